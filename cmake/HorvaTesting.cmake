@@ -1,0 +1,59 @@
+# Test helpers. Every test binary is an MPI program (the log stream and the
+# model objects read the communicator), linked with the MPI-aware gtest main.
+
+find_package(GTest REQUIRED)
+find_program(HORVA_TIMEOUT timeout REQUIRED)
+
+set(HORVA_MPI_ENV
+    OMPI_ALLOW_RUN_AS_ROOT=1
+    OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
+    OMPI_MCA_rmaps_base_oversubscribe=1
+    OMPI_MCA_btl=self,vader
+    OMPI_MCA_btl_vader_single_copy_mechanism=none)
+if(HORVA_SANITIZE)
+  list(APPEND HORVA_MPI_ENV
+       "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0"
+       "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/.ci/lsan.supp:print_suppressions=0"
+       "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endif()
+
+# horva_add_test_binary(<target> <source files...>)
+function(horva_add_test_binary target)
+  add_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE horva_test_main GTest::gtest)
+  target_compile_definitions(${target} PRIVATE
+      HORVA_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
+      HORVA_BINARY_DIR="${CMAKE_BINARY_DIR}")
+endfunction()
+
+# horva_add_serial_test(<name> <target> [args...]): one process, no mpirun.
+function(horva_add_serial_test name target)
+  add_test(NAME ${name}
+           COMMAND ${HORVA_TIMEOUT} -k 10 300 $<TARGET_FILE:${target}> ${ARGN}
+           WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 320 ENVIRONMENT "${HORVA_MPI_ENV}")
+endfunction()
+
+# horva_add_mpi_test(<name> <target> PROCS 1 2 3 [TIMEOUT s] [ARGS ...]):
+# runs the binary under mpirun once per process count. Every rank returns its
+# own gtest result, so a failure on any rank fails the run; only rank 0 prints
+# the full report. The outer timeout turns a deadlock into a failure.
+function(horva_add_mpi_test name target)
+  cmake_parse_arguments(T "" "TIMEOUT" "PROCS;ARGS" ${ARGN})
+  if(NOT T_PROCS)
+    set(T_PROCS 1 2 3)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 180)
+  endif()
+  math(EXPR ctest_timeout "${T_TIMEOUT} + 30")
+  foreach(np IN LISTS T_PROCS)
+    add_test(NAME ${name}_np${np}
+             COMMAND ${HORVA_TIMEOUT} -k 10 ${T_TIMEOUT}
+                     ${MPIEXEC_EXECUTABLE} --oversubscribe -np ${np}
+                     $<TARGET_FILE:${target}> ${T_ARGS}
+             WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    set_tests_properties(${name}_np${np} PROPERTIES
+        TIMEOUT ${ctest_timeout} PROCESSORS ${np} ENVIRONMENT "${HORVA_MPI_ENV}")
+  endforeach()
+endfunction()

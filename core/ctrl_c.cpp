@@ -1,0 +1,26 @@
+#include "core/ctrl_c.h"
+
+#include <unistd.h>
+
+volatile std::sig_atomic_t ctrlCState = 0;
+
+namespace {
+
+extern "C" void handleCtrlC(int) {
+  std::signal(SIGINT, SIG_IGN);
+  if (ctrlCState == 0) {
+    ctrlCState = 1;
+    static const char message[] = "\nCntr-C pressed! please wait...\n\n";
+    // write() is async-signal-safe, unlike the stream library.
+    ssize_t written = ::write(STDOUT_FILENO, message, sizeof message - 1);
+    (void)written;
+  }
+}
+
+} // namespace
+
+void ArmCtrlCHandler() { std::signal(SIGINT, handleCtrlC); }
+
+void ResetCtrlCHandler() { std::signal(SIGINT, SIG_DFL); }
+
+void IgnoreCtrlC() { std::signal(SIGINT, SIG_IGN); }

@@ -1,0 +1,267 @@
+#include "core/diag_stream.h"
+
+#include <mpi.h>
+
+#include <ctime>
+#include <sstream>
+
+namespace {
+
+const char* const endMarker = "[end-entry]";
+constexpr size_t endMarkerLength = 11;
+
+struct Prefix {
+  const char* text;
+  int level;
+};
+
+// Tested in this order; SKIP entries go to the console only.
+const Prefix prefixes[] = {{"FATAL: ", 0}, {"ERROR: ", 1}, {"WARNING: ", 2},
+                           {"INFO: ", 3},  {"DEBUG: ", 4}, {"SKIP: ", 5}};
+constexpr int skipLevel = 5;
+
+const Prefix* findPrefix(const std::string& text) {
+  for (const Prefix& p : prefixes)
+    if (text.compare(0, std::char_traits<char>::length(p.text), p.text) == 0) return &p;
+  return nullptr;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  size_t pos = 0;
+  while ((pos = text.find(from, pos)) != std::string::npos) {
+    text.replace(pos, from.size(), to);
+    pos += to.size();
+  }
+}
+
+std::string rankPrefix(int rank) {
+  std::ostringstream out;
+  out << "(mpi-rank " << std::setw(2) << rank << ") ";
+  return out.str();
+}
+
+const char* const levelNames[] = {"FATAL: ", "ERROR: "};
+
+} // namespace
+
+std::string escapeDiagText(const std::string& text) {
+  std::string out = text;
+  replaceAll(out, "&", "&amp;");
+  replaceAll(out, "\n", ";");
+  replaceAll(out, "<", "&lt;");
+  replaceAll(out, ">", "&gt;");
+  replaceAll(out, "'", "&apos;");
+  replaceAll(out, "\"", "&quot;");
+  size_t pos;
+  while ((pos = out.find("---")) != std::string::npos) out.erase(pos, 1);
+  return out;
+}
+
+std::string DiagStream::timeStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &local);
+  return buffer;
+}
+
+int DiagStream::levelFromName(const std::string& word) {
+  std::string upper;
+  for (char c : word) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper == "FATAL") return 0;
+  if (upper == "ERROR") return 1;
+  if (upper == "WARNING") return 2;
+  if (upper == "INFO") return 3;
+  return 4;
+}
+
+DiagStream::DiagStream(const std::string& requestedFileName, int maxLevelArg,
+                       std::ostream* consoleStream, std::ostream* errorStream)
+    : console(consoleStream), errorConsole(errorStream), maxLevel(maxLevelArg) {
+  fileName = requestedFileName.empty() ? "Horva_Diag.xml" : requestedFileName;
+  int initialised = 0;
+  MPI_Initialized(&initialised);
+  if (initialised) {
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    MPI_Comm_size(MPI_COMM_WORLD, &size);
+  }
+  const size_t dot = fileName.rfind('.');
+  fileName = fileName.substr(0, dot) + "_" + std::to_string(rank) + ".xml";
+  if (rank != 0) return;
+
+  file.open(fileName, std::ios::out | std::ios::trunc);
+  if (!file.is_open() || !file.good()) {
+    *console << rankPrefix(rank) << "\n ----- Warning -----\n error opening diagnostics output file "
+             << fileName << "\n"
+             << std::flush;
+    *console << rankPrefix(rank)
+             << "\nusing default name Horva_Diag.xml in actual working directory\n -------------------\n\n"
+             << "\n"
+             << std::flush;
+    fileName = "Horva_Diag.xml";
+    file.clear();
+    file.open(fileName, std::ios::out | std::ios::trunc);
+    if (!file.is_open() || !file.good()) {
+      *console << rankPrefix(rank) << "Error opening diagnostics output file " << fileName << "\n"
+               << std::flush;
+      throw 320;
+    }
+  }
+  file << "<?xml version='1.0' encoding='UTF-8'?>\n"
+       << "<Diag version=\"1.2\" xmlns=\"http://www.wldelft.nl/fews/PI\" \n"
+       << "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" \n"
+       << "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
+          "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n"
+       << "\t<line level=\"3\" description= \"Horva start at " << timeStamp() << "\"/>\n"
+       << std::flush;
+}
+
+DiagStream::~DiagStream() {
+  flushWorkerEntry();
+  if (rank != 0 || !file.good()) return;
+  if (!atEntryStart && entryLineWritten) file << "\"/>\n";
+  file << "\t<line level=\"3\" description= \"Horva finished at " << timeStamp() << "\"/>\n"
+       << "</Diag>\n";
+  file.close();
+}
+
+void DiagStream::openEntryLine() {
+  entryLineWritten = false;
+  if (rank == 0 && file.good() && !suppressed) {
+    file << "\t<line level=\"" << level << "\" description= \"";
+    entryLineWritten = true;
+  }
+}
+
+void DiagStream::closeOpenEntry() {
+  flushWorkerEntry();
+  if (!atEntryStart && entryLineWritten && rank == 0 && file.good()) {
+    file << "\"/>\n" << std::flush;
+  }
+  entryLineWritten = false;
+  atEntryStart = true;
+}
+
+void DiagStream::flushWorkerEntry() {
+  if (rank == 0 || workerEntry.empty()) return;
+  *errorConsole << rankPrefix(rank) << workerEntry << "\n" << std::flush;
+  workerEntry.clear();
+}
+
+void DiagStream::writeDiagText(const std::string& textIn) {
+  std::string text = textIn;
+  const Prefix* prefix = findPrefix(text);
+  if (prefix) {
+    text.erase(0, std::char_traits<char>::length(prefix->text));
+    if (!atEntryStart) closeOpenEntry();
+    level = prefix->level;
+  } else if (atEntryStart) {
+    level = 4;
+  }
+  suppressed = level > maxLevel || level == skipLevel;
+  if (atEntryStart) {
+    openEntryLine();
+    atEntryStart = false;
+    if (rank != 0 && level <= 1) workerEntry = levelNames[level];
+  }
+  std::string escaped = escapeDiagText(text);
+  const size_t marker = escaped.find(endMarker);
+  if (marker != std::string::npos && escaped.size() >= endMarkerLength)
+    escaped.replace(escaped.size() - endMarkerLength, endMarkerLength, "\"/>");
+  lastChunk = escaped;
+}
+
+void DiagStream::endEntry() {
+  if (rank == 0) {
+    *console << '\n' << std::flush;
+    *console << rankPrefix(0);
+    if (!suppressed && entryLineWritten && file.good()) file << '\n' << std::flush;
+  }
+  flushWorkerEntry();
+  entryLineWritten = false;
+  atEntryStart = true;
+  suppressed = false;
+}
+
+DiagStream& DiagStream::operator<<(const char* textArg) {
+  const std::string text = textArg ? textArg : "";
+  const bool ends = text.find(endMarker) != std::string::npos;
+  std::string consoleCopy = text;
+  if (ends) consoleCopy.erase(consoleCopy.size() >= endMarkerLength ? consoleCopy.size() - endMarkerLength : 0);
+  if (const Prefix* prefix = findPrefix(consoleCopy))
+    consoleCopy.erase(0, std::char_traits<char>::length(prefix->text));
+  if (rank == 0 && !consoleCopy.empty()) *console << consoleCopy;
+
+  writeDiagText(text);
+  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << lastChunk;
+  if (rank != 0 && !workerEntry.empty()) workerEntry += consoleCopy;
+  if (ends) endEntry();
+  return *this;
+}
+
+DiagStream& DiagStream::operator<<(const std::string& text) {
+  if (rank == 0) *console << text;
+  writeDiagText(text);
+  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << lastChunk;
+  if (rank != 0 && !workerEntry.empty()) workerEntry += text;
+  return *this;
+}
+
+void DiagStream::beginDiagValue() {
+  if (atEntryStart) {
+    level = 4;
+    suppressed = maxLevel < 4;
+    openEntryLine();
+    atEntryStart = false;
+  } else {
+    suppressed = level > maxLevel || level == skipLevel;
+  }
+  lastChunk.clear();
+}
+
+template <typename T> DiagStream& DiagStream::insertValue(const T& value) {
+  if (rank == 0) *console << value;
+  beginDiagValue();
+  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << value;
+  if (rank != 0 && !workerEntry.empty()) {
+    std::ostringstream text;
+    text << value;
+    workerEntry += text.str();
+  }
+  return *this;
+}
+
+// A character is escaped like a text so that the file stays well-formed XML.
+DiagStream& DiagStream::operator<<(char value) {
+  if (rank == 0) *console << value;
+  beginDiagValue();
+  const std::string escaped = escapeDiagText(std::string(1, value));
+  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << escaped;
+  if (rank != 0 && !workerEntry.empty()) workerEntry += value;
+  return *this;
+}
+
+DiagStream& DiagStream::operator<<(int value) { return insertValue(value); }
+DiagStream& DiagStream::operator<<(unsigned int value) { return insertValue(value); }
+DiagStream& DiagStream::operator<<(long value) { return insertValue(value); }
+DiagStream& DiagStream::operator<<(unsigned long value) { return insertValue(value); }
+DiagStream& DiagStream::operator<<(long long value) { return insertValue(value); }
+DiagStream& DiagStream::operator<<(unsigned long long value) { return insertValue(value); }
+DiagStream& DiagStream::operator<<(float value) { return insertValue(static_cast<double>(value)); }
+DiagStream& DiagStream::operator<<(double value) { return insertValue(value); }
+DiagStream& DiagStream::operator<<(const void* value) { return insertValue(value); }
+
+DiagStream& DiagStream::operator<<(decltype(std::setw(0)) width) {
+  if (rank == 0) *console << width;
+  beginDiagValue();
+  if (rank == 0 && !suppressed) file << width;
+  return *this;
+}
+
+DiagStream& DiagStream::operator<<(decltype(std::setfill('\0')) fill) {
+  if (rank == 0) *console << fill;
+  beginDiagValue();
+  if (rank == 0 && !suppressed) file << fill;
+  return *this;
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <string>
+
+// The one log of a process. Every message (an entry) is a chain of
+// insertions that starts with a level prefix ("FATAL: ", "ERROR: ",
+// "WARNING: ", "INFO: ", "DEBUG: ", "SKIP: ") and ends with "[end-entry]".
+// Rank 0 echoes every entry to the console and writes the entries up to the
+// chosen level as <line> elements of an XML diagnostics file. Other ranks
+// stay silent, except that their FATAL and ERROR entries go to standard error
+// so that a failure on a worker alone is never lost.
+class DiagStream {
+public:
+  // The console streams can be replaced for tests; the program uses the
+  // process's standard output and standard error.
+  DiagStream(const std::string& requestedFileName, int maxLevel,
+             std::ostream* consoleStream = &std::cout, std::ostream* errorStream = &std::cerr);
+  ~DiagStream();
+  DiagStream(const DiagStream&) = delete;
+  DiagStream& operator=(const DiagStream&) = delete;
+
+  DiagStream& operator<<(const char* text);
+  DiagStream& operator<<(const std::string& text);
+  DiagStream& operator<<(char value);
+  DiagStream& operator<<(int value);
+  DiagStream& operator<<(unsigned int value);
+  DiagStream& operator<<(long value);
+  DiagStream& operator<<(unsigned long value);
+  DiagStream& operator<<(long long value);
+  DiagStream& operator<<(unsigned long long value);
+  DiagStream& operator<<(float value);
+  DiagStream& operator<<(double value);
+  DiagStream& operator<<(const void* value);
+  DiagStream& operator<<(decltype(std::setw(0)) width);
+  DiagStream& operator<<(decltype(std::setfill('\0')) fill);
+
+  const std::string& getFileName() const { return fileName; }
+  int getRank() const { return rank; }
+
+  // Maps the word of "-diaglevel:" to the highest level that reaches the file.
+  static int levelFromName(const std::string& word);
+
+  // Local time as 2020-11-15T19:26:03.
+  static std::string timeStamp();
+
+private:
+  void writeDiagText(const std::string& text);
+  void beginDiagValue();
+  void closeOpenEntry();
+  void openEntryLine();
+  void endEntry();
+  void flushWorkerEntry();
+  template <typename T> DiagStream& insertValue(const T& value);
+
+  int rank = 0;
+  int size = 1;
+  std::ofstream file;
+  std::ostream* console = nullptr;
+  std::ostream* errorConsole = nullptr;
+  bool atEntryStart = true;
+  bool suppressed = false;
+  int level = 0;
+  std::string lastChunk;
+  std::string fileName;
+  int maxLevel = 4;
+  bool entryLineWritten = false;
+  std::string workerEntry; // text of a FATAL or ERROR entry on a rank other than 0
+};
+
+// Escapes a text for an attribute of the diagnostics file: entities for the
+// XML specials, ";" for a line break, and runs of three or more hyphens
+// shortened to two.
+std::string escapeDiagText(const std::string& text);

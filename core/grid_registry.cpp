@@ -1,0 +1,184 @@
+#include "core/grid_registry.h"
+
+#include "core/diag_stream.h"
+#include "core/modelobject.h"
+
+WriteCodeDigits splitWriteCode(long writecode) {
+  WriteCodeDigits d{};
+  d.writeMode = static_cast<int>(writecode % 10);
+  d.statMode = static_cast<int>((writecode % 100) / 10);
+  const int hundreds = static_cast<int>((writecode % 1000) / 100);
+  d.writeMin = (hundreds == 1 || hundreds == 3) ? 1 : 0;
+  d.writeMax = (hundreds == 2 || hundreds == 3) ? 1 : 0;
+  d.vegPeriodMode = static_cast<int>((writecode % 10000) / 1000);
+  return d;
+}
+
+namespace {
+
+void releaseStatisticsGrids(modelobject& owner, GridRegistryEntry& e, long ncols);
+
+} // namespace
+
+int modelobject::firstFreeRegistryIndex() const {
+  int index = 1;
+  while (index < gridRegistryLimit && registry[index].hasFileName) ++index;
+  return index;
+}
+
+void modelobject::registerGrid(int index, const std::string& fileName, Grid grid, Stack stack,
+                               unsigned levels, const std::string& name, long writecode,
+                               long firstRow, long lastRow) {
+  if (index >= gridRegistryLimit) {
+    *diag << "FATAL: no free grid in memory,(max. " << gridRegistryLimit << ")!" << "[end-entry]";
+    throw 12;
+  }
+  GridRegistryEntry& e = registry[index];
+  // A re-registered entry gets fresh statistics grids; release the old ones.
+  releaseStatisticsGrids(*this, e, header.ncols);
+  e.hasFileName = true;
+  e.fileName = fileName;
+  if (!e.hasFirstFileName) {
+    e.firstFileName = fileName;
+    e.hasFirstFileName = 1;
+  }
+  e.hasName = true;
+  e.name = name;
+  e.grid = grid;
+  e.stack = stack;
+  e.levels = levels;
+  e.minMaxStarted = 0;
+  e.callCount = 0.0;
+  const WriteCodeDigits d = splitWriteCode(writecode);
+  e.writeMode = d.writeMode;
+  e.statMode = d.statMode;
+  e.writeMin = d.writeMin;
+  e.writeMax = d.writeMax;
+  e.vegPeriodMode = d.vegPeriodMode;
+  e.firstRow = firstRow;
+  e.lastRow = lastRow;
+
+  auto statisticsGrid = [&]() { return matrix(firstRow, lastRow, 1, header.ncols, header.nrows); };
+  if (e.statMode != 0) {
+    e.meanGrid = statisticsGrid();
+    e.meanFileName = e.fileName;
+  }
+  if (e.writeMin) {
+    e.minGrid = statisticsGrid();
+    e.minFileName = e.fileName;
+  }
+  if (e.writeMax) {
+    e.maxGrid = statisticsGrid();
+    e.maxFileName = e.fileName;
+  }
+  if (e.vegPeriodMode != 0) {
+    e.vegPeriodGrid = statisticsGrid();
+    e.vegPeriodFileName = e.fileName;
+  }
+  if (e.writeMode == 8) writeGridAtRegistration(index);
+}
+
+void modelobject::unregisterGrid(int index) {
+  if (index < 0 || index > gridRegistryLimit) return;
+  GridRegistryEntry& e = registry[index];
+  e.hasFileName = false;
+  e.fileName.clear();
+  e.hasName = false;
+  e.name.clear();
+  e.writeMode = 0;
+  e.levels = 0;
+  e.grid = nullptr;
+  e.stack = nullptr;
+  e.callCount = 0.0;
+  releaseStatisticsGrids(*this, e, header.ncols);
+  if (e.hasFirstFileName == 1) {
+    e.firstFileName.clear();
+    e.hasFirstFileName = 0;
+  }
+}
+
+namespace {
+
+void releaseStatisticsGrids(modelobject& owner, GridRegistryEntry& e, long ncols) {
+  for (Grid* g : {&e.meanGrid, &e.minGrid, &e.maxGrid, &e.vegPeriodGrid}) {
+    if (*g) owner.free_matrix(*g, e.firstRow, e.lastRow, 1, ncols);
+    *g = nullptr;
+  }
+  e.meanFileName.clear();
+  e.minFileName.clear();
+  e.maxFileName.clear();
+  e.vegPeriodFileName.clear();
+  e.statMode = 0;
+  e.writeMin = 0;
+  e.writeMax = 0;
+  e.vegPeriodMode = 0;
+}
+
+} // namespace
+
+int modelobject::findGrid(const std::string& name, int passStacks) {
+  for (int i = 1; i < gridRegistryLimit; ++i) {
+    const GridRegistryEntry& e = registry[i];
+    if (e.hasName && e.name == name) return i;
+    if (i + 1 >= gridRegistryLimit) break;
+    const GridRegistryEntry& next = registry[i + 1];
+    if (!next.hasFileName || (passStacks == 0 && next.grid == nullptr)) return 0;
+  }
+  return 0;
+}
+
+namespace {
+
+int searchNamedEntries(const GridRegistryEntry* registry, const std::string& name) {
+  for (int i = 1; i < gridRegistryLimit && registry[i].hasName; ++i)
+    if (registry[i].name == name) return i;
+  return 0;
+}
+
+} // namespace
+
+int modelobject::requireGrid(const std::string& name) {
+  if (int index = searchNamedEntries(registry, name)) return index;
+  *diag << "FATAL: \n---------------- !!! ERROR !!!  --------------------------\n" << name
+        << " not found in memory,\nThese data are needed within " << moduleName
+        << " \nif they are interpolated data, please specify an interpolator for\n" << name
+        << " in the control file or read it in as a standardfile,\n"
+           "-----------------------------------------------------------\n"
+        << "[end-entry]";
+  throw 33;
+}
+
+namespace {
+
+[[noreturn]] void reportMissingAlternatives(DiagStream& diag, const std::string& names,
+                                            const std::string& moduleName) {
+  diag << "FATAL: \n---------------- !!! ERROR !!!  ------------------------------------\n"
+       << "Wether " << names << " \nwhere found in memory,\n"
+       << "One of these data sets has to be present within " << moduleName << " \n"
+       << "If the data are to be interpolated, please specify an interpolatior for\n"
+       << names << " in the control file,\n"
+       << "or read it as a standard grid \n"
+       << "-----------------------------------------------------------------------\n"
+       << "[end-entry]";
+  throw 33;
+}
+
+} // namespace
+
+int modelobject::requireOneOf3Grids(const std::string& a, const std::string& b,
+                                    const std::string& c) {
+  for (const std::string* name : {&a, &b, &c})
+    if (int index = searchNamedEntries(registry, *name)) return index;
+  reportMissingAlternatives(*diag, a + ", " + b + " or " + c, moduleName);
+}
+
+int modelobject::requireOneOf4Grids(const std::string& a, const std::string& b,
+                                    const std::string& c, const std::string& d) {
+  for (const std::string* name : {&a, &b, &c, &d})
+    if (int index = searchNamedEntries(registry, *name)) return index;
+  reportMissingAlternatives(*diag, a + ", " + b + ", " + c + " or " + d, moduleName);
+}
+
+// The output of registered grids fills this in; until then a grid with write
+// mode 8 is written at its first regular output.
+void modelobject::writeGridAtRegistration(int /*index*/) {}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <string>
+
+#include "core/grid_types.h"
+
+// Number of entries of the grid registry; index 0 stays empty, index 1000 is
+// refused, so grids take entries 1..999.
+constexpr int gridRegistrySize = 1001;
+constexpr int gridRegistryLimit = 1000;
+
+// One entry of the registry through which modules hand grids to each other
+// by name. An entry is in use once its file name was set (even to an empty
+// text); only an entry whose file name was never set, or was released, is
+// free. Every field is zero at the start.
+struct GridRegistryEntry {
+  Grid grid = nullptr;
+  Grid meanGrid = nullptr;
+  Grid minGrid = nullptr;
+  Grid maxGrid = nullptr;
+  Stack stack = nullptr;
+  unsigned levels = 0;
+
+  bool hasFileName = false;
+  std::string fileName;
+  std::string meanFileName;
+  std::string minFileName;
+  std::string maxFileName;
+  bool hasName = false;
+  std::string name;
+
+  int writeMode = 0;     // ones digit of the write code
+  int statMode = 0;      // tens digit
+  int writeMin = 0;      // hundreds digit 1 or 3
+  int writeMax = 0;      // hundreds digit 2 or 3
+  int minMaxStarted = 0; // output state of writeOutputGrids
+  double callCount = 0.0;
+  int vegPeriodMode = 0; // thousands digit
+  Grid vegPeriodGrid = nullptr;
+  std::string vegPeriodFileName;
+
+  std::string firstFileName;
+  int hasFirstFileName = 0;
+  long firstRow = 0;
+  long lastRow = 0;
+
+  // Vegetation-period flags, set by the land-use update and read and
+  // cleared by the output of statistics grids.
+  int vegPeriodStarted = 0;
+  int vegPeriodEnded = 0;
+  // Set by modules whose grid mirrors level 1 of a stack they keep up to date.
+  int stackCopyOff = 0;
+};
+
+// The digits of a write code.
+struct WriteCodeDigits {
+  int writeMode;
+  int statMode;
+  int writeMin;
+  int writeMax;
+  int vegPeriodMode;
+};
+
+WriteCodeDigits splitWriteCode(long writecode);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+#include "core/grid_types.h"
+
+class DiagStream;
+
+// Root of every module: the one way grids and stacks are allocated. Grids
+// are carved out of a few large zero-filled blocks (powers of two, at most
+// 2147480000 bytes each), so rows of one block are contiguous and a strip of
+// rows can be sent or written as one buffer.
+class memory_handling {
+public:
+  virtual ~memory_handling() = default;
+
+  // Levels 0..lastLevel of every cell of rows firstRow..lastRow, columns
+  // 0..lastColumn.
+  virtual Stack three_d_matrix(long firstRow, long lastRow, long firstColumn, long lastColumn,
+                               long lastLevel, long totalRows);
+  virtual void free_three_d_matrix(Stack stack, long firstRow, long lastRow);
+  // Rows firstRow..lastRow, columns 0..lastColumn, zero-filled.
+  virtual Grid matrix(long firstRow, long lastRow, long firstColumn, long lastColumn,
+                      long totalRows);
+  virtual void free_matrix(Grid grid, long firstRow, long lastRow, long firstColumn,
+                           long lastColumn);
+  virtual void* checkedCalloc(long bytes, int callerId);
+  [[noreturn]] virtual void memoryAllocationError(int callerId);
+  virtual double ceilLog2(double value);
+
+protected:
+  DiagStream* diag = nullptr;
+  std::string moduleName;
+};

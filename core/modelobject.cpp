@@ -1,0 +1,235 @@
+#include "core/modelobject.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+
+#include "core/control_file_text.h"
+#include "core/diag_stream.h"
+
+modelobject::modelobject(DiagStream* diagArg, const std::string& controlFileNameArg, int /*unused*/,
+                         bool writeAscii, bool writeDouble, bool writeNetCDF,
+                         const std::string& inputDirectoryArg, const std::string& outputDirectoryArg,
+                         const std::vector<long>* cellsPerProcessArg,
+                         const std::vector<HaloStrip>* haloSendListArg,
+                         const std::vector<HaloStrip>* haloReceiveListArg, int driverFlagArg,
+                         long driverValueArg)
+    : requests(1000, MPI_REQUEST_NULL) {
+  diag = diagArg;
+  writeAsciiGrids = writeAscii;
+  writeDoubleGrids = writeDouble;
+  writeNetCDFGrids = writeNetCDF;
+  inputDirectory = inputDirectoryArg;
+  outputDirectory = outputDirectoryArg;
+  cellsPerProcess = cellsPerProcessArg;
+  haloSendList = haloSendListArg;
+  haloReceiveList = haloReceiveListArg;
+  driverFlag = driverFlagArg;
+  driverValue = driverValueArg;
+  int initialised = 0;
+  MPI_Initialized(&initialised);
+  if (initialised) {
+    MPI_Comm_rank(MPI_COMM_WORLD, &mpiRank);
+    MPI_Comm_size(MPI_COMM_WORLD, &mpiSize);
+  }
+  controlFileName = controlFileNameArg;
+}
+
+modelobject::modelobject() : requests(1000, MPI_REQUEST_NULL) {}
+
+modelobject::~modelobject() {
+  if (controlFile) std::fclose(controlFile);
+}
+
+void modelobject::appendToModelLog(const std::string& text) {
+  if (mpiRank != 0) return;
+  const std::string name = "modell_" + std::to_string(mpiRank) + ".log";
+  FILE* log = std::fopen(name.c_str(), "a");
+  if (!log) return;
+  std::time_t now = std::time(nullptr);
+  char stamp[64];
+  ctime_r(&now, stamp);
+  std::fprintf(log, "%s: %s\n", stamp, text.c_str());
+  std::fflush(log);
+  std::fclose(log);
+}
+
+void modelobject::setEndDate(long year, long month, long day, long hour, long minute) {
+  endDate = ModelDate{minute, hour, day, month, year};
+  endMinuteIndex = endDate.minuteIndex();
+}
+
+void modelobject::controlFileKeyNotFound(const std::string& what, const std::string& where) {
+  *diag << "FATAL: error in control file, " << what << "; " << where << "not found!"
+        << "[end-entry]";
+  throw 17;
+}
+
+void modelobject::writeError(const std::string& fileName, long number) {
+  *diag << "FATAL: write error " << fileName << " ! (" << number << ")" << "[end-entry]";
+  throw 18;
+}
+
+void modelobject::readError(const std::string& fileName, long number) {
+  *diag << "FATAL: read error " << fileName << " ! (" << number << ")" << "[end-entry]";
+  throw 19;
+}
+
+namespace {
+
+// The conversion of a single-conversion scan format, such as "ld" of "%ld".
+std::string conversionOf(const char* format) {
+  const char* p = std::strchr(format, '%');
+  if (!p) return "";
+  ++p;
+  while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
+  std::string conversion;
+  while (*p && std::strchr("hlLqjzt", *p)) conversion += *p++;
+  if (*p) conversion += *p;
+  return conversion;
+}
+
+void requireConversion(const char* format, std::initializer_list<const char*> allowed) {
+  const std::string conversion = conversionOf(format);
+  for (const char* a : allowed)
+    if (conversion == a) return;
+  throw std::logic_error(std::string("scan format ") + format + " does not fit its target");
+}
+
+} // namespace
+
+int modelobject::readControlValue(FILE* file, const char* format, int& target,
+                                  const std::string& description, std::string& rest) {
+  requireConversion(format, {"d", "i"});
+  int count = file ? std::fscanf(file, format, &target) : 0;
+  return finishControlValue(file, count, description, rest);
+}
+
+int modelobject::readControlValue(FILE* file, const char* format, long& target,
+                                  const std::string& description, std::string& rest) {
+  requireConversion(format, {"ld", "li"});
+  int count = file ? std::fscanf(file, format, &target) : 0;
+  return finishControlValue(file, count, description, rest);
+}
+
+int modelobject::readControlValue(FILE* file, const char* format, double& target,
+                                  const std::string& description, std::string& rest) {
+  requireConversion(format, {"lf", "le", "lg"});
+  int count = file ? std::fscanf(file, format, &target) : 0;
+  return finishControlValue(file, count, description, rest);
+}
+
+int modelobject::readControlValue(FILE* file, const char* format, std::string& target,
+                                  const std::string& description, std::string& rest) {
+  requireConversion(format, {"s"});
+  int count = file && readControlWordFrom(file, target) ? 1 : 0;
+  return finishControlValue(file, count, description, rest);
+}
+
+int modelobject::finishControlValue(FILE* file, int count, const std::string& description,
+                                    std::string& rest) {
+  if (count != 1) {
+    *diag << "--> In ." << "\n" << "  Next line in Horva control file: " << "[end-entry]";
+    std::string next;
+    if (file) readControlWordFrom(file, next);
+    if (next.size() > 1007) next.resize(1007);
+    *diag << next << "[end-entry]";
+    controlFileKeyNotFound(description, moduleName);
+  }
+  readRestOfLine(file, rest);
+  return count;
+}
+
+int modelobject::readControlValuePair(FILE* file, const char* format, long& first, long& second,
+                                      const std::string& description, std::string& rest) {
+  int count = file ? std::fscanf(file, format, &first, &second) : 0;
+  if (count != 2) controlFileKeyNotFound(description, moduleName);
+  readRestOfLine(file, rest);
+  return count;
+}
+
+int modelobject::readControlValuePair(FILE* file, const char* format, double& first,
+                                      double& second, const std::string& description,
+                                      std::string& rest) {
+  int count = file ? std::fscanf(file, format, &first, &second) : 0;
+  if (count != 2) controlFileKeyNotFound(description, moduleName);
+  readRestOfLine(file, rest);
+  return count;
+}
+
+int modelobject::seekSection(const std::string& section, bool required) {
+  bool endOfFile = controlFile == nullptr;
+  if (controlFile) {
+    std::rewind(controlFile);
+    std::string word;
+    std::string rest;
+    while (word != section) {
+      if (!readControlWordFrom(controlFile, word)) {
+        endOfFile = true;
+        break;
+      }
+      readRestOfLine(controlFile, rest);
+    }
+  }
+  if (endOfFile && required) controlFileKeyNotFound(section, "(EOF)");
+  return endOfFile ? 0 : 1;
+}
+
+void modelobject::resetGridStatistics(double nodata) {
+  gridStatistics = GridStatistics{};
+  gridStatistics.nodata = nodata;
+}
+
+void modelobject::addToGridStatistics(double value, double weight) {
+  GridStatistics& s = gridStatistics;
+  if (!(value > s.nodata + 1)) return;
+  s.count += weight;
+  s.sum += value * weight;
+  s.sumOfSquares += value * value * weight;
+  if (s.count == 1.0) {
+    s.minimum = s.maximum = value;
+  } else if (value < s.minimum) {
+    s.minimum = value;
+  } else if (value > s.maximum) {
+    s.maximum = value;
+  }
+}
+
+void modelobject::getGridStatistics(double& count, double& minimum, double& maximum, double& sum,
+                                    double& mean, double& deviation) {
+  const GridStatistics& s = gridStatistics;
+  count = s.count;
+  minimum = s.minimum;
+  maximum = s.maximum;
+  sum = s.sum;
+  mean = s.count > 0 ? s.sum / s.count : -9999.0;
+  if (s.count <= 2) {
+    deviation = -9999.0;
+  } else {
+    deviation = (s.sumOfSquares - s.sum * s.sum / s.count) / (s.count - 1);
+    if (deviation > 0) deviation = std::sqrt(deviation);
+  }
+}
+
+double modelobject::interpolateLinear(double x0, double y0, double x1, double y1, double x) const {
+  if (x1 - x0 == 0) return y0;
+  return (x - x0) / (x1 - x0) * y1 + (x1 - x) / (x1 - x0) * y0;
+}
+
+void modelobject::releaseModule() {
+  if (diag) *diag << "DEBUG: deleting module " << moduleName << "[end-entry]";
+}
+
+void modelobject::prependDirectory(const std::string& prefix, std::string& name) {
+  if (prefix.empty() || name.empty() || name[0] == '/' || name[0] == '~') return;
+  name = prefix + name;
+}
+
+void modelobject::setGIFGeoreference(Grid referenceGrid, double x0, double y0, double cellSize) {
+  gifReferenceGrid = referenceGrid;
+  gifX0 = x0;
+  gifY0 = y0;
+  gifCellSize = cellSize;
+}

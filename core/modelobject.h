@@ -1,0 +1,183 @@
+#pragma once
+
+#include <mpi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/grid_registry.h"
+#include "core/grid_types.h"
+#include "core/memory_handling.h"
+
+class DiagStream;
+
+// Base of every module: the model context (log stream, control file, grid
+// header and local rows, MPI rank and size, grid registry, dates, output
+// settings) and the operations every module shares on it.
+class modelobject : public memory_handling {
+public:
+  // Full construction; callers without MPI lists (the control-file reader)
+  // pass null pointers.
+  modelobject(DiagStream* diag, const std::string& controlFileName, int unused,
+              bool writeAsciiGrids, bool writeDoubleGrids, bool writeNetCDFGrids,
+              const std::string& inputDirectory, const std::string& outputDirectory,
+              const std::vector<long>* cellsPerProcess, const std::vector<HaloStrip>* haloSendList,
+              const std::vector<HaloStrip>* haloReceiveList, int driverFlag, long driverValue);
+  // Bare construction for modules that fill the context themselves.
+  modelobject();
+  ~modelobject() override;
+
+  // --- model context -------------------------------------------------------
+  virtual void appendToModelLog(const std::string& text);
+  virtual void setEndDate(long year, long month, long day, long hour, long minute);
+  virtual void setOutputInterval(unsigned interval) { outputInterval = interval; }
+  virtual unsigned getOutputInterval() const { return outputInterval; }
+  virtual double getMinToIntEndHours() const { return minToIntEndHours; }
+
+  // --- grid registry ---------------------------------------------------------
+  virtual int findGrid(const std::string& name, int passStacks = 0);
+  virtual int requireGrid(const std::string& name);
+  virtual int requireOneOf3Grids(const std::string& a, const std::string& b, const std::string& c);
+  virtual int requireOneOf4Grids(const std::string& a, const std::string& b, const std::string& c,
+                                 const std::string& d);
+
+  // --- control file ---------------------------------------------------------
+  [[noreturn]] virtual void controlFileKeyNotFound(const std::string& what, const std::string& where);
+  [[noreturn]] virtual void writeError(const std::string& fileName, long number);
+  [[noreturn]] virtual void readError(const std::string& fileName, long number);
+
+  // Reads one value of a legacy section line with a single-conversion scan
+  // format ("%d", "%ld", "%lf", "%s", ...; it must fit the target's type) and
+  // keeps the free text after it in `rest`. A missing value ends the run with
+  // code 17. A "%s" target receives one whitespace-delimited word.
+  int readControlValue(FILE* file, const char* format, int& target, const std::string& description,
+                       std::string& rest);
+  int readControlValue(FILE* file, const char* format, long& target, const std::string& description,
+                       std::string& rest);
+  int readControlValue(FILE* file, const char* format, double& target,
+                       const std::string& description, std::string& rest);
+  int readControlValue(FILE* file, const char* format, std::string& target,
+                       const std::string& description, std::string& rest);
+  template <typename T>
+  int readControlValue(FILE* file, const char* format, T& target, const std::string& description) {
+    return readControlValue(file, format, target, description, lineBuffer);
+  }
+  // The same for two numeric values of one type on one line ("%ld %ld",
+  // "%lf %lf", ...).
+  int readControlValuePair(FILE* file, const char* format, long& first, long& second,
+                           const std::string& description, std::string& rest);
+  int readControlValuePair(FILE* file, const char* format, double& first, double& second,
+                           const std::string& description, std::string& rest);
+  template <typename T>
+  int readControlValuePair(FILE* file, const char* format, T& first, T& second,
+                           const std::string& description) {
+    return readControlValuePair(file, format, first, second, description, lineBuffer);
+  }
+  // Positions the control file behind the line of a section header such as
+  // "[model_time]"; returns 0 when the section is absent (fatal, code 17,
+  // when it is required).
+  virtual int seekSection(const std::string& section, bool required);
+
+  // --- grid statistics -------------------------------------------------------
+  virtual void resetGridStatistics(double nodata);
+  virtual void addToGridStatistics(double value, double weight);
+  virtual void getGridStatistics(double& count, double& minimum, double& maximum, double& sum,
+                                 double& mean, double& deviation);
+
+  // --- registry entries ------------------------------------------------------
+  virtual void registerGrid(int index, const std::string& fileName, Grid grid, Stack stack,
+                            unsigned levels, const std::string& name, long writecode,
+                            long firstRow, long lastRow);
+  virtual void unregisterGrid(int index);
+  // The first entry (from 1) whose file name is not set; 1000 when the
+  // registry is full, which registerGrid refuses with code 12.
+  int firstFreeRegistryIndex() const;
+
+  // --- output of registered grids ---------------------------------------------
+  // Writes a grid whose write code asks for it at once (ones digit 8).
+  virtual void writeGridAtRegistration(int index);
+
+  virtual double interpolateLinear(double x0, double y0, double x1, double y1, double x) const;
+  virtual void setWriteStorageFlag(unsigned flag) { writeStorage = flag; }
+  virtual void releaseModule();
+
+  // Prefixes a relative name with a directory (which carries its own "/").
+  static void prependDirectory(const std::string& prefix, std::string& name);
+  void setGIFGeoreference(Grid referenceGrid, double x0, double y0, double cellSize);
+
+  // --- accessors used across modules and by tests ------------------------------
+  DiagStream* getDiag() const { return diag; }
+  const std::string& getModuleName() const { return moduleName; }
+  const GridHeader& getHeader() const { return header; }
+  GridRegistryEntry* getRegistry() const { return registry; }
+  void setRegistry(GridRegistryEntry* table) { registry = table; }
+  const ModelDate& getEndDate() const { return endDate; }
+  long getEndMinuteIndex() const { return endMinuteIndex; }
+  int getMpiRank() const { return mpiRank; }
+  int getMpiSize() const { return mpiSize; }
+
+protected:
+  int finishControlValue(FILE* file, int count, const std::string& description, std::string& rest);
+
+  unsigned writeStorage = 0;
+  // Shift between the hour of the meteorological data and the end of the
+  // time step, in hours.
+  double minToIntEndHours = 0.0;
+  int monthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  std::string lineBuffer;    // rest of the last control-file line read
+  std::string sectionHeader; // "[" + module name + "]" of a sub-model
+  std::string controlFileName;
+  FILE* controlFile = nullptr;
+
+  std::vector<MPI_Request> requests;
+  unsigned requestCount = 0;
+
+  struct GridStatistics {
+    double count = 0.0;
+    double minimum = 0.0;
+    double maximum = 0.0;
+    double sum = 0.0;
+    double sumOfSquares = 0.0;
+    double nodata = 0.0;
+  } gridStatistics;
+
+  GridHeader header;
+  Grid cellWeights = nullptr;
+
+  // Georeference of GIF input images and the reference grid of resampling.
+  double gifX0 = 0.0;
+  double gifY0 = 0.0;
+  double gifCellSize = 0.0;
+  Grid gifReferenceGrid = nullptr;
+  // "GIF-Mapping" of colour index to value.
+  double gifX1 = 0.0767528404;
+  double gifF1 = 8.916787e-05;
+  double gifX2 = 0.0767528404;
+  double gifF2 = 8.916787e-05;
+  int gifThreshold = 127;
+
+  double binaryHeader[12] = {};
+  RowColumnRange* rowColumnRange = nullptr;
+
+  ModelDate currentDate;
+  ModelDate startDate;
+  ModelDate endDate;
+  long endMinuteIndex = 0;
+
+  bool writeAsciiGrids = false;
+  bool writeDoubleGrids = false;
+  bool writeNetCDFGrids = false;
+  std::string outputDirectory;
+  std::string inputDirectory;
+
+  GridRegistryEntry* registry = nullptr;
+  int mpiRank = 0;
+  int mpiSize = 1;
+  const std::vector<long>* cellsPerProcess = nullptr;
+  const std::vector<HaloStrip>* haloSendList = nullptr;
+  const std::vector<HaloStrip>* haloReceiveList = nullptr;
+  int driverFlag = 0;
+  long driverValue = 0;
+  unsigned outputInterval = 0;
+};

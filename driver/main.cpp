@@ -1,0 +1,86 @@
+#include <mpi.h>
+#include <omp.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "core/diag_stream.h"
+#include "core/module_banner.h"
+#include "driver/command_line.h"
+
+namespace {
+
+// Every process reports itself and its threads; this is the one console
+// output of the workers.
+void reportProcess(int rank, int size) {
+  char host[256] = "unknown";
+  gethostname(host, sizeof host - 1);
+  std::printf("MPI process %d of %d running on %s\n", rank, size, host);
+  int threads = 1;
+#pragma omp parallel
+  {
+#pragma omp critical
+    std::printf("This is OpenMP thread %d\n", omp_get_thread_num());
+#pragma omp master
+    threads = omp_get_num_threads();
+  }
+  std::printf("*** There are %d OpenMP threads total for MPI process %d\n", threads, rank);
+  std::fflush(stdout);
+}
+
+// Runs every control file in order; returns the exit code of the last run.
+int runControlFiles(DiagStream& diag, const CommandLine& options) {
+  int exitCode = 0;
+  for (const std::string& controlFile : options.controlFiles) {
+    diag << "FATAL: cannot run control file " << controlFile
+         << ": this build of horva has no model driver yet" << "[end-entry]";
+    exitCode = 3;
+  }
+  return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  MPI_Init(&argc, &argv);
+  int rank = 0;
+  int size = 1;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+
+  const CommandLine options = parseCommandLine(argc, argv);
+  DiagStream* diag = nullptr;
+  try {
+    diag = new DiagStream(options.diagFile, options.diagLevel);
+  } catch (int code) {
+    std::cerr << "FATAL: Exception " << code << " caught at top level!\n"
+              << "FATAL: Program aborted with exit code " << code << "\n";
+    MPI_Abort(MPI_COMM_WORLD, code);
+    return code;
+  }
+
+  int exitCode = 0;
+  try {
+    *diag << "INFO: Horva - distributed hydrological model of river basins" << "[end-entry]";
+    HORVA_ANNOUNCE_MODULE(*diag);
+    reportProcess(rank, size);
+    for (const std::string& option : options.unknownOptions)
+      *diag << "WARNING: unknown option " << option << " ignored" << "[end-entry]";
+    if (options.controlFiles.empty()) {
+      *diag << "INFO: " << usageText << "[end-entry]";
+      exitCode = 2;
+    } else {
+      exitCode = runControlFiles(*diag, options);
+    }
+  } catch (int code) {
+    *diag << "FATAL: Exception " << code << " caught at top level!" << "[end-entry]";
+    *diag << "FATAL: Program aborted with exit code " << code << "[end-entry]";
+    delete diag;
+    MPI_Abort(MPI_COMM_WORLD, code);
+    return code;
+  }
+  delete diag;
+  MPI_Finalize();
+  return exitCode;
+}

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <sstream>
+
+#include "core/diag_stream.h"
+#include "tests/test_support.h"
+
+namespace {
+
+const std::string header =
+    "<?xml version='1.0' encoding='UTF-8'?>\n"
+    "<Diag version=\"1.2\" xmlns=\"http://www.wldelft.nl/fews/PI\" \n"
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" \n"
+    "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
+    "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n"
+    "\t<line level=\"3\" description= \"Horva start at TS\"/>\n";
+const std::string trailer = "\t<line level=\"3\" description= \"Horva finished at TS\"/>\n</Diag>\n";
+
+std::string withoutTimeStamps(const std::string& text) {
+  return std::regex_replace(text, std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}"),
+                            "TS");
+}
+
+// Runs a chain of insertions against a fresh stream and returns what the
+// file and the console received.
+struct Captured {
+  std::string file;
+  std::string console;
+};
+
+template <typename Chain> Captured capture(int maxLevel, Chain chain) {
+  const std::string dir = makeTestDirectory("diag");
+  std::ostringstream console;
+  std::ostringstream errors;
+  {
+    DiagStream diag(dir + "/d.xml", maxLevel, &console, &errors);
+    chain(diag);
+  }
+  return {withoutTimeStamps(readFile(dir + "/d_0.xml")), console.str()};
+}
+
+} // namespace
+
+TEST(DiagStream, WritesByteExactEntriesForEachEdgeCase) {
+  struct Case {
+    const char* what;
+    int maxLevel;
+    std::function<void(DiagStream&)> chain;
+    std::string fileBody;
+    std::string console;
+  };
+  const std::vector<Case> cases = {
+      {"warning above the level goes to the console only", 1,
+       [](DiagStream& d) { d << "WARNING: low water" << "[end-entry]"; }, "",
+       "low water\n(mpi-rank  0) "},
+      {"escaping of specials, line breaks and hyphen runs", 4,
+       [](DiagStream& d) { d << "INFO: a<b & c\nx-----y" << "[end-entry]"; },
+       "\t<line level=\"3\" description= \"a&lt;b &amp; c;x--y\"/>\n",
+       "a<b & c\nx-----y\n(mpi-rank  0) "},
+      {"quotes and apostrophes", 4, [](DiagStream& d) { d << "ERROR: it's \"x\" > y" << "[end-entry]"; },
+       "\t<line level=\"1\" description= \"it&apos;s &quot;x&quot; &gt; y\"/>\n",
+       "it's \"x\" > y\n(mpi-rank  0) "},
+      {"a number alone is a DEBUG entry", 4, [](DiagStream& d) { d << 42 << "[end-entry]"; },
+       "\t<line level=\"4\" description= \"42\"/>\n", "42\n(mpi-rank  0) "},
+      {"a SKIP prompt stays off the file", 4, [](DiagStream& d) { d << "SKIP: your choice: " << "[end-entry]"; },
+       "", "your choice: \n(mpi-rank  0) "},
+      {"two prefixes in one chain give two lines and one console line", 4,
+       [](DiagStream& d) { d << "INFO: a" << "WARNING: b" << "[end-entry]"; },
+       "\t<line level=\"3\" description= \"a\"/>\n\t<line level=\"2\" description= \"b\"/>\n",
+       "ab\n(mpi-rank  0) "},
+      {"values and strings inside an entry", 4,
+       [](DiagStream& d) {
+         d << "FATAL: error opening " << std::string("in<1>.asc") << " for inflow " << 3 << ", "
+           << 2.5 << ' ' << '<' << "[end-entry]";
+       },
+       "\t<line level=\"0\" description= \"error opening in&lt;1&gt;.asc for inflow 3, 2.5 &lt;\"/>\n",
+       "error opening in<1>.asc for inflow 3, 2.5 <\n(mpi-rank  0) "},
+      {"text without prefix is DEBUG and filtered at INFO", 3,
+       [](DiagStream& d) { d << "plain text" << "[end-entry]"; }, "", "plain text\n(mpi-rank  0) "},
+      {"an entry left open is closed at destruction", 4, [](DiagStream& d) { d << "INFO: open"; },
+       "\t<line level=\"3\" description= \"open\"/>\n", "open"},
+  };
+  for (const Case& c : cases) {
+    const Captured out = capture(c.maxLevel, c.chain);
+    EXPECT_EQ(out.file, header + c.fileBody + trailer) << c.what;
+    EXPECT_EQ(out.console, c.console) << c.what;
+  }
+}
+
+TEST(DiagStream, LevelFilterKeepsLevelsUpToTheChosenOne) {
+  for (int maxLevel = 0; maxLevel <= 4; ++maxLevel) {
+    const Captured out = capture(maxLevel, [](DiagStream& d) {
+      d << "FATAL: f" << "[end-entry]";
+      d << "ERROR: e" << "[end-entry]";
+      d << "WARNING: w" << "[end-entry]";
+      d << "INFO: i" << "[end-entry]";
+      d << "DEBUG: d" << "[end-entry]";
+    });
+    const char letters[] = "fewid";
+    for (int level = 0; level <= 4; ++level) {
+      const std::string line = "\t<line level=\"" + std::to_string(level) + "\" description= \"" +
+                               letters[level] + "\"/>\n";
+      EXPECT_EQ(out.file.find(line) != std::string::npos, level <= maxLevel)
+          << "level " << level << " with maximum " << maxLevel;
+    }
+    EXPECT_EQ(out.console, "f\n(mpi-rank  0) e\n(mpi-rank  0) w\n(mpi-rank  0) i\n(mpi-rank  0) d\n(mpi-rank  0) ");
+  }
+}
+
+TEST(DiagStream, NamesTheFileAfterTheRequestedNameAndTheRank) {
+  const std::string dir = makeTestDirectory("diag_names");
+  std::ostringstream console;
+  { DiagStream diag(dir + "/run.diag.xml", 4, &console); }
+  EXPECT_TRUE(fileExists(dir + "/run.diag_0.xml"));
+  { DiagStream diag(dir + "/diag", 4, &console); }
+  EXPECT_TRUE(fileExists(dir + "/diag_0.xml"));
+}
+
+TEST(DiagStream, FallsBackToTheDefaultNameWhenTheFileCannotBeCreated) {
+  std::ostringstream console;
+  {
+    DiagStream diag("no_such_directory/x/d.xml", 4, &console);
+    EXPECT_EQ(diag.getFileName(), "Horva_Diag.xml");
+  }
+  EXPECT_NE(console.str().find("error opening diagnostics output file no_such_directory/x/d_0.xml"),
+            std::string::npos);
+  EXPECT_TRUE(fileExists("Horva_Diag.xml"));
+}
+
+TEST(DiagStream, MapsLevelNames) {
+  EXPECT_EQ(DiagStream::levelFromName("fatal"), 0);
+  EXPECT_EQ(DiagStream::levelFromName("ERROR"), 1);
+  EXPECT_EQ(DiagStream::levelFromName("Warning"), 2);
+  EXPECT_EQ(DiagStream::levelFromName("INFO"), 3);
+  EXPECT_EQ(DiagStream::levelFromName("DEBUG"), 4);
+  EXPECT_EQ(DiagStream::levelFromName("chatty"), 4);
+}
+
+TEST(DiagStream, FailsWithCode320WhenNeitherFileCanBeCreated) {
+  const std::string dir = makeTestDirectory("diag_320");
+  std::filesystem::create_directory(dir + "/Horva_Diag.xml");
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  std::ostringstream console;
+  const int code = exitCodeOf([&] { DiagStream diag("missing/d.xml", 4, &console); });
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(code, 320);
+  EXPECT_NE(console.str().find("Error opening diagnostics output file Horva_Diag.xml"),
+            std::string::npos);
+}

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include "tests/test_model.h"
+#include "tests/test_support.h"
+
+TEST(ModelObject, MinuteIndexCountsEveryMonthAs31Days) {
+  const std::string dir = makeTestDirectory("mo_dates");
+  TestModule m(dir);
+  m.setEndDate(2020, 12, 31, 23, 59);
+  const long lastMinute = m.getEndMinuteIndex();
+  m.setEndDate(2021, 1, 1, 0, 0);
+  EXPECT_EQ(m.getEndMinuteIndex() - lastMinute, 1);
+  EXPECT_EQ(m.getEndDate().year, 2021);
+  EXPECT_EQ(m.getEndMinuteIndex(), 2021 * 535680 + 44640 + 1440);
+
+  const ModelDate feb28{0, 0, 28, 2, 2020};
+  const ModelDate mar1{0, 0, 1, 3, 2020};
+  EXPECT_EQ(mar1.minuteIndex() - feb28.minuteIndex(), 4 * 1440);
+}
+
+TEST(ModelObject, ReadsSectionsAndLegacyValues) {
+  const std::string dir = makeTestDirectory("mo_control");
+  const std::string control = dir + "/model.ctl";
+  writeFile(control,
+            "[first_section]\n"
+            "1 something\n"
+            "\n"
+            "  [model_time]   trailing words\n"
+            "3600  time step in seconds\n"
+            "2.5 7.25  a pair\n"
+            "grid.asc  a word\n"
+            "notanumber  broken value\n");
+  TestModule m(dir, control);
+  m.openControlFile();
+
+  EXPECT_EQ(m.seekSection("[model_time]", true), 1);
+  long step = 0;
+  std::string rest;
+  EXPECT_EQ(m.readControlValue(m.controlFile, "%ld", step, "time step", rest), 1);
+  EXPECT_EQ(step, 3600);
+  EXPECT_EQ(rest, "  time step in seconds\n");
+  double a = 0;
+  double b = 0;
+  EXPECT_EQ(m.readControlValuePair(m.controlFile, "%lf %lf", a, b, "pair"), 2);
+  EXPECT_EQ(a, 2.5);
+  EXPECT_EQ(b, 7.25);
+  std::string word;
+  m.readControlValue(m.controlFile, "%s", word, "a word");
+  EXPECT_EQ(word, "grid.asc");
+  EXPECT_EQ(m.lineBuffer, "  a word\n");
+
+  int broken = 0;
+  EXPECT_EQ(exitCodeOf([&] { m.readControlValue(m.controlFile, "%d", broken, "broken value"); }), 17);
+  EXPECT_NE(m.console().find("  Next line in Horva control file: "), std::string::npos);
+  EXPECT_NE(m.console().find("notanumber"), std::string::npos);
+  EXPECT_NE(m.console().find("error in control file, broken value; testmodulenot found!"),
+            std::string::npos);
+
+  EXPECT_EQ(m.seekSection("[first_section]", true), 1);
+  int first = 0;
+  m.readControlValue(m.controlFile, "%d", first, "first");
+  EXPECT_EQ(first, 1);
+}
+
+TEST(ModelObject, MissingSectionIsFatalOnlyWhenRequired) {
+  const std::string dir = makeTestDirectory("mo_missing");
+  const std::string control = dir + "/model.ctl";
+  writeFile(control, "[a]\n1\n");
+  TestModule m(dir, control);
+  m.openControlFile();
+  EXPECT_EQ(m.seekSection("[model_time]", false), 0);
+  EXPECT_EQ(exitCodeOf([&] { m.seekSection("[model_time]", true); }), 17);
+  EXPECT_NE(m.console().find("error in control file, [model_time]; (EOF)not found!"), std::string::npos);
+  EXPECT_EQ(exitCodeOf([&] { m.seekSection("[A]", true); }), 17) << "section names are case-sensitive";
+}
+
+TEST(ModelObject, FatalReportsCarryTheirCodes) {
+  const std::string dir = makeTestDirectory("mo_fatal");
+  TestModule m(dir);
+  EXPECT_EQ(exitCodeOf([&] { m.writeError("out.asc", 3); }), 18);
+  EXPECT_EQ(exitCodeOf([&] { m.readError("in.asc", 4); }), 19);
+  EXPECT_NE(m.console().find("write error out.asc ! (3)"), std::string::npos);
+  EXPECT_NE(m.console().find("read error in.asc ! (4)"), std::string::npos);
+}
+
+TEST(ModelObject, ScanFormatMustFitItsTarget) {
+  const std::string dir = makeTestDirectory("mo_format");
+  TestModule m(dir);
+  long value = 0;
+  EXPECT_THROW(m.readControlValue(nullptr, "%d", value, "x"), std::logic_error);
+}
+
+TEST(ModelObject, PrependsDirectoriesToRelativeNamesOnly) {
+  struct Case {
+    std::string prefix, name, expected;
+  };
+  for (const Case& c : std::vector<Case>{{"out/", "grid.asc", "out/grid.asc"},
+                                         {"out/", "/data/grid.asc", "/data/grid.asc"},
+                                         {"out/", "~/grid.asc", "~/grid.asc"},
+                                         {"out/", "sub/grid.asc", "out/sub/grid.asc"},
+                                         {"", "grid.asc", "grid.asc"}}) {
+    std::string name = c.name;
+    modelobject::prependDirectory(c.prefix, name);
+    EXPECT_EQ(name, c.expected);
+  }
+}
+
+TEST(ModelObject, InterpolatesAndExtrapolatesLinearly) {
+  const std::string dir = makeTestDirectory("mo_interp");
+  TestModule m(dir);
+  EXPECT_EQ(m.interpolateLinear(1, 5, 1, 9, 3), 5);
+  EXPECT_DOUBLE_EQ(m.interpolateLinear(0, 0, 10, 100, 2.5), 25);
+  EXPECT_DOUBLE_EQ(m.interpolateLinear(0, 0, 10, 100, 12), 120);
+}
+
+TEST(ModelObject, AppendsTimeStampedLinesToTheModelLog) {
+  const std::string dir = makeTestDirectory("mo_log");
+  std::remove("modell_0.log");
+  TestModule m(dir);
+  m.appendToModelLog("first line");
+  m.appendToModelLog("second line");
+  const std::string log = readFile("modell_0.log");
+  EXPECT_NE(log.find("\n: first line\n"), std::string::npos);
+  EXPECT_NE(log.find("\n: second line\n"), std::string::npos);
+  EXPECT_EQ(log.size() - std::string("\n: first line\n\n: second line\n").size(), 48u)
+      << "two ctime stamps of 24 characters";
+}
+
+TEST(ModelObject, GifMappingHasItsDefaults) {
+  const std::string dir = makeTestDirectory("mo_gif");
+  TestModule m(dir);
+  EXPECT_EQ(m.gifX1, 0.0767528404);
+  EXPECT_EQ(m.gifF1, 8.916787e-05);
+  EXPECT_EQ(m.gifX2, 0.0767528404);
+  EXPECT_EQ(m.gifF2, 8.916787e-05);
+  EXPECT_EQ(m.gifThreshold, 127);
+  EXPECT_EQ(m.monthDays[1], 28);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/diag_stream.h"
+#include "core/modelobject.h"
+
+// A module for tests: a modelobject with its own log stream (console
+// captured), a registry of its own and public access to the context.
+class TestModule : public modelobject {
+public:
+  explicit TestModule(const std::string& directory, const std::string& controlFile = "",
+                      int maxLevel = 4);
+  ~TestModule() override;
+
+  // Opens the control file for the section readers.
+  void openControlFile();
+  // Sets the grid header (all rows held unless given).
+  void setGrid(long ncols, long nrows, double xll = 0.0, double yll = 0.0, double cellsize = 1.0,
+               double nodata = -9999.0, long firstRow = 1, long lastRow = -1);
+
+  std::string console() const { return consoleText.str(); }
+  std::string errors() const { return errorText.str(); }
+
+  using modelobject::binaryHeader;
+  using modelobject::cellWeights;
+  using modelobject::controlFile;
+  using modelobject::currentDate;
+  using modelobject::endDate;
+  using modelobject::endMinuteIndex;
+  using modelobject::gifF1;
+  using modelobject::gifF2;
+  using modelobject::gifThreshold;
+  using modelobject::gifX1;
+  using modelobject::gifX2;
+  using modelobject::header;
+  using modelobject::lineBuffer;
+  using modelobject::monthDays;
+  using modelobject::rowColumnRange;
+  using modelobject::startDate;
+
+  std::vector<GridRegistryEntry> ownRegistry;
+  std::unique_ptr<DiagStream> ownDiag;
+
+private:
+  std::ostringstream consoleText;
+  std::ostringstream errorText;
+};

@@ -1,0 +1,54 @@
+#include "tests/test_support.h"
+
+#include <mpi.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+int exitCodeOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (int code) {
+    return code;
+  }
+  return -1;
+}
+
+int worldRank() {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  return rank;
+}
+
+int worldSize() {
+  int size = 1;
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  return size;
+}
+
+std::string makeTestDirectory(const std::string& name, bool shared) {
+  namespace fs = std::filesystem;
+  std::string path = "testdata_" + name;
+  if (!shared) path += "_rank" + std::to_string(worldRank());
+  if (!shared || worldRank() == 0) {
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  if (shared) MPI_Barrier(MPI_COMM_WORLD);
+  return path;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+bool fileExists(const std::string& path) { return std::filesystem::exists(path); }

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// Runs a call that fails by throwing an exit code; returns the code, or -1
+// when the call returned normally.
+int exitCodeOf(const std::function<void()>& call);
+
+// A fresh empty directory under the test's working directory, unique per
+// test and MPI rank unless shared is set (then every rank gets the same).
+std::string makeTestDirectory(const std::string& name, bool shared = false);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
+bool fileExists(const std::string& path);
+
+// MPI rank and size of the world communicator.
+int worldRank();
+int worldSize();
