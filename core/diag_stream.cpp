@@ -92,11 +92,13 @@ DiagStream::DiagStream(const std::string& requestedFileName, int maxLevelArg,
 
   file.open(fileName, std::ios::out | std::ios::trunc);
   if (!file.is_open() || !file.good()) {
-    *console << rankPrefix(rank) << "\n ----- Warning -----\n error opening diagnostics output file "
-             << fileName << "\n"
+    *console << rankPrefix(rank)
+             << "\n ----- Warning -----\n error opening diagnostics output file " << fileName
+             << "\n"
              << std::flush;
     *console << rankPrefix(rank)
-             << "\nusing default name Horva_Diag.xml in actual working directory\n -------------------\n\n"
+             << "\nusing default name Horva_Diag.xml in actual working directory\n "
+                "-------------------\n\n"
              << "\n"
              << std::flush;
     fileName = "Horva_Diag.xml";
@@ -188,7 +190,9 @@ DiagStream& DiagStream::operator<<(const char* textArg) {
   const std::string text = textArg ? textArg : "";
   const bool ends = text.find(endMarker) != std::string::npos;
   std::string consoleCopy = text;
-  if (ends) consoleCopy.erase(consoleCopy.size() >= endMarkerLength ? consoleCopy.size() - endMarkerLength : 0);
+  if (ends)
+    consoleCopy.erase(consoleCopy.size() >= endMarkerLength ? consoleCopy.size() - endMarkerLength
+                                                            : 0);
   if (const Prefix* prefix = findPrefix(consoleCopy))
     consoleCopy.erase(0, std::char_traits<char>::length(prefix->text));
   if (rank == 0 && !consoleCopy.empty()) *console << consoleCopy;

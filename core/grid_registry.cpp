@@ -30,7 +30,8 @@ void modelobject::registerGrid(int index, const std::string& fileName, Grid grid
                                unsigned levels, const std::string& name, long writecode,
                                long firstRow, long lastRow) {
   if (index >= gridRegistryLimit) {
-    *diag << "FATAL: no free grid in memory,(max. " << gridRegistryLimit << ")!" << "[end-entry]";
+    *diag << "FATAL: no free grid in memory,(max. " << gridRegistryLimit << ")!"
+          << "[end-entry]";
     throw 12;
   }
   GridRegistryEntry& e = registry[index];
@@ -139,9 +140,10 @@ int searchNamedEntries(const GridRegistryEntry* registry, const std::string& nam
 
 int modelobject::requireGrid(const std::string& name) {
   if (int index = searchNamedEntries(registry, name)) return index;
-  *diag << "FATAL: \n---------------- !!! ERROR !!!  --------------------------\n" << name
-        << " not found in memory,\nThese data are needed within " << moduleName
-        << " \nif they are interpolated data, please specify an interpolator for\n" << name
+  *diag << "FATAL: \n---------------- !!! ERROR !!!  --------------------------\n"
+        << name << " not found in memory,\nThese data are needed within " << moduleName
+        << " \nif they are interpolated data, please specify an interpolator for\n"
+        << name
         << " in the control file or read it in as a standardfile,\n"
            "-----------------------------------------------------------\n"
         << "[end-entry]";

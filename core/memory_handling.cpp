@@ -31,12 +31,13 @@ double memory_handling::ceilLog2(double value) {
 // Splits rows firstRow..lastRow into the blocks of matrix(); free_matrix()
 // repeats the same split so that it releases exactly the allocated blocks.
 template <typename Visit>
-static void forEachRowBlock(memory_handling& memory, DiagStream* diag, long firstRow,
-                            long lastRow, long lastColumn, Visit visit) {
+static void forEachRowBlock(memory_handling& memory, DiagStream* diag, long firstRow, long lastRow,
+                            long lastColumn, Visit visit) {
   const long rowBytes = 8 * (lastColumn + 1);
   if (rowBytes + blockOverhead > maxBlockBytes) {
     if (diag)
-      *diag << "FATAL: too long matrix rows" << "[end-entry]";
+      *diag << "FATAL: too long matrix rows"
+            << "[end-entry]";
     else
       std::cerr << "FATAL: too long matrix rows\n";
     throw 1;
@@ -74,14 +75,18 @@ Grid memory_handling::matrix(long firstRow, long lastRow, long /*firstColumn*/, 
   forEachRowBlock(*this, diag, firstRow, firstRow - 1, lastColumn, [](RowBlock) {});
   Grid grid = static_cast<Grid>(std::calloc(static_cast<size_t>(tableEntries), sizeof(double*)));
   if (!grid) {
-    if (diag) *diag << "FATAL: memory allocation error 1 in matrix()" << "[end-entry]";
+    if (diag)
+      *diag << "FATAL: memory allocation error 1 in matrix()"
+            << "[end-entry]";
     throw 1;
   }
   forEachRowBlock(*this, diag, firstRow, lastRow, lastColumn, [&](RowBlock block) {
-    double* memory = static_cast<double*>(
-        std::calloc(static_cast<size_t>(block.rows * width), sizeof(double)));
+    double* memory =
+        static_cast<double*>(std::calloc(static_cast<size_t>(block.rows * width), sizeof(double)));
     if (!memory) {
-      if (diag) *diag << "FATAL: memory allocation error 2 in matrix()" << "[end-entry]";
+      if (diag)
+        *diag << "FATAL: memory allocation error 2 in matrix()"
+              << "[end-entry]";
       throw 1;
     }
     for (long r = 0; r < block.rows; ++r) grid[block.firstRow + r] = memory + r * width;
@@ -107,7 +112,8 @@ Stack memory_handling::three_d_matrix(long firstRow, long lastRow, long /*firstC
     if (diag) *diag << message << "[end-entry]";
     throw 1;
   };
-  Stack stack = static_cast<Stack>(std::calloc(static_cast<size_t>(tableEntries), sizeof(double**)));
+  Stack stack =
+      static_cast<Stack>(std::calloc(static_cast<size_t>(tableEntries), sizeof(double**)));
   if (!stack) fail("FATAL: memory allocation error (1) in 3_d_matrix()");
   const long levels = lastLevel + 1;
   for (long row = firstRow; row <= lastRow; ++row) {

@@ -11,7 +11,8 @@
 
 modelobject::modelobject(DiagStream* diagArg, const std::string& controlFileNameArg, int /*unused*/,
                          bool writeAscii, bool writeDouble, bool writeNetCDF,
-                         const std::string& inputDirectoryArg, const std::string& outputDirectoryArg,
+                         const std::string& inputDirectoryArg,
+                         const std::string& outputDirectoryArg,
                          const std::vector<long>* cellsPerProcessArg,
                          const std::vector<HaloStrip>* haloSendListArg,
                          const std::vector<HaloStrip>* haloReceiveListArg, int driverFlagArg,
@@ -68,12 +69,14 @@ void modelobject::controlFileKeyNotFound(const std::string& what, const std::str
 }
 
 void modelobject::writeError(const std::string& fileName, long number) {
-  *diag << "FATAL: write error " << fileName << " ! (" << number << ")" << "[end-entry]";
+  *diag << "FATAL: write error " << fileName << " ! (" << number << ")"
+        << "[end-entry]";
   throw 18;
 }
 
 void modelobject::readError(const std::string& fileName, long number) {
-  *diag << "FATAL: read error " << fileName << " ! (" << number << ")" << "[end-entry]";
+  *diag << "FATAL: read error " << fileName << " ! (" << number << ")"
+        << "[end-entry]";
   throw 19;
 }
 
@@ -131,7 +134,10 @@ int modelobject::readControlValue(FILE* file, const char* format, std::string& t
 int modelobject::finishControlValue(FILE* file, int count, const std::string& description,
                                     std::string& rest) {
   if (count != 1) {
-    *diag << "--> In ." << "\n" << "  Next line in Horva control file: " << "[end-entry]";
+    *diag << "--> In ."
+          << "\n"
+          << "  Next line in Horva control file: "
+          << "[end-entry]";
     std::string next;
     if (file) readControlWordFrom(file, next);
     if (next.size() > 1007) next.resize(1007);
@@ -150,9 +156,8 @@ int modelobject::readControlValuePair(FILE* file, const char* format, long& firs
   return count;
 }
 
-int modelobject::readControlValuePair(FILE* file, const char* format, double& first,
-                                      double& second, const std::string& description,
-                                      std::string& rest) {
+int modelobject::readControlValuePair(FILE* file, const char* format, double& first, double& second,
+                                      const std::string& description, std::string& rest) {
   int count = file ? std::fscanf(file, format, &first, &second) : 0;
   if (count != 2) controlFileKeyNotFound(description, moduleName);
   readRestOfLine(file, rest);

@@ -43,7 +43,8 @@ public:
                                  const std::string& d);
 
   // --- control file ---------------------------------------------------------
-  [[noreturn]] virtual void controlFileKeyNotFound(const std::string& what, const std::string& where);
+  [[noreturn]] virtual void controlFileKeyNotFound(const std::string& what,
+                                                   const std::string& where);
   [[noreturn]] virtual void writeError(const std::string& fileName, long number);
   [[noreturn]] virtual void readError(const std::string& fileName, long number);
 
@@ -87,8 +88,8 @@ public:
 
   // --- registry entries ------------------------------------------------------
   virtual void registerGrid(int index, const std::string& fileName, Grid grid, Stack stack,
-                            unsigned levels, const std::string& name, long writecode,
-                            long firstRow, long lastRow);
+                            unsigned levels, const std::string& name, long writecode, long firstRow,
+                            long lastRow);
   virtual void unregisterGrid(int index);
   // The first entry (from 1) whose file name is not set; 1000 when the
   // registry is full, which registerGrid refuses with code 12.

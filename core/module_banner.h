@@ -6,5 +6,4 @@ class DiagStream;
 // process, when the module's first object is built.
 void announceModule(DiagStream& diag, const char* sourceFile, const char* date, const char* time);
 
-#define HORVA_ANNOUNCE_MODULE(diagStream) \
-  announceModule((diagStream), __FILE__, __DATE__, __TIME__)
+#define HORVA_ANNOUNCE_MODULE(diagStream) announceModule((diagStream), __FILE__, __DATE__, __TIME__)

@@ -9,9 +9,7 @@ const char* const usageText =
 
 namespace {
 
-bool startsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
+bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 } // namespace
 

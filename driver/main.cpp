@@ -34,7 +34,8 @@ int runControlFiles(DiagStream& diag, const CommandLine& options) {
   int exitCode = 0;
   for (const std::string& controlFile : options.controlFiles) {
     diag << "FATAL: cannot run control file " << controlFile
-         << ": this build of horva has no model driver yet" << "[end-entry]";
+         << ": this build of horva has no model driver yet"
+         << "[end-entry]";
     exitCode = 3;
   }
   return exitCode;
@@ -62,11 +63,13 @@ int main(int argc, char** argv) {
 
   int exitCode = 0;
   try {
-    *diag << "INFO: Horva - distributed hydrological model of river basins" << "[end-entry]";
+    *diag << "INFO: Horva - distributed hydrological model of river basins"
+          << "[end-entry]";
     HORVA_ANNOUNCE_MODULE(*diag);
     reportProcess(rank, size);
     for (const std::string& option : options.unknownOptions)
-      *diag << "WARNING: unknown option " << option << " ignored" << "[end-entry]";
+      *diag << "WARNING: unknown option " << option << " ignored"
+            << "[end-entry]";
     if (options.controlFiles.empty()) {
       *diag << "INFO: " << usageText << "[end-entry]";
       exitCode = 2;
@@ -74,7 +77,8 @@ int main(int argc, char** argv) {
       exitCode = runControlFiles(*diag, options);
     }
   } catch (int code) {
-    *diag << "FATAL: Exception " << code << " caught at top level!" << "[end-entry]";
+    *diag << "FATAL: Exception " << code << " caught at top level!"
+          << "[end-entry]";
     *diag << "FATAL: Program aborted with exit code " << code << "[end-entry]";
     delete diag;
     MPI_Abort(MPI_COMM_WORLD, code);

@@ -2,10 +2,11 @@
 
 TestModule::TestModule(const std::string& directory, const std::string& controlFileArg,
                        int maxLevel)
-    : modelobject(nullptr, controlFileArg, 0, true, false, false, "", "", nullptr, nullptr,
-                  nullptr, 0, 0),
+    : modelobject(nullptr, controlFileArg, 0, true, false, false, "", "", nullptr, nullptr, nullptr,
+                  0, 0),
       ownRegistry(gridRegistrySize) {
-  ownDiag = std::make_unique<DiagStream>(directory + "/diag.xml", maxLevel, &consoleText, &errorText);
+  ownDiag =
+      std::make_unique<DiagStream>(directory + "/diag.xml", maxLevel, &consoleText, &errorText);
   diag = ownDiag.get();
   moduleName = "testmodule";
   registry = ownRegistry.data();

@@ -14,9 +14,11 @@ TEST(DiagStreamMpi, OnlyRankZeroWritesAndWorkerFatalReachesStandardError) {
   std::ostringstream errors;
   {
     DiagStream diag(dir + "/diag.xml", 4, &console, &errors);
-    diag << "INFO: hello from every rank" << "[end-entry]";
+    diag << "INFO: hello from every rank"
+         << "[end-entry]";
     if (worldRank() == 1) diag << "FATAL: broken on rank " << 1 << "[end-entry]";
-    diag << "ERROR: shared failure" << "[end-entry]";
+    diag << "ERROR: shared failure"
+         << "[end-entry]";
   }
   MPI_Barrier(MPI_COMM_WORLD);
   if (worldRank() == 0) {

@@ -10,18 +10,18 @@
 
 namespace {
 
-const std::string header =
-    "<?xml version='1.0' encoding='UTF-8'?>\n"
-    "<Diag version=\"1.2\" xmlns=\"http://www.wldelft.nl/fews/PI\" \n"
-    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" \n"
-    "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
-    "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n"
-    "\t<line level=\"3\" description= \"Horva start at TS\"/>\n";
-const std::string trailer = "\t<line level=\"3\" description= \"Horva finished at TS\"/>\n</Diag>\n";
+const std::string header = "<?xml version='1.0' encoding='UTF-8'?>\n"
+                           "<Diag version=\"1.2\" xmlns=\"http://www.wldelft.nl/fews/PI\" \n"
+                           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" \n"
+                           "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
+                           "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n"
+                           "\t<line level=\"3\" description= \"Horva start at TS\"/>\n";
+const std::string trailer =
+    "\t<line level=\"3\" description= \"Horva finished at TS\"/>\n</Diag>\n";
 
 std::string withoutTimeStamps(const std::string& text) {
-  return std::regex_replace(text, std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}"),
-                            "TS");
+  return std::regex_replace(
+      text, std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}"), "TS");
 }
 
 // Runs a chain of insertions against a fresh stream and returns what the
@@ -54,21 +54,39 @@ TEST(DiagStream, WritesByteExactEntriesForEachEdgeCase) {
   };
   const std::vector<Case> cases = {
       {"warning above the level goes to the console only", 1,
-       [](DiagStream& d) { d << "WARNING: low water" << "[end-entry]"; }, "",
-       "low water\n(mpi-rank  0) "},
+       [](DiagStream& d) {
+         d << "WARNING: low water"
+           << "[end-entry]";
+       },
+       "", "low water\n(mpi-rank  0) "},
       {"escaping of specials, line breaks and hyphen runs", 4,
-       [](DiagStream& d) { d << "INFO: a<b & c\nx-----y" << "[end-entry]"; },
+       [](DiagStream& d) {
+         d << "INFO: a<b & c\nx-----y"
+           << "[end-entry]";
+       },
        "\t<line level=\"3\" description= \"a&lt;b &amp; c;x--y\"/>\n",
        "a<b & c\nx-----y\n(mpi-rank  0) "},
-      {"quotes and apostrophes", 4, [](DiagStream& d) { d << "ERROR: it's \"x\" > y" << "[end-entry]"; },
+      {"quotes and apostrophes", 4,
+       [](DiagStream& d) {
+         d << "ERROR: it's \"x\" > y"
+           << "[end-entry]";
+       },
        "\t<line level=\"1\" description= \"it&apos;s &quot;x&quot; &gt; y\"/>\n",
        "it's \"x\" > y\n(mpi-rank  0) "},
       {"a number alone is a DEBUG entry", 4, [](DiagStream& d) { d << 42 << "[end-entry]"; },
        "\t<line level=\"4\" description= \"42\"/>\n", "42\n(mpi-rank  0) "},
-      {"a SKIP prompt stays off the file", 4, [](DiagStream& d) { d << "SKIP: your choice: " << "[end-entry]"; },
+      {"a SKIP prompt stays off the file", 4,
+       [](DiagStream& d) {
+         d << "SKIP: your choice: "
+           << "[end-entry]";
+       },
        "", "your choice: \n(mpi-rank  0) "},
       {"two prefixes in one chain give two lines and one console line", 4,
-       [](DiagStream& d) { d << "INFO: a" << "WARNING: b" << "[end-entry]"; },
+       [](DiagStream& d) {
+         d << "INFO: a"
+           << "WARNING: b"
+           << "[end-entry]";
+       },
        "\t<line level=\"3\" description= \"a\"/>\n\t<line level=\"2\" description= \"b\"/>\n",
        "ab\n(mpi-rank  0) "},
       {"values and strings inside an entry", 4,
@@ -76,10 +94,15 @@ TEST(DiagStream, WritesByteExactEntriesForEachEdgeCase) {
          d << "FATAL: error opening " << std::string("in<1>.asc") << " for inflow " << 3 << ", "
            << 2.5 << ' ' << '<' << "[end-entry]";
        },
-       "\t<line level=\"0\" description= \"error opening in&lt;1&gt;.asc for inflow 3, 2.5 &lt;\"/>\n",
+       "\t<line level=\"0\" description= \"error opening in&lt;1&gt;.asc for inflow 3, 2.5 "
+       "&lt;\"/>\n",
        "error opening in<1>.asc for inflow 3, 2.5 <\n(mpi-rank  0) "},
       {"text without prefix is DEBUG and filtered at INFO", 3,
-       [](DiagStream& d) { d << "plain text" << "[end-entry]"; }, "", "plain text\n(mpi-rank  0) "},
+       [](DiagStream& d) {
+         d << "plain text"
+           << "[end-entry]";
+       },
+       "", "plain text\n(mpi-rank  0) "},
       {"an entry left open is closed at destruction", 4, [](DiagStream& d) { d << "INFO: open"; },
        "\t<line level=\"3\" description= \"open\"/>\n", "open"},
   };
@@ -93,11 +116,16 @@ TEST(DiagStream, WritesByteExactEntriesForEachEdgeCase) {
 TEST(DiagStream, LevelFilterKeepsLevelsUpToTheChosenOne) {
   for (int maxLevel = 0; maxLevel <= 4; ++maxLevel) {
     const Captured out = capture(maxLevel, [](DiagStream& d) {
-      d << "FATAL: f" << "[end-entry]";
-      d << "ERROR: e" << "[end-entry]";
-      d << "WARNING: w" << "[end-entry]";
-      d << "INFO: i" << "[end-entry]";
-      d << "DEBUG: d" << "[end-entry]";
+      d << "FATAL: f"
+        << "[end-entry]";
+      d << "ERROR: e"
+        << "[end-entry]";
+      d << "WARNING: w"
+        << "[end-entry]";
+      d << "INFO: i"
+        << "[end-entry]";
+      d << "DEBUG: d"
+        << "[end-entry]";
     });
     const char letters[] = "fewid";
     for (int level = 0; level <= 4; ++level) {
@@ -106,7 +134,9 @@ TEST(DiagStream, LevelFilterKeepsLevelsUpToTheChosenOne) {
       EXPECT_EQ(out.file.find(line) != std::string::npos, level <= maxLevel)
           << "level " << level << " with maximum " << maxLevel;
     }
-    EXPECT_EQ(out.console, "f\n(mpi-rank  0) e\n(mpi-rank  0) w\n(mpi-rank  0) i\n(mpi-rank  0) d\n(mpi-rank  0) ");
+    EXPECT_EQ(
+        out.console,
+        "f\n(mpi-rank  0) e\n(mpi-rank  0) w\n(mpi-rank  0) i\n(mpi-rank  0) d\n(mpi-rank  0) ");
   }
 }
 

@@ -72,8 +72,9 @@ TEST(GridRegistry, FindsGridsByNameAndStopsAtTheFirstGap) {
   EXPECT_EQ(m.findGrid("temperature", 1), 0) << "searches end at a released entry";
   EXPECT_EQ(m.firstFreeRegistryIndex(), 2);
   EXPECT_EQ(exitCodeOf([&] { m.requireGrid("temperature"); }), 33);
-  EXPECT_NE(m.console().find("temperature not found in memory,\nThese data are needed within testmodule"),
-            std::string::npos);
+  EXPECT_NE(
+      m.console().find("temperature not found in memory,\nThese data are needed within testmodule"),
+      std::string::npos);
   EXPECT_EQ(exitCodeOf([&] { m.requireOneOf3Grids("a", "b", "c"); }), 33);
   EXPECT_NE(m.console().find("Wether a, b or c \nwhere found in memory,"), std::string::npos);
   EXPECT_EQ(exitCodeOf([&] { m.requireOneOf4Grids("a", "b", "c", "d"); }), 33);
@@ -89,10 +90,12 @@ TEST(GridRegistry, RefusesTheThousandthEntry) {
   m.setGrid(1, 1);
   Grid g = m.matrix(1, 1, 1, 1, 1);
   for (int i = 1; i < 1000; ++i)
-    m.registerGrid(m.firstFreeRegistryIndex(), "f", g, nullptr, 0, "g" + std::to_string(i), 0, 1, 1);
+    m.registerGrid(m.firstFreeRegistryIndex(), "f", g, nullptr, 0, "g" + std::to_string(i), 0, 1,
+                   1);
   EXPECT_EQ(m.firstFreeRegistryIndex(), 1000);
   EXPECT_EQ(exitCodeOf([&] {
-              m.registerGrid(m.firstFreeRegistryIndex(), "f", g, nullptr, 0, "one too many", 0, 1, 1);
+              m.registerGrid(m.firstFreeRegistryIndex(), "f", g, nullptr, 0, "one too many", 0, 1,
+                             1);
             }),
             12);
   EXPECT_NE(m.console().find("no free grid in memory,(max. 1000)!"), std::string::npos);

@@ -21,15 +21,14 @@ TEST(ModelObject, MinuteIndexCountsEveryMonthAs31Days) {
 TEST(ModelObject, ReadsSectionsAndLegacyValues) {
   const std::string dir = makeTestDirectory("mo_control");
   const std::string control = dir + "/model.ctl";
-  writeFile(control,
-            "[first_section]\n"
-            "1 something\n"
-            "\n"
-            "  [model_time]   trailing words\n"
-            "3600  time step in seconds\n"
-            "2.5 7.25  a pair\n"
-            "grid.asc  a word\n"
-            "notanumber  broken value\n");
+  writeFile(control, "[first_section]\n"
+                     "1 something\n"
+                     "\n"
+                     "  [model_time]   trailing words\n"
+                     "3600  time step in seconds\n"
+                     "2.5 7.25  a pair\n"
+                     "grid.asc  a word\n"
+                     "notanumber  broken value\n");
   TestModule m(dir, control);
   m.openControlFile();
 
@@ -50,7 +49,8 @@ TEST(ModelObject, ReadsSectionsAndLegacyValues) {
   EXPECT_EQ(m.lineBuffer, "  a word\n");
 
   int broken = 0;
-  EXPECT_EQ(exitCodeOf([&] { m.readControlValue(m.controlFile, "%d", broken, "broken value"); }), 17);
+  EXPECT_EQ(exitCodeOf([&] { m.readControlValue(m.controlFile, "%d", broken, "broken value"); }),
+            17);
   EXPECT_NE(m.console().find("  Next line in Horva control file: "), std::string::npos);
   EXPECT_NE(m.console().find("notanumber"), std::string::npos);
   EXPECT_NE(m.console().find("error in control file, broken value; testmodulenot found!"),
@@ -70,8 +70,10 @@ TEST(ModelObject, MissingSectionIsFatalOnlyWhenRequired) {
   m.openControlFile();
   EXPECT_EQ(m.seekSection("[model_time]", false), 0);
   EXPECT_EQ(exitCodeOf([&] { m.seekSection("[model_time]", true); }), 17);
-  EXPECT_NE(m.console().find("error in control file, [model_time]; (EOF)not found!"), std::string::npos);
-  EXPECT_EQ(exitCodeOf([&] { m.seekSection("[A]", true); }), 17) << "section names are case-sensitive";
+  EXPECT_NE(m.console().find("error in control file, [model_time]; (EOF)not found!"),
+            std::string::npos);
+  EXPECT_EQ(exitCodeOf([&] { m.seekSection("[A]", true); }), 17)
+      << "section names are case-sensitive";
 }
 
 TEST(ModelObject, FatalReportsCarryTheirCodes) {

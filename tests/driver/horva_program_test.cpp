@@ -17,8 +17,8 @@ struct RunResult {
 // Runs the horva executable in a directory; returns its exit status and
 // everything it printed.
 RunResult runHorva(const std::string& directory, const std::string& arguments) {
-  const std::string command = "cd " + directory + " && " + HORVA_EXECUTABLE + " " + arguments +
-                              " > out.txt 2>&1";
+  const std::string command =
+      "cd " + directory + " && " + HORVA_EXECUTABLE + " " + arguments + " > out.txt 2>&1";
   const int raw = std::system(command.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(directory + "/out.txt")};
 }
@@ -48,8 +48,9 @@ TEST(HorvaProgram, WritesAWellFormedDiagnosticsFileWhereAsked) {
 }
 
 TEST(HorvaProgram, ParsesItsOptions) {
-  const char* argv[] = {"horva", "-diagfile:run.diag.xml", "-diaglevel:warning", "-mode:routing",
-                        "-bogus", "a.ctl", "b.ctl"};
+  const char* argv[] = {
+      "horva", "-diagfile:run.diag.xml", "-diaglevel:warning", "-mode:routing", "-bogus", "a.ctl",
+      "b.ctl"};
   const CommandLine options = parseCommandLine(7, argv);
   EXPECT_EQ(options.diagFile, "run.diag.xml");
   EXPECT_EQ(options.diagLevel, 2);
