@@ -1,0 +1,62 @@
+#include "core/string_helpers.h"
+
+namespace {
+
+// A quote is escaped by a backslash in front of it, unless that backslash is
+// itself escaped.
+bool isEscapedQuote(const std::string& text, std::size_t quote) {
+  if (quote < 1 || text[quote - 1] != '\\') return false;
+  return !(quote >= 2 && text[quote - 2] == '\\');
+}
+
+// Index of the quote that closes the string opened at `open`, or npos.
+std::size_t closingQuote(const std::string& text, std::size_t open) {
+  std::size_t quote = text.find('"', open + 1);
+  while (quote != std::string::npos && isEscapedQuote(text, quote))
+    quote = text.find('"', quote + 1);
+  return quote;
+}
+
+} // namespace
+
+int tokenize(const std::string& text, const std::string& delimiters,
+             std::vector<std::string>& words, bool keepTrailingEmpty) {
+  const bool quotesAreDelimiters = delimiters.find('"') != std::string::npos;
+  std::size_t start = text.find_first_not_of(delimiters);
+  if (start == std::string::npos && keepTrailingEmpty) start = text.find_first_of(delimiters);
+
+  while (start < text.size()) {
+    std::size_t end; // one past the word
+    if (text[start] == '"' && !quotesAreDelimiters) {
+      const std::size_t quote = closingQuote(text, start);
+      // An unclosed string takes the rest of the text.
+      end = quote == std::string::npos ? text.size() : quote + 1;
+    } else {
+      end = text.find_first_of(delimiters, start);
+      if (end == std::string::npos) end = text.size();
+    }
+    words.push_back(text.substr(start, end - start));
+    // The character behind a word counts as its delimiter.
+    start = end + 1 < text.size() ? text.find_first_not_of(delimiters, end + 1) : std::string::npos;
+  }
+
+  if (keepTrailingEmpty && (text.empty() || delimiters.find(text.back()) != std::string::npos))
+    words.emplace_back();
+  return static_cast<int>(words.size());
+}
+
+long findSubstring(const std::string& text, const std::string& piece) {
+  const std::size_t position = text.find(piece);
+  return position == std::string::npos ? 0 : static_cast<long>(position);
+}
+
+std::string& cutString(std::string& text, long first, long count) {
+  if (first < 0 || count < 0) return text;
+  const std::size_t from = static_cast<std::size_t>(first);
+  if (from >= text.size()) {
+    text.clear();
+    return text;
+  }
+  text = text.substr(from, static_cast<std::size_t>(count) + 1);
+  return text;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Splits a text into words at any of the delimiter characters and appends
+// them to `words`. Runs of delimiters give no empty words; a double-quoted
+// string (quotes kept) is one word unless '"' is itself a delimiter. With
+// keepTrailingEmpty, a text that is empty or ends in a delimiter adds one
+// empty word at the end. Returns the number of words the list now holds.
+int tokenize(const std::string& text, const std::string& delimiters,
+             std::vector<std::string>& words, bool keepTrailingEmpty);
+
+// Position of the first occurrence of the piece, or 0 when it does not occur
+// (a piece at the very start also gives 0; callers test for a result > 0).
+long findSubstring(const std::string& text, const std::string& piece);
+
+// Keeps the characters first .. first + count (inclusive) of the text; with a
+// negative number the text stays as it is. Characters past the end of the
+// text are not there to keep.
+std::string& cutString(std::string& text, long first, long count);
