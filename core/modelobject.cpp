@@ -36,6 +36,8 @@ modelobject::modelobject(DiagStream* diagArg, const std::string& controlFileName
     MPI_Comm_size(MPI_COMM_WORLD, &mpiSize);
   }
   controlFileName = controlFileNameArg;
+  netcdfWriter = std::make_unique<NetCDFGridWriter>(diag);
+  netcdfReader = std::make_unique<NetCDFGridReader>(diag);
 }
 
 modelobject::modelobject() : requests(1000, MPI_REQUEST_NULL) {}
@@ -225,6 +227,8 @@ double modelobject::interpolateLinear(double x0, double y0, double x1, double y1
 
 void modelobject::releaseModule() {
   if (diag) *diag << "DEBUG: deleting module " << moduleName << "[end-entry]";
+  netcdfReader.reset(); // closes its files
+  netcdfWriter.reset();
 }
 
 void modelobject::prependDirectory(const std::string& prefix, std::string& name) {

@@ -3,12 +3,15 @@
 #include <mpi.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/grid_registry.h"
 #include "core/grid_types.h"
 #include "core/memory_handling.h"
+#include "core/netcdf_grid_reader.h"
+#include "core/netcdf_grid_writer.h"
 
 class DiagStream;
 
@@ -181,4 +184,8 @@ protected:
   int driverFlag = 0;
   long driverValue = 0;
   unsigned outputInterval = 0;
+
+  // Created by the full constructor, released by releaseModule.
+  std::unique_ptr<NetCDFGridWriter> netcdfWriter;
+  std::unique_ptr<NetCDFGridReader> netcdfReader;
 };

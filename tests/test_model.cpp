@@ -8,6 +8,9 @@ TestModule::TestModule(const std::string& directory, const std::string& controlF
   ownDiag =
       std::make_unique<DiagStream>(directory + "/diag.xml", maxLevel, &consoleText, &errorText);
   diag = ownDiag.get();
+  // The netCDF objects log through the stream that exists only now.
+  netcdfWriter = std::make_unique<NetCDFGridWriter>(diag);
+  netcdfReader = std::make_unique<NetCDFGridReader>(diag);
   moduleName = "testmodule";
   registry = ownRegistry.data();
 }

@@ -39,6 +39,8 @@ public:
   using modelobject::header;
   using modelobject::lineBuffer;
   using modelobject::monthDays;
+  using modelobject::netcdfReader;
+  using modelobject::netcdfWriter;
   using modelobject::rowColumnRange;
   using modelobject::startDate;
 

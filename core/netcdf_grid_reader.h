@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class DiagStream;
+
+namespace netCDF {
+class NcFile;
+} // namespace netCDF
+
+// Reads single records of grid variables from netCDF files named
+// "filename<varname>timestep". Files stay open between reads, so that a time
+// series of input grids is read record by record without reopening. Failures
+// log a FATAL entry and throw 26, 50 or 1100.
+class NetCDFGridReader {
+public:
+  static constexpr size_t MaxOpenNetCDFFiles = 200;
+
+  explicit NetCDFGridReader(DiagStream* diag);
+  ~NetCDFGridReader();
+  NetCDFGridReader(const NetCDFGridReader&) = delete;
+  NetCDFGridReader& operator=(const NetCDFGridReader&) = delete;
+
+  // Reads record "timestep" (from 0) of the variable into values, laid out
+  // column-major and north first: element j * nrows + k is column j + 1, row
+  // k + 1 counted from the north. ncols and nrows come from the dimensions
+  // "x" and "y" (they keep the caller's values when the file has neither).
+  // Stored fill values ("_FillValue", "missing_value") become nodata, the
+  // others are unpacked by "scale_factor" and "add_offset". On return the
+  // name is cut to its file-name part.
+  void readNetCDFGrid(std::string& name, std::vector<double>& values, int& nrows, int& ncols,
+                      double nodata);
+
+  void closeAllFiles();
+  size_t openFileCount() const { return openFiles.size(); }
+
+private:
+  netCDF::NcFile& openFile(const std::string& fileName);
+  [[noreturn]] void failReading(const std::string& fileName, const std::string& message);
+
+  std::map<std::string, std::unique_ptr<netCDF::NcFile>> openFiles;
+  DiagStream* diag;
+  // Records stored row after row are read here before they are rearranged.
+  std::vector<double> storedValues;
+};
