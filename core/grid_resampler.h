@@ -1,0 +1,27 @@
+#pragma once
+
+#include "core/grid_types.h"
+
+// Resamples a raster bilinearly onto the model grid.
+//
+// source: every row 1..sourceHeader.nrows (row 1 is the northern edge) and
+//   columns 1..sourceHeader.ncols. sourceHeader.xllcorner and yllcorner are
+//   the true lower left corner of the raster (not the centre of its lower left
+//   cell), cellsize its square cell. A source cell equal to sourceHeader.nodata
+//   or at -9999 or below has no data. firstRow and lastRow are not used.
+// target: rows model.firstRow..model.lastRow (the local rows; row i lies
+//   model.nrows - i cells above model.yllcorner) and columns 1..model.ncols.
+// reference: null, or a grid holding the same rows as the target; a target
+//   cell whose reference value is -9999 or below takes that value.
+//
+// Each target cell is sampled at its centre from the four source cells around
+// it, so a raster aligned with the model grid comes back unchanged. A target
+// cell that draws any weight from a source cell without data becomes
+// model.nodata. Points beyond the raster take the values of its edge rows and
+// columns.
+//
+// Returns false and leaves the target untouched when the source geometry is
+// unusable (no rows or columns, a cell size that is not positive, a corner
+// that is not finite).
+[[nodiscard]] bool resampleToModelGrid(Grid source, const GridHeader& sourceHeader, Grid target,
+                                       const GridHeader& model, Grid reference);
