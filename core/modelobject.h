@@ -109,6 +109,13 @@ public:
   // Prefixes a relative name with a directory (which carries its own "/").
   static void prependDirectory(const std::string& prefix, std::string& name);
   void setGIFGeoreference(Grid referenceGrid, double x0, double y0, double cellSize);
+  // The GIF branch of the grid reader: decodes the image, resamples it onto
+  // rows 1..nrows of the model grid (every row held) from the GIF
+  // georeference, whose (x0, y0) is the image's lower left corner, and applies
+  // the "GIF-Mapping". Unset georeference values fall back to x0 = 255000,
+  // y0 = -160000 and cell size 1000, stored back with a WARNING. A file that
+  // cannot be decoded ends with code 22.
+  void readGIFGrid(const std::string& fileName, Grid grid);
 
   // --- accessors used across modules and by tests ------------------------------
   DiagStream* getDiag() const { return diag; }

@@ -31,11 +31,14 @@ public:
   using modelobject::currentDate;
   using modelobject::endDate;
   using modelobject::endMinuteIndex;
+  using modelobject::gifCellSize;
   using modelobject::gifF1;
   using modelobject::gifF2;
   using modelobject::gifThreshold;
+  using modelobject::gifX0;
   using modelobject::gifX1;
   using modelobject::gifX2;
+  using modelobject::gifY0;
   using modelobject::header;
   using modelobject::lineBuffer;
   using modelobject::monthDays;
