@@ -128,7 +128,58 @@ public:
   int getMpiRank() const { return mpiRank; }
   int getMpiSize() const { return mpiSize; }
 
+  // --- MPI row strips and halo exchange (core/mpi_strips.cpp) -----------------
+  // Strip transfers between rank 0's whole grids and the other processes'
+  // rows, as "MPIRegions" and "MPIHelper" describe them. A null grid or stack
+  // means the registry entry's own. Collective: every process calls them in
+  // the same order.
+  void MPIScatterGrid(int index, Grid grid = nullptr);
+  void MPIGatherGrid(int index, Grid grid = nullptr);
+  // Rank 0 gets a new whole grid that the caller frees; the others get null.
+  Grid MPIGatherGridCopy(int index, Grid grid = nullptr);
+  void MPIGatherStack(int index, Stack stack = nullptr);
+  Stack MPIGatherStackCopy(int index, Stack stack = nullptr);
+  // With an index below 1 the stack and its last level must be given.
+  void MPIScatterStack(int index, Stack stack = nullptr, unsigned levels = 0);
+  // Fill the halo cells from their owners along haloReceiveList and
+  // haloSendList; a negative index does nothing.
+  void MPIExchangeGridHalo(int index, Grid grid = nullptr);
+  void MPIExchangeStackHalo(int index, int unusedLevels, Stack stack = nullptr);
+  // The same exchange split so that work can overlap the transfers.
+  void MPIStartHaloReceive(int index, Grid grid = nullptr);
+  void MPIStartHaloSend(int index, Grid grid = nullptr);
+  void MPIWaitHaloExchange(int index);
+  // Sums weightSum and valueSum of records 0..n over all processes into rank
+  // 0, and effectiveWeight too when sumEffectiveWeight is set.
+  void MPIReduceZoneRecords(ZoneRecord* records, long n, bool sumEffectiveWeight);
+  // Copies weightSum, valueSum and effectiveWeight of records 0..n from rank 0.
+  void MPIBroadcastZoneRecords(ZoneRecord* records, long n);
+  // Moves the values of grid valueIndex at the cells where grid maskIndex
+  // holds data, one message per process; counts[rank] is the number of such
+  // cells each process owns.
+  void MPIGatherPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts,
+                           Grid target = nullptr);
+  void MPIScatterPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts);
+
 protected:
+  // --- MPI row strips: the row walk and the split exchange's state ------------
+  // Position of a walk along the strip list of one "MPIHelper" row.
+  struct StripCursor {
+    long pair = 0;   // pairs read so far
+    long column = 0; // rank 0: first column of the next run
+  };
+  // Reads the next strip of the row that this process exchanges (row, start
+  // column, count, peer) into strip; false at the end of the list. Fails with
+  // 120 when the list runs past the end of the row.
+  bool nextStrip(long row, Grid helper, bool stackMessage, StripCursor& cursor, HaloStrip& strip);
+  // Moves every strip of the walk between rank 0 and the others: the values
+  // of a grid, or valuesPerCell values per cell of a stack.
+  void moveStrips(Grid helper, Grid grid, Stack stack, long valuesPerCell, bool toWorkers,
+                  bool stackMessage, const char* operation);
+  // Doubles expected by each receive of a split halo exchange, in the order
+  // of the first pending requests.
+  std::vector<int> pendingReceiveCounts;
+
   int finishControlValue(FILE* file, int count, const std::string& description, std::string& rest);
 
   unsigned writeStorage = 0;

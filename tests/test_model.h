@@ -46,6 +46,16 @@ public:
   using modelobject::netcdfWriter;
   using modelobject::rowColumnRange;
   using modelobject::startDate;
+  // MPI row strips
+  using modelobject::cellsPerProcess;
+  using modelobject::haloReceiveList;
+  using modelobject::haloSendList;
+  using modelobject::mpiRank;
+  using modelobject::mpiSize;
+  using modelobject::nextStrip;
+  using modelobject::requestCount;
+  using modelobject::requests;
+  using modelobject::StripCursor;
 
   std::vector<GridRegistryEntry> ownRegistry;
   std::unique_ptr<DiagStream> ownDiag;

@@ -1,0 +1,619 @@
+#include <gtest/gtest.h>
+#include <mpi.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/mpi_strips.h"
+#include "tests/test_model.h"
+#include "tests/test_support.h"
+
+namespace {
+
+constexpr double nodata = -9999.0;
+constexpr double untouched = -1.0;
+
+double cellValue(long r, long c) { return 100.0 * r + c; }
+
+// Owners of the cells of a small grid, one text per grid row: a digit names
+// the owning rank (capped at the last rank), '.' lies outside the catchment.
+using OwnerMap = std::vector<std::string>;
+
+// A ragged catchment with holes, one run of cells per process in row order,
+// the highest rank first. The first boundary leaves a nodata gap between two
+// processes' runs in row 3; the second falls inside row 5.
+OwnerMap ragged(int size) {
+  OwnerMap map = {"....####....", "..########..", ".###..######", "####.#######", "###########.",
+                  ".####..####.", "..###..###..", "...#....##..", "......#....."};
+  const long boundaries[2][2] = {{3, 4}, {5, 6}};
+  int owner = size - 1;
+  for (size_t r = 0; r < map.size(); ++r) {
+    for (size_t c = 0; c < map[r].size(); ++c) {
+      if (map[r][c] == '.') continue;
+      map[r][c] = static_cast<char>('0' + owner);
+      const int passed = size - 1 - owner;
+      if (passed < 2 && owner > 0 && boundaries[passed][0] == static_cast<long>(r + 1) &&
+          boundaries[passed][1] == static_cast<long>(c + 1))
+        --owner;
+    }
+  }
+  return map;
+}
+
+// One process's share of a decomposed grid, laid out as the set-up leaves it:
+// "MPIRegions" and "MPIHelper" over its rows (rank 0: all rows), its column
+// ranges, cell counts and halo lists.
+struct StripModule {
+  StripModule(const std::string& name, const OwnerMap& map)
+      : m(makeTestDirectory(name)), nrows(static_cast<long>(map.size())),
+        ncols(static_cast<long>(map[0].size())), size(worldSize()), rank(worldRank()),
+        owner(nrows + 2, std::vector<int>(ncols + 2, -1)) {
+    for (long r = 1; r <= nrows; ++r)
+      for (long c = 1; c <= ncols; ++c)
+        if (map[r - 1][c - 1] != '.') owner[r][c] = std::min(map[r - 1][c - 1] - '0', size - 1);
+    long first = 0, last = -1;
+    for (long r = 1; r <= nrows; ++r)
+      for (long c = 1; c <= ncols; ++c)
+        if (owner[r][c] == rank) last = r, first = first ? first : r;
+    if (last < 0) first = 1, last = 0; // a process without cells
+    lo = rank == 0 ? 1 : std::max(1L, first - 1);
+    hi = rank == 0 ? nrows : std::min(nrows, last + 1);
+    m.setGrid(ncols, nrows, 0.0, 0.0, 1.0, nodata, first, last);
+    regions = grid(nodata);
+    helper = grid(0.0);
+    ranges.assign(nrows + 1, RowColumnRange{});
+    cells.assign(size, 0);
+    for (long r = 1; r <= nrows; ++r) {
+      for (long c = 1; c <= ncols; ++c) {
+        if (owner[r][c] < 0) continue;
+        if (r >= lo && r <= hi) regions[r][c] = owner[r][c];
+        ++cells[owner[r][c]];
+        if (rank == 0 || (r >= first && r <= last)) {
+          if (ranges[r].first == 0) ranges[r].first = c;
+          ranges[r].last = c;
+        }
+      }
+      if (rank == 0 || (r >= first && r <= last)) writeHelperRow(r);
+    }
+    m.registerGrid(m.firstFreeRegistryIndex(), "", regions, nullptr, 0, "MPIRegions", 0, lo, hi);
+    m.registerGrid(m.firstFreeRegistryIndex(), "", helper, nullptr, 0, "MPIHelper", 0, lo, hi);
+    for (int p = 0; p < size; ++p)
+      for (const HaloStrip& s : haloOf(p)) {
+        if (p == rank) receives.push_back(s);
+        if (s.peer == rank) sends.push_back(HaloStrip{s.row, s.startColumn, s.count, p});
+      }
+    m.rowColumnRange = ranges.data();
+    m.cellsPerProcess = &cells;
+    m.haloReceiveList = &receives;
+    m.haloSendList = &sends;
+  }
+  ~StripModule() {
+    for (Grid g : grids) m.free_matrix(g, lo, hi, 1, ncols);
+    for (Stack s : stacks) m.free_three_d_matrix(s, lo, hi);
+  }
+
+  // Rank 0: (owner, count) runs from the first valid column, gaps as runs
+  // owned by nodata; others: (start column, count) of their own runs. Pairs
+  // are written while they fit into the row.
+  void writeHelperRow(long r) {
+    long pair = 0;
+    for (long c = 1; c <= ncols;) {
+      long end = c;
+      while (end + 1 <= ncols && owner[r][end + 1] == owner[r][c]) ++end;
+      const bool leadingGap = rank == 0 && owner[r][c] < 0 && pair == 0;
+      const bool written = rank == 0 ? !leadingGap : owner[r][c] == rank;
+      if (leadingGap) helper[r][0] = static_cast<double>(end - c + 1);
+      if (written && 2 * (pair + 1) <= ncols) {
+        ++pair;
+        helper[r][2 * pair - 1] = rank == 0 ? (owner[r][c] < 0 ? nodata : owner[r][c]) : c;
+        helper[r][2 * pair] = static_cast<double>(end - c + 1);
+      }
+      c = end + 1;
+    }
+  }
+
+  // Receive strips of process p: the cells of other processes next to its
+  // own, per row, strips of one peer merged across gaps.
+  std::vector<HaloStrip> haloOf(int p) const {
+    std::vector<HaloStrip> list;
+    for (long r = 1; r <= nrows; ++r)
+      for (long c = 1; c <= ncols; ++c) {
+        if (!isHalo(p, r, c)) continue;
+        if (!list.empty() && list.back().row == r && list.back().peer == owner[r][c])
+          list.back().count = static_cast<int>(c - list.back().startColumn + 1);
+        else
+          list.push_back(HaloStrip{static_cast<int>(r), static_cast<int>(c), 1, owner[r][c]});
+      }
+    return list;
+  }
+  bool isHalo(int p, long r, long c) const {
+    if (owner[r][c] < 0 || owner[r][c] == p) return false;
+    for (long i = r - 1; i <= r + 1; ++i)
+      for (long j = c - 1; j <= c + 1; ++j)
+        if (i >= 1 && i <= nrows && j >= 1 && j <= ncols && owner[i][j] == p) return true;
+    return false;
+  }
+  bool held(long r) const { return r >= lo && r <= hi; }
+
+  Grid grid(double fill) {
+    Grid g = m.matrix(lo, hi, 1, ncols, nrows);
+    for (long r = lo; r <= hi; ++r) std::fill(g[r], g[r] + ncols + 1, fill);
+    grids.push_back(g);
+    return g;
+  }
+  Stack stack(long lastLevel, double fill) {
+    Stack s = m.three_d_matrix(lo, hi, 1, ncols, lastLevel, nrows);
+    for (long r = lo; r <= hi; ++r)
+      std::fill(s[r][0], s[r][0] + (ncols + 1) * (lastLevel + 1), fill);
+    stacks.push_back(s);
+    return s;
+  }
+  int add(const std::string& name, Grid g, Stack s = nullptr, unsigned levels = 0) {
+    const int index = m.firstFreeRegistryIndex();
+    m.registerGrid(index, name + ".asc", g, s, levels, name, 0, lo, hi);
+    return index;
+  }
+  // The value every process agrees on for a cell: its own value on its
+  // owner, `other` elsewhere.
+  double valueOn(int p, long r, long c, double other) const {
+    return owner[r][c] == p ? cellValue(r, c) : other;
+  }
+
+  TestModule m;
+  long nrows, ncols;
+  int size, rank;
+  std::vector<std::vector<int>> owner;
+  long lo = 1, hi = 0;
+  Grid regions = nullptr;
+  Grid helper = nullptr;
+  std::vector<RowColumnRange> ranges;
+  std::vector<long> cells;
+  std::vector<HaloStrip> receives, sends;
+  std::vector<Grid> grids;
+  std::vector<Stack> stacks;
+};
+
+} // namespace
+
+// Scatter from rank 0, a change on every owner, gather back: rank 0 ends with
+// the changed grid of the whole catchment, whatever the number of processes.
+TEST(MPIStrips, ScatterAndGatherMoveEveryStripToItsPlace) {
+  // A map with rank 0's run at the start of a row and runs split by gaps.
+  const OwnerMap mixed = {"..00.22.1111", "00112..22222", "222222222222", "..0.....1..."};
+  for (const OwnerMap& map : {ragged(worldSize()), mixed}) {
+    StripModule s("strips_roundtrip", map);
+    const long L = 2;
+    Grid g = s.grid(untouched);
+    Stack st = s.stack(L, untouched);
+    const int stackIndex = s.add("soil_moisture", nullptr, st, L);
+    for (long r = s.lo; r <= s.hi && s.rank == 0; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        if (s.owner[r][c] < 0) continue;
+        g[r][c] = cellValue(r, c);
+        for (long l = 0; l <= L; ++l) st[r][c][l] = cellValue(r, c) + 0.1 * l;
+      }
+    s.m.MPIScatterGrid(0, g);
+    s.m.MPIScatterStack(stackIndex);
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        const double expected = s.rank == 0 ? (s.owner[r][c] >= 0 ? cellValue(r, c) : untouched)
+                                            : s.valueOn(s.rank, r, c, untouched);
+        ASSERT_EQ(g[r][c], expected) << "row " << r << " column " << c;
+        ASSERT_EQ(st[r][c][L], expected == untouched ? untouched : expected + 0.1 * L);
+        if (s.owner[r][c] != s.rank) continue;
+        g[r][c] = 2 * g[r][c] + 1;
+        st[r][c][1] = -st[r][c][1];
+      }
+    s.m.MPIGatherGrid(0, g);
+    s.m.MPIGatherStack(stackIndex);
+    if (s.rank != 0) continue;
+    for (long r = 1; r <= s.nrows; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        const bool valid = s.owner[r][c] >= 0;
+        ASSERT_EQ(g[r][c], valid ? 2 * cellValue(r, c) + 1 : untouched);
+        ASSERT_EQ(st[r][c][1], valid ? -(cellValue(r, c) + 0.1) : untouched);
+        ASSERT_EQ(st[r][c][2], valid ? cellValue(r, c) + 0.2 : untouched);
+      }
+    if (s.size == 1) continue; // nothing moves, nothing is logged
+    EXPECT_NE(s.m.console().find("re-distributing stack soil_moisture for mpi-rank 0"),
+              std::string::npos);
+    EXPECT_NE(s.m.console().find("synchronising stack soil_moisture for mpi-rank 0"),
+              std::string::npos);
+  }
+}
+
+TEST(MPIStrips, GatherCopiesLeaveTheSourceAndFillNodataOutside) {
+  StripModule s("strips_copy", ragged(worldSize()));
+  const long L = 1;
+  Grid g = s.grid(untouched);
+  Stack st = s.stack(L, untouched);
+  const int gridIndex = s.add("temperature", g);
+  const int stackIndex = s.add("snow_layers", nullptr, st, L);
+  for (long r = s.lo; r <= s.hi; ++r)
+    for (long c = 1; c <= s.ncols; ++c) {
+      if (s.owner[r][c] != s.rank) continue;
+      g[r][c] = cellValue(r, c);
+      st[r][c][0] = st[r][c][1] = -cellValue(r, c);
+    }
+  Grid copy = s.m.MPIGatherGridCopy(gridIndex);
+  Stack stackCopy = s.m.MPIGatherStackCopy(stackIndex);
+  if (s.rank != 0 || s.size == 1) {
+    EXPECT_EQ(copy, nullptr);
+    EXPECT_EQ(stackCopy, nullptr);
+    return;
+  }
+  ASSERT_NE(copy, nullptr);
+  ASSERT_NE(stackCopy, nullptr);
+  for (long r = 1; r <= s.nrows; ++r)
+    for (long c = 1; c <= s.ncols; ++c) {
+      const bool valid = s.owner[r][c] >= 0;
+      EXPECT_EQ(copy[r][c], valid ? cellValue(r, c) : nodata) << r << "," << c;
+      EXPECT_EQ(stackCopy[r][c][1], valid ? -cellValue(r, c) : nodata) << r << "," << c;
+      EXPECT_EQ(g[r][c], s.valueOn(0, r, c, untouched)) << "the source stays as it was";
+    }
+  s.m.free_matrix(copy, 1, s.nrows, 1, s.ncols);
+  s.m.free_three_d_matrix(stackCopy, 1, s.nrows);
+}
+
+// Each process holds its own values and a marker elsewhere; after the
+// exchange every halo cell holds its owner's value and no other cell moved.
+TEST(MPIStrips, HaloExchangeFillsEveryHaloCellFromItsOwner) {
+  struct Form {
+    const char* name;
+    std::function<void(StripModule&, int, int)> exchange;
+  };
+  const std::vector<Form> forms = {{"complete",
+                                    [](StripModule& s, int grid, int stack) {
+                                      s.m.MPIExchangeGridHalo(grid);
+                                      s.m.MPIExchangeStackHalo(stack, 10);
+                                    }},
+                                   {"split", [](StripModule& s, int grid, int stack) {
+                                      s.m.MPIStartHaloReceive(grid);
+                                      s.m.MPIStartHaloSend(grid);
+                                      s.m.MPIWaitHaloExchange(grid);
+                                      s.m.MPIExchangeStackHalo(stack, 10);
+                                    }}};
+  for (const Form& form : forms) {
+    StripModule s("strips_halo", ragged(worldSize()));
+    const long L = 3;
+    Grid g = s.grid(untouched);
+    Stack st = s.stack(L, untouched);
+    const int gridIndex = s.add("ponding", g);
+    const int stackIndex = s.add("soil_heat", nullptr, st, L);
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        if (s.owner[r][c] != s.rank) continue;
+        g[r][c] = cellValue(r, c);
+        for (long l = 0; l <= L; ++l) st[r][c][l] = cellValue(r, c) + l;
+      }
+    form.exchange(s, gridIndex, stackIndex);
+    std::vector<std::vector<bool>> covered(s.nrows + 1, std::vector<bool>(s.ncols + 1, false));
+    for (const HaloStrip& h : s.receives)
+      for (long c = h.startColumn; c < h.startColumn + h.count; ++c) {
+        covered[h.row][c] = true;
+        const double expected = s.valueOn(h.peer, h.row, c, untouched);
+        EXPECT_EQ(g[h.row][c], expected) << form.name << " row " << h.row << " column " << c;
+        EXPECT_EQ(st[h.row][c][L], expected == untouched ? untouched : expected + L);
+      }
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        if (s.isHalo(s.rank, r, c)) {
+          EXPECT_TRUE(covered[r][c]) << "halo cell " << r << "," << c << " has no strip";
+          EXPECT_EQ(g[r][c], cellValue(r, c)) << form.name;
+        } else if (!covered[r][c]) {
+          EXPECT_EQ(g[r][c], s.valueOn(s.rank, r, c, untouched)) << form.name << r << "," << c;
+        }
+      }
+    EXPECT_EQ(s.m.requestCount, 0u);
+  }
+}
+
+// More strips than the 1000 requests the module starts with: each process
+// exchanges 600 one-cell strips with itself in both directions.
+TEST(MPIStrips, SplitHaloExchangeGrowsItsRequestArray) {
+  const int rows = 600;
+  TestModule m(makeTestDirectory("strips_many"));
+  m.setGrid(2, rows);
+  Grid g = m.matrix(1, rows, 1, 2, rows);
+  std::vector<HaloStrip> receives, sends;
+  for (int r = 1; r <= rows; ++r) {
+    g[r][1] = r;
+    receives.push_back(HaloStrip{r, 2, 1, worldRank()});
+    sends.push_back(HaloStrip{r, 1, 1, worldRank()});
+  }
+  m.haloReceiveList = &receives;
+  m.haloSendList = &sends;
+  m.MPIStartHaloReceive(0, g);
+  EXPECT_EQ(exitCodeOf([&] { m.MPIStartHaloReceive(0, g); }), 121)
+      << "a second start must not lose the pending receives";
+  m.MPIStartHaloSend(0, g);
+  EXPECT_EQ(m.requestCount, 2u * rows);
+  EXPECT_GE(m.requests.size(), 2u * rows);
+  m.MPIWaitHaloExchange(0);
+  for (int r = 1; r <= rows; ++r) ASSERT_EQ(g[r][2], r);
+  EXPECT_EQ(m.requestCount, 0u);
+  m.free_matrix(g, 1, rows, 1, 2);
+}
+
+TEST(MPIStrips, ZoneRecordsAreSummedOnRankZeroAndBroadcast) {
+  const long n = 4;
+  const int rank = worldRank(), size = worldSize();
+  auto recordsOf = [n](int p) {
+    std::vector<ZoneRecord> records(n + 1);
+    for (long i = 0; i <= n; ++i)
+      records[i] = ZoneRecord{1.0 * i + p, 10.0 * i * (p + 1), 100.0 + i + p, 0.5 * i + p,
+                              1000.0 + i + 7 * p};
+    return records;
+  };
+  for (bool sumEffectiveWeight : {false, true}) {
+    TestModule m(makeTestDirectory("strips_zones"));
+    std::vector<ZoneRecord> records = recordsOf(rank);
+    m.MPIReduceZoneRecords(records.data(), n, sumEffectiveWeight);
+    const std::vector<ZoneRecord> before = recordsOf(rank);
+    for (long i = 0; i <= n; ++i) {
+      ZoneRecord expected = before[i];
+      if (rank == 0) {
+        expected.weightSum = expected.valueSum = 0.0;
+        if (sumEffectiveWeight) expected.effectiveWeight = 0.0;
+        for (int p = 0; p < size; ++p) {
+          expected.weightSum += recordsOf(p)[i].weightSum;
+          expected.valueSum += recordsOf(p)[i].valueSum;
+          if (sumEffectiveWeight) expected.effectiveWeight += recordsOf(p)[i].effectiveWeight;
+        }
+      }
+      EXPECT_EQ(records[i].weightSum, expected.weightSum) << i;
+      EXPECT_EQ(records[i].valueSum, expected.valueSum) << i;
+      EXPECT_EQ(records[i].code, expected.code) << i;
+      EXPECT_EQ(records[i].areaFraction, expected.areaFraction) << i;
+      EXPECT_EQ(records[i].effectiveWeight, expected.effectiveWeight) << i << sumEffectiveWeight;
+    }
+    records = recordsOf(rank);
+    m.MPIBroadcastZoneRecords(records.data(), n);
+    for (long i = 0; i <= n; ++i) {
+      EXPECT_EQ(records[i].weightSum, recordsOf(0)[i].weightSum);
+      EXPECT_EQ(records[i].valueSum, recordsOf(0)[i].valueSum);
+      EXPECT_EQ(records[i].effectiveWeight, recordsOf(0)[i].effectiveWeight);
+      EXPECT_EQ(records[i].code, before[i].code);
+      EXPECT_EQ(records[i].areaFraction, before[i].areaFraction);
+    }
+  }
+  ZoneRecord in{1, 2, 3, 4, 5}, inout{10, 20, 30, 40, 50};
+  int one = 1;
+  MPI_Datatype type = MPI_DOUBLE;
+  sumZoneRecords(&in, &inout, &one, &type);
+  EXPECT_EQ(inout.weightSum, 11);
+  EXPECT_EQ(inout.valueSum, 22);
+  EXPECT_EQ(inout.code, 30);
+  EXPECT_EQ(inout.areaFraction, 40);
+  EXPECT_EQ(inout.effectiveWeight, 55);
+}
+
+// Selected cells (mask above nodata) are every third valid cell.
+TEST(MPIStrips, PackedTransfersMoveTheSelectedCellsOnly) {
+  StripModule s("strips_packed", ragged(worldSize()));
+  Grid values = s.grid(untouched);
+  Grid mask = s.grid(nodata);
+  Grid target = s.grid(-5.0);
+  const int valueIndex = s.add("lake_values", values);
+  const int maskIndex = s.add("lake_codes", mask);
+  std::vector<long> counts(s.size, 0);
+  auto selected = [&](long r, long c) { return s.owner[r][c] >= 0 && (7 * r + c) % 3 == 0; };
+  for (long r = 1; r <= s.nrows; ++r)
+    for (long c = 1; c <= s.ncols; ++c) {
+      if (selected(r, c)) ++counts[s.owner[r][c]];
+      if (s.held(r) && selected(r, c)) mask[r][c] = 1.0;
+      if (s.held(r) && s.owner[r][c] == s.rank) values[r][c] = cellValue(r, c);
+    }
+  s.m.MPIGatherPackedGrid(valueIndex, maskIndex, counts, target);
+  s.m.MPIGatherPackedGrid(valueIndex, maskIndex, counts);
+  for (long r = s.lo; r <= s.hi; ++r)
+    for (long c = 1; c <= s.ncols; ++c) {
+      const bool gathered = s.rank == 0 && s.size > 1 && selected(r, c);
+      EXPECT_EQ(target[r][c], gathered ? cellValue(r, c) : -5.0) << r << "," << c;
+      EXPECT_EQ(values[r][c], gathered ? cellValue(r, c) : s.valueOn(s.rank, r, c, untouched));
+    }
+  for (long r = s.lo; r <= s.hi; ++r)
+    for (long c = 1; c <= s.ncols; ++c)
+      values[r][c] = s.rank == 0 ? (s.owner[r][c] >= 0 ? -cellValue(r, c) : untouched) : untouched;
+  s.m.MPIScatterPackedGrid(valueIndex, maskIndex, counts);
+  for (long r = s.lo; r <= s.hi; ++r)
+    for (long c = 1; c <= s.ncols; ++c) {
+      double expected = s.rank == 0 && s.owner[r][c] >= 0 ? -cellValue(r, c) : untouched;
+      if (s.rank > 0 && s.owner[r][c] == s.rank && selected(r, c)) expected = -cellValue(r, c);
+      EXPECT_EQ(values[r][c], expected) << r << "," << c;
+    }
+  if (s.size == 1) return;
+  // Counts that do not match the mask fail on every process, after the
+  // transfers, so that no process waits for a message that never comes.
+  for (long& count : counts) ++count;
+  EXPECT_EQ(exitCodeOf([&] { s.m.MPIGatherPackedGrid(valueIndex, maskIndex, counts); }), 121);
+  EXPECT_EQ(exitCodeOf([&] { s.m.MPIScatterPackedGrid(valueIndex, maskIndex, counts); }), 121);
+  const std::string log = s.rank == 0 ? s.m.console() : s.m.errors();
+  EXPECT_NE(log.find("selected cells, the cell counts say"), std::string::npos);
+}
+
+// With a single process, or without the decomposition grids, the strip and
+// packed operations return at once and touch nothing.
+TEST(MPIStrips, OperationsWithoutPartnersTouchNothing) {
+  for (bool withoutDecomposition : {false, true}) {
+    StripModule s("strips_single", ragged(worldSize()));
+    if (withoutDecomposition) {
+      s.m.unregisterGrid(s.m.findGrid("MPIRegions", 1));
+      s.m.unregisterGrid(s.m.findGrid("MPIHelper", 1));
+    } else {
+      s.m.mpiSize = 1;
+    }
+    Grid g = s.grid(untouched);
+    Stack st = s.stack(1, untouched);
+    const int gridIndex = s.add("grid", g);
+    const int stackIndex = s.add("stack", nullptr, st, 1);
+    s.m.MPIScatterGrid(gridIndex);
+    s.m.MPIGatherGrid(gridIndex);
+    EXPECT_EQ(s.m.MPIGatherGridCopy(gridIndex), nullptr);
+    s.m.MPIGatherStack(stackIndex);
+    EXPECT_EQ(s.m.MPIGatherStackCopy(stackIndex), nullptr);
+    s.m.MPIScatterStack(stackIndex);
+    s.m.MPIScatterStack(0, st, 0);
+    s.m.MPIExchangeGridHalo(-1, g);
+    s.m.MPIStartHaloReceive(-1, g);
+    s.m.MPIStartHaloSend(-1, g);
+    s.m.MPIWaitHaloExchange(-1);
+    s.m.MPIGatherPackedGrid(gridIndex, gridIndex, s.cells, g);
+    s.m.MPIScatterPackedGrid(gridIndex, gridIndex, s.cells);
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        ASSERT_EQ(g[r][c], untouched);
+        ASSERT_EQ(st[r][c][1], untouched);
+      }
+    EXPECT_EQ(s.m.requestCount, 0u);
+  }
+}
+
+// Pair k of a row lies in elements 2k-1 and 2k of elements 0..ncols, so a
+// row holds floor(ncols/2) - 1 strips and its end mark.
+TEST(MPIStrips, StripWalkReadsAtMostHalfARowOfPairs) {
+  const char* const tooMany = "limit";
+  struct Case {
+    int rank;
+    long ncols;
+    std::vector<double> pairs; // elements 1.. of the row
+    std::vector<HaloStrip> strips;
+    const char* message; // of a failure
+  };
+  const std::vector<Case> cases = {
+      // rank 0: "..00.22.1111": rank 0's run and the gaps only move the cursor
+      {0, 12, {0, 2, nodata, 1, 2, 2, nodata, 1, 1, 4}, {{1, 6, 2, 2}, {1, 9, 4, 1}}, nullptr},
+      // "1.11100000" and "1.111.0000", then the same with one column more
+      {0, 10, {1, 1, nodata, 1, 1, 3, 0, 5}, {{1, 1, 1, 1}, {1, 3, 3, 1}}, nullptr},
+      {0, 10, {1, 1, nodata, 1, 1, 3, nodata, 1, 0, 4}, {{1, 1, 1, 1}, {1, 3, 3, 1}}, tooMany},
+      {0, 11, {1, 1, nodata, 1, 1, 3, 0, 6}, {{1, 1, 1, 1}, {1, 3, 3, 1}}, nullptr},
+      {0, 11, {1, 1, nodata, 1, 1, 3, nodata, 1, 0, 5}, {{1, 1, 1, 1}, {1, 3, 3, 1}}, tooMany},
+      {0, 10, {2, 11}, {}, "strip of 11 cells from column 1 does not fit into row 1 of 10 columns"},
+      {1,
+       10,
+       {1, 1, 3, 1, 5, 1, 7, 1},
+       {{1, 1, 1, 0}, {1, 3, 1, 0}, {1, 5, 1, 0}, {1, 7, 1, 0}},
+       nullptr},
+      {1,
+       10,
+       {1, 1, 3, 1, 5, 1, 7, 1, 9, 1},
+       {{1, 1, 1, 0}, {1, 3, 1, 0}, {1, 5, 1, 0}, {1, 7, 1, 0}, {1, 9, 1, 0}},
+       tooMany},
+      {1, 1, {}, {}, tooMany}, // a single column cannot hold a pair
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& k = cases[i];
+    for (bool stackMessage : {false, true}) {
+      TestModule m(makeTestDirectory("strips_walk"));
+      m.setGrid(k.ncols, 1);
+      m.mpiRank = k.rank;
+      std::vector<RowColumnRange> ranges = {{0, -1}, {1, k.ncols}};
+      if (i == 0) ranges[1].first = 3;
+      m.rowColumnRange = ranges.data();
+      Grid helper = m.matrix(1, 1, 1, k.ncols, 1);
+      std::copy(k.pairs.begin(), k.pairs.end(), helper[1] + 1);
+      std::vector<HaloStrip> strips;
+      const int code = exitCodeOf([&] {
+        TestModule::StripCursor cursor;
+        HaloStrip strip;
+        while (m.nextStrip(1, helper, stackMessage, cursor, strip)) strips.push_back(strip);
+      });
+      EXPECT_EQ(code, k.message ? 120 : -1) << "case " << i;
+      ASSERT_EQ(strips.size(), k.strips.size()) << "case " << i;
+      for (size_t j = 0; j < strips.size(); ++j) {
+        EXPECT_EQ(strips[j].startColumn, k.strips[j].startColumn) << "case " << i;
+        EXPECT_EQ(strips[j].count, k.strips[j].count) << "case " << i;
+        EXPECT_EQ(strips[j].peer, k.strips[j].peer) << "case " << i;
+      }
+      std::string message = k.message ? k.message : "";
+      if (k.message == tooMany)
+        message = stackMessage ? "MPI-Regions: to much strips to be stored in a grid row (in row 1)"
+                               : "MPI-Regions: to much strips to be stored in a grid row in row 1";
+      const std::string log = worldRank() == 0 ? m.console() : m.errors();
+      if (k.message) {
+        EXPECT_NE(log.find(message), std::string::npos) << log;
+      }
+      m.free_matrix(helper, 1, 1, 1, k.ncols);
+    }
+  }
+}
+
+// The same limit in the collective operations: rank 0's row 2 holds
+// floor(ncols/2) - 1 runs (fine) or one more (120); the workers' strips of
+// that row all come before the failing pair, so nobody waits.
+TEST(MPIStrips, TooManyStripsInARowEndTheTransferWithCode120) {
+  if (worldSize() < 2) GTEST_SKIP() << "a single process moves no strips";
+  const struct {
+    std::string row;
+    int code;
+  } cases[] = {{"1.11100000", -1}, {"1.111.0000", 120}, {"1.111000000", -1}, {"1.111.00000", 120}};
+  for (const auto& k : cases) {
+    StripModule s("strips_limit", {std::string(k.row.size(), '2'), k.row});
+    Grid g = s.grid(untouched);
+    Stack st = s.stack(0, untouched);
+    const int stackIndex = s.add("stack", nullptr, st, 0);
+    for (long c = 1; c <= s.ncols && s.rank == 0; ++c) g[2][c] = cellValue(2, c);
+    const int expected = s.rank == 0 ? k.code : -1;
+    EXPECT_EQ(exitCodeOf([&] { s.m.MPIScatterGrid(0, g); }), expected) << k.row;
+    if (s.owner[2][1] == s.rank && s.rank != 0) {
+      EXPECT_EQ(g[2][3], cellValue(2, 3));
+    }
+    EXPECT_EQ(exitCodeOf([&] { s.m.MPIGatherGrid(0, g); }), expected) << k.row;
+    EXPECT_EQ(exitCodeOf([&] { s.m.MPIGatherStack(stackIndex); }), expected) << k.row;
+    if (s.rank == 0 && k.code == 120) {
+      EXPECT_NE(s.m.console().find("to much strips to be stored in a grid row in row 2"),
+                std::string::npos);
+      EXPECT_NE(s.m.console().find("to much strips to be stored in a grid row (in row 2)"),
+                std::string::npos);
+    }
+  }
+}
+
+TEST(MPIStrips, StackScatterWithoutIndexNeedsALevelCount) {
+  StripModule s("strips_levels", ragged(worldSize()));
+  Stack st = s.stack(0, untouched);
+  const int code = exitCodeOf([&] { s.m.MPIScatterStack(0, st, 0); });
+  if (s.size == 1) {
+    EXPECT_EQ(code, -1) << "a single process returns before the check";
+    return;
+  }
+  EXPECT_EQ(code, 1010);
+  const std::string log = s.rank == 0 ? s.m.console() : s.m.errors();
+  EXPECT_NE(log.find("no level-count given as (optional) parameter to MPIScatterStack. "
+                     "Please report to the author."),
+            std::string::npos);
+}
+
+// Disagreements that MPI itself would let pass: a message shorter than the
+// strip that expects it, and an error returned under MPI_ERRORS_RETURN.
+TEST(MPIStrips, FailedTransfersEndWithCode121) {
+  if (worldSize() < 2) GTEST_SKIP() << "a single process moves no strips";
+  {
+    StripModule s("strips_short", {"22222222", "11.00000"});
+    Grid g = s.grid(untouched);
+    if (s.rank == 1) s.helper[2][2] = 3; // expects 3 cells where rank 0 sends 2
+    EXPECT_EQ(exitCodeOf([&] { s.m.MPIScatterGrid(0, g); }), s.rank == 1 ? 121 : -1);
+    if (s.rank == 1) {
+      EXPECT_NE(s.m.errors().find("received 2 values instead of 3 in MPIScatterGrid (row 2"),
+                std::string::npos)
+          << s.m.errors();
+    }
+  }
+  {
+    StripModule s("strips_rank", {"22222222", "11.00000"});
+    Grid g = s.grid(untouched);
+    if (s.rank == 0) s.helper[2][1] = s.size; // a process that does not exist
+    if (s.rank == 1) s.helper[2][1] = 0;      // so rank 1 expects nothing in row 2
+    MPI_Comm_set_errhandler(MPI_COMM_WORLD, MPI_ERRORS_RETURN);
+    const int code = exitCodeOf([&] { s.m.MPIScatterGrid(0, g); });
+    MPI_Comm_set_errhandler(MPI_COMM_WORLD, MPI_ERRORS_ARE_FATAL);
+    EXPECT_EQ(code, s.rank == 0 ? 121 : -1);
+    if (s.rank == 0) {
+      EXPECT_NE(s.m.console().find("MPI-Regions: MPI_Send failed in MPIScatterGrid (row 2"),
+                std::string::npos)
+          << s.m.console();
+    }
+  }
+}
