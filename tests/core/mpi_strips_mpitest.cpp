@@ -155,8 +155,8 @@ struct StripModule {
     m.registerGrid(index, name + ".asc", g, s, levels, name, 0, lo, hi);
     return index;
   }
-  // The value every process agrees on for a cell: its own value on its
-  // owner, `other` elsewhere.
+  // What process p holds at a cell when every process has set its own cells
+  // only: the cell's value where p owns it, `other` elsewhere.
   double valueOn(int p, long r, long c, double other) const {
     return owner[r][c] == p ? cellValue(r, c) : other;
   }
