@@ -29,7 +29,9 @@ int worldSize() {
 
 std::string makeTestDirectory(const std::string& name, bool shared) {
   namespace fs = std::filesystem;
-  std::string path = "testdata_" + name;
+  // The runs with 1, 2 and 3 processes share a working directory and may run
+  // at the same time.
+  std::string path = "testdata_" + name + "_np" + std::to_string(worldSize());
   if (!shared) path += "_rank" + std::to_string(worldRank());
   if (!shared || worldRank() == 0) {
     fs::remove_all(path);

@@ -8,7 +8,8 @@
 int exitCodeOf(const std::function<void()>& call);
 
 // A fresh empty directory under the test's working directory, unique per
-// test and MPI rank unless shared is set (then every rank gets the same).
+// test, number of processes and MPI rank unless shared is set (then every
+// rank of the run gets the same).
 std::string makeTestDirectory(const std::string& name, bool shared = false);
 
 std::string readFile(const std::string& path);
