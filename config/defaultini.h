@@ -96,7 +96,7 @@ private:
   void distributeRegions(Decomposition& d, long& firstRow, long& lastRow);
   void fillWorkerHelper(long firstRow, long lastRow);
   void markHalo(long firstRow, long lastRow);
-  void countCells(std::vector<long>& cellsPerProcess);
+  void countCells(const Decomposition& d, std::vector<long>& cellsPerProcess);
   std::map<int, int> collectHaloReceiveList(std::vector<HaloStrip>& haloReceiveList, long lo,
                                             long hi);
   void exchangeHaloLists(const std::map<int, int>& stripsPerPeer,

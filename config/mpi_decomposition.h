@@ -13,7 +13,8 @@ struct defaultini::Decomposition {
   double nodata = -9999.0;
   int entries[3] = {}; // registry entries of "MPIRegions", "MPIHelper", "MPIHalo"
   std::vector<double> weights;
-  std::vector<long> quotas; // rank 0: regular cells of each process
+  std::vector<long> quotas;     // rank 0: regular cells of each process
+  std::vector<long> cellCounts; // rank 0: all cells of each process after the scan
   std::vector<int> firstRows;
   std::vector<int> lastRows;
   Grid zone = nullptr; // rank 0 only, like the link grid

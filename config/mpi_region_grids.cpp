@@ -188,21 +188,11 @@ void defaultini::markHalo(long firstRow, long lastRow) {
   }
 }
 
-void defaultini::countCells(std::vector<long>& cellsPerProcess) {
-  const int size = mpiSize;
-  cellsPerProcess.assign(static_cast<size_t>(size), 0);
-  long* counts = cellsPerProcess.data();
-  if (mpiRank == 0) {
-    const long ncols = header.ncols;
-    const double nodata = header.nodata;
-    const Grid zone = registry[1].grid;
-#pragma omp parallel for schedule(runtime) reduction(+ : counts[:size])
-    for (long r = 1; r <= header.nrows; ++r)
-      for (long c = 1; c <= ncols; ++c)
-        if (zone[r][c] > nodata && regionsGrid[r][c] > nodata)
-          ++counts[static_cast<int>(regionsGrid[r][c])];
-  }
-  checkMPI(*diag, MPI_Bcast(counts, size, MPI_LONG, 0, MPI_COMM_WORLD),
+// Rank 0 counted the cells of every process in its scan.
+void defaultini::countCells(const Decomposition& d, std::vector<long>& cellsPerProcess) {
+  cellsPerProcess.assign(static_cast<size_t>(d.size), 0);
+  if (d.rank == 0) cellsPerProcess = d.cellCounts;
+  checkMPI(*diag, MPI_Bcast(cellsPerProcess.data(), d.size, MPI_LONG, 0, MPI_COMM_WORLD),
            "MPI_Bcast of the cells per process");
 }
 

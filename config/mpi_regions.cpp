@@ -60,10 +60,12 @@ void defaultini::makeMPIRegions(std::vector<long>& cellsPerProcess,
 
   distributeRegions(d, firstRow, lastRow);
   if (d.rank != 0) fillWorkerHelper(firstRow, lastRow);
-  markHalo(firstRow, lastRow);
-  countCells(cellsPerProcess);
+  countCells(d, cellsPerProcess);
   haloReceiveList.clear();
   haloSendList.clear();
+  // A single process has no neighbours: its halo stays empty.
+  if (d.size == 1) return;
+  markHalo(firstRow, lastRow);
   const std::map<int, int> stripsPerPeer =
       collectHaloReceiveList(haloReceiveList, d.lo(firstRow), d.hi(lastRow));
   exchangeHaloLists(stripsPerPeer, haloReceiveList, haloSendList);
@@ -302,6 +304,7 @@ void defaultini::assignCells(Decomposition& d) {
   d.firstRows.assign(static_cast<size_t>(d.size), -1);
   d.lastRows.assign(static_cast<size_t>(d.size), -1);
   std::vector<long> count = d.quotas;
+  d.cellCounts.assign(static_cast<size_t>(d.size), 0);
   int c = d.size - 1;
   for (long r = 1; r <= d.nrows; ++r) {
     for (long col = 1; col <= d.ncols; ++col) {
@@ -310,6 +313,7 @@ void defaultini::assignCells(Decomposition& d) {
       if (d.firstRows[p] == -1) d.firstRows[p] = static_cast<int>(r);
       d.lastRows[p] = static_cast<int>(r);
       regionsGrid[r][col] = c;
+      ++d.cellCounts[p];
       if (!d.isLinkCell(r, col)) --count[p];
       if (count[p] == 0 && c > 0) --c;
     }

@@ -78,37 +78,55 @@ LinkCellTable makeOwnedLinkCellsByProcess(const RiverLinkList& links, int rank, 
   return table;
 }
 
+// The counts of all links and then all their records travel in one broadcast
+// each, so that the number of collective calls does not grow with the number
+// of links.
 void broadcastRiverLinks(RiverLinkList& links, DiagStream& diag, int rank) {
   int numLinks = static_cast<int>(links.size());
   checkMPI(diag, MPI_Bcast(&numLinks, 1, MPI_INT, 0, MPI_COMM_WORLD), "MPI_Bcast of numLinks");
   diag << "After broadcasting numLinks: " << numLinks << " for instance: " << rank << "[end-entry]";
-  if (rank != 0) links.clear();
-  std::vector<char> buffer;
-  for (int k = 0; k < numLinks; ++k) {
-    int count = rank == 0 ? static_cast<int>(links[static_cast<size_t>(k)]->getCells().size()) : 0;
-    checkMPI(diag, MPI_Bcast(&count, 1, MPI_INT, 0, MPI_COMM_WORLD),
-             "MPI_Bcast of a river link's cell count");
-    buffer.resize(static_cast<size_t>(count) * riverLinkRecordBytes);
-    if (rank == 0) {
-      const std::vector<RiverLinkCell>& cells = links[static_cast<size_t>(k)]->getCells();
-      for (int i = 0; i < count; ++i)
-        packRiverLinkCell(cells[static_cast<size_t>(i)],
-                          &buffer[static_cast<size_t>(i) * riverLinkRecordBytes]);
+  const size_t linkCount = static_cast<size_t>(numLinks);
+  std::vector<int> counts(linkCount, 0);
+  if (rank == 0)
+    for (size_t k = 0; k < linkCount; ++k)
+      counts[k] = static_cast<int>(links[k]->getCells().size());
+  checkMPI(diag, MPI_Bcast(counts.data(), numLinks, MPI_INT, 0, MPI_COMM_WORLD),
+           "MPI_Bcast of the river links' cell counts");
+  size_t cellCount = 0;
+  for (int count : counts) cellCount += static_cast<size_t>(count);
+
+  std::vector<char> records(cellCount * riverLinkRecordBytes);
+  if (rank == 0) {
+    char* record = records.data();
+    for (const auto& link : links)
+      for (const RiverLinkCell& cell : link->getCells()) {
+        packRiverLinkCell(cell, record);
+        record += riverLinkRecordBytes;
+      }
+  }
+  MPI_Datatype recordType = MPI_DATATYPE_NULL;
+  checkMPI(diag, MPI_Type_contiguous(riverLinkRecordBytes, MPI_CHAR, &recordType),
+           "MPI_Type_contiguous");
+  checkMPI(diag, MPI_Type_commit(&recordType), "MPI_Type_commit");
+  checkMPI(diag,
+           MPI_Bcast(records.data(), static_cast<int>(cellCount), recordType, 0, MPI_COMM_WORLD),
+           "MPI_Bcast of the river link cells");
+  MPI_Type_free(&recordType);
+
+  if (rank != 0) {
+    links.clear();
+    const char* record = records.data();
+    for (int count : counts) {
+      auto link = std::make_unique<RiverLink>();
+      for (int i = 0; i < count; ++i, record += riverLinkRecordBytes)
+        link->getCells().push_back(unpackRiverLinkCell(record));
+      link->count = count;
+      if (count > 0) {
+        link->id = link->getCells().front().linkId;
+        link->owner = link->getCells().front().linkOwner;
+      }
+      links.push_back(std::move(link));
     }
-    checkMPI(diag,
-             MPI_Bcast(buffer.data(), count * riverLinkRecordBytes, MPI_CHAR, 0, MPI_COMM_WORLD),
-             "MPI_Bcast of river link cells");
-    if (rank == 0) continue;
-    auto link = std::make_unique<RiverLink>();
-    for (int i = 0; i < count; ++i)
-      link->getCells().push_back(
-          unpackRiverLinkCell(&buffer[static_cast<size_t>(i) * riverLinkRecordBytes]));
-    link->count = count;
-    if (count > 0) {
-      link->id = link->getCells().front().linkId;
-      link->owner = link->getCells().front().linkOwner;
-    }
-    links.push_back(std::move(link));
   }
   checkMPI(diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier after the river links");
 }

@@ -16,12 +16,8 @@ void defaultini::rankZoneCodes(GridRegistryEntry* zoneRegistry, Grid weights, lo
   const int failure =
       mpiRank == 0 ? catchExitCode([&] { scanZones(zoneRegistry, weights, ncols, nrows, nodata); })
                    : 0;
-  if (mpiSize > 1) {
-    shareExitCode(*diag, failure);
-    shareZoneRanking(nrows);
-  } else if (failure != 0) {
-    throw failure;
-  }
+  shareExitCode(*diag, failure);
+  if (mpiSize > 1) shareZoneRanking(nrows);
   rowColumnRange = columnRanges.data();
 }
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
 
-#include <map>
+#include <algorithm>
 
 #include "tests/config/decomposition_fixture.h"
 #include "tests/test_support.h"
@@ -17,53 +17,28 @@ const std::vector<std::string> riverNetwork = {"..555.......", "....55..33..", "
                                                "5555555.3...", ".....95..3..", "....9.5555..",
                                                "...99.5..77.", "....9.5555.."};
 
-std::vector<std::string> withZeros(std::vector<std::string> links) {
-  for (std::string& row : links)
-    for (char& c : row)
-      if (c == '.') c = '0';
-  return links;
-}
-
 // Higher rows lie higher, so a link's first cell is its lowest row.
 double elevation(long row, long) { return 100.0 + static_cast<double>(row); }
 
-// A link table as integers: per entry its cell count, then six fields per
-// cell; gathered from every process.
-std::vector<std::vector<int>> gatheredTables(const LinkCellTable& table, int entries) {
-  std::vector<int> flat;
+// A link-cell table as integers: per entry q its size, then six fields per cell.
+std::vector<int> flat(const LinkCellTable& table, int entries) {
+  std::vector<int> values;
   for (int q = 0; q < entries; ++q) {
-    const std::vector<RiverLinkCell> none;
-    const std::vector<RiverLinkCell>& cells =
-        q < static_cast<int>(table.size()) ? table[static_cast<size_t>(q)] : none;
-    flat.push_back(static_cast<int>(cells.size()));
-    for (const RiverLinkCell& c : cells)
-      flat.insert(flat.end(), {c.row, c.column, c.linkId, c.cellOwner, c.linkOwner, c.indexInLink});
+    const size_t n = q < static_cast<int>(table.size()) ? table[q].size() : 0;
+    values.push_back(static_cast<int>(n));
+    for (size_t i = 0; i < n; ++i) {
+      const RiverLinkCell& c = table[q][i];
+      values.insert(values.end(),
+                    {c.row, c.column, c.linkId, c.cellOwner, c.linkOwner, c.indexInLink});
+    }
   }
-  const int size = worldSize();
-  const int mine = static_cast<int>(flat.size());
-  std::vector<int> counts(static_cast<size_t>(size));
-  MPI_Allgather(&mine, 1, MPI_INT, counts.data(), 1, MPI_INT, MPI_COMM_WORLD);
-  std::vector<int> offsets(static_cast<size_t>(size), 0);
-  for (int p = 1; p < size; ++p)
-    offsets[static_cast<size_t>(p)] =
-        offsets[static_cast<size_t>(p - 1)] + counts[static_cast<size_t>(p - 1)];
-  std::vector<int> all(static_cast<size_t>(offsets.back() + counts.back()));
-  MPI_Allgatherv(flat.data(), mine, MPI_INT, all.data(), counts.data(), offsets.data(), MPI_INT,
-                 MPI_COMM_WORLD);
-  std::vector<std::vector<int>> tables;
-  for (int p = 0; p < size; ++p)
-    tables.emplace_back(all.begin() + offsets[static_cast<size_t>(p)],
-                        all.begin() + offsets[static_cast<size_t>(p)] +
-                            counts[static_cast<size_t>(p)]);
-  return tables;
+  return values;
 }
 
-// Entry q of a gathered table.
 std::vector<int> entryOf(const std::vector<int>& table, int q) {
   size_t at = 0;
-  for (int e = 0; e < q; ++e) at += 1 + 6 * static_cast<size_t>(table[at]);
-  return std::vector<int>(table.begin() + static_cast<long>(at) + 1,
-                          table.begin() + static_cast<long>(at) + 1 + 6 * table[at]);
+  for (int e = 0; e < q; ++e) at += 1 + 6 * table[at];
+  return std::vector<int>(table.begin() + at + 1, table.begin() + at + 1 + 6 * table[at]);
 }
 
 } // namespace
@@ -71,7 +46,9 @@ std::vector<int> entryOf(const std::vector<int>& table, int q) {
 TEST(RiverLinks, LinksStayWholeAndEveryProcessHoldsTheSameTables) {
   const int size = worldSize();
   ASSERT_LE(size, 4);
-  // The quota lines for 1 to 4 processes (links in the order 5, 3, 9, 7).
+  // Link 5 is larger than process 0's quota from three processes on: it
+  // still goes whole to process 0, which keeps one regular cell, and the next
+  // link goes to process 1.
   const std::vector<std::vector<std::string>> quotaLines = {
       {"MPI num cells: 36 for instance: 0", " + link cells: 23 for river link 5",
        " + link cells: 5 for river link 3", " + link cells: 5 for river link 9",
@@ -90,80 +67,73 @@ TEST(RiverLinks, LinksStayWholeAndEveryProcessHoldsTheSameTables) {
        " + link cells: 5 for river link 3", " + link cells: 5 for river link 9",
        " + link cells: 1 for river link 7", "        total: 17 for instance 1",
        "MPI num cells: 17 for instance: 2", "MPI num cells: 12 for instance: 3"}};
-  const std::vector<int> ids = {5, 3, 9, 7};
-  const std::vector<int> counts = {23, 5, 5, 1};
-  // Link 5 is larger than the quota of process 0 from three processes on;
-  // it still goes whole to process 0 and the next link to process 1.
-  const std::vector<std::vector<int>> owners = {
-      {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 1, 1, 1}, {0, 1, 1, 1}};
+  const int ids[4] = {5, 3, 9, 7};
+  const int counts[4] = {23, 5, 5, 1};
+  const int laterOwner = size >= 3 ? 1 : 0; // owner of links 3, 9 and 7
 
-  // Cells outside the network marked nodata or 0 give the same division.
-  for (const auto& links : {riverNetwork, withZeros(riverNetwork)}) {
-    SCOPED_TRACE(links == riverNetwork ? "nodata outside links" : "zero outside links");
-    SpeedDirectory here(links == riverNetwork ? "links_nodata" : "links_zero", "1\n");
+  // Cells outside the network may hold nodata or 0: the division is the same.
+  std::vector<std::string> withZeros = riverNetwork;
+  for (std::string& row : withZeros) std::replace(row.begin(), row.end(), '.', '0');
+  const std::vector<std::string>& zeros = withZeros;
+  for (const auto* links : {&riverNetwork, &zeros}) {
+    SCOPED_TRACE(links == &zeros ? "zero outside links" : "nodata outside links");
+    SpeedDirectory here(links == &zeros ? "links_zero" : "links_nodata", "1\n");
     writeFile(here.controlFile(), controlFileText(2));
     DecompositionModel model(".", here.controlFile());
-    model.setDomain(catchment, links, elevation);
+    model.setDomain(catchment, *links, elevation);
     model.decompose();
     expectSoundDecomposition(model, catchment);
-
     if (worldRank() == 0) {
       std::vector<std::string> lines = {"MPI regular cells: 36\nMPI river cells: 34"};
-      const std::vector<std::string>& quotas = quotaLines[static_cast<size_t>(size - 1)];
-      lines.insert(lines.end(), quotas.begin(), quotas.end());
+      lines.insert(lines.end(), quotaLines[size - 1].begin(), quotaLines[size - 1].end());
       lines.push_back("After broadcasting numLinks: 4 for instance: 0");
       expectEntriesInOrder(model.console(), lines);
     }
 
-    // Every process holds the same links: sorted by size, equal sizes by id,
-    // each cell with its owners and its place (highest first, then row order).
-    std::vector<double> regions(static_cast<size_t>(8 * 12));
-    if (worldRank() == 0)
-      for (long r = 1; r <= 8; ++r)
-        for (long c = 1; c <= 12; ++c)
-          regions[static_cast<size_t>((r - 1) * 12 + c - 1)] = model.regionsGrid[r][c];
+    // Every process holds the links sorted by size (equal sizes by id), each
+    // cell with its owners and its place: highest first, then row order.
+    std::vector<double> regions(96);
+    for (long r = 1; worldRank() == 0 && r <= 8; ++r)
+      std::copy(model.regionsGrid[r] + 1, model.regionsGrid[r] + 13,
+                regions.begin() + (r - 1) * 12);
     MPI_Bcast(regions.data(), 96, MPI_DOUBLE, 0, MPI_COMM_WORLD);
-    ASSERT_EQ(model.riverLinks.size(), ids.size());
-    for (size_t k = 0; k < ids.size(); ++k) {
+    ASSERT_EQ(model.riverLinks.size(), 4u);
+    for (size_t k = 0; k < 4; ++k) {
       RiverLink& link = *model.riverLinks[k];
-      EXPECT_EQ(link.id, ids[k]);
-      EXPECT_EQ(link.count, counts[k]);
-      EXPECT_EQ(link.owner, owners[static_cast<size_t>(size - 1)][k]) << "link " << link.id;
+      EXPECT_EQ(std::vector<int>({link.id, link.count, link.owner}),
+                std::vector<int>({ids[k], counts[k], k == 0 ? 0 : laterOwner}));
       const std::vector<RiverLinkCell>& cells = link.getCells();
       ASSERT_EQ(static_cast<int>(cells.size()), counts[k]);
       for (size_t i = 0; i < cells.size(); ++i) {
         const RiverLinkCell& c = cells[i];
-        EXPECT_EQ(c.linkId, link.id);
-        EXPECT_EQ(c.linkOwner, link.owner);
-        EXPECT_EQ(c.indexInLink, static_cast<int>(i));
-        EXPECT_EQ(c.elevation, elevation(c.row, c.column));
-        EXPECT_EQ(c.cellOwner, regions[static_cast<size_t>((c.row - 1) * 12 + c.column - 1)]);
+        EXPECT_EQ(
+            std::vector<double>({double(c.linkId), double(c.linkOwner), double(c.indexInLink),
+                                 c.elevation, double(c.cellOwner)}),
+            std::vector<double>({double(link.id), double(link.owner), double(i),
+                                 elevation(c.row, 0), regions[(c.row - 1) * 12 + c.column - 1]}));
         if (i > 0) {
           EXPECT_TRUE(c.row < cells[i - 1].row ||
-                      (c.row == cells[i - 1].row && c.column > cells[i - 1].column))
-              << "link " << link.id << " cell " << i;
+                      (c.row == cells[i - 1].row && c.column > cells[i - 1].column));
         }
       }
     }
 
-    // What process p holds for owner q is what q lists as its cells in p.
-    const std::vector<std::vector<int>> local = gatheredTables(model.localLinkCellsByOwner, size);
-    const std::vector<std::vector<int>> owned = gatheredTables(model.ownedLinkCellsByProcess, size);
+    // What process p holds for link owner q is what q lists as its cells in
+    // p's strip; every link cell is listed once.
+    const auto local = allGathered(flat(model.localLinkCellsByOwner, size));
+    const auto owned = allGathered(flat(model.ownedLinkCellsByProcess, size));
     EXPECT_EQ(static_cast<int>(model.ownedLinkCellsByProcess.size()), size);
+    EXPECT_LE(static_cast<int>(model.localLinkCellsByOwner.size()), size);
     size_t listed = 0;
     for (int p = 0; p < size; ++p)
       for (int q = 0; q < size; ++q) {
-        const std::vector<int> held = entryOf(local[static_cast<size_t>(p)], q);
-        EXPECT_EQ(held, entryOf(owned[static_cast<size_t>(q)], p))
-            << "process " << p << ", owner " << q;
-        for (size_t f = 0; f < held.size(); f += 6) {
-          EXPECT_EQ(held[f + 3], p);
-          EXPECT_EQ(held[f + 4], q);
-        }
+        const std::vector<int> held = entryOf(local[p], q);
+        EXPECT_EQ(held, entryOf(owned[q], p)) << "process " << p << ", owner " << q;
+        for (size_t f = 0; f < held.size(); f += 6)
+          EXPECT_EQ(std::vector<int>({held[f + 3], held[f + 4]}), std::vector<int>({p, q}));
         listed += held.size() / 6;
       }
-    EXPECT_EQ(listed, 34u) << "every link cell in one entry of one process";
-    EXPECT_LE(model.localLinkCellsByOwner.size(), static_cast<size_t>(size));
+    EXPECT_EQ(listed, 34u);
   }
 }
 
@@ -200,32 +170,12 @@ TEST(RiverLinks, TakePartOnlyWithReinfiltrationTwoAndTheGrid) {
     }
     EXPECT_EQ(model.riverLinks.size(), c.links);
     EXPECT_EQ(model.ownedLinkCellsByProcess.size(), static_cast<size_t>(worldSize()));
-    if (c.links == 0) {
-      EXPECT_TRUE(model.localLinkCellsByOwner.empty());
-      for (const auto& entry : model.ownedLinkCellsByProcess) EXPECT_TRUE(entry.empty());
-      if (worldRank() == 0) {
-        EXPECT_NE(model.console().find("MPI river cells: 0\n"), std::string::npos);
-        EXPECT_EQ(model.console().find("link cells"), std::string::npos);
-      }
+    if (c.links > 0) continue;
+    EXPECT_TRUE(model.localLinkCellsByOwner.empty());
+    for (const auto& entry : model.ownedLinkCellsByProcess) EXPECT_TRUE(entry.empty());
+    if (worldRank() == 0) {
+      EXPECT_NE(model.console().find("MPI river cells: 0\n"), std::string::npos);
+      EXPECT_EQ(model.console().find("link cells"), std::string::npos);
     }
-    expectSoundDecomposition(model, catchment);
-  }
-}
-
-// Link cells take no quota: those after the last regular cell of the grid
-// still belong to process 0 and lie within its rows.
-TEST(RiverLinks, LinkCellsAfterTheLastRegularCellStayInsideTheLastProcessRows) {
-  const std::vector<std::string> mask = {"xxxxxx", "xxxxxx", "xxxxxx", "..xx..", "..x..."};
-  const std::vector<std::string> links = {"000000", "000000", "000000", "..11..", "..1..."};
-  SpeedDirectory here("links_tail", "1\n");
-  writeFile(here.controlFile(), controlFileText(2));
-  DecompositionModel model(".", here.controlFile());
-  model.setDomain(mask, links);
-  model.decompose();
-  expectSoundDecomposition(model, mask);
-  ASSERT_EQ(model.riverLinks.size(), 1u);
-  for (const RiverLinkCell& cell : model.riverLinks[0]->getCells()) EXPECT_EQ(cell.cellOwner, 0);
-  if (worldRank() == 0) {
-    EXPECT_EQ(model.header.lastRow, 5);
   }
 }
