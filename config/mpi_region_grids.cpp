@@ -16,19 +16,21 @@ const char* const gridNames[3] = {"MPIRegions", "MPIHelper", "MPIHalo"};
 // 0 .. ncols for the strip walk to see where the list ends.
 long stripCapacity(long ncols) { return ncols / 2 - 1; }
 
+// Pair k of a strip list, when there is a row to write and the pair fits.
 void storeStrip(double* row, long k, double first, double second, long capacity) {
-  if (k > capacity) return;
+  if (!row || k > capacity) return;
   row[2 * k - 1] = first;
   row[2 * k] = second;
 }
 
 // Rank 0's strip list of one row: element 0 counts the leading nodata cells;
 // from the first valid column on, pairs (owner, count) describe the runs in
-// the order the strip walk meets them. The walk exchanges only runs of other
-// processes, so the runs it skips (rank 0's own cells, nodata gaps) are
-// merged into one pair and the skipped tail is left out: the row needs no
-// more pairs than the walk reads. Writes only pairs that fit (into helper
-// when given) and returns the number of pairs the row needs.
+// the order the strip walk meets them. The walk exchanges only the runs of
+// other processes and steps over the rest, so whatever follows the last of
+// them (rank 0's own cells come last in every row, and trailing gaps) needs
+// no pair: rows of rank 0 stay short however ragged they are. Writes only
+// the pairs that fit (into helper when given) and returns the number of
+// pairs the row needs.
 long rankZeroStripList(const double* regions, double* helper, long ncols, double nodata) {
   const long capacity = stripCapacity(ncols);
   long c = 1;
@@ -36,26 +38,17 @@ long rankZeroStripList(const double* regions, double* helper, long ncols, double
   if (helper) helper[0] = static_cast<double>(c - 1);
   long pairs = 0;
   long skipped = 0;
-  bool skippedOwnCells = false;
   while (c <= ncols) {
     const double owner = regions[c];
     long run = 0;
     for (; c <= ncols && regions[c] == owner; ++c) ++run;
-    if (owner == nodata || owner <= 0.0) {
+    if (!(owner > 0.0) || owner == nodata) {
       skipped += run;
-      skippedOwnCells = skippedOwnCells || owner == 0.0;
       continue;
     }
-    if (skipped > 0) {
-      ++pairs;
-      if (helper)
-        storeStrip(helper, pairs, skippedOwnCells ? 0.0 : nodata, static_cast<double>(skipped),
-                   capacity);
-    }
-    ++pairs;
-    if (helper) storeStrip(helper, pairs, owner, static_cast<double>(run), capacity);
+    if (skipped > 0) storeStrip(helper, ++pairs, nodata, static_cast<double>(skipped), capacity);
+    storeStrip(helper, ++pairs, owner, static_cast<double>(run), capacity);
     skipped = 0;
-    skippedOwnCells = false;
   }
   return pairs;
 }
@@ -116,24 +109,34 @@ void defaultini::distributeRegions(Decomposition& d, long& firstRow, long& lastR
            "MPI_Bcast of the last rows");
   firstRow = d.firstRows[static_cast<size_t>(d.rank)];
   lastRow = d.lastRows[static_cast<size_t>(d.rank)];
+  // All rows are on their way at once, so that the processes receive (and
+  // rank 0 sends) side by side.
   const int columns = static_cast<int>(d.ncols);
+  std::vector<MPI_Request> pending;
   if (d.rank == 0) {
     for (int q = 1; q < d.size; ++q) {
       const size_t p = static_cast<size_t>(q);
-      for (long r = d.lo(d.firstRows[p]); r <= d.hi(d.lastRows[p]); ++r)
+      for (long r = d.lo(d.firstRows[p]); r <= d.hi(d.lastRows[p]); ++r) {
+        pending.emplace_back();
         checkMPI(*diag,
-                 MPI_Send(regionsGrid[r] + 1, columns, MPI_DOUBLE, q, static_cast<int>(r),
-                          MPI_COMM_WORLD),
-                 "MPI_Send of an MPIRegions row");
+                 MPI_Isend(regionsGrid[r] + 1, columns, MPI_DOUBLE, q, static_cast<int>(r),
+                           MPI_COMM_WORLD, &pending.back()),
+                 "MPI_Isend of an MPIRegions row");
+      }
     }
-    return;
+  } else {
+    createDecompositionGrids(d, d.lo(firstRow), d.hi(lastRow));
+    for (long r = d.lo(firstRow); r <= d.hi(lastRow); ++r) {
+      pending.emplace_back();
+      checkMPI(*diag,
+               MPI_Irecv(regionsGrid[r] + 1, columns, MPI_DOUBLE, 0, static_cast<int>(r),
+                         MPI_COMM_WORLD, &pending.back()),
+               "MPI_Irecv of an MPIRegions row");
+    }
   }
-  createDecompositionGrids(d, d.lo(firstRow), d.hi(lastRow));
-  for (long r = d.lo(firstRow); r <= d.hi(lastRow); ++r)
-    checkMPI(*diag,
-             MPI_Recv(regionsGrid[r] + 1, columns, MPI_DOUBLE, 0, static_cast<int>(r),
-                      MPI_COMM_WORLD, MPI_STATUS_IGNORE),
-             "MPI_Recv of an MPIRegions row");
+  checkMPI(*diag,
+           MPI_Waitall(static_cast<int>(pending.size()), pending.data(), MPI_STATUSES_IGNORE),
+           "MPI_Waitall of the MPIRegions rows");
 }
 
 // The runs of the process's own cells, (start column, count) per pair; rank 0
