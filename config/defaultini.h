@@ -1,0 +1,108 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "config/river_links.h"
+#include "core/grid_types.h"
+#include "core/modelobject.h"
+
+// The control-file reader: the global settings and the common grid store,
+// built by a staged set-up that every MPI process runs in step. This part
+// divides the grid among the processes (with river links) and ranks the zone
+// codes.
+class defaultini : public modelobject {
+public:
+  // errorCode is 0 after a successful construction, else the exit code.
+  defaultini(int& errorCode, DiagStream* diag, const std::string& controlFileName,
+             GridRegistryEntry* registry);
+  ~defaultini() override;
+  defaultini(const defaultini&) = delete;
+  defaultini& operator=(const defaultini&) = delete;
+
+  // Gives every process one run of valid cells in row order, in proportion
+  // to its speed, keeping river links whole; registers "MPIRegions",
+  // "MPIHelper" and "MPIHalo" and fills the per-rank cell counts, the halo
+  // lists and the row range of this process. Collective.
+  virtual void makeMPIRegions(std::vector<long>& cellsPerProcess,
+                              std::vector<HaloStrip>& haloSendList,
+                              std::vector<HaloStrip>& haloReceiveList, long& firstRow,
+                              long& lastRow);
+  // Numbers the zone codes of registry entry 1 in ascending order, sums the
+  // cells and weights of each zone and finds the column range of every row.
+  // Collective; weights may be null (every cell weighs 1).
+  virtual void rankZoneCodes(GridRegistryEntry* zoneRegistry, Grid weights, long ncols, long nrows,
+                             double nodata);
+
+  const RiverLinkList& getRiverLinks() const { return riverLinks; }
+  const LinkCellTable& getLocalLinkCellsByOwner() const { return localLinkCellsByOwner; }
+  const LinkCellTable& getOwnedLinkCellsByProcess() const { return ownedLinkCellsByProcess; }
+
+  int getZoneCount() const { return zoneCount; }
+  int getMaxZoneCode() const { return maxZoneCode; }
+  const std::vector<int>& getZoneRanks() const { return zoneRanks; }
+  const std::vector<ZoneRecord>& getZoneRecords() const { return zoneRecords; }
+  const std::vector<RowColumnRange>& getColumnRanges() const { return columnRanges; }
+
+  // Registry indices of the decomposition grids (0 before makeMPIRegions).
+  int getRegionsIndex() const { return regionsIndex; }
+  int getHelperIndex() const { return helperIndex; }
+  int getHaloIndex() const { return haloIndex; }
+
+  // The parallel body of the speed measurement: three grids of rows x
+  // columns filled with trigonometric functions.
+  static void benchmarkKernel(Grid first, Grid second, Grid third, long rows, long columns);
+
+protected:
+  // Number of grids the reader holds after entries 1 and 2; they occupy
+  // entries 3 .. gridCount + 2.
+  int gridCount = 0;
+
+  // The decomposition grids and their registry entries.
+  Grid regionsGrid = nullptr;
+  Grid helperGrid = nullptr;
+  Grid haloGrid = nullptr;
+  int regionsIndex = 0;
+  int helperIndex = 0;
+  int haloIndex = 0;
+
+  RiverLinkList riverLinks;
+  LinkCellTable localLinkCellsByOwner;
+  LinkCellTable ownedLinkCellsByProcess;
+
+  // Zone ranking: zone count K, highest code, rank of every code 0 .. highest
+  // code (0 for codes that do not occur), records 0 .. K, and the first and
+  // last valid column of rows 0 .. nrows.
+  int zoneCount = 0;
+  int maxZoneCode = 0;
+  std::vector<int> zoneRanks;
+  std::vector<ZoneRecord> zoneRecords;
+  std::vector<RowColumnRange> columnRanges;
+
+private:
+  struct Decomposition;
+  void reserveDecompositionEntries(Decomposition& d);
+  void createDecompositionGrids(const Decomposition& d, long lo, long hi);
+  void releaseDecompositionGrids();
+  double measureTime();
+  std::vector<double> collectTimes(double ownTime);
+  std::vector<double> weightsOf(const std::vector<double>& times);
+  bool riverLinksRequested(Decomposition& d);
+  void takeCensus(Decomposition& d);
+  void assignQuotas(Decomposition& d);
+  void assignCells(Decomposition& d);
+  void fillRankZeroHelper(const Decomposition& d);
+  void distributeRegions(Decomposition& d, long& firstRow, long& lastRow);
+  void fillWorkerHelper(long firstRow, long lastRow);
+  void markHalo(long firstRow, long lastRow);
+  void countCells(const Decomposition& d, std::vector<long>& cellsPerProcess);
+  std::map<int, int> collectHaloReceiveList(std::vector<HaloStrip>& haloReceiveList, long lo,
+                                            long hi);
+  void exchangeHaloLists(const std::map<int, int>& stripsPerPeer,
+                         const std::vector<HaloStrip>& haloReceiveList,
+                         std::vector<HaloStrip>& haloSendList);
+  void scanZones(const GridRegistryEntry* zoneRegistry, Grid weights, long ncols, long nrows,
+                 double nodata);
+  void shareZoneRanking(long nrows);
+};

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "config/defaultini.h"
+#include "core/diag_stream.h"
+
+// Log stream (console captured) and registry of a test model; a base class so
+// that both exist before the control-file reader is built on them.
+struct DecompositionContext {
+  explicit DecompositionContext(const std::string& directory);
+  std::ostringstream consoleText;
+  std::ostringstream errorText;
+  std::unique_ptr<DiagStream> ownDiag;
+  std::vector<GridRegistryEntry> ownRegistry;
+  int constructionError = 0;
+};
+
+// A control-file reader with public access to its results.
+class DecompositionModel : private DecompositionContext, public defaultini {
+public:
+  DecompositionModel(const std::string& directory, const std::string& controlFile);
+  ~DecompositionModel() override;
+
+  // A domain drawn as text, one string per row: '.' nodata, anything else a
+  // valid cell. Rank 0 gets the zone grid (entry 1), the elevation model
+  // (entry 2) and, with links, "river_links" (entry 3: '.' nodata, digits
+  // their value); the others get the entries' names only, as before the
+  // decomposition.
+  void setDomain(const std::vector<std::string>& mask, const std::vector<std::string>& links = {},
+                 const std::function<double(long, long)>& elevation = {});
+  // The zone grid from values, on rank 0.
+  void setZoneValues(const std::vector<std::vector<double>>& values);
+  void decompose() {
+    makeMPIRegions(cells, sendList, receiveList, header.firstRow, header.lastRow);
+  }
+  // A grid that the model frees at the end.
+  Grid ownedGrid(long firstRow, long lastRow);
+
+  std::string console() const { return consoleText.str(); }
+  std::string errors() const { return errorText.str(); }
+  GridRegistryEntry* entries() { return ownRegistry.data(); }
+
+  using defaultini::columnRanges;
+  using defaultini::gridCount;
+  using defaultini::haloGrid;
+  using defaultini::header;
+  using defaultini::helperGrid;
+  using defaultini::localLinkCellsByOwner;
+  using defaultini::maxZoneCode;
+  using defaultini::ownedLinkCellsByProcess;
+  using defaultini::regionsGrid;
+  using defaultini::riverLinks;
+  using defaultini::rowColumnRange;
+  using defaultini::zoneCount;
+  using defaultini::zoneRanks;
+  using defaultini::zoneRecords;
+
+  std::vector<long> cells;
+  std::vector<HaloStrip> sendList;
+  std::vector<HaloStrip> receiveList;
+
+private:
+  std::vector<std::pair<Grid, long>> owned; // grid and its last row
+};
+
+// Works in a directory of its own per test, rank and process count, holding
+// "MpiSpeedFactor.dat" with the given content (none when empty).
+class SpeedDirectory {
+public:
+  SpeedDirectory(const std::string& name, const std::string& speedFileContent);
+  ~SpeedDirectory();
+  const std::string& controlFile() const { return controlFileName; }
+
+private:
+  std::string former;
+  std::string controlFileName;
+};
+
+// A control file whose "[unsatzon_model]" has this re-infiltration parameter.
+std::string controlFileText(int reinfiltration);
+
+// The entries of a captured console, without the rank prefix.
+std::vector<std::string> consoleEntries(const std::string& console);
+void expectEntriesInOrder(const std::string& console, const std::vector<std::string>& lines);
+
+// Every process's list, index = rank.
+std::vector<std::vector<int>> allGathered(const std::vector<int>& values);
+
+// Checks what a decomposition must hold on every process: one owner per
+// valid cell, one run per process in row order within its row range, the
+// cell counts, each process's "MPIRegions" rows, the "MPIHelper" rows as the
+// strip walks read them (nothing outside a list), "MPIHalo", and halo lists
+// on which senders and receivers agree. Collective.
+void expectSoundDecomposition(DecompositionModel& model, const std::vector<std::string>& mask);
