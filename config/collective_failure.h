@@ -22,7 +22,7 @@ template <typename Step> int catchExitCode(Step&& step) {
 void shareExitCode(DiagStream& diag, int ownCode);
 
 // Exit code of an MPI call that reports a failure during the set-up.
-constexpr int mpiCallFailed = 122;
+constexpr int mpiCallFailed = 121;
 
 // Ends the run with a FATAL entry naming the call when result is not
 // MPI_SUCCESS.

@@ -32,6 +32,6 @@ struct defaultini::Decomposition {
 };
 
 // The grid cannot be divided among the processes.
-constexpr int decompositionImpossible = 121;
+constexpr int decompositionImpossible = 122;
 // A row needs more strips than an "MPIHelper" row can describe.
 constexpr int tooManyStrips = 120;

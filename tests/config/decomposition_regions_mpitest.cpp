@@ -124,11 +124,11 @@ TEST(MPIRegions, DomainsThatCannotBeDividedFailOnEveryProcess) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"fewer cells than processes", fewCells, "1\n", 121,
+      {"fewer cells than processes", fewCells, "1\n", 122,
        "MPI-Regions: cannot divide the " + std::to_string(size - 1) +
            " valid cells of the zone grid zone.asc among " + std::to_string(size) +
            " MPI processes"},
-      {"quota rounded to zero", tenCells, worldRank() == 0 ? "1\n" : "1000\n", size > 1 ? 121 : -1,
+      {"quota rounded to zero", tenCells, worldRank() == 0 ? "1\n" : "1000\n", size > 1 ? 122 : -1,
        "MPI-Regions: process 1 gets a quota of 0 of the 10 regular cells"},
       {"row with too many strips",
        {"x.x.x.x.", "xxxxxxxx", "xxxxxxxx", "xxxxxxxx"},
