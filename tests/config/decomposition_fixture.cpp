@@ -21,12 +21,12 @@ DecompositionModel::DecompositionModel(const std::string& directory, const std::
 }
 
 DecompositionModel::~DecompositionModel() {
-  for (auto [grid, lastRow] : owned) free_matrix(grid, 1, lastRow, 1, header.ncols);
+  for (const OwnedGrid& g : owned) free_matrix(g.grid, g.firstRow, g.lastRow, 1, header.ncols);
 }
 
 Grid DecompositionModel::ownedGrid(long firstRow, long lastRow) {
-  owned.emplace_back(matrix(firstRow, lastRow, 1, header.ncols, header.nrows), lastRow);
-  return owned.back().first;
+  owned.push_back({matrix(firstRow, lastRow, 1, header.ncols, header.nrows), firstRow, lastRow});
+  return owned.back().grid;
 }
 
 void DecompositionModel::setDomain(const std::vector<std::string>& mask,

@@ -38,6 +38,13 @@ public:
   void decompose() {
     makeMPIRegions(cells, sendList, receiveList, header.firstRow, header.lastRow);
   }
+  // Hands the decomposition to the strip transfers of this model, as the
+  // set-up does for every module.
+  void attachDecomposition() {
+    modelobject::cellsPerProcess = &cells;
+    haloSendList = &sendList;
+    haloReceiveList = &receiveList;
+  }
   // A grid that the model frees at the end.
   Grid ownedGrid(long firstRow, long lastRow);
 
@@ -65,7 +72,12 @@ public:
   std::vector<HaloStrip> receiveList;
 
 private:
-  std::vector<std::pair<Grid, long>> owned; // grid and its last row
+  struct OwnedGrid {
+    Grid grid;
+    long firstRow;
+    long lastRow;
+  };
+  std::vector<OwnedGrid> owned;
 };
 
 // Works in a directory of its own per test, rank and process count, holding
