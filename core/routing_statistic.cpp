@@ -38,13 +38,15 @@ routstatistic::routstatistic(int& errorCode, DiagStream* diagArg, StatisticTable
                              const int* listedCodesArg, bool minuteColumnArg)
     : zonalstatistic(errorCode, diagArg, tableArg, tableSizeArg, weightGridArg, weightRowsArg,
                      weightColumnsArg, recordsArg, zoneCountArg, codeArg, decimalsArg, fileNameArg,
-                     outputDirectory, listedCountArg, listedCodesArg, minuteColumnArg),
-      zoneAreas(zoneAreasArg) {
+                     outputDirectory, listedCountArg, listedCodesArg, minuteColumnArg) {
   if (mode <= 0) return;
   HORVA_ANNOUNCE_MODULE(*diag);
   valueCount -= 1;
   observedCount = zoneColumns() > 0 ? zoneColumns() : 1;
   try {
+    zoneAreas.assign(static_cast<size_t>(zoneCount) + 1, 0.0);
+    for (long z = 1; z <= zoneCount; ++z)
+      zoneAreas[z] = zoneAreasArg ? zoneAreasArg[z] : (*records)[z].areaFraction;
     const size_t entries = static_cast<size_t>(observedCount) + 2;
     observedValues.assign(entries, 0.0);
     observedSums.assign(entries, 0.0);
@@ -63,6 +65,7 @@ long routstatistic::writeHeader(const std::string& submodel, const std::string& 
                                 StatisticTableEntry* target, long targetSize) {
   if (mode <= 0) return 0;
   CtrlCIgnored ignored(false);
+  unregister();
   name = submodel + "_submodel:" + variable;
   openFile("w");
   long result = 0;
@@ -92,7 +95,7 @@ long routstatistic::writeHeader(const std::string& submodel, const std::string& 
   std::fputs(minuteColumn ? "--\t--\t--\t--\t--" : "--\t--\t--\t--", file);
   for (long p = 1; p <= columns; ++p) {
     const long z = zoneOfColumn(p);
-    const double area = zoneAreas ? zoneAreas[z] : rec[z].areaFraction;
+    const double area = zoneAreas[z];
     areaFractions[p] = observedAreas[p] = area;
     std::fprintf(file, "\t%.7lf", area);
   }
@@ -172,4 +175,6 @@ void routstatistic::release() {
   observedAreas.shrink_to_fit();
   observedCodes.clear();
   observedCodes.shrink_to_fit();
+  zoneAreas.clear();
+  zoneAreas.shrink_to_fit();
 }

@@ -30,7 +30,8 @@ public:
   static constexpr double undefinedCriterion = -9999.0;
 
   // The arguments of zonalstatistic, with zoneAreas[1..zoneCount], the area
-  // row of the header, after the records.
+  // row of the header (copied; null takes the records' areaFraction), after
+  // the records.
   routstatistic(int& errorCode, DiagStream* diag, StatisticTableEntry* table, long tableSize,
                 Grid weightGrid, int weightRows, int weightColumns, ZoneRecord** records,
                 const double* zoneAreas, int zoneCount, int code, int decimals,
@@ -59,7 +60,7 @@ public:
   static double efficiency(const ComparisonRecord& record, bool centred);
 
 private:
-  const double* zoneAreas = nullptr;
+  std::vector<double> zoneAreas;
   long observedCount = 0;
   std::vector<double> observedValues;
   std::vector<double> observedSums;

@@ -456,6 +456,7 @@ long zonalstatistic::writeHeader(const std::string& submodel, const std::string&
                                  StatisticTableEntry* target, long targetSize) {
   if (mode <= 0 || rank != 0) return -1;
   CtrlCIgnored ignored(false);
+  unregister(); // a second header must not leave an entry behind with the old name
   name = submodel + "_submodel:" + variable;
   openFile("w");
   const long k = firstFreeStatisticEntry(target, targetSize);

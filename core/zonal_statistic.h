@@ -41,7 +41,8 @@ public:
                  int zoneCount, int code, int decimals, std::string& fileName,
                  const std::string& outputDirectory, int listedCount, const int* listedCodes,
                  bool minuteColumn);
-  // Clears the table entries that still point to this series.
+  // Clears the table entries that still point to this series unless
+  // release did so; the table must then still exist.
   virtual ~zonalstatistic();
   zonalstatistic(const zonalstatistic&) = delete;
   zonalstatistic& operator=(const zonalstatistic&) = delete;

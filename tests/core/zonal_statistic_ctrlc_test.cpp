@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>

@@ -295,6 +295,10 @@ TEST(ZonalStatistic, RegistersTheSeriesInTheStatisticsTable) {
   auto full = g.zonal(2001, 3, "t.stat");
   EXPECT_EQ(full->writeHeader("snow", "storage", g.table.data(), 8), 0);
   EXPECT_EQ(g.table[0].currentValues, occupied);
+  // A second header moves the entry instead of leaving the old one behind.
+  EXPECT_EQ(s->writeHeader("snow", "depth", f.table.data(), 8), 1);
+  EXPECT_STREQ(f.table[1].name, "snow_submodel:depth");
+  EXPECT_EQ(f.table[2].currentValues, nullptr);
   s->release();
   EXPECT_EQ(f.table[1].currentValues, nullptr);
   EXPECT_EQ(f.table[0].currentValues, occupied);
