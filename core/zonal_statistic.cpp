@@ -1,0 +1,520 @@
+#include "core/zonal_statistic.h"
+
+#include <mpi.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <new>
+
+#include "core/ctrl_c.h"
+#include "core/diag_stream.h"
+#include "core/module_banner.h"
+
+namespace {
+
+constexpr long bufferBytes = 2097152;
+constexpr int failedCode = 1;
+constexpr int openFailedCode = 15;
+constexpr int closeFailedCode = 16;
+constexpr int writeFailedCode = 18;
+constexpr int reductionFailedCode = 121;
+
+// Neumaier's compensated addition: `error` collects what rounding drops from
+// `sum`, so that sum + error is the sum of the added values almost exactly,
+// whatever their order.
+inline void addCompensated(double& sum, double& error, double value) {
+  const double t = sum + value;
+  error += std::fabs(sum) >= std::fabs(value) ? (sum - t) + value : (value - t) + sum;
+  sum = t;
+}
+
+inline double folded(double sum, double error) { return std::isfinite(sum) ? sum + error : sum; }
+
+// A sum and its rounding error, the unit of the reduction over processes.
+struct CompensatedSum {
+  double sum;
+  double error;
+};
+
+// Adds the compensated sums of `in` to those of `inout`. The rounding error
+// of the two sums is taken exactly, so the operation is commutative.
+void addCompensatedSums(void* in, void* inout, int* length, MPI_Datatype* /*type*/) {
+  const CompensatedSum* a = static_cast<const CompensatedSum*>(in);
+  CompensatedSum* b = static_cast<CompensatedSum*>(inout);
+  for (int i = 0; i < *length; ++i) {
+    const double s = a[i].sum + b[i].sum;
+    const double bPart = s - a[i].sum;
+    const double rounding = (a[i].sum - (s - bPart)) + (b[i].sum - bPart);
+    b[i].error = (a[i].error + b[i].error) + rounding;
+    b[i].sum = s;
+  }
+}
+
+// Frees the datatype and operation of the reduction on every way out.
+struct ReductionHandles {
+  MPI_Datatype type = MPI_DATATYPE_NULL;
+  MPI_Op op = MPI_OP_NULL;
+  ~ReductionHandles() {
+    if (op != MPI_OP_NULL) MPI_Op_free(&op);
+    if (type != MPI_DATATYPE_NULL) MPI_Type_free(&type);
+  }
+};
+
+void checkMPI(DiagStream& diag, int result, const char* call, const std::string& fileName) {
+  if (result == MPI_SUCCESS) return;
+  char text[MPI_MAX_ERROR_STRING] = {};
+  int length = 0;
+  if (MPI_Error_string(result, text, &length) != MPI_SUCCESS) length = 0;
+  diag << "FATAL: zonal statistic " << fileName << ": " << call
+       << " failed: " << std::string(text, static_cast<size_t>(length)) << "[end-entry]";
+  throw reductionFailedCode;
+}
+
+template <typename T> void freeVector(std::vector<T>& v) { std::vector<T>().swap(v); }
+
+} // namespace
+
+zonalstatistic::CtrlCIgnored::CtrlCIgnored(bool armAfterwards) : arm(armAfterwards) {
+  IgnoreCtrlC();
+}
+
+zonalstatistic::CtrlCIgnored::~CtrlCIgnored() {
+  if (arm)
+    ArmCtrlCHandler();
+  else
+    ResetCtrlCHandler();
+}
+
+zonalstatistic::zonalstatistic(int& errorCode, DiagStream* diagArg, StatisticTableEntry* /*table*/,
+                               long /*tableSize*/, Grid weightGridArg, int weightRowsArg,
+                               int weightColumnsArg, ZoneRecord** recordsArg, int zoneCountArg,
+                               int codeArg, int decimalsArg, std::string& fileNameArg,
+                               const std::string& outputDirectory, int listedCountArg,
+                               const int* listedCodesArg, bool minuteColumnArg)
+    : diag(diagArg), records(recordsArg), code(codeArg) {
+  errorCode = 0;
+  if (code < 1001) {
+    okFlag = true;
+    return;
+  }
+  HORVA_ANNOUNCE_MODULE(*diag);
+  minuteColumn = minuteColumnArg;
+  weightGrid = weightGridArg;
+  weightRows = weightRowsArg;
+  weightColumns = weightColumnsArg;
+  zoneCount = zoneCountArg;
+  decimals = decimalsArg;
+  mode = code / 1000;
+  count = code % 1000;
+  listedCount = listedCodesArg ? std::max(0, std::min(zoneCount, listedCountArg)) : 0;
+
+  const char first = fileNameArg.empty() ? '\0' : fileNameArg[0];
+  if (!outputDirectory.empty() && first != '/' && first != '~')
+    fileNameArg = outputDirectory + fileNameArg;
+  fileName = fileNameArg;
+
+  int initialised = 0;
+  MPI_Initialized(&initialised);
+  if (initialised) {
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    MPI_Comm_size(MPI_COMM_WORLD, &size);
+  }
+
+  if (!records || !*records || zoneCount < 0) {
+    *diag << "FATAL: zonal statistic " << fileName << ": no zone records given (" << zoneCount
+          << " zones)"
+          << "[end-entry]";
+    errorCode = failedCode;
+    mode = -1;
+    return;
+  }
+  if (count == 0)
+    *diag << "WARNING: statistics code " << code << " of " << fileName
+          << " takes 0 steps per line: no line will be written"
+          << "[end-entry]";
+  if (mode > 6)
+    *diag << "WARNING: statistics code " << code << " of " << fileName << " has the unknown mode "
+          << mode << ": its lines hold the total of their last step only"
+          << "[end-entry]";
+
+  ZoneRecord* rec = *records;
+  try {
+    // The listed zones must follow the records in order, each once, so that
+    // every line puts its values under the header's columns.
+    listedCodes.assign(static_cast<size_t>(listedCount) + 1, 0);
+    listedZoneIndex.assign(static_cast<size_t>(listedCount) + 1, 0);
+    long previous = 0;
+    for (long k = 1; k <= listedCount; ++k) {
+      listedCodes[k] = listedCodesArg[k];
+      for (long z = previous + 1; z <= zoneCount && !listedZoneIndex[k]; ++z)
+        if (static_cast<long>(rec[z].code) == listedCodes[k]) listedZoneIndex[k] = z;
+      if (!listedZoneIndex[k]) {
+        *diag << "FATAL: \n\n ------ error ------\n\n there is a code in the output list which no "
+                 "zone exists for ("
+              << listedCodes[k] << ")"
+              << "[end-entry]";
+        freeBuffers();
+        errorCode = failedCode;
+        return;
+      }
+      previous = listedZoneIndex[k];
+    }
+
+    if (mode == 2 || mode == 4)
+      valueCount = zoneCount + 1;
+    else if (mode == 5 || mode == 6)
+      valueCount = listedCount + 1;
+    else
+      valueCount = 2;
+    lineStride = valueCount + 1;
+    capacity = static_cast<unsigned long>(std::max(1L, bufferBytes / (8 * valueCount + 32)));
+    lineDates.assign(capacity, LineDate{});
+    lineValues.assign(capacity * static_cast<unsigned long>(lineStride), 0.0);
+    currentValues.assign(static_cast<size_t>(lineStride), 0.0);
+    sums.assign(static_cast<size_t>(lineStride), 0.0);
+    areaFractions.assign(static_cast<size_t>(lineStride), 0.0);
+    zoneCodes.assign(static_cast<size_t>(lineStride), 0);
+
+    const size_t recordCount = static_cast<size_t>(zoneCount) + 1;
+    for (size_t i = 0; i < recordCount; ++i) {
+      rec[i].weightSum = 0.0;
+      rec[i].valueSum = 0.0;
+      rec[i].effectiveWeight = 0.0;
+    }
+    compensation.assign(3 * recordCount, 0.0);
+    reductionBuffer.assign(6 * recordCount, 0.0);
+    if (count >= 2) {
+      runningWeightSum.assign(recordCount, 0.0);
+      runningValueSum.assign(recordCount, 0.0);
+      runningEffectiveWeight.assign(recordCount, 0.0);
+    }
+  } catch (const std::bad_alloc&) {
+    *diag << "FATAL: no free memory in zonalstatistik::zonalstatistik "
+          << "[end-entry]";
+    freeBuffers();
+    errorCode = failedCode;
+    return;
+  }
+  okFlag = true;
+}
+
+zonalstatistic::~zonalstatistic() {
+  unregister();
+  if (file) std::fclose(file);
+}
+
+void zonalstatistic::openFile(const char* openMode) {
+  file = std::fopen(fileName.c_str(), openMode);
+  if (file) return;
+  *diag << "FATAL: error opening \n" << fileName << "[end-entry]";
+  throw openFailedCode;
+}
+
+void zonalstatistic::closeFile() {
+  if (!file) return;
+  const int result = std::fclose(file);
+  file = nullptr;
+  if (result == 0) return;
+  *diag << "FATAL: cannot close " << fileName << "[end-entry]";
+  throw closeFailedCode;
+}
+
+void zonalstatistic::writeFailure() {
+  const int number = errno;
+  std::fclose(file);
+  file = nullptr;
+  *diag << "FATAL: write error " << fileName << " ! (" << number << ")"
+        << "[end-entry]";
+  throw writeFailedCode;
+}
+
+void zonalstatistic::writeBuffer() {
+  if (mode <= 0 || linesUsed == 0) return;
+  CtrlCIgnored ignored(true);
+  *diag << "write " << fileName;
+  openFile("a+");
+  for (unsigned long l = 0; l < linesUsed; ++l) {
+    const LineDate& d = lineDates[l];
+    std::fprintf(file, "%2ld\t%2ld\t%2ld\t%2ld", d.year, d.month, d.day, d.hour);
+    if (minuteColumn) std::fprintf(file, "\t%2ld", d.minute);
+    const double* values = &lineValues[l * static_cast<unsigned long>(lineStride)];
+    for (unsigned long p = 1; p <= valuesPerLine; ++p) {
+      if (decimals < 99)
+        std::fprintf(file, "\t%.*f", decimals, values[p]);
+      else
+        std::fprintf(file, "\t%.6g", values[p]);
+    }
+    std::fputc('\n', file);
+  }
+  if (std::ferror(file)) writeFailure();
+  closeFile();
+  *diag << "(" << (valuesPerLine * 8 + 32) * linesUsed << " of " << bufferBytes << " buffer-bytes)"
+        << "[end-entry]";
+  linesUsed = 0;
+  valuesPerLine = 0;
+}
+
+void zonalstatistic::addValue(long row, long column, long zone, double value, double weight) {
+  if (mode <= 0) return;
+  ZoneRecord& r = (*records)[zone];
+  double* error = &compensation[3 * static_cast<size_t>(zone)];
+  addCompensated(r.weightSum, error[0], weight);
+  if (weightGrid && row > 0 && row <= weightRows && column > 0 && column <= weightColumns &&
+      weightGrid[row] && weightGrid[row][column] > weightNodata) {
+    const double g = weightGrid[row][column];
+    addCompensated(r.effectiveWeight, error[2], weight * g);
+    addCompensated(r.valueSum, error[1], value * g * weight);
+  } else {
+    addCompensated(r.valueSum, error[1], value * weight);
+    addCompensated(r.effectiveWeight, error[2], weight);
+  }
+}
+
+void zonalstatistic::resetZones() {
+  if (mode <= 0) return;
+  ++subIntervals;
+  ZoneRecord* rec = *records;
+  for (long i = 0; i <= zoneCount; ++i) {
+    rec[i].weightSum = 0.0;
+    rec[i].valueSum = 0.0;
+    rec[i].effectiveWeight = 0.0;
+  }
+  std::fill(compensation.begin(), compensation.end(), 0.0);
+}
+
+void zonalstatistic::foldCompensation() {
+  ZoneRecord* rec = *records;
+  for (long i = 0; i <= zoneCount; ++i) {
+    double* error = &compensation[3 * static_cast<size_t>(i)];
+    rec[i].weightSum = folded(rec[i].weightSum, error[0]);
+    rec[i].valueSum = folded(rec[i].valueSum, error[1]);
+    rec[i].effectiveWeight = folded(rec[i].effectiveWeight, error[2]);
+    error[0] = error[1] = error[2] = 0.0;
+  }
+}
+
+void zonalstatistic::reduceRecords() {
+  if (size < 2) {
+    if (rank == 0) foldCompensation();
+    return;
+  }
+  ZoneRecord* rec = *records;
+  double* buffer = reductionBuffer.data();
+  for (long i = 0; i <= zoneCount; ++i) {
+    const double* error = &compensation[3 * static_cast<size_t>(i)];
+    double* b = buffer + 6 * i;
+    b[0] = rec[i].weightSum, b[1] = error[0];
+    b[2] = rec[i].valueSum, b[3] = error[1];
+    b[4] = rec[i].effectiveWeight, b[5] = error[2];
+  }
+  const long pairs = 3 * (static_cast<long>(zoneCount) + 1);
+  if (pairs > INT_MAX) {
+    *diag << "FATAL: zonal statistic " << fileName << ": " << zoneCount
+          << " zones are too many for one reduction"
+          << "[end-entry]";
+    throw reductionFailedCode;
+  }
+  ReductionHandles handles;
+  checkMPI(*diag, MPI_Type_contiguous(2, MPI_DOUBLE, &handles.type), "MPI_Type_contiguous",
+           fileName);
+  checkMPI(*diag, MPI_Type_commit(&handles.type), "MPI_Type_commit", fileName);
+  checkMPI(*diag, MPI_Op_create(addCompensatedSums, 1, &handles.op), "MPI_Op_create", fileName);
+  const int length = static_cast<int>(pairs);
+  if (rank != 0) {
+    checkMPI(*diag,
+             MPI_Reduce(buffer, nullptr, length, handles.type, handles.op, 0, MPI_COMM_WORLD),
+             "MPI_Reduce", fileName);
+    return;
+  }
+  checkMPI(*diag,
+           MPI_Reduce(MPI_IN_PLACE, buffer, length, handles.type, handles.op, 0, MPI_COMM_WORLD),
+           "MPI_Reduce", fileName);
+  for (long i = 0; i <= zoneCount; ++i) {
+    const double* b = buffer + 6 * i;
+    rec[i].weightSum = folded(b[0], b[1]);
+    rec[i].valueSum = folded(b[2], b[3]);
+    rec[i].effectiveWeight = folded(b[4], b[5]);
+  }
+  std::fill(compensation.begin(), compensation.end(), 0.0);
+}
+
+void zonalstatistic::storeStep(long year, long month, long day, long hour, long minute,
+                               int reduce) {
+  if (mode <= 0) return;
+  if (reduce > 0)
+    reduceRecords();
+  else if (rank == 0)
+    foldCompensation();
+  if (rank != 0) return;
+  completeStep(LineDate{year, month, day, hour, minute}, false);
+}
+
+long zonalstatistic::zoneColumns() const {
+  if (mode == 2 || mode == 4) return zoneCount;
+  if (mode == 5 || mode == 6) return listedCount;
+  return 0;
+}
+
+long zonalstatistic::zoneOfColumn(long p) const {
+  return mode == 5 || mode == 6 ? listedZoneIndex[p] : p;
+}
+
+void zonalstatistic::completeStep(const LineDate& date, bool routed) {
+  ZoneRecord* rec = *records;
+  if (count >= 2) {
+    const bool meanMode = mode == 1 || mode == 2 || mode == 5;
+    const bool sumMode = mode == 3 || mode == 4 || mode == 6;
+    for (long i = 0; i <= zoneCount && (meanMode || sumMode); ++i) {
+      rec[i].valueSum += runningValueSum[i];
+      if (!meanMode) continue;
+      rec[i].weightSum += runningWeightSum[i];
+      rec[i].effectiveWeight += runningEffectiveWeight[i];
+    }
+  }
+
+  const bool complete = subIntervals == count;
+  double* line = nullptr;
+  if (complete) {
+    // A failed write leaves the buffer full; never run past its end.
+    if (linesUsed >= capacity) writeBuffer();
+    lineDates[linesUsed] = date;
+    line = &lineValues[linesUsed * static_cast<unsigned long>(lineStride)];
+    ++linesUsed;
+    valuesPerLine = 0;
+  }
+  const auto place = [&](double v) {
+    ++valuesPerLine;
+    line[valuesPerLine] = v;
+    currentValues[valuesPerLine] = v;
+  };
+
+  const bool everyZone = mode == 2 || mode == 4;
+  const bool listedZones = mode == 5 || mode == 6;
+  double valueTotal = 0.0;
+  double weightTotal = 0.0;
+  for (long z = 1; z <= zoneCount; ++z) {
+    const ZoneRecord& r = rec[z];
+    // A zone whose cells all have weight 0 in the weight grid has no mean.
+    double v = 0.0;
+    if (r.weightSum > 0.0 && r.effectiveWeight != 0.0)
+      v = routed ? (r.valueSum / r.weightSum) * (r.weightSum / r.effectiveWeight)
+                 : r.valueSum / r.effectiveWeight;
+    valueTotal += r.valueSum;
+    weightTotal += r.effectiveWeight;
+    if (!complete) continue;
+    if (everyZone) {
+      place(v);
+    } else if (listedZones) {
+      const long p = static_cast<long>(valuesPerLine) + 1;
+      if (p <= listedCount && z == listedZoneIndex[p]) place(v);
+    }
+  }
+  const double total = weightTotal > 0.0 ? valueTotal / weightTotal : 0.0;
+
+  if (count >= 2) {
+    for (long i = 0; i <= zoneCount; ++i) {
+      runningWeightSum[i] = complete ? 0.0 : rec[i].weightSum;
+      runningValueSum[i] = complete ? 0.0 : rec[i].valueSum;
+      runningEffectiveWeight[i] = complete ? 0.0 : rec[i].effectiveWeight;
+    }
+  }
+  if (!complete) return;
+  if (!routed) place(total);
+  subIntervals = 0;
+  if (linesUsed >= capacity) writeBuffer();
+}
+
+void zonalstatistic::registerEntry(StatisticTableEntry* target, long targetSize, long k,
+                                   long countOf, double* values, double* sumsOf, double* areas,
+                                   const char* text, std::uint64_t* codes) {
+  table = target;
+  tableSize = targetSize;
+  StatisticTableEntry& entry = target[k];
+  entry = StatisticTableEntry{};
+  entry.valueCount = countOf;
+  entry.currentValues = values;
+  entry.sums = sumsOf;
+  entry.areaFractions = areas;
+  entry.name = text;
+  entry.zoneCodes = codes;
+  registeredValues.push_back(values);
+}
+
+void zonalstatistic::unregister() {
+  if (registeredValues.empty()) return;
+  for (long k = 0; k < tableSize; ++k)
+    if (std::find(registeredValues.begin(), registeredValues.end(), table[k].currentValues) !=
+        registeredValues.end())
+      table[k] = StatisticTableEntry{};
+  registeredValues.clear();
+  table = nullptr;
+}
+
+long zonalstatistic::writeHeader(const std::string& submodel, const std::string& variable,
+                                 StatisticTableEntry* target, long targetSize) {
+  if (mode <= 0 || rank != 0) return -1;
+  CtrlCIgnored ignored(false);
+  unregister(); // a second header must not leave an entry behind with the old name
+  name = submodel + "_submodel:" + variable;
+  openFile("w");
+  const long k = firstFreeStatisticEntry(target, targetSize);
+  if (k >= 0)
+    registerEntry(target, targetSize, k, valueCount, currentValues.data(), sums.data(),
+                  areaFractions.data(), name.c_str(), zoneCodes.data());
+
+  const ZoneRecord* rec = *records;
+  const long columns = zoneColumns();
+  std::fputs(minuteColumn ? "YY\tMM\tDD\tHH\tmm" : "YY\tMM\tDD\tHH", file);
+  for (long p = 1; p <= columns; ++p) {
+    const double zoneCode = rec[zoneOfColumn(p)].code;
+    std::fprintf(file, "\t\"%.0lf\"", zoneCode);
+    currentValues[p] = 0.0;
+    sums[p] = 0.0;
+    zoneCodes[p] = static_cast<std::uint64_t>(std::max(0.0, zoneCode));
+  }
+  std::fputs("\ttot_average\n", file);
+  std::fprintf(file, "%s\n", name.c_str());
+  std::fputs(minuteColumn ? "--\t--\t--\t--\t--" : "--\t--\t--\t--", file);
+  for (long p = 1; p <= columns; ++p) {
+    areaFractions[p] = rec[zoneOfColumn(p)].areaFraction;
+    std::fprintf(file, "\t%.7lf", areaFractions[p]);
+  }
+  std::fputs("\t1.0000\n", file);
+  const long total = columns + 1;
+  currentValues[total] = 0.0;
+  sums[total] = 0.0;
+  zoneCodes[total] = 0;
+  areaFractions[total] = 1.0;
+  if (std::ferror(file)) writeFailure();
+  closeFile();
+  return std::max(k, 0L);
+}
+
+void zonalstatistic::freeBuffers() {
+  freeVector(currentValues);
+  freeVector(sums);
+  freeVector(areaFractions);
+  freeVector(zoneCodes);
+  freeVector(lineDates);
+  freeVector(lineValues);
+  freeVector(listedCodes);
+  freeVector(listedZoneIndex);
+  freeVector(runningWeightSum);
+  freeVector(runningValueSum);
+  freeVector(runningEffectiveWeight);
+  freeVector(compensation);
+  freeVector(reductionBuffer);
+  capacity = 0;
+  linesUsed = 0;
+  valuesPerLine = 0;
+  mode = -1;
+}
+
+void zonalstatistic::release() {
+  if (mode <= 0) return;
+  if (linesUsed > 0 && okFlag) writeBuffer();
+  unregister();
+  freeBuffers();
+}
