@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "config/irrigation_table.h"
 #include "config/river_links.h"
 #include "core/grid_types.h"
 #include "core/modelobject.h"
@@ -53,6 +54,25 @@ public:
   // The parallel body of the speed measurement: three grids of rows x
   // columns filled with trigonometric functions.
   static void benchmarkKernel(Grid first, Grid second, Grid third, long rows, long columns);
+
+  // --- irrigation tables (config/irrigation_table.cpp) -------------------------
+  // Reads "[irrigation]" and, when irrigation is on, "[irrigation_table]"
+  // from the open control file; a variant below 2 reads nothing.
+  virtual void readIrrigationIfActive(int modelVariant);
+  // Logs the schedule syntax for irrigation type k (its position in the
+  // section) and ends the run with code 29.
+  [[noreturn]] virtual void printIrrigationSyntax(int k);
+  int getIrrigationSwitch() const { return irrigationSwitch; }
+  // Records 0 .. n (record 0 holds n in its code); empty when there is none.
+  const IrrigationTable& getIrrigationTable() const { return irrigationTable; }
+
+protected:
+  void readIrrigation();
+  void readIrrigationType(int k);
+  [[noreturn]] void irrigationTypeError(int k, const std::string& text);
+  int irrigationSwitch = 0;
+  IrrigationTable irrigationTable;
+  // --- end of irrigation tables ------------------------------------------------
 
 protected:
   // Number of grids the reader holds after entries 1 and 2; they occupy
