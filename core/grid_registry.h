@@ -50,6 +50,10 @@ struct GridRegistryEntry {
   int vegPeriodEnded = 0;
   // Set by modules whose grid mirrors level 1 of a stack they keep up to date.
   int stackCopyOff = 0;
+  // Entry 1 only: registry indices of the standard grids "latitude" and
+  // "longitude" (0 when absent), which netCDF output carries as coordinates.
+  int latitudeIndex = 0;
+  int longitudeIndex = 0;
 };
 
 // The digits of a write code.

@@ -161,6 +161,20 @@ public:
                            Grid target = nullptr);
   void MPIScatterPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts);
 
+  // --- stack files (core/stack_file_writer.cpp, core/stack_file_reader.cpp) --
+  // Writes levels 0..lastLevel of a stack. netCDF (one record per level) wins
+  // over ASCII, ASCII over binary. Binary output is collective: each process
+  // writes the cells it owns at their place in the file. ASCII and netCDF are
+  // written by rank 0 alone from the rows it holds; the others return. A
+  // relative path gets the output directory in front.
+  virtual void writeStack(const std::string& path, Stack stack, int lastLevel, bool ascii,
+                          bool doubleGrid, bool netcdf);
+  // Allocates a stack over this process's strip (rank 0: every row when the
+  // file is ASCII or keepWholeOnRoot is set), reads it and returns its last
+  // level index. Collective. A relative path gets the input directory in
+  // front. The caller frees the stack with free_three_d_matrix.
+  virtual int readStack(const std::string& path, Stack& stack, bool keepWholeOnRoot);
+
 protected:
   // --- MPI row strips: the row walk and the split exchange's state ------------
   // Position of a walk along the strip list of one "MPIHelper" row.

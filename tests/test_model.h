@@ -40,10 +40,12 @@ public:
   using modelobject::gifX2;
   using modelobject::gifY0;
   using modelobject::header;
+  using modelobject::inputDirectory;
   using modelobject::lineBuffer;
   using modelobject::monthDays;
   using modelobject::netcdfReader;
   using modelobject::netcdfWriter;
+  using modelobject::outputDirectory;
   using modelobject::rowColumnRange;
   using modelobject::startDate;
   // MPI row strips

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/test_model.h"
+
+// A decomposed grid for MPI tests: the ownership is drawn by hand, and each
+// process gets the decomposition data the set-up would give it.
+
+constexpr double nodata = -9999.0;
+constexpr double untouched = -1.0;
+
+double cellValue(long r, long c);
+
+// Owners of the cells of a small grid, one text per grid row: a digit names
+// the owning rank (capped at the last rank), '.' lies outside the catchment.
+using OwnerMap = std::vector<std::string>;
+
+// A ragged catchment with holes, one run of cells per process in row order,
+// the highest rank first. The first boundary leaves a nodata gap between two
+// processes' runs in row 3; the second falls inside row 5.
+OwnerMap ragged(int size);
+
+// One process's share of a decomposed grid, laid out as the set-up leaves it:
+// "MPIRegions" and "MPIHelper" over its rows (rank 0: all rows), its column
+// ranges, cell counts and halo lists.
+struct StripModule {
+  StripModule(const std::string& name, const OwnerMap& map);
+  ~StripModule();
+
+  // Rank 0: (owner, count) runs from the first valid column, gaps as runs
+  // owned by nodata; others: (start column, count) of their own runs. Pairs
+  // are written while they fit into the row.
+  void writeHelperRow(long r);
+
+  // Receive strips of process p: the cells of other processes next to its
+  // own, per row, strips of one peer merged across gaps.
+  std::vector<HaloStrip> haloOf(int p) const;
+  bool isHalo(int p, long r, long c) const;
+  bool held(long r) const { return r >= lo && r <= hi; }
+
+  Grid grid(double fill);
+  Stack stack(long lastLevel, double fill);
+  int add(const std::string& name, Grid g, Stack s = nullptr, unsigned levels = 0);
+  // What process p holds at a cell when every process has set its own cells
+  // only: the cell's value where p owns it, `other` elsewhere.
+  double valueOn(int p, long r, long c, double other) const {
+    return owner[r][c] == p ? cellValue(r, c) : other;
+  }
+
+  TestModule m;
+  long nrows, ncols;
+  int size, rank;
+  std::vector<std::vector<int>> owner;
+  long lo = 1, hi = 0;
+  Grid regions = nullptr;
+  Grid helper = nullptr;
+  std::vector<RowColumnRange> ranges;
+  std::vector<long> cells;
+  std::vector<HaloStrip> receives, sends;
+  std::vector<Grid> grids;
+  std::vector<Stack> stacks;
+};
