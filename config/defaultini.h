@@ -105,4 +105,25 @@ private:
   void scanZones(const GridRegistryEntry* zoneRegistry, Grid weights, long ncols, long nrows,
                  double nodata);
   void shareZoneRanking(long nrows);
+
+  // ===== Control-file preprocessor ==========================================
+public:
+  // One "$set" definition: the name with its "$" and the value after its own
+  // substitution.
+  struct ControlFileSymbol {
+    std::string name;
+    std::string value;
+  };
+  // Writes the preprocessed copy of a control file, named after it with
+  // ".intern", and returns that name: "#" comments removed, "$set" symbols
+  // substituted (also those defined further down), "//" removed. Rank 0
+  // only; the others wait for the copy.
+  virtual void compileSymbols(const std::string& controlFileName, std::string& internName);
+  // Works on one line (with its line end) in place: cuts a comment, and
+  // unless the line defines a symbol, substitutes every "$" reference by the
+  // first definition of its name and removes every "//". The line number is
+  // for the messages only.
+  virtual std::string& replaceSymbols(std::string& line, long lineNumber,
+                                      const std::vector<ControlFileSymbol>& symbols);
+  // ===== end of control-file preprocessor ====================================
 };
