@@ -33,4 +33,10 @@ public:
 
   using ControlFileReaderContext::constructionError;
   using defaultini::controlFile;
+  using defaultini::inputDirectory;
+  using defaultini::outputDirectory;
+  using defaultini::timeStep;
+  using defaultini::writeAsciiGrids;
+  using defaultini::writeDoubleGrids;
+  using defaultini::writeNetCDFGrids;
 };
