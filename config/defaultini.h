@@ -172,4 +172,14 @@ protected:
   std::vector<int> outputList;
   int subStepCount = 1;
   // ===== end of output settings ==============================================
+
+  // ===== Model time ==========================================================
+public:
+  // Reads "[model_time]" from the open control file in the form that the
+  // time step selects, normalises and checks the dates, sets February of
+  // `monthDays` for the end year, and sets the start date, the end date and
+  // `endMinuteIndex`.
+  virtual void readModelTime();
+  const ModelDate& getStartDate() const { return startDate; }
+  // ===== end of model time ===================================================
 };

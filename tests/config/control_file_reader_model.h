@@ -29,11 +29,14 @@ public:
       : ControlFileReaderContext(directory),
         defaultini(constructionError, ownDiag.get(), controlFile, ownRegistry.data()) {}
 
+  // Opens the control file as the set-up does before "[model_time]".
+  void openControlFile() { controlFile = std::fopen(controlFileName.c_str(), "r"); }
   std::string console() const { return consoleText.str(); }
 
   using ControlFileReaderContext::constructionError;
   using defaultini::controlFile;
   using defaultini::inputDirectory;
+  using defaultini::monthDays;
   using defaultini::outputDirectory;
   using defaultini::timeStep;
   using defaultini::writeAsciiGrids;
