@@ -125,4 +125,81 @@ private:
   void scanZones(const GridRegistryEntry* zoneRegistry, Grid weights, long ncols, long nrows,
                  double nodata);
   void shareZoneRanking(long nrows);
+
+  // ===== Control-file preprocessor ==========================================
+public:
+  // One "$set" definition: the name with its "$" and the value after its own
+  // substitution.
+  struct ControlFileSymbol {
+    std::string name;
+    std::string value;
+  };
+  // Writes the preprocessed copy of a control file, named after it with
+  // ".intern", and returns that name: "#" comments removed, "$set" symbols
+  // substituted (also those defined further down), "//" removed. Rank 0
+  // only; the others wait for the copy.
+  virtual void compileSymbols(const std::string& controlFileName, std::string& internName);
+  // Works on one line (with its line end) in place: cuts a comment, and
+  // unless the line defines a symbol, substitutes every "$" reference by the
+  // first definition of its name and removes every "//". The line number is
+  // for the messages only.
+  virtual std::string& replaceSymbols(std::string& line, long lineNumber,
+                                      const std::vector<ControlFileSymbol>& symbols);
+  // ===== end of control-file preprocessor ====================================
+
+  // ===== Output settings =====================================================
+public:
+  // Reads "[output_interval]" with its key block, "[output_list]",
+  // "[coordinates]", "[meteo_data_count]" and "[meteo_names]" from the named
+  // (preprocessed) control file, which it opens and closes itself; sets the
+  // output formats, the directory prefixes and the model context's
+  // min_to_int_end in hours as well.
+  virtual void readOutputControl(const std::string& fileName);
+  // Reads "[soil_surface_groundwater_substeps]" (1 when absent).
+  virtual int readSubsteps();
+
+  int getOutputControlInterval() const { return outputControlInterval; }
+  // Handed to every meteorological interpolator.
+  int getSecondOutputSwitch() const { return secondOutputSwitch; }
+  // Kept by the driver.
+  int getThirdOutputSwitch() const { return thirdOutputSwitch; }
+  double getMinToIntEndMinutes() const { return minToIntEnd; }
+  int getTimeStep() const { return timeStep; }
+  double getLatitude() const { return latitude; }
+  double getLongitude() const { return longitude; }
+  double getReferenceMeridian() const { return referenceMeridian; }
+  double getTimeShift() const { return timeShift; }
+  // Names of the meteorological variables 1 .. n at indices 0 .. n - 1.
+  const std::vector<std::string>& getMeteoNames() const { return meteoNames; }
+  // Subbasin codes of "[output_list]", strictly ascending.
+  const std::vector<int>& getOutputList() const { return outputList; }
+  int getSubstepCount() const { return subStepCount; }
+
+protected:
+  int outputControlInterval = 0;
+  int secondOutputSwitch = 0;
+  int thirdOutputSwitch = 0;
+  // Minutes from the hour stamp of the meteorological data to the end of
+  // the time step.
+  double minToIntEnd = 0.0;
+  // Non-zero: "[model_time]" is read in its key = value form.
+  int timeStep = 0;
+  double latitude = 0.0;
+  double longitude = 0.0;
+  double referenceMeridian = 0.0;
+  double timeShift = 0.0;
+  std::vector<std::string> meteoNames;
+  std::vector<int> outputList;
+  int subStepCount = 1;
+  // ===== end of output settings ==============================================
+
+  // ===== Model time ==========================================================
+public:
+  // Reads "[model_time]" from the open control file in the form that the
+  // time step selects, normalises and checks the dates, sets February of
+  // `monthDays` for the end year, and sets the start date, the end date and
+  // `endMinuteIndex`.
+  virtual void readModelTime();
+  const ModelDate& getStartDate() const { return startDate; }
+  // ===== end of model time ===================================================
 };

@@ -1,0 +1,230 @@
+#include <cstdio>
+#include <optional>
+
+#include "config/defaultini.h"
+#include "config/section_reader.h"
+#include "core/diag_stream.h"
+
+namespace {
+
+// Keys of the block after the values of "[output_interval]"; the first one
+// found in a line wins.
+const char* const outputKeys[] = {"WriteAsciiGrids",        "WriteDoubleGrids",
+                                  "WriteNetcdfGrids",       "InitialStateDirectory",
+                                  "DefaultOutputDirectory", "timestep"};
+constexpr std::size_t outputKeyCount = sizeof outputKeys / sizeof outputKeys[0];
+
+// Opens the control file into a module's file handle for one reader and
+// puts back the handle it held before on every way out.
+class ControlFileSession {
+public:
+  explicit ControlFileSession(FILE*& handleArg) : handle(handleArg), previous(handleArg) {}
+  ~ControlFileSession() {
+    if (handle != previous && handle) std::fclose(handle);
+    handle = previous;
+  }
+  ControlFileSession(const ControlFileSession&) = delete;
+  ControlFileSession& operator=(const ControlFileSession&) = delete;
+
+  bool open(const std::string& name) {
+    handle = std::fopen(name.c_str(), "r");
+    return handle != nullptr;
+  }
+  bool close() {
+    FILE* file = handle;
+    handle = previous;
+    return std::fclose(file) == 0;
+  }
+
+private:
+  FILE*& handle;
+  FILE* previous;
+};
+
+void openControlFile(ControlFileSession& session, DiagStream& diag, const std::string& name) {
+  if (session.open(name)) return;
+  diag << "FATAL: Error opening " << name << "[end-entry]";
+  throw 28;
+}
+
+void closeControlFile(ControlFileSession& session, DiagStream& diag, const std::string& name) {
+  if (session.close()) return;
+  diag << "FATAL: error closing " << name << "[end-entry]";
+  throw 11;
+}
+
+struct OptionalOutputValues {
+  int secondSwitch = 0;
+  int thirdSwitch = 0;
+  double minToIntEnd = 0.0;
+};
+
+// Values 2 to 4 of "[output_interval]" may be left out; a value that is
+// there but cannot be read keeps its default with a warning.
+OptionalOutputValues readOptionalOutputValues(SectionReader& section) {
+  OptionalOutputValues values;
+  std::string word;
+  if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
+  if (!parseLeadingInt(word, values.secondSwitch))
+    section.warn(section.valueLine(), word, "the second switch cannot be read; it is 0");
+  if (values.secondSwitch != 0) values.secondSwitch = 1;
+
+  if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
+  if (!parseLeadingInt(word, values.thirdSwitch))
+    section.warn(section.valueLine(), word, "the third switch cannot be read; it is 0");
+  if (values.thirdSwitch != 1) values.thirdSwitch = 0;
+
+  if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
+  if (!parseLeadingDouble(word, values.minToIntEnd))
+    section.warn(section.valueLine(), word, "min_to_int_end cannot be read; it is 0");
+  if (values.minToIntEnd < 0) values.minToIntEnd = 0.0;
+  return values;
+}
+
+struct OutputKeys {
+  std::optional<bool> writeAscii;
+  std::optional<bool> writeDouble;
+  std::optional<bool> writeNetCDF;
+  std::optional<std::string> initialStateDirectory;
+  std::optional<std::string> defaultOutputDirectory;
+  std::optional<int> timeStep;
+};
+
+std::optional<bool> switchValue(SectionReader& section, const std::string& line,
+                                const std::string& value, const char* key) {
+  int number = 0;
+  if (parseLeadingInt(value, number) && (number == 0 || number == 1)) return number == 1;
+  section.warn(section.valueLine(), line, std::string(key) + " must be 0 or 1; it is not changed");
+  return std::nullopt;
+}
+
+std::optional<std::string> directoryValue(SectionReader& section, const std::string& line,
+                                          const std::string& value, const char* key) {
+  const std::size_t begin = value.find_first_not_of(" \t\r");
+  if (begin != std::string::npos) {
+    const std::size_t end = value.find_first_of(" \t\r", begin);
+    return value.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+  }
+  section.warn(section.valueLine(), line, std::string(key) + " names no directory; it is not set");
+  return std::nullopt;
+}
+
+// The key lines up to the empty line that closes the block; a line with
+// none of the keys is free text.
+OutputKeys readOutputKeys(SectionReader& section) {
+  OutputKeys keys;
+  std::string line;
+  while (section.nextKeyLine(line)) {
+    std::size_t k = 0;
+    while (k < outputKeyCount && line.find(outputKeys[k]) == std::string::npos) ++k;
+    if (k == outputKeyCount) continue;
+    const std::size_t equals = line.find('=');
+    const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
+    switch (k) {
+    case 0:
+      keys.writeAscii = switchValue(section, line, value, outputKeys[k]);
+      break;
+    case 1:
+      keys.writeDouble = switchValue(section, line, value, outputKeys[k]);
+      break;
+    case 2:
+      keys.writeNetCDF = switchValue(section, line, value, outputKeys[k]);
+      break;
+    case 3:
+      keys.initialStateDirectory = directoryValue(section, line, value, outputKeys[k]);
+      break;
+    case 4:
+      keys.defaultOutputDirectory = directoryValue(section, line, value, outputKeys[k]);
+      break;
+    default: {
+      int step = 0;
+      if (parseLeadingInt(value, step))
+        keys.timeStep = step;
+      else
+        section.warn(section.valueLine(), line, "timestep cannot be read; it is 0");
+    }
+    }
+  }
+  return keys;
+}
+
+} // namespace
+
+void defaultini::readOutputControl(const std::string& fileName) {
+  ControlFileSession session(controlFile);
+  openControlFile(session, *diag, fileName);
+
+  seekSection("[output_interval]", true);
+  SectionReader interval(*this, controlFile, fileName, "[output_interval]");
+  outputControlInterval = interval.readInt("output control");
+  const OptionalOutputValues values = readOptionalOutputValues(interval);
+  secondOutputSwitch = values.secondSwitch;
+  thirdOutputSwitch = values.thirdSwitch;
+  minToIntEnd = values.minToIntEnd;
+  minToIntEndHours = minToIntEnd / 60.0;
+
+  const OutputKeys keys = readOutputKeys(interval);
+  writeAsciiGrids = keys.writeAscii.value_or(false);
+  writeDoubleGrids = keys.writeDouble.value_or(false);
+  writeNetCDFGrids = keys.writeNetCDF.value_or(false);
+  if (keys.initialStateDirectory) inputDirectory = *keys.initialStateDirectory;
+  if (keys.defaultOutputDirectory) outputDirectory = *keys.defaultOutputDirectory;
+  timeStep = keys.timeStep.value_or(0);
+
+  seekSection("[output_list]", true);
+  SectionReader list(*this, controlFile, fileName, "[output_list]");
+  const int count = list.readInt("number of subbasins in output list");
+  outputList.clear();
+  for (int i = 0; i < count; ++i) {
+    const int code = list.readInt("codes in output-list");
+    if (!outputList.empty() && code <= outputList.back()) {
+      *diag << "FATAL: \nError in control file: order of subbasin codes in output_list!\n"
+               "if output should be written for a specified set of subbasins,\n"
+               "(specified by a statcode of 5 for averaging in time or 6 for summing in time)\n"
+               "than the codes has to be arranged in ascendend order\n"
+               ".look in [output_list]\n"
+            << "code " << code << " on line " << list.valueLine() << " of " << fileName
+            << " follows code " << outputList.back() << "\n"
+            << "[end-entry]";
+      throw 97;
+    }
+    outputList.push_back(code);
+  }
+
+  seekSection("[coordinates]", true);
+  SectionReader coordinates(*this, controlFile, fileName, "[coordinates]");
+  latitude = coordinates.readDouble("geographic latitude");
+  longitude = coordinates.readDouble("geographic longitude");
+  referenceMeridian = coordinates.readDouble("reference meridian");
+  timeShift = coordinates.readDouble("time shift of data time to lokal time");
+
+  seekSection("[meteo_data_count]", true);
+  SectionReader meteoCount(*this, controlFile, fileName, "[meteo_data_count]");
+  const int names = meteoCount.readInt("number of meteorological variables");
+
+  seekSection("[meteo_names]", true);
+  SectionReader meteoNameSection(*this, controlFile, fileName, "[meteo_names]");
+  meteoNames.clear();
+  for (int i = 1; i <= names; ++i)
+    meteoNames.push_back(
+        meteoNameSection.readWord("name of meteorological variable " + std::to_string(i)));
+
+  closeControlFile(session, *diag, fileName);
+}
+
+int defaultini::readSubsteps() {
+  ControlFileSession session(controlFile);
+  openControlFile(session, *diag, controlFileName);
+  subStepCount = 1;
+  const std::string section = "[soil_surface_groundwater_substeps]";
+  if (seekSection(section, false)) {
+    SectionReader substeps(*this, controlFile, controlFileName, section);
+    const std::string description = "sub step counter from " + section + " not found";
+    subStepCount = substeps.readInt(description);
+    // The sub-step length divides the time step.
+    if (subStepCount < 1)
+      substeps.fail(description, substeps.valueLine(), std::to_string(subStepCount));
+  }
+  closeControlFile(session, *diag, controlFileName);
+  return subStepCount;
+}

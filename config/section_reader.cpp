@@ -1,0 +1,211 @@
+#include "config/section_reader.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/diag_stream.h"
+#include "core/modelobject.h"
+
+namespace {
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+std::string firstWord(const std::string& line) {
+  std::size_t begin = 0;
+  while (begin < line.size() && isSpace(line[begin])) ++begin;
+  std::size_t end = begin;
+  while (end < line.size() && !isSpace(line[end])) ++end;
+  return line.substr(begin, end - begin);
+}
+
+std::string withoutLeadingBlanks(const std::string& line) {
+  const std::size_t begin = line.find_first_not_of(" \t");
+  return begin == std::string::npos ? std::string() : line.substr(begin);
+}
+
+} // namespace
+
+SectionReader::SectionReader(modelobject& readerArg, FILE* fileArg, const std::string& fileNameArg,
+                             const std::string& sectionArg)
+    : reader(readerArg), file(fileArg), fileName(fileNameArg), section(sectionArg) {
+  // Count the line ends before the current position once, so that the
+  // messages can give line numbers.
+  const long position = std::ftell(file);
+  if (position < 0 || std::fseek(file, 0, SEEK_SET) != 0) reader.readError(fileName, 0);
+  for (long i = 0; i < position; ++i) {
+    const int c = std::getc(file);
+    if (c == EOF) reader.readError(fileName, nextLineNumber);
+    if (c == '\n') ++nextLineNumber;
+  }
+}
+
+bool SectionReader::peekLine(std::string& line) {
+  if (!pending) {
+    if (endOfFile) return false;
+    pendingLine.clear();
+    int c;
+    bool any = false;
+    while ((c = std::getc(file)) != EOF) {
+      any = true;
+      if (c == '\n') break;
+      pendingLine += static_cast<char>(c);
+    }
+    if (std::ferror(file)) reader.readError(fileName, nextLineNumber);
+    if (!any) {
+      endOfFile = true;
+      return false;
+    }
+    pending = true;
+  }
+  line = pendingLine;
+  return true;
+}
+
+std::string SectionReader::nextValueWord() {
+  std::string line;
+  while (peekLine(line)) {
+    const long number = nextLineNumber;
+    consumeLine();
+    const std::string word = firstWord(line);
+    if (!word.empty()) {
+      lastValueLine = number;
+      return word;
+    }
+  }
+  lastValueLine = nextLineNumber;
+  return "";
+}
+
+int SectionReader::readInt(const std::string& description) {
+  const std::string word = nextValueWord();
+  int value = 0;
+  if (!parseLeadingInt(word, value)) fail(description, lastValueLine, word);
+  return value;
+}
+
+long SectionReader::readLong(const std::string& description) {
+  const std::string word = nextValueWord();
+  long value = 0;
+  if (!parseLeadingLong(word, value)) fail(description, lastValueLine, word);
+  return value;
+}
+
+double SectionReader::readDouble(const std::string& description) {
+  const std::string word = nextValueWord();
+  double value = 0.0;
+  if (!parseLeadingDouble(word, value)) fail(description, lastValueLine, word);
+  return value;
+}
+
+std::string SectionReader::readWord(const std::string& description) {
+  const std::string word = nextValueWord();
+  if (word.empty() || word[0] == '[') fail(description, lastValueLine, word);
+  return word;
+}
+
+bool SectionReader::nextOptionalValue(const char* const* keys, std::size_t keyCount,
+                                      std::string& word) {
+  // Blank lines before a value are skipped, as by a scan; when the value is
+  // absent they stay unread, for the empty line that closes a key block.
+  const Mark start = mark();
+  std::string line;
+  while (peekLine(line)) {
+    const std::string text = withoutLeadingBlanks(line);
+    if (firstWord(text).empty()) {
+      consumeLine();
+      continue;
+    }
+    bool absent = text[0] == '[';
+    for (std::size_t k = 0; k < keyCount && !absent; ++k)
+      absent = text.find(keys[k]) != std::string::npos;
+    if (absent) break;
+    lastValueLine = nextLineNumber;
+    consumeLine();
+    word = firstWord(text);
+    return true;
+  }
+  restore(start);
+  return false;
+}
+
+SectionReader::Mark SectionReader::mark() {
+  Mark m;
+  m.position = std::ftell(file);
+  if (m.position < 0) reader.readError(fileName, nextLineNumber);
+  m.lineNumber = nextLineNumber;
+  m.pending = pending;
+  m.endOfFile = endOfFile;
+  m.pendingLine = pendingLine;
+  return m;
+}
+
+void SectionReader::restore(const Mark& m) {
+  std::clearerr(file);
+  if (std::fseek(file, m.position, SEEK_SET) != 0) reader.readError(fileName, m.lineNumber);
+  nextLineNumber = m.lineNumber;
+  pending = m.pending;
+  endOfFile = m.endOfFile;
+  pendingLine = m.pendingLine;
+}
+
+bool SectionReader::nextKeyLine(std::string& line) {
+  std::string raw;
+  if (!peekLine(raw)) return false;
+  line = withoutLeadingBlanks(raw);
+  if (line.find_first_not_of(" \t\r") == std::string::npos) {
+    consumeLine();
+    return false;
+  }
+  // A block whose closing empty line is missing must not swallow the next
+  // section.
+  if (line[0] == '[') return false;
+  lastValueLine = nextLineNumber;
+  consumeLine();
+  return true;
+}
+
+std::string SectionReader::location(long line, const std::string& text) const {
+  if (text.empty() && endOfFile) return section + ", end of " + fileName;
+  return section + ", line " + std::to_string(line) + " of " + fileName + " reads \"" + text + "\"";
+}
+
+void SectionReader::fail(const std::string& description, long line, const std::string& text) {
+  reader.controlFileKeyNotFound(description, location(line, text) + ": ");
+  throw 17; // the report is virtual; an override that returns must not let the reader go on
+}
+
+void SectionReader::warn(long line, const std::string& text, const std::string& what) {
+  *reader.getDiag() << "WARNING: " << location(line, text) << ": " << what << "[end-entry]";
+}
+
+bool parseLeadingLong(const std::string& text, long& value) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long parsed = std::strtol(begin, &end, 10);
+  if (end == begin || errno == ERANGE) return false;
+  value = parsed;
+  return true;
+}
+
+bool parseLeadingInt(const std::string& text, int& value) {
+  long parsed = 0;
+  if (!parseLeadingLong(text, parsed) || parsed < INT_MIN || parsed > INT_MAX) return false;
+  value = static_cast<int>(parsed);
+  return true;
+}
+
+bool parseLeadingDouble(const std::string& text, double& value) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const double parsed = std::strtod(begin, &end);
+  if (end == begin || (errno == ERANGE && std::isinf(parsed))) return false;
+  value = parsed;
+  return true;
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+class modelobject;
+
+// Reads the lines of one control-file section from the position behind its
+// header and counts them, so that every message names the section, the line
+// and the text found there.
+class SectionReader {
+public:
+  // The file stands at the start of the line after the section header.
+  SectionReader(modelobject& reader, FILE* file, const std::string& fileName,
+                const std::string& section);
+
+  // Positional values: the number or word at the start of the next line
+  // that is not blank; the free text after it is skipped to the end of the
+  // line. A missing or unreadable value ends the run with code 17. A word
+  // that opens the next section ("[...") counts as missing.
+  int readInt(const std::string& description);
+  long readLong(const std::string& description);
+  double readDouble(const std::string& description);
+  std::string readWord(const std::string& description);
+  // Line number of the value read last.
+  long valueLine() const { return lastValueLine; }
+
+  // Optional positional value: the first word of the next line that is not
+  // blank. It is absent at the end of the file, at the next section's header
+  // and at a line that contains one of the keys of a key block that may
+  // follow the values; then nothing is consumed.
+  bool nextOptionalValue(const char* const* keys, std::size_t keyCount, std::string& word);
+
+  // Next line of a key block, without its leading blanks and tabs and its
+  // line end. The block ends at the end of the file, at a line of blanks
+  // only and at the header of the next section.
+  bool nextKeyLine(std::string& line);
+
+  // "[section], line N of file reads "text"", or "[section], end of file".
+  std::string location(long line, const std::string& text) const;
+  [[noreturn]] void fail(const std::string& description, long line, const std::string& text);
+  void warn(long line, const std::string& text, const std::string& what);
+
+private:
+  // A position to come back to after looking ahead.
+  struct Mark {
+    long position = 0;
+    long lineNumber = 0;
+    bool pending = false;
+    bool endOfFile = false;
+    std::string pendingLine;
+  };
+  Mark mark();
+  void restore(const Mark& m);
+  bool peekLine(std::string& line);
+  void consumeLine() {
+    pending = false;
+    ++nextLineNumber;
+  }
+  std::string nextValueWord();
+
+  modelobject& reader;
+  FILE* file;
+  std::string fileName;
+  std::string section;
+  long nextLineNumber = 1; // number of the line that peekLine returns
+  long lastValueLine = 0;
+  bool pending = false;
+  bool endOfFile = false;
+  std::string pendingLine;
+};
+
+// Number at the start of a text, leading white space skipped, as far as it
+// goes ("12abc" gives 12). False when the text does not start with a number
+// or the number does not fit.
+bool parseLeadingLong(const std::string& text, long& value);
+bool parseLeadingInt(const std::string& text, int& value);
+bool parseLeadingDouble(const std::string& text, double& value);
