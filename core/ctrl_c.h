@@ -17,3 +17,13 @@ void ResetCtrlCHandler();
 // Ignores SIGINT while a file is read or written, so that a result file is
 // never left half written.
 void IgnoreCtrlC();
+
+// Ignores SIGINT for its lifetime and installs the program's handler again
+// on every way out, so that a file is never left half written by Ctrl-C.
+class CtrlCIgnoredScope {
+public:
+  CtrlCIgnoredScope() { IgnoreCtrlC(); }
+  ~CtrlCIgnoredScope() { ArmCtrlCHandler(); }
+  CtrlCIgnoredScope(const CtrlCIgnoredScope&) = delete;
+  CtrlCIgnoredScope& operator=(const CtrlCIgnoredScope&) = delete;
+};

@@ -98,6 +98,32 @@ public:
   // registry is full, which registerGrid refuses with code 12.
   int firstFreeRegistryIndex() const;
 
+  // --- grid files (core/grid_file_reader.cpp, grid_file_writer.cpp) ----------
+  // Reads an ASCII, binary (double or float), GIF or netCDF grid file
+  // ("file<variable>record" for netCDF; the format is recognised from the
+  // file's first bytes) into the rows this process holds: its strip, widened
+  // by a halo row on each side with withHalo; all rows on rank 0 when
+  // keepWholeOnRoot is 1. A file that does not lie on the model grid is
+  // resampled. fillCode 1 fills holes inside the zone grid from the nearest
+  // value (or fillValue without useNeighbourValues), 2 with fillValue.
+  // With allocate the grid is allocated here, else the caller's grid must
+  // hold those rows. Collective over all processes unless localOnly, with
+  // which the calling process reads the whole file without communication.
+  virtual void readGrid(const std::string& path, Grid& grid, int fillCode, bool allocate,
+                        bool verbose, bool useNeighbourValues, int keepWholeOnRoot, bool localOnly,
+                        bool withHalo, double fillValue);
+  // Writes rows 1..nrows of the grid (rows whose pointer is null as nodata)
+  // as netCDF, else ASCII, else binary doubles or floats. Not collective.
+  virtual void writeGrid(const std::string& path, Grid grid, bool ascii, bool doubleGrid,
+                         bool netcdf);
+  // The same after setting, in the caller's grid, every cell outside the
+  // valid columns of its row to nodata.
+  virtual void writeGridMasked(const std::string& path, Grid grid, bool ascii, bool doubleGrid,
+                               bool netcdf);
+  // Takes the registry grid "RelCellArea" as the weights of the cells in the
+  // statistics of binary grids; none (weight 1) when it is absent.
+  void findCellWeights();
+
   // --- output of registered grids ---------------------------------------------
   // Writes a grid whose write code asks for it at once (ones digit 8).
   virtual void writeGridAtRegistration(int index);
@@ -193,6 +219,22 @@ protected:
   // Doubles expected by each receive of a split halo exchange, in the order
   // of the first pending requests.
   std::vector<int> pendingReceiveCounts;
+
+  // --- grid files: the steps of one read and one write ------------------------
+  struct GridFileRead; // core/grid_file_reader.cpp
+  void inspectGridFile(GridFileRead& read, bool verbose);
+  void shareGridFileInfo(GridFileRead& read);
+  void settleGridRead(GridFileRead& read);
+  void readWholeGridFile(GridFileRead& read, Grid whole);
+  void readNetCDFGridFile(GridFileRead& read, Grid whole);
+  void readOwnGridRows(GridFileRead& read, Grid grid, long firstRow, long lastRow);
+  void repairGridHoles(Grid grid, const std::string& name, int fillCode, bool useNeighbourValues,
+                       double fillValue, bool verbose);
+  void writeGridFile(const std::string& path, Grid grid, bool ascii, bool doubleGrid, bool netcdf,
+                     bool masked);
+  void writeNetCDFGridFile(const std::string& name, Grid grid, bool doubleGrid);
+  void writeAsciiGridFile(const std::string& name, Grid grid, bool masked);
+  void writeBinaryGridFile(const std::string& name, Grid grid, bool doubleGrid, bool masked);
 
   int finishControlValue(FILE* file, int count, const std::string& description, std::string& rest);
 

@@ -1,0 +1,92 @@
+#include "core/ascii_grid_text.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Numbers longer than this are not grid values; the bound keeps a token
+// inside one block of the scanner.
+constexpr size_t maxNumberChars = 400;
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+} // namespace
+
+size_t formatGridValue(double value, char* out) {
+  const std::to_chars_result result = std::to_chars(out, out + maxGridValueChars, value);
+  return static_cast<size_t>(result.ptr - out);
+}
+
+bool parseGridValue(std::string_view token, double& value) {
+  const bool plus = !token.empty() && token.front() == '+';
+  if (plus) token.remove_prefix(1);
+  if (token.empty() || (plus && token.front() == '-')) return false;
+  const char* first = token.data();
+  const char* last = first + token.size();
+  const std::from_chars_result result = std::from_chars(first, last, value);
+  if (result.ptr != last) return false;
+  if (result.ec == std::errc()) return true;
+  if (result.ec != std::errc::result_out_of_range) return false;
+  // Beyond the range of a double "%lf" gives infinity or zero; so does strtod.
+  char text[maxNumberChars + 1];
+  if (token.size() > maxNumberChars) return false;
+  std::memcpy(text, first, token.size());
+  text[token.size()] = '\0';
+  value = std::strtod(text, nullptr);
+  return true;
+}
+
+AsciiGridScanner::AsciiGridScanner(FILE* fileArg, size_t blockBytes)
+    : file(fileArg), buffer(blockBytes > 2 * maxNumberChars ? blockBytes : 2 * maxNumberChars) {}
+
+// Moves the unread rest to the front and fills the buffer behind it.
+bool AsciiGridScanner::refill() {
+  if (atEnd) return false;
+  const size_t rest = end - begin;
+  if (rest > 0 && begin > 0) std::memmove(buffer.data(), buffer.data() + begin, rest);
+  begin = 0;
+  end = rest;
+  const size_t got = std::fread(buffer.data() + end, 1, buffer.size() - end, file);
+  end += got;
+  if (got == 0) {
+    atEnd = true;
+    failed = std::ferror(file) != 0;
+    return false;
+  }
+  return true;
+}
+
+bool AsciiGridScanner::nextToken(std::string_view& token, size_t maxLength) {
+  // A token must fit into the buffer beside the data still to be read.
+  if (maxLength > buffer.size() / 2) maxLength = buffer.size() / 2;
+  for (;;) {
+    while (begin < end && isSpace(buffer[begin])) ++begin;
+    if (begin < end) break;
+    if (!refill()) return false;
+  }
+  size_t length = 0;
+  for (;;) {
+    while (begin + length < end && !isSpace(buffer[begin + length])) ++length;
+    if (length > maxLength) return false;
+    if (begin + length < end) break;
+    // The token may go on in the next block.
+    if (!refill()) {
+      if (failed) return false;
+      break;
+    }
+  }
+  token = std::string_view(buffer.data() + begin, length);
+  begin += length;
+  return true;
+}
+
+bool AsciiGridScanner::nextNumber(double& value) {
+  std::string_view token;
+  return nextToken(token, maxNumberChars) && parseGridValue(token, value);
+}

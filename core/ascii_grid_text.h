@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+// Longest text formatGridValue writes for one double.
+constexpr size_t maxGridValueChars = 32;
+
+// Writes the shortest text that reads back as the same double ("-9999",
+// "0.1", "123456.7", "1e-07") and returns its length; out must hold
+// maxGridValueChars characters.
+size_t formatGridValue(double value, char* out);
+
+// Reads a whole token as a number, with an optional leading '+', as the C
+// library's "%lf" does; false for anything else, such as "1.5x" or "".
+bool parseGridValue(std::string_view token, double& value);
+
+// Hands out the whitespace-separated tokens of a text file, read in large
+// blocks, so that a grid of millions of values is parsed without a library
+// call per value.
+class AsciiGridScanner {
+public:
+  explicit AsciiGridScanner(FILE* file, size_t blockBytes = 1 << 20);
+
+  // The next token if it has at most maxLength characters; false at the end
+  // of the file, after a read error, or for a longer token. The view stays
+  // valid until the next call.
+  bool nextToken(std::string_view& token, size_t maxLength);
+  // The next token as a number; false when there is none or it is not a
+  // number as a whole.
+  bool nextNumber(double& value);
+  // True when reading the file failed (rather than ended).
+  bool readFailed() const { return failed; }
+
+private:
+  bool refill();
+
+  FILE* file;
+  std::vector<char> buffer;
+  size_t begin = 0;
+  size_t end = 0;
+  bool atEnd = false;
+  bool failed = false;
+};

@@ -1,0 +1,673 @@
+#include <mpi.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/ascii_grid_text.h"
+#include "core/binary_grid_header.h"
+#include "core/ctrl_c.h"
+#include "core/diag_stream.h"
+#include "core/grid_resampler.h"
+#include "core/modelobject.h"
+
+namespace {
+
+constexpr int openFailedCode = 21;
+constexpr int readFailedCode = 22;
+constexpr int closeFailedCode = 23;
+
+constexpr int openAttempts = 6;
+constexpr int retryMilliseconds = 200;
+constexpr size_t maxHeaderKeyChars = 100;
+// A file lies on the model grid when its corner and its far edges are off by
+// less than this fraction of a cell.
+constexpr double alignmentTolerance = 1e-3;
+// Binary grids are read in blocks of whole rows of about this size.
+constexpr size_t blockBytes = 4 << 20;
+
+// A failure found while reading, logged by rank 0 once every process knows.
+struct GridReadFailure {
+  int code;
+  std::string message;
+};
+
+[[noreturn]] void fail(int code, std::string message) {
+  throw GridReadFailure{code, std::move(message)};
+}
+
+// Rows of a grid allocated here, freed on every way out unless handed over.
+struct OwnedRows {
+  OwnedRows(memory_handling& memoryArg, long ncolsArg, long nrowsArg)
+      : memory(memoryArg), ncols(ncolsArg), nrows(nrowsArg) {}
+  ~OwnedRows() { reset(); }
+  OwnedRows(const OwnedRows&) = delete;
+  OwnedRows& operator=(const OwnedRows&) = delete;
+
+  void allocate(long first, long last) {
+    reset();
+    grid = memory.matrix(first, last, 1, ncols, nrows);
+    firstRow = first;
+    lastRow = last;
+  }
+  void reset() {
+    if (grid) memory.free_matrix(grid, firstRow, lastRow, 1, ncols);
+    grid = nullptr;
+  }
+  Grid release() {
+    Grid g = grid;
+    grid = nullptr;
+    return g;
+  }
+
+  memory_handling& memory;
+  long ncols;
+  long nrows;
+  Grid grid = nullptr;
+  long firstRow = 1;
+  long lastRow = 0;
+};
+
+void fillRows(Grid grid, long first, long last, long ncols, double value) {
+#pragma omp parallel for schedule(runtime)
+  for (long r = first; r <= last; ++r) std::fill(grid[r] + 1, grid[r] + ncols + 1, value);
+}
+
+void copyRows(Grid from, Grid to, long first, long last, long ncols) {
+#pragma omp parallel for schedule(runtime)
+  for (long r = first; r <= last; ++r) std::copy(from[r] + 1, from[r] + ncols + 1, to[r] + 1);
+}
+
+// The header field (0-based) that makes no usable grid, or -1: sizes must be
+// whole numbers from 1 to INT_MAX, the cell size positive, all finite.
+int invalidHeaderField(const BinaryGridHeader& h) {
+  auto badSize = [](double v) { return !(v >= 1.0 && v < 2147483648.0); };
+  if (badSize(h.ncols)) return 0;
+  if (badSize(h.nrows)) return 1;
+  if (!std::isfinite(h.xllcorner)) return 2;
+  if (!std::isfinite(h.yllcorner)) return 3;
+  if (!(h.cellsize > 0.0) || !std::isfinite(h.cellsize)) return 4;
+  if (!std::isfinite(h.nodata)) return 5;
+  return -1;
+}
+
+std::string mpiErrorText(int code) {
+  char text[MPI_MAX_ERROR_STRING] = {};
+  int length = 0;
+  if (MPI_Error_string(code, text, &length) != MPI_SUCCESS)
+    return "MPI error " + std::to_string(code);
+  return std::string(text, static_cast<size_t>(length));
+}
+
+} // namespace
+
+// What one readGrid call knows about its file. Rank 0 (or the one process of
+// a local read) fills it and shares the part the others need.
+struct modelobject::GridFileRead {
+  ~GridFileRead() {
+    if (file) std::fclose(file);
+  }
+
+  std::string path;
+  bool localOnly = false;
+  std::string name;       // the file opened, with the input directory
+  std::string netcdfName; // "file<variable>record" with the input directory
+  FILE* file = nullptr;   // rank 0's handle of the file
+  std::unique_ptr<AsciiGridScanner> scanner;
+  GridFileFormat format = asciiGridFile;
+  BinaryGridHeader fileHeader;
+  long ncols = 0; // of the file
+  long nrows = 0;
+  bool regular = true;
+  // The failure of this process in the current step, if any; an empty
+  // message means that it has been logged already.
+  int failureCode = 0;
+  std::string failureMessage;
+
+  template <typename Step> void attempt(Step step) {
+    try {
+      step();
+    } catch (const GridReadFailure& f) {
+      failureCode = f.code;
+      failureMessage = f.message;
+    } catch (int code) {
+      failureCode = code;
+      failureMessage.clear();
+    }
+  }
+  void closeFile() {
+    FILE* f = file;
+    file = nullptr;
+    if (f && std::fclose(f) != 0) fail(closeFailedCode, "FATAL: error closing grid " + name);
+  }
+  size_t valueBytes() const { return format == doubleGridFile ? sizeof(double) : sizeof(float); }
+};
+
+// --- rank 0: open, recognise, read the header -----------------------------------
+
+void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
+  read.name = read.path;
+  const size_t marker = read.name.find('<');
+  if (marker != std::string::npos && marker > 0) {
+    read.netcdfName = read.name;
+    read.name.resize(marker);
+    prependDirectory(inputDirectory, read.netcdfName);
+  }
+  prependDirectory(inputDirectory, read.name);
+  const std::string& name = read.name;
+
+  for (int attempt = 1;; ++attempt) {
+    read.file = std::fopen(name.c_str(), "rb");
+    if (read.file) break;
+    if (attempt == openAttempts)
+      fail(openFailedCode, "FATAL: still error opening " + name + " - no retry.");
+    // A file that another program is still writing may appear in a moment.
+    *diag << "WARNING: error opening " << name << ". Will try again in " << retryMilliseconds
+          << " ms... (retriesleft = " << openAttempts - attempt << ")"
+          << "[end-entry]";
+    std::this_thread::sleep_for(std::chrono::milliseconds(retryMilliseconds));
+  }
+
+  unsigned char head[BinaryGridHeader::dataOffset(sizeof(double))] = {};
+  const size_t got = std::fread(head, 1, sizeof head, read.file);
+  auto startsWith = [&](const char* text, size_t at) {
+    const size_t n = std::strlen(text);
+    return got >= at + n && std::memcmp(head + at, text, n) == 0;
+  };
+  double doubles[BinaryGridHeader::valueCount];
+  float floats[BinaryGridHeader::valueCount];
+  std::memcpy(doubles, head, sizeof doubles);
+  std::memcpy(floats, head, sizeof floats);
+  if (got >= 3 && head[0] && head[1] && head[2] && (startsWith("HDF", 1) || startsWith("CDF", 0)))
+    read.format = netcdfGridFile;
+  else if (startsWith("ncol", 0) || startsWith("NCOL", 0))
+    read.format = asciiGridFile;
+  else if (got >= sizeof doubles && doubles[5] == BinaryGridHeader::requiredNodata)
+    read.format = doubleGridFile;
+  else if (got >= 6 * sizeof(float) && floats[5] == BinaryGridHeader::requiredNodata)
+    read.format = floatGridFile;
+  else if (startsWith("GIF8", 0))
+    read.format = gifGridFile;
+  else
+    fail(readFailedCode, "FATAL: could not recognise file format (neither ascii, nor single, "
+                         "double, or GIF) for " +
+                             name);
+
+  // The size before the scanner takes over the file position.
+  struct stat status;
+  const long size = fstat(fileno(read.file), &status) == 0 ? static_cast<long>(status.st_size) : -1;
+  if (std::fseek(read.file, 0, SEEK_SET) != 0)
+    fail(readFailedCode, "FATAL: could not recognise file format (neither ascii, nor single, "
+                         "double, or GIF) for " +
+                             name);
+  if (verbose)
+    *diag << "reading " << name << " for " << moduleName << "..."
+          << "[end-entry]";
+
+  BinaryGridHeader& h = read.fileHeader;
+  double values[BinaryGridHeader::valueCount] = {};
+  int bad = -1;
+  switch (read.format) {
+  case asciiGridFile:
+    // The scanner then stands at the first value.
+    read.scanner = std::make_unique<AsciiGridScanner>(read.file);
+    for (int i = 0; i < 6; ++i) {
+      std::string_view key;
+      if (!read.scanner->nextToken(key, maxHeaderKeyChars) || !read.scanner->nextNumber(values[i]))
+        fail(readFailedCode,
+             "FATAL: error reading ascii value #" + std::to_string(i + 1) + " from " + name);
+    }
+    bad = invalidHeaderField(BinaryGridHeader::fromValues(values));
+    if (bad >= 0)
+      fail(readFailedCode,
+           "FATAL: error reading ascii value #" + std::to_string(bad + 1) + " from " + name);
+    break;
+  case doubleGridFile:
+    if (std::fread(values, sizeof(double), 12, read.file) != 12 ||
+        invalidHeaderField(BinaryGridHeader::fromValues(values)) >= 0)
+      fail(readFailedCode, "FATAL: error reading double value from the header of " + name);
+    break;
+  case floatGridFile:
+    for (int k = 0; k < 12; ++k) {
+      float value = 0.0f;
+      if (std::fread(&value, sizeof value, 1, read.file) != 1)
+        fail(readFailedCode, "FATAL: error reading double value #" + std::to_string(k + 1) +
+                                 " from the header of " + name);
+      values[k] = value;
+    }
+    bad = invalidHeaderField(BinaryGridHeader::fromValues(values));
+    if (bad >= 0)
+      fail(readFailedCode, "FATAL: error reading double value #" + std::to_string(bad + 1) +
+                               " from the header of " + name);
+    break;
+  case gifGridFile:
+  case netcdfGridFile:
+    BinaryGridHeader{static_cast<double>(header.ncols),
+                     static_cast<double>(header.nrows),
+                     header.xllcorner,
+                     header.yllcorner,
+                     header.cellsize,
+                     header.nodata}
+        .toValues(values);
+    break;
+  }
+  h = BinaryGridHeader::fromValues(values);
+  h.toValues(binaryHeader);
+  read.ncols = static_cast<long>(std::floor(h.ncols));
+  read.nrows = static_cast<long>(std::floor(h.nrows));
+
+  // Corners are compared in cells, not by their floor: on a geographic grid
+  // of 0.01 degrees a shift below one unit is many cells.
+  const double cell = header.cellsize;
+  const double tolerance = alignmentTolerance * cell;
+  const double longestSide = static_cast<double>(std::max(read.ncols, read.nrows));
+  read.regular = read.ncols == header.ncols && read.nrows == header.nrows &&
+                 std::fabs(h.xllcorner - header.xllcorner) <= tolerance &&
+                 std::fabs(h.yllcorner - header.yllcorner) <= tolerance &&
+                 std::fabs(h.cellsize - cell) * longestSide <= tolerance &&
+                 h.nodata <= header.nodata;
+
+  // A file shorter than its header promises fails before anything is
+  // allocated or read.
+  const double cells = static_cast<double>(read.ncols) * static_cast<double>(read.nrows);
+  if (read.format == doubleGridFile || read.format == floatGridFile) {
+    const double needed = static_cast<double>(BinaryGridHeader::dataOffset(read.valueBytes())) +
+                          cells * static_cast<double>(read.valueBytes());
+    if (size < 0 || static_cast<double>(size) < needed)
+      fail(readFailedCode, read.regular ? "FATAL: error reading double grid " + name
+                                        : "FATAL: error reading (irregular) float  grid " + name);
+  } else if (read.format == asciiGridFile) {
+    // Every value takes a character and a separator, the last one no separator.
+    const double fitting = (static_cast<double>(std::max(size, 0L)) + 1.0) / 2.0;
+    if (cells > fitting) {
+      const long missing = static_cast<long>(fitting);
+      fail(readFailedCode, "FATAL: error reading ascii grid " + name + " in ASCII-Format in row " +
+                               std::to_string(missing / read.ncols + 1) + ", col " +
+                               std::to_string(missing % read.ncols + 1));
+    }
+  }
+}
+
+// --- collective steps -----------------------------------------------------------
+
+// Every process learns whether one of them failed in the last step. Rank 0
+// logs that failure (its own, or the one of the failing process with the
+// highest code) and every process throws the code, so that no process waits
+// for a message that never comes.
+void modelobject::settleGridRead(GridFileRead& read) {
+  const int code = read.failureCode;
+  std::string message = read.failureMessage;
+  read.failureCode = 0;
+  read.failureMessage.clear();
+  if (read.localOnly) {
+    if (code == 0) return;
+    if (!message.empty()) *diag << message.c_str() << "[end-entry]";
+    throw code;
+  }
+  int local[2] = {code, mpiRank};
+  int worst[2] = {0, 0};
+  if (MPI_Allreduce(local, worst, 1, MPI_2INT, MPI_MAXLOC, MPI_COMM_WORLD) != MPI_SUCCESS) {
+    *diag << "FATAL: error reading grid " << read.name << ": MPI_Allreduce failed"
+          << "[end-entry]";
+    throw readFailedCode;
+  }
+  if (worst[0] == 0) return;
+  const int root = worst[1];
+  int length = static_cast<int>(message.size());
+  if (MPI_Bcast(&length, 1, MPI_INT, root, MPI_COMM_WORLD) == MPI_SUCCESS) {
+    message.resize(static_cast<size_t>(length));
+    if (length > 0) MPI_Bcast(message.data(), length, MPI_CHAR, root, MPI_COMM_WORLD);
+  }
+  if (mpiRank == 0) {
+    if (!message.empty())
+      *diag << message.c_str() << "[end-entry]";
+    else if (root != 0)
+      *diag << "FATAL: error reading grid " << read.name << " on process " << root << "[end-entry]";
+  }
+  throw worst[0];
+}
+
+// Rank 0 hands the name, format, header and alignment to the others.
+void modelobject::shareGridFileInfo(GridFileRead& read) {
+  const BinaryGridHeader& h = read.fileHeader;
+  double info[8] = {h.ncols,
+                    h.nrows,
+                    h.xllcorner,
+                    h.yllcorner,
+                    h.cellsize,
+                    h.nodata,
+                    static_cast<double>(read.format),
+                    read.regular ? 1.0 : 0.0};
+  int length = static_cast<int>(read.name.size());
+  bool ok = MPI_Bcast(info, 8, MPI_DOUBLE, 0, MPI_COMM_WORLD) == MPI_SUCCESS &&
+            MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD) == MPI_SUCCESS;
+  if (ok) {
+    read.name.resize(static_cast<size_t>(length));
+    ok = length == 0 ||
+         MPI_Bcast(read.name.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD) == MPI_SUCCESS;
+  }
+  if (!ok) {
+    *diag << "FATAL: error reading grid " << read.path << ": MPI_Bcast failed"
+          << "[end-entry]";
+    throw readFailedCode;
+  }
+  read.fileHeader = BinaryGridHeader{info[0], info[1], info[2], info[3], info[4], info[5]};
+  read.format = static_cast<GridFileFormat>(static_cast<long>(info[6]));
+  read.regular = info[7] != 0.0;
+  read.ncols = static_cast<long>(std::floor(info[0]));
+  read.nrows = static_cast<long>(std::floor(info[1]));
+}
+
+// --- rank 0: the whole file -----------------------------------------------------
+
+namespace {
+
+// Reads rows 1..rows of columns 1..cols of an ASCII or binary grid file into
+// the grid; values equal to fromNodata become toNodata.
+template <typename Failure>
+void readFileValues(AsciiGridScanner* scanner, FILE* file, bool doubles, Grid grid, long rows,
+                    long cols, double fromNodata, double toNodata, Failure failure) {
+  if (scanner) {
+    for (long r = 1; r <= rows; ++r) {
+      double* row = grid[r];
+      for (long c = 1; c <= cols; ++c) {
+        double v = 0.0;
+        if (!scanner->nextNumber(v)) failure(r, c);
+        row[c] = v == fromNodata ? toNodata : v;
+      }
+    }
+    return;
+  }
+  const size_t valueBytes = doubles ? sizeof(double) : sizeof(float);
+  const long blockRows = std::max(1L, static_cast<long>(blockBytes / (cols * valueBytes)));
+  std::vector<char> block(static_cast<size_t>(std::min(blockRows, rows) * cols) * valueBytes);
+  for (long first = 1; first <= rows; first += blockRows) {
+    const long count = std::min(blockRows, rows - first + 1);
+    const size_t values = static_cast<size_t>(count * cols);
+    if (std::fread(block.data(), valueBytes, values, file) != values) failure(first, 1L);
+    const double* d = reinterpret_cast<const double*>(block.data());
+    const float* f = reinterpret_cast<const float*>(block.data());
+#pragma omp parallel for schedule(runtime)
+    for (long i = 0; i < count; ++i) {
+      double* row = grid[first + i];
+      for (long c = 1; c <= cols; ++c) {
+        const size_t at = static_cast<size_t>(i * cols + c - 1);
+        const double v = doubles ? d[at] : static_cast<double>(f[at]);
+        row[c] = v == fromNodata ? toNodata : v;
+      }
+    }
+  }
+}
+
+} // namespace
+
+void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
+  const std::string& name = read.name;
+  if (read.format == gifGridFile) {
+    read.closeFile();
+    readGIFGrid(name, whole);
+    return;
+  }
+  if (read.format == netcdfGridFile) {
+    read.closeFile();
+    readNetCDFGridFile(read, whole);
+    return;
+  }
+  AsciiGridScanner* scanner = read.format == asciiGridFile ? read.scanner.get() : nullptr;
+  const bool doubles = read.format == doubleGridFile;
+  const double fileNodata = read.fileHeader.nodata;
+  if (read.regular) {
+    readFileValues(scanner, read.file, doubles, whole, header.nrows, header.ncols, fileNodata,
+                   header.nodata, [&](long r, long c) {
+                     if (scanner)
+                       fail(readFailedCode, "FATAL: error reading ascii grid " + name +
+                                                " in ASCII-Format in row " + std::to_string(r) +
+                                                ", col " + std::to_string(c));
+                     fail(readFailedCode, "FATAL: error reading double grid " + name);
+                   });
+    read.closeFile();
+    return;
+  }
+  OwnedRows source(*this, read.ncols, read.nrows);
+  source.allocate(1, read.nrows);
+  readFileValues(scanner, read.file, doubles, source.grid, read.nrows, read.ncols, fileNodata,
+                 fileNodata, [&](long r, long c) {
+                   if (scanner)
+                     fail(readFailedCode, "FATAL: error reading ascii grid " + name +
+                                              " in ASCII-Format in row " + std::to_string(r) +
+                                              ", col " + std::to_string(c));
+                   fail(readFailedCode, "FATAL: error reading (irregular) float  grid " + name);
+                 });
+  read.closeFile();
+  GridHeader sourceHeader;
+  sourceHeader.ncols = read.ncols;
+  sourceHeader.nrows = read.nrows;
+  sourceHeader.xllcorner = read.fileHeader.xllcorner;
+  sourceHeader.yllcorner = read.fileHeader.yllcorner;
+  sourceHeader.cellsize = read.fileHeader.cellsize;
+  sourceHeader.nodata = fileNodata;
+  GridHeader target = header;
+  target.firstRow = 1;
+  target.lastRow = header.nrows;
+  if (!resampleToModelGrid(source.grid, sourceHeader, whole, target, gifReferenceGrid))
+    fail(readFailedCode, "FATAL: error reading (irregular) float  grid " + name);
+}
+
+void modelobject::readNetCDFGridFile(GridFileRead& read, Grid whole) {
+  std::string name = read.netcdfName.empty() ? read.name : read.netcdfName;
+  const std::string wholeName = name;
+  std::vector<double> values;
+  int rows = static_cast<int>(header.nrows);
+  int cols = static_cast<int>(header.ncols);
+  netcdfReader->readNetCDFGrid(name, values, rows, cols, header.nodata);
+  if (rows < 1 || cols < 1 || values.size() != static_cast<size_t>(rows) * cols)
+    fail(readFailedCode, "FATAL: exception occured when reading from netCDF file " + name +
+                             ". Internal message is: " + std::to_string(values.size()) +
+                             " values for " + std::to_string(cols) + " columns and " +
+                             std::to_string(rows) + " rows");
+  const long nrows = header.nrows;
+  const long ncols = header.ncols;
+  const double nodata = header.nodata;
+  // Without a georeference of its own (unset, or 9999 in all three values)
+  // the file must lie on the model grid.
+  const bool noGeoreference = !(gifCellSize > 0.0);
+  const bool onModelGrid = gifX0 == 9999.0 && gifY0 == 9999.0 && gifCellSize == 9999.0;
+  if (noGeoreference || onModelGrid) {
+    if (rows != nrows || cols != ncols)
+      fail(readFailedCode,
+           "FATAL: error assigning cell values from a netCDF file to Horva grids from file " +
+               wholeName + ". number of columns (" + std::to_string(cols) + ") and/or rows (" +
+               std::to_string(rows) + ") in nc-file not matching those in Horva (" +
+               std::to_string(ncols) + " and " + std::to_string(nrows) + " resp.).\n" +
+               " If the error occurs in interpolation method 9, please define xllcorner, "
+               "yllcorner and cellsize in the x-, y- and z header rows of the input file for "
+               "interpolation");
+    const Grid reference = gifReferenceGrid;
+#pragma omp parallel for schedule(runtime)
+    for (long r = 1; r <= nrows; ++r)
+      for (long c = 1; c <= ncols; ++c) {
+        const bool outside = reference && reference[r] && reference[r][c] == nodata;
+        whole[r][c] = outside ? nodata : values[static_cast<size_t>((c - 1) * nrows + r - 1)];
+      }
+    return;
+  }
+  OwnedRows source(*this, cols, rows);
+  source.allocate(1, rows);
+#pragma omp parallel for schedule(runtime)
+  for (long r = 1; r <= rows; ++r)
+    for (long c = 1; c <= cols; ++c)
+      source.grid[r][c] = values[static_cast<size_t>((c - 1) * rows + r - 1)];
+  GridHeader sourceHeader;
+  sourceHeader.ncols = cols;
+  sourceHeader.nrows = rows;
+  sourceHeader.xllcorner = gifX0;
+  sourceHeader.yllcorner = gifY0;
+  sourceHeader.cellsize = gifCellSize;
+  sourceHeader.nodata = nodata;
+  GridHeader target = header;
+  target.firstRow = 1;
+  target.lastRow = nrows;
+  if (!resampleToModelGrid(source.grid, sourceHeader, whole, target, gifReferenceGrid))
+    fail(readFailedCode, "FATAL: error reading netCDF grid " + wholeName +
+                             ": unusable georeference x0 = " + std::to_string(gifX0) + ", y0 = " +
+                             std::to_string(gifY0) + ", cell size " + std::to_string(gifCellSize));
+}
+
+// --- every process: its own rows of a regular binary grid ----------------------------
+
+void modelobject::readOwnGridRows(GridFileRead& read, Grid grid, long firstRow, long lastRow) {
+  if (lastRow < firstRow) return;
+  const std::string where = "FATAL: error reading double grid " + read.name +
+                            " with MPI-IO on process " + std::to_string(mpiRank) + ": ";
+  // Each process opens the file on its own: a failure on one process then
+  // cannot leave the others in a collective call.
+  MPI_File file;
+  int result =
+      MPI_File_open(MPI_COMM_SELF, read.name.c_str(), MPI_MODE_RDONLY, MPI_INFO_NULL, &file);
+  if (result != MPI_SUCCESS) fail(readFailedCode, where + "MPI_File_open: " + mpiErrorText(result));
+  struct Closer {
+    MPI_File* file;
+    ~Closer() {
+      if (*file != MPI_FILE_NULL) MPI_File_close(file);
+    }
+  } closer{&file};
+
+  const long ncols = header.ncols;
+  const double fileNodata = read.fileHeader.nodata;
+  const double nodata = header.nodata;
+  const bool doubles = read.format == doubleGridFile;
+  const size_t valueBytes = read.valueBytes();
+  const MPI_Datatype type = doubles ? MPI_DOUBLE : MPI_FLOAT;
+  const long blockRows = std::max(1L, static_cast<long>(blockBytes / (ncols * valueBytes)));
+  const long rows = lastRow - firstRow + 1;
+  std::vector<char> block(static_cast<size_t>(std::min(blockRows, rows) * ncols) * valueBytes);
+  for (long first = firstRow; first <= lastRow; first += blockRows) {
+    const long count = std::min(blockRows, lastRow - first + 1);
+    const int values = static_cast<int>(count * ncols);
+    const MPI_Offset offset =
+        BinaryGridHeader::dataOffset(valueBytes) +
+        static_cast<MPI_Offset>((first - 1) * ncols) * static_cast<MPI_Offset>(valueBytes);
+    MPI_Status status;
+    result = MPI_File_read_at(file, offset, block.data(), values, type, &status);
+    if (result != MPI_SUCCESS)
+      fail(readFailedCode, where + "MPI_File_read_at of rows " + std::to_string(first) + ".." +
+                               std::to_string(first + count - 1) + ": " + mpiErrorText(result));
+    int got = 0;
+    if (MPI_Get_count(&status, type, &got) != MPI_SUCCESS || got != values)
+      fail(readFailedCode, where + "rows " + std::to_string(first) + ".." +
+                               std::to_string(first + count - 1) + " gave " + std::to_string(got) +
+                               " of " + std::to_string(values) + " values");
+    const double* d = reinterpret_cast<const double*>(block.data());
+    const float* f = reinterpret_cast<const float*>(block.data());
+#pragma omp parallel for schedule(runtime)
+    for (long i = 0; i < count; ++i) {
+      double* row = grid[first + i];
+      for (long c = 1; c <= ncols; ++c) {
+        const size_t at = static_cast<size_t>(i * ncols + c - 1);
+        const double v = doubles ? d[at] : static_cast<double>(f[at]);
+        row[c] = v == fileNodata ? nodata : v;
+      }
+    }
+  }
+  result = MPI_File_close(&file);
+  if (result != MPI_SUCCESS)
+    fail(readFailedCode, where + "MPI_File_close: " + mpiErrorText(result));
+}
+
+// --- the read --------------------------------------------------------------------
+
+void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bool allocate,
+                           bool verbose, bool useNeighbourValues, int keepWholeOnRoot,
+                           bool localOnly, bool withHalo, double fillValue) {
+  CtrlCIgnoredScope ctrlC;
+  GridFileRead read;
+  read.path = path;
+  read.localOnly = localOnly;
+  const bool reader = localOnly || mpiRank == 0;
+  if (reader) read.attempt([&] { inspectGridFile(read, verbose); });
+  settleGridRead(read);
+  if (!localOnly) shareGridFileInfo(read);
+
+  const long nrows = header.nrows;
+  const long ncols = header.ncols;
+  const bool wholeFile = localOnly || read.format == asciiGridFile || read.format == gifGridFile ||
+                         read.format == netcdfGridFile || fillCode != 0 || keepWholeOnRoot != 0 ||
+                         !read.regular;
+  const long first = std::max(1L, header.firstRow);
+  const long last = std::min(nrows, header.lastRow);
+  const long lo = withHalo && first >= 2 ? first - 1 : first;
+  const long hi = withHalo && last < nrows ? last + 1 : last;
+  const bool readsWhole = reader && wholeFile;
+  const bool keepsWhole = readsWhole && (keepWholeOnRoot == 1 || (lo == 1 && hi == nrows));
+
+  // target: where this process's values go first; owned: a grid allocated
+  // for the caller; whole: rank 0's whole grid when the caller's grid holds
+  // its own rows only.
+  OwnedRows owned(*this, ncols, nrows);
+  OwnedRows whole(*this, ncols, nrows);
+  Grid target = grid;
+  read.attempt([&] {
+    if (allocate) {
+      owned.allocate(readsWhole ? 1 : lo, readsWhole ? nrows : hi);
+      // Rows that the scatter fills only in part start as nodata.
+      if (wholeFile && !readsWhole) fillRows(owned.grid, lo, hi, ncols, header.nodata);
+      target = owned.grid;
+    } else if (!grid) {
+      fail(readFailedCode, "FATAL: error reading grid " + read.name +
+                               " no memory allocated (pointer given to function is NULL)");
+    } else if (readsWhole && !keepsWhole) {
+      whole.allocate(1, nrows);
+      target = whole.grid;
+    }
+  });
+  settleGridRead(read);
+
+  if (wholeFile) {
+    if (readsWhole)
+      read.attempt([&] {
+        readWholeGridFile(read, target);
+        if (fillCode == 1 || fillCode == 2)
+          repairGridHoles(target, read.netcdfName.empty() ? read.name : read.netcdfName, fillCode,
+                          useNeighbourValues, fillValue, verbose);
+      });
+    settleGridRead(read);
+    if (!localOnly) MPIScatterGrid(0, target);
+  } else {
+    read.attempt([&] {
+      if (reader) read.closeFile();
+      readOwnGridRows(read, target, lo, hi);
+    });
+    settleGridRead(read);
+  }
+
+  if (readsWhole && !keepsWhole) {
+    if (allocate) {
+      OwnedRows strip(*this, ncols, nrows);
+      strip.allocate(lo, hi);
+      copyRows(owned.grid, strip.grid, lo, hi, ncols);
+      owned.reset();
+      owned.grid = strip.release();
+      owned.firstRow = lo;
+      owned.lastRow = hi;
+      target = owned.grid;
+    } else {
+      copyRows(whole.grid, grid, lo, hi, ncols);
+      target = grid;
+    }
+  }
+  if (withHalo && !localOnly) MPIExchangeGridHalo(0, target);
+  if (allocate) grid = owned.release();
+}
+
+void modelobject::findCellWeights() {
+  const int index = registry ? findGrid("RelCellArea", 1) : 0;
+  cellWeights = index > 0 ? registry[index].grid : nullptr;
+}

@@ -1,0 +1,279 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "core/ascii_grid_text.h"
+#include "core/binary_grid_header.h"
+#include "core/ctrl_c.h"
+#include "core/diag_stream.h"
+#include "core/modelobject.h"
+
+namespace {
+
+constexpr int createFailedCode = 26;
+constexpr int closeFailedCode = 27;
+constexpr long writeErrorNumber = 18;
+// Text and binary data go to the file in blocks of about this size.
+constexpr size_t blockBytes = 1 << 20;
+
+// A file written under a temporary name and renamed over its real name only
+// once it is complete, so that a failed write never leaves a file that looks
+// valid; the temporary file is removed on every other way out.
+class ReplacingFile {
+public:
+  ReplacingFile(modelobject& ownerArg, DiagStream& diagArg, const std::string& nameArg, bool text)
+      : owner(ownerArg), diag(diagArg), name(nameArg),
+        temporary(nameArg + ".tmp" + std::to_string(::getpid())) {
+    file = std::fopen(temporary.c_str(), "wb");
+    if (!file) {
+      diag << "FATAL: error creating " << name << " for writing in " << (text ? "text" : "binary")
+           << " mode."
+           << "[end-entry]";
+      throw createFailedCode;
+    }
+  }
+  ~ReplacingFile() {
+    if (file) std::fclose(file);
+    if (!committed) std::remove(temporary.c_str());
+  }
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  void write(const void* data, size_t bytes) {
+    if (bytes > 0 && std::fwrite(data, 1, bytes, file) != bytes)
+      owner.writeError(name, writeErrorNumber);
+  }
+  void commit() {
+    FILE* f = file;
+    file = nullptr;
+    if (std::fclose(f) != 0) {
+      diag << "FATAL: error closing " << name << "[end-entry]";
+      throw closeFailedCode;
+    }
+    if (std::rename(temporary.c_str(), name.c_str()) != 0) {
+      diag << "FATAL: error closing " << name << ": it cannot replace " << temporary << " ("
+           << std::strerror(errno) << ")"
+           << "[end-entry]";
+      throw closeFailedCode;
+    }
+    committed = true;
+  }
+
+private:
+  modelobject& owner;
+  DiagStream& diag;
+  std::string name;
+  std::string temporary;
+  FILE* file = nullptr;
+  bool committed = false;
+};
+
+void appendValue(std::vector<char>& out, double value) {
+  char text[maxGridValueChars];
+  const size_t length = formatGridValue(value, text);
+  out.insert(out.end(), text, text + length);
+}
+
+void appendHeaderLine(std::vector<char>& out, const char* key, double value) {
+  out.insert(out.end(), key, key + std::strlen(key));
+  out.push_back('\t');
+  appendValue(out, value);
+  out.push_back('\n');
+}
+
+} // namespace
+
+void modelobject::writeGrid(const std::string& path, Grid grid, bool ascii, bool doubleGrid,
+                            bool netcdf) {
+  writeGridFile(path, grid, ascii, doubleGrid, netcdf, false);
+}
+
+void modelobject::writeGridMasked(const std::string& path, Grid grid, bool ascii, bool doubleGrid,
+                                  bool netcdf) {
+  writeGridFile(path, grid, ascii, doubleGrid, netcdf, true);
+}
+
+void modelobject::writeGridFile(const std::string& path, Grid grid, bool ascii, bool doubleGrid,
+                                bool netcdf, bool masked) {
+  CtrlCIgnoredScope ctrlC;
+  std::string name = path;
+  prependDirectory(outputDirectory, name);
+  const long nrows = header.nrows;
+  const long ncols = header.ncols;
+  const double nodata = header.nodata;
+  // Cells outside the valid columns of their row become nodata, in every
+  // format: statistics grids hold zeros there.
+  if (masked && rowColumnRange) {
+#pragma omp parallel for schedule(runtime)
+    for (long r = 1; r <= nrows; ++r) {
+      if (!grid[r]) continue;
+      const RowColumnRange range = rowColumnRange[r];
+      double* row = grid[r];
+      const long first = range.last < 1 ? ncols + 1 : std::max(1L, range.first);
+      const long last = range.last < 1 ? ncols : std::min(ncols, range.last);
+      for (long c = 1; c < first; ++c) row[c] = nodata;
+      for (long c = last + 1; c <= ncols; ++c) row[c] = nodata;
+    }
+  }
+  if (netcdf)
+    writeNetCDFGridFile(name, grid, doubleGrid);
+  else if (ascii)
+    writeAsciiGridFile(name, grid, masked);
+  else
+    writeBinaryGridFile(name, grid, doubleGrid, masked);
+}
+
+void modelobject::writeNetCDFGridFile(const std::string& name, Grid grid, bool doubleGrid) {
+  const long nrows = header.nrows;
+  const long ncols = header.ncols;
+  const double nodata = header.nodata;
+  auto columnMajor = [&](Grid from, auto* values) {
+#pragma omp parallel for schedule(runtime)
+    for (long r = 1; r <= nrows; ++r)
+      for (long c = 1; c <= ncols; ++c) {
+        const double v = from[r] ? from[r][c] : nodata;
+        values[static_cast<size_t>((c - 1) * nrows + r - 1)] =
+            static_cast<std::remove_reference_t<decltype(*values)>>(v);
+      }
+  };
+  netcdfWriter->setGeoreference(header.xllcorner, header.yllcorner, header.cellsize);
+  const size_t cells = static_cast<size_t>(nrows * ncols);
+  for (const char* coordinate : {"latitude", "longitude"}) {
+    const int index = registry ? findGrid(coordinate, 1) : 0;
+    if (index <= 0 || !registry[index].grid) continue;
+    std::vector<double> values(cells);
+    columnMajor(registry[index].grid, values.data());
+    if (coordinate[1] == 'a')
+      netcdfWriter->setLatitudeValues(std::move(values));
+    else
+      netcdfWriter->setLongitudeValues(std::move(values));
+  }
+  const std::string fileName = appendNetCDFExtension(name);
+  const std::string variable = makeNetCDFVariableName(name);
+  const int rows = static_cast<int>(nrows);
+  const int cols = static_cast<int>(ncols);
+  if (doubleGrid) {
+    std::vector<double> values(cells);
+    columnMajor(grid, values.data());
+    netcdfWriter->writeNetCDFGrid(fileName, variable, values.data(), rows, cols, nodata);
+  } else {
+    std::vector<float> values(cells);
+    columnMajor(grid, values.data());
+    netcdfWriter->writeNetCDFGrid(fileName, variable, values.data(), rows, cols, nodata);
+  }
+}
+
+void modelobject::writeAsciiGridFile(const std::string& name, Grid grid, bool masked) {
+  const long nrows = header.nrows;
+  const long ncols = header.ncols;
+  ReplacingFile file(*this, *diag, name, true);
+  std::vector<char> out;
+  out.reserve(blockBytes + static_cast<size_t>(ncols) * (maxGridValueChars + 1) + 1);
+  // Header values keep every digit, so that the model's own output reads back
+  // as lying on the model grid.
+  const std::string sizes =
+      "ncols\t" + std::to_string(ncols) + "\nnrows\t" + std::to_string(nrows) + "\n";
+  out.insert(out.end(), sizes.begin(), sizes.end());
+  appendHeaderLine(out, "xllcorner", header.xllcorner);
+  appendHeaderLine(out, "yllcorner", header.yllcorner);
+  appendHeaderLine(out, "cellsize", header.cellsize);
+  appendHeaderLine(out, "nodata_value", header.nodata);
+  // A row this process does not hold: "-9999", or the model's nodata when
+  // masked.
+  std::vector<char> missing;
+  if (masked)
+    appendValue(missing, header.nodata);
+  else
+    missing = {'-', '9', '9', '9', '9'};
+  for (long r = 1; r <= nrows; ++r) {
+    const double* row = grid[r];
+    for (long c = 1; c <= ncols; ++c) {
+      if (row)
+        appendValue(out, row[c]);
+      else
+        out.insert(out.end(), missing.begin(), missing.end());
+      out.push_back(c < ncols ? '\t' : '\n');
+    }
+    if (out.size() >= blockBytes) {
+      file.write(out.data(), out.size());
+      out.clear();
+    }
+  }
+  file.write(out.data(), out.size());
+  file.commit();
+}
+
+void modelobject::writeBinaryGridFile(const std::string& name, Grid grid, bool doubleGrid,
+                                      bool masked) {
+  const long nrows = header.nrows;
+  const long ncols = header.ncols;
+  const double nodata = header.nodata;
+  // Statistics of the held rows in row order, so that they do not depend on
+  // how the grid was gathered. Cells count from the first to the last valid
+  // column, weighted by "RelCellArea"; a row without valid cells counts all
+  // its cells with weight 1 (none when masked).
+  resetGridStatistics(nodata);
+  for (long r = 1; r <= nrows; ++r) {
+    const double* row = grid[r];
+    if (!row) continue;
+    const RowColumnRange range = rowColumnRange ? rowColumnRange[r] : RowColumnRange{1, ncols};
+    const double* weights = cellWeights && range.last >= 1 ? cellWeights[r] : nullptr;
+    long first = std::max(1L, range.first);
+    long last = std::min(ncols, range.last);
+    if (range.last < 1) {
+      if (masked) continue;
+      first = 1;
+      last = ncols;
+    }
+    for (long c = first; c <= last; ++c) addToGridStatistics(row[c], weights ? weights[c] : 1.0);
+  }
+  BinaryGridHeader h{static_cast<double>(ncols),
+                     static_cast<double>(nrows),
+                     header.xllcorner,
+                     header.yllcorner,
+                     header.cellsize,
+                     nodata};
+  getGridStatistics(h.count, h.min, h.max, h.sum, h.mean, h.stddev);
+  h.toValues(binaryHeader);
+
+  ReplacingFile file(*this, *diag, name, false);
+  const size_t valueBytes = doubleGrid ? sizeof(double) : sizeof(float);
+  const long blockRows = std::max(1L, static_cast<long>(blockBytes / (ncols * valueBytes)));
+  std::vector<double> doubles(doubleGrid ? static_cast<size_t>(blockRows * ncols) : 0);
+  std::vector<float> floats(doubleGrid ? 0 : static_cast<size_t>(blockRows * ncols));
+  if (doubleGrid) {
+    file.write(binaryHeader, sizeof binaryHeader);
+  } else {
+    float values[BinaryGridHeader::valueCount];
+    for (int i = 0; i < BinaryGridHeader::valueCount; ++i)
+      values[i] = static_cast<float>(binaryHeader[i]);
+    file.write(values, sizeof values);
+  }
+  for (long first = 1; first <= nrows; first += blockRows) {
+    const long count = std::min(blockRows, nrows - first + 1);
+#pragma omp parallel for schedule(runtime)
+    for (long i = 0; i < count; ++i) {
+      const double* row = grid[first + i];
+      const size_t at = static_cast<size_t>(i * ncols);
+      for (long c = 1; c <= ncols; ++c) {
+        const double v = row ? row[c] : nodata;
+        if (doubleGrid)
+          doubles[at + c - 1] = v;
+        else
+          floats[at + c - 1] = static_cast<float>(v);
+      }
+    }
+    const size_t values = static_cast<size_t>(count * ncols);
+    if (doubleGrid)
+      file.write(doubles.data(), values * sizeof(double));
+    else
+      file.write(floats.data(), values * sizeof(float));
+  }
+  file.commit();
+}
