@@ -74,16 +74,11 @@ private:
   bool committed = false;
 };
 
-void appendValue(std::vector<char>& out, double value) {
-  char text[maxGridValueChars];
-  const size_t length = formatGridValue(value, text);
-  out.insert(out.end(), text, text + length);
-}
-
 void appendHeaderLine(std::vector<char>& out, const char* key, double value) {
   out.insert(out.end(), key, key + std::strlen(key));
   out.push_back('\t');
-  appendValue(out, value);
+  char text[maxGridValueChars];
+  out.insert(out.end(), text, text + formatGridValue(value, text));
   out.push_back('\n');
 }
 
@@ -173,39 +168,51 @@ void modelobject::writeAsciiGridFile(const std::string& name, Grid grid, bool ma
   const long nrows = header.nrows;
   const long ncols = header.ncols;
   ReplacingFile file(*this, *diag, name, true);
-  std::vector<char> out;
-  out.reserve(blockBytes + static_cast<size_t>(ncols) * (maxGridValueChars + 1) + 1);
   // Header values keep every digit, so that the model's own output reads back
   // as lying on the model grid.
+  std::vector<char> head;
   const std::string sizes =
       "ncols\t" + std::to_string(ncols) + "\nnrows\t" + std::to_string(nrows) + "\n";
-  out.insert(out.end(), sizes.begin(), sizes.end());
-  appendHeaderLine(out, "xllcorner", header.xllcorner);
-  appendHeaderLine(out, "yllcorner", header.yllcorner);
-  appendHeaderLine(out, "cellsize", header.cellsize);
-  appendHeaderLine(out, "nodata_value", header.nodata);
+  head.insert(head.end(), sizes.begin(), sizes.end());
+  appendHeaderLine(head, "xllcorner", header.xllcorner);
+  appendHeaderLine(head, "yllcorner", header.yllcorner);
+  appendHeaderLine(head, "cellsize", header.cellsize);
+  appendHeaderLine(head, "nodata_value", header.nodata);
+  file.write(head.data(), head.size());
   // A row this process does not hold: "-9999", or the model's nodata when
   // masked.
-  std::vector<char> missing;
-  if (masked)
-    appendValue(missing, header.nodata);
-  else
-    missing = {'-', '9', '9', '9', '9'};
-  for (long r = 1; r <= nrows; ++r) {
-    const double* row = grid[r];
-    for (long c = 1; c <= ncols; ++c) {
-      if (row)
-        appendValue(out, row[c]);
-      else
-        out.insert(out.end(), missing.begin(), missing.end());
-      out.push_back(c < ncols ? '\t' : '\n');
+  char missing[maxGridValueChars];
+  const size_t missingLength =
+      masked ? formatGridValue(header.nodata, missing) : formatGridValue(-9999.0, missing);
+
+  // Rows are formatted in parallel into a block of row buffers, then written
+  // in order.
+  const size_t rowCapacity = static_cast<size_t>(ncols) * (maxGridValueChars + 1);
+  const long blockRows = std::max(1L, static_cast<long>(4 * blockBytes / rowCapacity));
+  std::vector<char> text(static_cast<size_t>(std::min(blockRows, nrows)) * rowCapacity);
+  std::vector<size_t> lengths(static_cast<size_t>(std::min(blockRows, nrows)));
+  for (long first = 1; first <= nrows; first += blockRows) {
+    const long count = std::min(blockRows, nrows - first + 1);
+#pragma omp parallel for schedule(runtime)
+    for (long i = 0; i < count; ++i) {
+      const double* row = grid[first + i];
+      char* out = text.data() + static_cast<size_t>(i) * rowCapacity;
+      char* at = out;
+      for (long c = 1; c <= ncols; ++c) {
+        if (row) {
+          at += formatGridValue(row[c], at);
+        } else {
+          std::memcpy(at, missing, missingLength);
+          at += missingLength;
+        }
+        *at++ = c < ncols ? '\t' : '\n';
+      }
+      lengths[static_cast<size_t>(i)] = static_cast<size_t>(at - out);
     }
-    if (out.size() >= blockBytes) {
-      file.write(out.data(), out.size());
-      out.clear();
-    }
+    for (long i = 0; i < count; ++i)
+      file.write(text.data() + static_cast<size_t>(i) * rowCapacity,
+                 lengths[static_cast<size_t>(i)]);
   }
-  file.write(out.data(), out.size());
   file.commit();
 }
 
