@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "core/stack_file_format.h"
+
 // The twelve values in front of the data of binary grid and stack files, all
 // doubles or all floats like the data behind them, in the byte order of the
 // machine. The field order is the file's.
@@ -21,9 +23,9 @@ struct BinaryGridHeader {
   double mean = 0.0;
   double stddev = 0.0;
 
-  static constexpr int valueCount = 12;
+  static constexpr int valueCount = static_cast<int>(binaryHeaderValues);
   // A file is taken as binary only when its nodata field holds this value.
-  static constexpr double requiredNodata = -9999.0;
+  static constexpr double requiredNodata = binaryNodataMarker;
 
   // Bytes in front of the first data value.
   static constexpr long dataOffset(size_t valueBytes) {

@@ -14,6 +14,7 @@
 
 #include "core/ascii_grid_text.h"
 #include "core/binary_grid_header.h"
+#include "core/collective_status.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/grid_resampler.h"
@@ -97,14 +98,6 @@ int invalidHeaderField(const BinaryGridHeader& h) {
   if (!(h.cellsize > 0.0) || !std::isfinite(h.cellsize)) return 4;
   if (!std::isfinite(h.nodata)) return 5;
   return -1;
-}
-
-std::string mpiErrorText(int code) {
-  char text[MPI_MAX_ERROR_STRING] = {};
-  int length = 0;
-  if (MPI_Error_string(code, text, &length) != MPI_SUCCESS)
-    return "MPI error " + std::to_string(code);
-  return std::string(text, static_cast<size_t>(length));
 }
 
 } // namespace
@@ -312,15 +305,9 @@ void modelobject::settleGridRead(GridFileRead& read) {
     if (!message.empty()) *diag << message.c_str() << "[end-entry]";
     throw code;
   }
-  int local[2] = {code, mpiRank};
-  int worst[2] = {0, 0};
-  if (MPI_Allreduce(local, worst, 1, MPI_2INT, MPI_MAXLOC, MPI_COMM_WORLD) != MPI_SUCCESS) {
-    *diag << "FATAL: error reading grid " << read.name << ": MPI_Allreduce failed"
-          << "[end-entry]";
-    throw readFailedCode;
-  }
-  if (worst[0] == 0) return;
-  const int root = worst[1];
+  const CollectiveFailure worst = agreeOnFailure(code, readFailedCode);
+  if (worst.code == 0) return;
+  const int root = worst.rank;
   int length = static_cast<int>(message.size());
   if (MPI_Bcast(&length, 1, MPI_INT, root, MPI_COMM_WORLD) == MPI_SUCCESS) {
     message.resize(static_cast<size_t>(length));
@@ -332,7 +319,7 @@ void modelobject::settleGridRead(GridFileRead& read) {
     else if (root != 0)
       *diag << "FATAL: error reading grid " << read.name << " on process " << root << "[end-entry]";
   }
-  throw worst[0];
+  throw worst.code;
 }
 
 // Rank 0 hands the name, format, header and alignment to the others.

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +11,7 @@
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
+#include "core/stack_file_format.h"
 
 namespace {
 
@@ -28,8 +27,7 @@ constexpr size_t blockBytes = 1 << 20;
 class ReplacingFile {
 public:
   ReplacingFile(modelobject& ownerArg, DiagStream& diagArg, const std::string& nameArg, bool text)
-      : owner(ownerArg), diag(diagArg), name(nameArg),
-        temporary(nameArg + ".tmp" + std::to_string(::getpid())) {
+      : owner(ownerArg), diag(diagArg), name(nameArg), temporary(nameArg + partialFileSuffix()) {
     file = std::fopen(temporary.c_str(), "wb");
     if (!file) {
       diag << "FATAL: error creating " << name << " for writing in " << (text ? "text" : "binary")
@@ -139,15 +137,20 @@ void modelobject::writeNetCDFGridFile(const std::string& name, Grid grid, bool d
   };
   netcdfWriter->setGeoreference(header.xllcorner, header.yllcorner, header.cellsize);
   const size_t cells = static_cast<size_t>(nrows * ncols);
-  for (const char* coordinate : {"latitude", "longitude"}) {
-    const int index = registry ? findGrid(coordinate, 1) : 0;
-    if (index <= 0 || !registry[index].grid) continue;
+  // Latitude and longitude go into the file when registry entry 1 names the
+  // standard grids that hold them.
+  auto coordinate = [this](int index) {
+    return registry && index > 0 && index < gridRegistryLimit ? registry[index].grid : nullptr;
+  };
+  if (Grid latitude = coordinate(registry ? registry[1].latitudeIndex : 0)) {
     std::vector<double> values(cells);
-    columnMajor(registry[index].grid, values.data());
-    if (coordinate[1] == 'a')
-      netcdfWriter->setLatitudeValues(std::move(values));
-    else
-      netcdfWriter->setLongitudeValues(std::move(values));
+    columnMajor(latitude, values.data());
+    netcdfWriter->setLatitudeValues(std::move(values));
+  }
+  if (Grid longitude = coordinate(registry ? registry[1].longitudeIndex : 0)) {
+    std::vector<double> values(cells);
+    columnMajor(longitude, values.data());
+    netcdfWriter->setLongitudeValues(std::move(values));
   }
   const std::string fileName = appendNetCDFExtension(name);
   const std::string variable = makeNetCDFVariableName(name);

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr double nodata = -9999.0;
-
 // Values that a float holds exactly, so that every format keeps them.
 double original(const StripModule& s, long r, long c) {
   return s.owner[r][c] >= 0 ? cellValue(r, c) + 0.25 : nodata;

@@ -242,6 +242,11 @@ TEST(GridFileWriter, GdalAndNcdumpReadTheModelsFiles) {
       t.dir + "/translate.txt");
   EXPECT_EQ(readGridValues(t.m, copy), sample);
 
+  // Registry entry 1 names the latitude grid, which goes into the file.
+  OwnedGrid latitude(t.m, 3, 4, 47.5);
+  t.m.registerGrid(1, "zone.asc", g.grid, nullptr, 0, "[zone_grid]", 0, 1, 3);
+  t.m.registerGrid(2, "lat.asc", latitude.grid, nullptr, 0, "latitude", 0, 1, 3);
+  t.m.getRegistry()[1].latitudeIndex = 2;
   t.m.writeGrid(t.dir + "/g", g.grid, false, true, true);
   const std::string dump = run("ncdump -p 9,17 " + t.dir + "/g.nc", t.dir + "/dump.txt");
   for (const char* text : {"x = 4 ;", "y = 3 ;", "g:missing_value = -9999. ;"})
@@ -254,6 +259,7 @@ TEST(GridFileWriter, GdalAndNcdumpReadTheModelsFiles) {
   EXPECT_NEAR(x[1] - x[0], 1.0 / 120.0, 1e-9);
   EXPECT_DOUBLE_EQ(y[2], 5200000.5);
   EXPECT_NEAR(y[0] - y[1], 1.0 / 120.0, 1e-9);
+  EXPECT_EQ(numbersAfter(dump, "\n lat =", ';'), std::vector<double>(12, 47.5));
   const std::vector<double> values = numbersAfter(dump, "\n g =", ';');
   ASSERT_EQ(values.size(), 12u) << dump;
   for (long c = 0; c < 4; ++c)
