@@ -456,10 +456,9 @@ void modelobject::readNetCDFGridFile(GridFileRead& read, Grid whole) {
   int cols = static_cast<int>(header.ncols);
   netcdfReader->readNetCDFGrid(name, values, rows, cols, header.nodata);
   if (rows < 1 || cols < 1 || values.size() != static_cast<size_t>(rows) * cols)
-    fail(readFailedCode, "FATAL: exception occured when reading from netCDF file " + name +
-                             ". Internal message is: " + std::to_string(values.size()) +
-                             " values for " + std::to_string(cols) + " columns and " +
-                             std::to_string(rows) + " rows");
+    fail(readFailedCode, "FATAL: error reading netCDF grid " + wholeName + ": " +
+                             std::to_string(values.size()) + " values for " + std::to_string(cols) +
+                             " columns and " + std::to_string(rows) + " rows");
   const long nrows = header.nrows;
   const long ncols = header.ncols;
   const double nodata = header.nodata;
