@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "config/collective_failure.h"
+#include "core/collective_status.h"
 #include "config/defaultini.h"
 #include "config/mpi_decomposition.h"
 #include "core/diag_stream.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <map>
 
-#include "config/collective_failure.h"
+#include "core/collective_status.h"
 #include "config/defaultini.h"
 #include "config/mpi_decomposition.h"
 #include "core/control_file_text.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "config/collective_failure.h"
+#include "core/collective_status.h"
 #include "core/diag_stream.h"
 
 RiverLink::RiverLink() : cells(std::make_unique<std::vector<RiverLinkCell>>()) {}

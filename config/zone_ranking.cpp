@@ -1,6 +1,6 @@
 #include <mpi.h>
 
-#include "config/collective_failure.h"
+#include "core/collective_status.h"
 #include "config/defaultini.h"
 #include "core/diag_stream.h"
 

@@ -2,6 +2,8 @@
 
 #include <mpi.h>
 
+#include "core/diag_stream.h"
+
 std::string mpiErrorText(int result) {
   char text[MPI_MAX_ERROR_STRING] = {};
   int length = 0;
@@ -21,4 +23,18 @@ CollectiveFailure agreeOnFailure(int localCode, int reductionFailedCode) {
   if (MPI_Allreduce(&local, &worst, 1, MPI_2INT, MPI_MAXLOC, MPI_COMM_WORLD) != MPI_SUCCESS)
     return CollectiveFailure{localCode != 0 ? localCode : reductionFailedCode, rank};
   return CollectiveFailure{worst.code, worst.rank};
+}
+
+void checkMPI(DiagStream& diag, int result, const char* call) {
+  if (result == MPI_SUCCESS) return;
+  diag << "FATAL: " << call << " failed: " << mpiErrorText(result) << "[end-entry]";
+  throw mpiCallFailed;
+}
+
+void shareExitCode(DiagStream& diag, int ownCode) {
+  int shared = ownCode;
+  checkMPI(diag, MPI_Allreduce(MPI_IN_PLACE, &shared, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD),
+           "MPI_Allreduce of the set-up status");
+  if (ownCode != 0) throw ownCode;
+  if (shared != 0) throw shared;
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+class DiagStream;
+
 // Helpers for file operations that every process of the world communicator
 // takes part in: a failure on one process must reach all of them before the
 // next collective call, or the others would wait in it for ever.
@@ -18,3 +20,27 @@ struct CollectiveFailure {
   int rank = 0;
 };
 CollectiveFailure agreeOnFailure(int localCode, int reductionFailedCode);
+
+// Exit code of an MPI call that reports a failure.
+constexpr int mpiCallFailed = 121;
+
+// Ends the run with a FATAL entry naming the call when result is not
+// MPI_SUCCESS.
+void checkMPI(DiagStream& diag, int result, const char* call);
+
+// Runs a step that fails by throwing an int exit code; returns that code, or
+// 0 when the step succeeded.
+template <typename Step> int catchExitCode(Step&& step) {
+  try {
+    step();
+  } catch (int code) {
+    return code;
+  }
+  return 0;
+}
+
+// Collective: when any process holds an exit code, every process throws, a
+// failed process its own code, the others the highest code held. Used where
+// rank 0 works alone and the others would otherwise wait in the next
+// collective call.
+void shareExitCode(DiagStream& diag, int ownCode);

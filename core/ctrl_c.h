@@ -18,12 +18,24 @@ void ResetCtrlCHandler();
 // never left half written.
 void IgnoreCtrlC();
 
-// Ignores SIGINT for its lifetime and installs the program's handler again
-// on every way out, so that a file is never left half written by Ctrl-C.
+// Ignores SIGINT for its lifetime, so that a file is never left half
+// written by Ctrl-C; on every way out it installs the program's handler
+// again or, where the file's reader asks for it, restores the default action.
 class CtrlCIgnoredScope {
 public:
-  CtrlCIgnoredScope() { IgnoreCtrlC(); }
-  ~CtrlCIgnoredScope() { ArmCtrlCHandler(); }
+  enum class Afterwards { ArmHandler, DefaultAction };
+  explicit CtrlCIgnoredScope(Afterwards then = Afterwards::ArmHandler) : afterwards(then) {
+    IgnoreCtrlC();
+  }
+  ~CtrlCIgnoredScope() {
+    if (afterwards == Afterwards::ArmHandler)
+      ArmCtrlCHandler();
+    else
+      ResetCtrlCHandler();
+  }
   CtrlCIgnoredScope(const CtrlCIgnoredScope&) = delete;
   CtrlCIgnoredScope& operator=(const CtrlCIgnoredScope&) = delete;
+
+private:
+  Afterwards afterwards;
 };

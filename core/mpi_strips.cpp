@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
 
@@ -34,12 +35,9 @@ void describe(DiagStream& diag, const Where& where) {
 // with MPI_ERRORS_RETURN it does, and must not pass unnoticed.
 void checkMPI(DiagStream& diag, int result, const char* call, const Where& where) {
   if (result == MPI_SUCCESS) return;
-  char text[MPI_MAX_ERROR_STRING] = {};
-  int length = 0;
-  if (MPI_Error_string(result, text, &length) != MPI_SUCCESS) length = 0;
   diag << "FATAL: MPI-Regions: " << call << " failed";
   describe(diag, where);
-  diag << ": " << std::string(text, static_cast<size_t>(length)) << "[end-entry]";
+  diag << ": " << mpiErrorText(result) << "[end-entry]";
   throw transferFailedCode;
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <new>
 
+#include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 
@@ -64,7 +65,7 @@ routstatistic::routstatistic(int& errorCode, DiagStream* diagArg, StatisticTable
 long routstatistic::writeHeader(const std::string& submodel, const std::string& variable,
                                 StatisticTableEntry* target, long targetSize) {
   if (mode <= 0) return 0;
-  CtrlCIgnored ignored(false);
+  CtrlCIgnoredScope ignored(CtrlCIgnoredScope::Afterwards::DefaultAction);
   unregister();
   name = submodel + "_submodel:" + variable;
   openFile("w");
@@ -130,7 +131,7 @@ void routstatistic::writeEfficiencyCriteria(const ComparisonRecord* const* linea
                                             const ComparisonRecord* const* logarithmic) {
   if (mode <= 0) return;
   writeBuffer();
-  CtrlCIgnored ignored(false);
+  CtrlCIgnoredScope ignored(CtrlCIgnoredScope::Afterwards::DefaultAction);
   openFile("a+");
   std::fputs(dashes, file);
   ZoneRecord* rec = *records;

@@ -26,15 +26,6 @@ constexpr int readErrorCode = 19;
 
 enum StackFileFormat { floatStack = 0, asciiStack = 1, doubleStack = 2 };
 
-// SIGINT is ignored while a stack is read and falls back to its default
-// action afterwards, on every way out.
-struct CtrlCIgnoredWhileReading {
-  CtrlCIgnoredWhileReading() { IgnoreCtrlC(); }
-  ~CtrlCIgnoredWhileReading() { ResetCtrlCHandler(); }
-  CtrlCIgnoredWhileReading(const CtrlCIgnoredWhileReading&) = delete;
-  CtrlCIgnoredWhileReading& operator=(const CtrlCIgnoredWhileReading&) = delete;
-};
-
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
 };
@@ -327,7 +318,8 @@ void settle(DiagStream& diag, const std::string& name, int localCode,
 } // namespace
 
 int modelobject::readStack(const std::string& path, Stack& stack, bool keepWholeOnRoot) {
-  CtrlCIgnoredWhileReading ctrlC;
+  // Reading a stack ends with the default action of SIGINT, not the handler.
+  CtrlCIgnoredScope ctrlC(CtrlCIgnoredScope::Afterwards::DefaultAction);
   std::string name = path;
   prependDirectory(inputDirectory, name);
   const bool root = mpiRank == 0;

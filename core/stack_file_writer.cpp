@@ -22,15 +22,6 @@ constexpr int createErrorCode = 26;
 constexpr int closeErrorCode = 27;
 constexpr int missingRowCode = 33;
 
-// SIGINT is ignored while a stack is written, so that Ctrl-C never cuts a
-// file short; the handler is armed again on every way out.
-struct CtrlCIgnoredWhileWriting {
-  CtrlCIgnoredWhileWriting() { IgnoreCtrlC(); }
-  ~CtrlCIgnoredWhileWriting() { ArmCtrlCHandler(); }
-  CtrlCIgnoredWhileWriting(const CtrlCIgnoredWhileWriting&) = delete;
-  CtrlCIgnoredWhileWriting& operator=(const CtrlCIgnoredWhileWriting&) = delete;
-};
-
 // What every form of stack output needs.
 struct StackOutput {
   DiagStream& diag;
@@ -417,7 +408,7 @@ void writeBinaryStack(const StackOutput& out, Grid regions, long firstRegionRow,
 
 void modelobject::writeStack(const std::string& path, Stack stack, int lastLevel, bool ascii,
                              bool doubleGrid, bool netcdf) {
-  CtrlCIgnoredWhileWriting ctrlC;
+  CtrlCIgnoredScope ctrlC;
   std::string name = path;
   prependDirectory(outputDirectory, name);
   if ((netcdf || ascii) && mpiRank != 0) return;

@@ -76,17 +76,6 @@ template <typename T> void freeVector(std::vector<T>& v) { std::vector<T>().swap
 
 } // namespace
 
-zonalstatistic::CtrlCIgnored::CtrlCIgnored(bool armAfterwards) : arm(armAfterwards) {
-  IgnoreCtrlC();
-}
-
-zonalstatistic::CtrlCIgnored::~CtrlCIgnored() {
-  if (arm)
-    ArmCtrlCHandler();
-  else
-    ResetCtrlCHandler();
-}
-
 zonalstatistic::zonalstatistic(int& errorCode, DiagStream* diagArg, StatisticTableEntry* /*table*/,
                                long /*tableSize*/, Grid weightGridArg, int weightRowsArg,
                                int weightColumnsArg, ZoneRecord** recordsArg, int zoneCountArg,
@@ -232,7 +221,7 @@ void zonalstatistic::writeFailure() {
 
 void zonalstatistic::writeBuffer() {
   if (mode <= 0 || linesUsed == 0) return;
-  CtrlCIgnored ignored(true);
+  CtrlCIgnoredScope ignored;
   *diag << "write " << fileName;
   openFile("a+");
   for (unsigned long l = 0; l < linesUsed; ++l) {
@@ -455,7 +444,7 @@ void zonalstatistic::unregister() {
 long zonalstatistic::writeHeader(const std::string& submodel, const std::string& variable,
                                  StatisticTableEntry* target, long targetSize) {
   if (mode <= 0 || rank != 0) return -1;
-  CtrlCIgnored ignored(false);
+  CtrlCIgnoredScope ignored(CtrlCIgnoredScope::Afterwards::DefaultAction);
   unregister(); // a second header must not leave an entry behind with the old name
   name = submodel + "_submodel:" + variable;
   openFile("w");

@@ -80,20 +80,6 @@ protected:
     long minute;
   };
 
-  // SIGINT is ignored while a result file is written; on the way out, also by
-  // a failure, the Ctrl-C handler is armed again or the default action
-  // restored.
-  class CtrlCIgnored {
-  public:
-    explicit CtrlCIgnored(bool armAfterwards);
-    ~CtrlCIgnored();
-    CtrlCIgnored(const CtrlCIgnored&) = delete;
-    CtrlCIgnored& operator=(const CtrlCIgnored&) = delete;
-
-  private:
-    bool arm;
-  };
-
   // Columns of the header and the lines before the total: every zone (modes
   // 2, 4), the listed zones (5, 6) or none.
   long zoneColumns() const;
