@@ -235,9 +235,13 @@ public:
   // The layers of the multilayer table, 1 without one.
   int getLanduseLayerCount() const;
   // Registry index (0 when none) and last level of the "DynamicPhenology"
-  // stack, which the teardown writes under its file name followed by "_End".
+  // stack.
   int getPhenologyStackIndex() const { return phenologyStackIndex; }
   unsigned getPhenologyStackLevels() const { return phenologyStackLevels; }
+  // Writes that stack, when there is one, under its file name followed by
+  // "_End" in the output formats of the reader; the teardown calls it before
+  // the grids are released. Collective.
+  virtual void writeLanduseParameterStack();
 
 protected:
   std::vector<landuse_class> landuseTable;

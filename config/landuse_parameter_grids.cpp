@@ -78,10 +78,8 @@ void defaultini::generateMultiLayerParameterGrids(int layers) {
         g.phenologyView[r][c] = 0.0;
         for (int k = 1; k <= layers; ++k) g.phenology[r][c][layers + k] = -1.0;
       }
-    std::string fileName = "DynamicPhenology";
-    prependDirectory(outputDirectory, fileName);
-    registerGrid(index, fileName, g.phenologyView, g.phenology, levels, "DynamicPhenology", 0,
-                 g.firstRow, g.lastRow);
+    registerGrid(index, "DynamicPhenology", g.phenologyView, g.phenology, levels,
+                 "DynamicPhenology", 0, g.firstRow, g.lastRow);
     phenologyStackIndex = index;
     phenologyStackLevels = levels;
   }
@@ -194,6 +192,16 @@ void defaultini::fillLanduseParameterGrids(long doy, long yearLength, double ste
       }
     }
   }
+}
+
+void defaultini::writeLanduseParameterStack() {
+  if (phenologyStackIndex <= 0 || !landuseGrids.phenology) return;
+  // ASCII and netCDF stacks are written by rank 0 from the rows it holds,
+  // which hold the other processes' cells only once they are gathered.
+  if (writeAsciiGrids || writeNetCDFGrids) MPIGatherStack(phenologyStackIndex);
+  writeStack(registry[phenologyStackIndex].fileName + "_End", landuseGrids.phenology,
+             static_cast<int>(phenologyStackLevels), writeAsciiGrids, writeDoubleGrids,
+             writeNetCDFGrids);
 }
 
 void defaultini::flagVegetationPeriod(long doy, bool firstStepOfDay, bool lastStepOfDay) {

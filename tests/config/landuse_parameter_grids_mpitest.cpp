@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -91,7 +92,10 @@ public:
   }
 
   using defaultini::landuseTable;
+  using modelobject::inputDirectory;
   using modelobject::minToIntEndHours;
+  using modelobject::outputDirectory;
+  using modelobject::writeAsciiGrids;
   long lo = 0;
   long hi = 0;
 
@@ -281,5 +285,69 @@ TEST(LanduseParameterGrids, FlagTheVegetationPeriodOncePerDay) {
     const std::string last = std::to_string(convention.firstHour + 23);
     EXPECT_EQ(started, std::vector<std::string>({"80/" + first}));
     EXPECT_EQ(ended, std::vector<std::string>{"310/" + last});
+  }
+}
+
+// The "DynamicPhenology" stack written at the end holds every process's own
+// cells, in binary (each process writes its cells) and in ASCII (rank 0
+// writes the whole stack once it has gathered it).
+TEST(LanduseParameterGrids, WriteThePhenologyStackWithEveryProcessesCells) {
+  const std::string shared =
+      std::filesystem::absolute(makeTestDirectory("lu_stack_end", true)).string() + "/";
+  SpeedDirectory here("lu_stack", "1\n");
+  GridModel m(controlFileText(0) + landuseTable);
+  m.outputDirectory = m.inputDirectory = shared;
+  Grid layer = m.addGrid("landuse1");
+  Grid temperature = m.addGrid("temperature");
+  for (long r = m.lo; r <= m.hi; ++r)
+    for (long c = 1; c <= m.header.ncols; ++c)
+      if (valid(r, c)) layer[r][c] = recordAt(2, r, c) < 1 ? 1 : recordAt(2, r, c);
+  m.generateMultiLayerParameterGrids(1);
+  for (long doy = 1; doy <= 150; ++doy) {
+    long day = 0, month = 0;
+    monthAndDay(doy, day, month);
+    for (long r = m.lo; r <= m.hi; ++r)
+      for (long c = 1; c <= m.header.ncols; ++c)
+        temperature[r][c] = valid(r, c) ? temperatureAt(doy, r, c) : -9999.0;
+    m.updateActualLanduseGrids(0, 24, day, month, 2020, 1440.0);
+  }
+  const int index = m.getPhenologyStackIndex();
+  ASSERT_GT(index, 0);
+  const int levels = static_cast<int>(m.getPhenologyStackLevels());
+  ASSERT_EQ(levels, 2);
+  Stack own = m.entries()[index].stack;
+
+  // Every process's own cells (row, column, levels 0..2) on rank 0.
+  std::vector<double> mine;
+  for (long r = m.header.firstRow; r <= m.header.lastRow; ++r)
+    for (long c = 1; c <= m.header.ncols; ++c)
+      if (m.owns(r, c))
+        mine.insert(mine.end(), {double(r), double(c), own[r][c][0], own[r][c][1], own[r][c][2]});
+  const int count = static_cast<int>(mine.size());
+  std::vector<int> counts(worldSize());
+  MPI_Gather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
+  std::vector<int> offsets(worldSize(), 0);
+  for (int p = 1; p < worldSize(); ++p) offsets[p] = offsets[p - 1] + counts[p - 1];
+  std::vector<double> cells(worldRank() == 0 ? offsets.back() + counts.back() : 0);
+  MPI_Gatherv(mine.data(), count, MPI_DOUBLE, cells.data(), counts.data(), offsets.data(),
+              MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  int moved = 0;
+  for (std::size_t i = 0; i < cells.size(); i += 5) moved += cells[i + 3] != 0.0;
+  if (worldRank() == 0) {
+    EXPECT_GT(moved, 0) << "some cells must have found their start";
+  }
+
+  for (bool ascii : {false, true}) {
+    m.writeAsciiGrids = ascii;
+    ASSERT_EQ(exitCodeOf([&] { m.writeLanduseParameterStack(); }), -1) << m.console();
+    Stack read = nullptr;
+    ASSERT_EQ(m.readStack("DynamicPhenology_End", read, true), levels);
+    int failures = 0;
+    for (std::size_t i = 0; i < cells.size(); i += 5)
+      for (int level = 0; level <= levels; ++level)
+        failures += read[long(cells[i])][long(cells[i + 1])][level] != cells[i + 2 + level];
+    EXPECT_EQ(failures, 0) << (ascii ? "ASCII" : "binary");
+    m.free_three_d_matrix(read, worldRank() == 0 ? 1 : m.header.firstRow,
+                          worldRank() == 0 ? m.header.nrows : m.header.lastRow);
   }
 }
