@@ -186,7 +186,7 @@ void parseSoilEntry(soil_class& r, DiagStream* diag, const std::string& block,
     if (e.has("method") && e.word("method") != syntax) throw Entry::Fault{oldStyle};
     const std::vector<double> layers = e.numbers("layers", 1);
     Entry::requireIntegers("layers", layers);
-    Entry::requireRange("layers", layers, 1.0, 100000.0);
+    Entry::requireRange("layers", layers, 1.0, 1000.0);
     const int n = static_cast<int>(layers[0]);
     r.resizeLayers(n);
     const std::size_t count = static_cast<std::size_t>(n);

@@ -244,7 +244,7 @@ TEST(ParameterTableReaders, ReportEveryFaultWithEntryAndCode) {
        so + "1 (clay): wrong number of values for \"GrainSizeDist\": 6 given, 7 expected"},
       {soilWith("SU_PAR11 = 1;"), 52, so + "1 (clay): unknown key \"SU_PAR11\""},
       {soilWith("").replace(soilWith("").find("layers = 1"), 10, "layers = 0"), 52,
-       so + "1 (clay): value out of range for \"layers\": 0 (allowed 1 .. 100000)"},
+       so + "1 (clay): value out of range for \"layers\": 0 (allowed 1 .. 1000)"},
       {"[soil_table]\n2\n" + soilWith("").substr(15) + soilWith("").substr(15), 52,
        so + "2 (clay): duplicate code 4"},
 
