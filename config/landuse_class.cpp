@@ -80,11 +80,14 @@ double landuse_class::elevationShift(double elevation) const {
   return elevationShiftPer100m * (elevation - referenceElevation) / 100.0;
 }
 
+double landuse_class::phenologyShift(int layer, long row, long column) const {
+  if (!dynamicPhenology || !phenologyStack || !phenologyStack[row]) return 0.0;
+  return phenologyStack[row][column][layer];
+}
+
 double landuse_class::cellShift(int layer, long row, long column) const {
-  double shift = 0.0;
-  if (elevationGrid && elevationGrid[row]) shift = elevationShift(elevationGrid[row][column]);
-  if (dynamicPhenology && phenologyStack && phenologyStack[row])
-    shift += phenologyStack[row][column][layer];
+  double shift = phenologyShift(layer, row, column);
+  if (elevationGrid && elevationGrid[row]) shift += elevationShift(elevationGrid[row][column]);
   return shift;
 }
 
@@ -107,10 +110,8 @@ double landuse_class::getNFactorByDate(DiagStream* log, long day, long month, lo
 
 double landuse_class::getAlbedoByDate(double elevation, long day, long month, long year, long row,
                                       long column) const {
-  double shift = elevationShift(elevation);
-  if (dynamicPhenology && phenologyStack && phenologyStack[row])
-    shift += phenologyStack[row][column][1];
-  return valueByDate(LanduseParameter::Albedo, diag, day, month, year, shift);
+  return valueByDate(LanduseParameter::Albedo, diag, day, month, year,
+                     elevationShift(elevation) + phenologyShift(1, row, column));
 }
 
 double landuse_class::getSR_StemDiameterByDate(DiagStream* log, long day, long month, long year,

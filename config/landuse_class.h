@@ -111,6 +111,7 @@ public:
                                 const std::string& where);
 
 private:
+  double phenologyShift(int layer, long row, long column) const;
   double valueByDate(LanduseParameter parameter, DiagStream* log, long day, long month, long year,
                      double shift) const;
 
