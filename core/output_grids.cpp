@@ -19,6 +19,7 @@ struct modelobject::OutputMoment {
 // The cells whose statistics this process keeps: inside the valid columns of
 // their row, inside the zone grid and owned by this process in "MPIRegions".
 struct modelobject::OwnedCells {
+  static constexpr long parallelCells = 16384;
   Grid zone = nullptr;
   Grid regions = nullptr;
   const RowColumnRange* ranges = nullptr;
@@ -29,9 +30,11 @@ struct modelobject::OwnedCells {
   double rank = 0.0;
 
   // Calls own(r, c) at every owned cell and other(r, c) at the other cells of
-  // the valid columns, rows in parallel.
+  // the valid columns, rows in parallel where there are enough cells to pay
+  // for the threads (these loops run for every grid at every step).
   template <typename Own, typename Other> void visit(Own own, Other other) const {
-#pragma omp parallel for schedule(runtime)
+    const bool parallel = (lastRow - firstRow + 1) * ncols >= parallelCells;
+#pragma omp parallel for schedule(runtime) if (parallel)
     for (long r = firstRow; r <= lastRow; ++r) {
       const long first = ranges ? std::max(1L, ranges[r].first) : 1;
       const long last = ranges ? std::min(ncols, ranges[r].last) : ncols;
