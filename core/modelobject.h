@@ -251,8 +251,6 @@ protected:
   int finishControlValue(FILE* file, int count, const std::string& description, std::string& rest);
 
   // --- output of registered grids: the steps of one call ----------------------
-  struct OutputMoment; // which periods end at the current date
-  OutputMoment outputMoment() const;
   struct OwnedCells; // the cells whose statistics this process keeps
   OwnedCells ownedCells(const GridRegistryEntry& entry);
   void findVegetationGrids(GridRegistryEntry& entry);

@@ -6,16 +6,6 @@
 #include "core/modelobject.h"
 #include "core/output_names.h"
 
-// Which output periods end at the current date. A period that is still open
-// when the run ends closes with it, so that the last part of a run is
-// written as well.
-struct modelobject::OutputMoment {
-  bool runEnds = false;
-  bool dayEnds = false;
-  bool monthEnds = false;
-  bool yearEnds = false;
-};
-
 // The cells whose statistics this process keeps: inside the valid columns of
 // their row, inside the zone grid and owned by this process in "MPIRegions".
 struct modelobject::OwnedCells {
@@ -52,6 +42,16 @@ struct modelobject::OwnedCells {
 
 namespace {
 
+// Which output periods end at the current date. A period that is still open
+// when the run ends closes with it, so that the last part of a run is
+// written as well.
+struct OutputMoment {
+  bool runEnds = false;
+  bool dayEnds = false;
+  bool monthEnds = false;
+  bool yearEnds = false;
+};
+
 bool isLeapYear(long year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
 // February of each year by its own length; the context's table holds the end
@@ -59,6 +59,59 @@ bool isLeapYear(long year) { return year % 4 == 0 && (year % 100 != 0 || year % 
 long daysOfMonth(long year, long month, const int monthDays[12]) {
   if (month == 2) return isLeapYear(year) ? 29 : 28;
   return monthDays[month - 1];
+}
+
+// A day ends where the end of the step, moved by the hours between the data
+// hour and the end of the step, reaches minute 1440 of the day. The date
+// alone decides, and every process holds the same date.
+OutputMoment momentOf(const ModelDate& d, long endMinuteIndex, double shiftHours,
+                      const int monthDays[12]) {
+  OutputMoment m;
+  m.runEnds = d.minuteIndex() >= endMinuteIndex;
+  const long shiftedMinute = static_cast<long>(d.minute + 60.0 * shiftHours);
+  m.dayEnds = d.hour * minutesPerHour + shiftedMinute == minutesPerDay;
+  m.monthEnds = m.dayEnds && d.month >= 1 && d.month <= 12 &&
+                d.day == daysOfMonth(d.year, d.month, monthDays);
+  m.yearEnds = m.dayEnds && d.month == 12 && d.day == 31;
+  return m;
+}
+
+// Whether the grid or stack itself is due, by its ones digit.
+bool writeDue(int writeMode, const OutputMoment& m) {
+  switch (writeMode) {
+  case 1:
+  case 2:
+  case 8:
+    return true;
+  case 3:
+    return m.runEnds;
+  case 4:
+  case 5:
+    return m.dayEnds || m.runEnds;
+  case 6:
+    return m.monthEnds || m.runEnds;
+  case 7:
+    return m.yearEnds || m.runEnds;
+  default:
+    return false;
+  }
+}
+
+// Whether the sum or mean grid is due, by its tens digit: 1 / 5 over the
+// run, 2 / 6 a year, 3 / 7 a month, 4 / 8 a day.
+bool sumDue(int statMode, const OutputMoment& m) {
+  switch (statMode > 4 ? statMode - 4 : statMode) {
+  case 1:
+    return m.runEnds;
+  case 2:
+    return m.yearEnds || m.runEnds;
+  case 3:
+    return m.monthEnds || m.runEnds;
+  case 4:
+    return m.dayEnds || m.runEnds;
+  default:
+    return false;
+  }
 }
 
 // Counts writes under the same time stamp, so that they do not overwrite
@@ -72,24 +125,9 @@ long nextStampRepeat(GridRegistryEntry& e, const ModelDate& d) {
   return e.stampRepeat;
 }
 
-// The period that a tens digit sums over: 1 run, 2 year, 3 month, 4 day.
-int sumPeriod(int statMode) { return statMode > 4 ? statMode - 4 : statMode; }
-
 auto noCells = [](long, long) {};
 
 } // namespace
-
-modelobject::OutputMoment modelobject::outputMoment() const {
-  const ModelDate& d = currentDate;
-  OutputMoment m;
-  m.runEnds = d.minuteIndex() >= endMinuteIndex;
-  const long shiftedMinute = static_cast<long>(d.minute + 60.0 * getMinToIntEndHours());
-  m.dayEnds = d.hour * minutesPerHour + shiftedMinute == minutesPerDay;
-  m.monthEnds = m.dayEnds && d.month >= 1 && d.month <= 12 &&
-                d.day == daysOfMonth(d.year, d.month, monthDays);
-  m.yearEnds = m.dayEnds && d.month == 12 && d.day == 31;
-  return m;
-}
 
 modelobject::OwnedCells modelobject::ownedCells(const GridRegistryEntry& e) {
   OwnedCells cells;
@@ -123,33 +161,10 @@ void modelobject::writeOutputGrids(int index, int /*unused*/, int pending) {
   updateOutputStatistics(e, cells);
   if (pending) return;
 
-  const OutputMoment m = outputMoment();
+  const OutputMoment m = momentOf(currentDate, endMinuteIndex, getMinToIntEndHours(), monthDays);
   if (e.vegPeriodMode != 0) closeVegetationPeriod(index, e, cells);
 
-  bool due = false;
-  switch (e.writeMode) {
-  case 1:
-  case 2:
-  case 8:
-    due = true;
-    break;
-  case 3:
-    due = m.runEnds;
-    break;
-  case 4:
-  case 5:
-    due = m.dayEnds || m.runEnds;
-    break;
-  case 6:
-    due = m.monthEnds || m.runEnds;
-    break;
-  case 7:
-    due = m.yearEnds || m.runEnds;
-    break;
-  default:
-    break;
-  }
-  if (due) {
+  if (writeDue(e.writeMode, m)) {
     const bool stamped = e.writeMode == 2 || (e.writeMode >= 5 && e.writeMode <= 7);
     std::string name = e.firstFileName;
     if (e.writeMode == 8)
@@ -166,13 +181,7 @@ void modelobject::writeOutputGrids(int index, int /*unused*/, int pending) {
   if (m.runEnds && e.maxGrid)
     writeOutputFile(index, e.maxGrid, true, outputFileName(e.maxFileName, ".max"));
 
-  if (e.statMode != 0) {
-    const int period = sumPeriod(e.statMode);
-    const bool sumDue = (period == 1 && m.runEnds) || (period == 2 && (m.yearEnds || m.runEnds)) ||
-                        (period == 3 && (m.monthEnds || m.runEnds)) ||
-                        (period == 4 && (m.dayEnds || m.runEnds));
-    if (sumDue) writeSumGrid(index, e, cells);
-  }
+  if (e.statMode != 0 && sumDue(e.statMode, m)) writeSumGrid(index, e, cells);
 }
 
 void modelobject::findVegetationGrids(GridRegistryEntry& e) {
@@ -306,24 +315,9 @@ void modelobject::writeOutputStack(int index) {
   if (index < 1 || index > gridRegistryLimit) return;
   GridRegistryEntry& e = registry[index];
   if ((e.writeMode == 0 && e.statMode == 0) || !e.stack) return;
-  const OutputMoment m = outputMoment();
-  bool due = false;
-  switch (e.writeMode) {
-  case 1:
-  case 2:
-    due = true;
-    break;
-  case 3:
-    due = m.runEnds;
-    break;
-  case 4:
-  case 5:
-    due = m.dayEnds || m.runEnds;
-    break;
-  default:
-    break;
-  }
-  if (!due) return;
+  const OutputMoment m = momentOf(currentDate, endMinuteIndex, getMinToIntEndHours(), monthDays);
+  // Stacks know the ones digits up to 5.
+  if (e.writeMode > 5 || !writeDue(e.writeMode, m)) return;
   const bool stamped = e.writeMode == 2 || e.writeMode == 5;
   const std::string name =
       stamped ? timeStampedStackName(e.fileName, currentDate, nextStampRepeat(e, currentDate))

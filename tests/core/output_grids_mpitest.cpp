@@ -50,6 +50,9 @@ struct OutputRun {
     stack = addEntry(s, dir + (ascii ? "/layers.stk" : "/binary.stk"), nullptr, ascii ? 5 : 1, st,
                      lastLevel);
   }
+  ~OutputRun() { releaseEntries(s); }
+  OutputRun(const OutputRun&) = delete;
+  OutputRun& operator=(const OutputRun&) = delete;
   void run() {
     GridRegistryEntry& veg = s.m.getRegistry()[entries[7]];
     s.m.setEndDate(2020, 3, 1, 12, 0);

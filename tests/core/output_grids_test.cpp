@@ -47,6 +47,9 @@ struct OutputModule {
     s.m.writeAsciiGrids = false;
     s.m.writeDoubleGrids = true;
   }
+  ~OutputModule() { releaseEntries(s); }
+  OutputModule(const OutputModule&) = delete;
+  OutputModule& operator=(const OutputModule&) = delete;
   int add(const std::string& file, long code, Stack stack = nullptr, unsigned levels = 0) {
     return addEntry(s, dir + "/" + file, g, code, stack, levels);
   }

@@ -85,6 +85,13 @@ inline int addEntry(StripModule& s, const std::string& fileName, Grid g, long wr
   return index;
 }
 
+// Frees the statistics grids of every registry entry; the grids themselves
+// belong to the module.
+inline void releaseEntries(StripModule& s) {
+  for (int i = 1; i < gridRegistryLimit; ++i)
+    if (s.m.getRegistry()[i].hasFileName) s.m.unregisterGrid(i);
+}
+
 // The cells of a binary double grid file, [0] unused, row-major from [1].
 struct DoubleGridFile {
   DoubleGridFile(const std::string& path, long ncolsArg) : ncols(ncolsArg) {
