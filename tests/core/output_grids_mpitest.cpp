@@ -132,3 +132,19 @@ TEST(OutputGridsMPI, FilesMatchThoseOfOneProcess) {
     MPI_Barrier(MPI_COMM_WORLD);
   }
 }
+
+// Rank 0 writes alone; when it fails, every process ends with its code
+// instead of waiting in the next gather.
+TEST(OutputGridsMPI, AFailedWriteEndsEveryProcess) {
+  const std::string dir = makeTestDirectory("out_mpi_failure", true);
+  OutputRun run("out_mpi_failure", ragged(worldSize()), dir, true, false);
+  const int missing = addEntry(run.s, dir + "/absent/tempr.grd", run.g, 1);
+  run.s.m.setEndDate(2020, 12, 31, 24, 0);
+  run.s.m.currentDate = date(2020, 7, 1, 1);
+  EXPECT_EQ(exitCodeOf([&] { run.s.m.writeOutputGrids(missing); }), 26);
+  if (worldRank() == 0) {
+    EXPECT_NE(run.s.m.console().find("error creating " + dir + "/absent/tempr.grd"),
+              std::string::npos);
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
+}
