@@ -1,0 +1,411 @@
+#include "meteo/meteoint.h"
+
+#include <mpi.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+#include "core/module_banner.h"
+#include "meteo/elevation_regression.h"
+#include "meteo/inverse_distance_weighting.h"
+#include "meteo/meteo_dates.h"
+#include "meteo/section_lines.h"
+#include "meteo/station_file.h"
+
+namespace {
+
+constexpr int openControlFileCode = 28;
+constexpr int gifMappingCode = 49;
+constexpr int stationHeaderCode = 68;
+constexpr int methodCode = 70;
+constexpr int gridInputMissingCode = 73;
+constexpr int datesDisagreeCode = 78;
+
+// A base name "file<variable>" reads record k of the variable at step k.
+bool isNetCDFBaseName(const std::string& name) {
+  const std::size_t open = name.find('<');
+  return open != std::string::npos && open > 0 && name.size() > open + 1 && name.back() == '>';
+}
+
+void broadcastInts(DiagStream& diag, std::vector<int>& values) {
+  long count = static_cast<long>(values.size());
+  checkMPI(diag, MPI_Bcast(&count, 1, MPI_LONG, 0, MPI_COMM_WORLD), "MPI_Bcast of the regions");
+  values.resize(static_cast<std::size_t>(count));
+  checkMPI(diag, MPI_Bcast(values.data(), static_cast<int>(count), MPI_INT, 0, MPI_COMM_WORLD),
+           "MPI_Bcast of the regions");
+}
+
+} // namespace
+
+meteointerpol::meteointerpol(int& errorCode, DiagStream* diagArg,
+                             const std::string& controlFileNameArg, const std::string& variable,
+                             const MeteoContext& context)
+    : modelobject(diagArg, controlFileNameArg, 0, context.writeAsciiGrids, context.writeDoubleGrids,
+                  context.writeNetCDFGrids, context.inputDirectory, context.outputDirectory,
+                  context.cellsPerProcess, context.haloSendList, context.haloReceiveList, 0, 0),
+      variableName(variable) {
+  moduleName = "meteointerpol (" + variable + ")";
+  errorCode = 0;
+  try {
+    HORVA_ANNOUNCE_MODULE(*diag);
+    takeContext(context);
+    readSection();
+    registerResultGrid();
+    if (method == 1 || method == 2) prepareStations();
+    if (method == 9) setGIFGeoreference(registry[1].grid, gifX0, gifY0, gifCellSize);
+  } catch (int code) {
+    errorCode = code;
+  } catch (...) {
+    errorCode = 103;
+  }
+  if (controlFile) {
+    std::fclose(controlFile);
+    controlFile = nullptr;
+  }
+}
+
+meteointerpol::~meteointerpol() { freeGrid(); }
+
+void meteointerpol::takeContext(const MeteoContext& context) {
+  registry = context.registry;
+  header = context.header;
+  rowColumnRange = context.columnRanges;
+  startDate = context.startDate;
+  const ModelDate& e = context.endDate;
+  setEndDate(e.year, e.month, e.day, e.hour, e.minute);
+  minToIntEndHours = context.minToIntEnd / 60.0;
+  outputSwitch = context.outputSwitch;
+  hruList = context.hruList;
+}
+
+void meteointerpol::readSection() {
+  controlFile = std::fopen(controlFileName.c_str(), "r");
+  if (!controlFile) {
+    *diag << "FATAL: error opening " << controlFileName << "[end-entry]";
+    throw openControlFileCode;
+  }
+  const std::string section = "[" + variableName + "]";
+  seekSection(section, true);
+  SectionLines lines(*this, controlFile, controlFileName, section);
+  const std::string of = " for the interpolation of " + variableName;
+
+  lines.next("input file" + of);
+  inputName = lines.word(0, "input file" + of);
+  lines.next("method of interpolation" + of);
+  const long m = lines.integer(0, "method of interpolation" + of);
+  if (m != 1 && m != 2 && m != 6 && m != 9) {
+    *diag << "FATAL: interpolation method " << m << " of " << variableName
+          << " is not available (methods: 1 inverse distance weighting, 2 elevation regression, 6 "
+             "grid files, 9 GIF images)"
+          << "[end-entry]";
+    throw methodCode;
+  }
+  method = static_cast<int>(m);
+  if (method == 9) {
+    lines.next("GIF-Mapping parameters" + of);
+    if (lines.leadingNumbers() < 5) {
+      *diag << "FATAL: error reading the required 5 GIF-Mapping parameters f1 "
+               "(default=8.916787e-5), x1 (0.0767528404), threshold (127), f2 "
+               "(default=6.00e-006), x2 (0.098) for interpolation of "
+            << variableName << "[end-entry]";
+      throw gifMappingCode;
+    }
+    gifF1 = lines.number(0, "f1");
+    gifX1 = lines.number(1, "x1");
+    gifThreshold = static_cast<int>(lines.number(2, "threshold"));
+    gifF2 = lines.number(3, "f2");
+    gifX2 = lines.number(4, "x2");
+    const std::string georeference = "GIF georeference x0, y0 and cell size" + of;
+    lines.next(georeference);
+    gifX0 = lines.number(0, georeference);
+    gifY0 = lines.number(1, georeference);
+    gifCellSize = lines.number(2, georeference);
+  }
+  lines.next("time step in minutes" + of);
+  timeStep = lines.integer(0, "time step in minutes" + of);
+  const std::string limitText = "lower and upper limit" + of;
+  lines.next(limitText);
+  limits.lower = lines.number(0, limitText);
+  limits.upper = lines.number(1, limitText);
+  const std::string idwText = "IDW exponent, maximum distance and maximum number of stations" + of;
+  lines.next(idwText);
+  exponent = lines.number(0, idwText);
+  maxDistance = lines.number(1, idwText);
+  maxStations = lines.integer(2, idwText);
+  const std::string regressionText = "minimum number of stations per regression region" + of;
+  lines.next(regressionText);
+  minStations = lines.integer(0, regressionText);
+  const std::string outputText = "output grid file name and write code" + of;
+  lines.next(outputText);
+  outputFileName = lines.word(0, outputText);
+  writeCode = lines.integer(1, outputText);
+
+  std::string invalid;
+  if (timeStep < 1) invalid = "the time step must be at least 1 minute";
+  if (limits.lower > limits.upper) invalid = "the lower limit lies above the upper limit";
+  if (method == 1 && !(exponent > 0.0)) invalid = "the IDW exponent must be positive";
+  if (method == 1 && !(maxDistance > 0.0)) invalid = "the maximum distance must be positive";
+  if (method == 1 && maxStations < 1) invalid = "the maximum number of stations must be at least 1";
+  if (method == 2 && minStations < 1)
+    invalid = "the minimum number of stations per region must be at least 1";
+  if (!invalid.empty()) {
+    *diag << "FATAL: error in control file, section " << section << ": " << invalid
+          << "[end-entry]";
+    throw methodCode;
+  }
+}
+
+void meteointerpol::registerResultGrid() {
+  if (findGrid(variableName, 1) > 0) {
+    *diag << "FATAL: " << variableName
+          << " is a meteorological variable of [meteo_names] and a standard grid at once; give it "
+             "either as an interpolated variable or as a standard grid"
+          << "[end-entry]";
+    throw methodCode;
+  }
+  requireGrid("[zone_grid]");
+  const long nrows = header.nrows;
+  firstHeldRow = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
+  lastHeldRow = mpiRank == 0 ? nrows : std::min(nrows, header.lastRow + 1);
+  grid = matrix(firstHeldRow, lastHeldRow, 1, header.ncols, nrows);
+  for (long r = firstHeldRow; r <= lastHeldRow; ++r)
+    std::fill(grid[r], grid[r] + header.ncols + 1, header.nodata);
+  const int index = firstFreeRegistryIndex();
+  registerGrid(index, outputFileName, grid, nullptr, 0, variableName, writeCode, firstHeldRow,
+               lastHeldRow);
+  gridIndex = index;
+}
+
+void meteointerpol::prepareStations() {
+  InterpolationCells cells;
+  cells.firstRow = std::max(1L, header.firstRow);
+  cells.lastRow = std::min(header.nrows, header.lastRow);
+  cells.ncols = header.ncols;
+  cells.nodata = header.nodata;
+  cells.columnRanges = rowColumnRange;
+  cells.zone = registry[1].grid;
+  cells.coordX = registry[requireGrid("CoordX")].grid;
+  cells.coordY = registry[requireGrid("CoordY")].grid;
+  cells.cellSizeX = registry[requireGrid("CellSizeX")].grid;
+  cells.cellSizeY = registry[requireGrid("CellSizeY")].grid;
+
+  StationFile::Settings settings;
+  settings.path = inputName;
+  prependDirectory(inputDirectory, settings.path);
+  settings.variable = variableName;
+  settings.start = startDate;
+  settings.end = endDate;
+  settings.timeStep = timeStep;
+  settings.needsElevation = method == 2;
+  stations = std::make_unique<StationFile>(*diag, settings);
+  if (stations->stationCount() > InverseDistanceWeighting::maxStationCount) {
+    *diag << "FATAL: station file " << settings.path << " (interpolation of " << variableName
+          << "): " << stations->stationCount() << " stations, at most "
+          << InverseDistanceWeighting::maxStationCount << " are possible"
+          << "[end-entry]";
+    throw stationHeaderCode;
+  }
+  stationValues.assign(static_cast<std::size_t>(stations->stationCount()), 0.0);
+  if (method == 1) {
+    InverseDistanceWeighting::Parameters p;
+    p.exponent = exponent;
+    p.maxDistance = maxDistance;
+    p.maxStations = maxStations;
+    idw = std::make_unique<InverseDistanceWeighting>(cells, stations->stationX(),
+                                                     stations->stationY(), p);
+  } else {
+    prepareRegression(cells);
+  }
+}
+
+void meteointerpol::prepareRegression(const InterpolationCells& cells) {
+  RegionGrids regions;
+  regions.region[0] = registry[requireGrid("regression_regions")].grid;
+  regions.weight[0] = registry[requireGrid("regression_weights1")].grid;
+  for (int i = 1; i < 3; ++i) {
+    const std::string k = std::to_string(i + 1);
+    const int region = findGrid("regression_regions" + k, 1);
+    const int weight = findGrid("regression_weights" + k, 1);
+    if (region > 0 && weight > 0) {
+      regions.region[i] = registry[region].grid;
+      regions.weight[i] = registry[weight].grid;
+    }
+  }
+  Grid elevation = registry[requireGrid("[elevation_model]")].grid;
+
+  // Rank 0 holds every row of the region grid and decides for everyone.
+  std::vector<int> codes;
+  std::vector<int> stationRegion;
+  const int code = mpiRank != 0 ? 0 : catchExitCode([&] {
+    codes = ElevationRegression::regionCodes(registry[1].grid, regions.region[0], header.nrows,
+                                             header.ncols, header.nodata);
+    stationRegion =
+        ElevationRegression::stationRegions(header, registry[1].grid, regions.region[0], codes,
+                                            stations->stationX(), stations->stationY());
+  });
+  shareExitCode(*diag, code);
+  broadcastInts(*diag, codes);
+  broadcastInts(*diag, stationRegion);
+  regression = std::make_unique<ElevationRegression>(
+      cells, elevation, regions, codes, stationRegion, stations->stationZ(), minStations);
+}
+
+ModelDate meteointerpol::getNextDate() const {
+  return stepCount == 0 ? startDate : addMinutes(currentDate, timeStep);
+}
+
+bool meteointerpol::isAtEnd() const {
+  return stepCount > 0 && currentDate.minuteIndex() >= endMinuteIndex;
+}
+
+void meteointerpol::rewind() {
+  stepCount = 0;
+  currentDate = ModelDate{};
+  if (stations) stations->rewind();
+}
+
+void meteointerpol::interpolate(const ModelDate& date) {
+  const ModelDate expected = getNextDate();
+  if (!sameDate(date, expected)) {
+    *diag << "FATAL: the dates of the meteorological interpolators disagree: the step of "
+          << formatDate(date) << " is not the next step of the interpolation of " << variableName
+          << ", which is " << formatDate(expected) << " (time step " << timeStep << " minutes)"
+          << "[end-entry]";
+    throw datesDisagreeCode;
+  }
+  newValues = true;
+  if (method == 1 || method == 2)
+    interpolateStations(date);
+  else
+    readStepGrid(date);
+  currentDate = date;
+  ++stepCount;
+  if (outputSwitch == 1) logSummary();
+}
+
+void meteointerpol::interpolateStations(const ModelDate& date) {
+  stations->read(date, stationValues);
+  usableStations = 0;
+  if (method == 2)
+    usableStations =
+        ElevationRegression::usableStations(stationValues, stations->stationZ(), header.nodata);
+  else
+    for (double v : stationValues) usableStations += v > missingStationValue ? 1 : 0;
+  if (usableStations == 0) {
+    *diag << "WARNING: no station of the interpolation of " << variableName << " has a value at "
+          << formatDate(date) << "; the grid of the step before is kept"
+          << "[end-entry]";
+    newValues = false;
+    return;
+  }
+  if (method == 1)
+    idw->fill(stationValues, limits, grid);
+  else
+    regression->fill(stationValues, limits, grid);
+  MPIExchangeGridHalo(gridIndex);
+}
+
+std::string meteointerpol::stepFileName(const ModelDate& date) const {
+  if (isNetCDFBaseName(inputName)) return inputName + std::to_string(stepCount);
+  char stamp[64];
+  if (timeStep < 60)
+    std::snprintf(stamp, sizeof stamp, "_%04ld%02ld%02ld%02ld%02ld", date.year, date.month,
+                  date.day, date.hour, date.minute);
+  else
+    std::snprintf(stamp, sizeof stamp, "_%04ld%02ld%02ld%02ld", date.year, date.month, date.day,
+                  date.hour);
+  return inputName + stamp;
+}
+
+void meteointerpol::readStepGrid(const ModelDate& date) {
+  const std::string name = stepFileName(date);
+  std::string path = name.substr(0, isNetCDFBaseName(inputName) ? name.find('<') : name.size());
+  prependDirectory(inputDirectory, path);
+  int code = 0;
+  if (mpiRank == 0) {
+    FILE* probe = std::fopen(path.c_str(), "rb");
+    if (probe) {
+      std::fclose(probe);
+    } else {
+      *diag << "FATAL: the grid file " << path << " for the interpolation of " << variableName
+            << " at " << formatDate(date) << " does not exist or cannot be read"
+            << "[end-entry]";
+      code = gridInputMissingCode;
+    }
+  }
+  shareExitCode(*diag, code);
+  readGrid(name, grid, 0, false, false, false, 1, false, true, 0.0);
+  const double nodata = header.nodata;
+#pragma omp parallel for schedule(runtime)
+  for (long r = firstHeldRow; r <= lastHeldRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c)
+      if (grid[r][c] != nodata) grid[r][c] = limits.clamp(grid[r][c]);
+}
+
+void meteointerpol::logSummary() {
+  const int regionsIndex = findGrid("MPIRegions", 1);
+  Grid owners = regionsIndex > 0 ? registry[regionsIndex].grid : nullptr;
+  Grid zone = registry[1].grid;
+  const double nodata = header.nodata;
+  const double rank = mpiRank;
+  double sums[2] = {0.0, 0.0}; // count, sum
+  double low = 1e300;
+  double high = -1e300;
+  const long first = std::max(1L, header.firstRow);
+  const long last = std::min(header.nrows, header.lastRow);
+  for (long r = first; r <= last; ++r) {
+    const long from = rowColumnRange ? std::max(1L, rowColumnRange[r].first) : 1;
+    const long to = rowColumnRange ? std::min(header.ncols, rowColumnRange[r].last) : header.ncols;
+    for (long c = from; c <= to; ++c) {
+      const double v = grid[r][c];
+      if (zone[r][c] == nodata || v == nodata || (owners && owners[r][c] != rank)) continue;
+      sums[0] += 1.0;
+      sums[1] += v;
+      low = std::min(low, v);
+      high = std::max(high, v);
+    }
+  }
+  double total[2] = {0.0, 0.0};
+  checkMPI(*diag, MPI_Reduce(sums, total, 2, MPI_DOUBLE, MPI_SUM, 0, MPI_COMM_WORLD),
+           "MPI_Reduce of the grid summary");
+  checkMPI(*diag,
+           MPI_Reduce(mpiRank == 0 ? MPI_IN_PLACE : &low, &low, 1, MPI_DOUBLE, MPI_MIN, 0,
+                      MPI_COMM_WORLD),
+           "MPI_Reduce of the grid summary");
+  checkMPI(*diag,
+           MPI_Reduce(mpiRank == 0 ? MPI_IN_PLACE : &high, &high, 1, MPI_DOUBLE, MPI_MAX, 0,
+                      MPI_COMM_WORLD),
+           "MPI_Reduce of the grid summary");
+  *diag << "INFO: " << variableName << " at " << formatDate(currentDate) << ": ";
+  if (total[0] > 0.0)
+    *diag << "mean " << total[1] / total[0] << ", minimum " << low << ", maximum " << high
+          << " over " << static_cast<long>(total[0]) << " cells";
+  else
+    *diag << "no cell with a value";
+  if (stations)
+    *diag << "; " << usableStations << " of " << stations->stationCount()
+          << " stations with a value";
+  *diag << "[end-entry]";
+}
+
+void meteointerpol::writeInterpolatedGrid() { writeOutputGrids(gridIndex, 1, 0); }
+
+void meteointerpol::freeGrid() {
+  if (!grid) return;
+  if (registry && gridIndex > 0) unregisterGrid(gridIndex);
+  free_matrix(grid, firstHeldRow, lastHeldRow, 1, header.ncols);
+  grid = nullptr;
+  gridIndex = 0;
+}
+
+void meteointerpol::releaseModule() {
+  if (released) return;
+  released = true;
+  freeGrid();
+  stations.reset();
+  idw.reset();
+  regression.reset();
+  modelobject::releaseModule();
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/modelobject.h"
+#include "meteo/interpolation_cells.h"
+#include "meteo/meteo_context.h"
+
+class ElevationRegression;
+class InverseDistanceWeighting;
+class StationFile;
+
+// The interpolator of one meteorological variable: every time step it
+// fills the registry grid of the variable's name from station values or
+// grid files, as the control-file section "[" + name + "]" says:
+//
+//   stations_t.txt    input file (station file, or base name of the grids)
+//   1                 method: 1 inverse distance weighting, 2 elevation
+//                     regression, 6 one grid file per step, 9 one GIF
+//                     image per step
+//   (method 9 only)   f1 x1 threshold f2 x2 of the GIF-Mapping
+//   (method 9 only)   x0 y0 cell size of the GIF images
+//   60                time step in minutes
+//   -50 50            lower and upper limit of the result
+//   2 50000 8         IDW exponent, maximum distance, maximum number of stations
+//   3                 minimum number of stations per regression region
+//   temp.asc 22       output grid file name and write code
+//
+// The grid is registered like a standard grid: rank 0 holds every row, the
+// other processes their strip with a halo row on each side. Each process
+// computes the valid cells of its strip rows and completes the halo rows.
+class meteointerpol : public modelobject {
+public:
+  // Reads the section of the variable, registers its grid, checks the
+  // station file (methods 1 and 2) and prepares the interpolation.
+  // Collective. Never throws: errorCode is 0 after a successful
+  // construction, else the exit code (103 for a failure that is not one of
+  // the model's codes); the caller throws it on and deletes the object.
+  meteointerpol(int& errorCode, DiagStream* diag, const std::string& controlFileName,
+                const std::string& variableName, const MeteoContext& context);
+  ~meteointerpol() override;
+  meteointerpol(const meteointerpol&) = delete;
+  meteointerpol& operator=(const meteointerpol&) = delete;
+
+  // --- time loop -----------------------------------------------------------
+  // The date of the step to come: the start date, then one time step after
+  // the step interpolated last.
+  ModelDate getNextDate() const;
+  // Collective: fills the grid for the date, which must be the next date of
+  // this interpolator (code 78 otherwise). A step in which no station has a
+  // value keeps the grid of the step before.
+  void interpolate(const ModelDate& date);
+  // True once the step interpolated last lies at or after the end date
+  // (which `setEndDate` may move).
+  bool isAtEnd() const;
+  // Starts again at the start date (spin-up).
+  void rewind();
+  // Collective: writes the grid and its statistics grids as the write code
+  // asks, at the date of the step interpolated last.
+  void writeInterpolatedGrid();
+  // Unregisters and frees the grid, then releases the module.
+  void releaseModule() override;
+
+  // --- accessors -------------------------------------------------------------
+  const std::string& getVariableName() const { return variableName; }
+  int getMethod() const { return method; }
+  long getTimeStep() const { return timeStep; }
+  int getGridIndex() const { return gridIndex; }
+  Grid getGrid() const { return grid; }
+  // False when the step interpolated last kept the grid of the step before
+  // (no station had a value).
+  bool hasNewValues() const { return newValues; }
+  // Rows whose cells hold the values of the last step: the strip rows and
+  // the halo rows next to them.
+  long getFirstCurrentRow() const { return std::max(1L, header.firstRow - 1); }
+  long getLastCurrentRow() const { return std::min(header.nrows, header.lastRow + 1); }
+
+private:
+  void takeContext(const MeteoContext& context);
+  void readSection();
+  void registerResultGrid();
+  void prepareStations();
+  void prepareRegression(const InterpolationCells& cells);
+  void interpolateStations(const ModelDate& date);
+  void readStepGrid(const ModelDate& date);
+  std::string stepFileName(const ModelDate& date) const;
+  void logSummary();
+  void freeGrid();
+
+  std::string variableName;
+  // From the section.
+  std::string inputName;
+  int method = 0;
+  long timeStep = 0;
+  ValueLimits limits;
+  double exponent = 2.0;
+  double maxDistance = 0.0;
+  long maxStations = 1;
+  long minStations = 1;
+  std::string outputFileName;
+  long writeCode = 0;
+
+  int outputSwitch = 0;
+  const std::vector<HRUClass*>* hruList = nullptr;
+
+  Grid grid = nullptr;
+  int gridIndex = 0;
+  long firstHeldRow = 1; // rows of the grid
+  long lastHeldRow = 0;
+  bool released = false;
+
+  long stepCount = 0; // steps since the start date
+  bool newValues = false;
+  std::unique_ptr<StationFile> stations;
+  std::vector<double> stationValues;
+  long usableStations = 0; // in the step interpolated last
+  std::unique_ptr<InverseDistanceWeighting> idw;
+  std::unique_ptr<ElevationRegression> regression;
+};

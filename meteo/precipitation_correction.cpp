@@ -1,0 +1,120 @@
+#include "meteo/precipitation_correction.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "core/diag_stream.h"
+#include "core/module_banner.h"
+#include "meteo/meteoint.h"
+#include "meteo/section_lines.h"
+
+namespace {
+
+constexpr int openControlFileCode = 28;
+constexpr int correctionCode = 76;
+
+} // namespace
+
+precicorrclass::precicorrclass(int& errorCode, DiagStream* diagArg,
+                               const std::string& controlFileNameArg, const MeteoContext& context,
+                               const std::vector<meteointerpol*>& interpolators, bool routingOnly)
+    : modelobject(diagArg, controlFileNameArg, 0, context.writeAsciiGrids, context.writeDoubleGrids,
+                  context.writeNetCDFGrids, context.inputDirectory, context.outputDirectory,
+                  context.cellsPerProcess, context.haloSendList, context.haloReceiveList, 0, 0) {
+  moduleName = "precipitation_correction";
+  registry = context.registry;
+  header = context.header;
+  errorCode = 0;
+  try {
+    HORVA_ANNOUNCE_MODULE(*diag);
+    if (!routingOnly) {
+      readSection();
+      if (active) findInterpolators(interpolators);
+    }
+  } catch (int code) {
+    errorCode = code;
+  } catch (...) {
+    errorCode = 103;
+  }
+  if (controlFile) {
+    std::fclose(controlFile);
+    controlFile = nullptr;
+  }
+}
+
+void precicorrclass::readSection() {
+  controlFile = std::fopen(controlFileName.c_str(), "r");
+  if (!controlFile) {
+    *diag << "FATAL: error opening " << controlFileName << "[end-entry]";
+    throw openControlFileCode;
+  }
+  const std::string section = "[precipitation_correction]";
+  if (seekSection(section, false) == 0) return;
+  SectionLines lines(*this, controlFile, controlFileName, section);
+  lines.next("switch of the precipitation correction");
+  active = lines.integer(0, "switch of the precipitation correction") != 0;
+  if (!active) return;
+  lines.next("rain correction a and b");
+  rainA = lines.number(0, "rain correction a and b");
+  rainB = lines.number(1, "rain correction a and b");
+  lines.next("snow correction a and b");
+  snowA = lines.number(0, "snow correction a and b");
+  snowB = lines.number(1, "snow correction a and b");
+  lines.next("rain/snow threshold temperature");
+  threshold = lines.number(0, "rain/snow threshold temperature");
+  lines.next("half-width of the rain/snow transition");
+  halfWidth = lines.number(0, "half-width of the rain/snow transition");
+  if (halfWidth < 0.0) {
+    *diag << "FATAL: error in control file, section " << section
+          << ": the half-width of the rain/snow transition (" << halfWidth
+          << ") must not be negative"
+          << "[end-entry]";
+    throw correctionCode;
+  }
+}
+
+void precicorrclass::findInterpolators(const std::vector<meteointerpol*>& interpolators) {
+  for (meteointerpol* i : interpolators) {
+    if (i->getVariableName() == "precipitation") precipitation = i;
+    if (i->getVariableName() == "temperature") temperature = i;
+    if (i->getVariableName() == "wind_speed") windSpeed = i;
+  }
+  const std::pair<const char*, meteointerpol*> required[] = {{"precipitation", precipitation},
+                                                             {"temperature", temperature}};
+  for (const auto& [name, found] : required) {
+    if (found) continue;
+    *diag << "FATAL: the precipitation correction needs an interpolator for " << name << ": give "
+          << name << " in [meteo_names] with its section, or switch the correction "
+          << "off in [precipitation_correction]"
+          << "[end-entry]";
+    throw correctionCode;
+  }
+}
+
+double precicorrclass::factor(double t, double u) const {
+  double snow = 0.0;
+  if (t <= threshold - halfWidth)
+    snow = 1.0;
+  else if (t < threshold + halfWidth)
+    snow = (threshold + halfWidth - t) / (2.0 * halfWidth);
+  return snow * (1.0 + snowA + snowB * u) + (1.0 - snow) * (1.0 + rainA + rainB * u);
+}
+
+void precicorrclass::correct() {
+  if (!active || !precipitation->hasNewValues()) return;
+  Grid p = precipitation->getGrid();
+  Grid t = temperature->getGrid();
+  Grid u = windSpeed ? windSpeed->getGrid() : nullptr;
+  const double nodata = header.nodata;
+  const long ncols = header.ncols;
+  const long first = precipitation->getFirstCurrentRow();
+  const long last = precipitation->getLastCurrentRow();
+#pragma omp parallel for schedule(runtime)
+  for (long r = first; r <= last; ++r) {
+    for (long c = 1; c <= ncols; ++c) {
+      if (p[r][c] == nodata || t[r][c] == nodata) continue;
+      const double wind = u && u[r][c] != nodata ? u[r][c] : 0.0;
+      p[r][c] *= factor(t[r][c], wind);
+    }
+  }
+}
