@@ -54,7 +54,8 @@ meteointerpol::meteointerpol(int& errorCode, DiagStream* diagArg,
     readSection();
     registerResultGrid();
     if (method == 1 || method == 2) prepareStations();
-    if (method == 9) setGIFGeoreference(registry[1].grid, gifX0, gifY0, gifCellSize);
+    // Grid files take the zone grid as the reference of their cells.
+    if (method == 6 || method == 9) setGIFGeoreference(registry[1].grid, gifX0, gifY0, gifCellSize);
   } catch (int code) {
     errorCode = code;
   } catch (...) {
@@ -337,11 +338,18 @@ void meteointerpol::readStepGrid(const ModelDate& date) {
   }
   shareExitCode(*diag, code);
   readGrid(name, grid, 0, false, false, false, 1, false, true, 0.0);
+  // Like the interpolated grids, the grid holds values inside the zone grid
+  // only.
+  const GridRegistryEntry& zone = registry[1];
+  const long first = std::max(firstHeldRow, zone.firstRow);
+  const long last = std::min(lastHeldRow, zone.lastRow);
   const double nodata = header.nodata;
 #pragma omp parallel for schedule(runtime)
-  for (long r = firstHeldRow; r <= lastHeldRow; ++r)
-    for (long c = 1; c <= header.ncols; ++c)
-      if (grid[r][c] != nodata) grid[r][c] = limits.clamp(grid[r][c]);
+  for (long r = first; r <= last; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      double& v = grid[r][c];
+      v = zone.grid[r][c] == nodata ? nodata : (v == nodata ? nodata : limits.clamp(v));
+    }
 }
 
 void meteointerpol::logSummary() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 
@@ -154,7 +155,11 @@ MeteoRun::MeteoRun(const std::string& name, const std::string& sections,
                    const std::vector<std::string>& mask, const CellFunction& elevation)
     : directory(std::make_unique<SpeedDirectory>(name, "1")) {
   writeFile(directory->controlFile(), controlFileText(0) + "\n" + sections);
-  for (const auto& [file, text] : files) writeFile(file, text);
+  for (const auto& [file, text] : files) {
+    const std::filesystem::path parent = std::filesystem::path(file).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent);
+    writeFile(file, text);
+  }
   model = std::make_unique<MeteoModel>(directory->controlFile(), mask, 0.0, 0.0, 1000.0, elevation);
   context = model->context(ModelDate{0, 0, 1, 4, 2015}, ModelDate{0, 3, 1, 4, 2015});
 }
