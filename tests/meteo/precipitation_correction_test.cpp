@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "meteo/meteoint.h"
+#include "meteo/precipitation_correction.h"
+#include "tests/meteo/meteo_model.h"
+
+namespace {
+
+const std::string correction = "[precipitation_correction]\n"
+                               "1          switch\n"
+                               "0.05 0.01  rain correction a and b\n"
+                               "0.3 0.04   snow correction a and b\n"
+                               "0.5        rain/snow threshold temperature\n"
+                               "1.0        half-width of the transition\n\n";
+
+StationTable table(const std::vector<double>& x, const std::vector<std::vector<double>>& lines) {
+  StationTable t;
+  t.x = x;
+  t.y.assign(x.size(), 4500.0);
+  t.values = lines;
+  return t;
+}
+
+std::string sections(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) {
+    InterpolatorSection s;
+    s.name = name;
+    s.input = name + ".txt";
+    text += s.text();
+  }
+  return text;
+}
+
+// Precipitation 2 mm everywhere (none in the third step), temperatures from
+// -3 in the west to 4 degrees in the east, wind 3 m/s.
+std::vector<std::pair<std::string, std::string>> inputs() {
+  return {{"precipitation.txt", table({5000}, {{2}, {2}, {-9999}, {1}}).text()},
+          {"temperature.txt", table({500, 9500}, {{-3, 4}, {-3, 4}, {-3, 4}, {0, 0}}).text()},
+          {"wind_speed.txt", table({5000}, {{3}, {3}, {3}, {3}}).text()}};
+}
+
+struct Interpolators {
+  std::vector<std::unique_ptr<meteointerpol>> owned;
+  std::vector<meteointerpol*> list;
+  Interpolators(MeteoRun& run, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+      int code = 0;
+      owned.push_back(run.interpolator(name, code));
+      EXPECT_EQ(code, 0) << name << "\n" << run.console();
+      list.push_back(owned.back().get());
+    }
+  }
+  void step(MeteoRun& run) {
+    for (meteointerpol* i : list) run.step(*i);
+  }
+};
+
+TEST(precicorrclass, WeighsRainAndSnowCorrectionsByTheSnowFraction) {
+  const std::vector<std::string> names = {"precipitation", "temperature"};
+  MeteoRun run("correction_factor", sections(names) + correction, inputs());
+  Interpolators interpolators(run, names);
+  int code = 0;
+  precicorrclass c(code, run.model->getDiag(), run.directory->controlFile(), run.context,
+                   interpolators.list, false);
+  ASSERT_EQ(code, 0) << run.console();
+  ASSERT_TRUE(c.isActive());
+  const double rain = 1.05, snow = 1.3;
+  struct Case {
+    double t, u, expected;
+  };
+  const Case cases[] = {
+      {-5.0, 0.0, snow},
+      {-0.5, 0.0, snow}, // threshold - half-width: all snow
+      {0.5, 0.0, 0.5 * snow + 0.5 * rain},
+      {1.0, 0.0, 0.25 * snow + 0.75 * rain},
+      {1.5, 0.0, rain}, // threshold + half-width: all rain
+      {-5.0, 3.0, snow + 0.12},
+      {8.0, 3.0, rain + 0.03},
+      {0.5, 2.0, 0.5 * (snow + 0.08) + 0.5 * (rain + 0.02)},
+  };
+  for (const Case& k : cases)
+    EXPECT_NEAR(c.factor(k.t, k.u), k.expected, 1e-14) << k.t << " " << k.u;
+}
+
+TEST(precicorrclass, CorrectsThePrecipitationOfEveryCellOnce) {
+  const std::vector<std::string> names = {"precipitation", "temperature", "wind_speed"};
+  MeteoRun run("correction_cells", sections(names) + correction, inputs());
+  Interpolators interpolators(run, names);
+  int code = 0;
+  precicorrclass c(code, run.model->getDiag(), run.directory->controlFile(), run.context,
+                   interpolators.list, false);
+  ASSERT_EQ(code, 0) << run.console();
+  Grid p = interpolators.list[0]->getGrid();
+  Grid t = interpolators.list[1]->getGrid();
+  const MeteoModel& m = *run.model;
+  std::vector<double> corrected;
+  for (int step = 0; step < 3; ++step) {
+    interpolators.step(run);
+    c.correct();
+    for (long r = 1; r <= m.header.nrows; ++r)
+      for (long col = 1; col <= m.header.ncols; ++col) {
+        if (!m.valid(r, col)) {
+          EXPECT_EQ(p[r][col], -9999.0);
+          continue;
+        }
+        // The third step has no precipitation value: its grid is that of the
+        // second step, already corrected.
+        EXPECT_DOUBLE_EQ(p[r][col], 2.0 * c.factor(t[r][col], 3.0)) << step;
+      }
+  }
+  // The temperature stations lie in cells (4, 1) and (4, 10): snow at -3
+  // degrees, rain at 4 degrees, with 3 m/s of wind.
+  EXPECT_DOUBLE_EQ(p[4][1], 2.0 * (1.3 + 0.04 * 3.0));
+  EXPECT_DOUBLE_EQ(p[4][10], 2.0 * (1.05 + 0.01 * 3.0));
+}
+
+TEST(precicorrclass, StaysOffWithoutSectionSwitchOrInRoutingOnlyRuns) {
+  const std::vector<std::string> names = {"precipitation", "temperature"};
+  const std::string off = "[precipitation_correction]\n0 switch\n";
+  struct Case {
+    std::string section;
+    bool routingOnly;
+  };
+  const Case cases[] = {{"", false}, {off, false}, {correction, true}};
+  for (const Case& k : cases) {
+    MeteoRun run("correction_off", sections(names) + k.section, inputs());
+    Interpolators interpolators(run, names);
+    int code = 0;
+    precicorrclass c(code, run.model->getDiag(), run.directory->controlFile(), run.context,
+                     interpolators.list, k.routingOnly);
+    ASSERT_EQ(code, 0) << run.console();
+    EXPECT_FALSE(c.isActive());
+    interpolators.step(run);
+    c.correct();
+    EXPECT_EQ(interpolators.list[0]->getGrid()[4][4], 2.0);
+  }
+}
+
+TEST(precicorrclass, NeedsTheTemperatureInterpolator) {
+  struct Case {
+    std::vector<std::string> names;
+    std::string section;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"precipitation"},
+       correction,
+       "the precipitation correction needs an interpolator for "
+       "temperature"},
+      {{"temperature"},
+       correction,
+       "the precipitation correction needs an interpolator for "
+       "precipitation"},
+      {{"precipitation", "temperature"},
+       "[precipitation_correction]\n1\n0 0\n0 0\n0\n-1 half-width\n",
+       "[precipitation_correction]: the half-width of the rain/snow transition (-1) must not be "
+       "negative"},
+  };
+  for (const Case& k : cases) {
+    MeteoRun run("correction_faults", sections(k.names) + k.section, inputs());
+    Interpolators interpolators(run, k.names);
+    int code = 0;
+    precicorrclass c(code, run.model->getDiag(), run.directory->controlFile(), run.context,
+                     interpolators.list, false);
+    EXPECT_EQ(code, 76);
+    EXPECT_NE(run.console().find(k.message), std::string::npos) << run.console();
+  }
+}
+
+} // namespace
