@@ -1,17 +1,23 @@
 #include "config/defaultini.h"
 
+#include <algorithm>
+
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 
 defaultini::defaultini(int& errorCode, DiagStream* diagArg, const std::string& controlFileNameArg,
-                       GridRegistryEntry* registryArg)
+                       StatisticTableEntry* statisticTableArg, int statisticTableSizeArg,
+                       int modelVariantArg, GridRegistryEntry* registryArg)
     : modelobject(diagArg, controlFileNameArg, 0, false, false, false, "", "", nullptr, nullptr,
-                  nullptr, 0, 0) {
+                  nullptr, 0, 0),
+      statisticTable(statisticTableArg), statisticTableSize(statisticTableSizeArg),
+      modelVariant(modelVariantArg) {
   errorCode = 0;
   moduleName = "defaults";
   registry = registryArg;
   try {
     HORVA_ANNOUNCE_MODULE(*diag);
+    internName.reserve(2400);
   } catch (int code) {
     errorCode = code;
   } catch (...) {
@@ -19,7 +25,54 @@ defaultini::defaultini(int& errorCode, DiagStream* diagArg, const std::string& c
   }
 }
 
-defaultini::~defaultini() { releaseDecompositionGrids(); }
+defaultini::~defaultini() {
+  try {
+    FreeMemory();
+  } catch (...) {
+    // A destructor must not throw; the teardown's own failure was logged.
+  }
+}
+
+void defaultini::FreeMemory() {
+  if (released) return;
+  released = true;
+  // The external coupling releases its names, lists and grids here, the
+  // parameter tables their records and work arrays, and the land-use
+  // parameter grids write their stack under its file name with "_End".
+  irrigationTable.clear();
+  releaseGridStore();
+  zoneRanks.clear();
+  zoneRecords.clear();
+  columnRanges.clear();
+  rowColumnRange = nullptr;
+  inputDirectory.clear();
+  outputDirectory.clear();
+  releaseModule();
+}
+
+// Entries 1 .. gridCount + 2 are the reader's: the zone grid, the elevation
+// model, the standard grids and every grid it registered after them.
+void defaultini::releaseGridStore() {
+  releaseDecompositionGrids();
+  for (StandardGrid& g : standardGrids) {
+    if (g.setupValues) free_matrix(g.setupValues, g.setupFirstRow, g.setupLastRow, 1, header.ncols);
+    g.setupValues = nullptr;
+  }
+  if (!registry) return;
+  const int last = std::min(gridCount + 2, gridRegistryLimit - 1);
+  for (int index = 1; index <= last; ++index) {
+    GridRegistryEntry& e = registry[index];
+    if (e.grid) free_matrix(e.grid, e.firstRow, e.lastRow, 1, header.ncols);
+    if (e.stack) free_three_d_matrix(e.stack, e.firstRow, e.lastRow);
+    if (e.hasFileName || e.hasName) unregisterGrid(index);
+  }
+  zoneGrid = nullptr;
+  elevationGrid = nullptr;
+  iceFirnGrid = nullptr;
+  soilStorageGrid = nullptr;
+  landuseLayerGrids.clear();
+  landuseLayerCount = 0;
+}
 
 // The teardown of the whole grid store may already have released these
 // entries; only grids still registered here are ours to free.

@@ -4,10 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "config/global_parameters.h"
 #include "config/irrigation_table.h"
 #include "config/river_links.h"
+#include "config/standard_grid.h"
 #include "core/grid_types.h"
 #include "core/modelobject.h"
+#include "core/statistic_table.h"
 
 // The control-file reader: the global settings and the common grid store,
 // built by a staged set-up that every MPI process runs in step. This part
@@ -15,12 +18,68 @@
 // codes.
 class defaultini : public modelobject {
 public:
-  // errorCode is 0 after a successful construction, else the exit code.
+  // Never throws: errorCode is 0 after a successful construction, else the
+  // exit code (103 for a failure that is not one). The driver passes model
+  // variant 2.
   defaultini(int& errorCode, DiagStream* diag, const std::string& controlFileName,
+             StatisticTableEntry* statisticTable, int statisticTableSize, int modelVariant,
              GridRegistryEntry* registry);
   ~defaultini() override;
   defaultini(const defaultini&) = delete;
   defaultini& operator=(const defaultini&) = delete;
+
+  // ===== Staged set-up (config/staged_setup.cpp) ==============================
+  // Runs the set-up step the counter names and returns the next one; after
+  // the last step done becomes 1. Every process calls it equally often.
+  virtual int initStep(int& done);
+  // Hands the settings over to the driver once, after the set-up; the
+  // reader gives up its ".intern" name. Returns 0.
+  virtual int getGlobalParameters(GlobalParameters& driver);
+  // Reads the switch of "[radiation_correction]" from the open control file.
+  virtual void readRadiationCorrection();
+  // The highest elevation of the domain (set-up step 12).
+  virtual double getMaxElevation() const { return maxElevation; }
+  // Teardown: releases the grid store and the tables; idempotent.
+  virtual void FreeMemory();
+
+  int getModelVariant() const { return modelVariant; }
+  int getRadiationCorrection() const { return radiationCorrection; }
+  // The land-use grid and its layers: element 0 the grid "landuse", 1 .. n
+  // the layers; empty when there is no land-use grid.
+  const std::vector<Grid>& getLanduseLayerGrids() const { return landuseLayerGrids; }
+  int getLanduseLayers() const { return landuseLayerCount; }
+  // ===== end of staged set-up ===================================================
+
+  // ===== Zone grid, elevation model, standard and variable grids ================
+  // (config/standard_grids.cpp, grid_header_probe.cpp, grid_store.cpp)
+  // Reads "[zone_grid]", "[elevation_model]" and "[standard_grids]" from the
+  // open control file into registry entries 1, 2 and 3 .. n + 2 (names and
+  // settings; the grids come in set-up steps 6 to 8). Returns n.
+  virtual int readStandardGrids();
+  // Rank 0: the grid header from the zone grid's file (ASCII or binary).
+  virtual void readGridHeader(int& ncols, int& nrows, double& xllcorner, double& yllcorner,
+                              double& cellsize, double& nodata);
+  // Reads "[variable_grids]" and reads or creates and registers its grids.
+  // Collective. Returns their number.
+  virtual int readVariableGrids();
+  // The largest value of a registered grid over the domain, nodata when it
+  // holds none. Collective.
+  virtual double globalGridMaximum(int index);
+  // Sets cell (row, column) of grid to the mean of its neighbours that hold
+  // data; unchanged when none does.
+  virtual void neighbourhoodMean(long row, long column, Grid grid);
+  // Takes the registered grid "ice_firn" when there is one.
+  virtual void check_ice_firn_grid();
+
+  int getStandardGridCount() const { return standardGridCount; }
+  // The reader's grids occupy entries 3 .. getGridCount() + 2.
+  int getGridCount() const { return gridCount; }
+  const std::vector<StandardGrid>& getStandardGrids() const { return standardGrids; }
+  int getVariableGridCount() const { return variableGridCount; }
+  int getFirstVariableGrid() const { return firstVariableGrid; }
+  Grid getIceFirnGrid() const { return iceFirnGrid; }
+  Grid getSoilStorageGrid() const { return soilStorageGrid; }
+  // ===== end of zone grid, elevation model, standard and variable grids ==========
 
   // Gives every process one run of valid cells in row order, in proportion
   // to its speed, keeping river links whole; registers "MPIRegions",
@@ -75,9 +134,36 @@ protected:
   // --- end of irrigation tables ------------------------------------------------
 
 protected:
-  // Number of grids the reader holds after entries 1 and 2; they occupy
-  // entries 3 .. gridCount + 2.
+  // Set-up state.
+  int setupStep = 0;
+  std::string internName; // the ".intern" copy, until the driver takes it
+  StatisticTableEntry* statisticTable = nullptr;
+  int statisticTableSize = 0;
+  int modelVariant = 2;
+  int radiationCorrection = 0;
+  double maxElevation = 0.0;
+  bool released = false;
+
+  // The grid store. Number of grids the reader holds after entries 1 and 2,
+  // growing with every grid it registers; they occupy entries 3 ..
+  // gridCount + 2. The first standardGridCount of them are the standard grids.
   int gridCount = 0;
+  int standardGridCount = 0;
+  std::vector<StandardGrid> standardGrids; // standard grid k at k - 1
+  int variableGridCount = 0;
+  int firstVariableGrid = 0;          // registry index, 0 when none
+  std::vector<int> variableReadCodes; // variable grid k at k
+  Grid zoneGrid = nullptr;
+  Grid elevationGrid = nullptr;
+  Grid iceFirnGrid = nullptr;
+  Grid soilStorageGrid = nullptr;
+  std::vector<Grid> landuseLayerGrids;
+  int landuseLayerCount = 0;
+
+  // The decomposition's results that every module's strip transfers use.
+  std::vector<long> decompositionCellCounts;
+  std::vector<HaloStrip> decompositionSendList;
+  std::vector<HaloStrip> decompositionReceiveList;
 
   // The decomposition grids and their registry entries.
   Grid regionsGrid = nullptr;
@@ -101,6 +187,22 @@ protected:
   std::vector<RowColumnRange> columnRanges;
 
 private:
+  void preprocessControlFile();
+  void openSetupControlFile();
+  void closeSetupControlFile();
+  void setUpGridHeaderAndFirstGrids();
+  void distributeFirstGrids();
+  void loadStandardGrids();
+  void takeLanduseLayers();
+  void finishSetup(int& done);
+  void readFirstGridOnRoot(int index);
+  Grid createGridFromDefault(long firstRow, long lastRow, double value);
+  void keepSetupValues(StandardGrid& grid, long firstRow, long lastRow);
+  void protectInputFile(int index, const std::string& kind, int readCode, long writeCode);
+  long ownFirstRowWithHalo() const;
+  long ownLastRowWithHalo() const;
+  void releaseGridStore();
+
   struct Decomposition;
   void reserveDecompositionEntries(Decomposition& d);
   void createDecompositionGrids(const Decomposition& d, long lo, long hi);

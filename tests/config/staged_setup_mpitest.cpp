@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+#include <mpi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+#include "tests/config/setup_model.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// The domain of these tests: 29 valid cells in 4 rows of 8 columns.
+const std::vector<std::string> zoneRows = {"1 1 2 -9999 2 2 2 2", "1 1 2 2 2 2 2 2",
+                                           "-9999 3 3 3 3 3 3 -9999", "3 3 3 3 3 3 3 3"};
+bool inZone(long r, long c) { return !((r == 1 && c == 4) || (r == 3 && (c == 1 || c == 8))); }
+double zoneCode(long r, long c) {
+  return inZone(r, c) ? (r < 3 ? (c < 3 ? 1.0 : 2.0) : 3.0) : -9999.0;
+}
+
+// A grid text of 4 x 5 values, nodata outside the zone unless everywhere.
+std::string gridText(const std::function<double(long, long)>& value, bool everywhere = false) {
+  std::vector<std::string> rows;
+  for (long r = 1; r <= 4; ++r) {
+    std::string row;
+    for (long c = 1; c <= 8; ++c) {
+      char cell[32];
+      std::snprintf(cell, sizeof cell, "%g", everywhere || inZone(r, c) ? value(r, c) : -9999.0);
+      row += (c > 1 ? " " : "") + std::string(cell);
+    }
+    rows.push_back(row);
+  }
+  return asciiGrid(rows, 8);
+}
+
+double elevation(long r, long c) { return static_cast<double>(100 * r + c); }
+
+// The files of one set-up in a directory that every process shares; all
+// processes are equally fast.
+std::string prepareRun(const std::string& name, const std::string& gridSections,
+                       const std::vector<std::pair<std::string, std::string>>& files = {}) {
+  const std::string dir = std::filesystem::absolute(makeTestDirectory(name, true)).string();
+  if (worldRank() == 0) {
+    writeFile(dir + "/MpiSpeedFactor.dat", "1\n");
+    writeFile(dir + "/zone.asc", asciiGrid(zoneRows, 8));
+    writeFile(dir + "/dem.asc", gridText(elevation));
+    for (const auto& [file, text] : files) writeFile(dir + "/" + file, text);
+    writeFile(dir + "/run.ctl", setupSections() +
+                                    "[zone_grid]\nzone.asc  zones\n"
+                                    "[elevation_model]\ndem.asc\n" +
+                                    gridSections);
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
+  return dir;
+}
+
+// Every cell this process must hold right: all on rank 0, elsewhere the own
+// cells and the halo cells of its neighbours.
+void expectHeldCells(SetupModel& model, Grid grid,
+                     const std::function<double(long, long)>& expected, const std::string& what) {
+  ASSERT_NE(grid, nullptr) << what;
+  Grid regions = model.grid("MPIRegions");
+  Grid halo = model.grid("MPIHalo");
+  const int rank = worldRank();
+  for (long r = 1; r <= 4; ++r) {
+    if (rank != 0 && (r < model.header.firstRow - 1 || r > model.header.lastRow + 1)) continue;
+    for (long c = 1; c <= 8; ++c) {
+      const bool held =
+          rank == 0 || (regions[r] && regions[r][c] == rank) || (halo[r] && halo[r][c] >= 0.0);
+      if (!held) continue;
+      EXPECT_EQ(grid[r][c], expected(r, c)) << what << " row " << r << " column " << c;
+    }
+  }
+}
+
+} // namespace
+
+TEST(StagedSetup, RunsFromAMinimalControlFileOnEveryProcessCount) {
+  const std::string dir = prepareRun("setup_minimal", "[standard_grids]\n0\n[variable_grids]\n0\n");
+  const WorkingDirectory here(dir);
+  SetupModel model(dir, dir + "/run.ctl");
+  ASSERT_EQ(model.constructionError, 0);
+  ASSERT_EQ(model.runSetup(), -1) << model.console() << model.errors();
+  EXPECT_EQ(model.calls, 24);
+  EXPECT_EQ(model.setupStep, 23);
+  EXPECT_EQ(model.getOutputInterval(), 1u);
+
+  // Equal speeds: the highest rank takes the first cells in row order.
+  const std::vector<std::string> owners[3] = {
+      {"0 0 0 -9999 0 0 0 0", "0 0 0 0 0 0 0 0", "-9999 0 0 0 0 0 0 -9999", "0 0 0 0 0 0 0 0"},
+      {"1 1 1 -9999 1 1 1 1", "1 1 1 1 1 1 1 1", "-9999 0 0 0 0 0 0 -9999", "0 0 0 0 0 0 0 0"},
+      {"2 2 2 -9999 2 2 2 2", "2 2 1 1 1 1 1 1", "-9999 1 1 1 1 0 0 -9999", "0 0 0 0 0 0 0 0"}};
+  if (worldRank() == 0 && worldSize() <= 3) {
+    std::string expected = "ncols\t8\nnrows\t4\nxllcorner\t1000\nyllcorner\t2000\ncellsize\t100\n"
+                           "nodata_value\t-9999\n";
+    for (std::string row : owners[worldSize() - 1]) {
+      std::replace(row.begin(), row.end(), ' ', '\t');
+      expected += row + "\n";
+    }
+    EXPECT_EQ(readFile("MPIRegions_0"), expected);
+  }
+
+  const GridHeader& h = model.header;
+  EXPECT_EQ(h.ncols, 8);
+  EXPECT_EQ(h.nrows, 4);
+  EXPECT_EQ(h.xllcorner, 1000.0);
+  EXPECT_EQ(h.yllcorner, 2000.0);
+  EXPECT_EQ(h.cellsize, 100.0);
+  EXPECT_EQ(model.getMaxElevation(), 408.0);
+  expectHeldCells(model, model.entry(1).grid, zoneCode, "zone grid");
+  expectHeldCells(
+      model, model.entry(2).grid,
+      [](long r, long c) { return inZone(r, c) ? elevation(r, c) : -9999.0; }, "elevation model");
+  EXPECT_EQ(model.entry(1).name, "[zone_grid]");
+  EXPECT_EQ(model.entry(2).name, "[elevation_model]");
+  EXPECT_EQ(model.entry(3).name, "MPIRegions");
+  EXPECT_EQ(model.getGridCount(), 3);
+  EXPECT_EQ(model.getRadiationCorrection(), 1);
+  EXPECT_TRUE(model.getLanduseLayerGrids().empty());
+
+  GlobalParameters driver;
+  EXPECT_EQ(model.getGlobalParameters(driver), 0);
+  EXPECT_EQ(driver.controlFileName, dir + "/run.ctl.intern");
+  EXPECT_EQ(driver.outputInterval, 24);
+  EXPECT_EQ(driver.meteoNames, std::vector<std::string>{"temperature"});
+  EXPECT_EQ(driver.gridCount, 3);
+  EXPECT_EQ(driver.zoneCount, 3);
+  EXPECT_EQ(driver.header.firstRow, h.firstRow);
+  EXPECT_EQ(driver.startDate.minuteIndex(), (ModelDate{0, 0, 1, 1, 2020}.minuteIndex()));
+  EXPECT_EQ(driver.endDate.minuteIndex(), (ModelDate{0, 23, 31, 12, 2020}.minuteIndex()));
+  EXPECT_TRUE(driver.writeAsciiGrids);
+  ASSERT_NE(driver.cellsPerProcess, nullptr);
+  long cells = 0;
+  for (long n : *driver.cellsPerProcess) cells += n;
+  EXPECT_EQ(cells, 29);
+  ASSERT_NE(driver.columnRanges, nullptr);
+  EXPECT_EQ(driver.columnRanges[h.lastRow].last, h.lastRow == 3 ? 7 : 8);
+
+  if (worldRank() == 0) {
+    const std::vector<std::string> entries = model.entries();
+    const int quotaOfRankZero[3] = {29, 14, 10};
+    const std::vector<std::string> inOrder = {
+        "compiling symbols in control file " + dir + "/run.ctl",
+        "MPI num cells: " + std::to_string(quotaOfRankZero[std::min(worldSize(), 3) - 1]) +
+            " for instance: 0",
+        "ranking zones from zone.asc for defaults",
+        "before reading variable grids0",
+        "check_SOIL_Codes...",
+        "...ok",
+        "make_Slope_and_Aspect...",
+        "...ok",
+        "check_ice_firn_grid...",
+        "ice-grid not found in memory (at position 6)",
+        "...ok",
+        "MakeRegionWeightGrids...",
+        "...ok",
+        "GetCouplingParameters...",
+        "...ok"};
+    auto at = entries.begin();
+    for (const std::string& line : inOrder) {
+      at = std::find(at, entries.end(), line);
+      ASSERT_NE(at, entries.end()) << "missing in order: " << line << "\n" << model.console();
+    }
+    for (const char* absent :
+         {"generateMultiLayerParameterGrids...", "check_irrig_Codes", "make_nFK_kWert_and_Na..."})
+      EXPECT_EQ(std::find(entries.begin(), entries.end(), absent), entries.end()) << absent;
+  }
+
+  model.FreeMemory();
+  for (int i = 1; i <= 5; ++i) EXPECT_FALSE(model.entry(i).hasFileName) << "entry " << i;
+}
