@@ -169,3 +169,122 @@ TEST(StagedSetup, RunsFromAMinimalControlFileOnEveryProcessCount) {
   model.FreeMemory();
   for (int i = 1; i <= 5; ++i) EXPECT_FALSE(model.entry(i).hasFileName) << "entry " << i;
 }
+
+namespace {
+
+// A grid with data everywhere, inside the zone and outside it, except the
+// holes at (2, 2) and (4, 5).
+double holesValue(long r, long c) {
+  if ((r == 2 && c == 2) || (r == 4 && c == 5)) return -9999.0;
+  return static_cast<double>(10 * r + c);
+}
+double withHoles(long r, long c, double hole, bool outsideKept) {
+  // A repair that finds holes also clears the cells outside the zone.
+  if (!inZone(r, c)) return outsideKept ? holesValue(r, c) : -9999.0;
+  return holesValue(r, c) == -9999.0 ? hole : holesValue(r, c);
+}
+
+} // namespace
+
+TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
+  const std::string sections =
+      "[standard_grids]\n"
+      "10  grids\n"
+      "dem2.asc elevation2 0\n"
+      "soil.asc soil_types fillcode = 1 readcode = 0 defaultValue = 3.5 writecode = 1\n"
+      "\n"
+      "holes.asc nearest 1   free text\n"
+      "holes.asc fixed fillcode = 2 defaultValue = 7\n"
+      "holes.asc kept 0\n"
+      "holes.asc override 1 fillcode = 2 defaultValue = 5\n"
+      "holes.asc readtwo readcode = 2 fillcode = 0\n"
+      "lat.asc latitude 0\n"
+      "lon.asc longitude 0\n"
+      "holes.asc periodic fillcode=0 periodicity = 1 D 6 persistent = 0 3 statfile = per.stat "
+      "statcode = 1001\n"
+      "[variable_grids]\n"
+      "4\n"
+      "var.asc soil_storage 0 0\n"
+      "0   write code\n"
+      "1   read code\n"
+      "nofile.asc created 0 2.5\n"
+      "0\n"
+      "0\n"
+      "holes.asc readtwo_var 2 9\n"
+      "0\n"
+      "2\n"
+      "none.asc nothing 0 -9999\n"
+      "0\n"
+      "0\n";
+  const auto var = [](long r, long c) { return static_cast<double>(r) + c / 10.0; };
+  const std::string dir = prepareRun(
+      "setup_grids", sections,
+      {{"dem2.asc", gridText([](long r, long c) { return 2 * elevation(r, c); })},
+       {"holes.asc",
+        gridText([](long r, long c) { return r == 1 && c == 4 ? 14.0 : holesValue(r, c); }, true)},
+       {"lat.asc", gridText([](long r, long) { return 47.0 + r / 100.0; })},
+       {"lon.asc", gridText([](long, long c) { return 8.0 + c / 100.0; })},
+       {"var.asc", gridText(var)}});
+  const WorkingDirectory here(dir);
+  SetupModel model(dir, dir + "/run.ctl");
+  ASSERT_EQ(model.runSetup(), -1) << model.console() << model.errors();
+
+  struct Expected {
+    const char* name;
+    std::function<double(long, long)> value;
+  };
+  const Expected grids[] = {
+      {"elevation2", [](long r, long c) { return inZone(r, c) ? 2 * elevation(r, c) : -9999.0; }},
+      {"soil_types", [](long r, long c) { return inZone(r, c) ? 3.5 : -9999.0; }},
+      {"nearest", [](long r, long c) { return withHoles(r, c, r == 2 ? 12.0 : 35.0, false); }},
+      {"fixed", [](long r, long c) { return withHoles(r, c, 7.0, false); }},
+      {"kept", [](long r, long c) { return withHoles(r, c, -9999.0, true); }},
+      {"override", [](long r, long c) { return withHoles(r, c, 5.0, false); }},
+      {"readtwo", [](long r, long c) { return withHoles(r, c, -9999.0, true); }},
+      {"soil_storage", [&](long r, long c) { return inZone(r, c) ? var(r, c) : -9999.0; }},
+      {"created", [](long r, long c) { return inZone(r, c) ? 2.5 : -9999.0; }},
+      {"readtwo_var", [](long r, long c) { return withHoles(r, c, 9.0, false); }}};
+  for (const Expected& g : grids) expectHeldCells(model, model.grid(g.name), g.value, g.name);
+
+  // The rows each process holds: all on rank 0, else the strip and its halo.
+  const int soil = model.findGrid("soil_types");
+  const long first = worldRank() == 0 ? 1 : std::max(1L, model.header.firstRow - 1);
+  const long last = worldRank() == 0 ? 4 : std::min(4L, model.header.lastRow + 1);
+  EXPECT_EQ(model.entry(soil).firstRow, first);
+  EXPECT_EQ(model.entry(soil).lastRow, last);
+
+  ASSERT_EQ(model.getStandardGrids().size(), 10u);
+  const StandardGrid& periodic = model.getStandardGrids()[9];
+  EXPECT_EQ(periodic.periodCount, 1);
+  EXPECT_EQ(periodic.periodUnit, "D");
+  EXPECT_EQ(periodic.periodSteps, 6);
+  EXPECT_FALSE(periodic.persistent);
+  EXPECT_EQ(periodic.restoreAfter, 3);
+  EXPECT_EQ(periodic.statFile, "per.stat");
+  EXPECT_EQ(periodic.statCode, 1001);
+  EXPECT_EQ(periodic.lastWatched, 9999);
+  ASSERT_NE(periodic.setupValues, nullptr);
+  EXPECT_EQ(periodic.setupFirstRow, first);
+  expectHeldCells(
+      model, periodic.setupValues, [](long r, long c) { return withHoles(r, c, -9999.0, true); },
+      "set-up values");
+  EXPECT_EQ(model.getStandardGrids()[0].setupValues, nullptr);
+
+  EXPECT_EQ(model.entry(1).latitudeIndex, model.findGrid("latitude"));
+  EXPECT_EQ(model.entry(1).longitudeIndex, model.findGrid("longitude"));
+  EXPECT_EQ(model.entry(1).latitudeIndex, 10);
+
+  // The decomposition's three grids stand between the standard and the
+  // variable grids.
+  EXPECT_EQ(model.getStandardGridCount(), 10);
+  EXPECT_EQ(model.getVariableGridCount(), 4);
+  EXPECT_EQ(model.getFirstVariableGrid(), 16);
+  EXPECT_EQ(model.getGridCount(), 17);
+  EXPECT_EQ(model.findGrid("soil_storage"), 16);
+  EXPECT_EQ(model.getSoilStorageGrid(), model.grid("soil_storage"));
+  EXPECT_EQ(model.variableReadCodes, (std::vector<int>{0, 1, 0, 2, 0}));
+
+  // Collective maxima: of the cells only other processes own, and of none.
+  EXPECT_EQ(model.globalGridMaximum(model.findGrid("elevation2")), 816.0);
+  EXPECT_EQ(model.globalGridMaximum(model.findGrid("nothing")), -9999.0);
+}
