@@ -17,7 +17,6 @@ defaultini::defaultini(int& errorCode, DiagStream* diagArg, const std::string& c
   registry = registryArg;
   try {
     HORVA_ANNOUNCE_MODULE(*diag);
-    internName.reserve(2400);
   } catch (int code) {
     errorCode = code;
   } catch (...) {
@@ -25,20 +24,16 @@ defaultini::defaultini(int& errorCode, DiagStream* diagArg, const std::string& c
   }
 }
 
-defaultini::~defaultini() {
-  try {
-    FreeMemory();
-  } catch (...) {
-    // A destructor must not throw; the teardown's own failure was logged.
-  }
-}
+// Releases memory only: the collective writes of the teardown belong to
+// FreeMemory, which the driver calls on every process.
+defaultini::~defaultini() { releaseGridStore(); }
 
 void defaultini::FreeMemory() {
   if (released) return;
   released = true;
-  // The external coupling releases its names, lists and grids here, the
-  // parameter tables their records and work arrays, and the land-use
-  // parameter grids write their stack under its file name with "_End".
+  // Here the external coupling releases its names, lists and grids, the
+  // land-use parameter grids write their stack under its file name with
+  // "_End", and the standard-grid statistics release their series.
   irrigationTable.clear();
   releaseGridStore();
   zoneRanks.clear();

@@ -288,3 +288,36 @@ TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
   EXPECT_EQ(model.globalGridMaximum(model.findGrid("elevation2")), 816.0);
   EXPECT_EQ(model.globalGridMaximum(model.findGrid("nothing")), -9999.0);
 }
+
+// What only rank 0 sees (the preprocessing, the zone grid's header, the
+// first grids, the decomposition file) ends every process with its code.
+TEST(StagedSetup, FailuresOnRankZeroEndEveryProcess) {
+  struct Case {
+    std::string name;
+    std::string from;
+    std::string to;
+    int code;
+  };
+  const Case cases[] = {
+      {"undefined symbol", "zone.asc  zones", "$zone", 17},
+      {"zone grid missing", "zone.asc  zones", "nozone.asc", 21},
+      {"zone grid not a grid", "zone.asc  zones", "run.ctl", 22},
+      {"elevation model missing", "dem.asc", "nodem.asc", 21},
+      {"no directory for the decomposition file", "WriteAsciiGrids = 1",
+       "DefaultOutputDirectory = missing/", 26},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir =
+        prepareRun("setup_root_failure", "[standard_grids]\n0\n[variable_grids]\n0\n");
+    if (worldRank() == 0) {
+      std::string control = readFile(dir + "/run.ctl");
+      control.replace(control.find(c.from), c.from.size(), c.to);
+      writeFile(dir + "/run.ctl", control);
+    }
+    MPI_Barrier(MPI_COMM_WORLD);
+    const WorkingDirectory here(dir);
+    SetupModel model(dir, dir + "/run.ctl");
+    EXPECT_EQ(model.runSetup(), c.code) << model.console();
+  }
+}
