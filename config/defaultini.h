@@ -13,9 +13,9 @@
 #include "core/statistic_table.h"
 
 // The control-file reader: the global settings and the common grid store,
-// built by a staged set-up that every MPI process runs in step. This part
-// divides the grid among the processes (with river links) and ranks the zone
-// codes.
+// built by a staged set-up that every MPI process runs in step: the zone
+// grid, the elevation model, the standard and variable grids, the division
+// of the grid among the processes (with river links) and the zone ranking.
 class defaultini : public modelobject {
 public:
   // Never throws: errorCode is 0 after a successful construction, else the
