@@ -31,11 +31,23 @@ defaultini::~defaultini() { releaseGridStore(); }
 void defaultini::FreeMemory() {
   if (released) return;
   released = true;
-  // Here the external coupling releases its names, lists and grids, the
-  // land-use parameter grids write their stack under its file name with
-  // "_End", and the standard-grid statistics release their series.
-  irrigationTable.clear();
+  // Here the external coupling releases its names, lists and grids, and the
+  // standard-grid statistics release their series.
+  writeLanduseParameterStack();
   releaseGridStore();
+  // Entries 1 .. gridCount + 2 are the reader's, also those that other
+  // parts of the set-up registered under its count.
+  const int last = std::min(gridCount + 2, gridRegistryLimit - 1);
+  for (int index = 1; registry && index <= last; ++index) {
+    GridRegistryEntry& e = registry[index];
+    if (e.grid) free_matrix(e.grid, e.firstRow, e.lastRow, 1, header.ncols);
+    if (e.stack) free_three_d_matrix(e.stack, e.firstRow, e.lastRow);
+    if (e.hasFileName || e.hasName) unregisterGrid(index);
+  }
+  landuseTable.clear();
+  soilTable.clear();
+  multilayerTable.clear();
+  irrigationTable.clear();
   zoneRanks.clear();
   zoneRecords.clear();
   columnRanges.clear();
@@ -45,21 +57,20 @@ void defaultini::FreeMemory() {
   releaseModule();
 }
 
-// Entries 1 .. gridCount + 2 are the reader's: the zone grid, the elevation
-// model, the standard grids and every grid it registered after them.
+// The grids the reader allocated itself; an entry is unregistered only while
+// it still holds the reader's grid.
 void defaultini::releaseGridStore() {
+  releaseLanduseParameterGrids();
   releaseDecompositionGrids();
+  for (const ReaderGrid& g : readerGrids) {
+    const bool registered = registry && registry[g.index].grid == g.grid;
+    free_matrix(g.grid, g.firstRow, g.lastRow, 1, header.ncols);
+    if (registered) unregisterGrid(g.index);
+  }
+  readerGrids.clear();
   for (StandardGrid& g : standardGrids) {
     if (g.setupValues) free_matrix(g.setupValues, g.setupFirstRow, g.setupLastRow, 1, header.ncols);
     g.setupValues = nullptr;
-  }
-  if (!registry) return;
-  const int last = std::min(gridCount + 2, gridRegistryLimit - 1);
-  for (int index = 1; index <= last; ++index) {
-    GridRegistryEntry& e = registry[index];
-    if (e.grid) free_matrix(e.grid, e.firstRow, e.lastRow, 1, header.ncols);
-    if (e.stack) free_three_d_matrix(e.stack, e.firstRow, e.lastRow);
-    if (e.hasFileName || e.hasName) unregisterGrid(index);
   }
   zoneGrid = nullptr;
   elevationGrid = nullptr;

@@ -6,7 +6,11 @@
 
 #include "config/global_parameters.h"
 #include "config/irrigation_table.h"
+#include "config/landuse_class.h"
+#include "config/landuse_parameter_grids.h"
+#include "config/multilayer_landuse_class.h"
 #include "config/river_links.h"
+#include "config/soil_class.h"
 #include "config/standard_grid.h"
 #include "core/grid_types.h"
 #include "core/modelobject.h"
@@ -160,6 +164,15 @@ protected:
   std::vector<Grid> landuseLayerGrids;
   int landuseLayerCount = 0;
 
+  // The grids the reader allocated and registered, released by it alone.
+  struct ReaderGrid {
+    int index;
+    Grid grid;
+    long firstRow;
+    long lastRow;
+  };
+  std::vector<ReaderGrid> readerGrids;
+
   // The decomposition's results that every module's strip transfers use.
   std::vector<long> decompositionCellCounts;
   std::vector<HaloStrip> decompositionSendList;
@@ -197,6 +210,8 @@ private:
   void finishSetup(int& done);
   void readFirstGridOnRoot(int index);
   Grid createGridFromDefault(long firstRow, long lastRow, double value);
+  void registerReaderGrid(int index, const std::string& file, Grid grid, const std::string& name,
+                          long writeCode, long firstRow, long lastRow);
   void keepSetupValues(StandardGrid& grid, long firstRow, long lastRow);
   void protectInputFile(int index, const std::string& kind, int readCode, long writeCode);
   long ownFirstRowWithHalo() const;
@@ -304,4 +319,92 @@ public:
   virtual void readModelTime();
   const ModelDate& getStartDate() const { return startDate; }
   // ===== end of model time ===================================================
+
+  // ===== Land-use, multilayer land-use and soil tables =======================
+  // config/parameter_table_readers.cpp, config/landuse_parameter_grids.cpp
+public:
+  // Read "[multilayer_landuse]" (no table when absent), "[landuse_table]" and
+  // "[soil_table]" (an INFO line and an empty table when absent) from the
+  // open control file. Record 0 of a table holds its number of records in its
+  // code field. Failures throw 53, 51 and 52.
+  virtual void readMultilayerLanduse();
+  virtual void readLanduseTable();
+  virtual void readSoilTable();
+  // Registers, per land-use layer k = 1..layers, the parameter grids of the
+  // land uses in the layer grids "landuse1" .., the grids
+  // "SurfaceEvaporationResistance" and "albedo" of layer 1, and the stack
+  // "DynamicPhenology" when a land use follows dynamic phenology. Collective.
+  virtual void generateMultiLayerParameterGrids(int layers);
+  // Fills the parameter grids for the date (step length in minutes) on this
+  // process's cells, exchanges their halos and flags the start and end of
+  // the vegetation period in the registry. Collective.
+  virtual void updateActualLanduseGrids(long minute, long hour, long day, long month, long year,
+                                        double stepLength);
+
+  std::vector<landuse_class>& getLanduseTable() { return landuseTable; }
+  std::vector<soil_class>& getSoilTable() { return soilTable; }
+  // Empty when the control file has no multilayer table.
+  std::vector<multilayer_landuse_class>& getMultilayerTable() { return multilayerTable; }
+  // The layers of the multilayer table, 1 without one.
+  int getLanduseLayerCount() const;
+  // Registry index (0 when none) and last level of the "DynamicPhenology"
+  // stack.
+  int getPhenologyStackIndex() const { return phenologyStackIndex; }
+  unsigned getPhenologyStackLevels() const { return phenologyStackLevels; }
+  // Writes that stack, when there is one, under its file name followed by
+  // "_End" in the output formats of the reader; the teardown calls it before
+  // the grids are released. Collective.
+  virtual void writeLanduseParameterStack();
+
+protected:
+  std::vector<landuse_class> landuseTable;
+  std::vector<soil_class> soilTable;
+  std::vector<multilayer_landuse_class> multilayerTable;
+  int phenologyStackIndex = 0;
+  unsigned phenologyStackLevels = 0;
+  LanduseParameterGrids landuseGrids;
+
+private:
+  int registerLanduseParameterGrid(const std::string& name, long firstRow, long lastRow);
+  void fillLanduseParameterGrids(long day, long yearLength, double stepLength, bool firstStepOfDay);
+  void flagVegetationPeriod(long day, bool firstStepOfDay, bool lastStepOfDay);
+  void releaseLanduseParameterGrids();
+  // ===== end of land-use, multilayer land-use and soil tables ================
+
+  // ===== Code checks (config/code_checks.cpp) =================================
+public:
+  // The grids whose cells hold codes of parameter-table records.
+  enum class CodeGrid {
+    soilTypes,      // "soil_types": soil records
+    landuse,        // "landuse": multilayer records when that table exists, else land-use records
+    irrigationCodes // "irrigation_codes": irrigation records; 0 is no irrigation
+  };
+  // Each tests that every cell of its code grid inside the zone grid holds a
+  // code of its table and replaces every code by the index of its record.
+  // Rank 0 works on the whole grid, a failure there ends every process, then
+  // every process receives its cells and halo. Index 0 (no such grid) does
+  // nothing. Collective. With a multilayer table check_LU_Codes also tests
+  // the layer codes against the land-use table, replaces them by land-use
+  // record indices and hands the lists to every process.
+  virtual void check_SOIL_Codes(int index);
+  virtual void check_LU_Codes(int index);
+  virtual void check_irrig_Codes(int index);
+  // The same for a registered code grid read again during the run; rank 0
+  // must hold the whole grid. The layer lists are not touched; index 0 does
+  // nothing. Collective.
+  void replaceRegisteredCodes(int index, CodeGrid kind);
+  // Tests and replaces on rows firstRow..lastRow of any grid, on this process
+  // alone; the zone grid (entry 1) must hold these rows.
+  // An unknown code is logged with the file and lookup name and thrown as
+  // its exit code (32 soil, 31 land use or irrigation, 311 multilayer).
+  void replaceCodesByRecordIndices(Grid grid, long firstRow, long lastRow, CodeGrid kind,
+                                   const std::string& fileName, const std::string& name);
+
+private:
+  void checkAndDistributeCodes(int index, CodeGrid kind, bool withLayerCodes);
+  // The code of every record 1..n, at index k - 1.
+  std::vector<int> recordCodes(CodeGrid kind) const;
+  void replaceLayerCodes();
+  void broadcastLayerCodes();
+  // ===== end of code checks ===================================================
 };

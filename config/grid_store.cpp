@@ -29,6 +29,15 @@ long defaultini::ownLastRowWithHalo() const {
   return header.lastRow < header.nrows ? header.lastRow + 1 : header.lastRow;
 }
 
+// Tracked before it is registered: registration may write the grid, and a
+// failure there must not lose it.
+void defaultini::registerReaderGrid(int index, const std::string& file, Grid grid,
+                                    const std::string& name, long writeCode, long firstRow,
+                                    long lastRow) {
+  readerGrids.push_back({index, grid, firstRow, lastRow});
+  registerGrid(index, file, grid, nullptr, 0, name, writeCode, firstRow, lastRow);
+}
+
 Grid defaultini::createGridFromDefault(long firstRow, long lastRow, double value) {
   const Grid zone = registry[1].grid;
   const long ncols = header.ncols;
@@ -102,7 +111,7 @@ void defaultini::readFirstGridOnRoot(int index) {
   else
     readGrid(file, grid, settings ? settings->fillCode : 0, true, true, true, 1, true, false,
              settings ? settings->defaultValue : 0.0);
-  registerGrid(index, file, grid, nullptr, 0, name, 0, 1, header.nrows);
+  registerReaderGrid(index, file, grid, name, 0, 1, header.nrows);
 }
 
 // Set-up step 7: the zone ranking, the "MPIRegions" file, and the strips of
@@ -130,7 +139,7 @@ void defaultini::distributeFirstGrids() {
       const std::string name = registry[index].name;
       Grid grid = matrix(lo, hi, 1, header.ncols, header.nrows);
       fillRows(grid, lo, hi, header.ncols, header.nodata);
-      registerGrid(index, file, grid, nullptr, 0, name, 0, lo, hi);
+      registerReaderGrid(index, file, grid, name, 0, lo, hi);
     }
   }
   for (int index : indices) {
@@ -163,11 +172,11 @@ void defaultini::loadStandardGrids() {
     Grid grid = nullptr;
     if (g.readCode < 1) {
       grid = createGridFromDefault(first, last, g.defaultValue);
-      registerGrid(g.index, file, grid, nullptr, 0, name, g.writeCode, first, last);
+      registerReaderGrid(g.index, file, grid, name, g.writeCode, first, last);
       MPIExchangeGridHalo(g.index);
     } else {
       readGrid(file, grid, g.fillCode, true, true, true, 1, false, true, g.defaultValue);
-      registerGrid(g.index, file, grid, nullptr, 0, name, g.writeCode, first, last);
+      registerReaderGrid(g.index, file, grid, name, g.writeCode, first, last);
     }
     if (!g.persistent) keepSetupValues(g, first, last);
   }

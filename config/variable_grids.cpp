@@ -98,11 +98,9 @@ int defaultini::readVariableGrids() {
     e.firstFileName = g.file;
     e.hasFirstFileName = 1;
     protectInputFile(index, "variable grid", g.readCode, g.writeCode);
-    // Counted before registering, so that the teardown frees the grid
-    // whatever registration meets.
     ++variableGridCount;
     ++gridCount;
-    registerGrid(index, g.file, grid, nullptr, 0, g.name, g.writeCode, firstRow, lastRow);
+    registerReaderGrid(index, g.file, grid, g.name, g.writeCode, firstRow, lastRow);
     variableReadCodes.push_back(g.readCode);
     if (g.name == "soil_storage") soilStorageGrid = grid;
   }

@@ -21,11 +21,6 @@ DecompositionModel::DecompositionModel(const std::string& directory, const std::
 }
 
 DecompositionModel::~DecompositionModel() {
-  // The grids set here are the fixture's, not the reader's to free.
-  for (int i = 1; i < gridRegistryLimit; ++i)
-    for (const OwnedGrid& g : owned)
-      if (ownRegistry[static_cast<size_t>(i)].grid == g.grid)
-        ownRegistry[static_cast<size_t>(i)].grid = nullptr;
   for (const OwnedGrid& g : owned) free_matrix(g.grid, g.firstRow, g.lastRow, 1, header.ncols);
 }
 
