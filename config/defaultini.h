@@ -66,6 +66,10 @@ public:
   // Reads "[variable_grids]" and reads or creates and registers its grids.
   // Collective. Returns their number.
   virtual int readVariableGrids();
+  // Write the standard (from entry 2) and the variable grids as their write
+  // codes ask at this date. Collective.
+  virtual void writeStandardGrids(long minute, long hour, long day, long month, long year);
+  virtual void writeVariableGrids(long minute, long hour, long day, long month, long year);
   // The largest value of a registered grid over the domain, nodata when it
   // holds none. Collective.
   virtual double globalGridMaximum(int index);

@@ -197,6 +197,19 @@ void defaultini::keepSetupValues(StandardGrid& g, long firstRow, long lastRow) {
     std::copy(grid[r] + 1, grid[r] + ncols + 1, g.setupValues[r] + 1);
 }
 
+// The zone grid (entry 1) is never written; the variable grids follow the
+// standard grids in the registry and are written by writeVariableGrids.
+void defaultini::writeStandardGrids(long minute, long hour, long day, long month, long year) {
+  currentDate = ModelDate{minute, hour, day, month, year};
+  const int last = variableGridCount > 0 ? firstVariableGrid - 1 : gridCount + 2;
+  for (int index = 2; index <= last; ++index) writeOutputGrids(index, 1, 0);
+}
+
+void defaultini::writeVariableGrids(long minute, long hour, long day, long month, long year) {
+  currentDate = ModelDate{minute, hour, day, month, year};
+  for (int k = 0; k < variableGridCount; ++k) writeOutputGrids(firstVariableGrid + k, 1, 0);
+}
+
 double defaultini::globalGridMaximum(int index) {
   const Grid grid = index > 0 && index < gridRegistryLimit ? registry[index].grid : nullptr;
   double maximum = header.nodata;

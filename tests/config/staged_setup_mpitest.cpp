@@ -321,3 +321,82 @@ TEST(StagedSetup, FailuresOnRankZeroEndEveryProcess) {
     EXPECT_EQ(model.runSetup(), c.code) << model.console();
   }
 }
+
+namespace {
+
+// The ASCII grid file the writers make of values on the test domain.
+std::string writtenGrid(const std::function<double(long, long)>& value) {
+  std::string text =
+      "ncols\t8\nnrows\t4\nxllcorner\t1000\nyllcorner\t2000\ncellsize\t100\nnodata_value\t-9999\n";
+  for (long r = 1; r <= 4; ++r)
+    for (long c = 1; c <= 8; ++c) {
+      char cell[32];
+      std::snprintf(cell, sizeof cell, "%g", inZone(r, c) ? value(r, c) : -9999.0);
+      text += cell + std::string(c < 8 ? "\t" : "\n");
+    }
+  return text;
+}
+
+} // namespace
+
+TEST(StagedSetup, WritesStandardAndVariableGridsAsTheirCodesAsk) {
+  const std::string sections =
+      "[standard_grids]\n"
+      "5\n"
+      "dem2.asc every fillcode = 0 writecode = 1 outname = every.asc\n"
+      "dem2.asc stamped 0 writecode = 2 outname = stamp.asc\n"
+      "holes.asc filled fillcode = 2 defaultValue = 7 writecode = 8 outname = filled.asc\n"
+      "none.asc created 0 readcode = 0 defaultValue = 3 writecode = 53 outname = created.asc\n"
+      "in.asc inplace 0 writecode = 1\n"
+      "[variable_grids]\n"
+      "1\n"
+      "var.asc varied 0 0\n"
+      "1   write code\n"
+      "1   read code\n";
+  const auto dem2 = [](long r, long c) { return 2 * elevation(r, c); };
+  const auto holes = [](long r, long c) { return withHoles(r, c, 7.0, false); };
+  const auto constant = [](double v) { return [v](long, long) { return v; }; };
+  const std::string input = gridText(constant(5.0));
+  const std::string dir = prepareRun("setup_writes", sections,
+                                     {{"dem2.asc", gridText(dem2)},
+                                      {"holes.asc", gridText(holesValue, true)},
+                                      {"in.asc", input},
+                                      {"var.asc", input}});
+  const WorkingDirectory here(dir);
+  SetupModel model(dir, dir + "/run.ctl");
+  ASSERT_EQ(model.runSetup(), -1) << model.console() << model.errors();
+  const bool root = worldRank() == 0;
+  // A filled grid is written once it is registered.
+  if (root) {
+    EXPECT_EQ(readFile("filled.asc.filled"), writtenGrid(holes));
+  }
+
+  model.writeStandardGrids(0, 1, 1, 1, 2020);
+  if (root) {
+    EXPECT_EQ(readFile("every.asc"), writtenGrid(dem2));
+    EXPECT_EQ(readFile("stamp_20200101.0100"), writtenGrid(dem2));
+    EXPECT_EQ(readFile("in.asc.out"), writtenGrid(constant(5.0)));
+    EXPECT_FALSE(fileExists("created.asc"));
+    EXPECT_FALSE(fileExists("var.asc.out")); // a variable grid, not a standard one
+  }
+  model.writeVariableGrids(0, 1, 1, 1, 2020);
+  if (root) {
+    EXPECT_EQ(readFile("var.asc.out"), writtenGrid(constant(5.0)));
+  }
+
+  // The end of the run.
+  model.writeStandardGrids(0, 23, 31, 12, 2020);
+  model.writeVariableGrids(0, 23, 31, 12, 2020);
+  if (root) {
+    EXPECT_EQ(readFile("stamp_20201231.2300"), writtenGrid(dem2));
+    EXPECT_EQ(readFile("stamp.asc"), writtenGrid(dem2));
+    EXPECT_EQ(readFile("filled.asc"), writtenGrid(holes));
+    EXPECT_EQ(readFile("created.asc"), writtenGrid(constant(3.0)));
+    // Statistics grids are named after the input name.
+    EXPECT_EQ(readFile("none.mit"), writtenGrid(constant(3.0)));
+    // The inputs are as they were.
+    EXPECT_EQ(readFile("in.asc"), input);
+    EXPECT_EQ(readFile("var.asc"), input);
+    EXPECT_FALSE(fileExists("zone.asc.out"));
+  }
+}
