@@ -19,7 +19,10 @@ defaultini::defaultini(int& errorCode, DiagStream* diagArg, const std::string& c
   }
 }
 
-defaultini::~defaultini() { releaseDecompositionGrids(); }
+defaultini::~defaultini() {
+  releaseDerivedGrids();
+  releaseDecompositionGrids();
+}
 
 // The teardown of the whole grid store may already have released these
 // entries; only grids still registered here are ours to free.
