@@ -9,7 +9,9 @@ set(HORVA_MPI_ENV
     OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
     OMPI_MCA_rmaps_base_oversubscribe=1
     OMPI_MCA_btl=self,vader
-    OMPI_MCA_btl_vader_single_copy_mechanism=none)
+    OMPI_MCA_btl_vader_single_copy_mechanism=none
+    # Several processes share the cores of a test machine.
+    OMP_NUM_THREADS=2)
 if(HORVA_SANITIZE)
   # Open MPI keeps its plugins loaded and leak reports unwind fully, so that
   # the library's own allocations can be suppressed by module name.

@@ -20,6 +20,7 @@ defaultini::defaultini(int& errorCode, DiagStream* diagArg, const std::string& c
 }
 
 defaultini::~defaultini() {
+  releaseLanduseParameterGrids();
   releaseDerivedGrids();
   releaseDecompositionGrids();
 }

@@ -5,7 +5,11 @@
 #include <vector>
 
 #include "config/irrigation_table.h"
+#include "config/landuse_class.h"
+#include "config/landuse_parameter_grids.h"
+#include "config/multilayer_landuse_class.h"
 #include "config/river_links.h"
+#include "config/soil_class.h"
 #include "core/grid_types.h"
 #include "core/modelobject.h"
 
@@ -202,6 +206,57 @@ public:
   virtual void readModelTime();
   const ModelDate& getStartDate() const { return startDate; }
   // ===== end of model time ===================================================
+
+  // ===== Land-use, multilayer land-use and soil tables =======================
+  // config/parameter_table_readers.cpp, config/landuse_parameter_grids.cpp
+public:
+  // Read "[multilayer_landuse]" (no table when absent), "[landuse_table]" and
+  // "[soil_table]" (an INFO line and an empty table when absent) from the
+  // open control file. Record 0 of a table holds its number of records in its
+  // code field. Failures throw 53, 51 and 52.
+  virtual void readMultilayerLanduse();
+  virtual void readLanduseTable();
+  virtual void readSoilTable();
+  // Registers, per land-use layer k = 1..layers, the parameter grids of the
+  // land uses in the layer grids "landuse1" .., the grids
+  // "SurfaceEvaporationResistance" and "albedo" of layer 1, and the stack
+  // "DynamicPhenology" when a land use follows dynamic phenology. Collective.
+  virtual void generateMultiLayerParameterGrids(int layers);
+  // Fills the parameter grids for the date (step length in minutes) on this
+  // process's cells, exchanges their halos and flags the start and end of
+  // the vegetation period in the registry. Collective.
+  virtual void updateActualLanduseGrids(long minute, long hour, long day, long month, long year,
+                                        double stepLength);
+
+  std::vector<landuse_class>& getLanduseTable() { return landuseTable; }
+  std::vector<soil_class>& getSoilTable() { return soilTable; }
+  // Empty when the control file has no multilayer table.
+  std::vector<multilayer_landuse_class>& getMultilayerTable() { return multilayerTable; }
+  // The layers of the multilayer table, 1 without one.
+  int getLanduseLayerCount() const;
+  // Registry index (0 when none) and last level of the "DynamicPhenology"
+  // stack.
+  int getPhenologyStackIndex() const { return phenologyStackIndex; }
+  unsigned getPhenologyStackLevels() const { return phenologyStackLevels; }
+  // Writes that stack, when there is one, under its file name followed by
+  // "_End" in the output formats of the reader; the teardown calls it before
+  // the grids are released. Collective.
+  virtual void writeLanduseParameterStack();
+
+protected:
+  std::vector<landuse_class> landuseTable;
+  std::vector<soil_class> soilTable;
+  std::vector<multilayer_landuse_class> multilayerTable;
+  int phenologyStackIndex = 0;
+  unsigned phenologyStackLevels = 0;
+  LanduseParameterGrids landuseGrids;
+
+private:
+  int registerLanduseParameterGrid(const std::string& name, long firstRow, long lastRow);
+  void fillLanduseParameterGrids(long day, long yearLength, double stepLength, bool firstStepOfDay);
+  void flagVegetationPeriod(long day, bool firstStepOfDay, bool lastStepOfDay);
+  void releaseLanduseParameterGrids();
+  // ===== end of land-use, multilayer land-use and soil tables ================
 
   // ===== Derived grids =======================================================
   // config/derived_grids.cpp, config/coordinate_grids.cpp, config/slope_aspect.cpp
