@@ -259,7 +259,8 @@ private:
   // ===== end of land-use, multilayer land-use and soil tables ================
 
   // ===== Derived grids =======================================================
-  // config/derived_grids.cpp, config/coordinate_grids.cpp, config/slope_aspect.cpp
+  // config/derived_grids.cpp, config/coordinate_grids.cpp, config/slope_aspect.cpp,
+  // config/landuse_layer_grids.cpp
 public:
   // "CellSizeX", "CellSizeY" and "RelCellArea" (the cell area over the
   // nominal one) over the rows this process holds: taken from the registry
@@ -281,8 +282,16 @@ public:
   // computes the whole grid, so the result does not depend on the
   // decomposition. Written once. Collective.
   virtual void make_Slope_and_Aspect();
+  // "landuse1" .. "landuseN" for the N layers of the multilayer land-use
+  // table: the land-use record index of layer k of each cell's multilayer
+  // type (the grid "landuse" holds its record index), -9999 for a type with
+  // fewer layers. Collective.
+  virtual void makeLanduseLayerGrids();
 
   Grid getRelCellAreaGrid() const { return relCellAreaGrid; }
+  // Element 0 the grid "landuse", 1 .. count the layer grids.
+  const std::vector<Grid>& getLanduseLayerGrids() const { return landuseLayerGrids; }
+  int getLanduseLayerGridCount() const { return landuseLayerCount; }
 
 protected:
   int cellSizeXIndex = 0;
@@ -303,6 +312,8 @@ protected:
   int cellSizeXFromRegistry = 0;
   int cellSizeYFromRegistry = 0;
   int relCellAreaFromRegistry = 0;
+  std::vector<Grid> landuseLayerGrids;
+  int landuseLayerCount = 0;
 
   // The rows of the set-up grids: rank 0 every row, the others their own
   // rows and one halo row on each side where there is one.

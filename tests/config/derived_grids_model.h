@@ -87,7 +87,10 @@ public:
   using defaultini::heldFirstRow;
   using defaultini::heldLastRow;
   using defaultini::internFileName;
+  using defaultini::landuseLayerCount;
+  using defaultini::landuseLayerGrids;
   using defaultini::mpiRank;
+  using defaultini::multilayerTable;
   using defaultini::regionCentres;
   using defaultini::regionCount;
   using defaultini::regionRanks;
