@@ -288,11 +288,6 @@ public:
   // fewer layers. Collective.
   virtual void makeLanduseLayerGrids();
 
-  Grid getRelCellAreaGrid() const { return relCellAreaGrid; }
-  // Element 0 the grid "landuse", 1 .. count the layer grids.
-  const std::vector<Grid>& getLanduseLayerGrids() const { return landuseLayerGrids; }
-  int getLanduseLayerGridCount() const { return landuseLayerCount; }
-
 protected:
   int cellSizeXIndex = 0;
   int cellSizeYIndex = 0;
@@ -312,6 +307,7 @@ protected:
   int cellSizeXFromRegistry = 0;
   int cellSizeYFromRegistry = 0;
   int relCellAreaFromRegistry = 0;
+  // Element 0 the grid "landuse", 1 .. count the layer grids.
   std::vector<Grid> landuseLayerGrids;
   int landuseLayerCount = 0;
 
@@ -374,7 +370,6 @@ public:
   const std::vector<int>& getRegionRanks() const { return regionRanks; }
   // Records 0 .. region count; record 0 is empty.
   const std::vector<RegionCentre>& getRegionCentres() const { return regionCentres; }
-  double getTransitionDistance() const { return transitionDistance; }
 
 protected:
   double transitionDistance = 0.0;

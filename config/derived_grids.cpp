@@ -119,7 +119,7 @@ void defaultini::makeCellSizeGrids() {
           << "[end-entry]";
     throw cellSizeCode;
   }
-  if (!relCellAreaFromRegistry && !cellSizeXFromRegistry) {
+  if (!relCellAreaFromRegistry && !cellSizeXFromRegistry && !cellSizeYFromRegistry) {
     const Grid zone = registry[1].grid;
     const double nodata = header.nodata;
     const long ncols = header.ncols;

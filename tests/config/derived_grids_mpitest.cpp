@@ -104,8 +104,7 @@ TEST(CellSizeGrids, ZeroOrInconsistentSizesEndEveryProcess) {
        "by the mean cell area is 1.495 and differs from \nthe relative grid cell size 1.49503 "
        "(from "
        "rca.asc) by more than 0.001%%\n"},
-      {"area_too_small", true, true, true, sizeX, sizeY, scaledAt(10, 6, 0.99998),
-       "Cell size Y ("},
+      {"area_too_small", true, true, true, sizeX, sizeY, scaledAt(10, 6, 0.99998), "Cell size Y ("},
       {"area_within_tolerance", true, true, true, sizeX, sizeY, scaledAt(4, 7, 1.000009), ""},
       {"only_x", true, false, false, sizeX, sizeY, area,
        "cell size in y direction cannot be derived: CellSizeX is read from csx.asc, but "
