@@ -389,4 +389,41 @@ private:
   void scanRegions(int regionGridIndex);
   void shareRegionRanking();
   // ===== end of region weights and region ranking ============================
+
+  // ===== Code checks (config/code_checks.cpp) =================================
+public:
+  // The grids whose cells hold codes of parameter-table records.
+  enum class CodeGrid {
+    soilTypes,      // "soil_types": soil records
+    landuse,        // "landuse": multilayer records when that table exists, else land-use records
+    irrigationCodes // "irrigation_codes": irrigation records; 0 is no irrigation
+  };
+  // Each tests that every cell of its code grid inside the zone grid holds a
+  // code of its table and replaces every code by the index of its record.
+  // Rank 0 works on the whole grid, a failure there ends every process, then
+  // every process receives its cells and halo. Index 0 (no such grid) does
+  // nothing. Collective. With a multilayer table check_LU_Codes also tests
+  // the layer codes against the land-use table, replaces them by land-use
+  // record indices and hands the lists to every process.
+  virtual void check_SOIL_Codes(int index);
+  virtual void check_LU_Codes(int index);
+  virtual void check_irrig_Codes(int index);
+  // The same for a registered code grid read again during the run; rank 0
+  // must hold the whole grid. The layer lists are not touched; index 0 does
+  // nothing. Collective.
+  void replaceRegisteredCodes(int index, CodeGrid kind);
+  // Tests and replaces on rows firstRow..lastRow of any grid, on this process
+  // alone; the zone grid (entry 1) must hold these rows.
+  // An unknown code is logged with the file and lookup name and thrown as
+  // its exit code (32 soil, 31 land use or irrigation, 311 multilayer).
+  void replaceCodesByRecordIndices(Grid grid, long firstRow, long lastRow, CodeGrid kind,
+                                   const std::string& fileName, const std::string& name);
+
+private:
+  void checkAndDistributeCodes(int index, CodeGrid kind, bool withLayerCodes);
+  // The code of every record 1..n, at index k - 1.
+  std::vector<int> recordCodes(CodeGrid kind) const;
+  void replaceLayerCodes();
+  void broadcastLayerCodes();
+  // ===== end of code checks ===================================================
 };
