@@ -89,6 +89,7 @@ public:
   using defaultini::internFileName;
   using defaultini::landuseLayerCount;
   using defaultini::landuseLayerGrids;
+  using defaultini::landuseTable;
   using defaultini::mpiRank;
   using defaultini::multilayerTable;
   using defaultini::regionCentres;

@@ -17,15 +17,20 @@ double zone(long r, long k) { return inside(r, k) ? 1.0 : nd; }
 double flat(long, long) { return 10.0; }
 // Multilayer record indices 1 .. 3 in stripes.
 double types(long r, long k) { return static_cast<double>(1 + (r + k) % 3); }
+// Their codes.
+double typeCodes(long r, long k) { return 100.0 * types(r, k); }
 
-// Records 1 .. 3 with the land-use record indices of their layers; record 3
-// has one layer only.
-void setTable(DerivedGridsModel& m) {
-  const std::vector<std::vector<int>> layers = {{0, 4, 2}, {0, 1, -9999}, {0, 3}};
+// Land uses 11, 22, 33, 44 (records 1 .. 4) and the multilayer types 100,
+// 200 and 300 with the land uses of their layers; type 300 has one layer.
+void setTables(DerivedGridsModel& m) {
+  m.landuseTable.assign(5, landuse_class{});
+  m.landuseTable[0].setCode(4);
+  for (size_t k = 1; k <= 4; ++k) m.landuseTable[k].setCode(static_cast<int>(11 * k));
+  const std::vector<std::vector<int>> layers = {{0, 44, 22}, {0, 11, -9999}, {0, 33}};
   m.multilayerTable.assign(4, multilayer_landuse_class{});
   m.multilayerTable[0].setCode(3);
   for (size_t t = 1; t <= 3; ++t) {
-    m.multilayerTable[t].setCode(static_cast<int>(10 * t));
+    m.multilayerTable[t].setCode(static_cast<int>(100 * t));
     m.multilayerTable[t].getLayerCodes() = layers[t - 1];
   }
 }
@@ -42,16 +47,22 @@ bool heldHere(DerivedGridsModel& m, long r, long k) {
 
 } // namespace
 
-// Layer k of each cell holds layer k of its multilayer type, -9999 past the
-// type's last layer; every process holds its own cells and its halo.
+// After the code check layer k of each cell holds the land-use record of
+// layer k of its multilayer type, -9999 past the type's last layer; every
+// process holds its own cells and its halo.
 TEST(LanduseLayerGrids, HoldTheLayersOfEachCellsMultilayerType) {
   DerivedGridsRun run("landuse_layers");
   DerivedGridsModel& m = run.model;
   m.setUp(ncols, nrows, 100.0, zone, flat);
-  setTable(m);
-  const int landuse = m.addStandardGrid("landuse", "landuse.asc", types);
+  setTables(m);
+  const int landuse = m.addStandardGrid("landuse", "landuse.asc", typeCodes);
   const int count = m.gridCount;
-  ASSERT_EQ(exitCodeOf([&] { m.makeLanduseLayerGrids(); }), -1) << m.console();
+  ASSERT_EQ(exitCodeOf([&] {
+              m.check_LU_Codes(landuse);
+              m.makeLanduseLayerGrids();
+            }),
+            -1)
+      << m.console();
   ASSERT_EQ(m.landuseLayerCount, 2);
   ASSERT_EQ(m.landuseLayerGrids.size(), 3u);
   EXPECT_EQ(m.landuseLayerGrids[0], m.entries()[landuse].grid);
@@ -80,7 +91,7 @@ TEST(LanduseLayerGrids, NeedTheLanduseGridAndKnownTypes) {
     DerivedGridsRun run("landuse_layers_bad");
     DerivedGridsModel& m = run.model;
     m.setUp(ncols, nrows, 100.0, zone, flat);
-    setTable(m);
+    setTables(m);
     m.addStandardGrid("landuse", "landuse.asc",
                       [&](long r, long k) { return r == 6 && k == 5 ? bad : types(r, k); });
     EXPECT_EQ(exitCodeOf([&] { m.makeLanduseLayerGrids(); }), 311);
@@ -95,7 +106,7 @@ TEST(LanduseLayerGrids, NeedTheLanduseGridAndKnownTypes) {
   DerivedGridsRun run("landuse_layers_none");
   DerivedGridsModel& m = run.model;
   m.setUp(ncols, nrows, 100.0, zone, flat);
-  setTable(m);
+  setTables(m);
   const int count = m.gridCount;
   ASSERT_EQ(exitCodeOf([&] { m.makeLanduseLayerGrids(); }), -1);
   EXPECT_EQ(m.landuseLayerCount, 0);
