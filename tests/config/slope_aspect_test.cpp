@@ -93,24 +93,3 @@ TEST(FillFromValuedNeighbours, TwoPassesInRowOrderReadFilledNeighbours) {
   EXPECT_DOUBLE_EQ(second.grid()[1][2], 4.375);
   EXPECT_DOUBLE_EQ(second.grid()[1][3], 5.125);
 }
-
-// Central differences over two cells; a nodata elevation north, south, west
-// or east leaves the cell without a value, and so do the outer rows and
-// columns. A cell's own elevation plays no part.
-TEST(SlopeAndAspectFromElevation, UsesTheFourNeighboursOfInnerCells) {
-  SmallGrid elevation(
-      {{0, 10, 20, 30}, {0, 10, 20, 30}, {0, 10, nd, 30}, {0, 10, 20, 30}, {0, 10, 20, 30}});
-  SmallGrid slope(std::vector<std::vector<double>>(5, std::vector<double>(4, 0.0)));
-  SmallGrid aspect(std::vector<std::vector<double>>(5, std::vector<double>(4, 0.0)));
-  slopeAndAspectFromElevation(elevation.grid(), slope.grid(), aspect.grid(), elevation.shape());
-  // Rising 10 per 10 to the east: slope 45, facing west.
-  const std::vector<std::vector<double>> expectedSlope = {
-      {nd, nd, nd, nd}, {nd, 45, nd, nd}, {nd, nd, 45, nd}, {nd, 45, nd, nd}, {nd, nd, nd, nd}};
-  const std::vector<std::vector<double>> expectedAspect = {
-      {nd, nd, nd, nd}, {nd, 270, nd, nd}, {nd, nd, 270, nd}, {nd, 270, nd, nd}, {nd, nd, nd, nd}};
-  for (long r = 1; r <= 5; ++r)
-    for (long k = 1; k <= 4; ++k) {
-      EXPECT_NEAR(slope.grid()[r][k], expectedSlope[r - 1][k - 1], 1e-9) << r << "/" << k;
-      EXPECT_NEAR(aspect.grid()[r][k], expectedAspect[r - 1][k - 1], 1e-9) << r << "/" << k;
-    }
-}
