@@ -62,6 +62,7 @@ void modelobject::registerGrid(int index, const std::string& fileName, Grid grid
   auto statisticsGrid = [&]() { return matrix(firstRow, lastRow, 1, header.ncols, header.nrows); };
   if (e.statMode != 0) {
     e.meanGrid = statisticsGrid();
+    e.meanCountGrid = statisticsGrid();
     e.meanFileName = e.fileName;
   }
   if (e.writeMin) {
@@ -101,10 +102,14 @@ void modelobject::unregisterGrid(int index) {
 namespace {
 
 void releaseStatisticsGrids(modelobject& owner, GridRegistryEntry& e, long ncols) {
-  for (Grid* g : {&e.meanGrid, &e.minGrid, &e.maxGrid, &e.vegPeriodGrid}) {
+  for (Grid* g : {&e.meanGrid, &e.meanCountGrid, &e.minGrid, &e.maxGrid, &e.vegPeriodGrid}) {
     if (*g) owner.free_matrix(*g, e.firstRow, e.lastRow, 1, ncols);
     *g = nullptr;
   }
+  // References into other entries, looked up again for the next grid.
+  e.vegStartGrid = nullptr;
+  e.vegStopGrid = nullptr;
+  e.vegDurationGrid = nullptr;
   e.meanFileName.clear();
   e.minFileName.clear();
   e.maxFileName.clear();
@@ -180,7 +185,3 @@ int modelobject::requireOneOf4Grids(const std::string& a, const std::string& b,
     if (int index = searchNamedEntries(registry, *name)) return index;
   reportMissingAlternatives(*diag, a + ", " + b + ", " + c + " or " + d, moduleName);
 }
-
-// The output of registered grids fills this in; until then a grid with write
-// mode 8 is written at its first regular output.
-void modelobject::writeGridAtRegistration(int /*index*/) {}

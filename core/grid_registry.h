@@ -50,6 +50,21 @@ struct GridRegistryEntry {
   int vegPeriodEnded = 0;
   // Set by modules whose grid mirrors level 1 of a stack they keep up to date.
   int stackCopyOff = 0;
+
+  // Output state of writeOutputGrids and writeOutputStack
+  // (core/output_grids.cpp).
+  // Values added into meanGrid per cell since it was last written, so that a
+  // mean divides by the values a cell really had (nodata is never added).
+  Grid meanCountGrid = nullptr;
+  // Time-stamped writes so far with the same stamp as the one before, and
+  // that stamp.
+  long stampRepeat = 0;
+  ModelDate lastStamp;
+  // The land-use grids of the entry's layer that bound the vegetation period;
+  // found on first use, owned by their own entries.
+  Grid vegStartGrid = nullptr;
+  Grid vegStopGrid = nullptr;
+  Grid vegDurationGrid = nullptr;
   // Entry 1 only: registry indices of the standard grids "latitude" and
   // "longitude" (0 when absent), which netCDF output carries as coordinates.
   int latitudeIndex = 0;

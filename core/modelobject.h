@@ -124,7 +124,19 @@ public:
   // statistics of binary grids; none (weight 1) when it is absent.
   void findCellWeights();
 
-  // --- output of registered grids ---------------------------------------------
+  // --- output of registered grids (core/output_grids.cpp) ---------------------
+  // Updates the sum, mean, minimum, maximum and vegetation-period grids of
+  // registry entry index from its grid over the cells this process owns, and
+  // writes the grid and the statistics grids that its write code asks for at
+  // the current date (rank 0 writes what all processes gathered). The second
+  // argument is not used; callers pass 1. While pending is set (a further
+  // sub-interval of the step follows) the statistics are updated but nothing
+  // is written: what falls due waits for the step's last call. Collective:
+  // every process calls it for the same entries in the same order.
+  virtual void writeOutputGrids(int index, int unused = 1, int pending = 0);
+  // Writes the stack of registry entry index as its ones digit asks (1 to 5).
+  // Collective like writeOutputGrids.
+  virtual void writeOutputStack(int index);
   // Writes a grid whose write code asks for it at once (ones digit 8).
   virtual void writeGridAtRegistration(int index);
 
@@ -237,6 +249,20 @@ protected:
   void writeBinaryGridFile(const std::string& name, Grid grid, bool doubleGrid, bool masked);
 
   int finishControlValue(FILE* file, int count, const std::string& description, std::string& rest);
+
+  // --- output of registered grids: the steps of one call ----------------------
+  struct OwnedCells; // the cells whose statistics this process keeps
+  OwnedCells ownedCells(const GridRegistryEntry& entry);
+  void findVegetationGrids(GridRegistryEntry& entry);
+  void updateOutputStatistics(GridRegistryEntry& entry, const OwnedCells& cells);
+  void closeVegetationPeriod(int index, GridRegistryEntry& entry, const OwnedCells& cells);
+  void writeSumGrid(int index, GridRegistryEntry& entry, const OwnedCells& cells);
+  // Gathers the grid onto rank 0, which writes it under each name (masked
+  // with the valid columns for statistics grids).
+  void writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
+                       const std::string& again = "");
+  // "MPIRegions", found at the first output.
+  Grid outputRegions = nullptr;
 
   unsigned writeStorage = 0;
   // Shift between the hour of the meteorological data and the end of the

@@ -42,12 +42,16 @@ public:
   using modelobject::header;
   using modelobject::inputDirectory;
   using modelobject::lineBuffer;
+  using modelobject::minToIntEndHours;
   using modelobject::monthDays;
   using modelobject::netcdfReader;
   using modelobject::netcdfWriter;
   using modelobject::outputDirectory;
   using modelobject::rowColumnRange;
   using modelobject::startDate;
+  using modelobject::writeAsciiGrids;
+  using modelobject::writeDoubleGrids;
+  using modelobject::writeNetCDFGrids;
   // MPI row strips
   using modelobject::cellsPerProcess;
   using modelobject::haloReceiveList;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/test_model.h"
 #include "tests/test_support.h"
 
@@ -37,7 +39,15 @@ TEST(GridRegistry, RegistrationAllocatesTheStatisticsGridsTheCodeAsksFor) {
   EXPECT_EQ(e.meanFileName, "out/temp.asc");
   EXPECT_EQ(e.firstFileName, "out/temp.asc");
 
+  // Write mode 8 writes at once, which needs the decomposition grids.
+  Grid regions = m.matrix(1, 3, 1, 4, 3);
+  m.registerGrid(2, "", regions, nullptr, 0, "MPIRegions", 0, 1, 3);
+  m.registerGrid(3, "", regions, nullptr, 0, "MPIHelper", 0, 1, 3);
+  m.outputDirectory = dir + "/";
+  m.setEndDate(2020, 12, 31, 24, 0);
+  std::filesystem::create_directory(dir + "/out");
   m.registerGrid(1, "other.asc", g, nullptr, 0, "temperature", 408, 1, 3);
+  EXPECT_TRUE(fileExists(dir + "/out/temp.asc.filled")) << "written under the first file name";
   EXPECT_EQ(e.meanGrid, nullptr);
   EXPECT_EQ(e.minGrid, nullptr);
   EXPECT_EQ(e.vegPeriodGrid, nullptr);
@@ -45,6 +55,7 @@ TEST(GridRegistry, RegistrationAllocatesTheStatisticsGridsTheCodeAsksFor) {
   EXPECT_EQ(e.firstFileName, "out/temp.asc") << "the first file name survives re-registration";
   m.unregisterGrid(1);
   m.free_matrix(g, 1, 3, 1, 4);
+  m.free_matrix(regions, 1, 3, 1, 4);
 }
 
 TEST(GridRegistry, FindsGridsByNameAndStopsAtTheFirstGap) {

@@ -1,0 +1,346 @@
+#include <algorithm>
+#include <string>
+
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+#include "core/modelobject.h"
+#include "core/output_names.h"
+
+// The cells whose statistics this process keeps: inside the valid columns of
+// their row, inside the zone grid and owned by this process in "MPIRegions".
+struct modelobject::OwnedCells {
+  static constexpr long parallelCells = 16384;
+  Grid zone = nullptr;
+  Grid regions = nullptr;
+  const RowColumnRange* ranges = nullptr;
+  long firstRow = 1;
+  long lastRow = 0;
+  long ncols = 0;
+  double nodata = 0.0;
+  double rank = 0.0;
+
+  // Calls own(r, c) at every owned cell and other(r, c) at the other cells of
+  // the valid columns, rows in parallel where there are enough cells to pay
+  // for the threads (these loops run for every grid at every step).
+  template <typename Own, typename Other> void visit(Own own, Other other) const {
+    const bool parallel = (lastRow - firstRow + 1) * ncols >= parallelCells;
+#pragma omp parallel for schedule(runtime) if (parallel)
+    for (long r = firstRow; r <= lastRow; ++r) {
+      const long first = ranges ? std::max(1L, ranges[r].first) : 1;
+      const long last = ranges ? std::min(ncols, ranges[r].last) : ncols;
+      const double* z = zone ? zone[r] : nullptr;
+      const double* g = regions[r];
+      for (long c = first; c <= last; ++c) {
+        if (z && g && z[c] > nodata && g[c] == rank)
+          own(r, c);
+        else
+          other(r, c);
+      }
+    }
+  }
+};
+
+namespace {
+
+// Which output periods end at the current date. A period that is still open
+// when the run ends closes with it, so that the last part of a run is
+// written as well.
+struct OutputMoment {
+  bool runEnds = false;
+  bool dayEnds = false;
+  bool monthEnds = false;
+  bool yearEnds = false;
+};
+
+bool isLeapYear(long year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+
+// February of each year by its own length; the context's table holds the end
+// year's February for the other users of it.
+long daysOfMonth(long year, long month, const int monthDays[12]) {
+  if (month == 2) return isLeapYear(year) ? 29 : 28;
+  return monthDays[month - 1];
+}
+
+// A day ends where the end of the step, moved by the hours between the data
+// hour and the end of the step, reaches minute 1440 of the day. The date
+// alone decides, and every process holds the same date.
+OutputMoment momentOf(const ModelDate& d, long endMinuteIndex, double shiftHours,
+                      const int monthDays[12]) {
+  OutputMoment m;
+  m.runEnds = d.minuteIndex() >= endMinuteIndex;
+  const long shiftedMinute = static_cast<long>(d.minute + 60.0 * shiftHours);
+  m.dayEnds = d.hour * minutesPerHour + shiftedMinute == minutesPerDay;
+  m.monthEnds = m.dayEnds && d.month >= 1 && d.month <= 12 &&
+                d.day == daysOfMonth(d.year, d.month, monthDays);
+  m.yearEnds = m.dayEnds && d.month == 12 && d.day == 31;
+  return m;
+}
+
+// Whether the grid or stack itself is due, by its ones digit.
+bool writeDue(int writeMode, const OutputMoment& m) {
+  switch (writeMode) {
+  case 1:
+  case 2:
+  case 8:
+    return true;
+  case 3:
+    return m.runEnds;
+  case 4:
+  case 5:
+    return m.dayEnds || m.runEnds;
+  case 6:
+    return m.monthEnds || m.runEnds;
+  case 7:
+    return m.yearEnds || m.runEnds;
+  default:
+    return false;
+  }
+}
+
+// Whether the sum or mean grid is due, by its tens digit: 1 / 5 over the
+// run, 2 / 6 a year, 3 / 7 a month, 4 / 8 a day.
+bool sumDue(int statMode, const OutputMoment& m) {
+  switch (statMode > 4 ? statMode - 4 : statMode) {
+  case 1:
+    return m.runEnds;
+  case 2:
+    return m.yearEnds || m.runEnds;
+  case 3:
+    return m.monthEnds || m.runEnds;
+  case 4:
+    return m.dayEnds || m.runEnds;
+  default:
+    return false;
+  }
+}
+
+// Counts writes under the same time stamp, so that they do not overwrite
+// each other.
+long nextStampRepeat(GridRegistryEntry& e, const ModelDate& d) {
+  const ModelDate& last = e.lastStamp;
+  const bool same = last.year == d.year && last.month == d.month && last.day == d.day &&
+                    last.hour == d.hour && last.minute == d.minute;
+  e.stampRepeat = same ? e.stampRepeat + 1 : 0;
+  e.lastStamp = d;
+  return e.stampRepeat;
+}
+
+auto noCells = [](long, long) {};
+
+} // namespace
+
+modelobject::OwnedCells modelobject::ownedCells(const GridRegistryEntry& e) {
+  OwnedCells cells;
+  cells.zone = registry[1].grid;
+  cells.regions = outputRegions;
+  cells.ranges = rowColumnRange;
+  cells.firstRow = std::max(1L, e.firstRow);
+  cells.lastRow = std::min(header.nrows, e.lastRow);
+  cells.ncols = header.ncols;
+  cells.nodata = header.nodata;
+  cells.rank = mpiRank;
+  return cells;
+}
+
+void modelobject::writeOutputGrids(int index, int /*unused*/, int pending) {
+  if (index < 1 || index > gridRegistryLimit) return;
+  GridRegistryEntry& e = registry[index];
+  if (e.writeMode == 0 && e.statMode == 0 && e.writeMin == 0 && e.writeMax == 0 &&
+      e.vegPeriodMode == 0)
+    return;
+  if (!e.grid) return;
+  if (!outputRegions) {
+    if (findGrid("MPIHelper", 1) == 0) requireGrid("MPIHelper");
+    int regions = findGrid("MPIRegions", 1);
+    if (regions == 0) regions = requireGrid("MPIRegions");
+    outputRegions = registry[regions].grid;
+  }
+  e.callCount += 1.0;
+  if (e.vegPeriodMode != 0) findVegetationGrids(e);
+  const OwnedCells cells = ownedCells(e);
+  updateOutputStatistics(e, cells);
+  if (pending) return;
+
+  const OutputMoment m = momentOf(currentDate, endMinuteIndex, getMinToIntEndHours(), monthDays);
+  if (e.vegPeriodMode != 0) closeVegetationPeriod(index, e, cells);
+
+  if (writeDue(e.writeMode, m)) {
+    const bool stamped = e.writeMode == 2 || (e.writeMode >= 5 && e.writeMode <= 7);
+    std::string name = e.firstFileName;
+    if (e.writeMode == 8)
+      name += ".filled";
+    else if (stamped)
+      name = timeStampedGridName(e.firstFileName, currentDate, nextStampRepeat(e, currentDate));
+    // The last state of the run also goes under the plain name.
+    const bool again = (stamped || e.writeMode == 8) && m.runEnds;
+    writeOutputFile(index, e.grid, false, name, again ? e.firstFileName : "");
+  }
+
+  if (m.runEnds && e.minGrid)
+    writeOutputFile(index, e.minGrid, true, outputFileName(e.minFileName, ".min"));
+  if (m.runEnds && e.maxGrid)
+    writeOutputFile(index, e.maxGrid, true, outputFileName(e.maxFileName, ".max"));
+
+  if (e.statMode != 0 && sumDue(e.statMode, m)) writeSumGrid(index, e, cells);
+}
+
+void modelobject::findVegetationGrids(GridRegistryEntry& e) {
+  if (e.vegStartGrid && e.vegStopGrid && e.vegDurationGrid) return;
+  // A grid of land-use layer n carries "_Layer_n" in its file name.
+  std::string layer = "1";
+  const size_t at = e.firstFileName.find("_Layer_");
+  if (at != std::string::npos) {
+    layer = e.firstFileName.substr(at + 7);
+    layer = layer.substr(0, layer.find('.'));
+  }
+  if (!e.vegStartGrid) e.vegStartGrid = registry[requireGrid("VegetationStart" + layer)].grid;
+  if (!e.vegStopGrid) e.vegStopGrid = registry[requireGrid("VegetationStop" + layer)].grid;
+  if (!e.vegDurationGrid)
+    e.vegDurationGrid = registry[requireGrid("VegetationDuration" + layer)].grid;
+}
+
+void modelobject::updateOutputStatistics(GridRegistryEntry& e, const OwnedCells& cells) {
+  const double nodata = header.nodata;
+  Grid grid = e.grid;
+  Stack stack = e.stack;
+  // Level 1 is the grid's source; a stack of level 0 alone has none.
+  const bool copyStack = stack && e.levels >= 1 && e.stackCopyOff == 0 &&
+                         (e.statMode > 0 || e.writeMin > 0 || e.writeMax > 0);
+  const bool startMinMax = e.minMaxStarted == 0;
+  Grid sum = e.meanGrid;
+  Grid count = e.meanCountGrid;
+  Grid minimum = e.minGrid;
+  Grid maximum = e.maxGrid;
+  Grid veg = e.vegPeriodGrid;
+  Grid vegStart = e.vegStartGrid;
+  Grid vegStop = e.vegStopGrid;
+  cells.visit(
+      [&](long r, long c) {
+        if (copyStack && stack[r]) grid[r][c] = stack[r][c][1];
+        const double v = grid[r][c];
+        if (startMinMax) {
+          if (minimum) minimum[r][c] = nodata;
+          if (maximum) maximum[r][c] = nodata;
+        }
+        // Nodata is no value: it enters no sum, mean, minimum or maximum.
+        if (v == nodata) return;
+        if (sum) {
+          sum[r][c] += v;
+          count[r][c] += 1.0;
+        }
+        if (minimum && (minimum[r][c] == nodata || v < minimum[r][c])) minimum[r][c] = v;
+        if (maximum && (maximum[r][c] == nodata || v > maximum[r][c])) maximum[r][c] = v;
+        if (veg && vegStart[r] && vegStop[r] && vegStart[r][c] >= 0.0 && vegStop[r][c] <= 0.0)
+          veg[r][c] += v;
+      },
+      [&](long r, long c) {
+        if (sum) sum[r][c] = nodata;
+        if (startMinMax) {
+          if (minimum) minimum[r][c] = nodata;
+          if (maximum) maximum[r][c] = nodata;
+        }
+        if (veg) veg[r][c] = nodata;
+      });
+  e.minMaxStarted = 1;
+}
+
+void modelobject::closeVegetationPeriod(int index, GridRegistryEntry& e, const OwnedCells& cells) {
+  const double nodata = header.nodata;
+  Grid veg = e.vegPeriodGrid;
+  if (e.vegPeriodEnded == 1) {
+    e.vegPeriodEnded = 0;
+    if (e.vegPeriodMode == 2) {
+      Grid duration = e.vegDurationGrid;
+      cells.visit(
+          [&](long r, long c) {
+            const double days = duration[r] ? duration[r][c] : 0.0;
+            veg[r][c] = days > 0.0 ? veg[r][c] / days : nodata;
+          },
+          noCells);
+    }
+    writeOutputFile(index, veg, true,
+                    vegetationPeriodName(e.vegPeriodFileName, e.vegPeriodMode, currentDate.year));
+  }
+  if (e.vegPeriodStarted == 1) {
+    cells.visit([&](long r, long c) { veg[r][c] = 0.0; },
+                [&](long r, long c) { veg[r][c] = nodata; });
+    e.vegPeriodStarted = 0;
+  }
+}
+
+void modelobject::writeSumGrid(int index, GridRegistryEntry& e, const OwnedCells& cells) {
+  const double nodata = header.nodata;
+  const bool mean = e.statMode >= 5;
+  Grid sum = e.meanGrid;
+  Grid count = e.meanCountGrid;
+  // A cell without a single value in the period has no sum and no mean.
+  cells.visit(
+      [&](long r, long c) {
+        const double n = count[r][c];
+        sum[r][c] = n > 0.0 ? (mean ? sum[r][c] / n : sum[r][c]) : nodata;
+      },
+      noCells);
+  writeOutputFile(index, sum, true, periodStatisticsName(e.meanFileName, e.statMode, currentDate));
+  e.callCount = 0.0;
+  cells.visit(
+      [&](long r, long c) {
+        sum[r][c] = 0.0;
+        count[r][c] = 0.0;
+      },
+      noCells);
+}
+
+void modelobject::writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
+                                  const std::string& again) {
+  Grid whole = MPIGatherGridCopy(index, grid);
+  const int code = mpiRank != 0 ? 0 : catchExitCode([&] {
+    Grid source = whole ? whole : grid;
+    for (const std::string* n : {&name, &again}) {
+      if (n->empty()) continue;
+      if (masked)
+        writeGridMasked(*n, source, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
+      else
+        writeGrid(*n, source, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
+    }
+  });
+  if (whole) free_matrix(whole, 1, header.nrows, 1, header.ncols);
+  // Rank 0 writes alone; the others must not run on into the next gather.
+  if (mpiSize > 1)
+    shareExitCode(*diag, code);
+  else if (code != 0)
+    throw code;
+}
+
+void modelobject::writeOutputStack(int index) {
+  if (index < 1 || index > gridRegistryLimit) return;
+  GridRegistryEntry& e = registry[index];
+  if ((e.writeMode == 0 && e.statMode == 0) || !e.stack) return;
+  const OutputMoment m = momentOf(currentDate, endMinuteIndex, getMinToIntEndHours(), monthDays);
+  // Stacks know the ones digits up to 5.
+  if (e.writeMode > 5 || !writeDue(e.writeMode, m)) return;
+  const bool stamped = e.writeMode == 2 || e.writeMode == 5;
+  const std::string name =
+      stamped ? timeStampedStackName(e.fileName, currentDate, nextStampRepeat(e, currentDate))
+              : e.fileName;
+  const std::string again = stamped && m.runEnds ? e.fileName : "";
+  const int lastLevel = static_cast<int>(e.levels);
+  // Binary stacks are written by every process at its own cells; ASCII and
+  // netCDF stacks by rank 0 from a gathered copy.
+  if (mpiSize < 2 || (!writeAsciiGrids && !writeNetCDFGrids)) {
+    for (const std::string* n : {&name, &again})
+      if (!n->empty())
+        writeStack(*n, e.stack, lastLevel, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
+    return;
+  }
+  Stack whole = MPIGatherStackCopy(index, e.stack);
+  const int code = mpiRank != 0 ? 0 : catchExitCode([&] {
+    for (const std::string* n : {&name, &again})
+      if (!n->empty())
+        writeStack(*n, whole ? whole : e.stack, lastLevel, writeAsciiGrids, writeDoubleGrids,
+                   writeNetCDFGrids);
+  });
+  if (whole) free_three_d_matrix(whole, 1, header.nrows);
+  shareExitCode(*diag, code);
+}
+
+void modelobject::writeGridAtRegistration(int index) { writeOutputGrids(index); }

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+#include <mpi.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/core/output_run.h"
+
+namespace {
+
+std::set<std::string> filesIn(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& f : std::filesystem::directory_iterator(dir))
+    names.insert(f.path().filename().string());
+  return names;
+}
+
+double levelValue(const StripModule& s, long r, long c, long level, long hour) {
+  const double v = hourValue(s, r, c, hour);
+  return v == nodata ? nodata : v + 0.5 * level;
+}
+
+// From 29 February 2020, 01:00 to 1 March 2020, 12:00: the leap February
+// ends, and the run ends within a day, a month and a year. Every statistic,
+// the grid itself, a vegetation period and a stack are written.
+struct OutputRun {
+  OutputRun(const std::string& name, const OwnerMap& map, const std::string& dirArg, bool ascii,
+            bool alone)
+      : s(name, map), dir(dirArg), g(s.grid(nodata)), st(s.stack(lastLevel, nodata)) {
+    // A module that owns every cell and writes without the others.
+    if (alone) s.m.mpiSize = 1;
+    s.m.writeAsciiGrids = ascii;
+    s.m.writeDoubleGrids = !ascii;
+    const std::pair<const char*, double> vegetation[] = {
+        {"VegetationStart1", 0.0}, {"VegetationStop1", 0.0}, {"VegetationDuration1", 2.0}};
+    for (const auto& [grid, value] : vegetation)
+      s.m.registerGrid(s.m.firstFreeRegistryIndex(), "", s.grid(value), nullptr, 0, grid, 0, s.lo,
+                       s.hi);
+    const std::pair<const char*, long> codes[] = {
+        {"runsum.grd", 10}, {"runmean.grd", 50}, {"range.grd", 300},
+        {"daily.grd", 40},  {"month.grd", 70},   {"yearly.grd", 20},
+        {"snap.grd", 6},    {"veg.grd", 2000},   {"filled.grd", 318}};
+    for (const auto& [file, code] : codes)
+      entries.push_back(addEntry(s, dir + "/" + file, g, code));
+    // ASCII stacks are gathered onto rank 0; binary ones written by every
+    // process at its own cells.
+    stack = addEntry(s, dir + (ascii ? "/layers.stk" : "/binary.stk"), nullptr, ascii ? 5 : 1, st,
+                     lastLevel);
+  }
+  ~OutputRun() { releaseEntries(s); }
+  OutputRun(const OutputRun&) = delete;
+  OutputRun& operator=(const OutputRun&) = delete;
+  void run() {
+    GridRegistryEntry& veg = s.m.getRegistry()[entries[7]];
+    s.m.setEndDate(2020, 3, 1, 12, 0);
+    runHours(s, g, date(2020, 2, 29, 1), date(2020, 3, 1, 12), 1, [&] {
+      const ModelDate& d = s.m.currentDate;
+      for (long r = s.lo; r <= s.hi; ++r)
+        for (long c = 1; c <= s.ncols; ++c)
+          for (long l = 0; l <= lastLevel; ++l) st[r][c][l] = levelValue(s, r, c, l, d.hour);
+      veg.vegPeriodStarted = d.day == 29 && d.hour == 6;
+      veg.vegPeriodEnded = d.day == 29 && d.hour == 24;
+      for (int index : entries) s.m.writeOutputGrids(index, 1, 0);
+      s.m.writeOutputStack(stack);
+    });
+  }
+  static constexpr long lastLevel = 2;
+  StripModule s;
+  std::string dir;
+  Grid g;
+  Stack st;
+  std::vector<int> entries;
+  int stack = 0;
+};
+
+} // namespace
+
+// The run on every process of the world and, on rank 0, the same run on a
+// module that owns every cell: their files are byte for byte the same.
+TEST(OutputGridsMPI, FilesMatchThoseOfOneProcess) {
+  for (bool ascii : {true, false}) {
+    const std::string format = ascii ? "ascii" : "double";
+    const std::string many = makeTestDirectory("out_mpi_many_" + format, true);
+    OutputRun distributed("out_mpi_" + format, ragged(worldSize()), many, ascii, false);
+    distributed.run();
+    MPI_Barrier(MPI_COMM_WORLD);
+    if (worldRank() == 0) {
+      const std::string single = makeTestDirectory("out_mpi_single_" + format);
+      std::set<std::string> names = filesIn(many);
+      if (!ascii) names.erase("binary.stk");
+      {
+        OutputRun alone("out_mpi_one_" + format, ragged(1), single, ascii, true);
+        // Its binary stack would need every process; only the ASCII one is compared.
+        if (!ascii) alone.s.m.getRegistry()[alone.stack].writeMode = 0;
+        alone.run();
+      }
+      EXPECT_EQ(names, filesIn(single));
+      std::set<std::string> expected = {
+          "runsum.sum",          "runmean.mit",        "range.min",          "range.max",
+          "daily_2002.29s",      "daily_2003.01s",     "month_202002.mit",   "month_202003.mit",
+          "yearly_2000.sum",     "snap_20200229.2400", "snap_20200301.1200", "snap.grd",
+          "veg_0020_vegper.mit", "filled.grd.filled",  "filled.grd",         "filled.sum",
+          "filled.min",          "filled.max"};
+      if (ascii) expected.insert({"layers_20200229.024", "layers_20200301.012", "layers.stk"});
+      EXPECT_EQ(names, expected);
+      for (const std::string& name : names)
+        EXPECT_TRUE(readFile(many + "/" + name) == readFile(single + "/" + name)) << name;
+      if (!ascii) {
+        const OutputRun& d = distributed;
+        const DoubleGridFile sums(many + "/runsum.sum", d.s.ncols);
+        ASSERT_TRUE(sums.valid(d.s.nrows));
+        for (long r = 1; r <= d.s.nrows; ++r)
+          for (long c = 1; c <= d.s.ncols; ++c)
+            if (inCatchment(d.s, r, c) && !(r == emptyRow && c == emptyColumn)) {
+              EXPECT_EQ(sums.at(r, c), daySum(r, c, 24) + daySum(r, c, 12)) << r << "," << c;
+            }
+        const DoubleGridFile stack(many + "/binary.stk", d.s.ncols * (OutputRun::lastLevel + 1));
+        ASSERT_TRUE(stack.valid(d.s.nrows));
+        for (long r = 1; r <= d.s.nrows; ++r)
+          for (long c = 1; c <= d.s.ncols; ++c)
+            for (long l = 0; l <= OutputRun::lastLevel; ++l)
+              if (inCatchment(d.s, r, c)) {
+                EXPECT_EQ(stack.at(r, (c - 1) * (OutputRun::lastLevel + 1) + l + 1),
+                          levelValue(d.s, r, c, l, 12))
+                    << r << "," << c << "," << l;
+              }
+      }
+    }
+    MPI_Barrier(MPI_COMM_WORLD);
+  }
+}
+
+// Rank 0 writes alone; when it fails, every process ends with its code
+// instead of waiting in the next gather.
+TEST(OutputGridsMPI, AFailedWriteEndsEveryProcess) {
+  const std::string dir = makeTestDirectory("out_mpi_failure", true);
+  OutputRun run("out_mpi_failure", ragged(worldSize()), dir, true, false);
+  const int missing = addEntry(run.s, dir + "/absent/tempr.grd", run.g, 1);
+  run.s.m.setEndDate(2020, 12, 31, 24, 0);
+  run.s.m.currentDate = date(2020, 7, 1, 1);
+  EXPECT_EQ(exitCodeOf([&] { run.s.m.writeOutputGrids(missing); }), 26);
+  if (worldRank() == 0) {
+    EXPECT_NE(run.s.m.console().find("error creating " + dir + "/absent/tempr.grd"),
+              std::string::npos);
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
+}
