@@ -327,8 +327,8 @@ protected:
   // followed by ".intern." and the suffix.
   static std::string internFileName(const std::string& fileName, const char* suffix);
   static bool hasFileExtension(const std::string& fileName);
-  // Writes a registered grid once under its name, gathered on rank 0.
-  // Collective.
+  // Writes a registered grid once under its name through the output of
+  // registered grids, its write code 0 before and after. Collective.
   void writeDerivedGridOnce(int index);
 
 private:

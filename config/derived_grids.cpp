@@ -68,13 +68,14 @@ std::string defaultini::internFileName(const std::string& fileName, const char* 
 
 void defaultini::writeDerivedGridOnce(int index) {
   GridRegistryEntry& e = registry[index];
-  Grid whole = mpiSize > 1 ? MPIGatherGridCopy(index, e.grid) : e.grid;
-  const int failure = mpiRank == 0 ? catchExitCode([&] {
-    writeGrid(e.firstFileName, whole, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
-  })
-                                   : 0;
-  if (mpiSize > 1 && whole) free_matrix(whole, 1, header.nrows, 1, header.ncols);
-  shareExitCode(*diag, failure);
+  e.writeMode = 1;
+  try {
+    writeOutputGrids(index, 1, 0);
+  } catch (...) {
+    e.writeMode = 0;
+    throw;
+  }
+  e.writeMode = 0;
 }
 
 // The teardown of the grid store may already have released these entries;
