@@ -21,6 +21,7 @@ defaultini::defaultini(int& errorCode, DiagStream* diagArg, const std::string& c
 
 defaultini::~defaultini() {
   releaseLanduseParameterGrids();
+  releaseDerivedGrids();
   releaseDecompositionGrids();
 }
 
