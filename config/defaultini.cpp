@@ -61,6 +61,7 @@ void defaultini::FreeMemory() {
 // it still holds the reader's grid.
 void defaultini::releaseGridStore() {
   releaseLanduseParameterGrids();
+  releaseDerivedGrids();
   releaseDecompositionGrids();
   for (const ReaderGrid& g : readerGrids) {
     const bool registered = registry && registry[g.index].grid == g.grid;

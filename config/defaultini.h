@@ -375,6 +375,138 @@ private:
   void releaseLanduseParameterGrids();
   // ===== end of land-use, multilayer land-use and soil tables ================
 
+  // ===== Derived grids =======================================================
+  // config/derived_grids.cpp, config/coordinate_grids.cpp, config/slope_aspect.cpp,
+  // config/landuse_layer_grids.cpp
+public:
+  // "CellSizeX", "CellSizeY" and "RelCellArea" (the cell area over the
+  // nominal one) over the rows this process holds: taken from the registry
+  // where standard grids of these names exist, otherwise derived from the
+  // others and the header's cell size; cells outside the zone grid become
+  // nodata. Given grids must agree with each other (code 66). The grids made
+  // here are written once; then the zone areas are weighed by the cell
+  // areas. Collective.
+  virtual void makeCellSizeGrids();
+  // "CoordX" and "CoordY" over this process's own rows: the lower-left
+  // corner of every cell, accumulated over the cell sizes from the lower-left
+  // corner of the grid, so that they do not depend on the decomposition.
+  // Written once. Collective.
+  virtual void makeCoordinateGrids();
+  // "slope_angle" (degrees from the horizontal) and "slope_aspect" (degrees
+  // clockwise from north, the direction the slope faces) from the elevation
+  // model; cells without four valued neighbours take the mean of their
+  // valued neighbours. A grid given as a standard grid is kept. Rank 0
+  // computes the whole grid, so the result does not depend on the
+  // decomposition. Written once. Collective.
+  virtual void make_Slope_and_Aspect();
+  // "landuse1" .. "landuseN" for the N layers of the multilayer land-use
+  // table: the land-use record index of layer k of each cell's multilayer
+  // type (the grid "landuse" holds its record index), -9999 for a type with
+  // fewer layers. Collective.
+  virtual void makeLanduseLayerGrids();
+
+protected:
+  int cellSizeXIndex = 0;
+  int cellSizeYIndex = 0;
+  int relCellAreaIndex = 0;
+  int coordXIndex = 0;
+  int coordYIndex = 0;
+  int slopeIndex = 0;
+  int aspectIndex = 0;
+  Grid cellSizeXGrid = nullptr;
+  Grid cellSizeYGrid = nullptr;
+  Grid relCellAreaGrid = nullptr;
+  Grid coordXGrid = nullptr;
+  Grid coordYGrid = nullptr;
+  Grid slopeGrid = nullptr;
+  Grid aspectGrid = nullptr;
+  // 1 when the grid was taken from the registry.
+  int cellSizeXFromRegistry = 0;
+  int cellSizeYFromRegistry = 0;
+  int relCellAreaFromRegistry = 0;
+  // Element 0 the grid "landuse", 1 .. count the layer grids.
+  std::vector<Grid> landuseLayerGrids;
+  int landuseLayerCount = 0;
+
+  // The rows of the set-up grids: rank 0 every row, the others their own
+  // rows and one halo row on each side where there is one.
+  long heldFirstRow() const;
+  long heldLastRow() const;
+  // The first free registry entry; a full registry logs message + 1000 +
+  // tail and ends the run with code 12.
+  int takeFreeEntry(const char* message, const char* tail);
+  // Allocates a grid over rows first..last, all cells `fill`, registers it
+  // with write code 0 at the index, counts it among the reader's grids and
+  // frees it with the reader.
+  Grid registerDerivedGrid(int index, const std::string& fileName, const std::string& name,
+                           long first, long last, double fill);
+  // A grid file name cut before the extension of its last path component,
+  // followed by ".intern." and the suffix.
+  static std::string internFileName(const std::string& fileName, const char* suffix);
+  static bool hasFileExtension(const std::string& fileName);
+  // Writes a registered grid once under its name through the output of
+  // registered grids, its write code 0 before and after. Collective.
+  void writeDerivedGridOnce(int index);
+
+private:
+  struct DerivedGrid {
+    int index;
+    Grid grid;
+    long firstRow;
+    long lastRow;
+  };
+  std::vector<DerivedGrid> derivedGrids;
+  void releaseDerivedGrids();
+  void checkCellSizes(long first, long last);
+  void weighZonesByCellArea();
+  bool cellSizesVary();
+  void accumulateCoordinates();
+  // ===== end of derived grids ================================================
+
+  // ===== Region weights and region ranking ===================================
+  // config/region_weights.cpp, config/region_ranking.cpp
+public:
+  // "regression_regions" (a single region 1 unless a standard grid gives
+  // them), the transition distance of "[region_transition_distance]", and
+  // "regression_weights1" with, for two or more regions, the second and for
+  // three or more the third nearest region and its weight in
+  // "regression_regions2", "regression_weights2", "regression_regions3" and
+  // "regression_weights3". Written once. Collective.
+  virtual void MakeRegionWeightGrids();
+  // Rank 0: the weights of every valid cell from the regions within the
+  // transition distance; the other processes return at once.
+  virtual void computeRegionWeights();
+  // Numbers the region codes of the grid at the registry index (1 .. 32767,
+  // at most 30 regions) in ascending order and finds the centre of every
+  // region. Collective.
+  virtual void rankRegionCodes(int regionGridIndex);
+
+  int getRegionCount() const { return regionCount; }
+  int getMaxRegionCode() const { return maxRegionCode; }
+  // Rank of every code 0 .. highest code, 0 for codes that do not occur.
+  const std::vector<int>& getRegionRanks() const { return regionRanks; }
+  // Records 0 .. region count; record 0 is empty.
+  const std::vector<RegionCentre>& getRegionCentres() const { return regionCentres; }
+
+protected:
+  double transitionDistance = 0.0;
+  // Regions 1 .. 3 at 0 .. 2: the region grids ("regression_regions",
+  // "regression_regions2", "regression_regions3") and the weight grids.
+  int regressionRegionIndex[3] = {};
+  int regressionWeightIndex[3] = {};
+  Grid regressionRegionGrid[3] = {};
+  Grid regressionWeightGrid[3] = {};
+  int regionCount = 0;
+  int maxRegionCode = 0;
+  std::vector<int> regionRanks;
+  std::vector<RegionCentre> regionCentres;
+
+private:
+  void readTransitionDistance();
+  void scanRegions(int regionGridIndex);
+  void shareRegionRanking();
+  // ===== end of region weights and region ranking ============================
+
   // ===== Code checks (config/code_checks.cpp) =================================
 public:
   // The grids whose cells hold codes of parameter-table records.

@@ -255,6 +255,7 @@ protected:
   OwnedCells ownedCells(const GridRegistryEntry& entry);
   void findVegetationGrids(GridRegistryEntry& entry);
   void updateOutputStatistics(GridRegistryEntry& entry, const OwnedCells& cells);
+  void openVegetationPeriod(GridRegistryEntry& e, const OwnedCells& cells);
   void closeVegetationPeriod(int index, GridRegistryEntry& entry, const OwnedCells& cells);
   void writeSumGrid(int index, GridRegistryEntry& entry, const OwnedCells& cells);
   // Gathers the grid onto rank 0, which writes it under each name (masked

@@ -158,6 +158,7 @@ void modelobject::writeOutputGrids(int index, int /*unused*/, int pending) {
   e.callCount += 1.0;
   if (e.vegPeriodMode != 0) findVegetationGrids(e);
   const OwnedCells cells = ownedCells(e);
+  if (e.vegPeriodMode != 0) openVegetationPeriod(e, cells);
   updateOutputStatistics(e, cells);
   if (pending) return;
 
@@ -261,11 +262,17 @@ void modelobject::closeVegetationPeriod(int index, GridRegistryEntry& e, const O
     writeOutputFile(index, veg, true,
                     vegetationPeriodName(e.vegPeriodFileName, e.vegPeriodMode, currentDate.year));
   }
-  if (e.vegPeriodStarted == 1) {
-    cells.visit([&](long r, long c) { veg[r][c] = 0.0; },
-                [&](long r, long c) { veg[r][c] = nodata; });
-    e.vegPeriodStarted = 0;
-  }
+}
+
+// The period restarts before the step that opens it adds its values, so that
+// its first step counts.
+void modelobject::openVegetationPeriod(GridRegistryEntry& e, const OwnedCells& cells) {
+  if (e.vegPeriodStarted != 1) return;
+  const double nodata = header.nodata;
+  Grid veg = e.vegPeriodGrid;
+  cells.visit([&](long r, long c) { veg[r][c] = 0.0; },
+              [&](long r, long c) { veg[r][c] = nodata; });
+  e.vegPeriodStarted = 0;
 }
 
 void modelobject::writeSumGrid(int index, GridRegistryEntry& e, const OwnedCells& cells) {
