@@ -63,7 +63,7 @@ double sizeYAt(long, long c) { return cellSize * (1.1 - 0.2 * static_cast<double
 class BenchModel : public defaultini {
 public:
   BenchModel(int& error, DiagStream* diag, const std::string& control, GridRegistryEntry* table)
-      : defaultini(error, diag, control, table) {}
+      : defaultini(error, diag, control, nullptr, 0, 2, table) {}
   ~BenchModel() override {
     for (const auto& [grid, rows] : owned) free_matrix(grid, rows.first, rows.second, 1, gridSize);
   }

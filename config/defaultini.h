@@ -165,8 +165,6 @@ protected:
   Grid elevationGrid = nullptr;
   Grid iceFirnGrid = nullptr;
   Grid soilStorageGrid = nullptr;
-  std::vector<Grid> landuseLayerGrids;
-  int landuseLayerCount = 0;
 
   // The grids the reader allocated and registered, released by it alone.
   struct ReaderGrid {
@@ -218,8 +216,6 @@ private:
                           long writeCode, long firstRow, long lastRow);
   void keepSetupValues(StandardGrid& grid, long firstRow, long lastRow);
   void protectInputFile(int index, const std::string& kind, int readCode, long writeCode);
-  long ownFirstRowWithHalo() const;
-  long ownLastRowWithHalo() const;
   void releaseGridStore();
 
   struct Decomposition;

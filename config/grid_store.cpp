@@ -17,18 +17,6 @@ void fillRows(Grid grid, long firstRow, long lastRow, long ncols, double value) 
 
 } // namespace
 
-// Rank 0 holds every row of the reader's grids; the others their strip
-// with one halo row at each side that exists.
-long defaultini::ownFirstRowWithHalo() const {
-  if (mpiRank == 0) return 1;
-  return header.firstRow >= 2 ? header.firstRow - 1 : header.firstRow;
-}
-
-long defaultini::ownLastRowWithHalo() const {
-  if (mpiRank == 0) return header.nrows;
-  return header.lastRow < header.nrows ? header.lastRow + 1 : header.lastRow;
-}
-
 // Tracked before it is registered: registration may write the grid, and a
 // failure there must not lose it.
 void defaultini::registerReaderGrid(int index, const std::string& file, Grid grid,
@@ -132,8 +120,8 @@ void defaultini::distributeFirstGrids() {
   const int links = findGrid("river_links", 1);
   if (links > 2) indices.push_back(links);
   if (mpiRank != 0) {
-    const long lo = ownFirstRowWithHalo();
-    const long hi = ownLastRowWithHalo();
+    const long lo = heldFirstRow();
+    const long hi = heldLastRow();
     for (int index : indices) {
       const std::string file = registry[index].fileName;
       const std::string name = registry[index].name;
@@ -162,8 +150,8 @@ void defaultini::distributeFirstGrids() {
 // river links are in memory since step 6), then the variable grids.
 void defaultini::loadStandardGrids() {
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier before the standard grids");
-  const long first = ownFirstRowWithHalo();
-  const long last = ownLastRowWithHalo();
+  const long first = heldFirstRow();
+  const long last = heldLastRow();
   const int links = findGrid("river_links", 1);
   for (StandardGrid& g : standardGrids) {
     if (g.index == links) continue;

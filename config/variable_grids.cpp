@@ -80,8 +80,8 @@ int defaultini::readVariableGrids() {
   variableGridCount = 0;
   firstVariableGrid = grids.empty() ? 0 : first;
   variableReadCodes.assign(1, 0);
-  const long firstRow = ownFirstRowWithHalo();
-  const long lastRow = ownLastRowWithHalo();
+  const long firstRow = heldFirstRow();
+  const long lastRow = heldLastRow();
   for (const VariableGrid& g : grids) {
     const int index = first + variableGridCount;
     Grid grid = nullptr;
