@@ -44,6 +44,7 @@ void defaultini::FreeMemory() {
     if (e.stack) free_three_d_matrix(e.stack, e.firstRow, e.lastRow);
     if (e.hasFileName || e.hasName) unregisterGrid(index);
   }
+  if (registry) registry[1].latitudeIndex = registry[1].longitudeIndex = 0;
   landuseTable.clear();
   soilTable.clear();
   multilayerTable.clear();

@@ -23,7 +23,6 @@ struct StandardGrid {
   int periodCount = -1;
   std::string periodUnit;
   int periodSteps = -1;
-  std::string stampedFileName;
   int periodCounter = 0;
   int stepCounter = 0;
   // Larger than any hour, day or month, so that the first step of a run

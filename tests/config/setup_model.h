@@ -65,18 +65,13 @@ public:
     return index > 0 ? entry(index).grid : nullptr;
   }
 
-  using defaultini::columnRanges;
   using defaultini::controlFile;
-  using defaultini::controlFileName;
-  using defaultini::currentDate;
   using defaultini::header;
   using defaultini::inputDirectory;
   using defaultini::irrigationSwitch;
   using defaultini::outputDirectory;
-  using defaultini::regionsGrid;
   using defaultini::setupStep;
   using defaultini::variableReadCodes;
-  using defaultini::writeAsciiGrids;
   using SetupContext::constructionError;
   int calls = 0;
 };
