@@ -209,6 +209,7 @@ private:
   void distributeFirstGrids();
   void loadStandardGrids();
   void takeLanduseLayers();
+  void takeRelativeCellAreas();
   void finishSetup(int& done);
   void readFirstGridOnRoot(int index);
   Grid createGridFromDefault(long firstRow, long lastRow, double value);

@@ -3,7 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "config/irrigation_table.h"
 #include "core/grid_types.h"
+
+class landuse_class;
+class soil_class;
+class multilayer_landuse_class;
 
 // The settings the driver takes over from the control-file reader once its
 // set-up is done. Tables and strip lists stay owned by the reader until its
@@ -31,9 +36,23 @@ struct GlobalParameters {
   int zoneCount = 0;
   int maxZoneCode = 0;
 
+  // Region ranking.
+  int regionCount = 0;
+  int maxRegionCode = 0;
+  const std::vector<int>* regionRanks = nullptr;
+  const std::vector<RegionCentre>* regionCentres = nullptr;
+
   GridHeader header;
   ModelDate startDate;
   ModelDate endDate;
+
+  // Parameter tables (record 0 holds the count); no multilayer table is an
+  // empty vector.
+  std::vector<landuse_class>* landuseTable = nullptr;
+  std::vector<soil_class>* soilTable = nullptr;
+  const IrrigationTable* irrigationTable = nullptr;
+  std::vector<multilayer_landuse_class>* multilayerTable = nullptr;
+  int landuseLayerCount = 0;
 
   bool writeAsciiGrids = false;
   bool writeDoubleGrids = false;

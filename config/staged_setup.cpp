@@ -30,11 +30,11 @@ int defaultini::initStep(int& done) {
     readModelTime();
     break;
   case 3:
-    // The parameter tables read "[multilayer_landuse]" and then
-    // "[landuse_table]" here, both with the model variant.
+    readMultilayerLanduse();
+    readLanduseTable();
     break;
   case 4:
-    // The parameter tables read "[soil_table]" here, with the model variant.
+    readSoilTable();
     break;
   case 5:
     irrigationSwitch = 0;
@@ -52,14 +52,13 @@ int defaultini::initStep(int& done) {
     loadStandardGrids();
     break;
   case 9:
-    // The derived grids take the registry grid "RelCellArea", if any, as the
-    // relative cell areas here.
+    takeRelativeCellAreas();
     break;
   case 10:
-    // The derived grids make the cell-size grids here.
+    makeCellSizeGrids();
     break;
   case 11:
-    // The derived grids make the coordinate grids here.
+    makeCoordinateGrids();
     break;
   case 12:
     elevationGrid = registry[2].grid;
@@ -72,8 +71,7 @@ int defaultini::initStep(int& done) {
     if (!landuseLayerGrids.empty()) {
       *diag << "generateMultiLayerParameterGrids..."
             << "[end-entry]";
-      // The parameter tables generate the land-use parameter grids of the
-      // landuseLayerCount layers here.
+      generateMultiLayerParameterGrids(landuseLayerCount);
       logOk(*diag);
     }
     break;
@@ -81,7 +79,7 @@ int defaultini::initStep(int& done) {
     if (irrigationSwitch != 0) {
       *diag << "check_irrig_Codes"
             << "[end-entry]";
-      // The code checks test and number the codes of "irrigation_codes" here.
+      check_irrig_Codes(findGrid("irrigation_codes", 1));
       logOk(*diag);
     } else {
       irrigationTable.clear();
@@ -90,21 +88,17 @@ int defaultini::initStep(int& done) {
   case 16:
     *diag << "check_SOIL_Codes..."
           << "[end-entry]";
-    // The code checks test and number the codes of "soil_types" here.
+    check_SOIL_Codes(findGrid("soil_types", 1));
     logOk(*diag);
     break;
   case 17:
-    if (modelVariant == 1) {
-      *diag << "make_nFK_kWert_and_Na..."
-            << "[end-entry]";
-      // The derived grids of model variant 1 are made here.
-      logOk(*diag);
-    }
+    // Only model variant 1 derives field capacities here; the driver runs
+    // variant 2.
     break;
   case 18:
     *diag << "make_Slope_and_Aspect..."
           << "[end-entry]";
-    // The derived grids make slope and aspect here.
+    make_Slope_and_Aspect();
     logOk(*diag);
     break;
   case 19:
@@ -116,7 +110,7 @@ int defaultini::initStep(int& done) {
   case 20:
     *diag << "MakeRegionWeightGrids..."
           << "[end-entry]";
-    // The region weights make their grids here.
+    MakeRegionWeightGrids();
     logOk(*diag);
     break;
   case 21:
@@ -174,15 +168,24 @@ void defaultini::readRadiationCorrection() {
 // "landuse" followed by the layer number.
 void defaultini::takeLanduseLayers() {
   const int landuse = findGrid("landuse", 1);
-  // The code checks test and number the codes of "landuse" here.
+  check_LU_Codes(landuse);
   landuseLayerGrids.clear();
   landuseLayerCount = 0;
   if (landuse < 1 || !registry[landuse].grid) return;
-  // With a multilayer land-use table the derived grids build one grid per
-  // layer here instead, and the count is the table's.
+  if (!multilayerTable.empty()) {
+    makeLanduseLayerGrids();
+    return;
+  }
   landuseLayerGrids.assign(2, registry[landuse].grid);
   registry[landuse].name = "landuse1";
   landuseLayerCount = 1;
+}
+
+// The relative cell areas of a standard grid "RelCellArea"; without one the
+// cell-size step derives them.
+void defaultini::takeRelativeCellAreas() {
+  const int index = findGrid("RelCellArea", 1);
+  relCellAreaGrid = index > 0 ? registry[index].grid : nullptr;
 }
 
 void defaultini::finishSetup(int& done) {
@@ -212,9 +215,18 @@ int defaultini::getGlobalParameters(GlobalParameters& driver) {
   driver.columnRanges = columnRanges.empty() ? nullptr : columnRanges.data();
   driver.zoneCount = zoneCount;
   driver.maxZoneCode = maxZoneCode;
+  driver.regionCount = regionCount;
+  driver.maxRegionCode = maxRegionCode;
+  driver.regionRanks = &regionRanks;
+  driver.regionCentres = &regionCentres;
   driver.header = header;
   driver.startDate = startDate;
   driver.endDate = endDate;
+  driver.landuseTable = &landuseTable;
+  driver.soilTable = &soilTable;
+  driver.irrigationTable = &irrigationTable;
+  driver.multilayerTable = &multilayerTable;
+  driver.landuseLayerCount = landuseLayerCount;
   driver.writeAsciiGrids = writeAsciiGrids;
   driver.writeDoubleGrids = writeDoubleGrids;
   driver.writeNetCDFGrids = writeNetCDFGrids;

@@ -8,6 +8,7 @@
 
 #include "config/defaultini.h"
 #include "core/diag_stream.h"
+#include "tests/config/code_check_tables.h"
 #include "tests/test_support.h"
 
 // Log stream (console captured) and registry of a set-up under test; a base
@@ -115,4 +116,13 @@ inline std::string setupSections(const std::string& outputKeys = "WriteAsciiGrid
          "[model_time]\n0\n1\n1\n2020\n23\n31\n12\n2020\n"
          "[irrigation]\n0  irrigation off\n"
          "[radiation_correction]\n1  on\n";
+}
+
+// The sections the later set-up steps need, all valid: the region
+// transition and tables that know the land-use and soil code 2.
+inline std::string laterSetupSections() {
+  return "[region_transition_distance]\n4  cells\n"
+         "[landuse_table]\n1\n" +
+         code_check_tables::landuseEntry(2, "meadow") + "[soil_table]\n1\n" +
+         code_check_tables::soilEntry(2, "loam");
 }

@@ -48,7 +48,7 @@ std::string prepareRun(const std::string& name, const std::string& gridSections,
     writeFile(dir + "/run.ctl", setupSections() +
                                     "[zone_grid]\nzone.asc  zones\n"
                                     "[elevation_model]\ndem.asc\n" +
-                                    gridSections);
+                                    gridSections + laterSetupSections());
   }
   MPI_Barrier(MPI_COMM_WORLD);
   return dir;
@@ -114,14 +114,16 @@ TEST(StagedSetup, RunsFromAMinimalControlFileOnEveryProcessCount) {
   EXPECT_EQ(model.entry(1).name, "[zone_grid]");
   EXPECT_EQ(model.entry(2).name, "[elevation_model]");
   EXPECT_EQ(model.entry(3).name, "MPIRegions");
-  EXPECT_EQ(model.getGridCount(), 3);
+  // The decomposition's three grids, the cell sizes, relative area,
+  // coordinates, slope, aspect, and the region and weight grids.
+  EXPECT_EQ(model.getGridCount(), 12);
   EXPECT_EQ(model.getRadiationCorrection(), 1);
   EXPECT_TRUE(model.getLanduseLayerGrids().empty());
 
   GlobalParameters driver;
   EXPECT_EQ(model.getGlobalParameters(driver), 0);
   EXPECT_EQ(driver.controlFileName, dir + "/run.ctl.intern");
-  EXPECT_EQ(driver.gridCount, 3);
+  EXPECT_EQ(driver.gridCount, 12);
   EXPECT_EQ(driver.zoneCount, 3);
   EXPECT_EQ(driver.header.firstRow, h.firstRow);
   EXPECT_EQ(driver.startDate.minuteIndex(), (ModelDate{0, 0, 1, 1, 2020}.minuteIndex()));
@@ -147,7 +149,7 @@ TEST(StagedSetup, RunsFromAMinimalControlFileOnEveryProcessCount) {
         "make_Slope_and_Aspect...",
         "...ok",
         "check_ice_firn_grid...",
-        "ice-grid not found in memory (at position 6)",
+        "ice-grid not found in memory (at position 13)",
         "...ok",
         "MakeRegionWeightGrids...",
         "...ok",
@@ -188,7 +190,7 @@ TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
       "[standard_grids]\n"
       "10  grids\n"
       "dem2.asc elevation2 0\n"
-      "soil.asc soil_types fillcode = 1 readcode = 0 defaultValue = 3.5 writecode = 1\n"
+      "soil.asc filled fillcode = 1 readcode = 0 defaultValue = 3.5 writecode = 1\n"
       "\n"
       "holes.asc nearest 1   free text\n"
       "holes.asc fixed fillcode = 2 defaultValue = 7\n"
@@ -232,7 +234,7 @@ TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
   };
   const Expected grids[] = {
       {"elevation2", [](long r, long c) { return inZone(r, c) ? 2 * elevation(r, c) : -9999.0; }},
-      {"soil_types", [](long r, long c) { return inZone(r, c) ? 3.5 : -9999.0; }},
+      {"filled", [](long r, long c) { return inZone(r, c) ? 3.5 : -9999.0; }},
       {"nearest", [](long r, long c) { return withHoles(r, c, r == 2 ? 12.0 : 35.0, false); }},
       {"fixed", [](long r, long c) { return withHoles(r, c, 7.0, false); }},
       {"kept", [](long r, long c) { return withHoles(r, c, -9999.0, true); }},
@@ -244,7 +246,7 @@ TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
   for (const Expected& g : grids) expectHeldCells(model, model.grid(g.name), g.value, g.name);
 
   // The rows each process holds: all on rank 0, else the strip and its halo.
-  const int soil = model.findGrid("soil_types");
+  const int soil = model.findGrid("filled");
   const long first = worldRank() == 0 ? 1 : std::max(1L, model.header.firstRow - 1);
   const long last = worldRank() == 0 ? 4 : std::min(4L, model.header.lastRow + 1);
   EXPECT_EQ(model.entry(soil).firstRow, first);
@@ -264,7 +266,7 @@ TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
   EXPECT_EQ(model.getStandardGridCount(), 10);
   EXPECT_EQ(model.getVariableGridCount(), 4);
   EXPECT_EQ(model.getFirstVariableGrid(), 16);
-  EXPECT_EQ(model.getGridCount(), 17);
+  EXPECT_EQ(model.getGridCount(), 26);
   EXPECT_EQ(model.findGrid("soil_storage"), 16);
   EXPECT_EQ(model.getSoilStorageGrid(), model.grid("soil_storage"));
   EXPECT_EQ(model.variableReadCodes, (std::vector<int>{0, 1, 0, 2, 0}));
