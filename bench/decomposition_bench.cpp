@@ -55,7 +55,7 @@ double riverLinkAt(long r, long c) {
 class BenchModel : public defaultini {
 public:
   BenchModel(int& error, DiagStream* diag, const std::string& control, GridRegistryEntry* table)
-      : defaultini(error, diag, control, table) {}
+      : defaultini(error, diag, control, nullptr, 0, 2, table) {}
   using defaultini::header;
 };
 

@@ -4,27 +4,90 @@
 #include <string>
 #include <vector>
 
+#include "config/global_parameters.h"
 #include "config/irrigation_table.h"
 #include "config/landuse_class.h"
 #include "config/landuse_parameter_grids.h"
 #include "config/multilayer_landuse_class.h"
 #include "config/river_links.h"
 #include "config/soil_class.h"
+#include "config/standard_grid.h"
 #include "core/grid_types.h"
 #include "core/modelobject.h"
+#include "core/statistic_table.h"
 
 // The control-file reader: the global settings and the common grid store,
-// built by a staged set-up that every MPI process runs in step. This part
-// divides the grid among the processes (with river links) and ranks the zone
-// codes.
+// built by a staged set-up that every MPI process runs in step: the zone
+// grid, the elevation model, the standard and variable grids, the division
+// of the grid among the processes (with river links) and the zone ranking.
 class defaultini : public modelobject {
 public:
-  // errorCode is 0 after a successful construction, else the exit code.
+  // Never throws: errorCode is 0 after a successful construction, else the
+  // exit code (103 for a failure that is not one). The driver passes model
+  // variant 2.
   defaultini(int& errorCode, DiagStream* diag, const std::string& controlFileName,
+             StatisticTableEntry* statisticTable, int statisticTableSize, int modelVariant,
              GridRegistryEntry* registry);
   ~defaultini() override;
   defaultini(const defaultini&) = delete;
   defaultini& operator=(const defaultini&) = delete;
+
+  // ===== Staged set-up (config/staged_setup.cpp) ==============================
+  // Runs the set-up step the counter names and returns the next one; after
+  // the last step done becomes 1. Every process calls it equally often.
+  virtual int initStep(int& done);
+  // Hands the settings over to the driver once, after the set-up; the
+  // reader gives up its ".intern" name. Returns 0.
+  virtual int getGlobalParameters(GlobalParameters& driver);
+  // Reads the switch of "[radiation_correction]" from the open control file.
+  virtual void readRadiationCorrection();
+  // The highest elevation of the domain (set-up step 12).
+  virtual double getMaxElevation() const { return maxElevation; }
+  // Teardown: releases the grid store and the tables; idempotent.
+  virtual void FreeMemory();
+
+  int getModelVariant() const { return modelVariant; }
+  int getRadiationCorrection() const { return radiationCorrection; }
+  // The land-use grid and its layers: element 0 the grid "landuse", 1 .. n
+  // the layers; empty when there is no land-use grid.
+  const std::vector<Grid>& getLanduseLayerGrids() const { return landuseLayerGrids; }
+  int getLanduseLayers() const { return landuseLayerCount; }
+  // ===== end of staged set-up ===================================================
+
+  // ===== Zone grid, elevation model, standard and variable grids ================
+  // (config/standard_grids.cpp, grid_header_probe.cpp, grid_store.cpp)
+  // Reads "[zone_grid]", "[elevation_model]" and "[standard_grids]" from the
+  // open control file into registry entries 1, 2 and 3 .. n + 2 (names and
+  // settings; the grids come in set-up steps 6 to 8). Returns n.
+  virtual int readStandardGrids();
+  // Rank 0: the grid header from the zone grid's file (ASCII or binary).
+  virtual void readGridHeader(int& ncols, int& nrows, double& xllcorner, double& yllcorner,
+                              double& cellsize, double& nodata);
+  // Reads "[variable_grids]" and reads or creates and registers its grids.
+  // Collective. Returns their number.
+  virtual int readVariableGrids();
+  // Write the standard (from entry 2) and the variable grids as their write
+  // codes ask at this date. Collective.
+  virtual void writeStandardGrids(long minute, long hour, long day, long month, long year);
+  virtual void writeVariableGrids(long minute, long hour, long day, long month, long year);
+  // The largest value of a registered grid over the domain, nodata when it
+  // holds none. Collective.
+  virtual double globalGridMaximum(int index);
+  // Sets cell (row, column) of grid to the mean of its neighbours that hold
+  // data; unchanged when none does.
+  virtual void neighbourhoodMean(long row, long column, Grid grid);
+  // Takes the registered grid "ice_firn" when there is one.
+  virtual void check_ice_firn_grid();
+
+  int getStandardGridCount() const { return standardGridCount; }
+  // The reader's grids occupy entries 3 .. getGridCount() + 2.
+  int getGridCount() const { return gridCount; }
+  const std::vector<StandardGrid>& getStandardGrids() const { return standardGrids; }
+  int getVariableGridCount() const { return variableGridCount; }
+  int getFirstVariableGrid() const { return firstVariableGrid; }
+  Grid getIceFirnGrid() const { return iceFirnGrid; }
+  Grid getSoilStorageGrid() const { return soilStorageGrid; }
+  // ===== end of zone grid, elevation model, standard and variable grids ==========
 
   // Gives every process one run of valid cells in row order, in proportion
   // to its speed, keeping river links whole; registers "MPIRegions",
@@ -79,9 +142,43 @@ protected:
   // --- end of irrigation tables ------------------------------------------------
 
 protected:
-  // Number of grids the reader holds after entries 1 and 2; they occupy
-  // entries 3 .. gridCount + 2.
+  // Set-up state.
+  int setupStep = 0;
+  std::string internName; // the ".intern" copy, until the driver takes it
+  StatisticTableEntry* statisticTable = nullptr;
+  int statisticTableSize = 0;
+  int modelVariant = 2;
+  int radiationCorrection = 0;
+  double maxElevation = 0.0;
+  bool released = false;
+
+  // The grid store. Number of grids the reader holds after entries 1 and 2,
+  // growing with every grid it registers; they occupy entries 3 ..
+  // gridCount + 2. The first standardGridCount of them are the standard grids.
   int gridCount = 0;
+  int standardGridCount = 0;
+  std::vector<StandardGrid> standardGrids; // standard grid k at k - 1
+  int variableGridCount = 0;
+  int firstVariableGrid = 0;          // registry index, 0 when none
+  std::vector<int> variableReadCodes; // variable grid k at k
+  Grid zoneGrid = nullptr;
+  Grid elevationGrid = nullptr;
+  Grid iceFirnGrid = nullptr;
+  Grid soilStorageGrid = nullptr;
+
+  // The grids the reader allocated and registered, released by it alone.
+  struct ReaderGrid {
+    int index;
+    Grid grid;
+    long firstRow;
+    long lastRow;
+  };
+  std::vector<ReaderGrid> readerGrids;
+
+  // The decomposition's results that every module's strip transfers use.
+  std::vector<long> decompositionCellCounts;
+  std::vector<HaloStrip> decompositionSendList;
+  std::vector<HaloStrip> decompositionReceiveList;
 
   // The decomposition grids and their registry entries.
   Grid regionsGrid = nullptr;
@@ -105,6 +202,23 @@ protected:
   std::vector<RowColumnRange> columnRanges;
 
 private:
+  void preprocessControlFile();
+  void openSetupControlFile();
+  void closeSetupControlFile();
+  void setUpGridHeaderAndFirstGrids();
+  void distributeFirstGrids();
+  void loadStandardGrids();
+  void takeLanduseLayers();
+  void takeRelativeCellAreas();
+  void finishSetup(int& done);
+  void readFirstGridOnRoot(int index);
+  Grid createGridFromDefault(long firstRow, long lastRow, double value);
+  void registerReaderGrid(int index, const std::string& file, Grid grid, const std::string& name,
+                          long writeCode, long firstRow, long lastRow);
+  void keepSetupValues(StandardGrid& grid, long firstRow, long lastRow);
+  void protectInputFile(int index, const std::string& kind, int readCode, long writeCode);
+  void releaseGridStore();
+
   struct Decomposition;
   void reserveDecompositionEntries(Decomposition& d);
   void createDecompositionGrids(const Decomposition& d, long lo, long hi);
@@ -257,6 +371,138 @@ private:
   void flagVegetationPeriod(long day, bool firstStepOfDay, bool lastStepOfDay);
   void releaseLanduseParameterGrids();
   // ===== end of land-use, multilayer land-use and soil tables ================
+
+  // ===== Derived grids =======================================================
+  // config/derived_grids.cpp, config/coordinate_grids.cpp, config/slope_aspect.cpp,
+  // config/landuse_layer_grids.cpp
+public:
+  // "CellSizeX", "CellSizeY" and "RelCellArea" (the cell area over the
+  // nominal one) over the rows this process holds: taken from the registry
+  // where standard grids of these names exist, otherwise derived from the
+  // others and the header's cell size; cells outside the zone grid become
+  // nodata. Given grids must agree with each other (code 66). The grids made
+  // here are written once; then the zone areas are weighed by the cell
+  // areas. Collective.
+  virtual void makeCellSizeGrids();
+  // "CoordX" and "CoordY" over this process's own rows: the lower-left
+  // corner of every cell, accumulated over the cell sizes from the lower-left
+  // corner of the grid, so that they do not depend on the decomposition.
+  // Written once. Collective.
+  virtual void makeCoordinateGrids();
+  // "slope_angle" (degrees from the horizontal) and "slope_aspect" (degrees
+  // clockwise from north, the direction the slope faces) from the elevation
+  // model; cells without four valued neighbours take the mean of their
+  // valued neighbours. A grid given as a standard grid is kept. Rank 0
+  // computes the whole grid, so the result does not depend on the
+  // decomposition. Written once. Collective.
+  virtual void make_Slope_and_Aspect();
+  // "landuse1" .. "landuseN" for the N layers of the multilayer land-use
+  // table: the land-use record index of layer k of each cell's multilayer
+  // type (the grid "landuse" holds its record index), -9999 for a type with
+  // fewer layers. Collective.
+  virtual void makeLanduseLayerGrids();
+
+protected:
+  int cellSizeXIndex = 0;
+  int cellSizeYIndex = 0;
+  int relCellAreaIndex = 0;
+  int coordXIndex = 0;
+  int coordYIndex = 0;
+  int slopeIndex = 0;
+  int aspectIndex = 0;
+  Grid cellSizeXGrid = nullptr;
+  Grid cellSizeYGrid = nullptr;
+  Grid relCellAreaGrid = nullptr;
+  Grid coordXGrid = nullptr;
+  Grid coordYGrid = nullptr;
+  Grid slopeGrid = nullptr;
+  Grid aspectGrid = nullptr;
+  // 1 when the grid was taken from the registry.
+  int cellSizeXFromRegistry = 0;
+  int cellSizeYFromRegistry = 0;
+  int relCellAreaFromRegistry = 0;
+  // Element 0 the grid "landuse", 1 .. count the layer grids.
+  std::vector<Grid> landuseLayerGrids;
+  int landuseLayerCount = 0;
+
+  // The rows of the set-up grids: rank 0 every row, the others their own
+  // rows and one halo row on each side where there is one.
+  long heldFirstRow() const;
+  long heldLastRow() const;
+  // The first free registry entry; a full registry logs message + 1000 +
+  // tail and ends the run with code 12.
+  int takeFreeEntry(const char* message, const char* tail);
+  // Allocates a grid over rows first..last, all cells `fill`, registers it
+  // with write code 0 at the index, counts it among the reader's grids and
+  // frees it with the reader.
+  Grid registerDerivedGrid(int index, const std::string& fileName, const std::string& name,
+                           long first, long last, double fill);
+  // A grid file name cut before the extension of its last path component,
+  // followed by ".intern." and the suffix.
+  static std::string internFileName(const std::string& fileName, const char* suffix);
+  static bool hasFileExtension(const std::string& fileName);
+  // Writes a registered grid once under its name through the output of
+  // registered grids, its write code 0 before and after. Collective.
+  void writeDerivedGridOnce(int index);
+
+private:
+  struct DerivedGrid {
+    int index;
+    Grid grid;
+    long firstRow;
+    long lastRow;
+  };
+  std::vector<DerivedGrid> derivedGrids;
+  void releaseDerivedGrids();
+  void checkCellSizes(long first, long last);
+  void weighZonesByCellArea();
+  bool cellSizesVary();
+  void accumulateCoordinates();
+  // ===== end of derived grids ================================================
+
+  // ===== Region weights and region ranking ===================================
+  // config/region_weights.cpp, config/region_ranking.cpp
+public:
+  // "regression_regions" (a single region 1 unless a standard grid gives
+  // them), the transition distance of "[region_transition_distance]", and
+  // "regression_weights1" with, for two or more regions, the second and for
+  // three or more the third nearest region and its weight in
+  // "regression_regions2", "regression_weights2", "regression_regions3" and
+  // "regression_weights3". Written once. Collective.
+  virtual void MakeRegionWeightGrids();
+  // Rank 0: the weights of every valid cell from the regions within the
+  // transition distance; the other processes return at once.
+  virtual void computeRegionWeights();
+  // Numbers the region codes of the grid at the registry index (1 .. 32767,
+  // at most 30 regions) in ascending order and finds the centre of every
+  // region. Collective.
+  virtual void rankRegionCodes(int regionGridIndex);
+
+  int getRegionCount() const { return regionCount; }
+  int getMaxRegionCode() const { return maxRegionCode; }
+  // Rank of every code 0 .. highest code, 0 for codes that do not occur.
+  const std::vector<int>& getRegionRanks() const { return regionRanks; }
+  // Records 0 .. region count; record 0 is empty.
+  const std::vector<RegionCentre>& getRegionCentres() const { return regionCentres; }
+
+protected:
+  double transitionDistance = 0.0;
+  // Regions 1 .. 3 at 0 .. 2: the region grids ("regression_regions",
+  // "regression_regions2", "regression_regions3") and the weight grids.
+  int regressionRegionIndex[3] = {};
+  int regressionWeightIndex[3] = {};
+  Grid regressionRegionGrid[3] = {};
+  Grid regressionWeightGrid[3] = {};
+  int regionCount = 0;
+  int maxRegionCode = 0;
+  std::vector<int> regionRanks;
+  std::vector<RegionCentre> regionCentres;
+
+private:
+  void readTransitionDistance();
+  void scanRegions(int regionGridIndex);
+  void shareRegionRanking();
+  // ===== end of region weights and region ranking ============================
 
   // ===== Code checks (config/code_checks.cpp) =================================
 public:

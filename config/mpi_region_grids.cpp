@@ -2,9 +2,9 @@
 
 #include <map>
 
-#include "core/collective_status.h"
 #include "config/defaultini.h"
 #include "config/mpi_decomposition.h"
+#include "core/collective_status.h"
 #include "core/diag_stream.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <map>
 
-#include "core/collective_status.h"
 #include "config/defaultini.h"
 #include "config/mpi_decomposition.h"
+#include "core/collective_status.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "config/control_file_session.h"
 #include "config/defaultini.h"
 #include "config/section_reader.h"
 #include "core/diag_stream.h"
@@ -13,33 +14,6 @@ const char* const outputKeys[] = {"WriteAsciiGrids",        "WriteDoubleGrids",
                                   "WriteNetcdfGrids",       "InitialStateDirectory",
                                   "DefaultOutputDirectory", "timestep"};
 constexpr std::size_t outputKeyCount = sizeof outputKeys / sizeof outputKeys[0];
-
-// Opens the control file into a module's file handle for one reader and
-// puts back the handle it held before on every way out.
-class ControlFileSession {
-public:
-  explicit ControlFileSession(FILE*& handleArg) : handle(handleArg), previous(handleArg) {}
-  ~ControlFileSession() {
-    if (handle != previous && handle) std::fclose(handle);
-    handle = previous;
-  }
-  ControlFileSession(const ControlFileSession&) = delete;
-  ControlFileSession& operator=(const ControlFileSession&) = delete;
-
-  bool open(const std::string& name) {
-    handle = std::fopen(name.c_str(), "r");
-    return handle != nullptr;
-  }
-  bool close() {
-    FILE* file = handle;
-    handle = previous;
-    return std::fclose(file) == 0;
-  }
-
-private:
-  FILE*& handle;
-  FILE* previous;
-};
 
 void openControlFile(ControlFileSession& session, DiagStream& diag, const std::string& name) {
   if (session.open(name)) return;

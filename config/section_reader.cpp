@@ -153,6 +153,29 @@ void SectionReader::restore(const Mark& m) {
   pendingLine = m.pendingLine;
 }
 
+bool SectionReader::nextLine(std::string& line) {
+  std::string raw;
+  while (peekLine(raw)) {
+    const std::string text = withoutLeadingBlanks(raw);
+    if (firstWord(text).empty()) {
+      consumeLine();
+      continue;
+    }
+    lastValueLine = nextLineNumber;
+    if (text[0] == '[') {
+      line = firstWord(text);
+      return false;
+    }
+    consumeLine();
+    line = raw;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+  }
+  lastValueLine = nextLineNumber;
+  line.clear();
+  return false;
+}
+
 bool SectionReader::nextKeyLine(std::string& line) {
   std::string raw;
   if (!peekLine(raw)) return false;

@@ -31,6 +31,12 @@ public:
   // follow the values; then nothing is consumed.
   bool nextOptionalValue(const char* const* keys, std::size_t keyCount, std::string& word);
 
+  // The next line that is not blank, without its line end, for a section
+  // whose lines hold several values. False at the end of the file and at the
+  // header of the next section, which stays unread; line then holds that
+  // header, or nothing at the end.
+  bool nextLine(std::string& line);
+
   // Next line of a key block, without its leading blanks and tabs and its
   // line end. The block ends at the end of the file, at a line of blanks
   // only and at the header of the next section.

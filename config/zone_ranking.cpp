@@ -1,7 +1,7 @@
 #include <mpi.h>
 
-#include "core/collective_status.h"
 #include "config/defaultini.h"
+#include "core/collective_status.h"
 #include "core/diag_stream.h"
 
 namespace {

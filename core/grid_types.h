@@ -47,6 +47,18 @@ struct ZoneRecord {
   double effectiveWeight = 0.0;
 };
 
+// The centre of one regression region: the means of the row and column
+// numbers of its cells, their integer parts and the number of cells.
+// Broadcast as int, int, double, double, double at byte offsets 0, 4, 8, 16,
+// 24.
+struct RegionCentre {
+  int centreRow = 0;
+  int centreColumn = 0;
+  double meanRow = 0.0;
+  double meanColumn = 0.0;
+  double cellCount = 0.0;
+};
+
 // Minutes per year, month, day and hour of the minute index, which counts
 // every month as 31 days: it orders dates, it does not measure durations.
 constexpr long minutesPerYear = 535680;

@@ -27,7 +27,8 @@ class ControlFileReaderModel : private ControlFileReaderContext, public defaulti
 public:
   ControlFileReaderModel(const std::string& directory, const std::string& controlFile)
       : ControlFileReaderContext(directory),
-        defaultini(constructionError, ownDiag.get(), controlFile, ownRegistry.data()) {}
+        defaultini(constructionError, ownDiag.get(), controlFile, nullptr, 0, 2,
+                   ownRegistry.data()) {}
 
   // Opens the control file as the set-up does before "[model_time]".
   void openControlFile() { controlFile = std::fopen(controlFileName.c_str(), "r"); }

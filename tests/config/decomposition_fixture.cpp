@@ -16,7 +16,7 @@ DecompositionContext::DecompositionContext(const std::string& directory)
 
 DecompositionModel::DecompositionModel(const std::string& directory, const std::string& controlFile)
     : DecompositionContext(directory),
-      defaultini(constructionError, ownDiag.get(), controlFile, ownRegistry.data()) {
+      defaultini(constructionError, ownDiag.get(), controlFile, nullptr, 0, 2, ownRegistry.data()) {
   EXPECT_EQ(constructionError, 0);
 }
 

@@ -27,7 +27,7 @@ class IrrigationReader : public ReaderContext, public defaultini {
 public:
   IrrigationReader(const std::string& name, const std::string& controlText, int february = 28)
       : ReaderContext(name, controlText),
-        defaultini(constructionError, &log.diag, controlPath, ownRegistry.data()) {
+        defaultini(constructionError, &log.diag, controlPath, nullptr, 0, 2, ownRegistry.data()) {
     EXPECT_EQ(constructionError, 0);
     monthDays[1] = february;
     controlFile = std::fopen(controlPath.c_str(), "r");

@@ -1,0 +1,123 @@
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "config/defaultini.h"
+#include "core/ascii_grid_text.h"
+#include "core/binary_grid_header.h"
+#include "core/ctrl_c.h"
+#include "core/diag_stream.h"
+
+namespace {
+
+constexpr int openFailed = 21;
+constexpr int readFailed = 22;
+constexpr int closeFailed = 23;
+constexpr std::size_t maxKeyChars = 100;
+
+[[noreturn]] void fail(DiagStream& diag, const std::string& message, int code) {
+  diag << "FATAL: " << message << "[end-entry]";
+  throw code;
+}
+
+// The reader opens and closes the file on every way out.
+struct ProbedFile {
+  explicit ProbedFile(const std::string& name) : file(std::fopen(name.c_str(), "rb")) {}
+  ~ProbedFile() {
+    if (file) std::fclose(file);
+  }
+  ProbedFile(const ProbedFile&) = delete;
+  ProbedFile& operator=(const ProbedFile&) = delete;
+  bool close() {
+    FILE* f = file;
+    file = nullptr;
+    return std::fclose(f) == 0;
+  }
+  FILE* file;
+};
+
+bool readValuesFromStart(FILE* file, void* values, std::size_t size, std::size_t count) {
+  return std::fseek(file, 0, SEEK_SET) == 0 && std::fread(values, size, count, file) == count;
+}
+
+// The header field (1-based) that makes no usable model grid, or 0. The
+// whole model rests on this header, so it is checked here rather than when
+// the first grid is allocated.
+int invalidField(const double* v) {
+  auto badSize = [](double x) { return !(x >= 1.0 && x < 2147483648.0); };
+  if (badSize(v[0])) return 1;
+  if (badSize(v[1])) return 2;
+  for (int i = 2; i < 6; ++i)
+    if (!std::isfinite(v[i])) return i + 1;
+  if (!(v[4] > 0.0)) return 5;
+  return 0;
+}
+
+} // namespace
+
+void defaultini::readGridHeader(int& ncols, int& nrows, double& xllcorner, double& yllcorner,
+                                double& cellsize, double& nodata) {
+  CtrlCIgnoredScope ctrlC(CtrlCIgnoredScope::Afterwards::DefaultAction);
+  std::string name = registry[1].fileName;
+  prependDirectory(inputDirectory, name);
+  ProbedFile probe(name);
+  if (!probe.file) fail(*diag, "error opening " + name, openFailed);
+
+  double* const values = binaryHeader;
+  char head[4] = {};
+  const bool ascii = std::fread(head, 1, 4, probe.file) == 4 &&
+                     (std::memcmp(head, "ncol", 4) == 0 || std::memcmp(head, "NCOL", 4) == 0);
+  if (ascii) {
+    if (std::fseek(probe.file, 0, SEEK_SET) != 0) fail(*diag, "error reading " + name, readFailed);
+    AsciiGridScanner scanner(probe.file, 4096);
+    for (int i = 0; i < 6; ++i) {
+      std::string_view key;
+      if (!scanner.nextToken(key, maxKeyChars) || !scanner.nextNumber(values[i]))
+        fail(*diag,
+             "error reading " + name + " (header value #" + std::to_string(i + 1) +
+                 ", after the key \"" + std::string(key) + "\")",
+             readFailed);
+    }
+  } else {
+    double doubles[BinaryGridHeader::valueCount] = {};
+    float floats[BinaryGridHeader::valueCount] = {};
+    if (readValuesFromStart(probe.file, doubles, sizeof(double), 6) &&
+        doubles[5] == BinaryGridHeader::requiredNodata) {
+      if (!readValuesFromStart(probe.file, doubles, sizeof(double), BinaryGridHeader::valueCount))
+        fail(*diag, "error reading double value from the header of " + name, readFailed);
+      std::memcpy(values, doubles, sizeof doubles);
+    } else if (readValuesFromStart(probe.file, floats, sizeof(float), 6) &&
+               floats[5] == BinaryGridHeader::requiredNodata) {
+      if (std::fseek(probe.file, 0, SEEK_SET) != 0)
+        fail(*diag, "error reading double value #1 from the header of " + name, readFailed);
+      for (int k = 0; k < BinaryGridHeader::valueCount; ++k) {
+        if (std::fread(&floats[k], sizeof(float), 1, probe.file) != 1)
+          fail(*diag,
+               "error reading double value #" + std::to_string(k + 1) + " from the header of " +
+                   name,
+               readFailed);
+        values[k] = floats[k];
+      }
+    } else {
+      fail(*diag, "could not recognise file format (ascii, float or double) for " + name,
+           readFailed);
+    }
+  }
+  if (const int field = invalidField(values))
+    fail(*diag,
+         "error reading " + name + ": header value #" + std::to_string(field) + " (" +
+             std::to_string(values[field - 1]) +
+             ") gives no model grid; the sizes must be whole numbers of at least 1 and the cell "
+             "size must be positive",
+         readFailed);
+  if (!probe.close()) fail(*diag, "error closing grid " + name, closeFailed);
+
+  ncols = static_cast<int>(std::floor(values[0]));
+  nrows = static_cast<int>(std::floor(values[1]));
+  xllcorner = values[2];
+  yllcorner = values[3];
+  cellsize = values[4];
+  nodata = values[5];
+}

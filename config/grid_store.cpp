@@ -1,0 +1,250 @@
+#include <mpi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "config/defaultini.h"
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+
+namespace {
+
+void fillRows(Grid grid, long firstRow, long lastRow, long ncols, double value) {
+#pragma omp parallel for schedule(runtime)
+  for (long r = firstRow; r <= lastRow; ++r) std::fill(grid[r] + 1, grid[r] + ncols + 1, value);
+}
+
+} // namespace
+
+// Tracked before it is registered: registration may write the grid, and a
+// failure there must not lose it.
+void defaultini::registerReaderGrid(int index, const std::string& file, Grid grid,
+                                    const std::string& name, long writeCode, long firstRow,
+                                    long lastRow) {
+  readerGrids.push_back({index, grid, firstRow, lastRow});
+  registerGrid(index, file, grid, nullptr, 0, name, writeCode, firstRow, lastRow);
+}
+
+Grid defaultini::createGridFromDefault(long firstRow, long lastRow, double value) {
+  const Grid zone = registry[1].grid;
+  const long ncols = header.ncols;
+  const double nodata = header.nodata;
+  Grid grid = matrix(firstRow, lastRow, 1, ncols, header.nrows);
+#pragma omp parallel for schedule(runtime)
+  for (long r = firstRow; r <= lastRow; ++r)
+    for (long c = 1; c <= ncols; ++c) grid[r][c] = zone[r][c] > nodata ? value : nodata;
+  return grid;
+}
+
+// Set-up step 6: the grid header from the zone grid's file, the first grids
+// on rank 0, and the division of the grid among the processes.
+void defaultini::setUpGridHeaderAndFirstGrids() {
+  zoneGrid = nullptr;
+  elevationGrid = nullptr;
+  iceFirnGrid = nullptr;
+  soilStorageGrid = nullptr;
+  landuseLayerGrids.clear();
+  landuseLayerCount = 0;
+
+  int sizes[2] = {};
+  double georeference[4] = {};
+  int failure = 0;
+  if (mpiRank == 0)
+    failure = catchExitCode([&] {
+      readGridHeader(sizes[0], sizes[1], georeference[0], georeference[1], georeference[2],
+                     georeference[3]);
+    });
+  shareExitCode(*diag, failure);
+  checkMPI(*diag, MPI_Bcast(sizes, 2, MPI_INT, 0, MPI_COMM_WORLD), "MPI_Bcast of the grid size");
+  checkMPI(*diag, MPI_Bcast(georeference, 4, MPI_DOUBLE, 0, MPI_COMM_WORLD),
+           "MPI_Bcast of the grid georeference");
+  header.ncols = sizes[0];
+  header.nrows = sizes[1];
+  header.xllcorner = georeference[0];
+  header.yllcorner = georeference[1];
+  header.cellsize = georeference[2];
+  header.nodata = georeference[3];
+  header.firstRow = 1;
+  header.lastRow = header.nrows;
+
+  const int links = findGrid("river_links", 1);
+  if (mpiRank == 0)
+    failure = catchExitCode([&] {
+      readFirstGridOnRoot(1);
+      readFirstGridOnRoot(2);
+      if (links > 2) readFirstGridOnRoot(links);
+    });
+  shareExitCode(*diag, failure);
+  zoneGrid = registry[1].grid;
+
+  makeMPIRegions(decompositionCellCounts, decompositionSendList, decompositionReceiveList,
+                 header.firstRow, header.lastRow);
+  modelobject::cellsPerProcess = &decompositionCellCounts;
+  haloSendList = &decompositionSendList;
+  haloReceiveList = &decompositionReceiveList;
+}
+
+// Rank 0 alone, before the strips exist. A write code takes effect once the
+// grid is distributed (step 7): writing is collective.
+void defaultini::readFirstGridOnRoot(int index) {
+  GridRegistryEntry& e = registry[index];
+  const std::string file = e.fileName;
+  const std::string name = e.name;
+  const StandardGrid* settings =
+      index > 2 ? &standardGrids[static_cast<size_t>(index - 3)] : nullptr;
+  Grid grid = nullptr;
+  if (settings && settings->readCode < 1)
+    grid = createGridFromDefault(1, header.nrows, settings->defaultValue);
+  else
+    readGrid(file, grid, settings ? settings->fillCode : 0, true, true, true, 1, true, false,
+             settings ? settings->defaultValue : 0.0);
+  registerReaderGrid(index, file, grid, name, 0, 1, header.nrows);
+}
+
+// Set-up step 7: the zone ranking, the "MPIRegions" file, and the strips of
+// the first grids for the other processes.
+void defaultini::distributeFirstGrids() {
+  rankZoneCodes(registry, nullptr, header.ncols, header.nrows, header.nodata);
+
+  int failure = 0;
+  if (mpiRank == 0)
+    failure = catchExitCode([&] {
+      char name[32];
+      std::snprintf(name, sizeof name, "MPIRegions_%d", 0);
+      writeGrid(name, regionsGrid, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
+    });
+  shareExitCode(*diag, failure);
+
+  std::vector<int> indices = {1, 2};
+  const int links = findGrid("river_links", 1);
+  if (links > 2) indices.push_back(links);
+  if (mpiRank != 0) {
+    const long lo = heldFirstRow();
+    const long hi = heldLastRow();
+    for (int index : indices) {
+      const std::string file = registry[index].fileName;
+      const std::string name = registry[index].name;
+      Grid grid = matrix(lo, hi, 1, header.ncols, header.nrows);
+      fillRows(grid, lo, hi, header.ncols, header.nodata);
+      registerReaderGrid(index, file, grid, name, 0, lo, hi);
+    }
+  }
+  for (int index : indices) {
+    MPIScatterGrid(index);
+    MPIExchangeGridHalo(index);
+  }
+  zoneGrid = registry[1].grid;
+  elevationGrid = registry[2].grid;
+
+  if (links < 3) return;
+  const StandardGrid& settings = standardGrids[static_cast<size_t>(links - 3)];
+  if (settings.writeCode == 0) return;
+  GridRegistryEntry& e = registry[links];
+  const std::string file = e.fileName;
+  const std::string name = e.name;
+  registerGrid(links, file, e.grid, nullptr, 0, name, settings.writeCode, e.firstRow, e.lastRow);
+}
+
+// Set-up step 8: the standard grids that "[standard_grids]" declares (the
+// river links are in memory since step 6), then the variable grids.
+void defaultini::loadStandardGrids() {
+  checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier before the standard grids");
+  const long first = heldFirstRow();
+  const long last = heldLastRow();
+  const int links = findGrid("river_links", 1);
+  for (StandardGrid& g : standardGrids) {
+    if (g.index == links) continue;
+    const std::string file = registry[g.index].fileName;
+    const std::string name = registry[g.index].name;
+    Grid grid = nullptr;
+    if (g.readCode < 1) {
+      grid = createGridFromDefault(first, last, g.defaultValue);
+      registerReaderGrid(g.index, file, grid, name, g.writeCode, first, last);
+      MPIExchangeGridHalo(g.index);
+    } else {
+      readGrid(file, grid, g.fillCode, true, true, true, 1, false, true, g.defaultValue);
+      registerReaderGrid(g.index, file, grid, name, g.writeCode, first, last);
+    }
+    if (!g.persistent) keepSetupValues(g, first, last);
+  }
+  *diag << "before reading variable grids" << mpiRank << "[end-entry]";
+  checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier before the variable grids");
+  readVariableGrids();
+}
+
+// The values a grid that is not persistent returns to after a re-read.
+void defaultini::keepSetupValues(StandardGrid& g, long firstRow, long lastRow) {
+  const Grid grid = registry[g.index].grid;
+  const long ncols = header.ncols;
+  g.setupValues = matrix(firstRow, lastRow, 1, ncols, header.nrows);
+  g.setupFirstRow = firstRow;
+  g.setupLastRow = lastRow;
+#pragma omp parallel for schedule(runtime)
+  for (long r = firstRow; r <= lastRow; ++r)
+    std::copy(grid[r] + 1, grid[r] + ncols + 1, g.setupValues[r] + 1);
+}
+
+// The zone grid (entry 1) is never written; the variable grids follow the
+// standard grids in the registry and are written by writeVariableGrids.
+void defaultini::writeStandardGrids(long minute, long hour, long day, long month, long year) {
+  currentDate = ModelDate{minute, hour, day, month, year};
+  const int last = variableGridCount > 0 ? firstVariableGrid - 1 : gridCount + 2;
+  for (int index = 2; index <= last; ++index) writeOutputGrids(index, 1, 0);
+}
+
+void defaultini::writeVariableGrids(long minute, long hour, long day, long month, long year) {
+  currentDate = ModelDate{minute, hour, day, month, year};
+  for (int k = 0; k < variableGridCount; ++k) writeOutputGrids(firstVariableGrid + k, 1, 0);
+}
+
+double defaultini::globalGridMaximum(int index) {
+  const Grid grid = index > 0 && index < gridRegistryLimit ? registry[index].grid : nullptr;
+  double maximum = header.nodata;
+  const long first = std::max(1L, header.firstRow);
+  const long last =
+      std::min({header.nrows, header.lastRow, static_cast<long>(columnRanges.size()) - 1});
+  if (grid) {
+#pragma omp parallel for schedule(runtime) reduction(max : maximum)
+    for (long r = first; r <= last; ++r) {
+      const RowColumnRange& range = columnRanges[static_cast<size_t>(r)];
+      for (long c = range.first; c <= range.last; ++c)
+        if (grid[r][c] > maximum) maximum = grid[r][c];
+    }
+  }
+  double global = maximum;
+  checkMPI(*diag, MPI_Reduce(&maximum, &global, 1, MPI_DOUBLE, MPI_MAX, 0, MPI_COMM_WORLD),
+           "MPI_Reduce of a grid maximum");
+  checkMPI(*diag, MPI_Bcast(&global, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD),
+           "MPI_Bcast of a grid maximum");
+  return global;
+}
+
+void defaultini::neighbourhoodMean(long row, long column, Grid grid) {
+  static const int offsets[8][2] = {{-1, 1}, {0, 1},  {1, 1},   {1, 0},
+                                    {1, -1}, {0, -1}, {-1, -1}, {-1, 0}};
+  double sum = 0.0;
+  int count = 0;
+  for (const auto& offset : offsets) {
+    const long r = row + offset[0];
+    const long c = column + offset[1];
+    if (r < 1 || r > header.nrows || c < 1 || c > header.ncols || !grid[r]) continue;
+    if (grid[r][c] == header.nodata) continue;
+    sum += grid[r][c];
+    ++count;
+  }
+  if (count > 0) grid[row][column] = sum / count;
+}
+
+void defaultini::check_ice_firn_grid() {
+  int index = 1;
+  for (; index < gridRegistryLimit; ++index) {
+    if (index > 1 && !registry[index].hasFileName) break;
+    if (registry[index].hasName && registry[index].name == "ice_firn") {
+      iceFirnGrid = registry[index].grid;
+      return;
+    }
+  }
+  *diag << "INFO: ice-grid not found in memory (at position " << index << ")"
+        << "[end-entry]";
+}

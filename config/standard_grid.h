@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+#include "core/grid_types.h"
+
+// One grid of "[standard_grids]": how it is read or created, written and
+// summarised, and the state of its periodic re-reading. Its names live in
+// its registry entry.
+struct StandardGrid {
+  int index = 0; // registry entry
+  int fillCode = 0;
+  // Below 1 the grid is created from defaultValue inside the zone grid,
+  // otherwise read from its file.
+  int readCode = 1;
+  double defaultValue = 0.0;
+  long writeCode = 0;
+  std::string statFile; // empty: no zone statistic
+  int statCode = 0;
+
+  // Periodic re-reading from time-stamped files: every periodCount units,
+  // at step periodSteps of the period; off while periodCount < 1.
+  int periodCount = -1;
+  std::string periodUnit;
+  int periodSteps = -1;
+  int periodCounter = 0;
+  int stepCounter = 0;
+  // Larger than any hour, day or month, so that the first step of a run
+  // starts a period.
+  int lastWatched = 9999;
+  // A grid that is not persistent falls back to its set-up values
+  // restoreAfter steps after a re-read.
+  bool persistent = true;
+  int restoreAfter = 0;
+  int restoreCountdown = 0;
+  bool restorePending = false;
+  Grid setupValues = nullptr; // rows setupFirstRow .. setupLastRow
+  long setupFirstRow = 0;
+  long setupLastRow = 0;
+};
