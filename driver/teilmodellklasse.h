@@ -1,0 +1,271 @@
+#pragma once
+
+// How a module plugs in
+// ---------------------
+// Every sub-model derives from teilmodellklasse and is named after its
+// control-file section, e.g. "snow_model" for "[snow_model]".
+//
+// Construction. The module constructor takes the model context first and an
+// error code out-parameter second:
+//
+//   snowmodel::snowmodel(const ModelContext& context, int& errorCode, ...)
+//       : teilmodellklasse(context, "snow_model") {
+//     errorCode = catchModuleFailure([&] {
+//       HORVA_ANNOUNCE_MODULE(*diag);
+//       if (getFlowControl() == 0) return; // off: the control file is closed
+//       readControlValue(controlFile, "%d", method, "snow method");
+//       ...                                // the module's own lines
+//       closeControlFile();
+//       ...                                // register its grids
+//     });
+//   }
+//
+// The base constructor throws its exit codes (28 control file not opened,
+// 17 a value line missing, 63 time step shorter than min_to_int_end, 11
+// control file not closed). It reads "flow control parameter for " and
+// "time interval for " from the module's section and leaves the control file
+// open behind them only when the flow control is not 0. A missing section
+// switches the module off with an INFO line; in routing-only mode a module
+// is off unless it passes runsInRoutingOnlyMode. The module's own part never
+// throws: catchModuleFailure turns an int into its code and anything else
+// into 103. Since C++ cannot keep an exception of the base constructor from
+// leaving the derived one, the driver builds every module with
+// constructSubmodel, which catches the base's codes as well, never throws,
+// and returns null on failure; the driver then throws the code on.
+//
+// What the driver calls, in this order:
+//   1. constructSubmodel<Module>(errorCode, context, ...), then the wiring
+//      setters of the module, setOutputInterval, setWriteStorageFlag;
+//   2. initTracers(errorCode, tracer count, tracer table, statistics table,
+//      table size) for modules that carry tracers (overrides call the base
+//      first);
+//   3. every time step: the module's step operations with the date (each
+//      calls reportModelTime first), the sub-steps getSubsteps() times, the
+//      closing operations;
+//   4. the module's flush on Ctrl-C answer 3 and at shut-down;
+//   5. freeTracers (overrides call the base last), the module's teardown
+//      (releaseModule, which calls modelobject::releaseModule last), delete.
+// SIGFPE sets the module's floatingPointError flag (see reportFPE).
+
+#include <mpi.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/tracer_ini_class.h"
+#include "core/modelobject.h"
+#include "core/statistic_table.h"
+#include "core/zonal_statistic.h"
+#include "driver/floating_point_error_flag.h"
+#include "driver/model_context.h"
+
+// The zones of a sub-model: the codes of "zonegrid_soilmodel" (of the zone
+// grid when that grid is absent), numbered 1 .. zoneCount in ascending order.
+struct SubmodelZones {
+  Grid grid = nullptr; // this process's rows of the ranked grid
+  int gridIndex = 0;   // its registry entry
+  // Records 0 .. zoneCount: weightSum and effectiveWeight the summed cell
+  // weights of the zone, valueSum its cell count, code, areaFraction its share
+  // of the weighted area. Record 0 is {0, 0, 1, 1, 0}.
+  std::vector<ZoneRecord> records;
+  std::vector<int> indexOfCode; // zone index of codes 0 .. maxCode, 0 for absent codes
+  int zoneCount = 0;
+  int maxCode = 0;
+
+  // The zone index of a cell value, 0 for nodata and codes without a zone.
+  int indexOf(double value) const {
+    if (!(value > -1.0) || value >= maxCode + 1.0) return 0;
+    return indexOfCode[static_cast<size_t>(value)];
+  }
+};
+
+// One tracer as a module carries it: its own copy of the record, whose
+// decayFactor is the factor per step of this module, its zone statistic of
+// the concentration and its two grids.
+struct SubmodelTracer {
+  TracerRecord record;
+  std::vector<ZoneRecord> zoneRecords; // 0 .. zone count, area fractions of the module's zones
+  ZoneRecord* zoneData = nullptr;      // zoneRecords.data(); the statistic reads through it
+  std::unique_ptr<zonalstatistic> statistic;
+  std::string statisticFile;
+  std::string gridFile;
+  std::string fluxFile;
+  Grid concstor = nullptr; // "concstor_tracer_%d_%s": concentration in storage
+  Grid concflux = nullptr; // "concflux_tracer_%d_%s": concentration of the flux
+  int concstorIndex = 0;
+  int concfluxIndex = 0;
+  long firstRow = 1; // rows of both grids
+  long lastRow = 0;
+};
+
+// The sub-model base: the module's switch and time step from its section,
+// its date, zones and tracers, and the solar geometry the modules share.
+class teilmodellklasse : public modelobject {
+public:
+  // Throws its exit codes; see "How a module plugs in" above.
+  teilmodellklasse(const ModelContext& context, const std::string& name,
+                   bool runsInRoutingOnlyMode = false);
+  // Unregisters and frees what freeTracers has not released, without
+  // writing; the registry must still exist.
+  ~teilmodellklasse() override;
+  teilmodellklasse(const teilmodellklasse&) = delete;
+  teilmodellklasse& operator=(const teilmodellklasse&) = delete;
+
+  // 0: the module is off; other values select a mode.
+  virtual int getFlowControl() const { return flowControl; }
+  // The time step in minutes, truncated.
+  virtual long getTimeStepMinutes() const { return static_cast<long>(timeStepMinutes); }
+  virtual unsigned getSubsteps() const { return substeps; }
+  virtual void setSubsteps(unsigned count) { substeps = count; }
+
+  // Stores the date as the module's current date. When the module is on and
+  // the call is not inside an OpenMP parallel region, writes "DEBUG: " +
+  // (label or the module name) + ": model time " + date + extra text at the
+  // first call in every output interval (hours, counted on the calendar).
+  virtual void reportModelTime(long minute, long hour, long day, long month, long year,
+                               const char* label = nullptr, const char* extra = nullptr);
+  // After a SIGFPE (flag 1) logs the values once and sets the flag to 2;
+  // otherwise sets it to 0. Inside a parallel region it does nothing, so the
+  // report waits for the next call outside.
+  virtual void reportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4,
+                         double a5);
+
+  // Ranks the codes of "zonegrid_soilmodel" (the zone grid when absent) on
+  // rank 0, weighted by "RelCellArea", and hands the table to every process.
+  // Codes outside 0 .. 32767 end the run with code 3, more than 16000 zones
+  // with code 4. Collective.
+  virtual void rankZones(SubmodelZones& table);
+
+  // Sets up one SubmodelTracer per tracer 1 .. tracerCount of the table: the
+  // decay factor per step of this module (also written into the shared
+  // record), the zone statistic "tracer concentration for tracer %d (%s) "
+  // and the grids "concstor_tracer_%d_%s" and "concflux_tracer_%d_%s".
+  // errorCode is 0, the exit code, or 103 for any other failure, the same on
+  // every process. Ranks the module's zones first when that was not done.
+  // Collective.
+  virtual void initTracers(int& errorCode, int tracerCount, std::vector<TracerRecord>& table,
+                           StatisticTableEntry* statisticTable, long tableSize);
+  // Writes what the tracer statistics hold, unregisters and frees the
+  // tracer grids and records. Collective when a statistic writes.
+  virtual void freeTracers();
+
+  // (c1 V1 + c2 V2) / (V1 + V2); 0 when the volumes sum to 0.
+  static double mixConcentration(double c1, double c2, double v1, double v2);
+  // c V / (V - E): the concentration left when E of V evaporates; 0 when
+  // everything evaporates.
+  static double enrichConcentration(double c, double v, double e);
+
+  // --- solar geometry (driver/solar_geometry.cpp) ------------------------------
+  // Latitude and longitude in degrees, angles out in radians, hours on the
+  // clock of the model's data; the context's hour shift turns them into
+  // local time, the reference meridian and the equation of time into solar
+  // time.
+  // Sun azimuth clockwise from north in [0, 2 pi) and elevation, negative
+  // below the horizon, at the given hour of the day.
+  void sunPosition(long day, long month, double& azimuth, double& elevation, double latitude,
+                   double longitude, double hour) const;
+  // Sunrise and sunset in local clock hours (data hour + hour shift); they
+  // may lie outside [0, 24). Without a sunrise (polar night) both are solar
+  // noon, without a sunset (midnight sun) they lie 24 hours apart.
+  void sunriseSunset(long day, long month, double& sunrise, double& sunset, double latitude,
+                     double longitude) const;
+  // The cosine of the angle between the sun and the normal of a slope.
+  static double cosZenith(double aspect, double slope, double azimuth, double zenith);
+  // fday, fnight, night and daylightStart of the current step: the window of
+  // the module's time step that ends at the current date + min_to_int_end,
+  // in local time, against the day's sunrise and sunset at the context's
+  // latitude and longitude.
+  void daylightInStep();
+
+  // For SIGFPE handlers: sets the flag of every module; async-signal-safe.
+  static void raiseFloatingPointErrors() noexcept { FloatingPointErrorFlag::raiseAll(); }
+
+  const SubmodelZones& getZones() const { return zones; }
+  const std::vector<std::unique_ptr<SubmodelTracer>>& getTracers() const { return tracers; }
+
+protected:
+  // Closes the control file; a failure logs "FATAL: error closing " and
+  // ends the run with code 11.
+  void closeControlFile();
+  // Runs the module's own part of a construction: 0 when it succeeds, the
+  // int it throws, or 103 for any other exception.
+  template <typename Body> static int catchModuleFailure(Body&& body) {
+    try {
+      body();
+    } catch (int code) {
+      return code;
+    } catch (...) {
+      return 103;
+    }
+    return 0;
+  }
+
+  const ModelContext& context;
+  int flowControl = 0;
+  double timeStepMinutes = 0.0; // "time interval for "
+  long timeStep = 0;            // the same, truncated
+  double stepsPerDay = 0.0;     // 1440 / timeStepMinutes
+  unsigned substeps = 1;
+  bool routingOnly = false;
+
+  // Solar geometry of the current step, set by daylightInStep.
+  double fday = 0.0;
+  double fnight = 0.0;
+  int night = 0;              // 1 when more than 95 % of the step is night
+  double daylightStart = 0.0; // hours from the start of the step to its first daylight
+
+  SubmodelZones zones;
+  std::vector<std::unique_ptr<SubmodelTracer>> tracers;
+  FloatingPointErrorFlag floatingPointError;
+
+private:
+  void readSection(const std::string& name);
+  void checkTimeStep();
+  bool modelTimeLineDue(const ModelDate& date);
+  long lastModelTimeInterval = 0;
+  bool modelTimeWritten = false;
+
+  // driver/submodel_tracers.cpp
+  void scanZoneCodes(SubmodelZones& table);
+  void shareZones(SubmodelZones& table);
+  void setUpTracer(int k, const TracerRecord& shared, StatisticTableEntry* statisticTable,
+                   long tableSize);
+  int registerTracerGrid(const std::string& file, Grid grid, const std::string& name, long code,
+                         long firstRow, long lastRow);
+  // Unregisters and frees the grids of every tracer without writing.
+  void dropTracers();
+  std::vector<int> listedZoneCodes; // positions 1 .. count of the output list
+
+  // driver/solar_geometry.cpp
+  long dayOfYear(long day, long month) const;
+};
+
+// Builds a sub-model as Module(context, errorCode, args...) and hands back
+// any failure of its construction as errorCode: the code of the base
+// constructor or of the module's own part, 103 for any other exception.
+// Never throws; returns null when errorCode is not 0.
+template <typename Module, typename... Args>
+std::unique_ptr<Module> constructSubmodel(int& errorCode, const ModelContext& context,
+                                          Args&&... args) {
+  std::unique_ptr<Module> module;
+  int moduleCode = 0;
+  try {
+    module = std::make_unique<Module>(context, moduleCode, std::forward<Args>(args)...);
+    errorCode = moduleCode;
+  } catch (int code) {
+    errorCode = code;
+  } catch (...) {
+    errorCode = 103;
+  }
+  if (errorCode != 0) module.reset();
+  return module;
+}
+
+// MPI user reduction over records of five doubles, for the flow-time
+// distribution of the unsaturated zone: fields 0 and 4 are summed, field 1
+// becomes 0, fields 2 and 3 keep the inout values. Works with any datatype
+// whose size is a whole number of records. MPI does not call an operator on
+// a single process, so there field 1 keeps its value.
+void sumFlowTimeRecords(void* in, void* inout, int* length, MPI_Datatype* type);
