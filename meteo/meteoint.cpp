@@ -39,13 +39,14 @@ void broadcastInts(DiagStream& diag, std::vector<int>& values) {
 
 } // namespace
 
-meteointerpol::meteointerpol(int& errorCode, DiagStream* diagArg,
-                             const std::string& controlFileNameArg, const std::string& variable,
-                             const MeteoContext& context)
-    : modelobject(diagArg, controlFileNameArg, 0, context.writeAsciiGrids, context.writeDoubleGrids,
-                  context.writeNetCDFGrids, context.inputDirectory, context.outputDirectory,
-                  context.cellsPerProcess, context.haloSendList, context.haloReceiveList, 0, 0),
-      variableName(variable) {
+meteointerpol::meteointerpol(const ModelContext& context, int& errorCode,
+                             const std::string& variable, int outputSwitchArg)
+    : modelobject(context.diag, context.controlFileName, 0, context.writeAsciiGrids,
+                  context.writeDoubleGrids, context.writeNetCDFGrids, context.inputDirectory,
+                  context.outputDirectory, context.cellsPerProcess, context.haloSendList,
+                  context.haloReceiveList, context.hruFlag,
+                  context.hruMasterCells ? static_cast<long>(context.hruMasterCells->size()) : 0L),
+      variableName(variable), outputSwitch(outputSwitchArg) {
   moduleName = "meteointerpol (" + variable + ")";
   errorCode = 0;
   try {
@@ -69,16 +70,16 @@ meteointerpol::meteointerpol(int& errorCode, DiagStream* diagArg,
 
 meteointerpol::~meteointerpol() { freeGrid(); }
 
-void meteointerpol::takeContext(const MeteoContext& context) {
+void meteointerpol::takeContext(const ModelContext& context) {
   registry = context.registry;
   header = context.header;
-  rowColumnRange = context.columnRanges;
+  rowColumnRange = context.rowColumnRange;
   startDate = context.startDate;
   const ModelDate& e = context.endDate;
   setEndDate(e.year, e.month, e.day, e.hour, e.minute);
-  minToIntEndHours = context.minToIntEnd / 60.0;
-  outputSwitch = context.outputSwitch;
-  hruList = context.hruList;
+  minToIntEndHours = context.minToIntEndHours();
+  outputInterval = context.outputInterval;
+  std::copy(context.monthDays, context.monthDays + 12, monthDays);
 }
 
 void meteointerpol::readSection() {

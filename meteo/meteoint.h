@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/modelobject.h"
+#include "driver/model_context.h"
 #include "meteo/interpolation_cells.h"
-#include "meteo/meteo_context.h"
 
 class ElevationRegression;
 class InverseDistanceWeighting;
@@ -34,13 +34,15 @@ class StationFile;
 // computes the valid cells of its strip rows and completes the halo rows.
 class meteointerpol : public modelobject {
 public:
-  // Reads the section of the variable, registers its grid, checks the
-  // station file (methods 1 and 2) and prepares the interpolation.
+  // Reads the section of the variable from the context's control file,
+  // registers its grid, checks the station file (methods 1 and 2) and
+  // prepares the interpolation. outputSwitch is the second switch of
+  // "[output_interval]": 1 logs a summary of the grid at every step.
   // Collective. Never throws: errorCode is 0 after a successful
   // construction, else the exit code (103 for a failure that is not one of
   // the model's codes); the caller throws it on and deletes the object.
-  meteointerpol(int& errorCode, DiagStream* diag, const std::string& controlFileName,
-                const std::string& variableName, const MeteoContext& context);
+  meteointerpol(const ModelContext& context, int& errorCode, const std::string& variableName,
+                int outputSwitch);
   ~meteointerpol() override;
   meteointerpol(const meteointerpol&) = delete;
   meteointerpol& operator=(const meteointerpol&) = delete;
@@ -79,7 +81,7 @@ public:
   long getLastCurrentRow() const { return std::min(header.nrows, header.lastRow + 1); }
 
 private:
-  void takeContext(const MeteoContext& context);
+  void takeContext(const ModelContext& context);
   void readSection();
   void registerResultGrid();
   void prepareStations();
@@ -104,7 +106,6 @@ private:
   long writeCode = 0;
 
   int outputSwitch = 0;
-  const std::vector<HRUClass*>* hruList = nullptr;
 
   Grid grid = nullptr;
   int gridIndex = 0;

@@ -15,19 +15,19 @@ constexpr int correctionCode = 76;
 
 } // namespace
 
-precicorrclass::precicorrclass(int& errorCode, DiagStream* diagArg,
-                               const std::string& controlFileNameArg, const MeteoContext& context,
-                               const std::vector<meteointerpol*>& interpolators, bool routingOnly)
-    : modelobject(diagArg, controlFileNameArg, 0, context.writeAsciiGrids, context.writeDoubleGrids,
-                  context.writeNetCDFGrids, context.inputDirectory, context.outputDirectory,
-                  context.cellsPerProcess, context.haloSendList, context.haloReceiveList, 0, 0) {
+precicorrclass::precicorrclass(const ModelContext& context, int& errorCode,
+                               const std::vector<meteointerpol*>& interpolators)
+    : modelobject(context.diag, context.controlFileName, 0, context.writeAsciiGrids,
+                  context.writeDoubleGrids, context.writeNetCDFGrids, context.inputDirectory,
+                  context.outputDirectory, context.cellsPerProcess, context.haloSendList,
+                  context.haloReceiveList, 0, 0) {
   moduleName = "precipitation_correction";
   registry = context.registry;
   header = context.header;
   errorCode = 0;
   try {
     HORVA_ANNOUNCE_MODULE(*diag);
-    if (!routingOnly) {
+    if (!context.routingOnly) {
       readSection();
       if (active) findInterpolators(interpolators);
     }

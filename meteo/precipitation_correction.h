@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/modelobject.h"
-#include "meteo/meteo_context.h"
+#include "driver/model_context.h"
 
 class meteointerpol;
 
@@ -26,13 +26,12 @@ class precicorrclass : public modelobject {
 public:
   // interpolators: those of the run; the correction works on "precipitation"
   // with "temperature" (both required when the switch is on) and
-  // "wind_speed" (optional). In routing-only mode the correction stays off
-  // and reads nothing. Never throws: errorCode is 0 after a successful
-  // construction, else the exit code (103 for a failure that is not one of
-  // the model's codes).
-  precicorrclass(int& errorCode, DiagStream* diag, const std::string& controlFileName,
-                 const MeteoContext& context, const std::vector<meteointerpol*>& interpolators,
-                 bool routingOnly);
+  // "wind_speed" (optional). In routing-only mode (context.routingOnly) the
+  // correction stays off and reads nothing. Never throws: errorCode is 0
+  // after a successful construction, else the exit code (103 for a failure
+  // that is not one of the model's codes).
+  precicorrclass(const ModelContext& context, int& errorCode,
+                 const std::vector<meteointerpol*>& interpolators);
   precicorrclass(const precicorrclass&) = delete;
   precicorrclass& operator=(const precicorrclass&) = delete;
 

@@ -59,11 +59,13 @@ Grid MeteoModel::addGrid(const std::string& name, const CellFunction& value) {
   return g;
 }
 
-MeteoContext MeteoModel::context(const ModelDate& start, const ModelDate& end) const {
-  MeteoContext c;
-  c.registry = const_cast<MeteoModel*>(this)->entries();
+ModelContext MeteoModel::context(const ModelDate& start, const ModelDate& end) {
+  ModelContext c;
+  c.diag = getDiag();
+  c.controlFileName = controlFileName;
+  c.registry = entries();
   c.header = header;
-  c.columnRanges = rowColumnRange;
+  c.rowColumnRange = rowColumnRange;
   c.cellsPerProcess = &cells;
   c.haloSendList = &sendList;
   c.haloReceiveList = &receiveList;
@@ -170,8 +172,7 @@ MeteoRun::~MeteoRun() {
 }
 
 std::unique_ptr<meteointerpol> MeteoRun::interpolator(const std::string& variable, int& code) {
-  return std::make_unique<meteointerpol>(code, model->getDiag(), directory->controlFile(), variable,
-                                         context);
+  return std::make_unique<meteointerpol>(context, code, variable, outputSwitch);
 }
 
 void MeteoRun::step(meteointerpol& interpolator) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "meteo/meteo_context.h"
+#include "driver/model_context.h"
 #include "tests/config/decomposition_fixture.h"
 
 using CellFunction = std::function<double(long, long)>;
@@ -25,7 +25,8 @@ public:
   // Registers a grid over the rows of a standard grid: value(r, c) at the
   // valid cells, nodata elsewhere.
   Grid addGrid(const std::string& name, const CellFunction& value);
-  MeteoContext context(const ModelDate& start, const ModelDate& end) const;
+  // The context of a run from start to end, with ASCII output.
+  ModelContext context(const ModelDate& start, const ModelDate& end);
   // Collective. Rank 0: rows 1 .. nrows of the grid of a registry entry as
   // the owners of the cells hold it, row after row, columns 1 .. ncols;
   // empty on the other processes.
@@ -99,5 +100,6 @@ public:
 
   std::unique_ptr<SpeedDirectory> directory;
   std::unique_ptr<MeteoModel> model;
-  MeteoContext context;
+  ModelContext context;
+  int outputSwitch = 0;
 };

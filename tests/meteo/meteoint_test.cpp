@@ -144,7 +144,7 @@ TEST(meteointerpol, WritesItsGridAsTheWriteCodeAsksAndSummarisesEverySteps) {
   InterpolatorSection s;
   s.output = "temperature.asc 1";
   MeteoRun run("output", s.text(), {{"stations.txt", oneStation({1, 2, 3, 4}).text()}});
-  run.context.outputSwitch = 1;
+  run.outputSwitch = 1;
   int code = 0;
   auto temperature = run.interpolator("temperature", code);
   ASSERT_EQ(code, 0) << run.console();

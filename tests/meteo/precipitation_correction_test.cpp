@@ -65,8 +65,7 @@ TEST(precicorrclass, WeighsRainAndSnowCorrectionsByTheSnowFraction) {
   MeteoRun run("correction_factor", sections(names) + correction, inputs());
   Interpolators interpolators(run, names);
   int code = 0;
-  precicorrclass c(code, run.model->getDiag(), run.directory->controlFile(), run.context,
-                   interpolators.list, false);
+  precicorrclass c(run.context, code, interpolators.list);
   ASSERT_EQ(code, 0) << run.console();
   ASSERT_TRUE(c.isActive());
   const double rain = 1.05, snow = 1.3;
@@ -92,8 +91,7 @@ TEST(precicorrclass, CorrectsThePrecipitationOfEveryCellOnce) {
   MeteoRun run("correction_cells", sections(names) + correction, inputs());
   Interpolators interpolators(run, names);
   int code = 0;
-  precicorrclass c(code, run.model->getDiag(), run.directory->controlFile(), run.context,
-                   interpolators.list, false);
+  precicorrclass c(run.context, code, interpolators.list);
   ASSERT_EQ(code, 0) << run.console();
   Grid p = interpolators.list[0]->getGrid();
   Grid t = interpolators.list[1]->getGrid();
@@ -131,8 +129,8 @@ TEST(precicorrclass, StaysOffWithoutSectionSwitchOrInRoutingOnlyRuns) {
     MeteoRun run("correction_off", sections(names) + k.section, inputs());
     Interpolators interpolators(run, names);
     int code = 0;
-    precicorrclass c(code, run.model->getDiag(), run.directory->controlFile(), run.context,
-                     interpolators.list, k.routingOnly);
+    run.context.routingOnly = k.routingOnly;
+    precicorrclass c(run.context, code, interpolators.list);
     ASSERT_EQ(code, 0) << run.console();
     EXPECT_FALSE(c.isActive());
     interpolators.step(run);
@@ -165,8 +163,7 @@ TEST(precicorrclass, NeedsTheTemperatureInterpolator) {
     MeteoRun run("correction_faults", sections(k.names) + k.section, inputs());
     Interpolators interpolators(run, k.names);
     int code = 0;
-    precicorrclass c(code, run.model->getDiag(), run.directory->controlFile(), run.context,
-                     interpolators.list, false);
+    precicorrclass c(run.context, code, interpolators.list);
     EXPECT_EQ(code, 76);
     EXPECT_NE(run.console().find(k.message), std::string::npos) << run.console();
   }
