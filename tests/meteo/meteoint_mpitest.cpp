@@ -10,6 +10,7 @@
 #include "meteo/elevation_regression.h"
 #include "meteo/inverse_distance_weighting.h"
 #include "meteo/meteoint.h"
+#include "meteo/regional_superposition.h"
 #include "tests/meteo/meteo_model.h"
 #include "tests/test_support.h"
 
@@ -132,8 +133,19 @@ void expectHeldCellsMatch(MeteoModel& m, const meteointerpol& i,
   EXPECT_GT(held.size(), 0u);
 }
 
+// The addition of the regional superposition's rule at a cell.
+double superposed(long r, long c) {
+  auto value = [](double code) { return code == 2.0 ? 1.5 : (code == 5.0 ? -0.5 : 3.0); };
+  double s = weight1(r, c) * value(region(r, c));
+  if (!nearBorder(c)) return s;
+  s += weight2(r, c) * value(otherRegion(r, c));
+  s += weight3(r, c) * value(region3(r, c));
+  return s;
+}
+
 // The grids of 1, 2 and 3 processes and of 1 and 4 threads are identical to
-// those that one process computes for the whole grid, bit for bit.
+// those that one process computes for the whole grid, bit for bit; the
+// temperature with a regional superposition.
 TEST(meteointerpol, GivesTheSameGridsForAnyNumberOfProcessesAndThreads) {
   const StationTable table = stations();
   InterpolatorSection idw;
@@ -143,7 +155,9 @@ TEST(meteointerpol, GivesTheSameGridsForAnyNumberOfProcessesAndThreads) {
   regression.method = 2;
   regression.minStations = "3";
   regression.output = "pressure.asc 1";
-  MeteoRun run("any_decomposition", idw.text() + regression.text(),
+  const std::string superposition = "[RegionalSuperposition]\n1\n60\n1\n"
+                                    "temperature add 1 12 2:1.5 5:-0.5 9:3\n";
+  MeteoRun run("any_decomposition", idw.text() + regression.text() + superposition,
                {{"stations.txt", table.text()}}, catchment(), elevationAt);
   MeteoModel& m = *run.model;
   m.addGrid("regression_regions", region);
@@ -158,6 +172,9 @@ TEST(meteointerpol, GivesTheSameGridsForAnyNumberOfProcessesAndThreads) {
   auto temperature = run.interpolator("temperature", code);
   ASSERT_EQ(code, 0) << run.console();
   auto pressure = run.interpolator("air_pressure", code);
+  ASSERT_EQ(code, 0) << run.console();
+  auto superpose = constructSubmodel<RegionalSuperposition>(
+      code, run.context, std::vector<meteointerpol*>{temperature.get(), pressure.get()});
   ASSERT_EQ(code, 0) << run.console();
 
   // The references, on rank 0 for the whole grid.
@@ -194,16 +211,21 @@ TEST(meteointerpol, GivesTheSameGridsForAnyNumberOfProcessesAndThreads) {
       const ModelDate date = temperature->getNextDate();
       temperature->interpolate(date);
       pressure->interpolate(date);
+      superpose->superpose(date.minute, date.hour, date.day, date.month, date.year);
       const std::string what =
           std::to_string(threadCount) + " threads, step " + std::to_string(step);
       for (meteointerpol* i : {temperature.get(), pressure.get()}) {
         std::vector<double> expected;
         if (reference) {
           const ValueLimits limits{-1000.0, 1000.0};
-          if (i == temperature.get())
+          if (i == temperature.get()) {
             wholeIdw->fill(table.values[step], limits, reference->whole);
-          else
+            for (long r = 1; r <= rows; ++r)
+              for (long c = 1; c <= columns; ++c)
+                if (m.valid(r, c)) reference->whole[r][c] += superposed(r, c);
+          } else {
             wholeRegression->fill(table.values[step], limits, reference->whole);
+          }
           expected = reference->values();
         }
         expected = broadcast(expected);

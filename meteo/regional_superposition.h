@@ -1,0 +1,73 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/teilmodellklasse.h"
+#include "meteo/elevation_regression.h"
+
+class meteointerpol;
+
+// One rule of the regional superposition: in the months first .. last
+// (wrapping past December when first > last) the target grid gets, on every
+// cell, the sum over the regions near the cell of W_i * v(R_i) added or
+// multiplied, v being the rule's value of a region (0 for add and 1 for
+// mul where the rule names no value).
+struct cSuperposition {
+  std::string target;
+  bool multiply = false;
+  int firstMonth = 1;
+  int lastMonth = 12;
+  std::vector<double> valueOfCode; // by region code; codes beyond hold the neutral value
+  int targetIndex = 0;             // registry entry, found at the first step
+
+  bool appliesIn(long month) const {
+    return firstMonth <= lastMonth ? month >= firstMonth && month <= lastMonth
+                                   : month >= firstMonth || month <= lastMonth;
+  }
+  double valueOf(double code) const {
+    const long k = static_cast<long>(code);
+    const double neutral = multiply ? 1.0 : 0.0;
+    return k > 0 && k < static_cast<long>(valueOfCode.size()) ? valueOfCode[k] : neutral;
+  }
+};
+
+// Regional superposition: seasonal corrections of grids per regression
+// region, blended near the region borders with the region weights, from the
+// optional section "[RegionalSuperposition]":
+//
+//   1            flow control parameter (0 off)
+//   60           time interval in minutes
+//   2            number of rules
+//   temperature add 6 8 1:0.5 2:-0.3      target, add or mul, first and
+//   precipitation mul 11 3 1:1.1 2:0.9    last month, region code:value ...
+//
+// Faults of the rules end the run with code 77.
+class RegionalSuperposition : public teilmodellklasse {
+public:
+  // interpolators: those of the run; a target grid of an interpolator that
+  // kept its grid in a step (no station had a value) is left as it is then,
+  // since it was superposed when it was made.
+  RegionalSuperposition(const ModelContext& context, int& errorCode,
+                        const std::vector<meteointerpol*>& interpolators);
+
+  // Applies the rules of the date's month to their target grids, on the
+  // strip rows and the halo rows next to them. Called after the output of
+  // the interpolated grids.
+  virtual void superpose(long minute, long hour, long day, long month, long year);
+
+  const std::vector<cSuperposition>& getRules() const { return rules; }
+
+private:
+  void readRules();
+  cSuperposition parseRule(const std::vector<std::string>& words, long k);
+  [[noreturn]] void ruleFault(long k, const std::string& what);
+  void findTargets();
+  bool targetKept(const cSuperposition& rule) const;
+  void apply(const cSuperposition& rule);
+
+  std::vector<cSuperposition> rules;
+  std::vector<meteointerpol*> interpolators;
+  RegionGrids regions;
+  bool targetsFound = false;
+};
