@@ -140,7 +140,7 @@ TEST(meteointerpol, EndsWhenTheStationFileDoesNotCoverThePeriod) {
   }
 }
 
-TEST(meteointerpol, WritesItsGridAsTheWriteCodeAsksAndSummarisesEverySteps) {
+TEST(meteointerpol, WritesItsGridAsTheWriteCodeAsksAndSummarisesEveryStep) {
   InterpolatorSection s;
   s.output = "temperature.asc 1";
   MeteoRun run("output", s.text(), {{"stations.txt", oneStation({1, 2, 3, 4}).text()}});
