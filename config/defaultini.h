@@ -456,6 +456,10 @@ private:
   void releaseDerivedGrids();
   void checkCellSizes(long first, long last);
   void weighZonesByCellArea();
+  // Layer k of every cell this process owns takes layer k of the cell's
+  // multilayer type in the grid "landuse" (registry index given); the halo
+  // follows. Collective.
+  void fillLanduseLayerGrids(int landuseIndex);
   bool cellSizesVary();
   void accumulateCoordinates();
   // ===== end of derived grids ================================================
