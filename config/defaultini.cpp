@@ -31,8 +31,8 @@ defaultini::~defaultini() { releaseGridStore(); }
 void defaultini::FreeMemory() {
   if (released) return;
   released = true;
-  // Here the external coupling releases its names, lists and grids, and the
-  // standard-grid statistics release their series.
+  // Here the external coupling releases its names, lists and grids.
+  releaseStandardGridStatistics();
   writeLanduseParameterStack();
   releaseGridStore();
   // Entries 1 .. gridCount + 2 are the reader's, also those that other

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "core/grid_types.h"
 #include "core/modelobject.h"
 #include "core/statistic_table.h"
+#include "core/zonal_statistic.h"
 
 // The control-file reader: the global settings and the common grid store,
 // built by a staged set-up that every MPI process runs in step: the zone
@@ -456,6 +458,10 @@ private:
   void releaseDerivedGrids();
   void checkCellSizes(long first, long last);
   void weighZonesByCellArea();
+  // Layer k of every cell this process owns takes layer k of the cell's
+  // multilayer type in the grid "landuse" (registry index given); the halo
+  // follows. Collective.
+  void fillLanduseLayerGrids(int landuseIndex);
   bool cellSizesVary();
   void accumulateCoordinates();
   // ===== end of derived grids ================================================
@@ -540,4 +546,83 @@ private:
   void replaceLayerCodes();
   void broadcastLayerCodes();
   // ===== end of code checks ===================================================
+
+  // ===== Standard-grid statistics and periodic re-reading =====================
+  // config/standard_grid_statistics.cpp, config/periodic_standard_grids.cpp
+public:
+  // The zone statistic of every standard grid with a statistics file: its
+  // zone records, its series and the file's header. Once, after the set-up.
+  // Collective.
+  void createStandardGridStatistics();
+  // The steps of every statistic, called after the sub-models: reset, add
+  // the cells this process owns, store (collective: the zone sums of all
+  // processes meet on rank 0).
+  void resetStandardGridStatistics();
+  void addStandardGridStatistics();
+  void storeStandardGridStatistics(long minute, long hour, long day, long month, long year);
+  // Appends the buffered lines to the files. Collective.
+  void flushStandardGridStatistics();
+  // Writes what is buffered and releases every statistic. Collective.
+  void releaseStandardGridStatistics();
+  // Re-reads every standard grid whose period is due at this date from its
+  // time-stamped file, replaces the codes of a code grid again and rebuilds
+  // the land-use layers from a re-read "landuse"; a grid that is not
+  // persistent gets its set-up values back the configured steps later. The
+  // minute and the step length are not used. Collective.
+  virtual void updatePeriodicStandardGrids(long minute, long hour, long day, long month, long year,
+                                           double stepLength);
+  // The set-up replaced the codes of the code grid at the registry index by
+  // record indices: a re-read of it and its saved set-up values get the
+  // same replacement. Index 0 does nothing. Collective.
+  void takeCheckedCodeGrid(int index, CodeGrid kind);
+
+  int getStandardGridStatisticCount() const {
+    return static_cast<int>(standardGridStatistics.size());
+  }
+
+protected:
+  struct StandardGridStatistic {
+    int index = 0; // registry entry of the grid
+    std::string fileName;
+    std::vector<ZoneRecord> records; // 0 .. number of zones
+    ZoneRecord* recordArray = nullptr;
+    std::unique_ptr<zonalstatistic> series;
+  };
+  // In registry order; each keeps its address for the records pointer that
+  // its series holds.
+  std::vector<std::unique_ptr<StandardGridStatistic>> standardGridStatistics;
+
+  // The cells this process owns inside the zone grid, as runs of columns of
+  // one row and zone, grouped by zone index: the runs of zone z are
+  // ownedZoneRuns[zoneRunStart[z] .. zoneRunStart[z + 1] - 1].
+  struct ZoneCellRun {
+    long row;
+    long firstColumn;
+    long lastColumn;
+  };
+  std::vector<ZoneCellRun> ownedZoneRuns;
+  std::vector<std::size_t> zoneRunStart;
+
+  struct CheckedCodeGrid {
+    int index;
+    CodeGrid kind;
+  };
+  std::vector<CheckedCodeGrid> checkedCodeGrids;
+
+private:
+  void findOwnedZoneRuns();
+  // Runs the operation on every statistic, also after one failed, so that
+  // every process makes the same collective calls; returns the first exit
+  // code (rank 0 writes alone), for the caller to share.
+  template <typename Operation> int forEachStandardGridStatistic(Operation operation);
+  // The watched value of the grid's unit at this date moves its counters;
+  // true when the grid is due for a re-read.
+  static bool advancePeriod(StandardGrid& g, long hour, long day, long month);
+  void rereadStandardGrid(StandardGrid& g, long year, long month, long day, long hour);
+  void restoreSetupValues(StandardGrid& g);
+  const CheckedCodeGrid* checkedCodeGrid(int index) const;
+  // After the grid "landuse" changed: the layer grids of the multilayer
+  // table follow it.
+  void followLanduseGrid(int index);
+  // ===== end of standard-grid statistics and periodic re-reading ==============
 };
