@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "config/external_coupling.h"
 #include "config/global_parameters.h"
 #include "config/irrigation_table.h"
 #include "config/landuse_class.h"
@@ -625,4 +626,68 @@ private:
   // table follow it.
   void followLanduseGrid(int index);
   // ===== end of standard-grid statistics and periodic re-reading ==============
+
+  // ===== External coupling =====================================================
+  // config/external_coupling.cpp, config/coupling_exchange.cpp
+public:
+  // Reads "[ExternalCoupling]" from the ".intern" copy, which it opens and
+  // leaves open for the end of the set-up (set-up step 22). Without the
+  // section coupling is off and every coupling operation does nothing. A
+  // value that cannot be read ends the run with code 10.
+  virtual void GetCouplingParameters();
+  // Finds the internal grids in the registry (codes 1003 and 1004) and, on
+  // rank 0, the statistics in the table (code 1005); the table itself is left
+  // as it is. Called once after every module is built. Collective.
+  virtual void resolveCouplingNames(StatisticTableEntry* table, int tableSize);
+  virtual bool isExternalCouplingActive() const { return coupling.mode == 1; }
+  // The file the external program writes when the model may go on.
+  virtual const std::string& getSemaphoreFileName() const { return coupling.semaphoreFile; }
+  // The file the model writes for the external program, and its word.
+  virtual const std::string& getExternalSemaphoreFileName() const {
+    return coupling.externalSemaphoreFile;
+  }
+  virtual const std::string& getExternalSemaphoreContent() const {
+    return coupling.externalSemaphoreContent;
+  }
+  virtual long getCouplingWaitInterval() const { return coupling.waitInterval; }
+  // 'I' every step; 'H', 'D', 'M', 'Y' when the hour, day, month or year
+  // changes.
+  virtual char getCouplingGridMode() const { return coupling.gridMode; }
+  virtual int getExternalTimeStep() const { return coupling.externalTimeStep; }
+  // True when a grid read from the external program is "GWTableExtern".
+  virtual bool hasExternalGWTable() const;
+  // Reads every external grid into its internal grid; rank 0 then renames,
+  // deletes or keeps its file, and at the end deletes the semaphore file
+  // (codes 1001 and 1002). Collective.
+  virtual void exchangeExternalGrids(long year, long month, long day, long hour);
+  // Adds the step to the sums of the coupling interval; every process calls
+  // it at the end of each step that does not end the interval.
+  virtual void accumulateCouplingStatistics();
+  // Ends a coupling interval with the step of this date: writes the grids
+  // (and, for running sums, the files of the day, month and year that end
+  // with it) and the statistics files. Collective.
+  virtual void writeCouplingStatistics(long hour, long day, long month, long year, bool dayEnds,
+                                       bool monthEnds, bool yearEnds);
+
+  const CouplingSettings& getCouplingSettings() const { return coupling; }
+
+protected:
+  CouplingSettings coupling;
+
+private:
+  void readCouplingSection();
+  void createAccumulationGrids();
+  void agreeOnExternalReads();
+  void matchCouplingStatistics(const StatisticTableEntry* table, int tableSize);
+  void disposeExternalGrid(const ExternalReadGrid& g, long year, long month, long day, long hour);
+  void deleteSemaphoreFile();
+  // Applies op(accumulation cell, current value) on the process's own cells
+  // with zone data in the grid's rows and column ranges; nodata elsewhere
+  // in the ranges.
+  template <typename Op> void updateAccumulation(const ExternalWriteGrid& g, Op op);
+  void writeCouplingGrid(const ExternalWriteGrid& g, long day, long month, long year, bool dayEnds,
+                         bool monthEnds, bool yearEnds);
+  void writeCouplingStatisticFiles(long hour, long day, long month, long year);
+  void releaseCoupling();
+  // ===== end of external coupling ==============================================
 };

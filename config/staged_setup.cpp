@@ -121,7 +121,7 @@ int defaultini::initStep(int& done) {
   case 22:
     *diag << "GetCouplingParameters..."
           << "[end-entry]";
-    // The external coupling reads its settings here.
+    GetCouplingParameters();
     logOk(*diag);
     break;
   default:
