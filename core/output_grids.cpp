@@ -300,6 +300,18 @@ void modelobject::writeSumGrid(int index, GridRegistryEntry& e, const OwnedCells
 void modelobject::writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
                                   const std::string& again) {
   Grid whole = MPIGatherGridCopy(index, grid);
+  // A single process writes what the gather gives several: nodata in every
+  // cell that no process owns, so that no file depends on the process count.
+  if (mpiSize < 2 && outputRegions) {
+    const long nrows = header.nrows;
+    const long ncols = header.ncols;
+    const double nodata = header.nodata;
+    const Grid regions = outputRegions;
+    whole = matrix(1, nrows, 1, ncols, nrows);
+#pragma omp parallel for schedule(runtime)
+    for (long r = 1; r <= nrows; ++r)
+      for (long c = 1; c <= ncols; ++c) whole[r][c] = regions[r][c] == 0.0 ? grid[r][c] : nodata;
+  }
   const int code = mpiRank != 0 ? 0 : catchExitCode([&] {
     Grid source = whole ? whole : grid;
     for (const std::string* n : {&name, &again}) {

@@ -25,7 +25,8 @@ double levelValue(const StripModule& s, long r, long c, long level, long hour) {
 
 // From 29 February 2020, 01:00 to 1 March 2020, 12:00: the leap February
 // ends, and the run ends within a day, a month and a year. Every statistic,
-// the grid itself, a vegetation period and a stack are written.
+// the grid itself, a vegetation period and a stack are written, and a grid
+// that holds values outside the catchment too (as slope and aspect do).
 struct OutputRun {
   OutputRun(const std::string& name, const OwnerMap& map, const std::string& dirArg, bool ascii,
             bool alone)
@@ -45,6 +46,10 @@ struct OutputRun {
         {"snap.grd", 6},    {"veg.grd", 2000},   {"filled.grd", 318}};
     for (const auto& [file, code] : codes)
       entries.push_back(addEntry(s, dir + "/" + file, g, code));
+    Grid everywhere = s.grid(0.0);
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) everywhere[r][c] = cellValue(r, c);
+    entries.push_back(addEntry(s, dir + "/everywhere.grd", everywhere, 3));
     // ASCII stacks are gathered onto rank 0; binary ones written by every
     // process at its own cells.
     stack = addEntry(s, dir + (ascii ? "/layers.stk" : "/binary.stk"), nullptr, ascii ? 5 : 1, st,
@@ -103,13 +108,20 @@ TEST(OutputGridsMPI, FilesMatchThoseOfOneProcess) {
           "daily_2002.29s",      "daily_2003.01s",     "month_202002.mit",   "month_202003.mit",
           "yearly_2000.sum",     "snap_20200229.2400", "snap_20200301.1200", "snap.grd",
           "veg_0020_vegper.mit", "filled.grd.filled",  "filled.grd",         "filled.sum",
-          "filled.min",          "filled.max"};
+          "filled.min",          "filled.max",         "everywhere.grd"};
       if (ascii) expected.insert({"layers_20200229.024", "layers_20200301.012", "layers.stk"});
       EXPECT_EQ(names, expected);
       for (const std::string& name : names)
         EXPECT_TRUE(readFile(many + "/" + name) == readFile(single + "/" + name)) << name;
       if (!ascii) {
         const OutputRun& d = distributed;
+        // No process owns the cells outside the catchment: they are nodata.
+        const DoubleGridFile everywhere(many + "/everywhere.grd", d.s.ncols);
+        ASSERT_TRUE(everywhere.valid(d.s.nrows));
+        for (long r = 1; r <= d.s.nrows; ++r)
+          for (long c = 1; c <= d.s.ncols; ++c)
+            EXPECT_EQ(everywhere.at(r, c), inCatchment(d.s, r, c) ? cellValue(r, c) : nodata)
+                << r << "," << c;
         const DoubleGridFile sums(many + "/runsum.sum", d.s.ncols);
         ASSERT_TRUE(sums.valid(d.s.nrows));
         for (long r = 1; r <= d.s.nrows; ++r)
