@@ -281,10 +281,14 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
     // Every value takes a character and a separator, the last one no separator.
     const double fitting = (static_cast<double>(std::max(size, 0L)) + 1.0) / 2.0;
     if (cells > fitting) {
-      const long missing = static_cast<long>(fitting);
+      // The message names the first value that is not there; the file is
+      // small next to the grid, so counting its values costs little.
+      long readable = 0;
+      double value = 0.0;
+      while (read.scanner->nextNumber(value)) ++readable;
       fail(readFailedCode, "FATAL: error reading ascii grid " + name + " in ASCII-Format in row " +
-                               std::to_string(missing / read.ncols + 1) + ", col " +
-                               std::to_string(missing % read.ncols + 1));
+                               std::to_string(readable / read.ncols + 1) + ", col " +
+                               std::to_string(readable % read.ncols + 1));
     }
   }
 }

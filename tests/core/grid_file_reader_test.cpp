@@ -131,7 +131,10 @@ TEST(GridFileReader, BadInputEndsWithItsMessageAndCode) {
       {"garbage.asc", ascii.substr(0, ascii.rfind("10")) + "1O 11 12\n", 22,
        "error reading ascii grid @ in ASCII-Format in row 3, col 2"},
       {"huge.asc", asciiGridText(asciiHeader(100, 200, 10, nodata, 100000, 100000), values3x4), 22,
-       "error reading ascii grid @ in ASCII-Format in row 1, col "},
+       "error reading ascii grid @ in ASCII-Format in row 1, col 13"},
+      // Too short for its header: the message names the first missing value.
+      {"cut.asc", asciiGridText(asciiHeader(100, 200, 10, nodata, 4, 30), values3x4), 22,
+       "error reading ascii grid @ in ASCII-Format in row 4, col 1"},
       {"negative.asc", asciiGridText(asciiHeader(100, 200, 10, nodata, -4, 3), values3x4), 22,
        "error reading ascii value #1 from @"},
       {"short.dbl", binaryGrid<double>(header, values3x4, 96 + 11 * 8), 22,
@@ -172,7 +175,7 @@ TEST(GridFileReader, BadInputEndsWithItsMessageAndCode) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir))
     files += entry.is_regular_file() && entry.path().extension() != ".xml";
-  EXPECT_EQ(files, 10) << "reading wrote no file";
+  EXPECT_EQ(files, 11) << "reading wrote no file";
 }
 
 // Opening retries for a second, logged as warnings; a file that appears in
