@@ -1,0 +1,243 @@
+# horva example: a synthetic catchment of 60 x 80 cells of 100 m with three
+# subbasins, hourly station data of five meteorological variables.
+# Written by examples/make_catchment.py; run it from a work folder that holds a
+# copy of this file, the input folder (or a link to it) and an empty output
+# folder (scripts/run-example.sh does all of that).
+#
+# "#" starts a comment; "$set $name = value" defines a symbol used below.
+
+$set $input = input/
+$set $output = output/
+$set $endday = 31
+
+[output_interval]
+24  hours between two lines "model time" in the log
+0   1: log a summary of every interpolated grid at every step
+0   third output switch
+60  min_to_int_end: a step's values cover the hour from its time stamp on
+WriteAsciiGrids = 1
+InitialStateDirectory = $input
+DefaultOutputDirectory = $output
+
+[output_list]
+2  subbasins listed for statistics of mode 5 and 6
+1
+3
+
+[coordinates]
+47.30  latitude (degrees north)
+8.90  longitude (degrees east)
+15  reference meridian of the time zone
+0  time shift of the data time to local time (hours)
+
+[model_time]
+0        start hour
+1        start day
+5        start month
+2021     start year
+23       end hour
+$endday  end day
+5        end month
+2021     end year
+
+[zone_grid]
+zones.asc  subbasin codes 1, 2, 3; nodata outside the catchment
+
+[elevation_model]
+dem.asc  elevation in m
+
+[standard_grids]
+4  number of grids: file, name, keys
+soil.asc     soil_types          fillcode = 0 readcode = 1
+landuse.asc  landuse             fillcode = 0 readcode = 1
+regions.asc  regression_regions  fillcode = 0 readcode = 1
+ponding.asc  max_ponding_storage fillcode = 0 readcode = 1 statfile = max_ponding_storage.stat statcode = 2024
+
+[variable_grids]
+0  number of grids that the sub-models change and write
+
+[multilayer_landuse]
+5     number of multilayer land uses: the codes of the grid landuse.asc
+1 settlement { layers = 5 -9999; }
+2 fields { layers = 2 -9999; }
+3 meadows { layers = 1 -9999; }
+4 deciduous forest { layers = 3 1; k_extinct = 0.5; LAI_scale = 10; }
+5 coniferous forest { layers = 4 1; k_extinct = 0.5; LAI_scale = 10; }
+
+[landuse_table]
+5     number of land-use records (one layer each; [multilayer_landuse] stacks them)
+1 grass {
+  FixDays   = 15    105   135   255   285   345;
+  LAI       = 1.0   1.5   3.5   3.5   2.0   1.0;
+  VCF       = 0.7   0.8   0.95  0.95  0.85  0.7;
+  RootDepth = 0.2   0.3   0.4   0.4   0.3   0.2;
+  Albedo    = 0.22  0.22  0.2   0.2   0.22  0.22;
+  Z0        = 0.02  0.03  0.1   0.1   0.05  0.02;
+  RSC       = 90    80    60    60    70    90;
+  RSI       = 10    10    10    10    10    10;
+  RSE       = 250   250   250   250   250   250;
+  VegStart = 100; VegStop = 290;
+}
+2 field crops {
+  FixDays   = 15    110   160   210   240   345;
+  LAI       = 0.5   0.5   3.0   4.5   1.0   0.5;
+  VCF       = 0.1   0.2   0.8   0.95  0.3   0.1;
+  RootDepth = 0.1   0.1   0.6   0.9   0.3   0.1;
+  Albedo    = 0.18  0.18  0.2   0.22  0.2   0.18;
+  Z0        = 0.01  0.01  0.1   0.2   0.05  0.01;
+  RSC       = 100   100   60    55    80    100;
+  RSI       = 10    10    10    10    10    10;
+  RSE       = 200   200   250   250   200   200;
+  VegStart = 110; VegStop = 240;
+}
+3 deciduous trees {
+  FixDays   = 15    110   140   260   300   345;
+  LAI       = 0.5   0.8   5.0   5.0   1.5   0.5;
+  VCF       = 0.7   0.75  0.95  0.95  0.8   0.7;
+  RootDepth = 1.2   1.2   1.2   1.2   1.2   1.2;
+  Albedo    = 0.18  0.18  0.16  0.16  0.18  0.18;
+  Z0        = 1.0   1.0   1.5   1.5   1.2   1.0;
+  RSC       = 150   120   70    70    100   150;
+  RSI       = 10    10    10    10    10    10;
+  RSE       = 400   400   400   400   400   400;
+  VegStart = 110; VegStop = 290;
+  DynamicPhenology = 1; PhenoBaseTemp = 5; PhenoSearchStart = 60; PhenoStartSum = 180;
+}
+4 coniferous trees {
+  FixDays   = 15    345;
+  LAI       = 8.0   8.0;
+  VCF       = 0.9   0.9;
+  RootDepth = 1.0   1.0;
+  Albedo    = 0.1   0.1;
+  Z0        = 1.6   1.6;
+  RSC       = 80    80;
+  RSI       = 10    10;
+  RSE       = 450   450;
+}
+5 sealed surface {
+  FixDays   = 15    345;
+  LAI       = 0     0;
+  VCF       = 0     0;
+  RootDepth = 0     0;
+  Albedo    = 0.15  0.15;
+  Z0        = 0.5   0.5;
+  RSC       = 0     0;
+  RSI       = 0     0;
+  RSE       = 1000  1000;
+}
+
+[soil_table]
+3     number of soil types: the codes of the grid soil.asc
+1 alluvial loam {
+  method = MultipleHorizons; layers = 3;
+  thickness = 0.3 0.7 1.0;  ksat = 2.9e-6 2.0e-6 1.5e-6;
+  theta_sat = 0.43 0.42 0.40;  theta_res = 0.078 0.075 0.07;
+  alpha = 3.6 3.4 3.0;  Par_n = 1.56 1.5 1.45;
+}
+2 brown earth {
+  method = MultipleHorizons; layers = 3;
+  thickness = 0.2 0.5 0.8;  ksat = 1.2e-5 6.0e-6 3.0e-6;
+  theta_sat = 0.41 0.40 0.38;  theta_res = 0.065 0.06 0.06;
+  alpha = 7.5 6.0 5.0;  Par_n = 1.89 1.7 1.6;
+}
+3 stony shallow soil {
+  method = MultipleHorizons; layers = 2;
+  thickness = 0.15 0.35;  ksat = 4.0e-5 2.0e-5;
+  theta_sat = 0.41 0.35;  theta_res = 0.057 0.05;
+  alpha = 12.4 10.0;  Par_n = 2.28 2.0;
+}
+
+[irrigation]
+0  irrigation off
+
+[radiation_correction]
+0  radiation correction off (the module is not built yet)
+
+[region_transition_distance]
+500  metres over which the regions of regression_regions blend
+
+[substance_transport]
+0  number of tracers
+
+[SpinUp]
+0  no spin-up
+
+[ExternalCoupling]
+0  no external program
+
+[meteo_data_count]
+5  number of meteorological variables
+
+[meteo_names]
+temperature
+precipitation
+air_humidity
+wind_speed
+global_radiation
+
+[temperature]
+# lapse rate fitted per region; daily grids, mean, minimum, maximum
+temperature.txt  station file (in the input directory)
+2  method: 1 inverse distance weighting, 2 elevation regression per region
+60  time step in minutes
+-40 50  lower and upper limit
+2 20000 8  IDW exponent, maximum distance (m), maximum number of stations
+3  minimum number of stations per regression region
+temperature.asc 355  output grid (in the output directory) and write code
+[precipitation]
+# daily sums and the sum of the last day
+precipitation.txt  station file (in the input directory)
+1  method: 1 inverse distance weighting, 2 elevation regression per region
+60  time step in minutes
+0 200  lower and upper limit
+2 20000 6  IDW exponent, maximum distance (m), maximum number of stations
+3  minimum number of stations per regression region
+precipitation.asc 43  output grid (in the output directory) and write code
+[air_humidity]
+# a fraction; the mean over the run
+air_humidity.txt  station file (in the input directory)
+1  method: 1 inverse distance weighting, 2 elevation regression per region
+60  time step in minutes
+0 1  lower and upper limit
+2 20000 5  IDW exponent, maximum distance (m), maximum number of stations
+3  minimum number of stations per regression region
+air_humidity.asc 53  output grid (in the output directory) and write code
+[wind_speed]
+# the mean over the run
+wind_speed.txt  station file (in the input directory)
+1  method: 1 inverse distance weighting, 2 elevation regression per region
+60  time step in minutes
+0 60  lower and upper limit
+2 20000 5  IDW exponent, maximum distance (m), maximum number of stations
+3  minimum number of stations per regression region
+wind_speed.asc 53  output grid (in the output directory) and write code
+[global_radiation]
+# Wh/m2 per step; the sum over the run
+global_radiation.txt  station file (in the input directory)
+1  method: 1 inverse distance weighting, 2 elevation regression per region
+60  time step in minutes
+0 1400  lower and upper limit
+2 20000 5  IDW exponent, maximum distance (m), maximum number of stations
+3  minimum number of stations per regression region
+global_radiation.asc 13  output grid (in the output directory) and write code
+
+[precipitation_correction]
+1         on: gauge undercatch grows with the wind speed
+0.02 0.01 rain correction a and b
+0.30 0.05 snow correction a and b
+0.5       rain/snow threshold temperature (degrees C)
+1.0       half-width of the transition (K)
+
+[RegionalSuperposition]
+1    on
+60   time interval in minutes
+1    number of rules
+precipitation mul 1 12 1:1.05 2:1.0   five percent more in region 1 (the north)
+
+[special_output]
+1    on
+60   time interval in minutes
+3    number of outputs: row and column pairs of the outlet, Mitteldorf and Hochalm
+{grid = temperature; file = points_temperature.txt; cells = 57 38 32 40 18 67;}
+{grid = precipitation; file = points_precipitation.txt; cells = 57 38 32 40 18 67;}
+{grid = global_radiation; file = points_global_radiation.txt; cells = 57 38 32 40 18 67;}

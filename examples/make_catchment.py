@@ -1,0 +1,675 @@
+#!/usr/bin/env python3
+"""Writes the synthetic example catchment of horva at any size.
+
+A main valley runs from north to an outlet on the southern edge, a side
+valley joins it from the north-east; three subbasins, soil, land-use, region
+and ponding grids, parameter tables, hourly station files of five
+meteorological variables and the control file that runs them. The same
+landscape and the same weather come out at every size: the grids sample one
+landscape defined on the unit square, and the stations sit at fixed relative
+positions (their elevations do not depend on the grid).
+
+usage: make_catchment.py [--rows 60] [--cols 80] [--days 31] [--out DIR] [--jobs N]
+
+DIR (default: the folder "catchment" next to this script) receives the
+control file catchment.ctl and the folder input/ with the grids and station
+files. Only the Python standard library is needed.
+"""
+
+import argparse
+import math
+import multiprocessing
+import os
+import random
+import sys
+
+CELL_SIZE = 100.0
+XLL = 2700000.0
+YLL = 1200000.0
+NODATA = -9999
+START = (2021, 5, 1)  # the first day of the station files, hour 0
+LATITUDE = 47.3
+LONGITUDE = 8.9
+REFERENCE_MERIDIAN = 15.0
+
+# --- the landscape on the unit square: u from west to east, v from north to
+# south (the order of the rows of a grid file) ---------------------------------
+
+
+def _hash01(ix, iy, seed):
+    h = (ix * 374761393 + iy * 668265263 + seed * 2246822519) & 0xFFFFFFFF
+    h = ((h ^ (h >> 13)) * 1274126177) & 0xFFFFFFFF
+    return ((h ^ (h >> 16)) & 0xFFFFFF) / float(0xFFFFFF)
+
+
+def noise(x, y, seed, octaves=3):
+    """Smooth value noise in 0 .. 1, frequency doubling per octave."""
+    total = 0.0
+    weight = 0.5
+    norm = 0.0
+    for octave in range(octaves):
+        f = 4 << octave
+        fx, fy = x * f, y * f
+        ix, iy = int(math.floor(fx)), int(math.floor(fy))
+        tx, ty = fx - ix, fy - iy
+        tx = tx * tx * (3 - 2 * tx)
+        ty = ty * ty * (3 - 2 * ty)
+        s = seed + 17 * octave
+        a = _hash01(ix, iy, s) + (_hash01(ix + 1, iy, s) - _hash01(ix, iy, s)) * tx
+        b = _hash01(ix, iy + 1, s) + (_hash01(ix + 1, iy + 1, s) - _hash01(ix, iy + 1, s)) * tx
+        total += weight * (a + (b - a) * ty)
+        norm += weight
+        weight *= 0.5
+    return total / norm
+
+
+def main_axis(v):
+    """West-east position of the main valley's floor at v."""
+    return 0.42 + 0.08 * math.sin(2.2 * math.pi * v)
+
+
+JUNCTION_V = 0.62
+JUNCTION = (main_axis(JUNCTION_V), JUNCTION_V)
+TRIBUTARY_HEAD = (0.90, 0.22)
+
+
+def tributary_position(u, v):
+    """Distance to the side valley's axis and the share of its length (0 at
+    the junction, 1 at its head)."""
+    ax, ay = JUNCTION
+    bx, by = TRIBUTARY_HEAD
+    dx, dy = bx - ax, by - ay
+    t = ((u - ax) * dx + (v - ay) * dy) / (dx * dx + dy * dy)
+    t = min(1.0, max(0.0, t))
+    return math.hypot(u - ax - t * dx, v - ay - t * dy), t
+
+
+def main_floor(v):
+    return 420.0 + 480.0 * (1.0 - v) ** 1.3
+
+
+class Site:
+    """What the landscape is at one point."""
+
+    __slots__ = ("inside", "elevation", "above_floor", "subbasin")
+
+
+def site(u, v):
+    s = Site()
+    wobble = noise(u, v, 7)
+    d_main = abs(u - main_axis(v))
+    d_trib, t = tributary_position(u, v)
+    main_surface = main_floor(v) + 1150.0 * (d_main / 0.3) ** 1.5
+    trib_floor = main_floor(JUNCTION_V) + 520.0 * t**1.2
+    trib_surface = trib_floor + 1150.0 * (d_trib / 0.3) ** 1.5
+    relief = 70.0 * (noise(u, v, 3) - 0.5) + 10.0 * (noise(u, v, 11, 2) - 0.5)
+    in_trib = trib_surface < main_surface
+    floor = trib_floor if in_trib else main_floor(v)
+    s.elevation = min(main_surface, trib_surface) + relief * min(1.0, (d_trib if in_trib else d_main) / 0.05)
+    s.above_floor = s.elevation - floor
+
+    # The divide follows the ridges; near the outlet the catchment narrows to
+    # a gorge, at the top it ends below the crest.
+    half_width = 0.30 - 0.22 * max(0.0, v - 0.75) / 0.25 + 0.05 * (wobble - 0.5)
+    top = 0.03 + 0.05 * (d_main / 0.3) ** 2
+    main_part = d_main < half_width and v > top
+    trib_part = d_trib < 0.16 + 0.04 * (wobble - 0.5) and t < 0.97
+    s.inside = (main_part or trib_part) and 0.01 < u < 0.99
+    if in_trib and trib_part and t > 0.03:
+        s.subbasin = 2
+    elif v < 0.5:
+        s.subbasin = 3
+    else:
+        s.subbasin = 1
+    return s
+
+
+def soil_code(s, u, v):
+    if s.above_floor < 25.0:
+        return 1  # alluvial loam of the valley floors
+    if s.elevation > 1250.0 + 80.0 * (noise(u, v, 23) - 0.5):
+        return 3  # shallow stony soil of the crests
+    return 2  # brown earth of the slopes
+
+
+def landuse_code(s, u, v, soil):
+    patch = noise(u, v, 31)
+    if soil == 1:
+        if v > 0.7 and patch > 0.5:
+            return 1  # settlement
+        return 2 if patch > 0.35 else 3  # fields, else meadows
+    if s.elevation > 1380.0:
+        return 3  # alpine pasture
+    if s.above_floor < 90.0 and patch > 0.45:
+        return 3
+    return 4 if s.elevation < 880.0 + 120.0 * (patch - 0.5) else 5  # deciduous, coniferous
+
+
+def region_code(v):
+    return 1 if v < 0.5 else 2
+
+
+def ponding_storage(s, soil):
+    """Largest ponding depth in mm: flat valley floors hold more."""
+    return 5.0 + (20.0 if soil == 1 else 0.0) + 10.0 * max(0.0, 1.0 - s.above_floor / 100.0)
+
+
+# --- grids -------------------------------------------------------------------
+
+GRIDS = ("zones", "dem", "soil", "landuse", "regions", "ponding")
+
+
+def grid_rows(task):
+    """The text of rows first .. last of every grid file."""
+    first, last, nrows, ncols = task
+    lines = {name: [] for name in GRIDS}
+    nd = str(NODATA)
+    for r in range(first, last + 1):
+        v = (r - 0.5) / nrows
+        row = {name: [] for name in GRIDS}
+        for c in range(1, ncols + 1):
+            u = (c - 0.5) / ncols
+            s = site(u, v)
+            row["dem"].append("%.1f" % s.elevation)
+            if not s.inside:
+                for name in ("zones", "soil", "landuse", "regions", "ponding"):
+                    row[name].append(nd)
+                continue
+            soil = soil_code(s, u, v)
+            row["zones"].append(str(s.subbasin))
+            row["soil"].append(str(soil))
+            row["landuse"].append(str(landuse_code(s, u, v, soil)))
+            row["regions"].append(str(region_code(v)))
+            row["ponding"].append("%.1f" % ponding_storage(s, soil))
+        for name in GRIDS:
+            lines[name].append(" ".join(row[name]))
+    return {name: "\n".join(text) + "\n" for name, text in lines.items()}
+
+
+def write_grids(folder, nrows, ncols, jobs):
+    header = (
+        "ncols %d\nnrows %d\nxllcorner %.1f\nyllcorner %.1f\ncellsize %.1f\nnodata_value %d\n"
+        % (ncols, nrows, XLL, YLL, CELL_SIZE, NODATA)
+    )
+    files = {name: open(os.path.join(folder, name + ".asc"), "w", newline="\n") for name in GRIDS}
+    try:
+        for f in files.values():
+            f.write(header)
+        block = max(1, min(64, nrows // (4 * max(1, jobs)) or 1))
+        tasks = [(a, min(nrows, a + block - 1), nrows, ncols) for a in range(1, nrows + 1, block)]
+        if jobs > 1 and len(tasks) > 1:
+            with multiprocessing.Pool(jobs) as pool:
+                for texts in pool.imap(grid_rows, tasks):
+                    for name in GRIDS:
+                        files[name].write(texts[name])
+        else:
+            for task in tasks:
+                texts = grid_rows(task)
+                for name in GRIDS:
+                    files[name].write(texts[name])
+    finally:
+        for f in files.values():
+            f.close()
+
+
+# --- stations and weather -------------------------------------------------------
+
+# Name and position (u, v) of every station of the network.
+STATIONS = {
+    "Talmuendung": (0.47, 0.95),
+    "Unterau": (0.40, 0.78),
+    "Kirchberg": (0.22, 0.70),
+    "Seitental": (0.70, 0.55),
+    "Hochalm": (0.84, 0.30),
+    "Mitteldorf": (0.50, 0.53),
+    "Oberwald": (0.44, 0.20),
+    "Gratkopf": (0.18, 0.36),
+    "Sattel": (0.62, 0.33),
+    "Ostrand": (0.80, 0.66),
+}
+
+# The stations of each variable's file, in the order of its columns.
+NETWORKS = {
+    "temperature": ["Talmuendung", "Unterau", "Kirchberg", "Mitteldorf", "Hochalm", "Oberwald",
+                    "Gratkopf", "Sattel"],
+    "precipitation": list(STATIONS),
+    "air_humidity": ["Talmuendung", "Seitental", "Mitteldorf", "Oberwald", "Gratkopf"],
+    "wind_speed": ["Talmuendung", "Hochalm", "Mitteldorf", "Gratkopf", "Sattel"],
+    "global_radiation": ["Talmuendung", "Kirchberg", "Hochalm", "Mitteldorf", "Oberwald"],
+}
+
+HEADLINES = {
+    "temperature": "air temperature in degrees C, hourly",
+    "precipitation": "precipitation in mm per hour",
+    "air_humidity": "relative humidity as a fraction (0 .. 1), hourly",
+    "wind_speed": "wind speed in m/s, hourly",
+    "global_radiation": "global radiation in Wh/m2 per hour",
+}
+
+# One weather type per day, repeated after 31 days: S sunny, T afternoon
+# thunderstorm, F frontal rain, C cloudy and cool, W showery.
+WEATHER = "STSSFFCSSSTSWWCSSSSSTFFCSSTSWFC"
+
+# Hours in which a station's file holds no value (station, day from 0, hours).
+OUTAGES = {
+    "air_humidity": [("Mitteldorf", 1, range(3, 7))],
+    "temperature": [("Gratkopf", 8, range(10, 15))],
+    "precipitation": [("Ostrand", 11, range(6, 24)), ("Ostrand", 12, range(0, 6))],
+}
+
+
+def days_in_month(year, month):
+    if month == 2:
+        return 29 if year % 4 == 0 and (year % 100 != 0 or year % 400 == 0) else 28
+    return 31 if month in (1, 3, 5, 7, 8, 10, 12) else 30
+
+
+def calendar(days):
+    year, month, day = START
+    for _ in range(days):
+        yield year, month, day
+        day += 1
+        if day > days_in_month(year, month):
+            day, month = 1, month + 1
+            if month > 12:
+                month, year = 1, year + 1
+
+
+def day_of_year(year, month, day):
+    return sum(days_in_month(year, m) for m in range(1, month)) + day
+
+
+class Weather:
+    """The regional weather of every hour, shared by all stations."""
+
+    def __init__(self, days):
+        rng = random.Random(20210501)
+        self.hours = []
+        for d, (year, month, day) in enumerate(calendar(days)):
+            kind = WEATHER[d % len(WEATHER)]
+            mean = 10.0 + 6.0 * d / 30.0 + {"S": 1.5, "T": 2.5, "F": -3.5, "C": -2.5, "W": -1.0}[kind]
+            mean += 1.2 * (rng.random() - 0.5)
+            swing = {"S": 6.0, "T": 5.0, "F": 1.8, "C": 2.2, "W": 3.5}[kind]
+            rain = self.rain_of_day(kind, rng)
+            for h in range(24):
+                # The value of hour h covers the hour that begins at h.
+                clock = h + 0.5
+                wave = math.cos(2.0 * math.pi * (clock - 15.0) / 24.0)
+                cloud = {"S": 0.92, "T": 0.85, "F": 0.25, "C": 0.45, "W": 0.55}[kind]
+                cloud += 0.1 * (rng.random() - 0.5)
+                if rain[h] > 0.0:
+                    cloud = min(cloud, 0.3)
+                self.hours.append({
+                    "date": (year, month, day, h),
+                    "doy": day_of_year(year, month, day),
+                    "clock": clock,
+                    "temperature": mean + swing * wave,
+                    "rain": rain[h],
+                    "storm": kind == "T",
+                    "humidity": {"S": 0.62, "T": 0.68, "F": 0.9, "C": 0.8, "W": 0.82}[kind]
+                    - (0.16 if kind in "ST" else 0.06) * wave,
+                    "wind": {"S": 1.6, "T": 2.4, "F": 4.6, "C": 2.6, "W": 3.0}[kind]
+                    + 0.9 * max(0.0, wave),
+                    "cloud": cloud,
+                })
+
+    @staticmethod
+    def rain_of_day(kind, rng):
+        rain = [0.0] * 24
+        if kind == "F":
+            start = 2 + int(rng.random() * 8)
+            for h in range(start, min(24, start + 14)):
+                rain[h] = 0.3 + 2.0 * rng.random() ** 1.5
+        elif kind == "T":
+            start = 14 + int(rng.random() * 3)
+            for h in range(start, start + 3):
+                rain[h] = 1.5 + 9.0 * rng.random() ** 2
+        elif kind == "W":
+            for _ in range(5):
+                rain[6 + int(rng.random() * 16)] = 0.2 + 1.8 * rng.random()
+        return rain
+
+
+def clear_sky_radiation(doy, clock):
+    """Global radiation of a cloudless hour at the catchment in Wh/m2."""
+    declination = math.radians(23.45) * math.sin(2.0 * math.pi * (284 + doy) / 365.0)
+    solar_time = clock + (LONGITUDE - REFERENCE_MERIDIAN) / 15.0
+    hour_angle = math.radians(15.0 * (solar_time - 12.0))
+    lat = math.radians(LATITUDE)
+    sin_h = math.sin(lat) * math.sin(declination) + math.cos(lat) * math.cos(declination) * math.cos(hour_angle)
+    if sin_h <= 0.01:
+        return 0.0
+    return 1098.0 * sin_h * math.exp(-0.057 / sin_h)
+
+
+def station_elevation(name):
+    u, v = STATIONS[name]
+    return round(site(u, v).elevation)
+
+
+def station_value(variable, hour, z, rng):
+    above = z - 500.0
+    if variable == "temperature":
+        lapse = 0.0072 if hour["cloud"] > 0.8 else 0.0058
+        return "%.1f" % (hour["temperature"] - lapse * above + 0.6 * (rng.random() - 0.5))
+    if variable == "precipitation":
+        amount = hour["rain"]
+        if amount <= 0.0:
+            return "0.0"
+        if hour["storm"]:
+            amount *= 1.6 * rng.random() ** 1.5  # cells hit some gauges, miss others
+        else:
+            amount *= (1.0 + 0.0008 * above) * (0.7 + 0.6 * rng.random())
+        return "%.1f" % amount if amount >= 0.05 else "0.0"
+    if variable == "air_humidity":
+        value = 0.96 if hour["rain"] > 0.0 else hour["humidity"] - 0.00004 * above
+        return "%.2f" % min(1.0, max(0.2, value + 0.06 * (rng.random() - 0.5)))
+    if variable == "wind_speed":
+        gust = 1.0 + 0.6 * (rng.random() - 0.5)
+        return "%.1f" % max(0.0, hour["wind"] * (1.0 + 0.0009 * above) * gust)
+    radiation = clear_sky_radiation(hour["doy"], hour["clock"])
+    if radiation <= 0.0:
+        return "0"
+    cloud = min(1.0, max(0.05, hour["cloud"] + 0.1 * (rng.random() - 0.5)))
+    return "%.0f" % (radiation * cloud * (1.0 + 0.00005 * above))
+
+
+def write_station_file(folder, variable, weather, nrows, ncols):
+    names = NETWORKS[variable]
+    height = nrows * CELL_SIZE
+    width = ncols * CELL_SIZE
+    z = [station_elevation(n) for n in names]
+    outages = {}
+    for name, day, hours in OUTAGES.get(variable, []):
+        for h in hours:
+            outages[(names.index(name), day * 24 + h)] = True
+    rng = random.Random("%s-%d" % (variable, len(names)))
+    with open(os.path.join(folder, variable + ".txt"), "w", newline="\n") as f:
+        f.write(HEADLINES[variable] + "\n")
+        f.write("X " + " ".join("%.0f" % (XLL + STATIONS[n][0] * width) for n in names) + "\n")
+        f.write("Y " + " ".join("%.0f" % (YLL + (1.0 - STATIONS[n][1]) * height) for n in names) + "\n")
+        f.write("Z " + " ".join("%d" % e for e in z) + "\n")
+        f.write("YY MM DD HH " + " ".join(names) + "\n")
+        for k, hour in enumerate(weather.hours):
+            values = []
+            for s, name in enumerate(names):
+                value = station_value(variable, hour, z[s], rng)
+                values.append("-9999" if (s, k) in outages else value)
+            f.write("%04d %02d %02d %02d " % hour["date"] + " ".join(values) + "\n")
+
+
+# --- parameter tables and the control file --------------------------------------
+
+LANDUSE_TABLE = """\
+[landuse_table]
+5     number of land-use records (one layer each; [multilayer_landuse] stacks them)
+1 grass {
+  FixDays   = 15    105   135   255   285   345;
+  LAI       = 1.0   1.5   3.5   3.5   2.0   1.0;
+  VCF       = 0.7   0.8   0.95  0.95  0.85  0.7;
+  RootDepth = 0.2   0.3   0.4   0.4   0.3   0.2;
+  Albedo    = 0.22  0.22  0.2   0.2   0.22  0.22;
+  Z0        = 0.02  0.03  0.1   0.1   0.05  0.02;
+  RSC       = 90    80    60    60    70    90;
+  RSI       = 10    10    10    10    10    10;
+  RSE       = 250   250   250   250   250   250;
+  VegStart = 100; VegStop = 290;
+}
+2 field crops {
+  FixDays   = 15    110   160   210   240   345;
+  LAI       = 0.5   0.5   3.0   4.5   1.0   0.5;
+  VCF       = 0.1   0.2   0.8   0.95  0.3   0.1;
+  RootDepth = 0.1   0.1   0.6   0.9   0.3   0.1;
+  Albedo    = 0.18  0.18  0.2   0.22  0.2   0.18;
+  Z0        = 0.01  0.01  0.1   0.2   0.05  0.01;
+  RSC       = 100   100   60    55    80    100;
+  RSI       = 10    10    10    10    10    10;
+  RSE       = 200   200   250   250   200   200;
+  VegStart = 110; VegStop = 240;
+}
+3 deciduous trees {
+  FixDays   = 15    110   140   260   300   345;
+  LAI       = 0.5   0.8   5.0   5.0   1.5   0.5;
+  VCF       = 0.7   0.75  0.95  0.95  0.8   0.7;
+  RootDepth = 1.2   1.2   1.2   1.2   1.2   1.2;
+  Albedo    = 0.18  0.18  0.16  0.16  0.18  0.18;
+  Z0        = 1.0   1.0   1.5   1.5   1.2   1.0;
+  RSC       = 150   120   70    70    100   150;
+  RSI       = 10    10    10    10    10    10;
+  RSE       = 400   400   400   400   400   400;
+  VegStart = 110; VegStop = 290;
+  DynamicPhenology = 1; PhenoBaseTemp = 5; PhenoSearchStart = 60; PhenoStartSum = 180;
+}
+4 coniferous trees {
+  FixDays   = 15    345;
+  LAI       = 8.0   8.0;
+  VCF       = 0.9   0.9;
+  RootDepth = 1.0   1.0;
+  Albedo    = 0.1   0.1;
+  Z0        = 1.6   1.6;
+  RSC       = 80    80;
+  RSI       = 10    10;
+  RSE       = 450   450;
+}
+5 sealed surface {
+  FixDays   = 15    345;
+  LAI       = 0     0;
+  VCF       = 0     0;
+  RootDepth = 0     0;
+  Albedo    = 0.15  0.15;
+  Z0        = 0.5   0.5;
+  RSC       = 0     0;
+  RSI       = 0     0;
+  RSE       = 1000  1000;
+}
+"""
+
+MULTILAYER_TABLE = """\
+[multilayer_landuse]
+5     number of multilayer land uses: the codes of the grid landuse.asc
+1 settlement { layers = 5 -9999; }
+2 fields { layers = 2 -9999; }
+3 meadows { layers = 1 -9999; }
+4 deciduous forest { layers = 3 1; k_extinct = 0.5; LAI_scale = 10; }
+5 coniferous forest { layers = 4 1; k_extinct = 0.5; LAI_scale = 10; }
+"""
+
+SOIL_TABLE = """\
+[soil_table]
+3     number of soil types: the codes of the grid soil.asc
+1 alluvial loam {
+  method = MultipleHorizons; layers = 3;
+  thickness = 0.3 0.7 1.0;  ksat = 2.9e-6 2.0e-6 1.5e-6;
+  theta_sat = 0.43 0.42 0.40;  theta_res = 0.078 0.075 0.07;
+  alpha = 3.6 3.4 3.0;  Par_n = 1.56 1.5 1.45;
+}
+2 brown earth {
+  method = MultipleHorizons; layers = 3;
+  thickness = 0.2 0.5 0.8;  ksat = 1.2e-5 6.0e-6 3.0e-6;
+  theta_sat = 0.41 0.40 0.38;  theta_res = 0.065 0.06 0.06;
+  alpha = 7.5 6.0 5.0;  Par_n = 1.89 1.7 1.6;
+}
+3 stony shallow soil {
+  method = MultipleHorizons; layers = 2;
+  thickness = 0.15 0.35;  ksat = 4.0e-5 2.0e-5;
+  theta_sat = 0.41 0.35;  theta_res = 0.057 0.05;
+  alpha = 12.4 10.0;  Par_n = 2.28 2.0;
+}
+"""
+
+
+def interpolation_section(variable, method, limits, nstations, output, writecode, distance, comment):
+    return """\
+[%(variable)s]
+# %(comment)s
+%(variable)s.txt  station file (in the input directory)
+%(method)d  method: 1 inverse distance weighting, 2 elevation regression per region
+60  time step in minutes
+%(low)s %(high)s  lower and upper limit
+2 %(distance).0f %(nstations)d  IDW exponent, maximum distance (m), maximum number of stations
+3  minimum number of stations per regression region
+%(output)s %(writecode)d  output grid (in the output directory) and write code
+""" % dict(variable=variable, method=method, low=limits[0], high=limits[1], nstations=nstations,
+           output=output, writecode=writecode, distance=distance, comment=comment)
+
+
+def control_file(nrows, ncols, days):
+    end_year, end_month, end_day = list(calendar(days))[-1]
+    reach = 2.0 * math.hypot(nrows, ncols) * CELL_SIZE
+    cells = [(round(0.95 * nrows), round(0.47 * ncols)), (round(0.53 * nrows), round(0.50 * ncols)),
+             (round(0.30 * nrows), round(0.84 * ncols))]
+    cell_list = " ".join("%d %d" % rc for rc in cells)
+    meteo = "".join([
+        interpolation_section("temperature", 2, (-40, 50), 8, "temperature.asc", 355, reach,
+                              "lapse rate fitted per region; daily grids, mean, minimum, maximum"),
+        interpolation_section("precipitation", 1, (0, 200), 6, "precipitation.asc", 43, reach,
+                              "daily sums and the sum of the last day"),
+        interpolation_section("air_humidity", 1, (0, 1), 5, "air_humidity.asc", 53, reach,
+                              "a fraction; the mean over the run"),
+        interpolation_section("wind_speed", 1, (0, 60), 5, "wind_speed.asc", 53, reach,
+                              "the mean over the run"),
+        interpolation_section("global_radiation", 1, (0, 1400), 5, "global_radiation.asc", 13,
+                              reach, "Wh/m2 per step; the sum over the run"),
+    ])
+    return """\
+# horva example: a synthetic catchment of %(nrows)d x %(ncols)d cells of 100 m with three
+# subbasins, hourly station data of five meteorological variables.
+# Written by examples/make_catchment.py; run it from a work folder that holds a
+# copy of this file, the input folder (or a link to it) and an empty output
+# folder (scripts/run-example.sh does all of that).
+#
+# "#" starts a comment; "$set $name = value" defines a symbol used below.
+
+$set $input = input/
+$set $output = output/
+$set $endday = %(end_day)d
+
+[output_interval]
+24  hours between two lines "model time" in the log
+0   1: log a summary of every interpolated grid at every step
+0   third output switch
+60  min_to_int_end: a step's values cover the hour from its time stamp on
+WriteAsciiGrids = 1
+InitialStateDirectory = $input
+DefaultOutputDirectory = $output
+
+[output_list]
+2  subbasins listed for statistics of mode 5 and 6
+1
+3
+
+[coordinates]
+%(latitude).2f  latitude (degrees north)
+%(longitude).2f  longitude (degrees east)
+%(meridian).0f  reference meridian of the time zone
+0  time shift of the data time to local time (hours)
+
+[model_time]
+0        start hour
+%(start_day)d        start day
+%(start_month)d        start month
+%(start_year)d     start year
+23       end hour
+$endday  end day
+%(end_month)d        end month
+%(end_year)d     end year
+
+[zone_grid]
+zones.asc  subbasin codes 1, 2, 3; nodata outside the catchment
+
+[elevation_model]
+dem.asc  elevation in m
+
+[standard_grids]
+4  number of grids: file, name, keys
+soil.asc     soil_types          fillcode = 0 readcode = 1
+landuse.asc  landuse             fillcode = 0 readcode = 1
+regions.asc  regression_regions  fillcode = 0 readcode = 1
+ponding.asc  max_ponding_storage fillcode = 0 readcode = 1 statfile = max_ponding_storage.stat statcode = 2024
+
+[variable_grids]
+0  number of grids that the sub-models change and write
+
+%(multilayer)s
+%(landuse)s
+%(soil)s
+[irrigation]
+0  irrigation off
+
+[radiation_correction]
+0  radiation correction off (the module is not built yet)
+
+[region_transition_distance]
+500  metres over which the regions of regression_regions blend
+
+[substance_transport]
+0  number of tracers
+
+[SpinUp]
+0  no spin-up
+
+[ExternalCoupling]
+0  no external program
+
+[meteo_data_count]
+5  number of meteorological variables
+
+[meteo_names]
+temperature
+precipitation
+air_humidity
+wind_speed
+global_radiation
+
+%(meteo)s
+[precipitation_correction]
+1         on: gauge undercatch grows with the wind speed
+0.02 0.01 rain correction a and b
+0.30 0.05 snow correction a and b
+0.5       rain/snow threshold temperature (degrees C)
+1.0       half-width of the transition (K)
+
+[RegionalSuperposition]
+1    on
+60   time interval in minutes
+1    number of rules
+precipitation mul 1 12 1:1.05 2:1.0   five percent more in region 1 (the north)
+
+[special_output]
+1    on
+60   time interval in minutes
+3    number of outputs: row and column pairs of the outlet, Mitteldorf and Hochalm
+{grid = temperature; file = points_temperature.txt; cells = %(cells)s;}
+{grid = precipitation; file = points_precipitation.txt; cells = %(cells)s;}
+{grid = global_radiation; file = points_global_radiation.txt; cells = %(cells)s;}
+""" % dict(nrows=nrows, ncols=ncols, end_day=end_day, end_month=end_month, end_year=end_year,
+           start_year=START[0], start_month=START[1], start_day=START[2], latitude=LATITUDE,
+           longitude=LONGITUDE, meridian=REFERENCE_MERIDIAN, multilayer=MULTILAYER_TABLE,
+           landuse=LANDUSE_TABLE, soil=SOIL_TABLE, meteo=meteo, cells=cell_list)
+
+
+def main(argv):
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--rows", type=int, default=60)
+    parser.add_argument("--cols", type=int, default=80)
+    parser.add_argument("--days", type=int, default=31, help="days of hourly station data")
+    parser.add_argument("--out", default=os.path.join(here, "catchment"))
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1,
+                        help="processes that compute the grids")
+    args = parser.parse_args(argv)
+    if args.rows < 10 or args.cols < 10 or args.days < 1:
+        parser.error("the catchment needs at least 10 x 10 cells and one day")
+    folder = os.path.join(args.out, "input")
+    os.makedirs(folder, exist_ok=True)
+    write_grids(folder, args.rows, args.cols, args.jobs)
+    weather = Weather(args.days)
+    for variable in NETWORKS:
+        write_station_file(folder, variable, weather, args.rows, args.cols)
+    with open(os.path.join(args.out, "catchment.ctl"), "w", newline="\n") as f:
+        f.write(control_file(args.rows, args.cols, args.days))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

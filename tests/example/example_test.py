@@ -1,0 +1,262 @@
+#!/usr/bin/env python3
+"""End-to-end tests of horva on the example catchment (examples/catchment).
+
+Each command prepares a clean work folder the way a user would (a copy of the
+control file, of the input folder and an empty output folder), runs horva
+under mpirun and checks what a user relies on:
+
+  run       the example shortened to a few days ends with status 0, writes a
+            well-formed diagnostics file without FATAL or ERROR entries and
+            leaves every input file as it was
+  compare   the outputs of several runs are the same file for file, byte for
+            byte (the decomposition's "MPIRegions_0" excepted)
+  broken    a broken copy of the example ends with a non-zero status and the
+            message that names the fault, and leaves the input untouched
+  generator the generator writes the committed example again, byte for byte
+"""
+
+import argparse
+import filecmp
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+EXAMPLE = os.path.normpath(os.path.join(os.path.dirname(__file__), "..", "..", "examples"))
+CATCHMENT = os.path.join(EXAMPLE, "catchment")
+CONTROL_FILE = "catchment.ctl"
+DIAG_FILE = "Horva_Diag_0.xml"
+# Files that hold the decomposition itself and may differ between runs.
+DECOMPOSITION_FILES = {"MPIRegions_0"}
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def fingerprint(folder):
+    """Name, size, modification time and digest of every file under folder."""
+    prints = {}
+    for root, _, files in os.walk(folder):
+        for name in files:
+            path = os.path.join(root, name)
+            with open(path, "rb") as f:
+                digest = hashlib.sha256(f.read()).hexdigest()
+            status = os.stat(path)
+            prints[os.path.relpath(path, folder)] = (status.st_size, status.st_mtime_ns, digest)
+    return prints
+
+
+def prepare(work, days, edit_control=None, edit_input=None):
+    """A clean work folder: the control file shortened to `days` days, a
+    copy of the input and an empty output folder."""
+    if os.path.exists(work):
+        shutil.rmtree(work)
+    os.makedirs(os.path.join(work, "output"))
+    shutil.copytree(os.path.join(CATCHMENT, "input"), os.path.join(work, "input"))
+    with open(os.path.join(CATCHMENT, CONTROL_FILE)) as f:
+        text = f.read()
+    text, count = re.subn(r"^\$set \$endday = \d+$", "$set $endday = %d" % days, text, flags=re.M)
+    check(count == 1, "the control file has no line \"$set $endday = ...\"")
+    if edit_control:
+        text = edit_control(text)
+    with open(os.path.join(work, CONTROL_FILE), "w") as f:
+        f.write(text)
+    if edit_input:
+        edit_input(os.path.join(work, "input"))
+    # Equal speeds: the decomposition needs no benchmark and is the same
+    # every time.
+    with open(os.path.join(work, "MpiSpeedFactor.dat"), "w") as f:
+        f.write("1\n")
+
+
+def run_horva(args, work, processes, threads):
+    # Idle threads sleep: the processes of a run share the cores.
+    env = dict(os.environ, OMP_NUM_THREADS=str(threads), OMP_WAIT_POLICY="PASSIVE")
+    command = [args.mpiexec, "--oversubscribe", "-np", str(processes), args.horva, CONTROL_FILE]
+    with open(os.path.join(work, "console.txt"), "w") as console:
+        result = subprocess.run(command, cwd=work, env=env, stdout=console,
+                                stderr=subprocess.STDOUT, timeout=args.timeout)
+    with open(os.path.join(work, "console.txt"), errors="replace") as f:
+        return result.returncode, f.read()
+
+
+def diag_entries(work):
+    """The (level, description) of every line of the diagnostics file."""
+    with open(os.path.join(work, DIAG_FILE), errors="replace") as f:
+        text = f.read()
+    return re.findall(r'<line level="(\d)" description= "(.*?)"/>', text, flags=re.S)
+
+
+def check_input_untouched(before, work):
+    after = fingerprint(os.path.join(work, "input"))
+    changed = sorted(name for name in set(before) | set(after) if before.get(name) != after.get(name))
+    check(not changed, "input files changed or added: %s" % ", ".join(changed))
+
+
+def command_run(args):
+    work = args.work
+    prepare(work, args.days)
+    before = fingerprint(os.path.join(work, "input"))
+    status, console = run_horva(args, work, args.np, args.threads)
+    check(status == 0, "horva ended with status %d:\n%s" % (status, console[-4000:]))
+    lint = subprocess.run(["xmllint", "--noout", os.path.join(work, DIAG_FILE)],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    check(lint.returncode == 0, "%s is not well-formed XML:\n%s" % (DIAG_FILE, lint.stdout))
+    entries = diag_entries(work)
+    check(entries, "%s holds no entries" % DIAG_FILE)
+    bad = [text for level, text in entries if level in ("0", "1")]
+    check(not bad, "FATAL or ERROR entries in %s:\n%s" % (DIAG_FILE, "\n".join(bad)))
+    check_input_untouched(before, work)
+    outputs = set(os.listdir(os.path.join(work, "output")))
+    last_day = "202105%02d" % args.days
+    for name in ["temperature.mit", "temperature_%s.2300" % last_day, "precipitation.asc",
+                 "precipitation_2105.%02ds" % args.days, "global_radiation.sum",
+                 "max_ponding_storage.stat", "points_temperature.txt"]:
+        check(name in outputs, "output/%s is missing (written: %s)" % (name, " ".join(sorted(outputs))))
+    with open(os.path.join(work, "output", "points_temperature.txt")) as f:
+        lines = f.read().splitlines()
+    check(len(lines) == 1 + 24 * args.days,
+          "points_temperature.txt holds %d lines for %d hourly steps" % (len(lines), 24 * args.days))
+
+
+def command_compare(args):
+    reference = os.path.join(args.reference, "output")
+    names = set(os.listdir(reference)) - DECOMPOSITION_FILES
+    check(len(names) > 10, "the reference run wrote only %s" % " ".join(sorted(names)))
+    for other in args.others:
+        folder = os.path.join(other, "output")
+        others = set(os.listdir(folder)) - DECOMPOSITION_FILES
+        check(names == others, "%s and %s wrote different files: %s" %
+              (args.reference, other, " ".join(sorted(names ^ others))))
+        differ = [n for n in sorted(names)
+                  if not filecmp.cmp(os.path.join(reference, n), os.path.join(folder, n), shallow=False)]
+        check(not differ, "%s differs from %s in %s" % (other, args.reference, " ".join(differ)))
+    print("%d files the same in %d runs" % (len(names), 1 + len(args.others)))
+
+
+def remove_section(name):
+    def edit(text):
+        edited, count = re.subn(r"^\[%s\]\n(?:(?!\[).*\n)*" % re.escape(name), "", text, flags=re.M)
+        check(count == 1, "no section [%s] to remove" % name)
+        return edited
+    return edit
+
+
+def spoil_grid_value(name, row, column, text):
+    """Puts text in place of a value of an ASCII grid (rows and columns from 1)."""
+    def edit(folder):
+        path = os.path.join(folder, name)
+        with open(path) as f:
+            lines = f.readlines()
+        values = lines[5 + row].split()
+        values[column - 1] = text
+        lines[5 + row] = " ".join(values) + "\n"
+        with open(path, "w") as f:
+            f.writelines(lines)
+    return edit
+
+
+def truncate_station_file(name, lines):
+    def edit(folder):
+        path = os.path.join(folder, name)
+        with open(path) as f:
+            text = f.readlines()
+        header = next(i for i, line in enumerate(text) if line.startswith("YY"))
+        with open(path, "w") as f:
+            f.writelines(text[:header + 1 + lines])
+    return edit
+
+
+# name: (control-file edit, input edit, exit code, FATAL entry of the log)
+BROKEN = {
+    "missing_section": (
+        remove_section("region_transition_distance"), None, 17,
+        "error in control file, [region_transition_distance]; (EOF)not found!"),
+    # A decimal comma where a soil code belongs.
+    "unreadable_grid": (
+        None, spoil_grid_value("soil.asc", 30, 25, "2,0"), 22,
+        "error reading ascii grid input/soil.asc in ASCII-Format in row 30, col 25"),
+    "short_station_file": (
+        None, truncate_station_file("precipitation.txt", 30), 69,
+        "station file input/precipitation.txt, line 35 (interpolation of precipitation): "
+        "the file ends with the date 2021-05-02 05:00 before the end date 2021-05-02 23:00"),
+}
+
+
+def command_broken(args):
+    edit_control, edit_input, code, message = BROKEN[args.case]
+    work = args.work
+    prepare(work, args.days, edit_control, edit_input)
+    before = fingerprint(os.path.join(work, "input"))
+    control_before = fingerprint(work)[CONTROL_FILE]
+    status, console = run_horva(args, work, args.np, 1)
+    check(status == code % 256, "horva ended with status %d, not %d:\n%s" %
+          (status, code % 256, console[-4000:]))
+    fatal = [text for level, text in diag_entries(work) if level == "0"]
+    check(any(message in text for text in fatal),
+          "no FATAL entry with \"%s\" in %s; FATAL entries:\n%s" % (message, DIAG_FILE, "\n".join(fatal)))
+    check(any("Program aborted with exit code %d" % code in text for text in fatal),
+          "the log does not give the full exit code %d" % code)
+    check_input_untouched(before, work)
+    check(fingerprint(work)[CONTROL_FILE] == control_before, "the control file changed")
+
+
+def command_generator(args):
+    folder = tempfile.mkdtemp(prefix="catchment_", dir=args.work)
+    try:
+        subprocess.run([sys.executable, os.path.join(EXAMPLE, "make_catchment.py"), "--out", folder,
+                        "--jobs", "2"], check=True)
+        compare = filecmp.dircmp(CATCHMENT, folder)
+        differ = []
+
+        def walk(c, prefix):
+            differ.extend(prefix + n for n in c.left_only + c.right_only + c.diff_files)
+            for name, sub in c.subdirs.items():
+                walk(sub, prefix + name + "/")
+        walk(compare, "")
+        check(not differ, "examples/catchment is not what make_catchment.py writes: %s" % " ".join(differ))
+    finally:
+        shutil.rmtree(folder)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    sub = parser.add_subparsers(dest="command", required=True)
+    for name in ("run", "broken"):
+        p = sub.add_parser(name)
+        p.add_argument("--horva", required=True)
+        p.add_argument("--mpiexec", required=True)
+        p.add_argument("--work", required=True)
+        p.add_argument("--np", type=int, default=1)
+        p.add_argument("--days", type=int, default=2)
+        p.add_argument("--timeout", type=int, default=240)
+        if name == "run":
+            p.add_argument("--threads", type=int, default=1)
+        else:
+            p.add_argument("--case", choices=sorted(BROKEN), required=True)
+    p = sub.add_parser("compare")
+    p.add_argument("reference")
+    p.add_argument("others", nargs="+")
+    p = sub.add_parser("generator")
+    p.add_argument("--work", required=True)
+    args = parser.parse_args(argv)
+    try:
+        {"run": command_run, "compare": command_compare, "broken": command_broken,
+         "generator": command_generator}[args.command](args)
+    except Failure as failure:
+        print("FAILED: %s" % failure)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
