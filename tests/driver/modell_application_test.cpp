@@ -1,14 +1,168 @@
 #include <gtest/gtest.h>
 
-#include "tests/driver/model_run.h"
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
 
-TEST(ModellApplication, Smoke) {
-  const std::string dir = std::filesystem::absolute(makeTestDirectory("app_smoke")).string();
-  TinyCatchment catchment;
-  catchment.write(dir);
-  RunLog log(dir);
-  CommandLine options;
-  ModellApplication model(log.diag.get(), "run.ctl", options);
-  EXPECT_EQ(runModel(model, dir), -1) << log.text();
-  std::cout << log.text();
+#include "core/ctrl_c.h"
+#include "driver/signal_handlers.h"
+#include "tests/driver/model_run.h"
+#include "tests/driver/recording_application.h"
+
+namespace {
+
+using Place = RecordingApplication::Place;
+
+std::vector<std::string> names(Place first, Place last) {
+  std::vector<std::string> list;
+  for (int p = static_cast<int>(first); p <= static_cast<int>(last); ++p)
+    list.push_back(RecordingApplication::placeName(static_cast<Place>(p)));
+  return list;
+}
+
+void append(std::vector<std::string>& list, const std::vector<std::string>& more) {
+  list.insert(list.end(), more.begin(), more.end());
+}
+
+// What the recorder notes in one step: the places in their order, and the
+// temperature the interpolator made for the step before any module runs.
+std::vector<std::string> stepJournal(long hour, bool interceptionFirst, unsigned substeps) {
+  std::vector<std::string> list = {"dataAssimilation", "temperature " + std::to_string(10 + hour)};
+  append(list, names(Place::interpolatedGridOutput, Place::snowEvaporation));
+  if (interceptionFirst)
+    append(list, {"interception", "snow"});
+  else
+    append(list, {"snow", "interception"});
+  append(list, names(Place::siltingUp, Place::groundwaterStart));
+  for (unsigned k = 0; k < substeps; ++k)
+    append(list, names(Place::unsaturatedZoneSubstep, Place::specialOutputSubstep));
+  append(list, names(Place::glaciers, Place::channelRouting));
+  list.push_back("specialOutput");
+  return list;
+}
+
+// A run of the recorder in a directory of its own.
+struct RecordedRun {
+  RecordedRun(const std::string& name, const TinyCatchment& catchment,
+              const CommandLine& options = CommandLine())
+      : dir(std::filesystem::absolute(makeTestDirectory(name)).string()), log(dir),
+        model(log.diag.get(), "run.ctl", options) {
+    catchment.write(dir);
+  }
+  int run() { return runModel(model, dir); }
+
+  std::string dir;
+  RunLog log;
+  RecordingApplication model;
+};
+
+const std::string recorderSection = "[recorder]\n1  flow control\n60  minutes\n\n";
+
+} // namespace
+
+TEST(ModellApplication, CallsTheModulesOfAStepInTheirOrder) {
+  for (bool interceptionFirst : {false, true}) {
+    for (unsigned substeps : {1u, 3u}) {
+      SCOPED_TRACE("interception first " + std::to_string(interceptionFirst) + ", " +
+                   std::to_string(substeps) + " sub-steps");
+      TinyCatchment catchment;
+      catchment.lastHour = 1;
+      catchment.extraSections = recorderSection + "[soil_surface_groundwater_substeps]\n" +
+                                std::to_string(substeps) + "\n";
+      RecordedRun r("app_order", catchment);
+      r.model.interceptionFirst = interceptionFirst ? 1 : 0;
+      r.model.atPlace = [&](Place place, const ModelDate& date) {
+        if (place == Place::dataAssimilation)
+          r.model.journal.push_back(
+              "temperature " + std::to_string(static_cast<int>(r.model.grid("temperature")[2][2])));
+        // The standard grids are written after the sub-models.
+        if (place == Place::channelRouting) r.model.grid("wetness")[2][2] = 100 + date.hour;
+      };
+      ASSERT_EQ(r.run(), -1) << r.log.text();
+
+      std::vector<std::string> expected = {
+          "construct after the interpolators and the tracer set-up",
+          "setSubsteps " + std::to_string(substeps), "setOutputInterval 1"};
+      for (long hour : {0, 1}) append(expected, stepJournal(hour, interceptionFirst, substeps));
+      append(expected, {"flush", "tracerRelease"});
+      append(expected, names(Place::channelRoutingTeardown, Place::groundwaterTeardown));
+      EXPECT_EQ(r.model.journal, expected);
+      EXPECT_NE(readFile(r.dir + "/wetness.asc").find("\n5\t101\t5\t5\n"), std::string::npos)
+          << readFile(r.dir + "/wetness.asc");
+    }
+  }
+}
+
+namespace {
+
+// The temperatures of the steps that ran, in their order.
+std::vector<std::string> stepsRun(const std::vector<std::string>& journal) {
+  std::vector<std::string> steps;
+  for (const std::string& entry : journal)
+    if (entry.rfind("temperature ", 0) == 0) steps.push_back(entry.substr(12));
+  return steps;
+}
+
+} // namespace
+
+// A real SIGINT reaches the running model; the menu's answer comes from the
+// input that the test gives it.
+TEST(ModellApplication, AnswersCtrlC) {
+  struct Case {
+    const char* answers;
+    std::vector<long> pressedAt; // hours of the steps in which Ctrl-C is pressed
+    std::vector<std::string> steps;
+    std::string endDate; // set by answer 1, else empty
+    int flushes;         // Ctrl-C answer 3 and the shut-down
+  };
+  const std::vector<std::string> allSteps = {"10", "11", "12", "13", "14", "15"};
+  const Case cases[] = {
+      {"0\n", {1}, allSteps, "", 1},
+      {"x\n", {1}, allSteps, "", 1},
+      {"1\n", {1}, {"10", "11", "12"}, "2020-01-01 02:00", 1},
+      {"3\n", {1}, allSteps, "", 2},
+      {" 3\n1\n", {0, 2}, {"10", "11", "12", "13"}, "2020-01-01 03:00", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answers);
+    TinyCatchment catchment;
+    catchment.standardGrids = "wetness.asc wetness fillcode = 0 readcode = 0 defaultValue = 5 "
+                              "writecode = 3\n";
+    catchment.extraSections = recorderSection;
+    RecordedRun r("app_ctrlc", catchment);
+    std::FILE* input = std::tmpfile();
+    ASSERT_NE(input, nullptr);
+    std::fputs(c.answers, input);
+    std::rewind(input);
+    r.model.setMenuInput(input);
+    r.model.atPlace = [&](Place place, const ModelDate& date) {
+      if (place == Place::dataAssimilation)
+        r.model.journal.push_back(
+            "temperature " + std::to_string(static_cast<int>(r.model.grid("temperature")[1][1])));
+      if (place != Place::channelRouting) return;
+      r.model.grid("wetness")[2][2] = 100 + date.hour;
+      for (long hour : c.pressedAt)
+        if (hour == date.hour) std::raise(SIGINT);
+    };
+    const int code = exitCodeOf([&] {
+      const InDirectory here(r.dir);
+      r.model.init();
+      installSignalHandlers();
+      r.model.run();
+      r.model.ClearMemory();
+    });
+    ResetCtrlCHandler();
+    std::fclose(input);
+    ASSERT_EQ(code, -1) << r.log.text();
+    EXPECT_EQ(stepsRun(r.model.journal), c.steps);
+    const auto count = [&](const std::string& entry) {
+      return std::count(r.model.journal.begin(), r.model.journal.end(), entry);
+    };
+    EXPECT_EQ(count("flush"), c.flushes);
+    EXPECT_EQ(count("setEndDate " + c.endDate), c.endDate.empty() ? 0 : 1);
+    EXPECT_TRUE(r.log.has("\n(mpi-rank  0) your choice: \n")) << r.log.text();
+    // What is written at the end of the run is written at the step that ends it.
+    const std::string last = std::to_string(100 + std::stol(c.steps.back()) - 10);
+    EXPECT_NE(readFile(r.dir + "/wetness.asc").find("\t" + last + "\t"), std::string::npos);
+  }
 }
