@@ -26,13 +26,16 @@ defaultini::defaultini(int& errorCode, DiagStream* diagArg, const std::string& c
 
 // Releases memory only: the collective writes of the teardown belong to
 // FreeMemory, which the driver calls on every process.
-defaultini::~defaultini() { releaseGridStore(); }
+defaultini::~defaultini() {
+  releaseCoupling();
+  releaseGridStore();
+}
 
 void defaultini::FreeMemory() {
   if (released) return;
   released = true;
-  // Here the external coupling releases its names, lists and grids, and the
-  // standard-grid statistics release their series.
+  releaseCoupling();
+  releaseStandardGridStatistics();
   writeLanduseParameterStack();
   releaseGridStore();
   // Entries 1 .. gridCount + 2 are the reader's, also those that other

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "config/external_coupling.h"
 #include "config/global_parameters.h"
 #include "config/irrigation_table.h"
 #include "config/landuse_class.h"
@@ -15,6 +17,7 @@
 #include "core/grid_types.h"
 #include "core/modelobject.h"
 #include "core/statistic_table.h"
+#include "core/zonal_statistic.h"
 
 // The control-file reader: the global settings and the common grid store,
 // built by a staged set-up that every MPI process runs in step: the zone
@@ -456,6 +459,10 @@ private:
   void releaseDerivedGrids();
   void checkCellSizes(long first, long last);
   void weighZonesByCellArea();
+  // Layer k of every cell this process owns takes layer k of the cell's
+  // multilayer type in the grid "landuse" (registry index given); the halo
+  // follows. Collective.
+  void fillLanduseLayerGrids(int landuseIndex);
   bool cellSizesVary();
   void accumulateCoordinates();
   // ===== end of derived grids ================================================
@@ -540,4 +547,147 @@ private:
   void replaceLayerCodes();
   void broadcastLayerCodes();
   // ===== end of code checks ===================================================
+
+  // ===== Standard-grid statistics and periodic re-reading =====================
+  // config/standard_grid_statistics.cpp, config/periodic_standard_grids.cpp
+public:
+  // The zone statistic of every standard grid with a statistics file: its
+  // zone records, its series and the file's header. Once, after the set-up.
+  // Collective.
+  void createStandardGridStatistics();
+  // The steps of every statistic, called after the sub-models: reset, add
+  // the cells this process owns, store (collective: the zone sums of all
+  // processes meet on rank 0).
+  void resetStandardGridStatistics();
+  void addStandardGridStatistics();
+  void storeStandardGridStatistics(long minute, long hour, long day, long month, long year);
+  // Appends the buffered lines to the files. Collective.
+  void flushStandardGridStatistics();
+  // Writes what is buffered and releases every statistic. Collective.
+  void releaseStandardGridStatistics();
+  // Re-reads every standard grid whose period is due at this date from its
+  // time-stamped file, replaces the codes of a code grid again and rebuilds
+  // the land-use layers from a re-read "landuse"; a grid that is not
+  // persistent gets its set-up values back the configured steps later. The
+  // minute and the step length are not used. Collective.
+  virtual void updatePeriodicStandardGrids(long minute, long hour, long day, long month, long year,
+                                           double stepLength);
+  // The set-up replaced the codes of the code grid at the registry index by
+  // record indices: a re-read of it and its saved set-up values get the
+  // same replacement. Index 0 does nothing. Collective.
+  void takeCheckedCodeGrid(int index, CodeGrid kind);
+
+  int getStandardGridStatisticCount() const {
+    return static_cast<int>(standardGridStatistics.size());
+  }
+
+protected:
+  struct StandardGridStatistic {
+    int index = 0; // registry entry of the grid
+    std::string fileName;
+    std::vector<ZoneRecord> records; // 0 .. number of zones
+    ZoneRecord* recordArray = nullptr;
+    std::unique_ptr<zonalstatistic> series;
+  };
+  // In registry order; each keeps its address for the records pointer that
+  // its series holds.
+  std::vector<std::unique_ptr<StandardGridStatistic>> standardGridStatistics;
+
+  // The cells this process owns inside the zone grid, as runs of columns of
+  // one row and zone, grouped by zone index: the runs of zone z are
+  // ownedZoneRuns[zoneRunStart[z] .. zoneRunStart[z + 1] - 1].
+  struct ZoneCellRun {
+    long row;
+    long firstColumn;
+    long lastColumn;
+  };
+  std::vector<ZoneCellRun> ownedZoneRuns;
+  std::vector<std::size_t> zoneRunStart;
+
+  struct CheckedCodeGrid {
+    int index;
+    CodeGrid kind;
+  };
+  std::vector<CheckedCodeGrid> checkedCodeGrids;
+
+private:
+  void findOwnedZoneRuns();
+  // Runs the operation on every statistic, also after one failed, so that
+  // every process makes the same collective calls; returns the first exit
+  // code (rank 0 writes alone), for the caller to share.
+  template <typename Operation> int forEachStandardGridStatistic(Operation operation);
+  // The watched value of the grid's unit at this date moves its counters;
+  // true when the grid is due for a re-read.
+  static bool advancePeriod(StandardGrid& g, long hour, long day, long month);
+  void rereadStandardGrid(StandardGrid& g, long year, long month, long day, long hour);
+  void restoreSetupValues(StandardGrid& g);
+  const CheckedCodeGrid* checkedCodeGrid(int index) const;
+  // After the grid "landuse" changed: the layer grids of the multilayer
+  // table follow it.
+  void followLanduseGrid(int index);
+  // ===== end of standard-grid statistics and periodic re-reading ==============
+
+  // ===== External coupling =====================================================
+  // config/external_coupling.cpp, config/coupling_exchange.cpp
+public:
+  // Reads "[ExternalCoupling]" from the ".intern" copy, which it opens and
+  // leaves open for the end of the set-up (set-up step 22). Without the
+  // section coupling is off and every coupling operation does nothing. A
+  // value that cannot be read ends the run with code 10.
+  virtual void GetCouplingParameters();
+  // Finds the internal grids in the registry (codes 1003 and 1004) and, on
+  // rank 0, the statistics in the table (code 1005); the table itself is left
+  // as it is. Called once after every module is built. Collective.
+  virtual void resolveCouplingNames(StatisticTableEntry* table, int tableSize);
+  virtual bool isExternalCouplingActive() const { return coupling.mode == 1; }
+  // The file the external program writes when the model may go on.
+  virtual const std::string& getSemaphoreFileName() const { return coupling.semaphoreFile; }
+  // The file the model writes for the external program, and its word.
+  virtual const std::string& getExternalSemaphoreFileName() const {
+    return coupling.externalSemaphoreFile;
+  }
+  virtual const std::string& getExternalSemaphoreContent() const {
+    return coupling.externalSemaphoreContent;
+  }
+  virtual long getCouplingWaitInterval() const { return coupling.waitInterval; }
+  // 'I' every step; 'H', 'D', 'M', 'Y' when the hour, day, month or year
+  // changes.
+  virtual char getCouplingGridMode() const { return coupling.gridMode; }
+  virtual int getExternalTimeStep() const { return coupling.externalTimeStep; }
+  // True when a grid read from the external program is "GWTableExtern".
+  virtual bool hasExternalGWTable() const;
+  // Reads every external grid into its internal grid; rank 0 then renames,
+  // deletes or keeps its file, and at the end deletes the semaphore file
+  // (codes 1001 and 1002). Collective.
+  virtual void exchangeExternalGrids(long year, long month, long day, long hour);
+  // Adds the step to the sums of the coupling interval; every process calls
+  // it at the end of each step that does not end the interval.
+  virtual void accumulateCouplingStatistics();
+  // Ends a coupling interval with the step of this date: writes the grids
+  // (and, for running sums, the files of the day, month and year that end
+  // with it) and the statistics files. Collective.
+  virtual void writeCouplingStatistics(long hour, long day, long month, long year, bool dayEnds,
+                                       bool monthEnds, bool yearEnds);
+
+  const CouplingSettings& getCouplingSettings() const { return coupling; }
+
+protected:
+  CouplingSettings coupling;
+
+private:
+  void readCouplingSection();
+  void createAccumulationGrids();
+  void agreeOnExternalReads();
+  void matchCouplingStatistics(const StatisticTableEntry* table, int tableSize);
+  void disposeExternalGrid(const ExternalReadGrid& g, long year, long month, long day, long hour);
+  void deleteSemaphoreFile();
+  // Applies op(accumulation cell, current value) on the process's own cells
+  // with zone data in the grid's rows and column ranges; nodata elsewhere
+  // in the ranges.
+  template <typename Op> void updateAccumulation(const ExternalWriteGrid& g, Op op);
+  void writeCouplingGrid(const ExternalWriteGrid& g, long day, long month, long year, bool dayEnds,
+                         bool monthEnds, bool yearEnds);
+  void writeCouplingStatisticFiles(long hour, long day, long month, long year);
+  void releaseCoupling();
+  // ===== end of external coupling ==============================================
 };

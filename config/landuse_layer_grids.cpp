@@ -26,16 +26,20 @@ void defaultini::makeLanduseLayerGrids() {
 
   const long first = heldFirstRow();
   const long last = heldLastRow();
-  std::vector<int> indices(static_cast<size_t>(layers) + 1, 0);
   for (int k = 1; k <= layers; ++k) {
-    indices[static_cast<size_t>(k)] =
-        takeFreeEntry("FATAL: no free grid found in memory (at position ", ")\n");
+    const int index = takeFreeEntry("FATAL: no free grid found in memory (at position ", ")\n");
     const std::string name = "landuse" + std::to_string(k);
-    landuseLayerGrids[static_cast<size_t>(k)] = registerDerivedGrid(
-        indices[static_cast<size_t>(k)], name, name, first, last, header.nodata);
+    landuseLayerGrids[static_cast<size_t>(k)] =
+        registerDerivedGrid(index, name, name, first, last, header.nodata);
   }
+  fillLanduseLayerGrids(landuseIndex);
+}
 
-  // Each process fills the cells it owns; the halo exchange brings the rest.
+// Each process fills the cells it owns; the halo exchange brings the rest.
+void defaultini::fillLanduseLayerGrids(int landuseIndex) {
+  const long first = heldFirstRow();
+  const long last = heldLastRow();
+  const int layers = landuseLayerCount;
   const Grid zone = registry[1].grid;
   const Grid landuse = landuseLayerGrids[0];
   const int regions = findGrid("MPIRegions", 1);
@@ -72,5 +76,5 @@ void defaultini::makeLanduseLayerGrids() {
   }
   shareExitCode(*diag, failure);
   for (int k = 1; k <= layers; ++k)
-    MPIExchangeGridHalo(indices[static_cast<size_t>(k)], landuseLayerGrids[static_cast<size_t>(k)]);
+    MPIExchangeGridHalo(0, landuseLayerGrids[static_cast<size_t>(k)]);
 }

@@ -79,7 +79,9 @@ int defaultini::initStep(int& done) {
     if (irrigationSwitch != 0) {
       *diag << "check_irrig_Codes"
             << "[end-entry]";
-      check_irrig_Codes(findGrid("irrigation_codes", 1));
+      const int irrigationCodes = findGrid("irrigation_codes", 1);
+      check_irrig_Codes(irrigationCodes);
+      takeCheckedCodeGrid(irrigationCodes, CodeGrid::irrigationCodes);
       logOk(*diag);
     } else {
       irrigationTable.clear();
@@ -89,6 +91,7 @@ int defaultini::initStep(int& done) {
     *diag << "check_SOIL_Codes..."
           << "[end-entry]";
     check_SOIL_Codes(findGrid("soil_types", 1));
+    takeCheckedCodeGrid(findGrid("soil_types", 1), CodeGrid::soilTypes);
     logOk(*diag);
     break;
   case 17:
@@ -118,7 +121,7 @@ int defaultini::initStep(int& done) {
   case 22:
     *diag << "GetCouplingParameters..."
           << "[end-entry]";
-    // The external coupling reads its settings here.
+    GetCouplingParameters();
     logOk(*diag);
     break;
   default:
@@ -169,6 +172,7 @@ void defaultini::readRadiationCorrection() {
 void defaultini::takeLanduseLayers() {
   const int landuse = findGrid("landuse", 1);
   check_LU_Codes(landuse);
+  takeCheckedCodeGrid(landuse, CodeGrid::landuse);
   landuseLayerGrids.clear();
   landuseLayerCount = 0;
   if (landuse < 1 || !registry[landuse].grid) return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cctype>
 #include <string>
 
 #include "core/grid_types.h"
@@ -19,7 +20,8 @@ struct StandardGrid {
   int statCode = 0;
 
   // Periodic re-reading from time-stamped files: every periodCount units,
-  // at step periodSteps of the period; off while periodCount < 1.
+  // at step periodSteps of the period; off while periodCount < 1. The unit
+  // is the word as written; its first letter counts (periodUnitLetter).
   int periodCount = -1;
   std::string periodUnit;
   int periodSteps = -1;
@@ -38,3 +40,11 @@ struct StandardGrid {
   long setupFirstRow = 0;
   long setupLastRow = 0;
 };
+
+// The unit of a periodicity word by its first letter, without regard to
+// case: 'H' hours, 'D' days, 'M' months, 'Y' years; 0 for any other word.
+inline char periodUnitLetter(const std::string& word) {
+  const char letter =
+      word.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
+  return letter == 'H' || letter == 'D' || letter == 'M' || letter == 'Y' ? letter : '\0';
+}

@@ -39,9 +39,9 @@ std::string formatted(const char* text, int k) {
 // The keys of a standard-grid line after its name and identifier.
 class StandardGridKeys {
 public:
-  StandardGridKeys(SectionReader& sectionArg, int kArg, const std::string& lineArg,
-                   std::string restArg)
-      : section(sectionArg), k(kArg), line(lineArg), rest(std::move(restArg)) {}
+  StandardGridKeys(SectionReader& sectionArg, DiagStream& diagArg, int kArg,
+                   const std::string& lineArg, std::string restArg)
+      : section(sectionArg), diag(diagArg), k(kArg), line(lineArg), rest(std::move(restArg)) {}
 
   // The text behind the "=" of key. A key counts where it is followed by
   // "=" (blanks between them allowed), so that a key's text inside a file
@@ -84,6 +84,7 @@ public:
         !parse(words[2].text, g.periodSteps))
       bad("periodicity");
     g.periodUnit = words[1].text;
+    if (!periodUnitLetter(g.periodUnit)) badUnit(g.periodUnit);
     return true;
   }
 
@@ -98,6 +99,18 @@ public:
     g.persistent = flag == 1;
     if (words.size() > 1 && parse(words[1].text, g.restoreAfter)) return;
     if (!g.persistent) bad("persistent");
+  }
+
+  // Only the first letter of the unit counts, so "MONTH" and "month" are
+  // months; a word that begins with none of the four letters would leave the
+  // grid without re-reading.
+  [[noreturn]] void badUnit(const std::string& unit) const {
+    diag << "FATAL: error in control file, unknown unit \"" << unit
+         << "\" in the periodicity of standard grid " << k << ": "
+         << section.location(section.valueLine(), line)
+         << ": the unit must begin with H (hours), D (days), M (months) or Y (years)"
+         << "[end-entry]";
+    throw 17;
   }
 
   [[noreturn]] void bad(const char* key) const {
@@ -116,6 +129,7 @@ private:
   }
 
   SectionReader& section;
+  DiagStream& diag;
   int k;
   const std::string& line;
   std::string rest;
@@ -165,7 +179,7 @@ int defaultini::readStandardGrids() {
     g.index = index;
     // Old style: a fill code follows the identifier; new style: keys only.
     const bool oldStyle = words.size() > 2 && parseLeadingInt(words[2].text, g.fillCode);
-    const StandardGridKeys keys(section, k, line, line.substr(words[oldStyle ? 2 : 1].end));
+    const StandardGridKeys keys(section, *diag, k, line, line.substr(words[oldStyle ? 2 : 1].end));
     if (!keys.number("fillcode", g.fillCode) && !oldStyle)
       section.fail(formatted("\nerror reading the fillcode for standard grid %d (found neither in "
                              "old nor in new style standard grid definition) in\n",

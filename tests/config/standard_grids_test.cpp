@@ -64,6 +64,10 @@ TEST(StandardGrids, BothLineStylesAndEveryKey) {
        0, 1, "D", 6, true, 0},
       {"not persistent", "a.asc a 0 periodicity = 2 Month 1 persistent = 0 3", 0, 1, 0.0, 0,
        "a.asc", "", 0, 2, "Month", 1, false, 3},
+      {"a unit in capitals", "a.asc a 0 periodicity = 3 MONTH 1", 0, 1, 0.0, 0, "a.asc", "", 0, 3,
+       "MONTH", 1, true, 0},
+      {"a unit in small letters", "a.asc a 0 periodicity = 1 hours 2", 0, 1, 0.0, 0, "a.asc", "", 0,
+       1, "hours", 2, true, 0},
       {"persistent only counts with a periodicity", "a.asc a 0 persistent = 0 3", 0, 1, 0.0, 0,
        "a.asc", "", 0, -1, "", -1, true, 0},
       {"a key's text inside a file name", "a.asc a 0 outname = readcode_writecode.asc", 0, 1, 0.0,
@@ -172,6 +176,11 @@ TEST(StandardGrids, BadLinesEndTheRunNamingTheSection) {
       {"persistent neither 0 nor 1", "1", "a.asc a 0 periodicity = 1 D 2 persistent = 2 1\n",
        "value of persistent for standard grid 1"},
       {"empty output name", "1", "a.asc a 0 outname =\n", "value of outname for standard grid 1"},
+      {"a unit that is no unit", "1", "a.asc a 0 periodicity = 1 week 1\n",
+       "error in control file, unknown unit \"week\" in the periodicity of standard grid 1: "
+       "[standard_grids], line 8 of "},
+      {"a number for the unit", "1", "a.asc a 0 periodicity = 1 2 3\n",
+       "unknown unit \"2\" in the periodicity of standard grid 1: [standard_grids], line 8 of "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

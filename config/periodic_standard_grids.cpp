@@ -1,0 +1,123 @@
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "config/defaultini.h"
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+
+void defaultini::takeCheckedCodeGrid(int index, CodeGrid kind) {
+  if (index < 1) return;
+  checkedCodeGrids.erase(std::remove_if(checkedCodeGrids.begin(), checkedCodeGrids.end(),
+                                        [&](const CheckedCodeGrid& c) { return c.index == index; }),
+                         checkedCodeGrids.end());
+  checkedCodeGrids.push_back({index, kind});
+
+  // The saved set-up values were taken before the check and still hold the
+  // codes of the control file.
+  const auto g = std::find_if(standardGrids.begin(), standardGrids.end(),
+                              [&](const StandardGrid& s) { return s.index == index; });
+  if (g == standardGrids.end() || !g->setupValues) return;
+  const GridRegistryEntry& e = registry[index];
+  shareExitCode(*diag, catchExitCode([&] {
+    replaceCodesByRecordIndices(g->setupValues, g->setupFirstRow, g->setupLastRow, kind, e.fileName,
+                                e.name);
+  }));
+}
+
+const defaultini::CheckedCodeGrid* defaultini::checkedCodeGrid(int index) const {
+  for (const CheckedCodeGrid& c : checkedCodeGrids)
+    if (c.index == index) return &c;
+  return nullptr;
+}
+
+void defaultini::updatePeriodicStandardGrids(long /*minute*/, long hour, long day, long month,
+                                             long year, double /*stepLength*/) {
+  for (StandardGrid& g : standardGrids) {
+    if (g.periodCount < 1) continue;
+    if (advancePeriod(g, hour, day, month)) {
+      rereadStandardGrid(g, year, month, day, hour);
+    } else if (g.restorePending) {
+      // A count of 0 or less restores at the next step instead of never.
+      if (++g.restoreCountdown >= g.restoreAfter) restoreSetupValues(g);
+    }
+  }
+}
+
+// Hours and days both watch the hour: a new day is where the hour falls.
+bool defaultini::advancePeriod(StandardGrid& g, long hour, long day, long month) {
+  long watched = 0;
+  switch (periodUnitLetter(g.periodUnit)) {
+  case 'H':
+  case 'D':
+    watched = hour;
+    break;
+  case 'M':
+    watched = day;
+    break;
+  case 'Y':
+    watched = month;
+    break;
+  default:
+    return false;
+  }
+  if (watched > g.lastWatched) {
+    ++g.stepCounter;
+  } else if (watched < g.lastWatched) {
+    g.stepCounter = 1;
+    // A period that ended before the step of the re-read (the first one of a
+    // run, which starts anywhere in it) starts the count again instead of
+    // leaving the grid without re-reads for the rest of the run.
+    g.periodCounter = g.periodCounter >= g.periodCount ? 1 : g.periodCounter + 1;
+  }
+  g.lastWatched = static_cast<int>(watched);
+  return g.periodCounter == g.periodCount && g.stepCounter == g.periodSteps;
+}
+
+void defaultini::rereadStandardGrid(StandardGrid& g, long year, long month, long day, long hour) {
+  GridRegistryEntry& e = registry[g.index];
+  char stamp[96];
+  std::snprintf(stamp, sizeof stamp, "_%04ld%02ld%02ld%02ld", year, month, day, hour);
+  // Into the grid in place: the land-use layers and parameter grids and the
+  // statistics keep pointing to it.
+  Grid grid = e.grid;
+  readGrid(e.fileName + stamp, grid, g.fillCode, false, true, true, 1, false, true, g.defaultValue);
+  if (const CheckedCodeGrid* codes = checkedCodeGrid(g.index)) {
+    replaceRegisteredCodes(g.index, codes->kind);
+    followLanduseGrid(g.index);
+  }
+  g.periodCounter = 0;
+  g.stepCounter = 0;
+  if (!g.persistent) {
+    g.restoreCountdown = 0;
+    g.restorePending = true;
+  }
+}
+
+void defaultini::restoreSetupValues(StandardGrid& g) {
+  g.restorePending = false;
+  const Grid grid = registry[g.index].grid;
+  const Grid saved = g.setupValues;
+  if (!grid || !saved) return;
+  const long first = std::max(header.firstRow, g.setupFirstRow);
+  const long last =
+      std::min({header.lastRow, g.setupLastRow, static_cast<long>(columnRanges.size()) - 1});
+  const long ncols = header.ncols;
+#pragma omp parallel for schedule(runtime)
+  for (long r = first; r <= last; ++r) {
+    const RowColumnRange& range = columnRanges[static_cast<std::size_t>(r)];
+    const long from = std::max(1L, range.first);
+    const long to = std::min(ncols, range.last);
+    if (from <= to) std::copy(saved[r] + from, saved[r] + to + 1, grid[r] + from);
+  }
+  MPIExchangeGridHalo(g.index);
+  followLanduseGrid(g.index);
+}
+
+void defaultini::followLanduseGrid(int index) {
+  const CheckedCodeGrid* codes = checkedCodeGrid(index);
+  if (!codes || codes->kind != CodeGrid::landuse || multilayerTable.empty() ||
+      landuseLayerGrids.size() < 2 || landuseLayerGrids[0] != registry[index].grid)
+    return;
+  fillLanduseLayerGrids(index);
+}
