@@ -110,7 +110,10 @@ void ModellApplication::finishAt(const ModelDate& d) {
     m->setEndDate(d.year, d.month, d.day, d.hour, d.minute);
 }
 
-void ModellApplication::flushBuffers() { runPlace(Place::flush, lastStepDate); }
+void ModellApplication::flushBuffers() {
+  runPlace(Place::flush, lastStepDate);
+  defaults->flushStandardGridStatistics();
+}
 
 // The process ends at once: no buffer is written, MPI is not finalised.
 // Only the log is closed, so that the diagnostics file stays well formed.

@@ -45,6 +45,7 @@
 #include "core/grid_registry.h"
 #include "core/statistic_table.h"
 #include "driver/command_line.h"
+#include "driver/coupling_protocol.h"
 #include "driver/ctrl_c_menu.h"
 #include "driver/model_context.h"
 #include "driver/teilmodellklasse.h"
@@ -226,6 +227,17 @@ private:
   void flushBuffers();
   [[noreturn]] void stopWithoutSaving();
 
+  // --- external coupling (driver/coupling_protocol.cpp) ----------------------
+  // Rank 0 waits for the external program's semaphore file; every process
+  // obeys its command and reads the grids the external program provides.
+  bool couplingDue(const ModelDate& date) const;
+  void exchangeWithExternalProgram(const ModelDate& date);
+  // Accumulates the step, or ends the coupling interval with it: the grids
+  // and statistics for the external program and the model's semaphore file.
+  void endCouplingStep(const ModelDate& date, bool periodEnds, bool runEnds);
+  std::string waitForSemaphoreFile();
+  void writeModelSemaphoreFile(const std::string& command);
+
   std::string controlFileName;
   CommandLine options;
   std::FILE* menuInput = stdin;
@@ -240,6 +252,9 @@ private:
   bool initialised = false;
   bool finishing = false; // Ctrl-C answer 1 or "Finish": no further period
   ModelDate lastStepDate;
+  // External coupling: the date of the last exchange, once there was one.
+  bool exchanged = false;
+  ModelDate lastExchange;
   bool modelTimeLogged = false;
   long lastModelTimeInterval = 0;
 };

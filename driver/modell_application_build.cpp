@@ -24,6 +24,8 @@ void ModellApplication::init() {
     stage = "reserving the grid registry";
     reserveRegistry();
     runStagedSetup();
+    stage = "createStandardGridStatistics";
+    defaults->createStandardGridStatistics();
     stage = "the hand-over of the global parameters";
     defaults->getGlobalParameters(settings);
     context.maxElevation = defaults->getMaxElevation();
@@ -38,6 +40,8 @@ void ModellApplication::init() {
       for (meteointerpol* m : interpolators) m->writeInterpolatedGrid();
     });
     buildSubmodels();
+    stage = "resolveCouplingNames";
+    defaults->resolveCouplingNames(statisticTable.data(), static_cast<int>(statisticTable.size()));
     finishConstruction();
     initialised = true;
   } catch (int code) {

@@ -60,13 +60,17 @@ void ModellApplication::runPeriod(bool lastPass) {
   }
 }
 
-bool ModellApplication::runStep(const ModelDate& date, [[maybe_unused]] bool lastPass) {
+bool ModellApplication::runStep(const ModelDate& date, bool lastPass) {
   lastStepDate = date;
   logModelTime(date);
+  // (3) the grids of the external program, when due
+  const bool coupled = defaults->isExternalCouplingActive();
+  if (coupled && couplingDue(date)) exchangeWithExternalProgram(date);
   // (4) the meteorological grids, the standard grids due and the land use of
   // the date
   interpolate(date);
   if (!options.routingOnly) {
+    defaults->updatePeriodicStandardGrids(DATE_ARGS(date), landuseStepMinutes);
     defaults->updateActualLanduseGrids(DATE_ARGS(date), landuseStepMinutes);
   }
   // (5) to (7) the sub-models
@@ -75,7 +79,9 @@ bool ModellApplication::runStep(const ModelDate& date, [[maybe_unused]] bool las
   writeStepOutputs(date);
   runPlace(Place::specialOutput, date);
   // (9) the end of the period
-  return periodEnded();
+  const bool ended = periodEnded();
+  if (coupled) endCouplingStep(date, ended, ended && (lastPass || finishing));
+  return ended;
 }
 
 void ModellApplication::runSubmodels(const ModelDate& date) {
@@ -111,6 +117,9 @@ void ModellApplication::writeStepOutputs(const ModelDate& date) {
   if (options.routingOnly) return;
   defaults->writeStandardGrids(DATE_ARGS(date));
   defaults->writeVariableGrids(DATE_ARGS(date));
+  defaults->resetStandardGridStatistics();
+  defaults->addStandardGridStatistics();
+  defaults->storeStandardGridStatistics(DATE_ARGS(date));
 }
 
 ModelDate ModellApplication::nextStepDate() const { return interpolators.front()->getNextDate(); }
