@@ -25,18 +25,18 @@ constexpr int semaphoreWriteCode = 86;
 
 } // namespace
 
-// The minute index counts every month as 31 days, so its whole hours,
-// days, months and years number them without gaps or overlaps.
 long couplingInterval(char gridMode, const ModelDate& date) {
+  const long month = date.year * 12 + date.month;
+  const long day = month * 32 + date.day;
   switch (gridMode) {
   case 'H':
-    return date.minuteIndex() / minutesPerHour;
+    return day * 24 + date.hour;
   case 'D':
-    return date.minuteIndex() / minutesPerDay;
+    return day;
   case 'M':
-    return date.minuteIndex() / minutesPerMonth;
+    return month;
   case 'Y':
-    return date.minuteIndex() / minutesPerYear;
+    return date.year;
   default:
     return date.minuteIndex();
   }
