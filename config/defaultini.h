@@ -13,6 +13,7 @@
 #include "config/multilayer_landuse_class.h"
 #include "config/river_links.h"
 #include "config/soil_class.h"
+#include "config/spinup_hrus.h"
 #include "config/standard_grid.h"
 #include "core/grid_types.h"
 #include "core/modelobject.h"
@@ -690,4 +691,41 @@ private:
   void writeCouplingStatisticFiles(long hour, long day, long month, long year);
   void releaseCoupling();
   // ===== end of external coupling ==============================================
+
+  // ===== SpinUp hydrologic response units (config/spinup_hrus.cpp) ===========
+public:
+  // Reads "[SpinUp]"; when SpinUp is on, groups the cells into hydrologic
+  // response units, either by the values of the standard grid
+  // "HydrologicResponseUnits" (numbered anew) or by the classes of the grids
+  // that the section names, and registers "HydrologicResponseUnits" (the
+  // unit of every cell) and "MasterHydrologicResponseUnits" (the unit at the
+  // master cell that each process keeps for each unit among its own cells).
+  // Units are numbered alike on every process count. Writes both grids per
+  // process and gathered on rank 0. Without the section or with the switch
+  // 0 the three integers are 0 and the list holds the placeholder only.
+  // Collective.
+  void createHRUs(int& spinUp, int& doTemperaturePreSpinUp, int& repeatCnt, HRUList& hruList);
+  // Registry entries of the two grids, 0 before createHRUs built them.
+  int getHRUIndex() const { return hruIndex; }
+  int getMasterHRUIndex() const { return masterHruIndex; }
+  Grid getHRUGrid() const { return hruGrid; }
+  Grid getMasterHRUGrid() const { return masterHruGrid; }
+
+protected:
+  int hruIndex = 0;
+  int masterHruIndex = 0;
+  Grid hruGrid = nullptr;
+  Grid masterHruGrid = nullptr;
+
+private:
+  struct SpinUpSettings;
+  struct HRUScan;
+  bool readSpinUpSection(SpinUpSettings& settings);
+  void createHRUGrids(SpinUpSettings& settings);
+  void scanOwnHRUCells(const SpinUpSettings& settings, HRUScan& scan);
+  void shareHRUClassFailure(const SpinUpSettings& settings, const HRUScan& scan);
+  HRUList numberHRUs(const SpinUpSettings& settings, const HRUScan& scan);
+  void writeHRUGrids(const std::string& gatheredName);
+  std::string renumberedHRUFileName();
+  // ===== end of SpinUp hydrologic response units =============================
 };
