@@ -6,6 +6,8 @@
 #include "config/tracer_ini_class.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "driver/data_assimilation.h"
+#include "driver/special_output.h"
 #include "meteo/meteo_dates.h"
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
@@ -54,12 +56,16 @@ void ModellApplication::ClearMemory() {
     for (int p = static_cast<int>(Place::channelRoutingTeardown);
          p <= static_cast<int>(Place::groundwaterTeardown); ++p)
       runPlace(static_cast<Place>(p), lastStepDate);
+    if (dataAssimilation) dataAssimilation->releaseModule();
+    if (specialOutput) specialOutput->releaseModule();
     if (regionalSuperposition) regionalSuperposition->releaseModule();
     if (precipitationCorrection) precipitationCorrection->releaseModule();
     for (meteointerpol* m : interpolators) m->releaseModule();
     if (tracerSetup) tracerSetup->FreeMemory();
     tracerSetup.reset();
     interpolators.clear();
+    dataAssimilation = nullptr;
+    specialOutput = nullptr;
     regionalSuperposition = nullptr;
     precipitationCorrection = nullptr;
     while (!modules.empty()) modules.pop_back();

@@ -52,6 +52,8 @@
 
 class DiagStream;
 class RegionalSuperposition;
+class SpecialOutputClass;
+class data_assimilation;
 class defaultini;
 class meteointerpol;
 class precicorrclass;
@@ -173,6 +175,8 @@ protected:
   // without it the count of "[soil_surface_groundwater_substeps]" holds.
   teilmodellklasse* substepModule = nullptr;
   unsigned substeps = 1;
+  // The sub-step running, 1 .. count; 0 outside the sub-steps.
+  unsigned currentSubstep = 0;
 
   // Spin-up ("[SpinUp]"): the period runs repeatCnt more times when spinUp
   // is set, after a temperature pre-spin-up when doTemperaturePreSpinUp is.
@@ -189,6 +193,8 @@ protected:
   std::vector<meteointerpol*> interpolators;
   RegionalSuperposition* regionalSuperposition = nullptr;
   precicorrclass* precipitationCorrection = nullptr;
+  SpecialOutputClass* specialOutput = nullptr;
+  data_assimilation* dataAssimilation = nullptr;
 
 private:
   [[noreturn]] void caught(int code, const char* operation);
@@ -196,6 +202,7 @@ private:
   // --- construction (driver/modell_application_build.cpp) --------------------
   void reserveRegistry();
   void runStagedSetup();
+  void createHRUs();
   void fillContext();
   void buildInterpolators();
   void checkDateSource();

@@ -7,7 +7,9 @@
 #include "config/defaultini.h"
 #include "config/tracer_ini_class.h"
 #include "core/diag_stream.h"
+#include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
+#include "driver/special_output.h"
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
@@ -29,6 +31,7 @@ void ModellApplication::init() {
     stage = "the hand-over of the global parameters";
     defaults->getGlobalParameters(settings);
     context.maxElevation = defaults->getMaxElevation();
+    if (!options.routingOnly) createHRUs();
     fillContext();
     if (!options.routingOnly) buildInterpolators();
     checkDateSource();
@@ -73,6 +76,16 @@ void ModellApplication::runStagedSetup() {
     stage = "set-up step " + std::to_string(step);
     step = defaults->initStep(done);
   }
+}
+
+// "[SpinUp]": the repetitions of the period and the response units, whose
+// master cells every module and interpolator receives.
+void ModellApplication::createHRUs() {
+  stage = "createHRUs";
+  HRUList units;
+  defaults->createHRUs(spinUp, doTemperaturePreSpinUp, repeatCnt, units);
+  hruMasterCells.clear();
+  for (const HRUClass& unit : units) hruMasterCells.push_back({unit.masterRow, unit.masterColumn});
 }
 
 // What every module needs of the run, handed to each by const reference.
@@ -180,6 +193,23 @@ void ModellApplication::buildSubmodels() {
     plug(Place::regionalSuperposition,
          [this](const ModelDate& d) { regionalSuperposition->superpose(DATE_ARGS(d)); });
   precipitationCorrection = adopt<precicorrclass>("precicorrclass", interpolators);
+
+  // Special output after channel routing, so that every grid it lists is
+  // registered.
+  specialOutput = adopt<SpecialOutputClass>("special_output");
+  if (specialOutput->getFlowControl() != 0) {
+    plug(Place::specialOutputSubstep,
+         [this](const ModelDate& d) { specialOutput->writeStep(DATE_ARGS(d), currentSubstep); });
+    plug(Place::specialOutput,
+         [this](const ModelDate& d) { specialOutput->writeStep(DATE_ARGS(d), 0); });
+    plug(Place::flush, [this](const ModelDate&) { specialOutput->flush(); });
+  }
+
+  // Data assimilation last of all, so that every grid it draws is registered.
+  dataAssimilation = adopt<data_assimilation>("data_assimilation");
+  if (dataAssimilation->getFlowControl() != 0)
+    plug(Place::dataAssimilation,
+         [this](const ModelDate& d) { dataAssimilation->step(DATE_ARGS(d)); });
 }
 
 // After every module is built.

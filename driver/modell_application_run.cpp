@@ -97,8 +97,9 @@ void ModellApplication::runSubmodels(const ModelDate& date) {
   runPlaces(Place::siltingUp, Place::groundwaterStart, date);
   // (6) the sub-steps
   const unsigned count = substepModule ? substepModule->getSubsteps() : substeps;
-  for (unsigned k = 0; k < count; ++k)
+  for (currentSubstep = 1; currentSubstep <= count; ++currentSubstep)
     runPlaces(Place::unsaturatedZoneSubstep, Place::specialOutputSubstep, date);
+  currentSubstep = 0;
   // (7) after the sub-steps
   runPlaces(Place::glaciers, Place::channelRouting, date);
 }

@@ -166,3 +166,51 @@ TEST(ModellApplication, AnswersCtrlC) {
     EXPECT_NE(readFile(r.dir + "/wetness.asc").find("\t" + last + "\t"), std::string::npos);
   }
 }
+
+// "[SpinUp]" repeats the period repeatCnt more times, after a temperature
+// pre-spin-up over the period when that is asked for; the module states
+// carry over, only the dates start again.
+TEST(ModellApplication, RepeatsThePeriodForSpinUp) {
+  struct Case {
+    std::string spinUp; // the section, empty for none
+    std::vector<std::string> preSpinUp;
+    int passes;
+  };
+  const std::vector<std::string> period = {"10", "11", "12", "13", "14", "15"};
+  const auto section = [](int on, int pre, int repeat) {
+    return "[SpinUp]\n" + std::to_string(on) + "  SpinUp-switch\n" + std::to_string(pre) +
+           "  doTemperaturePreSpinUp\n" + std::to_string(repeat) +
+           "  repeatCnt\n1  numGrids\nwetness 1 linear  classes of the wetness\n";
+  };
+  const Case cases[] = {
+      {"", {}, 1},
+      {section(0, 1, 5), {}, 1},
+      {section(1, 0, 2), {}, 3},
+      {section(1, 1, 1), period, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.spinUp);
+    TinyCatchment catchment;
+    catchment.extraSections = recorderSection + c.spinUp;
+    RecordedRun r("app_spinup", catchment);
+    std::vector<std::string> preSpinUp;
+    int preSpinUpEnds = 0;
+    double wetness = 0.0;
+    r.model.atPlace = [&](Place place, const ModelDate&) {
+      const std::string t = std::to_string(static_cast<int>(r.model.grid("temperature")[1][1]));
+      if (place == Place::dataAssimilation) r.model.journal.push_back("temperature " + t);
+      if (place == Place::preSpinUpStep) preSpinUp.push_back(t);
+      if (place == Place::preSpinUpEnd) ++preSpinUpEnds;
+      // The states carry over from pass to pass.
+      if (place == Place::channelRouting) wetness = r.model.grid("wetness")[2][2] += 1.0;
+    };
+    ASSERT_EQ(r.run(), -1) << r.log.text();
+    std::vector<std::string> steps;
+    for (int pass = 0; pass < c.passes; ++pass) append(steps, period);
+    EXPECT_EQ(stepsRun(r.model.journal), steps);
+    EXPECT_EQ(preSpinUp, c.preSpinUp);
+    EXPECT_EQ(preSpinUpEnds, c.preSpinUp.empty() ? 0 : 1);
+    EXPECT_EQ(wetness, 5.0 + static_cast<double>(steps.size()));
+    EXPECT_EQ(r.log.has("spin-up: pass " + std::to_string(c.passes) + " of "), c.passes > 1);
+  }
+}
