@@ -300,6 +300,18 @@ void modelobject::writeSumGrid(int index, GridRegistryEntry& e, const OwnedCells
 void modelobject::writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
                                   const std::string& again) {
   Grid whole = MPIGatherGridCopy(index, grid);
+  // One process gathers nothing; the cells no process owns are written as
+  // nodata all the same, as a gathered grid holds them, so that the files do
+  // not depend on the number of processes.
+  if (!whole && mpiSize < 2 && outputRegions) {
+    const Grid source = grid ? grid : registry[index].grid;
+    whole = matrix(1, header.nrows, 1, header.ncols, header.nrows);
+    const bool parallel = header.nrows * header.ncols >= OwnedCells::parallelCells;
+#pragma omp parallel for schedule(runtime) if (parallel)
+    for (long r = 1; r <= header.nrows; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        whole[r][c] = outputRegions[r][c] == 0.0 ? source[r][c] : header.nodata;
+  }
   const int code = mpiRank != 0 ? 0 : catchExitCode([&] {
     Grid source = whole ? whole : grid;
     for (const std::string* n : {&name, &again}) {
