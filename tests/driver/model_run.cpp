@@ -1,5 +1,7 @@
 #include "tests/driver/model_run.h"
 
+#include "meteo/meteo_dates.h"
+
 namespace {
 
 std::string asciiGrid(const std::vector<std::string>& rows) {
@@ -11,28 +13,38 @@ std::string asciiGrid(const std::vector<std::string>& rows) {
 
 } // namespace
 
+ModelDate TinyCatchment::hourOf(long k) { return addMinutes(ModelDate{0, 0, 1, 1, 2020}, 60 * k); }
+
 void TinyCatchment::write(const std::string& dir) const {
   writeFile(dir + "/zone.asc", asciiGrid({"1 1 2 -9999", "1 2 2 2", "-9999 1 2 2"}));
   writeFile(dir + "/dem.asc",
             asciiGrid({"500 510 520 -9999", "490 500 530 540", "-9999 480 510 520"}));
   writeFile(dir + "/MpiSpeedFactor.dat", "1\n");
   std::ostringstream stations;
-  stations << "X 1150\nY 2150\nYY MM DD HH T\n";
-  for (long k = 0; k <= lastHour; ++k)
-    stations << "2020 1 " << 1 + k / 24 << " " << k % 24 << " " << 10 + k << "\n";
+  stations << (secondStation ? "X 1150 1390\nY 2150 2010\nYY MM DD HH A B\n"
+                             : "X 1150\nY 2150\nYY MM DD HH A\n");
+  for (long k = 0; k <= lastHour; ++k) {
+    const ModelDate d = hourOf(k);
+    stations << d.year << " " << d.month << " " << d.day << " " << d.hour << " " << 10 + k;
+    if (secondStation) stations << " " << 20 - k;
+    stations << "\n";
+  }
   writeFile(dir + "/stations.txt", stations.str());
   writeFile(dir + "/run.ctl", controlText());
 }
 
 std::string TinyCatchment::controlText() const {
+  const ModelDate end = hourOf(lastHour);
   std::ostringstream c;
   c << "[output_interval]\n1  output interval\n0\n0\n0\n"
     << outputKeys << "\n"
     << "[output_list]\n0\n"
     << "[coordinates]\n47.5\n8.25\n15\n0\n"
     << meteoSections << "[model_time]\n0\n1\n1\n2020\n"
-    << lastHour % 24 << "\n"
-    << 1 + lastHour / 24 << "\n1\n2020\n"
+    << end.hour << "\n"
+    << end.day << "\n"
+    << end.month << "\n"
+    << end.year << "\n"
     << "[irrigation]\n0\n[radiation_correction]\n0\n"
     << "[zone_grid]\nzone.asc\n[elevation_model]\ndem.asc\n"
     << "[standard_grids]\n"

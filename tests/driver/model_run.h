@@ -16,8 +16,7 @@
 // 10 + k, and a control file of the set-up sections, the interpolator and
 // whatever a test adds. Hourly steps from 2020-01-01 00:00.
 struct TinyCatchment {
-  // Whole hours from the start, within January; the station file covers
-  // them.
+  // Whole hours from the start; the station file covers them.
   long lastHour = 5;
   // Lines of "[output_interval]" after its four values.
   std::string outputKeys = "WriteAsciiGrids = 1\n";
@@ -25,6 +24,9 @@ struct TinyCatchment {
   int standardGridCount = 1;
   std::string standardGrids = "wetness.asc wetness fillcode = 0 readcode = 0 defaultValue = 5 "
                               "writecode = 1\n";
+  // With a second station at the other end of the grid, whose value at
+  // step k is 20 - k, the temperature varies from cell to cell.
+  bool secondStation = false;
   // Interpolator output: file name and write code.
   std::string temperatureOutput = "temperature.asc 0";
   std::string meteoSections = "[meteo_data_count]\n1\n[meteo_names]\ntemperature\n";
@@ -33,6 +35,8 @@ struct TinyCatchment {
   // Writes the grids, the station file, the speed file and "run.ctl" into
   // the directory.
   void write(const std::string& dir) const;
+  // The date of step k.
+  static ModelDate hourOf(long k);
   std::string controlText() const;
 };
 
