@@ -36,7 +36,8 @@ void TinyCatchment::write(const std::string& dir) const {
 std::string TinyCatchment::controlText() const {
   const ModelDate end = hourOf(lastHour);
   std::ostringstream c;
-  c << "[output_interval]\n1  output interval\n0\n0\n0\n"
+  c << "[output_interval]\n1  output interval\n0\n0\n"
+    << minToIntEnd << "  min_to_int_end\n"
     << outputKeys << "\n"
     << "[output_list]\n0\n"
     << "[coordinates]\n47.5\n8.25\n15\n0\n"

@@ -18,6 +18,8 @@
 struct TinyCatchment {
   // Whole hours from the start; the station file covers them.
   long lastHour = 5;
+  // min_to_int_end of "[output_interval]", minutes.
+  int minToIntEnd = 0;
   // Lines of "[output_interval]" after its four values.
   std::string outputKeys = "WriteAsciiGrids = 1\n";
   // The key = value lines of "[standard_grids]" and their count.

@@ -214,3 +214,98 @@ TEST(ModellApplication, RepeatsThePeriodForSpinUp) {
     EXPECT_EQ(r.log.has("spin-up: pass " + std::to_string(c.passes) + " of "), c.passes > 1);
   }
 }
+
+// Data assimilation draws its grids first in the step; special output writes
+// its cells at the end of every sub-step and of every step, and at the
+// shut-down its lines are in the files.
+TEST(ModellApplication, DrivesDataAssimilationAndSpecialOutput) {
+  TinyCatchment catchment;
+  catchment.lastHour = 3;
+  catchment.extraSections =
+      recorderSection + "[soil_surface_groundwater_substeps]\n2\n" +
+      "[special_output]\n1\n60\n2\n"
+      "{grid = temperature; file = each_substep.txt; cells = 2 2; substeps = 1;}\n"
+      "{grid = wetness; file = each_step.txt; cells = 2 2 1 1;}\n"
+      "[data_assimilation]\n1\n60\n1\n{kind = grid; target = wetness; file = obs; weight = 1;}\n";
+  RecordedRun r("app_special", catchment);
+  writeFile(r.dir + "/obs_2020010102", "ncols 4\nnrows 3\nxllcorner 1000\nyllcorner 2000\n"
+                                       "cellsize 100\nnodata_value -9999\n"
+                                       "7 7 7 -9999\n7 7 7 7\n-9999 7 7 7\n");
+  std::vector<double> wetness;
+  r.model.atPlace = [&](Place place, const ModelDate&) {
+    if (place == Place::dataAssimilation) wetness.push_back(r.model.grid("wetness")[2][2]);
+  };
+  ASSERT_EQ(r.run(), -1) << r.log.text();
+  EXPECT_EQ(wetness, (std::vector<double>{5, 5, 7, 7}));
+  const std::string header = "YY\tMM\tDD\tHH\tmm\tsub\ttemperature(2,2)\n";
+  std::string substeps = header;
+  for (int hour = 0; hour <= 3; ++hour)
+    for (int k = 1; k <= 2; ++k)
+      substeps += "2020\t 1\t 1\t " + std::to_string(hour) + "\t 0\t" + std::to_string(k) + "\t" +
+                  std::to_string(10 + hour) + "\n";
+  EXPECT_EQ(readFile(r.dir + "/each_substep.txt"), substeps);
+  const std::string steps = readFile(r.dir + "/each_step.txt");
+  EXPECT_NE(steps.find("2020\t 1\t 1\t 1\t 0\t5\t5\n2020\t 1\t 1\t 2\t 0\t7\t7\n"),
+            std::string::npos)
+      << steps;
+}
+
+// A failure of the construction is logged with the place where the driver
+// caught it and thrown on; the modules built so far write no state file.
+TEST(ModellApplication, EndsAFailedConstructionWithItsCode) {
+  struct Case {
+    const char* name;
+    std::string sections;
+    int minToIntEnd;
+    int failWith;
+    int code;
+    std::string where;
+  };
+  const std::string coupling =
+      "[ExternalCoupling]\n1\nsem.txt\n5\nI\n60\n0\n1\nout.asc nosuchgrid Sum\n0\n"
+      "sem_model.txt\nContinue\n";
+  const Case cases[] = {
+      {"module's own part", recorderSection, 0, 42, 42, "(building recorder)"},
+      {"step shorter than min_to_int_end", recorderSection, 120, 0, 63, "(building recorder)"},
+      {"coupling name", recorderSection + coupling, 0, 0, 1004, "(resolveCouplingNames)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TinyCatchment catchment;
+    catchment.minToIntEnd = c.minToIntEnd;
+    catchment.extraSections = c.sections;
+    RecordedRun r("app_initfail", catchment);
+    r.model.failWith = c.failWith;
+    const InDirectory here(r.dir);
+    EXPECT_EQ(exitCodeOf([&] { r.model.init(); }), c.code);
+    EXPECT_TRUE(r.log.has("exception " + std::to_string(c.code) +
+                          " caught in ModellApplication::init " + c.where))
+        << r.log.text();
+    EXPECT_EQ(exitCodeOf([&] { r.model.ClearMemory(); }), -1);
+    const bool built = std::find(r.model.journal.begin(), r.model.journal.end(),
+                                 "setWriteStorageFlag 0") != r.model.journal.end();
+    EXPECT_EQ(built, c.code == 1004);
+    EXPECT_EQ(std::count(r.model.journal.begin(), r.model.journal.end(), "flush"), 0);
+  }
+}
+
+// SIGFPE raises the floating-point-error flag of every module.
+TEST(ModellApplication, FlagsAFloatingPointErrorInTheModules) {
+  TinyCatchment catchment;
+  catchment.lastHour = 0;
+  catchment.extraSections = recorderSection;
+  RecordedRun r("app_fpe", catchment);
+  const InDirectory here(r.dir);
+  r.model.init();
+  EXPECT_EQ(r.model.recorder->floatingPointErrorState(), 0);
+  installSignalHandlers();
+  std::raise(SIGFPE);
+  EXPECT_EQ(r.model.recorder->floatingPointErrorState(), 1);
+  r.model.recorder->reportFPE(1, 2, 3, 4, 0.5, 0, 0, 0, 0);
+  EXPECT_TRUE(r.log.has("fpe in i1: 1, i2: 2, i3: 3, i4: 4"));
+  EXPECT_EQ(r.model.recorder->floatingPointErrorState(), 2);
+  std::signal(SIGFPE, SIG_DFL);
+  ResetCtrlCHandler();
+  r.model.run();
+  r.model.ClearMemory();
+}

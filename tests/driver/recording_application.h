@@ -17,6 +17,8 @@ public:
   void setEndDate(long year, long month, long day, long hour, long minute) override;
   void setSubsteps(unsigned count) override;
   void setWriteStorageFlag(unsigned flag) override;
+  // 1 after a SIGFPE that the module has not reported yet.
+  int floatingPointErrorState() const { return floatingPointError.get(); }
 
 private:
   std::vector<std::string>& journal;
