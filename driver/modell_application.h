@@ -2,16 +2,18 @@
 
 // How a later module plugs into the driver
 // ----------------------------------------
-// A sub-model (a teilmodellklasse, see driver/teilmodellklasse.h) is added
-// in three places of this class, each in the order the places already stand
-// in:
+// A sub-model (a teilmodellklasse, see driver/teilmodellklasse.h) takes two
+// small additions here and nothing anywhere else:
 //
-//  1. A non-owning pointer member in the module list below, e.g.
+//  1. A non-owning pointer in the module list below, e.g.
 //       schneemodellklasse* snow = nullptr;
 //  2. One block in buildSubmodels() (driver/modell_application_build.cpp),
-//     at the module's place in the fixed order of construction:
-//       snow = adopt<schneemodellklasse>("snow_model", ...);   // throws its code
-//       snow->setRadiationCorrection(...);                      // the wiring calls
+//     at the module's place in the fixed order of construction (the modules
+//     of radiation correction to channel routing stand between
+//     precicorrclass and special output):
+//       snow = adopt<schneemodellklasse>("snow_model", ...);
+//       snow->setRadiationCorrection(...);           // its wiring calls
+//       snow->setWriteStorageFlag(1);
 //       if (snow->getFlowControl() != 0) {
 //         plug(Place::snow, [this](const ModelDate& d) { snow->computeSnowStep(DATE_ARGS(d)); });
 //         plug(Place::glaciers, ...);
@@ -19,21 +21,21 @@
 //         plug(Place::tracerRelease, [this](const ModelDate&) { snow->freeTracers(); });
 //         plug(Place::snowTeardown, [this](const ModelDate&) { snow->releaseModule(); });
 //       }
-//     adopt() builds the module with the model context, logs and throws a
-//     failed construction's code, keeps the module until the shut-down
-//     deletes it, and gives it setOutputInterval and, on Ctrl-C answer 1,
-//     setEndDate like every other module. A module that is off plugs
-//     nothing and costs no call in the run.
-//  3. Settings other modules need go into the model context (`context`) or
-//     into the driver's own fields right in that block: interceptionFirst,
-//     landuseStepMinutes (evapotranspiration), substepModule (the
-//     unsaturated zone, which then keeps the sub-step count).
+//     adopt() builds the module with the model context (a failed
+//     construction throws its code, and init logs where), keeps it until
+//     the shut-down deletes it, and gives it setOutputInterval and, on
+//     Ctrl-C answer 1, setEndDate like every other module. A module that is
+//     off plugs nothing and costs no call in the run. Settings for other
+//     modules go into the model context (`context`) or the driver's fields
+//     in the same block: context.interceptionFirst, landuseStepMinutes
+//     (evapotranspiration), substepModule (the unsaturated zone, which then
+//     keeps the sub-step count); a sub-step call reads currentSubstep.
 //
-// The places (enum Place) are the calls of one time step in the order in
-// which runStep() makes them, followed by the other calls of a run; several
-// calls plugged into one place run in the order they were plugged. Only the
+// The places (enum Place) are the module calls of one time step in the
+// order in which runStep() makes them, then the other calls of a run and
+// the shut-down; calls plugged into one place run in the order plugged. The
 // driver's own work (interpolation, standard grids, coupling, Ctrl-C) is
-// written out in the step itself.
+// written out in runStep() itself.
 
 #include <cstdio>
 #include <functional>
@@ -45,7 +47,6 @@
 #include "core/grid_registry.h"
 #include "core/statistic_table.h"
 #include "driver/command_line.h"
-#include "driver/coupling_protocol.h"
 #include "driver/ctrl_c_menu.h"
 #include "driver/model_context.h"
 #include "driver/teilmodellklasse.h"
@@ -141,8 +142,8 @@ protected:
   void plug(Place place, PlacedCall call);
 
   // Builds a module as Module(context, errorCode, args...) and keeps it
-  // until the shut-down; a failed construction is logged with the module's
-  // name and its code is thrown.
+  // until the shut-down; a failed construction throws its code, which init
+  // logs with the module's name.
   template <typename Module, typename... Args>
   Module* adopt(const std::string& name, Args&&... args) {
     stage = "building " + name;
@@ -166,7 +167,6 @@ protected:
   ModelContext context;
   std::string stage;         // what the application is doing, for the line of a failure
   GlobalParameters settings; // handed over by the control-file reader
-  int interpolatorOutputSwitch = 0;
 
   // Minutes of the step for which the land-use parameter grids are filled:
   // the evapotranspiration module's step when it is on.
