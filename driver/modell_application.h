@@ -30,6 +30,8 @@
 //     in the same block: context.interceptionFirst, landuseStepMinutes
 //     (evapotranspiration), substepModule (the unsaturated zone, which then
 //     keeps the sub-step count); a sub-step call reads currentSubstep.
+//     Channel routing also becomes the date source of routing-only runs, in
+//     checkDateSource, nextStepDate, periodEnded and rewindPeriod.
 //
 // The places (enum Place) are the module calls of one time step in the
 // order in which runStep() makes them, then the other calls of a run and
