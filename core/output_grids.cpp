@@ -300,17 +300,17 @@ void modelobject::writeSumGrid(int index, GridRegistryEntry& e, const OwnedCells
 void modelobject::writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
                                   const std::string& again) {
   Grid whole = MPIGatherGridCopy(index, grid);
-  // A single process writes what the gather gives several: nodata in every
-  // cell that no process owns, so that no file depends on the process count.
-  if (mpiSize < 2 && outputRegions) {
-    const long nrows = header.nrows;
-    const long ncols = header.ncols;
-    const double nodata = header.nodata;
-    const Grid regions = outputRegions;
-    whole = matrix(1, nrows, 1, ncols, nrows);
-#pragma omp parallel for schedule(runtime)
-    for (long r = 1; r <= nrows; ++r)
-      for (long c = 1; c <= ncols; ++c) whole[r][c] = regions[r][c] == 0.0 ? grid[r][c] : nodata;
+  // One process gathers nothing; the cells no process owns are written as
+  // nodata all the same, as a gathered grid holds them, so that the files do
+  // not depend on the number of processes.
+  if (!whole && mpiSize < 2 && outputRegions) {
+    const Grid source = grid ? grid : registry[index].grid;
+    whole = matrix(1, header.nrows, 1, header.ncols, header.nrows);
+    const bool parallel = header.nrows * header.ncols >= OwnedCells::parallelCells;
+#pragma omp parallel for schedule(runtime) if (parallel)
+    for (long r = 1; r <= header.nrows; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        whole[r][c] = outputRegions[r][c] == 0.0 ? source[r][c] : header.nodata;
   }
   const int code = mpiRank != 0 ? 0 : catchExitCode([&] {
     Grid source = whole ? whole : grid;

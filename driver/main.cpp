@@ -4,10 +4,14 @@
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "core/netcdf_grid_writer.h"
 #include "driver/command_line.h"
+#include "driver/modell_application.h"
+#include "driver/signal_handlers.h"
 
 namespace {
 
@@ -29,14 +33,20 @@ void reportProcess(int rank, int size) {
   std::fflush(stdout);
 }
 
-// Runs every control file in order; returns the exit code of the last run.
-int runControlFiles(DiagStream& diag, const CommandLine& options) {
+// Runs every control file in order, each by a model of its own; returns the
+// exit code of the last run. A failure throws its exit code.
+int runControlFiles(DiagStream* diag, const CommandLine& options) {
   int exitCode = 0;
   for (const std::string& controlFile : options.controlFiles) {
-    diag << "FATAL: cannot run control file " << controlFile
-         << ": this build of horva has no model driver yet"
-         << "[end-entry]";
-    exitCode = 3;
+    // Several runs share the process: the first write of a netCDF file in a
+    // run replaces what an earlier run left.
+    NetCDFGridWriter::resetWrittenFiles();
+    *diag << "INFO: control file " << controlFile << "[end-entry]";
+    auto model = std::make_unique<ModellApplication>(diag, controlFile, options);
+    model->init();
+    installSignalHandlers();
+    exitCode = model->run();
+    model->ClearMemory();
   }
   return exitCode;
 }
@@ -70,11 +80,18 @@ int main(int argc, char** argv) {
     for (const std::string& option : options.unknownOptions)
       *diag << "WARNING: unknown option " << option << " ignored"
             << "[end-entry]";
+    if (!options.invalidDumpMode.empty()) {
+      *diag << "FATAL: invalid option " << options.invalidDumpMode
+            << ": -dumpmode takes nothing or a colon and the maximum number of dump files "
+               "(-dumpmode:<max dump files>, 0 for no limit)"
+            << "[end-entry]";
+      throw invalidDumpModeCode;
+    }
     if (options.controlFiles.empty()) {
       *diag << "INFO: " << usageText << "[end-entry]";
       exitCode = 2;
     } else {
-      exitCode = runControlFiles(*diag, options);
+      exitCode = runControlFiles(diag, options);
     }
   } catch (int code) {
     *diag << "FATAL: Exception " << code << " caught at top level!"

@@ -81,6 +81,7 @@ struct ModelContext {
   GridHeader header;                        // with this process's first and last row
   RowColumnRange* rowColumnRange = nullptr; // rows 0 .. nrows
   Grid cellWeights = nullptr;               // "RelCellArea"
+  double maxElevation = 0.0;                // highest cell of the elevation model
 
   // --- zone and region ranking of the zone grid -----------------------------------
   int zoneCount = 0;

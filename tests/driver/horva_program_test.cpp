@@ -1,11 +1,20 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <spawn.h>
+#include <thread>
 
 #include "driver/command_line.h"
+#include "tests/driver/model_run.h"
 #include "tests/test_support.h"
+
+extern char** environ;
 
 namespace {
 
@@ -21,6 +30,30 @@ RunResult runHorva(const std::string& directory, const std::string& arguments) {
       "cd " + directory + " && " + HORVA_EXECUTABLE + " " + arguments + " > out.txt 2>&1";
   const int raw = std::system(command.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(directory + "/out.txt")};
+}
+
+std::string absoluteTestDirectory(const std::string& name) {
+  return std::filesystem::absolute(makeTestDirectory(name)).string();
+}
+
+bool wellFormed(const std::string& xmlFile) {
+  return std::system(("xmllint --noout " + xmlFile).c_str()) == 0;
+}
+
+// The last two entries of a failed run, and its code as logged (the status
+// of the process is the code modulo 256).
+void expectTopLevelFailure(const RunResult& run, int code, const std::string& xmlFile) {
+  const std::string lines = "Exception " + std::to_string(code) +
+                            " caught at top level!\n(mpi-rank  0) Program aborted with exit code " +
+                            std::to_string(code) + "\n";
+  EXPECT_NE(run.output.find(lines), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, code % 256);
+  const std::string xml = readFile(xmlFile);
+  EXPECT_NE(xml.find("description= \"Program aborted with exit code " + std::to_string(code) +
+                     "\"/>\n\t<line level=\"3\" description= \"Horva finished at "),
+            std::string::npos)
+      << xml;
+  EXPECT_TRUE(wellFormed(xmlFile));
 }
 
 } // namespace
@@ -44,17 +77,252 @@ TEST(HorvaProgram, WritesAWellFormedDiagnosticsFileWhereAsked) {
   EXPECT_NE(xml.find("description= \"Horva start at "), std::string::npos);
   EXPECT_NE(xml.find("description= \"Horva finished at "), std::string::npos);
   EXPECT_NE(xml.find("compiled at"), std::string::npos);
-  EXPECT_EQ(std::system(("xmllint --noout " + dir + "/out/diag_0.xml").c_str()), 0);
+  EXPECT_TRUE(wellFormed(dir + "/out/diag_0.xml"));
 }
 
 TEST(HorvaProgram, ParsesItsOptions) {
-  const char* argv[] = {
-      "horva", "-diagfile:run.diag.xml", "-diaglevel:warning", "-mode:routing", "-bogus", "a.ctl",
-      "b.ctl"};
-  const CommandLine options = parseCommandLine(7, argv);
-  EXPECT_EQ(options.diagFile, "run.diag.xml");
-  EXPECT_EQ(options.diagLevel, 2);
-  EXPECT_TRUE(options.routingOnly);
-  EXPECT_EQ(options.unknownOptions, std::vector<std::string>{"-bogus"});
-  EXPECT_EQ(options.controlFiles, (std::vector<std::string>{"a.ctl", "b.ctl"}));
+  struct Case {
+    std::vector<const char*> arguments;
+    DumpOptions dump;
+    std::string invalid;
+  };
+  const Case cases[] = {
+      {{}, {0, 0, 0, 0}, ""},
+      {{"-dumpmode"}, {1, 0, 0, 0}, ""},
+      {{"-dumpmode:25", "-closeAfterDump", "-repairAfterDump"}, {1, 1, 1, 25}, ""},
+      {{"-dumpmode:0"}, {1, 0, 0, 0}, ""},
+      {{"-dumpmode:"}, {0, 0, 0, 0}, "-dumpmode:"},
+      {{"-dumpmode:-3"}, {0, 0, 0, 0}, "-dumpmode:-3"},
+      {{"-dumpmode:12x", "-dumpmodes"}, {0, 0, 0, 0}, "-dumpmode:12x"},
+      {{"-dumpmode=5"}, {0, 0, 0, 0}, "-dumpmode=5"},
+      {{"-dumpmode:99999999999999999999"}, {0, 0, 0, 0}, "-dumpmode:99999999999999999999"},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv = {
+        "horva", "-diagfile:run.diag.xml", "-diaglevel:warning", "-mode:routing", "-bogus",
+        "a.ctl"};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    argv.push_back("b.ctl");
+    const CommandLine options = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(options.diagFile, "run.diag.xml");
+    EXPECT_EQ(options.diagLevel, 2);
+    EXPECT_TRUE(options.routingOnly);
+    EXPECT_EQ(options.unknownOptions, std::vector<std::string>{"-bogus"});
+    EXPECT_EQ(options.controlFiles, (std::vector<std::string>{"a.ctl", "b.ctl"}));
+    EXPECT_EQ(options.dumpOptions.dumpMode, c.dump.dumpMode);
+    EXPECT_EQ(options.dumpOptions.closeAfterDump, c.dump.closeAfterDump);
+    EXPECT_EQ(options.dumpOptions.repairAfterDump, c.dump.repairAfterDump);
+    EXPECT_EQ(options.dumpOptions.maxDumpFiles, c.dump.maxDumpFiles);
+    EXPECT_EQ(options.invalidDumpMode, c.invalid);
+  }
+}
+
+TEST(HorvaProgram, EndsWith1061OnAnInvalidNumberOfDumpFiles) {
+  const std::string dir = absoluteTestDirectory("prog_dump");
+  const RunResult run = runHorva(dir, "-dumpmode:many run.ctl");
+  EXPECT_NE(run.output.find("invalid option -dumpmode:many"), std::string::npos) << run.output;
+  expectTopLevelFailure(run, 1061, dir + "/Horva_Diag_0.xml");
+}
+
+// Two control files run one after the other in one process; each run
+// replaces the netCDF files an earlier run wrote, and the exit code is that
+// of the last run.
+TEST(HorvaProgram, RunsEveryControlFileToItsEnd) {
+  const std::string dir = absoluteTestDirectory("prog_runs");
+  TinyCatchment catchment;
+  catchment.outputKeys = "WriteNetcdfGrids = 1\n";
+  catchment.temperatureOutput = "temperature 1";
+  catchment.write(dir);
+  std::filesystem::copy_file(dir + "/run.ctl", dir + "/again.ctl");
+  const RunResult run = runHorva(dir, "run.ctl again.ctl");
+  EXPECT_EQ(run.status, 0) << run.output;
+  const std::size_t second = run.output.find("control file again.ctl");
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_NE(run.output.rfind("model time 2020-01-01 05:00", second), std::string::npos);
+  EXPECT_NE(run.output.find("model time 2020-01-01 05:00", second), std::string::npos);
+  const int records = std::system(
+      ("ncdump -h " + dir + "/temperature.nc | grep -q 'UNLIMITED ; // (6 currently)'").c_str());
+  EXPECT_EQ(records, 0) << "six records of one run, not twelve of two";
+  EXPECT_TRUE(wellFormed(dir + "/Horva_Diag_0.xml"));
+}
+
+// A failure ends the run with the two top-level lines, a closed diagnostics
+// file and the code as status: one of the construction (no date source) and
+// one inside a module during the run (an interpolator cannot write).
+TEST(HorvaProgram, EndsAFailedRunWithItsCode) {
+  struct Case {
+    const char* name;
+    TinyCatchment catchment;
+    int code;
+    std::string message;
+  };
+  TinyCatchment noMeteo;
+  noMeteo.meteoSections = "[meteo_data_count]\n0\n[meteo_names]\n";
+  TinyCatchment badOutput;
+  badOutput.temperatureOutput = "nowhere/temperature.asc 1";
+  const Case cases[] = {
+      {"no date source", noMeteo, 85,
+       "exception 85 caught in ModellApplication::init (looking for the date of the steps)"},
+      {"write failure", badOutput, 26,
+       "caught in ModellApplication::run (the step of 2020-01-01 00:00)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = absoluteTestDirectory("prog_fail");
+    c.catchment.write(dir);
+    const RunResult run = runHorva(dir, "-diagfile:fail.xml run.ctl");
+    EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+    expectTopLevelFailure(run, c.code, dir + "/fail_0.xml");
+  }
+}
+
+namespace {
+
+// Starts horva in a directory with its output in out.txt and the given text
+// waiting on its standard input; returns the process id.
+pid_t startHorva(const std::string& dir, const std::string& arguments, const std::string& input) {
+  int in[2];
+  if (pipe(in) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+  posix_spawn_file_actions_addclose(&actions, in[1]);
+  const std::string command =
+      "cd " + dir + " && exec " + HORVA_EXECUTABLE + " " + arguments + " > out.txt 2>&1";
+  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ) != 0)
+    pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  if (write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) pid = -1;
+  close(in[1]);
+  return pid;
+}
+
+// Waits up to a minute for a text to appear in a file.
+bool waitForText(const std::string& file, const std::string& text) {
+  for (int k = 0; k < 6000; ++k) {
+    if (readFile(file).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// This test process is an MPI program itself: a job of its own must not
+// see the variables of this one, only those of the test settings.
+std::string freshMpiEnvironment() {
+  std::string env = "env -i";
+  for (const char* name :
+       {"PATH", "HOME", "OMP_NUM_THREADS", "OMPI_ALLOW_RUN_AS_ROOT",
+        "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "OMPI_MCA_btl",
+        "OMPI_MCA_btl_vader_single_copy_mechanism", "OMPI_MCA_mca_base_component_disable_dlclose",
+        "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+    if (const char* value = std::getenv(name)) env += std::string(" ") + name + "='" + value + "'";
+  return env;
+}
+
+const std::string couplingWithoutGrids =
+    "[ExternalCoupling]\n1  on\nsem_ext.txt\n5  wait interval\nI\n60\n0  grids to read\n"
+    "0  grids to write\n0  statistics\nsem_model.txt\nContinue\n";
+
+} // namespace
+
+// Ctrl-C answer 2 and the external program's "StopWithoutSaving" end the
+// process at once with code 98; the diagnostics file is closed all the same.
+TEST(HorvaProgram, StopsWithoutSavingWith98) {
+  for (bool byCtrlC : {true, false}) {
+    SCOPED_TRACE(byCtrlC ? "Ctrl-C" : "semaphore file");
+    const std::string dir = absoluteTestDirectory("prog_stop");
+    TinyCatchment catchment;
+    catchment.extraSections = couplingWithoutGrids;
+    catchment.write(dir);
+    int status = -1;
+    if (byCtrlC) {
+      // The model waits for the external program in its first step, so that
+      // the signal reaches it in the run and is answered in the next step.
+      const pid_t pid = startHorva(dir, "run.ctl", "2\n");
+      ASSERT_GT(pid, 0);
+      ASSERT_TRUE(waitForText(dir + "/out.txt", "waiting for the semaphore file"));
+      kill(pid, SIGINT);
+      writeFile(dir + "/sem_ext.txt", "Command=Continue\n");
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    } else {
+      writeFile(dir + "/sem_ext.txt", "Command=StopWithoutSaving\n");
+      status = runHorva(dir, "run.ctl").status;
+    }
+    const std::string output = readFile(dir + "/out.txt");
+    EXPECT_EQ(status, 98) << output;
+    EXPECT_EQ(output.find("your choice: ") != std::string::npos, byCtrlC) << output;
+    EXPECT_NE(output.find("run cancelled without saving buffers, exit code 98"), std::string::npos);
+    // Ctrl-C ends the run at the start of the step after it, "StopWithoutSaving" at once.
+    EXPECT_EQ(fileExists(dir + "/sem_model.txt"), byCtrlC);
+    EXPECT_TRUE(wellFormed(dir + "/Horva_Diag_0.xml"));
+  }
+}
+
+// The standard grids, their statistics and the interpolated grids of a run
+// are the same on 1, 2 and 3 processes.
+TEST(HorvaProgram, GivesTheSameResultsOnOneTwoAndThreeProcesses) {
+  TinyCatchment catchment;
+  catchment.secondStation = true;
+  catchment.temperatureOutput = "temperature 352";
+  catchment.standardGridCount = 2;
+  catchment.standardGrids =
+      "wetness.asc wetness fillcode = 0 readcode = 1 writecode = 11 outname = wet "
+      "statfile = wet_stat.txt statcode = 2001\n"
+      "wetness.asc moist fillcode = 0 readcode = 1 writecode = 3 outname = moist_end "
+      "statfile = moist_stat.txt statcode = 1001\n";
+  std::vector<std::map<std::string, std::string>> results;
+  for (int processes : {1, 2, 3}) {
+    SCOPED_TRACE(processes);
+    const std::string dir = absoluteTestDirectory("prog_procs" + std::to_string(processes));
+    catchment.write(dir);
+    // A grid wide enough for three strips.
+    const auto grid = [](const std::vector<std::string>& rows) {
+      std::string text = "ncols 10\nnrows 4\nxllcorner 1000\nyllcorner 2000\ncellsize 100\n"
+                         "nodata_value -9999\n";
+      for (const std::string& row : rows) text += row + "\n";
+      return text;
+    };
+    writeFile(dir + "/zone.asc", grid({"1 1 1 1 2 2 2 2 -9999 -9999", "1 1 1 2 2 2 2 2 2 -9999",
+                                       "-9999 1 1 1 2 2 2 2 2 2", "1 1 1 1 1 2 2 2 2 2"}));
+    writeFile(dir + "/dem.asc", grid({"500 510 520 530 540 550 560 570 -9999 -9999",
+                                      "490 500 510 520 530 540 550 560 570 -9999",
+                                      "-9999 490 500 510 520 530 540 550 560 570",
+                                      "470 480 490 500 510 520 530 540 550 560"}));
+    writeFile(
+        dir + "/wetness.asc",
+        grid({"0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0", "1.1 1.2 1.3 1.4 1.5 1.6 1.7 1.8 1.9 2.0",
+              "2.1 2.2 2.3 2.4 2.5 2.6 2.7 2.8 2.9 3.0", "3.1 3.2 3.3 3.4 3.5 3.6 3.7 3.8 3.9 4"}));
+    const std::string command = "cd " + dir + " && " + freshMpiEnvironment() +
+                                " mpirun --oversubscribe -np " + std::to_string(processes) + " " +
+                                HORVA_EXECUTABLE + " run.ctl > out.txt 2>&1";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    ASSERT_EQ(WEXITSTATUS(raw), 0) << readFile(dir + "/out.txt");
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      const std::string name = entry.path().filename().string();
+      if (name == "out.txt" || name.rfind("MPIRegions", 0) == 0) continue;
+      files[name] = readFile(entry.path().string());
+    }
+    results.push_back(files);
+  }
+  ASSERT_EQ(results.size(), 3u);
+  for (const char* name : {"wet", "wetness.sum", "moist_end", "wet_stat.txt", "moist_stat.txt",
+                           "temperature_20200101.0500", "temperature.mit", "temperature.max"}) {
+    SCOPED_TRACE(name);
+    std::string found;
+    for (const auto& [file, text] : results[0])
+      if (file.rfind(name, 0) == 0) found = file;
+    ASSERT_FALSE(found.empty()) << "no output " << name;
+  }
+  for (const auto& [file, text] : results[0]) {
+    SCOPED_TRACE(file);
+    if (file == "Horva_Diag_0.xml" || file.rfind("modell_", 0) == 0) continue;
+    EXPECT_EQ(results[1].at(file), text);
+    EXPECT_EQ(results[2].at(file), text);
+  }
 }

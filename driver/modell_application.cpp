@@ -1,0 +1,133 @@
+#include "driver/modell_application.h"
+
+#include <cstdlib>
+
+#include "config/defaultini.h"
+#include "config/tracer_ini_class.h"
+#include "core/ctrl_c.h"
+#include "core/diag_stream.h"
+#include "driver/data_assimilation.h"
+#include "driver/special_output.h"
+#include "meteo/meteo_dates.h"
+#include "meteo/meteoint.h"
+#include "meteo/precipitation_correction.h"
+#include "meteo/regional_superposition.h"
+
+ModellApplication::ModellApplication(DiagStream* diagArg, const std::string& controlFile,
+                                     const CommandLine& commandLine)
+    : diag(diagArg), controlFileName(controlFile), options(commandLine),
+      places(static_cast<size_t>(Place::count)) {}
+
+// Without a ClearMemory (a failed run) the modules go without writing, and
+// before the registry they refer to.
+ModellApplication::~ModellApplication() {
+  while (!modules.empty()) modules.pop_back();
+  tracerSetup.reset();
+  defaults.reset();
+}
+
+void ModellApplication::plug(Place place, PlacedCall call) {
+  places[static_cast<size_t>(place)].push_back(std::move(call));
+}
+
+void ModellApplication::runPlace(Place place, const ModelDate& date) {
+  for (const PlacedCall& call : places[static_cast<size_t>(place)]) call(date);
+}
+
+void ModellApplication::caught(int code, const char* operation) {
+  *diag << "FATAL: exception " << code << " caught in ModellApplication::" << operation << " ("
+        << stage << ")"
+        << "[end-entry]";
+  throw code;
+}
+
+void ModellApplication::ClearMemory() {
+  try {
+    stage = "flushing the buffers";
+    if (initialised) {
+      flushBuffers();
+    } else {
+      // An incomplete run leaves no state file behind.
+      for (const std::unique_ptr<modelobject>& m : modules) m->setWriteStorageFlag(0);
+    }
+    stage = "releasing the tracers";
+    runPlace(Place::tracerRelease, lastStepDate);
+    stage = "the teardown of the modules";
+    for (int p = static_cast<int>(Place::channelRoutingTeardown);
+         p <= static_cast<int>(Place::groundwaterTeardown); ++p)
+      runPlace(static_cast<Place>(p), lastStepDate);
+    if (dataAssimilation) dataAssimilation->releaseModule();
+    if (specialOutput) specialOutput->releaseModule();
+    if (regionalSuperposition) regionalSuperposition->releaseModule();
+    if (precipitationCorrection) precipitationCorrection->releaseModule();
+    for (meteointerpol* m : interpolators) m->releaseModule();
+    if (tracerSetup) tracerSetup->FreeMemory();
+    tracerSetup.reset();
+    interpolators.clear();
+    dataAssimilation = nullptr;
+    specialOutput = nullptr;
+    regionalSuperposition = nullptr;
+    precipitationCorrection = nullptr;
+    while (!modules.empty()) modules.pop_back();
+    stage = "the teardown of the control-file reader";
+    if (defaults) defaults->FreeMemory();
+    defaults.reset();
+  } catch (int code) {
+    caught(code, "ClearMemory");
+  }
+}
+
+// --- Ctrl-C and the commands of the external program -------------------------
+
+RunAnswer ModellApplication::handleCtrlC() {
+  if (agreeOnMaximum(*diag, ctrlCState) == 0) return RunAnswer::goOn;
+  const int rank = diag->getRank();
+  const RunAnswer asked = askCtrlCMenu(*diag, menuInput, rank);
+  const auto answer = static_cast<RunAnswer>(agreeOnMaximum(*diag, static_cast<int>(asked)));
+  ctrlCState = 0;
+  ArmCtrlCHandler();
+  return answer;
+}
+
+void ModellApplication::obey(RunAnswer answer, const ModelDate& date) {
+  switch (answer) {
+  case RunAnswer::stopWithoutSaving:
+    stopWithoutSaving();
+  case RunAnswer::finish:
+    finishAt(date);
+    break;
+  case RunAnswer::flushAndGoOn:
+    *diag << "INFO: flushing all buffers"
+          << "[end-entry]";
+    flushBuffers();
+    break;
+  case RunAnswer::goOn:
+    break;
+  }
+}
+
+// The step of this date becomes the last: every module ends its run there,
+// writing what is due at the end of the run.
+void ModellApplication::finishAt(const ModelDate& d) {
+  *diag << "INFO: the run ends with the step of " << formatDate(d) << "[end-entry]";
+  finishing = true;
+  defaults->setEndDate(d.year, d.month, d.day, d.hour, d.minute);
+  for (const std::unique_ptr<modelobject>& m : modules)
+    m->setEndDate(d.year, d.month, d.day, d.hour, d.minute);
+}
+
+void ModellApplication::flushBuffers() {
+  runPlace(Place::flush, lastStepDate);
+  defaults->flushStandardGridStatistics();
+}
+
+// The process ends at once: no buffer is written, MPI is not finalised.
+// Only the log is closed, so that the diagnostics file stays well formed.
+void ModellApplication::stopWithoutSaving() {
+  *diag << "INFO: run cancelled without saving buffers, exit code " << stopWithoutSavingCode
+        << "[end-entry]";
+  delete diag;
+  diag = nullptr;
+  std::fflush(nullptr);
+  std::_Exit(stopWithoutSavingCode);
+}

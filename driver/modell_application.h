@@ -1,0 +1,272 @@
+#pragma once
+
+// How a later module plugs into the driver
+// ----------------------------------------
+// A sub-model (a teilmodellklasse, see driver/teilmodellklasse.h) takes two
+// small additions here and nothing anywhere else:
+//
+//  1. A non-owning pointer in the module list below, e.g.
+//       schneemodellklasse* snow = nullptr;
+//  2. One block in buildSubmodels() (driver/modell_application_build.cpp),
+//     at the module's place in the fixed order of construction (the modules
+//     of radiation correction to channel routing stand between
+//     precicorrclass and special output):
+//       snow = adopt<schneemodellklasse>("snow_model", ...);
+//       snow->setRadiationCorrection(...);           // its wiring calls
+//       snow->setWriteStorageFlag(1);
+//       if (snow->getFlowControl() != 0) {
+//         plug(Place::snow, [this](const ModelDate& d) { snow->computeSnowStep(DATE_ARGS(d)); });
+//         plug(Place::glaciers, ...);
+//         plug(Place::flush, [this](const ModelDate&) { snow->flushStatistics(); });
+//         plug(Place::tracerRelease, [this](const ModelDate&) { snow->freeTracers(); });
+//         plug(Place::snowTeardown, [this](const ModelDate&) { snow->releaseModule(); });
+//       }
+//     adopt() builds the module with the model context (a failed
+//     construction throws its code, and init logs where), keeps it until
+//     the shut-down deletes it, and gives it setOutputInterval and, on
+//     Ctrl-C answer 1, setEndDate like every other module. A module that is
+//     off plugs nothing and costs no call in the run. Settings for other
+//     modules go into the model context (`context`) or the driver's fields
+//     in the same block: context.interceptionFirst, landuseStepMinutes
+//     (evapotranspiration), substepModule (the unsaturated zone, which then
+//     keeps the sub-step count); a sub-step call reads currentSubstep.
+//     Channel routing also becomes the date source of routing-only runs, in
+//     checkDateSource, nextStepDate, periodEnded and rewindPeriod.
+//
+// The places (enum Place) are the module calls of one time step in the
+// order in which runStep() makes them, then the other calls of a run and
+// the shut-down; calls plugged into one place run in the order plugged. The
+// driver's own work (interpolation, standard grids, coupling, Ctrl-C) is
+// written out in runStep() itself.
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/global_parameters.h"
+#include "core/grid_registry.h"
+#include "core/statistic_table.h"
+#include "driver/command_line.h"
+#include "driver/ctrl_c_menu.h"
+#include "driver/model_context.h"
+#include "driver/teilmodellklasse.h"
+
+class DiagStream;
+class RegionalSuperposition;
+class SpecialOutputClass;
+class data_assimilation;
+class defaultini;
+class meteointerpol;
+class precicorrclass;
+class tracer_ini_class;
+
+// The model of one control file: builds every module, steps through the
+// simulated period (repeated for spin-up), answers Ctrl-C and the external
+// program, and shuts down. Every process runs the same calls.
+class ModellApplication {
+public:
+  // Keeps the log and the settings; the work starts with init.
+  ModellApplication(DiagStream* diag, const std::string& controlFileName,
+                    const CommandLine& options);
+  virtual ~ModellApplication();
+  ModellApplication(const ModellApplication&) = delete;
+  ModellApplication& operator=(const ModellApplication&) = delete;
+
+  // Builds the registry, the control-file reader with its staged set-up and
+  // every module, in their fixed order. A failure logs where it was caught
+  // and throws its exit code. Collective.
+  void init();
+  // The time loop over the period (repeated for spin-up); returns 0. A
+  // failure logs where it was caught and throws its exit code; Ctrl-C answer
+  // 2 ends the process with code 98. Collective.
+  int run();
+  // Flushes the buffered outputs (after a complete init), releases the
+  // tracers, tears every module down and deletes it. Collective.
+  void ClearMemory();
+
+protected:
+  // The calls the driver makes on the modules, in the order of a run.
+  enum class Place {
+    // (5) before the sub-steps; snow and interception change places when
+    // interception runs first
+    dataAssimilation,
+    interpolatedGridOutput, // the driver's own: the grids of the interpolators
+    regionalSuperposition,
+    radiationCorrection,
+    potentialEvapotranspiration,
+    irrigation,
+    snowEvaporation,
+    snow,
+    interception,
+    siltingUp,
+    groundwaterHeads, // the unsaturated zone reads the groundwater heads
+    surfaceRoutingStart,
+    evapotranspirationStart,
+    groundwaterStart,
+    // (6) every sub-step
+    unsaturatedZoneSubstep,
+    surfaceRoutingSubstep,
+    evapotranspirationSubstep,
+    groundwaterSubstep,
+    specialOutputSubstep,
+    // (7) after the sub-steps
+    glaciers,
+    unsaturatedZoneEnd,
+    surfaceRoutingEnd,
+    evapotranspirationEnd,
+    groundwaterEnd,
+    channelRouting,
+    // (8) after the output of the standard grids
+    specialOutput,
+    // other calls of a run
+    externalGroundwaterTable, // after the external program provided "GWTableExtern"
+    preSpinUpStep,            // every step of the temperature pre-spin-up
+    preSpinUpEnd,             // after its last step
+    flush,                    // Ctrl-C answer 3 and the shut-down
+    // the shut-down, in this order
+    tracerRelease,
+    channelRoutingTeardown,
+    unsaturatedZoneTeardown,
+    siltingUpTeardown,
+    surfaceRoutingTeardown,
+    interceptionTeardown,
+    irrigationTeardown,
+    snowTeardown,
+    evapotranspirationTeardown,
+    radiationCorrectionTeardown,
+    groundwaterTeardown,
+    count
+  };
+  using PlacedCall = std::function<void(const ModelDate&)>;
+  // Adds a call to a place; calls of one place run in the order added.
+  void plug(Place place, PlacedCall call);
+
+  // Builds a module as Module(context, errorCode, args...) and keeps it
+  // until the shut-down; a failed construction throws its code, which init
+  // logs with the module's name.
+  template <typename Module, typename... Args>
+  Module* adopt(const std::string& name, Args&&... args) {
+    stage = "building " + name;
+    int errorCode = 0;
+    std::unique_ptr<Module> module =
+        constructSubmodel<Module>(errorCode, context, std::forward<Args>(args)...);
+    if (errorCode != 0) throw errorCode;
+    Module* kept = module.get();
+    modules.push_back(std::move(module));
+    return kept;
+  }
+
+  // The sub-models in their fixed order, each with its wiring and its
+  // places (see the top of this file).
+  virtual void buildSubmodels();
+
+  // Where the Ctrl-C menu reads its answer on rank 0.
+  void setMenuInput(std::FILE* input) { menuInput = input; }
+
+  DiagStream* diag = nullptr;
+  ModelContext context;
+  std::string stage;         // what the application is doing, for the line of a failure
+  GlobalParameters settings; // handed over by the control-file reader
+
+  // Minutes of the step for which the land-use parameter grids are filled:
+  // the evapotranspiration module's step when it is on.
+  double landuseStepMinutes = 1440.0;
+  // The module that keeps the number of sub-steps (the unsaturated zone);
+  // without it the count of "[soil_surface_groundwater_substeps]" holds.
+  teilmodellklasse* substepModule = nullptr;
+  unsigned substeps = 1;
+  // The sub-step running, 1 .. count; 0 outside the sub-steps.
+  unsigned currentSubstep = 0;
+
+  // Spin-up ("[SpinUp]"): the period runs repeatCnt more times when spinUp
+  // is set, after a temperature pre-spin-up when doTemperaturePreSpinUp is.
+  int spinUp = 0;
+  int doTemperaturePreSpinUp = 0;
+  int repeatCnt = 0;
+
+  // --- the modules ----------------------------------------------------------
+  // Every module the driver built, in the order built; the shut-down deletes
+  // them in reverse.
+  std::vector<std::unique_ptr<modelobject>> modules;
+  // The meteorological interpolators, in the order of "[meteo_names]"; the
+  // first gives the date of every step.
+  std::vector<meteointerpol*> interpolators;
+  RegionalSuperposition* regionalSuperposition = nullptr;
+  precicorrclass* precipitationCorrection = nullptr;
+  SpecialOutputClass* specialOutput = nullptr;
+  data_assimilation* dataAssimilation = nullptr;
+
+private:
+  [[noreturn]] void caught(int code, const char* operation);
+
+  // --- construction (driver/modell_application_build.cpp) --------------------
+  void reserveRegistry();
+  void runStagedSetup();
+  void createHRUs();
+  void fillContext();
+  void buildInterpolators();
+  void checkDateSource();
+  void buildTracerSetup();
+  void finishConstruction();
+
+  // --- the time loop (driver/modell_application_run.cpp) ---------------------
+  void runTemperaturePreSpinUp();
+  void runPeriod(bool lastPass);
+  // Returns true when the period ends with the step.
+  bool runStep(const ModelDate& date, bool lastPass);
+  void runPlace(Place place, const ModelDate& date);
+  void runPlaces(Place first, Place last, const ModelDate& date);
+  void runSubmodels(const ModelDate& date);
+  void interpolate(const ModelDate& date);
+  void writeStepOutputs(const ModelDate& date);
+  ModelDate nextStepDate() const;
+  bool periodEnded() const;
+  void rewindPeriod();
+  void logModelTime(const ModelDate& date);
+
+  // --- Ctrl-C and the commands of the external program -----------------------
+  // The answer to a Ctrl-C pressed on any process since the last step, goOn
+  // when none was. Collective.
+  RunAnswer handleCtrlC();
+  // Acts on an answer at the date of the step about to run.
+  void obey(RunAnswer answer, const ModelDate& date);
+  void finishAt(const ModelDate& date);
+  void flushBuffers();
+  [[noreturn]] void stopWithoutSaving();
+
+  // --- external coupling (driver/coupling_protocol.cpp) ----------------------
+  // Rank 0 waits for the external program's semaphore file; every process
+  // obeys its command and reads the grids the external program provides.
+  bool couplingDue(const ModelDate& date) const;
+  void exchangeWithExternalProgram(const ModelDate& date);
+  // Accumulates the step, or ends the coupling interval with it: the grids
+  // and statistics for the external program and the model's semaphore file.
+  void endCouplingStep(const ModelDate& date, bool periodEnds, bool runEnds);
+  std::string waitForSemaphoreFile();
+  void writeModelSemaphoreFile(const std::string& command);
+
+  std::string controlFileName;
+  CommandLine options;
+  std::FILE* menuInput = stdin;
+
+  std::vector<GridRegistryEntry> registry;
+  std::vector<StatisticTableEntry> statisticTable;
+  std::unique_ptr<defaultini> defaults;
+  std::unique_ptr<tracer_ini_class> tracerSetup;
+  std::vector<HRUMasterCell> hruMasterCells;
+
+  std::vector<std::vector<PlacedCall>> places;
+  bool initialised = false;
+  bool finishing = false; // Ctrl-C answer 1 or "Finish": no further period
+  ModelDate lastStepDate;
+  // External coupling: the date of the last exchange, once there was one.
+  bool exchanged = false;
+  ModelDate lastExchange;
+  bool modelTimeLogged = false;
+  long lastModelTimeInterval = 0;
+};
+
+// The five date arguments of the modules' step operations.
+#define DATE_ARGS(d) (d).minute, (d).hour, (d).day, (d).month, (d).year

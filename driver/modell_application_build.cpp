@@ -1,0 +1,221 @@
+// The construction of a run: the registry, the control-file reader with its
+// staged set-up, the interpolators, the tracer set-up and the sub-models in
+// their fixed order.
+
+#include <new>
+
+#include "config/defaultini.h"
+#include "config/tracer_ini_class.h"
+#include "core/diag_stream.h"
+#include "driver/data_assimilation.h"
+#include "driver/modell_application.h"
+#include "driver/special_output.h"
+#include "meteo/meteoint.h"
+#include "meteo/precipitation_correction.h"
+#include "meteo/regional_superposition.h"
+
+namespace {
+
+constexpr int registryRefusedCode = 1;
+constexpr int noDateSourceCode = 85;
+
+} // namespace
+
+void ModellApplication::init() {
+  try {
+    stage = "reserving the grid registry";
+    reserveRegistry();
+    runStagedSetup();
+    stage = "createStandardGridStatistics";
+    defaults->createStandardGridStatistics();
+    stage = "the hand-over of the global parameters";
+    defaults->getGlobalParameters(settings);
+    context.maxElevation = defaults->getMaxElevation();
+    if (!options.routingOnly) createHRUs();
+    fillContext();
+    if (!options.routingOnly) buildInterpolators();
+    checkDateSource();
+    stage = "readSubsteps";
+    substeps = static_cast<unsigned>(defaults->readSubsteps());
+    buildTracerSetup();
+    stage = "the sub-models";
+    plug(Place::interpolatedGridOutput, [this](const ModelDate&) {
+      for (meteointerpol* m : interpolators) m->writeInterpolatedGrid();
+    });
+    buildSubmodels();
+    stage = "resolveCouplingNames";
+    defaults->resolveCouplingNames(statisticTable.data(), static_cast<int>(statisticTable.size()));
+    finishConstruction();
+    initialised = true;
+  } catch (int code) {
+    caught(code, "init");
+  }
+}
+
+// A zero-filled registry and statistics table, before any module exists.
+void ModellApplication::reserveRegistry() {
+  try {
+    registry.assign(gridRegistrySize, GridRegistryEntry{});
+    statisticTable.assign(statisticTableEntries, StatisticTableEntry{});
+  } catch (const std::bad_alloc&) {
+    *diag << "FATAL: no free memory for creating grids "
+          << "[end-entry]";
+    throw registryRefusedCode;
+  }
+}
+
+void ModellApplication::runStagedSetup() {
+  stage = "building the control-file reader";
+  int errorCode = 0;
+  defaults =
+      std::make_unique<defaultini>(errorCode, diag, controlFileName, statisticTable.data(),
+                                   static_cast<int>(statisticTable.size()), 2, registry.data());
+  if (errorCode != 0) throw errorCode;
+  int done = 0;
+  for (int step = 0; done == 0;) {
+    stage = "set-up step " + std::to_string(step);
+    step = defaults->initStep(done);
+  }
+}
+
+// "[SpinUp]": the repetitions of the period and the response units, whose
+// master cells every module and interpolator receives.
+void ModellApplication::createHRUs() {
+  stage = "createHRUs";
+  HRUList units;
+  defaults->createHRUs(spinUp, doTemperaturePreSpinUp, repeatCnt, units);
+  hruMasterCells.clear();
+  for (const HRUClass& unit : units) hruMasterCells.push_back({unit.masterRow, unit.masterColumn});
+}
+
+// What every module needs of the run, handed to each by const reference.
+void ModellApplication::fillContext() {
+  context.diag = diag;
+  context.controlFileName = settings.controlFileName;
+  context.routingOnly = options.routingOnly;
+  context.writeAsciiGrids = settings.writeAsciiGrids;
+  context.writeDoubleGrids = settings.writeDoubleGrids;
+  context.writeNetCDFGrids = settings.writeNetCDFGrids;
+  context.inputDirectory = settings.inputDirectory;
+  context.outputDirectory = settings.outputDirectory;
+  context.outputInterval = static_cast<unsigned>(settings.outputInterval);
+  context.outputList = &settings.outputList;
+
+  context.cellsPerProcess = settings.cellsPerProcess;
+  context.haloSendList = settings.haloSendList;
+  context.haloReceiveList = settings.haloReceiveList;
+  context.riverLinks = &defaults->getRiverLinks();
+  context.localLinkCellsByOwner = &defaults->getLocalLinkCellsByOwner();
+  context.ownedLinkCellsByProcess = &defaults->getOwnedLinkCellsByProcess();
+
+  context.hruFlag = spinUp != 0 ? 1 : 0;
+  context.hruMasterCells = &hruMasterCells;
+
+  context.registry = registry.data();
+  context.header = settings.header;
+  context.rowColumnRange = settings.columnRanges;
+  const int cellAreas = defaults->findGrid("RelCellArea", 1);
+  context.cellWeights = cellAreas > 0 ? registry[static_cast<size_t>(cellAreas)].grid : nullptr;
+
+  context.zoneCount = settings.zoneCount;
+  context.maxZoneCode = settings.maxZoneCode;
+  context.zoneRanks = settings.zoneRanks;
+  context.zoneRecords = settings.zoneRecords;
+  context.regionCount = settings.regionCount;
+  context.maxRegionCode = settings.maxRegionCode;
+  context.regionRanks = settings.regionRanks;
+  context.regionCentres = settings.regionCentres;
+
+  context.startDate = settings.startDate;
+  context.endDate = settings.endDate;
+  context.minToIntEnd = settings.minToIntEnd;
+  if (settings.timeStep > 0) context.stepHours = settings.timeStep / 60.0;
+
+  context.latitude = settings.latitude;
+  context.longitude = settings.longitude;
+  context.referenceMeridian = settings.referenceMeridian;
+  context.hourShift = settings.timeShift;
+
+  context.landuseTable = settings.landuseTable;
+  context.soilTable = settings.soilTable;
+  context.irrigationTable = settings.irrigationTable;
+  context.multilayerTable = settings.multilayerTable;
+  context.landuseLayerCount = settings.landuseLayerCount;
+
+  context.statisticTable = statisticTable.data();
+  context.statisticTableSize = static_cast<long>(statisticTable.size());
+  context.dumpOptions = options.dumpOptions;
+}
+
+// One interpolator per variable of "[meteo_names]", each filling the
+// registry grid of its name.
+void ModellApplication::buildInterpolators() {
+  for (const std::string& name : settings.meteoNames)
+    interpolators.push_back(
+        adopt<meteointerpol>("meteointerpol " + name, name, settings.secondOutputSwitch));
+  if (context.stepHours == 0.0 && !interpolators.empty())
+    context.stepHours = interpolators.front()->getTimeStep() / 60.0;
+  if (context.stepHours > 0.0) context.stepsPerDay = 24.0 / context.stepHours;
+}
+
+// The first interpolator gives the date of every step.
+void ModellApplication::checkDateSource() {
+  if (!interpolators.empty()) return;
+  stage = "looking for the date of the steps";
+  if (options.routingOnly)
+    *diag << "FATAL: no date source in routing-only mode: channel routing, which reads the "
+             "runoff of a former run, is not part of this program"
+          << "[end-entry]";
+  else
+    *diag << "FATAL: no date source: " << context.controlFileName
+          << " names no meteorological variable in [meteo_names] ([meteo_data_count] is "
+          << settings.meteoCount << "), and the first interpolator gives the date of every step"
+          << "[end-entry]";
+  throw noDateSourceCode;
+}
+
+void ModellApplication::buildTracerSetup() {
+  stage = "building tracer_ini_class";
+  int errorCode = 0;
+  tracerSetup = std::make_unique<tracer_ini_class>(
+      errorCode, diag, context.controlFileName, 0, context.writeAsciiGrids,
+      context.writeDoubleGrids, context.writeNetCDFGrids, context.inputDirectory,
+      context.outputDirectory, context.cellsPerProcess, context.haloSendList,
+      context.haloReceiveList, context.hruFlag, static_cast<long>(hruMasterCells.size()));
+  if (errorCode != 0) throw errorCode;
+  context.tracerCount = tracerSetup->getTracerCount();
+  context.tracerTable = &tracerSetup->getTracerInfoTable();
+}
+
+void ModellApplication::buildSubmodels() {
+  regionalSuperposition = adopt<RegionalSuperposition>("RegionalSuperposition", interpolators);
+  if (regionalSuperposition->getFlowControl() != 0)
+    plug(Place::regionalSuperposition,
+         [this](const ModelDate& d) { regionalSuperposition->superpose(DATE_ARGS(d)); });
+  precipitationCorrection = adopt<precicorrclass>("precicorrclass", interpolators);
+
+  // Special output after channel routing, so that every grid it lists is
+  // registered.
+  specialOutput = adopt<SpecialOutputClass>("special_output");
+  if (specialOutput->getFlowControl() != 0) {
+    plug(Place::specialOutputSubstep,
+         [this](const ModelDate& d) { specialOutput->writeStep(DATE_ARGS(d), currentSubstep); });
+    plug(Place::specialOutput,
+         [this](const ModelDate& d) { specialOutput->writeStep(DATE_ARGS(d), 0); });
+    plug(Place::flush, [this](const ModelDate&) { specialOutput->flush(); });
+  }
+
+  // Data assimilation last of all, so that every grid it draws is registered.
+  dataAssimilation = adopt<data_assimilation>("data_assimilation");
+  if (dataAssimilation->getFlowControl() != 0)
+    plug(Place::dataAssimilation,
+         [this](const ModelDate& d) { dataAssimilation->step(DATE_ARGS(d)); });
+}
+
+// After every module is built.
+void ModellApplication::finishConstruction() {
+  if (substepModule) substepModule->setSubsteps(substeps);
+  stage = "setOutputInterval";
+  for (const std::unique_ptr<modelobject>& m : modules)
+    m->setOutputInterval(context.outputInterval);
+}

@@ -1,0 +1,148 @@
+// The time loop: the period step by step, repeated for spin-up, after an
+// optional temperature pre-spin-up.
+
+#include <algorithm>
+
+#include "config/defaultini.h"
+#include "core/diag_stream.h"
+#include "driver/modell_application.h"
+#include "meteo/meteo_dates.h"
+#include "meteo/meteoint.h"
+#include "meteo/precipitation_correction.h"
+
+int ModellApplication::run() {
+  try {
+    if (doTemperaturePreSpinUp != 0) runTemperaturePreSpinUp();
+    const int passes = spinUp != 0 ? 1 + std::max(0, repeatCnt) : 1;
+    for (int pass = 1; pass <= passes && !finishing; ++pass) {
+      if (passes > 1)
+        *diag << "INFO: spin-up: pass " << pass << " of " << passes << " over the period"
+              << "[end-entry]";
+      if (pass > 1) rewindPeriod();
+      runPeriod(pass == passes);
+    }
+  } catch (int code) {
+    caught(code, "run");
+  }
+  return 0;
+}
+
+// The period once more for the soil temperatures alone; the states of the
+// other modules stay untouched.
+void ModellApplication::runTemperaturePreSpinUp() {
+  *diag << "INFO: temperature pre-spin-up over the period"
+        << "[end-entry]";
+  for (bool ended = false; !ended;) {
+    stage = "the Ctrl-C state";
+    const RunAnswer answer = handleCtrlC();
+    const ModelDate date = nextStepDate();
+    stage = "the pre-spin-up step of " + formatDate(date);
+    obey(answer, date);
+    lastStepDate = date;
+    interpolate(date);
+    runPlace(Place::preSpinUpStep, date);
+    ended = periodEnded();
+  }
+  runPlace(Place::preSpinUpEnd, lastStepDate);
+  rewindPeriod();
+}
+
+void ModellApplication::runPeriod(bool lastPass) {
+  for (bool ended = false; !ended;) {
+    // (1) Ctrl-C pressed on any process, answered on rank 0
+    stage = "the Ctrl-C state";
+    const RunAnswer answer = handleCtrlC();
+    // (2) the date of the step
+    const ModelDate date = nextStepDate();
+    stage = "the step of " + formatDate(date);
+    obey(answer, date);
+    ended = runStep(date, lastPass);
+  }
+}
+
+bool ModellApplication::runStep(const ModelDate& date, bool lastPass) {
+  lastStepDate = date;
+  logModelTime(date);
+  // (3) the grids of the external program, when due
+  const bool coupled = defaults->isExternalCouplingActive();
+  if (coupled && couplingDue(date)) exchangeWithExternalProgram(date);
+  // (4) the meteorological grids, the standard grids due and the land use of
+  // the date
+  interpolate(date);
+  if (!options.routingOnly) {
+    defaults->updatePeriodicStandardGrids(DATE_ARGS(date), landuseStepMinutes);
+    defaults->updateActualLanduseGrids(DATE_ARGS(date), landuseStepMinutes);
+  }
+  // (5) to (7) the sub-models
+  runSubmodels(date);
+  // (8) the output of the step
+  writeStepOutputs(date);
+  runPlace(Place::specialOutput, date);
+  // (9) the end of the period
+  const bool ended = periodEnded();
+  if (coupled) endCouplingStep(date, ended, ended && (lastPass || finishing));
+  return ended;
+}
+
+void ModellApplication::runSubmodels(const ModelDate& date) {
+  // (5) before the sub-steps
+  runPlaces(Place::dataAssimilation, Place::snowEvaporation, date);
+  if (context.interceptionFirst != 0) {
+    runPlace(Place::interception, date);
+    runPlace(Place::snow, date);
+  } else {
+    runPlace(Place::snow, date);
+    runPlace(Place::interception, date);
+  }
+  runPlaces(Place::siltingUp, Place::groundwaterStart, date);
+  // (6) the sub-steps
+  const unsigned count = substepModule ? substepModule->getSubsteps() : substeps;
+  for (currentSubstep = 1; currentSubstep <= count; ++currentSubstep)
+    runPlaces(Place::unsaturatedZoneSubstep, Place::specialOutputSubstep, date);
+  currentSubstep = 0;
+  // (7) after the sub-steps
+  runPlaces(Place::glaciers, Place::channelRouting, date);
+}
+
+void ModellApplication::runPlaces(Place first, Place last, const ModelDate& date) {
+  for (int p = static_cast<int>(first); p <= static_cast<int>(last); ++p)
+    runPlace(static_cast<Place>(p), date);
+}
+
+void ModellApplication::interpolate(const ModelDate& date) {
+  for (meteointerpol* m : interpolators) m->interpolate(date);
+  if (precipitationCorrection) precipitationCorrection->correct();
+}
+
+void ModellApplication::writeStepOutputs(const ModelDate& date) {
+  if (options.routingOnly) return;
+  defaults->writeStandardGrids(DATE_ARGS(date));
+  defaults->writeVariableGrids(DATE_ARGS(date));
+  defaults->resetStandardGridStatistics();
+  defaults->addStandardGridStatistics();
+  defaults->storeStandardGridStatistics(DATE_ARGS(date));
+}
+
+ModelDate ModellApplication::nextStepDate() const { return interpolators.front()->getNextDate(); }
+
+bool ModellApplication::periodEnded() const {
+  return std::all_of(interpolators.begin(), interpolators.end(),
+                     [](const meteointerpol* m) { return m->isAtEnd(); });
+}
+
+// The modules keep their states; only the dates start again.
+void ModellApplication::rewindPeriod() {
+  for (meteointerpol* m : interpolators) m->rewind();
+}
+
+// One line in every output interval, at its first step.
+void ModellApplication::logModelTime(const ModelDate& date) {
+  if (context.outputInterval == 0) return;
+  const long length = static_cast<long>(context.outputInterval) * 60;
+  const long minutes = absoluteMinutes(date);
+  const long interval = minutes >= 0 ? minutes / length : -((-minutes + length - 1) / length);
+  if (modelTimeLogged && interval == lastModelTimeInterval) return;
+  modelTimeLogged = true;
+  lastModelTimeInterval = interval;
+  *diag << "DEBUG: ModellApplication: model time " << formatDate(date) << "[end-entry]";
+}
