@@ -17,6 +17,7 @@ files. Only the Python standard library is needed.
 """
 
 import argparse
+import functools
 import math
 import multiprocessing
 import os
@@ -36,6 +37,7 @@ REFERENCE_MERIDIAN = 15.0
 # south (the order of the rows of a grid file) ---------------------------------
 
 
+@functools.lru_cache(maxsize=None)
 def _hash01(ix, iy, seed):
     h = (ix * 374761393 + iy * 668265263 + seed * 2246822519) & 0xFFFFFFFF
     h = ((h ^ (h >> 13)) * 1274126177) & 0xFFFFFFFF
@@ -55,8 +57,10 @@ def noise(x, y, seed, octaves=3):
         tx = tx * tx * (3 - 2 * tx)
         ty = ty * ty * (3 - 2 * ty)
         s = seed + 17 * octave
-        a = _hash01(ix, iy, s) + (_hash01(ix + 1, iy, s) - _hash01(ix, iy, s)) * tx
-        b = _hash01(ix, iy + 1, s) + (_hash01(ix + 1, iy + 1, s) - _hash01(ix, iy + 1, s)) * tx
+        a = _hash01(ix, iy, s)
+        b = _hash01(ix, iy + 1, s)
+        a += (_hash01(ix + 1, iy, s) - a) * tx
+        b += (_hash01(ix + 1, iy + 1, s) - b) * tx
         total += weight * (a + (b - a) * ty)
         norm += weight
         weight *= 0.5
@@ -655,8 +659,8 @@ def main(argv):
     parser.add_argument("--cols", type=int, default=80)
     parser.add_argument("--days", type=int, default=31, help="days of hourly station data")
     parser.add_argument("--out", default=os.path.join(here, "catchment"))
-    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1,
-                        help="processes that compute the grids")
+    parser.add_argument("--jobs", type=int, default=min(4, os.cpu_count() or 1),
+                        help="processes that compute the grids (default: up to 4)")
     args = parser.parse_args(argv)
     if args.rows < 10 or args.cols < 10 or args.days < 1:
         parser.error("the catchment needs at least 10 x 10 cells and one day")

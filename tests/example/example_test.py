@@ -13,6 +13,7 @@ under mpirun and checks what a user relies on:
   broken    a broken copy of the example ends with a non-zero status and the
             message that names the fault, and leaves the input untouched
   generator the generator writes the committed example again, byte for byte
+  readme    the control file of README.md runs on the example's input
 """
 
 import argparse
@@ -25,7 +26,8 @@ import subprocess
 import sys
 import tempfile
 
-EXAMPLE = os.path.normpath(os.path.join(os.path.dirname(__file__), "..", "..", "examples"))
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+EXAMPLE = os.path.join(ROOT, "examples")
 CATCHMENT = os.path.join(EXAMPLE, "catchment")
 CONTROL_FILE = "catchment.ctl"
 DIAG_FILE = "Horva_Diag_0.xml"
@@ -228,10 +230,28 @@ def command_generator(args):
         shutil.rmtree(folder)
 
 
+def command_readme(args):
+    with open(os.path.join(ROOT, "README.md")) as f:
+        blocks = re.findall(r"^```ini\n(.*?)^```", f.read(), flags=re.M | re.S)
+    check(len(blocks) == 1, "README.md holds %d control files (```ini blocks), not 1" % len(blocks))
+    work = args.work
+    prepare(work, 2, edit_control=lambda text: blocks[0])
+    before = fingerprint(os.path.join(work, "input"))
+    status, console = run_horva(args, work, args.np, 1)
+    check(status == 0, "the control file of README.md ended with status %d:\n%s" %
+          (status, console[-4000:]))
+    bad = [text for level, text in diag_entries(work) if level in ("0", "1")]
+    check(not bad, "FATAL or ERROR entries in %s:\n%s" % (DIAG_FILE, "\n".join(bad)))
+    check_input_untouched(before, work)
+    outputs = set(os.listdir(os.path.join(work, "output")))
+    for name in ("temperature.asc", "temperature.mit"):
+        check(name in outputs, "output/%s is missing (written: %s)" % (name, " ".join(sorted(outputs))))
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
-    for name in ("run", "broken"):
+    for name in ("run", "broken", "readme"):
         p = sub.add_parser(name)
         p.add_argument("--horva", required=True)
         p.add_argument("--mpiexec", required=True)
@@ -241,7 +261,7 @@ def main(argv):
         p.add_argument("--timeout", type=int, default=240)
         if name == "run":
             p.add_argument("--threads", type=int, default=1)
-        else:
+        elif name == "broken":
             p.add_argument("--case", choices=sorted(BROKEN), required=True)
     p = sub.add_parser("compare")
     p.add_argument("reference")
@@ -251,7 +271,7 @@ def main(argv):
     args = parser.parse_args(argv)
     try:
         {"run": command_run, "compare": command_compare, "broken": command_broken,
-         "generator": command_generator}[args.command](args)
+         "generator": command_generator, "readme": command_readme}[args.command](args)
     except Failure as failure:
         print("FAILED: %s" % failure)
         return 1
