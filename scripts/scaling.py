@@ -147,7 +147,7 @@ def main(argv):
 
     print()
     print("| cells | processes | set-up (s) | day of 24 steps (s) | cell-steps/s | efficiency "
-          "| peak memory rank 0 (MB) | peak memory other ranks (MB) |")
+          "| peak memory rank 0 (MiB) | peak memory other ranks (MiB) |")
     print("|---|---|---|---|---|---|---|---|")
     for size, processes, setup, day, rate, efficiency, rank0, others in rows:
         print("| %d x %d | %d | %.1f | %.1f | %.3g | %.2f | %.0f | %s |" % (
@@ -163,8 +163,8 @@ def main(argv):
         size, processes, _, _, _, _, rank0, others = largest[-1]
         whole = size * size * 8 / 2.0**20
         extra = (rank0 - others) / 1024.0
-        print("%d x %d on %d processes: rank 0 needs %.0f MB more than any other process, about %.0f "
-              "whole grids of %.0f MB each" % (size, size, processes, extra, extra / whole, whole))
+        print("%d x %d on %d processes: rank 0 needs %.0f MiB more than any other process, about %.0f "
+              "whole grids of %.3g MiB each" % (size, size, processes, extra, extra / whole, whole))
     for note in notes:
         print(note)
     return 0
