@@ -8,7 +8,6 @@
 #include "core/diag_stream.h"
 #include "core/key_value_parser.h"
 #include "core/modelobject.h"
-#include "core/modelobject.h"
 #include "core/string_helpers.h"
 
 namespace {
