@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "core/diag_stream.h"
+
 // Opens the control file into a module's file handle for one reader and
 // puts back the handle it held before on every way out.
 class ControlFileSession {
@@ -23,6 +25,19 @@ public:
     FILE* file = handle;
     handle = previous;
     return std::fclose(file) == 0;
+  }
+  // The same, ending the run when the file cannot be opened (code 28) or
+  // closed (code 11); the Parts spell the opening message differently.
+  void openOrFail(const std::string& name, DiagStream& diag,
+                  const char* message = "FATAL: error opening ") {
+    if (open(name)) return;
+    diag << message << name << "[end-entry]";
+    throw 28;
+  }
+  void closeOrFail(const std::string& name, DiagStream& diag) {
+    if (close()) return;
+    diag << "FATAL: error closing " << name << "[end-entry]";
+    throw 11;
   }
 
 private:

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 
+#include "config/control_file_session.h"
 #include "config/defaultini.h"
 #include "config/mpi_decomposition.h"
 #include "core/collective_status.h"
@@ -152,33 +153,17 @@ std::vector<double> defaultini::weightsOf(const std::vector<double>& times) {
 bool defaultini::riverLinksRequested(Decomposition& d) {
   // Standard grids not yet read carry no grid, so the search must pass them.
   const int linksIndex = findGrid("river_links", 1);
-  FILE* file = std::fopen(controlFileName.c_str(), "r");
-  if (!file) {
-    *diag << "FATAL: Error opening " << controlFileName << "[end-entry]";
-    throw 28;
-  }
-  FILE* const saved = controlFile;
-  controlFile = file;
+  ControlFileSession session(controlFile);
+  session.openOrFail(controlFileName, *diag, "FATAL: Error opening ");
   int values[4] = {};
-  bool found = false;
-  try {
-    found = seekSection("[unsatzon_model]", false) == 1;
-    for (int& value : values) {
-      if (!found) break;
-      if (std::fscanf(controlFile, "%d", &value) != 1)
-        controlFileKeyNotFound("looking for re-infiltration parameter in [unsatzon_model]", "");
-      readRestOfLine(controlFile, lineBuffer);
-    }
-  } catch (...) {
-    controlFile = saved;
-    std::fclose(file);
-    throw;
+  const bool found = seekSection("[unsatzon_model]", false) == 1;
+  for (int& value : values) {
+    if (!found) break;
+    if (std::fscanf(controlFile, "%d", &value) != 1)
+      controlFileKeyNotFound("looking for re-infiltration parameter in [unsatzon_model]", "");
+    readRestOfLine(controlFile, lineBuffer);
   }
-  controlFile = saved;
-  if (std::fclose(file) != 0) {
-    *diag << "FATAL: error closing " << controlFileName << "[end-entry]";
-    throw 11;
-  }
+  session.closeOrFail(controlFileName, *diag);
   if (!found || values[3] != 2 || linksIndex < 1 || !registry[linksIndex].grid) return false;
   d.links = registry[linksIndex].grid;
   return true;

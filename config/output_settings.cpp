@@ -15,18 +15,6 @@ const char* const outputKeys[] = {"WriteAsciiGrids",        "WriteDoubleGrids",
                                   "DefaultOutputDirectory", "timestep"};
 constexpr std::size_t outputKeyCount = sizeof outputKeys / sizeof outputKeys[0];
 
-void openControlFile(ControlFileSession& session, DiagStream& diag, const std::string& name) {
-  if (session.open(name)) return;
-  diag << "FATAL: Error opening " << name << "[end-entry]";
-  throw 28;
-}
-
-void closeControlFile(ControlFileSession& session, DiagStream& diag, const std::string& name) {
-  if (session.close()) return;
-  diag << "FATAL: error closing " << name << "[end-entry]";
-  throw 11;
-}
-
 struct OptionalOutputValues {
   int secondSwitch = 0;
   int thirdSwitch = 0;
@@ -126,7 +114,7 @@ OutputKeys readOutputKeys(SectionReader& section) {
 
 void defaultini::readOutputControl(const std::string& fileName) {
   ControlFileSession session(controlFile);
-  openControlFile(session, *diag, fileName);
+  session.openOrFail(fileName, *diag, "FATAL: Error opening ");
 
   seekSection("[output_interval]", true);
   SectionReader interval(*this, controlFile, fileName, "[output_interval]");
@@ -183,12 +171,12 @@ void defaultini::readOutputControl(const std::string& fileName) {
     meteoNames.push_back(
         meteoNameSection.readWord("name of meteorological variable " + std::to_string(i)));
 
-  closeControlFile(session, *diag, fileName);
+  session.closeOrFail(fileName, *diag);
 }
 
 int defaultini::readSubsteps() {
   ControlFileSession session(controlFile);
-  openControlFile(session, *diag, controlFileName);
+  session.openOrFail(controlFileName, *diag, "FATAL: Error opening ");
   subStepCount = 1;
   const std::string section = "[soil_surface_groundwater_substeps]";
   if (seekSection(section, false)) {
@@ -199,6 +187,6 @@ int defaultini::readSubsteps() {
     if (subStepCount < 1)
       substeps.fail(description, substeps.valueLine(), std::to_string(subStepCount));
   }
-  closeControlFile(session, *diag, controlFileName);
+  session.closeOrFail(controlFileName, *diag);
   return subStepCount;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/control_file_session.h"
 #include "config/defaultini.h"
 #include "core/diag_stream.h"
 
@@ -215,27 +216,12 @@ void defaultini::MakeRegionWeightGrids() {
 
 // Every process reads the distance, so all of them hold the same value.
 void defaultini::readTransitionDistance() {
-  FILE* file = std::fopen(controlFileName.c_str(), "r");
-  if (!file) {
-    *diag << "FATAL: error opening " << controlFileName << "[end-entry]";
-    throw 28;
-  }
-  FILE* const saved = controlFile;
-  controlFile = file;
-  try {
-    seekSection("[region_transition_distance]", true);
-    readControlValue(controlFile, "%lf", transitionDistance,
-                     "transition distance (if or if not using a region grid) ");
-  } catch (...) {
-    controlFile = saved;
-    std::fclose(file);
-    throw;
-  }
-  controlFile = saved;
-  if (std::fclose(file) != 0) {
-    *diag << "FATAL: error closing " << controlFileName << "[end-entry]";
-    throw 11;
-  }
+  ControlFileSession session(controlFile);
+  session.openOrFail(controlFileName, *diag);
+  seekSection("[region_transition_distance]", true);
+  readControlValue(controlFile, "%lf", transitionDistance,
+                   "transition distance (if or if not using a region grid) ");
+  session.closeOrFail(controlFileName, *diag);
   if (transitionDistance > 0.0) return;
   *diag << "WARNING: the transition distance " << transitionDistance
         << " in [region_transition_distance] is not positive; " << fallbackTransitionDistance

@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr int openFailedCode = 28;
 constexpr int closeFailedCode = 11;
 constexpr int badControlValueCode = 17;
 constexpr int noUnitGridCode = 1030;
@@ -126,10 +125,7 @@ void defaultini::createHRUs(int& spinUp, int& doTemperaturePreSpinUp, int& repea
 // False when the section is absent or SpinUp is off.
 bool defaultini::readSpinUpSection(SpinUpSettings& s) {
   ControlFileSession session(controlFile);
-  if (!session.open(controlFileName)) {
-    *diag << "FATAL: Error opening " << controlFileName << "[end-entry]";
-    throw openFailedCode;
-  }
+  session.openOrFail(controlFileName, *diag, "FATAL: Error opening ");
   if (seekSection("[SpinUp]", false)) {
     SectionReader section(*this, controlFile, controlFileName, "[SpinUp]");
     s.spinUp = section.readInt("SpinUp-switch not found");

@@ -54,10 +54,7 @@ int defaultini::readVariableGrids() {
   int first = 0;
   {
     ControlFileSession session(controlFile);
-    if (!session.open(controlFileName)) {
-      *diag << "FATAL: error opening " << controlFileName << "[end-entry]";
-      throw 28;
-    }
+    session.openOrFail(controlFileName, *diag);
     seekSection("[variable_grids]", true);
     SectionReader section(*this, controlFile, controlFileName, "[variable_grids]");
     const int m = section.readInt(" number of variable grids ");

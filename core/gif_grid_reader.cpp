@@ -42,7 +42,16 @@ void GIFReader::open() {
 void GIFReader::readScreenSize(int& width, int& height) {
   open();
   decoder.readScreenSize(file, width, height);
+  file.seekg(0, std::ios::end);
+  const double bytes = static_cast<double>(file.tellg());
   file.close();
+  // A code of at least 3 bits stands for at most 4096 pixels, so a file
+  // cannot describe more; a forged screen size must not claim gigabytes.
+  const double describable = 4096.0 * 8.0 * bytes / 3.0;
+  if (static_cast<double>(width) * static_cast<double>(height) > describable)
+    throw "the logical screen of " + std::to_string(width) + " x " + std::to_string(height) +
+        " pixels is larger than the " + std::to_string(static_cast<long>(bytes)) +
+        " bytes of the file can describe";
 }
 
 void GIFReader::decode(Grid grid) {

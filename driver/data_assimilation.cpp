@@ -49,12 +49,7 @@ data_assimilation::GridRule data_assimilation::makeGridRule(const RuleBlockReade
   reader.allowKeys(block, {"kind", "target", "file", "weight"});
   GridRule rule;
   rule.block = block.number;
-  rule.target = reader.word(block, "target");
-  rule.targetIndex = findGrid(rule.target, 1);
-  if (rule.targetIndex == 0)
-    reader.fail(block, "the grid \"" + rule.target + "\" of key \"target\" is not registered");
-  if (!registry[rule.targetIndex].grid)
-    reader.fail(block, "\"" + rule.target + "\" of key \"target\" is a stack, not a grid");
+  rule.target = reader.registeredGrid(block, "target", *this, rule.targetIndex);
   rule.file = reader.word(block, "file");
   rule.weight = reader.number(block, "weight");
   if (rule.weight < 0.0 || rule.weight > 1.0)

@@ -7,6 +7,7 @@
 
 #include "core/diag_stream.h"
 #include "core/key_value_parser.h"
+#include "core/modelobject.h"
 #include "core/string_helpers.h"
 
 namespace {
@@ -179,4 +180,14 @@ void RuleBlockReader::fail(const RuleBlock& block, const std::string& what) cons
 void RuleBlockReader::failSection(const std::string& what) const {
   diag << "FATAL: " << what << " in " << section << " of " << controlFileName << "[end-entry]";
   throw failureCode;
+}
+
+const std::string& RuleBlockReader::registeredGrid(const RuleBlock& block, const std::string& key,
+                                                   modelobject& module, int& index) const {
+  const std::string& name = word(block, key);
+  index = module.findGrid(name, 1);
+  if (index == 0) fail(block, "the grid \"" + name + "\" of key \"" + key + "\" is not registered");
+  if (!module.getRegistry()[index].grid)
+    fail(block, "\"" + name + "\" of key \"" + key + "\" is a stack, not a grid");
+  return name;
 }

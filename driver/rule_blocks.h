@@ -24,6 +24,8 @@ struct RuleBlock {
 // assimilation) and the values in them. Keys are compared as whole words, so
 // "profile" never stands for "file". Every failure logs one FATAL entry that
 // names the section, the block and the key, and throws the module's code.
+class modelobject;
+
 class RuleBlockReader {
 public:
   RuleBlockReader(DiagStream& diag, const std::string& section, const std::string& controlFileName,
@@ -47,6 +49,10 @@ public:
   long integer(const RuleBlock& block, const std::string& key) const;
   // A required key with one or more whole numbers.
   std::vector<long> integers(const RuleBlock& block, const std::string& key) const;
+  // A required key naming a grid (not a stack) of the module's registry:
+  // the name, and its registry index in `index`.
+  const std::string& registeredGrid(const RuleBlock& block, const std::string& key,
+                                    modelobject& module, int& index) const;
 
   [[noreturn]] void fail(const RuleBlock& block, const std::string& what) const;
   [[noreturn]] void failSection(const std::string& what) const;

@@ -54,12 +54,7 @@ SpecialOutputClass::Output SpecialOutputClass::makeOutput(const RuleBlockReader&
   reader.allowKeys(block, {"grid", "file", "cells", "substeps"});
   Output output;
   output.block = block.number;
-  output.gridName = reader.word(block, "grid");
-  output.gridIndex = findGrid(output.gridName, 1);
-  if (output.gridIndex == 0)
-    reader.fail(block, "the grid \"" + output.gridName + "\" of key \"grid\" is not registered");
-  if (!registry[output.gridIndex].grid)
-    reader.fail(block, "\"" + output.gridName + "\" of key \"grid\" is a stack, not a grid");
+  output.gridName = reader.registeredGrid(block, "grid", *this, output.gridIndex);
 
   output.fileName = reader.word(block, "file");
   prependDirectory(outputDirectory, output.fileName);

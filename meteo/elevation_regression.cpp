@@ -160,3 +160,20 @@ std::vector<int> ElevationRegression::stationRegions(const GridHeader& h, Grid z
   }
   return result;
 }
+
+RegionGrids findRegionGrids(modelobject& module) {
+  GridRegistryEntry* registry = module.getRegistry();
+  RegionGrids regions;
+  regions.region[0] = registry[module.requireGrid("regression_regions")].grid;
+  regions.weight[0] = registry[module.requireGrid("regression_weights1")].grid;
+  for (int i = 1; i < 3; ++i) {
+    const std::string k = std::to_string(i + 1);
+    const int region = module.findGrid("regression_regions" + k, 1);
+    const int weight = module.findGrid("regression_weights" + k, 1);
+    if (region > 0 && weight > 0) {
+      regions.region[i] = registry[region].grid;
+      regions.weight[i] = registry[weight].grid;
+    }
+  }
+  return regions;
+}

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/modelobject.h"
 #include "meteo/interpolation_cells.h"
 
 // The region grids of the set-up: "regression_regions" with the code of
@@ -13,6 +14,10 @@ struct RegionGrids {
   Grid region[3] = {nullptr, nullptr, nullptr};
   Grid weight[3] = {nullptr, nullptr, nullptr};
 };
+
+// Finds them in the module's registry: the first region and weight grid
+// must exist (code 33), the others count only when both grids exist.
+RegionGrids findRegionGrids(modelobject& module);
 
 // Elevation regression: value = a + b * elevation, fitted per regression
 // region over the region's stations with a value, blended near region

@@ -223,18 +223,7 @@ void meteointerpol::prepareStations() {
 }
 
 void meteointerpol::prepareRegression(const InterpolationCells& cells) {
-  RegionGrids regions;
-  regions.region[0] = registry[requireGrid("regression_regions")].grid;
-  regions.weight[0] = registry[requireGrid("regression_weights1")].grid;
-  for (int i = 1; i < 3; ++i) {
-    const std::string k = std::to_string(i + 1);
-    const int region = findGrid("regression_regions" + k, 1);
-    const int weight = findGrid("regression_weights" + k, 1);
-    if (region > 0 && weight > 0) {
-      regions.region[i] = registry[region].grid;
-      regions.weight[i] = registry[weight].grid;
-    }
-  }
+  const RegionGrids regions = findRegionGrids(*this);
   Grid elevation = registry[requireGrid("[elevation_model]")].grid;
 
   // Rank 0 holds every row of the region grid and decides for everyone.

@@ -20,17 +20,7 @@ RegionalSuperposition::RegionalSuperposition(const ModelContext& context, int& e
     if (getFlowControl() == 0) return;
     readRules();
     closeControlFile();
-    regions.region[0] = registry[requireGrid("regression_regions")].grid;
-    regions.weight[0] = registry[requireGrid("regression_weights1")].grid;
-    for (int i = 1; i < 3; ++i) {
-      const std::string k = std::to_string(i + 1);
-      const int region = findGrid("regression_regions" + k, 1);
-      const int weight = findGrid("regression_weights" + k, 1);
-      if (region > 0 && weight > 0) {
-        regions.region[i] = registry[region].grid;
-        regions.weight[i] = registry[weight].grid;
-      }
-    }
+    regions = findRegionGrids(*this);
   });
 }
 

@@ -183,6 +183,9 @@ TEST(ReadGIFGrid, FailuresEndWithCode22) {
        "invalid extension type ID \"0x99\" found"},
       {"truncated", good.substr(0, 20), 1000.0, "file ends at byte 20 before the trailer 0x3B"},
       {"missing file", "", 1000.0, "cannot open the file"},
+      {"forged screen size", std::string(good).replace(6, 4, "\xff\xff\xff\xff"), 1000.0,
+       "the logical screen of 65535 x 65535 pixels is larger than the " +
+           std::to_string(good.size()) + " bytes of the file can describe"},
       {"negative cell size", good, -1000.0,
        "unusable georeference x0 = 255000, y0 = -160000, cell size -1000"},
   };
