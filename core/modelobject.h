@@ -253,6 +253,7 @@ protected:
   // --- output of registered grids: the steps of one call ----------------------
   struct OwnedCells; // the cells whose statistics this process keeps
   OwnedCells ownedCells(const GridRegistryEntry& entry);
+  void findOwnedRows();
   void findVegetationGrids(GridRegistryEntry& entry);
   void updateOutputStatistics(GridRegistryEntry& entry, const OwnedCells& cells);
   void openVegetationPeriod(GridRegistryEntry& e, const OwnedCells& cells);
@@ -264,6 +265,10 @@ protected:
                        const std::string& again = "");
   // "MPIRegions", found at the first output.
   Grid outputRegions = nullptr;
+  // Rank 0: the rows in which it owns cells. It holds every row, but the
+  // gather replaces what it holds of the others' cells.
+  long ownedFirstRow = 1;
+  long ownedLastRow = 0;
 
   unsigned writeStorage = 0;
   // Shift between the hour of the meteorological data and the end of the

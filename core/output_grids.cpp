@@ -136,6 +136,12 @@ modelobject::OwnedCells modelobject::ownedCells(const GridRegistryEntry& e) {
   cells.ranges = rowColumnRange;
   cells.firstRow = std::max(1L, e.firstRow);
   cells.lastRow = std::min(header.nrows, e.lastRow);
+  // Statistics of cells that other processes own would be thrown away by
+  // the gather; whole grids on rank 0 would cost it every row each step.
+  if (mpiSize > 1 && mpiRank == 0) {
+    cells.firstRow = std::max(cells.firstRow, ownedFirstRow);
+    cells.lastRow = std::min(cells.lastRow, ownedLastRow);
+  }
   cells.ncols = header.ncols;
   cells.nodata = header.nodata;
   cells.rank = mpiRank;
@@ -154,6 +160,7 @@ void modelobject::writeOutputGrids(int index, int /*unused*/, int pending) {
     int regions = findGrid("MPIRegions", 1);
     if (regions == 0) regions = requireGrid("MPIRegions");
     outputRegions = registry[regions].grid;
+    findOwnedRows();
   }
   e.callCount += 1.0;
   if (e.vegPeriodMode != 0) findVegetationGrids(e);
@@ -183,6 +190,23 @@ void modelobject::writeOutputGrids(int index, int /*unused*/, int pending) {
     writeOutputFile(index, e.maxGrid, true, outputFileName(e.maxFileName, ".max"));
 
   if (e.statMode != 0 && sumDue(e.statMode, m)) writeSumGrid(index, e, cells);
+}
+
+// Rank 0 holds "MPIRegions" whole.
+void modelobject::findOwnedRows() {
+  ownedFirstRow = 1;
+  ownedLastRow = 0;
+  if (mpiRank != 0) return;
+  for (long r = 1; r <= header.nrows; ++r) {
+    const double* g = outputRegions[r];
+    if (!g) continue;
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (g[c] != 0.0) continue;
+      if (ownedLastRow < ownedFirstRow) ownedFirstRow = r;
+      ownedLastRow = r;
+      break;
+    }
+  }
 }
 
 void modelobject::findVegetationGrids(GridRegistryEntry& e) {

@@ -106,6 +106,8 @@ def main(argv):
     parser.add_argument("--work", default=os.path.join(ROOT, "build-scaling"))
     parser.add_argument("--horva", default=os.path.join(ROOT, "build", "driver", "horva"))
     args = parser.parse_args(argv)
+    # The runs start in work folders of their own.
+    args.horva = os.path.abspath(args.horva)
     if not os.access(args.horva, os.X_OK):
         parser.error("%s is not there; build it first (scripts/run-example.sh builds it)" % args.horva)
     os.makedirs(args.work, exist_ok=True)
