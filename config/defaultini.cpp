@@ -12,16 +12,9 @@ defaultini::defaultini(int& errorCode, DiagStream* diagArg, const std::string& c
                   nullptr, 0, 0),
       statisticTable(statisticTableArg), statisticTableSize(statisticTableSizeArg),
       modelVariant(modelVariantArg) {
-  errorCode = 0;
   moduleName = "defaults";
   registry = registryArg;
-  try {
-    HORVA_ANNOUNCE_MODULE(*diag);
-  } catch (int code) {
-    errorCode = code;
-  } catch (...) {
-    errorCode = 103;
-  }
+  errorCode = catchModuleFailure([&] { HORVA_ANNOUNCE_MODULE(*diag); });
 }
 
 // Releases memory only: the collective writes of the teardown belong to

@@ -14,6 +14,7 @@
 #include "config/section_reader.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/string_helpers.h"
 
 namespace {
 
@@ -45,17 +46,6 @@ std::string keyText(const ClassKey& key, bool fromClasses) {
   std::string text;
   for (double c : key) text += formatted("%04.0lf'", c);
   return text;
-}
-
-std::vector<std::string> wordsOf(const std::string& line) {
-  std::vector<std::string> words;
-  std::size_t p = 0;
-  while ((p = line.find_first_not_of(" \t\r\n\f\v", p)) != std::string::npos) {
-    const std::size_t end = line.find_first_of(" \t\r\n\f\v", p);
-    words.push_back(line.substr(p, end == std::string::npos ? std::string::npos : end - p));
-    p = end;
-  }
-  return words;
 }
 
 bool isMissing(double value, double nodata) { return value == nodata || std::isnan(value); }
@@ -137,7 +127,7 @@ bool defaultini::readSpinUpSection(SpinUpSettings& s) {
     for (int k = 1; s.spinUp != 0 && k <= s.numGrids; ++k) {
       std::string line;
       const bool found = section.nextLine(line);
-      const std::vector<std::string> words = wordsOf(line);
+      const std::vector<std::string> words = splitWords(line);
       SpinUpSettings::ClassedGrid g;
       if (!found || words.size() < 3 || !parseLeadingDouble(words[1], g.width))
         section.fail(" error reading HRU defintions ", section.valueLine(), line);

@@ -204,15 +204,10 @@ tracer_ini_class::tracer_ini_class(
                   inputDirectoryArg, outputDirectoryArg, cellsPerProcessArg, haloSendListArg,
                   haloReceiveListArg, driverFlagArg, driverValueArg) {
   moduleName = "tracer_ini";
-  errorCode = 0;
-  try {
+  errorCode = catchModuleFailure([&] {
     HORVA_ANNOUNCE_MODULE(*diag);
     readTracers();
-  } catch (int code) {
-    errorCode = code;
-  } catch (...) {
-    errorCode = 103;
-  }
+  });
   if (errorCode != 0 && controlFile) {
     std::fclose(controlFile);
     controlFile = nullptr;

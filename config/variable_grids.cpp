@@ -5,6 +5,7 @@
 #include "config/defaultini.h"
 #include "config/section_reader.h"
 #include "core/diag_stream.h"
+#include "core/string_helpers.h"
 
 namespace {
 
@@ -17,22 +18,11 @@ struct VariableGrid {
   int readCode = 0;
 };
 
-std::vector<std::string> wordsOf(const std::string& line) {
-  std::vector<std::string> words;
-  std::size_t p = 0;
-  while ((p = line.find_first_not_of(" \t\r\n\f\v", p)) != std::string::npos) {
-    const std::size_t end = line.find_first_of(" \t\r\n\f\v", p);
-    words.push_back(line.substr(p, end == std::string::npos ? std::string::npos : end - p));
-    p = end;
-  }
-  return words;
-}
-
 VariableGrid readVariableGridLines(SectionReader& section, int k) {
   VariableGrid g;
   std::string line;
   const bool found = section.nextLine(line);
-  const std::vector<std::string> words = wordsOf(line);
+  const std::vector<std::string> words = splitWords(line);
   if (!found || words.size() < 4 || !parseLeadingInt(words[2], g.fillCode) ||
       !parseLeadingDouble(words[3], g.defaultValue)) {
     std::string text = "\nfile for vargrid " + std::to_string(k) +

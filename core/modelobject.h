@@ -214,6 +214,20 @@ public:
   virtual int readStack(const std::string& path, Stack& stack, bool keepWholeOnRoot);
 
 protected:
+  // Runs the module's own part of a construction: 0 when it succeeds, the
+  // int it throws, or 103 for any other exception, so that a constructor
+  // reports through its error code and never throws.
+  template <typename Body> static int catchModuleFailure(Body&& body) {
+    try {
+      body();
+    } catch (int code) {
+      return code;
+    } catch (...) {
+      return 103;
+    }
+    return 0;
+  }
+
   // --- MPI row strips: the row walk and the split exchange's state ------------
   // Position of a walk along the strip list of one "MPIHelper" row.
   struct StripCursor {

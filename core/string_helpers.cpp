@@ -60,3 +60,15 @@ std::string& cutString(std::string& text, long first, long count) {
   text = text.substr(from, static_cast<std::size_t>(count) + 1);
   return text;
 }
+
+std::vector<std::string> splitWords(const std::string& line) {
+  static const char* const blanks = " \t\r\n\f\v";
+  std::vector<std::string> words;
+  std::size_t p = 0;
+  while ((p = line.find_first_not_of(blanks, p)) != std::string::npos) {
+    const std::size_t end = line.find_first_of(blanks, p);
+    words.push_back(line.substr(p, end == std::string::npos ? std::string::npos : end - p));
+    p = end;
+  }
+  return words;
+}

@@ -11,6 +11,10 @@
 int tokenize(const std::string& text, const std::string& delimiters,
              std::vector<std::string>& words, bool keepTrailingEmpty);
 
+// The words of a line between blanks (space, tab, line ends, form feed,
+// vertical tab); quotes are ordinary characters.
+std::vector<std::string> splitWords(const std::string& line);
+
 // Position of the first occurrence of the piece, or 0 when it does not occur
 // (a piece at the very start also gives 0; callers test for a result > 0).
 long findSubstring(const std::string& text, const std::string& piece);

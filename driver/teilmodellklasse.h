@@ -189,19 +189,6 @@ protected:
   // Closes the control file; a failure logs "FATAL: error closing " and
   // ends the run with code 11.
   void closeControlFile();
-  // Runs the module's own part of a construction: 0 when it succeeds, the
-  // int it throws, or 103 for any other exception.
-  template <typename Body> static int catchModuleFailure(Body&& body) {
-    try {
-      body();
-    } catch (int code) {
-      return code;
-    } catch (...) {
-      return 103;
-    }
-    return 0;
-  }
-
   const ModelContext& context;
   int flowControl = 0;
   double timeStepMinutes = 0.0; // "time interval for "

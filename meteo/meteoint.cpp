@@ -48,8 +48,7 @@ meteointerpol::meteointerpol(const ModelContext& context, int& errorCode,
                   context.hruMasterCells ? static_cast<long>(context.hruMasterCells->size()) : 0L),
       variableName(variable), outputSwitch(outputSwitchArg) {
   moduleName = "meteointerpol (" + variable + ")";
-  errorCode = 0;
-  try {
+  errorCode = catchModuleFailure([&] {
     HORVA_ANNOUNCE_MODULE(*diag);
     takeContext(context);
     readSection();
@@ -57,11 +56,7 @@ meteointerpol::meteointerpol(const ModelContext& context, int& errorCode,
     if (method == 1 || method == 2) prepareStations();
     // Grid files take the zone grid as the reference of their cells.
     if (method == 6 || method == 9) setGIFGeoreference(registry[1].grid, gifX0, gifY0, gifCellSize);
-  } catch (int code) {
-    errorCode = code;
-  } catch (...) {
-    errorCode = 103;
-  }
+  });
   if (controlFile) {
     std::fclose(controlFile);
     controlFile = nullptr;

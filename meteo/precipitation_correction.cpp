@@ -24,18 +24,12 @@ precicorrclass::precicorrclass(const ModelContext& context, int& errorCode,
   moduleName = "precipitation_correction";
   registry = context.registry;
   header = context.header;
-  errorCode = 0;
-  try {
+  errorCode = catchModuleFailure([&] {
     HORVA_ANNOUNCE_MODULE(*diag);
-    if (!context.routingOnly) {
-      readSection();
-      if (active) findInterpolators(interpolators);
-    }
-  } catch (int code) {
-    errorCode = code;
-  } catch (...) {
-    errorCode = 103;
-  }
+    if (context.routingOnly) return;
+    readSection();
+    if (active) findInterpolators(interpolators);
+  });
   if (controlFile) {
     std::fclose(controlFile);
     controlFile = nullptr;

@@ -5,25 +5,7 @@
 #include <cstdlib>
 
 #include "core/modelobject.h"
-
-namespace {
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
-
-} // namespace
-
-std::vector<std::string> splitWords(const std::string& line) {
-  std::vector<std::string> result;
-  std::size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && (isBlank(line[i]) || line[i] == '\n')) ++i;
-    std::size_t end = i;
-    while (end < line.size() && !isBlank(line[end]) && line[end] != '\n') ++end;
-    if (end > i) result.push_back(line.substr(i, end - i));
-    i = end;
-  }
-  return result;
-}
+#include "core/string_helpers.h"
 
 bool parseNumber(const std::string& word, double& value) {
   // Only the characters of a decimal number, so that the table reader, which

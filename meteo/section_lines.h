@@ -45,5 +45,3 @@ private:
 bool parseNumber(const std::string& word, double& value);
 // The same for a whole number.
 bool parseWholeNumber(const std::string& word, long& value);
-// The blank-separated words of a line.
-std::vector<std::string> splitWords(const std::string& line);

@@ -6,6 +6,7 @@
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/string_helpers.h"
 #include "core/time_series_file.h"
 #include "meteo/meteo_dates.h"
 #include "meteo/section_lines.h"

@@ -46,6 +46,17 @@ TEST(Tokenize, AppendsToTheListAndCountsEveryWordInIt) {
   EXPECT_EQ(words, (std::vector<std::string>{"before", "a", "b"}));
 }
 
+// Unlike tokenize, quotes do not hold words together.
+TEST(SplitWords, SplitsAtEveryKindOfBlank) {
+  using Words = std::vector<std::string>;
+  EXPECT_EQ(splitWords(""), Words{});
+  EXPECT_EQ(splitWords(" \t\r\n"), Words{});
+  EXPECT_EQ(splitWords("a"), Words{"a"});
+  EXPECT_EQ(splitWords("\tsoil.asc  soil_types\fx\vy\r\n"),
+            (Words{"soil.asc", "soil_types", "x", "y"}));
+  EXPECT_EQ(splitWords("\"two words\" 3"), (Words{"\"two", "words\"", "3"}));
+}
+
 TEST(FindSubstring, GivesThePositionOrZero) {
   struct Case {
     std::string text;
