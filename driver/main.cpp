@@ -2,8 +2,10 @@
 #include <omp.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <thread>
 #include <memory>
 
 #include "core/diag_stream.h"
@@ -31,6 +33,22 @@ void reportProcess(int rank, int size) {
   }
   std::printf("*** There are %d OpenMP threads total for MPI process %d\n", threads, rank);
   std::fflush(stdout);
+}
+
+// Before the abort: the first process to call MPI_Abort takes the others
+// down at once, and rank 0 may still be writing the last entries of its
+// diagnostics file. A failure that every process shares brings all of them
+// here, and the barrier completes once each has closed its file; a process
+// that fails alone stops waiting after a while, since the others may be
+// held in a collective call.
+void awaitOthersBeforeAbort() {
+  MPI_Request request = MPI_REQUEST_NULL;
+  if (MPI_Ibarrier(MPI_COMM_WORLD, &request) != MPI_SUCCESS) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  int done = 0;
+  while (MPI_Test(&request, &done, MPI_STATUS_IGNORE) == MPI_SUCCESS && !done &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // Runs every control file in order, each by a model of its own; returns the
@@ -98,6 +116,7 @@ int main(int argc, char** argv) {
           << "[end-entry]";
     *diag << "FATAL: Program aborted with exit code " << code << "[end-entry]";
     delete diag;
+    awaitOthersBeforeAbort();
     MPI_Abort(MPI_COMM_WORLD, code);
     return code;
   }
