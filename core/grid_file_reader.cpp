@@ -361,6 +361,23 @@ void modelobject::shareGridFileInfo(GridFileRead& read) {
 
 namespace {
 
+// Puts count rows of binary values, read into block as doubles or floats,
+// into the grid from row first on; fromNodata becomes toNodata.
+void copyBinaryRows(const std::vector<char>& block, bool doubles, Grid grid, long first,
+                    long count, long cols, double fromNodata, double toNodata) {
+  const double* d = reinterpret_cast<const double*>(block.data());
+  const float* f = reinterpret_cast<const float*>(block.data());
+#pragma omp parallel for schedule(runtime)
+  for (long i = 0; i < count; ++i) {
+    double* row = grid[first + i];
+    for (long c = 1; c <= cols; ++c) {
+      const size_t at = static_cast<size_t>(i * cols + c - 1);
+      const double v = doubles ? d[at] : static_cast<double>(f[at]);
+      row[c] = v == fromNodata ? toNodata : v;
+    }
+  }
+}
+
 // Reads rows 1..rows of columns 1..cols of an ASCII or binary grid file into
 // the grid; values equal to fromNodata become toNodata.
 template <typename Failure>
@@ -384,17 +401,7 @@ void readFileValues(AsciiGridScanner* scanner, FILE* file, bool doubles, Grid gr
     const long count = std::min(blockRows, rows - first + 1);
     const size_t values = static_cast<size_t>(count * cols);
     if (std::fread(block.data(), valueBytes, values, file) != values) failure(first, 1L);
-    const double* d = reinterpret_cast<const double*>(block.data());
-    const float* f = reinterpret_cast<const float*>(block.data());
-#pragma omp parallel for schedule(runtime)
-    for (long i = 0; i < count; ++i) {
-      double* row = grid[first + i];
-      for (long c = 1; c <= cols; ++c) {
-        const size_t at = static_cast<size_t>(i * cols + c - 1);
-        const double v = doubles ? d[at] : static_cast<double>(f[at]);
-        row[c] = v == fromNodata ? toNodata : v;
-      }
-    }
+    copyBinaryRows(block, doubles, grid, first, count, cols, fromNodata, toNodata);
   }
 }
 
@@ -555,17 +562,7 @@ void modelobject::readOwnGridRows(GridFileRead& read, Grid grid, long firstRow, 
       fail(readFailedCode, where + "rows " + std::to_string(first) + ".." +
                                std::to_string(first + count - 1) + " gave " + std::to_string(got) +
                                " of " + std::to_string(values) + " values");
-    const double* d = reinterpret_cast<const double*>(block.data());
-    const float* f = reinterpret_cast<const float*>(block.data());
-#pragma omp parallel for schedule(runtime)
-    for (long i = 0; i < count; ++i) {
-      double* row = grid[first + i];
-      for (long c = 1; c <= ncols; ++c) {
-        const size_t at = static_cast<size_t>(i * ncols + c - 1);
-        const double v = doubles ? d[at] : static_cast<double>(f[at]);
-        row[c] = v == fileNodata ? nodata : v;
-      }
-    }
+    copyBinaryRows(block, doubles, grid, first, count, ncols, fileNodata, nodata);
   }
   result = MPI_File_close(&file);
   if (result != MPI_SUCCESS)

@@ -69,6 +69,13 @@ Grid namedGrid(modelobject& module, const char* name) {
   return index > 0 ? module.getRegistry()[index].grid : nullptr;
 }
 
+// "MPIHelper" when there are strips to move: several processes and a
+// decomposition; null otherwise, and the transfer does nothing.
+Grid stripHelper(modelobject& module) {
+  if (module.getMpiSize() < 2 || !namedGrid(module, "MPIRegions")) return nullptr;
+  return namedGrid(module, "MPIHelper");
+}
+
 Grid registeredGrid(modelobject& module, DiagStream& diag, int index, Grid grid,
                     const char* operation) {
   if (!grid && module.getRegistry() && index >= 0 && index < gridRegistryLimit)
@@ -285,26 +292,23 @@ void modelobject::moveStrips(Grid helper, Grid grid, Stack stack, long valuesPer
 // --- strip transfers ----------------------------------------------------------
 
 void modelobject::MPIScatterGrid(int index, Grid grid) {
-  if (mpiSize < 2 || !namedGrid(*this, "MPIRegions")) return;
-  Grid helper = namedGrid(*this, "MPIHelper");
+  Grid helper = stripHelper(*this);
   if (!helper) return;
   grid = registeredGrid(*this, *diag, index, grid, "MPIScatterGrid");
   moveStrips(helper, grid, nullptr, 1, true, false, "MPIScatterGrid");
 }
 
 void modelobject::MPIGatherGrid(int index, Grid grid) {
-  if (mpiSize < 2 || !namedGrid(*this, "MPIRegions")) return;
-  Grid helper = namedGrid(*this, "MPIHelper");
+  Grid helper = stripHelper(*this);
   if (!helper) return;
   grid = registeredGrid(*this, *diag, index, grid, "MPIGatherGrid");
   moveStrips(helper, grid, nullptr, 1, false, false, "MPIGatherGrid");
 }
 
 Grid modelobject::MPIGatherGridCopy(int index, Grid grid) {
-  if (mpiSize < 2) return nullptr;
+  Grid helper = stripHelper(*this);
+  if (!helper) return nullptr;
   Grid regions = namedGrid(*this, "MPIRegions");
-  Grid helper = namedGrid(*this, "MPIHelper");
-  if (!regions || !helper) return nullptr;
   Grid source = registeredGrid(*this, *diag, index, grid, "MPIGatherGridCopy");
   if (mpiRank != 0) {
     moveStrips(helper, source, nullptr, 1, false, false, "MPIGatherGridCopy");
@@ -327,8 +331,7 @@ Grid modelobject::MPIGatherGridCopy(int index, Grid grid) {
 }
 
 void modelobject::MPIGatherStack(int index, Stack stack) {
-  if (mpiSize < 2 || !namedGrid(*this, "MPIRegions")) return;
-  Grid helper = namedGrid(*this, "MPIHelper");
+  Grid helper = stripHelper(*this);
   if (!helper) return;
   stack = registeredStack(*this, *diag, index, stack, "MPIGatherStack");
   const GridRegistryEntry& entry = registryEntry(*this, *diag, index, "MPIGatherStack");
@@ -337,10 +340,9 @@ void modelobject::MPIGatherStack(int index, Stack stack) {
 }
 
 Stack modelobject::MPIGatherStackCopy(int index, Stack stack) {
-  if (mpiSize < 2) return nullptr;
+  Grid helper = stripHelper(*this);
+  if (!helper) return nullptr;
   Grid regions = namedGrid(*this, "MPIRegions");
-  Grid helper = namedGrid(*this, "MPIHelper");
-  if (!regions || !helper) return nullptr;
   Stack source = registeredStack(*this, *diag, index, stack, "MPIGatherStackCopy");
   const GridRegistryEntry& entry = registryEntry(*this, *diag, index, "MPIGatherStackCopy");
   const long levels = entry.levels + 1L;
@@ -370,8 +372,7 @@ Stack modelobject::MPIGatherStackCopy(int index, Stack stack) {
 }
 
 void modelobject::MPIScatterStack(int index, Stack stack, unsigned levels) {
-  if (mpiSize < 2 || !namedGrid(*this, "MPIRegions")) return;
-  Grid helper = namedGrid(*this, "MPIHelper");
+  Grid helper = stripHelper(*this);
   if (!helper) return;
   if (index >= 1) {
     stack = registeredStack(*this, *diag, index, stack, "MPIScatterStack");
