@@ -13,18 +13,13 @@
 #include <sstream>
 
 #include "config/defaultini.h"
+#include "bench/mpi_bench_main.h"
 #include "core/diag_stream.h"
 
 namespace {
 
 constexpr long gridSize = 4000;
 constexpr double nodata = -9999.0;
-
-int worldRank() {
-  int rank = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  return rank;
-}
 
 // An ellipse with a wavy edge, lakes and scattered single holes.
 bool insideCatchment(long r, long c) {
@@ -144,31 +139,10 @@ void speedKernel(benchmark::State& state) {
 }
 BENCHMARK(speedKernel)->Iterations(20)->Unit(benchmark::kMillisecond);
 
-class SilentReporter : public benchmark::BenchmarkReporter {
-public:
-  bool ReportContext(const Context&) override { return true; }
-  void ReportRuns(const std::vector<Run>&) override {}
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-  MPI_Init(&argc, &argv);
-  benchmark::Initialize(&argc, argv);
-  // Each process works in a directory of its own whose speed file makes all
-  // processes equally fast, so the timing leaves the speed measurement out.
-  const std::string directory = "decomposition_bench_rank" + std::to_string(worldRank());
-  std::filesystem::create_directories(directory);
-  std::filesystem::current_path(directory);
-  std::ofstream("MpiSpeedFactor.dat") << "1\n";
-  std::ofstream("bench.ctl") << "[unsatzon_model]\n1\n1\n1\n2 re-infiltration\n";
-  if (worldRank() == 0) {
-    benchmark::RunSpecifiedBenchmarks();
-  } else {
-    SilentReporter silent;
-    benchmark::RunSpecifiedBenchmarks(&silent);
-  }
-  benchmark::Shutdown();
-  MPI_Finalize();
-  return 0;
+  return runBenchmarksUnderMPI(argc, argv, [] {
+    enterBenchWorkFolder("decomposition_bench", "[unsatzon_model]\n1\n1\n1\n2 re-infiltration\n");
+  });
 }

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench/mpi_bench_main.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
 
@@ -209,29 +210,11 @@ GRID_BENCHMARK(BM_ReadNetCDF);
 GRID_BENCHMARK(BM_WriteNetCDF);
 GRID_BENCHMARK(BM_GdalTranslateAscii);
 
-class SilentReporter : public benchmark::BenchmarkReporter {
-public:
-  bool ReportContext(const Context&) override { return true; }
-  void ReportRuns(const std::vector<Run>&) override {}
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
   // Large blocks go back to the system when freed, so that the resident
   // memory before an operation holds no freed grid it could reuse.
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
-  MPI_Init(&argc, &argv);
-  benchmark::Initialize(&argc, argv);
-  int rank = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  if (rank == 0) {
-    benchmark::RunSpecifiedBenchmarks();
-  } else {
-    SilentReporter silent;
-    benchmark::RunSpecifiedBenchmarks(&silent);
-  }
-  benchmark::Shutdown();
-  MPI_Finalize();
-  return 0;
+  return runBenchmarksUnderMPI(argc, argv);
 }

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "bench/mpi_bench_main.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
 
@@ -97,26 +98,6 @@ BENCHMARK(BM_SplitHaloExchange)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 
-class SilentReporter : public benchmark::BenchmarkReporter {
-public:
-  bool ReportContext(const Context&) override { return true; }
-  void ReportRuns(const std::vector<Run>&) override {}
-};
-
 } // namespace
 
-int main(int argc, char** argv) {
-  MPI_Init(&argc, &argv);
-  benchmark::Initialize(&argc, argv);
-  int rank = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  if (rank == 0) {
-    benchmark::RunSpecifiedBenchmarks();
-  } else {
-    SilentReporter silent;
-    benchmark::RunSpecifiedBenchmarks(&silent);
-  }
-  benchmark::Shutdown();
-  MPI_Finalize();
-  return 0;
-}
+int main(int argc, char** argv) { return runBenchmarksUnderMPI(argc, argv); }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/mpi_bench_main.h"
 #include "core/memory_handling.h"
 #include "meteo/inverse_distance_weighting.h"
 
@@ -100,11 +101,4 @@ BENCHMARK(BM_IdwStepWithGaps)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->Us
 
 } // namespace
 
-int main(int argc, char** argv) {
-  MPI_Init(&argc, &argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  MPI_Finalize();
-  return 0;
-}
+int main(int argc, char** argv) { return runBenchmarksUnderMPI(argc, argv); }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "config/defaultini.h"
+#include "bench/mpi_bench_main.h"
 #include "core/diag_stream.h"
 
 namespace {
@@ -22,12 +23,6 @@ namespace {
 constexpr long gridSize = 4000;
 constexpr double nodata = -9999.0;
 constexpr double cellSize = 100.0;
-
-int worldRank() {
-  int rank = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  return rank;
-}
 
 // An ellipse with a wavy edge and a few lakes.
 bool insideCatchment(long r, long c) {
@@ -206,31 +201,12 @@ BENCHMARK(derivedGrids)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-class SilentReporter : public benchmark::BenchmarkReporter {
-public:
-  bool ReportContext(const Context&) override { return true; }
-  void ReportRuns(const std::vector<Run>&) override {}
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-  MPI_Init(&argc, &argv);
-  benchmark::Initialize(&argc, argv);
-  // Equal speeds leave the speed measurement out; only rank 0 writes grids.
-  const std::string directory = "setup_bench_rank" + std::to_string(worldRank());
-  std::filesystem::create_directories(directory);
-  std::filesystem::current_path(directory);
-  std::ofstream("MpiSpeedFactor.dat") << "1\n";
-  std::ofstream("bench.ctl") << "[unsatzon_model]\n1\n1\n1\n0 re-infiltration\n\n"
-                                "[region_transition_distance]\n1000 transition distance\n";
-  if (worldRank() == 0) {
-    benchmark::RunSpecifiedBenchmarks();
-  } else {
-    SilentReporter silent;
-    benchmark::RunSpecifiedBenchmarks(&silent);
-  }
-  benchmark::Shutdown();
-  MPI_Finalize();
-  return 0;
+  // Only rank 0 writes grids.
+  return runBenchmarksUnderMPI(argc, argv, [] {
+    enterBenchWorkFolder("setup_bench", "[unsatzon_model]\n1\n1\n1\n0 re-infiltration\n\n"
+                                        "[region_transition_distance]\n1000 transition distance\n");
+  });
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/mpi_bench_main.h"
 #include "core/diag_stream.h"
 #include "core/zonal_statistic.h"
 
@@ -74,11 +75,4 @@ BENCHMARK(BM_PlainZoneSums)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char** argv) {
-  MPI_Init(&argc, &argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  MPI_Finalize();
-  return 0;
-}
+int main(int argc, char** argv) { return runBenchmarksUnderMPI(argc, argv); }

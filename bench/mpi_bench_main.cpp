@@ -1,0 +1,47 @@
+#include "bench/mpi_bench_main.h"
+
+#include <benchmark/benchmark.h>
+#include <mpi.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+class SilentReporter : public benchmark::BenchmarkReporter {
+public:
+  bool ReportContext(const Context&) override { return true; }
+  void ReportRuns(const std::vector<Run>&) override {}
+};
+
+} // namespace
+
+int worldRank() {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  return rank;
+}
+
+void enterBenchWorkFolder(const std::string& prefix, const std::string& controlText) {
+  const std::string directory = prefix + "_rank" + std::to_string(worldRank());
+  std::filesystem::create_directories(directory);
+  std::filesystem::current_path(directory);
+  std::ofstream("MpiSpeedFactor.dat") << "1\n";
+  std::ofstream("bench.ctl") << controlText;
+}
+
+int runBenchmarksUnderMPI(int argc, char** argv, const std::function<void()>& prepare) {
+  MPI_Init(&argc, &argv);
+  benchmark::Initialize(&argc, argv);
+  if (prepare) prepare();
+  if (worldRank() == 0) {
+    benchmark::RunSpecifiedBenchmarks();
+  } else {
+    SilentReporter silent;
+    benchmark::RunSpecifiedBenchmarks(&silent);
+  }
+  benchmark::Shutdown();
+  MPI_Finalize();
+  return 0;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// The main of the benchmark programs: MPI around Google Benchmark. Every
+// process runs the benchmarks, which may be collective; rank 0 alone
+// reports. prepare, when given, runs on every process after MPI_Init.
+int runBenchmarksUnderMPI(int argc, char** argv, const std::function<void()>& prepare = {});
+
+int worldRank();
+
+// Moves the process into a work folder of its own, <prefix>_rank<r>, with a
+// speed file that makes all processes equally fast (the timings leave the
+// speed measurement out) and the control file "bench.ctl" holding text.
+void enterBenchWorkFolder(const std::string& prefix, const std::string& controlText);
