@@ -4,6 +4,14 @@
 
 #include "core/diag_stream.h"
 
+void worldRankAndSize(int& rank, int& size) {
+  int initialised = 0;
+  MPI_Initialized(&initialised);
+  if (!initialised) return;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+}
+
 std::string mpiErrorText(int result) {
   char text[MPI_MAX_ERROR_STRING] = {};
   int length = 0;

@@ -8,6 +8,10 @@ class DiagStream;
 // takes part in: a failure on one process must reach all of them before the
 // next collective call, or the others would wait in it for ever.
 
+// This process's rank in MPI_COMM_WORLD and the number of processes; both
+// stay as they are when MPI is not initialised (a test without mpirun).
+void worldRankAndSize(int& rank, int& size);
+
 // The text of an MPI error code, for failure messages.
 std::string mpiErrorText(int result);
 

@@ -1,9 +1,9 @@
 #include "core/diag_stream.h"
 
-#include <mpi.h>
-
 #include <ctime>
 #include <sstream>
+
+#include "core/collective_status.h"
 
 namespace {
 
@@ -80,12 +80,7 @@ DiagStream::DiagStream(const std::string& requestedFileName, int maxLevelArg,
                        std::ostream* consoleStream, std::ostream* errorStream)
     : console(consoleStream), errorConsole(errorStream), maxLevel(maxLevelArg) {
   fileName = requestedFileName.empty() ? "Horva_Diag.xml" : requestedFileName;
-  int initialised = 0;
-  MPI_Initialized(&initialised);
-  if (initialised) {
-    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-    MPI_Comm_size(MPI_COMM_WORLD, &size);
-  }
+  worldRankAndSize(rank, size);
   const size_t dot = fileName.rfind('.');
   fileName = fileName.substr(0, dot) + "_" + std::to_string(rank) + ".xml";
   if (rank != 0) return;

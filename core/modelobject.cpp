@@ -6,6 +6,7 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "core/collective_status.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 
@@ -29,12 +30,7 @@ modelobject::modelobject(DiagStream* diagArg, const std::string& controlFileName
   haloReceiveList = haloReceiveListArg;
   driverFlag = driverFlagArg;
   driverValue = driverValueArg;
-  int initialised = 0;
-  MPI_Initialized(&initialised);
-  if (initialised) {
-    MPI_Comm_rank(MPI_COMM_WORLD, &mpiRank);
-    MPI_Comm_size(MPI_COMM_WORLD, &mpiSize);
-  }
+  worldRankAndSize(mpiRank, mpiSize);
   controlFileName = controlFileNameArg;
   netcdfWriter = std::make_unique<NetCDFGridWriter>(diag);
   netcdfReader = std::make_unique<NetCDFGridReader>(diag);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <new>
 
+#include "core/collective_status.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
@@ -64,11 +65,8 @@ struct ReductionHandles {
 
 void checkMPI(DiagStream& diag, int result, const char* call, const std::string& fileName) {
   if (result == MPI_SUCCESS) return;
-  char text[MPI_MAX_ERROR_STRING] = {};
-  int length = 0;
-  if (MPI_Error_string(result, text, &length) != MPI_SUCCESS) length = 0;
-  diag << "FATAL: zonal statistic " << fileName << ": " << call
-       << " failed: " << std::string(text, static_cast<size_t>(length)) << "[end-entry]";
+  diag << "FATAL: zonal statistic " << fileName << ": " << call << " failed: " << mpiErrorText(result)
+       << "[end-entry]";
   throw reductionFailedCode;
 }
 
@@ -104,12 +102,7 @@ zonalstatistic::zonalstatistic(int& errorCode, DiagStream* diagArg, StatisticTab
     fileNameArg = outputDirectory + fileNameArg;
   fileName = fileNameArg;
 
-  int initialised = 0;
-  MPI_Initialized(&initialised);
-  if (initialised) {
-    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-    MPI_Comm_size(MPI_COMM_WORLD, &size);
-  }
+  worldRankAndSize(rank, size);
 
   if (!records || !*records || zoneCount < 0) {
     *diag << "FATAL: zonal statistic " << fileName << ": no zone records given (" << zoneCount
