@@ -70,12 +70,7 @@ void defaultini::releaseGridStore() {
     if (g.setupValues) free_matrix(g.setupValues, g.setupFirstRow, g.setupLastRow, 1, header.ncols);
     g.setupValues = nullptr;
   }
-  zoneGrid = nullptr;
-  elevationGrid = nullptr;
-  iceFirnGrid = nullptr;
-  soilStorageGrid = nullptr;
-  landuseLayerGrids.clear();
-  landuseLayerCount = 0;
+  forgetFirstGrids();
 }
 
 // The teardown of the whole grid store may already have released these

@@ -209,6 +209,7 @@ private:
   void preprocessControlFile();
   void openSetupControlFile();
   void closeSetupControlFile();
+  void forgetFirstGrids();
   void setUpGridHeaderAndFirstGrids();
   void distributeFirstGrids();
   void loadStandardGrids();

@@ -37,15 +37,20 @@ Grid defaultini::createGridFromDefault(long firstRow, long lastRow, double value
   return grid;
 }
 
-// Set-up step 6: the grid header from the zone grid's file, the first grids
-// on rank 0, and the division of the grid among the processes.
-void defaultini::setUpGridHeaderAndFirstGrids() {
+// The shortcuts to the first grids, which the registry owns.
+void defaultini::forgetFirstGrids() {
   zoneGrid = nullptr;
   elevationGrid = nullptr;
   iceFirnGrid = nullptr;
   soilStorageGrid = nullptr;
   landuseLayerGrids.clear();
   landuseLayerCount = 0;
+}
+
+// Set-up step 6: the grid header from the zone grid's file, the first grids
+// on rank 0, and the division of the grid among the processes.
+void defaultini::setUpGridHeaderAndFirstGrids() {
+  forgetFirstGrids();
 
   int sizes[2] = {};
   double georeference[4] = {};
