@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/model_context.h"
+#include "submodel/model_context.h"
 
 // The options and control files of the command line.
 struct CommandLine {

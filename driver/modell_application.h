@@ -2,8 +2,10 @@
 
 // How a later module plugs into the driver
 // ----------------------------------------
-// A sub-model (a teilmodellklasse, see driver/teilmodellklasse.h) takes two
-// small additions here and nothing anywhere else:
+// A sub-model (a teilmodellklasse, see submodel/teilmodellklasse.h) lives in
+// its own folder (vertical/, snow/, soil/, lateral/, routing/), includes only
+// core/, config/ and submodel/ headers, and takes two small additions here
+// and nothing anywhere else:
 //
 //  1. A non-owning pointer in the module list below, e.g.
 //       schneemodellklasse* snow = nullptr;
@@ -50,8 +52,8 @@
 #include "core/statistic_table.h"
 #include "driver/command_line.h"
 #include "driver/ctrl_c_menu.h"
-#include "driver/model_context.h"
-#include "driver/teilmodellklasse.h"
+#include "submodel/model_context.h"
+#include "submodel/teilmodellklasse.h"
 
 class DiagStream;
 class RegionalSuperposition;

@@ -5,7 +5,7 @@
 #include <csignal>
 
 #include "core/ctrl_c.h"
-#include "driver/floating_point_error_flag.h"
+#include "submodel/floating_point_error_flag.h"
 
 namespace {
 

@@ -35,8 +35,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/rule_blocks.h"
-#include "driver/teilmodellklasse.h"
+#include "submodel/rule_blocks.h"
+#include "submodel/teilmodellklasse.h"
 
 class SpecialOutputClass : public teilmodellklasse {
 public:

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/modelobject.h"
-#include "driver/model_context.h"
+#include "submodel/model_context.h"
 #include "meteo/interpolation_cells.h"
 
 class ElevationRegression;

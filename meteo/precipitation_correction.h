@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/modelobject.h"
-#include "driver/model_context.h"
+#include "submodel/model_context.h"
 
 class meteointerpol;
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/teilmodellklasse.h"
+#include "submodel/teilmodellklasse.h"
 #include "meteo/elevation_regression.h"
 
 class meteointerpol;

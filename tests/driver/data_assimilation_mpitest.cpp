@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "driver/data_assimilation.h"
-#include "tests/driver/strip_context.h"
+#include "tests/submodel/strip_context.h"
 
 namespace {
 

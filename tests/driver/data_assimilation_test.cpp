@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/data_assimilation.h"
-#include "tests/driver/submodel_fixture.h"
+#include "tests/submodel/submodel_fixture.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "driver/modell_application.h"
-#include "driver/teilmodellklasse.h"
+#include "submodel/teilmodellklasse.h"
 
 // A sub-model for tests, section "[recorder]": writes every call the driver
 // makes on it into a journal.

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "driver/special_output.h"
-#include "tests/driver/strip_context.h"
+#include "tests/submodel/strip_context.h"
 
 namespace {
 

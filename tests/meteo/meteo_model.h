@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/model_context.h"
+#include "submodel/model_context.h"
 #include "tests/config/decomposition_fixture.h"
 
 using CellFunction = std::function<double(long, long)>;

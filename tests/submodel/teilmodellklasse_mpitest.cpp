@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <map>
 
-#include "tests/driver/submodel_fixture.h"
+#include "tests/submodel/submodel_fixture.h"
 #include "tests/test_decomposition.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "driver/model_context.h"
+#include "submodel/model_context.h"
 #include "tests/test_decomposition.h"
 #include "tests/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "driver/teilmodellklasse.h"
+#include "submodel/teilmodellklasse.h"
 
 #include <omp.h>
 

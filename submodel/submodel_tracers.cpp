@@ -7,7 +7,7 @@
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
-#include "driver/teilmodellklasse.h"
+#include "submodel/teilmodellklasse.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "driver/rule_blocks.h"
+#include "submodel/rule_blocks.h"
 
 #include <cerrno>
 #include <cmath>

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "driver/teilmodellklasse.h"
+#include "submodel/teilmodellklasse.h"
 
 namespace {
 

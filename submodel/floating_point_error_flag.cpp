@@ -1,4 +1,4 @@
-#include "driver/floating_point_error_flag.h"
+#include "submodel/floating_point_error_flag.h"
 
 #include <atomic>
 

@@ -6,7 +6,7 @@
 #include <csignal>
 #include <stdexcept>
 
-#include "tests/driver/submodel_fixture.h"
+#include "tests/submodel/submodel_fixture.h"
 
 namespace {
 

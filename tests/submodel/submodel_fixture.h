@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/teilmodellklasse.h"
+#include "submodel/teilmodellklasse.h"
 #include "tests/config/captured_log.h"
 #include "tests/test_support.h"
 

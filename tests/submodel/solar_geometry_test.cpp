@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "tests/driver/submodel_fixture.h"
+#include "tests/submodel/submodel_fixture.h"
 
 namespace {
 

@@ -3,7 +3,10 @@
 // How a module plugs in
 // ---------------------
 // Every sub-model derives from teilmodellklasse and is named after its
-// control-file section, e.g. "snow_model" for "[snow_model]".
+// control-file section, e.g. "snow_model" for "[snow_model]". A module's
+// folder builds on this one (submodel/) and on core/ and config/; it never
+// includes driver/ or another module's folder: modules meet through the grid
+// registry and the setters the driver calls (driver/modell_application.h).
 //
 // Construction. The module constructor takes the model context first and an
 // error code out-parameter second:
@@ -58,8 +61,8 @@
 #include "core/modelobject.h"
 #include "core/statistic_table.h"
 #include "core/zonal_statistic.h"
-#include "driver/floating_point_error_flag.h"
-#include "driver/model_context.h"
+#include "submodel/floating_point_error_flag.h"
+#include "submodel/model_context.h"
 
 // The zones of a sub-model: the codes of "zonegrid_soilmodel" (of the zone
 // grid when that grid is absent), numbered 1 .. zoneCount in ascending order.
@@ -157,7 +160,7 @@ public:
   // everything evaporates.
   static double enrichConcentration(double c, double v, double e);
 
-  // --- solar geometry (driver/solar_geometry.cpp) ------------------------------
+  // --- solar geometry (submodel/solar_geometry.cpp) ------------------------------
   // Latitude and longitude in degrees, angles out in radians, hours on the
   // clock of the model's data; the context's hour shift turns them into
   // local time, the reference meridian and the equation of time into solar
@@ -214,7 +217,7 @@ private:
   long lastModelTimeInterval = 0;
   bool modelTimeWritten = false;
 
-  // driver/submodel_tracers.cpp
+  // submodel/submodel_tracers.cpp
   void scanZoneCodes(SubmodelZones& table);
   void shareZones(SubmodelZones& table);
   void setUpTracer(int k, const TracerRecord& shared, StatisticTableEntry* statisticTable,
@@ -225,7 +228,7 @@ private:
   void dropTracers();
   std::vector<int> listedZoneCodes; // positions 1 .. count of the output list
 
-  // driver/solar_geometry.cpp
+  // submodel/solar_geometry.cpp
   long dayOfYear(long day, long month) const;
 };
 
