@@ -110,7 +110,7 @@ void unsatzonmodellklasse::computeColumns() {
       ColumnTable columnTable;
       setColumnAtRest(soil, layers, surface, height, z, theta[r][c], hydraulicHeads[r][c],
                       columnTable);
-      tableDistance[r][c] = columnTable.distance;
+      if (!fromGrid) tableDistance[r][c] = columnTable.distance;
       tableLayer[r][c] = columnTable.layer;
       tableLayerTheta[r][c] = columnTable.theta;
     }

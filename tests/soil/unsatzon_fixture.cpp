@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 const char* const statisticNames[] = {"QDRAIN", "GWSTAND", "GWN", "SB_1_", "SB_2_", "ROOT",
@@ -49,9 +51,24 @@ std::string unsatzonSection(const std::vector<std::string>& lines) {
 
 std::vector<double> uniform(double value) { return std::vector<double>(12, value); }
 
+namespace {
+
+// Absolute, so that a test may change its working directory.
+std::string absolute(const std::string& path) {
+  char* full = realpath(path.c_str(), nullptr);
+  const std::string text = full ? full : path;
+  std::free(full);
+  return text;
+}
+
+} // namespace
+
 UnsatzonSetup::UnsatzonSetup(const std::string& name, const std::string& extraSections,
                              const std::vector<std::string>& soilBlocks)
-    : base(name, ""), soils(1), lines(unsatzonLines(base.log.directory)), extra(extraSections) {
+    : base(name, ""), directory(absolute(base.log.directory)), soils(1),
+      lines(unsatzonLines(directory)), extra(extraSections) {
+  base.controlFile = directory + "/model.ctl.intern";
+  base.context.controlFileName = base.controlFile;
   for (const std::string& block : soilBlocks) {
     soils.emplace_back();
     parseSoilEntry(soils.back(), nullptr, block, "MultipleHorizons");
@@ -62,7 +79,7 @@ UnsatzonSetup::UnsatzonSetup(const std::string& name, const std::string& extraSe
   soils[0].setCode(static_cast<int>(soils.size()) - 1);
   soils[0].setLayerCount(deepest);
   base.context.soilTable = &soils;
-  base.context.outputDirectory = base.log.directory + "/";
+  base.context.outputDirectory = directory + "/";
 
   base.addGrid("[zone_grid]", {1, 2, 3, 4, 5, 6, 7, 8, 8, 8, nodata, nodata});
   base.addGrid("[elevation_model]", {100, 100, 100, 100, 100, 100, 100, 100, 100, 100, nodata,

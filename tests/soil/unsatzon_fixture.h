@@ -64,6 +64,7 @@ struct UnsatzonSetup {
   Stack stack(const std::string& name) const;
 
   SubmodelSetup base;
+  std::string directory; // the test's own, absolute
   std::vector<soil_class> soils;
   std::vector<std::string> lines; // the default lines
   std::string extra;
