@@ -22,8 +22,8 @@ constexpr int soilLayers = 20;
 
 class BenchUnsatzon : public unsatzonmodellklasse {
 public:
-  using unsatzonmodellklasse::unsatzonmodellklasse;
   using unsatzonmodellklasse::computeColumns;
+  using unsatzonmodellklasse::unsatzonmodellklasse;
 };
 
 std::string controlText() {
@@ -39,8 +39,8 @@ std::string controlText() {
 
 std::string soilBlock() {
   std::string block = "method = MultipleHorizons; layers = 20;";
-  for (const char* key : {"thickness = 0.1", "ksat = 1e-6", "theta_sat = 0.45",
-                          "theta_res = 0.067", "alpha = 2", "Par_n = 1.41"}) {
+  for (const char* key : {"thickness = 0.1", "ksat = 1e-6", "theta_sat = 0.45", "theta_res = 0.067",
+                          "alpha = 2", "Par_n = 1.41"}) {
     std::string line = std::string(" ") + key;
     const std::string value = line.substr(line.find('=') + 1);
     for (int k = 1; k < soilLayers; ++k) line += value;
@@ -69,12 +69,11 @@ struct Catchment {
     add("[elevation_model]", 1000.0, true);
     add("soil_types", 1.0);
     add("slope_angle", 5.0);
-    for (const char* g : {"landuse1", "root_depth1", "vegetation_coverage_degree1",
-                          "leaf_area_index1", "SurfaceCanopyResistance1",
-                          "SurfaceIntercepResistance1", "RoughnessLength1", "pot_transpiration0",
-                          "pot_transpiration1", "real_transpiration0", "real_transpiration1",
-                          "SurfaceEvaporationResistance", "albedo", "potential_evaporation",
-                          "real_evaporation"})
+    for (const char* g :
+         {"landuse1", "root_depth1", "vegetation_coverage_degree1", "leaf_area_index1",
+          "SurfaceCanopyResistance1", "SurfaceIntercepResistance1", "RoughnessLength1",
+          "pot_transpiration0", "pot_transpiration1", "real_transpiration0", "real_transpiration1",
+          "SurfaceEvaporationResistance", "albedo", "potential_evaporation", "real_evaporation"})
       add(g, 1.0);
   }
   ~Catchment() {
@@ -126,8 +125,8 @@ void initialState(benchmark::State& state) {
   auto module = constructSubmodel<BenchUnsatzon>(code, catchment.context, &catchment.soils);
   if (code != 0) state.SkipWithError("construction failed");
   for (auto _ : state) module->computeColumns();
-  state.counters["cells/s"] = benchmark::Counter(
-      static_cast<double>(gridSize * gridSize), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["cells/s"] = benchmark::Counter(static_cast<double>(gridSize * gridSize),
+                                                 benchmark::Counter::kIsIterationInvariantRate);
 }
 
 } // namespace

@@ -27,33 +27,50 @@ struct ControlEntry {
   std::variant<int*, long*, double*, std::string*, StatisticFile*> target;
 };
 
-const char* const statisticLabels[] = {"QDRAIN", "GWSTAND", "GWN", "SB_1_", "SB_2_", "ROOT",
-                                       "INFEX",  "POND",    "QD",  "QI",    "QB",    "Qg",
+const char* const statisticLabels[] = {"QDRAIN", "GWSTAND", "GWN",   "SB_1_", "SB_2_", "ROOT",
+                                       "INFEX",  "POND",    "QD",    "QI",    "QB",    "Qg",
                                        "GWIN",   "GWEX",    "MACRO", "INFILT"};
 // The grid lines and whether each names a stack.
 struct GridLabel {
   const char* name;
   bool stack;
 };
-const GridLabel gridLabels[] = {
-    {"SB05", false},        {"SB1_", false},       {"WURZ", false},
-    {"Theta", true},        {"hh", true},          {"hgeo", true},
-    {"q_unten", true},      {"GWSTAND", false},    {"GWtheta", false},
-    {"GWN", false},         {"GWLEVEL", false},    {"QDRAIN", false},
-    {"saturation", false},  {"infiltration excess", false}, {"QD", false},
-    {"QI", false},          {"DELTAGW", false},    {"GWIN", false},
-    {"GWEX", false},        {"POND", false},       {"GWN-Uprise", false},
-    {"GWN-PERCOL", false},  {"MACROPORE-Infiltration", false}, {"IRRIG", false}};
-const char* const pointLabels[] = {"Qbottom", "Theta", "hhyd", "Otherdata", "etr-detail",
-                                   "interflow"};
+const GridLabel gridLabels[] = {{"SB05", false},
+                                {"SB1_", false},
+                                {"WURZ", false},
+                                {"Theta", true},
+                                {"hh", true},
+                                {"hgeo", true},
+                                {"q_unten", true},
+                                {"GWSTAND", false},
+                                {"GWtheta", false},
+                                {"GWN", false},
+                                {"GWLEVEL", false},
+                                {"QDRAIN", false},
+                                {"saturation", false},
+                                {"infiltration excess", false},
+                                {"QD", false},
+                                {"QI", false},
+                                {"DELTAGW", false},
+                                {"GWIN", false},
+                                {"GWEX", false},
+                                {"POND", false},
+                                {"GWN-Uprise", false},
+                                {"GWN-PERCOL", false},
+                                {"MACROPORE-Infiltration", false},
+                                {"IRRIG", false}};
+const char* const pointLabels[] = {"Qbottom",   "Theta",      "hhyd",
+                                   "Otherdata", "etr-detail", "interflow"};
 const char* const heatConstantKeys[HeatTransferSettings::constantCount] = {
-    "dTModLowBoundBase", "dTModLapseRate",   "dTModCDrySoil",    "dTModRhoDrySoil",
-    "dTModLamDrySoil",   "dTModKmin",        "dTModLamWat",      "dTModLamIce",
-    "dTModCWater",       "dTModCIce20",      "dTModCIce0",       "dTModLatHeat",
-    "dTModRhoWater",     "dTModFactor",      "dTModSEForStat",   "dTModShortestStep",
-    "dTModLongestStep",  "dTModNFactorFreezing", "dTModNFactorThawing"};
-const char* const parameterNames[] = {"kelsqd",           "kelsqi",        "channel network density",
-                                      "kelsqlat",         "QB-Red.Faktor", "SnowRunoff_fraction"};
+    "dTModLowBoundBase",  "dTModLapseRate",   "dTModCDrySoil",
+    "dTModRhoDrySoil",    "dTModLamDrySoil",  "dTModKmin",
+    "dTModLamWat",        "dTModLamIce",      "dTModCWater",
+    "dTModCIce20",        "dTModCIce0",       "dTModLatHeat",
+    "dTModRhoWater",      "dTModFactor",      "dTModSEForStat",
+    "dTModShortestStep",  "dTModLongestStep", "dTModNFactorFreezing",
+    "dTModNFactorThawing"};
+const char* const parameterNames[] = {"kelsqd",   "kelsqi",        "channel network density",
+                                      "kelsqlat", "QB-Red.Faktor", "SnowRunoff_fraction"};
 
 const char* const groupText =
     "\npossible error by using the same parameters\nfor groups of subbasins:\nat least the first "
@@ -72,8 +89,8 @@ std::vector<ControlEntry> leadingEntries(UnsatzonSettings& s) {
                                  {" k_sat. for clay  ", &s.clayKsat},
                                  {" ini_gw_level  ", &s.initialTableDivisor}};
   for (int k = statQDRAIN; k <= statINFILT; ++k)
-    e.push_back({std::string("name of the ") + statisticLabels[k] + "statfiles in ",
-                 &s.statistics[k]});
+    e.push_back(
+        {std::string("name of the ") + statisticLabels[k] + "statfiles in ", &s.statistics[k]});
   for (int k = lineSB05; k <= lineIRRIG; ++k) {
     const GridLabel& g = gridLabels[k];
     if (g.stack) {
@@ -96,9 +113,8 @@ std::vector<ControlEntry> pointFileEntries(UnsatzonSettings& s) {
 
 // Entries 86 .. 91.
 std::vector<ControlEntry> trailingEntries(UnsatzonSettings& s) {
-  std::vector<ControlEntry> e = {
-      {"read control parameter for storage grids for ", &s.readGrid},
-      {"name of the storage content file ", &s.storageFile}};
+  std::vector<ControlEntry> e = {{"read control parameter for storage grids for ", &s.readGrid},
+                                 {"name of the storage content file ", &s.storageFile}};
   if (s.method != 3) return e;
   e.push_back({"minimum dynamic time step in secounds ", &s.minimumStep});
   e.push_back({"name of the SUBSTEPSstatfiles in ", &s.statistics[statSUBSTEPS]});
@@ -221,8 +237,8 @@ void unsatzonmodellklasse::checkMethod() {
 void unsatzonmodellklasse::readSubbasinTable() {
   const int n = zones.zoneCount;
   auto fail = [&](const std::string& what) {
-    *diag << "FATAL: \n-----------------error------------\n" << what << moduleName << groupText
-          << "[end-entry]";
+    *diag << "FATAL: \n-----------------error------------\n"
+          << what << moduleName << groupText << "[end-entry]";
     throw subbasinTableCode;
   };
   std::string line;
@@ -234,7 +250,8 @@ void unsatzonmodellklasse::readSubbasinTable() {
     int code = 0;
     if (k >= words.size() || !parseLeadingInt(words[k], code))
       fail("error reading code[" + std::to_string(k + 1) + "] for ");
-    const int index = code >= 1 && code <= zones.maxCode ? zones.indexOfCode[static_cast<size_t>(code)] : 0;
+    const int index =
+        code >= 1 && code <= zones.maxCode ? zones.indexOfCode[static_cast<size_t>(code)] : 0;
     if (index == 0)
       fail("error! there is no code " + std::to_string(code) + " (from " + controlFileName +
            ") for a subbasin in ");
@@ -410,7 +427,6 @@ void unsatzonmodellklasse::refuseUnsupportedSettings() {
   const std::vector<soil_class>& table = *context.soilTable;
   for (size_t k = 1; k < table.size(); ++k)
     if (table[k].getMacroCapacity() > 0.0)
-      refuseSetting("macropore flow (MacroCapacity " +
-                    std::to_string(table[k].getMacroCapacity()) + " of soil type " +
-                    std::to_string(table[k].getCode()) + " in [soil_table])");
+      refuseSetting("macropore flow (MacroCapacity " + std::to_string(table[k].getMacroCapacity()) +
+                    " of soil type " + std::to_string(table[k].getCode()) + " in [soil_table])");
 }

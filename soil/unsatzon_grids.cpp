@@ -209,8 +209,10 @@ void unsatzonmodellklasse::fillDrainageAndClayLevels() {
       const bool own = r >= header.firstRow && r <= header.lastRow && isOwnValidCell(r, c);
       const soil_class* soil = own ? &table[static_cast<size_t>(soilTypes[r][c])] : nullptr;
       if (drainageLevel)
-        drainageLevel[r][c] = own ? layerAtDepth(*soil, layers, drainageDepth[r][c], nodata) : nodata;
-      if (clayLevel) clayLevel[r][c] = own ? layerAtDepth(*soil, layers, clayDepth[r][c], nodata) : nodata;
+        drainageLevel[r][c] =
+            own ? layerAtDepth(*soil, layers, drainageDepth[r][c], nodata) : nodata;
+      if (clayLevel)
+        clayLevel[r][c] = own ? layerAtDepth(*soil, layers, clayDepth[r][c], nodata) : nodata;
     }
 }
 

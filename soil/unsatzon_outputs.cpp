@@ -106,8 +106,9 @@ void unsatzonmodellklasse::createPointFiles() {
                                         "\tAlbedo\tRSE",
                                         file) >= 0;
         for (int l = 1; l <= landuseLayers; ++l)
-          written = written && std::fprintf(file, "\tLAI_%d\tVCF_%d\tRSC_%d\tRSI_%d\tROOT_%d\tZ0_%d",
-                                            l, l, l, l, l, l) > 0;
+          written =
+              written && std::fprintf(file, "\tLAI_%d\tVCF_%d\tRSC_%d\tRSI_%d\tROOT_%d\tZ0_%d", l,
+                                      l, l, l, l, l) > 0;
       } else {
         if (k == pointEtrDetail)
           written = written && std::fputs("(etr[0] is evaporation from first layer)", file) >= 0;
@@ -154,11 +155,11 @@ void unsatzonmodellklasse::setUpGlaciers() {
   immo.insert(dot == std::string::npos ? immo.size() : dot, "_immo");
   settings.statistics[statImmo].code = settings.statistics[statSB_2].code;
   shareExitCode(*diag, catchExitCode([&] {
-                  createStatistic(statImmo,
-                                  "immobilised or mobilised soil water by glacier resizing "
-                                  "0..profile depth per zone ",
-                                  5);
-                }));
+    createStatistic(statImmo,
+                    "immobilised or mobilised soil water by glacier resizing "
+                    "0..profile depth per zone ",
+                    5);
+  }));
 
   glacierZones.assign(static_cast<size_t>(zones.zoneCount) + 1, GlacierZone{});
   if (mpiRank == 0) {
@@ -209,7 +210,8 @@ void unsatzonmodellklasse::writeStartSummary() {
   if (row > 0 && row >= header.firstRow && row <= header.lastRow && isOwnValidCell(row, column)) {
     const soil_class& soil = table[static_cast<size_t>(soilTypes[row][column])];
     double water = 0.0;
-    for (int k = 1; k <= layers; ++k) water += theta[row][column][k] * soil.getThickness(k) * 1000.0;
+    for (int k = 1; k <= layers; ++k)
+      water += theta[row][column][k] * soil.getThickness(k) * 1000.0;
     char line[200];
     std::snprintf(line, sizeof line,
                   "soil water content (for control point r=%ld c=%ld) at model-start: %lf mm\n",

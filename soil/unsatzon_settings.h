@@ -97,20 +97,20 @@ struct HeatTransferSettings {
 };
 
 struct UnsatzonSettings {
-  int method = 0;              // 2 fixed, 3 dynamic time step
-  int interaction = 0;         // surface-water interaction
-  int pond = 0;                // 1: "max_ponding_storage" is used
-  int drainage = 0;            // 1: "drainage_depth" and "drainage_distance"
-  int clay = 0;                // 1: "clay_depth"
-  double clayKsat = 0.0;       // m/s
+  int method = 0;                   // 2 fixed, 3 dynamic time step
+  int interaction = 0;              // surface-water interaction
+  int pond = 0;                     // 1: "max_ponding_storage" is used
+  int drainage = 0;                 // 1: "drainage_depth" and "drainage_distance"
+  int clay = 0;                     // 1: "clay_depth"
+  double clayKsat = 0.0;            // m/s
   double initialTableDivisor = 0.0; // ini_gw_level
   StatisticFile statistics[unsatStatisticCount];
   NamedOutput grids[unsatGridLineCount];
   long controlRow = 0; // 0 0: no control point
   long controlColumn = 0;
   std::string pointFiles[unsatPointFileCount];
-  int readGrid = 0; // 0 computed, 1 files and state file, 2 table only, 3 files
-  std::string storageFile; // with "_" and the rank
+  int readGrid = 0;         // 0 computed, 1 files and state file, 2 table only, 3 files
+  std::string storageFile;  // with "_" and the rank
   double minimumStep = 0.0; // seconds, method 3
 
   // "[unsatzon_tuning]"

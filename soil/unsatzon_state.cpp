@@ -59,8 +59,8 @@ void unsatzonmodellklasse::checkSoilTypes() {
   const int code = catchExitCode([&] {
     if (!found) return;
     if (fault.layers == 0)
-      *diag << "FATAL: in modul " << moduleName << ": the cell at row " << fault.row
-            << " column " << fault.column << " of \"soil_types\" holds " << fault.value
+      *diag << "FATAL: in modul " << moduleName << ": the cell at row " << fault.row << " column "
+            << fault.column << " of \"soil_types\" holds " << fault.value
             << ", which is no soil type of [soil_table]; give every cell of the catchment a soil "
                "type of the table"
             << "[end-entry]";
@@ -86,8 +86,9 @@ void unsatzonmodellklasse::computeColumns() {
   } else {
     const double divisor = settings.initialTableDivisor;
     if (!(divisor > 0.0)) {
-      *diag << "FATAL: error in control file, ini_gw_level (" << divisor << ") in [unsatzon_model] of "
-            << controlFileName << " must be above 0; 1 puts the groundwater table in the lowest "
+      *diag << "FATAL: error in control file, ini_gw_level (" << divisor
+            << ") in [unsatzon_model] of " << controlFileName
+            << " must be above 0; 1 puts the groundwater table in the lowest "
             << "layer, 2 about the middle of the column"
             << "[end-entry]";
       throw settingCode;

@@ -28,7 +28,8 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
     readPondingInput();
     setInitialState();
     fillDrainageAndClayLevels();
-    if (settings.drainage == 1) createStatistic(statQDRAIN, "drainage discharge [mm per zone] (QDRAIN)", 5);
+    if (settings.drainage == 1)
+      createStatistic(statQDRAIN, "drainage discharge [mm per zone] (QDRAIN)", 5);
     if (settings.pond == 1)
       createStatistic(statPOND, "ponding water storage content [mm per zone] ", 5);
     initLakeModel("[lake_model]");

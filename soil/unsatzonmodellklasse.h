@@ -126,7 +126,7 @@ protected:
 
   std::vector<soil_class>* soilTable = nullptr;
   UnsatzonSettings settings;
-  int layers = 0;         // m
+  int layers = 0; // m
   int landuseLayers = 1;
   long heldFirstRow = 1; // rows of the module's grids: the strip and its halo
   long heldLastRow = 0;
@@ -138,8 +138,8 @@ protected:
 
   // Per subbasin 1 .. n (index 0 unused).
   std::vector<int> subbasinCodes;
-  std::vector<double> kelsqd;  // minutes
-  std::vector<double> kelsqi;  // minutes
+  std::vector<double> kelsqd; // minutes
+  std::vector<double> kelsqi; // minutes
   std::vector<double> channelDensity;
   std::vector<double> kelsqlat; // the reciprocal of the recession constant
   std::vector<double> maxBaseflow;
@@ -160,7 +160,7 @@ protected:
   int maxPondingIndex = 0;
   Grid drainageDepth = nullptr;
   Grid clayDepth = nullptr;
-  Grid glacier = nullptr; // fraction of glacier per cell
+  Grid glacier = nullptr;    // fraction of glacier per cell
   std::vector<Grid> landuse; // 1 .. land-use layers
 
   // Own grids and stacks used at construction.

@@ -41,8 +41,8 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        "timestep\n"},
       {"control row beyond the grid", [](auto& l, auto&) { l[controlPointEntry] = "4 1"; }, "", 8,
        "row index (4) for output-cell must be between 1 and 3 (Input as row col) or 0 0 "},
-      {"control column beyond the grid", [](auto& l, auto&) { l[controlPointEntry] = "1 5"; },
-       "", 9, "column index (5) for output-cell must be between 1 and 4 (Input as row col) "},
+      {"control column beyond the grid", [](auto& l, auto&) { l[controlPointEntry] = "1 5"; }, "",
+       9, "column index (5) for output-cell must be between 1 and 4 (Input as row col) "},
       {"unreadable code", [](auto& l, auto&) { l[codesEntry] = "1 x 8"; }, "", 10,
        "error reading code[2] for unsatzon_model" + groupText},
       {"code without subbasin", [](auto& l, auto&) { l[codesEntry] = "1 9 8"; }, "", 10,
@@ -84,18 +84,19 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        "surface water interaction parameter 1"},
       {"interaction 2", [](auto& l, auto&) { l[interactionEntry] = "2"; }, "", 17,
        "surface water interaction parameter 2"},
-      {"heat transfer", [](auto&, auto&) {}, "[heat_transfer]\n1 switch\n" + [] {
-         std::string values = "1 method\n0\n0\n";
-         for (int k = 0; k < 19; ++k) values += "1.5\n";
-         return values + "t.txt\ntemper.stat 0\ntemper.stk\n0\nthaw.asc\n0\nse.stk\n0\n";
-       }(),
+      {"heat transfer", [](auto&, auto&) {},
+       "[heat_transfer]\n1 switch\n" +
+           [] {
+             std::string values = "1 method\n0\n0\n";
+             for (int k = 0; k < 19; ++k) values += "1.5\n";
+             return values + "t.txt\ntemper.stat 0\ntemper.stk\n0\nthaw.asc\n0\nse.stk\n0\n";
+           }(),
        17, "heat transfer (switch 1 in [heat_transfer])"},
       {"tracers", [](auto&, auto& s) { s.base.context.tracerCount = 2; }, "", 17,
        "solute transport (2 tracers"},
       {"layered snow", [](auto&, auto&) {}, "[LayeredSnowModel]\n1 switch\n", 17,
        "the layered snow model (switch 1 in [LayeredSnowModel])"},
-      {"a lake without ponding",
-       [](auto&, auto& s) { s.base.addGrid("lake_codes", uniform(1.0)); },
+      {"a lake without ponding", [](auto&, auto& s) { s.base.addGrid("lake_codes", uniform(1.0)); },
        "[lake_model]\n1 flow\n1 method\n", 215,
        "Error in initialization method for [lake_model].\npond_use must be set in "
        "unsatzon_model\n"},
@@ -131,8 +132,9 @@ TEST(UnsatzonConstruction, RefusesSoilTypesWithMacropores) {
   int code = 0;
   EXPECT_EQ(setup.build(setup.lines, code), nullptr);
   EXPECT_EQ(code, 17);
-  EXPECT_NE(setup.base.log.lastEntry().find("macropore flow (MacroCapacity 0.200000 of soil type 1"),
-            std::string::npos);
+  EXPECT_NE(
+      setup.base.log.lastEntry().find("macropore flow (MacroCapacity 0.200000 of soil type 1"),
+      std::string::npos);
 }
 
 // The codes line "1 8" gives subbasins 2 .. 7 the values of subbasin 1;

@@ -6,13 +6,13 @@
 
 namespace {
 
-const char* const statisticNames[] = {"QDRAIN", "GWSTAND", "GWN", "SB_1_", "SB_2_", "ROOT",
-                                      "INFEX",  "POND",    "QD",  "QI",    "QB",    "Qg",
+const char* const statisticNames[] = {"QDRAIN", "GWSTAND", "GWN",   "SB_1_", "SB_2_", "ROOT",
+                                      "INFEX",  "POND",    "QD",    "QI",    "QB",    "Qg",
                                       "GWIN",   "GWEX",    "MACRO", "INFILT"};
-const char* const gridNames[] = {"sb05", "sb1", "wurz", "theta", "hh", "hgeo", "qunten",
-                                 "gwstand", "gwtheta", "gwn", "gwlevel", "qdrain", "satur",
-                                 "infex", "qd", "qi", "deltagw", "gwin", "gwex", "pond",
-                                 "uprise", "percol", "macro", "irrig"};
+const char* const gridNames[] = {"sb05",   "sb1",     "wurz",    "theta",  "hh",      "hgeo",
+                                 "qunten", "gwstand", "gwtheta", "gwn",    "gwlevel", "qdrain",
+                                 "satur",  "infex",   "qd",      "qi",     "deltagw", "gwin",
+                                 "gwex",   "pond",    "uprise",  "percol", "macro",   "irrig"};
 const char* const pointNames[] = {"qbottom.txt", "theta.txt", "hhyd.txt",
                                   "other.txt",   "etr.txt",   "interflow.txt"};
 
@@ -82,14 +82,14 @@ UnsatzonSetup::UnsatzonSetup(const std::string& name, const std::string& extraSe
   base.context.outputDirectory = directory + "/";
 
   base.addGrid("[zone_grid]", {1, 2, 3, 4, 5, 6, 7, 8, 8, 8, nodata, nodata});
-  base.addGrid("[elevation_model]", {100, 100, 100, 100, 100, 100, 100, 100, 100, 100, nodata,
-                                     nodata});
-  for (const char* g : {"landuse1", "root_depth1", "vegetation_coverage_degree1",
-                        "leaf_area_index1", "SurfaceCanopyResistance1",
-                        "SurfaceIntercepResistance1", "RoughnessLength1", "pot_transpiration0",
-                        "pot_transpiration1", "real_transpiration0", "real_transpiration1",
-                        "SurfaceEvaporationResistance", "albedo", "potential_evaporation",
-                        "real_evaporation", "soil_types"})
+  base.addGrid("[elevation_model]",
+               {100, 100, 100, 100, 100, 100, 100, 100, 100, 100, nodata, nodata});
+  for (const char* g :
+       {"landuse1", "root_depth1", "vegetation_coverage_degree1", "leaf_area_index1",
+        "SurfaceCanopyResistance1", "SurfaceIntercepResistance1", "RoughnessLength1",
+        "pot_transpiration0", "pot_transpiration1", "real_transpiration0", "real_transpiration1",
+        "SurfaceEvaporationResistance", "albedo", "potential_evaporation", "real_evaporation",
+        "soil_types"})
     base.addGrid(g, uniform(1.0));
   base.addGrid("slope_angle", uniform(10.0));
 }

@@ -14,13 +14,13 @@
 // The unsaturated zone with public access to what it set up.
 class TestUnsatzon : public unsatzonmodellklasse {
 public:
-  using unsatzonmodellklasse::unsatzonmodellklasse;
   using unsatzonmodellklasse::channelDensity;
   using unsatzonmodellklasse::glacierZones;
   using unsatzonmodellklasse::kelsqlat;
   using unsatzonmodellklasse::maxBaseflow;
   using unsatzonmodellklasse::snowRunoffFraction;
   using unsatzonmodellklasse::subbasinCodes;
+  using unsatzonmodellklasse::unsatzonmodellklasse;
 };
 
 // A silt loam of four layers of 0.25 m (theta_r 0.067, theta_s 0.45,
@@ -29,8 +29,12 @@ inline std::string siltLoam(int layers = 4, double thickness = 0.25,
                             const std::string& extra = "") {
   std::string block = "method = MultipleHorizons; layers = " + std::to_string(layers) + ";";
   const std::vector<std::pair<std::string, std::string>> keys = {
-      {"thickness", std::to_string(thickness)}, {"ksat", "1e-6"},   {"theta_sat", "0.45"},
-      {"theta_res", "0.067"},                   {"alpha", "2"},      {"Par_n", "1.41"}};
+      {"thickness", std::to_string(thickness)},
+      {"ksat", "1e-6"},
+      {"theta_sat", "0.45"},
+      {"theta_res", "0.067"},
+      {"alpha", "2"},
+      {"Par_n", "1.41"}};
   for (const auto& [key, value] : keys) {
     block += " " + key + " =";
     for (int k = 0; k < layers; ++k) block += " " + value;

@@ -19,9 +19,8 @@ double subbasinOf(long, long c) { return c <= 6 ? 1.0 : 2.0; }
 // the registry the set-up would leave, every grid it takes from others.
 struct DecomposedUnsatzon {
   explicit DecomposedUnsatzon(const std::string& name)
-      : strips(name, ragged(worldSize())),
-        directory(makeTestDirectory(name + "_files", true)), registry(gridRegistrySize),
-        soils(3) {
+      : strips(name, ragged(worldSize())), directory(makeTestDirectory(name + "_files", true)),
+        registry(gridRegistrySize), soils(3) {
     char* full = realpath(directory.c_str(), nullptr);
     directory = full;
     std::free(full);
@@ -37,12 +36,11 @@ struct DecomposedUnsatzon {
     add("MPIHelper", strips.helper);
     add("soil_types", [](long r, long c) { return double(soilOf(r, c)); });
     add("slope_angle", [](long, long) { return 10.0; });
-    for (const char* g : {"landuse1", "root_depth1", "vegetation_coverage_degree1",
-                          "leaf_area_index1", "SurfaceCanopyResistance1",
-                          "SurfaceIntercepResistance1", "RoughnessLength1", "pot_transpiration0",
-                          "pot_transpiration1", "real_transpiration0", "real_transpiration1",
-                          "SurfaceEvaporationResistance", "albedo", "potential_evaporation",
-                          "real_evaporation"})
+    for (const char* g :
+         {"landuse1", "root_depth1", "vegetation_coverage_degree1", "leaf_area_index1",
+          "SurfaceCanopyResistance1", "SurfaceIntercepResistance1", "RoughnessLength1",
+          "pot_transpiration0", "pot_transpiration1", "real_transpiration0", "real_transpiration1",
+          "SurfaceEvaporationResistance", "albedo", "potential_evaporation", "real_evaporation"})
       add(g, [](long, long) { return 1.0; });
 
     std::vector<std::string> lines = unsatzonLines(directory);
@@ -162,9 +160,8 @@ TEST(UnsatzonDecomposed, ColumnsAndSummaryDoNotDependOnTheProcesses) {
   EXPECT_NE(log.find(expected), std::string::npos) << log;
   char line[200];
   std::snprintf(line, sizeof line,
-                "soil water content (for control point r=6 c=5) at model-start: %lf mm\n",
-                control);
-  const std::string owner = readFile(d.directory + "/modell_" +
-                                     std::to_string(s.owner[6][5]) + ".log");
+                "soil water content (for control point r=6 c=5) at model-start: %lf mm\n", control);
+  const std::string owner =
+      readFile(d.directory + "/modell_" + std::to_string(s.owner[6][5]) + ".log");
   EXPECT_NE(owner.find(line), std::string::npos) << owner;
 }

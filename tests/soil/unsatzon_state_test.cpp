@@ -24,7 +24,8 @@ double siltLoamTheta(double suction) {
 
 // An ASCII grid on the fixture's 4 x 3 cells.
 void writeAsciiGrid(const std::string& path, const std::vector<double>& values) {
-  std::string text = "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n";
+  std::string text =
+      "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n";
   for (size_t k = 0; k < values.size(); ++k)
     text += std::to_string(values[k]) + ((k + 1) % 4 == 0 ? "\n" : " ");
   writeFile(path, text);
@@ -168,9 +169,8 @@ TEST(UnsatzonInitialState, RefusesAStackWithTooFewLevels) {
   int code = 0;
   EXPECT_EQ(setup.build(lines, code), nullptr);
   EXPECT_EQ(code, 13);
-  EXPECT_EQ(setup.base.log.lastEntry(),
-            "wrong number of levels in stack " + nameOf(lines[30]) +
-                " (there are 3 level, it must be 4");
+  EXPECT_EQ(setup.base.log.lastEntry(), "wrong number of levels in stack " + nameOf(lines[30]) +
+                                            " (there are 3 level, it must be 4");
 }
 
 // Lakes start full: the table at the surface and saturated soil; method 2
@@ -189,8 +189,7 @@ TEST(UnsatzonLakes, LakeCellsStartFull) {
                                    {1, 4, nodata, 0.9, false}};
   for (const char* readGrid : {"0", "2"}) {
     SCOPED_TRACE(std::string("readgrid ") + readGrid);
-    UnsatzonSetup setup(std::string("unsatzon_lakes_") + readGrid, "",
-                        {siltLoam(4, 0.2)});
+    UnsatzonSetup setup(std::string("unsatzon_lakes_") + readGrid, "", {siltLoam(4, 0.2)});
     std::vector<double> lakes = uniform(nodata), pondings = uniform(0.0), drains = uniform(0.55);
     for (const Cell& c : cells) {
       lakes[(c.row - 1) * 4 + c.column - 1] = c.lake;
@@ -221,7 +220,10 @@ TEST(UnsatzonLakes, LakeCellsStartFull) {
       EXPECT_DOUBLE_EQ(setup.grid("slope_angle")[r][col], treated ? 0.0 : 10.0);
       EXPECT_EQ(setup.grid("drainage_level")[r][col], treated ? -1.0 : 3.0);
       EXPECT_EQ(setup.grid("groundwater_level")[r][col], treated ? 1.0 : layer);
-      EXPECT_NEAR(setup.grid("groundwater_distance")[r][col], treated ? 0.0 : cold ? -0.2 : -0.5,
+      EXPECT_NEAR(setup.grid("groundwater_distance")[r][col],
+                  treated ? 0.0
+                  : cold  ? -0.2
+                          : -0.5,
                   1e-12);
       for (int k = 1; k <= 4; ++k)
         EXPECT_EQ(setup.stack("theta")[r][col][k] == 0.45, treated || k >= layer) << k;
@@ -278,10 +280,10 @@ TEST(UnsatzonInitialState, DerivedGridsFollowSlopeAndDrainDepth) {
 TEST(UnsatzonOutputs, StartSummaryAndPointFileHeaders) {
   UnsatzonSetup setup("unsatzon_golden", "", {siltLoam(3, 0.25)});
   setup.base.context.landuseLayerCount = 2;
-  for (const char* g : {"landuse2", "root_depth2", "vegetation_coverage_degree2",
-                        "leaf_area_index2", "SurfaceCanopyResistance2",
-                        "SurfaceIntercepResistance2", "RoughnessLength2", "pot_transpiration2",
-                        "real_transpiration2"})
+  for (const char* g :
+       {"landuse2", "root_depth2", "vegetation_coverage_degree2", "leaf_area_index2",
+        "SurfaceCanopyResistance2", "SurfaceIntercepResistance2", "RoughnessLength2",
+        "pot_transpiration2", "real_transpiration2"})
     setup.base.addGrid(g, uniform(1.0));
   setup.base.addGrid("ice_firn", {1.0, 0.5, 0, 0, 0, 0, 0, 0, 0, 0, nodata, nodata});
   std::vector<std::string> lines = setup.lines;
@@ -291,7 +293,8 @@ TEST(UnsatzonOutputs, StartSummaryAndPointFileHeaders) {
   ASSERT_NE(module, nullptr);
 
   const soil_class& soil = setup.soils[1];
-  const double column = 0.25 * (soil.thetaFromSuction(1, 0.375) + soil.thetaFromSuction(2, 0.125) + 0.45);
+  const double column =
+      0.25 * (soil.thetaFromSuction(1, 0.375) + soil.thetaFromSuction(2, 0.125) + 0.45);
   char expected[600];
   std::snprintf(expected, sizeof expected,
                 "soil water content (for control point r=2 c=3) at model-start: %lf mm\n"
