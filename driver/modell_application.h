@@ -63,6 +63,7 @@ class defaultini;
 class meteointerpol;
 class precicorrclass;
 class tracer_ini_class;
+class unsatzonmodellklasse;
 
 // The model of one control file: builds every module, steps through the
 // simulated period (repeated for spin-up), answers Ctrl-C and the external
@@ -197,6 +198,7 @@ protected:
   std::vector<meteointerpol*> interpolators;
   RegionalSuperposition* regionalSuperposition = nullptr;
   precicorrclass* precipitationCorrection = nullptr;
+  unsatzonmodellklasse* unsatZone = nullptr;
   SpecialOutputClass* specialOutput = nullptr;
   data_assimilation* dataAssimilation = nullptr;
 

@@ -13,6 +13,7 @@
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
+#include "soil/unsatzonmodellklasse.h"
 
 namespace {
 
@@ -193,6 +194,14 @@ void ModellApplication::buildSubmodels() {
     plug(Place::regionalSuperposition,
          [this](const ModelDate& d) { regionalSuperposition->superpose(DATE_ARGS(d)); });
   precipitationCorrection = adopt<precicorrclass>("precicorrclass", interpolators);
+
+  unsatZone = adopt<unsatzonmodellklasse>("unsatzon_model", settings.soilTable);
+  unsatZone->setDumpMode(context.dumpOptions.dumpMode, context.dumpOptions.closeAfterDump,
+                         context.dumpOptions.repairAfterDump, context.dumpOptions.maxDumpFiles);
+  substepModule = unsatZone;
+  unsatZone->setWriteStorageFlag(1);
+  if (unsatZone->getFlowControl() != 0)
+    plug(Place::unsaturatedZoneTeardown, [this](const ModelDate&) { unsatZone->releaseModule(); });
 
   // Special output after channel routing, so that every grid it lists is
   // registered.

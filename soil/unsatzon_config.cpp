@@ -1,0 +1,432 @@
+// The configuration of the unsaturated zone: "[unsatzon_model]" with the
+// per-subbasin table, and the optional sections after it.
+
+#include <algorithm>
+#include <variant>
+
+#include "config/control_file_session.h"
+#include "config/section_reader.h"
+#include "core/control_file_text.h"
+#include "core/diag_stream.h"
+#include "core/string_helpers.h"
+#include "soil/unsatzonmodellklasse.h"
+
+namespace {
+
+constexpr int controlPointRowCode = 8;
+constexpr int controlPointColumnCode = 9;
+constexpr int subbasinTableCode = 10;
+constexpr int closeCode = 11;
+constexpr int settingCode = 17;
+constexpr int methodCode = 91;
+
+// One positional value of a section: its label in messages, the scan format
+// and where it goes. A statistics line holds a file name and a code ("%s%d").
+struct ControlEntry {
+  std::string label;
+  std::variant<int*, long*, double*, std::string*, StatisticFile*> target;
+};
+
+const char* const statisticLabels[] = {"QDRAIN", "GWSTAND", "GWN",   "SB_1_", "SB_2_", "ROOT",
+                                       "INFEX",  "POND",    "QD",    "QI",    "QB",    "Qg",
+                                       "GWIN",   "GWEX",    "MACRO", "INFILT"};
+// The grid lines and whether each names a stack.
+struct GridLabel {
+  const char* name;
+  bool stack;
+};
+const GridLabel gridLabels[] = {{"SB05", false},
+                                {"SB1_", false},
+                                {"WURZ", false},
+                                {"Theta", true},
+                                {"hh", true},
+                                {"hgeo", true},
+                                {"q_unten", true},
+                                {"GWSTAND", false},
+                                {"GWtheta", false},
+                                {"GWN", false},
+                                {"GWLEVEL", false},
+                                {"QDRAIN", false},
+                                {"saturation", false},
+                                {"infiltration excess", false},
+                                {"QD", false},
+                                {"QI", false},
+                                {"DELTAGW", false},
+                                {"GWIN", false},
+                                {"GWEX", false},
+                                {"POND", false},
+                                {"GWN-Uprise", false},
+                                {"GWN-PERCOL", false},
+                                {"MACROPORE-Infiltration", false},
+                                {"IRRIG", false}};
+const char* const pointLabels[] = {"Qbottom",   "Theta",      "hhyd",
+                                   "Otherdata", "etr-detail", "interflow"};
+const char* const heatConstantKeys[HeatTransferSettings::constantCount] = {
+    "dTModLowBoundBase",  "dTModLapseRate",   "dTModCDrySoil",
+    "dTModRhoDrySoil",    "dTModLamDrySoil",  "dTModKmin",
+    "dTModLamWat",        "dTModLamIce",      "dTModCWater",
+    "dTModCIce20",        "dTModCIce0",       "dTModLatHeat",
+    "dTModRhoWater",      "dTModFactor",      "dTModSEForStat",
+    "dTModShortestStep",  "dTModLongestStep", "dTModNFactorFreezing",
+    "dTModNFactorThawing"};
+const char* const parameterNames[] = {"kelsqd",   "kelsqi",        "channel network density",
+                                      "kelsqlat", "QB-Red.Faktor", "SnowRunoff_fraction"};
+
+const char* const groupText =
+    "\npossible error by using the same parameters\nfor groups of subbasins:\nat least the first "
+    "AND the last subbasin code have\nto be specified with all their parameters like this:\n(if "
+    "the smallest code is 1 and the largest code is 8)\n1\t8\n3\t3\n8\t8\n14\t14\n0.4\t0.4\n0.01\t0"
+    ".01\n0.1\t0.1\n..\t..\nThen, to all subcatchments with zone-codes ranging from 1 to 7 the "
+    "\nparameters of subbasin 1 will be assigned!";
+
+// Entries 1 .. 78 of "[unsatzon_model]" but the control point.
+std::vector<ControlEntry> leadingEntries(UnsatzonSettings& s) {
+  std::vector<ControlEntry> e = {{" methode of ", &s.method},
+                                 {" surface water interaction parameter of ", &s.interaction},
+                                 {" pond parameter of ", &s.pond},
+                                 {" drainage parameter of ", &s.drainage},
+                                 {" clay parameter ", &s.clay},
+                                 {" k_sat. for clay  ", &s.clayKsat},
+                                 {" ini_gw_level  ", &s.initialTableDivisor}};
+  for (int k = statQDRAIN; k <= statINFILT; ++k)
+    e.push_back(
+        {std::string("name of the ") + statisticLabels[k] + "statfiles in ", &s.statistics[k]});
+  for (int k = lineSB05; k <= lineIRRIG; ++k) {
+    const GridLabel& g = gridLabels[k];
+    if (g.stack) {
+      e.push_back({std::string("name of the ") + g.name + "_stacks in ", &s.grids[k].name});
+      e.push_back({std::string("Writecode ") + g.name + " in ", &s.grids[k].writeCode});
+    } else {
+      e.push_back({std::string("name of the ") + g.name + "-Grids in ", &s.grids[k].name});
+      e.push_back({std::string("Writegrid ") + g.name + "-Grid in   ", &s.grids[k].writeCode});
+    }
+  }
+  return e;
+}
+
+std::vector<ControlEntry> pointFileEntries(UnsatzonSettings& s) {
+  std::vector<ControlEntry> e;
+  for (int k = 0; k < unsatPointFileCount; ++k)
+    e.push_back({std::string("Name of the ") + pointLabels[k] + "-file in ", &s.pointFiles[k]});
+  return e;
+}
+
+// Entries 86 .. 91.
+std::vector<ControlEntry> trailingEntries(UnsatzonSettings& s) {
+  std::vector<ControlEntry> e = {{"read control parameter for storage grids for ", &s.readGrid},
+                                 {"name of the storage content file ", &s.storageFile}};
+  if (s.method != 3) return e;
+  e.push_back({"minimum dynamic time step in secounds ", &s.minimumStep});
+  e.push_back({"name of the SUBSTEPSstatfiles in ", &s.statistics[statSUBSTEPS]});
+  e.push_back({"name of SUBSTEPS-Grids for ", &s.grids[lineSUBSTEPS].name});
+  e.push_back({"Writegrid SUBSTEPS-Grid in   ", &s.grids[lineSUBSTEPS].writeCode});
+  return e;
+}
+
+std::vector<ControlEntry> heatEntries(HeatTransferSettings& h, int (&unused)[2]) {
+  std::vector<ControlEntry> e = {{"method of heat transfer modelling in ", &h.method},
+                                 {"first unused value of [heat_transfer] in ", &unused[0]},
+                                 {"second unused value of [heat_transfer] in ", &unused[1]}};
+  for (int k = 0; k < HeatTransferSettings::constantCount; ++k)
+    e.push_back({std::string(heatConstantKeys[k]) + " in ", &h.constants[k]});
+  e.push_back({"name of the temperature file for the control point in ", &h.temperatureFile});
+  e.push_back({"name of the temperstatfiles in ", &h.statistic});
+  e.push_back({"name of the temper-stacks in ", &h.temperatureStack.name});
+  e.push_back({"Writecode temper in ", &h.temperatureStack.writeCode});
+  e.push_back({"name of the thawdepth-grid (heat-tr.mod.) in ", &h.thawDepthGrid.name});
+  e.push_back({"Writecode thawdepth (heat-tr.mod.) in ", &h.thawDepthGrid.writeCode});
+  e.push_back({"name of the SE-stack (heat-tr.mod.) in ", &h.seStack.name});
+  e.push_back({"Writecode SE-stack (heat-tr.mod.) in ", &h.seStack.writeCode});
+  return e;
+}
+
+// The next line of the file that holds more than blanks, without its line
+// end; false at the end of the file.
+bool nextTextLine(FILE* file, std::string& line) {
+  for (;;) {
+    const int first = std::fgetc(file);
+    if (first == EOF) return false;
+    std::ungetc(first, file);
+    readRestOfLine(file, line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (!splitWords(line).empty()) return true;
+  }
+}
+
+// Reads the entries in order; a value that cannot be read ends the run with
+// code 17.
+void readEntries(modelobject& module, FILE* file, const std::vector<ControlEntry>& entries) {
+  std::string rest;
+  for (const ControlEntry& e : entries) {
+    if (auto* i = std::get_if<int*>(&e.target))
+      module.readControlValue(file, "%d", **i, e.label, rest);
+    if (auto* l = std::get_if<long*>(&e.target))
+      module.readControlValue(file, "%ld", **l, e.label, rest);
+    if (auto* d = std::get_if<double*>(&e.target))
+      module.readControlValue(file, "%lf", **d, e.label, rest);
+    if (auto* w = std::get_if<std::string*>(&e.target))
+      module.readControlValue(file, "%s", **w, e.label, rest);
+    if (auto* s = std::get_if<StatisticFile*>(&e.target)) {
+      module.readControlValue(file, "%s", (*s)->name, e.label, rest);
+      if (!parseLeadingInt(rest, (*s)->code))
+        module.controlFileKeyNotFound(e.label, module.getModuleName());
+    }
+  }
+}
+
+} // namespace
+
+void unsatzonmodellklasse::readModelSection() {
+  auto read = [this](const std::vector<ControlEntry>& entries) {
+    readEntries(*this, controlFile, entries);
+  };
+  read(leadingEntries(settings));
+  readControlValuePair(controlFile, "%ld%ld", settings.controlRow, settings.controlColumn,
+                       "control_row/column for control point in ");
+  read(pointFileEntries(settings));
+  for (std::string& name : settings.pointFiles) prependDirectory(outputDirectory, name);
+  checkControlPoint();
+  checkMethod();
+  readSubbasinTable();
+  read(trailingEntries(settings));
+  storageFileName = settings.storageFile + "_" + std::to_string(mpiRank);
+  closeModelSection();
+}
+
+void unsatzonmodellklasse::checkControlPoint() {
+  const long r = settings.controlRow;
+  const long c = settings.controlColumn;
+  if (r < 0 || r > header.nrows) {
+    *diag << "FATAL: in modul " << moduleName << ":\n"
+          << "row index (" << r << ") for output-cell must be between " << 1 << " and "
+          << header.nrows << " (Input as row col) or 0 0 "
+          << "[end-entry]";
+    throw controlPointRowCode;
+  }
+  if (c < 0 || c > header.ncols) {
+    *diag << "FATAL: in modul " << moduleName << ":\n"
+          << "column index (" << c << ") for output-cell must be between " << 1 << " and "
+          << header.ncols << " (Input as row col) "
+          << "[end-entry]";
+    throw controlPointColumnCode;
+  }
+  // One coordinate alone cannot place a cell; say so rather than drop it.
+  if ((r == 0) != (c == 0)) {
+    *diag << "WARNING: in modul " << moduleName << ": the control point row " << r << " column "
+          << c << " has only one coordinate 0, so there is no control point; give both as 0 0 "
+          << "for none, or both between 1 and the number of rows and columns"
+          << "[end-entry]";
+    settings.controlRow = settings.controlColumn = 0;
+  }
+}
+
+void unsatzonmodellklasse::checkMethod() {
+  if (settings.method == 2 || settings.method == 3) return;
+  *diag << "FATAL: in modul " << moduleName << ":\n"
+        << "invalid method (" << settings.method << ")\n"
+        << "possible values are:\n 2 for Finite Differences with fixed timestep\n 3 for Finite "
+           "Differences with dynamically calculated timestep\n"
+        << "[end-entry]";
+  throw methodCode;
+}
+
+// The codes line names the subbasins whose values follow in each parameter
+// line; a subbasin between two listed ones takes the values of the one
+// before it. Each line is read as one line, so that a short line cannot
+// borrow values from the next.
+void unsatzonmodellklasse::readSubbasinTable() {
+  const int n = zones.zoneCount;
+  auto fail = [&](const std::string& what) {
+    *diag << "FATAL: \n-----------------error------------\n"
+          << what << moduleName << groupText << "[end-entry]";
+    throw subbasinTableCode;
+  };
+  std::string line;
+  std::vector<bool> given(static_cast<size_t>(n) + 1, false);
+  std::vector<std::string> words;
+  if (nextTextLine(controlFile, line)) words = splitWords(line);
+  int lastIndex = 0;
+  for (size_t k = 0; lastIndex < n; ++k) {
+    int code = 0;
+    if (k >= words.size() || !parseLeadingInt(words[k], code))
+      fail("error reading code[" + std::to_string(k + 1) + "] for ");
+    const int index =
+        code >= 1 && code <= zones.maxCode ? zones.indexOfCode[static_cast<size_t>(code)] : 0;
+    if (index == 0)
+      fail("error! there is no code " + std::to_string(code) + " (from " + controlFileName +
+           ") for a subbasin in ");
+    // The first code must be the smallest: values given for a later code
+    // cannot stand for the subbasins before it.
+    if (index <= lastIndex || (k == 0 && index != 1))
+      fail("error! the code " + std::to_string(code) + " (from " + controlFileName +
+           ") is not the next larger subbasin code listed in ");
+    given[static_cast<size_t>(index)] = true;
+    lastIndex = index;
+  }
+  std::vector<double>* arrays[] = {&kelsqd,   &kelsqi,      &channelDensity,
+                                   &kelsqlat, &maxBaseflow, &snowRunoffFraction};
+  for (int p = 0; p < 6; ++p) {
+    std::vector<double>& values = *arrays[p];
+    values.assign(static_cast<size_t>(n) + 1, 0.0);
+    words.clear();
+    if (nextTextLine(controlFile, line)) words = splitWords(line);
+    size_t next = 0;
+    for (int i = 1; i <= n; ++i) {
+      if (!given[static_cast<size_t>(i)]) {
+        values[static_cast<size_t>(i)] = values[static_cast<size_t>(i) - 1];
+        continue;
+      }
+      const int code = static_cast<int>(zones.records[static_cast<size_t>(i)].code);
+      if (next >= words.size() || !parseLeadingDouble(words[next], values[static_cast<size_t>(i)]))
+        fail(std::string("error reading ") + parameterNames[p] + "[" + std::to_string(code) +
+             "] for ");
+      ++next;
+    }
+  }
+  subbasinCodes.assign(static_cast<size_t>(n) + 1, 0);
+  for (int i = 1; i <= n; ++i) {
+    const size_t k = static_cast<size_t>(i);
+    subbasinCodes[k] = static_cast<int>(zones.records[k].code);
+    kelsqd[k] = std::max(kelsqd[k], 0.001) * 60.0;
+    kelsqi[k] = std::max(kelsqi[k], 0.001) * 60.0;
+    // Baseflow grows with exp(distance / kelsqlat): a constant of 0 has no
+    // reciprocal and would make it NaN where the table reaches the surface.
+    if (kelsqlat[k] == 0.0)
+      fail("error! kelsqlat[" + std::to_string(subbasinCodes[k]) +
+           "] is 0; give a positive recession constant, or a negative one for no baseflow, for ");
+    kelsqlat[k] = kelsqlat[k] < 0.0 ? 0.0 : 1.0 / kelsqlat[k];
+  }
+}
+
+void unsatzonmodellklasse::closeModelSection() {
+  FILE* file = controlFile;
+  controlFile = nullptr;
+  if (file && std::fclose(file) != 0) {
+    *diag << "FATAL: control file \"" << controlFileName << "\" cannot be closed"
+          << "[end-entry]";
+    throw closeCode;
+  }
+}
+
+void unsatzonmodellklasse::readOptionalSections() {
+  readHeatTransfer();
+  readTuning();
+  if (settings.heat.active == 0 && findGrid("PermafrostThawDepth") > 0 &&
+      findGrid("SnowFreeDaysGrid") > 0 && findGrid("ThawCoeffPermaFrost") > 0)
+    readPermafrost();
+}
+
+namespace {
+
+// Opens the control file for one optional section; the Part's text reports
+// a failing close.
+struct OptionalSection {
+  OptionalSection(FILE*& handle, const std::string& fileNameArg, DiagStream& diagArg)
+      : session(handle), fileName(fileNameArg), diag(diagArg) {
+    session.openOrFail(fileName, diag);
+  }
+  void close() {
+    if (session.close()) return;
+    diag << "FATAL: control file \"" << fileName << "\" cannot be closed"
+         << "[end-entry]";
+    throw closeCode;
+  }
+  ControlFileSession session;
+  const std::string& fileName;
+  DiagStream& diag;
+};
+
+} // namespace
+
+void unsatzonmodellklasse::readHeatTransfer() {
+  OptionalSection section(controlFile, controlFileName, *diag);
+  if (seekSection("[heat_transfer]", false)) {
+    HeatTransferSettings& h = settings.heat;
+    readControlValue(controlFile, "%d", h.active, "heat transfer switch in ");
+    if (h.active > 0) {
+      int unused[2] = {0, 0};
+      readEntries(*this, controlFile, heatEntries(h, unused));
+      prependDirectory(outputDirectory, h.temperatureFile);
+    }
+  }
+  section.close();
+}
+
+// Key lines "max_error = 1e-5" and "max_iterations = 100" with LF or CRLF
+// line ends, up to the next section or the end of the file.
+void unsatzonmodellklasse::readTuning() {
+  OptionalSection section(controlFile, controlFileName, *diag);
+  if (seekSection("[unsatzon_tuning]", false)) {
+    std::string line;
+    for (int first; (first = std::fgetc(controlFile)) != EOF;) {
+      std::ungetc(first, controlFile);
+      readRestOfLine(controlFile, line);
+      const size_t start = line.find_first_not_of(" \t");
+      if (start != std::string::npos && line[start] == '[') break;
+      double* target = line.find("max_error") != std::string::npos        ? &settings.maxError
+                       : line.find("max_iterations") != std::string::npos ? &settings.maxIterations
+                                                                          : nullptr;
+      const size_t equals = line.find('=');
+      if (!target) continue;
+      if (equals == std::string::npos || !parseLeadingDouble(line.substr(equals + 1), *target)) {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        controlFileKeyNotFound("\"" + line + "\" (key = value) in [unsatzon_tuning] of ",
+                               moduleName);
+      }
+    }
+  }
+  section.close();
+}
+
+void unsatzonmodellklasse::readPermafrost() {
+  OptionalSection section(controlFile, controlFileName, *diag);
+  seekSection("[permafrost]", true);
+  int skippedInt = 0;
+  double skippedDouble = 0.0;
+  std::string skippedName;
+  readControlValue(controlFile, "%d", skippedInt, "first value of [permafrost] in ");
+  readControlValue(controlFile, "%lf", skippedDouble, "second value of [permafrost] in ");
+  readControlValue(controlFile, "%lf", skippedDouble, "third value of [permafrost] in ");
+  readControlValue(controlFile, "%s", skippedName, "statistics file of [permafrost] in ");
+  if (!parseLeadingInt(lineBuffer, skippedInt))
+    controlFileKeyNotFound("statistics file of [permafrost] in ", moduleName);
+  readControlValue(controlFile, "%lf", settings.reducedKsat, "reduced k_sat (in m/s)");
+  section.close();
+}
+
+// Settings whose physics this build does not carry end the run here rather
+// than run without it.
+void unsatzonmodellklasse::refuseSetting(const std::string& what) {
+  *diag << "FATAL: in modul " << moduleName << ": " << what
+        << " is not supported by this version of the unsaturated zone; switch it off"
+        << "[end-entry]";
+  throw settingCode;
+}
+
+void unsatzonmodellklasse::refuseUnsupportedSettings() {
+  const int interaction = settings.interaction;
+  if (interaction < 0 || interaction > 2) {
+    *diag << "FATAL: in modul " << moduleName << ": surface water interaction parameter ("
+          << interaction << ") in [unsatzon_model] of " << controlFileName
+          << " is invalid; accepted values are 0 (off), 1 and 2"
+          << "[end-entry]";
+    throw settingCode;
+  }
+  if (interaction == 1)
+    refuseSetting("the exchange of the groundwater layer with river water (surface water "
+                  "interaction parameter 1 in [unsatzon_model])");
+  if (interaction == 2)
+    refuseSetting("the re-infiltration of river water (surface water interaction parameter 2 in "
+                  "[unsatzon_model])");
+  if (settings.heat.active > 0)
+    refuseSetting("heat transfer (switch " + std::to_string(settings.heat.active) +
+                  " in [heat_transfer])");
+  if (context.tracerCount > 0)
+    refuseSetting("solute transport (" + std::to_string(context.tracerCount) +
+                  " tracers in [substance_transport])");
+  const std::vector<soil_class>& table = *context.soilTable;
+  for (size_t k = 1; k < table.size(); ++k)
+    if (table[k].getMacroCapacity() > 0.0)
+      refuseSetting("macropore flow (MacroCapacity " + std::to_string(table[k].getMacroCapacity()) +
+                    " of soil type " + std::to_string(table[k].getCode()) + " in [soil_table])");
+}

@@ -1,0 +1,171 @@
+// The initial state of every soil column: computed at rest over an initial
+// groundwater table, or read from the grids and stacks of a former run.
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+#include "soil/soil_column.h"
+#include "soil/unsatzonmodellklasse.h"
+
+namespace {
+
+constexpr int settingCode = 17;
+constexpr int stackLevelsCode = 13;
+constexpr int soilTypeCode = 52;
+
+// The first cell of a loop whose soil type the column cannot use.
+struct SoilFault {
+  long row = 0;
+  long column = 0;
+  double value = 0.0;
+  int layers = 0; // of a soil type that is too shallow; 0 for an unknown type
+};
+
+} // namespace
+
+void unsatzonmodellklasse::setInitialState() {
+  checkSoilTypes();
+  if (settings.readGrid == 1 || settings.readGrid == 3)
+    readStateGrids();
+  else
+    computeColumns();
+  fillIrrigationGrids();
+}
+
+// Every own cell's soil type must be a record of the table with a layer for
+// every level of the stacks.
+void unsatzonmodellklasse::checkSoilTypes() {
+  const std::vector<soil_class>& table = *context.soilTable;
+  const long count = static_cast<long>(table.size()) - 1;
+  SoilFault fault;
+  bool found = false;
+#pragma omp parallel for schedule(runtime)
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (!isOwnValidCell(r, c)) continue;
+      const double index = soilTypes[r][c];
+      const bool known = index >= 1.0 && index <= count && index == std::floor(index);
+      const int depth = known ? table[static_cast<size_t>(index)].getLayerCount() : 0;
+      if (known && depth >= layers) continue;
+#pragma omp critical(unsatzonSoilFault)
+      if (!found || r < fault.row || (r == fault.row && c < fault.column)) {
+        fault = SoilFault{r, c, index, depth};
+        found = true;
+      }
+    }
+  const int code = catchExitCode([&] {
+    if (!found) return;
+    if (fault.layers == 0)
+      *diag << "FATAL: in modul " << moduleName << ": the cell at row " << fault.row << " column "
+            << fault.column << " of \"soil_types\" holds " << fault.value
+            << ", which is no soil type of [soil_table]; give every cell of the catchment a soil "
+               "type of the table"
+            << "[end-entry]";
+    else
+      *diag << "FATAL: in modul " << moduleName << ": soil type "
+            << table[static_cast<size_t>(fault.value)].getCode() << " of the cell at row "
+            << fault.row << " column " << fault.column << " has " << fault.layers
+            << " layers, but the soil columns have " << layers
+            << " (the most of [soil_table]); give every soil type of the table that many layers"
+            << "[end-entry]";
+    throw soilTypeCode;
+  });
+  shareExitCode(*diag, code);
+}
+
+// Readgrid 0 puts the table at the top of the layer that ini_gw_level
+// selects, readgrid 2 where "groundwater_distance" puts it.
+void unsatzonmodellklasse::computeColumns() {
+  int tableLayerIndex = 0;
+  if (settings.readGrid == 2) {
+    readStateGrid(tableDistance, settings.grids[lineGWSTAND], false);
+    if (ponding && maxPonding) readStateGrid(ponding, settings.grids[linePOND], false);
+  } else {
+    const double divisor = settings.initialTableDivisor;
+    if (!(divisor > 0.0)) {
+      *diag << "FATAL: error in control file, ini_gw_level (" << divisor
+            << ") in [unsatzon_model] of " << controlFileName
+            << " must be above 0; 1 puts the groundwater table in the lowest "
+            << "layer, 2 about the middle of the column"
+            << "[end-entry]";
+      throw settingCode;
+    }
+    tableLayerIndex =
+        std::min(layers, static_cast<int>(std::floor((layers - 1) / divisor) + 1.4999));
+  }
+  const std::vector<soil_class>& table = *context.soilTable;
+  const bool fromGrid = settings.readGrid == 2;
+#pragma omp parallel for schedule(runtime)
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (!isOwnValidCell(r, c)) continue;
+      const soil_class& soil = table[static_cast<size_t>(soilTypes[r][c])];
+      double* z = geodeticHeads[r][c];
+      const double surface = elevation[r][c];
+      double height = surface;
+      for (int k = 1; k < tableLayerIndex; ++k) height -= soil.getThickness(k);
+      if (fromGrid) height = surface + tableDistance[r][c];
+      ColumnTable columnTable;
+      setColumnAtRest(soil, layers, surface, height, z, theta[r][c], hydraulicHeads[r][c],
+                      columnTable);
+      if (!fromGrid) tableDistance[r][c] = columnTable.distance;
+      tableLayer[r][c] = columnTable.layer;
+      tableLayerTheta[r][c] = columnTable.theta;
+    }
+}
+
+// Reads one grid of a former run into a grid of the module; only its own
+// cells keep what the file holds.
+void unsatzonmodellklasse::readStateGrid(Grid grid, const NamedOutput& line, bool wholeOnRoot) {
+  std::string path = line.name;
+  prependDirectory(inputDirectory, path);
+  readGrid(path, grid, 0, false, false, false, wholeOnRoot && mpiRank == 0 ? 1 : 0, false,
+           !(wholeOnRoot && mpiRank == 0), 0.0);
+  const long first = wholeOnRoot && mpiRank == 0 ? 1 : heldFirstRow;
+  const long last = wholeOnRoot && mpiRank == 0 ? header.nrows : heldLastRow;
+#pragma omp parallel for schedule(runtime)
+  for (long r = first; r <= last; ++r)
+    for (long c = 1; c <= header.ncols; ++c)
+      if (r < header.firstRow || r > header.lastRow || !isOwnValidCell(r, c))
+        grid[r][c] = header.nodata;
+}
+
+// Readgrid 1 and 3: the columns as a former run left them; the geodetic
+// heights follow the elevation model of this run.
+void unsatzonmodellklasse::readStateGrids() {
+  const std::pair<Stack, UnsatGridLine> stacks[] = {
+      {theta, lineTheta}, {geodeticHeads, lineHgeo}, {hydraulicHeads, lineHh}};
+  for (const auto& [stack, line] : stacks) {
+    Stack read = nullptr;
+    const int lastLevel = readStack(settings.grids[line].name, read, false);
+    if (lastLevel != layers) {
+      free_three_d_matrix(read, header.firstRow, header.lastRow);
+      *diag << "FATAL: wrong number of levels in stack " << settings.grids[line].name
+            << " (there are " << lastLevel << " level, it must be " << layers << "[end-entry]";
+      throw stackLevelsCode;
+    }
+#pragma omp parallel for schedule(runtime)
+    for (long r = header.firstRow; r <= header.lastRow; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        if (isOwnValidCell(r, c)) std::copy(read[r][c], read[r][c] + layers + 1, stack[r][c]);
+    free_three_d_matrix(read, header.firstRow, header.lastRow);
+  }
+  const std::vector<soil_class>& table = *context.soilTable;
+#pragma omp parallel for schedule(runtime)
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (!isOwnValidCell(r, c)) continue;
+      const soil_class& soil = table[static_cast<size_t>(soilTypes[r][c])];
+      double* z = geodeticHeads[r][c];
+      z[0] = elevation[r][c];
+      for (int k = 1; k <= layers; ++k) z[k] = z[k - 1] - soil.getThickness(k);
+    }
+  readStateGrid(tableDistance, settings.grids[lineGWSTAND], false);
+  readStateGrid(tableLayer, settings.grids[lineGWLEVEL], false);
+  readStateGrid(tableLayerTheta, settings.grids[lineGWtheta], false);
+  readStateGrid(baseflow, settings.grids[lineDELTAGW], true);
+  if (maxPonding) readStateGrid(ponding, settings.grids[linePOND], false);
+}

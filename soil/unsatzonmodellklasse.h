@@ -1,0 +1,179 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/soil_class.h"
+#include "core/zonal_statistic.h"
+#include "soil/unsatzon_settings.h"
+#include "submodel/teilmodellklasse.h"
+
+// The unsaturated zone: reads "[unsatzon_model]" with its optional sections
+// "[heat_transfer]", "[unsatzon_tuning]" and "[permafrost]" and the
+// per-subbasin runoff-concentration table, creates its zonal statistics and
+// the single-point files of the control point, registers its grids and
+// stacks, gives every soil column its initial state, sets up the lakes and
+// writes the start summary of the soil water.
+//
+// Every soil column is 1 .. m layers deep, m being the largest layer count of
+// the soil table; its stacks hold the levels 0 (the surface node) .. m.
+class unsatzonmodellklasse : public teilmodellklasse {
+public:
+  // soilTable: the driver's writable soil table, the records that
+  // context.soilTable shows; kept for the set-up writes of the heat model.
+  unsatzonmodellklasse(const ModelContext& context, int& errorCode,
+                       std::vector<soil_class>* soilTable);
+  // Frees what releaseModule has not released, without writing.
+  ~unsatzonmodellklasse() override;
+
+  // The state-file name ("%s_%d" with the rank); null when the module is off.
+  virtual const std::string* getStorageFileName() const;
+  // Storage constants of interflow and direct runoff per subbasin 1 .. n in
+  // minutes; null when the module is off.
+  virtual const double* getKelsqi() const;
+  virtual const double* getKelsqd() const;
+  virtual int getReadStorageParameter() const { return settings.readGrid; }
+  // Set when surface routing concentrates the runoff.
+  virtual void setRoutingConcentration(int flag) { routingConcentration = flag; }
+  virtual void setDumpMode(int dump, int close, int repair, long maxFiles);
+  virtual bool isHeatTransferActive() const { return settings.heat.active > 0; }
+  // Whether the groundwater model runs; set by the driver after building it.
+  virtual void setGroundwaterActive(bool active) { groundwaterActive = active; }
+
+  // Writes the statistics, unregisters and frees every grid and stack of the
+  // module; calls the base teardown last.
+  void releaseModule() override;
+
+  const UnsatzonSettings& getSettings() const { return settings; }
+  int getLayerCount() const { return layers; }
+  const std::string& getOptionTag() const { return optionTag; }
+
+protected:
+  // --- configuration (soil/unsatzon_config.cpp) --------------------------------
+  void readModelSection();
+  void checkControlPoint();
+  void checkMethod();
+  void readSubbasinTable();
+  // "[heat_transfer]", "[unsatzon_tuning]" and "[permafrost]", each in a
+  // session of its own on the control file.
+  void readOptionalSections();
+  void readHeatTransfer();
+  void readTuning();
+  void readPermafrost();
+  void refuseUnsupportedSettings();
+  [[noreturn]] void refuseSetting(const std::string& what);
+  void closeModelSection();
+
+  // --- grids and initial state (soil/unsatzon_grids.cpp, soil/unsatzon_state.cpp)
+  void checkRegistrySpace();
+  void takeForeignGrids();
+  void registerOwnGrids();
+  void readPondingInput();
+  void setInitialState();
+  void checkSoilTypes();
+  void readStateGrids();
+  void readStateGrid(Grid grid, const NamedOutput& line, bool wholeOnRoot);
+  void computeColumns();
+  void fillIrrigationGrids();
+  void fillDrainageAndClayLevels();
+  void fillSlopeTangent();
+  bool isOwnValidCell(long r, long c) const;
+  // Allocates a grid over the held rows (every row on rank 0 with
+  // wholeOnRoot), start in the own valid cells and nodata elsewhere, and
+  // registers it under the name; the file name and write code come from the
+  // line, or are the name and 0 without one.
+  Grid registerOwnGrid(const std::string& name, const NamedOutput* line, double start = 0.0,
+                       bool wholeOnRoot = false);
+  Stack registerOwnStack(const std::string& name, const NamedOutput& line);
+
+  // --- lakes (soil/unsatzon_lakes.cpp) ---------------------------------------------
+  virtual void initLakeModel(const std::string& section);
+
+  // --- outputs at construction (soil/unsatzon_outputs.cpp) -------------------------
+  void createStatistics();
+  void createStatistic(UnsatStatistic which, const std::string& title, int decimals);
+  void createPointFiles();
+  void buildOptionTag();
+  void setUpGlaciers();
+  void writeStartSummary();
+  // Appends a line to "modell_<rank>.log" of this process, without time stamp.
+  void appendPlainLog(const std::string& text);
+  void takeResponseUnitGrids();
+  virtual int readLayeredSnowModel();
+
+  void releaseGrids();
+
+  struct OwnGrid {
+    int index = 0;
+    Grid grid = nullptr;
+    Stack stack = nullptr;
+    long firstRow = 1;
+    long lastRow = 0;
+  };
+  struct ModuleStatistic {
+    std::vector<ZoneRecord> records;
+    ZoneRecord* data = nullptr; // records.data(); the statistic reads through it
+    std::unique_ptr<zonalstatistic> statistic;
+  };
+  // Per subbasin: a glacier in it, the sum of the glacier fractions of its
+  // cells and the sum of the rest.
+  struct GlacierZone {
+    bool hasGlacier = false;
+    double glacierSum = 0.0;
+    double freeSum = 0.0;
+  };
+
+  std::vector<soil_class>* soilTable = nullptr;
+  UnsatzonSettings settings;
+  int layers = 0; // m
+  int landuseLayers = 1;
+  long heldFirstRow = 1; // rows of the module's grids: the strip and its halo
+  long heldLastRow = 0;
+  std::string storageFileName;
+  std::string optionTag;
+  int routingConcentration = 0;
+  bool groundwaterActive = false;
+  DumpOptions dump;
+
+  // Per subbasin 1 .. n (index 0 unused).
+  std::vector<int> subbasinCodes;
+  std::vector<double> kelsqd; // minutes
+  std::vector<double> kelsqi; // minutes
+  std::vector<double> channelDensity;
+  std::vector<double> kelsqlat; // the reciprocal of the recession constant
+  std::vector<double> maxBaseflow;
+  std::vector<double> snowRunoffFraction;
+
+  std::vector<OwnGrid> ownGrids;
+  ModuleStatistic statistics[unsatStatisticCount];
+  std::vector<GlacierZone> glacierZones; // 0 .. n, with glaciers of mass balance
+
+  // Grids of other modules and of the set-up.
+  Grid zone = nullptr;
+  Grid elevation = nullptr;
+  Grid regions = nullptr;
+  Grid soilTypes = nullptr;
+  Grid slope = nullptr;
+  Grid irrigationCodes = nullptr;
+  Grid maxPonding = nullptr;
+  int maxPondingIndex = 0;
+  Grid drainageDepth = nullptr;
+  Grid clayDepth = nullptr;
+  Grid glacier = nullptr;    // fraction of glacier per cell
+  std::vector<Grid> landuse; // 1 .. land-use layers
+
+  // Own grids and stacks used at construction.
+  Stack theta = nullptr;
+  Stack geodeticHeads = nullptr;
+  Stack hydraulicHeads = nullptr;
+  Grid tableDistance = nullptr;   // "groundwater_distance"
+  Grid tableLayer = nullptr;      // "groundwater_level"
+  Grid tableLayerTheta = nullptr; // "Theta_in_GWLEVEL"
+  Grid baseflow = nullptr;
+  Grid ponding = nullptr;
+  Grid irrigationAmounts = nullptr;
+  Grid drainageLevel = nullptr;
+  Grid slopeTangent = nullptr;
+  Grid clayLevel = nullptr; // not registered: the solver's alone
+};

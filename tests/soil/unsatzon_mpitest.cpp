@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+#include <mpi.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "tests/soil/unsatzon_fixture.h"
+#include "tests/test_decomposition.h"
+
+namespace {
+
+double surfaceOf(long r, long c) { return 100.0 + r + 0.1 * c; }
+// Two soil types in a checkerboard; the second has thicker layers.
+int soilOf(long r, long c) { return (r + c) % 2 + 1; }
+double subbasinOf(long, long c) { return c <= 6 ? 1.0 : 2.0; }
+
+// The unsaturated zone on this process's share of the ragged catchment:
+// the registry the set-up would leave, every grid it takes from others.
+struct DecomposedUnsatzon {
+  explicit DecomposedUnsatzon(const std::string& name)
+      : strips(name, ragged(worldSize())), directory(makeTestDirectory(name + "_files", true)),
+        registry(gridRegistrySize), soils(3) {
+    char* full = realpath(directory.c_str(), nullptr);
+    directory = full;
+    std::free(full);
+    parseSoilEntry(soils[1], nullptr, siltLoam(4, 0.25), "MultipleHorizons");
+    parseSoilEntry(soils[2], nullptr, siltLoam(4, 0.3), "MultipleHorizons");
+    soils[0].setCode(2);
+    soils[0].setLayerCount(4);
+    soils[1].setCode(1);
+    soils[2].setCode(2);
+    add("[zone_grid]", subbasinOf);
+    add("[elevation_model]", surfaceOf);
+    add("MPIRegions", strips.regions);
+    add("MPIHelper", strips.helper);
+    add("soil_types", [](long r, long c) { return double(soilOf(r, c)); });
+    add("slope_angle", [](long, long) { return 10.0; });
+    for (const char* g :
+         {"landuse1", "root_depth1", "vegetation_coverage_degree1", "leaf_area_index1",
+          "SurfaceCanopyResistance1", "SurfaceIntercepResistance1", "RoughnessLength1",
+          "pot_transpiration0", "pot_transpiration1", "real_transpiration0", "real_transpiration1",
+          "SurfaceEvaporationResistance", "albedo", "potential_evaporation", "real_evaporation"})
+      add(g, [](long, long) { return 1.0; });
+
+    std::vector<std::string> lines = unsatzonLines(directory);
+    lines[7] = "2  ini_gw_level";
+    lines[72] = "6 5  control point";
+    lines[79] = "1 2  codes";
+    writeFile(directory + "/model.ctl.intern", unsatzonSection(lines));
+    context.diag = strips.m.getDiag();
+    context.controlFileName = directory + "/model.ctl.intern";
+    context.registry = registry.data();
+    context.header = strips.m.getHeader();
+    context.rowColumnRange = strips.ranges.data();
+    context.cellsPerProcess = &strips.cells;
+    context.haloSendList = &strips.sends;
+    context.haloReceiveList = &strips.receives;
+    context.outputDirectory = directory + "/";
+    context.soilTable = &soils;
+  }
+
+  template <typename F> void add(const std::string& name, F f) {
+    Grid g = strips.grid(nodata);
+    for (long r = strips.lo; r <= strips.hi; ++r)
+      for (long c = 1; c <= strips.ncols; ++c)
+        if (strips.owner[r][c] >= 0) g[r][c] = f(r, c);
+    add(name, g);
+  }
+  void add(const std::string& name, Grid grid) {
+    int index = 1;
+    while (registry[index].hasFileName) ++index;
+    GridRegistryEntry& e = registry[index];
+    e.hasFileName = e.hasName = true;
+    e.fileName = name;
+    e.name = name;
+    e.grid = grid;
+    e.firstRow = strips.lo;
+    e.lastRow = strips.hi;
+  }
+  const GridRegistryEntry& entry(const std::string& name) const {
+    for (const GridRegistryEntry& e : registry)
+      if (e.hasName && e.name == name) return e;
+    ADD_FAILURE() << "no grid " << name;
+    return registry[0];
+  }
+
+  StripModule strips;
+  std::string directory;
+  std::vector<GridRegistryEntry> registry;
+  std::vector<soil_class> soils;
+  ModelContext context;
+};
+
+} // namespace
+
+// Every process sets up the columns of its own cells, at rest over the
+// table at the top of layer 2, and nodata in every other cell it holds; the
+// summary lines come out the same whatever the number of processes.
+TEST(UnsatzonDecomposed, ColumnsAndSummaryDoNotDependOnTheProcesses) {
+  DecomposedUnsatzon d("unsatzon_decomposed");
+  char* previous = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(d.directory.c_str()), 0);
+  int code = 0;
+  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+  ASSERT_EQ(chdir(previous), 0);
+  std::free(previous);
+  ASSERT_EQ(code, 0);
+  EXPECT_EQ(*module->getStorageFileName(), "state_" + std::to_string(worldRank()));
+
+  const StripModule& s = d.strips;
+  double water = 0.0, control = 0.0;
+  long cells = 0;
+  for (long r = 1; r <= s.nrows; ++r)
+    for (long c = 1; c <= s.ncols; ++c) {
+      if (s.owner[r][c] < 0) continue;
+      const soil_class& soil = d.soils[static_cast<size_t>(soilOf(r, c))];
+      const double d1 = soil.getThickness(1);
+      const double table = surfaceOf(r, c) - d1;
+      const double theta1 = soil.thetaFromSuction(1, d1 / 2.0);
+      water += d1 * (theta1 + 3 * 0.45);
+      ++cells;
+      if (r == 6 && c == 5) control = 1000.0 * d1 * (theta1 + 3 * 0.45);
+      if (r < d.entry("theta").firstRow || r > d.entry("theta").lastRow) continue;
+      const Stack theta = d.entry("theta").stack;
+      const Stack z = d.entry("geodetic_heads").stack;
+      const Stack head = d.entry("hydraulic_heads").stack;
+      const bool own = s.owner[r][c] == s.rank;
+      SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
+      for (int k = 0; k <= 4; ++k) {
+        if (!own) {
+          EXPECT_EQ(theta[r][c][k], nodata);
+          EXPECT_EQ(z[r][c][k], nodata);
+          EXPECT_EQ(head[r][c][k], nodata);
+          continue;
+        }
+        EXPECT_NEAR(z[r][c][k], surfaceOf(r, c) - k * d1, 1e-12);
+        EXPECT_NEAR(theta[r][c][k], k == 1 ? theta1 : 0.45, 1e-12);
+      }
+      for (const char* g : {"groundwater_distance", "groundwater_level", "Theta_in_GWLEVEL"})
+        if (!own) {
+          EXPECT_EQ(d.entry(g).grid[r][c], nodata) << g;
+        }
+      if (!own) continue;
+      EXPECT_NEAR(head[r][c][1], table, 1e-12);
+      EXPECT_EQ(d.entry("groundwater_level").grid[r][c], 2.0);
+      EXPECT_NEAR(d.entry("groundwater_distance").grid[r][c], -d1, 1e-12);
+    }
+  if (s.rank != 0) return;
+  char expected[600];
+  const double mean = water / static_cast<double>(cells);
+  std::snprintf(expected, sizeof expected,
+                "mean soil water content for all cells at model-start: %lf m^3/m^2\n"
+                "mean soil water content for unglacierized or only partly unglacierized cells at "
+                "model-start: %lf m^3/m^2\n"
+                "mean soil water content for partly or completely glacierized cells at "
+                "model-start: %lf m^3/m^2\n",
+                mean, mean, 0.0);
+  const std::string log = readFile(d.directory + "/modell_0.log");
+  EXPECT_NE(log.find(expected), std::string::npos) << log;
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "soil water content (for control point r=6 c=5) at model-start: %lf mm\n", control);
+  const std::string owner =
+      readFile(d.directory + "/modell_" + std::to_string(s.owner[6][5]) + ".log");
+  EXPECT_NE(owner.find(line), std::string::npos) << owner;
+}
