@@ -53,14 +53,14 @@ struct Chain {
       if (k > 1) tributaries.push_back(elements + k - 1);
       int c = 0;
       for (int code : tributaries) {
-        e.BuildRoutingTables(++c, code, {}, 2.0, 4.0, 20.0, 200.0, 2.0, 30.0, 15.0, 0.001,
-                             10000.0, 500.0, 1.0, 1000.0, 30.0, true);
+        e.BuildRoutingTables(++c, code, {}, 2.0, 4.0, 20.0, 200.0, 2.0, 30.0, 15.0, 0.001, 10000.0,
+                             500.0, 1.0, 1000.0, 30.0, true);
       }
       e.CheckBasinArea();
     }
     for (int i = 1; i <= subbasins; ++i) step[i] = 0.5;
-    for (auto& e : chain) e->SetFlowArrays(stepRows.data(), subTable.data(), queueTable.data(),
-                                           nullptr, nullptr);
+    for (auto& e : chain)
+      e->SetFlowArrays(stepRows.data(), subTable.data(), queueTable.data(), nullptr, nullptr);
     for (auto& e : chain) e->InitChannelStates();
   }
 
@@ -93,9 +93,8 @@ void BM_RouteChain(benchmark::State& state) {
   Chain chain;
   long stepNumber = 0;
   for (auto _ : state) chain.route(stepNumber++);
-  state.counters["channel_steps_per_s"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * (2 * elements - 1),
-                         benchmark::Counter::kIsRate);
+  state.counters["channel_steps_per_s"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * (2 * elements - 1), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_RouteChain)->Unit(benchmark::kMillisecond);

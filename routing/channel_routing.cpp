@@ -150,7 +150,8 @@ void routingclass::mixSummedChannel(int c) {
 
 void routingclass::takeChannelInput(int c, int col) {
   double observed = 0.0;
-  const bool replaced = (c <= tributaries || isInflowChannel(c)) && observedDischarge(col, observed);
+  const bool replaced =
+      (c <= tributaries || isInflowChannel(c)) && observedDischarge(col, observed);
   for (int n = 1; n <= subIntervals; ++n) {
     channelFlow[0][n] = replaced ? observed : subRunoff[0][n][col];
     for (int t = 1; t <= tracerCount; ++t) channelFlow[t][n] = subRunoff[t][n][col];
@@ -196,14 +197,15 @@ void routingclass::translate(int c, int col, int s, int base, int delay) {
       const bool newSmaller = channelFlow[0][n] <= queue[i];
       const double overlap = newSmaller ? channelFlow[0][n] : queue[i];
       for (int t = 1; t <= tracerCount; ++t)
-        w.queueContent[t][s] =
-            mixConcentration(w.queueContent[t][s], newSmaller ? channelFlow[t][n] : routeQueue[t][col][i],
-                             w.queueContent[0][s], overlap);
+        w.queueContent[t][s] = mixConcentration(
+            w.queueContent[t][s], newSmaller ? channelFlow[t][n] : routeQueue[t][col][i],
+            w.queueContent[0][s], overlap);
       w.queueContent[0][s] += overlap;
     }
     queue[i] = channelFlow[0][n];
     // A tracer decays over the time it spends in the queue, once.
-    for (int t = 1; t <= tracerCount; ++t) routeQueue[t][col][i] = channelFlow[t][n] * decayFactor[t];
+    for (int t = 1; t <= tracerCount; ++t)
+      routeQueue[t][col][i] = channelFlow[t][n] * decayFactor[t];
   }
   const int length = w.segmentLength(subIntervals);
   for (int t = 0; t <= tracerCount; ++t) {
@@ -251,7 +253,8 @@ void routingclass::addChannelToElement(int c) {
     else
       add = ratio(areaShares[c], tributaryFactor) * x;
     for (int t = 1; t <= tracerCount; ++t)
-      elementOut[t][n] = mixConcentration(elementOut[t][n], channelFlow[t][n], elementOut[0][n], add);
+      elementOut[t][n] =
+          mixConcentration(elementOut[t][n], channelFlow[t][n], elementOut[0][n], add);
     elementOut[0][n] += add;
   }
 }

@@ -40,8 +40,8 @@ void routingclass::SetInflow(int c, int code, int mode, double value, const std:
   openInflowFile(j, fileName, startRow, valueColumn, startDate);
 }
 
-void routingclass::openInflowFile(int j, const std::string& fileName, int startRow,
-                                  int valueColumn, const int* startDate) {
+void routingclass::openInflowFile(int j, const std::string& fileName, int startRow, int valueColumn,
+                                  const int* startDate) {
   inflowFile[j] = std::make_unique<TimeSeriesFile>(diag);
   TimeSeriesFile& file = *inflowFile[j];
   file.open(fileName, 0, 100000);
@@ -63,9 +63,8 @@ void routingclass::openInflowFile(int j, const std::string& fileName, int startR
   while (!std::equal(date, date + 5, startDate)) {
     file.next();
     if (atEnd(file)) {
-      *diag << "FATAL: starting date " << startDate[2] << "." << startDate[1] << "."
-            << startDate[0] << ", " << startDate[3] << ":" << startDate[4] << " h in "
-            << fileName << " not found ("
+      *diag << "FATAL: starting date " << startDate[2] << "." << startDate[1] << "." << startDate[0]
+            << ", " << startDate[3] << ":" << startDate[4] << " h in " << fileName << " not found ("
             << "search started at row " << startRow << ")"
             << "[end-entry]";
       throw 38;
@@ -103,9 +102,9 @@ void routingclass::ReadInflows(double** runoff, int year, int month, int day, in
     }
     rowDate(file, inflowDate);
     if (!std::equal(date, date + 5, inflowDate)) {
-      *diag << "FATAL: error comparing dates in " << file.getFileName() << ":\n     read: "
-            << inflowDate[0] << "." << inflowDate[1] << "." << inflowDate[2] << ", "
-            << inflowDate[3] << ":" << inflowDate[4] << " h,\nshould be: " << year << "."
+      *diag << "FATAL: error comparing dates in " << file.getFileName()
+            << ":\n     read: " << inflowDate[0] << "." << inflowDate[1] << "." << inflowDate[2]
+            << ", " << inflowDate[3] << ":" << inflowDate[4] << " h,\nshould be: " << year << "."
             << month << "." << day << ", " << hour << ":" << minute << " h.\n"
             << "[end-entry]";
       throw 36;

@@ -10,8 +10,8 @@
 // "FATAL: " + prefix + "memory allocation error " + the array's number and
 // ends the run with exit code 1.
 template <typename T>
-void allocateNumbered(DiagStream* diag, const char* prefix, std::vector<T>& array,
-                      std::size_t size, int number) {
+void allocateNumbered(DiagStream* diag, const char* prefix, std::vector<T>& array, std::size_t size,
+                      int number) {
   try {
     array.assign(size, T{});
   } catch (const std::bad_alloc&) {

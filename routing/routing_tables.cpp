@@ -67,17 +67,10 @@ void routingclass::BuildRoutingTables(int c, int code, const std::vector<int>& s
 
   RoutingTable& w = wqtab[c];
   const std::size_t rows = static_cast<std::size_t>(N) + 2;
-  allocateNumbered(diag, "", w.q, rows, 1017);
-  allocateNumbered(diag, "", w.qmm, rows, 1018);
-  allocateNumbered(diag, "", w.Q, rows, 1019);
-  allocateNumbered(diag, "", w.v, rows, 1020);
-  allocateNumbered(diag, "", w.vm, rows, 1021);
-  allocateNumbered(diag, "", w.vf, rows, 1022);
-  allocateNumbered(diag, "", w.t, rows, 1023);
-  allocateNumbered(diag, "", w.Rm, rows, 1024);
-  allocateNumbered(diag, "", w.Rf, rows, 1025);
-  allocateNumbered(diag, "", w.dm, rows, 1026);
-  allocateNumbered(diag, "", w.df, rows, 1027);
+  std::vector<double>* const rowArrays[] = {&w.q, &w.qmm, &w.Q,  &w.v,  &w.vm, &w.vf,
+                                            &w.t, &w.Rm,  &w.Rf, &w.dm, &w.df};
+  int number = 1017;
+  for (std::vector<double>* array : rowArrays) allocateNumbered(diag, "", *array, rows, number++);
   allocateNumbered(diag, "", w.delta, rows, 1028);
   allocateNumbered(diag, "", w.floodShare, rows, 1029);
   fillTableRows(c, divideByAreaFactor);
@@ -98,8 +91,8 @@ void routingclass::fillTableRows(int c, bool divideByAreaFactor) {
     double Qf = 0.0;
     w.df[k] = w.vf[k] = w.Rf[k] = 0.0;
     w.vm[k] = velocity;
-    SolveManningDepth(Qm, widthMain[c], w.dm[k], w.Rm[k], w.vm[k], 50, manningMain[c],
-                      sqrtSlope[c], 0.005);
+    SolveManningDepth(Qm, widthMain[c], w.dm[k], w.Rm[k], w.vm[k], 50, manningMain[c], sqrtSlope[c],
+                      0.005);
     if (w.dm[k] > depthMain[c]) splitFloodPlain(c, Qm, Qf, k);
     velocity = w.vm[k];
     const double total = Qm + Qf;
@@ -108,8 +101,8 @@ void routingclass::fillTableRows(int c, bool divideByAreaFactor) {
     w.floodShare[k] = total > 0.0 ? Qf / total : 0.0;
     w.t[k] = channelLength[c] / w.v[k] / 3600.0;
     if (!(w.v[k] > 0.0) || !std::isfinite(w.t[k]))
-      channelFailure(c, "no flow velocity for " + text(qk) +
-                            " l/s/km^2 (row " + std::to_string(k) + "), so no flow time");
+      channelFailure(c, "no flow velocity for " + text(qk) + " l/s/km^2 (row " + std::to_string(k) +
+                            "), so no flow time");
   }
 }
 

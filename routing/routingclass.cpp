@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
+#include <utility>
 
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
@@ -73,29 +73,30 @@ void routingclass::allocateChannelArrays() {
   allocateNumbered(diag, "routing: ", channelCode, n, 2);
   allocateNumbered(diag, "routing: ", subbasinList, n, 2);
   allocateNumbered(diag, "routing: ", areaShares, n + furtherAreaShares, 3);
-  allocateNumbered(diag, "routing: ", storageConstMain, n, 0);
-  allocateNumbered(diag, "routing: ", storageConstFlood, n, 1);
-  allocateNumbered(diag, "routing: ", widthMain, n, 4);
-  allocateNumbered(diag, "routing: ", widthFlood, n, 5);
-  allocateNumbered(diag, "routing: ", manningMain, n, 6);
-  allocateNumbered(diag, "routing: ", manningFlood, n, 7);
-  allocateNumbered(diag, "routing: ", depthMain, n, 8);
-  allocateNumbered(diag, "routing: ", sqrtSlope, n, 9);
-  allocateNumbered(diag, "routing: ", channelLength, n, 10);
-  allocateNumbered(diag, "routing: ", catchmentArea, n, 11);
-  allocateNumbered(diag, "routing: ", logStep, n, 12);
-  allocateNumbered(diag, "routing: ", qMin, n, 13);
-  allocateNumbered(diag, "routing: ", qMax, n, 14);
-  allocateNumbered(diag, "routing: ", tableIntervals, n, 15);
+  const std::pair<std::vector<double>*, int> parameters[] = {{&storageConstMain, 0},
+                                                             {&storageConstFlood, 1},
+                                                             {&widthMain, 4},
+                                                             {&widthFlood, 5},
+                                                             {&manningMain, 6},
+                                                             {&manningFlood, 7},
+                                                             {&depthMain, 8},
+                                                             {&sqrtSlope, 9},
+                                                             {&channelLength, 10},
+                                                             {&catchmentArea, 11},
+                                                             {&logStep, 12},
+                                                             {&qMin, 13},
+                                                             {&qMax, 14},
+                                                             {&tableIntervals, 15}};
+  for (const auto& [array, number] : parameters)
+    allocateNumbered(diag, "routing: ", *array, n, number);
   allocateNumbered(diag, "routing: ", wqtab, n, 16);
   allocateNumbered(diag, "routing: ", channelColumns, n, 2);
   allocateNumbered(diag, "routing: ", memberColumns, n, 2);
 }
 
 int routingclass::columnOfSubbasin(int code) const {
-  const int column = columnMap && code >= 0 && code < static_cast<int>(columnMap->size())
-                         ? (*columnMap)[code]
-                         : 0;
+  const int column =
+      columnMap && code >= 0 && code < static_cast<int>(columnMap->size()) ? (*columnMap)[code] : 0;
   if (column < 1 || column > subbasins) {
     *diag << "FATAL: routing: subbasin " << subbasinCode << ": there is no subbasin with code "
           << code << " in the zone grid; check the routing description"

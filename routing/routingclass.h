@@ -27,11 +27,11 @@ using HydraulicConnectionMap = std::map<int, bool>;
 
 // What the routing module knows of one routing element when it builds it.
 struct RoutingElementLayout {
-  int subbasins = 0;        // columns 1 .. subbasins; the inflow columns follow
-  double timeStep = 60.0;   // minutes
-  int subIntervals = 1;     // routing sub-intervals per time step
+  int subbasins = 0;          // columns 1 .. subbasins; the inflow columns follow
+  double timeStep = 60.0;     // minutes
+  int subIntervals = 1;       // routing sub-intervals per time step
   int specDischargeFiles = 0; // 1: observed specific discharges replace the runoff
-  double elementArea = 0.0; // km^2, with the tributaries
+  double elementArea = 0.0;   // km^2, with the tributaries
   double areaFactor = 1.0;
   int subbasinCode = 0;
   int tributaries = 0;
@@ -89,8 +89,8 @@ public:
   virtual void BuildRoutingTables(int c, int code, const std::vector<int>& subbasinCodes,
                                   double storageMain, double storageFlood, double widthMainArg,
                                   double widthFloodArg, double depthMainArg, double manningMainArg,
-                                  double manningFloodArg, double slope, double length,
-                                  double area, double qMinArg, double qMaxArg, double intervals,
+                                  double manningFloodArg, double slope, double length, double area,
+                                  double qMinArg, double qMaxArg, double intervals,
                                   bool divideByAreaFactor);
   virtual void CheckBasinArea();
   virtual void WriteWQTable();
@@ -185,9 +185,9 @@ private:
   std::vector<int> inflowCode;
   std::vector<int> inflowMode;
   std::vector<std::unique_ptr<TimeSeriesFile>> inflowFile;
-  std::vector<long> inflowValueIndex;          // first value column read of each inflow file
+  std::vector<long> inflowValueIndex;           // first value column read of each inflow file
   std::vector<std::vector<double>> inflowValue; // [tracer/flow index][inflow]
-  int inflowDate[5] = {};                      // year, month, day, hour, minute of the row
+  int inflowDate[5] = {};                       // year, month, day, hour, minute of the row
 
   double timeStep = 60.0;
   std::vector<double> storageConstFlood;

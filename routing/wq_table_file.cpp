@@ -41,11 +41,9 @@ void routingclass::writeTableFile(int c) {
   const int N = static_cast<int>(tableIntervals[c]);
   const double stepHours = timeStep / 60.0;
   if (isInflowChannel(c)) {
-    std::fprintf(file, "waterlevel-discharge-table for the channel of inflow %d",
-                 channelCode[c]);
+    std::fprintf(file, "waterlevel-discharge-table for the channel of inflow %d", channelCode[c]);
   } else if (subbasinList[c].empty()) {
-    std::fprintf(file, "waterlevel-discharge-table for the channel of subbasin %d",
-                 channelCode[c]);
+    std::fprintf(file, "waterlevel-discharge-table for the channel of subbasin %d", channelCode[c]);
   } else {
     const std::vector<int>& list = subbasinList[c];
     std::fprintf(file, "waterlevel-discharge-table for the channel of subbasins %d",

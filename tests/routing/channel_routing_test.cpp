@@ -36,14 +36,16 @@ double binomial3(int n) { return (n + 1.0) * (n + 2.0) / 2.0; }
 TEST(ChannelRouting, LinearStoragesGiveTheirImpulseResponse) {
   const struct {
     double timeStep;
-    int outlet;   // 2: one storage, 4: three in a chain
-    double k;     // recession factor per step for K = 2 h
-  } cases[] = {{60.0, 2, std::exp(-1.0 / 2.0)}, {60.0, 4, std::exp(-1.0 / 2.0)},
+    int outlet; // 2: one storage, 4: three in a chain
+    double k;   // recession factor per step for K = 2 h
+  } cases[] = {{60.0, 2, std::exp(-1.0 / 2.0)},
+               {60.0, 4, std::exp(-1.0 / 2.0)},
                {30.0, 2, std::exp(-0.5 / 2.0)}};
   for (const auto& c : cases) {
     RoutingNetwork net("impulse", 4, 0, 1, c.timeStep);
     net.cellCount(1) = 1.0; // the impulse falls on subbasin 1 alone
-    for (int code = 2; code <= 4; ++code) net.addElement(code, 1.0, {{code - 1, {}, linearStorage(2.0)}});
+    for (int code = 2; code <= 4; ++code)
+      net.addElement(code, 1.0, {{code - 1, {}, linearStorage(2.0)}});
     net.start();
     double sum = 0.0;
     for (int n = 0; n < 400; ++n) {
@@ -165,7 +167,8 @@ TEST(ChannelRouting, TracersKeepTheirMassOrDecayInTheQueue) {
     net.step();
     for (int n = 1; n <= subIntervals; ++n) {
       massOut += net.subValue(2, n) * net.subValue(2, n, 1);
-      if (net.subValue(2, n) > 1e-6) decayed.push_back(net.subValue(2, n, 2) / net.subValue(2, n, 1));
+      if (net.subValue(2, n) > 1e-6)
+        decayed.push_back(net.subValue(2, n, 2) / net.subValue(2, n, 1));
     }
   }
   EXPECT_NEAR(massOut, massIn, 1e-12 * massIn);

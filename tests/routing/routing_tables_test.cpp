@@ -62,7 +62,8 @@ TEST(RoutingTables, MatchManningStricklerByHand) {
       EXPECT_NEAR(w.dm[k], d, 0.01) << "row " << k;
       EXPECT_NEAR(w.v[k], v, 0.01) << "row " << k;
       // The flow time within what the velocity tolerance allows.
-      EXPECT_NEAR(w.t[k], spec.length / v / 3600.0, spec.length / 3600.0 * 0.01 / (v * v - 0.01 * v));
+      EXPECT_NEAR(w.t[k], spec.length / v / 3600.0,
+                  spec.length / 3600.0 * 0.01 / (v * v - 0.01 * v));
     } else {
       ++floodRows;
       EXPECT_NEAR(w.dm[k] - w.df[k], spec.depthMain, 0.015) << "row " << k;
@@ -92,10 +93,9 @@ TEST(RoutingTables, FindTableRowClampsToRange) {
     double runoff;
     int row;
   } cases[] = {
-      {1, 0.0, 1},         {1, mm(0.5), 1},      {1, mm(1.0), 1},          {1, mm(1.001), 1},
-      {1, mm(9.99), 10},   {1, mm(10.0), 11},    {1, mm(12.5), 11},        {1, mm(1000.0), 31},
-      {1, mm(5000.0), 31},
-      {2, mm(1.0), 1},     {2, mm(50.0), 1},     {2, mm(1e6), 1},
+      {1, 0.0, 1},         {1, mm(0.5), 1},   {1, mm(1.0), 1},   {1, mm(1.001), 1},
+      {1, mm(9.99), 10},   {1, mm(10.0), 11}, {1, mm(12.5), 11}, {1, mm(1000.0), 31},
+      {1, mm(5000.0), 31}, {2, mm(1.0), 1},   {2, mm(50.0), 1},  {2, mm(1e6), 1},
   };
   for (const auto& c : cases)
     EXPECT_EQ(element.FindTableRow(c.channel, c.runoff), c.row)
