@@ -116,25 +116,11 @@ TEST(RoutingTables, RefuseChannelsThatGiveNoTable) {
   };
   for (const auto& c : cases) {
     RoutingNetwork net("tables_refused", 2, 0, 1);
-    int error = -1;
-    RoutingElementLayout layout;
-    layout.subbasins = 2;
-    layout.subbasinCode = 2;
-    layout.tributaries = 1;
-    std::vector<int> columns = {0, 1, 2};
-    double row0[3] = {};
-    double row1[3] = {1, 1, 1};
-    double* areas[2] = {row0, row1};
-    layout.areaTable = areas;
-    layout.columnMap = &columns;
-    routingclass element(error, net.context, layout);
-    ASSERT_EQ(error, 0);
-    EXPECT_EQ(exitCodeOf([&] {
-                element.BuildRoutingTables(1, 1, {}, 1, 1, 10, 10, 1, 30, 15, 0.001, 1000, 10,
-                                           c.qMin, c.qMax, c.intervals, true);
-              }),
-              17)
-        << c.what;
+    ChannelSpec spec;
+    spec.qMin = c.qMin;
+    spec.qMax = c.qMax;
+    spec.intervals = c.intervals;
+    EXPECT_EQ(exitCodeOf([&] { net.addElement(2, 1.0, {{1, {}, spec}}); }), 17) << c.what;
     EXPECT_NE(net.log.lastEntry().find("routing: subbasin 2, channel 1 (code 1): "),
               std::string::npos);
     EXPECT_NE(net.log.lastEntry().find(c.what), std::string::npos) << net.log.lastEntry();
