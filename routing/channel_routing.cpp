@@ -1,0 +1,293 @@
+#include <algorithm>
+#include <cmath>
+
+#include "config/tracer_ini_class.h"
+#include "routing/routingclass.h"
+
+namespace {
+
+// a / b, 0 where the divisor is 0 (an empty area adds nothing).
+double ratio(double a, double b) { return b == 0.0 ? 0.0 : a / b; }
+
+} // namespace
+
+double routingclass::FlowToDepth(double flow, double area, double step) const {
+  return flow * 0.06 * step / area;
+}
+
+double routingclass::DepthToFlow(double depth, double area, double step) const {
+  return depth * area * 16.6666667 / step;
+}
+
+double routingclass::mixConcentration(double c1, double c2, double w1, double w2) const {
+  const double a1 = std::fabs(w1);
+  const double a2 = std::fabs(w2);
+  return a1 + a2 == 0.0 ? 0.0 : (a1 * c1 + a2 * c2) / (a1 + a2);
+}
+
+double routingclass::MaxOfSubIntervals(const double* values) const {
+  double largest = values[1];
+  for (int n = 2; n <= subIntervals; ++n) largest = std::max(largest, values[n]);
+  return largest;
+}
+
+bool routingclass::observedDischarge(int column, double& value) const {
+  if (specDischargeFiles != 1 || !specDischarge || !specColumns || column < 1 ||
+      column > subbasins || specColumns[column] < 1)
+    return false;
+  value = specDischarge[10][specColumns[column]];
+  return value > header.nodata;
+}
+
+bool routingclass::isConnected(int col) const {
+  if (!connections) return false;
+  const auto connection = connections->find(col);
+  return connection != connections->end() && connection->second;
+}
+
+void routingclass::InitChannelStates() {
+  for (int c = 1; c <= channelCount(); ++c) {
+    RoutingTable& w = wqtab[c];
+    const double runoff = stepRunoff[0][channelColumn(c)];
+    const int delay = w.delta[FindTableRow(c, runoff)];
+    const int length = w.segmentLength(subIntervals);
+    for (int s = 1; s <= static_cast<int>(w.nSubChannels); ++s) {
+      for (int n = 1; n <= subIntervals; ++n) w.Qaus[s][n] = runoff;
+      w.qvzuq[s] = 0.0;
+      w.queuePos[s] = subIntervals + length * (s - 1) + delay;
+    }
+  }
+}
+
+void routingclass::Route(int /*year*/, int month, int /*day*/, int /*hour*/, int /*minute*/) {
+  const bool initialisation = month < 1;
+  const bool irrigation = !initialisation && irrigationDemand && maxirrig;
+  std::fill(drawnColumn.begin(), drawnColumn.end(), 0);
+  if (irrigation) drawIrrigationFromTributaries();
+
+  for (int n = 1; n <= subIntervals; ++n) {
+    elementOut[0][n] = areaShares[0] * subRunoff[0][n][ownColumn];
+    for (int t = 1; t <= tracerCount; ++t) elementOut[t][n] = subRunoff[t][n][ownColumn];
+  }
+
+  for (int c = 1; c <= channelCount(); ++c) {
+    const int col = channelColumn(c);
+    if (!initialisation && riverflowTable && !isInflowChannel(c)) subtractWithdrawals(c);
+    if (c > tributaries && !isInflowChannel(c)) mixSummedChannel(c);
+    const int j = c - tributaries - summedTributaries;
+    if (isInflowChannel(c) && inflowMode[j] == 3) {
+      // An abstraction delivers this inflow in m^3/s.
+      for (int n = 1; n <= subIntervals; ++n)
+        subRunoff[0][n][col] = FlowToDepth(subRunoff[0][n][col], catchmentArea[c], timeStep);
+      for (int t = 0; t <= tracerCount; ++t) stepRunoff[t][col] = subRunoff[t][1][col];
+    }
+    takeChannelInput(c, col);
+    if (isConnected(col)) {
+      for (int t = 0; t <= tracerCount; ++t)
+        for (int n = 1; n <= subIntervals; ++n) routeQueue[t][col][n] = subRunoff[t][n][col];
+    } else {
+      for (int s = static_cast<int>(wqtab[c].nSubChannels); s >= 1; --s) routeSubChannel(c, col, s);
+    }
+    addChannelToElement(c);
+  }
+
+  finishElementOutflow();
+  if (irrigation) irrigateAtOutlet();
+  abstractedTotal = 0.0;
+}
+
+void routingclass::drawIrrigationFromTributaries() {
+  const auto draw = [&](int col) {
+    if (maxirrig[0][col] != 0.0 || drawnColumn[col]) return;
+    for (int t = 0; t <= tracerCount; ++t) maxirrig[t][col] = subRunoff[t][1][col];
+    const double demand = irrigationDemand[col].valueSum;
+    for (int n = 1; n <= subIntervals; ++n)
+      subRunoff[0][n][col] = std::max(0.0, subRunoff[0][n][col] - demand);
+    drawnColumn[col] = 1;
+  };
+  for (int c = 1; c <= tributaries + summedTributaries; ++c) {
+    for (int member : memberColumns[c]) draw(member);
+    draw(channelColumn(c));
+  }
+}
+
+void routingclass::subtractWithdrawals(int c) {
+  const auto withdraw = [&](int col) {
+    ReinfiltrationRecord& record = riverflowTable[col];
+    if (!(record.catchmentArea > 0.0)) return;
+    record.withdrawal = FlowToDepth(record.withdrawal, record.catchmentArea, timeStep);
+    for (int n = 1; n <= subIntervals; ++n)
+      subRunoff[0][n][col] = std::max(0.0, subRunoff[0][n][col] - record.withdrawal);
+  };
+  for (int member : memberColumns[c]) withdraw(member);
+  withdraw(channelColumn(c));
+}
+
+// The listed subbasins and the channel's own subbasin flow into one channel:
+// their runoff is mixed by area into the channel's column.
+void routingclass::mixSummedChannel(int c) {
+  const int col = channelColumn(c);
+  for (int n = 1; n <= subIntervals; ++n) {
+    double areaSum = 0.0;
+    double weighted = 0.0;
+    std::fill(mixSums.begin(), mixSums.end(), 0.0);
+    const auto add = [&](int m) {
+      const double a = ratio(cellCount(m), columnAreaFactor(m));
+      double flow = subRunoff[0][n][m];
+      observedDischarge(m, flow);
+      const double w = a * flow;
+      areaSum += a;
+      weighted += w;
+      for (int t = 1; t <= tracerCount; ++t) mixSums[t] += w * subRunoff[t][n][m];
+    };
+    for (int member : memberColumns[c]) add(member);
+    add(col);
+    subRunoff[0][n][col] = ratio(weighted, areaSum);
+    for (int t = 1; t <= tracerCount; ++t) subRunoff[t][n][col] = ratio(mixSums[t], weighted);
+    mixSums[0] = areaSum;
+  }
+}
+
+void routingclass::takeChannelInput(int c, int col) {
+  double observed = 0.0;
+  const bool replaced =
+      (c <= tributaries || isInflowChannel(c)) && observedDischarge(col, observed);
+  for (int n = 1; n <= subIntervals; ++n) {
+    channelFlow[0][n] = replaced ? observed : subRunoff[0][n][col];
+    for (int t = 1; t <= tracerCount; ++t) channelFlow[t][n] = subRunoff[t][n][col];
+  }
+}
+
+void routingclass::routeSubChannel(int c, int col, int s) {
+  const RoutingTable& w = wqtab[c];
+  const int base = (s - 1) * w.segmentLength(subIntervals);
+  const int delay = w.delta[FindTableRow(c, MaxOfSubIntervals(channelFlow[0].data()))];
+  for (int t = 1; t <= tracerCount; ++t) {
+    const double halfTime = (*tracerRecords)[t].halfTime;
+    decayFactor[t] = halfTime > 0.0 ? std::exp(-(delay * timeStep / subIntervals / 60.0 / 24.0) /
+                                               (halfTime * 1.442695041111))
+                                    : 1.0;
+  }
+  translate(c, col, s, base, delay);
+  retain(c, col, s, base);
+}
+
+// Writes the sub-channel's inflow into its queue `delay` sub-intervals ahead
+// of the outflow window and moves the queue on by one time step. Where the
+// delay changed since the last step, the queue either has a gap, filled with
+// the smaller of the neighbouring flows, or slots already taken; what this
+// adds or overwrites is booked in the queue content.
+void routingclass::translate(int c, int col, int s, int base, int delay) {
+  RoutingTable& w = wqtab[c];
+  double* queue = routeQueue[0][col];
+  const int p = base + 1 + subIntervals + delay;
+  const int p0 = w.queuePos[s];
+  if (p0 + 1 < p) {
+    const bool fromQueue = queue[p0] <= channelFlow[0][1];
+    const double gap = fromQueue ? queue[p0] : channelFlow[0][1];
+    w.queueContent[0][s] -= (p - p0 - 1) * gap;
+    for (int t = 0; t <= tracerCount; ++t) {
+      const double value = fromQueue ? routeQueue[t][col][p0] : channelFlow[t][1];
+      for (int i = p0 + 1; i < p; ++i) routeQueue[t][col][i] = value;
+    }
+  }
+  for (int n = 1; n <= subIntervals; ++n) {
+    const int i = p + n - 1;
+    if (i <= p0) {
+      const bool newSmaller = channelFlow[0][n] <= queue[i];
+      const double overlap = newSmaller ? channelFlow[0][n] : queue[i];
+      for (int t = 1; t <= tracerCount; ++t)
+        w.queueContent[t][s] = mixConcentration(
+            w.queueContent[t][s], newSmaller ? channelFlow[t][n] : routeQueue[t][col][i],
+            w.queueContent[0][s], overlap);
+      w.queueContent[0][s] += overlap;
+    }
+    queue[i] = channelFlow[0][n];
+    // A tracer decays over the time it spends in the queue, once.
+    for (int t = 1; t <= tracerCount; ++t)
+      routeQueue[t][col][i] = channelFlow[t][n] * decayFactor[t];
+  }
+  const int length = w.segmentLength(subIntervals);
+  for (int t = 0; t <= tracerCount; ++t) {
+    double* q = routeQueue[t][col];
+    for (int i = base + 1; i <= base + length; ++i) q[i] = q[i + subIntervals];
+  }
+  w.queuePos[s] = p - 1;
+}
+
+// Linear storages of main channel and flood plain. Their outflows are carried
+// apart (as the flood-plain share of the sub-channel's outflow), so that a
+// changing share moves no water between them.
+void routingclass::retain(int c, int col, int s, int base) {
+  RoutingTable& w = wqtab[c];
+  const double* queue = routeQueue[0][col];
+  const double fp = w.floodShare[FindTableRow(c, MaxOfSubIntervals(queue + base))];
+  const double km = storageConstMain[c];
+  const double kf = storageConstFlood[c];
+  const double previousShare = w.qvzuq[s];
+  double floodOut = 0.0;
+  double totalOut = 0.0;
+  for (int n = 1; n <= subIntervals; ++n) {
+    const double x = queue[base + n];
+    const double y = w.Qaus[s][n];
+    const double main = (1.0 - fp) * x * (1.0 - km) + (1.0 - previousShare) * y * km;
+    const double flood = fp * x * (1.0 - kf) + previousShare * y * kf;
+    channelFlow[0][n] = w.Qaus[s][n] = main + flood;
+    for (int t = 1; t <= tracerCount; ++t) channelFlow[t][n] = routeQueue[t][col][base + n];
+    floodOut += flood;
+    totalOut += main + flood;
+  }
+  w.qvzuq[s] = totalOut > 0.0 ? floodOut / totalOut : fp;
+}
+
+void routingclass::addChannelToElement(int c) {
+  const double elementCells = cellCount(ownColumn);
+  const double tributaryFactor = columnAreaFactor(channelColumn(c));
+  for (int n = 1; n <= subIntervals; ++n) {
+    const double x = channelFlow[0][n];
+    double add;
+    if (isInflowChannel(c))
+      add = ratio(x * catchmentArea[c], elementArea) * areaFactor;
+    else if (c > tributaries)
+      add = ratio(x * areaFactor, elementCells) * mixSums[0];
+    else
+      add = ratio(areaShares[c], tributaryFactor) * x;
+    for (int t = 1; t <= tracerCount; ++t)
+      elementOut[t][n] =
+          mixConcentration(elementOut[t][n], channelFlow[t][n], elementOut[0][n], add);
+    elementOut[0][n] += add;
+  }
+}
+
+void routingclass::finishElementOutflow() {
+  for (int t = 0; t <= tracerCount; ++t) elementOut[t][0] = 0.0;
+  for (int n = 1; n <= subIntervals; ++n) {
+    for (int t = 0; t <= tracerCount; ++t) subRunoff[t][n][ownColumn] = elementOut[t][n];
+    elementOut[0][0] += elementOut[0][n];
+  }
+  if (elementOut[0][0] > 0.0)
+    for (int t = 1; t <= tracerCount; ++t)
+      for (int n = 1; n <= subIntervals; ++n)
+        elementOut[t][0] += elementOut[0][n] / elementOut[0][0] * elementOut[t][n];
+  stepRunoff[0][ownColumn] = elementOut[0][0] / subIntervals;
+  for (int t = 1; t <= tracerCount; ++t) stepRunoff[t][ownColumn] = elementOut[t][0];
+}
+
+void routingclass::irrigateAtOutlet() {
+  const ZoneRecord& record = irrigationDemand[ownColumn];
+  const double cells = cellCount(ownColumn);
+  if (maxirrig[0][ownColumn] != 0.0 || drawnColumn[ownColumn] || !(record.areaFraction > 0.0) ||
+      !(cells > 0.0))
+    return;
+  maxirrig[0][ownColumn] = cells / record.areaFraction * stepRunoff[0][ownColumn] / areaFactor;
+  for (int t = 1; t <= tracerCount; ++t) maxirrig[t][ownColumn] = stepRunoff[t][ownColumn];
+  const double draw = record.areaFraction / cells * record.valueSum * areaFactor;
+  double sum = 0.0;
+  for (int n = 1; n <= subIntervals; ++n) {
+    double& runoff = subRunoff[0][n][ownColumn];
+    runoff = std::max(0.0, runoff - draw);
+    sum += runoff;
+  }
+  stepRunoff[0][ownColumn] = sum / subIntervals;
+  drawnColumn[ownColumn] = 1;
+}

@@ -1,0 +1,225 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/modelobject.h"
+#include "core/reinfiltration_record.h"
+#include "core/time_series_file.h"
+#include "routing/routing_table.h"
+
+struct ModelContext;
+struct TracerRecord;
+
+// Level, change of volume (m^3/s) and area of one reservoir, shared by the
+// reservoirs of one routing model.
+struct ReservoirLevel {
+  double level = 0.0;
+  double volumeChange = 0.0;
+  double area = 0.0;
+};
+using LevelRegistry = std::map<int, ReservoirLevel>;
+// Column to hydraulic-connection flag: a channel whose column maps to true is
+// not routed.
+using HydraulicConnectionMap = std::map<int, bool>;
+
+// What the routing module knows of one routing element when it builds it.
+struct RoutingElementLayout {
+  int subbasins = 0;          // columns 1 .. subbasins; the inflow columns follow
+  double timeStep = 60.0;     // minutes
+  int subIntervals = 1;       // routing sub-intervals per time step
+  int specDischargeFiles = 0; // 1: observed specific discharges replace the runoff
+  double elementArea = 0.0;   // km^2, with the tributaries
+  double areaFactor = 1.0;
+  int subbasinCode = 0;
+  int tributaries = 0;
+  int summedTributaries = 0;
+  int furtherAreaShares = 0;
+  int inflows = 0;
+  // Row 0: entry 0 the domain area in km^2, entry i the share of column i in
+  // it; row 1: the area factor of each column. The element writes its own
+  // column in CheckBasinArea.
+  double** areaTable = nullptr;
+  const std::vector<int>* columnMap = nullptr; // subbasin code to column
+};
+
+// One routing element: the subbasin whose outlet collects the runoff of its
+// own area and what its tributary, summed-tributary and inflow channels bring,
+// each channel routed by translation through its sub-channels and by a linear
+// storage of main channel and flood plain. Channels are numbered from 1:
+// tributaries, then summed tributaries, then inflows; index 0 of per-channel
+// arrays is the element's own subbasin. Runs on rank 0 only.
+class routingclass : public modelobject {
+public:
+  // Never throws: errorCode is 0, the exit code of a failure, or 103.
+  routingclass(int& errorCode, const ModelContext& context, const RoutingElementLayout& layout);
+  ~routingclass() override;
+  routingclass(const routingclass&) = delete;
+  routingclass& operator=(const routingclass&) = delete;
+
+  // --- set-up and teardown ------------------------------------------------------
+  // Releases the queues, tables and inflow files and logs what it released.
+  virtual void FreeMemory();
+  void releaseModule() override { FreeMemory(); }
+  // The irrigation module's records: field 1 (valueSum) the demand in mm,
+  // field 3 (areaFraction) the subbasin's area value.
+  virtual void SetIrrigationRecords(ZoneRecord* records);
+  virtual void AttachRiverflowTable(ReinfiltrationRecord* table, int attachment);
+  virtual void UpdateRiverflowTable();
+  virtual int MaxStorageCount(int n) const;
+  virtual int FindTableRow(int c, double q) const;
+  virtual double MaxOfSubIntervals(const double* values) const;
+  virtual double GetAbstractedTotal() const { return abstractedTotal; }
+  virtual double tracerMass(double c, double v) const { return c * v; }
+  virtual double mixConcentration(double c1, double c2, double w1, double w2) const;
+  virtual double enrichConcentration(double c, double v, double e) const;
+  virtual void ReadInflows(double** runoff, int year, int month, int day, int hour, int minute);
+  virtual void SetLevelRegistry(LevelRegistry* registry) { levelRegistry = registry; }
+  virtual void SetHydraulicConnectionMap(HydraulicConnectionMap* map) { connections = map; }
+  // Mode 4 reads the inflow from a table; valueColumn counts the columns of
+  // its lines from 1, the date columns included.
+  virtual void SetInflow(int c, int code, int mode, double value, const std::string& fileName,
+                         int startRow, int valueColumn, int year, int month, int day, int hour,
+                         int minute);
+  // Builds the table of channel c; the parameters follow the routing
+  // description (storage constants in hours, lengths in m, area in km^2,
+  // specific discharges in l/s/km^2).
+  virtual void BuildRoutingTables(int c, int code, const std::vector<int>& subbasinCodes,
+                                  double storageMain, double storageFlood, double widthMainArg,
+                                  double widthFloodArg, double depthMainArg, double manningMainArg,
+                                  double manningFloodArg, double slope, double length, double area,
+                                  double qMinArg, double qMaxArg, double intervals,
+                                  bool divideByAreaFactor);
+  virtual void CheckBasinArea();
+  virtual void WriteWQTable();
+  virtual void SolveManningDepth(double flow, double width, double& depth, double& radius,
+                                 double& velocity, int maxIterations, double manning,
+                                 double sqrtSlopeArg, double tolerance) const;
+  // One step; a month below 1 marks an initialisation pass, which skips
+  // irrigation and withdrawals.
+  virtual void Route(int year, int month, int day, int hour, int minute);
+  // The routing module's arrays: stepRunoff [tracer][column], subRunoff
+  // [tracer][sub-interval][column], routeQueue [tracer][column] (the element
+  // allocates the queues of its columns), and the observed window (row 10 is
+  // the current step) with the window column of every subbasin (0 = none).
+  virtual void SetFlowArrays(double** stepRunoffArg, double*** subRunoffArg,
+                             double*** routeQueueArg, const double* const* specDischargeArg,
+                             const int* specColumnsArg);
+  virtual void InitChannelStates();
+  virtual void SetIrrigationArrays(double** maxIrrigation, double** maxIrrigationFromReservoirs);
+  virtual double FlowToDepth(double flow, double area, double step) const;
+  virtual double DepthToFlow(double depth, double area, double step) const;
+
+  // --- accessors ------------------------------------------------------------------
+  int channelCount() const { return tributaries + summedTributaries + inflows; }
+  const RoutingTable& table(int c) const { return wqtab[c]; }
+  double getElementArea() const { return elementArea; }
+  double areaShare(int c) const { return areaShares[c]; }
+  // Recession factors per time step of channel c.
+  double mainRecession(int c) const { return storageConstMain[c]; }
+  double floodRecession(int c) const { return storageConstFlood[c]; }
+  int getSubbasinCode() const { return subbasinCode; }
+
+private:
+  bool isInflowChannel(int c) const { return c > tributaries + summedTributaries; }
+  // The runoff column that channel c routes.
+  int channelColumn(int c) const { return channelColumns[c]; }
+  int columnOfSubbasin(int code) const;
+  double cellCount(int column) const { return areaTable[0][column]; }
+  double columnAreaFactor(int column) const { return areaTable[1][column]; }
+  // The observed specific discharge of a subbasin column, or false when none
+  // applies.
+  bool observedDischarge(int column, double& value) const;
+  [[noreturn]] void channelFailure(int c, const std::string& what) const;
+  void allocateChannelArrays();
+  void fillTableRows(int c, bool divideByAreaFactor);
+  void splitFloodPlain(int c, double& Qm, double& Qf, int k);
+  void finishTable(int c);
+  int findSubChannelCount(const RoutingTable& w) const;
+  void writeTableFile(int c);
+  void freeTables();
+
+  // Steps of Route (routing/channel_routing.cpp).
+  void drawIrrigationFromTributaries();
+  void subtractWithdrawals(int c);
+  void mixSummedChannel(int c);
+  void takeChannelInput(int c, int col);
+  void routeSubChannel(int c, int col, int s);
+  void translate(int c, int col, int s, int base, int delay);
+  void retain(int c, int col, int s, int base);
+  void addChannelToElement(int c);
+  void finishElementOutflow();
+  void irrigateAtOutlet();
+
+  // A column that a reservoir connects hydraulically is not routed.
+  bool isConnected(int col) const;
+  void fillRiverflowRecords(bool attach);
+  void openInflowFile(int j, const std::string& fileName, int startRow, int valueColumn,
+                      const int* startDate);
+  double inflowFileValue(int j, int t) const;
+
+  int tracerCount = 0;
+  std::vector<TracerRecord>* tracerRecords = nullptr;
+  ReinfiltrationRecord* riverflowTable = nullptr;
+  int riverflowAttachment = 0;
+  // Mixing of the summed channel in hand: index 0 its area weight, indices
+  // 1 .. tracers the tracer sums; and the decay factor per tracer over the
+  // delay of the sub-channel in hand.
+  std::vector<double> mixSums;
+  std::vector<double> decayFactor;
+
+  double elementArea = 0.0;
+  double areaFactor = 1.0;
+  int subbasins = 0;
+  int subbasinCode = 0;
+  int ownColumn = 0;
+  int tributaries = 0;
+  std::vector<int> channelCode;
+  int summedTributaries = 0;
+  std::vector<std::vector<int>> subbasinList; // further codes of summed channels
+  int furtherAreaShares = 0;
+
+  int inflows = 0;
+  std::vector<int> inflowCode;
+  std::vector<int> inflowMode;
+  std::vector<std::unique_ptr<TimeSeriesFile>> inflowFile;
+  std::vector<long> inflowValueIndex;           // first value column read of each inflow file
+  std::vector<std::vector<double>> inflowValue; // [tracer/flow index][inflow]
+  int inflowDate[5] = {};                       // year, month, day, hour, minute of the row
+
+  double timeStep = 60.0;
+  std::vector<double> storageConstFlood;
+  std::vector<double> storageConstMain;
+  std::vector<double> areaShares;
+  std::vector<std::vector<double>> elementOut; // [tracer/flow index][sub-interval]
+  std::vector<double> widthMain, widthFlood, manningMain, manningFlood, depthMain, sqrtSlope,
+      channelLength, catchmentArea, qMin, qMax, tableIntervals, logStep;
+  std::vector<int> channelColumns;
+  std::vector<std::vector<int>> memberColumns; // listed subbasin columns of summed channels
+  int subIntervals = 1;
+  std::vector<RoutingTable> wqtab;
+
+  int specDischargeFiles = 0;
+  const double* const* specDischarge = nullptr;
+  const int* specColumns = nullptr;
+  double** areaTable = nullptr;
+  const std::vector<int>* columnMap = nullptr;
+  double** stepRunoff = nullptr;
+  double*** subRunoff = nullptr;
+  double*** routeQueue = nullptr;
+  // Owner of the queues of this element's columns.
+  std::vector<double> queueStorage;
+  std::vector<int> queueColumns;
+  std::vector<std::vector<double>> channelFlow; // [tracer/flow index][sub-interval]
+
+  ZoneRecord* irrigationDemand = nullptr;
+  double** maxirrig = nullptr;
+  double** maxirrigFromReservoirs = nullptr;
+  // Columns irrigation has drawn from in this step.
+  std::vector<char> drawnColumn;
+  double abstractedTotal = 0.0;
+  LevelRegistry* levelRegistry = nullptr;
+  HydraulicConnectionMap* connections = nullptr;
+};
