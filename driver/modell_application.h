@@ -60,6 +60,7 @@ class RegionalSuperposition;
 class SpecialOutputClass;
 class data_assimilation;
 class defaultini;
+class expokorrklasse;
 class meteointerpol;
 class precicorrclass;
 class tracer_ini_class;
@@ -197,6 +198,7 @@ protected:
   std::vector<meteointerpol*> interpolators;
   RegionalSuperposition* regionalSuperposition = nullptr;
   precicorrclass* precipitationCorrection = nullptr;
+  expokorrklasse* radiationCorrection = nullptr;
   SpecialOutputClass* specialOutput = nullptr;
   data_assimilation* dataAssimilation = nullptr;
 

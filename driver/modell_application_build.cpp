@@ -13,6 +13,7 @@
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
+#include "vertical/expokorrklasse.h"
 
 namespace {
 
@@ -193,6 +194,15 @@ void ModellApplication::buildSubmodels() {
     plug(Place::regionalSuperposition,
          [this](const ModelDate& d) { regionalSuperposition->superpose(DATE_ARGS(d)); });
   precipitationCorrection = adopt<precicorrclass>("precicorrclass", interpolators);
+
+  // Built in every run: switched off, it still copies "temperature_night".
+  radiationCorrection = adopt<expokorrklasse>("radiation_correction");
+  if (radiationCorrection->hasOwnGrids()) {
+    plug(Place::radiationCorrection,
+         [this](const ModelDate& d) { radiationCorrection->correctRadiation(DATE_ARGS(d)); });
+    plug(Place::radiationCorrectionTeardown,
+         [this](const ModelDate&) { radiationCorrection->releaseModule(); });
+  }
 
   // Special output after channel routing, so that every grid it lists is
   // registered.
