@@ -60,6 +60,7 @@ class RegionalSuperposition;
 class SpecialOutputClass;
 class data_assimilation;
 class defaultini;
+class expokorrklasse;
 class meteointerpol;
 class precicorrclass;
 class tracer_ini_class;
@@ -198,6 +199,7 @@ protected:
   std::vector<meteointerpol*> interpolators;
   RegionalSuperposition* regionalSuperposition = nullptr;
   precicorrclass* precipitationCorrection = nullptr;
+  expokorrklasse* radiationCorrection = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
   SpecialOutputClass* specialOutput = nullptr;
   data_assimilation* dataAssimilation = nullptr;

@@ -14,6 +14,7 @@
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
 #include "soil/unsatzonmodellklasse.h"
+#include "vertical/expokorrklasse.h"
 
 namespace {
 
@@ -194,6 +195,15 @@ void ModellApplication::buildSubmodels() {
     plug(Place::regionalSuperposition,
          [this](const ModelDate& d) { regionalSuperposition->superpose(DATE_ARGS(d)); });
   precipitationCorrection = adopt<precicorrclass>("precicorrclass", interpolators);
+
+  // Built in every run: switched off, it still copies "temperature_night".
+  radiationCorrection = adopt<expokorrklasse>("radiation_correction");
+  if (radiationCorrection->hasOwnGrids()) {
+    plug(Place::radiationCorrection,
+         [this](const ModelDate& d) { radiationCorrection->correctRadiation(DATE_ARGS(d)); });
+    plug(Place::radiationCorrectionTeardown,
+         [this](const ModelDate&) { radiationCorrection->releaseModule(); });
+  }
 
   unsatZone = adopt<unsatzonmodellklasse>("unsatzon_model", settings.soilTable);
   unsatZone->setDumpMode(context.dumpOptions.dumpMode, context.dumpOptions.closeAfterDump,

@@ -2,6 +2,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -102,6 +103,29 @@ void teilmodellklasse::closeControlFile() {
           << "[end-entry]";
     throw 11;
   }
+}
+
+OwnCells teilmodellklasse::ownCells(bool masterCellsOnly) {
+  OwnCells cells;
+  cells.firstRow = std::max(1L, header.firstRow);
+  cells.lastRow = std::min(header.nrows, header.lastRow);
+  cells.ncols = header.ncols;
+  cells.nodata = header.nodata;
+  cells.rank = mpiRank;
+  cells.ranges = rowColumnRange;
+  cells.zone = registry[1].grid;
+  cells.regions = registry[requireGrid("MPIRegions")].grid;
+  if (masterCellsOnly && context.hruFlag != 0)
+    cells.masters = registry[requireGrid("MasterHydrologicResponseUnits")].grid;
+  return cells;
+}
+
+long teilmodellklasse::firstHeldRow() const {
+  return mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
+}
+
+long teilmodellklasse::lastHeldRow() const {
+  return mpiRank == 0 ? header.nrows : std::min(header.nrows, header.lastRow + 1);
 }
 
 void teilmodellklasse::reportModelTime(long minute, long hour, long day, long month, long year,

@@ -63,6 +63,7 @@
 #include "core/zonal_statistic.h"
 #include "submodel/floating_point_error_flag.h"
 #include "submodel/model_context.h"
+#include "submodel/own_cells.h"
 
 // The zones of a sub-model: the codes of "zonegrid_soilmodel" (of the zone
 // grid when that grid is absent), numbered 1 .. zoneCount in ascending order.
@@ -192,6 +193,14 @@ protected:
   // Closes the control file; a failure logs "FATAL: error closing " and
   // ends the run with code 11.
   void closeControlFile();
+  // The cells this process computes; with masterCellsOnly, while response
+  // units are in use, only their master cells. A missing "MPIRegions" (or
+  // master grid) ends the run with code 33.
+  OwnCells ownCells(bool masterCellsOnly = false);
+  // The rows the module's grids hold: every row on rank 0 (which writes the
+  // gathered grids), elsewhere the own rows with a halo row on either side.
+  long firstHeldRow() const;
+  long lastHeldRow() const;
   const ModelContext& context;
   int flowControl = 0;
   double timeStepMinutes = 0.0; // "time interval for "

@@ -151,7 +151,8 @@ ponding.asc  max_ponding_storage fillcode = 0 readcode = 1 statfile = max_pondin
 0  irrigation off
 
 [radiation_correction]
-0  radiation correction off (the module is not built yet)
+0   radiation correction off
+60  time interval in minutes
 
 [region_transition_distance]
 500  metres over which the regions of regression_regions blend

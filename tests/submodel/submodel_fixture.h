@@ -22,6 +22,7 @@ public:
   using teilmodellklasse::floatingPointError;
   using teilmodellklasse::fnight;
   using teilmodellklasse::night;
+  using teilmodellklasse::ownCells;
   using teilmodellklasse::stepsPerDay;
   using teilmodellklasse::timeStep;
   using teilmodellklasse::timeStepMinutes;

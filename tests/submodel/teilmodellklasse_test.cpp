@@ -122,6 +122,35 @@ TEST(Teilmodellklasse, TakesOverTheModelContext) {
   EXPECT_EQ(with.cellWeights, area);
 }
 
+TEST(Teilmodellklasse, WalksItsOwnCellsWithTheirMasterCellsOptionally) {
+  // 1 own, 2 another cell of the valid columns, 0 not visited; row 2 holds
+  // columns 2 and 3, cell (1, 1) lies outside the zone grid, (3, 4) belongs
+  // to process 1, and (1, 2) and (2, 3) are no master cells.
+  const std::vector<double> all = {2, 1, 1, 1, 0, 1, 1, 0, 1, 1, 1, 2};
+  const std::vector<double> masters = {2, 2, 1, 1, 0, 1, 2, 0, 1, 1, 1, 2};
+  const struct {
+    bool masterCellsOnly;
+    int hruFlag;
+    const std::vector<double>& visits;
+  } cases[] = {{false, 1, all}, {true, 0, all}, {true, 1, masters}};
+  for (const auto& c : cases) {
+    SubmodelSetup s("sub_own_cells", moduleSection("mod", "1", "60"));
+    std::vector<RowColumnRange> ranges = {{0, -1}, {1, 4}, {2, 3}, {1, 4}};
+    s.context.rowColumnRange = ranges.data();
+    s.context.hruFlag = c.hruFlag;
+    s.addGrid("[zone_grid]", {-9999, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1});
+    s.addGrid("MPIRegions", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1});
+    s.addGrid("MasterHydrologicResponseUnits", {1, -9999, 1, 1, 1, 1, -9999, 1, 1, 1, 1, 1});
+    const Grid visits = s.addGrid("visits", std::vector<double>(12, 0.0));
+    TestSubmodel m(s.context, "mod");
+    m.ownCells(c.masterCellsOnly)
+        .forEach([&](long r, long col) { visits[r][col] += 1; },
+                 [&](long r, long col) { visits[r][col] += 2; });
+    for (long k = 0; k < 12; ++k)
+      EXPECT_EQ(visits[k / 4 + 1][k % 4 + 1], c.visits[k]) << c.masterCellsOnly << c.hruFlag << k;
+  }
+}
+
 TEST(Teilmodellklasse, ClosingFailureEndsWithCode11) {
   SubmodelSetup s("sub_close", moduleSection("mod", "1", "60"));
   TestSubmodel m(s.context, "mod");
