@@ -47,7 +47,9 @@ struct DecomposedUnsatzon {
     lines[7] = "2  ini_gw_level";
     lines[72] = "6 5  control point";
     lines[79] = "1 2  codes";
-    writeFile(directory + "/model.ctl.intern", unsatzonSection(lines));
+    // One writer: a process reading while another truncates would see no section.
+    if (worldRank() == 0) writeFile(directory + "/model.ctl.intern", unsatzonSection(lines));
+    MPI_Barrier(MPI_COMM_WORLD);
     context.diag = strips.m.getDiag();
     context.controlFileName = directory + "/model.ctl.intern";
     context.registry = registry.data();
