@@ -239,7 +239,8 @@ protected:
   // 120 when the list runs past the end of the row.
   bool nextStrip(long row, Grid helper, bool stackMessage, StripCursor& cursor, HaloStrip& strip);
   // Moves every strip of the walk between rank 0 and the others: the values
-  // of a grid, or valuesPerCell values per cell of a stack.
+  // of a grid, or valuesPerCell values per cell of a stack, of the cells of
+  // the strip's owner ("MPIRegions"), one message per run of them.
   void moveStrips(Grid helper, Grid grid, Stack stack, long valuesPerCell, bool toWorkers,
                   bool stackMessage, const char* operation);
   // Doubles expected by each receive of a split halo exchange, in the order
