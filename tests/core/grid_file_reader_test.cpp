@@ -130,6 +130,14 @@ TEST(GridFileReader, BadInputEndsWithItsMessageAndCode) {
        "error reading ascii grid @ in ASCII-Format in row 2, col 3"},
       {"garbage.asc", ascii.substr(0, ascii.rfind("10")) + "1O 11 12\n", 22,
        "error reading ascii grid @ in ASCII-Format in row 3, col 2"},
+      {"nan.asc", ascii.substr(0, ascii.rfind("10")) + "10 NaN 12\n", 22,
+       "error reading ascii grid @ in ASCII-Format in row 3, col 3"},
+      {"inf.asc", ascii.substr(0, ascii.rfind("10")) + "-inf 11 12\n", 22,
+       "error reading ascii grid @ in ASCII-Format in row 3, col 2"},
+      {"overflow.asc", ascii.substr(0, ascii.rfind("12")) + "1e999\n", 22,
+       "error reading ascii grid @ in ASCII-Format in row 3, col 4"},
+      {"nan_nodata.asc", asciiGridText(asciiHeader(100, 200, 10, NAN), values3x4), 22,
+       "error reading ascii value #6 from @"},
       {"huge.asc", asciiGridText(asciiHeader(100, 200, 10, nodata, 100000, 100000), values3x4), 22,
        "error reading ascii grid @ in ASCII-Format in row 1, col 13"},
       // Too short for its header: the message names the first missing value.
@@ -175,7 +183,7 @@ TEST(GridFileReader, BadInputEndsWithItsMessageAndCode) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir))
     files += entry.is_regular_file() && entry.path().extension() != ".xml";
-  EXPECT_EQ(files, 11) << "reading wrote no file";
+  EXPECT_EQ(files, 15) << "reading wrote no file";
 }
 
 // Opening retries for a second, logged as warnings; a file that appears in
