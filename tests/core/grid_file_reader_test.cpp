@@ -76,6 +76,7 @@ TEST(GridFileReader, RecognisesTheFormatFromTheFirstBytes) {
                      values3x4),
        -1},
       {"lower.asc", asciiGridText(asciiHeader(100, 200, 10), values3x4), -1},
+      {"long.asc", asciiGridText(asciiHeader(100, 200, 10), values3x4) + "13 14\n", -1},
       {"mixed.asc",
        asciiGridText("Ncols 4\nnrows 3\nxllcorner 100\nyllcorner 200\n"
                      "cellsize 10\nnodata_value -9999\n",
@@ -109,6 +110,14 @@ TEST(GridFileReader, RecognisesTheFormatFromTheFirstBytes) {
                              "double, or GIF) for " +
                              dir + "/mixed.asc\n"),
             std::string::npos);
+  const std::string extra = dir +
+                            "/long.asc holds 14 values where its header asks for 12 (ncols 4 x "
+                            "nrows 3); the last 2 are not read: check the header and the length "
+                            "of every row";
+  EXPECT_NE(readFile(dir + "/diag_0.xml").find("<line level=\"2\" description= \"" + extra),
+            std::string::npos)
+      << m.console();
+  EXPECT_EQ(m.console().find("values where"), m.console().rfind("values where")) << "one warning";
 }
 
 // Each bad input ends with its message and code, names the file and leaves
