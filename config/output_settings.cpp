@@ -5,6 +5,7 @@
 #include "config/defaultini.h"
 #include "config/section_reader.h"
 #include "core/diag_stream.h"
+#include "core/string_helpers.h"
 
 namespace {
 
@@ -27,17 +28,17 @@ OptionalOutputValues readOptionalOutputValues(SectionReader& section) {
   OptionalOutputValues values;
   std::string word;
   if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
-  if (!parseLeadingInt(word, values.secondSwitch))
+  if (!parseWholeInt(word, values.secondSwitch))
     section.warn(section.valueLine(), word, "the second switch cannot be read; it is 0");
   if (values.secondSwitch != 0) values.secondSwitch = 1;
 
   if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
-  if (!parseLeadingInt(word, values.thirdSwitch))
+  if (!parseWholeInt(word, values.thirdSwitch))
     section.warn(section.valueLine(), word, "the third switch cannot be read; it is 0");
   if (values.thirdSwitch != 1) values.thirdSwitch = 0;
 
   if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
-  if (!parseLeadingDouble(word, values.minToIntEnd))
+  if (!parseNumber(word, values.minToIntEnd))
     section.warn(section.valueLine(), word, "min_to_int_end cannot be read; it is 0");
   if (values.minToIntEnd < 0) values.minToIntEnd = 0.0;
   return values;

@@ -129,7 +129,7 @@ bool defaultini::readSpinUpSection(SpinUpSettings& s) {
       const bool found = section.nextLine(line);
       const std::vector<std::string> words = splitWords(line);
       SpinUpSettings::ClassedGrid g;
-      if (!found || words.size() < 3 || !parseLeadingDouble(words[1], g.width))
+      if (!found || words.size() < 3 || !parseNumber(words[1], g.width))
         section.fail(" error reading HRU defintions ", section.valueLine(), line);
       g.name = words[0];
       g.squareRoot = words[2].find("sqrt") != std::string::npos;
