@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "config/control_file_session.h"
@@ -66,7 +67,17 @@ std::optional<std::string> directoryValue(SectionReader& section, const std::str
   const std::size_t begin = value.find_first_not_of(" \t\r");
   if (begin != std::string::npos) {
     const std::size_t end = value.find_first_of(" \t\r", begin);
-    return value.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    const std::string prefix =
+        value.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    // The prefix stands in front of every file name as it is; one that names
+    // a folder but lacks its "/" puts the files beside the folder instead.
+    std::error_code error;
+    if (prefix.back() != '/' && std::filesystem::is_directory(prefix, error))
+      section.warn(section.valueLine(), line,
+                   std::string(key) + " " + prefix +
+                       " names a folder, but is put in front of file names as it stands (" +
+                       prefix + "name); write " + prefix + "/ to use the folder");
+    return prefix;
   }
   section.warn(section.valueLine(), line, std::string(key) + " names no directory; it is not set");
   return std::nullopt;
