@@ -267,6 +267,13 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
                  std::fabs(h.yllcorner - header.yllcorner) <= tolerance &&
                  std::fabs(h.cellsize - cell) * longestSide <= tolerance &&
                  h.nodata <= header.nodata;
+  if (verbose && !read.regular)
+    *diag << "INFO: " << name << " holds " << read.ncols << " columns x " << read.nrows
+          << " rows of cells of " << h.cellsize << " from (" << h.xllcorner << ", " << h.yllcorner
+          << "); it is resampled onto the model grid of " << header.ncols << " columns x "
+          << header.nrows << " rows of cells of " << cell << " from (" << header.xllcorner << ", "
+          << header.yllcorner << ")"
+          << "[end-entry]";
 
   // A file shorter than its header promises fails before anything is
   // allocated or read.
