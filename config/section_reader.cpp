@@ -177,6 +177,14 @@ bool SectionReader::nextLine(std::string& line) {
   return false;
 }
 
+std::string SectionReader::takeBracketedLine() {
+  std::string line;
+  if (!peekLine(line)) return line;
+  consumeLine();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
 bool SectionReader::nextKeyLine(std::string& line) {
   std::string raw;
   if (!peekLine(raw)) return false;

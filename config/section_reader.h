@@ -37,6 +37,10 @@ public:
   // header of the next section, which stays unread; line then holds that
   // header, or nothing at the end.
   bool nextLine(std::string& line);
+  // The line at which nextLine stopped because it opens with "[", taken as
+  // a line of this section after all (a value written in brackets, such as
+  // the registered grid name "[elevation_model]"), without its line end.
+  std::string takeBracketedLine();
 
   // Next line of a key block, without its leading blanks and tabs and its
   // line end. The block ends at the end of the file, at a line of blanks
