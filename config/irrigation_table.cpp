@@ -187,15 +187,19 @@ void defaultini::readIrrigationIfActive(int modelVariant) {
 void defaultini::readIrrigation() {
   irrigationTable.clear();
   seekSection("[irrigation]", true);
+  long start = std::ftell(controlFile);
   if (std::fscanf(controlFile, "%d", &irrigationSwitch) != 1)
     controlFileKeyNotFound("irrigation switch in [irrigation]", controlFileName + " ");
+  requireWholeNumber(controlFile, start, "irrigation switch in [irrigation]");
   if (irrigationSwitch == 0) return;
 
   seekSection("[irrigation_table]", true);
   int n = 0;
+  start = std::ftell(controlFile);
   if (std::fscanf(controlFile, "%d", &n) != 1)
     controlFileKeyNotFound("number of irrigation types in [irrigation_table]",
                            controlFileName + " ");
+  requireWholeNumber(controlFile, start, "number of irrigation types in [irrigation_table]");
   irrigationTable.resize(1);
   irrigationTable[0].code = n;
   // The table grows as types are read, so that a wrong count cannot reserve

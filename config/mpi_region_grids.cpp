@@ -23,14 +23,19 @@ void storeStrip(double* row, long k, double first, double second, long capacity)
   row[2 * k] = second;
 }
 
+// A process's cells in a row form one span: the scan hands out cells in row
+// order, so only nodata can lie between two of its runs. One pair per span
+// keeps a row's list as short as the number of processes in it, however
+// ragged the row; the transfers move the owner's cells of a span and leave
+// the rest.
+bool isWorker(double owner, double nodata) { return owner > 0.0 && owner != nodata; }
+
 // Rank 0's strip list of one row: element 0 counts the leading nodata cells;
-// from the first valid column on, pairs (owner, count) describe the runs in
-// the order the strip walk meets them. The walk exchanges only the runs of
-// other processes and steps over the rest, so whatever follows the last of
-// them (rank 0's own cells come last in every row, and trailing gaps) needs
-// no pair: rows of rank 0 stay short however ragged they are. Writes only
-// the pairs that fit (into helper when given) and returns the number of
-// pairs the row needs.
+// from the first valid column on, pairs (owner, count) describe the spans of
+// other processes and the cells between them in the order the strip walk
+// meets them. What follows the last span (rank 0's own cells come last in
+// every row, and trailing gaps) needs no pair. Writes only the pairs that
+// fit (into helper when given) and returns the number of pairs the row needs.
 long rankZeroStripList(const double* regions, double* helper, long ncols, double nodata) {
   const long capacity = stripCapacity(ncols);
   long c = 1;
@@ -38,16 +43,25 @@ long rankZeroStripList(const double* regions, double* helper, long ncols, double
   if (helper) helper[0] = static_cast<double>(c - 1);
   long pairs = 0;
   long skipped = 0;
+  double spanOwner = nodata;
+  long span = 0;
   while (c <= ncols) {
     const double owner = regions[c];
     long run = 0;
     for (; c <= ncols && regions[c] == owner; ++c) ++run;
-    if (!(owner > 0.0) || owner == nodata) {
+    if (!isWorker(owner, nodata)) {
       skipped += run;
       continue;
     }
-    if (skipped > 0) storeStrip(helper, ++pairs, nodata, static_cast<double>(skipped), capacity);
-    storeStrip(helper, ++pairs, owner, static_cast<double>(run), capacity);
+    if (owner == spanOwner) {
+      span += skipped + run;
+    } else {
+      if (skipped > 0) storeStrip(helper, ++pairs, nodata, static_cast<double>(skipped), capacity);
+      ++pairs;
+      spanOwner = owner;
+      span = run;
+    }
+    storeStrip(helper, pairs, owner, static_cast<double>(span), capacity);
     skipped = 0;
   }
   return pairs;
@@ -139,27 +153,33 @@ void defaultini::distributeRegions(Decomposition& d, long& firstRow, long& lastR
            "MPI_Waitall of the MPIRegions rows");
 }
 
-// The runs of the process's own cells, (start column, count) per pair; rank 0
-// has checked that every row's list fits.
+// The spans of the process's own cells, (start column, count) per pair, cut
+// where rank 0's list cuts them: at a cell of another worker. Rank 0 has
+// checked that every row's list fits.
 void defaultini::fillWorkerHelper(long firstRow, long lastRow) {
   const long ncols = header.ncols;
   const long capacity = stripCapacity(ncols);
   const double rank = mpiRank;
+  const double nodata = header.nodata;
 #pragma omp parallel for schedule(runtime)
   for (long r = firstRow; r <= lastRow; ++r) {
     const double* regions = regionsGrid[r];
     long k = 0;
-    long c = 1;
-    while (c <= ncols) {
-      if (regions[c] != rank) {
-        ++c;
-        continue;
+    long start = 0;
+    long end = 0;
+    for (long c = 1; c <= ncols; ++c) {
+      if (regions[c] == rank) {
+        if (start == 0) start = c;
+        end = c;
+      } else if (start > 0 && isWorker(regions[c], nodata)) {
+        storeStrip(helperGrid[r], ++k, static_cast<double>(start),
+                   static_cast<double>(end - start + 1), capacity);
+        start = 0;
       }
-      const long start = c;
-      while (c <= ncols && regions[c] == rank) ++c;
-      storeStrip(helperGrid[r], ++k, static_cast<double>(start), static_cast<double>(c - start),
-                 capacity);
     }
+    if (start > 0)
+      storeStrip(helperGrid[r], ++k, static_cast<double>(start),
+                 static_cast<double>(end - start + 1), capacity);
   }
 }
 

@@ -1,10 +1,12 @@
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "config/control_file_session.h"
 #include "config/defaultini.h"
 #include "config/section_reader.h"
 #include "core/diag_stream.h"
+#include "core/string_helpers.h"
 
 namespace {
 
@@ -27,17 +29,17 @@ OptionalOutputValues readOptionalOutputValues(SectionReader& section) {
   OptionalOutputValues values;
   std::string word;
   if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
-  if (!parseLeadingInt(word, values.secondSwitch))
+  if (!parseWholeInt(word, values.secondSwitch))
     section.warn(section.valueLine(), word, "the second switch cannot be read; it is 0");
   if (values.secondSwitch != 0) values.secondSwitch = 1;
 
   if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
-  if (!parseLeadingInt(word, values.thirdSwitch))
+  if (!parseWholeInt(word, values.thirdSwitch))
     section.warn(section.valueLine(), word, "the third switch cannot be read; it is 0");
   if (values.thirdSwitch != 1) values.thirdSwitch = 0;
 
   if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
-  if (!parseLeadingDouble(word, values.minToIntEnd))
+  if (!parseNumber(word, values.minToIntEnd))
     section.warn(section.valueLine(), word, "min_to_int_end cannot be read; it is 0");
   if (values.minToIntEnd < 0) values.minToIntEnd = 0.0;
   return values;
@@ -65,7 +67,17 @@ std::optional<std::string> directoryValue(SectionReader& section, const std::str
   const std::size_t begin = value.find_first_not_of(" \t\r");
   if (begin != std::string::npos) {
     const std::size_t end = value.find_first_of(" \t\r", begin);
-    return value.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    const std::string prefix =
+        value.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    // The prefix stands in front of every file name as it is; one that names
+    // a folder but lacks its "/" puts the files beside the folder instead.
+    std::error_code error;
+    if (prefix.back() != '/' && std::filesystem::is_directory(prefix, error))
+      section.warn(section.valueLine(), line,
+                   std::string(key) + " " + prefix +
+                       " names a folder, but is put in front of file names as it stands (" +
+                       prefix + "name); write " + prefix + "/ to use the folder");
+    return prefix;
   }
   section.warn(section.valueLine(), line, std::string(key) + " names no directory; it is not set");
   return std::nullopt;

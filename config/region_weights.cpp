@@ -159,7 +159,8 @@ void defaultini::MakeRegionWeightGrids() {
   const long last = heldLastRow();
   const double nodata = header.nodata;
   const int found = findGrid("regression_regions", 1);
-  if (found > 0 && registry[found].grid) {
+  const bool given = found > 0 && registry[found].grid;
+  if (given) {
     regressionRegionIndex[0] = found;
     regressionRegionGrid[0] = registry[found].grid;
   } else {
@@ -178,8 +179,11 @@ void defaultini::MakeRegionWeightGrids() {
   readTransitionDistance();
   rankRegionCodes(regressionRegionIndex[0]);
 
-  // A region file without an extension names its first weights ".rw1".
-  const std::string& regionFile = registry[regressionRegionIndex[0]].fileName;
+  // The grids are named after the region file, or after the zone grid when
+  // the regions are made here (their own name already ends in ".intern.r1").
+  // A file without an extension names its first weights ".rw1".
+  const std::string& regionFile =
+      given ? registry[regressionRegionIndex[0]].fileName : registry[1].fileName;
   const bool hasExtension = hasFileExtension(regionFile);
   const char* names[2][3] = {{"regression_regions", "regression_regions2", "regression_regions3"},
                              {"regression_weights1", "regression_weights2", "regression_weights3"}};

@@ -8,6 +8,7 @@
 
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
+#include "core/string_helpers.h"
 
 namespace {
 
@@ -84,21 +85,21 @@ std::string SectionReader::nextValueWord() {
 int SectionReader::readInt(const std::string& description) {
   const std::string word = nextValueWord();
   int value = 0;
-  if (!parseLeadingInt(word, value)) fail(description, lastValueLine, word);
+  if (!parseWholeInt(word, value)) fail(description, lastValueLine, word);
   return value;
 }
 
 long SectionReader::readLong(const std::string& description) {
   const std::string word = nextValueWord();
   long value = 0;
-  if (!parseLeadingLong(word, value)) fail(description, lastValueLine, word);
+  if (!parseWholeNumber(word, value)) fail(description, lastValueLine, word);
   return value;
 }
 
 double SectionReader::readDouble(const std::string& description) {
   const std::string word = nextValueWord();
   double value = 0.0;
-  if (!parseLeadingDouble(word, value)) fail(description, lastValueLine, word);
+  if (!parseNumber(word, value)) fail(description, lastValueLine, word);
   return value;
 }
 
@@ -176,6 +177,14 @@ bool SectionReader::nextLine(std::string& line) {
   return false;
 }
 
+std::string SectionReader::takeBracketedLine() {
+  std::string line;
+  if (!peekLine(line)) return line;
+  consumeLine();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
 bool SectionReader::nextKeyLine(std::string& line) {
   std::string raw;
   if (!peekLine(raw)) return false;
@@ -219,6 +228,13 @@ bool parseLeadingLong(const std::string& text, long& value) {
 bool parseLeadingInt(const std::string& text, int& value) {
   long parsed = 0;
   if (!parseLeadingLong(text, parsed) || parsed < INT_MIN || parsed > INT_MAX) return false;
+  value = static_cast<int>(parsed);
+  return true;
+}
+
+bool parseWholeInt(const std::string& word, int& value) {
+  long parsed = 0;
+  if (!parseWholeNumber(word, parsed) || parsed < INT_MIN || parsed > INT_MAX) return false;
   value = static_cast<int>(parsed);
   return true;
 }

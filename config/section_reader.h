@@ -16,8 +16,9 @@ public:
 
   // Positional values: the number or word at the start of the next line
   // that is not blank; the free text after it is skipped to the end of the
-  // line. A missing or unreadable value ends the run with code 17. A word
-  // that opens the next section ("[...") counts as missing.
+  // line. A missing value, or a word that is not wholly a number ("20x1"),
+  // ends the run with code 17. A word that opens the next section ("[...")
+  // counts as missing.
   int readInt(const std::string& description);
   long readLong(const std::string& description);
   double readDouble(const std::string& description);
@@ -36,6 +37,10 @@ public:
   // header of the next section, which stays unread; line then holds that
   // header, or nothing at the end.
   bool nextLine(std::string& line);
+  // The line at which nextLine stopped because it opens with "[", taken as
+  // a line of this section after all (a value written in brackets, such as
+  // the registered grid name "[elevation_model]"), without its line end.
+  std::string takeBracketedLine();
 
   // Next line of a key block, without its leading blanks and tabs and its
   // line end. The block ends at the end of the file, at a line of blanks
@@ -82,3 +87,6 @@ private:
 bool parseLeadingLong(const std::string& text, long& value);
 bool parseLeadingInt(const std::string& text, int& value);
 bool parseLeadingDouble(const std::string& text, double& value);
+// A whole number that fills the whole word and fits an int (positional
+// values; see parseWholeNumber).
+bool parseWholeInt(const std::string& word, int& value);

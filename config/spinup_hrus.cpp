@@ -126,10 +126,16 @@ bool defaultini::readSpinUpSection(SpinUpSettings& s) {
     }
     for (int k = 1; s.spinUp != 0 && k <= s.numGrids; ++k) {
       std::string line;
-      const bool found = section.nextLine(line);
+      bool found = section.nextLine(line);
+      // A grid named by its bracketed registry name ("[elevation_model]")
+      // opens no section.
+      if (!found && !line.empty() && findGrid(line, 1) > 0) {
+        line = section.takeBracketedLine();
+        found = true;
+      }
       const std::vector<std::string> words = splitWords(line);
       SpinUpSettings::ClassedGrid g;
-      if (!found || words.size() < 3 || !parseLeadingDouble(words[1], g.width))
+      if (!found || words.size() < 3 || !parseNumber(words[1], g.width))
         section.fail(" error reading HRU defintions ", section.valueLine(), line);
       g.name = words[0];
       g.squareRoot = words[2].find("sqrt") != std::string::npos;

@@ -23,8 +23,8 @@ VariableGrid readVariableGridLines(SectionReader& section, int k) {
   std::string line;
   const bool found = section.nextLine(line);
   const std::vector<std::string> words = splitWords(line);
-  if (!found || words.size() < 4 || !parseLeadingInt(words[2], g.fillCode) ||
-      !parseLeadingDouble(words[3], g.defaultValue)) {
+  if (!found || words.size() < 4 || !parseWholeInt(words[2], g.fillCode) ||
+      !parseNumber(words[3], g.defaultValue)) {
     std::string text = "\nfile for vargrid " + std::to_string(k) +
                        " or the identifier or the fillcode or the defaultvalue (which is new in "
                        "version 7.7) in ";

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -31,15 +32,18 @@ bool parseGridValue(std::string_view token, double& value) {
   const char* last = first + token.size();
   const std::from_chars_result result = std::from_chars(first, last, value);
   if (result.ptr != last) return false;
-  if (result.ec == std::errc()) return true;
+  // "nan" and "inf" read as numbers, but no grid cell can hold them: one of
+  // them would spread through every grid derived from its neighbours.
+  if (result.ec == std::errc()) return std::isfinite(value);
   if (result.ec != std::errc::result_out_of_range) return false;
-  // Beyond the range of a double "%lf" gives infinity or zero; so does strtod.
+  // Too small for a double, "%lf" gives zero (so does strtod); too large is
+  // infinite and refused.
   char text[maxNumberChars + 1];
   if (token.size() > maxNumberChars) return false;
   std::memcpy(text, first, token.size());
   text[token.size()] = '\0';
   value = std::strtod(text, nullptr);
-  return true;
+  return std::isfinite(value);
 }
 
 AsciiGridScanner::AsciiGridScanner(FILE* fileArg, size_t blockBytes)

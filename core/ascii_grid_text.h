@@ -12,8 +12,9 @@ constexpr size_t maxGridValueChars = 32;
 // maxGridValueChars characters.
 size_t formatGridValue(double value, char* out);
 
-// Reads a whole token as a number, with an optional leading '+', as the C
-// library's "%lf" does; false for anything else, such as "1.5x" or "".
+// Reads a whole token as a finite number, with an optional leading '+', as
+// the C library's "%lf" does; false for anything else, such as "1.5x", "",
+// "nan", "inf" or "1e999".
 bool parseGridValue(std::string_view token, double& value);
 
 // Hands out the whitespace-separated tokens of a text file, read in large

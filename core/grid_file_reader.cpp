@@ -267,6 +267,13 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
                  std::fabs(h.yllcorner - header.yllcorner) <= tolerance &&
                  std::fabs(h.cellsize - cell) * longestSide <= tolerance &&
                  h.nodata <= header.nodata;
+  if (verbose && !read.regular)
+    *diag << "INFO: " << name << " holds " << read.ncols << " columns x " << read.nrows
+          << " rows of cells of " << h.cellsize << " from (" << h.xllcorner << ", " << h.yllcorner
+          << "); it is resampled onto the model grid of " << header.ncols << " columns x "
+          << header.nrows << " rows of cells of " << cell << " from (" << header.xllcorner << ", "
+          << header.yllcorner << ")"
+          << "[end-entry]";
 
   // A file shorter than its header promises fails before anything is
   // allocated or read.
@@ -363,8 +370,8 @@ namespace {
 
 // Puts count rows of binary values, read into block as doubles or floats,
 // into the grid from row first on; fromNodata becomes toNodata.
-void copyBinaryRows(const std::vector<char>& block, bool doubles, Grid grid, long first,
-                    long count, long cols, double fromNodata, double toNodata) {
+void copyBinaryRows(const std::vector<char>& block, bool doubles, Grid grid, long first, long count,
+                    long cols, double fromNodata, double toNodata) {
   const double* d = reinterpret_cast<const double*>(block.data());
   const float* f = reinterpret_cast<const float*>(block.data());
 #pragma omp parallel for schedule(runtime)
@@ -405,6 +412,14 @@ void readFileValues(AsciiGridScanner* scanner, FILE* file, bool doubles, Grid gr
   }
 }
 
+// Tokens left in an ASCII grid file.
+long countRemainingTokens(AsciiGridScanner& scanner) {
+  long count = 0;
+  std::string_view token;
+  while (scanner.nextToken(token, SIZE_MAX)) ++count;
+  return count;
+}
+
 } // namespace
 
 void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
@@ -422,6 +437,18 @@ void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
   AsciiGridScanner* scanner = read.format == asciiGridFile ? read.scanner.get() : nullptr;
   const bool doubles = read.format == doubleGridFile;
   const double fileNodata = read.fileHeader.nodata;
+  // Values behind the grid are not read; yet they tell of a wrong header or
+  // a row with values too many, which shifts every later row.
+  auto warnOfExtraValues = [&] {
+    const long extra = scanner ? countRemainingTokens(*scanner) : 0;
+    if (extra == 0) return;
+    const long expected = read.ncols * read.nrows;
+    *diag << "WARNING: " << name << " holds " << expected + extra
+          << " values where its header asks for " << expected << " (ncols " << read.ncols
+          << " x nrows " << read.nrows << "); the last " << extra
+          << " are not read: check the header and the length of every row"
+          << "[end-entry]";
+  };
   if (read.regular) {
     readFileValues(scanner, read.file, doubles, whole, header.nrows, header.ncols, fileNodata,
                    header.nodata, [&](long r, long c) {
@@ -431,6 +458,7 @@ void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
                                                 ", col " + std::to_string(c));
                      fail(readFailedCode, "FATAL: error reading double grid " + name);
                    });
+    warnOfExtraValues();
     read.closeFile();
     return;
   }
@@ -444,6 +472,7 @@ void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
                                               ", col " + std::to_string(c));
                    fail(readFailedCode, "FATAL: error reading (irregular) float  grid " + name);
                  });
+  warnOfExtraValues();
   read.closeFile();
   GridHeader sourceHeader;
   sourceHeader.ncols = read.ncols;

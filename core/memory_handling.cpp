@@ -148,7 +148,16 @@ void memory_handling::free_three_d_matrix(Stack stack, long firstRow, long lastR
 }
 
 void* memory_handling::checkedCalloc(long bytes, int callerId) {
-  void* memory = std::calloc(static_cast<size_t>(bytes > 0 ? bytes : 1), 1);
+  // No caller means to ask for nothing: a count of 0 or less is a count
+  // gone wrong, and a byte in its place would be overrun at once.
+  if (bytes <= 0) {
+    if (diag)
+      *diag << "FATAL: memory allocation error in " << moduleName << " (" << callerId
+            << "): " << bytes << " bytes asked for; please report to the author"
+            << "[end-entry]";
+    throw 81;
+  }
+  void* memory = std::calloc(static_cast<size_t>(bytes), 1);
   if (!memory) memoryAllocationError(callerId);
   return memory;
 }

@@ -24,6 +24,8 @@ public:
                       long totalRows);
   virtual void free_matrix(Grid grid, long firstRow, long lastRow, long firstColumn,
                            long lastColumn);
+  // bytes zero-filled bytes; code 81 when they are refused or bytes is not
+  // positive.
   virtual void* checkedCalloc(long bytes, int callerId);
   [[noreturn]] virtual void memoryAllocationError(int callerId);
   virtual double ceilLog2(double value);

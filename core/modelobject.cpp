@@ -99,38 +99,71 @@ void requireConversion(const char* format, std::initializer_list<const char*> al
   throw std::logic_error(std::string("scan format ") + format + " does not fit its target");
 }
 
+// Section names are short; a longer first word is no section name.
+constexpr size_t maxSectionNameChars = 2400;
+
+// "[section], line N of file reads \"word\"" for the word at a position of a
+// control file.
+std::string placeInControlFile(FILE* file, const std::string& fileName, long position,
+                               const std::string& word) {
+  std::string section;
+  long line = 1;
+  std::string firstWord;
+  bool inFirstWord = true;
+  if (position >= 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+    for (long i = 0; i < position; ++i) {
+      const int c = std::getc(file);
+      if (c == EOF) break;
+      if (c == '\n') {
+        if (!firstWord.empty() && firstWord[0] == '[') section = firstWord;
+        firstWord.clear();
+        inFirstWord = true;
+        ++line;
+      } else if (std::isspace(c)) {
+        inFirstWord = firstWord.empty();
+      } else if (inFirstWord && firstWord.size() < maxSectionNameChars) {
+        firstWord += static_cast<char>(c);
+      }
+    }
+  }
+  return section + ", line " + std::to_string(line) + " of " + fileName + " reads \"" + word + "\"";
+}
+
 } // namespace
 
 int modelobject::readControlValue(FILE* file, const char* format, int& target,
                                   const std::string& description, std::string& rest) {
   requireConversion(format, {"d", "i"});
-  int count = file ? std::fscanf(file, format, &target) : 0;
-  return finishControlValue(file, count, description, rest);
+  return scanControlValue(
+      file, [&] { return std::fscanf(file, format, &target); }, true, description, rest);
 }
 
 int modelobject::readControlValue(FILE* file, const char* format, long& target,
                                   const std::string& description, std::string& rest) {
   requireConversion(format, {"ld", "li"});
-  int count = file ? std::fscanf(file, format, &target) : 0;
-  return finishControlValue(file, count, description, rest);
+  return scanControlValue(
+      file, [&] { return std::fscanf(file, format, &target); }, true, description, rest);
 }
 
 int modelobject::readControlValue(FILE* file, const char* format, double& target,
                                   const std::string& description, std::string& rest) {
   requireConversion(format, {"lf", "le", "lg"});
-  int count = file ? std::fscanf(file, format, &target) : 0;
-  return finishControlValue(file, count, description, rest);
+  return scanControlValue(
+      file, [&] { return std::fscanf(file, format, &target); }, true, description, rest);
 }
 
 int modelobject::readControlValue(FILE* file, const char* format, std::string& target,
                                   const std::string& description, std::string& rest) {
   requireConversion(format, {"s"});
-  int count = file && readControlWordFrom(file, target) ? 1 : 0;
-  return finishControlValue(file, count, description, rest);
+  return scanControlValue(
+      file, [&] { return readControlWordFrom(file, target) ? 1 : 0; }, false, description, rest);
 }
 
-int modelobject::finishControlValue(FILE* file, int count, const std::string& description,
-                                    std::string& rest) {
+int modelobject::scanControlValue(FILE* file, const std::function<int()>& scan, bool number,
+                                  const std::string& description, std::string& rest) {
+  const long start = file ? std::ftell(file) : -1;
+  const int count = file ? scan() : 0;
+  if (count == 1 && number) requireWholeNumber(file, start, description);
   if (count != 1) {
     *diag << "--> In ."
           << "\n"
@@ -146,18 +179,40 @@ int modelobject::finishControlValue(FILE* file, int count, const std::string& de
   return count;
 }
 
+void modelobject::requireWholeNumber(FILE* file, long start, const std::string& description) {
+  const int next = std::getc(file);
+  if (next == EOF || std::isspace(next)) {
+    if (next != EOF) std::ungetc(next, file);
+    return;
+  }
+  // The word that holds the glued character: the words from start on up to
+  // the first that ends behind it.
+  const long glued = std::ftell(file) - 1;
+  std::string word;
+  long end = start;
+  if (start >= 0 && std::fseek(file, start, SEEK_SET) == 0)
+    while (end >= 0 && end <= glued && readControlWordFrom(file, word)) end = std::ftell(file);
+  controlFileKeyNotFound(
+      description,
+      placeInControlFile(file, controlFileName, end - static_cast<long>(word.size()), word) + ": ");
+}
+
 int modelobject::readControlValuePair(FILE* file, const char* format, long& first, long& second,
                                       const std::string& description, std::string& rest) {
+  const long start = file ? std::ftell(file) : -1;
   int count = file ? std::fscanf(file, format, &first, &second) : 0;
   if (count != 2) controlFileKeyNotFound(description, moduleName);
+  requireWholeNumber(file, start, description);
   readRestOfLine(file, rest);
   return count;
 }
 
 int modelobject::readControlValuePair(FILE* file, const char* format, double& first, double& second,
                                       const std::string& description, std::string& rest) {
+  const long start = file ? std::ftell(file) : -1;
   int count = file ? std::fscanf(file, format, &first, &second) : 0;
   if (count != 2) controlFileKeyNotFound(description, moduleName);
+  requireWholeNumber(file, start, description);
   readRestOfLine(file, rest);
   return count;
 }

@@ -3,6 +3,7 @@
 #include <mpi.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -239,7 +240,8 @@ protected:
   // 120 when the list runs past the end of the row.
   bool nextStrip(long row, Grid helper, bool stackMessage, StripCursor& cursor, HaloStrip& strip);
   // Moves every strip of the walk between rank 0 and the others: the values
-  // of a grid, or valuesPerCell values per cell of a stack.
+  // of a grid, or valuesPerCell values per cell of a stack, of the cells of
+  // the strip's owner ("MPIRegions"), one message per run of them.
   void moveStrips(Grid helper, Grid grid, Stack stack, long valuesPerCell, bool toWorkers,
                   bool stackMessage, const char* operation);
   // Doubles expected by each receive of a split halo exchange, in the order
@@ -262,7 +264,14 @@ protected:
   void writeAsciiGridFile(const std::string& name, Grid grid, bool masked);
   void writeBinaryGridFile(const std::string& name, Grid grid, bool doubleGrid, bool masked);
 
-  int finishControlValue(FILE* file, int count, const std::string& description, std::string& rest);
+  // Runs the scan of one value (a number when `number`) and reads the rest
+  // of its line; a missing value ends the run with code 17.
+  int scanControlValue(FILE* file, const std::function<int()>& scan, bool number,
+                       const std::string& description, std::string& rest);
+  // A number must fill its word: "%d" scans 20 of "20x1" and leaves "x1".
+  // Fails with code 17, naming section, line and word, when letters follow
+  // the number read from position start on.
+  void requireWholeNumber(FILE* file, long start, const std::string& description);
 
   // --- output of registered grids: the steps of one call ----------------------
   struct OwnedCells; // the cells whose statistics this process keeps

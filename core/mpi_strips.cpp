@@ -170,6 +170,25 @@ void waitForHalo(DiagStream& diag, MPI_Request* requests, int count, size_t firs
   }
 }
 
+// Sends or receives the values of one run of cells between rank 0 and the
+// process named in the run.
+void moveRun(DiagStream& diag, const GridHeader& header, bool root, const HaloStrip& run, Grid grid,
+             Stack stack, long valuesPerCell, bool toWorkers, const char* operation) {
+  const int peer = root ? run.peer : 0;
+  const Where where{operation, run.row, run.startColumn, peer};
+  double* data = stripData(diag, header, grid, stack, run, operation);
+  const int length = messageLength(diag, run.count, valuesPerCell, where);
+  if (root == toWorkers) {
+    checkMPI(diag, MPI_Send(data, length, MPI_DOUBLE, peer, run.row, MPI_COMM_WORLD), "MPI_Send",
+             where);
+  } else {
+    MPI_Status status;
+    checkMPI(diag, MPI_Recv(data, length, MPI_DOUBLE, peer, run.row, MPI_COMM_WORLD, &status),
+             "MPI_Recv", where);
+    checkReceived(diag, status, length, where);
+  }
+}
+
 const std::vector<HaloStrip> noStrips;
 
 // Frees the MPI datatype and operation of the zone-record collectives on
@@ -267,23 +286,31 @@ void modelobject::moveStrips(Grid helper, Grid grid, Stack stack, long valuesPer
   const bool root = mpiRank == 0;
   const long firstRow = root ? 1 : std::max(1L, header.firstRow);
   const long lastRow = root ? header.nrows : std::min(header.nrows, header.lastRow);
+  const Grid regions = namedGrid(*this, "MPIRegions");
   HaloStrip strip;
   for (long row = firstRow; row <= lastRow; ++row) {
+    const double* owners = regions[row];
+    if (!owners) {
+      *diag << "FATAL: MPI-Regions: row " << row << " of MPIRegions is not held by process "
+            << mpiRank << "[end-entry]";
+      throw missingGridCode;
+    }
     StripCursor cursor;
     while (nextStrip(row, helper, stackMessage, cursor, strip)) {
-      const int peer = root ? strip.peer : 0;
-      const Where where{operation, row, strip.startColumn, peer};
-      double* data = stripData(*diag, header, grid, stack, strip, operation);
-      const int length = messageLength(*diag, strip.count, valuesPerCell, where);
-      const int tag = static_cast<int>(row);
-      if (root == toWorkers) {
-        checkMPI(*diag, MPI_Send(data, length, MPI_DOUBLE, peer, tag, MPI_COMM_WORLD), "MPI_Send",
-                 where);
-      } else {
-        MPI_Status status;
-        checkMPI(*diag, MPI_Recv(data, length, MPI_DOUBLE, peer, tag, MPI_COMM_WORLD, &status),
-                 "MPI_Recv", where);
-        checkReceived(*diag, status, length, where);
+      // A strip spans one process's cells in the row; the nodata cells
+      // between its runs stay as they are on either side.
+      const double owner = root ? strip.peer : mpiRank;
+      const long end = strip.startColumn + static_cast<long>(strip.count);
+      for (long c = strip.startColumn; c < end;) {
+        if (owners[c] != owner) {
+          ++c;
+          continue;
+        }
+        const long start = c;
+        while (c < end && owners[c] == owner) ++c;
+        const HaloStrip run{strip.row, static_cast<int>(start), static_cast<int>(c - start),
+                            strip.peer};
+        moveRun(*diag, header, root, run, grid, stack, valuesPerCell, toWorkers, operation);
       }
     }
   }

@@ -1,5 +1,9 @@
 #include "core/string_helpers.h"
 
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
 namespace {
 
 // A quote is escaped by a backslash in front of it, unless that backslash is
@@ -71,4 +75,28 @@ std::vector<std::string> splitWords(const std::string& line) {
     p = end;
   }
   return words;
+}
+
+bool parseNumber(const std::string& word, double& value) {
+  // Only the characters of a decimal number: strtod would also take "inf",
+  // "nan" and hexadecimal numbers, which no reader of a stream takes.
+  if (word.empty() || word.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
+  const char* begin = word.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const double parsed = std::strtod(begin, &end);
+  if (end != begin + word.size() || errno == ERANGE || !std::isfinite(parsed)) return false;
+  value = parsed;
+  return true;
+}
+
+bool parseWholeNumber(const std::string& word, long& value) {
+  if (word.empty() || word.find_first_not_of("0123456789+-") != std::string::npos) return false;
+  const char* begin = word.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long parsed = std::strtol(begin, &end, 10);
+  if (end != begin + word.size() || errno == ERANGE) return false;
+  value = parsed;
+  return true;
 }

@@ -23,3 +23,9 @@ long findSubstring(const std::string& text, const std::string& piece);
 // negative number the text stays as it is. Characters past the end of the
 // text are not there to keep.
 std::string& cutString(std::string& text, long first, long count);
+
+// A number that fills the whole word and is finite; false otherwise, also
+// for a number with letters glued to it ("20x1").
+bool parseNumber(const std::string& word, double& value);
+// The same for a whole number.
+bool parseWholeNumber(const std::string& word, long& value);

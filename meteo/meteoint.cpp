@@ -22,6 +22,8 @@ constexpr int stationHeaderCode = 68;
 constexpr int methodCode = 70;
 constexpr int gridInputMissingCode = 73;
 constexpr int datesDisagreeCode = 78;
+// Like a station file that misses the start of the model period.
+constexpr int noFirstValuesCode = 69;
 
 // A base name "file<variable>" reads record k of the variable at step k.
 bool isNetCDFBaseName(const std::string& name) {
@@ -196,6 +198,7 @@ void meteointerpol::prepareStations() {
   settings.end = endDate;
   settings.timeStep = timeStep;
   settings.needsElevation = method == 2;
+  stationPath = settings.path;
   stations = std::make_unique<StationFile>(*diag, settings);
   if (stations->stationCount() > InverseDistanceWeighting::maxStationCount) {
     *diag << "FATAL: station file " << settings.path << " (interpolation of " << variableName
@@ -279,6 +282,14 @@ void meteointerpol::interpolateStations(const ModelDate& date) {
         ElevationRegression::usableStations(stationValues, stations->stationZ(), header.nodata);
   else
     for (double v : stationValues) usableStations += v > missingStationValue ? 1 : 0;
+  if (usableStations == 0 && stepCount == 0) {
+    *diag << "FATAL: no station of the interpolation of " << variableName << " in " << stationPath
+          << " has a value at " << formatDate(date)
+          << ", the first step, so no grid can be made; give a station a value at that date or "
+             "start the model later"
+          << "[end-entry]";
+    throw noFirstValuesCode;
+  }
   if (usableStations == 0) {
     *diag << "WARNING: no station of the interpolation of " << variableName << " has a value at "
           << formatDate(date) << "; the grid of the step before is kept"

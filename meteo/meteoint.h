@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/modelobject.h"
-#include "submodel/model_context.h"
 #include "meteo/interpolation_cells.h"
+#include "submodel/model_context.h"
 
 class ElevationRegression;
 class InverseDistanceWeighting;
@@ -53,7 +53,8 @@ public:
   ModelDate getNextDate() const;
   // Collective: fills the grid for the date, which must be the next date of
   // this interpolator (code 78 otherwise). A step in which no station has a
-  // value keeps the grid of the step before.
+  // value keeps the grid of the step before; at the first step there is
+  // none, and the run ends with code 69.
   void interpolate(const ModelDate& date);
   // True once the step interpolated last lies at or after the end date
   // (which `setEndDate` may move).
@@ -115,6 +116,7 @@ private:
 
   long stepCount = 0; // steps since the start date
   bool newValues = false;
+  std::string stationPath; // with the input directory
   std::unique_ptr<StationFile> stations;
   std::vector<double> stationValues;
   long usableStations = 0; // in the step interpolated last

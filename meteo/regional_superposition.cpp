@@ -9,6 +9,7 @@
 namespace {
 
 constexpr int superpositionCode = 77;
+constexpr int controlFileFaultCode = 17;
 constexpr long maxRegionCode = 32767;
 
 } // namespace
@@ -25,12 +26,19 @@ RegionalSuperposition::RegionalSuperposition(const ModelContext& context, int& e
 }
 
 void RegionalSuperposition::readRules() {
-  SectionLines lines(*this, controlFile, controlFileName, sectionHeader);
-  lines.next("number of rules of the regional superposition");
-  const long count = lines.integer(0, "number of rules of the regional superposition");
-  if (count < 0) ruleFault(0, "the number of rules (" + std::to_string(count) + ") is negative");
-  for (long k = 1; k <= count; ++k)
-    rules.push_back(parseRule(lines.next("rule " + std::to_string(k) + " of " + sectionHeader), k));
+  // A count or a rule line that is missing or unreadable is a fault of the
+  // rules as well, reported with the section's line and ended with its code.
+  try {
+    SectionLines lines(*this, controlFile, controlFileName, sectionHeader);
+    lines.next("number of rules of the regional superposition");
+    const long count = lines.integer(0, "number of rules of the regional superposition");
+    if (count < 0) ruleFault(0, "the number of rules (" + std::to_string(count) + ") is negative");
+    for (long k = 1; k <= count; ++k)
+      rules.push_back(
+          parseRule(lines.next("rule " + std::to_string(k) + " of " + sectionHeader), k));
+  } catch (int code) {
+    throw code == controlFileFaultCode ? superpositionCode : code;
+  }
 }
 
 void RegionalSuperposition::ruleFault(long k, const std::string& what) {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "submodel/teilmodellklasse.h"
 #include "meteo/elevation_regression.h"
+#include "submodel/teilmodellklasse.h"
 
 class meteointerpol;
 
@@ -42,7 +42,8 @@ struct cSuperposition {
 //   temperature add 6 8 1:0.5 2:-0.3      target, add or mul, first and
 //   precipitation mul 11 3 1:1.1 2:0.9    last month, region code:value ...
 //
-// Faults of the rules end the run with code 77.
+// Faults of the rules, also a missing or unreadable line, end the run with
+// code 77.
 class RegionalSuperposition : public teilmodellklasse {
 public:
   // interpolators: those of the run; a target grid of an interpolator that

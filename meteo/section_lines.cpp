@@ -1,35 +1,7 @@
 #include "meteo/section_lines.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-
 #include "core/modelobject.h"
 #include "core/string_helpers.h"
-
-bool parseNumber(const std::string& word, double& value) {
-  // Only the characters of a decimal number, so that the table reader, which
-  // reads with a stream, accepts whatever passes here.
-  if (word.empty() || word.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
-  const char* begin = word.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const double parsed = std::strtod(begin, &end);
-  if (end != begin + word.size() || errno == ERANGE || !std::isfinite(parsed)) return false;
-  value = parsed;
-  return true;
-}
-
-bool parseWholeNumber(const std::string& word, long& value) {
-  if (word.empty() || word.find_first_not_of("0123456789+-") != std::string::npos) return false;
-  const char* begin = word.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const long parsed = std::strtol(begin, &end, 10);
-  if (end != begin + word.size() || errno == ERANGE) return false;
-  value = parsed;
-  return true;
-}
 
 SectionLines::SectionLines(modelobject& moduleArg, FILE* fileArg, const std::string& fileNameArg,
                            const std::string& sectionArg)

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/string_helpers.h"
+
 class modelobject;
 
 // Reads the lines of a legacy control-file section in which every line
@@ -40,8 +42,3 @@ private:
   std::string text;
   std::vector<std::string> words;
 };
-
-// A number that fills the whole word and is finite; false otherwise.
-bool parseNumber(const std::string& word, double& value);
-// The same for a whole number.
-bool parseWholeNumber(const std::string& word, long& value);

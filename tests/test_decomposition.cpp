@@ -24,8 +24,8 @@ OwnerMap ragged(int size) {
   return map;
 }
 
-StripModule::StripModule(const std::string& name, const OwnerMap& map)
-    : m(makeTestDirectory(name)), nrows(static_cast<long>(map.size())),
+StripModule::StripModule(const std::string& name, const OwnerMap& map, bool spans)
+    : m(makeTestDirectory(name)), spans(spans), nrows(static_cast<long>(map.size())),
       ncols(static_cast<long>(map[0].size())), size(worldSize()), rank(worldRank()),
       owner(nrows + 2, std::vector<int>(ncols + 2, -1)) {
   for (long r = 1; r <= nrows; ++r)
@@ -74,16 +74,23 @@ StripModule::~StripModule() {
 }
 
 void StripModule::writeHelperRow(long r) {
+  std::vector<int> row = owner[r];
+  for (long c = 1, previous = 0; spans && c <= ncols; ++c) {
+    if (row[c] < 0) continue;
+    if (row[c] > 0 && previous > 0 && row[previous] == row[c])
+      std::fill(row.begin() + previous + 1, row.begin() + c, row[c]);
+    previous = c;
+  }
   long pair = 0;
   for (long c = 1; c <= ncols;) {
     long end = c;
-    while (end + 1 <= ncols && owner[r][end + 1] == owner[r][c]) ++end;
-    const bool leadingGap = rank == 0 && owner[r][c] < 0 && pair == 0;
-    const bool written = rank == 0 ? !leadingGap : owner[r][c] == rank;
+    while (end + 1 <= ncols && row[end + 1] == row[c]) ++end;
+    const bool leadingGap = rank == 0 && row[c] < 0 && pair == 0;
+    const bool written = rank == 0 ? !leadingGap : row[c] == rank;
     if (leadingGap) helper[r][0] = static_cast<double>(end - c + 1);
     if (written && 2 * (pair + 1) <= ncols) {
       ++pair;
-      helper[r][2 * pair - 1] = rank == 0 ? (owner[r][c] < 0 ? nodata : owner[r][c]) : c;
+      helper[r][2 * pair - 1] = rank == 0 ? (row[c] < 0 ? nodata : row[c]) : c;
       helper[r][2 * pair] = static_cast<double>(end - c + 1);
     }
     c = end + 1;

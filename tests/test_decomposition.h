@@ -26,7 +26,9 @@ OwnerMap ragged(int size);
 // "MPIRegions" and "MPIHelper" over its rows (rank 0: all rows), its column
 // ranges, cell counts and halo lists.
 struct StripModule {
-  StripModule(const std::string& name, const OwnerMap& map);
+  // With spans, the runs of one process in a row are listed as one strip
+  // across the nodata cells between them, as the set-up lists them.
+  StripModule(const std::string& name, const OwnerMap& map, bool spans = false);
   ~StripModule();
 
   // Rank 0: (owner, count) runs from the first valid column, gaps as runs
@@ -50,6 +52,7 @@ struct StripModule {
   }
 
   TestModule m;
+  bool spans;
   long nrows, ncols;
   int size, rank;
   std::vector<std::vector<int>> owner;

@@ -222,13 +222,22 @@ void expectSoundDecomposition(DecompositionModel& m, const std::vector<std::stri
   }
   const auto walks = allGathered(walked);
   if (rank == 0) {
+    // One strip per process and row, from its first to its last cell there,
+    // with nothing but nodata between.
     std::vector<int> covered(owners.size(), 0);
-    for (size_t i = 0; i < walks[0].size(); i += 4)
-      for (long c = walks[0][i + 1]; c < walks[0][i + 1] + walks[0][i + 2]; ++c) {
-        check(c <= ncols && owner(walks[0][i], c) == walks[0][i + 3], "strip owner", walks[0][i],
-              c);
-        if (c <= ncols) ++covered[(walks[0][i] - 1) * ncols + c - 1];
+    std::vector<int> strips(nrows * size, 0);
+    for (size_t i = 0; i < walks[0].size(); i += 4) {
+      const long r = walks[0][i];
+      const long first = walks[0][i + 1];
+      const long last = first + walks[0][i + 2] - 1;
+      const int p = walks[0][i + 3];
+      check(last <= ncols && owner(r, first) == p && owner(r, last) == p, "strip ends", r, first);
+      check(++strips[(r - 1) * size + p] == 1, "one strip per process and row", r, first);
+      for (long c = first; c <= std::min(last, ncols); ++c) {
+        check(owner(r, c) == p || owner(r, c) == nodata, "strip owner", r, c);
+        if (owner(r, c) == p) ++covered[(r - 1) * ncols + c - 1];
       }
+    }
     for (long r = 1; r <= nrows; ++r)
       for (long c = 1; c <= ncols; ++c)
         check(covered[(r - 1) * ncols + c - 1] == (owner(r, c) > 0 ? 1 : 0), "strip cover", r, c);

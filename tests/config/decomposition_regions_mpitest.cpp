@@ -116,6 +116,10 @@ TEST(MPIRegions, DomainsThatCannotBeDividedFailOnEveryProcess) {
   const int size = worldSize();
   std::vector<std::string> fewCells(3, "....");
   for (int p = 0; p + 1 < size; ++p) fewCells[p % 3][p / 3] = 'x';
+  // Each process's cells of a row form one strip, however many gaps lie
+  // between them.
+  std::vector<std::string> workerGaps;
+  for (int r = 0; r < 20; ++r) workerGaps.push_back(r % 2 == 0 ? "xx.xx..xx." : "xxxxxxxxxx");
   struct Case {
     const char* name;
     std::vector<std::string> mask;
@@ -130,12 +134,13 @@ TEST(MPIRegions, DomainsThatCannotBeDividedFailOnEveryProcess) {
            " MPI processes"},
       {"quota rounded to zero", tenCells, worldRank() == 0 ? "1\n" : "1000\n", size > 1 ? 122 : -1,
        "MPI-Regions: process 1 gets a quota of 0 of the 10 regular cells"},
-      {"row with too many strips",
-       {"x.x.x.x.", "xxxxxxxx", "xxxxxxxx", "xxxxxxxx"},
+      {"ragged rows of a worker", workerGaps, "1\n", -1, ""},
+      {"more processes in a row than it can list",
+       {"x.x.xx"},
        "1\n",
-       size > 1 ? 120 : -1,
-       "MPI-Regions: to much strips to be stored in a grid row in row 1 (7 strips; a row of 8 "
-       "columns holds at most 3)"}};
+       size > 2 ? 120 : -1,
+       "MPI-Regions: to much strips to be stored in a grid row in row 1 (" +
+           std::to_string(2 * size - 3) + " strips; a row of 6 columns holds at most 2)"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SpeedDirectory here("regions_fail_" + std::to_string(&c - cases.data()), c.time);

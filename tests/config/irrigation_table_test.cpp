@@ -311,6 +311,8 @@ TEST(IrrigationTable, SectionsAndCounts) {
        0},
       {"[irrigation]\n1\n[irrigation_table]\nthree\n", 2, 17,
        "error in control file, number of irrigation types in [irrigation_table]; ", 0},
+      {"[irrigation]\n0n\n", 2, 17,
+       "error in control file, irrigation switch in [irrigation]; [irrigation], line 2 of ", 0},
       {"[irrigation]\n2\n[irrigation_table]\n0\n", 2, -1, "", 1},
       {"[irrigation]\n1\n[irrigation_table]\n-4\n", 2, -1, "", 1},
   };

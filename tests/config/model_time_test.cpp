@@ -176,6 +176,9 @@ TEST(ModelTime, RejectsMissingUnreadableAndImpossibleValues) {
       {"unreadable start day", 0, head + "0\nx\n1\n2000\n0\n1\n1\n2001\n", 17,
        "error in control file, starting day in ; [model_time], line 3 of CONTROL reads \"x\": "
        "not found!"},
+      {"letters glued to a value", 0, head + "0\n1\n1\n20x1  start year\n0\n1\n1\n2001\n", 17,
+       "error in control file, starting year in ; [model_time], line 5 of CONTROL reads \"20x1\": "
+       "not found!"},
       {"legacy form cut short", 0, head + "0\n1\n1\n2000\n23\n", 17,
        "and day in ; [model_time], end of CONTROL: not found!"},
       {"legacy form runs into the next section", 0,

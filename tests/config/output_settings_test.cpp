@@ -41,6 +41,12 @@ std::string withFileName(std::string message, const std::string& control) {
   return message;
 }
 
+std::string replacedAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t p = text.find(from); p != std::string::npos; p = text.find(from, p + to.size()))
+    text.replace(p, from.size(), to);
+  return text;
+}
+
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
   const size_t p = text.find(from);
   EXPECT_NE(p, std::string::npos) << from;
@@ -120,12 +126,23 @@ TEST(OutputSettings, ValuesAndKeysOfTheIntervalSection) {
        "line 3 of CONTROL reads \"WriteAsciiGrids = 2\": WriteAsciiGrids must be 0 or 1"},
       {"unreadable time step", "24\ntimestep = x\n\n", 0, 0, 0, false, false, 0,
        "reads \"timestep = x\": timestep cannot be read; it is 0"},
+      // DIR stands for the test's own folder.
+      {"output folder without its slash", "24\nDefaultOutputDirectory = DIR\n\n", 0, 0, 0, false,
+       false, 0,
+       "line 3 of CONTROL reads \"DefaultOutputDirectory = DIR\": DefaultOutputDirectory DIR "
+       "names a folder, but is put in front of file names as it stands (DIRname); write DIR/ to "
+       "use the folder"},
+      {"input folder without its slash", "24\nInitialStateDirectory = DIR\n\n", 0, 0, 0, false,
+       false, 0, "InitialStateDirectory DIR names a folder"},
+      {"folders with their slash and a prefix of names",
+       "24\nInitialStateDirectory = DIR/\nDefaultOutputDirectory = DIR/run_\n\n", 0, 0, 0, false,
+       false, 0, ""},
   };
   int n = 0;
   for (const Case& c : cases) {
     const std::string dir = makeTestDirectory("out_values" + std::to_string(n++));
     const std::string control = dir + "/run.ctl.intern";
-    writeFile(control, "[output_interval]\n" + c.interval + otherSections);
+    writeFile(control, "[output_interval]\n" + replacedAll(c.interval, "DIR", dir) + otherSections);
     ControlFileReaderModel reader(dir, control);
     reader.readOutputControl(control);
     EXPECT_EQ(reader.getOutputControlInterval(), 24) << c.name;
@@ -139,7 +156,8 @@ TEST(OutputSettings, ValuesAndKeysOfTheIntervalSection) {
     if (c.warning.empty()) {
       EXPECT_EQ(console.find("WARNING"), std::string::npos) << c.name << console;
     } else {
-      EXPECT_NE(console.find(withFileName(c.warning, control)), std::string::npos)
+      EXPECT_NE(console.find(replacedAll(withFileName(c.warning, control), "DIR", dir)),
+                std::string::npos)
           << c.name << console;
     }
   }

@@ -186,7 +186,8 @@ TEST(RegionWeights, WithoutRegionGridOneRegionWeighsOne) {
   EXPECT_EQ(m.findGrid("regression_regions2", 1), 0);
   if (worldRank() == 0) {
     EXPECT_FALSE(fileExists("zone.intern.r1"));
-    EXPECT_TRUE(fileExists("zone.intern.intern.w1"));
+    EXPECT_TRUE(fileExists("zone.intern.w1"));
+    EXPECT_FALSE(fileExists("zone.intern.intern.w1"));
   }
 }
 

@@ -188,7 +188,7 @@ double withHoles(long r, long c, double hole, bool outsideKept) {
 TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
   const std::string sections =
       "[standard_grids]\n"
-      "10  grids\n"
+      "11  grids\n"
       "dem2.asc elevation2 0\n"
       "soil.asc filled fillcode = 1 readcode = 0 defaultValue = 3.5 writecode = 1\n"
       "\n"
@@ -201,6 +201,7 @@ TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
       "lon.asc longitude 0\n"
       "holes.asc periodic fillcode=0 periodicity = 1 D 6 persistent = 0 3 statfile = per.stat "
       "statcode = 1001\n"
+      "coarse.asc coarse 0\n"
       "[variable_grids]\n"
       "4\n"
       "var.asc soil_storage 0 0\n"
@@ -221,6 +222,8 @@ TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
       {{"dem2.asc", gridText([](long r, long c) { return 2 * elevation(r, c); })},
        {"holes.asc",
         gridText([](long r, long c) { return r == 1 && c == 4 ? 14.0 : holesValue(r, c); }, true)},
+       {"coarse.asc", "ncols 4\nnrows 2\nxllcorner 1000\nyllcorner 2000\ncellsize 200\n"
+                      "nodata_value -9999\n7 7 7 7\n7 7 7 7\n"},
        {"lat.asc", gridText([](long r, long) { return 47.0 + r / 100.0; })},
        {"lon.asc", gridText([](long, long c) { return 8.0 + c / 100.0; })},
        {"var.asc", gridText(var)}});
@@ -234,6 +237,7 @@ TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
   };
   const Expected grids[] = {
       {"elevation2", [](long r, long c) { return inZone(r, c) ? 2 * elevation(r, c) : -9999.0; }},
+      {"coarse", [](long, long) { return 7.0; }},
       {"filled", [](long r, long c) { return inZone(r, c) ? 3.5 : -9999.0; }},
       {"nearest", [](long r, long c) { return withHoles(r, c, r == 2 ? 12.0 : 35.0, false); }},
       {"fixed", [](long r, long c) { return withHoles(r, c, 7.0, false); }},
@@ -252,7 +256,7 @@ TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
   EXPECT_EQ(model.entry(soil).firstRow, first);
   EXPECT_EQ(model.entry(soil).lastRow, last);
 
-  ASSERT_EQ(model.getStandardGrids().size(), 10u);
+  ASSERT_EQ(model.getStandardGrids().size(), 11u);
   const StandardGrid& periodic = model.getStandardGrids()[9];
   ASSERT_NE(periodic.setupValues, nullptr);
   EXPECT_EQ(periodic.setupFirstRow, first);
@@ -263,17 +267,26 @@ TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
 
   // The decomposition's three grids stand between the standard and the
   // variable grids.
-  EXPECT_EQ(model.getStandardGridCount(), 10);
+  EXPECT_EQ(model.getStandardGridCount(), 11);
   EXPECT_EQ(model.getVariableGridCount(), 4);
-  EXPECT_EQ(model.getFirstVariableGrid(), 16);
-  EXPECT_EQ(model.getGridCount(), 26);
-  EXPECT_EQ(model.findGrid("soil_storage"), 16);
+  EXPECT_EQ(model.getFirstVariableGrid(), 17);
+  EXPECT_EQ(model.getGridCount(), 27);
+  EXPECT_EQ(model.findGrid("soil_storage"), 17);
   EXPECT_EQ(model.getSoilStorageGrid(), model.grid("soil_storage"));
   EXPECT_EQ(model.variableReadCodes, (std::vector<int>{0, 1, 0, 2, 0}));
 
   // Collective maxima: of the cells only other processes own, and of none.
   EXPECT_EQ(model.globalGridMaximum(model.findGrid("elevation2")), 816.0);
   EXPECT_EQ(model.globalGridMaximum(model.findGrid("nothing")), -9999.0);
+
+  // A grid of another geometry is resampled, and the log says so.
+  if (worldRank() != 0) return;
+  EXPECT_NE(model.console().find(") coarse.asc holds 4 columns x 2 rows of cells of 200 from "
+                                 "(1000, 2000); it is resampled onto the model grid of 8 "
+                                 "columns x 4 rows of cells of 100 from (1000, 2000)"),
+            std::string::npos)
+      << model.console();
+  EXPECT_EQ(model.console().find("dem2.asc holds"), std::string::npos);
 }
 
 // What only rank 0 sees (the preprocessing, the zone grid's header, the

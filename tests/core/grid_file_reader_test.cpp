@@ -76,6 +76,7 @@ TEST(GridFileReader, RecognisesTheFormatFromTheFirstBytes) {
                      values3x4),
        -1},
       {"lower.asc", asciiGridText(asciiHeader(100, 200, 10), values3x4), -1},
+      {"long.asc", asciiGridText(asciiHeader(100, 200, 10), values3x4) + "13 14\n", -1},
       {"mixed.asc",
        asciiGridText("Ncols 4\nnrows 3\nxllcorner 100\nyllcorner 200\n"
                      "cellsize 10\nnodata_value -9999\n",
@@ -109,6 +110,14 @@ TEST(GridFileReader, RecognisesTheFormatFromTheFirstBytes) {
                              "double, or GIF) for " +
                              dir + "/mixed.asc\n"),
             std::string::npos);
+  const std::string extra = dir +
+                            "/long.asc holds 14 values where its header asks for 12 (ncols 4 x "
+                            "nrows 3); the last 2 are not read: check the header and the length "
+                            "of every row";
+  EXPECT_NE(readFile(dir + "/diag_0.xml").find("<line level=\"2\" description= \"" + extra),
+            std::string::npos)
+      << m.console();
+  EXPECT_EQ(m.console().find("values where"), m.console().rfind("values where")) << "one warning";
 }
 
 // Each bad input ends with its message and code, names the file and leaves
@@ -130,6 +139,14 @@ TEST(GridFileReader, BadInputEndsWithItsMessageAndCode) {
        "error reading ascii grid @ in ASCII-Format in row 2, col 3"},
       {"garbage.asc", ascii.substr(0, ascii.rfind("10")) + "1O 11 12\n", 22,
        "error reading ascii grid @ in ASCII-Format in row 3, col 2"},
+      {"nan.asc", ascii.substr(0, ascii.rfind("10")) + "10 NaN 12\n", 22,
+       "error reading ascii grid @ in ASCII-Format in row 3, col 3"},
+      {"inf.asc", ascii.substr(0, ascii.rfind("10")) + "-inf 11 12\n", 22,
+       "error reading ascii grid @ in ASCII-Format in row 3, col 2"},
+      {"overflow.asc", ascii.substr(0, ascii.rfind("12")) + "1e999\n", 22,
+       "error reading ascii grid @ in ASCII-Format in row 3, col 4"},
+      {"nan_nodata.asc", asciiGridText(asciiHeader(100, 200, 10, NAN), values3x4), 22,
+       "error reading ascii value #6 from @"},
       {"huge.asc", asciiGridText(asciiHeader(100, 200, 10, nodata, 100000, 100000), values3x4), 22,
        "error reading ascii grid @ in ASCII-Format in row 1, col 13"},
       // Too short for its header: the message names the first missing value.
@@ -175,7 +192,7 @@ TEST(GridFileReader, BadInputEndsWithItsMessageAndCode) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir))
     files += entry.is_regular_file() && entry.path().extension() != ".xml";
-  EXPECT_EQ(files, 11) << "reading wrote no file";
+  EXPECT_EQ(files, 15) << "reading wrote no file";
 }
 
 // Opening retries for a second, logged as warnings; a file that appears in

@@ -102,4 +102,11 @@ TEST(MemoryHandling, RefusedGuardedAllocationNamesTheModule) {
   void* bytes = memory.checkedCalloc(2401, 1);
   EXPECT_EQ(static_cast<char*>(bytes)[2400], 0);
   std::free(bytes);
+  for (long count : {0L, -5L}) {
+    EXPECT_EQ(exitCodeOf([&] { std::free(memory.checkedCalloc(count, 3)); }), 81);
+    EXPECT_NE(console.str().find("memory allocation error in testmodule (3): " +
+                                 std::to_string(count) + " bytes asked for"),
+              std::string::npos)
+        << console.str();
+  }
 }

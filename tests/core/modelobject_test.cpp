@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/test_model.h"
 #include "tests/test_support.h"
 
@@ -60,6 +62,40 @@ TEST(ModelObject, ReadsSectionsAndLegacyValues) {
   int first = 0;
   m.readControlValue(m.controlFile, "%d", first, "first");
   EXPECT_EQ(first, 1);
+}
+
+// A value is a whole word: letters glued to a number end the run, naming
+// section, line and word; a line end after it, also "\r\n", does not.
+TEST(ModelObject, LegacyValuesFillTheirWord) {
+  const std::string dir = makeTestDirectory("mo_glued");
+  const std::string control = dir + "/model.ctl";
+  // line, read as a pair, the glued word (nullptr: read)
+  const std::tuple<std::string, bool, const char*> cases[] = {{"20x1  start year", false, "20x1"},
+                                                              {"1.5.3", false, "1.5.3"},
+                                                              {"3600\r", false, nullptr},
+                                                              {"2 5x pair", true, "5x"},
+                                                              {"2\t5 pair", true, nullptr}};
+  for (const auto& [line, pair, word] : cases) {
+    writeFile(control, "[a]\n1\n\n[model_time]\n# note\n" + line + "\n");
+    TestModule m(dir, control);
+    m.openControlFile();
+    m.seekSection("[model_time]", true);
+    m.readControlValue(m.controlFile, "%s", m.lineBuffer, "note");
+    double a = 0.0;
+    const bool asPair = pair; // a lambda cannot capture a structured binding
+    EXPECT_EQ(exitCodeOf([&] {
+                asPair ? m.readControlValuePair(m.controlFile, "%lf %lf", a, a, "value")
+                       : m.readControlValue(m.controlFile, "%lf", a, "value");
+              }),
+              word ? 17 : -1)
+        << line;
+    if (word) {
+      EXPECT_NE(m.console().find("error in control file, value; [model_time], line 6 of " +
+                                 control + " reads \"" + word + "\": not found!"),
+                std::string::npos)
+          << m.console();
+    }
+  }
 }
 
 TEST(ModelObject, MissingSectionIsFatalOnlyWhenRequired) {

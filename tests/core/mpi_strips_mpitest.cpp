@@ -12,30 +12,34 @@
 #include "tests/test_support.h"
 
 // Scatter from rank 0, a change on every owner, gather back: rank 0 ends with
-// the changed grid of the whole catchment, whatever the number of processes.
+// the changed grid of the whole catchment, whatever the number of processes;
+// the cells outside the catchment, also those inside a strip, never move.
 TEST(MPIStrips, ScatterAndGatherMoveEveryStripToItsPlace) {
   // A map with rank 0's run at the start of a row and runs split by gaps.
   const OwnerMap mixed = {"..00.22.1111", "00112..22222", "222222222222", "..0.....1..."};
-  for (const OwnerMap& map : {ragged(worldSize()), mixed}) {
-    StripModule s("strips_roundtrip", map);
+  for (const auto& [map, spans] : {std::pair{ragged(worldSize()), false},
+                                   {mixed, false},
+                                   {ragged(worldSize()), true},
+                                   {mixed, true}}) {
+    StripModule s("strips_roundtrip", map, spans);
     const long L = 2;
     Grid g = s.grid(untouched);
     Stack st = s.stack(L, untouched);
     const int stackIndex = s.add("soil_moisture", nullptr, st, L);
     for (long r = s.lo; r <= s.hi && s.rank == 0; ++r)
       for (long c = 1; c <= s.ncols; ++c) {
-        if (s.owner[r][c] < 0) continue;
-        g[r][c] = cellValue(r, c);
-        for (long l = 0; l <= L; ++l) st[r][c][l] = cellValue(r, c) + 0.1 * l;
+        const bool valid = s.owner[r][c] >= 0;
+        g[r][c] = valid ? cellValue(r, c) : nodata;
+        for (long l = 0; l <= L; ++l) st[r][c][l] = valid ? cellValue(r, c) + 0.1 * l : nodata;
       }
     s.m.MPIScatterGrid(0, g);
     s.m.MPIScatterStack(stackIndex);
     for (long r = s.lo; r <= s.hi; ++r)
       for (long c = 1; c <= s.ncols; ++c) {
-        const double expected = s.rank == 0 ? (s.owner[r][c] >= 0 ? cellValue(r, c) : untouched)
+        const double expected = s.rank == 0 ? (s.owner[r][c] >= 0 ? cellValue(r, c) : nodata)
                                             : s.valueOn(s.rank, r, c, untouched);
         ASSERT_EQ(g[r][c], expected) << "row " << r << " column " << c;
-        ASSERT_EQ(st[r][c][L], expected == untouched ? untouched : expected + 0.1 * L);
+        ASSERT_EQ(st[r][c][L], expected < 0.0 ? expected : expected + 0.1 * L);
         if (s.owner[r][c] != s.rank) continue;
         g[r][c] = 2 * g[r][c] + 1;
         st[r][c][1] = -st[r][c][1];
@@ -46,9 +50,9 @@ TEST(MPIStrips, ScatterAndGatherMoveEveryStripToItsPlace) {
     for (long r = 1; r <= s.nrows; ++r)
       for (long c = 1; c <= s.ncols; ++c) {
         const bool valid = s.owner[r][c] >= 0;
-        ASSERT_EQ(g[r][c], valid ? 2 * cellValue(r, c) + 1 : untouched);
-        ASSERT_EQ(st[r][c][1], valid ? -(cellValue(r, c) + 0.1) : untouched);
-        ASSERT_EQ(st[r][c][2], valid ? cellValue(r, c) + 0.2 : untouched);
+        ASSERT_EQ(g[r][c], valid ? 2 * cellValue(r, c) + 1 : nodata);
+        ASSERT_EQ(st[r][c][1], valid ? -(cellValue(r, c) + 0.1) : nodata);
+        ASSERT_EQ(st[r][c][2], valid ? cellValue(r, c) + 0.2 : nodata);
       }
     if (s.size == 1) continue; // nothing moves, nothing is logged
     EXPECT_NE(s.m.console().find("re-distributing stack soil_moisture for mpi-rank 0"),
@@ -430,7 +434,10 @@ TEST(MPIStrips, FailedTransfersEndWithCode121) {
   {
     StripModule s("strips_short", {"22222222", "11.00000"});
     Grid g = s.grid(untouched);
-    if (s.rank == 1) s.helper[2][2] = 3; // expects 3 cells where rank 0 sends 2
+    if (s.rank == 1) { // expects 3 cells where rank 0 sends 2
+      s.helper[2][2] = 3;
+      s.regions[2][3] = 1;
+    }
     EXPECT_EQ(exitCodeOf([&] { s.m.MPIScatterGrid(0, g); }), s.rank == 1 ? 121 : -1);
     if (s.rank == 1) {
       EXPECT_NE(s.m.errors().find("received 2 values instead of 3 in MPIScatterGrid (row 2"),
@@ -441,8 +448,10 @@ TEST(MPIStrips, FailedTransfersEndWithCode121) {
   {
     StripModule s("strips_rank", {"22222222", "11.00000"});
     Grid g = s.grid(untouched);
-    if (s.rank == 0) s.helper[2][1] = s.size; // a process that does not exist
-    if (s.rank == 1) s.helper[2][1] = 0;      // so rank 1 expects nothing in row 2
+    if (s.rank == 0) { // a process that does not exist
+      s.helper[2][1] = s.regions[2][1] = s.regions[2][2] = s.size;
+    }
+    if (s.rank == 1) s.helper[2][1] = 0; // so rank 1 expects nothing in row 2
     MPI_Comm_set_errhandler(MPI_COMM_WORLD, MPI_ERRORS_RETURN);
     const int code = exitCodeOf([&] { s.m.MPIScatterGrid(0, g); });
     MPI_Comm_set_errhandler(MPI_COMM_WORLD, MPI_ERRORS_ARE_FATAL);

@@ -7,6 +7,7 @@
 
 #include "meteo/meteoint.h"
 #include "tests/meteo/meteo_model.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -128,6 +129,18 @@ TEST(InverseDistanceWeighting, LeavesOutStationsWithoutValue) {
       << run.console();
   run.step(*temperature);
   EXPECT_TRUE(temperature->hasNewValues());
+
+  // At the first step there is no grid before.
+  MeteoRun first("idw_missing_first", idwSection("2 1e9 8").text(),
+                 {{"stations.txt", twoStations({{-999.0, -1000.0}, {10.0, 20.0}}).text()}});
+  auto interpolator = first.interpolator("temperature", code);
+  ASSERT_EQ(code, 0) << first.console();
+  EXPECT_EQ(exitCodeOf([&] { first.step(*interpolator); }), 69);
+  EXPECT_NE(first.console().find("no station of the interpolation of temperature in stations.txt "
+                                 "has a value at 2015-04-01 00:00, the first step, so no grid can "
+                                 "be made"),
+            std::string::npos)
+      << first.console();
 }
 
 // Thirty stations of which the nearest ones often lack a value, so that the

@@ -118,7 +118,10 @@ TEST(RegionalSuperposition, ReportsFaultsOfItsRules) {
       {"no_pair", "1\ntemperature add 4 4 three\n", 77,
        where + "the rule gives no region code:value"},
       {"short", "1\ntemperature add 4\n", 77, where + "a rule needs a target grid"},
-      {"missing_rule", "2\ntemperature add 4 4 3:1\n", 17, "rule 2 of [RegionalSuperposition]"},
+      {"missing_rule", "2\ntemperature add 4 4 3:1\n", 77,
+       "rule 2 of [RegionalSuperposition]; [RegionalSuperposition], end of the section in "},
+      {"count", "two\ntemperature add 4 4 3:1\n", 77,
+       "number of rules of the regional superposition; [RegionalSuperposition], line 22 of "},
   };
   for (const Case& k : cases) {
     Superposition s(std::string("superposition_") + k.name, k.rules);
