@@ -42,6 +42,58 @@ std::string rankPrefix(int rank) {
 
 const char* const levelNames[] = {"FATAL: ", "ERROR: "};
 
+// Length of the UTF-8 sequence at the start of a text when it encodes a
+// character that XML allows; 0 for anything else (a stray or overlong
+// byte, a surrogate, U+FFFE, U+FFFF, a control character other than tab
+// and line ends).
+size_t xmlCharacterLength(const unsigned char* s, size_t available) {
+  const unsigned char c = s[0];
+  if (c < 0x80) return c >= 0x20 || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
+  size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (available < length || s[1] < low || s[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (s[i] < 0x80 || s[i] > 0xBF) return 0;
+  if (c == 0xEF && s[1] == 0xBF && (s[2] == 0xBE || s[2] == 0xBF)) return 0;
+  return length;
+}
+
+// Bytes that XML cannot hold are written as \xHH, so that a message quoting
+// a broken file name or line still leaves a readable file.
+std::string withXmlCharactersOnly(const std::string& text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = xmlCharacterLength(bytes + i, text.size() - i);
+    if (length > 0) {
+      out.append(text, i, length);
+      i += length;
+    } else {
+      out += "\\x";
+      out += hex[bytes[i] >> 4];
+      out += hex[bytes[i] & 0xF];
+      ++i;
+    }
+  }
+  return out;
+}
+
 } // namespace
 
 std::string escapeDiagText(const std::string& text) {
@@ -54,7 +106,7 @@ std::string escapeDiagText(const std::string& text) {
   replaceAll(out, "\"", "&quot;");
   size_t pos;
   while ((pos = out.find("---")) != std::string::npos) out.erase(pos, 1);
-  return out;
+  return withXmlCharactersOnly(out);
 }
 
 std::string DiagStream::timeStamp() {

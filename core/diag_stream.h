@@ -71,6 +71,7 @@ private:
 };
 
 // Escapes a text for an attribute of the diagnostics file: entities for the
-// XML specials, ";" for a line break, and runs of three or more hyphens
-// shortened to two.
+// XML specials, ";" for a line break, runs of three or more hyphens
+// shortened to two, and "\xHH" for every byte that is not part of a UTF-8
+// character XML allows (control characters, stray bytes).
 std::string escapeDiagText(const std::string& text);

@@ -105,6 +105,20 @@ TEST(DiagStream, WritesByteExactEntriesForEachEdgeCase) {
        "", "plain text\n(mpi-rank  0) "},
       {"an entry left open is closed at destruction", 4, [](DiagStream& d) { d << "INFO: open"; },
        "\t<line level=\"3\" description= \"open\"/>\n", "open"},
+      {"bytes that XML cannot hold, in texts, strings and characters", 4,
+       [](DiagStream& d) {
+         d << "FATAL: $x\xA1 \x01 20\xC2\xB0"
+              "C "
+           << std::string("z\x01\xED\xA0\x80\xC0\xAF\xEF\xBF\xBE\xF0\x9F\x98\x80.asc") << ' '
+           << '\x02' << '\xE9' << "\xE2\x82"
+           << "[end-entry]";
+       },
+       "\t<line level=\"0\" description= \"$x\\xA1 \\x01 20\xC2\xB0"
+       "C z\\x01\\xED\\xA0\\x80\\xC0\\xAF\\xEF\\xBF\\xBE\xF0\x9F\x98\x80.asc "
+       "\\x02\\xE9\\xE2\\x82\"/>\n",
+       "$x\xA1 \x01 20\xC2\xB0"
+       "C z\x01\xED\xA0\x80\xC0\xAF\xEF\xBF\xBE\xF0\x9F\x98\x80.asc \x02\xE9\xE2\x82\n(mpi-rank  "
+       "0) "},
   };
   for (const Case& c : cases) {
     const Captured out = capture(c.maxLevel, c.chain);
