@@ -42,6 +42,11 @@ std::string rankPrefix(int rank) {
 
 const char* const levelNames[] = {"FATAL: ", "ERROR: "};
 
+// Written after every entry and overwritten by the next one, so that the
+// file is well-formed XML however the process ends.
+const char* const closingTag = "</Diag>\n";
+constexpr std::streamoff closingTagLength = 8;
+
 // Length of the UTF-8 sequence at the start of a text when it encodes a
 // character that XML allows; 0 for anything else (a stray or overlong
 // byte, a surrogate, U+FFFE, U+FFFF, a control character other than tab
@@ -162,31 +167,46 @@ DiagStream::DiagStream(const std::string& requestedFileName, int maxLevelArg,
        << "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" \n"
        << "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
           "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n"
-       << "\t<line level=\"3\" description= \"Horva start at " << timeStamp() << "\"/>\n"
-       << std::flush;
+       << "\t<line level=\"3\" description= \"Horva start at " << timeStamp() << "\"/>\n";
+  writeClosingTag();
 }
 
 DiagStream::~DiagStream() {
   flushWorkerEntry();
   if (rank != 0 || !file.good()) return;
-  if (!atEntryStart && entryLineWritten) file << "\"/>\n";
+  if (!atEntryStart && entryLineWritten) {
+    entryLine << "\"/>\n";
+    file << entryLine.str();
+  }
   file << "\t<line level=\"3\" description= \"Horva finished at " << timeStamp() << "\"/>\n"
-       << "</Diag>\n";
+       << closingTag;
   file.close();
+}
+
+void DiagStream::writeClosingTag() {
+  file << closingTag << std::flush;
+  file.seekp(-closingTagLength, std::ios::cur);
+}
+
+void DiagStream::commitEntryLine() {
+  if (file.good()) file << entryLine.str();
+  if (file.good()) writeClosingTag();
+  entryLine.str("");
 }
 
 void DiagStream::openEntryLine() {
   entryLineWritten = false;
   if (rank == 0 && file.good() && !suppressed) {
-    file << "\t<line level=\"" << level << "\" description= \"";
+    entryLine << "\t<line level=\"" << level << "\" description= \"";
     entryLineWritten = true;
   }
 }
 
 void DiagStream::closeOpenEntry() {
   flushWorkerEntry();
-  if (!atEntryStart && entryLineWritten && rank == 0 && file.good()) {
-    file << "\"/>\n" << std::flush;
+  if (!atEntryStart && entryLineWritten && rank == 0) {
+    entryLine << "\"/>\n";
+    commitEntryLine();
   }
   entryLineWritten = false;
   atEntryStart = true;
@@ -225,7 +245,10 @@ void DiagStream::endEntry() {
   if (rank == 0) {
     *console << '\n' << std::flush;
     *console << rankPrefix(0);
-    if (!suppressed && entryLineWritten && file.good()) file << '\n' << std::flush;
+    if (!suppressed && entryLineWritten) {
+      entryLine << '\n';
+      commitEntryLine();
+    }
   }
   flushWorkerEntry();
   entryLineWritten = false;
@@ -245,7 +268,7 @@ DiagStream& DiagStream::operator<<(const char* textArg) {
   if (rank == 0 && !consoleCopy.empty()) *console << consoleCopy;
 
   writeDiagText(text);
-  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << lastChunk;
+  if (rank == 0 && !suppressed && entryLineWritten) entryLine << lastChunk;
   if (rank != 0 && !workerEntry.empty()) workerEntry += consoleCopy;
   if (ends) endEntry();
   return *this;
@@ -254,7 +277,7 @@ DiagStream& DiagStream::operator<<(const char* textArg) {
 DiagStream& DiagStream::operator<<(const std::string& text) {
   if (rank == 0) *console << text;
   writeDiagText(text);
-  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << lastChunk;
+  if (rank == 0 && !suppressed && entryLineWritten) entryLine << lastChunk;
   if (rank != 0 && !workerEntry.empty()) workerEntry += text;
   return *this;
 }
@@ -274,7 +297,7 @@ void DiagStream::beginDiagValue() {
 template <typename T> DiagStream& DiagStream::insertValue(const T& value) {
   if (rank == 0) *console << value;
   beginDiagValue();
-  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << value;
+  if (rank == 0 && !suppressed && entryLineWritten) entryLine << value;
   if (rank != 0 && !workerEntry.empty()) {
     std::ostringstream text;
     text << value;
@@ -288,7 +311,7 @@ DiagStream& DiagStream::operator<<(char value) {
   if (rank == 0) *console << value;
   beginDiagValue();
   const std::string escaped = escapeDiagText(std::string(1, value));
-  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << escaped;
+  if (rank == 0 && !suppressed && entryLineWritten) entryLine << escaped;
   if (rank != 0 && !workerEntry.empty()) workerEntry += value;
   return *this;
 }
@@ -306,13 +329,13 @@ DiagStream& DiagStream::operator<<(const void* value) { return insertValue(value
 DiagStream& DiagStream::operator<<(decltype(std::setw(0)) width) {
   if (rank == 0) *console << width;
   beginDiagValue();
-  if (rank == 0 && !suppressed) file << width;
+  if (rank == 0 && !suppressed) entryLine << width;
   return *this;
 }
 
 DiagStream& DiagStream::operator<<(decltype(std::setfill('\0')) fill) {
   if (rank == 0) *console << fill;
   beginDiagValue();
-  if (rank == 0 && !suppressed) file << fill;
+  if (rank == 0 && !suppressed) entryLine << fill;
   return *this;
 }

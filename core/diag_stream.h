@@ -3,13 +3,15 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 // The one log of a process. Every message (an entry) is a chain of
 // insertions that starts with a level prefix ("FATAL: ", "ERROR: ",
 // "WARNING: ", "INFO: ", "DEBUG: ", "SKIP: ") and ends with "[end-entry]".
 // Rank 0 echoes every entry to the console and writes the entries up to the
-// chosen level as <line> elements of an XML diagnostics file. Other ranks
+// chosen level as <line> elements of an XML diagnostics file, which ends
+// with its closing tag after every entry. Other ranks
 // stay silent, except that their FATAL and ERROR entries go to standard error
 // so that a failure on a worker alone is never lost.
 class DiagStream {
@@ -52,6 +54,8 @@ private:
   void closeOpenEntry();
   void openEntryLine();
   void endEntry();
+  void writeClosingTag();
+  void commitEntryLine();
   void flushWorkerEntry();
   template <typename T> DiagStream& insertValue(const T& value);
 
@@ -66,6 +70,8 @@ private:
   std::string lastChunk;
   std::string fileName;
   int maxLevel = 4;
+  // Rank 0 gathers an entry's line and writes it whole when the entry ends.
+  std::ostringstream entryLine;
   bool entryLineWritten = false;
   std::string workerEntry; // text of a FATAL or ERROR entry on a rank other than 0
 };

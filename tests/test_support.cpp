@@ -2,6 +2,7 @@
 
 #include <mpi.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -54,3 +55,7 @@ void writeFile(const std::string& path, const std::string& text) {
 }
 
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+bool wellFormedXml(const std::string& path) {
+  return std::system(("xmllint --noout " + path).c_str()) == 0;
+}

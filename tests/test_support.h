@@ -15,6 +15,8 @@ std::string makeTestDirectory(const std::string& name, bool shared = false);
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);
+// True when xmllint reads the file as well-formed XML.
+bool wellFormedXml(const std::string& path);
 
 // MPI rank and size of the world communicator.
 int worldRank();

@@ -127,6 +127,43 @@ TEST(DiagStream, WritesByteExactEntriesForEachEdgeCase) {
   }
 }
 
+// However the process ends, the file read at that moment is well-formed:
+// it ends with the last whole entry and the closing tag.
+TEST(DiagStream, EndsTheFileWithItsClosingTagAfterEveryEntry) {
+  struct Step {
+    const char* what;
+    std::function<void(DiagStream&)> chain;
+    std::string addedLines;
+  };
+  const std::vector<Step> steps = {
+      {"the header alone", [](DiagStream&) {}, ""},
+      {"an entry", [](DiagStream& d) { d << "INFO: a" << 1 << "[end-entry]"; },
+       "\t<line level=\"3\" description= \"a1\"/>\n"},
+      {"an entry still open", [](DiagStream& d) { d << "WARNING: half"; }, ""},
+      {"the open entry closed by the next one",
+       [](DiagStream& d) { d << "ERROR: \xFF" << std::string("\x1b[0m") << "[end-entry]"; },
+       "\t<line level=\"2\" description= \"half\"/>\n"
+       "\t<line level=\"1\" description= \"\\xFF\\x1B[0m\"/>\n"},
+      {"an entry above the level",
+       [](DiagStream& d) {
+         d << "DEBUG: hidden"
+           << "[end-entry]";
+       },
+       ""},
+  };
+  const std::string dir = makeTestDirectory("diag_closed");
+  std::ostringstream console;
+  DiagStream diag(dir + "/d.xml", 3, &console);
+  std::string body;
+  for (const Step& step : steps) {
+    step.chain(diag);
+    body += step.addedLines;
+    EXPECT_EQ(withoutTimeStamps(readFile(dir + "/d_0.xml")), header + body + "</Diag>\n")
+        << step.what;
+    EXPECT_TRUE(wellFormedXml(dir + "/d_0.xml")) << step.what;
+  }
+}
+
 TEST(DiagStream, LevelFilterKeepsLevelsUpToTheChosenOne) {
   for (int maxLevel = 0; maxLevel <= 4; ++maxLevel) {
     const Captured out = capture(maxLevel, [](DiagStream& d) {

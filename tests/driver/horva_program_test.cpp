@@ -36,10 +36,6 @@ std::string absoluteTestDirectory(const std::string& name) {
   return std::filesystem::absolute(makeTestDirectory(name)).string();
 }
 
-bool wellFormed(const std::string& xmlFile) {
-  return std::system(("xmllint --noout " + xmlFile).c_str()) == 0;
-}
-
 // The last two entries of a failed run, and its code as logged (the status
 // of the process is the code modulo 256).
 void expectTopLevelFailure(const RunResult& run, int code, const std::string& xmlFile) {
@@ -53,7 +49,7 @@ void expectTopLevelFailure(const RunResult& run, int code, const std::string& xm
                      "\"/>\n\t<line level=\"3\" description= \"Horva finished at "),
             std::string::npos)
       << xml;
-  EXPECT_TRUE(wellFormed(xmlFile));
+  EXPECT_TRUE(wellFormedXml(xmlFile));
 }
 
 } // namespace
@@ -77,7 +73,7 @@ TEST(HorvaProgram, WritesAWellFormedDiagnosticsFileWhereAsked) {
   EXPECT_NE(xml.find("description= \"Horva start at "), std::string::npos);
   EXPECT_NE(xml.find("description= \"Horva finished at "), std::string::npos);
   EXPECT_NE(xml.find("compiled at"), std::string::npos);
-  EXPECT_TRUE(wellFormed(dir + "/out/diag_0.xml"));
+  EXPECT_TRUE(wellFormedXml(dir + "/out/diag_0.xml"));
 }
 
 TEST(HorvaProgram, ParsesItsOptions) {
@@ -143,7 +139,7 @@ TEST(HorvaProgram, RunsEveryControlFileToItsEnd) {
   const int records = std::system(
       ("ncdump -h " + dir + "/temperature.nc | grep -q 'UNLIMITED ; // (6 currently)'").c_str());
   EXPECT_EQ(records, 0) << "six records of one run, not twelve of two";
-  EXPECT_TRUE(wellFormed(dir + "/Horva_Diag_0.xml"));
+  EXPECT_TRUE(wellFormedXml(dir + "/Horva_Diag_0.xml"));
 }
 
 // A failure ends the run with the two top-level lines, a closed diagnostics
@@ -258,7 +254,7 @@ TEST(HorvaProgram, StopsWithoutSavingWith98) {
     EXPECT_NE(output.find("run cancelled without saving buffers, exit code 98"), std::string::npos);
     // Ctrl-C ends the run at the start of the step after it, "StopWithoutSaving" at once.
     EXPECT_EQ(fileExists(dir + "/sem_model.txt"), byCtrlC);
-    EXPECT_TRUE(wellFormed(dir + "/Horva_Diag_0.xml"));
+    EXPECT_TRUE(wellFormedXml(dir + "/Horva_Diag_0.xml"));
   }
 }
 
