@@ -218,11 +218,10 @@ void TimeSeriesFile::clear() {
 void TimeSeriesFile::fatal(int code, const std::string& what) {
   state = 5;
   stream.close();
-  if (diag) {
+  // The end marker belongs to the log stream; standard error gets the line.
+  if (diag)
     *diag << "FATAL: time series file " << fileName << ": " << what << "[end-entry]";
-  } else {
-    std::cerr << "FATAL: time series file " << fileName << ": " << what << "[end-entry]"
-              << std::endl;
-  }
+  else
+    std::cerr << "FATAL: time series file " << fileName << ": " << what << std::endl;
   throw code;
 }

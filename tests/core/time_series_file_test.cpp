@@ -252,11 +252,9 @@ TEST(TimeSeriesFile, AnUnreadableFirstDataLineIsFatalAndNamesTheFile) {
   const int code = exitCodeOf([&] { TimeSeriesFile(dir + "/bad.txt", 0, 100000, nullptr); });
   std::cerr.rdbuf(standardError);
   EXPECT_EQ(code, 201);
-  EXPECT_NE(captured.str().find("FATAL: time series file " + dir +
-                                "/bad.txt: the first data line "
-                                "(line 1)"),
-            std::string::npos)
-      << captured.str();
+  EXPECT_EQ(captured.str(), "FATAL: time series file " + dir +
+                                "/bad.txt: the first data line (line 1) cannot be read; it must "
+                                "begin with year, month, day, hour as integers\n");
 
   // A pipe has no position to come back to between blocks.
   const std::string pipe = dir + "/pipe";
