@@ -67,7 +67,9 @@ private:
   };
 
   void readBlock();
+  bool parseRecord(Record& record, double* recordValues) const;
   [[noreturn]] void fatal(int code, const std::string& what);
+  void log(const char* level, const std::string& what) const;
 
   std::ifstream stream;
   std::string fileName;
@@ -81,6 +83,9 @@ private:
   bool minuteColumn = false;
   std::streamoff fileSize = 0;
   std::streamoff dataOffset = 0;
+  long dataLine = 0; // number of the line at dataOffset
+  std::string line;  // the line read last, kept so that loading a block allocates nothing once
+                     // the longest line was read
   int mode = 0;
   int state = 0;
 };
