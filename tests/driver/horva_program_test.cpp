@@ -174,28 +174,6 @@ TEST(HorvaProgram, EndsAFailedRunWithItsCode) {
 
 namespace {
 
-// Starts horva in a directory with its output in out.txt and the given text
-// waiting on its standard input; returns the process id.
-pid_t startHorva(const std::string& dir, const std::string& arguments, const std::string& input) {
-  int in[2];
-  if (pipe(in) != 0) return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_addclose(&actions, in[1]);
-  const std::string command =
-      "cd " + dir + " && exec " + HORVA_EXECUTABLE + " " + arguments + " > out.txt 2>&1";
-  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
-  pid_t pid = -1;
-  if (posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ) != 0)
-    pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  if (write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) pid = -1;
-  close(in[1]);
-  return pid;
-}
-
 // Waits up to a minute for a text to appear in a file.
 bool waitForText(const std::string& file, const std::string& text) {
   for (int k = 0; k < 6000; ++k) {
@@ -218,6 +196,35 @@ std::string freshMpiEnvironment() {
   return env;
 }
 
+// Starts horva in a directory with its output in out.txt and the given text
+// waiting on its standard input, under mpirun with that many processes when
+// there are any (freshMpiEnvironment); returns the process id of horva or
+// mpirun.
+pid_t startHorva(const std::string& dir, const std::string& arguments, const std::string& input,
+                 int processes = 0) {
+  int in[2];
+  if (pipe(in) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+  posix_spawn_file_actions_addclose(&actions, in[1]);
+  const std::string launcher =
+      processes > 0
+          ? freshMpiEnvironment() + " mpirun --oversubscribe -np " + std::to_string(processes) + " "
+          : "";
+  const std::string command =
+      "cd " + dir + " && exec " + launcher + HORVA_EXECUTABLE + " " + arguments + " > out.txt 2>&1";
+  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ) != 0)
+    pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  if (write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) pid = -1;
+  close(in[1]);
+  return pid;
+}
+
 const std::string couplingWithoutGrids =
     "[ExternalCoupling]\n1  on\nsem_ext.txt\n5  wait interval\nI\n60\n0  grids to read\n"
     "0  grids to write\n0  statistics\nsem_model.txt\nContinue\n";
@@ -226,21 +233,30 @@ const std::string couplingWithoutGrids =
 
 // Ctrl-C answer 2 and the external program's "StopWithoutSaving" end the
 // process at once with code 98; the diagnostics file is closed all the same.
+// Under mpirun, which keeps Ctrl-C for itself, SIGUSR1 sent to mpirun opens
+// the menu, and its answer comes through mpirun's standard input.
 TEST(HorvaProgram, StopsWithoutSavingWith98) {
-  for (bool byCtrlC : {true, false}) {
-    SCOPED_TRACE(byCtrlC ? "Ctrl-C" : "semaphore file");
+  struct Case {
+    const char* name;
+    int processes; // under mpirun when above 0
+    int signal;    // sent while the model waits in its first step; 0: the command instead
+  };
+  const Case cases[] = {
+      {"Ctrl-C", 0, SIGINT}, {"SIGUSR1 to mpirun", 2, SIGUSR1}, {"semaphore file", 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::string dir = absoluteTestDirectory("prog_stop");
     TinyCatchment catchment;
     catchment.extraSections = couplingWithoutGrids;
     catchment.write(dir);
     int status = -1;
-    if (byCtrlC) {
+    if (c.signal != 0) {
       // The model waits for the external program in its first step, so that
       // the signal reaches it in the run and is answered in the next step.
-      const pid_t pid = startHorva(dir, "run.ctl", "2\n");
+      const pid_t pid = startHorva(dir, "run.ctl", "2\n", c.processes);
       ASSERT_GT(pid, 0);
       ASSERT_TRUE(waitForText(dir + "/out.txt", "waiting for the semaphore file"));
-      kill(pid, SIGINT);
+      kill(pid, c.signal);
       writeFile(dir + "/sem_ext.txt", "Command=Continue\n");
       ASSERT_EQ(waitpid(pid, &status, 0), pid);
       status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -250,10 +266,43 @@ TEST(HorvaProgram, StopsWithoutSavingWith98) {
     }
     const std::string output = readFile(dir + "/out.txt");
     EXPECT_EQ(status, 98) << output;
-    EXPECT_EQ(output.find("your choice: ") != std::string::npos, byCtrlC) << output;
+    EXPECT_EQ(output.find("your choice: ") != std::string::npos, c.signal != 0) << output;
     EXPECT_NE(output.find("run cancelled without saving buffers, exit code 98"), std::string::npos);
-    // Ctrl-C ends the run at the start of the step after it, "StopWithoutSaving" at once.
-    EXPECT_EQ(fileExists(dir + "/sem_model.txt"), byCtrlC);
+    // A signal ends the run at the start of the step after it, "StopWithoutSaving" at once.
+    EXPECT_EQ(fileExists(dir + "/sem_model.txt"), c.signal != 0);
+    EXPECT_TRUE(wellFormedXml(dir + "/Horva_Diag_0.xml"));
+  }
+}
+
+// However the run is stopped, the diagnostics file is well-formed and ends
+// with the last entry written: Ctrl-C under mpirun (Open MPI then ends every
+// process within a second, with exit code 1) and a process killed outright.
+TEST(HorvaProgram, LeavesAWellFormedDiagnosticsFileHoweverItIsStopped) {
+  struct Case {
+    const char* name;
+    int processes;
+    int signal;
+    int status; // -1: killed by the signal
+  };
+  const Case cases[] = {{"Ctrl-C under mpirun", 2, SIGINT, 1}, {"SIGKILL", 0, SIGKILL, -1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = absoluteTestDirectory("prog_killed");
+    TinyCatchment catchment;
+    catchment.extraSections = couplingWithoutGrids;
+    catchment.write(dir);
+    const pid_t pid = startHorva(dir, "run.ctl", "", c.processes);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitForText(dir + "/out.txt", "waiting for the semaphore file"));
+    kill(pid, c.signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status);
+    const std::string xml = readFile(dir + "/Horva_Diag_0.xml");
+    EXPECT_NE(xml.find("waiting for the semaphore file sem_ext.txt of the external "
+                       "program\"/>\n</Diag>\n"),
+              std::string::npos)
+        << xml;
     EXPECT_TRUE(wellFormedXml(dir + "/Horva_Diag_0.xml"));
   }
 }
