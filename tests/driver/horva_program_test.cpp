@@ -229,6 +229,30 @@ const std::string couplingWithoutGrids =
     "[ExternalCoupling]\n1  on\nsem_ext.txt\n5  wait interval\nI\n60\n0  grids to read\n"
     "0  grids to write\n0  statistics\nsem_model.txt\nContinue\n";
 
+// Runs horva (under mpirun with processes > 0) in the directory on a
+// catchment whose first step waits for the external program, sends it the
+// signal once it waits, and then writes the external program's semaphore
+// file with the command when there is one. Returns the exit status, -1
+// after a signal ended the process.
+int signalWhileWaiting(const std::string& dir, int processes, int signal, const std::string& input,
+                       const std::string& command) {
+  TinyCatchment catchment;
+  catchment.extraSections = couplingWithoutGrids;
+  catchment.write(dir);
+  const pid_t pid = startHorva(dir, "run.ctl", input, processes);
+  if (pid <= 0) {
+    ADD_FAILURE() << "horva does not start";
+    return -2;
+  }
+  if (!waitForText(dir + "/out.txt", "waiting for the semaphore file"))
+    ADD_FAILURE() << "horva does not wait for the external program";
+  kill(pid, signal);
+  if (!command.empty()) writeFile(dir + "/sem_ext.txt", command);
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -2;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 } // namespace
 
 // Ctrl-C answer 2 and the external program's "StopWithoutSaving" end the
@@ -246,21 +270,15 @@ TEST(HorvaProgram, StopsWithoutSavingWith98) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string dir = absoluteTestDirectory("prog_stop");
-    TinyCatchment catchment;
-    catchment.extraSections = couplingWithoutGrids;
-    catchment.write(dir);
     int status = -1;
     if (c.signal != 0) {
-      // The model waits for the external program in its first step, so that
-      // the signal reaches it in the run and is answered in the next step.
-      const pid_t pid = startHorva(dir, "run.ctl", "2\n", c.processes);
-      ASSERT_GT(pid, 0);
-      ASSERT_TRUE(waitForText(dir + "/out.txt", "waiting for the semaphore file"));
-      kill(pid, c.signal);
-      writeFile(dir + "/sem_ext.txt", "Command=Continue\n");
-      ASSERT_EQ(waitpid(pid, &status, 0), pid);
-      status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      // The signal reaches the model in its first step, while it waits for
+      // the external program, and is answered in the next step.
+      status = signalWhileWaiting(dir, c.processes, c.signal, "2\n", "Command=Continue\n");
     } else {
+      TinyCatchment catchment;
+      catchment.extraSections = couplingWithoutGrids;
+      catchment.write(dir);
       writeFile(dir + "/sem_ext.txt", "Command=StopWithoutSaving\n");
       status = runHorva(dir, "run.ctl").status;
     }
@@ -288,16 +306,7 @@ TEST(HorvaProgram, LeavesAWellFormedDiagnosticsFileHoweverItIsStopped) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string dir = absoluteTestDirectory("prog_killed");
-    TinyCatchment catchment;
-    catchment.extraSections = couplingWithoutGrids;
-    catchment.write(dir);
-    const pid_t pid = startHorva(dir, "run.ctl", "", c.processes);
-    ASSERT_GT(pid, 0);
-    ASSERT_TRUE(waitForText(dir + "/out.txt", "waiting for the semaphore file"));
-    kill(pid, c.signal);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status);
+    EXPECT_EQ(signalWhileWaiting(dir, c.processes, c.signal, "", ""), c.status);
     const std::string xml = readFile(dir + "/Horva_Diag_0.xml");
     EXPECT_NE(xml.find("waiting for the semaphore file sem_ext.txt of the external "
                        "program\"/>\n</Diag>\n"),
