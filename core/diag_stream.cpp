@@ -168,6 +168,8 @@ DiagStream::DiagStream(const std::string& requestedFileName, int maxLevelArg,
        << "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
           "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n"
        << "\t<line level=\"3\" description= \"Horva start at " << timeStamp() << "\"/>\n";
+  // A pipe cannot take the tag back; it gets it once, at the end.
+  seekable = file.tellp() >= 0;
   writeClosingTag();
 }
 
@@ -184,6 +186,10 @@ DiagStream::~DiagStream() {
 }
 
 void DiagStream::writeClosingTag() {
+  if (!seekable) {
+    file << std::flush;
+    return;
+  }
   file << closingTag << std::flush;
   file.seekp(-closingTagLength, std::ios::cur);
 }

@@ -72,6 +72,7 @@ private:
   int maxLevel = 4;
   // Rank 0 gathers an entry's line and writes it whole when the entry ends.
   std::ostringstream entryLine;
+  bool seekable = true; // the closing tag can be written after every entry and taken back
   bool entryLineWritten = false;
   std::string workerEntry; // text of a FATAL or ERROR entry on a rank other than 0
 };

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "core/diag_stream.h"
 #include "tests/test_support.h"
@@ -162,6 +164,23 @@ TEST(DiagStream, EndsTheFileWithItsClosingTagAfterEveryEntry) {
         << step.what;
     EXPECT_TRUE(wellFormedXml(dir + "/d_0.xml")) << step.what;
   }
+}
+
+// A pipe cannot take the closing tag back: it receives it once, at the end.
+TEST(DiagStream, WritesTheClosingTagIntoAPipeOnlyAtTheEnd) {
+  const std::string dir = makeTestDirectory("diag_pipe");
+  ASSERT_EQ(mkfifo((dir + "/d_0.xml").c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = readFile(dir + "/d_0.xml"); });
+  {
+    std::ostringstream console;
+    DiagStream diag(dir + "/d.xml", 4, &console);
+    diag << "INFO: a"
+         << "[end-entry]";
+  }
+  reader.join();
+  EXPECT_EQ(withoutTimeStamps(received),
+            header + "\t<line level=\"3\" description= \"a\"/>\n" + trailer);
 }
 
 TEST(DiagStream, LevelFilterKeepsLevelsUpToTheChosenOne) {
