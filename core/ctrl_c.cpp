@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <signal.h>
-
 volatile std::sig_atomic_t ctrlCState = 0;
 
 namespace {

@@ -36,9 +36,9 @@ bool nextWord(const char*& at, const char* end, const char* characters, const ch
   return at > word;
 }
 
-// Numbers are taken as the stream operators took them: whole numbers with
-// an optional sign; decimal numbers of digits, sign, point and exponent,
-// not beyond the range of a double.
+// Numbers as a C++ stream reads them: whole numbers with an optional sign;
+// decimal numbers of digits, sign, point and exponent, within the range of
+// a double.
 bool nextWhole(const char*& at, const char* end, long& value) {
   const char* word = nullptr;
   if (!nextWord(at, end, "+-0123456789", word)) return false;
@@ -175,7 +175,7 @@ void TimeSeriesFile::readBlock() {
       break;
     }
     if (read == LineRead::tooLong) {
-      log("ERROR: ", "line " + std::to_string(lineNumber) + ": " + lineTooLongText());
+      report("ERROR: ", "line " + std::to_string(lineNumber) + ": " + lineTooLongText());
       state = 5;
       break;
     }
@@ -282,11 +282,11 @@ void TimeSeriesFile::clear() {
 void TimeSeriesFile::fatal(int code, const std::string& what) {
   state = 5;
   stream.close();
-  log("FATAL: ", what);
+  report("FATAL: ", what);
   throw code;
 }
 
-void TimeSeriesFile::log(const char* level, const std::string& what) const {
+void TimeSeriesFile::report(const char* level, const std::string& what) const {
   // The end marker belongs to the log stream; standard error gets the line.
   if (diag)
     *diag << level << "time series file " << fileName << ": " << what << "[end-entry]";
