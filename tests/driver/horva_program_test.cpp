@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <spawn.h>
@@ -289,6 +291,51 @@ TEST(HorvaProgram, StopsWithoutSavingWith98) {
     // A signal ends the run at the start of the step after it, "StopWithoutSaving" at once.
     EXPECT_EQ(fileExists(dir + "/sem_model.txt"), c.signal != 0);
     EXPECT_TRUE(wellFormedXml(dir + "/Horva_Diag_0.xml"));
+  }
+}
+
+namespace {
+
+// Writes the text into a FIFO once a reader has opened it; false when none
+// does within a minute.
+bool feedFifo(const std::string& path, const std::string& text) {
+  int fd = -1;
+  for (int k = 0; k < 6000 && fd < 0; ++k) {
+    fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (fd < 0) return false;
+  fcntl(fd, F_SETFL, 0);
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  return written;
+}
+
+} // namespace
+
+// Ctrl-C or SIGUSR1 during the set-up ends the run in order with code 98.
+// The set-up stops at the station file, a FIFO, until the signal is in.
+TEST(HorvaProgram, EndsAnInterruptedSetUpWith98) {
+  for (int signal : {SIGINT, SIGUSR1}) {
+    SCOPED_TRACE(signal);
+    const std::string dir = absoluteTestDirectory("prog_setup_stop");
+    TinyCatchment().write(dir);
+    const std::string stations = readFile(dir + "/stations.txt");
+    std::filesystem::remove(dir + "/stations.txt");
+    ASSERT_EQ(mkfifo((dir + "/stations.txt").c_str(), 0600), 0);
+    const pid_t pid = startHorva(dir, "run.ctl", "");
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitForText(dir + "/out.txt", "file meteoint.cpp, compiled at"));
+    kill(pid, signal);
+    EXPECT_TRUE(feedFifo(dir + "/stations.txt", stations));
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const RunResult run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir + "/out.txt")};
+    EXPECT_NE(run.output.find("the set-up was interrupted by Ctrl-C (or SIGUSR1) before building "
+                              "RegionalSuperposition"),
+              std::string::npos)
+        << run.output;
+    expectTopLevelFailure(run, 98, dir + "/Horva_Diag_0.xml");
   }
 }
 
