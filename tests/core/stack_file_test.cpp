@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -39,22 +38,6 @@ void expectReadBack(TestModule& m, const std::string& path, long L) {
           EXPECT_EQ(read[r][c][l], writtenValue(r, c, l)) << r << "," << c << "," << l;
     m.free_three_d_matrix(read, 1, 2);
   }
-}
-
-// A killed run may leave "<name>.partial" behind, here as a link to
-// another file; returns that file.
-std::string leaveStalePartialLink(const std::string& path) {
-  const std::string other = path + ".other";
-  writeFile(other, "someone else's file");
-  std::filesystem::create_symlink(other, path + ".partial");
-  return other;
-}
-
-// The stack became a file of its own and the link's target stayed as it was.
-void expectNoStalePartialLink(const std::string& path, const std::string& other) {
-  EXPECT_FALSE(std::filesystem::is_symlink(path));
-  EXPECT_FALSE(fileExists(path + ".partial"));
-  EXPECT_EQ(readFile(other), "someone else's file");
 }
 
 } // namespace
