@@ -5,6 +5,7 @@
 
 #include "config/defaultini.h"
 #include "core/diag_stream.h"
+#include "core/line_reader.h"
 
 namespace {
 
@@ -19,16 +20,18 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<FILE, FileCloser>;
 
-// Reads one line with its line end, however long; false at the end of the
-// file.
-bool readLine(FILE* file, std::string& line) {
-  line.clear();
-  int c;
-  while ((c = std::getc(file)) != EOF) {
-    line += static_cast<char>(c);
-    if (c == '\n') break;
+// Reads line `lineNumber` with its line end; false at the end of the file.
+bool readControlLine(DiagStream& diag, FILE* file, const std::string& fileName, long lineNumber,
+                     std::string& line) {
+  const LineRead read = readLine(file, line);
+  if (read == LineRead::tooLong) {
+    diag << "FATAL: control file " << fileName << ", line " << lineNumber << ": "
+         << lineTooLongText() << "[end-entry]";
+    throw 17;
   }
-  return !line.empty();
+  if (read == LineRead::end) return false;
+  if (!std::feof(file)) line += '\n';
+  return true;
 }
 
 std::vector<std::string> leadingWords(const std::string& line, std::size_t count) {
@@ -123,6 +126,13 @@ void substituteSymbols(DiagStream& diag, std::string& text, long lineNumber,
         symbolError(diag, "symbol " + name + " refers to itself", lineNumber, text);
 
     const std::string& value = symbols[symbol].value;
+    if (text.size() - name.size() + value.size() > maxLineBytes) {
+      diag << "FATAL: control file line " << lineNumber << " grows beyond " << maxLineBytes
+           << " bytes by the substitution of " << name
+           << "; shorten the symbol's value or split the line"
+           << "[end-entry]";
+      throw 17;
+    }
     text.replace(dollar, name.size(), value);
     for (Expansion& e : open)
       e.end = std::max(e.end, dollar + name.size()) - name.size() + value.size();
@@ -199,7 +209,7 @@ void defaultini::compileSymbols(const std::string& controlFileNameArg, std::stri
   std::vector<ControlFileSymbol> symbols;
   std::string line;
   long lineNumber = 0;
-  while (readLine(in.get(), line)) {
+  while (readControlLine(*diag, in.get(), controlFileNameArg, lineNumber + 1, line)) {
     ++lineNumber;
     cutComment(line);
     if (isDefinitionLine(line)) defineSymbol(*diag, line, lineNumber, symbols);
@@ -218,7 +228,7 @@ void defaultini::compileSymbols(const std::string& controlFileNameArg, std::stri
   // A copy cut short by a failure must not be taken for a good one.
   try {
     lineNumber = 0;
-    while (readLine(in.get(), line)) {
+    while (readControlLine(*diag, in.get(), controlFileNameArg, lineNumber + 1, line)) {
       ++lineNumber;
       replaceSymbols(line, lineNumber, symbols);
       if (isDefinitionLine(line)) continue;

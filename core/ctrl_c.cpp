@@ -6,8 +6,10 @@ volatile std::sig_atomic_t ctrlCState = 0;
 
 namespace {
 
-extern "C" void handleCtrlC(int) {
-  std::signal(SIGINT, SIG_IGN);
+bool takenOver = false;
+
+extern "C" void handleCtrlC(int signal) {
+  if (signal == SIGINT) std::signal(SIGINT, SIG_IGN);
   if (ctrlCState == 0) {
     ctrlCState = 1;
     static const char message[] = "\nCntr-C pressed! please wait...\n\n";
@@ -21,6 +23,16 @@ extern "C" void handleCtrlC(int) {
 
 void ArmCtrlCHandler() { std::signal(SIGINT, handleCtrlC); }
 
-void ResetCtrlCHandler() { std::signal(SIGINT, SIG_DFL); }
+void ResetCtrlCHandler() { std::signal(SIGINT, takenOver ? handleCtrlC : SIG_DFL); }
 
 void IgnoreCtrlC() { std::signal(SIGINT, SIG_IGN); }
+
+void takeOverCtrlC() {
+  takenOver = true;
+  struct sigaction action {};
+  action.sa_handler = handleCtrlC;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(menuSignal, &action, nullptr);
+  ArmCtrlCHandler();
+}

@@ -11,8 +11,19 @@ extern volatile std::sig_atomic_t ctrlCState;
 // presses until the run loop re-arms it.
 void ArmCtrlCHandler();
 
-// Restores the default action of SIGINT (the process ends on Ctrl-C).
+// Restores the default action of SIGINT (the process ends on Ctrl-C), or
+// after takeOverCtrlC arms the handler.
 void ResetCtrlCHandler();
+
+// Under mpirun Ctrl-C never reaches the model: Open MPI keeps SIGINT for
+// itself and ends the job, but it forwards SIGUSR1 to every process.
+constexpr int menuSignal = SIGUSR1;
+
+// For the rest of the process Ctrl-C and menuSignal only set the Ctrl-C
+// state, which the program looks at in its next collective step, so that
+// no interruption leaves its files or its diagnostics file half written:
+// ResetCtrlCHandler arms the handler instead of the default action.
+void takeOverCtrlC();
 
 // Ignores SIGINT while a file is read or written, so that a result file is
 // never left half written.

@@ -42,6 +42,63 @@ std::string rankPrefix(int rank) {
 
 const char* const levelNames[] = {"FATAL: ", "ERROR: "};
 
+// Written after every entry and overwritten by the next one, so that the
+// file is well-formed XML however the process ends.
+const char* const closingTag = "</Diag>\n";
+constexpr std::streamoff closingTagLength = 8;
+
+// Length of the UTF-8 sequence at the start of a text when it encodes a
+// character that XML allows; 0 for anything else (a stray or overlong
+// byte, a surrogate, U+FFFE, U+FFFF, a control character other than tab
+// and line ends).
+size_t xmlCharacterLength(const unsigned char* s, size_t available) {
+  const unsigned char c = s[0];
+  if (c < 0x80) return c >= 0x20 || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
+  size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (available < length || s[1] < low || s[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (s[i] < 0x80 || s[i] > 0xBF) return 0;
+  if (c == 0xEF && s[1] == 0xBF && (s[2] == 0xBE || s[2] == 0xBF)) return 0;
+  return length;
+}
+
+// Bytes that XML cannot hold are written as \xHH, so that a message quoting
+// a broken file name or line still leaves a readable file.
+std::string withXmlCharactersOnly(const std::string& text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = xmlCharacterLength(bytes + i, text.size() - i);
+    if (length > 0) {
+      out.append(text, i, length);
+      i += length;
+    } else {
+      out += "\\x";
+      out += hex[bytes[i] >> 4];
+      out += hex[bytes[i] & 0xF];
+      ++i;
+    }
+  }
+  return out;
+}
+
 } // namespace
 
 std::string escapeDiagText(const std::string& text) {
@@ -54,7 +111,7 @@ std::string escapeDiagText(const std::string& text) {
   replaceAll(out, "\"", "&quot;");
   size_t pos;
   while ((pos = out.find("---")) != std::string::npos) out.erase(pos, 1);
-  return out;
+  return withXmlCharactersOnly(out);
 }
 
 std::string DiagStream::timeStamp() {
@@ -110,31 +167,52 @@ DiagStream::DiagStream(const std::string& requestedFileName, int maxLevelArg,
        << "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" \n"
        << "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
           "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n"
-       << "\t<line level=\"3\" description= \"Horva start at " << timeStamp() << "\"/>\n"
-       << std::flush;
+       << "\t<line level=\"3\" description= \"Horva start at " << timeStamp() << "\"/>\n";
+  // A pipe cannot take the tag back; it gets it once, at the end.
+  seekable = file.tellp() >= 0;
+  writeClosingTag();
 }
 
 DiagStream::~DiagStream() {
   flushWorkerEntry();
   if (rank != 0 || !file.good()) return;
-  if (!atEntryStart && entryLineWritten) file << "\"/>\n";
+  if (!atEntryStart && entryLineWritten) {
+    entryLine << "\"/>\n";
+    file << entryLine.str();
+  }
   file << "\t<line level=\"3\" description= \"Horva finished at " << timeStamp() << "\"/>\n"
-       << "</Diag>\n";
+       << closingTag;
   file.close();
+}
+
+void DiagStream::writeClosingTag() {
+  if (!seekable) {
+    file << std::flush;
+    return;
+  }
+  file << closingTag << std::flush;
+  file.seekp(-closingTagLength, std::ios::cur);
+}
+
+void DiagStream::commitEntryLine() {
+  if (file.good()) file << entryLine.str();
+  if (file.good()) writeClosingTag();
+  entryLine.str("");
 }
 
 void DiagStream::openEntryLine() {
   entryLineWritten = false;
   if (rank == 0 && file.good() && !suppressed) {
-    file << "\t<line level=\"" << level << "\" description= \"";
+    entryLine << "\t<line level=\"" << level << "\" description= \"";
     entryLineWritten = true;
   }
 }
 
 void DiagStream::closeOpenEntry() {
   flushWorkerEntry();
-  if (!atEntryStart && entryLineWritten && rank == 0 && file.good()) {
-    file << "\"/>\n" << std::flush;
+  if (!atEntryStart && entryLineWritten && rank == 0) {
+    entryLine << "\"/>\n";
+    commitEntryLine();
   }
   entryLineWritten = false;
   atEntryStart = true;
@@ -173,7 +251,10 @@ void DiagStream::endEntry() {
   if (rank == 0) {
     *console << '\n' << std::flush;
     *console << rankPrefix(0);
-    if (!suppressed && entryLineWritten && file.good()) file << '\n' << std::flush;
+    if (!suppressed && entryLineWritten) {
+      entryLine << '\n';
+      commitEntryLine();
+    }
   }
   flushWorkerEntry();
   entryLineWritten = false;
@@ -193,7 +274,7 @@ DiagStream& DiagStream::operator<<(const char* textArg) {
   if (rank == 0 && !consoleCopy.empty()) *console << consoleCopy;
 
   writeDiagText(text);
-  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << lastChunk;
+  if (rank == 0 && !suppressed && entryLineWritten) entryLine << lastChunk;
   if (rank != 0 && !workerEntry.empty()) workerEntry += consoleCopy;
   if (ends) endEntry();
   return *this;
@@ -202,7 +283,7 @@ DiagStream& DiagStream::operator<<(const char* textArg) {
 DiagStream& DiagStream::operator<<(const std::string& text) {
   if (rank == 0) *console << text;
   writeDiagText(text);
-  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << lastChunk;
+  if (rank == 0 && !suppressed && entryLineWritten) entryLine << lastChunk;
   if (rank != 0 && !workerEntry.empty()) workerEntry += text;
   return *this;
 }
@@ -222,7 +303,7 @@ void DiagStream::beginDiagValue() {
 template <typename T> DiagStream& DiagStream::insertValue(const T& value) {
   if (rank == 0) *console << value;
   beginDiagValue();
-  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << value;
+  if (rank == 0 && !suppressed && entryLineWritten) entryLine << value;
   if (rank != 0 && !workerEntry.empty()) {
     std::ostringstream text;
     text << value;
@@ -236,7 +317,7 @@ DiagStream& DiagStream::operator<<(char value) {
   if (rank == 0) *console << value;
   beginDiagValue();
   const std::string escaped = escapeDiagText(std::string(1, value));
-  if (rank == 0 && file.good() && !suppressed && entryLineWritten) file << escaped;
+  if (rank == 0 && !suppressed && entryLineWritten) entryLine << escaped;
   if (rank != 0 && !workerEntry.empty()) workerEntry += value;
   return *this;
 }
@@ -254,13 +335,13 @@ DiagStream& DiagStream::operator<<(const void* value) { return insertValue(value
 DiagStream& DiagStream::operator<<(decltype(std::setw(0)) width) {
   if (rank == 0) *console << width;
   beginDiagValue();
-  if (rank == 0 && !suppressed) file << width;
+  if (rank == 0 && !suppressed) entryLine << width;
   return *this;
 }
 
 DiagStream& DiagStream::operator<<(decltype(std::setfill('\0')) fill) {
   if (rank == 0) *console << fill;
   beginDiagValue();
-  if (rank == 0 && !suppressed) file << fill;
+  if (rank == 0 && !suppressed) entryLine << fill;
   return *this;
 }

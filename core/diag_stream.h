@@ -3,13 +3,15 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 // The one log of a process. Every message (an entry) is a chain of
 // insertions that starts with a level prefix ("FATAL: ", "ERROR: ",
 // "WARNING: ", "INFO: ", "DEBUG: ", "SKIP: ") and ends with "[end-entry]".
 // Rank 0 echoes every entry to the console and writes the entries up to the
-// chosen level as <line> elements of an XML diagnostics file. Other ranks
+// chosen level as <line> elements of an XML diagnostics file, which ends
+// with its closing tag after every entry. Other ranks
 // stay silent, except that their FATAL and ERROR entries go to standard error
 // so that a failure on a worker alone is never lost.
 class DiagStream {
@@ -52,6 +54,8 @@ private:
   void closeOpenEntry();
   void openEntryLine();
   void endEntry();
+  void writeClosingTag();
+  void commitEntryLine();
   void flushWorkerEntry();
   template <typename T> DiagStream& insertValue(const T& value);
 
@@ -66,11 +70,15 @@ private:
   std::string lastChunk;
   std::string fileName;
   int maxLevel = 4;
+  // Rank 0 gathers an entry's line and writes it whole when the entry ends.
+  std::ostringstream entryLine;
+  bool seekable = true; // the closing tag can be written after every entry and taken back
   bool entryLineWritten = false;
   std::string workerEntry; // text of a FATAL or ERROR entry on a rank other than 0
 };
 
 // Escapes a text for an attribute of the diagnostics file: entities for the
-// XML specials, ";" for a line break, and runs of three or more hyphens
-// shortened to two.
+// XML specials, ";" for a line break, runs of three or more hyphens
+// shortened to two, and "\xHH" for every byte that is not part of a UTF-8
+// character XML allows (control characters, stray bytes).
 std::string escapeDiagText(const std::string& text);

@@ -28,6 +28,9 @@ class ReplacingFile {
 public:
   ReplacingFile(modelobject& ownerArg, DiagStream& diagArg, const std::string& nameArg, bool text)
       : owner(ownerArg), diag(diagArg), name(nameArg), temporary(nameArg + partialFileSuffix()) {
+    // One left by a killed run could be a link, which the write would
+    // follow.
+    std::remove(temporary.c_str());
     file = std::fopen(temporary.c_str(), "wb");
     if (!file) {
       diag << "FATAL: error creating " << name << " for writing in " << (text ? "text" : "binary")

@@ -117,6 +117,8 @@ bool writeAsciiValues(FILE* file, const StackOutput& out, const double* header) 
 
 void writeAsciiStack(modelobject& module, const StackOutput& out, const double* header) {
   const std::string partial = out.name + partialFileSuffix();
+  // One left by a killed run could be a link, which the write would follow.
+  removePartialFile(partial);
   FILE* file = std::fopen(partial.c_str(), "w");
   if (!file) {
     out.diag << "FATAL: error opening " << out.name << "[end-entry]";
@@ -317,6 +319,10 @@ void writeBinaryStack(const StackOutput& out, Grid regions, long firstRegionRow,
              << " values are too many for one write of process " << rank << "[end-entry]";
     local.code = writeErrorCode;
   }
+  // One left by a killed run could be a link, which the write would follow;
+  // the agreement below keeps every process from opening it before it is
+  // gone.
+  if (rank == 0) removePartialFile(partial);
   settle(local, agreeOnFailure(local.code, writeErrorCode));
 
   std::vector<T> buffer(static_cast<size_t>(blocks.values));

@@ -1,10 +1,14 @@
 #include "core/time_series_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
-#include <sstream>
 
 #include "core/diag_stream.h"
+#include "core/line_reader.h"
 
 namespace {
 
@@ -15,6 +19,42 @@ constexpr std::streamsize headerLineBytes = 4096;
 constexpr std::streamoff smallestRecordBytes = 10;
 
 bool isDigit(std::ifstream::int_type c) { return c >= '0' && c <= '9'; }
+
+const char* const blanks = " \t\r\n\f\v";
+
+bool isBlank(char c) { return std::char_traits<char>::find(blanks, 6, c) != nullptr; }
+
+// The next blank-separated word of a line, from `at` on, if it is made of
+// the given characters only; `at` moves behind it.
+bool nextWord(const char*& at, const char* end, const char* characters, const char*& word) {
+  while (at < end && isBlank(*at)) ++at;
+  word = at;
+  while (at < end && !isBlank(*at)) {
+    if (*at == '\0' || !std::strchr(characters, *at)) return false;
+    ++at;
+  }
+  return at > word;
+}
+
+// Numbers as a C++ stream reads them: whole numbers with an optional sign;
+// decimal numbers of digits, sign, point and exponent, within the range of
+// a double.
+bool nextWhole(const char*& at, const char* end, long& value) {
+  const char* word = nullptr;
+  if (!nextWord(at, end, "+-0123456789", word)) return false;
+  char* stop = nullptr;
+  errno = 0;
+  value = std::strtol(word, &stop, 10);
+  return stop == at && errno != ERANGE;
+}
+
+bool nextNumber(const char*& at, const char* end, double& value) {
+  const char* word = nullptr;
+  if (!nextWord(at, end, "+-.0123456789eE", word)) return false;
+  char* stop = nullptr;
+  value = std::strtod(word, &stop);
+  return stop == at && !std::isinf(value);
+}
 
 // A date header such as "YY MM DD HH mm Q1 Q2" announces a minute column:
 // after four runs of date letters, each followed by blanks or tabs, the
@@ -52,33 +92,37 @@ int TimeSeriesFile::open(const std::string& name, int modeArg, long bufferBytes)
   }
 
   int headerLines = 0;
-  std::vector<char> line(headerLineBytes);
+  std::vector<char> headerLine(headerLineBytes);
   while (!isDigit(stream.peek())) {
-    if (!stream.good() || !stream.getline(line.data(), headerLineBytes)) {
+    if (!stream.good() || !stream.getline(headerLine.data(), headerLineBytes)) {
       state = 5;
       stream.close();
       return 5;
     }
     ++headerLines;
-    if (announcesMinuteColumn(line.data())) minuteColumn = true;
+    if (announcesMinuteColumn(headerLine.data())) minuteColumn = true;
   }
 
-  const long firstDataLine = headerLines + 1;
+  dataLine = headerLines + 1;
   dataOffset = stream.tellg();
   if (dataOffset < 0)
-    fatal(202, "the position of the first data line (line " + std::to_string(firstDataLine) +
+    fatal(202, "the position of the first data line (line " + std::to_string(dataLine) +
                    ") cannot be taken");
 
+  if (readLine(stream, line) == LineRead::tooLong)
+    fatal(201, "line " + std::to_string(dataLine) + ": " + lineTooLongText());
   Record first;
-  stream >> first.year >> first.month >> first.day >> first.hour;
-  if (minuteColumn) stream >> first.minute;
-  std::string rest;
-  if (!stream || !std::getline(stream, rest))
-    fatal(201, "the first data line (line " + std::to_string(firstDataLine) +
+  const char* at = line.c_str();
+  const char* const end = at + line.size();
+  const bool dated = nextWhole(at, end, first.year) && nextWhole(at, end, first.month) &&
+                     nextWhole(at, end, first.day) && nextWhole(at, end, first.hour) &&
+                     (!minuteColumn || nextWhole(at, end, first.minute));
+  // A file that ends right behind the date fields leaves no values to count.
+  if (!dated || (stream.eof() && at == end))
+    fatal(201, "the first data line (line " + std::to_string(dataLine) +
                    ") cannot be read; it must begin with year, month, day, hour" +
                    (minuteColumn ? ", minute" : "") + " as integers");
-  std::istringstream columns(rest);
-  for (double value; columns >> value;) ++valueColumns;
+  for (double value; nextNumber(at, end, value);) ++valueColumns;
 
   stream.seekg(0, std::ios::end);
   fileSize = stream.tellg();
@@ -120,43 +164,63 @@ void TimeSeriesFile::readBlock() {
   }
 
   long count = 0;
-  for (;;) {
+  std::streamoff lineStart = dataOffset;
+  for (long lineNumber = dataLine;; ++lineNumber) {
+    const LineRead read = readLine(stream, line);
     // The end is tested before a full block is reported, so that a file
     // ending exactly at a block boundary reports its end with that block
-    // rather than with an empty one. Trailing white space is no data.
-    stream >> std::ws;
-    if (stream.eof()) {
+    // rather than with an empty one. Blank lines are no data.
+    if (read == LineRead::end) {
       state = 2;
       break;
     }
-    const std::streamoff position = stream.tellg();
-    if (position < 0) {
+    if (read == LineRead::tooLong) {
+      report("ERROR: ", "line " + std::to_string(lineNumber) + ": " + lineTooLongText());
       state = 5;
       break;
     }
-    if (fileSize - position < smallestRecordBytes) {
+    const std::streamoff nextLineStart =
+        lineStart + static_cast<std::streamoff>(line.size()) + (stream.eof() ? 0 : 1);
+    const size_t first = line.find_first_not_of(blanks);
+    if (first == std::string::npos) {
+      lineStart = nextLineStart;
+      continue;
+    }
+    if (fileSize - lineStart - static_cast<std::streamoff>(first) < smallestRecordBytes) {
       state = 2;
       break;
     }
     if (count == recordsPerBlock) {
       state = 1;
-      dataOffset = position;
+      dataOffset = lineStart;
+      dataLine = lineNumber;
       break;
     }
-    Record& record = records[count];
-    stream >> record.year >> record.month >> record.day >> record.hour;
-    record.minute = 0;
-    if (minuteColumn) stream >> record.minute;
-    double* recordValues = values.data() + count * valueColumns;
-    for (long column = 0; column < valueColumns && stream; ++column) stream >> recordValues[column];
-    if (!stream) {
+    if (!parseRecord(records[count], values.data() + count * valueColumns)) {
       state = 5;
       break;
     }
     ++count;
+    lineStart = nextLineStart;
   }
   recordsInBlock = count;
   stream.close();
+}
+
+// One record per line: the date fields and exactly the values of the
+// first data line.
+bool TimeSeriesFile::parseRecord(Record& record, double* recordValues) const {
+  const char* at = line.c_str();
+  const char* const end = at + line.size();
+  record.minute = 0;
+  if (!nextWhole(at, end, record.year) || !nextWhole(at, end, record.month) ||
+      !nextWhole(at, end, record.day) || !nextWhole(at, end, record.hour) ||
+      (minuteColumn && !nextWhole(at, end, record.minute)))
+    return false;
+  for (long column = 0; column < valueColumns; ++column)
+    if (!nextNumber(at, end, recordValues[column])) return false;
+  while (at < end && isBlank(*at)) ++at;
+  return at == end;
 }
 
 void TimeSeriesFile::setPosition(long index) {
@@ -218,11 +282,14 @@ void TimeSeriesFile::clear() {
 void TimeSeriesFile::fatal(int code, const std::string& what) {
   state = 5;
   stream.close();
-  if (diag) {
-    *diag << "FATAL: time series file " << fileName << ": " << what << "[end-entry]";
-  } else {
-    std::cerr << "FATAL: time series file " << fileName << ": " << what << "[end-entry]"
-              << std::endl;
-  }
+  report("FATAL: ", what);
   throw code;
+}
+
+void TimeSeriesFile::report(const char* level, const std::string& what) const {
+  // The end marker belongs to the log stream; standard error gets the line.
+  if (diag)
+    *diag << level << "time series file " << fileName << ": " << what << "[end-entry]";
+  else
+    std::cerr << level << "time series file " << fileName << ": " << what << std::endl;
 }

@@ -13,7 +13,9 @@ class DiagStream;
 //
 // States: 0 not opened, 1 more data after this block, 2 this block holds
 // the end of the file, 3 the file cannot be opened, 4 `next` went past the
-// last record, 5 read error.
+// last record, 5 read error: a line that is not the date fields and as many
+// values as the first data line holds, or a line longer than maxLineBytes
+// (core/line_reader.h), which is logged as an ERROR.
 class TimeSeriesFile {
 public:
   // The log stream receives the FATAL message of an unreadable first data
@@ -67,7 +69,9 @@ private:
   };
 
   void readBlock();
+  bool parseRecord(Record& record, double* recordValues) const;
   [[noreturn]] void fatal(int code, const std::string& what);
+  void report(const char* level, const std::string& what) const;
 
   std::ifstream stream;
   std::string fileName;
@@ -81,6 +85,9 @@ private:
   bool minuteColumn = false;
   std::streamoff fileSize = 0;
   std::streamoff dataOffset = 0;
+  long dataLine = 0; // number of the line at dataOffset
+  std::string line;  // the line read last, kept so that loading a block allocates nothing once
+                     // the longest line was read
   int mode = 0;
   int state = 0;
 };

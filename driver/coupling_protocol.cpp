@@ -16,12 +16,14 @@
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/line_reader.h"
 #include "driver/modell_application.h"
 #include "meteo/meteo_dates.h"
 
 namespace {
 
 constexpr int semaphoreWriteCode = 86;
+constexpr int semaphoreReadCode = 87;
 
 } // namespace
 
@@ -64,9 +66,11 @@ void ModellApplication::exchangeWithExternalProgram(const ModelDate& date) {
   const std::string step = stage;
   stage = "waiting for the external program at the step of " + formatDate(date);
   int command = 0;
-  if (diag->getRank() == 0)
+  const int failure = diag->getRank() != 0 ? 0 : catchExitCode([&] {
     command = static_cast<int>(
         answerOfCommand(*diag, waitForSemaphoreFile(), defaults->getSemaphoreFileName()));
+  });
+  shareExitCode(*diag, failure);
   const auto answer = static_cast<RunAnswer>(agreeOnMaximum(*diag, command));
   stage = step;
   obey(answer, date);
@@ -86,9 +90,13 @@ std::string ModellApplication::waitForSemaphoreFile() {
   for (;;) {
     if (std::FILE* file = std::fopen(name.c_str(), "r")) {
       std::string line;
-      for (int c = std::fgetc(file); c != EOF && c != '\n'; c = std::fgetc(file))
-        line.push_back(static_cast<char>(c));
+      const LineRead read = readLine(file, line);
       std::fclose(file);
+      if (read == LineRead::tooLong) {
+        *diag << "FATAL: semaphore file " << name
+              << " of the external program, line 1: " << lineTooLongText() << "[end-entry]";
+        throw semaphoreReadCode;
+      }
       if (!line.empty()) return line;
     }
     nanosleep(&pause, nullptr);

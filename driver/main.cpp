@@ -5,8 +5,8 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <thread>
 #include <memory>
+#include <thread>
 
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
@@ -61,8 +61,9 @@ int runControlFiles(DiagStream* diag, const CommandLine& options) {
     NetCDFGridWriter::resetWrittenFiles();
     *diag << "INFO: control file " << controlFile << "[end-entry]";
     auto model = std::make_unique<ModellApplication>(diag, controlFile, options);
-    model->init();
+    // Before the set-up, so that Ctrl-C there ends the run in order too.
     installSignalHandlers();
+    model->init();
     exitCode = model->run();
     model->ClearMemory();
   }

@@ -153,6 +153,7 @@ protected:
   template <typename Module, typename... Args>
   Module* adopt(const std::string& name, Args&&... args) {
     stage = "building " + name;
+    stopIfInterrupted();
     int errorCode = 0;
     std::unique_ptr<Module> module =
         constructSubmodel<Module>(errorCode, context, std::forward<Args>(args)...);
@@ -206,6 +207,9 @@ protected:
 
 private:
   [[noreturn]] void caught(int code, const char* operation);
+  // Collective: Ctrl-C (or SIGUSR1) during the set-up, on any process, ends
+  // it before the stage named in `stage` with exit code 98.
+  void stopIfInterrupted();
 
   // --- construction (driver/modell_application_build.cpp) --------------------
   void reserveRegistry();

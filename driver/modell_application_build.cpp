@@ -6,6 +6,7 @@
 
 #include "config/defaultini.h"
 #include "config/tracer_ini_class.h"
+#include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
@@ -76,8 +77,18 @@ void ModellApplication::runStagedSetup() {
   int done = 0;
   for (int step = 0; done == 0;) {
     stage = "set-up step " + std::to_string(step);
+    stopIfInterrupted();
     step = defaults->initStep(done);
   }
+}
+
+void ModellApplication::stopIfInterrupted() {
+  if (agreeOnMaximum(*diag, ctrlCState) == 0) return;
+  *diag << "FATAL: the set-up was interrupted by Ctrl-C (or SIGUSR1) before " << stage
+        << "; the run ends before its first step and leaves no results. Start it again to run "
+           "the model."
+        << "[end-entry]";
+  throw stopWithoutSavingCode;
 }
 
 // "[SpinUp]": the repetitions of the period and the response units, whose

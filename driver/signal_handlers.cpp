@@ -23,7 +23,7 @@ extern "C" void handleFloatingPointError(int, siginfo_t* info, void*) {
 } // namespace
 
 void installSignalHandlers() {
-  ArmCtrlCHandler();
+  takeOverCtrlC();
   struct sigaction action {};
   action.sa_sigaction = handleFloatingPointError;
   action.sa_flags = SA_SIGINFO;

@@ -1,6 +1,7 @@
 #pragma once
 
-// Installs the handlers main sets before every run: the Ctrl-C handler for
-// SIGINT (core/ctrl_c.h) and the SIGFPE handler, which raises the
-// floating-point-error flag of every module.
+// Installs the handlers main sets before every run, set-up included: the
+// Ctrl-C handler for SIGINT and SIGUSR1, which takes Ctrl-C over for the
+// rest of the process (core/ctrl_c.h), and the SIGFPE handler, which raises
+// the floating-point-error flag of every module.
 void installSignalHandlers();

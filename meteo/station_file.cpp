@@ -6,6 +6,7 @@
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/line_reader.h"
 #include "core/string_helpers.h"
 #include "core/time_series_file.h"
 #include "meteo/meteo_dates.h"
@@ -70,8 +71,9 @@ void StationFile::check() {
   ModelDate previous;
   const ModelDate& start = settings.start;
   std::string line;
-  while (!endReached && std::getline(in, line)) {
+  for (LineRead read; !endReached && (read = readLine(in, line)) != LineRead::end;) {
     ++lineNumber;
+    if (read == LineRead::tooLong) fail(formatCode, lineNumber, lineTooLongText());
     const std::vector<std::string> words = splitWords(line);
     if (!inData && !startsWithDigit(line)) {
       if (words.empty()) continue;

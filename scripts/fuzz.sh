@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and runs each for a while.
+# Builds the libFuzzer targets with clang and runs each for a while, each
+# from a folder of its own (build-fuzz/work/<target>) with its corpus in
+# build-fuzz/corpus/<target> and its findings in build-fuzz/artifacts/<target>.
 # usage: scripts/fuzz.sh [seconds per target, default 120] [target ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 scripts/install-deps.sh
 seconds=${1:-120}
 shift || true
@@ -15,8 +18,13 @@ if [[ ${#targets[@]} -eq 0 ]]; then
 fi
 export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
 for t in "${targets[@]}"; do
-  mkdir -p "build-fuzz/corpus/$t"
+  # Absolute paths, so that a target may write into its working folder.
+  corpus="$root/build-fuzz/corpus/$t"
+  artifacts="$root/build-fuzz/artifacts/$t/"
+  work="$root/build-fuzz/work/$t"
+  mkdir -p "$corpus" "$artifacts" "$work"
   echo "== $t"
-  "build-fuzz/tests/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 "build-fuzz/corpus/$t" 2>&1 |
-    grep -E 'stat::number_of_executed_units|stat::peak_rss|SUMMARY|ERROR|crash-' || true
+  (cd "$work" && "$root/build-fuzz/tests/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix="$artifacts" "$corpus" 2>&1) |
+    grep -E 'files found|stat::number_of_executed_units|stat::peak_rss|SUMMARY|ERROR|artifact' || true
 done

@@ -1,7 +1,9 @@
 #include "tests/test_support.h"
 
+#include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -54,3 +56,20 @@ void writeFile(const std::string& path, const std::string& text) {
 }
 
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+bool wellFormedXml(const std::string& path) {
+  return std::system(("xmllint --noout " + path).c_str()) == 0;
+}
+
+std::string leaveStalePartialLink(const std::string& path) {
+  const std::string other = path + ".other";
+  writeFile(other, "someone else's file");
+  std::filesystem::create_symlink(other, path + ".partial");
+  return other;
+}
+
+void expectNoStalePartialLink(const std::string& path, const std::string& other) {
+  EXPECT_FALSE(std::filesystem::is_symlink(path));
+  EXPECT_FALSE(fileExists(path + ".partial"));
+  EXPECT_EQ(readFile(other), "someone else's file");
+}

@@ -15,6 +15,15 @@ std::string makeTestDirectory(const std::string& name, bool shared = false);
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);
+// True when xmllint reads the file as well-formed XML.
+bool wellFormedXml(const std::string& path);
+
+// Leaves "<path>.partial" behind as a killed run may, here as a link to
+// another file, which it returns.
+std::string leaveStalePartialLink(const std::string& path);
+// The file of the path is a file of its own, no "<path>.partial" is left,
+// and the other file stayed as it was.
+void expectNoStalePartialLink(const std::string& path, const std::string& other);
 
 // MPI rank and size of the world communicator.
 int worldRank();

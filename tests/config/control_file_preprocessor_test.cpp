@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "core/line_reader.h"
 #include "tests/config/control_file_reader_model.h"
 #include "tests/test_support.h"
 
@@ -79,7 +82,7 @@ TEST(ControlFilePreprocessor, CopiesAFileWithoutSymbolsUnchanged) {
   EXPECT_EQ(readFile(intern), text);
 }
 
-TEST(ControlFilePreprocessor, HasNoLimitsOnLinesValuesOrDefinitions) {
+TEST(ControlFilePreprocessor, TakesLongLinesAndValuesAndThousandsOfDefinitions) {
   const std::string dir = makeTestDirectory("pre_large");
   const std::string control = dir + "/large.ctl";
   const std::string longValue(400, 'v');
@@ -127,34 +130,54 @@ TEST(ControlFilePreprocessor, ReplaceSymbolsCutsCommentsJoinsAndSubstitutes) {
   }
 }
 
-TEST(ControlFilePreprocessor, RejectsUndefinedAndMalformedSymbols) {
+TEST(ControlFilePreprocessor, RejectsUndefinedAndMalformedSymbolsAndEndlessLines) {
   struct Case {
     std::string text;
     std::string message;
+    const char* linkTo; // the control file is a link to this file instead
   };
+  const std::string symbolError = "possible error in control file!\n";
+  const std::string tooLong =
+      ": the line is longer than 1048576 bytes (is the file a text file with line ends?)";
+  std::string manyReferences = "$set $a = " + std::string(1000, 'a') + "\n";
+  for (int i = 0; i < 1100; ++i) manyReferences += "$a ";
   const Case cases[] = {
-      {"[a]\n$undefined here\n", "undefined symbol at line 2:\n$undefined here\n\n"},
-      {"$set $x = 1\nfree text costs $5\n", "undefined symbol at line 2:\nfree text costs $5\n"},
-      {"$set $b = $c\n$set $c = 1\n", "undefined symbol at line 1:\n$c\n"},
-      {"a = $dir/file\n$set $dir = x\n", "undefined symbol at line 1:\na = $dir/file\n"},
-      {"x\n$set $a=5\n", "malformed definition (expected \"$set $name = value\") at line 2:\n"
-                         "$set $a=5\n"},
-      {"$set a = 5\n", "malformed definition"},
-      {"$set $a = x$a\n", "symbol $a refers to itself at line 1:\n"},
-      {"$set $a = $a\n", "symbol $a refers to itself at line 1:\n"},
+      {"[a]\n$undefined here\n", symbolError + "undefined symbol at line 2:\n$undefined here\n\n",
+       nullptr},
+      {"$set $x = 1\nfree text costs $5\n",
+       symbolError + "undefined symbol at line 2:\nfree text costs $5\n", nullptr},
+      {"$set $b = $c\n$set $c = 1\n", symbolError + "undefined symbol at line 1:\n$c\n", nullptr},
+      {"a = $dir/file\n$set $dir = x\n",
+       symbolError + "undefined symbol at line 1:\na = $dir/file\n", nullptr},
+      {"x\n$set $a=5\n",
+       symbolError + "malformed definition (expected \"$set $name = value\") at line 2:\n"
+                     "$set $a=5\n",
+       nullptr},
+      {"$set a = 5\n", symbolError + "malformed definition", nullptr},
+      {"$set $a = x$a\n", symbolError + "symbol $a refers to itself at line 1:\n", nullptr},
+      {"$set $a = $a\n", symbolError + "symbol $a refers to itself at line 1:\n", nullptr},
+      {std::string(maxLineBytes, 'x') + "\n" + std::string(maxLineBytes + 1, 'y'),
+       "bad.ctl, line 2" + tooLong, nullptr},
+      {"", "bad.ctl, line 1" + tooLong, "/dev/zero"},
+      {manyReferences,
+       "control file line 2 grows beyond 1048576 bytes by the substitution of $a; shorten the "
+       "symbol's value or split the line",
+       nullptr},
   };
   int n = 0;
   for (const Case& c : cases) {
     const std::string dir = makeTestDirectory("pre_reject" + std::to_string(n++));
     const std::string control = dir + "/bad.ctl";
-    writeFile(control, c.text);
+    if (c.linkTo)
+      std::filesystem::create_symlink(c.linkTo, control);
+    else
+      writeFile(control, c.text);
     ControlFileReaderModel reader(dir, control);
     std::string intern;
-    EXPECT_EQ(exitCodeOf([&] { reader.compileSymbols(control, intern); }), 17) << c.text;
-    EXPECT_NE(reader.console().find("possible error in control file!\n" + c.message),
-              std::string::npos)
-        << reader.console();
-    EXPECT_FALSE(fileExists(control + ".intern")) << c.text;
+    EXPECT_EQ(exitCodeOf([&] { reader.compileSymbols(control, intern); }), 17) << c.message;
+    EXPECT_NE(reader.console().find(c.message), std::string::npos)
+        << reader.console().substr(0, 500);
+    EXPECT_FALSE(fileExists(control + ".intern")) << c.message;
   }
 }
 

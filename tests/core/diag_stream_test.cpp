@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "core/diag_stream.h"
 #include "tests/test_support.h"
@@ -105,12 +107,80 @@ TEST(DiagStream, WritesByteExactEntriesForEachEdgeCase) {
        "", "plain text\n(mpi-rank  0) "},
       {"an entry left open is closed at destruction", 4, [](DiagStream& d) { d << "INFO: open"; },
        "\t<line level=\"3\" description= \"open\"/>\n", "open"},
+      {"bytes that XML cannot hold, in texts, strings and characters", 4,
+       [](DiagStream& d) {
+         d << "FATAL: $x\xA1 \x01 20\xC2\xB0"
+              "C "
+           << std::string("z\x01\xED\xA0\x80\xC0\xAF\xEF\xBF\xBE\xF0\x9F\x98\x80.asc") << ' '
+           << '\x02' << '\xE9' << "\xE2\x82"
+           << "[end-entry]";
+       },
+       "\t<line level=\"0\" description= \"$x\\xA1 \\x01 20\xC2\xB0"
+       "C z\\x01\\xED\\xA0\\x80\\xC0\\xAF\\xEF\\xBF\\xBE\xF0\x9F\x98\x80.asc "
+       "\\x02\\xE9\\xE2\\x82\"/>\n",
+       "$x\xA1 \x01 20\xC2\xB0"
+       "C z\x01\xED\xA0\x80\xC0\xAF\xEF\xBF\xBE\xF0\x9F\x98\x80.asc \x02\xE9\xE2\x82\n(mpi-rank  "
+       "0) "},
   };
   for (const Case& c : cases) {
     const Captured out = capture(c.maxLevel, c.chain);
     EXPECT_EQ(out.file, header + c.fileBody + trailer) << c.what;
     EXPECT_EQ(out.console, c.console) << c.what;
   }
+}
+
+// However the process ends, the file read at that moment is well-formed:
+// it ends with the last whole entry and the closing tag.
+TEST(DiagStream, EndsTheFileWithItsClosingTagAfterEveryEntry) {
+  struct Step {
+    const char* what;
+    std::function<void(DiagStream&)> chain;
+    std::string addedLines;
+  };
+  const std::vector<Step> steps = {
+      {"the header alone", [](DiagStream&) {}, ""},
+      {"an entry", [](DiagStream& d) { d << "INFO: a" << 1 << "[end-entry]"; },
+       "\t<line level=\"3\" description= \"a1\"/>\n"},
+      {"an entry still open", [](DiagStream& d) { d << "WARNING: half"; }, ""},
+      {"the open entry closed by the next one",
+       [](DiagStream& d) { d << "ERROR: \xFF" << std::string("\x1b[0m") << "[end-entry]"; },
+       "\t<line level=\"2\" description= \"half\"/>\n"
+       "\t<line level=\"1\" description= \"\\xFF\\x1B[0m\"/>\n"},
+      {"an entry above the level",
+       [](DiagStream& d) {
+         d << "DEBUG: hidden"
+           << "[end-entry]";
+       },
+       ""},
+  };
+  const std::string dir = makeTestDirectory("diag_closed");
+  std::ostringstream console;
+  DiagStream diag(dir + "/d.xml", 3, &console);
+  std::string body;
+  for (const Step& step : steps) {
+    step.chain(diag);
+    body += step.addedLines;
+    EXPECT_EQ(withoutTimeStamps(readFile(dir + "/d_0.xml")), header + body + "</Diag>\n")
+        << step.what;
+    EXPECT_TRUE(wellFormedXml(dir + "/d_0.xml")) << step.what;
+  }
+}
+
+// A pipe cannot take the closing tag back: it receives it once, at the end.
+TEST(DiagStream, WritesTheClosingTagIntoAPipeOnlyAtTheEnd) {
+  const std::string dir = makeTestDirectory("diag_pipe");
+  ASSERT_EQ(mkfifo((dir + "/d_0.xml").c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = readFile(dir + "/d_0.xml"); });
+  {
+    std::ostringstream console;
+    DiagStream diag(dir + "/d.xml", 4, &console);
+    diag << "INFO: a"
+         << "[end-entry]";
+  }
+  reader.join();
+  EXPECT_EQ(withoutTimeStamps(received),
+            header + "\t<line level=\"3\" description= \"a\"/>\n" + trailer);
 }
 
 TEST(DiagStream, LevelFilterKeepsLevelsUpToTheChosenOne) {

@@ -219,6 +219,19 @@ TEST(GridFileWriter, FailedWritesLeaveNoPartialFile) {
   EXPECT_EQ(files, 1) << "no temporary file is left";
 }
 
+// A "<name>.partial" that a killed run left behind is replaced, not written
+// through.
+TEST(GridFileWriter, ReplacesAStalePartialFile) {
+  Module t("grid_writer_stale");
+  OwnedGrid g(t.m, 3, 4, 0.0);
+  for (bool ascii : {true, false}) {
+    const std::string path = t.dir + (ascii ? "/g.asc" : "/g.bin");
+    const std::string other = leaveStalePartialLink(path);
+    t.m.writeGrid(path, g.grid, ascii, true, false);
+    expectNoStalePartialLink(path, other);
+  }
+}
+
 // What GDAL and ncdump see in the model's files: size, corner, cell size,
 // nodata and values.
 TEST(GridFileWriter, GdalAndNcdumpReadTheModelsFiles) {

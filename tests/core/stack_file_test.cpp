@@ -53,7 +53,9 @@ TEST(StackFiles, BinaryFilesHoldTheHeaderAndTheLevelsOfEveryCell) {
     // input directory.
     m.outputDirectory = dir + "/";
     m.inputDirectory = dir + "/";
+    const std::string other = leaveStalePartialLink(dir + "/layers.stack");
     m.writeStack("layers.stack", st, 1, false, doubles, false);
+    expectNoStalePartialLink(dir + "/layers.stack", other);
     const std::string expected =
         doubles ? expectedBinaryStack<double>(3, 2, 1000.5, 2000.25, 25.0, nodata, 1, writtenValue)
                 : expectedBinaryStack<float>(3, 2, 1000.5, 2000.25, 25.0, nodata, 1, writtenValue);
@@ -69,7 +71,9 @@ TEST(StackFiles, AsciiFilesHoldTwelveHeaderLinesThenOneValuePerLine) {
   TestModule m(dir);
   m.setGrid(2, 2, 1000.5, 2000.25, 25.0, nodata);
   Stack st = firstRowOnly(m, 2, 1);
+  const std::string other = leaveStalePartialLink(dir + "/layers.stack");
   m.writeStack(dir + "/layers.stack", st, 1, true, true, false);
+  expectNoStalePartialLink(dir + "/layers.stack", other);
   EXPECT_EQ(readFile(dir + "/layers.stack"),
             "stack_ncols\t2.000000\nnrows\t2.000000\nxll\t1000.500000\nyll\t2000.250000\n"
             "cs\t25.000000\nnodata\t-9999.000000\ncnt\t0.000000\nmin\t0.000000\nmax\t0.000000\n"

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/diag_stream.h"
+#include "core/line_reader.h"
 #include "core/time_series_file.h"
 #include "tests/test_support.h"
 
@@ -185,18 +186,32 @@ TEST(TimeSeriesFile, ReadErrorsCloseTheFileAndStay) {
     const char* what;
     std::string text;
     long bytes;
-    size_t walked;     // records walked before the block with the error
-    long blockRecords; // good records of that block
+    size_t walked;       // records walked before the block with the error
+    long blockRecords;   // good records of that block
+    std::string message; // on standard error, after the file name
   };
   const std::vector<Case> cases = {
-      {"in the first block", records(2) + "2000 1 x 3 1 2\n" + records(2), 1000000, 0, 2},
-      {"in a later block", records(3) + "2000 1 1 3 abc 1\n" + records(2), 2 * recordBytes, 2, 1},
-      {"a number out of range", records(1) + "99999999999999999999 1 1 0 1 2\n", 1000000, 0, 1}};
+      {"in the first block", records(2) + "2000 1 x 3 1 2\n" + records(2), 1000000, 0, 2, ""},
+      {"in a later block", records(3) + "2000 1 1 3 abc 1\n" + records(2), 2 * recordBytes, 2, 1,
+       ""},
+      {"a number out of range", records(1) + "99999999999999999999 1 1 0 1 2\n", 1000000, 0, 1, ""},
+      {"a value more than the first line has", records(2) + "2000 1 1 2 1 2 3\n" + records(1),
+       1000000, 0, 2, ""},
+      {"a record split over two lines", records(1) + "2000 1 1 1\n1.5 -11\n" + records(1), 1000000,
+       0, 1, ""},
+      {"a line without an end", records(3) + std::string(maxLineBytes + 1, '7'), 2 * recordBytes, 2,
+       1,
+       ": line 4: the line is longer than 1048576 bytes (is the file a text file with line "
+       "ends?)\n"}};
   const std::string dir = makeTestDirectory("ts_errors");
   for (const Case& c : cases) {
     writeFile(dir + "/t.txt", c.text);
+    std::ostringstream captured;
+    std::streambuf* standardError = std::cerr.rdbuf(captured.rdbuf());
     TimeSeriesFile f(dir + "/t.txt", 0, c.bytes);
-    EXPECT_EQ(walk(f), expectedRecords(c.walked)) << c.what;
+    const std::vector<std::string> walked = walk(f);
+    std::cerr.rdbuf(standardError);
+    EXPECT_EQ(walked, expectedRecords(c.walked)) << c.what;
     EXPECT_EQ(f.getState(), 5) << c.what;
     EXPECT_FALSE(f.isOpen()) << c.what;
     EXPECT_EQ(f.getRecordsInBlock(), c.blockRecords) << c.what;
@@ -204,6 +219,9 @@ TEST(TimeSeriesFile, ReadErrorsCloseTheFileAndStay) {
         << c.what << ": the records before the error stay readable";
     f.next();
     EXPECT_EQ(f.getState(), 5) << c.what << ": a read error is not an end of data";
+    EXPECT_EQ(captured.str(),
+              c.message.empty() ? "" : "ERROR: time series file " + dir + "/t.txt" + c.message)
+        << c.what;
   }
 }
 
@@ -232,13 +250,18 @@ TEST(TimeSeriesFile, AnUnreadableFirstDataLineIsFatalAndNamesTheFile) {
   std::ostringstream console;
   std::ostringstream errors;
   DiagStream diag(dir + "/d.xml", 4, &console, &errors);
-  for (const char* text : {"Q\n2000 1 x 0 5\n", "2000 1 1 0"}) {
+  const std::string endless = "Q\nR\n2000 1 1 0 " + std::string(maxLineBytes, '5');
+  for (const std::string& text :
+       {endless, std::string("Q\n2000 1 x 0 5\n"), std::string("2000 1 1 0")}) {
     writeFile(dir + "/bad.txt", text);
     TimeSeriesFile f(&diag);
-    EXPECT_EQ(exitCodeOf([&] { f.open(dir + "/bad.txt", 0, 100000); }), 201) << text;
+    EXPECT_EQ(exitCodeOf([&] { f.open(dir + "/bad.txt", 0, 100000); }), 201) << text.substr(0, 20);
     EXPECT_EQ(f.getState(), 5);
     EXPECT_FALSE(f.isOpen());
   }
+  EXPECT_NE(console.str().find("time series file " + dir +
+                               "/bad.txt: line 3: the line is longer than 1048576 bytes"),
+            std::string::npos);
   EXPECT_NE(console.str().find("time series file " + dir +
                                "/bad.txt: the first data line (line "
                                "2) cannot be read; it must begin with year, month, day, hour as "
@@ -252,11 +275,9 @@ TEST(TimeSeriesFile, AnUnreadableFirstDataLineIsFatalAndNamesTheFile) {
   const int code = exitCodeOf([&] { TimeSeriesFile(dir + "/bad.txt", 0, 100000, nullptr); });
   std::cerr.rdbuf(standardError);
   EXPECT_EQ(code, 201);
-  EXPECT_NE(captured.str().find("FATAL: time series file " + dir +
-                                "/bad.txt: the first data line "
-                                "(line 1)"),
-            std::string::npos)
-      << captured.str();
+  EXPECT_EQ(captured.str(), "FATAL: time series file " + dir +
+                                "/bad.txt: the first data line (line 1) cannot be read; it must "
+                                "begin with year, month, day, hour as integers\n");
 
   // A pipe has no position to come back to between blocks.
   const std::string pipe = dir + "/pipe";

@@ -227,3 +227,23 @@ TEST(CouplingProtocol, RunsInStepWithAnExternalProgram) {
         << stat;
   }
 }
+
+// A semaphore file without a line end (here a link to /dev/zero) ends the
+// run with a message that names it, instead of being read for ever.
+TEST(CouplingProtocol, EndsOnASemaphoreFileWithoutLineEnd) {
+  const std::string dir = std::filesystem::absolute(makeTestDirectory("coupling_endless")).string();
+  TinyCatchment catchment;
+  catchment.standardGridCount = 2;
+  catchment.standardGrids = "wetness.asc wetness fillcode = 0 readcode = 0 defaultValue = 5 "
+                            "statfile = wet_stat.txt statcode = 2001\n"
+                            "ext_in.asc external fillcode = 0 readcode = 0 defaultValue = 0\n";
+  catchment.extraSections = couplingSection('I');
+  catchment.write(dir);
+  std::filesystem::create_symlink("/dev/zero", dir + "/sem_ext.txt");
+  RunLog log(dir);
+  RecordingApplication model(log.diag.get(), "run.ctl", CommandLine());
+  EXPECT_EQ(runModel(model, dir), 87);
+  EXPECT_TRUE(log.has("semaphore file sem_ext.txt of the external program, line 1: the line is "
+                      "longer than 1048576 bytes"))
+      << log.text();
+}

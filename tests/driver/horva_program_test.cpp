@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <spawn.h>
@@ -36,10 +38,6 @@ std::string absoluteTestDirectory(const std::string& name) {
   return std::filesystem::absolute(makeTestDirectory(name)).string();
 }
 
-bool wellFormed(const std::string& xmlFile) {
-  return std::system(("xmllint --noout " + xmlFile).c_str()) == 0;
-}
-
 // The last two entries of a failed run, and its code as logged (the status
 // of the process is the code modulo 256).
 void expectTopLevelFailure(const RunResult& run, int code, const std::string& xmlFile) {
@@ -53,7 +51,7 @@ void expectTopLevelFailure(const RunResult& run, int code, const std::string& xm
                      "\"/>\n\t<line level=\"3\" description= \"Horva finished at "),
             std::string::npos)
       << xml;
-  EXPECT_TRUE(wellFormed(xmlFile));
+  EXPECT_TRUE(wellFormedXml(xmlFile));
 }
 
 } // namespace
@@ -77,7 +75,7 @@ TEST(HorvaProgram, WritesAWellFormedDiagnosticsFileWhereAsked) {
   EXPECT_NE(xml.find("description= \"Horva start at "), std::string::npos);
   EXPECT_NE(xml.find("description= \"Horva finished at "), std::string::npos);
   EXPECT_NE(xml.find("compiled at"), std::string::npos);
-  EXPECT_TRUE(wellFormed(dir + "/out/diag_0.xml"));
+  EXPECT_TRUE(wellFormedXml(dir + "/out/diag_0.xml"));
 }
 
 TEST(HorvaProgram, ParsesItsOptions) {
@@ -143,7 +141,7 @@ TEST(HorvaProgram, RunsEveryControlFileToItsEnd) {
   const int records = std::system(
       ("ncdump -h " + dir + "/temperature.nc | grep -q 'UNLIMITED ; // (6 currently)'").c_str());
   EXPECT_EQ(records, 0) << "six records of one run, not twelve of two";
-  EXPECT_TRUE(wellFormed(dir + "/Horva_Diag_0.xml"));
+  EXPECT_TRUE(wellFormedXml(dir + "/Horva_Diag_0.xml"));
 }
 
 // A failure ends the run with the two top-level lines, a closed diagnostics
@@ -178,28 +176,6 @@ TEST(HorvaProgram, EndsAFailedRunWithItsCode) {
 
 namespace {
 
-// Starts horva in a directory with its output in out.txt and the given text
-// waiting on its standard input; returns the process id.
-pid_t startHorva(const std::string& dir, const std::string& arguments, const std::string& input) {
-  int in[2];
-  if (pipe(in) != 0) return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_addclose(&actions, in[1]);
-  const std::string command =
-      "cd " + dir + " && exec " + HORVA_EXECUTABLE + " " + arguments + " > out.txt 2>&1";
-  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
-  pid_t pid = -1;
-  if (posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ) != 0)
-    pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  if (write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) pid = -1;
-  close(in[1]);
-  return pid;
-}
-
 // Waits up to a minute for a text to appear in a file.
 bool waitForText(const std::string& file, const std::string& text) {
   for (int k = 0; k < 6000; ++k) {
@@ -222,43 +198,168 @@ std::string freshMpiEnvironment() {
   return env;
 }
 
+// Starts horva in a directory with its output in out.txt and the given text
+// waiting on its standard input, under mpirun with that many processes when
+// there are any (freshMpiEnvironment); returns the process id of horva or
+// mpirun.
+pid_t startHorva(const std::string& dir, const std::string& arguments, const std::string& input,
+                 int processes = 0) {
+  int in[2];
+  if (pipe(in) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+  posix_spawn_file_actions_addclose(&actions, in[1]);
+  const std::string launcher =
+      processes > 0
+          ? freshMpiEnvironment() + " mpirun --oversubscribe -np " + std::to_string(processes) + " "
+          : "";
+  const std::string command =
+      "cd " + dir + " && exec " + launcher + HORVA_EXECUTABLE + " " + arguments + " > out.txt 2>&1";
+  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ) != 0)
+    pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  if (write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) pid = -1;
+  close(in[1]);
+  return pid;
+}
+
 const std::string couplingWithoutGrids =
     "[ExternalCoupling]\n1  on\nsem_ext.txt\n5  wait interval\nI\n60\n0  grids to read\n"
     "0  grids to write\n0  statistics\nsem_model.txt\nContinue\n";
+
+// Runs horva (under mpirun with processes > 0) in the directory on a
+// catchment whose first step waits for the external program, sends it the
+// signal once it waits, and then writes the external program's semaphore
+// file with the command when there is one. Returns the exit status, -1
+// after a signal ended the process.
+int signalWhileWaiting(const std::string& dir, int processes, int signal, const std::string& input,
+                       const std::string& command) {
+  TinyCatchment catchment;
+  catchment.extraSections = couplingWithoutGrids;
+  catchment.write(dir);
+  const pid_t pid = startHorva(dir, "run.ctl", input, processes);
+  if (pid <= 0) {
+    ADD_FAILURE() << "horva does not start";
+    return -2;
+  }
+  if (!waitForText(dir + "/out.txt", "waiting for the semaphore file"))
+    ADD_FAILURE() << "horva does not wait for the external program";
+  kill(pid, signal);
+  if (!command.empty()) writeFile(dir + "/sem_ext.txt", command);
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -2;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 } // namespace
 
 // Ctrl-C answer 2 and the external program's "StopWithoutSaving" end the
 // process at once with code 98; the diagnostics file is closed all the same.
+// Under mpirun, which keeps Ctrl-C for itself, SIGUSR1 sent to mpirun opens
+// the menu, and its answer comes through mpirun's standard input.
 TEST(HorvaProgram, StopsWithoutSavingWith98) {
-  for (bool byCtrlC : {true, false}) {
-    SCOPED_TRACE(byCtrlC ? "Ctrl-C" : "semaphore file");
+  struct Case {
+    const char* name;
+    int processes; // under mpirun when above 0
+    int signal;    // sent while the model waits in its first step; 0: the command instead
+  };
+  const Case cases[] = {
+      {"Ctrl-C", 0, SIGINT}, {"SIGUSR1 to mpirun", 2, SIGUSR1}, {"semaphore file", 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::string dir = absoluteTestDirectory("prog_stop");
-    TinyCatchment catchment;
-    catchment.extraSections = couplingWithoutGrids;
-    catchment.write(dir);
     int status = -1;
-    if (byCtrlC) {
-      // The model waits for the external program in its first step, so that
-      // the signal reaches it in the run and is answered in the next step.
-      const pid_t pid = startHorva(dir, "run.ctl", "2\n");
-      ASSERT_GT(pid, 0);
-      ASSERT_TRUE(waitForText(dir + "/out.txt", "waiting for the semaphore file"));
-      kill(pid, SIGINT);
-      writeFile(dir + "/sem_ext.txt", "Command=Continue\n");
-      ASSERT_EQ(waitpid(pid, &status, 0), pid);
-      status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (c.signal != 0) {
+      // The signal reaches the model in its first step, while it waits for
+      // the external program, and is answered in the next step.
+      status = signalWhileWaiting(dir, c.processes, c.signal, "2\n", "Command=Continue\n");
     } else {
+      TinyCatchment catchment;
+      catchment.extraSections = couplingWithoutGrids;
+      catchment.write(dir);
       writeFile(dir + "/sem_ext.txt", "Command=StopWithoutSaving\n");
       status = runHorva(dir, "run.ctl").status;
     }
     const std::string output = readFile(dir + "/out.txt");
     EXPECT_EQ(status, 98) << output;
-    EXPECT_EQ(output.find("your choice: ") != std::string::npos, byCtrlC) << output;
+    EXPECT_EQ(output.find("your choice: ") != std::string::npos, c.signal != 0) << output;
     EXPECT_NE(output.find("run cancelled without saving buffers, exit code 98"), std::string::npos);
-    // Ctrl-C ends the run at the start of the step after it, "StopWithoutSaving" at once.
-    EXPECT_EQ(fileExists(dir + "/sem_model.txt"), byCtrlC);
-    EXPECT_TRUE(wellFormed(dir + "/Horva_Diag_0.xml"));
+    // A signal ends the run at the start of the step after it, "StopWithoutSaving" at once.
+    EXPECT_EQ(fileExists(dir + "/sem_model.txt"), c.signal != 0);
+    EXPECT_TRUE(wellFormedXml(dir + "/Horva_Diag_0.xml"));
+  }
+}
+
+namespace {
+
+// Writes the text into a FIFO once a reader has opened it; false when none
+// does within a minute.
+bool feedFifo(const std::string& path, const std::string& text) {
+  int fd = -1;
+  for (int k = 0; k < 6000 && fd < 0; ++k) {
+    fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (fd < 0) return false;
+  fcntl(fd, F_SETFL, 0);
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  return written;
+}
+
+} // namespace
+
+// Ctrl-C or SIGUSR1 during the set-up ends the run in order with code 98.
+// The set-up stops at the station file, a FIFO, until the signal is in.
+TEST(HorvaProgram, EndsAnInterruptedSetUpWith98) {
+  for (int signal : {SIGINT, SIGUSR1}) {
+    SCOPED_TRACE(signal);
+    const std::string dir = absoluteTestDirectory("prog_setup_stop");
+    TinyCatchment().write(dir);
+    const std::string stations = readFile(dir + "/stations.txt");
+    std::filesystem::remove(dir + "/stations.txt");
+    ASSERT_EQ(mkfifo((dir + "/stations.txt").c_str(), 0600), 0);
+    const pid_t pid = startHorva(dir, "run.ctl", "");
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitForText(dir + "/out.txt", "file meteoint.cpp, compiled at"));
+    kill(pid, signal);
+    EXPECT_TRUE(feedFifo(dir + "/stations.txt", stations));
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const RunResult run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir + "/out.txt")};
+    EXPECT_NE(run.output.find("the set-up was interrupted by Ctrl-C (or SIGUSR1) before building "
+                              "RegionalSuperposition"),
+              std::string::npos)
+        << run.output;
+    expectTopLevelFailure(run, 98, dir + "/Horva_Diag_0.xml");
+  }
+}
+
+// However the run is stopped, the diagnostics file is well-formed and ends
+// with the last entry written: Ctrl-C under mpirun (Open MPI then ends every
+// process within a second, with exit code 1) and a process killed outright.
+TEST(HorvaProgram, LeavesAWellFormedDiagnosticsFileHoweverItIsStopped) {
+  struct Case {
+    const char* name;
+    int processes;
+    int signal;
+    int status; // -1: killed by the signal
+  };
+  const Case cases[] = {{"Ctrl-C under mpirun", 2, SIGINT, 1}, {"SIGKILL", 0, SIGKILL, -1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = absoluteTestDirectory("prog_killed");
+    EXPECT_EQ(signalWhileWaiting(dir, c.processes, c.signal, "", ""), c.status);
+    const std::string xml = readFile(dir + "/Horva_Diag_0.xml");
+    EXPECT_NE(xml.find("waiting for the semaphore file sem_ext.txt of the external "
+                       "program\"/>\n</Diag>\n"),
+              std::string::npos)
+        << xml;
+    EXPECT_TRUE(wellFormedXml(dir + "/Horva_Diag_0.xml"));
   }
 }
 

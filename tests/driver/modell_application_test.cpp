@@ -252,6 +252,8 @@ TEST(ModellApplication, DrivesDataAssimilationAndSpecialOutput) {
 
 // A failure of the construction is logged with the place where the driver
 // caught it and thrown on; the modules built so far write no state file.
+// Ctrl-C or SIGUSR1 during the set-up ends it so, with code 98, whatever
+// the readers of the set-up did to SIGINT.
 TEST(ModellApplication, EndsAFailedConstructionWithItsCode) {
   struct Case {
     const char* name;
@@ -260,6 +262,7 @@ TEST(ModellApplication, EndsAFailedConstructionWithItsCode) {
     int failWith;
     int code;
     std::string where;
+    int signal = 0; // raised before the recorder is built
   };
   const std::string coupling =
       "[ExternalCoupling]\n1\nsem.txt\n5\nI\n60\n0\n1\nout.asc nosuchgrid Sum\n0\n"
@@ -268,6 +271,8 @@ TEST(ModellApplication, EndsAFailedConstructionWithItsCode) {
       {"module's own part", recorderSection, 0, 42, 42, "(building recorder)"},
       {"step shorter than min_to_int_end", recorderSection, 120, 0, 63, "(building recorder)"},
       {"coupling name", recorderSection + coupling, 0, 0, 1004, "(resolveCouplingNames)"},
+      {"Ctrl-C during the set-up", recorderSection, 0, 0, 98, "(building recorder)", SIGINT},
+      {"SIGUSR1 during the set-up", recorderSection, 0, 0, 98, "(building recorder)", SIGUSR1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -276,11 +281,25 @@ TEST(ModellApplication, EndsAFailedConstructionWithItsCode) {
     catchment.extraSections = c.sections;
     RecordedRun r("app_initfail", catchment);
     r.model.failWith = c.failWith;
+    if (c.signal != 0) {
+      installSignalHandlers();
+      // Right after a reader that restores the "default action", as the
+      // probe of the zone grid's header does.
+      r.model.beforeRecorder = [&] {
+        ResetCtrlCHandler();
+        std::raise(c.signal);
+      };
+    }
     const InDirectory here(r.dir);
     EXPECT_EQ(exitCodeOf([&] { r.model.init(); }), c.code);
+    ctrlCState = 0;
+    ResetCtrlCHandler();
     EXPECT_TRUE(r.log.has("exception " + std::to_string(c.code) +
                           " caught in ModellApplication::init " + c.where))
         << r.log.text();
+    EXPECT_EQ(r.log.has("the set-up was interrupted by Ctrl-C (or SIGUSR1) before building "
+                        "recorder; the run ends before its first step and leaves no results."),
+              c.signal != 0);
     EXPECT_EQ(exitCodeOf([&] { r.model.ClearMemory(); }), -1);
     const bool built = std::find(r.model.journal.begin(), r.model.journal.end(),
                                  "setWriteStorageFlag 0") != r.model.journal.end();

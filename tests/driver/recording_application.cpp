@@ -91,6 +91,7 @@ Grid RecordingApplication::grid(const std::string& name) const {
 
 void RecordingApplication::buildSubmodels() {
   ModellApplication::buildSubmodels();
+  if (beforeRecorder) beforeRecorder();
   recorder = adopt<RecordingModule>("recorder", journal, failWith);
   substepModule = recorder;
   context.interceptionFirst = interceptionFirst;

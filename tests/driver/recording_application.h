@@ -39,7 +39,8 @@ public:
 
   std::vector<std::string> journal;
   int interceptionFirst = 0;
-  int failWith = 0; // an exit code the recorder's own construction throws
+  int failWith = 0;                     // an exit code the recorder's own construction throws
+  std::function<void()> beforeRecorder; // called before the recorder is built
   std::function<void(Place, const ModelDate&)> atPlace;
   RecordingModule* recorder = nullptr;
 

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/diag_stream.h"
+#include "core/line_reader.h"
 #include "meteo/station_file.h"
 #include "tests/test_support.h"
 
@@ -82,7 +84,10 @@ TEST(StationFile, NamesTheFileAndTheLineOfEveryFault) {
     int code;
     std::string where; // ", line n" or "" (no line)
     std::string what;
+    const char* linkTo = nullptr; // the station file is a link to this file instead
   };
+  const std::string tooLong =
+      "the line is longer than 1048576 bytes (is the file a text file with line ends?)";
   const std::vector<Case> cases = {
       {"no_x", "Y 500 600 700\nYY MM DD HH A B C\n" + lines, false, 68, ", line 2",
        "no \"X\" line with the x coordinates"},
@@ -118,9 +123,15 @@ TEST(StationFile, NamesTheFileAndTheLineOfEveryFault) {
        "data before the column line"},
       {"no_station_names", "X 1 2 3\nY 1 2 3\nYY MM DD HH\n" + lines, false, 68, ", line 3",
        "the column line names no station"},
+      {"endless_line", header + std::string(maxLineBytes + 1, '1'), false, 68, ", line 5", tooLong},
+      {"link_to_dev_zero", "", false, 68, ", line 1", tooLong, "/dev/zero"},
   };
   for (const Case& c : cases) {
     StationFileRun run(std::string("station_fault_") + c.name, c.text);
+    if (c.linkTo) {
+      std::filesystem::remove(run.path);
+      std::filesystem::create_symlink(c.linkTo, run.path);
+    }
     run.settings.needsElevation = c.needsElevation;
     const int code = exitCodeOf([&] { StationFile file(*run.diag, run.settings); });
     EXPECT_EQ(code, c.code) << c.name;
