@@ -44,8 +44,8 @@ soil_class::~soil_class() = default;
 void soil_class::resizeLayers(int layers) {
   layerCount = layers;
   const std::size_t size = static_cast<std::size_t>(layers) + 1;
-  for (std::vector<double>* v : {&thickness, &ksat, &thetaSat, &thetaRes, &alpha, &parN, &parM,
-                                 &solidConductivityPower, &waterConductivityPower})
+  for (std::vector<double>* v : {&thickness, &ksat, &thetaSat, &thetaRes, &thetaLow, &alpha, &parN,
+                                 &parM, &solidConductivityPower, &waterConductivityPower})
     v->assign(size, 0.0);
   maxRatio.assign(size, std::numeric_limits<double>::infinity());
   for (std::vector<double>* v :
@@ -212,6 +212,14 @@ void parseSoilEntry(soil_class& r, DiagStream* diag, const std::string& block,
         throw Entry::Fault{"value out of range for \"theta_res\": " + std::to_string(thetaRes[i]) +
                            " is not below \"theta_sat\" " + std::to_string(thetaSat[i]) +
                            " in layer " + std::to_string(i + 1)};
+    const std::vector<double> thetaLow = perLayer("theta_low", r.thetaLow, false, 0.0);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!e.has("theta_low")) r.thetaLow[i + 1] = thetaRes[i];
+      if (r.thetaLow[i + 1] < 0.0 || !(r.thetaLow[i + 1] < thetaSat[i]))
+        throw Entry::Fault{"value out of range for \"theta_low\": " + std::to_string(thetaLow[i]) +
+                           " is not within 0 and \"theta_sat\" " + std::to_string(thetaSat[i]) +
+                           " in layer " + std::to_string(i + 1)};
+    }
     Entry::requireAbove("alpha", perLayer("alpha", r.alpha, true, 0.0), 0.0);
     Entry::requireAbove("Par_n", perLayer("Par_n", r.parN, true, 0.0), 1.0);
     for (int layer = 1; layer <= n; ++layer) r.parM[layer] = 1.0 - 1.0 / r.parN[layer];
@@ -228,6 +236,8 @@ void parseSoilEntry(soil_class& r, DiagStream* diag, const std::string& block,
     Entry::requireAbove("ThicknessScaling", {scaling}, 0.0);
     for (int layer = 1; layer <= n; ++layer) r.thickness[layer] *= scaling;
     r.thicknessScaling = 1.0;
+    r.evapDepth = e.number("EvapDepth", 0.1);
+    Entry::requireRange("EvapDepth", {r.evapDepth}, 0.0, unbounded);
     r.pMacroThresh = e.number("PMacroThresh", 0.0);
     r.macroCapacity = e.number("MacroCapacity", 0.0);
     r.macroDepth = e.number("MacroDepth", 0.0);

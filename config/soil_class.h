@@ -35,6 +35,9 @@ public:
   double getThickness(int layer) const { return thickness[layer]; }
   double getThetaSat(int layer) const { return thetaSat[layer]; }
   double getThetaRes(int layer) const { return thetaRes[layer]; }
+  // The lowest water content the soil water model leaves in the layer
+  // ("theta_low", theta_res when not given).
+  double getThetaLow(int layer) const { return thetaLow[layer]; }
   double getAlpha(int layer) const { return alpha[layer]; }
   double getPar_n(int layer) const { return parN[layer]; }
   double getPar_m(int layer) const { return parM[layer]; }
@@ -59,6 +62,8 @@ public:
   // left to apply is always 1.0.
   double getThicknessScaling() const { return thicknessScaling; }
   double getTotalDepth() const;
+  // Depth (m) from which soil evaporation draws ("EvapDepth").
+  double getEvapDepth() const { return evapDepth; }
   double getPMacroThresh() const { return pMacroThresh; }
   double getMacroCapacity() const { return macroCapacity; }
   double getMacroDepth() const { return macroDepth; }
@@ -113,10 +118,11 @@ private:
   int code = 0;
   std::string name;
   int layerCount = 0;
-  std::vector<double> thickness, ksat, thetaSat, thetaRes, alpha, parN, parM, maxRatio;
+  std::vector<double> thickness, ksat, thetaSat, thetaRes, thetaLow, alpha, parN, parM, maxRatio;
   std::vector<double> heatCapacityDry, densityDry, dryThermalConduct, minFrozenConduct;
   std::vector<LayerTables> tables;
   double thicknessScaling = 1.0;
+  double evapDepth = 0.1;
   double pMacroThresh = 0.0;
   double macroCapacity = 0.0;
   double macroDepth = 0.0;
