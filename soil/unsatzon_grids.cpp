@@ -210,9 +210,10 @@ void unsatzonmodellklasse::fillDrainageAndClayLevels() {
       const soil_class* soil = own ? &table[static_cast<size_t>(soilTypes[r][c])] : nullptr;
       if (drainageLevel)
         drainageLevel[r][c] =
-            own ? layerAtDepth(*soil, layers, drainageDepth[r][c], nodata) : nodata;
+            own ? layerAtDepth(*soil, soil->getLayerCount(), drainageDepth[r][c], nodata) : nodata;
       if (clayLevel)
-        clayLevel[r][c] = own ? layerAtDepth(*soil, layers, clayDepth[r][c], nodata) : nodata;
+        clayLevel[r][c] =
+            own ? layerAtDepth(*soil, soil->getLayerCount(), clayDepth[r][c], nodata) : nodata;
     }
 }
 

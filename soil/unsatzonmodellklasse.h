@@ -104,6 +104,16 @@ protected:
 
   void releaseGrids();
 
+  // Calls f(row, column, soil) for every own valid cell of the strip, rows
+  // shared among the threads.
+  template <typename F> void forEachOwnColumn(F&& f) {
+    const std::vector<soil_class>& table = *context.soilTable;
+#pragma omp parallel for schedule(runtime)
+    for (long r = header.firstRow; r <= header.lastRow; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        if (isOwnValidCell(r, c)) f(r, c, table[static_cast<size_t>(soilTypes[r][c])]);
+  }
+
   struct OwnGrid {
     int index = 0;
     Grid grid = nullptr;
