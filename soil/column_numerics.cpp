@@ -95,8 +95,11 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
       if (cell.clayLayer == i || cell.clayLayer == i + 1) {
         k = relativeConductivity(i, mean) * cell.clayKsat;
       } else {
-        double upper = relativeConductivity(i, mean) * ksat[i];
-        double lower = relativeConductivity(i + 1, meanBelow) * ksat[i + 1];
+        // Water that reaches the table layer joins the saturated zone: the
+        // layer conducts at saturation, or a table layer drained to field
+        // capacity would hold back the water above it.
+        double upper = (i >= g ? 1.0 : relativeConductivity(i, mean)) * ksat[i];
+        double lower = (i + 1 >= g ? 1.0 : relativeConductivity(i + 1, meanBelow)) * ksat[i + 1];
         const double ratio = soil->getMaxRatio(i);
         upper = std::max(upper, lower / ratio);
         lower = std::max(lower, upper / ratio);

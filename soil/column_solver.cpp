@@ -17,6 +17,9 @@ constexpr int copiedLayerLimit = 200;
 // top of its layer; in layer 1 a saturated layer puts it at the surface.
 constexpr double topOfLayer = 1e-4;
 constexpr double saturatedShare = 0.9995;
+// A table layer drained below field capacity by more than this hands the
+// table on; a table at the bottom of its layer stays.
+constexpr double fieldCapacityMargin = 1e-12;
 
 } // namespace
 
@@ -26,6 +29,7 @@ ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers)
       layerUptake((static_cast<size_t>(landuseLayers) + 1) * (static_cast<size_t>(maxLayers) + 2),
                   0.0),
       demand(static_cast<size_t>(landuseLayers) + 1, 0.0),
+      baseflow(static_cast<size_t>(maxLayers) + 2, 0.0),
       stride(static_cast<size_t>(maxLayers) + 2) {}
 
 int ColumnSolver::waterStepCount(const ColumnStepSettings& settings, double input) const {
@@ -65,6 +69,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     if (forcing.uses[k].use) lowestUse = k;
   }
   const double input = forcing.input / steps;
+  const int g = c.tableLayer();
   const double baseflowRate =
       forcing.maxBaseflow / steps * std::exp(table.distance * forcing.recession) / F;
 
@@ -100,9 +105,18 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     c.computeRootWaterUptake(0.0, 0.0, 1.0, 1.0, evaporationRate, dt, evaporationDepth, rootDepth,
                              0.0, 0.0, &layerUptake[0]);
   }
-  const int g = c.tableLayer();
-  for (int i = 1; i <= n; ++i) c.sink[i] = c.uptake[i] + c.evaporation[i];
-  c.sink[g] += baseflowRate;
+  // Baseflow drains the saturated zone from the table layer down, each
+  // layer to field capacity, below which the table leaves it.
+  const int end = c.activeEnd();
+  double wanted = baseflowRate;
+  for (int i = 1; i <= n; ++i) {
+    baseflow[i] = 0.0;
+    if (i >= g && i <= end && wanted > 0.0) {
+      baseflow[i] = std::min(wanted, std::max(0.0, (c.theta0[i] - c.thetaFc[i]) * c.d[i] / dt));
+      wanted -= baseflow[i];
+    }
+    c.sink[i] = c.uptake[i] + c.evaporation[i] + baseflow[i];
+  }
 
   double error = 0.0;
   double drainageRate = 0.0;
@@ -110,7 +124,6 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   if (report && iterations > reportedIterations) report->report(iterations, error);
 
   // Book what the balance let the sinks take.
-  const int end = c.activeEnd();
   double lateral = 0.0;
   double baseflowAmount = 0.0;
   for (int i = 1; i <= end; ++i) {
@@ -120,7 +133,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     for (int k = 1; k <= uses; ++k)
       if (forcing.uses[k].use) transpiration[k] += layerUptake[k * stride + i] * share * F;
     budget.evaporation += c.evaporation[i] * share * F;
-    if (i == g) baseflowAmount = baseflowRate * share * F;
+    baseflowAmount += baseflow[i] * share * F;
   }
   const int drain = c.cell.drainLayer;
   const double drained =
@@ -184,9 +197,10 @@ double ColumnSolver::tableShiftWater(double oldHeight, double newHeight) const {
   return (newHeight >= oldHeight ? water : -water) * 1000.0;
 }
 
-// The table follows the water its layer gains or loses; a layer that falls
-// to field capacity hands the table to the layer below, and a saturated
-// layer above takes it up.
+// The table follows the water its layer gains or loses; a layer drained
+// below field capacity, or over a layer that baseflow has begun to drain,
+// hands the table to the layer below, and a saturated layer above takes it
+// up.
 void ColumnSolver::moveTable(TableState& table, ColumnBudget& budget, double baseflowAmount) {
   SoilColumn& c = column;
   int g = c.tableLayer();
@@ -196,10 +210,10 @@ void ColumnSolver::moveTable(TableState& table, ColumnBudget& budget, double bas
     theta = c.thetaFc[g];
   else
     theta += c.theta[g] - c.theta0[g];
-  while (theta < c.thetaFc[g] && g < c.layers) {
-    const double deficit = (c.thetaFc[g] - theta) * c.d[g];
+  while (g < c.layers && (theta < c.thetaFc[g] - fieldCapacityMargin ||
+                          c.theta[g + 1] < saturatedShare * c.thetaSat[g + 1])) {
     ++g;
-    theta = c.thetaSat[g] - deficit / c.d[g];
+    theta = c.theta[g];
   }
   theta = std::clamp(theta, c.thetaFc[g], c.thetaSat[g]);
   while (g > 1 && theta >= c.thetaSat[g] - topOfLayer &&

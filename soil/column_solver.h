@@ -98,5 +98,6 @@ private:
 
   std::vector<double> layerUptake; // per land-use layer, per soil layer
   std::vector<double> demand;      // per land-use layer, left in the water step
+  std::vector<double> baseflow;    // per soil layer (m/s)
   std::size_t stride;
 };
