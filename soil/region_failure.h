@@ -18,10 +18,14 @@ public:
     }
   }
   bool failed() const { return first.load(std::memory_order_relaxed) != 0; }
+  // True for the first caller only: the one failure whose FATAL entry is
+  // logged.
+  bool claimReport() { return !reported.exchange(true); }
   void rethrow() const {
     if (const int code = first.load()) throw code;
   }
 
 private:
   std::atomic<int> first{0};
+  std::atomic<bool> reported{false};
 };

@@ -233,8 +233,8 @@ void unsatzonmodellklasse::fillSlopeTangent() {
 // at the wet one (for method 4 at the land use's dry-stress suction).
 void unsatzonmodellklasse::fillIrrigationGrids() {
   if (!irrigationCodes) return;
-  Grid low = registry[findGrid("SBLOW_grid")].grid;
-  Grid high = registry[findGrid("SBHIGH_grid")].grid;
+  Grid low = registry[findGrid("SBLOW_grid", 1)].grid;
+  Grid high = registry[findGrid("SBHIGH_grid", 1)].grid;
   const IrrigationTable& irrigation = *context.irrigationTable;
   const std::vector<soil_class>& table = *context.soilTable;
   const std::vector<landuse_class>& uses = *context.landuseTable;

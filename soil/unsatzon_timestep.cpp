@@ -19,12 +19,14 @@ constexpr int reportedIterations = 100;
 // every line; a log that cannot be written ends the run.
 class ConvergenceLog : public IterationReport {
 public:
-  ConvergenceLog(DiagStream& diag, long row, long column, const ModelDate& date)
-      : diag(diag), row(row), column(column), date(date) {}
+  ConvergenceLog(DiagStream& diag, RegionFailure& failure, long row, long column,
+                 const ModelDate& date)
+      : diag(diag), failure(failure), row(row), column(column), date(date) {}
   void report(int iterations, double error) override;
 
 private:
   DiagStream& diag;
+  RegionFailure& failure;
   long row;
   long column;
   const ModelDate& date;
@@ -45,8 +47,9 @@ Grid unsatzonmodellklasse::selectInputGrid(int interceptionFirst) {
 }
 
 void unsatzonmodellklasse::takeSolverGrids() {
+  // The search passes the stacks, which the module registers before these.
   auto grid = [&](const std::string& name) {
-    const int index = findGrid(name);
+    const int index = findGrid(name, 1);
     return index > 0 ? registry[index].grid : nullptr;
   };
   SolverGrids& s = solverGrids;
@@ -66,7 +69,7 @@ void unsatzonmodellklasse::takeSolverGrids() {
   if (settings.drainage == 1) s.drainageDistance = grid("drainage_distance");
   s.thawDepth = grid("PermafrostThawDepth");
   if (context.hruFlag != 0) s.masterCells = grid("MasterHydrologicResponseUnits");
-  s.flux = registry[findGrid("q_down")].stack;
+  s.flux = registry[findGrid("q_down", 1)].stack;
   s.bottomFlux = grid("q_downext");
   s.directflow = grid("directflow");
   s.interflow = grid("interflow");
@@ -127,11 +130,12 @@ void unsatzonmodellklasse::solveSoilColumns(long row, ColumnSolver& solver, cons
       solverGrids.bottomFlux[row][c] = solverGrids.flux[row][c][0];
       continue;
     }
-    failure.run([&] { solveCell(row, c, solver, date); });
+    failure.run([&] { solveCell(row, c, solver, date, failure); });
   }
 }
 
-void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date) {
+void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
+                                     RegionFailure& failure) {
   const SolverGrids& g = solverGrids;
   const double nodata = header.nodata;
   const soil_class& soil = (*context.soilTable)[static_cast<size_t>(soilTypes[r][c])];
@@ -163,11 +167,12 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
 
   const double share = 1.0 / substeps;
   LanduseDemand* uses = solver.uses.data();
-  const std::vector<landuse_class>& landuseTable = *context.landuseTable;
+  const std::vector<landuse_class>* landuseTable = context.landuseTable;
   for (int k = 1; k <= landuseLayers; ++k) {
     const double index = value(landuse[static_cast<size_t>(k)], -1.0);
-    const bool valid = index >= 1.0 && index < static_cast<double>(landuseTable.size());
-    uses[k].use = valid ? &landuseTable[static_cast<size_t>(index)] : nullptr;
+    const bool valid =
+        landuseTable && index >= 1.0 && index < static_cast<double>(landuseTable->size());
+    uses[k].use = valid ? &(*landuseTable)[static_cast<size_t>(index)] : nullptr;
     uses[k].demand = value(g.potentialTranspiration[static_cast<size_t>(k)], 0.0) * share;
     uses[k].coverage = value(g.coverage[static_cast<size_t>(k)], 0.0);
     uses[k].rootDepth = value(g.rootDepth[static_cast<size_t>(k)], 0.0);
@@ -184,7 +189,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   TableState table{tableDistance[r][c], tableLayer[r][c], tableLayerTheta[r][c]};
   double pond = value(ponding, 0.0);
   ColumnBudget budget;
-  ConvergenceLog log(*diag, r, c, date);
+  ConvergenceLog log(*diag, failure, r, c, date);
   solver.solve(stepSettings, forcing, table, pond, budget, mpiRank == 0 ? &log : nullptr);
 
   for (int k = 1; k <= n; ++k) {
@@ -249,7 +254,8 @@ void ConvergenceLog::report(int iterations, double error) {
       written = std::fputs(line, file) >= 0;
       written = std::fclose(file) == 0 && written;
     }
-    if (!written) diag << "FATAL: error opening log-file " << name << "[end-entry]";
+    if (!written && failure.claimReport())
+      diag << "FATAL: error opening log-file " << name << "[end-entry]";
   }
   if (!written) throw logFileCode;
 }

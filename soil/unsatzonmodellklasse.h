@@ -118,7 +118,8 @@ protected:
   // The columns of one row of the strip, on the calling thread's solver.
   void solveSoilColumns(long row, ColumnSolver& solver, const ModelDate& date,
                         RegionFailure& failure);
-  void solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date);
+  void solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
+                 RegionFailure& failure);
   // The per-thread solvers, made outside the parallel region.
   void prepareSolvers();
 
