@@ -14,6 +14,8 @@ namespace {
 constexpr int tableRows = 500;
 constexpr double firstSuction = 1.0e-4;
 constexpr double lastSuction = 1.0e5;
+// Bands of the theta index, a few rows each.
+constexpr std::size_t bandCount = 1024;
 
 const std::vector<double>& suctionAxis() {
   static const std::vector<double> axis = [] {
@@ -82,7 +84,30 @@ void soil_class::buildRetentionTables() {
       t.theta.push_back(theta);
       t.krel.push_back(suction == 0.0 ? 1.0 : std::sqrt(se) * open * open);
     }
+    for (std::size_t j = 0; j < t.theta.size(); ++j) {
+      const double saturation = t.theta[j] - thetaRes[layer];
+      t.logKrel.push_back(t.krel[j] > 0.0 ? std::log(t.krel[j]) : 0.0);
+      t.logSaturation.push_back(saturation > 0.0 ? std::log(saturation) : 0.0);
+    }
+    const double span = t.theta.front() - t.theta.back();
+    t.bandScale = span > 0.0 ? bandCount / span : 0.0;
+    t.band.assign(bandCount + 1, t.theta.size() - 1);
+    std::size_t j = 0;
+    for (std::size_t b = 0; b <= bandCount; ++b) {
+      const double top = t.theta.front() - static_cast<double>(b) / t.bandScale;
+      while (j + 1 < t.theta.size() && t.theta[j] > top) ++j;
+      t.band[b] = j;
+    }
   }
+}
+
+std::size_t soil_class::bracket(const LayerTables& t, double theta) {
+  const double position = (t.theta.front() - theta) * t.bandScale;
+  std::size_t j = t.band[std::min(static_cast<std::size_t>(position), t.band.size() - 1)];
+  // Rounding may put theta into the neighbouring band.
+  while (j > 1 && !(t.theta[j - 1] > theta)) --j;
+  while (t.theta[j] > theta) ++j;
+  return std::max<std::size_t>(j, 1);
 }
 
 double soil_class::thetaFromSuction(int layer, double suction) const {
@@ -99,7 +124,7 @@ double soil_class::suctionFromTheta(int layer, double theta) const {
   const LayerTables& t = tables[layer];
   if (theta >= t.theta.front()) return 0.0;
   if (theta <= t.theta.back()) return t.suction.back();
-  const std::size_t j = bracketDescending(t.theta, theta);
+  const std::size_t j = bracket(t, theta);
   const double weight = (t.theta[j - 1] - theta) / (t.theta[j - 1] - t.theta[j]);
   return interpolate(t.suction[j - 1], t.suction[j], weight);
 }
@@ -109,18 +134,17 @@ double soil_class::krelFromTheta(int layer, double thetaA, double thetaB) const 
   const double theta = std::min(thetaA, thetaB);
   if (theta >= t.theta.front()) return 1.0;
   if (theta <= t.theta.back()) return t.krel.back();
-  const std::size_t j = bracketDescending(t.theta, theta);
+  const std::size_t j = bracket(t, theta);
   const double weight = (t.theta[j - 1] - theta) / (t.theta[j - 1] - t.theta[j]);
   const double upper = t.krel[j - 1];
   const double lower = t.krel[j];
   // The conductivity falls by orders of magnitude along the table, close to
   // a power of the effective saturation: interpolated as such a power.
-  const double residual = thetaRes[layer];
-  const double seUpper = t.theta[j - 1] - residual;
-  const double seLower = t.theta[j] - residual;
+  const double seLower = t.theta[j] - thetaRes[layer];
   if (upper > 0.0 && lower > 0.0 && seLower > 0.0) {
-    const double powerWeight = std::log((theta - residual) / seUpper) / std::log(seLower / seUpper);
-    return std::exp(interpolate(std::log(upper), std::log(lower), powerWeight));
+    const double powerWeight = (std::log(theta - thetaRes[layer]) - t.logSaturation[j - 1]) /
+                               (t.logSaturation[j] - t.logSaturation[j - 1]);
+    return std::exp(interpolate(t.logKrel[j - 1], t.logKrel[j], powerWeight));
   }
   return interpolate(upper, lower, weight);
 }

@@ -108,9 +108,20 @@ private:
     std::vector<double> suction; // 0, then ascending (m)
     std::vector<double> theta;   // strictly decreasing
     std::vector<double> krel;
+    // Logarithms of krel and of theta - theta_res per row, for the power
+    // interpolation of krel.
+    std::vector<double> logKrel, logSaturation;
+    // Per band of equal width in theta, counted down from the first row:
+    // the first row at or below the band's top, so that a lookup starts
+    // next to its row instead of searching.
+    std::vector<std::size_t> band;
+    double bandScale = 0.0;                  // bands per unit of theta
     std::vector<double> freezingTemperature; // -suction / factor; empty until built
   };
   void buildRetentionTables();
+  // Index j >= 1 of the first row at or below theta, for theta strictly
+  // between the first and the last row of the table.
+  static std::size_t bracket(const LayerTables& t, double theta);
   void resizeLayers(int layers);
   // Layers with values; record 0 of a table counts layers it does not hold.
   int storedLayers() const { return static_cast<int>(thickness.size()) - 1; }
