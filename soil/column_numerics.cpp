@@ -18,11 +18,12 @@ constexpr int copiedLayerLimit = 200;
 } // namespace
 
 SoilColumn::SoilColumn(int maxLayerCount)
-    : storage(static_cast<size_t>(maxLayerCount + 2) * 17, 0.0), maxLayers(maxLayerCount) {
+    : storage(static_cast<size_t>(maxLayerCount + 2) * 18, 0.0), maxLayers(maxLayerCount) {
   double* next = storage.data();
   const size_t size = static_cast<size_t>(maxLayerCount) + 2;
-  for (double** a : {&d, &thetaSat, &thetaLow, &thetaFc, &ksat, &theta0, &theta, &thetaMean, &psi0,
-                     &head, &z, &q, &lateral, &extraction, &sink, &uptake, &evaporation}) {
+  for (double** a :
+       {&d, &thetaSat, &thetaLow, &thetaFc, &ksat, &theta0, &theta, &thetaMean, &psi0, &head, &z,
+        &q, &lateral, &extraction, &sink, &uptake, &evaporation, &meanKrel}) {
     *a = next;
     next += size;
   }
@@ -86,20 +87,22 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
     q[0] = std::clamp(q[0], -cell.reducedKsat, cell.reducedKsat);
   const double slopeFactor = std::min(1.0, cell.slopeTangent);
   double drainage = 0.0;
-  for (int i = 1; i <= layers; ++i) lateral[i] = 0.0;
+  // Relative conductivities at the mean water content of the step. Water
+  // that reaches the table layer joins the saturated zone: that layer and
+  // those below conduct at saturation, or a table layer drained to field
+  // capacity would hold back the water above it.
+  for (int i = 1; i <= layers; ++i) {
+    lateral[i] = 0.0;
+    if (i <= end) meanKrel[i] = relativeConductivity(i, 0.5 * (theta0[i] + thetaMean[i]));
+  }
   for (int i = 1; i <= end; ++i) {
-    const double mean = 0.5 * (theta0[i] + thetaMean[i]);
     if (i < end) {
-      const double meanBelow = 0.5 * (theta0[i + 1] + thetaMean[i + 1]);
       double k;
       if (cell.clayLayer == i || cell.clayLayer == i + 1) {
-        k = relativeConductivity(i, mean) * cell.clayKsat;
+        k = meanKrel[i] * cell.clayKsat;
       } else {
-        // Water that reaches the table layer joins the saturated zone: the
-        // layer conducts at saturation, or a table layer drained to field
-        // capacity would hold back the water above it.
-        double upper = (i >= g ? 1.0 : relativeConductivity(i, mean)) * ksat[i];
-        double lower = (i + 1 >= g ? 1.0 : relativeConductivity(i + 1, meanBelow)) * ksat[i + 1];
+        double upper = (i >= g ? 1.0 : meanKrel[i]) * ksat[i];
+        double lower = (i + 1 >= g ? 1.0 : meanKrel[i + 1]) * ksat[i + 1];
         const double ratio = soil->getMaxRatio(i);
         upper = std::max(upper, lower / ratio);
         lower = std::max(lower, upper / ratio);

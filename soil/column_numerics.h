@@ -101,6 +101,7 @@ public:
   double* sink;       // root uptake, evaporation and baseflow of the water step (m/s)
   double* uptake;     // root uptake of all land-use layers (m/s)
   double* evaporation;
+  double* meanKrel; // relative conductivity at the mean water content of the step
 
 private:
   std::vector<double> storage;

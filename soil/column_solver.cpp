@@ -121,6 +121,9 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   double error = 0.0;
   double drainageRate = 0.0;
   const int iterations = iterate(settings, supply / F, dt, error, drainageRate);
+  ++tally.waterSteps;
+  tally.iterations += iterations;
+  tally.nodeSteps += n;
   if (report && iterations > reportedIterations) report->report(iterations, error);
 
   // Book what the balance let the sinks take.

@@ -60,6 +60,14 @@ struct ColumnBudget {
   int waterSteps = 0;
 };
 
+// Work done by a solver since it was made: water steps, Richards
+// iterations and node-steps (one layer advanced by one water step).
+struct SolverTally {
+  long long waterSteps = 0;
+  long long iterations = 0;
+  long long nodeSteps = 0;
+};
+
 // Called after an iteration that has not converged within 100 passes.
 class IterationReport {
 public:
@@ -88,6 +96,7 @@ public:
   SoilColumn column;
   std::vector<LanduseDemand> uses;   // the caller's forcing, land-use layers 1 .. L
   std::vector<double> transpiration; // per land-use layer 1 .. L, mm of the sub-step
+  SolverTally tally;
 
 private:
   void waterStep(const ColumnStepSettings& settings, const ColumnForcing& forcing, int steps,

@@ -99,6 +99,16 @@ void unsatzonmodellklasse::prepareSolvers() {
     solvers.push_back(std::make_unique<ColumnSolver>(layers, landuseLayers));
 }
 
+SolverTally unsatzonmodellklasse::getSolverTally() const {
+  SolverTally sum;
+  for (const std::unique_ptr<ColumnSolver>& solver : solvers) {
+    sum.waterSteps += solver->tally.waterSteps;
+    sum.iterations += solver->tally.iterations;
+    sum.nodeSteps += solver->tally.nodeSteps;
+  }
+  return sum;
+}
+
 int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long month, long year) {
   if (getFlowControl() == 0 || routingOnly) return 0;
   reportModelTime(minute, hour, day, month, year);

@@ -54,6 +54,9 @@ public:
   // module; calls the base teardown last.
   void releaseModule() override;
 
+  // What the soil-column solvers of this process have done so far.
+  SolverTally getSolverTally() const;
+
   const UnsatzonSettings& getSettings() const { return settings; }
   int getLayerCount() const { return layers; }
   const std::string& getOptionTag() const { return optionTag; }
