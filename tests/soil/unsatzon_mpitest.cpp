@@ -51,7 +51,11 @@ struct DecomposedUnsatzon {
     lines[72] = "6 5  control point";
     lines[79] = "1 2  codes";
     add("precipitation", [](long r, long c) { return double((3 * r + c) % 7); });
-    writeFile(directory + "/model.ctl.intern", unsatzonSection(lines) + extraSections);
+    // One writer: a process rewriting the file while another reads it would
+    // hand the reader a cut control file.
+    if (strips.rank == 0)
+      writeFile(directory + "/model.ctl.intern", unsatzonSection(lines) + extraSections);
+    MPI_Barrier(MPI_COMM_WORLD);
     context.diag = strips.m.getDiag();
     context.controlFileName = directory + "/model.ctl.intern";
     context.registry = registry.data();
