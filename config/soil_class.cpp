@@ -102,8 +102,15 @@ void soil_class::buildRetentionTables() {
 }
 
 std::size_t soil_class::bracket(const LayerTables& t, double theta) {
-  const double position = (t.theta.front() - theta) * t.bandScale;
-  std::size_t j = t.band[std::min(static_cast<std::size_t>(position), t.band.size() - 1)];
+  const std::size_t last = t.band.size() - 1;
+  const std::size_t b =
+      std::min(static_cast<std::size_t>((t.theta.front() - theta) * t.bandScale), last);
+  // Most bands hold a row or two; those near saturation, where the water
+  // content hardly changes with suction, more.
+  const auto begin = t.theta.begin() + static_cast<std::ptrdiff_t>(t.band[b]);
+  const auto end = t.theta.begin() + static_cast<std::ptrdiff_t>(t.band[std::min(b + 1, last)]) + 1;
+  std::size_t j = static_cast<std::size_t>(
+      std::lower_bound(begin, end, theta, std::greater<double>()) - t.theta.begin());
   // Rounding may put theta into the neighbouring band.
   while (j > 1 && !(t.theta[j - 1] > theta)) --j;
   while (t.theta[j] > theta) ++j;

@@ -31,6 +31,7 @@ SoilColumn::SoilColumn(int maxLayerCount)
 
 void SoilColumn::bind(const soil_class& soilType, int layerCount, const ColumnCell& cellValues) {
   soil = &soilType;
+  lastSuction = SuctionLookup{};
   layers = std::min(layerCount, maxLayers);
   cell = cellValues;
   const double* ks = soilType.getKsatArray();
@@ -147,12 +148,18 @@ double SoilColumn::limitFluxByHeadOrder(int layer, double fluxAbove, double flux
   const bool tableHead =
       below == g && z[below] <= cell.tableHeight && cell.tableHeight <= z[below - 1];
   // Head difference of the two layers after the step with flux f.
+  // The lower layer of one interface is the upper one of the next: its
+  // suction after an unchanged flux is looked up once.
+  auto suction = [&](int i, double water) {
+    if (i != lastSuction.layer || water != lastSuction.theta)
+      lastSuction = {i, water, soil->suctionFromTheta(i, water)};
+    return lastSuction.suction;
+  };
   auto difference = [&](double f) {
     const double upper = theta0[layer] + (f - fluxAbove - upperLoss) * dt / d[layer];
     const double lower = theta0[below] + (fluxBelow - f - lowerLoss) * dt / d[below];
-    const double lowerHead =
-        tableHead ? cell.tableHeight : lowerCentre - soil->suctionFromTheta(below, lower);
-    return upperCentre - soil->suctionFromTheta(layer, upper) - lowerHead;
+    const double upperHead = upperCentre - suction(layer, upper);
+    return upperHead - (tableHead ? cell.tableHeight : lowerCentre - suction(below, lower));
   };
   if (flux > 0.0) {
     // Water rising into the upper layer fills it at most.

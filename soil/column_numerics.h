@@ -104,6 +104,12 @@ public:
   double* meanKrel; // relative conductivity at the mean water content of the step
 
 private:
+  struct SuctionLookup {
+    int layer = 0;
+    double theta = 0.0;
+    double suction = 0.0;
+  };
+  mutable SuctionLookup lastSuction; // of the last head-order check
   std::vector<double> storage;
   int maxLayers;
   double relativeConductivity(int layer, double water) const;
