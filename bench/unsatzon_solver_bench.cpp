@@ -102,14 +102,7 @@ struct Catchment {
     for (long r = 1; r <= gridSize; ++r)
       for (long c = 1; c <= gridSize; ++c) g[r][c] = value(r, c);
     grids.push_back(g);
-    int index = 1;
-    while (registry[index].hasFileName) ++index;
-    GridRegistryEntry& e = registry[index];
-    e.hasFileName = e.hasName = true;
-    e.fileName = e.name = name;
-    e.grid = g;
-    e.firstRow = 1;
-    e.lastRow = gridSize;
+    registerBenchGrid(registry, name, g, gridSize);
     return g;
   }
   void setRain(double amount) {

@@ -17,18 +17,6 @@ namespace {
 
 const std::vector<double> rain = {2, 0, 5, 1, 8, 3, 0, 12, 4, 6, -9999, -9999};
 
-// Changes the working directory for one test, for the logs written there.
-struct WorkingDirectory {
-  explicit WorkingDirectory(const std::string& path) : previous(getcwd(nullptr, 0)) {
-    EXPECT_EQ(chdir(path.c_str()), 0);
-  }
-  ~WorkingDirectory() {
-    EXPECT_EQ(chdir(previous), 0);
-    std::free(previous);
-  }
-  char* previous;
-};
-
 // The fixture's catchment with rain, a land use and the module built on it.
 struct RainyCatchment {
   explicit RainyCatchment(const std::string& name, const std::string& tuning = "")
