@@ -12,8 +12,8 @@
 #include <memory>
 #include <sstream>
 
-#include "bench/mpi_bench_main.h"
 #include "config/defaultini.h"
+#include "bench/mpi_bench_main.h"
 #include "core/diag_stream.h"
 
 namespace {
