@@ -1,5 +1,5 @@
 // The soil-column solver of the unsaturated zone on 1000 x 1000 cells of 20
-// layers, two soils in alternate rows, rain pulses and dry spells, one
+// layers, a silt loam and a loamy sand in alternate rows, rain pulses and dry spells, one
 // process with the number of OpenMP threads given as the second argument,
 // the time-step method as the first: node-steps per second per core (one
 // layer advanced by one water step, every iteration included), iterations
@@ -59,10 +59,10 @@ struct Catchment {
   Catchment() : registry(gridRegistrySize), soils(3), uses(2) {
     const std::string siltLoam = repeated("theta_sat", 0.45) + repeated("theta_res", 0.067) +
                                  repeated("alpha", 2.0) + repeated("Par_n", 1.41);
-    const std::string loam = repeated("theta_sat", 0.43) + repeated("theta_res", 0.078) +
-                             repeated("alpha", 3.6) + repeated("Par_n", 1.56);
+    const std::string loamySand = repeated("theta_sat", 0.41) + repeated("theta_res", 0.057) +
+                                  repeated("alpha", 12.4) + repeated("Par_n", 2.28);
     parseSoilEntry(soils[1], nullptr, soilBlock(siltLoam.c_str(), 1.25e-6), "MultipleHorizons");
-    parseSoilEntry(soils[2], nullptr, soilBlock(loam.c_str(), 2.9e-6), "MultipleHorizons");
+    parseSoilEntry(soils[2], nullptr, soilBlock(loamySand.c_str(), 4.05e-5), "MultipleHorizons");
     soils[0].setCode(2);
     soils[0].setLayerCount(soilLayers);
     parseLanduseEntry(uses[1], nullptr,
