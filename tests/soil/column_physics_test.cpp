@@ -66,14 +66,15 @@ TEST(ColumnPhysics, UniformProfileDrainsAtItsConductivity) {
   }
 }
 
-// Rain of a tenth of K_s on a saturated column whose baseflow balances the
-// rain with the table at 2.2 m: the table falls there, and the profile above
-// settles where K(theta) equals the rain.
+// Rain of a tenth of K_s on a column cold-started over a table at 2.2 m,
+// where baseflow balances the rain: the table sinks while the rain has not
+// reached it and comes back, and the profile above settles where K(theta)
+// equals the rain.
 TEST(ColumnPhysics, SteadyRainReachesUnitGradientFlow) {
   const double rain = 0.1 * siltLoamSoil.ksat; // m/s
   for (int method : {2, 3}) {
     SCOPED_TRACE("method " + std::to_string(method));
-    ColumnRig rig(soilOf(siltLoamSoil, 50, 0.05), 0.0);
+    ColumnRig rig(soilOf(siltLoamSoil, 50, 0.05), 2.2);
     rig.settings.method = method;
     ColumnForcing forcing;
     forcing.input = rain * hour * 1000.0;
