@@ -45,3 +45,15 @@ int runBenchmarksUnderMPI(int argc, char** argv, const std::function<void()>& pr
   MPI_Finalize();
   return 0;
 }
+
+void registerBenchGrid(std::vector<GridRegistryEntry>& registry, const std::string& name, Grid grid,
+                       long lastRow) {
+  size_t index = 1;
+  while (registry[index].hasFileName) ++index;
+  GridRegistryEntry& e = registry[index];
+  e.hasFileName = e.hasName = true;
+  e.fileName = e.name = name;
+  e.grid = grid;
+  e.firstRow = 1;
+  e.lastRow = lastRow;
+}

@@ -85,14 +85,7 @@ struct Catchment {
       for (long c = 1; c <= gridSize; ++c)
         g[r][c] = varying ? value + 0.01 * static_cast<double>(r + c) : value;
     grids.push_back(g);
-    int index = 1;
-    while (registry[index].hasFileName) ++index;
-    GridRegistryEntry& e = registry[index];
-    e.hasFileName = e.hasName = true;
-    e.fileName = e.name = name;
-    e.grid = g;
-    e.firstRow = 1;
-    e.lastRow = gridSize;
+    registerBenchGrid(registry, name, g, gridSize);
   }
 
   std::ostringstream console;

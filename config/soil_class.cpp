@@ -14,6 +14,8 @@ namespace {
 constexpr int tableRows = 500;
 constexpr double firstSuction = 1.0e-4;
 constexpr double lastSuction = 1.0e5;
+// Bands of the theta index, a few rows each.
+constexpr std::size_t bandCount = 1024;
 
 const std::vector<double>& suctionAxis() {
   static const std::vector<double> axis = [] {
@@ -44,8 +46,8 @@ soil_class::~soil_class() = default;
 void soil_class::resizeLayers(int layers) {
   layerCount = layers;
   const std::size_t size = static_cast<std::size_t>(layers) + 1;
-  for (std::vector<double>* v : {&thickness, &ksat, &thetaSat, &thetaRes, &alpha, &parN, &parM,
-                                 &solidConductivityPower, &waterConductivityPower})
+  for (std::vector<double>* v : {&thickness, &ksat, &thetaSat, &thetaRes, &thetaLow, &alpha, &parN,
+                                 &parM, &solidConductivityPower, &waterConductivityPower})
     v->assign(size, 0.0);
   maxRatio.assign(size, std::numeric_limits<double>::infinity());
   for (std::vector<double>* v :
@@ -82,7 +84,37 @@ void soil_class::buildRetentionTables() {
       t.theta.push_back(theta);
       t.krel.push_back(suction == 0.0 ? 1.0 : std::sqrt(se) * open * open);
     }
+    for (std::size_t j = 0; j < t.theta.size(); ++j) {
+      const double saturation = t.theta[j] - thetaRes[layer];
+      t.logKrel.push_back(t.krel[j] > 0.0 ? std::log(t.krel[j]) : 0.0);
+      t.logSaturation.push_back(saturation > 0.0 ? std::log(saturation) : 0.0);
+    }
+    const double span = t.theta.front() - t.theta.back();
+    t.bandScale = span > 0.0 ? bandCount / span : 0.0;
+    t.band.assign(bandCount + 1, t.theta.size() - 1);
+    std::size_t j = 0;
+    for (std::size_t b = 0; b <= bandCount; ++b) {
+      const double top = t.theta.front() - static_cast<double>(b) / t.bandScale;
+      while (j + 1 < t.theta.size() && t.theta[j] > top) ++j;
+      t.band[b] = j;
+    }
   }
+}
+
+std::size_t soil_class::bracket(const LayerTables& t, double theta) {
+  const std::size_t last = t.band.size() - 1;
+  const std::size_t b =
+      std::min(static_cast<std::size_t>((t.theta.front() - theta) * t.bandScale), last);
+  // Most bands hold a row or two; those near saturation, where the water
+  // content hardly changes with suction, more.
+  const auto begin = t.theta.begin() + static_cast<std::ptrdiff_t>(t.band[b]);
+  const auto end = t.theta.begin() + static_cast<std::ptrdiff_t>(t.band[std::min(b + 1, last)]) + 1;
+  std::size_t j = static_cast<std::size_t>(
+      std::lower_bound(begin, end, theta, std::greater<double>()) - t.theta.begin());
+  // Rounding may put theta into the neighbouring band.
+  while (j > 1 && !(t.theta[j - 1] > theta)) --j;
+  while (t.theta[j] > theta) ++j;
+  return std::max<std::size_t>(j, 1);
 }
 
 double soil_class::thetaFromSuction(int layer, double suction) const {
@@ -99,7 +131,7 @@ double soil_class::suctionFromTheta(int layer, double theta) const {
   const LayerTables& t = tables[layer];
   if (theta >= t.theta.front()) return 0.0;
   if (theta <= t.theta.back()) return t.suction.back();
-  const std::size_t j = bracketDescending(t.theta, theta);
+  const std::size_t j = bracket(t, theta);
   const double weight = (t.theta[j - 1] - theta) / (t.theta[j - 1] - t.theta[j]);
   return interpolate(t.suction[j - 1], t.suction[j], weight);
 }
@@ -109,18 +141,17 @@ double soil_class::krelFromTheta(int layer, double thetaA, double thetaB) const 
   const double theta = std::min(thetaA, thetaB);
   if (theta >= t.theta.front()) return 1.0;
   if (theta <= t.theta.back()) return t.krel.back();
-  const std::size_t j = bracketDescending(t.theta, theta);
+  const std::size_t j = bracket(t, theta);
   const double weight = (t.theta[j - 1] - theta) / (t.theta[j - 1] - t.theta[j]);
   const double upper = t.krel[j - 1];
   const double lower = t.krel[j];
   // The conductivity falls by orders of magnitude along the table, close to
   // a power of the effective saturation: interpolated as such a power.
-  const double residual = thetaRes[layer];
-  const double seUpper = t.theta[j - 1] - residual;
-  const double seLower = t.theta[j] - residual;
+  const double seLower = t.theta[j] - thetaRes[layer];
   if (upper > 0.0 && lower > 0.0 && seLower > 0.0) {
-    const double powerWeight = std::log((theta - residual) / seUpper) / std::log(seLower / seUpper);
-    return std::exp(interpolate(std::log(upper), std::log(lower), powerWeight));
+    const double powerWeight = (std::log(theta - thetaRes[layer]) - t.logSaturation[j - 1]) /
+                               (t.logSaturation[j] - t.logSaturation[j - 1]);
+    return std::exp(interpolate(t.logKrel[j - 1], t.logKrel[j], powerWeight));
   }
   return interpolate(upper, lower, weight);
 }
@@ -212,6 +243,14 @@ void parseSoilEntry(soil_class& r, DiagStream* diag, const std::string& block,
         throw Entry::Fault{"value out of range for \"theta_res\": " + std::to_string(thetaRes[i]) +
                            " is not below \"theta_sat\" " + std::to_string(thetaSat[i]) +
                            " in layer " + std::to_string(i + 1)};
+    const std::vector<double> thetaLow = perLayer("theta_low", r.thetaLow, false, 0.0);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!e.has("theta_low")) r.thetaLow[i + 1] = thetaRes[i];
+      if (r.thetaLow[i + 1] < 0.0 || !(r.thetaLow[i + 1] < thetaSat[i]))
+        throw Entry::Fault{"value out of range for \"theta_low\": " + std::to_string(thetaLow[i]) +
+                           " is not within 0 and \"theta_sat\" " + std::to_string(thetaSat[i]) +
+                           " in layer " + std::to_string(i + 1)};
+    }
     Entry::requireAbove("alpha", perLayer("alpha", r.alpha, true, 0.0), 0.0);
     Entry::requireAbove("Par_n", perLayer("Par_n", r.parN, true, 0.0), 1.0);
     for (int layer = 1; layer <= n; ++layer) r.parM[layer] = 1.0 - 1.0 / r.parN[layer];
@@ -228,6 +267,8 @@ void parseSoilEntry(soil_class& r, DiagStream* diag, const std::string& block,
     Entry::requireAbove("ThicknessScaling", {scaling}, 0.0);
     for (int layer = 1; layer <= n; ++layer) r.thickness[layer] *= scaling;
     r.thicknessScaling = 1.0;
+    r.evapDepth = e.number("EvapDepth", 0.1);
+    Entry::requireRange("EvapDepth", {r.evapDepth}, 0.0, unbounded);
     r.pMacroThresh = e.number("PMacroThresh", 0.0);
     r.macroCapacity = e.number("MacroCapacity", 0.0);
     r.macroDepth = e.number("MacroDepth", 0.0);

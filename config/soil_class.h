@@ -35,6 +35,9 @@ public:
   double getThickness(int layer) const { return thickness[layer]; }
   double getThetaSat(int layer) const { return thetaSat[layer]; }
   double getThetaRes(int layer) const { return thetaRes[layer]; }
+  // The lowest water content the soil water model leaves in the layer
+  // ("theta_low", theta_res when not given).
+  double getThetaLow(int layer) const { return thetaLow[layer]; }
   double getAlpha(int layer) const { return alpha[layer]; }
   double getPar_n(int layer) const { return parN[layer]; }
   double getPar_m(int layer) const { return parM[layer]; }
@@ -59,6 +62,8 @@ public:
   // left to apply is always 1.0.
   double getThicknessScaling() const { return thicknessScaling; }
   double getTotalDepth() const;
+  // Depth (m) from which soil evaporation draws ("EvapDepth").
+  double getEvapDepth() const { return evapDepth; }
   double getPMacroThresh() const { return pMacroThresh; }
   double getMacroCapacity() const { return macroCapacity; }
   double getMacroDepth() const { return macroDepth; }
@@ -103,9 +108,20 @@ private:
     std::vector<double> suction; // 0, then ascending (m)
     std::vector<double> theta;   // strictly decreasing
     std::vector<double> krel;
+    // Logarithms of krel and of theta - theta_res per row, for the power
+    // interpolation of krel.
+    std::vector<double> logKrel, logSaturation;
+    // Per band of equal width in theta, counted down from the first row:
+    // the first row at or below the band's top, so that a lookup starts
+    // next to its row instead of searching.
+    std::vector<std::size_t> band;
+    double bandScale = 0.0;                  // bands per unit of theta
     std::vector<double> freezingTemperature; // -suction / factor; empty until built
   };
   void buildRetentionTables();
+  // Index j >= 1 of the first row at or below theta, for theta strictly
+  // between the first and the last row of the table.
+  static std::size_t bracket(const LayerTables& t, double theta);
   void resizeLayers(int layers);
   // Layers with values; record 0 of a table counts layers it does not hold.
   int storedLayers() const { return static_cast<int>(thickness.size()) - 1; }
@@ -113,10 +129,11 @@ private:
   int code = 0;
   std::string name;
   int layerCount = 0;
-  std::vector<double> thickness, ksat, thetaSat, thetaRes, alpha, parN, parM, maxRatio;
+  std::vector<double> thickness, ksat, thetaSat, thetaRes, thetaLow, alpha, parN, parM, maxRatio;
   std::vector<double> heatCapacityDry, densityDry, dryThermalConduct, minFrozenConduct;
   std::vector<LayerTables> tables;
   double thicknessScaling = 1.0;
+  double evapDepth = 0.1;
   double pMacroThresh = 0.0;
   double macroCapacity = 0.0;
   double macroDepth = 0.0;

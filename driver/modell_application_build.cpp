@@ -221,8 +221,12 @@ void ModellApplication::buildSubmodels() {
                          context.dumpOptions.repairAfterDump, context.dumpOptions.maxDumpFiles);
   substepModule = unsatZone;
   unsatZone->setWriteStorageFlag(1);
-  if (unsatZone->getFlowControl() != 0)
+  if (unsatZone->getFlowControl() != 0) {
+    unsatZone->selectInputGrid(context.interceptionFirst);
+    plug(Place::unsaturatedZoneSubstep,
+         [this](const ModelDate& d) { unsatZone->computeTimeStep(DATE_ARGS(d)); });
     plug(Place::unsaturatedZoneTeardown, [this](const ModelDate&) { unsatZone->releaseModule(); });
+  }
 
   // Special output after channel routing, so that every grid it lists is
   // registered.

@@ -210,9 +210,10 @@ void unsatzonmodellklasse::fillDrainageAndClayLevels() {
       const soil_class* soil = own ? &table[static_cast<size_t>(soilTypes[r][c])] : nullptr;
       if (drainageLevel)
         drainageLevel[r][c] =
-            own ? layerAtDepth(*soil, layers, drainageDepth[r][c], nodata) : nodata;
+            own ? layerAtDepth(*soil, soil->getLayerCount(), drainageDepth[r][c], nodata) : nodata;
       if (clayLevel)
-        clayLevel[r][c] = own ? layerAtDepth(*soil, layers, clayDepth[r][c], nodata) : nodata;
+        clayLevel[r][c] =
+            own ? layerAtDepth(*soil, soil->getLayerCount(), clayDepth[r][c], nodata) : nodata;
     }
 }
 
@@ -232,8 +233,8 @@ void unsatzonmodellklasse::fillSlopeTangent() {
 // at the wet one (for method 4 at the land use's dry-stress suction).
 void unsatzonmodellklasse::fillIrrigationGrids() {
   if (!irrigationCodes) return;
-  Grid low = registry[findGrid("SBLOW_grid")].grid;
-  Grid high = registry[findGrid("SBHIGH_grid")].grid;
+  Grid low = registry[findGrid("SBLOW_grid", 1)].grid;
+  Grid high = registry[findGrid("SBHIGH_grid", 1)].grid;
   const IrrigationTable& irrigation = *context.irrigationTable;
   const std::vector<soil_class>& table = *context.soilTable;
   const std::vector<landuse_class>& uses = *context.landuseTable;

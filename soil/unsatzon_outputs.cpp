@@ -210,7 +210,7 @@ void unsatzonmodellklasse::writeStartSummary() {
   if (row > 0 && row >= header.firstRow && row <= header.lastRow && isOwnValidCell(row, column)) {
     const soil_class& soil = table[static_cast<size_t>(soilTypes[row][column])];
     double water = 0.0;
-    for (int k = 1; k <= layers; ++k)
+    for (int k = 1; k <= soil.getLayerCount(); ++k)
       water += theta[row][column][k] * soil.getThickness(k) * 1000.0;
     char line[200];
     std::snprintf(line, sizeof line,
@@ -232,7 +232,7 @@ void unsatzonmodellklasse::writeStartSummary() {
       const double w = cellWeights && cellWeights[r][c] != nodata ? cellWeights[r][c] : 1.0;
       double water = 0.0;
       double saturated = 0.0;
-      for (int k = 1; k <= layers; ++k) {
+      for (int k = 1; k <= soil.getLayerCount(); ++k) {
         water += theta[r][c][k] * soil.getThickness(k);
         saturated += soil.getThetaSat(k) * soil.getThickness(k);
       }

@@ -16,12 +16,11 @@ constexpr int settingCode = 17;
 constexpr int stackLevelsCode = 13;
 constexpr int soilTypeCode = 52;
 
-// The first cell of a loop whose soil type the column cannot use.
+// The first cell of a loop whose soil type is none of the table.
 struct SoilFault {
   long row = 0;
   long column = 0;
   double value = 0.0;
-  int layers = 0; // of a soil type that is too shallow; 0 for an unknown type
 };
 
 } // namespace
@@ -35,11 +34,10 @@ void unsatzonmodellklasse::setInitialState() {
   fillIrrigationGrids();
 }
 
-// Every own cell's soil type must be a record of the table with a layer for
-// every level of the stacks.
+// Every own cell's soil type must be a record of the table. A type with
+// fewer layers than the stacks leaves the levels below its column nodata.
 void unsatzonmodellklasse::checkSoilTypes() {
-  const std::vector<soil_class>& table = *context.soilTable;
-  const long count = static_cast<long>(table.size()) - 1;
+  const long count = static_cast<long>(context.soilTable->size()) - 1;
   SoilFault fault;
   bool found = false;
 #pragma omp parallel for schedule(runtime)
@@ -47,30 +45,20 @@ void unsatzonmodellklasse::checkSoilTypes() {
     for (long c = 1; c <= header.ncols; ++c) {
       if (!isOwnValidCell(r, c)) continue;
       const double index = soilTypes[r][c];
-      const bool known = index >= 1.0 && index <= count && index == std::floor(index);
-      const int depth = known ? table[static_cast<size_t>(index)].getLayerCount() : 0;
-      if (known && depth >= layers) continue;
+      if (index >= 1.0 && index <= count && index == std::floor(index)) continue;
 #pragma omp critical(unsatzonSoilFault)
       if (!found || r < fault.row || (r == fault.row && c < fault.column)) {
-        fault = SoilFault{r, c, index, depth};
+        fault = SoilFault{r, c, index};
         found = true;
       }
     }
   const int code = catchExitCode([&] {
     if (!found) return;
-    if (fault.layers == 0)
-      *diag << "FATAL: in modul " << moduleName << ": the cell at row " << fault.row << " column "
-            << fault.column << " of \"soil_types\" holds " << fault.value
-            << ", which is no soil type of [soil_table]; give every cell of the catchment a soil "
-               "type of the table"
-            << "[end-entry]";
-    else
-      *diag << "FATAL: in modul " << moduleName << ": soil type "
-            << table[static_cast<size_t>(fault.value)].getCode() << " of the cell at row "
-            << fault.row << " column " << fault.column << " has " << fault.layers
-            << " layers, but the soil columns have " << layers
-            << " (the most of [soil_table]); give every soil type of the table that many layers"
-            << "[end-entry]";
+    *diag << "FATAL: in modul " << moduleName << ": the cell at row " << fault.row << " column "
+          << fault.column << " of \"soil_types\" holds " << fault.value
+          << ", which is no soil type of [soil_table]; give every cell of the catchment a soil "
+             "type of the table"
+          << "[end-entry]";
     throw soilTypeCode;
   });
   shareExitCode(*diag, code);
@@ -96,25 +84,20 @@ void unsatzonmodellklasse::computeColumns() {
     tableLayerIndex =
         std::min(layers, static_cast<int>(std::floor((layers - 1) / divisor) + 1.4999));
   }
-  const std::vector<soil_class>& table = *context.soilTable;
   const bool fromGrid = settings.readGrid == 2;
-#pragma omp parallel for schedule(runtime)
-  for (long r = header.firstRow; r <= header.lastRow; ++r)
-    for (long c = 1; c <= header.ncols; ++c) {
-      if (!isOwnValidCell(r, c)) continue;
-      const soil_class& soil = table[static_cast<size_t>(soilTypes[r][c])];
-      double* z = geodeticHeads[r][c];
-      const double surface = elevation[r][c];
-      double height = surface;
-      for (int k = 1; k < tableLayerIndex; ++k) height -= soil.getThickness(k);
-      if (fromGrid) height = surface + tableDistance[r][c];
-      ColumnTable columnTable;
-      setColumnAtRest(soil, layers, surface, height, z, theta[r][c], hydraulicHeads[r][c],
-                      columnTable);
-      if (!fromGrid) tableDistance[r][c] = columnTable.distance;
-      tableLayer[r][c] = columnTable.layer;
-      tableLayerTheta[r][c] = columnTable.theta;
-    }
+  forEachOwnColumn([&](long r, long c, const soil_class& soil) {
+    const int depth = soil.getLayerCount();
+    const double surface = elevation[r][c];
+    double height = surface;
+    for (int k = 1; k < std::min(tableLayerIndex, depth); ++k) height -= soil.getThickness(k);
+    if (fromGrid) height = surface + tableDistance[r][c];
+    ColumnTable columnTable;
+    setColumnAtRest(soil, depth, surface, height, geodeticHeads[r][c], theta[r][c],
+                    hydraulicHeads[r][c], columnTable);
+    if (!fromGrid) tableDistance[r][c] = columnTable.distance;
+    tableLayer[r][c] = columnTable.layer;
+    tableLayerTheta[r][c] = columnTable.theta;
+  });
 }
 
 // Reads one grid of a former run into a grid of the module; only its own
@@ -147,22 +130,16 @@ void unsatzonmodellklasse::readStateGrids() {
             << " (there are " << lastLevel << " level, it must be " << layers << "[end-entry]";
       throw stackLevelsCode;
     }
-#pragma omp parallel for schedule(runtime)
-    for (long r = header.firstRow; r <= header.lastRow; ++r)
-      for (long c = 1; c <= header.ncols; ++c)
-        if (isOwnValidCell(r, c)) std::copy(read[r][c], read[r][c] + layers + 1, stack[r][c]);
+    forEachOwnColumn([&](long r, long c, const soil_class& soil) {
+      std::copy(read[r][c], read[r][c] + soil.getLayerCount() + 1, stack[r][c]);
+    });
     free_three_d_matrix(read, header.firstRow, header.lastRow);
   }
-  const std::vector<soil_class>& table = *context.soilTable;
-#pragma omp parallel for schedule(runtime)
-  for (long r = header.firstRow; r <= header.lastRow; ++r)
-    for (long c = 1; c <= header.ncols; ++c) {
-      if (!isOwnValidCell(r, c)) continue;
-      const soil_class& soil = table[static_cast<size_t>(soilTypes[r][c])];
-      double* z = geodeticHeads[r][c];
-      z[0] = elevation[r][c];
-      for (int k = 1; k <= layers; ++k) z[k] = z[k - 1] - soil.getThickness(k);
-    }
+  forEachOwnColumn([&](long r, long c, const soil_class& soil) {
+    double* z = geodeticHeads[r][c];
+    z[0] = elevation[r][c];
+    for (int k = 1; k <= soil.getLayerCount(); ++k) z[k] = z[k - 1] - soil.getThickness(k);
+  });
   readStateGrid(tableDistance, settings.grids[lineGWSTAND], false);
   readStateGrid(tableLayer, settings.grids[lineGWLEVEL], false);
   readStateGrid(tableLayerTheta, settings.grids[lineGWtheta], false);

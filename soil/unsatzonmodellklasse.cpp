@@ -40,6 +40,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
     writeStartSummary();
     takeResponseUnitGrids();
     readLayeredSnowModel();
+    takeSolverGrids();
   });
 }
 

@@ -6,6 +6,8 @@
 
 #include "config/soil_class.h"
 #include "core/zonal_statistic.h"
+#include "soil/column_solver.h"
+#include "soil/region_failure.h"
 #include "soil/unsatzon_settings.h"
 #include "submodel/teilmodellklasse.h"
 
@@ -41,9 +43,19 @@ public:
   // Whether the groundwater model runs; set by the driver after building it.
   virtual void setGroundwaterActive(bool active) { groundwaterActive = active; }
 
+  // Looks up, on the first call, the water input of the soil: the first of
+  // "throughfall0", "snowcover_outflow" and "precipitation", with
+  // interception first the snow outflow before the throughfall.
+  virtual Grid selectInputGrid(int interceptionFirst);
+  // One sub-step of every own soil column; the date names the report lines.
+  virtual int computeTimeStep(long minute, long hour, long day, long month, long year);
+
   // Writes the statistics, unregisters and frees every grid and stack of the
   // module; calls the base teardown last.
   void releaseModule() override;
+
+  // What the soil-column solvers of this process have done so far.
+  SolverTally getSolverTally() const;
 
   const UnsatzonSettings& getSettings() const { return settings; }
   int getLayerCount() const { return layers; }
@@ -103,6 +115,26 @@ protected:
   virtual int readLayeredSnowModel();
 
   void releaseGrids();
+
+  // --- the soil-column solver (soil/unsatzon_timestep.cpp) -------------------------
+  void takeSolverGrids();
+  // The columns of one row of the strip, on the calling thread's solver.
+  void solveSoilColumns(long row, ColumnSolver& solver, const ModelDate& date,
+                        RegionFailure& failure);
+  void solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
+                 RegionFailure& failure);
+  // The per-thread solvers, made outside the parallel region.
+  void prepareSolvers();
+
+  // Calls f(row, column, soil) for every own valid cell of the strip, rows
+  // shared among the threads.
+  template <typename F> void forEachOwnColumn(F&& f) {
+    const std::vector<soil_class>& table = *context.soilTable;
+#pragma omp parallel for schedule(runtime)
+    for (long r = header.firstRow; r <= header.lastRow; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        if (isOwnValidCell(r, c)) f(r, c, table[static_cast<size_t>(soilTypes[r][c])]);
+  }
 
   struct OwnGrid {
     int index = 0;
@@ -176,4 +208,38 @@ protected:
   Grid drainageLevel = nullptr;
   Grid slopeTangent = nullptr;
   Grid clayLevel = nullptr; // not registered: the solver's alone
+
+  // What the solver reads and writes besides the grids above.
+  struct SolverGrids {
+    Grid input = nullptr;
+    std::vector<Grid> potentialTranspiration; // land-use layers 1 .. L
+    std::vector<Grid> realTranspiration;
+    std::vector<Grid> rootDepth;
+    std::vector<Grid> coverage;
+    Grid potentialEvaporation = nullptr;
+    Grid realEvaporation = nullptr;
+    Grid drainageDistance = nullptr;
+    Grid thawDepth = nullptr;
+    Grid masterCells = nullptr; // response units: only master cells are solved
+    Stack flux = nullptr;       // "q_down"
+    Grid bottomFlux = nullptr;  // q_downext
+    Grid directflow = nullptr;
+    Grid interflow = nullptr;
+    Grid drainage = nullptr;
+    Grid macropore = nullptr;
+    Grid recharge = nullptr;
+    Grid percolation = nullptr;
+    Grid capillaryRise = nullptr;
+    Grid infiltrationExcess = nullptr;
+    Grid infiltration = nullptr;
+    Grid balance = nullptr;
+    Grid waterSteps = nullptr;      // "number_of_substeps", method 3
+    Grid rootZoneWater = nullptr;   // "SB_1_grid"
+    Grid rootZoneSuction = nullptr; // "MeanThetaInRootZone"
+    Grid columnWater = nullptr;     // "SB_2_grid"
+    Grid rootDepthOutput = nullptr; // "ROOTgrid"
+  };
+  SolverGrids solverGrids;
+  ColumnStepSettings stepSettings;
+  std::vector<std::unique_ptr<ColumnSolver>> solvers; // one per OpenMP thread
 };

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +74,19 @@ struct UnsatzonSetup {
   std::vector<soil_class> soils;
   std::vector<std::string> lines; // the default lines
   std::string extra;
+};
+
+// Changes the working directory for one test, for the log files written
+// there.
+struct WorkingDirectory {
+  explicit WorkingDirectory(const std::string& path) : previous(getcwd(nullptr, 0)) {
+    EXPECT_EQ(chdir(path.c_str()), 0);
+  }
+  ~WorkingDirectory() {
+    EXPECT_EQ(chdir(previous), 0);
+    std::free(previous);
+  }
+  char* previous;
 };
 
 // Grids every valid cell of which holds the value.

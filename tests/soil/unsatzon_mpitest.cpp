@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
+#include <omp.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
+#include "tests/soil/column_fixture.h"
 #include "tests/soil/unsatzon_fixture.h"
 #include "tests/test_decomposition.h"
 
@@ -18,7 +21,7 @@ double subbasinOf(long, long c) { return c <= 6 ? 1.0 : 2.0; }
 // The unsaturated zone on this process's share of the ragged catchment:
 // the registry the set-up would leave, every grid it takes from others.
 struct DecomposedUnsatzon {
-  explicit DecomposedUnsatzon(const std::string& name)
+  explicit DecomposedUnsatzon(const std::string& name, const std::string& extraSections = "")
       : strips(name, ragged(worldSize())), directory(makeTestDirectory(name + "_files", true)),
         registry(gridRegistrySize), soils(3) {
     char* full = realpath(directory.c_str(), nullptr);
@@ -47,8 +50,11 @@ struct DecomposedUnsatzon {
     lines[7] = "2  ini_gw_level";
     lines[72] = "6 5  control point";
     lines[79] = "1 2  codes";
-    // One writer: a process reading while another truncates would see no section.
-    if (worldRank() == 0) writeFile(directory + "/model.ctl.intern", unsatzonSection(lines));
+    add("precipitation", [](long r, long c) { return double((3 * r + c) % 7); });
+    // One writer: a process rewriting the file while another reads it would
+    // hand the reader a cut control file.
+    if (strips.rank == 0)
+      writeFile(directory + "/model.ctl.intern", unsatzonSection(lines) + extraSections);
     MPI_Barrier(MPI_COMM_WORLD);
     context.diag = strips.m.getDiag();
     context.controlFileName = directory + "/model.ctl.intern";
@@ -166,4 +172,94 @@ TEST(UnsatzonDecomposed, ColumnsAndSummaryDoNotDependOnTheProcesses) {
   const std::string owner =
       readFile(d.directory + "/modell_" + std::to_string(s.owner[6][5]) + ".log");
   EXPECT_NE(owner.find(line), std::string::npos) << owner;
+}
+
+// Every process solves its own cells, on two threads, exactly as the column
+// solver does for that cell alone; so the columns, tables and runoff do not
+// depend on the decomposition. Slow columns appear on rank 0's log only.
+TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
+  DecomposedUnsatzon d("unsatzon_decomposed_step",
+                       "[unsatzon_tuning]\nmax_error = 1e-14\nmax_iterations = 200\n");
+  char* previous = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(d.directory.c_str()), 0);
+  int code = 0;
+  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+  ASSERT_EQ(code, 0);
+  const StripModule& s = d.strips;
+  auto grid = [&](const char* name) { return d.entry(name).grid; };
+  auto stack = [&](const char* name) { return d.entry(name).stack; };
+
+  // Each own column alone, from the state the module starts with.
+  struct Alone {
+    long r, c;
+    std::unique_ptr<ColumnSolver> solver;
+    TableState table;
+    ColumnCell cell;
+  };
+  std::vector<Alone> columns;
+  for (long r = s.lo; r <= s.hi; ++r)
+    for (long c = 1; c <= s.ncols; ++c) {
+      if (s.owner[r][c] != s.rank) continue;
+      Alone a{r, c, std::make_unique<ColumnSolver>(4, 1), {}, {}};
+      for (int k = 0; k <= 4; ++k) {
+        a.solver->column.z[k] = stack("geodetic_heads")[r][c][k];
+        a.solver->column.theta0[k] = stack("theta")[r][c][k];
+        a.solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
+      }
+      a.table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
+                           grid("Theta_in_GWLEVEL")[r][c]};
+      a.cell.slopeTangent = grid("tangens_beta")[r][c];
+      a.cell.channelDensity = 1.0;
+      a.cell.cellSize = s.m.getHeader().cellsize;
+      columns.push_back(std::move(a));
+    }
+  ColumnStepSettings settings;
+  settings.substepSeconds = 3600.0;
+  settings.maxError = 1e-14;
+  settings.maxIterations = 200;
+
+  omp_set_num_threads(2);
+  for (int step = 0; step < 3; ++step) {
+    ASSERT_EQ(module->computeTimeStep(0, step, 2, 6, 2020), 0);
+    for (Alone& a : columns) {
+      const long r = a.r, c = a.c;
+      SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
+      a.cell.tableLevel = a.table.level;
+      a.cell.tableHeight = a.solver->column.z[0] + a.table.distance;
+      a.solver->column.bind(d.soils[static_cast<size_t>(soilOf(r, c))], 4, a.cell);
+      ColumnForcing forcing;
+      forcing.uses = a.solver->uses.data();
+      forcing.useCount = 1;
+      forcing.input = grid("precipitation")[r][c];
+      forcing.potentialEvaporation = 1.0;
+      forcing.maxBaseflow = 1.0;
+      forcing.recession = 1.0;
+      double pond = 0.0;
+      ColumnBudget budget;
+      a.solver->solve(settings, forcing, a.table, pond, budget, nullptr);
+      for (int k = 1; k <= 4; ++k) EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
+      EXPECT_EQ(grid("groundwater_distance")[r][c], a.table.distance);
+      EXPECT_EQ(grid("directflow")[r][c], budget.directflow);
+      EXPECT_EQ(grid("baseflow")[r][c], budget.baseflow / 3.6e6);
+    }
+  }
+  omp_set_num_threads(1);
+  ASSERT_EQ(chdir(previous), 0);
+  std::free(previous);
+
+  MPI_Barrier(MPI_COMM_WORLD);
+  if (s.rank != 0) return;
+  std::set<std::pair<long, long>> reported, own;
+  const std::string log = readFile(d.directory + "/modell_0.log");
+  for (size_t at = 0; (at = log.find("h r=", at)) != std::string::npos; ++at) {
+    long r = 0, c = 0;
+    ASSERT_EQ(std::sscanf(log.c_str() + at, "h r=%3ld, c=%3ld", &r, &c), 2);
+    reported.insert({r, c});
+  }
+  for (long r = 1; r <= s.nrows; ++r)
+    for (long c = 1; c <= s.ncols; ++c)
+      if (s.owner[r][c] == 0) own.insert({r, c});
+  EXPECT_FALSE(reported.empty());
+  for (const auto& cell : reported)
+    EXPECT_EQ(own.count(cell), 1u) << cell.first << " " << cell.second;
 }

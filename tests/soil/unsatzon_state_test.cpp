@@ -33,19 +33,6 @@ void writeAsciiGrid(const std::string& path, const std::vector<double>& values) 
 
 std::string nameOf(const std::string& line) { return line.substr(0, line.find(' ')); }
 
-// Changes the working directory for one test, for the log files written
-// there.
-struct WorkingDirectory {
-  explicit WorkingDirectory(const std::string& path) : previous(getcwd(nullptr, 0)) {
-    EXPECT_EQ(chdir(path.c_str()), 0);
-  }
-  ~WorkingDirectory() {
-    EXPECT_EQ(chdir(previous), 0);
-    std::free(previous);
-  }
-  char* previous;
-};
-
 } // namespace
 
 // The initial groundwater layer is floor((m - 1) / ini_gw_level) + 1.4999,

@@ -1,0 +1,239 @@
+#include "soil/column_solver.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "config/landuse_class.h"
+#include "config/soil_class.h"
+
+namespace {
+
+constexpr int balancePasses = 10;
+constexpr int relaxedIteration = 21; // from here on five times the tolerance
+constexpr double relaxedFactor = 5.0;
+constexpr int reportedIterations = 100;
+constexpr int copiedLayerLimit = 200;
+// A table whose water content is this close to saturation stands at the
+// top of its layer; in layer 1 a saturated layer puts it at the surface.
+constexpr double topOfLayer = 1e-4;
+constexpr double saturatedShare = 0.9995;
+// A table layer drained below field capacity by more than this hands the
+// table on; a table at the bottom of its layer stays.
+constexpr double fieldCapacityMargin = 1e-12;
+
+} // namespace
+
+ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers)
+    : column(maxLayers), uses(static_cast<size_t>(landuseLayers) + 1),
+      transpiration(static_cast<size_t>(landuseLayers) + 1, 0.0),
+      layerUptake((static_cast<size_t>(landuseLayers) + 1) * (static_cast<size_t>(maxLayers) + 2),
+                  0.0),
+      demand(static_cast<size_t>(landuseLayers) + 1, 0.0),
+      baseflow(static_cast<size_t>(maxLayers) + 2, 0.0),
+      stride(static_cast<size_t>(maxLayers) + 2) {}
+
+int ColumnSolver::waterStepCount(const ColumnStepSettings& settings, double input) const {
+  if (settings.method != 3) return 1;
+  const SoilColumn& c = column;
+  double shortest = settings.substepSeconds;
+  for (int k = 1; k < c.tableLayer(); ++k) {
+    const double krel = input != 0.0 ? 1.0 : c.soil->krelFromTheta(k, c.theta0[k], c.theta0[k]);
+    const double k0 = krel * c.ksat[k];
+    if (k0 > 0.0) shortest = std::min(shortest, c.d[k] / k0);
+  }
+  return static_cast<int>(
+      std::ceil(settings.substepSeconds / std::max(settings.minimumStep, shortest)));
+}
+
+void ColumnSolver::solve(const ColumnStepSettings& settings, const ColumnForcing& forcing,
+                         TableState& table, double& ponding, ColumnBudget& budget,
+                         IterationReport* report) {
+  budget = ColumnBudget{};
+  std::fill(transpiration.begin(), transpiration.end(), 0.0);
+  const int steps = waterStepCount(settings, forcing.input);
+  budget.waterSteps = steps;
+  for (int j = 0; j < steps; ++j)
+    waterStep(settings, forcing, steps, table, ponding, budget, report);
+}
+
+void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnForcing& forcing,
+                             int steps, TableState& table, double& ponding, ColumnBudget& budget,
+                             IterationReport* report) {
+  SoilColumn& c = column;
+  const double dt = settings.substepSeconds / steps;
+  const double F = dt * 1000.0; // mm of a water step per m/s
+  const int uses = forcing.useCount;
+  int lowestUse = 0;
+  for (int k = 1; k <= uses; ++k) {
+    demand[k] = forcing.uses[k].demand / steps;
+    if (forcing.uses[k].use) lowestUse = k;
+  }
+  const double input = forcing.input / steps;
+  const int g = c.tableLayer();
+  const double baseflowRate =
+      forcing.maxBaseflow / steps * std::exp(table.distance * forcing.recession) / F;
+
+  // Water on the surface first meets the transpiration demand.
+  double pond = ponding;
+  for (int k = 1; k <= uses; ++k) {
+    if (!forcing.uses[k].use) continue;
+    const double take = std::min(pond, demand[k]);
+    pond -= take;
+    demand[k] -= take;
+    transpiration[k] += take;
+  }
+  const double supply = pond + input;
+
+  // Sinks of the water step: uptake, evaporation (once per cell, with the
+  // lowest layer that has a land use) and baseflow from the table layer.
+  const int n = c.layers;
+  for (int i = 0; i <= n + 1; ++i) c.uptake[i] = c.evaporation[i] = c.sink[i] = c.lateral[i] = 0.0;
+  const double evaporationRate = forcing.potentialEvaporation / steps / F;
+  const double evaporationDepth = c.soil->getEvapDepth();
+  for (int k = 1; k <= uses; ++k) {
+    const LanduseDemand& layer = forcing.uses[k];
+    if (!layer.use) continue;
+    double rootDepth = layer.rootDepth;
+    c.computeRootWaterUptake(layer.use->getRootDist(), layer.use->getHReduDry(),
+                             layer.use->getTReduWet(), layer.use->getLimitReduWet(),
+                             k == lowestUse ? evaporationRate : 0.0, dt, evaporationDepth,
+                             rootDepth, layer.coverage, demand[k] / F, &layerUptake[k * stride]);
+    budget.deepestRoot = std::max(budget.deepestRoot, rootDepth);
+  }
+  if (lowestUse == 0 && evaporationRate > 0.0) {
+    double rootDepth = 0.0;
+    c.computeRootWaterUptake(0.0, 0.0, 1.0, 1.0, evaporationRate, dt, evaporationDepth, rootDepth,
+                             0.0, 0.0, &layerUptake[0]);
+  }
+  // Baseflow drains the saturated zone from the table layer down, each
+  // layer to field capacity, below which the table leaves it.
+  const int end = c.activeEnd();
+  double wanted = baseflowRate;
+  for (int i = 1; i <= n; ++i) {
+    baseflow[i] = 0.0;
+    if (i >= g && i <= end && wanted > 0.0) {
+      baseflow[i] = std::min(wanted, std::max(0.0, (c.theta0[i] - c.thetaFc[i]) * c.d[i] / dt));
+      wanted -= baseflow[i];
+    }
+    c.sink[i] = c.uptake[i] + c.evaporation[i] + baseflow[i];
+  }
+
+  double error = 0.0;
+  double drainageRate = 0.0;
+  const int iterations = iterate(settings, supply / F, dt, error, drainageRate);
+  ++tally.waterSteps;
+  tally.iterations += iterations;
+  tally.nodeSteps += n;
+  if (report && iterations > reportedIterations) report->report(iterations, error);
+
+  // Book what the balance let the sinks take.
+  double lateral = 0.0;
+  double baseflowAmount = 0.0;
+  for (int i = 1; i <= end; ++i) {
+    lateral += c.lateral[i] * F;
+    if (!(c.sink[i] > 0.0)) continue;
+    const double share = std::clamp((c.extraction[i] - c.lateral[i]) / c.sink[i], 0.0, 1.0);
+    for (int k = 1; k <= uses; ++k)
+      if (forcing.uses[k].use) transpiration[k] += layerUptake[k * stride + i] * share * F;
+    budget.evaporation += c.evaporation[i] * share * F;
+    baseflowAmount += baseflow[i] * share * F;
+  }
+  const int drain = c.cell.drainLayer;
+  const double drained =
+      drain >= 1 && drain <= end ? std::min(drainageRate, c.lateral[drain]) * F : 0.0;
+  budget.drainage += drained;
+  budget.interflow += lateral - drained;
+  budget.baseflow += baseflowAmount;
+  budget.clamped += c.clampedWater * 1000.0;
+
+  // The surface: what did not infiltrate fills the pond, the rest runs off.
+  const double infiltrated = -c.q[0] * F;
+  double excess = std::max(0.0, supply - infiltrated);
+  ponding = std::min(excess, forcing.maxPonding);
+  excess -= ponding;
+  budget.directflow += excess;
+  budget.infiltrationExcess += excess;
+  budget.infiltration += infiltrated;
+
+  moveTable(table, budget, baseflowAmount);
+  for (int i = 1; i <= end; ++i) c.theta0[i] = c.theta[i];
+}
+
+int ColumnSolver::iterate(const ColumnStepSettings& settings, double supplyRate, double dt,
+                          double& error, double& drainageRate) {
+  SoilColumn& c = column;
+  for (int i = 1; i <= c.layers; ++i) c.theta[i] = c.thetaMean[i] = c.theta0[i];
+  double tolerance = settings.maxError;
+  int iterations = 0;
+  do {
+    c.updateHydraulicHeads(iterations == 0);
+    drainageRate = c.computeLayerFluxes(supplyRate, dt);
+    if (c.layers < copiedLayerLimit)
+      c.balanceFluxesOnCopies(balancePasses, dt);
+    else
+      c.balanceFluxesWithStorage(balancePasses, dt);
+    ++iterations;
+    if (iterations == relaxedIteration) tolerance = relaxedFactor * settings.maxError;
+    error = c.updateWaterContents(iterations, dt);
+  } while (error > tolerance && iterations < settings.maxIterations);
+  return iterations;
+}
+
+double ColumnSolver::tableHeight(int g, double theta) const {
+  const SoilColumn& c = column;
+  const double capacity = c.thetaFc[g];
+  if (g == 1 && theta > saturatedShare * c.thetaSat[1]) return c.z[0];
+  if (std::fabs(theta - c.thetaSat[g]) < topOfLayer) return c.z[g - 1];
+  if (theta > capacity) return c.z[g] + (theta - capacity) / (c.thetaSat[g] - capacity) * c.d[g];
+  return c.z[g];
+}
+
+double ColumnSolver::tableShiftWater(double oldHeight, double newHeight) const {
+  const SoilColumn& c = column;
+  const double low = std::min(oldHeight, newHeight);
+  const double high = std::max(oldHeight, newHeight);
+  double water = 0.0;
+  for (int k = 1; k <= c.layers; ++k) {
+    const double overlap = std::min(high, c.z[k - 1]) - std::max(low, c.z[k]);
+    if (overlap > 0.0) water += overlap * (c.thetaSat[k] - c.thetaFc[k]);
+  }
+  return (newHeight >= oldHeight ? water : -water) * 1000.0;
+}
+
+// The table follows the water its layer gains or loses; a layer drained
+// below field capacity, or over a layer that baseflow has begun to drain,
+// hands the table to the layer below, and a saturated layer above takes it
+// up.
+void ColumnSolver::moveTable(TableState& table, ColumnBudget& budget, double baseflowAmount) {
+  SoilColumn& c = column;
+  int g = c.tableLayer();
+  const double oldHeight = c.z[0] + table.distance;
+  double theta = table.theta;
+  if (table.level != std::floor(table.level))
+    theta = c.thetaFc[g];
+  else
+    theta += c.theta[g] - c.theta0[g];
+  while (g < c.layers && (theta < c.thetaFc[g] - fieldCapacityMargin ||
+                          c.theta[g + 1] < saturatedShare * c.thetaSat[g + 1])) {
+    ++g;
+    theta = c.theta[g];
+  }
+  theta = std::clamp(theta, c.thetaFc[g], c.thetaSat[g]);
+  while (g > 1 && theta >= c.thetaSat[g] - topOfLayer &&
+         c.theta[g - 1] > saturatedShare * c.thetaSat[g - 1]) {
+    --g;
+    theta = std::min(c.theta[g], c.thetaSat[g]);
+  }
+  const double height = tableHeight(g, theta);
+  table.level = g;
+  table.theta = theta;
+  table.distance = height - c.z[0];
+  c.cell.tableLevel = g;
+  c.cell.tableHeight = height;
+  const double recharge = tableShiftWater(oldHeight, height) + baseflowAmount;
+  budget.recharge += recharge;
+  if (recharge > 0.0)
+    budget.percolation += recharge;
+  else
+    budget.capillaryRise += recharge;
+}

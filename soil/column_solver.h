@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "soil/column_numerics.h"
+
+class landuse_class;
+
+// How the solver splits a sub-step and when an iteration has converged.
+struct ColumnStepSettings {
+  int method = 2;              // 2 one water step, 3 as many as the wettest layer needs
+  double minimumStep = 60.0;   // s, method 3
+  double substepSeconds = 0.0; // the driver's sub-step
+  double maxError = 1e-5;
+  int maxIterations = 100;
+};
+
+// One land-use layer of a cell for one sub-step.
+struct LanduseDemand {
+  const landuse_class* use = nullptr; // null where the layer has no land use
+  double demand = 0.0;                // potential transpiration (mm)
+  double coverage = 0.0;              // vegetation coverage degree
+  double rootDepth = 0.0;             // m
+};
+
+// What reaches a column in one sub-step (mm) and its baseflow parameters.
+struct ColumnForcing {
+  const LanduseDemand* uses = nullptr; // land-use layers 1 .. useCount
+  int useCount = 0;
+  double input = 0.0;
+  double potentialEvaporation = 0.0;
+  double maxBaseflow = 0.0; // Q0 of the sub-step, at the surface
+  double recession = 0.0;   // c: baseflow falls as exp(c * table distance)
+  double maxPonding = 0.0;
+};
+
+// The groundwater table of a column: "groundwater_distance",
+// "groundwater_level" and "Theta_in_GWLEVEL".
+struct TableState {
+  double distance = 0.0;
+  double level = 1.0;
+  double theta = 0.0;
+};
+
+// Amounts of one sub-step (mm): what left the column and how.
+struct ColumnBudget {
+  double directflow = 0.0;
+  double interflow = 0.0;
+  double drainage = 0.0;
+  double baseflow = 0.0;
+  double evaporation = 0.0;
+  double recharge = 0.0; // water across the table, downward positive
+  double percolation = 0.0;
+  double capillaryRise = 0.0;
+  double infiltrationExcess = 0.0;
+  double infiltration = 0.0;
+  double clamped = 0.0;     // water the bounds guard added
+  double deepestRoot = 0.0; // m
+  int waterSteps = 0;
+};
+
+// Work done by a solver since it was made: water steps, Richards
+// iterations and node-steps (one layer advanced by one water step).
+struct SolverTally {
+  long long waterSteps = 0;
+  long long iterations = 0;
+  long long nodeSteps = 0;
+};
+
+// Called after an iteration that has not converged within 100 passes.
+class IterationReport {
+public:
+  virtual ~IterationReport() = default;
+  virtual void report(int iterations, double error) = 0;
+};
+
+// Advances one soil column by one sub-step: root uptake, the Richards
+// iteration, the groundwater table and the surface excess, water step by
+// water step. The caller binds the column and fills z, theta0 and head; on
+// return theta0, head and q hold the column's new state.
+class ColumnSolver {
+public:
+  ColumnSolver(int maxLayers, int landuseLayers);
+
+  int waterStepCount(const ColumnStepSettings& settings, double input) const;
+  void solve(const ColumnStepSettings& settings, const ColumnForcing& forcing, TableState& table,
+             double& ponding, ColumnBudget& budget, IterationReport* report);
+  // The water (mm) that a move of the table from one height to another
+  // binds (rising, positive) or releases, over the drainable pore space of
+  // the layers it crosses.
+  double tableShiftWater(double oldHeight, double newHeight) const;
+  // Height of a table at water content theta of layer g.
+  double tableHeight(int g, double theta) const;
+
+  SoilColumn column;
+  std::vector<LanduseDemand> uses;   // the caller's forcing, land-use layers 1 .. L
+  std::vector<double> transpiration; // per land-use layer 1 .. L, mm of the sub-step
+  SolverTally tally;
+
+private:
+  void waterStep(const ColumnStepSettings& settings, const ColumnForcing& forcing, int steps,
+                 TableState& table, double& ponding, ColumnBudget& budget, IterationReport* report);
+  int iterate(const ColumnStepSettings& settings, double supplyRate, double dt, double& error,
+              double& drainageRate);
+  void moveTable(TableState& table, ColumnBudget& budget, double baseflowAmount);
+
+  std::vector<double> layerUptake; // per land-use layer, per soil layer
+  std::vector<double> demand;      // per land-use layer, left in the water step
+  std::vector<double> baseflow;    // per soil layer (m/s)
+  std::size_t stride;
+};

@@ -1,0 +1,273 @@
+// One sub-step of the unsaturated zone: every own soil column is read from
+// the module's grids, advanced by the column solver and written back.
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/diag_stream.h"
+#include "soil/unsatzonmodellklasse.h"
+
+namespace {
+
+constexpr int logFileCode = 5;
+// Columns whose iteration took more than this are reported on rank 0.
+constexpr int reportedIterations = 100;
+
+// The convergence line of a column on rank 0's log, opened and closed for
+// every line; a log that cannot be written ends the run.
+class ConvergenceLog : public IterationReport {
+public:
+  ConvergenceLog(DiagStream& diag, RegionFailure& failure, long row, long column,
+                 const ModelDate& date)
+      : diag(diag), failure(failure), row(row), column(column), date(date) {}
+  void report(int iterations, double error) override;
+
+private:
+  DiagStream& diag;
+  RegionFailure& failure;
+  long row;
+  long column;
+  const ModelDate& date;
+};
+
+} // namespace
+
+Grid unsatzonmodellklasse::selectInputGrid(int interceptionFirst) {
+  if (getFlowControl() == 0) return nullptr;
+  if (!solverGrids.input) {
+    const int index =
+        interceptionFirst != 0
+            ? requireOneOf3Grids("snowcover_outflow", "throughfall0", "precipitation")
+            : requireOneOf3Grids("throughfall0", "snowcover_outflow", "precipitation");
+    solverGrids.input = registry[index].grid;
+  }
+  return solverGrids.input;
+}
+
+void unsatzonmodellklasse::takeSolverGrids() {
+  // The search passes the stacks, which the module registers before these.
+  auto grid = [&](const std::string& name) {
+    const int index = findGrid(name, 1);
+    return index > 0 ? registry[index].grid : nullptr;
+  };
+  SolverGrids& s = solverGrids;
+  const size_t count = static_cast<size_t>(landuseLayers) + 1;
+  for (std::vector<Grid>* v :
+       {&s.potentialTranspiration, &s.realTranspiration, &s.rootDepth, &s.coverage})
+    v->assign(count, nullptr);
+  for (int k = 1; k <= landuseLayers; ++k) {
+    const std::string layer = std::to_string(k);
+    s.potentialTranspiration[k] = grid("pot_transpiration" + layer);
+    s.realTranspiration[k] = grid("real_transpiration" + layer);
+    s.rootDepth[k] = grid("root_depth" + layer);
+    s.coverage[k] = grid("vegetation_coverage_degree" + layer);
+  }
+  s.potentialEvaporation = grid("potential_evaporation");
+  s.realEvaporation = grid("real_evaporation");
+  if (settings.drainage == 1) s.drainageDistance = grid("drainage_distance");
+  s.thawDepth = grid("PermafrostThawDepth");
+  if (context.hruFlag != 0) s.masterCells = grid("MasterHydrologicResponseUnits");
+  s.flux = registry[findGrid("q_down", 1)].stack;
+  s.bottomFlux = grid("q_downext");
+  s.directflow = grid("directflow");
+  s.interflow = grid("interflow");
+  if (settings.drainage == 1) s.drainage = grid("drainage_flow");
+  s.macropore = grid("macropore_infiltration");
+  s.recharge = grid("groundwater_recharge");
+  s.percolation = grid("Percolation");
+  s.capillaryRise = grid("Capillar_Uprise");
+  s.infiltrationExcess = grid("infiltration_excess");
+  s.infiltration = grid("total_infiltration");
+  s.balance = grid("Balance");
+  if (settings.method == 3) s.waterSteps = grid("number_of_substeps");
+  s.rootZoneWater = grid("SB_1_grid");
+  s.rootZoneSuction = grid("MeanThetaInRootZone");
+  s.columnWater = grid("SB_2_grid");
+  s.rootDepthOutput = grid("ROOTgrid");
+
+  stepSettings.method = settings.method;
+  stepSettings.minimumStep = settings.minimumStep;
+  stepSettings.maxError = settings.maxError;
+  stepSettings.maxIterations = static_cast<int>(settings.maxIterations);
+}
+
+void unsatzonmodellklasse::prepareSolvers() {
+  const size_t threads = static_cast<size_t>(omp_get_max_threads());
+  while (solvers.size() < threads)
+    solvers.push_back(std::make_unique<ColumnSolver>(layers, landuseLayers));
+}
+
+SolverTally unsatzonmodellklasse::getSolverTally() const {
+  SolverTally sum;
+  for (const std::unique_ptr<ColumnSolver>& solver : solvers) {
+    sum.waterSteps += solver->tally.waterSteps;
+    sum.iterations += solver->tally.iterations;
+    sum.nodeSteps += solver->tally.nodeSteps;
+  }
+  return sum;
+}
+
+int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long month, long year) {
+  if (getFlowControl() == 0 || routingOnly) return 0;
+  reportModelTime(minute, hour, day, month, year);
+  selectInputGrid(context.interceptionFirst);
+  prepareSolvers();
+  stepSettings.substepSeconds = timeStepMinutes / substeps * 60.0;
+  const ModelDate date{minute, hour, day, month, year};
+  RegionFailure failure;
+  const long startRow = header.firstRow;
+#pragma omp parallel
+  {
+    ColumnSolver& solver = *solvers[static_cast<size_t>(omp_get_thread_num())];
+#pragma omp for schedule(runtime)
+    for (long r = startRow; r <= header.lastRow; ++r) solveSoilColumns(r, solver, date, failure);
+  }
+  failure.rethrow();
+  return 0;
+}
+
+void unsatzonmodellklasse::solveSoilColumns(long row, ColumnSolver& solver, const ModelDate& date,
+                                            RegionFailure& failure) {
+  const double nodata = header.nodata;
+  for (long c = 1; c <= header.ncols; ++c) {
+    if (failure.failed()) return;
+    if (!isOwnValidCell(row, c)) continue;
+    const bool glaciated = glacier && glacier[row][c] != nodata && glacier[row][c] >= 1.0;
+    const bool follower = solverGrids.masterCells && solverGrids.masterCells[row][c] == nodata;
+    if (glaciated || follower) {
+      solverGrids.bottomFlux[row][c] = solverGrids.flux[row][c][0];
+      continue;
+    }
+    failure.run([&] { solveCell(row, c, solver, date, failure); });
+  }
+}
+
+void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
+                                     RegionFailure& failure) {
+  const SolverGrids& g = solverGrids;
+  const double nodata = header.nodata;
+  const soil_class& soil = (*context.soilTable)[static_cast<size_t>(soilTypes[r][c])];
+  const int n = soil.getLayerCount();
+  const int zoneIndex = zones.indexOf(zone[r][c]);
+  auto value = [&](Grid grid, double fallback) {
+    return grid && grid[r][c] != nodata ? grid[r][c] : fallback;
+  };
+
+  ColumnCell cell;
+  cell.tableLevel = tableLayer[r][c];
+  cell.tableHeight = geodeticHeads[r][c][0] + tableDistance[r][c];
+  cell.slopeTangent = value(slopeTangent, 0.0);
+  cell.channelDensity = channelDensity[static_cast<size_t>(zoneIndex)];
+  cell.drainLayer = drainageLevel ? static_cast<int>(value(drainageLevel, -1.0)) : -1;
+  cell.drainDistance = value(g.drainageDistance, 0.0);
+  cell.cellSize = header.cellsize;
+  cell.clayLayer = clayLevel ? static_cast<int>(value(clayLevel, -1.0)) : -1;
+  cell.clayKsat = settings.clayKsat;
+  cell.thawDepth = value(g.thawDepth, -1.0);
+  cell.reducedKsat = settings.reducedKsat;
+  SoilColumn& column = solver.column;
+  column.bind(soil, n, cell);
+  for (int k = 0; k <= n; ++k) {
+    column.z[k] = geodeticHeads[r][c][k];
+    column.theta0[k] = theta[r][c][k];
+    column.head[k] = hydraulicHeads[r][c][k];
+  }
+
+  const double share = 1.0 / substeps;
+  LanduseDemand* uses = solver.uses.data();
+  const std::vector<landuse_class>* landuseTable = context.landuseTable;
+  for (int k = 1; k <= landuseLayers; ++k) {
+    const double index = value(landuse[static_cast<size_t>(k)], -1.0);
+    const bool valid =
+        landuseTable && index >= 1.0 && index < static_cast<double>(landuseTable->size());
+    uses[k].use = valid ? &(*landuseTable)[static_cast<size_t>(index)] : nullptr;
+    uses[k].demand = value(g.potentialTranspiration[static_cast<size_t>(k)], 0.0) * share;
+    uses[k].coverage = value(g.coverage[static_cast<size_t>(k)], 0.0);
+    uses[k].rootDepth = value(g.rootDepth[static_cast<size_t>(k)], 0.0);
+  }
+  ColumnForcing forcing;
+  forcing.uses = uses;
+  forcing.useCount = landuseLayers;
+  forcing.input = value(g.input, 0.0) * share;
+  forcing.potentialEvaporation = value(g.potentialEvaporation, 0.0) * share;
+  forcing.maxBaseflow = maxBaseflow[static_cast<size_t>(zoneIndex)] * share;
+  forcing.recession = kelsqlat[static_cast<size_t>(zoneIndex)];
+  forcing.maxPonding = maxPonding ? value(maxPonding, 0.0) : 0.0;
+
+  TableState table{tableDistance[r][c], tableLayer[r][c], tableLayerTheta[r][c]};
+  double pond = value(ponding, 0.0);
+  ColumnBudget budget;
+  ConvergenceLog log(*diag, failure, r, c, date);
+  solver.solve(stepSettings, forcing, table, pond, budget, mpiRank == 0 ? &log : nullptr);
+
+  for (int k = 1; k <= n; ++k) {
+    theta[r][c][k] = column.theta0[k];
+    hydraulicHeads[r][c][k] = column.head[k];
+  }
+  for (int k = 0; k <= n; ++k) g.flux[r][c][k] = column.q[k];
+  g.bottomFlux[r][c] = column.q[n];
+  tableDistance[r][c] = table.distance;
+  tableLayer[r][c] = table.level;
+  tableLayerTheta[r][c] = table.theta;
+  ponding[r][c] = pond;
+  const double substepSeconds = stepSettings.substepSeconds;
+  baseflow[r][c] = budget.baseflow / (substepSeconds * 1000.0);
+
+  g.directflow[r][c] = budget.directflow;
+  g.interflow[r][c] = budget.interflow;
+  if (g.drainage) g.drainage[r][c] = budget.drainage;
+  g.macropore[r][c] = 0.0;
+  g.recharge[r][c] = budget.recharge;
+  g.percolation[r][c] = budget.percolation;
+  g.capillaryRise[r][c] = budget.capillaryRise;
+  g.infiltrationExcess[r][c] = budget.infiltrationExcess;
+  g.infiltration[r][c] = budget.infiltration;
+  g.balance[r][c] = budget.clamped;
+  if (g.waterSteps) g.waterSteps[r][c] = budget.waterSteps;
+  for (int k = 1; k <= landuseLayers; ++k)
+    if (g.realTranspiration[static_cast<size_t>(k)])
+      g.realTranspiration[static_cast<size_t>(k)][r][c] +=
+          solver.transpiration[static_cast<size_t>(k)];
+  if (g.realEvaporation) g.realEvaporation[r][c] += budget.evaporation;
+
+  // Root zone and column water of the new state.
+  const double root = budget.deepestRoot;
+  const double* thetaNew = column.theta0;
+  const double rootWater =
+      root > 0.0
+          ? waterInDepthRange(0.0, root, n, column.d, column.thetaSat, thetaNew, 1, nodata) / root
+          : thetaNew[1];
+  g.rootZoneWater[r][c] = rootWater;
+  g.rootZoneSuction[r][c] = soil.suctionFromTheta(1, rootWater);
+  g.columnWater[r][c] =
+      waterInDepthRange(0.0, 9999.0, n, column.d, column.thetaSat, thetaNew, 1, nodata) * 1000.0;
+  g.rootDepthOutput[r][c] = root * 1000.0;
+}
+
+namespace {
+
+void ConvergenceLog::report(int iterations, double error) {
+  if (iterations <= reportedIterations) return;
+  const char* const name = "modell_0.log";
+  char line[160];
+  std::snprintf(line, sizeof line, "%2d.%2d., %2d h r=%3d, c=%3d : ziter=%3d, max_err = %lg \n",
+                static_cast<int>(date.day), static_cast<int>(date.month),
+                static_cast<int>(date.hour), static_cast<int>(row), static_cast<int>(column),
+                iterations, error);
+  bool written = false;
+#pragma omp critical(unsatzonLog)
+  {
+    std::FILE* file = std::fopen(name, "a");
+    if (file) {
+      written = std::fputs(line, file) >= 0;
+      written = std::fclose(file) == 0 && written;
+    }
+    if (!written && failure.claimReport())
+      diag << "FATAL: error opening log-file " << name << "[end-entry]";
+  }
+  if (!written) throw logFileCode;
+}
+
+} // namespace

@@ -1,0 +1,208 @@
+// The soil-column solver against analytic states and the water balance.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "tests/soil/column_fixture.h"
+
+namespace {
+
+constexpr double hour = 3600.0;
+
+ColumnForcing dryForcing() { return ColumnForcing{}; }
+
+// Depth (m) at which the water content falls through `level`, linearly
+// between layer centres.
+double depthOf(const ColumnRig& rig, double level) {
+  const double d = rig.soil.getThickness(1);
+  for (int k = 1; k < rig.layers; ++k)
+    if (rig.theta(k) >= level && rig.theta(k + 1) < level)
+      return d * (k - 0.5) + d * (rig.theta(k) - level) / (rig.theta(k) - rig.theta(k + 1));
+  return -1.0;
+}
+
+} // namespace
+
+// A column cold-started over its table holds the water of equilibrium with
+// it: without input, demand or baseflow nothing moves, with either method.
+TEST(ColumnPhysics, ColdStartedColumnStaysAtRest) {
+  for (int method : {2, 3}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    ColumnRig rig(soilOf(siltLoamSoil, 20, 0.1), 1.9);
+    rig.settings.method = method;
+    const std::vector<double> start(rig.solver.column.theta0, rig.solver.column.theta0 + 21);
+    const TableState table = rig.table;
+    for (int step = 0; step < 24; ++step) {
+      const ColumnBudget b = rig.step(dryForcing());
+      for (double amount : {b.recharge, b.directflow, b.interflow, b.baseflow, b.evaporation})
+        EXPECT_EQ(amount, 0.0);
+    }
+    for (int k = 0; k <= 20; ++k) EXPECT_NEAR(rig.flux(k), 0.0, 1e-18) << k;
+    for (int k = 1; k <= 20; ++k) EXPECT_NEAR(rig.theta(k), start[k], 1e-14) << k;
+    EXPECT_EQ(rig.table.distance, table.distance);
+    EXPECT_EQ(rig.table.level, table.level);
+    EXPECT_EQ(rig.table.theta, table.theta);
+  }
+}
+
+// Far from the surface and the table a uniform profile drains under
+// gravity alone: every flux is -K(theta).
+TEST(ColumnPhysics, UniformProfileDrainsAtItsConductivity) {
+  const double theta = siltLoamSoil.theta(1.0);
+  EXPECT_NEAR(theta, 0.329688, 1e-6);
+  const double drainage = -siltLoamSoil.conductivity(theta);
+  for (int method : {2, 3}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    ColumnRig rig(soilOf(siltLoamSoil, 60, 0.05), 2.95);
+    rig.settings.method = method;
+    rig.fill(theta);
+    rig.step(dryForcing());
+    const double middle = rig.flux(30);
+    EXPECT_NEAR(middle, drainage, 1e-3 * -drainage);
+    for (int k = 10; k <= 49; ++k) EXPECT_NEAR(rig.flux(k), middle, 1e-12 * -middle) << k;
+  }
+}
+
+// Rain of a tenth of K_s on a column cold-started over a table at 2.2 m,
+// where baseflow balances the rain: the table sinks while the rain has not
+// reached it and comes back, and the profile above settles where K(theta)
+// equals the rain.
+TEST(ColumnPhysics, SteadyRainReachesUnitGradientFlow) {
+  const double rain = 0.1 * siltLoamSoil.ksat; // m/s
+  for (int method : {2, 3}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    ColumnRig rig(soilOf(siltLoamSoil, 50, 0.05), 2.2);
+    rig.settings.method = method;
+    ColumnForcing forcing;
+    forcing.input = rain * hour * 1000.0;
+    forcing.maxBaseflow = forcing.input * std::exp(2.2);
+    forcing.recession = 1.0;
+    for (int step = 0; step < 3000; ++step) rig.step(forcing);
+    for (int k = 3; k <= 20; ++k) {
+      EXPECT_NEAR(rig.theta(k), 0.41774, 1e-3) << k;
+      EXPECT_NEAR(rig.flux(k), -rain, 1e-3 * rain) << k;
+    }
+    EXPECT_NEAR(rig.table.distance, -2.2, 0.01);
+  }
+}
+
+// Philip's travelling wave (J. R. Philip, 1957, The theory of infiltration:
+// 1. The infiltration equation and its solution, Soil Science 83, 345-357):
+// under a constant flux q into a soil at theta_i the wetting front keeps its
+// shape and moves at v = (q - K_i) / (theta_q - theta_i), K(theta_q) = q.
+TEST(ColumnPhysics, ConstantFluxFrontTravelsAtPhilipsSpeed) {
+  const VanGenuchten soil = loamSoil;
+  const double q = 0.5 * soil.ksat;
+  const double initial = soil.theta(10.0);
+  // theta_q by bisection on the closed form.
+  double low = initial, high = soil.thetaS;
+  for (int i = 0; i < 200; ++i) {
+    const double mid = 0.5 * (low + high);
+    (soil.conductivity(mid) < q ? low : high) = mid;
+  }
+  const double wet = 0.5 * (low + high);
+  const double speed = (q - soil.conductivity(initial)) / (wet - initial);
+  for (int method : {2, 3}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    ColumnRig rig(soilOf(soil, 150, 0.01), 1.49);
+    rig.settings.method = method;
+    rig.settings.substepSeconds = 600.0;
+    rig.fill(initial);
+    const double start = rig.storage();
+    ColumnForcing forcing;
+    forcing.input = q * 600.0 * 1000.0;
+    double excess = 0.0;
+    std::vector<double> front;
+    for (int step = 1; step <= 288; ++step) {
+      excess += rig.step(forcing).directflow;
+      if (step % 36 == 0) front.push_back(depthOf(rig, 0.5 * (initial + wet)));
+    }
+    EXPECT_EQ(excess, 0.0);
+    EXPECT_NEAR(rig.storage() - start, forcing.input * 288, 1e-9 * forcing.input * 288);
+    // Once the wave has formed it moves at v; its mid-point keeps within the
+    // wave's own half-width of v t.
+    const double measured = (front[7] - front[3]) / (24 * hour);
+    EXPECT_NEAR(measured, speed, 0.01 * speed);
+    for (size_t i = 0; i < front.size(); ++i)
+      EXPECT_NEAR(front[i], speed * 6 * hour * (i + 1.0), 0.02) << "after " << 6 * (i + 1) << " h";
+  }
+}
+
+// Every sub-step closes the water balance of the column: its change of
+// storage is the input less every amount the solver booked as leaving.
+TEST(ColumnPhysics, EverySubstepClosesTheWaterBalance) {
+  // A conductive loam, whose rain splits the sub-steps; conductivity falls
+  // with depth, so that interflow runs on the slope.
+  VanGenuchten soil = loamSoil;
+  soil.ksat = 5e-5;
+  ColumnRig rig(soilOf(soil, 20, 0.1, "", 0.8), 1.5);
+  rig.settings.method = 3;
+  rig.settings.minimumStep = 60.0;
+  rig.cell.slopeTangent = 0.3;
+  rig.cell.channelDensity = 0.002;
+  rig.cell.drainLayer = 8;
+  rig.cell.drainDistance = 10.0;
+  rig.cell.cellSize = 100.0;
+  const landuse_class grass = landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; "
+                                        "LimitReduWet = 0.5");
+  const landuse_class forest = landuseOf("RootDist = 2; HReduDry = 10; TReduWet = 0.9; "
+                                         "LimitReduWet = 0.2");
+  LanduseDemand uses[3];
+  uses[1] = LanduseDemand{&grass, 0.15, 0.8, 0.4};
+  uses[2] = LanduseDemand{&forest, 0.1, 0.6, 1.2};
+  ColumnForcing forcing;
+  forcing.uses = uses;
+  forcing.useCount = 2;
+  forcing.potentialEvaporation = 0.05;
+  forcing.maxBaseflow = 0.5;
+  forcing.recession = 1.0;
+  forcing.maxPonding = 2.0;
+  // Transpiration, evaporation, interflow, drainage, baseflow, direct flow.
+  double booked[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  int split = 0;
+  for (int step = 0; step < 240; ++step) {
+    // Pulses of rain, one heavy enough to pond and run off, and dry spells.
+    forcing.input = step % 48 < 6 ? (step % 48 == 2 ? 300.0 : 4.0) : 0.0;
+    const double before = rig.storage();
+    const ColumnBudget b = rig.step(forcing);
+    const double transpired = rig.solver.transpiration[1] + rig.solver.transpiration[2];
+    const double out =
+        b.directflow + b.interflow + b.drainage + transpired + b.evaporation + b.baseflow;
+    EXPECT_NEAR(rig.storage() - before, forcing.input - out, 1e-9 * std::max(1.0, before))
+        << "sub-step " << step;
+    EXPECT_EQ(b.clamped, 0.0);
+    booked[0] += transpired;
+    booked[1] += b.evaporation;
+    booked[2] += b.interflow;
+    booked[3] += b.drainage;
+    booked[4] += b.baseflow;
+    booked[5] += b.directflow;
+    split += b.waterSteps > 1;
+  }
+  EXPECT_GT(split, 0);
+  // Every path of the balance carried water.
+  for (int i = 0; i < 6; ++i) EXPECT_GT(booked[i], 0.0) << i;
+}
+
+// The dynamic method splits a sub-step by the fastest layer above the table
+// (d / K_s with input), bounded by the minimum step.
+TEST(ColumnPhysics, DynamicMethodSplitsBySaturatedTravelTime) {
+  struct Case {
+    double ksat;
+    double input;
+    int steps;
+  };
+  for (const Case& c : {Case{1e-4, 1.0, 4}, Case{1e-5, 1.0, 1}, Case{1e-2, 1.0, 60}}) {
+    VanGenuchten soil = loamSoil;
+    soil.ksat = c.ksat;
+    ColumnRig rig(soilOf(soil, 10, 0.1), 0.9);
+    rig.settings.method = 3;
+    rig.settings.minimumStep = 60.0;
+    EXPECT_EQ(rig.solver.waterStepCount(rig.settings, c.input), c.steps) << c.ksat;
+    rig.settings.method = 2;
+    EXPECT_EQ(rig.solver.waterStepCount(rig.settings, c.input), 1);
+  }
+}

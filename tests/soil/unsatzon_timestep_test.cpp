@@ -1,0 +1,160 @@
+// The sub-step of the unsaturated zone on the fixture's catchment.
+
+#include <gtest/gtest.h>
+#include <omp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+#include "tests/soil/column_fixture.h"
+#include "tests/soil/unsatzon_fixture.h"
+
+namespace {
+
+const std::vector<double> rain = {2, 0, 5, 1, 8, 3, 0, 12, 4, 6, -9999, -9999};
+
+// The fixture's catchment with rain, a land use and the module built on it.
+struct RainyCatchment {
+  explicit RainyCatchment(const std::string& name, const std::string& tuning = "")
+      : setup(name), uses(2), cd(setup.directory) {
+    uses[1] = landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; LimitReduWet = 0.5");
+    setup.base.context.landuseTable = &uses;
+    setup.base.addGrid("precipitation", rain);
+    int code = 0;
+    module = setup.build(setup.lines, code, tuning);
+    EXPECT_EQ(code, 0);
+  }
+  // Water of a cell's column and pond (mm).
+  double storage(long r, long c) {
+    double water = setup.grid("ponding_storage")[r][c];
+    for (int k = 1; k <= 4; ++k) water += setup.stack("theta")[r][c][k] * 250.0;
+    return water;
+  }
+  UnsatzonSetup setup;
+  std::vector<landuse_class> uses;
+  WorkingDirectory cd;
+  std::unique_ptr<TestUnsatzon> module;
+};
+
+bool ownCell(long r, long c) { return r < 3 || c < 3; }
+
+// Every value the sub-steps leave in the column stacks and result grids.
+std::vector<double> results(RainyCatchment& rig) {
+  std::vector<double> values;
+  for (const char* name : {"theta", "hydraulic_heads", "q_down"})
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c)
+        for (int k = 0; k <= 4; ++k) values.push_back(rig.setup.stack(name)[r][c][k]);
+  for (const char* name : {"groundwater_distance", "groundwater_level", "Theta_in_GWLEVEL",
+                           "baseflow", "directflow", "real_transpiration1", "real_evaporation",
+                           "groundwater_recharge", "SB_1_grid", "SB_2_grid", "q_downext"})
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) values.push_back(rig.setup.grid(name)[r][c]);
+  return values;
+}
+
+} // namespace
+
+// In every cell and sub-step the change of the column's water is the rain
+// less what the result grids say left it; and the results are the same
+// whatever the number of threads.
+TEST(UnsatzonTimeStep, GridsCloseTheBalanceWithAnyThreadCount) {
+  std::vector<double> first;
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    omp_set_num_threads(threads);
+    RainyCatchment rig("unsatzon_step_threads");
+    for (int step = 0; step < 6; ++step) {
+      double before[4][5], transpired[4][5], evaporated[4][5];
+      for (long r = 1; r <= 3; ++r)
+        for (long c = 1; c <= 4; ++c) {
+          if (!ownCell(r, c)) continue;
+          before[r][c] = rig.storage(r, c);
+          transpired[r][c] = rig.setup.grid("real_transpiration1")[r][c];
+          evaporated[r][c] = rig.setup.grid("real_evaporation")[r][c];
+        }
+      ASSERT_EQ(rig.module->computeTimeStep(0, step, 1, 6, 2020), 0);
+      for (long r = 1; r <= 3; ++r)
+        for (long c = 1; c <= 4; ++c) {
+          if (!ownCell(r, c)) continue;
+          auto g = [&](const char* name) { return rig.setup.grid(name)[r][c]; };
+          const double out =
+              g("directflow") + g("interflow") + (g("real_transpiration1") - transpired[r][c]) +
+              (g("real_evaporation") - evaporated[r][c]) + g("baseflow") * 3600.0 * 1000.0;
+          EXPECT_NEAR(rig.storage(r, c) - before[r][c], rain[(r - 1) * 4 + c - 1] - out, 1e-9)
+              << "cell " << r << " " << c << " step " << step;
+          EXPECT_GT(g("real_transpiration1"), transpired[r][c]);
+          EXPECT_GT(g("baseflow"), 0.0);
+        }
+    }
+    if (first.empty())
+      first = results(rig);
+    else
+      EXPECT_EQ(results(rig), first);
+  }
+  omp_set_num_threads(1);
+}
+
+// Columns that needed more than 100 iterations are reported on rank 0's
+// log, one line per water step in the module's format.
+TEST(UnsatzonTimeStep, ReportsSlowConvergence) {
+  RainyCatchment rig("unsatzon_step_report",
+                     "[unsatzon_tuning]\nmax_error = 1e-14\nmax_iterations = 200\n");
+  ASSERT_EQ(rig.module->computeTimeStep(0, 7, 3, 6, 2020), 0);
+  const std::string log = readFile("modell_0.log");
+  std::set<std::pair<int, int>> reported;
+  for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = log.substr(at, end + 1 - at);
+    int day, month, hour, row, column, iterations;
+    double error;
+    if (std::sscanf(line.c_str(), "%2d.%2d., %2d h r=%3d, c=%3d : ziter=%3d, max_err = %lg \n",
+                    &day, &month, &hour, &row, &column, &iterations, &error) != 7)
+      continue;
+    EXPECT_EQ(day, 3);
+    EXPECT_EQ(month, 6);
+    EXPECT_EQ(hour, 7);
+    EXPECT_EQ(iterations, 200);
+    EXPECT_GT(error, 1e-14);
+    char expected[160];
+    std::snprintf(expected, sizeof expected,
+                  "%2d.%2d., %2d h r=%3d, c=%3d : ziter=%3d, max_err = %lg \n", 3, 6, 7, row,
+                  column, 200, error);
+    EXPECT_EQ(line, expected);
+    reported.insert({row, column});
+  }
+  std::set<std::pair<int, int>> own;
+  for (int r = 1; r <= 3; ++r)
+    for (int c = 1; c <= 4; ++c)
+      if (ownCell(r, c)) own.insert({r, c});
+  EXPECT_EQ(reported, own);
+}
+
+// A log that cannot be written from inside the parallel region ends the
+// step with its FATAL entry and code once the region is over.
+TEST(UnsatzonTimeStep, FailureInsideTheRegionEndsTheStepWithItsCode) {
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    omp_set_num_threads(threads);
+    RainyCatchment rig("unsatzon_step_failure",
+                       "[unsatzon_tuning]\nmax_error = 1e-14\nmax_iterations = 200\n");
+    std::remove("modell_0.log"); // the start summary's
+    ASSERT_EQ(mkdir("modell_0.log", 0755), 0);
+    int code = 0;
+    try {
+      rig.module->computeTimeStep(0, 0, 1, 6, 2020);
+    } catch (int thrown) {
+      code = thrown;
+    }
+    EXPECT_EQ(code, 5);
+    // One entry, however many threads met the failure.
+    const std::vector<std::string> entries = rig.setup.base.log.entries();
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "error opening log-file modell_0.log"), 1)
+        << rig.setup.base.log.console.str();
+    rmdir("modell_0.log");
+  }
+  omp_set_num_threads(1);
+}
