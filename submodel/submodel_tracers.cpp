@@ -34,6 +34,12 @@ void teilmodellklasse::rankZones(SubmodelZones& table) {
   if (mpiSize > 1) shareZones(table);
 }
 
+double teilmodellklasse::zonesArea(const SubmodelZones& table) const {
+  double weights = 0.0;
+  for (std::size_t k = 1; k < table.records.size(); ++k) weights += table.records[k].weightSum;
+  return header.cellsize * (weights * header.cellsize) / 1000000.0;
+}
+
 // Rank 0 holds every row of the zone grid and the standard grids, so it ranks
 // alone and the result does not depend on the decomposition.
 void teilmodellklasse::scanZoneCodes(SubmodelZones& table) {

@@ -140,6 +140,11 @@ public:
   // Codes outside 0 .. 32767 end the run with code 3, more than 16000 zones
   // with code 4. Collective.
   virtual void rankZones(SubmodelZones& table);
+  // The area of the ranked zones in km^2: their summed cell weights
+  // ("RelCellArea") times the area of a cell.
+  double zonesArea(const SubmodelZones& table) const;
+  // Minutes since 1970-01-01 00:00 of a date of the Gregorian calendar.
+  static long calendarMinutes(const ModelDate& date);
 
   // Sets up one SubmodelTracer per tracer 1 .. tracerCount of the table: the
   // decay factor per step of this module (also written into the shared
