@@ -37,7 +37,6 @@ RoutingModelSetup::RoutingModelSetup(const std::string& name, int tracers)
   for (int k = 1; k <= tracers; ++k) {
     TracerRecord& t = tracerTable[static_cast<std::size_t>(k)];
     t.name = "tracer" + std::to_string(k);
-    t.path = log.directory + "/";
     t.statExt = "stat";
     t.statCode = 2001;
   }
