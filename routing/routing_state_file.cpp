@@ -215,6 +215,9 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
       position += 2;
       const std::string mark = "Qaus[subchannel " + std::to_string(s) + "][1..";
       lines.peek(line);
+      // More tracers in the file than in this run.
+      if (line.find("(tracer/flow index") != std::string::npos)
+        lines.failure("tracer code", position - 1);
       const std::size_t at = line.find(mark);
       if (at == std::string::npos)
         abflussmodellklasse::StorageValueMismatch(*diag, "the number of sub-channels" + channel,

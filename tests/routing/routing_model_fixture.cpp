@@ -103,7 +103,7 @@ void RoutingModelSetup::step(long k) {
 }
 
 std::vector<std::string> RoutingModelSetup::statisticLines() const {
-  std::istringstream text(readFile(path("routed.stat")));
+  std::istringstream text(readFile(context.outputDirectory + "routed.stat"));
   std::vector<std::string> lines;
   int k = 0;
   for (std::string line; std::getline(text, line); ++k)
