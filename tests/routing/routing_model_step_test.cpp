@@ -270,3 +270,23 @@ TEST(RoutingModel, RoutesItsStepsWithoutAllocating) {
     EXPECT_EQ(allocationCount() - before, 0) << "step " << k;
   }
 }
+
+// Two-digit years are years of the 1900s, for the start and the end alike.
+TEST(RoutingModel, RoutingOnlyModeReadsTwoDigitYears) {
+  RoutingModelSetup s("routing_two_digit_years");
+  s.context.routingOnly = true;
+  s.context.startDate = ModelDate{0, 0, 1, 1, 1995};
+  s.context.endDate = ModelDate{0, 3, 1, 1, 1995};
+  std::string table = runoffTable(std::vector<std::vector<double>>(8, {1, 2, 3, 4}));
+  for (std::size_t at; (at = table.find("2001\t")) != std::string::npos;)
+    table.replace(at, 4, "95");
+  writeFile(s.path("qg.stat"), table);
+  s.writeControlFile(tg(2, 0.06) + channelText("OL 1", 2) + "\n");
+  ASSERT_EQ(s.build(), 0) << s.log.console.str();
+  s.wire();
+  runRoutingOnly(s);
+  const std::vector<std::string> lines = s.statisticLines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines.back().substr(0, 12), "1995\t 1\t 1\t ");
+  EXPECT_EQ(lines.back()[12], '3');
+}
