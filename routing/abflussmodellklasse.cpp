@@ -104,13 +104,7 @@ void abflussmodellklasse::createStatistic() {
 void abflussmodellklasse::openObservedFile() {
   observedEndCount = noObservation;
   observedFile = std::make_unique<TimeSeriesFile>(diag);
-  int state = 0;
-  try {
-    observedFile->open(observedFileName, 0, 1000000);
-    state = observedFile->getState();
-  } catch (int) {
-    state = 5;
-  }
+  const int state = openTable(*observedFile, observedFileName);
   if (state == 3) {
     *diag << "INFO: error opening " << observedFileName
           << "\nRouting will be done without comparison to observed discharge data!"
@@ -178,6 +172,17 @@ void abflussmodellklasse::fillObservedWindow() {
     if (file.getState() != 4) readRecordDate(file);
   }
   for (int row = 0; row < shiftZeroRow; ++row) windowStore[row] = windowStore[shiftZeroRow];
+}
+
+// The reader's own failures of the first record count as a file that cannot
+// be read (state 5).
+int abflussmodellklasse::openTable(TimeSeriesFile& file, const std::string& name) {
+  try {
+    file.open(name, 0, 1000000);
+  } catch (int) {
+    return 5;
+  }
+  return file.getState();
 }
 
 void abflussmodellklasse::readRecordDate(TimeSeriesFile& file) {

@@ -131,6 +131,8 @@ private:
   void advanceObservedFile(long day, long month, long year, long hour, bool compared);
   void storeStatistics(long minute, long hour, long day, long month, long year);
 
+  // Opens a dated table (mode 0, 1 MB blocks); returns its state.
+  int openTable(TimeSeriesFile& file, const std::string& name);
   // Takes the date of the file's current record into observedDate, years
   // below 1000 as 19xx.
   void readRecordDate(TimeSeriesFile& file);

@@ -49,13 +49,7 @@ void abflussmodellklasse::InitRoutingMode() {
   }
 
   routingModeFile = std::make_unique<TimeSeriesFile>(diag);
-  int state = 0;
-  try {
-    routingModeFile->open(routingModeFileName, 0, 1000000);
-    state = routingModeFile->getState();
-  } catch (int) {
-    state = 5;
-  }
+  const int state = openTable(*routingModeFile, routingModeFileName);
   if (state == 3 || state == 5) {
     *diag << "ERROR: error opening " << routingModeFileName
           << "\nseparate routing with -mode:routing can only be done with valid input data as "

@@ -11,8 +11,6 @@ namespace {
 
 // ln 2 inverted: the half-life times this is the mean life.
 constexpr double meanLifePerHalfLife = 1.442695041111;
-// The tracer statistics print "%.6g".
-constexpr int tracerStatisticDecimals = 99;
 
 void addComparison(ComparisonRecord& r, double simulated, double observed) {
   const double difference = simulated - observed;
@@ -32,9 +30,6 @@ void abflussmodellklasse::initTracers(int& errorCode, int count, std::vector<Tra
   tracerCount = count;
   if (count < 1) return;
   errorCode = catchModuleFailure([&] {
-    std::vector<int> listed(1, 0);
-    if (context.outputList)
-      listed.insert(listed.end(), context.outputList->begin(), context.outputList->end());
     for (int k = 1; k <= count; ++k) {
       TracerRecord& shared = table.at(static_cast<std::size_t>(k));
       tracers.push_back(std::make_unique<SubmodelTracer>());
@@ -53,24 +48,10 @@ void abflussmodellklasse::initTracers(int& errorCode, int count, std::vector<Tra
       t.record.decayFactor = perStep;
       t.record.subIntervalDecayFactor = perSubInterval;
       shared.subIntervalDecayFactor = perSubInterval;
+      // The statistic takes the routed concentration per subbasin as it is.
       t.zoneRecords = zones.records;
       for (ZoneRecord& r : t.zoneRecords) r.weightSum = r.valueSum = 0.0;
-      t.zoneData = t.zoneRecords.data();
-      t.statisticFile = shared.path + shared.name.substr(0, 3) + moduleName.substr(0, 5) + "." +
-                        shared.statExt.substr(0, 3);
-      const int mode = shared.statCode / 1000;
-      const bool listedMode = mode == 5 || mode == 6;
-      int failed = 0;
-      t.statistic = std::make_unique<zonalstatistic>(
-          failed, diag, statisticTable, tableSize, nullptr, 1, 1, &t.zoneData, subbasins,
-          shared.statCode, tracerStatisticDecimals, t.statisticFile, outputDirectory,
-          listedMode ? static_cast<int>(listed.size()) - 1 : 0,
-          listedMode ? listed.data() : nullptr, timeStepMinutes < 60.0);
-      if (failed != 0) throw failed;
-      char title[160];
-      std::snprintf(title, sizeof title, "tracer concentration for tracer %d (%s) ", k,
-                    shared.name.c_str());
-      t.statistic->writeHeader(moduleName, title, statisticTable, tableSize);
+      createTracerStatistic(k, t, nullptr, 1, 1, statisticTable, tableSize);
     }
   });
 }

@@ -194,6 +194,12 @@ public:
   const std::vector<std::unique_ptr<SubmodelTracer>>& getTracers() const { return tracers; }
 
 protected:
+  // The zone statistic of tracer k's concentration over the zone records that
+  // t holds, in the file "<path><name:3><module:5>.<statext:3>", with its
+  // header; throws the statistic's failure code.
+  void createTracerStatistic(int k, SubmodelTracer& t, Grid weights, int weightRows,
+                             int weightColumns, StatisticTableEntry* statisticTable,
+                             long tableSize);
   // Closes the control file; a failure logs "FATAL: error closing " and
   // ends the run with code 11.
   void closeControlFile();
@@ -231,7 +237,6 @@ private:
                          long firstRow, long lastRow);
   // Unregisters and frees the grids of every tracer without writing.
   void dropTracers();
-  std::vector<int> listedZoneCodes; // positions 1 .. count of the output list
 
   // submodel/solar_geometry.cpp
   long dayOfYear(long day, long month) const;

@@ -223,6 +223,16 @@ std::string freshMpiEnvironment() {
   return env;
 }
 
+// Runs horva under mpirun in a directory with its output in out.txt;
+// returns its exit status, -1 when it did not exit.
+int runHorvaUnderMpirun(const std::string& dir, int processes, const std::string& arguments) {
+  const std::string command = "cd " + dir + " && " + freshMpiEnvironment() +
+                              " mpirun --oversubscribe -np " + std::to_string(processes) + " " +
+                              HORVA_EXECUTABLE + " " + arguments + " > out.txt 2>&1";
+  const int raw = std::system(command.c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
 // A grid wide enough for three strips.
 std::string wideGrid(const std::vector<std::string>& rows) {
   std::string text = "ncols 10\nnrows 4\nxllcorner 1000\nyllcorner 2000\ncellsize 100\n"
@@ -299,16 +309,11 @@ TEST(HorvaProgram, GivesTheSameResultsOnOneTwoAndThreeProcesses) {
     const std::string dir = absoluteTestDirectory("prog_procs" + std::to_string(processes));
     catchment.write(dir);
     writeWideGrids(dir);
-    writeFile(
-        dir + "/wetness.asc",
-        wideGrid({"0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0", "1.1 1.2 1.3 1.4 1.5 1.6 1.7 1.8 1.9 2.0",
-              "2.1 2.2 2.3 2.4 2.5 2.6 2.7 2.8 2.9 3.0", "3.1 3.2 3.3 3.4 3.5 3.6 3.7 3.8 3.9 4"}));
-    const std::string command = "cd " + dir + " && " + freshMpiEnvironment() +
-                                " mpirun --oversubscribe -np " + std::to_string(processes) + " " +
-                                HORVA_EXECUTABLE + " run.ctl > out.txt 2>&1";
-    const int raw = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(raw));
-    ASSERT_EQ(WEXITSTATUS(raw), 0) << readFile(dir + "/out.txt");
+    writeFile(dir + "/wetness.asc", wideGrid({"0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0",
+                                              "1.1 1.2 1.3 1.4 1.5 1.6 1.7 1.8 1.9 2.0",
+                                              "2.1 2.2 2.3 2.4 2.5 2.6 2.7 2.8 2.9 3.0",
+                                              "3.1 3.2 3.3 3.4 3.5 3.6 3.7 3.8 3.9 4"}));
+    ASSERT_EQ(runHorvaUnderMpirun(dir, processes, "run.ctl"), 0) << readFile(dir + "/out.txt");
     std::map<std::string, std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
       const std::string name = entry.path().filename().string();
@@ -369,15 +374,12 @@ TEST(HorvaProgram, RoutesAFormerRunAloneOnOneTwoAndThreeProcesses) {
     SCOPED_TRACE(processes);
     const std::string dir = absoluteTestDirectory("prog_routing" + std::to_string(processes));
     writeRoutingOnlyRun(dir, 1);
-    const std::string command = "cd " + dir + " && " + freshMpiEnvironment() +
-                                " mpirun --oversubscribe -np " + std::to_string(processes) + " " +
-                                HORVA_EXECUTABLE + " -mode:routing run.ctl > out.txt 2>&1";
-    const int raw = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(raw));
-    ASSERT_EQ(WEXITSTATUS(raw), 0) << readFile(dir + "/out.txt");
-    EXPECT_NE(readFile(dir + "/out.txt")
-                  .find("routing_model: model time 2020-01-01 05:00 routing only for day 2020-01-01"),
-              std::string::npos);
+    ASSERT_EQ(runHorvaUnderMpirun(dir, processes, "-mode:routing run.ctl"), 0)
+        << readFile(dir + "/out.txt");
+    EXPECT_NE(
+        readFile(dir + "/out.txt")
+            .find("routing_model: model time 2020-01-01 05:00 routing only for day 2020-01-01"),
+        std::string::npos);
     statistics.push_back(readFile(dir + "/routed.stat"));
   }
   EXPECT_EQ(std::count(statistics[0].begin(), statistics[0].end(), '\n'), 3 + 6);

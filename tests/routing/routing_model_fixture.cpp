@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <sstream>
 
-#include "core/memory_handling.h"
-
 std::string channelText(const std::string& element, double storageHours, double catchmentArea) {
   std::ostringstream s;
   s << " " << element << " (K = " << storageHours << ", KF = " << storageHours
@@ -16,19 +14,10 @@ std::string channelText(const std::string& element, double storageHours, double 
 }
 
 RoutingModelSetup::RoutingModelSetup(const std::string& name, int tracers)
-    : log(name), registry(gridRegistrySize), statistics(statisticTableEntries),
+    : base(name, ""), log(base.log), context(base.context), statistics(statisticTableEntries),
       tracerTable(static_cast<std::size_t>(tracers) + 1) {
-  context.diag = &log.diag;
-  context.controlFileName = path("model.ctl.intern");
-  context.registry = registry.data();
-  context.header.ncols = 4;
-  context.header.nrows = 3;
-  context.header.cellsize = 100.0;
-  context.header.firstRow = 1;
-  context.header.lastRow = 3;
   context.startDate = ModelDate{0, 0, 1, 1, 2001};
   context.endDate = ModelDate{0, 23, 31, 1, 2001};
-  context.outputInterval = 1;
   context.outputDirectory = log.directory + "/";
   context.statisticTable = statistics.data();
   context.statisticTableSize = static_cast<long>(statistics.size());
@@ -40,26 +29,9 @@ RoutingModelSetup::RoutingModelSetup(const std::string& name, int tracers)
     t.statExt = "stat";
     t.statCode = 2001;
   }
-  memory_handling memory;
-  zoneGrid = memory.matrix(1, 3, 1, 4, 3);
-  const double codes[3][4] = {{1, 1, 1, 2}, {2, 2, 3, 3}, {3, 4, 4, 4}};
-  for (int r = 1; r <= 3; ++r)
-    for (int c = 1; c <= 4; ++c) zoneGrid[r][c] = codes[r - 1][c - 1];
-  GridRegistryEntry& e = registry[1];
-  e.hasFileName = e.hasName = true;
-  e.fileName = "zone.asc";
-  e.name = "zone_grid";
-  e.grid = zoneGrid;
-  e.firstRow = 1;
-  e.lastRow = 3;
+  base.addGrid("zone_grid", {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4});
   runoff.assign(static_cast<std::size_t>(tracers) + 1, std::vector<double>(5, 0.0));
   for (std::vector<double>& row : runoff) runoffRows.push_back(row.data());
-}
-
-RoutingModelSetup::~RoutingModelSetup() {
-  model.reset();
-  memory_handling memory;
-  memory.free_matrix(zoneGrid, 1, 3, 1, 4);
 }
 
 void RoutingModelSetup::writeControlFile(const std::string& descriptions) {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "routing/abflussmodellklasse.h"
-#include "tests/config/captured_log.h"
+#include "tests/submodel/submodel_fixture.h"
 
 // One channel of a routing description: "OL 1" etc. with its ten values,
 // here without delay and flood plain: a channel 1 m long and 100 m deep.
@@ -17,7 +17,6 @@ std::string channelText(const std::string& element, double storageHours,
 // file and its runoff arrays, in a test directory of its own.
 struct RoutingModelSetup {
   explicit RoutingModelSetup(const std::string& name, int tracers = 0);
-  ~RoutingModelSetup();
 
   // The control file: "[routing_model]" with the header values and the
   // description lines, "[output_interval]" with the unit and
@@ -36,7 +35,9 @@ struct RoutingModelSetup {
   // Lines of the routed-discharge statistic after its three header lines.
   std::vector<std::string> statisticLines() const;
 
-  CapturedLog log;
+  SubmodelSetup base;
+  CapturedLog& log;
+  ModelContext& context;
   int flowControl = 1;
   std::string header = "1 1 1 1"; // qmin qmax intervals sub-intervals
   std::string observedFile = "none.txt";
@@ -46,16 +47,11 @@ struct RoutingModelSetup {
   int statisticCode = 2001;
   std::string runoffFile = "qg.stat";
   std::string extraSections;
-  std::vector<GridRegistryEntry> registry;
   std::vector<StatisticTableEntry> statistics;
   std::vector<TracerRecord> tracerTable;
-  ModelContext context;
   std::vector<std::vector<double>> runoff; // [tracer][column 1 .. 4], mm per step
   std::vector<double*> runoffRows;
   std::unique_ptr<abflussmodellklasse> model;
-
-private:
-  Grid zoneGrid = nullptr;
 };
 
 // The text of a statistics table of total runoff per subbasin as the
