@@ -290,3 +290,26 @@ TEST(RoutingModel, RoutingOnlyModeReadsTwoDigitYears) {
   EXPECT_EQ(lines.back().substr(0, 12), "1995\t 1\t 1\t ");
   EXPECT_EQ(lines.back()[12], '3');
 }
+
+// With flow control 2 the observed m^3/s of subbasin 1 replace its runoff
+// in the channel into subbasin 2: in steady state subbasin 2 passes them on
+// with its own runoff.
+TEST(RoutingModel, FlowControl2RoutesTheObservedDischarge) {
+  RoutingModelSetup s("routing_flow_control_2");
+  s.flowControl = 2;
+  std::ostringstream file;
+  file << "YY MM DD HH Q\n";
+  for (int k = 0; k < 80; ++k) file << "2001 1 " << 1 + k / 24 << " " << k % 24 << " 0.01\n";
+  writeFile(s.path("observed.txt"), file.str());
+  s.observedFile = s.path("observed.txt");
+  s.columnDescriptors = "1\n1 1";
+  s.writeControlFile(tg(2, 0.06) + channelText("OL 1", 2) + "\n");
+  ASSERT_EQ(s.build(), 0) << s.log.console.str();
+  for (int i = 1; i <= 4; ++i) s.runoff[0][static_cast<std::size_t>(i)] = 0.5;
+  s.wire();
+  for (int k = 0; k < 60; ++k) s.step(k);
+  s.model->flushOutputs();
+  const double own = 0.5 * 0.03 / 3.6; // m^3/s of 0.5 mm per hour on 0.03 km^2
+  EXPECT_NEAR(columnOf(s.statisticLines().back(), 2), 0.01 + own, 0.5e-5 + 1e-9);
+  EXPECT_NEAR(columnOf(s.statisticLines().back(), 1), own, 0.5e-5 + 1e-9);
+}
