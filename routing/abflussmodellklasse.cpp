@@ -40,16 +40,18 @@ abflussmodellklasse::abflussmodellklasse(const ModelContext& contextArg, int& er
     tracerCount = context.tracerCount;
     specificDischarges = flowControl == 2;
     const std::size_t columns = static_cast<std::size_t>(subbasins) + 1;
-    areaRows.assign(2, std::vector<double>(columns, 1.0));
-    areaRows[0][0] = zonesArea(zones);
-    for (std::size_t i = 1; i < columns; ++i) areaRows[0][i] = zones.records[i].areaFraction;
-    abfrel = {areaRows[0].data(), areaRows[1].data()};
     topology.tributaries.assign(1, 0);
     topology.downstream.assign(columns, 0);
     topology.description.assign(columns, 0);
     observedColumn.assign(columns, 0);
     readHeaderLines();
     countDescriptions();
+    // The elements look up the columns of their inflows too: no area, factor 1.
+    areaRows.assign(2, std::vector<double>(columns + static_cast<std::size_t>(countZL), 1.0));
+    areaRows[0][0] = zonesArea(zones);
+    for (std::size_t i = 1; i < areaRows[0].size(); ++i)
+      areaRows[0][i] = i < columns ? zones.records[i].areaFraction : 0.0;
+    abfrel = {areaRows[0].data(), areaRows[1].data()};
     int tracerError = 0;
     if (context.tracerTable)
       initTracers(tracerError, tracerCount, *context.tracerTable, context.statisticTable,
