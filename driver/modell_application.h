@@ -32,8 +32,8 @@
 //     in the same block: context.interceptionFirst, landuseStepMinutes
 //     (evapotranspiration), substepModule (the unsaturated zone, which then
 //     keeps the sub-step count); a sub-step call reads currentSubstep.
-//     Channel routing also becomes the date source of routing-only runs, in
-//     checkDateSource, nextStepDate, periodEnded and rewindPeriod.
+//     Channel routing also is the date source of routing-only runs, in
+//     checkRoutingDateSource, nextStepDate and periodEnded.
 //
 // The places (enum Place) are the module calls of one time step in the
 // order in which runStep() makes them, then the other calls of a run and
@@ -57,6 +57,7 @@
 
 class DiagStream;
 class RegionalSuperposition;
+class abflussmodellklasse;
 class SpecialOutputClass;
 class data_assimilation;
 class defaultini;
@@ -202,6 +203,7 @@ protected:
   precicorrclass* precipitationCorrection = nullptr;
   expokorrklasse* radiationCorrection = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
+  abflussmodellklasse* channelRouting = nullptr;
   SpecialOutputClass* specialOutput = nullptr;
   data_assimilation* dataAssimilation = nullptr;
 
@@ -218,6 +220,7 @@ private:
   void fillContext();
   void buildInterpolators();
   void checkDateSource();
+  void checkRoutingDateSource();
   void buildTracerSetup();
   void finishConstruction();
 
@@ -232,7 +235,8 @@ private:
   void interpolate(const ModelDate& date);
   void writeStepOutputs(const ModelDate& date);
   ModelDate nextStepDate() const;
-  bool periodEnded() const;
+  // Routing-only mode also moves to the runoff of the next step.
+  bool periodEnded();
   void rewindPeriod();
   void logModelTime(const ModelDate& date);
 

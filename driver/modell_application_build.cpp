@@ -14,6 +14,7 @@
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
+#include "routing/abflussmodellklasse.h"
 #include "soil/unsatzonmodellklasse.h"
 #include "vertical/expokorrklasse.h"
 
@@ -46,6 +47,7 @@ void ModellApplication::init() {
       for (meteointerpol* m : interpolators) m->writeInterpolatedGrid();
     });
     buildSubmodels();
+    checkRoutingDateSource();
     stage = "resolveCouplingNames";
     defaults->resolveCouplingNames(statisticTable.data(), static_cast<int>(statisticTable.size()));
     finishConstruction();
@@ -171,19 +173,27 @@ void ModellApplication::buildInterpolators() {
   if (context.stepHours > 0.0) context.stepsPerDay = 24.0 / context.stepHours;
 }
 
-// The first interpolator gives the date of every step.
+// The first interpolator gives the date of every step; in routing-only mode
+// channel routing does (checkRoutingDateSource).
 void ModellApplication::checkDateSource() {
-  if (!interpolators.empty()) return;
+  if (!interpolators.empty() || options.routingOnly) return;
   stage = "looking for the date of the steps";
-  if (options.routingOnly)
-    *diag << "FATAL: no date source in routing-only mode: channel routing, which reads the "
-             "runoff of a former run, is not part of this program"
-          << "[end-entry]";
-  else
-    *diag << "FATAL: no date source: " << context.controlFileName
-          << " names no meteorological variable in [meteo_names] ([meteo_data_count] is "
-          << settings.meteoCount << "), and the first interpolator gives the date of every step"
-          << "[end-entry]";
+  *diag << "FATAL: no date source: " << context.controlFileName
+        << " names no meteorological variable in [meteo_names] ([meteo_data_count] is "
+        << settings.meteoCount << "), and the first interpolator gives the date of every step"
+        << "[end-entry]";
+  throw noDateSourceCode;
+}
+
+// Routing-only mode reads its dates from the runoff of a former run, which
+// channel routing reads.
+void ModellApplication::checkRoutingDateSource() {
+  if (!options.routingOnly || channelRouting->getConfiguredFlowControl() > 0) return;
+  stage = "looking for the date of the steps";
+  *diag << "FATAL: no date source in routing-only mode: channel routing, which reads the "
+           "runoff of a former run, is off in "
+        << context.controlFileName << "; switch it on in [routing_model]"
+        << "[end-entry]";
   throw noDateSourceCode;
 }
 
@@ -226,6 +236,25 @@ void ModellApplication::buildSubmodels() {
     plug(Place::unsaturatedZoneSubstep,
          [this](const ModelDate& d) { unsatZone->computeTimeStep(DATE_ARGS(d)); });
     plug(Place::unsaturatedZoneTeardown, [this](const ModelDate&) { unsatZone->releaseModule(); });
+  }
+
+  // Channel routing. Until the unsaturated zone gives its runoff arrays, the
+  // source is null, which only routing-only mode can route.
+  channelRouting = adopt<abflussmodellklasse>("routing_model");
+  if (channelRouting->getFlowControl() > 0) {
+    channelRouting->SetRunoffSource(nullptr);
+    channelRouting->CheckInflowAbstractionLinks();
+    channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
+                                       unsatZone->getReadStorageParameter());
+    channelRouting->setWriteStorageFlag(1);
+  }
+  if (channelRouting->getConfiguredFlowControl() > 0) {
+    plug(Place::channelRouting,
+         [this](const ModelDate& d) { channelRouting->RouteTimeStep(DATE_ARGS(d)); });
+    plug(Place::flush, [this](const ModelDate&) { channelRouting->flushOutputs(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { channelRouting->freeTracers(); });
+    plug(Place::channelRoutingTeardown,
+         [this](const ModelDate&) { channelRouting->releaseModule(); });
   }
 
   // Special output after channel routing, so that every grid it lists is

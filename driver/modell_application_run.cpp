@@ -9,6 +9,7 @@
 #include "meteo/meteo_dates.h"
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
+#include "routing/abflussmodellklasse.h"
 
 int ModellApplication::run() {
   try {
@@ -123,9 +124,19 @@ void ModellApplication::writeStepOutputs(const ModelDate& date) {
   defaults->storeStandardGridStatistics(DATE_ARGS(date));
 }
 
-ModelDate ModellApplication::nextStepDate() const { return interpolators.front()->getNextDate(); }
+ModelDate ModellApplication::nextStepDate() const {
+  if (!options.routingOnly) return interpolators.front()->getNextDate();
+  ModelDate date;
+  channelRouting->getRoutingModeDate(date.minute, date.hour, date.day, date.month, date.year);
+  return date;
+}
 
-bool ModellApplication::periodEnded() const {
+bool ModellApplication::periodEnded() {
+  if (options.routingOnly) {
+    const bool ended = channelRouting->isRoutingModeEnd();
+    if (!ended) channelRouting->nextRoutingRecord();
+    return ended;
+  }
   return std::all_of(interpolators.begin(), interpolators.end(),
                      [](const meteointerpol* m) { return m->isAtEnd(); });
 }

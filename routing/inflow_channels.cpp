@@ -71,8 +71,8 @@ void routingclass::openInflowFile(int j, const std::string& fileName, int startR
     }
     rowDate(file, date);
   }
-  // The column counts every column of a line from 1, the date columns too.
-  const long first = valueColumn - (file.hasMinuteColumn() ? 5 : 4) - 1;
+  // The column counts the value columns from 0, after the date columns.
+  const long first = valueColumn;
   if (first < 0 || first + tracerCount >= file.getValueColumns()) {
     *diag << "FATAL: there is not the required number of columns in " << fileName
           << " for reading ZL[" << j << "] and the follwoing " << tracerCount

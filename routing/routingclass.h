@@ -78,8 +78,8 @@ public:
   virtual void ReadInflows(double** runoff, int year, int month, int day, int hour, int minute);
   virtual void SetLevelRegistry(LevelRegistry* registry) { levelRegistry = registry; }
   virtual void SetHydraulicConnectionMap(HydraulicConnectionMap* map) { connections = map; }
-  // Mode 4 reads the inflow from a table; valueColumn counts the columns of
-  // its lines from 1, the date columns included.
+  // Mode 4 reads the inflow from a table; valueColumn counts its value
+  // columns from 0, after the date columns.
   virtual void SetInflow(int c, int code, int mode, double value, const std::string& fileName,
                          int startRow, int valueColumn, int year, int month, int day, int hour,
                          int minute);
@@ -109,6 +109,10 @@ public:
                              const int* specColumnsArg);
   virtual void InitChannelStates();
   virtual void SetIrrigationArrays(double** maxIrrigation, double** maxIrrigationFromReservoirs);
+  // The element's block of the routing section of the state file; a block
+  // that does not fit the element ends the run with 71 or 72.
+  virtual void WriteState(FILE* file) const;
+  virtual void ReadState(FILE* file, const std::string& path);
   virtual double FlowToDepth(double flow, double area, double step) const;
   virtual double DepthToFlow(double depth, double area, double step) const;
 

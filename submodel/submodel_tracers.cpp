@@ -34,6 +34,12 @@ void teilmodellklasse::rankZones(SubmodelZones& table) {
   if (mpiSize > 1) shareZones(table);
 }
 
+double teilmodellklasse::zonesArea(const SubmodelZones& table) const {
+  double weights = 0.0;
+  for (std::size_t k = 1; k < table.records.size(); ++k) weights += table.records[k].weightSum;
+  return header.cellsize * (weights * header.cellsize) / 1000000.0;
+}
+
 // Rank 0 holds every row of the zone grid and the standard grids, so it ranks
 // alone and the result does not depend on the decomposition.
 void teilmodellklasse::scanZoneCodes(SubmodelZones& table) {
@@ -142,10 +148,6 @@ void teilmodellklasse::initTracers(int& errorCode, int tracerCount,
       throw 103;
     }
     if (zones.records.empty()) rankZones(zones);
-    listedZoneCodes.assign(1, 0);
-    if (context.outputList)
-      listedZoneCodes.insert(listedZoneCodes.end(), context.outputList->begin(),
-                             context.outputList->end());
     for (int k = 1; k <= tracerCount; ++k) {
       setUpTracer(k, table[static_cast<size_t>(k)], statisticTable, tableSize);
       table[static_cast<size_t>(k)].decayFactor = tracers.back()->record.decayFactor;
@@ -173,7 +175,6 @@ void teilmodellklasse::setUpTracer(int k, const TracerRecord& shared,
   const std::string name = shared.name.substr(0, 3);
   const std::string module = moduleName.substr(0, 5);
   const std::string stem = shared.path + name + module;
-  t.statisticFile = stem + "." + shared.statExt.substr(0, 3);
   t.gridFile = stem + "." + shared.gridExt.substr(0, 3);
   // Both grids under one name would overwrite each other's files.
   t.fluxFile = stem + "_flux." + shared.gridExt.substr(0, 3);
@@ -196,21 +197,30 @@ void teilmodellklasse::setUpTracer(int k, const TracerRecord& shared,
                          shared.gridCode, t.firstRow, t.lastRow);
 
   t.zoneRecords = zones.records;
+  createTracerStatistic(k, t, cellWeights, static_cast<int>(header.nrows),
+                        static_cast<int>(header.ncols), statisticTable, tableSize);
+}
+
+void teilmodellklasse::createTracerStatistic(int k, SubmodelTracer& t, Grid weights, int weightRows,
+                                             int weightColumns, StatisticTableEntry* statisticTable,
+                                             long tableSize) {
+  const TracerRecord& r = t.record;
+  t.statisticFile =
+      r.path + r.name.substr(0, 3) + moduleName.substr(0, 5) + "." + r.statExt.substr(0, 3);
   t.zoneData = t.zoneRecords.data();
   // Only the listed modes read the output list; others must not fail on it.
-  const int mode = shared.statCode / 1000;
-  const bool listed = mode == 5 || mode == 6;
+  const int mode = r.statCode / 1000;
+  std::vector<int> listed(1, 0);
+  if ((mode == 5 || mode == 6) && context.outputList)
+    listed.insert(listed.end(), context.outputList->begin(), context.outputList->end());
   int failed = 0;
   t.statistic = std::make_unique<zonalstatistic>(
-      failed, diag, statisticTable, tableSize, cellWeights, static_cast<int>(header.nrows),
-      static_cast<int>(header.ncols), &t.zoneData, zones.zoneCount, shared.statCode,
-      tracerStatisticDecimals, t.statisticFile, outputDirectory,
-      listed ? static_cast<int>(listedZoneCodes.size()) - 1 : 0,
-      listed ? listedZoneCodes.data() : nullptr, timeStepMinutes < 60.0);
+      failed, diag, statisticTable, tableSize, weights, weightRows, weightColumns, &t.zoneData,
+      zones.zoneCount, r.statCode, tracerStatisticDecimals, t.statisticFile, outputDirectory,
+      static_cast<int>(listed.size()) - 1, listed.data(), timeStepMinutes < 60.0);
   if (failed != 0) throw failed;
   char title[160];
-  std::snprintf(title, sizeof title, "tracer concentration for tracer %d (%s) ", k,
-                shared.name.c_str());
+  std::snprintf(title, sizeof title, "tracer concentration for tracer %d (%s) ", k, r.name.c_str());
   t.statistic->writeHeader(moduleName, title, statisticTable, tableSize);
 }
 

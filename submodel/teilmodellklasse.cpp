@@ -153,12 +153,15 @@ long daysFromCivil(long year, long month, long day) {
 
 } // namespace
 
+long teilmodellklasse::calendarMinutes(const ModelDate& date) {
+  return daysFromCivil(date.year, date.month, date.day) * 1440 + date.hour * 60 + date.minute;
+}
+
 // One line in every interval of outputInterval hours on the calendar, at the
 // first call that falls into it, whatever the step and its alignment.
 bool teilmodellklasse::modelTimeLineDue(const ModelDate& date) {
   if (outputInterval == 0) return false;
-  const long minutes =
-      daysFromCivil(date.year, date.month, date.day) * 1440 + date.hour * 60 + date.minute;
+  const long minutes = calendarMinutes(date);
   const long length = static_cast<long>(outputInterval) * 60;
   const long interval = minutes >= 0 ? minutes / length : -((-minutes + length - 1) / length);
   if (modelTimeWritten && interval == lastModelTimeInterval) return false;

@@ -141,6 +141,11 @@ public:
   // Codes outside 0 .. 32767 end the run with code 3, more than 16000 zones
   // with code 4. Collective.
   virtual void rankZones(SubmodelZones& table);
+  // The area of the ranked zones in km^2: their summed cell weights
+  // ("RelCellArea") times the area of a cell.
+  double zonesArea(const SubmodelZones& table) const;
+  // Minutes since 1970-01-01 00:00 of a date of the Gregorian calendar.
+  static long calendarMinutes(const ModelDate& date);
 
   // Sets up one SubmodelTracer per tracer 1 .. tracerCount of the table: the
   // decay factor per step of this module (also written into the shared
@@ -190,6 +195,12 @@ public:
   const std::vector<std::unique_ptr<SubmodelTracer>>& getTracers() const { return tracers; }
 
 protected:
+  // The zone statistic of tracer k's concentration over the zone records that
+  // t holds, in the file "<path><name:3><module:5>.<statext:3>", with its
+  // header; throws the statistic's failure code.
+  void createTracerStatistic(int k, SubmodelTracer& t, Grid weights, int weightRows,
+                             int weightColumns, StatisticTableEntry* statisticTable,
+                             long tableSize);
   // Closes the control file; a failure logs "FATAL: error closing " and
   // ends the run with code 11.
   void closeControlFile();
@@ -235,7 +246,6 @@ private:
                          long firstRow, long lastRow);
   // Unregisters and frees the grids of every tracer without writing.
   void dropTracers();
-  std::vector<int> listedZoneCodes; // positions 1 .. count of the output list
 
   // submodel/solar_geometry.cpp
   long dayOfYear(long day, long month) const;

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -227,6 +228,34 @@ pid_t startHorva(const std::string& dir, const std::string& arguments, const std
   return pid;
 }
 
+// Runs horva under mpirun in a directory with its output in out.txt;
+// returns its exit status, -1 when it did not exit.
+int runHorvaUnderMpirun(const std::string& dir, int processes, const std::string& arguments) {
+  const std::string command = "cd " + dir + " && " + freshMpiEnvironment() +
+                              " mpirun --oversubscribe -np " + std::to_string(processes) + " " +
+                              HORVA_EXECUTABLE + " " + arguments + " > out.txt 2>&1";
+  const int raw = std::system(command.c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// A grid wide enough for three strips.
+std::string wideGrid(const std::vector<std::string>& rows) {
+  std::string text = "ncols 10\nnrows 4\nxllcorner 1000\nyllcorner 2000\ncellsize 100\n"
+                     "nodata_value -9999\n";
+  for (const std::string& row : rows) text += row + "\n";
+  return text;
+}
+
+// The zone grid (subbasins 1 and 2) and elevation model of that grid.
+void writeWideGrids(const std::string& dir) {
+  writeFile(dir + "/zone.asc", wideGrid({"1 1 1 1 2 2 2 2 -9999 -9999", "1 1 1 2 2 2 2 2 2 -9999",
+                                         "-9999 1 1 1 2 2 2 2 2 2", "1 1 1 1 1 2 2 2 2 2"}));
+  writeFile(dir + "/dem.asc", wideGrid({"500 510 520 530 540 550 560 570 -9999 -9999",
+                                        "490 500 510 520 530 540 550 560 570 -9999",
+                                        "-9999 490 500 510 520 530 540 550 560 570",
+                                        "470 480 490 500 510 520 530 540 550 560"}));
+}
+
 const std::string couplingWithoutGrids =
     "[ExternalCoupling]\n1  on\nsem_ext.txt\n5  wait interval\nI\n60\n0  grids to read\n"
     "0  grids to write\n0  statistics\nsem_model.txt\nContinue\n";
@@ -380,29 +409,12 @@ TEST(HorvaProgram, GivesTheSameResultsOnOneTwoAndThreeProcesses) {
     SCOPED_TRACE(processes);
     const std::string dir = absoluteTestDirectory("prog_procs" + std::to_string(processes));
     catchment.write(dir);
-    // A grid wide enough for three strips.
-    const auto grid = [](const std::vector<std::string>& rows) {
-      std::string text = "ncols 10\nnrows 4\nxllcorner 1000\nyllcorner 2000\ncellsize 100\n"
-                         "nodata_value -9999\n";
-      for (const std::string& row : rows) text += row + "\n";
-      return text;
-    };
-    writeFile(dir + "/zone.asc", grid({"1 1 1 1 2 2 2 2 -9999 -9999", "1 1 1 2 2 2 2 2 2 -9999",
-                                       "-9999 1 1 1 2 2 2 2 2 2", "1 1 1 1 1 2 2 2 2 2"}));
-    writeFile(dir + "/dem.asc", grid({"500 510 520 530 540 550 560 570 -9999 -9999",
-                                      "490 500 510 520 530 540 550 560 570 -9999",
-                                      "-9999 490 500 510 520 530 540 550 560 570",
-                                      "470 480 490 500 510 520 530 540 550 560"}));
-    writeFile(
-        dir + "/wetness.asc",
-        grid({"0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0", "1.1 1.2 1.3 1.4 1.5 1.6 1.7 1.8 1.9 2.0",
-              "2.1 2.2 2.3 2.4 2.5 2.6 2.7 2.8 2.9 3.0", "3.1 3.2 3.3 3.4 3.5 3.6 3.7 3.8 3.9 4"}));
-    const std::string command = "cd " + dir + " && " + freshMpiEnvironment() +
-                                " mpirun --oversubscribe -np " + std::to_string(processes) + " " +
-                                HORVA_EXECUTABLE + " run.ctl > out.txt 2>&1";
-    const int raw = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(raw));
-    ASSERT_EQ(WEXITSTATUS(raw), 0) << readFile(dir + "/out.txt");
+    writeWideGrids(dir);
+    writeFile(dir + "/wetness.asc", wideGrid({"0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0",
+                                              "1.1 1.2 1.3 1.4 1.5 1.6 1.7 1.8 1.9 2.0",
+                                              "2.1 2.2 2.3 2.4 2.5 2.6 2.7 2.8 2.9 3.0",
+                                              "3.1 3.2 3.3 3.4 3.5 3.6 3.7 3.8 3.9 4"}));
+    ASSERT_EQ(runHorvaUnderMpirun(dir, processes, "run.ctl"), 0) << readFile(dir + "/out.txt");
     std::map<std::string, std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
       const std::string name = entry.path().filename().string();
@@ -426,4 +438,62 @@ TEST(HorvaProgram, GivesTheSameResultsOnOneTwoAndThreeProcesses) {
     EXPECT_EQ(results[1].at(file), text);
     EXPECT_EQ(results[2].at(file), text);
   }
+}
+
+namespace {
+
+// Routing of the tiny catchment's two subbasins, subbasin 1 flowing into 2,
+// on the runoff of a former run of hours 0 .. 8 (in steps of `hours`).
+void writeRoutingOnlyRun(const std::string& dir, int hours) {
+  TinyCatchment catchment;
+  std::string unsatzon = "[unsatzon_model]\n";
+  for (int k = 1; k <= 20; ++k) unsatzon += "0  line " + std::to_string(k) + "\n";
+  catchment.extraSections =
+      "[routing_model]\n1  on\n60  minutes\n1 1000 20 2\nrouted.stat 2001\nnone.txt\n0\n0\n"
+      "TG 2 (AREA = 0.34, F = 1) OL 1 (K = 2, KF = 4, B = 5, BF = 50, T = 0.5, M = 30, MF = 15, "
+      "I = 0.001, L = 3000, A = 0.15)\nend of the descriptions\n\n" +
+      unsatzon + "qg.stat 2001  total runoff of the former run\n";
+  catchment.write(dir);
+  writeWideGrids(dir);
+  std::string table = "YY\tMM\tDD\tHH\t\"1\"\t\"2\"\ttot_average\nunsatzon_model_submodel:qg\n"
+                      "--\t--\t--\t--\t0.44\t0.56\t1.0000\n";
+  for (int k = 0; k <= 8; k += hours)
+    table += "2020\t 1\t 1\t " + std::to_string(k) + "\t" + std::to_string(0.5 * k) + "\t" +
+             std::to_string(0.2 + 0.1 * k) + "\t0\n";
+  writeFile(dir + "/qg.stat", table);
+}
+
+} // namespace
+
+// Routing-only runs take their dates and runoff from the former run and write
+// the same routed discharge on 1, 2 and 3 processes; the record of the end
+// date (hour 5) is the last routed. Records that do not follow the steps end
+// the run with 1420.
+TEST(HorvaProgram, RoutesAFormerRunAloneOnOneTwoAndThreeProcesses) {
+  std::vector<std::string> statistics;
+  for (int processes : {1, 2, 3}) {
+    SCOPED_TRACE(processes);
+    const std::string dir = absoluteTestDirectory("prog_routing" + std::to_string(processes));
+    writeRoutingOnlyRun(dir, 1);
+    ASSERT_EQ(runHorvaUnderMpirun(dir, processes, "-mode:routing run.ctl"), 0)
+        << readFile(dir + "/out.txt");
+    EXPECT_NE(
+        readFile(dir + "/out.txt")
+            .find("routing_model: model time 2020-01-01 05:00 routing only for day 2020-01-01"),
+        std::string::npos);
+    statistics.push_back(readFile(dir + "/routed.stat"));
+  }
+  EXPECT_EQ(std::count(statistics[0].begin(), statistics[0].end(), '\n'), 3 + 6);
+  EXPECT_NE(statistics[0].find("\n2020\t 1\t 1\t 5\t"), std::string::npos);
+  EXPECT_EQ(statistics[1], statistics[0]);
+  EXPECT_EQ(statistics[2], statistics[0]);
+
+  const std::string dir = absoluteTestDirectory("prog_routing_gap");
+  writeRoutingOnlyRun(dir, 2);
+  const RunResult run = runHorva(dir, "-mode:routing -diagfile:fail.xml run.ctl");
+  EXPECT_NE(run.output.find("error: the records of qg.stat at 2020-01-01 00:00 and "
+                            "2020-01-01 02:00 do not lie one routing step (60 minutes) apart"),
+            std::string::npos)
+      << run.output;
+  expectTopLevelFailure(run, 1420, dir + "/fail_0.xml");
 }

@@ -37,29 +37,29 @@ TEST(InflowFiles, RefuseFilesThatDoNotFollowTheRun) {
     int code;
     const char* message; // after the file name
   } cases[] = {
-      {"missing file", nullptr, 1, 5, 0, {}, 37, " for inflow 1"},
-      {"start row past the end", hourly, 5, 5, 0, {}, 38, " for row 5\nactual reached row: 3"},
-      {"start date not found", hourly, 1, 5, 7, {}, 38, " not found (search started at row 1)"},
+      {"missing file", nullptr, 1, 0, 0, {}, 37, " for inflow 1"},
+      {"start row past the end", hourly, 5, 0, 0, {}, 38, " for row 5\nactual reached row: 3"},
+      {"start date not found", hourly, 1, 0, 7, {}, 38, " not found (search started at row 1)"},
       {"too few columns",
        hourly,
        1,
-       6,
+       1,
        0,
        {},
        38,
-       " for reading ZL[1] and the follwoing 0 tracer values starting from column 6"},
+       " for reading ZL[1] and the follwoing 0 tracer values starting from column 1"},
       {"date column",
        hourly,
        1,
-       4,
+       -1,
        0,
        {},
        38,
-       " for reading ZL[1] and the follwoing 0 tracer values starting from column 4"},
+       " for reading ZL[1] and the follwoing 0 tracer values starting from column -1"},
       {"gap in the run",
        "YY MM DD HH Q\n2001 1 1 0 5\n2001 1 1 1 6\n2001 1 1 3 7\n",
        1,
-       5,
+       0,
        0,
        {0, 1, 2},
        36,
@@ -67,7 +67,7 @@ TEST(InflowFiles, RefuseFilesThatDoNotFollowTheRun) {
       {"end of the file",
        hourly,
        1,
-       5,
+       0,
        0,
        {0, 1, 2, 3},
        39,
@@ -88,11 +88,11 @@ TEST(InflowFiles, RefuseFilesThatDoNotFollowTheRun) {
 
 TEST(InflowFiles, ReadTheConfiguredColumnsOfEveryStep) {
   InflowElement e(2);
-  // Value columns X, Q, C1, C2; the inflow stands in column 6 of the line.
+  // Value columns X, Q, C1, C2; the inflow stands in value column 1.
   const std::string name = e.file("YY MM DD HH X Q C1 C2\n"
                                   "99 1 1 0 8 -9999 3 4\n"
                                   "99 1 1 1 8 2.5 -9999 6\n");
-  e.element().SetInflow(1, 1, 4, 0.0, name, 1, 6, 1999, 1, 1, 0, 0);
+  e.element().SetInflow(1, 1, 4, 0.0, name, 1, 1, 1999, 1, 1, 0, 0);
   const struct {
     int hour;
     double flow, c1, c2;

@@ -1,29 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+#include "tests/routing/allocation_counter.h"
 #include "tests/routing/routing_network.h"
-
-namespace {
-
-std::atomic<long> allocations{0};
-
-} // namespace
-
-// Every allocation of the test program is counted. The replacements pair
-// malloc with free, which the compiler cannot see through the operators.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  ++allocations;
-  if (void* memory = std::malloc(size ? size : 1)) return memory;
-  throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-#pragma GCC diagnostic pop
 
 TEST(RoutingElement, RoutesWithoutAllocating) {
   RoutingNetwork net("no_allocation", 6, 1, 4, 60.0, 1);
@@ -37,9 +15,9 @@ TEST(RoutingElement, RoutesWithoutAllocating) {
   std::vector<double*> rows = {available[0].data(), available[1].data()};
   std::vector<ReinfiltrationRecord> riverflow(8);
   HydraulicConnectionMap map = {{2, false}};
-  const long beforeStart = allocations;
+  const long beforeStart = allocationCount();
   net.start();
-  EXPECT_GT(allocations, beforeStart); // the queues are allocated here
+  EXPECT_GT(allocationCount(), beforeStart); // the queues are allocated here
   for (auto& element : net.elements) {
     element->SetIrrigationRecords(demand.data());
     element->SetIrrigationArrays(rows.data(), rows.data());
@@ -48,10 +26,10 @@ TEST(RoutingElement, RoutesWithoutAllocating) {
   }
   for (int step = 0; step < 20; ++step) {
     net.runoff(1) = step < 10 ? 3.0 * step : 0.1; // through the flood plain and back
-    const long before = allocations;
+    const long before = allocationCount();
     net.step();
     for (auto& element : net.elements) element->UpdateRiverflowTable();
-    EXPECT_EQ(allocations - before, 0) << "step " << step;
+    EXPECT_EQ(allocationCount() - before, 0) << "step " << step;
   }
 }
 

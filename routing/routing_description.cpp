@@ -1,0 +1,87 @@
+#include "routing/routing_description.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "core/diag_stream.h"
+
+RoutingDescriptionText::RoutingDescriptionText(DiagStream& diagArg, std::string text, int number)
+    : diag(diagArg), joined(std::move(text)), descriptionNumber(number) {}
+
+bool RoutingDescriptionText::find(const char* keyword) {
+  const std::size_t at = joined.find(keyword, position);
+  if (at == std::string::npos) return false;
+  position = at + std::strlen(keyword);
+  return true;
+}
+
+void RoutingDescriptionText::expect(const char* keyword, const std::string& what) {
+  if (!find(keyword)) missing(what);
+}
+
+void RoutingDescriptionText::expectEquals(const std::string& what) {
+  if (!skipToValue()) missing(what);
+}
+
+void RoutingDescriptionText::skipBlanks() {
+  while (position < joined.size() && (joined[position] == ' ' || joined[position] == '\t'))
+    ++position;
+}
+
+int RoutingDescriptionText::integer(const std::string& what) {
+  skipBlanks();
+  const char* start = joined.c_str() + position;
+  char* end = nullptr;
+  const long result = std::strtol(start, &end, 10);
+  if (end == start) missing(what);
+  position += static_cast<std::size_t>(end - start);
+  return static_cast<int>(result);
+}
+
+double RoutingDescriptionText::number(const std::string& what) {
+  skipBlanks();
+  const char* start = joined.c_str() + position;
+  char* end = nullptr;
+  const double result = std::strtod(start, &end);
+  if (end == start) missing(what);
+  position += static_cast<std::size_t>(end - start);
+  return result;
+}
+
+bool RoutingDescriptionText::skipToValue() {
+  const std::size_t at = joined.find('=', position);
+  if (at == std::string::npos) return false;
+  position = at + 1;
+  skipBlanks();
+  return true;
+}
+
+double RoutingDescriptionText::value(const std::string& what) {
+  if (!skipToValue()) missing(what);
+  return number(what);
+}
+
+std::string RoutingDescriptionText::word(std::size_t maxLength, const std::string& what) {
+  skipBlanks();
+  const std::size_t end = joined.find_first_of(" \t", position);
+  const std::size_t stop = end == std::string::npos ? joined.size() : end;
+  if (stop == position) missing(what);
+  std::string result = joined.substr(position, stop - position);
+  if (result.size() > maxLength) {
+    diag << "FATAL: routing description " << descriptionNumber << ": " << what << " \"" << result
+         << "\" is longer than " << static_cast<long>(maxLength) << " characters"
+         << "[end-entry]";
+    throw 42;
+  }
+  position = stop;
+  return result;
+}
+
+void RoutingDescriptionText::missing(const std::string& what) const {
+  diag << "FATAL: routing description " << descriptionNumber << " of [routing_model]: no value for "
+       << what << " after character " << static_cast<long>(position)
+       << "; every element needs all its values, each after an \"=\""
+       << "[end-entry]";
+  throw 17;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class DiagStream;
+
+// The joined text of one routing description and a reading position in it.
+// Values are found positionally: a code right after its keyword, every
+// further value after the next "=" sign. A value that is missing ends the
+// set-up with code 17.
+class RoutingDescriptionText {
+public:
+  RoutingDescriptionText(DiagStream& diag, std::string text, int number);
+
+  const std::string& text() const { return joined; }
+  int number() const { return descriptionNumber; }
+  void restart() { position = 0; }
+  // Moves behind the next occurrence of the keyword from the position; false
+  // (the position unchanged) when there is none.
+  bool find(const char* keyword);
+  // The same for a keyword that must follow.
+  void expect(const char* keyword, const std::string& what);
+  // The integer right at the position (after blanks).
+  int integer(const std::string& what);
+  // The number after the next "=".
+  double value(const std::string& what);
+  // The number right at the position (after blanks).
+  double number(const std::string& what);
+  // The blank-delimited word at the position; longer than maxLength is
+  // refused with code 42.
+  std::string word(std::size_t maxLength, const std::string& what);
+  // Moves behind the next "=" and the blanks after it.
+  void expectEquals(const std::string& what);
+  // The character at the position, 0 at the end.
+  char current() const { return position < joined.size() ? joined[position] : '\0'; }
+  void advance() { ++position; }
+
+private:
+  bool skipToValue();
+  [[noreturn]] void missing(const std::string& what) const;
+  void skipBlanks();
+
+  DiagStream& diag;
+  std::string joined;
+  int descriptionNumber;
+  std::size_t position = 0;
+};

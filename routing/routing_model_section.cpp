@@ -1,0 +1,424 @@
+// "[routing_model]": the header lines, the two readings of the routing
+// descriptions and the network they describe.
+#include <cstdio>
+#include <cstring>
+
+#include "core/diag_stream.h"
+#include "routing/abflussmodellklasse.h"
+#include "routing/routing_description.h"
+
+namespace {
+
+// A control-file line holds at most 2400 characters with its line end.
+constexpr std::size_t longestLine = 2398;
+constexpr std::size_t longestDescription = 24000;
+constexpr std::size_t longestModeWord = 19;
+constexpr std::size_t longestInflowFile = 299;
+constexpr std::size_t mostFurtherCodes = 9;
+const char* const keywords[] = {"TG", "SUMTRIB", "OL", "ZL", "AL", "SP"};
+
+} // namespace
+
+int abflussmodellklasse::countOccurrences(const std::string& text, const std::string& pattern) {
+  int count = 0;
+  if (pattern.empty()) return 0;
+  for (std::size_t at = text.find(pattern); at != std::string::npos;
+       at = text.find(pattern, at + 1))
+    ++count;
+  return count;
+}
+
+bool abflussmodellklasse::holdsKeyword(const std::string& line) {
+  for (const char* keyword : keywords)
+    if (line.find(keyword) != std::string::npos) return true;
+  return false;
+}
+
+bool abflussmodellklasse::readSectionLine(std::string& line, bool description) {
+  line.clear();
+  int c = 0;
+  while ((c = std::fgetc(controlFile)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+  if (c == EOF && line.empty()) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (description && line.size() > longestLine) {
+    *diag << "FATAL: string is too long (max. " << 2400 << " chars):\n" << line << "[end-entry]";
+    throw 40;
+  }
+  return true;
+}
+
+void abflussmodellklasse::readNameAndCode(const std::string& description, std::string& name,
+                                          int& code) {
+  std::string line;
+  char word[2401] = {};
+  if (!readSectionLine(line, false) || line.size() > 2400 ||
+      std::sscanf(line.c_str(), "%2400s%d", word, &code) != 2)
+    controlFileKeyNotFound(description, moduleName);
+  name = word;
+}
+
+void abflussmodellklasse::readHeaderLines() {
+  std::string line;
+  if (!readSectionLine(line, false) ||
+      std::sscanf(line.c_str(), "%lf%lf%lf%d", &qMin, &qMax, &tableIntervals, &subIntervals) != 4) {
+    *diag << "FATAL: values for min/max specific discharge and/or discharge and time interval "
+             "splitting   \nnot found in control file"
+          << "[end-entry]";
+    throw 17;
+  }
+  readNameAndCode("name of the Qstatfiles for ", statisticFileName, qstatCode);
+  readControlValue(controlFile, "%s", observedFileName, "name of spec.discharge files for ");
+  readControlValue(controlFile, "%d", columnDescriptors, "number column descriptors for");
+  for (int k = 0; k < columnDescriptors; ++k) {
+    int code = 0;
+    int column = 0;
+    const int read =
+        readSectionLine(line, false) ? std::sscanf(line.c_str(), "%d%d", &code, &column) : 0;
+    if (read < 1 || read == EOF) {
+      *diag << "FATAL: error reading a subbasin index for column indexing in routing model"
+            << "[end-entry]";
+      throw 17;
+    }
+    if (read < 2) {
+      *diag << "FATAL: error reading a column number for column indexing in routing model"
+            << "[end-entry]";
+      throw 17;
+    }
+    const int index = code >= 0 && code <= zones.maxCode ? zones.indexOfCode[code] : 0;
+    if (index < 1) {
+      *diag << "WARNING: [routing_model]: the column descriptor of subbasin " << code
+            << " names no subbasin of the zone grid and is ignored"
+            << "[end-entry]";
+      continue;
+    }
+    observedColumn[index] = column > 0 ? column : 0;
+  }
+  readControlValue(controlFile, "%d", criteriaStartOffset,
+                   "Zeitoffset fuer Beginn der R-square-Berechnung fuer ");
+}
+
+void abflussmodellklasse::countDescriptions() {
+  std::string line;
+  for (;;) {
+    if (!readSectionLine(line, true)) {
+      *diag << "FATAL: error reading a routing description from control file! (eof reached)."
+            << "[end-entry]";
+      throw 38;
+    }
+    if (!holdsKeyword(line)) break;
+    if (line.find("TG") != std::string::npos) ++descriptions;
+    countOL += countOccurrences(line, "OL");
+    countSUMTRIB += countOccurrences(line, "SUMTRIB");
+    countAmpersand += countOccurrences(line, "&");
+    countZL += countOccurrences(line, "ZL");
+    countAL += countOccurrences(line, "AL");
+    countSP += countOccurrences(line, "SP");
+  }
+  logCounts();
+}
+
+void abflussmodellklasse::logCounts() const {
+  const std::pair<const char*, int> counts[] = {
+      {"number inbetween areas (routings)    : ", descriptions},
+      {"number tributaries  total      (OL)  : ", countOL + countSUMTRIB + countAmpersand},
+      {" - flowing into another at the end   : ", countOL},
+      {" - flowing into another at the start : ", countSUMTRIB + countAmpersand},
+      {"so the total of routingchannels is   : ", countOL + countSUMTRIB},
+      {"number of inflows              (ZL)  : ", countZL},
+      {"number of abstractions         (AL)  : ", countAL},
+      {"number reservoirs              (SP)  : ", countSP}};
+  for (const auto& [text, count] : counts) *diag << text << count << "[end-entry]";
+}
+
+// Only the switches: the lakes themselves are reservoirs of the elements.
+void abflussmodellklasse::ReadLakeModelSection(const std::string& section) {
+  lakeModel = readGrids = 0;
+  if (findGrid("lake_codes") == 0) {
+    *diag << "INFO: no LAKE-grid was found in " << moduleName << "\n"
+          << "Lake modelling is switched off for " << moduleName << ".\n"
+          << "[end-entry]";
+    return;
+  }
+  seekSection(section, true);
+  readControlValue(controlFile, "%d", lakeModel, "flow control parameter for " + section);
+  if (routingOnly) {
+    lakeModel = 0;
+    return;
+  }
+  if (lakeModel == 0) return;
+  std::string line;
+  for (int k = 0; k < 3; ++k) readSectionLine(line, false);
+  readControlValue(controlFile, "%d", readGrids, "readgrids for " + section);
+}
+
+void abflussmodellklasse::registerPrecOnLakes() {
+  precOnLakesIndex = firstFreeRegistryIndex();
+  if (precOnLakesIndex >= gridRegistryLimit) {
+    *diag << "FATAL: no more free grids in memory, (max. " << gridRegistryLimit << ")!"
+          << "[end-entry]";
+    precOnLakesIndex = 0;
+    throw 12;
+  }
+  precOnLakes = matrix(1, header.nrows, 1, header.ncols, header.nrows);
+  registerGrid(precOnLakesIndex, "PrecOnLakes", precOnLakes, nullptr, 0, "PrecOnLakes", 0, 1,
+               header.nrows);
+}
+
+void abflussmodellklasse::readDescriptions() {
+  seekSection("[routing_model]", true);
+  std::string line;
+  for (int k = 0; k < columnDescriptors + 7; ++k)
+    if (!readSectionLine(line, false)) {
+      *diag << "FATAL: error searching the second time for routing descriptions\nthe first run "
+               "was ok., but not the second"
+            << "[end-entry]";
+      throw 38;
+    }
+  const std::vector<ComparisonRecord> empty(static_cast<std::size_t>(subbasins) + 1);
+  linearCriteria.assign(windowRows, empty);
+  logarithmicCriteria.assign(windowRows, empty);
+  if (!readSectionLine(line, true)) {
+    *diag << "FATAL: rerror reading routing description \n2nd run, (1st run: o.k.)"
+          << "[end-entry]";
+    throw 38;
+  }
+  for (int d = 1; d <= descriptions && line.find("TG") != std::string::npos; ++d) {
+    *diag << "reading routing description " << d << "[end-entry]";
+    std::string joined = line;
+    for (;;) {
+      if (!readSectionLine(line, true)) {
+        *diag << "FATAL: unexpected end of control file reached reading routing descriptions"
+              << "[end-entry]";
+        throw 38;
+      }
+      if (line.find("TG") != std::string::npos || !holdsKeyword(line)) break;
+      joined += line;
+    }
+    if (joined.size() > longestDescription) {
+      *diag << "FATAL: routing description " << d << " of [routing_model] in " << controlFileName
+            << " holds " << static_cast<long>(joined.size()) << " characters, more than "
+            << static_cast<long>(longestDescription) << "; shorten its labels"
+            << "[end-entry]";
+      throw 40;
+    }
+    RoutingDescriptionText text(*diag, joined, d);
+    buildElement(d, text);
+  }
+}
+
+void abflussmodellklasse::buildElement(int d, RoutingDescriptionText& text) {
+  const std::string& joined = text.text();
+  const int ol = countOccurrences(joined, "OL");
+  const int summed = countOccurrences(joined, "SUMTRIB");
+  const int zl = countOccurrences(joined, "ZL");
+  text.expect("TG", "the subbasin code of TG");
+  const int tg = text.integer("the subbasin code of TG");
+  const int tgColumn = tg >= 0 && tg <= zones.maxCode ? zones.indexOfCode[tg] : 0;
+  if (tgColumn < 1) {
+    *diag << "FATAL: there is no subbasin with code " << tg << "[end-entry]";
+    throw 41;
+  }
+  RoutingElementLayout layout;
+  layout.subbasins = subbasins;
+  layout.timeStep = timeStepMinutes;
+  layout.subIntervals = subIntervals;
+  layout.specDischargeFiles = specificDischarges ? 1 : 0;
+  layout.elementArea = text.value("the area of TG " + std::to_string(tg));
+  layout.areaFactor = text.value("the area factor of TG " + std::to_string(tg));
+  layout.subbasinCode = tg;
+  layout.tributaries = ol;
+  layout.summedTributaries = summed;
+  layout.furtherAreaShares = countOccurrences(joined, "&");
+  layout.inflows = zl;
+  layout.areaTable = abfrel.data();
+  layout.columnMap = &zones.indexOfCode;
+  int code = 0;
+  elements[static_cast<std::size_t>(d)] = std::make_unique<routingclass>(code, context, layout);
+  if (code != 0) throw code;
+  routingclass& element = *elements[static_cast<std::size_t>(d)];
+  topology.description[static_cast<std::size_t>(tgColumn)] = d;
+
+  int j = 0;
+  for (int k = 0; k < ol; ++k) readTributary(d, ++j, text, element);
+  text.restart();
+  for (int k = 0; k < summed; ++k) readSummedTributary(d, ++j, text, element);
+  text.restart();
+  for (int k = 0; k < zl; ++k) readInflow(d, ++j, text, element);
+  const int al = countOccurrences(joined, "AL");
+  const int sp = countOccurrences(joined, "SP");
+  if (al > 0 || sp > 0) {
+    *diag << "FATAL: routing description " << d << " (TG " << tg << "): element " << j + 1 << " is "
+          << (al > 0 ? "an abstraction (AL)" : "a reservoir (SP)")
+          << ", which this version of the routing model cannot route; remove it from the "
+             "description in [routing_model] (a label holding \""
+          << (al > 0 ? "AL" : "SP") << "\" counts as one)"
+          << "[end-entry]";
+    throw 17;
+  }
+}
+
+// The ten channel parameters, in the order of the routing description.
+namespace {
+struct ChannelParameters {
+  double values[10];
+};
+
+ChannelParameters readChannelParameters(RoutingDescriptionText& text, const std::string& element) {
+  static const char* const names[10] = {"storage constant of the mean channel",
+                                        "storage constant of the flood plain",
+                                        "width of the mean channel",
+                                        "width of the flood plains",
+                                        "depth of the mean channel",
+                                        "Manning coefficient of the mean channel",
+                                        "Manning coefficient of the flood plain",
+                                        "slope",
+                                        "channel length",
+                                        "catchment area"};
+  ChannelParameters p{};
+  for (int k = 0; k < 10; ++k) p.values[k] = text.value(std::string(names[k]) + " of " + element);
+  return p;
+}
+} // namespace
+
+int abflussmodellklasse::checkedTributaryColumn(int code, int tgCode, int j, bool summed) {
+  const int column = code >= 0 && code <= zones.maxCode ? zones.indexOfCode[code] : 0;
+  if (column < 1) {
+    *diag << "FATAL: there cant be a tributary with code " << code
+          << " for no subbasin (according to zones)" << (summed ? "" : "\n") << "[end-entry]";
+    throw 41;
+  }
+  if (code == tgCode) {
+    *diag << "FATAL: subbasin " << tgCode << ": code of tributary " << j << " (" << code
+          << ") is equal to subbasin code!\nIt is not allowed to rout the outflow of a subbasin "
+             "back into \nthe same subbasin. Use a reservoir instead."
+          << (summed ? "" : "\n") << "[end-entry]";
+    throw 41;
+  }
+  return column;
+}
+
+void abflussmodellklasse::addTributary(int column, int tgColumn, int d) {
+  topology.tributaries.back() = column;
+  topology.tributaries.push_back(0);
+  topology.downstream[static_cast<std::size_t>(column)] = tgColumn;
+  tributaryUses.emplace_back(column, d);
+}
+
+void abflussmodellklasse::readTributary(int d, int j, RoutingDescriptionText& text,
+                                        routingclass& element) {
+  const std::string name = "OL " + std::to_string(j);
+  text.expect("OL", "the code of " + name);
+  const int code = text.integer("the code of " + name);
+  const int tg = element.getSubbasinCode();
+  const int column = checkedTributaryColumn(code, tg, j, false);
+  const ChannelParameters p = readChannelParameters(text, name);
+  const double* v = p.values;
+  element.BuildRoutingTables(j, code, {}, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8],
+                             v[9], qMin, qMax, tableIntervals, true);
+  addTributary(column, zones.indexOfCode[tg], d);
+}
+
+void abflussmodellklasse::readSummedTributary(int d, int j, RoutingDescriptionText& text,
+                                              routingclass& element) {
+  const std::string name = "SUMTRIB " + std::to_string(j);
+  text.expect("SUMTRIB", "the code of " + name);
+  const int tg = element.getSubbasinCode();
+  const int tgColumn = zones.indexOfCode[tg];
+  const int code = text.integer("the code of " + name);
+  addTributary(checkedTributaryColumn(code, tg, j, true), tgColumn, d);
+  std::vector<int> members;
+  while (text.current() == '&') {
+    text.advance();
+    const int member = text.integer("a further code of " + name);
+    if (members.size() == mostFurtherCodes) {
+      *diag << "FATAL: routing description " << d << " (TG " << tg << "): " << name
+            << " lists more than " << static_cast<long>(mostFurtherCodes)
+            << " further codes; split it into several SUMTRIB elements"
+            << "[end-entry]";
+      throw 41;
+    }
+    addTributary(checkedTributaryColumn(member, tg, j, true), tgColumn, d);
+    members.push_back(member);
+  }
+  const ChannelParameters p = readChannelParameters(text, name);
+  const double* v = p.values;
+  element.BuildRoutingTables(j, code, members, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8],
+                             v[9], qMin, qMax, tableIntervals, true);
+}
+
+void abflussmodellklasse::readInflow(int d, int j, RoutingDescriptionText& text,
+                                     routingclass& element) {
+  text.expect("ZL", "the number of ZL");
+  const int number = text.integer("the number of ZL");
+  const std::string name = "ZL " + std::to_string(number);
+  if (number > countZL) {
+    *diag << "FATAL: there is/are only " << countZL
+          << " inflow(s) for the entire basin,\n but the codes ranges from 1 to at least " << number
+          << "! in " << moduleName << "[end-entry]";
+    throw 42;
+  }
+  text.expectEquals("the mode of " + name);
+  const std::string mode = text.word(longestModeWord, "the mode of " + name);
+  int inflowMode = 0;
+  double value = 0.0;
+  std::string fileName;
+  int row = 0;
+  int column = 0;
+  if (mode == "constant") {
+    inflowMode = 1;
+    value = text.number("the constant inflow of " + name);
+  } else if (mode == "extern") {
+    inflowMode = 4;
+    fileName = text.word(longestInflowFile, "the inflow file of " + name);
+    row = text.integer("the start row of " + name);
+    column = text.integer("the value column of " + name);
+  } else if (mode == "intern") {
+    *diag << "FATAL: routing description " << d << " (TG " << element.getSubbasinCode()
+          << "): element " << j << " (" << name
+          << ") is an internal inflow, fed by an abstraction, which this version of the routing "
+             "model cannot route; give it as \"constant\" or \"extern\""
+          << "[end-entry]";
+    throw 17;
+  } else {
+    *diag << "FATAL: the modus \"" << mode << "\" is not supported for inflow " << number
+          << "[end-entry]";
+    throw 42;
+  }
+  element.SetInflow(j, number, inflowMode, value, fileName, row, column, startDate.year,
+                    startDate.month, startDate.day, startDate.hour, startDate.minute);
+  const ChannelParameters p = readChannelParameters(text, name);
+  const double* v = p.values;
+  element.BuildRoutingTables(j, number, {}, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8],
+                             v[9], qMin, qMax, tableIntervals, false);
+}
+
+// A description routes what its tributaries' elements have routed in the
+// same step, so theirs must come first.
+void abflussmodellklasse::checkDescriptionOrder() {
+  for (const auto& [column, d] : tributaryUses) {
+    const int upstream = topology.description[static_cast<std::size_t>(column)];
+    if (upstream <= d) continue;
+    *diag << "FATAL: routing description " << d << " (TG "
+          << elements[static_cast<std::size_t>(d)]->getSubbasinCode()
+          << ") stands before routing description " << upstream << " (TG "
+          << elements[static_cast<std::size_t>(upstream)]->getSubbasinCode()
+          << "), whose outflow it routes; list the descriptions of [routing_model] from "
+             "upstream to downstream"
+          << "[end-entry]";
+    throw 41;
+  }
+}
+
+void abflussmodellklasse::finishElements() {
+  for (std::size_t d = 1; d < elements.size(); ++d) {
+    elements[d]->SetLevelRegistry(&levelRegistry);
+    elements[d]->SetHydraulicConnectionMap(&connections);
+  }
+  maxStorageCount = 0;
+  for (std::size_t d = 1; d < elements.size(); ++d)
+    maxStorageCount = elements[d]->MaxStorageCount(maxStorageCount);
+  for (std::size_t d = 1; d < elements.size(); ++d) {
+    elements[d]->CheckBasinArea();
+    elements[d]->WriteWQTable();
+  }
+}

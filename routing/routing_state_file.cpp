@@ -1,0 +1,293 @@
+// The routing section of the state file: per element its translation
+// queues, the retention outflows of its sub-channels with their flood-plain
+// shares and queue write positions, and its riverflow records. Values carry
+// 17 digits, so that a warm start continues a run exactly.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/diag_stream.h"
+#include "routing/abflussmodellklasse.h"
+
+namespace {
+
+bool readLine(FILE* file, std::string& line) {
+  line.clear();
+  int c = 0;
+  while ((c = std::fgetc(file)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+  return c != EOF || !line.empty();
+}
+
+// The numbers of a line before its comment, which starts at "(".
+std::vector<double> numbersOf(const std::string& line) {
+  std::vector<double> numbers;
+  const std::string values = line.substr(0, line.find('('));
+  const char* p = values.c_str();
+  for (char* end = nullptr;; p = end) {
+    const double x = std::strtod(p, &end);
+    if (end == p) break;
+    numbers.push_back(x);
+  }
+  return numbers;
+}
+
+// Reads the next line, and puts it back unless taken.
+class StateLines {
+public:
+  StateLines(FILE* fileArg, const std::string& pathArg, DiagStream& diagArg)
+      : file(fileArg), path(pathArg), diag(diagArg) {}
+  bool next(std::string& line) { return readLine(file, line); }
+  bool peek(std::string& line) {
+    const long at = std::ftell(file);
+    const bool read = readLine(file, line);
+    if (at < 0 || std::fseek(file, at, SEEK_SET) != 0) {
+      diag << "FATAL: error reading storage content file " << path << " (" << std::strerror(errno)
+           << ")"
+           << "[end-entry]";
+      throw 71;
+    }
+    return read;
+  }
+  // The next line that holds anything but blanks.
+  bool nextFilled(std::string& line) {
+    while (next(line))
+      if (line.find_first_not_of(" \t\r") != std::string::npos) return true;
+    return false;
+  }
+  [[noreturn]] void failure(const char* what, int position) {
+    diag << "FATAL: error reading " << what << " in file " << path << " (position " << position
+         << ")"
+         << "[end-entry]";
+    throw 71;
+  }
+
+private:
+  FILE* file;
+  const std::string& path;
+  DiagStream& diag;
+};
+
+void writeQueue(FILE* f, const double* queue, int count) {
+  for (int i = 1; i <= count; ++i) std::fprintf(f, i % 10 == 0 ? "%.17g \n" : "%.17g ", queue[i]);
+  if (count % 10 != 0) std::fputs("\n", f);
+}
+
+} // namespace
+
+// --- the module's part ------------------------------------------------------------
+
+void abflussmodellklasse::StorageValueMismatch(DiagStream& diag, const std::string& what,
+                                               long controlValue, long storedValue) {
+  diag << "FATAL: error in storage file content reading " << what
+       << ":\nvalue in actual control is:   " << controlValue
+       << "\nbut value in storage file is: " << storedValue << "\nHorva throws..."
+       << "[end-entry]";
+  throw 72;
+}
+
+void abflussmodellklasse::ReadStorageContent(const std::string* fileName, int readMode) {
+  if (flowControl <= 0) return;
+  storageFileName = fileName ? fileName->substr(0, 2400) : std::string();
+  if (storageFileName.empty() || readMode == 0 || readMode == 2 || readMode == 4) return;
+  std::string path = storageFileName;
+  prependDirectory(inputDirectory, path);
+  FILE* file = std::fopen(path.c_str(), "rt");
+  if (!file) {
+    *diag << "FATAL: error opening storage content file " << path << "[end-entry]";
+    throw 64;
+  }
+  const std::unique_ptr<FILE, int (*)(FILE*)> closer(file, std::fclose);
+  std::string line;
+  bool found = false;
+  while (!found && readLine(file, line)) found = line.find("routing_model") != std::string::npos;
+  if (!found) {
+    *diag << "FATAL: error looking for the section "
+          << "routing_model"
+          << " in " << path << "[end-entry]";
+    throw 71;
+  }
+  for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->ReadState(file, path);
+}
+
+void abflussmodellklasse::WriteStorageContent() {
+  if (flowControl <= 0) return;
+  std::string path = storageFileName.empty() ? "storage.ftz" : storageFileName;
+  prependDirectory(outputDirectory, path);
+  FILE* file = std::fopen(path.c_str(), "w");
+  if (!file) {
+    if (storageFileName.empty())
+      *diag << "WARNING: couldn't open file " << path
+            << " \n(no filename was given or model version \ndoesn't support this feature or "
+               "the current user has no write access)"
+            << "[end-entry]";
+    else
+      *diag << "WARNING: couldn't open file \"" << path
+            << "\" \n(model version doesn't support this feature or write access error)"
+            << "[end-entry]";
+    return;
+  }
+  std::fputs("[routing_model]\n", file);
+  for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->WriteState(file);
+  std::fputs("\n", file);
+  const bool failed = std::ferror(file) != 0;
+  if (std::fclose(file) != 0 || failed)
+    *diag << "WARNING: error writing " << path << " (" << std::strerror(errno)
+          << "): the routing state in it is incomplete and cannot start a later run"
+          << "[end-entry]";
+}
+
+// --- one element's block ------------------------------------------------------------
+
+void routingclass::WriteState(FILE* f) const {
+  std::fprintf(f, "%d (routing subbasin with tributaries", subbasinCode);
+  for (int c = 1; c <= tributaries + summedTributaries; ++c) std::fprintf(f, " %d", channelCode[c]);
+  std::fputs("\n", f);
+  const auto writeSubChannels = [&](int c) {
+    const RoutingTable& w = wqtab[c];
+    for (int s = 1; s <= static_cast<int>(w.nSubChannels); ++s) {
+      for (int n = 1; n <= subIntervals; ++n) std::fprintf(f, "%.17g ", w.Qaus[s][n]);
+      std::fprintf(f, " (wqtab[local tributary %d].Qaus[subchannel %d][1..%d])\n", c, s,
+                   subIntervals);
+      std::fprintf(f, "%.17g %d (wqtab[local tributary %d].qvzuq[subchannel %d])\n", w.qvzuq[s],
+                   w.queuePos[s], c, s);
+    }
+  };
+  const auto writeColumn = [&](int c, int col, const char* label, bool riverflow) {
+    const int count = wqtab[c].nStorage + subIntervals;
+    for (int t = 0; t <= tracerCount; ++t) {
+      std::fprintf(f, "%d %d (tracer/flow index and %s)\n", t, col, label);
+      writeQueue(f, routeQueue[t][col], count);
+    }
+    writeSubChannels(c);
+    if (!riverflow || !riverflowTable) return;
+    const ReinfiltrationRecord& r = riverflowTable[col];
+    for (int t = 0; t <= tracerCount && t < 10; ++t) std::fprintf(f, "%.17g ", r.flow_mm[t]);
+    std::fprintf(f, "(riverflow_table[%d].flow_mm[%d])\n", col, tracerCount + 1);
+    std::fprintf(f, "%.17g %.17g (riverflow_table[%d].flowm3s/speed\n", r.flowm3s, r.speed, col);
+  };
+  for (int c = 1; c <= tributaries + summedTributaries; ++c) {
+    for (int member : memberColumns[c]) writeColumn(c, member, "tributary subbasin", true);
+    writeColumn(c, channelColumn(c), "tributary subbasin", true);
+  }
+  for (int c = tributaries + summedTributaries + 1; c <= channelCount(); ++c)
+    writeColumn(c, channelColumn(c), "external inflow", false);
+  std::fputs("0 (number of reservoirs)\n\n\n", f);
+}
+
+void routingclass::ReadState(FILE* file, const std::string& path) {
+  StateLines lines(file, path, *diag);
+  std::string line;
+  int position = 1;
+  if (!lines.nextFilled(line) || std::atoi(line.c_str()) != subbasinCode ||
+      line.find_first_of("0123456789") == std::string::npos)
+    lines.failure("subbasin code", position);
+  const std::string where = " of routing subbasin " + std::to_string(subbasinCode);
+
+  const auto readQueue = [&](int c, int col, int t) {
+    const int expected = wqtab[c].nStorage + subIntervals;
+    double* queue = routeQueue[t][col];
+    int count = 0;
+    while (count < expected) {
+      if (!lines.peek(line) || line.find('(') != std::string::npos) break;
+      lines.next(line);
+      for (double x : numbersOf(line)) {
+        if (count < expected) queue[count + 1] = x;
+        ++count;
+      }
+    }
+    while (lines.peek(line) && line.find('(') == std::string::npos && !numbersOf(line).empty()) {
+      lines.next(line);
+      count += static_cast<int>(numbersOf(line).size());
+    }
+    if (count != expected)
+      abflussmodellklasse::StorageValueMismatch(*diag,
+                                                "the translation queue of channel " +
+                                                    std::to_string(c) + " (column " +
+                                                    std::to_string(col) + ")" + where,
+                                                expected, count);
+  };
+  const auto readSubChannels = [&](int c) {
+    RoutingTable& w = wqtab[c];
+    const int subChannels = static_cast<int>(w.nSubChannels);
+    const std::string channel = " of channel " + std::to_string(c) + where;
+    for (int s = 1; s <= subChannels; ++s) {
+      position += 2;
+      const std::string mark = "Qaus[subchannel " + std::to_string(s) + "][1..";
+      lines.peek(line);
+      // More tracers in the file than in this run.
+      if (line.find("(tracer/flow index") != std::string::npos)
+        lines.failure("tracer code", position - 1);
+      const std::size_t at = line.find(mark);
+      if (at == std::string::npos)
+        abflussmodellklasse::StorageValueMismatch(*diag, "the number of sub-channels" + channel,
+                                                  subChannels, s - 1);
+      lines.next(line);
+      const long stored = std::atol(line.c_str() + at + mark.size());
+      if (stored != subIntervals)
+        abflussmodellklasse::StorageValueMismatch(*diag, "the number of sub-intervals" + channel,
+                                                  subIntervals, stored);
+      const std::vector<double> outflows = numbersOf(line);
+      for (int n = 1; n <= subIntervals && n <= static_cast<int>(outflows.size()); ++n)
+        w.Qaus[s][n] = outflows[static_cast<std::size_t>(n) - 1];
+      lines.next(line);
+      const std::vector<double> share = numbersOf(line);
+      if (!share.empty()) w.qvzuq[s] = share[0];
+      if (share.size() < 2) continue;
+      const long written = static_cast<long>(share[1]);
+      const long length = w.segmentLength(subIntervals);
+      if (written < (s - 1) * length || written > s * length)
+        abflussmodellklasse::StorageValueMismatch(
+            *diag, "the write position of sub-channel " + std::to_string(s) + channel,
+            (s - 1) * length + subIntervals, written);
+      w.queuePos[s] = static_cast<int>(written);
+    }
+    int more = 0;
+    while (lines.peek(line) && line.find("].Qaus[subchannel ") != std::string::npos) {
+      lines.next(line);
+      lines.next(line);
+      ++more;
+    }
+    if (more > 0)
+      abflussmodellklasse::StorageValueMismatch(*diag, "the number of sub-channels" + channel,
+                                                subChannels, subChannels + more);
+  };
+  const auto readColumn = [&](int c, int col, bool riverflow) {
+    for (int t = 0; t <= tracerCount; ++t) {
+      ++position;
+      int storedTracer = -1;
+      int storedColumn = -1;
+      if (!lines.next(line) ||
+          std::sscanf(line.c_str(), "%d %d", &storedTracer, &storedColumn) != 2 ||
+          storedTracer != t)
+        lines.failure("tracer code", position);
+      if (storedColumn != col) lines.failure("tributary index", position);
+      readQueue(c, col, t);
+    }
+    readSubChannels(c);
+    if (!riverflow || !lines.peek(line) || line.find("riverflow_table") == std::string::npos)
+      return;
+    position += 2;
+    lines.next(line);
+    const std::vector<double> flows = numbersOf(line);
+    lines.next(line);
+    const std::vector<double> speed = numbersOf(line);
+    if (!riverflowTable) return;
+    ReinfiltrationRecord& r = riverflowTable[col];
+    for (std::size_t t = 0; t < flows.size() && t < 10; ++t) r.flow_mm[t] = flows[t];
+    if (speed.size() >= 2) {
+      r.flowm3s = speed[0];
+      r.speed = speed[1];
+    }
+  };
+  for (int c = 1; c <= tributaries + summedTributaries; ++c) {
+    for (int member : memberColumns[c]) readColumn(c, member, true);
+    readColumn(c, channelColumn(c), true);
+  }
+  for (int c = tributaries + summedTributaries + 1; c <= channelCount(); ++c)
+    readColumn(c, channelColumn(c), false);
+  ++position;
+  if (!lines.nextFilled(line) || line.find("number of reservoirs") == std::string::npos ||
+      std::atoi(line.c_str()) != 0)
+    lines.failure("reservoir code", position);
+}
