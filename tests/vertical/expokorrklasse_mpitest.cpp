@@ -12,43 +12,10 @@
 #include "config/slope_aspect.h"
 #include "tests/test_decomposition.h"
 #include "tests/test_support.h"
+#include "tests/vertical/example_catchment.h"
 #include "vertical/expokorrklasse.h"
 
 namespace {
-
-// A grid file of the example catchment, whole, on every process.
-struct ExampleGrid {
-  explicit ExampleGrid(const std::string& file) {
-    std::ifstream in(std::string(HORVA_EXAMPLE_DIR) + "/" + file);
-    std::string key;
-    double value = 0.0;
-    for (int i = 0; i < 6 && in >> key >> value; ++i) {
-      if (key == "ncols") ncols = static_cast<long>(value);
-      if (key == "nrows") nrows = static_cast<long>(value);
-    }
-    grid = memory.matrix(1, nrows, 1, ncols, nrows);
-    for (long r = 1; r <= nrows; ++r)
-      for (long c = 1; c <= ncols; ++c) in >> grid[r][c];
-  }
-  ~ExampleGrid() { memory.free_matrix(grid, 1, nrows, 1, ncols); }
-  memory_handling memory;
-  long nrows = 0, ncols = 0;
-  Grid grid = nullptr;
-};
-
-// The example's valid cells, every one on rank 0, or in row order in runs
-// of equal length, one per process.
-OwnerMap owners(const ExampleGrid& zone, int parts) {
-  std::vector<std::pair<long, long>> cells;
-  for (long r = 1; r <= zone.nrows; ++r)
-    for (long c = 1; c <= zone.ncols; ++c)
-      if (zone.grid[r][c] != nodata) cells.push_back({r, c});
-  OwnerMap map(zone.nrows, std::string(zone.ncols, '.'));
-  for (size_t k = 0; k < cells.size(); ++k)
-    map[cells[k].first - 1][cells[k].second - 1] =
-        static_cast<char>('0' + k * parts / cells.size());
-  return map;
-}
 
 // Five hourly steps of a May morning, every second one computing, in three
 // sub-intervals: the module's grids after each step, gathered on rank 0,
@@ -60,7 +27,7 @@ std::vector<std::string> runMorning(int method, bool split, int threads) {
   fillFromValuedNeighbours(dem.grid, aspect.grid, shape, true);
   fillFromValuedNeighbours(dem.grid, slope.grid, shape, false);
   const std::string name = "radcorr_example_" + std::to_string(method * 10 + split);
-  StripModule strips(name, owners(zone, split ? worldSize() : 1));
+  StripModule strips(name, exampleOwners(zone, split ? worldSize() : 1));
   auto held = [&](Grid whole, double (*f)(long, long, double)) {
     Grid g = strips.grid(nodata);
     for (long r = strips.lo; r <= strips.hi; ++r)
