@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "submodel/teilmodellklasse.h"
@@ -181,6 +183,17 @@ protected:
   }
   // Ends the step of every series (collective).
   void storeSteps(const std::vector<Series*>& series);
+  // What a series adds of one cell of its zone.
+  using CellStatistic = std::function<void(zonalstatistic& s, long r, long c, long zone)>;
+  using StatisticJobs = std::vector<std::pair<Series*, CellStatistic>>;
+  // Adds every own cell to each series in row order, so that the sums do
+  // not depend on the threads: the series are shared among them.
+  void addToSeries(const StatisticJobs& jobs) const;
+  // A grid's value with weight 1; in a layer's statistic 0 where the cell
+  // has no such layer.
+  CellStatistic valueOf(Grid grid, int layer = 0) const;
+  // A glacier's share g of the cell adds 0.
+  CellStatistic unglacierized(Grid grid, int layer = 0) const;
   void releaseStatistics();
   RewrittenGrid rewrittenGrid(Grid grid);
   void releaseRewrittenGrids();

@@ -329,3 +329,36 @@ void verdunstungsmodellklasse::copyFromMasterCells(const std::vector<Grid>& grid
     for (Grid g : grids) g[u.row][u.column] = g[u.masterRow][u.masterColumn];
   }
 }
+
+void verdunstungsmodellklasse::addToSeries(const StatisticJobs& jobs) const {
+  const long count = static_cast<long>(jobs.size());
+#pragma omp parallel for schedule(dynamic, 1)
+  for (long j = 0; j < count; ++j) {
+    zonalstatistic& s = *jobs[static_cast<size_t>(j)].first->statistic;
+    if (!s.isActive()) continue;
+    const CellStatistic& add = jobs[static_cast<size_t>(j)].second;
+    allCells.forEachInOrder([&](long r, long c) { add(s, r, c, zoneOf(r, c)); });
+  }
+}
+
+verdunstungsmodellklasse::CellStatistic verdunstungsmodellklasse::valueOf(Grid grid,
+                                                                          int layer) const {
+  const Grid codes = layer > 0 ? landuse[static_cast<size_t>(layer)] : nullptr;
+  const double nodata = header.nodata;
+  return [grid, codes, nodata](zonalstatistic& s, long r, long c, long zone) {
+    s.addValue(r, c, zone, codes && codes[r][c] == nodata ? 0.0 : grid[r][c], 1.0);
+  };
+}
+
+verdunstungsmodellklasse::CellStatistic verdunstungsmodellklasse::unglacierized(Grid grid,
+                                                                                int layer) const {
+  const Grid codes = layer > 0 ? landuse[static_cast<size_t>(layer)] : nullptr;
+  const double nodata = header.nodata;
+  return [this, grid, codes, nodata](zonalstatistic& s, long r, long c, long zone) {
+    double g = 0.0;
+    double w = 1.0;
+    glacierWeights(r, c, g, w);
+    s.addValue(r, c, zone, codes && codes[r][c] == nodata ? 0.0 : grid[r][c], w);
+    s.addValue(r, c, zone, 0.0, g);
+  };
+}

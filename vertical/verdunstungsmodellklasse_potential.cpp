@@ -418,22 +418,17 @@ bool verdunstungsmodellklasse::isLakeCell(long r, long c) const {
 // The layers' statistics of Penman-Monteith count a layer the cell does not
 // have as 0.
 void verdunstungsmodellklasse::addPotentialStatistics() {
-  const double nodata = header.nodata;
-  allCells.forEachInOrder([&](long r, long c) {
-    const long z = zoneOf(r, c);
-    for (int k = 1; method == 1 && k <= layers; ++k) {
-      const bool has = landuse[k][r][c] != nodata;
-      etpSeries[k].statistic->addValue(r, c, z, has ? potentialTranspiration[k].grid[r][c] : 0.0,
-                                       1.0);
-      eipSeries[k].statistic->addValue(r, c, z, has ? potentialInterception[k].grid[r][c] : 0.0,
-                                       1.0);
-    }
-    etpSeries[0].statistic->addValue(r, c, z, potentialTranspiration[0].grid[r][c], 1.0);
-    eipSeries[0].statistic->addValue(r, c, z, potentialInterception[0].grid[r][c], 1.0);
-    evapSeries.statistic->addValue(r, c, z, potentialEvaporation.grid[r][c], 1.0);
-    radiationSeries.statistic->addValue(r, c, z, correctedRadiation.grid[r][c], 1.0);
-    cloudinessSeries.statistic->addValue(r, c, z, cloudiness.grid[r][c], 1.0);
-  });
+  StatisticJobs jobs;
+  for (int k = 1; method == 1 && k <= layers; ++k) {
+    jobs.push_back({&etpSeries[k], valueOf(potentialTranspiration[k].grid, k)});
+    jobs.push_back({&eipSeries[k], valueOf(potentialInterception[k].grid, k)});
+  }
+  jobs.push_back({&etpSeries[0], valueOf(potentialTranspiration[0].grid)});
+  jobs.push_back({&eipSeries[0], valueOf(potentialInterception[0].grid)});
+  jobs.push_back({&evapSeries, valueOf(potentialEvaporation.grid)});
+  jobs.push_back({&radiationSeries, valueOf(correctedRadiation.grid)});
+  jobs.push_back({&cloudinessSeries, valueOf(cloudiness.grid)});
+  addToSeries(jobs);
 }
 
 // Every series stores its step, whatever another's failure, so that the

@@ -79,9 +79,7 @@ void verdunstungsmodellklasse::computeSnowEvaporation(long minute, long hour, lo
     copied.insert(copied.end(), {glacierSnowEvaporation, glacierSnowStorage});
   copyFromMasterCells(copied);
 
-  allCells.forEachInOrder([&](long r, long c) {
-    evrsSeries.statistic->addValue(r, c, zoneOf(r, c), snowEvaporation.grid[r][c], 1.0);
-  });
+  addToSeries({{&evrsSeries, valueOf(snowEvaporation.grid)}});
   storeSteps({&evrsSeries});
   writeOutputGrids(snowEvaporation.index, 1, 0);
 }
@@ -144,22 +142,20 @@ void verdunstungsmodellklasse::endSubsteps(long minute, long hour, long day, lon
       if (landuse[k][r][c] != nodata) total += realTranspiration[k].grid[r][c];
     realTranspiration[0].grid[r][c] = total;
   });
+  // A glacier's share of the cell counts with its snow evaporation alone.
   const Grid onGlacier = glacierSnowEvaporation ? glacierSnowEvaporation : snowEvaporation.grid;
-  allCells.forEachInOrder([&](long r, long c) {
-    const long z = zoneOf(r, c);
-    double g = 0.0;
-    double w = 1.0;
-    glacierWeights(r, c, g, w);
-    for (int k = 1; k <= layers; ++k) {
-      const double real = landuse[k][r][c] != nodata ? realTranspiration[k].grid[r][c] : 0.0;
-      etrSeries[k].statistic->addValue(r, c, z, real, w);
-      etrSeries[k].statistic->addValue(r, c, z, 0.0, g);
-    }
-    etrSeries[0].statistic->addValue(
-        r, c, z, w * realTranspiration[0].grid[r][c] + g * onGlacier[r][c], 1.0);
-    evarSeries.statistic->addValue(r, c, z, realEvaporation.grid[r][c], w);
-    evarSeries.statistic->addValue(r, c, z, 0.0, g);
-  });
+  const Grid total = realTranspiration[0].grid;
+  StatisticJobs jobs;
+  for (int k = 1; k <= layers; ++k)
+    jobs.push_back({&etrSeries[k], unglacierized(realTranspiration[k].grid, k)});
+  jobs.push_back({&etrSeries[0], [&](zonalstatistic& s, long r, long c, long z) {
+                    double g = 0.0;
+                    double w = 1.0;
+                    glacierWeights(r, c, g, w);
+                    s.addValue(r, c, z, w * total[r][c] + g * onGlacier[r][c], 1.0);
+                  }});
+  jobs.push_back({&evarSeries, unglacierized(realEvaporation.grid)});
+  addToSeries(jobs);
   storeRealStatistics();
 }
 
@@ -224,19 +220,20 @@ void verdunstungsmodellklasse::computeRealEvapotranspirationBucket(long minute, 
       [&](long r, long c) {
         for (const OwnGrid& g : realTranspiration) g.grid[r][c] = nodata;
       });
-  allCells.forEachInOrder([&](long r, long c) {
-    double g = 0.0;
-    double w = 1.0;
-    glacierWeights(r, c, g, w);
-    if (g >= 1.0) return;
-    const long z = zoneOf(r, c);
-    auto add = [&](Series& s, double value) {
-      s.statistic->addValue(r, c, z, value, w);
-      s.statistic->addValue(r, c, z, 0.0, g);
+  // Cells all glacier keep out of the statistics.
+  auto besideGlaciers = [this](CellStatistic add) -> CellStatistic {
+    return [this, add](zonalstatistic& s, long r, long c, long z) {
+      double g = 0.0;
+      double w = 1.0;
+      glacierWeights(r, c, g, w);
+      if (g < 1.0) add(s, r, c, z);
     };
-    for (int k = 0; k <= layers; ++k) add(etrSeries[k], realTranspiration[k].grid[r][c]);
-    add(evarSeries, realEvaporation.grid[r][c]);
-  });
+  };
+  StatisticJobs jobs;
+  for (int k = 0; k <= layers; ++k)
+    jobs.push_back({&etrSeries[k], besideGlaciers(unglacierized(realTranspiration[k].grid))});
+  jobs.push_back({&evarSeries, besideGlaciers(unglacierized(realEvaporation.grid))});
+  addToSeries(jobs);
   storeRealStatistics();
 }
 
