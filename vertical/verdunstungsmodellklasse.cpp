@@ -46,6 +46,7 @@ verdunstungsmodellklasse::verdunstungsmodellklasse(const ModelContext& context, 
     takeInputGrids();
     registerOutputGrids();
     createStatistics();
+    findCellZones();
     findResponseUnits();
     // Daylight sub-intervals of at most an hour, one more for a window that
     // starts inside an hour.

@@ -198,8 +198,8 @@ protected:
   RewrittenGrid rewrittenGrid(Grid grid);
   void releaseRewrittenGrids();
   void findResponseUnits();
-  // The zone record of a cell for the statistics.
-  long zoneOf(long r, long c) const;
+  // The zone record of every own cell for the statistics, in row order.
+  void findCellZones();
   // Copies the values of listed grids from the master cell of each response
   // unit to its other cells.
   void copyFromMasterCells(const std::vector<Grid>& grids) const;
@@ -268,6 +268,7 @@ protected:
     long masterColumn = 0;
   };
   std::vector<UnitCopy> unitCopies;
+  std::vector<int> cellZones;
 
   Grid temperature = nullptr;
   Grid nightTemperature = nullptr;
@@ -302,6 +303,7 @@ protected:
   int sunIntervals = 0;           // n
   double sunIntervalHours = 0.0;  // h
   double transmissivity = 0.0;    // tau of the day
+  double hamonPEC = 0.0;          // P of the day
   double dayAmplitude = 0.0;      // Ad
   double annualTerm = 0.0;
   bool radiationNight = false; // no radiation part this step

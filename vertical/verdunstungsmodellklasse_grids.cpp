@@ -263,13 +263,17 @@ void verdunstungsmodellklasse::releaseStatistics() {
     s->statistic.reset();
 }
 
-long verdunstungsmodellklasse::zoneOf(long r, long c) const {
-  const double code = registry[1].grid[r][c];
-  if (!context.zoneRanks || !(code >= 0.0) ||
-      code >= static_cast<double>(context.zoneRanks->size()))
-    return 0;
-  const long rank = (*context.zoneRanks)[static_cast<size_t>(code)];
-  return rank > 0 && rank < static_cast<long>(evapSeries.records.size()) ? rank : 0;
+void verdunstungsmodellklasse::findCellZones() {
+  const Grid zone = registry[1].grid;
+  const long records = static_cast<long>(evapSeries.records.size());
+  cellZones.clear();
+  allCells.forEachInOrder([&](long r, long c) {
+    const double code = zone[r][c];
+    long rank = 0;
+    if (context.zoneRanks && code >= 0.0 && code < static_cast<double>(context.zoneRanks->size()))
+      rank = (*context.zoneRanks)[static_cast<size_t>(code)];
+    cellZones.push_back(rank > 0 && rank < records ? static_cast<int>(rank) : 0);
+  });
 }
 
 // Over the rows of the computed cells; NaN marks a cell this module has not
@@ -337,7 +341,8 @@ void verdunstungsmodellklasse::addToSeries(const StatisticJobs& jobs) const {
     zonalstatistic& s = *jobs[static_cast<size_t>(j)].first->statistic;
     if (!s.isActive()) continue;
     const CellStatistic& add = jobs[static_cast<size_t>(j)].second;
-    allCells.forEachInOrder([&](long r, long c) { add(s, r, c, zoneOf(r, c)); });
+    const int* zone = cellZones.data();
+    allCells.forEachInOrder([&](long r, long c) { add(s, r, c, *zone++); });
   }
 }
 

@@ -70,8 +70,11 @@ void verdunstungsmodellklasse::computePotentialEvapotranspiration(long minute, l
   daylightInStep();
   prepareDaylight(day, month);
   if (timeStepMinutes < 720.0) advanceSunshinePeriod();
+  const double days = monthDays[month - 1];
+  if (method == 2)
+    hamonPEC = day < 16 ? interpolateLinear(-15.0, pec[month - 1], 15.0, pec[month], day)
+                        : interpolateLinear(16.0, pec[month], days + 16.0, pec[month + 1], day);
   if (method == 1 && timeStepMinutes > 720.0) {
-    const double days = monthDays[month - 1];
     dayAmplitude =
         day > 15 ? interpolateLinear(16.0, amplitude[month], days + 15.0, amplitude[month + 1], day)
                  : interpolateLinear(-15.5, amplitude[month - 1], 15.0, amplitude[month], day);
@@ -371,16 +374,12 @@ double verdunstungsmodellklasse::penmanMonteithLayer(double t, int k, long r, lo
 // Hamon, Wendling or Haude: the potential of the step, never below 0.
 double verdunstungsmodellklasse::empiricalPotential(long r, long c, double t,
                                                     double cellAlbedo) const {
-  const long day = currentDate.day;
   const long month = currentDate.month;
   const double share = timeStepMinutes / 1440.0;
   double etp = 0.0;
   if (method == 2) {
-    const double days = monthDays[month - 1];
-    const double p = day < 16
-                         ? interpolateLinear(-15.0, pec[month - 1], 15.0, pec[month], day)
-                         : interpolateLinear(16.0, pec[month], days + 16.0, pec[month + 1], day);
-    etp = 2.0 * 0.1651 * p * fday * 216.7 * saturationVapourPressure(t) / (t + 273.3) * share;
+    etp =
+        2.0 * 0.1651 * hamonPEC * fday * 216.7 * saturationVapourPressure(t) / (t + 273.3) * share;
     const double code = landuse[1][r][c];
     const double factor =
         code == header.nodata
