@@ -2,10 +2,6 @@
 #include <omp.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -36,7 +32,7 @@ std::vector<std::string> runMorning(int method, bool split, int threads) {
   };
   auto same = [](long, long, double v) { return v; };
   const Grid t = held(dem.grid, [](long, long, double z) { return 12.0 - 0.0065 * z; });
-  std::vector<GridRegistryEntry> registry(gridRegistrySize);
+  ExampleRegistry registry(strips);
   const std::pair<const char*, Grid> inputs[] = {
       {"[zone_grid]", held(zone.grid, same)},
       {"MPIRegions", strips.regions},
@@ -47,35 +43,13 @@ std::vector<std::string> runMorning(int method, bool split, int threads) {
       {"temperature", t},
       {"sunshine_duration",
        held(dem.grid, [](long r, long c, double) { return (r * 7 + c) % 11 / 10.0; })}};
-  int index = 0;
-  for (const auto& [gridName, grid] : inputs) {
-    GridRegistryEntry& e = registry[++index];
-    e.hasFileName = e.hasName = true;
-    e.fileName = e.name = gridName;
-    e.grid = grid;
-    e.firstRow = strips.lo;
-    e.lastRow = strips.hi;
-  }
+  for (const auto& [gridName, grid] : inputs) registry.add(gridName, grid);
 
   const std::string dir = makeTestDirectory(name + "_" + std::to_string(threads));
   writeFile(dir + "/run.ctl", "[radiation_correction]\n1\n60\n" + std::to_string(method) +
                                   "\ntkorr.asc\n2\n2.5\nexkorr.asc\n2\nshadow.asc\n2\n2\n3\n");
-  ModelContext context;
-  context.diag = strips.m.getDiag();
-  context.controlFileName = dir + "/run.ctl";
-  context.registry = registry.data();
-  context.header = strips.m.getHeader();
-  context.header.cellsize = 100.0;
-  context.rowColumnRange = strips.ranges.data();
-  context.cellsPerProcess = &strips.cells;
-  context.outputDirectory = dir + "/";
-  context.writeAsciiGrids = true;
-  context.startDate = ModelDate{0, 5, 1, 5, 2021};
-  context.endDate = ModelDate{0, 9, 1, 5, 2021};
-  context.minToIntEnd = 60.0;
-  context.latitude = 47.3;
-  context.longitude = 8.9;
-  context.referenceMeridian = 15.0;
+  ModelContext context = exampleContext(strips, registry, dir, ModelDate{0, 5, 1, 5, 2021},
+                                        ModelDate{0, 9, 1, 5, 2021});
 
   omp_set_num_threads(threads);
   int code = 0;
@@ -86,27 +60,12 @@ std::vector<std::string> runMorning(int method, bool split, int threads) {
     for (long r = strips.lo; r <= strips.hi; ++r)
       for (long c = 1; c <= strips.ncols; ++c) t[r][c] += 1.0;
     module->correctRadiation(0, hour, 1, 5, 2021);
-    for (int index = 9; registry[index].hasName; ++index) { // the module's own
-      Grid whole = module->MPIGatherGridCopy(index);
-      std::string values = registry[index].name + ":";
-      char text[32];
-      for (long r = 1; worldRank() == 0 && r <= zone.nrows; ++r)
-        for (long c = 1; c <= zone.ncols; ++c)
-          if (zone.grid[r][c] != nodata) {
-            std::snprintf(text, sizeof text, " %.17g",
-                          (whole ? whole : registry[index].grid)[r][c]);
-            values += text;
-          }
-      results.push_back(values);
-      if (whole) module->free_matrix(whole, 1, zone.nrows, 1, zone.ncols);
-    }
+    for (int index = 9; registry.entries[index].hasName; ++index) // the module's own
+      results.push_back(gatheredValues(*module, registry, index, zone));
   }
   if (module) module->releaseModule();
   omp_set_num_threads(2);
-  const size_t grids = results.size();
-  for (const auto& file : std::filesystem::directory_iterator(dir))
-    results.push_back(file.path().filename().string() + ":" + readFile(file.path().string()));
-  std::sort(results.begin() + grids, results.end());
+  appendWrittenFiles(results, dir);
   return results;
 }
 

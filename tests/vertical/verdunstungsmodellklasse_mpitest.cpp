@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -34,10 +32,10 @@ struct Balance {
   double total = 0.0;
 };
 
-std::uint64_t hashValues(std::uint64_t h, const double* values, long count) {
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(values);
-  for (long i = 0; i < count * static_cast<long>(sizeof(double)); ++i)
-    h = (h ^ bytes[i]) * 1099511628211ULL;
+// FNV-1a, so that the runs keep a digest of every step's values.
+std::uint64_t hashBytes(std::uint64_t h, const void* data, size_t count) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < count; ++i) h = (h ^ bytes[i]) * 1099511628211ULL;
   return h;
 }
 
@@ -50,17 +48,7 @@ std::vector<std::string> runTwoDays(int method, bool split, int threads, Balance
   const std::string name = "etp_example_" + std::to_string(method * 10 + split);
   StripModule strips(name, exampleOwners(zone, split ? worldSize() : 1));
   const int layers = method == 1 ? 2 : 1;
-  std::vector<GridRegistryEntry> registry(gridRegistrySize);
-  int index = 0;
-  auto add = [&](const std::string& gridName, Grid grid) {
-    GridRegistryEntry& e = registry[++index];
-    e.hasFileName = e.hasName = true;
-    e.fileName = e.name = gridName;
-    e.grid = grid;
-    e.firstRow = strips.lo;
-    e.lastRow = strips.hi;
-    return grid;
-  };
+  ExampleRegistry registry(strips);
   // A grid of the held rows from f(row, column, multilayer type).
   auto held = [&](const std::string& gridName, auto f) {
     Grid g = strips.grid(nodata);
@@ -68,11 +56,11 @@ std::vector<std::string> runTwoDays(int method, bool split, int threads, Balance
       for (long c = 1; c <= strips.ncols; ++c)
         if (zone.grid[r][c] != nodata)
           g[r][c] = f(r, c, method == 1 ? static_cast<int>(types.grid[r][c]) : 3);
-    return add(gridName, g);
+    return registry.add(gridName, g);
   };
   held("[zone_grid]", [&](long r, long c, int) { return zone.grid[r][c]; });
-  add("MPIRegions", strips.regions);
-  add("MPIHelper", strips.helper);
+  registry.add("MPIRegions", strips.regions);
+  registry.add("MPIHelper", strips.helper);
   held("[elevation_model]", [&](long r, long c, int) { return dem.grid[r][c]; });
   if (layers > 1) held("landuse", [](long, long, int t) { return double(t); });
   for (int k = 1; k <= layers; ++k) {
@@ -104,7 +92,7 @@ std::vector<std::string> runTwoDays(int method, bool split, int threads, Balance
       held("SnowEvaporation_onGlacier", [](long, long, int) { return 0.0; });
   held("TotalSnowStorage_onGlacier", [](long, long, int) { return 3.0; });
   const Grid glacierSnow = held("SolidSnowStorage_onGlacier", [](long, long, int) { return 3.0; });
-  const int firstOwn = index + 1;
+  const int firstOwn = registry.used + 1;
 
   const std::string dir = makeTestDirectory(name + "_" + std::to_string(threads));
   std::string section = "[evapotranspiration]\n1\n60\n" + std::to_string(method) +
@@ -120,22 +108,8 @@ std::vector<std::string> runTwoDays(int method, bool split, int threads, Balance
   const std::vector<int> zoneRanks = {0, 1, 2, 3};
   std::vector<landuse_class> landuseTable(6);
   std::vector<multilayer_landuse_class> multilayerTable(6);
-  ModelContext context;
-  context.diag = strips.m.getDiag();
-  context.controlFileName = dir + "/run.ctl";
-  context.registry = registry.data();
-  context.header = strips.m.getHeader();
-  context.header.cellsize = 100.0;
-  context.rowColumnRange = strips.ranges.data();
-  context.cellsPerProcess = &strips.cells;
-  context.outputDirectory = dir + "/";
-  context.writeAsciiGrids = true;
-  context.startDate = ModelDate{0, 0, 1, 5, 2021};
-  context.endDate = ModelDate{0, 23, 2, 5, 2021};
-  context.minToIntEnd = 60.0;
-  context.latitude = 47.3;
-  context.longitude = 8.9;
-  context.referenceMeridian = 15.0;
+  ModelContext context = exampleContext(strips, registry, dir, ModelDate{0, 0, 1, 5, 2021},
+                                        ModelDate{0, 23, 2, 5, 2021});
   context.landuseLayerCount = layers;
   context.landuseTable = &landuseTable;
   context.multilayerTable = &multilayerTable;
@@ -152,10 +126,18 @@ std::vector<std::string> runTwoDays(int method, bool split, int threads, Balance
   module->setSnowStorageGrid(snow);
   module->setSnowMethod(1);
   auto grid = [&](const std::string& gridName) {
-    for (int i = firstOwn; registry[i].hasName; ++i)
-      if (registry[i].name == gridName) return registry[i].grid;
+    for (int i = firstOwn; registry.entries[i].hasName; ++i)
+      if (registry.entries[i].name == gridName) return registry.entries[i].grid;
     return Grid(nullptr);
   };
+  std::vector<Grid> potential, real; // layers 0 .. L
+  for (int k = 0; k <= layers; ++k) {
+    potential.push_back(grid("pot_transpiration" + std::to_string(k)));
+    real.push_back(grid("real_transpiration" + std::to_string(k)));
+  }
+  const Grid soil = grid("potential_evaporation");
+  const Grid realSoil = grid("real_evaporation");
+  const Grid snowEvaporation = grid("snow_evaporation");
   auto own = [&](long r, long c) { return strips.held(r) && strips.owner[r][c] == strips.rank; };
   std::uint64_t digest = 14695981039346656037ULL;
   for (long step = 0; step < 48; ++step) {
@@ -173,11 +155,8 @@ std::vector<std::string> runTwoDays(int method, bool split, int threads, Balance
     module->computePotentialEvapotranspiration(0, hour, day, 5, 2021);
     // The potentials the snow may take from (layers, then the soil), their
     // total, the snow and the glacier snow before it does.
-    std::vector<Grid> potentials;
-    for (int k = 1; k <= layers; ++k)
-      potentials.push_back(grid("pot_transpiration" + std::to_string(k)));
-    potentials.push_back(grid("potential_evaporation"));
-    potentials.push_back(grid("pot_transpiration0"));
+    std::vector<Grid> potentials(potential.begin() + 1, potential.end());
+    potentials.insert(potentials.end(), {soil, potential[0]});
     potentials.push_back(snow);
     potentials.push_back(glacierSnow);
     const size_t count = potentials.size();
@@ -192,7 +171,7 @@ std::vector<std::string> runTwoDays(int method, bool split, int threads, Balance
       for (long c = 1; c <= strips.ncols; ++c) {
         if (!own(r, c)) continue;
         was += count;
-        const double evaporated = grid("snow_evaporation")[r][c];
+        const double evaporated = snowEvaporation[r][c];
         double taken = 0.0;
         for (size_t p = 0; p + 3 < count; ++p) taken += was[p] - potentials[p][r][c];
         // The layer total falls with its parts, down to 0 (Hamon, Wendling
@@ -209,56 +188,36 @@ std::vector<std::string> runTwoDays(int method, bool split, int threads, Balance
     for (long r = 1; r <= strips.nrows; ++r)
       for (long c = 1; c <= strips.ncols; ++c)
         if (own(r, c)) {
-          for (int k = 1; k <= layers; ++k) {
-            const std::string n = std::to_string(k);
-            grid("real_transpiration" + n)[r][c] = 0.5 * grid("pot_transpiration" + n)[r][c];
-          }
-          grid("real_evaporation")[r][c] = 0.5 * grid("potential_evaporation")[r][c];
+          for (int k = 1; k <= layers; ++k) real[k][r][c] = 0.5 * potential[k][r][c];
+          realSoil[r][c] = 0.5 * soil[r][c];
         }
     module->doSubstep();
     module->endSubsteps(0, hour, day, 5, 2021);
     for (long r = 1; r <= strips.nrows; ++r)
       for (long c = 1; c <= strips.ncols; ++c) {
         if (!own(r, c)) continue;
-        double parts = grid("snow_evaporation")[r][c] + grid("real_evaporation")[r][c];
+        double parts = snowEvaporation[r][c] + realSoil[r][c];
         const int type = method == 1 ? static_cast<int>(types.grid[r][c]) : 3;
         for (int k = 1; k <= layers; ++k)
-          if (layerRecords[type][k - 1] > 0)
-            parts += grid("real_transpiration" + std::to_string(k))[r][c];
-        balance.total =
-            std::max(balance.total, std::fabs(grid("real_transpiration0")[r][c] - parts));
+          if (layerRecords[type][k - 1] > 0) parts += real[k][r][c];
+        balance.total = std::max(balance.total, std::fabs(real[0][r][c] - parts));
       }
 
     // Every grid of the module, gathered: the same bits on every
     // decomposition and thread count.
-    for (int i = firstOwn; registry[i].hasName; ++i) {
-      Grid whole = module->MPIGatherGridCopy(i);
-      if (worldRank() != 0) continue;
-      const Grid values = whole ? whole : registry[i].grid;
-      for (long r = 1; r <= zone.nrows; ++r)
-        for (long c = 1; c <= zone.ncols; ++c)
-          if (zone.grid[r][c] != nodata) digest = hashValues(digest, &values[r][c], 1);
+    for (int i = firstOwn; registry.entries[i].hasName; ++i) {
       if (step == 47) {
-        std::string text = registry[i].name + ":";
-        char value[32];
-        for (long r = 1; r <= zone.nrows; ++r)
-          for (long c = 1; c <= zone.ncols; ++c)
-            if (zone.grid[r][c] != nodata) {
-              std::snprintf(value, sizeof value, " %.17g", values[r][c]);
-              text += value;
-            }
-        results.push_back(text);
+        results.push_back(gatheredValues(*module, registry, i, zone));
+        continue;
       }
-      if (whole) module->free_matrix(whole, 1, zone.nrows, 1, zone.ncols);
+      const std::vector<double> values = gatheredCells(*module, registry, i, zone);
+      digest = hashBytes(digest, values.data(), values.size() * sizeof(double));
     }
   }
   module->releaseModule();
   omp_set_num_threads(2);
   results.push_back("digest " + std::to_string(digest));
-  const size_t grids = results.size();
-  for (const auto& file : std::filesystem::directory_iterator(dir))
-    results.push_back(file.path().filename().string() + ":" + readFile(file.path().string()));
-  std::sort(results.begin() + static_cast<long>(grids), results.end());
+  appendWrittenFiles(results, dir);
   return results;
 }
 
