@@ -13,52 +13,23 @@
 #include <cmath>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench/bench_catchment.h"
 #include "bench/mpi_bench_main.h"
-#include "core/diag_stream.h"
 #include "vertical/verdunstungsmodellklasse.h"
 
 namespace {
 
-constexpr long gridSize = 1000;
-constexpr double nodata = -9999.0;
+constexpr double nodata = BenchCatchment::nodata;
 constexpr int maxLayers = 3;
 
-bool insideCatchment(long r, long c) {
-  const double y = (static_cast<double>(r) - 500.5) / 490.0;
-  const double x = (static_cast<double>(c) - 500.5) / 470.0;
-  return x * x + y * y <= 1.0;
-}
-
-double elevationAt(long r, long c) {
-  return 1500.0 + 400.0 * std::sin(r / 83.0) * std::cos(c / 57.0) +
-         250.0 * std::sin((r + c) / 131.0);
-}
-
-// One process's share: whole rows, the highest rank first, as the set-up
-// gives them with "MPIRegions" and "MPIHelper", and every grid the module
-// reads. Layer 2 is missing in every third cell.
-struct Domain {
+// One process's share of the catchment with every grid the module reads;
+// layer 2 is missing in every third cell.
+struct Domain : BenchCatchment {
   Domain() {
-    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-    MPI_Comm_size(MPI_COMM_WORLD, &size);
-    const long rows = gridSize / size;
-    first = (size - 1 - rank) * rows + 1;
-    last = rank == 0 ? gridSize : first + rows - 1;
-    lo = rank == 0 ? 1 : std::max(1L, first - 1);
-    hi = rank == 0 ? gridSize : std::min(gridSize, last + 1);
-    ranges.assign(gridSize + 1, RowColumnRange{});
-    auto owner = [&](long r) {
-      return static_cast<int>(std::min<long>(size - 1, size - 1 - (r - 1) / rows));
-    };
-    add("[zone_grid]", [](long, long, int) { return 1.0; });
-    add("MPIRegions", [&](long r, long, int) { return double(owner(r)); });
-    Grid helper = add("MPIHelper", [](long, long, int) { return 0.0; });
-    add("[elevation_model]", [](long r, long c, int) { return elevationAt(r, c); });
-    add("landuse", [](long, long, int) { return 1.0; });
+    add("landuse", [](long, long) { return 1.0; });
     const std::pair<const char*, double> canopy[] = {{"landuse", 1.0},
                                                      {"leaf_area_index", 3.0},
                                                      {"root_depth", 1.0},
@@ -67,69 +38,23 @@ struct Domain {
                                                      {"SurfaceIntercepResistance", 10.0},
                                                      {"RoughnessLength", 0.5}};
     for (int k = 1; k <= maxLayers; ++k)
-      for (const auto& [name, value] : canopy)
-        add(name + std::to_string(k),
-            [k, v = value, code = name == std::string("landuse")](long r, long c, int) {
-              return k == 2 && (r + c) % 3 == 0 ? nodata : code ? v : v / k;
-            });
-    add("SurfaceEvaporationResistance", [](long, long, int) { return 200.0; });
-    add("albedo", [](long, long, int) { return 0.18; });
-    add("wind_speed", [](long r, long c, int) { return 1.0 + (r + c) % 4; });
-    temperature =
-        add("temperature", [](long r, long c, int) { return 22.0 - 0.0065 * elevationAt(r, c); });
-    add("air_humidity", [](long r, long c, int) { return 0.4 + 0.1 * ((r * c) % 5); });
-    radiation = add("global_radiation", [](long, long, int) { return 0.0; });
-    for (long r = lo; r <= hi; ++r) {
-      long count = 0;
-      for (long c = 1; c <= gridSize; ++c) {
-        if (!insideCatchment(r, c)) {
-          for (Grid g : grids) g[r][c] = nodata;
-          continue;
-        }
-        if (ranges[r].first == 0) ranges[r].first = c;
-        ranges[r].last = c;
-        ++count;
+      for (const auto& [name, value] : canopy) {
+        const bool code = name == std::string("landuse");
+        add(name + std::to_string(k), [k, v = value, code](long r, long c) {
+          return k == 2 && (r + c) % 3 == 0 ? nodata : code ? v : v / k;
+        });
       }
-      // Rank 0: (owner, cells) from the first valid column; the others:
-      // (first column, cells) of their own run.
-      helper[r][1] = rank == 0 ? owner(r) : static_cast<double>(ranges[r].first);
-      helper[r][2] = static_cast<double>(count);
-      if (rank != 0 && (r < first || r > last)) ranges[r] = RowColumnRange{};
-    }
-    context.diag = &log;
-    context.registry = registry.data();
-    context.header.ncols = context.header.nrows = gridSize;
-    context.header.cellsize = 100.0;
-    context.header.firstRow = first;
-    context.header.lastRow = last;
-    context.rowColumnRange = ranges.data();
-    context.startDate = ModelDate{0, 6, 1, 5, 2021};
-    context.endDate = ModelDate{0, 0, 31, 12, 2021};
-    context.minToIntEnd = 60.0;
-    context.latitude = 47.3;
-    context.longitude = 8.9;
-    context.referenceMeridian = 15.0;
+    add("SurfaceEvaporationResistance", [](long, long) { return 200.0; });
+    add("albedo", [](long, long) { return 0.18; });
+    add("wind_speed", [](long r, long c) { return 1.0 + (r + c) % 4; });
+    add("temperature", [](long r, long c) { return 22.0 - 0.0065 * benchElevation(r, c); });
+    add("air_humidity", [](long r, long c) { return 0.4 + 0.1 * ((r * c) % 5); });
+    radiation = add("global_radiation", [](long, long) { return 0.0; });
     context.landuseTable = &landuseTable;
     context.multilayerTable = &multilayerTable;
     context.zoneCount = 1;
     context.zoneRecords = &zoneRecords;
     context.zoneRanks = &zoneRanks;
-  }
-  ~Domain() {
-    for (Grid g : grids) memory.free_matrix(g, lo, hi, 1, gridSize);
-  }
-  template <typename F> Grid add(const std::string& name, F f) {
-    Grid g = memory.matrix(lo, hi, 1, gridSize, gridSize);
-    for (long r = lo; r <= hi; ++r)
-      for (long c = 1; c <= gridSize; ++c) g[r][c] = f(r, c, 0);
-    GridRegistryEntry& e = registry[grids.size() + 1];
-    e.hasFileName = e.hasName = true;
-    e.fileName = e.name = name;
-    e.grid = g;
-    e.firstRow = lo;
-    e.lastRow = hi;
-    grids.push_back(g);
-    return g;
   }
 
   // An evapotranspiration module of the method and layers, with daily
@@ -154,21 +79,11 @@ struct Domain {
     return m;
   }
 
-  int rank = 0, size = 1;
-  long first = 1, last = 0, lo = 1, hi = 0;
-  std::ostringstream console;
-  DiagStream log{"evapotranspiration_bench.xml", 0, &console, &console};
-  memory_handling memory;
-  std::vector<GridRegistryEntry> registry = std::vector<GridRegistryEntry>(gridRegistrySize);
-  std::vector<RowColumnRange> ranges;
-  std::vector<Grid> grids;
-  Grid temperature = nullptr;
   Grid radiation = nullptr;
   std::vector<landuse_class> landuseTable = std::vector<landuse_class>(2);
   std::vector<multilayer_landuse_class> multilayerTable = std::vector<multilayer_landuse_class>(2);
   std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
   std::vector<int> zoneRanks = {0, 1};
-  ModelContext context;
 };
 
 Domain& domain() {
@@ -180,17 +95,14 @@ void potentialSteps(benchmark::State& state, int method, int layers) {
   omp_set_num_threads(static_cast<int>(state.range(0)));
   Domain& d = domain();
   std::unique_ptr<verdunstungsmodellklasse> module = d.module(method, layers);
+  const long cells = d.cellCount();
   long hour = 6;
-  long cells = 0;
-  for (long r = d.first; r <= d.last; ++r)
-    cells += d.ranges[r].last >= d.ranges[r].first ? d.ranges[r].last - d.ranges[r].first + 1 : 0;
-  MPI_Allreduce(MPI_IN_PLACE, &cells, 1, MPI_LONG, MPI_SUM, MPI_COMM_WORLD);
   for (auto _ : state) {
     // The interpolators refill the radiation every step.
     const double sun = 700.0 * std::sin(3.14159265 * (hour - 5) / 14.0);
     for (long r = d.lo; r <= d.hi; ++r)
-      for (long c = 1; c <= gridSize; ++c)
-        if (d.radiation[r][c] != nodata) d.radiation[r][c] = sun * (0.6 + 0.1 * ((r + c) % 5));
+      for (long c = 1; c <= benchGridSize; ++c)
+        d.radiation[r][c] = sun * (0.6 + 0.1 * ((r + c) % 5));
     MPI_Barrier(MPI_COMM_WORLD);
     const double start = MPI_Wtime();
     module->computePotentialEvapotranspiration(0, hour, 1, 5, 2021);

@@ -14,8 +14,8 @@
 #include <sstream>
 #include <vector>
 
-#include "config/defaultini.h"
 #include "bench/mpi_bench_main.h"
+#include "config/defaultini.h"
 #include "core/diag_stream.h"
 
 namespace {
