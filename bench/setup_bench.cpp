@@ -14,8 +14,8 @@
 #include <sstream>
 #include <vector>
 
-#include "bench/mpi_bench_main.h"
 #include "config/defaultini.h"
+#include "bench/mpi_bench_main.h"
 #include "core/diag_stream.h"
 
 namespace {
@@ -136,16 +136,6 @@ struct Iteration {
   std::vector<GridRegistryEntry> registry;
   std::unique_ptr<BenchModel> model;
 };
-
-// Seconds of a collective step on the slowest process.
-double slowest(const std::function<void()>& step) {
-  MPI_Barrier(MPI_COMM_WORLD);
-  const double start = MPI_Wtime();
-  step();
-  double elapsed = MPI_Wtime() - start;
-  MPI_Allreduce(MPI_IN_PLACE, &elapsed, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
-  return elapsed;
-}
 
 void addProcessCount(benchmark::State& state) {
   int size = 1;
