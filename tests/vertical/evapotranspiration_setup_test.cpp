@@ -197,3 +197,35 @@ TEST(Verdunstungsmodellklasse, ReadsTheLakeSection) {
     EXPECT_NE(e.s.log.console.str().find(c.message), std::string::npos) << e.s.log.console.str();
   }
 }
+
+// With spin-up response units the master cell of a unit is computed and the
+// unit's other cells take its values; a unit without a master is refused.
+TEST(Verdunstungsmodellklasse, CopiesTheMasterCellOfEachResponseUnit) {
+  for (const double unit : {1.0, 5.0}) {
+    SCOPED_TRACE(unit);
+    Evapotranspiration e("etp_units", evapotranspirationEntries(), 60);
+    e.add("global_radiation", 300.0);
+    e.grid("temperature")[1][2] = 20.0; // a cell of the unit, not computed
+    e.add("HydrologicResponseUnits", [unit](long r, long) { return r == 1 ? unit : 1.0; });
+    e.add("MasterHydrologicResponseUnits",
+          [](long r, long c) { return r == 2 && c == 2 ? 1.0 : -9999.0; });
+    const std::vector<HRUMasterCell> masters = {{0, 0}, {2, 2}};
+    e.s.context.hruFlag = 1;
+    e.s.context.hruMasterCells = &masters;
+    e.module = constructSubmodel<TestEvapotranspiration>(e.code, e.s.context);
+    if (unit > 1.0) {
+      EXPECT_EQ(e.code, 1030);
+      EXPECT_NE(e.s.log.lastEntry().find("holds the unit 5 at row 1, column 2"), std::string::npos)
+          << e.s.log.lastEntry();
+      continue;
+    }
+    ASSERT_EQ(e.code, 0);
+    e.potential(1, 21, 3);
+    for (const char* g : {"pot_transpiration0", "potential_InterceptionEvap1",
+                          "potential_evaporation", "cloudiness"}) {
+      EXPECT_EQ(e.grid(g)[1][2], e.grid(g)[2][2]) << g;
+      EXPECT_EQ(e.grid(g)[2][1], e.grid(g)[2][2]) << g;
+    }
+    EXPECT_NEAR(e.grid("pot_transpiration1")[1][2], 0.0017625, 5e-7);
+  }
+}
