@@ -19,37 +19,14 @@ public:
 // Penman-Monteith, PEC 1 and fh 0.3 in every month, statistics of every
 // step (the total of the zones), CR = (0.25, 0.75, 0, 0).
 inline std::vector<std::string> evapotranspirationEntries(int method = 1) {
-  return {std::to_string(method) + "  method",
-          "1 1 1 1 1 1 1 1 1 1 1 1  PEC",
-          "0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3  fh",
-          "1.0  fk",
-          "etp.asc",
-          "0",
-          "etp.stat 1001",
-          "etr.asc",
-          "0",
-          "etr.stat 1001",
-          "evap.asc",
-          "0",
-          "evap.stat 1001",
-          "evar.asc",
-          "0",
-          "evar.stat 1001",
-          "evrs.asc",
-          "0",
-          "evrs.stat 1001",
-          "eip.asc",
-          "0",
-          "eip.stat 1001",
-          "rgex.stat 1001",
-          "0.25 0.75 0 0  CR",
-          "0.072 -0.808 1.749 -0.239  CS",
-          "0.7 0.05  tau",
-          "1500  H",
-          "6 6 6 6 6 6\n6 6 6 6 6 6  A",
-          "0.6 0.2  fd Aa",
-          "cloud.stat 1001",
-          "HamonCorrectionOpenWater = 1.2"};
+  std::vector<std::string> e = {std::to_string(method) + "  method", "1 1 1 1 1 1 1 1 1 1 1 1  PEC",
+                                "0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3  fh", "1.0  fk"};
+  for (const std::string output : {"etp", "etr", "evap", "evar", "evrs", "eip"})
+    e.insert(e.end(), {output + ".asc", "0", output + ".stat 1001"});
+  e.insert(e.end(), {"rgex.stat 1001", "0.25 0.75 0 0  CR", "0.072 -0.808 1.749 -0.239  CS",
+                     "0.7 0.05  tau", "1500  H", "6 6 6 6 6 6\n6 6 6 6 6 6  A", "0.6 0.2  fd Aa",
+                     "cloud.stat 1001", "HamonCorrectionOpenWater = 1.2"});
+  return e;
 }
 
 // A 2 x 2 grid on one process, cell (1, 1) outside the zone grid: a
