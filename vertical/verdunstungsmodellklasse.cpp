@@ -5,12 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "core/string_helpers.h"
 
 namespace {
 
@@ -181,15 +182,14 @@ void verdunstungsmodellklasse::readOptionalLines() {
   std::string line;
   readRestOfLine(controlFile, line);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  if (line.size() < 3) {
-    cloudinessStatisticFile = "cloudiness";
-    cloudinessStatisticCode = 0;
-  } else {
-    char name[2401] = {};
-    if (std::sscanf(line.c_str(), "%2400s%d", name, &cloudinessStatisticCode) != 2)
-      controlFileKeyNotFound("Name of the cloudiness-stat.file for ", moduleName);
-    cloudinessStatisticFile = name;
-  }
+  // A section that ends before this line has no cloudiness statistics.
+  const std::vector<std::string> words = splitWords(line);
+  const char* code = words.size() >= 2 ? words[1].c_str() : "";
+  char* codeEnd = nullptr;
+  const long number = std::strtol(code, &codeEnd, 10);
+  const bool given = line.size() >= 3 && codeEnd != code;
+  cloudinessStatisticFile = given ? words[0] : "cloudiness";
+  cloudinessStatisticCode = given ? static_cast<int>(number) : 0;
 
   readRestOfLine(controlFile, line);
   const size_t equals = line.find('=');

@@ -36,7 +36,7 @@
 //   1500                altitude scale H of the daily temperature amplitude (m)
 //   6 7 ... (12)        monthly daily temperature amplitudes A (K)
 //   0.6 0.2             day share fd of the amplitude, annual variability
-//   cloud.stat 1001     statistics of the cloudiness (a shorter line: none)
+//   cloud.stat 1001     statistics of the cloudiness (optional)
 //   HamonCorrectionOpenWater = 1.2   (optional; factor of Hamon on lakes)
 //
 // Per layer k (0 the totals, 1 .. L from the top) it registers

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -91,7 +92,9 @@ TEST(Verdunstungsmodellklasse, FailsWithTheMessageOfEachFault) {
 }
 
 TEST(Verdunstungsmodellklasse, RegistersThreeGridsPerLayerAndSix) {
-  Evapotranspiration e("etp_grids", with(evapotranspirationEntries(), 5, "etp.grd"), 60, 3);
+  // A cloudiness line too short for a file and code: no such statistics.
+  Evapotranspiration e("etp_grids", with(with(evapotranspirationEntries(), 5, "etp.grd"), 30, "c"),
+                       60, 3);
   e.add("sunshine_duration", 0.5);
   e.grid("MPIRegions")[1][2] = 1.0; // another process's cell
   int first = 1;
@@ -128,6 +131,9 @@ TEST(Verdunstungsmodellklasse, RegistersThreeGridsPerLayerAndSix) {
   EXPECT_NE(readFile(e.s.log.directory + "/etp_Layer_2.stat")
                 .find("evapotranspiration_submodel:pot_transpiration2(Penman/Monteith)_"),
             std::string::npos);
+  for (const char* file : {"/c", "/cloudiness"})
+    EXPECT_FALSE(std::filesystem::exists(e.s.log.directory + file)) << file;
+  EXPECT_TRUE(std::filesystem::exists(e.s.log.directory + "/rgex.stat"));
   EXPECT_NE(readFile(e.s.log.directory + "/etr.stat")
                 .find("total_Evapotranspiration_as_sum_of_ETR1..n_EI1..n_EVAR_and_EVRS_"),
             std::string::npos);
