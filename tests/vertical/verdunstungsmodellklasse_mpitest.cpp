@@ -166,11 +166,11 @@ std::vector<std::string> runTwoDays(int method, bool split, int threads, Balance
         if (own(r, c))
           for (Grid g : potentials) before.push_back(g[r][c]);
     module->computeSnowEvaporation(0, hour, day, 5, 2021);
-    const double* was = before.data() - count;
+    size_t cell = 0;
     for (long r = 1; r <= strips.nrows; ++r)
       for (long c = 1; c <= strips.ncols; ++c) {
         if (!own(r, c)) continue;
-        was += count;
+        const double* was = &before[count * cell++];
         const double evaporated = snowEvaporation[r][c];
         double taken = 0.0;
         for (size_t p = 0; p + 3 < count; ++p) taken += was[p] - potentials[p][r][c];
