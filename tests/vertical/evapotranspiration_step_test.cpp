@@ -348,3 +348,20 @@ TEST(Evapotranspiration, TakesTheRealEvapotranspirationFromABucket) {
     EXPECT_EQ(e.grid("real_transpiration1")[1][1], -9999.0);
   }
 }
+
+// A step of two days (here from 14:00) takes more daylight sub-intervals
+// than a day has hours, and some of them fall into the night between: their
+// sun adds nothing, so that the clear-sky radiation stays below that of a
+// sun in the zenith all day (x = 0.25 + 0.75 s with s = 0.5).
+TEST(Evapotranspiration, KeepsTheClearSkyOfStepsLongerThanADay) {
+  Evapotranspiration e("etp_two_days", evapotranspirationEntries(3), 2880);
+  e.add("sunshine_duration", 0.5);
+  e.build();
+  e.potential(14, 22, 6);
+  double sunrise = 0, sunset = 0;
+  e.module->sunriseSunset(22, 6, sunrise, sunset, 47.3, 15.0);
+  const double corrected = e.grid("AspectCorrectedGlobalRadiation")[2][2];
+  EXPECT_GT(corrected, 0.0);
+  EXPECT_LT(corrected, 0.625 * 1367.0 * 2.0 * (sunset - sunrise));
+  EXPECT_TRUE(std::isfinite(e.grid("pot_transpiration1")[2][2]));
+}
