@@ -23,6 +23,15 @@ int worldRank() {
   return rank;
 }
 
+double slowest(const std::function<void()>& step) {
+  MPI_Barrier(MPI_COMM_WORLD);
+  const double start = MPI_Wtime();
+  step();
+  double elapsed = MPI_Wtime() - start;
+  MPI_Allreduce(MPI_IN_PLACE, &elapsed, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
+  return elapsed;
+}
+
 void enterBenchWorkFolder(const std::string& prefix, const std::string& controlText) {
   const std::string directory = prefix + "_rank" + std::to_string(worldRank());
   std::filesystem::create_directories(directory);

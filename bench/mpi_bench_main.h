@@ -13,6 +13,9 @@ int runBenchmarksUnderMPI(int argc, char** argv, const std::function<void()>& pr
 
 int worldRank();
 
+// Seconds of a collective step on the slowest process.
+double slowest(const std::function<void()>& step);
+
 // Moves the process into a work folder of its own, <prefix>_rank<r>, with a
 // speed file that makes all processes equally fast (the timings leave the
 // speed measurement out) and the control file "bench.ctl" holding text.

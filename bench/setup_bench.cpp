@@ -137,16 +137,6 @@ struct Iteration {
   std::unique_ptr<BenchModel> model;
 };
 
-// Seconds of a collective step on the slowest process.
-double slowest(const std::function<void()>& step) {
-  MPI_Barrier(MPI_COMM_WORLD);
-  const double start = MPI_Wtime();
-  step();
-  double elapsed = MPI_Wtime() - start;
-  MPI_Allreduce(MPI_IN_PLACE, &elapsed, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
-  return elapsed;
-}
-
 void addProcessCount(benchmark::State& state) {
   int size = 1;
   MPI_Comm_size(MPI_COMM_WORLD, &size);

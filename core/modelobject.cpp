@@ -92,6 +92,19 @@ std::string conversionOf(const char* format) {
   return conversion;
 }
 
+// The conversions of a scan format in their order, such as "s", "d" of "%s%d".
+std::vector<std::string> conversionsOf(const char* format) {
+  std::vector<std::string> conversions;
+  for (const char* p = std::strchr(format, '%'); p; p = std::strchr(p + 1, '%'))
+    conversions.push_back(conversionOf(p));
+  return conversions;
+}
+
+void requireConversions(const char* format, const std::vector<std::string>& expected) {
+  if (conversionsOf(format) != expected)
+    throw std::logic_error(std::string("scan format ") + format + " does not fit its targets");
+}
+
 void requireConversion(const char* format, std::initializer_list<const char*> allowed) {
   const std::string conversion = conversionOf(format);
   for (const char* a : allowed)
@@ -213,6 +226,17 @@ int modelobject::readControlValuePair(FILE* file, const char* format, double& fi
   int count = file ? std::fscanf(file, format, &first, &second) : 0;
   if (count != 2) controlFileKeyNotFound(description, moduleName);
   requireWholeNumber(file, start, description);
+  readRestOfLine(file, rest);
+  return count;
+}
+
+int modelobject::readControlValuePair(FILE* file, const char* format, std::string& first,
+                                      int& second, const std::string& description,
+                                      std::string& rest) {
+  requireConversions(format, {"s", "d"});
+  int count = file && readControlWordFrom(file, first) ? 1 : 0;
+  if (count == 1) count += std::fscanf(file, "%d", &second) == 1 ? 1 : 0;
+  if (count != 2) controlFileKeyNotFound(description, moduleName);
   readRestOfLine(file, rest);
   return count;
 }

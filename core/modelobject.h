@@ -74,8 +74,11 @@ public:
                            const std::string& description, std::string& rest);
   int readControlValuePair(FILE* file, const char* format, double& first, double& second,
                            const std::string& description, std::string& rest);
-  template <typename T>
-  int readControlValuePair(FILE* file, const char* format, T& first, T& second,
+  // A word and a whole number ("%s%d"), such as a file name and its code.
+  int readControlValuePair(FILE* file, const char* format, std::string& first, int& second,
+                           const std::string& description, std::string& rest);
+  template <typename T, typename U>
+  int readControlValuePair(FILE* file, const char* format, T& first, U& second,
                            const std::string& description) {
     return readControlValuePair(file, format, first, second, description, lineBuffer);
   }

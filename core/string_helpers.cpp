@@ -100,3 +100,12 @@ bool parseWholeNumber(const std::string& word, long& value) {
   value = parsed;
   return true;
 }
+
+std::string layerFileName(const std::string& name, int layer) {
+  const std::size_t slash = name.rfind('/');
+  std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos && slash != std::string::npos && dot < slash)
+    dot = std::string::npos;
+  if (dot == std::string::npos) dot = name.size();
+  return name.substr(0, dot) + "_Layer_" + std::to_string(layer) + name.substr(dot);
+}

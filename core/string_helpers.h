@@ -11,6 +11,12 @@
 int tokenize(const std::string& text, const std::string& delimiters,
              std::vector<std::string>& words, bool keepTrailingEmpty);
 
+// The file name of vegetation layer k from the name of the layer totals:
+// "_Layer_" and k go in front of the extension ("etp.grd" gives
+// "etp_Layer_2.grd"), or at the end of a name without one. Only a dot of the
+// last path component starts an extension.
+std::string layerFileName(const std::string& name, int layer);
+
 // The words of a line between blanks (space, tab, line ends, form feed,
 // vertical tab); quotes are ordinary characters.
 std::vector<std::string> splitWords(const std::string& line);

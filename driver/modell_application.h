@@ -66,6 +66,7 @@ class meteointerpol;
 class precicorrclass;
 class tracer_ini_class;
 class unsatzonmodellklasse;
+class verdunstungsmodellklasse;
 
 // The model of one control file: builds every module, steps through the
 // simulated period (repeated for spin-up), answers Ctrl-C and the external
@@ -202,6 +203,7 @@ protected:
   RegionalSuperposition* regionalSuperposition = nullptr;
   precicorrclass* precipitationCorrection = nullptr;
   expokorrklasse* radiationCorrection = nullptr;
+  verdunstungsmodellklasse* evapotranspiration = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
   SpecialOutputClass* specialOutput = nullptr;

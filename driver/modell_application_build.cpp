@@ -17,6 +17,7 @@
 #include "routing/abflussmodellklasse.h"
 #include "soil/unsatzonmodellklasse.h"
 #include "vertical/expokorrklasse.h"
+#include "vertical/verdunstungsmodellklasse.h"
 
 namespace {
 
@@ -226,6 +227,26 @@ void ModellApplication::buildSubmodels() {
          [this](const ModelDate&) { radiationCorrection->releaseModule(); });
   }
 
+  evapotranspiration = adopt<verdunstungsmodellklasse>("evapotranspiration");
+  evapotranspiration->setRadiationCorrectionGrid(radiationCorrection->getRadiationCorrection());
+  if (evapotranspiration->getFlowControl() != 0) {
+    landuseStepMinutes = static_cast<double>(evapotranspiration->getTimeStepMinutes());
+    plug(Place::potentialEvapotranspiration, [this](const ModelDate& d) {
+      evapotranspiration->computePotentialEvapotranspiration(DATE_ARGS(d));
+    });
+    plug(Place::snowEvaporation,
+         [this](const ModelDate& d) { evapotranspiration->computeSnowEvaporation(DATE_ARGS(d)); });
+    plug(Place::evapotranspirationStart,
+         [this](const ModelDate& d) { evapotranspiration->beginSubsteps(DATE_ARGS(d)); });
+    plug(Place::evapotranspirationSubstep,
+         [this](const ModelDate&) { evapotranspiration->doSubstep(); });
+    plug(Place::evapotranspirationEnd,
+         [this](const ModelDate& d) { evapotranspiration->endSubsteps(DATE_ARGS(d)); });
+    plug(Place::flush, [this](const ModelDate&) { evapotranspiration->flushStatistics(); });
+    plug(Place::evapotranspirationTeardown,
+         [this](const ModelDate&) { evapotranspiration->releaseModule(); });
+  }
+
   unsatZone = adopt<unsatzonmodellklasse>("unsatzon_model", settings.soilTable);
   unsatZone->setDumpMode(context.dumpOptions.dumpMode, context.dumpOptions.closeAfterDump,
                          context.dumpOptions.repairAfterDump, context.dumpOptions.maxDumpFiles);
@@ -273,6 +294,10 @@ void ModellApplication::buildSubmodels() {
   if (dataAssimilation->getFlowControl() != 0)
     plug(Place::dataAssimilation,
          [this](const ModelDate& d) { dataAssimilation->step(DATE_ARGS(d)); });
+
+  // Once every module is built: the unsaturated zone registers the pond grid.
+  stage = "readLakeCodes of evapotranspiration";
+  evapotranspiration->readLakeCodes("[lake_model]");
 }
 
 // After every module is built.

@@ -604,6 +604,41 @@ ponding.asc  max_ponding_storage fillcode = 0 readcode = 1 statfile = max_pondin
 0   radiation correction off
 60  time interval in minutes
 
+[evapotranspiration]
+1   on: Penman-Monteith per vegetation layer
+60  time interval in minutes
+1   method: 1 Penman-Monteith, 2 Hamon, 3 Wendling, 4 Haude (2 to 4 need one layer)
+0.13 0.14 0.19 0.23 0.27 0.30 0.31 0.29 0.24 0.19 0.15 0.13  PEC of Hamon, January to December
+0.26 0.26 0.33 0.39 0.39 0.37 0.35 0.33 0.31 0.26 0.26 0.26  fh of Haude, January to December
+0.5  fk, the coast factor of Wendling
+etp.asc  potential transpiration (layer k: etp_Layer_k.asc; etp.asc the sum with the soil)
+13  its write code: the sum over the run
+etp.stat 2024  its statistics: daily means of every subbasin
+etr.asc  real evapotranspiration (etr.asc the total)
+13  write code
+etr.stat 2024  statistics
+evap.asc  potential soil evaporation
+13  write code
+evap.stat 2024  statistics
+evar.asc  real soil evaporation
+0  write code
+evar.stat 0  statistics
+evrs.asc  snow evaporation
+0  write code
+evrs.stat 0  statistics
+eip.asc  potential interception evaporation
+0  write code
+eip.stat 0  statistics
+rgex.stat 2024  statistics of the global radiation corrected for slope and aspect
+0.2 0.6 0.2 0  CR: global over clear-sky radiation from the relative sunshine duration
+0.072 -0.808 1.749 -0.239  CS: relative sunshine duration from that ratio
+0.70 0.05  transmissivity of the day: tau0 + tau1 cos(2 pi day / 365)
+1500  altitude scale of the daily temperature amplitude (m)
+5 6 7 8 9 9 9 9 8 7 5 4  daily temperature amplitude per month (K)
+0.6 0.0  day share of the amplitude, annual variability
+cloudiness.stat 0  statistics of the cloudiness
+HamonCorrectionOpenWater = 1.0
+
 [region_transition_distance]
 500  metres over which the regions of regression_regions blend
 

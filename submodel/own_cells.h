@@ -25,6 +25,16 @@ struct OwnCells {
     return zone[r][c] != nodata && regions[r][c] == rank && (!masters || masters[r][c] != nodata);
   }
 
+  // Calls own(r, c) at every own cell in row order on the calling thread,
+  // for sums whose order matters, such as the statistics.
+  template <typename Own> void forEachInOrder(Own own) const {
+    for (long r = firstRow; r <= lastRow; ++r) {
+      const long last = lastColumn(r);
+      for (long c = firstColumn(r); c <= last; ++c)
+        if (owns(r, c)) own(r, c);
+    }
+  }
+
   // Calls own(r, c) at every own cell, the rows shared among the OpenMP
   // threads (runtime schedule). The calls must neither allocate nor log nor
   // throw.

@@ -29,6 +29,7 @@ TEST(ModelObject, ReadsSectionsAndLegacyValues) {
                      "  [model_time]   trailing words\n"
                      "3600  time step in seconds\n"
                      "2.5 7.25  a pair\n"
+                     "etp.stat 2001  a file and its code\n"
                      "grid.asc  a word\n"
                      "notanumber  broken value\n");
   TestModule m(dir, control);
@@ -45,6 +46,12 @@ TEST(ModelObject, ReadsSectionsAndLegacyValues) {
   EXPECT_EQ(m.readControlValuePair(m.controlFile, "%lf %lf", a, b, "pair"), 2);
   EXPECT_EQ(a, 2.5);
   EXPECT_EQ(b, 7.25);
+  std::string file;
+  int code = 0;
+  EXPECT_EQ(m.readControlValuePair(m.controlFile, "%s%d", file, code, "file and code"), 2);
+  EXPECT_EQ(file, "etp.stat");
+  EXPECT_EQ(code, 2001);
+  EXPECT_EQ(m.lineBuffer, "  a file and its code\n");
   std::string word;
   m.readControlValue(m.controlFile, "%s", word, "a word");
   EXPECT_EQ(word, "grid.asc");
@@ -56,6 +63,11 @@ TEST(ModelObject, ReadsSectionsAndLegacyValues) {
   EXPECT_NE(m.console().find("  Next line in Horva control file: "), std::string::npos);
   EXPECT_NE(m.console().find("notanumber"), std::string::npos);
   EXPECT_NE(m.console().find("error in control file, broken value; testmodulenot found!"),
+            std::string::npos);
+  // What is left of the line, "broken value", holds a word but no number.
+  EXPECT_EQ(exitCodeOf([&] { m.readControlValuePair(m.controlFile, "%s%d", file, code, "pair"); }),
+            17);
+  EXPECT_NE(m.console().find("error in control file, pair; testmodulenot found!"),
             std::string::npos);
 
   EXPECT_EQ(m.seekSection("[first_section]", true), 1);

@@ -93,3 +93,18 @@ TEST(CutString, KeepsFirstToFirstPlusCountInclusive) {
     EXPECT_EQ(text, c.result) << c.text << " " << c.first << " " << c.count;
   }
 }
+
+TEST(LayerFileName, InsertsTheLayerBeforeTheExtension) {
+  struct Case {
+    std::string name;
+    int layer;
+    std::string result;
+  };
+  for (const Case& c : std::vector<Case>{{"etp.grd", 1, "etp_Layer_1.grd"},
+                                         {"etp.grd", 12, "etp_Layer_12.grd"},
+                                         {"a.b.stat", 2, "a.b_Layer_2.stat"},
+                                         {"etp", 3, "etp_Layer_3"},
+                                         {"./out.d/etp", 2, "./out.d/etp_Layer_2"},
+                                         {"out.d/etp.asc", 1, "out.d/etp_Layer_1.asc"}})
+    EXPECT_EQ(layerFileName(c.name, c.layer), c.result) << c.name;
+}

@@ -2,53 +2,16 @@
 #include <omp.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "config/slope_aspect.h"
 #include "tests/test_decomposition.h"
 #include "tests/test_support.h"
+#include "tests/vertical/example_catchment.h"
 #include "vertical/expokorrklasse.h"
 
 namespace {
-
-// A grid file of the example catchment, whole, on every process.
-struct ExampleGrid {
-  explicit ExampleGrid(const std::string& file) {
-    std::ifstream in(std::string(HORVA_EXAMPLE_DIR) + "/" + file);
-    std::string key;
-    double value = 0.0;
-    for (int i = 0; i < 6 && in >> key >> value; ++i) {
-      if (key == "ncols") ncols = static_cast<long>(value);
-      if (key == "nrows") nrows = static_cast<long>(value);
-    }
-    grid = memory.matrix(1, nrows, 1, ncols, nrows);
-    for (long r = 1; r <= nrows; ++r)
-      for (long c = 1; c <= ncols; ++c) in >> grid[r][c];
-  }
-  ~ExampleGrid() { memory.free_matrix(grid, 1, nrows, 1, ncols); }
-  memory_handling memory;
-  long nrows = 0, ncols = 0;
-  Grid grid = nullptr;
-};
-
-// The example's valid cells, every one on rank 0, or in row order in runs
-// of equal length, one per process.
-OwnerMap owners(const ExampleGrid& zone, int parts) {
-  std::vector<std::pair<long, long>> cells;
-  for (long r = 1; r <= zone.nrows; ++r)
-    for (long c = 1; c <= zone.ncols; ++c)
-      if (zone.grid[r][c] != nodata) cells.push_back({r, c});
-  OwnerMap map(zone.nrows, std::string(zone.ncols, '.'));
-  for (size_t k = 0; k < cells.size(); ++k)
-    map[cells[k].first - 1][cells[k].second - 1] =
-        static_cast<char>('0' + k * parts / cells.size());
-  return map;
-}
 
 // Five hourly steps of a May morning, every second one computing, in three
 // sub-intervals: the module's grids after each step, gathered on rank 0,
@@ -60,7 +23,7 @@ std::vector<std::string> runMorning(int method, bool split, int threads) {
   fillFromValuedNeighbours(dem.grid, aspect.grid, shape, true);
   fillFromValuedNeighbours(dem.grid, slope.grid, shape, false);
   const std::string name = "radcorr_example_" + std::to_string(method * 10 + split);
-  StripModule strips(name, owners(zone, split ? worldSize() : 1));
+  StripModule strips(name, exampleOwners(zone, split ? worldSize() : 1));
   auto held = [&](Grid whole, double (*f)(long, long, double)) {
     Grid g = strips.grid(nodata);
     for (long r = strips.lo; r <= strips.hi; ++r)
@@ -69,7 +32,7 @@ std::vector<std::string> runMorning(int method, bool split, int threads) {
   };
   auto same = [](long, long, double v) { return v; };
   const Grid t = held(dem.grid, [](long, long, double z) { return 12.0 - 0.0065 * z; });
-  std::vector<GridRegistryEntry> registry(gridRegistrySize);
+  ExampleRegistry registry(strips);
   const std::pair<const char*, Grid> inputs[] = {
       {"[zone_grid]", held(zone.grid, same)},
       {"MPIRegions", strips.regions},
@@ -80,35 +43,13 @@ std::vector<std::string> runMorning(int method, bool split, int threads) {
       {"temperature", t},
       {"sunshine_duration",
        held(dem.grid, [](long r, long c, double) { return (r * 7 + c) % 11 / 10.0; })}};
-  int index = 0;
-  for (const auto& [gridName, grid] : inputs) {
-    GridRegistryEntry& e = registry[++index];
-    e.hasFileName = e.hasName = true;
-    e.fileName = e.name = gridName;
-    e.grid = grid;
-    e.firstRow = strips.lo;
-    e.lastRow = strips.hi;
-  }
+  for (const auto& [gridName, grid] : inputs) registry.add(gridName, grid);
 
   const std::string dir = makeTestDirectory(name + "_" + std::to_string(threads));
   writeFile(dir + "/run.ctl", "[radiation_correction]\n1\n60\n" + std::to_string(method) +
                                   "\ntkorr.asc\n2\n2.5\nexkorr.asc\n2\nshadow.asc\n2\n2\n3\n");
-  ModelContext context;
-  context.diag = strips.m.getDiag();
-  context.controlFileName = dir + "/run.ctl";
-  context.registry = registry.data();
-  context.header = strips.m.getHeader();
-  context.header.cellsize = 100.0;
-  context.rowColumnRange = strips.ranges.data();
-  context.cellsPerProcess = &strips.cells;
-  context.outputDirectory = dir + "/";
-  context.writeAsciiGrids = true;
-  context.startDate = ModelDate{0, 5, 1, 5, 2021};
-  context.endDate = ModelDate{0, 9, 1, 5, 2021};
-  context.minToIntEnd = 60.0;
-  context.latitude = 47.3;
-  context.longitude = 8.9;
-  context.referenceMeridian = 15.0;
+  ModelContext context = exampleContext(strips, registry, dir, ModelDate{0, 5, 1, 5, 2021},
+                                        ModelDate{0, 9, 1, 5, 2021});
 
   omp_set_num_threads(threads);
   int code = 0;
@@ -119,27 +60,12 @@ std::vector<std::string> runMorning(int method, bool split, int threads) {
     for (long r = strips.lo; r <= strips.hi; ++r)
       for (long c = 1; c <= strips.ncols; ++c) t[r][c] += 1.0;
     module->correctRadiation(0, hour, 1, 5, 2021);
-    for (int index = 9; registry[index].hasName; ++index) { // the module's own
-      Grid whole = module->MPIGatherGridCopy(index);
-      std::string values = registry[index].name + ":";
-      char text[32];
-      for (long r = 1; worldRank() == 0 && r <= zone.nrows; ++r)
-        for (long c = 1; c <= zone.ncols; ++c)
-          if (zone.grid[r][c] != nodata) {
-            std::snprintf(text, sizeof text, " %.17g",
-                          (whole ? whole : registry[index].grid)[r][c]);
-            values += text;
-          }
-      results.push_back(values);
-      if (whole) module->free_matrix(whole, 1, zone.nrows, 1, zone.ncols);
-    }
+    for (int index = 9; registry.entries[index].hasName; ++index) // the module's own
+      results.push_back(gatheredValues(*module, registry, index, zone));
   }
   if (module) module->releaseModule();
   omp_set_num_threads(2);
-  const size_t grids = results.size();
-  for (const auto& file : std::filesystem::directory_iterator(dir))
-    results.push_back(file.path().filename().string() + ":" + readFile(file.path().string()));
-  std::sort(results.begin() + grids, results.end());
+  appendWrittenFiles(results, dir);
   return results;
 }
 

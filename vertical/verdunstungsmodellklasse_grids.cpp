@@ -1,0 +1,369 @@
+// The grids of the evapotranspiration module: the inputs it finds, the
+// outputs it registers with their statistics, and the copies within the
+// spin-up's response units.
+#include <cmath>
+#include <limits>
+
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+#include "core/string_helpers.h"
+#include "vertical/verdunstungsmodellklasse.h"
+
+namespace {
+
+constexpr int missingInputCode = 46;
+constexpr int registryFullCode = 12;
+constexpr int unknownUnitCode = 1030;
+
+const char* const inputDashes =
+    "-------------------------------------------------------------------\n";
+
+} // namespace
+
+// Which optional inputs exist; the method's needs decide which are looked
+// up at all.
+void verdunstungsmodellklasse::findInputs() {
+  auto flag = [&](const char* name, int bit) {
+    if (findGrid(name, 1) > 0) inputMask |= bit;
+  };
+  if (method == 1) {
+    flag("air_pressure", airPressureInput);
+    flag("landuse0", multilayerInput);
+    flag("wind_speed", windInput);
+    flag("air_humidity", humidityInput);
+    flag("vapor_pressure", vapourPressureInput);
+  }
+  if (method == 2) flag("landuse0", multilayerInput);
+  if (method == 4) {
+    flag("landuse0", multilayerInput);
+    flag("air_humidity_14", humidityInput);
+    flag("vapor_pressure_14", vapourPressureInput);
+  }
+  if (method == 1 || method == 3) {
+    netRadiation = findGrid("net_radiation", 1) > 0;
+    flag(netRadiation ? "net_radiation" : "global_radiation", radiationInput);
+    flag("sunshine_duration", sunshineInput);
+    flag("landuse0", multilayerInput);
+  }
+  if (method == 4)
+    flag("temperature_14", temperatureInput);
+  else if (findGrid("corr_temperature", 1) > 0 || findGrid("temperature", 1) > 0)
+    inputMask |= temperatureInput;
+
+  const bool radiative = method == 1 || method == 3;
+  if (radiative && !(inputMask & (sunshineInput | radiationInput))) {
+    *diag << "FATAL: --------------------------- ERROR ----------------------------------------\n"
+             "Evapotranspiration requires at least one of the following entities\n"
+             "erlative sunshine duration (SSD, in 1/1)  or global radiation  (RG, in Wh/m^2).\n"
+             "or net radiation (RN, in Wh/m^2) (either RG or RN!)\n"
+          << inputDashes << "[end-entry]";
+    throw missingInputCode;
+  }
+  const bool humid = method == 1 || method == 4;
+  if (humid && !(inputMask & (vapourPressureInput | humidityInput))) {
+    *diag << "FATAL: ---------------------------- ERROR ---------------------------------------\n"
+             "Evapotranspiration requires at least one of the following entities\n"
+             "vapor pressure (e, in mbar) or relative air humidity (RLF, in 1/1).\n"
+          << inputDashes << "[end-entry]";
+    throw missingInputCode;
+  }
+}
+
+Grid verdunstungsmodellklasse::layerGrid(const char* name, int k) {
+  return registry[requireGrid(name + std::to_string(k))].grid;
+}
+
+void verdunstungsmodellklasse::takeInputGrids() {
+  auto required = [&](const char* name) { return registry[requireGrid(name)].grid; };
+  temperature =
+      method == 4
+          ? required("temperature_14")
+          : registry[requireOneOf3Grids("corr_temperature", "temperature", "temperature_14")].grid;
+  elevation = required("[elevation_model]");
+  if (layers > 1) multilayerType = required("landuse");
+  for (std::vector<Grid>* list :
+       {&landuse, &leafArea, &coverage, &canopyResistance, &interceptionResistance, &roughness})
+    list->assign(static_cast<size_t>(layers) + 1, nullptr);
+  for (int k = 1; k <= layers; ++k) {
+    landuse[k] = layerGrid("landuse", k);
+    leafArea[k] = layerGrid("leaf_area_index", k);
+    layerGrid("root_depth", k); // the canopy's, though no formula here reads it
+    coverage[k] = layerGrid("vegetation_coverage_degree", k);
+    canopyResistance[k] = layerGrid("SurfaceCanopyResistance", k);
+    interceptionResistance[k] = layerGrid("SurfaceIntercepResistance", k);
+    roughness[k] = layerGrid("RoughnessLength", k);
+  }
+  if (method == 1) {
+    wind = required("wind_speed");
+    evaporationResistance = required("SurfaceEvaporationResistance");
+  }
+  if (method == 1 || method == 3) albedo = required("albedo");
+  nightTemperature =
+      method == 1 && timeStepMinutes > 720.0 ? required("temperature_night") : temperature;
+  if (inputMask & radiationInput)
+    radiation = required(netRadiation ? "net_radiation" : "global_radiation");
+  if (inputMask & sunshineInput) sunshine = required("sunshine_duration");
+  if (inputMask & vapourPressureInput)
+    vapourPressure = required(method == 4 ? "vapor_pressure_14" : "vapor_pressure");
+  if (inputMask & humidityInput)
+    humidity = required(method == 4 ? "air_humidity_14" : "air_humidity");
+  if (inputMask & airPressureInput) airPressure = required("air_pressure");
+
+  if (findGrid("ice_firn", 1) > 0 || findGrid("GlacierizedCells", 1) > 0)
+    glacierFraction = registry[findGrid("GlacierizedCells", 1) > 0 ? findGrid("GlacierizedCells", 1)
+                                                                   : findGrid("ice_firn", 1)]
+                          .grid;
+  // Daily steps move the day's temperature amplitude into these grids.
+  if (method == 1 && timeStepMinutes > 720.0) {
+    rewrittenTemperature = rewrittenGrid(temperature);
+    rewrittenNightTemperature = rewrittenGrid(nightTemperature);
+  }
+}
+
+// Before a layer, after its potential and after its real transpiration the
+// registry must still have room.
+void verdunstungsmodellklasse::registerOutputGrids() {
+  const char* const before = "FATAL: no free grid left";
+  const char* const afterPotential = "FATAL: no free grid left of ";
+  const char* const afterReal = "FATAL: no free ghrid left of ";
+  for (std::vector<OwnGrid>* list :
+       {&potentialTranspiration, &realTranspiration, &potentialInterception})
+    list->assign(static_cast<size_t>(layers) + 1, OwnGrid{});
+  auto layerFile = [&](Output o, int k) {
+    return k == 0 ? outputs[o].file : layerFileName(outputs[o].file, k);
+  };
+  for (int k = 0; k <= layers; ++k) {
+    const std::string n = std::to_string(k);
+    potentialTranspiration[k] = registerOwnGrid(layerFile(ETP, k), "pot_transpiration" + n,
+                                                outputs[ETP].writeCode, 0.0, before, "");
+    realTranspiration[k] = registerOwnGrid(layerFile(ETR, k), "real_transpiration" + n,
+                                           outputs[ETR].writeCode, 0.0, afterPotential, "!\n");
+    potentialInterception[k] = registerOwnGrid(layerFile(EIP, k), "potential_InterceptionEvap" + n,
+                                               outputs[EIP].writeCode, 0.0, afterReal, "!\n");
+  }
+  potentialEvaporation = registerOwnGrid(outputs[EVAP].file, "potential_evaporation",
+                                         outputs[EVAP].writeCode, 0.0, before, "");
+  realEvaporation = registerOwnGrid(outputs[EVAR].file, "real_evaporation", outputs[EVAR].writeCode,
+                                    0.0, before, "");
+  snowEvaporation = registerOwnGrid(outputs[EVRS].file, "snow_evaporation", outputs[EVRS].writeCode,
+                                    0.0, before, "");
+  correctedRadiation =
+      registerOwnGrid("correctedradiation", "AspectCorrectedGlobalRadiation", 0, 0.0, before, "");
+  cloudiness = registerOwnGrid("cloudiness", "cloudiness", 0, 0.0, before, "");
+  // No daylight period has been seen before the first step.
+  sunshineMemory = registerOwnGrid("SSDTemp", "SSDTemp", 0, 0.5, before, "");
+}
+
+// The start value in the own cells, nodata in every other cell of the held
+// rows.
+verdunstungsmodellklasse::OwnGrid
+verdunstungsmodellklasse::registerOwnGrid(const std::string& file, const std::string& name,
+                                          long writeCode, double start, const char* fullText,
+                                          const char* fullEnd) {
+  OwnGrid g;
+  const int free = firstFreeRegistryIndex();
+  if (free >= gridRegistryLimit) {
+    *diag << fullText << gridRegistryLimit << fullEnd << "[end-entry]";
+    throw registryFullCode;
+  }
+  const long ncols = header.ncols;
+  g.grid = matrix(heldFirst, heldLast, 1, ncols, header.nrows);
+  for (long r = heldFirst; r <= heldLast; ++r)
+    for (long c = 1; c <= ncols; ++c) g.grid[r][c] = header.nodata;
+  allCells.forEachInOrder([&](long r, long c) { g.grid[r][c] = start; });
+  // Held before registration, which may write the grid and fail.
+  g.index = free;
+  registerGrid(g.index, file, g.grid, nullptr, 0, name, writeCode, heldFirst, heldLast);
+  return g;
+}
+
+void verdunstungsmodellklasse::releaseOwnGrid(OwnGrid& g) {
+  if (!g.grid) return;
+  if (g.index > 0 && registry[g.index].grid == g.grid) unregisterGrid(g.index);
+  free_matrix(g.grid, heldFirst, heldLast, 1, header.ncols);
+  g = OwnGrid{};
+}
+
+void verdunstungsmodellklasse::releaseOwnGrids() {
+  for (std::vector<OwnGrid>* list :
+       {&potentialTranspiration, &realTranspiration, &potentialInterception})
+    for (OwnGrid& g : *list) releaseOwnGrid(g);
+  for (OwnGrid* g : {&potentialEvaporation, &realEvaporation, &snowEvaporation, &correctedRadiation,
+                     &cloudiness, &sunshineMemory})
+    releaseOwnGrid(*g);
+}
+
+void verdunstungsmodellklasse::createStatistics() {
+  for (std::vector<Series>* list : {&etpSeries, &eipSeries, &etrSeries})
+    list->resize(static_cast<size_t>(layers) + 1); // the series keep pointers into them
+  const char* const tags[] = {"(Penman/Monteith)_", "(HAMON)_", "(WENDLING)_", "(HAUDE)_"};
+  auto layerFile = [&](Output o, int k) {
+    const std::string& file = outputs[o].statisticFile;
+    return k == 0 ? file : layerFileName(file, k);
+  };
+  const int failure = catchExitCode([&] {
+    for (int k = 0; k <= layers; ++k) {
+      const std::string n = std::to_string(k);
+      createSeries(etpSeries[k], layerFile(ETP, k), outputs[ETP].statisticCode, 5,
+                   "pot_transpiration" + n + tags[method - 1]);
+      createSeries(eipSeries[k], layerFile(EIP, k), outputs[EIP].statisticCode, 5,
+                   "potential_InterceptionEvap" + n);
+      createSeries(etrSeries[k], layerFile(ETR, k), outputs[ETR].statisticCode, 5,
+                   k == 0 ? "total_Evapotranspiration_as_sum_of_ETR1..n_EI1..n_EVAR_and_EVRS_"
+                          : "real_transpiration" + n);
+    }
+    createSeries(evapSeries, outputs[EVAP].statisticFile, outputs[EVAP].statisticCode, 5,
+                 "potential_evaporation");
+    createSeries(evarSeries, outputs[EVAR].statisticFile, outputs[EVAR].statisticCode, 5,
+                 "real_evaporation");
+    createSeries(evrsSeries, outputs[EVRS].statisticFile, outputs[EVRS].statisticCode, 5,
+                 "snow_evaporation");
+    createSeries(radiationSeries, radiationStatisticFile, radiationStatisticCode, 2,
+                 "Global_Radiation_corrected_by_Exposition_");
+    createSeries(cloudinessSeries, cloudinessStatisticFile, cloudinessStatisticCode, 2,
+                 "cloudiness");
+  });
+  // Rank 0 alone writes the headers; the others must learn of its failure.
+  shareExitCode(*diag, failure);
+}
+
+// Records of its own for every series, since every series sums into them;
+// the same zones as the statistics of the standard grids.
+void verdunstungsmodellklasse::createSeries(Series& s, const std::string& file, int code,
+                                            int decimals, const std::string& title) {
+  s.records.assign(1, ZoneRecord{0.0, 0.0, 1.0, 1.0, 0.0});
+  if (context.zoneRecords) {
+    s.records.assign(context.zoneRecords->size(), ZoneRecord{});
+    for (size_t z = 0; z < s.records.size(); ++z) {
+      const ZoneRecord& model = (*context.zoneRecords)[z];
+      s.records[z].code = model.code;
+      s.records[z].areaFraction = model.areaFraction;
+      s.records[z].effectiveWeight = model.effectiveWeight;
+    }
+  }
+  s.data = s.records.data();
+  s.file = file;
+  std::vector<int> listed(1, 0);
+  if ((code / 1000 == 5 || code / 1000 == 6) && context.outputList)
+    listed.insert(listed.end(), context.outputList->begin(), context.outputList->end());
+  int failed = 0;
+  s.statistic = std::make_unique<zonalstatistic>(
+      failed, diag, context.statisticTable, context.statisticTableSize, cellWeights,
+      static_cast<int>(header.nrows), static_cast<int>(header.ncols), &s.data,
+      static_cast<int>(s.records.size()) - 1, code, decimals, s.file, outputDirectory,
+      static_cast<int>(listed.size()) - 1, listed.data(), timeStepMinutes < 60.0);
+  if (failed != 0) throw failed;
+  s.statistic->writeHeader(moduleName, title, context.statisticTable, context.statisticTableSize);
+}
+
+void verdunstungsmodellklasse::releaseStatistics() {
+  forEachSeries([](zonalstatistic& s) { s.release(); });
+  for (std::vector<Series>* list : {&etpSeries, &eipSeries, &etrSeries}) list->clear();
+  for (Series* s : {&evapSeries, &evarSeries, &evrsSeries, &radiationSeries, &cloudinessSeries})
+    s->statistic.reset();
+}
+
+void verdunstungsmodellklasse::findCellZones() {
+  const Grid zone = registry[1].grid;
+  const long records = static_cast<long>(evapSeries.records.size());
+  cellZones.clear();
+  allCells.forEachInOrder([&](long r, long c) {
+    const double code = zone[r][c];
+    long rank = 0;
+    if (context.zoneRanks && code >= 0.0 && code < static_cast<double>(context.zoneRanks->size()))
+      rank = (*context.zoneRanks)[static_cast<size_t>(code)];
+    cellZones.push_back(rank > 0 && rank < records ? static_cast<int>(rank) : 0);
+  });
+}
+
+// Over the rows of the computed cells; NaN marks a cell this module has not
+// written yet.
+verdunstungsmodellklasse::RewrittenGrid verdunstungsmodellklasse::rewrittenGrid(Grid grid) {
+  RewrittenGrid g;
+  g.grid = grid;
+  g.read = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
+  g.written = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
+  for (long r = heldFirst; r <= heldLast; ++r)
+    for (long c = 1; c <= header.ncols; ++c)
+      g.written[r][c] = std::numeric_limits<double>::quiet_NaN();
+  return g;
+}
+
+void verdunstungsmodellklasse::releaseRewrittenGrids() {
+  for (RewrittenGrid* g :
+       {&rewrittenTemperature, &rewrittenNightTemperature, &rewrittenRadiation}) {
+    if (!g->grid) continue;
+    free_matrix(g->read, heldFirst, heldLast, 1, header.ncols);
+    free_matrix(g->written, heldFirst, heldLast, 1, header.ncols);
+    *g = RewrittenGrid{};
+  }
+}
+
+// The other cells of every unit and the unit's master cell, found once:
+// the units do not change during the run.
+void verdunstungsmodellklasse::findResponseUnits() {
+  if (context.hruFlag == 0) return;
+  const Grid units = registry[requireGrid("HydrologicResponseUnits")].grid;
+  const Grid masters = registry[requireGrid("MasterHydrologicResponseUnits")].grid;
+  const std::vector<HRUMasterCell> none;
+  const std::vector<HRUMasterCell>& table = context.hruMasterCells ? *context.hruMasterCells : none;
+  const OwnCells& own = allCells;
+  own.forEachInOrder([&](long r, long c) {
+    if (masters[r][c] != header.nodata) return;
+    const double unit = units[r][c];
+    const bool known = unit >= 1.0 && unit < static_cast<double>(table.size());
+    const HRUMasterCell master = known ? table[static_cast<size_t>(unit)] : HRUMasterCell{};
+    if (!known || master.row < own.firstRow || master.row > own.lastRow) {
+      *diag << "FATAL: the grid HydrologicResponseUnits holds the unit " << unit << " at row " << r
+            << ", column " << c << ", which has no master cell among the "
+            << table.size() - (table.empty() ? 0 : 1) << " units of this process (" << moduleName
+            << "); check the grid and the section [SpinUp]"
+            << "[end-entry]";
+      throw unknownUnitCode;
+    }
+    unitCopies.push_back({r, c, master.row, master.column});
+  });
+}
+
+void verdunstungsmodellklasse::copyFromMasterCells(const std::vector<Grid>& grids) const {
+  const long count = static_cast<long>(unitCopies.size());
+#pragma omp parallel for schedule(runtime)
+  for (long i = 0; i < count; ++i) {
+    const UnitCopy& u = unitCopies[static_cast<size_t>(i)];
+    for (Grid g : grids) g[u.row][u.column] = g[u.masterRow][u.masterColumn];
+  }
+}
+
+void verdunstungsmodellklasse::addToSeries(const StatisticJobs& jobs) const {
+  const long count = static_cast<long>(jobs.size());
+#pragma omp parallel for schedule(dynamic, 1)
+  for (long j = 0; j < count; ++j) {
+    zonalstatistic& s = *jobs[static_cast<size_t>(j)].first->statistic;
+    if (!s.isActive()) continue;
+    const CellStatistic& add = jobs[static_cast<size_t>(j)].second;
+    const int* zone = cellZones.data();
+    allCells.forEachInOrder([&](long r, long c) { add(s, r, c, *zone++); });
+  }
+}
+
+verdunstungsmodellklasse::CellStatistic verdunstungsmodellklasse::valueOf(Grid grid,
+                                                                          int layer) const {
+  const Grid codes = layer > 0 ? landuse[static_cast<size_t>(layer)] : nullptr;
+  const double nodata = header.nodata;
+  return [grid, codes, nodata](zonalstatistic& s, long r, long c, long zone) {
+    s.addValue(r, c, zone, codes && codes[r][c] == nodata ? 0.0 : grid[r][c], 1.0);
+  };
+}
+
+verdunstungsmodellklasse::CellStatistic verdunstungsmodellklasse::unglacierized(Grid grid,
+                                                                                int layer) const {
+  const Grid codes = layer > 0 ? landuse[static_cast<size_t>(layer)] : nullptr;
+  const double nodata = header.nodata;
+  return [this, grid, codes, nodata](zonalstatistic& s, long r, long c, long zone) {
+    double g = 0.0;
+    double w = 1.0;
+    glacierWeights(r, c, g, w);
+    s.addValue(r, c, zone, codes && codes[r][c] == nodata ? 0.0 : grid[r][c], w);
+    s.addValue(r, c, zone, 0.0, g);
+  };
+}
