@@ -89,5 +89,14 @@ struct WorkingDirectory {
   char* previous;
 };
 
+// The driver's tracer set-up without tracers, which builds the module's
+// flow-time distribution; returns its code.
+inline int startRunoff(unsatzonmodellklasse& module) {
+  std::vector<TracerRecord> none(1);
+  int code = -1;
+  module.initTracers(code, 0, none, nullptr, 0);
+  return code;
+}
+
 // Grids every valid cell of which holds the value.
 std::vector<double> uniform(double value);

@@ -185,6 +185,7 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   int code = 0;
   auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
   ASSERT_EQ(code, 0);
+  ASSERT_EQ(startRunoff(*module), 0);
   const StripModule& s = d.strips;
   auto grid = [&](const char* name) { return d.entry(name).grid; };
   auto stack = [&](const char* name) { return d.entry(name).stack; };
