@@ -219,13 +219,33 @@ void ModellApplication::buildSubmodels() {
   unsatZone = adopt<unsatzonmodellklasse>("unsatzon_model", settings.soilTable);
   unsatZone->setDumpMode(context.dumpOptions.dumpMode, context.dumpOptions.closeAfterDump,
                          context.dumpOptions.repairAfterDump, context.dumpOptions.maxDumpFiles);
+  unsatZone->selectInputGrid(context.interceptionFirst);
   substepModule = unsatZone;
   unsatZone->setWriteStorageFlag(1);
   if (unsatZone->getFlowControl() != 0) {
-    unsatZone->selectInputGrid(context.interceptionFirst);
+    plug(Place::groundwaterHeads, [this](const ModelDate& d) {
+      unsatZone->readGroundwaterHeads(d.year, d.month, d.day, d.hour, d.minute);
+    });
     plug(Place::unsaturatedZoneSubstep,
          [this](const ModelDate& d) { unsatZone->computeTimeStep(DATE_ARGS(d)); });
+    plug(Place::unsaturatedZoneEnd, [this](const ModelDate& d) {
+      unsatZone->computeMaxPumping();
+      unsatZone->concentrateRunoff(DATE_ARGS(d));
+    });
+    plug(Place::externalGroundwaterTable,
+         [this](const ModelDate&) { unsatZone->readGwStorageCoefficients(); });
+    plug(Place::flush, [this](const ModelDate&) { unsatZone->flushStatistics(); });
     plug(Place::unsaturatedZoneTeardown, [this](const ModelDate&) { unsatZone->releaseModule(); });
+  }
+
+  // The tracer set-up of irrigation, snow, interception, silting-up,
+  // groundwater, the unsaturated zone and surface routing, in this order,
+  // after groundwater and before channel routing; also without tracers.
+  for (teilmodellklasse* module : {static_cast<teilmodellklasse*>(unsatZone)}) {
+    int code = 0;
+    module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
+                        context.statisticTableSize);
+    if (code != 0) throw code;
   }
 
   // Special output after channel routing, so that every grid it lists is
