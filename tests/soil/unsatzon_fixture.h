@@ -16,7 +16,12 @@
 // The unsaturated zone with public access to what it set up.
 class TestUnsatzon : public unsatzonmodellklasse {
 public:
+  using unsatzonmodellklasse::addStepStatistics;
   using unsatzonmodellklasse::channelDensity;
+  using unsatzonmodellklasse::Qg;
+  using unsatzonmodellklasse::QDout;
+  using unsatzonmodellklasse::QIout;
+  using unsatzonmodellklasse::statistics;
   using unsatzonmodellklasse::glacierZones;
   using unsatzonmodellklasse::kelsqlat;
   using unsatzonmodellklasse::maxBaseflow;
