@@ -328,7 +328,9 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
       }
     }
   }
-  if (s.rank == 0) EXPECT_GT(quick, 0.0);
+  if (s.rank == 0) {
+    EXPECT_GT(quick, 0.0);
+  }
   ASSERT_EQ(chdir(previous), 0);
   std::free(previous);
 }
