@@ -130,6 +130,10 @@ void solveColumns(benchmark::State& state) {
   Catchment catchment;
   int code = 0;
   auto module = constructSubmodel<unsatzonmodellklasse>(code, catchment.context, &catchment.soils);
+  if (code == 0) {
+    std::vector<TracerRecord> none(1);
+    module->initTracers(code, 0, none, nullptr, 0);
+  }
   if (code != 0) {
     state.SkipWithError("construction failed");
     std::filesystem::current_path(home);
