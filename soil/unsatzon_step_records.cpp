@@ -54,7 +54,7 @@ void unsatzonmodellklasse::copyHruMasterStates(long row) {
 
 double unsatzonmodellklasse::baseflowAmount(long r, long c) const {
   if (groundwaterActive) return riverExfiltration[r][c];
-  double amount = baseflow[r][c] * stepSettings.substepSeconds * 1000.0;
+  double amount = baseflow[r][c] * timeStepMinutes / substeps * 60000.0;
   if (irrigationCodes && irrigationAmounts) {
     const double code = irrigationCodes[r][c];
     const IrrigationTable& table = *context.irrigationTable;
