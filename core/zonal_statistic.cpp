@@ -9,6 +9,7 @@
 #include <new>
 
 #include "core/collective_status.h"
+#include "core/compensated_sum.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
@@ -21,47 +22,6 @@ constexpr int openFailedCode = 15;
 constexpr int closeFailedCode = 16;
 constexpr int writeFailedCode = 18;
 constexpr int reductionFailedCode = 121;
-
-// Neumaier's compensated addition: `error` collects what rounding drops from
-// `sum`, so that sum + error is the sum of the added values almost exactly,
-// whatever their order.
-inline void addCompensated(double& sum, double& error, double value) {
-  const double t = sum + value;
-  error += std::fabs(sum) >= std::fabs(value) ? (sum - t) + value : (value - t) + sum;
-  sum = t;
-}
-
-inline double folded(double sum, double error) { return std::isfinite(sum) ? sum + error : sum; }
-
-// A sum and its rounding error, the unit of the reduction over processes.
-struct CompensatedSum {
-  double sum;
-  double error;
-};
-
-// Adds the compensated sums of `in` to those of `inout`. The rounding error
-// of the two sums is taken exactly, so the operation is commutative.
-void addCompensatedSums(void* in, void* inout, int* length, MPI_Datatype* /*type*/) {
-  const CompensatedSum* a = static_cast<const CompensatedSum*>(in);
-  CompensatedSum* b = static_cast<CompensatedSum*>(inout);
-  for (int i = 0; i < *length; ++i) {
-    const double s = a[i].sum + b[i].sum;
-    const double bPart = s - a[i].sum;
-    const double rounding = (a[i].sum - (s - bPart)) + (b[i].sum - bPart);
-    b[i].error = (a[i].error + b[i].error) + rounding;
-    b[i].sum = s;
-  }
-}
-
-// Frees the datatype and operation of the reduction on every way out.
-struct ReductionHandles {
-  MPI_Datatype type = MPI_DATATYPE_NULL;
-  MPI_Op op = MPI_OP_NULL;
-  ~ReductionHandles() {
-    if (op != MPI_OP_NULL) MPI_Op_free(&op);
-    if (type != MPI_DATATYPE_NULL) MPI_Type_free(&type);
-  }
-};
 
 void checkMPI(DiagStream& diag, int result, const char* call, const std::string& fileName) {
   if (result == MPI_SUCCESS) return;
@@ -166,7 +126,7 @@ zonalstatistic::zonalstatistic(int& errorCode, DiagStream* diagArg, StatisticTab
       rec[i].effectiveWeight = 0.0;
     }
     compensation.assign(3 * recordCount, 0.0);
-    reductionBuffer.assign(6 * recordCount, 0.0);
+    reductionBuffer.assign(3 * recordCount, CompensatedSum{});
     if (count >= 2) {
       runningWeightSum.assign(recordCount, 0.0);
       runningValueSum.assign(recordCount, 0.0);
@@ -283,13 +243,13 @@ void zonalstatistic::reduceRecords() {
     return;
   }
   ZoneRecord* rec = *records;
-  double* buffer = reductionBuffer.data();
+  CompensatedSum* buffer = reductionBuffer.data();
   for (long i = 0; i <= zoneCount; ++i) {
     const double* error = &compensation[3 * static_cast<size_t>(i)];
-    double* b = buffer + 6 * i;
-    b[0] = rec[i].weightSum, b[1] = error[0];
-    b[2] = rec[i].valueSum, b[3] = error[1];
-    b[4] = rec[i].effectiveWeight, b[5] = error[2];
+    CompensatedSum* b = buffer + 3 * i;
+    b[0] = CompensatedSum{rec[i].weightSum, error[0]};
+    b[1] = CompensatedSum{rec[i].valueSum, error[1]};
+    b[2] = CompensatedSum{rec[i].effectiveWeight, error[2]};
   }
   const long pairs = 3 * (static_cast<long>(zoneCount) + 1);
   if (pairs > INT_MAX) {
@@ -298,26 +258,16 @@ void zonalstatistic::reduceRecords() {
           << "[end-entry]";
     throw reductionFailedCode;
   }
-  ReductionHandles handles;
-  checkMPI(*diag, MPI_Type_contiguous(2, MPI_DOUBLE, &handles.type), "MPI_Type_contiguous",
-           fileName);
-  checkMPI(*diag, MPI_Type_commit(&handles.type), "MPI_Type_commit", fileName);
-  checkMPI(*diag, MPI_Op_create(addCompensatedSums, 1, &handles.op), "MPI_Op_create", fileName);
-  const int length = static_cast<int>(pairs);
-  if (rank != 0) {
-    checkMPI(*diag,
-             MPI_Reduce(buffer, nullptr, length, handles.type, handles.op, 0, MPI_COMM_WORLD),
-             "MPI_Reduce", fileName);
-    return;
-  }
+  const char* call = "";
   checkMPI(*diag,
-           MPI_Reduce(MPI_IN_PLACE, buffer, length, handles.type, handles.op, 0, MPI_COMM_WORLD),
-           "MPI_Reduce", fileName);
+           reduceCompensatedSums(buffer, static_cast<int>(pairs), false, call),
+           call, fileName);
+  if (rank != 0) return;
   for (long i = 0; i <= zoneCount; ++i) {
-    const double* b = buffer + 6 * i;
-    rec[i].weightSum = folded(b[0], b[1]);
-    rec[i].valueSum = folded(b[2], b[3]);
-    rec[i].effectiveWeight = folded(b[4], b[5]);
+    const CompensatedSum* b = buffer + 3 * i;
+    rec[i].weightSum = b[0].value();
+    rec[i].valueSum = b[1].value();
+    rec[i].effectiveWeight = b[2].value();
   }
   std::fill(compensation.begin(), compensation.end(), 0.0);
 }

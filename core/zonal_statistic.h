@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/compensated_sum.h"
 #include "core/grid_types.h"
 #include "core/statistic_table.h"
 
@@ -145,7 +146,7 @@ protected:
   // effectiveWeight), so that the zone sums come out the same however the
   // cells are divided among the processes.
   std::vector<double> compensation;
-  std::vector<double> reductionBuffer;
+  std::vector<CompensatedSum> reductionBuffer;
   int rank = 0;
   int size = 1;
 

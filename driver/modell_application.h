@@ -206,6 +206,9 @@ protected:
   verdunstungsmodellklasse* evapotranspiration = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
+  // Row pointers into the runoff arrays channel routing reads, one per tracer
+  // index (0 the water); the arrays stay where they are for the whole run.
+  std::vector<double*> runoffSourceRows;
   SpecialOutputClass* specialOutput = nullptr;
   data_assimilation* dataAssimilation = nullptr;
 

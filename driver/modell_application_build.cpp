@@ -250,20 +250,44 @@ void ModellApplication::buildSubmodels() {
   unsatZone = adopt<unsatzonmodellklasse>("unsatzon_model", settings.soilTable);
   unsatZone->setDumpMode(context.dumpOptions.dumpMode, context.dumpOptions.closeAfterDump,
                          context.dumpOptions.repairAfterDump, context.dumpOptions.maxDumpFiles);
+  unsatZone->selectInputGrid(context.interceptionFirst);
   substepModule = unsatZone;
   unsatZone->setWriteStorageFlag(1);
   if (unsatZone->getFlowControl() != 0) {
-    unsatZone->selectInputGrid(context.interceptionFirst);
+    plug(Place::groundwaterHeads, [this](const ModelDate& d) {
+      unsatZone->readGroundwaterHeads(d.year, d.month, d.day, d.hour, d.minute);
+    });
     plug(Place::unsaturatedZoneSubstep,
          [this](const ModelDate& d) { unsatZone->computeTimeStep(DATE_ARGS(d)); });
+    plug(Place::unsaturatedZoneEnd, [this](const ModelDate& d) {
+      unsatZone->computeMaxPumping();
+      unsatZone->concentrateRunoff(DATE_ARGS(d));
+    });
+    plug(Place::externalGroundwaterTable,
+         [this](const ModelDate&) { unsatZone->readGwStorageCoefficients(); });
+    plug(Place::flush, [this](const ModelDate&) { unsatZone->flushStatistics(); });
     plug(Place::unsaturatedZoneTeardown, [this](const ModelDate&) { unsatZone->releaseModule(); });
   }
 
-  // Channel routing. Until the unsaturated zone gives its runoff arrays, the
-  // source is null, which only routing-only mode can route.
+  // The tracer set-up of irrigation, snow, interception, silting-up,
+  // groundwater, the unsaturated zone and surface routing, in this order,
+  // after groundwater and before channel routing; also without tracers.
+  for (teilmodellklasse* module : {static_cast<teilmodellklasse*>(unsatZone)}) {
+    int code = 0;
+    module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
+                        context.statisticTableSize);
+    if (code != 0) throw code;
+  }
+
+  // Channel routing routes the unsaturated zone's subbasin runoff; without
+  // it the source is null, which only routing-only mode can route.
   channelRouting = adopt<abflussmodellklasse>("routing_model");
   if (channelRouting->getFlowControl() > 0) {
-    channelRouting->SetRunoffSource(nullptr);
+    unsatzonmodellklasse::RunoffArrays* runoff =
+        unsatZone->getFlowControl() != 0 ? unsatZone->getQg() : nullptr;
+    if (runoff)
+      for (std::vector<double>& row : *runoff) runoffSourceRows.push_back(row.data());
+    channelRouting->SetRunoffSource(runoffSourceRows.empty() ? nullptr : runoffSourceRows.data());
     channelRouting->CheckInflowAbstractionLinks();
     channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
                                        unsatZone->getReadStorageParameter());

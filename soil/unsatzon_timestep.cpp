@@ -86,6 +86,7 @@ void unsatzonmodellklasse::takeSolverGrids() {
   s.rootZoneSuction = grid("MeanThetaInRootZone");
   s.columnWater = grid("SB_2_grid");
   s.rootDepthOutput = grid("ROOTgrid");
+  glacierOld = grid("GlacierizedCellsOld");
 
   stepSettings.method = settings.method;
   stepSettings.minimumStep = settings.minimumStep;
@@ -125,6 +126,12 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
     for (long r = startRow; r <= header.lastRow; ++r) solveSoilColumns(r, solver, date, failure);
   }
   failure.rethrow();
+  if (context.hruFlag != 0) {
+    takeResponseUnitCopies();
+#pragma omp parallel for schedule(runtime)
+    for (long r = header.firstRow; r <= header.lastRow; ++r) copyHruMasterStates(r);
+  }
+  addStepStatistics();
   return 0;
 }
 

@@ -8,6 +8,7 @@
 #include "core/zonal_statistic.h"
 #include "soil/column_solver.h"
 #include "soil/region_failure.h"
+#include "soil/runoff_records.h"
 #include "soil/unsatzon_settings.h"
 #include "submodel/teilmodellklasse.h"
 
@@ -47,8 +48,44 @@ public:
   // "throughfall0", "snowcover_outflow" and "precipitation", with
   // interception first the snow outflow before the throughfall.
   virtual Grid selectInputGrid(int interceptionFirst);
-  // One sub-step of every own soil column; the date names the report lines.
+  // One sub-step of every own soil column (the date names the report
+  // lines), then the response units' copies, the zonal statistics and the
+  // runoff records of the sub-step.
   virtual int computeTimeStep(long minute, long hour, long day, long month, long year);
+  // "Max_Pumping": the water in mm that the saturated layers of a cell would
+  // give down to field capacity; with an irrigation table only.
+  virtual void computeMaxPumping();
+
+  // The start of a step: reports the date, moves the flow-time records on by
+  // one step and starts a new step in every statistic. Collective.
+  virtual void readGroundwaterHeads(long year, long month, long day, long hour, long minute);
+  // Moves every own cell's table to "GWTableExtern", filling or draining the
+  // layers in between, and books the water in "Balance" (mm).
+  virtual void readGwStorageCoefficients();
+  // After the sub-steps: the runoff of every subbasin through its two linear
+  // storages on rank 0, the steps of the statistics and the grids due.
+  // Collective.
+  virtual void concentrateRunoff(long minute, long hour, long day, long month, long year);
+  // Appends what every statistic has buffered to its file.
+  virtual void flushStatistics();
+
+  // Keeps the tracer count, registers the groundwater exchange grids when
+  // the groundwater model runs and builds the flow-time distribution; does
+  // not call the base, since the module keeps tracer records of its own.
+  // errorCode is the same on every process. Collective.
+  void initTracers(int& errorCode, int tracerCount, std::vector<TracerRecord>& table,
+                   StatisticTableEntry* statisticTable, long tableSize) override;
+
+  // Per tracer index 0 (water, mm per step over the subbasin) .. tracers
+  // (concentrations), each over the subbasins 1 .. n (index 0 unused).
+  using RunoffArrays = std::vector<std::vector<double>>;
+  // The runoff of the step on rank 0: total, inflow of the direct-runoff and
+  // interflow storages, baseflow. Null when the module is off; before the
+  // flow-time distribution exists the run ends with code 57.
+  virtual RunoffArrays* getQg();
+  virtual RunoffArrays* getQD();
+  virtual RunoffArrays* getQI();
+  virtual RunoffArrays* getQBb();
 
   // Writes the statistics, unregisters and frees every grid and stack of the
   // module; calls the base teardown last.
@@ -115,6 +152,30 @@ protected:
   virtual int readLayeredSnowModel();
 
   void releaseGrids();
+
+  // --- runoff concentration (soil/unsatzon_concentration.cpp) ---------------------
+  void computeFlowTimeDistribution();
+  // The flow time of own cells in steps; the first failure is kept.
+  void convertFlowTimes(Grid flowTimes, std::vector<double>& longest);
+  void checkFirstFlowTimeZones() const;
+  void logFlowTimeDistribution() const;
+  RunoffArrays* requireRunoff(RunoffArrays& arrays, const char* name);
+  // The flow-time class of an own cell.
+  std::size_t flowTimeClass(long r, long c) const {
+    return routingConcentration != 0 || !flowTimes ? 1 : static_cast<std::size_t>(flowTimes[r][c]);
+  }
+  // The relative area of an own cell.
+  double cellWeight(long r, long c) const {
+    return cellWeights && cellWeights[r][c] != header.nodata ? cellWeights[r][c] : 1.0;
+  }
+
+  // --- per sub-step records (soil/unsatzon_step_records.cpp) ----------------------
+  void takeResponseUnitCopies();
+  void copyHruMasterStates(long row);
+  void addStepStatistics();
+  // The statistics that receive own cells, with their values at a cell.
+  void addCellStatistics(long r, long c, std::size_t zone, double w, double g);
+  double baseflowAmount(long r, long c) const;
 
   // --- the soil-column solver (soil/unsatzon_timestep.cpp) -------------------------
   void takeSolverGrids();
@@ -193,6 +254,7 @@ protected:
   Grid drainageDepth = nullptr;
   Grid clayDepth = nullptr;
   Grid glacier = nullptr;    // fraction of glacier per cell
+  Grid glacierOld = nullptr; // "GlacierizedCellsOld"
   std::vector<Grid> landuse; // 1 .. land-use layers
 
   // Own grids and stacks used at construction.
@@ -241,5 +303,32 @@ protected:
   };
   SolverGrids solverGrids;
   ColumnStepSettings stepSettings;
+
+  // Runoff concentration.
+  int tracerCount = 0;
+  Grid flowTimes = nullptr;       // "flow_times", in steps once converted
+  bool flowTimesConverted = false;
+  std::vector<double> longestFlowTime; // M_s per subbasin 1 .. n
+  std::vector<double> subbasinWeight;  // the relative area of all cells per subbasin
+  // Per tracer index: per subbasin the records 0 .. M_s of the runoff that
+  // reaches the outlet 1 .. M_s steps on; baseflow one record per subbasin.
+  std::vector<std::vector<RunoffRecords>> directRecords;
+  std::vector<std::vector<RunoffRecords>> interflowRecords;
+  std::vector<RunoffRecords> baseflowRecords;
+  RunoffArrays Qg, QD, QI, QBb, QDout, QIout;
+  Grid riverInfiltration = nullptr; // "river_infiltration" (GWIN), with groundwater
+  Grid riverExfiltration = nullptr; // "river_exfiltration" (GWEX)
+
+  // Start of the step.
+  bool stepGridsTaken = false;
+  Grid groundwaterHead = nullptr;      // "gw_head_1", for the solver's coupling
+  Grid groundwaterStorage = nullptr;   // "gw_storage_coeff_1", likewise
+  Grid externalTable = nullptr;        // "GWTableExtern"
+
+  // Response units: the grids and stacks a follower cell copies.
+  bool responseUnitCopiesTaken = false;
+  Grid hruUnits = nullptr; // "HydrologicResponseUnits"
+  std::vector<Grid> hruGrids;
+  std::vector<Stack> hruStacks;
   std::vector<std::unique_ptr<ColumnSolver>> solvers; // one per OpenMP thread
 };

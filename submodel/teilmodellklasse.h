@@ -40,8 +40,9 @@
 //   1. constructSubmodel<Module>(errorCode, context, ...), then the wiring
 //      setters of the module, setOutputInterval, setWriteStorageFlag;
 //   2. initTracers(errorCode, tracer count, tracer table, statistics table,
-//      table size) for modules that carry tracers (overrides call the base
-//      first);
+//      table size) for modules that carry tracers (the overrides of
+//      irrigation, silting-up and surface routing call the base first; the
+//      unsaturated zone, groundwater and channel routing replace it);
 //   3. every time step: the module's step operations with the date (each
 //      calls reportModelTime first), the sub-steps getSubsteps() times, the
 //      closing operations;

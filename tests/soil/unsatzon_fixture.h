@@ -16,7 +16,12 @@
 // The unsaturated zone with public access to what it set up.
 class TestUnsatzon : public unsatzonmodellklasse {
 public:
+  using unsatzonmodellklasse::addStepStatistics;
   using unsatzonmodellklasse::channelDensity;
+  using unsatzonmodellklasse::Qg;
+  using unsatzonmodellklasse::QDout;
+  using unsatzonmodellklasse::QIout;
+  using unsatzonmodellklasse::statistics;
   using unsatzonmodellklasse::glacierZones;
   using unsatzonmodellklasse::kelsqlat;
   using unsatzonmodellklasse::maxBaseflow;
@@ -88,6 +93,15 @@ struct WorkingDirectory {
   }
   char* previous;
 };
+
+// The driver's tracer set-up without tracers, which builds the module's
+// flow-time distribution; returns its code.
+inline int startRunoff(unsatzonmodellklasse& module) {
+  std::vector<TracerRecord> none(1);
+  int code = -1;
+  module.initTracers(code, 0, none, nullptr, 0);
+  return code;
+}
 
 // Grids every valid cell of which holds the value.
 std::vector<double> uniform(double value);

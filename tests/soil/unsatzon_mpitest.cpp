@@ -185,6 +185,7 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   int code = 0;
   auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
   ASSERT_EQ(code, 0);
+  ASSERT_EQ(startRunoff(*module), 0);
   const StripModule& s = d.strips;
   auto grid = [&](const char* name) { return d.entry(name).grid; };
   auto stack = [&](const char* name) { return d.entry(name).stack; };
@@ -262,4 +263,74 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   EXPECT_FALSE(reported.empty());
   for (const auto& cell : reported)
     EXPECT_EQ(own.count(cell), 1u) << cell.first << " " << cell.second;
+}
+
+// Two subbasins over every process, in two flow-time classes: rank 0's Qg
+// is the time-area sum and linear storages of the cells' runoff, exact to
+// the last bit whatever the number of processes.
+TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
+  DecomposedUnsatzon d("unsatzon_decomposed_runoff");
+  d.add("flow_times", [](long, long c) { return c % 2 ? 3600.0 : 5000.0; });
+  char* previous = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(d.directory.c_str()), 0);
+  int code = 0;
+  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+  ASSERT_EQ(code, 0);
+  ASSERT_EQ(startRunoff(*module), 0);
+  const StripModule& s = d.strips;
+  auto grid = [&](const char* name) { return d.entry(name).grid; };
+  // Per subbasin and class the runoff still on its way, and the storages.
+  long double pendingDirect[3][3] = {}, pendingInter[3][3] = {};
+  double direct[3] = {}, inter[3] = {}, quick = 0.0;
+  const double c = std::exp(-1.0); // 60-minute storages on hourly steps
+  for (int step = 0; step < 5; ++step) {
+    module->readGroundwaterHeads(2020, 6, 2, step, 0);
+    ASSERT_EQ(module->computeTimeStep(0, step, 2, 6, 2020), 0);
+    module->concentrateRunoff(0, step, 2, 6, 2020);
+    // Rank 0 gathers every own cell's runoff.
+    std::vector<double> mine;
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long col = 1; col <= s.ncols; ++col)
+        if (s.owner[r][col] == s.rank)
+          mine.insert(mine.end(), {double(col), grid("directflow")[r][col],
+                                   grid("interflow")[r][col], grid("baseflow")[r][col] * 3.6e6});
+    int count = static_cast<int>(mine.size());
+    std::vector<int> counts(static_cast<size_t>(s.size)), offsets(static_cast<size_t>(s.size));
+    MPI_Gather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
+    for (size_t p = 1; p < counts.size(); ++p) offsets[p] = offsets[p - 1] + counts[p - 1];
+    std::vector<double> all(static_cast<size_t>(offsets.back() + counts.back()));
+    MPI_Gatherv(mine.data(), count, MPI_DOUBLE, all.data(), counts.data(), offsets.data(),
+                MPI_DOUBLE, 0, MPI_COMM_WORLD);
+    if (s.rank != 0) continue;
+    long double base[3] = {}, cells[3] = {};
+    for (size_t i = 0; i < all.size(); i += 4) {
+      const int z = all[i] <= 6 ? 1 : 2;
+      const int t = static_cast<int>(all[i]) % 2 ? 1 : 2;
+      pendingDirect[z][t] += static_cast<long double>(all[i + 1]);
+      pendingInter[z][t] += static_cast<long double>(all[i + 2]);
+      base[z] += static_cast<long double>(all[i + 3]);
+      cells[z] += 1;
+    }
+    for (int z = 1; z <= 2; ++z) {
+      const double area = static_cast<double>(cells[z]);
+      const double qd = static_cast<double>(pendingDirect[z][1]) / area;
+      const double qi = static_cast<double>(pendingInter[z][1]) / area;
+      quick += qd + qi;
+      direct[z] = qd * (1.0 - c) + c * direct[z];
+      inter[z] = qi * (1.0 - c) + c * inter[z];
+      const double expected = direct[z] + inter[z] + std::max(0.0, static_cast<double>(base[z]) / area);
+      EXPECT_EQ((*module->getQg())[0][static_cast<size_t>(z)], expected)
+          << "step " << step << " subbasin " << z;
+      // Class 2 arrives next step.
+      for (auto* pending : {pendingDirect, pendingInter}) {
+        pending[z][1] = pending[z][2];
+        pending[z][2] = 0.0L;
+      }
+    }
+  }
+  if (s.rank == 0) {
+    EXPECT_GT(quick, 0.0);
+  }
+  ASSERT_EQ(chdir(previous), 0);
+  std::free(previous);
 }

@@ -27,6 +27,9 @@ struct RainyCatchment {
     int code = 0;
     module = setup.build(setup.lines, code, tuning);
     EXPECT_EQ(code, 0);
+    if (module) {
+      EXPECT_EQ(startRunoff(*module), 0);
+    }
   }
   // Water of a cell's column and pond (mm).
   double storage(long r, long c) {

@@ -1,0 +1,155 @@
+// What a sub-step of the unsaturated zone leaves besides the columns: the
+// copies of the response units' master cells, the zonal statistics and the
+// runoff records of the own cells; and the pumping limit of the step.
+
+#include <algorithm>
+
+#include "soil/unsatzonmodellklasse.h"
+
+namespace {
+
+// Per-cell grids of the module a follower cell of a response unit takes
+// from its master cell, each when present: what the solver writes and the
+// inputs the Part of the copy names.
+const char* const copiedGrids[] = {
+    "ponding_storage",      "drainage_level",      "irrigation_amounts",
+    "PermafrostThawDepth",  "Max_Pumping",         "ThawDepthTMod",
+    "frozenSoilInGroundwater", "ETR2ETP",          "real_evaporation",
+    "groundwater_distance", "groundwater_level",   "baseflow",
+    "drainage_flow",        "river_infiltration",  "river_exfiltration",
+    "directflow",           "interflow",           "macropore_infiltration",
+    "groundwater_recharge", "Percolation",         "Capillar_Uprise",
+    "infiltration_excess",  "total_infiltration",  "Theta_in_GWLEVEL",
+    "SB_1_grid",            "SB_2_grid",           "ROOTgrid",
+    "number_of_substeps",   "q_downext",           "MeanThetaInRootZone",
+    "Balance"};
+const char* const copiedStacks[] = {"theta", "hydraulic_heads", "geodetic_heads", "q_down"};
+
+} // namespace
+
+void unsatzonmodellklasse::takeResponseUnitCopies() {
+  if (responseUnitCopiesTaken) return;
+  responseUnitCopiesTaken = true;
+  auto add = [&](const std::string& name) {
+    const int index = findGrid(name, 1);
+    if (index > 0 && registry[index].grid) hruGrids.push_back(registry[index].grid);
+  };
+  for (const char* name : copiedGrids) add(name);
+  for (int k = 0; k <= landuseLayers; ++k) add("real_transpiration" + std::to_string(k));
+  for (const char* name : copiedStacks) hruStacks.push_back(registry[findGrid(name, 1)].stack);
+  hruUnits = registry[findGrid("HydrologicResponseUnits", 1)].grid;
+}
+
+void unsatzonmodellklasse::copyHruMasterStates(long row) {
+  const std::vector<HRUMasterCell>& masters = *context.hruMasterCells;
+  for (long c = 1; c <= header.ncols; ++c) {
+    if (!isOwnValidCell(row, c) || solverGrids.masterCells[row][c] != header.nodata) continue;
+    const double unit = hruUnits[row][c];
+    if (!(unit >= 0.0) || unit >= static_cast<double>(masters.size())) continue;
+    const HRUMasterCell& m = masters[static_cast<size_t>(unit)];
+    for (Grid g : hruGrids) g[row][c] = g[m.row][m.column];
+    for (Stack s : hruStacks) std::copy_n(s[m.row][m.column], layers + 1, s[row][c]);
+  }
+}
+
+double unsatzonmodellklasse::baseflowAmount(long r, long c) const {
+  if (groundwaterActive) return riverExfiltration[r][c];
+  double amount = baseflow[r][c] * timeStepMinutes / substeps * 60000.0;
+  if (irrigationCodes && irrigationAmounts) {
+    const double code = irrigationCodes[r][c];
+    const IrrigationTable& table = *context.irrigationTable;
+    if (code >= 1.0 && code < static_cast<double>(table.size()) &&
+        table[static_cast<size_t>(code)].origin == irrigationFromGroundwater)
+      amount -= irrigationAmounts[r][c];
+  }
+  return amount;
+}
+
+// Serial, after the regions: the records and statistics sum in row order.
+void unsatzonmodellklasse::addStepStatistics() {
+  const double n = substeps;
+  const double nodata = header.nodata;
+  const SolverGrids& s = solverGrids;
+  for (long r = header.firstRow; r <= header.lastRow; ++r) {
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (!isOwnValidCell(r, c)) continue;
+      const size_t zone = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
+      const double g = glacier && glacier[r][c] != nodata ? std::clamp(glacier[r][c], 0.0, 1.0) : 0.0;
+      const double w = 1.0 - g;
+      const double area = cellWeight(r, c);
+      const size_t t = flowTimeClass(r, c);
+      RunoffRecords& direct = directRecords[0][zone];
+      RunoffRecords& inter = interflowRecords[0][zone];
+      if (g < 1.0) {
+        direct.add(t, area * w * s.directflow[r][c] * n, w, area * w);
+        inter.add(t, area * w * s.interflow[r][c] * n, w, area * w);
+        baseflowRecords[0].add(zone, area * w * baseflowAmount(r, c) * n, w, area * w);
+        addCellStatistics(r, c, zone, w, 0.0);
+      }
+      if (g > 0.0) {
+        direct.add(t, 0.0, g, area * g);
+        inter.add(t, 0.0, g, area * g);
+        baseflowRecords[0].add(zone, 0.0, g, area * g);
+        addCellStatistics(r, c, zone, 0.0, g);
+      }
+    }
+  }
+}
+
+// The unglaciated share w of a cell gives its values, the glaciated share g
+// zeros, except to the statistic of the soil water a changing glacier
+// takes or gives.
+void unsatzonmodellklasse::addCellStatistics(long r, long c, size_t zone, double w, double g) {
+  const double n = substeps;
+  const bool values = g == 0.0;
+  const double weight = values ? w : g;
+  const SolverGrids& s = solverGrids;
+  auto add = [&](UnsatStatistic which, auto value) {
+    if (statistics[which].statistic)
+      statistics[which].statistic->addValue(r, c, static_cast<long>(zone), values ? value() : 0.0,
+                                            weight);
+  };
+  add(statSB_1, [&] { return s.rootZoneWater[r][c]; });
+  add(statSB_2, [&] { return s.columnWater[r][c]; });
+  if (glacierOld && statistics[statImmo].statistic) {
+    const double before = glacierOld[r][c];
+    const double now = glacier[r][c];
+    const double change =
+        before >= 0.0 && now >= 0.0 && before != now ? (before - now) * s.columnWater[r][c] : 0.0;
+    statistics[statImmo].statistic->addValue(r, c, static_cast<long>(zone), change, weight);
+  }
+  add(statROOT, [&] { return s.rootDepthOutput[r][c]; });
+  add(statINFEX, [&] { return s.infiltrationExcess[r][c] * n; });
+  add(statGWN, [&] { return s.recharge[r][c] * n; });
+  add(statMACRO, [&] { return s.macropore[r][c] * n; });
+  if (s.waterSteps) add(statSUBSTEPS, [&] { return s.waterSteps[r][c]; });
+  add(statINFILT, [&] { return s.infiltration[r][c] * n; });
+  add(statGWSTAND, [&] { return tableDistance[r][c]; });
+  add(statQB, [&] { return baseflowAmount(r, c) * n; });
+  if (groundwaterActive) {
+    add(statGWIN, [&] { return riverInfiltration[r][c] * n; });
+    add(statGWEX, [&] { return riverExfiltration[r][c] * n; });
+  }
+  if (maxPonding) add(statPOND, [&] { return ponding[r][c]; });
+  if (s.drainage) add(statQDRAIN, [&] { return s.drainage[r][c] * n; });
+}
+
+void unsatzonmodellklasse::computeMaxPumping() {
+  if (getFlowControl() == 0 || routingOnly || !irrigationCodes) return;
+  const Grid pumping = registry[findGrid("Max_Pumping", 1)].grid;
+  const std::vector<soil_class>& table = *context.soilTable;
+  const double nodata = header.nodata;
+#pragma omp parallel for schedule(runtime)
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (!isOwnValidCell(r, c)) {
+        pumping[r][c] = nodata;
+        continue;
+      }
+      const soil_class& soil = table[static_cast<size_t>(soilTypes[r][c])];
+      double water = 0.0;
+      for (int k = static_cast<int>(tableLayer[r][c]); k < soil.getLayerCount(); ++k)
+        water += soil.getThickness(k) * 1000.0 * (soil.getThetaSat(k) - soil.thetaFromSuction(k, 3.45));
+      pumping[r][c] = water;
+    }
+}
