@@ -3,7 +3,9 @@
 // process with the number of OpenMP threads given as the second argument,
 // the time-step method as the first: node-steps per second per core (one
 // layer advanced by one water step, every iteration included), iterations
-// per water step and water steps per cell.
+// per water step and water steps per cell. The third argument switches dump
+// mode on (1): every water step keeps its snapshot and is checked, and no
+// check fires.
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
@@ -21,6 +23,7 @@ constexpr int soilLayers = 20;
 void solveColumns(benchmark::State& state) {
   const int method = static_cast<int>(state.range(0));
   const int threads = static_cast<int>(state.range(1));
+  const int dumpMode = static_cast<int>(state.range(2));
   omp_set_num_threads(threads);
   const std::filesystem::path home = std::filesystem::current_path();
   enterBenchWorkFolder("unsatzon_solver_bench_" + std::to_string(method), controlText(method, 0, 1));
@@ -28,6 +31,7 @@ void solveColumns(benchmark::State& state) {
   int code = 0;
   auto module = constructSubmodel<unsatzonmodellklasse>(code, catchment.context, &catchment.soils);
   if (code == 0) {
+    module->setDumpMode(dumpMode, 0, 0, 0);
     std::vector<TracerRecord> none(1);
     module->initTracers(code, 0, none, nullptr, 0);
   }
@@ -61,7 +65,12 @@ void solveColumns(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(solveColumns)
-    ->ArgsProduct({{2, 3}, {1, 8}})
+    ->ArgsProduct({{2, 3}, {1, 8}, {0}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK(solveColumns)
+    ->ArgsProduct({{2}, {1, 8}, {1}})
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();

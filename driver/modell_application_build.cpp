@@ -266,7 +266,11 @@ void ModellApplication::buildSubmodels() {
     plug(Place::externalGroundwaterTable,
          [this](const ModelDate&) { unsatZone->readGwStorageCoefficients(); });
     plug(Place::flush, [this](const ModelDate&) { unsatZone->flushStatistics(); });
-    plug(Place::unsaturatedZoneTeardown, [this](const ModelDate&) { unsatZone->releaseModule(); });
+    // Channel routing, torn down before, has written this process's state
+    // file new where it is active (rank 0 alone): append there only.
+    plug(Place::unsaturatedZoneTeardown, [this](const ModelDate&) {
+      unsatZone->finishModelRun(channelRouting && channelRouting->getFlowControl() > 0);
+    });
   }
 
   // The tracer set-up of irrigation, snow, interception, silting-up,

@@ -517,12 +517,105 @@ def interpolation_section(variable, method, limits, nstations, output, writecode
            output=output, writecode=writecode, distance=distance, comment=comment)
 
 
-def control_file(nrows, ncols, days):
+def subbasin_areas(folder):
+    """Area in km2 of every subbasin of zones.asc."""
+    counts = {}
+    with open(os.path.join(folder, "zones.asc")) as f:
+        for line in f.readlines()[6:]:
+            for value in line.split():
+                if value != str(NODATA):
+                    counts[int(value)] = counts.get(int(value), 0) + 1
+    return {code: n * CELL_SIZE * CELL_SIZE / 1e6 for code, n in counts.items()}
+
+
+def unsatzon_section(control_cell):
+    """The unsaturated zone: Richards equation with a fixed step, the table
+    in the lowest layer at the start, ponding on the valley floors; daily
+    statistics, hourly total runoff, the state grids at the end of the run."""
+    statistics = [("QDRAIN", "qdrain.stat", 0), ("GWSTAND", "gwstand.stat", 2024),
+                  ("GWN", "gwn.stat", 4024), ("SB_1_", "sb1.stat", 2024),
+                  ("SB_2_", "sb2.stat", 2024), ("ROOT", "root.stat", 2024),
+                  ("INFEX", "infex.stat", 4024), ("POND", "pond.stat", 2024),
+                  ("QD", "qd.stat", 4024), ("QI", "qi.stat", 4024), ("QB", "qb.stat", 4024),
+                  ("Qg", "qg.stat", 4001), ("GWIN", "gwin.stat", 0), ("GWEX", "gwex.stat", 0),
+                  ("MACRO", "macro.stat", 0), ("INFILT", "infilt.stat", 4024)]
+    # Write code 3: at the end of the run, for a warm start (readgrid 1);
+    # 13: the sum over the run.
+    grids = [("SB05", "sb05.asc", 0), ("SB1_", "sb1.asc", 0), ("WURZ", "root.asc", 0),
+             ("Theta", "theta.stack", 3), ("hh", "hh.stack", 3), ("hgeo", "hgeo.stack", 3),
+             ("q_unten", "qdown.stack", 0), ("GWSTAND", "gwdist.asc", 3),
+             ("GWtheta", "gwtheta.asc", 3), ("GWN", "gwn.asc", 13), ("GWLEVEL", "gwlevel.asc", 3),
+             ("QDRAIN", "qdrain.asc", 0), ("saturation", "satur.asc", 0),
+             ("infiltration excess", "infex.asc", 0), ("QD", "qd.asc", 13), ("QI", "qi.asc", 13),
+             ("DELTAGW", "baseflow.asc", 3), ("GWIN", "gwin.asc", 0), ("GWEX", "gwex.asc", 0),
+             ("POND", "pond.asc", 3), ("GWN-Uprise", "uprise.asc", 0),
+             ("GWN-PERCOL", "percol.asc", 0), ("MACROPORE-Infiltration", "macro.asc", 0),
+             ("IRRIG", "irrig.asc", 0)]
+    lines = ["[unsatzon_model]",
+             "1     on",
+             "60    time interval in minutes",
+             "2     method: 2 fixed time step, 3 dynamic",
+             "0     surface water interaction off",
+             "1     ponding: max_ponding_storage is used",
+             "0     no drainage",
+             "0     no clay layer",
+             "1e-8  k_sat of a clay layer (m/s)",
+             "1     ini_gw_level: 1 puts the table at the top of the lowest layer"]
+    lines += ["%s %d  statistics %s" % (name, code, label) for label, name, code in statistics]
+    for label, name, code in grids:
+        lines += ["%s  %s" % (name, label), "%d  its write code" % code]
+    lines += ["%d %d  control point (row column)" % control_cell]
+    lines += ["uz_%s.txt  control point: %s" % (name.lower(), name)
+              for name in ("Qbottom", "Theta", "hhyd", "Otherdata", "etr", "interflow")]
+    lines += ["1 2 3  subbasin codes",
+              "2 3 2.5  kelsqd: storage constant of direct runoff (h)",
+              "30 40 35  kelsqi: storage constant of interflow (h)",
+              "1 1 1  channel network density",
+              "1.5 1.5 1.5  kelsqlat: recession constant of baseflow (m)",
+              "0.05 0.05 0.05  QB-Red.Faktor: largest baseflow (mm per step)",
+              "0.3 0.3 0.3  surface-runoff fraction of snowmelt",
+              "0     readgrid: 0 cold start, 1 the state grids and state file of a former run",
+              "unsatzon_state  state file (per process: _0, _1, ...)"]
+    return "\n".join(lines) + "\n"
+
+
+def channel(name, area, length, slope):
+    return ("%s (K = 0.5, KF = 2, B = 5, BF = 50, T = 1, M = 25, MF = 15, I = %.4f, L = %.0f, "
+            "A = %.2f)" % (name, slope, length, area))
+
+
+def routing_section(nrows, areas):
+    """Subbasins 2 (the side valley) and 3 (the north) flow through
+    subbasin 1 to the outlet on the southern edge."""
+    valley = nrows * CELL_SIZE
+    def reach(v):
+        return (1.0 - v) * valley, (main_floor(v) - main_floor(1.0)) / ((1.0 - v) * valley)
+    side_length, side_slope = reach(JUNCTION_V)
+    north_length, north_slope = reach(0.5)
+    return """\
+[routing_model]
+1     on
+60    time interval in minutes
+1 1000 30 1  specific discharge of the tables from 1 to 1000 l/s/km2 in 30 intervals, 1 sub-interval
+routed.stat 2001  routed discharge of every step
+none  no observed discharge
+0     column descriptors of observed discharge
+0     steps left out of the comparison
+TG 1 (AREA = %(a1).2f, F = 1)
+ %(side)s
+ %(north)s
+end of the descriptions
+""" % dict(a1=areas[1], side=channel("OL 2", areas[2], side_length, side_slope),
+           north=channel("OL 3", areas[3], north_length, north_slope))
+
+
+def control_file(nrows, ncols, days, areas):
     end_year, end_month, end_day = list(calendar(days))[-1]
     reach = 2.0 * math.hypot(nrows, ncols) * CELL_SIZE
     cells = [(round(0.95 * nrows), round(0.47 * ncols)), (round(0.53 * nrows), round(0.50 * ncols)),
              (round(0.30 * nrows), round(0.84 * ncols))]
     cell_list = " ".join("%d %d" % rc for rc in cells)
+    soil_water = unsatzon_section(cells[1]) + "\n" + routing_section(nrows, areas)
     meteo = "".join([
         interpolation_section("temperature", 2, (-40, 50), 8, "temperature.asc", 355, reach,
                               "lapse rate fitted per region; daily grids, mean, minimum, maximum"),
@@ -639,6 +732,7 @@ rgex.stat 2024  statistics of the global radiation corrected for slope and aspec
 cloudiness.stat 0  statistics of the cloudiness
 HamonCorrectionOpenWater = 1.0
 
+%(soil_water)s
 [region_transition_distance]
 500  metres over which the regions of regression_regions blend
 
@@ -685,7 +779,8 @@ precipitation mul 1 12 1:1.05 2:1.0   five percent more in region 1 (the north)
 """ % dict(nrows=nrows, ncols=ncols, end_day=end_day, end_month=end_month, end_year=end_year,
            start_year=START[0], start_month=START[1], start_day=START[2], latitude=LATITUDE,
            longitude=LONGITUDE, meridian=REFERENCE_MERIDIAN, multilayer=MULTILAYER_TABLE,
-           landuse=LANDUSE_TABLE, soil=SOIL_TABLE, meteo=meteo, cells=cell_list)
+           landuse=LANDUSE_TABLE, soil=SOIL_TABLE, meteo=meteo, cells=cell_list,
+           soil_water=soil_water)
 
 
 def main(argv):
@@ -707,7 +802,7 @@ def main(argv):
     for variable in NETWORKS:
         write_station_file(folder, variable, weather, args.rows, args.cols)
     with open(os.path.join(args.out, "catchment.ctl"), "w", newline="\n") as f:
-        f.write(control_file(args.rows, args.cols, args.days))
+        f.write(control_file(args.rows, args.cols, args.days, subbasin_areas(folder)))
     return 0
 
 

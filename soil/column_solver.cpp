@@ -26,11 +26,15 @@ constexpr double fieldCapacityMargin = 1e-12;
 ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers)
     : column(maxLayers), uses(static_cast<size_t>(landuseLayers) + 1),
       transpiration(static_cast<size_t>(landuseLayers) + 1, 0.0),
+      layerEtr(static_cast<size_t>(maxLayers) + 2, 0.0),
+      layerInterflow(static_cast<size_t>(maxLayers) + 2, 0.0),
       layerUptake((static_cast<size_t>(landuseLayers) + 1) * (static_cast<size_t>(maxLayers) + 2),
                   0.0),
       demand(static_cast<size_t>(landuseLayers) + 1, 0.0),
       baseflow(static_cast<size_t>(maxLayers) + 2, 0.0),
-      stride(static_cast<size_t>(maxLayers) + 2) {}
+      stride(static_cast<size_t>(maxLayers) + 2), maxLayers(maxLayers) {
+  snapshot.resize(snapshotSize());
+}
 
 int ColumnSolver::waterStepCount(const ColumnStepSettings& settings, double input) const {
   if (settings.method != 3) return 1;
@@ -50,15 +54,19 @@ void ColumnSolver::solve(const ColumnStepSettings& settings, const ColumnForcing
                          IterationReport* report) {
   budget = ColumnBudget{};
   std::fill(transpiration.begin(), transpiration.end(), 0.0);
+  if (layerDetail) {
+    std::fill(layerEtr.begin(), layerEtr.end(), 0.0);
+    std::fill(layerInterflow.begin(), layerInterflow.end(), 0.0);
+  }
   const int steps = waterStepCount(settings, forcing.input);
   budget.waterSteps = steps;
-  for (int j = 0; j < steps; ++j)
-    waterStep(settings, forcing, steps, table, ponding, budget, report);
+  for (int j = 1; j <= steps; ++j)
+    waterStep(settings, forcing, j, steps, table, ponding, budget, report);
 }
 
 void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnForcing& forcing,
-                             int steps, TableState& table, double& ponding, ColumnBudget& budget,
-                             IterationReport* report) {
+                             int step, int steps, TableState& table, double& ponding,
+                             ColumnBudget& budget, IterationReport* report) {
   SoilColumn& c = column;
   const double dt = settings.substepSeconds / steps;
   const double F = dt * 1000.0; // mm of a water step per m/s
@@ -72,6 +80,8 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   const int g = c.tableLayer();
   const double baseflowRate =
       forcing.maxBaseflow / steps * std::exp(table.distance * forcing.recession) / F;
+  if (dumpCell.control)
+    takeSnapshot(step, steps, dt, input, ponding, forcing.potentialEvaporation / steps, table);
 
   // Water on the surface first meets the transpiration demand.
   double pond = ponding;
@@ -131,18 +141,30 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   double baseflowAmount = 0.0;
   for (int i = 1; i <= end; ++i) {
     lateral += c.lateral[i] * F;
-    if (!(c.sink[i] > 0.0)) continue;
+    if (layerDetail) layerInterflow[i] += c.lateral[i] * F;
+    if (!(c.sink[i] > 0.0)) {
+      baseflow[i] = 0.0;
+      continue;
+    }
     const double share = std::clamp((c.extraction[i] - c.lateral[i]) / c.sink[i], 0.0, 1.0);
-    for (int k = 1; k <= uses; ++k)
-      if (forcing.uses[k].use) transpiration[k] += layerUptake[k * stride + i] * share * F;
+    for (int k = 1; k <= uses; ++k) {
+      if (!forcing.uses[k].use) continue;
+      const double uptake = layerUptake[k * stride + i] * share * F;
+      transpiration[k] += uptake;
+      if (layerDetail) layerEtr[i] += uptake;
+    }
     budget.evaporation += c.evaporation[i] * share * F;
-    baseflowAmount += baseflow[i] * share * F;
+    if (layerDetail) layerEtr[0] += c.evaporation[i] * share * F;
+    baseflow[i] *= share;
+    baseflowAmount += baseflow[i] * F;
   }
   const int drain = c.cell.drainLayer;
   const double drained =
       drain >= 1 && drain <= end ? std::min(drainageRate, c.lateral[drain]) * F : 0.0;
+  if (layerDetail && drained > 0.0) layerInterflow[drain] -= drained;
   budget.drainage += drained;
   budget.interflow += lateral - drained;
+  if (dumpCell.control) baseflowAmount = checkWaterStep(step, F, baseflowAmount, budget);
   budget.baseflow += baseflowAmount;
   budget.clamped += c.clampedWater * 1000.0;
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "soil/column_dump.h"
 #include "soil/column_numerics.h"
 
 class landuse_class;
@@ -97,16 +98,36 @@ public:
   std::vector<LanduseDemand> uses;   // the caller's forcing, land-use layers 1 .. L
   std::vector<double> transpiration; // per land-use layer 1 .. L, mm of the sub-step
   SolverTally tally;
+  // Dump mode: the cell being solved; its control is null outside dump mode.
+  DumpCell dumpCell;
+  // With layerDetail set, the sub-step's per-layer amounts (mm): soil
+  // evaporation in layerEtr[0], root uptake of layer k in layerEtr[k], and
+  // interflow of layer k in layerInterflow[k].
+  bool layerDetail = false;
+  std::vector<double> layerEtr;
+  std::vector<double> layerInterflow;
 
 private:
-  void waterStep(const ColumnStepSettings& settings, const ColumnForcing& forcing, int steps,
-                 TableState& table, double& ponding, ColumnBudget& budget, IterationReport* report);
+  void waterStep(const ColumnStepSettings& settings, const ColumnForcing& forcing, int step,
+                 int steps, TableState& table, double& ponding, ColumnBudget& budget,
+                 IterationReport* report);
   int iterate(const ColumnStepSettings& settings, double supplyRate, double dt, double& error,
               double& drainageRate);
   void moveTable(TableState& table, ColumnBudget& budget, double baseflowAmount);
+
+  // Dump mode (soil/column_dump.cpp): the inputs of water step `step` of
+  // `steps`, kept until its checks have run; the checks after the
+  // iteration, which write the dump file, end the run or repair as the
+  // settings ask, and return the baseflow amount (mm) left.
+  std::size_t snapshotSize() const;
+  void takeSnapshot(int step, int steps, double dt, double input, double ponding,
+                    double potentialEvaporation, const TableState& table);
+  double checkWaterStep(int step, double F, double baseflowAmount, ColumnBudget& budget);
 
   std::vector<double> layerUptake; // per land-use layer, per soil layer
   std::vector<double> demand;      // per land-use layer, left in the water step
   std::vector<double> baseflow;    // per soil layer (m/s)
   std::size_t stride;
+  int maxLayers;
+  std::vector<unsigned char> snapshot;
 };

@@ -51,6 +51,7 @@ void unsatzonmodellklasse::initTracers(int& errorCode, int count, std::vector<Tr
       riverExfiltration = registerOwnGrid("river_exfiltration", &settings.grids[lineGWEX]);
     }
     computeFlowTimeDistribution();
+    if (settings.readGrid == 1) shareExitCode(*diag, catchExitCode([&] { readStorageFile(); }));
   });
 }
 
@@ -201,37 +202,57 @@ void unsatzonmodellklasse::concentrateRunoff(long minute, long hour, long day, l
   if (getFlowControl() == 0 || routingOnly) return;
   requireRunoff(Qg, "Qg");
   const size_t n = static_cast<size_t>(zones.zoneCount);
-  // Record 1 of the flow-time records and the baseflow records of water,
-  // summed over the processes into a buffer of rank 0's: every process
-  // keeps only its own cells in its records.
-  std::vector<CompensatedSum> pairs(9 * (n + 1));
+  // Every flow-time record and the baseflow records of water are summed
+  // over the processes into rank 0's records, while the others start anew:
+  // every process adds only its own cells, rank 0 keeps the runoff still on
+  // its way, whole and without rounding errors carried on, which its state
+  // file takes to a warm start.
+  std::vector<CompensatedSum> pairs;
+  for (size_t s = 1; s <= n; ++s)
+    for (std::vector<RunoffRecords>* kind : {&directRecords[0], &interflowRecords[0]})
+      for (size_t t = 1; t < (*kind)[s].size(); ++t) {
+        pairs.resize(pairs.size() + 3);
+        (*kind)[s].pack(t, &pairs[pairs.size() - 3]);
+      }
   for (size_t s = 1; s <= n; ++s) {
-    directRecords[0][s].pack(1, &pairs[9 * s]);
-    interflowRecords[0][s].pack(1, &pairs[9 * s + 3]);
-    baseflowRecords[0].pack(s, &pairs[9 * s + 6]);
+    pairs.resize(pairs.size() + 3);
+    baseflowRecords[0].pack(s, &pairs[pairs.size() - 3]);
   }
   reduce(*diag, pairs, false);
+  size_t at = 0;
+  for (size_t s = 1; s <= n; ++s)
+    for (std::vector<RunoffRecords>* kind : {&directRecords[0], &interflowRecords[0]}) {
+      RunoffRecords& records = (*kind)[s];
+      if (mpiRank != 0) records.clearSums();
+      for (size_t t = 1; t < records.size(); ++t, at += 3)
+        if (mpiRank == 0) records.unpack(t, &pairs[at]);
+    }
+  for (size_t s = 1; s <= n; ++s, at += 3)
+    if (mpiRank == 0) baseflowRecords[0].unpack(s, &pairs[at]);
 
   if (mpiRank == 0) {
     const double stepMinutes = timeStepMinutes;
     for (size_t s = 1; s <= n; ++s) {
-      const CompensatedSum* p = &pairs[9 * s];
+      const ZoneRecord& arriving = directRecords[0][s][1];
+      const ZoneRecord& arrivingInter = interflowRecords[0][s][1];
+      const ZoneRecord& base = baseflowRecords[0][s];
       // Every cell of the subbasin adds its relative area once per sub-step.
       const double weight = subbasinWeight[s] * substeps;
-      const double direct = weight > 0.0 ? p[1].value() / weight : 0.0;
-      const double inter = weight > 0.0 ? p[4].value() / weight : 0.0;
-      const double baseWeight = p[8].value();
-      const double base = baseWeight != 0.0 ? std::max(0.0, p[7].value() / baseWeight) : 0.0;
+      const double direct = weight > 0.0 ? arriving.valueSum / weight : 0.0;
+      const double inter = weight > 0.0 ? arrivingInter.valueSum / weight : 0.0;
+      const double baseWeight = base.effectiveWeight;
+      const double baseValue =
+          baseWeight != 0.0 ? std::max(0.0, base.valueSum / baseWeight) : 0.0;
       const double cd = routingConcentration ? 0.0 : std::exp(-stepMinutes / kelsqd[s]);
       const double ci = routingConcentration ? 0.0 : std::exp(-stepMinutes / kelsqi[s]);
       QD[0][s] = direct;
       QI[0][s] = inter;
       QDout[0][s] = direct * (1.0 - cd) + cd * QDout[0][s];
       QIout[0][s] = inter * (1.0 - ci) + ci * QIout[0][s];
-      QBb[0][s] = base;
+      QBb[0][s] = baseValue;
       // The glacier step has put this step's glacier runoff into Qg.
       const bool glacierized = s < glacierZones.size() && glacierZones[s].hasGlacier;
-      Qg[0][s] = (glacierized ? Qg[0][s] : 0.0) + QDout[0][s] + QIout[0][s] + base;
+      Qg[0][s] = (glacierized ? Qg[0][s] : 0.0) + QDout[0][s] + QIout[0][s] + baseValue;
       const double area = subbasinWeight[s];
       for (auto [which, value] : {std::pair{statQD, QDout[0][s]}, std::pair{statQI, QIout[0][s]},
                                   std::pair{statQg, Qg[0][s]}}) {
@@ -254,11 +275,6 @@ void unsatzonmodellklasse::concentrateRunoff(long minute, long hour, long day, l
     else
       writeOutputGrids(g.index);
   }
-}
-
-void unsatzonmodellklasse::flushStatistics() {
-  for (ModuleStatistic& s : statistics)
-    if (s.statistic) s.statistic->writeBuffer();
 }
 
 unsatzonmodellklasse::RunoffArrays* unsatzonmodellklasse::requireRunoff(RunoffArrays& arrays,

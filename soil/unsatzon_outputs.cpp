@@ -92,8 +92,7 @@ void unsatzonmodellklasse::createStatistic(UnsatStatistic which, const std::stri
 void unsatzonmodellklasse::createPointFiles() {
   const long row = settings.controlRow;
   const long column = settings.controlColumn;
-  if (row == 0 || row < header.firstRow || row > header.lastRow || !isOwnValidCell(row, column))
-    return;
+  if (!ownsControlPoint()) return;
   for (int k = 0; k < unsatPointFileCount; ++k) {
     const PointFileLayout& layout = pointLayouts[k];
     FILE* file = std::fopen(settings.pointFiles[k].c_str(), "wt");
@@ -204,23 +203,29 @@ void unsatzonmodellklasse::setUpGlaciers() {
 // the means over the unglacierised and the glacierised shares of the
 // catchment in rank 0's.
 void unsatzonmodellklasse::writeStartSummary() {
-  const std::vector<soil_class>& table = *context.soilTable;
-  const long row = settings.controlRow;
-  const long column = settings.controlColumn;
-  if (row > 0 && row >= header.firstRow && row <= header.lastRow && isOwnValidCell(row, column)) {
-    const soil_class& soil = table[static_cast<size_t>(soilTypes[row][column])];
-    double water = 0.0;
-    for (int k = 1; k <= soil.getLayerCount(); ++k)
-      water += theta[row][column][k] * soil.getThickness(k) * 1000.0;
+  int code = 0;
+  if (ownsControlPoint()) {
     char line[200];
     std::snprintf(line, sizeof line,
                   "soil water content (for control point r=%ld c=%ld) at model-start: %lf mm\n",
-                  row, column, water);
-    shareExitCode(*diag, catchExitCode([&] { appendPlainLog(line); }));
-  } else {
-    shareExitCode(*diag, 0);
+                  settings.controlRow, settings.controlColumn,
+                  columnWater(settings.controlRow, settings.controlColumn));
+    code = catchExitCode([&] { appendPlainLog(line); });
   }
+  shareExitCode(*diag, code);
+  writeMeanSoilWater("start");
+}
 
+double unsatzonmodellklasse::columnWater(long r, long c) const {
+  const soil_class& soil = (*context.soilTable)[static_cast<size_t>(soilTypes[r][c])];
+  double water = 0.0;
+  for (int k = 1; k <= soil.getLayerCount(); ++k)
+    water += theta[r][c][k] * soil.getThickness(k) * 1000.0;
+  return water;
+}
+
+void unsatzonmodellklasse::writeMeanSoilWater(const char* moment) {
+  const std::vector<soil_class>& table = *context.soilTable;
   double sums[3] = {0.0, 0.0, 0.0}; // unglacierised water, glacierised water, area
   const double nodata = header.nodata;
 #pragma omp parallel for schedule(runtime) reduction(+ : sums[:3])
@@ -248,12 +253,12 @@ void unsatzonmodellklasse::writeStartSummary() {
     const double glacierised = total[2] > 0.0 ? total[1] / total[2] : 0.0;
     char text[600];
     std::snprintf(text, sizeof text,
-                  "mean soil water content for all cells at model-start: %lf m^3/m^2\n"
+                  "mean soil water content for all cells at model-%s: %lf m^3/m^2\n"
                   "mean soil water content for unglacierized or only partly unglacierized cells "
-                  "at model-start: %lf m^3/m^2\n"
+                  "at model-%s: %lf m^3/m^2\n"
                   "mean soil water content for partly or completely glacierized cells at "
-                  "model-start: %lf m^3/m^2\n",
-                  unglacierised + glacierised, unglacierised, glacierised);
+                  "model-%s: %lf m^3/m^2\n",
+                  moment, unglacierised + glacierised, moment, unglacierised, moment, glacierised);
     code = catchExitCode([&] { appendPlainLog(text); });
   }
   shareExitCode(*diag, code);

@@ -103,10 +103,10 @@ void unsatzonmodellklasse::computeColumns() {
 // Reads one grid of a former run into a grid of the module; only its own
 // cells keep what the file holds.
 void unsatzonmodellklasse::readStateGrid(Grid grid, const NamedOutput& line, bool wholeOnRoot) {
-  std::string path = line.name;
-  prependDirectory(inputDirectory, path);
-  readGrid(path, grid, 0, false, false, false, wholeOnRoot && mpiRank == 0 ? 1 : 0, false,
-           !(wholeOnRoot && mpiRank == 0), 0.0);
+  // The reader puts the directory of the initial states in front. Every
+  // process exchanges the halo rows, also rank 0 when it keeps every row.
+  readGrid(line.name, grid, 0, false, false, false, wholeOnRoot && mpiRank == 0 ? 1 : 0, false,
+           true, 0.0);
   const long first = wholeOnRoot && mpiRank == 0 ? 1 : heldFirstRow;
   const long last = wholeOnRoot && mpiRank == 0 ? header.nrows : heldLastRow;
 #pragma omp parallel for schedule(runtime)

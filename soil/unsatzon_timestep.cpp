@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "soil/unsatzonmodellklasse.h"
 
@@ -125,6 +126,7 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
 #pragma omp for schedule(runtime)
     for (long r = startRow; r <= header.lastRow; ++r) solveSoilColumns(r, solver, date, failure);
   }
+  if (dumpControl.active()) dumpControl.logNoted(*diag);
   failure.rethrow();
   if (context.hruFlag != 0) {
     takeResponseUnitCopies();
@@ -132,6 +134,9 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
     for (long r = header.firstRow; r <= header.lastRow; ++r) copyHruMasterStates(r);
   }
   addStepStatistics();
+  // A point file that cannot be written ends the run on every process.
+  if (settings.controlRow > 0)
+    shareExitCode(*diag, catchExitCode([&] { recordControlPoint(date); }));
   return 0;
 }
 
@@ -207,7 +212,16 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   double pond = value(ponding, 0.0);
   ColumnBudget budget;
   ConvergenceLog log(*diag, failure, r, c, date);
+  solver.dumpCell = dumpControl.active() ? DumpCell{&dumpControl, mpiRank, r, c, date.year,
+                                                    date.month, date.day, date.hour}
+                                         : DumpCell{};
+  solver.layerDetail = r == settings.controlRow && c == settings.controlColumn;
   solver.solve(stepSettings, forcing, table, pond, budget, mpiRank == 0 ? &log : nullptr);
+  if (solver.layerDetail && !controlEtr.empty()) {
+    std::copy(solver.layerEtr.begin(), solver.layerEtr.begin() + n + 1, controlEtr.begin());
+    std::copy(solver.layerInterflow.begin(), solver.layerInterflow.begin() + n + 1,
+              controlInterflow.begin());
+  }
 
   for (int k = 1; k <= n; ++k) {
     theta[r][c][k] = column.theta0[k];

@@ -35,6 +35,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
     initLakeModel("[lake_model]");
     fillSlopeTangent();
     shareExitCode(*diag, catchExitCode([&] { createPointFiles(); }));
+    createPointSeries();
     buildOptionTag();
     setUpGlaciers();
     writeStartSummary();
@@ -62,17 +63,7 @@ const double* unsatzonmodellklasse::getKelsqd() const {
 }
 
 void unsatzonmodellklasse::setDumpMode(int dumpFlag, int close, int repair, long maxFiles) {
-  dump = DumpOptions{dumpFlag, close, repair, maxFiles};
-}
-
-void unsatzonmodellklasse::releaseModule() {
-  for (ModuleStatistic& s : statistics)
-    if (s.statistic) {
-      s.statistic->release();
-      s.statistic.reset();
-    }
-  releaseGrids();
-  teilmodellklasse::releaseModule();
+  dumpControl.configure(DumpOptions{dumpFlag, close, repair, maxFiles});
 }
 
 void unsatzonmodellklasse::releaseGrids() {

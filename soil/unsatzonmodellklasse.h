@@ -7,6 +7,7 @@
 #include "config/soil_class.h"
 #include "core/zonal_statistic.h"
 #include "soil/column_solver.h"
+#include "soil/point_series.h"
 #include "soil/region_failure.h"
 #include "soil/runoff_records.h"
 #include "soil/unsatzon_settings.h"
@@ -19,6 +20,8 @@
 // stacks, gives every soil column its initial state, sets up the lakes and
 // writes the start summary of the soil water.
 //
+class StorageText;
+
 // Every soil column is 1 .. m layers deep, m being the largest layer count of
 // the soil table; its stacks hold the levels 0 (the surface node) .. m.
 class unsatzonmodellklasse : public teilmodellklasse {
@@ -66,7 +69,8 @@ public:
   // storages on rank 0, the steps of the statistics and the grids due.
   // Collective.
   virtual void concentrateRunoff(long minute, long hour, long day, long month, long year);
-  // Appends what every statistic has buffered to its file.
+  // Appends what the point series of the control point and every statistic
+  // have buffered to their files. Collective.
   virtual void flushStatistics();
 
   // Keeps the tracer count, registers the groundwater exchange grids when
@@ -87,9 +91,19 @@ public:
   virtual RunoffArrays* getQI();
   virtual RunoffArrays* getQBb();
 
-  // Writes the statistics, unregisters and frees every grid and stack of the
-  // module; calls the base teardown last.
-  void releaseModule() override;
+  // The state file: the section "[unsatzon_model]", appended to the file
+  // or in a new one; the file of this process with the output directory in
+  // front. Returns what closing the file returned.
+  virtual int writeStorageFile(bool append);
+  // Reads and checks the section of this process's file in the directory
+  // of the initial states; takes over the runoff on its way.
+  virtual void readStorageFile();
+  // The teardown: with the write-storage flag the state file (appended
+  // when `append`), the soil water of the control cell and of the
+  // catchment at the end in the log files and the last point rows; then
+  // every statistic, grid and stack is released, and the base teardown
+  // runs in every case. Collective with the write-storage flag.
+  virtual void finishModelRun(bool append);
 
   // What the soil-column solvers of this process have done so far.
   SolverTally getSolverTally() const;
@@ -99,6 +113,14 @@ public:
   const std::string& getOptionTag() const { return optionTag; }
 
 protected:
+  // --- state file (soil/unsatzon_state_file.cpp) -------------------------------
+  // Reads the next value of the current line and compares it with *value
+  // (relative difference at most 1e-5; a stored 0 only equals 0); a
+  // mismatch or no number ends the run with 71. Returns 1.
+  virtual int readStorageValue(StorageText& text, const double* value, const std::string& name);
+  [[noreturn]] virtual void checkStorageValue(const std::string& name, double control,
+                                              double stored);
+
   // --- configuration (soil/unsatzon_config.cpp) --------------------------------
   void readModelSection();
   void checkControlPoint();
@@ -146,12 +168,29 @@ protected:
   void buildOptionTag();
   void setUpGlaciers();
   void writeStartSummary();
+  // The means of the soil water over the own cells of every process, in
+  // rank 0's log: "... at model-<moment>: ...". Collective.
+  void writeMeanSoilWater(const char* moment);
+  // The water of a cell's column in mm.
+  double columnWater(long r, long c) const;
   // Appends a line to "modell_<rank>.log" of this process, without time stamp.
   void appendPlainLog(const std::string& text);
   void takeResponseUnitGrids();
   virtual int readLayeredSnowModel();
 
   void releaseGrids();
+
+  // --- control point and end of run (soil/unsatzon_end_of_run.cpp) --------------
+  bool ownsControlPoint() const;
+  // The buffers of the point series, on the process that owns the control
+  // cell.
+  void createPointSeries();
+  // One record of every point series for the sub-step; full buffers are
+  // written.
+  void recordControlPoint(const ModelDate& date);
+  // Appends the rows of every point series to its file.
+  void writePointBuffers();
+  void writePointBuffer(PointSeries& series);
 
   // --- runoff concentration (soil/unsatzon_concentration.cpp) ---------------------
   void computeFlowTimeDistribution();
@@ -227,7 +266,19 @@ protected:
   std::string optionTag;
   int routingConcentration = 0;
   bool groundwaterActive = false;
-  DumpOptions dump;
+  DumpControl dumpControl;
+
+  // The point series of the control point, in the order of the section's
+  // file lines; empty on processes that do not own the control cell.
+  std::vector<std::unique_ptr<PointSeries>> pointSeries;
+  // Grids the other-data series reads, nodata where absent: albedo and
+  // soil evaporation resistance, then per land-use layer leaf area index,
+  // coverage, canopy and interception resistance, root depth, roughness.
+  std::vector<Grid> otherDataGrids;
+  // The control cell's root uptake, evaporation and interflow per layer in
+  // the last sub-step, left by the solver that solved it.
+  std::vector<double> controlEtr;
+  std::vector<double> controlInterflow;
 
   // Per subbasin 1 .. n (index 0 unused).
   std::vector<int> subbasinCodes;

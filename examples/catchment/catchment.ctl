@@ -189,6 +189,110 @@ rgex.stat 2024  statistics of the global radiation corrected for slope and aspec
 cloudiness.stat 0  statistics of the cloudiness
 HamonCorrectionOpenWater = 1.0
 
+[unsatzon_model]
+1     on
+60    time interval in minutes
+2     method: 2 fixed time step, 3 dynamic
+0     surface water interaction off
+1     ponding: max_ponding_storage is used
+0     no drainage
+0     no clay layer
+1e-8  k_sat of a clay layer (m/s)
+1     ini_gw_level: 1 puts the table at the top of the lowest layer
+qdrain.stat 0  statistics QDRAIN
+gwstand.stat 2024  statistics GWSTAND
+gwn.stat 4024  statistics GWN
+sb1.stat 2024  statistics SB_1_
+sb2.stat 2024  statistics SB_2_
+root.stat 2024  statistics ROOT
+infex.stat 4024  statistics INFEX
+pond.stat 2024  statistics POND
+qd.stat 4024  statistics QD
+qi.stat 4024  statistics QI
+qb.stat 4024  statistics QB
+qg.stat 4001  statistics Qg
+gwin.stat 0  statistics GWIN
+gwex.stat 0  statistics GWEX
+macro.stat 0  statistics MACRO
+infilt.stat 4024  statistics INFILT
+sb05.asc  SB05
+0  its write code
+sb1.asc  SB1_
+0  its write code
+root.asc  WURZ
+0  its write code
+theta.stack  Theta
+3  its write code
+hh.stack  hh
+3  its write code
+hgeo.stack  hgeo
+3  its write code
+qdown.stack  q_unten
+0  its write code
+gwdist.asc  GWSTAND
+3  its write code
+gwtheta.asc  GWtheta
+3  its write code
+gwn.asc  GWN
+13  its write code
+gwlevel.asc  GWLEVEL
+3  its write code
+qdrain.asc  QDRAIN
+0  its write code
+satur.asc  saturation
+0  its write code
+infex.asc  infiltration excess
+0  its write code
+qd.asc  QD
+13  its write code
+qi.asc  QI
+13  its write code
+baseflow.asc  DELTAGW
+3  its write code
+gwin.asc  GWIN
+0  its write code
+gwex.asc  GWEX
+0  its write code
+pond.asc  POND
+3  its write code
+uprise.asc  GWN-Uprise
+0  its write code
+percol.asc  GWN-PERCOL
+0  its write code
+macro.asc  MACROPORE-Infiltration
+0  its write code
+irrig.asc  IRRIG
+0  its write code
+32 40  control point (row column)
+uz_qbottom.txt  control point: Qbottom
+uz_theta.txt  control point: Theta
+uz_hhyd.txt  control point: hhyd
+uz_otherdata.txt  control point: Otherdata
+uz_etr.txt  control point: etr
+uz_interflow.txt  control point: interflow
+1 2 3  subbasin codes
+2 3 2.5  kelsqd: storage constant of direct runoff (h)
+30 40 35  kelsqi: storage constant of interflow (h)
+1 1 1  channel network density
+1.5 1.5 1.5  kelsqlat: recession constant of baseflow (m)
+0.05 0.05 0.05  QB-Red.Faktor: largest baseflow (mm per step)
+0.3 0.3 0.3  surface-runoff fraction of snowmelt
+0     readgrid: 0 cold start, 1 the state grids and state file of a former run
+unsatzon_state  state file (per process: _0, _1, ...)
+
+[routing_model]
+1     on
+60    time interval in minutes
+1 1000 30 1  specific discharge of the tables from 1 to 1000 l/s/km2 in 30 intervals, 1 sub-interval
+routed.stat 2001  routed discharge of every step
+none  no observed discharge
+0     column descriptors of observed discharge
+0     steps left out of the comparison
+TG 1 (AREA = 9.40, F = 1)
+ OL 2 (K = 0.5, KF = 2, B = 5, BF = 50, T = 1, M = 25, MF = 15, I = 0.0598, L = 2280, A = 7.44)
+ OL 3 (K = 0.5, KF = 2, B = 5, BF = 50, T = 1, M = 25, MF = 15, I = 0.0650, L = 3000, A = 9.84)
+end of the descriptions
+
 [region_transition_distance]
 500  metres over which the regions of regression_regions blend
 

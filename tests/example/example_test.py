@@ -14,6 +14,11 @@ under mpirun and checks what a user relies on:
             message that names the fault, and leaves the input untouched
   generator the generator writes the committed example again, byte for byte
   readme    the control file of README.md runs on the example's input
+  week      a week of the example gives the same statistics of the soil water
+            and the routed discharge on one process as on three
+  warmstart a warm start of the example from the state of four days runs on,
+            and writes the state file of every process anew, also where an
+            earlier run's files stand
 """
 
 import argparse
@@ -33,6 +38,14 @@ CONTROL_FILE = "catchment.ctl"
 DIAG_FILE = "Horva_Diag_0.xml"
 # Files that hold the decomposition itself and may differ between runs.
 DECOMPOSITION_FILES = {"MPIRegions_0"}
+# Every process writes its own state file: those of ranks above 0 exist only
+# with that many processes.
+PER_PROCESS_FILE = re.compile(r"_state_[1-9][0-9]*$")
+
+
+def compared_files(folder):
+    return {n for n in os.listdir(folder)
+            if n not in DECOMPOSITION_FILES and not PER_PROCESS_FILE.search(n)}
 
 
 class Failure(Exception):
@@ -132,11 +145,11 @@ def command_run(args):
 
 def command_compare(args):
     reference = os.path.join(args.reference, "output")
-    names = set(os.listdir(reference)) - DECOMPOSITION_FILES
+    names = compared_files(reference)
     check(len(names) > 10, "the reference run wrote only %s" % " ".join(sorted(names)))
     for other in args.others:
         folder = os.path.join(other, "output")
-        others = set(os.listdir(folder)) - DECOMPOSITION_FILES
+        others = compared_files(folder)
         check(names == others, "%s and %s wrote different files: %s" %
               (args.reference, other, " ".join(sorted(names ^ others))))
         differ = [n for n in sorted(names)
@@ -248,6 +261,68 @@ def command_readme(args):
         check(name in outputs, "output/%s is missing (written: %s)" % (name, " ".join(sorted(outputs))))
 
 
+# The statistics of the soil water and channel routing's routed discharge.
+SOIL_WATER_STATISTICS = ["qd.stat", "qi.stat", "qb.stat", "qg.stat", "gwn.stat", "sb1.stat",
+                         "sb2.stat", "routed.stat"]
+
+
+def command_week(args):
+    runs = []
+    for processes in (1, 3):
+        work = os.path.join(args.work, "np%d" % processes)
+        prepare(work, 7)
+        status, console = run_horva(args, work, processes, 1)
+        check(status == 0, "a week on %d processes ended with status %d:\n%s" %
+              (processes, status, console[-4000:]))
+        runs.append(os.path.join(work, "output"))
+    for name in SOIL_WATER_STATISTICS:
+        first, other = (os.path.join(run, name) for run in runs)
+        check(os.path.exists(first), "output/%s is missing" % name)
+        with open(first) as f:
+            check(len(f.read().splitlines()) > 3 + 6, "%s holds less than a week" % name)
+        check(filecmp.cmp(first, other, shallow=False),
+              "%s of a week differs between 1 and 3 processes" % name)
+
+
+def warm_start(text):
+    for pattern, line in ((r"^1 +start day$", "5        start day"),
+                          (r"^0 +readgrid:.*$", "1     readgrid: the state of the first four days")):
+        text, count = re.subn(pattern, line, text, flags=re.M)
+        check(count == 1, "the control file has no line matching %s" % pattern)
+    return text
+
+
+def command_warmstart(args):
+    for processes in (1, 3):
+        base = os.path.join(args.work, "np%d" % processes)
+        first, second = (os.path.join(base, n) for n in ("first", "second"))
+        prepare(first, 4)
+        prepare(second, 8, warm_start)
+        status, console = run_horva(args, first, processes, 1)
+        check(status == 0, "%s ended with status %d:\n%s" % (first, status, console[-4000:]))
+        # The state of the first run is the initial state of the second, and
+        # its state files stand in the second's output folder as well.
+        state = [n for n in os.listdir(os.path.join(first, "output"))
+                 if n.endswith(".stack") or n.startswith("unsatzon_state_") or
+                 n in ("gwdist.asc", "gwlevel.asc", "gwtheta.asc", "baseflow.asc", "pond.asc")]
+        check(len(state) == 8 + processes, "the first run left the state files %s" % " ".join(state))
+        for name in state:
+            shutil.copy(os.path.join(first, "output", name), os.path.join(second, "input", name))
+            if name.startswith("unsatzon_state_"):
+                shutil.copy(os.path.join(first, "output", name), os.path.join(second, "output", name))
+        status, console = run_horva(args, second, processes, 1)
+        check(status == 0, "the warm start ended with status %d:\n%s" % (status, console[-4000:]))
+        for rank in range(processes):
+            with open(os.path.join(second, "output", "unsatzon_state_%d" % rank)) as f:
+                text = f.read()
+            check(text.count("[unsatzon_model]") == 1 and
+                  text.count("[routing_model]") == (1 if rank == 0 else 0),
+                  "the warm start's unsatzon_state_%d holds other sections than its own" % rank)
+        with open(os.path.join(second, "output", "qg.stat")) as f:
+            days = {int(l.split()[2]) for l in f.read().splitlines()[3:]}
+        check(days == {5, 6, 7, 8}, "the warm start's qg.stat covers the days %s" % sorted(days))
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
@@ -263,6 +338,12 @@ def main(argv):
             p.add_argument("--threads", type=int, default=1)
         elif name == "broken":
             p.add_argument("--case", choices=sorted(BROKEN), required=True)
+    for name in ("week", "warmstart"):
+        p = sub.add_parser(name)
+        p.add_argument("--horva", required=True)
+        p.add_argument("--mpiexec", required=True)
+        p.add_argument("--work", required=True)
+        p.add_argument("--timeout", type=int, default=240)
     p = sub.add_parser("compare")
     p.add_argument("reference")
     p.add_argument("others", nargs="+")
@@ -271,7 +352,8 @@ def main(argv):
     args = parser.parse_args(argv)
     try:
         {"run": command_run, "compare": command_compare, "broken": command_broken,
-         "generator": command_generator, "readme": command_readme}[args.command](args)
+         "generator": command_generator, "readme": command_readme,
+         "week": command_week, "warmstart": command_warmstart}[args.command](args)
     except Failure as failure:
         print("FAILED: %s" % failure)
         return 1

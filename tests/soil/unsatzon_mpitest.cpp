@@ -321,9 +321,10 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
       const double expected = direct[z] + inter[z] + std::max(0.0, static_cast<double>(base[z]) / area);
       EXPECT_EQ((*module->getQg())[0][static_cast<size_t>(z)], expected)
           << "step " << step << " subbasin " << z;
-      // Class 2 arrives next step.
+      // Class 2 arrives next step; what is on its way is kept as a double
+      // from one step to the next, as a state file holds it.
       for (auto* pending : {pendingDirect, pendingInter}) {
-        pending[z][1] = pending[z][2];
+        pending[z][1] = static_cast<double>(pending[z][2]);
         pending[z][2] = 0.0L;
       }
     }
