@@ -60,6 +60,7 @@ class RegionalSuperposition;
 class abflussmodellklasse;
 class SpecialOutputClass;
 class data_assimilation;
+class SP_class;
 class defaultini;
 class expokorrklasse;
 class meteointerpol;
@@ -206,6 +207,8 @@ protected:
   abflussmodellklasse* channelRouting = nullptr;
   SpecialOutputClass* specialOutput = nullptr;
   data_assimilation* dataAssimilation = nullptr;
+  // Channel routing's reservoirs on rank 0, which data assimilation reaches.
+  std::vector<SP_class*> reservoirs;
 
 private:
   [[noreturn]] void caught(int code, const char* operation);

@@ -241,8 +241,10 @@ void ModellApplication::buildSubmodels() {
   // Channel routing. Until the unsaturated zone gives its runoff arrays, the
   // source is null, which only routing-only mode can route.
   channelRouting = adopt<abflussmodellklasse>("routing_model");
+  if (channelRouting->getFlowControl() > 0) channelRouting->SetRunoffSource(nullptr);
+  if (channelRouting->getConfiguredFlowControl() > 0)
+    channelRouting->InitLakeModel(context.interceptionFirst);
   if (channelRouting->getFlowControl() > 0) {
-    channelRouting->SetRunoffSource(nullptr);
     channelRouting->CheckInflowAbstractionLinks();
     channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
                                        unsatZone->getReadStorageParameter());
@@ -269,7 +271,8 @@ void ModellApplication::buildSubmodels() {
   }
 
   // Data assimilation last of all, so that every grid it draws is registered.
-  dataAssimilation = adopt<data_assimilation>("data_assimilation");
+  if (channelRouting->getFlowControl() > 0) channelRouting->collectReservoirs(reservoirs);
+  dataAssimilation = adopt<data_assimilation>("data_assimilation", &reservoirs, channelRouting);
   if (dataAssimilation->getFlowControl() != 0)
     plug(Place::dataAssimilation,
          [this](const ModelDate& d) { dataAssimilation->step(DATE_ARGS(d)); });
