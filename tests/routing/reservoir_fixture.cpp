@@ -10,6 +10,8 @@ ReservoirRig::ReservoirRig(const std::string& name, int tracerCount, int stepMin
   for (int k = 1; k <= tracerCount; ++k)
     tracers[static_cast<std::size_t>(k)].name = std::string(1, static_cast<char>('A' + k - 1));
   ranges[0] = RowColumnRange{};
+  for (int k = 0; k <= tracerCount; ++k) runoffStore.push_back({0.0, static_cast<double>(k), 0.0});
+  for (std::vector<double>& row : runoffStore) runoff.push_back(row.data());
   for (Grid* g : {&grids.codes, &grids.maxPonding, &grids.ponding, &grids.zones, &grids.elevation,
                   &grids.transpiration, &grids.bottomFlux, &grids.baseflow,
                   &grids.precipitation}) {
@@ -70,6 +72,6 @@ std::unique_ptr<SP_class> ReservoirRig::make(int number, const std::string& keys
 
 std::string reservoirKeys(const std::string& extra, double v0) {
   std::ostringstream s;
-  s << " (file = res.txt, V0 = " << v0 << ", C0 = 0 0 0 0 0 0 0 0 0" << extra << ")";
+  s << " (file = res.txt V0 = " << v0 << " C0 = 0 0 0 0 0 0 0 0 0" << extra << ")";
   return s.str();
 }

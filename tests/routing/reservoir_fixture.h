@@ -36,6 +36,10 @@ struct ReservoirRig {
   ReservoirSetting setting;
   std::string rulesFile;
   std::vector<Grid> owned;
+  // stepRunoff of a routing model: the inflow concentration of tracer k at
+  // column 1 is k.
+  std::vector<std::vector<double>> runoffStore;
+  std::vector<double*> runoff;
 };
 
 // Keys of a reservoir without tracers: its file in the rig's directory.

@@ -34,7 +34,7 @@ TEST(ReservoirOutflow, FollowsTheRuleTableItsWindowsAndSeasons) {
   const std::string always = "WeekDays = -1\n";
   const std::string weekdays = "WeekDays = 135\nstart_hour = 8\nstop_hour = 17\n";
   const std::string night = "WeekDays = 1\nstart_hour = 22\nstop_hour = 5\n";
-  const std::string hourly = ", dTmin = 3600";
+  const std::string hourly = " dTmin = 3600";
   const std::vector<Case> cases = {
       {"volume within the table", table + always, hourly, 60, 5e5, 0, monday8, 0.5},
       {"volume at the first row", table + always, hourly, 60, 0, 0, monday8, 0.0},
@@ -86,7 +86,7 @@ TEST(ReservoirOutflow, FollowsTheRuleTableItsWindowsAndSeasons) {
 // m^3, whose outflow 0.925 m^3/s leaves in every sub-step.
 TEST(ReservoirOutflow, TakesTheRunningMeanOfTheVolumes) {
   ReservoirRig rig("reservoir_running_mean");
-  auto sp = rig.make(1, reservoirKeys(", UseRunningAvg = 24"), table + "WeekDays = -1\n");
+  auto sp = rig.make(1, reservoirKeys(" UseRunningAvg = 24"), table + "WeekDays = -1\n");
   double q = 0.0;
   for (int i = 1; i <= 30; ++i) {
     sp->setVolume(5e4 * i);
