@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 ReservoirRig::ReservoirRig(const std::string& name, int tracerCount, int stepMinutes)
     : log(name), tracers(static_cast<std::size_t>(tracerCount) + 1),
-      ranges(4, RowColumnRange{1, 4}), rulesFile(log.directory + "/rules.ctl") {
+      ranges(4, RowColumnRange{1, 4}), rulesFile(std::filesystem::absolute(log.directory + "/rules.ctl").string()) {
   for (int k = 1; k <= tracerCount; ++k)
     tracers[static_cast<std::size_t>(k)].name = std::string(1, static_cast<char>('A' + k - 1));
   ranges[0] = RowColumnRange{};
@@ -33,7 +34,7 @@ ReservoirRig::ReservoirRig(const std::string& name, int tracerCount, int stepMin
   setting.nrows = 3;
   setting.ncols = 4;
   setting.lakeGrids = &grids;
-  setting.outputDirectory = log.directory + "/";
+  setting.outputDirectory = std::filesystem::absolute(log.directory).string() + "/";
   setting.timeStep = stepMinutes;
   setting.cellSize = 100.0;
   setting.hourShift = stepMinutes / 60.0;

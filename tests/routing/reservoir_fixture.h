@@ -25,7 +25,7 @@ struct ReservoirRig {
   // Sets every cell: lake code, elevation [m] and maximum ponding [mm].
   void lakeCells(const std::vector<double>& codes, const std::vector<double>& elevation,
                  const std::vector<double>& maxPonding);
-  std::string path(const std::string& name) const { return log.directory + "/" + name; }
+  std::string path(const std::string& name) const { return setting.outputDirectory + name; }
 
   CapturedLog log;
   memory_handling memory;

@@ -33,7 +33,7 @@ TEST(Reservoir, ReadsItsKeysFromItsOwnText) {
   EXPECT_EQ(sp->getDTmin(), 60.0);
   EXPECT_EQ(sp->getUseRunningAvg(), 0);
   auto relative = rig.make(4, reservoirKeys(" dTmin = 600 UseRunningAvg = 6", 1.5), "");
-  EXPECT_EQ(relative->getOutputFileName(), rig.log.directory + "/res.txt");
+  EXPECT_EQ(relative->getOutputFileName(), rig.path("res.txt"));
   EXPECT_EQ(relative->getDTmin(), 600.0);
   EXPECT_EQ(relative->getUseRunningAvg(), 6);
 }

@@ -76,18 +76,5 @@ struct UnsatzonSetup {
   std::string extra;
 };
 
-// Changes the working directory for one test, for the log files written
-// there.
-struct WorkingDirectory {
-  explicit WorkingDirectory(const std::string& path) : previous(getcwd(nullptr, 0)) {
-    EXPECT_EQ(chdir(path.c_str()), 0);
-  }
-  ~WorkingDirectory() {
-    EXPECT_EQ(chdir(previous), 0);
-    std::free(previous);
-  }
-  char* previous;
-};
-
 // Grids every valid cell of which holds the value.
 std::vector<double> uniform(double value);
