@@ -62,6 +62,7 @@ LakeModelRun::LakeModelRun(const std::string& name, const std::string& extraSect
   add("real_transpiration0", transpiration, ownFirst, ownLast);
 
   ModelContext& x = s.context;
+  baseHeader = x.header;
   x.registry = registry.data();
   x.header = strips.m.getHeader();
   x.rowColumnRange = strips.ranges.data();
@@ -78,6 +79,8 @@ LakeModelRun::LakeModelRun(const std::string& name, const std::string& extraSect
 }
 
 LakeModelRun::~LakeModelRun() {
+  // The base setup frees its own grids with its own header.
+  s.context.header = baseHeader;
   for (Grid g : {ponding, transpiration}) memory.free_matrix(g, ownFirst, ownLast, 1, strips.ncols);
 }
 

@@ -40,4 +40,5 @@ struct LakeModelRun {
   Grid ponding = nullptr;
   Grid transpiration = nullptr;
   long ownFirst = 1, ownLast = 0;
+  GridHeader baseHeader;
 };

@@ -12,6 +12,14 @@ constexpr double none = -9999.0;
 // A rule that never releases water.
 const std::string closed = "2\n0 0\n1e9 0\n";
 
+// The first two cells a and b, the others 0.
+std::vector<double> twoCells(double a, double b) {
+  std::vector<double> cells(12, 0.0);
+  cells[0] = a;
+  cells[1] = b;
+  return cells;
+}
+
 std::vector<double> firstCells(int count, double value, double other = none) {
   std::vector<double> cells(12, other);
   std::fill(cells.begin(), cells.begin() + count, value);
@@ -75,8 +83,7 @@ TEST(Lake, SpreadsItsLevelOverItsCells) {
   memory_handling memory;
   Stack tracer = memory.three_d_matrix(1, 3, 1, 4, 0, 3);
   rig.grids.tracers[1] = tracer;
-  rig.lakeCells(firstCells(2, 1), {500, 501, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-                {3000, 2000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  rig.lakeCells(firstCells(2, 1), twoCells(500, 501), twoCells(3000, 2000));
   auto lake = rig.make(1, " (file = r V0 = 0 C0 = 4 0 0 0 0 0 0 0 0)", closed, true);
   lake->InitLake();
   for (long c = 1; c <= 2; ++c) {
@@ -105,8 +112,7 @@ TEST(Lake, SpreadsItsLevelOverItsCells) {
 TEST(Lake, AClosedLakeKeepsItsWater) {
   ReservoirRig rig("lake_closed");
   const WorkingDirectory here(rig.log.directory);
-  rig.lakeCells(firstCells(2, 1), {500, 500.375, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-                {1000, 625, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  rig.lakeCells(firstCells(2, 1), twoCells(500, 500.375), twoCells(1000, 625));
   // 500.38 m: 3800 m^3 in the first cell and 50 m^3 in the second.
   auto lake = rig.make(1, reservoirKeys("", 3850.0), closed, true);
   lake->InitLake();
@@ -131,9 +137,9 @@ TEST(Lake, RefusesCellsItCannotHoldWithTheirCodes) {
   };
   const std::vector<double> zone1(12, 1.0);
   const std::vector<Case> cases = {
-      {"surfaces 0.02 m apart", firstCells(2, 1), firstCells(2, 500, 0), {2000, 2020}, zone1, 213,
+      {"surfaces 0.02 m apart", firstCells(2, 1), firstCells(2, 500, 0), twoCells(2000, 2020), zone1, 213,
        "Value at row 1, col 2 is 502.02\nbut first value of dhm for this lake was 502\n"},
-      {"surfaces 0.005 m apart", firstCells(2, 1), firstCells(2, 500, 0), {2000, 2005}, zone1, 0,
+      {"surfaces 0.005 m apart", firstCells(2, 1), firstCells(2, 500, 0), twoCells(2000, 2005), zone1, 0,
        ""},
       {"a cell in another subbasin", firstCells(2, 1), firstCells(2, 500, 0),
        firstCells(2, 2000, 0), {1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, 224,
@@ -152,7 +158,7 @@ TEST(Lake, RefusesCellsItCannotHoldWithTheirCodes) {
     ReservoirRig rig("lake_refusals");
     const WorkingDirectory here(rig.log.directory);
     if (c.code == 225) mkdir("W_V_Table_01.dat", 0755);
-    rig.lakeCells(c.codes, c.elevation, std::vector<double>(c.maxPonding.begin(), c.maxPonding.end()));
+    rig.lakeCells(c.codes, c.elevation, c.maxPonding);
     for (long r = 1; r <= 3; ++r)
       for (long col = 1; col <= 4; ++col) rig.grids.zones[r][col] = c.zones[static_cast<std::size_t>((r - 1) * 4 + col - 1)];
     auto lake = rig.make(1, reservoirKeys(), closed, true);

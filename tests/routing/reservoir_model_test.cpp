@@ -156,6 +156,29 @@ TEST(ReservoirModel, AWarmStartContinuesTheReservoirs) {
   }
 }
 
+// Each reservoir of a description takes its keys from its own text: the
+// first does not take what only the second gives.
+TEST(ReservoirModel, ReadsEachReservoirsKeysFromItsOwnText) {
+  RoutingModelSetup s("reservoir_own_keys");
+  s.context.outputDirectory = std::filesystem::absolute(s.log.directory).string() + "/";
+  s.extraSections = rules(1, linear) + rules(2, linear);
+  s.writeControlFile("TG 1 (AREA = 0.03, F = 1) SP 1 (file = one.txt V0 = 1 C0 = 0 0 0 0 0 0 0 0 "
+                     "0) SP 2 (file = two.txt V0 = 2 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600 "
+                     "UseRunningAvg = 4)\n");
+  ASSERT_EQ(s.build(), 0) << s.log.console.str();
+  const SP_class& one = s.model->getElement(1).reservoir(1);
+  const SP_class& two = s.model->getElement(1).reservoir(2);
+  EXPECT_EQ(one.getOutputFileName(), s.context.outputDirectory + "one.txt");
+  EXPECT_EQ(one.getDTmin(), 60.0);
+  EXPECT_EQ(one.getUseRunningAvg(), 0);
+  EXPECT_EQ(one.getV0(), 1.0);
+  EXPECT_EQ(two.getOutputFileName(), s.context.outputDirectory + "two.txt");
+  EXPECT_EQ(two.getDTmin(), 600.0);
+  EXPECT_EQ(two.getUseRunningAvg(), 4);
+  EXPECT_EQ(two.getV0(), 2.0);
+  s.model->releaseModule();
+}
+
 // Set-ups of reservoirs and lakes in a routing model that fail, with their
 // codes.
 TEST(ReservoirModel, RefusesFaultyReservoirsWithTheirCodes) {

@@ -64,6 +64,10 @@ TEST(ReservoirOutflow, FollowsTheRuleTableItsWindowsAndSeasons) {
        1.5e6, 0, monday8, 2.0},
       {"asks more than it holds", "2\n0 0\n1 10\n" + always, hourly, 60, 0.5, 0, monday8,
        0.5 / 3600.0},
+      // Sixty sub-steps: the first releases 0.5 + 0.6 m^3, every later one
+      // the 0.6 m^3 that flowed in, never a deficit of the one before.
+      {"what it holds in every sub-step", "2\n0 0\n10 100\n" + always, "", 60, 0.5, 0.01, monday8,
+       (1.1 / 60.0 + 59 * 0.01) / 60.0},
   };
   for (const char* zone : {"UTC", "Pacific/Auckland"}) {
     setenv("TZ", zone, 1);
