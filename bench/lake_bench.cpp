@@ -41,9 +41,9 @@ struct QuietLog {
 struct LakeRig {
   LakeRig() : ranges(gridSize + 1, RowColumnRange{1, gridSize}) {
     ranges[0] = RowColumnRange{};
-    for (Grid* g : {&grids.codes, &grids.maxPonding, &grids.ponding, &grids.zones, &grids.elevation,
-                    &grids.transpiration, &grids.bottomFlux, &grids.baseflow,
-                    &grids.precipitation}) {
+    for (Grid* g :
+         {&grids.codes, &grids.maxPonding, &grids.ponding, &grids.zones, &grids.elevation,
+          &grids.transpiration, &grids.bottomFlux, &grids.baseflow, &grids.precipitation}) {
       *g = memory.matrix(1, gridSize, 1, gridSize, gridSize);
       owned.push_back(*g);
     }
@@ -93,7 +93,8 @@ void BM_InitLake(benchmark::State& state) {
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     rig.lake.InitLake();
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   state.counters["table rows"] = rig.lake.getLevelTableRows();
 }
@@ -111,11 +112,12 @@ void BM_LakeBalance(benchmark::State& state) {
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     rig.lake.Balance(60, 0, 0, nullptr, 10.0, 2001, 1, 1 + (k / 24) % 28, k % 24, 0);
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     ++k;
   }
-  state.counters["lake cell-steps/s"] =
-      benchmark::Counter(lakeCells * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["lake cell-steps/s"] = benchmark::Counter(
+      lakeCells * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   state.counters["threads"] = static_cast<double>(state.range(0));
 }
 
@@ -145,8 +147,8 @@ public:
     Grid regions = add("MPIRegions", [&](long r, long) { return owner(r); });
     (void)regions;
     mask = registryIndex("lake_codes", [](long r, long c) { return inLake(r, c) ? 1.0 : -9999.0; });
-    for (const char* name : {"ponding_storage", "real_transpiration0", "q_downext", "baseflow",
-                             "precipitation"})
+    for (const char* name :
+         {"ponding_storage", "real_transpiration0", "q_downext", "baseflow", "precipitation"})
       values.push_back(registryIndex(name, [](long r, long c) { return bottom(r, c); }));
     counts.assign(static_cast<std::size_t>(size), 0);
     for (long r = 1; r <= gridSize; ++r)
@@ -199,7 +201,13 @@ void BM_LakeExchange(benchmark::State& state) {
 }
 
 BENCHMARK(BM_InitLake)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LakeBalance)->Arg(1)->Arg(4)->Arg(8)->Iterations(200)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LakeBalance)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(8)
+    ->Iterations(200)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LakeExchange)
     ->Iterations(exchangeIterations)
     ->UseManualTime()
@@ -208,7 +216,5 @@ BENCHMARK(BM_LakeExchange)
 } // namespace
 
 int main(int argc, char** argv) {
-  return runBenchmarksUnderMPI(argc, argv, [] {
-    enterBenchWorkFolder("lake_bench", "");
-  });
+  return runBenchmarksUnderMPI(argc, argv, [] { enterBenchWorkFolder("lake_bench", ""); });
 }

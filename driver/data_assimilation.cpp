@@ -101,14 +101,14 @@ void data_assimilation::findLake(const RuleBlockReader& reader, const RuleBlock&
   std::string path = rule.file;
   prependDirectory(inputDirectory, path);
   rule.levels = std::make_unique<TimeSeriesFile>(diag);
-  const int state = catchExitCode([&] { rule.levels->open(path, 0, 100000); }) != 0
-                        ? 5
-                        : rule.levels->getState();
+  const int state =
+      catchExitCode([&] { rule.levels->open(path, 0, 100000); }) != 0 ? 5 : rule.levels->getState();
   if (state == 3 || state == 5)
-    reader.fail(block, "the level table " + path + " cannot be " +
-                           (state == 3 ? "opened" : "read"));
+    reader.fail(block,
+                "the level table " + path + " cannot be " + (state == 3 ? "opened" : "read"));
   if (rule.column < 0 || rule.column >= rule.levels->getValueColumns())
-    reader.fail(block, "the column " + std::to_string(rule.column) + " of key \"column\" is not one of the " +
+    reader.fail(block, "the column " + std::to_string(rule.column) +
+                           " of key \"column\" is not one of the " +
                            std::to_string(rule.levels->getValueColumns()) +
                            " value columns (counted from 0) of " + path);
   rule.levels->setPosition(-1);

@@ -57,7 +57,8 @@ void SP_class::InitLake() {
                                  : -1;
       if (cellColumn != ownColumn)
         lakeFailure(224, " error in routing description or LAKE grid:\n Lake " +
-                             std::to_string(number) + " must be located completely within subbasin " +
+                             std::to_string(number) +
+                             " must be located completely within subbasin " +
                              std::to_string(subbasin) + ".");
       boxFirstColumn = std::min(boxFirstColumn, c);
       boxLastColumn = std::max(boxLastColumn, c);
@@ -107,7 +108,8 @@ void SP_class::InitLake() {
   for (int i = 0; i < S; ++i) levelTable.push_back(top - D1 - D2 - 0.05 * i);
   levelTable.push_back(bottom);
   volumeTable.resize(levelTable.size());
-  for (std::size_t j = 0; j + 1 < levelTable.size(); ++j) volumeTable[j] = volumeBelow(levelTable[j]);
+  for (std::size_t j = 0; j + 1 < levelTable.size(); ++j)
+    volumeTable[j] = volumeBelow(levelTable[j]);
   volumeTable.back() = 0.0;
 
   char name[32];

@@ -19,7 +19,8 @@ bool wholeRows(const GridRegistryEntry& e, long nrows) {
 
 } // namespace
 
-abflussmodellklasse::LakeGrid abflussmodellklasse::lakeGrid(const std::string& name, bool required) {
+abflussmodellklasse::LakeGrid abflussmodellklasse::lakeGrid(const std::string& name,
+                                                            bool required) {
   LakeGrid g;
   g.index = required ? requireGrid(name) : findGrid(name);
   if (g.index == 0) return g;
@@ -50,8 +51,8 @@ Grid abflussmodellklasse::wholeGrid(const std::string& name) {
 
 void abflussmodellklasse::findLakeGrids() {
   lakeCodesIndex = requireGrid("lake_codes");
-  ponding = lakeGrid(findGrid("ponding_storage") != 0 ? "ponding_storage" : "ponding_storage_top",
-                     true);
+  ponding =
+      lakeGrid(findGrid("ponding_storage") != 0 ? "ponding_storage" : "ponding_storage_top", true);
   transpiration = lakeGrid("real_transpiration0", true);
   bottomFlux = lakeGrid("q_downext", false);
   baseflow = lakeGrid("baseflow", false);
@@ -105,8 +106,8 @@ void abflussmodellklasse::InitLakeModel(int interceptionFirst) {
   }
   countLakeCells();
   for (int r = 0; r < mpiSize; ++r)
-    *diag << "DEBUG: lakeCellsPerMPIRank[" << r << "] " << lakeCellsPerRank[static_cast<std::size_t>(r)]
-          << "[end-entry]";
+    *diag << "DEBUG: lakeCellsPerMPIRank[" << r << "] "
+          << lakeCellsPerRank[static_cast<std::size_t>(r)] << "[end-entry]";
   if (readGrids != 0) {
     gatherLakeGrid(ponding);
     if (flowControl > 0)
@@ -141,7 +142,8 @@ void abflussmodellklasse::countLakeCells() {
 void abflussmodellklasse::gatherLakeGrid(const LakeGrid& g, Grid target) {
   if (g.index == 0) return;
   Grid into = target ? target : g.whole;
-  if (mpiRank == 0 && into != registry[g.index].grid) copyOwnLakeCells(registry[g.index].grid, into);
+  if (mpiRank == 0 && into != registry[g.index].grid)
+    copyOwnLakeCells(registry[g.index].grid, into);
   MPIGatherPackedGrid(g.index, lakeCodesIndex, lakeCellsPerRank,
                       into != registry[g.index].grid ? into : nullptr);
 }

@@ -90,8 +90,8 @@ void SP_class::Balance(double stepMinutes, double irrigation, double abstraction
   }
 
   terms[Qout].m3 = dt * Q;
-  terms[dV].m3 = terms[QGW].m3 + terms[Qin].m3 + terms[PREC].m3 - terms[ETR].m3 -
-                 terms[Irrig].m3 - terms[Abstr].m3 - terms[Qout].m3;
+  terms[dV].m3 = terms[QGW].m3 + terms[Qin].m3 + terms[PREC].m3 - terms[ETR].m3 - terms[Irrig].m3 -
+                 terms[Abstr].m3 - terms[Qout].m3;
   terms[Err].m3 = V - previousState[0] - terms[dV].m3;
   for (TermValues& t : terms) {
     t.m3s = t.m3 / dt;

@@ -32,7 +32,8 @@ void routingclass::SetSpeicherParams(FILE* controlFile, int item, RoutingDescrip
 }
 
 void routingclass::ReadReservoirRules(FILE* controlFile) {
-  for (int k = 1; k <= reservoirs; ++k) reservoir(k).ReadAbstractionRules(controlFile, controlFileName);
+  for (int k = 1; k <= reservoirs; ++k)
+    reservoir(k).ReadAbstractionRules(controlFile, controlFileName);
 }
 
 void routingclass::SetLevelRegistry(LevelRegistry* registry) {
@@ -96,8 +97,8 @@ void routingclass::routeReservoirs(int year, int month, int day, int hour, int m
       for (int n = 1; n <= subIntervals; ++n) subRunoff[t][n][ownColumn] = stepRunoff[t][ownColumn];
     if (month < 1) continue;
     if (k == reservoirs && maxirrigFromReservoirs) {
-      maxirrigFromReservoirs[0][ownColumn] = FlowToDepth(r.getVolume() / 60.0 / timeStep, ratio,
-                                                         timeStep);
+      maxirrigFromReservoirs[0][ownColumn] =
+          FlowToDepth(r.getVolume() / 60.0 / timeStep, ratio, timeStep);
       for (int t = 1; t <= tracerCount; ++t)
         maxirrigFromReservoirs[t][ownColumn] = r.getConcentration(t);
     }

@@ -57,8 +57,8 @@ double SP_class::ruleOutflow(double inflow, double stepMinutes, int month) {
     } else if (lake == 0) {
       Q = inflow;
     } else {
-      const double slopeBelow = m >= 2 ? rules.blend(rules.slopes, static_cast<int>(m) - 1, season)
-                                       : 0.0;
+      const double slopeBelow =
+          m >= 2 ? rules.blend(rules.slopes, static_cast<int>(m) - 1, season) : 0.0;
       Q = rules.blend(rules.values, static_cast<int>(m), season) + slopeBelow * (V - largestIndex);
       if (Q < inflow && LevelFromVolume(V) > overflowLevel) Q = inflow;
     }
@@ -77,8 +77,8 @@ double SP_class::ruleOutflow(double inflow, double stepMinutes, int month) {
 double SP_class::connectionOutflow(double inflow, double stepMinutes) {
   const long substeps = static_cast<long>(60.0 * stepMinutes / dTmin);
   if (substeps < 1) return 0.0;
-  const auto target = levelRegistry ? levelRegistry->find(channel.targetReservoir)
-                                    : LevelRegistry::iterator{};
+  const auto target =
+      levelRegistry ? levelRegistry->find(channel.targetReservoir) : LevelRegistry::iterator{};
   if (levelRegistry && target != levelRegistry->end()) targetLevel = *target->second.level;
   const double Wt = targetLevel;
   const double B = channel.channelBottom;

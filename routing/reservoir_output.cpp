@@ -38,8 +38,8 @@ void SP_class::WriteOutputHeader() {
   std::fprintf(file, "%s\nreservoir_%d\n%s\n", header.c_str(), number, header.c_str());
   const bool failed = std::ferror(file) != 0;
   if (std::fclose(file) != 0 || failed) {
-    *diag << "FATAL: error writing the header of " << outputFileName << " for reservoir "
-          << number << " (" << std::strerror(errno) << "); check the disk space"
+    *diag << "FATAL: error writing the header of " << outputFileName << " for reservoir " << number
+          << " (" << std::strerror(errno) << "); check the disk space"
           << "[end-entry]";
     throw 37;
   }

@@ -139,7 +139,8 @@ void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::st
   std::vector<double> numbers;
   if (!readLine(file, line) || !numbersOf(line, numbers) || numbers.empty())
     fail("the first line must hold the number of table rows and the fix days of the columns, "
-         "numbers only; it reads \"" + line + "\"");
+         "numbers only; it reads \"" +
+         line + "\"");
   table.rows = static_cast<int>(numbers[0]);
   table.columns = numbers.size() > 1 ? static_cast<int>(numbers.size()) - 1 : 1;
   if (table.rows < 1) return;
@@ -199,8 +200,8 @@ bool readHydraulicConnection(FILE* file, HydraulicConnectionBlock& block, DiagSt
       return 0.0;
     }
     const std::size_t stop = text.find_first_of(";\n", equals);
-    const std::string number = text.substr(equals + 1, stop == std::string::npos ? stop
-                                                                                 : stop - equals - 1);
+    const std::string number =
+        text.substr(equals + 1, stop == std::string::npos ? stop : stop - equals - 1);
     char* end = nullptr;
     const double x = std::strtod(number.c_str(), &end);
     if (end == number.c_str()) complete = false;

@@ -12,17 +12,17 @@ class DiagStream;
 // flow, the columns hold the index and the first column the result. Arrays
 // count from 1.
 struct RuleTable {
-  int rows = 0;    // N
-  int columns = 0; // M
-  std::vector<double> index;                // x[1..N]
-  std::vector<std::vector<double>> values;  // y[j][1..N], j = 1..M
-  std::vector<std::vector<double>> slopes;  // s[j][1..N]
-  std::vector<int> days;                    // d[1..M]
-  std::vector<double> targetCap;            // c[1..M], -1 none
-  std::vector<long> weekDays;               // w[1..M], digits 1 Monday .. 7 Sunday, -1 every day
-  std::vector<int> startHour;               // a[1..M], -1 none
-  std::vector<int> stopHour;                // b[1..M], -1 none
-  bool flowIndex = false;                   // "TableIndex = Flow"
+  int rows = 0;                            // N
+  int columns = 0;                         // M
+  std::vector<double> index;               // x[1..N]
+  std::vector<std::vector<double>> values; // y[j][1..N], j = 1..M
+  std::vector<std::vector<double>> slopes; // s[j][1..N]
+  std::vector<int> days;                   // d[1..M]
+  std::vector<double> targetCap;           // c[1..M], -1 none
+  std::vector<long> weekDays;              // w[1..M], digits 1 Monday .. 7 Sunday, -1 every day
+  std::vector<int> startHour;              // a[1..M], -1 none
+  std::vector<int> stopHour;               // b[1..M], -1 none
+  bool flowIndex = false;                  // "TableIndex = Flow"
 
   // The column k in force on a day and its weight against column k - 1.
   struct Season {

@@ -90,8 +90,7 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
   std::size_t at = valueOf(ownText, "file");
   if (at == std::string::npos) missing("file");
   const std::size_t first = ownText.find_first_not_of(" \t", at);
-  const std::size_t last =
-      first == std::string::npos ? first : ownText.find_first_of(" \t", first);
+  const std::size_t last = first == std::string::npos ? first : ownText.find_first_of(" \t", first);
   if (first == std::string::npos || last == first) missing("file");
   outputFileName = ownText.substr(first, last == std::string::npos ? last : last - first);
   PrependDirectory(outputDirectory, outputFileName);
@@ -137,8 +136,8 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
   for (int k = 1; k <= tracerCount; ++k)
     state[static_cast<std::size_t>(k)] = c0[static_cast<std::size_t>(k) - 1];
   rowLength = static_cast<std::size_t>(tracerCount) + 36;
-  outputCapacity =
-      std::max<std::size_t>(1, outputBufferBytes / (8 * (static_cast<std::size_t>(tracerCount) + 35)));
+  outputCapacity = std::max<std::size_t>(1, outputBufferBytes /
+                                                (8 * (static_cast<std::size_t>(tracerCount) + 35)));
   outputBuffer.assign((outputCapacity + 1) * rowLength, 0.0);
   outputRows = outputColumns = 0;
 }
@@ -200,8 +199,8 @@ void SP_class::checkHydraulicConnection() const {
     throw 29;
   }
   if (!levelRegistry || levelRegistry->count(channel.targetReservoir) == 0) {
-    *diag << "FATAL: reservoir " << number << " (subbasin " << subbasin
-          << "): the TargetReservoir " << channel.targetReservoir
+    *diag << "FATAL: reservoir " << number << " (subbasin " << subbasin << "): the TargetReservoir "
+          << channel.targetReservoir
           << " of its HydraulicConnection is no reservoir of the routing model"
           << "[end-entry]";
     throw 29;

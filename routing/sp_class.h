@@ -45,9 +45,9 @@ struct ReservoirSetting {
   DiagStream* diag = nullptr;
   const std::vector<TracerRecord>* tracers = nullptr; // records 1 .. tracerCount
   int tracerCount = 0;
-  int subbasin = 0;                          // code of the element's subbasin
+  int subbasin = 0;                            // code of the element's subbasin
   const std::vector<int>* zoneIndex = nullptr; // subbasin code to column
-  const RowColumnRange* ranges = nullptr;    // valid columns of rows 1 .. nrows
+  const RowColumnRange* ranges = nullptr;      // valid columns of rows 1 .. nrows
   long nrows = 0;
   long ncols = 0;
   int lake = 0;

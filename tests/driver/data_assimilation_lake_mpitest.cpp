@@ -26,8 +26,8 @@ TEST(DataAssimilationMpi, LakeRulesMoveALakeToItsObservedLevel) {
     MPI_Barrier(MPI_COMM_WORLD);
     LakeModelRun run("lake_assimilation",
                      "[data_assimilation]\n1 flow control\n60 time interval\n1 rules\n"
-                     "{kind = lake; reservoir = 1; file = " + levels + "; column = 0; weight = " +
-                         std::to_string(weight) + ";}\n\n");
+                     "{kind = lake; reservoir = 1; file = " +
+                         levels + "; column = 0; weight = " + std::to_string(weight) + ";}\n\n");
     const WorkingDirectory here(run.s.log.directory);
     ASSERT_EQ(run.s.build(), 0) << run.s.log.console.str();
     run.s.model->InitLakeModel(0);

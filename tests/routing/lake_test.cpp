@@ -67,7 +67,8 @@ TEST(Lake, CountsTheRowsOfItsThreeBands) {
     SCOPED_TRACE(std::to_string(c.depth) + " m at " + std::to_string(c.elevation));
     ReservoirRig rig("lake_bands");
     const WorkingDirectory here(rig.log.directory);
-    rig.lakeCells(firstCells(1, 1), firstCells(1, c.elevation, 0), firstCells(1, c.depth * 1000, 0));
+    rig.lakeCells(firstCells(1, 1), firstCells(1, c.elevation, 0),
+                  firstCells(1, c.depth * 1000, 0));
     auto lake = rig.make(1, reservoirKeys(), closed, true);
     lake->InitLake();
     EXPECT_EQ(lake->getLevelTableRows(), c.rows);
@@ -137,21 +138,25 @@ TEST(Lake, RefusesCellsItCannotHoldWithTheirCodes) {
   };
   const std::vector<double> zone1(12, 1.0);
   const std::vector<Case> cases = {
-      {"surfaces 0.02 m apart", firstCells(2, 1), firstCells(2, 500, 0), twoCells(2000, 2020), zone1, 213,
+      {"surfaces 0.02 m apart", firstCells(2, 1), firstCells(2, 500, 0), twoCells(2000, 2020),
+       zone1, 213,
        "Value at row 1, col 2 is 502.02\nbut first value of dhm for this lake was 502\n"},
-      {"surfaces 0.005 m apart", firstCells(2, 1), firstCells(2, 500, 0), twoCells(2000, 2005), zone1, 0,
-       ""},
-      {"a cell in another subbasin", firstCells(2, 1), firstCells(2, 500, 0),
-       firstCells(2, 2000, 0), {1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, 224,
+      {"surfaces 0.005 m apart", firstCells(2, 1), firstCells(2, 500, 0), twoCells(2000, 2005),
+       zone1, 0, ""},
+      {"a cell in another subbasin",
+       firstCells(2, 1),
+       firstCells(2, 500, 0),
+       firstCells(2, 2000, 0),
+       {1, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+       224,
        " error in routing description or LAKE grid:\n Lake 1 must be located completely within "
        "subbasin 1."},
       {"no depth", firstCells(2, 1), firstCells(2, 500, 0), firstCells(2, 0, 0), zone1, 213,
        "lake 1 (subbasin 1) holds no water"},
       {"no cell", firstCells(2, 2), firstCells(2, 500, 0), firstCells(2, 2000, 0), zone1, 213,
        "lake 1 (subbasin 1) has no cell in \"lake_codes\""},
-      {"table not writable", firstCells(2, 1), firstCells(2, 500, 0), firstCells(2, 2000, 0),
-       zone1, 225,
-       "error opening W_V_Table_01.dat for writing the waterlevel-volume-relation to disk."},
+      {"table not writable", firstCells(2, 1), firstCells(2, 500, 0), firstCells(2, 2000, 0), zone1,
+       225, "error opening W_V_Table_01.dat for writing the waterlevel-volume-relation to disk."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -160,7 +165,8 @@ TEST(Lake, RefusesCellsItCannotHoldWithTheirCodes) {
     if (c.code == 225) mkdir("W_V_Table_01.dat", 0755);
     rig.lakeCells(c.codes, c.elevation, c.maxPonding);
     for (long r = 1; r <= 3; ++r)
-      for (long col = 1; col <= 4; ++col) rig.grids.zones[r][col] = c.zones[static_cast<std::size_t>((r - 1) * 4 + col - 1)];
+      for (long col = 1; col <= 4; ++col)
+        rig.grids.zones[r][col] = c.zones[static_cast<std::size_t>((r - 1) * 4 + col - 1)];
     auto lake = rig.make(1, reservoirKeys(), closed, true);
     EXPECT_EQ(exitCodeOf([&] { lake->InitLake(); }), c.code == 0 ? -1 : c.code);
     if (c.code != 0) {

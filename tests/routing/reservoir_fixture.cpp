@@ -7,15 +7,15 @@
 
 ReservoirRig::ReservoirRig(const std::string& name, int tracerCount, int stepMinutes)
     : log(name), tracers(static_cast<std::size_t>(tracerCount) + 1),
-      ranges(4, RowColumnRange{1, 4}), rulesFile(std::filesystem::absolute(log.directory + "/rules.ctl").string()) {
+      ranges(4, RowColumnRange{1, 4}),
+      rulesFile(std::filesystem::absolute(log.directory + "/rules.ctl").string()) {
   for (int k = 1; k <= tracerCount; ++k)
     tracers[static_cast<std::size_t>(k)].name = std::string(1, static_cast<char>('A' + k - 1));
   ranges[0] = RowColumnRange{};
   for (int k = 0; k <= tracerCount; ++k) runoffStore.push_back({0.0, static_cast<double>(k), 0.0});
   for (std::vector<double>& row : runoffStore) runoff.push_back(row.data());
   for (Grid* g : {&grids.codes, &grids.maxPonding, &grids.ponding, &grids.zones, &grids.elevation,
-                  &grids.transpiration, &grids.bottomFlux, &grids.baseflow,
-                  &grids.precipitation}) {
+                  &grids.transpiration, &grids.bottomFlux, &grids.baseflow, &grids.precipitation}) {
     *g = memory.matrix(1, 3, 1, 4, 3);
     owned.push_back(*g);
   }

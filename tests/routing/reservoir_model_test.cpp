@@ -80,7 +80,8 @@ TEST(ReservoirModel, AFloodPassesALinearReservoirInBalance) {
     in.push_back(qin);
     out.push_back(r.getOutflow());
   }
-  const auto peak = static_cast<std::size_t>(std::max_element(out.begin(), out.end()) - out.begin());
+  const auto peak =
+      static_cast<std::size_t>(std::max_element(out.begin(), out.end()) - out.begin());
   ASSERT_GT(peak, 0u);
   EXPECT_GE(in[peak - 1], out[peak - 1]);
   EXPECT_LE(in[peak + 1], out[peak + 1]);
@@ -193,7 +194,8 @@ TEST(ReservoirModel, RefusesFaultyReservoirsWithTheirCodes) {
   const std::string lakeSection = "[lake_model]\n1 on\nx\nx\nx\n0 readgrids\n\n";
   const std::vector<Case> cases = {
       {"two reservoirs of one number",
-       "TG 1 (AREA = 0.03, F = 1)" + reservoir(1) + "\nTG 2 (AREA = 0.03, F = 1)" + reservoir(1) + "\n",
+       "TG 1 (AREA = 0.03, F = 1)" + reservoir(1) + "\nTG 2 (AREA = 0.03, F = 1)" + reservoir(1) +
+           "\n",
        rules(1, linear), false, 35,
        "reservoir 1 stands in routing description 1 and again in routing description 2"},
       {"no rule section", "TG 1 (AREA = 0.03, F = 1)" + reservoir(1) + "\n", "", false, 34,

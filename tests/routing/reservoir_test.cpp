@@ -25,8 +25,7 @@ std::size_t fieldsOf(const std::string& line) {
 // key inside another word, are not taken.
 TEST(Reservoir, ReadsItsKeysFromItsOwnText) {
   ReservoirRig rig("reservoir_keys", 2);
-  auto sp = rig.make(3, " (input_file = x file = /abs/r3.txt V0 = 7 C0 = 1 2 3 4 5 6 7 8 9)",
-                     "");
+  auto sp = rig.make(3, " (input_file = x file = /abs/r3.txt V0 = 7 C0 = 1 2 3 4 5 6 7 8 9)", "");
   EXPECT_EQ(sp->getOutputFileName(), "/abs/r3.txt");
   EXPECT_EQ(sp->getVolume(), 7.0);
   EXPECT_EQ(sp->getConcentration(2), 2.0);
@@ -71,7 +70,8 @@ TEST(Reservoir, BalancesPlainReservoirsAndTakesNoMoreThanItHolds) {
     } else {
       EXPECT_EQ(sp->getVolume(), c.volume - c.irrigated);
     }
-    EXPECT_NEAR(sp->term(SP_class::Err).m3, c.year > 0 ? 0.0 : -3600 * c.inflow + 3600 * sp->getOutflow(), 1e-6);
+    EXPECT_NEAR(sp->term(SP_class::Err).m3,
+                c.year > 0 ? 0.0 : -3600 * c.inflow + 3600 * sp->getOutflow(), 1e-6);
     EXPECT_EQ(sp->term(SP_class::Qin).mm, 0.0);
     EXPECT_EQ(sp->term(SP_class::Qin).m3s, c.inflow);
   }
@@ -108,7 +108,8 @@ TEST(Reservoir, WritesItsTableWithAHeaderAndBufferedRows) {
     ASSERT_EQ(lines.size(), 6u);
     const std::size_t dates = step < 60 ? 5 : 4;
     EXPECT_EQ(fieldsOf(lines[5]), dates + 30 + 2);
-    EXPECT_EQ(lines[3].substr(0, step < 60 ? 16 : 14), step < 60 ? "2001\t 1\t 2\t 0\t15" : "2001\t 1\t 2\t 0\t");
+    EXPECT_EQ(lines[3].substr(0, step < 60 ? 16 : 14),
+              step < 60 ? "2001\t 1\t 2\t 0\t15" : "2001\t 1\t 2\t 0\t");
   }
 }
 
@@ -138,8 +139,9 @@ TEST(Reservoir, RefusesFaultySetUpsWithTheirCodes) {
     int code;
     std::string message;
   };
-  const std::string connection = "0\nHydraulicConnection {TargetReservoir = 2; ChannelWidth = 10;"
-                                 " ChannelBottom = 500; ChannelLength = 1000; RoughnessCoeff = 30;}\n";
+  const std::string connection =
+      "0\nHydraulicConnection {TargetReservoir = 2; ChannelWidth = 10;"
+      " ChannelBottom = 500; ChannelLength = 1000; RoughnessCoeff = 30;}\n";
   const std::vector<Case> cases = {
       {"no file", [](ReservoirRig& r) { r.make(1, " (V0 = 0 C0 = 0 0 0 0 0 0 0 0 0)", ""); }, 35,
        "for reservoir 1: no \"file =\" found!"},
@@ -158,23 +160,32 @@ TEST(Reservoir, RefusesFaultySetUpsWithTheirCodes) {
        },
        34, "section [abstraction_rule_reservoir_1] not found in control file"},
       {"connection key missing",
-       [](ReservoirRig& r) { r.make(1, reservoirKeys(), "0\nHydraulicConnection {TargetReservoir = 2;}\n"); },
-       29, "reading HydraulicConnection parameters for SP 1: some values could not be read\n"
-           "HydraulicConnection {TargetReservoir = 2;}"},
+       [](ReservoirRig& r) {
+         r.make(1, reservoirKeys(), "0\nHydraulicConnection {TargetReservoir = 2;}\n");
+       },
+       29,
+       "reading HydraulicConnection parameters for SP 1: some values could not be read\n"
+       "HydraulicConnection {TargetReservoir = 2;}"},
       {"connection of a plain reservoir",
        [&](ReservoirRig& r) { r.make(1, reservoirKeys(), connection)->checkHydraulicConnection(); },
        29, "reservoir 1 (subbasin 1) has a HydraulicConnection, but it is no lake"},
       {"connection to no reservoir",
        [&](ReservoirRig& r) {
-         r.lakeCells(std::vector<double>(12, 1), std::vector<double>(12, 500), std::vector<double>(12, 1000));
+         r.lakeCells(std::vector<double>(12, 1), std::vector<double>(12, 500),
+                     std::vector<double>(12, 1000));
          auto sp = r.make(1, reservoirKeys(), connection, true);
          LevelRegistry levels;
          sp->RegisterLevel(levels);
          sp->checkHydraulicConnection();
        },
-       29, "reservoir 1 (subbasin 1): the TargetReservoir 2 of its HydraulicConnection is no reservoir"},
+       29,
+       "reservoir 1 (subbasin 1): the TargetReservoir 2 of its HydraulicConnection is no "
+       "reservoir"},
       {"table file in no directory",
-       [](ReservoirRig& r) { r.make(1, " (file = /no/such/dir/r.txt V0 = 0 C0 = 0 0 0 0 0 0 0 0 0)", "")->WriteOutputHeader(); },
+       [](ReservoirRig& r) {
+         r.make(1, " (file = /no/such/dir/r.txt V0 = 0 C0 = 0 0 0 0 0 0 0 0 0)", "")
+             ->WriteOutputHeader();
+       },
        37, "error opening /no/such/dir/r.txt for reservoir 1"},
       {"table file gone",
        [](ReservoirRig& r) {
