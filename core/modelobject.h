@@ -198,10 +198,12 @@ public:
   void MPIBroadcastZoneRecords(ZoneRecord* records, long n);
   // Moves the values of grid valueIndex at the cells where grid maskIndex
   // holds data, one message per process; counts[rank] is the number of such
-  // cells each process owns.
+  // cells each process owns. Where an owner keeps only its strip, rank 0
+  // gathers into a whole target and scatters from a whole source.
   void MPIGatherPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts,
                            Grid target = nullptr);
-  void MPIScatterPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts);
+  void MPIScatterPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts,
+                            Grid source = nullptr);
 
   // --- stack files (core/stack_file_writer.cpp, core/stack_file_reader.cpp) --
   // Writes levels 0..lastLevel of a stack. netCDF (one record per level) wins

@@ -636,7 +636,7 @@ void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
 }
 
 void modelobject::MPIScatterPackedGrid(int valueIndex, int maskIndex,
-                                       const std::vector<long>& counts) {
+                                       const std::vector<long>& counts, Grid source) {
   if (mpiSize < 2) return;
   Grid regions = namedGrid(*this, "MPIRegions");
   if (!regions) return;
@@ -647,6 +647,7 @@ void modelobject::MPIScatterPackedGrid(int valueIndex, int maskIndex,
   const RowColumnRange* ranges = columnRanges(*diag, rowColumnRange, moduleName);
   const double nodata = header.nodata;
   if (mpiRank == 0) {
+    if (source) values = source;
     std::vector<std::vector<double>> buffers(static_cast<size_t>(mpiSize));
     for (int k = 1; k < mpiSize; ++k) buffers[k].assign(static_cast<size_t>(counts[k]), nodata);
     std::vector<long> found(static_cast<size_t>(mpiSize), 0);

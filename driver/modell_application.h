@@ -60,6 +60,7 @@ class RegionalSuperposition;
 class abflussmodellklasse;
 class SpecialOutputClass;
 class data_assimilation;
+class SP_class;
 class defaultini;
 class expokorrklasse;
 class meteointerpol;
@@ -211,6 +212,8 @@ protected:
   std::vector<double*> runoffSourceRows;
   SpecialOutputClass* specialOutput = nullptr;
   data_assimilation* dataAssimilation = nullptr;
+  // Channel routing's reservoirs on rank 0, which data assimilation reaches.
+  std::vector<SP_class*> reservoirs;
 
 private:
   [[noreturn]] void caught(int code, const char* operation);

@@ -292,6 +292,10 @@ void ModellApplication::buildSubmodels() {
     if (runoff)
       for (std::vector<double>& row : *runoff) runoffSourceRows.push_back(row.data());
     channelRouting->SetRunoffSource(runoffSourceRows.empty() ? nullptr : runoffSourceRows.data());
+  }
+  if (channelRouting->getConfiguredFlowControl() > 0)
+    channelRouting->InitLakeModel(context.interceptionFirst);
+  if (channelRouting->getFlowControl() > 0) {
     channelRouting->CheckInflowAbstractionLinks();
     channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
                                        unsatZone->getReadStorageParameter());
@@ -318,7 +322,8 @@ void ModellApplication::buildSubmodels() {
   }
 
   // Data assimilation last of all, so that every grid it draws is registered.
-  dataAssimilation = adopt<data_assimilation>("data_assimilation");
+  if (channelRouting->getFlowControl() > 0) channelRouting->collectReservoirs(reservoirs);
+  dataAssimilation = adopt<data_assimilation>("data_assimilation", &reservoirs, channelRouting);
   if (dataAssimilation->getFlowControl() != 0)
     plug(Place::dataAssimilation,
          [this](const ModelDate& d) { dataAssimilation->step(DATE_ARGS(d)); });

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/civil_calendar.h"
+
 namespace {
 
 long floorDivide(long a, long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
@@ -13,16 +15,7 @@ long daysInMonth(long year, long month) {
   return month == 2 && isLeapYear(year) ? 29 : lengths[month - 1];
 }
 
-// Days since 1970-01-01 of a civil date, and back (H. Hinnant's algorithms).
-long daysFromCivil(long y, long m, long d) {
-  y -= m <= 2 ? 1 : 0;
-  const long era = floorDivide(y, 400);
-  const long yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
+// A civil date from its days since 1970-01-01 (H. Hinnant's algorithm).
 void civilFromDays(long z, long& y, long& m, long& d) {
   z += 719468;
   const long era = floorDivide(z, 146097);

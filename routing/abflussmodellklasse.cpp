@@ -60,6 +60,7 @@ abflussmodellklasse::abflussmodellklasse(const ModelContext& contextArg, int& er
     elements.resize(static_cast<std::size_t>(descriptions) + 1);
     ReadLakeModelSection("[lake_model]");
     registerPrecOnLakes();
+    if (lakeModel != 0 && findGrid("lake_codes") != 0) findLakeGrids();
     readDescriptions();
     checkDescriptionOrder();
     finishElements();
@@ -72,6 +73,7 @@ abflussmodellklasse::abflussmodellklasse(const ModelContext& contextArg, int& er
 }
 
 abflussmodellklasse::~abflussmodellklasse() {
+  freeLakeCopies();
   if (precOnLakes) {
     if (registry && registry[precOnLakesIndex].grid == precOnLakes)
       unregisterGrid(precOnLakesIndex);
@@ -214,6 +216,7 @@ void abflussmodellklasse::releaseModule() {
     elements.clear();
     routingModeFile.reset();
   }
+  freeLakeCopies();
   if (precOnLakes) {
     unregisterGrid(precOnLakesIndex);
     free_matrix(precOnLakes, 1, header.nrows, 1, header.ncols);

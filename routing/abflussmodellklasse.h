@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,6 +66,19 @@ public:
   // The value of "[routing_model]", kept on every process; the lake exchange
   // and routing-only mode need every process when it is above 0.
   int getConfiguredFlowControl() const { return configuredFlowControl; }
+
+  // --- lakes (routing/lake_model.cpp) ------------------------------------------------
+  // Every process: reads "[lake_model]" where the constructor did not, counts
+  // the lake cells of each process and hands the owners their ponding.
+  // Precipitation on lakes is "snowcover_outflow" before "throughfall0" when
+  // interception runs first.
+  virtual void InitLakeModel(int interceptionFirst);
+  // Collective: rank 0 hands the lake cells' ponding to their owners.
+  void scatterLakePonding();
+  // Appends every reservoir, elements and reservoirs in order.
+  void collectReservoirs(std::vector<SP_class*>& list);
+  int getLakeModel() const { return lakeModel; }
+  const std::vector<long>& getLakeCellsPerRank() const { return lakeCellsPerRank; }
 
   // --- time step -----------------------------------------------------------------
   // Called on every process; only rank 0 routes.
@@ -139,6 +153,23 @@ private:
 
   // --- routing-only mode ---------------------------------------------------------------
   void readRunoffRecord();
+
+  // --- lakes ------------------------------------------------------------------------------
+  // A lake grid: its registry index and, on rank 0, the whole grid the lakes
+  // use (a copy where the owner holds only a strip).
+  struct LakeGrid {
+    int index = 0;
+    Grid whole = nullptr;
+  };
+  LakeGrid lakeGrid(const std::string& name, bool required);
+  Grid wholeGrid(const std::string& name);
+  void findLakeGrids();
+  void countLakeCells();
+  void copyOwnLakeCells(Grid from, Grid to);
+  void gatherLakeGrid(const LakeGrid& g, Grid target = nullptr);
+  void gatherLakeGrids();
+  void freeLakeCopies();
+  void checkReservoirNumber(int number, int d);
 
   int configuredFlowControl = 0;
   bool specificDischarges = false; // flow control 2
@@ -228,6 +259,17 @@ private:
   int precOnLakesIndex = 0;
   int lakeModel = 0;
   int readGrids = 0;
+  int lakeCodesIndex = 0;
+  LakeGrid ponding;
+  LakeGrid transpiration;
+  LakeGrid bottomFlux;
+  LakeGrid baseflow;
+  int precipitationSource = 0;
+  std::vector<int> tracerStacks;
+  LakeGrids lakeGrids;
+  std::vector<Grid> lakeCopies;
+  std::vector<long> lakeCellsPerRank;
+  std::map<int, int> reservoirDescriptions; // reservoir number to its description
 
   // Routing-only mode.
   std::vector<std::vector<double>> ownRunoff;

@@ -59,7 +59,7 @@ void routingclass::InitChannelStates() {
   }
 }
 
-void routingclass::Route(int /*year*/, int month, int /*day*/, int /*hour*/, int /*minute*/) {
+void routingclass::Route(int year, int month, int day, int hour, int minute) {
   const bool initialisation = month < 1;
   const bool irrigation = !initialisation && irrigationDemand && maxirrig;
   std::fill(drawnColumn.begin(), drawnColumn.end(), 0);
@@ -94,6 +94,7 @@ void routingclass::Route(int /*year*/, int month, int /*day*/, int /*hour*/, int
   finishElementOutflow();
   if (irrigation) irrigateAtOutlet();
   abstractedTotal = 0.0;
+  routeReservoirs(year, month, day, hour, minute);
 }
 
 void routingclass::drawIrrigationFromTributaries() {

@@ -35,6 +35,8 @@ public:
   // The character at the position, 0 at the end.
   char current() const { return position < joined.size() ? joined[position] : '\0'; }
   void advance() { ++position; }
+  std::size_t offset() const { return position; }
+  void moveTo(std::size_t at) { position = at; }
 
 private:
   bool skipToValue();

@@ -141,7 +141,9 @@ void abflussmodellklasse::ReadLakeModelSection(const std::string& section) {
   }
   seekSection(section, true);
   readControlValue(controlFile, "%d", lakeModel, "flow control parameter for " + section);
-  if (routingOnly) {
+  // Spin-up units share the state of their master cell, which a lake
+  // cannot follow.
+  if (routingOnly || context.hruFlag == 1) {
     lakeModel = 0;
     return;
   }
@@ -232,6 +234,11 @@ void abflussmodellklasse::buildElement(int d, RoutingDescriptionText& text) {
   layout.inflows = zl;
   layout.areaTable = abfrel.data();
   layout.columnMap = &zones.indexOfCode;
+  const int sp = countOccurrences(joined, "SP");
+  layout.reservoirs = sp;
+  layout.lake = lakeModel;
+  layout.readGrids = readGrids;
+  layout.lakeGrids = &lakeGrids;
   int code = 0;
   elements[static_cast<std::size_t>(d)] = std::make_unique<routingclass>(code, context, layout);
   if (code != 0) throw code;
@@ -244,17 +251,30 @@ void abflussmodellklasse::buildElement(int d, RoutingDescriptionText& text) {
   for (int k = 0; k < summed; ++k) readSummedTributary(d, ++j, text, element);
   text.restart();
   for (int k = 0; k < zl; ++k) readInflow(d, ++j, text, element);
-  const int al = countOccurrences(joined, "AL");
-  const int sp = countOccurrences(joined, "SP");
-  if (al > 0 || sp > 0) {
-    *diag << "FATAL: routing description " << d << " (TG " << tg << "): element " << j + 1 << " is "
-          << (al > 0 ? "an abstraction (AL)" : "a reservoir (SP)")
-          << ", which this version of the routing model cannot route; remove it from the "
-             "description in [routing_model] (a label holding \""
-          << (al > 0 ? "AL" : "SP") << "\" counts as one)"
+  if (countOccurrences(joined, "AL") > 0) {
+    *diag << "FATAL: routing description " << d << " (TG " << tg << "): element " << j + 1
+          << " is an abstraction (AL), which this version of the routing model cannot route; "
+             "remove it from the description in [routing_model] (a label holding \"AL\" counts "
+             "as one)"
           << "[end-entry]";
     throw 17;
   }
+  text.restart();
+  for (int k = 1; k <= sp; ++k) {
+    element.SetSpeicherParams(controlFile, ++j, text, subIntervals);
+    checkReservoirNumber(element.reservoir(k).getNumber(), d);
+  }
+}
+
+// The number names the reservoir's output, its rule section and its lake.
+void abflussmodellklasse::checkReservoirNumber(int number, int d) {
+  const auto [known, added] = reservoirDescriptions.emplace(number, d);
+  if (added) return;
+  *diag << "FATAL: reservoir " << number << " stands in routing description " << known->second
+        << " and again in routing description " << d
+        << " of [routing_model]; give every SP its own number"
+        << "[end-entry]";
+  throw 35;
 }
 
 // The ten channel parameters, in the order of the routing description.
@@ -411,9 +431,11 @@ void abflussmodellklasse::checkDescriptionOrder() {
 
 void abflussmodellklasse::finishElements() {
   for (std::size_t d = 1; d < elements.size(); ++d) {
+    elements[d]->ReadReservoirRules(controlFile);
     elements[d]->SetLevelRegistry(&levelRegistry);
     elements[d]->SetHydraulicConnectionMap(&connections);
   }
+  for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->InitReservoirOutflows(startDate);
   maxStorageCount = 0;
   for (std::size_t d = 1; d < elements.size(); ++d)
     maxStorageCount = elements[d]->MaxStorageCount(maxStorageCount);

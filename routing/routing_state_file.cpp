@@ -172,7 +172,22 @@ void routingclass::WriteState(FILE* f) const {
   }
   for (int c = tributaries + summedTributaries + 1; c <= channelCount(); ++c)
     writeColumn(c, channelColumn(c), "external inflow", false);
-  std::fputs("0 (number of reservoirs)\n\n\n", f);
+  writeReservoirState(f);
+  std::fputs("\n\n", f);
+}
+
+void routingclass::writeReservoirState(FILE* f) const {
+  std::fprintf(f, "%d (number of reservoirs)\n", reservoirs);
+  for (int k = 1; k <= reservoirs; ++k) {
+    const SP_class& r = reservoir(k);
+    for (int t = 0; t <= tracerCount; ++t)
+      std::fprintf(f, "%.17g ", t == 0 ? r.getVolume() : r.getConcentration(t));
+    std::fprintf(f, " (reservoir %d)\n", k);
+    std::fprintf(f, "%d (useRunningAvg reservoir %d)\n", r.getUseRunningAvg(), k);
+    if (r.getUseRunningAvg() <= 0) continue;
+    for (double v : r.getVolumeHistory()) std::fprintf(f, "%.17g ", v);
+    std::fputs("\n", f);
+  }
 }
 
 void routingclass::ReadState(FILE* file, const std::string& path) {
@@ -288,6 +303,19 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
     readColumn(c, channelColumn(c), false);
   ++position;
   if (!lines.nextFilled(line) || line.find("number of reservoirs") == std::string::npos ||
-      std::atoi(line.c_str()) != 0)
+      std::atoi(line.c_str()) != reservoirs)
     lines.failure("reservoir code", position);
+  // The running-average list replaces what the initial routing left.
+  for (int k = 1; k <= reservoirs; ++k) {
+    SP_class& r = reservoir(k);
+    const std::vector<double> values = lines.next(line) ? numbersOf(line) : std::vector<double>();
+    if (!values.empty()) r.setVolume(values[0]);
+    std::vector<double> concentrations(values.begin() + (values.empty() ? 0 : 1), values.end());
+    r.setConcentrations(concentrations);
+    if (!lines.peek(line) || line.find("useRunningAvg") == std::string::npos) continue;
+    lines.next(line);
+    if (std::atoi(line.c_str()) <= 0) continue;
+    lines.next(line);
+    r.setVolumeHistory(numbersOf(line), timeStep);
+  }
 }

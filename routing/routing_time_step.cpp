@@ -121,6 +121,9 @@ void abflussmodellklasse::RouteTimeStep(long minute, long hour, long day, long m
                   day);
     dayTextDay = day;
   }
+  const bool lakes = configuredFlowControl > 0 && lakeModel != 0 && lakeCodesIndex != 0;
+  if (lakes) gatherLakeGrids();
+  if (mpiRank != 0 && lakes) scatterLakePonding();
   if (flowControl <= 0) return;
   reportModelTime(minute, hour, day, month, year, nullptr, dayText);
 
@@ -146,6 +149,7 @@ void abflussmodellklasse::RouteTimeStep(long minute, long hour, long day, long m
   if (compared) compareWithObserved();
   advanceObservedFile(day, month, year, hour, compared);
   storeStatistics(minute, hour, day, month, year);
+  if (lakes) scatterLakePonding();
 }
 
 // In m^3/s the routed depth of a column covers its whole upstream area,
@@ -252,4 +256,5 @@ void abflussmodellklasse::flushOutputs() {
   if (routedStatistic) routedStatistic->writeBuffer();
   for (const std::unique_ptr<SubmodelTracer>& t : tracers)
     if (t->statistic) t->statistic->writeBuffer();
+  for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->FlushOutputs();
 }

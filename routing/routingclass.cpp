@@ -35,6 +35,10 @@ routingclass::routingclass(int& errorCode, const ModelContext& context,
   inflows = layout.inflows;
   areaTable = layout.areaTable;
   columnMap = layout.columnMap;
+  reservoirs = layout.reservoirs;
+  lake = layout.lake;
+  readGrids = layout.readGrids;
+  rowColumnRange = context.rowColumnRange;
   errorCode = catchModuleFailure([&] {
     HORVA_ANNOUNCE_MODULE(*diag);
     if (subIntervals < 1) {
@@ -62,6 +66,33 @@ routingclass::routingclass(int& errorCode, const ModelContext& context,
       inflowValueIndex.assign(inflows + 1, 0);
       inflowFile.resize(inflows + 1);
       inflowValue.assign(tracerSlots, std::vector<double>(inflows + 1, 0.0));
+    }
+    if (reservoirs > 0) {
+      reservoirCodes.assign(static_cast<std::size_t>(reservoirs) + 1, 0);
+      reservoirList.resize(static_cast<std::size_t>(reservoirs) + 1);
+      ReservoirSetting setting;
+      setting.diag = diag;
+      setting.tracers = tracerRecords;
+      setting.tracerCount = tracerCount;
+      setting.subbasin = subbasinCode;
+      setting.zoneIndex = columnMap;
+      setting.ranges = rowColumnRange;
+      setting.nrows = header.nrows;
+      setting.ncols = header.ncols;
+      setting.lake = lake;
+      setting.lakeGrids = layout.lakeGrids;
+      setting.inputDirectory = inputDirectory;
+      setting.outputDirectory = outputDirectory;
+      setting.timeStep = static_cast<int>(timeStep);
+      setting.x0 = header.xllcorner;
+      setting.y0 = header.yllcorner;
+      setting.cellSize = header.cellsize;
+      setting.nodata = header.nodata;
+      setting.hourShift = timeStep / 60.0;
+      for (int k = 1; k <= reservoirs; ++k) {
+        reservoirList[static_cast<std::size_t>(k)] = std::make_unique<SP_class>();
+        reservoirList[static_cast<std::size_t>(k)]->Init(setting);
+      }
     }
   });
 }
@@ -209,8 +240,15 @@ void routingclass::FreeMemory() {
     *diag << " " << j << ",";
   }
   *diag << ", --> ALs..."
-        << ", --> SPs..."
-        << " Rest...";
+        << ", --> SPs...";
+  for (int k = 1; k <= reservoirs; ++k) {
+    std::unique_ptr<SP_class>& r = reservoirList[static_cast<std::size_t>(k)];
+    if (!r) continue;
+    r->FlushOutput(1);
+    r.reset();
+    *diag << " " << k << ",";
+  }
+  *diag << " Rest...";
   inflowFile.clear();
   *diag << " ok"
         << "[end-entry]";

@@ -9,21 +9,12 @@
 #include "core/reinfiltration_record.h"
 #include "core/time_series_file.h"
 #include "routing/routing_table.h"
+#include "routing/sp_class.h"
 
 struct ModelContext;
 struct TracerRecord;
 
-// Level, change of volume (m^3/s) and area of one reservoir, shared by the
-// reservoirs of one routing model.
-struct ReservoirLevel {
-  double level = 0.0;
-  double volumeChange = 0.0;
-  double area = 0.0;
-};
-using LevelRegistry = std::map<int, ReservoirLevel>;
-// Column to hydraulic-connection flag: a channel whose column maps to true is
-// not routed.
-using HydraulicConnectionMap = std::map<int, bool>;
+class RoutingDescriptionText;
 
 // What the routing module knows of one routing element when it builds it.
 struct RoutingElementLayout {
@@ -43,6 +34,12 @@ struct RoutingElementLayout {
   // column in CheckBasinArea.
   double** areaTable = nullptr;
   const std::vector<int>* columnMap = nullptr; // subbasin code to column
+  int reservoirs = 0;
+  // Set: every reservoir is a lake on these grids (whole on rank 0), and
+  // with readGrids takes its first state from its cells.
+  int lake = 0;
+  int readGrids = 0;
+  const LakeGrids* lakeGrids = nullptr;
 };
 
 // One routing element: the subbasin whose outlet collects the runoff of its
@@ -76,8 +73,22 @@ public:
   virtual double mixConcentration(double c1, double c2, double w1, double w2) const;
   virtual double enrichConcentration(double c, double v, double e) const;
   virtual void ReadInflows(double** runoff, int year, int month, int day, int hour, int minute);
-  virtual void SetLevelRegistry(LevelRegistry* registry) { levelRegistry = registry; }
-  virtual void SetHydraulicConnectionMap(HydraulicConnectionMap* map) { connections = map; }
+  // Every abstraction, then every reservoir, appends its buffered rows.
+  virtual void FlushOutputs();
+  // Reservoir k of the item number: its keys from the description text at
+  // its position (left behind the reservoir's text), its lake and its table.
+  virtual void SetSpeicherParams(FILE* controlFile, int item, RoutingDescriptionText& text,
+                                 int subIntervalsArg);
+  virtual void ReadReservoirRules(FILE* controlFile);
+  virtual void SetLevelRegistry(LevelRegistry* registry);
+  virtual void SetHydraulicConnectionMap(HydraulicConnectionMap* map);
+  // The outflow of every reservoir before the first step, no more than it
+  // holds; a hydraulic connection is checked here, when every reservoir of
+  // the model is registered.
+  virtual void InitReservoirOutflows(const ModelDate& start);
+  // A lake that takes its first state from its cells, once they are
+  // gathered: volume, cells and outflow anew.
+  void restartLakesFromCells(const ModelDate& start);
   // Mode 4 reads the inflow from a table; valueColumn counts its value
   // columns from 0, after the date columns.
   virtual void SetInflow(int c, int code, int mode, double value, const std::string& fileName,
@@ -115,6 +126,7 @@ public:
   virtual void ReadState(FILE* file, const std::string& path);
   virtual double FlowToDepth(double flow, double area, double step) const;
   virtual double DepthToFlow(double depth, double area, double step) const;
+  virtual void CollectReservoirs(std::vector<SP_class*>& list);
 
   // --- accessors ------------------------------------------------------------------
   int channelCount() const { return tributaries + summedTributaries + inflows; }
@@ -125,6 +137,8 @@ public:
   double mainRecession(int c) const { return storageConstMain[c]; }
   double floodRecession(int c) const { return storageConstFlood[c]; }
   int getSubbasinCode() const { return subbasinCode; }
+  int reservoirCount() const { return reservoirs; }
+  SP_class& reservoir(int k) const { return *reservoirList[static_cast<std::size_t>(k)]; }
 
 private:
   bool isInflowChannel(int c) const { return c > tributaries + summedTributaries; }
@@ -156,6 +170,11 @@ private:
   void addChannelToElement(int c);
   void finishElementOutflow();
   void irrigateAtOutlet();
+  // The element's reservoirs in series, each taking what the one before it
+  // released.
+  void routeReservoirs(int year, int month, int day, int hour, int minute);
+  double areaRatio() const { return elementArea / areaFactor; }
+  void writeReservoirState(FILE* f) const;
 
   // A column that a reservoir connects hydraulically is not routed.
   bool isConnected(int col) const;
@@ -226,4 +245,10 @@ private:
   double abstractedTotal = 0.0;
   LevelRegistry* levelRegistry = nullptr;
   HydraulicConnectionMap* connections = nullptr;
+
+  int reservoirs = 0;
+  int lake = 0;
+  int readGrids = 0;
+  std::vector<int> reservoirCodes;
+  std::vector<std::unique_ptr<SP_class>> reservoirList; // 1 .. reservoirs
 };

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/civil_calendar.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 
@@ -138,20 +139,6 @@ void teilmodellklasse::reportModelTime(long minute, long hour, long day, long mo
   *diag << "DEBUG: " << (label ? label : moduleName.c_str()) << ": model time " << stamp
         << (extra ? extra : "") << "[end-entry]";
 }
-
-namespace {
-
-// Days since 1970-01-01 of a Gregorian date (H. Hinnant's days_from_civil).
-long daysFromCivil(long year, long month, long day) {
-  year -= month <= 2 ? 1 : 0;
-  const long era = (year >= 0 ? year : year - 399) / 400;
-  const long yearOfEra = year - era * 400;
-  const long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-} // namespace
 
 long teilmodellklasse::calendarMinutes(const ModelDate& date) {
   return daysFromCivil(date.year, date.month, date.day) * 1440 + date.hour * 60 + date.minute;

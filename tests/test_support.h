@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -28,3 +29,20 @@ void expectNoStalePartialLink(const std::string& path, const std::string& other)
 // MPI rank and size of the world communicator.
 int worldRank();
 int worldSize();
+
+// Works in another directory for its lifetime: the speed file
+// "MpiSpeedFactor.dat" and relative grid names are found in the working
+// directory.
+class WorkingDirectory {
+public:
+  explicit WorkingDirectory(const std::string& directory)
+      : former(std::filesystem::current_path()) {
+    std::filesystem::current_path(directory);
+  }
+  ~WorkingDirectory() { std::filesystem::current_path(former); }
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+private:
+  std::filesystem::path former;
+};

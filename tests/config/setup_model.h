@@ -77,23 +77,6 @@ public:
   int calls = 0;
 };
 
-// Works in another directory for its lifetime: the speed file
-// "MpiSpeedFactor.dat" and relative grid names are found in the working
-// directory.
-class WorkingDirectory {
-public:
-  explicit WorkingDirectory(const std::string& directory)
-      : former(std::filesystem::current_path()) {
-    std::filesystem::current_path(directory);
-  }
-  ~WorkingDirectory() { std::filesystem::current_path(former); }
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
-private:
-  std::filesystem::path former;
-};
-
 // An ASCII grid file of the test domain's georeference; rows as text.
 inline std::string asciiGrid(const std::vector<std::string>& rows, long ncols,
                              const std::string& nodata = "-9999") {

@@ -18,8 +18,12 @@ TEST(DataAssimilation, BadRulesEndWithCode83) {
     std::string what; // the FATAL entry up to " in block 1"
   };
   const std::vector<Case> cases = {
-      {"kind = lake; target = snow; file = obs; weight = 1;",
-       "the kind \"lake\" of key \"kind\" is not known (grid)"},
+      {"kind = pond; target = snow; file = obs; weight = 1;",
+       "the kind \"pond\" of key \"kind\" is not known (grid, lake)"},
+      {"kind = lake; reservoir = 7; file = levels; column = 0; weight = 1;",
+       "reservoir 7 is no reservoir of [routing_model]"},
+      {"kind = lake; reservoir = 7; file = levels; column = 0; weight = 0;",
+       "the weight 0 of key \"weight\" lies outside (0, 1]"},
       {"kind = grid; target = rain; file = obs; weight = 1;",
        "the grid \"rain\" of key \"target\" is not registered"},
       {"kind = grid; target = snow; profile = obs; weight = 1;",

@@ -104,8 +104,8 @@ TEST(RoutingModel, RefusesFaultySetUpsWithTheirCodes) {
       {"TOTAL is an abstraction",
        with("TG 2 (TOTAL = 0.06, F = 1)" + channelText("OL 1", 2) + "\n"), 17,
        "routing description 1 (TG 2): element 2 is an abstraction (AL)"},
-      {"reservoir", with(tg(2, 0.06) + channelText("OL 1", 2) + " SP 1\n"), 17,
-       "routing description 1 (TG 2): element 2 is a reservoir (SP)"},
+      {"reservoir without its keys", with(tg(2, 0.06) + channelText("OL 1", 2) + " SP 1\n"), 35,
+       "for reservoir 1: no \"file =\" found!"},
       {"downstream before upstream",
        with(tg(3, 0.09) + channelText("OL 2", 2) + "\n" + tg(2, 0.06) + channelText("OL 1", 2) +
             "\n"),

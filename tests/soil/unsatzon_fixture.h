@@ -81,19 +81,6 @@ struct UnsatzonSetup {
   std::string extra;
 };
 
-// Changes the working directory for one test, for the log files written
-// there.
-struct WorkingDirectory {
-  explicit WorkingDirectory(const std::string& path) : previous(getcwd(nullptr, 0)) {
-    EXPECT_EQ(chdir(path.c_str()), 0);
-  }
-  ~WorkingDirectory() {
-    EXPECT_EQ(chdir(previous), 0);
-    std::free(previous);
-  }
-  char* previous;
-};
-
 // The driver's tracer set-up without tracers, which builds the module's
 // flow-time distribution; returns its code.
 inline int startRunoff(unsatzonmodellklasse& module) {

@@ -1,0 +1,211 @@
+// A lake on the grid: its cells, its waterlevel-volume table and the
+// exchange of volume, level and concentrations with its cells.
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+
+#include "core/diag_stream.h"
+#include "routing/sp_class.h"
+
+namespace {
+
+// Rows of a band of the table: the band's depth in steps of `step`, with a
+// tolerance so that a depth of whole centimetres gives its whole count.
+int bandRows(double depth, double step) {
+  return static_cast<int>(std::floor(depth / step + 1e-6));
+}
+
+} // namespace
+
+void SP_class::lakeFailure(int code, const std::string& text) const {
+  *diag << "FATAL: " << text << "[end-entry]";
+  throw code;
+}
+
+void SP_class::InitLake() {
+  if (lake == 0 || !grids) return;
+  const LakeGrids& g = *grids;
+  boxFirstColumn = ncols + 1;
+  boxFirstRow = nrows + 1;
+  boxLastColumn = boxLastRow = 0;
+  const int ownColumn = (*zoneIndex)[static_cast<std::size_t>(subbasin)];
+  bool first = true;
+  double reference = 0.0;
+  for (long r = 1; r <= nrows; ++r) {
+    if (ranges[r].first <= 0) continue;
+    for (long c = ranges[r].first; c <= ranges[r].last; ++c) {
+      if (g.zones[r][c] == nodata || g.codes[r][c] != number) continue;
+      const double alt = g.elevation[r][c] + g.maxPonding[r][c] / 1000.0;
+      if (first) {
+        reference = alt;
+        first = false;
+      }
+      if (std::fabs(reference - alt) > 0.01) {
+        std::ostringstream m;
+        m << "\n============== ERROR ====================\nError in initialization for lake "
+          << number << ".All Cells for a lake must have the same Altitude value for DEM + MAXPOND\n"
+          << "Value at row " << r << ", col " << c << " is " << alt
+          << "\nbut first value of dhm for this lake was " << reference
+          << "\n\n\n=======================================\n";
+        lakeFailure(213, m.str());
+      }
+      const long zone = static_cast<long>(g.zones[r][c]);
+      const int cellColumn = zone >= 0 && zone < static_cast<long>(zoneIndex->size())
+                                 ? (*zoneIndex)[static_cast<std::size_t>(zone)]
+                                 : -1;
+      if (cellColumn != ownColumn)
+        lakeFailure(224, " error in routing description or LAKE grid:\n Lake " +
+                             std::to_string(number) +
+                             " must be located completely within subbasin " +
+                             std::to_string(subbasin) + ".");
+      boxFirstColumn = std::min(boxFirstColumn, c);
+      boxLastColumn = std::max(boxLastColumn, c);
+      boxFirstRow = std::min(boxFirstRow, r);
+      boxLastRow = std::max(boxLastRow, r);
+    }
+  }
+  if (first)
+    lakeFailure(213, "lake " + std::to_string(number) + " (subbasin " + std::to_string(subbasin) +
+                         ") has no cell in \"lake_codes\"; give it cells or remove its SP "
+                         "element");
+
+  // The elevations of the lake's cells, ascending, with their running sums:
+  // the volume below a level is then a count and a sum.
+  std::vector<double> bottoms;
+  double top = 0.0;
+  for (long r = boxFirstRow; r <= boxLastRow; ++r)
+    for (long c = boxFirstColumn; c <= boxLastColumn; ++c)
+      if (g.codes[r][c] == number && g.zones[r][c] != nodata) {
+        bottoms.push_back(g.elevation[r][c]);
+        top = std::max(top, g.elevation[r][c] + g.maxPonding[r][c] / 1000.0);
+      }
+  std::sort(bottoms.begin(), bottoms.end());
+  const double bottom = std::min(9999.0, bottoms.front());
+  const double D = top - bottom;
+  if (!(D > 0.0))
+    lakeFailure(213, "lake " + std::to_string(number) + " (subbasin " + std::to_string(subbasin) +
+                         ") holds no water: its maximum ponding storage is 0 in every cell; give "
+                         "its cells a \"max_ponding_storage\" above 0");
+  std::vector<double> sums(bottoms.size() + 1, 0.0);
+  for (std::size_t i = 0; i < bottoms.size(); ++i) sums[i + 1] = sums[i] + bottoms[i];
+  const auto volumeBelow = [&](double L) {
+    const std::size_t n = static_cast<std::size_t>(
+        std::lower_bound(bottoms.begin(), bottoms.end(), L) - bottoms.begin());
+    return cellArea() * (L * static_cast<double>(n) - sums[n]);
+  };
+
+  const double D1 = std::min(D, 4.0);
+  const int P = D >= 4.0 ? 400 : std::max(1, bandRows(D1, 0.01));
+  const double E = D < 4.0 ? 0.0 : D - D1;
+  const double D2 = std::min(E, 10.0);
+  const int Q = E >= 10.0 ? 500 : bandRows(E, 0.02);
+  const int S = std::max(0, static_cast<int>(std::ceil((E - D2) / 0.05 - 1e-6)));
+  levelTable.clear();
+  for (int i = 0; i < P; ++i) levelTable.push_back(top - 0.01 * i);
+  for (int i = 0; i < Q; ++i) levelTable.push_back(top - D1 - 0.02 * i);
+  for (int i = 0; i < S; ++i) levelTable.push_back(top - D1 - D2 - 0.05 * i);
+  levelTable.push_back(bottom);
+  volumeTable.resize(levelTable.size());
+  for (std::size_t j = 0; j + 1 < levelTable.size(); ++j)
+    volumeTable[j] = volumeBelow(levelTable[j]);
+  volumeTable.back() = 0.0;
+
+  char name[32];
+  std::snprintf(name, sizeof name, "W_V_Table_%02d.dat", number);
+  std::ofstream file(name);
+  if (file) {
+    file << "waterlevel-volume-table lake " << number << "\n"
+         << "Level[m a.s.l.]\tVolume[m^3]\n";
+    for (std::size_t j = 0; j < levelTable.size(); ++j)
+      file << levelTable[j] << "\t" << volumeTable[j] << "\n";
+    file.close();
+  }
+  if (!file)
+    lakeFailure(225, std::string("error opening ") + name +
+                         " for writing the waterlevel-volume-relation to disk.");
+}
+
+namespace {
+
+// Linear interpolation in a falling table of x against y: x of a value y.
+double fromTable(const std::vector<double>& x, const std::vector<double>& y, double value) {
+  const std::size_t rows = y.size();
+  if (rows < 2) return rows == 1 ? x[0] : 0.0;
+  std::size_t j = 1;
+  if (y[1] > value && rows > 2) {
+    j = 2;
+    while (j < rows - 1 && y[j] > value) ++j;
+  }
+  return ((y[j - 1] - value) * x[j] + (value - y[j]) * x[j - 1]) / (y[j - 1] - y[j]);
+}
+
+} // namespace
+
+double SP_class::LevelFromVolume(double V) const {
+  if (lake == 0 || volumeTable.empty()) return 0.0;
+  return fromTable(levelTable, volumeTable, V);
+}
+
+double SP_class::VolumeFromLevel(double W) const {
+  if (lake == 0 || levelTable.empty()) return 0.0;
+  return fromTable(volumeTable, levelTable, W);
+}
+
+double SP_class::topConcentration(int k, long r, long c) const {
+  const Stack s = grids->tracers[static_cast<std::size_t>(k)];
+  return s ? s[r][c][0] : 0.0;
+}
+
+int SP_class::LakeStateFromCells(std::vector<double>& out) const {
+  out.assign(static_cast<std::size_t>(tracerCount) + 1, 0.0);
+  if (lake == 0 || !grids) return 0;
+  const LakeGrids& g = *grids;
+  const double code = number;
+  const int n = tracerCount;
+  // Volume and tracer masses; a reservoir carries at most nine tracers.
+  double sums[10] = {};
+  int wet = 0;
+#pragma omp parallel for schedule(runtime) reduction(+ : sums[:10], wet)
+  for (long r = boxFirstRow; r <= boxLastRow; ++r)
+    for (long c = boxFirstColumn; c <= boxLastColumn; ++c) {
+      const double p = g.ponding[r][c];
+      if (g.codes[r][c] != code || !(p > 0.0)) continue;
+      const double cv = cellSize * (p / 1000.0 * cellSize);
+      sums[0] += cv;
+      for (int k = 1; k <= n; ++k) sums[k] += cv * topConcentration(k, r, c);
+      ++wet;
+    }
+  out[0] = sums[0];
+  for (int k = 1; k <= n; ++k)
+    out[static_cast<std::size_t>(k)] = sums[0] > 0.0 ? sums[k] / sums[0] : 0.0;
+  return wet;
+}
+
+int SP_class::SetLakeCells(double V) {
+  if (lake == 0 || !grids) return 0;
+  level = LevelFromVolume(V);
+  const LakeGrids& g = *grids;
+  const double code = number;
+  const double W = level;
+  int wet = 0;
+#pragma omp parallel for schedule(runtime) reduction(+ : wet)
+  for (long r = boxFirstRow; r <= boxLastRow; ++r)
+    for (long c = boxFirstColumn; c <= boxLastColumn; ++c) {
+      if (g.codes[r][c] != code) continue;
+      const double z = g.elevation[r][c];
+      const bool wetCell = W > z;
+      g.ponding[r][c] = wetCell ? (W - z) * 1000.0 : 0.0;
+      for (int k = 1; k <= tracerCount; ++k)
+        if (Stack s = g.tracers[static_cast<std::size_t>(k)])
+          s[r][c][0] = wetCell ? state[static_cast<std::size_t>(k)] : 0.0;
+      if (wetCell) ++wet;
+    }
+  return wet;
+}
+
+void SP_class::InitLakeStateFromCells() {
+  if (lake == 0 || !grids) return;
+  LakeStateFromCells(state);
+}

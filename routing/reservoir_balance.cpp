@@ -1,0 +1,100 @@
+// The water and tracer balance of a reservoir over one routing step.
+#include <algorithm>
+#include <cmath>
+
+#include "routing/sp_class.h"
+
+double SP_class::MixConcentration(double a, double b, double volumeA, double volumeB) const {
+  const double wa = std::fabs(volumeA);
+  const double wb = std::fabs(volumeB);
+  return wa + wb == 0.0 ? 0.0 : (wa * a + wb * b) / (wa + wb);
+}
+
+// Precipitation, evaporation and groundwater exchange of the wet lake cells,
+// then the lake's state as its cells hold it.
+void SP_class::bookLakeCells(double stepSeconds) {
+  const LakeGrids& g = *grids;
+  const double cellArea2 = cellArea();
+  const bool exchange = g.bottomFlux && g.baseflow;
+  const double code = number;
+  double etr = 0.0;
+  double qgw = 0.0;
+  double prec = 0.0;
+#pragma omp parallel for schedule(runtime) reduction(+ : etr, qgw, prec)
+  for (long r = boxFirstRow; r <= boxLastRow; ++r)
+    for (long c = boxFirstColumn; c <= boxLastColumn; ++c) {
+      if (g.codes[r][c] != code || !(g.ponding[r][c] > 0.0)) continue;
+      etr += cellArea2 * g.transpiration[r][c] / 1000.0;
+      if (exchange) {
+        const double q = g.bottomFlux[r][c];
+        if (std::fabs(q) > 1e-10)
+          qgw += stepSeconds * cellArea2 * q;
+        else
+          qgw -= stepSeconds * cellArea2 * g.baseflow[r][c];
+      }
+      prec += cellArea2 * g.precipitation[r][c] / 1000.0;
+    }
+  terms[ETR].m3 = etr;
+  terms[QGW].m3 = qgw;
+  terms[PREC].m3 = prec;
+  LakeStateFromCells(cellState);
+  area = cellArea2 * SetLakeCells(cellState[0]);
+  previousState = state;
+  state = cellState;
+}
+
+void SP_class::Balance(double stepMinutes, double irrigation, double abstraction,
+                       double** stepRunoff, double inflow, int year, int month, int day, int hour,
+                       int minute) {
+  const double dt = 60.0 * stepMinutes;
+  for (TermValues& t : terms) t = TermValues{};
+  area = 0.0;
+  terms[Qin].m3 = dt * inflow;
+  if (lake != 0)
+    bookLakeCells(dt);
+  else
+    previousState = state;
+
+  // Nothing is withdrawn that the reservoir does not hold.
+  double& V = state[0];
+  terms[Irrig].m3 = std::clamp(irrigation, 0.0, V);
+  V -= terms[Irrig].m3;
+  terms[Abstr].m3 = std::clamp(abstraction, 0.0, V);
+  V -= terms[Abstr].m3;
+
+  date[0] = year;
+  date[1] = month;
+  date[2] = day;
+  date[3] = hour;
+  date[4] = minute;
+  double inflowVolume = 0.0;
+  if (year > 0) {
+    const int column = zoneIndex && subbasin >= 0 && subbasin < static_cast<int>(zoneIndex->size())
+                           ? (*zoneIndex)[static_cast<std::size_t>(subbasin)]
+                           : 0;
+    for (int k = 1; k <= tracerCount; ++k) {
+      double& C = state[static_cast<std::size_t>(k)];
+      C *= decayFactor[static_cast<std::size_t>(k)];
+      C = MixConcentration(C, stepRunoff[k][column], V, dt * inflow);
+    }
+    inflowVolume = dt * inflow;
+  }
+
+  double Q = ComputeOutflow(inflow, stepMinutes, year, month, day, hour, minute);
+  V += inflowVolume;
+  if (V < Q * dt) Q = V / dt;
+  outflow = Q;
+  if (year > 0) {
+    V -= dt * Q;
+    if (lake != 0) SetLakeCells(V);
+  }
+
+  terms[Qout].m3 = dt * Q;
+  terms[dV].m3 = terms[QGW].m3 + terms[Qin].m3 + terms[PREC].m3 - terms[ETR].m3 - terms[Irrig].m3 -
+                 terms[Abstr].m3 - terms[Qout].m3;
+  terms[Err].m3 = V - previousState[0] - terms[dV].m3;
+  for (TermValues& t : terms) {
+    t.m3s = t.m3 / dt;
+    t.mm = area > 0.0 ? t.m3 / area * 1000.0 : 0.0;
+  }
+}

@@ -1,0 +1,222 @@
+#include "routing/rule_table.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "core/diag_stream.h"
+
+namespace {
+
+constexpr int monthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+const char* const numberCharacters = "0123456789.eE+-";
+
+bool readLine(FILE* file, std::string& line) {
+  line.clear();
+  int c = 0;
+  while ((c = std::fgetc(file)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+  if (c == EOF && line.empty()) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+// The numbers of a text, each a run of number characters between blanks
+// and tabs; false when a word is not a number.
+bool numbersOf(const std::string& text, std::vector<double>& numbers) {
+  numbers.clear();
+  std::size_t at = text.find_first_not_of(" \t");
+  while (at != std::string::npos) {
+    const std::size_t end = text.find_first_of(" \t", at);
+    const std::string word = text.substr(at, end == std::string::npos ? end : end - at);
+    if (word.find_first_not_of(numberCharacters) != std::string::npos) return false;
+    char* stop = nullptr;
+    numbers.push_back(std::strtod(word.c_str(), &stop));
+    if (*stop != '\0') return false;
+    at = end == std::string::npos ? end : text.find_first_not_of(" \t", end);
+  }
+  return true;
+}
+
+// The values after the first "=" of a keyword line, as many as there are
+// columns at most; the rest keep their defaults.
+template <typename T>
+void keywordValues(const std::string& line, std::vector<T>& target, int columns) {
+  const std::size_t equals = line.find('=');
+  if (equals == std::string::npos) return;
+  const char* p = line.c_str() + equals + 1;
+  for (int j = 1; j <= columns; ++j) {
+    char* end = nullptr;
+    const double x = std::strtod(p, &end);
+    if (end == p) return;
+    target[static_cast<std::size_t>(j)] = static_cast<T>(x);
+    p = end;
+  }
+}
+
+} // namespace
+
+RuleTable::Season RuleTable::season(int month, int day) const {
+  int doy = day;
+  for (int m = 1; m < month && m <= 12; ++m) doy += monthLengths[m - 1];
+  Season s;
+  if (columns < 2 || doy <= days[1]) return s;
+  for (int k = 2; k <= columns; ++k)
+    if (doy <= days[static_cast<std::size_t>(k)]) {
+      s.k = k;
+      const double before = days[static_cast<std::size_t>(k) - 1];
+      const double after = days[static_cast<std::size_t>(k)];
+      s.w = (doy - before) / (after - before);
+      return s;
+    }
+  s.k = columns;
+  return s;
+}
+
+double RuleTable::blend(const std::vector<std::vector<double>>& table, int row,
+                        const Season& s) const {
+  const double own = table[static_cast<std::size_t>(s.k)][static_cast<std::size_t>(row)];
+  if (s.k == 1) return own;
+  return s.w * own +
+         (1.0 - s.w) * table[static_cast<std::size_t>(s.k) - 1][static_cast<std::size_t>(row)];
+}
+
+double RuleTable::interpolate(double v, const Season& s) const {
+  for (int i = rows - 1; i >= 1; --i)
+    if (v > index[static_cast<std::size_t>(i)])
+      return blend(values, i, s) + blend(slopes, i, s) * (v - index[static_cast<std::size_t>(i)]);
+  return 0.0;
+}
+
+double RuleTable::lookup(double v, const Season& s) const {
+  if (!flowIndex) {
+    if (rows >= 1 && v > index[static_cast<std::size_t>(rows)])
+      return values[static_cast<std::size_t>(s.k)][static_cast<std::size_t>(rows)];
+    return interpolate(v, s);
+  }
+  if (rows < 2) return 0.0;
+  for (int i = rows - 1; i >= 1; --i) {
+    const double b = blend(values, i, s);
+    if (v > b) return index[static_cast<std::size_t>(i)] + blend(slopes, i, s) * (v - b);
+  }
+  return 0.0;
+}
+
+bool RuleTable::windowOpen(int k, int weekDay, int hour) const {
+  const long days = weekDays[static_cast<std::size_t>(k)];
+  if (days == -1) return true;
+  if (std::to_string(days).find(static_cast<char>('0' + weekDay)) == std::string::npos)
+    return false;
+  const int a = startHour[static_cast<std::size_t>(k)];
+  const int b = stopHour[static_cast<std::size_t>(k)];
+  return b >= a ? a <= hour && hour <= b : hour >= a || hour <= b;
+}
+
+void RuleTable::computeSlopes() {
+  slopes.assign(static_cast<std::size_t>(columns) + 1,
+                std::vector<double>(static_cast<std::size_t>(rows) + 1, 0.0));
+  for (int j = 1; j <= columns; ++j) {
+    const std::vector<double>& y = values[static_cast<std::size_t>(j)];
+    for (int i = 1; i < rows; ++i) {
+      const std::size_t u = static_cast<std::size_t>(i);
+      const double dx = index[u + 1] - index[u];
+      const double dy = y[u + 1] - y[u];
+      double& s = slopes[static_cast<std::size_t>(j)][u];
+      if (flowIndex)
+        s = dy == 0.0 ? 0.0 : dx / dy;
+      else
+        s = dx == 0.0 ? 0.0 : dy / dx;
+    }
+  }
+}
+
+void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::string& section,
+                   const std::string& controlFileName, int code) {
+  const auto fail = [&](const std::string& what) {
+    diag << "FATAL: " << section << " in " << controlFileName << ": " << what << "[end-entry]";
+    throw code;
+  };
+  table = RuleTable{};
+  std::string line;
+  std::vector<double> numbers;
+  if (!readLine(file, line) || !numbersOf(line, numbers) || numbers.empty())
+    fail("the first line must hold the number of table rows and the fix days of the columns, "
+         "numbers only; it reads \"" +
+         line + "\"");
+  table.rows = static_cast<int>(numbers[0]);
+  table.columns = numbers.size() > 1 ? static_cast<int>(numbers.size()) - 1 : 1;
+  if (table.rows < 1) return;
+  const std::size_t m = static_cast<std::size_t>(table.columns) + 1;
+  const std::size_t n = static_cast<std::size_t>(table.rows) + 1;
+  table.days.assign(m, 1);
+  if (table.columns > 1)
+    for (std::size_t j = 1; j < m; ++j) table.days[j] = static_cast<int>(numbers[j]);
+  table.targetCap.assign(m, -1.0);
+  table.weekDays.assign(m, -1);
+  table.startHour.assign(m, -1);
+  table.stopHour.assign(m, -1);
+  table.index.assign(n, 0.0);
+  table.values.assign(m, std::vector<double>(n, 0.0));
+  for (int i = 1; i <= table.rows; ++i) {
+    if (!readLine(file, line) || !numbersOf(line, numbers) ||
+        numbers.size() < static_cast<std::size_t>(table.columns) + 1)
+      fail("table row " + std::to_string(i) + " must hold the index and " +
+           std::to_string(table.columns) + " column value(s); it reads \"" + line + "\"");
+    table.index[static_cast<std::size_t>(i)] = numbers[0];
+    for (std::size_t j = 1; j < m; ++j) table.values[j][static_cast<std::size_t>(i)] = numbers[j];
+  }
+  while (readLine(file, line) && !line.empty() && line.find('[') == std::string::npos) {
+    if (line.find("TargetCap") != std::string::npos)
+      keywordValues(line, table.targetCap, table.columns);
+    else if (line.find("WeekDays") != std::string::npos)
+      keywordValues(line, table.weekDays, table.columns);
+    else if (line.find("start_hour") != std::string::npos)
+      keywordValues(line, table.startHour, table.columns);
+    else if (line.find("stop_hour") != std::string::npos)
+      keywordValues(line, table.stopHour, table.columns);
+    else if (line.find("TableIndex") != std::string::npos) {
+      const std::size_t equals = line.find('=');
+      table.flowIndex =
+          equals != std::string::npos && line.find("Flow", equals) != std::string::npos;
+    }
+  }
+  table.computeSlopes();
+}
+
+bool readHydraulicConnection(FILE* file, HydraulicConnectionBlock& block, DiagStream& diag,
+                             int reservoir) {
+  const long start = std::ftell(file);
+  std::string text;
+  if (!readLine(file, text) || text.find("HydraulicConnection") == std::string::npos) {
+    if (start >= 0) std::fseek(file, start, SEEK_SET);
+    return false;
+  }
+  std::string line;
+  while (text.find('}') == std::string::npos && readLine(file, line)) text += "\n" + line;
+  bool complete = text.find('}') != std::string::npos;
+  const auto value = [&](const char* key) {
+    const std::size_t at = text.find(key);
+    const std::size_t equals = at == std::string::npos ? at : text.find('=', at);
+    if (equals == std::string::npos) {
+      complete = false;
+      return 0.0;
+    }
+    const std::size_t stop = text.find_first_of(";\n", equals);
+    const std::string number =
+        text.substr(equals + 1, stop == std::string::npos ? stop : stop - equals - 1);
+    char* end = nullptr;
+    const double x = std::strtod(number.c_str(), &end);
+    if (end == number.c_str()) complete = false;
+    return x;
+  };
+  block.targetReservoir = static_cast<int>(value("TargetReservoir"));
+  block.channelWidth = value("ChannelWidth");
+  block.channelBottom = value("ChannelBottom");
+  block.channelLength = value("ChannelLength");
+  block.roughness = value("RoughnessCoeff");
+  if (!complete) {
+    diag << "FATAL: reading HydraulicConnection parameters for SP " << reservoir
+         << ": some values could not be read\n"
+         << text << "[end-entry]";
+    throw 29;
+  }
+  return true;
+}

@@ -1,0 +1,222 @@
+// The reservoir's set-up: its keys in the routing description, its rule
+// section, its context and its entries in the shared registries.
+#include "routing/sp_class.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+
+#include "config/tracer_ini_class.h"
+#include "core/diag_stream.h"
+
+namespace {
+
+constexpr std::size_t outputBufferBytes = 2097152;
+// ln 2 inverted: the half-life times this is the mean life.
+constexpr double meanLifePerHalfLife = 1.442695041111;
+
+bool isNameCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+}
+
+// Position behind the "=" of a key given as a word of its own ("file" is
+// not found in "input_file"); npos when the text has no such key.
+std::size_t valueOf(const std::string& text, const std::string& key) {
+  for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
+    if (at > 0 && isNameCharacter(text[at - 1])) continue;
+    std::size_t p = at + key.size();
+    if (p < text.size() && isNameCharacter(text[p])) continue;
+    while (p < text.size() && (text[p] == ' ' || text[p] == '\t')) ++p;
+    if (p < text.size() && text[p] == '=') return p + 1;
+  }
+  return std::string::npos;
+}
+
+} // namespace
+
+SP_class::SP_class() = default;
+
+SP_class::~SP_class() { volumeHistory.clear(); }
+
+void SP_class::PrependDirectory(const std::string& directory, std::string& name) const {
+  if (directory.empty() || name.empty() || name[0] == '/' || name[0] == '~') return;
+  name = directory + name;
+}
+
+void SP_class::Init(const ReservoirSetting& s) {
+  diag = s.diag;
+  tracers = s.tracers;
+  tracerCount = s.tracerCount;
+  subbasin = s.subbasin;
+  zoneIndex = s.zoneIndex;
+  ranges = s.ranges;
+  nrows = s.nrows;
+  ncols = s.ncols;
+  lake = s.lake;
+  grids = s.lake != 0 ? s.lakeGrids : nullptr;
+  inputDirectory = s.inputDirectory;
+  outputDirectory = s.outputDirectory;
+  timeStep = s.timeStep;
+  x0 = s.x0;
+  y0 = s.y0;
+  cellSize = s.cellSize;
+  nodata = s.nodata;
+  hourShift = s.hourShift;
+  const std::size_t slots = static_cast<std::size_t>(tracerCount) + 1;
+  state.assign(slots, 0.0);
+  previousState.assign(slots, 0.0);
+  cellState.assign(slots, 0.0);
+  decayFactor.assign(slots, 1.0);
+  for (int k = 1; k <= tracerCount && tracers; ++k) {
+    const TracerRecord& t = (*tracers)[static_cast<std::size_t>(k)];
+    if (t.radioactive && t.halfTime > 0.0)
+      decayFactor[static_cast<std::size_t>(k)] =
+          std::exp(-(timeStep / 60.0 / 24.0) / (meanLifePerHalfLife * t.halfTime));
+  }
+  writeMinutes = timeStep >= 1 && timeStep <= 59;
+}
+
+void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::string& ownText) {
+  number = numberArg;
+  const auto missing = [&](const char* key) {
+    *diag << "FATAL: for reservoir " << number << ": no \"" << key << " =\" found!"
+          << "[end-entry]";
+    throw 35;
+  };
+  const char* p = nullptr;
+  char* end = nullptr;
+
+  std::size_t at = valueOf(ownText, "file");
+  if (at == std::string::npos) missing("file");
+  const std::size_t first = ownText.find_first_not_of(" \t", at);
+  const std::size_t last = first == std::string::npos ? first : ownText.find_first_of(" \t", first);
+  if (first == std::string::npos || last == first) missing("file");
+  outputFileName = ownText.substr(first, last == std::string::npos ? last : last - first);
+  PrependDirectory(outputDirectory, outputFileName);
+
+  at = valueOf(ownText, "V0");
+  if (at == std::string::npos) missing("V0");
+  p = ownText.c_str() + at;
+  initialVolume = std::strtod(p, &end);
+  if (end == p) missing("V0");
+
+  at = valueOf(ownText, "C0");
+  if (at == std::string::npos) missing("C0");
+  double c0[9] = {};
+  p = ownText.c_str() + at;
+  for (double& c : c0) {
+    c = std::strtod(p, &end);
+    if (end == p) {
+      *diag << "FATAL: for reservoir " << number
+            << ": \"C0 =\" must give nine initial concentrations, one for each possible tracer"
+            << "[end-entry]";
+      throw 35;
+    }
+    p = end;
+  }
+  if (tracerCount > 9) {
+    *diag << "FATAL: for reservoir " << number << ": " << tracerCount
+          << " tracers, but a reservoir carries at most nine (\"C0 =\" gives nine)"
+          << "[end-entry]";
+    throw 35;
+  }
+
+  at = valueOf(ownText, "dTmin");
+  if (at != std::string::npos) dTmin = std::strtod(ownText.c_str() + at, nullptr);
+  at = valueOf(ownText, "UseRunningAvg");
+  if (at != std::string::npos) useRunningAvg = std::atoi(ownText.c_str() + at);
+  if (!(dTmin > 0.0)) {
+    *diag << "FATAL: for reservoir " << number << ": \"dTmin =\" must be above 0 s"
+          << "[end-entry]";
+    throw 35;
+  }
+
+  state[0] = initialVolume;
+  for (int k = 1; k <= tracerCount; ++k)
+    state[static_cast<std::size_t>(k)] = c0[static_cast<std::size_t>(k) - 1];
+  rowLength = static_cast<std::size_t>(tracerCount) + 36;
+  outputCapacity = std::max<std::size_t>(1, outputBufferBytes /
+                                                (8 * (static_cast<std::size_t>(tracerCount) + 35)));
+  outputBuffer.assign((outputCapacity + 1) * rowLength, 0.0);
+  outputRows = outputColumns = 0;
+}
+
+void SP_class::SeekSection(FILE* controlFile, const std::string& section) {
+  std::rewind(controlFile);
+  std::string line;
+  for (;;) {
+    line.clear();
+    int c = 0;
+    while ((c = std::fgetc(controlFile)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+    if (c == EOF && line.empty()) break;
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) continue;
+    const std::size_t last = line.find_first_of(" \t\r", first);
+    if (line.compare(first, last == std::string::npos ? last : last - first, section) == 0) return;
+  }
+  *diag << "FATAL: section " << section << " not found in control file"
+        << "[end-entry]";
+  throw 34;
+}
+
+void SP_class::ReadAbstractionRules(FILE* controlFile, const std::string& controlFileName) {
+  const std::string section = "[abstraction_rule_reservoir_" + std::to_string(number) + "]";
+  SeekSection(controlFile, section);
+  readRuleTable(controlFile, rules, *diag, section, controlFileName, 29);
+  if (rules.rows >= 1) {
+    largestIndex = rules.index[static_cast<std::size_t>(rules.rows)];
+    return;
+  }
+  connection = readHydraulicConnection(controlFile, channel, *diag, number);
+  if (!connection) {
+    *diag << "FATAL: " << section << " in " << controlFileName
+          << ": a row count below 1 needs a \"HydraulicConnection\" block on the next line; give "
+             "reservoir "
+          << number << " a rule table or a connection"
+          << "[end-entry]";
+    throw 29;
+  }
+}
+
+void SP_class::RegisterLevel(LevelRegistry& registry) {
+  levelRegistry = &registry;
+  registry.emplace(number, ReservoirLevel{&level, &terms[dV].m3s, &area});
+}
+
+void SP_class::RegisterHydraulicConnection(HydraulicConnectionMap& map, int column) {
+  connectionMap = &map;
+  map.emplace(column, connection);
+}
+
+void SP_class::checkHydraulicConnection() const {
+  if (!connection) return;
+  if (lake == 0) {
+    *diag << "FATAL: reservoir " << number << " (subbasin " << subbasin
+          << ") has a HydraulicConnection, but it is no lake: its level never moves; switch the "
+             "lake model on or give it a rule table"
+          << "[end-entry]";
+    throw 29;
+  }
+  if (!levelRegistry || levelRegistry->count(channel.targetReservoir) == 0) {
+    *diag << "FATAL: reservoir " << number << " (subbasin " << subbasin << "): the TargetReservoir "
+          << channel.targetReservoir
+          << " of its HydraulicConnection is no reservoir of the routing model"
+          << "[end-entry]";
+    throw 29;
+  }
+}
+
+std::size_t SP_class::runningSteps(double stepMinutes) const {
+  const long steps = static_cast<long>(useRunningAvg * 60.0 / stepMinutes);
+  return static_cast<std::size_t>(std::max(1L, steps));
+}
+
+void SP_class::setVolumeHistory(const std::vector<double>& volumes, double stepMinutes) {
+  const std::size_t keep = std::min(volumes.size(), runningSteps(stepMinutes));
+  volumeHistory.assign(volumes.end() - static_cast<long>(keep), volumes.end());
+}
+
+void SP_class::setConcentrations(const std::vector<double>& values) {
+  for (std::size_t k = 1; k < state.size() && k <= values.size(); ++k) state[k] = values[k - 1];
+}

@@ -1,0 +1,222 @@
+#pragma once
+
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/grid_types.h"
+#include "routing/rule_table.h"
+
+class DiagStream;
+struct TracerRecord;
+
+// Level, change of volume (m^3/s) and wet area of one reservoir, shared by
+// the reservoirs of one routing model; each entry refers to its reservoir's
+// own fields.
+struct ReservoirLevel {
+  const double* level = nullptr;
+  const double* volumeChange = nullptr;
+  const double* area = nullptr;
+};
+using LevelRegistry = std::map<int, ReservoirLevel>;
+// Column to hydraulic-connection flag: a channel whose column maps to true is
+// not routed.
+using HydraulicConnectionMap = std::map<int, bool>;
+
+// The grids a lake reads and writes, whole on rank 0 (the routing module
+// keeps whole copies of grids that their owner holds as strips).
+struct LakeGrids {
+  Grid codes = nullptr;         // "lake_codes"
+  Grid maxPonding = nullptr;    // "max_ponding_storage", mm
+  Grid ponding = nullptr;       // "ponding_storage", mm
+  Grid zones = nullptr;         // "zonegrid_soilmodel"
+  Grid elevation = nullptr;     // the elevation model, m a.s.l.
+  Grid transpiration = nullptr; // "real_transpiration0", mm per step
+  Grid bottomFlux = nullptr;    // "q_downext", m/s; may be absent
+  Grid baseflow = nullptr;      // "baseflow", m/s; may be absent
+  Grid precipitation = nullptr; // "PrecOnLakes", mm per step
+  std::vector<Stack> tracers;   // [1..n] "concstor_tracer_%d_unsatzon_model", level 0 the top
+};
+
+// What the routing element hands its reservoirs.
+struct ReservoirSetting {
+  DiagStream* diag = nullptr;
+  const std::vector<TracerRecord>* tracers = nullptr; // records 1 .. tracerCount
+  int tracerCount = 0;
+  int subbasin = 0;                            // code of the element's subbasin
+  const std::vector<int>* zoneIndex = nullptr; // subbasin code to column
+  const RowColumnRange* ranges = nullptr;      // valid columns of rows 1 .. nrows
+  long nrows = 0;
+  long ncols = 0;
+  int lake = 0;
+  const LakeGrids* lakeGrids = nullptr;
+  std::string inputDirectory;
+  std::string outputDirectory;
+  int timeStep = 60; // minutes
+  double x0 = 0.0;
+  double y0 = 0.0;
+  double cellSize = 0.0;
+  double nodata = -9999.0;
+  double hourShift = 1.0; // the model's time step in hours
+};
+
+// One reservoir or lake of a routing element: its volume, tracer
+// concentrations and balance, its outflow by a rule table or through a
+// channel to another reservoir, and its output table. A lake lies on the
+// cells of "lake_codes" that hold its number; its level is spread over them
+// as ponding water.
+class SP_class {
+public:
+  // Balance terms: each in m^3, mm over the wet area and m^3/s.
+  enum Term { Qin, Qout, Irrig, QGW, ETR, PREC, dV, Abstr, Err, termCount };
+  struct TermValues {
+    double m3 = 0.0;
+    double mm = 0.0;
+    double m3s = 0.0;
+  };
+
+  SP_class();
+  virtual ~SP_class();
+  SP_class(const SP_class&) = delete;
+  SP_class& operator=(const SP_class&) = delete;
+
+  // --- set-up (routing/sp_class.cpp) ----------------------------------------------
+  virtual void PrependDirectory(const std::string& directory, std::string& name) const;
+  // Takes the reservoir's keys from its own text of the routing description
+  // (from behind "SP" and its number up to the next "SP"): "file", "V0",
+  // "C0" (nine concentrations), "dTmin" and "UseRunningAvg". Missing: 35.
+  virtual void ReadParameters(FILE* controlFile, int number, const std::string& ownText);
+  // "[abstraction_rule_reservoir_%d]": the rule table, or a hydraulic
+  // connection.
+  virtual void ReadAbstractionRules(FILE* controlFile, const std::string& controlFileName);
+  virtual void SeekSection(FILE* controlFile, const std::string& section);
+  virtual void Init(const ReservoirSetting& setting);
+  virtual void RegisterLevel(LevelRegistry& registry);
+  virtual void RegisterHydraulicConnection(HydraulicConnectionMap& map, int column);
+  // A connection needs a lake at this end and a registered reservoir at the
+  // other: else 29.
+  void checkHydraulicConnection() const;
+
+  // --- lakes (routing/lake.cpp) ------------------------------------------------------
+  // Finds the lake's cells, checks them (213, 224) and writes the
+  // waterlevel-volume table (225).
+  virtual void InitLake();
+  virtual double LevelFromVolume(double V) const;
+  virtual double VolumeFromLevel(double W) const;
+  virtual int LakeStateFromCells(std::vector<double>& out) const;
+  virtual int SetLakeCells(double V);
+  virtual void InitLakeStateFromCells();
+
+  // --- step (routing/reservoir_balance.cpp, routing/reservoir_outflow.cpp) ---------
+  // Outflow of one step in m^3/s, the mean over sub-steps of dTmin seconds.
+  virtual double ComputeOutflow(double inflow, double stepMinutes, int year, int month, int day,
+                                int hour, int minute);
+  // One step: the withdrawals I and B0 (m^3), the inflow (m^3/s) with the
+  // tracer concentrations of stepRunoff at the element's column.
+  virtual void Balance(double stepMinutes, double irrigation, double abstraction,
+                       double** stepRunoff, double inflow, int year, int month, int day, int hour,
+                       int minute);
+  virtual double MixConcentration(double a, double b, double volumeA, double volumeB) const;
+
+  // --- output table (routing/reservoir_output.cpp) ------------------------------------
+  virtual void WriteOutputHeader();
+  virtual void StoreOutputRow(int year, int month, int day, int hour, int minute);
+  virtual void FlushOutput(int flag);
+
+  // --- state ---------------------------------------------------------------------------
+  int getNumber() const { return number; }
+  bool isLake() const { return lake != 0; }
+  double getVolume() const { return state[0]; }
+  void setVolume(double V) { state[0] = V; }
+  double getConcentration(int k) const { return state[static_cast<std::size_t>(k)]; }
+  // Concentrations 1 .. n from the list, as far as it reaches.
+  void setConcentrations(const std::vector<double>& values);
+  double getOutflow() const { return outflow; }
+  void setOutflow(double q) { outflow = q; }
+  double getLevel() const { return level; }
+  double getV0() const { return initialVolume; }
+  const TermValues& term(Term t) const { return terms[t]; }
+  double getArea() const { return area; }
+  int getUseRunningAvg() const { return useRunningAvg; }
+  // Steps of the running mean at this step length, at least 1.
+  std::size_t runningSteps(double stepMinutes) const;
+  const std::deque<double>& getVolumeHistory() const { return volumeHistory; }
+  // Replaces the history, keeping the newest entries that this run uses.
+  void setVolumeHistory(const std::vector<double>& volumes, double stepMinutes);
+  const RuleTable& getRuleTable() const { return rules; }
+  bool hasHydraulicConnection() const { return connection; }
+  int getLevelTableRows() const { return static_cast<int>(levelTable.size()); }
+  double levelTableLevel(int j) const { return levelTable[static_cast<std::size_t>(j)]; }
+  double levelTableVolume(int j) const { return volumeTable[static_cast<std::size_t>(j)]; }
+  const std::string& getOutputFileName() const { return outputFileName; }
+  std::size_t getOutputCapacity() const { return outputCapacity; }
+  std::size_t getOutputRowCount() const { return outputRows; }
+  double getDTmin() const { return dTmin; }
+
+private:
+  [[noreturn]] void lakeFailure(int code, const std::string& text) const;
+  double ruleOutflow(double inflow, double stepMinutes, int month);
+  double connectionOutflow(double inflow, double stepMinutes);
+  void bookLakeCells(double stepSeconds);
+  int weekDay() const;
+  double cellArea() const { return cellSize * cellSize; }
+  double topConcentration(int k, long r, long c) const;
+
+  double hourShift = 0.0;
+  bool writeMinutes = false;
+  int timeStep = 60;
+  DiagStream* diag = nullptr;
+  const std::vector<int>* zoneIndex = nullptr;
+  const RowColumnRange* ranges = nullptr;
+  long nrows = 0;
+  long ncols = 0;
+  double x0 = 0.0;
+  double y0 = 0.0;
+  double cellSize = 0.0;
+  double nodata = -9999.0;
+  int lake = 0;
+  int date[5] = {}; // year, month, day, hour, minute
+  int tracerCount = 0;
+  const std::vector<TracerRecord>* tracers = nullptr;
+  std::vector<double> decayFactor; // per step, 1 for a stable tracer
+  double largestIndex = 0.0;
+  std::vector<double> state;         // [0] V in m^3, [1..n] concentrations
+  std::vector<double> previousState; // state before the last balance of a lake
+  std::vector<double> cellState;     // volume and concentrations of the lake cells
+  double outflow = 0.0;
+  std::deque<double> volumeHistory;
+  RuleTable rules;
+  TermValues terms[termCount];
+  double area = 0.0; // wet area of a lake, m^2
+  double dTmin = 60.0;
+  int useRunningAvg = 0;
+  double initialVolume = 0.0;
+
+  std::vector<double> outputBuffer; // rows 1 .. capacity of rowLength values
+  std::size_t outputCapacity = 0;
+  std::size_t outputRows = 0;
+  std::size_t outputColumns = 0;
+  std::size_t rowLength = 0;
+  std::string outputFileName;
+
+  const LakeGrids* grids = nullptr;
+  std::vector<double> levelTable;  // rows 0 .. R, falling
+  std::vector<double> volumeTable; // rows 0 .. R
+  long boxFirstColumn = 0;
+  long boxFirstRow = 0;
+  long boxLastColumn = 0;
+  long boxLastRow = 0;
+  int number = 0;
+  int subbasin = 0;
+  std::string inputDirectory;
+  std::string outputDirectory;
+
+  HydraulicConnectionBlock channel;
+  bool connection = false;
+  double targetLevel = 0.0;
+  double level = 0.0;
+  LevelRegistry* levelRegistry = nullptr;
+  HydraulicConnectionMap* connectionMap = nullptr;
+};
