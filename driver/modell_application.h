@@ -62,6 +62,7 @@ class SpecialOutputClass;
 class data_assimilation;
 class defaultini;
 class expokorrklasse;
+class interzeptionsmodellklasse;
 class meteointerpol;
 class precicorrclass;
 class tracer_ini_class;
@@ -204,6 +205,7 @@ protected:
   precicorrclass* precipitationCorrection = nullptr;
   expokorrklasse* radiationCorrection = nullptr;
   verdunstungsmodellklasse* evapotranspiration = nullptr;
+  interzeptionsmodellklasse* interception = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
   SpecialOutputClass* specialOutput = nullptr;
