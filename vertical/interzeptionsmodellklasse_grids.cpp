@@ -4,10 +4,10 @@
 #include "core/diag_stream.h"
 #include "core/string_helpers.h"
 #include "vertical/interzeptionsmodellklasse.h"
+#include "vertical/zone_grid.h"
 
 namespace {
 
-constexpr int registryFullCode = 12;
 constexpr double bareAlbedo = 0.2; // of a canopy without snow
 
 } // namespace
@@ -69,27 +69,16 @@ interzeptionsmodellklasse::OwnGrid
 interzeptionsmodellklasse::registerOwnGrid(const std::string& file, const std::string& name,
                                            long writeCode, double start, bool fromFile) {
   OwnGrid g;
-  const int free = firstFreeRegistryIndex();
-  if (free >= gridRegistryLimit) {
-    *diag << "FATAL: no free grid left" << gridRegistryLimit << "[end-entry]";
-    throw registryFullCode;
-  }
-  const GridRegistryEntry& zone = registry[1];
-  const long ncols = header.ncols;
-  const double nodata = header.nodata;
-  g.grid = matrix(heldFirst, heldLast, 1, ncols, header.nrows);
+  const int free = freeRegistryEntry(*this);
+  g.grid = zoneFilledGrid(*this, heldFirst, heldLast, start);
   if (fromFile) {
-    std::string path = file;
-    prependDirectory(inputDirectory, path);
     const bool whole = mpiRank == 0;
-    readGrid(path, g.grid, 0, false, false, false, whole ? 1 : 0, false, !whole, 0.0);
-  }
-  for (long r = heldFirst; r <= heldLast; ++r) {
-    const bool zoneRow = r >= zone.firstRow && r <= zone.lastRow;
-    for (long c = 1; c <= ncols; ++c) {
-      const bool valid = zoneRow && zone.grid[r][c] != nodata;
-      if (!valid || !fromFile) g.grid[r][c] = valid ? start : nodata;
-    }
+    Grid read = zoneFilledGrid(*this, heldFirst, heldLast, 0.0);
+    readGrid(file, read, 0, false, false, false, whole ? 1 : 0, false, !whole, 0.0);
+    for (long r = heldFirst; r <= heldLast; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        if (g.grid[r][c] != header.nodata) g.grid[r][c] = read[r][c];
+    free_matrix(read, heldFirst, heldLast, 1, header.ncols);
   }
   // Held before registration, which may write the grid and fail.
   g.index = free;
