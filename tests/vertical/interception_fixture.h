@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/submodel/submodel_fixture.h"
+#include "tests/vertical/two_by_two_model.h"
 #include "vertical/interzeptionsmodellklasse.h"
 
 // The module with its temperature history in view.
@@ -28,8 +28,8 @@ inline std::string interceptionSection(int method, int minutes = 60,
   for (const char* name : {"tf", "ei", "si"}) triple(name);
   text += "0.2  thickness\n0  readgrid\n";
   if (method > 20) {
-    for (const char* name : {"sct", "scrh", "scrad", "scwind", "load", "age", "alb", "subl",
-                             "unload", "liquid"})
+    for (const char* name :
+         {"sct", "scrh", "scrad", "scwind", "load", "age", "alb", "subl", "unload", "liquid"})
       triple(name);
     text += "0.5\n0\n1\n";
   }
@@ -42,12 +42,9 @@ inline std::string interceptionSection(int method, int minutes = 60,
 // layer with land use 1, LAI 2, coverage 0.5 and roughness 1 m; no demand,
 // no water; -10 degrees C, saturated calm air, no radiation or cloud, no
 // snow on the ground; one zone.
-struct Interception {
+struct Interception : TwoByTwoModel {
   Interception(const std::string& name, const std::string& section, int layers = 1)
-      : s(name, section), landuseTable(2) {
-    s.context.header.nrows = s.context.header.lastRow = 2;
-    s.context.header.ncols = 2;
-    s.context.outputDirectory = s.log.directory + "/";
+      : TwoByTwoModel(name, section), landuseTable(2) {
     s.context.landuseLayerCount = layers;
     s.context.landuseTable = &landuseTable;
     s.context.zoneRecords = &zoneRecords;
@@ -56,35 +53,30 @@ struct Interception {
     add("[zone_grid]", [](long r, long c) { return r == 1 && c == 1 ? -9999.0 : 1.0; });
     add("MPIRegions", 0.0);
     add("[elevation_model]", 500.0);
-    const std::pair<const char*, double> canopy[] = {
-        {"landuse", 1.0},         {"leaf_area_index", 2.0},           {"vegetation_coverage_degree", 0.5},
-        {"RoughnessLength", 1.0}, {"SurfaceCanopyResistance", 100.0}, {"SurfaceIntercepResistance", 50.0}};
+    const std::pair<const char*, double> canopy[] = {{"landuse", 1.0},
+                                                     {"leaf_area_index", 2.0},
+                                                     {"vegetation_coverage_degree", 0.5},
+                                                     {"RoughnessLength", 1.0},
+                                                     {"SurfaceCanopyResistance", 100.0},
+                                                     {"SurfaceIntercepResistance", 50.0}};
     for (int k = 1; k <= layers; ++k)
       for (const auto& [grid, value] : canopy) add(grid + std::to_string(k), value);
     for (int k = 0; k <= layers; ++k)
-      for (const char* grid : {"pot_transpiration", "potential_InterceptionEvap", "real_transpiration"})
+      for (const char* grid :
+           {"pot_transpiration", "potential_InterceptionEvap", "real_transpiration"})
         add(grid + std::to_string(k), 0.0);
-    const std::pair<const char*, double> weather[] = {
-        {"precipitation", 0.0}, {"temperature", -10.0}, {"AspectCorrectedGlobalRadiation", 0.0},
-        {"wind_speed", 0.0},    {"air_humidity", 1.0},  {"cloudiness", 0.0},
-        {"albedo", 0.8},        {"snow_storage_total", 0.0}, {"surftemp", 270.0}};
+    const std::pair<const char*, double> weather[] = {{"precipitation", 0.0},
+                                                      {"temperature", -10.0},
+                                                      {"AspectCorrectedGlobalRadiation", 0.0},
+                                                      {"wind_speed", 0.0},
+                                                      {"air_humidity", 1.0},
+                                                      {"cloudiness", 0.0},
+                                                      {"albedo", 0.8},
+                                                      {"snow_storage_total", 0.0},
+                                                      {"surftemp", 270.0}};
     for (const auto& [grid, value] : weather) add(grid, value);
   }
 
-  Grid add(const std::string& name, const std::function<double(long, long)>& f) {
-    std::vector<double> values;
-    for (long r = 1; r <= 2; ++r)
-      for (long c = 1; c <= 2; ++c) values.push_back(f(r, c));
-    return s.addGrid(name, values);
-  }
-  Grid add(const std::string& name, double value) {
-    return add(name, [value](long, long) { return value; });
-  }
-  Grid grid(const std::string& name) const {
-    for (const GridRegistryEntry& e : s.registry)
-      if (e.hasName && e.name == name) return e.grid;
-    return nullptr;
-  }
   // The value in cell (2, 2).
   double& at(const std::string& name) const { return grid(name)[2][2]; }
   void build() {
@@ -93,7 +85,6 @@ struct Interception {
   }
   void step(long hour, long minute = 0) { module->computeInterception(minute, hour, 1, 2, 2021); }
 
-  SubmodelSetup s;
   std::vector<landuse_class> landuseTable;
   std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
   std::vector<int> zoneRanks = {0, 1};

@@ -31,36 +31,64 @@ TEST(Interception, FillsAndEvaporatesTheBuckets) {
   };
   // P 2 on v 0.5: 1 falls through, 1 fills the 0.4 mm of the bucket.
   const std::vector<Case> cases = {
-      {"transpiration demand", 1, 1,
+      {"transpiration demand",
+       1,
+       1,
        cell({{"precipitation", 2}, {"pot_transpiration1", 0.3}, {"pot_transpiration0", 0.5}}),
-       {{"throughfall1", 1.6}, {"interception_storage1", 0.1}, {"interception_evaporation1", 0.3},
-        {"pot_transpiration1", 0}, {"pot_transpiration0", 0.2}, {"throughfall0", 1.6},
-        {"interception_storage0", 0.1}, {"interception_evaporation0", 0.3}}},
-      {"interception demand takes no more than the transpiration demand", 2, 1,
+       {{"throughfall1", 1.6},
+        {"interception_storage1", 0.1},
+        {"interception_evaporation1", 0.3},
+        {"pot_transpiration1", 0},
+        {"pot_transpiration0", 0.2},
+        {"throughfall0", 1.6},
+        {"interception_storage0", 0.1},
+        {"interception_evaporation0", 0.3}}},
+      {"interception demand takes no more than the transpiration demand",
+       2,
+       1,
        cell({{"precipitation", 2},
              {"pot_transpiration1", 0.2},
              {"pot_transpiration0", 0.5},
              {"potential_InterceptionEvap1", 0.5}}),
-       {{"interception_evaporation1", 0.4}, {"interception_storage1", 0},
-        {"pot_transpiration1", 0}, {"pot_transpiration0", 0.3}}},
-      {"after snow, the snow's outflow of 2 mm", 2, 1, cell({{"precipitation", 5}}),
+       {{"interception_evaporation1", 0.4},
+        {"interception_storage1", 0},
+        {"pot_transpiration1", 0},
+        {"pot_transpiration0", 0.3}}},
+      {"after snow, the snow's outflow of 2 mm",
+       2,
+       1,
+       cell({{"precipitation", 5}}),
        {{"throughfall1", 1.6}}},
-      {"before snow, the precipitation and not the outflow", 12, 1, cell({{"precipitation", 5}}),
+      {"before snow, the precipitation and not the outflow",
+       12,
+       1,
+       cell({{"precipitation", 5}}),
        {{"throughfall1", 4.6}}},
-      {"no cover", 1, 1, cell({{"precipitation", 2}, {"vegetation_coverage_degree1", 0}}),
+      {"no cover",
+       1,
+       1,
+       cell({{"precipitation", 2}, {"vegetation_coverage_degree1", 0}}),
        {{"throughfall1", 2}, {"interception_storage1", 0}}},
-      {"full cover fills the bucket first", 1, 1,
+      {"full cover fills the bucket first",
+       1,
+       1,
        cell({{"precipitation", 0.3}, {"vegetation_coverage_degree1", 1}}),
        {{"throughfall1", 0}, {"interception_storage1", 0.3}}},
-      {"a cell without land use passes the water", 1, 1,
+      {"a cell without land use passes the water",
+       1,
+       1,
        cell({{"precipitation", 2}, {"landuse1", -9999}}),
        {{"throughfall0", 2}, {"interception_storage0", 0}}},
-      {"half glaciated", 1, 1,
+      {"half glaciated",
+       1,
+       1,
        cell({{"precipitation", 2}, {"pot_transpiration1", 0.3}, {"GlacierizedCells", 0.5}}),
        {{"throughfall0", 0.5 * 1.6 + 0.5 * 2}, {"throughfall1", 1.6}}},
       // Glaciers take the water as it comes; the canopy grids show the air
       // above the canopy.
-      {"all glacier", 21, 1,
+      {"all glacier",
+       21,
+       1,
        cell({{"precipitation", 2},
              {"GlacierizedCells", 1},
              {"interception_storage1", 0.3},
@@ -68,16 +96,31 @@ TEST(Interception, FillsAndEvaporatesTheBuckets) {
              {"air_humidity", 0.7},
              {"AspectCorrectedGlobalRadiation", 250},
              {"wind_speed", 4}}),
-       {{"throughfall0", 2}, {"interception_storage0", 0}, {"interception_storage1", 0},
-        {"interception_evaporation1", 0}, {"Snow_canopy_temperature", 3}, {"Snow_canopy_rh", 0.7},
-        {"Snow_canopy_rad", 250}, {"Snow_canopy_wind", 4}, {"Snow_canopy_unload_liquid", 2}}},
-      {"three layers, the top one missing", 1, 3,
+       {{"throughfall0", 2},
+        {"interception_storage0", 0},
+        {"interception_storage1", 0},
+        {"interception_evaporation1", 0},
+        {"Snow_canopy_temperature", 3},
+        {"Snow_canopy_rh", 0.7},
+        {"Snow_canopy_rad", 250},
+        {"Snow_canopy_wind", 4},
+        {"Snow_canopy_unload_liquid", 2}}},
+      {"three layers, the top one missing",
+       1,
+       3,
        cell({{"precipitation", 2}, {"landuse1", -9999}}),
-       {{"throughfall1", 2}, {"throughfall2", 1.6}, {"throughfall3", 1.2}, {"throughfall0", 1.2},
+       {{"throughfall1", 2},
+        {"throughfall2", 1.6},
+        {"throughfall3", 1.2},
+        {"throughfall0", 1.2},
         {"interception_storage0", 0.8}}},
-      {"a two-layer type in a table of three", 1, 3,
+      {"a two-layer type in a table of three",
+       1,
+       3,
        cell({{"precipitation", 2}, {"landuse3", -9999}}),
-       {{"throughfall2", 1.2}, {"throughfall3", 1.2}, {"throughfall0", 1.2},
+       {{"throughfall2", 1.2},
+        {"throughfall3", 1.2},
+        {"throughfall0", 1.2},
         {"interception_storage3", 0}}},
   };
   for (const Case& c : cases) {
@@ -104,18 +147,38 @@ TEST(Interception, HoldsSnowInTheCanopy) {
   };
   const double subCanopy = -8.0959493;
   const std::vector<Case> cases = {
-      {"method 21", 21, 4.0, 0.0,
-       {{"Snow_canopy_load", 5.340047}, {"Snow_canopy_unload_solid", 4.659953},
-        {"Snow_canopy_unload_liquid", 0}, {"Snow_canopy_albedo", 0.8},
-        {"Snow_canopy_age", 0.0416667}, {"Snow_canopy_temperature", subCanopy},
-        {"throughfall1", 0}, {"Snow_canopy_sublim", 0}}},
-      {"too sparse", 21, 0.4, 0.0,
-       {{"Snow_canopy_unload_liquid", 10}, {"Snow_canopy_unload_solid", 0},
-        {"Snow_canopy_albedo", 0.2}, {"Snow_canopy_load", 0}, {"throughfall1", 9.92}}},
-      {"no snow on the ground", 31, 4.0, 0.0,
+      {"method 21",
+       21,
+       4.0,
+       0.0,
+       {{"Snow_canopy_load", 5.340047},
+        {"Snow_canopy_unload_solid", 4.659953},
+        {"Snow_canopy_unload_liquid", 0},
+        {"Snow_canopy_albedo", 0.8},
+        {"Snow_canopy_age", 0.0416667},
+        {"Snow_canopy_temperature", subCanopy},
+        {"throughfall1", 0},
+        {"Snow_canopy_sublim", 0}}},
+      {"too sparse",
+       21,
+       0.4,
+       0.0,
+       {{"Snow_canopy_unload_liquid", 10},
+        {"Snow_canopy_unload_solid", 0},
+        {"Snow_canopy_albedo", 0.2},
+        {"Snow_canopy_load", 0},
+        {"throughfall1", 9.92}}},
+      {"no snow on the ground",
+       31,
+       4.0,
+       0.0,
        {{"CEB_Canopy_Temperature", subCanopy + 273.16},
-        {"CEB_Canopy_Temperature_Old", subCanopy + 273.16}, {"Canopy_Energy_balance", 0}}},
-      {"too sparse, with the energy balance", 31, 0.4, 10.0,
+        {"CEB_Canopy_Temperature_Old", subCanopy + 273.16},
+        {"Canopy_Energy_balance", 0}}},
+      {"too sparse, with the energy balance",
+       31,
+       0.4,
+       10.0,
        {{"CEB_Canopy_Temperature", 263.15}, {"Canopy_Energy_balance", 0}}},
   };
   for (const Case& c : cases) {
@@ -247,10 +310,34 @@ TEST(Interception, RemembersTheTemperatureOfTheLastDay) {
     const int perDay = 1440 / minutes;
     for (int k = 1; k <= perDay + 7; ++k) {
       i.at("temperature") = k;
-      i.module->computeInterception((k * minutes) % 60, (k * minutes / 60) % 24, 1 + k * minutes / 1440, 2, 2021);
+      i.module->computeInterception((k * minutes) % 60, (k * minutes / 60) % 24,
+                                    1 + k * minutes / 1440, 2, 2021);
     }
     EXPECT_EQ(i.module->temperatureHistory->count(), perDay) << minutes;
     EXPECT_DOUBLE_EQ(i.module->temperatureHistory->mean(2, 2), (8.0 + perDay + 7.0) / 2.0)
         << minutes;
   }
+}
+
+// With readgrid 1 the stores start from the files of a former run, in the
+// cells of the zone grid.
+TEST(Interception, StartsTheStoresFromTheirFiles) {
+  std::string section = interceptionSection(21);
+  section.replace(section.find("0  readgrid"), 1, "1");
+  Interception i("icpt_readgrid", section);
+  i.s.context.inputDirectory = i.s.log.directory + "/";
+  const std::string head = "ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 100\n"
+                           "nodata_value -9999\n";
+  const std::pair<const char*, const char*> files[] = {{"si.asc", "7 7\n7 0.25\n"},
+                                                       {"si_Layer_1.asc", "7 7\n7 0.5\n"},
+                                                       {"load.asc", "7 7\n7 3\n"},
+                                                       {"alb.asc", "7 7\n7 0.6\n"},
+                                                       {"age.asc", "7 7\n7 2\n"}};
+  for (const auto& [file, rows] : files) writeFile(i.s.log.directory + "/" + file, head + rows);
+  i.build();
+  const std::vector<Value> expected = {
+      {"interception_storage0", 0.25}, {"interception_storage1", 0.5}, {"Snow_canopy_load", 3},
+      {"Snow_canopy_albedo", 0.6},     {"Snow_canopy_age", 2},         {"Snow_canopy_sublim", 0}};
+  for (const Value& v : expected) EXPECT_EQ(i.at(v.grid), v.value) << v.grid;
+  EXPECT_EQ(i.grid("interception_storage1")[1][1], -9999.0);
 }
