@@ -61,8 +61,8 @@ struct Domain : BenchCatchment {
     for (const char* name : {"tf", "ei", "si"}) triple(name);
     out << "0.2\n0\n";
     if (method > 20) {
-      for (const char* name : {"sct", "scrh", "scrad", "scwind", "load", "age", "alb", "subl",
-                               "unload", "liquid"})
+      for (const char* name :
+           {"sct", "scrh", "scrad", "scwind", "load", "age", "alb", "subl", "unload", "liquid"})
         triple(name);
       out << "0.5\n0\n1\n";
     }
@@ -105,8 +105,8 @@ void interceptionSteps(benchmark::State& state, int method) {
         d.temperature[r][c] = t + 0.001 * (c - 500);
         for (Grid g : d.transpiration) g[r][c] = 0.1;
       }
-    state.SetIterationTime(slowest(
-        [&] { module->computeInterception(0, step % 24, 1 + step / 24 % 28, 2, 2021); }));
+    state.SetIterationTime(
+        slowest([&] { module->computeInterception(0, step % 24, 1 + step / 24 % 28, 2, 2021); }));
     ++step;
   }
   module->releaseModule();

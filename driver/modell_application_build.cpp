@@ -255,8 +255,7 @@ void ModellApplication::buildSubmodels() {
          [this](const ModelDate& d) { interception->computeInterception(DATE_ARGS(d)); });
     plug(Place::flush, [this](const ModelDate&) { interception->flushStatistics(); });
     plug(Place::tracerRelease, [this](const ModelDate&) { interception->freeTracers(); });
-    plug(Place::interceptionTeardown,
-         [this](const ModelDate&) { interception->releaseModule(); });
+    plug(Place::interceptionTeardown, [this](const ModelDate&) { interception->releaseModule(); });
   }
 
   // Tracers of the modules built so far, before the unsaturated zone's.

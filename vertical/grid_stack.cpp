@@ -34,6 +34,7 @@ double GridStack::mean(long row, long column) const {
   if (held == 0) return 0.0;
   const int size = capacity();
   double sum = 0.0;
-  for (int k = 0; k < held; ++k) sum += grids[static_cast<size_t>((oldest + k) % size)][row][column];
+  for (int k = 0; k < held; ++k)
+    sum += grids[static_cast<size_t>((oldest + k) % size)][row][column];
   return sum / held;
 }

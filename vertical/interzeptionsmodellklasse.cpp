@@ -30,8 +30,9 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(const ModelContext& context
     findInputGrids();
     if (method > 20) {
       const long steps = static_cast<long>(1440.0 / timeStepMinutes);
-      temperatureHistory = std::make_unique<GridStack>(
-          heldFirst, heldLast, header.ncols, header.nrows, static_cast<int>(std::min(steps, 1440L)));
+      temperatureHistory =
+          std::make_unique<GridStack>(heldFirst, heldLast, header.ncols, header.nrows,
+                                      static_cast<int>(std::min(steps, 1440L)));
     }
     if (method > 30) checkSnowGrids();
     book.setUp(context, moduleName, timeStepMinutes, cellWeights, cells);
@@ -39,7 +40,7 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(const ModelContext& context
     if (method > 20) registerCanopyGrids();
     createStatistics();
     const int g = findGrid("GlacierizedCells", 1) > 0 ? findGrid("GlacierizedCells", 1)
-                                                       : findGrid("ice_firn", 1);
+                                                      : findGrid("ice_firn", 1);
     if (g > 0) glacier = registry[g].grid;
   });
 }
@@ -67,8 +68,8 @@ void interzeptionsmodellklasse::readSection() {
              "write code sub-canopy temperature grid for ",
              "name sub-canopy stemperature statistics file for ");
   const std::pair<CanopyGrid, std::string> climate[] = {{canopyHumidity, "relative humidity"},
-                                                         {canopyRadiation, "shortwave radiation"},
-                                                         {canopyWind, "windspeed"}};
+                                                        {canopyRadiation, "shortwave radiation"},
+                                                        {canopyWind, "windspeed"}};
   for (const auto& [g, what] : climate)
     readOutput(canopyOutputs[g], ("name sub-canopy " + what + " grid for ").c_str(),
                ("write code sub-canopy " + what + " grid for ").c_str(),

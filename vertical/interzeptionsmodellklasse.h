@@ -142,8 +142,7 @@ protected:
   void canopyUntouched(long r, long c, double input);
   void buckets(long r, long c, double input);
   double fillBucket(int k, long r, long c, double input, bool tracked);
-  void tracersOfBucket(long r, long c, double before, double direct, double excess,
-                       double through);
+  void tracersOfBucket(long r, long c, double before, double direct, double excess, double through);
   double capacity(int k, long r, long c) const;
   void glacierPart(long r, long c, double g, double input);
   double glacierFraction(long r, long c) const;
@@ -151,11 +150,11 @@ protected:
   void writeResults();
 
   int method = 1;
-  int layers = 1;           // n
-  double thickness = 0.0;   // storage per unit of leaf area without a land-use capacity
-  int readStartGrids = 0;   // 1: start values from files
-  double threshold = 0.0;   // T0R
-  double halfWidth = 0.0;   // of the rain/snow transition
+  int layers = 1;         // n
+  double thickness = 0.0; // storage per unit of leaf area without a land-use capacity
+  int readStartGrids = 0; // 1: start values from files
+  double threshold = 0.0; // T0R
+  double halfWidth = 0.0; // of the rain/snow transition
   OutputSettings layerOutputs[layerOutputCount];
   OutputSettings canopyOutputs[canopyGridCount - 1];
   OutputSettings balanceOutputs[balanceGridCount];

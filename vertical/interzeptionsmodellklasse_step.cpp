@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "core/collective_status.h"
-
 #include "vertical/interzeptionsmodellklasse.h"
 #include "vertical/snow_canopy.h"
 
@@ -317,9 +316,9 @@ void interzeptionsmodellklasse::addStatistics() {
 void interzeptionsmodellklasse::writeResults() {
   if (method > 20) {
     std::vector<ZoneSeries*> stored;
-    for (CanopyGrid g : {canopyTemperature, canopyHumidity, canopyRadiation, canopyWind, canopyAge,
-                         canopyAlbedo, canopyLoad, canopySublimation, canopyUnloadSolid,
-                         canopyUnloadLiquid}) {
+    for (CanopyGrid g :
+         {canopyTemperature, canopyHumidity, canopyRadiation, canopyWind, canopyAge, canopyAlbedo,
+          canopyLoad, canopySublimation, canopyUnloadSolid, canopyUnloadLiquid}) {
       writeOutputGrids(canopy[g].index, 1, 0);
       stored.push_back(&canopySeries[g]);
     }

@@ -24,12 +24,12 @@ double canopyCover(double lai) { return 1.0 - std::exp(-extinction * lai); }
 
 // The record's defaults, in field order.
 constexpr double defaults[S::fieldCount] = {
-    273.16, 1.257, 101300.0, 1005.0, 273.16, 0.0, 90.0, 0.0, 0.0, 0.0,   // 0 .. 9
-    0.0,    0.0,   316.0,    0.0,    3600.0, 0.0, 0.1,  0.7, 0.3, 0.1,   // 10 .. 19
-    4.0,    1.0,   10.0,     0.025,  0.005,  0.2, 0.0,  0.0, 0.0, 0.0,   // 20 .. 29
-    0.0,    0.0,   0.1,      0.0,    0.0,    0.0, 0.75, 273.16, 273.16, 273.15, // 30 .. 39
-    0.0,    0.0,   0.0,      272.16, 0.0,    0.0, 0.0,  0.0, 2.0, 0.0,   // 40 .. 49
-    0.0,    0.0,   0.0,      0.0,    0.0,    0.0, -2000.0, 0.0};         // 50 .. 57
+    273.16, 1.257, 101300.0, 1005.0, 273.16, 0.0, 90.0,    0.0,    0.0,    0.0,    // 0 .. 9
+    0.0,    0.0,   316.0,    0.0,    3600.0, 0.0, 0.1,     0.7,    0.3,    0.1,    // 10 .. 19
+    4.0,    1.0,   10.0,     0.025,  0.005,  0.2, 0.0,     0.0,    0.0,    0.0,    // 20 .. 29
+    0.0,    0.0,   0.1,      0.0,    0.0,    0.0, 0.75,    273.16, 273.16, 273.15, // 30 .. 39
+    0.0,    0.0,   0.0,      272.16, 0.0,    0.0, 0.0,     0.0,    2.0,    0.0,    // 40 .. 49
+    0.0,    0.0,   0.0,      0.0,    0.0,    0.0, -2000.0, 0.0};                   // 50 .. 57
 
 } // namespace
 
@@ -48,7 +48,9 @@ void splitRainSnow(double& snow, double& rain, double celsius, double threshold,
   rain = (1.0 - f) * precipitation;
 }
 
-double vapourPressure(double t, double humidity) { return magnusVapourPressure(t) * humidity / 100.0; }
+double vapourPressure(double t, double humidity) {
+  return magnusVapourPressure(t) * humidity / 100.0;
+}
 
 // Cools in steps of 0.1 K until the psychrometric balance tips; air too dry
 // to reach it within 14.9 K keeps its temperature.

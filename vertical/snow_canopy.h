@@ -13,25 +13,25 @@ struct SnowCanopyState {
   static constexpr int airTemperature = 0; // caller: degrees C + 273.16; on return below the canopy
   static constexpr int airDensity = 1;     // kg m-3
   static constexpr int airPressure = 2;    // Pa (not read)
-  static constexpr int airHeatCapacity = 3; // J kg-1 K-1
+  static constexpr int airHeatCapacity = 3;      // J kg-1 K-1
   static constexpr int dailyMeanTemperature = 4; // caller: mean of the last day
   static constexpr int temperatureOffset = 5;    // caller: daily mean (degrees C) / 3 in [-2, 2]
   static constexpr int relativeHumidity = 6;     // caller, %; on return below the canopy
   static constexpr int precipitation = 7;        // caller, mm in the step
   static constexpr int snowfall = 8;             // mm; on return the solid throughfall
   static constexpr int rainfall = 9;             // mm; on return the liquid throughfall
-  static constexpr int shortwave = 10; // caller, W m-2 above the canopy; on return below it
-  static constexpr int windSpeed = 11; // caller, m/s above the canopy; on return below it
-  static constexpr int longwave = 12;  // W m-2 below the canopy on return
+  static constexpr int shortwave = 10;  // caller, W m-2 above the canopy; on return below it
+  static constexpr int windSpeed = 11;  // caller, m/s above the canopy; on return below it
+  static constexpr int longwave = 12;   // W m-2 below the canopy on return
   static constexpr int cloudiness = 13; // caller, 0 .. 1
   static constexpr int timeStep = 14;   // caller, s
   static constexpr int elevation = 15;  // caller, m (not read)
   static constexpr int minimumSnowAlbedo = 16;
-  static constexpr int freshSnowAlbedo = 17;     // fresh snow gets the minimum + this
-  static constexpr int albedoDecayThawing = 18;  // per day, from 273.16 K
-  static constexpr int albedoDecayFreezing = 19; // per day, below
-  static constexpr int leafAreaIndex = 20;       // caller
-  static constexpr int canopyHeight = 22;        // m
+  static constexpr int freshSnowAlbedo = 17;       // fresh snow gets the minimum + this
+  static constexpr int albedoDecayThawing = 18;    // per day, from 273.16 K
+  static constexpr int albedoDecayFreezing = 19;   // per day, below
+  static constexpr int leafAreaIndex = 20;         // caller
+  static constexpr int canopyHeight = 22;          // m
   static constexpr int temperatureMeltFactor = 23; // mm K-1 h-1
   static constexpr int radiationMeltFactor = 24;   // mm per W m-2 per hour
   static constexpr int snowAlbedo = 25;            // caller; aged
@@ -109,8 +109,8 @@ double airPressure(double z, double t);
 double latentHeat(double t);
 double latentHeatFlux(double airT, double gasConstant, double canopyT, double humidity, double r1,
                       double r2, double u, double h, double z0, double z);
-double interceptedHeatFlux(double t0, double t1, double water, double ice, double depth,
-                           double ra, double rb);
+double interceptedHeatFlux(double t0, double t1, double water, double ice, double depth, double ra,
+                           double rb);
 double canopyHeatStorage(double canopyT, double previousT, double lai, double h, double dt);
 double maxOf(double a, double b);
 double minOf(double a, double b);

@@ -205,23 +205,23 @@ void verdunstungsmodellklasse::createStatistics() {
     for (int k = 0; k <= layers; ++k) {
       const std::string n = std::to_string(k);
       book.createSeries(etpSeries[k], layerFile(ETP, k), outputs[ETP].statisticCode, 5,
-                   "pot_transpiration" + n + tags[method - 1]);
+                        "pot_transpiration" + n + tags[method - 1]);
       book.createSeries(eipSeries[k], layerFile(EIP, k), outputs[EIP].statisticCode, 5,
-                   "potential_InterceptionEvap" + n);
+                        "potential_InterceptionEvap" + n);
       book.createSeries(etrSeries[k], layerFile(ETR, k), outputs[ETR].statisticCode, 5,
-                   k == 0 ? "total_Evapotranspiration_as_sum_of_ETR1..n_EI1..n_EVAR_and_EVRS_"
-                          : "real_transpiration" + n);
+                        k == 0 ? "total_Evapotranspiration_as_sum_of_ETR1..n_EI1..n_EVAR_and_EVRS_"
+                               : "real_transpiration" + n);
     }
     book.createSeries(evapSeries, outputs[EVAP].statisticFile, outputs[EVAP].statisticCode, 5,
-                 "potential_evaporation");
+                      "potential_evaporation");
     book.createSeries(evarSeries, outputs[EVAR].statisticFile, outputs[EVAR].statisticCode, 5,
-                 "real_evaporation");
+                      "real_evaporation");
     book.createSeries(evrsSeries, outputs[EVRS].statisticFile, outputs[EVRS].statisticCode, 5,
-                 "snow_evaporation");
+                      "snow_evaporation");
     book.createSeries(radiationSeries, radiationStatisticFile, radiationStatisticCode, 2,
-                 "Global_Radiation_corrected_by_Exposition_");
+                      "Global_Radiation_corrected_by_Exposition_");
     book.createSeries(cloudinessSeries, cloudinessStatisticFile, cloudinessStatisticCode, 2,
-                 "cloudiness");
+                      "cloudiness");
   });
   // Rank 0 alone writes the headers; the others must learn of its failure.
   shareExitCode(*diag, failure);
@@ -292,8 +292,7 @@ void verdunstungsmodellklasse::copyFromMasterCells(const std::vector<Grid>& grid
   }
 }
 
-CellStatistic verdunstungsmodellklasse::valueOf(Grid grid,
-                                                                          int layer) const {
+CellStatistic verdunstungsmodellklasse::valueOf(Grid grid, int layer) const {
   const Grid codes = layer > 0 ? landuse[static_cast<size_t>(layer)] : nullptr;
   const double nodata = header.nodata;
   return [grid, codes, nodata](zonalstatistic& s, long r, long c, long zone) {
@@ -301,8 +300,7 @@ CellStatistic verdunstungsmodellklasse::valueOf(Grid grid,
   };
 }
 
-CellStatistic verdunstungsmodellklasse::unglacierized(Grid grid,
-                                                                                int layer) const {
+CellStatistic verdunstungsmodellklasse::unglacierized(Grid grid, int layer) const {
   const Grid codes = layer > 0 ? landuse[static_cast<size_t>(layer)] : nullptr;
   const double nodata = header.nodata;
   return [this, grid, codes, nodata](zonalstatistic& s, long r, long c, long zone) {

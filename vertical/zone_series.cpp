@@ -15,8 +15,7 @@ void ZoneSeriesBook::setUp(const ModelContext& contextArg, const std::string& na
   cells.forEachInOrder([&](long r, long c) {
     const double code = zone[r][c];
     long rank = 0;
-    if (context->zoneRanks && code >= 0.0 &&
-        code < static_cast<double>(context->zoneRanks->size()))
+    if (context->zoneRanks && code >= 0.0 && code < static_cast<double>(context->zoneRanks->size()))
       rank = (*context->zoneRanks)[static_cast<size_t>(code)];
     cellZones.push_back(rank > 0 && rank < records ? static_cast<int>(rank) : 0);
   });
@@ -48,8 +47,7 @@ void ZoneSeriesBook::createSeries(ZoneSeries& s, const std::string& file, int co
       static_cast<int>(s.records.size()) - 1, code, decimals, s.file, context->outputDirectory,
       static_cast<int>(listed.size()) - 1, listed.data(), stepMinutes < 60.0);
   if (failed != 0) throw failed;
-  s.statistic->writeHeader(moduleName, title, context->statisticTable,
-                           context->statisticTableSize);
+  s.statistic->writeHeader(moduleName, title, context->statisticTable, context->statisticTableSize);
 }
 
 void ZoneSeriesBook::addToSeries(const StatisticJobs& jobs) const {

@@ -99,12 +99,19 @@ TEST(ModellApplication, RunsInterceptionBeforeSnowAboveMethod10) {
     SCOPED_TRACE(method);
     TinyCatchment catchment;
     catchment.lastHour = 0;
-    const char* const inputs[] = {"landuse1", "leaf_area_index1", "vegetation_coverage_degree1",
-                                  "RoughnessLength1", "SurfaceCanopyResistance1",
-                                  "SurfaceIntercepResistance1", "pot_transpiration0",
-                                  "pot_transpiration1", "potential_InterceptionEvap0",
-                                  "potential_InterceptionEvap1", "real_transpiration0",
-                                  "real_transpiration1", "precipitation"};
+    const char* const inputs[] = {"landuse1",
+                                  "leaf_area_index1",
+                                  "vegetation_coverage_degree1",
+                                  "RoughnessLength1",
+                                  "SurfaceCanopyResistance1",
+                                  "SurfaceIntercepResistance1",
+                                  "pot_transpiration0",
+                                  "pot_transpiration1",
+                                  "potential_InterceptionEvap0",
+                                  "potential_InterceptionEvap1",
+                                  "real_transpiration0",
+                                  "real_transpiration1",
+                                  "precipitation"};
     for (const char* grid : inputs)
       catchment.standardGrids += std::string(grid) + ".asc " + grid +
                                  " fillcode = 0 readcode = 0 defaultValue = 1 writecode = 0\n";

@@ -87,8 +87,8 @@ std::vector<std::string> runThreeDays(int method, bool split, int threads) {
       for (long c = 1; c <= strips.ncols; ++c) {
         if (zone.grid[r][c] == nodata) continue;
         rain[r][c] = std::max(0.0, 2.0 * std::sin(0.3 * step + 0.1 * r));
-        temperature[r][c] = 2.0 - 0.004 * (dem.grid[r][c] - 500.0) +
-                            3.0 * std::sin(2.0 * pi * (hour - 9) / 24.0);
+        temperature[r][c] =
+            2.0 - 0.004 * (dem.grid[r][c] - 500.0) + 3.0 * std::sin(2.0 * pi * (hour - 9) / 24.0);
         sun[r][c] = std::max(0.0, 500.0 * std::sin(pi * (hour - 6) / 12.0));
         snow[r][c] = (step / 12 + r + c) % 3;
         for (size_t g = 0; g < demand.size(); g += 3) {
