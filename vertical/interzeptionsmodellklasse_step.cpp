@@ -36,6 +36,8 @@ void interzeptionsmodellklasse::computeInterception(long minute, long hour, long
     });
   writeResults();
   lastStep = currentDate;
+  reportFPE(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
+            static_cast<int>(hour), threshold, halfWidth, minimumLeafArea, leafAreaScale, method);
 }
 
 // One grid of the history per step: a window of one day's steps, whatever
