@@ -341,3 +341,33 @@ TEST(Interception, StartsTheStoresFromTheirFiles) {
   for (const Value& v : expected) EXPECT_EQ(i.at(v.grid), v.value) << v.grid;
   EXPECT_EQ(i.grid("interception_storage1")[1][1], -9999.0);
 }
+
+// 1 mm of water with 3 units per mm reaches a bucket of 0.4 mm holding
+// 0.2 mm; the 0.8 mm above the capacity leave with their share. A mass
+// tracer leaves 2 of the 3 units it brought (2.5 per mm in the bucket);
+// a concentration mixes with the bucket's 1 per mm.
+TEST(Interception, CarriesTracersThroughTheBucket) {
+  Interception i("icpt_tracers", interceptionSection(1));
+  i.at("precipitation") = 2.0;
+  i.add("concflux_tracer_1_input", 3.0);
+  i.add("concflux_tracer_2_input", 3.0);
+  i.build();
+  std::vector<TracerRecord> table(3);
+  table[1].name = "mas";
+  table[1].maxConc = 100.0;
+  table[2].name = "con";
+  table[2].evaporating = 1;
+  int error = -1;
+  i.module->initTracers(error, 2, table, nullptr, 0);
+  ASSERT_EQ(error, 0) << i.s.log.console.str();
+  i.at("interception_storage1") = 0.2;
+  i.at("concstor_tracer_2_interception_model") = 1.0;
+  i.step(6);
+  const std::vector<Value> expected = {
+      {"concstor_tracer_1_interception_model", 1.0},
+      {"concflux_tracer_1_interception_model", 5.0 / 1.8},
+      {"concstor_tracer_2_interception_model", 3.2 / 1.2},
+      {"concflux_tracer_2_interception_model", (0.8 * 3.2 / 1.2 + 3.0) / 1.8}};
+  for (const Value& v : expected) EXPECT_NEAR(i.at(v.grid), v.value, 1e-12) << v.grid;
+  i.module->freeTracers();
+}
