@@ -63,6 +63,7 @@ class data_assimilation;
 class SP_class;
 class defaultini;
 class expokorrklasse;
+class interzeptionsmodellklasse;
 class meteointerpol;
 class precicorrclass;
 class tracer_ini_class;
@@ -205,6 +206,7 @@ protected:
   precicorrclass* precipitationCorrection = nullptr;
   expokorrklasse* radiationCorrection = nullptr;
   verdunstungsmodellklasse* evapotranspiration = nullptr;
+  interzeptionsmodellklasse* interception = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
   // Row pointers into the runoff arrays channel routing reads, one per tracer

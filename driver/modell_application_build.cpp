@@ -17,6 +17,7 @@
 #include "routing/abflussmodellklasse.h"
 #include "soil/unsatzonmodellklasse.h"
 #include "vertical/expokorrklasse.h"
+#include "vertical/interzeptionsmodellklasse.h"
 #include "vertical/verdunstungsmodellklasse.h"
 
 namespace {
@@ -246,6 +247,25 @@ void ModellApplication::buildSubmodels() {
     plug(Place::evapotranspirationTeardown,
          [this](const ModelDate&) { evapotranspiration->releaseModule(); });
   }
+
+  interception = adopt<interzeptionsmodellklasse>("interception_model");
+  context.interceptionFirst = interception->getMethod() > 10 ? 1 : 0;
+  if (interception->getFlowControl() != 0) {
+    plug(Place::interception,
+         [this](const ModelDate& d) { interception->computeInterception(DATE_ARGS(d)); });
+    plug(Place::flush, [this](const ModelDate&) { interception->flushStatistics(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { interception->freeTracers(); });
+    plug(Place::interceptionTeardown, [this](const ModelDate&) { interception->releaseModule(); });
+  }
+
+  // Tracers of the modules built so far, before the unsaturated zone's.
+  if (context.tracerTable) {
+    int tracerError = 0;
+    interception->initTracers(tracerError, context.tracerCount, *context.tracerTable,
+                              context.statisticTable, context.statisticTableSize);
+    if (tracerError != 0) throw tracerError;
+  }
+  interception->setWriteStorageFlag(1);
 
   unsatZone = adopt<unsatzonmodellklasse>("unsatzon_model", settings.soilTable);
   unsatZone->setDumpMode(context.dumpOptions.dumpMode, context.dumpOptions.closeAfterDump,

@@ -6,11 +6,11 @@
 
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "vertical/zone_grid.h"
 
 namespace {
 
 constexpr int closeFailedCode = 11;
-constexpr int registryFullCode = 12;
 constexpr int controlValueCode = 17;
 
 } // namespace
@@ -113,20 +113,8 @@ void expokorrklasse::registerCorrectionGrids() {
 // rank 0 every row, which the shading scan needs).
 void expokorrklasse::registerOwnGrid(const std::string& file, const std::string& name,
                                      long writeCode, Grid& grid, int& index) {
-  const int free = firstFreeRegistryIndex();
-  if (free >= gridRegistryLimit) {
-    *diag << "FATAL: no free grid left" << gridRegistryLimit << "[end-entry]";
-    throw registryFullCode;
-  }
-  const GridRegistryEntry& zone = registry[1];
-  const long ncols = header.ncols;
-  const double nodata = header.nodata;
-  grid = matrix(heldFirst, heldLast, 1, ncols, header.nrows);
-  for (long r = heldFirst; r <= heldLast; ++r) {
-    const bool zoneRow = r >= zone.firstRow && r <= zone.lastRow;
-    for (long c = 1; c <= ncols; ++c)
-      grid[r][c] = zoneRow && zone.grid[r][c] != nodata ? 0.0 : nodata;
-  }
+  const int free = freeRegistryEntry(*this);
+  grid = zoneFilledGrid(*this, heldFirst, heldLast, 0.0);
   // Held before registration, which may write the grid and fail.
   index = free;
   registerGrid(index, file, grid, nullptr, 0, name, writeCode, heldFirst, heldLast);

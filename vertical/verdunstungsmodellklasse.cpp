@@ -46,8 +46,8 @@ verdunstungsmodellklasse::verdunstungsmodellklasse(const ModelContext& context, 
     findInputs();
     takeInputGrids();
     registerOutputGrids();
+    book.setUp(context, moduleName, timeStepMinutes, cellWeights, allCells);
     createStatistics();
-    findCellZones();
     findResponseUnits();
     // Daylight sub-intervals of at most an hour, one more for a window that
     // starts inside an hour.

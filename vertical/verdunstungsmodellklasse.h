@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "submodel/teilmodellklasse.h"
+#include "vertical/zone_series.h"
 
 // Evapotranspiration from the section "[evapotranspiration]", one entry a
 // line, each followed by free text:
@@ -115,13 +116,7 @@ public:
   virtual void setSnowMethod(int method);
 
 protected:
-  // One statistics series with its own zone records, into which it sums.
-  struct Series {
-    std::vector<ZoneRecord> records;
-    ZoneRecord* data = nullptr;
-    std::unique_ptr<zonalstatistic> statistic;
-    std::string file;
-  };
+  using Series = ZoneSeries;
   // A registered grid of the module.
   struct OwnGrid {
     Grid grid = nullptr;
@@ -172,8 +167,6 @@ protected:
   void releaseOwnGrid(OwnGrid& g);
   void releaseOwnGrids();
   void createStatistics();
-  void createSeries(Series& s, const std::string& file, int code, int decimals,
-                    const std::string& title);
   template <typename F> void forEachSeries(F f) {
     for (std::vector<Series>* list : {&etpSeries, &eipSeries, &etrSeries})
       for (Series& s : *list)
@@ -181,14 +174,6 @@ protected:
     for (Series* s : {&evapSeries, &evarSeries, &evrsSeries, &radiationSeries, &cloudinessSeries})
       if (s->statistic) f(*s->statistic);
   }
-  // Ends the step of every series (collective).
-  void storeSteps(const std::vector<Series*>& series);
-  // What a series adds of one cell of its zone.
-  using CellStatistic = std::function<void(zonalstatistic& s, long r, long c, long zone)>;
-  using StatisticJobs = std::vector<std::pair<Series*, CellStatistic>>;
-  // Adds every own cell to each series in row order, so that the sums do
-  // not depend on the threads: the series are shared among them.
-  void addToSeries(const StatisticJobs& jobs) const;
   // A grid's value with weight 1; in a layer's statistic 0 where the cell
   // has no such layer.
   CellStatistic valueOf(Grid grid, int layer = 0) const;
@@ -198,8 +183,6 @@ protected:
   RewrittenGrid rewrittenGrid(Grid grid);
   void releaseRewrittenGrids();
   void findResponseUnits();
-  // The zone record of every own cell for the statistics, in row order.
-  void findCellZones();
   // Copies the values of listed grids from the master cell of each response
   // unit to its other cells.
   void copyFromMasterCells(const std::vector<Grid>& grids) const;
@@ -268,7 +251,7 @@ protected:
     long masterColumn = 0;
   };
   std::vector<UnitCopy> unitCopies;
-  std::vector<int> cellZones;
+  ZoneSeriesBook book; // the statistics of every own cell
 
   Grid temperature = nullptr;
   Grid nightTemperature = nullptr;

@@ -204,56 +204,27 @@ void verdunstungsmodellklasse::createStatistics() {
   const int failure = catchExitCode([&] {
     for (int k = 0; k <= layers; ++k) {
       const std::string n = std::to_string(k);
-      createSeries(etpSeries[k], layerFile(ETP, k), outputs[ETP].statisticCode, 5,
-                   "pot_transpiration" + n + tags[method - 1]);
-      createSeries(eipSeries[k], layerFile(EIP, k), outputs[EIP].statisticCode, 5,
-                   "potential_InterceptionEvap" + n);
-      createSeries(etrSeries[k], layerFile(ETR, k), outputs[ETR].statisticCode, 5,
-                   k == 0 ? "total_Evapotranspiration_as_sum_of_ETR1..n_EI1..n_EVAR_and_EVRS_"
-                          : "real_transpiration" + n);
+      book.createSeries(etpSeries[k], layerFile(ETP, k), outputs[ETP].statisticCode, 5,
+                        "pot_transpiration" + n + tags[method - 1]);
+      book.createSeries(eipSeries[k], layerFile(EIP, k), outputs[EIP].statisticCode, 5,
+                        "potential_InterceptionEvap" + n);
+      book.createSeries(etrSeries[k], layerFile(ETR, k), outputs[ETR].statisticCode, 5,
+                        k == 0 ? "total_Evapotranspiration_as_sum_of_ETR1..n_EI1..n_EVAR_and_EVRS_"
+                               : "real_transpiration" + n);
     }
-    createSeries(evapSeries, outputs[EVAP].statisticFile, outputs[EVAP].statisticCode, 5,
-                 "potential_evaporation");
-    createSeries(evarSeries, outputs[EVAR].statisticFile, outputs[EVAR].statisticCode, 5,
-                 "real_evaporation");
-    createSeries(evrsSeries, outputs[EVRS].statisticFile, outputs[EVRS].statisticCode, 5,
-                 "snow_evaporation");
-    createSeries(radiationSeries, radiationStatisticFile, radiationStatisticCode, 2,
-                 "Global_Radiation_corrected_by_Exposition_");
-    createSeries(cloudinessSeries, cloudinessStatisticFile, cloudinessStatisticCode, 2,
-                 "cloudiness");
+    book.createSeries(evapSeries, outputs[EVAP].statisticFile, outputs[EVAP].statisticCode, 5,
+                      "potential_evaporation");
+    book.createSeries(evarSeries, outputs[EVAR].statisticFile, outputs[EVAR].statisticCode, 5,
+                      "real_evaporation");
+    book.createSeries(evrsSeries, outputs[EVRS].statisticFile, outputs[EVRS].statisticCode, 5,
+                      "snow_evaporation");
+    book.createSeries(radiationSeries, radiationStatisticFile, radiationStatisticCode, 2,
+                      "Global_Radiation_corrected_by_Exposition_");
+    book.createSeries(cloudinessSeries, cloudinessStatisticFile, cloudinessStatisticCode, 2,
+                      "cloudiness");
   });
   // Rank 0 alone writes the headers; the others must learn of its failure.
   shareExitCode(*diag, failure);
-}
-
-// Records of its own for every series, since every series sums into them;
-// the same zones as the statistics of the standard grids.
-void verdunstungsmodellklasse::createSeries(Series& s, const std::string& file, int code,
-                                            int decimals, const std::string& title) {
-  s.records.assign(1, ZoneRecord{0.0, 0.0, 1.0, 1.0, 0.0});
-  if (context.zoneRecords) {
-    s.records.assign(context.zoneRecords->size(), ZoneRecord{});
-    for (size_t z = 0; z < s.records.size(); ++z) {
-      const ZoneRecord& model = (*context.zoneRecords)[z];
-      s.records[z].code = model.code;
-      s.records[z].areaFraction = model.areaFraction;
-      s.records[z].effectiveWeight = model.effectiveWeight;
-    }
-  }
-  s.data = s.records.data();
-  s.file = file;
-  std::vector<int> listed(1, 0);
-  if ((code / 1000 == 5 || code / 1000 == 6) && context.outputList)
-    listed.insert(listed.end(), context.outputList->begin(), context.outputList->end());
-  int failed = 0;
-  s.statistic = std::make_unique<zonalstatistic>(
-      failed, diag, context.statisticTable, context.statisticTableSize, cellWeights,
-      static_cast<int>(header.nrows), static_cast<int>(header.ncols), &s.data,
-      static_cast<int>(s.records.size()) - 1, code, decimals, s.file, outputDirectory,
-      static_cast<int>(listed.size()) - 1, listed.data(), timeStepMinutes < 60.0);
-  if (failed != 0) throw failed;
-  s.statistic->writeHeader(moduleName, title, context.statisticTable, context.statisticTableSize);
 }
 
 void verdunstungsmodellklasse::releaseStatistics() {
@@ -261,19 +232,6 @@ void verdunstungsmodellklasse::releaseStatistics() {
   for (std::vector<Series>* list : {&etpSeries, &eipSeries, &etrSeries}) list->clear();
   for (Series* s : {&evapSeries, &evarSeries, &evrsSeries, &radiationSeries, &cloudinessSeries})
     s->statistic.reset();
-}
-
-void verdunstungsmodellklasse::findCellZones() {
-  const Grid zone = registry[1].grid;
-  const long records = static_cast<long>(evapSeries.records.size());
-  cellZones.clear();
-  allCells.forEachInOrder([&](long r, long c) {
-    const double code = zone[r][c];
-    long rank = 0;
-    if (context.zoneRanks && code >= 0.0 && code < static_cast<double>(context.zoneRanks->size()))
-      rank = (*context.zoneRanks)[static_cast<size_t>(code)];
-    cellZones.push_back(rank > 0 && rank < records ? static_cast<int>(rank) : 0);
-  });
 }
 
 // Over the rows of the computed cells; NaN marks a cell this module has not
@@ -334,20 +292,7 @@ void verdunstungsmodellklasse::copyFromMasterCells(const std::vector<Grid>& grid
   }
 }
 
-void verdunstungsmodellklasse::addToSeries(const StatisticJobs& jobs) const {
-  const long count = static_cast<long>(jobs.size());
-#pragma omp parallel for schedule(dynamic, 1)
-  for (long j = 0; j < count; ++j) {
-    zonalstatistic& s = *jobs[static_cast<size_t>(j)].first->statistic;
-    if (!s.isActive()) continue;
-    const CellStatistic& add = jobs[static_cast<size_t>(j)].second;
-    const int* zone = cellZones.data();
-    allCells.forEachInOrder([&](long r, long c) { add(s, r, c, *zone++); });
-  }
-}
-
-verdunstungsmodellklasse::CellStatistic verdunstungsmodellklasse::valueOf(Grid grid,
-                                                                          int layer) const {
+CellStatistic verdunstungsmodellklasse::valueOf(Grid grid, int layer) const {
   const Grid codes = layer > 0 ? landuse[static_cast<size_t>(layer)] : nullptr;
   const double nodata = header.nodata;
   return [grid, codes, nodata](zonalstatistic& s, long r, long c, long zone) {
@@ -355,8 +300,7 @@ verdunstungsmodellklasse::CellStatistic verdunstungsmodellklasse::valueOf(Grid g
   };
 }
 
-verdunstungsmodellklasse::CellStatistic verdunstungsmodellklasse::unglacierized(Grid grid,
-                                                                                int layer) const {
+CellStatistic verdunstungsmodellklasse::unglacierized(Grid grid, int layer) const {
   const Grid codes = layer > 0 ? landuse[static_cast<size_t>(layer)] : nullptr;
   const double nodata = header.nodata;
   return [this, grid, codes, nodata](zonalstatistic& s, long r, long c, long zone) {

@@ -93,7 +93,7 @@ void verdunstungsmodellklasse::computePotentialEvapotranspiration(long minute, l
   std::vector<Series*> stored;
   for (int k = 0; k <= layers; ++k) stored.insert(stored.end(), {&etpSeries[k], &eipSeries[k]});
   stored.insert(stored.end(), {&evapSeries, &radiationSeries, &cloudinessSeries});
-  storeSteps(stored);
+  book.storeSteps(stored, currentDate);
   for (int k = 0; k <= layers; ++k) {
     writeOutputGrids(potentialTranspiration[k].index, 1, 0);
     writeOutputGrids(potentialInterception[k].index, 1, 0);
@@ -427,18 +427,5 @@ void verdunstungsmodellklasse::addPotentialStatistics() {
   jobs.push_back({&evapSeries, valueOf(potentialEvaporation.grid)});
   jobs.push_back({&radiationSeries, valueOf(correctedRadiation.grid)});
   jobs.push_back({&cloudinessSeries, valueOf(cloudiness.grid)});
-  addToSeries(jobs);
-}
-
-// Every series stores its step, whatever another's failure, so that the
-// processes meet in the same reductions.
-void verdunstungsmodellklasse::storeSteps(const std::vector<Series*>& series) {
-  const ModelDate& d = currentDate;
-  int failure = 0;
-  for (Series* s : series) {
-    const int code = catchExitCode(
-        [&] { s->statistic->storeStep(d.year, d.month, d.day, d.hour, d.minute, 1); });
-    if (failure == 0) failure = code;
-  }
-  shareExitCode(*diag, failure);
+  book.addToSeries(jobs);
 }

@@ -79,8 +79,8 @@ void verdunstungsmodellklasse::computeSnowEvaporation(long minute, long hour, lo
     copied.insert(copied.end(), {glacierSnowEvaporation, glacierSnowStorage});
   copyFromMasterCells(copied);
 
-  addToSeries({{&evrsSeries, valueOf(snowEvaporation.grid)}});
-  storeSteps({&evrsSeries});
+  book.addToSeries({{&evrsSeries, valueOf(snowEvaporation.grid)}});
+  book.storeSteps({&evrsSeries}, currentDate);
   writeOutputGrids(snowEvaporation.index, 1, 0);
 }
 
@@ -155,16 +155,16 @@ void verdunstungsmodellklasse::endSubsteps(long minute, long hour, long day, lon
                     s.addValue(r, c, z, w * total[r][c] + g * onGlacier[r][c], 1.0);
                   }});
   jobs.push_back({&evarSeries, unglacierized(realEvaporation.grid)});
-  addToSeries(jobs);
+  book.addToSeries(jobs);
   storeRealStatistics();
 }
 
 void verdunstungsmodellklasse::storeRealStatistics() {
   std::vector<Series*> layerSeries;
   for (Series& s : etrSeries) layerSeries.push_back(&s);
-  storeSteps(layerSeries);
+  book.storeSteps(layerSeries, currentDate);
   for (const OwnGrid& g : realTranspiration) writeOutputGrids(g.index, 1, 0);
-  storeSteps({&evarSeries});
+  book.storeSteps({&evarSeries}, currentDate);
   writeOutputGrids(realEvaporation.index, 1, 0);
 }
 
@@ -233,7 +233,7 @@ void verdunstungsmodellklasse::computeRealEvapotranspirationBucket(long minute, 
   for (int k = 0; k <= layers; ++k)
     jobs.push_back({&etrSeries[k], besideGlaciers(unglacierized(realTranspiration[k].grid))});
   jobs.push_back({&evarSeries, besideGlaciers(unglacierized(realEvaporation.grid))});
-  addToSeries(jobs);
+  book.addToSeries(jobs);
   storeRealStatistics();
 }
 

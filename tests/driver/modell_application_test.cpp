@@ -93,6 +93,46 @@ TEST(ModellApplication, CallsTheModulesOfAStepInTheirOrder) {
   }
 }
 
+// The interception module's method decides whether it runs before snow.
+TEST(ModellApplication, RunsInterceptionBeforeSnowAboveMethod10) {
+  for (const int method : {12, 2}) {
+    SCOPED_TRACE(method);
+    TinyCatchment catchment;
+    catchment.lastHour = 0;
+    const char* const inputs[] = {"landuse1",
+                                  "leaf_area_index1",
+                                  "vegetation_coverage_degree1",
+                                  "RoughnessLength1",
+                                  "SurfaceCanopyResistance1",
+                                  "SurfaceIntercepResistance1",
+                                  "pot_transpiration0",
+                                  "pot_transpiration1",
+                                  "potential_InterceptionEvap0",
+                                  "potential_InterceptionEvap1",
+                                  "real_transpiration0",
+                                  "real_transpiration1",
+                                  "precipitation"};
+    for (const char* grid : inputs)
+      catchment.standardGrids += std::string(grid) + ".asc " + grid +
+                                 " fillcode = 0 readcode = 0 defaultValue = 1 writecode = 0\n";
+    catchment.standardGridCount += static_cast<int>(std::size(inputs));
+    catchment.extraSections = recorderSection + "[interception_model]\n1\n60\n" +
+                              std::to_string(method) +
+                              "\ntf.asc\n0\ntf.stat 1001\nei.asc\n0\nei.stat 1001\nsi.asc\n0\n"
+                              "si.stat 1001\n0.2\n0\n";
+    RecordedRun r("app_interception", catchment);
+    ASSERT_EQ(r.run(), -1) << r.log.text();
+    const std::vector<std::string>& j = r.model.journal;
+    const auto snow = std::find(j.begin(), j.end(), "snow");
+    const auto interception = std::find(j.begin(), j.end(), "interception");
+    ASSERT_NE(snow, j.end());
+    EXPECT_EQ(interception < snow, method == 12);
+    // Cover 1 on LAI 1 keeps 0.2 of the 1 mm, which the demand of 1 mm takes.
+    EXPECT_NE(readFile(r.dir + "/ei.stat").find("\t0.20000"), std::string::npos)
+        << readFile(r.dir + "/ei.stat");
+  }
+}
+
 namespace {
 
 // The temperatures of the steps that ran, in their order.

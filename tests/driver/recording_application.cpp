@@ -94,7 +94,7 @@ void RecordingApplication::buildSubmodels() {
   if (beforeRecorder) beforeRecorder();
   recorder = adopt<RecordingModule>("recorder", journal, failWith);
   substepModule = recorder;
-  context.interceptionFirst = interceptionFirst;
+  if (interceptionFirst >= 0) context.interceptionFirst = interceptionFirst;
   for (int p = 0; p < static_cast<int>(Place::count); ++p) {
     const auto place = static_cast<Place>(p);
     plug(place, [this, place](const ModelDate& date) {

@@ -38,7 +38,7 @@ public:
   Grid grid(const std::string& name) const;
 
   std::vector<std::string> journal;
-  int interceptionFirst = 0;
+  int interceptionFirst = -1;           // 0 or 1 overrides what the driver decided
   int failWith = 0;                     // an exit code the recorder's own construction throws
   std::function<void()> beforeRecorder; // called before the recorder is built
   std::function<void(Place, const ModelDate&)> atPlace;

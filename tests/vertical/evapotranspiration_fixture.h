@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/submodel/submodel_fixture.h"
+#include "tests/vertical/two_by_two_model.h"
 #include "vertical/verdunstungsmodellklasse.h"
 
 // The module with the sunshine threshold it derived in view.
@@ -33,13 +33,10 @@ inline std::vector<std::string> evapotranspirationEntries(int method = 1) {
 // canopy of LAI 2, coverage 0.5, rsc 100, rsi 0, z0 0.1 m in every layer,
 // rse 100, albedo 0.2, 10 degrees C, 10 hPa, wind 2 m/s, 0 m a.s.l., at
 // 47.3 N on the meridian of its time zone; one zone.
-struct Evapotranspiration {
+struct Evapotranspiration : TwoByTwoModel {
   Evapotranspiration(const std::string& name, std::vector<std::string> entries, int minutes = 60,
                      int layers = 1, const std::string& more = "")
-      : s(name, section(entries, minutes) + more), landuseTable(2), multilayerTable(2) {
-    s.context.header.nrows = s.context.header.lastRow = 2;
-    s.context.header.ncols = 2;
-    s.context.outputDirectory = s.log.directory + "/";
+      : TwoByTwoModel(name, section(entries, minutes) + more), landuseTable(2), multilayerTable(2) {
     s.context.latitude = 47.3;
     s.context.longitude = s.context.referenceMeridian = 15.0;
     s.context.landuseLayerCount = layers;
@@ -75,20 +72,6 @@ struct Evapotranspiration {
     for (const std::string& e : entries) text += e + "\n";
     return text;
   }
-  Grid add(const std::string& name, const std::function<double(long, long)>& f) {
-    std::vector<double> values;
-    for (long r = 1; r <= 2; ++r)
-      for (long c = 1; c <= 2; ++c) values.push_back(f(r, c));
-    return s.addGrid(name, values);
-  }
-  Grid add(const std::string& name, double value) {
-    return add(name, [value](long, long) { return value; });
-  }
-  Grid grid(const std::string& name) const {
-    for (const GridRegistryEntry& e : s.registry)
-      if (e.hasName && e.name == name) return e.grid;
-    return nullptr;
-  }
   // The value in the three cells of the zone grid.
   void setCells(const std::string& name, double value) {
     Grid g = grid(name);
@@ -108,7 +91,6 @@ struct Evapotranspiration {
     return tab == std::string::npos ? -1.0 : std::stod(text.substr(tab + 1));
   }
 
-  SubmodelSetup s;
   std::vector<landuse_class> landuseTable;
   std::vector<multilayer_landuse_class> multilayerTable;
   std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
