@@ -258,13 +258,6 @@ void ModellApplication::buildSubmodels() {
     plug(Place::interceptionTeardown, [this](const ModelDate&) { interception->releaseModule(); });
   }
 
-  // Tracers of the modules built so far, before the unsaturated zone's.
-  if (context.tracerTable) {
-    int tracerError = 0;
-    interception->initTracers(tracerError, context.tracerCount, *context.tracerTable,
-                              context.statisticTable, context.statisticTableSize);
-    if (tracerError != 0) throw tracerError;
-  }
   interception->setWriteStorageFlag(1);
 
   unsatZone = adopt<unsatzonmodellklasse>("unsatzon_model", settings.soilTable);
@@ -296,7 +289,8 @@ void ModellApplication::buildSubmodels() {
   // The tracer set-up of irrigation, snow, interception, silting-up,
   // groundwater, the unsaturated zone and surface routing, in this order,
   // after groundwater and before channel routing; also without tracers.
-  for (teilmodellklasse* module : {static_cast<teilmodellklasse*>(unsatZone)}) {
+  for (teilmodellklasse* module : {static_cast<teilmodellklasse*>(interception),
+                                   static_cast<teilmodellklasse*>(unsatZone)}) {
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
                         context.statisticTableSize);
