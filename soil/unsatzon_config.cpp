@@ -418,9 +418,6 @@ void unsatzonmodellklasse::refuseUnsupportedSettings() {
   if (interaction == 2)
     refuseSetting("the re-infiltration of river water (surface water interaction parameter 2 in "
                   "[unsatzon_model])");
-  if (settings.heat.active > 0)
-    refuseSetting("heat transfer (switch " + std::to_string(settings.heat.active) +
-                  " in [heat_transfer])");
   if (context.tracerCount > 0)
     refuseSetting("solute transport (" + std::to_string(context.tracerCount) +
                   " tracers in [substance_transport])");

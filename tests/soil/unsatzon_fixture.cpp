@@ -49,6 +49,16 @@ std::string unsatzonSection(const std::vector<std::string>& lines) {
   return text + "\n";
 }
 
+std::string heatSection(int method, const std::string& directory,
+                        const std::string& temperatureFile) {
+  std::string text = "[heat_transfer]\n1  switch\n" + std::to_string(method) + "  method\n0\n0\n";
+  for (const char* value : {"10", "-0.0065", "800", "1500", "2.5", "1e-9", "0.57", "2.2", "4187",
+                            "1950", "2100", "334000", "1000", "124.6", "0", "60", "3600", "1", "1"})
+    text += std::string(value) + "\n";
+  return text + temperatureFile + "  temperature file\n" + directory + "/temper.stat 0\n" +
+         directory + "/temper.stk\n0\n" + directory + "/thaw.asc\n0\n" + directory + "/se.stk\n0\n";
+}
+
 std::vector<double> uniform(double value) { return std::vector<double>(12, value); }
 
 namespace {

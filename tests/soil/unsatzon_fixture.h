@@ -55,6 +55,13 @@ inline std::string siltLoam(int layers = 4, double thickness = 0.25,
 std::vector<std::string> unsatzonLines(const std::string& directory);
 std::string unsatzonSection(const std::vector<std::string>& lines);
 
+// "[heat_transfer]" switched on with the method and the constants of a
+// mineral soil: the ground 10 degrees C at sea level and 6.5 K/km colder
+// above, the freezing curve of Clausius-Clapeyron, heat steps of 60 s to an
+// hour; the control point's temperatures in `temperatureFile`.
+std::string heatSection(int method, const std::string& directory,
+                        const std::string& temperatureFile = "temper.txt");
+
 // A grid of 4 columns and 3 rows whose zone grid holds the subbasin codes
 // 1 .. 8 (row 3: 8 8 and two cells outside), with every grid the
 // unsaturated zone takes from others, one land-use layer, the silt loam as
