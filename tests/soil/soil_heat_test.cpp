@@ -311,3 +311,37 @@ TEST(SoilHeat, ThawDepthIsTheFirstZeroCrossing) {
     EXPECT_NEAR(rig.heat.thawDepth(c.surface), c.depth, 1e-12) << c.surface << " " << c.T[0];
   }
 }
+
+// A uniform column at a uniform temperature drains under gravity alone
+// through the water that ice leaves liquid: at the conductivity of the
+// water content at the suction of the freezing point depression.
+TEST(SoilHeat, FrozenColumnDrainsThroughItsUnfrozenWater) {
+  const double theta = siltLoamSoil.theta(1.0);
+  const HeatModelSettings settings = heatSettings(11);
+  double previous = 0.0;
+  for (double temperature : {1.0, -0.02, -0.05, -0.2}) {
+    SCOPED_TRACE("temperature " + std::to_string(temperature));
+    ColumnRig rig(thermalSoil(siltLoamSoil, 60, 0.05), 2.95);
+    rig.fill(theta);
+    rig.solver.setHeatModel(&settings);
+    rig.bind();
+    rig.solver.heat.bind(rig.soil, rig.layers, rig.solver.column.d);
+    for (int k = 0; k <= rig.layers; ++k) rig.solver.heat.T[k] = temperature;
+    HeatForcing heat;
+    heat.airTemperature = temperature;
+    heat.boundary.lower = heat.boundary.source = temperature;
+    ColumnForcing forcing;
+    forcing.heat = &heat;
+    rig.step(forcing);
+    const double liquid =
+        temperature < 0.0 ? siltLoamSoil.theta(clausiusClapeyron * -temperature) : theta;
+    ASSERT_LE(liquid, theta);
+    const double drainage = -siltLoamSoil.conductivity(liquid);
+    EXPECT_NEAR(rig.flux(30), drainage, 0.02 * -drainage);
+    EXPECT_NEAR(rig.solver.heat.T[30], temperature, 1e-9);
+    if (previous != 0.0) {
+      EXPECT_GT(rig.flux(30), previous);
+    }
+    previous = rig.flux(30);
+  }
+}
