@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <sstream>
 
 #include "tests/soil/column_fixture.h"
+#include "tests/soil/heat_fixture.h"
 #include "tests/soil/unsatzon_fixture.h"
 #include "tests/test_decomposition.h"
 
@@ -334,4 +336,128 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
   }
   ASSERT_EQ(chdir(previous), 0);
   std::free(previous);
+}
+
+namespace {
+
+// Air below and above freezing across the catchment.
+double airOf(long r, long c) { return -9.0 + 3.0 * ((r + 2 * c) % 5); }
+
+// The numbers of a text grid or stack file after its header lines.
+std::vector<double> valuesAfter(const std::string& text, int headerLines) {
+  std::istringstream in(text);
+  std::string line;
+  for (int k = 0; k < headerLines; ++k) std::getline(in, line);
+  std::vector<double> values;
+  for (double v; in >> v;) values.push_back(v);
+  return values;
+}
+
+} // namespace
+
+// With heat flow, freezing and thawing every own column of every process,
+// on one thread or four, holds what the column solver gives it alone; the
+// degree days and soil temperatures of a pre-spin-up reach their files for
+// every cell.
+TEST(UnsatzonDecomposed, HeatDoesNotDependOnTheProcessesOrThreads) {
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    DecomposedUnsatzon d("unsatzon_decomposed_heat_" + std::to_string(threads),
+                         heatSection(12, "."));
+    d.add("temperature", airOf);
+    d.context.writeAsciiGrids = true;
+    WorkingDirectory cd(d.directory);
+    int code = 0;
+    auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+    ASSERT_EQ(code, 0);
+    ASSERT_EQ(startRunoff(*module), 0);
+    const StripModule& s = d.strips;
+    auto grid = [&](const char* name) { return d.entry(name).grid; };
+    auto stack = [&](const char* name) { return d.entry(name).stack; };
+    HeatModelSettings settings = heatSettings(12);
+    settings.shortestStep = 60.0;
+    settings.longestStep = 3600.0;
+    module->readGroundwaterHeads(2020, 1, 2, 0, 0);
+
+    struct Alone {
+      long r, c;
+      std::unique_ptr<ColumnSolver> solver;
+      TableState table;
+      ColumnCell cell;
+    };
+    std::vector<Alone> columns;
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        if (s.owner[r][c] != s.rank) continue;
+        Alone a{r, c, std::make_unique<ColumnSolver>(4, 1), {}, {}};
+        a.solver->setHeatModel(&settings);
+        for (int k = 0; k <= 4; ++k) {
+          a.solver->column.z[k] = stack("geodetic_heads")[r][c][k];
+          a.solver->column.theta0[k] = stack("theta")[r][c][k];
+          a.solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
+          a.solver->heat.T[k] = stack("Soil_Temperature_Stack")[r][c][k];
+        }
+        a.table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
+                             grid("Theta_in_GWLEVEL")[r][c]};
+        a.cell.slopeTangent = grid("tangens_beta")[r][c];
+        a.cell.channelDensity = 1.0;
+        a.cell.cellSize = s.m.getHeader().cellsize;
+        columns.push_back(std::move(a));
+      }
+    ColumnStepSettings step;
+    step.substepSeconds = 3600.0;
+    omp_set_num_threads(threads);
+    bool froze = false;
+    for (int hour = 0; hour < 3; ++hour) {
+      ASSERT_EQ(module->computeTimeStep(0, hour, 2, 1, 2020), 0);
+      for (Alone& a : columns) {
+        const long r = a.r, c = a.c;
+        SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
+        a.cell.tableLevel = a.table.level;
+        a.cell.tableHeight = a.solver->column.z[0] + a.table.distance;
+        const soil_class& soil = d.soils[static_cast<size_t>(soilOf(r, c))];
+        a.solver->column.bind(soil, 4, a.cell);
+        a.solver->heat.bind(soil, 4, a.solver->column.d);
+        HeatForcing heat;
+        heat.airTemperature = heat.boundary.source = airOf(r, c);
+        heat.boundary.lower = grid("T_Lower_Boundary_Condition")[r][c];
+        ColumnForcing forcing;
+        forcing.uses = a.solver->uses.data();
+        forcing.useCount = 1;
+        forcing.input = grid("precipitation")[r][c];
+        forcing.potentialEvaporation = 1.0;
+        forcing.maxBaseflow = 1.0;
+        forcing.recession = 1.0;
+        forcing.heat = &heat;
+        double pond = 0.0;
+        ColumnBudget budget;
+        a.solver->solve(step, forcing, a.table, pond, budget, nullptr);
+        for (int k = 1; k <= 4; ++k) {
+          EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
+          EXPECT_EQ(stack("Soil_Temperature_Stack")[r][c][k], a.solver->heat.T[k]);
+          EXPECT_EQ(stack("Soil_SE_Stack")[r][c][k], a.solver->heat.energy[k]);
+          froze = froze || a.solver->heat.unfrozen[k] < 1.0;
+        }
+      }
+    }
+    omp_set_num_threads(1);
+    EXPECT_TRUE(froze || columns.empty());
+
+    // A pre-spin-up of ten days.
+    for (int hour = 0; hour < 240; ++hour) module->preSpinUpSoilTemperature(0, hour % 24);
+    module->updateSoilTemperatureStack();
+    if (s.rank != 0) continue;
+    const std::vector<double> degreeDays = valuesAfter(readFile("FreezingDegreeDays"), 6);
+    const std::vector<double> levels = valuesAfter(readFile("temper.stk"), 12);
+    ASSERT_EQ(degreeDays.size(), static_cast<size_t>(s.nrows * s.ncols));
+    ASSERT_EQ(levels.size(), static_cast<size_t>(s.nrows * s.ncols * 5));
+    for (long r = 1; r <= s.nrows; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        const size_t cell = static_cast<size_t>((r - 1) * s.ncols + (c - 1));
+        const bool valid = s.owner[r][c] >= 0;
+        EXPECT_NEAR(degreeDays[cell], valid ? 10.0 * std::max(0.0, -airOf(r, c)) : nodata, 1e-4)
+            << r << " " << c;
+        EXPECT_NEAR(levels[cell * 5], valid ? airOf(r, c) : nodata, 1e-4) << r << " " << c;
+      }
+  }
 }
