@@ -86,6 +86,12 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        "surface water interaction parameter 2"},
       {"heat transfer without air temperature", [](auto&, auto&) {}, heatSection(11, "."), 33,
        "temperature"},
+      {"a shortest heat step of 0", [](auto&, auto&) {},
+       [] {
+         std::string heat = heatSection(11, ".");
+         return heat.replace(heat.find("\n60\n3600\n"), 9, "\n0\n3600\n");
+       }(),
+       17, "dTModShortestStep (0) in [heat_transfer] of "},
       {"a temperature file in a missing directory",
        [](auto& l, auto& s) {
          l[controlPointEntry] = "1 1";
