@@ -239,6 +239,15 @@ void HeatColumn::step(const HeatModelSettings& settings, const double* theta, do
     if (!conserveEnthalpy(settings, theta) || pass == chordPasses) return;
     bool agreed = true;
     for (int i = 1; i <= layers; ++i) {
+      // A layer that neither froze nor thawed has its own capacity again.
+      const bool involved = theta[i] > 0.0 && (solved[i] < 0.0 || previous[i] < 0.0);
+      if (!involved) {
+        if (effective[i] != capacity[i] + latent[i]) {
+          effective[i] = capacity[i] + latent[i];
+          agreed = false;
+        }
+        continue;
+      }
       const double moved = T[i] - previous[i];
       if (std::fabs(T[i] - solved[i]) <= chordTolerance * (1.0 + std::fabs(T[i]))) continue;
       agreed = false;
