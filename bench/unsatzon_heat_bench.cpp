@@ -26,8 +26,7 @@ std::string heatSection(int method) {
   std::ostringstream t;
   t << "[heat_transfer]\n1\n" << method << "\n0\n0\n";
   for (const char* value : {"10", "-0.0065", "800", "1500", "2.5", "1e-9", "0.57", "2.2", "4187",
-                            "1950", "2100", "334000", "1000", "124.6", "0", "60", "3600", "1",
-                            "1"})
+                            "1950", "2100", "334000", "1000", "124.6", "0", "60", "3600", "1", "1"})
     t << value << "\n";
   t << "temper.txt\ntemper.stat 0\ntemper.stk\n0\nthaw.asc\n0\nse.stk\n0\n";
   return t.str();
@@ -42,17 +41,8 @@ void solveColumnsWithHeat(benchmark::State& state) {
                        controlText(2, 0, 1) + heatSection(method));
   Catchment catchment(soilLayers, 1, false);
   Grid air = catchment.add("temperature", [](long, long) { return 3.0; });
-  int code = 0;
-  auto module = constructSubmodel<unsatzonmodellklasse>(code, catchment.context, &catchment.soils);
-  if (code == 0) {
-    std::vector<TracerRecord> none(1);
-    module->initTracers(code, 0, none, nullptr, 0);
-  }
-  if (code != 0) {
-    state.SkipWithError("construction failed");
-    std::filesystem::current_path(home);
-    return;
-  }
+  auto module = buildBenchModule(state, catchment, home);
+  if (!module) return;
   long hour = 0;
   for (auto _ : state) {
     for (int step = 0; step < pulseSteps + spellSteps; ++step) {

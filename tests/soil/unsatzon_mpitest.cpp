@@ -102,6 +102,62 @@ struct DecomposedUnsatzon {
   ModelContext context;
 };
 
+// An own column of the decomposed catchment solved by a column solver of
+// its own, from the state the module holds when it is made.
+struct AloneColumn {
+  AloneColumn(const DecomposedUnsatzon& d, long row, long column, const HeatModelSettings* heat)
+      : r(row), c(column), solver(std::make_unique<ColumnSolver>(4, 1)) {
+    auto grid = [&](const char* name) { return d.entry(name).grid; };
+    auto stack = [&](const char* name) { return d.entry(name).stack; };
+    solver->setHeatModel(heat);
+    for (int k = 0; k <= 4; ++k) {
+      solver->column.z[k] = stack("geodetic_heads")[r][c][k];
+      solver->column.theta0[k] = stack("theta")[r][c][k];
+      solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
+      if (heat) solver->heat.T[k] = stack("Soil_Temperature_Stack")[r][c][k];
+    }
+    table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
+                       grid("Theta_in_GWLEVEL")[r][c]};
+    cell.slopeTangent = grid("tangens_beta")[r][c];
+    cell.channelDensity = 1.0;
+    cell.cellSize = d.strips.m.getHeader().cellsize;
+  }
+  // One sub-step with the forcing the module gives the cell.
+  void solve(const DecomposedUnsatzon& d, const ColumnStepSettings& step, const HeatForcing* heat) {
+    cell.tableLevel = table.level;
+    cell.tableHeight = solver->column.z[0] + table.distance;
+    const soil_class& soil = d.soils[static_cast<size_t>(soilOf(r, c))];
+    solver->column.bind(soil, 4, cell);
+    if (heat) solver->heat.bind(soil, 4, solver->column.d);
+    ColumnForcing forcing;
+    forcing.uses = solver->uses.data();
+    forcing.useCount = 1;
+    forcing.input = d.entry("precipitation").grid[r][c];
+    forcing.potentialEvaporation = 1.0;
+    forcing.maxBaseflow = 1.0;
+    forcing.recession = 1.0;
+    forcing.heat = heat;
+    double pond = 0.0;
+    solver->solve(step, forcing, table, pond, budget, nullptr);
+  }
+
+  long r, c;
+  std::unique_ptr<ColumnSolver> solver;
+  TableState table;
+  ColumnCell cell;
+  ColumnBudget budget;
+};
+
+std::vector<AloneColumn> ownColumnsAlone(const DecomposedUnsatzon& d,
+                                         const HeatModelSettings* heat) {
+  std::vector<AloneColumn> columns;
+  const StripModule& s = d.strips;
+  for (long r = s.lo; r <= s.hi; ++r)
+    for (long c = 1; c <= s.ncols; ++c)
+      if (s.owner[r][c] == s.rank) columns.emplace_back(d, r, c, heat);
+  return columns;
+}
+
 } // namespace
 
 // Every process sets up the columns of its own cells, at rest over the
@@ -193,29 +249,7 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   auto stack = [&](const char* name) { return d.entry(name).stack; };
 
   // Each own column alone, from the state the module starts with.
-  struct Alone {
-    long r, c;
-    std::unique_ptr<ColumnSolver> solver;
-    TableState table;
-    ColumnCell cell;
-  };
-  std::vector<Alone> columns;
-  for (long r = s.lo; r <= s.hi; ++r)
-    for (long c = 1; c <= s.ncols; ++c) {
-      if (s.owner[r][c] != s.rank) continue;
-      Alone a{r, c, std::make_unique<ColumnSolver>(4, 1), {}, {}};
-      for (int k = 0; k <= 4; ++k) {
-        a.solver->column.z[k] = stack("geodetic_heads")[r][c][k];
-        a.solver->column.theta0[k] = stack("theta")[r][c][k];
-        a.solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
-      }
-      a.table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
-                           grid("Theta_in_GWLEVEL")[r][c]};
-      a.cell.slopeTangent = grid("tangens_beta")[r][c];
-      a.cell.channelDensity = 1.0;
-      a.cell.cellSize = s.m.getHeader().cellsize;
-      columns.push_back(std::move(a));
-    }
+  std::vector<AloneColumn> columns = ownColumnsAlone(d, nullptr);
   ColumnStepSettings settings;
   settings.substepSeconds = 3600.0;
   settings.maxError = 1e-14;
@@ -224,22 +258,11 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   omp_set_num_threads(2);
   for (int step = 0; step < 3; ++step) {
     ASSERT_EQ(module->computeTimeStep(0, step, 2, 6, 2020), 0);
-    for (Alone& a : columns) {
+    for (AloneColumn& a : columns) {
       const long r = a.r, c = a.c;
       SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
-      a.cell.tableLevel = a.table.level;
-      a.cell.tableHeight = a.solver->column.z[0] + a.table.distance;
-      a.solver->column.bind(d.soils[static_cast<size_t>(soilOf(r, c))], 4, a.cell);
-      ColumnForcing forcing;
-      forcing.uses = a.solver->uses.data();
-      forcing.useCount = 1;
-      forcing.input = grid("precipitation")[r][c];
-      forcing.potentialEvaporation = 1.0;
-      forcing.maxBaseflow = 1.0;
-      forcing.recession = 1.0;
-      double pond = 0.0;
-      ColumnBudget budget;
-      a.solver->solve(settings, forcing, a.table, pond, budget, nullptr);
+      a.solve(d, settings, nullptr);
+      const ColumnBudget& budget = a.budget;
       for (int k = 1; k <= 4; ++k) EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
       EXPECT_EQ(grid("groundwater_distance")[r][c], a.table.distance);
       EXPECT_EQ(grid("directflow")[r][c], budget.directflow);
@@ -379,59 +402,20 @@ TEST(UnsatzonDecomposed, HeatDoesNotDependOnTheProcessesOrThreads) {
     settings.longestStep = 3600.0;
     module->readGroundwaterHeads(2020, 1, 2, 0, 0);
 
-    struct Alone {
-      long r, c;
-      std::unique_ptr<ColumnSolver> solver;
-      TableState table;
-      ColumnCell cell;
-    };
-    std::vector<Alone> columns;
-    for (long r = s.lo; r <= s.hi; ++r)
-      for (long c = 1; c <= s.ncols; ++c) {
-        if (s.owner[r][c] != s.rank) continue;
-        Alone a{r, c, std::make_unique<ColumnSolver>(4, 1), {}, {}};
-        a.solver->setHeatModel(&settings);
-        for (int k = 0; k <= 4; ++k) {
-          a.solver->column.z[k] = stack("geodetic_heads")[r][c][k];
-          a.solver->column.theta0[k] = stack("theta")[r][c][k];
-          a.solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
-          a.solver->heat.T[k] = stack("Soil_Temperature_Stack")[r][c][k];
-        }
-        a.table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
-                             grid("Theta_in_GWLEVEL")[r][c]};
-        a.cell.slopeTangent = grid("tangens_beta")[r][c];
-        a.cell.channelDensity = 1.0;
-        a.cell.cellSize = s.m.getHeader().cellsize;
-        columns.push_back(std::move(a));
-      }
+    std::vector<AloneColumn> columns = ownColumnsAlone(d, &settings);
     ColumnStepSettings step;
     step.substepSeconds = 3600.0;
     omp_set_num_threads(threads);
     bool froze = false;
     for (int hour = 0; hour < 3; ++hour) {
       ASSERT_EQ(module->computeTimeStep(0, hour, 2, 1, 2020), 0);
-      for (Alone& a : columns) {
+      for (AloneColumn& a : columns) {
         const long r = a.r, c = a.c;
         SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
-        a.cell.tableLevel = a.table.level;
-        a.cell.tableHeight = a.solver->column.z[0] + a.table.distance;
-        const soil_class& soil = d.soils[static_cast<size_t>(soilOf(r, c))];
-        a.solver->column.bind(soil, 4, a.cell);
-        a.solver->heat.bind(soil, 4, a.solver->column.d);
         HeatForcing heat;
         heat.airTemperature = heat.boundary.source = airOf(r, c);
         heat.boundary.lower = grid("T_Lower_Boundary_Condition")[r][c];
-        ColumnForcing forcing;
-        forcing.uses = a.solver->uses.data();
-        forcing.useCount = 1;
-        forcing.input = grid("precipitation")[r][c];
-        forcing.potentialEvaporation = 1.0;
-        forcing.maxBaseflow = 1.0;
-        forcing.recession = 1.0;
-        forcing.heat = &heat;
-        double pond = 0.0;
-        ColumnBudget budget;
-        a.solver->solve(step, forcing, a.table, pond, budget, nullptr);
+        a.solve(d, step, &heat);
         for (int k = 1; k <= 4; ++k) {
           EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
           EXPECT_EQ(stack("Soil_Temperature_Stack")[r][c][k], a.solver->heat.T[k]);
