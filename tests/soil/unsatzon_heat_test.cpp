@@ -152,7 +152,7 @@ TEST(UnsatzonHeat, FrostReachesTheThawDepthAndItsOutputs) {
   ASSERT_EQ(thaw[2][2], 0.0);
   rig.module->flushStatistics();
   const std::string temperatures = text(rig.path("temper.txt"));
-  char row[40];
+  char row[64];
   std::snprintf(row, sizeof row, "\n2020\t6\t1\t%ld\t-", hour - 1);
   EXPECT_NE(temperatures.find(row), std::string::npos) << temperatures;
   const std::string statistic = text(rig.setup.directory + "/temper.stat");
