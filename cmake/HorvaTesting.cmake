@@ -10,8 +10,18 @@ set(HORVA_MPI_ENV
     OMPI_MCA_rmaps_base_oversubscribe=1
     OMPI_MCA_btl=self,vader
     OMPI_MCA_btl_vader_single_copy_mechanism=none
-    # Several processes share the cores of a test machine.
-    OMP_NUM_THREADS=2)
+    # More processes than cores: one that waits for a message gives its core
+    # to the one it waits for, instead of spinning until the scheduler
+    # preempts it.
+    OMPI_MCA_mpi_yield_when_idle=1
+    # Open MPI binds runs of one or two processes to the first cores, so
+    # that every such test of a parallel ctest run, and its threads, would
+    # share those cores while the others idle.
+    OMPI_MCA_hwloc_base_binding_policy=none
+    # Several processes share the cores of a test machine, and the idle
+    # threads of one sleep rather than spin against the others.
+    OMP_NUM_THREADS=2
+    OMP_WAIT_POLICY=PASSIVE)
 if(HORVA_SANITIZE)
   # Open MPI keeps its plugins loaded and leak reports unwind fully, so that
   # the library's own allocations can be suppressed by module name.

@@ -81,8 +81,10 @@ def prepare(work, days, edit_control=None, edit_input=None):
 
 
 def run_horva(args, work, processes, threads):
-    # Idle threads sleep: the processes of a run share the cores.
-    env = dict(os.environ, OMP_NUM_THREADS=str(threads), OMP_WAIT_POLICY="PASSIVE")
+    # The processes of a run share the cores: idle threads sleep, waiting
+    # processes yield, and none is bound to a core of its own.
+    env = dict(os.environ, OMP_NUM_THREADS=str(threads), OMP_WAIT_POLICY="PASSIVE",
+               OMPI_MCA_mpi_yield_when_idle="1", OMPI_MCA_hwloc_base_binding_policy="none")
     command = [args.mpiexec, "--oversubscribe", "-np", str(processes), args.horva, CONTROL_FILE]
     with open(os.path.join(work, "console.txt"), "w") as console:
         result = subprocess.run(command, cwd=work, env=env, stdout=console,
