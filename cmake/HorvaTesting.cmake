@@ -32,6 +32,16 @@ if(HORVA_SANITIZE)
        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 endif()
 
+# Every test run is stopped after HORVA_TEST_TIMEOUT seconds, so that a
+# deadlock fails it instead of holding up CI. The slowest binaries take a
+# quarter of a minute on two idle cores, and two minutes under the sanitizers
+# on two cores that another clone's build and tests keep busy; the limit leaves
+# room beyond that for a slower machine and for binaries that grow.
+set(HORVA_TEST_TIMEOUT 600)
+# ctest's own limit comes later: `timeout` stops mpirun first, and mpirun its
+# processes, where ctest would kill mpirun alone and leave them running.
+math(EXPR HORVA_CTEST_TIMEOUT "${HORVA_TEST_TIMEOUT} + 30")
+
 # horva_add_test_binary(<target> <source files...>)
 function(horva_add_test_binary target)
   add_executable(${target} ${ARGN})
@@ -44,9 +54,10 @@ endfunction()
 # horva_add_serial_test(<name> <target> [args...]): one process, no mpirun.
 function(horva_add_serial_test name target)
   add_test(NAME ${name}
-           COMMAND ${HORVA_TIMEOUT} -k 10 300 $<TARGET_FILE:${target}> ${ARGN}
+           COMMAND ${HORVA_TIMEOUT} -k 10 ${HORVA_TEST_TIMEOUT} $<TARGET_FILE:${target}> ${ARGN}
            WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 320 ENVIRONMENT "${HORVA_MPI_ENV}")
+  set_tests_properties(${name} PROPERTIES
+      TIMEOUT ${HORVA_CTEST_TIMEOUT} ENVIRONMENT "${HORVA_MPI_ENV}")
 endfunction()
 
 # horva_add_mpi_test(<name> <target> PROCS 1 2 3 [TIMEOUT s] [ARGS ...]):
@@ -59,7 +70,7 @@ function(horva_add_mpi_test name target)
     set(T_PROCS 1 2 3)
   endif()
   if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 180)
+    set(T_TIMEOUT ${HORVA_TEST_TIMEOUT})
   endif()
   math(EXPR ctest_timeout "${T_TIMEOUT} + 30")
   foreach(np IN LISTS T_PROCS)
