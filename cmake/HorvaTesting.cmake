@@ -37,10 +37,11 @@ if(HORVA_SANITIZE)
 endif()
 
 # Every test run is stopped after HORVA_TEST_TIMEOUT seconds, so that a
-# deadlock fails it instead of holding up CI. The slowest binaries take a
-# quarter of a minute on two idle cores, and two minutes under the sanitizers
-# on two cores that another clone's build and tests keep busy; the limit leaves
-# room beyond that for a slower machine and for binaries that grow.
+# deadlock fails it instead of holding up CI. The slowest binaries take about
+# 20 s under the sanitizers on two cores shared with another clone's CI run,
+# and up to two minutes when a CPU-bound program holds each of the two cores;
+# the limit leaves room beyond that for a slower machine and for binaries that
+# grow.
 set(HORVA_TEST_TIMEOUT 600)
 # ctest's own limit comes later: `timeout` stops mpirun first, and mpirun its
 # processes, where ctest would kill mpirun alone and leave them running.
