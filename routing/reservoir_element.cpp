@@ -8,7 +8,7 @@
 
 void routingclass::SetSpeicherParams(FILE* controlFile, int item, RoutingDescriptionText& text,
                                      int subIntervalsArg) {
-  const int k = item - channelCount();
+  const int k = item - channelCount() - abstractions;
   if (k < 1 || k > reservoirs) {
     *diag << "FATAL: routing: subbasin " << subbasinCode << ": element " << item
           << " is no reservoir of the " << reservoirs << " counted in its description"
