@@ -13,16 +13,11 @@
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
-#include <filesystem>
-#include <fstream>
-#include <memory>
 #include <sstream>
 #include <vector>
 
 #include "bench/mpi_bench_main.h"
-#include "core/diag_stream.h"
-#include "core/memory_handling.h"
-#include "routing/abflussmodellklasse.h"
+#include "bench/routing_bench_model.h"
 
 namespace {
 
@@ -65,70 +60,18 @@ std::string controlText(const std::string& directory, Variant v) {
 
 struct ChainModel {
   explicit ChainModel(Variant v)
-      : n(subbasinsOf(v)), rows(n / columns),
-        directory(std::filesystem::temp_directory_path().string() + "/horva_abstraction_bench_" +
-                  std::to_string(v) + "/"),
-        registry(gridRegistrySize), statistics(statisticTableEntries), tracerTable(1) {
-    std::filesystem::create_directories(directory);
-    std::ofstream(directory + "model.ctl") << controlText(directory, v);
-    context.diag = &diag;
-    context.controlFileName = directory + "model.ctl";
-    context.outputDirectory = directory;
-    context.registry = registry.data();
-    context.header.ncols = columns;
-    context.header.nrows = rows;
-    context.header.cellsize = 1000.0;
-    context.header.firstRow = 1;
-    context.header.lastRow = rows;
-    context.startDate = ModelDate{0, 0, 1, 1, 2001};
-    context.endDate = ModelDate{0, 23, 31, 12, 2001};
-    context.statisticTable = statistics.data();
-    context.statisticTableSize = static_cast<long>(statistics.size());
-    context.tracerTable = &tracerTable;
-    zone = memory.matrix(1, rows, 1, columns, columns);
-    for (int r = 1; r <= rows; ++r)
-      for (int c = 1; c <= columns; ++c) zone[r][c] = (r - 1) * columns + c;
-    GridRegistryEntry& e = registry[1];
-    e.hasFileName = e.hasName = true;
-    e.fileName = e.name = "zones";
-    e.grid = zone;
-    e.firstRow = 1;
-    e.lastRow = rows;
-    runoff.assign(1, std::vector<double>(static_cast<std::size_t>(n) + 1, 0.5));
-    runoffRows.push_back(runoff[0].data());
-    int code = 0;
-    model = constructSubmodel<abflussmodellklasse>(code, context);
-    if (code != 0) throw code;
-    model->SetRunoffSource(runoffRows.data());
-    model->CheckInflowAbstractionLinks();
-  }
-  ~ChainModel() {
-    model->releaseModule();
-    model.reset();
-    memory.free_matrix(zone, 1, rows, 1, columns);
-    std::filesystem::remove_all(directory);
-  }
+      : n(subbasinsOf(v)),
+        bench("horva_abstraction_bench_" + std::to_string(v), n / columns, columns, 0,
+              [v](const std::string& directory) { return controlText(directory, v); }) {}
 
   void step(long k) {
     const long day = 1 + (k / 24) % 28;
-    for (int i = 1; i <= n; ++i) runoff[0][i] = 0.2 + 0.1 * ((i + k) % 5);
-    model->RouteTimeStep(0, k % 24, day, 1, 2001);
+    for (int i = 1; i <= n; ++i) bench.runoff[0][i] = 0.2 + 0.1 * ((i + k) % 5);
+    bench.model->RouteTimeStep(0, k % 24, day, 1, 2001);
   }
 
   int n;
-  int rows;
-  std::string directory;
-  std::ostringstream console;
-  DiagStream diag{"abstraction_bench.xml", 0, &console, &console};
-  memory_handling memory;
-  std::vector<GridRegistryEntry> registry;
-  std::vector<StatisticTableEntry> statistics;
-  std::vector<TracerRecord> tracerTable;
-  ModelContext context;
-  Grid zone = nullptr;
-  std::vector<std::vector<double>> runoff;
-  std::vector<double*> runoffRows;
-  std::unique_ptr<abflussmodellklasse> model;
+  RoutingBenchModel bench;
 };
 
 void BM_RouteChain(benchmark::State& state) {

@@ -23,20 +23,6 @@ const std::string closed = section("reservoir", 1, "2\n0 0\n1e12 0\nWeekDays = -
 // The volume of a depth (mm per step) over a subbasin of 0.03 km^2, m^3.
 double volumeOf(double mm) { return mm * 0.03 * 1000.0; }
 
-// The rows of a reservoir table after its header lines.
-std::vector<std::vector<double>> tableRows(const std::string& path) {
-  std::vector<std::vector<double>> rows;
-  std::istringstream text(readFile(path));
-  int k = 0;
-  for (std::string line; std::getline(text, line); ++k) {
-    if (k < 3) continue;
-    std::istringstream fields(line);
-    rows.emplace_back();
-    for (double x; fields >> x;) rows.back().push_back(x);
-  }
-  return rows;
-}
-
 } // namespace
 
 // Two weeks of hourly steps from Monday 2001-01-01: a withdrawal of 2 m^3/s
