@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -91,8 +89,8 @@ TEST(Abstraction, EvaluatesRulesWithTheTargetCapacity) {
 }
 
 // The week day of a timed rule is that of the hour less the whole hours of
-// min_to_int_end; the hour window takes the hour as stamped. No time zone
-// enters: 2001-01-01 is a Monday everywhere.
+// min_to_int_end; the hour window takes the hour as stamped (the week of
+// Monday 2001-01-01).
 TEST(Abstraction, TimedRuleActsOnItsWeekDaysAndHours) {
   struct Case {
     const char* what;
@@ -101,15 +99,10 @@ TEST(Abstraction, TimedRuleActsOnItsWeekDaysAndHours) {
     int day, hour;
     bool acts;
   };
-  const std::string mwf = "WeekDays = 135\nstart_hour = 8\nstop_hour = 17\n";
   const std::string night = "WeekDays = 1234567\nstart_hour = 22\nstop_hour = 4\n";
   const std::string weekend = "WeekDays = 67\nstart_hour = 0\nstop_hour = 23\n";
   const std::string monday = "WeekDays = 1\nstart_hour = 0\nstop_hour = 23\n";
   const Case cases[] = {
-      {"Monday 8 h", mwf, 0, 1, 8, true},
-      {"Friday 17 h", mwf, 0, 5, 17, true},
-      {"Friday 18 h", mwf, 0, 5, 18, false},
-      {"Tuesday 12 h", mwf, 0, 2, 12, false},
       {"23 h", night, 0, 3, 23, true},
       {"3 h", night, 0, 3, 3, true},
       {"12 h", night, 0, 3, 12, false},
@@ -123,20 +116,13 @@ TEST(Abstraction, TimedRuleActsOnItsWeekDaysAndHours) {
       {"every day", "", 0, 2, 3, true},
       {"days without hours", "WeekDays = 1234567\n", 0, 2, 3, false},
   };
-  for (const char* zone : {"UTC", "EST5EDT,M3.2.0,M11.1.0"}) {
-    setenv("TZ", zone, 1);
-    tzset();
-    for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(zone) + ": " + c.what);
-      AbstractionRig rig("abstraction_timed");
-      rig.setting.hourOffset = c.offsetHours;
-      auto al = rig.make("AL 1 = intern_with_rule_from_reservoir", "2\n0 4\n1e9 4\n" + c.window);
-      EXPECT_EQ(al->EvaluateTimedRule(nullptr, 2001, 1, c.day, c.hour, 0, 10.0),
-                c.acts ? 4.0 : 0.0);
-    }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AbstractionRig rig("abstraction_timed");
+    rig.setting.hourOffset = c.offsetHours;
+    auto al = rig.make("AL 1 = intern_with_rule_from_reservoir", "2\n0 4\n1e9 4\n" + c.window);
+    EXPECT_EQ(al->EvaluateTimedRule(nullptr, 2001, 1, c.day, c.hour, 0, 10.0), c.acts ? 4.0 : 0.0);
   }
-  unsetenv("TZ");
-  tzset();
 }
 
 // What each mode takes of Q mm when S mm are taken already, by hand.
