@@ -499,3 +499,22 @@ TEST(HorvaProgram, RoutesAFormerRunAloneOnOneTwoAndThreeProcesses) {
       << run.output;
   expectTopLevelFailure(run, 1420, dir + "/fail_0.xml");
 }
+
+// A second abstraction feeding one internal inflow ends the set-up with its
+// full code in the log and its low 8 bits as the status of the process.
+TEST(HorvaProgram, EndsOnAnInflowFedTwice) {
+  const std::string dir = absoluteTestDirectory("prog_links");
+  writeRoutingOnlyRun(dir, 1);
+  std::string control = readFile(dir + "/run.ctl");
+  const std::string feeder = " AL 1 = intern 0 0.5 1 mm";
+  control.replace(control.find("TG 2"), 0, "TG 1 (AREA = 0.15, F = 1)" + feeder + feeder + "\n");
+  control.replace(control.find("A = 0.15)\n") + 9, 0,
+                  " ZL 1 = intern (K = 2, KF = 4, B = 5, BF = 50, T = 0.5, M = 30, MF = 15, "
+                  "I = 0.001, L = 3000, A = 0.15)");
+  writeFile(dir + "/run.ctl", control);
+  const RunResult run = runHorva(dir, "-mode:routing -diagfile:fail.xml run.ctl");
+  EXPECT_NE(run.output.find("Inflow 1 is already connected to an internal abstraction."),
+            std::string::npos)
+      << run.output;
+  expectTopLevelFailure(run, 300, dir + "/fail_0.xml");
+}
