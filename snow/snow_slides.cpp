@@ -165,29 +165,48 @@ void schneemodellklasse::resyncLayeredSnow() {
   });
 }
 
+// Each series sums the own cells in row order, so that its sums do not
+// depend on the threads; the series share the threads.
 void schneemodellklasse::addStatistics() {
-  const double nodata = header.nodata;
-  std::vector<std::pair<SnowSeries*, Grid>> plain = {
-      {&series[totalSeries], own(totalGrid)},       {&series[outflowSeries], own(outflowGrid)},
-      {&series[meltSeries], own(meltGrid)},         {&series[snowDaysSeries], own(snowDaysGrid)},
-      {&series[ageSeries], own(ageGrid)},           {&series[snowSeries], own(snowFractionGrid)},
-      {&series[rainSeries], own(rainFractionGrid)}, {&series[albedoSeries], albedo}};
+  struct Job {
+    zonalstatistic* statistic;
+    Grid grid;
+    bool temperature; // counted only where the pack has a temperature
+  };
+  std::vector<Job> jobs;
+  auto add = [&](Series s, Grid g, bool t) {
+    if (series[s].statistic && series[s].statistic->isActive())
+      jobs.push_back({series[s].statistic.get(), g, t});
+  };
+  const std::pair<Series, OwnGridName> plain[] = {
+      {totalSeries, totalGrid},       {outflowSeries, outflowGrid}, {meltSeries, meltGrid},
+      {snowDaysSeries, snowDaysGrid}, {ageSeries, ageGrid},         {snowSeries, snowFractionGrid},
+      {rainSeries, rainFractionGrid}};
+  for (const auto& [s, g] : plain) add(s, own(g), false);
+  add(albedoSeries, albedo, false);
   if (isSlide())
-    plain.insert(plain.end(), {{&series[inputMassSeries], own(inputMassGrid)},
-                               {&series[mobileMassSeries], own(mobileMassGrid)},
-                               {&series[depositionSeries], own(depositionGrid)}});
-  std::vector<std::pair<SnowSeries*, Grid>> temperatures;
-  if (isEnergyBalance())
-    temperatures = {{&series[snowTemperatureSeries], own(snowTemperatureGrid)},
-                    {&series[surfaceTemperatureSeries], own(surfaceTemperatureGrid)}};
-  cells.forEachInOrder([&](long r, long c) {
-    const long z = zones.indexOf(zones.grid[r][c]);
-    for (auto& [s, g] : plain) s->statistic->addValue(r, c, z, g[r][c], 1.0);
-    for (auto& [s, g] : temperatures)
-      if (g[r][c] > nodata + 1.0) s->statistic->addValue(r, c, z, g[r][c], 1.0);
-    for (const std::unique_ptr<SubmodelTracer>& t : tracers)
-      if (t->statistic) t->statistic->addValue(r, c, z, t->concstor[r][c], 1.0);
-  });
+    for (const auto& [s, g] :
+         {std::pair{inputMassSeries, inputMassGrid}, std::pair{mobileMassSeries, mobileMassGrid},
+          std::pair{depositionSeries, depositionGrid}})
+      add(s, own(g), false);
+  if (isEnergyBalance()) {
+    add(snowTemperatureSeries, own(snowTemperatureGrid), true);
+    add(surfaceTemperatureSeries, own(surfaceTemperatureGrid), true);
+  }
+  for (const std::unique_ptr<SubmodelTracer>& t : tracers)
+    if (t->statistic && t->statistic->isActive())
+      jobs.push_back({t->statistic.get(), t->concstor, false});
+  const double lowest = header.nodata + 1.0;
+  const long count = static_cast<long>(jobs.size());
+#pragma omp parallel for schedule(dynamic, 1)
+  for (long j = 0; j < count; ++j) {
+    const Job& job = jobs[static_cast<size_t>(j)];
+    cells.forEachInOrder([&](long r, long c) {
+      const double v = job.grid[r][c];
+      if (!job.temperature || v > lowest)
+        job.statistic->addValue(r, c, zones.indexOf(zones.grid[r][c]), v, 1.0);
+    });
+  }
   int failure = 0;
   auto store = [&](zonalstatistic& s) {
     const int code = catchExitCode([&] {
