@@ -23,6 +23,47 @@ constexpr int glacierCode = 409;
 
 } // namespace
 
+// The output lines of the section in their order; a null label marks a
+// line that is not there.
+const std::vector<schneemodellklasse::OutputLine> schneemodellklasse::basicOutputLines = {
+    {rainFractionGrid, rainSeries, "Name of the rain-grid for ", "Writegrid of rain-grid for ",
+     "Name of the rain statistics for "},
+    {snowFractionGrid, snowSeries, "Name of the snow grid for ", "Writegrid of the snow grid for ",
+     "Name of the snow statistics for "},
+    {snowDaysGrid, snowDaysSeries, "Name of the snowdays grid for ",
+     "Writegrid of the snowdays grid for ", "Name of the snowdays statistics for "},
+    {ageGrid, ageSeries, "Name of the snow age grid for ", "Writegrid of the snow age grid for ",
+     "Name of the snow age statistics for "},
+    {ageGrid, albedoSeries, nullptr, nullptr, "name of the albedo statistics for "},
+    {outflowGrid, outflowSeries, "Name of the snow outflow grid for ",
+     "Writegrid of the snow outflow grid for ", "Name of the snow outflow statistics for "},
+    {meltGrid, meltSeries, "Name of the snow melt only outflow grid for ",
+     "Writegrid of the snow melt only outflow grid for ",
+     "Name of the snow melt only outflow statistics for "},
+    {solidGrid, totalSeries, "Name of the snow storage grids for ",
+     "Writegrid of the snow storage grids for ", nullptr},
+    {liquidGrid, totalSeries, "Name of the liquid storage grids for ",
+     "Writegrid of the liquid storage grids for ",
+     "Name of the total snow storage statistics for "},
+    {totalGrid, totalSeries, "name of the total snow storage grid for ",
+     "Writegrid of the total snow storage grid for ", nullptr}};
+
+// Behind the file of the snow pack temperature, the first word of its line.
+const std::vector<schneemodellklasse::OutputLine> schneemodellklasse::extendedOutputLines = {
+    {snowTemperatureGrid, snowTemperatureSeries, nullptr,
+     "Writegrid of the snow pack temperature grid for ",
+     "Name of the snow pack temperature statistics for "},
+    {surfaceTemperatureGrid, surfaceTemperatureSeries,
+     "Name of the snow surface temperature grid for ",
+     "Writegrid of the snow surface temperature grid for ",
+     "Name of the snow surface temperature statistics for "},
+    {inputMassGrid, inputMassSeries, "Name of the input mass grid for ",
+     "Writegrid of the input mass grid for ", "Name of the input mass statistics for "},
+    {mobileMassGrid, mobileMassSeries, "Name of the mobile mass grid for ",
+     "Writegrid of the mobile mass grid for ", "Name of the mobile mass statistics for "},
+    {depositionGrid, depositionSeries, "Name of the deposition grid for ",
+     "Writegrid of the deposition grid for ", "Name of the deposition statistics for "}};
+
 schneemodellklasse::schneemodellklasse(const ModelContext& context, int& errorCode)
     : teilmodellklasse(context, "snow_model") {
   firstSnowRow = firstHeldRow();
@@ -82,32 +123,7 @@ void schneemodellklasse::readSection() {
   readControlValue(controlFile, "%lf", rmfMax, "RMFMAX for ");
   readControlValue(controlFile, "%lf", albedoMin, "ALBsnow_min for ");
   readControlValue(controlFile, "%lf", albedoMax, "ALBsnow_max for ");
-  readOutputPair(outputs[rainFractionGrid], "Name of the rain-grid for ",
-                 "Writegrid of rain-grid for ");
-  readStatistic(rainSeries, "Name of the rain statistics for ");
-  readOutputPair(outputs[snowFractionGrid], "Name of the snow grid for ",
-                 "Writegrid of the snow grid for ");
-  readStatistic(snowSeries, "Name of the snow statistics for ");
-  readOutputPair(outputs[snowDaysGrid], "Name of the snowdays grid for ",
-                 "Writegrid of the snowdays grid for ");
-  readStatistic(snowDaysSeries, "Name of the snowdays statistics for ");
-  readOutputPair(outputs[ageGrid], "Name of the snow age grid for ",
-                 "Writegrid of the snow age grid for ");
-  readStatistic(ageSeries, "Name of the snow age statistics for ");
-  readStatistic(albedoSeries, "name of the albedo statistics for ");
-  readOutputPair(outputs[outflowGrid], "Name of the snow outflow grid for ",
-                 "Writegrid of the snow outflow grid for ");
-  readStatistic(outflowSeries, "Name of the snow outflow statistics for ");
-  readOutputPair(outputs[meltGrid], "Name of the snow melt only outflow grid for ",
-                 "Writegrid of the snow melt only outflow grid for ");
-  readStatistic(meltSeries, "Name of the snow melt only outflow statistics for ");
-  readOutputPair(outputs[solidGrid], "Name of the snow storage grids for ",
-                 "Writegrid of the snow storage grids for ");
-  readOutputPair(outputs[liquidGrid], "Name of the liquid storage grids for ",
-                 "Writegrid of the liquid storage grids for ");
-  readStatistic(totalSeries, "Name of the total snow storage statistics for ");
-  readOutputPair(outputs[totalGrid], "name of the total snow storage grid for ",
-                 "Writegrid of the total snow storage grid for ");
+  readOutputLines(basicOutputLines);
   readControlValue(controlFile, "%d", readStorageGrids, "readgrid forr storage grids for ");
 }
 
@@ -139,14 +155,17 @@ void schneemodellklasse::readMonthlyLine(std::array<double, 14>& table, const ch
   table[13] = table[1];
 }
 
-void schneemodellklasse::readOutputPair(OutputSettings& grid, const char* fileLabel,
-                                        const char* codeLabel) {
-  readControlValue(controlFile, "%s", grid.file, fileLabel);
-  readControlValue(controlFile, "%d", grid.writeCode, codeLabel);
-}
-
-void schneemodellklasse::readStatistic(Series s, const char* label) {
-  readControlValuePair(controlFile, "%s%d", series[s].file, series[s].code, label);
+// A grid's file and write code and a statistic's file and code, each
+// where its label is given.
+void schneemodellklasse::readOutputLines(const std::vector<OutputLine>& lines) {
+  for (const OutputLine& l : lines) {
+    OutputSettings& o = outputs[l.grid];
+    if (l.file) readControlValue(controlFile, "%s", o.file, l.file);
+    if (l.writeCode) readControlValue(controlFile, "%d", o.writeCode, l.writeCode);
+    if (l.statistic)
+      readControlValuePair(controlFile, "%s%d", series[l.series].file, series[l.series].code,
+                           l.statistic);
+  }
 }
 
 void schneemodellklasse::checkBound(bool inside, const char* text, double value, int code) {
@@ -164,21 +183,7 @@ void schneemodellklasse::readExtendedLines() {
   }
   const std::vector<std::string> words = splitWords(line);
   outputs[snowTemperatureGrid].file = words.empty() ? std::string() : words[0];
-  readControlValue(controlFile, "%d", outputs[snowTemperatureGrid].writeCode,
-                   "Writegrid of the snow pack temperature grid for ");
-  readStatistic(snowTemperatureSeries, "Name of the snow pack temperature statistics for ");
-  readOutputPair(outputs[surfaceTemperatureGrid], "Name of the snow surface temperature grid for ",
-                 "Writegrid of the snow surface temperature grid for ");
-  readStatistic(surfaceTemperatureSeries, "Name of the snow surface temperature statistics for ");
-  readOutputPair(outputs[inputMassGrid], "Name of the input mass grid for ",
-                 "Writegrid of the input mass grid for ");
-  readStatistic(inputMassSeries, "Name of the input mass statistics for ");
-  readOutputPair(outputs[mobileMassGrid], "Name of the mobile mass grid for ",
-                 "Writegrid of the mobile mass grid for ");
-  readStatistic(mobileMassSeries, "Name of the mobile mass statistics for ");
-  readOutputPair(outputs[depositionGrid], "Name of the deposition grid for ",
-                 "Writegrid of the deposition grid for ");
-  readStatistic(depositionSeries, "Name of the deposition statistics for ");
+  readOutputLines(extendedOutputLines);
 
   readControlValue(controlFile, "%lf", maxDepositionSlope, "maximum slope for deposition for ");
   checkBound(maxDepositionSlope >= 0.0 && maxDepositionSlope <= 90.0,

@@ -165,8 +165,18 @@ protected:
   void readSection();
   void readMonthlyLine(std::array<double, 14>& table, const char* what);
   void readExtendedLines();
-  void readOutputPair(OutputSettings& grid, const char* fileLabel, const char* codeLabel);
-  void readStatistic(Series s, const char* label);
+  // One output line group of the section: labels of the grid's file and
+  // write code and of the statistic's file and code.
+  struct OutputLine {
+    OwnGridName grid;
+    Series series;
+    const char* file;
+    const char* writeCode;
+    const char* statistic;
+  };
+  static const std::vector<OutputLine> basicOutputLines;
+  static const std::vector<OutputLine> extendedOutputLines;
+  void readOutputLines(const std::vector<OutputLine>& lines);
   void checkBound(bool inside, const char* text, double value, int code);
   void refuseGlacierGrids();
   void bindFixedInputs();

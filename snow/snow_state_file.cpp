@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "core/ascii_grid_text.h"
@@ -42,7 +43,10 @@ void schneemodellklasse::readStorage(const std::string* fileName, int mode) {
   if (mode != 1 || qIceEls.size() <= n || qFirnEls.size() <= n || qSnowEls.size() <= n) return;
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);
-  std::FILE* file = std::fopen(path.c_str(), "r");
+  // Closed on every way out, also when a mismatch ends the run.
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(std::fopen(path.c_str(), "r"),
+                                                               std::fclose);
+  std::FILE* file = opened.get();
   const char* const coldStart = "WARNING: glacier model will be run with cold start "
                                 "initialization values";
   if (!file) {
@@ -56,7 +60,6 @@ void schneemodellklasse::readStorage(const std::string* fileName, int mode) {
   while (!found && readLine(file, line) == LineRead::line)
     found = line.find("snow_model") != std::string::npos;
   if (!found) {
-    std::fclose(file);
     *diag << "WARNING: in snow/glacier model: [snow_model] not found in storage content file "
           << path << "[end-entry]";
     *diag << coldStart << "[end-entry]";
@@ -66,11 +69,9 @@ void schneemodellklasse::readStorage(const std::string* fileName, int mode) {
   auto nextLine = [&] { return readLine(file, line) == LineRead::line; };
   long count = 0;
   if (!nextLine() || !leadingNumber(line, count)) {
-    std::fclose(file);
     storageMismatch("number of subbasins", static_cast<double>(n), missing);
   }
   if (count != static_cast<long>(n)) {
-    std::fclose(file);
     storageMismatch("number of subbasins", static_cast<double>(n), static_cast<double>(count));
   }
   std::vector<double>* tables[3] = {&qIceEls, &qFirnEls, &qSnowEls};
@@ -78,23 +79,19 @@ void schneemodellklasse::readStorage(const std::string* fileName, int mode) {
     for (int t = 0; t < 3; ++t) {
       long code = 0;
       if (!nextLine() || !leadingNumber(line, code)) {
-        std::fclose(file);
         storageMismatch("subbasin code", static_cast<double>(k), missing);
       }
       if (code != static_cast<long>(k)) {
-        std::fclose(file);
         storageMismatch("subbasin code", static_cast<double>(k), static_cast<double>(code));
       }
       const size_t tab = line.find('\t');
       double value = 0.0;
       if (tab == std::string::npos || !leadingNumber(line.substr(tab + 1), value)) {
-        std::fclose(file);
         storageMismatch(std::string(storageNames[t]) + " value of subbasin " + std::to_string(k),
                         (*tables[t])[k], missing);
       }
       (*tables[t])[k] = value;
     }
-  std::fclose(file);
 }
 
 void schneemodellklasse::writeStorage(bool append) {
