@@ -75,6 +75,7 @@ schneemodellklasse::schneemodellklasse(const ModelContext& context, int& errorCo
     zone = registry[1].grid;
     rankZones(zones);
     cells = ownCells();
+    masterCells = ownCells(true);
     layers = std::max(1, context.landuseLayerCount);
     readSection();
     fullGridOnRoot = mpiRank == 0 && isSlide();

@@ -265,7 +265,8 @@ protected:
 
   // --- grids ---------------------------------------------------------------------
   OwnGrid grids[ownGridCount];
-  OwnCells cells;
+  OwnCells cells;       // own cells: statistics and copies
+  OwnCells masterCells; // the cells the step computes: with response units their masters
   Grid zone = nullptr, elevation = nullptr;
   Grid albedo = nullptr, snowEvaporation = nullptr;
   std::vector<Grid> landuse; // 1 .. layers

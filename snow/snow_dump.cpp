@@ -19,7 +19,7 @@ constexpr int closeAfterDumpCode = 199;
 void schneemodellklasse::checkDumps() {
   if (!dumpMode || !layeredSnow || layerSettings.layers < 2) return;
   bool stop = false;
-  cells.forEachInOrder([&](long r, long c) {
+  masterCells.forEachInOrder([&](long r, long c) {
     if (stop) return;
     const int solid = inconsistentLevel(r, c, false);
     const int liquid = inconsistentLevel(r, c, true);

@@ -27,7 +27,7 @@ void schneemodellklasse::computeSnowStep(long minute, long hour, long day, long 
   for (const std::unique_ptr<SubmodelTracer>& t : tracers)
     if (t->statistic) t->statistic->resetZones();
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier before the snow step");
-  cells.forEach([this](long r, long c) { computeCell(r, c); });
+  masterCells.forEach([this](long r, long c) { computeCell(r, c); });
   checkDumps();
 }
 

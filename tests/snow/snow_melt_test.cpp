@@ -139,3 +139,28 @@ TEST(SnowMelt, BalancesTheEnergyOfAColdPack) {
     c.check(m);
   }
 }
+
+// Only the master cell of a response unit is computed; the closing step
+// copies its results to the unit's other cells.
+TEST(SnowMelt, CopiesTheMasterCellOfAResponseUnit) {
+  SnowSection section;
+  SnowModel m("snow_units", section);
+  const std::vector<HRUMasterCell> masters = {{0, 0}, {2, 2}};
+  m.s.context.hruFlag = 1;
+  m.s.context.hruMasterCells = &masters;
+  m.add("HydrologicResponseUnits", 1.0);
+  m.add("MasterHydrologicResponseUnits",
+        [](long r, long c) { return r == 2 && c == 2 ? 1.0 : -9999.0; });
+  m.build();
+  m.grid("snowstorage_solid")[1][2] = 7.0;
+  m.at("snowstorage_solid") = 100.0;
+  for (long r = 1; r <= 2; ++r)
+    for (long c = 1; c <= 2; ++c) m.grid("temperature")[r][c] = 5.0;
+  m.step();
+  EXPECT_EQ(m.grid("snowstorage_solid")[1][2], 7.0);
+  m.module->computeGlacierStep(0, 0, 1, 2, 2021);
+  for (const char* grid :
+       {"snowstorage_solid", "snowstorage_liquid", "snowcover_outflow", "snow_age"})
+    EXPECT_EQ(m.grid(grid)[1][2], m.at(grid)) << grid;
+  EXPECT_LT(m.at("snowstorage_solid"), 100.0);
+}
