@@ -19,6 +19,10 @@ under mpirun and checks what a user relies on:
   warmstart a warm start of the example from the state of four days runs on,
             and writes the state file of every process anew, also where an
             earlier run's files stand
+  continuation
+            eight days run through and four days followed by a warm start
+            of four more give the same outputs of the unsaturated zone for
+            days 5 to 8, byte for byte, on one process and on three
 """
 
 import argparse
@@ -334,6 +338,102 @@ def command_warmstart(args):
         check(days == {5, 6, 7, 8}, "the warm start's qg.stat covers the days %s" % sorted(days))
 
 
+# The unsaturated zone's statistics, control-point series and grids.
+UNSATZON_STATISTICS = ["gwstand.stat", "gwn.stat", "sb1.stat", "sb2.stat", "root.stat", "infex.stat",
+                       "pond.stat", "qd.stat", "qi.stat", "qb.stat", "qg.stat", "infilt.stat"]
+UNSATZON_SERIES = ["uz_qbottom.txt", "uz_theta.txt", "uz_hhyd.txt", "uz_otherdata.txt",
+                   "uz_etr.txt", "uz_interflow.txt"]
+UNSATZON_GRID = re.compile(r"^(sb05|sb1|root|theta|hh|hgeo|qdown|gwdist|gwtheta|gwn|gwlevel|qdrain|"
+                           r"satur|infex|qd|qi|baseflow|gwin|gwex|pond|uprise|percol|macro|irrig)"
+                           r"[._](?!stat$)")
+MODEL_END = re.compile(r"^.*at model-end: .*$", flags=re.M)
+
+
+def exact_continuation(text):
+    """The example as a run that a warm start continues exactly: the inputs
+    of the unsaturated zone carry no memory of their own (Hamon's potential
+    evapotranspiration on one land-use layer, no dynamic phenology), grids
+    are written as doubles, and every grid and stack of the unsaturated zone
+    is written daily with a time stamp (grids also their daily sums)."""
+    def edit(text, edits):
+        for pattern, line, expected in edits:
+            text, count = re.subn(pattern, line, text, flags=re.M)
+            check(count == expected, "the control file has %d, not %d, lines matching %s" %
+                  (count, expected, pattern))
+        return text
+    text = edit(text, ((r"^WriteAsciiGrids = 1$", "WriteDoubleGrids = 1", 1),
+                       (r"^\[multilayer_landuse\]\n(?:.+\n)*\n", "", 1),
+                       (r" DynamicPhenology = 1;.*;$", "", 1),
+                       (r"^1   method: 1 Penman-Monteith.*$", "2   method: Hamon", 1)))
+    start, end = text.index("[unsatzon_model]"), text.index("[routing_model]")
+    section = edit(text[start:end],
+                   ((r"^(\S+\.asc  .*\n)\d+  its write code$", r"\g<1>45  its write code", 20),
+                    (r"^(\S+\.stack  .*\n)\d+  its write code$", r"\g<1>5  its write code", 4)))
+    return text[:start] + section + text[end:]
+
+
+def rows_from_day(path, day):
+    """The header and the rows of a series from the given day of May on;
+    the day is the third column of a row."""
+    with open(path) as f:
+        lines = f.read().splitlines()
+    head = [l for l in lines if not re.match(r"^\s*\d+\s+\d+\s+\d+\s", l)]
+    rows = [l for l in lines if re.match(r"^\s*\d+\s+\d+\s+\d+\s", l) and int(l.split()[2]) >= day]
+    return head, rows
+
+
+def command_continuation(args):
+    for processes in (1, 3):
+        base = os.path.join(args.work, "np%d" % processes)
+        through, first, second = (os.path.join(base, n) for n in ("through", "first", "second"))
+        prepare(through, 8, exact_continuation)
+        prepare(first, 4, exact_continuation)
+        prepare(second, 8, lambda text: warm_start(exact_continuation(text)))
+        for work in (through, first):
+            status, console = run_horva(args, work, processes, 1)
+            check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
+        state = [n for n in os.listdir(os.path.join(first, "output"))
+                 if n.startswith("unsatzon_state_") or n in
+                 ("theta.stack", "hh.stack", "hgeo.stack", "gwdist.asc", "gwlevel.asc",
+                  "gwtheta.asc", "baseflow.asc", "pond.asc")]
+        check(len(state) == 8 + processes, "the first run left the state files %s" % " ".join(state))
+        for name in state:
+            shutil.copy(os.path.join(first, "output", name), os.path.join(second, "input", name))
+        status, console = run_horva(args, second, processes, 1)
+        check(status == 0, "the warm start ended with status %d:\n%s" % (status, console[-4000:]))
+
+        def differs(what):
+            return "%s of the warm start on %d processes differs from the run through" % (
+                what, processes)
+        # Channel routing routes the Qg of the unsaturated zone.
+        for name in UNSATZON_STATISTICS + UNSATZON_SERIES + ["routed.stat"]:
+            ours, theirs = (rows_from_day(os.path.join(w, "output", name), 5) for w in (second, through))
+            check(len(ours[1]) >= 4, "%s of the warm start holds %d rows" % (name, len(ours[1])))
+            check(ours == theirs, differs(name))
+        grids = [n for n in os.listdir(os.path.join(second, "output")) if UNSATZON_GRID.match(n)]
+        # 16 grids, each a snapshot and a sum per day and the last state, and
+        # 4 stacks, each a snapshot per day and the last state.
+        check(len(grids) == 16 * 9 + 4 * 5, "the warm start wrote the grids %s" % " ".join(grids))
+        for name in grids:
+            theirs = os.path.join(through, "output", name)
+            check(os.path.exists(theirs), "the run through did not write %s" % name)
+            check(filecmp.cmp(os.path.join(second, "output", name), theirs, shallow=False),
+                  differs(name))
+        for rank in range(processes):
+            name = "unsatzon_state_%d" % rank
+            check(filecmp.cmp(os.path.join(second, "output", name),
+                              os.path.join(through, "output", name), shallow=False), differs(name))
+        # Rank 0 logs the means, the owner of the control cell its water.
+        ends = []
+        for work in (second, through):
+            lines = []
+            for name in sorted(n for n in os.listdir(work) if re.match(r"modell_\d+\.log$", n)):
+                with open(os.path.join(work, name)) as f:
+                    lines += [(name, line) for line in MODEL_END.findall(f.read())]
+            ends.append(lines)
+        check(len(ends[0]) == 4 and ends[0] == ends[1], differs("the model-end lines of the logs"))
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
@@ -351,7 +451,7 @@ def main(argv):
             p.add_argument("--threads", type=int, default=1)
         elif name == "broken":
             p.add_argument("--case", choices=sorted(BROKEN), required=True)
-    for name in ("week", "warmstart"):
+    for name in ("week", "warmstart", "continuation"):
         p = sub.add_parser(name)
         p.add_argument("--horva", required=True)
         p.add_argument("--mpiexec", required=True)
@@ -366,7 +466,8 @@ def main(argv):
     try:
         {"run": command_run, "compare": command_compare, "broken": command_broken,
          "generator": command_generator, "readme": command_readme,
-         "week": command_week, "warmstart": command_warmstart}[args.command](args)
+         "week": command_week, "warmstart": command_warmstart,
+         "continuation": command_continuation}[args.command](args)
     except Failure as failure:
         print("FAILED: %s" % failure)
         return 1
