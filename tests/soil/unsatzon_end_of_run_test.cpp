@@ -416,6 +416,18 @@ TEST(UnsatzonDumps, FilesMessagesAndRepairsOfFailingColumns) {
                             c.options.maxDumpFiles);
     const Stack theta = rig.setup.stack("theta");
     for (long k = 1; k <= c.failing; ++k) theta[2][k][4] = 0.46;
+    auto storage = [&](long r, long col) {
+      double water = rig.setup.grid("ponding_storage")[r][col];
+      for (int k = 1; k <= 4; ++k) water += theta[r][col][k] * 250.0;
+      return water;
+    };
+    std::vector<double> before;
+    for (const auto& cell : catchmentCells) {
+      before.push_back(storage(cell[0], cell[1]));
+      // The step adds its transpiration and evaporation to these.
+      for (const char* name : {"real_transpiration1", "real_evaporation"})
+        rig.setup.grid(name)[cell[0]][cell[1]] = 0.0;
+    }
     const int threads = omp_get_max_threads();
     omp_set_num_threads(c.threads);
     int code = 0;
@@ -432,18 +444,29 @@ TEST(UnsatzonDumps, FilesMessagesAndRepairsOfFailingColumns) {
     EXPECT_EQ(count(log, repair), c.repairs) << log;
     EXPECT_EQ(count(log, last), c.lastRepair ? 1u : 0u);
     EXPECT_EQ(log.find(close) != std::string::npos, c.code == 199) << log;
+    // The baseflow of the step in mm; the repair leaves the rate of 10 mm
+    // in a step of 3600 s.
     const Grid baseflow = rig.setup.grid("baseflow");
     for (const auto& cell : catchmentCells) {
       const double rate = baseflow[cell[0]][cell[1]];
-      // 10 mm of a step of 3600 s.
       if (c.options.repairAfterDump && c.maxBaseflow > 0.0) {
         EXPECT_EQ(rate, 10.0 / 3.6e6);
       } else if (c.maxBaseflow > 0.0) {
-        EXPECT_GT(rate, 10.0 / 3.6e6);
+        EXPECT_NEAR(rate * 3.6e6, c.maxBaseflow, 1e-9);
       }
     }
     for (long k = 1; k <= c.failing && c.options.repairAfterDump; ++k) {
       EXPECT_EQ(theta[2][k][4], 0.45);
+    }
+    // A repair keeps the water of the baseflow beyond 10 mm in the column
+    // and books what it takes from a layer above saturation in "Balance".
+    for (size_t i = 0; i < 10 && c.options.repairAfterDump; ++i) {
+      const long r = catchmentCells[i][0], col = catchmentCells[i][1];
+      auto g = [&](const char* name) { return rig.setup.grid(name)[r][col]; };
+      const double out = g("directflow") + g("interflow") + g("real_transpiration1") +
+                         g("real_evaporation") + g("baseflow") * 3.6e6;
+      EXPECT_NEAR(storage(r, col) - before[i], 0.5 - out + g("Balance"), 1e-9)
+          << "cell " << r << " " << col;
     }
   }
 }
