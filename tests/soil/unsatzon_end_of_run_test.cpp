@@ -9,10 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
-#include <set>
 #include <sstream>
 
 #include "core/collective_status.h"
@@ -310,16 +308,6 @@ TEST(UnsatzonEndOfRun, SummariesAndStateFileOnlyWithTheWriteStorageFlag) {
 }
 
 namespace {
-
-// The names of the dump files in a folder.
-std::set<std::string> dumpFiles(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("MPI_", 0) == 0) names.insert(name);
-  }
-  return names;
-}
 
 std::string dumpName(const std::string& markers, long row, long column, long hour) {
   char name[160];
