@@ -316,6 +316,15 @@ std::string dumpName(const std::string& markers, long row, long column, long hou
   return name;
 }
 
+// The files of a wet bottom layer in cells (2, 1) .. (2, cells) at the
+// hours 0 .. hours - 1.
+std::set<std::string> thetaDumps(long cells, long hours) {
+  std::set<std::string> names;
+  for (long c = 1; c <= cells; ++c)
+    for (long h = 0; h < hours; ++h) names.insert(dumpName("theta(4)_", 2, c, h));
+  return names;
+}
+
 // The catchment's ten cells, in row order.
 const long catchmentCells[10][2] = {{1, 1}, {1, 2}, {1, 3}, {1, 4}, {2, 1},
                                     {2, 2}, {2, 3}, {2, 4}, {3, 1}, {3, 2}};
@@ -335,8 +344,8 @@ TEST(UnsatzonDumps, FilesMessagesAndRepairsOfFailingColumns) {
                             "been written and Horva aborts now.\n";
   std::set<std::string> everyBaseflow;
   for (const auto& cell : catchmentCells)
-    everyBaseflow.insert(dumpName(cell[0] == 2 && cell[1] == 1 ? "theta(4)_dgw_" : "dgw_", cell[0],
-                                  cell[1], 0));
+    everyBaseflow.insert(
+        dumpName(cell[0] == 2 && cell[1] == 1 ? "theta(4)_dgw_" : "dgw_", cell[0], cell[1], 0));
   struct Case {
     const char* what;
     int failing; // cells (2, 1) .. (2, failing) with the wet bottom layer
@@ -351,43 +360,10 @@ TEST(UnsatzonDumps, FilesMessagesAndRepairsOfFailingColumns) {
     int code;
   };
   const Case cases[] = {
-      {"three files",
-       1,
-       {1, 0, 0, 3},
-       0.0,
-       1,
-       4,
-       {dumpName("theta(4)_", 2, 1, 0), dumpName("theta(4)_", 2, 1, 1),
-        dumpName("theta(4)_", 2, 1, 2)},
-       4,
-       0,
-       false,
-       0},
-      {"repair",
-       4,
-       {1, 0, 1, 3},
-       0.0,
-       1,
-       1,
-       {dumpName("theta(4)_", 2, 1, 0), dumpName("theta(4)_", 2, 2, 0),
-        dumpName("theta(4)_", 2, 3, 0)},
-       4,
-       3,
-       true,
-       0},
-      {"close", 1, {1, 1, 0, 0}, 0.0, 1, 1, {dumpName("theta(4)_", 2, 1, 0)}, 1, 0, false, 199},
-      {"four threads",
-       4,
-       {1, 0, 0, 0},
-       0.0,
-       4,
-       1,
-       {dumpName("theta(4)_", 2, 1, 0), dumpName("theta(4)_", 2, 2, 0),
-        dumpName("theta(4)_", 2, 3, 0), dumpName("theta(4)_", 2, 4, 0)},
-       4,
-       0,
-       false,
-       0},
+      {"three files", 1, {1, 0, 0, 3}, 0.0, 1, 4, thetaDumps(1, 3), 4, 0, false, 0},
+      {"repair", 4, {1, 0, 1, 3}, 0.0, 1, 1, thetaDumps(3, 1), 4, 3, true, 0},
+      {"close", 1, {1, 1, 0, 0}, 0.0, 1, 1, thetaDumps(1, 1), 1, 0, false, 199},
+      {"four threads", 4, {1, 0, 0, 0}, 0.0, 4, 1, thetaDumps(4, 1), 4, 0, false, 0},
       {"baseflow", 1, {1, 0, 0, 0}, 20.0, 1, 1, everyBaseflow, 10, 0, false, 0},
       // Without a limit the repairs are silent.
       {"baseflow repaired", 1, {1, 0, 1, 0}, 20.0, 1, 1, everyBaseflow, 10, 0, false, 0},
@@ -494,12 +470,9 @@ TEST(UnsatzonDumps, AnUnwritableDumpFileIsOneWarning) {
   rig.module->setDumpMode(1, 0, 0, 0);
   rig.setup.stack("theta")[2][1][4] = 0.46;
   for (long h = 0; h < 2; ++h) {
-    char name[160];
-    std::snprintf(name, sizeof name, "MPI_0_theta(4)_dump_row_2_col_1_substep_1_20200601%02ld.dmp", h);
-    mkdir(rig.path(name).c_str(), 0755);
+    mkdir(rig.path(dumpName("theta(4)_", 2, 1, h)).c_str(), 0755);
     rig.module->readGroundwaterHeads(2020, 6, 1, h, 0);
     rig.module->computeTimeStep(0, h, 1, 6, 2020);
   }
-  EXPECT_EQ(count(rig.log(), "the dump file MPI_0_theta(4)_dump_row_2_col_1"), 1u)
-      << rig.log();
+  EXPECT_EQ(count(rig.log(), "the dump file MPI_0_theta(4)_dump_row_2_col_1"), 1u) << rig.log();
 }

@@ -324,7 +324,8 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
       quick += qd + qi;
       direct[z] = qd * (1.0 - c) + c * direct[z];
       inter[z] = qi * (1.0 - c) + c * inter[z];
-      const double expected = direct[z] + inter[z] + std::max(0.0, static_cast<double>(base[z]) / area);
+      const double expected =
+          direct[z] + inter[z] + std::max(0.0, static_cast<double>(base[z]) / area);
       EXPECT_EQ((*module->getQg())[0][static_cast<size_t>(z)], expected)
           << "step " << step << " subbasin " << z;
       // Class 2 arrives next step; what is on its way is kept as a double
@@ -408,7 +409,7 @@ TEST(UnsatzonDecomposed, AFailingColumnDumpsUnderItsProcesssRank) {
   ASSERT_EQ(module->computeTimeStep(0, 0, 2, 6, 2020), 0);
   MPI_Barrier(MPI_COMM_WORLD);
   if (s.rank != 0) return;
-  const std::string name = "MPI_" + std::to_string(s.size - 1) +
-                           "_theta(4)_dump_row_2_col_5_substep_1_2020060200.dmp";
+  const std::string name =
+      "MPI_" + std::to_string(s.size - 1) + "_theta(4)_dump_row_2_col_5_substep_1_2020060200.dmp";
   EXPECT_EQ(dumpFiles(d.directory), std::set<std::string>{name});
 }
