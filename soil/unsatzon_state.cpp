@@ -106,8 +106,9 @@ void unsatzonmodellklasse::computeColumns() {
 void unsatzonmodellklasse::readStateGrid(Grid grid, const NamedOutput& line, bool wholeOnRoot) {
   // The reader puts the directory of the initial states in front. Every
   // process exchanges the halo rows, also rank 0 when it keeps every row.
-  readGrid(line.name, grid, 0, false, false, false, wholeOnRoot && mpiRank == 0 ? 1 : 0, false,
-           true, 0.0);
+  // Every process passes the same keep flag: it decides, for a binary file,
+  // whether rank 0 scatters the whole file or each process reads its rows.
+  readGrid(line.name, grid, 0, false, false, false, wholeOnRoot ? 1 : 0, false, true, 0.0);
   const long first = wholeOnRoot && mpiRank == 0 ? 1 : heldFirstRow;
   const long last = wholeOnRoot && mpiRank == 0 ? header.nrows : heldLastRow;
 #pragma omp parallel for schedule(runtime)

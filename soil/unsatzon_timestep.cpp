@@ -168,7 +168,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   const double nodata = header.nodata;
   const soil_class& soil = (*context.soilTable)[static_cast<size_t>(soilTypes[r][c])];
   const int n = soil.getLayerCount();
-  const int zoneIndex = zones.indexOf(zone[r][c]);
+  const int zoneIndex = zones.indexOf(zones.grid[r][c]);
   auto value = [&](Grid grid, double fallback) {
     return grid && grid[r][c] != nodata ? grid[r][c] : fallback;
   };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -61,6 +62,15 @@ std::string heatSection(int method, const std::string& directory,
 }
 
 std::vector<double> uniform(double value) { return std::vector<double>(12, value); }
+
+std::set<std::string> dumpFiles(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("MPI_", 0) == 0) names.insert(name);
+  }
+  return names;
+}
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -102,3 +103,6 @@ inline int startRunoff(unsatzonmodellklasse& module) {
 
 // Grids every valid cell of which holds the value.
 std::vector<double> uniform(double value);
+
+// The names of the dump files ("MPI_...") in a folder.
+std::set<std::string> dumpFiles(const std::string& folder);

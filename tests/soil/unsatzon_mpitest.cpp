@@ -3,8 +3,11 @@
 #include <omp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -23,7 +26,9 @@ double subbasinOf(long, long c) { return c <= 6 ? 1.0 : 2.0; }
 // The unsaturated zone on this process's share of the ragged catchment:
 // the registry the set-up would leave, every grid it takes from others.
 struct DecomposedUnsatzon {
-  explicit DecomposedUnsatzon(const std::string& name, const std::string& extraSections = "")
+  // edit changes the section's lines after the defaults.
+  explicit DecomposedUnsatzon(const std::string& name, const std::string& extraSections = "",
+                              const std::function<void(std::vector<std::string>&)>& edit = nullptr)
       : strips(name, ragged(worldSize())), directory(makeTestDirectory(name + "_files", true)),
         registry(gridRegistrySize), soils(3) {
     char* full = realpath(directory.c_str(), nullptr);
@@ -52,6 +57,7 @@ struct DecomposedUnsatzon {
     lines[7] = "2  ini_gw_level";
     lines[72] = "6 5  control point";
     lines[79] = "1 2  codes";
+    if (edit) edit(lines);
     add("precipitation", [](long r, long c) { return double((3 * r + c) % 7); });
     // One writer: a process rewriting the file while another reads it would
     // hand the reader a cut control file.
@@ -343,7 +349,8 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
       quick += qd + qi;
       direct[z] = qd * (1.0 - c) + c * direct[z];
       inter[z] = qi * (1.0 - c) + c * inter[z];
-      const double expected = direct[z] + inter[z] + std::max(0.0, static_cast<double>(base[z]) / area);
+      const double expected =
+          direct[z] + inter[z] + std::max(0.0, static_cast<double>(base[z]) / area);
       EXPECT_EQ((*module->getQg())[0][static_cast<size_t>(z)], expected)
           << "step " << step << " subbasin " << z;
       // Class 2 arrives next step; what is on its way is kept as a double
@@ -444,4 +451,75 @@ TEST(UnsatzonDecomposed, HeatDoesNotDependOnTheProcessesOrThreads) {
         EXPECT_NEAR(levels[cell * 5], valid ? airOf(r, c) : nodata, 1e-4) << r << " " << c;
       }
   }
+}
+
+// Cell (2, 5) lies in the strip of the highest rank: rank 1 of 2 processes.
+// At the end of a run with the write-storage flag its owner appends the
+// water of the final column, sum of theta d 1000 over its layers, to its own
+// log, after which only rank 0 writes its means there.
+TEST(UnsatzonDecomposed, TheControlCellsOwnerLogsItsWaterAtTheEnd) {
+  DecomposedUnsatzon d("unsatzon_decomposed_end", "",
+                       [](std::vector<std::string>& l) { l[72] = "2 5  control point"; });
+  const StripModule& s = d.strips;
+  const int owner = s.owner[2][5];
+  ASSERT_EQ(owner, s.size - 1);
+  WorkingDirectory cd(d.directory);
+  int code = 0;
+  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+  ASSERT_EQ(code, 0);
+  ASSERT_EQ(startRunoff(*module), 0);
+  for (long h = 0; h < 2; ++h) {
+    module->readGroundwaterHeads(2020, 6, 2, h, 0);
+    ASSERT_EQ(module->computeTimeStep(0, h, 2, 6, 2020), 0);
+    module->concentrateRunoff(0, h, 2, 6, 2020);
+  }
+  char line[200] = "";
+  if (s.rank == owner) {
+    const soil_class& soil = d.soils[static_cast<size_t>(soilOf(2, 5))];
+    double water = 0.0;
+    for (int k = 1; k <= 4; ++k) water += d.entry("theta").stack[2][5][k] * soil.getThickness(k);
+    std::snprintf(line, sizeof line,
+                  "(mpi_rank %d) soil water content (control point r=2 c=5) at model-end: %lf mm\n",
+                  owner, water * 1000.0);
+  }
+  module->setWriteStorageFlag(1);
+  module->finishModelRun(false);
+  MPI_Barrier(MPI_COMM_WORLD);
+  const std::string name = "modell_" + std::to_string(s.rank) + ".log";
+  const std::string log = fileExists(name) ? readFile(name) : "";
+  const size_t at = log.find("soil water content (control point");
+  if (s.rank != owner) {
+    EXPECT_EQ(at, std::string::npos) << log;
+    return;
+  }
+  ASSERT_NE(at, std::string::npos) << log;
+  const size_t start = log.rfind('\n', at) + 1;
+  EXPECT_EQ(log.substr(start, std::strlen(line)), line);
+  const std::string after = log.substr(start + std::strlen(line));
+  EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), owner == 0 ? 3 : 0) << after;
+}
+
+// A column failing in the strip of the highest rank writes its dump file,
+// named with that rank, into the working folder; no other process writes
+// one.
+TEST(UnsatzonDecomposed, AFailingColumnDumpsUnderItsProcesssRank) {
+  DecomposedUnsatzon d("unsatzon_decomposed_dump", "", [](std::vector<std::string>& l) {
+    l[7] = "10  ini_gw_level: the table at the surface";
+  });
+  const StripModule& s = d.strips;
+  WorkingDirectory cd(d.directory);
+  int code = 0;
+  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+  ASSERT_EQ(code, 0);
+  ASSERT_EQ(startRunoff(*module), 0);
+  module->setDumpMode(1, 0, 0, 0);
+  // Layer 4 lies below the iteration's range and stays above saturation.
+  if (s.owner[2][5] == s.rank) d.entry("theta").stack[2][5][4] = 0.46;
+  module->readGroundwaterHeads(2020, 6, 2, 0, 0);
+  ASSERT_EQ(module->computeTimeStep(0, 0, 2, 6, 2020), 0);
+  MPI_Barrier(MPI_COMM_WORLD);
+  if (s.rank != 0) return;
+  const std::string name =
+      "MPI_" + std::to_string(s.size - 1) + "_theta(4)_dump_row_2_col_5_substep_1_2020060200.dmp";
+  EXPECT_EQ(dumpFiles(d.directory), std::set<std::string>{name});
 }
