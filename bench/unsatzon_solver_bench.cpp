@@ -40,18 +40,9 @@ void solveColumns(benchmark::State& state) {
   enterBenchWorkFolder("unsatzon_solver_bench_" + std::to_string(method), controlText(method, 0, 1));
   dumpFiles(true);
   Catchment catchment(soilLayers, 1, false);
-  int code = 0;
-  auto module = constructSubmodel<unsatzonmodellklasse>(code, catchment.context, &catchment.soils);
-  if (code == 0) {
-    module->setDumpMode(dumpMode, 0, 0, 0);
-    std::vector<TracerRecord> none(1);
-    module->initTracers(code, 0, none, nullptr, 0);
-  }
-  if (code != 0) {
-    state.SkipWithError("construction failed");
-    std::filesystem::current_path(home);
-    return;
-  }
+  auto module = buildBenchModule(state, catchment, home);
+  if (!module) return;
+  module->setDumpMode(dumpMode, 0, 0, 0);
   long hour = 0;
   for (auto _ : state) {
     for (int step = 0; step < pulseSteps + spellSteps; ++step) {

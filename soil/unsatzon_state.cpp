@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -120,15 +121,18 @@ void unsatzonmodellklasse::readStateGrid(Grid grid, const NamedOutput& line, boo
 // Readgrid 1 and 3: the columns as a former run left them; the geodetic
 // heights follow the elevation model of this run.
 void unsatzonmodellklasse::readStateGrids() {
-  const std::pair<Stack, UnsatGridLine> stacks[] = {
-      {theta, lineTheta}, {geodeticHeads, lineHgeo}, {hydraulicHeads, lineHh}};
-  for (const auto& [stack, line] : stacks) {
+  std::vector<std::pair<Stack, const std::string*>> stacks = {
+      {theta, &settings.grids[lineTheta].name},
+      {geodeticHeads, &settings.grids[lineHgeo].name},
+      {hydraulicHeads, &settings.grids[lineHh].name}};
+  if (soilTemperature) stacks.emplace_back(soilTemperature, &settings.heat.temperatureStack.name);
+  for (const auto& [stack, name] : stacks) {
     Stack read = nullptr;
-    const int lastLevel = readStack(settings.grids[line].name, read, false);
+    const int lastLevel = readStack(*name, read, false);
     if (lastLevel != layers) {
       free_three_d_matrix(read, header.firstRow, header.lastRow);
-      *diag << "FATAL: wrong number of levels in stack " << settings.grids[line].name
-            << " (there are " << lastLevel << " level, it must be " << layers << "[end-entry]";
+      *diag << "FATAL: wrong number of levels in stack " << *name << " (there are " << lastLevel
+            << " level, it must be " << layers << "[end-entry]";
       throw stackLevelsCode;
     }
     forEachOwnColumn([&](long r, long c, const soil_class& soil) {

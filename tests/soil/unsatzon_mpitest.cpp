@@ -9,8 +9,10 @@
 #include <cstring>
 #include <functional>
 #include <set>
+#include <sstream>
 
 #include "tests/soil/column_fixture.h"
+#include "tests/soil/heat_fixture.h"
 #include "tests/soil/unsatzon_fixture.h"
 #include "tests/test_decomposition.h"
 
@@ -106,6 +108,62 @@ struct DecomposedUnsatzon {
   ModelContext context;
 };
 
+// An own column of the decomposed catchment solved by a column solver of
+// its own, from the state the module holds when it is made.
+struct AloneColumn {
+  AloneColumn(const DecomposedUnsatzon& d, long row, long column, const HeatModelSettings* heat)
+      : r(row), c(column), solver(std::make_unique<ColumnSolver>(4, 1)) {
+    auto grid = [&](const char* name) { return d.entry(name).grid; };
+    auto stack = [&](const char* name) { return d.entry(name).stack; };
+    solver->setHeatModel(heat);
+    for (int k = 0; k <= 4; ++k) {
+      solver->column.z[k] = stack("geodetic_heads")[r][c][k];
+      solver->column.theta0[k] = stack("theta")[r][c][k];
+      solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
+      if (heat) solver->heat.T[k] = stack("Soil_Temperature_Stack")[r][c][k];
+    }
+    table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
+                       grid("Theta_in_GWLEVEL")[r][c]};
+    cell.slopeTangent = grid("tangens_beta")[r][c];
+    cell.channelDensity = 1.0;
+    cell.cellSize = d.strips.m.getHeader().cellsize;
+  }
+  // One sub-step with the forcing the module gives the cell.
+  void solve(const DecomposedUnsatzon& d, const ColumnStepSettings& step, const HeatForcing* heat) {
+    cell.tableLevel = table.level;
+    cell.tableHeight = solver->column.z[0] + table.distance;
+    const soil_class& soil = d.soils[static_cast<size_t>(soilOf(r, c))];
+    solver->column.bind(soil, 4, cell);
+    if (heat) solver->heat.bind(soil, 4, solver->column.d);
+    ColumnForcing forcing;
+    forcing.uses = solver->uses.data();
+    forcing.useCount = 1;
+    forcing.input = d.entry("precipitation").grid[r][c];
+    forcing.potentialEvaporation = 1.0;
+    forcing.maxBaseflow = 1.0;
+    forcing.recession = 1.0;
+    forcing.heat = heat;
+    double pond = 0.0;
+    solver->solve(step, forcing, table, pond, budget, nullptr);
+  }
+
+  long r, c;
+  std::unique_ptr<ColumnSolver> solver;
+  TableState table;
+  ColumnCell cell;
+  ColumnBudget budget;
+};
+
+std::vector<AloneColumn> ownColumnsAlone(const DecomposedUnsatzon& d,
+                                         const HeatModelSettings* heat) {
+  std::vector<AloneColumn> columns;
+  const StripModule& s = d.strips;
+  for (long r = s.lo; r <= s.hi; ++r)
+    for (long c = 1; c <= s.ncols; ++c)
+      if (s.owner[r][c] == s.rank) columns.emplace_back(d, r, c, heat);
+  return columns;
+}
+
 } // namespace
 
 // Every process sets up the columns of its own cells, at rest over the
@@ -197,29 +255,7 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   auto stack = [&](const char* name) { return d.entry(name).stack; };
 
   // Each own column alone, from the state the module starts with.
-  struct Alone {
-    long r, c;
-    std::unique_ptr<ColumnSolver> solver;
-    TableState table;
-    ColumnCell cell;
-  };
-  std::vector<Alone> columns;
-  for (long r = s.lo; r <= s.hi; ++r)
-    for (long c = 1; c <= s.ncols; ++c) {
-      if (s.owner[r][c] != s.rank) continue;
-      Alone a{r, c, std::make_unique<ColumnSolver>(4, 1), {}, {}};
-      for (int k = 0; k <= 4; ++k) {
-        a.solver->column.z[k] = stack("geodetic_heads")[r][c][k];
-        a.solver->column.theta0[k] = stack("theta")[r][c][k];
-        a.solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
-      }
-      a.table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
-                           grid("Theta_in_GWLEVEL")[r][c]};
-      a.cell.slopeTangent = grid("tangens_beta")[r][c];
-      a.cell.channelDensity = 1.0;
-      a.cell.cellSize = s.m.getHeader().cellsize;
-      columns.push_back(std::move(a));
-    }
+  std::vector<AloneColumn> columns = ownColumnsAlone(d, nullptr);
   ColumnStepSettings settings;
   settings.substepSeconds = 3600.0;
   settings.maxError = 1e-14;
@@ -228,22 +264,11 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   omp_set_num_threads(2);
   for (int step = 0; step < 3; ++step) {
     ASSERT_EQ(module->computeTimeStep(0, step, 2, 6, 2020), 0);
-    for (Alone& a : columns) {
+    for (AloneColumn& a : columns) {
       const long r = a.r, c = a.c;
       SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
-      a.cell.tableLevel = a.table.level;
-      a.cell.tableHeight = a.solver->column.z[0] + a.table.distance;
-      a.solver->column.bind(d.soils[static_cast<size_t>(soilOf(r, c))], 4, a.cell);
-      ColumnForcing forcing;
-      forcing.uses = a.solver->uses.data();
-      forcing.useCount = 1;
-      forcing.input = grid("precipitation")[r][c];
-      forcing.potentialEvaporation = 1.0;
-      forcing.maxBaseflow = 1.0;
-      forcing.recession = 1.0;
-      double pond = 0.0;
-      ColumnBudget budget;
-      a.solver->solve(settings, forcing, a.table, pond, budget, nullptr);
+      a.solve(d, settings, nullptr);
+      const ColumnBudget& budget = a.budget;
       for (int k = 1; k <= 4; ++k) EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
       EXPECT_EQ(grid("groundwater_distance")[r][c], a.table.distance);
       EXPECT_EQ(grid("directflow")[r][c], budget.directflow);
@@ -341,6 +366,91 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
   }
   ASSERT_EQ(chdir(previous), 0);
   std::free(previous);
+}
+
+namespace {
+
+// Air below and above freezing across the catchment.
+double airOf(long r, long c) { return -9.0 + 3.0 * ((r + 2 * c) % 5); }
+
+// The numbers of a text grid or stack file after its header lines.
+std::vector<double> valuesAfter(const std::string& text, int headerLines) {
+  std::istringstream in(text);
+  std::string line;
+  for (int k = 0; k < headerLines; ++k) std::getline(in, line);
+  std::vector<double> values;
+  for (double v; in >> v;) values.push_back(v);
+  return values;
+}
+
+} // namespace
+
+// With heat flow, freezing and thawing every own column of every process,
+// on one thread or four, holds what the column solver gives it alone; the
+// degree days and soil temperatures of a pre-spin-up reach their files for
+// every cell.
+TEST(UnsatzonDecomposed, HeatDoesNotDependOnTheProcessesOrThreads) {
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    DecomposedUnsatzon d("unsatzon_decomposed_heat_" + std::to_string(threads),
+                         heatSection(12, "."));
+    d.add("temperature", airOf);
+    d.context.writeAsciiGrids = true;
+    WorkingDirectory cd(d.directory);
+    int code = 0;
+    auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+    ASSERT_EQ(code, 0);
+    ASSERT_EQ(startRunoff(*module), 0);
+    const StripModule& s = d.strips;
+    auto grid = [&](const char* name) { return d.entry(name).grid; };
+    auto stack = [&](const char* name) { return d.entry(name).stack; };
+    HeatModelSettings settings = heatSettings(12);
+    settings.shortestStep = 60.0;
+    settings.longestStep = 3600.0;
+    module->readGroundwaterHeads(2020, 1, 2, 0, 0);
+
+    std::vector<AloneColumn> columns = ownColumnsAlone(d, &settings);
+    ColumnStepSettings step;
+    step.substepSeconds = 3600.0;
+    omp_set_num_threads(threads);
+    bool froze = false;
+    for (int hour = 0; hour < 3; ++hour) {
+      ASSERT_EQ(module->computeTimeStep(0, hour, 2, 1, 2020), 0);
+      for (AloneColumn& a : columns) {
+        const long r = a.r, c = a.c;
+        SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
+        HeatForcing heat;
+        heat.airTemperature = heat.boundary.source = airOf(r, c);
+        heat.boundary.lower = grid("T_Lower_Boundary_Condition")[r][c];
+        a.solve(d, step, &heat);
+        for (int k = 1; k <= 4; ++k) {
+          EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
+          EXPECT_EQ(stack("Soil_Temperature_Stack")[r][c][k], a.solver->heat.T[k]);
+          EXPECT_EQ(stack("Soil_SE_Stack")[r][c][k], a.solver->heat.energy[k]);
+          froze = froze || a.solver->heat.unfrozen[k] < 1.0;
+        }
+      }
+    }
+    omp_set_num_threads(1);
+    EXPECT_TRUE(froze || columns.empty());
+
+    // A pre-spin-up of ten days.
+    for (int hour = 0; hour < 240; ++hour) module->preSpinUpSoilTemperature(0, hour % 24);
+    module->updateSoilTemperatureStack();
+    if (s.rank != 0) continue;
+    const std::vector<double> degreeDays = valuesAfter(readFile("FreezingDegreeDays"), 6);
+    const std::vector<double> levels = valuesAfter(readFile("temper.stk"), 12);
+    ASSERT_EQ(degreeDays.size(), static_cast<size_t>(s.nrows * s.ncols));
+    ASSERT_EQ(levels.size(), static_cast<size_t>(s.nrows * s.ncols * 5));
+    for (long r = 1; r <= s.nrows; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        const size_t cell = static_cast<size_t>((r - 1) * s.ncols + (c - 1));
+        const bool valid = s.owner[r][c] >= 0;
+        EXPECT_NEAR(degreeDays[cell], valid ? 10.0 * std::max(0.0, -airOf(r, c)) : nodata, 1e-4)
+            << r << " " << c;
+        EXPECT_NEAR(levels[cell * 5], valid ? airOf(r, c) : nodata, 1e-4) << r << " " << c;
+      }
+  }
 }
 
 // Cell (2, 5) lies in the strip of the highest rank: rank 1 of 2 processes.
