@@ -42,6 +42,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
     takeResponseUnitGrids();
     readLayeredSnowModel();
     takeSolverGrids();
+    reinfiltration.create(*diag, zones.zoneCount);
   });
 }
 
