@@ -279,6 +279,7 @@ void ModellApplication::buildSubmodels() {
     plug(Place::externalGroundwaterTable,
          [this](const ModelDate&) { unsatZone->readGwStorageCoefficients(); });
     plug(Place::flush, [this](const ModelDate&) { unsatZone->flushStatistics(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { unsatZone->freeTracers(); });
     // Channel routing, torn down before, has written this process's state
     // file new where it is active (rank 0 alone): append there only.
     plug(Place::unsaturatedZoneTeardown, [this](const ModelDate&) {
@@ -311,6 +312,7 @@ void ModellApplication::buildSubmodels() {
     channelRouting->InitLakeModel(context.interceptionFirst);
   if (channelRouting->getFlowControl() > 0) {
     channelRouting->CheckInflowAbstractionLinks();
+    channelRouting->setRiverflowTable(unsatZone->getReinfiltrationRecords());
     channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
                                        unsatZone->getReadStorageParameter());
     channelRouting->setWriteStorageFlag(1);
