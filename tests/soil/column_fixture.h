@@ -65,12 +65,12 @@ inline landuse_class landuseOf(const std::string& keys) {
   return record;
 }
 
-// One soil column with its solver, at the surface height 0, and the
-// cell values the solver needs.
+// One soil column with its solver and room for tracers, at the surface
+// height 0, and the cell values the solver needs.
 struct ColumnRig {
-  ColumnRig(soil_class soilType, double tableDepth, int landuseLayers = 2)
+  ColumnRig(soil_class soilType, double tableDepth, int landuseLayers = 2, int tracers = 0)
       : soil(std::move(soilType)), layers(soil.getLayerCount()),
-        solver(soil.getLayerCount(), landuseLayers) {
+        solver(soil.getLayerCount(), landuseLayers, tracers) {
     ColumnTable t;
     setColumnAtRest(soil, layers, 0.0, -tableDepth, solver.column.z, solver.column.theta0,
                     solver.column.head, t);
