@@ -44,6 +44,9 @@ void ReinfiltrationRecords::broadcast(DiagStream& diag) {
   checkMPI(diag,
            MPI_Bcast(records.data(), static_cast<int>(records.size()), type, 0, MPI_COMM_WORLD),
            "MPI_Bcast of the re-infiltration records");
+  // Routing has subtracted the last step's take, or nobody routes it: the
+  // takes of a new step start from nothing.
+  for (ReinfiltrationRecord& r : records) r.withdrawal = r.accumulator = 0.0;
 }
 
 void ReinfiltrationRecords::accumulate(unsigned substeps) {
@@ -66,8 +69,8 @@ void ReinfiltrationRecords::reduce(DiagStream& diag) {
   const int count = static_cast<int>(records.size());
   checkMPI(diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier");
   checkMPI(diag,
-           MPI_Reduce(rank == 0 ? MPI_IN_PLACE : records.data(), rank == 0 ? records.data() : nullptr,
-                      count, type, sum, 0, MPI_COMM_WORLD),
+           MPI_Reduce(rank == 0 ? MPI_IN_PLACE : records.data(),
+                      rank == 0 ? records.data() : nullptr, count, type, sum, 0, MPI_COMM_WORLD),
            "MPI_Reduce of the re-infiltration records");
   checkMPI(diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier");
 }

@@ -37,7 +37,8 @@ public:
   ReinfiltrationRecord& operator[](std::size_t i) { return records[i]; }
   const ReinfiltrationRecord& operator[](std::size_t i) const { return records[i]; }
 
-  // Every process takes rank 0's records. Collective.
+  // Every process takes rank 0's records, with nothing taken yet.
+  // Collective.
   void broadcast(DiagStream& diag);
   // Ends a sub-step: its rate joins the step's mean, and the next sub-step
   // starts with nothing taken.
