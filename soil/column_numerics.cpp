@@ -22,10 +22,26 @@ SoilColumn::SoilColumn(int maxLayerCount)
     : storage(static_cast<size_t>(maxLayerCount + 2) * 20, 0.0), maxLayers(maxLayerCount) {
   double* next = storage.data();
   const size_t size = static_cast<size_t>(maxLayerCount) + 2;
-  for (double** a :
-       {&d, &thetaSat, &thetaLow, &thetaFc, &ksat, &theta0, &theta, &thetaMean, &psi0, &head, &z,
-        &q, &lateral, &extraction, &sink, &uptake, &evaporation, &meanKrel, &riverInfiltration,
-        &riverExfiltration}) {
+  for (double** a : {&d,
+                     &thetaSat,
+                     &thetaLow,
+                     &thetaFc,
+                     &ksat,
+                     &theta0,
+                     &theta,
+                     &thetaMean,
+                     &psi0,
+                     &head,
+                     &z,
+                     &q,
+                     &lateral,
+                     &extraction,
+                     &sink,
+                     &uptake,
+                     &evaporation,
+                     &meanKrel,
+                     &riverInfiltration,
+                     &riverExfiltration}) {
     *a = next;
     next += size;
   }
@@ -216,9 +232,9 @@ void balanceLayers(int end, int maxPasses, double dt, const double* theta0, cons
   for (int pass = 0; pass < maxPasses; ++pass) {
     bool changed = false;
     for (int i = end; i >= 1; --i) {
-      const double next = theta0[i] + (q[i] - q[i - 1] - extraction[i] - exfiltration[i] +
-                                        infiltration[i]) *
-                                           dt / d[i];
+      const double next =
+          theta0[i] +
+          (q[i] - q[i - 1] - extraction[i] - exfiltration[i] + infiltration[i]) * dt / d[i];
       if (next > high[i]) {
         double excess = (next - high[i]) * d[i] / dt;
         if (q[i - 1] < 0.0) {
@@ -307,9 +323,9 @@ double SoilColumn::updateWaterContents(int iteration, double dt) {
   double largest = 0.0;
   clampedWater = 0.0;
   for (int i = 1; i <= end; ++i) {
-    double next = theta0[i] +
-                  (q[i] - q[i - 1] - extraction[i] - riverExfiltration[i] + riverInfiltration[i]) *
-                      dt / d[i];
+    double next =
+        theta0[i] +
+        (q[i] - q[i - 1] - extraction[i] - riverExfiltration[i] + riverInfiltration[i]) * dt / d[i];
     const double bounded = std::clamp(next, 0.0, 1.0);
     clampedWater += (bounded - next) * d[i];
     next = bounded;

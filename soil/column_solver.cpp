@@ -201,8 +201,8 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
 
   moveTable(table, budget, saturatedLoss);
   if (solutes.count() > 0) {
-    const SurfaceWater surface{pondAtStart, input, pondAtStart - pond, macropores, infiltrated,
-                               excess};
+    const SurfaceWater surface{pondAtStart, input,       pondAtStart - pond,
+                               macropores,  infiltrated, excess};
     solutes.transportSolutesInColumn(c, surface, macroporeWater.data(), baseflow.data(),
                                      drainageRate, c.tableLayer(), dt);
   }

@@ -73,7 +73,7 @@ struct ColumnBudget {
   double macropores = 0.0;
   double riverInfiltration = 0.0;
   double riverExfiltration = 0.0;
-  double riverTaken = 0.0; // m^3/s of the record over the sub-step
+  double riverTaken = 0.0;  // m^3/s of the record over the sub-step
   double clamped = 0.0;     // water the bounds guard added
   double deepestRoot = 0.0; // m
   int waterSteps = 0;

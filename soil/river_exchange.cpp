@@ -39,8 +39,7 @@ void exchangeWithSurfaceWater(SoilColumn& c, const RiverCell& river, double dt) 
   double rate = river.width * river.leakage * (table - bedHeight) / river.cellSize;
   for (int i = g; i <= bed && rate > 0.0; ++i) {
     // Of the table layer only the saturated part above the riverbed gives.
-    const double height =
-        i == g ? std::min(c.d[i], table - std::max(c.z[i], bedHeight)) : c.d[i];
+    const double height = i == g ? std::min(c.d[i], table - std::max(c.z[i], bedHeight)) : c.d[i];
     out[i] = std::min(rate, std::max(0.0, (mean(i) - c.thetaFc[i]) * height / dt));
     rate -= out[i];
   }

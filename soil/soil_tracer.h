@@ -24,8 +24,8 @@ struct SoilTracer {
   Grid interflow = nullptr;
   int directflowIndex = 0;
   int interflowIndex = 0;
-  Grid input = nullptr; // concentration of the water input
-  double decay = 1.0;   // factor per sub-step
+  Grid input = nullptr;               // concentration of the water input
+  double decay = 1.0;                 // factor per sub-step
   std::unique_ptr<PointSeries> point; // on the process of the control cell
   long firstRow = 1;
   long lastRow = 0;

@@ -26,9 +26,7 @@ void ColumnSolutes::bind(int tracerCount, int n) {
   layers = std::min(n, maxLayers);
 }
 
-void ColumnSolutes::beginSubstep() {
-  std::fill(budget.begin(), budget.end(), SoluteBudget{});
-}
+void ColumnSolutes::beginSubstep() { std::fill(budget.begin(), budget.end(), SoluteBudget{}); }
 
 void ColumnSolutes::transportSolutesInColumn(const SoilColumn& column, const SurfaceWater& surface,
                                              const double* macroporeWater, const double* baseflow,
@@ -78,15 +76,13 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
     b.river += riverMass;
     const double down = i < n ? std::max(0.0, -c.q[i]) * F : 0.0;
     const double up = i > 1 ? std::max(0.0, c.q[i - 1]) * F : 0.0;
-    const double drained =
-        i == c.cell.drainLayer ? std::min(drainageRate, c.lateral[i]) * F : 0.0;
+    const double drained = i == c.cell.drainLayer ? std::min(drainageRate, c.lateral[i]) * F : 0.0;
     const double inter = c.lateral[i] * F - drained;
     const double base = baseflow[i] * F;
     const double exfiltrated = c.riverExfiltration[i] * F;
-    const double transpired =
-        p.evaporating && i <= end
-            ? std::max(0.0, c.extraction[i] - c.lateral[i] - baseflow[i]) * F
-            : 0.0;
+    const double transpired = p.evaporating && i <= end
+                                  ? std::max(0.0, c.extraction[i] - c.lateral[i] - baseflow[i]) * F
+                                  : 0.0;
     const double out = down + up + inter + drained + base + exfiltrated + transpired;
 
     double water = c.theta0[i] * c.d[i] * 1000.0;
@@ -129,7 +125,8 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
     zoneWater += c.theta[i] * c.d[i];
   }
   if (zoneWater > 0.0)
-    for (int i = std::max(1, tableLayer); i <= n; ++i) m[i] = zoneMass * (c.theta[i] * c.d[i]) / zoneWater;
+    for (int i = std::max(1, tableLayer); i <= n; ++i)
+      m[i] = zoneMass * (c.theta[i] * c.d[i]) / zoneWater;
 }
 
 void ColumnSolutes::decay() {

@@ -26,9 +26,9 @@ void unsatzonmodellklasse::setUpRivers() {
   rivers.leakage = registry[requireGrid("kolmation")].grid;
   const int code = catchExitCode([&] {
     createStatistic(statGWIN, "re-infiltration from rivers [mm per Zone]", 6);
-    createStatistic(statGWEX,
-                    "base flow (exfiltration into rivers, only with gw-module active) [mm per Zone]",
-                    6);
+    createStatistic(
+        statGWEX, "base flow (exfiltration into rivers, only with gw-module active) [mm per Zone]",
+        6);
   });
   shareExitCode(*diag, code);
   warnOfSharedRecords();

@@ -20,9 +20,8 @@ double recordMean(const ZoneRecord& r) {
 
 // A tracer whose record carries the kind flag collects the mean weighted by
 // the runoff of each cell, the others the mean over the cells' area.
-void unsatzonmodellklasse::addTracerRecords(long r, long c, std::size_t zone,
-                                            std::size_t flowClass, double area, double w,
-                                            double g) {
+void unsatzonmodellklasse::addTracerRecords(long r, long c, std::size_t zone, std::size_t flowClass,
+                                            double area, double w, double g) {
   if (soilTracers.empty()) return;
   const SolverGrids& s = solverGrids;
   const double direct = s.directflow[r][c];
@@ -90,10 +89,11 @@ void unsatzonmodellklasse::concentrateTracers(long minute, long hour, long day, 
         QDout[k][s] = mixed(QD[k][s], QD[0][s], cd, QDout[k][s], QDout[0][s]);
         QIout[k][s] = mixed(QI[k][s], QI[0][s], ci, QIout[k][s], QIout[0][s]);
         const double water = QBb[0][s] + QDout[0][s] + QIout[0][s];
-        Qg[k][s] = water > 0.0 ? (QBb[0][s] * QBb[k][s] + QDout[0][s] * QDout[k][s] +
-                                  QIout[0][s] * QIout[k][s]) /
-                                     water
-                               : 0.0;
+        Qg[k][s] =
+            water > 0.0
+                ? (QBb[0][s] * QBb[k][s] + QDout[0][s] * QDout[k][s] + QIout[0][s] * QIout[k][s]) /
+                      water
+                : 0.0;
         ZoneRecord& record = soilTracers[k - 1]->tracer.zoneRecords[s];
         record.weightSum = record.effectiveWeight = 1.0;
         record.valueSum = Qg[k][s];
@@ -105,7 +105,7 @@ void unsatzonmodellklasse::concentrateTracers(long minute, long hour, long day, 
     forEachOwnColumn([&](long r, long c, const soil_class& soil) {
       const double water = theta[r][c][1];
       const double stored = t->store[r][c][1];
-      t->top[r][c] = copied                     ? stored
+      t->top[r][c] = copied                   ? stored
                      : water > driestTopLayer ? stored / (water * 1000.0 * soil.getThickness(1))
                                               : dryTopLayerConcentration;
     });

@@ -47,9 +47,9 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
   t.tracer.record.decayFactor = t.decay;
   t.tracer.zoneRecords = zones.records;
   shareExitCode(*diag, catchExitCode([&] {
-                  createTracerStatistic(k, t.tracer, cellWeights, static_cast<int>(header.nrows),
-                                        static_cast<int>(header.ncols), statisticTable, tableSize);
-                }));
+    createTracerStatistic(k, t.tracer, cellWeights, static_cast<int>(header.nrows),
+                          static_cast<int>(header.ncols), statisticTable, tableSize);
+  }));
   const std::string number = std::to_string(k);
   const std::string flux = "concflux_tracer_" + number + "_";
   t.input = registry[requireOneOf4Grids(flux + "interception_model", flux + "snow_model",
@@ -127,9 +127,8 @@ void unsatzonmodellklasse::fillTracerStore(SoilTracer& t) {
     store[0] = record.soilIni;
     for (int k = 1; k <= soil.getLayerCount(); ++k) {
       const double concentration = k < g ? record.soilIni : record.gwIni;
-      store[k] = concentrations
-                     ? concentration
-                     : 1000.0 * theta[r][c][k] * soil.getThickness(k) * concentration;
+      store[k] = concentrations ? concentration
+                                : 1000.0 * theta[r][c][k] * soil.getThickness(k) * concentration;
     }
   });
 }
@@ -159,8 +158,7 @@ void unsatzonmodellklasse::createTracerPointFile(int k, SoilTracer& t) {
   t.point = std::make_unique<PointSeries>(file, layers);
 }
 
-double unsatzonmodellklasse::layerConcentration(const SoilTracer& t, long r, long c,
-                                                int k) const {
+double unsatzonmodellklasse::layerConcentration(const SoilTracer& t, long r, long c, int k) const {
   const double value = t.store[r][c][k];
   if (t.tracer.record.takenFromOtherStore != 0) return value;
   const soil_class& soil = (*context.soilTable)[static_cast<size_t>(soilTypes[r][c])];
@@ -180,8 +178,8 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
   for (int k = 1; k <= tracerCount; ++k) {
     const SoilTracer& t = *soilTracers[static_cast<size_t>(k) - 1];
     const size_t i = static_cast<size_t>(k);
-    solutes.properties[i] = SoluteProperties{t.tracer.record.maxConc,
-                                             t.tracer.record.evaporating != 0, t.decay};
+    solutes.properties[i] =
+        SoluteProperties{t.tracer.record.maxConc, t.tracer.record.evaporating != 0, t.decay};
     solutes.inputConcentration[i] = t.input[r][c] != nodata ? t.input[r][c] : 0.0;
     solutes.riverConcentration[i] =
         river && river->record > 0 && k < 10

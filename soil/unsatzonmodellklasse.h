@@ -435,9 +435,9 @@ protected:
 
   // Rivers and lakes.
   struct RiverGrids {
-    Grid depth = nullptr; // "river_depth"
-    Grid width = nullptr; // "river_width"
-    Grid links = nullptr; // "river_links"
+    Grid depth = nullptr;   // "river_depth"
+    Grid width = nullptr;   // "river_width"
+    Grid links = nullptr;   // "river_links"
     Grid leakage = nullptr; // "kolmation"
   };
   RiverGrids rivers; // with the surface water interaction on
