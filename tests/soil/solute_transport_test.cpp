@@ -36,32 +36,72 @@ double net(const SoluteBudget& b) {
 TEST(SoluteTransport, WaterStepMovesTheMassesByHand) {
   struct Case {
     const char* name;
-    std::vector<double> theta0;       // layers 1 .. 3
-    std::vector<double> mass;         // layers 0 .. 3
-    double down1, up2;                // q across the bottoms of layers 1 and 2 (m/s)
+    std::vector<double> theta0; // layers 1 .. 3
+    std::vector<double> mass;   // layers 0 .. 3
+    double down1, up2;          // q across the bottoms of layers 1 and 2 (m/s)
     double maxConcentration;
     bool evaporating;
     int tableLayer;
-    std::vector<double> expected;     // layers 0 .. 3
-    SoluteBudget budget;              // what left or came in
+    std::vector<double> expected; // layers 0 .. 3
+    SoluteBudget budget;          // what left or came in
   };
   const std::vector<double> even = {0.3, 0.3, 0.3};
   const std::vector<double> masses = {0.0, 30.0, 60.0, 90.0};
   const Case cases[] = {
       {"upwind transfers", even, masses, -1e-6, 5e-7, 0.0, false, 4, {0, 26.4, 69.0, 84.6}, {}},
-      {"limited concentration", even, masses, -1e-6, 5e-7, 2.0, false, 4,
-       {0, 26.4, 67.2, 86.4}, {}},
-      {"dry layer gives nothing", {0.0005, 0.3, 0.3}, {0, 0.5, 60, 90}, -1e-6, 5e-7, 0.0, false,
-       4, {0, 0.5, 65.4, 84.6}, {}},
+      {"limited concentration",
+       even,
+       masses,
+       -1e-6,
+       5e-7,
+       2.0,
+       false,
+       4,
+       {0, 26.4, 67.2, 86.4},
+       {}},
+      {"dry layer gives nothing",
+       {0.0005, 0.3, 0.3},
+       {0, 0.5, 60, 90},
+       -1e-6,
+       5e-7,
+       0.0,
+       false,
+       4,
+       {0, 0.5, 65.4, 84.6},
+       {}},
       // Layer 2 saturated: 90 + 3.6 of mass in 45 + 3.6 mm of water pass on.
-      {"saturated layer passes on", {0.3, 0.45, 0.3}, {0, 30, 90, 90}, -1e-6, -1e-6, 0.0, false, 4,
-       {0, 26.4, 90 + 3.6 - 3.6 * 93.6 / 48.6, 90 + 3.6 * 93.6 / 48.6}, {}},
+      {"saturated layer passes on",
+       {0.3, 0.45, 0.3},
+       {0, 30, 90, 90},
+       -1e-6,
+       -1e-6,
+       0.0,
+       false,
+       4,
+       {0, 26.4, 90 + 3.6 - 3.6 * 93.6 / 48.6, 90 + 3.6 * 93.6 / 48.6},
+       {}},
       // 3.6 mm out of a layer of 1 mm take its mass and no more.
-      {"overdrawn layer", {0.01, 0.3, 0.3}, {0, 1, 60, 90}, -1e-6, 5e-7, 0.0, false, 4,
-       {0, 0, 61 + 5.4, 84.6}, {}},
+      {"overdrawn layer",
+       {0.01, 0.3, 0.3},
+       {0, 1, 60, 90},
+       -1e-6,
+       5e-7,
+       0.0,
+       false,
+       4,
+       {0, 0, 61 + 5.4, 84.6},
+       {}},
       // Layers 2 and 3 mix 153.6 over 35.4 + 28.2 mm of water.
-      {"mixed saturated zone", even, masses, -1e-6, 5e-7, 0.0, false, 2,
-       {0, 26.4, 153.6 * 35.4 / 63.6, 153.6 * 28.2 / 63.6}, {}},
+      {"mixed saturated zone",
+       even,
+       masses,
+       -1e-6,
+       5e-7,
+       0.0,
+       false,
+       2,
+       {0, 26.4, 153.6 * 35.4 / 63.6, 153.6 * 28.2 / 63.6},
+       {}},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
@@ -75,8 +115,7 @@ TEST(SoluteTransport, WaterStepMovesTheMassesByHand) {
     c.q[1] = k.down1;
     c.q[2] = k.up2;
     c.q[3] = 0.0;
-    for (int i = 1; i <= 3; ++i)
-      c.theta[i] = c.theta0[i] + (c.q[i] - c.q[i - 1]) * hour / c.d[i];
+    for (int i = 1; i <= 3; ++i) c.theta[i] = c.theta0[i] + (c.q[i] - c.q[i - 1]) * hour / c.d[i];
     ColumnSolutes s(3, 1);
     s.bind(1, 3);
     s.properties[1] = SoluteProperties{k.maxConcentration, k.evaporating, 1.0};
@@ -106,13 +145,13 @@ TEST(SoluteTransport, SurfaceAndSideFlowsTakeTheirShares) {
     }
     c.q[0] = -5.0 / 1000.0 / hour; // the 5 mm infiltrating
     c.q[1] = c.q[2] = c.q[3] = 0.0;
-    c.lateral[1] = 1e-7;                   // 0.36 mm of interflow
-    c.extraction[1] = 1e-7 + 2e-7;          // and 0.72 mm taken by roots
+    c.lateral[1] = 1e-7;           // 0.36 mm of interflow
+    c.extraction[1] = 1e-7 + 2e-7; // and 0.72 mm taken by roots
     std::vector<double> baseflow(5, 0.0);
-    baseflow[3] = 5e-8;                     // 0.18 mm
+    baseflow[3] = 5e-8; // 0.18 mm
     c.extraction[3] = 5e-8;
-    c.riverExfiltration[3] = 1e-7;          // 0.36 mm to the river
-    c.riverInfiltration[2] = 2e-7;          // 0.72 mm from it at concentration 5
+    c.riverExfiltration[3] = 1e-7; // 0.36 mm to the river
+    c.riverInfiltration[2] = 2e-7; // 0.72 mm from it at concentration 5
     for (int i = 1; i <= 3; ++i) c.theta[i] = c.theta0[i];
     ColumnSolutes s(3, 1);
     s.bind(1, 3);
@@ -138,8 +177,7 @@ TEST(SoluteTransport, SurfaceAndSideFlowsTakeTheirShares) {
     EXPECT_NEAR(b.exfiltration, 0.36 * 3.0, 1e-12);
     EXPECT_NEAR(b.evaporated, evaporating ? 32.0 / 12.0 + 0.72 : 0.0, 1e-12);
     EXPECT_NEAR(s.mass(1)[0], 1.0 * mix, 1e-12);
-    EXPECT_NEAR(s.mass(1)[1],
-                30.0 + 5.0 * mix - 0.36 - (evaporating ? 0.72 : 0.0), 1e-12);
+    EXPECT_NEAR(s.mass(1)[1], 30.0 + 5.0 * mix - 0.36 - (evaporating ? 0.72 : 0.0), 1e-12);
     EXPECT_NEAR(s.mass(1)[2], 60.0 + 2.0 * mix + 3.6, 1e-12);
     EXPECT_NEAR(s.mass(1)[3], 90.0 - 0.54 - 1.08, 1e-12);
     EXPECT_NEAR(total(s, 1, 3) - 182.0, net(b), 1e-12);
@@ -236,13 +274,12 @@ TEST(SoluteTransport, SubstepsKeepTheTracerMass) {
     }
     if (step == 0) {
       // The decay factor applies once per sub-step.
-      EXPECT_NEAR(s.budget[3].decayed,
-                  (total(s, 3, 12)) / 0.9 * 0.1, 1e-12 * before[3]);
+      EXPECT_NEAR(s.budget[3].decayed, (total(s, 3, 12)) / 0.9 * 0.1, 1e-12 * before[3]);
     }
   }
-  for (double SoluteBudget::*f : {&SoluteBudget::directflow, &SoluteBudget::interflow,
-                                   &SoluteBudget::drainage, &SoluteBudget::baseflow,
-                                   &SoluteBudget::exfiltration})
+  for (double SoluteBudget::*f :
+       {&SoluteBudget::directflow, &SoluteBudget::interflow, &SoluteBudget::drainage,
+        &SoluteBudget::baseflow, &SoluteBudget::exfiltration})
     EXPECT_GT(sums[1].*f, 0.0);
   EXPECT_EQ(sums[1].evaporated, 0.0);
   EXPECT_GT(sums[2].evaporated, 0.0);
