@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <set>
 
 #include "tests/soil/column_fixture.h"
@@ -21,7 +22,9 @@ double subbasinOf(long, long c) { return c <= 6 ? 1.0 : 2.0; }
 // The unsaturated zone on this process's share of the ragged catchment:
 // the registry the set-up would leave, every grid it takes from others.
 struct DecomposedUnsatzon {
-  explicit DecomposedUnsatzon(const std::string& name, const std::string& extraSections = "")
+  explicit DecomposedUnsatzon(
+      const std::string& name, const std::string& extraSections = "",
+      const std::function<void(std::vector<std::string>&)>& edit = nullptr)
       : strips(name, ragged(worldSize())), directory(makeTestDirectory(name + "_files", true)),
         registry(gridRegistrySize), soils(3) {
     char* full = realpath(directory.c_str(), nullptr);
@@ -51,6 +54,7 @@ struct DecomposedUnsatzon {
     lines[72] = "6 5  control point";
     lines[79] = "1 2  codes";
     add("precipitation", [](long r, long c) { return double((3 * r + c) % 7); });
+    if (edit) edit(lines);
     // One writer: a process rewriting the file while another reads it would
     // hand the reader a cut control file.
     if (strips.rank == 0)
@@ -334,4 +338,129 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
   }
   ASSERT_EQ(chdir(previous), 0);
   std::free(previous);
+}
+
+// Macropores and a tracer in the rain, on two threads: every own column
+// ends each sub-step with the water and tracer of the same column solved
+// alone, so that neither depends on the decomposition.
+TEST(UnsatzonDecomposed, TracersAndMacroporesSolveEveryOwnColumnAsAlone) {
+  DecomposedUnsatzon d("unsatzon_decomposed_tracers");
+  const std::string macropores =
+      "PMacroThresh = 1e-7; MacroCapacity = 2e-6; MacroDepth = 0.4; CapacityRedu = 0.5;";
+  d.soils[1] = soil_class();
+  d.soils[2] = soil_class();
+  parseSoilEntry(d.soils[1], nullptr, siltLoam(4, 0.25, macropores), "MultipleHorizons");
+  parseSoilEntry(d.soils[2], nullptr, siltLoam(4, 0.3, macropores), "MultipleHorizons");
+  d.soils[1].setCode(1);
+  d.soils[2].setCode(2);
+  d.add("concflux_tracer_1_input", [](long r, long c) { return double((r + c) % 3 + 1); });
+  char* previous = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(d.directory.c_str()), 0);
+  int code = 0;
+  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+  ASSERT_EQ(code, 0);
+  std::vector<TracerRecord> table(2);
+  table[1].name = "chl";
+  table[1].soilIni = 2.0;
+  table[1].gwIni = 3.0;
+  table[1].kind = 1;
+  code = -1;
+  module->initTracers(code, 1, table, nullptr, 0);
+  ASSERT_EQ(code, 0);
+  const StripModule& s = d.strips;
+  auto grid = [&](const char* name) { return d.entry(name).grid; };
+  auto stack = [&](const char* name) { return d.entry(name).stack; };
+  const Stack store = stack("concstor_tracer_1_unsatzon_model");
+
+  struct Alone {
+    long r, c;
+    std::unique_ptr<ColumnSolver> solver;
+    TableState table;
+    ColumnCell cell;
+  };
+  std::vector<Alone> columns;
+  for (long r = s.lo; r <= s.hi; ++r)
+    for (long c = 1; c <= s.ncols; ++c) {
+      if (s.owner[r][c] != s.rank) continue;
+      Alone a{r, c, std::make_unique<ColumnSolver>(4, 1, 1), {}, {}};
+      for (int k = 0; k <= 4; ++k) {
+        a.solver->column.z[k] = stack("geodetic_heads")[r][c][k];
+        a.solver->column.theta0[k] = stack("theta")[r][c][k];
+        a.solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
+      }
+      ColumnSolutes& solutes = a.solver->solutes;
+      solutes.bind(1, 4);
+      solutes.properties[1] = SoluteProperties{};
+      solutes.inputConcentration[1] = grid("concflux_tracer_1_input")[r][c];
+      for (int k = 1; k <= 4; ++k) solutes.mass(1)[k] = store[r][c][k];
+      a.table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
+                           grid("Theta_in_GWLEVEL")[r][c]};
+      a.cell.slopeTangent = grid("tangens_beta")[r][c];
+      a.cell.channelDensity = 1.0;
+      a.cell.cellSize = s.m.getHeader().cellsize;
+      columns.push_back(std::move(a));
+    }
+  ColumnStepSettings settings;
+  settings.substepSeconds = 3600.0;
+
+  omp_set_num_threads(2);
+  for (int step = 0; step < 3; ++step) {
+    ASSERT_EQ(module->computeTimeStep(0, step, 2, 6, 2020), 0);
+    for (Alone& a : columns) {
+      const long r = a.r, c = a.c;
+      SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
+      a.cell.tableLevel = a.table.level;
+      a.cell.tableHeight = a.solver->column.z[0] + a.table.distance;
+      a.solver->column.bind(d.soils[static_cast<size_t>(soilOf(r, c))], 4, a.cell);
+      ColumnForcing forcing;
+      forcing.uses = a.solver->uses.data();
+      forcing.useCount = 1;
+      forcing.input = grid("precipitation")[r][c];
+      forcing.potentialEvaporation = 1.0;
+      forcing.maxBaseflow = 1.0;
+      forcing.recession = 1.0;
+      forcing.macropores = true;
+      double pond = 0.0;
+      ColumnBudget budget;
+      a.solver->solve(settings, forcing, a.table, pond, budget, nullptr);
+      for (int k = 1; k <= 4; ++k) {
+        EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
+        EXPECT_EQ(store[r][c][k], a.solver->solutes.mass(1)[k]);
+      }
+      EXPECT_EQ(grid("macropore_infiltration")[r][c], budget.macropores);
+      EXPECT_EQ(grid("directflow")[r][c], budget.directflow);
+    }
+  }
+  omp_set_num_threads(1);
+  module->freeTracers();
+  ASSERT_EQ(chdir(previous), 0);
+  std::free(previous);
+}
+
+// With the surface water interaction 1 each process caps the takes of its
+// river cells by its own copy of their subbasin's record: when the cells of
+// one subbasin lie on several processes the set-up warns of it.
+TEST(UnsatzonDecomposed, WarnsOfRiverCellsOfOneSubbasinOnSeveralProcesses) {
+  DecomposedUnsatzon d("unsatzon_decomposed_rivers", "",
+                       [](std::vector<std::string>& lines) { lines[2] = "1  interaction"; });
+  for (const char* name : {"river_depth", "river_width", "kolmation"})
+    d.add(name, [](long, long) { return 1.0; });
+  // Every cell of subbasin 1 is a river cell linked to it.
+  d.add("river_links", [](long, long c) { return c <= 6 ? 1.0 : nodata; });
+  char* previous = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(d.directory.c_str()), 0);
+  int code = 0;
+  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+  ASSERT_EQ(code, 0);
+  ASSERT_EQ(startRunoff(*module), 0);
+  ASSERT_EQ(chdir(previous), 0);
+  std::free(previous);
+  // The subbasin's cells lie on every process of the ragged catchment.
+  const bool shared = d.strips.size > 1;
+  const std::string console = d.strips.m.console();
+  if (d.strips.rank != 0) return;
+  EXPECT_EQ(console.find("the river cells of subbasin 1 lie on ") != std::string::npos, shared)
+      << console;
+  EXPECT_EQ(console.find("the surface water interaction parameter 2 solves") != std::string::npos,
+            shared);
 }
