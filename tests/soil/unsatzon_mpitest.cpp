@@ -22,9 +22,8 @@ double subbasinOf(long, long c) { return c <= 6 ? 1.0 : 2.0; }
 // The unsaturated zone on this process's share of the ragged catchment:
 // the registry the set-up would leave, every grid it takes from others.
 struct DecomposedUnsatzon {
-  explicit DecomposedUnsatzon(
-      const std::string& name, const std::string& extraSections = "",
-      const std::function<void(std::vector<std::string>&)>& edit = nullptr)
+  explicit DecomposedUnsatzon(const std::string& name, const std::string& extraSections = "",
+                              const std::function<void(std::vector<std::string>&)>& edit = nullptr)
       : strips(name, ragged(worldSize())), directory(makeTestDirectory(name + "_files", true)),
         registry(gridRegistrySize), soils(3) {
     char* full = realpath(directory.c_str(), nullptr);
