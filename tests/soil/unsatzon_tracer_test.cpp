@@ -318,3 +318,36 @@ TEST(UnsatzonTracers, WarmStartEqualsTheContinuousRun) {
   ASSERT_EQ(warm.size(), continuous.size());
   for (size_t i = 0; i < warm.size(); ++i) EXPECT_EQ(warm[i], continuous[i]) << i;
 }
+
+// The control cell's tracer profiles: a header naming the cell and its
+// layers, then per sub-step the concentration of every layer, the mass over
+// the water for a stored mass and the stored value for a store of
+// concentrations.
+TEST(UnsatzonTracers, PointFilesHoldTheLayerConcentrations) {
+  TracerCatchment rig("unsatzon_tracer_point",
+                      [](TracerCatchment& t) { t.lines[controlEntry] = "1 2  control point"; });
+  ASSERT_EQ(rig.build(), 0) << rig.log();
+  std::string rows[3];
+  for (int hour = 0; hour < 2; ++hour) {
+    rig.step(hour);
+    rig.module->flushStatistics();
+    const Stack theta = rig.setup.stack("theta");
+    for (int k = 1; k <= 2; ++k) {
+      const Stack store =
+          rig.setup.stack("concstor_tracer_" + std::to_string(k) + "_unsatzon_model");
+      char row[200];
+      int at = std::snprintf(row, sizeof row, "2020\t6\t1\t%d", hour);
+      for (int level = 1; level <= 4; ++level)
+        at += std::snprintf(row + at, sizeof row - static_cast<size_t>(at), "\t%g",
+                            k == 2 ? store[1][2][level]
+                                   : store[1][2][level] / (theta[1][2][level] * 250.0));
+      rows[k] += std::string(row) + "\n";
+    }
+  }
+  for (int k = 1; k <= 2; ++k) {
+    const char* name = k == 1 ? "chl" : "tri";
+    EXPECT_EQ(readFile(rig.setup.directory + "/" + name + "point."),
+              "YY\tMM\tDD\tHH\ttracer concentration for tracer " + std::to_string(k) + " (" + name +
+                  ") [1][2][1]\t[2]\t[3]\t[4]\t\n" + rows[k]);
+  }
+}
