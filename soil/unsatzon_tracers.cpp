@@ -224,13 +224,18 @@ void unsatzonmodellklasse::storeTracers(long r, long c, ColumnSolver& solver) {
 }
 
 void unsatzonmodellklasse::freeTracers() {
-  if (soilTracers.empty()) return;
   int code = 0;
+  for (std::unique_ptr<SoilTracer>& t : soilTracers) {
+    if (t->point && code == 0) code = catchExitCode([&] { writePointBuffer(*t->point); });
+    if (code == 0) code = catchExitCode([&] { t->tracer.statistic->release(); });
+  }
+  releaseTracerGrids();
+  if (code != 0) throw code;
+}
+
+void unsatzonmodellklasse::releaseTracerGrids() {
   for (auto t = soilTracers.rbegin(); t != soilTracers.rend(); ++t) {
     SoilTracer& tracer = **t;
-    if (tracer.point && code == 0) code = catchExitCode([&] { writePointBuffer(*tracer.point); });
-    if (tracer.tracer.statistic && code == 0)
-      code = catchExitCode([&] { tracer.tracer.statistic->release(); });
     tracer.tracer.statistic.reset();
     for (int index : {tracer.interflowIndex, tracer.directflowIndex, tracer.storeIndex})
       if (index > 0 && registry) unregisterGrid(index);
@@ -239,5 +244,4 @@ void unsatzonmodellklasse::freeTracers() {
     if (tracer.store) free_three_d_matrix(tracer.store, tracer.firstRow, tracer.lastRow);
   }
   soilTracers.clear();
-  if (code != 0) throw code;
 }

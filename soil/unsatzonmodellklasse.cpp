@@ -47,6 +47,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
 }
 
 unsatzonmodellklasse::~unsatzonmodellklasse() {
+  releaseTracerGrids();
   for (ModuleStatistic& s : statistics) s.statistic.reset();
   releaseGrids();
 }

@@ -274,6 +274,8 @@ protected:
                    long tableSize);
   void fillTracerStore(SoilTracer& t);
   void createTracerPointFile(int k, SoilTracer& t);
+  // Unregisters and frees the tracers' grids and stores without writing.
+  void releaseTracerGrids();
   // Hands a cell's tracers to the solver, as masses, and takes them back.
   void loadTracers(long r, long c, ColumnSolver& solver, const RiverOffer* river);
   void storeTracers(long r, long c, ColumnSolver& solver);
