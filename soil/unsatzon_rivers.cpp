@@ -3,6 +3,7 @@
 // that draw from a subbasin's record, and the records themselves.
 
 #include <mpi.h>
+#include <omp.h>
 
 #include <algorithm>
 
@@ -81,23 +82,7 @@ bool unsatzonmodellklasse::macroporesOpen(long r, long c) const {
 
 bool unsatzonmodellklasse::riverOf(long r, long c, RiverOffer& offer) {
   if (!rivers.depth) return false;
-  int record = 0;
-  if (isLinkedRiverCell(r, c)) {
-    record = linkRecord(rivers.links[r][c]);
-    if (record == 0) {
-      const int code = static_cast<int>(rivers.links[r][c]);
-      *diag << "FATAL: \n\n -------- error! ---------------------------------------------\n\n"
-               "There is a river link \""
-            << code
-            << "\" from the river link grid\nwhich is not valid for the current routing "
-               "structure -> there is no routing \ndescription for a river with code "
-            << code << "\n"
-            << "Please check your River link grid if there are cells defined as routing link "
-            << code << " and replace those values by nodata (-9999).\n"
-            << "[end-entry]";
-      throw riverLinkCode;
-    }
-  }
+  const int record = isLinkedRiverCell(r, c) ? linkRecord(rivers.links[r][c]) : 0;
   if (lakeFlowControl > 1 || (lakeFlowControl == 1 && isFullLake(r, c))) return false;
   const double nodata = header.nodata;
   auto value = [&](Grid grid) { return grid[r][c] != nodata ? grid[r][c] : 0.0; };
@@ -125,15 +110,51 @@ void unsatzonmodellklasse::chargeRecord(const RiverOffer& offer, double taken) {
   reinfiltration[static_cast<size_t>(offer.record)].withdrawal += taken;
 }
 
-// The cells that draw from a record take in row and column order, whatever
-// the number of threads.
+// The cells that draw from a record take in row and column order, one
+// thread for each record, so that neither the takes nor the cells' water
+// depend on the number of threads.
 void unsatzonmodellklasse::solveLinkedRiverCells(const ModelDate& date) {
   if (!rivers.links) return;
+  if (!linkedCellsListed) listLinkedCells();
   RegionFailure failure;
-  ColumnSolver& solver = *solvers[0];
-  for (long r = header.firstRow; r <= header.lastRow && !failure.failed(); ++r)
-    solveSoilColumns(r, solver, date, failure, true);
+  const long records = static_cast<long>(linkedCells.size());
+#pragma omp parallel
+  {
+    ColumnSolver& solver = *solvers[static_cast<size_t>(omp_get_thread_num())];
+#pragma omp for schedule(dynamic)
+    for (long k = 0; k < records; ++k)
+      for (const auto& [r, c] : linkedCells[static_cast<size_t>(k)]) {
+        if (failure.failed()) break;
+        solveOwnCell(r, c, solver, date, failure);
+      }
+  }
   failure.rethrow();
+}
+
+// A link must name a subbasin whose record the cell can draw from.
+void unsatzonmodellklasse::listLinkedCells() {
+  linkedCellsListed = true;
+  linkedCells.assign(static_cast<size_t>(zones.zoneCount) + 1, {});
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (!isOwnValidCell(r, c) || !isLinkedRiverCell(r, c)) continue;
+      const int record = linkRecord(rivers.links[r][c]);
+      if (record > 0) {
+        linkedCells[static_cast<size_t>(record)].emplace_back(r, c);
+        continue;
+      }
+      const int code = static_cast<int>(rivers.links[r][c]);
+      *diag << "FATAL: \n\n -------- error! ---------------------------------------------\n\n"
+               "There is a river link \""
+            << code
+            << "\" from the river link grid\nwhich is not valid for the current routing "
+               "structure -> there is no routing \ndescription for a river with code "
+            << code << "\n"
+            << "Please check your River link grid if there are cells defined as routing link "
+            << code << " and replace those values by nodata (-9999).\n"
+            << "[end-entry]";
+      throw riverLinkCode;
+    }
 }
 
 ReinfiltrationRecord* unsatzonmodellklasse::getReinfiltrationRecords() {

@@ -143,19 +143,24 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
 }
 
 void unsatzonmodellklasse::solveSoilColumns(long row, ColumnSolver& solver, const ModelDate& date,
-                                            RegionFailure& failure, bool riverCells) {
-  const double nodata = header.nodata;
+                                            RegionFailure& failure) {
   for (long c = 1; c <= header.ncols; ++c) {
     if (failure.failed()) return;
-    if (!isOwnValidCell(row, c) || isLinkedRiverCell(row, c) != riverCells) continue;
-    const bool glaciated = glacier && glacier[row][c] != nodata && glacier[row][c] >= 1.0;
-    const bool follower = solverGrids.masterCells && solverGrids.masterCells[row][c] == nodata;
-    if (glaciated || follower) {
-      solverGrids.bottomFlux[row][c] = solverGrids.flux[row][c][0];
-      continue;
-    }
-    failure.run([&] { solveCell(row, c, solver, date, failure); });
+    if (isOwnValidCell(row, c) && !isLinkedRiverCell(row, c))
+      solveOwnCell(row, c, solver, date, failure);
   }
+}
+
+void unsatzonmodellklasse::solveOwnCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
+                                        RegionFailure& failure) {
+  const double nodata = header.nodata;
+  const bool glaciated = glacier && glacier[r][c] != nodata && glacier[r][c] >= 1.0;
+  const bool follower = solverGrids.masterCells && solverGrids.masterCells[r][c] == nodata;
+  if (glaciated || follower) {
+    solverGrids.bottomFlux[r][c] = solverGrids.flux[r][c][0];
+    return;
+  }
+  failure.run([&] { solveCell(r, c, solver, date, failure); });
 }
 
 void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date,

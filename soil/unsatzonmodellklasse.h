@@ -237,11 +237,14 @@ protected:
 
   // --- the soil-column solver (soil/unsatzon_timestep.cpp) -------------------------
   void takeSolverGrids();
-  // The columns of one row of the strip, on the calling thread's solver:
-  // those that draw from a river record with riverCells, the others
-  // without.
+  // The columns of one row of the strip, on the calling thread's solver,
+  // but those that draw from a river record.
   void solveSoilColumns(long row, ColumnSolver& solver, const ModelDate& date,
-                        RegionFailure& failure, bool riverCells = false);
+                        RegionFailure& failure);
+  // An own cell's column, unless a glacier covers it or it follows the
+  // master cell of its response unit.
+  void solveOwnCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
+                    RegionFailure& failure);
   void solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
                  RegionFailure& failure);
   // The per-thread solvers, made outside the parallel region.
@@ -259,12 +262,15 @@ protected:
   bool isFullLake(long r, long c) const;
   bool macroporesOpen(long r, long c) const;
   // The river a cell exchanges with in the sub-step and what its record
-  // offers; false where none does. A link to no subbasin ends the run
-  // with 199.
+  // offers; false where none does.
   bool riverOf(long r, long c, RiverOffer& offer);
+  // Lists the own cells that draw from each record; a link to no subbasin
+  // ends the run with 199.
+  void listLinkedCells();
   // Charges the record with what a cell took (m^3/s).
   void chargeRecord(const RiverOffer& offer, double taken);
-  // After the parallel region: the cells that draw from a record, in order.
+  // After the parallel region: the cells that draw from a record, those of
+  // one record in row and column order by one thread.
   void solveLinkedRiverCells(const ModelDate& date);
 
   // --- tracers (soil/unsatzon_tracers.cpp, soil/unsatzon_tracer_outputs.cpp) -------
@@ -443,6 +449,10 @@ protected:
     Grid leakage = nullptr; // "kolmation"
   };
   RiverGrids rivers; // with the surface water interaction on
+  // Per record 1 .. n its own cells, in row and column order; listed at
+  // the first sub-step.
+  std::vector<std::vector<std::pair<long, long>>> linkedCells;
+  bool linkedCellsListed = false;
   ReinfiltrationRecords reinfiltration;
   int lakeFlowControl = 0; // of "[lake_model]"
   Grid lakeCodes = nullptr;
