@@ -179,33 +179,10 @@ TEST(RiverExchange, RatesFollowTheTableAgainstTheRiverbed) {
 TEST(RiverExchange, SubstepsCloseTheBalanceWithTheRiver) {
   for (int method : {2, 3}) {
     SCOPED_TRACE("method " + std::to_string(method));
-    ColumnRig rig(soilOf(siltLoamSoil, 12, 0.25,
-                         "PMacroThresh = 1e-7; MacroCapacity = 1e-6; MacroDepth = 0.6; "
-                         "CapacityRedu = 0.5;",
-                         0.8),
-                  2.0);
-    rig.cell.cellSize = 100.0;
-    rig.cell.slopeTangent = 0.2;
-    rig.cell.channelDensity = 0.002;
-    rig.settings.method = method;
-    rig.settings.minimumStep = 600.0;
-    const landuse_class grass = landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; "
-                                          "LimitReduWet = 0.5");
-    LanduseDemand uses[2];
-    uses[1] = LanduseDemand{&grass, 0.1, 0.8, 0.5};
-    RiverOffer offer;
-    offer.cell = river(1.6);
-    offer.cell.linked = true;
-    offer.cell.speed = 0.5;
-    ColumnForcing forcing;
-    forcing.uses = uses;
-    forcing.useCount = 1;
-    forcing.potentialEvaporation = 0.03;
-    forcing.maxBaseflow = 0.2;
-    forcing.recession = 1.0;
-    forcing.maxPonding = 1.0;
-    forcing.macropores = true;
-    forcing.river = &offer;
+    RiverColumnRig riverCell(method);
+    ColumnRig& rig = riverCell.rig;
+    ColumnForcing& forcing = riverCell.forcing;
+    RiverOffer& offer = riverCell.offer;
     double gained = 0.0, given = 0.0, macro = 0.0;
     for (int step = 0; step < 168; ++step) {
       forcing.input = step % 24 < 3 ? 6.0 : 0.0;

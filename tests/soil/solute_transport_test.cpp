@@ -207,38 +207,10 @@ TEST(SoluteTransport, SubstepsKeepTheTracerMass) {
     for (int i = g + 1; i <= 30; ++i)
       EXPECT_NEAR(s.mass(1)[i] / (rig.theta(i) * 100.0), concentration, 1e-12 * concentration);
   }
-  ColumnRig rig(soilOf(siltLoamSoil, 12, 0.25,
-                       "PMacroThresh = 1e-7; MacroCapacity = 1e-6; MacroDepth = 0.6; "
-                       "CapacityRedu = 0.5;",
-                       0.8),
-                2.0, 1, 3);
-  rig.cell.cellSize = 100.0;
-  rig.cell.slopeTangent = 0.2;
-  rig.cell.channelDensity = 0.002;
-  rig.cell.drainLayer = 3;
-  rig.cell.drainDistance = 20.0;
-  rig.settings.method = 3;
-  rig.settings.minimumStep = 600.0;
-  const landuse_class grass = landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; "
-                                        "LimitReduWet = 0.5");
-  LanduseDemand uses[2];
-  uses[1] = LanduseDemand{&grass, 0.1, 0.8, 0.5};
-  RiverOffer offer;
-  offer.cell.depth = 1.6;
-  offer.cell.width = 5.0;
-  offer.cell.leakage = 1e-6;
-  offer.cell.cellSize = 100.0;
-  offer.cell.linked = true;
-  offer.cell.speed = 0.5;
-  ColumnForcing forcing;
-  forcing.uses = uses;
-  forcing.useCount = 1;
-  forcing.potentialEvaporation = 0.03;
-  forcing.maxBaseflow = 0.2;
-  forcing.recession = 1.0;
-  forcing.maxPonding = 1.0;
-  forcing.macropores = true;
-  forcing.river = &offer;
+  RiverColumnRig riverCell(3, 3);
+  ColumnRig& rig = riverCell.rig;
+  ColumnForcing& forcing = riverCell.forcing;
+  RiverOffer& offer = riverCell.offer;
   const int tracers = 3;
   ColumnSolutes& s = rig.solver.solutes;
   s.bind(tracers, 12);

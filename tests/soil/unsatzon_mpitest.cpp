@@ -103,6 +103,69 @@ struct DecomposedUnsatzon {
   ModelContext context;
 };
 
+// A column of the process solved alone, from the state the module starts
+// with.
+struct Alone {
+  long r, c;
+  std::unique_ptr<ColumnSolver> solver;
+  TableState table;
+  ColumnCell cell;
+};
+
+// Every own column alone, with the tracer stores the module starts with.
+std::vector<Alone> ownColumnsAlone(const DecomposedUnsatzon& d, int tracers) {
+  const StripModule& s = d.strips;
+  auto grid = [&](const char* name) { return d.entry(name).grid; };
+  auto stack = [&](const std::string& name) { return d.entry(name).stack; };
+  std::vector<Alone> columns;
+  for (long r = s.lo; r <= s.hi; ++r)
+    for (long c = 1; c <= s.ncols; ++c) {
+      if (s.owner[r][c] != s.rank) continue;
+      Alone a{r, c, std::make_unique<ColumnSolver>(4, 1, tracers), {}, {}};
+      for (int k = 0; k <= 4; ++k) {
+        a.solver->column.z[k] = stack("geodetic_heads")[r][c][k];
+        a.solver->column.theta0[k] = stack("theta")[r][c][k];
+        a.solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
+      }
+      ColumnSolutes& solutes = a.solver->solutes;
+      solutes.bind(tracers, 4);
+      for (int t = 1; t <= tracers; ++t) {
+        const std::string number = std::to_string(t);
+        solutes.inputConcentration[static_cast<size_t>(t)] =
+            grid(("concflux_tracer_" + number + "_input").c_str())[r][c];
+        for (int k = 1; k <= 4; ++k)
+          solutes.mass(t)[k] = stack("concstor_tracer_" + number + "_unsatzon_model")[r][c][k];
+      }
+      a.table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
+                           grid("Theta_in_GWLEVEL")[r][c]};
+      a.cell.slopeTangent = grid("tangens_beta")[r][c];
+      a.cell.channelDensity = 1.0;
+      a.cell.cellSize = s.m.getHeader().cellsize;
+      columns.push_back(std::move(a));
+    }
+  return columns;
+}
+
+// One sub-step of a column alone, as the module computes it.
+ColumnBudget solveAlone(const DecomposedUnsatzon& d, Alone& a, const ColumnStepSettings& settings,
+                        bool macropores) {
+  a.cell.tableLevel = a.table.level;
+  a.cell.tableHeight = a.solver->column.z[0] + a.table.distance;
+  a.solver->column.bind(d.soils[static_cast<size_t>(soilOf(a.r, a.c))], 4, a.cell);
+  ColumnForcing forcing;
+  forcing.uses = a.solver->uses.data();
+  forcing.useCount = 1;
+  forcing.input = d.entry("precipitation").grid[a.r][a.c];
+  forcing.potentialEvaporation = 1.0;
+  forcing.maxBaseflow = 1.0;
+  forcing.recession = 1.0;
+  forcing.macropores = macropores;
+  double pond = 0.0;
+  ColumnBudget budget;
+  a.solver->solve(settings, forcing, a.table, pond, budget, nullptr);
+  return budget;
+}
+
 } // namespace
 
 // Every process sets up the columns of its own cells, at rest over the
@@ -193,30 +256,7 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   auto grid = [&](const char* name) { return d.entry(name).grid; };
   auto stack = [&](const char* name) { return d.entry(name).stack; };
 
-  // Each own column alone, from the state the module starts with.
-  struct Alone {
-    long r, c;
-    std::unique_ptr<ColumnSolver> solver;
-    TableState table;
-    ColumnCell cell;
-  };
-  std::vector<Alone> columns;
-  for (long r = s.lo; r <= s.hi; ++r)
-    for (long c = 1; c <= s.ncols; ++c) {
-      if (s.owner[r][c] != s.rank) continue;
-      Alone a{r, c, std::make_unique<ColumnSolver>(4, 1), {}, {}};
-      for (int k = 0; k <= 4; ++k) {
-        a.solver->column.z[k] = stack("geodetic_heads")[r][c][k];
-        a.solver->column.theta0[k] = stack("theta")[r][c][k];
-        a.solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
-      }
-      a.table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
-                           grid("Theta_in_GWLEVEL")[r][c]};
-      a.cell.slopeTangent = grid("tangens_beta")[r][c];
-      a.cell.channelDensity = 1.0;
-      a.cell.cellSize = s.m.getHeader().cellsize;
-      columns.push_back(std::move(a));
-    }
+  std::vector<Alone> columns = ownColumnsAlone(d, 0);
   ColumnStepSettings settings;
   settings.substepSeconds = 3600.0;
   settings.maxError = 1e-14;
@@ -228,19 +268,7 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
     for (Alone& a : columns) {
       const long r = a.r, c = a.c;
       SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
-      a.cell.tableLevel = a.table.level;
-      a.cell.tableHeight = a.solver->column.z[0] + a.table.distance;
-      a.solver->column.bind(d.soils[static_cast<size_t>(soilOf(r, c))], 4, a.cell);
-      ColumnForcing forcing;
-      forcing.uses = a.solver->uses.data();
-      forcing.useCount = 1;
-      forcing.input = grid("precipitation")[r][c];
-      forcing.potentialEvaporation = 1.0;
-      forcing.maxBaseflow = 1.0;
-      forcing.recession = 1.0;
-      double pond = 0.0;
-      ColumnBudget budget;
-      a.solver->solve(settings, forcing, a.table, pond, budget, nullptr);
+      const ColumnBudget budget = solveAlone(d, a, settings, false);
       for (int k = 1; k <= 4; ++k) EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
       EXPECT_EQ(grid("groundwater_distance")[r][c], a.table.distance);
       EXPECT_EQ(grid("directflow")[r][c], budget.directflow);
@@ -366,39 +394,11 @@ TEST(UnsatzonDecomposed, TracersAndMacroporesSolveEveryOwnColumnAsAlone) {
   code = -1;
   module->initTracers(code, 1, table, nullptr, 0);
   ASSERT_EQ(code, 0);
-  const StripModule& s = d.strips;
   auto grid = [&](const char* name) { return d.entry(name).grid; };
   auto stack = [&](const char* name) { return d.entry(name).stack; };
   const Stack store = stack("concstor_tracer_1_unsatzon_model");
 
-  struct Alone {
-    long r, c;
-    std::unique_ptr<ColumnSolver> solver;
-    TableState table;
-    ColumnCell cell;
-  };
-  std::vector<Alone> columns;
-  for (long r = s.lo; r <= s.hi; ++r)
-    for (long c = 1; c <= s.ncols; ++c) {
-      if (s.owner[r][c] != s.rank) continue;
-      Alone a{r, c, std::make_unique<ColumnSolver>(4, 1, 1), {}, {}};
-      for (int k = 0; k <= 4; ++k) {
-        a.solver->column.z[k] = stack("geodetic_heads")[r][c][k];
-        a.solver->column.theta0[k] = stack("theta")[r][c][k];
-        a.solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
-      }
-      ColumnSolutes& solutes = a.solver->solutes;
-      solutes.bind(1, 4);
-      solutes.properties[1] = SoluteProperties{};
-      solutes.inputConcentration[1] = grid("concflux_tracer_1_input")[r][c];
-      for (int k = 1; k <= 4; ++k) solutes.mass(1)[k] = store[r][c][k];
-      a.table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
-                           grid("Theta_in_GWLEVEL")[r][c]};
-      a.cell.slopeTangent = grid("tangens_beta")[r][c];
-      a.cell.channelDensity = 1.0;
-      a.cell.cellSize = s.m.getHeader().cellsize;
-      columns.push_back(std::move(a));
-    }
+  std::vector<Alone> columns = ownColumnsAlone(d, 1);
   ColumnStepSettings settings;
   settings.substepSeconds = 3600.0;
 
@@ -408,20 +408,7 @@ TEST(UnsatzonDecomposed, TracersAndMacroporesSolveEveryOwnColumnAsAlone) {
     for (Alone& a : columns) {
       const long r = a.r, c = a.c;
       SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
-      a.cell.tableLevel = a.table.level;
-      a.cell.tableHeight = a.solver->column.z[0] + a.table.distance;
-      a.solver->column.bind(d.soils[static_cast<size_t>(soilOf(r, c))], 4, a.cell);
-      ColumnForcing forcing;
-      forcing.uses = a.solver->uses.data();
-      forcing.useCount = 1;
-      forcing.input = grid("precipitation")[r][c];
-      forcing.potentialEvaporation = 1.0;
-      forcing.maxBaseflow = 1.0;
-      forcing.recession = 1.0;
-      forcing.macropores = true;
-      double pond = 0.0;
-      ColumnBudget budget;
-      a.solver->solve(settings, forcing, a.table, pond, budget, nullptr);
+      const ColumnBudget budget = solveAlone(d, a, settings, true);
       for (int k = 1; k <= 4; ++k) {
         EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
         EXPECT_EQ(store[r][c][k], a.solver->solutes.mass(1)[k]);
