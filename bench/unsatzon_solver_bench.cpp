@@ -40,24 +40,7 @@ void solveColumns(benchmark::State& state) {
     std::filesystem::current_path(home);
     return;
   }
-  long hour = 0;
-  for (auto _ : state) {
-    for (int step = 0; step < pulseSteps + spellSteps; ++step) {
-      state.PauseTiming();
-      catchment.setRain(step < pulseSteps ? 4.0 : 0.0);
-      state.ResumeTiming();
-      module->computeTimeStep(0, hour % 24, 1 + hour / 24, 6, 2020);
-      ++hour;
-    }
-  }
-  const SolverTally tally = module->getSolverTally();
-  state.counters["node-steps/s/core"] = benchmark::Counter(
-      static_cast<double>(tally.nodeSteps) / threads, benchmark::Counter::kIsRate);
-  state.counters["iterations/water step"] =
-      static_cast<double>(tally.iterations) / static_cast<double>(tally.waterSteps);
-  state.counters["water steps/cell/sub-step"] =
-      static_cast<double>(tally.waterSteps) /
-      (static_cast<double>(gridSize * gridSize) * static_cast<double>(hour));
+  runRainPulses(state, catchment, *module, threads);
   module.reset();
   std::filesystem::current_path(home);
 }
