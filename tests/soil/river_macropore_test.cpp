@@ -211,3 +211,32 @@ TEST(RiverExchange, SubstepsCloseTheBalanceWithTheRiver) {
     EXPECT_GT(macro, 0.0);
   }
 }
+
+// A river that drains the saturated zone lowers the table, as baseflow
+// does, towards the riverbed, where its pull ends: the water it took is the
+// water the column lost, first 5 * 1e-4 * 0.5 / 100 m/s, 9 mm in the hour.
+TEST(RiverExchange, TheTableFallsTowardsTheRiverbed) {
+  ColumnRig rig(soilOf(siltLoamSoil, 8, 0.25), 0.5);
+  rig.cell.cellSize = 100.0;
+  RiverOffer offer;
+  offer.cell = river(1.0);
+  offer.cell.leakage = 1e-4;
+  ColumnForcing forcing;
+  forcing.river = &offer;
+  double height = rig.table.distance;
+  double rate = 9.0;
+  for (int step = 0; step < 48; ++step) {
+    const double before = rig.storage();
+    const ColumnBudget b = rig.step(forcing);
+    EXPECT_NEAR(rig.storage() - before, -b.riverExfiltration, 1e-9 * before);
+    EXPECT_GT(b.riverExfiltration, 0.0);
+    if (step == 0)
+      EXPECT_NEAR(b.riverExfiltration, rate, 1e-12);
+    else
+      EXPECT_LT(b.riverExfiltration, rate);
+    EXPECT_LT(rig.table.distance, height);
+    EXPECT_GT(rig.table.distance, -1.0);
+    rate = b.riverExfiltration;
+    height = rig.table.distance;
+  }
+}
