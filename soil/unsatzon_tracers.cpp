@@ -230,6 +230,7 @@ void unsatzonmodellklasse::freeTracers() {
     if (code == 0) code = catchExitCode([&] { t->tracer.statistic->release(); });
   }
   releaseTracerGrids();
+  teilmodellklasse::freeTracers();
   if (code != 0) throw code;
 }
 
