@@ -10,16 +10,11 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "bench/mpi_bench_main.h"
-#include "core/diag_stream.h"
-#include "core/memory_handling.h"
-#include "routing/abflussmodellklasse.h"
+#include "bench/routing_bench_model.h"
 
 namespace {
 
@@ -52,71 +47,17 @@ std::string controlText(const std::string& directory) {
 
 struct TreeModel {
   explicit TreeModel(int tracers)
-      : directory(std::filesystem::temp_directory_path().string() + "/horva_routing_bench_" +
-                  std::to_string(tracers) + "/"),
-        registry(gridRegistrySize), statistics(statisticTableEntries), tracerTable(tracers + 1) {
-    std::filesystem::create_directories(directory);
-    std::ofstream(directory + "model.ctl") << controlText(directory);
-    context.diag = &diag;
-    context.controlFileName = directory + "model.ctl";
-    context.outputDirectory = directory;
-    context.registry = registry.data();
-    context.header.ncols = side;
-    context.header.nrows = side;
-    context.header.cellsize = 1000.0;
-    context.header.firstRow = 1;
-    context.header.lastRow = side;
-    context.startDate = ModelDate{0, 0, 1, 1, 2001};
-    context.endDate = ModelDate{0, 23, 31, 12, 2001};
-    context.statisticTable = statistics.data();
-    context.statisticTableSize = static_cast<long>(statistics.size());
-    context.tracerCount = tracers;
-    context.tracerTable = &tracerTable;
-    for (int k = 1; k <= tracers; ++k) tracerTable[k].name = "bench tracer";
-    zone = memory.matrix(1, side, 1, side, side);
-    for (int r = 1; r <= side; ++r)
-      for (int c = 1; c <= side; ++c) zone[r][c] = (r - 1) * side + c;
-    GridRegistryEntry& e = registry[1];
-    e.hasFileName = e.hasName = true;
-    e.fileName = e.name = "zones";
-    e.grid = zone;
-    e.firstRow = 1;
-    e.lastRow = side;
-    runoff.assign(tracers + 1, std::vector<double>(subbasins + 1, 0.5));
-    for (auto& row : runoff) runoffRows.push_back(row.data());
-
-    int code = 0;
-    model = constructSubmodel<abflussmodellklasse>(code, context);
-    if (code != 0) throw code;
-    model->SetRunoffSource(runoffRows.data());
-    model->CheckInflowAbstractionLinks();
-  }
-  ~TreeModel() {
-    model->releaseModule();
-    model.reset();
-    memory.free_matrix(zone, 1, side, 1, side);
-    std::filesystem::remove_all(directory);
-  }
+      : bench("horva_routing_bench_" + std::to_string(tracers), side, side, tracers, controlText) {}
 
   // One hour of a wave that runs through the flood plains.
   void step(long k) {
     const double wave = std::sin(0.05 * static_cast<double>(k % 126));
-    for (int i = 1; i <= subbasins; ++i) runoff[0][i] = 0.05 + 3.0 * wave * wave * (i % 7) / 7.0;
-    model->RouteTimeStep(0, k % 24, 1 + (k / 24) % 28, 1, 2001);
+    for (int i = 1; i <= subbasins; ++i)
+      bench.runoff[0][i] = 0.05 + 3.0 * wave * wave * (i % 7) / 7.0;
+    bench.model->RouteTimeStep(0, k % 24, 1 + (k / 24) % 28, 1, 2001);
   }
 
-  std::string directory;
-  std::ostringstream console;
-  DiagStream diag{"routing_model_bench.xml", 0, &console, &console};
-  memory_handling memory;
-  std::vector<GridRegistryEntry> registry;
-  std::vector<StatisticTableEntry> statistics;
-  std::vector<TracerRecord> tracerTable;
-  ModelContext context;
-  Grid zone = nullptr;
-  std::vector<std::vector<double>> runoff;
-  std::vector<double*> runoffRows;
-  std::unique_ptr<abflussmodellklasse> model;
+  RoutingBenchModel bench;
 };
 
 void BM_RouteTree(benchmark::State& state) {
@@ -135,7 +76,7 @@ void BM_SetUpTree(benchmark::State& state) {
   for (auto _ : state) {
     auto tree = std::make_unique<TreeModel>(static_cast<int>(state.range(0)));
     state.PauseTiming();
-    const std::string log = tree->console.str();
+    const std::string log = tree->bench.console.str();
     const std::size_t at = log.find("routing the initialization discharges (");
     if (at != std::string::npos)
       state.counters["initial_routings"] = std::atof(log.c_str() + at + 39);

@@ -5,6 +5,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -156,4 +158,22 @@ inline void runRainPulses(benchmark::State& state, Catchment& catchment,
   state.counters["water steps/cell/sub-step"] =
       static_cast<double>(tally.waterSteps) /
       (static_cast<double>(gridSize * gridSize) * static_cast<double>(hour));
+}
+
+// The module on the catchment with its flow-time distribution; after a
+// failed construction null, the benchmark marked and the process back in
+// the folder `home`.
+template <typename Module = unsatzonmodellklasse>
+std::unique_ptr<Module> buildBenchModule(benchmark::State& state, Catchment& catchment,
+                                         const std::filesystem::path& home) {
+  int code = 0;
+  auto module = constructSubmodel<Module>(code, catchment.context, &catchment.soils);
+  if (code == 0) {
+    std::vector<TracerRecord> none(1);
+    module->initTracers(code, 0, none, nullptr, 0);
+  }
+  if (code == 0) return module;
+  state.SkipWithError("construction failed");
+  std::filesystem::current_path(home);
+  return nullptr;
 }

@@ -10,17 +10,42 @@ set(HORVA_MPI_ENV
     OMPI_MCA_rmaps_base_oversubscribe=1
     OMPI_MCA_btl=self,vader
     OMPI_MCA_btl_vader_single_copy_mechanism=none
-    # Several processes share the cores of a test machine.
-    OMP_NUM_THREADS=2)
+    # More processes than cores: one that waits for a message gives its core
+    # to the one it waits for, instead of spinning until the scheduler
+    # preempts it.
+    OMPI_MCA_mpi_yield_when_idle=1
+    # Open MPI binds runs of one or two processes to the first cores, so
+    # that every such test of a parallel ctest run, and its threads, would
+    # share those cores while the others idle.
+    OMPI_MCA_hwloc_base_binding_policy=none
+    # Several processes share the cores of a test machine, and the idle
+    # threads of one sleep rather than spin against the others.
+    OMP_NUM_THREADS=2
+    OMP_WAIT_POLICY=PASSIVE)
 if(HORVA_SANITIZE)
   # Open MPI keeps its plugins loaded and leak reports unwind fully, so that
-  # the library's own allocations can be suppressed by module name.
+  # the library's own allocations can be suppressed by module name. The leak
+  # check at exit misreads the dynamic thread-local blocks it records from
+  # __tls_get_addr and crashes in about one run in three of a three-process
+  # job; without them it only has fewer places to find pointers in, so it
+  # reports more, never less.
   list(APPEND HORVA_MPI_ENV
        OMPI_MCA_mca_base_component_disable_dlclose=1
-       "ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0"
+       "ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:intercept_tls_get_addr=0"
        "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/.ci/lsan.supp:print_suppressions=0"
        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 endif()
+
+# Every test run is stopped after HORVA_TEST_TIMEOUT seconds, so that a
+# deadlock fails it instead of holding up CI. The slowest binaries take about
+# 20 s under the sanitizers on two cores shared with another clone's CI run,
+# and up to two minutes when a CPU-bound program holds each of the two cores;
+# the limit leaves room beyond that for a slower machine and for binaries that
+# grow.
+set(HORVA_TEST_TIMEOUT 600)
+# ctest's own limit comes later: `timeout` stops mpirun first, and mpirun its
+# processes, where ctest would kill mpirun alone and leave them running.
+math(EXPR HORVA_CTEST_TIMEOUT "${HORVA_TEST_TIMEOUT} + 30")
 
 # horva_add_test_binary(<target> <source files...>)
 function(horva_add_test_binary target)
@@ -34,9 +59,10 @@ endfunction()
 # horva_add_serial_test(<name> <target> [args...]): one process, no mpirun.
 function(horva_add_serial_test name target)
   add_test(NAME ${name}
-           COMMAND ${HORVA_TIMEOUT} -k 10 300 $<TARGET_FILE:${target}> ${ARGN}
+           COMMAND ${HORVA_TIMEOUT} -k 10 ${HORVA_TEST_TIMEOUT} $<TARGET_FILE:${target}> ${ARGN}
            WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 320 ENVIRONMENT "${HORVA_MPI_ENV}")
+  set_tests_properties(${name} PROPERTIES
+      TIMEOUT ${HORVA_CTEST_TIMEOUT} ENVIRONMENT "${HORVA_MPI_ENV}")
 endfunction()
 
 # horva_add_mpi_test(<name> <target> PROCS 1 2 3 [TIMEOUT s] [ARGS ...]):
@@ -49,7 +75,7 @@ function(horva_add_mpi_test name target)
     set(T_PROCS 1 2 3)
   endif()
   if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 180)
+    set(T_TIMEOUT ${HORVA_TEST_TIMEOUT})
   endif()
   math(EXPR ctest_timeout "${T_TIMEOUT} + 30")
   foreach(np IN LISTS T_PROCS)

@@ -66,6 +66,7 @@ class expokorrklasse;
 class interzeptionsmodellklasse;
 class meteointerpol;
 class precicorrclass;
+class schneemodellklasse;
 class tracer_ini_class;
 class unsatzonmodellklasse;
 class verdunstungsmodellklasse;
@@ -206,6 +207,7 @@ protected:
   precicorrclass* precipitationCorrection = nullptr;
   expokorrklasse* radiationCorrection = nullptr;
   verdunstungsmodellklasse* evapotranspiration = nullptr;
+  schneemodellklasse* snow = nullptr;
   interzeptionsmodellklasse* interception = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
   abflussmodellklasse* channelRouting = nullptr;

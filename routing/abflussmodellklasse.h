@@ -50,8 +50,9 @@ public:
   // The runoff per tracer and column of the step, owned by its provider; in
   // routing-only mode a null source reads the runoff of a former run.
   virtual void SetRunoffSource(double** runoff);
-  // Hands the work arrays to the elements, starts their channels and fills
-  // them by routing the first runoff until it has flowed through.
+  // Hands the work arrays to the elements, pairs every internal inflow with
+  // the internal abstraction that feeds it (300 to 303), starts the channels
+  // and fills them by routing the first runoff until it has flowed through.
   virtual void CheckInflowAbstractionLinks();
   virtual void setRiverflowTable(ReinfiltrationRecord* table);
   // Keeps the state-file name (without directory) for the teardown and reads
@@ -128,10 +129,14 @@ private:
   void buildElement(int d, RoutingDescriptionText& text);
   void readTributary(int d, int j, RoutingDescriptionText& text, routingclass& element);
   void readSummedTributary(int d, int j, RoutingDescriptionText& text, routingclass& element);
-  void readInflow(int d, int j, RoutingDescriptionText& text, routingclass& element);
+  void readInflow(int j, RoutingDescriptionText& text, routingclass& element);
   int checkedTributaryColumn(int code, int tgCode, int j, bool summed);
   void addTributary(int column, int tgColumn, int d);
   void checkDescriptionOrder();
+  // The pairing of internal inflows and internal abstractions
+  // (routing/abstraction_links.cpp).
+  void linkInternalAbstractions();
+  [[noreturn]] void linkFailure(int code, const std::string& text) const;
   void finishElements();
   void createStatistic();
   void openObservedFile();

@@ -94,6 +94,7 @@ void routingclass::Route(int year, int month, int day, int hour, int minute) {
   finishElementOutflow();
   if (irrigation) irrigateAtOutlet();
   abstractedTotal = 0.0;
+  abstractFromChannel(year, month, day, hour, minute);
   routeReservoirs(year, month, day, hour, minute);
 }
 

@@ -25,6 +25,7 @@ void abflussmodellklasse::CheckInflowAbstractionLinks() {
       std::copy(stepRunoff[t] + 1, stepRunoff[t] + columns + 1, subTable[t][j] + 1);
   *diag << "checking connection of internal inflows and abstractions"
         << "[end-entry]";
+  linkInternalAbstractions();
   for (std::size_t e = 1; e < elements.size(); ++e) elements[e]->InitChannelStates();
   if (readGrids != 0) return;
 

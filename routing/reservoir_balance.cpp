@@ -45,7 +45,7 @@ void SP_class::bookLakeCells(double stepSeconds) {
 
 void SP_class::Balance(double stepMinutes, double irrigation, double abstraction,
                        double** stepRunoff, double inflow, int year, int month, int day, int hour,
-                       int minute) {
+                       int minute, AbstractionList* withdrawals) {
   const double dt = 60.0 * stepMinutes;
   for (TermValues& t : terms) t = TermValues{};
   area = 0.0;
@@ -80,7 +80,19 @@ void SP_class::Balance(double stepMinutes, double irrigation, double abstraction
     inflowVolume = dt * inflow;
   }
 
-  double Q = ComputeOutflow(inflow, stepMinutes, year, month, day, hour, minute);
+  double Q = ComputeOutflow(inflow, stepMinutes, year, month, day, hour, minute, withdrawals,
+                            stepRunoff ? stepRunoff[0] : nullptr);
+  // What the sub-steps drew by rule leaves the reservoir, never more than it
+  // holds with the step's inflow; the abstraction delivers what it took.
+  if (year > 0 && withdrawals)
+    for (const std::unique_ptr<AL_class>& al : *withdrawals) {
+      if (!al || al->getMode() != AL_class::internFromReservoir) continue;
+      double& q = al->valueRow()[0];
+      const double w = std::clamp(dt * q, 0.0, std::max(0.0, V + inflowVolume));
+      q = w / dt;
+      terms[Abstr].m3 += w;
+      V -= w;
+    }
   V += inflowVolume;
   if (V < Q * dt) Q = V / dt;
   outflow = Q;

@@ -8,7 +8,7 @@
 
 void routingclass::SetSpeicherParams(FILE* controlFile, int item, RoutingDescriptionText& text,
                                      int subIntervalsArg) {
-  const int k = item - channelCount();
+  const int k = item - channelCount() - abstractions;
   if (k < 1 || k > reservoirs) {
     *diag << "FATAL: routing: subbasin " << subbasinCode << ": element " << item
           << " is no reservoir of the " << reservoirs << " counted in its description"
@@ -74,6 +74,7 @@ void routingclass::CollectReservoirs(std::vector<SP_class*>& list) {
 }
 
 void routingclass::FlushOutputs() {
+  for (int j = 1; j <= abstractions; ++j) abstraction(j).FlushBuffer(1);
   for (int k = 1; k <= reservoirs; ++k) reservoir(k).FlushOutput(1);
 }
 
@@ -83,14 +84,23 @@ void routingclass::routeReservoirs(int year, int month, int day, int hour, int m
     SP_class& r = reservoir(k);
     const bool last = k == reservoirs && month >= 1;
     const double seconds = timeStep * 60.0;
-    const double irrigation =
-        last && irrigationDemand && maxirrigFromReservoirs
-            ? DepthToFlow(maxirrigFromReservoirs[0][ownColumn], ratio, timeStep) * seconds
-            : 0.0;
-    const double abstraction = last ? DepthToFlow(abstractedTotal, ratio, timeStep) * seconds : 0.0;
+    const double irrigation = last ? reservoirIrrigationVolume(month) : 0.0;
+    const double channelDraws =
+        last ? DepthToFlow(abstractedTotal, ratio, timeStep) * seconds : 0.0;
     const double inflow = DepthToFlow(stepRunoff[0][ownColumn], ratio, timeStep);
-    r.Balance(timeStep, irrigation, abstraction, stepRunoff, inflow, year, month, day, hour,
-              minute);
+    // Withdrawals by rule draw from the last reservoir alone, where the
+    // element's other withdrawals are booked: each one's water leaves once.
+    AbstractionList* draws = k == reservoirs && abstractions > 0 ? &abstractionList : nullptr;
+    r.Balance(timeStep, irrigation, channelDraws, stepRunoff, inflow, year, month, day, hour,
+              minute, draws);
+    if (draws)
+      for (int j = 1; j <= abstractions; ++j) {
+        AL_class& al = abstraction(j);
+        if (al.getMode() != AL_class::internFromReservoir) continue;
+        alFlow[0] = al.valueRow()[0];
+        for (int t = 1; t <= tracerCount; ++t) alFlow[t] = r.getConcentration(t);
+        deliverAbstraction(j, year > 0, year, month, day, hour, minute);
+      }
     stepRunoff[0][ownColumn] = FlowToDepth(r.getOutflow(), ratio, timeStep);
     for (int t = 1; t <= tracerCount; ++t) stepRunoff[t][ownColumn] = r.getConcentration(t);
     for (int t = 0; t <= tracerCount; ++t)

@@ -1,31 +1,61 @@
 // The outflow of a reservoir over one step: by its rule table, or through
 // its channel to another reservoir, in sub-steps of dTmin seconds.
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
-#include "core/civil_calendar.h"
 #include "routing/sp_class.h"
 
+namespace {
+
+bool drawsFromReservoir(const std::unique_ptr<AL_class>& al) {
+  return al && al->getMode() == AL_class::internFromReservoir;
+}
+
+} // namespace
+
 double SP_class::ComputeOutflow(double inflow, double stepMinutes, int year, int month, int day,
-                                int hour, int minute) {
+                                int hour, int minute, AbstractionList* withdrawals,
+                                const double* targetValues) {
   date[0] = year;
   date[1] = month;
   date[2] = day;
   date[3] = hour;
   date[4] = minute;
-  return connection ? connectionOutflow(inflow, stepMinutes)
-                    : ruleOutflow(inflow, stepMinutes, month);
+  if (withdrawals)
+    for (const std::unique_ptr<AL_class>& al : *withdrawals)
+      if (drawsFromReservoir(al)) al->reservoirDraw() = 0.0;
+  const double q = connection ? connectionOutflow(inflow, stepMinutes, withdrawals, targetValues)
+                              : ruleOutflow(inflow, stepMinutes, month, withdrawals, targetValues);
+  if (withdrawals)
+    for (const std::unique_ptr<AL_class>& al : *withdrawals)
+      if (drawsFromReservoir(al)) al->valueRow()[0] = al->reservoirDraw() / (60.0 * stepMinutes);
+  return q;
+}
+
+// A withdrawal never takes the reservoir below its reserve, nor turns
+// negative.
+void SP_class::drawSubStep(AbstractionList* withdrawals, const double* targetValues, double& V,
+                           const double* mean, double reserve) const {
+  for (const std::unique_ptr<AL_class>& al : *withdrawals) {
+    if (!drawsFromReservoir(al)) continue;
+    const double y = mean ? *mean : V;
+    const double rate =
+        al->EvaluateTimedRule(targetValues, date[0], date[1], date[2], date[3], date[4], y);
+    const double w = std::clamp(rate * dTmin, 0.0, std::max(0.0, V - reserve * y));
+    V -= w;
+    al->reservoirDraw() += w;
+  }
 }
 
 // The week day at the start of the step: the hour less the step, whole
 // hours, so that the step ending at midnight still counts to its day.
 int SP_class::weekDay() const {
-  const long hours = date[3] - static_cast<long>(hourShift);
-  const long dayShift = hours >= 0 ? hours / 24 : -((23 - hours) / 24);
-  return isoWeekDay(date[0], date[1], date[2] + dayShift);
+  return weekDayAtHour(date[0], date[1], date[2], date[3] - static_cast<long>(hourShift));
 }
 
-double SP_class::ruleOutflow(double inflow, double stepMinutes, int month) {
+double SP_class::ruleOutflow(double inflow, double stepMinutes, int month,
+                             AbstractionList* withdrawals, const double* targetValues) {
   const long substeps = static_cast<long>(60.0 * stepMinutes / dTmin);
   if (substeps < 1 || rules.rows < 1) return 0.0;
   const RuleTable::Season season = rules.season(date[1], date[2]);
@@ -70,11 +100,14 @@ double SP_class::ruleOutflow(double inflow, double stepMinutes, int month) {
       V = 0.0;
     }
     result += std::max(Q, 0.0) / static_cast<double>(substeps);
+    if (withdrawals)
+      drawSubStep(withdrawals, targetValues, V, useRunningAvg > 1 ? &meanVolume : nullptr, 0.9);
   }
   return result;
 }
 
-double SP_class::connectionOutflow(double inflow, double stepMinutes) {
+double SP_class::connectionOutflow(double inflow, double stepMinutes, AbstractionList* withdrawals,
+                                   const double* targetValues) {
   const long substeps = static_cast<long>(60.0 * stepMinutes / dTmin);
   if (substeps < 1) return 0.0;
   const auto target =
@@ -124,6 +157,7 @@ double SP_class::connectionOutflow(double inflow, double stepMinutes) {
       V = 0.0;
     }
     result += Q / static_cast<double>(substeps);
+    if (withdrawals) drawSubStep(withdrawals, targetValues, V, nullptr, 0.0);
   }
   return result;
 }

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "config/tracer_ini_class.h"
-#include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "routing/result_table.h"
 #include "routing/sp_class.h"
 
 namespace {
@@ -68,33 +68,8 @@ void SP_class::StoreOutputRow(int year, int month, int day, int hour, int minute
 
 void SP_class::FlushOutput(int flag) {
   if (flag < 1 || outputRows == 0) return;
-  const CtrlCIgnoredScope ignored;
-  *diag << "flushing to disk: " << outputFileName << " (" << outputBufferBytes << " buffersize)"
-        << "[end-entry]";
-  FILE* file = std::fopen(outputFileName.c_str(), "a+");
-  if (!file) {
-    *diag << "FATAL: error opening reservoir file " << outputFileName << " ("
-          << std::strerror(errno) << "); check that it can still be written"
-          << "[end-entry]";
-    throw 65;
-  }
-  for (std::size_t i = 1; i <= outputRows; ++i) {
-    const double* row = &outputBuffer[i * rowLength];
-    if (writeMinutes)
-      std::fprintf(file, "%2.0lf\t%2.0lf\t%2.0lf\t%2.0lf\t%2.0lf", row[0], row[1], row[2], row[3],
-                   row[4]);
-    else
-      std::fprintf(file, "%2.0lf\t%2.0lf\t%2.0lf\t%2.0lf", row[0], row[1], row[2], row[3]);
-    for (std::size_t j = 0; j < outputColumns; ++j) std::fprintf(file, "\t%lg", row[5 + j]);
-    std::fputs("\n", file);
-  }
-  const bool failed = std::ferror(file) != 0;
-  if (std::fclose(file) != 0 || failed) {
-    *diag << "FATAL: error writing reservoir file " << outputFileName << " ("
-          << std::strerror(errno) << "); check the disk space"
-          << "[end-entry]";
-    throw 65;
-  }
+  appendResultRows(*diag, outputFileName, outputBuffer, outputRows, rowLength, outputColumns,
+                   writeMinutes, outputBufferBytes);
   outputRows = 0;
   outputColumns = 0;
 }

@@ -234,6 +234,8 @@ void abflussmodellklasse::buildElement(int d, RoutingDescriptionText& text) {
   layout.inflows = zl;
   layout.areaTable = abfrel.data();
   layout.columnMap = &zones.indexOfCode;
+  const int al = countOccurrences(joined, "AL");
+  layout.abstractions = al;
   const int sp = countOccurrences(joined, "SP");
   layout.reservoirs = sp;
   layout.lake = lakeModel;
@@ -250,15 +252,10 @@ void abflussmodellklasse::buildElement(int d, RoutingDescriptionText& text) {
   text.restart();
   for (int k = 0; k < summed; ++k) readSummedTributary(d, ++j, text, element);
   text.restart();
-  for (int k = 0; k < zl; ++k) readInflow(d, ++j, text, element);
-  if (countOccurrences(joined, "AL") > 0) {
-    *diag << "FATAL: routing description " << d << " (TG " << tg << "): element " << j + 1
-          << " is an abstraction (AL), which this version of the routing model cannot route; "
-             "remove it from the description in [routing_model] (a label holding \"AL\" counts "
-             "as one)"
-          << "[end-entry]";
-    throw 17;
-  }
+  for (int k = 0; k < zl; ++k) readInflow(++j, text, element);
+  text.restart();
+  for (int k = 0; k < al; ++k)
+    element.SetAblaufModus(controlFile, ++j, text, subIntervals, startDate);
   text.restart();
   for (int k = 1; k <= sp; ++k) {
     element.SetSpeicherParams(controlFile, ++j, text, subIntervals);
@@ -366,8 +363,7 @@ void abflussmodellklasse::readSummedTributary(int d, int j, RoutingDescriptionTe
                              v[9], qMin, qMax, tableIntervals, true);
 }
 
-void abflussmodellklasse::readInflow(int d, int j, RoutingDescriptionText& text,
-                                     routingclass& element) {
+void abflussmodellklasse::readInflow(int j, RoutingDescriptionText& text, routingclass& element) {
   text.expect("ZL", "the number of ZL");
   const int number = text.integer("the number of ZL");
   const std::string name = "ZL " + std::to_string(number);
@@ -393,12 +389,7 @@ void abflussmodellklasse::readInflow(int d, int j, RoutingDescriptionText& text,
     row = text.integer("the start row of " + name);
     column = text.integer("the value column of " + name);
   } else if (mode == "intern") {
-    *diag << "FATAL: routing description " << d << " (TG " << element.getSubbasinCode()
-          << "): element " << j << " (" << name
-          << ") is an internal inflow, fed by an abstraction, which this version of the routing "
-             "model cannot route; give it as \"constant\" or \"extern\""
-          << "[end-entry]";
-    throw 17;
+    inflowMode = 3;
   } else {
     *diag << "FATAL: the modus \"" << mode << "\" is not supported for inflow " << number
           << "[end-entry]";
@@ -435,7 +426,10 @@ void abflussmodellklasse::finishElements() {
     elements[d]->SetLevelRegistry(&levelRegistry);
     elements[d]->SetHydraulicConnectionMap(&connections);
   }
-  for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->InitReservoirOutflows(startDate);
+  for (std::size_t d = 1; d < elements.size(); ++d) {
+    elements[d]->InitReservoirOutflows(startDate);
+    elements[d]->ReadAbstractionRules(controlFile);
+  }
   maxStorageCount = 0;
   for (std::size_t d = 1; d < elements.size(); ++d)
     maxStorageCount = elements[d]->MaxStorageCount(maxStorageCount);

@@ -33,6 +33,8 @@ routingclass::routingclass(int& errorCode, const ModelContext& context,
   summedTributaries = layout.summedTributaries;
   furtherAreaShares = layout.furtherAreaShares;
   inflows = layout.inflows;
+  abstractions = layout.abstractions;
+  hourOffset = context.minToIntEndHours();
   areaTable = layout.areaTable;
   columnMap = layout.columnMap;
   reservoirs = layout.reservoirs;
@@ -60,12 +62,30 @@ routingclass::routingclass(int& errorCode, const ModelContext& context,
     elementOut.assign(tracerSlots, std::vector<double>(subIntervals + 1, 0.0));
     channelFlow.assign(tracerSlots, std::vector<double>(subIntervals + 1, 0.0));
     drawnColumn.assign(static_cast<std::size_t>(subbasins) + 1, 0);
+    alFlow.assign(tracerSlots, 0.0);
     if (inflows > 0) {
       inflowCode.assign(inflows + 1, 0);
       inflowMode.assign(inflows + 1, 0);
       inflowValueIndex.assign(inflows + 1, 0);
       inflowFile.resize(inflows + 1);
       inflowValue.assign(tracerSlots, std::vector<double>(inflows + 1, 0.0));
+    }
+    if (abstractions > 0) {
+      abstractionLinks.assign(static_cast<std::size_t>(abstractions) + 1, 0);
+      abstractionList.resize(static_cast<std::size_t>(abstractions) + 1);
+      AbstractionSetting setting;
+      setting.diag = diag;
+      setting.tracers = tracerRecords;
+      setting.tracerCount = tracerCount;
+      setting.outputDirectory = outputDirectory;
+      setting.area = elementArea;
+      setting.areaDivisor = areaFactor;
+      setting.timeStep = timeStep;
+      setting.hourOffset = hourOffset;
+      for (std::size_t j = 1; j < abstractionList.size(); ++j) {
+        abstractionList[j] = std::make_unique<AL_class>();
+        abstractionList[j]->Init(setting);
+      }
     }
     if (reservoirs > 0) {
       reservoirCodes.assign(static_cast<std::size_t>(reservoirs) + 1, 0);
@@ -212,6 +232,7 @@ void routingclass::CheckBasinArea() {
     *diag << "INFO: Basin " << subbasinCode << ": area in contr.file: " << elementArea
           << " <-> zone-grid " << zoneGridArea << " (adjusted to the latter)"
           << "[end-entry]";
+    for (int j = 1; j <= abstractions; ++j) abstraction(j).rescaleArea(zoneGridArea);
     elementArea = zoneGridArea;
   }
 }
@@ -239,8 +260,15 @@ void routingclass::FreeMemory() {
     inflowFile[j].reset();
     *diag << " " << j << ",";
   }
-  *diag << ", --> ALs..."
-        << ", --> SPs...";
+  *diag << ", --> ALs...";
+  for (int j = 1; j <= abstractions; ++j) {
+    std::unique_ptr<AL_class>& al = abstractionList[static_cast<std::size_t>(j)];
+    if (!al) continue;
+    al->FlushBuffer(1);
+    al.reset();
+    *diag << " " << j << ",";
+  }
+  *diag << ", --> SPs...";
   for (int k = 1; k <= reservoirs; ++k) {
     std::unique_ptr<SP_class>& r = reservoirList[static_cast<std::size_t>(k)];
     if (!r) continue;
@@ -250,6 +278,7 @@ void routingclass::FreeMemory() {
   }
   *diag << " Rest...";
   inflowFile.clear();
+  abstractionList.clear();
   *diag << " ok"
         << "[end-entry]";
   modelobject::releaseModule();

@@ -8,6 +8,7 @@
 #include "core/modelobject.h"
 #include "core/reinfiltration_record.h"
 #include "core/time_series_file.h"
+#include "routing/al_class.h"
 #include "routing/routing_table.h"
 #include "routing/sp_class.h"
 
@@ -29,6 +30,7 @@ struct RoutingElementLayout {
   int summedTributaries = 0;
   int furtherAreaShares = 0;
   int inflows = 0;
+  int abstractions = 0;
   // Row 0: entry 0 the domain area in km^2, entry i the share of column i in
   // it; row 1: the area factor of each column. The element writes its own
   // column in CheckBasinArea.
@@ -80,6 +82,11 @@ public:
   virtual void SetSpeicherParams(FILE* controlFile, int item, RoutingDescriptionText& text,
                                  int subIntervalsArg);
   virtual void ReadReservoirRules(FILE* controlFile);
+  // Abstraction j of the item number: behind "AL" the number of the inflow
+  // it feeds, then its mode and values from the description text.
+  virtual void SetAblaufModus(FILE* controlFile, int item, RoutingDescriptionText& text,
+                              int subIntervalsArg, const ModelDate& start);
+  virtual void ReadAbstractionRules(FILE* controlFile);
   virtual void SetLevelRegistry(LevelRegistry* registry);
   virtual void SetHydraulicConnectionMap(HydraulicConnectionMap* map);
   // The outflow of every reservoir before the first step, no more than it
@@ -139,6 +146,14 @@ public:
   int getSubbasinCode() const { return subbasinCode; }
   int reservoirCount() const { return reservoirs; }
   SP_class& reservoir(int k) const { return *reservoirList[static_cast<std::size_t>(k)]; }
+  int inflowCount() const { return inflows; }
+  int inflowNumber(int j) const { return inflowCode[j]; }
+  int inflowModeOf(int j) const { return inflowMode[j]; }
+  int abstractionCount() const { return abstractions; }
+  AL_class& abstraction(int j) const { return *abstractionList[static_cast<std::size_t>(j)]; }
+  // The number of the inflow that abstraction j feeds.
+  int abstractionLink(int j) const { return abstractionLinks[static_cast<std::size_t>(j)]; }
+  int firstTributaryCode() const { return tributaries > 0 ? channelCode[1] : 0; }
 
 private:
   bool isInflowChannel(int c) const { return c > tributaries + summedTributaries; }
@@ -170,6 +185,12 @@ private:
   void addChannelToElement(int c);
   void finishElementOutflow();
   void irrigateAtOutlet();
+  // The abstractions that take from the channel (routing/abstraction_element.cpp).
+  void abstractFromChannel(int year, int month, int day, int hour, int minute);
+  // Stores abstraction j's row of alFlow and feeds its internal inflow.
+  void deliverAbstraction(int j, bool store, int year, int month, int day, int hour, int minute);
+  // The last reservoir's water for irrigation in the step, m^3.
+  double reservoirIrrigationVolume(int month) const;
   // The element's reservoirs in series, each taking what the one before it
   // released.
   void routeReservoirs(int year, int month, int day, int hour, int minute);
@@ -243,6 +264,12 @@ private:
   // Columns irrigation has drawn from in this step.
   std::vector<char> drawnColumn;
   double abstractedTotal = 0.0;
+  int abstractions = 0;
+  std::vector<int> abstractionLinks;
+  AbstractionList abstractionList; // 1 .. abstractions
+  std::vector<double> alFlow;      // one abstraction's flow (m^3/s) and concentrations
+  double availableWater = 0.0;     // mm
+  double hourOffset = 0.0;         // min_to_int_end in hours
   LevelRegistry* levelRegistry = nullptr;
   HydraulicConnectionMap* connections = nullptr;
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/civil_calendar.h"
 #include "core/diag_stream.h"
 
 namespace {
@@ -103,8 +104,9 @@ double RuleTable::lookup(double v, const Season& s) const {
 bool RuleTable::windowOpen(int k, int weekDay, int hour) const {
   const long days = weekDays[static_cast<std::size_t>(k)];
   if (days == -1) return true;
-  if (std::to_string(days).find(static_cast<char>('0' + weekDay)) == std::string::npos)
-    return false;
+  bool listed = false;
+  for (long rest = days; rest > 0 && !listed; rest /= 10) listed = rest % 10 == weekDay;
+  if (!listed) return false;
   const int a = startHour[static_cast<std::size_t>(k)];
   const int b = stopHour[static_cast<std::size_t>(k)];
   return b >= a ? a <= hour && hour <= b : hour >= a || hour <= b;
@@ -219,4 +221,23 @@ bool readHydraulicConnection(FILE* file, HydraulicConnectionBlock& block, DiagSt
     throw 29;
   }
   return true;
+}
+
+void seekRuleSection(FILE* file, const std::string& section, DiagStream& diag) {
+  std::rewind(file);
+  std::string line;
+  while (readLine(file, line)) {
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos) continue;
+    const std::size_t last = line.find_first_of(" \t", first);
+    if (line.compare(first, last == std::string::npos ? last : last - first, section) == 0) return;
+  }
+  diag << "FATAL: section " << section << " not found in control file"
+       << "[end-entry]";
+  throw 34;
+}
+
+int weekDayAtHour(int year, int month, int day, long hour) {
+  const long dayShift = hour >= 0 ? hour / 24 : -((23 - hour) / 24);
+  return isoWeekDay(year, month, day + dayShift);
 }

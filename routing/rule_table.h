@@ -68,3 +68,12 @@ void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::st
 // missing key, or a block never closed, ends the run with 29.
 bool readHydraulicConnection(FILE* file, HydraulicConnectionBlock& block, DiagStream& diag,
                              int reservoir);
+
+// Rewinds the control file and moves behind the line whose first word is
+// the section head; without one the run ends with 34.
+void seekRuleSection(FILE* file, const std::string& section, DiagStream& diag);
+
+// Day of the week (1 Monday .. 7 Sunday) at `hour` of the date; an hour
+// outside 0 .. 23 moves the day, so that the hour less a shift may fall on
+// the day before.
+int weekDayAtHour(int year, int month, int day, long hour);

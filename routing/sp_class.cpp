@@ -143,21 +143,7 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
 }
 
 void SP_class::SeekSection(FILE* controlFile, const std::string& section) {
-  std::rewind(controlFile);
-  std::string line;
-  for (;;) {
-    line.clear();
-    int c = 0;
-    while ((c = std::fgetc(controlFile)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
-    if (c == EOF && line.empty()) break;
-    const std::size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos) continue;
-    const std::size_t last = line.find_first_of(" \t\r", first);
-    if (line.compare(first, last == std::string::npos ? last : last - first, section) == 0) return;
-  }
-  *diag << "FATAL: section " << section << " not found in control file"
-        << "[end-entry]";
-  throw 34;
+  seekRuleSection(controlFile, section, *diag);
 }
 
 void SP_class::ReadAbstractionRules(FILE* controlFile, const std::string& controlFileName) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/grid_types.h"
+#include "routing/al_class.h"
 #include "routing/rule_table.h"
 
 class DiagStream;
@@ -111,13 +112,18 @@ public:
 
   // --- step (routing/reservoir_balance.cpp, routing/reservoir_outflow.cpp) ---------
   // Outflow of one step in m^3/s, the mean over sub-steps of dTmin seconds.
+  // The abstractions of the list that draw from a reservoir take their
+  // timed rule's rate in every sub-step, and get their mean flow (m^3/s) in
+  // their value row; targetValues (stepRunoff[0]) holds their targets.
   virtual double ComputeOutflow(double inflow, double stepMinutes, int year, int month, int day,
-                                int hour, int minute);
+                                int hour, int minute, AbstractionList* withdrawals = nullptr,
+                                const double* targetValues = nullptr);
   // One step: the withdrawals I and B0 (m^3), the inflow (m^3/s) with the
-  // tracer concentrations of stepRunoff at the element's column.
+  // tracer concentrations of stepRunoff at the element's column, and the
+  // withdrawals by rule of the list.
   virtual void Balance(double stepMinutes, double irrigation, double abstraction,
                        double** stepRunoff, double inflow, int year, int month, int day, int hour,
-                       int minute);
+                       int minute, AbstractionList* withdrawals = nullptr);
   virtual double MixConcentration(double a, double b, double volumeA, double volumeB) const;
 
   // --- output table (routing/reservoir_output.cpp) ------------------------------------
@@ -157,8 +163,15 @@ public:
 
 private:
   [[noreturn]] void lakeFailure(int code, const std::string& text) const;
-  double ruleOutflow(double inflow, double stepMinutes, int month);
-  double connectionOutflow(double inflow, double stepMinutes);
+  double ruleOutflow(double inflow, double stepMinutes, int month, AbstractionList* withdrawals,
+                     const double* targetValues);
+  double connectionOutflow(double inflow, double stepMinutes, AbstractionList* withdrawals,
+                           const double* targetValues);
+  // One sub-step's withdrawals from the volume V: each abstraction takes its
+  // rate for the reference volume (`mean` when given, else V), no more than
+  // leaves `reserve` times the reference in the reservoir.
+  void drawSubStep(AbstractionList* withdrawals, const double* targetValues, double& V,
+                   const double* mean, double reserve) const;
   void bookLakeCells(double stepSeconds);
   int weekDay() const;
   double cellArea() const { return cellSize * cellSize; }

@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+# The cores this script may run on (a taskset counts), for the builds and for
+# ctest, which fits the process counts of the MPI tests into them.
 jobs=$(nproc)
 export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
 

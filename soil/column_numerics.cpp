@@ -19,7 +19,7 @@ constexpr int copiedLayerLimit = 200;
 } // namespace
 
 SoilColumn::SoilColumn(int maxLayerCount)
-    : storage(static_cast<size_t>(maxLayerCount + 2) * 20, 0.0), maxLayers(maxLayerCount) {
+    : storage(static_cast<size_t>(maxLayerCount + 2) * 23, 0.0), maxLayers(maxLayerCount) {
   double* next = storage.data();
   const size_t size = static_cast<size_t>(maxLayerCount) + 2;
   for (double** a : {&d,
@@ -40,6 +40,9 @@ SoilColumn::SoilColumn(int maxLayerCount)
                      &uptake,
                      &evaporation,
                      &meanKrel,
+                     &unfrozen,
+                     &liquid,
+                     &thetaMin,
                      &riverInfiltration,
                      &riverExfiltration}) {
     *a = next;
@@ -58,6 +61,8 @@ void SoilColumn::bind(const soil_class& soilType, int layerCount, const ColumnCe
     d[i] = soilType.getThickness(i);
     thetaSat[i] = soilType.getThetaSat(i);
     thetaLow[i] = soilType.getThetaLow(i);
+    thetaMin[i] = thetaLow[i];
+    unfrozen[i] = liquid[i] = 1.0;
     thetaFc[i] = soilType.thetaFromSuction(i, fieldCapacitySuctionValue);
     depth += d[i];
     // Frozen ground below the thaw depth lets hardly any water through.
@@ -65,6 +70,7 @@ void SoilColumn::bind(const soil_class& soilType, int layerCount, const ColumnCe
   }
   d[layers + 1] = d[layers];
   ksat[layers + 1] = 0.0;
+  for (int i : {0, layers + 1}) unfrozen[i] = liquid[i] = 1.0;
   river = nullptr;
   std::fill(riverInfiltration, riverInfiltration + layers + 2, 0.0);
   std::fill(riverExfiltration, riverExfiltration + layers + 2, 0.0);
@@ -90,7 +96,8 @@ int SoilColumn::activeEnd() const { return rangeEnd(tableLayer()); }
 int SoilColumn::balanceEnd() const { return rangeEnd(tableLayer() + 3); }
 
 double SoilColumn::relativeConductivity(int layer, double water) const {
-  return soil->krelFromTheta(layer, water, water);
+  const double flowing = water * liquid[layer];
+  return soil->krelFromTheta(layer, flowing, flowing);
 }
 
 double SoilColumn::updateHydraulicHeads(bool firstIteration) {
@@ -99,8 +106,8 @@ double SoilColumn::updateHydraulicHeads(bool firstIteration) {
   const double table = cell.tableHeight;
   double meanSuction = 0.0;
   for (int i = 1; i <= end; ++i) {
-    if (firstIteration) psi0[i] = soil->suctionFromTheta(i, theta0[i]);
-    meanSuction = 0.5 * (soil->suctionFromTheta(i, thetaMean[i]) + psi0[i]);
+    if (firstIteration) psi0[i] = soil->suctionFromTheta(i, theta0[i] * liquid[i]);
+    meanSuction = 0.5 * (soil->suctionFromTheta(i, thetaMean[i] * liquid[i]) + psi0[i]);
     const double centre = 0.5 * (z[i - 1] + z[i]);
     if (i < g)
       head[i] = centre - meanSuction;
@@ -193,8 +200,9 @@ double SoilColumn::limitFluxByHeadOrder(int layer, double fluxAbove, double flux
   auto difference = [&](double f) {
     const double upper = theta0[layer] + (f - fluxAbove - upperLoss) * dt / d[layer];
     const double lower = theta0[below] + (fluxBelow - f - lowerLoss) * dt / d[below];
-    const double upperHead = upperCentre - suction(layer, upper);
-    return upperHead - (tableHead ? cell.tableHeight : lowerCentre - suction(below, lower));
+    const double upperHead = upperCentre - suction(layer, upper * liquid[layer]);
+    return upperHead -
+           (tableHead ? cell.tableHeight : lowerCentre - suction(below, lower * liquid[below]));
   };
   if (flux > 0.0) {
     // Water rising into the upper layer fills it at most.
@@ -289,7 +297,7 @@ void balanceLayers(int end, int maxPasses, double dt, const double* theta0, cons
 void SoilColumn::balanceFluxesWithStorage(int maxPasses, double dt) {
   const int end = balanceEnd();
   for (int i = 1; i <= end; ++i) extraction[i] = sink[i] + lateral[i];
-  balanceLayers(end, maxPasses, dt, theta0, d, thetaLow, thetaSat, q, extraction, lateral,
+  balanceLayers(end, maxPasses, dt, theta0, d, thetaMin, thetaSat, q, extraction, lateral,
                 riverInfiltration, riverExfiltration);
 }
 
@@ -307,7 +315,7 @@ void SoilColumn::balanceFluxesOnCopies(int maxPasses, double dt) {
     inflow[i] = riverInfiltration[i];
     outflow[i] = riverExfiltration[i];
   }
-  balanceLayers(end, maxPasses, dt, theta0, d, thetaLow, thetaSat, fluxes.data(), extracted.data(),
+  balanceLayers(end, maxPasses, dt, theta0, d, thetaMin, thetaSat, fluxes.data(), extracted.data(),
                 sideways.data(), inflow.data(), outflow.data());
   for (int i = 0; i <= end; ++i) {
     q[i] = fluxes[i];

@@ -6,6 +6,7 @@
 #include "soil/column_dump.h"
 #include "soil/column_numerics.h"
 #include "soil/river_exchange.h"
+#include "soil/soil_heat.h"
 #include "soil/solute_transport.h"
 
 class landuse_class;
@@ -35,6 +36,15 @@ struct RiverOffer {
   int record = 0; // the subbasin record the cell draws from; 0 none
 };
 
+// The heat of a column in one sub-step: the air temperature, the n-factor
+// that makes it the surface temperature, and the other boundaries (their
+// surface is the solver's).
+struct HeatForcing {
+  double airTemperature = 0.0;
+  double nFactor = 1.0;
+  HeatBoundary boundary;
+};
+
 // What reaches a column in one sub-step (mm) and its baseflow parameters.
 struct ColumnForcing {
   const LanduseDemand* uses = nullptr; // land-use layers 1 .. useCount
@@ -48,6 +58,7 @@ struct ColumnForcing {
   // A river cell's river, whose `available` the cell's take lowers; null
   // elsewhere.
   RiverOffer* river = nullptr;
+  const HeatForcing* heat = nullptr; // with the heat model only
 };
 
 // The groundwater table of a column: "groundwater_distance",
@@ -77,6 +88,8 @@ struct ColumnBudget {
   double clamped = 0.0;     // water the bounds guard added
   double deepestRoot = 0.0; // m
   int waterSteps = 0;
+  long heatSteps = 0;           // with the heat model
+  bool heatStepsRaised = false; // by the stability of the explicit step
 };
 
 // Work done by a solver since it was made: water steps, Richards
@@ -85,6 +98,9 @@ struct SolverTally {
   long long waterSteps = 0;
   long long iterations = 0;
   long long nodeSteps = 0;
+  long long heatSteps = 0;
+  long long heatNodeSteps = 0;
+  long long heatStepsRaised = 0; // sub-steps of cells whose count the stability raised
 };
 
 // Called after an iteration that has not converged within 100 passes.
@@ -102,6 +118,10 @@ class ColumnSolver {
 public:
   ColumnSolver(int maxLayers, int landuseLayers, int tracers = 0);
 
+  // With the heat model the columns carry temperatures; null without.
+  void setHeatModel(const HeatModelSettings* settings);
+  const HeatModelSettings* getHeatModel() const { return heatModel; }
+
   int waterStepCount(const ColumnStepSettings& settings, double input) const;
   void solve(const ColumnStepSettings& settings, const ColumnForcing& forcing, TableState& table,
              double& ponding, ColumnBudget& budget, IterationReport* report);
@@ -113,6 +133,11 @@ public:
   double tableHeight(int g, double theta) const;
 
   SoilColumn column;
+  // The temperatures of the column; the caller binds it with the column
+  // and fills T, and on return T and energy hold the new state.
+  HeatColumn heat;
+  double airTemperature = 0.0;       // of the sub-step
+  double surfaceTemperature = 0.0;   // air temperature times the n-factor
   std::vector<LanduseDemand> uses;   // the caller's forcing, land-use layers 1 .. L
   std::vector<double> transpiration; // per land-use layer 1 .. L, mm of the sub-step
   SolverTally tally;
@@ -139,6 +164,13 @@ private:
   void offerRiver(RiverOffer* river, int steps);
   void bookRiver(RiverOffer* river, int steps, double F, int table, ColumnBudget& budget,
                  double& saturatedLoss);
+  // Heat (soil/column_heat.cpp): the heat steps of the sub-step, coupled
+  // to its water steps; the heat steps of one water step; the share of
+  // the water that flows.
+  int coupleHeatSteps(const ColumnStepSettings& settings, const ColumnForcing& forcing,
+                      ColumnBudget& budget);
+  void runHeatSteps(const ColumnForcing& forcing);
+  void takeLiquidFraction();
 
   // Dump mode (soil/column_dump.cpp): the inputs of water step `step` of
   // `steps`, kept until its checks have run; the checks after the
@@ -148,12 +180,26 @@ private:
   void takeSnapshot(int step, int steps, double dt, double input, double ponding,
                     double potentialEvaporation, const TableState& table);
   double checkWaterStep(int step, double F, double baseflowAmount, ColumnBudget& budget);
+  // The heat part of the snapshot, its check and repair, and the text file
+  // of the heat profiles (soil/column_heat_dump.cpp).
+  std::size_t heatSnapshotSize() const;
+  void takeHeatSnapshot(SnapshotWriter& out);
+  int checkHeat(bool repair);
+  bool writeHeatText(const char* name);
 
-  std::vector<double> layerUptake; // per land-use layer, per soil layer
-  std::vector<double> demand;      // per land-use layer, left in the water step
-  std::vector<double> baseflow;    // per soil layer (m/s)
+  std::vector<double> layerUptake;    // per land-use layer, per soil layer
+  std::vector<double> demand;         // per land-use layer, left in the water step
+  std::vector<double> baseflow;       // per soil layer (m/s)
   std::vector<double> macroporeWater; // per soil layer, mm of the water step
   std::size_t stride;
   int maxLayers;
   std::vector<unsigned char> snapshot;
+  const HeatModelSettings* heatModel = nullptr;
+  long heatStepsPerWaterStep = 0;
+  double heatSeconds = 0.0;
+  long heatStepCount = 0;
+  double heatLower = 0.0; // temperature below the column at the end of the heat steps
+  // Dump mode: theta and the heat profiles at the start of the water step.
+  static constexpr int heatProfileCount = 7;
+  std::vector<double> heatStart;
 };

@@ -17,10 +17,13 @@ struct Date {
   long hour, day, month, year;
 };
 
-// Two days of hourly steps across the turn of the year; the hour after the
-// last step is 2 January 00:00.
-Date dateOf(int s) { return s < 24 ? Date{s, 31, 12, 2020} : Date{s - 24, 1, 1, 2021}; }
-Date nextOf(int s) { return s < 47 ? dateOf(s + 1) : Date{0, 2, 1, 2021}; }
+// Two days of six-hourly steps across the turn of the year: every step is a
+// new hour, each day holds several steps, and the run ends at the end of a
+// day that is no end of a month or year (2 January 00:00 follows).
+constexpr int stepCount = 8;
+Date dateOf(int s) { return s < 4 ? Date{6L * s, 31, 12, 2020} : Date{6L * (s - 4), 1, 1, 2021}; }
+Date nextOf(int s) { return s + 1 < stepCount ? dateOf(s + 1) : Date{0, 2, 1, 2021}; }
+bool lastStep(int s) { return s + 1 == stepCount; }
 
 bool crosses(char mode, const Date& a, const Date& b) {
   switch (mode) {
@@ -184,7 +187,7 @@ void expectWritten(Expected& x, int s, const Date& d, const Date& next,
 
 } // namespace
 
-// The driver's calls for two days of hourly steps, with rank 0 playing the
+// The driver's calls for two days of steps, with rank 0 playing the
 // external program; every grid-interval mode.
 TEST(ExternalCouplingExchange, PlaysTwoDaysAcrossTheTurnOfTheYear) {
   for (const char mode : {'I', 'H', 'D', 'M', 'Y'}) {
@@ -219,7 +222,7 @@ TEST(ExternalCouplingExchange, PlaysTwoDaysAcrossTheTurnOfTheYear) {
     Date last{-1, -1, -1, -1};
     int exchanges = 0;
     Expected expected;
-    for (int s = 0; s < 48; ++s) {
+    for (int s = 0; s < stepCount; ++s) {
       const Date d = dateOf(s);
       if (crosses(mode, d, last)) {
         ++exchanges;
@@ -253,7 +256,7 @@ TEST(ExternalCouplingExchange, PlaysTwoDaysAcrossTheTurnOfTheYear) {
       for (long r = 1; r <= 4; ++r)
         for (long c = 1; c <= 8; ++c) expected.run[r][c] += fluxValue(s, r, c);
       for (int p = 1; p <= 3; ++p) expected.statRun[p] += means[p];
-      if (s == 47 || crosses(mode, next, last)) {
+      if (lastStep(s) || crosses(mode, next, last)) {
         m.writeCouplingStatistics(d.hour, d.day, d.month, d.year, next.day != d.day,
                                   next.month != d.month, next.year != d.year);
         if (rank == 0) expectWritten(expected, s, d, next, means, statTable[0]);
@@ -269,10 +272,10 @@ TEST(ExternalCouplingExchange, PlaysTwoDaysAcrossTheTurnOfTheYear) {
       }
       if (rank == 0)
         writeFile(m.getExternalSemaphoreFileName(),
-                  (s == 47 ? std::string("Finish") : m.getExternalSemaphoreContent()) + "\n");
+                  (lastStep(s) ? std::string("Finish") : m.getExternalSemaphoreContent()) + "\n");
       MPI_Barrier(MPI_COMM_WORLD);
     }
-    EXPECT_EQ(exchanges, mode == 'I' || mode == 'H' ? 48 : 2);
+    EXPECT_EQ(exchanges, mode == 'I' || mode == 'H' ? stepCount : 2);
     if (rank == 0) {
       std::set<std::string> written;
       for (const auto& f : std::filesystem::directory_iterator("out"))

@@ -177,7 +177,8 @@ TEST(HorvaProgram, EndsAFailedRunWithItsCode) {
 
 namespace {
 
-// Waits up to a minute for a text to appear in a file.
+// Waits up to a minute for a text to appear in a file: horva under the
+// sanitizers starts within seconds also on two busy cores.
 bool waitForText(const std::string& file, const std::string& text) {
   for (int k = 0; k < 6000; ++k) {
     if (readFile(file).find(text) != std::string::npos) return true;
@@ -191,9 +192,10 @@ bool waitForText(const std::string& file, const std::string& text) {
 std::string freshMpiEnvironment() {
   std::string env = "env -i";
   for (const char* name :
-       {"PATH", "HOME", "OMP_NUM_THREADS", "OMPI_ALLOW_RUN_AS_ROOT",
+       {"PATH", "HOME", "OMP_NUM_THREADS", "OMP_WAIT_POLICY", "OMPI_ALLOW_RUN_AS_ROOT",
         "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "OMPI_MCA_btl",
-        "OMPI_MCA_btl_vader_single_copy_mechanism", "OMPI_MCA_mca_base_component_disable_dlclose",
+        "OMPI_MCA_btl_vader_single_copy_mechanism", "OMPI_MCA_mpi_yield_when_idle",
+        "OMPI_MCA_hwloc_base_binding_policy", "OMPI_MCA_mca_base_component_disable_dlclose",
         "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
     if (const char* value = std::getenv(name)) env += std::string(" ") + name + "='" + value + "'";
   return env;
@@ -496,4 +498,23 @@ TEST(HorvaProgram, RoutesAFormerRunAloneOnOneTwoAndThreeProcesses) {
             std::string::npos)
       << run.output;
   expectTopLevelFailure(run, 1420, dir + "/fail_0.xml");
+}
+
+// A second abstraction feeding one internal inflow ends the set-up with its
+// full code in the log and its low 8 bits as the status of the process.
+TEST(HorvaProgram, EndsOnAnInflowFedTwice) {
+  const std::string dir = absoluteTestDirectory("prog_links");
+  writeRoutingOnlyRun(dir, 1);
+  std::string control = readFile(dir + "/run.ctl");
+  const std::string feeder = " AL 1 = intern 0 0.5 1 mm";
+  control.replace(control.find("TG 2"), 0, "TG 1 (AREA = 0.15, F = 1)" + feeder + feeder + "\n");
+  control.replace(control.find("A = 0.15)\n") + 9, 0,
+                  " ZL 1 = intern (K = 2, KF = 4, B = 5, BF = 50, T = 0.5, M = 30, MF = 15, "
+                  "I = 0.001, L = 3000, A = 0.15)");
+  writeFile(dir + "/run.ctl", control);
+  const RunResult run = runHorva(dir, "-mode:routing -diagfile:fail.xml run.ctl");
+  EXPECT_NE(run.output.find("Inflow 1 is already connected to an internal abstraction."),
+            std::string::npos)
+      << run.output;
+  expectTopLevelFailure(run, 300, dir + "/fail_0.xml");
 }

@@ -21,19 +21,6 @@ std::string rules(int number, const std::string& table) {
 // Q = a V with a = 1e-5 1/s up to 1e7 m^3.
 const std::string linear = "2\n0 0\n1e7 100\nWeekDays = -1\n";
 
-std::vector<std::vector<double>> tableRows(const std::string& path) {
-  std::vector<std::vector<double>> rows;
-  std::istringstream text(readFile(path));
-  int k = 0;
-  for (std::string line; std::getline(text, line); ++k) {
-    if (k < 3) continue;
-    std::istringstream fields(line);
-    rows.emplace_back();
-    for (double x; fields >> x;) rows.back().push_back(x);
-  }
-  return rows;
-}
-
 } // namespace
 
 // A flood from an inflow file through a channel into a linear reservoir:

@@ -97,3 +97,16 @@ std::string runoffTable(const std::vector<std::vector<double>>& hours, int first
   }
   return text;
 }
+
+std::vector<std::vector<double>> tableRows(const std::string& path) {
+  std::vector<std::vector<double>> rows;
+  std::istringstream text(readFile(path));
+  int k = 0;
+  for (std::string line; std::getline(text, line); ++k) {
+    if (k < 3) continue;
+    std::istringstream fields(line);
+    rows.emplace_back();
+    for (double x; fields >> x;) rows.back().push_back(x);
+  }
+  return rows;
+}

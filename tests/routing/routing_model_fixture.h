@@ -57,3 +57,6 @@ struct RoutingModelSetup {
 // The text of a statistics table of total runoff per subbasin as the
 // unsaturated zone writes it: one line per hour from 2001-01-01 00:00.
 std::string runoffTable(const std::vector<std::vector<double>>& hours, int firstHour = 0);
+
+// The values of every row of a result table after its three header lines.
+std::vector<std::vector<double>> tableRows(const std::string& path);
