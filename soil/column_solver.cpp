@@ -31,8 +31,8 @@ ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers)
       layerUptake((static_cast<size_t>(landuseLayers) + 1) * (static_cast<size_t>(maxLayers) + 2),
                   0.0),
       demand(static_cast<size_t>(landuseLayers) + 1, 0.0),
-      baseflow(static_cast<size_t>(maxLayers) + 2, 0.0),
-      stride(static_cast<size_t>(maxLayers) + 2), maxLayers(maxLayers) {
+      baseflow(static_cast<size_t>(maxLayers) + 2, 0.0), stride(static_cast<size_t>(maxLayers) + 2),
+      maxLayers(maxLayers) {
   snapshot.resize(snapshotSize());
 }
 
@@ -88,7 +88,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     takeSnapshot(step, steps, dt, input, ponding, forcing.potentialEvaporation / steps, table);
 
   // Water on the surface first meets the transpiration demand.
-  double pond = ponding;
+  double pond = ponding + forcing.surfaceWater / steps;
   for (int k = 1; k <= uses; ++k) {
     if (!forcing.uses[k].use) continue;
     const double take = std::min(pond, demand[k]);

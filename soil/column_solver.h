@@ -44,6 +44,9 @@ struct ColumnForcing {
   double maxBaseflow = 0.0; // Q0 of the sub-step, at the surface
   double recession = 0.0;   // c: baseflow falls as exp(c * table distance)
   double maxPonding = 0.0;
+  // Water lying on the surface from silting-up and surface routing; like
+  // the pond it meets the transpiration demand before it infiltrates.
+  double surfaceWater = 0.0;
   const HeatForcing* heat = nullptr; // with the heat model only
 };
 
