@@ -129,7 +129,8 @@ void siltingupclass::readSection() {
   if (!nextTextLine(controlFile, line) || !parseLeadingInt(line, readGrids))
     failSubbasinTable(*this, "error reading readgrid-Parameter for ",
                       "\npossible reason: parameter missing or a linefeed \nbefore the end of the "
-                      "parameter block");
+                      "parameter block",
+                      false);
   if (siltingMethod == 2)
     for (int k = 0; k < 8; ++k)
       readControlValue(controlFile, "%lf", methodTwoParameters[static_cast<size_t>(k)],
@@ -256,7 +257,9 @@ void siltingupclass::registerOwnGrids(bool fromFiles) {
     if (fromFiles && g != directRunoff) {
       const bool whole = mpiRank == 0;
       Grid read = zoneFilledGrid();
-      readGrid(outputs[g].file, read, 0, false, false, false, whole ? 1 : 0, false, !whole, 0.0);
+      std::string path = outputs[g].file;
+      prependDirectory(inputDirectory, path);
+      readGrid(path, read, 0, false, false, false, whole ? 1 : 0, false, !whole, 0.0);
       for (long r = heldFirst; r <= heldLast; ++r)
         for (long c = 1; c <= header.ncols; ++c)
           if (grids[g][r][c] != header.nodata) grids[g][r][c] = read[r][c];

@@ -33,9 +33,11 @@ bool nextTextLine(std::FILE* file, std::string& line) {
 
 } // namespace
 
-void failSubbasinTable(modelobject& module, const std::string& what, const std::string& hint) {
+void failSubbasinTable(modelobject& module, const std::string& what, const std::string& hint,
+                       bool groupHint) {
   *module.getDiag() << "FATAL: \n-----------------error------------\n"
-                    << what << module.getModuleName() << hint << groupText << "[end-entry]";
+                    << what << module.getModuleName() << hint << (groupHint ? groupText : "")
+                    << "[end-entry]";
   throw subbasinTableCode;
 }
 

@@ -26,6 +26,7 @@ void readSubbasinTable(modelobject& module, std::FILE* file, const std::string& 
                        const SubmodelZones& zones, const std::vector<SubbasinTableLine>& lines);
 
 // Ends the run with code 10: "FATAL: " and the error banner, `what`, the
-// module's name, `hint` and the text on groups of subbasins.
+// module's name, `hint` and, with groupHint, the text on groups of
+// subbasins.
 [[noreturn]] void failSubbasinTable(modelobject& module, const std::string& what,
-                                    const std::string& hint = "");
+                                    const std::string& hint = "", bool groupHint = true);
