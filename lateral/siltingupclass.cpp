@@ -30,19 +30,6 @@ const char* const parameterLabels[] = {
     "parameter E for method 2 (C_v) ",   "parameter F for method 2 (C_v) ",
     "parameter G for method 2 (C_v) ",   "parameter H for method 2 (C_v) "};
 
-// The next line that holds more than blanks, without its line end; false at
-// the end of the file.
-bool nextTextLine(std::FILE* file, std::string& line) {
-  for (;;) {
-    const int first = std::fgetc(file);
-    if (first == EOF) return false;
-    std::ungetc(first, file);
-    readRestOfLine(file, line);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (!splitWords(line).empty()) return true;
-  }
-}
-
 } // namespace
 
 siltingupclass::siltingupclass(const ModelContext& context, int& errorCode)
@@ -217,18 +204,7 @@ void siltingupclass::createStatistics() {
 void siltingupclass::createStatistic(StatisticOutput& s, const std::string& title) {
   s.records = zones.records;
   s.data = s.records.data();
-  std::vector<int> listed(1, 0);
-  const int mode = s.code / 1000;
-  if ((mode == 5 || mode == 6) && context.outputList)
-    listed.insert(listed.end(), context.outputList->begin(), context.outputList->end());
-  int failed = 0;
-  s.statistic = std::make_unique<zonalstatistic>(
-      failed, diag, context.statisticTable, context.statisticTableSize, cellWeights,
-      static_cast<int>(header.nrows), static_cast<int>(header.ncols), &s.data, zones.zoneCount,
-      s.code, statisticDecimals, s.file, outputDirectory, static_cast<int>(listed.size()) - 1,
-      listed.data(), timeStepMinutes < 60.0);
-  if (failed != 0) throw failed;
-  s.statistic->writeHeader(moduleName, title, context.statisticTable, context.statisticTableSize);
+  s.statistic = createZoneStatistic(&s.data, s.code, statisticDecimals, s.file, title);
 }
 
 // 0 in the cells of the zone grid and nodata elsewhere, over the held rows.

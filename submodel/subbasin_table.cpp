@@ -18,8 +18,8 @@ const char* const groupText =
     ".01\n0.1\t0.1\n..\t..\nThen, to all subcatchments with zone-codes ranging from 1 to 7 the "
     "\nparameters of subbasin 1 will be assigned!";
 
-// The next line of the file that holds more than blanks, without its line
-// end; false at the end of the file.
+} // namespace
+
 bool nextTextLine(std::FILE* file, std::string& line) {
   for (;;) {
     const int first = std::fgetc(file);
@@ -30,8 +30,6 @@ bool nextTextLine(std::FILE* file, std::string& line) {
     if (!splitWords(line).empty()) return true;
   }
 }
-
-} // namespace
 
 void failSubbasinTable(modelobject& module, const std::string& what, const std::string& hint,
                        bool groupHint) {

@@ -25,6 +25,10 @@ struct SubbasinTableLine {
 void readSubbasinTable(modelobject& module, std::FILE* file, const std::string& controlFileName,
                        const SubmodelZones& zones, const std::vector<SubbasinTableLine>& lines);
 
+// The next line of the file that holds more than blanks, without its line
+// end; false at the end of the file.
+bool nextTextLine(std::FILE* file, std::string& line);
+
 // Ends the run with code 10: "FATAL: " and the error banner, `what`, the
 // module's name, `hint` and, with groupHint, the text on groups of
 // subbasins.
