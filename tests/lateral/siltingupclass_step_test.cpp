@@ -238,3 +238,24 @@ TEST(SiltingStep, EndsOnAnExpressionItCannotEvaluate) {
         << s.base.log.console.str();
   }
 }
+
+// A soil without sand keeps every grid finite and is named once.
+TEST(SiltingStep, KeepsSoilsWithoutSandFinite) {
+  SiltingSetup s("silting_no_sand");
+  s.soils.push_back(siltingSoil("0 0.6 0.4 0 0 0 0"));
+  s.soils.back().setCode(2);
+  for (auto [r, c] : zoneCells) s.grid("soil_types")[r][c] = 1.0 + (c % 2);
+  auto m = s.build();
+  ASSERT_TRUE(m);
+  for (long h = 0; h < 3; ++h) {
+    for (auto [r, c] : zoneCells) s.input[r][c] = 30.0;
+    stepAt(*m, ModelDate{0, h, 30, 4, 2021});
+    for (auto [r, c] : zoneCells)
+      for (const char* name : ownNames)
+        EXPECT_TRUE(std::isfinite(s.grid(name)[r][c])) << name << " at " << r << "," << c;
+  }
+  const std::string log = s.base.log.console.str();
+  const size_t first = log.find("soil type 2");
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_EQ(log.find("soil type 2", first + 1), std::string::npos);
+}
