@@ -148,3 +148,43 @@ TEST(SiltingSection, ChoosesTheWaterInput) {
   EXPECT_FALSE(none.build());
   EXPECT_EQ(none.errorCode, 33);
 }
+
+// The tracer's input is the first of its flux grids there is; what enters
+// with the water stays in storage or leaves with the direct runoff, and a
+// cell without runoff carries no flux.
+TEST(SiltingSection, CarriesTracersWithTheRunoff) {
+  TracerRecord tracer;
+  tracer.name = "no3";
+  tracer.maxConc = 1000.0;
+  tracer.halfTime = -9999.0;
+  tracer.path = "tr_";
+  tracer.statExt = "stat";
+  tracer.gridExt = "asc";
+  tracer.statCode = 2001;
+  std::vector<TracerRecord> table = {TracerRecord{}, tracer};
+  SiltingSetup s("silting_tracer");
+  s.addZoneGrid("concflux_tracer_1_input", 5.0);
+  s.addZoneGrid("concflux_tracer_1_snow_model", 2.0);
+  auto m = s.build();
+  ASSERT_TRUE(m);
+  int code = -1;
+  m->initTracers(code, 1, table, s.statistics.data(), statisticTableEntries);
+  ASSERT_EQ(code, 0) << s.base.log.console.str();
+  s.input[1][1] = 50.0;
+  s.input[1][2] = 2.0;
+  m->step(0, 12, 30, 4, 2021);
+  const Grid storage = s.grid("concstor_tracer_1_SiltingUpModel");
+  const Grid flux = s.grid("concflux_tracer_1_SiltingUpModel");
+  const Grid runoff = s.grid("DirectRunoffSiltingUp");
+  EXPECT_GT(runoff[1][1], 0.0);
+  EXPECT_NEAR(storage[1][1] + flux[1][1] * runoff[1][1], 50.0 * 2.0, 1e-9);
+  EXPECT_EQ(flux[1][2], 0.0);
+  EXPECT_EQ(storage[1][2], 2.0 * 2.0);
+  m->freeTracers();
+
+  SiltingSetup none("silting_tracer_input");
+  auto without = none.build();
+  ASSERT_TRUE(without);
+  without->initTracers(code, 1, table, none.statistics.data(), statisticTableEntries);
+  EXPECT_EQ(code, 33);
+}
