@@ -31,8 +31,8 @@ ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers)
       layerUptake((static_cast<size_t>(landuseLayers) + 1) * (static_cast<size_t>(maxLayers) + 2),
                   0.0),
       demand(static_cast<size_t>(landuseLayers) + 1, 0.0),
-      baseflow(static_cast<size_t>(maxLayers) + 2, 0.0), stride(static_cast<size_t>(maxLayers) + 2),
-      maxLayers(maxLayers) {
+      baseflow(static_cast<size_t>(maxLayers) + 2, 0.0),
+      stride(static_cast<size_t>(maxLayers) + 2), maxLayers(maxLayers) {
   snapshot.resize(snapshotSize());
 }
 
