@@ -66,7 +66,6 @@ void unsatzonmodellklasse::takeSolverGrids() {
     s.coverage[k] = grid("vegetation_coverage_degree" + layer);
   }
   s.siltingRunoff = grid("DirectRunoffSiltingUp");
-  s.surfaceStorage = grid("SurfStorSiltingUp");
   s.potentialEvaporation = grid("potential_evaporation");
   s.realEvaporation = grid("real_evaporation");
   if (settings.drainage == 1) s.drainageDistance = grid("drainage_distance");
@@ -122,6 +121,11 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
   if (getFlowControl() == 0 || routingOnly) return 0;
   reportModelTime(minute, hour, day, month, year);
   selectInputGrid(context.interceptionFirst);
+  // Surface routing, built after this module, may register it.
+  if (!solverGrids.surfaceStorage) {
+    const int index = findGrid("SurfStorSiltingUp", 1);
+    if (index > 0) solverGrids.surfaceStorage = registry[index].grid;
+  }
   prepareSolvers();
   stepSettings.substepSeconds = timeStepMinutes / substeps * 60.0;
   const ModelDate date{minute, hour, day, month, year};
