@@ -67,6 +67,7 @@ class interzeptionsmodellklasse;
 class meteointerpol;
 class precicorrclass;
 class schneemodellklasse;
+class surfaceroutingclass;
 class tracer_ini_class;
 class unsatzonmodellklasse;
 class verdunstungsmodellklasse;
@@ -210,6 +211,7 @@ protected:
   schneemodellklasse* snow = nullptr;
   interzeptionsmodellklasse* interception = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
+  surfaceroutingclass* surfaceRouting = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
   // Row pointers into the runoff arrays channel routing reads, one per tracer
   // index (0 the water); the arrays stay where they are for the whole run.

@@ -11,6 +11,7 @@
 #include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
+#include "lateral/surfaceroutingclass.h"
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
@@ -308,6 +309,16 @@ void ModellApplication::buildSubmodels() {
     });
   }
 
+  surfaceRouting = adopt<surfaceroutingclass>("SurfaceRoutingModel", substeps);
+  surfaceRouting->setDumpMode(context.dumpOptions.dumpMode, context.dumpOptions.closeAfterDump,
+                              context.dumpOptions.repairAfterDump,
+                              context.dumpOptions.maxDumpFiles);
+  if (surfaceRouting->getFlowControl() != 0)
+    plug(Place::surfaceRoutingTeardown, [this](const ModelDate&) {
+      surfaceRouting->teardown(unsatZone->getFlowControl() != 0 ||
+                               (channelRouting && channelRouting->getFlowControl() > 0));
+    });
+
   // Also with interception off, which decides the snow's inputs.
   snow->setInterceptionFirst(context.interceptionFirst != 0);
   snow->initLakeGrids("[lake_model]");
@@ -323,12 +334,13 @@ void ModellApplication::buildSubmodels() {
   // after groundwater and before channel routing; also without tracers.
   for (teilmodellklasse* module :
        {static_cast<teilmodellklasse*>(snow), static_cast<teilmodellklasse*>(interception),
-        static_cast<teilmodellklasse*>(unsatZone)}) {
+        static_cast<teilmodellklasse*>(unsatZone), static_cast<teilmodellklasse*>(surfaceRouting)}) {
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
                         context.statisticTableSize);
     if (code != 0) throw code;
   }
+  surfaceRouting->setWriteStorageFlag(1);
 
   // Channel routing routes the unsaturated zone's subbasin runoff; without
   // it the source is null, which only routing-only mode can route.
