@@ -203,3 +203,30 @@ TEST(SurfaceFlowHydraulics, ExplicitVelocityOfMethod5) {
   EXPECT_NEAR(b.s.stack("SurfaceRoutingFluxes")[2][2][3], 0.01 * expected * d, 1e-9);
   EXPECT_NEAR(b.s.stack("SurfaceRoutingFluxes")[2][2][0], 0.01 * expected * d, 1e-9);
 }
+
+// A tiny weight in the last direction must not choke the outflow of the
+// others: the bound is the sum over the directions.
+TEST(SurfaceFlowHydraulics, ATinyLastWeightDoesNotChokeTheOutflow) {
+  // Border cell (2, 3): W lower by 1 m, NW lower by 3e-5 m, the rest higher.
+  const auto z = [](long r, long c) {
+    if (r == 2 && c == 3) return 101.0;
+    if (r == 2 && c == 2) return 100.0;
+    return r == 1 && c == 2 ? 101.0 - 3e-5 : 102.0;
+  };
+  SurfroutSetup s("surfrout_bound", 3, 3, d, z);
+  s.lines[3] = "1  method";
+  auto module = s.build();
+  s.grid("SurfaceRoutingHead")[2][3] = 0.1;
+  double slope = 0.0, aspect = 0.0;
+  int cellClass = 0;
+  module->steepestDescent(2, 3, slope, aspect, cellClass);
+  module->computeFlowWeights(2, 3, cellClass, 0, slope, aspect);
+  const double* W = s.stack("SurfaceRoutingWeights")[2][3];
+  EXPECT_NEAR(W[8], 3e-5 / 1.4142135, 1e-9);
+  module->computeVelocities(2, 3, 0, 0, cellClass);
+  const double* Q = s.stack("SurfaceRoutingFluxes")[2][3];
+  // Water of 0.1 m moving at least 1 mm/s through a face of 100 m.
+  EXPECT_GT(Q[7], 0.1 * 0.001 * d);
+  // No more than the cell holds within the longest inner step.
+  EXPECT_LE(Q[7] + Q[8], d * d * 0.1 / module->maxSubTimeStep);
+}
