@@ -117,6 +117,8 @@ protected:
   void snapSubTimeSteps();
   void findInputGrids();
   void registerOwnGrids();
+  // The first free registry entry; a full registry ends the run (code 12).
+  int nextFreeEntry();
   Grid registerGridSlot(GridSlot slot, const std::string& name, const std::string& fileName,
                         long writeCode, double ownValue, double otherValue);
   Stack registerStackSlot(GridSlot slot, const std::string& name, const std::string& fileName,

@@ -177,16 +177,18 @@ void surfaceroutingclass::snapSubTimeSteps() {
           << "[end-entry]";
 }
 
+int surfaceroutingclass::nextFreeEntry() {
+  const int index = firstFreeRegistryIndex();
+  if (index < gridRegistryLimit) return index;
+  *diag << "FATAL: no free grid anymore, allowed number of grids is " << gridRegistryLimit << "!"
+        << "[end-entry]";
+  throw registryFullCode;
+}
+
 Grid surfaceroutingclass::registerGridSlot(GridSlot slot, const std::string& name,
                                            const std::string& fileName, long writeCode,
                                            double ownValue, double otherValue) {
-  const int index = firstFreeRegistryIndex();
-  if (index >= gridRegistryLimit) {
-    *diag << "FATAL: no free grid anymore, allowed number of grids is " << gridRegistryLimit
-          << "!"
-          << "[end-entry]";
-    throw registryFullCode;
-  }
+  const int index = nextFreeEntry();
   Grid grid = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
   cells.forEach([&](long r, long c) { grid[r][c] = ownValue; },
                 [&](long r, long c) { grid[r][c] = otherValue; });
@@ -198,13 +200,7 @@ Grid surfaceroutingclass::registerGridSlot(GridSlot slot, const std::string& nam
 Stack surfaceroutingclass::registerStackSlot(GridSlot slot, const std::string& name,
                                              const std::string& fileName, long writeCode,
                                              int startLevels) {
-  const int index = firstFreeRegistryIndex();
-  if (index >= gridRegistryLimit) {
-    *diag << "FATAL: no free grid anymore, allowed number of grids is " << gridRegistryLimit
-          << "!"
-          << "[end-entry]";
-    throw registryFullCode;
-  }
+  const int index = nextFreeEntry();
   Stack stack = three_d_matrix(heldFirst, heldLast, 1, header.ncols, stackLevels, header.nrows);
   Grid companion = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
   const double nodata = header.nodata;

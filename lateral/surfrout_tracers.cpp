@@ -1,7 +1,6 @@
 // Tracers of surface routing: the concentration grids it exchanges with
 // the unsaturated zone and silting-up, and the per-subbasin runoff arrays.
 #include "core/collective_status.h"
-#include "core/diag_stream.h"
 #include "lateral/surfaceroutingclass.h"
 
 void surfaceroutingclass::initTracers(int& errorCode, int tracerCount,
@@ -30,13 +29,7 @@ void surfaceroutingclass::initTracers(int& errorCode, int tracerCount,
           continue;
         }
         useSiltingUpTracerStorage = false;
-        const int index = firstFreeRegistryIndex();
-        if (index >= gridRegistryLimit) {
-          *diag << "FATAL: no free grid anymore, allowed number of grids is "
-                << gridRegistryLimit << "!"
-                << "[end-entry]";
-          throw 12;
-        }
+        const int index = nextFreeEntry();
         Grid grid = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
         cells.forEach([&](long r, long c) { grid[r][c] = 0.0; },
                       [&](long r, long c) { grid[r][c] = header.nodata; });
