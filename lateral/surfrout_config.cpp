@@ -84,7 +84,7 @@ surfaceroutingclass::~surfaceroutingclass() {
 }
 
 void surfaceroutingclass::findInputGrids() {
-  demGrid = registry[2].grid;
+  demGrid = registry[requireGrid("[elevation_model]")].grid;
   nLanduseLayers = std::max(1, context.landuseLayerCount);
   landuseGrids.assign(static_cast<size_t>(nLanduseLayers) + 1, nullptr);
   vegetationCoverageGrids.assign(static_cast<size_t>(nLanduseLayers) + 1, nullptr);
