@@ -37,6 +37,22 @@ public:
   // module. Collective.
   virtual void teardown(bool append);
 
+  // --- time step (lateral/surfrout_time_step.cpp) ---------------------------
+  // Moves the flow-time zones one zone towards the outlet.
+  virtual void startStep(long minute, long hour, long day, long month, long year);
+  // Routes the ponded water of one sub-step and collects its runoff.
+  // Collective.
+  virtual void routeSubstep(long minute, long hour, long day, long month, long year);
+  // The linear storages and Qg of the step, the statistics and outputs.
+  // Collective.
+  virtual void endStep();
+  virtual void flushStatistics();
+  // Total runoff per tracer and subbasin; null when off, code 57 before
+  // initTracers.
+  virtual RunoffArrays* getQg();
+  // The flow-time zones of every subbasin. Collective.
+  virtual void computeFlowTimeZones();
+
   // --- wiring --------------------------------------------------------------
   void setSubsteps(unsigned count) override { substeps = count; }
   // Each returns the flow control; the array is kept only when the module
@@ -44,8 +60,9 @@ public:
   virtual int setQBb(RunoffArrays* baseflow);
   virtual int setQIin(const RunoffArrays& inflow);
   virtual int setQDin(const RunoffArrays& inflow);
-  virtual int setStorageConstantsQD(const std::vector<double>* constants);
-  virtual int setStorageConstantsQI(const std::vector<double>* constants);
+  // Storage constants in minutes, per subbasin 1 .. N.
+  virtual int setStorageConstantsQD(const double* constants);
+  virtual int setStorageConstantsQI(const double* constants);
   virtual void setDumpMode(int dump, int close, int repair, long maxFiles);
 
   // --- per-cell numerics (lateral/surface_flow_*.cpp) -----------------------
@@ -97,7 +114,6 @@ public:
     slotCount
   };
   int getRegistryIndex(GridSlot slot) const { return registryIndex[slot]; }
-  const RunoffArrays* getQg() const { return flowControl != 0 ? &Qg : nullptr; }
 
 protected:
   // A face of a method-6 cell towards a cardinal neighbour.
@@ -129,6 +145,23 @@ protected:
   void createStatistics();
   void releaseOwnGrids();
   void releaseTracerStorage();
+
+  // --- time step and zones ----------------------------------------------------
+  using ZoneRecords = std::vector<std::vector<std::vector<ZoneRecord>>>; // [t][s][zone]
+  struct ModuleStatistic;
+  double substepSeconds() const;
+  double adaptedSubTimeStep(double stable) const;
+  std::vector<double> innerStepLengths(double first, double later) const;
+  void routeInnerStep(long counter, long refreshPass, double dt);
+  void exchangeHeadsAndFluxes();
+  void sumSubbasinStorage(double dt);
+  void collectSubstepRunoff();
+  void passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out,
+                   const double* constants, size_t s, ModuleStatistic& statistic);
+  static int flowTimeZone(double flowTime);
+  void countZoneCells();
+  void writeFlowTimeDistribution();
+  void prefillPipeline();
 
   // --- helpers -------------------------------------------------------------
   bool inDomain(long r, long c) const {
@@ -194,8 +227,10 @@ protected:
   int fluxesWriteCode = 0;
   int registryIndex[slotCount] = {};
   int tracerStorageIndex[10] = {}; // own storage grid of tracer 1..9, -1 silting-up's
-  const std::vector<double>* storageConstantQI = nullptr;
-  const std::vector<double>* storageConstantQD = nullptr;
+  std::vector<double> maxzeit; // 0 .. N
+  ZoneRecords zoneFZT_QD, zoneFZT_QI;
+  const double* storageConstantQI = nullptr;
+  const double* storageConstantQD = nullptr;
   std::vector<ZoneRecord> subbasinHeadSum, subbasinPondedSum, subbasinRiverInflow;
   std::vector<double> subbasinStorageChange;
 

@@ -351,12 +351,12 @@ int surfaceroutingclass::setQDin(const RunoffArrays& inflow) {
   return flowControl;
 }
 
-int surfaceroutingclass::setStorageConstantsQD(const std::vector<double>* constants) {
+int surfaceroutingclass::setStorageConstantsQD(const double* constants) {
   if (flowControl != 0) storageConstantQD = constants;
   return flowControl;
 }
 
-int surfaceroutingclass::setStorageConstantsQI(const std::vector<double>* constants) {
+int surfaceroutingclass::setStorageConstantsQI(const double* constants) {
   if (flowControl != 0) storageConstantQI = constants;
   return flowControl;
 }

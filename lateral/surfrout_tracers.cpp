@@ -41,6 +41,7 @@ void surfaceroutingclass::initTracers(int& errorCode, int tracerCount,
         MPIExchangeGridHalo(index);
       }
     }
+    computeFlowTimeZones();
     const size_t subbasins = static_cast<size_t>(zones.zoneCount) + 1;
     for (RunoffArrays* a : {&Qg, &QDin, &QDd, &QIin, &QIi})
       a->assign(static_cast<size_t>(n) + 1, std::vector<double>(subbasins, 0.0));

@@ -18,6 +18,8 @@ public:
   using surfaceroutingclass::flowPathMethod;
   using surfaceroutingclass::maxSubTimeStep;
   using surfaceroutingclass::minSubTimeStep;
+  using surfaceroutingclass::adaptedSubTimeStep;
+  using surfaceroutingclass::innerStepLengths;
   using surfaceroutingclass::Qg;
   using surfaceroutingclass::statistics;
   using surfaceroutingclass::subbasinRiverInflow;

@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <sstream>
+
+#include <filesystem>
+
+#include "tests/lateral/surfrout_fixture.h"
+
+namespace {
+
+double flat(long, long) { return 100.0; }
+
+// Works in the test's directory, where the module writes its files.
+struct InDirectory {
+  explicit InDirectory(const std::string& dir) : former(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~InDirectory() { std::filesystem::current_path(former); }
+  std::filesystem::path former;
+};
+
+// The values of the last column of each data line of a statistics file.
+std::vector<double> lastColumn(const std::string& text) {
+  std::vector<double> values;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || !std::isdigit(static_cast<unsigned char>(line[0]))) continue;
+    const size_t tab = line.rfind('\t');
+    values.push_back(std::stod(line.substr(tab + 1)));
+  }
+  return values;
+}
+
+} // namespace
+
+// T = 900 s (hourly steps, 4 sub-steps), inner steps of 10 to 100 s.
+TEST(SurfaceRoutingTimeStep, InnerStepsCoverTheSubstep) {
+  SurfroutSetup s("surfrout_inner", 3, 3, 100.0, flat);
+  s.lines[16] = "10  minimum";
+  auto module = s.build(4);
+  struct Case {
+    double stable;
+    double adapted;
+  };
+  const Case cases[] = {{80.0, 75.0}, {5.0, 10.0}, {1e36, 100.0}};
+  for (const Case& c : cases) EXPECT_DOUBLE_EQ(module->adaptedSubTimeStep(c.stable), c.adapted);
+  const std::vector<double> lengths = module->innerStepLengths(10.0, 75.0);
+  ASSERT_EQ(lengths.size(), 13u);
+  EXPECT_EQ(lengths.front(), 10.0);
+  for (size_t k = 1; k < 12; ++k) EXPECT_EQ(lengths[k], 75.0);
+  EXPECT_EQ(lengths.back(), 65.0);
+  EXPECT_EQ(std::accumulate(lengths.begin(), lengths.end(), 0.0), 900.0);
+  module->teardown(false);
+}
+
+// The flow-time distribution in the log: 50, 30 and 20 cells in zones 1 to
+// 3; a nodata flow time or an empty first zone stops the run.
+TEST(SurfaceRoutingTimeStep, FlowTimeZonesOfTheSubbasins) {
+  struct Case {
+    const char* what;
+    std::function<double(long, long)> flowTime; // null: no "flow_times"
+    int code;
+    std::string log;
+  };
+  const Case cases[] = {
+      {"three zones", [](long r, long) { return r <= 5 ? 1.2 : r <= 8 ? 2.0 : 3.7; }, 0,
+       "Flow time distribution:\nTG\t   1\t(  3\tZonen):\t0.500\t0.300\t0.200\n"},
+      {"no flow times", nullptr, 0,
+       "flow time distribution will not be calculated (no flow time grid provided)\n"},
+      {"zones 2 and 3 only", [](long r, long) { return r <= 5 ? 2.5 : 3.0; }, 61,
+       "Flow time distribution:\nTG\t   1\t(  3\tZonen):\t0.000"},
+      {"a cell without flow time", [](long r, long c) { return r == 4 && c == 7 ? -9999.0 : 1.0; },
+       6, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SurfroutSetup s("surfrout_zones", 10, 10, 100.0, flat);
+    if (c.flowTime) s.addGrid("flow_times", c.flowTime);
+    auto module = s.build();
+    const InDirectory here(s.base.log.directory);
+    std::vector<TracerRecord> none(1);
+    int code = -1;
+    module->initTracers(code, 0, none, nullptr, 0);
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(readFile("modell_0.log").substr(0, c.log.size()), c.log);
+    const std::string console = s.base.log.console.str();
+    if (c.code == 6) {
+      EXPECT_NE(console.find("no value at row 4, column 7"), std::string::npos);
+    }
+    if (c.code == 61) {
+      EXPECT_NE(console.find("the first time zone of subbasin 1 has no cells!"), std::string::npos);
+    }
+    std::remove("modell_0.log");
+    module->teardown(false);
+  }
+}
+
+// 24 mm of direct flow in the first hour on river cells pass the linear
+// storage of 150 minutes: each hour gives e^-0.4 of the hour before, the
+// sum is 24 mm; cells two zones away arrive two steps later. The same with
+// one and with two sub-steps.
+TEST(SurfaceRoutingTimeStep, DirectFlowPassesZonesAndLinearStorage) {
+  const double e = std::exp(-0.4);
+  struct Case {
+    const char* what;
+    unsigned substeps;
+    bool halfInZone3;
+    std::vector<double> expected;
+  };
+  const double a = 24.0 * (1.0 - e);
+  const Case cases[] = {
+      {"one sub-step", 1, false, {a, a * e, a * e * e, a * e * e * e}},
+      {"two sub-steps", 2, false, {a, a * e, a * e * e, a * e * e * e}},
+      {"half two zones away", 2, true,
+       {a / 2, a / 2 * e, a / 2 * e * e + a / 2, (a / 2 * e * e + a / 2) * e}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SurfroutSetup s("surfrout_storage", 4, 4, 100.0, flat, nullptr,
+                    [](long, long) { return true; });
+    s.lines[4] = "qd.stat 2001  statistics QD";
+    s.lines[5] = "qi.stat 2001  statistics QI";
+    s.lines[6] = "qb.stat 2001  statistics QB";
+    s.lines[7] = "qg.stat 2001  statistics QG";
+    if (c.halfInZone3) s.addGrid("flow_times", [](long r, long) { return r <= 2 ? 1.0 : 3.0; });
+    const std::string dir = std::filesystem::absolute(s.base.log.directory).string() + "/";
+    s.base.context.outputDirectory = dir;
+    auto module = s.build(c.substeps);
+    std::vector<TracerRecord> none(1);
+    int code = -1;
+    module->initTracers(code, 0, none, nullptr, 0);
+    ASSERT_EQ(code, 0);
+    surfaceroutingclass::RunoffArrays baseflow(1, std::vector<double>(2, 0.5));
+    const std::vector<double> constants = {0.0, 150.0};
+    module->setQBb(&baseflow);
+    module->setStorageConstantsQD(constants.data());
+    module->setStorageConstantsQI(constants.data());
+    Grid direct = s.grid("directflow");
+    Grid inter = s.grid("interflow");
+    for (long step = 0; step < 4; ++step) {
+      module->startStep(0, step, 1, 6, 2021);
+      for (unsigned k = 0; k < c.substeps; ++k) {
+        for (long r = 1; r <= 4; ++r)
+          for (long col = 1; col <= 4; ++col) {
+            direct[r][col] = step == 0 ? 24.0 / c.substeps : 0.0;
+            inter[r][col] = step == 0 ? 2.0 / c.substeps : 0.0;
+          }
+        module->routeSubstep(0, step, 1, 6, 2021);
+      }
+      module->endStep();
+    }
+    module->flushStatistics();
+    const std::vector<double> qd = lastColumn(readFile(dir + "qd.stat"));
+    ASSERT_EQ(qd.size(), 4u);
+    for (size_t k = 0; k < 4; ++k) EXPECT_NEAR(qd[k], c.expected[k], 1e-5) << k;
+    if (!c.halfInZone3) {
+      EXPECT_NEAR(qd[0], 7.91232, 1e-5);
+      EXPECT_NEAR(qd[1], 5.30379, 1e-5);
+    }
+    // Interflow arrives whole, whatever the number of sub-steps.
+    const std::vector<double> qi = lastColumn(readFile(dir + "qi.stat"));
+    const std::vector<double> qg = lastColumn(readFile(dir + "qg.stat"));
+    ASSERT_EQ(qi.size(), 4u);
+    ASSERT_EQ(qg.size(), 4u);
+    const double interflow = c.halfInZone3 ? 1.0 : 2.0;
+    EXPECT_NEAR(qi[0], interflow * (1.0 - e), 1e-5);
+    for (size_t k = 0; k < 4; ++k) EXPECT_NEAR(qg[k], qd[k] + qi[k] + 0.5, 2e-5) << k;
+    module->teardown(false);
+  }
+}
