@@ -345,9 +345,25 @@ void ModellApplication::buildSubmodels() {
   // Channel routing routes the unsaturated zone's subbasin runoff; without
   // it the source is null, which only routing-only mode can route.
   channelRouting = adopt<abflussmodellklasse>("routing_model");
+  // With surface routing on, its zones and storages take over the
+  // unsaturated zone's runoff concentration.
+  if (surfaceRouting->getFlowControl() != 0) {
+    surfaceRouting->setQBb(unsatZone->getQBb());
+    surfaceRouting->setStorageConstantsQD(unsatZone->getKelsqd());
+    surfaceRouting->setStorageConstantsQI(unsatZone->getKelsqi());
+    unsatZone->setRoutingConcentration(1);
+    plug(Place::surfaceRoutingStart,
+         [this](const ModelDate& d) { surfaceRouting->startStep(DATE_ARGS(d)); });
+    plug(Place::surfaceRoutingSubstep,
+         [this](const ModelDate& d) { surfaceRouting->routeSubstep(DATE_ARGS(d)); });
+    plug(Place::surfaceRoutingEnd, [this](const ModelDate&) { surfaceRouting->endStep(); });
+    plug(Place::flush, [this](const ModelDate&) { surfaceRouting->flushStatistics(); });
+  }
   if (channelRouting->getFlowControl() > 0) {
     unsatzonmodellklasse::RunoffArrays* runoff =
-        unsatZone->getFlowControl() != 0 ? unsatZone->getQg() : nullptr;
+        surfaceRouting->getFlowControl() != 0 ? surfaceRouting->getQg()
+        : unsatZone->getFlowControl() != 0    ? unsatZone->getQg()
+                                              : nullptr;
     if (runoff)
       for (std::vector<double>& row : *runoff) runoffSourceRows.push_back(row.data());
     channelRouting->SetRunoffSource(runoffSourceRows.empty() ? nullptr : runoffSourceRows.data());

@@ -101,6 +101,9 @@ void surfaceroutingclass::routeSubstep(long minute, long hour, long day, long mo
     sumSubbasinStorage(dt);
     runHeadUpdateSweep(dt);
     exchangeHeadsAndFluxes();
+    for (std::vector<ZoneRecord>* sums :
+         {&subbasinHeadSum, &subbasinPondedSum, &subbasinRiverInflow})
+      for (size_t s = 1; s < sums->size(); ++s) (*sums)[s].weightSum = (*sums)[s].valueSum = 0.0;
   }
   collectSubstepRunoff();
 }
@@ -168,9 +171,6 @@ void surfaceroutingclass::sumSubbasinStorage(double dt) {
     subbasinStorageChange[s] =
         std::max(0.0, (subbasinHeadSum[s].valueSum - subbasinPondedSum[s].valueSum) * 1000.0);
   }
-  for (std::vector<ZoneRecord>* records :
-       {&subbasinHeadSum, &subbasinPondedSum, &subbasinRiverInflow})
-    for (size_t s = 1; s < N; ++s) (*records)[s].weightSum = (*records)[s].valueSum = 0.0;
 }
 
 // The runoff of the sub-step into the flow-time zones of its cells.

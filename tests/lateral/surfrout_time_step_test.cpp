@@ -171,3 +171,67 @@ TEST(SurfaceRoutingTimeStep, DirectFlowPassesZonesAndLinearStorage) {
     module->teardown(false);
   }
 }
+
+// Rain of 7.2 mm/h on a plane of 25 x 30 cells of 25 m falling by 2 % to a
+// river on one border: once the runoff has settled, each half-hour step
+// gives the 3.6 mm of its rain. The stand-in for the unsaturated zone hands
+// the rain and the water left on the land back as direct flow every
+// sub-step.
+TEST(SurfaceRoutingTimeStep, SettledRunoffEqualsTheRain) {
+  struct Case {
+    int method;
+    unsigned substeps;
+    char towards;
+  };
+  const Case cases[] = {{6, 1, 'E'}, {6, 3, 'N'}, {1, 1, 'E'}, {2, 3, 'E'}, {3, 1, 'E'}, {4, 3, 'E'}, {5, 1, 'E'},
+                        {2, 1, 'N'}, {2, 1, 'S'}, {2, 1, 'W'}};
+  const long nrows = 25, ncols = 30;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("method " + std::to_string(c.method) + ", " + std::to_string(c.substeps) +
+                 " sub-steps, towards " + c.towards);
+    const auto distance = [&](long r, long col) {
+      return c.towards == 'N' ? r - 1 : c.towards == 'S' ? nrows - r
+                                    : c.towards == 'E' ? ncols - col
+                                                       : col - 1;
+    };
+    SurfroutSetup s("surfrout_equilibrium", ncols, nrows, 25.0,
+                    [&](long r, long col) { return 100.0 + 0.5 * distance(r, col); }, nullptr,
+                    [&](long r, long col) { return distance(r, col) == 0; });
+    parseLanduseEntry(s.landuse[1], nullptr,
+                      "FixDays = 100 200; LAI = 1 1; VCF = 1 1; RootDepth = 1 1; Albedo = 0.2 0.2; "
+                      "Z0 = 1 1; RSC = 1 1; RSI = 1 1; RSE = 1 1; SR_K_ST = 40; }",
+                      "test");
+    s.lines[2] = "30  time interval";
+    s.lines[3] = std::to_string(c.method) + "  method";
+    s.lines[17] = "20  maximum sub time step";
+    auto module = s.build(c.substeps);
+    std::vector<TracerRecord> none(1);
+    int code = -1;
+    module->initTracers(code, 0, none, nullptr, 0);
+    ASSERT_EQ(code, 0);
+    surfaceroutingclass::RunoffArrays baseflow(1, std::vector<double>(2, 0.0));
+    const std::vector<double> constants = {0.0, 1e-6}; // no storage delay
+    module->setQBb(&baseflow);
+    module->setStorageConstantsQD(constants.data());
+    module->setStorageConstantsQI(constants.data());
+    Grid direct = s.grid("directflow");
+    Grid left = s.grid("SurfStorSiltingUp");
+    double previous = -1.0, runoff = 0.0;
+    long step = 0;
+    for (; step < 60; ++step) {
+      module->startStep(0, step / 2, 1, 6, 2021);
+      for (unsigned k = 0; k < c.substeps; ++k) {
+        for (long r = 1; r <= nrows; ++r)
+          for (long col = 1; col <= ncols; ++col) direct[r][col] = 3.6 / c.substeps + left[r][col];
+        module->routeSubstep(0, step / 2, 1, 6, 2021);
+      }
+      module->endStep();
+      runoff = (*module->getQg())[0][1];
+      if (std::fabs(runoff - previous) <= 1e-5 * runoff) break;
+      previous = runoff;
+    }
+    EXPECT_LT(step, 60) << "not settled: " << runoff;
+    EXPECT_NEAR(runoff, 3.6, 0.001 * 3.6) << step;
+    module->teardown(false);
+  }
+}
