@@ -351,6 +351,8 @@ void ModellApplication::buildSubmodels() {
     surfaceRouting->setQBb(unsatZone->getQBb());
     surfaceRouting->setStorageConstantsQD(unsatZone->getKelsqd());
     surfaceRouting->setStorageConstantsQI(unsatZone->getKelsqi());
+    surfaceRouting->readStorage(unsatZone->getStorageFileName(),
+                                unsatZone->getReadStorageParameter());
     unsatZone->setRoutingConcentration(1);
     plug(Place::surfaceRoutingStart,
          [this](const ModelDate& d) { surfaceRouting->startStep(DATE_ARGS(d)); });

@@ -11,6 +11,7 @@
 // "SurfaceRoutingVelocity" and "SurfaceRoutingFluxes".
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +53,14 @@ public:
   virtual RunoffArrays* getQg();
   // The flow-time zones of every subbasin. Collective.
   virtual void computeFlowTimeZones();
+
+  // --- state file (lateral/surfrout_state_file.cpp) --------------------------
+  // Keeps the name and, unless the setting is 0, 2 or 4, reads the section
+  // of a former run into the zones and storages. A missing file or section
+  // leaves them as built; a section that does not fit ends with code 71.
+  virtual void readStorage(const std::string* name, int setting);
+  [[noreturn]] virtual void storageMismatch(const std::string& description, double control,
+                                            double stored);
 
   // --- wiring --------------------------------------------------------------
   void setSubsteps(unsigned count) override { substeps = count; }
@@ -159,6 +168,8 @@ protected:
   void passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out,
                    const double* constants, size_t s, ModuleStatistic& statistic);
   static int flowTimeZone(double flowTime);
+  void readStorageSection(FILE* file);
+  void writeStorageSection(bool append);
   void countZoneCells();
   void writeFlowTimeDistribution();
   void prefillPipeline();

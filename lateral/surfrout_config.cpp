@@ -368,8 +368,9 @@ void surfaceroutingclass::setDumpMode(int dump, int close, int repair, long maxF
   maxDumpFiles = maxFiles;
 }
 
-void surfaceroutingclass::teardown(bool) {
+void surfaceroutingclass::teardown(bool append) {
   if (flowControl != 0) {
+    if (writeStorage != 0 && !Qg.empty() && !storageFileName.empty()) writeStorageSection(append);
     freeTracers();
     for (ModuleStatistic& s : statistics) {
       if (s.statistic) s.statistic->release();
