@@ -93,14 +93,7 @@ void surfaceroutingclass::countZoneCells() {
     const size_t z = static_cast<size_t>(flowTimeZone(flowTimesGrid[r][c]));
     weights[offset[s] + z].add(cellWeights ? cellWeights[r][c] : 1.0);
   });
-  const char* failedCall = nullptr;
-  if (reduceCompensatedSums(weights.data(), static_cast<int>(weights.size()), true, failedCall) !=
-      MPI_SUCCESS) {
-    *diag << "FATAL: " << failedCall << " failed while " << moduleName
-          << " summed its flow-time zones; the MPI installation is at fault, rerun the model."
-          << "[end-entry]";
-    throw mpiCallFailed;
-  }
+  sumOverProcesses(weights, "its flow-time zones");
   for (size_t s = 1; s <= N; ++s)
     for (size_t z = 0; z < zoneFZT_QD[0][s].size(); ++z)
       for (auto* records : {&zoneFZT_QD, &zoneFZT_QI}) {

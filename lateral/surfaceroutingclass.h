@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/compensated_sum.h"
 #include "submodel/teilmodellklasse.h"
 
 class surfaceroutingclass : public teilmodellklasse {
@@ -164,6 +165,7 @@ protected:
   void routeInnerStep(long counter, long refreshPass, double dt);
   void exchangeHeadsAndFluxes();
   void sumSubbasinStorage(double dt);
+  void sumOverProcesses(std::vector<CompensatedSum>& sums, const char* what);
   void collectSubstepRunoff();
   void passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out,
                    const double* constants, size_t s, ModuleStatistic& statistic);

@@ -156,14 +156,7 @@ void surfaceroutingclass::sumSubbasinStorage(double dt) {
     subbasinRiverInflow[s].weightSum += 1.0;
     sums[2 * N + s].add(fluxesStack[r][c][0] * 1000.0 * dt / (cellDx(r, c) * cellDy(r, c)));
   });
-  const char* failedCall = nullptr;
-  if (reduceCompensatedSums(sums.data(), static_cast<int>(sums.size()), true, failedCall) !=
-      MPI_SUCCESS) {
-    *diag << "FATAL: " << failedCall << " failed while " << moduleName
-          << " summed its subbasins; the MPI installation is at fault, rerun the model."
-          << "[end-entry]";
-    throw mpiCallFailed;
-  }
+  sumOverProcesses(sums, "its subbasins");
   for (size_t s = 0; s < N; ++s) {
     subbasinHeadSum[s].valueSum = sums[s].value();
     subbasinPondedSum[s].valueSum = sums[N + s].value();
@@ -171,6 +164,19 @@ void surfaceroutingclass::sumSubbasinStorage(double dt) {
     subbasinStorageChange[s] =
         std::max(0.0, (subbasinHeadSum[s].valueSum - subbasinPondedSum[s].valueSum) * 1000.0);
   }
+}
+
+// Sums that do not depend on how the cells are shared among the processes,
+// on every process.
+void surfaceroutingclass::sumOverProcesses(std::vector<CompensatedSum>& sums, const char* what) {
+  const char* failedCall = nullptr;
+  if (reduceCompensatedSums(sums.data(), static_cast<int>(sums.size()), true, failedCall) ==
+      MPI_SUCCESS)
+    return;
+  *diag << "FATAL: " << failedCall << " failed while " << moduleName << " summed " << what
+        << "; the MPI installation is at fault, rerun the model."
+        << "[end-entry]";
+  throw mpiCallFailed;
 }
 
 // The runoff of the sub-step into the flow-time zones of its cells.

@@ -99,3 +99,14 @@ Stack SurfroutSetup::stack(const std::string& name) const {
   const int k = index(name);
   return k > 0 ? base.registry[k].stack : nullptr;
 }
+
+int startRouting(TestSurfaceRouting& module, surfaceroutingclass::RunoffArrays& baseflow,
+                 std::vector<double>& constants) {
+  std::vector<TracerRecord> none(1);
+  int code = -1;
+  module.initTracers(code, 0, none, nullptr, 0);
+  module.setQBb(&baseflow);
+  module.setStorageConstantsQD(constants.data());
+  module.setStorageConstantsQI(constants.data());
+  return code;
+}

@@ -29,6 +29,13 @@ public:
 
 using CellFunction = std::function<double(long, long)>;
 
+// The driver's tracer set-up without tracers, which builds the flow-time
+// zones, and the unsaturated zone's baseflow and storage constants (minutes,
+// per subbasin from 1), which must outlive the module; returns the set-up's
+// code.
+int startRouting(TestSurfaceRouting& module, surfaceroutingclass::RunoffArrays& baseflow,
+                 std::vector<double>& constants);
+
 // The lines 1 .. 21 of "[SurfaceRoutingModel]" (index 0 unused): method 2,
 // inner steps of 1 to 100 s, no statistics files.
 std::vector<std::string> surfroutLines();

@@ -165,13 +165,7 @@ struct CatchmentRouting {
   // Whole steps of two sub-steps with rain in the first two steps; like the
   // unsaturated zone, the stand-in hands the water left on the land back.
   void runSteps(int steps) {
-    std::vector<TracerRecord> none(1);
-    int code = -1;
-    module->initTracers(code, 0, none, nullptr, 0);
-    EXPECT_EQ(code, 0);
-    module->setQBb(&baseflow);
-    module->setStorageConstantsQD(constants.data());
-    module->setStorageConstantsQI(constants.data());
+    EXPECT_EQ(startRouting(*module, baseflow, constants), 0);
     Grid direct = registry[static_cast<size_t>(module->findGrid("directflow"))].grid;
     Grid left = registry[static_cast<size_t>(module->findGrid("SurfStorSiltingUp"))].grid;
     for (long step = 0; step < steps; ++step) {

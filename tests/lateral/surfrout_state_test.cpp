@@ -23,13 +23,7 @@ struct StatePlane {
     s.base.context.outputDirectory = s.base.context.inputDirectory = dir;
     s.lines[4] = "qd.stat 2001  statistics QD";
     module = s.build(2);
-    std::vector<TracerRecord> none(1);
-    int code = -1;
-    module->initTracers(code, 0, none, nullptr, 0);
-    EXPECT_EQ(code, 0);
-    module->setQBb(&baseflow);
-    module->setStorageConstantsQD(constants.data());
-    module->setStorageConstantsQI(constants.data());
+    EXPECT_EQ(startRouting(*module, baseflow, constants), 0);
   }
   void steps(long first, long last) {
     for (long step = first; step < last; ++step) {

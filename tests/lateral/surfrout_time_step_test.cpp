@@ -129,15 +129,9 @@ TEST(SurfaceRoutingTimeStep, DirectFlowPassesZonesAndLinearStorage) {
     const std::string dir = std::filesystem::absolute(s.base.log.directory).string() + "/";
     s.base.context.outputDirectory = dir;
     auto module = s.build(c.substeps);
-    std::vector<TracerRecord> none(1);
-    int code = -1;
-    module->initTracers(code, 0, none, nullptr, 0);
-    ASSERT_EQ(code, 0);
     surfaceroutingclass::RunoffArrays baseflow(1, std::vector<double>(2, 0.5));
-    const std::vector<double> constants = {0.0, 150.0};
-    module->setQBb(&baseflow);
-    module->setStorageConstantsQD(constants.data());
-    module->setStorageConstantsQI(constants.data());
+    std::vector<double> constants = {0.0, 150.0};
+    ASSERT_EQ(startRouting(*module, baseflow, constants), 0);
     Grid direct = s.grid("directflow");
     Grid inter = s.grid("interflow");
     for (long step = 0; step < 4; ++step) {
@@ -205,15 +199,9 @@ TEST(SurfaceRoutingTimeStep, SettledRunoffEqualsTheRain) {
     s.lines[3] = std::to_string(c.method) + "  method";
     s.lines[17] = "20  maximum sub time step";
     auto module = s.build(c.substeps);
-    std::vector<TracerRecord> none(1);
-    int code = -1;
-    module->initTracers(code, 0, none, nullptr, 0);
-    ASSERT_EQ(code, 0);
     surfaceroutingclass::RunoffArrays baseflow(1, std::vector<double>(2, 0.0));
-    const std::vector<double> constants = {0.0, 1e-6}; // no storage delay
-    module->setQBb(&baseflow);
-    module->setStorageConstantsQD(constants.data());
-    module->setStorageConstantsQI(constants.data());
+    std::vector<double> constants = {0.0, 1e-6}; // no storage delay
+    ASSERT_EQ(startRouting(*module, baseflow, constants), 0);
     Grid direct = s.grid("directflow");
     Grid left = s.grid("SurfStorSiltingUp");
     double previous = -1.0, runoff = 0.0;
