@@ -54,8 +54,10 @@ void surfaceroutingclass::runHeadUpdateSweep(double dt) {
     return;
   }
   const double area = header.cellsize * header.cellsize;
+  // All inflows first: they read the neighbours' concentrations, which the
+  // balance below changes.
+  cells.forEach([&](long r, long c) { cellInOutVolumes(r, c, dt); });
   cells.forEach([&](long r, long c) {
-    cellInOutVolumes(r, c, dt);
     const double qIn = qInGrid[r][c] * 1000.0 / area;
     double qOut = qOutGrid[r][c] * 1000.0 / area;
     double S = surfStorSiltingUpGrid[r][c];

@@ -112,6 +112,9 @@ void surfaceroutingclass::exchangeHeadsAndFluxes() {
   MPIExchangeGridHalo(registryIndex[headSlot]);
   MPIExchangeGridHalo(registryIndex[headOldSlot]);
   MPIExchangeStackHalo(registryIndex[fluxesSlot], 10);
+  // The neighbours' concentrations go with their fluxes.
+  if (!concQDGrids.empty())
+    for (const auto& t : tracers) MPIExchangeGridHalo(t->concstorIndex);
 }
 
 void surfaceroutingclass::routeInnerStep(long counter, long refreshPass, double dt) {

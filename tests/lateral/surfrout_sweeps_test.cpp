@@ -261,3 +261,43 @@ TEST(SurfaceRoutingSweeps, NonFiniteHeadsAreDumped) {
     }
   }
 }
+
+// A tracer moves with the water: the mass on the land and what the river
+// cells passed on stay the mass at the start.
+TEST(SurfaceRoutingSweeps, InnerStepsKeepTheTracerMass) {
+  for (int method : {1, 4}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    SurfroutSetup s("surfrout_tracer_mass", 12, 8, d, [](long, long c) { return 100.0 - 0.5 * c; },
+                    nullptr, [](long, long c) { return c == 12; });
+    s.lines[3] = std::to_string(method) + "  method";
+    s.lines[17] = "10  maximum sub time step";
+    Grid concentration = s.addGrid("_CONC_QD_1_", [](long r, long) { return 1.0 + r % 3; });
+    s.addGrid("_CONC_QI_1_", [](long, long) { return 0.0; });
+    auto module = s.build();
+    std::vector<TracerRecord> table(2);
+    table[1].name = "chloride";
+    int code = -1;
+    module->initTracers(code, 1, table, nullptr, 0);
+    ASSERT_EQ(code, 0);
+    Grid direct = s.grid("directflow");
+    double mass = 0.0;
+    for (long r = 1; r <= 8; ++r)
+      for (long c = 1; c <= 11; ++c) {
+        direct[r][c] = 40.0;
+        mass += 40.0 * concentration[r][c];
+      }
+    module->runPreparationSweep();
+    Grid stored = s.grid("concstor_tracer_1_SurfaceRoutingModel");
+    Grid storage = s.grid("SurfStorSiltingUp");
+    for (long pass = 0; pass < 30; ++pass) {
+      module->runFlowSweep(pass, pass);
+      module->runHeadUpdateSweep(10.0);
+      double now = 0.0;
+      for (long r = 1; r <= 8; ++r)
+        for (long c = 1; c <= 12; ++c)
+          now += c == 12 ? concentration[r][c] : stored[r][c] * storage[r][c];
+      ASSERT_NEAR(now, mass, 1e-9 * mass) << "step " << pass;
+    }
+    module->teardown(false);
+  }
+}
