@@ -68,6 +68,9 @@ TEST(SurfaceRoutingTimeStep, FlowTimeZonesOfTheSubbasins) {
   const Case cases[] = {
       {"three zones", [](long r, long) { return r <= 5 ? 1.2 : r <= 8 ? 2.0 : 3.7; }, 0,
        "Flow time distribution:\nTG\t   1\t(  3\tZonen):\t0.500\t0.300\t0.200\n"},
+      // Less than a step from the outlet is the outlet's zone.
+      {"below one step", [](long r, long) { return r <= 5 ? 0.4 : 1.5; }, 0,
+       "Flow time distribution:\nTG\t   1\t(  1\tZonen):\t1.000\n"},
       {"no flow times", nullptr, 0,
        "flow time distribution will not be calculated (no flow time grid provided)\n"},
       {"zones 2 and 3 only", [](long r, long) { return r <= 5 ? 2.5 : 3.0; }, 61,
