@@ -27,7 +27,9 @@ under mpirun and checks what a user relies on:
   surface   with surface routing switched on (a river down column 40) the
             example runs, gives the same surface-routing statistics on one
             process with one thread and on three with four, and every
-            process appends the module's section to its state file
+            process appends the module's section to its state file; eight
+            days run through and four followed by a warm start of four more
+            give the same surface-routing statistics and state files
 """
 
 import argparse
@@ -528,6 +530,32 @@ def command_surface(args):
     for name in SURFACE_STATISTICS:
         check(filecmp.cmp(*(os.path.join(w, "output", name) for w in works), shallow=False),
               "%s differs between one process and three" % name)
+    for processes in (1, 3):
+        base = os.path.join(args.work, "continued_np%d" % processes)
+        through, first, second = (os.path.join(base, n) for n in ("through", "first", "second"))
+        surface = lambda text: with_surface_routing(exact_continuation(text))
+        prepare(through, 8, surface, river_grids)
+        prepare(first, 4, surface, river_grids)
+        prepare(second, 8, lambda text: warm_start(surface(text)), river_grids)
+        for work in (through, first):
+            status, console = run_horva(args, work, processes, 1)
+            check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
+        for name in os.listdir(os.path.join(first, "output")):
+            if name.startswith("unsatzon_state_") or name.endswith(".stack") or name in (
+                    "gwdist.asc", "gwlevel.asc", "gwtheta.asc", "baseflow.asc", "pond.asc"):
+                shutil.copy(os.path.join(first, "output", name), os.path.join(second, "input", name))
+        status, console = run_horva(args, second, processes, 1)
+        check(status == 0, "the warm start ended with status %d:\n%s" % (status, console[-4000:]))
+        for name in SURFACE_STATISTICS + ["routed.stat"]:
+            ours, theirs = (rows_from_day(os.path.join(w, "output", name), 5) for w in (second, through))
+            check(len(ours[1]) >= 4 and ours == theirs,
+                  "%s of the warm start on %d processes differs from the run through" % (
+                      name, processes))
+        for rank in range(processes):
+            name = "unsatzon_state_%d" % rank
+            check(filecmp.cmp(os.path.join(second, "output", name),
+                              os.path.join(through, "output", name), shallow=False),
+                  "%s of the warm start differs from the run through" % name)
 
 
 def main(argv):
