@@ -4,10 +4,12 @@ control file, so that the reference cannot fall behind the readers.
 
 The names are taken from the sources of the model's folders: the section
 headers written as "[name]" literals, the sections that sub-models name in
-their constructors, the modules that the driver adopts, and the keys that the
-key = value readers look for. Each is expected in the reference: a section as
-"[name]", a key or module name as `name`. The sections of the example's
-control file must be there too, since it is the worked case.
+their constructors, the modules that the driver adopts, the keys that the
+key = value readers look for, and the labels with which the readers of
+positional lines name a value in their messages. Each is expected in the
+reference: a section as "[name]", a key or module name as `name`, a label as
+its text. The sections of the example's control file must be there too,
+since it is the worked case.
 
   check    the reference names every section, module and key
   gaps     a copy of the reference without one section, one module name and
@@ -69,6 +71,20 @@ KEY_PATTERNS = [
     # a key whose absence is reported by name: controlFileKeyNotFound("Key = ", ...)
     re.compile(r'\bcontrolFileKeyNotFound\("(' + NAME + r') ='),
 ]
+# The label of a positional value, as the messages quote it: the last
+# argument of readControlValue(file, "%d", target, "label") and of
+# readControlValuePair, the description of a section reader's value
+# (section.readInt("label"), lines.next("label")), and the labels that the
+# modules hand their own output and table readers. A literal that a label
+# only begins ("name of the " + name) is no label of its own.
+LABEL = r'"((?:[^"\\]|\\.)+)"(?!\s*\+)'
+LABEL_PATTERNS = [
+    re.compile(r'\breadControlValue(?:Pair)?\(\w+, "[^"]*"(?:, [\w.\[\]]+)+, ' + LABEL + r'\)'),
+    re.compile(r'\.read(?:Int|Long|Double|Word)\(' + LABEL + r'\)'),
+    re.compile(r'\blines\.next\(' + LABEL + r'\)'),
+    re.compile(r'\breadOutput\([^,()]+, ' + LABEL + r',\s*' + LABEL + r',\s*' + LABEL + r'\)'),
+    re.compile(r'\b(?:readValues|readMonthlyTable)\([^"()]*' + LABEL + r'\)'),
+]
 # Lists of keys: allowKeys(block, {"grid", "file"}) and arrays named ...Keys.
 KEY_LISTS = [
     re.compile(r'\ballowKeys\(\w+, \{([^}]*)\}'),
@@ -112,9 +128,16 @@ def source_files(root):
                     yield os.path.join(base, name)
 
 
+def label_text(literal):
+    """A label as the reference writes it: escaped line ends and runs of
+    blanks become one blank, blanks at the ends are dropped."""
+    return " ".join(literal.replace("\\n", " ").split())
+
+
 def names_in_code(root):
-    """Sections, modules and keys, each mapped to a file that uses it."""
-    sections, modules, keys = {}, {}, {}
+    """Sections, modules, keys and labels, each mapped to a file that uses
+    it."""
+    sections, modules, keys, labels = {}, {}, {}, {}
     for path in source_files(root):
         with open(path, encoding="utf-8") as f:
             code = without_comments(f.read())
@@ -134,7 +157,12 @@ def names_in_code(root):
             for listed in pattern.findall(code):
                 for name in re.findall(QUOTED, listed):
                     keys.setdefault(name, where)
-    return sections, modules, keys
+        for pattern in LABEL_PATTERNS:
+            for found in pattern.findall(code):
+                for literal in found if isinstance(found, tuple) else (found,):
+                    if label_text(literal):
+                        labels.setdefault(label_text(literal), where)
+    return sections, modules, keys, labels
 
 
 def sections_of_control_file(path):
@@ -146,9 +174,10 @@ def section_in_doc(name):
     return "[" + name.replace("%d", "<n>") + "]"
 
 
-def missing_names(doc, sections, modules, keys):
+def missing_names(doc, sections, modules, keys, labels):
     """What the reference lacks, one line each."""
     missing = []
+    text = " ".join(doc.split())
     for name, where in sorted(sections.items()):
         if section_in_doc(name) not in doc:
             missing.append("section %s (read in %s)" % (section_in_doc(name), where))
@@ -156,15 +185,18 @@ def missing_names(doc, sections, modules, keys):
         for name, where in sorted(names.items()):
             if "`" + name + "`" not in doc:
                 missing.append("%s `%s` (read in %s)" % (kind, name, where))
+    for label, where in sorted(labels.items()):
+        if label not in text:
+            missing.append('label "%s" (read in %s)' % (label, where))
     return missing
 
 
 def read_names(args):
-    sections, modules, keys = names_in_code(args.source)
+    sections, modules, keys, labels = names_in_code(args.source)
     control_file = os.path.join(args.source, "examples", "catchment", "catchment.ctl")
     for name in sections_of_control_file(control_file):
         sections.setdefault(name, "examples/catchment/catchment.ctl")
-    return sections, modules, keys
+    return sections, modules, keys, labels
 
 
 def read_doc(args):
@@ -173,18 +205,20 @@ def read_doc(args):
 
 
 def command_check(args):
-    sections, modules, keys = read_names(args)
+    names = read_names(args)
+    sections, modules, keys, labels = names
     # An extraction that finds next to nothing has lost its patterns, and would
     # pass any reference.
-    if len(sections) < 30 or len(modules) < 8 or len(keys) < 100:
-        print("the sources gave only %d sections, %d modules and %d keys; "
-              "have the readers changed their idioms?" % (len(sections), len(modules), len(keys)))
+    if len(sections) < 30 or len(modules) < 8 or len(keys) < 100 or len(labels) < 80:
+        print("the sources gave only %d sections, %d modules, %d keys and %d labels; "
+              "have the readers changed their idioms?"
+              % (len(sections), len(modules), len(keys), len(labels)))
         return 1
-    missing = missing_names(read_doc(args), sections, modules, keys)
+    missing = missing_names(read_doc(args), *names)
     for line in missing:
         print("docs/control-file.md does not name " + line)
-    print("%d sections, %d modules, %d keys; %d missing"
-          % (len(sections), len(modules), len(keys), len(missing)))
+    print("%d sections, %d modules, %d keys, %d labels; %d missing"
+          % (len(sections), len(modules), len(keys), len(labels), len(missing)))
     return 1 if missing else 0
 
 
@@ -195,22 +229,24 @@ def without(doc, text):
 def command_gaps(args):
     """Removes one name of each kind from a copy of the reference and expects
     the check to name exactly that one."""
-    sections, modules, keys = read_names(args)
+    names = read_names(args)
     doc = read_doc(args)
     failures = 0
     probes = [("section", section_in_doc("abstraction_rule_reservoir_%d")),
               ("section", section_in_doc("unsatzon_model")),
               ("module", "`precicorrclass`"),
               ("key", "`Par_n`"), ("key", "`TargetCap`"), ("key", "`half_time`"),
-              ("key", "`cells`"), ("key", "`V0`"), ("key", "`dTModLamIce`")]
+              ("key", "`cells`"), ("key", "`V0`"), ("key", "`dTModLamIce`"),
+              ("label", "methode of correction for"),
+              ("label", "fh-parameter for HAUDE-evaporation")]
     for kind, text in probes:
         spoilt = without(doc, text)
         if spoilt == doc:
             print("the reference does not hold %s %s to remove" % (kind, text))
             failures += 1
             continue
-        missing = missing_names(spoilt, sections, modules, keys)
-        expected = "%s %s " % (kind, text)
+        missing = missing_names(spoilt, *names)
+        expected = "%s %s " % (kind, text) if kind != "label" else 'label "%s" ' % text
         if [m for m in missing if not m.startswith(expected)] or \
                 not any(m.startswith(expected) for m in missing):
             print("without %s %s the check reports %s" % (kind, text, missing))
