@@ -11,9 +11,9 @@ reference: a section as "[name]", a key or module name as `name`, a label as
 its text. The sections of the example's control file must be there too,
 since it is the worked case.
 
-  check    the reference names every section, module and key
-  gaps     a copy of the reference without one section, one module name and
-           one key of each kind fails the check and names what is missing
+  check    the reference names every section, module, key and label
+  gaps     a copy of the reference without a section, a module name, a key
+           or a label fails the check, which names just what was taken out
 """
 
 import argparse
@@ -79,7 +79,8 @@ KEY_PATTERNS = [
 # only begins ("name of the " + name) is no label of its own.
 LABEL = r'"((?:[^"\\]|\\.)+)"(?!\s*\+)'
 LABEL_PATTERNS = [
-    re.compile(r'\breadControlValue(?:Pair)?\(\w+, "[^"]*"(?:, [\w.\[\]]+)+, ' + LABEL + r'\)'),
+    re.compile(r'\breadControlValue(?:Pair)?\(\w+,\s*"[^"]*"(?:,\s*[\w.\[\]]+)+,\s*' + LABEL
+               + r'\)'),
     re.compile(r'\.read(?:Int|Long|Double|Word)\(' + LABEL + r'\)'),
     re.compile(r'\blines\.next\(' + LABEL + r'\)'),
     re.compile(r'\breadOutput\([^,()]+, ' + LABEL + r',\s*' + LABEL + r',\s*' + LABEL + r'\)'),
