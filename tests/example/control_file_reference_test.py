@@ -86,6 +86,13 @@ LABEL_PATTERNS = [
     re.compile(r'\breadOutput\([^,()]+, ' + LABEL + r',\s*' + LABEL + r',\s*' + LABEL + r'\)'),
     re.compile(r'\b(?:readValues|readMonthlyTable)\([^"()]*' + LABEL + r'\)'),
 ]
+# Tables of labels: an array whose element is the label of a positional
+# value (readControlValue(file, "%lf", target, parameterLabels[k])), or that
+# is handed whole to a module's line reader (readOutputLines(basicOutputLines)).
+LABEL_TABLE_USES = [
+    re.compile(r'\breadControlValue(?:Pair)?\(\w+,\s*"[^"]*"(?:,\s*[^,"]+?)+?,\s*(\w+)\[\w+\]'),
+    re.compile(r'\bread\w*\((\w+Lines)\)'),
+]
 # Lists of keys: allowKeys(block, {"grid", "file"}) and arrays named ...Keys.
 KEY_LISTS = [
     re.compile(r'\ballowKeys\(\w+, \{([^}]*)\}'),
@@ -158,11 +165,17 @@ def names_in_code(root):
             for listed in pattern.findall(code):
                 for name in re.findall(QUOTED, listed):
                     keys.setdefault(name, where)
+        literals = []
         for pattern in LABEL_PATTERNS:
             for found in pattern.findall(code):
-                for literal in found if isinstance(found, tuple) else (found,):
-                    if label_text(literal):
-                        labels.setdefault(label_text(literal), where)
+                literals += found if isinstance(found, tuple) else [found]
+        for table in {name for pattern in LABEL_TABLE_USES for name in pattern.findall(code)}:
+            initialiser = r'\b' + table + r'(?:\[[^\]]*\])?\s*=\s*\{(.*?)\};'
+            for block in re.findall(initialiser, code, re.S):
+                literals += re.findall(r'"((?:[^"\\]|\\.)+)"', block)
+        for literal in literals:
+            if label_text(literal):
+                labels.setdefault(label_text(literal), where)
     return sections, modules, keys, labels
 
 
@@ -239,7 +252,8 @@ def command_gaps(args):
               ("key", "`Par_n`"), ("key", "`TargetCap`"), ("key", "`half_time`"),
               ("key", "`cells`"), ("key", "`V0`"), ("key", "`dTModLamIce`"),
               ("label", "methode of correction for"),
-              ("label", "fh-parameter for HAUDE-evaporation")]
+              ("label", "fh-parameter for HAUDE-evaporation"),
+              ("label", "Writegrid of the snow age grid for")]
     for kind, text in probes:
         spoilt = without(doc, text)
         if spoilt == doc:
