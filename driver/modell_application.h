@@ -64,6 +64,7 @@ class SP_class;
 class defaultini;
 class expokorrklasse;
 class interzeptionsmodellklasse;
+class irrigationclass;
 class meteointerpol;
 class precicorrclass;
 class tracer_ini_class;
@@ -208,6 +209,7 @@ protected:
   verdunstungsmodellklasse* evapotranspiration = nullptr;
   interzeptionsmodellklasse* interception = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
+  irrigationclass* irrigation = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
   // Row pointers into the runoff arrays channel routing reads, one per tracer
   // index (0 the water); the arrays stay where they are for the whole run.

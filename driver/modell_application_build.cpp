@@ -15,6 +15,7 @@
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
 #include "routing/abflussmodellklasse.h"
+#include "routing/irrigationclass.h"
 #include "soil/unsatzonmodellklasse.h"
 #include "vertical/expokorrklasse.h"
 #include "vertical/interzeptionsmodellklasse.h"
@@ -286,10 +287,19 @@ void ModellApplication::buildSubmodels() {
     });
   }
 
+  irrigation = adopt<irrigationclass>("irrigation");
+  if (irrigation->getFlowControl() != 0) {
+    plug(Place::irrigation, [this](const ModelDate& d) { irrigation->Step(DATE_ARGS(d)); });
+    plug(Place::flush, [this](const ModelDate&) { irrigation->Flush(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { irrigation->freeTracers(); });
+    plug(Place::irrigationTeardown, [this](const ModelDate&) { irrigation->releaseModule(); });
+  }
+
   // The tracer set-up of irrigation, snow, interception, silting-up,
   // groundwater, the unsaturated zone and surface routing, in this order,
   // after groundwater and before channel routing; also without tracers.
-  for (teilmodellklasse* module : {static_cast<teilmodellklasse*>(interception),
+  for (teilmodellklasse* module : {static_cast<teilmodellklasse*>(irrigation),
+                                   static_cast<teilmodellklasse*>(interception),
                                    static_cast<teilmodellklasse*>(unsatZone)}) {
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
@@ -311,10 +321,19 @@ void ModellApplication::buildSubmodels() {
     channelRouting->InitLakeModel(context.interceptionFirst);
   if (channelRouting->getFlowControl() > 0) {
     channelRouting->CheckInflowAbstractionLinks();
+    channelRouting->setIrrigationDemand(irrigation->GetSurfaceDemand());
     channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
                                        unsatZone->getReadStorageParameter());
     channelRouting->setWriteStorageFlag(1);
   }
+  // Whatever routing's state: only rank 0 shares out what it gives.
+  irrigation->SetGroundwaterRunoff(unsatZone->getQg());
+  irrigation->FindTracerStorageGrids();
+  irrigation->SetMaxIrrigation(channelRouting->getMaxIrrig(),
+                               channelRouting->getMaxIrrigFromReservoirs());
+  irrigation->SetRoutingTarget(channelRouting->getRoutingTarget());
+  irrigation->SetRoutingElements(channelRouting->getAreaFactors());
+  irrigation->setWriteStorageFlag(1);
   if (channelRouting->getConfiguredFlowControl() > 0) {
     plug(Place::channelRouting,
          [this](const ModelDate& d) { channelRouting->RouteTimeStep(DATE_ARGS(d)); });
