@@ -67,6 +67,7 @@ class interzeptionsmodellklasse;
 class irrigationclass;
 class meteointerpol;
 class precicorrclass;
+class schneemodellklasse;
 class tracer_ini_class;
 class unsatzonmodellklasse;
 class verdunstungsmodellklasse;
@@ -207,6 +208,7 @@ protected:
   precicorrclass* precipitationCorrection = nullptr;
   expokorrklasse* radiationCorrection = nullptr;
   verdunstungsmodellklasse* evapotranspiration = nullptr;
+  schneemodellklasse* snow = nullptr;
   interzeptionsmodellklasse* interception = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
   irrigationclass* irrigation = nullptr;

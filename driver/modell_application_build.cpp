@@ -16,6 +16,7 @@
 #include "meteo/regional_superposition.h"
 #include "routing/abflussmodellklasse.h"
 #include "routing/irrigationclass.h"
+#include "snow/schneemodellklasse.h"
 #include "soil/unsatzonmodellklasse.h"
 #include "vertical/expokorrklasse.h"
 #include "vertical/interzeptionsmodellklasse.h"
@@ -249,8 +250,24 @@ void ModellApplication::buildSubmodels() {
          [this](const ModelDate&) { evapotranspiration->releaseModule(); });
   }
 
+  snow = adopt<schneemodellklasse>("snow_model");
+  snow->setRadiationCorrection(radiationCorrection->getRadiationCorrection());
+  evapotranspiration->setSnowStorageGrid(snow->getSolidSnowStorage());
+  evapotranspiration->setSnowMethod(snow->getMethod());
+  snow->setWriteStorageFlag(1);
+  if (snow->getFlowControl() != 0) {
+    plug(Place::snow, [this](const ModelDate& d) { snow->computeSnowStep(DATE_ARGS(d)); });
+    plug(Place::glaciers, [this](const ModelDate& d) { snow->computeGlacierStep(DATE_ARGS(d)); });
+    plug(Place::flush, [this](const ModelDate&) { snow->flushStatistics(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { snow->freeTracers(); });
+    // After the unsaturated zone's teardown: the section follows the state
+    // file it wrote.
+    plug(Place::snowTeardown, [this](const ModelDate&) { snow->releaseModule(); });
+  }
+
   interception = adopt<interzeptionsmodellklasse>("interception_model");
   context.interceptionFirst = interception->getMethod() > 10 ? 1 : 0;
+  interception->setRainSnowThreshold(snow->getT0R(), snow->getTranszone());
   if (interception->getFlowControl() != 0) {
     plug(Place::interception,
          [this](const ModelDate& d) { interception->computeInterception(DATE_ARGS(d)); });
@@ -280,12 +297,27 @@ void ModellApplication::buildSubmodels() {
     plug(Place::externalGroundwaterTable,
          [this](const ModelDate&) { unsatZone->readGwStorageCoefficients(); });
     plug(Place::flush, [this](const ModelDate&) { unsatZone->flushStatistics(); });
+    // Without heat transfer a pre-spin-up ends at its first step.
+    plug(Place::preSpinUpStep,
+         [this](const ModelDate& d) { unsatZone->preSpinUpSoilTemperature(d.minute, d.hour); });
+    plug(Place::preSpinUpEnd,
+         [this](const ModelDate&) { unsatZone->updateSoilTemperatureStack(); });
     // Channel routing, torn down before, has written this process's state
     // file new where it is active (rank 0 alone): append there only.
     plug(Place::unsaturatedZoneTeardown, [this](const ModelDate&) {
       unsatZone->finishModelRun(channelRouting && channelRouting->getFlowControl() > 0);
     });
   }
+
+  // Also with interception off, which decides the snow's inputs.
+  snow->setInterceptionFirst(context.interceptionFirst != 0);
+  snow->initLakeGrids("[lake_model]");
+  snow->setSnowLayerHeat(unsatZone->isHeatTransferActive());
+  snow->setLayeredSnow(false);
+  snow->setDumpOptions(context.dumpOptions.dumpMode != 0, context.dumpOptions.closeAfterDump != 0,
+                       context.dumpOptions.repairAfterDump != 0, context.dumpOptions.maxDumpFiles);
+  if (snow->getFlowControl() > 0)
+    snow->readStorage(unsatZone->getStorageFileName(), unsatZone->getReadStorageParameter());
 
   irrigation = adopt<irrigationclass>("irrigation");
   if (irrigation->getFlowControl() != 0) {
@@ -298,9 +330,9 @@ void ModellApplication::buildSubmodels() {
   // The tracer set-up of irrigation, snow, interception, silting-up,
   // groundwater, the unsaturated zone and surface routing, in this order,
   // after groundwater and before channel routing; also without tracers.
-  for (teilmodellklasse* module : {static_cast<teilmodellklasse*>(irrigation),
-                                   static_cast<teilmodellklasse*>(interception),
-                                   static_cast<teilmodellklasse*>(unsatZone)}) {
+  for (teilmodellklasse* module :
+       {static_cast<teilmodellklasse*>(irrigation), static_cast<teilmodellklasse*>(snow),
+        static_cast<teilmodellklasse*>(interception), static_cast<teilmodellklasse*>(unsatZone)}) {
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
                         context.statisticTableSize);

@@ -67,6 +67,29 @@ struct ExampleRegistry {
   int used = 0;
 };
 
+// A grid over the rows this process holds with f(r, c) in the valid cells
+// of the example and nodata elsewhere, registered under the name.
+template <typename F>
+Grid addHeldGrid(StripModule& strips, ExampleRegistry& registry, const ExampleGrid& zone,
+                 const std::string& name, F f) {
+  Grid g = strips.grid(nodata);
+  for (long r = strips.lo; r <= strips.hi; ++r)
+    for (long c = 1; c <= strips.ncols; ++c)
+      if (zone.grid[r][c] != nodata) g[r][c] = f(r, c);
+  return registry.add(name, g);
+}
+
+// The zone grid, the decomposition and the elevation model, in this order.
+inline void addExampleBaseGrids(StripModule& strips, ExampleRegistry& registry,
+                                const ExampleGrid& zone, const ExampleGrid& dem) {
+  addHeldGrid(strips, registry, zone, "[zone_grid]",
+              [&](long r, long c) { return zone.grid[r][c]; });
+  registry.add("MPIRegions", strips.regions);
+  registry.add("MPIHelper", strips.helper);
+  addHeldGrid(strips, registry, zone, "[elevation_model]",
+              [&](long r, long c) { return dem.grid[r][c]; });
+}
+
 // The model context of a module on this process's share of the example at
 // 47.3 N, 8.9 E, its control file "run.ctl" and its ASCII outputs in dir,
 // steps of an hour that end 60 minutes after their date.

@@ -24,16 +24,9 @@ std::vector<std::string> runThreeDays(int method, bool split, int threads) {
   StripModule strips(name, exampleOwners(zone, split ? worldSize() : 1));
   ExampleRegistry registry(strips);
   auto held = [&](const std::string& gridName, auto f) {
-    Grid g = strips.grid(nodata);
-    for (long r = strips.lo; r <= strips.hi; ++r)
-      for (long c = 1; c <= strips.ncols; ++c)
-        if (zone.grid[r][c] != nodata) g[r][c] = f(r, c);
-    return registry.add(gridName, g);
+    return addHeldGrid(strips, registry, zone, gridName, f);
   };
-  held("[zone_grid]", [&](long r, long c) { return zone.grid[r][c]; });
-  registry.add("MPIRegions", strips.regions);
-  registry.add("MPIHelper", strips.helper);
-  held("[elevation_model]", [&](long r, long c) { return dem.grid[r][c]; });
+  addExampleBaseGrids(strips, registry, zone, dem);
   for (int k = 1; k <= 2; ++k) {
     const std::string n = std::to_string(k);
     auto missing = [k](long r, long c) { return k == 2 && (r + c) % 3 == 0; };

@@ -1,0 +1,279 @@
+// Construction of the snow model: its section, the checks of its
+// parameters and the grids it reads.
+#include "snow/schneemodellklasse.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+#include "core/line_reader.h"
+#include "core/module_banner.h"
+#include "core/string_helpers.h"
+
+namespace {
+
+constexpr int controlFileCode = 17;
+constexpr int extendedLinesCode = 404;
+constexpr int depositionSlopeCode = 405;
+constexpr int depositionFactorCode = 406;
+constexpr int slideSlopeCode = 407;
+constexpr int slideFractionCode = 408;
+constexpr int glacierCode = 409;
+
+} // namespace
+
+// The output lines of the section in their order; a null label marks a
+// line that is not there.
+const std::vector<schneemodellklasse::OutputLine> schneemodellklasse::basicOutputLines = {
+    {rainFractionGrid, rainSeries, "Name of the rain-grid for ", "Writegrid of rain-grid for ",
+     "Name of the rain statistics for "},
+    {snowFractionGrid, snowSeries, "Name of the snow grid for ", "Writegrid of the snow grid for ",
+     "Name of the snow statistics for "},
+    {snowDaysGrid, snowDaysSeries, "Name of the snowdays grid for ",
+     "Writegrid of the snowdays grid for ", "Name of the snowdays statistics for "},
+    {ageGrid, ageSeries, "Name of the snow age grid for ", "Writegrid of the snow age grid for ",
+     "Name of the snow age statistics for "},
+    {ageGrid, albedoSeries, nullptr, nullptr, "name of the albedo statistics for "},
+    {outflowGrid, outflowSeries, "Name of the snow outflow grid for ",
+     "Writegrid of the snow outflow grid for ", "Name of the snow outflow statistics for "},
+    {meltGrid, meltSeries, "Name of the snow melt only outflow grid for ",
+     "Writegrid of the snow melt only outflow grid for ",
+     "Name of the snow melt only outflow statistics for "},
+    {solidGrid, totalSeries, "Name of the snow storage grids for ",
+     "Writegrid of the snow storage grids for ", nullptr},
+    {liquidGrid, totalSeries, "Name of the liquid storage grids for ",
+     "Writegrid of the liquid storage grids for ",
+     "Name of the total snow storage statistics for "},
+    {totalGrid, totalSeries, "name of the total snow storage grid for ",
+     "Writegrid of the total snow storage grid for ", nullptr}};
+
+// Behind the file of the snow pack temperature, the first word of its line.
+const std::vector<schneemodellklasse::OutputLine> schneemodellklasse::extendedOutputLines = {
+    {snowTemperatureGrid, snowTemperatureSeries, nullptr,
+     "Writegrid of the snow pack temperature grid for ",
+     "Name of the snow pack temperature statistics for "},
+    {surfaceTemperatureGrid, surfaceTemperatureSeries,
+     "Name of the snow surface temperature grid for ",
+     "Writegrid of the snow surface temperature grid for ",
+     "Name of the snow surface temperature statistics for "},
+    {inputMassGrid, inputMassSeries, "Name of the input mass grid for ",
+     "Writegrid of the input mass grid for ", "Name of the input mass statistics for "},
+    {mobileMassGrid, mobileMassSeries, "Name of the mobile mass grid for ",
+     "Writegrid of the mobile mass grid for ", "Name of the mobile mass statistics for "},
+    {depositionGrid, depositionSeries, "Name of the deposition grid for ",
+     "Writegrid of the deposition grid for ", "Name of the deposition statistics for "}};
+
+schneemodellklasse::schneemodellklasse(const ModelContext& context, int& errorCode)
+    : teilmodellklasse(context, "snow_model") {
+  firstSnowRow = firstHeldRow();
+  lastSnowRow = lastHeldRow();
+  errorCode = catchModuleFailure([&] {
+    if (flowControl == 0) return; // off, also in routing-only mode
+    HORVA_ANNOUNCE_MODULE(*diag);
+    elevation = registry[requireGrid("[elevation_model]")].grid;
+    zone = registry[1].grid;
+    rankZones(zones);
+    cells = ownCells();
+    masterCells = ownCells(true);
+    layers = std::max(1, context.landuseLayerCount);
+    readSection();
+    fullGridOnRoot = mpiRank == 0 && isSlide();
+    if (method >= 5) readExtendedLines();
+    closeControlFile();
+    createStatistics();
+    meltFactorMean = (rmfMin + rmfMax) / 2.0;
+    meltFactorAmplitude = (rmfMax - rmfMin) / 2.0;
+    bindFixedInputs();
+    refuseGlacierGrids();
+    registerStorageGrids();
+    registerOutputGrids();
+    if (t0r < t0) {
+      *diag << "ERROR: \n-----------------------------------------------------------------------\n"
+            << "   T0R (threshold temperature rain/snow) < T0 (threshold temperature snow melt)  \n"
+            << "   because these thresholds are contradicting each other, T0R was set to T0!     "
+               "               \n"
+            << "-----------------------------------------------------------------------"
+            << "[end-entry]";
+      t0r = t0;
+    }
+    modelobject::writeStorage = 0;
+  });
+}
+
+schneemodellklasse::~schneemodellklasse() { releaseGrids(); }
+
+void schneemodellklasse::readSection() {
+  readControlValue(controlFile, "%d", method, "method for ");
+  if (method < 1 || method > 14) {
+    *diag << "FATAL: snow model method " << method << " in [snow_model] of " << controlFileName
+          << " is not known; choose a method from 1 to 14"
+          << "[end-entry]";
+    throw controlFileCode;
+  }
+  readControlValue(controlFile, "%lf", transzone, "transzone for ");
+  readControlValue(controlFile, "%lf", t0r, "T0R for ");
+  readControlValue(controlFile, "%lf", t0, "T0 for ");
+  readControlValue(controlFile, "%lf", cwh, "CWH for ");
+  readControlValue(controlFile, "%lf", crfr, "CRFR for ");
+  readMonthlyLine(monthlyDegreeDayFactor, "degree-day factors");
+  readMonthlyLine(monthlyTemperatureFactor, "temperature factors");
+  readMonthlyLine(monthlyWindFactor, "wind factors");
+  readControlValue(controlFile, "%lf", z0, "z0 for ");
+  readControlValue(controlFile, "%lf", rmfMin, "RMFMIN for ");
+  readControlValue(controlFile, "%lf", rmfMax, "RMFMAX for ");
+  readControlValue(controlFile, "%lf", albedoMin, "ALBsnow_min for ");
+  readControlValue(controlFile, "%lf", albedoMax, "ALBsnow_max for ");
+  readOutputLines(basicOutputLines);
+  readControlValue(controlFile, "%d", readStorageGrids, "readgrid forr storage grids for ");
+}
+
+// One number for the whole year or one per month; the December and January
+// copies at both ends let the days interpolate across the turn of the year.
+void schneemodellklasse::readMonthlyLine(std::array<double, 14>& table, const char* what) {
+  std::string line;
+  if (readLine(controlFile, line) != LineRead::line) line.clear();
+  std::vector<double> values;
+  for (const std::string& word : splitWords(line)) {
+    double v = 0.0;
+    if (values.size() == 12 || !parseNumber(word, v)) break;
+    values.push_back(v);
+  }
+  if (values.size() == 1) {
+    table.fill(values[0]);
+    return;
+  }
+  if (values.size() != 12) {
+    *diag << "FATAL: error in control file " << controlFileName << ", section [snow_model]: the "
+          << "line of the monthly " << what << " holds " << static_cast<long>(values.size())
+          << " numbers (\"" << line << "\"); give one number for the whole year or twelve, "
+          << "January to December"
+          << "[end-entry]";
+    throw controlFileCode;
+  }
+  std::copy(values.begin(), values.end(), table.begin() + 1);
+  table[0] = table[12];
+  table[13] = table[1];
+}
+
+// A grid's file and write code and a statistic's file and code, each
+// where its label is given.
+void schneemodellklasse::readOutputLines(const std::vector<OutputLine>& lines) {
+  for (const OutputLine& l : lines) {
+    OutputSettings& o = outputs[l.grid];
+    if (l.file) readControlValue(controlFile, "%s", o.file, l.file);
+    if (l.writeCode) readControlValue(controlFile, "%d", o.writeCode, l.writeCode);
+    if (l.statistic)
+      readControlValuePair(controlFile, "%s%d", series[l.series].file, series[l.series].code,
+                           l.statistic);
+  }
+}
+
+void schneemodellklasse::checkBound(bool inside, const char* text, double value, int code) {
+  if (inside) return;
+  *diag << "FATAL: " << text << value << "[end-entry]";
+  throw code;
+}
+
+void schneemodellklasse::readExtendedLines() {
+  std::string line;
+  if (readLine(controlFile, line) != LineRead::line || line.size() < 3) {
+    *diag << "FATAL: cannot read additional parameters for snow model methods 5 to 11 from "
+          << controlFileName << "[end-entry]";
+    throw extendedLinesCode;
+  }
+  const std::vector<std::string> words = splitWords(line);
+  outputs[snowTemperatureGrid].file = words.empty() ? std::string() : words[0];
+  readOutputLines(extendedOutputLines);
+
+  readControlValue(controlFile, "%lf", maxDepositionSlope, "maximum slope for deposition for ");
+  checkBound(maxDepositionSlope >= 0.0 && maxDepositionSlope <= 90.0,
+             "maxDepositionSlope not within parameter bounds of [0...90] Here: ",
+             maxDepositionSlope, depositionSlopeCode);
+  readControlValue(controlFile, "%lf", maxDepositionFactor, "maximum deposition factor for ");
+  checkBound(maxDepositionFactor > 0.0,
+             "maxDepositionFactor not within parameter bounds of (0...inf). Here: ",
+             maxDepositionFactor, depositionFactorCode);
+  readControlValue(controlFile, "%lf", minSlideSlope, "minimum slope for slides for ");
+  checkBound(minSlideSlope >= 0.0 && minSlideSlope <= 90.0,
+             "minSlideSlope not within parameter bounds of [0...90]. Here: ", minSlideSlope,
+             slideSlopeCode);
+  readControlValue(controlFile, "%lf", slideMassFrac, "slide mass fraction for ");
+  checkBound(slideMassFrac > 0.0 && slideMassFrac <= 1.0,
+             "slideMassFrac not within parameter bounds of (0...1.0]. Here: ", slideMassFrac,
+             slideFractionCode);
+  readControlValue(controlFile, "%lf", lwInCorrection,
+                   "incoming long wave radiation correction factor for ");
+  checkBound(lwInCorrection > 0.0 && lwInCorrection <= 3.0,
+             "incoming long wave radiation correction factor LWINcorr not within parameter "
+             "bounds of (0...3.0]. Here: ",
+             lwInCorrection, slideFractionCode);
+  readControlValue(controlFile, "%lf", lwOutCorrection,
+                   "outgoing long wave radiation correction factor for ");
+  checkBound(lwOutCorrection > 0.0 && lwOutCorrection <= 3.0,
+             "outgoing long wave radiation correction factor LWOUTcorr not within parameter "
+             "bounds of (0...3.0]. Here: ",
+             lwOutCorrection, slideFractionCode);
+
+  std::string scaling;
+  const bool read = readLine(controlFile, scaling) == LineRead::line;
+  const std::vector<std::string> first = splitWords(scaling);
+  double value = 0.0;
+  if (read && !first.empty() && parseNumber(first[0], value)) {
+    enBalScaling = value;
+    return;
+  }
+  *diag << "WARNING: \n------------- warning: -------------\n"
+        << "Could not read the optional parameter EnBalScaling (double),\n"
+        << "for snow melt methods with energy ba\xc3\xb6"
+        << "ance that will be used for scaling the energy balance (i.e. affect melt rates)\n"
+        << "Setting default values of 1.0"
+        << "[end-entry]";
+}
+
+// The glacier and permafrost parts of the snow model are not built yet: a
+// run that asks for them would silently run without.
+void schneemodellklasse::refuseGlacierGrids() {
+  std::string asked;
+  for (const char* name : {"ice_firn", "GlacierizedCells"})
+    if (asked.empty() && findGrid(name, 1) > 0) asked = name;
+  if (asked.empty() && findGrid("ThawCoeffPermaFrost", 1) > 0 &&
+      findGrid("PermafrostThawDepth", 1) > 0)
+    asked = "ThawCoeffPermaFrost";
+  if (asked.empty()) return;
+  *diag << "FATAL: the grid \"" << asked << "\" asks the snow model of " << controlFileName
+        << " for its " << (asked == "ThawCoeffPermaFrost" ? "permafrost" : "glacier")
+        << " model, which this version of Horva does not have; remove the grid from the "
+           "standard grids or switch the snow model off"
+        << "[end-entry]";
+  throw glacierCode;
+}
+
+void schneemodellklasse::bindFixedInputs() {
+  auto required = [&](const std::string& name) { return registry[requireGrid(name)].grid; };
+  auto optional = [&](const std::string& name) {
+    const int index = findGrid(name, 1);
+    return index > 0 ? registry[index].grid : nullptr;
+  };
+  albedo = required("albedo");
+  snowEvaporation = optional("snow_evaporation");
+  landuse.assign(static_cast<size_t>(layers) + 1, nullptr);
+  for (int k = 1; k <= layers; ++k)
+    landuse[static_cast<size_t>(k)] = required("landuse" + std::to_string(k));
+  if (method == 4) vapourPressure = required("vapor_pressure");
+  if (timeStepMinutes > 720.0) temperatureNight = required("temperature_night");
+  if (isSlide()) {
+    for (int k = 1; k <= 4; ++k)
+      slideFraction[static_cast<size_t>(k)] = required("slidefraction" + std::to_string(k));
+    slope = required("slope_angle");
+  }
+  if (isDeposition()) depositionIndex = required("deposition_index");
+  if (isEnergyBalance()) {
+    cloudiness = required("cloudiness");
+    observedSurfaceTemperature = optional("surfacetemperature");
+  }
+  if (context.hruFlag != 0) {
+    responseUnits = required("HydrologicResponseUnits");
+    masterResponseUnits = required("MasterHydrologicResponseUnits");
+  }
+}

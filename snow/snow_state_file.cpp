@@ -1,0 +1,144 @@
+// The snow model's section of the state file: the contents of the three
+// linear storages of glacier runoff per subbasin. Values are written in
+// their shortest exact form, so that a warm start goes on where the former
+// run stopped; "%lf" readers still parse them.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "core/ascii_grid_text.h"
+#include "core/diag_stream.h"
+#include "core/line_reader.h"
+#include "snow/schneemodellklasse.h"
+
+namespace {
+
+constexpr int fileCode = 64;
+constexpr int contentCode = 71;
+constexpr double relativeTolerance = 1e-5;
+const char* const storageLabels[3] = {"(TG code and Qice_slr value)\n",
+                                      "(TG code and Qfirn_slr value)\n",
+                                      "(TG code and Qsnow_slr value)\n"};
+const char* const storageNames[3] = {"Qice_slr", "Qfirn_slr", "Qsnow_slr"};
+
+// Reads a number at the start of a line; false when there is none.
+template <typename Number> bool leadingNumber(const std::string& line, Number& value) {
+  const char* start = line.c_str();
+  char* end = nullptr;
+  const double read = std::strtod(start, &end);
+  if (end == start) return false;
+  value = static_cast<Number>(read);
+  return true;
+}
+
+} // namespace
+
+void schneemodellklasse::readStorage(const std::string* fileName, int mode) {
+  if (flowControl == 0 || !fileName) return;
+  storageFileName = *fileName;
+  storageNameKept = true;
+  const size_t n = static_cast<size_t>(zones.zoneCount);
+  if (mode != 1 || qIceEls.size() <= n || qFirnEls.size() <= n || qSnowEls.size() <= n) return;
+  std::string path = storageFileName;
+  prependDirectory(inputDirectory, path);
+  // Closed on every way out, also when a mismatch ends the run.
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(std::fopen(path.c_str(), "r"),
+                                                               std::fclose);
+  std::FILE* file = opened.get();
+  const char* const coldStart = "WARNING: glacier model will be run with cold start "
+                                "initialization values";
+  if (!file) {
+    *diag << "WARNING: in snow/glacier model: error opening storage content file " << path
+          << "[end-entry]";
+    *diag << coldStart << "[end-entry]";
+    return;
+  }
+  std::string line;
+  bool found = false;
+  while (!found && readLine(file, line) == LineRead::line)
+    found = line.find("snow_model") != std::string::npos;
+  if (!found) {
+    *diag << "WARNING: in snow/glacier model: [snow_model] not found in storage content file "
+          << path << "[end-entry]";
+    *diag << coldStart << "[end-entry]";
+    return;
+  }
+  const double missing = header.nodata;
+  auto nextLine = [&] { return readLine(file, line) == LineRead::line; };
+  long count = 0;
+  if (!nextLine() || !leadingNumber(line, count)) {
+    storageMismatch("number of subbasins", static_cast<double>(n), missing);
+  }
+  if (count != static_cast<long>(n)) {
+    storageMismatch("number of subbasins", static_cast<double>(n), static_cast<double>(count));
+  }
+  std::vector<double>* tables[3] = {&qIceEls, &qFirnEls, &qSnowEls};
+  for (size_t k = 1; k <= n; ++k)
+    for (int t = 0; t < 3; ++t) {
+      long code = 0;
+      if (!nextLine() || !leadingNumber(line, code)) {
+        storageMismatch("subbasin code", static_cast<double>(k), missing);
+      }
+      if (code != static_cast<long>(k)) {
+        storageMismatch("subbasin code", static_cast<double>(k), static_cast<double>(code));
+      }
+      const size_t tab = line.find('\t');
+      double value = 0.0;
+      if (tab == std::string::npos || !leadingNumber(line.substr(tab + 1), value)) {
+        storageMismatch(std::string(storageNames[t]) + " value of subbasin " + std::to_string(k),
+                        (*tables[t])[k], missing);
+      }
+      (*tables[t])[k] = value;
+    }
+}
+
+void schneemodellklasse::writeStorage(bool append) {
+  if (flowControl == 0 || !storageNameKept) return;
+  std::string path = storageFileName;
+  prependDirectory(outputDirectory, path);
+  std::FILE* file = std::fopen(path.c_str(), append ? "a" : "w");
+  if (!file) {
+    *diag << "FATAL: error opening storage content file " << path
+          << " for the section [snow_model]; check the output directory and its rights"
+          << "[end-entry]";
+    throw fileCode;
+  }
+  const int n = zones.zoneCount;
+  bool ok = std::fprintf(file, "[snow_model]\n%d (number of subasins)\n", n) > 0;
+  const std::vector<double>* tables[3] = {&qIceEls, &qFirnEls, &qSnowEls};
+  char value[maxGridValueChars + 1];
+  for (int k = 1; k <= n && ok; ++k)
+    for (int t = 0; t < 3 && ok; ++t) {
+      const std::vector<double>& table = *tables[t];
+      const size_t index = static_cast<size_t>(k);
+      value[formatGridValue(index < table.size() ? table[index] : 0.0, value)] = '\0';
+      ok = std::fprintf(file, "%d\t%s%s", k, value, storageLabels[t]) > 0;
+    }
+  ok = ok && std::fputs("\n", file) >= 0;
+  ok = std::fclose(file) == 0 && ok;
+  if (ok) return;
+  *diag << "FATAL: error writing the section [snow_model] to the storage content file " << path
+        << "; check the disk space"
+        << "[end-entry]";
+  throw fileCode;
+}
+
+int schneemodellklasse::compareStorageValue(std::FILE* file, double current,
+                                            const std::string& label) {
+  double stored = 0.0;
+  const int scanned = file ? std::fscanf(file, "%lf", &stored) : 0;
+  const bool same =
+      stored != 0.0 ? std::fabs((stored - current) / stored) <= relativeTolerance : current == 0.0;
+  if (scanned != 1 || !same) storageMismatch(label, current, stored);
+  return scanned;
+}
+
+void schneemodellklasse::storageMismatch(const std::string& label, double current, double stored) {
+  *diag << "FATAL: (snow model) error in storage file content reading " << label
+        << ":\nvalue in actual control is:   " << current
+        << "\nbut value in storage file is: " << stored << "\nHorva throws..."
+        << "[end-entry]";
+  throw contentCode;
+}

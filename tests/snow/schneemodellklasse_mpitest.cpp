@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "snow/schneemodellklasse.h"
+#include "tests/snow/snow_fixture.h"
+#include "tests/test_decomposition.h"
+#include "tests/test_support.h"
+#include "tests/vertical/example_catchment.h"
+
+namespace {
+
+constexpr double pi = 3.14159265358979;
+
+double gatheredSum(modelobject& module, const ExampleRegistry& registry, const std::string& name,
+                   const ExampleGrid& zone) {
+  const std::vector<double> v = gatheredCells(module, registry, module.findGrid(name, 1), zone);
+  return std::accumulate(v.begin(), v.end(), 0.0);
+}
+
+// A week of hourly snowfall, melt and rain on the example catchment: on
+// rank 0 the module's grids after the last step, then the files it wrote
+// (the statistics of every step and the state section).
+std::vector<std::string> runWeek(int method, bool split, int threads) {
+  const ExampleGrid zone("zones.asc"), dem("dem.asc");
+  const std::string name = "snow_example_" + std::to_string(method * 10 + split);
+  StripModule strips(name, exampleOwners(zone, split ? worldSize() : 1));
+  ExampleRegistry registry(strips);
+  auto held = [&](const std::string& gridName, auto f) {
+    return addHeldGrid(strips, registry, zone, gridName, f);
+  };
+  addExampleBaseGrids(strips, registry, zone, dem);
+  held("albedo", [](long, long) { return 0.2; });
+  held("landuse1", [](long, long) { return nodata; });
+  const Grid rain = held("precipitation", [](long, long) { return 0.0; });
+  const Grid temperature = held("temperature", [](long, long) { return 0.0; });
+  const Grid sun = held("AspectCorrectedGlobalRadiation", [](long, long) { return 0.0; });
+  held("wind_speed", [](long r, long c) { return 1.0 + (r + c) % 4; });
+  held("air_humidity", [](long r, long) { return 0.6 + 0.05 * (r % 7); });
+  held("cloudiness", [](long, long c) { return 0.1 * (c % 10); });
+  held("snow_evaporation", [](long, long) { return 0.0; });
+  held("slope_angle", [](long r, long c) { return 10.0 * ((r * 7 + c * 3) % 7); });
+  for (int k = 1; k <= 4; ++k)
+    held("slidefraction" + std::to_string(k), [k](long r, long c) { return (r + c + k) % 3; });
+
+  const std::string dir = makeTestDirectory(name + "_" + std::to_string(threads));
+  SnowSection section;
+  section.method = method;
+  section.statistics = "2001";
+  section.ddf = "3 3 3.5 4 4.5 5 5 5 4.5 4 3.5 3";
+  writeFile(dir + "/run.ctl", section.text());
+  const std::vector<ZoneRecord> zoneRecords = {
+      {0, 0, 1, 1, 0}, {0, 0, 1, 0.3, 0}, {0, 0, 2, 0.3, 0}, {0, 0, 3, 0.4, 0}};
+  const std::vector<int> zoneRanks = {0, 1, 2, 3};
+  ModelContext context = exampleContext(strips, registry, dir, ModelDate{0, 0, 1, 3, 2021},
+                                        ModelDate{0, 23, 7, 3, 2021});
+  context.zoneCount = 3;
+  context.zoneRecords = &zoneRecords;
+  context.zoneRanks = &zoneRanks;
+
+  omp_set_num_threads(threads);
+  int code = 0;
+  auto module = constructSubmodel<schneemodellklasse>(code, context);
+  EXPECT_EQ(code, 0);
+  std::vector<std::string> results;
+  if (!module) return results;
+  module->setInterceptionFirst(false);
+  const std::string stateFile = "snowstate_" + std::to_string(worldRank());
+  module->readStorage(&stateFile, 0);
+  module->setWriteStorageFlag(1);
+  for (long step = 0; step < 168; ++step) {
+    const double hour = step % 24;
+    for (long r = strips.lo; r <= strips.hi; ++r)
+      for (long c = 1; c <= strips.ncols; ++c) {
+        if (zone.grid[r][c] == nodata) continue;
+        rain[r][c] = std::max(0.0, 3.0 * std::sin(0.2 * step + 0.1 * r));
+        temperature[r][c] = 1.0 - 0.006 * (dem.grid[r][c] - 500.0) + 0.08 * step +
+                            4.0 * std::sin(2.0 * pi * (hour - 9) / 24.0);
+        sun[r][c] = std::max(0.0, 500.0 * std::sin(pi * (hour - 6) / 12.0));
+      }
+    module->computeSnowStep(0, step % 24, 1 + step / 24, 3, 2021);
+    const double before = gatheredSum(*module, registry, "snow_storage_total", zone);
+    module->computeGlacierStep(0, step % 24, 1 + step / 24, 3, 2021);
+    const double after = gatheredSum(*module, registry, "snow_storage_total", zone);
+    if (worldRank() == 0) {
+      EXPECT_NEAR(after, before, 1e-9 * std::max(1.0, before)) << step;
+    }
+  }
+  for (const char* grid :
+       {"snowstorage_solid", "snowstorage_liquid", "snow_storage_total", "days_snow", "snow_age",
+        "albedo", "snow_fraction", "rain_fraction", "snowcover_outflow", "melt_from_snowcover",
+        "snowtemp", "surftemp", "EnergyBalance", "snow_evaporation", "input_mass", "mobile_mass",
+        "deposition"}) {
+    const int index = module->findGrid(grid, 1);
+    if (index > 0) results.push_back(gatheredValues(*module, registry, index, zone));
+  }
+  module->flushStatistics();
+  module->releaseModule();
+  omp_set_num_threads(2);
+  appendWrittenFiles(results, dir);
+  return results;
+}
+
+} // namespace
+
+TEST(SchneemodellklasseOnTheExample, GivesTheSameResultsOnEveryDecompositionAndThreadCount) {
+  for (const int method : {1, 3, 5, 6}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    const std::vector<std::string> reference = runWeek(method, false, 1);
+    for (int threads : {1, 4}) {
+      const std::vector<std::string> split = runWeek(method, true, threads);
+      if (worldRank() != 0) continue;
+      ASSERT_EQ(split.size(), reference.size());
+      ASSERT_GT(split.size(), 12u);
+      for (size_t k = 0; k < split.size(); ++k)
+        EXPECT_TRUE(split[k] == reference[k])
+            << threads << " threads: " << reference[k].substr(0, 60);
+    }
+  }
+}
