@@ -26,14 +26,19 @@ void irrigationclass::Step(long minute, long hour, long day, long month, long ye
   for (const std::unique_ptr<SubmodelTracer>& t : tracers) t->statistic->resetZones();
 
   const double nodata = header.nodata;
-  cells.forEach([&](long r, long c) {
-    amounts[r][c] = zones.indexOf(zones.grid[r][c]) == 0 ? nodata : demand(r, c, month, day);
-  });
+  cells.forEach(
+      [&](long r, long c) {
+        amounts[r][c] = zones.indexOf(zones.grid[r][c]) == 0 ? nodata : demand(r, c, month, day);
+      },
+      [&](long r, long c) {
+        if (zones.grid[r][c] == nodata) amounts[r][c] = nodata;
+      });
   sumSurfaceDemand();
   if (mpiRank == 0) shareSupply();
   broadcastSupply();
   cells.forEach([&](long r, long c) { deliver(r, c); });
   addStatistics();
+  writeOutputGrids(amountsIndex);
   storeSteps(minute, hour, day, month, year);
   for (const std::unique_ptr<SubmodelTracer>& t : tracers) writeOutputGrids(t->concfluxIndex);
   reportFPE(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),

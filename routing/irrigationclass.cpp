@@ -55,7 +55,8 @@ void irrigationclass::takeGrids() {
   precipitation = grid("precipitation");
   codes = grid("irrigation_codes");
   maxPumping = grid("Max_Pumping");
-  amounts = grid("irrigation_amounts");
+  amountsIndex = requireGrid("irrigation_amounts");
+  amounts = registry[amountsIndex].grid;
   topMoisture = grid("SB_1_grid");
   lowMoisture = grid("SBLOW_grid");
   highMoisture = grid("SBHIGH_grid");
