@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "tests/routing/irrigation_fixture.h"
+
+namespace {
+
+// One step of a demand case: the date and the soil, and the amount due.
+struct DemandStep {
+  long month, day;
+  double sb1, sblow, etrEtp;
+  double expected;
+};
+
+struct DemandCase {
+  const char* name;
+  int method, origin, minutes;
+  double minEtrEtp, maxPumping;
+  std::vector<DemandStep> steps;
+};
+
+// (SBHIGH - SB_1) x root depth x 1000 x dt / 1440 with SBHIGH 0.4 and roots
+// of 0.5 m: 0.2 x 500 = 100 mm a day from SB_1 0.2.
+const double quarterDay = 100.0 / 6.0;
+
+} // namespace
+
+// Every case on all twelve cells; the amounts in "irrigation_amounts" after
+// each step.
+TEST(Irrigation, DemandFollowsTheScheduleOrTheSoil) {
+  const std::vector<DemandCase> cases = {
+      {"schedule", 1, 1, 240, 0.0, 1e9, {{5, 15, 0.2, 0.1, 1.0, 4.0}, {5, 16, 0.2, 0.1, 1.0, 0.0}}},
+      {"text schedule", 2, 1, 240, 0.0, 1e9,
+       {{5, 15, 0.2, 0.1, 1.0, 4.0}, {5, 16, 0.2, 0.1, 1.0, 0.0}}},
+      {"soil below a day", 3, 1, 240, 0.0, 1e9,
+       {{6, 1, 0.2, 0.25, 1.0, quarterDay},       // starts
+        {6, 1, 0.22, 0.25, 1.0, quarterDay},      // keeps the rate while dry
+        {6, 1, 0.3, 0.25, 1.0, quarterDay},       // runs on below SBHIGH
+        {6, 1, 0.4, 0.25, 1.0, 0.0},              // stops at SBHIGH
+        {6, 1, 0.35, 0.25, 1.0, 0.0},             // stays off
+        {6, 2, 0.3, 0.35, 1.0, quarterDay / 2.0}}}, // starts again from 0.3
+      {"soil daily", 3, 1, 1440, 0.0, 1e9,
+       {{6, 1, 0.2, 0.25, 1.0, 100.0}, {6, 2, 0.3, 0.25, 1.0, 0.0}}},
+      {"evapotranspiration ratio", 4, 2, 240, 0.6, 1e9,
+       {{6, 1, 0.2, 0.1, 0.5, quarterDay},
+        {6, 1, 0.3, 0.1, 0.7, quarterDay},
+        {6, 1, 0.45, 0.1, 0.7, 0.0}}},
+      {"pumping limit", 3, 1, 240, 0.0, 5.0,
+       {{6, 1, 0.2, 0.25, 1.0, 5.0}, {6, 1, 0.2, 0.25, 1.0, 5.0}}},
+  };
+  for (const DemandCase& k : cases) {
+    SCOPED_TRACE(k.name);
+    IrrigationSetup s(std::string("irrigation_demand_") + std::to_string(k.method) + "_" +
+                          std::to_string(k.minutes) + "_" + std::to_string(k.maxPumping > 10.0),
+                      k.minutes);
+    const int code = s.addType(k.method, k.origin, {{5, 14, 48.0}, {5, 15, 24.0}}, k.minEtrEtp);
+    ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();
+    s.wireStub();
+    // Surface water as plentiful as the demand asks.
+    for (int z = 1; z <= 4; ++z) s.stubMaxIrrig[0][static_cast<std::size_t>(z)] = 1e6;
+    for (int z = 1; z <= 4; ++z) {
+      s.setZone("irrigation_codes", z, code);
+      s.setZone("Max_Pumping", z, k.maxPumping);
+    }
+    for (std::size_t j = 0; j < k.steps.size(); ++j) {
+      const DemandStep& d = k.steps[j];
+      for (int z = 1; z <= 4; ++z) {
+        s.setZone("SB_1_grid", z, d.sb1);
+        s.setZone("SBLOW_grid", z, d.sblow);
+        s.setZone("ETR2ETP", z, d.etrEtp);
+        s.setZone("precipitation", z, 0.0);
+        s.stubMaxIrrig[0][static_cast<std::size_t>(z)] = 1e6;
+      }
+      s.step(ModelDate{0, static_cast<long>(j % 6) * 4, d.day, d.month, 2001});
+      for (long r = 1; r <= 3; ++r)
+        for (long c = 1; c <= 4; ++c) {
+          EXPECT_NEAR(s.at("irrigation_amounts", r, c), d.expected, 1e-12) << "step " << j;
+          EXPECT_NEAR(s.at("precipitation", r, c), d.expected, 1e-12) << "step " << j;
+        }
+    }
+  }
+}
+
+// Zone 1 from groundwater, zone 2 from surface water, zone 3 with code 0 and
+// zone 4 with a code beyond the table: 0 in both statistics there.
+TEST(Irrigation, StatisticsCountEachOriginAndNothingForCellsWithoutAType) {
+  IrrigationSetup s("irrigation_statistics", 240);
+  const int ground = s.addType(1, 1, {{5, 15, 24.0}});
+  const int surface = s.addType(1, 2, {{5, 15, 12.0}});
+  ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();
+  s.wireStub();
+  for (int z = 1; z <= 4; ++z) s.stubMaxIrrig[0][static_cast<std::size_t>(z)] = 1e6;
+  s.setZone("irrigation_codes", 1, ground);
+  s.setZone("irrigation_codes", 2, surface);
+  s.setZone("irrigation_codes", 4, 9.0);
+  s.step(ModelDate{0, 4, 15, 5, 2001});
+  s.module->Flush();
+  for (long r = 1; r <= 3; ++r)
+    for (long c = 1; c <= 4; ++c)
+      EXPECT_EQ(s.at("irrigation_amounts", r, c), zoneOf(r, c) == 1 ? 4.0 : zoneOf(r, c) == 2 ? 2.0
+                                                                                               : 0.0);
+  const struct {
+    const char* file;
+    const char* title;
+    std::vector<double> zones;
+  } expected[] = {
+      {"gw.stat", "irrigation water amount from groundwater [mm]", {4, 0, 0, 0}},
+      {"sw.stat", "irrigation water amount from  surface water [mm]", {0, 2, 0, 0}},
+  };
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.file);
+    const std::string text = readFile(s.context.outputDirectory + e.file);
+    EXPECT_NE(text.find(e.title), std::string::npos) << text;
+    const std::vector<std::vector<double>> rows = s.statisticValues(e.file);
+    ASSERT_EQ(rows.size(), 1u) << text;
+    ASSERT_GE(rows[0].size(), 5u) << text;
+    for (std::size_t z = 0; z < 4; ++z) EXPECT_NEAR(rows[0][z], e.zones[z], 1e-12) << text;
+    EXPECT_NEAR(rows[0][4], (e.zones[0] + e.zones[1]) / 4.0, 1e-12) << text;
+  }
+}
