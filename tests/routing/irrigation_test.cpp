@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <sstream>
 
 #include "tests/routing/irrigation_fixture.h"
@@ -118,5 +119,106 @@ TEST(Irrigation, StatisticsCountEachOriginAndNothingForCellsWithoutAType) {
     ASSERT_GE(rows[0].size(), 5u) << text;
     for (std::size_t z = 0; z < 4; ++z) EXPECT_NEAR(rows[0][z], e.zones[z], 1e-12) << text;
     EXPECT_NEAR(rows[0][4], (e.zones[0] + e.zones[1]) / 4.0, 1e-12) << text;
+  }
+}
+
+// One mm an hour asked everywhere: zone 1 (surface water) where the river
+// carries half of it, zone 2 from groundwater, zone 3 (surface water) with
+// plenty, zone 4 (surface water) below zone 3 with 0.6 mm that zone 3's
+// withdrawal of 1 mm uses up. The riverflow records lose what was taken.
+TEST(Irrigation, TheRiverLimitsSurfaceWaterAndLosesWhatIsTaken) {
+  IrrigationSetup s("irrigation_river");
+  std::vector<IrrigationPoint> daily = {{1, 1, 24.0}};
+  const int ground = s.addType(1, 1, daily);
+  const int surface = s.addType(1, 2, daily);
+  ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();
+  s.wireStub();
+  const int codes[] = {0, surface, ground, surface, surface};
+  const double offered[] = {0, 0.5, 0.0, 10.0, 0.6};
+  // flow m^3/s and catchment km^2 of each record
+  const double flows[][2] = {{0, 0}, {0.01, 0.03}, {0.02, 0.06}, {0.005, 0.03}, {0.1, 0.06}};
+  for (int z = 1; z <= 4; ++z) {
+    s.setZone("irrigation_codes", z, codes[z]);
+    s.stubMaxIrrig[0][static_cast<std::size_t>(z)] = offered[z];
+    ReinfiltrationRecord& r = s.riverflow[static_cast<std::size_t>(z)];
+    r.attachment = 1;
+    r.flowm3s = flows[z][0];
+    r.catchmentArea = flows[z][1];
+  }
+  s.setZone("precipitation", 2, 0.25);
+  s.step(ModelDate{0, 0, 1, 1, 2001});
+
+  const double amount[] = {0, 0.5, 1.0, 1.0, 0.0};
+  for (long r = 1; r <= 3; ++r)
+    for (long c = 1; c <= 4; ++c) {
+      const int z = zoneOf(r, c);
+      EXPECT_NEAR(s.at("irrigation_amounts", r, c), amount[z], 1e-12) << r << " " << c;
+      EXPECT_NEAR(s.at("precipitation", r, c), amount[z] + (z == 2 ? 0.25 : 0.0), 1e-12);
+    }
+  // Taken: 0.5 mm on 0.03 km^2 in an hour from zone 1, so 15 m^3 over
+  // 3600 s from its record and the one below; 30 m^3 from zone 3's, which
+  // held less (0), and from zone 4's.
+  const double takenOne = 15.0 / 3600.0, takenThree = 30.0 / 3600.0;
+  const double expected[][2] = {{0, 0},
+                                {0.01 - takenOne, (0.01 - takenOne) * 3600.0 / 30000.0 * 1000.0},
+                                {0.02 - takenOne, (0.02 - takenOne) * 3600.0 / 60000.0 * 1000.0},
+                                {0.0, 0.0},
+                                {0.1 - takenThree, (0.1 - takenThree) * 3600.0 / 60000.0 * 1000.0}};
+  for (int z = 1; z <= 4; ++z) {
+    const ReinfiltrationRecord& r = s.riverflow[static_cast<std::size_t>(z)];
+    EXPECT_NEAR(r.flowm3s, expected[z][0], 1e-12) << z;
+    EXPECT_NEAR(r.flow_mm[0], expected[z][1], 1e-9) << z;
+  }
+}
+
+// Rank 0 needs routing's four arrays; the module ends with 60 and the
+// message of the one missing.
+TEST(Irrigation, WithoutRoutingEachMissingArrayEndsTheRun) {
+  // The log shows a FATAL entry without its "FATAL: ".
+  const char* first = "if irrigation is modelled, also routing has to be modelled!";
+  const struct {
+    const char* what;
+    std::function<void(IrrigationSetup&)> call;
+    std::string message;
+  } cases[] = {
+      {"maxirrig",
+       [](IrrigationSetup& s) {
+         s.module->SetMaxIrrigation(nullptr, s.stubFromReservoirRows.data());
+       },
+       std::string(first) + "\n(Adress of array maxirrig[] is NULL\n"},
+      {"reservoirs",
+       [](IrrigationSetup& s) { s.module->SetMaxIrrigation(s.stubMaxIrrigRows.data(), nullptr); },
+       std::string(first) + "\n(Adress of array maxirrigFromReservoirs[] is NULL\n"},
+      {"topology", [](IrrigationSetup& s) { s.module->SetRoutingTarget(nullptr); },
+       std::string(first) + " \n(Adress of array routing-target is NULL)\n"},
+      {"areas", [](IrrigationSetup& s) { s.module->SetRoutingElements(nullptr); },
+       std::string(first) + " \n(Adress of array abfrel is NULL)\n"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    IrrigationSetup s(std::string("irrigation_missing_") + k.what);
+    ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();
+    int code = 0;
+    try {
+      k.call(s);
+    } catch (int thrown) {
+      code = thrown;
+    }
+    EXPECT_EQ(code, 60);
+    EXPECT_TRUE(s.routing.log.hasEntry(k.message)) << s.routing.log.console.str();
+    EXPECT_EQ(s.routing.log.fatalCount(), 1);
+  }
+}
+
+TEST(Irrigation, AMissingDemandGridEndsTheConstructionWith33) {
+  for (const char* name : {"SB_1_grid", "ETR2ETP", "root_depth1", "Max_Pumping"}) {
+    SCOPED_TRACE(name);
+    IrrigationSetup s(std::string("irrigation_without_") + name);
+    for (GridRegistryEntry& e : s.routing.base.registry)
+      if (e.hasName && e.name == name) e.name = std::string("no ") + name;
+    EXPECT_EQ(s.build(), 33);
+    EXPECT_NE(s.routing.log.console.str().find(std::string(name) + " not found in memory"),
+              std::string::npos)
+        << s.routing.log.console.str();
   }
 }
