@@ -49,8 +49,8 @@ TEST(IrrigationWithRouting, TheFieldsGetWhatTheOutletLoses) {
   for (const double perHour : {0.5, 5.0}) {
     SCOPED_TRACE(perHour);
     double none = 0.0, irrigated = 0.0;
-    const double dry = outletVolume("irrigation_balance_dry", false, perHour, 96, none);
-    const double wet = outletVolume("irrigation_balance_wet", true, perHour, 96, irrigated);
+    const double dry = outletVolume("irrigation_balance_dry", false, perHour, 48, none);
+    const double wet = outletVolume("irrigation_balance_wet", true, perHour, 48, irrigated);
     EXPECT_EQ(none, 0.0);
     ASSERT_GT(irrigated, 0.0);
     // From the second hour of the day on: routing has not offered water
