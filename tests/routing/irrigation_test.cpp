@@ -222,3 +222,49 @@ TEST(Irrigation, AMissingDemandGridEndsTheConstructionWith33) {
         << s.routing.log.console.str();
   }
 }
+
+// Zone 1 takes river water of concentration 2 onto as much rain of
+// concentration 0; zone 2 groundwater, which carries the concentration of
+// the top of the soil's storage stack (3; 7 below).
+TEST(Irrigation, IrrigationWaterCarriesTheConcentrationOfItsSource) {
+  IrrigationSetup s("irrigation_tracers", 60, 1);
+  memory_handling memory;
+  Stack storage = memory.three_d_matrix(1, 3, 1, 4, 2, 3);
+  for (long r = 1; r <= 3; ++r)
+    for (long c = 1; c <= 4; ++c) {
+      storage[r][c][0] = 3.0;
+      storage[r][c][1] = 7.0;
+    }
+  int index = 1;
+  while (s.routing.base.registry[static_cast<std::size_t>(index)].hasFileName) ++index;
+  GridRegistryEntry& e = s.routing.base.registry[static_cast<std::size_t>(index)];
+  e.hasFileName = e.hasName = true;
+  e.name = e.fileName = "concstor_tracer_1_unsatzon_model";
+  e.stack = storage;
+  e.levels = 2;
+  e.firstRow = 1;
+  e.lastRow = 3;
+  const int surface = s.addType(1, 2, {{1, 1, 24.0}});
+  const int ground = s.addType(1, 1, {{1, 1, 24.0}});
+  ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();
+  int code = 0;
+  s.module->initTracers(code, 1, s.routing.tracerTable, s.context.statisticTable,
+                        s.context.statisticTableSize);
+  ASSERT_EQ(code, 0) << s.routing.log.console.str();
+  s.wireStub();
+  s.setZone("irrigation_codes", 1, surface);
+  s.setZone("irrigation_codes", 2, ground);
+  s.setZone("precipitation", 1, 1.0);
+  s.stubMaxIrrig[0][1] = 10.0;
+  s.stubMaxIrrig[1][1] = 2.0;
+  s.step(ModelDate{0, 0, 1, 1, 2001});
+  const double expected[] = {0, 1.0, 3.0, 0.0, 0.0};
+  for (long r = 1; r <= 3; ++r)
+    for (long c = 1; c <= 4; ++c)
+      EXPECT_NEAR(s.at("concflux_tracer_1_irrigation", r, c), expected[zoneOf(r, c)], 1e-12)
+          << r << " " << c;
+  s.module->freeTracers();
+  e.hasFileName = e.hasName = false;
+  e.stack = nullptr;
+  memory.free_three_d_matrix(storage, 1, 3);
+}
