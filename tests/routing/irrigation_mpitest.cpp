@@ -77,10 +77,13 @@ std::vector<std::string> runOneDay(bool split, int threads) {
   }
   std::vector<double> areas(zones, 1.0);
   std::vector<double*> areaRows = {areas.data(), areas.data()};
+  // Routing's arrays exist on rank 0 alone.
+  const bool routes = worldRank() == 0;
   module->FindTracerStorageGrids();
-  module->SetMaxIrrigation(offeredRows.data(), reservoirRows.data());
-  module->SetRoutingTarget(&topology);
-  module->SetRoutingElements(areaRows.data());
+  module->SetMaxIrrigation(routes ? offeredRows.data() : nullptr,
+                           routes ? reservoirRows.data() : nullptr);
+  module->SetRoutingTarget(routes ? &topology : nullptr);
+  module->SetRoutingElements(routes ? areaRows.data() : nullptr);
 
   for (long step = 0; step < 6; ++step) {
     for (long r = strips.lo; r <= strips.hi; ++r)
