@@ -68,6 +68,7 @@ class irrigationclass;
 class meteointerpol;
 class precicorrclass;
 class schneemodellklasse;
+class siltingupclass;
 class tracer_ini_class;
 class unsatzonmodellklasse;
 class verdunstungsmodellklasse;
@@ -210,6 +211,7 @@ protected:
   verdunstungsmodellklasse* evapotranspiration = nullptr;
   schneemodellklasse* snow = nullptr;
   interzeptionsmodellklasse* interception = nullptr;
+  siltingupclass* siltingUp = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
   irrigationclass* irrigation = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
