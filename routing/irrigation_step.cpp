@@ -220,7 +220,7 @@ void irrigationclass::deliver(long r, long c) {
     }
     double water = 0.0;
     if (kind == fromGroundwater)
-      water = tracerStorage[k] ? tracerStorage[k][r][c][0] : 0.0;
+      water = tracerStorage[k] ? tracerStorage[k][r][c] : 0.0;
     else if (kind == fromSurfaceWater)
       water = supply[(k + 1) * stride + static_cast<std::size_t>(z)];
     else

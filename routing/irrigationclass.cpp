@@ -112,7 +112,7 @@ void irrigationclass::FindTracerStorageGrids() {
     std::snprintf(name, sizeof name, "concstor_tracer_%d_%s", static_cast<int>(k + 1),
                   "unsatzon_model");
     const int index = findGrid(name, 1);
-    tracerStorage[k] = index > 0 ? registry[index].stack : nullptr;
+    tracerStorage[k] = index > 0 ? registry[index].grid : nullptr;
   }
 }
 

@@ -66,7 +66,8 @@ public:
   // Channel routing's area table; required on rank 0 (60).
   virtual void SetRoutingElements(double** areaFactors);
   // The unsaturated zone's tracer storages "concstor_tracer_<k>_unsatzon_model",
-  // whose top level groundwater irrigation carries; none where absent.
+  // whose grid (the top soil layer's concentration) groundwater irrigation
+  // carries; none where absent.
   virtual void FindTracerStorageGrids();
 
   // --- the step (routing/irrigation_step.cpp) -------------------------------------
@@ -155,5 +156,5 @@ private:
   double** abfrel = nullptr;
 
   std::vector<Grid> tracerInput;    // per tracer 0 .. K-1
-  std::vector<Stack> tracerStorage; // per tracer; null where the soil keeps none
+  std::vector<Grid> tracerStorage; // per tracer; null where the soil keeps none
 };

@@ -225,21 +225,24 @@ TEST(Irrigation, AMissingDemandGridEndsTheConstructionWith33) {
 
 // Zone 1 takes river water of concentration 2 onto as much rain of
 // concentration 0; zone 2 groundwater, which carries the concentration of
-// the top of the soil's storage stack (3; 7 below).
+// the soil's top layer (3), the grid of its storage entry, not that of the
+// ponded water (7, level 0 of the stack).
 TEST(Irrigation, IrrigationWaterCarriesTheConcentrationOfItsSource) {
   IrrigationSetup s("irrigation_tracers", 60, 1);
   memory_handling memory;
   Stack storage = memory.three_d_matrix(1, 3, 1, 4, 2, 3);
+  Grid top = s.routing.base.addGrid("top layer", std::vector<double>(12, 3.0));
   for (long r = 1; r <= 3; ++r)
     for (long c = 1; c <= 4; ++c) {
-      storage[r][c][0] = 3.0;
-      storage[r][c][1] = 7.0;
+      storage[r][c][0] = 7.0;
+      storage[r][c][1] = 3.0;
     }
   int index = 1;
   while (s.routing.base.registry[static_cast<std::size_t>(index)].hasFileName) ++index;
   GridRegistryEntry& e = s.routing.base.registry[static_cast<std::size_t>(index)];
   e.hasFileName = e.hasName = true;
   e.name = e.fileName = "concstor_tracer_1_unsatzon_model";
+  e.grid = top;
   e.stack = storage;
   e.levels = 2;
   e.firstRow = 1;
@@ -266,5 +269,6 @@ TEST(Irrigation, IrrigationWaterCarriesTheConcentrationOfItsSource) {
   s.module->freeTracers();
   e.hasFileName = e.hasName = false;
   e.stack = nullptr;
+  e.grid = nullptr;
   memory.free_three_d_matrix(storage, 1, 3);
 }
