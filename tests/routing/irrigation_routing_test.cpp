@@ -126,3 +126,38 @@ TEST(IrrigationWithRouting, RoutingGetsTheStepsOwnDemand) {
     }
   }
 }
+
+// Zones 1 (3 cells), 2 (2 cells), 3 (4 cells) and 4 (3 cells): 1 flows into
+// 2's element, 2 into 3's, 4 is routed by nobody. Zone 2 asks 1 mm an hour
+// of river water. After a step routing offers subbasin 3 its outflow as a
+// depth over its own area (the element's 9 cells over zone 3's 4) plus what
+// zone 2 drew, over zone 3's area; zones 1 and 4 get none of it.
+TEST(IrrigationWithRouting, WaterDrawnUpstreamIsOfferedOnlyDownstream) {
+  IrrigationSetup s("irrigation_passed_down");
+  s.routing.base.registry[1].grid[2][1] = 3.0;
+  s.routing.extraSections = s.section();
+  s.routing.writeControlFile("TG 2 (AREA = 0.05, F = 1)" + channelText("OL 1", 1.0) +
+                             "\nTG 3 (AREA = 0.09, F = 1)" + channelText("OL 2", 1.0) + "\n");
+  for (int i = 1; i <= 4; ++i) s.routing.runoff[0][static_cast<std::size_t>(i)] = 2.0;
+  ASSERT_EQ(s.routing.build(), 0) << s.routing.log.console.str();
+  const int code = s.addType(1, 2, {{1, 1, 24.0}});
+  ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();
+  s.wireRouting();
+  for (long r = 1; r <= 3; ++r)
+    for (long c = 1; c <= 4; ++c)
+      if (s.routing.base.registry[1].grid[r][c] == 2.0) s.at("irrigation_codes", r, c) = code;
+  double** offered = s.routing.model->getMaxIrrig();
+  double drawn = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    s.step(s.routing.hourOf(k));
+    s.routing.step(k);
+    const double D = s.module->GetSurfaceDemand()[2].valueSum;
+    drawn += D;
+    EXPECT_NEAR(offered[0][3], 9.0 / 4.0 * s.routing.model->getStepRunoff(3) + D * 2.0 / 4.0,
+                1e-12)
+        << k;
+    EXPECT_EQ(offered[0][4], 0.0) << k;
+    EXPECT_NEAR(offered[0][1], 2.0, 1e-12) << k; // the tributary's own runoff
+  }
+  EXPECT_NEAR(drawn, 3.0, 1e-12); // 1 mm from the second step on
+}
