@@ -118,9 +118,9 @@ void irrigationclass::FindTracerStorageGrids() {
 
 void irrigationclass::freeTracers() {
   if (flowControl == 0) return;
-  teilmodellklasse::freeTracers();
   tracerInput.clear();
   tracerStorage.clear();
+  teilmodellklasse::freeTracers();
 }
 
 void irrigationclass::SetGroundwaterRunoff(std::vector<std::vector<double>>* runoff) {
