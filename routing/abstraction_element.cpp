@@ -40,8 +40,7 @@ void routingclass::ReadAbstractionRules(FILE* controlFile) {
 // Irrigation's share is a depth over the subbasin, which it waters.
 double routingclass::reservoirIrrigationVolume(int month) const {
   if (month < 1 || !irrigationDemand || !maxirrigFromReservoirs) return 0.0;
-  return DepthToFlow(maxirrigFromReservoirs[0][ownColumn] * ownAreaShare(), areaRatio(),
-                     timeStep) *
+  return DepthToFlow(maxirrigFromReservoirs[0][ownColumn] * ownAreaShare(), areaRatio(), timeStep) *
          timeStep * 60.0;
 }
 

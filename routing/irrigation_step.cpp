@@ -107,10 +107,10 @@ void irrigationclass::sumSurfaceDemand() {
   });
   if (mpiSize < 2) return;
   const char* call = "";
-  checkMPI(*diag,
-           reduceCompensatedSums(demandSums.data(), static_cast<int>(demandSums.size()), false,
-                                 call),
-           call);
+  checkMPI(
+      *diag,
+      reduceCompensatedSums(demandSums.data(), static_cast<int>(demandSums.size()), false, call),
+      call);
 }
 
 // The reservoir gives what it holds up to the demand, the river the rest as
@@ -167,7 +167,8 @@ void irrigationclass::takeFromRivers(const std::vector<double>& mean,
     const double taken = std::max(0.0, std::min(maxirrig[0][z], mean[z] - fromReservoir[z]));
     const double volume = taken * domainArea * area(z);
     lowerRiverflow(z, volume);
-    for (int u = below[static_cast<std::size_t>(z)]; u > 0; u = below[static_cast<std::size_t>(u)]) {
+    for (int u = below[static_cast<std::size_t>(z)]; u > 0;
+         u = below[static_cast<std::size_t>(u)]) {
       maxirrig[0][u] = std::max(0.0, maxirrig[0][u] - taken * ratio(area(z), area(u)));
       lowerRiverflow(u, volume);
     }
@@ -192,10 +193,10 @@ void irrigationclass::broadcastSupply() {
             << "[end-entry]";
       throw mpiCallFailed;
     }
-    checkMPI(*diag,
-             MPI_Bcast(supply.data(), static_cast<int>(supply.size()), MPI_DOUBLE, 0,
-                       MPI_COMM_WORLD),
-             "MPI_Bcast of the irrigation supply");
+    checkMPI(
+        *diag,
+        MPI_Bcast(supply.data(), static_cast<int>(supply.size()), MPI_DOUBLE, 0, MPI_COMM_WORLD),
+        "MPI_Bcast of the irrigation supply");
   }
   shortage = supply[0] != 0.0;
 }

@@ -126,8 +126,8 @@ private:
   Grid maxPumping = nullptr;
   Grid amounts = nullptr; // "irrigation_amounts"
   int amountsIndex = 0;
-  Grid topMoisture = nullptr; // "SB_1_grid"
-  Grid lowMoisture = nullptr; // "SBLOW_grid"
+  Grid topMoisture = nullptr;  // "SB_1_grid"
+  Grid lowMoisture = nullptr;  // "SBLOW_grid"
   Grid highMoisture = nullptr; // "SBHIGH_grid"
   Grid etrEtp = nullptr;       // "ETR2ETP"
   Grid rootDepth = nullptr;    // "root_depth1", m
@@ -155,6 +155,6 @@ private:
   const RoutingTopology* routingTarget = nullptr;
   double** abfrel = nullptr;
 
-  std::vector<Grid> tracerInput;    // per tracer 0 .. K-1
+  std::vector<Grid> tracerInput;   // per tracer 0 .. K-1
   std::vector<Grid> tracerStorage; // per tracer; null where the soil keeps none
 };

@@ -15,9 +15,9 @@ IrrigationSetup::IrrigationSetup(const std::string& name, int minutesArg, int tr
   base.addGrid("MPIRegions", zero);
   base.addGrid("MPIHelper", zero);
   const std::pair<const char*, double> grids[] = {
-      {"precipitation", 0.0}, {"irrigation_codes", 0.0}, {"Max_Pumping", 1e9},
-      {"irrigation_amounts", 0.0}, {"SB_1_grid", 0.2}, {"SBLOW_grid", 0.1},
-      {"SBHIGH_grid", 0.4}, {"ETR2ETP", 1.0}, {"root_depth1", 0.5}};
+      {"precipitation", 0.0},      {"irrigation_codes", 0.0}, {"Max_Pumping", 1e9},
+      {"irrigation_amounts", 0.0}, {"SB_1_grid", 0.2},        {"SBLOW_grid", 0.1},
+      {"SBHIGH_grid", 0.4},        {"ETR2ETP", 1.0},          {"root_depth1", 0.5}};
   for (const auto& [grid, value] : grids) base.addGrid(grid, std::vector<double>(12, value));
   for (int k = 1; k <= tracers; ++k)
     base.addGrid("concflux_tracer_" + std::to_string(k) + "_input", zero);
@@ -38,8 +38,8 @@ IrrigationSetup::IrrigationSetup(const std::string& name, int minutesArg, int tr
 }
 
 std::string IrrigationSetup::section() const {
-  return "[irrigation]\n1  on\n" + std::to_string(minutes) + "  minutes\ngw.stat " +
-         statisticCode + "  groundwater\nsw.stat " + statisticCode + "  surface water\n\n";
+  return "[irrigation]\n1  on\n" + std::to_string(minutes) + "  minutes\ngw.stat " + statisticCode +
+         "  groundwater\nsw.stat " + statisticCode + "  surface water\n\n";
 }
 
 int IrrigationSetup::addType(int method, int origin, std::vector<IrrigationPoint> points,
@@ -76,7 +76,8 @@ void IrrigationSetup::wireRouting() {
   routing.model->setIrrigationDemand(module->GetSurfaceDemand());
   routing.model->ReadStorageContent(nullptr, 0);
   module->FindTracerStorageGrids();
-  module->SetMaxIrrigation(routing.model->getMaxIrrig(), routing.model->getMaxIrrigFromReservoirs());
+  module->SetMaxIrrigation(routing.model->getMaxIrrig(),
+                           routing.model->getMaxIrrigFromReservoirs());
   module->SetRoutingTarget(routing.model->getRoutingTarget());
   module->SetRoutingElements(routing.model->getAreaFactors());
 }

@@ -117,8 +117,9 @@ TEST(IrrigationOnTheExample, GivesTheSameResultsOnEveryDecompositionAndThreadCou
     ASSERT_EQ(split.size(), reference.size());
     ASSERT_EQ(split.size(), 5u); // two grids, the control file and two statistics
     for (std::size_t k = 0; k < split.size(); ++k)
-      EXPECT_TRUE(split[k] == reference[k]) << threads << " threads: " << reference[k].substr(0, 60)
-                                            << "\n" << split[k].substr(0, 200);
+      EXPECT_TRUE(split[k] == reference[k])
+          << threads << " threads: " << reference[k].substr(0, 60) << "\n"
+          << split[k].substr(0, 200);
     // Water on the fields in each third of the cells.
     std::istringstream amounts(reference[0].substr(reference[0].find(':') + 1));
     std::vector<double> values;

@@ -71,8 +71,8 @@ TEST(IrrigationWithRouting, TheFieldsGetWhatTheOutletLoses) {
 // one mm -> m^3/s conversion (2e-9 too large).
 TEST(IrrigationWithRouting, AReservoirGivesItsShareAndTheRiverTheRest) {
   IrrigationSetup s("irrigation_reservoir");
-  s.routing.extraSections = "[abstraction_rule_reservoir_1]\n2\n0 0\n1e7 100\nWeekDays = -1\n\n" +
-                            s.section();
+  s.routing.extraSections =
+      "[abstraction_rule_reservoir_1]\n2\n0 0\n1e7 100\nWeekDays = -1\n\n" + s.section();
   s.routing.writeControlFile("TG 2 (AREA = 0.06, F = 2)" + channelText("OL 1", 1.0) +
                              " SP 1 (file = res1.txt V0 = 1500 C0 = 0 0 0 0 0 0 0 0 0 "
                              "dTmin = 600)\n");
@@ -153,8 +153,7 @@ TEST(IrrigationWithRouting, WaterDrawnUpstreamIsOfferedOnlyDownstream) {
     s.routing.step(k);
     const double D = s.module->GetSurfaceDemand()[2].valueSum;
     drawn += D;
-    EXPECT_NEAR(offered[0][3], 9.0 / 4.0 * s.routing.model->getStepRunoff(3) + D * 2.0 / 4.0,
-                1e-12)
+    EXPECT_NEAR(offered[0][3], 9.0 / 4.0 * s.routing.model->getStepRunoff(3) + D * 2.0 / 4.0, 1e-12)
         << k;
     EXPECT_EQ(offered[0][4], 0.0) << k;
     EXPECT_NEAR(offered[0][1], 2.0, 1e-12) << k; // the tributary's own runoff

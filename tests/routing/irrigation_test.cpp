@@ -15,10 +15,14 @@ struct DemandStep {
   double expected;
 };
 
-struct DemandCase {
-  const char* name;
+struct DemandType {
   int method, origin, minutes;
   double minEtrEtp, maxPumping;
+};
+
+struct DemandCase {
+  const char* name;
+  DemandType type;
   std::vector<DemandStep> steps;
 };
 
@@ -32,38 +36,47 @@ const double quarterDay = 100.0 / 6.0;
 // each step.
 TEST(Irrigation, DemandFollowsTheScheduleOrTheSoil) {
   const std::vector<DemandCase> cases = {
-      {"schedule", 1, 1, 240, 0.0, 1e9, {{5, 15, 0.2, 0.1, 1.0, 4.0}, {5, 16, 0.2, 0.1, 1.0, 0.0}}},
-      {"text schedule", 2, 1, 240, 0.0, 1e9,
+      {"schedule",
+       {1, 1, 240, 0.0, 1e9},
        {{5, 15, 0.2, 0.1, 1.0, 4.0}, {5, 16, 0.2, 0.1, 1.0, 0.0}}},
-      {"soil below a day", 3, 1, 240, 0.0, 1e9,
-       {{6, 1, 0.2, 0.25, 1.0, quarterDay},       // starts
-        {6, 1, 0.22, 0.25, 1.0, quarterDay},      // keeps the rate while dry
-        {6, 1, 0.3, 0.25, 1.0, quarterDay},       // runs on below SBHIGH
-        {6, 1, 0.4, 0.25, 1.0, 0.0},              // stops at SBHIGH
-        {6, 1, 0.35, 0.25, 1.0, 0.0},             // stays off
+      {"text schedule",
+       {2, 1, 240, 0.0, 1e9},
+       {{5, 15, 0.2, 0.1, 1.0, 4.0}, {5, 16, 0.2, 0.1, 1.0, 0.0}}},
+      {"soil below a day",
+       {3, 1, 240, 0.0, 1e9},
+       {{6, 1, 0.2, 0.25, 1.0, quarterDay},         // starts
+        {6, 1, 0.22, 0.25, 1.0, quarterDay},        // keeps the rate while dry
+        {6, 1, 0.3, 0.25, 1.0, quarterDay},         // runs on below SBHIGH
+        {6, 1, 0.4, 0.25, 1.0, 0.0},                // stops at SBHIGH
+        {6, 1, 0.35, 0.25, 1.0, 0.0},               // stays off
         {6, 2, 0.3, 0.35, 1.0, quarterDay / 2.0}}}, // starts again from 0.3
-      {"soil daily", 3, 1, 1440, 0.0, 1e9,
+      {"soil daily",
+       {3, 1, 1440, 0.0, 1e9},
        {{6, 1, 0.2, 0.25, 1.0, 100.0}, {6, 2, 0.3, 0.25, 1.0, 0.0}}},
-      {"evapotranspiration ratio", 4, 2, 240, 0.6, 1e9,
+      {"evapotranspiration ratio",
+       {4, 2, 240, 0.6, 1e9},
        {{6, 1, 0.2, 0.1, 0.5, quarterDay},
         {6, 1, 0.3, 0.1, 0.7, quarterDay},
         {6, 1, 0.45, 0.1, 0.7, 0.0}}},
-      {"pumping limit", 3, 1, 240, 0.0, 5.0,
+      {"pumping limit",
+       {3, 1, 240, 0.0, 5.0},
        {{6, 1, 0.2, 0.25, 1.0, 5.0}, {6, 1, 0.2, 0.25, 1.0, 5.0}}},
   };
+
   for (const DemandCase& k : cases) {
     SCOPED_TRACE(k.name);
-    IrrigationSetup s(std::string("irrigation_demand_") + std::to_string(k.method) + "_" +
-                          std::to_string(k.minutes) + "_" + std::to_string(k.maxPumping > 10.0),
-                      k.minutes);
-    const int code = s.addType(k.method, k.origin, {{5, 14, 48.0}, {5, 15, 24.0}}, k.minEtrEtp);
+    const DemandType& t = k.type;
+    IrrigationSetup s(std::string("irrigation_demand_") + std::to_string(t.method) + "_" +
+                          std::to_string(t.minutes) + "_" + std::to_string(t.maxPumping > 10.0),
+                      t.minutes);
+    const int code = s.addType(t.method, t.origin, {{5, 14, 48.0}, {5, 15, 24.0}}, t.minEtrEtp);
     ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();
     s.wireStub();
     // Surface water as plentiful as the demand asks.
     for (int z = 1; z <= 4; ++z) s.stubMaxIrrig[0][static_cast<std::size_t>(z)] = 1e6;
     for (int z = 1; z <= 4; ++z) {
       s.setZone("irrigation_codes", z, code);
-      s.setZone("Max_Pumping", z, k.maxPumping);
+      s.setZone("Max_Pumping", z, t.maxPumping);
     }
     for (std::size_t j = 0; j < k.steps.size(); ++j) {
       const DemandStep& d = k.steps[j];
@@ -100,8 +113,7 @@ TEST(Irrigation, StatisticsCountEachOriginAndNothingForCellsWithoutAType) {
   s.module->Flush();
   for (long r = 1; r <= 3; ++r)
     for (long c = 1; c <= 4; ++c)
-      EXPECT_EQ(s.at("irrigation_amounts", r, c), zoneOf(r, c) == 1 ? 4.0 : zoneOf(r, c) == 2 ? 2.0
-                                                                                               : 0.0);
+      EXPECT_EQ(s.at("irrigation_amounts", r, c), 4.0 / zoneOf(r, c) * (zoneOf(r, c) <= 2));
   const struct {
     const char* file;
     const char* title;
