@@ -855,6 +855,8 @@ def control_file(nrows, ncols, days, areas):
     cells = [(round(0.95 * nrows), round(0.47 * ncols)), (round(0.53 * nrows), round(0.50 * ncols)),
              (round(0.30 * nrows), round(0.84 * ncols))]
     cell_list = " ".join("%d %d" % rc for rc in cells)
+    # Groundwater joins after the unsaturated zone, the layered snow model
+    # after snow, and glaciers extend the snow section, as they come.
     soil_water = "\n".join([interception_section(), snow_section(), SILTING_SECTION,
                             unsatzon_section(cells[1]), heat_section(), SURFACE_SECTION,
                             routing_section(nrows, areas), RESERVOIR_RULES])

@@ -27,6 +27,8 @@ under mpirun and checks what a user relies on:
             eight days run through and four days followed by a warm start
             of four more give the same outputs of the unsaturated zone for
             days 5 to 8, byte for byte, on one process and on three
+  routing   channel routing alone (-mode:routing, routing.ctl) routes the
+            runoff of a run of the example over the same steps
   surface   with the surface routing of the example (rivers on the valley floors) the
             example runs, gives the same surface-routing statistics on one
             process with one thread and on three with four, and every
@@ -624,6 +626,29 @@ def command_surface(args):
                   "%s of the warm start differs from the run through" % name)
 
 
+def command_routing(args):
+    """Channel routing alone routes the total runoff that a run of the
+    example wrote, step for step over its period."""
+    work = args.work
+    prepare(work, 2)
+    status, console = run_horva(args, work, 2, 1)
+    check(status == 0, "the example ended with status %d:\n%s" % (status, console[-4000:]))
+    with open(os.path.join(CATCHMENT, "routing.ctl")) as f:
+        text = f.read()
+    with open(os.path.join(work, CONTROL_FILE), "w") as f:
+        f.write(re.sub(r"^\$set \$endmonth = \d+$", "$set $endmonth = 3",
+                       re.sub(r"^\$set \$endday = \d+$", "$set $endday = 2", text, flags=re.M),
+                       flags=re.M))
+    status, console = run_horva(args, work, 2, 1, ("-mode:routing",))
+    check(status == 0, "routing alone ended with status %d:\n%s" % (status, console[-4000:]))
+    rows = []
+    for name in ("routed.stat", "routed_alone.stat"):
+        with open(os.path.join(work, "output", name)) as f:
+            rows.append([line.split()[:4] for line in f.read().splitlines()[3:]])
+    check(len(rows[0]) == 48 and rows[0] == rows[1],
+          "routing alone wrote %d steps, the run %d, or other dates" % (len(rows[1]), len(rows[0])))
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
@@ -641,7 +666,7 @@ def main(argv):
             p.add_argument("--threads", type=int, default=1)
         elif name == "broken":
             p.add_argument("--case", choices=sorted(BROKEN), required=True)
-    for name in ("week", "warmstart", "continuation", "silting", "surface"):
+    for name in ("week", "warmstart", "continuation", "silting", "surface", "routing"):
         p = sub.add_parser(name)
         p.add_argument("--horva", required=True)
         p.add_argument("--mpiexec", required=True)
@@ -658,7 +683,7 @@ def main(argv):
          "generator": command_generator, "readme": command_readme,
          "week": command_week, "warmstart": command_warmstart,
          "continuation": command_continuation, "silting": command_silting,
-         "surface": command_surface}[args.command](args)
+         "surface": command_surface, "routing": command_routing}[args.command](args)
     except Failure as failure:
         print("FAILED: %s" % failure)
         return 1
