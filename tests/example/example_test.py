@@ -371,35 +371,7 @@ def command_week(args):
 
 # The example's silting-up with hourly statistics and daily grids, and two
 # sub-steps of the unsaturated zone.
-SILTING_SECTION = """[SiltingUpModel]
-1      on
-60     time interval in minutes
-2      method: the formula with the parameters below
-sdisp.stat 2001  statistics SDISP
-qdsu.stat 2001   statistics QDSU
-sdisp.asc  silting-up disposition grid
-5          its write code
-rainpause.asc  RAINPAUSE grid
-5              its write code
-ekin.asc  EKIN grid
-5         its write code
-tsbb.asc  TSBB grid
-5         its write code
-qdsu.asc  QDSU grid
-5         its write code
-1 3    subbasin codes
-0.25 0.1  minimum rain pause in days
-0      readgrids
-1.0    parameter A for method 2 (I_0)
-0.2    parameter B for method 2 (I_inf)
-0.52   parameter C for method 2 (I_inf)
--0.64  parameter D for method 2 (I_inf)
-0.013  parameter E for method 2 (C_v)
--1.03  parameter F for method 2 (C_v)
-0.7    parameter G for method 2 (C_v)
--0.19  parameter H for method 2 (C_v)
-
-[soil_surface_groundwater_substeps]
+SUBSTEPS_SECTION = """[soil_surface_groundwater_substeps]
 2
 
 """
@@ -409,9 +381,13 @@ SILTING_FILES = ["sdisp.stat", "qdsu.stat"] + ["%s_202103%02d.2300" % (g, d)
 
 
 def silting(text):
-    text, count = re.subn(r"^\[SiltingUpModel\]\n(?:(?!\[).*\n)*", SILTING_SECTION, text, flags=re.M)
-    check(count == 1, "the control file has no section [SiltingUpModel]")
-    return text
+    match = re.search(r"^\[SiltingUpModel\]\n(?:(?!\[).*\n)*", text, flags=re.M)
+    check(match, "the control file has no section [SiltingUpModel]")
+    section, count = re.subn(r"^(\S+\.stat) 2024 ", r"\1 2001 ", match.group(0), flags=re.M)
+    check(count == 2, "[SiltingUpModel] has %d daily statistics, not 2" % count)
+    section, count = re.subn(r"^0( +its write code)$", r"5\1", section, flags=re.M)
+    check(count == 5, "[SiltingUpModel] has %d grids written never, not 5" % count)
+    return text[:match.start()] + section + SUBSTEPS_SECTION + text[match.end():]
 
 
 def command_silting(args):
