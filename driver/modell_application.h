@@ -69,6 +69,7 @@ class precicorrclass;
 class schneemodellklasse;
 class tracer_ini_class;
 class unsatzonmodellklasse;
+class gwflowclass;
 class verdunstungsmodellklasse;
 
 // The model of one control file: builds every module, steps through the
@@ -210,6 +211,7 @@ protected:
   schneemodellklasse* snow = nullptr;
   interzeptionsmodellklasse* interception = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
+  gwflowclass* groundwater = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
   // Row pointers into the runoff arrays channel routing reads, one per tracer
   // index (0 the water); the arrays stay where they are for the whole run.

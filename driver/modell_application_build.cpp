@@ -11,6 +11,7 @@
 #include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
+#include "lateral/gwflowclass.h"
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
@@ -318,12 +319,28 @@ void ModellApplication::buildSubmodels() {
   if (snow->getFlowControl() > 0)
     snow->readStorage(unsatZone->getStorageFileName(), unsatZone->getReadStorageParameter());
 
+  // Groundwater sub-steps with the loop's count, so that its step length
+  // matches the unsaturated zone's.
+  groundwater = adopt<gwflowclass>("groundwater_flow");
+  groundwater->setSubsteps(substeps);
+  if (groundwater->getFlowControl() != 0) {
+    unsatZone->setGroundwaterActive(true);
+    plug(Place::groundwaterStart,
+         [this](const ModelDate& d) { groundwater->setStepDate(DATE_ARGS(d)); });
+    plug(Place::groundwaterSubstep, [this](const ModelDate&) { groundwater->solveGroundwater(); });
+    plug(Place::groundwaterEnd,
+         [this](const ModelDate&) { groundwater->writeGroundwaterOutputs(); });
+    plug(Place::flush, [this](const ModelDate&) { groundwater->flushGroundwaterOutputs(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { groundwater->freeTracers(); });
+    plug(Place::groundwaterTeardown, [this](const ModelDate&) { groundwater->releaseModule(); });
+  }
+
   // The tracer set-up of irrigation, snow, interception, silting-up,
   // groundwater, the unsaturated zone and surface routing, in this order,
   // after groundwater and before channel routing; also without tracers.
   for (teilmodellklasse* module :
        {static_cast<teilmodellklasse*>(snow), static_cast<teilmodellklasse*>(interception),
-        static_cast<teilmodellklasse*>(unsatZone)}) {
+        static_cast<teilmodellklasse*>(groundwater), static_cast<teilmodellklasse*>(unsatZone)}) {
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
                         context.statisticTableSize);
@@ -348,6 +365,9 @@ void ModellApplication::buildSubmodels() {
                                        unsatZone->getReadStorageParameter());
     channelRouting->setWriteStorageFlag(1);
   }
+  if (groundwater->getFlowControl() != 0 && unsatZone->getFlowControl() != 0)
+    groundwater->setRunoffArray(unsatZone->getQg());
+  groundwater->setWriteStorageFlag(1);
   if (channelRouting->getConfiguredFlowControl() > 0) {
     plug(Place::channelRouting,
          [this](const ModelDate& d) { channelRouting->RouteTimeStep(DATE_ARGS(d)); });
