@@ -30,9 +30,11 @@ struct AquiferSection {
   std::string control = "0 0", controlFile = "cp.txt";
   std::string pondLine; // empty: no flag line
   std::string headFile = "heads_%d.asc";
-  std::string after; // further sections
+  std::string after;       // further sections
+  std::string replacement; // the whole text instead, when given
 
   std::string text() const {
+    if (!replacement.empty()) return replacement;
     auto n = [](double v) {
       char s[40];
       std::snprintf(s, sizeof s, "%.17g", v);
