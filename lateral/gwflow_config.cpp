@@ -17,8 +17,6 @@ constexpr int badInputCode = 10;
 constexpr int closeCode = 11;
 constexpr int openCode = 28;
 
-std::string layerName(const char* base, int k) { return base + std::to_string(k); }
-
 } // namespace
 
 gwflowclass::gwflowclass(const ModelContext& context, int& errorCode)

@@ -20,8 +20,6 @@ std::string withSuffix(const std::string& name, const std::string& suffix) {
   return name.substr(0, dot) + suffix + name.substr(dot);
 }
 
-std::string layerName(const char* base, int k) { return base + std::to_string(k); }
-
 } // namespace
 
 Grid gwflowclass::newGrid(double inside, double outside) {
@@ -177,13 +175,14 @@ void gwflowclass::createControlPointFile() {
   controlPointBuffer.assign(static_cast<size_t>(controlPointCapacity), ControlPointRecord{});
   for (ControlPointRecord& record : controlPointBuffer)
     record.values.assign(static_cast<size_t>(6 * layerCount + 1), 0.0);
-  std::FILE* f = std::fopen(controlPointFile.c_str(), "w");
-  if (!f) {
+  auto fail = [&] {
     *diag << "FATAL: error opening file for gw-fluxes (single point) \n-> check disk space or "
              "user rights\n"
           << " (" << controlPointFile << ")" << "[end-entry]";
     throw controlFileCode;
-  }
+  };
+  std::FILE* f = std::fopen(controlPointFile.c_str(), "w");
+  if (!f) fail();
   bool written = std::fprintf(f, "YY\tMM\tDD\tHH\tcontrol_point_fluxes[%ld][%ld]", controlRow,
                               controlColumn) > 0;
   for (int k = 1; k <= layerCount; ++k)
@@ -192,10 +191,5 @@ void gwflowclass::createControlPointFile() {
                                       "%d, up]\t[lr: %d, down]\t",
                                       k, k, k, k, k, k) > 0;
   written = written && std::fputc('\n', f) != EOF;
-  if (std::fclose(f) != 0 || !written) {
-    *diag << "FATAL: error opening file for gw-fluxes (single point) \n-> check disk space or "
-             "user rights\n"
-          << " (" << controlPointFile << ")" << "[end-entry]";
-    throw controlFileCode;
-  }
+  if (std::fclose(f) != 0 || !written) fail();
 }

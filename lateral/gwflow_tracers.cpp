@@ -75,11 +75,7 @@ void gwflowclass::setUpLayerTracer(int t, const TracerRecord& record,
                   k, record.name.c_str());
     tracer.statistic[layer]->writeHeader(moduleName, title, statisticTable, tableSize);
 
-    const int index = firstFreeRegistryIndex();
-    if (index >= gridRegistryLimit) {
-      *diag << "FATAL: no free grid left " << gridRegistryLimit << "[end-entry]";
-      throw registryFullCode;
-    }
+    const int index = tracerRegistryIndex();
     const std::string file = record.path + name3 + digit + moduleName.substr(0, 4) + "." +
                              record.gridExt;
     const AquiferLayer& l = layers[layer];
@@ -105,14 +101,17 @@ void gwflowclass::setUpLayerTracer(int t, const TracerRecord& record,
     layers[layer].tracerWork.push_back(work);
   }
   tracer.flux = newGrid(0.0, header.nodata);
-  tracer.fluxIndex = firstFreeRegistryIndex();
-  if (tracer.fluxIndex >= gridRegistryLimit) {
-    *diag << "FATAL: no free grid left " << gridRegistryLimit << "[end-entry]";
-    throw registryFullCode;
-  }
+  tracer.fluxIndex = tracerRegistryIndex();
   registerGrid(tracer.fluxIndex, "concflux_tracer_" + std::to_string(t) + "_" + moduleName,
                tracer.flux, nullptr, 0, "concflux_tracer_" + std::to_string(t) + "_" + moduleName,
                0, firstRow, lastRow);
+}
+
+int gwflowclass::tracerRegistryIndex() {
+  const int index = firstFreeRegistryIndex();
+  if (index < gridRegistryLimit) return index;
+  *diag << "FATAL: no free grid left " << gridRegistryLimit << "[end-entry]";
+  throw registryFullCode;
 }
 
 void gwflowclass::freeTracers() {

@@ -153,6 +153,11 @@ protected:
                         long tableSize);
   void mixTracers(int k, long r, long c, const double volumes[6], double storedVolume);
 
+  // "gw_k_x_" and 2 -> "gw_k_x_2"
+  static std::string layerName(const char* base, int k) { return base + std::to_string(k); }
+  // The next free registry entry for a tracer grid (code 12 when full).
+  int tracerRegistryIndex();
+
   // Cell helpers
   double glacierFraction(long r, long c) const {
     if (!glacier) return 0.0;

@@ -169,3 +169,30 @@ TEST(GroundwaterConfig, SwitchedOffWithSpinUpUnits) {
 }
 
 } // namespace
+
+namespace {
+
+// kolmation * dt / S above 2 makes the explicit leakage swing: the set-up
+// names the worst cell.
+TEST(GroundwaterConfig, WarnsOfSwingingLeakage) {
+  struct Case {
+    double kolmation;
+    const char* warning; // empty: none
+  } cases[] = {{2e-7, "gw_kolmation_1 * time step / storage coefficient is 7.2 at row 2, column 3"},
+               {4e-8, ""}}; // 1.44
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.kolmation);
+    AquiferSection s;
+    s.layers = 2;
+    AquiferModel m("gw_swing", blockOwners(3, 3, 1), s);
+    m.set("gw_storage_coeff_2", [](long r, long c) { return r == 2 && c == 3 ? 1e-4 : 0.1; });
+    m.set("gw_kolmation_1", t.kolmation);
+    m.build();
+    ASSERT_EQ(m.code, 0) << m.log();
+    EXPECT_EQ(m.log().find("time step / storage coefficient") != std::string::npos,
+              *t.warning != '\0');
+    EXPECT_NE(m.log().find(t.warning), std::string::npos) << m.log();
+  }
+}
+
+} // namespace
