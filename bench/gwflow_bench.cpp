@@ -54,7 +54,9 @@ struct Decomposition {
 struct Model {
   explicit Model(int method) {
     std::ostringstream section;
-    section << "[groundwater_flow]\n1\n60\n" << method << "\n" << sorSweeps << "\n0\n1\n1.5\n0\n"
+    section << "[groundwater_flow]\n1\n60\n"
+            << method << "\n"
+            << sorSweeps << "\n0\n1\n1.5\n0\n"
             << layerCount << "\n0 0\ncp.txt\n";
     for (int k = 1; k <= layerCount; ++k)
       section << "h" << k << ".asc\n0\nx" << k << ".asc\n0\ny" << k << ".asc\n0\nb" << k

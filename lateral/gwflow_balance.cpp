@@ -40,10 +40,10 @@ void gwflowclass::computeBalance(int k) {
     if (leakBelow) volumes[below] = leakBelow[r][c] * area * dt;
     double v = fixedFlux(k, r, c) * area * dt;
     for (double part : volumes) v += part;
-    l.balance[r][c] = l.fixedHead[r][c] != header.nodata
-                          ? 0.0
-                          : ((l.head[r][c] - l.headOld[r][c]) * storageOf(k, r, c) - v / area) *
-                                1000.0;
+    l.balance[r][c] =
+        l.fixedHead[r][c] != header.nodata
+            ? 0.0
+            : ((l.head[r][c] - l.headOld[r][c]) * storageOf(k, r, c) - v / area) * 1000.0;
     if (!layerTracers.empty())
       mixTracers(k, r, c, volumes, layers[1].storage[r][c] * area * saturatedThickness(k, r, c));
   });
@@ -79,13 +79,12 @@ void gwflowclass::mixTracers(int k, long r, long c, const double volumes[6], dou
     const LayerTracer& tracer = *layerTracers[t];
     const Grid store = tracer.store[layer];
     const double own = store[r][c];
-    const double from[6] = {
-        r > 1 ? store[r - 1][c] : own,
-        c < header.ncols ? store[r][c + 1] : own,
-        r < header.nrows ? store[r + 1][c] : own,
-        c > 1 ? store[r][c - 1] : own,
-        k > 1 ? tracer.store[layer - 1][r][c] : own,
-        k < layerCount ? tracer.store[layer + 1][r][c] : own};
+    const double from[6] = {r > 1 ? store[r - 1][c] : own,
+                            c < header.ncols ? store[r][c + 1] : own,
+                            r < header.nrows ? store[r + 1][c] : own,
+                            c > 1 ? store[r][c - 1] : own,
+                            k > 1 ? tracer.store[layer - 1][r][c] : own,
+                            k < layerCount ? tracer.store[layer + 1][r][c] : own};
     double mass = storedVolume * own, volume = storedVolume;
     for (int i = 0; i < 6; ++i) {
       if (volumes[i] == 0.0) continue;

@@ -72,8 +72,9 @@ void gwflowclass::readSettings() {
   prependDirectory(outputDirectory, controlPointFile);
   adaptiveSor = sorParameter <= 0.0;
   if (layerCount < 1) {
-    *diag << "FATAL: in modul " << moduleName << ": number of layers (" << layerCount
-          << ") in " << controlFileName << " must be 1 or more" << "[end-entry]";
+    *diag << "FATAL: in modul " << moduleName << ": number of layers (" << layerCount << ") in "
+          << controlFileName << " must be 1 or more"
+          << "[end-entry]";
     throw badInputCode;
   }
 }
@@ -84,13 +85,15 @@ void gwflowclass::checkControlPoint() const {
   if (!none && (controlRow < 1 || controlRow > header.nrows)) {
     *diag << "FATAL: in modul " << moduleName << ":\n"
           << "row index (" << controlRow << ") for output-cell must be between " << 1L << " and "
-          << header.nrows << " (Input as row col) or 0 0 " << "[end-entry]";
+          << header.nrows << " (Input as row col) or 0 0 "
+          << "[end-entry]";
     throw controlRowCode;
   }
   if (!none && (controlColumn < 1 || controlColumn > header.ncols)) {
     *diag << "FATAL: in modul " << moduleName << ":\n"
           << "column index (" << controlColumn << ") for output-cell must be between " << 1L
-          << " and " << header.ncols << " (Input as row col) " << "[end-entry]";
+          << " and " << header.ncols << " (Input as row col) "
+          << "[end-entry]";
     throw controlColumnCode;
   }
 }
@@ -108,13 +111,15 @@ void gwflowclass::readPondFlag() {
   if (word != "0" && word != "1") {
     std::fseek(controlFile, position, SEEK_SET);
     *diag << "INFO: in modul " << moduleName
-          << ": no POND-Grid will be used because Use-Pond-Flag is not present" << "[end-entry]";
+          << ": no POND-Grid will be used because Use-Pond-Flag is not present"
+          << "[end-entry]";
     return;
   }
   pondFlag = word == "1" ? 1 : 0;
   if (pondFlag == 0) {
     *diag << "INFO: in modul " << moduleName << ": Use-Pond-Flag is " << 0
-          << "; --> no PONDs will be used in GW-Model" << "[end-entry]";
+          << "; --> no PONDs will be used in GW-Model"
+          << "[end-entry]";
     return;
   }
   pondIndex = findGrid("ponding_storage");
@@ -168,7 +173,8 @@ void gwflowclass::readTuningSection() {
   const int closed = std::fclose(controlFile);
   controlFile = nullptr;
   if (closed != 0) {
-    *diag << "FATAL: control file \"" << controlFileName << "\" cannot be closed" << "[end-entry]";
+    *diag << "FATAL: control file \"" << controlFileName << "\" cannot be closed"
+          << "[end-entry]";
     throw closeCode;
   }
 }
@@ -240,15 +246,16 @@ void gwflowclass::checkInputGrids() {
       test(layerName("gw_k_x_", k), l.kx[r][c], l.kx[r][c] >= 0.0, "must not be negative", r, c);
       test(layerName("gw_k_y_", k), l.ky[r][c], l.ky[r][c] >= 0.0, "must not be negative", r, c);
       const double d = thickness(k, r, c);
-      test(k == 1 ? std::string("soil depth of soil_types") : layerName("aquifer_thickness_", k),
-           d, d >= 0.0, "must not be negative", r, c);
+      test(k == 1 ? std::string("soil depth of soil_types") : layerName("aquifer_thickness_", k), d,
+           d >= 0.0, "must not be negative", r, c);
     }
   });
   int code = 0;
   if (!bad.grid.empty()) {
-    *diag << "FATAL: in modul " << moduleName << ": grid \"" << bad.grid << "\" holds "
-          << bad.value << " at row " << bad.row << ", column " << bad.column << ", which "
-          << bad.rule << " in every cell of the groundwater domain; correct the grid" << "[end-entry]";
+    *diag << "FATAL: in modul " << moduleName << ": grid \"" << bad.grid << "\" holds " << bad.value
+          << " at row " << bad.row << ", column " << bad.column << ", which " << bad.rule
+          << " in every cell of the groundwater domain; correct the grid"
+          << "[end-entry]";
     code = badInputCode;
   }
   shareExitCode(*diag, code);
@@ -276,7 +283,8 @@ void gwflowclass::warnOnStiffLeakage() {
     }
   });
   double local[2] = {worst.ratio, static_cast<double>(mpiRank)}, global[2] = {0.0, 0.0};
-  checkMPI(*diag, MPI_Allreduce(local, global, 1, MPI_2DOUBLE_PRECISION, MPI_MAXLOC, MPI_COMM_WORLD),
+  checkMPI(*diag,
+           MPI_Allreduce(local, global, 1, MPI_2DOUBLE_PRECISION, MPI_MAXLOC, MPI_COMM_WORLD),
            "MPI_Allreduce of the leakage ratio");
   if (global[0] <= 2.0 || static_cast<int>(global[1]) != mpiRank) return;
   *diag << "WARNING: in modul " << moduleName << ": gw_kolmation_" << worst.layer
@@ -291,7 +299,8 @@ void gwflowclass::readLakeCodes(const std::string& section) {
   if (!active) return;
   if (findGrid("lake_codes") <= 0) {
     *diag << "INFO: no LAKE-grid was found in " << moduleName << "\n"
-          << "Lake modelling is switched off for " << moduleName << ".\n" << "[end-entry]";
+          << "Lake modelling is switched off for " << moduleName << ".\n"
+          << "[end-entry]";
     return;
   }
   controlFile = std::fopen(controlFileName.c_str(), "r");
@@ -315,7 +324,8 @@ void gwflowclass::readLakeCodes(const std::string& section) {
     *diag << "FATAL: " << rule << "!!!! ERROR !!!! \n\n"
           << "Error in initialization method for " << section << "\n"
           << "pond_use must be set in " << moduleName << "\n"
-          << "for using the " << section << "\n" << rule << "[end-entry]";
+          << "for using the " << section << "\n"
+          << rule << "[end-entry]";
     throw 214;
   }
   readControlValue(controlFile, "%d", lakeMethod, "initialization method for ");

@@ -15,8 +15,7 @@ constexpr int controlFileCode = 62;
 std::string withSuffix(const std::string& name, const std::string& suffix) {
   const size_t slash = name.find_last_of('/');
   const size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-    return name + suffix;
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name + suffix;
   return name.substr(0, dot) + suffix + name.substr(dot);
 }
 
@@ -26,8 +25,7 @@ Grid gwflowclass::newGrid(double inside, double outside) {
   Grid g = matrix(firstRow, lastRow, 1, header.ncols, header.nrows);
   for (long r = firstRow; r <= lastRow; ++r)
     for (long c = 0; c <= header.ncols; ++c)
-      g[r][c] = c >= 1 && r >= ownFirst && r <= ownLast && regions[r][c] == mpiRank &&
-                        inZone(r, c)
+      g[r][c] = c >= 1 && r >= ownFirst && r <= ownLast && regions[r][c] == mpiRank && inZone(r, c)
                     ? inside
                     : outside;
   return g;
@@ -41,8 +39,9 @@ void gwflowclass::freeGrid(Grid& g) {
 int gwflowclass::nextRegistryIndex(const std::string& what) {
   const int index = firstFreeRegistryIndex();
   if (index < gridRegistryLimit) return index;
-  *diag << "FATAL: no free grid (gridmaxanzahl must be larger than " << gridRegistryLimit
-        << ")!\n" << " (" << what << " of " << moduleName << ")" << "[end-entry]";
+  *diag << "FATAL: no free grid (gridmaxanzahl must be larger than " << gridRegistryLimit << ")!\n"
+        << " (" << what << " of " << moduleName << ")"
+        << "[end-entry]";
   throw registryFullCode;
 }
 
@@ -101,10 +100,10 @@ void gwflowclass::registerHeads() {
     l.headOld = newGrid(header.nodata, header.nodata);
     const bool wholeOnRoot = mpiRank == 0;
     if (readHeads == 1) {
-      readGrid(l.headFile, l.head, 0, false, false, false, wholeOnRoot ? 1 : 0, false,
-               !wholeOnRoot, header.nodata);
-      readGrid(oldFile, l.headOld, 0, false, false, false, wholeOnRoot ? 1 : 0, false,
-               !wholeOnRoot, header.nodata);
+      readGrid(l.headFile, l.head, 0, false, false, false, wholeOnRoot ? 1 : 0, false, !wholeOnRoot,
+               header.nodata);
+      readGrid(oldFile, l.headOld, 0, false, false, false, wholeOnRoot ? 1 : 0, false, !wholeOnRoot,
+               header.nodata);
     } else {
       fillInitialHeads(l.head);
       ownCells().forEach([&](long r, long c) { l.headOld[r][c] = l.head[r][c]; });
@@ -157,8 +156,8 @@ void gwflowclass::registerLayerGrids() {
     add(l.balance, l.balanceIndex, layerName("gw_balance", k), l.balanceFile, l.balanceCode);
     add(l.leakage, l.leakageIndex, layerName("gw_leakage_", k), "", 0);
     add(l.top, l.topIndex, layerName("aquifer_upper_limit", k), "", 0);
-    for (int index : {l.headOldOldIndex, l.txIndex, l.tyIndex, l.flowXIndex, l.flowYIndex,
-                      l.topIndex})
+    for (int index :
+         {l.headOldOldIndex, l.txIndex, l.tyIndex, l.flowXIndex, l.flowYIndex, l.topIndex})
       MPIExchangeGridHalo(index);
   }
   for (Grid* g : {&lower, &diagonal, &upper, &rhs, &kind}) *g = newGrid(0.0, 0.0);
@@ -178,7 +177,8 @@ void gwflowclass::createControlPointFile() {
   auto fail = [&] {
     *diag << "FATAL: error opening file for gw-fluxes (single point) \n-> check disk space or "
              "user rights\n"
-          << " (" << controlPointFile << ")" << "[end-entry]";
+          << " (" << controlPointFile << ")"
+          << "[end-entry]";
     throw controlFileCode;
   };
   std::FILE* f = std::fopen(controlPointFile.c_str(), "w");

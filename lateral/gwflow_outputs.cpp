@@ -34,13 +34,17 @@ gwflowclass::~gwflowclass() {
 void gwflowclass::dropLayerGrids() {
   for (size_t k = 1; k < layers.size(); ++k) {
     AquiferLayer& l = layers[k];
-    const std::pair<Grid*, int*> grids[] = {
-        {&l.head, &l.headIndex},       {&l.headOld, &l.headOldIndex},
-        {&l.headOldOld, &l.headOldOldIndex}, {&l.headIter, &l.headIterIndex},
-        {&l.balance, &l.balanceIndex}, {&l.tx, &l.txIndex},
-        {&l.ty, &l.tyIndex},           {&l.flowX, &l.flowXIndex},
-        {&l.flowY, &l.flowYIndex},     {&l.leakage, &l.leakageIndex},
-        {&l.top, &l.topIndex}};
+    const std::pair<Grid*, int*> grids[] = {{&l.head, &l.headIndex},
+                                            {&l.headOld, &l.headOldIndex},
+                                            {&l.headOldOld, &l.headOldOldIndex},
+                                            {&l.headIter, &l.headIterIndex},
+                                            {&l.balance, &l.balanceIndex},
+                                            {&l.tx, &l.txIndex},
+                                            {&l.ty, &l.tyIndex},
+                                            {&l.flowX, &l.flowXIndex},
+                                            {&l.flowY, &l.flowYIndex},
+                                            {&l.leakage, &l.leakageIndex},
+                                            {&l.top, &l.topIndex}};
     for (const auto& [grid, index] : grids) {
       if (*index > 0) unregisterGrid(*index);
       *index = -1;
@@ -106,7 +110,8 @@ void gwflowclass::writeControlPointFluxes(const std::string& fileName,
   *diag << "write " << fileName;
   std::FILE* f = std::fopen(fileName.c_str(), "a+");
   if (!f) {
-    *diag << "[end-entry]" << "FATAL: error opening file " << fileName << "[end-entry]";
+    *diag << "[end-entry]"
+          << "FATAL: error opening file " << fileName << "[end-entry]";
     throw appendCode;
   }
   bool written = true;
@@ -116,18 +121,20 @@ void gwflowclass::writeControlPointFluxes(const std::string& fileName,
                                       record.day, record.hour) > 0;
     for (int k = 1; k <= layerCount; ++k) {
       const double* v = &record.values[static_cast<size_t>(6 * (k - 1) + 1)];
-      written = written && std::fprintf(f, "\t%g\t%g\t%g\t%g\t%g\t%g", v[0], v[1], v[2], v[3],
-                                        v[4], v[5]) > 0;
+      written = written &&
+                std::fprintf(f, "\t%g\t%g\t%g\t%g\t%g\t%g", v[0], v[1], v[2], v[3], v[4], v[5]) > 0;
     }
     written = written && std::fputc('\n', f) != EOF;
   }
   if (std::fclose(f) != 0 || !written) {
-    *diag << "[end-entry]" << "FATAL: error writing file " << fileName
-          << "; check the disk space" << "[end-entry]";
+    *diag << "[end-entry]"
+          << "FATAL: error writing file " << fileName << "; check the disk space"
+          << "[end-entry]";
     throw appendCode;
   }
   const long bytes = count * ((6L * layerCount + 1) * 8 + 32);
-  *diag << "(" << bytes << " of " << bufferBytes << " buffer-bytes)" << "[end-entry]";
+  *diag << "(" << bytes << " of " << bufferBytes << " buffer-bytes)"
+        << "[end-entry]";
   count = 0;
 }
 

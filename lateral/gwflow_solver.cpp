@@ -41,9 +41,11 @@ void gwflowclass::solveGroundwater() {
              "MPI_Allreduce of the largest oscillation");
     logLayer(k, sweeps, error, std::lround(sums[0]), sums[1], maximum);
   }
-  for (int k = 1; k <= layerCount; ++k) MPIExchangeGridHalo(layers[static_cast<size_t>(k)].headIndex);
+  for (int k = 1; k <= layerCount; ++k)
+    MPIExchangeGridHalo(layers[static_cast<size_t>(k)].headIndex);
   computeDarcyFlows();
-  for (int k = 1; k <= layerCount; ++k) MPIExchangeGridHalo(layers[static_cast<size_t>(k)].headIndex);
+  for (int k = 1; k <= layerCount; ++k)
+    MPIExchangeGridHalo(layers[static_cast<size_t>(k)].headIndex);
   computeBaseflow();
   for (int k = 1; k <= layerCount; ++k) computeBalance(k);
   appendControlPointRecord();
@@ -153,10 +155,8 @@ void gwflowclass::computeDarcyFlows() {
     cells.forEach(
         [&](long r, long c) {
           const bool computed = glacierFraction(r, c) < 1.0;
-          l.flowX[r][c] =
-              computed && c < header.ncols ? flow(r, c, r, c + 1, l.kx, dx(r, c)) : 0.0;
-          l.flowY[r][c] =
-              computed && r < header.nrows ? flow(r, c, r + 1, c, l.ky, dy(r, c)) : 0.0;
+          l.flowX[r][c] = computed && c < header.ncols ? flow(r, c, r, c + 1, l.kx, dx(r, c)) : 0.0;
+          l.flowY[r][c] = computed && r < header.nrows ? flow(r, c, r + 1, c, l.ky, dy(r, c)) : 0.0;
         },
         [&](long r, long c) {
           if (!inZone(r, c)) l.flowX[r][c] = l.flowY[r][c] = 0.0;
@@ -219,5 +219,6 @@ void gwflowclass::logLayer(int k, long sweepCount, double error, long oscillatin
   }
   *diag << " err " << error << ", SOR " << meanRelaxation << ", osc. at " << oscillating
         << " points (av: " << (oscillating > 0 ? sum / static_cast<double>(oscillating) : 0.0)
-        << ", max " << max << ")" << "[end-entry]";
+        << ", max " << max << ")"
+        << "[end-entry]";
 }

@@ -56,8 +56,8 @@ double gwflowclass::sorSweep(int k) {
         const double s = storageOf(k, r, c);
         double q = fixedFlux(k, r, c) + old * s / dt + leakBelow[r][c];
         if (leakAbove) q -= leakAbove[r][c];
-        const double target =
-            (area * q + weighted - (1.0 - a) * conductance * old) / (a * conductance + area * s / dt);
+        const double target = (area * q + weighted - (1.0 - a) * conductance * old) /
+                              (a * conductance + area * s / dt);
         const double delta = target - previous;
         const double change = old >= l.top[r][c] ? std::fabs(delta) / 5.0 : std::fabs(delta);
         largest = std::max(largest, change);
@@ -91,7 +91,7 @@ double gwflowclass::lineSweep(int k) {
   if (threadScratch.size() < 2 * threads)
     threadScratch.assign(2 * threads, std::vector<double>(static_cast<size_t>(ncols) + 2, 0.0));
 
-  // Coefficients of every own cell: west, diagonal, east, right side, kind.
+    // Coefficients of every own cell: west, diagonal, east, right side, kind.
 #pragma omp parallel for schedule(runtime)
   for (long r = cells.firstRow; r <= cells.lastRow; ++r)
     for (long c = 1; c <= ncols; ++c) {
@@ -156,7 +156,8 @@ double gwflowclass::lineSweep(int k) {
       for (long i = c; i <= end; ++i) {
         const double d = i == c ? first : (i == end ? last : rhs[r][i]);
         const double lo = i == c ? 0.0 : lower[r][i];
-        const double denominator = diagonal[r][i] - lo * (i == c ? 0.0 : cp[static_cast<size_t>(i - 1)]);
+        const double denominator =
+            diagonal[r][i] - lo * (i == c ? 0.0 : cp[static_cast<size_t>(i - 1)]);
         cp[static_cast<size_t>(i)] = i == end ? 0.0 : upper[r][i] / denominator;
         dp[static_cast<size_t>(i)] =
             (d - lo * (i == c ? 0.0 : dp[static_cast<size_t>(i - 1)])) / denominator;
@@ -192,7 +193,8 @@ void gwflowclass::shareSharedRowCoefficients(const OwnCells& cells) {
     if (cellsOf[static_cast<size_t>(mpiRank)] == 0) continue;
     for (int p = 0; p < mpiSize; ++p) {
       if (p == mpiRank || cellsOf[static_cast<size_t>(p)] == 0) continue;
-      Transfer t{r, p, {}, std::vector<double>(5 * static_cast<size_t>(cellsOf[static_cast<size_t>(p)]))};
+      Transfer t{
+          r, p, {}, std::vector<double>(5 * static_cast<size_t>(cellsOf[static_cast<size_t>(p)]))};
       for (long c = 1; c <= header.ncols; ++c)
         if (cells.owns(r, c))
           for (Grid f : fields) t.out.push_back(f[r][c]);
@@ -202,9 +204,9 @@ void gwflowclass::shareSharedRowCoefficients(const OwnCells& cells) {
   std::vector<MPI_Request> requests(2 * transfers.size(), MPI_REQUEST_NULL);
   for (size_t i = 0; i < transfers.size(); ++i)
     checkMPI(*diag,
-             MPI_Irecv(transfers[i].in.data(), static_cast<int>(transfers[i].in.size()),
-                       MPI_DOUBLE, transfers[i].peer, static_cast<int>(transfers[i].row),
-                       MPI_COMM_WORLD, &requests[2 * i]),
+             MPI_Irecv(transfers[i].in.data(), static_cast<int>(transfers[i].in.size()), MPI_DOUBLE,
+                       transfers[i].peer, static_cast<int>(transfers[i].row), MPI_COMM_WORLD,
+                       &requests[2 * i]),
              "MPI_Irecv of a shared row");
   for (size_t i = 0; i < transfers.size(); ++i)
     checkMPI(*diag,
@@ -212,7 +214,8 @@ void gwflowclass::shareSharedRowCoefficients(const OwnCells& cells) {
                        MPI_DOUBLE, transfers[i].peer, static_cast<int>(transfers[i].row),
                        MPI_COMM_WORLD, &requests[2 * i + 1]),
              "MPI_Isend of a shared row");
-  checkMPI(*diag, MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE),
+  checkMPI(*diag,
+           MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE),
            "MPI_Waitall of the shared rows");
   for (const Transfer& t : transfers) {
     size_t i = 0;

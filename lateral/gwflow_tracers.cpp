@@ -22,7 +22,8 @@ void gwflowclass::initTracers(int& errorCode, int tracerCount, std::vector<Trace
   const int failure = catchModuleFailure([&] {
     if (table.size() < static_cast<size_t>(tracerCount) + 1) {
       *diag << "FATAL: " << moduleName << ": the tracer table holds " << table.size()
-            << " records for " << tracerCount << " tracers" << "[end-entry]";
+            << " records for " << tracerCount << " tracers"
+            << "[end-entry]";
       throw 103;
     }
     if (zones.records.empty()) rankZones(zones);
@@ -40,11 +41,10 @@ void gwflowclass::setUpLayerTracer(int t, const TracerRecord& record,
   LayerTracer& tracer = *layerTracers.back();
   tracer.record = record;
   if (record.radioactive)
-    tracer.decayFactor =
-        record.halfTime > 0.0
-            ? std::exp(-(timeStepMinutes / substeps / 60.0 / 24.0) /
-                       (meanLifePerHalfLife * record.halfTime))
-            : 0.0;
+    tracer.decayFactor = record.halfTime > 0.0
+                             ? std::exp(-(timeStepMinutes / substeps / 60.0 / 24.0) /
+                                        (meanLifePerHalfLife * record.halfTime))
+                             : 0.0;
   const size_t n = static_cast<size_t>(layerCount) + 1;
   tracer.store.assign(n, nullptr);
   tracer.storeIndex.assign(n, -1);
@@ -67,17 +67,17 @@ void gwflowclass::setUpLayerTracer(int t, const TracerRecord& record,
     tracer.statistic[layer] = std::make_unique<zonalstatistic>(
         failed, diag, statisticTable, tableSize, cellWeights, static_cast<int>(header.nrows),
         static_cast<int>(header.ncols), &tracer.zoneData[layer], zones.zoneCount, record.statCode,
-        statisticDecimals, tracer.statisticFile[layer], outputDirectory, static_cast<int>(listed.size()) - 1, listed.data(),
-        timeStepMinutes < 60.0);
+        statisticDecimals, tracer.statisticFile[layer], outputDirectory,
+        static_cast<int>(listed.size()) - 1, listed.data(), timeStepMinutes < 60.0);
     if (failed != 0) throw failed;
     char title[300];
-    std::snprintf(title, sizeof title, "tracer concentration for tracer %d in layer %d (%s) ", t,
-                  k, record.name.c_str());
+    std::snprintf(title, sizeof title, "tracer concentration for tracer %d in layer %d (%s) ", t, k,
+                  record.name.c_str());
     tracer.statistic[layer]->writeHeader(moduleName, title, statisticTable, tableSize);
 
     const int index = tracerRegistryIndex();
-    const std::string file = record.path + name3 + digit + moduleName.substr(0, 4) + "." +
-                             record.gridExt;
+    const std::string file =
+        record.path + name3 + digit + moduleName.substr(0, 4) + "." + record.gridExt;
     const AquiferLayer& l = layers[layer];
     Grid store = newGrid(record.gwIni, header.nodata);
     if (readHeads == 1) {

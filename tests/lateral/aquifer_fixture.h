@@ -44,8 +44,8 @@ struct AquiferSection {
                     std::to_string(minutes) + " time interval\n" + std::to_string(method) +
                     " method\n" + std::to_string(maxiter) + " maxiter\n" + n(maxerror) +
                     " maxerror\n" + n(alpha) + " alpha\n" + n(sor) + " sor\n" +
-                    std::to_string(readGrid) + " read\n" + std::to_string(layers) +
-                    " layers\n" + control + " control point\n" + controlFile + " file\n";
+                    std::to_string(readGrid) + " read\n" + std::to_string(layers) + " layers\n" +
+                    control + " control point\n" + controlFile + " file\n";
     if (!pondLine.empty()) s += pondLine + "\n";
     for (int k = 1; k <= layers; ++k) {
       char head[200];
@@ -130,8 +130,7 @@ struct AquiferModel {
     Grid& g = inputs[name];
     if (!g) g = registry.add(name, strips.grid(nodata));
     for (long r = strips.lo; r <= strips.hi; ++r)
-      for (long c = 1; c <= strips.ncols; ++c)
-        g[r][c] = strips.owner[r][c] >= 0 ? f(r, c) : nodata;
+      for (long c = 1; c <= strips.ncols; ++c) g[r][c] = strips.owner[r][c] >= 0 ? f(r, c) : nodata;
     return g;
   }
   Grid set(const std::string& name, double value) {

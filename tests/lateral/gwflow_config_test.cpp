@@ -25,32 +25,54 @@ TEST(GroundwaterConfig, FailuresEndTheConstruction) {
        "column index (0) for output-cell must be between 1 and 4 (Input as row col) "},
       {"no layers", [](AquiferSection& s) { s.layers = 0; }, nullptr, 10, "number of layers (0)"},
       {"missing value",
-       [](AquiferSection& s) { s.replacement = "[groundwater_flow]\n1\n60\n1 method\n"; },
-       nullptr, 17, "maxiter in "},
+       [](AquiferSection& s) { s.replacement = "[groundwater_flow]\n1\n60\n1 method\n"; }, nullptr,
+       17, "maxiter in "},
       {"no kolmation", [](AquiferSection& s) { s.layers = 2; },
        [](AquiferModel& m) {
          for (GridRegistryEntry& e : m.registry.entries)
            if (e.hasName && e.name == "gw_kolmation_1") e.name = "renamed";
        },
        33, "gw_kolmation_1"},
-      {"control file", [](AquiferSection& s) { s.control = "2 2"; s.controlFile = "no/such/cp.txt"; },
-       nullptr, 62, "error opening file for gw-fluxes (single point) \n-> check disk space or "
-                    "user rights\n"},
+      {"control file",
+       [](AquiferSection& s) {
+         s.control = "2 2";
+         s.controlFile = "no/such/cp.txt";
+       },
+       nullptr, 62,
+       "error opening file for gw-fluxes (single point) \n-> check disk space or "
+       "user rights\n"},
       {"storage 0", nullptr,
-       [](AquiferModel& m) { m.set("gw_storage_coeff_1", [](long r, long c) { return r == 3 && c == 2 ? 0.0 : 0.1; }); },
+       [](AquiferModel& m) {
+         m.set("gw_storage_coeff_1", [](long r, long c) { return r == 3 && c == 2 ? 0.0 : 0.1; });
+       },
        10, "grid \"gw_storage_coeff_1\" holds 0 at row 3, column 2"},
       {"negative conductivity", nullptr,
-       [](AquiferModel& m) { m.set("gw_k_y_1", [](long r, long c) { return r == 7 && c == 4 ? -1e-5 : 1e-4; }); },
+       [](AquiferModel& m) {
+         m.set("gw_k_y_1", [](long r, long c) { return r == 7 && c == 4 ? -1e-5 : 1e-4; });
+       },
        10, "grid \"gw_k_y_1\" holds -1e-05 at row 7, column 4"},
       {"negative thickness", [](AquiferSection& s) { s.layers = 2; },
        [](AquiferModel& m) { m.set("aquifer_thickness_2", -2.0); }, 10,
        "grid \"aquifer_thickness_2\" holds -2 at row 1, column 1"},
-      {"lake without pond flag", [](AquiferSection& s) { s.after = "[lake_model]\n1 flow\n1 init\n"; },
-       [](AquiferModel& m) { m.set("lake_codes", 1.0); }, 214, "pond_use must be set in groundwater_flow\n"},
-      {"lake method", [](AquiferSection& s) { s.pondLine = "1 ponds"; s.after = "[lake_model]\n1 flow\n3 init\n"; },
-       [](AquiferModel& m) { m.set("lake_codes", 1.0); m.set("ponding_storage", 0.0); }, 214,
-       "Lake initialization method (3) not valid.\n"},
-      {"lake without ponds", [](AquiferSection& s) { s.pondLine = "1 ponds"; s.after = "[lake_model]\n1 flow\n1 init\n"; },
+      {"lake without pond flag",
+       [](AquiferSection& s) { s.after = "[lake_model]\n1 flow\n1 init\n"; },
+       [](AquiferModel& m) { m.set("lake_codes", 1.0); }, 214,
+       "pond_use must be set in groundwater_flow\n"},
+      {"lake method",
+       [](AquiferSection& s) {
+         s.pondLine = "1 ponds";
+         s.after = "[lake_model]\n1 flow\n3 init\n";
+       },
+       [](AquiferModel& m) {
+         m.set("lake_codes", 1.0);
+         m.set("ponding_storage", 0.0);
+       },
+       214, "Lake initialization method (3) not valid.\n"},
+      {"lake without ponds",
+       [](AquiferSection& s) {
+         s.pondLine = "1 ponds";
+         s.after = "[lake_model]\n1 flow\n1 init\n";
+       },
        [](AquiferModel& m) { m.set("lake_codes", 1.0); }, 28, "\"ponding_storage\""},
   };
   for (const Case& t : cases) {
@@ -83,10 +105,13 @@ TEST(GroundwaterConfig, PondFlagLine) {
   } cases[] = {
       {"", false, "no POND-Grid will be used because Use-Pond-Flag is not present", false},
       // a head file whose name starts with a digit is no flag
-      {"1_heads.asc", false, "no POND-Grid will be used because Use-Pond-Flag is not present", false},
+      {"1_heads.asc", false, "no POND-Grid will be used because Use-Pond-Flag is not present",
+       false},
       {"0 free text", true, "Use-Pond-Flag is 0; --> no PONDs will be used in GW-Model", false},
-      {"1", true, "Use-Pond-Flag is 1\n POND-Grid was found --> PONDs will be used in GW-Model", true},
-      {"1", false, "Use-Pond-Flag is 1\n POND-Grid was not found --> no PONDs will be used in GW-Model", false},
+      {"1", true, "Use-Pond-Flag is 1\n POND-Grid was found --> PONDs will be used in GW-Model",
+       true},
+      {"1", false,
+       "Use-Pond-Flag is 1\n POND-Grid was not found --> no PONDs will be used in GW-Model", false},
   };
   for (const Case& t : cases) {
     SCOPED_TRACE(t.line);
@@ -100,8 +125,7 @@ TEST(GroundwaterConfig, PondFlagLine) {
     if (t.pondGrid) m.set("ponding_storage", 0.0);
     m.build();
     ASSERT_EQ(m.code, 0) << m.log();
-    EXPECT_NE(m.log().find("in modul groundwater_flow: " + std::string(t.info)),
-              std::string::npos)
+    EXPECT_NE(m.log().find("in modul groundwater_flow: " + std::string(t.info)), std::string::npos)
         << m.log();
     EXPECT_EQ(m.module->usesPonds(), t.ponds);
     EXPECT_EQ(m.registry.entries[static_cast<size_t>(m.module->findGrid("gw_head_1"))].fileName,
@@ -146,9 +170,9 @@ TEST(GroundwaterConfig, RegistersTheLayerGridsInOrder) {
   }
   std::vector<std::string> expected = {"gw_head_1", "gw_head_old_1", "gw_head_2", "gw_head_old_2"};
   for (const char* k : {"1", "2"})
-    for (const char* base : {"gw_head_old_old_", "gw_head_old_old_", "gw_transmissivity_x_",
-                             "gw_transmissivity_y_", "gw_flow_x_", "gw_flow_y_", "gw_balance",
-                             "gw_leakage_", "aquifer_upper_limit"})
+    for (const char* base :
+         {"gw_head_old_old_", "gw_head_old_old_", "gw_transmissivity_x_", "gw_transmissivity_y_",
+          "gw_flow_x_", "gw_flow_y_", "gw_balance", "gw_leakage_", "aquifer_upper_limit"})
       expected.push_back(std::string(base) + k);
   EXPECT_EQ(names, expected);
   EXPECT_EQ(files[0], "out.d/h1");

@@ -28,7 +28,9 @@ struct Catchment {
   double flux(int k, long r, long c) const {
     return k == 2 && (r + c) % 9 == 0 ? 2e-8 * (1 + r % 3) : (k == 1 && r == 7 ? -1e-8 : nodata);
   }
-  double storage(int k, long r, long c) const { return k == 1 ? 0.1 + 0.01 * (c % 5) : 1e-3 * (1 + r % 4); }
+  double storage(int k, long r, long c) const {
+    return k == 1 ? 0.1 + 0.01 * (c % 5) : 1e-3 * (1 + r % 4);
+  }
   double distance(long r, long c) const { return r == 12 && c == 12 ? -20.0 : -1.0 - 0.02 * c; }
 };
 
@@ -57,7 +59,9 @@ std::vector<double> gathered(AquiferModel& m, const std::string& name, const Cat
 // of a layer only for layer 1).
 double volumeError(const Catchment& k, double alpha, double dt, double area,
                    std::vector<std::vector<double>> g /* h1 ho1 tx1 ty1 h2 ho2 tx2 ty2 L1 top2 */) {
-  auto at = [&](int grid, long r, long c) { return g[static_cast<size_t>(grid)][static_cast<size_t>((r - 1) * k.ncols + c - 1)]; };
+  auto at = [&](int grid, long r, long c) {
+    return g[static_cast<size_t>(grid)][static_cast<size_t>((r - 1) * k.ncols + c - 1)];
+  };
   auto fixed = [&](int layer, long r, long c) {
     return (layer == 1 ? k.fixedHead1(r, c) : k.fixedHead2(r, c)) != nodata;
   };
@@ -96,7 +100,7 @@ double volumeError(const Catchment& k, double alpha, double dt, double area,
 }
 
 CatchmentRun runCatchment(const Catchment& k, int method, double alpha, double maxerror, bool split,
-                 int threads, int steps) {
+                          int threads, int steps) {
   omp_set_num_threads(threads);
   AquiferSection s;
   s.layers = 2;
@@ -108,8 +112,9 @@ CatchmentRun runCatchment(const Catchment& k, int method, double alpha, double m
   s.control = "6 9";
   const std::string name = "gw_catchment_" + std::to_string(k.ragged) + std::to_string(method) +
                            std::to_string(split) + std::to_string(threads);
-  AquiferModel m(name, blockOwners(k.nrows, k.ncols, split ? worldSize() : 1,
-                                   [&](long r, long c) { return k.inside(r, c); }),
+  AquiferModel m(name,
+                 blockOwners(k.nrows, k.ncols, split ? worldSize() : 1,
+                             [&](long r, long c) { return k.inside(r, c); }),
                  s);
   for (int layer = 1; layer <= 2; ++layer) {
     const std::string d = std::to_string(layer);
@@ -127,10 +132,21 @@ CatchmentRun runCatchment(const Catchment& k, int method, double alpha, double m
   EXPECT_EQ(m.code, 0) << m.log();
   if (!m.module) return run;
   const double dt = m.module->deltaT();
-  const char* names[] = {"gw_head_1", "gw_head_old_1", "gw_transmissivity_x_1", "gw_transmissivity_y_1",
-                         "gw_head_2", "gw_head_old_2", "gw_transmissivity_x_2", "gw_transmissivity_y_2",
-                         "gw_leakage_1", "aquifer_upper_limit2", "gw_balance1", "gw_balance2",
-                         "gw_flow_x_2", "gw_flow_y_1", "baseflow"};
+  const char* names[] = {"gw_head_1",
+                         "gw_head_old_1",
+                         "gw_transmissivity_x_1",
+                         "gw_transmissivity_y_1",
+                         "gw_head_2",
+                         "gw_head_old_2",
+                         "gw_transmissivity_x_2",
+                         "gw_transmissivity_y_2",
+                         "gw_leakage_1",
+                         "aquifer_upper_limit2",
+                         "gw_balance1",
+                         "gw_balance2",
+                         "gw_flow_x_2",
+                         "gw_flow_y_1",
+                         "baseflow"};
   for (int i = 0; i < steps; ++i) {
     m.step(1, 3);
     std::vector<std::vector<double>> grids;
@@ -175,7 +191,8 @@ TEST(GroundwaterMpi, ResultsDoNotDependOnProcessesOrThreads) {
   struct Case {
     Catchment catchment;
     int method;
-  } cases[] = {{{30, 40, false}, 1}, {{30, 40, false}, 2}, {{60, 80, true}, 1}, {{60, 80, true}, 2}};
+  } cases[] = {
+      {{30, 40, false}, 1}, {{30, 40, false}, 2}, {{60, 80, true}, 1}, {{60, 80, true}, 2}};
   for (const Case& t : cases) {
     SCOPED_TRACE(std::to_string(t.catchment.nrows) + " method " + std::to_string(t.method));
     const CatchmentRun whole = runCatchment(t.catchment, t.method, 0.7, 1e-8, false, 1, 2);

@@ -47,7 +47,8 @@ TEST(GroundwaterOutputs, ControlPointSeries) {
     // heads 100 r + c from the unsaturated zone, far above the layers
     m.set("groundwater_distance", [](long r, long c) { return 100.0 * r + c - 50.0; });
     m.set("gw_boundary_fix_h_1", [](long r, long c) { return 100.0 * r + c; });
-    if (t.layers == 2) m.set("gw_boundary_fix_h_2", [](long r, long c) { return 1000.0 + 10.0 * r + c; });
+    if (t.layers == 2)
+      m.set("gw_boundary_fix_h_2", [](long r, long c) { return 1000.0 + 10.0 * r + c; });
     m.build();
     ASSERT_EQ(m.code, 0) << m.log();
     EXPECT_EQ(m.module->getControlPointCapacity(), t.capacity);
@@ -63,7 +64,8 @@ TEST(GroundwaterOutputs, ControlPointSeries) {
       EXPECT_EQ(lines[1], "2021\t3\t2\t5\t304\t204\t-8888\t404\t303\t0");
       EXPECT_NE(m.log().find("(2112 of 2097152 buffer-bytes)"), std::string::npos);
     } else {
-      EXPECT_EQ(lines[24], "2021\t3\t2\t5\t102\t-8888\t103\t202\t101\t0\t1012\t-8888\t1013\t1022\t1011\t0");
+      EXPECT_EQ(lines[24],
+                "2021\t3\t2\t5\t102\t-8888\t103\t202\t101\t0\t1012\t-8888\t1013\t1022\t1011\t0");
       EXPECT_NE(m.log().find("(3264 of 2097152 buffer-bytes)"), std::string::npos);
     }
   }
@@ -94,7 +96,8 @@ TEST(GroundwaterOutputs, SweepLogLines) {
     const char* line;
   } cases[] = {
       {"one sweep allowed", 1, 1.0, false, "GWlevel 1, MPI-rank 0, Steps 1 err "},
-      {"every head fixed", 50, 1.0, true, "GWlevel 1, MPI-rank 0, Steps 1 err 0, SOR 1, osc. at 0 points (av: 0, max 0)"},
+      {"every head fixed", 50, 1.0, true,
+       "GWlevel 1, MPI-rank 0, Steps 1 err 0, SOR 1, osc. at 0 points (av: 0, max 0)"},
       {"adaptive on unchanged heads", 50, 0.0, false, ", SOR 1, osc. at 0 points (av: 0, max 0)"},
   };
   for (const Case& t : cases) {

@@ -29,9 +29,8 @@ struct Strip : AquiferModel {
     set("gw_storage_coeff_1", 1e-4);
     set("gw_storage_coeff_2", 1e-4);
     set("aquifer_thickness_2", 20.0);
-    set("gw_boundary_fix_h_2", [=](long, long c) {
-      return c == 1 ? leftHead : (c == 51 ? rightHead : nodata);
-    });
+    set("gw_boundary_fix_h_2",
+        [=](long, long c) { return c == 1 ? leftHead : (c == 51 ? rightHead : nodata); });
     build();
   }
   static AquiferSection section(const SweepCase& sweep) {
@@ -57,7 +56,8 @@ TEST(GroundwaterSolver, ConfinedStripReachesLinearHeads) {
       for (long c = 1; c <= 51; ++c) {
         EXPECT_NEAR(h[r][c], 80.0 - 5.0 * (c - 1) / 50.0, linearTolerance) << r << "," << c;
         if (c < 51) {
-          EXPECT_NEAR(q[r][c], 0.1 * 1e-4 / 100.0, 2.0 * linearTolerance * 1e-4 / 100.0) << r << "," << c;
+          EXPECT_NEAR(q[r][c], 0.1 * 1e-4 / 100.0, 2.0 * linearTolerance * 1e-4 / 100.0)
+              << r << "," << c;
         }
       }
   }
@@ -138,7 +138,8 @@ TEST(GroundwaterSolver, TransmissivityOfSpecialCells) {
     s.layers = 2;
     AquiferModel m("gw_special", blockOwners(3, 3, 1), s);
     m.set("ice_firn", [&](long r, long c) { return r == 2 && c == 2 ? t.glacier : 0.0; });
-    m.set("aquifer_thickness_2", [&](long r, long c) { return r == 2 && c == 2 ? t.thickness : 20.0; });
+    m.set("aquifer_thickness_2",
+          [&](long r, long c) { return r == 2 && c == 2 ? t.thickness : 20.0; });
     m.build();
     ASSERT_EQ(m.code, 0) << m.log();
     const Grid h = m.grid("gw_head_2");

@@ -30,8 +30,9 @@ struct CoupledRig {
                                                nodataValue, nodataValue, nodataValue, nodataValue,
                                                nodataValue, nodataValue, nodataValue, nodataValue});
     setup.base.addGrid("gw_boundary_fix_q_1", uniform(nodataValue));
-    const std::string groundwater = "[groundwater_flow]\n1\n60\n1 method\n500\n1e-10\n1\n1\n0\n1\n0 "
-                                    "0\ncp.txt\nheads.asc\n0\nfx.asc\n0\nfy.asc\n0\nbal.asc\n0\n";
+    const std::string groundwater =
+        "[groundwater_flow]\n1\n60\n1 method\n500\n1e-10\n1\n1\n0\n1\n0 "
+        "0\ncp.txt\nheads.asc\n0\nfx.asc\n0\nfy.asc\n0\nbal.asc\n0\n";
     unsat = setup.build(setup.lines, unsatCode, groundwater);
     if (!unsat) return;
     unsat->setGroundwaterActive(true);
