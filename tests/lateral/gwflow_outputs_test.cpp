@@ -178,4 +178,46 @@ TEST(GroundwaterOutputs, TracerStartsAsConcentrationAndDecays) {
   }
 }
 
+// Water from a fixed-head cell carries its concentration into the strip:
+// the middle cell mixes its stored water S1 A b = 0.1 * 1e4 m^2 * 2 m with
+// the inflow and loses water of its own concentration.
+TEST(GroundwaterOutputs, TracerMixesWithTheInflow) {
+  AquiferModel m("gw_mixing", blockOwners(1, 3, 1), AquiferSection{});
+  m.set("groundwater_distance", 5.0); // 55 m: 3 m above the top of the 2 m layer
+  m.set("gw_boundary_fix_h_1", [](long, long c) { return c == 1 ? 60.0 : nodata; });
+  m.build();
+  ASSERT_EQ(m.code, 0) << m.log();
+  std::vector<TracerRecord> table = tracerTable(0.0, 0);
+  table[1].radioactive = 0;
+  std::vector<StatisticTableEntry> statistics(statisticTableEntries);
+  int code = -1;
+  m.module->initTracers(code, 1, table, statistics.data(), statisticTableEntries);
+  ASSERT_EQ(code, 0) << m.log();
+  const Grid store = m.grid("concstor_tracer_1_layer_1_groundwater_flow");
+  store[1][1] = 10.0;
+  m.step();
+  const Grid h = m.grid("gw_head_1");
+  const double t = 2.0 * 1e-4, dt = 3600.0; // confined: b = d = 2 m
+  const double in = dt * t * (h[1][1] - h[1][2]), out = dt * t * (h[1][2] - h[1][3]);
+  EXPECT_GT(in, 0.0);
+  EXPECT_NEAR(store[1][2], 10.0 * in / (2000.0 + in - out), 1e-12);
+  EXPECT_EQ(store[1][3], 0.0);
+  m.module->freeTracers(); // while the statistics table exists
+}
+
+TEST(GroundwaterOutputs, TracerGridsNeedFreeRegistryEntries) {
+  AquiferModel m("gw_tracer_full", blockOwners(2, 2, 1), AquiferSection{});
+  m.build();
+  ASSERT_EQ(m.code, 0) << m.log();
+  while (m.module->firstFreeRegistryIndex() < gridRegistryLimit)
+    m.registry.add("filler", m.strips.grid(0.0));
+  std::vector<TracerRecord> table = tracerTable(1.0, 0);
+  std::vector<StatisticTableEntry> statistics(statisticTableEntries);
+  int code = -1;
+  m.module->initTracers(code, 1, table, statistics.data(), statisticTableEntries);
+  EXPECT_EQ(code, 12);
+  EXPECT_NE(m.log().find("no free grid left 1000"), std::string::npos);
+  m.module->freeTracers();
+}
+
 } // namespace
