@@ -313,12 +313,12 @@ void gwflowclass::readLakeCodes(const std::string& section) {
   seekSection(section, true);
   readControlValue(controlFile, "%d", lakeFlow, "flow control parameter for ");
   if (lakeFlow == 0) {
-    std::fclose(controlFile);
-    controlFile = nullptr;
+    closeControlFile();
     return;
   }
   const char* rule = "\n=======================================\n";
   if (pondFlag != 1) {
+    // The run ends with the message below whatever closing gives.
     std::fclose(controlFile);
     controlFile = nullptr;
     *diag << "FATAL: " << rule << "!!!! ERROR !!!! \n\n"
