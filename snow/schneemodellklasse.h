@@ -131,6 +131,8 @@ public:
   virtual void setDumpOptions(bool dumpMode, bool closeAfterDump, bool repairAfterDump,
                               std::int64_t maxDumpFiles);
 
+  // Whether a glacier grid switched the glacier model on.
+  bool hasGlacierGrid() const { return glacierGrid != nullptr; }
   // For interception's rain/snow split.
   double getT0R() const { return t0r; }
   double getTranszone() const { return transzone; }
