@@ -3,6 +3,10 @@
 // The catchment of the unsaturated zone's benchmarks: its control section,
 // soils, land use and the grids the module takes from others.
 
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -125,3 +129,21 @@ struct Catchment {
   Grid rain = nullptr;
   ModelContext context;
 };
+
+// The module on the catchment with its flow-time distribution; after a
+// failed construction null, the benchmark marked and the process back in
+// the folder `home`.
+template <typename Module = unsatzonmodellklasse>
+std::unique_ptr<Module> buildBenchModule(benchmark::State& state, Catchment& catchment,
+                                         const std::filesystem::path& home) {
+  int code = 0;
+  auto module = constructSubmodel<Module>(code, catchment.context, &catchment.soils);
+  if (code == 0) {
+    std::vector<TracerRecord> none(1);
+    module->initTracers(code, 0, none, nullptr, 0);
+  }
+  if (code == 0) return module;
+  state.SkipWithError("construction failed");
+  std::filesystem::current_path(home);
+  return nullptr;
+}

@@ -33,17 +33,8 @@ void wholeSteps(benchmark::State& state) {
   const std::filesystem::path home = std::filesystem::current_path();
   enterBenchWorkFolder("unsatzon_step_bench", controlText(2, 2001, subbasins));
   Catchment catchment(soilLayers, subbasins, true);
-  int code = 0;
-  auto module = constructSubmodel<TimedUnsatzon>(code, catchment.context, &catchment.soils);
-  if (code == 0) {
-    std::vector<TracerRecord> none(1);
-    module->initTracers(code, 0, none, nullptr, 0);
-  }
-  if (code != 0) {
-    state.SkipWithError("construction failed");
-    std::filesystem::current_path(home);
-    return;
-  }
+  auto module = buildBenchModule<TimedUnsatzon>(state, catchment, home);
+  if (!module) return;
   long hour = 0;
   double stepSeconds = 0.0;
   for (auto _ : state) {

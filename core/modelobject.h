@@ -141,6 +141,10 @@ public:
   // Writes the stack of registry entry index as its ones digit asks (1 to 5).
   // Collective like writeOutputGrids.
   virtual void writeOutputStack(int index);
+  // Writes the stack of registry entry index under the name and, when
+  // `again` is not empty, under that name too, whatever its write code;
+  // the files do not depend on the number of processes. Collective.
+  void writeRegisteredStack(int index, const std::string& name, const std::string& again = "");
   // Writes a grid whose write code asks for it at once (ones digit 8).
   virtual void writeGridAtRegistration(int index);
 

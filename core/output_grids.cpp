@@ -366,6 +366,12 @@ void modelobject::writeOutputStack(int index) {
       stamped ? timeStampedStackName(e.fileName, currentDate, nextStampRepeat(e, currentDate))
               : e.fileName;
   const std::string again = stamped && m.runEnds ? e.fileName : "";
+  writeRegisteredStack(index, name, again);
+}
+
+void modelobject::writeRegisteredStack(int index, const std::string& name,
+                                       const std::string& again) {
+  GridRegistryEntry& e = registry[index];
   const int lastLevel = static_cast<int>(e.levels);
   // Binary stacks are written by every process at its own cells; ASCII and
   // netCDF stacks by rank 0 from a gathered copy.

@@ -296,6 +296,11 @@ void ModellApplication::buildSubmodels() {
     plug(Place::externalGroundwaterTable,
          [this](const ModelDate&) { unsatZone->readGwStorageCoefficients(); });
     plug(Place::flush, [this](const ModelDate&) { unsatZone->flushStatistics(); });
+    // Without heat transfer a pre-spin-up ends at its first step.
+    plug(Place::preSpinUpStep,
+         [this](const ModelDate& d) { unsatZone->preSpinUpSoilTemperature(d.minute, d.hour); });
+    plug(Place::preSpinUpEnd,
+         [this](const ModelDate&) { unsatZone->updateSoilTemperatureStack(); });
     // Channel routing, torn down before, has written this process's state
     // file new where it is active (rank 0 alone): append there only.
     plug(Place::unsaturatedZoneTeardown, [this](const ModelDate&) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "config/landuse_class.h"
 #include "config/soil_class.h"
@@ -23,23 +24,6 @@ constexpr double thetaTolerance = 0.001; // above saturation
 constexpr double noLayer = -9998.9;      // below this a layer is not in use
 constexpr double nodataValue = -9999.0;
 constexpr int profileCount = 14;
-
-// Appends host-order values to the snapshot.
-class SnapshotWriter {
-public:
-  explicit SnapshotWriter(std::vector<unsigned char>& bytes) : bytes(bytes) {}
-  void integer(long value) { put(static_cast<std::int32_t>(value)); }
-  void real(double value) { put(value); }
-  std::size_t size() const { return used; }
-
-private:
-  template <typename T> void put(T value) {
-    std::memcpy(bytes.data() + used, &value, sizeof value);
-    used += sizeof value;
-  }
-  std::vector<unsigned char>& bytes;
-  std::size_t used = 0;
-};
 
 } // namespace
 
@@ -91,6 +75,10 @@ bool dumpFileName(char* name, std::size_t size, const DumpCell& cell, const Rang
     used = written < 0 ? static_cast<int>(size) : used + written;
     return static_cast<std::size_t>(used) < size;
   };
+  if (faults.heatLayer > 0 &&
+      !more(std::snprintf(name + used, size - static_cast<std::size_t>(used), "heat(%d)_",
+                          faults.heatLayer)))
+    return false;
   if (faults.thetaLayer > 0 &&
       !more(std::snprintf(name + used, size - static_cast<std::size_t>(used), "theta(%d)_",
                           faults.thetaLayer)))
@@ -107,7 +95,7 @@ std::size_t ColumnSolver::snapshotSize() const {
   const std::size_t uses = this->uses.size() - 1;
   const std::size_t profile = static_cast<std::size_t>(maxLayers) + 1;
   return 4 + 3 * 8 + (uses + 1) * 8 + profileCount * profile * 8 + 4 + uses * 4 + 4 * 4 + 2 * 8 +
-         4;
+         4 + heatSnapshotSize();
 }
 
 // The record documented in the README's section on dump files.
@@ -139,12 +127,14 @@ void ColumnSolver::takeSnapshot(int step, int steps, double dt, double input, do
   out.real(table.distance);
   out.real(table.theta);
   out.integer(c.soil->getCode());
+  if (heatModel) takeHeatSnapshot(out);
 }
 
 double ColumnSolver::checkWaterStep(int step, double F, double baseflowAmount,
                                     ColumnBudget& budget) {
   SoilColumn& c = column;
   RangeFaults faults;
+  if (heatModel) faults.heatLayer = checkHeat(false);
   for (int k = 1; k <= c.layers && faults.thetaLayer == 0; ++k)
     if ((c.theta[k] > noLayer && c.theta[k] < 0.0) || c.theta[k] > c.thetaSat[k] + thetaTolerance)
       faults.thetaLayer = k;
@@ -161,12 +151,15 @@ double ColumnSolver::checkWaterStep(int step, double F, double baseflowAmount,
     bool written = file && std::fwrite(snapshot.data(), 1, bytes, file) == bytes;
     if (file) written = std::fclose(file) == 0 && written;
     if (!written) control.noteUnwritable(name);
+    if (written && heatModel && !writeHeatText(name))
+      control.noteUnwritable((std::string(name) + "_asc").c_str());
   }
   if (control.closes()) {
     control.noteClose();
     throw closeAfterDumpCode;
   }
   if (!control.repairs()) return baseflowAmount;
+  if (faults.heatLayer > 0) checkHeat(true);
 
   // The repairs keep the water they add or remove in the cell's balance.
   const int end = c.activeEnd();

@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "submodel/model_context.h"
 
@@ -43,12 +46,32 @@ private:
   char unwritableName[512] = {};
 };
 
-// The range checks of a water step that fired: the first layer whose water
-// content is out of range (0: none) and a baseflow of more than 10 mm.
+// The range checks of a water step that fired: the first layer whose
+// temperature or water content is out of range (0: none) and a baseflow of
+// more than 10 mm.
 struct RangeFaults {
+  int heatLayer = 0;
   int thetaLayer = 0;
   bool baseflow = false;
-  bool any() const { return thetaLayer > 0 || baseflow; }
+  bool any() const { return heatLayer > 0 || thetaLayer > 0 || baseflow; }
+};
+
+// Appends host-order values to a snapshot record: integers as 4 bytes,
+// doubles as 8.
+class SnapshotWriter {
+public:
+  explicit SnapshotWriter(std::vector<unsigned char>& bytes) : bytes(bytes) {}
+  void integer(long value) { put(static_cast<std::int32_t>(value)); }
+  void real(double value) { put(value); }
+  std::size_t size() const { return used; }
+
+private:
+  template <typename T> void put(T value) {
+    std::memcpy(bytes.data() + used, &value, sizeof value);
+    used += sizeof value;
+  }
+  std::vector<unsigned char>& bytes;
+  std::size_t used = 0;
 };
 
 // Where a column lies and which step it is in, for the names of its dump

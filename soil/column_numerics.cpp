@@ -18,12 +18,13 @@ constexpr int copiedLayerLimit = 200;
 } // namespace
 
 SoilColumn::SoilColumn(int maxLayerCount)
-    : storage(static_cast<size_t>(maxLayerCount + 2) * 18, 0.0), maxLayers(maxLayerCount) {
+    : storage(static_cast<size_t>(maxLayerCount + 2) * 21, 0.0), maxLayers(maxLayerCount) {
   double* next = storage.data();
   const size_t size = static_cast<size_t>(maxLayerCount) + 2;
   for (double** a :
-       {&d, &thetaSat, &thetaLow, &thetaFc, &ksat, &theta0, &theta, &thetaMean, &psi0, &head, &z,
-        &q, &lateral, &extraction, &sink, &uptake, &evaporation, &meanKrel}) {
+       {&d,         &thetaSat, &thetaLow,    &thetaFc,  &ksat,     &theta0,  &theta,
+        &thetaMean, &psi0,     &head,        &z,        &q,        &lateral, &extraction,
+        &sink,      &uptake,   &evaporation, &meanKrel, &unfrozen, &liquid,  &thetaMin}) {
     *a = next;
     next += size;
   }
@@ -40,6 +41,8 @@ void SoilColumn::bind(const soil_class& soilType, int layerCount, const ColumnCe
     d[i] = soilType.getThickness(i);
     thetaSat[i] = soilType.getThetaSat(i);
     thetaLow[i] = soilType.getThetaLow(i);
+    thetaMin[i] = thetaLow[i];
+    unfrozen[i] = liquid[i] = 1.0;
     thetaFc[i] = soilType.thetaFromSuction(i, fieldCapacitySuctionValue);
     depth += d[i];
     // Frozen ground below the thaw depth lets hardly any water through.
@@ -47,6 +50,7 @@ void SoilColumn::bind(const soil_class& soilType, int layerCount, const ColumnCe
   }
   d[layers + 1] = d[layers];
   ksat[layers + 1] = 0.0;
+  for (int i : {0, layers + 1}) unfrozen[i] = liquid[i] = 1.0;
 }
 
 int SoilColumn::tableLayer() const {
@@ -58,7 +62,8 @@ int SoilColumn::activeEnd() const { return std::min(layers, tableLayer() + 2); }
 int SoilColumn::balanceEnd() const { return std::min(layers, tableLayer() + 5); }
 
 double SoilColumn::relativeConductivity(int layer, double water) const {
-  return soil->krelFromTheta(layer, water, water);
+  const double flowing = water * liquid[layer];
+  return soil->krelFromTheta(layer, flowing, flowing);
 }
 
 double SoilColumn::updateHydraulicHeads(bool firstIteration) {
@@ -67,8 +72,8 @@ double SoilColumn::updateHydraulicHeads(bool firstIteration) {
   const double table = cell.tableHeight;
   double meanSuction = 0.0;
   for (int i = 1; i <= end; ++i) {
-    if (firstIteration) psi0[i] = soil->suctionFromTheta(i, theta0[i]);
-    meanSuction = 0.5 * (soil->suctionFromTheta(i, thetaMean[i]) + psi0[i]);
+    if (firstIteration) psi0[i] = soil->suctionFromTheta(i, theta0[i] * liquid[i]);
+    meanSuction = 0.5 * (soil->suctionFromTheta(i, thetaMean[i] * liquid[i]) + psi0[i]);
     const double centre = 0.5 * (z[i - 1] + z[i]);
     if (i < g)
       head[i] = centre - meanSuction;
@@ -158,8 +163,9 @@ double SoilColumn::limitFluxByHeadOrder(int layer, double fluxAbove, double flux
   auto difference = [&](double f) {
     const double upper = theta0[layer] + (f - fluxAbove - upperLoss) * dt / d[layer];
     const double lower = theta0[below] + (fluxBelow - f - lowerLoss) * dt / d[below];
-    const double upperHead = upperCentre - suction(layer, upper);
-    return upperHead - (tableHead ? cell.tableHeight : lowerCentre - suction(below, lower));
+    const double upperHead = upperCentre - suction(layer, upper * liquid[layer]);
+    return upperHead -
+           (tableHead ? cell.tableHeight : lowerCentre - suction(below, lower * liquid[below]));
   };
   if (flux > 0.0) {
     // Water rising into the upper layer fills it at most.
@@ -239,7 +245,7 @@ void balanceLayers(int end, int maxPasses, double dt, const double* theta0, cons
 void SoilColumn::balanceFluxesWithStorage(int maxPasses, double dt) {
   const int end = balanceEnd();
   for (int i = 1; i <= end; ++i) extraction[i] = sink[i] + lateral[i];
-  balanceLayers(end, maxPasses, dt, theta0, d, thetaLow, thetaSat, q, extraction, lateral);
+  balanceLayers(end, maxPasses, dt, theta0, d, thetaMin, thetaSat, q, extraction, lateral);
 }
 
 void SoilColumn::balanceFluxesOnCopies(int maxPasses, double dt) {
@@ -254,7 +260,7 @@ void SoilColumn::balanceFluxesOnCopies(int maxPasses, double dt) {
     extracted[i] = sink[i] + lateral[i];
     sideways[i] = lateral[i];
   }
-  balanceLayers(end, maxPasses, dt, theta0, d, thetaLow, thetaSat, fluxes.data(), extracted.data(),
+  balanceLayers(end, maxPasses, dt, theta0, d, thetaMin, thetaSat, fluxes.data(), extracted.data(),
                 sideways.data());
   for (int i = 0; i <= end; ++i) {
     q[i] = fluxes[i];

@@ -77,6 +77,9 @@ public:
   // Water content stays within bounds only by water the step does not
   // have; the guard's change of storage (m of water) is booked here.
   double clampedWater = 0.0;
+  // With the heat model, ice holds water that neither flows nor feeds
+  // roots: uptake and evaporation see the unfrozen water.
+  bool heatModel = false;
 
   const soil_class* soil = nullptr;
   int layers = 0; // n of this column
@@ -102,6 +105,12 @@ public:
   double* uptake;     // root uptake of all land-use layers (m/s)
   double* evaporation;
   double* meanKrel; // relative conductivity at the mean water content of the step
+  // Unfrozen fraction of the water (1 without ice) and the share of the
+  // water that flows, which suction and conductivity look up; both 1
+  // unless the heat model sets them for the water step.
+  double* unfrozen;
+  double* liquid;
+  double* thetaMin; // lower bound of the step: thetaLow, raised by the ice
 
 private:
   struct SuctionLookup {

@@ -24,7 +24,7 @@ constexpr double fieldCapacityMargin = 1e-12;
 } // namespace
 
 ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers)
-    : column(maxLayers), uses(static_cast<size_t>(landuseLayers) + 1),
+    : column(maxLayers), heat(maxLayers), uses(static_cast<size_t>(landuseLayers) + 1),
       transpiration(static_cast<size_t>(landuseLayers) + 1, 0.0),
       layerEtr(static_cast<size_t>(maxLayers) + 2, 0.0),
       layerInterflow(static_cast<size_t>(maxLayers) + 2, 0.0),
@@ -41,7 +41,9 @@ int ColumnSolver::waterStepCount(const ColumnStepSettings& settings, double inpu
   const SoilColumn& c = column;
   double shortest = settings.substepSeconds;
   for (int k = 1; k < c.tableLayer(); ++k) {
-    const double krel = input != 0.0 ? 1.0 : c.soil->krelFromTheta(k, c.theta0[k], c.theta0[k]);
+    // Ice slows a layer by its share of the water, at most by half.
+    const double water = c.theta0[k] * std::max(c.liquid[k], 0.5);
+    const double krel = input != 0.0 ? 1.0 : c.soil->krelFromTheta(k, water, water);
     const double k0 = krel * c.ksat[k];
     if (k0 > 0.0) shortest = std::min(shortest, c.d[k] / k0);
   }
@@ -58,10 +60,12 @@ void ColumnSolver::solve(const ColumnStepSettings& settings, const ColumnForcing
     std::fill(layerEtr.begin(), layerEtr.end(), 0.0);
     std::fill(layerInterflow.begin(), layerInterflow.end(), 0.0);
   }
-  const int steps = waterStepCount(settings, forcing.input);
+  const int steps = forcing.heat ? coupleHeatSteps(settings, forcing, budget)
+                                 : waterStepCount(settings, forcing.input);
   budget.waterSteps = steps;
   for (int j = 1; j <= steps; ++j)
     waterStep(settings, forcing, j, steps, table, ponding, budget, report);
+  if (forcing.heat) heat.updateEnthalpy(*heatModel, column.theta0);
 }
 
 void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnForcing& forcing,
@@ -128,6 +132,8 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     c.sink[i] = c.uptake[i] + c.evaporation[i] + baseflow[i];
   }
 
+  if (forcing.heat) runHeatSteps(forcing);
+
   double error = 0.0;
   double drainageRate = 0.0;
   const int iterations = iterate(settings, supply / F, dt, error, drainageRate);
@@ -184,7 +190,11 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
 int ColumnSolver::iterate(const ColumnStepSettings& settings, double supplyRate, double dt,
                           double& error, double& drainageRate) {
   SoilColumn& c = column;
-  for (int i = 1; i <= c.layers; ++i) c.theta[i] = c.thetaMean[i] = c.theta0[i];
+  for (int i = 1; i <= c.layers; ++i) {
+    c.theta[i] = c.thetaMean[i] = c.theta0[i];
+    c.thetaMin[i] =
+        c.thetaLow[i] + std::max(0.0, c.theta0[i] - c.thetaLow[i]) * (1.0 - c.liquid[i]);
+  }
   double tolerance = settings.maxError;
   int iterations = 0;
   do {

@@ -5,6 +5,7 @@
 
 #include "soil/column_dump.h"
 #include "soil/column_numerics.h"
+#include "soil/soil_heat.h"
 
 class landuse_class;
 
@@ -25,6 +26,15 @@ struct LanduseDemand {
   double rootDepth = 0.0;             // m
 };
 
+// The heat of a column in one sub-step: the air temperature, the n-factor
+// that makes it the surface temperature, and the other boundaries (their
+// surface is the solver's).
+struct HeatForcing {
+  double airTemperature = 0.0;
+  double nFactor = 1.0;
+  HeatBoundary boundary;
+};
+
 // What reaches a column in one sub-step (mm) and its baseflow parameters.
 struct ColumnForcing {
   const LanduseDemand* uses = nullptr; // land-use layers 1 .. useCount
@@ -34,6 +44,7 @@ struct ColumnForcing {
   double maxBaseflow = 0.0; // Q0 of the sub-step, at the surface
   double recession = 0.0;   // c: baseflow falls as exp(c * table distance)
   double maxPonding = 0.0;
+  const HeatForcing* heat = nullptr; // with the heat model only
 };
 
 // The groundwater table of a column: "groundwater_distance",
@@ -59,6 +70,8 @@ struct ColumnBudget {
   double clamped = 0.0;     // water the bounds guard added
   double deepestRoot = 0.0; // m
   int waterSteps = 0;
+  long heatSteps = 0;           // with the heat model
+  bool heatStepsRaised = false; // by the stability of the explicit step
 };
 
 // Work done by a solver since it was made: water steps, Richards
@@ -67,6 +80,9 @@ struct SolverTally {
   long long waterSteps = 0;
   long long iterations = 0;
   long long nodeSteps = 0;
+  long long heatSteps = 0;
+  long long heatNodeSteps = 0;
+  long long heatStepsRaised = 0; // sub-steps of cells whose count the stability raised
 };
 
 // Called after an iteration that has not converged within 100 passes.
@@ -84,6 +100,10 @@ class ColumnSolver {
 public:
   ColumnSolver(int maxLayers, int landuseLayers);
 
+  // With the heat model the columns carry temperatures; null without.
+  void setHeatModel(const HeatModelSettings* settings);
+  const HeatModelSettings* getHeatModel() const { return heatModel; }
+
   int waterStepCount(const ColumnStepSettings& settings, double input) const;
   void solve(const ColumnStepSettings& settings, const ColumnForcing& forcing, TableState& table,
              double& ponding, ColumnBudget& budget, IterationReport* report);
@@ -95,6 +115,11 @@ public:
   double tableHeight(int g, double theta) const;
 
   SoilColumn column;
+  // The temperatures of the column; the caller binds it with the column
+  // and fills T, and on return T and energy hold the new state.
+  HeatColumn heat;
+  double airTemperature = 0.0;       // of the sub-step
+  double surfaceTemperature = 0.0;   // air temperature times the n-factor
   std::vector<LanduseDemand> uses;   // the caller's forcing, land-use layers 1 .. L
   std::vector<double> transpiration; // per land-use layer 1 .. L, mm of the sub-step
   SolverTally tally;
@@ -114,6 +139,13 @@ private:
   int iterate(const ColumnStepSettings& settings, double supplyRate, double dt, double& error,
               double& drainageRate);
   void moveTable(TableState& table, ColumnBudget& budget, double baseflowAmount);
+  // Heat (soil/column_heat.cpp): the heat steps of the sub-step, coupled
+  // to its water steps; the heat steps of one water step; the share of
+  // the water that flows.
+  int coupleHeatSteps(const ColumnStepSettings& settings, const ColumnForcing& forcing,
+                      ColumnBudget& budget);
+  void runHeatSteps(const ColumnForcing& forcing);
+  void takeLiquidFraction();
 
   // Dump mode (soil/column_dump.cpp): the inputs of water step `step` of
   // `steps`, kept until its checks have run; the checks after the
@@ -123,6 +155,12 @@ private:
   void takeSnapshot(int step, int steps, double dt, double input, double ponding,
                     double potentialEvaporation, const TableState& table);
   double checkWaterStep(int step, double F, double baseflowAmount, ColumnBudget& budget);
+  // The heat part of the snapshot, its check and repair, and the text file
+  // of the heat profiles (soil/column_heat_dump.cpp).
+  std::size_t heatSnapshotSize() const;
+  void takeHeatSnapshot(SnapshotWriter& out);
+  int checkHeat(bool repair);
+  bool writeHeatText(const char* name);
 
   std::vector<double> layerUptake; // per land-use layer, per soil layer
   std::vector<double> demand;      // per land-use layer, left in the water step
@@ -130,4 +168,12 @@ private:
   std::size_t stride;
   int maxLayers;
   std::vector<unsigned char> snapshot;
+  const HeatModelSettings* heatModel = nullptr;
+  long heatStepsPerWaterStep = 0;
+  double heatSeconds = 0.0;
+  long heatStepCount = 0;
+  double heatLower = 0.0; // temperature below the column at the end of the heat steps
+  // Dump mode: theta and the heat profiles at the start of the water step.
+  static constexpr int heatProfileCount = 7;
+  std::vector<double> heatStart;
 };

@@ -41,7 +41,10 @@ int SoilColumn::computeRootWaterUptake(double rootDist, double dryHead, double w
   // below; what no root layer takes is left to evaporate.
   double unmet = 0.0;
   for (int k = 1; k <= count; ++k) {
-    const double water = theta0[k];
+    // Ice counts as dry soil: the roots see the unfrozen water above the
+    // lower limit.
+    const double water =
+        heatModel && unfrozen[k] < 1.0 ? unfrozen[k] * theta0[k] + thetaLow[k] : theta0[k];
     double dry = soil->thetaFromSuction(k, dryHead);
     const double residual = soil->getThetaRes(k);
     if (residual >= dry) dry = (2.0 * residual + thetaSat[k]) / 3.0;
@@ -85,8 +88,8 @@ int SoilColumn::computeRootWaterUptake(double rootDist, double dryHead, double w
       belowTable += wanted;
       continue;
     }
-    const double available =
-        std::max(0.0, (theta0[k] - thetaLow[k]) * d[k] / dt - uptake[k] - evaporation[k]);
+    const double available = std::max(0.0, (theta0[k] - thetaLow[k]) * liquid[k] * d[k] / dt -
+                                               uptake[k] - evaporation[k]);
     layerUptake[k] = std::min(wanted, available);
     uptake[k] += layerUptake[k];
   }
@@ -102,13 +105,23 @@ int SoilColumn::computeRootWaterUptake(double rootDist, double dryHead, double w
 
   // The unmet demand evaporates from the layers above the evaporation
   // depth that the iteration updates, each kept at or above its lower limit.
+  // With the heat model the demand falls with the relative water content,
+  // the depth and the ice of a layer.
   double left = unmet * demand * coverage + addedDemand;
   double top = 0.0;
   for (int k = 1; k <= end && (k == 1 || top < evaporationDepth) && left > 0.0; ++k) {
-    const double dryness = (thetaSat[k] - theta0[k]) / thetaSat[k];
-    double rate = std::min(left, left * (1.0 - dryness * dryness));
-    const double available =
-        std::max(0.0, (theta0[k] - thetaLow[k]) * d[k] / dt - uptake[k] - evaporation[k]);
+    double rate;
+    if (heatModel) {
+      const double relative = (theta0[k] - thetaLow[k]) / (thetaSat[k] - thetaLow[k]);
+      const double depthShare =
+          evaporationDepth > 0.0 ? std::max(evaporationDepth - top, 0.0) / evaporationDepth : 1.0;
+      rate = std::min(left, left * relative * depthShare * std::min(unfrozen[k], 1.0));
+    } else {
+      const double dryness = (thetaSat[k] - theta0[k]) / thetaSat[k];
+      rate = std::min(left, left * (1.0 - dryness * dryness));
+    }
+    const double available = std::max(0.0, (theta0[k] - thetaLow[k]) * liquid[k] * d[k] / dt -
+                                               uptake[k] - evaporation[k]);
     rate = std::max(0.0, std::min(rate, available));
     evaporation[k] += rate;
     left -= rate;

@@ -347,6 +347,15 @@ void unsatzonmodellklasse::readHeatTransfer() {
       int unused[2] = {0, 0};
       readEntries(*this, controlFile, heatEntries(h, unused));
       prependDirectory(outputDirectory, h.temperatureFile);
+      // The top layer's accuracy alone would split a step without end when
+      // it and the surface are almost equally warm.
+      if (!(h.constants[dTModShortestStep] > 0.0)) {
+        *diag << "FATAL: error in control file, dTModShortestStep ("
+              << h.constants[dTModShortestStep] << ") in [heat_transfer] of " << controlFileName
+              << " must be above 0: it is the shortest heat step in seconds"
+              << "[end-entry]";
+        throw settingCode;
+      }
     }
   }
   section.close();
@@ -418,9 +427,6 @@ void unsatzonmodellklasse::refuseUnsupportedSettings() {
   if (interaction == 2)
     refuseSetting("the re-infiltration of river water (surface water interaction parameter 2 in "
                   "[unsatzon_model])");
-  if (settings.heat.active > 0)
-    refuseSetting("heat transfer (switch " + std::to_string(settings.heat.active) +
-                  " in [heat_transfer])");
   if (context.tracerCount > 0)
     refuseSetting("solute transport (" + std::to_string(context.tracerCount) +
                   " tracers in [substance_transport])");

@@ -33,6 +33,8 @@ void unsatzonmodellklasse::createPointSeries() {
   const int widths[unsatPointFileCount] = {layers, layers, layers, otherWidth, layers + 1, layers};
   for (int k = 0; k < unsatPointFileCount; ++k)
     pointSeries.push_back(std::make_unique<PointSeries>(settings.pointFiles[k], widths[k]));
+  if (isHeatTransferActive())
+    pointSeries.push_back(std::make_unique<PointSeries>(settings.heat.temperatureFile, layers));
   auto grid = [&](const std::string& name) {
     const int index = findGrid(name, 1);
     return index > 0 ? registry[index].grid : nullptr;
@@ -54,11 +56,14 @@ void unsatzonmodellklasse::recordControlPoint(const ModelDate& date) {
   auto add = [&](UnsatPointFile which) {
     return pointSeries[which]->append(date.year, date.month, date.day, date.hour);
   };
-  for (auto [which, stack] : {std::pair{pointQbottom, g.flux}, std::pair{pointTheta, theta},
-                              std::pair{pointHhyd, hydraulicHeads}}) {
-    double* row = add(which);
+  auto addProfile = [&](PointSeries& series, Stack stack) {
+    double* row = series.append(date.year, date.month, date.day, date.hour);
     for (int k = 1; k <= layers; ++k) row[k - 1] = stack[r][c][k];
-  }
+  };
+  for (auto [which, stack] : {std::pair{pointQbottom, g.flux}, std::pair{pointTheta, theta},
+                              std::pair{pointHhyd, hydraulicHeads}})
+    addProfile(*pointSeries[which], stack);
+  if (soilTemperature) addProfile(*pointSeries[unsatPointFileCount], soilTemperature);
   double* etr = add(pointEtrDetail);
   for (int k = 0; k <= layers; ++k) etr[k] = controlEtr[static_cast<size_t>(k)];
   double* inter = add(pointInterflow);

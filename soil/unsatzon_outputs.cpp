@@ -62,6 +62,10 @@ void unsatzonmodellklasse::createStatistics() {
     createStatistic(statINFILT, "total_infiltration_per_zone_[mm] ", 6);
     if (settings.method == 3)
       createStatistic(statSUBSTEPS, "Number_of_Substeps_per_Time_Step[-] ", 6);
+    if (isHeatTransferActive()) {
+      settings.statistics[statTemper] = settings.heat.statistic;
+      createStatistic(statTemper, "soil thaw depth [m] ", 5);
+    }
   });
   shareExitCode(*diag, code);
 }
@@ -122,6 +126,7 @@ void unsatzonmodellklasse::createPointFiles() {
       throw pointFileCode;
     }
   }
+  createTemperatureFile();
 }
 
 void unsatzonmodellklasse::buildOptionTag() {

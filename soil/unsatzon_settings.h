@@ -37,6 +37,7 @@ enum UnsatStatistic {
   statINFILT,
   statSUBSTEPS,
   statImmo,
+  statTemper, // the thaw depth, with heat transfer
   unsatStatisticCount
 };
 
@@ -80,6 +81,29 @@ enum UnsatPointFile {
   pointEtrDetail,
   pointInterflow,
   unsatPointFileCount
+};
+
+// The model constants of "[heat_transfer]", in the order of the section.
+enum HeatConstant {
+  dTModLowBoundBase,    // deg C: temperature below the column at elevation 0
+  dTModLapseRate,       // K/m: its change with the elevation
+  dTModCDrySoil,        // J/(kg K)
+  dTModRhoDrySoil,      // kg/m^3
+  dTModLamDrySoil,      // W/(m K)
+  dTModKmin,            // minimum conductivity of frozen soil
+  dTModLamWat,          // W/(m K)
+  dTModLamIce,          // W/(m K)
+  dTModCWater,          // J/(kg K)
+  dTModCIce20,          // J/(kg K) of ice at -20 deg C; not used
+  dTModCIce0,           // J/(kg K) of ice at 0 deg C
+  dTModLatHeat,         // J/kg
+  dTModRhoWater,        // kg/m^3
+  dTModFactor,          // m/K: suction of the unfrozen water per K below 0 deg C
+  dTModSEForStat,       // not used
+  dTModShortestStep,    // s
+  dTModLongestStep,     // s
+  dTModNFactorFreezing, // n-factors of land uses that give none
+  dTModNFactorThawing
 };
 
 // "[heat_transfer]": the switch, the method and the model constants named

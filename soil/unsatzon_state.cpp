@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -105,8 +106,9 @@ void unsatzonmodellklasse::computeColumns() {
 void unsatzonmodellklasse::readStateGrid(Grid grid, const NamedOutput& line, bool wholeOnRoot) {
   // The reader puts the directory of the initial states in front. Every
   // process exchanges the halo rows, also rank 0 when it keeps every row.
-  readGrid(line.name, grid, 0, false, false, false, wholeOnRoot && mpiRank == 0 ? 1 : 0, false,
-           true, 0.0);
+  // Every process passes the same keep flag: it decides, for a binary file,
+  // whether rank 0 scatters the whole file or each process reads its rows.
+  readGrid(line.name, grid, 0, false, false, false, wholeOnRoot ? 1 : 0, false, true, 0.0);
   const long first = wholeOnRoot && mpiRank == 0 ? 1 : heldFirstRow;
   const long last = wholeOnRoot && mpiRank == 0 ? header.nrows : heldLastRow;
 #pragma omp parallel for schedule(runtime)
@@ -119,15 +121,18 @@ void unsatzonmodellklasse::readStateGrid(Grid grid, const NamedOutput& line, boo
 // Readgrid 1 and 3: the columns as a former run left them; the geodetic
 // heights follow the elevation model of this run.
 void unsatzonmodellklasse::readStateGrids() {
-  const std::pair<Stack, UnsatGridLine> stacks[] = {
-      {theta, lineTheta}, {geodeticHeads, lineHgeo}, {hydraulicHeads, lineHh}};
-  for (const auto& [stack, line] : stacks) {
+  std::vector<std::pair<Stack, const std::string*>> stacks = {
+      {theta, &settings.grids[lineTheta].name},
+      {geodeticHeads, &settings.grids[lineHgeo].name},
+      {hydraulicHeads, &settings.grids[lineHh].name}};
+  if (soilTemperature) stacks.emplace_back(soilTemperature, &settings.heat.temperatureStack.name);
+  for (const auto& [stack, name] : stacks) {
     Stack read = nullptr;
-    const int lastLevel = readStack(settings.grids[line].name, read, false);
+    const int lastLevel = readStack(*name, read, false);
     if (lastLevel != layers) {
       free_three_d_matrix(read, header.firstRow, header.lastRow);
-      *diag << "FATAL: wrong number of levels in stack " << settings.grids[line].name
-            << " (there are " << lastLevel << " level, it must be " << layers << "[end-entry]";
+      *diag << "FATAL: wrong number of levels in stack " << *name << " (there are " << lastLevel
+            << " level, it must be " << layers << "[end-entry]";
       throw stackLevelsCode;
     }
     forEachOwnColumn([&](long r, long c, const soil_class& soil) {

@@ -23,7 +23,8 @@ const char* const copiedGrids[] = {
     "SB_1_grid",            "SB_2_grid",           "ROOTgrid",
     "number_of_substeps",   "q_downext",           "MeanThetaInRootZone",
     "Balance"};
-const char* const copiedStacks[] = {"theta", "hydraulic_heads", "geodetic_heads", "q_down"};
+const char* const copiedStacks[] = {"theta",  "hydraulic_heads",        "geodetic_heads",
+                                    "q_down", "Soil_Temperature_Stack", "Soil_SE_Stack"};
 
 } // namespace
 
@@ -36,7 +37,10 @@ void unsatzonmodellklasse::takeResponseUnitCopies() {
   };
   for (const char* name : copiedGrids) add(name);
   for (int k = 0; k <= landuseLayers; ++k) add("real_transpiration" + std::to_string(k));
-  for (const char* name : copiedStacks) hruStacks.push_back(registry[findGrid(name, 1)].stack);
+  for (const char* name : copiedStacks) {
+    const int index = findGrid(name, 1);
+    if (index > 0 && registry[index].stack) hruStacks.push_back(registry[index].stack);
+  }
   hruUnits = registry[findGrid("HydrologicResponseUnits", 1)].grid;
 }
 
@@ -131,6 +135,7 @@ void unsatzonmodellklasse::addCellStatistics(long r, long c, size_t zone, double
     add(statGWEX, [&] { return riverExfiltration[r][c] * n; });
   }
   if (maxPonding) add(statPOND, [&] { return ponding[r][c]; });
+  if (thawDepth) add(statTemper, [&] { return thawDepth[r][c]; });
   if (s.drainage) add(statQDRAIN, [&] { return s.drainage[r][c] * n; });
 }
 

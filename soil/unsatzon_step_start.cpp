@@ -14,6 +14,7 @@ void unsatzonmodellklasse::readGroundwaterHeads(long year, long month, long day,
     groundwaterHead = headIndex > 0 ? registry[headIndex].grid : nullptr;
   }
   reportModelTime(minute, hour, day, month, year);
+  if (soilTemperature && initialiseTemperatures) initialiseSoilTemperatures();
   for (size_t k = 0; k < directRecords.size(); ++k) {
     for (RunoffRecords& records : directRecords[k]) records.shift();
     for (RunoffRecords& records : interflowRecords[k]) records.shift();

@@ -97,8 +97,10 @@ void unsatzonmodellklasse::takeSolverGrids() {
 
 void unsatzonmodellklasse::prepareSolvers() {
   const size_t threads = static_cast<size_t>(omp_get_max_threads());
-  while (solvers.size() < threads)
+  while (solvers.size() < threads) {
     solvers.push_back(std::make_unique<ColumnSolver>(layers, landuseLayers));
+    solvers.back()->setHeatModel(soilTemperature ? &heatModel : nullptr);
+  }
 }
 
 SolverTally unsatzonmodellklasse::getSolverTally() const {
@@ -107,6 +109,9 @@ SolverTally unsatzonmodellklasse::getSolverTally() const {
     sum.waterSteps += solver->tally.waterSteps;
     sum.iterations += solver->tally.iterations;
     sum.nodeSteps += solver->tally.nodeSteps;
+    sum.heatSteps += solver->tally.heatSteps;
+    sum.heatNodeSteps += solver->tally.heatNodeSteps;
+    sum.heatStepsRaised += solver->tally.heatStepsRaised;
   }
   return sum;
 }
@@ -118,6 +123,7 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
   prepareSolvers();
   stepSettings.substepSeconds = timeStepMinutes / substeps * 60.0;
   const ModelDate date{minute, hour, day, month, year};
+  if (soilTemperature) takeNFactorsOfDate(date);
   RegionFailure failure;
   const long startRow = header.firstRow;
 #pragma omp parallel
@@ -162,7 +168,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   const double nodata = header.nodata;
   const soil_class& soil = (*context.soilTable)[static_cast<size_t>(soilTypes[r][c])];
   const int n = soil.getLayerCount();
-  const int zoneIndex = zones.indexOf(zone[r][c]);
+  const int zoneIndex = zones.indexOf(zones.grid[r][c]);
   auto value = [&](Grid grid, double fallback) {
     return grid && grid[r][c] != nodata ? grid[r][c] : fallback;
   };
@@ -208,6 +214,12 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   forcing.recession = kelsqlat[static_cast<size_t>(zoneIndex)];
   forcing.maxPonding = maxPonding ? value(maxPonding, 0.0) : 0.0;
 
+  HeatForcing heatForcing;
+  if (soilTemperature) {
+    setHeatForcing(r, c, solver, heatForcing);
+    forcing.heat = &heatForcing;
+  }
+
   TableState table{tableDistance[r][c], tableLayer[r][c], tableLayerTheta[r][c]};
   double pond = value(ponding, 0.0);
   ColumnBudget budget;
@@ -229,6 +241,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   }
   for (int k = 0; k <= n; ++k) g.flux[r][c][k] = column.q[k];
   g.bottomFlux[r][c] = column.q[n];
+  if (soilTemperature) writeBackHeat(r, c, solver, table.level);
   tableDistance[r][c] = table.distance;
   tableLayer[r][c] = table.level;
   tableLayerTheta[r][c] = table.theta;

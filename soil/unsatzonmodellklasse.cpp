@@ -25,6 +25,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
     checkRegistrySpace();
     takeForeignGrids();
     registerOwnGrids();
+    registerHeatGrids();
     readPondingInput();
     setInitialState();
     fillDrainageAndClayLevels();
@@ -37,6 +38,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
     shareExitCode(*diag, catchExitCode([&] { createPointFiles(); }));
     createPointSeries();
     buildOptionTag();
+    setThermalDefaults();
     setUpGlaciers();
     writeStartSummary();
     takeResponseUnitGrids();

@@ -73,6 +73,17 @@ public:
   // have buffered to their files. Collective.
   virtual void flushStatistics();
 
+  // The temperature pre-spin-up, once per step of its period: adds the air
+  // temperature of every own cell to the sums of the day and of the period
+  // and turns the day's mean into degree days with the step that reaches
+  // the day's end. Returns the minute of the day reached.
+  virtual int preSpinUpSoilTemperature(long minute, long hour);
+  // After the last step of the pre-spin-up: the soil temperatures of every
+  // own column from the degree days, the mean air temperature and the
+  // geothermal heat flux; writes the sums and the temperatures and frees
+  // the sums. Collective.
+  virtual void updateSoilTemperatureStack();
+
   // Keeps the tracer count, registers the groundwater exchange grids when
   // the groundwater model runs and builds the flow-time distribution; does
   // not call the base, since the module keeps tracer records of its own.
@@ -207,6 +218,30 @@ protected:
   double cellWeight(long r, long c) const {
     return cellWeights && cellWeights[r][c] != header.nodata ? cellWeights[r][c] : 1.0;
   }
+
+  // --- heat (soil/unsatzon_heat.cpp) ----------------------------------------------
+  void takeHeatGrids();
+  void registerHeatGrids();
+  // "T_Lower_Boundary_Condition" from the elevation, written once per process.
+  void computeLowerBoundary();
+  // Thermal values the soil table leaves out, freezing curves and the
+  // cached powers of the conductivity, in the writable soil table.
+  void setThermalDefaults();
+  void createTemperatureFile();
+  // Temperatures linear in depth from the air down to the lower boundary.
+  void initialiseSoilTemperatures();
+  // The n-factor of every land use for the date of the sub-step.
+  void takeNFactorsOfDate(const ModelDate& date);
+  void setHeatForcing(long r, long c, ColumnSolver& solver, HeatForcing& forcing) const;
+  void writeBackHeat(long r, long c, const ColumnSolver& solver, double tableLevel);
+
+  // --- temperature pre-spin-up (soil/unsatzon_prespinup.cpp) -----------------------
+  Grid preSpinUpGrid(const std::string& name);
+  // Unregisters and frees one of the module's grids before the end of the run.
+  void releaseOwnGrid(int index);
+  // Rank 0 writes the registry grid of that name as every process holds it.
+  void writeGatheredGrid(const std::string& name);
+  void setColumnFromDegreeDays(long r, long c, const soil_class& soil, double years);
 
   // --- per sub-step records (soil/unsatzon_step_records.cpp) ----------------------
   void takeResponseUnitCopies();
@@ -382,4 +417,31 @@ protected:
   std::vector<Grid> hruGrids;
   std::vector<Stack> hruStacks;
   std::vector<std::unique_ptr<ColumnSolver>> solvers; // one per OpenMP thread
+
+  // Heat transfer.
+  HeatModelSettings heatModel;
+  Stack soilTemperature = nullptr;  // "Soil_Temperature_Stack"
+  Stack soilEnergy = nullptr;       // "Soil_SE_Stack"
+  Grid airTemperature = nullptr;    // "temperature"
+  Grid snowSolid = nullptr;         // "snowstorage_solid"
+  Grid lowerTemperature = nullptr;  // "T_Lower_Boundary_Condition"
+  Grid lowerHeatFlux = nullptr;     // "HeatFlux_Lower_Boundary_Condition", upward W/m^2
+  Grid thawDepth = nullptr;         // "ThawDepthTMod"
+  Grid frozenGroundwater = nullptr; // "frozenSoilInGroundwater"
+  // Set while the soil temperatures wait for their start values, which the
+  // first step or the pre-spin-up gives them.
+  bool initialiseTemperatures = false;
+  std::vector<double> nFactorsOfDate; // per land-use record
+
+  // Temperature pre-spin-up: the degree days, the sums of the air
+  // temperature, the steps of the day and of the period, and the grids
+  // the module registered for it.
+  Grid freezingDegreeDays = nullptr;
+  Grid thawingDegreeDays = nullptr;
+  Grid dailyTemperature = nullptr;
+  Grid annualTemperature = nullptr;
+  std::vector<int> preSpinUpIndices;
+  bool preSpinUpStarted = false;
+  long stepsOfDay = 0;
+  long preSpinUpSteps = 0;
 };

@@ -10,8 +10,9 @@ under mpirun and checks what a user relies on:
             leaves every input file as it was
   compare   the outputs of several runs are the same file for file, byte for
             byte (the decomposition's "MPIRegions_0" excepted)
-  broken    a broken copy of the example ends with a non-zero status and the
-            message that names the fault, and leaves the input untouched
+  broken    a broken copy of the example (or one whose command line ends it)
+            ends with a non-zero status, the message that names the fault
+            and the two top-level lines, and leaves the input untouched
   generator the generator writes the committed example again, byte for byte
   readme    the control file of README.md runs on the example's input
   week      a week of the example gives the same statistics of the soil water
@@ -19,6 +20,10 @@ under mpirun and checks what a user relies on:
   warmstart a warm start of the example from the state of four days runs on,
             and writes the state file of every process anew, also where an
             earlier run's files stand
+  continuation
+            eight days run through and four days followed by a warm start
+            of four more give the same outputs of the unsaturated zone for
+            days 5 to 8, byte for byte, on one process and on three
 """
 
 import argparse
@@ -93,12 +98,13 @@ def prepare(work, days, edit_control=None, edit_input=None):
         f.write("1\n")
 
 
-def run_horva(args, work, processes, threads):
+def run_horva(args, work, processes, threads, options=()):
     # The processes of a run share the cores: idle threads sleep, waiting
     # processes yield, and none is bound to a core of its own.
     env = dict(os.environ, OMP_NUM_THREADS=str(threads), OMP_WAIT_POLICY="PASSIVE",
                OMPI_MCA_mpi_yield_when_idle="1", OMPI_MCA_hwloc_base_binding_policy="none")
-    command = [args.mpiexec, "--oversubscribe", "-np", str(processes), args.horva, CONTROL_FILE]
+    command = ([args.mpiexec, "--oversubscribe", "-np", str(processes), args.horva] +
+               list(options) + [CONTROL_FILE])
     with open(os.path.join(work, "console.txt"), "w") as console:
         process = subprocess.Popen(command, cwd=work, env=env, stdout=console,
                                    stderr=subprocess.STDOUT)
@@ -202,6 +208,14 @@ def truncate_station_file(name, lines):
     return edit
 
 
+def large_baseflow(text):
+    """50 mm of baseflow per step at the surface: some 25 mm from the table
+    1 m below it, more than the 10 mm that dump mode lets a water step take."""
+    text, count = re.subn(r"^0\.05 0\.05 0\.05  QB-Red", "50 50 50  QB-Red", text, flags=re.M)
+    check(count == 1, "the control file has no line of QB-Red.Faktor")
+    return text
+
+
 # name: (control-file edit, input edit, exit code, FATAL entry of the log)
 BROKEN = {
     "missing_section": (
@@ -215,25 +229,40 @@ BROKEN = {
         None, truncate_station_file("precipitation.txt", 30), 69,
         "station file input/precipitation.txt, line 35 (interpolation of precipitation): "
         "the file ends with the date 2021-05-02 05:00 before the end date 2021-05-02 23:00"),
+    # The first failing column ends the run from inside the solver's threads.
+    "close_after_dump": (
+        large_baseflow, None, 199, "a dumpfile has been written and Horva aborts now."),
+}
+# name: (options of the command line, the files the run leaves in the work
+# folder besides those of every run)
+BROKEN_RUN = {
+    "close_after_dump": (("-dumpmode", "-closeAfterDump"),
+                         r"^MPI_0_dgw_dump_row_\d+_col_\d+_substep_1_2021050100\.dmp$"),
 }
 
 
 def command_broken(args):
     edit_control, edit_input, code, message = BROKEN[args.case]
+    options, left = BROKEN_RUN.get(args.case, ((), None))
     work = args.work
     prepare(work, args.days, edit_control, edit_input)
     before = fingerprint(os.path.join(work, "input"))
     control_before = fingerprint(work)[CONTROL_FILE]
-    status, console = run_horva(args, work, args.np, 1)
+    status, console = run_horva(args, work, args.np, 1, options)
     check(status == code % 256, "horva ended with status %d, not %d:\n%s" %
           (status, code % 256, console[-4000:]))
     fatal = [text for level, text in diag_entries(work) if level == "0"]
     check(any(message in text for text in fatal),
           "no FATAL entry with \"%s\" in %s; FATAL entries:\n%s" % (message, DIAG_FILE, "\n".join(fatal)))
-    check(any("Program aborted with exit code %d" % code in text for text in fatal),
+    check(any("Exception %d caught at top level!" % code in text for text in fatal) and
+          any("Program aborted with exit code %d" % code in text for text in fatal),
           "the log does not give the full exit code %d" % code)
     check_input_untouched(before, work)
     check(fingerprint(work)[CONTROL_FILE] == control_before, "the control file changed")
+    if left:
+        files = [n for n in os.listdir(work) if n.startswith("MPI_")]
+        check(len(files) == 1 and re.match(left, files[0]),
+              "the run left %s, not one file matching %s" % (" ".join(files), left))
 
 
 def command_generator(args):
@@ -334,6 +363,102 @@ def command_warmstart(args):
         check(days == {5, 6, 7, 8}, "the warm start's qg.stat covers the days %s" % sorted(days))
 
 
+# The unsaturated zone's statistics, control-point series and grids.
+UNSATZON_STATISTICS = ["gwstand.stat", "gwn.stat", "sb1.stat", "sb2.stat", "root.stat", "infex.stat",
+                       "pond.stat", "qd.stat", "qi.stat", "qb.stat", "qg.stat", "infilt.stat"]
+UNSATZON_SERIES = ["uz_qbottom.txt", "uz_theta.txt", "uz_hhyd.txt", "uz_otherdata.txt",
+                   "uz_etr.txt", "uz_interflow.txt"]
+UNSATZON_GRID = re.compile(r"^(sb05|sb1|root|theta|hh|hgeo|qdown|gwdist|gwtheta|gwn|gwlevel|qdrain|"
+                           r"satur|infex|qd|qi|baseflow|gwin|gwex|pond|uprise|percol|macro|irrig)"
+                           r"[._](?!stat$)")
+MODEL_END = re.compile(r"^.*at model-end: .*$", flags=re.M)
+
+
+def exact_continuation(text):
+    """The example as a run that a warm start continues exactly: the inputs
+    of the unsaturated zone carry no memory of their own (Hamon's potential
+    evapotranspiration on one land-use layer, no dynamic phenology), grids
+    are written as doubles, and every grid and stack of the unsaturated zone
+    is written daily with a time stamp (grids also their daily sums)."""
+    def edit(text, edits):
+        for pattern, line, expected in edits:
+            text, count = re.subn(pattern, line, text, flags=re.M)
+            check(count == expected, "the control file has %d, not %d, lines matching %s" %
+                  (count, expected, pattern))
+        return text
+    text = edit(text, ((r"^WriteAsciiGrids = 1$", "WriteDoubleGrids = 1", 1),
+                       (r"^\[multilayer_landuse\]\n(?:.+\n)*\n", "", 1),
+                       (r" DynamicPhenology = 1;.*;$", "", 1),
+                       (r"^1   method: 1 Penman-Monteith.*$", "2   method: Hamon", 1)))
+    start, end = text.index("[unsatzon_model]"), text.index("[routing_model]")
+    section = edit(text[start:end],
+                   ((r"^(\S+\.asc  .*\n)\d+  its write code$", r"\g<1>45  its write code", 20),
+                    (r"^(\S+\.stack  .*\n)\d+  its write code$", r"\g<1>5  its write code", 4)))
+    return text[:start] + section + text[end:]
+
+
+def rows_from_day(path, day):
+    """The header and the rows of a series from the given day of May on;
+    the day is the third column of a row."""
+    with open(path) as f:
+        lines = f.read().splitlines()
+    head = [l for l in lines if not re.match(r"^\s*\d+\s+\d+\s+\d+\s", l)]
+    rows = [l for l in lines if re.match(r"^\s*\d+\s+\d+\s+\d+\s", l) and int(l.split()[2]) >= day]
+    return head, rows
+
+
+def command_continuation(args):
+    for processes in (1, 3):
+        base = os.path.join(args.work, "np%d" % processes)
+        through, first, second = (os.path.join(base, n) for n in ("through", "first", "second"))
+        prepare(through, 8, exact_continuation)
+        prepare(first, 4, exact_continuation)
+        prepare(second, 8, lambda text: warm_start(exact_continuation(text)))
+        for work in (through, first):
+            status, console = run_horva(args, work, processes, 1)
+            check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
+        state = [n for n in os.listdir(os.path.join(first, "output"))
+                 if n.startswith("unsatzon_state_") or n in
+                 ("theta.stack", "hh.stack", "hgeo.stack", "gwdist.asc", "gwlevel.asc",
+                  "gwtheta.asc", "baseflow.asc", "pond.asc")]
+        check(len(state) == 8 + processes, "the first run left the state files %s" % " ".join(state))
+        for name in state:
+            shutil.copy(os.path.join(first, "output", name), os.path.join(second, "input", name))
+        status, console = run_horva(args, second, processes, 1)
+        check(status == 0, "the warm start ended with status %d:\n%s" % (status, console[-4000:]))
+
+        def differs(what):
+            return "%s of the warm start on %d processes differs from the run through" % (
+                what, processes)
+        # Channel routing routes the Qg of the unsaturated zone.
+        for name in UNSATZON_STATISTICS + UNSATZON_SERIES + ["routed.stat"]:
+            ours, theirs = (rows_from_day(os.path.join(w, "output", name), 5) for w in (second, through))
+            check(len(ours[1]) >= 4, "%s of the warm start holds %d rows" % (name, len(ours[1])))
+            check(ours == theirs, differs(name))
+        grids = [n for n in os.listdir(os.path.join(second, "output")) if UNSATZON_GRID.match(n)]
+        # 16 grids, each a snapshot and a sum per day and the last state, and
+        # 4 stacks, each a snapshot per day and the last state.
+        check(len(grids) == 16 * 9 + 4 * 5, "the warm start wrote the grids %s" % " ".join(grids))
+        for name in grids:
+            theirs = os.path.join(through, "output", name)
+            check(os.path.exists(theirs), "the run through did not write %s" % name)
+            check(filecmp.cmp(os.path.join(second, "output", name), theirs, shallow=False),
+                  differs(name))
+        for rank in range(processes):
+            name = "unsatzon_state_%d" % rank
+            check(filecmp.cmp(os.path.join(second, "output", name),
+                              os.path.join(through, "output", name), shallow=False), differs(name))
+        # Rank 0 logs the means, the owner of the control cell its water.
+        ends = []
+        for work in (second, through):
+            lines = []
+            for name in sorted(n for n in os.listdir(work) if re.match(r"modell_\d+\.log$", n)):
+                with open(os.path.join(work, name)) as f:
+                    lines += [(name, line) for line in MODEL_END.findall(f.read())]
+            ends.append(lines)
+        check(len(ends[0]) == 4 and ends[0] == ends[1], differs("the model-end lines of the logs"))
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
@@ -351,7 +476,7 @@ def main(argv):
             p.add_argument("--threads", type=int, default=1)
         elif name == "broken":
             p.add_argument("--case", choices=sorted(BROKEN), required=True)
-    for name in ("week", "warmstart"):
+    for name in ("week", "warmstart", "continuation"):
         p = sub.add_parser(name)
         p.add_argument("--horva", required=True)
         p.add_argument("--mpiexec", required=True)
@@ -366,7 +491,8 @@ def main(argv):
     try:
         {"run": command_run, "compare": command_compare, "broken": command_broken,
          "generator": command_generator, "readme": command_readme,
-         "week": command_week, "warmstart": command_warmstart}[args.command](args)
+         "week": command_week, "warmstart": command_warmstart,
+         "continuation": command_continuation}[args.command](args)
     except Failure as failure:
         print("FAILED: %s" % failure)
         return 1

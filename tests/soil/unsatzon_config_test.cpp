@@ -84,14 +84,22 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        "surface water interaction parameter 1"},
       {"interaction 2", [](auto& l, auto&) { l[interactionEntry] = "2"; }, "", 17,
        "surface water interaction parameter 2"},
-      {"heat transfer", [](auto&, auto&) {},
-       "[heat_transfer]\n1 switch\n" +
-           [] {
-             std::string values = "1 method\n0\n0\n";
-             for (int k = 0; k < 19; ++k) values += "1.5\n";
-             return values + "t.txt\ntemper.stat 0\ntemper.stk\n0\nthaw.asc\n0\nse.stk\n0\n";
-           }(),
-       17, "heat transfer (switch 1 in [heat_transfer])"},
+      {"heat transfer without air temperature", [](auto&, auto&) {}, heatSection(11, "."), 33,
+       "temperature"},
+      {"a shortest heat step of 0", [](auto&, auto&) {},
+       [] {
+         std::string heat = heatSection(11, ".");
+         return heat.replace(heat.find("\n60\n3600\n"), 9, "\n0\n3600\n");
+       }(),
+       17, "dTModShortestStep (0) in [heat_transfer] of "},
+      {"a temperature file in a missing directory",
+       [](auto& l, auto& s) {
+         l[controlPointEntry] = "1 1";
+         s.base.addGrid("temperature", uniform(5.0));
+       },
+       heatSection(11, ".", "missing/temper.txt"), 62,
+       "error opening file for soil temperatures (single point details) \n-> check disk space "
+       "or user rights"},
       {"tracers", [](auto&, auto& s) { s.base.context.tracerCount = 2; }, "", 17,
        "solute transport (2 tracers"},
       {"layered snow", [](auto&, auto&) {}, "[LayeredSnowModel]\n1 switch\n", 17,

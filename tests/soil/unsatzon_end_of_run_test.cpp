@@ -307,21 +307,67 @@ TEST(UnsatzonEndOfRun, SummariesAndStateFileOnlyWithTheWriteStorageFlag) {
   }
 }
 
-// A layer below the iteration's range warm-started 0.01 above saturation
-// fails the theta check in every water step.
+namespace {
+
+std::string dumpName(const std::string& markers, long row, long column, long hour) {
+  char name[160];
+  std::snprintf(name, sizeof name, "MPI_0_%sdump_row_%ld_col_%ld_substep_1_20200601%02ld.dmp",
+                markers.c_str(), row, column, hour);
+  return name;
+}
+
+// The files of a wet bottom layer in cells (2, 1) .. (2, cells) at the
+// hours 0 .. hours - 1.
+std::set<std::string> thetaDumps(long cells, long hours) {
+  std::set<std::string> names;
+  for (long c = 1; c <= cells; ++c)
+    for (long h = 0; h < hours; ++h) names.insert(dumpName("theta(4)_", 2, c, h));
+  return names;
+}
+
+// The catchment's ten cells, in row order.
+const long catchmentCells[10][2] = {{1, 1}, {1, 2}, {1, 3}, {1, 4}, {2, 1},
+                                    {2, 2}, {2, 3}, {2, 4}, {3, 1}, {3, 2}};
+
+} // namespace
+
+// The table stands at the surface (every layer saturated), so that layer 4
+// lies below the iteration's range: warm-started 0.01 above saturation it
+// fails the theta check in every water step. A largest baseflow of 20 mm
+// per step drains 20 mm from the saturated layer 1 (53 mm above field
+// capacity), more than the 10 mm of the dgw check.
 TEST(UnsatzonDumps, FilesMessagesAndRepairsOfFailingColumns) {
-  const long firstHours = 4;
+  const std::string repair = "setting the misbehaving parameter back to what is expected of it :-)";
+  const std::string last = repair + "\n continuing from now on without that message...";
+  const std::string close = "\n\n -------- command line option -closeAfterDump active! "
+                            "---------------------------------------------\n\n a dumpfile has "
+                            "been written and Horva aborts now.\n";
+  std::set<std::string> everyBaseflow;
+  for (const auto& cell : catchmentCells)
+    everyBaseflow.insert(
+        dumpName(cell[0] == 2 && cell[1] == 1 ? "theta(4)_dgw_" : "dgw_", cell[0], cell[1], 0));
   struct Case {
     const char* what;
-    int failing;     // cells with the wet bottom layer
+    int failing; // cells (2, 1) .. (2, failing) with the wet bottom layer
     DumpOptions options;
     double maxBaseflow; // mm per step
     int threads;
+    long steps;
+    std::set<std::string> files;
+    long long events;
+    size_t repairs; // repair messages, the last of them with its closing words
+    bool lastRepair;
+    int code;
   };
-  const Case cases[] = {{"three files", 1, {1, 0, 0, 3}, 0.0, 1},
-                        {"repair", 4, {1, 0, 1, 3}, 0.0, 1},
-                        {"close", 1, {1, 1, 0, 0}, 0.0, 1},
-                        {"four threads", 4, {1, 0, 0, 0}, 0.0, 4}};
+  const Case cases[] = {
+      {"three files", 1, {1, 0, 0, 3}, 0.0, 1, 4, thetaDumps(1, 3), 4, 0, false, 0},
+      {"repair", 4, {1, 0, 1, 3}, 0.0, 1, 1, thetaDumps(3, 1), 4, 3, true, 0},
+      {"close", 1, {1, 1, 0, 0}, 0.0, 1, 1, thetaDumps(1, 1), 1, 0, false, 199},
+      {"four threads", 4, {1, 0, 0, 0}, 0.0, 4, 1, thetaDumps(4, 1), 4, 0, false, 0},
+      {"baseflow", 1, {1, 0, 0, 0}, 20.0, 1, 1, everyBaseflow, 10, 0, false, 0},
+      // Without a limit the repairs are silent.
+      {"baseflow repaired", 1, {1, 0, 1, 0}, 20.0, 1, 1, everyBaseflow, 10, 0, false, 0},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Rig rig(std::string("unsatzon_dump_") + std::to_string(&c - cases),
@@ -333,69 +379,86 @@ TEST(UnsatzonDumps, FilesMessagesAndRepairsOfFailingColumns) {
     rig.module->setDumpMode(c.options.dumpMode, c.options.closeAfterDump, c.options.repairAfterDump,
                             c.options.maxDumpFiles);
     const Stack theta = rig.setup.stack("theta");
-    const long cells[4][2] = {{2, 1}, {2, 2}, {2, 3}, {2, 4}};
-    for (int k = 0; k < c.failing; ++k) theta[cells[k][0]][cells[k][1]][4] = 0.46;
+    for (long k = 1; k <= c.failing; ++k) theta[2][k][4] = 0.46;
+    auto storage = [&](long r, long col) {
+      double water = rig.setup.grid("ponding_storage")[r][col];
+      for (int k = 1; k <= 4; ++k) water += theta[r][col][k] * 250.0;
+      return water;
+    };
+    std::vector<double> before;
+    for (const auto& cell : catchmentCells) {
+      before.push_back(storage(cell[0], cell[1]));
+      // The step adds its transpiration and evaporation to these.
+      for (const char* name : {"real_transpiration1", "real_evaporation"})
+        rig.setup.grid(name)[cell[0]][cell[1]] = 0.0;
+    }
     const int threads = omp_get_max_threads();
     omp_set_num_threads(c.threads);
     int code = 0;
-    const int steps = c.failing == 1 && c.options.closeAfterDump == 0 && c.maxBaseflow == 0.0
-                          ? static_cast<int>(firstHours)
-                          : 1;
-    for (int h = 0; h < steps && code == 0; ++h)
+    for (long h = 0; h < c.steps && code == 0; ++h)
       code = catchExitCode([&] {
         rig.module->readGroundwaterHeads(2020, 6, 1, h, 0);
         rig.module->computeTimeStep(0, h, 1, 6, 2020);
       });
     omp_set_num_threads(threads);
     const std::string log = rig.log();
-    std::vector<std::string> dumps;
-    for (long h = 0; h < firstHours; ++h)
-      for (const auto& cell : cells)
-        for (const char* marker : {"theta(4)_", "theta(4)_dgw_"}) {
-          char name[160];
-          std::snprintf(name, sizeof name, "MPI_0_%sdump_row_%ld_col_%ld_substep_1_20200601%02ld.dmp",
-                        marker, cell[0], cell[1], h);
-          if (exists(rig.path(name))) dumps.push_back(name);
-        }
-    const std::string repair =
-        "setting the misbehaving parameter back to what is expected of it :-)";
-    if (std::string(c.what) == "three files") {
-      EXPECT_EQ(dumps.size(), 3u);
-      ASSERT_FALSE(dumps.empty());
-      EXPECT_EQ(dumps[2], "MPI_0_theta(4)_dump_row_2_col_1_substep_1_2020060102.dmp");
-      // Step 1, a step of 3600 s, and the cell's row and column after the
-      // profiles (Part of the layout in the README).
-      const std::string bytes = text(rig.path(dumps[0]));
-      ASSERT_EQ(bytes.size(), 4u + 24 + 16 + 14 * 5 * 8 + 4 + 4 + 16 + 16 + 4);
-      std::int32_t step = 0, row = 0, column = 0;
-      double dt = 0.0;
-      std::memcpy(&step, bytes.data(), 4);
-      std::memcpy(&dt, bytes.data() + 4, 8);
-      std::memcpy(&row, bytes.data() + 4 + 24 + 16 + 560 + 8, 4);
-      std::memcpy(&column, bytes.data() + 4 + 24 + 16 + 560 + 12, 4);
-      EXPECT_EQ(step, 1);
-      EXPECT_EQ(dt, 3600.0);
-      EXPECT_EQ(row, 2);
-      EXPECT_EQ(column, 1);
-      EXPECT_EQ(log.find(repair), std::string::npos);
-    } else if (std::string(c.what) == "repair") {
-      EXPECT_EQ(dumps.size(), 3u);
-      EXPECT_EQ(count(log, repair), 3u);
-      EXPECT_EQ(count(log, repair + "\n continuing from now on without that message..."), 1u);
-      for (const auto& cell : cells) EXPECT_EQ(theta[cell[0]][cell[1]][4], 0.45);
-    } else if (std::string(c.what) == "close") {
-      EXPECT_EQ(code, 199);
-      EXPECT_EQ(dumps.size(), 1u);
-      EXPECT_NE(log.find("\n\n -------- command line option -closeAfterDump active! "
-                         "---------------------------------------------\n\n a dumpfile has been "
-                         "written and Horva aborts now.\n"),
-                std::string::npos)
-          << log;
-    } else {
-      EXPECT_EQ(rig.module->dumpControl.events(), 4);
-      EXPECT_EQ(dumps.size(), 4u);
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(dumpFiles(rig.setup.directory), c.files);
+    EXPECT_EQ(rig.module->dumpControl.events(), c.events);
+    EXPECT_EQ(count(log, repair), c.repairs) << log;
+    EXPECT_EQ(count(log, last), c.lastRepair ? 1u : 0u);
+    EXPECT_EQ(log.find(close) != std::string::npos, c.code == 199) << log;
+    // The baseflow of the step in mm; the repair leaves the rate of 10 mm
+    // in a step of 3600 s.
+    const Grid baseflow = rig.setup.grid("baseflow");
+    for (const auto& cell : catchmentCells) {
+      const double rate = baseflow[cell[0]][cell[1]];
+      if (c.options.repairAfterDump && c.maxBaseflow > 0.0) {
+        EXPECT_EQ(rate, 10.0 / 3.6e6);
+      } else if (c.maxBaseflow > 0.0) {
+        EXPECT_NEAR(rate * 3.6e6, c.maxBaseflow, 1e-9);
+      }
+    }
+    for (long k = 1; k <= c.failing && c.options.repairAfterDump; ++k) {
+      EXPECT_EQ(theta[2][k][4], 0.45);
+    }
+    // A repair keeps the water of the baseflow beyond 10 mm in the column
+    // and books what it takes from a layer above saturation in "Balance".
+    for (size_t i = 0; i < 10 && c.options.repairAfterDump; ++i) {
+      const long r = catchmentCells[i][0], col = catchmentCells[i][1];
+      auto g = [&](const char* name) { return rig.setup.grid(name)[r][col]; };
+      const double out = g("directflow") + g("interflow") + g("real_transpiration1") +
+                         g("real_evaporation") + g("baseflow") * 3.6e6;
+      EXPECT_NEAR(storage(r, col) - before[i], 0.5 - out + g("Balance"), 1e-9)
+          << "cell " << r << " " << col;
     }
   }
+}
+
+// A dump file holds the column at the start of its water step in the
+// layout of the README: step 1 of 3600 s, then the cell's row and column
+// after the profiles.
+TEST(UnsatzonDumps, TheRecordLeadsWithTheStepAndPlacesTheCell) {
+  Rig rig("unsatzon_dump_record",
+          [](std::vector<std::string>& l) { l[iniEntry] = "10  ini_gw_level"; });
+  ASSERT_NE(rig.module, nullptr);
+  rig.module->setDumpMode(1, 0, 0, 0);
+  rig.setup.stack("theta")[2][1][4] = 0.46;
+  rig.module->readGroundwaterHeads(2020, 6, 1, 0, 0);
+  rig.module->computeTimeStep(0, 0, 1, 6, 2020);
+  const std::string bytes = text(rig.path(dumpName("theta(4)_", 2, 1, 0)));
+  // One land-use layer, four soil layers.
+  ASSERT_EQ(bytes.size(), 4u + 24 + 16 + 14 * 5 * 8 + 4 + 4 + 16 + 16 + 4);
+  std::int32_t step = 0, row = 0, column = 0;
+  double dt = 0.0;
+  std::memcpy(&step, bytes.data(), 4);
+  std::memcpy(&dt, bytes.data() + 4, 8);
+  std::memcpy(&row, bytes.data() + 4 + 24 + 16 + 560 + 8, 4);
+  std::memcpy(&column, bytes.data() + 4 + 24 + 16 + 560 + 12, 4);
+  EXPECT_EQ(step, 1);
+  EXPECT_EQ(dt, 3600.0);
+  EXPECT_EQ(row, 2);
+  EXPECT_EQ(column, 1);
 }
 
 // A dump file that cannot be created (a folder of its name) is reported
@@ -407,12 +470,9 @@ TEST(UnsatzonDumps, AnUnwritableDumpFileIsOneWarning) {
   rig.module->setDumpMode(1, 0, 0, 0);
   rig.setup.stack("theta")[2][1][4] = 0.46;
   for (long h = 0; h < 2; ++h) {
-    char name[160];
-    std::snprintf(name, sizeof name, "MPI_0_theta(4)_dump_row_2_col_1_substep_1_20200601%02ld.dmp", h);
-    mkdir(rig.path(name).c_str(), 0755);
+    mkdir(rig.path(dumpName("theta(4)_", 2, 1, h)).c_str(), 0755);
     rig.module->readGroundwaterHeads(2020, 6, 1, h, 0);
     rig.module->computeTimeStep(0, h, 1, 6, 2020);
   }
-  EXPECT_EQ(count(rig.log(), "the dump file MPI_0_theta(4)_dump_row_2_col_1"), 1u)
-      << rig.log();
+  EXPECT_EQ(count(rig.log(), "the dump file MPI_0_theta(4)_dump_row_2_col_1"), 1u) << rig.log();
 }

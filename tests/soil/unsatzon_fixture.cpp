@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -43,13 +44,33 @@ std::vector<std::string> unsatzonLines(const std::string& directory) {
   return l;
 }
 
-std::string unsatzonSection(const std::vector<std::string>& lines) {
-  std::string text = "[unsatzon_model]\n1  flow control\n60  time step\n";
+std::string unsatzonSection(const std::vector<std::string>& lines, const std::string& stepMinutes) {
+  std::string text = "[unsatzon_model]\n1  flow control\n" + stepMinutes + "  time step\n";
   for (size_t k = 1; k < lines.size(); ++k) text += lines[k] + "\n";
   return text + "\n";
 }
 
+std::string heatSection(int method, const std::string& directory,
+                        const std::string& temperatureFile, int statisticCode) {
+  std::string text = "[heat_transfer]\n1  switch\n" + std::to_string(method) + "  method\n0\n0\n";
+  for (const char* value : {"10", "-0.0065", "800", "1500", "2.5", "1e-9", "0.57", "2.2", "4187",
+                            "1950", "2100", "334000", "1000", "124.6", "0", "60", "3600", "1", "1"})
+    text += std::string(value) + "\n";
+  return text + temperatureFile + "  temperature file\n" + directory + "/temper.stat " +
+         std::to_string(statisticCode) + "\n" + directory + "/temper.stk\n0\n" + directory +
+         "/thaw.asc\n0\n" + directory + "/se.stk\n0\n";
+}
+
 std::vector<double> uniform(double value) { return std::vector<double>(12, value); }
+
+std::set<std::string> dumpFiles(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("MPI_", 0) == 0) names.insert(name);
+  }
+  return names;
+}
 
 namespace {
 
@@ -97,7 +118,7 @@ UnsatzonSetup::UnsatzonSetup(const std::string& name, const std::string& extraSe
 std::unique_ptr<TestUnsatzon> UnsatzonSetup::build(const std::vector<std::string>& sectionLines,
                                                    int& errorCode,
                                                    const std::string& extraSections) {
-  writeFile(base.controlFile, unsatzonSection(sectionLines) + extra + extraSections);
+  writeFile(base.controlFile, unsatzonSection(sectionLines, stepMinutes) + extra + extraSections);
   return constructSubmodel<TestUnsatzon>(errorCode, base.context, &soils);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,16 @@ inline std::string siltLoam(int layers = 4, double thickness = 0.25,
 // The lines of "[unsatzon_model]" after the flow control and the time step,
 // one per entry 1 .. 87 (index 0 unused), each a value and a comment.
 std::vector<std::string> unsatzonLines(const std::string& directory);
-std::string unsatzonSection(const std::vector<std::string>& lines);
+std::string unsatzonSection(const std::vector<std::string>& lines,
+                            const std::string& stepMinutes = "60");
+
+// "[heat_transfer]" switched on with the method and the constants of a
+// mineral soil: the ground 10 degrees C at sea level and 6.5 K/km colder
+// above, the freezing curve of Clausius-Clapeyron, heat steps of 60 s to an
+// hour; the control point's temperatures in `temperatureFile`, the thaw
+// depth statistics with the code given.
+std::string heatSection(int method, const std::string& directory,
+                        const std::string& temperatureFile = "temper.txt", int statisticCode = 0);
 
 // A grid of 4 columns and 3 rows whose zone grid holds the subbasin codes
 // 1 .. 8 (row 3: 8 8 and two cells outside), with every grid the
@@ -79,6 +89,7 @@ struct UnsatzonSetup {
   std::vector<soil_class> soils;
   std::vector<std::string> lines; // the default lines
   std::string extra;
+  std::string stepMinutes = "60";
 };
 
 // The driver's tracer set-up without tracers, which builds the module's
@@ -92,3 +103,6 @@ inline int startRunoff(unsatzonmodellklasse& module) {
 
 // Grids every valid cell of which holds the value.
 std::vector<double> uniform(double value);
+
+// The names of the dump files ("MPI_...") in a folder.
+std::set<std::string> dumpFiles(const std::string& folder);

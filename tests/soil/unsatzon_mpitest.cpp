@@ -3,11 +3,16 @@
 #include <omp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <set>
+#include <sstream>
 
 #include "tests/soil/column_fixture.h"
+#include "tests/soil/heat_fixture.h"
 #include "tests/soil/unsatzon_fixture.h"
 #include "tests/test_decomposition.h"
 
@@ -21,7 +26,9 @@ double subbasinOf(long, long c) { return c <= 6 ? 1.0 : 2.0; }
 // The unsaturated zone on this process's share of the ragged catchment:
 // the registry the set-up would leave, every grid it takes from others.
 struct DecomposedUnsatzon {
-  explicit DecomposedUnsatzon(const std::string& name, const std::string& extraSections = "")
+  // edit changes the section's lines after the defaults.
+  explicit DecomposedUnsatzon(const std::string& name, const std::string& extraSections = "",
+                              const std::function<void(std::vector<std::string>&)>& edit = nullptr)
       : strips(name, ragged(worldSize())), directory(makeTestDirectory(name + "_files", true)),
         registry(gridRegistrySize), soils(3) {
     char* full = realpath(directory.c_str(), nullptr);
@@ -50,6 +57,7 @@ struct DecomposedUnsatzon {
     lines[7] = "2  ini_gw_level";
     lines[72] = "6 5  control point";
     lines[79] = "1 2  codes";
+    if (edit) edit(lines);
     add("precipitation", [](long r, long c) { return double((3 * r + c) % 7); });
     // One writer: a process rewriting the file while another reads it would
     // hand the reader a cut control file.
@@ -99,6 +107,62 @@ struct DecomposedUnsatzon {
   std::vector<soil_class> soils;
   ModelContext context;
 };
+
+// An own column of the decomposed catchment solved by a column solver of
+// its own, from the state the module holds when it is made.
+struct AloneColumn {
+  AloneColumn(const DecomposedUnsatzon& d, long row, long column, const HeatModelSettings* heat)
+      : r(row), c(column), solver(std::make_unique<ColumnSolver>(4, 1)) {
+    auto grid = [&](const char* name) { return d.entry(name).grid; };
+    auto stack = [&](const char* name) { return d.entry(name).stack; };
+    solver->setHeatModel(heat);
+    for (int k = 0; k <= 4; ++k) {
+      solver->column.z[k] = stack("geodetic_heads")[r][c][k];
+      solver->column.theta0[k] = stack("theta")[r][c][k];
+      solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
+      if (heat) solver->heat.T[k] = stack("Soil_Temperature_Stack")[r][c][k];
+    }
+    table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
+                       grid("Theta_in_GWLEVEL")[r][c]};
+    cell.slopeTangent = grid("tangens_beta")[r][c];
+    cell.channelDensity = 1.0;
+    cell.cellSize = d.strips.m.getHeader().cellsize;
+  }
+  // One sub-step with the forcing the module gives the cell.
+  void solve(const DecomposedUnsatzon& d, const ColumnStepSettings& step, const HeatForcing* heat) {
+    cell.tableLevel = table.level;
+    cell.tableHeight = solver->column.z[0] + table.distance;
+    const soil_class& soil = d.soils[static_cast<size_t>(soilOf(r, c))];
+    solver->column.bind(soil, 4, cell);
+    if (heat) solver->heat.bind(soil, 4, solver->column.d);
+    ColumnForcing forcing;
+    forcing.uses = solver->uses.data();
+    forcing.useCount = 1;
+    forcing.input = d.entry("precipitation").grid[r][c];
+    forcing.potentialEvaporation = 1.0;
+    forcing.maxBaseflow = 1.0;
+    forcing.recession = 1.0;
+    forcing.heat = heat;
+    double pond = 0.0;
+    solver->solve(step, forcing, table, pond, budget, nullptr);
+  }
+
+  long r, c;
+  std::unique_ptr<ColumnSolver> solver;
+  TableState table;
+  ColumnCell cell;
+  ColumnBudget budget;
+};
+
+std::vector<AloneColumn> ownColumnsAlone(const DecomposedUnsatzon& d,
+                                         const HeatModelSettings* heat) {
+  std::vector<AloneColumn> columns;
+  const StripModule& s = d.strips;
+  for (long r = s.lo; r <= s.hi; ++r)
+    for (long c = 1; c <= s.ncols; ++c)
+      if (s.owner[r][c] == s.rank) columns.emplace_back(d, r, c, heat);
+  return columns;
+}
 
 } // namespace
 
@@ -191,29 +255,7 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   auto stack = [&](const char* name) { return d.entry(name).stack; };
 
   // Each own column alone, from the state the module starts with.
-  struct Alone {
-    long r, c;
-    std::unique_ptr<ColumnSolver> solver;
-    TableState table;
-    ColumnCell cell;
-  };
-  std::vector<Alone> columns;
-  for (long r = s.lo; r <= s.hi; ++r)
-    for (long c = 1; c <= s.ncols; ++c) {
-      if (s.owner[r][c] != s.rank) continue;
-      Alone a{r, c, std::make_unique<ColumnSolver>(4, 1), {}, {}};
-      for (int k = 0; k <= 4; ++k) {
-        a.solver->column.z[k] = stack("geodetic_heads")[r][c][k];
-        a.solver->column.theta0[k] = stack("theta")[r][c][k];
-        a.solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
-      }
-      a.table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
-                           grid("Theta_in_GWLEVEL")[r][c]};
-      a.cell.slopeTangent = grid("tangens_beta")[r][c];
-      a.cell.channelDensity = 1.0;
-      a.cell.cellSize = s.m.getHeader().cellsize;
-      columns.push_back(std::move(a));
-    }
+  std::vector<AloneColumn> columns = ownColumnsAlone(d, nullptr);
   ColumnStepSettings settings;
   settings.substepSeconds = 3600.0;
   settings.maxError = 1e-14;
@@ -222,22 +264,11 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   omp_set_num_threads(2);
   for (int step = 0; step < 3; ++step) {
     ASSERT_EQ(module->computeTimeStep(0, step, 2, 6, 2020), 0);
-    for (Alone& a : columns) {
+    for (AloneColumn& a : columns) {
       const long r = a.r, c = a.c;
       SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
-      a.cell.tableLevel = a.table.level;
-      a.cell.tableHeight = a.solver->column.z[0] + a.table.distance;
-      a.solver->column.bind(d.soils[static_cast<size_t>(soilOf(r, c))], 4, a.cell);
-      ColumnForcing forcing;
-      forcing.uses = a.solver->uses.data();
-      forcing.useCount = 1;
-      forcing.input = grid("precipitation")[r][c];
-      forcing.potentialEvaporation = 1.0;
-      forcing.maxBaseflow = 1.0;
-      forcing.recession = 1.0;
-      double pond = 0.0;
-      ColumnBudget budget;
-      a.solver->solve(settings, forcing, a.table, pond, budget, nullptr);
+      a.solve(d, settings, nullptr);
+      const ColumnBudget& budget = a.budget;
       for (int k = 1; k <= 4; ++k) EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
       EXPECT_EQ(grid("groundwater_distance")[r][c], a.table.distance);
       EXPECT_EQ(grid("directflow")[r][c], budget.directflow);
@@ -318,7 +349,8 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
       quick += qd + qi;
       direct[z] = qd * (1.0 - c) + c * direct[z];
       inter[z] = qi * (1.0 - c) + c * inter[z];
-      const double expected = direct[z] + inter[z] + std::max(0.0, static_cast<double>(base[z]) / area);
+      const double expected =
+          direct[z] + inter[z] + std::max(0.0, static_cast<double>(base[z]) / area);
       EXPECT_EQ((*module->getQg())[0][static_cast<size_t>(z)], expected)
           << "step " << step << " subbasin " << z;
       // Class 2 arrives next step; what is on its way is kept as a double
@@ -334,4 +366,160 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
   }
   ASSERT_EQ(chdir(previous), 0);
   std::free(previous);
+}
+
+namespace {
+
+// Air below and above freezing across the catchment.
+double airOf(long r, long c) { return -9.0 + 3.0 * ((r + 2 * c) % 5); }
+
+// The numbers of a text grid or stack file after its header lines.
+std::vector<double> valuesAfter(const std::string& text, int headerLines) {
+  std::istringstream in(text);
+  std::string line;
+  for (int k = 0; k < headerLines; ++k) std::getline(in, line);
+  std::vector<double> values;
+  for (double v; in >> v;) values.push_back(v);
+  return values;
+}
+
+} // namespace
+
+// With heat flow, freezing and thawing every own column of every process,
+// on one thread or four, holds what the column solver gives it alone; the
+// degree days and soil temperatures of a pre-spin-up reach their files for
+// every cell.
+TEST(UnsatzonDecomposed, HeatDoesNotDependOnTheProcessesOrThreads) {
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    DecomposedUnsatzon d("unsatzon_decomposed_heat_" + std::to_string(threads),
+                         heatSection(12, "."));
+    d.add("temperature", airOf);
+    d.context.writeAsciiGrids = true;
+    WorkingDirectory cd(d.directory);
+    int code = 0;
+    auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+    ASSERT_EQ(code, 0);
+    ASSERT_EQ(startRunoff(*module), 0);
+    const StripModule& s = d.strips;
+    auto grid = [&](const char* name) { return d.entry(name).grid; };
+    auto stack = [&](const char* name) { return d.entry(name).stack; };
+    HeatModelSettings settings = heatSettings(12);
+    settings.shortestStep = 60.0;
+    settings.longestStep = 3600.0;
+    module->readGroundwaterHeads(2020, 1, 2, 0, 0);
+
+    std::vector<AloneColumn> columns = ownColumnsAlone(d, &settings);
+    ColumnStepSettings step;
+    step.substepSeconds = 3600.0;
+    omp_set_num_threads(threads);
+    bool froze = false;
+    for (int hour = 0; hour < 3; ++hour) {
+      ASSERT_EQ(module->computeTimeStep(0, hour, 2, 1, 2020), 0);
+      for (AloneColumn& a : columns) {
+        const long r = a.r, c = a.c;
+        SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
+        HeatForcing heat;
+        heat.airTemperature = heat.boundary.source = airOf(r, c);
+        heat.boundary.lower = grid("T_Lower_Boundary_Condition")[r][c];
+        a.solve(d, step, &heat);
+        for (int k = 1; k <= 4; ++k) {
+          EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
+          EXPECT_EQ(stack("Soil_Temperature_Stack")[r][c][k], a.solver->heat.T[k]);
+          EXPECT_EQ(stack("Soil_SE_Stack")[r][c][k], a.solver->heat.energy[k]);
+          froze = froze || a.solver->heat.unfrozen[k] < 1.0;
+        }
+      }
+    }
+    omp_set_num_threads(1);
+    EXPECT_TRUE(froze || columns.empty());
+
+    // A pre-spin-up of ten days.
+    for (int hour = 0; hour < 240; ++hour) module->preSpinUpSoilTemperature(0, hour % 24);
+    module->updateSoilTemperatureStack();
+    if (s.rank != 0) continue;
+    const std::vector<double> degreeDays = valuesAfter(readFile("FreezingDegreeDays"), 6);
+    const std::vector<double> levels = valuesAfter(readFile("temper.stk"), 12);
+    ASSERT_EQ(degreeDays.size(), static_cast<size_t>(s.nrows * s.ncols));
+    ASSERT_EQ(levels.size(), static_cast<size_t>(s.nrows * s.ncols * 5));
+    for (long r = 1; r <= s.nrows; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        const size_t cell = static_cast<size_t>((r - 1) * s.ncols + (c - 1));
+        const bool valid = s.owner[r][c] >= 0;
+        EXPECT_NEAR(degreeDays[cell], valid ? 10.0 * std::max(0.0, -airOf(r, c)) : nodata, 1e-4)
+            << r << " " << c;
+        EXPECT_NEAR(levels[cell * 5], valid ? airOf(r, c) : nodata, 1e-4) << r << " " << c;
+      }
+  }
+}
+
+// Cell (2, 5) lies in the strip of the highest rank: rank 1 of 2 processes.
+// At the end of a run with the write-storage flag its owner appends the
+// water of the final column, sum of theta d 1000 over its layers, to its own
+// log, after which only rank 0 writes its means there.
+TEST(UnsatzonDecomposed, TheControlCellsOwnerLogsItsWaterAtTheEnd) {
+  DecomposedUnsatzon d("unsatzon_decomposed_end", "",
+                       [](std::vector<std::string>& l) { l[72] = "2 5  control point"; });
+  const StripModule& s = d.strips;
+  const int owner = s.owner[2][5];
+  ASSERT_EQ(owner, s.size - 1);
+  WorkingDirectory cd(d.directory);
+  int code = 0;
+  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+  ASSERT_EQ(code, 0);
+  ASSERT_EQ(startRunoff(*module), 0);
+  for (long h = 0; h < 2; ++h) {
+    module->readGroundwaterHeads(2020, 6, 2, h, 0);
+    ASSERT_EQ(module->computeTimeStep(0, h, 2, 6, 2020), 0);
+    module->concentrateRunoff(0, h, 2, 6, 2020);
+  }
+  char line[200] = "";
+  if (s.rank == owner) {
+    const soil_class& soil = d.soils[static_cast<size_t>(soilOf(2, 5))];
+    double water = 0.0;
+    for (int k = 1; k <= 4; ++k) water += d.entry("theta").stack[2][5][k] * soil.getThickness(k);
+    std::snprintf(line, sizeof line,
+                  "(mpi_rank %d) soil water content (control point r=2 c=5) at model-end: %lf mm\n",
+                  owner, water * 1000.0);
+  }
+  module->setWriteStorageFlag(1);
+  module->finishModelRun(false);
+  MPI_Barrier(MPI_COMM_WORLD);
+  const std::string name = "modell_" + std::to_string(s.rank) + ".log";
+  const std::string log = fileExists(name) ? readFile(name) : "";
+  const size_t at = log.find("soil water content (control point");
+  if (s.rank != owner) {
+    EXPECT_EQ(at, std::string::npos) << log;
+    return;
+  }
+  ASSERT_NE(at, std::string::npos) << log;
+  const size_t start = log.rfind('\n', at) + 1;
+  EXPECT_EQ(log.substr(start, std::strlen(line)), line);
+  const std::string after = log.substr(start + std::strlen(line));
+  EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), owner == 0 ? 3 : 0) << after;
+}
+
+// A column failing in the strip of the highest rank writes its dump file,
+// named with that rank, into the working folder; no other process writes
+// one.
+TEST(UnsatzonDecomposed, AFailingColumnDumpsUnderItsProcesssRank) {
+  DecomposedUnsatzon d("unsatzon_decomposed_dump", "", [](std::vector<std::string>& l) {
+    l[7] = "10  ini_gw_level: the table at the surface";
+  });
+  const StripModule& s = d.strips;
+  WorkingDirectory cd(d.directory);
+  int code = 0;
+  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+  ASSERT_EQ(code, 0);
+  ASSERT_EQ(startRunoff(*module), 0);
+  module->setDumpMode(1, 0, 0, 0);
+  // Layer 4 lies below the iteration's range and stays above saturation.
+  if (s.owner[2][5] == s.rank) d.entry("theta").stack[2][5][4] = 0.46;
+  module->readGroundwaterHeads(2020, 6, 2, 0, 0);
+  ASSERT_EQ(module->computeTimeStep(0, 0, 2, 6, 2020), 0);
+  MPI_Barrier(MPI_COMM_WORLD);
+  if (s.rank != 0) return;
+  const std::string name =
+      "MPI_" + std::to_string(s.size - 1) + "_theta(4)_dump_row_2_col_5_substep_1_2020060200.dmp";
+  EXPECT_EQ(dumpFiles(d.directory), std::set<std::string>{name});
 }

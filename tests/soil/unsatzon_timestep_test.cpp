@@ -161,3 +161,32 @@ TEST(UnsatzonTimeStep, FailureInsideTheRegionEndsTheStepWithItsCode) {
   }
   omp_set_num_threads(1);
 }
+
+// The columns take the parameters of their subbasin in "zonegrid_soilmodel",
+// whose codes differ from the zone grid's. With the table at the surface
+// the baseflow of a step is the largest baseflow of the subbasin, 20 mm in
+// subbasin 1 (row 1) and none in subbasin 2: the saturated layer 1 holds
+// (0.45 - 0.237) * 250 = 53 mm above field capacity.
+TEST(UnsatzonTimeStep, ColumnsTakeTheParametersOfTheirSubbasin) {
+  UnsatzonSetup setup("unsatzon_step_subbasins");
+  WorkingDirectory cd(setup.directory);
+  std::vector<landuse_class> uses(2);
+  uses[1] = landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; LimitReduWet = 0.5");
+  setup.base.context.landuseTable = &uses;
+  setup.base.addGrid("precipitation", uniform(0.0));
+  setup.base.addGrid("zonegrid_soilmodel", {1, 1, 1, 1, 2, 2, 2, 2, 2, 2, nodata, nodata});
+  std::vector<std::string> lines = setup.lines;
+  lines[7] = "10  ini_gw_level: the table at the surface";
+  lines[79] = "1 2  codes";
+  lines[84] = "20 0  largest baseflow (mm per step)";
+  auto module = setup.build(lines);
+  ASSERT_NE(module, nullptr);
+  ASSERT_EQ(startRunoff(*module), 0);
+  ASSERT_EQ(module->computeTimeStep(0, 0, 1, 6, 2020), 0);
+  for (long r = 1; r <= 3; ++r)
+    for (long c = 1; c <= 4; ++c) {
+      if (!ownCell(r, c)) continue;
+      EXPECT_NEAR(setup.grid("baseflow")[r][c] * 3.6e6, r == 1 ? 20.0 : 0.0, 1e-9)
+          << "cell " << r << " " << c;
+    }
+}
