@@ -81,7 +81,9 @@ void schneemodellklasse::routeGlacierRunoff(std::vector<CompensatedSum>& melt) {
         q = f > 0.0 ? q * keep + (1.0 - keep) * input / f : 0.0;
         runoff += q * f;
       }
-      if (glacierRunoffTable && basin.hasGlacier) glacierRunoffTable[s] = runoff;
+      // A subbasin whose glacier is gone gets 0, not the runoff of an
+      // earlier step, as the soil adds its runoff to what is there.
+      if (glacierRunoffTable) glacierRunoffTable[s] = runoff;
       if (runoffSeries.records.size() > s) {
         ZoneRecord& record = runoffSeries.records[s];
         record.weightSum = record.effectiveWeight = count;
