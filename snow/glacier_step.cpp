@@ -81,9 +81,7 @@ void schneemodellklasse::routeGlacierRunoff(std::vector<CompensatedSum>& melt) {
         q = f > 0.0 ? q * keep + (1.0 - keep) * input / f : 0.0;
         runoff += q * f;
       }
-      // A subbasin whose glacier is gone gets 0, not the runoff of an
-      // earlier step, as the soil adds its runoff to what is there.
-      if (glacierRunoffTable) glacierRunoffTable[s] = runoff;
+      if (glacierRunoffTable && basin.hasGlacier) glacierRunoffTable[s] = runoff;
       if (runoffSeries.records.size() > s) {
         ZoneRecord& record = runoffSeries.records[s];
         record.weightSum = record.effectiveWeight = count;

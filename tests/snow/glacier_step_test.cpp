@@ -46,7 +46,7 @@ TEST(GlacierRunoff, RoutesTheMeltThroughLinearStorages) {
 }
 
 // Subbasin 2 (cell (2, 2)) has no glacier: it keeps nothing of its start
-// content, and its runoff is 0.
+// content, and its entry of the runoff table is the soil's alone.
 TEST(GlacierRunoff, KeepsNothingWhereNoGlacierLies) {
   IceFirnSection ice;
   ice.qStart = 3.0;
@@ -63,7 +63,7 @@ TEST(GlacierRunoff, KeepsNothingWhereNoGlacierLies) {
   EXPECT_EQ(m.module->qIceEls[2], 0.0);
   EXPECT_EQ(m.module->qFirnEls[2], 0.0);
   EXPECT_EQ(m.module->qSnowEls[2], 0.0);
-  EXPECT_EQ(table[2], 0.0);
+  EXPECT_EQ(table[2], -1.0);
   EXPECT_GT(table[1], 0.0);
 }
 
