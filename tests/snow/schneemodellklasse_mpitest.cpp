@@ -164,3 +164,55 @@ TEST(SchneemodellklasseOnTheExample, ClosesTheGlacierYearAlikeOnEveryDecompositi
           << threads << " threads: " << reference[k].substr(0, 60);
   }
 }
+
+// Failures that rank 0 alone finds on its whole grids reach every process
+// with the same code.
+TEST(SchneemodellklasseOnTheExample, StopsEveryProcessOnAGlacierFailure) {
+  struct Case {
+    const char* what;
+    int method;
+    double fraction;
+    bool twoSubbasins;
+    int code;
+  };
+  const std::vector<Case> cases = {{"glacier method 3", 3, 0.5, false, 80},
+                                   {"no glacierized cell", 11, 0.0, false, 80},
+                                   {"a glacier in two subbasins", 11, 0.5, true, 84}};
+  const ExampleGrid zone("zones.asc"), dem("dem.asc");
+  for (const Case& c : cases) {
+    const std::string name = "snow_glacier_failure_" + std::to_string(&c - cases.data());
+    StripModule strips(name, exampleOwners(zone, worldSize()));
+    ExampleRegistry registry(strips);
+    auto held = [&](const std::string& gridName, auto f) {
+      return addHeldGrid(strips, registry, zone, gridName, f);
+    };
+    addExampleBaseGrids(strips, registry, zone, dem);
+    for (const char* input : {"albedo", "precipitation", "temperature", "snow_evaporation"})
+      held(input, [](long, long) { return 0.0; });
+    held("landuse1", [](long, long) { return nodata; });
+    // The highest cells of subbasins 2 and 3, one glacier unless asked for
+    // one across both.
+    auto high = [&](long r, long c) { return dem.grid[r][c] > 1400.0 && zone.grid[r][c] >= 2; };
+    held("GlacierizedCells", [&](long r, long col) { return high(r, col) ? c.fraction : 0.0; });
+    held("GlacierCodes", [&](long r, long col) {
+      if (!high(r, col)) return nodata;
+      return c.twoSubbasins || zone.grid[r][col] == 3 ? 1.0 : 2.0;
+    });
+    const std::string dir = makeTestDirectory(name);
+    IceFirnSection ice;
+    ice.method = c.method;
+    writeFile(dir + "/run.ctl", SnowSection().text() + ice.text());
+    const std::vector<ZoneRecord> zoneRecords = {
+        {0, 0, 1, 1, 0}, {0, 0, 1, 0.3, 0}, {0, 0, 2, 0.3, 0}, {0, 0, 3, 0.4, 0}};
+    const std::vector<int> zoneRanks = {0, 1, 2, 3};
+    ModelContext context = exampleContext(strips, registry, dir, ModelDate{0, 0, 1, 3, 2021},
+                                          ModelDate{0, 23, 7, 3, 2021});
+    context.zoneCount = 3;
+    context.zoneRecords = &zoneRecords;
+    context.zoneRanks = &zoneRanks;
+    int code = 0;
+    auto module = constructSubmodel<schneemodellklasse>(code, context);
+    EXPECT_EQ(code, c.code) << c.what;
+    EXPECT_FALSE(module) << c.what;
+  }
+}
