@@ -23,6 +23,19 @@ double gatheredSum(modelobject& module, const ExampleRegistry& registry, const s
   return std::accumulate(v.begin(), v.end(), 0.0);
 }
 
+// The first week of March 2021 on the example's three subbasins.
+ModelContext snowContext(StripModule& strips, ExampleRegistry& registry, const std::string& dir) {
+  static const std::vector<ZoneRecord> zoneRecords = {
+      {0, 0, 1, 1, 0}, {0, 0, 1, 0.3, 0}, {0, 0, 2, 0.3, 0}, {0, 0, 3, 0.4, 0}};
+  static const std::vector<int> zoneRanks = {0, 1, 2, 3};
+  ModelContext context = exampleContext(strips, registry, dir, ModelDate{0, 0, 1, 3, 2021},
+                                        ModelDate{0, 23, 7, 3, 2021});
+  context.zoneCount = 3;
+  context.zoneRecords = &zoneRecords;
+  context.zoneRanks = &zoneRanks;
+  return context;
+}
+
 // A week of hourly snowfall, melt and rain on the example catchment: on
 // rank 0 the module's grids after the last step, then the files it wrote
 // (the statistics of every step and the state section).
@@ -78,14 +91,7 @@ std::vector<std::string> runWeek(int method, bool split, int threads, int glacie
   ice.ddfIce = 40.0;
   ice.aIceMin = ice.aIceMax = ice.aSnowMin = ice.aSnowMax = 0.002;
   writeFile(dir + "/run.ctl", section.text() + (glacierMethod != 0 ? ice.text() : ""));
-  const std::vector<ZoneRecord> zoneRecords = {
-      {0, 0, 1, 1, 0}, {0, 0, 1, 0.3, 0}, {0, 0, 2, 0.3, 0}, {0, 0, 3, 0.4, 0}};
-  const std::vector<int> zoneRanks = {0, 1, 2, 3};
-  ModelContext context = exampleContext(strips, registry, dir, ModelDate{0, 0, 1, 3, 2021},
-                                        ModelDate{0, 23, 7, 3, 2021});
-  context.zoneCount = 3;
-  context.zoneRecords = &zoneRecords;
-  context.zoneRanks = &zoneRanks;
+  ModelContext context = snowContext(strips, registry, dir);
 
   omp_set_num_threads(threads);
   int code = 0;
@@ -202,14 +208,7 @@ TEST(SchneemodellklasseOnTheExample, StopsEveryProcessOnAGlacierFailure) {
     IceFirnSection ice;
     ice.method = c.method;
     writeFile(dir + "/run.ctl", SnowSection().text() + ice.text());
-    const std::vector<ZoneRecord> zoneRecords = {
-        {0, 0, 1, 1, 0}, {0, 0, 1, 0.3, 0}, {0, 0, 2, 0.3, 0}, {0, 0, 3, 0.4, 0}};
-    const std::vector<int> zoneRanks = {0, 1, 2, 3};
-    ModelContext context = exampleContext(strips, registry, dir, ModelDate{0, 0, 1, 3, 2021},
-                                          ModelDate{0, 23, 7, 3, 2021});
-    context.zoneCount = 3;
-    context.zoneRecords = &zoneRecords;
-    context.zoneRanks = &zoneRanks;
+    const ModelContext context = snowContext(strips, registry, dir);
     int code = 0;
     auto module = constructSubmodel<schneemodellklasse>(code, context);
     EXPECT_EQ(code, c.code) << c.what;
