@@ -296,6 +296,7 @@ void ModellApplication::buildSubmodels() {
     plug(Place::externalGroundwaterTable,
          [this](const ModelDate&) { unsatZone->readGwStorageCoefficients(); });
     plug(Place::flush, [this](const ModelDate&) { unsatZone->flushStatistics(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { unsatZone->freeTracers(); });
     // Without heat transfer a pre-spin-up ends at its first step.
     plug(Place::preSpinUpStep,
          [this](const ModelDate& d) { unsatZone->preSpinUpSoilTemperature(d.minute, d.hour); });
@@ -350,6 +351,7 @@ void ModellApplication::buildSubmodels() {
     channelRouting->InitLakeModel(context.interceptionFirst);
   if (channelRouting->getFlowControl() > 0) {
     channelRouting->CheckInflowAbstractionLinks();
+    channelRouting->setRiverflowTable(unsatZone->getReinfiltrationRecords());
     channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
                                        unsatZone->getReadStorageParameter());
     channelRouting->setWriteStorageFlag(1);

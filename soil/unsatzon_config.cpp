@@ -421,18 +421,7 @@ void unsatzonmodellklasse::refuseUnsupportedSettings() {
           << "[end-entry]";
     throw settingCode;
   }
-  if (interaction == 1)
-    refuseSetting("the exchange of the groundwater layer with river water (surface water "
-                  "interaction parameter 1 in [unsatzon_model])");
   if (interaction == 2)
     refuseSetting("the re-infiltration of river water (surface water interaction parameter 2 in "
                   "[unsatzon_model])");
-  if (context.tracerCount > 0)
-    refuseSetting("solute transport (" + std::to_string(context.tracerCount) +
-                  " tracers in [substance_transport])");
-  const std::vector<soil_class>& table = *context.soilTable;
-  for (size_t k = 1; k < table.size(); ++k)
-    if (table[k].getMacroCapacity() > 0.0)
-      refuseSetting("macropore flow (MacroCapacity " + std::to_string(table[k].getMacroCapacity()) +
-                    " of soil type " + std::to_string(table[k].getCode()) + " in [soil_table])");
 }

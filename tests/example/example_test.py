@@ -29,6 +29,7 @@ under mpirun and checks what a user relies on:
 import argparse
 import filecmp
 import hashlib
+import html
 import os
 import re
 import shutil
@@ -125,7 +126,8 @@ def diag_entries(work):
     """The (level, description) of every line of the diagnostics file."""
     with open(os.path.join(work, DIAG_FILE), errors="replace") as f:
         text = f.read()
-    return re.findall(r'<line level="(\d)" description= "(.*?)"/>', text, flags=re.S)
+    return [(level, html.unescape(description)) for level, description in
+            re.findall(r'<line level="(\d)" description= "(.*?)"/>', text, flags=re.S)]
 
 
 def check_input_untouched(before, work):
@@ -216,8 +218,38 @@ def large_baseflow(text):
     return text
 
 
+def replace_once(old, new):
+    """An edit of the control file that replaces one text."""
+    def edit(text):
+        check(text.count(old) == 1, "the control file does not hold \"%s\" once" % old)
+        return text.replace(old, new)
+    return edit
+
+
+def reservoir_with_falling_volumes(text):
+    """A reservoir at the outlet whose rule table lists volumes that fall."""
+    text = replace_once("TG 1 (AREA = 9.40, F = 1)\n",
+                        "TG 1 (AREA = 9.40, F = 1)\n SP 1 (file = reservoir_1.txt V0 = 2e5 "
+                        "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n")(text)
+    return replace_once("[region_transition_distance]",
+                        "[abstraction_rule_reservoir_1]\n3\n0 0\n5e5 2\n4e5 3\n\n"
+                        "[region_transition_distance]")(text)
+
+
 # name: (control-file edit, input edit, exit code, FATAL entry of the log)
 BROKEN = {
+    "soil_table_missing_key": (
+        replace_once("  alpha = 7.5 6.0 5.0;  Par_n", "  Par_n"), None, 52,
+        "error in [soil_table], entry 2 (brown earth): missing required key \"alpha\""),
+    # Subbasin 2 would route the outlet's own outflow back into it.
+    "river_cycle": (
+        replace_once("end of the descriptions",
+                     "TG 2 (AREA = 7.44, F = 1)\n OL 1 (K = 0.5, KF = 2, B = 5, BF = 50, T = 1, "
+                     "M = 25, MF = 15, I = 0.0598, L = 2280, A = 7.44)\nend of the descriptions"),
+        None, 41, "the routing descriptions of [routing_model] form a cycle: TG 1 -> TG 2 -> TG 1"),
+    "reservoir_falling_volumes": (
+        reservoir_with_falling_volumes, None, 29,
+        "the volume of the first column must not fall from row to row; row 3 holds 400000 after 500000"),
     "missing_section": (
         remove_section("region_transition_distance"), None, 17,
         "error in control file, [region_transition_distance]; (EOF)not found!"),
