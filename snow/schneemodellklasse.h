@@ -158,6 +158,7 @@ protected:
     std::string file;
     int code = 0;
   };
+  // In the order the statistics are flushed.
   enum Series {
     outflowSeries,
     meltSeries,
@@ -172,11 +173,11 @@ protected:
     inputMassSeries,
     mobileMassSeries,
     depositionSeries,
+    snowWithoutGlacierSeries,
     firnMeltSeries,
     iceMeltSeries,
     glacierSnowMeltSeries,
     glacierRunoffSeries,
-    snowWithoutGlacierSeries,
     firnSeries,
     massBalanceSeries,
     glacierMassBalanceSeries,
