@@ -225,23 +225,33 @@ TEST(UnsatzonRunoff, GlacierSharesWeightEveryStatistic) {
 // before the soil's runoff: a glaciated subbasin adds to it, one without
 // glacier replaces what lies there.
 TEST(UnsatzonRunoff, AddsTheSoilRunoffToTheGlacierRunoff) {
-  auto run = [](double placed) {
-    RunoffRig rig("unsatzon_glacier_runoff_" + std::to_string(placed > 0.0), [](RunoffRig& r) {
-      twoSubbasins({})(r);
-      r.setup.base.addGrid("GlacierizedCells", {0.5, 0.5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-      r.setup.base.addGrid("GlacierMassBalance", uniform(0.0));
-    });
-    const std::vector<double> direct(12, 3.0);
-    rig.step(1, direct, direct, [&] {
-      for (size_t s = 1; s <= 2; ++s) (*rig.module->getQg())[0][s] = placed;
-    });
-    return std::vector<double>{(*rig.module->getQg())[0][1], (*rig.module->getQg())[0][2]};
-  };
-  const std::vector<double> soil = run(0.0);
-  const std::vector<double> both = run(7.0);
-  EXPECT_GT(soil[0], 0.0);
-  EXPECT_NEAR(both[0], soil[0] + 7.0, 1e-12);
-  EXPECT_NEAR(both[1], soil[1], 1e-12);
+  for (const bool dynamic : {true, false}) {
+    SCOPED_TRACE(dynamic ? "glaciers of mass balance" : "static glaciers, 2 = firn");
+    auto run = [dynamic](double placed) {
+      RunoffRig rig("unsatzon_glacier_runoff_" + std::to_string(dynamic * 2 + (placed > 0.0)),
+                    [dynamic](RunoffRig& r) {
+                      twoSubbasins({})(r);
+                      const std::vector<double> glacier = {dynamic ? 0.5 : 2.0, 0.5, 0, 0, 0, 0,
+                                                           0, 0, 0, 0, 0, 0};
+                      if (!dynamic) {
+                        r.setup.base.addGrid("ice_firn", glacier);
+                        return;
+                      }
+                      r.setup.base.addGrid("GlacierizedCells", glacier);
+                      r.setup.base.addGrid("GlacierMassBalance", uniform(0.0));
+                    });
+      const std::vector<double> direct(12, 3.0);
+      rig.step(1, direct, direct, [&] {
+        for (size_t s = 1; s <= 2; ++s) (*rig.module->getQg())[0][s] = placed;
+      });
+      return std::vector<double>{(*rig.module->getQg())[0][1], (*rig.module->getQg())[0][2]};
+    };
+    const std::vector<double> soil = run(0.0);
+    const std::vector<double> both = run(7.0);
+    EXPECT_GT(soil[0], 0.0);
+    EXPECT_NEAR(both[0], soil[0] + 7.0, 1e-12);
+    EXPECT_NEAR(both[1], soil[1], 1e-12);
+  }
 }
 
 // "Max_Pumping" gives what the saturated layers above the deepest hold
