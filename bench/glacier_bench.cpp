@@ -137,8 +137,10 @@ void BM_AnnualBalance(benchmark::State& state) {
   omp_set_num_threads(static_cast<int>(state.range(0)));
   Domain& d = domain();
   std::unique_ptr<schneemodellklasse> module = d.module();
-  const Grid balance = d.registry[static_cast<size_t>(module->findGrid("GlacierMassBalance", 1))].grid;
-  const Grid old = d.registry[static_cast<size_t>(module->findGrid("OldGlacierMassBalance", 1))].grid;
+  const Grid balance =
+      d.registry[static_cast<size_t>(module->findGrid("GlacierMassBalance", 1))].grid;
+  const Grid old =
+      d.registry[static_cast<size_t>(module->findGrid("OldGlacierMassBalance", 1))].grid;
   std::set<double> glaciers;
   for (long r = 1; r <= benchGridSize; ++r)
     for (long c = 1; c <= benchGridSize; ++c)

@@ -43,8 +43,8 @@ TEST(GlacierConservation, KeepsTheWaterOfEveryPackFirnAndBalance) {
     m.buildGlacier();
     m.fill("global_radiation", 200.0);
     for (const Cell& x : cells)
-      m.grid("SolidSnowStorage_onGlacier")[x.r][x.c] = m.grid("TotalSnowStorage_onGlacier")[x.r][x.c] =
-          3.0;
+      m.grid("SolidSnowStorage_onGlacier")[x.r][x.c] =
+          m.grid("TotalSnowStorage_onGlacier")[x.r][x.c] = 3.0;
     double firnMelt = 0.0, iceMelt = 0.0;
     for (long k = 0; k < 48; ++k) {
       double t = 2.0 + 6.0 * std::sin(2.0 * pi * k / 24.0);
@@ -56,10 +56,11 @@ TEST(GlacierConservation, KeepsTheWaterOfEveryPackFirnAndBalance) {
       m.fill("precipitation", p);
       std::vector<Stores> before;
       for (const Cell& x : cells)
-        before.push_back({m.grid("snowstorage_solid")[x.r][x.c] + m.grid("snowstorage_liquid")[x.r][x.c],
-                          m.grid("SolidSnowStorage_onGlacier")[x.r][x.c] +
-                              m.grid("LiquidSnowStorage_onGlacier")[x.r][x.c],
-                          m.grid("firn_WE_stack")[x.r][x.c], m.grid("GlacierMassBalance")[x.r][x.c]});
+        before.push_back(
+            {m.grid("snowstorage_solid")[x.r][x.c] + m.grid("snowstorage_liquid")[x.r][x.c],
+             m.grid("SolidSnowStorage_onGlacier")[x.r][x.c] +
+                 m.grid("LiquidSnowStorage_onGlacier")[x.r][x.c],
+             m.grid("firn_WE_stack")[x.r][x.c], m.grid("GlacierMassBalance")[x.r][x.c]});
       m.step(1 + k / 24, 7, k % 24);
       for (size_t i = 0; i < cells.size(); ++i) {
         const long r = cells[i].r, c = cells[i].c;

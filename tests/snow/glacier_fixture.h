@@ -65,12 +65,12 @@ struct PermafrostSection {
 // The module with the glacier state in view.
 class TestGlacierSnow : public TestSnow {
 public:
-  using TestSnow::TestSnow;
   using schneemodellklasse::glacier;
   using schneemodellklasse::glacierBasins;
   using schneemodellklasse::glacierList;
   using schneemodellklasse::series;
   using schneemodellklasse::Series;
+  using TestSnow::TestSnow;
 };
 
 // The 2 x 2 model of the snow tests (cell (1, 1) outside) with glacier

@@ -53,17 +53,23 @@ TEST(GlacierMelt, GivesTheHandComputedMeltOfSnowFirnAndIce) {
        {{"melt_from_ice", 2}, {"melt_from_firn", 0}}},
       {"snow left on the glacier: none however warm",
        [](SnowSection&, IceFirnSection&) {},
-       {{"temperature", 30}, {"SolidSnowStorage_onGlacier", 1000}, {"TotalSnowStorage_onGlacier", 1000}},
+       {{"temperature", 30},
+        {"SolidSnowStorage_onGlacier", 1000},
+        {"TotalSnowStorage_onGlacier", 1000}},
        {{"melt_from_ice", 0}, {"melt_from_firn", 0}}},
       {"the last 0.5 mm of snow on the glacier take their share: 2 - 0.5",
        [](SnowSection&, IceFirnSection&) {},
-       {{"temperature", 6}, {"SolidSnowStorage_onGlacier", 0.5}, {"TotalSnowStorage_onGlacier", 0.5}},
+       {{"temperature", 6},
+        {"SolidSnowStorage_onGlacier", 0.5},
+        {"TotalSnowStorage_onGlacier", 0.5}},
        {{"SnowMelt_onGlacier", 0.5}, {"SolidSnowStorage_onGlacier", 0}, {"melt_from_ice", 1.5}}},
       {"snow on the glacier melts 4 * 6 / 24, 10 % of the rest held",
        [](SnowSection&, IceFirnSection&) {},
        {{"temperature", 6}, {"SolidSnowStorage_onGlacier", 10}, {"TotalSnowStorage_onGlacier", 10}},
-       {{"SolidSnowStorage_onGlacier", 9}, {"LiquidSnowStorage_onGlacier", 0.9},
-        {"SnowMelt_onGlacier", 0.1}, {"melt_from_ice", 0}}},
+       {{"SolidSnowStorage_onGlacier", 9},
+        {"LiquidSnowStorage_onGlacier", 0.9},
+        {"SnowMelt_onGlacier", 0.1},
+        {"melt_from_ice", 0}}},
       {"method 11, 3 mm of firn, a potential of 6 * 20 / 24 = 5",
        [](SnowSection&, IceFirnSection& i) { i.firn = "2 5000 0.01"; },
        {{"temperature", 20}, {"firn_WE_stack", 3}},
@@ -75,9 +81,7 @@ TEST(GlacierMelt, GivesTheHandComputedMeltOfSnowFirnAndIce) {
        {{"melt_from_firn", 5}, {"melt_from_ice", 0}, {"firn_WE_stack", 8}},
        {0, 8}},
       {"method 12 with Ieff_max before global radiation: (2 / 24 + 0.002 * 200) * 6",
-       [](SnowSection&, IceFirnSection& i) {
-         i.method = 12, i.aIceMin = i.aIceMax = 0.002;
-       },
+       [](SnowSection&, IceFirnSection& i) { i.method = 12, i.aIceMin = i.aIceMax = 0.002; },
        {{"temperature", 6}, {"global_radiation", 100}, {"Ieff_max", 200}},
        {{"melt_from_ice", (2.0 / 24 + 0.4) * 6}}},
       {"debris 0.5 scaled by 2",
@@ -116,9 +120,11 @@ TEST(GlacierMelt, GivesTheHandComputedMeltOfSnowFirnAndIce) {
       }
     }
     m.step(1, 2);
-    for (const Value& v : c.expected) EXPECT_NEAR(m.at(v.grid), v.value, 1e-12) << c.what << ": " << v.grid;
+    for (const Value& v : c.expected)
+      EXPECT_NEAR(m.at(v.grid), v.value, 1e-12) << c.what << ": " << v.grid;
     for (size_t k = 0; k < c.firn.size(); ++k)
-      EXPECT_NEAR(*m.firn(static_cast<long>(k) + 1), c.firn[k], 1e-12) << c.what << " level " << k + 1;
+      EXPECT_NEAR(*m.firn(static_cast<long>(k) + 1), c.firn[k], 1e-12)
+          << c.what << " level " << k + 1;
     // The static methods have no firn stack to touch.
     if (ice.method < 10) {
       EXPECT_FALSE(m.grid("firn_WE_stack")) << c.what;

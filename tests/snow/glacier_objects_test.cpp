@@ -151,8 +151,9 @@ TEST(GlacierList, RefusesAGlacierInTwoSubbasins) {
   m.glacier(2, 2, 9, 1.0);
   GlacierList list;
   EXPECT_EQ(exitCodeOf([&] { list.build(m.f, m.diag); }), 84);
-  EXPECT_NE(m.log.console.str().find("glacier 9 is located in more than one subbasin:\nFirst cell was found in "
-                      "subbasin 3,\nwhereas the cell in row 2 and col 2 belongs to subbasin 4."),
+  EXPECT_NE(m.log.console.str().find(
+                "glacier 9 is located in more than one subbasin:\nFirst cell was found in "
+                "subbasin 3,\nwhereas the cell in row 2 and col 2 belongs to subbasin 4."),
             std::string::npos);
 }
 
@@ -190,8 +191,7 @@ TEST(GlacierList, BalancesTheGlaciersAgainstTheirVolumes) {
     }
     std::vector<double> startVolume;
     for (const Glacier& g : list.glaciers()) startVolume.push_back(g.volume);
-    for (int code = 1; code <= 2; ++code)
-      before[code] = m.sum(m.f.massBalance, code) * c.fraction;
+    for (int code = 1; code <= 2; ++code) before[code] = m.sum(m.f.massBalance, code) * c.fraction;
     list.glacierBalance(m.f, m.diag);
 
     const Glacier& big = list.glaciers()[list.indexOf(1)];

@@ -70,14 +70,13 @@ TEST(GlacierSetup, RefusesWhatItCannotRun) {
   for (const Case& c : cases) {
     IceFirnSection ice;
     c.section(ice);
-    GlacierModel m("glacier_refuses_" + std::to_string(&c - cases.data()), SnowSection(), ice,
-                   1.0, c.extra);
+    GlacierModel m("glacier_refuses_" + std::to_string(&c - cases.data()), SnowSection(), ice, 1.0,
+                   c.extra);
     c.grids(m);
     m.buildGlacier(false);
     EXPECT_EQ(m.code, c.code) << c.what;
-    EXPECT_NE(m.s.log.console.str().find(c.text), std::string::npos)
-        << c.what << "\n"
-        << m.s.log.console.str();
+    EXPECT_NE(m.s.log.console.str().find(c.text), std::string::npos) << c.what << "\n"
+                                                                     << m.s.log.console.str();
   }
 }
 
@@ -103,11 +102,10 @@ TEST(GlacierSetup, ReadsOrDefaultsTheLastLine) {
     ice.newGlacier = c.line;
     GlacierModel m("glacier_line_53_" + std::to_string(&c - cases.data()), SnowSection(), ice);
     m.buildGlacier();
-    const bool warned =
-        m.s.log.console.str().find("------------- warning: -------------\nCould not "
-                                   "read the two optional parameters maxSnowPackToCreateGlacier "
-                                   "(double),\nand relSizeNewGlacier (double)") !=
-        std::string::npos;
+    const bool warned = m.s.log.console.str().find(
+                            "------------- warning: -------------\nCould not "
+                            "read the two optional parameters maxSnowPackToCreateGlacier "
+                            "(double),\nand relSizeNewGlacier (double)") != std::string::npos;
     EXPECT_EQ(warned, c.warning) << c.line;
     EXPECT_DOUBLE_EQ(m.module->glacier.maxSnowPackToCreateGlacier, c.pack) << c.line;
     EXPECT_DOUBLE_EQ(m.module->glacier.list.relSizeNewGlacier, c.size) << c.line;

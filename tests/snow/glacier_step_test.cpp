@@ -34,13 +34,12 @@ TEST(GlacierRunoff, RoutesTheMeltThroughLinearStorages) {
     m.buildGlacier();
     std::vector<double> table = {-1.0, -1.0};
     m.module->setGlacierRunoffTable(table.data());
-    m.at("temperature") = m.grid("temperature")[1][2] = m.grid("temperature")[2][1] =
-        c.temperature;
+    m.at("temperature") = m.grid("temperature")[1][2] = m.grid("temperature")[2][1] = c.temperature;
     for (int k = 0; k < c.steps; ++k) m.step(1 + k / 24, 2, k % 24);
     EXPECT_NEAR(m.module->qIceEls[1], c.storage, 1e-9) << c.what;
     EXPECT_NEAR(table[1], c.runoff, 1e-9) << c.what;
-    EXPECT_NEAR(m.module->qFirnEls[1] + m.module->qSnowEls[1], 2 * c.qStart * std::pow(kept, c.steps),
-                1e-9)
+    EXPECT_NEAR(m.module->qFirnEls[1] + m.module->qSnowEls[1],
+                2 * c.qStart * std::pow(kept, c.steps), 1e-9)
         << c.what;
   }
 }

@@ -71,9 +71,8 @@ std::vector<std::string> runWeek(int method, bool split, int threads, int glacie
   };
   // Static glaciers: glacier 3 is firn, the others ice.
   if (glacierMethod > 10) {
-    held("GlacierizedCells", [&](long r, long c) {
-      return glacierCode(r, c) > 0.0 ? 0.4 + 0.3 * ((r + c) % 3) : 0.0;
-    });
+    held("GlacierizedCells",
+         [&](long r, long c) { return glacierCode(r, c) > 0.0 ? 0.4 + 0.3 * ((r + c) % 3) : 0.0; });
     held("GlacierCodes", glacierCode);
   } else if (glacierMethod != 0) {
     held("ice_firn", [&](long r, long c) {
@@ -129,13 +128,33 @@ std::vector<std::string> runWeek(int method, bool split, int threads, int glacie
       EXPECT_NEAR(after, before, 1e-9 * std::max(1.0, before)) << step;
     }
   }
-  for (const char* grid :
-       {"snowstorage_solid", "snowstorage_liquid", "snow_storage_total", "days_snow", "snow_age",
-        "albedo", "snow_fraction", "rain_fraction", "snowcover_outflow", "melt_from_snowcover",
-        "snowtemp", "surftemp", "EnergyBalance", "snow_evaporation", "input_mass", "mobile_mass",
-        "deposition", "GlacierizedCells", "GlacierCodes", "GlacierMassBalance",
-        "OldGlacierMassBalance", "firn_WE_stack", "melt_from_ice", "melt_from_firn",
-        "SolidSnowStorage_onGlacier", "LiquidSnowStorage_onGlacier", "SnowMelt_onGlacier"}) {
+  for (const char* grid : {"snowstorage_solid",
+                           "snowstorage_liquid",
+                           "snow_storage_total",
+                           "days_snow",
+                           "snow_age",
+                           "albedo",
+                           "snow_fraction",
+                           "rain_fraction",
+                           "snowcover_outflow",
+                           "melt_from_snowcover",
+                           "snowtemp",
+                           "surftemp",
+                           "EnergyBalance",
+                           "snow_evaporation",
+                           "input_mass",
+                           "mobile_mass",
+                           "deposition",
+                           "GlacierizedCells",
+                           "GlacierCodes",
+                           "GlacierMassBalance",
+                           "OldGlacierMassBalance",
+                           "firn_WE_stack",
+                           "melt_from_ice",
+                           "melt_from_firn",
+                           "SolidSnowStorage_onGlacier",
+                           "LiquidSnowStorage_onGlacier",
+                           "SnowMelt_onGlacier"}) {
     const int index = module->findGrid(grid, 1);
     if (index > 0) results.push_back(gatheredValues(*module, registry, index, zone));
   }
