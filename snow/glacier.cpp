@@ -19,11 +19,6 @@ long ElevationBand::countChangeable(double delta, Grid fraction) {
   return changeable;
 }
 
-void ElevationBand::resetState() {
-  changeable = 0;
-  fixed.assign(cells.size(), 0);
-}
-
 Glacier::Glacier(int code_, int bands_, int extra, int subbasin_, double scaling, double exponent,
                  double volume_, double area_, double cellSize_)
     : code(code_), cellSize(cellSize_), area(area_), volume(volume_), oldArea(area_),
@@ -69,18 +64,6 @@ void Glacier::cellsToChangeFromArea() {
   changeWeight = 0.0;
 }
 
-void Glacier::clearBands() {
-  for (ElevationBand& b : bands) {
-    b.cells.clear();
-    b.fixed.clear();
-  }
-  cellsInBands = 0;
-}
-
-void Glacier::resetBandStates() {
-  for (ElevationBand& b : bands) b.resetState();
-}
-
 double Glacier::changeableWeight(double delta, Grid fraction) {
   changeWeight = 0.0;
   for (size_t b = 0; b < bands.size(); ++b) {
@@ -116,14 +99,6 @@ void Glacier::areaFromVolume() {
     oldVolume = volume;
   }
   settle(area, volume);
-}
-
-void Glacier::oldAreaFromOldVolume() {
-  if (oldVolume == 0.0) {
-    const double a = oldArea > 0.0 ? oldArea : smallestGlacierArea;
-    oldVolume = vaScaling * std::pow(a, vaExponent);
-  }
-  settle(oldArea, oldVolume);
 }
 
 void Glacier::startFromArea() {

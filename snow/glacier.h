@@ -33,7 +33,6 @@ public:
   // Shrinking (delta < 0) changes cells with a fraction above 0, growing
   // cells below 1, no change none; flags the others and returns the count.
   long countChangeable(double delta, Grid fraction);
-  void resetState();
 };
 
 // One glacier of "GlacierCodes" with its cells in elevation bands and the
@@ -52,8 +51,6 @@ public:
   // below it the lowest.
   void assignCellToBand(double elevation, long row, long column);
   void cellsToChangeFromArea();
-  void clearBands();
-  void resetBandStates();
   // The changeable cells of the bands, the lowest band counted
   // 1 + extraWeightBand0 times; kept in changeWeight.
   double changeableWeight(double delta, Grid fraction);
@@ -63,9 +60,8 @@ public:
   void volumeFromArea();
   // The area of the volume; at or below the minimum volume the glacier keeps
   // that volume and the smallest area. A volume of 0 is first taken from the
-  // area. The second does the same for the old values.
+  // area.
   void areaFromVolume();
-  void oldAreaFromOldVolume();
   // The volume of the area, raised to the minimum volume, and the area that
   // volume gives: the state a glacier starts from.
   void startFromArea();
