@@ -19,6 +19,7 @@
 
 #include "bench/bench_catchment.h"
 #include "bench/mpi_bench_main.h"
+#include "bench/snow_bench_section.h"
 #include "snow/schneemodellklasse.h"
 
 namespace {
@@ -54,19 +55,9 @@ struct Domain : BenchCatchment {
   std::unique_ptr<schneemodellklasse> module() {
     const std::string file = "glacier_bench_" + std::to_string(rank) + ".ctl";
     std::ofstream out(file);
-    out << "[snow_model]\n1\n60\n1\n1\n0\n0\n0.1\n0.5\n4\n2\n0.5\n0.01\n1\n3\n0.4\n0.9\n";
+    writeSnowBenchSection(out, 1);
     auto grid = [&](const char* name) { out << name << ".asc\n0\n"; };
     auto statistic = [&](const char* name) { out << name << ".stat 1024\n"; };
-    for (const char* name : {"rain", "snow", "days", "age"}) {
-      grid(name);
-      statistic(name);
-    }
-    statistic("albedo");
-    for (const char* name : {"outflow", "melt"}) {
-      grid(name);
-      statistic(name);
-    }
-    out << "solid.asc\n0\nliquid.asc\n0\ntotal.stat 1024\ntotal.asc\n0\n0\n";
     out << "[ice_firn]\n12\n8\n6\n4\n2\n0.001\n0.003\n0.0005\n0.0015\n5\n10\n20\n0\n0\n0\n";
     grid("firn");
     statistic("qfirn");
@@ -87,12 +78,7 @@ struct Domain : BenchCatchment {
       grid(name);
     out << "1000 0.25\n";
     out.close();
-    context.controlFileName = file;
-    int code = 0;
-    auto m = constructSubmodel<schneemodellklasse>(code, context);
-    if (code != 0) MPI_Abort(MPI_COMM_WORLD, code);
-    m->setInterceptionFirst(false);
-    return m;
+    return buildSnowBenchModule(context, file);
   }
 
   Grid precipitation = nullptr;
