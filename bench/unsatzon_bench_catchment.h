@@ -160,18 +160,18 @@ inline void runRainPulses(benchmark::State& state, Catchment& catchment,
       (static_cast<double>(gridSize * gridSize) * static_cast<double>(hour));
 }
 
-// The module on the catchment with its flow-time distribution; after a
-// failed construction null, the benchmark marked and the process back in
-// the folder `home`.
+// The module on the catchment with its flow-time distribution and the
+// tracers of the table (entries 1 ..; none by default); after a failed
+// construction null, the benchmark marked and the process back in the
+// folder `home`.
 template <typename Module = unsatzonmodellklasse>
 std::unique_ptr<Module> buildBenchModule(benchmark::State& state, Catchment& catchment,
-                                         const std::filesystem::path& home) {
+                                         const std::filesystem::path& home,
+                                         std::vector<TracerRecord> tracers = {TracerRecord{}}) {
   int code = 0;
   auto module = constructSubmodel<Module>(code, catchment.context, &catchment.soils);
-  if (code == 0) {
-    std::vector<TracerRecord> none(1);
-    module->initTracers(code, 0, none, nullptr, 0);
-  }
+  if (code == 0)
+    module->initTracers(code, static_cast<int>(tracers.size()) - 1, tracers, nullptr, 0);
   if (code == 0) return module;
   state.SkipWithError("construction failed");
   std::filesystem::current_path(home);

@@ -46,20 +46,14 @@ void solveColumnsWithRiversAndTracers(benchmark::State& state) {
   });
   catchment.add("concflux_tracer_1_input", [](long r, long) { return double(r % 3); });
   catchment.add("concflux_tracer_2_input", [](long, long c) { return double(c % 5); });
-  int code = 0;
-  auto module = constructSubmodel<unsatzonmodellklasse>(code, catchment.context, &catchment.soils);
   std::vector<TracerRecord> tracers(3);
   tracers[1].name = "chl";
   tracers[1].soilIni = 1.0;
   tracers[2].name = "tri";
   tracers[2].radioactive = 1;
   tracers[2].halfTime = 10.0;
-  if (code == 0) module->initTracers(code, 2, tracers, nullptr, 0);
-  if (code != 0) {
-    state.SkipWithError("construction failed");
-    std::filesystem::current_path(home);
-    return;
-  }
+  auto module = buildBenchModule(state, catchment, home, tracers);
+  if (!module) return;
   // Rivers that offer more than their cells can take.
   for (int s = 1; s <= subbasins; ++s) {
     ReinfiltrationRecord& river = module->getReinfiltrationRecords()[s];

@@ -93,8 +93,9 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     takeSnapshot(step, steps, dt, input, ponding, forcing.potentialEvaporation / steps, table);
 
   // Water on the surface first meets the transpiration demand.
-  const double pondAtStart = ponding;
-  double pond = ponding;
+  // Water left on the surface by silting-up and surface routing joins the pond.
+  const double pondAtStart = ponding + forcing.surfaceWater / steps;
+  double pond = pondAtStart;
   for (int k = 1; k <= uses; ++k) {
     if (!forcing.uses[k].use) continue;
     const double take = std::min(pond, demand[k]);

@@ -58,6 +58,9 @@ struct ColumnForcing {
   // A river cell's river, whose `available` the cell's take lowers; null
   // elsewhere.
   RiverOffer* river = nullptr;
+  // Water lying on the surface from silting-up and surface routing; like
+  // the pond it meets the transpiration demand before it infiltrates.
+  double surfaceWater = 0.0;
   const HeatForcing* heat = nullptr; // with the heat model only
 };
 

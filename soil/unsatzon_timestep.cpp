@@ -65,6 +65,7 @@ void unsatzonmodellklasse::takeSolverGrids() {
     s.rootDepth[k] = grid("root_depth" + layer);
     s.coverage[k] = grid("vegetation_coverage_degree" + layer);
   }
+  s.siltingRunoff = grid("DirectRunoffSiltingUp");
   s.potentialEvaporation = grid("potential_evaporation");
   s.realEvaporation = grid("real_evaporation");
   if (settings.drainage == 1) s.drainageDistance = grid("drainage_distance");
@@ -120,6 +121,11 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
   if (getFlowControl() == 0 || routingOnly) return 0;
   reportModelTime(minute, hour, day, month, year);
   selectInputGrid(context.interceptionFirst);
+  // Surface routing, built after this module, may register it.
+  if (!solverGrids.surfaceStorage) {
+    const int index = findGrid("SurfStorSiltingUp", 1);
+    if (index > 0) solverGrids.surfaceStorage = registry[index].grid;
+  }
   prepareSolvers();
   stepSettings.substepSeconds = timeStepMinutes / substeps * 60.0;
   const ModelDate date{minute, hour, day, month, year};
@@ -220,6 +226,11 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   forcing.maxBaseflow = maxBaseflow[static_cast<size_t>(zoneIndex)] * share;
   forcing.recession = kelsqlat[static_cast<size_t>(zoneIndex)];
   forcing.maxPonding = maxPonding ? value(maxPonding, 0.0) : 0.0;
+  // Silting-up's runoff of the whole step is shared among the sub-steps;
+  // what surface routing left on the land moves into the column, so that it
+  // is neither taken twice nor overwritten by the next routing sub-step.
+  forcing.surfaceWater = value(g.siltingRunoff, 0.0) * share + value(g.surfaceStorage, 0.0);
+  if (g.surfaceStorage && g.surfaceStorage[r][c] != header.nodata) g.surfaceStorage[r][c] = 0.0;
   forcing.macropores = macroporesOpen(r, c);
   RiverOffer river;
   if (riverOf(r, c, river)) forcing.river = &river;
@@ -235,8 +246,8 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   double pond = value(ponding, 0.0);
   ColumnBudget budget;
   ConvergenceLog log(*diag, failure, r, c, date);
-  solver.dumpCell = dumpControl.active() ? DumpCell{&dumpControl, mpiRank, r, c, date.year,
-                                                    date.month, date.day, date.hour}
+  solver.dumpCell = dumpControl.active() ? DumpCell{&dumpControl, mpiRank,    r,        c,
+                                                    date.year,    date.month, date.day, date.hour}
                                          : DumpCell{};
   solver.layerDetail = r == settings.controlRow && c == settings.controlColumn;
   solver.solve(stepSettings, forcing, table, pond, budget, mpiRank == 0 ? &log : nullptr);

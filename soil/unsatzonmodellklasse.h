@@ -433,6 +433,10 @@ protected:
   // What the solver reads and writes besides the grids above.
   struct SolverGrids {
     Grid input = nullptr;
+    // Silting-up's direct runoff of the step and the water surface routing
+    // left on the land ("DirectRunoffSiltingUp", "SurfStorSiltingUp").
+    Grid siltingRunoff = nullptr;
+    Grid surfaceStorage = nullptr;
     std::vector<Grid> potentialTranspiration; // land-use layers 1 .. L
     std::vector<Grid> realTranspiration;
     std::vector<Grid> rootDepth;

@@ -112,17 +112,23 @@ struct ColumnRig {
   double ponding = 0.0;
 };
 
+// The soil of the river cell below: twelve layers of 0.25 m with
+// macropores, with more keys appended.
+inline soil_class riverCellSoil(const std::string& extra = "") {
+  return soilOf(siltLoamSoil, 12, 0.25,
+                "PMacroThresh = 1e-7; MacroCapacity = 1e-6; MacroDepth = 0.6; "
+                "CapacityRedu = 0.5; " +
+                    extra,
+                0.8);
+}
+
 // A river cell of twelve layers of 0.25 m with macropores, drains, a slope
 // and grass, over a table 2 m deep, beside a river 1.6 m deep and 5 m wide
 // (leakage 1e-6 / s) linked to its record, which flows at 0.5 m/s; the
 // forcing of its sub-steps without input.
 struct RiverColumnRig {
   explicit RiverColumnRig(int method, int tracers = 0)
-      : rig(soilOf(siltLoamSoil, 12, 0.25,
-                   "PMacroThresh = 1e-7; MacroCapacity = 1e-6; MacroDepth = 0.6; "
-                   "CapacityRedu = 0.5;",
-                   0.8),
-            2.0, 1, tracers),
+      : rig(riverCellSoil(), 2.0, 1, tracers),
         grass(landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; LimitReduWet = 0.5")) {
     rig.cell.cellSize = 100.0;
     rig.cell.slopeTangent = 0.2;

@@ -10,6 +10,7 @@
 #include "soil/macropores.h"
 #include "soil/river_exchange.h"
 #include "tests/soil/column_fixture.h"
+#include "tests/soil/heat_fixture.h"
 
 namespace {
 
@@ -172,20 +173,24 @@ TEST(RiverExchange, RatesFollowTheTableAgainstTheRiverbed) {
 }
 
 // A river cell through a week of rain pulses: in every water step (method
-// 2) and sub-step (method 3) the water of the column changes by what the
-// surface and the river gave less what left, the record pays exactly for
-// the water its river gave, and the iteration reaches the layers the river
-// feeds.
+// 2) and sub-step (method 3, also with heat flow through three days of frost
+// and a thaw) the water of the column changes by what the surface and the
+// river gave less what left, the record pays exactly for the water its
+// river gave, and the iteration reaches the layers the river feeds.
 TEST(RiverExchange, SubstepsCloseTheBalanceWithTheRiver) {
-  for (int method : {2, 3}) {
-    SCOPED_TRACE("method " + std::to_string(method));
+  const HeatModelSettings heatModel = heatWithWaterFlow();
+  for (const auto& [method, frost] : {std::pair{2, false}, {3, false}, {3, true}}) {
+    SCOPED_TRACE("method " + std::to_string(method) + (frost ? " with frost" : ""));
     RiverColumnRig riverCell(method);
     ColumnRig& rig = riverCell.rig;
     ColumnForcing& forcing = riverCell.forcing;
     RiverOffer& offer = riverCell.offer;
-    double gained = 0.0, given = 0.0, macro = 0.0;
+    HeatForcing heat;
+    if (frost) addHeatModel(riverCell, heatModel, heat, 1.0);
+    double gained = 0.0, given = 0.0, macro = 0.0, leastUnfrozen = 1.0;
     for (int step = 0; step < 168; ++step) {
       forcing.input = step % 24 < 3 ? 6.0 : 0.0;
+      heat.airTemperature = heat.boundary.source = step < 72 ? -10.0 : 5.0;
       // High water in the first days, then the river runs low.
       offer.cell.discharge = step < 72 ? 20.0 : 0.2;
       offer.available = step % 5 == 0 ? 1e-4 : 1.0;
@@ -205,10 +210,14 @@ TEST(RiverExchange, SubstepsCloseTheBalanceWithTheRiver) {
       gained += b.riverInfiltration;
       given += b.riverExfiltration;
       macro += b.macropores;
+      leastUnfrozen = std::min(leastUnfrozen, rig.solver.heat.unfrozen[1]);
     }
     EXPECT_GT(gained, 0.0);
     EXPECT_GT(given, 0.0);
     EXPECT_GT(macro, 0.0);
+    if (frost) {
+      EXPECT_LT(leastUnfrozen, 0.5);
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/soil/column_fixture.h"
+#include "tests/soil/heat_fixture.h"
 
 namespace {
 
@@ -186,9 +187,9 @@ TEST(SoluteTransport, SurfaceAndSideFlowsTakeTheirShares) {
 
 // A drying column without any way out keeps its tracer; with rain carrying
 // a tracer, transpiration, interflow, drainage, baseflow, macropores and a
-// river that gives and takes, the mass of every sub-step changes by what
-// came in less what went out; a decaying tracer loses its factor per
-// sub-step.
+// river that gives and takes, also through three days of frost and a thaw,
+// the mass of every sub-step changes by what came in less what went out; a
+// decaying tracer loses its factor per sub-step.
 TEST(SoluteTransport, SubstepsKeepTheTracerMass) {
   {
     SCOPED_TRACE("closed column");
@@ -207,55 +208,62 @@ TEST(SoluteTransport, SubstepsKeepTheTracerMass) {
     for (int i = g + 1; i <= 30; ++i)
       EXPECT_NEAR(s.mass(1)[i] / (rig.theta(i) * 100.0), concentration, 1e-12 * concentration);
   }
-  RiverColumnRig riverCell(3, 3);
-  ColumnRig& rig = riverCell.rig;
-  ColumnForcing& forcing = riverCell.forcing;
-  RiverOffer& offer = riverCell.offer;
-  const int tracers = 3;
-  ColumnSolutes& s = rig.solver.solutes;
-  s.bind(tracers, 12);
-  // A staying, an evaporating and a decaying tracer.
-  s.properties[1] = SoluteProperties{};
-  s.properties[2] = SoluteProperties{0.0, true, 1.0};
-  s.properties[3] = SoluteProperties{0.0, false, 0.9};
-  for (int t = 1; t <= tracers; ++t) {
-    s.inputConcentration[static_cast<size_t>(t)] = 2.0 * t;
-    s.riverConcentration[static_cast<size_t>(t)] = 0.5 * t;
-    for (int i = 1; i <= 12; ++i) s.mass(t)[i] = rig.theta(i) * 250.0 * t;
-  }
-  SoluteBudget sums[4];
-  for (int step = 0; step < 168; ++step) {
-    forcing.input = step % 24 < 2 ? 20.0 : 0.0;
-    offer.cell.discharge = step < 72 ? 20.0 : 0.2;
-    offer.available = 1.0;
-    double before[4];
-    for (int t = 1; t <= tracers; ++t) before[t] = total(s, t, 12);
-    const ColumnBudget b = rig.step(forcing);
+  const HeatModelSettings heatModel = heatWithWaterFlow();
+  for (bool frost : {false, true}) {
+    SCOPED_TRACE(frost ? "river cell with frost" : "river cell");
+    RiverColumnRig riverCell(3, 3);
+    ColumnRig& rig = riverCell.rig;
+    ColumnForcing& forcing = riverCell.forcing;
+    RiverOffer& offer = riverCell.offer;
+    HeatForcing heat;
+    if (frost) addHeatModel(riverCell, heatModel, heat, 1.0);
+    const int tracers = 3;
+    ColumnSolutes& s = rig.solver.solutes;
+    s.bind(tracers, 12);
+    // A staying, an evaporating and a decaying tracer.
+    s.properties[1] = SoluteProperties{};
+    s.properties[2] = SoluteProperties{0.0, true, 1.0};
+    s.properties[3] = SoluteProperties{0.0, false, 0.9};
     for (int t = 1; t <= tracers; ++t) {
-      const SoluteBudget& m = s.budget[static_cast<size_t>(t)];
-      EXPECT_NEAR(m.input, forcing.input * 2.0 * t, 1e-12);
-      EXPECT_NEAR(m.river, b.riverInfiltration * 0.5 * t, 1e-12);
-      EXPECT_NEAR(total(s, t, 12) - before[t], net(m), 1e-12 * before[t])
-          << "sub-step " << step << " tracer " << t;
-      for (int i = 0; i <= 12; ++i) EXPECT_GE(s.mass(t)[i], -1e-12) << i;
-      for (double SoluteBudget::*f :
-           {&SoluteBudget::directflow, &SoluteBudget::interflow, &SoluteBudget::drainage,
-            &SoluteBudget::baseflow, &SoluteBudget::exfiltration, &SoluteBudget::evaporated,
-            &SoluteBudget::decayed})
-        sums[t].*f += m.*f;
+      s.inputConcentration[static_cast<size_t>(t)] = 2.0 * t;
+      s.riverConcentration[static_cast<size_t>(t)] = 0.5 * t;
+      for (int i = 1; i <= 12; ++i) s.mass(t)[i] = rig.theta(i) * 250.0 * t;
     }
-    if (step == 0) {
-      // The decay factor applies once per sub-step.
-      EXPECT_NEAR(s.budget[3].decayed, (total(s, 3, 12)) / 0.9 * 0.1, 1e-12 * before[3]);
+    SoluteBudget sums[4];
+    for (int step = 0; step < 168; ++step) {
+      forcing.input = step % 24 < 2 ? 20.0 : 0.0;
+      offer.cell.discharge = step < 72 ? 20.0 : 0.2;
+      offer.available = 1.0;
+      heat.airTemperature = heat.boundary.source = step < 72 ? -10.0 : 5.0;
+      double before[4];
+      for (int t = 1; t <= tracers; ++t) before[t] = total(s, t, 12);
+      const ColumnBudget b = rig.step(forcing);
+      for (int t = 1; t <= tracers; ++t) {
+        const SoluteBudget& m = s.budget[static_cast<size_t>(t)];
+        EXPECT_NEAR(m.input, forcing.input * 2.0 * t, 1e-12);
+        EXPECT_NEAR(m.river, b.riverInfiltration * 0.5 * t, 1e-12);
+        EXPECT_NEAR(total(s, t, 12) - before[t], net(m), 1e-12 * before[t])
+            << "sub-step " << step << " tracer " << t;
+        for (int i = 0; i <= 12; ++i) EXPECT_GE(s.mass(t)[i], -1e-12) << i;
+        for (double SoluteBudget::*f :
+             {&SoluteBudget::directflow, &SoluteBudget::interflow, &SoluteBudget::drainage,
+              &SoluteBudget::baseflow, &SoluteBudget::exfiltration, &SoluteBudget::evaporated,
+              &SoluteBudget::decayed})
+          sums[t].*f += m.*f;
+      }
+      if (step == 0) {
+        // The decay factor applies once per sub-step.
+        EXPECT_NEAR(s.budget[3].decayed, (total(s, 3, 12)) / 0.9 * 0.1, 1e-12 * before[3]);
+      }
     }
+    for (double SoluteBudget::*f :
+         {&SoluteBudget::directflow, &SoluteBudget::interflow, &SoluteBudget::drainage,
+          &SoluteBudget::baseflow, &SoluteBudget::exfiltration})
+      EXPECT_GT(sums[1].*f, 0.0);
+    EXPECT_EQ(sums[1].evaporated, 0.0);
+    EXPECT_GT(sums[2].evaporated, 0.0);
+    EXPECT_GT(sums[3].decayed, 0.0);
   }
-  for (double SoluteBudget::*f :
-       {&SoluteBudget::directflow, &SoluteBudget::interflow, &SoluteBudget::drainage,
-        &SoluteBudget::baseflow, &SoluteBudget::exfiltration})
-    EXPECT_GT(sums[1].*f, 0.0);
-  EXPECT_EQ(sums[1].evaporated, 0.0);
-  EXPECT_GT(sums[2].evaporated, 0.0);
-  EXPECT_GT(sums[3].decayed, 0.0);
 }
 
 // Steady rain of a tenth of K_s down to a table at 2.2 m: a pulse of tracer

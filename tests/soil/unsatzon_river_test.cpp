@@ -205,30 +205,34 @@ TEST(UnsatzonRivers, ALinkToNoSubbasinEndsTheRun) {
   omp_set_num_threads(1);
 }
 
-// Rivers that give and take (or none), macropores, rain and two tracers:
-// every grid, store and record comes out the same on one thread and on
-// four.
+// Rivers that give and take (or none), macropores, rain and two tracers,
+// also with heat flow in frost and thaw: every grid, store and record comes
+// out the same on one thread and on four.
 TEST(UnsatzonRivers, ResultsDoNotDependOnTheThreads) {
-  for (const char* interaction : {"0", "1"}) {
-    SCOPED_TRACE(std::string("interaction ") + interaction);
+  for (const auto& [interaction, heat] : {std::pair{"0", false}, {"1", false}, {"1", true}}) {
+    SCOPED_TRACE(std::string("interaction ") + interaction + (heat ? " with heat" : ""));
     std::vector<double> first;
     for (int threads : {1, 4}) {
       SCOPED_TRACE(std::to_string(threads) + " threads");
       omp_set_num_threads(threads);
-      RiverCatchment rig("unsatzon_river_threads_" + std::to_string(threads) + interaction,
-                         [&](RiverCatchment& r) {
-                           r.lines[interactionEntry] = interaction;
-                           r.rain = {2, 9, 5, 1, 8, 3, 0, 12, 4, 6, -9999, -9999};
-                           r.links = {1, 1, 2, 1, 5, 5, 7, 7, nodata, nodata, nodata, nodata};
-                           r.extraGrids = {{"concflux_tracer_1_input", uniform(3.0)},
-                                           {"concflux_tracer_2_input", uniform(0.5)}};
-                           r.tracers.resize(2);
-                           r.tracers[0].name = "chl";
-                           r.tracers[0].kind = 1;
-                           r.tracers[1].name = "tri";
-                           r.tracers[1].radioactive = 1;
-                           r.tracers[1].halfTime = 2.0;
-                         });
+      RiverCatchment rig(
+          "unsatzon_river_threads_" + std::to_string(threads) + interaction + (heat ? "h" : ""),
+          [&](RiverCatchment& r) {
+            r.lines[interactionEntry] = interaction;
+            r.rain = {2, 9, 5, 1, 8, 3, 0, 12, 4, 6, -9999, -9999};
+            r.links = {1, 1, 2, 1, 5, 5, 7, 7, nodata, nodata, nodata, nodata};
+            r.extraGrids = {
+                {"concflux_tracer_1_input", uniform(3.0)},
+                {"concflux_tracer_2_input", uniform(0.5)},
+                {"temperature", {-12, -6, 3, -9, -15, 4, -3, -20, 2, -8, -9999, -9999}}};
+            r.tracers.resize(2);
+            r.tracers[0].name = "chl";
+            r.tracers[0].kind = 1;
+            r.tracers[1].name = "tri";
+            r.tracers[1].radioactive = 1;
+            r.tracers[1].halfTime = 2.0;
+          },
+          heat ? heatSection(12, ".") : "");
       ASSERT_NE(rig.module, nullptr);
       std::vector<double> values;
       for (int hour = 0; hour < 6; ++hour) {
@@ -244,8 +248,10 @@ TEST(UnsatzonRivers, ResultsDoNotDependOnTheThreads) {
              {"directflow", "macropore_infiltration", "_CONC_QD_1_", "_CONC_QI_2_"})
           for (long r = 1; r <= 3; ++r)
             for (long c = 1; c <= 4; ++c) values.push_back(rig.setup.grid(name)[r][c]);
-        for (const char* name :
-             {"theta", "concstor_tracer_1_unsatzon_model", "concstor_tracer_2_unsatzon_model"})
+        std::vector<const char*> stacks = {"theta", "concstor_tracer_1_unsatzon_model",
+                                           "concstor_tracer_2_unsatzon_model"};
+        if (heat) stacks.push_back("Soil_Temperature_Stack");
+        for (const char* name : stacks)
           for (long r = 1; r <= 3; ++r)
             for (long c = 1; c <= 4; ++c)
               for (int k = 0; k <= 4; ++k) values.push_back(rig.setup.stack(name)[r][c][k]);
