@@ -417,6 +417,11 @@ void ModellApplication::buildSubmodels() {
   waterBalance = adopt<waterbalanceclass>("water_balance");
   if (waterBalance->getFlowControl() != 0) {
     plug(Place::waterBalanceStart, [this](const ModelDate&) { waterBalance->startStep(); });
+    // After the unsaturated zone's sub-step, before surface routing moves
+    // its runoff.
+    plug(Place::unsaturatedZoneSubstep, [this](const ModelDate&) {
+      waterBalance->addSubstep(substepModule ? substepModule->getSubsteps() : substeps);
+    });
     plug(Place::waterBalance, [this](const ModelDate& d) { waterBalance->step(DATE_ARGS(d)); });
     plug(Place::flush, [this](const ModelDate&) { waterBalance->flushStatistics(); });
     plug(Place::waterBalanceTeardown,

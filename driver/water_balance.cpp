@@ -12,7 +12,6 @@ waterbalanceclass::waterbalanceclass(const ModelContext& context, int& errorCode
     readControlValue(controlFile, "%s", filePrefix, "prefix of the balance statistics files");
     readControlValue(controlFile, "%d", statisticCode, "statistic code of the balance");
     closeControlFile();
-    stepSeconds = timeStepMinutes * 60.0;
     rankZones(zones);
     findTerms();
   });
@@ -28,7 +27,6 @@ void waterbalanceclass::findTerms() {
   for (const BalanceTerm& term : waterBalanceTerms()) {
     ActiveTerm t;
     t.term = term;
-    if (term.perSecond) t.term.factor *= stepSeconds;
     for (const std::string& name : term.grids) {
       if (term.soilWater) {
         const int index = findGrid(name, 1);
@@ -46,6 +44,7 @@ void waterbalanceclass::findTerms() {
     }
     if (t.grids.empty() && !t.theta) continue;
     if (term.kind == BalanceKind::storage) t.start.assign(cells, 0.0);
+    if (term.everySubstep) t.sum.assign(cells, 0.0);
     terms.push_back(std::move(t));
   }
   for (ActiveTerm& t : terms) createStatistic(t, t.term.label);
@@ -88,8 +87,21 @@ void waterbalanceclass::startStep() {
   if (getFlowControl() == 0) return;
   const OwnCells cells = ownCells();
   cells.forEach([&](long r, long c) {
-    for (ActiveTerm& t : terms)
+    for (ActiveTerm& t : terms) {
       if (t.term.kind == BalanceKind::storage) t.start[cellIndex(r, c)] = cellValue(t, r, c);
+      if (t.term.everySubstep) t.sum[cellIndex(r, c)] = 0.0;
+    }
+  });
+}
+
+void waterbalanceclass::addSubstep(unsigned count) {
+  if (getFlowControl() == 0) return;
+  const double seconds = timeStepMinutes * 60.0 / count;
+  const OwnCells cells = ownCells();
+  cells.forEach([&](long r, long c) {
+    for (ActiveTerm& t : terms)
+      if (t.term.everySubstep)
+        t.sum[cellIndex(r, c)] += cellValue(t, r, c) * (t.term.perSecond ? seconds : 1.0);
   });
 }
 
@@ -103,7 +115,7 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
     const long zone = zones.indexOf(zones.grid[r][c]);
     double rest = 0.0;
     for (ActiveTerm& t : terms) {
-      double value = cellValue(t, r, c);
+      double value = t.term.everySubstep ? t.sum[cellIndex(r, c)] : cellValue(t, r, c);
       switch (t.term.kind) {
       case BalanceKind::input:
         rest += value;

@@ -21,6 +21,9 @@ public:
 
   // Takes the storages at the start of a step.
   void startStep();
+  // Adds the sub-step of the terms that the sub-steps overwrite; count is
+  // the number of sub-steps in the step.
+  void addSubstep(unsigned count);
   // Adds the step of every term to its statistic. Collective.
   void step(long minute, long hour, long day, long month, long year);
   void flushStatistics();
@@ -31,7 +34,8 @@ private:
     BalanceTerm term;
     std::vector<Grid> grids;
     Stack theta = nullptr;
-    std::vector<double> start; // storage at the step's start, per held cell
+    std::vector<double> start; // storage at the step's start, per own-row cell
+    std::vector<double> sum;   // sub-steps so far, per own-row cell
     std::vector<ZoneRecord> records;
     ZoneRecord* data = nullptr;
     std::unique_ptr<zonalstatistic> statistic;
@@ -47,7 +51,7 @@ private:
   int statisticCode = 0;
   Grid soilTypes = nullptr;
   const std::vector<soil_class>* soilTable = nullptr;
-  double stepSeconds = 0.0;
+  double substepSeconds = 0.0;
   std::vector<ActiveTerm> terms;
   ActiveTerm residual;
 };

@@ -22,7 +22,11 @@ struct BalanceTerm {
   std::vector<std::string> grids;
   double factor = 1.0;
   bool soilWater = false;
-  bool perSecond = false; // the grids hold m/s: factor times the step's seconds
+  // The grids hold the last sub-step only: the balance sums every sub-step.
+  bool everySubstep = false;
+  // With everySubstep: the grids hold m/s, taken times the sub-step's
+  // seconds.
+  bool perSecond = false;
 };
 
 // The terms of every module, in the order the files are written. A module

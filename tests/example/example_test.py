@@ -33,6 +33,10 @@ under mpirun and checks what a user relies on:
             process appends the module's section to its state file; eight
             days run through and four followed by a warm start of four more
             give the same surface-routing statistics and state files
+  balance   with interception, snow, silting-up, soil heat, surface routing
+            and a reservoir switched on besides the example's modules, the
+            water balance of every subbasin and of the catchment closes in
+            every step, the same on one process and on three
 """
 
 import argparse
@@ -671,6 +675,91 @@ def command_surface(args):
                   "%s of the warm start differs from the run through" % name)
 
 
+BALANCE_SECTION = """
+[water_balance]
+1  on
+60  time interval in minutes
+balance_  prefix of the balance statistics files
+2001  every subbasin and the catchment, every step
+"""
+# Rain and snow part at 15 degrees C, so that snow falls and melts in May.
+SNOW_SECTION = ("[snow_model]\n1\n60\n1 method\n2 transzone\n15 T0R\n0 T0\n0.1 CWH\n"
+                "0.5 CRFR\n4\n2\n0.5\n0.01 z0\n1\n3\n0.4\n0.9\n" +
+                "".join("%s.asc\n0\n%s.stat 0\n" % (n, n) for n in ("rain", "snow", "days", "age"))
+                + "albedo.stat 0\n" +
+                "".join("%s.asc\n0\n%s.stat 0\n" % (n, n) for n in ("outflow", "melt")) +
+                "solid.asc\n0\nliquid.asc\n0\ntotal.stat 0\ntotal.asc\n0\n0 readgrid\n")
+INTERCEPTION_SECTION = ("[interception_model]\n1\n60\n1\ntf.asc\n0\ntf.stat 0\nei.asc\n0\n"
+                        "ei.stat 0\nsi.asc\n0\nsi.stat 0\n0.2\n0\n")
+HEAT_SECTION = ("[heat_transfer]\n1  switch\n11  method\n0\n0\n" +
+                "".join("%s\n" % v for v in ("10", "-0.0065", "800", "1500", "2.5", "1e-9", "0.57",
+                                              "2.2", "4187", "1950", "2100", "334000", "1000",
+                                              "124.6", "0", "60", "3600", "1", "1")) +
+                "temper.txt  temperature file\ntemper.stat 0\ntemper.stk\n0\nthaw.asc\n0\n"
+                "se.stk\n0\n")
+# Terms of the balance files that are storages (their change over the step).
+BALANCE_STORAGES = {"interception_storage", "snow_storage", "ponding_storage", "soil_water",
+                    "surface_storage"}
+BALANCE_INPUTS = {"precipitation", "irrigation"}
+
+
+def every_module(text):
+    text = silting(with_surface_routing(text))
+    text = replace_once("TG 1 (AREA = 9.40, F = 1)\n",
+                        "TG 1 (AREA = 9.40, F = 1)\n SP 1 (file = reservoir_1.txt V0 = 2e5 "
+                        "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n")(text)
+    text = replace_once("[region_transition_distance]",
+                        "[abstraction_rule_reservoir_1]\n3\n0 0\n5e5 2\n1e6 3\n\n"
+                        "[region_transition_distance]")(text)
+    return (text + SNOW_SECTION + INTERCEPTION_SECTION + HEAT_SECTION + BALANCE_SECTION)
+
+
+def balance_rows(output):
+    """{term: [[zone values..., catchment] per step]} of the balance files."""
+    terms = {}
+    for name in os.listdir(output):
+        if name.startswith("balance_") and name.endswith(".stat"):
+            with open(os.path.join(output, name)) as f:
+                terms[name[8:-5]] = [[float(v) for v in line.split("\t")[4:]]
+                                     for line in f.read().splitlines()[3:]]
+    return terms
+
+
+def command_balance(args):
+    works = []
+    for processes, threads in ((1, 1), (3, 4)):
+        work = os.path.join(args.work, "np%d" % processes)
+        prepare(work, 2, every_module, river_grids)
+        status, console = run_horva(args, work, processes, threads)
+        check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
+        works.append(os.path.join(work, "output"))
+    terms = balance_rows(works[0])
+    for term in ("precipitation", "snow_storage", "interception_storage", "soil_water",
+                 "transpiration", "surface_storage", "interflow", "baseflow"):
+        check(term in terms, "no balance file of %s" % term)
+    check(any(v != 0.0 for row in terms["snow_storage"] for v in row), "no snow fell or melted")
+    check(len(terms["precipitation"]) == 48, "not one line per step")
+    for name in os.listdir(works[0]):
+        if name.startswith("balance_"):
+            check(filecmp.cmp(*(os.path.join(w, name) for w in works), shallow=False),
+                  "%s differs between one process and three" % name)
+    # Every zone and step: inputs = outputs + change of storage, to the
+    # twelve decimals written, relative to what passed through.
+    for step in range(len(terms["precipitation"])):
+        for zone in range(len(terms["precipitation"][step])):
+            rest = through = 0.0
+            for term, rows in terms.items():
+                if term == "residual":
+                    continue
+                value = rows[step][zone]
+                sign = 1.0 if term in BALANCE_INPUTS else -1.0
+                rest += sign * value
+                through += abs(value) if term not in BALANCE_STORAGES else 0.0
+            check(abs(rest) <= 1e-9 * through + 1e-11,
+                  "the balance of step %d, column %d leaves %.3g mm of %.3g mm" % (
+                      step + 1, zone + 1, rest, through))
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
@@ -688,7 +777,7 @@ def main(argv):
             p.add_argument("--threads", type=int, default=1)
         elif name == "broken":
             p.add_argument("--case", choices=sorted(BROKEN), required=True)
-    for name in ("week", "warmstart", "continuation", "silting", "surface"):
+    for name in ("week", "warmstart", "continuation", "silting", "surface", "balance"):
         p = sub.add_parser(name)
         p.add_argument("--horva", required=True)
         p.add_argument("--mpiexec", required=True)
@@ -705,7 +794,7 @@ def main(argv):
          "generator": command_generator, "readme": command_readme,
          "week": command_week, "warmstart": command_warmstart,
          "continuation": command_continuation, "silting": command_silting,
-         "surface": command_surface}[args.command](args)
+         "surface": command_surface, "balance": command_balance}[args.command](args)
     except Failure as failure:
         print("FAILED: %s" % failure)
         return 1
