@@ -239,14 +239,20 @@ def replace_once(old, new):
     return edit
 
 
-def reservoir_with_falling_volumes(text):
-    """A reservoir at the outlet whose rule table lists volumes that fall."""
-    text = replace_once("TG 1 (AREA = 9.40, F = 1)\n",
-                        "TG 1 (AREA = 9.40, F = 1)\n SP 1 (file = reservoir_1.txt V0 = 2e5 "
-                        "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n")(text)
-    return replace_once("[region_transition_distance]",
-                        "[abstraction_rule_reservoir_1]\n3\n0 0\n5e5 2\n4e5 3\n\n"
-                        "[region_transition_distance]")(text)
+def reservoir_at_outlet(last_volume):
+    """A reservoir at the outlet whose rule table ends with the volume given."""
+    def edit(text):
+        text = replace_once("TG 1 (AREA = 9.40, F = 1)\n",
+                            "TG 1 (AREA = 9.40, F = 1)\n SP 1 (file = reservoir_1.txt V0 = 2e5 "
+                            "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n")(text)
+        return replace_once("[region_transition_distance]",
+                            "[abstraction_rule_reservoir_1]\n3\n0 0\n5e5 2\n%s 3\n\n"
+                            "[region_transition_distance]" % last_volume)(text)
+    return edit
+
+
+# A reservoir whose rule table lists volumes that fall.
+reservoir_with_falling_volumes = reservoir_at_outlet("4e5")
 
 
 # name: (control-file edit, input edit, exit code, FATAL entry of the log)
@@ -632,13 +638,22 @@ def river_grids(folder):
                                          for row in rows]) + "\n")
 
 
-def command_surface(args):
+def run_one_and_three(args, edit_control, edit_input):
+    """Two days on one process with one thread and on three with four; the
+    work folders with the number of processes."""
     works = []
     for processes, threads in ((1, 1), (3, 4)):
         work = os.path.join(args.work, "np%d" % processes)
-        prepare(work, 2, with_surface_routing, river_grids)
+        prepare(work, 2, edit_control, edit_input)
         status, console = run_horva(args, work, processes, threads)
         check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
+        works.append((work, processes))
+    return works
+
+
+def command_surface(args):
+    works = []
+    for work, processes in run_one_and_three(args, with_surface_routing, river_grids):
         for rank in range(processes):
             with open(os.path.join(work, "output", "unsatzon_state_%d" % rank)) as f:
                 check(f.read().count("[SurfaceRoutingModel]") == 1,
@@ -704,14 +719,8 @@ BALANCE_INPUTS = {"precipitation", "irrigation"}
 
 
 def every_module(text):
-    text = silting(with_surface_routing(text))
-    text = replace_once("TG 1 (AREA = 9.40, F = 1)\n",
-                        "TG 1 (AREA = 9.40, F = 1)\n SP 1 (file = reservoir_1.txt V0 = 2e5 "
-                        "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n")(text)
-    text = replace_once("[region_transition_distance]",
-                        "[abstraction_rule_reservoir_1]\n3\n0 0\n5e5 2\n1e6 3\n\n"
-                        "[region_transition_distance]")(text)
-    return (text + SNOW_SECTION + INTERCEPTION_SECTION + HEAT_SECTION + BALANCE_SECTION)
+    text = reservoir_at_outlet("1e6")(silting(with_surface_routing(text)))
+    return text + SNOW_SECTION + INTERCEPTION_SECTION + HEAT_SECTION + BALANCE_SECTION
 
 
 def balance_rows(output):
@@ -726,13 +735,8 @@ def balance_rows(output):
 
 
 def command_balance(args):
-    works = []
-    for processes, threads in ((1, 1), (3, 4)):
-        work = os.path.join(args.work, "np%d" % processes)
-        prepare(work, 2, every_module, river_grids)
-        status, console = run_horva(args, work, processes, threads)
-        check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
-        works.append(os.path.join(work, "output"))
+    works = [os.path.join(work, "output")
+             for work, _ in run_one_and_three(args, every_module, river_grids)]
     terms = balance_rows(works[0])
     for term in ("precipitation", "snow_storage", "interception_storage", "soil_water",
                  "transpiration", "surface_storage", "interflow", "baseflow"):
