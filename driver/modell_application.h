@@ -104,7 +104,7 @@ protected:
     // (5) before the sub-steps; snow and interception change places when
     // interception runs first
     dataAssimilation,
-    waterBalanceStart, // the storages at the start of the step
+    waterBalanceStart,      // the storages at the start of the step
     interpolatedGridOutput, // the driver's own: the grids of the interpolators
     regionalSuperposition,
     radiationCorrection,

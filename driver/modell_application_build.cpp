@@ -424,8 +424,7 @@ void ModellApplication::buildSubmodels() {
     });
     plug(Place::waterBalance, [this](const ModelDate& d) { waterBalance->step(DATE_ARGS(d)); });
     plug(Place::flush, [this](const ModelDate&) { waterBalance->flushStatistics(); });
-    plug(Place::waterBalanceTeardown,
-         [this](const ModelDate&) { waterBalance->releaseModule(); });
+    plug(Place::waterBalanceTeardown, [this](const ModelDate&) { waterBalance->releaseModule(); });
   }
 
   // Data assimilation last of all, so that every grid it draws is registered.

@@ -37,7 +37,8 @@ void waterbalanceclass::findTerms() {
       const bool layered = !name.empty() && name.back() == '#';
       const int layers = layered ? context.landuseLayerCount : 0;
       for (int k = layered ? 1 : 0; k <= layers; ++k) {
-        const std::string full = layered ? name.substr(0, name.size() - 1) + std::to_string(k) : name;
+        const std::string full =
+            layered ? name.substr(0, name.size() - 1) + std::to_string(k) : name;
         const int index = findGrid(full, 1);
         if (index > 0 && registry[index].grid) t.grids.push_back(registry[index].grid);
       }
@@ -55,10 +56,11 @@ void waterbalanceclass::createStatistic(ActiveTerm& t, const std::string& label)
   t.records = zones.records;
   t.data = t.records.data();
   t.file = filePrefix + label + ".stat";
-  const std::string title =
-      label == "residual" ? std::string("balance_residual_in_mm")
-      : t.term.kind == BalanceKind::storage ? "change_of_" + label + "_in_mm"
-                                            : label + "_in_mm";
+  // The module in front, so that a reader of the file knows whose water it is.
+  const std::string title = label == "residual" ? std::string("balance_residual_in_mm")
+                            : t.term.kind == BalanceKind::storage
+                                ? t.term.module + ":change_of_" + label + "_in_mm"
+                                : t.term.module + ":" + label + "_in_mm";
   t.statistic = createZoneStatistic(&t.data, statisticCode, 12, t.file, title);
 }
 

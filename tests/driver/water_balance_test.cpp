@@ -72,8 +72,11 @@ TEST(WaterBalance, SumsTheSubstepsAndKeepsTheResidual) {
     const struct {
       const char* file;
       double value;
-    } expected[] = {{"precipitation", 4.0},  {"snow_storage", 2.0},     {"interflow", k.interflow},
-                    {"baseflow", k.baseflow}, {"residual", k.residual}};
+    } expected[] = {{"precipitation", 4.0},
+                    {"snow_storage", 2.0},
+                    {"interflow", k.interflow},
+                    {"baseflow", k.baseflow},
+                    {"residual", k.residual}};
     for (const auto& e : expected) {
       const std::vector<double> steps = catchmentColumn(dir + "/balance_" + e.file + ".stat");
       ASSERT_EQ(steps.size(), 3u) << e.file;
