@@ -34,9 +34,10 @@ under mpirun and checks what a user relies on:
             days run through and four followed by a warm start of four more
             give the same surface-routing statistics and state files
   balance   with interception, snow, silting-up, soil heat, surface routing
-            and a reservoir switched on besides the example's modules, the
-            water balance of every subbasin and of the catchment closes in
-            every step, the same on one process and on three
+            and a reservoir switched on besides the example's modules, and
+            ten times the rain, the water balance of every subbasin and of
+            the catchment closes in every step, the same on one process and
+            on three
 """
 
 import argparse
@@ -723,6 +724,19 @@ def every_module(text):
     return text + SNOW_SECTION + INTERCEPTION_SECTION + HEAT_SECTION + BALANCE_SECTION
 
 
+def cloudburst(folder):
+    """River grids and ten times the rain, so that water ponds on the land."""
+    river_grids(folder)
+    path = os.path.join(folder, "precipitation.txt")
+    with open(path) as f:
+        lines = f.read().splitlines(True)
+    header = next(i for i, line in enumerate(lines) if line.startswith("YY"))
+    with open(path, "w") as f:
+        f.writelines(lines[:header + 1] + [
+            " ".join(p[:4] + ["%.1f" % (10 * float(v)) for v in p[4:]]) + "\n"
+            for p in (line.split() for line in lines[header + 1:])])
+
+
 def balance_rows(output):
     """{term: [[zone values..., catchment] per step]} of the balance files."""
     terms = {}
@@ -736,12 +750,13 @@ def balance_rows(output):
 
 def command_balance(args):
     works = [os.path.join(work, "output")
-             for work, _ in run_one_and_three(args, every_module, river_grids)]
+             for work, _ in run_one_and_three(args, every_module, cloudburst)]
     terms = balance_rows(works[0])
     for term in ("precipitation", "snow_storage", "interception_storage", "soil_water",
                  "transpiration", "surface_storage", "interflow", "baseflow"):
         check(term in terms, "no balance file of %s" % term)
-    check(any(v != 0.0 for row in terms["snow_storage"] for v in row), "no snow fell or melted")
+    for term in ("snow_storage", "ponding_storage", "interception_storage"):
+        check(any(v != 0.0 for row in terms[term] for v in row), "%s never changed" % term)
     check(len(terms["precipitation"]) == 48, "not one line per step")
     for name in os.listdir(works[0]):
         if name.startswith("balance_"):
