@@ -69,6 +69,7 @@ class meteointerpol;
 class precicorrclass;
 class schneemodellklasse;
 class siltingupclass;
+class waterbalanceclass;
 class surfaceroutingclass;
 class tracer_ini_class;
 class unsatzonmodellklasse;
@@ -105,6 +106,7 @@ protected:
     // (5) before the sub-steps; snow and interception change places when
     // interception runs first
     dataAssimilation,
+    waterBalanceStart,      // the storages at the start of the step
     interpolatedGridOutput, // the driver's own: the grids of the interpolators
     regionalSuperposition,
     radiationCorrection,
@@ -131,6 +133,7 @@ protected:
     evapotranspirationEnd,
     groundwaterEnd,
     channelRouting,
+    waterBalance,
     // (8) after the output of the standard grids
     specialOutput,
     // other calls of a run
@@ -141,6 +144,7 @@ protected:
     // the shut-down, in this order
     tracerRelease,
     channelRoutingTeardown,
+    waterBalanceTeardown,
     unsaturatedZoneTeardown,
     siltingUpTeardown,
     surfaceRoutingTeardown,
@@ -223,6 +227,7 @@ protected:
   // index (0 the water); the arrays stay where they are for the whole run.
   std::vector<double*> runoffSourceRows;
   SpecialOutputClass* specialOutput = nullptr;
+  waterbalanceclass* waterBalance = nullptr;
   data_assimilation* dataAssimilation = nullptr;
   // Channel routing's reservoirs on rank 0, which data assimilation reaches.
   std::vector<SP_class*> reservoirs;

@@ -11,6 +11,7 @@
 #include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
+#include "driver/water_balance.h"
 #include "lateral/gwflowclass.h"
 #include "lateral/siltingupclass.h"
 #include "lateral/surfaceroutingclass.h"
@@ -458,6 +459,20 @@ void ModellApplication::buildSubmodels() {
     plug(Place::specialOutput,
          [this](const ModelDate& d) { specialOutput->writeStep(DATE_ARGS(d), 0); });
     plug(Place::flush, [this](const ModelDate&) { specialOutput->flush(); });
+  }
+
+  // The water balance reads the grids of every module built before.
+  waterBalance = adopt<waterbalanceclass>("water_balance");
+  if (waterBalance->getFlowControl() != 0) {
+    plug(Place::waterBalanceStart, [this](const ModelDate&) { waterBalance->startStep(); });
+    // After the unsaturated zone's sub-step, before surface routing moves
+    // its runoff.
+    plug(Place::unsaturatedZoneSubstep, [this](const ModelDate&) {
+      waterBalance->addSubstep(substepModule ? substepModule->getSubsteps() : substeps);
+    });
+    plug(Place::waterBalance, [this](const ModelDate& d) { waterBalance->step(DATE_ARGS(d)); });
+    plug(Place::flush, [this](const ModelDate&) { waterBalance->flushStatistics(); });
+    plug(Place::waterBalanceTeardown, [this](const ModelDate&) { waterBalance->releaseModule(); });
   }
 
   // Data assimilation last of all, so that every grid it draws is registered.

@@ -28,7 +28,7 @@ void append(std::vector<std::string>& list, const std::vector<std::string>& more
 // temperature the interpolator made for the step before any module runs.
 std::vector<std::string> stepJournal(long hour, bool interceptionFirst, unsigned substeps) {
   std::vector<std::string> list = {"dataAssimilation", "temperature " + std::to_string(10 + hour)};
-  append(list, names(Place::interpolatedGridOutput, Place::snowEvaporation));
+  append(list, names(Place::waterBalanceStart, Place::snowEvaporation));
   if (interceptionFirst)
     append(list, {"interception", "snow"});
   else
@@ -36,7 +36,7 @@ std::vector<std::string> stepJournal(long hour, bool interceptionFirst, unsigned
   append(list, names(Place::siltingUp, Place::groundwaterStart));
   for (unsigned k = 0; k < substeps; ++k)
     append(list, names(Place::unsaturatedZoneSubstep, Place::specialOutputSubstep));
-  append(list, names(Place::glaciers, Place::channelRouting));
+  append(list, names(Place::glaciers, Place::waterBalance));
   list.push_back("specialOutput");
   return list;
 }

@@ -37,6 +37,7 @@ void RecordingModule::setWriteStorageFlag(unsigned flag) {
 
 const char* RecordingApplication::placeName(Place place) {
   static const char* const names[] = {"dataAssimilation",
+                                      "waterBalanceStart",
                                       "interpolatedGridOutput",
                                       "regionalSuperposition",
                                       "radiationCorrection",
@@ -61,6 +62,7 @@ const char* RecordingApplication::placeName(Place place) {
                                       "evapotranspirationEnd",
                                       "groundwaterEnd",
                                       "channelRouting",
+                                      "waterBalance",
                                       "specialOutput",
                                       "externalGroundwaterTable",
                                       "preSpinUpStep",
@@ -68,6 +70,7 @@ const char* RecordingApplication::placeName(Place place) {
                                       "flush",
                                       "tracerRelease",
                                       "channelRoutingTeardown",
+                                      "waterBalanceTeardown",
                                       "unsaturatedZoneTeardown",
                                       "siltingUpTeardown",
                                       "surfaceRoutingTeardown",

@@ -33,6 +33,11 @@ under mpirun and checks what a user relies on:
             process appends the module's section to its state file; eight
             days run through and four followed by a warm start of four more
             give the same surface-routing statistics and state files
+  balance   with interception, snow, silting-up, soil heat, surface routing
+            and a reservoir switched on besides the example's modules, and
+            ten times the rain, the water balance of every subbasin and of
+            the catchment closes in every step, the same on one process and
+            on three
 """
 
 import argparse
@@ -235,14 +240,20 @@ def replace_once(old, new):
     return edit
 
 
-def reservoir_with_falling_volumes(text):
-    """A reservoir at the outlet whose rule table lists volumes that fall."""
-    text = replace_once("TG 1 (AREA = 9.40, F = 1)\n",
-                        "TG 1 (AREA = 9.40, F = 1)\n SP 1 (file = reservoir_1.txt V0 = 2e5 "
-                        "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n")(text)
-    return replace_once("[region_transition_distance]",
-                        "[abstraction_rule_reservoir_1]\n3\n0 0\n5e5 2\n4e5 3\n\n"
-                        "[region_transition_distance]")(text)
+def reservoir_at_outlet(last_volume):
+    """A reservoir at the outlet whose rule table ends with the volume given."""
+    def edit(text):
+        text = replace_once("TG 1 (AREA = 9.40, F = 1)\n",
+                            "TG 1 (AREA = 9.40, F = 1)\n SP 1 (file = reservoir_1.txt V0 = 2e5 "
+                            "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n")(text)
+        return replace_once("[region_transition_distance]",
+                            "[abstraction_rule_reservoir_1]\n3\n0 0\n5e5 2\n%s 3\n\n"
+                            "[region_transition_distance]" % last_volume)(text)
+    return edit
+
+
+# A reservoir whose rule table lists volumes that fall.
+reservoir_with_falling_volumes = reservoir_at_outlet("4e5")
 
 
 # name: (control-file edit, input edit, exit code, FATAL entry of the log)
@@ -628,13 +639,22 @@ def river_grids(folder):
                                          for row in rows]) + "\n")
 
 
-def command_surface(args):
+def run_one_and_three(args, edit_control, edit_input):
+    """Two days on one process with one thread and on three with four; the
+    work folders with the number of processes."""
     works = []
     for processes, threads in ((1, 1), (3, 4)):
         work = os.path.join(args.work, "np%d" % processes)
-        prepare(work, 2, with_surface_routing, river_grids)
+        prepare(work, 2, edit_control, edit_input)
         status, console = run_horva(args, work, processes, threads)
         check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
+        works.append((work, processes))
+    return works
+
+
+def command_surface(args):
+    works = []
+    for work, processes in run_one_and_three(args, with_surface_routing, river_grids):
         for rank in range(processes):
             with open(os.path.join(work, "output", "unsatzon_state_%d" % rank)) as f:
                 check(f.read().count("[SurfaceRoutingModel]") == 1,
@@ -741,6 +761,94 @@ def command_groundwater(args):
     check(len(lines) == 1 + 48, "gw_control.txt holds %d lines for 48 steps" % len(lines))
 
 
+BALANCE_SECTION = """
+[water_balance]
+1  on
+60  time interval in minutes
+balance_  prefix of the balance statistics files
+2001  every subbasin and the catchment, every step
+"""
+# Rain and snow part at 15 degrees C, so that snow falls and melts in May.
+SNOW_SECTION = ("[snow_model]\n1\n60\n1 method\n2 transzone\n15 T0R\n0 T0\n0.1 CWH\n"
+                "0.5 CRFR\n4\n2\n0.5\n0.01 z0\n1\n3\n0.4\n0.9\n" +
+                "".join("%s.asc\n0\n%s.stat 0\n" % (n, n) for n in ("rain", "snow", "days", "age"))
+                + "albedo.stat 0\n" +
+                "".join("%s.asc\n0\n%s.stat 0\n" % (n, n) for n in ("outflow", "melt")) +
+                "solid.asc\n0\nliquid.asc\n0\ntotal.stat 0\ntotal.asc\n0\n0 readgrid\n")
+INTERCEPTION_SECTION = ("[interception_model]\n1\n60\n1\ntf.asc\n0\ntf.stat 0\nei.asc\n0\n"
+                        "ei.stat 0\nsi.asc\n0\nsi.stat 0\n0.2\n0\n")
+HEAT_SECTION = ("[heat_transfer]\n1  switch\n11  method\n0\n0\n" +
+                "".join("%s\n" % v for v in ("10", "-0.0065", "800", "1500", "2.5", "1e-9", "0.57",
+                                              "2.2", "4187", "1950", "2100", "334000", "1000",
+                                              "124.6", "0", "60", "3600", "1", "1")) +
+                "temper.txt  temperature file\ntemper.stat 0\ntemper.stk\n0\nthaw.asc\n0\n"
+                "se.stk\n0\n")
+# Terms of the balance files that are storages (their change over the step).
+BALANCE_STORAGES = {"interception_storage", "snow_storage", "ponding_storage", "soil_water",
+                    "surface_storage"}
+BALANCE_INPUTS = {"precipitation", "irrigation"}
+
+
+def every_module(text):
+    text = reservoir_at_outlet("1e6")(silting(with_surface_routing(text)))
+    return text + SNOW_SECTION + INTERCEPTION_SECTION + HEAT_SECTION + BALANCE_SECTION
+
+
+def cloudburst(folder):
+    """River grids and ten times the rain, so that water ponds on the land."""
+    river_grids(folder)
+    path = os.path.join(folder, "precipitation.txt")
+    with open(path) as f:
+        lines = f.read().splitlines(True)
+    header = next(i for i, line in enumerate(lines) if line.startswith("YY"))
+    with open(path, "w") as f:
+        f.writelines(lines[:header + 1] + [
+            " ".join(p[:4] + ["%.1f" % (10 * float(v)) for v in p[4:]]) + "\n"
+            for p in (line.split() for line in lines[header + 1:])])
+
+
+def balance_rows(output):
+    """{term: [[zone values..., catchment] per step]} of the balance files."""
+    terms = {}
+    for name in os.listdir(output):
+        if name.startswith("balance_") and name.endswith(".stat"):
+            with open(os.path.join(output, name)) as f:
+                terms[name[8:-5]] = [[float(v) for v in line.split("\t")[4:]]
+                                     for line in f.read().splitlines()[3:]]
+    return terms
+
+
+def command_balance(args):
+    works = [os.path.join(work, "output")
+             for work, _ in run_one_and_three(args, every_module, cloudburst)]
+    terms = balance_rows(works[0])
+    for term in ("precipitation", "snow_storage", "interception_storage", "soil_water",
+                 "transpiration", "surface_storage", "interflow", "baseflow"):
+        check(term in terms, "no balance file of %s" % term)
+    for term in ("snow_storage", "ponding_storage", "interception_storage"):
+        check(any(v != 0.0 for row in terms[term] for v in row), "%s never changed" % term)
+    check(len(terms["precipitation"]) == 48, "not one line per step")
+    for name in os.listdir(works[0]):
+        if name.startswith("balance_"):
+            check(filecmp.cmp(*(os.path.join(w, name) for w in works), shallow=False),
+                  "%s differs between one process and three" % name)
+    # Every zone and step: inputs = outputs + change of storage, to the
+    # twelve decimals written, relative to what passed through.
+    for step in range(len(terms["precipitation"])):
+        for zone in range(len(terms["precipitation"][step])):
+            rest = through = 0.0
+            for term, rows in terms.items():
+                if term == "residual":
+                    continue
+                value = rows[step][zone]
+                sign = 1.0 if term in BALANCE_INPUTS else -1.0
+                rest += sign * value
+                through += abs(value) if term not in BALANCE_STORAGES else 0.0
+            check(abs(rest) <= 1e-9 * through + 1e-11,
+                  "the balance of step %d, column %d leaves %.3g mm of %.3g mm" % (
+                      step + 1, zone + 1, rest, through))
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
@@ -758,7 +866,8 @@ def main(argv):
             p.add_argument("--threads", type=int, default=1)
         elif name == "broken":
             p.add_argument("--case", choices=sorted(BROKEN), required=True)
-    for name in ("week", "warmstart", "continuation", "silting", "surface", "groundwater"):
+    for name in ("week", "warmstart", "continuation", "silting", "surface", "groundwater",
+                 "balance"):
         p = sub.add_parser(name)
         p.add_argument("--horva", required=True)
         p.add_argument("--mpiexec", required=True)
@@ -775,7 +884,8 @@ def main(argv):
          "generator": command_generator, "readme": command_readme,
          "week": command_week, "warmstart": command_warmstart,
          "continuation": command_continuation, "silting": command_silting,
-         "surface": command_surface, "groundwater": command_groundwater}[args.command](args)
+         "surface": command_surface, "groundwater": command_groundwater,
+         "balance": command_balance}[args.command](args)
     except Failure as failure:
         print("FAILED: %s" % failure)
         return 1
