@@ -1,5 +1,9 @@
-// The whole model on the example catchment at 1000 x 1000 cells: set-up
-// untimed, then one day of hourly steps with every place of the step timed.
+// The whole model on the example catchment at 1000 x 1000 cells, with
+// radiation correction, snow and interception switched on besides the
+// example's evapotranspiration, unsaturated zone and channel routing
+// (silting-up, surface routing and irrigation need inputs the example does
+// not write): set-up untimed, then one day of hourly steps with every place
+// of the step timed.
 // Reports cell-steps per second and prints the share of each module in the
 // step (rank 0's times; "driver" is the interpolation, the standard grids
 // and the rest the driver does itself). Run under mpirun, e.g.
@@ -54,8 +58,8 @@ std::string everyModuleOn(std::string text) {
   const std::pair<std::string, std::string> switches[] = {
       {"[radiation_correction]\n0   radiation correction off\n60  time interval in minutes\n",
        "[radiation_correction]\n1   on\n60  minutes\n1   slope, aspect and shading\n"
-       "tcorr.asc\n0\n1.0\nexkorr.asc\n0\nshape.asc\n0\n1\n1\n\n" + snowSection +
-           interceptionSection},
+       "tcorr.asc\n0\n1.0\nexkorr.asc\n0\nshape.asc\n0\n1\n1\n\n" +
+           snowSection + interceptionSection},
   };
   for (const auto& [off, on] : switches) {
     const size_t at = text.find(off);

@@ -50,8 +50,7 @@ void ModellApplication::timePlaces() {
 std::vector<std::pair<std::string, double>> ModellApplication::placeTimes() const {
   std::vector<std::pair<std::string, double>> times;
   for (size_t p = 0; p < placeSeconds.size(); ++p)
-    if (!places[p].empty())
-      times.emplace_back(placeName(static_cast<Place>(p)), placeSeconds[p]);
+    if (!places[p].empty()) times.emplace_back(placeName(static_cast<Place>(p)), placeSeconds[p]);
   return times;
 }
 
@@ -101,7 +100,6 @@ const char* ModellApplication::placeName(Place place) {
                 "a name for every place");
   return names[static_cast<size_t>(place)];
 }
-
 
 void ModellApplication::caught(int code, const char* operation) {
   *diag << "FATAL: exception " << code << " caught in ModellApplication::" << operation << " ("
