@@ -45,6 +45,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/global_parameters.h"
@@ -99,6 +100,13 @@ public:
   // Flushes the buffered outputs (after a complete init), releases the
   // tracers, tears every module down and deletes it. Collective.
   void ClearMemory();
+
+  // From now on every place keeps the seconds its calls take; off (the
+  // default) runPlace costs one test more.
+  void timePlaces();
+  // The seconds of every place with calls plugged, in the order of the
+  // places, by the place's name; empty unless timePlaces was called.
+  std::vector<std::pair<std::string, double>> placeTimes() const;
 
 protected:
   // The calls the driver makes on the modules, in the order of a run.
@@ -159,6 +167,8 @@ protected:
   using PlacedCall = std::function<void(const ModelDate&)>;
   // Adds a call to a place; calls of one place run in the order added.
   void plug(Place place, PlacedCall call);
+  // The enumerator's name, e.g. "channelRouting".
+  static const char* placeName(Place place);
 
   // Builds a module as Module(context, errorCode, args...) and keeps it
   // until the shut-down; a failed construction throws its code, which init
@@ -297,6 +307,7 @@ private:
   std::vector<HRUMasterCell> hruMasterCells;
 
   std::vector<std::vector<PlacedCall>> places;
+  std::vector<double> placeSeconds; // per place while timed, else empty
   bool initialised = false;
   bool finishing = false; // Ctrl-C answer 1 or "Finish": no further period
   ModelDate lastStepDate;
