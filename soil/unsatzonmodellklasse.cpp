@@ -42,7 +42,10 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
     setUpGlaciers();
     writeStartSummary();
     takeResponseUnitGrids();
-    readLayeredSnowModel();
+    if (readLayeredSnowModel() > 0) {
+      readLayeredSnowProperties();
+      registerSnowGrids();
+    }
     takeSolverGrids();
   });
 }

@@ -7,6 +7,7 @@
 #include "config/soil_class.h"
 #include "core/zonal_statistic.h"
 #include "soil/column_solver.h"
+#include "soil/layered_snow.h"
 #include "soil/point_series.h"
 #include "soil/region_failure.h"
 #include "soil/runoff_records.h"
@@ -21,6 +22,7 @@
 // writes the start summary of the soil water.
 //
 class StorageText;
+class ControlFileSession;
 
 // Every soil column is 1 .. m layers deep, m being the largest layer count of
 // the soil table; its stacks hold the levels 0 (the surface node) .. m.
@@ -44,6 +46,13 @@ public:
   virtual void setRoutingConcentration(int flag) { routingConcentration = flag; }
   virtual void setDumpMode(int dump, int close, int repair, long maxFiles);
   virtual bool isHeatTransferActive() const { return settings.heat.active > 0; }
+  // The layered snow model: its switch, its snow types (record 0 holds
+  // their count) and the offset of the temperature of new snow.
+  virtual bool isLayeredSnowActive() const { return snowSettings.active > 0; }
+  virtual const std::vector<soil_class>* getLayeredSnowProperties() const {
+    return isLayeredSnowActive() ? &snowTypes : nullptr;
+  }
+  virtual double getTOffsetFreshSnow() const { return snowSettings.tOffsetFreshSnow; }
   // Whether the groundwater model runs; set by the driver after building it.
   virtual void setGroundwaterActive(bool active) { groundwaterActive = active; }
 
@@ -187,7 +196,22 @@ protected:
   // Appends a line to "modell_<rank>.log" of this process, without time stamp.
   void appendPlainLog(const std::string& text);
   void takeResponseUnitGrids();
+
+  // --- layered snow set-up (soil/layered_snow_setup.cpp) -------------------------
+  // "[LayeredSnowModel]"; returns its switch.
   virtual int readLayeredSnowModel();
+  // "[LayeredSnowProperties]": the snow types with their thermal defaults.
+  virtual void readLayeredSnowProperties();
+  // The snow model's grids, and the snow stacks read or created.
+  virtual void registerSnowGrids();
+  void closeSnowSection(ControlFileSession& session);
+  // Registers a stack of the snow layers with a grid of its level 0; a
+  // null stack is created with `start` in own cells.
+  Stack registerSnowStack(SnowStackLine line, Stack stack, double start = 0.0);
+  Stack readSnowStack(SnowStackLine line);
+  void registerUpperIndexSnow(bool read);
+  void setColdSnowColumns();
+  void refreshSnowViews();
 
   void releaseGrids();
 
@@ -432,6 +456,19 @@ protected:
   // first step or the pre-spin-up gives them.
   bool initialiseTemperatures = false;
   std::vector<double> nFactorsOfDate; // per land-use record
+
+  // Layered snow.
+  LayeredSnowSettings snowSettings;
+  std::vector<soil_class> snowTypes;
+  int snowLayers = 0; // L
+  Stack snowStacks[snowLineCount] = {};
+  Grid upperIndexSnow = nullptr;
+  // surftemp, surftemp_onGlacier, EnergyBalance, EnergyBalance_onGlacier,
+  // rain_fraction, snowstorage_solid, snowstorage_liquid,
+  // snow_storage_total, melt_from_snowcover; null where absent.
+  Grid snowModelGridsTaken[9] = {};
+  // Set while the snow temperatures wait for their start values.
+  bool initialiseSnowTemperatures = false;
 
   // Temperature pre-spin-up: the degree days, the sums of the air
   // temperature, the steps of the day and of the period, and the grids

@@ -102,8 +102,6 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        "or user rights"},
       {"tracers", [](auto&, auto& s) { s.base.context.tracerCount = 2; }, "", 17,
        "solute transport (2 tracers"},
-      {"layered snow", [](auto&, auto&) {}, "[LayeredSnowModel]\n1 switch\n", 17,
-       "the layered snow model (switch 1 in [LayeredSnowModel])"},
       {"a lake without ponding", [](auto&, auto& s) { s.base.addGrid("lake_codes", uniform(1.0)); },
        "[lake_model]\n1 flow\n1 method\n", 215,
        "Error in initialization method for [lake_model].\npond_use must be set in "
