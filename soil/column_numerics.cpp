@@ -17,10 +17,11 @@ constexpr int copiedLayerLimit = 200;
 
 } // namespace
 
-SoilColumn::SoilColumn(int maxLayerCount)
-    : storage(static_cast<size_t>(maxLayerCount + 2) * 21, 0.0), maxLayers(maxLayerCount) {
-  double* next = storage.data();
-  const size_t size = static_cast<size_t>(maxLayerCount) + 2;
+SoilColumn::SoilColumn(int maxLayerCount, int maxSnowLayers)
+    : storage(static_cast<size_t>(maxLayerCount + 2 + maxSnowLayers) * 21, 0.0),
+      maxLayers(maxLayerCount) {
+  double* next = storage.data() + maxSnowLayers;
+  const size_t size = static_cast<size_t>(maxLayerCount + 2 + maxSnowLayers);
   for (double** a :
        {&d,         &thetaSat, &thetaLow,    &thetaFc,  &ksat,     &theta0,  &theta,
         &thetaMean, &psi0,     &head,        &z,        &q,        &lateral, &extraction,
@@ -32,6 +33,7 @@ SoilColumn::SoilColumn(int maxLayerCount)
 
 void SoilColumn::bind(const soil_class& soilType, int layerCount, const ColumnCell& cellValues) {
   soil = &soilType;
+  first = 0;
   lastSuction = SuctionLookup{};
   layers = std::min(layerCount, maxLayers);
   cell = cellValues;
@@ -53,6 +55,26 @@ void SoilColumn::bind(const soil_class& soilType, int layerCount, const ColumnCe
   for (int i : {0, layers + 1}) unfrozen[i] = liquid[i] = 1.0;
 }
 
+void SoilColumn::bindSnow(const soil_class& type, int snowLayerCount, int topLayer) {
+  snow = &type;
+  snowLayers = snowLayerCount;
+  first = std::min(0, topLayer - snowLayerCount - 1);
+  lastSuction = SuctionLookup{};
+  const double* ks = type.getKsatArray();
+  for (int i = first + 1; i <= 0; ++i) {
+    const int k = layerOf(i);
+    thetaSat[i] = type.getThetaSat(k);
+    thetaLow[i] = type.getThetaLow(k);
+    thetaMin[i] = thetaLow[i];
+    thetaFc[i] = type.thetaFromSuction(k, fieldCapacitySuctionValue);
+    ksat[i] = ks[k];
+  }
+  for (int i = first; i <= 0; ++i) {
+    unfrozen[i] = liquid[i] = 1.0;
+    sink[i] = uptake[i] = evaporation[i] = lateral[i] = 0.0;
+  }
+}
+
 int SoilColumn::tableLayer() const {
   return std::clamp(static_cast<int>(cell.tableLevel), 1, layers);
 }
@@ -63,7 +85,7 @@ int SoilColumn::balanceEnd() const { return std::min(layers, tableLayer() + 5); 
 
 double SoilColumn::relativeConductivity(int layer, double water) const {
   const double flowing = water * liquid[layer];
-  return soil->krelFromTheta(layer, flowing, flowing);
+  return typeOf(layer).krelFromTheta(layerOf(layer), flowing, flowing);
 }
 
 double SoilColumn::updateHydraulicHeads(bool firstIteration) {
@@ -71,9 +93,11 @@ double SoilColumn::updateHydraulicHeads(bool firstIteration) {
   const int end = activeEnd();
   const double table = cell.tableHeight;
   double meanSuction = 0.0;
-  for (int i = 1; i <= end; ++i) {
-    if (firstIteration) psi0[i] = soil->suctionFromTheta(i, theta0[i] * liquid[i]);
-    meanSuction = 0.5 * (soil->suctionFromTheta(i, thetaMean[i] * liquid[i]) + psi0[i]);
+  for (int i = first + 1; i <= end; ++i) {
+    const soil_class& type = typeOf(i);
+    const int k = layerOf(i);
+    if (firstIteration) psi0[i] = type.suctionFromTheta(k, theta0[i] * liquid[i]);
+    meanSuction = 0.5 * (type.suctionFromTheta(k, thetaMean[i] * liquid[i]) + psi0[i]);
     const double centre = 0.5 * (z[i - 1] + z[i]);
     if (i < g)
       head[i] = centre - meanSuction;
@@ -88,8 +112,8 @@ double SoilColumn::updateHydraulicHeads(bool firstIteration) {
 double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
   const int g = tableLayer();
   const int end = activeEnd();
-  q[0] = -topFlux;
-  if (cell.thawDepth >= 0.0 && cell.thawDepth < d[1])
+  q[first] = -topFlux;
+  if (first == 0 && cell.thawDepth >= 0.0 && cell.thawDepth < d[1])
     q[0] = std::clamp(q[0], -cell.reducedKsat, cell.reducedKsat);
   const double slopeFactor = std::min(1.0, cell.slopeTangent);
   double drainage = 0.0;
@@ -97,11 +121,11 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
   // that reaches the table layer joins the saturated zone: that layer and
   // those below conduct at saturation, or a table layer drained to field
   // capacity would hold back the water above it.
-  for (int i = 1; i <= layers; ++i) {
+  for (int i = first + 1; i <= layers; ++i) {
     lateral[i] = 0.0;
     if (i <= end) meanKrel[i] = relativeConductivity(i, 0.5 * (theta0[i] + thetaMean[i]));
   }
-  for (int i = 1; i <= end; ++i) {
+  for (int i = first + 1; i <= end; ++i) {
     if (i < end) {
       double k;
       if (cell.clayLayer == i || cell.clayLayer == i + 1) {
@@ -109,7 +133,9 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
       } else {
         double upper = (i >= g ? 1.0 : meanKrel[i]) * ksat[i];
         double lower = (i + 1 >= g ? 1.0 : meanKrel[i + 1]) * ksat[i + 1];
-        const double ratio = soil->getMaxRatio(i);
+        // The pack on the soil keeps the larger of the two limits.
+        const double ratio = i == 0 ? std::max(soil->getMaxRatio(1), snow->getMaxRatio(snowLayers))
+                                    : typeOf(i).getMaxRatio(layerOf(i));
         upper = std::max(upper, lower / ratio);
         lower = std::max(lower, upper / ratio);
         if (i >= cell.tableLevel - 1.0) {
@@ -120,13 +146,15 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
         }
       }
       q[i] = darcyFlux(k, head[i], head[i + 1], d[i], d[i + 1]);
+      // The soil does not draw water up into the pack.
+      if (i == 0 && first < 0 && q[0] > 0.0) q[0] = 0.0;
     }
     const double drainable = std::max(0.0, (thetaMean[i] - thetaFc[i]) * d[i] / dt);
     const double centre = 0.5 * (z[i - 1] + z[i]);
+    const double drainageDensity = i <= 0 ? snowDrainage : cell.channelDensity * slopeFactor;
     if (i < g && i < layers && centre - head[i] < fieldCapacitySuctionValue &&
         ksat[i] > ksat[i + 1])
-      lateral[i] = relativeConductivity(i, thetaMean[i]) * ksat[i] * d[i] * cell.channelDensity *
-                   slopeFactor;
+      lateral[i] = relativeConductivity(i, thetaMean[i]) * ksat[i] * d[i] * drainageDensity;
     if (i == cell.drainLayer && cell.drainDistance > 0.0) {
       drainage = std::min(drainable, 2.0 * relativeConductivity(i, thetaMean[i]) * ksat[i] * d[i] *
                                          cell.cellSize / (cell.drainDistance * cell.drainDistance));
@@ -136,7 +164,7 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
   }
   // Below the active range the layers rest under the table: no flux.
   for (int i = end; i <= layers; ++i) q[i] = 0.0;
-  for (int i = 2; i <= end; ++i)
+  for (int i = first + 2; i <= end; ++i)
     q[i - 1] = limitFluxByHeadOrder(i - 1, q[i - 2], q[i - 1], q[i], dt);
   return drainage;
 }
@@ -157,7 +185,7 @@ double SoilColumn::limitFluxByHeadOrder(int layer, double fluxAbove, double flux
   // suction after an unchanged flux is looked up once.
   auto suction = [&](int i, double water) {
     if (i != lastSuction.layer || water != lastSuction.theta)
-      lastSuction = {i, water, soil->suctionFromTheta(i, water)};
+      lastSuction = {i, water, typeOf(i).suctionFromTheta(layerOf(i), water)};
     return lastSuction.suction;
   };
   auto difference = [&](double f) {
@@ -195,12 +223,12 @@ namespace {
 // The balance of layers 1 .. end on arrays that may be copies: inflows
 // that would overfill a layer and outflows that would empty it below its
 // lower bound are cut, extraction after the fluxes, interflow first.
-void balanceLayers(int end, int maxPasses, double dt, const double* theta0, const double* d,
+void balanceLayers(int top, int end, int maxPasses, double dt, const double* theta0, const double* d,
                    const double* low, const double* high, double* q, double* extraction,
                    double* lateral) {
   for (int pass = 0; pass < maxPasses; ++pass) {
     bool changed = false;
-    for (int i = end; i >= 1; --i) {
+    for (int i = end; i >= top; --i) {
       const double next = theta0[i] + (q[i] - q[i - 1] - extraction[i]) * dt / d[i];
       if (next > high[i]) {
         double excess = (next - high[i]) * d[i] / dt;
@@ -244,8 +272,8 @@ void balanceLayers(int end, int maxPasses, double dt, const double* theta0, cons
 
 void SoilColumn::balanceFluxesWithStorage(int maxPasses, double dt) {
   const int end = balanceEnd();
-  for (int i = 1; i <= end; ++i) extraction[i] = sink[i] + lateral[i];
-  balanceLayers(end, maxPasses, dt, theta0, d, thetaMin, thetaSat, q, extraction, lateral);
+  for (int i = first + 1; i <= end; ++i) extraction[i] = sink[i] + lateral[i];
+  balanceLayers(first + 1, end, maxPasses, dt, theta0, d, thetaMin, thetaSat, q, extraction, lateral);
 }
 
 void SoilColumn::balanceFluxesOnCopies(int maxPasses, double dt) {
@@ -260,7 +288,7 @@ void SoilColumn::balanceFluxesOnCopies(int maxPasses, double dt) {
     extracted[i] = sink[i] + lateral[i];
     sideways[i] = lateral[i];
   }
-  balanceLayers(end, maxPasses, dt, theta0, d, thetaMin, thetaSat, fluxes.data(), extracted.data(),
+  balanceLayers(1, end, maxPasses, dt, theta0, d, thetaMin, thetaSat, fluxes.data(), extracted.data(),
                 sideways.data());
   for (int i = 0; i <= end; ++i) {
     q[i] = fluxes[i];
@@ -273,7 +301,7 @@ double SoilColumn::updateWaterContents(int iteration, double dt) {
   const int end = activeEnd();
   double largest = 0.0;
   clampedWater = 0.0;
-  for (int i = 1; i <= end; ++i) {
+  for (int i = first + 1; i <= end; ++i) {
     double next = theta0[i] + (q[i] - q[i - 1] - extraction[i]) * dt / d[i];
     const double bounded = std::clamp(next, 0.0, 1.0);
     clampedWater += (bounded - next) * d[i];

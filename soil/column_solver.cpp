@@ -23,8 +23,8 @@ constexpr double fieldCapacityMargin = 1e-12;
 
 } // namespace
 
-ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers)
-    : column(maxLayers), heat(maxLayers), uses(static_cast<size_t>(landuseLayers) + 1),
+ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers, int maxSnowLayers)
+    : column(maxLayers, maxSnowLayers), heat(maxLayers, maxSnowLayers), uses(static_cast<size_t>(landuseLayers) + 1),
       transpiration(static_cast<size_t>(landuseLayers) + 1, 0.0),
       layerEtr(static_cast<size_t>(maxLayers) + 2, 0.0),
       layerInterflow(static_cast<size_t>(maxLayers) + 2, 0.0),
@@ -56,6 +56,7 @@ void ColumnSolver::solve(const ColumnStepSettings& settings, const ColumnForcing
                          IterationReport* report) {
   budget = ColumnBudget{};
   std::fill(transpiration.begin(), transpiration.end(), 0.0);
+  if (snowModel) bindPack();
   if (layerDetail) {
     std::fill(layerEtr.begin(), layerEtr.end(), 0.0);
     std::fill(layerInterflow.begin(), layerInterflow.end(), 0.0);
@@ -133,17 +134,23 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   }
 
   if (forcing.heat) runHeatSteps(forcing);
+  snowSurplus = snowReleased = 0.0;
+  if (snowModel) updatePack(c.theta0);
 
   double error = 0.0;
   double drainageRate = 0.0;
   const int iterations = iterate(settings, supply / F, dt, error, drainageRate);
   ++tally.waterSteps;
   tally.iterations += iterations;
-  tally.nodeSteps += n;
+  tally.nodeSteps += n - c.first;
   if (report && iterations > reportedIterations) report->report(iterations, error);
 
-  // Book what the balance let the sinks take.
+  // Book what the balance let the sinks take; the pack's interflow and
+  // the water entering the column at its top before the pack moves on.
   double lateral = 0.0;
+  for (int i = c.first + 1; i <= 0; ++i) lateral += c.lateral[i] * F;
+  const double infiltrated = -c.q[c.first] * F;
+  if (snowModel) updatePack(c.theta);
   double baseflowAmount = 0.0;
   for (int i = 1; i <= end; ++i) {
     lateral += c.lateral[i] * F;
@@ -174,23 +181,25 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   budget.baseflow += baseflowAmount;
   budget.clamped += c.clampedWater * 1000.0;
 
-  // The surface: what did not infiltrate fills the pond, the rest runs off.
-  const double infiltrated = -c.q[0] * F;
+  // The surface: what did not infiltrate fills the pond, the rest runs off
+  // with the melt water the soil under the pack could not take.
   double excess = std::max(0.0, supply - infiltrated);
   ponding = std::min(excess, forcing.maxPonding);
   excess -= ponding;
+  excess += snowSurplus;
+  budget.snowReleased += snowReleased;
   budget.directflow += excess;
   budget.infiltrationExcess += excess;
   budget.infiltration += infiltrated;
 
   moveTable(table, budget, baseflowAmount);
-  for (int i = 1; i <= end; ++i) c.theta0[i] = c.theta[i];
+  for (int i = c.first + 1; i <= end; ++i) c.theta0[i] = c.theta[i];
 }
 
 int ColumnSolver::iterate(const ColumnStepSettings& settings, double supplyRate, double dt,
                           double& error, double& drainageRate) {
   SoilColumn& c = column;
-  for (int i = 1; i <= c.layers; ++i) {
+  for (int i = c.first + 1; i <= c.layers; ++i) {
     c.theta[i] = c.thetaMean[i] = c.theta0[i];
     c.thetaMin[i] =
         c.thetaLow[i] + std::max(0.0, c.theta0[i] - c.thetaLow[i]) * (1.0 - c.liquid[i]);
@@ -200,7 +209,8 @@ int ColumnSolver::iterate(const ColumnStepSettings& settings, double supplyRate,
   do {
     c.updateHydraulicHeads(iterations == 0);
     drainageRate = c.computeLayerFluxes(supplyRate, dt);
-    if (c.layers < copiedLayerLimit)
+    // Snow layers sit above the copied range: the pack balances in place.
+    if (c.layers < copiedLayerLimit && !snowModel)
       c.balanceFluxesOnCopies(balancePasses, dt);
     else
       c.balanceFluxesWithStorage(balancePasses, dt);

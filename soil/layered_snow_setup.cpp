@@ -257,6 +257,7 @@ void unsatzonmodellklasse::registerSnowGrids() {
   registerSnowStack(snowLineQu, nullptr, 0.0);
   initialiseSnowTemperatures = heat && !read;
   refreshSnowViews();
+  prepareSnowColumn();
 }
 
 // Heights from the soil surface up by the nominal thicknesses of snow

@@ -212,6 +212,11 @@ protected:
   void registerUpperIndexSnow(bool read);
   void setColdSnowColumns();
   void refreshSnowViews();
+  // --- layered snow around the solver (soil/unsatzon_snow.cpp) -------------------
+  void prepareSnowColumn();
+  void loadSnowPack(long r, long c, ColumnSolver& solver) const;
+  void writeBackSnowPack(long r, long c, const ColumnSolver& solver);
+  void initialiseSnowLayerTemperatures();
 
   void releaseGrids();
 
@@ -467,6 +472,9 @@ protected:
   // rain_fraction, snowstorage_solid, snowstorage_liquid,
   // snow_storage_total, melt_from_snowcover; null where absent.
   Grid snowModelGridsTaken[9] = {};
+  static constexpr int snowGridSurface = 0;
+  static constexpr int snowGridEnergyBalance = 2;
+  SnowColumnSettings snowColumn;
   // Set while the snow temperatures wait for their start values.
   bool initialiseSnowTemperatures = false;
 
