@@ -1,0 +1,265 @@
+// The layered snow model on the soil columns: its set-up, the bookkeeping
+// of the pack, the temperature at its surface, and a melt season on the
+// fixture's catchment.
+
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include "soil/column_solver.h"
+#include "soil/snow_layers.h"
+#include "tests/soil/heat_fixture.h"
+#include "tests/soil/unsatzon_fixture.h"
+
+namespace {
+
+constexpr size_t readGridEntry = 86;
+const char* const snowFiles[] = {"swes",  "swel",  "tsnow",     "thetasnow", "hhydsnow",
+                                 "hgeosnow", "qusnow", "thicksnow", "denssnow",  "upper"};
+
+// A snow type of equal layers of `thickness` m at a nominal density of
+// 100 kg/m^3 that holds little water and conducts heat poorly.
+std::string snowType(int code, int layers, double thickness = 0.05) {
+  return std::to_string(code) + " snow {method = MultipleHorizons; layers = " +
+         std::to_string(layers) + ";" + perLayer(layers, "thickness", thickness) +
+         perLayer(layers, "ksat", 1e-4) + perLayer(layers, "theta_sat", 0.9) +
+         perLayer(layers, "theta_res", 0.02) + perLayer(layers, "alpha", 5.0) +
+         perLayer(layers, "Par_n", 2.0) + perLayer(layers, "DensityDry", 100.0) +
+         perLayer(layers, "HeatCapacityDry", 0.0) + perLayer(layers, "DryThermalConduct", 0.1) +
+         "}\n";
+}
+
+// "[LayeredSnowModel]" with fresh snow 2 K below the air, ice that keeps
+// snow water from flowing, and its outputs in the directory; then the snow
+// types.
+std::string snowSections(const std::string& directory, const std::vector<std::string>& types) {
+  std::string text = "[LayeredSnowModel]\n1  switch\n0  method\n400  max density\n500  max "
+                     "density\n-2  offset\n0  drainage density\n0.1  holding capacity\n1  "
+                     "effectiveness\n1  effectiveness soil\n";
+  for (const char* f : snowFiles)
+    text += directory + "/" + f + ".stk  name\n0  writecode\n";
+  text += "[LayeredSnowProperties]\n" + std::to_string(types.size()) + "  snow types\n";
+  for (const std::string& t : types) text += t;
+  return text;
+}
+
+// The fixture's catchment with heat transfer (implicit), layered snow of
+// the types given and the air temperature given per cell.
+struct SnowRig {
+  SnowRig(const std::string& name, double air, const std::vector<std::string>& types,
+          const std::string& minutes = "60",
+          const std::function<void(std::vector<std::string>&, UnsatzonSetup&)>& edit = nullptr)
+      : setup(name), uses(2), cd(setup.directory) {
+    uses[1] = landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; LimitReduWet = 0.5");
+    setup.base.context.landuseTable = &uses;
+    setup.base.addGrid("precipitation", uniform(0.0));
+    setup.base.addGrid("temperature", uniform(air));
+    setup.stepMinutes = minutes;
+    lines = setup.lines;
+    if (edit) edit(lines, setup);
+    module = setup.build(lines, code,
+                         heatSection(11, setup.directory) + snowSections(setup.directory, types));
+    if (module) {
+      EXPECT_EQ(startRunoff(*module), 0) << log();
+    }
+  }
+  std::string log() const { return setup.base.log.console.str(); }
+  std::string file(int line) const {
+    return setup.directory + "/" + snowFiles[line] + ".stk";
+  }
+  Stack stack(const char* name) const { return setup.stack(name); }
+
+  UnsatzonSetup setup;
+  std::vector<landuse_class> uses;
+  WorkingDirectory cd;
+  std::vector<std::string> lines;
+  int code = 0;
+  std::unique_ptr<TestUnsatzon> module;
+};
+
+bool ownCell(long r, long c) { return r < 3 || c < 3; }
+
+const char* const snowStackNames[] = {"SnowWaterEquivalentSolid", "SnowWaterEquivalentLiquid",
+                                      "Temperature_Stack_Snow",   "theta_Snow",
+                                      "hydraulic_heads_Snow",     "geodetic_height_Snow",
+                                      "q_down_Snow",              "SnowLayerThickness",
+                                      "SnowDensity"};
+
+} // namespace
+
+// Each failure of the set-up ends the construction with its code and
+// message.
+TEST(LayeredSnowSetUp, FailuresEndWithTheirCodeAndMessage) {
+  struct Case {
+    const char* what;
+    std::string heat; // "" leaves heat transfer off
+    std::vector<std::string> types;
+    bool fullRegistry;
+    int code;
+    std::string message;
+  };
+  const std::string heatOn = "on";
+  const std::vector<Case> cases = {
+      {"without heat transfer", "", {snowType(1, 3)}, false, 1041,
+       "Error in model configuration: when using [LayeredSnowModel], [heat_transfer] must be "
+       "used as well."},
+      {"layer counts differ", heatOn, {snowType(1, 3), snowType(2, 4)}, false, 30,
+       "the numbers of snow layers has to be equal for all snow types\n(here: snow type 2: 4 "
+       "layers, but snow type 1: 3 layers)"},
+      {"an entry without its syntax", heatOn, {"1 snow 0.05 0.05 0.05\n"}, false, 30,
+       "entries in [LayeredSnowProperties] must use the MultipleHorizons syntax, i.e. no "
+       "very-old-style soil table entries are allowed here"},
+      {"a full registry", heatOn, {snowType(1, 3)}, true, 12,
+       "no more free grids in memeory, (max. 1000)!"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    UnsatzonSetup setup(std::string("layered_snow_failure_") + std::to_string(&k - cases.data()));
+    setup.base.addGrid("temperature", uniform(0.0));
+    std::vector<std::string> lines = setup.lines;
+    std::string heat = k.heat.empty() ? "" : heatSection(11, setup.directory);
+    if (k.fullRegistry) {
+      // Room for the soil's own grids, none for the snow stacks.
+      int code = 0;
+      int used = 0;
+      {
+        auto plain = setup.build(lines, code, heat);
+        ASSERT_NE(plain, nullptr);
+        used = plain->firstFreeRegistryIndex();
+      }
+      for (int e = used; e < gridRegistryLimit; ++e) setup.base.registry[e].hasFileName = true;
+    }
+    int code = 0;
+    auto module = setup.build(lines, code, heat + snowSections(setup.directory, k.types));
+    EXPECT_EQ(module, nullptr);
+    EXPECT_EQ(code, k.code);
+    EXPECT_NE(setup.base.log.console.str().find(k.message), std::string::npos)
+        << setup.base.log.console.str();
+  }
+}
+
+// A control file that has gone ends the reading of the section with 28.
+TEST(LayeredSnowSetUp, MissingControlFileEndsWith28) {
+  SnowRig rig("layered_snow_no_control", -5.0, {snowType(1, 3)});
+  ASSERT_NE(rig.module, nullptr) << rig.log();
+  std::remove(rig.setup.base.controlFile.c_str());
+  int code = 0;
+  try {
+    rig.module->readLayeredSnowModel();
+  } catch (int thrown) {
+    code = thrown;
+  }
+  EXPECT_EQ(code, 28);
+  EXPECT_EQ(rig.setup.base.log.lastEntry(), "error opening " + rig.setup.base.controlFile);
+}
+
+// Without stacks of a former run the pack is empty: heights rise from the
+// soil surface by the layer thicknesses, the water contents are the
+// residual ones, nothing is stored and the top index is L. Readgrid 2 does
+// the same; cells outside the domain hold nodata. Without the section no
+// snow stack exists.
+TEST(LayeredSnowSetUp, ColdStartStacks) {
+  for (const char* readGrid : {"0", "2"}) {
+    SCOPED_TRACE(std::string("readgrid ") + readGrid);
+    SnowRig rig(std::string("layered_snow_cold_") + readGrid, -5.0, {snowType(1, 3, 0.05)},
+                "60", [&](auto& l, auto&) {
+                  l[readGridEntry] = readGrid;
+                  writeAsciiGrid(l[38].substr(0, l[38].find(' ')), uniform(-0.1));
+                });
+    ASSERT_NE(rig.module, nullptr) << rig.log();
+    const double heights[] = {100.15, 100.10, 100.05, 100.0};
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) {
+        const bool own = ownCell(r, c);
+        for (int k = 0; k <= 3; ++k) {
+          const double h = rig.stack("geodetic_height_Snow")[r][c][k];
+          if (own)
+            EXPECT_NEAR(h, heights[k], 1e-12) << r << c << k;
+          else
+            EXPECT_EQ(h, nodata);
+          const double thetaExpected = own ? (k == 0 ? 0.0 : 0.02) : nodata;
+          EXPECT_EQ(rig.stack("theta_Snow")[r][c][k], thetaExpected);
+          EXPECT_EQ(rig.stack("SnowWaterEquivalentSolid")[r][c][k], own ? 0.0 : nodata);
+          EXPECT_EQ(rig.stack("SnowWaterEquivalentLiquid")[r][c][k], own ? 0.0 : nodata);
+          EXPECT_EQ(rig.stack("SnowLayerThickness")[r][c][k], nodata);
+          EXPECT_EQ(rig.stack("SnowDensity")[r][c][k], nodata);
+          EXPECT_EQ(rig.stack("Temperature_Stack_Snow")[r][c][k], nodata);
+          EXPECT_EQ(rig.stack("q_down_Snow")[r][c][k], own ? 0.0 : nodata);
+        }
+        EXPECT_EQ(rig.setup.grid("upperIndexSnow")[r][c], own ? 3.0 : nodata);
+      }
+  }
+  UnsatzonSetup s("layered_snow_none");
+  s.base.addGrid("temperature", uniform(0.0));
+  int code = 0;
+  auto without = s.build(s.lines, code, heatSection(11, s.directory));
+  ASSERT_NE(without, nullptr) << s.base.log.console.str();
+  for (const char* name : snowStackNames) EXPECT_EQ(without->findGrid(name), 0) << name;
+  EXPECT_EQ(without->findGrid("upperIndexSnow"), 0);
+}
+
+// Readgrid 1 and 3 take the snow stacks of a former run as written; a
+// stack with a level short ends the run with 13.
+TEST(LayeredSnowSetUp, FormerStacksAreReadBack) {
+  SnowRig rig("layered_snow_read_back", -5.0, {snowType(1, 3)});
+  ASSERT_NE(rig.module, nullptr) << rig.log();
+  // The soil's own state files, which readgrid 1 reads first.
+  const std::pair<const char*, size_t> soilStacks[] = {
+      {"theta", 30}, {"hydraulic_heads", 32}, {"geodetic_heads", 34}};
+  const std::pair<const char*, size_t> soilGrids[] = {
+      {"groundwater_distance", 38}, {"groundwater_level", 44}, {"Theta_in_GWLEVEL", 40},
+      {"baseflow", 56}};
+  auto nameOf = [](const std::string& line) { return line.substr(0, line.find(' ')); };
+  for (const auto& [name, entry] : soilStacks)
+    rig.module->writeStack(nameOf(rig.lines[entry]), rig.setup.stack(name), 4, false, true,
+                           false);
+  for (const auto& [name, entry] : soilGrids)
+    rig.module->writeGrid(nameOf(rig.lines[entry]), rig.setup.grid(name), false, true, false);
+  rig.module->writeStack(rig.setup.directory + "/temper.stk",
+                         rig.setup.stack("Soil_Temperature_Stack"), 4, false, true, false);
+  // A pack of snow in every own cell, then the files.
+  for (int line = 0; line < 9; ++line) {
+    Stack s = rig.stack(snowStackNames[line]);
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c)
+        for (int k = 0; k <= 3; ++k)
+          if (ownCell(r, c)) s[r][c][k] = 10.0 * line + k + 0.01 * (r * 4 + c);
+    rig.module->writeStack(rig.file(line), s, 3, false, true, false);
+  }
+  Grid upper = rig.setup.grid("upperIndexSnow");
+  upper[1][2] = 2.0;
+  rig.module->writeGrid(rig.file(9), upper, false, true, false);
+  rig.module.reset();
+  const std::string sections =
+      heatSection(11, rig.setup.directory) + snowSections(rig.setup.directory, {snowType(1, 3)});
+  for (const char* readGrid : {"1", "3"}) {
+    SCOPED_TRACE(std::string("readgrid ") + readGrid);
+    std::vector<std::string> lines = rig.lines;
+    lines[readGridEntry] = readGrid;
+    int code = 0;
+    auto module = rig.setup.build(lines, code, sections);
+    ASSERT_NE(module, nullptr) << rig.log();
+    for (int line = 0; line < 9; ++line) {
+      if (line == 6) continue; // q_down_Snow always starts at 0
+      Stack s = rig.setup.stack(snowStackNames[line]);
+      for (long r = 1; r <= 3; ++r)
+        for (long c = 1; c <= 4; ++c)
+          for (int k = 0; k <= 3; ++k)
+            EXPECT_EQ(s[r][c][k], ownCell(r, c) ? 10.0 * line + k + 0.01 * (r * 4 + c) : nodata)
+                << snowStackNames[line] << r << c << k;
+    }
+    EXPECT_EQ(rig.setup.grid("upperIndexSnow")[1][2], 2.0);
+    if (readGrid[0] == '3')
+      module->writeStack(rig.file(3), rig.setup.stack("theta_Snow"), 2, false, true, false);
+  }
+  std::vector<std::string> lines = rig.lines;
+  lines[readGridEntry] = "1";
+  int code = 0;
+  EXPECT_EQ(rig.setup.build(lines, code, sections), nullptr);
+  EXPECT_EQ(code, 13);
+  EXPECT_EQ(rig.setup.base.log.lastEntry(), "wrong number of levels in stack " + rig.file(3) +
+                                                " (there are 2 level, it must be 3");
+}
