@@ -223,9 +223,9 @@ namespace {
 // The balance of layers 1 .. end on arrays that may be copies: inflows
 // that would overfill a layer and outflows that would empty it below its
 // lower bound are cut, extraction after the fluxes, interflow first.
-void balanceLayers(int top, int end, int maxPasses, double dt, const double* theta0, const double* d,
-                   const double* low, const double* high, double* q, double* extraction,
-                   double* lateral) {
+void balanceLayers(int top, int end, int maxPasses, double dt, const double* theta0,
+                   const double* d, const double* low, const double* high, double* q,
+                   double* extraction, double* lateral) {
   for (int pass = 0; pass < maxPasses; ++pass) {
     bool changed = false;
     for (int i = end; i >= top; --i) {
@@ -273,7 +273,8 @@ void balanceLayers(int top, int end, int maxPasses, double dt, const double* the
 void SoilColumn::balanceFluxesWithStorage(int maxPasses, double dt) {
   const int end = balanceEnd();
   for (int i = first + 1; i <= end; ++i) extraction[i] = sink[i] + lateral[i];
-  balanceLayers(first + 1, end, maxPasses, dt, theta0, d, thetaMin, thetaSat, q, extraction, lateral);
+  balanceLayers(first + 1, end, maxPasses, dt, theta0, d, thetaMin, thetaSat, q, extraction,
+                lateral);
 }
 
 void SoilColumn::balanceFluxesOnCopies(int maxPasses, double dt) {
@@ -288,8 +289,8 @@ void SoilColumn::balanceFluxesOnCopies(int maxPasses, double dt) {
     extracted[i] = sink[i] + lateral[i];
     sideways[i] = lateral[i];
   }
-  balanceLayers(1, end, maxPasses, dt, theta0, d, thetaMin, thetaSat, fluxes.data(), extracted.data(),
-                sideways.data());
+  balanceLayers(1, end, maxPasses, dt, theta0, d, thetaMin, thetaSat, fluxes.data(),
+                extracted.data(), sideways.data());
   for (int i = 0; i <= end; ++i) {
     q[i] = fluxes[i];
     extraction[i] = extracted[i];

@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr double meltingPoint = 273.16;     // K
-constexpr double surfaceRange = 13.0;       // K around the air temperature
+constexpr double meltingPoint = 273.16;      // K
+constexpr double surfaceRange = 13.0;        // K around the air temperature
 constexpr double latentHeatOfIce = 337500.0; // J/kg, as the snow model's melt uses
 constexpr double iceHeatCapacity = 2100.0;   // J/(kg K)
 constexpr double waterHeatCapacity = 4187.0;
@@ -18,11 +18,11 @@ constexpr int packArrays = 10;
 
 } // namespace
 
-SnowTopTemperature snowTopTemperature(const SnowSurface& surface, double air,
-                                      const double topT[2], const double ice[2],
-                                      const double liquid[2], double thickness, double lambdaTop,
-                                      double stepSeconds, const HeatModelSettings& heat,
-                                      double iceCapacity, double waterCapacity) {
+SnowTopTemperature snowTopTemperature(const SnowSurface& surface, double air, const double topT[2],
+                                      const double ice[2], const double liquid[2], double thickness,
+                                      double lambdaTop, double stepSeconds,
+                                      const HeatModelSettings& heat, double iceCapacity,
+                                      double waterCapacity) {
   SnowTopTemperature t;
   const double balance = surface.energyBalance;
   t.energyBalance = balance;
@@ -38,10 +38,10 @@ SnowTopTemperature snowTopTemperature(const SnowSurface& surface, double air,
   const bool second = ice[1] + liquid[1] > 0.0;
   // A single layer cannot take more than what warms and melts it.
   if (!second && stepSeconds > 0.0)
-    t.energyBalance = std::min(
-        balance, (latentHeatOfIce * ice[0] -
-                  topT[0] * (iceHeatCapacity * ice[0] + waterHeatCapacity * liquid[0])) /
-                     stepSeconds);
+    t.energyBalance =
+        std::min(balance, (latentHeatOfIce * ice[0] -
+                           topT[0] * (iceHeatCapacity * ice[0] + waterHeatCapacity * liquid[0])) /
+                              stepSeconds);
   const int count = second ? 2 : 1;
   double capacity = 0.0;
   double heatSum = 0.0;
@@ -66,9 +66,9 @@ void ColumnSolver::setSnowModel(const SnowColumnSettings* settings) {
   double* next = packStorage.data();
   pack = SnowPack{};
   pack.layers = L;
-  for (double** a : {&pack.ice, &pack.liquid, &pack.thickness, &pack.theta, &pack.liquidFraction,
-                     &pack.density, &pack.suction, &pack.temperature, &pack.previousIce,
-                     &pack.previousTheta}) {
+  for (double** a :
+       {&pack.ice, &pack.liquid, &pack.thickness, &pack.theta, &pack.liquidFraction, &pack.density,
+        &pack.suction, &pack.temperature, &pack.previousIce, &pack.previousTheta}) {
     *a = next;
     next += L + 1;
   }
@@ -145,10 +145,10 @@ double ColumnSolver::snowSurfaceTemperature(const HeatForcing& given) {
     liquid[j] = std::max(0.0, pack.liquid[k]);
     thickness += c.d[top + j];
   }
-  const SnowTopTemperature t = snowTopTemperature(
-      given.snowSurface, given.airTemperature, topT, ice, liquid, thickness, heat.lambda[top],
-      given.modelStepSeconds, *heatModel, snowModel->constants.iceCapacity,
-      snowModel->constants.waterCapacity);
+  const SnowTopTemperature t =
+      snowTopTemperature(given.snowSurface, given.airTemperature, topT, ice, liquid, thickness,
+                         heat.lambda[top], given.modelStepSeconds, *heatModel,
+                         snowModel->constants.iceCapacity, snowModel->constants.waterCapacity);
   snowEnergyBalance = t.energyBalance;
   return t.temperature * t.nFactor;
 }

@@ -24,15 +24,16 @@ constexpr double fieldCapacityMargin = 1e-12;
 } // namespace
 
 ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers, int maxSnowLayers)
-    : column(maxLayers, maxSnowLayers), heat(maxLayers, maxSnowLayers), uses(static_cast<size_t>(landuseLayers) + 1),
+    : column(maxLayers, maxSnowLayers), heat(maxLayers, maxSnowLayers),
+      uses(static_cast<size_t>(landuseLayers) + 1),
       transpiration(static_cast<size_t>(landuseLayers) + 1, 0.0),
       layerEtr(static_cast<size_t>(maxLayers) + 2, 0.0),
       layerInterflow(static_cast<size_t>(maxLayers) + 2, 0.0),
       layerUptake((static_cast<size_t>(landuseLayers) + 1) * (static_cast<size_t>(maxLayers) + 2),
                   0.0),
       demand(static_cast<size_t>(landuseLayers) + 1, 0.0),
-      baseflow(static_cast<size_t>(maxLayers) + 2, 0.0),
-      stride(static_cast<size_t>(maxLayers) + 2), maxLayers(maxLayers) {
+      baseflow(static_cast<size_t>(maxLayers) + 2, 0.0), stride(static_cast<size_t>(maxLayers) + 2),
+      maxLayers(maxLayers) {
   snapshot.resize(snapshotSize());
 }
 

@@ -61,11 +61,11 @@ struct SnowTopTemperature {
 // heat-capacity-weighted mean of the layers plus the warming over the
 // layers, limited to [0, air + 13]. A single layer takes at most the
 // energy that melts it within the step.
-SnowTopTemperature snowTopTemperature(const SnowSurface& surface, double air,
-                                      const double topT[2], const double ice[2],
-                                      const double liquid[2], double thickness, double lambdaTop,
-                                      double stepSeconds, const HeatModelSettings& heat,
-                                      double iceCapacity, double waterCapacity);
+SnowTopTemperature snowTopTemperature(const SnowSurface& surface, double air, const double topT[2],
+                                      const double ice[2], const double liquid[2], double thickness,
+                                      double lambdaTop, double stepSeconds,
+                                      const HeatModelSettings& heat, double iceCapacity,
+                                      double waterCapacity);
 
 // The heat of a column in one sub-step: the air temperature, the n-factor
 // that makes it the surface temperature, and the other boundaries (their
@@ -110,9 +110,9 @@ struct ColumnBudget {
   double capillaryRise = 0.0;
   double infiltrationExcess = 0.0;
   double infiltration = 0.0;
-  double clamped = 0.0;     // water the bounds guard added
+  double clamped = 0.0;      // water the bounds guard added
   double snowReleased = 0.0; // water the pack gave to the soil or the surface
-  double deepestRoot = 0.0; // m
+  double deepestRoot = 0.0;  // m
   int waterSteps = 0;
   long heatSteps = 0;           // with the heat model
   bool heatStepsRaised = false; // by the stability of the explicit step
@@ -221,8 +221,8 @@ private:
 
   std::vector<double> packStorage;
   const SnowColumnSettings* snowModel = nullptr;
-  double snowSurplus = 0.0;  // released water the soil did not take in this water step
-  double snowReleased = 0.0; // water the pack let go in this water step
+  double snowSurplus = 0.0;        // released water the soil did not take in this water step
+  double snowReleased = 0.0;       // water the pack let go in this water step
   std::vector<double> layerUptake; // per land-use layer, per soil layer
   std::vector<double> demand;      // per land-use layer, left in the water step
   std::vector<double> baseflow;    // per soil layer (m/s)

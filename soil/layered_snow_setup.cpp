@@ -6,8 +6,8 @@
 
 #include "config/control_file_session.h"
 #include "core/control_file_text.h"
-#include "core/line_reader.h"
 #include "core/diag_stream.h"
+#include "core/line_reader.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -34,22 +34,22 @@ const SnowLineLabel snowLineLabels[snowLineCount] = {
     {"name of the densSnow-stack in ", "Writecode densSnow-stack in "},
     {"name of the upperIndexSnow_grid in ", "Writecode upperIndexSnow_writegrid in "}};
 
-const char* const snowStackNames[snowLineCount] = {
-    "SnowWaterEquivalentSolid", "SnowWaterEquivalentLiquid", "Temperature_Stack_Snow",
-    "theta_Snow",               "hydraulic_heads_Snow",      "geodetic_height_Snow",
-    "q_down_Snow",              "SnowLayerThickness",        "SnowDensity",
-    "upperIndexSnow"};
+const char* const snowStackNames[snowLineCount] = {"SnowWaterEquivalentSolid",
+                                                   "SnowWaterEquivalentLiquid",
+                                                   "Temperature_Stack_Snow",
+                                                   "theta_Snow",
+                                                   "hydraulic_heads_Snow",
+                                                   "geodetic_height_Snow",
+                                                   "q_down_Snow",
+                                                   "SnowLayerThickness",
+                                                   "SnowDensity",
+                                                   "upperIndexSnow"};
 
 // The grids of the snow model the column reads when they exist.
-const char* const snowModelGrids[] = {"surftemp",
-                                      "surftemp_onGlacier",
-                                      "EnergyBalance",
-                                      "EnergyBalance_onGlacier",
-                                      "rain_fraction",
-                                      "snowstorage_solid",
-                                      "snowstorage_liquid",
-                                      "snow_storage_total",
-                                      "melt_from_snowcover"};
+const char* const snowModelGrids[] = {
+    "surftemp",           "surftemp_onGlacier", "EnergyBalance",      "EnergyBalance_onGlacier",
+    "rain_fraction",      "snowstorage_solid",  "snowstorage_liquid", "snow_storage_total",
+    "melt_from_snowcover"};
 
 } // namespace
 
@@ -79,8 +79,8 @@ int unsatzonmodellklasse::readLayeredSnowModel() {
         throw heatRequiredCode;
       }
       readControlValue(controlFile, "%d", s.method, " method of layered snow model ");
-      double* values[] = {&s.maxDensity[0],       &s.maxDensity[1],         &s.tOffsetFreshSnow,
-                          &s.drainageDensity,     &s.waterHoldingCapacity,  &s.seEffectiveness,
+      double* values[] = {&s.maxDensity[0],      &s.maxDensity[1],        &s.tOffsetFreshSnow,
+                          &s.drainageDensity,    &s.waterHoldingCapacity, &s.seEffectiveness,
                           &s.seEffectivenessSoil};
       const char* labels[] = {" dLayeredSnowMaxDensity", " dLayeredSnowMaxDensity",
                               " dTOffsetFreshSnow",      " dDrainageDensitiySnow",
@@ -189,8 +189,8 @@ Stack unsatzonmodellklasse::readSnowStack(SnowStackLine line) {
           << " level, it must be " << snowLayers << "[end-entry]";
     throw stackLevelsCode;
   }
-  Stack stack = three_d_matrix(heldFirstRow, heldLastRow, 1, header.ncols, snowLayers,
-                               header.nrows);
+  Stack stack =
+      three_d_matrix(heldFirstRow, heldLastRow, 1, header.ncols, snowLayers, header.nrows);
   const std::size_t levels = static_cast<std::size_t>(snowLayers) + 1;
 #pragma omp parallel for schedule(runtime)
   for (long r = heldFirstRow; r <= heldLastRow; ++r)

@@ -15,13 +15,13 @@ constexpr double iceDensity = 0.917;        // relative to water
 
 // Every value of one layer, to move layers as a whole.
 struct Layer {
-  double ice, liquid, thickness, theta, liquidFraction, density, suction, temperature,
-      previousIce, previousTheta;
+  double ice, liquid, thickness, theta, liquidFraction, density, suction, temperature, previousIce,
+      previousTheta;
 };
 
 Layer take(const SnowPack& p, int k) {
-  return {p.ice[k],     p.liquid[k],      p.thickness[k],   p.theta[k],       p.liquidFraction[k],
-          p.density[k], p.suction[k],     p.temperature[k], p.previousIce[k], p.previousTheta[k]};
+  return {p.ice[k],     p.liquid[k],  p.thickness[k],   p.theta[k],       p.liquidFraction[k],
+          p.density[k], p.suction[k], p.temperature[k], p.previousIce[k], p.previousTheta[k]};
 }
 
 void put(SnowPack& p, int k, const Layer& l) {
@@ -84,8 +84,7 @@ int SnowPack::top() const {
   return layers + 1;
 }
 
-double updateSnowLayers(const soil_class& type, const SnowLayerConstants& constants,
-                        SnowPack& p) {
+double updateSnowLayers(const soil_class& type, const SnowLayerConstants& constants, SnowPack& p) {
   double released = 0.0;
   for (int k = 1; k <= p.layers; ++k) {
     if (!p.inUse(k)) continue;
@@ -110,8 +109,7 @@ double updateSnowLayers(const soil_class& type, const SnowLayerConstants& consta
     }
     const double lambda = liquid / (liquid + ice);
     if (lambda > 0.0 && lambda < 1.0)
-      l.suction = -std::pow((1.0 - lambda) / lambda,
-                            1.0 / (type.getPar_n(k) * type.getPar_m(k))) /
+      l.suction = -std::pow((1.0 - lambda) / lambda, 1.0 / (type.getPar_n(k) * type.getPar_m(k))) /
                   (constants.suctionFactor * type.getAlpha(k));
     else
       l.suction -= dryLayerSuctionStep;

@@ -339,8 +339,8 @@ bool HeatColumn::conserveEnthalpy(const HeatModelSettings& settings, const doubl
       (residual > 0.0 ? high[i] : low[i]) = t;
       const soil_class& type = typeOf(i);
       const int k = layerOf(i);
-      const double sensible = type.getHeatCapacityDry(k) * type.getDensityDry(k) +
-                              theta[i] * (u * cw + (1.0 - u) * ci);
+      const double sensible =
+          type.getHeatCapacityDry(k) * type.getDensityDry(k) + theta[i] * (u * cw + (1.0 - u) * ci);
       const double derivative = sensible + theta[i] * guessSlope[i] * ((cw - ci) * t + latentHeat);
       double next =
           derivative > 0.0 ? t - residual / derivative : t - (residual > 0.0 ? 1.0 : -1.0);

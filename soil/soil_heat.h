@@ -46,8 +46,7 @@ public:
   // Puts the snow layers u .. L of the snow type on the soil at the
   // indices of the water column (snow layer k at k - L), with the
   // thicknesses given there.
-  void bindSnow(const soil_class& type, int snowLayerCount, int topLayer,
-                const double* thickness);
+  void bindSnow(const soil_class& type, int snowLayerCount, int topLayer, const double* thickness);
   const soil_class& typeOf(int i) const { return i >= 1 ? *soil : *snow; }
   int layerOf(int i) const { return i >= 1 ? i : snowLayers + i; }
 

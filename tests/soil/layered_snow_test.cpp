@@ -18,19 +18,19 @@
 namespace {
 
 constexpr size_t readGridEntry = 86;
-const char* const snowFiles[] = {"swes",  "swel",  "tsnow",     "thetasnow", "hhydsnow",
+const char* const snowFiles[] = {"swes",     "swel",   "tsnow",     "thetasnow", "hhydsnow",
                                  "hgeosnow", "qusnow", "thicksnow", "denssnow",  "upper"};
 
 // A snow type of equal layers of `thickness` m at a nominal density of
 // 100 kg/m^3 that holds little water and conducts heat poorly.
 std::string snowType(int code, int layers, double thickness = 0.05) {
-  return std::to_string(code) + " snow {method = MultipleHorizons; layers = " +
-         std::to_string(layers) + ";" + perLayer(layers, "thickness", thickness) +
-         perLayer(layers, "ksat", 1e-4) + perLayer(layers, "theta_sat", 0.9) +
-         perLayer(layers, "theta_res", 0.02) + perLayer(layers, "alpha", 5.0) +
-         perLayer(layers, "Par_n", 2.0) + perLayer(layers, "DensityDry", 100.0) +
-         perLayer(layers, "HeatCapacityDry", 0.0) + perLayer(layers, "DryThermalConduct", 0.1) +
-         "}\n";
+  return std::to_string(code) +
+         " snow {method = MultipleHorizons; layers = " + std::to_string(layers) + ";" +
+         perLayer(layers, "thickness", thickness) + perLayer(layers, "ksat", 1e-4) +
+         perLayer(layers, "theta_sat", 0.9) + perLayer(layers, "theta_res", 0.02) +
+         perLayer(layers, "alpha", 5.0) + perLayer(layers, "Par_n", 2.0) +
+         perLayer(layers, "DensityDry", 100.0) + perLayer(layers, "HeatCapacityDry", 0.0) +
+         perLayer(layers, "DryThermalConduct", 0.1) + "}\n";
 }
 
 // "[LayeredSnowModel]" with fresh snow 2 K below the air, ice that keeps
@@ -40,8 +40,7 @@ std::string snowSections(const std::string& directory, const std::vector<std::st
   std::string text = "[LayeredSnowModel]\n1  switch\n0  method\n400  max density\n500  max "
                      "density\n-2  offset\n0  drainage density\n0.1  holding capacity\n1  "
                      "effectiveness\n1  effectiveness soil\n";
-  for (const char* f : snowFiles)
-    text += directory + "/" + f + ".stk  name\n0  writecode\n";
+  for (const char* f : snowFiles) text += directory + "/" + f + ".stk  name\n0  writecode\n";
   text += "[LayeredSnowProperties]\n" + std::to_string(types.size()) + "  snow types\n";
   for (const std::string& t : types) text += t;
   return text;
@@ -68,9 +67,7 @@ struct SnowRig {
     }
   }
   std::string log() const { return setup.base.log.console.str(); }
-  std::string file(int line) const {
-    return setup.directory + "/" + snowFiles[line] + ".stk";
-  }
+  std::string file(int line) const { return setup.directory + "/" + snowFiles[line] + ".stk"; }
   Stack stack(const char* name) const { return setup.stack(name); }
 
   UnsatzonSetup setup;
@@ -83,10 +80,14 @@ struct SnowRig {
 
 bool ownCell(long r, long c) { return r < 3 || c < 3; }
 
-const char* const snowStackNames[] = {"SnowWaterEquivalentSolid", "SnowWaterEquivalentLiquid",
-                                      "Temperature_Stack_Snow",   "theta_Snow",
-                                      "hydraulic_heads_Snow",     "geodetic_height_Snow",
-                                      "q_down_Snow",              "SnowLayerThickness",
+const char* const snowStackNames[] = {"SnowWaterEquivalentSolid",
+                                      "SnowWaterEquivalentLiquid",
+                                      "Temperature_Stack_Snow",
+                                      "theta_Snow",
+                                      "hydraulic_heads_Snow",
+                                      "geodetic_height_Snow",
+                                      "q_down_Snow",
+                                      "SnowLayerThickness",
                                       "SnowDensity"};
 
 } // namespace
@@ -104,16 +105,32 @@ TEST(LayeredSnowSetUp, FailuresEndWithTheirCodeAndMessage) {
   };
   const std::string heatOn = "on";
   const std::vector<Case> cases = {
-      {"without heat transfer", "", {snowType(1, 3)}, false, 1041,
+      {"without heat transfer",
+       "",
+       {snowType(1, 3)},
+       false,
+       1041,
        "Error in model configuration: when using [LayeredSnowModel], [heat_transfer] must be "
        "used as well."},
-      {"layer counts differ", heatOn, {snowType(1, 3), snowType(2, 4)}, false, 30,
+      {"layer counts differ",
+       heatOn,
+       {snowType(1, 3), snowType(2, 4)},
+       false,
+       30,
        "the numbers of snow layers has to be equal for all snow types\n(here: snow type 2: 4 "
        "layers, but snow type 1: 3 layers)"},
-      {"an entry without its syntax", heatOn, {"1 snow 0.05 0.05 0.05\n"}, false, 30,
+      {"an entry without its syntax",
+       heatOn,
+       {"1 snow 0.05 0.05 0.05\n"},
+       false,
+       30,
        "entries in [LayeredSnowProperties] must use the MultipleHorizons syntax, i.e. no "
        "very-old-style soil table entries are allowed here"},
-      {"a full registry", heatOn, {snowType(1, 3)}, true, 12,
+      {"a full registry",
+       heatOn,
+       {snowType(1, 3)},
+       true,
+       12,
        "no more free grids in memeory, (max. 1000)!"},
   };
   for (const Case& k : cases) {
@@ -165,8 +182,8 @@ TEST(LayeredSnowSetUp, MissingControlFileEndsWith28) {
 TEST(LayeredSnowSetUp, ColdStartStacks) {
   for (const char* readGrid : {"0", "2"}) {
     SCOPED_TRACE(std::string("readgrid ") + readGrid);
-    SnowRig rig(std::string("layered_snow_cold_") + readGrid, -5.0, {snowType(1, 3, 0.05)},
-                "60", [&](auto& l, auto&) {
+    SnowRig rig(std::string("layered_snow_cold_") + readGrid, -5.0, {snowType(1, 3, 0.05)}, "60",
+                [&](auto& l, auto&) {
                   l[readGridEntry] = readGrid;
                   writeAsciiGrid(l[38].substr(0, l[38].find(' ')), uniform(-0.1));
                 });
@@ -210,13 +227,13 @@ TEST(LayeredSnowSetUp, FormerStacksAreReadBack) {
   // The soil's own state files, which readgrid 1 reads first.
   const std::pair<const char*, size_t> soilStacks[] = {
       {"theta", 30}, {"hydraulic_heads", 32}, {"geodetic_heads", 34}};
-  const std::pair<const char*, size_t> soilGrids[] = {
-      {"groundwater_distance", 38}, {"groundwater_level", 44}, {"Theta_in_GWLEVEL", 40},
-      {"baseflow", 56}};
+  const std::pair<const char*, size_t> soilGrids[] = {{"groundwater_distance", 38},
+                                                      {"groundwater_level", 44},
+                                                      {"Theta_in_GWLEVEL", 40},
+                                                      {"baseflow", 56}};
   auto nameOf = [](const std::string& line) { return line.substr(0, line.find(' ')); };
   for (const auto& [name, entry] : soilStacks)
-    rig.module->writeStack(nameOf(rig.lines[entry]), rig.setup.stack(name), 4, false, true,
-                           false);
+    rig.module->writeStack(nameOf(rig.lines[entry]), rig.setup.stack(name), 4, false, true, false);
   for (const auto& [name, entry] : soilGrids)
     rig.module->writeGrid(nameOf(rig.lines[entry]), rig.setup.grid(name), false, true, false);
   rig.module->writeStack(rig.setup.directory + "/temper.stk",
@@ -261,8 +278,8 @@ TEST(LayeredSnowSetUp, FormerStacksAreReadBack) {
   int code = 0;
   EXPECT_EQ(rig.setup.build(lines, code, sections), nullptr);
   EXPECT_EQ(code, 13);
-  EXPECT_EQ(rig.setup.base.log.lastEntry(), "wrong number of levels in stack " + rig.file(3) +
-                                                " (there are 2 level, it must be 3");
+  EXPECT_EQ(rig.setup.base.log.lastEntry(),
+            "wrong number of levels in stack " + rig.file(3) + " (there are 2 level, it must be 3");
 }
 
 namespace {
@@ -319,64 +336,80 @@ std::vector<double> snowResults(SnowRig& rig) {
 // water goes into the soil, and the top index moves down to L + 1. In
 // every cell and step the pack's and the soil's water change by what the
 // result grids say left the cell; 1 and 4 threads give the same results.
+// Over a saturated soil the melt water runs off at the surface.
 TEST(LayeredSnowColumn, MeltSeasonConservesWater) {
-  std::vector<double> first;
-  for (int threads : {1, 4}) {
-    SCOPED_TRACE(std::to_string(threads) + " threads");
-    omp_set_num_threads(threads);
-    SnowRig rig("layered_snow_melt", 15.0, {snowType(1, 3)}, "180");
-    ASSERT_NE(rig.module, nullptr) << rig.log();
-    // The start temperatures of the empty pack come first.
-    rig.module->readGroundwaterHeads(2020, 3, 31, 21, 0);
-    placeSnow(rig);
-    auto soilWater = [&] {
-      double water = 0.0;
-      for (int k = 1; k <= 4; ++k) water += rig.setup.stack("theta")[1][1][k] * 250.0;
-      return water;
-    };
-    double largestGain = 0.0;
-    int lastTop = 1;
-    for (int step = 0; step < 8; ++step) {
-      double before[4][5], transpired[4][5], evaporated[4][5];
+  for (const bool saturated : {false, true}) {
+    SCOPED_TRACE(saturated ? "saturated soil" : "soil above its table");
+    std::vector<double> first;
+    for (int threads : {1, 4}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads");
+      omp_set_num_threads(threads);
+      SnowRig rig("layered_snow_melt", 15.0, {snowType(1, 3)}, "180", [&](auto& l, auto&) {
+        if (!saturated) return;
+        l[readGridEntry] = "2";
+        writeAsciiGrid(l[38].substr(0, l[38].find(' ')), uniform(0.0));
+      });
+      ASSERT_NE(rig.module, nullptr) << rig.log();
+      // The start temperatures of the empty pack come first.
+      rig.module->readGroundwaterHeads(2020, 3, 31, 21, 0);
+      placeSnow(rig);
+      auto soilWater = [&] {
+        double water = 0.0;
+        for (int k = 1; k <= 4; ++k) water += rig.setup.stack("theta")[1][1][k] * 250.0;
+        return water;
+      };
+      double largestGain = 0.0;
+      double runoff = 0.0;
+      int lastTop = 1;
+      for (int step = 0; step < 8; ++step) {
+        double before[4][5], transpired[4][5], evaporated[4][5];
+        for (long r = 1; r <= 3; ++r)
+          for (long c = 1; c <= 4; ++c) {
+            if (!ownCell(r, c)) continue;
+            before[r][c] = cellWater(rig, r, c);
+            transpired[r][c] = rig.setup.grid("real_transpiration1")[r][c];
+            evaporated[r][c] = rig.setup.grid("real_evaporation")[r][c];
+          }
+        const double soilBefore = soilWater();
+        const long hour = 3 * (step % 8);
+        rig.module->readGroundwaterHeads(2020, 4, 1 + step / 8, hour, 0);
+        ASSERT_EQ(rig.module->computeTimeStep(0, hour, 1 + step / 8, 4, 2020), 0) << rig.log();
+        for (long r = 1; r <= 3; ++r)
+          for (long c = 1; c <= 4; ++c) {
+            if (!ownCell(r, c)) continue;
+            auto g = [&](const char* name) { return rig.setup.grid(name)[r][c]; };
+            const double out = g("directflow") + g("interflow") +
+                               (g("real_transpiration1") - transpired[r][c]) +
+                               (g("real_evaporation") - evaporated[r][c]) +
+                               g("baseflow") * 10800.0 * 1000.0 - g("Balance");
+            const double now = cellWater(rig, r, c);
+            EXPECT_NEAR(now - before[r][c], -out, 1e-9 * now)
+                << "cell " << r << " " << c << " step " << step;
+          }
+        largestGain = std::max(largestGain, soilWater() - soilBefore);
+        runoff += rig.setup.grid("directflow")[1][1];
+        const int top = static_cast<int>(rig.setup.grid("upperIndexSnow")[1][1]);
+        EXPECT_GE(top, lastTop) << step;
+        lastTop = top;
+      }
       for (long r = 1; r <= 3; ++r)
-        for (long c = 1; c <= 4; ++c) {
-          if (!ownCell(r, c)) continue;
-          before[r][c] = cellWater(rig, r, c);
-          transpired[r][c] = rig.setup.grid("real_transpiration1")[r][c];
-          evaporated[r][c] = rig.setup.grid("real_evaporation")[r][c];
-        }
-      const double soilBefore = soilWater();
-      const long hour = 3 * (step % 8);
-      rig.module->readGroundwaterHeads(2020, 4, 1 + step / 8, hour, 0);
-      ASSERT_EQ(rig.module->computeTimeStep(0, hour, 1 + step / 8, 4, 2020), 0) << rig.log();
-      for (long r = 1; r <= 3; ++r)
-        for (long c = 1; c <= 4; ++c) {
-          if (!ownCell(r, c)) continue;
-          auto g = [&](const char* name) { return rig.setup.grid(name)[r][c]; };
-          const double out =
-              g("directflow") + g("interflow") + (g("real_transpiration1") - transpired[r][c]) +
-              (g("real_evaporation") - evaporated[r][c]) + g("baseflow") * 10800.0 * 1000.0 -
-              g("Balance");
-          const double now = cellWater(rig, r, c);
-          EXPECT_NEAR(now - before[r][c], -out, 1e-9 * now)
-              << "cell " << r << " " << c << " step " << step;
-        }
-      largestGain = std::max(largestGain, soilWater() - soilBefore);
-      const int top = static_cast<int>(rig.setup.grid("upperIndexSnow")[1][1]);
-      EXPECT_GE(top, lastTop) << step;
-      lastTop = top;
+        for (long c = 1; c <= 4; ++c)
+          if (ownCell(r, c)) {
+            EXPECT_EQ(rig.setup.grid("upperIndexSnow")[r][c], 4.0) << r << c;
+          }
+      // The soil drains between the melt steps; in one of them it gains,
+      // unless it is full.
+      if (saturated) {
+        EXPECT_GT(runoff, 1.0);
+      } else {
+        EXPECT_GT(largestGain, 0.0);
+        EXPECT_EQ(runoff, 0.0);
+      }
+      if (first.empty())
+        first = snowResults(rig);
+      else
+        EXPECT_EQ(snowResults(rig), first);
     }
-    for (long r = 1; r <= 3; ++r)
-      for (long c = 1; c <= 4; ++c)
-        if (ownCell(r, c)) {
-          EXPECT_EQ(rig.setup.grid("upperIndexSnow")[r][c], 4.0) << r << c;
-        }
-    // The soil drains between the melt steps; in one of them it gains.
-    EXPECT_GT(largestGain, 0.0);
-    if (first.empty())
-      first = snowResults(rig);
-    else
-      EXPECT_EQ(snowResults(rig), first);
   }
   omp_set_num_threads(1);
 }
