@@ -3,6 +3,7 @@
 // soil, and the temperature at its surface.
 
 #include <algorithm>
+#include <cstdio>
 
 #include "config/soil_class.h"
 #include "soil/column_solver.h"
@@ -74,6 +75,7 @@ void ColumnSolver::setSnowModel(const SnowColumnSettings* settings) {
   }
   column.snowDrainage = settings ? settings->drainageDensity : 0.0;
   column.snowLiquidEffect = settings ? settings->liquidEffect : 0.0;
+  snapshot.resize(snapshotSize());
 }
 
 void ColumnSolver::bindPack() {
@@ -151,4 +153,44 @@ double ColumnSolver::snowSurfaceTemperature(const HeatForcing& given) {
                          snowModel->constants.iceCapacity, snowModel->constants.waterCapacity);
   snowEnergyBalance = t.energyBalance;
   return t.temperature * t.nFactor;
+}
+
+namespace {
+
+constexpr int snowProfiles = 4;
+const char* const snowLabels[snowProfiles] = {"     swes ", "     swel ", "     thickSnow ",
+                                              "     densSnow "};
+
+} // namespace
+
+std::size_t ColumnSolver::snowSnapshotSize() const {
+  return snowModel ? static_cast<std::size_t>(snowProfiles * snowModel->layers) * 8 + 4 : 0;
+}
+
+void ColumnSolver::takeSnowSnapshot(SnapshotWriter& out) {
+  const int L = snowModel->layers;
+  const double* profiles[snowProfiles] = {pack.ice, pack.liquid, pack.thickness, pack.density};
+  snowStart.resize(static_cast<std::size_t>(snowProfiles * L));
+  for (int p = 0; p < snowProfiles; ++p)
+    for (int k = 1; k <= L; ++k) {
+      snowStart[static_cast<std::size_t>(p * L + k - 1)] = profiles[p][k];
+      out.real(profiles[p][k]);
+    }
+  out.integer(pack.top());
+}
+
+bool ColumnSolver::writeSnowText(std::FILE* file) const {
+  const int L = snowModel->layers;
+  const double* profiles[snowProfiles] = {pack.ice, pack.liquid, pack.thickness, pack.density};
+  bool written = true;
+  for (int p = 0; p < snowProfiles && written; ++p) {
+    written = std::fputs(snowLabels[p], file) >= 0;
+    for (int k = 1; k <= L && written; ++k)
+      written = std::fprintf(file, "%g\t", profiles[p][k]) > 0;
+    written = written && std::fprintf(file, "\ndump.%s", snowLabels[p]) > 0;
+    for (int k = 1; k <= L && written; ++k)
+      written = std::fprintf(file, "%g\t", snowStart[static_cast<std::size_t>(p * L + k - 1)]) > 0;
+    written = written && std::fputs("\n", file) >= 0;
+  }
+  return written;
 }

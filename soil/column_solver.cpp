@@ -57,7 +57,10 @@ void ColumnSolver::solve(const ColumnStepSettings& settings, const ColumnForcing
                          IterationReport* report) {
   budget = ColumnBudget{};
   std::fill(transpiration.begin(), transpiration.end(), 0.0);
-  if (snowModel) bindPack();
+  if (snowModel) {
+    snowGap = closeSnowGaps(pack);
+    bindPack();
+  }
   if (layerDetail) {
     std::fill(layerEtr.begin(), layerEtr.end(), 0.0);
     std::fill(layerInterflow.begin(), layerInterflow.end(), 0.0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <vector>
 
 #include "soil/column_dump.h"
@@ -217,6 +218,13 @@ private:
   void bindPack();
   void updatePack(double* thetaNow);
   double releaseToSoil(double water, double* thetaNow);
+  // Dump mode: the pack's part of the snapshot and its profiles in the
+  // text file, at the check and at the start of the water step.
+  std::size_t snowSnapshotSize() const;
+  void takeSnowSnapshot(SnapshotWriter& out);
+  bool writeSnowText(std::FILE* file) const;
+  int snowGap = 0; // the layer above the first gap of the pack as loaded
+  std::vector<double> snowStart;
   double snowSurfaceTemperature(const HeatForcing& given);
 
   std::vector<double> packStorage;

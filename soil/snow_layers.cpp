@@ -84,6 +84,23 @@ int SnowPack::top() const {
   return layers + 1;
 }
 
+int closeSnowGaps(SnowPack& p) {
+  int gap = 0;
+  for (int k = 1; k < p.layers && gap == 0; ++k)
+    if (p.inUse(k) && !p.inUse(k + 1)) gap = k;
+  if (gap == 0) return 0;
+  int to = p.layers;
+  for (int k = p.layers; k >= 1; --k) {
+    if (!p.inUse(k)) continue;
+    if (k != to) {
+      put(p, to, take(p, k));
+      put(p, k, empty);
+    }
+    --to;
+  }
+  return gap;
+}
+
 double updateSnowLayers(const soil_class& type, const SnowLayerConstants& constants, SnowPack& p) {
   double released = 0.0;
   for (int k = 1; k <= p.layers; ++k) {

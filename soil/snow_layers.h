@@ -44,5 +44,9 @@ struct SnowLayerConstants {
 // released, the suction of partly liquid layers, compaction of light
 // layers to the nominal density of the snow type and the merging of thin
 // ones. Returns the liquid water (mm) released from the pack.
+// Moves the layers in use down over layers without snow between them and
+// the soil; returns the first layer that lay above such a gap, 0 without.
+int closeSnowGaps(SnowPack& pack);
+
 double updateSnowLayers(const soil_class& type, const SnowLayerConstants& constants,
                         SnowPack& pack);

@@ -413,3 +413,47 @@ TEST(LayeredSnowColumn, MeltSeasonConservesWater) {
   }
   omp_set_num_threads(1);
 }
+
+// A pack with an empty layer between two of snow fires the gap check in
+// dump mode: one pair of dump files, whose text holds the four snow
+// profiles, each with its line at the start of the step, before the heat
+// profiles. The solver closes the gap and keeps the water.
+TEST(LayeredSnowColumn, GapInThePackIsDumped) {
+  SnowRig rig("layered_snow_gap", -5.0, {snowType(1, 3)});
+  ASSERT_NE(rig.module, nullptr) << rig.log();
+  rig.module->setDumpMode(1, 0, 0, 0);
+  rig.module->readGroundwaterHeads(2020, 1, 1, 0, 0);
+  for (int k : {1, 3}) {
+    rig.stack("SnowWaterEquivalentSolid")[1][2][k] = 4.0;
+    rig.stack("SnowLayerThickness")[1][2][k] = 0.04;
+    rig.stack("SnowDensity")[1][2][k] = 0.1;
+    rig.stack("Temperature_Stack_Snow")[1][2][k] = -3.0;
+  }
+  rig.setup.grid("upperIndexSnow")[1][2] = 1.0;
+  auto g = [&](const char* n) { return rig.setup.grid(n)[1][2]; };
+  const double before = cellWater(rig, 1, 2);
+  const double consumed = g("real_transpiration1") + g("real_evaporation");
+  ASSERT_EQ(rig.module->computeTimeStep(0, 1, 1, 1, 2020), 0) << rig.log();
+  const std::set<std::string> files = dumpFiles(rig.setup.directory);
+  ASSERT_EQ(files.size(), 2u);
+  const std::string name = "MPI_0_thetasnow(1)_dump_row_1_col_2_substep_1_2020010101.dmp";
+  EXPECT_EQ(*files.begin(), name);
+  std::FILE* file = std::fopen((rig.setup.directory + "/" + name + "_asc").c_str(), "r");
+  ASSERT_NE(file, nullptr);
+  std::string text;
+  for (int ch; (ch = std::fgetc(file)) != EOF;) text += static_cast<char>(ch);
+  std::fclose(file);
+  size_t at = 0;
+  for (const char* label :
+       {"     swes ", "dump.     swes ", "     swel ", "dump.     swel ", "     thickSnow ",
+        "dump.     thickSnow ", "     densSnow ", "dump.     densSnow ", "     theta_sl "}) {
+    const size_t found = text.find(std::string("\n") + label, at);
+    ASSERT_NE(found, std::string::npos) << label << "\n" << text;
+    at = found + 1;
+  }
+  EXPECT_EQ(rig.setup.grid("upperIndexSnow")[1][2], 2.0);
+  const double out = g("directflow") + g("interflow") + g("real_transpiration1") +
+                     g("real_evaporation") - consumed + g("baseflow") * 3600.0 * 1000.0 -
+                     g("Balance");
+  EXPECT_NEAR(cellWater(rig, 1, 2) - before, -out, 1e-9 * before);
+}
