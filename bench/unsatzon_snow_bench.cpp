@@ -57,14 +57,14 @@ void solveColumnsUnderSnow(benchmark::State& state) {
   auto module = buildBenchModule(state, catchment, home);
   if (!module) return;
   auto stack = [&](const char* name) {
-    return catchment.registry[static_cast<size_t>(module->findGrid(name))].stack;
+    return catchment.registry[static_cast<size_t>(module->findGrid(name, 1))].stack;
   };
   Stack solid = stack("SnowWaterEquivalentSolid");
   Stack liquid = stack("SnowWaterEquivalentLiquid");
   Stack thickness = stack("SnowLayerThickness");
   Stack density = stack("SnowDensity");
   Stack temperature = stack("Temperature_Stack_Snow");
-  Grid top = catchment.registry[static_cast<size_t>(module->findGrid("upperIndexSnow"))].grid;
+  Grid top = catchment.registry[static_cast<size_t>(module->findGrid("upperIndexSnow", 1))].grid;
   module->readGroundwaterHeads(2020, 3, 1, 0, 0);
   long hour = 0;
   for (auto _ : state) {

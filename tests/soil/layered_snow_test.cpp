@@ -188,8 +188,8 @@ TEST(LayeredSnowSetUp, ColdStartStacks) {
   int code = 0;
   auto without = s.build(s.lines, code, heatSection(11, s.directory));
   ASSERT_NE(without, nullptr) << s.base.log.console.str();
-  for (const char* name : snowStackNames) EXPECT_EQ(without->findGrid(name), 0) << name;
-  EXPECT_EQ(without->findGrid("upperIndexSnow"), 0);
+  for (const char* name : snowStackNames) EXPECT_EQ(without->findGrid(name, 1), 0) << name;
+  EXPECT_EQ(without->findGrid("upperIndexSnow", 1), 0);
 }
 
 // Readgrid 1 and 3 take the snow stacks of a former run as written; a
