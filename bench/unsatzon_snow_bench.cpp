@@ -20,16 +20,6 @@ namespace {
 constexpr int soilLayers = 20;
 constexpr int snowLayers = 5;
 
-std::string heatSection() {
-  std::ostringstream t;
-  t << "[heat_transfer]\n1\n11\n0\n0\n";
-  for (const char* value : {"10", "-0.0065", "800", "1500", "2.5", "1e-9", "0.57", "2.2", "4187",
-                            "1950", "2100", "334000", "1000", "124.6", "0", "60", "3600", "1", "1"})
-    t << value << "\n";
-  t << "temper.txt\ntemper.stat 0\ntemper.stk\n0\nthaw.asc\n0\nse.stk\n0\n";
-  return t.str();
-}
-
 // Layers of 0.05 m at a nominal 100 kg/m^3 whose ice keeps snow water
 // from flowing.
 std::string snowSections() {
@@ -39,9 +29,9 @@ std::string snowSections() {
   t << "[LayeredSnowProperties]\n1\n1 snow {method = MultipleHorizons; layers = " << snowLayers
     << "; ";
   const std::pair<const char*, double> keys[] = {
-      {"thickness", 0.05}, {"ksat", 1e-4},   {"theta_sat", 0.9},         {"theta_res", 0.02},
-      {"alpha", 5.0},      {"Par_n", 2.0},   {"DensityDry", 100.0},      {"HeatCapacityDry", 0.0},
-      {"DryThermalConduct", 0.1}};
+      {"thickness", 0.05},   {"ksat", 1e-4},           {"theta_sat", 0.9},
+      {"theta_res", 0.02},   {"alpha", 5.0},           {"Par_n", 2.0},
+      {"DensityDry", 100.0}, {"HeatCapacityDry", 0.0}, {"DryThermalConduct", 0.1}};
   for (const auto& [key, value] : keys) t << repeated(snowLayers, key, value) << " ";
   t << "}\n";
   return t.str();
@@ -51,7 +41,8 @@ void solveColumnsUnderSnow(benchmark::State& state) {
   const int threads = static_cast<int>(state.range(0));
   omp_set_num_threads(threads);
   const std::filesystem::path home = std::filesystem::current_path();
-  enterBenchWorkFolder("unsatzon_snow_bench", controlText(2, 0, 1) + heatSection() + snowSections());
+  enterBenchWorkFolder("unsatzon_snow_bench",
+                       controlText(2, 0, 1) + heatSection(11) + snowSections());
   Catchment catchment(soilLayers, 1, false);
   catchment.add("temperature", [](long, long) { return 1.0; });
   auto module = buildBenchModule(state, catchment, home);
