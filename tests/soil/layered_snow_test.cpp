@@ -24,8 +24,9 @@ constexpr size_t readGridEntry = 86;
 struct SnowRig {
   SnowRig(const std::string& name, double air, const std::vector<std::string>& types,
           const std::string& minutes = "60",
-          const std::function<void(std::vector<std::string>&, UnsatzonSetup&)>& edit = nullptr)
-      : setup(name), uses(2), cd(setup.directory) {
+          const std::function<void(std::vector<std::string>&, UnsatzonSetup&)>& edit = nullptr,
+          const std::vector<std::string>& soils = {siltLoam()})
+      : setup(name, "", soils), uses(2), cd(setup.directory) {
     uses[1] = landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; LimitReduWet = 0.5");
     setup.base.context.landuseTable = &uses;
     setup.base.addGrid("precipitation", uniform(0.0));
@@ -436,4 +437,31 @@ TEST(LayeredSnowColumn, GapInThePackIsDumped) {
                      g("real_evaporation") - consumed + g("baseflow") * 3600.0 * 1000.0 -
                      g("Balance");
   EXPECT_NEAR(cellWater(rig, 1, 2) - before, -out, 1e-9 * before);
+}
+
+// Rain on the pack enters its top; macropores take none of it while snow
+// lies on the soil, and open again once the pack is gone.
+TEST(LayeredSnowColumn, MacroporesOpenOnceThePackIsGone) {
+  const std::string macropores =
+      "PMacroThresh = 1e-7; MacroCapacity = 2e-6; MacroDepth = 0.4; CapacityRedu = 0.5;";
+  SnowRig rig("layered_snow_macropores", 15.0, {snowType(1, 3)}, "180", nullptr,
+              {siltLoam(4, 0.25, macropores)});
+  ASSERT_NE(rig.module, nullptr) << rig.log();
+  rig.module->readGroundwaterHeads(2020, 3, 31, 21, 0);
+  placeSnow(rig);
+  for (long r = 1; r <= 3; ++r)
+    for (long c = 1; c <= 4; ++c)
+      if (ownCell(r, c)) rig.setup.grid("precipitation")[r][c] = 3.0;
+  bool opened = false;
+  for (int step = 0; step < 5; ++step) {
+    const double topBefore = rig.setup.grid("upperIndexSnow")[1][1];
+    ASSERT_EQ(rig.module->computeTimeStep(0, 3 * step, 1, 4, 2020), 0) << rig.log();
+    const double macro = rig.setup.grid("macropore_infiltration")[1][1];
+    if (topBefore <= 3.0) {
+      EXPECT_EQ(macro, 0.0) << step;
+    } else {
+      opened = opened || macro > 0.0;
+    }
+  }
+  EXPECT_TRUE(opened);
 }
