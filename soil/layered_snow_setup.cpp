@@ -138,18 +138,7 @@ void unsatzonmodellklasse::readLayeredSnowProperties() {
     }
   }
   closeSnowSection(session);
-  const double* k = settings.heat.constants;
-  for (std::size_t t = 1; t < snowTypes.size(); ++t) {
-    soil_class& type = snowTypes[t];
-    for (int l = 1; l <= type.getLayerCount(); ++l) {
-      if (type.getHeatCapacityDry(l) < 0.0) type.setHeatCapacityDry(l, k[dTModCDrySoil]);
-      if (type.getDensityDry(l) < 0.0) type.setDensityDry(l, k[dTModRhoDrySoil]);
-      if (type.getDryThermalConduct(l) < 0.0) type.setDryThermalConduct(l, k[dTModLamDrySoil]);
-      if (type.getMinFrozenConduct(l) < 0.0) type.setMinFrozenConduct(l, k[dTModKmin]);
-      type.buildFreezingCurveTables(k[dTModFactor], l);
-    }
-    type.cacheConductivityPowers(k[dTModLamWat]);
-  }
+  setThermalDefaults(snowTypes);
 }
 
 Stack unsatzonmodellklasse::registerSnowStack(SnowStackLine line, Stack stack, double start) {

@@ -275,6 +275,8 @@ protected:
   // Thermal values the soil table leaves out, freezing curves and the
   // cached powers of the conductivity, in the writable soil table.
   void setThermalDefaults();
+  // The same for the records of a table: soil types or snow types.
+  void setThermalDefaults(std::vector<soil_class>& table) const;
   void createTemperatureFile();
   // Temperatures linear in depth from the air down to the lower boundary.
   void initialiseSoilTemperatures();
