@@ -337,7 +337,8 @@ void ModellApplication::buildSubmodels() {
   snow->setInterceptionFirst(context.interceptionFirst != 0);
   snow->initLakeGrids("[lake_model]");
   snow->setSnowLayerHeat(unsatZone->isHeatTransferActive());
-  snow->setLayeredSnow(false);
+  snow->setLayeredSnow(unsatZone->isLayeredSnowActive(), unsatZone->getLayeredSnowProperties(),
+                       unsatZone->getTOffsetFreshSnow());
   snow->setDumpOptions(context.dumpOptions.dumpMode != 0, context.dumpOptions.closeAfterDump != 0,
                        context.dumpOptions.repairAfterDump != 0, context.dumpOptions.maxDumpFiles);
   if (snow->getFlowControl() > 0)

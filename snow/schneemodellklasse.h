@@ -11,6 +11,8 @@
 #include "snow/snow_physics.h"
 #include "submodel/teilmodellklasse.h"
 
+class soil_class;
+
 // The layered snow stacks of the unsaturated zone as the snow model fills
 // and empties them: per layer k = 1 (top) .. layers the density in kg/m^3
 // and the largest thickness in m (index 0 unused).
@@ -123,6 +125,10 @@ public:
   virtual bool getSnowLayerHeat() const { return snowLayerHeat; }
   virtual void setLayeredSnow(bool active, const SnowLayerSettings* settings = nullptr,
                               double temperatureOffset = 0.0);
+  // The same from the unsaturated zone's snow types: layer k takes the dry
+  // density and the thickness of layer k of type 1.
+  virtual void setLayeredSnow(bool active, const std::vector<soil_class>* snowTypes,
+                              double temperatureOffset);
   virtual bool getLayeredSnow() const { return layeredSnow; }
   // Moves fraction * amount (mm; negative removes) into or out of the
   // layers of one cell.

@@ -283,16 +283,3 @@ void unsatzonmodellklasse::takeResponseUnitGrids() {
   requireGrid("HydrologicResponseUnits");
   requireGrid("MasterHydrologicResponseUnits");
 }
-
-int unsatzonmodellklasse::readLayeredSnowModel() {
-  ControlFileSession session(controlFile);
-  session.openOrFail(controlFileName, *diag);
-  int layeredSnow = 0;
-  if (seekSection("[LayeredSnowModel]", false))
-    readControlValue(controlFile, "%d", layeredSnow, "");
-  session.closeOrFail(controlFileName, *diag);
-  if (layeredSnow > 0)
-    refuseSetting("the layered snow model (switch " + std::to_string(layeredSnow) +
-                  " in [LayeredSnowModel])");
-  return layeredSnow;
-}

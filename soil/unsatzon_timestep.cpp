@@ -99,8 +99,10 @@ void unsatzonmodellklasse::takeSolverGrids() {
 void unsatzonmodellklasse::prepareSolvers() {
   const size_t threads = static_cast<size_t>(omp_get_max_threads());
   while (solvers.size() < threads) {
-    solvers.push_back(std::make_unique<ColumnSolver>(layers, landuseLayers, tracerCount));
+    solvers.push_back(
+        std::make_unique<ColumnSolver>(layers, landuseLayers, tracerCount, snowLayers));
     solvers.back()->setHeatModel(soilTemperature ? &heatModel : nullptr);
+    solvers.back()->setSnowModel(isLayeredSnowActive() ? &snowColumn : nullptr);
   }
 }
 
@@ -241,6 +243,16 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
     setHeatForcing(r, c, solver, heatForcing);
     forcing.heat = &heatForcing;
   }
+  if (isLayeredSnowActive()) {
+    loadSnowPack(r, c, solver);
+    Grid surface = snowModelGridsTaken[snowGridSurface];
+    Grid energy = snowModelGridsTaken[snowGridEnergyBalance];
+    SnowSurface& s = heatForcing.snowSurface;
+    s.known = surface && energy && surface[r][c] != nodata && energy[r][c] != nodata;
+    s.kelvin = s.known ? surface[r][c] : 0.0;
+    s.energyBalance = s.known ? energy[r][c] : 0.0;
+    heatForcing.modelStepSeconds = timeStepMinutes * 60.0;
+  }
 
   TableState table{tableDistance[r][c], tableLayer[r][c], tableLayerTheta[r][c]};
   double pond = value(ponding, 0.0);
@@ -264,6 +276,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   for (int k = 0; k <= n; ++k) g.flux[r][c][k] = column.q[k];
   g.bottomFlux[r][c] = column.q[n];
   if (soilTemperature) writeBackHeat(r, c, solver, table.level);
+  if (isLayeredSnowActive()) writeBackSnowPack(r, c, solver);
   tableDistance[r][c] = table.distance;
   tableLayer[r][c] = table.level;
   tableLayerTheta[r][c] = table.theta;

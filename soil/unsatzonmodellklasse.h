@@ -7,6 +7,7 @@
 #include "config/soil_class.h"
 #include "core/zonal_statistic.h"
 #include "soil/column_solver.h"
+#include "soil/layered_snow.h"
 #include "soil/point_series.h"
 #include "soil/region_failure.h"
 #include "soil/reinfiltration_records.h"
@@ -23,6 +24,7 @@
 // writes the start summary of the soil water.
 //
 class StorageText;
+class ControlFileSession;
 
 // Every soil column is 1 .. m layers deep, m being the largest layer count of
 // the soil table; its stacks hold the levels 0 (the surface node) .. m.
@@ -46,6 +48,13 @@ public:
   virtual void setRoutingConcentration(int flag) { routingConcentration = flag; }
   virtual void setDumpMode(int dump, int close, int repair, long maxFiles);
   virtual bool isHeatTransferActive() const { return settings.heat.active > 0; }
+  // The layered snow model: its switch, its snow types (record 0 holds
+  // their count) and the offset of the temperature of new snow.
+  virtual bool isLayeredSnowActive() const { return snowSettings.active > 0; }
+  virtual const std::vector<soil_class>* getLayeredSnowProperties() const {
+    return isLayeredSnowActive() ? &snowTypes : nullptr;
+  }
+  virtual double getTOffsetFreshSnow() const { return snowSettings.tOffsetFreshSnow; }
   // Whether the groundwater model runs; set by the driver after building it.
   virtual void setGroundwaterActive(bool active) { groundwaterActive = active; }
 
@@ -208,7 +217,27 @@ protected:
   // Appends a line to "modell_<rank>.log" of this process, without time stamp.
   void appendPlainLog(const std::string& text);
   void takeResponseUnitGrids();
+
+  // --- layered snow set-up (soil/layered_snow_setup.cpp) -------------------------
+  // "[LayeredSnowModel]"; returns its switch.
   virtual int readLayeredSnowModel();
+  // "[LayeredSnowProperties]": the snow types with their thermal defaults.
+  virtual void readLayeredSnowProperties();
+  // The snow model's grids, and the snow stacks read or created.
+  virtual void registerSnowGrids();
+  void closeSnowSection(ControlFileSession& session);
+  // Registers a stack of the snow layers with a grid of its level 0; a
+  // null stack is created with `start` in own cells.
+  Stack registerSnowStack(SnowStackLine line, Stack stack, double start = 0.0);
+  Stack readSnowStack(SnowStackLine line);
+  void registerUpperIndexSnow(bool read);
+  void setColdSnowColumns();
+  void refreshSnowViews();
+  // --- layered snow around the solver (soil/unsatzon_snow.cpp) -------------------
+  void prepareSnowColumn();
+  void loadSnowPack(long r, long c, ColumnSolver& solver) const;
+  void writeBackSnowPack(long r, long c, const ColumnSolver& solver);
+  void initialiseSnowLayerTemperatures();
 
   void releaseGrids();
 
@@ -248,6 +277,8 @@ protected:
   // Thermal values the soil table leaves out, freezing curves and the
   // cached powers of the conductivity, in the writable soil table.
   void setThermalDefaults();
+  // The same for the records of a table: soil types or snow types.
+  void setThermalDefaults(std::vector<soil_class>& table) const;
   void createTemperatureFile();
   // Temperatures linear in depth from the air down to the lower boundary.
   void initialiseSoilTemperatures();
@@ -527,6 +558,22 @@ protected:
   // first step or the pre-spin-up gives them.
   bool initialiseTemperatures = false;
   std::vector<double> nFactorsOfDate; // per land-use record
+
+  // Layered snow.
+  LayeredSnowSettings snowSettings;
+  std::vector<soil_class> snowTypes;
+  int snowLayers = 0; // L
+  Stack snowStacks[snowLineCount] = {};
+  Grid upperIndexSnow = nullptr;
+  // surftemp, surftemp_onGlacier, EnergyBalance, EnergyBalance_onGlacier,
+  // rain_fraction, snowstorage_solid, snowstorage_liquid,
+  // snow_storage_total, melt_from_snowcover; null where absent.
+  Grid snowModelGridsTaken[9] = {};
+  static constexpr int snowGridSurface = 0;
+  static constexpr int snowGridEnergyBalance = 2;
+  SnowColumnSettings snowColumn;
+  // Set while the snow temperatures wait for their start values.
+  bool initialiseSnowTemperatures = false;
 
   // Temperature pre-spin-up: the degree days, the sums of the air
   // temperature, the steps of the day and of the period, and the grids

@@ -98,8 +98,6 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        heatSection(11, ".", "missing/temper.txt"), 62,
        "error opening file for soil temperatures (single point details) \n-> check disk space "
        "or user rights"},
-      {"layered snow", [](auto&, auto&) {}, "[LayeredSnowModel]\n1 switch\n", 17,
-       "the layered snow model (switch 1 in [LayeredSnowModel])"},
       {"a lake without ponding", [](auto&, auto& s) { s.base.addGrid("lake_codes", uniform(1.0)); },
        "[lake_model]\n1 flow\n1 method\n", 215,
        "Error in initialization method for [lake_model].\npond_use must be set in "

@@ -13,6 +13,7 @@
 
 #include "tests/soil/column_fixture.h"
 #include "tests/soil/heat_fixture.h"
+#include "tests/soil/snow_fixture.h"
 #include "tests/soil/unsatzon_fixture.h"
 #include "tests/test_decomposition.h"
 
@@ -620,4 +621,74 @@ TEST(UnsatzonDecomposed, AFailingColumnDumpsUnderItsProcesssRank) {
   const std::string name =
       "MPI_" + std::to_string(s.size - 1) + "_theta(4)_dump_row_2_col_5_substep_1_2020060200.dmp";
   EXPECT_EQ(dumpFiles(d.directory), std::set<std::string>{name});
+}
+
+// Cells alike in everything melt alike packs into alike columns, on
+// whichever process and thread they are solved.
+TEST(UnsatzonDecomposed, LayeredSnowDoesNotDependOnTheProcessesOrThreads) {
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    DecomposedUnsatzon d("unsatzon_decomposed_snow_" + std::to_string(threads),
+                         heatSection(11, ".") + snowSections(".", {snowType(1, 3)}));
+    d.add("temperature", [](long, long) { return 8.0; });
+    const StripModule& s = d.strips;
+    for (const char* name : {"soil_types", "[elevation_model]", "precipitation"}) {
+      Grid g = d.entry(name).grid;
+      const double alike = name[0] == 's' ? 1.0 : name[0] == '[' ? 100.0 : 0.0;
+      for (long r = s.lo; r <= s.hi; ++r)
+        for (long c = 1; c <= s.ncols; ++c)
+          if (s.owner[r][c] >= 0) g[r][c] = alike;
+    }
+    WorkingDirectory cd(d.directory);
+    int code = 0;
+    auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+    ASSERT_EQ(code, 0);
+    ASSERT_EQ(startRunoff(*module), 0);
+    module->readGroundwaterHeads(2020, 4, 1, 0, 0);
+    auto stack = [&](const char* name) { return d.entry(name).stack; };
+    const double placed[] = {12.0, 2.0, 5.0, 5.0};
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        if (s.owner[r][c] != s.rank) continue;
+        for (int k = 0; k <= 3; ++k) {
+          stack("SnowWaterEquivalentSolid")[r][c][k] = placed[k];
+          if (k == 0) continue;
+          stack("SnowLayerThickness")[r][c][k] = placed[k] / 100.0;
+          stack("SnowDensity")[r][c][k] = 0.1;
+          stack("Temperature_Stack_Snow")[r][c][k] = -2.0;
+        }
+        d.entry("upperIndexSnow").grid[r][c] = 1.0;
+      }
+    omp_set_num_threads(threads);
+    ASSERT_EQ(module->computeTimeStep(0, 0, 1, 4, 2020), 0);
+    omp_set_num_threads(1);
+    auto valuesOf = [&](long r, long c) {
+      std::vector<double> v;
+      for (const char* name : {"SnowWaterEquivalentSolid", "SnowWaterEquivalentLiquid",
+                               "SnowLayerThickness", "Temperature_Stack_Snow", "theta_Snow"})
+        v.insert(v.end(), stack(name)[r][c], stack(name)[r][c] + 4);
+      for (const char* name : {"theta", "Soil_Temperature_Stack"})
+        v.insert(v.end(), stack(name)[r][c], stack(name)[r][c] + 5);
+      for (const char* name : {"upperIndexSnow", "directflow", "groundwater_recharge"})
+        v.push_back(d.entry(name).grid[r][c]);
+      return v;
+    };
+    std::vector<double> reference;
+    for (long r = s.lo; r <= s.hi && reference.empty(); ++r)
+      for (long c = 1; c <= s.ncols && reference.empty(); ++c)
+        if (s.owner[r][c] == 0 && s.rank == 0) reference = valuesOf(r, c);
+    int size = static_cast<int>(reference.size());
+    MPI_Bcast(&size, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    ASSERT_GT(size, 0);
+    reference.resize(static_cast<size_t>(size));
+    MPI_Bcast(reference.data(), size, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+    // Melting, not gone.
+    EXPECT_GT(reference[0], 0.0);
+    EXPECT_LT(reference[0], 12.0);
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c)
+        if (s.owner[r][c] == s.rank) {
+          EXPECT_EQ(valuesOf(r, c), reference) << "cell " << r << " " << c;
+        }
+  }
 }
