@@ -51,6 +51,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
 unsatzonmodellklasse::~unsatzonmodellklasse() {
   releaseTracerGrids();
   for (ModuleStatistic& s : statistics) s.statistic.reset();
+  reinfiltrationExchange.release();
   releaseGrids();
 }
 
