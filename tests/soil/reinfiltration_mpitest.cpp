@@ -2,6 +2,7 @@
 #include <mpi.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +33,9 @@ struct LinkedUnsatzon {
       : d(name, "", [&](std::vector<std::string>& lines) {
           lines[2] = std::to_string(interaction) + "  interaction";
         }) {
-    for (const char* g : {"river_depth", "river_width", "kolmation"})
+    // The river bed lies above the table at the top of layer 2.
+    d.add("river_depth", [](long, long) { return 0.1; });
+    for (const char* g : {"river_width", "kolmation"})
       d.add(g, [](long, long) { return 1.0; });
     std::map<std::pair<long, long>, double> codes;
     int id = 0;
@@ -239,4 +242,69 @@ TEST(RiverLinksInOrder, TracersEndTheRunOnEveryProcess) {
   }
   u.d.context.tracerCount = 0;
   module->finishModelRun(false);
+}
+
+namespace {
+
+// Six cells of one soil type over the strips of three processes: alike but
+// for their height, so that each takes the same river water when there is
+// plenty.
+const CellList linkOfAlikeCells = {{1, 5}, {2, 6}, {4, 6}, {5, 5}, {6, 4}, {7, 5}};
+
+struct LinkTakes {
+  std::vector<double> infiltration; // mm per link cell, on the cell's owner
+  double taken = 0.0;               // m^3/s over all processes
+};
+
+// One hour of the link, solved by the last rank, with the river offering
+// `offer` m^3/s to subbasin 1.
+LinkTakes runLink(const std::string& name, double offer) {
+  LinkedUnsatzon u(name, {{linkOfAlikeCells, 2}});
+  auto module = u.build();
+  const StripModule& s = u.d.strips;
+  for (const auto& [r, c] : linkOfAlikeCells)
+    if (s.owner[r][c] == s.rank) u.d.entry("precipitation").grid[r][c] = 2.0;
+  ReinfiltrationRecord* records = module->getReinfiltrationRecords();
+  // A metre of water in the river cells, which are 1 m wide.
+  for (int k = 0; k <= 2; ++k) {
+    records[k].flowm3s = offer * module->getSubsteps();
+    records[k].speed = records[k].flowm3s;
+  }
+  module->broadcastReinfiltrationRecords();
+  EXPECT_EQ(module->computeTimeStep(0, 1, 2, 6, 2020), 0);
+  LinkTakes takes;
+  for (const auto& [r, c] : linkOfAlikeCells)
+    takes.infiltration.push_back(s.owner[r][c] == s.rank
+                                     ? u.d.entry("river_infiltration").grid[r][c]
+                                     : std::nan(""));
+  for (int k = 0; k <= 2; ++k) takes.taken += records[k].accumulator;
+  MPI_Allreduce(MPI_IN_PLACE, &takes.taken, 1, MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
+  module->finishModelRun(false);
+  return takes;
+}
+
+} // namespace
+
+// Upstream cells take before downstream ones, whichever strip they lie in:
+// a river offering two and a half cells' worth lets the first two cells of
+// the link take in full, the third the rest and the others nothing.
+TEST(RiverLinksInOrder, UpstreamCellsTakeFirstAcrossStrips) {
+  const LinkTakes plenty = runLink("reinfiltration_plenty", 1.0e3);
+  ASSERT_GT(plenty.taken, 0.0);
+  const double perCell = plenty.taken / 6.0;
+  const LinkTakes scarce = runLink("reinfiltration_scarce", 2.5 * perCell);
+  const struct {
+    double lowest, highest; // of the take, as a share of the take with plenty
+  } expected[] = {{1.0, 1.0}, {1.0, 1.0}, {0.3, 0.7}, {0.0, 0.0}, {0.0, 0.0}, {0.0, 0.0}};
+  for (size_t k = 0; k < linkOfAlikeCells.size(); ++k) {
+    if (std::isnan(plenty.infiltration[k])) continue; // not this process's cell
+    SCOPED_TRACE("link cell " + std::to_string(k));
+    const double full = plenty.infiltration[k];
+    EXPECT_GT(full, 0.0);
+    EXPECT_GE(scarce.infiltration[k], expected[k].lowest * full - 1e-12 * full);
+    EXPECT_LE(scarce.infiltration[k], expected[k].highest * full + 1e-12 * full);
+  }
+  // Nothing is taken that the river did not offer.
+  EXPECT_LE(scarce.taken, 2.5 * perCell * (1.0 + 1e-12));
+  EXPECT_GT(scarce.taken, 2.0 * perCell);
 }
