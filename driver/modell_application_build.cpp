@@ -12,10 +12,12 @@
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
 #include "lateral/siltingupclass.h"
+#include "lateral/surfaceroutingclass.h"
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
 #include "routing/abflussmodellklasse.h"
+#include "routing/irrigationclass.h"
 #include "snow/schneemodellklasse.h"
 #include "soil/unsatzonmodellklasse.h"
 #include "vertical/expokorrklasse.h"
@@ -319,6 +321,16 @@ void ModellApplication::buildSubmodels() {
     });
   }
 
+  surfaceRouting = adopt<surfaceroutingclass>("SurfaceRoutingModel", substeps);
+  surfaceRouting->setDumpMode(context.dumpOptions.dumpMode, context.dumpOptions.closeAfterDump,
+                              context.dumpOptions.repairAfterDump,
+                              context.dumpOptions.maxDumpFiles);
+  if (surfaceRouting->getFlowControl() != 0)
+    plug(Place::surfaceRoutingTeardown, [this](const ModelDate&) {
+      surfaceRouting->teardown(unsatZone->getFlowControl() != 0 ||
+                               (channelRouting && channelRouting->getFlowControl() > 0));
+    });
+
   // Also with interception off, which decides the snow's inputs.
   snow->setInterceptionFirst(context.interceptionFirst != 0);
   snow->initLakeGrids("[lake_model]");
@@ -329,25 +341,53 @@ void ModellApplication::buildSubmodels() {
   if (snow->getFlowControl() > 0)
     snow->readStorage(unsatZone->getStorageFileName(), unsatZone->getReadStorageParameter());
 
+  irrigation = adopt<irrigationclass>("irrigation");
+  if (irrigation->getFlowControl() != 0) {
+    plug(Place::irrigation, [this](const ModelDate& d) { irrigation->Step(DATE_ARGS(d)); });
+    plug(Place::flush, [this](const ModelDate&) { irrigation->Flush(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { irrigation->freeTracers(); });
+    plug(Place::irrigationTeardown, [this](const ModelDate&) { irrigation->releaseModule(); });
+  }
+
   // The tracer set-up of irrigation, snow, interception, silting-up,
   // groundwater, the unsaturated zone and surface routing, in this order,
   // after groundwater and before channel routing; also without tracers.
   for (teilmodellklasse* module :
-       {static_cast<teilmodellklasse*>(snow), static_cast<teilmodellklasse*>(interception),
-        static_cast<teilmodellklasse*>(siltingUp), static_cast<teilmodellklasse*>(unsatZone)}) {
+       {static_cast<teilmodellklasse*>(irrigation), static_cast<teilmodellklasse*>(snow),
+        static_cast<teilmodellklasse*>(interception), static_cast<teilmodellklasse*>(siltingUp),
+        static_cast<teilmodellklasse*>(unsatZone), static_cast<teilmodellklasse*>(surfaceRouting)}) {
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
                         context.statisticTableSize);
     if (code != 0) throw code;
   }
   siltingUp->setWriteStorageFlag(1);
+  surfaceRouting->setWriteStorageFlag(1);
 
   // Channel routing routes the unsaturated zone's subbasin runoff; without
   // it the source is null, which only routing-only mode can route.
   channelRouting = adopt<abflussmodellklasse>("routing_model");
+  // With surface routing on, its zones and storages take over the
+  // unsaturated zone's runoff concentration.
+  if (surfaceRouting->getFlowControl() != 0) {
+    surfaceRouting->setQBb(unsatZone->getQBb());
+    surfaceRouting->setStorageConstantsQD(unsatZone->getKelsqd());
+    surfaceRouting->setStorageConstantsQI(unsatZone->getKelsqi());
+    surfaceRouting->readStorage(unsatZone->getStorageFileName(),
+                                unsatZone->getReadStorageParameter());
+    unsatZone->setRoutingConcentration(1);
+    plug(Place::surfaceRoutingStart,
+         [this](const ModelDate& d) { surfaceRouting->startStep(DATE_ARGS(d)); });
+    plug(Place::surfaceRoutingSubstep,
+         [this](const ModelDate& d) { surfaceRouting->routeSubstep(DATE_ARGS(d)); });
+    plug(Place::surfaceRoutingEnd, [this](const ModelDate&) { surfaceRouting->endStep(); });
+    plug(Place::flush, [this](const ModelDate&) { surfaceRouting->flushStatistics(); });
+  }
   if (channelRouting->getFlowControl() > 0) {
     unsatzonmodellklasse::RunoffArrays* runoff =
-        unsatZone->getFlowControl() != 0 ? unsatZone->getQg() : nullptr;
+        surfaceRouting->getFlowControl() != 0 ? surfaceRouting->getQg()
+        : unsatZone->getFlowControl() != 0    ? unsatZone->getQg()
+                                              : nullptr;
     if (runoff)
       for (std::vector<double>& row : *runoff) runoffSourceRows.push_back(row.data());
     channelRouting->SetRunoffSource(runoffSourceRows.empty() ? nullptr : runoffSourceRows.data());
@@ -356,11 +396,21 @@ void ModellApplication::buildSubmodels() {
     channelRouting->InitLakeModel(context.interceptionFirst);
   if (channelRouting->getFlowControl() > 0) {
     channelRouting->CheckInflowAbstractionLinks();
+    channelRouting->setIrrigationDemand(irrigation->GetSurfaceDemand());
     channelRouting->setRiverflowTable(unsatZone->getReinfiltrationRecords());
     channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
                                        unsatZone->getReadStorageParameter());
     channelRouting->setWriteStorageFlag(1);
   }
+  // Whatever routing's state: only rank 0 shares out what it gives.
+  irrigation->SetStorageRecords(unsatZone->getReinfiltrationRecords());
+  irrigation->SetGroundwaterRunoff(unsatZone->getQg());
+  irrigation->FindTracerStorageGrids();
+  irrigation->SetMaxIrrigation(channelRouting->getMaxIrrig(),
+                               channelRouting->getMaxIrrigFromReservoirs());
+  irrigation->SetRoutingTarget(channelRouting->getRoutingTarget());
+  irrigation->SetRoutingElements(channelRouting->getAreaFactors());
+  irrigation->setWriteStorageFlag(1);
   if (channelRouting->getConfiguredFlowControl() > 0) {
     plug(Place::channelRouting,
          [this](const ModelDate& d) { channelRouting->RouteTimeStep(DATE_ARGS(d)); });
