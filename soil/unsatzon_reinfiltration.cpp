@@ -15,6 +15,7 @@ namespace {
 
 constexpr int tracerCode = 1150;
 constexpr int recordLengthCode = 1151;
+constexpr int unlistedLinkCellCode = 1152;
 constexpr double trialSendFill = -987654321.0;
 constexpr double trialReceiveFill = 123456789.0;
 
@@ -106,6 +107,7 @@ long unsatzonmodellklasse::prepareMPIReinfiltration() {
       context.ownedLinkCellsByProcess ? *context.ownedLinkCellsByProcess : noLists, mpiRank,
       mpiSize);
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier before the re-infiltration set-up");
+  shareExitCode(*diag, catchExitCode([&] { checkLinkCellsListed(); }));
   selectInputGrid(context.interceptionFirst);
   const int index = findGrid("SurfStorSiltingUp", 1);
   if (index > 0) solverGrids.surfaceStorage = registry[index].grid;
@@ -133,6 +135,30 @@ long unsatzonmodellklasse::prepareMPIReinfiltration() {
   reinfiltrationExchange.fillBuffers(trialSendFill, trialReceiveFill);
   reinfiltrationExchange.giveBack(*diag);
   return cellRecord.length();
+}
+
+// A river cell is solved only as a cell of its link: one that no link
+// lists would never be solved at all.
+void unsatzonmodellklasse::checkLinkCellsListed() {
+  if (!rivers.links) return;
+  long river = 0;
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c)
+      if (isOwnValidCell(r, c) && isLinkedRiverCell(r, c)) ++river;
+  long listed = 0;
+  if (context.localLinkCellsByOwner)
+    for (const std::vector<RiverLinkCell>& list : *context.localLinkCellsByOwner)
+      listed += static_cast<long>(list.size());
+  if (river == listed) return;
+  *diag << "FATAL: in modul " << moduleName << ": process " << mpiRank << " holds " << river
+        << " cells with a value in the grid river_links, but the river links of the domain "
+           "decomposition list "
+        << listed
+        << " of them; the re-infiltration in link order needs every river cell in a link "
+           "(check that river_links is read with the surface water interaction 2 in "
+        << controlFileName << ")"
+        << "[end-entry]";
+  throw unlistedLinkCellCode;
 }
 
 int unsatzonmodellklasse::allocateGridElementsInRow0(Grid grid, long n) {

@@ -332,6 +332,7 @@ protected:
   // The arrays of the cell record in their fixed order; those the solver
   // touches beyond the list follow.
   void buildCellRecord();
+  void checkLinkCellsListed();
   // After the parallel region: the cells that draw from a record, those of
   // one record in row and column order by one thread.
   void solveLinkedRiverCells(const ModelDate& date);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -140,7 +141,11 @@ TEST(RiverLinksInOrder, TrialExchangeGivesEveryCellBackAsItLeft) {
     LinkedUnsatzon u("reinfiltration_trial_" + std::to_string(caseNumber++), tc.links);
     auto module = u.build();
     const StripModule& s = u.d.strips;
-    // Scrambled, distinct contents in every own cell of every array.
+    // Scrambled, distinct contents in every own cell of every array but
+    // those that place the cells.
+    auto keeps = [](const std::string& name) {
+      return name == "[zone_grid]" || name == "river_links" || name == "MPIRegions";
+    };
     unsigned seed = 12345u + static_cast<unsigned>(s.rank);
     for (GridRegistryEntry& e : u.d.registry)
       for (long r = std::max(s.lo, e.firstRow); r <= std::min(s.hi, e.lastRow); ++r)
@@ -150,7 +155,7 @@ TEST(RiverLinksInOrder, TrialExchangeGivesEveryCellBackAsItLeft) {
             seed = seed * 1103515245u + 12345u;
             const double v = static_cast<double>(seed % 100000u) / 7.0;
             if (e.stack) e.stack[r][c][k] = v;
-            if (e.grid && &e != &u.d.entry("[zone_grid]")) e.grid[r][c] = v;
+            if (e.grid && !keeps(e.name)) e.grid[r][c] = v;
           }
         }
     const long halo = u.d.strips.m.getHeader().firstRow - 1;
@@ -221,27 +226,47 @@ TEST(RiverLinksInOrder, OtherInteractionsPrepareNothing) {
   }
 }
 
-// Tracers cannot travel with the cells yet: every process ends with 1150,
-// also those that hold no link cell.
-TEST(RiverLinksInOrder, TracersEndTheRunOnEveryProcess) {
-  LinkedUnsatzon u("reinfiltration_tracers", {{linkOnTop, 2}});
-  auto module = u.build();
-  u.d.context.tracerCount = 1;
-  int code = 0;
-  try {
-    module->prepareMPIReinfiltration();
-  } catch (int thrown) {
-    code = thrown;
+// What the link order cannot handle ends the run with the same code on
+// every process, also on those that hold no link cell: tracers, which
+// cannot travel with the cells yet, and a river cell that no link lists,
+// which would never be solved.
+TEST(RiverLinksInOrder, RefusalsEndTheRunOnEveryProcess) {
+  const struct {
+    const char* name;
+    std::function<void(LinkedUnsatzon&)> spoil;
+    int code;
+    const char* message;
+  } cases[] = {
+      {"tracers", [](LinkedUnsatzon& u) { u.d.context.tracerCount = 1; }, 1150,
+       "prepareMPIReinfiltration() doesn't allow tracers yet"},
+      {"unlisted river cell",
+       [](LinkedUnsatzon& u) {
+         if (u.d.strips.owner[2][6] == u.d.strips.rank) u.d.entry("river_links").grid[2][6] = 1.0;
+       },
+       1152, "but the river links of the domain decomposition list 3 of them"},
+  };
+  int caseNumber = 0;
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    LinkedUnsatzon u("reinfiltration_refusal_" + std::to_string(caseNumber++), {{linkOnTop, 2}});
+    auto module = u.build();
+    tc.spoil(u);
+    int code = 0;
+    try {
+      module->prepareMPIReinfiltration();
+    } catch (int thrown) {
+      code = thrown;
+    }
+    EXPECT_EQ(code, tc.code);
+    // Rank 0's console shows its own entries; the spoilt cell's owner logs.
+    const bool logsHere = tc.code == 1150 || u.d.strips.owner[2][6] == 0;
+    if (u.d.strips.rank == 0 && logsHere) {
+      const std::string console = u.d.strips.m.console();
+      EXPECT_NE(console.find(tc.message), std::string::npos) << console;
+    }
+    u.d.context.tracerCount = 0;
+    module->finishModelRun(false);
   }
-  EXPECT_EQ(code, 1150);
-  if (u.d.strips.rank == 0) {
-    EXPECT_NE(u.d.strips.m.console().find(
-                  "prepareMPIReinfiltration() doesn't allow tracers yet"),
-              std::string::npos)
-        << u.d.strips.m.console();
-  }
-  u.d.context.tracerCount = 0;
-  module->finishModelRun(false);
 }
 
 namespace {
