@@ -72,6 +72,7 @@ class siltingupclass;
 class surfaceroutingclass;
 class tracer_ini_class;
 class unsatzonmodellklasse;
+class gwflowclass;
 class verdunstungsmodellklasse;
 
 // The model of one control file: builds every module, steps through the
@@ -216,6 +217,7 @@ protected:
   unsatzonmodellklasse* unsatZone = nullptr;
   surfaceroutingclass* surfaceRouting = nullptr;
   irrigationclass* irrigation = nullptr;
+  gwflowclass* groundwater = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
   // Row pointers into the runoff arrays channel routing reads, one per tracer
   // index (0 the water); the arrays stay where they are for the whole run.

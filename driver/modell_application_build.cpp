@@ -11,6 +11,7 @@
 #include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
+#include "lateral/gwflowclass.h"
 #include "lateral/siltingupclass.h"
 #include "lateral/surfaceroutingclass.h"
 #include "meteo/meteoint.h"
@@ -341,6 +342,22 @@ void ModellApplication::buildSubmodels() {
   if (snow->getFlowControl() > 0)
     snow->readStorage(unsatZone->getStorageFileName(), unsatZone->getReadStorageParameter());
 
+  // Groundwater sub-steps with the loop's count, so that its step length
+  // matches the unsaturated zone's.
+  groundwater = adopt<gwflowclass>("groundwater_flow");
+  groundwater->setSubsteps(substeps);
+  if (groundwater->getFlowControl() != 0) {
+    unsatZone->setGroundwaterActive(true);
+    plug(Place::groundwaterStart,
+         [this](const ModelDate& d) { groundwater->setStepDate(DATE_ARGS(d)); });
+    plug(Place::groundwaterSubstep, [this](const ModelDate&) { groundwater->solveGroundwater(); });
+    plug(Place::groundwaterEnd,
+         [this](const ModelDate&) { groundwater->writeGroundwaterOutputs(); });
+    plug(Place::flush, [this](const ModelDate&) { groundwater->flushGroundwaterOutputs(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { groundwater->freeTracers(); });
+    plug(Place::groundwaterTeardown, [this](const ModelDate&) { groundwater->releaseModule(); });
+  }
+
   irrigation = adopt<irrigationclass>("irrigation");
   if (irrigation->getFlowControl() != 0) {
     plug(Place::irrigation, [this](const ModelDate& d) { irrigation->Step(DATE_ARGS(d)); });
@@ -355,7 +372,8 @@ void ModellApplication::buildSubmodels() {
   for (teilmodellklasse* module :
        {static_cast<teilmodellklasse*>(irrigation), static_cast<teilmodellklasse*>(snow),
         static_cast<teilmodellklasse*>(interception), static_cast<teilmodellklasse*>(siltingUp),
-        static_cast<teilmodellklasse*>(unsatZone), static_cast<teilmodellklasse*>(surfaceRouting)}) {
+        static_cast<teilmodellklasse*>(groundwater), static_cast<teilmodellklasse*>(unsatZone),
+        static_cast<teilmodellklasse*>(surfaceRouting)}) {
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
                         context.statisticTableSize);
@@ -411,6 +429,11 @@ void ModellApplication::buildSubmodels() {
   irrigation->SetRoutingTarget(channelRouting->getRoutingTarget());
   irrigation->SetRoutingElements(channelRouting->getAreaFactors());
   irrigation->setWriteStorageFlag(1);
+  if (groundwater->getFlowControl() != 0 && unsatZone->getFlowControl() != 0) {
+    groundwater->setRunoffArray(unsatZone->getQg());
+    groundwater->setUnsaturatedZoneSource(unsatZone->getReinfiltrationRecords());
+  }
+  groundwater->setWriteStorageFlag(1);
   if (channelRouting->getConfiguredFlowControl() > 0) {
     plug(Place::channelRouting,
          [this](const ModelDate& d) { channelRouting->RouteTimeStep(DATE_ARGS(d)); });
