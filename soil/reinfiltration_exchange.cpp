@@ -42,9 +42,10 @@ long ReinfiltrationExchange::foreignCellCount() const {
   return n;
 }
 
-long ReinfiltrationExchange::packCellList(const std::vector<RiverLinkCell>& list,
-                                          double* buffer, long offset) const {
-  for (const RiverLinkCell& cell : list) offset = record->pack(cell.row, cell.column, buffer, offset);
+long ReinfiltrationExchange::packCellList(const std::vector<RiverLinkCell>& list, double* buffer,
+                                          long offset) const {
+  for (const RiverLinkCell& cell : list)
+    offset = record->pack(cell.row, cell.column, buffer, offset);
   return offset;
 }
 
@@ -182,8 +183,8 @@ void ReinfiltrationExchange::giveBack(DiagStream& diag) {
   for (int r = 0; r < size; ++r) {
     long offset = 0;
     for (const RiverLinkCell& cell : listOf(sendLists, r))
-      offset = record->unpack(cell.row, cell.column, sendBuffers[static_cast<size_t>(r)].data(),
-                              offset);
+      offset =
+          record->unpack(cell.row, cell.column, sendBuffers[static_cast<size_t>(r)].data(), offset);
   }
 }
 

@@ -22,35 +22,74 @@ constexpr double trialReceiveFill = 123456789.0;
 // The grids of the record that are found by name, in the record's order;
 // the three alternatives and the registry entries stand where the module
 // puts them.
-const char* const namesBeforeGlacier[] = {
-    "albedo", "clay_depth", "baseflow", "drainage_distance", "drainage_level", "EnergyBalance",
-    "ETR2ETP", "potential_evaporation", "real_evaporation", "FreezingDegreeDays",
-    "frozenSoilInGroundwater", "flow_times", "gw_kolmation_1", "gw_1_colmation_frozen",
-    "gw_1_colmation_unfrozen", "river_exfiltration", "river_infiltration", "groundwater_level",
-    "groundwater_recharge", "groundwater_distance", "Theta_in_GWLEVEL", "HydrologicResponseUnits",
-    "MasterHydrologicResponseUnits"};
+const char* const namesBeforeGlacier[] = {"albedo",
+                                          "clay_depth",
+                                          "baseflow",
+                                          "drainage_distance",
+                                          "drainage_level",
+                                          "EnergyBalance",
+                                          "ETR2ETP",
+                                          "potential_evaporation",
+                                          "real_evaporation",
+                                          "FreezingDegreeDays",
+                                          "frozenSoilInGroundwater",
+                                          "flow_times",
+                                          "gw_kolmation_1",
+                                          "gw_1_colmation_frozen",
+                                          "gw_1_colmation_unfrozen",
+                                          "river_exfiltration",
+                                          "river_infiltration",
+                                          "groundwater_level",
+                                          "groundwater_recharge",
+                                          "groundwater_distance",
+                                          "Theta_in_GWLEVEL",
+                                          "HydrologicResponseUnits",
+                                          "MasterHydrologicResponseUnits"};
 const char* const namesBeforeInput[] = {
     "GlacierizedCellsOld", "infiltration_excess", "total_infiltration", "irrigation_amounts",
-    "irrigation_codes", "kolmation", "lake_codes", "macropore_infiltration",
-    "max_ponding_storage", "Max_Pumping", "MPIRegions"};
+    "irrigation_codes",    "kolmation",           "lake_codes",         "macropore_infiltration",
+    "max_ponding_storage", "Max_Pumping",         "MPIRegions"};
 const char* const namesBeforeSilting[] = {"Percolation", "ponding_storage", "rain_fraction",
                                           "drainage_flow"};
-const char* const namesBeforeElevation[] = {
-    "directflow", "interflow", "HeatFlux_Lower_Boundary_Condition", "melt_from_snowcover",
-    "river_depth", "river_links", "river_width", "ROOTgrid", "SurfaceEvaporationResistance",
-    "RelCellArea", "gw_storage_coeff_1", "infiltration_saturation", "SBHIGH_grid", "SB_1_grid",
-    "SB_2_grid", "snowstorage_liquid", "slope_angle", "snowstorage_solid", "soil_types",
-    "snow_storage_total", "number_of_substeps", "surftemp", "temperature", "tangens_beta",
-    "DailyTemperature", "thawingDegreeDays", "ThawDepthTMod", "MeanThetaInRootZone",
-    "T_Lower_Boundary_Condition", "AnnualTemperature", "Capillar_Uprise"};
+const char* const namesBeforeElevation[] = {"directflow",
+                                            "interflow",
+                                            "HeatFlux_Lower_Boundary_Condition",
+                                            "melt_from_snowcover",
+                                            "river_depth",
+                                            "river_links",
+                                            "river_width",
+                                            "ROOTgrid",
+                                            "SurfaceEvaporationResistance",
+                                            "RelCellArea",
+                                            "gw_storage_coeff_1",
+                                            "infiltration_saturation",
+                                            "SBHIGH_grid",
+                                            "SB_1_grid",
+                                            "SB_2_grid",
+                                            "snowstorage_liquid",
+                                            "slope_angle",
+                                            "snowstorage_solid",
+                                            "soil_types",
+                                            "snow_storage_total",
+                                            "number_of_substeps",
+                                            "surftemp",
+                                            "temperature",
+                                            "tangens_beta",
+                                            "DailyTemperature",
+                                            "thawingDegreeDays",
+                                            "ThawDepthTMod",
+                                            "MeanThetaInRootZone",
+                                            "T_Lower_Boundary_Condition",
+                                            "AnnualTemperature",
+                                            "Capillar_Uprise"};
 const char* const namesBeforeZone[] = {"aquifer_thickness_1", "q_down", "q_downext",
                                        "upperIndexSnow"};
 const char* const layerNames[] = {
-    "landuse",         "pot_transpiration",       "real_transpiration",
-    "vegetation_coverage_degree", "root_depth",   "leaf_area_index",
-    "SurfaceCanopyResistance",    "SurfaceIntercepResistance", "RoughnessLength"};
-const char* const soilStackNames[] = {"theta",   "hydraulic_heads",        "geodetic_heads",
-                                      "q_down",  "Soil_Temperature_Stack", "Soil_SE_Stack"};
+    "landuse",        "pot_transpiration", "real_transpiration",      "vegetation_coverage_degree",
+    "root_depth",     "leaf_area_index",   "SurfaceCanopyResistance", "SurfaceIntercepResistance",
+    "RoughnessLength"};
+const char* const soilStackNames[] = {"theta",  "hydraulic_heads",        "geodetic_heads",
+                                      "q_down", "Soil_Temperature_Stack", "Soil_SE_Stack"};
 
 } // namespace
 
@@ -84,8 +123,8 @@ void unsatzonmodellklasse::buildCellRecord() {
   }
   // What the solver reads or writes at a cell beyond the list: a cell
   // solved away from home must find all of it.
-  for (Grid g : {solverGrids.surfaceStorage, solverGrids.balance, solverGrids.thawDepth,
-                 clayLevel, drainageLevel, slopeTangent, soilTypes, regions})
+  for (Grid g : {solverGrids.surfaceStorage, solverGrids.balance, solverGrids.thawDepth, clayLevel,
+                 drainageLevel, slopeTangent, soilTypes, regions})
     cellRecord.addGrid(g);
   for (size_t k = 1; k < landuse.size(); ++k) cellRecord.addGrid(landuse[k]);
 }
@@ -115,13 +154,11 @@ long unsatzonmodellklasse::prepareMPIReinfiltration() {
   // The length follows from which arrays exist, the same on every process
   // unless the configurations differ.
   std::int64_t bounds[2] = {-cellRecord.length(), cellRecord.length()};
-  checkMPI(*diag,
-           MPI_Allreduce(MPI_IN_PLACE, bounds, 2, MPI_INT64_T, MPI_MAX, MPI_COMM_WORLD),
+  checkMPI(*diag, MPI_Allreduce(MPI_IN_PLACE, bounds, 2, MPI_INT64_T, MPI_MAX, MPI_COMM_WORLD),
            "MPI_Allreduce of the re-infiltration cell record length");
   if (-bounds[0] != bounds[1]) {
-    *diag << "FATAL: in modul " << moduleName
-          << ": the record of a river-link cell holds between " << -bounds[0] << " and "
-          << bounds[1]
+    *diag << "FATAL: in modul " << moduleName << ": the record of a river-link cell holds between "
+          << -bounds[0] << " and " << bounds[1]
           << " values on the processes; every process must hold the same grids and stacks "
              "of the unsaturated zone (check the control file "
           << controlFileName << ")"
@@ -166,8 +203,7 @@ int unsatzonmodellklasse::allocateGridElementsInRow0(Grid grid, long n) {
 }
 
 long unsatzonmodellklasse::allocateStackElementsInRow0(Stack stack, long n, long values) {
-  return reinfiltrationExchange.allocateStackElementsInRow0(*diag, stack, n, values) ? values
-                                                                                      : 0;
+  return reinfiltrationExchange.allocateStackElementsInRow0(*diag, stack, n, values) ? values : 0;
 }
 
 long unsatzonmodellklasse::packCellState(long row, long column, double* buffer, long offset) {

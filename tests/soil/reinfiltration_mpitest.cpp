@@ -36,8 +36,7 @@ struct LinkedUnsatzon {
         }) {
     // The river bed lies above the table at the top of layer 2.
     d.add("river_depth", [](long, long) { return 0.1; });
-    for (const char* g : {"river_width", "kolmation"})
-      d.add(g, [](long, long) { return 1.0; });
+    for (const char* g : {"river_width", "kolmation"}) d.add(g, [](long, long) { return 1.0; });
     std::map<std::pair<long, long>, double> codes;
     int id = 0;
     for (const auto& [cells, owner] : linkCells) {
@@ -213,8 +212,8 @@ TEST(RiverLinksInOrder, RecordLengthCountsEveryArrayOnce) {
 TEST(RiverLinksInOrder, OtherInteractionsPrepareNothing) {
   for (int interaction : {0, 1}) {
     SCOPED_TRACE(interaction);
-    LinkedUnsatzon u("reinfiltration_off_" + std::to_string(interaction),
-                     {{linkAcross, 1}}, interaction);
+    LinkedUnsatzon u("reinfiltration_off_" + std::to_string(interaction), {{linkAcross, 1}},
+                     interaction);
     auto module = u.build();
     // Only rank 0 calls: a collective call would hang the run.
     if (u.d.strips.rank == 0) {
@@ -299,9 +298,8 @@ LinkTakes runLink(const std::string& name, double offer) {
   EXPECT_EQ(module->computeTimeStep(0, 1, 2, 6, 2020), 0);
   LinkTakes takes;
   for (const auto& [r, c] : linkOfAlikeCells)
-    takes.infiltration.push_back(s.owner[r][c] == s.rank
-                                     ? u.d.entry("river_infiltration").grid[r][c]
-                                     : std::nan(""));
+    takes.infiltration.push_back(
+        s.owner[r][c] == s.rank ? u.d.entry("river_infiltration").grid[r][c] : std::nan(""));
   for (int k = 0; k <= 2; ++k) takes.taken += records[k].accumulator;
   MPI_Allreduce(MPI_IN_PLACE, &takes.taken, 1, MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
   module->finishModelRun(false);
