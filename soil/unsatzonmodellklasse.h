@@ -222,6 +222,8 @@ protected:
   void createPointFiles();
   void buildOptionTag();
   void setUpGlaciers();
+  void createImmobilisedStatistic();
+  void shareGlacierZones();
   void writeStartSummary();
   // The means of the soil water over the own cells of every process, in
   // rank 0's log: "... at model-<moment>: ...". Collective.
@@ -426,7 +428,7 @@ protected:
 
   std::vector<OwnGrid> ownGrids;
   ModuleStatistic statistics[unsatStatisticCount];
-  std::vector<GlacierZone> glacierZones; // 0 .. n, with glaciers of mass balance
+  std::vector<GlacierZone> glacierZones; // 0 .. n, with glaciers
 
   // Grids of other modules and of the set-up.
   Grid zone = nullptr;
