@@ -91,6 +91,11 @@ const char* const layerNames[] = {
 const char* const soilStackNames[] = {"theta",  "hydraulic_heads",        "geodetic_heads",
                                       "q_down", "Soil_Temperature_Stack", "Soil_SE_Stack"};
 
+const char* const snowStackNames[] = {
+    "theta_Snow",  "hydraulic_heads_Snow",   "geodetic_height_Snow",
+    "q_down_Snow", "Temperature_Stack_Snow", "SnowWaterEquivalentSolid",
+    "SnowDensity", "SnowLayerThickness",     "SnowWaterEquivalentLiquid"};
+
 } // namespace
 
 void unsatzonmodellklasse::buildCellRecord() {
@@ -120,6 +125,12 @@ void unsatzonmodellklasse::buildCellRecord() {
   for (const char* name : soilStackNames) {
     const int index = findGrid(name, 1);
     if (index > 0) cellRecord.addStack(registry[index].stack, layers);
+  }
+  // The layered snow model registers its stacks with the snow layers as
+  // their levels.
+  for (const char* name : snowStackNames) {
+    const int index = findGrid(name, 1);
+    if (index > 0) cellRecord.addStack(registry[index].stack, registry[index].levels);
   }
   // What the solver reads or writes at a cell beyond the list: a cell
   // solved away from home must find all of it.

@@ -188,23 +188,46 @@ TEST(RiverLinksInOrder, TrialExchangeGivesEveryCellBackAsItLeft) {
   }
 }
 
-// The record carries one value per distinct grid and levels + 1 per stack:
-// one more grid of the list adds one value, on every process alike.
+// The record carries one value per distinct grid and levels + 1 per stack,
+// on every process alike: a grid of the list adds one value, a snow stack
+// of three levels four.
 TEST(RiverLinksInOrder, RecordLengthCountsEveryArrayOnce) {
-  long lengths[2] = {0, 0};
-  for (int withEnergy = 0; withEnergy < 2; ++withEnergy) {
-    LinkedUnsatzon u("reinfiltration_length_" + std::to_string(withEnergy), {{linkOnTop, 2}});
-    if (withEnergy) u.d.add("EnergyBalance", [](long, long) { return 0.0; });
+  const struct {
+    const char* name;
+    std::function<void(DecomposedUnsatzon&)> add;
+    long added;
+  } cases[] = {
+      {"nothing", [](DecomposedUnsatzon&) {}, 0},
+      {"a grid of the list",
+       [](DecomposedUnsatzon& d) { d.add("EnergyBalance", [](long, long) { return 0.0; }); }, 1},
+      {"a snow stack",
+       [](DecomposedUnsatzon& d) {
+         d.add("SnowDensity", static_cast<Grid>(nullptr));
+         for (GridRegistryEntry& e : d.registry)
+           if (e.hasName && e.name == "SnowDensity") {
+             e.stack = d.strips.stack(3, 0.0);
+             e.levels = 3;
+           }
+       },
+       4},
+  };
+  long plain = 0;
+  int caseNumber = 0;
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    LinkedUnsatzon u("reinfiltration_length_" + std::to_string(caseNumber++), {{linkOnTop, 2}});
+    tc.add(u.d);
     auto module = u.build();
-    lengths[withEnergy] = module->prepareMPIReinfiltration();
-    // Four soil stacks of levels 0 .. 4 without heat.
+    const long length = module->prepareMPIReinfiltration();
+    if (tc.added == 0) plain = length;
+    EXPECT_EQ(length, plain + tc.added);
+    // Four soil stacks of levels 0 .. 4 without heat, and the snow stack.
     long stackValues = 0;
     for (const CellRecord::Array& a : module->cellRecord.arrays())
       if (a.stack) stackValues += a.values;
-    EXPECT_EQ(stackValues, 4 * 5);
+    EXPECT_EQ(stackValues, 4 * 5 + (tc.added == 4 ? 4 : 0));
     module->finishModelRun(false);
   }
-  EXPECT_EQ(lengths[1], lengths[0] + 1);
 }
 
 // Without interaction 2 nothing is prepared, and no process waits for
