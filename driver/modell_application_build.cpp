@@ -494,4 +494,8 @@ void ModellApplication::finishConstruction() {
   stage = "setOutputInterval";
   for (const std::unique_ptr<modelobject>& m : modules)
     m->setOutputInterval(context.outputInterval);
+  stage = "prepareMPIReinfiltration";
+  *diag << "INFO: initializing re-infiltration in-order-processing..."
+        << "[end-entry]";
+  if (unsatZone) unsatZone->prepareMPIReinfiltration();
 }

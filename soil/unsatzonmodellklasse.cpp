@@ -58,6 +58,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
 unsatzonmodellklasse::~unsatzonmodellklasse() {
   releaseTracerGrids();
   for (ModuleStatistic& s : statistics) s.statistic.reset();
+  reinfiltrationExchange.release();
   releaseGrids();
 }
 

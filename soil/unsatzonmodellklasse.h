@@ -6,9 +6,11 @@
 
 #include "config/soil_class.h"
 #include "core/zonal_statistic.h"
+#include "soil/cell_record.h"
 #include "soil/column_solver.h"
 #include "soil/layered_snow.h"
 #include "soil/point_series.h"
+#include "soil/reinfiltration_exchange.h"
 #include "soil/region_failure.h"
 #include "soil/reinfiltration_records.h"
 #include "soil/runoff_records.h"
@@ -118,6 +120,29 @@ public:
   virtual void reduceReinfiltrationRecords();
   // The sub-step's take joins the step's mean.
   virtual void accumulateReinfiltrationRecords();
+
+  // With the surface water interaction 2 every river link is solved by one
+  // process in link order, whichever strips its cells lie in: gives the
+  // foreign cells their stores, sizes the buffers and runs one exchange
+  // there and back. Returns the cell record length, 0 when the exchange
+  // is off. Collective.
+  virtual long prepareMPIReinfiltration();
+  // A store of n foreign cells for the grid (stack with `values` values per
+  // cell); 0 when it is absent, else 1 (the values).
+  virtual int allocateGridElementsInRow0(Grid grid, long n);
+  virtual long allocateStackElementsInRow0(Stack stack, long n, long values);
+  // The cell record of cell (row, column) at buffer[offset ...]; return the
+  // offset behind it.
+  virtual long packCellState(long row, long column, double* buffer, long offset);
+  virtual long unpackCellState(long row, long column, const double* buffer, long offset);
+  // Before the solver: own link cells out, foreign cells in, standing in
+  // for the halo row above the strip. Collective.
+  virtual void sendReinfiltrationCells();
+  // After the solver: the foreign cells back home, the halo rows restored,
+  // the sub-step's take into the step's mean. Collective.
+  virtual void returnReinfiltrationCells();
+  virtual void saveGhostRows();
+  virtual void restoreGhostRows();
 
   // Per tracer index 0 (water, mm per step over the subbasin) .. tracers
   // (concentrations), each over the subbasins 1 .. n (index 0 unused).
@@ -337,6 +362,10 @@ protected:
   void listLinkedCells();
   // Charges the record with what a cell took (m^3/s).
   void chargeRecord(const RiverOffer& offer, double taken);
+  // The arrays of the cell record in their fixed order; those the solver
+  // touches beyond the list follow.
+  void buildCellRecord();
+  void checkLinkCellsListed();
   // After the parallel region: the cells that draw from a record, those of
   // one record in row and column order by one thread.
   void solveLinkedRiverCells(const ModelDate& date);
@@ -526,6 +555,9 @@ protected:
   std::vector<std::vector<std::pair<long, long>>> linkedCells;
   bool linkedCellsListed = false;
   ReinfiltrationRecords reinfiltration;
+  // River links solved in link order across processes (interaction 2).
+  CellRecord cellRecord;
+  ReinfiltrationExchange reinfiltrationExchange;
   int lakeFlowControl = 0; // of "[lake_model]"
   Grid lakeCodes = nullptr;
 

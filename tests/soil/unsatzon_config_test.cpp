@@ -80,8 +80,6 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        "", 33, "albedo"},
       {"interaction 3", [](auto& l, auto&) { l[interactionEntry] = "3"; }, "", 17,
        "surface water interaction parameter (3) in [unsatzon_model]"},
-      {"interaction 2", [](auto& l, auto&) { l[interactionEntry] = "2"; }, "", 17,
-       "surface water interaction parameter 2"},
       {"heat transfer without air temperature", [](auto&, auto&) {}, heatSection(11, "."), 33,
        "temperature"},
       {"a shortest heat step of 0", [](auto&, auto&) {},
