@@ -17,6 +17,7 @@
 
 #include "bench/bench_catchment.h"
 #include "bench/mpi_bench_main.h"
+#include "bench/snow_bench_section.h"
 #include "snow/schneemodellklasse.h"
 
 namespace {
@@ -38,30 +39,12 @@ struct Domain : BenchCatchment {
     context.zoneRanks = &zoneRanks;
   }
 
-  // A snow module of the method with daily statistics of every series and
-  // no grid output.
   std::unique_ptr<schneemodellklasse> module(int method) {
     const std::string file = "snow_bench_" + std::to_string(rank) + ".ctl";
     std::ofstream out(file);
-    out << "[snow_model]\n1\n60\n"
-        << method << "\n1\n0\n0\n0.1\n0.5\n4\n2\n0.5\n0.01\n1\n3\n0.4\n0.9\n";
-    auto pair = [&](const char* name) { out << name << ".asc\n0\n" << name << ".stat 1024\n"; };
-    for (const char* name : {"rain", "snow", "days", "age"}) pair(name);
-    out << "albedo.stat 1024\n";
-    pair("outflow");
-    pair("melt");
-    out << "solid.asc\n0\nliquid.asc\n0\ntotal.stat 1024\ntotal.asc\n0\n0\n";
-    if (method >= 5) {
-      for (const char* name : {"snowtemp", "surftemp", "input", "mobile", "deposition"}) pair(name);
-      out << "55\n1\n30\n0.01\n1\n1\n1\n";
-    }
+    writeSnowBenchSection(out, method);
     out.close();
-    context.controlFileName = file;
-    int code = 0;
-    auto m = constructSubmodel<schneemodellklasse>(code, context);
-    if (code != 0) MPI_Abort(MPI_COMM_WORLD, code);
-    m->setInterceptionFirst(false);
-    return m;
+    return buildSnowBenchModule(context, file);
   }
 
   Grid precipitation = nullptr;

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "config/control_file_session.h"
+#include "config/soil_class.h"
 #include "core/diag_stream.h"
 #include "snow/schneemodellklasse.h"
 
@@ -139,6 +140,24 @@ void schneemodellklasse::setLayeredSnow(bool active, const SnowLayerSettings* se
   layerThickness = stack("SnowLayerThickness");
   layerDensity = stack("SnowDensity");
   if (snowLayerHeat) layerTemperature = stack("Temperature_Stack_Snow");
+}
+
+void schneemodellklasse::setLayeredSnow(bool active, const std::vector<soil_class>* snowTypes,
+                                        double temperatureOffset) {
+  if (!active || !snowTypes || snowTypes->size() < 2) {
+    setLayeredSnow(false);
+    return;
+  }
+  const soil_class& type = (*snowTypes)[1];
+  SnowLayerSettings settings;
+  settings.layers = type.getLayerCount();
+  settings.density.assign(1, 0.0);
+  settings.maxThickness.assign(1, 0.0);
+  for (int k = 1; k <= settings.layers; ++k) {
+    settings.density.push_back(type.getDensityDry(k));
+    settings.maxThickness.push_back(type.getThickness(k));
+  }
+  setLayeredSnow(true, &settings, temperatureOffset);
 }
 
 // Removal empties layers from the top; addition fills from the uppermost

@@ -357,7 +357,4 @@ void unsatzonmodellklasse::refuseUnsupportedSettings() {
           << "[end-entry]";
     throw settingCode;
   }
-  if (interaction == 2)
-    refuseSetting("the re-infiltration of river water (surface water interaction parameter 2 in "
-                  "[unsatzon_model])");
 }

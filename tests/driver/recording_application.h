@@ -33,7 +33,7 @@ public:
   using ModellApplication::Place;
   using ModellApplication::setMenuInput;
 
-  static const char* placeName(Place place);
+  using ModellApplication::placeName;
   // The registered grid of that name on this process.
   Grid grid(const std::string& name) const;
 

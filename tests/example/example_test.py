@@ -625,6 +625,162 @@ def command_routing(args):
           "routing alone wrote %d steps, the run %d, or other dates" % (len(rows[1]), len(rows[0])))
 
 
+# Two aquifer layers under the example's soil, fixed heads along its
+# lowest row, leakage between the layers.
+GROUNDWATER_GRIDS = [("aquifer_thickness_1", "10"), ("aquifer_thickness_2", "20"),
+                     ("gw_k_x_1", "1e-4"), ("gw_k_y_1", "1e-4"), ("gw_k_x_2", "5e-5"),
+                     ("gw_k_y_2", "5e-5"), ("gw_storage_coeff_1", "0.2"),
+                     ("gw_storage_coeff_2", "0.05"), ("gw_boundary_fix_q_1", "-9999"),
+                     ("gw_boundary_fix_q_2", "1e-9"), ("gw_kolmation_1", "1e-8")]
+
+
+def with_groundwater(text):
+    lines = ["%s.asc %s fillcode = 0 readcode = 1" % (name, name) for name, _ in GROUNDWATER_GRIDS]
+    lines += ["gw_boundary_fix_h_%d.asc gw_boundary_fix_h_%d fillcode = 0 readcode = 1" % (k, k)
+              for k in (1, 2)]
+    text, count = re.subn(r"^(\d+)(  number of grids: file, name, keys)$",
+                          lambda m: "%d%s" % (int(m.group(1)) + len(lines), m.group(2)), text,
+                          flags=re.M)
+    check(count == 1, "no [standard_grids] count line")
+    text = text.replace("[variable_grids]", "\n".join(lines) + "\n\n[variable_grids]", 1)
+    section = ["[groundwater_flow]", "1 flow control parameter for", "60 time interval for",
+               "1 method in", "200 maxiter in", "1e-7 maxerror_allowed in", "1 alpha in",
+               "1.3 sor-parameter in", "0 grid read parameter in", "2 number of layers in",
+               "30 40 control_row/column for control point fluxes in",
+               "gw_control.txt name of the control point file", "0 Use-Pond-Flag"]
+    for k in (1, 2):
+        section += ["gw_head_%d.asc" % k, "3", "gw_flow_x_%d.asc" % k, "3",
+                    "gw_flow_y_%d.asc" % k, "3", "gw_balance_%d.asc" % k, "3"]
+    return text + "\n" + "\n".join(section) + "\n"
+
+
+def groundwater_grids(folder):
+    with open(os.path.join(folder, "dem.asc")) as f:
+        rows = f.read().splitlines()
+    header, cells = rows[:6], [r.split() for r in rows[6:] if r.strip()]
+    def write(name, value):
+        with open(os.path.join(folder, name + ".asc"), "w") as f:
+            f.write("\n".join(header) + "\n")
+            for r, row in enumerate(cells):
+                f.write(" ".join(value(r, c, v) for c, v in enumerate(row)) + "\n")
+    for name, value in GROUNDWATER_GRIDS:
+        write(name, lambda r, c, v, value=value: value)
+    last = len(cells) - 1
+    for k in (1, 2):
+        # a fixed head 3 m below the surface in every cell of the lowest rows
+        write("gw_boundary_fix_h_%d" % k,
+              lambda r, c, v: "%g" % (float(v) - 3.0) if r >= last - 5 and v != "-9999" else "-9999")
+
+
+def command_groundwater(args):
+    runs = []
+    for processes, threads in ((1, 1), (3, 2)):
+        work = os.path.join(args.work, "np%d_threads%d" % (processes, threads))
+        prepare(work, 2, with_groundwater, groundwater_grids)
+        status, console = run_horva(args, work, processes, threads)
+        check(status == 0, "groundwater on %d processes ended with status %d:\n%s" %
+              (processes, status, console[-4000:]))
+        bad = [text for level, text in diag_entries(work) if level in ("0", "1")]
+        check(not bad, "FATAL or ERROR entries in %s:\n%s" % (DIAG_FILE, "\n".join(bad)))
+        runs.append(work)
+    names = ["output/gw_head_1.asc", "output/gw_head_2.asc", "output/gw_balance_2.asc",
+             "output/gw_control.txt", "output/qb.stat"]
+    for name in names:
+        first, other = (os.path.join(run, name) for run in runs)
+        check(os.path.exists(first), "%s is missing" % name)
+        check(filecmp.cmp(first, other, shallow=False),
+              "%s differs between 1 and 3 processes" % name)
+    with open(os.path.join(runs[0], "output", "gw_control.txt")) as f:
+        lines = f.read().splitlines()
+    check(len(lines) == 1 + 48, "gw_control.txt holds %d lines for 48 steps" % len(lines))
+
+
+BALANCE_SECTION = """
+[water_balance]
+1  on
+60  time interval in minutes
+balance_  prefix of the balance statistics files
+2001  every subbasin and the catchment, every step
+"""
+# Terms of the balance files that are storages (their change over the step).
+BALANCE_STORAGES = {"interception_storage", "snow_storage", "ponding_storage", "soil_water",
+                    "surface_storage"}
+BALANCE_INPUTS = {"precipitation", "irrigation"}
+
+
+def every_module(text):
+    """The example, whose control file switches on every module, with the
+    balance."""
+    return text + BALANCE_SECTION
+
+
+def run_one_and_three(args, edit_control, edit_input):
+    """Two days on one process with one thread and on three with four; the
+    work folders with the number of processes."""
+    works = []
+    for processes, threads in ((1, 1), (3, 4)):
+        work = os.path.join(args.work, "np%d" % processes)
+        prepare(work, 2, edit_control, edit_input)
+        status, console = run_horva(args, work, processes, threads)
+        check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
+        works.append((work, processes))
+    return works
+
+
+def cloudburst(folder):
+    """Ten times the rain, so that water ponds on the land."""
+    path = os.path.join(folder, "precipitation.txt")
+    with open(path) as f:
+        lines = f.read().splitlines(True)
+    header = next(i for i, line in enumerate(lines) if line.startswith("YY"))
+    with open(path, "w") as f:
+        f.writelines(lines[:header + 1] + [
+            " ".join(p[:4] + ["%.1f" % (10 * float(v)) for v in p[4:]]) + "\n"
+            for p in (line.split() for line in lines[header + 1:])])
+
+
+def balance_rows(output):
+    """{term: [[zone values..., catchment] per step]} of the balance files."""
+    terms = {}
+    for name in os.listdir(output):
+        if name.startswith("balance_") and name.endswith(".stat"):
+            with open(os.path.join(output, name)) as f:
+                terms[name[8:-5]] = [[float(v) for v in line.split("\t")[4:]]
+                                     for line in f.read().splitlines()[3:]]
+    return terms
+
+
+def command_balance(args):
+    works = [os.path.join(work, "output")
+             for work, _ in run_one_and_three(args, every_module, cloudburst)]
+    terms = balance_rows(works[0])
+    for term in ("precipitation", "snow_storage", "interception_storage", "soil_water",
+                 "transpiration", "surface_storage", "interflow", "baseflow"):
+        check(term in terms, "no balance file of %s" % term)
+    for term in ("snow_storage", "ponding_storage", "interception_storage"):
+        check(any(v != 0.0 for row in terms[term] for v in row), "%s never changed" % term)
+    check(len(terms["precipitation"]) == 48, "not one line per step")
+    for name in os.listdir(works[0]):
+        if name.startswith("balance_"):
+            check(filecmp.cmp(*(os.path.join(w, name) for w in works), shallow=False),
+                  "%s differs between one process and three" % name)
+    # Every zone and step: inputs = outputs + change of storage, to the
+    # twelve decimals written, relative to what passed through.
+    for step in range(len(terms["precipitation"])):
+        for zone in range(len(terms["precipitation"][step])):
+            rest = through = 0.0
+            for term, rows in terms.items():
+                if term == "residual":
+                    continue
+                value = rows[step][zone]
+                sign = 1.0 if term in BALANCE_INPUTS else -1.0
+                rest += sign * value
+                through += abs(value) if term not in BALANCE_STORAGES else 0.0
+            check(abs(rest) <= 1e-9 * through + 1e-11,
+                  "the balance of step %d, column %d leaves %.3g mm of %.3g mm" % (
+                      step + 1, zone + 1, rest, through))
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
@@ -642,7 +798,8 @@ def main(argv):
             p.add_argument("--threads", type=int, default=1)
         elif name == "broken":
             p.add_argument("--case", choices=sorted(BROKEN), required=True)
-    for name in ("week", "warmstart", "continuation", "silting", "surface", "routing"):
+    for name in ("week", "warmstart", "continuation", "silting", "surface", "routing",
+                 "groundwater", "balance"):
         p = sub.add_parser(name)
         p.add_argument("--horva", required=True)
         p.add_argument("--mpiexec", required=True)
@@ -659,7 +816,8 @@ def main(argv):
          "generator": command_generator, "readme": command_readme,
          "week": command_week, "warmstart": command_warmstart,
          "continuation": command_continuation, "silting": command_silting,
-         "surface": command_surface, "routing": command_routing}[args.command](args)
+         "surface": command_surface, "routing": command_routing,
+         "groundwater": command_groundwater, "balance": command_balance}[args.command](args)
     except Failure as failure:
         print("FAILED: %s" % failure)
         return 1

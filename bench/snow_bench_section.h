@@ -1,0 +1,38 @@
+#pragma once
+
+#include <mpi.h>
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "snow/schneemodellklasse.h"
+#include "submodel/model_context.h"
+
+// "[snow_model]" of the snow benchmarks for a method: daily statistics of
+// every series and no grid output.
+inline void writeSnowBenchSection(std::ostream& out, int method) {
+  out << "[snow_model]\n1\n60\n"
+      << method << "\n1\n0\n0\n0.1\n0.5\n4\n2\n0.5\n0.01\n1\n3\n0.4\n0.9\n";
+  auto pair = [&](const char* name) { out << name << ".asc\n0\n" << name << ".stat 1024\n"; };
+  for (const char* name : {"rain", "snow", "days", "age"}) pair(name);
+  out << "albedo.stat 1024\n";
+  pair("outflow");
+  pair("melt");
+  out << "solid.asc\n0\nliquid.asc\n0\ntotal.stat 1024\ntotal.asc\n0\n0\n";
+  if (method >= 5) {
+    for (const char* name : {"snowtemp", "surftemp", "input", "mobile", "deposition"}) pair(name);
+    out << "55\n1\n30\n0.01\n1\n1\n1\n";
+  }
+}
+
+// The snow module of the control file; a failure stops every process.
+inline std::unique_ptr<schneemodellklasse> buildSnowBenchModule(ModelContext& context,
+                                                                const std::string& file) {
+  context.controlFileName = file;
+  int code = 0;
+  auto m = constructSubmodel<schneemodellklasse>(code, context);
+  if (code != 0) MPI_Abort(MPI_COMM_WORLD, code);
+  m->setInterceptionFirst(false);
+  return m;
+}

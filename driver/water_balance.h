@@ -1,0 +1,57 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/water_balance_terms.h"
+#include "submodel/teilmodellklasse.h"
+
+class soil_class;
+
+// The water balance of the catchment and of every subbasin, step by step:
+// one statistics file per term (mean mm over the zone, inputs and outputs
+// per step, storages as their change over the step) and one of the
+// residual, inputs - outputs - change of storage. Reads the other modules'
+// grids by name; a term none of whose grids exists is left out.
+class waterbalanceclass : public teilmodellklasse {
+public:
+  waterbalanceclass(const ModelContext& context, int& errorCode);
+  ~waterbalanceclass() override;
+
+  // Takes the storages at the start of a step.
+  void startStep();
+  // Adds the sub-step of the terms that the sub-steps overwrite; count is
+  // the number of sub-steps in the step.
+  void addSubstep(unsigned count);
+  // Adds the step of every term to its statistic. Collective.
+  void step(long minute, long hour, long day, long month, long year);
+  void flushStatistics();
+  void releaseModule() override;
+
+private:
+  struct ActiveTerm {
+    BalanceTerm term;
+    std::vector<Grid> grids;
+    Stack theta = nullptr;
+    std::vector<double> start; // storage at the step's start, per own-row cell
+    std::vector<double> sum;   // sub-steps so far, per own-row cell
+    std::vector<ZoneRecord> records;
+    ZoneRecord* data = nullptr;
+    std::unique_ptr<zonalstatistic> statistic;
+    std::string file;
+  };
+
+  void findTerms();
+  void createStatistic(ActiveTerm& t, const std::string& label);
+  double cellValue(const ActiveTerm& t, long r, long c) const;
+  std::size_t cellIndex(long r, long c) const;
+
+  std::string filePrefix;
+  int statisticCode = 0;
+  Grid soilTypes = nullptr;
+  const std::vector<soil_class>* soilTable = nullptr;
+  double substepSeconds = 0.0;
+  std::vector<ActiveTerm> terms;
+  ActiveTerm residual;
+};

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "tests/driver/model_run.h"
+#include "tests/driver/recording_application.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using Place = RecordingApplication::Place;
+
+// The catchment column (the last) of every line of a balance file.
+std::vector<double> catchmentColumn(const std::string& path) {
+  std::istringstream text(readFile(path));
+  std::vector<double> values;
+  std::string line;
+  for (int skipped = 0; skipped < 3 && std::getline(text, line); ++skipped) {
+  }
+  while (std::getline(text, line)) values.push_back(std::stod(line.substr(line.rfind('\t') + 1)));
+  return values;
+}
+
+} // namespace
+
+// Every cell gets 4 mm of rain and 2 mm more snow per step, 0.5 mm of
+// interflow and 1e-7 m/s of baseflow in every sub-step: the balance holds
+// what a sub-step leaves times the sub-steps and keeps the difference as
+// its residual.
+TEST(WaterBalance, SumsTheSubstepsAndKeepsTheResidual) {
+  struct Case {
+    unsigned substeps;
+    double interflow; // mm per step
+    double baseflow;  // 1e-7 m/s over 3600 s, in mm
+    double residual;  // 4 - 2 - interflow - baseflow
+  };
+  const Case cases[] = {{1, 0.5, 0.36, 1.14}, {3, 1.5, 0.36, 0.14}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.substeps) + " sub-steps");
+    TinyCatchment catchment;
+    catchment.lastHour = 2;
+    catchment.standardGridCount = 4;
+    catchment.standardGrids = "";
+    for (const char* name : {"precipitation", "snow_storage_total", "interflow", "baseflow"})
+      catchment.standardGrids += std::string(name) + ".asc " + name +
+                                 " fillcode = 0 readcode = 0 defaultValue = 0 writecode = 0\n";
+    catchment.extraSections = "[recorder]\n1\n60\n\n[soil_surface_groundwater_substeps]\n" +
+                              std::to_string(k.substeps) +
+                              "\n[water_balance]\n1\n60\nbalance_\n2001\n";
+    const std::string dir =
+        std::filesystem::absolute(makeTestDirectory("water_balance_" + std::to_string(k.substeps)))
+            .string();
+    catchment.write(dir);
+    RunLog log(dir);
+    RecordingApplication model(log.diag.get(), "run.ctl", CommandLine());
+    model.atPlace = [&](Place place, const ModelDate&) {
+      auto fill = [&](const char* name, double value, bool add) {
+        Grid g = model.grid(name);
+        for (long r = 1; r <= 3; ++r)
+          for (long c = 1; c <= 4; ++c) g[r][c] = add ? g[r][c] + value : value;
+      };
+      if (place == Place::snow) fill("snow_storage_total", 2.0, true);
+      if (place == Place::groundwaterStart) {
+        fill("precipitation", 4.0, false);
+        fill("interflow", 0.5, false);
+        fill("baseflow", 1e-7, false);
+      }
+    };
+    ASSERT_EQ(runModel(model, dir), -1) << log.text();
+
+    const struct {
+      const char* file;
+      double value;
+    } expected[] = {{"precipitation", 4.0},
+                    {"snow_storage", 2.0},
+                    {"interflow", k.interflow},
+                    {"baseflow", k.baseflow},
+                    {"residual", k.residual}};
+    for (const auto& e : expected) {
+      const std::vector<double> steps = catchmentColumn(dir + "/balance_" + e.file + ".stat");
+      ASSERT_EQ(steps.size(), 3u) << e.file;
+      for (double step : steps) EXPECT_NEAR(step, e.value, 1e-12) << e.file;
+    }
+  }
+}
