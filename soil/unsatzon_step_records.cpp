@@ -10,7 +10,7 @@ namespace {
 
 // Per-cell grids of the module a follower cell of a response unit takes
 // from its master cell, each when present: what the solver writes and the
-// inputs the Part of the copy names.
+// inputs a follower takes from its master.
 const char* const copiedGrids[] = {
     "ponding_storage",      "drainage_level",      "irrigation_amounts",
     "PermafrostThawDepth",  "Max_Pumping",         "ThawDepthTMod",
