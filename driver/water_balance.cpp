@@ -1,6 +1,11 @@
 #include "driver/water_balance.h"
 
+#include <mpi.h>
+
+#include <algorithm>
+
 #include "config/soil_class.h"
+#include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 
@@ -48,20 +53,74 @@ void waterbalanceclass::findTerms() {
     if (term.everySubstep) t.sum.assign(cells, 0.0);
     terms.push_back(std::move(t));
   }
-  for (ActiveTerm& t : terms) createStatistic(t, t.term.label);
-  createStatistic(residual, "residual");
 }
 
-void waterbalanceclass::createStatistic(ActiveTerm& t, const std::string& label) {
-  t.records = zones.records;
-  t.data = t.records.data();
-  t.file = filePrefix + label + ".stat";
+void waterbalanceclass::addZoneTerms(std::vector<ZoneBalanceTerm> added, bool followsRunoff) {
+  if (getFlowControl() == 0) return;
+  if (followsRunoff)
+    terms.erase(std::remove_if(terms.begin(), terms.end(),
+                               [](const ActiveTerm& t) { return t.term.intoConcentration; }),
+                terms.end());
+  const std::size_t count = static_cast<std::size_t>(zones.zoneCount) + 1;
+  for (ZoneBalanceTerm& term : added) {
+    ActiveZoneTerm t;
+    t.source = std::move(term);
+    t.start.assign(count, 0.0);
+    zoneTerms.push_back(std::move(t));
+  }
+}
+
+// The files are written once the terms are known, at the first step.
+void waterbalanceclass::createStatistics() {
+  for (ActiveTerm& t : terms)
+    createStatistic(t.term, t.records, t.data, t.statistic, t.file, t.term.label);
+  for (ActiveZoneTerm& t : zoneTerms)
+    createStatistic(t.source.term, t.records, t.data, t.statistic, t.file, t.source.term.label);
+  createStatistic(residual.term, residual.records, residual.data, residual.statistic, residual.file,
+                  "residual");
+  statisticsCreated = true;
+}
+
+void waterbalanceclass::createStatistic(const BalanceTerm& term, std::vector<ZoneRecord>& records,
+                                        ZoneRecord*& data,
+                                        std::unique_ptr<zonalstatistic>& statistic,
+                                        std::string& file, const std::string& label) {
+  records = zones.records;
+  data = records.data();
+  file = filePrefix + label + ".stat";
   // The module in front, so that a reader of the file knows whose water it is.
   const std::string title = label == "residual" ? std::string("balance_residual_in_mm")
-                            : t.term.kind == BalanceKind::storage
-                                ? t.term.module + ":change_of_" + label + "_in_mm"
-                                : t.term.module + ":" + label + "_in_mm";
-  t.statistic = createZoneStatistic(&t.data, statisticCode, 12, t.file, title);
+                            : term.kind == BalanceKind::storage
+                                ? term.module + ":change_of_" + label + "_in_mm"
+                                : term.module + ":" + label + "_in_mm";
+  statistic = createZoneStatistic(&data, statisticCode, 12, file, title);
+}
+
+// A volume over a zone is spread over its area, its summed cell weights
+// times the area of a cell.
+std::vector<double> waterbalanceclass::zoneValues() {
+  const std::size_t count = static_cast<std::size_t>(zones.zoneCount) + 1;
+  std::vector<double> all(zoneTerms.size() * count, 0.0);
+  if (all.empty()) return all;
+  if (mpiRank == 0) {
+    std::vector<double> values;
+    for (std::size_t k = 0; k < zoneTerms.size(); ++k) {
+      const ZoneBalanceTerm& source = zoneTerms[k].source;
+      values.assign(count, 0.0);
+      source.values(values);
+      for (std::size_t z = 1; z < count; ++z) {
+        const double area = header.cellsize * header.cellsize * zones.records[z].weightSum;
+        const double mm = source.inMillimetres ? values[z]
+                          : area > 0.0         ? values[z] / area * 1000.0
+                                               : 0.0;
+        all[k * count + z] = mm * source.term.factor;
+      }
+    }
+  }
+  checkMPI(*diag,
+           MPI_Bcast(all.data(), static_cast<int>(all.size()), MPI_DOUBLE, 0, MPI_COMM_WORLD),
+           "MPI_Bcast");
+  return all;
 }
 
 std::size_t waterbalanceclass::cellIndex(long r, long c) const {
@@ -87,6 +146,12 @@ double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c) const {
 
 void waterbalanceclass::startStep() {
   if (getFlowControl() == 0) return;
+  if (!statisticsCreated) createStatistics();
+  const std::vector<double> values = zoneValues();
+  const std::size_t count = static_cast<std::size_t>(zones.zoneCount) + 1;
+  for (std::size_t k = 0; k < zoneTerms.size(); ++k)
+    if (zoneTerms[k].source.term.kind == BalanceKind::storage)
+      std::copy_n(values.begin() + static_cast<long>(k * count), count, zoneTerms[k].start.begin());
   const OwnCells cells = ownCells();
   cells.forEach([&](long r, long c) {
     for (ActiveTerm& t : terms) {
@@ -111,11 +176,36 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
   if (getFlowControl() == 0) return;
   reportModelTime(minute, hour, day, month, year);
   for (ActiveTerm& t : terms) t.statistic->resetZones();
+  for (ActiveZoneTerm& t : zoneTerms) t.statistic->resetZones();
   residual.statistic->resetZones();
+  // Per zone the zone terms' part of the residual, every value for the
+  // zone's cells.
+  const std::size_t count = static_cast<std::size_t>(zones.zoneCount) + 1;
+  std::vector<double> values = zoneValues();
+  std::vector<double> zoneRest(count, 0.0);
+  for (std::size_t k = 0; k < zoneTerms.size(); ++k)
+    for (std::size_t z = 1; z < count; ++z) {
+      double& value = values[k * count + z];
+      switch (zoneTerms[k].source.term.kind) {
+      case BalanceKind::input:
+        zoneRest[z] += value;
+        break;
+      case BalanceKind::output:
+        zoneRest[z] -= value;
+        break;
+      case BalanceKind::storage:
+        value -= zoneTerms[k].start[z];
+        zoneRest[z] -= value;
+        break;
+      }
+    }
   const OwnCells cells = ownCells();
   cells.forEachInOrder([&](long r, long c) {
     const long zone = zones.indexOf(zones.grid[r][c]);
-    double rest = 0.0;
+    const std::size_t z = static_cast<std::size_t>(zone);
+    for (std::size_t k = 0; k < zoneTerms.size(); ++k)
+      zoneTerms[k].statistic->addValue(r, c, zone, values[k * count + z], 1.0);
+    double rest = zoneRest[z];
     for (ActiveTerm& t : terms) {
       double value = t.term.everySubstep ? t.sum[cellIndex(r, c)] : cellValue(t, r, c);
       switch (t.term.kind) {
@@ -135,19 +225,22 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
     residual.statistic->addValue(r, c, zone, rest, 1.0);
   });
   for (ActiveTerm& t : terms) t.statistic->storeStep(year, month, day, hour, minute, 1);
+  for (ActiveZoneTerm& t : zoneTerms) t.statistic->storeStep(year, month, day, hour, minute, 1);
   residual.statistic->storeStep(year, month, day, hour, minute, 1);
 }
 
 void waterbalanceclass::flushStatistics() {
-  if (getFlowControl() == 0) return;
+  if (getFlowControl() == 0 || !statisticsCreated) return;
   for (ActiveTerm& t : terms) t.statistic->writeBuffer();
+  for (ActiveZoneTerm& t : zoneTerms) t.statistic->writeBuffer();
   residual.statistic->writeBuffer();
 }
 
 void waterbalanceclass::releaseModule() {
-  if (getFlowControl() != 0) {
+  if (getFlowControl() != 0 && statisticsCreated) {
     for (ActiveTerm& t : terms) t.statistic->release();
-    if (residual.statistic) residual.statistic->release();
+    for (ActiveZoneTerm& t : zoneTerms) t.statistic->release();
+    residual.statistic->release();
   }
   teilmodellklasse::releaseModule();
 }

@@ -1,0 +1,81 @@
+// The water balance beyond the land: the runoff concentration of every
+// subbasin and the channels, reservoirs and abstractions of the routing
+// elements, each booked to the subbasin of its element.
+#include <cstddef>
+
+#include "driver/modell_application.h"
+#include "driver/water_balance.h"
+#include "lateral/surfaceroutingclass.h"
+#include "routing/abflussmodellklasse.h"
+#include "soil/unsatzonmodellklasse.h"
+
+namespace {
+
+using K = BalanceKind;
+
+// Per zone the sum of one figure of the routing elements whose subbasin it
+// is, m^3.
+ZoneBalanceTerm elementTerm(const abflussmodellklasse& routing, const SubmodelZones& zones,
+                            const char* label, K kind,
+                            double (*figure)(const routingclass& element)) {
+  BalanceTerm term{"routing", label, kind, {}};
+  return {term, [&routing, &zones, figure](std::vector<double>& values) {
+            for (int d = 1; d <= routing.getElementCount(); ++d) {
+              const routingclass& e = routing.getElement(d);
+              const int code = e.getSubbasinCode();
+              if (code < 0 || code >= static_cast<int>(zones.indexOfCode.size())) continue;
+              const int zone = zones.indexOfCode[static_cast<std::size_t>(code)];
+              if (zone > 0) values[static_cast<std::size_t>(zone)] += figure(e);
+            }
+          }};
+}
+
+} // namespace
+
+void ModellApplication::addChannelBalanceTerms() {
+  // Surface routing takes over the runoff concentration, whose storages the
+  // balance does not reach; the land's runoff then stays its output.
+  if (unsatZone->getFlowControl() == 0 || options.routingOnly ||
+      surfaceRouting->getFlowControl() != 0)
+    return;
+  unsatzonmodellklasse* soil = unsatZone;
+  std::vector<ZoneBalanceTerm> terms;
+  terms.push_back({{"soil", "runoff_concentration", K::storage, {}},
+                   [soil](std::vector<double>& v) { v = soil->concentrationStorage(); },
+                   true});
+  terms.push_back({{"soil", "subbasin_runoff", K::output, {}},
+                   [soil](std::vector<double>& v) {
+                     const std::vector<double>& qg = (*soil->getQg())[0];
+                     for (std::size_t s = 1; s < v.size() && s < qg.size(); ++s) v[s] = qg[s];
+                   },
+                   true});
+  // Only rank 0 routes: every process takes the terms of the configured switch.
+  if (channelRouting->getConfiguredFlowControl() > 0) {
+    const abflussmodellklasse& r = *channelRouting;
+    const SubmodelZones& z = waterBalance->getZones();
+    using E = const routingclass&;
+    terms.push_back(elementTerm(r, z, "channel_inflow", K::input,
+                                [](E e) { return e.stepBalance().received; }));
+    terms.push_back(elementTerm(r, z, "external_inflow", K::input,
+                                [](E e) { return e.stepBalance().externalInflow; }));
+    terms.push_back(elementTerm(r, z, "internal_inflow", K::input,
+                                [](E e) { return e.stepBalance().internalInflow; }));
+    terms.push_back(elementTerm(r, z, "lake_exchange", K::input,
+                                [](E e) { return e.stepBalance().lakeExchange; }));
+    terms.push_back(elementTerm(r, z, "translation", K::input,
+                                [](E e) { return e.stepBalance().translation; }));
+    terms.push_back(
+        elementTerm(r, z, "withdrawal", K::output, [](E e) { return e.stepBalance().withdrawn; }));
+    terms.push_back(elementTerm(r, z, "external_abstraction", K::output,
+                                [](E e) { return e.stepBalance().externalAbstraction; }));
+    terms.push_back(elementTerm(r, z, "internal_abstraction", K::output,
+                                [](E e) { return e.stepBalance().internalAbstraction; }));
+    terms.push_back(
+        elementTerm(r, z, "outflow", K::output, [](E e) { return e.stepBalance().outflow; }));
+    terms.push_back(
+        elementTerm(r, z, "channel_storage", K::storage, [](E e) { return e.channelVolume(); }));
+    terms.push_back(elementTerm(r, z, "reservoir_storage", K::storage,
+                                [](E e) { return e.reservoirVolume(); }));
+  }
+  waterBalance->addZoneTerms(std::move(terms), true);
+}
