@@ -30,25 +30,32 @@ ZoneBalanceTerm elementTerm(const abflussmodellklasse& routing, const SubmodelZo
           }};
 }
 
+void copyRunoff(const std::vector<std::vector<double>>& runoff, std::vector<double>& values) {
+  for (std::size_t s = 1; s < values.size() && s < runoff[0].size(); ++s) values[s] = runoff[0][s];
+}
+
 } // namespace
 
 void ModellApplication::addChannelBalanceTerms() {
-  // Surface routing takes over the runoff concentration, whose storages the
-  // balance does not reach; the land's runoff then stays its output.
-  if (unsatZone->getFlowControl() == 0 || options.routingOnly ||
-      surfaceRouting->getFlowControl() != 0)
-    return;
-  unsatzonmodellklasse* soil = unsatZone;
+  if (unsatZone->getFlowControl() == 0 || options.routingOnly) return;
   std::vector<ZoneBalanceTerm> terms;
-  terms.push_back({{"soil", "runoff_concentration", K::storage, {}},
-                   [soil](std::vector<double>& v) { v = soil->concentrationStorage(); },
-                   true});
-  terms.push_back({{"soil", "subbasin_runoff", K::output, {}},
-                   [soil](std::vector<double>& v) {
-                     const std::vector<double>& qg = (*soil->getQg())[0];
-                     for (std::size_t s = 1; s < v.size() && s < qg.size(); ++s) v[s] = qg[s];
-                   },
-                   true});
+  // Surface routing, where on, takes over the runoff concentration.
+  if (surfaceRouting->getFlowControl() != 0) {
+    surfaceroutingclass* surface = surfaceRouting;
+    terms.push_back({{"lateral", "runoff_concentration", K::storage, {}},
+                     [surface](std::vector<double>& v) { v = surface->concentrationStorage(); },
+                     true});
+    terms.push_back({{"lateral", "subbasin_runoff", K::output, {}},
+                     [surface](std::vector<double>& v) { copyRunoff(*surface->getQg(), v); },
+                     true});
+  } else {
+    unsatzonmodellklasse* soil = unsatZone;
+    terms.push_back({{"soil", "runoff_concentration", K::storage, {}},
+                     [soil](std::vector<double>& v) { v = soil->concentrationStorage(); },
+                     true});
+    terms.push_back({{"soil", "subbasin_runoff", K::output, {}},
+                     [soil](std::vector<double>& v) { copyRunoff(*soil->getQg(), v); }, true});
+  }
   // Only rank 0 routes: every process takes the terms of the configured switch.
   if (channelRouting->getConfiguredFlowControl() > 0) {
     const abflussmodellklasse& r = *channelRouting;

@@ -52,6 +52,9 @@ public:
   // Total runoff per tracer and subbasin; null when off, code 57 before
   // initTracers.
   virtual RunoffArrays* getQg();
+  // Per subbasin (1 .. N) on rank 0 what the linear storages of direct
+  // runoff and interflow hold after the step, mm over the subbasin.
+  std::vector<double> concentrationStorage() const;
   // The flow-time zones of every subbasin. Collective.
   virtual void computeFlowTimeZones();
 

@@ -295,6 +295,23 @@ void surfaceroutingclass::passStorage(ZoneRecords& zone, RunoffArrays& in, Runof
   record.valueSum = out[0][s] * rel;
 }
 
+// A linear storage whose outflow q follows q = (1 - e) x + e q' over a step
+// holds e / (1 - e) q.
+std::vector<double> surfaceroutingclass::concentrationStorage() const {
+  const size_t N = static_cast<size_t>(zones.zoneCount);
+  std::vector<double> held(N + 1, 0.0);
+  if (flowControl == 0 || mpiRank != 0 || QDd.empty()) return held;
+  const auto recession = [&](const double* constants, size_t s) {
+    return constants && constants[s] > 0.0 ? std::exp(-timeStepMinutes / constants[s]) : 0.0;
+  };
+  for (size_t s = 1; s <= N; ++s) {
+    const double ed = recession(storageConstantQD, s);
+    const double ei = recession(storageConstantQI, s);
+    held[s] = ed / (1.0 - ed) * QDd[0][s] + ei / (1.0 - ei) * QIi[0][s];
+  }
+  return held;
+}
+
 void surfaceroutingclass::flushStatistics() {
   if (flowControl == 0) return;
   for (ModuleStatistic& s : statistics)

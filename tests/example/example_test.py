@@ -715,10 +715,7 @@ CHANNEL_TERMS = ("runoff_concentration", "subbasin_runoff", "channel_inflow", "c
 
 def every_module(text):
     """The example, whose control file switches on every module, with the
-    balance; the unsaturated zone's runoff concentration in place of surface
-    routing's, which the balance does not follow."""
-    text, count = re.subn(r"^(\[SurfaceRoutingModel\]\n)1 ", r"\g<1>0 ", text, flags=re.M)
-    check(count == 1, "the control file has no [SurfaceRoutingModel] switched on")
+    balance."""
     return text + BALANCE_SECTION
 
 
