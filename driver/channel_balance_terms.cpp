@@ -54,7 +54,8 @@ void ModellApplication::addChannelBalanceTerms() {
                      [soil](std::vector<double>& v) { v = soil->concentrationStorage(); },
                      true});
     terms.push_back({{"soil", "subbasin_runoff", K::output, {}},
-                     [soil](std::vector<double>& v) { copyRunoff(*soil->getQg(), v); }, true});
+                     [soil](std::vector<double>& v) { copyRunoff(*soil->getQg(), v); },
+                     true});
   }
   // Only rank 0 routes: every process takes the terms of the configured switch.
   if (channelRouting->getConfiguredFlowControl() > 0) {

@@ -170,6 +170,9 @@ protected:
   void sumSubbasinStorage(double dt);
   void sumOverProcesses(std::vector<CompensatedSum>& sums, const char* what);
   void collectSubstepRunoff();
+  // The recession factor per step of a linear storage with constants[s] in
+  // minutes; 0 without one.
+  double recession(const double* constants, size_t s) const;
   void passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out,
                    const double* constants, size_t s, ModuleStatistic& statistic);
   static int flowTimeZone(double flowTime);
