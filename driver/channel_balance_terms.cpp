@@ -5,6 +5,7 @@
 
 #include "driver/modell_application.h"
 #include "driver/water_balance.h"
+#include "lateral/gwflowclass.h"
 #include "lateral/surfaceroutingclass.h"
 #include "routing/abflussmodellklasse.h"
 #include "soil/unsatzonmodellklasse.h"
@@ -85,5 +86,9 @@ void ModellApplication::addChannelBalanceTerms() {
     terms.push_back(elementTerm(r, z, "reservoir_storage", K::storage,
                                 [](E e) { return e.reservoirVolume(); }));
   }
-  waterBalance->addZoneTerms(std::move(terms), true);
+  // With groundwater the soil's baseflow recharges the aquifer, which the
+  // balance does not follow; its rivers take what it gives them.
+  std::vector<std::string> replaced = {"direct_runoff", "interflow"};
+  if (groundwater->getFlowControl() == 0) replaced.push_back("baseflow");
+  waterBalance->addZoneTerms(std::move(terms), replaced);
 }

@@ -55,12 +55,15 @@ void waterbalanceclass::findTerms() {
   }
 }
 
-void waterbalanceclass::addZoneTerms(std::vector<ZoneBalanceTerm> added, bool followsRunoff) {
+void waterbalanceclass::addZoneTerms(std::vector<ZoneBalanceTerm> added,
+                                     const std::vector<std::string>& replaced) {
   if (getFlowControl() == 0) return;
-  if (followsRunoff)
-    terms.erase(std::remove_if(terms.begin(), terms.end(),
-                               [](const ActiveTerm& t) { return t.term.intoConcentration; }),
-                terms.end());
+  terms.erase(std::remove_if(terms.begin(), terms.end(),
+                             [&](const ActiveTerm& t) {
+                               return std::find(replaced.begin(), replaced.end(), t.term.label) !=
+                                      replaced.end();
+                             }),
+              terms.end());
   const std::size_t count = static_cast<std::size_t>(zones.zoneCount) + 1;
   for (ZoneBalanceTerm& term : added) {
     ActiveZoneTerm t;

@@ -30,9 +30,9 @@ public:
   ~waterbalanceclass() override;
 
   // Adds the terms of a subbasin's runoff concentration and channels, before
-  // the first step. With followsRunoff the land's runoff terms give way to
-  // them: the balance then follows the water to the outlet.
-  void addZoneTerms(std::vector<ZoneBalanceTerm> added, bool followsRunoff);
+  // the first step, in place of the cell terms labelled `replaced`: the
+  // balance then follows that water on to the outlet.
+  void addZoneTerms(std::vector<ZoneBalanceTerm> added, const std::vector<std::string>& replaced);
   // Takes the storages at the start of a step. Collective.
   void startStep();
   // Adds the sub-step of the terms that the sub-steps overwrite; count is

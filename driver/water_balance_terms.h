@@ -27,10 +27,6 @@ struct BalanceTerm {
   // With everySubstep: the grids hold m/s, taken times the sub-step's
   // seconds.
   bool perSecond = false;
-  // Runoff that leaves the land into the runoff concentration: where the
-  // balance follows it on to the channels, the concentration's terms take
-  // its place.
-  bool intoConcentration = false;
 };
 
 // The terms of every module, in the order the files are written. A module
