@@ -31,8 +31,20 @@ ZoneBalanceTerm elementTerm(const abflussmodellklasse& routing, const SubmodelZo
           }};
 }
 
-void copyRunoff(const std::vector<std::vector<double>>& runoff, std::vector<double>& values) {
-  for (std::size_t s = 1; s < values.size() && s < runoff[0].size(); ++s) values[s] = runoff[0][s];
+// The runoff concentration's storages and the subbasin runoff it hands on,
+// in mm over the subbasin on rank 0.
+template <typename Module>
+void addConcentrationTerms(std::vector<ZoneBalanceTerm>& terms, const char* name, Module* m) {
+  terms.push_back({{name, "runoff_concentration", K::storage, {}},
+                   [m](std::vector<double>& v) { v = m->concentrationStorage(); },
+                   true});
+  terms.push_back({{name, "subbasin_runoff", K::output, {}},
+                   [m](std::vector<double>& v) {
+                     const std::vector<double>& runoff = (*m->getQg())[0];
+                     for (std::size_t s = 1; s < v.size() && s < runoff.size(); ++s)
+                       v[s] = runoff[s];
+                   },
+                   true});
 }
 
 } // namespace
@@ -41,50 +53,35 @@ void ModellApplication::addChannelBalanceTerms() {
   if (unsatZone->getFlowControl() == 0 || options.routingOnly) return;
   std::vector<ZoneBalanceTerm> terms;
   // Surface routing, where on, takes over the runoff concentration.
-  if (surfaceRouting->getFlowControl() != 0) {
-    surfaceroutingclass* surface = surfaceRouting;
-    terms.push_back({{"lateral", "runoff_concentration", K::storage, {}},
-                     [surface](std::vector<double>& v) { v = surface->concentrationStorage(); },
-                     true});
-    terms.push_back({{"lateral", "subbasin_runoff", K::output, {}},
-                     [surface](std::vector<double>& v) { copyRunoff(*surface->getQg(), v); },
-                     true});
-  } else {
-    unsatzonmodellklasse* soil = unsatZone;
-    terms.push_back({{"soil", "runoff_concentration", K::storage, {}},
-                     [soil](std::vector<double>& v) { v = soil->concentrationStorage(); },
-                     true});
-    terms.push_back({{"soil", "subbasin_runoff", K::output, {}},
-                     [soil](std::vector<double>& v) { copyRunoff(*soil->getQg(), v); },
-                     true});
-  }
+  if (surfaceRouting->getFlowControl() != 0)
+    addConcentrationTerms(terms, "lateral", surfaceRouting);
+  else
+    addConcentrationTerms(terms, "soil", unsatZone);
   // Only rank 0 routes: every process takes the terms of the configured switch.
   if (channelRouting->getConfiguredFlowControl() > 0) {
     const abflussmodellklasse& r = *channelRouting;
     const SubmodelZones& z = waterBalance->getZones();
     using E = const routingclass&;
-    terms.push_back(elementTerm(r, z, "channel_inflow", K::input,
-                                [](E e) { return e.stepBalance().received; }));
-    terms.push_back(elementTerm(r, z, "external_inflow", K::input,
-                                [](E e) { return e.stepBalance().externalInflow; }));
-    terms.push_back(elementTerm(r, z, "internal_inflow", K::input,
-                                [](E e) { return e.stepBalance().internalInflow; }));
-    terms.push_back(elementTerm(r, z, "lake_exchange", K::input,
-                                [](E e) { return e.stepBalance().lakeExchange; }));
-    terms.push_back(elementTerm(r, z, "translation", K::input,
-                                [](E e) { return e.stepBalance().translation; }));
-    terms.push_back(
-        elementTerm(r, z, "withdrawal", K::output, [](E e) { return e.stepBalance().withdrawn; }));
-    terms.push_back(elementTerm(r, z, "external_abstraction", K::output,
-                                [](E e) { return e.stepBalance().externalAbstraction; }));
-    terms.push_back(elementTerm(r, z, "internal_abstraction", K::output,
-                                [](E e) { return e.stepBalance().internalAbstraction; }));
-    terms.push_back(
-        elementTerm(r, z, "outflow", K::output, [](E e) { return e.stepBalance().outflow; }));
-    terms.push_back(
-        elementTerm(r, z, "channel_storage", K::storage, [](E e) { return e.channelVolume(); }));
-    terms.push_back(elementTerm(r, z, "reservoir_storage", K::storage,
-                                [](E e) { return e.reservoirVolume(); }));
+    const struct {
+      const char* label;
+      K kind;
+      double (*figure)(E);
+    } figures[] = {
+        {"channel_inflow", K::input, [](E e) { return e.stepBalance().received; }},
+        {"external_inflow", K::input, [](E e) { return e.stepBalance().externalInflow; }},
+        {"internal_inflow", K::input, [](E e) { return e.stepBalance().internalInflow; }},
+        {"lake_exchange", K::input, [](E e) { return e.stepBalance().lakeExchange; }},
+        {"translation", K::input, [](E e) { return e.stepBalance().translation; }},
+        {"withdrawal", K::output, [](E e) { return e.stepBalance().withdrawn; }},
+        {"external_abstraction", K::output,
+         [](E e) { return e.stepBalance().externalAbstraction; }},
+        {"internal_abstraction", K::output,
+         [](E e) { return e.stepBalance().internalAbstraction; }},
+        {"outflow", K::output, [](E e) { return e.stepBalance().outflow; }},
+        {"channel_storage", K::storage, [](E e) { return e.channelVolume(); }},
+        {"reservoir_storage", K::storage, [](E e) { return e.reservoirVolume(); }},
+    };
+    for (const auto& f : figures) terms.push_back(elementTerm(r, z, f.label, f.kind, f.figure));
   }
   // With groundwater the soil's baseflow recharges the aquifer, which the
   // balance does not follow; its rivers take what it gives them.
