@@ -672,11 +672,19 @@ def groundwater_grids(folder):
               lambda r, c, v: "%g" % (float(v) - 3.0) if r >= last - 5 and v != "-9999" else "-9999")
 
 
+def groundwater_balance(text):
+    """Groundwater and the balance, with the runoff concentration of the
+    unsaturated zone in place of surface routing's."""
+    text, count = re.subn(r"^(\[SurfaceRoutingModel\]\n)1 ", r"\g<1>0 ", text, flags=re.M)
+    check(count == 1, "the control file has no [SurfaceRoutingModel] switched on")
+    return with_groundwater(text) + BALANCE_SECTION
+
+
 def command_groundwater(args):
     runs = []
     for processes, threads in ((1, 1), (3, 2)):
         work = os.path.join(args.work, "np%d_threads%d" % (processes, threads))
-        prepare(work, 2, with_groundwater, groundwater_grids)
+        prepare(work, 2, groundwater_balance, groundwater_grids)
         status, console = run_horva(args, work, processes, threads)
         check(status == 0, "groundwater on %d processes ended with status %d:\n%s" %
               (processes, status, console[-4000:]))
@@ -693,6 +701,15 @@ def command_groundwater(args):
     with open(os.path.join(runs[0], "output", "gw_control.txt")) as f:
         lines = f.read().splitlines()
     check(len(lines) == 1 + 48, "gw_control.txt holds %d lines for 48 steps" % len(lines))
+    # The soil's baseflow recharges the aquifer and leaves the balance; the
+    # unsaturated zone concentrates the runoff.
+    output = os.path.join(runs[0], "output")
+    terms = balance_rows(output)
+    check(any(v > 0.0 for row in terms["baseflow"] for v in row), "no recharge left the land")
+    with open(os.path.join(output, "balance_runoff_concentration.stat")) as f:
+        check(":soil:change_of_runoff_concentration" in f.read().splitlines()[1],
+              "the runoff concentration is not the unsaturated zone's")
+    check_closure(terms, 1e-8)
 
 
 BALANCE_SECTION = """
