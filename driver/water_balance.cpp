@@ -111,6 +111,7 @@ std::vector<double> waterbalanceclass::zoneValues() {
       const ZoneBalanceTerm& source = zoneTerms[k].source;
       values.assign(count, 0.0);
       source.values(values);
+      values.resize(count, 0.0);
       for (std::size_t z = 1; z < count; ++z) {
         const double area = header.cellsize * header.cellsize * zones.records[z].weightSum;
         const double mm = source.inMillimetres ? values[z]
