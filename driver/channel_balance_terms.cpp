@@ -86,6 +86,12 @@ void ModellApplication::addChannelBalanceTerms() {
   // With groundwater the soil's baseflow recharges the aquifer, which the
   // balance does not follow; its rivers take what it gives them.
   std::vector<std::string> replaced = {"direct_runoff", "interflow"};
-  if (groundwater->getFlowControl() == 0) replaced.push_back("baseflow");
+  if (groundwater->getFlowControl() == 0) {
+    replaced.push_back("baseflow");
+    // Without it, irrigation from groundwater takes the subbasin's baseflow.
+    BalanceTerm fromBaseflow{"soil", "irrigation_from_baseflow", K::output, {"irrigation_amounts"}};
+    fromBaseflow.groundwaterIrrigation = true;
+    waterBalance->addCellTerm(fromBaseflow);
+  }
   waterBalance->addZoneTerms(std::move(terms), replaced);
 }

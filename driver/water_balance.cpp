@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "config/irrigation_table.h"
 #include "config/soil_class.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -27,32 +28,46 @@ waterbalanceclass::~waterbalanceclass() = default;
 void waterbalanceclass::findTerms() {
   const int soilIndex = findGrid("soil_types", 1);
   soilTypes = soilIndex > 0 ? registry[soilIndex].grid : nullptr;
+  const int codesIndex = findGrid("irrigation_codes", 1);
+  irrigationCodes = codesIndex > 0 ? registry[codesIndex].grid : nullptr;
+  for (const BalanceTerm& term : waterBalanceTerms()) addCellTerm(term);
+}
+
+// The grids of a name, one per land-use layer for a name ending in '#'.
+std::vector<Grid> waterbalanceclass::gridsOf(const std::string& name) {
+  std::vector<Grid> grids;
+  const bool layered = !name.empty() && name.back() == '#';
+  const int layers = layered ? context.landuseLayerCount : 0;
+  for (int k = layered ? 1 : 0; k <= layers; ++k) {
+    const std::string full = layered ? name.substr(0, name.size() - 1) + std::to_string(k) : name;
+    const int index = findGrid(full, 1);
+    if (index > 0 && registry[index].grid) grids.push_back(registry[index].grid);
+  }
+  return grids;
+}
+
+void waterbalanceclass::addCellTerm(const BalanceTerm& term) {
+  if (getFlowControl() == 0) return;
+  ActiveTerm t;
+  t.term = term;
+  for (const std::string& name : term.grids) {
+    if (term.soilWater) {
+      const int index = findGrid(name, 1);
+      if (index > 0 && registry[index].stack && soilTypes && soilTable)
+        t.theta = registry[index].stack;
+      continue;
+    }
+    for (Grid g : gridsOf(name)) t.grids.push_back(g);
+  }
+  for (const std::string& name : term.less)
+    for (Grid g : gridsOf(name)) t.lessGrids.push_back(g);
+  if (t.grids.empty() && !t.theta) return;
+  if (term.groundwaterIrrigation && !(irrigationCodes && context.irrigationTable)) return;
   const std::size_t cells =
       static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols;
-  for (const BalanceTerm& term : waterBalanceTerms()) {
-    ActiveTerm t;
-    t.term = term;
-    for (const std::string& name : term.grids) {
-      if (term.soilWater) {
-        const int index = findGrid(name, 1);
-        if (index > 0 && registry[index].stack && soilTypes && soilTable)
-          t.theta = registry[index].stack;
-        continue;
-      }
-      const bool layered = !name.empty() && name.back() == '#';
-      const int layers = layered ? context.landuseLayerCount : 0;
-      for (int k = layered ? 1 : 0; k <= layers; ++k) {
-        const std::string full =
-            layered ? name.substr(0, name.size() - 1) + std::to_string(k) : name;
-        const int index = findGrid(full, 1);
-        if (index > 0 && registry[index].grid) t.grids.push_back(registry[index].grid);
-      }
-    }
-    if (t.grids.empty() && !t.theta) continue;
-    if (term.kind == BalanceKind::storage) t.start.assign(cells, 0.0);
-    if (term.everySubstep) t.sum.assign(cells, 0.0);
-    terms.push_back(std::move(t));
-  }
+  if (term.kind == BalanceKind::storage) t.start.assign(cells, 0.0);
+  if (term.everySubstep) t.sum.assign(cells, 0.0);
+  terms.push_back(std::move(t));
 }
 
 void waterbalanceclass::addZoneTerms(std::vector<ZoneBalanceTerm> added,
@@ -134,9 +149,18 @@ std::size_t waterbalanceclass::cellIndex(long r, long c) const {
 // Nodata in a grid counts as no water: the grid does not cover the cell.
 double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c) const {
   const double nodata = header.nodata;
+  if (t.term.groundwaterIrrigation) {
+    const double code = irrigationCodes[r][c];
+    const IrrigationTable& table = *context.irrigationTable;
+    if (!(code >= 1.0 && code < static_cast<double>(table.size())) ||
+        table[static_cast<std::size_t>(code)].origin != irrigationFromGroundwater)
+      return 0.0;
+  }
   double sum = 0.0;
   for (Grid g : t.grids)
     if (g[r][c] != nodata) sum += g[r][c];
+  for (Grid g : t.lessGrids)
+    if (g[r][c] != nodata) sum -= g[r][c];
   if (t.theta) {
     const double code = soilTypes[r][c];
     if (code > 0.0 && code < static_cast<double>(soilTable->size())) {

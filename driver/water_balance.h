@@ -33,6 +33,8 @@ public:
   // the first step, in place of the cell terms labelled `replaced`: the
   // balance then follows that water on to the outlet.
   void addZoneTerms(std::vector<ZoneBalanceTerm> added, const std::vector<std::string>& replaced);
+  // Adds a term of the cells' grids, before the first step.
+  void addCellTerm(const BalanceTerm& term);
   // Takes the storages at the start of a step. Collective.
   void startStep();
   // Adds the sub-step of the terms that the sub-steps overwrite; count is
@@ -47,6 +49,7 @@ private:
   struct ActiveTerm {
     BalanceTerm term;
     std::vector<Grid> grids;
+    std::vector<Grid> lessGrids;
     Stack theta = nullptr;
     std::vector<double> start; // storage at the step's start, per own-row cell
     std::vector<double> sum;   // sub-steps so far, per own-row cell
@@ -66,6 +69,7 @@ private:
   };
 
   void findTerms();
+  std::vector<Grid> gridsOf(const std::string& name);
   void createStatistics();
   void createStatistic(const BalanceTerm& term, std::vector<ZoneRecord>& records, ZoneRecord*& data,
                        std::unique_ptr<zonalstatistic>& statistic, std::string& file,
@@ -78,6 +82,7 @@ private:
   std::string filePrefix;
   int statisticCode = 0;
   Grid soilTypes = nullptr;
+  Grid irrigationCodes = nullptr;
   const std::vector<soil_class>* soilTable = nullptr;
   double substepSeconds = 0.0;
   std::vector<ActiveTerm> terms;

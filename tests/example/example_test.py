@@ -732,7 +732,11 @@ CHANNEL_TERMS = ("runoff_concentration", "subbasin_runoff", "channel_inflow", "c
 
 def every_module(text):
     """The example, whose control file switches on every module, with the
-    balance."""
+    balance; its fields watered from the river from the first day."""
+    fields = "1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day"
+    check(fields in text, "the example's irrigation table has changed")
+    text = text.replace(fields, "1 sprinkled_fields 2 2 0 0 starting from 3 1 with 12 mm to 3 2 "
+                                "with 12 mm every 1 day")
     return text + BALANCE_SECTION
 
 
@@ -781,7 +785,8 @@ def command_balance(args):
         check(term in terms, "no balance file of %s" % term)
     for term in ("interflow", "baseflow"):
         check(term not in terms, "%s is booked twice, leaving the land and the channels" % term)
-    for term in ("snow_storage", "ponding_storage", "interception_storage") + CHANNEL_TERMS:
+    for term in ("snow_storage", "ponding_storage", "interception_storage", "irrigation",
+                 "withdrawal") + CHANNEL_TERMS:
         check(any(v != 0.0 for row in terms[term] for v in row), "%s never changed" % term)
     check(len(terms["precipitation"]) == 48, "not one line per step")
     for name in os.listdir(works[0]):
