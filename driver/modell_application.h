@@ -189,6 +189,10 @@ protected:
   // The sub-models in their fixed order, each with its wiring and its
   // places (see the top of this file).
   virtual void buildSubmodels();
+  // The water balance follows the runoff of the unsaturated zone through its
+  // runoff concentration and the channels to the outlet
+  // (driver/channel_balance_terms.cpp).
+  void addChannelBalanceTerms();
 
   // Where the Ctrl-C menu reads its answer on rank 0.
   void setMenuInput(std::FILE* input) { menuInput = input; }

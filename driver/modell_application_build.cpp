@@ -465,6 +465,7 @@ void ModellApplication::buildSubmodels() {
   // The water balance reads the grids of every module built before.
   waterBalance = adopt<waterbalanceclass>("water_balance");
   if (waterBalance->getFlowControl() != 0) {
+    addChannelBalanceTerms();
     plug(Place::waterBalanceStart, [this](const ModelDate&) { waterBalance->startStep(); });
     // After the unsaturated zone's sub-step, before surface routing moves
     // its runoff.

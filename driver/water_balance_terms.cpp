@@ -2,7 +2,7 @@
 
 std::vector<BalanceTerm> waterBalanceTerms() {
   using K = BalanceKind;
-  return {
+  std::vector<BalanceTerm> terms = {
       {"meteo", "precipitation", K::input, {"precipitation"}},
       {"soil", "irrigation", K::input, {"irrigation_amounts"}},
       {"vertical", "interception_evaporation", K::output, {"interception_evaporation0"}},
@@ -18,4 +18,7 @@ std::vector<BalanceTerm> waterBalanceTerms() {
       {"soil", "soil_water", K::storage, {"theta"}, 1000.0, true},
       {"lateral", "surface_storage", K::storage, {"SurfStorSiltingUp"}},
   };
+  // Irrigation waters the fields through the precipitation grid.
+  terms.front().less = {"irrigation_amounts"};
+  return terms;
 }

@@ -27,6 +27,10 @@ struct BalanceTerm {
   // With everySubstep: the grids hold m/s, taken times the sub-step's
   // seconds.
   bool perSecond = false;
+  // Grids subtracted from the sum.
+  std::vector<std::string> less = {};
+  // Only on cells whose irrigation draws from groundwater.
+  bool groundwaterIrrigation = false;
 };
 
 // The terms of every module, in the order the files are written. A module

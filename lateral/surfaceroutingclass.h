@@ -52,6 +52,9 @@ public:
   // Total runoff per tracer and subbasin; null when off, code 57 before
   // initTracers.
   virtual RunoffArrays* getQg();
+  // Per subbasin (1 .. N) on rank 0 what the linear storages of direct
+  // runoff and interflow hold after the step, mm over the subbasin.
+  std::vector<double> concentrationStorage() const;
   // The flow-time zones of every subbasin. Collective.
   virtual void computeFlowTimeZones();
 
@@ -167,6 +170,9 @@ protected:
   void sumSubbasinStorage(double dt);
   void sumOverProcesses(std::vector<CompensatedSum>& sums, const char* what);
   void collectSubstepRunoff();
+  // The recession factor per step of a linear storage with constants[s] in
+  // minutes; 0 without one.
+  double recession(const double* constants, size_t s) const;
   void passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out,
                    const double* constants, size_t s, ModuleStatistic& statistic);
   static int flowTimeZone(double flowTime);

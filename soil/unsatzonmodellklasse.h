@@ -154,6 +154,10 @@ public:
   virtual RunoffArrays* getQD();
   virtual RunoffArrays* getQI();
   virtual RunoffArrays* getQBb();
+  // Per subbasin (1 .. n) on rank 0 the water still on its way to the
+  // outlet after the step: in the flow-time zones still to arrive and in the
+  // linear storages of direct runoff and interflow, mm over the subbasin.
+  std::vector<double> concentrationStorage() const;
 
   // The state file: the section "[unsatzon_model]", appended to the file
   // or in a new one; the file of this process with the output directory in

@@ -34,6 +34,7 @@ public:
   using ModellApplication::setMenuInput;
 
   using ModellApplication::placeName;
+  using ModellApplication::waterBalance;
   // The registered grid of that name on this process.
   Grid grid(const std::string& name) const;
 

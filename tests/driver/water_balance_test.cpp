@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "driver/water_balance.h"
 #include "tests/driver/model_run.h"
 #include "tests/driver/recording_application.h"
 #include "tests/test_support.h"
@@ -19,6 +20,17 @@ std::vector<double> catchmentColumn(const std::string& path) {
   for (int skipped = 0; skipped < 3 && std::getline(text, line); ++skipped) {
   }
   while (std::getline(text, line)) values.push_back(std::stod(line.substr(line.rfind('\t') + 1)));
+  return values;
+}
+
+// Every column of the last line of a balance file: zone 1, zone 2, catchment.
+std::vector<double> lastLine(const std::string& path) {
+  const std::string text = readFile(path);
+  std::istringstream line(text.substr(text.rfind('\n', text.size() - 2) + 1));
+  std::vector<double> values;
+  std::string field;
+  for (int k = 0; std::getline(line, field, '\t'); ++k)
+    if (k >= 4) values.push_back(std::stod(field));
   return values;
 }
 
@@ -82,5 +94,55 @@ TEST(WaterBalance, SumsTheSubstepsAndKeepsTheResidual) {
       ASSERT_EQ(steps.size(), 3u) << e.file;
       for (double step : steps) EXPECT_NEAR(step, e.value, 1e-12) << e.file;
     }
+  }
+}
+
+// Zone 1 holds 4 cells of 100 m x 100 m, zone 2 6 cells. Per step 80 m^3 come
+// into zone 1 and 30 m^3 into zone 2 (2 and 0.5 mm), zone 1 stores 20 m^3
+// more (0.5 mm) and each zone gives 0.25 mm: the catchment takes the zones by
+// their area. The interflow grid gives way to the zone terms.
+TEST(WaterBalance, SpreadsZoneVolumesOverTheirAreaInPlaceOfTheCellTerms) {
+  TinyCatchment catchment;
+  catchment.lastHour = 2;
+  catchment.standardGrids = "interflow.asc interflow fillcode = 0 readcode = 0 defaultValue = 1 "
+                            "writecode = 0\n";
+  catchment.extraSections = "[recorder]\n1\n60\n\n[water_balance]\n1\n60\nbalance_\n2001\n";
+  const std::string dir =
+      std::filesystem::absolute(makeTestDirectory("water_balance_zones")).string();
+  catchment.write(dir);
+  RunLog log(dir);
+  RecordingApplication model(log.diag.get(), "run.ctl", CommandLine());
+  double stored = 100.0;
+  model.atPlace = [&](Place place, const ModelDate&) {
+    if (place == Place::snow) stored += 20.0;
+  };
+  model.beforeRecorder = [&] {
+    using K = BalanceKind;
+    std::vector<ZoneBalanceTerm> terms;
+    terms.push_back({{"routing", "inflow", K::input, {}}, [](std::vector<double>& v) {
+                       v[1] = 80.0;
+                       v[2] = 30.0;
+                     }});
+    terms.push_back({{"routing", "held", K::storage, {}},
+                     [&stored](std::vector<double>& v) { v[1] = stored; }});
+    terms.push_back({{"soil", "given", K::output, {}},
+                     [](std::vector<double>& v) { v[1] = v[2] = 0.25; },
+                     true});
+    model.waterBalance->addZoneTerms(std::move(terms), {"interflow"});
+  };
+  ASSERT_EQ(runModel(model, dir), -1) << log.text();
+
+  EXPECT_FALSE(std::filesystem::exists(dir + "/balance_interflow.stat"));
+  const struct {
+    const char* file;
+    std::vector<double> zones; // zone 1, zone 2, catchment
+  } expected[] = {{"inflow", {2.0, 0.5, 1.1}},
+                  {"held", {0.5, 0.0, 0.2}},
+                  {"given", {0.25, 0.25, 0.25}},
+                  {"residual", {1.25, 0.25, 0.65}}};
+  for (const auto& e : expected) {
+    const std::vector<double> values = lastLine(dir + "/balance_" + e.file + ".stat");
+    ASSERT_EQ(values.size(), 3u) << e.file;
+    for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(values[k], e.zones[k], 1e-12) << e.file << k;
   }
 }

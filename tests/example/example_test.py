@@ -672,11 +672,19 @@ def groundwater_grids(folder):
               lambda r, c, v: "%g" % (float(v) - 3.0) if r >= last - 5 and v != "-9999" else "-9999")
 
 
+def groundwater_balance(text):
+    """Groundwater and the balance, with the runoff concentration of the
+    unsaturated zone in place of surface routing's."""
+    text, count = re.subn(r"^(\[SurfaceRoutingModel\]\n)1 ", r"\g<1>0 ", text, flags=re.M)
+    check(count == 1, "the control file has no [SurfaceRoutingModel] switched on")
+    return with_groundwater(text) + BALANCE_SECTION
+
+
 def command_groundwater(args):
     runs = []
     for processes, threads in ((1, 1), (3, 2)):
         work = os.path.join(args.work, "np%d_threads%d" % (processes, threads))
-        prepare(work, 2, with_groundwater, groundwater_grids)
+        prepare(work, 2, groundwater_balance, groundwater_grids)
         status, console = run_horva(args, work, processes, threads)
         check(status == 0, "groundwater on %d processes ended with status %d:\n%s" %
               (processes, status, console[-4000:]))
@@ -693,6 +701,15 @@ def command_groundwater(args):
     with open(os.path.join(runs[0], "output", "gw_control.txt")) as f:
         lines = f.read().splitlines()
     check(len(lines) == 1 + 48, "gw_control.txt holds %d lines for 48 steps" % len(lines))
+    # The soil's baseflow recharges the aquifer and leaves the balance; the
+    # unsaturated zone concentrates the runoff.
+    output = os.path.join(runs[0], "output")
+    terms = balance_rows(output)
+    check(any(v > 0.0 for row in terms["baseflow"] for v in row), "no recharge left the land")
+    with open(os.path.join(output, "balance_runoff_concentration.stat")) as f:
+        check(":soil:change_of_runoff_concentration" in f.read().splitlines()[1],
+              "the runoff concentration is not the unsaturated zone's")
+    check_closure(terms, 1e-8)
 
 
 BALANCE_SECTION = """
@@ -704,13 +721,22 @@ balance_  prefix of the balance statistics files
 """
 # Terms of the balance files that are storages (their change over the step).
 BALANCE_STORAGES = {"interception_storage", "snow_storage", "ponding_storage", "soil_water",
-                    "surface_storage"}
-BALANCE_INPUTS = {"precipitation", "irrigation"}
+                    "surface_storage", "runoff_concentration", "channel_storage",
+                    "reservoir_storage"}
+BALANCE_INPUTS = {"precipitation", "irrigation", "channel_inflow", "external_inflow",
+                  "internal_inflow", "lake_exchange", "translation"}
+# Terms beyond the land, from the runoff concentration to the outlet.
+CHANNEL_TERMS = ("runoff_concentration", "subbasin_runoff", "channel_inflow", "channel_storage",
+                 "reservoir_storage", "external_abstraction", "outflow")
 
 
 def every_module(text):
     """The example, whose control file switches on every module, with the
-    balance."""
+    balance; its fields watered from the river from the first day."""
+    fields = "1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day"
+    check(fields in text, "the example's irrigation table has changed")
+    text = text.replace(fields, "1 sprinkled_fields 2 2 0 0 starting from 3 1 with 12 mm to 3 2 "
+                                "with 12 mm every 1 day")
     return text + BALANCE_SECTION
 
 
@@ -755,17 +781,32 @@ def command_balance(args):
              for work, _ in run_one_and_three(args, every_module, cloudburst)]
     terms = balance_rows(works[0])
     for term in ("precipitation", "snow_storage", "interception_storage", "soil_water",
-                 "transpiration", "surface_storage", "interflow", "baseflow"):
+                 "transpiration", "surface_storage") + CHANNEL_TERMS:
         check(term in terms, "no balance file of %s" % term)
-    for term in ("snow_storage", "ponding_storage", "interception_storage"):
+    for term in ("interflow", "baseflow"):
+        check(term not in terms, "%s is booked twice, leaving the land and the channels" % term)
+    for term in ("snow_storage", "ponding_storage", "interception_storage", "irrigation",
+                 "withdrawal") + CHANNEL_TERMS:
         check(any(v != 0.0 for row in terms[term] for v in row), "%s never changed" % term)
     check(len(terms["precipitation"]) == 48, "not one line per step")
     for name in os.listdir(works[0]):
         if name.startswith("balance_"):
             check(filecmp.cmp(*(os.path.join(w, name) for w in works), shallow=False),
                   "%s differs between one process and three" % name)
-    # Every zone and step: inputs = outputs + change of storage, to the
-    # twelve decimals written, relative to what passed through.
+    # The channel terms pass m^3/s <-> mm: 1e-8 of what passed through.
+    check_closure(terms, 1e-8)
+    for dropped in ("channel_storage", "outflow", "channel_inflow"):
+        rest = {term: rows for term, rows in terms.items() if term != dropped}
+        try:
+            check_closure(rest, 1e-8)
+        except Failure:
+            continue
+        raise Failure("the balance closes without %s" % dropped)
+
+
+def check_closure(terms, tolerance):
+    """Every zone and step: inputs = outputs + change of storage, relative to
+    what passed through."""
     for step in range(len(terms["precipitation"])):
         for zone in range(len(terms["precipitation"][step])):
             rest = through = 0.0
@@ -776,7 +817,7 @@ def command_balance(args):
                 sign = 1.0 if term in BALANCE_INPUTS else -1.0
                 rest += sign * value
                 through += abs(value) if term not in BALANCE_STORAGES else 0.0
-            check(abs(rest) <= 1e-9 * through + 1e-11,
+            check(abs(rest) <= tolerance * through + 1e-11,
                   "the balance of step %d, column %d leaves %.3g mm of %.3g mm" % (
                       step + 1, zone + 1, rest, through))
 
