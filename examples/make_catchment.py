@@ -24,6 +24,7 @@ import math
 import multiprocessing
 import os
 import random
+import re
 import sys
 
 CELL_SIZE = 100.0
@@ -1216,11 +1217,13 @@ precipitation mul 1 12 1:1.05 2:1.0   five percent more in region 1 (the north)
 def routing_alone(text):
     """The control file of "-mode:routing": channel routing reads the total
     runoff (qg.stat) that a run of catchment.ctl wrote to the same output
-    folder and writes its own routed discharge beside it."""
+    folder and writes its own routed discharge and tables of the reservoir,
+    the lake and the abstraction beside those of the run."""
     head = ("# Channel routing alone: horva -mode:routing routing.ctl, after a run of\n"
             "# catchment.ctl in the same work folder.\n")
-    return head + text.replace("routed.stat 2001  routed discharge of every step",
-                               "routed_alone.stat 2001  routed discharge of every step")
+    for name in ("routed", "reservoir_1", "lake_2", "abstraction_1"):
+        text = re.sub(r"\b%s\.(stat|txt)\b" % name, r"%s_alone.\1" % name, text)
+    return head + text
 
 
 def main(argv):

@@ -610,12 +610,12 @@ none  no observed discharge
 0     column descriptors of observed discharge
 0     steps left out of the comparison
 TG 3 (AREA = 9.84, F = 1)
- SP 2 (file = lake_2.txt V0 = 1.4e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
+ SP 2 (file = lake_2_alone.txt V0 = 1.4e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
 TG 1 (AREA = 9.40, F = 1)
  OL 2 (K = 0.5, KF = 2, B = 5, BF = 50, T = 1, M = 25, MF = 15, I = 0.0598, L = 2280, A = 7.44)
  OL 3 (K = 0.5, KF = 2, B = 5, BF = 50, T = 1, M = 25, MF = 15, I = 0.0650, L = 3000, A = 9.84)
- SP 1 (file = reservoir_1.txt V0 = 1e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
- AL 1 = extern abstraction_1.txt 0.1 0.3 0.4 m3/s
+ SP 1 (file = reservoir_1_alone.txt V0 = 1e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
+ AL 1 = extern abstraction_1_alone.txt 0.1 0.3 0.4 m3/s
 end of the descriptions
 
 [abstraction_rule_reservoir_1]
