@@ -3,8 +3,10 @@
 
 A main valley runs from north to an outlet on the southern edge, a side
 valley joins it from the north-east; three subbasins, soil, land-use, region
-and ponding grids, parameter tables, hourly station files of five
-meteorological variables and the control file that runs them. The same
+and ponding grids, a small glacier on the highest crest, a reservoir at the
+outlet and a lake in the upper valley, the two aquifer layers of the valley
+fill, parameter tables, hourly station files of five meteorological
+variables and the control file that runs them. The same
 landscape and the same weather come out at every size: the grids sample one
 landscape defined on the unit square, and the stations sit at fixed relative
 positions (their elevations do not depend on the grid).
@@ -22,6 +24,7 @@ import math
 import multiprocessing
 import os
 import random
+import re
 import sys
 
 CELL_SIZE = 100.0
@@ -164,18 +167,79 @@ def irrigation_code(s, v, landuse):
 
 
 def ponding_storage(s, soil):
-    """Largest ponding depth in mm: flat valley floors hold more."""
-    return 5.0 + (20.0 if soil == 1 else 0.0) + 10.0 * max(0.0, 1.0 - s.above_floor / 100.0)
+    """Largest ponding depth in m (the model holds it in mm): flat valley
+    floors hold more."""
+    return 0.001 * (5.0 + (20.0 if soil == 1 else 0.0) + 10.0 * max(0.0, 1.0 - s.above_floor / 100.0))
+
+
+# A small glacier on the highest crest of the north: firn above 1900 m, ice
+# below it down to 1875 m.
+GLACIER_BOTTOM = 1875.0
+FIRN_BOTTOM = 1900.0
+
+
+def ice_firn(s):
+    """1 ice, 2 firn, 0 no glacier."""
+    if s.elevation < GLACIER_BOTTOM:
+        return 0
+    return 2 if s.elevation >= FIRN_BOTTOM else 1
+
+
+class Lake:
+    """A lake of a few cells on the main valley's floor: an ellipse around
+    the valley's axis at v with half-axes (a, b) in subbasin `subbasin`, its
+    surface `rise` m above the floor at v. Its bed is the ground where that
+    lies lower (towards the dam) and half a metre below the surface
+    elsewhere."""
+
+    def __init__(self, code, subbasin, v, a, b, rise):
+        self.code, self.subbasin = code, subbasin
+        self.u, self.v, self.a, self.b = main_axis(v), v, a, b
+        self.surface = round(main_floor(v) + rise, 1)
+
+    def covers(self, u, v):
+        return ((u - self.u) / self.a) ** 2 + ((v - self.v) / self.b) ** 2 < 1.0
+
+    def bed(self, s):
+        return round(min(s.elevation, self.surface - 0.5), 1)
+
+
+# The reservoir of the outlet's gorge behind its dam, and a natural lake in
+# the upper main valley. Channel routing holds both on the grid: a cell's
+# elevation plus its largest ponding depth is the lake's top.
+LAKES = (Lake(1, 1, 0.88, 0.035, 0.04, 4.0), Lake(2, 3, 0.33, 0.025, 0.03, 2.0))
+
+
+def lake_at(s, u, v):
+    """The lake at (u, v), or None."""
+    for lake in LAKES:
+        if s.inside and s.subbasin == lake.subbasin and lake.covers(u, v):
+            return lake
+    return None
+
+
+# The valley fill: gravel under the floors, thinning up the slopes, over a
+# less permeable second layer; the aquifer drains to fixed heads 3 m below
+# the ground along the rows of the outlet.
+def fill_thickness(s):
+    return 2.0 + 18.0 * max(0.0, 1.0 - s.above_floor / 120.0)
+
+
+def fill_conductivity(s):
+    return 2e-5 + 3e-4 * max(0.0, 1.0 - s.above_floor / 60.0)
+
+
+OUTLET_ROWS = 0.1  # share of the rows along the southern edge
 
 
 # --- grids -------------------------------------------------------------------
 
 GRIDS = ("zones", "dem", "soil", "landuse", "regions", "ponding", "river_depth", "river_width",
-         "river_links", "irrigation")
+         "river_links", "irrigation", "ice_firn", "lake_codes", "aquifer_thickness", "gw_k_1",
+         "gw_k_2", "gw_storage_coeff_1", "gw_storage_coeff_2", "gw_boundary_fix_h",
+         "gw_boundary_fix_q", "gw_kolmation_1")
 # The grids that hold a value only inside the catchment.
 CATCHMENT_GRIDS = GRIDS[:1] + GRIDS[2:]
-# The glaciers of the highest cells get their grids here once the snow model
-# melts ice.
 
 
 def grid_rows(task):
@@ -189,7 +253,9 @@ def grid_rows(task):
         for c in range(1, ncols + 1):
             u = (c - 0.5) / ncols
             s = site(u, v)
-            row["dem"].append("%.1f" % s.elevation)
+            lake = lake_at(s, u, v)
+            elevation = lake.bed(s) if lake else s.elevation
+            row["dem"].append("%.1f" % elevation)
             if not s.inside:
                 for name in CATCHMENT_GRIDS:
                     row[name].append(nd)
@@ -197,15 +263,28 @@ def grid_rows(task):
             soil = soil_code(s, u, v)
             landuse = landuse_code(s, u, v, soil)
             river = is_river(s)
+            conductivity = fill_conductivity(s)
             row["zones"].append(str(s.subbasin))
             row["soil"].append(str(soil))
             row["landuse"].append(str(landuse))
             row["regions"].append(str(region_code(v)))
-            row["ponding"].append("%.1f" % ponding_storage(s, soil))
+            ponding = lake.surface - elevation if lake else ponding_storage(s, soil)
+            row["ponding"].append("%.4f" % ponding)
             row["river_depth"].append("1.0" if river else nd)
             row["river_width"].append("5.0" if river else nd)
             row["river_links"].append("0")
             row["irrigation"].append(str(irrigation_code(s, v, landuse)))
+            row["ice_firn"].append(str(ice_firn(s)))
+            row["lake_codes"].append(str(lake.code) if lake else nd)
+            row["aquifer_thickness"].append("%.1f" % fill_thickness(s))
+            row["gw_k_1"].append("%.2e" % conductivity)
+            row["gw_k_2"].append("%.2e" % (0.2 * conductivity))
+            row["gw_storage_coeff_1"].append("0.15" if soil == 1 else "0.05")
+            row["gw_storage_coeff_2"].append("0.05")
+            outlet = v > 1.0 - OUTLET_ROWS
+            row["gw_boundary_fix_h"].append("%.1f" % (elevation - 3.0) if outlet else nd)
+            row["gw_boundary_fix_q"].append(nd)
+            row["gw_kolmation_1"].append("1e-08")
         for name in GRIDS:
             lines[name].append(" ".join(row[name]))
     return {name: "\n".join(text) + "\n" for name, text in lines.items()}
@@ -636,6 +715,87 @@ slidedepo.stat 0
     return head + body + extended
 
 
+def glacier_section():
+    """Static glaciers melting by degree days, their melt routed through
+    three linear storages per subbasin."""
+    return """\
+[ice_firn]
+1     Glacier-Method: degree days on glaciers that keep their extent
+7.0   DDFice (mm/K/day)
+5.5   DDFfirn (mm/K/day)
+4.0   DDFsnow (mm/K/day)
+1.5   MF: melt factor
+0.0   Aice_min
+0.0   Aice_max
+0.0   Asnow_min
+0.0   Asnow_max
+12    kice_els: storage constant of the ice melt (h)
+120   kfirn_els: storage constant of the firn melt (h)
+48    ksnow_els: storage constant of the snow melt on glaciers (h)
+0     initial Qice_els
+0     initial Qfirn_els
+0     initial Qsnow_els
+""" + grid_lines([("firnmelt.asc", 0, "melt from firn"), ("qfirn.stat", 2024, ""),
+                  ("icemelt.asc", 0, "melt from ice"), ("qice.stat", 2024, ""),
+                  ("qglac.stat", 2024, "")])
+
+
+LAKE_SECTION = """\
+[lake_model]
+1      on: the cells of lake_codes hold their lake's water as ponding
+1      initialization method: no change of grids
+0.08   Albedo_OpenWater
+0.001  z0_OpenWater (m)
+0      readgrids: the lakes start from V0
+"""
+
+# The stacks of the layered snow pack, each followed by its write code: at
+# the end of the run, for a warm start; the downward flux is not needed.
+SNOW_STACKS = [("swes.stack", 3, "solid water of the snow layers (mm)"),
+               ("swel.stack", 3, "liquid water of the snow layers (mm)"),
+               ("tempersnow.stack", 3, "temperature of the snow layers"),
+               ("thetasnow.stack", 3, "water content of the snow layers"),
+               ("hhydsnow.stack", 3, "hydraulic heads of the snow layers"),
+               ("hgeosnow.stack", 3, "geodetic heights of the snow layers"),
+               ("qusnow.stack", 0, "downward flux of the snow layers"),
+               ("thicksnow.stack", 3, "thickness of the snow layers"),
+               ("denssnow.stack", 3, "density of the snow layers"),
+               ("uppersnow.asc", 3, "index of the top snow layer")]
+
+
+def layered_snow_sections():
+    """Three snow layers on the soil column, with the soil heat."""
+    per_layer = "".join("  %s = %s;\n" % (key, " ".join([value] * 3)) for key, value in (
+        ("thickness", "0.1"), ("ksat", "1e-4"), ("theta_sat", "0.9"), ("theta_res", "0.02"),
+        ("alpha", "5.0"), ("Par_n", "2.0"), ("DensityDry", "100"),
+        ("HeatCapacityDry", "2100"), ("DryThermalConduct", "0.1")))
+    return ("[LayeredSnowModel]\n1     on\n1     method of layered snow model\n"
+            "400   dLayeredSnowMaxDensity\n500   dLayeredSnowMaxDensity\n"
+            "-1    dTOffsetFreshSnow (K)\n0     dDrainageDensitiySnow\n"
+            "0.1   dWaterHoldingCapacity\n1     dSEeffectiveness\n1     dSEeffectivenessSoil\n" +
+            grid_lines(SNOW_STACKS) +
+            "\n[LayeredSnowProperties]\n1     number of snow types\n"
+            "1 snow {\n  method = MultipleHorizons; layers = 3;\n" + per_layer + "}\n")
+
+
+def groundwater_section(control_cell):
+    """Two aquifer layers of the valley fill under the soil, leakage between
+    them; ponded water (the lakes) counts as head above the ground."""
+    lines = ["[groundwater_flow]", "1     on", "60    time interval in minutes",
+             "1     method: successive over-relaxation", "200   maxiter",
+             "1e-7  maxerror_allowed (m)", "1     alpha", "1.3   sor-parameter",
+             "0     grid read parameter: the heads start from the soil's table",
+             "2     number of layers",
+             "%d %d  control point (row column)" % control_cell,
+             "gw_control.txt  control point file", "1     Use-Pond-Flag"]
+    for k in (1, 2):
+        for name, meaning in (("head", "hydraulic heads"), ("flow_x", "flow in x"),
+                              ("flow_y", "flow in y"), ("balance", "balance")):
+            lines += ["gw_%s_%d.asc  %s of layer %d" % (name, k, meaning, k),
+                      "3     its write code"]
+    return "\n".join(lines) + "\n"
+
+
 HEAT_CONSTANTS = [("10", "dTModLowBoundBase (degrees C)"), ("-0.0065", "dTModLapseRate (K/m)"),
                   ("800", "dTModCDrySoil (J/(kg K))"), ("1500", "dTModRhoDrySoil (kg/m3)"),
                   ("0.3", "dTModLamDrySoil (W/(m K))"), ("1e-9", "dTModKmin (m/s)"),
@@ -726,8 +886,9 @@ irrig_sw.stat 2024  water taken from surface water (mm)
 1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day
 """
 
-# The reservoir holds back the floods of the side valley's water at the
-# outlet: its outflow rises with the stored volume.
+# The reservoir at the outlet holds back the floods of the whole valley: its
+# outflow rises with the stored volume. The lake of the upper valley spills
+# over a natural sill once it holds 120000 m3.
 RESERVOIR_RULES = """\
 [abstraction_rule_reservoir_1]
 5
@@ -736,6 +897,14 @@ RESERVOIR_RULES = """\
 3e5 1.0
 6e5 4.0
 1.5e6 20.0
+
+[abstraction_rule_reservoir_2]
+5
+0 0
+1.2e5 0
+1.5e5 0.5
+2e5 3.0
+3e5 15.0
 """
 
 
@@ -822,9 +991,10 @@ def channel(name, area, length, slope):
 
 
 def routing_section(nrows, areas):
-    """Subbasins 2 (the side valley) and 3 (the north) flow through
-    subbasin 1 and a reservoir to the outlet on the southern edge; a
-    water supply takes a share of the flow out of the catchment."""
+    """Subbasin 3 (the north) drains through its lake, subbasin 2 (the side
+    valley) straight into subbasin 1, whose reservoir at the outlet on the
+    southern edge holds back the floods; a water supply takes a share of the
+    flow out of the catchment."""
     valley = nrows * CELL_SIZE
     def reach(v):
         return (1.0 - v) * valley, (main_floor(v) - main_floor(1.0)) / ((1.0 - v) * valley)
@@ -839,14 +1009,27 @@ routed.stat 2001  routed discharge of every step
 none  no observed discharge
 0     column descriptors of observed discharge
 0     steps left out of the comparison
+TG 3 (AREA = %(a3).2f, F = 1)
+ SP 2 (file = lake_2.txt V0 = 1.4e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
 TG 1 (AREA = %(a1).2f, F = 1)
  %(side)s
  %(north)s
  SP 1 (file = reservoir_1.txt V0 = 1e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
  AL 1 = extern abstraction_1.txt 0.1 0.3 0.4 m3/s
 end of the descriptions
-""" % dict(a1=areas[1], side=channel("OL 2", areas[2], side_length, side_slope),
+""" % dict(a1=areas[1], a3=areas[3], side=channel("OL 2", areas[2], side_length, side_slope),
            north=channel("OL 3", areas[3], north_length, north_slope))
+
+
+# The glacier, the lakes (with the subbasins they lie in) and the aquifer's
+# layers: (file, name); both layers take the same thickness, conductivities
+# hold in x and y alike.
+MORE_GRIDS = [("ice_firn", "ice_firn"), ("lake_codes", "lake_codes"),
+              ("zones", "zonegrid_soilmodel")] + [
+    (file.replace("K", str(k)), name + str(k)) for k in (1, 2) for file, name in (
+        ("aquifer_thickness", "aquifer_thickness_"), ("gw_k_K", "gw_k_x_"), ("gw_k_K", "gw_k_y_"),
+        ("gw_storage_coeff_K", "gw_storage_coeff_"), ("gw_boundary_fix_h", "gw_boundary_fix_h_"),
+        ("gw_boundary_fix_q", "gw_boundary_fix_q_"))] + [("gw_kolmation_1", "gw_kolmation_1")]
 
 
 def control_file(nrows, ncols, days, areas):
@@ -855,11 +1038,11 @@ def control_file(nrows, ncols, days, areas):
     cells = [(round(0.95 * nrows), round(0.47 * ncols)), (round(0.53 * nrows), round(0.50 * ncols)),
              (round(0.30 * nrows), round(0.84 * ncols))]
     cell_list = " ".join("%d %d" % rc for rc in cells)
-    # Groundwater joins after the unsaturated zone, the layered snow model
-    # after snow, and glaciers extend the snow section, as they come.
-    soil_water = "\n".join([interception_section(), snow_section(), SILTING_SECTION,
-                            unsatzon_section(cells[1]), heat_section(), SURFACE_SECTION,
-                            routing_section(nrows, areas), RESERVOIR_RULES])
+    soil_water = "\n".join([interception_section(), snow_section(), glacier_section(),
+                            SILTING_SECTION, unsatzon_section(cells[1]), heat_section(),
+                            LAKE_SECTION, layered_snow_sections(), SURFACE_SECTION,
+                            groundwater_section(cells[1]), routing_section(nrows, areas),
+                            RESERVOIR_RULES])
     meteo = "".join([
         interpolation_section("temperature", 2, (-40, 50), 8, "temperature.asc", 355, reach,
                               "lapse rate fitted per region; daily grids, mean, minimum, maximum"),
@@ -925,7 +1108,7 @@ zones.asc  subbasin codes 1, 2, 3; nodata outside the catchment
 dem.asc  elevation in m
 
 [standard_grids]
-8  number of grids: file, name, keys
+%(grid_count)d  number of grids: file, name, keys
 soil.asc     soil_types          fillcode = 0 readcode = 1
 landuse.asc  landuse             fillcode = 0 readcode = 1
 regions.asc  regression_regions  fillcode = 0 readcode = 1
@@ -934,7 +1117,7 @@ river_depth.asc  river_depth     fillcode = 0 readcode = 1
 river_width.asc  river_width     fillcode = 0 readcode = 1
 river_links.asc  river_links     fillcode = 0 readcode = 1
 irrigation.asc   irrigation_codes fillcode = 0 readcode = 1
-
+%(more_grids)s
 [variable_grids]
 0  number of grids that the sub-models change and write
 
@@ -1026,17 +1209,21 @@ precipitation mul 1 12 1:1.05 2:1.0   five percent more in region 1 (the north)
            start_year=START[0], start_month=START[1], start_day=START[2], latitude=LATITUDE,
            longitude=LONGITUDE, meridian=REFERENCE_MERIDIAN, multilayer=MULTILAYER_TABLE,
            landuse=LANDUSE_TABLE, soil=SOIL_TABLE, meteo=meteo, cells=cell_list,
-           soil_water=soil_water, irrigation=IRRIGATION_SECTIONS, radiation=RADIATION_SECTION)
+           soil_water=soil_water, irrigation=IRRIGATION_SECTIONS, radiation=RADIATION_SECTION,
+           grid_count=8 + len(MORE_GRIDS), more_grids="".join(
+               "%s.asc  %s  fillcode = 0 readcode = 1\n" % g for g in MORE_GRIDS))
 
 
 def routing_alone(text):
     """The control file of "-mode:routing": channel routing reads the total
     runoff (qg.stat) that a run of catchment.ctl wrote to the same output
-    folder and writes its own routed discharge beside it."""
+    folder and writes its own routed discharge and tables of the reservoir,
+    the lake and the abstraction beside those of the run."""
     head = ("# Channel routing alone: horva -mode:routing routing.ctl, after a run of\n"
             "# catchment.ctl in the same work folder.\n")
-    return head + text.replace("routed.stat 2001  routed discharge of every step",
-                               "routed_alone.stat 2001  routed discharge of every step")
+    for name in ("routed", "reservoir_1", "lake_2", "abstraction_1"):
+        text = re.sub(r"\b%s\.(stat|txt)\b" % name, r"%s_alone.\1" % name, text)
+    return head + text
 
 
 def main(argv):

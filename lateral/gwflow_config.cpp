@@ -122,7 +122,7 @@ void gwflowclass::readPondFlag() {
           << "[end-entry]";
     return;
   }
-  pondIndex = findGrid("ponding_storage");
+  pondIndex = findGrid("ponding_storage", 1);
   pondUse = pondIndex > 0;
   if (pondUse) pond = registry[pondIndex].grid;
   *diag << "INFO: in modul " << moduleName << ": Use-Pond-Flag is " << 1
@@ -337,7 +337,7 @@ void gwflowclass::readLakeCodes(const std::string& section) {
     throw closeCode;
   }
   requireGrid("lake_codes");
-  if (findGrid("ponding_storage") <= 0) {
+  if (findGrid("ponding_storage", 1) <= 0) {
     *diag << "FATAL: in modul " << moduleName << ": the lakes of " << section
           << " need the grid \"ponding_storage\" of the unsaturated zone, which is not "
              "registered; switch the unsaturated zone on or the lakes off"

@@ -22,7 +22,7 @@ bool wholeRows(const GridRegistryEntry& e, long nrows) {
 abflussmodellklasse::LakeGrid abflussmodellklasse::lakeGrid(const std::string& name,
                                                             bool required) {
   LakeGrid g;
-  g.index = required ? requireGrid(name) : findGrid(name);
+  g.index = required ? requireGrid(name) : findGrid(name, 1);
   if (g.index == 0) return g;
   const GridRegistryEntry& e = registry[g.index];
   if (!e.grid) requireGrid(name + " (allocated)");
@@ -52,7 +52,7 @@ Grid abflussmodellklasse::wholeGrid(const std::string& name) {
 void abflussmodellklasse::findLakeGrids() {
   lakeCodesIndex = requireGrid("lake_codes");
   ponding =
-      lakeGrid(findGrid("ponding_storage") != 0 ? "ponding_storage" : "ponding_storage_top", true);
+      lakeGrid(findGrid("ponding_storage", 1) != 0 ? "ponding_storage" : "ponding_storage_top", true);
   transpiration = lakeGrid("real_transpiration0", true);
   bottomFlux = lakeGrid("q_downext", false);
   baseflow = lakeGrid("baseflow", false);

@@ -51,6 +51,13 @@ void unsatzonmodellklasse::loadSnowPack(long r, long c, ColumnSolver& solver) co
     p.previousTheta[k] = p.theta[k];
   }
   solver.packRelease = std::max(0.0, liquid[0]);
+  // Water flows in the first heat steps as it flowed at the end of the last
+  // step, in the pack as in the soil; the solver's slots still hold the
+  // fluxes of the column it solved before.
+  const double* down = snowStacks[snowLineQu][r][c];
+  for (int k = 0; k < snowLayers; ++k)
+    solver.column.q[SoilColumn::snowIndex(k, snowLayers)] =
+        k >= 1 && p.inUse(k) && down[k] != header.nodata ? down[k] : 0.0;
 }
 
 void unsatzonmodellklasse::writeBackSnowPack(long r, long c, const ColumnSolver& solver) {

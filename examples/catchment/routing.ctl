@@ -52,7 +52,7 @@ zones.asc  subbasin codes 1, 2, 3; nodata outside the catchment
 dem.asc  elevation in m
 
 [standard_grids]
-8  number of grids: file, name, keys
+24  number of grids: file, name, keys
 soil.asc     soil_types          fillcode = 0 readcode = 1
 landuse.asc  landuse             fillcode = 0 readcode = 1
 regions.asc  regression_regions  fillcode = 0 readcode = 1
@@ -61,6 +61,22 @@ river_depth.asc  river_depth     fillcode = 0 readcode = 1
 river_width.asc  river_width     fillcode = 0 readcode = 1
 river_links.asc  river_links     fillcode = 0 readcode = 1
 irrigation.asc   irrigation_codes fillcode = 0 readcode = 1
+ice_firn.asc  ice_firn  fillcode = 0 readcode = 1
+lake_codes.asc  lake_codes  fillcode = 0 readcode = 1
+zones.asc  zonegrid_soilmodel  fillcode = 0 readcode = 1
+aquifer_thickness.asc  aquifer_thickness_1  fillcode = 0 readcode = 1
+gw_k_1.asc  gw_k_x_1  fillcode = 0 readcode = 1
+gw_k_1.asc  gw_k_y_1  fillcode = 0 readcode = 1
+gw_storage_coeff_1.asc  gw_storage_coeff_1  fillcode = 0 readcode = 1
+gw_boundary_fix_h.asc  gw_boundary_fix_h_1  fillcode = 0 readcode = 1
+gw_boundary_fix_q.asc  gw_boundary_fix_q_1  fillcode = 0 readcode = 1
+aquifer_thickness.asc  aquifer_thickness_2  fillcode = 0 readcode = 1
+gw_k_2.asc  gw_k_x_2  fillcode = 0 readcode = 1
+gw_k_2.asc  gw_k_y_2  fillcode = 0 readcode = 1
+gw_storage_coeff_2.asc  gw_storage_coeff_2  fillcode = 0 readcode = 1
+gw_boundary_fix_h.asc  gw_boundary_fix_h_2  fillcode = 0 readcode = 1
+gw_boundary_fix_q.asc  gw_boundary_fix_q_2  fillcode = 0 readcode = 1
+gw_kolmation_1.asc  gw_kolmation_1  fillcode = 0 readcode = 1
 
 [variable_grids]
 0  number of grids that the sub-models change and write
@@ -303,6 +319,30 @@ slidedepo.stat 0
 1     correction of the outgoing long-wave radiation
 1     EnBalScaling: factor of the energy balance
 
+[ice_firn]
+1     Glacier-Method: degree days on glaciers that keep their extent
+7.0   DDFice (mm/K/day)
+5.5   DDFfirn (mm/K/day)
+4.0   DDFsnow (mm/K/day)
+1.5   MF: melt factor
+0.0   Aice_min
+0.0   Aice_max
+0.0   Asnow_min
+0.0   Asnow_max
+12    kice_els: storage constant of the ice melt (h)
+120   kfirn_els: storage constant of the firn melt (h)
+48    ksnow_els: storage constant of the snow melt on glaciers (h)
+0     initial Qice_els
+0     initial Qfirn_els
+0     initial Qsnow_els
+firnmelt.asc  melt from firn
+0  its write code
+qfirn.stat 2024
+icemelt.asc  melt from ice
+0  its write code
+qice.stat 2024
+qglac.stat 2024
+
 [SiltingUpModel]
 1      on: the surface of tilled fields silts up under rain
 60     time interval in minutes
@@ -455,6 +495,59 @@ thaw.asc  thaw depth
 se.stack  SE stack
 0   its write code
 
+[lake_model]
+1      on: the cells of lake_codes hold their lake's water as ponding
+1      initialization method: no change of grids
+0.08   Albedo_OpenWater
+0.001  z0_OpenWater (m)
+0      readgrids: the lakes start from V0
+
+[LayeredSnowModel]
+1     on
+1     method of layered snow model
+400   dLayeredSnowMaxDensity
+500   dLayeredSnowMaxDensity
+-1    dTOffsetFreshSnow (K)
+0     dDrainageDensitiySnow
+0.1   dWaterHoldingCapacity
+1     dSEeffectiveness
+1     dSEeffectivenessSoil
+swes.stack  solid water of the snow layers (mm)
+3  its write code
+swel.stack  liquid water of the snow layers (mm)
+3  its write code
+tempersnow.stack  temperature of the snow layers
+3  its write code
+thetasnow.stack  water content of the snow layers
+3  its write code
+hhydsnow.stack  hydraulic heads of the snow layers
+3  its write code
+hgeosnow.stack  geodetic heights of the snow layers
+3  its write code
+qusnow.stack  downward flux of the snow layers
+0  its write code
+thicksnow.stack  thickness of the snow layers
+3  its write code
+denssnow.stack  density of the snow layers
+3  its write code
+uppersnow.asc  index of the top snow layer
+3  its write code
+
+[LayeredSnowProperties]
+1     number of snow types
+1 snow {
+  method = MultipleHorizons; layers = 3;
+  thickness = 0.1 0.1 0.1;
+  ksat = 1e-4 1e-4 1e-4;
+  theta_sat = 0.9 0.9 0.9;
+  theta_res = 0.02 0.02 0.02;
+  alpha = 5.0 5.0 5.0;
+  Par_n = 2.0 2.0 2.0;
+  DensityDry = 100 100 100;
+  HeatCapacityDry = 2100 2100 2100;
+  DryThermalConduct = 0.1 0.1 0.1;
+}
+
 [SurfaceRoutingModel]
 1  on: the ponded water flows from cell to cell to the rivers
 60  time interval in minutes
@@ -478,6 +571,36 @@ fluxes.stk  fluxes stack
 0  read setting (the unsaturated zone's decides)
 qssr.stat 4001  water on the land
 
+[groundwater_flow]
+1     on
+60    time interval in minutes
+1     method: successive over-relaxation
+200   maxiter
+1e-7  maxerror_allowed (m)
+1     alpha
+1.3   sor-parameter
+0     grid read parameter: the heads start from the soil's table
+2     number of layers
+32 40  control point (row column)
+gw_control.txt  control point file
+1     Use-Pond-Flag
+gw_head_1.asc  hydraulic heads of layer 1
+3     its write code
+gw_flow_x_1.asc  flow in x of layer 1
+3     its write code
+gw_flow_y_1.asc  flow in y of layer 1
+3     its write code
+gw_balance_1.asc  balance of layer 1
+3     its write code
+gw_head_2.asc  hydraulic heads of layer 2
+3     its write code
+gw_flow_x_2.asc  flow in x of layer 2
+3     its write code
+gw_flow_y_2.asc  flow in y of layer 2
+3     its write code
+gw_balance_2.asc  balance of layer 2
+3     its write code
+
 [routing_model]
 1     on
 60    time interval in minutes
@@ -486,11 +609,13 @@ routed_alone.stat 2001  routed discharge of every step
 none  no observed discharge
 0     column descriptors of observed discharge
 0     steps left out of the comparison
+TG 3 (AREA = 9.84, F = 1)
+ SP 2 (file = lake_2_alone.txt V0 = 1.4e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
 TG 1 (AREA = 9.40, F = 1)
  OL 2 (K = 0.5, KF = 2, B = 5, BF = 50, T = 1, M = 25, MF = 15, I = 0.0598, L = 2280, A = 7.44)
  OL 3 (K = 0.5, KF = 2, B = 5, BF = 50, T = 1, M = 25, MF = 15, I = 0.0650, L = 3000, A = 9.84)
- SP 1 (file = reservoir_1.txt V0 = 1e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
- AL 1 = extern abstraction_1.txt 0.1 0.3 0.4 m3/s
+ SP 1 (file = reservoir_1_alone.txt V0 = 1e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
+ AL 1 = extern abstraction_1_alone.txt 0.1 0.3 0.4 m3/s
 end of the descriptions
 
 [abstraction_rule_reservoir_1]
@@ -500,6 +625,14 @@ end of the descriptions
 3e5 1.0
 6e5 4.0
 1.5e6 20.0
+
+[abstraction_rule_reservoir_2]
+5
+0 0
+1.2e5 0
+1.5e5 0.5
+2e5 3.0
+3e5 15.0
 
 [region_transition_distance]
 500  metres over which the regions of regression_regions blend

@@ -17,7 +17,7 @@ under mpirun and checks what a user relies on:
   readme    the control file of README.md runs on the example's input
   week      a week of the example gives the same statistics of the soil water
             and the routed discharge on one process as on three
-  warmstart a warm start of the example from the state of four days runs on,
+  warmstart a warm start of the example from the state of two days runs on,
             and writes the state file of every process anew, also where an
             earlier run's files stand
   silting   the example with the silting-up model and two sub-steps gives
@@ -380,7 +380,19 @@ SILTING_FILES = ["sdisp.stat", "qdsu.stat"] + ["%s_202103%02d.2300" % (g, d)
                                                 for d in (1, 2)]
 
 
+def switched_off(text, *sections):
+    """The control file with the modules of the sections off."""
+    text, count = re.subn(r"^(\[(?:%s)\]\n)1 " % "|".join(map(re.escape, sections)), r"\g<1>0 ",
+                          text, flags=re.M)
+    check(count == len(sections), "the control file does not switch on all of %s" % " ".join(sections))
+    return text
+
+
 def silting(text):
+    """The example with the silting-up grids and statistics of every step;
+    the layered snow, groundwater and the lakes are off to keep the six runs
+    short (the runs of the whole example compare them across layouts)."""
+    text = switched_off(text, "LayeredSnowModel", "groundwater_flow", "lake_model")
     match = re.search(r"^\[SiltingUpModel\]\n(?:(?!\[).*\n)*", text, flags=re.M)
     check(match, "the control file has no section [SiltingUpModel]")
     section, count = re.subn(r"^(\S+\.stat) 2024 ", r"\1 2001 ", match.group(0), flags=re.M)
@@ -414,8 +426,10 @@ def command_silting(args):
 # The grids and stacks that the state of a run leaves for a warm start.
 STATE_GRIDS = ("theta.stack", "hh.stack", "hgeo.stack", "gwdist.asc", "gwlevel.asc",
                "gwtheta.asc", "baseflow.asc", "pond.asc")
-# The state of the soil heat, where it is on.
-OPTIONAL_STATE = re.compile(r"^temper\.stack$")
+# The state of the soil heat, of the layered snow and of the aquifer, where
+# they are on.
+OPTIONAL_STATE = re.compile(r"^(temper|swes|swel|tempersnow|thetasnow|hhydsnow|hgeosnow|thicksnow|"
+                            r"denssnow)\.stack$|^uppersnow\.asc$|^gw_head_\d+(_old)?\.asc$")
 
 
 def state_files(work, processes):
@@ -429,9 +443,11 @@ def state_files(work, processes):
     return state
 
 
-def warm_start(text):
-    for pattern, line in ((r"^1 +start day$", "5        start day"),
-                          (r"^0 +readgrid:.*$", "1     readgrid: the state of the first four days")):
+def warm_start(text, day=5):
+    for pattern, line in ((r"^1 +start day$", "%d        start day" % day),
+                          (r"^0 +readgrid:.*$", "1     readgrid: the state of the days before"),
+                          (r"^0 +grid read parameter:.*$", "1     grid read parameter: the heads"),
+                          (r"^0 +readgrids: the lakes.*$", "1     readgrids: the lakes' cells")):
         text, count = re.subn(pattern, line, text, flags=re.M)
         check(count == 1, "the control file has no line matching %s" % pattern)
     return text
@@ -441,8 +457,8 @@ def command_warmstart(args):
     for processes in (1, 3):
         base = os.path.join(args.work, "np%d" % processes)
         first, second = (os.path.join(base, n) for n in ("first", "second"))
-        prepare(first, 4)
-        prepare(second, 8, warm_start)
+        prepare(first, 2)
+        prepare(second, 4, lambda text: warm_start(text, 3))
         status, console = run_horva(args, first, processes, 1)
         check(status == 0, "%s ended with status %d:\n%s" % (first, status, console[-4000:]))
         # The state of the first run is the initial state of the second, and
@@ -462,7 +478,7 @@ def command_warmstart(args):
                   "the warm start's unsatzon_state_%d holds other sections than its own" % rank)
         with open(os.path.join(second, "output", "qg.stat")) as f:
             days = {int(l.split()[2]) for l in f.read().splitlines()[3:]}
-        check(days == {5, 6, 7, 8}, "the warm start's qg.stat covers the days %s" % sorted(days))
+        check(days == {3, 4}, "the warm start's qg.stat covers the days %s" % sorted(days))
 
 
 # The unsaturated zone's statistics, control-point series and grids.
@@ -480,7 +496,8 @@ def exact_continuation(text):
     """The example as a run that a warm start continues exactly: the inputs
     of the unsaturated zone carry no memory of their own (Hamon's potential
     evapotranspiration on one land-use layer, no dynamic phenology), grids
-    are written as doubles, snow, interception and soil heat are off, and
+    are written as doubles, snow, interception, soil heat and the layered
+    snow on it, groundwater and the lakes are off, and
     every grid and stack of the unsaturated zone is written daily with a time stamp (grids also their daily sums)."""
     def edit(text, edits):
         for pattern, line, expected in edits:
@@ -493,8 +510,10 @@ def exact_continuation(text):
                        (r" DynamicPhenology = 1;.*;$", "", 1),
                        (r"^1   method: 1 Penman-Monteith.*$", "2   method: Hamon", 1),
                        (r"^(\[(?:snow|interception)_model\]\n)1 ", r"\g<1>0 ", 2),
-                       (r"^(\[heat_transfer\]\n)1 ", r"\g<1>0 ", 1)))
-    start, end = text.index("[unsatzon_model]"), text.index("[routing_model]")
+                       (r"^(\[(?:heat_transfer|LayeredSnowModel|groundwater_flow|lake_model)\]\n)1 ",
+                        r"\g<1>0 ", 4)))
+    start = text.index("[unsatzon_model]")
+    end = text.index("\n[", start) + 1
     section = edit(text[start:end],
                    ((r"^(\S+\.asc  .*\n)\d+  its write code$", r"\g<1>45  its write code", 20),
                     (r"^(\S+\.stack  .*\n)\d+  its write code$", r"\g<1>5  its write code", 4)))
@@ -625,66 +644,31 @@ def command_routing(args):
           "routing alone wrote %d steps, the run %d, or other dates" % (len(rows[1]), len(rows[0])))
 
 
-# Two aquifer layers under the example's soil, fixed heads along its
-# lowest row, leakage between the layers.
-GROUNDWATER_GRIDS = [("aquifer_thickness_1", "10"), ("aquifer_thickness_2", "20"),
-                     ("gw_k_x_1", "1e-4"), ("gw_k_y_1", "1e-4"), ("gw_k_x_2", "5e-5"),
-                     ("gw_k_y_2", "5e-5"), ("gw_storage_coeff_1", "0.2"),
-                     ("gw_storage_coeff_2", "0.05"), ("gw_boundary_fix_q_1", "-9999"),
-                     ("gw_boundary_fix_q_2", "1e-9"), ("gw_kolmation_1", "1e-8")]
-
-
-def with_groundwater(text):
-    lines = ["%s.asc %s fillcode = 0 readcode = 1" % (name, name) for name, _ in GROUNDWATER_GRIDS]
-    lines += ["gw_boundary_fix_h_%d.asc gw_boundary_fix_h_%d fillcode = 0 readcode = 1" % (k, k)
-              for k in (1, 2)]
+def without_glacier(text):
+    """The example without its glacier grid, so the snow model runs no
+    glacier: the balance does not yet follow the water of the glacier's
+    runoff storages."""
+    text, count = re.subn(r"^ice_firn\.asc +ice_firn .*\n", "", text, flags=re.M)
+    check(count == 1, "the control file reads no ice_firn grid")
     text, count = re.subn(r"^(\d+)(  number of grids: file, name, keys)$",
-                          lambda m: "%d%s" % (int(m.group(1)) + len(lines), m.group(2)), text,
-                          flags=re.M)
+                          lambda m: "%d%s" % (int(m.group(1)) - 1, m.group(2)), text, flags=re.M)
     check(count == 1, "no [standard_grids] count line")
-    text = text.replace("[variable_grids]", "\n".join(lines) + "\n\n[variable_grids]", 1)
-    section = ["[groundwater_flow]", "1 flow control parameter for", "60 time interval for",
-               "1 method in", "200 maxiter in", "1e-7 maxerror_allowed in", "1 alpha in",
-               "1.3 sor-parameter in", "0 grid read parameter in", "2 number of layers in",
-               "30 40 control_row/column for control point fluxes in",
-               "gw_control.txt name of the control point file", "0 Use-Pond-Flag"]
-    for k in (1, 2):
-        section += ["gw_head_%d.asc" % k, "3", "gw_flow_x_%d.asc" % k, "3",
-                    "gw_flow_y_%d.asc" % k, "3", "gw_balance_%d.asc" % k, "3"]
-    return text + "\n" + "\n".join(section) + "\n"
-
-
-def groundwater_grids(folder):
-    with open(os.path.join(folder, "dem.asc")) as f:
-        rows = f.read().splitlines()
-    header, cells = rows[:6], [r.split() for r in rows[6:] if r.strip()]
-    def write(name, value):
-        with open(os.path.join(folder, name + ".asc"), "w") as f:
-            f.write("\n".join(header) + "\n")
-            for r, row in enumerate(cells):
-                f.write(" ".join(value(r, c, v) for c, v in enumerate(row)) + "\n")
-    for name, value in GROUNDWATER_GRIDS:
-        write(name, lambda r, c, v, value=value: value)
-    last = len(cells) - 1
-    for k in (1, 2):
-        # a fixed head 3 m below the surface in every cell of the lowest rows
-        write("gw_boundary_fix_h_%d" % k,
-              lambda r, c, v: "%g" % (float(v) - 3.0) if r >= last - 5 and v != "-9999" else "-9999")
+    return text
 
 
 def groundwater_balance(text):
-    """Groundwater and the balance, with the runoff concentration of the
-    unsaturated zone in place of surface routing's."""
-    text, count = re.subn(r"^(\[SurfaceRoutingModel\]\n)1 ", r"\g<1>0 ", text, flags=re.M)
-    check(count == 1, "the control file has no [SurfaceRoutingModel] switched on")
-    return with_groundwater(text) + BALANCE_SECTION
+    """The example's groundwater with the balance, with the runoff
+    concentration of the unsaturated zone in place of surface routing's; off
+    too what the balance of the land does not follow (see every_module)."""
+    return without_glacier(switched_off(text, "SurfaceRoutingModel", "lake_model",
+                                        "LayeredSnowModel")) + BALANCE_SECTION
 
 
 def command_groundwater(args):
     runs = []
     for processes, threads in ((1, 1), (3, 2)):
         work = os.path.join(args.work, "np%d_threads%d" % (processes, threads))
-        prepare(work, 2, groundwater_balance, groundwater_grids)
+        prepare(work, 2, groundwater_balance)
         status, console = run_horva(args, work, processes, threads)
         check(status == 0, "groundwater on %d processes ended with status %d:\n%s" %
               (processes, status, console[-4000:]))
@@ -732,12 +716,20 @@ CHANNEL_TERMS = ("runoff_concentration", "subbasin_runoff", "channel_inflow", "c
 
 def every_module(text):
     """The example, whose control file switches on every module, with the
-    balance; its fields watered from the river from the first day."""
+    balance; its fields watered from the river from the first day. Off are
+    the modules whose water the balance of the land does not yet follow: the
+    lakes (channel routing sets the water of their cells), the layered snow
+    (its pack on the soil columns), surface routing (the water it leaves on
+    the land counts as direct runoff and as surface storage), the glacier
+    (its runoff storages) and groundwater (example_groundwater balances
+    it)."""
     fields = "1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day"
     check(fields in text, "the example's irrigation table has changed")
     text = text.replace(fields, "1 sprinkled_fields 2 2 0 0 starting from 3 1 with 12 mm to 3 2 "
                                 "with 12 mm every 1 day")
-    return text + BALANCE_SECTION
+    return without_glacier(switched_off(text, "lake_model", "LayeredSnowModel",
+                                        "groundwater_flow", "SurfaceRoutingModel")) + \
+        BALANCE_SECTION
 
 
 def run_one_and_three(args, edit_control, edit_input):
@@ -790,8 +782,13 @@ def command_balance(args):
         check(any(v != 0.0 for row in terms[term] for v in row), "%s never changed" % term)
     check(len(terms["precipitation"]) == 48, "not one line per step")
     for name in os.listdir(works[0]):
-        if name.startswith("balance_"):
-            check(filecmp.cmp(*(os.path.join(w, name) for w in works), shallow=False),
+        if not name.startswith("balance_"):
+            continue
+        pair = [os.path.join(w, name) for w in works]
+        if name in LAST_BIT_TERMS:
+            check(same_numbers(*pair, 1e-9), "%s differs between one process and three" % name)
+        else:
+            check(filecmp.cmp(*pair, shallow=False),
                   "%s differs between one process and three" % name)
     # The channel terms pass m^3/s <-> mm: 1e-8 of what passed through.
     check_closure(terms, 1e-8)
@@ -802,6 +799,30 @@ def command_balance(args):
         except Failure:
             continue
         raise Failure("the balance closes without %s" % dropped)
+
+
+# Under ten times the rain the subbasins' runoff reaches the reservoir with
+# last bits of the sums over the processes, which are not associative.
+LAST_BIT_TERMS = {"balance_reservoir_storage.stat", "balance_residual.stat"}
+
+
+def same_numbers(first, second, tolerance):
+    """The two files hold the same words, numbers within tolerance (absolute
+    below 1, relative above)."""
+    with open(first) as f, open(second) as g:
+        a, b = f.read().split(), g.read().split()
+    if len(a) != len(b):
+        return False
+    for x, y in zip(a, b):
+        if x == y:
+            continue
+        try:
+            u, v = float(x), float(y)
+        except ValueError:
+            return False
+        if abs(u - v) > tolerance * max(1.0, abs(u)):
+            return False
+    return True
 
 
 def check_closure(terms, tolerance):

@@ -102,6 +102,7 @@ TEST(GroundwaterConfig, PondFlagLine) {
     bool pondGrid;
     const char* info;
     bool ponds;
+    bool afterStack = false;
   } cases[] = {
       {"", false, "no POND-Grid will be used because Use-Pond-Flag is not present", false},
       // a head file whose name starts with a digit is no flag
@@ -112,6 +113,9 @@ TEST(GroundwaterConfig, PondFlagLine) {
        true},
       {"1", false,
        "Use-Pond-Flag is 1\n POND-Grid was not found --> no PONDs will be used in GW-Model", false},
+      // the soil registers its ponds after its stacks
+      {"1", true, "Use-Pond-Flag is 1\n POND-Grid was found --> PONDs will be used in GW-Model",
+       true, true},
   };
   for (const Case& t : cases) {
     SCOPED_TRACE(t.line);
@@ -122,13 +126,14 @@ TEST(GroundwaterConfig, PondFlagLine) {
       s.headFile = "1_heads.asc";
     }
     AquiferModel m("gw_pond", blockOwners(3, 3, 1), s);
+    if (t.afterStack) m.registry.add("theta", nullptr);
     if (t.pondGrid) m.set("ponding_storage", 0.0);
     m.build();
     ASSERT_EQ(m.code, 0) << m.log();
     EXPECT_NE(m.log().find("in modul groundwater_flow: " + std::string(t.info)), std::string::npos)
         << m.log();
     EXPECT_EQ(m.module->usesPonds(), t.ponds);
-    EXPECT_EQ(m.registry.entries[static_cast<size_t>(m.module->findGrid("gw_head_1"))].fileName,
+    EXPECT_EQ(m.registry.entries[static_cast<size_t>(m.module->findGrid("gw_head_1", 1))].fileName,
               t.line == "1_heads.asc" ? "1_heads.asc" : "heads_1.asc");
   }
 }

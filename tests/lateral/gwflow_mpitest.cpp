@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <mpi.h>
 
 #include <algorithm>
 #include <cmath>
@@ -203,6 +204,35 @@ TEST(GroundwaterMpi, ResultsDoNotDependOnProcessesOrThreads) {
       EXPECT_EQ(split.controlPoints, whole.controlPoints) << threads;
     }
   }
+}
+
+// A warm start reads the heads of a former run: every process finds the
+// values of the files in its own cells.
+TEST(GroundwaterMpi, HeadsOfAFormerRunReachEveryProcess) {
+  const long nrows = 12, ncols = 10;
+  auto head = [](long r, long c, double shift) { return 40.0 + 0.5 * r + 0.01 * c + shift; };
+  AquiferSection s;
+  s.readGrid = 1;
+  AquiferModel m("gw_read_heads", blockOwners(nrows, ncols, worldSize()), s);
+  m.section.headFile = m.dir + "/heads_%d.asc";
+  if (worldRank() == 0)
+    for (const char* old : {"", "_old"}) {
+      std::string text = "ncols 10\nnrows 12\nxllcorner 0\nyllcorner 0\ncellsize 100\n"
+                         "nodata_value -9999\n";
+      for (long r = 1; r <= nrows; ++r)
+        for (long c = 1; c <= ncols; ++c)
+          text += std::to_string(head(r, c, *old ? 1.0 : 0.0)) + (c == ncols ? "\n" : " ");
+      writeFile(m.dir + "/heads_1" + old + ".asc", text);
+    }
+  MPI_Barrier(MPI_COMM_WORLD);
+  m.build();
+  ASSERT_EQ(m.code, 0) << m.log();
+  for (long r = 1; r <= nrows; ++r)
+    for (long c = 1; c <= ncols; ++c)
+      if (m.strips.owner[r][c] == m.strips.rank) {
+        EXPECT_NEAR(m.grid("gw_head_1")[r][c], head(r, c, 0.0), 1e-6) << r << " " << c;
+        EXPECT_NEAR(m.grid("gw_head_old_1")[r][c], head(r, c, 1.0), 1e-6) << r << " " << c;
+      }
 }
 
 } // namespace

@@ -52,7 +52,9 @@ LakeModelRun::LakeModelRun(const std::string& name, const std::string& extraSect
   whole("lake_codes", inLake(1.0));
   whole("max_ponding_storage", [](long r, long c) { return (103.0 - bottom(r, c)) * 1000.0; });
   whole("precipitation", [](long, long) { return rain; });
-  // The soil's grids: this process's rows alone, rank 0 too.
+  // The soil's grids: this process's rows alone, rank 0 too, registered
+  // after its stacks as the soil does.
+  add("theta", nullptr, ownFirst, ownLast);
   for (Grid* g : {&ponding, &transpiration}) {
     *g = memory.matrix(ownFirst, ownLast, 1, ncols, nrows);
     for (long r = ownFirst; r <= ownLast; ++r)
