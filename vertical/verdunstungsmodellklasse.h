@@ -114,6 +114,11 @@ public:
   // The open-water settings of the lake section ("[lake_model]").
   virtual void readLakeCodes(const std::string& section);
   virtual void setSnowMethod(int method);
+  // The sunshine memory of a former run from the section
+  // "[evapotranspiration]" of the state file when mode is 1 (a file without
+  // it gives a warning and the cold start); the file name is kept for the
+  // teardown, which appends the section.
+  virtual void readStorage(const std::string* fileName, int mode);
 
 protected:
   using Series = ZoneSeries;
@@ -196,6 +201,10 @@ protected:
   void setNodata(long r, long c);
   void addPotentialStatistics();
   bool isLakeCell(long r, long c) const;
+  // --- the state file (vertical/verdunstungsmodellklasse_state.cpp) ---------
+  [[noreturn]] void storageMismatch(const std::string& path, const char* what, long expected,
+                                    long found);
+  void writeStorageSection();
   // --- the real step and snow (vertical/verdunstungsmodellklasse_real.cpp) ---
   void evaporateSnow(long r, long c, double& storage, Grid evaporation, bool reducePotentials);
   void glacierWeights(long r, long c, double& g, double& w) const;
@@ -292,6 +301,8 @@ protected:
   bool radiationNight = false; // no radiation part this step
   bool daylightPeriod = false; // SSDTemp sums a daylight period
   int daylightSteps = 0;
+  std::string storageFileName; // of the unsaturated zone, this process's
+  bool storageNameKept = false;
   Grid interceptionEvaporation = nullptr; // "interception_evaporation0" once found
   bool glacierGridsTaken = false;
   Grid glacierSnowEvaporation = nullptr;
