@@ -114,10 +114,11 @@ public:
   // The open-water settings of the lake section ("[lake_model]").
   virtual void readLakeCodes(const std::string& section);
   virtual void setSnowMethod(int method);
-  // The sunshine memory of a former run from the section
-  // "[evapotranspiration]" of the state file when mode is 1 (a file without
-  // it gives a warning and the cold start); the file name is kept for the
-  // teardown, which appends the section.
+  // The daylight period of a former run from the section
+  // "[evapotranspiration]" of the state file and its sunshine memory from
+  // the grid "SSDTemp" when mode is 1 (a file without the section gives a
+  // warning and the cold start); the file name is kept for the teardown,
+  // which appends the section and writes the grid. Collective.
   virtual void readStorage(const std::string* fileName, int mode);
 
 protected:
@@ -202,8 +203,6 @@ protected:
   void addPotentialStatistics();
   bool isLakeCell(long r, long c) const;
   // --- the state file (vertical/verdunstungsmodellklasse_state.cpp) ---------
-  [[noreturn]] void storageMismatch(const std::string& path, const char* what, long expected,
-                                    long found);
   void writeStorageSection();
   // --- the real step and snow (vertical/verdunstungsmodellklasse_real.cpp) ---
   void evaporateSnow(long r, long c, double& storage, Grid evaporation, bool reducePotentials);
