@@ -361,6 +361,10 @@ public:
   // "_End" in the output formats of the reader; the teardown calls it before
   // the grids are released. Collective.
   virtual void writeLanduseParameterStack();
+  // A warm start: takes that stack from the file a former run wrote in the
+  // directory of the initial states, so that the degree days of a season
+  // go on; without the file the phenology starts anew. Collective.
+  virtual void readLanduseParameterStack();
 
 protected:
   std::vector<landuse_class> landuseTable;

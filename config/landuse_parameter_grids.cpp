@@ -15,6 +15,8 @@ const char* const landuseLayerGridNames[landuseLayerGridCount] = {"root_depth",
 
 namespace {
 
+constexpr int stackLevelsCode = 13;
+
 // The layer grids receive these parameters, in the order of LanduseLayerGrid.
 const LanduseParameter layerParameters[] = {LanduseParameter::RootDepth, LanduseParameter::VCF,
                                             LanduseParameter::LAI,       LanduseParameter::RSC,
@@ -202,6 +204,41 @@ void defaultini::writeLanduseParameterStack() {
   writeStack(registry[phenologyStackIndex].fileName + "_End", landuseGrids.phenology,
              static_cast<int>(phenologyStackLevels), writeAsciiGrids, writeDoubleGrids,
              writeNetCDFGrids);
+}
+
+void defaultini::readLanduseParameterStack() {
+  if (phenologyStackIndex <= 0 || !landuseGrids.phenology) return;
+  const std::string name = registry[phenologyStackIndex].fileName + "_End";
+  if (!initialStateFileExists(name)) {
+    *diag << "WARNING: no stack " << name
+          << " of a former run in the directory of the initial states: the dynamic phenology "
+             "starts anew"
+          << "[end-entry]";
+    return;
+  }
+  Stack read = nullptr;
+  const int levels = readStack(name, read, false);
+  if (levels != static_cast<int>(phenologyStackLevels)) {
+    free_three_d_matrix(read, header.firstRow, header.lastRow);
+    *diag << "FATAL: wrong number of levels in stack " << name << " (there are " << levels
+          << " level, it must be " << phenologyStackLevels
+          << "); start from the state of a run with the same land-use layers"
+          << "[end-entry]";
+    throw stackLevelsCode;
+  }
+  Grid zone = registry[requireGrid("[zone_grid]")].grid;
+  const int regionsIndex = findGrid("MPIRegions", 1);
+  Grid regions = regionsIndex > 0 ? registry[regionsIndex].grid : nullptr;
+  const double rank = mpiRank;
+  // Only the own cells: the others of a shared row are the neighbour's.
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (zone[r][c] == header.nodata || (regions && regions[r][c] != rank)) continue;
+      std::copy(read[r][c] + 1, read[r][c] + phenologyStackLevels + 1,
+                landuseGrids.phenology[r][c] + 1);
+      landuseGrids.phenologyView[r][c] = landuseGrids.phenology[r][c][1];
+    }
+  free_three_d_matrix(read, header.firstRow, header.lastRow);
 }
 
 void defaultini::flagVegetationPeriod(long doy, bool firstStepOfDay, bool lastStepOfDay) {

@@ -311,6 +311,19 @@ void modelobject::prependDirectory(const std::string& prefix, std::string& name)
   name = prefix + name;
 }
 
+bool modelobject::initialStateFileExists(const std::string& name) {
+  std::string path = name;
+  prependDirectory(inputDirectory, path);
+  int found = 0;
+  if (mpiRank == 0) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    found = file ? 1 : 0;
+    if (file) std::fclose(file);
+  }
+  checkMPI(*diag, MPI_Bcast(&found, 1, MPI_INT, 0, MPI_COMM_WORLD), "MPI_Bcast");
+  return found != 0;
+}
+
 void modelobject::setGIFGeoreference(Grid referenceGrid, double x0, double y0, double cellSize) {
   gifReferenceGrid = referenceGrid;
   gifX0 = x0;

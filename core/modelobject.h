@@ -154,6 +154,9 @@ public:
 
   // Prefixes a relative name with a directory (which carries its own "/").
   static void prependDirectory(const std::string& prefix, std::string& name);
+  // Whether rank 0 can open the file in the directory of the initial
+  // states, for state that a former run may not have written. Collective.
+  bool initialStateFileExists(const std::string& name);
   void setGIFGeoreference(Grid referenceGrid, double x0, double y0, double cellSize);
   // The GIF branch of the grid reader: decodes the image, resamples it onto
   // rows 1..nrows of the model grid (every row held) from the GIF

@@ -258,6 +258,7 @@ void ModellApplication::buildSubmodels() {
   snow->setRadiationCorrection(radiationCorrection->getRadiationCorrection());
   evapotranspiration->setSnowStorageGrid(snow->getSolidSnowStorage());
   evapotranspiration->setSnowMethod(snow->getMethod());
+  evapotranspiration->setWriteStorageFlag(1);
   snow->setWriteStorageFlag(1);
   if (snow->getFlowControl() != 0) {
     plug(Place::snow, [this](const ModelDate& d) { snow->computeSnowStep(DATE_ARGS(d)); });
@@ -343,6 +344,11 @@ void ModellApplication::buildSubmodels() {
                        context.dumpOptions.repairAfterDump != 0, context.dumpOptions.maxDumpFiles);
   if (snow->getFlowControl() > 0)
     snow->readStorage(unsatZone->getStorageFileName(), unsatZone->getReadStorageParameter());
+  evapotranspiration->readStorage(unsatZone->getStorageFileName(),
+                                  unsatZone->getReadStorageParameter());
+  const int readState = unsatZone->getReadStorageParameter();
+  if (unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3))
+    defaults->readLanduseParameterStack();
 
   // Groundwater sub-steps with the loop's count, so that its step length
   // matches the unsaturated zone's.

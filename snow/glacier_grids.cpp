@@ -80,8 +80,9 @@ void schneemodellklasse::createFirnStack() {
   const OutputSettings& o = outputs[firnTotalGrid];
   const long first = firstSnowRow, last = lastSnowRow;
   Stack read = nullptr;
+  // Rank 0 holds every row; every process passes the same keep flag.
   if (glacier.readGrids == 1)
-    glacier.firnLevels = readStack(o.file, read, fullGridOnRoot || mpiRank == 0);
+    glacier.firnLevels = readStack(o.file, read, true);
   const int levels = glacier.firnLevels;
   firnStack = three_d_matrix(first, last, 1, header.ncols, levels, header.nrows);
   firnFirstRow = first;

@@ -60,8 +60,10 @@ void schneemodellklasse::takeOrCreate(OwnGridName which, const OutputSettings& o
   OwnGrid& g =
       createGrid(which, o.file, name, o.writeCode, inside, outside, firstSnowRow, lastSnowRow);
   if (!read) return;
-  readGrid(o.file, g.grid, 0, false, false, false, fullGridOnRoot || mpiRank == 0 ? 1 : 0, false,
-           mpiRank != 0, readValue);
+  // Rank 0 holds every row. The keep flag decides, for a binary file,
+  // whether rank 0 scatters it or each process reads its rows, and the halo
+  // exchange is collective: every process passes the same flags.
+  readGrid(o.file, g.grid, 0, false, false, false, 1, false, true, readValue);
 }
 
 void schneemodellklasse::registerStorageGrids() {

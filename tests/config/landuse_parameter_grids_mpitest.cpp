@@ -290,7 +290,8 @@ TEST(LanduseParameterGrids, FlagTheVegetationPeriodOncePerDay) {
 
 // The "DynamicPhenology" stack written at the end holds every process's own
 // cells, in binary (each process writes its cells) and in ASCII (rank 0
-// writes the whole stack once it has gathered it).
+// writes the whole stack once it has gathered it), and a warm start reads
+// it back.
 TEST(LanduseParameterGrids, WriteThePhenologyStackWithEveryProcessesCells) {
   const std::string shared =
       std::filesystem::absolute(makeTestDirectory("lu_stack_end", true)).string() + "/";
@@ -350,4 +351,23 @@ TEST(LanduseParameterGrids, WriteThePhenologyStackWithEveryProcessesCells) {
     m.free_three_d_matrix(read, worldRank() == 0 ? 1 : m.header.firstRow,
                           worldRank() == 0 ? m.header.nrows : m.header.lastRow);
   }
+
+  // A warm start takes the degree days and starts of every own cell back
+  // from the binary stack, to the last bit.
+  m.writeAsciiGrids = false;
+  ASSERT_EQ(exitCodeOf([&] { m.writeLanduseParameterStack(); }), -1) << m.console();
+  GridModel warm(controlFileText(0) + landuseTable);
+  warm.inputDirectory = shared;
+  Grid warmLayer = warm.addGrid("landuse1");
+  for (long r = warm.lo; r <= warm.hi; ++r)
+    for (long c = 1; c <= warm.header.ncols; ++c) warmLayer[r][c] = layer[r][c];
+  warm.generateMultiLayerParameterGrids(1);
+  ASSERT_EQ(exitCodeOf([&] { warm.readLanduseParameterStack(); }), -1) << warm.console();
+  Stack taken = warm.entries()[warm.getPhenologyStackIndex()].stack;
+  int differing = 0;
+  for (long r = m.header.firstRow; r <= m.header.lastRow; ++r)
+    for (long c = 1; c <= m.header.ncols; ++c)
+      if (m.owns(r, c))
+        for (int level = 1; level <= levels; ++level) differing += taken[r][c][level] != own[r][c][level];
+  EXPECT_EQ(differing, 0);
 }

@@ -11,6 +11,8 @@
 // The module with the sunshine threshold it derived in view.
 class TestEvapotranspiration : public verdunstungsmodellklasse {
 public:
+  using verdunstungsmodellklasse::daylightPeriod;
+  using verdunstungsmodellklasse::daylightSteps;
   using verdunstungsmodellklasse::sunshineThreshold;
   using verdunstungsmodellklasse::verdunstungsmodellklasse;
 };
