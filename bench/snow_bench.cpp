@@ -7,8 +7,6 @@
 // slowest process sees it. Run under mpirun --bind-to none, for example
 // with 1 and 2 processes; only rank 0 prints.
 #include <benchmark/benchmark.h>
-#include <mpi.h>
-#include <omp.h>
 
 #include <cmath>
 #include <fstream>
@@ -16,6 +14,7 @@
 #include <string>
 
 #include "bench/bench_catchment.h"
+#include "bench/cell_steps.h"
 #include "bench/mpi_bench_main.h"
 #include "bench/snow_bench_section.h"
 #include "snow/schneemodellklasse.h"
@@ -34,9 +33,7 @@ struct Domain : BenchCatchment {
     add("cloudiness", [](long, long) { return 0.5; });
     add("snow_evaporation", [](long, long) { return 0.0; });
     solid = add("snowstorage_solid", [](long, long) { return 500.0; });
-    context.zoneCount = 1;
-    context.zoneRecords = &zoneRecords;
-    context.zoneRanks = &zoneRanks;
+    useOneZone();
   }
 
   std::unique_ptr<schneemodellklasse> module(int method) {
@@ -50,8 +47,6 @@ struct Domain : BenchCatchment {
   Grid precipitation = nullptr;
   Grid temperature = nullptr;
   Grid solid = nullptr;
-  std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
-  std::vector<int> zoneRanks = {0, 1};
 };
 
 Domain& domain() {
@@ -60,30 +55,19 @@ Domain& domain() {
 }
 
 void snowSteps(benchmark::State& state, int method) {
-  omp_set_num_threads(static_cast<int>(state.range(0)));
   Domain& d = domain();
-  std::unique_ptr<schneemodellklasse> module = d.module(method);
-  const long cells = d.cellCount();
-  long step = 0;
-  for (auto _ : state) {
-    // The interpolators refill their grids every step.
-    const double t = 2.0 * std::sin(step * 0.3);
-    for (long r = d.lo; r <= d.hi; ++r)
-      for (long c = 1; c <= benchGridSize; ++c) {
-        d.precipitation[r][c] = 0.5 + 0.2 * ((r + c + step) % 5);
-        d.temperature[r][c] = t + 0.001 * (c - 500);
-      }
-    const long hour = step % 24;
-    const long day = 1 + step / 24 % 28;
-    state.SetIterationTime(slowest([&] {
-      module->computeSnowStep(0, hour, day, 2, 2021);
-      module->computeGlacierStep(0, hour, day, 2, 2021);
-    }));
-    ++step;
-  }
-  module->releaseModule();
-  state.counters["processes"] = d.size;
-  state.SetItemsProcessed(state.iterations() * cells);
+  timeCellSteps(
+      state, d, [&] { return d.module(method); },
+      [&](schneemodellklasse& module, long step) {
+        // The interpolators refill their grids every step.
+        const double t = 2.0 * std::sin(step * 0.3);
+        for (long r = d.lo; r <= d.hi; ++r)
+          for (long c = 1; c <= benchGridSize; ++c) {
+            d.precipitation[r][c] = 0.5 + 0.2 * ((r + c + step) % 5);
+            d.temperature[r][c] = t + 0.001 * (c - 500);
+          }
+        return slowest([&] { snowBenchStep(module, step, 2); });
+      });
 }
 
 void BM_DegreeDays(benchmark::State& state) { snowSteps(state, 1); }

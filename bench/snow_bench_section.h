@@ -1,12 +1,11 @@
 #pragma once
 
-#include <mpi.h>
-
 #include <memory>
 #include <ostream>
 #include <string>
 
 #include "snow/schneemodellklasse.h"
+#include "bench/bench_catchment.h"
 #include "submodel/model_context.h"
 
 // "[snow_model]" of the snow benchmarks for a method: daily statistics of
@@ -29,10 +28,15 @@ inline void writeSnowBenchSection(std::ostream& out, int method) {
 // The snow module of the control file; a failure stops every process.
 inline std::unique_ptr<schneemodellklasse> buildSnowBenchModule(ModelContext& context,
                                                                 const std::string& file) {
-  context.controlFileName = file;
-  int code = 0;
-  auto m = constructSubmodel<schneemodellklasse>(code, context);
-  if (code != 0) MPI_Abort(MPI_COMM_WORLD, code);
+  auto m = buildBenchModule<schneemodellklasse>(context, file);
   m->setInterceptionFirst(false);
   return m;
+}
+
+// Hourly step n of a February or other month of 2021: snow, then glaciers.
+inline void snowBenchStep(schneemodellklasse& module, long n, long month) {
+  const long hour = n % 24;
+  const long day = 1 + n / 24 % 28;
+  module.computeSnowStep(0, hour, day, month, 2021);
+  module.computeGlacierStep(0, hour, day, month, 2021);
 }
