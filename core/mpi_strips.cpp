@@ -570,6 +570,19 @@ void reportCountMismatch(DiagStream& diag, const char* operation, int rank, long
   throw transferFailedCode;
 }
 
+// Visits the cells of rows from .. to that the mask holds, in row-major order.
+template <typename Visit>
+void forEachMaskedCell(const RowColumnRange* ranges, Grid mask, double nodata, long from, long to,
+                       Visit visit) {
+  for (long r = from; r <= to; ++r) {
+    const long first = ranges[r].first;
+    const long last = ranges[r].last;
+    if (first <= 0) continue;
+    for (long c = first; c <= last; ++c)
+      if (mask[r][c] > nodata) visit(r, c);
+  }
+}
+
 } // namespace
 
 void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
@@ -583,21 +596,18 @@ void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
   Grid mask = registeredGrid(*this, *diag, maskIndex, nullptr, operation);
   const RowColumnRange* ranges = columnRanges(*diag, rowColumnRange, moduleName);
   const double nodata = header.nodata;
+  const long ownFirstRow = std::max(1L, header.firstRow);
+  const long ownLastRow = std::min(header.nrows, header.lastRow);
   if (mpiRank != 0) {
     // The message always has the agreed length, so that rank 0 never waits
     // for a value that does not come; a disagreement fails afterwards.
     std::vector<double> buffer(static_cast<size_t>(counts[mpiRank]), nodata);
     long found = 0;
-    for (long r = std::max(1L, header.firstRow); r <= std::min(header.nrows, header.lastRow); ++r) {
-      const long first = ranges[r].first;
-      const long last = ranges[r].last;
-      if (first <= 0) continue;
-      for (long c = first; c <= last; ++c) {
-        if (!(mask[r][c] > nodata) || static_cast<int>(regions[r][c]) != mpiRank) continue;
-        if (found < counts[mpiRank]) buffer[static_cast<size_t>(found)] = values[r][c];
-        ++found;
-      }
-    }
+    forEachMaskedCell(ranges, mask, nodata, ownFirstRow, ownLastRow, [&](long r, long c) {
+      if (static_cast<int>(regions[r][c]) != mpiRank) return;
+      if (found < counts[mpiRank]) buffer[static_cast<size_t>(found)] = values[r][c];
+      ++found;
+    });
     checkMPI(*diag,
              MPI_Send(buffer.data(), static_cast<int>(counts[mpiRank]), MPI_DOUBLE, 0, mpiRank,
                       MPI_COMM_WORLD),
@@ -617,20 +627,14 @@ void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
     checkReceived(*diag, status, length, where);
   }
   std::vector<long> used(static_cast<size_t>(mpiSize), 0);
-  for (long r = 1; r <= header.nrows; ++r) {
-    const long first = ranges[r].first;
-    const long last = ranges[r].last;
-    if (first <= 0) continue;
-    for (long c = first; c <= last; ++c) {
-      if (!(mask[r][c] > nodata)) continue;
-      const int owner = static_cast<int>(regions[r][c]);
-      if (owner == 0 && target) target[r][c] = values[r][c];
-      if (owner <= 0 || owner >= mpiSize) continue;
-      long& next = used[owner];
-      if (next < counts[owner]) (target ? target : values)[r][c] = buffers[owner][next];
-      ++next;
-    }
-  }
+  forEachMaskedCell(ranges, mask, nodata, 1, header.nrows, [&](long r, long c) {
+    const int owner = static_cast<int>(regions[r][c]);
+    if (owner == 0 && target) target[r][c] = values[r][c];
+    if (owner <= 0 || owner >= mpiSize) return;
+    long& next = used[owner];
+    if (next < counts[owner]) (target ? target : values)[r][c] = buffers[owner][next];
+    ++next;
+  });
   for (int k = 1; k < mpiSize; ++k)
     if (used[k] != counts[k]) reportCountMismatch(*diag, operation, k, used[k], counts[k]);
 }
@@ -646,24 +650,20 @@ void modelobject::MPIScatterPackedGrid(int valueIndex, int maskIndex,
   Grid mask = registeredGrid(*this, *diag, maskIndex, nullptr, operation);
   const RowColumnRange* ranges = columnRanges(*diag, rowColumnRange, moduleName);
   const double nodata = header.nodata;
+  const long ownFirstRow = std::max(1L, header.firstRow);
+  const long ownLastRow = std::min(header.nrows, header.lastRow);
   if (mpiRank == 0) {
     if (source) values = source;
     std::vector<std::vector<double>> buffers(static_cast<size_t>(mpiSize));
     for (int k = 1; k < mpiSize; ++k) buffers[k].assign(static_cast<size_t>(counts[k]), nodata);
     std::vector<long> found(static_cast<size_t>(mpiSize), 0);
-    for (long r = 1; r <= header.nrows; ++r) {
-      const long first = ranges[r].first;
-      const long last = ranges[r].last;
-      if (first <= 0) continue;
-      for (long c = first; c <= last; ++c) {
-        if (!(mask[r][c] > nodata)) continue;
-        const int owner = static_cast<int>(regions[r][c]);
-        if (owner <= 0 || owner >= mpiSize) continue;
-        long& next = found[owner];
-        if (next < counts[owner]) buffers[owner][next] = values[r][c];
-        ++next;
-      }
-    }
+    forEachMaskedCell(ranges, mask, nodata, 1, header.nrows, [&](long r, long c) {
+      const int owner = static_cast<int>(regions[r][c]);
+      if (owner <= 0 || owner >= mpiSize) return;
+      long& next = found[owner];
+      if (next < counts[owner]) buffers[owner][next] = values[r][c];
+      ++next;
+    });
     for (int k = 1; k < mpiSize; ++k)
       checkMPI(*diag,
                MPI_Send(buffers[k].data(), static_cast<int>(counts[k]), MPI_DOUBLE, k, k,
@@ -681,15 +681,10 @@ void modelobject::MPIScatterPackedGrid(int valueIndex, int maskIndex,
            "MPI_Recv", where);
   checkReceived(*diag, status, length, where);
   long found = 0;
-  for (long r = std::max(1L, header.firstRow); r <= std::min(header.nrows, header.lastRow); ++r) {
-    const long first = ranges[r].first;
-    const long last = ranges[r].last;
-    if (first <= 0) continue;
-    for (long c = first; c <= last; ++c) {
-      if (!(mask[r][c] > nodata) || static_cast<int>(regions[r][c]) != mpiRank) continue;
-      if (found < length) values[r][c] = buffer[static_cast<size_t>(found)];
-      ++found;
-    }
-  }
+  forEachMaskedCell(ranges, mask, nodata, ownFirstRow, ownLastRow, [&](long r, long c) {
+    if (static_cast<int>(regions[r][c]) != mpiRank) return;
+    if (found < length) values[r][c] = buffer[static_cast<size_t>(found)];
+    ++found;
+  });
   if (found != length) reportCountMismatch(*diag, operation, mpiRank, found, length);
 }
