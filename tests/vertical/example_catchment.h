@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -139,6 +141,23 @@ inline std::string gatheredValues(modelobject& module, const ExampleRegistry& re
     text += value;
   }
   return text;
+}
+
+// Runs the module on the split example with 1 and 4 threads (collective);
+// on rank 0 every run must give more than minimum outputs, each the same as
+// the reference's.
+template <typename Run>
+void expectSameOnSplitRuns(const std::vector<std::string>& reference, size_t minimum,
+                           Run runSplit) {
+  for (int threads : {1, 4}) {
+    const std::vector<std::string> split = runSplit(threads);
+    if (worldRank() != 0) continue;
+    ASSERT_EQ(split.size(), reference.size());
+    ASSERT_GT(split.size(), minimum);
+    for (size_t k = 0; k < split.size(); ++k)
+      EXPECT_TRUE(split[k] == reference[k])
+          << threads << " threads: " << reference[k].substr(0, 60);
+  }
 }
 
 // Appends the name and contents of every file in dir, in name order.
