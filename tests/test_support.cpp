@@ -73,3 +73,18 @@ void expectNoStalePartialLink(const std::string& path, const std::string& other)
   EXPECT_FALSE(fileExists(path + ".partial"));
   EXPECT_EQ(readFile(other), "someone else's file");
 }
+
+GridRegistryEntry& registerTestGrid(std::vector<GridRegistryEntry>& registry,
+                                    const std::string& name, const std::string& fileName,
+                                    Grid grid, long firstRow, long lastRow) {
+  size_t index = 1;
+  while (registry[index].hasFileName) ++index;
+  GridRegistryEntry& e = registry[index];
+  e.hasFileName = e.hasName = true;
+  e.fileName = fileName;
+  e.name = name;
+  e.grid = grid;
+  e.firstRow = firstRow;
+  e.lastRow = lastRow;
+  return e;
+}
