@@ -115,6 +115,16 @@ struct BenchCatchment {
     MPI_Allreduce(MPI_IN_PLACE, &cells, 1, MPI_LONG, MPI_SUM, MPI_COMM_WORLD);
     return cells;
   }
+  // What the interpolators leave in a step of showers around a temperature
+  // t: base + 0.2 k mm of rain in bands that move each step, and t rising
+  // 1 K every thousand columns.
+  void fillShowers(Grid precipitation, Grid temperature, long step, double base, double t) {
+    for (long r = lo; r <= hi; ++r)
+      for (long c = 1; c <= benchGridSize; ++c) {
+        precipitation[r][c] = base + 0.2 * ((r + c + step) % 5);
+        temperature[r][c] = t + 0.001 * (c - 500);
+      }
+  }
   // Zone 1 alone, held by rank 0, for the modules' zonal statistics.
   void useOneZone() {
     context.zoneCount = 1;

@@ -19,7 +19,7 @@
 #include "bench/bench_catchment.h"
 #include "bench/cell_steps.h"
 #include "bench/mpi_bench_main.h"
-#include "bench/snow_bench_section.h"
+#include "bench/snow_bench_catchment.h"
 #include "snow/schneemodellklasse.h"
 
 namespace {
@@ -33,19 +33,12 @@ double glacierCode(long r, long c) {
   return static_cast<double>(t / 2 + 1);
 }
 
-struct Domain : BenchCatchment {
+struct Domain : SnowBenchCatchment {
   Domain() {
-    add("albedo", [](long, long) { return 0.7; });
-    add("landuse1", [](long, long) { return nodata; });
-    precipitation = add("precipitation", [](long, long) { return 0.0; });
-    temperature = add("temperature", [](long, long) { return 0.0; });
-    add("AspectCorrectedGlobalRadiation", [](long, long) { return 200.0; });
     add("global_radiation", [](long, long) { return 200.0; });
-    add("snow_evaporation", [](long, long) { return 0.0; });
     add("GlacierizedCells",
         [](long r, long c) { return glacierCode(r, c) > 0.0 ? 0.5 + 0.5 * ((r + c) % 2) : 0.0; });
     add("GlacierCodes", glacierCode);
-    useOneZone();
   }
 
   // Degree-day snow with daily statistics of every series, glacier method
@@ -78,9 +71,6 @@ struct Domain : BenchCatchment {
     out.close();
     return buildSnowBenchModule(context, file);
   }
-
-  Grid precipitation = nullptr;
-  Grid temperature = nullptr;
 };
 
 Domain& domain() {
@@ -94,12 +84,7 @@ void BM_GlacierSnowStep(benchmark::State& state) {
       state, d, [&] { return d.module(); },
       [&](schneemodellklasse& module, long step) {
         // Frost and thaw: snow on the glaciers, then firn and ice melt.
-        const double t = 1.0 + 4.0 * std::sin(step * 0.3);
-        for (long r = d.lo; r <= d.hi; ++r)
-          for (long c = 1; c <= benchGridSize; ++c) {
-            d.precipitation[r][c] = 0.2 * ((r + c + step) % 5);
-            d.temperature[r][c] = t + 0.001 * (c - 500);
-          }
+        d.fillShowers(d.precipitation, d.temperature, step, 0.0, 1.0 + 4.0 * std::sin(step * 0.3));
         return slowest([&] { snowBenchStep(module, step, 6); });
       });
 }

@@ -88,13 +88,10 @@ void interceptionSteps(benchmark::State& state, int method) {
       state, d, [&] { return d.module(method); },
       [&](interzeptionsmodellklasse& module, long step) {
         // The interpolators and evapotranspiration refill their grids every step.
-        const double t = 2.0 * std::sin(step * 0.4);
-        for (long r = d.lo; r <= d.hi; ++r)
-          for (long c = 1; c <= benchGridSize; ++c) {
-            d.precipitation[r][c] = 1.0 + 0.2 * ((r + c + step) % 5);
-            d.temperature[r][c] = t + 0.001 * (c - 500);
-            for (Grid g : d.transpiration) g[r][c] = 0.1;
-          }
+        d.fillShowers(d.precipitation, d.temperature, step, 1.0, 2.0 * std::sin(step * 0.4));
+        for (Grid g : d.transpiration)
+          for (long r = d.lo; r <= d.hi; ++r)
+            for (long c = 1; c <= benchGridSize; ++c) g[r][c] = 0.1;
         return slowest(
             [&] { module.computeInterception(0, step % 24, 1 + step / 24 % 28, 2, 2021); });
       });

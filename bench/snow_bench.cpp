@@ -16,24 +16,17 @@
 #include "bench/bench_catchment.h"
 #include "bench/cell_steps.h"
 #include "bench/mpi_bench_main.h"
-#include "bench/snow_bench_section.h"
+#include "bench/snow_bench_catchment.h"
 #include "snow/schneemodellklasse.h"
 
 namespace {
 
-struct Domain : BenchCatchment {
+struct Domain : SnowBenchCatchment {
   Domain() {
-    add("albedo", [](long, long) { return 0.7; });
-    add("landuse1", [](long, long) { return nodata; });
-    precipitation = add("precipitation", [](long, long) { return 0.0; });
-    temperature = add("temperature", [](long, long) { return 0.0; });
-    add("AspectCorrectedGlobalRadiation", [](long, long) { return 200.0; });
     add("wind_speed", [](long r, long c) { return 1.0 + (r + c) % 4; });
     add("air_humidity", [](long r, long c) { return 0.6 + 0.1 * ((r * c) % 4); });
     add("cloudiness", [](long, long) { return 0.5; });
-    add("snow_evaporation", [](long, long) { return 0.0; });
     solid = add("snowstorage_solid", [](long, long) { return 500.0; });
-    useOneZone();
   }
 
   std::unique_ptr<schneemodellklasse> module(int method) {
@@ -44,8 +37,6 @@ struct Domain : BenchCatchment {
     return buildSnowBenchModule(context, file);
   }
 
-  Grid precipitation = nullptr;
-  Grid temperature = nullptr;
   Grid solid = nullptr;
 };
 
@@ -60,12 +51,7 @@ void snowSteps(benchmark::State& state, int method) {
       state, d, [&] { return d.module(method); },
       [&](schneemodellklasse& module, long step) {
         // The interpolators refill their grids every step.
-        const double t = 2.0 * std::sin(step * 0.3);
-        for (long r = d.lo; r <= d.hi; ++r)
-          for (long c = 1; c <= benchGridSize; ++c) {
-            d.precipitation[r][c] = 0.5 + 0.2 * ((r + c + step) % 5);
-            d.temperature[r][c] = t + 0.001 * (c - 500);
-          }
+        d.fillShowers(d.precipitation, d.temperature, step, 0.5, 2.0 * std::sin(step * 0.3));
         return slowest([&] { snowBenchStep(module, step, 2); });
       });
 }

@@ -4,9 +4,26 @@
 #include <ostream>
 #include <string>
 
-#include "snow/schneemodellklasse.h"
 #include "bench/bench_catchment.h"
+#include "snow/schneemodellklasse.h"
 #include "submodel/model_context.h"
+
+// The benchmark catchment with the grids the snow model reads in every
+// benchmark, and zone 1 for its statistics.
+struct SnowBenchCatchment : BenchCatchment {
+  SnowBenchCatchment() {
+    add("albedo", [](long, long) { return 0.7; });
+    add("landuse1", [](long, long) { return nodata; });
+    precipitation = add("precipitation", [](long, long) { return 0.0; });
+    temperature = add("temperature", [](long, long) { return 0.0; });
+    add("AspectCorrectedGlobalRadiation", [](long, long) { return 200.0; });
+    add("snow_evaporation", [](long, long) { return 0.0; });
+    useOneZone();
+  }
+
+  Grid precipitation = nullptr;
+  Grid temperature = nullptr;
+};
 
 // "[snow_model]" of the snow benchmarks for a method: daily statistics of
 // every series and no grid output.
