@@ -5,11 +5,13 @@
 
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/soil/unsatzon_fixture.h"
 #include "tests/test_decomposition.h"
+#include "tests/test_support.h"
 
 // The ragged catchment of the MPI tests with every grid the unsaturated
 // zone takes from others.
@@ -64,6 +66,18 @@ struct DecomposedUnsatzon {
     context.registry = registry.data();
     context.outputDirectory = directory + "/";
     context.soilTable = &soils;
+  }
+
+  // Builds the module in the test's folder, where it writes its logs, and
+  // with `started` starts its runoff; call inside ASSERT_NO_FATAL_FAILURE.
+  void build(std::unique_ptr<TestUnsatzon>& module, bool started = true) {
+    WorkingDirectory cd(directory);
+    int code = 0;
+    module = constructSubmodel<TestUnsatzon>(code, context, &soils);
+    ASSERT_EQ(code, 0);
+    if (started) {
+      ASSERT_EQ(startRunoff(*module), 0);
+    }
   }
 
   template <typename F> void add(const std::string& name, F f) {
