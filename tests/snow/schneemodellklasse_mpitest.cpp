@@ -40,14 +40,9 @@ double storedSnow(modelobject& module, const ExampleRegistry& registry, const Ex
 
 // The first week of March 2021 on the example's three subbasins.
 ModelContext snowContext(StripModule& strips, ExampleRegistry& registry, const std::string& dir) {
-  static const std::vector<ZoneRecord> zoneRecords = {
-      {0, 0, 1, 1, 0}, {0, 0, 1, 0.3, 0}, {0, 0, 2, 0.3, 0}, {0, 0, 3, 0.4, 0}};
-  static const std::vector<int> zoneRanks = {0, 1, 2, 3};
   ModelContext context = exampleContext(strips, registry, dir, ModelDate{0, 0, 1, 3, 2021},
                                         ModelDate{0, 23, 7, 3, 2021});
-  context.zoneCount = 3;
-  context.zoneRecords = &zoneRecords;
-  context.zoneRanks = &zoneRanks;
+  useExampleSubbasins(context);
   return context;
 }
 

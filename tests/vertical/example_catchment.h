@@ -117,6 +117,17 @@ inline ModelContext exampleContext(StripModule& strips, ExampleRegistry& registr
   return context;
 }
 
+// Hands the context the example's three subbasins, with their shares of the
+// catchment, for the module's zonal statistics.
+inline void useExampleSubbasins(ModelContext& context) {
+  static const std::vector<ZoneRecord> zoneRecords = {
+      {0, 0, 1, 1, 0}, {0, 0, 1, 0.3, 0}, {0, 0, 2, 0.3, 0}, {0, 0, 3, 0.4, 0}};
+  static const std::vector<int> zoneRanks = {0, 1, 2, 3};
+  context.zoneCount = 3;
+  context.zoneRecords = &zoneRecords;
+  context.zoneRanks = &zoneRanks;
+}
+
 // On rank 0 the values of a registry grid in every valid cell of the
 // example in row order, gathered from all processes (collective).
 inline std::vector<double> gatheredCells(modelobject& module, const ExampleRegistry& registry,

@@ -55,17 +55,12 @@ std::vector<std::string> runThreeDays(int method, bool split, int threads) {
 
   const std::string dir = makeTestDirectory(name + "_" + std::to_string(threads));
   writeFile(dir + "/run.ctl", interceptionSection(method, 60, "2001"));
-  const std::vector<ZoneRecord> zoneRecords = {
-      {0, 0, 1, 1, 0}, {0, 0, 1, 0.3, 0}, {0, 0, 2, 0.3, 0}, {0, 0, 3, 0.4, 0}};
-  const std::vector<int> zoneRanks = {0, 1, 2, 3};
   std::vector<landuse_class> landuseTable(2);
   ModelContext context = exampleContext(strips, registry, dir, ModelDate{0, 0, 1, 3, 2021},
                                         ModelDate{0, 23, 3, 3, 2021});
   context.landuseLayerCount = 2;
   context.landuseTable = &landuseTable;
-  context.zoneCount = 3;
-  context.zoneRecords = &zoneRecords;
-  context.zoneRanks = &zoneRanks;
+  useExampleSubbasins(context);
 
   omp_set_num_threads(threads);
   int code = 0;

@@ -103,9 +103,6 @@ std::vector<std::string> runTwoDays(int method, bool split, int threads, Balance
   section += "rgex.stat 2001\n0.25 0.5 0.25 0\n0.072 -0.808 1.749 -0.239\n0.7 0.05\n1500\n"
              "4 5 6 7 8 8 8 8 7 6 5 4\n0.6 0.1\ncloud.stat 2001\n";
   writeFile(dir + "/run.ctl", section);
-  const std::vector<ZoneRecord> zoneRecords = {
-      {0, 0, 1, 1, 0}, {0, 0, 1, 0.3, 0}, {0, 0, 2, 0.3, 0}, {0, 0, 3, 0.4, 0}};
-  const std::vector<int> zoneRanks = {0, 1, 2, 3};
   std::vector<landuse_class> landuseTable(6);
   std::vector<multilayer_landuse_class> multilayerTable(6);
   ModelContext context = exampleContext(strips, registry, dir, ModelDate{0, 0, 1, 5, 2021},
@@ -113,9 +110,7 @@ std::vector<std::string> runTwoDays(int method, bool split, int threads, Balance
   context.landuseLayerCount = layers;
   context.landuseTable = &landuseTable;
   context.multilayerTable = &multilayerTable;
-  context.zoneCount = 3;
-  context.zoneRecords = &zoneRecords;
-  context.zoneRanks = &zoneRanks;
+  useExampleSubbasins(context);
 
   omp_set_num_threads(threads);
   int code = 0;
