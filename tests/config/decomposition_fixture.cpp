@@ -24,6 +24,25 @@ DecompositionModel::~DecompositionModel() {
   for (const OwnedGrid& g : owned) free_matrix(g.grid, g.firstRow, g.lastRow, 1, header.ncols);
 }
 
+void DecompositionModel::distributeZoneAndElevation(long& lo, long& hi) {
+  decompose();
+  rankZoneCodes(entries(), nullptr, header.ncols, header.nrows, header.nodata);
+  attachDecomposition();
+  const long n = header.nrows;
+  lo = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
+  hi = mpiRank == 0 ? n : std::min(n, header.lastRow + 1);
+  for (int index : {1, 2}) {
+    if (mpiRank != 0) {
+      GridRegistryEntry& e = entries()[index];
+      Grid g = ownedGrid(lo, hi);
+      for (long r = lo; r <= hi; ++r) std::fill(g[r], g[r] + header.ncols + 1, -9999.0);
+      registerGrid(index, e.fileName, g, nullptr, 0, e.name, 0, lo, hi);
+    }
+    MPIScatterGrid(index);
+    MPIExchangeGridHalo(index);
+  }
+}
+
 Grid DecompositionModel::ownedGrid(long firstRow, long lastRow) {
   owned.push_back({matrix(firstRow, lastRow, 1, header.ncols, header.nrows), firstRow, lastRow});
   return owned.back().grid;

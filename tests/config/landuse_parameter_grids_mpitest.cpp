@@ -57,22 +57,7 @@ public:
       : DecompositionModel(".", written("model.ctl", control)) {
     controlFile = std::fopen(controlFileName.c_str(), "r");
     setDomain(catchment, {}, elevationAt);
-    decompose();
-    rankZoneCodes(entries(), nullptr, header.ncols, header.nrows, header.nodata);
-    attachDecomposition();
-    const long n = header.nrows;
-    lo = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
-    hi = mpiRank == 0 ? n : std::min(n, header.lastRow + 1);
-    // What the set-up does for the other processes: their own rows of the
-    // zone grid and the elevation model, received from rank 0.
-    for (int index : {1, 2}) {
-      if (mpiRank != 0) {
-        GridRegistryEntry& e = entries()[index];
-        registerGrid(index, e.fileName, filled(-9999.0), nullptr, 0, e.name, 0, lo, hi);
-      }
-      MPIScatterGrid(index);
-      MPIExchangeGridHalo(index);
-    }
+    distributeZoneAndElevation(lo, hi);
     readLanduseTable();
   }
 
