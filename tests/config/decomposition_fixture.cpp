@@ -24,14 +24,14 @@ DecompositionModel::~DecompositionModel() {
   for (const OwnedGrid& g : owned) free_matrix(g.grid, g.firstRow, g.lastRow, 1, header.ncols);
 }
 
-void DecompositionModel::distributeZoneAndElevation(long& lo, long& hi) {
+void DecompositionModel::distributeBaseGrids(long& lo, long& hi, bool zoneOnly) {
   decompose();
   rankZoneCodes(entries(), nullptr, header.ncols, header.nrows, header.nodata);
   attachDecomposition();
   const long n = header.nrows;
   lo = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
   hi = mpiRank == 0 ? n : std::min(n, header.lastRow + 1);
-  for (int index : {1, 2}) {
+  for (int index = 1; index <= (zoneOnly ? 1 : 2); ++index) {
     if (mpiRank != 0) {
       GridRegistryEntry& e = entries()[index];
       Grid g = ownedGrid(lo, hi);

@@ -48,8 +48,9 @@ public:
   // Decomposes the domain and does what the set-up does next: ranks the
   // zones, hands the decomposition to the strip transfers and gives every
   // process rows lo .. hi (its own and a halo row on either side; rank 0
-  // all) of the zone grid and the elevation model from rank 0.
-  void distributeZoneAndElevation(long& lo, long& hi);
+  // all) of the zone grid and, unless zoneOnly, the elevation model from
+  // rank 0.
+  void distributeBaseGrids(long& lo, long& hi, bool zoneOnly = false);
   // A grid that the model frees at the end.
   Grid ownedGrid(long firstRow, long lastRow);
 

@@ -57,7 +57,7 @@ public:
       : DecompositionModel(".", written("model.ctl", control)) {
     controlFile = std::fopen(controlFileName.c_str(), "r");
     setDomain(catchment, {}, elevationAt);
-    distributeZoneAndElevation(lo, hi);
+    distributeBaseGrids(lo, hi);
     readLanduseTable();
   }
 
