@@ -35,6 +35,7 @@ public:
   // Opens the control file as the set-up does before "[model_time]".
   void openControlFile() { controlFile = std::fopen(controlFileName.c_str(), "r"); }
   std::string console() const { return consoleText.str(); }
+  std::string errors() const { return errorText.str(); }
 
   using ControlFileReaderContext::constructionError;
   using defaultini::controlFile;

@@ -10,13 +10,8 @@
 
 namespace fs = std::filesystem;
 
-DecompositionContext::DecompositionContext(const std::string& directory)
-    : ownDiag(std::make_unique<DiagStream>(directory + "/diag.xml", 4, &consoleText, &errorText)),
-      ownRegistry(gridRegistrySize) {}
-
 DecompositionModel::DecompositionModel(const std::string& directory, const std::string& controlFile)
-    : DecompositionContext(directory),
-      defaultini(constructionError, ownDiag.get(), controlFile, nullptr, 0, 2, ownRegistry.data()) {
+    : ControlFileReaderModel(directory, controlFile) {
   EXPECT_EQ(constructionError, 0);
 }
 

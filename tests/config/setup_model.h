@@ -25,7 +25,6 @@ public:
       }
     });
   }
-  std::string errors() const { return errorText.str(); }
   // The console entries in order, without the rank prefix.
   std::vector<std::string> entries() const {
     const std::string separator = "\n(mpi-rank  0) ";
