@@ -36,6 +36,10 @@ GridRegistryEntry& registerTestGrid(std::vector<GridRegistryEntry>& registry,
                                     const std::string& name, const std::string& fileName,
                                     Grid grid, long firstRow, long lastRow);
 
+// Every process's values one after the other in rank order on rank 0,
+// nothing on the others. Collective.
+std::vector<double> gatherOnRankZero(const std::vector<double>& mine);
+
 // MPI rank and size of the world communicator.
 int worldRank();
 int worldSize();

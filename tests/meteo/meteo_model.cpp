@@ -18,7 +18,7 @@ MeteoModel::MeteoModel(const std::string& controlFileArg, const std::vector<std:
   header.xllcorner = xll;
   header.yllcorner = yll;
   header.cellsize = cellsize;
-  distributeZoneAndElevation(lo, hi);
+  distributeBaseGrids(lo, hi);
   const long n = header.nrows;
   addGrid("CellSizeX", [&](long, long) { return cellsize; });
   addGrid("CellSizeY", [&](long, long) { return cellsize; });

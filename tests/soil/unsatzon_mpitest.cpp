@@ -236,13 +236,7 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
         if (s.owner[r][col] == s.rank)
           mine.insert(mine.end(), {double(col), grid("directflow")[r][col],
                                    grid("interflow")[r][col], grid("baseflow")[r][col] * 3.6e6});
-    int count = static_cast<int>(mine.size());
-    std::vector<int> counts(static_cast<size_t>(s.size)), offsets(static_cast<size_t>(s.size));
-    MPI_Gather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
-    for (size_t p = 1; p < counts.size(); ++p) offsets[p] = offsets[p - 1] + counts[p - 1];
-    std::vector<double> all(static_cast<size_t>(offsets.back() + counts.back()));
-    MPI_Gatherv(mine.data(), count, MPI_DOUBLE, all.data(), counts.data(), offsets.data(),
-                MPI_DOUBLE, 0, MPI_COMM_WORLD);
+    const std::vector<double> all = gatherOnRankZero(mine);
     if (s.rank != 0) continue;
     long double base[3] = {}, cells[3] = {};
     for (size_t i = 0; i < all.size(); i += 4) {
