@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <mpi.h>
 
 #include <algorithm>
 #include <cmath>
