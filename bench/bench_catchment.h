@@ -147,7 +147,7 @@ struct BenchCatchment {
 
 // The module of the control file; a failure stops every process.
 template <typename Module>
-std::unique_ptr<Module> buildBenchModule(ModelContext& context, const std::string& file) {
+std::unique_ptr<Module> constructBenchModule(ModelContext& context, const std::string& file) {
   context.controlFileName = file;
   int code = 0;
   auto m = constructSubmodel<Module>(code, context);

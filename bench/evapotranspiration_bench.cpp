@@ -69,7 +69,7 @@ struct Domain : BenchCatchment {
            "4 5 6 7 8 8 8 8 7 6 5 4\n0.6 0.1\ncloud.stat 1024\n";
     out.close();
     context.landuseLayerCount = layers;
-    return buildBenchModule<verdunstungsmodellklasse>(context, file);
+    return constructBenchModule<verdunstungsmodellklasse>(context, file);
   }
 
   Grid radiation = nullptr;

@@ -66,7 +66,7 @@ struct Domain : BenchCatchment {
     if (method > 30)
       for (const char* name : {"ceb", "cebt", "cebold", "cebdummy"}) triple(name);
     out.close();
-    auto m = buildBenchModule<interzeptionsmodellklasse>(context, file);
+    auto m = constructBenchModule<interzeptionsmodellklasse>(context, file);
     m->setRainSnowThreshold(0.0, 1.0);
     return m;
   }

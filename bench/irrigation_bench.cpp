@@ -71,7 +71,7 @@ struct Domain : BenchCatchment {
     std::ofstream out(file);
     out << "[irrigation]\n1\n240\ngw_irr.stat 2001\nsw_irr.stat 2001\n";
     out.close();
-    auto m = buildBenchModule<irrigationclass>(context, file);
+    auto m = constructBenchModule<irrigationclass>(context, file);
     m->FindTracerStorageGrids();
     m->SetMaxIrrigation(offeredRows.data(), reservoirRows.data());
     m->SetRoutingTarget(&topology);

@@ -56,7 +56,7 @@ struct Domain : BenchCatchment {
              "W=(P>0.05)*(P<76.2)*(11.89+8.73*LOG10(P+(P<=0.05)))+(P>=76.2)*28.33;\n"
              "V=((X-Y)*EXP(-Z*Q)+Y)*R/60; }\n";
     out.close();
-    auto m = buildBenchModule<siltingupclass>(context, file);
+    auto m = constructBenchModule<siltingupclass>(context, file);
     m->selectWaterInput(0);
     return m;
   }

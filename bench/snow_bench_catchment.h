@@ -45,7 +45,7 @@ inline void writeSnowBenchSection(std::ostream& out, int method) {
 // The snow module of the control file; a failure stops every process.
 inline std::unique_ptr<schneemodellklasse> buildSnowBenchModule(ModelContext& context,
                                                                 const std::string& file) {
-  auto m = buildBenchModule<schneemodellklasse>(context, file);
+  auto m = constructBenchModule<schneemodellklasse>(context, file);
   m->setInterceptionFirst(false);
   return m;
 }
