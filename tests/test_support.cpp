@@ -75,8 +75,8 @@ void expectNoStalePartialLink(const std::string& path, const std::string& other)
 }
 
 GridRegistryEntry& registerTestGrid(std::vector<GridRegistryEntry>& registry,
-                                    const std::string& name, const std::string& fileName,
-                                    Grid grid, long firstRow, long lastRow) {
+                                    const std::string& name, const std::string& fileName, Grid grid,
+                                    long firstRow, long lastRow) {
   size_t index = 1;
   while (registry[index].hasFileName) ++index;
   GridRegistryEntry& e = registry[index];
@@ -96,7 +96,7 @@ std::vector<double> gatherOnRankZero(const std::vector<double>& mine) {
   std::vector<int> offsets(counts.size(), 0);
   for (size_t p = 1; p < counts.size(); ++p) offsets[p] = offsets[p - 1] + counts[p - 1];
   std::vector<double> all(static_cast<size_t>(offsets.back() + counts.back()));
-  MPI_Gatherv(mine.data(), count, MPI_DOUBLE, all.data(), counts.data(), offsets.data(),
-              MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  MPI_Gatherv(mine.data(), count, MPI_DOUBLE, all.data(), counts.data(), offsets.data(), MPI_DOUBLE,
+              0, MPI_COMM_WORLD);
   return all;
 }

@@ -33,8 +33,8 @@ void expectNoStalePartialLink(const std::string& path, const std::string& other)
 // a registry the test holds, under name, with fileName as its file; returns
 // the entry for more of a stack's fields.
 GridRegistryEntry& registerTestGrid(std::vector<GridRegistryEntry>& registry,
-                                    const std::string& name, const std::string& fileName,
-                                    Grid grid, long firstRow, long lastRow);
+                                    const std::string& name, const std::string& fileName, Grid grid,
+                                    long firstRow, long lastRow);
 
 // Every process's values one after the other in rank order on rank 0,
 // nothing on the others. Collective.

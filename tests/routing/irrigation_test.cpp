@@ -249,9 +249,9 @@ TEST(Irrigation, IrrigationWaterCarriesTheConcentrationOfItsSource) {
       storage[r][c][0] = 7.0;
       storage[r][c][1] = 3.0;
     }
-  GridRegistryEntry& e = registerTestGrid(s.routing.base.registry,
-                                          "concstor_tracer_1_unsatzon_model",
-                                          "concstor_tracer_1_unsatzon_model", top, 1, 3);
+  GridRegistryEntry& e =
+      registerTestGrid(s.routing.base.registry, "concstor_tracer_1_unsatzon_model",
+                       "concstor_tracer_1_unsatzon_model", top, 1, 3);
   e.stack = storage;
   e.levels = 2;
   const int surface = s.addType(1, 2, {{1, 1, 24.0}});
