@@ -8,7 +8,6 @@
 // slowest process sees it. Run under mpirun --bind-to none; only rank 0
 // prints.
 #include <benchmark/benchmark.h>
-#include <mpi.h>
 #include <omp.h>
 
 #include <cmath>
@@ -18,8 +17,9 @@
 #include <string>
 
 #include "bench/bench_catchment.h"
+#include "bench/cell_steps.h"
 #include "bench/mpi_bench_main.h"
-#include "bench/snow_bench_section.h"
+#include "bench/snow_bench_catchment.h"
 #include "snow/schneemodellklasse.h"
 
 namespace {
@@ -33,21 +33,12 @@ double glacierCode(long r, long c) {
   return static_cast<double>(t / 2 + 1);
 }
 
-struct Domain : BenchCatchment {
+struct Domain : SnowBenchCatchment {
   Domain() {
-    add("albedo", [](long, long) { return 0.7; });
-    add("landuse1", [](long, long) { return nodata; });
-    precipitation = add("precipitation", [](long, long) { return 0.0; });
-    temperature = add("temperature", [](long, long) { return 0.0; });
-    add("AspectCorrectedGlobalRadiation", [](long, long) { return 200.0; });
     add("global_radiation", [](long, long) { return 200.0; });
-    add("snow_evaporation", [](long, long) { return 0.0; });
     add("GlacierizedCells",
         [](long r, long c) { return glacierCode(r, c) > 0.0 ? 0.5 + 0.5 * ((r + c) % 2) : 0.0; });
     add("GlacierCodes", glacierCode);
-    context.zoneCount = 1;
-    context.zoneRecords = &zoneRecords;
-    context.zoneRanks = &zoneRanks;
   }
 
   // Degree-day snow with daily statistics of every series, glacier method
@@ -80,11 +71,6 @@ struct Domain : BenchCatchment {
     out.close();
     return buildSnowBenchModule(context, file);
   }
-
-  Grid precipitation = nullptr;
-  Grid temperature = nullptr;
-  std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
-  std::vector<int> zoneRanks = {0, 1};
 };
 
 Domain& domain() {
@@ -93,30 +79,14 @@ Domain& domain() {
 }
 
 void BM_GlacierSnowStep(benchmark::State& state) {
-  omp_set_num_threads(static_cast<int>(state.range(0)));
   Domain& d = domain();
-  std::unique_ptr<schneemodellklasse> module = d.module();
-  const long cells = d.cellCount();
-  long step = 0;
-  for (auto _ : state) {
-    // Frost and thaw: snow on the glaciers, then firn and ice melt.
-    const double t = 1.0 + 4.0 * std::sin(step * 0.3);
-    for (long r = d.lo; r <= d.hi; ++r)
-      for (long c = 1; c <= benchGridSize; ++c) {
-        d.precipitation[r][c] = 0.2 * ((r + c + step) % 5);
-        d.temperature[r][c] = t + 0.001 * (c - 500);
-      }
-    const long hour = step % 24;
-    const long day = 1 + step / 24 % 28;
-    state.SetIterationTime(slowest([&] {
-      module->computeSnowStep(0, hour, day, 6, 2021);
-      module->computeGlacierStep(0, hour, day, 6, 2021);
-    }));
-    ++step;
-  }
-  module->releaseModule();
-  state.counters["processes"] = d.size;
-  state.SetItemsProcessed(state.iterations() * cells);
+  timeCellSteps(
+      state, d, [&] { return d.module(); },
+      [&](schneemodellklasse& module, long step) {
+        // Frost and thaw: snow on the glaciers, then firn and ice melt.
+        d.fillShowers(d.precipitation, d.temperature, step, 0.0, 1.0 + 4.0 * std::sin(step * 0.3));
+        return slowest([&] { snowBenchStep(module, step, 6); });
+      });
 }
 
 void BM_AnnualBalance(benchmark::State& state) {

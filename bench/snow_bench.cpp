@@ -7,8 +7,6 @@
 // slowest process sees it. Run under mpirun --bind-to none, for example
 // with 1 and 2 processes; only rank 0 prints.
 #include <benchmark/benchmark.h>
-#include <mpi.h>
-#include <omp.h>
 
 #include <cmath>
 #include <fstream>
@@ -16,27 +14,19 @@
 #include <string>
 
 #include "bench/bench_catchment.h"
+#include "bench/cell_steps.h"
 #include "bench/mpi_bench_main.h"
-#include "bench/snow_bench_section.h"
+#include "bench/snow_bench_catchment.h"
 #include "snow/schneemodellklasse.h"
 
 namespace {
 
-struct Domain : BenchCatchment {
+struct Domain : SnowBenchCatchment {
   Domain() {
-    add("albedo", [](long, long) { return 0.7; });
-    add("landuse1", [](long, long) { return nodata; });
-    precipitation = add("precipitation", [](long, long) { return 0.0; });
-    temperature = add("temperature", [](long, long) { return 0.0; });
-    add("AspectCorrectedGlobalRadiation", [](long, long) { return 200.0; });
     add("wind_speed", [](long r, long c) { return 1.0 + (r + c) % 4; });
     add("air_humidity", [](long r, long c) { return 0.6 + 0.1 * ((r * c) % 4); });
     add("cloudiness", [](long, long) { return 0.5; });
-    add("snow_evaporation", [](long, long) { return 0.0; });
     solid = add("snowstorage_solid", [](long, long) { return 500.0; });
-    context.zoneCount = 1;
-    context.zoneRecords = &zoneRecords;
-    context.zoneRanks = &zoneRanks;
   }
 
   std::unique_ptr<schneemodellklasse> module(int method) {
@@ -47,11 +37,7 @@ struct Domain : BenchCatchment {
     return buildSnowBenchModule(context, file);
   }
 
-  Grid precipitation = nullptr;
-  Grid temperature = nullptr;
   Grid solid = nullptr;
-  std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
-  std::vector<int> zoneRanks = {0, 1};
 };
 
 Domain& domain() {
@@ -60,30 +46,14 @@ Domain& domain() {
 }
 
 void snowSteps(benchmark::State& state, int method) {
-  omp_set_num_threads(static_cast<int>(state.range(0)));
   Domain& d = domain();
-  std::unique_ptr<schneemodellklasse> module = d.module(method);
-  const long cells = d.cellCount();
-  long step = 0;
-  for (auto _ : state) {
-    // The interpolators refill their grids every step.
-    const double t = 2.0 * std::sin(step * 0.3);
-    for (long r = d.lo; r <= d.hi; ++r)
-      for (long c = 1; c <= benchGridSize; ++c) {
-        d.precipitation[r][c] = 0.5 + 0.2 * ((r + c + step) % 5);
-        d.temperature[r][c] = t + 0.001 * (c - 500);
-      }
-    const long hour = step % 24;
-    const long day = 1 + step / 24 % 28;
-    state.SetIterationTime(slowest([&] {
-      module->computeSnowStep(0, hour, day, 2, 2021);
-      module->computeGlacierStep(0, hour, day, 2, 2021);
-    }));
-    ++step;
-  }
-  module->releaseModule();
-  state.counters["processes"] = d.size;
-  state.SetItemsProcessed(state.iterations() * cells);
+  timeCellSteps(
+      state, d, [&] { return d.module(method); },
+      [&](schneemodellklasse& module, long step) {
+        // The interpolators refill their grids every step.
+        d.fillShowers(d.precipitation, d.temperature, step, 0.5, 2.0 * std::sin(step * 0.3));
+        return slowest([&] { snowBenchStep(module, step, 2); });
+      });
 }
 
 void BM_DegreeDays(benchmark::State& state) { snowSteps(state, 1); }

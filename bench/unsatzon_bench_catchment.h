@@ -171,6 +171,17 @@ inline void runRainPulses(benchmark::State& state, Catchment& catchment,
       (static_cast<double>(gridSize * gridSize) * static_cast<double>(hour));
 }
 
+// The solver's node-steps of water and of heat per second and core, and its
+// heat steps per water step.
+inline void countHeatSolverSteps(benchmark::State& state, const SolverTally& tally, int threads) {
+  state.counters["node-steps/s/core"] = benchmark::Counter(
+      static_cast<double>(tally.nodeSteps) / threads, benchmark::Counter::kIsRate);
+  state.counters["heat node-steps/s/core"] = benchmark::Counter(
+      static_cast<double>(tally.heatNodeSteps) / threads, benchmark::Counter::kIsRate);
+  state.counters["heat steps/water step"] =
+      static_cast<double>(tally.heatSteps) / static_cast<double>(tally.waterSteps);
+}
+
 // The module on the catchment with its flow-time distribution and the
 // tracers of the table (entries 1 ..; none by default); after a failed
 // construction null, the benchmark marked and the process back in the

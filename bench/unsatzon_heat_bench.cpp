@@ -48,12 +48,7 @@ void solveColumnsWithHeat(benchmark::State& state) {
   }
   const SolverTally tally = module->getSolverTally();
   const double cellSubsteps = static_cast<double>(gridSize * gridSize) * static_cast<double>(hour);
-  state.counters["node-steps/s/core"] = benchmark::Counter(
-      static_cast<double>(tally.nodeSteps) / threads, benchmark::Counter::kIsRate);
-  state.counters["heat node-steps/s/core"] = benchmark::Counter(
-      static_cast<double>(tally.heatNodeSteps) / threads, benchmark::Counter::kIsRate);
-  state.counters["heat steps/water step"] =
-      static_cast<double>(tally.heatSteps) / static_cast<double>(tally.waterSteps);
+  countHeatSolverSteps(state, tally, threads);
   state.counters["water steps/cell/sub-step"] =
       static_cast<double>(tally.waterSteps) / cellSubsteps;
   state.counters["raised by stability"] = static_cast<double>(tally.heatStepsRaised) / cellSubsteps;

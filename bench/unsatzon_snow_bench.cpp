@@ -81,13 +81,7 @@ void solveColumnsUnderSnow(benchmark::State& state) {
       ++hour;
     }
   }
-  const SolverTally tally = module->getSolverTally();
-  state.counters["node-steps/s/core"] = benchmark::Counter(
-      static_cast<double>(tally.nodeSteps) / threads, benchmark::Counter::kIsRate);
-  state.counters["heat node-steps/s/core"] = benchmark::Counter(
-      static_cast<double>(tally.heatNodeSteps) / threads, benchmark::Counter::kIsRate);
-  state.counters["heat steps/water step"] =
-      static_cast<double>(tally.heatSteps) / static_cast<double>(tally.waterSteps);
+  countHeatSolverSteps(state, module->getSolverTally(), threads);
   module.reset();
   std::filesystem::current_path(home);
 }

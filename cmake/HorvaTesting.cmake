@@ -113,3 +113,33 @@ function(horva_add_mpi_test name target)
         TIMEOUT ${ctest_timeout} PROCESSORS ${np} ENVIRONMENT "${HORVA_MPI_ENV}")
   endforeach()
 endfunction()
+
+# horva_add_folder_tests(<folder> [EXAMPLE_DIR] [LIBRARIES ...] [FIXTURES ...]
+#                        [MPI_FIXTURES ...]): the folder's *_test.cpp as the binary
+# <folder>_tests, run on one process as the test <folder>, and its
+# *_mpitest.cpp as <folder>_mpi_tests, run under mpirun with 1, 2 and 3
+# processes as <folder>_mpi_np<n>. EXAMPLE_DIR hands both the example
+# catchment's input folder.
+function(horva_add_folder_tests folder)
+  cmake_parse_arguments(T "EXAMPLE_DIR" "" "LIBRARIES;FIXTURES;MPI_FIXTURES" ${ARGN})
+  file(GLOB serial_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  file(GLOB mpi_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_mpitest.cpp)
+  set(binaries)
+  if(serial_sources)
+    horva_add_test_binary(${folder}_tests ${serial_sources} ${T_FIXTURES})
+    horva_add_serial_test(${folder} ${folder}_tests)
+    list(APPEND binaries ${folder}_tests)
+  endif()
+  if(mpi_sources)
+    horva_add_test_binary(${folder}_mpi_tests ${mpi_sources} ${T_MPI_FIXTURES})
+    horva_add_mpi_test(${folder}_mpi ${folder}_mpi_tests)
+    list(APPEND binaries ${folder}_mpi_tests)
+  endif()
+  foreach(binary IN LISTS binaries)
+    target_link_libraries(${binary} PRIVATE ${T_LIBRARIES})
+    if(T_EXAMPLE_DIR)
+      target_compile_definitions(${binary} PRIVATE
+          HORVA_EXAMPLE_DIR="${CMAKE_SOURCE_DIR}/examples/catchment/input")
+    endif()
+  endforeach()
+endfunction()

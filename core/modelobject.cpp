@@ -212,18 +212,20 @@ void modelobject::requireWholeNumber(FILE* file, long start, const std::string& 
 
 int modelobject::readControlValuePair(FILE* file, const char* format, long& first, long& second,
                                       const std::string& description, std::string& rest) {
-  const long start = file ? std::ftell(file) : -1;
-  int count = file ? std::fscanf(file, format, &first, &second) : 0;
-  if (count != 2) controlFileKeyNotFound(description, moduleName);
-  requireWholeNumber(file, start, description);
-  readRestOfLine(file, rest);
-  return count;
+  return scanControlNumberPair(
+      file, [&] { return std::fscanf(file, format, &first, &second); }, description, rest);
 }
 
 int modelobject::readControlValuePair(FILE* file, const char* format, double& first, double& second,
                                       const std::string& description, std::string& rest) {
+  return scanControlNumberPair(
+      file, [&] { return std::fscanf(file, format, &first, &second); }, description, rest);
+}
+
+int modelobject::scanControlNumberPair(FILE* file, const std::function<int()>& scan,
+                                       const std::string& description, std::string& rest) {
   const long start = file ? std::ftell(file) : -1;
-  int count = file ? std::fscanf(file, format, &first, &second) : 0;
+  const int count = file ? scan() : 0;
   if (count != 2) controlFileKeyNotFound(description, moduleName);
   requireWholeNumber(file, start, description);
   readRestOfLine(file, rest);

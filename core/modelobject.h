@@ -280,6 +280,9 @@ protected:
   // of its line; a missing value ends the run with code 17.
   int scanControlValue(FILE* file, const std::function<int()>& scan, bool number,
                        const std::string& description, std::string& rest);
+  // The same for a scan of two numbers.
+  int scanControlNumberPair(FILE* file, const std::function<int()>& scan,
+                            const std::string& description, std::string& rest);
   // A number must fill its word: "%d" scans 20 of "20x1" and leaves "x1".
   // Fails with code 17, naming section, line and word, when letters follow
   // the number read from position start on.

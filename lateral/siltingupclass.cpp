@@ -267,11 +267,7 @@ void siltingupclass::flushStatistics() {
 
 void siltingupclass::initTracers(int& errorCode, int tracerCount, std::vector<TracerRecord>& table,
                                  StatisticTableEntry* statisticTable, long tableSize) {
-  errorCode = 0;
-  if (getFlowControl() == 0) return;
-  teilmodellklasse::initTracers(errorCode, tracerCount, table, statisticTable, tableSize);
-  if (errorCode != 0) return;
-  errorCode = catchModuleFailure([&] {
+  initTracersThen(errorCode, tracerCount, table, statisticTable, tableSize, [&] {
     tracerInputGrids.clear();
     for (size_t k = 1; k <= tracers.size(); ++k) {
       const std::string prefix = "concflux_tracer_" + std::to_string(k) + "_";

@@ -228,11 +228,7 @@ void schneemodellklasse::setDumpOptions(bool mode, bool close, bool repair, std:
 void schneemodellklasse::initTracers(int& errorCode, int tracerCount,
                                      std::vector<TracerRecord>& table,
                                      StatisticTableEntry* statisticTable, long tableSize) {
-  errorCode = 0;
-  if (flowControl == 0) return;
-  teilmodellklasse::initTracers(errorCode, tracerCount, table, statisticTable, tableSize);
-  if (errorCode != 0) return;
-  errorCode = catchModuleFailure([&] {
+  initTracersThen(errorCode, tracerCount, table, statisticTable, tableSize, [&] {
     tracerInput.assign(tracers.size() + 1, nullptr);
     char names[2][100];
     const char* const sources[] = {"irrigation", "input"};

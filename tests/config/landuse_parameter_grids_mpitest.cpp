@@ -57,22 +57,7 @@ public:
       : DecompositionModel(".", written("model.ctl", control)) {
     controlFile = std::fopen(controlFileName.c_str(), "r");
     setDomain(catchment, {}, elevationAt);
-    decompose();
-    rankZoneCodes(entries(), nullptr, header.ncols, header.nrows, header.nodata);
-    attachDecomposition();
-    const long n = header.nrows;
-    lo = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
-    hi = mpiRank == 0 ? n : std::min(n, header.lastRow + 1);
-    // What the set-up does for the other processes: their own rows of the
-    // zone grid and the elevation model, received from rank 0.
-    for (int index : {1, 2}) {
-      if (mpiRank != 0) {
-        GridRegistryEntry& e = entries()[index];
-        registerGrid(index, e.fileName, filled(-9999.0), nullptr, 0, e.name, 0, lo, hi);
-      }
-      MPIScatterGrid(index);
-      MPIExchangeGridHalo(index);
-    }
+    distributeBaseGrids(lo, hi);
     readLanduseTable();
   }
 
@@ -324,14 +309,7 @@ TEST(LanduseParameterGrids, WriteThePhenologyStackWithEveryProcessesCells) {
     for (long c = 1; c <= m.header.ncols; ++c)
       if (m.owns(r, c))
         mine.insert(mine.end(), {double(r), double(c), own[r][c][0], own[r][c][1], own[r][c][2]});
-  const int count = static_cast<int>(mine.size());
-  std::vector<int> counts(worldSize());
-  MPI_Gather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
-  std::vector<int> offsets(worldSize(), 0);
-  for (int p = 1; p < worldSize(); ++p) offsets[p] = offsets[p - 1] + counts[p - 1];
-  std::vector<double> cells(worldRank() == 0 ? offsets.back() + counts.back() : 0);
-  MPI_Gatherv(mine.data(), count, MPI_DOUBLE, cells.data(), counts.data(), offsets.data(),
-              MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  const std::vector<double> cells = gatherOnRankZero(mine);
   int moved = 0;
   for (std::size_t i = 0; i < cells.size(); i += 5) moved += cells[i + 3] != 0.0;
   if (worldRank() == 0) {

@@ -108,15 +108,10 @@ struct AquiferModel {
       set("gw_boundary_fix_q_" + d, nodata);
       if (k < s.layers) set("gw_kolmation_" + d, 0.0);
     }
-    context.diag = strips.m.getDiag();
+    shareStrips(context, strips);
     context.controlFileName = dir + "/run.ctl";
     context.registry = registry.entries.data();
-    context.header = strips.m.getHeader();
     context.header.cellsize = cellSize;
-    context.rowColumnRange = strips.ranges.data();
-    context.cellsPerProcess = &strips.cells;
-    context.haloSendList = &strips.sends;
-    context.haloReceiveList = &strips.receives;
     context.outputDirectory = dir + "/";
     context.startDate = ModelDate{0, 0, 1, 3, 2021};
     context.endDate = ModelDate{0, 0, 1, 4, 2021};

@@ -5,11 +5,13 @@
 
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/soil/unsatzon_fixture.h"
 #include "tests/test_decomposition.h"
+#include "tests/test_support.h"
 
 // The ragged catchment of the MPI tests with every grid the unsaturated
 // zone takes from others.
@@ -59,35 +61,30 @@ struct DecomposedUnsatzon {
     if (strips.rank == 0)
       writeFile(directory + "/model.ctl.intern", unsatzonSection(lines) + extraSections);
     MPI_Barrier(MPI_COMM_WORLD);
-    context.diag = strips.m.getDiag();
+    shareStrips(context, strips);
     context.controlFileName = directory + "/model.ctl.intern";
     context.registry = registry.data();
-    context.header = strips.m.getHeader();
-    context.rowColumnRange = strips.ranges.data();
-    context.cellsPerProcess = &strips.cells;
-    context.haloSendList = &strips.sends;
-    context.haloReceiveList = &strips.receives;
     context.outputDirectory = directory + "/";
     context.soilTable = &soils;
   }
 
+  // Builds the module in the test's folder, where it writes its logs, and
+  // with `started` starts its runoff; call inside ASSERT_NO_FATAL_FAILURE.
+  void build(std::unique_ptr<TestUnsatzon>& module, bool started = true) {
+    WorkingDirectory cd(directory);
+    int code = 0;
+    module = constructSubmodel<TestUnsatzon>(code, context, &soils);
+    ASSERT_EQ(code, 0);
+    if (started) {
+      ASSERT_EQ(startRunoff(*module), 0);
+    }
+  }
+
   template <typename F> void add(const std::string& name, F f) {
-    Grid g = strips.grid(nodata);
-    for (long r = strips.lo; r <= strips.hi; ++r)
-      for (long c = 1; c <= strips.ncols; ++c)
-        if (strips.owner[r][c] >= 0) g[r][c] = f(r, c);
-    add(name, g);
+    add(name, strips.catchmentGrid(f));
   }
   void add(const std::string& name, Grid grid) {
-    int index = 1;
-    while (registry[index].hasFileName) ++index;
-    GridRegistryEntry& e = registry[index];
-    e.hasFileName = e.hasName = true;
-    e.fileName = name;
-    e.name = name;
-    e.grid = grid;
-    e.firstRow = strips.lo;
-    e.lastRow = strips.hi;
+    registerTestGrid(registry, name, name, grid, strips.lo, strips.hi);
   }
   const GridRegistryEntry& entry(const std::string& name) const {
     for (const GridRegistryEntry& e : registry)

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -70,14 +68,8 @@ struct LinkedUnsatzon {
   }
   // Builds the module in the test's folder.
   std::unique_ptr<TestUnsatzon> build() {
-    char* previous = getcwd(nullptr, 0);
-    EXPECT_EQ(chdir(d.directory.c_str()), 0);
-    int code = 0;
-    auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(startRunoff(*module), 0);
-    EXPECT_EQ(chdir(previous), 0);
-    std::free(previous);
+    std::unique_ptr<TestUnsatzon> module;
+    d.build(module);
     return module;
   }
   bool holdsLinkCells() const {

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
 #include <omp.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -96,13 +95,8 @@ std::vector<AloneColumn> ownColumnsAlone(const DecomposedUnsatzon& d, const Heat
 // summary lines come out the same whatever the number of processes.
 TEST(UnsatzonDecomposed, ColumnsAndSummaryDoNotDependOnTheProcesses) {
   DecomposedUnsatzon d("unsatzon_decomposed");
-  char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(d.directory.c_str()), 0);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(chdir(previous), 0);
-  std::free(previous);
-  ASSERT_EQ(code, 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module, false));
   EXPECT_EQ(*module->getStorageFileName(), "state_" + std::to_string(worldRank()));
 
   const StripModule& s = d.strips;
@@ -169,12 +163,9 @@ TEST(UnsatzonDecomposed, ColumnsAndSummaryDoNotDependOnTheProcesses) {
 TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   DecomposedUnsatzon d("unsatzon_decomposed_step",
                        "[unsatzon_tuning]\nmax_error = 1e-14\nmax_iterations = 200\n");
-  char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(d.directory.c_str()), 0);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
-  ASSERT_EQ(startRunoff(*module), 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module));
+  WorkingDirectory cd(d.directory);
   const StripModule& s = d.strips;
   auto grid = [&](const char* name) { return d.entry(name).grid; };
   auto stack = [&](const char* name) { return d.entry(name).stack; };
@@ -201,8 +192,6 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
     }
   }
   omp_set_num_threads(1);
-  ASSERT_EQ(chdir(previous), 0);
-  std::free(previous);
 
   MPI_Barrier(MPI_COMM_WORLD);
   if (s.rank != 0) return;
@@ -227,12 +216,9 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
 TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
   DecomposedUnsatzon d("unsatzon_decomposed_runoff");
   d.add("flow_times", [](long, long c) { return c % 2 ? 3600.0 : 5000.0; });
-  char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(d.directory.c_str()), 0);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
-  ASSERT_EQ(startRunoff(*module), 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module));
+  WorkingDirectory cd(d.directory);
   const StripModule& s = d.strips;
   auto grid = [&](const char* name) { return d.entry(name).grid; };
   // Per subbasin and class the runoff still on its way, and the storages.
@@ -250,13 +236,7 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
         if (s.owner[r][col] == s.rank)
           mine.insert(mine.end(), {double(col), grid("directflow")[r][col],
                                    grid("interflow")[r][col], grid("baseflow")[r][col] * 3.6e6});
-    int count = static_cast<int>(mine.size());
-    std::vector<int> counts(static_cast<size_t>(s.size)), offsets(static_cast<size_t>(s.size));
-    MPI_Gather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
-    for (size_t p = 1; p < counts.size(); ++p) offsets[p] = offsets[p - 1] + counts[p - 1];
-    std::vector<double> all(static_cast<size_t>(offsets.back() + counts.back()));
-    MPI_Gatherv(mine.data(), count, MPI_DOUBLE, all.data(), counts.data(), offsets.data(),
-                MPI_DOUBLE, 0, MPI_COMM_WORLD);
+    const std::vector<double> all = gatherOnRankZero(mine);
     if (s.rank != 0) continue;
     long double base[3] = {}, cells[3] = {};
     for (size_t i = 0; i < all.size(); i += 4) {
@@ -289,8 +269,6 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
   if (s.rank == 0) {
     EXPECT_GT(quick, 0.0);
   }
-  ASSERT_EQ(chdir(previous), 0);
-  std::free(previous);
 }
 
 // Macropores and a tracer in the rain, on two threads: every own column
@@ -307,17 +285,15 @@ TEST(UnsatzonDecomposed, TracersAndMacroporesSolveEveryOwnColumnAsAlone) {
   d.soils[1].setCode(1);
   d.soils[2].setCode(2);
   d.add("concflux_tracer_1_input", [](long r, long c) { return double((r + c) % 3 + 1); });
-  char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(d.directory.c_str()), 0);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module, false));
+  WorkingDirectory cd(d.directory);
   std::vector<TracerRecord> table(2);
   table[1].name = "chl";
   table[1].soilIni = 2.0;
   table[1].gwIni = 3.0;
   table[1].kind = 1;
-  code = -1;
+  int code = -1;
   module->initTracers(code, 1, table, nullptr, 0);
   ASSERT_EQ(code, 0);
   auto grid = [&](const char* name) { return d.entry(name).grid; };
@@ -346,8 +322,6 @@ TEST(UnsatzonDecomposed, TracersAndMacroporesSolveEveryOwnColumnAsAlone) {
   }
   omp_set_num_threads(1);
   module->freeTracers();
-  ASSERT_EQ(chdir(previous), 0);
-  std::free(previous);
 }
 
 // With the surface water interaction 1 each process caps the takes of its
@@ -360,14 +334,8 @@ TEST(UnsatzonDecomposed, WarnsOfRiverCellsOfOneSubbasinOnSeveralProcesses) {
     d.add(name, [](long, long) { return 1.0; });
   // Every cell of subbasin 1 is a river cell linked to it.
   d.add("river_links", [](long, long c) { return c <= 6 ? 1.0 : nodata; });
-  char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(d.directory.c_str()), 0);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
-  ASSERT_EQ(startRunoff(*module), 0);
-  ASSERT_EQ(chdir(previous), 0);
-  std::free(previous);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module));
   // The subbasin's cells lie on every process of the ragged catchment.
   const bool shared = d.strips.size > 1;
   const std::string console = d.strips.m.console();
@@ -407,10 +375,8 @@ TEST(UnsatzonDecomposed, HeatDoesNotDependOnTheProcessesOrThreads) {
     d.add("temperature", airOf);
     d.context.writeAsciiGrids = true;
     WorkingDirectory cd(d.directory);
-    int code = 0;
-    auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-    ASSERT_EQ(code, 0);
-    ASSERT_EQ(startRunoff(*module), 0);
+    std::unique_ptr<TestUnsatzon> module;
+    ASSERT_NO_FATAL_FAILURE(d.build(module));
     const StripModule& s = d.strips;
     auto grid = [&](const char* name) { return d.entry(name).grid; };
     auto stack = [&](const char* name) { return d.entry(name).stack; };
@@ -474,10 +440,8 @@ TEST(UnsatzonDecomposed, TheControlCellsOwnerLogsItsWaterAtTheEnd) {
   const int owner = s.owner[2][5];
   ASSERT_EQ(owner, s.size - 1);
   WorkingDirectory cd(d.directory);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
-  ASSERT_EQ(startRunoff(*module), 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module));
   for (long h = 0; h < 2; ++h) {
     module->readGroundwaterHeads(2020, 6, 2, h, 0);
     ASSERT_EQ(module->computeTimeStep(0, h, 2, 6, 2020), 0);
@@ -518,10 +482,8 @@ TEST(UnsatzonDecomposed, AFailingColumnDumpsUnderItsProcesssRank) {
   });
   const StripModule& s = d.strips;
   WorkingDirectory cd(d.directory);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
-  ASSERT_EQ(startRunoff(*module), 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module));
   module->setDumpMode(1, 0, 0, 0);
   // Layer 4 lies below the iteration's range and stays above saturation.
   if (s.owner[2][5] == s.rank) d.entry("theta").stack[2][5][4] = 0.46;
@@ -551,10 +513,8 @@ TEST(UnsatzonDecomposed, LayeredSnowDoesNotDependOnTheProcessesOrThreads) {
           if (s.owner[r][c] >= 0) g[r][c] = alike;
     }
     WorkingDirectory cd(d.directory);
-    int code = 0;
-    auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-    ASSERT_EQ(code, 0);
-    ASSERT_EQ(startRunoff(*module), 0);
+    std::unique_ptr<TestUnsatzon> module;
+    ASSERT_NO_FATAL_FAILURE(d.build(module));
     module->readGroundwaterHeads(2020, 4, 1, 0, 0);
     auto stack = [&](const char* name) { return d.entry(name).stack; };
     const double placed[] = {12.0, 2.0, 5.0, 5.0};

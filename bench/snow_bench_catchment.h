@@ -1,13 +1,29 @@
 #pragma once
 
-#include <mpi.h>
-
 #include <memory>
 #include <ostream>
 #include <string>
 
+#include "bench/bench_catchment.h"
 #include "snow/schneemodellklasse.h"
 #include "submodel/model_context.h"
+
+// The benchmark catchment with the grids the snow model reads in every
+// benchmark, and zone 1 for its statistics.
+struct SnowBenchCatchment : BenchCatchment {
+  SnowBenchCatchment() {
+    add("albedo", [](long, long) { return 0.7; });
+    add("landuse1", [](long, long) { return nodata; });
+    precipitation = add("precipitation", [](long, long) { return 0.0; });
+    temperature = add("temperature", [](long, long) { return 0.0; });
+    add("AspectCorrectedGlobalRadiation", [](long, long) { return 200.0; });
+    add("snow_evaporation", [](long, long) { return 0.0; });
+    useOneZone();
+  }
+
+  Grid precipitation = nullptr;
+  Grid temperature = nullptr;
+};
 
 // "[snow_model]" of the snow benchmarks for a method: daily statistics of
 // every series and no grid output.
@@ -29,10 +45,15 @@ inline void writeSnowBenchSection(std::ostream& out, int method) {
 // The snow module of the control file; a failure stops every process.
 inline std::unique_ptr<schneemodellklasse> buildSnowBenchModule(ModelContext& context,
                                                                 const std::string& file) {
-  context.controlFileName = file;
-  int code = 0;
-  auto m = constructSubmodel<schneemodellklasse>(code, context);
-  if (code != 0) MPI_Abort(MPI_COMM_WORLD, code);
+  auto m = constructBenchModule<schneemodellklasse>(context, file);
   m->setInterceptionFirst(false);
   return m;
+}
+
+// Hourly step n of a February or other month of 2021: snow, then glaciers.
+inline void snowBenchStep(schneemodellklasse& module, long n, long month) {
+  const long hour = n % 24;
+  const long day = 1 + n / 24 % 28;
+  module.computeSnowStep(0, hour, day, month, 2021);
+  module.computeGlacierStep(0, hour, day, month, 2021);
 }
