@@ -98,12 +98,9 @@ void gwflowclass::registerHeads() {
     const std::string oldFile = withSuffix(l.headFile, "_old");
     l.head = newGrid(header.nodata, header.nodata);
     l.headOld = newGrid(header.nodata, header.nodata);
-    const bool wholeOnRoot = mpiRank == 0;
     if (readHeads == 1) {
-      readGrid(l.headFile, l.head, 0, false, false, false, wholeOnRoot ? 1 : 0, false, !wholeOnRoot,
-               header.nodata);
-      readGrid(oldFile, l.headOld, 0, false, false, false, wholeOnRoot ? 1 : 0, false, !wholeOnRoot,
-               header.nodata);
+      readGrid(l.headFile, l.head, 0, false, false, false, 0, false, true, header.nodata);
+      readGrid(oldFile, l.headOld, 0, false, false, false, 0, false, true, header.nodata);
     } else {
       fillInitialHeads(l.head);
       ownCells().forEach([&](long r, long c) { l.headOld[r][c] = l.head[r][c]; });

@@ -81,8 +81,7 @@ void gwflowclass::setUpLayerTracer(int t, const TracerRecord& record,
     const AquiferLayer& l = layers[layer];
     Grid store = newGrid(record.gwIni, header.nodata);
     if (readHeads == 1) {
-      readGrid(file, store, 0, false, false, false, mpiRank == 0 ? 1 : 0, false, mpiRank != 0,
-               header.nodata);
+      readGrid(file, store, 0, false, false, false, 0, false, true, header.nodata);
     } else if (record.gwIniIsStorage) {
       ownCells().forEach([&](long r, long c) {
         const double water = thickness(k, r, c) * l.storage[r][c] * 1000.0;

@@ -231,11 +231,10 @@ void siltingupclass::registerOwnGrids(bool fromFiles) {
   for (int g = 0; g < ownGridCount; ++g) {
     grids[g] = zoneFilledGrid();
     if (fromFiles && g != directRunoff) {
-      const bool whole = mpiRank == 0;
       Grid read = zoneFilledGrid();
       std::string path = outputs[g].file;
       prependDirectory(inputDirectory, path);
-      readGrid(path, read, 0, false, false, false, whole ? 1 : 0, false, !whole, 0.0);
+      readGrid(path, read, 0, false, false, false, 0, false, true, 0.0);
       for (long r = heldFirst; r <= heldLast; ++r)
         for (long c = 1; c <= header.ncols; ++c)
           if (grids[g][r][c] != header.nodata) grids[g][r][c] = read[r][c];

@@ -60,8 +60,8 @@ void schneemodellklasse::takeOrCreate(OwnGridName which, const OutputSettings& o
   OwnGrid& g =
       createGrid(which, o.file, name, o.writeCode, inside, outside, firstSnowRow, lastSnowRow);
   if (!read) return;
-  readGrid(o.file, g.grid, 0, false, false, false, fullGridOnRoot || mpiRank == 0 ? 1 : 0, false,
-           mpiRank != 0, readValue);
+  const bool whole = mpiRank == 0 && fullGridOnRoot;
+  readGrid(o.file, g.grid, 0, false, false, false, whole ? 1 : 0, false, !whole, readValue);
 }
 
 void schneemodellklasse::registerStorageGrids() {
