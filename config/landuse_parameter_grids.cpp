@@ -43,8 +43,14 @@ void defaultini::generateMultiLayerParameterGrids(int layers) {
   if (layers < 1) return;
   LanduseParameterGrids& g = landuseGrids;
   const long nrows = header.nrows;
-  g.firstRow = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
-  g.lastRow = mpiRank == 0 ? nrows : std::min(nrows, header.lastRow + 1);
+  const bool dynamic =
+      std::any_of(landuseTable.begin() + (landuseTable.empty() ? 0 : 1), landuseTable.end(),
+                  [](const landuse_class& r) { return r.hasDynamicPhenology(); });
+  // Every process fills its own cells; only the phenology stack, which rank
+  // 0 gathers and writes at the end, needs every row there.
+  const bool whole = dynamic && mpiRank == 0;
+  g.firstRow = whole ? 1 : stripFirstRow();
+  g.lastRow = whole ? nrows : stripLastRow();
   g.landuse.assign(static_cast<std::size_t>(layers) + 1, nullptr);
   for (int k = 1; k <= layers; ++k)
     g.landuse[k] = registry[requireGrid("landuse" + std::to_string(k))].grid;
@@ -65,9 +71,6 @@ void defaultini::generateMultiLayerParameterGrids(int layers) {
   g.albedoIndex = registerLanduseParameterGrid("albedo", g.firstRow, g.lastRow);
   g.albedo = registry[g.albedoIndex].grid;
 
-  const bool dynamic =
-      std::any_of(landuseTable.begin() + (landuseTable.empty() ? 0 : 1), landuseTable.end(),
-                  [](const landuse_class& r) { return r.hasDynamicPhenology(); });
   if (dynamic) {
     const int index = registerLanduseParameterGrid("DynamicPhenology", g.firstRow, g.lastRow);
     const unsigned levels = 2U * static_cast<unsigned>(layers);
