@@ -372,6 +372,7 @@ protected:
 
 private:
   int registerLanduseParameterGrid(const std::string& name, long firstRow, long lastRow);
+  Stack newPhenologyStack(long firstRow, long lastRow);
   void fillLanduseParameterGrids(long day, long yearLength, double stepLength, bool firstStepOfDay);
   void flagVegetationPeriod(long day, bool firstStepOfDay, bool lastStepOfDay);
   void releaseLanduseParameterGrids();
