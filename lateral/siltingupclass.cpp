@@ -232,9 +232,9 @@ void siltingupclass::registerOwnGrids(bool fromFiles) {
     grids[g] = zoneFilledGrid();
     if (fromFiles && g != directRunoff) {
       Grid read = zoneFilledGrid();
-      // Rank 0 holds every row; the read and its halo exchange are
-      // collective, so every process passes the same flags.
-      readGrid(outputs[g].file, read, 0, false, false, false, 1, false, true, 0.0);
+      // Every process, rank 0 too, holds its own rows; the read and its halo
+      // exchange are collective.
+      readGrid(outputs[g].file, read, 0, false, false, false, 0, false, true, 0.0);
       for (long r = heldFirst; r <= heldLast; ++r)
         for (long c = 1; c <= header.ncols; ++c)
           if (grids[g][r][c] != header.nodata) grids[g][r][c] = read[r][c];

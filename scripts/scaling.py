@@ -8,7 +8,8 @@ then runs set-up and the 24 hourly steps on every process count (default 1, 2,
 wall time of the set-up (until the first step begins) and of the day, the
 cell-steps per second of the day, the parallel efficiency against the smallest
 process count, and the peak memory of rank 0 and of the largest other process.
-Rank 0 holds every grid whole; the last lines say what that costs.
+Rank 0 holds whole only the grids a computation needs whole; the last lines
+say what that still costs.
 
 usage: scripts/scaling.py [--sizes 1000 4000] [--processes 1 2 4 8] [--threads 1]
                           [--work build-scaling] [--horva build/driver/horva]
@@ -106,8 +107,10 @@ def main(argv):
     parser.add_argument("--work", default=os.path.join(ROOT, "build-scaling"))
     parser.add_argument("--horva", default=os.path.join(ROOT, "build", "driver", "horva"))
     args = parser.parse_args(argv)
-    # The runs start in work folders of their own.
+    # The runs start in work folders of their own, which link the input by
+    # an absolute path.
     args.horva = os.path.abspath(args.horva)
+    args.work = os.path.abspath(args.work)
     if not os.access(args.horva, os.X_OK):
         parser.error("%s is not there; build it first (scripts/run-example.sh builds it)" % args.horva)
     os.makedirs(args.work, exist_ok=True)

@@ -65,8 +65,6 @@ const std::vector<schneemodellklasse::OutputLine> schneemodellklasse::extendedOu
 
 schneemodellklasse::schneemodellklasse(const ModelContext& context, int& errorCode)
     : teilmodellklasse(context, "snow_model") {
-  firstSnowRow = firstHeldRow();
-  lastSnowRow = lastHeldRow();
   errorCode = catchModuleFailure([&] {
     if (flowControl == 0) return; // off, also in routing-only mode
     HORVA_ANNOUNCE_MODULE(*diag);
@@ -85,6 +83,11 @@ schneemodellklasse::schneemodellklasse(const ModelContext& context, int& errorCo
     meltFactorAmplitude = (rmfMax - rmfMin) / 2.0;
     bindFixedInputs();
     if (findGrid("ice_firn", 1) > 0 || findGrid("GlacierizedCells", 1) > 0) setUpGlaciers();
+    // Slides and dynamic glaciers move snow and ice over the whole grid on
+    // rank 0; elsewhere the strip and its halo suffice.
+    const bool whole = mpiRank == 0 && fullGridOnRoot;
+    firstSnowRow = whole ? 1 : firstHeldRow();
+    lastSnowRow = whole ? header.nrows : lastHeldRow();
     registerStorageGrids();
     registerOutputGrids();
     registerGlacierGrids();

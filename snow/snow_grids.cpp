@@ -60,10 +60,12 @@ void schneemodellklasse::takeOrCreate(OwnGridName which, const OutputSettings& o
   OwnGrid& g =
       createGrid(which, o.file, name, o.writeCode, inside, outside, firstSnowRow, lastSnowRow);
   if (!read) return;
-  // Rank 0 holds every row. The keep flag decides, for a binary file,
-  // whether rank 0 scatters it or each process reads its rows, and the halo
-  // exchange is collective: every process passes the same flags.
-  readGrid(o.file, g.grid, 0, false, false, false, 1, false, true, readValue);
+  // Rank 0 holds every row where slides or dynamic glaciers need them. The
+  // keep flag decides, for a binary file, whether rank 0 scatters it or each
+  // process reads its rows, and the halo exchange is collective: every
+  // process passes the flags rank 0 needs.
+  const bool wholeOnRoot = isSlide() || (glacierGrid && glacier.dynamic());
+  readGrid(o.file, g.grid, 0, false, false, false, wholeOnRoot ? 1 : 0, false, true, readValue);
 }
 
 void schneemodellklasse::registerStorageGrids() {

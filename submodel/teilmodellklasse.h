@@ -226,8 +226,9 @@ protected:
   // units are in use, only their master cells. A missing "MPIRegions" (or
   // master grid) ends the run with code 33.
   OwnCells ownCells(bool masterCellsOnly = false);
-  // The rows the module's grids hold: every row on rank 0 (which writes the
-  // gathered grids), elsewhere the own rows with a halo row on either side.
+  // The rows the module's grids hold on every process: the own rows with a
+  // halo row on either side. Output gathers into a buffer of its own, so
+  // rank 0 holds a grid whole only where a computation needs it whole.
   long firstHeldRow() const;
   long lastHeldRow() const;
   const ModelContext& context;

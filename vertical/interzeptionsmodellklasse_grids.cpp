@@ -73,9 +73,9 @@ interzeptionsmodellklasse::registerOwnGrid(const std::string& file, const std::s
   g.grid = zoneFilledGrid(*this, heldFirst, heldLast, start);
   if (fromFile) {
     Grid read = zoneFilledGrid(*this, heldFirst, heldLast, 0.0);
-    // Rank 0 holds every row; the read and its halo exchange are
-    // collective, so every process passes the same flags.
-    readGrid(file, read, 0, false, false, false, 1, false, true, 0.0);
+    // Every process, rank 0 too, holds its own rows; the read and its halo
+    // exchange are collective.
+    readGrid(file, read, 0, false, false, false, 0, false, true, 0.0);
     for (long r = heldFirst; r <= heldLast; ++r)
       for (long c = 1; c <= header.ncols; ++c)
         if (g.grid[r][c] != header.nodata) g.grid[r][c] = read[r][c];

@@ -67,7 +67,7 @@ void verdunstungsmodellklasse::readStorage(const std::string* fileName, int mode
     return;
   }
   Grid read = zoneFilledGrid(*this, heldFirst, heldLast, 0.0);
-  readGrid(memoryFile, read, 0, false, false, false, 1, false, true, 0.0);
+  readGrid(memoryFile, read, 0, false, false, false, 0, false, true, 0.0);
   Grid memory = sunshineMemory.grid;
   cells.forEachInOrder([&](long r, long c) { memory[r][c] = read[r][c]; });
   free_matrix(read, heldFirst, heldLast, 1, header.ncols);

@@ -101,6 +101,8 @@ public:
   using defaultini::relCellAreaFromRegistry;
   using defaultini::relCellAreaGrid;
   using defaultini::slopeGrid;
+  using defaultini::stripFirstRow;
+  using defaultini::stripLastRow;
   using defaultini::transitionDistance;
   using defaultini::writeAsciiGrids;
 

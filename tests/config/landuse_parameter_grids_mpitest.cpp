@@ -130,6 +130,10 @@ TEST(LanduseParameterGrids, HoldEachCellsRecordValuesOnEveryProcessCount) {
   ASSERT_EQ(exitCodeOf([&] { m.generateMultiLayerParameterGrids(2); }), -1) << m.console();
   ASSERT_GT(m.getPhenologyStackIndex(), 0);
   EXPECT_EQ(m.getPhenologyStackLevels(), 4u);
+  // Rank 0 as well holds its strip and halo rows only.
+  const GridRegistryEntry& stack = m.entries()[m.getPhenologyStackIndex()];
+  EXPECT_EQ(stack.firstRow, std::max(1L, m.header.firstRow - 1));
+  EXPECT_EQ(stack.lastRow, std::min(m.header.nrows, m.header.lastRow + 1));
 
   const char* const parameterNames[6] = {"root_depth",
                                          "vegetation_coverage_degree",
