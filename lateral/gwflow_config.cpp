@@ -210,14 +210,16 @@ void gwflowclass::findInputGrids() {
   if (findGrid("PermafrostThawDepth") > 0 && findGrid("SnowFreeDaysGrid") > 0 &&
       findGrid("ThawCoeffPermaFrost") > 0) {
     thawDepthIndex = findGrid("PermafrostThawDepth");
-  } else if (findGrid("ThawDepthTMod") > 0) {
-    thawDepthIndex = findGrid("ThawDepthTMod");
+  } else if (findGrid("ThawDepthTMod", 1) > 0) {
+    // The soil registers its frozen depth behind its stacks.
+    thawDepthIndex = findGrid("ThawDepthTMod", 1);
     frozenDepthIndex = requireGrid("frozenSoilInGroundwater");
     frozenDepth = registry[frozenDepthIndex].grid;
   }
   if (thawDepthIndex > 0) thawDepth = registry[thawDepthIndex].grid;
-  const int silting = findGrid("SurfStorSiltingUp");
-  if (silting > 0 && findGrid("DirectRunoffSiltingUp") <= 0)
+  // Surface routing registers its own storage behind the soil's stacks.
+  const int silting = findGrid("SurfStorSiltingUp", 1);
+  if (silting > 0 && findGrid("DirectRunoffSiltingUp", 1) <= 0)
     siltingStorage = registry[silting].grid;
 }
 

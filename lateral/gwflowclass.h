@@ -79,6 +79,8 @@ public:
   int getLayerCount() const { return layerCount; }
   int getMethod() const { return method; }
   bool usesPonds() const { return pondUse; }
+  bool usesFrozenGround() const { return thawDepth != nullptr; }
+  bool usesSiltingStorage() const { return siltingStorage != nullptr; }
   double getFrozenDepthScaling() const { return frozenDepthScaling; }
   long getControlPointCapacity() const { return controlPointCapacity; }
   long getSweepCount() const { return sweeps; }

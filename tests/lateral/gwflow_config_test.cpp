@@ -138,6 +138,30 @@ TEST(GroundwaterConfig, PondFlagLine) {
   }
 }
 
+// The soil registers its frozen depth, surface routing its surface storage,
+// behind the soil's stacks: groundwater finds them there too.
+TEST(GroundwaterConfig, FindsOptionalGridsBehindStacks) {
+  struct Case {
+    std::vector<const char*> grids;
+    bool frozen, silting;
+  } cases[] = {
+      {{}, false, false},
+      {{"ThawDepthTMod", "frozenSoilInGroundwater"}, true, false},
+      {{"SurfStorSiltingUp"}, false, true},
+      {{"SurfStorSiltingUp", "DirectRunoffSiltingUp"}, false, false},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.grids.empty() ? "none" : t.grids.front());
+    AquiferModel m("gw_behind_stacks", blockOwners(3, 3, 1), AquiferSection{});
+    m.registry.add("theta", nullptr);
+    for (const char* name : t.grids) m.set(name, 0.0);
+    m.build();
+    ASSERT_EQ(m.code, 0) << m.log();
+    EXPECT_EQ(m.module->usesFrozenGround(), t.frozen);
+    EXPECT_EQ(m.module->usesSiltingStorage(), t.silting);
+  }
+}
+
 TEST(GroundwaterConfig, TuningSectionReadsToTheNextSection) {
   struct Case {
     const char* text;
