@@ -210,8 +210,9 @@ void gwflowclass::findInputGrids() {
   if (findGrid("PermafrostThawDepth") > 0 && findGrid("SnowFreeDaysGrid") > 0 &&
       findGrid("ThawCoeffPermaFrost") > 0) {
     thawDepthIndex = findGrid("PermafrostThawDepth");
-  } else if (findGrid("ThawDepthTMod", 1) > 0) {
-    // The soil registers its frozen depth behind its stacks.
+  } else if (findGrid("ThawDepthTMod", 1) > 0 && findGrid("frozenSoilInGroundwater", 1) > 0) {
+    // The soil registers its frozen depth behind its stacks, and the frozen
+    // ground under the table only where the leakage has frozen values.
     thawDepthIndex = findGrid("ThawDepthTMod", 1);
     frozenDepthIndex = requireGrid("frozenSoilInGroundwater");
     frozenDepth = registry[frozenDepthIndex].grid;

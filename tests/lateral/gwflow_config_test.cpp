@@ -147,6 +147,7 @@ TEST(GroundwaterConfig, FindsOptionalGridsBehindStacks) {
   } cases[] = {
       {{}, false, false},
       {{"ThawDepthTMod", "frozenSoilInGroundwater"}, true, false},
+      {{"ThawDepthTMod"}, false, false},
       {{"SurfStorSiltingUp"}, false, true},
       {{"SurfStorSiltingUp", "DirectRunoffSiltingUp"}, false, false},
   };
