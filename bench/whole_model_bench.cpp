@@ -1,9 +1,6 @@
-// The whole model on the example catchment at 1000 x 1000 cells, with
-// radiation correction, snow and interception switched on besides the
-// example's evapotranspiration, unsaturated zone and channel routing
-// (silting-up, surface routing and irrigation need inputs the example does
-// not write): set-up untimed, then one day of hourly steps with every place
-// of the step timed.
+// The whole model on the example catchment at 1000 x 1000 cells, with every
+// module the example switches on: set-up untimed, then one day of hourly
+// steps with every place of the step timed.
 // Reports cell-steps per second and prints the share of each module in the
 // step (rank 0's times; "driver" is the interpolation, the standard grids
 // and the rest the driver does itself). Run under mpirun, e.g.
@@ -39,39 +36,6 @@ fs::path catchmentFolder() {
   return fs::absolute("whole_model_catchment_" + std::to_string(catchmentSize()));
 }
 
-// Degree-day snow with radiation melt; outputs off.
-const std::string snowSection = "[snow_model]\n1\n60\n1\n2.0\n0.5\n0.0\n0.1\n0.05\n2.5\n0.2\n"
-                                "0.1\n0.01\n0.5\n1.5\n0.4\n0.9\n"
-                                "rain.asc\n0\nrain.stat 0\nsnow.asc\n0\nsnow.stat 0\n"
-                                "snowdays.asc\n0\nsnowdays.stat 0\nsnowage.asc\n0\nsnowage.stat 0\n"
-                                "albedo.stat 0\nqsnow.asc\n0\nqsnow.stat 0\nqmelt.asc\n0\n"
-                                "qmelt.stat 0\nssnow.asc\n0\nwsnow.asc\n0\nsnowstorage.stat 0\n"
-                                "snowstorage.asc\n0\n0\n\n";
-
-// Interception after snow, on the potential transpiration.
-const std::string interceptionSection =
-    "[interception_model]\n1\n60\n1\ntf.asc\n0\ntf.stat 0\nei.asc\n0\nei.stat 0\n"
-    "si.asc\n0\nsi.stat 0\n0.2\n0\n\n";
-
-// The example's control file with the modules it leaves off switched on.
-std::string everyModuleOn(std::string text) {
-  const std::pair<std::string, std::string> switches[] = {
-      {"[radiation_correction]\n0   radiation correction off\n60  time interval in minutes\n",
-       "[radiation_correction]\n1   on\n60  minutes\n1   slope, aspect and shading\n"
-       "tcorr.asc\n0\n1.0\nexkorr.asc\n0\nshape.asc\n0\n1\n1\n\n" +
-           snowSection + interceptionSection},
-  };
-  for (const auto& [off, on] : switches) {
-    const size_t at = text.find(off);
-    if (at == std::string::npos) {
-      std::fprintf(stderr, "the example's control file lacks\n%s", off.c_str());
-      std::exit(1);
-    }
-    text.replace(at, off.size(), on);
-  }
-  return text;
-}
-
 // One day of hourly data, generated once by rank 0 and kept for later runs.
 void prepareCatchment() {
   const fs::path folder = catchmentFolder();
@@ -94,10 +58,7 @@ void enterRunFolder() {
   const fs::path run = fs::absolute("whole_model_run_rank" + std::to_string(worldRank()));
   fs::remove_all(run);
   fs::create_directories(run / "output");
-  std::ifstream in(catchmentFolder() / "catchment.ctl");
-  std::stringstream text;
-  text << in.rdbuf();
-  std::ofstream(run / "catchment.ctl") << everyModuleOn(text.str());
+  fs::copy_file(catchmentFolder() / "catchment.ctl", run / "catchment.ctl");
   fs::create_directory_symlink(catchmentFolder() / "input", run / "input");
   std::ofstream(run / "MpiSpeedFactor.dat") << "1\n";
   fs::current_path(run);
