@@ -34,6 +34,21 @@ std::vector<double> lastLine(const std::string& path) {
   return values;
 }
 
+// The last line of a balance file: zone 1, zone 2, catchment.
+struct ZoneValues {
+  const char* file;
+  std::vector<double> zones;
+};
+
+template <std::size_t N>
+void expectLastLines(const std::string& dir, const ZoneValues (&expected)[N]) {
+  for (const ZoneValues& e : expected) {
+    const std::vector<double> values = lastLine(dir + "/balance_" + e.file + ".stat");
+    ASSERT_EQ(values.size(), 3u) << e.file;
+    for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(values[k], e.zones[k], 1e-12) << e.file << k;
+  }
+}
+
 } // namespace
 
 // Every cell gets 4 mm of rain and 2 mm more snow per step, 0.5 mm of
@@ -133,18 +148,11 @@ TEST(WaterBalance, SpreadsZoneVolumesOverTheirAreaInPlaceOfTheCellTerms) {
   ASSERT_EQ(runModel(model, dir), -1) << log.text();
 
   EXPECT_FALSE(std::filesystem::exists(dir + "/balance_interflow.stat"));
-  const struct {
-    const char* file;
-    std::vector<double> zones; // zone 1, zone 2, catchment
-  } expected[] = {{"inflow", {2.0, 0.5, 1.1}},
+  const ZoneValues expected[] = {{"inflow", {2.0, 0.5, 1.1}},
                   {"held", {0.5, 0.0, 0.2}},
                   {"given", {0.25, 0.25, 0.25}},
                   {"residual", {1.25, 0.25, 0.65}}};
-  for (const auto& e : expected) {
-    const std::vector<double> values = lastLine(dir + "/balance_" + e.file + ".stat");
-    ASSERT_EQ(values.size(), 3u) << e.file;
-    for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(values[k], e.zones[k], 1e-12) << e.file << k;
-  }
+  expectLastLines(dir, expected);
 }
 
 // A glacier grid of fractions and codes (nodata at row 2, column 4) under
@@ -184,15 +192,8 @@ TEST(WaterBalance, TakesTheGlacierPartOfACell) {
   };
   ASSERT_EQ(runModel(model, dir), -1) << log.text();
 
-  const struct {
-    const char* file;
-    std::vector<double> zones; // zone 1, zone 2, catchment
-  } expected[] = {{"whole", {1.0, 1.0, 1.0}},
+  const ZoneValues expected[] = {{"whole", {1.0, 1.0, 1.0}},
                   {"share", {0.125, 0.25 / 6.0, 0.075}},
                   {"covered", {0.0, 4.0 / 6.0, 0.4}}};
-  for (const auto& e : expected) {
-    const std::vector<double> values = lastLine(dir + "/balance_" + e.file + ".stat");
-    ASSERT_EQ(values.size(), 3u) << e.file;
-    for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(values[k], e.zones[k], 1e-12) << e.file << k;
-  }
+  expectLastLines(dir, expected);
 }
