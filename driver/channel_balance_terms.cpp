@@ -111,13 +111,13 @@ void ModellApplication::addChannelBalanceTerms() {
     BalanceTerm covered{"soil", "water_on_glacier", K::output, {"snowcover_outflow"}};
     covered.glacier = glacierPart::covered;
     waterBalance->addCellTerm(covered);
-    BalanceTerm under{"soil", "runoff_under_glacier", K::output, {"directflow", "interflow"},
-                      1.0, false, true};
+    BalanceTerm under{
+        "soil", "runoff_under_glacier", K::output, {"directflow", "interflow"}, 1.0, false, true};
     under.glacier = glacierPart::share;
     waterBalance->addCellTerm(under);
     if (groundwater->getFlowControl() == 0) {
-      BalanceTerm base{"soil", "baseflow_under_glacier", K::output, {"baseflow"}, 1000.0, false,
-                       true, true};
+      BalanceTerm base{
+          "soil", "baseflow_under_glacier", K::output, {"baseflow"}, 1000.0, false, true, true};
       base.glacier = glacierPart::share;
       waterBalance->addCellTerm(base);
     }

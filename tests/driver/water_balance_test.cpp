@@ -149,9 +149,9 @@ TEST(WaterBalance, SpreadsZoneVolumesOverTheirAreaInPlaceOfTheCellTerms) {
 
   EXPECT_FALSE(std::filesystem::exists(dir + "/balance_interflow.stat"));
   const ZoneValues expected[] = {{"inflow", {2.0, 0.5, 1.1}},
-                  {"held", {0.5, 0.0, 0.2}},
-                  {"given", {0.25, 0.25, 0.25}},
-                  {"residual", {1.25, 0.25, 0.65}}};
+                                 {"held", {0.5, 0.0, 0.2}},
+                                 {"given", {0.25, 0.25, 0.25}},
+                                 {"residual", {1.25, 0.25, 0.65}}};
   expectLastLines(dir, expected);
 }
 
@@ -182,9 +182,9 @@ TEST(WaterBalance, TakesTheGlacierPartOfACell) {
     g[2][4] = -9999.0;
   };
   model.beforeRecorder = [&] {
-    for (const auto& [label, part] : {std::pair{"whole", glacierPart::whole},
-                                      std::pair{"share", glacierPart::share},
-                                      std::pair{"covered", glacierPart::covered}}) {
+    for (const auto& [label, part] :
+         {std::pair{"whole", glacierPart::whole}, std::pair{"share", glacierPart::share},
+          std::pair{"covered", glacierPart::covered}}) {
       BalanceTerm term{"snow", label, BalanceKind::output, {"water"}};
       term.glacier = part;
       model.waterBalance->addCellTerm(term);
@@ -193,7 +193,7 @@ TEST(WaterBalance, TakesTheGlacierPartOfACell) {
   ASSERT_EQ(runModel(model, dir), -1) << log.text();
 
   const ZoneValues expected[] = {{"whole", {1.0, 1.0, 1.0}},
-                  {"share", {0.125, 0.25 / 6.0, 0.075}},
-                  {"covered", {0.0, 4.0 / 6.0, 0.4}}};
+                                 {"share", {0.125, 0.25 / 6.0, 0.075}},
+                                 {"covered", {0.0, 4.0 / 6.0, 0.4}}};
   expectLastLines(dir, expected);
 }
