@@ -8,6 +8,7 @@
 #include "lateral/gwflowclass.h"
 #include "lateral/surfaceroutingclass.h"
 #include "routing/abflussmodellklasse.h"
+#include "snow/schneemodellklasse.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -57,6 +58,16 @@ void ModellApplication::addChannelBalanceTerms() {
     addConcentrationTerms(terms, "lateral", surfaceRouting);
   else
     addConcentrationTerms(terms, "soil", unsatZone);
+  // The glacier's melt joins the subbasin runoff through its own storages.
+  if (snow->getFlowControl() != 0 && snow->hasGlacierGrid()) {
+    const schneemodellklasse* s = snow;
+    terms.push_back({{"snow", "glacier_melt", K::input, {}},
+                     [s](std::vector<double>& v) { v = s->getGlacierMeltInput(); },
+                     true});
+    terms.push_back({{"snow", "glacier_runoff_storage", K::storage, {}},
+                     [s](std::vector<double>& v) { v = s->glacierRunoffStorage(); },
+                     true});
+  }
   // Only rank 0 routes: every process takes the terms of the configured switch.
   if (channelRouting->getConfiguredFlowControl() > 0) {
     const abflussmodellklasse& r = *channelRouting;
@@ -92,6 +103,24 @@ void ModellApplication::addChannelBalanceTerms() {
     BalanceTerm fromBaseflow{"soil", "irrigation_from_baseflow", K::output, {"irrigation_amounts"}};
     fromBaseflow.groundwaterIrrigation = true;
     waterBalance->addCellTerm(fromBaseflow);
+  }
+  // A cell wholly under a glacier has no soil: what leaves its snow, which
+  // interception there passes on whole, leaves the balance. Under a part of
+  // a cell the soil gives no runoff either.
+  if (snow->getFlowControl() != 0 && snow->hasGlacierGrid()) {
+    BalanceTerm covered{"soil", "water_on_glacier", K::output, {"snowcover_outflow"}};
+    covered.glacier = glacierPart::covered;
+    waterBalance->addCellTerm(covered);
+    BalanceTerm under{
+        "soil", "runoff_under_glacier", K::output, {"directflow", "interflow"}, 1.0, false, true};
+    under.glacier = glacierPart::share;
+    waterBalance->addCellTerm(under);
+    if (groundwater->getFlowControl() == 0) {
+      BalanceTerm base{
+          "soil", "baseflow_under_glacier", K::output, {"baseflow"}, 1000.0, false, true, true};
+      base.glacier = glacierPart::share;
+      waterBalance->addCellTerm(base);
+    }
   }
   waterBalance->addZoneTerms(std::move(terms), replaced);
 }

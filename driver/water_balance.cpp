@@ -9,6 +9,7 @@
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "soil/unsatzonmodellklasse.h"
 
 waterbalanceclass::waterbalanceclass(const ModelContext& context, int& errorCode)
     : teilmodellklasse(context, "water_balance"), soilTable(context.soilTable) {
@@ -30,6 +31,14 @@ void waterbalanceclass::findTerms() {
   soilTypes = soilIndex > 0 ? registry[soilIndex].grid : nullptr;
   const int codesIndex = findGrid("irrigation_codes", 1);
   irrigationCodes = codesIndex > 0 ? registry[codesIndex].grid : nullptr;
+  // Dynamic glaciers keep their fractions in their own grid.
+  for (const char* name : {"GlacierizedCells", "ice_firn"}) {
+    const int index = findGrid(name, 1);
+    if (index > 0 && registry[index].grid) {
+      glacierCells = registry[index].grid;
+      break;
+    }
+  }
   for (const BalanceTerm& term : waterBalanceTerms()) addCellTerm(term);
 }
 
@@ -63,6 +72,7 @@ void waterbalanceclass::addCellTerm(const BalanceTerm& term) {
     for (Grid g : gridsOf(name)) t.lessGrids.push_back(g);
   if (t.grids.empty() && !t.theta) return;
   if (term.groundwaterIrrigation && !(irrigationCodes && context.irrigationTable)) return;
+  if (term.glacier != glacierPart::whole && !glacierCells) return;
   const std::size_t cells =
       static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols;
   if (term.kind == BalanceKind::storage) t.start.assign(cells, 0.0);
@@ -168,6 +178,13 @@ double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c) const {
       const double* theta = t.theta[r][c];
       for (int i = 1; i <= soil.getLayerCount(); ++i) sum += theta[i] * soil.getThickness(i);
     }
+  }
+  if (t.term.glacier != glacierPart::whole) {
+    const double g = glacierCells[r][c] == nodata ? 0.0 : glacierCells[r][c];
+    const bool covered = unsatzonmodellklasse::glaciated(g);
+    sum *= t.term.glacier == glacierPart::covered ? (covered ? 1.0 : 0.0)
+           : covered                              ? 0.0
+                                                  : std::clamp(g, 0.0, 1.0);
   }
   return sum * t.term.factor;
 }

@@ -83,6 +83,7 @@ private:
   int statisticCode = 0;
   Grid soilTypes = nullptr;
   Grid irrigationCodes = nullptr;
+  Grid glacierCells = nullptr;
   const std::vector<soil_class>* soilTable = nullptr;
   double substepSeconds = 0.0;
   std::vector<ActiveTerm> terms;

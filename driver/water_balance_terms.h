@@ -10,6 +10,10 @@ enum class BalanceKind {
   storage, // water held, mm; the balance takes its change over the step
 };
 
+// What of a cell a term takes: all of it, the glacier's share of a cell
+// partly under a glacier, or only a cell wholly under one.
+enum class glacierPart { whole, share, covered };
+
 // One term: the sum of the registry grids named (those present), times
 // factor. A name ending in '#' stands for one grid per land-use layer
 // ("#" replaced by 1 .. layer count; layer 0 is
@@ -31,6 +35,7 @@ struct BalanceTerm {
   std::vector<std::string> less = {};
   // Only on cells whose irrigation draws from groundwater.
   bool groundwaterIrrigation = false;
+  glacierPart glacier = glacierPart::whole;
 };
 
 // The terms of every module, in the order the files are written. A module

@@ -67,6 +67,7 @@ void schneemodellklasse::routeGlacierRunoff(std::vector<CompensatedSum>& melt) {
     const double hours = timeStepMinutes / 60.0;
     const double constants[3] = {glacier.kIce, glacier.kFirn, glacier.kSnow};
     std::vector<double>* storages[3] = {&qIceEls, &qFirnEls, &qSnowEls};
+    glacierMeltInput.assign(n + 1, 0.0);
     for (size_t s = 1; s <= n; ++s) {
       const CompensatedSum* sums = &melt[meltSums * s];
       const double count = sums[3].value();
@@ -80,6 +81,7 @@ void schneemodellklasse::routeGlacierRunoff(std::vector<CompensatedSum>& melt) {
         const double keep = std::exp(-hours / constants[k]);
         q = f > 0.0 ? q * keep + (1.0 - keep) * input / f : 0.0;
         runoff += q * f;
+        if (f > 0.0) glacierMeltInput[s] += input;
       }
       if (glacierRunoffTable && basin.hasGlacier) glacierRunoffTable[s] = runoff;
       if (runoffSeries.records.size() > s) {
@@ -92,6 +94,27 @@ void schneemodellklasse::routeGlacierRunoff(std::vector<CompensatedSum>& melt) {
   if (runoffSeries.statistic)
     runoffSeries.statistic->storeStep(currentDate.year, currentDate.month, currentDate.day,
                                       currentDate.hour, currentDate.minute, 0);
+}
+
+// A storage whose outflow q over the glacier share f keeps the part keep
+// of its water each step holds f * keep / (1 - keep) * q.
+std::vector<double> schneemodellklasse::glacierRunoffStorage() const {
+  const size_t n = static_cast<size_t>(zones.zoneCount);
+  std::vector<double> held(n + 1, 0.0);
+  if (mpiRank != 0 || qIceEls.size() <= n) return held;
+  const double hours = timeStepMinutes / 60.0;
+  const double constants[3] = {glacier.kIce, glacier.kFirn, glacier.kSnow};
+  const std::vector<double>* storages[3] = {&qIceEls, &qFirnEls, &qSnowEls};
+  for (size_t s = 1; s <= n; ++s) {
+    const GlacierSubbasin& basin = glacierBasins[s];
+    const double area = basin.glacierArea + basin.freeArea;
+    const double f = basin.hasGlacier && area > 0.0 ? basin.glacierArea / area : 0.0;
+    for (int k = 0; k < 3; ++k) {
+      const double keep = std::exp(-hours / constants[k]);
+      held[s] += keep < 1.0 ? f * keep / (1.0 - keep) * (*storages[k])[s] : 0.0;
+    }
+  }
+  return held;
 }
 
 // At the end of the evaluation day.

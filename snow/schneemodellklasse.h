@@ -139,6 +139,11 @@ public:
 
   // Whether a glacier grid switched the glacier model on.
   bool hasGlacierGrid() const { return glacierGrid != nullptr; }
+  // Rank 0, per subbasin 1 .. n in mm over the subbasin: the melt of the
+  // last step that entered the glacier runoff storages, and the water the
+  // storages hold.
+  const std::vector<double>& getGlacierMeltInput() const { return glacierMeltInput; }
+  std::vector<double> glacierRunoffStorage() const;
   // For interception's rain/snow split.
   double getT0R() const { return t0r; }
   double getTranszone() const { return transzone; }
@@ -431,6 +436,7 @@ protected:
   bool storageNameKept = false;
   // Per subbasin 1 .. n the glacier runoff storages; empty without glaciers.
   std::vector<double> qIceEls, qFirnEls, qSnowEls;
+  std::vector<double> glacierMeltInput; // rank 0, per subbasin
   DayFactors factors;
   double partDay = 1.0, partNight = 0.0; // of steps above 720 minutes
 };

@@ -193,9 +193,9 @@ void unsatzonmodellklasse::solveSoilColumns(long row, ColumnSolver& solver, cons
 void unsatzonmodellklasse::solveOwnCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
                                         RegionFailure& failure) {
   const double nodata = header.nodata;
-  const bool glaciated = glacier && glacier[r][c] != nodata && glacier[r][c] >= 1.0;
+  const bool covered = glacier && glacier[r][c] != nodata && glaciated(glacier[r][c]);
   const bool follower = solverGrids.masterCells && solverGrids.masterCells[r][c] == nodata;
-  if (glaciated || follower) {
+  if (covered || follower) {
     solverGrids.bottomFlux[r][c] = solverGrids.flux[r][c][0];
     return;
   }

@@ -64,6 +64,9 @@ public:
   // "throughfall0", "snowcover_outflow" and "precipitation", with
   // interception first the snow outflow before the throughfall.
   virtual Grid selectInputGrid(int interceptionFirst);
+  // Cells wholly under a glacier have no soil column: the glacier's
+  // storages carry their water.
+  static bool glaciated(double glacierCode) { return glacierCode >= 1.0; }
   // One sub-step of every own soil column (the date names the report
   // lines), then the response units' copies, the zonal statistics and the
   // runoff records of the sub-step.

@@ -34,6 +34,21 @@ std::vector<double> lastLine(const std::string& path) {
   return values;
 }
 
+// The last line of a balance file: zone 1, zone 2, catchment.
+struct ZoneValues {
+  const char* file;
+  std::vector<double> zones;
+};
+
+template <std::size_t N>
+void expectLastLines(const std::string& dir, const ZoneValues (&expected)[N]) {
+  for (const ZoneValues& e : expected) {
+    const std::vector<double> values = lastLine(dir + "/balance_" + e.file + ".stat");
+    ASSERT_EQ(values.size(), 3u) << e.file;
+    for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(values[k], e.zones[k], 1e-12) << e.file << k;
+  }
+}
+
 } // namespace
 
 // Every cell gets 4 mm of rain and 2 mm more snow per step, 0.5 mm of
@@ -133,16 +148,52 @@ TEST(WaterBalance, SpreadsZoneVolumesOverTheirAreaInPlaceOfTheCellTerms) {
   ASSERT_EQ(runModel(model, dir), -1) << log.text();
 
   EXPECT_FALSE(std::filesystem::exists(dir + "/balance_interflow.stat"));
-  const struct {
-    const char* file;
-    std::vector<double> zones; // zone 1, zone 2, catchment
-  } expected[] = {{"inflow", {2.0, 0.5, 1.1}},
-                  {"held", {0.5, 0.0, 0.2}},
-                  {"given", {0.25, 0.25, 0.25}},
-                  {"residual", {1.25, 0.25, 0.65}}};
-  for (const auto& e : expected) {
-    const std::vector<double> values = lastLine(dir + "/balance_" + e.file + ".stat");
-    ASSERT_EQ(values.size(), 3u) << e.file;
-    for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(values[k], e.zones[k], 1e-12) << e.file << k;
-  }
+  const ZoneValues expected[] = {{"inflow", {2.0, 0.5, 1.1}},
+                                 {"held", {0.5, 0.0, 0.2}},
+                                 {"given", {0.25, 0.25, 0.25}},
+                                 {"residual", {1.25, 0.25, 0.65}}};
+  expectLastLines(dir, expected);
+}
+
+// A glacier grid of fractions and codes (nodata at row 2, column 4) under
+// 1 mm of water on every cell: the glacier's share takes the fractions
+// below 1, the covered part the cells of 1 and more. Zone 1: 0, 0.25, 0,
+// 0.25; zone 2: 1, 0.25, 1, nodata, 1, 2.
+TEST(WaterBalance, TakesTheGlacierPartOfACell) {
+  TinyCatchment catchment;
+  catchment.lastHour = 1;
+  catchment.standardGridCount = 2;
+  catchment.standardGrids = "";
+  for (const char* name : {"ice_firn", "water"})
+    catchment.standardGrids += std::string(name) + ".asc " + name +
+                               " fillcode = 0 readcode = 0 defaultValue = 1 writecode = 0\n";
+  catchment.extraSections = "[recorder]\n1\n60\n\n[water_balance]\n1\n60\nbalance_\n2001\n";
+  const std::string dir =
+      std::filesystem::absolute(makeTestDirectory("water_balance_glacier")).string();
+  catchment.write(dir);
+  RunLog log(dir);
+  RecordingApplication model(log.diag.get(), "run.ctl", CommandLine());
+  model.atPlace = [&](Place place, const ModelDate&) {
+    if (place != Place::snow) return;
+    Grid g = model.grid("ice_firn");
+    const double columns[] = {0.0, 0.25, 1.0, 2.0};
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) g[r][c] = columns[c - 1];
+    g[2][4] = -9999.0;
+  };
+  model.beforeRecorder = [&] {
+    for (const auto& [label, part] :
+         {std::pair{"whole", glacierPart::whole}, std::pair{"share", glacierPart::share},
+          std::pair{"covered", glacierPart::covered}}) {
+      BalanceTerm term{"snow", label, BalanceKind::output, {"water"}};
+      term.glacier = part;
+      model.waterBalance->addCellTerm(term);
+    }
+  };
+  ASSERT_EQ(runModel(model, dir), -1) << log.text();
+
+  const ZoneValues expected[] = {{"whole", {1.0, 1.0, 1.0}},
+                                 {"share", {0.125, 0.25 / 6.0, 0.075}},
+                                 {"covered", {0.0, 4.0 / 6.0, 0.4}}};
+  expectLastLines(dir, expected);
 }

@@ -683,24 +683,12 @@ def command_routing(args):
           "routing alone wrote %d steps, the run %d, or other dates" % (len(rows[1]), len(rows[0])))
 
 
-def without_glacier(text):
-    """The example without its glacier grid, so the snow model runs no
-    glacier: the balance does not yet follow the water of the glacier's
-    runoff storages."""
-    text, count = re.subn(r"^ice_firn\.asc +ice_firn .*\n", "", text, flags=re.M)
-    check(count == 1, "the control file reads no ice_firn grid")
-    text, count = re.subn(r"^(\d+)(  number of grids: file, name, keys)$",
-                          lambda m: "%d%s" % (int(m.group(1)) - 1, m.group(2)), text, flags=re.M)
-    check(count == 1, "no [standard_grids] count line")
-    return text
-
-
 def groundwater_balance(text):
     """The example's groundwater with the balance, with the runoff
     concentration of the unsaturated zone in place of surface routing's; off
-    too what the balance of the land does not follow (see every_module)."""
-    return without_glacier(switched_off(text, "SurfaceRoutingModel", "lake_model",
-                                        "LayeredSnowModel")) + BALANCE_SECTION
+    too what the balance does not follow (see every_module)."""
+    return switched_off(text, "SurfaceRoutingModel", "lake_model", "LayeredSnowModel") + \
+        BALANCE_SECTION
 
 
 def command_groundwater(args):
@@ -745,9 +733,13 @@ balance_  prefix of the balance statistics files
 # Terms of the balance files that are storages (their change over the step).
 BALANCE_STORAGES = {"interception_storage", "snow_storage", "ponding_storage", "soil_water",
                     "surface_storage", "runoff_concentration", "channel_storage",
-                    "reservoir_storage"}
-BALANCE_INPUTS = {"precipitation", "irrigation", "channel_inflow", "external_inflow",
+                    "reservoir_storage", "glacier_runoff_storage"}
+BALANCE_INPUTS = {"precipitation", "irrigation", "glacier_melt", "channel_inflow",
+                  "external_inflow",
                   "internal_inflow", "lake_exchange", "translation"}
+# The glacier's own water, its runoff storages and the water its cells pass
+# by the soil.
+GLACIER_TERMS = ("glacier_melt", "glacier_runoff_storage", "water_on_glacier")
 # Terms beyond the land, from the runoff concentration to the outlet.
 CHANNEL_TERMS = ("runoff_concentration", "subbasin_runoff", "channel_inflow", "channel_storage",
                  "reservoir_storage", "external_abstraction", "outflow")
@@ -759,16 +751,14 @@ def every_module(text):
     the modules whose water the balance of the land does not yet follow: the
     lakes (channel routing sets the water of their cells), the layered snow
     (its pack on the soil columns), surface routing (the water it leaves on
-    the land counts as direct runoff and as surface storage), the glacier
-    (its runoff storages) and groundwater (example_groundwater balances
-    it)."""
+    the land counts as direct runoff and as surface storage) and groundwater
+    (example_groundwater balances it)."""
     fields = "1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day"
     check(fields in text, "the example's irrigation table has changed")
     text = text.replace(fields, "1 sprinkled_fields 2 2 0 0 starting from 3 1 with 12 mm to 3 2 "
                                 "with 12 mm every 1 day")
-    return without_glacier(switched_off(text, "lake_model", "LayeredSnowModel",
-                                        "groundwater_flow", "SurfaceRoutingModel")) + \
-        BALANCE_SECTION
+    return switched_off(text, "lake_model", "LayeredSnowModel", "groundwater_flow",
+                        "SurfaceRoutingModel") + BALANCE_SECTION
 
 
 def run_one_and_three(args, edit_control, edit_input):
@@ -784,16 +774,30 @@ def run_one_and_three(args, edit_control, edit_input):
     return works
 
 
-def cloudburst(folder):
-    """Ten times the rain, so that water ponds on the land."""
-    path = os.path.join(folder, "precipitation.txt")
+def scale_station_values(folder, name, change, from_day=1):
+    """Every value of a station file from a day of the month on changed by
+    change(value)."""
+    path = os.path.join(folder, name)
     with open(path) as f:
         lines = f.read().splitlines(True)
     header = next(i for i, line in enumerate(lines) if line.startswith("YY"))
     with open(path, "w") as f:
         f.writelines(lines[:header + 1] + [
-            " ".join(p[:4] + ["%.1f" % (10 * float(v)) for v in p[4:]]) + "\n"
+            " ".join(p[:4] + ["%.1f" % (change(float(v)) if int(p[2]) >= from_day else float(v))
+                              for v in p[4:]]) + "\n"
             for p in (line.split() for line in lines[header + 1:])])
+
+
+def cloudburst(folder):
+    """Ten times the rain, so that water ponds on the land."""
+    scale_station_values(folder, "precipitation.txt", lambda v: 10 * v)
+
+
+def warm_cloudburst(folder):
+    """Ten times the rain, the second day 10 K warmer, so that the snow of
+    the first day and the glacier melt and rain falls on the glacier."""
+    cloudburst(folder)
+    scale_station_values(folder, "temperature.txt", lambda v: v + 10.0, 2)
 
 
 def balance_rows(output):
@@ -809,7 +813,7 @@ def balance_rows(output):
 
 def command_balance(args):
     works = [os.path.join(work, "output")
-             for work, _ in run_one_and_three(args, every_module, cloudburst)]
+             for work, _ in run_one_and_three(args, every_module, warm_cloudburst)]
     terms = balance_rows(works[0])
     for term in ("precipitation", "snow_storage", "interception_storage", "soil_water",
                  "transpiration", "surface_storage") + CHANNEL_TERMS:
@@ -817,7 +821,7 @@ def command_balance(args):
     for term in ("interflow", "baseflow"):
         check(term not in terms, "%s is booked twice, leaving the land and the channels" % term)
     for term in ("snow_storage", "ponding_storage", "interception_storage", "irrigation",
-                 "withdrawal") + CHANNEL_TERMS:
+                 "withdrawal") + CHANNEL_TERMS + GLACIER_TERMS:
         check(any(v != 0.0 for row in terms[term] for v in row), "%s never changed" % term)
     check(len(terms["precipitation"]) == 48, "not one line per step")
     for name in os.listdir(works[0]):
@@ -831,7 +835,7 @@ def command_balance(args):
                   "%s differs between one process and three" % name)
     # The channel terms pass m^3/s <-> mm: 1e-8 of what passed through.
     check_closure(terms, 1e-8)
-    for dropped in ("channel_storage", "outflow", "channel_inflow"):
+    for dropped in ("channel_storage", "outflow", "channel_inflow") + GLACIER_TERMS:
         rest = {term: rows for term, rows in terms.items() if term != dropped}
         try:
             check_closure(rest, 1e-8)
