@@ -525,12 +525,13 @@ def rows_from_day(path, day):
 # The state a warm start reads: the unsaturated zone's grids, stacks and
 # state file (which also holds the sections of snow, evapotranspiration,
 # surface and channel routing), the storages of snow, interception and
-# silting-up, and the degree days of the dynamic phenology.
+# silting-up, the water surface routing left on the land, the degree days of
+# the dynamic phenology and the heads of the aquifer.
 CONTINUED_STATE = STATE_GRIDS + (
     "temper.stack", "qdown.stack", "intercept.asc", "intercept_Layer_1.asc",
     "intercept_Layer_2.asc", "snowstorage.asc", "liquidstorage.asc", "swe.asc", "snowdays.asc",
     "snowage.asc", "snowtemp.asc", "surftemp.asc", "sdisp.asc", "rainpause.asc", "ekin.asc",
-    "tsbb.asc", "SSDTemp", "DynamicPhenology_End")
+    "tsbb.asc", "SSDTemp", "DynamicPhenology_End", "SurfStorSiltingUp")
 # Grids over the whole run (sums, means, extremes), which a run from the
 # middle cannot share with the run through.
 WHOLE_RUN_GRID = re.compile(r"\.(sum|mit|min|max)$")
@@ -557,7 +558,8 @@ def warm_start_of_every_module(day):
                               (r"^0 +readgrid:.*$", "1     readgrid"),
                               (r"^0 +snow readgrid:.*$", "1     snow readgrid"),
                               (r"^0 +interception readgrid$", "1   interception readgrid"),
-                              (r"^0 +readgrids$", "1      readgrids")):
+                              (r"^0 +readgrids$", "1      readgrids"),
+                              (r"^0 +grid read parameter:.*$", "1     grid read parameter")):
             text, count = re.subn(pattern, line, text, flags=re.M)
             check(count == 1, "the control file has no line matching %s" % pattern)
         return text
@@ -565,10 +567,9 @@ def warm_start_of_every_module(day):
 
 
 def continued(text):
-    """Off are groundwater, the lakes and surface routing, whose warm start
-    does not yet continue a run exactly (the ponding of a subbasin with a
-    lake drifts apart from the third day on)."""
-    return switched_off(text, "groundwater_flow", "lake_model", "SurfaceRoutingModel")
+    """Off are the lakes, whose warm start does not yet continue a run
+    exactly."""
+    return switched_off(text, "lake_model")
 
 
 
