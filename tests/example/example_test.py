@@ -24,9 +24,10 @@ under mpirun and checks what a user relies on:
             the same silting-up grids and statistics on 1, 2 and 3
             processes with 1 and 4 threads, and some direct runoff
   continuation
-            the example with every module on: four days run through and two
-            followed by a warm start of two more give the same outputs for
-            days 3 and 4, byte for byte, on one process and on three
+            the example with every module but the lakes on: three days run
+            through and two followed by a warm start of one more give the
+            same outputs for day 3, byte for byte, on one process and on
+            three
   routing   channel routing alone (-mode:routing, routing.ctl) routes the
             runoff of a run of the example over the same steps
   surface   with the surface routing of the example (rivers on the valley floors) the
@@ -567,20 +568,22 @@ def warm_start_of_every_module(day):
 
 
 def continued(text):
-    """Off are the lakes, whose warm start does not yet continue a run
-    exactly."""
+    """Off are the lakes: a warm start saturates again the soil under every
+    lake cell that holds water, as the lake set-up does at a cold start, so
+    theta.stack, pond.asc, lake_2.txt and what follows from them leave the
+    run through from the first step on."""
     return switched_off(text, "lake_model")
 
 
 
 def command_continuation(args):
-    # Four days through, or two and a warm start of two more.
+    # Three days through, or two and a warm start of one more.
     for processes in (1, 3):
         base = os.path.join(args.work, "np%d" % processes)
         through, first, second = (os.path.join(base, n) for n in ("through", "first", "second"))
-        prepare(through, 4, lambda text: every_state(continued(text)))
+        prepare(through, 3, lambda text: every_state(continued(text)))
         prepare(first, 2, lambda text: every_state(continued(text)))
-        prepare(second, 4, lambda text: warm_start_of_every_module(3)(continued(text)))
+        prepare(second, 3, lambda text: warm_start_of_every_module(3)(continued(text)))
         for work in (through, first):
             status, console = run_horva(args, work, processes, 1)
             check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
@@ -604,7 +607,7 @@ def command_continuation(args):
             check(os.path.exists(theirs), "the run through did not write %s" % name)
             if name.endswith((".stat", ".txt")):
                 rows = [rows_from_day(p, 3) for p in (ours, theirs)]
-                check(len(rows[0][1]) >= 2 and rows[0] == rows[1], differs(name))
+                check(rows[0][1] and rows[0] == rows[1], differs(name))
             else:
                 check(filecmp.cmp(ours, theirs, shallow=False), differs(name))
         # Rank 0 logs the means, the owner of the control cell its water.
