@@ -5,8 +5,8 @@
 // water still on the land goes into a grid of the catchment beside it.
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/diag_stream.h"

@@ -164,7 +164,8 @@ TEST(SurfaceRoutingState, KeepsTheWaterOnTheLand) {
     SCOPED_TRACE(kept ? "grid kept" : "no grid");
     StatePlane second(kept ? "surfrout_state_land_kept" : "surfrout_state_land_lost", false);
     writeFile(second.dir + name, readFile(first.dir + name));
-    if (kept) writeFile(second.dir + "SurfStorSiltingUp", readFile(first.dir + "SurfStorSiltingUp"));
+    if (kept)
+      writeFile(second.dir + "SurfStorSiltingUp", readFile(first.dir + "SurfStorSiltingUp"));
     second.module->readStorage(&name, 1);
     for (long r = 1; r <= 4; ++r)
       for (long c = 1; c <= 4; ++c)
