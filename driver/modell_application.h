@@ -154,8 +154,8 @@ protected:
     channelRoutingTeardown,
     waterBalanceTeardown,
     unsaturatedZoneTeardown,
+    surfaceRoutingTeardown, // writes the water on the land silting-up holds
     siltingUpTeardown,
-    surfaceRoutingTeardown,
     interceptionTeardown,
     irrigationTeardown,
     snowTeardown,

@@ -434,6 +434,7 @@ void ModellApplication::buildSubmodels() {
                                        unsatZone->getReadStorageParameter());
     channelRouting->setWriteStorageFlag(1);
   }
+  channelRouting->restoreLakeCells(unsatZone->getReadStorageParameter());
   // Whatever routing's state: only rank 0 shares out what it gives.
   irrigation->SetStorageRecords(unsatZone->getReinfiltrationRecords());
   irrigation->SetGroundwaterRunoff(unsatZone->getQg());

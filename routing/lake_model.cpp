@@ -180,6 +180,16 @@ void abflussmodellklasse::scatterLakePonding() {
                        copied ? ponding.whole : nullptr);
 }
 
+// A former run wrote its ponding grid before the last routing step set the
+// lake cells, so the cells lag one step behind the lake's stored volume.
+void abflussmodellklasse::restoreLakeCells(int readMode) {
+  if (configuredFlowControl <= 0 || lakeModel == 0 || lakeCodesIndex == 0) return;
+  if (readMode == 0 || readMode == 2 || readMode == 4) return;
+  if (flowControl > 0)
+    for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->setLakeCellsFromVolumes();
+  scatterLakePonding();
+}
+
 void abflussmodellklasse::collectReservoirs(std::vector<SP_class*>& list) {
   for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->CollectReservoirs(list);
 }

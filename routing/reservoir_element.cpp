@@ -69,6 +69,11 @@ void routingclass::restartLakesFromCells(const ModelDate& start) {
   InitReservoirOutflows(start);
 }
 
+void routingclass::setLakeCellsFromVolumes() {
+  for (int k = 1; k <= reservoirs; ++k)
+    if (reservoir(k).isLake()) reservoir(k).SetLakeCells(reservoir(k).getVolume());
+}
+
 void routingclass::CollectReservoirs(std::vector<SP_class*>& list) {
   for (int k = 1; k <= reservoirs; ++k) list.push_back(&reservoir(k));
 }

@@ -113,6 +113,8 @@ public:
   // A lake that takes its first state from its cells, once they are
   // gathered: volume, cells and outflow anew.
   void restartLakesFromCells(const ModelDate& start);
+  // Every lake's cells as its present volume fills them.
+  void setLakeCellsFromVolumes();
   // Mode 4 reads the inflow from a table; valueColumn counts its value
   // columns from 0, after the date columns.
   virtual void SetInflow(int c, int code, int mode, double value, const std::string& fileName,

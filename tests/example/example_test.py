@@ -24,9 +24,10 @@ under mpirun and checks what a user relies on:
             the same silting-up grids and statistics on 1, 2 and 3
             processes with 1 and 4 threads, and some direct runoff
   continuation
-            the example with every module on: four days run through and two
-            followed by a warm start of two more give the same outputs for
-            days 3 and 4, byte for byte, on one process and on three
+            the example with every module but the lakes on: three days run
+            through and two followed by a warm start of one more give the
+            same outputs for day 3, byte for byte, on one process and on
+            three
   routing   channel routing alone (-mode:routing, routing.ctl) routes the
             runoff of a run of the example over the same steps
   surface   with the surface routing of the example (rivers on the valley floors) the
@@ -426,10 +427,11 @@ def command_silting(args):
 # The grids and stacks that the state of a run leaves for a warm start.
 STATE_GRIDS = ("theta.stack", "hh.stack", "hgeo.stack", "gwdist.asc", "gwlevel.asc",
                "gwtheta.asc", "baseflow.asc", "pond.asc")
-# The state of the soil heat, of the layered snow and of the aquifer, where
-# they are on.
+# The state of the soil heat, of the layered snow, of the aquifer and of
+# surface routing, where they are on.
 OPTIONAL_STATE = re.compile(r"^(temper|swes|swel|tempersnow|thetasnow|hhydsnow|hgeosnow|thicksnow|"
-                            r"denssnow)\.stack$|^uppersnow\.asc$|^gw_head_\d+(_old)?\.asc$")
+                            r"denssnow)\.stack$|^uppersnow\.asc$|^gw_head_\d+(_old)?\.asc$|"
+                            r"^SurfStorSiltingUp$")
 
 
 def state_files(work, processes):
@@ -525,12 +527,13 @@ def rows_from_day(path, day):
 # The state a warm start reads: the unsaturated zone's grids, stacks and
 # state file (which also holds the sections of snow, evapotranspiration,
 # surface and channel routing), the storages of snow, interception and
-# silting-up, and the degree days of the dynamic phenology.
+# silting-up, the water surface routing left on the land, the degree days of
+# the dynamic phenology and the heads of the aquifer.
 CONTINUED_STATE = STATE_GRIDS + (
     "temper.stack", "qdown.stack", "intercept.asc", "intercept_Layer_1.asc",
     "intercept_Layer_2.asc", "snowstorage.asc", "liquidstorage.asc", "swe.asc", "snowdays.asc",
     "snowage.asc", "snowtemp.asc", "surftemp.asc", "sdisp.asc", "rainpause.asc", "ekin.asc",
-    "tsbb.asc", "SSDTemp", "DynamicPhenology_End")
+    "tsbb.asc", "SSDTemp", "DynamicPhenology_End", "SurfStorSiltingUp")
 # Grids over the whole run (sums, means, extremes), which a run from the
 # middle cannot share with the run through.
 WHOLE_RUN_GRID = re.compile(r"\.(sum|mit|min|max)$")
@@ -557,7 +560,8 @@ def warm_start_of_every_module(day):
                               (r"^0 +readgrid:.*$", "1     readgrid"),
                               (r"^0 +snow readgrid:.*$", "1     snow readgrid"),
                               (r"^0 +interception readgrid$", "1   interception readgrid"),
-                              (r"^0 +readgrids$", "1      readgrids")):
+                              (r"^0 +readgrids$", "1      readgrids"),
+                              (r"^0 +grid read parameter:.*$", "1     grid read parameter")):
             text, count = re.subn(pattern, line, text, flags=re.M)
             check(count == 1, "the control file has no line matching %s" % pattern)
         return text
@@ -565,21 +569,22 @@ def warm_start_of_every_module(day):
 
 
 def continued(text):
-    """Off are groundwater, the lakes and surface routing, whose warm start
-    does not yet continue a run exactly (the ponding of a subbasin with a
-    lake drifts apart from the third day on)."""
-    return switched_off(text, "groundwater_flow", "lake_model", "SurfaceRoutingModel")
+    """Off are the lakes: a warm start saturates again the soil under every
+    lake cell that holds water, as the lake set-up does at a cold start, so
+    theta.stack, pond.asc, lake_2.txt and what follows from them leave the
+    run through from the first step on."""
+    return switched_off(text, "lake_model")
 
 
 
 def command_continuation(args):
-    # Four days through, or two and a warm start of two more.
+    # Three days through, or two and a warm start of one more.
     for processes in (1, 3):
         base = os.path.join(args.work, "np%d" % processes)
         through, first, second = (os.path.join(base, n) for n in ("through", "first", "second"))
-        prepare(through, 4, lambda text: every_state(continued(text)))
+        prepare(through, 3, lambda text: every_state(continued(text)))
         prepare(first, 2, lambda text: every_state(continued(text)))
-        prepare(second, 4, lambda text: warm_start_of_every_module(3)(continued(text)))
+        prepare(second, 3, lambda text: warm_start_of_every_module(3)(continued(text)))
         for work in (through, first):
             status, console = run_horva(args, work, processes, 1)
             check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
@@ -603,7 +608,7 @@ def command_continuation(args):
             check(os.path.exists(theirs), "the run through did not write %s" % name)
             if name.endswith((".stat", ".txt")):
                 rows = [rows_from_day(p, 3) for p in (ours, theirs)]
-                check(len(rows[0][1]) >= 2 and rows[0] == rows[1], differs(name))
+                check(rows[0][1] and rows[0] == rows[1], differs(name))
             else:
                 check(filecmp.cmp(ours, theirs, shallow=False), differs(name))
         # Rank 0 logs the means, the owner of the control cell its water.
