@@ -80,7 +80,7 @@ void surfaceroutingclass::readSurfaceWater() {
     return;
   }
   Grid read = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
-  readGrid(surfaceWaterFile, read, 0, false, false, false, 1, false, true, 0.0);
+  readGrid(surfaceWaterFile, read, 0, false, false, false, 0, false, true, 0.0);
   cells.forEachInOrder([&](long r, long c) { surfStorSiltingUpGrid[r][c] = read[r][c]; });
   free_matrix(read, heldFirst, heldLast, 1, header.ncols);
 }
