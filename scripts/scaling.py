@@ -73,8 +73,10 @@ def run(horva, catchment, work, processes, threads):
         f.write("1\n")
     env = dict(os.environ, OMP_NUM_THREADS=str(threads), OMP_WAIT_POLICY="PASSIVE",
                OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
-    command = ["mpirun", "--oversubscribe", "-np", str(processes), sys.executable, "-c",
-               RSS_PROBE, horva, "catchment.ctl"]
+    # Open MPI binds runs of one or two processes to cores, which on a shared
+    # machine may be the busiest ones: the scheduler places them.
+    command = ["mpirun", "--oversubscribe", "--bind-to", "none", "-np", str(processes),
+               sys.executable, "-c", RSS_PROBE, horva, "catchment.ctl"]
     start = time.monotonic()
     first_step = None
     cells = 0
