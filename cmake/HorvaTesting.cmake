@@ -48,16 +48,11 @@ set(HORVA_TEST_TIMEOUT 600)
 math(EXPR HORVA_CTEST_TIMEOUT "${HORVA_TEST_TIMEOUT} + 30")
 
 # The time of a test run goes into the model's libraries; test code compiled
-# with full optimisation (or, under the sanitizers, at -O1) took most of a
-# build's time on two cores. The headers every test includes are parsed once,
+# with optimisation took most of a build's time on two cores. The headers every test includes are parsed once,
 # into the precompiled header of horva_test_main, which every test binary
 # reuses: the options and definitions that a precompiled header must share
 # are set alike on all of them here.
-if(HORVA_SANITIZE)
-  set(HORVA_TEST_OPTIMISATION -O0)
-else()
-  set(HORVA_TEST_OPTIMISATION -O1)
-endif()
+set(HORVA_TEST_OPTIMISATION -O0)
 set(HORVA_TEST_DEFINITIONS
     HORVA_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
     HORVA_BINARY_DIR="${CMAKE_BINARY_DIR}")
