@@ -445,14 +445,23 @@ def state_files(work, processes):
     return state
 
 
-def warm_start(text, day=5):
-    for pattern, line in ((r"^1 +start day$", "%d        start day" % day),
-                          (r"^0 +readgrid:.*$", "1     readgrid: the state of the days before"),
-                          (r"^0 +grid read parameter:.*$", "1     grid read parameter: the heads"),
-                          (r"^0 +readgrids: the lakes.*$", "1     readgrids: the lakes' cells")):
+def replace_lines(text, edits):
+    """Each (pattern, line[, count]) replaces the lines matching pattern,
+    which must be count of them (one when not given)."""
+    for pattern, line, *expected in edits:
+        expected = expected[0] if expected else 1
         text, count = re.subn(pattern, line, text, flags=re.M)
-        check(count == 1, "the control file has no line matching %s" % pattern)
+        check(count == expected, "the control file has %d, not %d, lines matching %s" %
+              (count, expected, pattern))
     return text
+
+
+def warm_start(text, day=5):
+    return replace_lines(text, (
+        (r"^1 +start day$", "%d        start day" % day),
+        (r"^0 +readgrid:.*$", "1     readgrid: the state of the days before"),
+        (r"^0 +grid read parameter:.*$", "1     grid read parameter: the heads"),
+        (r"^0 +readgrids: the lakes.*$", "1     readgrids: the lakes' cells")))
 
 
 def command_warmstart(args):
@@ -493,24 +502,19 @@ def exact_continuation(text):
     are written as doubles, snow, interception, soil heat and the layered
     snow on it, groundwater and the lakes are off, and
     every grid and stack of the unsaturated zone is written daily with a time stamp (grids also their daily sums)."""
-    def edit(text, edits):
-        for pattern, line, expected in edits:
-            text, count = re.subn(pattern, line, text, flags=re.M)
-            check(count == expected, "the control file has %d, not %d, lines matching %s" %
-                  (count, expected, pattern))
-        return text
-    text = edit(text, ((r"^WriteAsciiGrids = 1$", "WriteDoubleGrids = 1", 1),
-                       (r"^\[multilayer_landuse\]\n(?:.+\n)*\n", "", 1),
-                       (r" DynamicPhenology = 1;.*;$", "", 1),
-                       (r"^1   method: 1 Penman-Monteith.*$", "2   method: Hamon", 1),
-                       (r"^(\[(?:snow|interception)_model\]\n)1 ", r"\g<1>0 ", 2),
-                       (r"^(\[(?:heat_transfer|LayeredSnowModel|groundwater_flow|lake_model)\]\n)1 ",
-                        r"\g<1>0 ", 4)))
+    text = replace_lines(text, (
+        (r"^WriteAsciiGrids = 1$", "WriteDoubleGrids = 1", 1),
+        (r"^\[multilayer_landuse\]\n(?:.+\n)*\n", "", 1),
+        (r" DynamicPhenology = 1;.*;$", "", 1),
+        (r"^1   method: 1 Penman-Monteith.*$", "2   method: Hamon", 1),
+        (r"^(\[(?:snow|interception)_model\]\n)1 ", r"\g<1>0 ", 2),
+        (r"^(\[(?:heat_transfer|LayeredSnowModel|groundwater_flow|lake_model)\]\n)1 ",
+         r"\g<1>0 ", 4)))
     start = text.index("[unsatzon_model]")
     end = text.index("\n[", start) + 1
-    section = edit(text[start:end],
-                   ((r"^(\S+\.asc  .*\n)\d+  its write code$", r"\g<1>45  its write code", 20),
-                    (r"^(\S+\.stack  .*\n)\d+  its write code$", r"\g<1>5  its write code", 4)))
+    section = replace_lines(text[start:end], (
+        (r"^(\S+\.asc  .*\n)\d+  its write code$", r"\g<1>45  its write code", 20),
+        (r"^(\S+\.stack  .*\n)\d+  its write code$", r"\g<1>5  its write code", 4)))
     return text[:start] + section + text[end:]
 
 
@@ -555,16 +559,13 @@ def every_state(text):
 
 def warm_start_of_every_module(day):
     def edit(text):
-        text = every_state(text)
-        for pattern, line in ((r"^1 +start day$", "%d        start day" % day),
-                              (r"^0 +readgrid:.*$", "1     readgrid"),
-                              (r"^0 +snow readgrid:.*$", "1     snow readgrid"),
-                              (r"^0 +interception readgrid$", "1   interception readgrid"),
-                              (r"^0 +readgrids$", "1      readgrids"),
-                              (r"^0 +grid read parameter:.*$", "1     grid read parameter")):
-            text, count = re.subn(pattern, line, text, flags=re.M)
-            check(count == 1, "the control file has no line matching %s" % pattern)
-        return text
+        return replace_lines(every_state(text), (
+            (r"^1 +start day$", "%d        start day" % day),
+            (r"^0 +readgrid:.*$", "1     readgrid"),
+            (r"^0 +snow readgrid:.*$", "1     snow readgrid"),
+            (r"^0 +interception readgrid$", "1   interception readgrid"),
+            (r"^0 +readgrids$", "1      readgrids"),
+            (r"^0 +grid read parameter:.*$", "1     grid read parameter")))
     return edit
 
 
