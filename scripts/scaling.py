@@ -129,7 +129,7 @@ def main(argv):
             print("generated %d x %d cells in %.0f s" % (size, size, seconds), flush=True)
         grid_cells = size * size
         reference = None
-        for processes in args.processes:
+        for processes in sorted(args.processes):
             if rank0_bytes_per_cell is not None:
                 workers = worker_bytes_per_cell or rank0_bytes_per_cell
                 need = grid_cells * (rank0_bytes_per_cell + (processes - 1) * workers / processes)
