@@ -78,6 +78,9 @@ public:
   virtual int setStorageConstantsQD(const double* constants);
   virtual int setStorageConstantsQI(const double* constants);
   virtual void setDumpMode(int dump, int close, int repair, long maxFiles);
+  // Per subbasin 1 .. N the glacier runoff of the step, which the snow model
+  // writes on rank 0 and the end of the step adds to Qg; null when off.
+  double* glacierRunoffTable();
 
   // --- per-cell numerics (lateral/surface_flow_*.cpp) -----------------------
   // grid[row][col] = mean of the valid neighbours inside the grid.
@@ -229,6 +232,7 @@ protected:
   Grid flowTimesGrid = nullptr;
   RunoffArrays* QBb = nullptr;
   RunoffArrays QIin, QIi, QDin, QDd, Qg;
+  std::vector<double> glacierRunoff;
   Stack velocityStack = nullptr;
   Stack fluxesStack = nullptr;
   Stack weightsStack = nullptr;

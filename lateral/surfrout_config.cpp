@@ -341,6 +341,10 @@ int surfaceroutingclass::setQBb(RunoffArrays* baseflow) {
   return flowControl;
 }
 
+double* surfaceroutingclass::glacierRunoffTable() {
+  return flowControl != 0 && !glacierRunoff.empty() ? glacierRunoff.data() : nullptr;
+}
+
 int surfaceroutingclass::setQIin(const RunoffArrays& inflow) {
   if (flowControl != 0) QIin = inflow;
   return flowControl;

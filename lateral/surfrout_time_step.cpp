@@ -238,7 +238,7 @@ void surfaceroutingclass::endStep() {
       passStorage(zoneFZT_QD, QDin, QDd, storageConstantQD, s, statistics[statQD]);
       passStorage(zoneFZT_QI, QIin, QIi, storageConstantQI, s, statistics[statQI]);
       const double baseflow = QBb && !QBb->empty() ? (*QBb)[0][s] : 0.0;
-      Qg[0][s] = QDd[0][s] + QIi[0][s] + baseflow;
+      Qg[0][s] = QDd[0][s] + QIi[0][s] + baseflow + glacierRunoff[s];
       ZoneRecord& b = statistics[statQB].records[s];
       b.weightSum = b.effectiveWeight = rel;
       b.valueSum = rel * baseflow;
