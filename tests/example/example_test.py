@@ -689,10 +689,17 @@ def command_routing(args):
           "routing alone wrote %d steps, the run %d, or other dates" % (len(rows[1]), len(rows[0])))
 
 
+def long_inner_steps(text):
+    """Surface routing's inner steps as long as the flow allows, up to the
+    whole step."""
+    return replace_lines(text, ((r"^100  longest inner step \(s\)$", "3600  longest inner step (s)"),))
+
+
 def groundwater_balance(text):
     """The example's groundwater with the balance; off what the balance does
     not follow (see every_module)."""
-    return switched_off(text, "lake_model", "LayeredSnowModel") + BALANCE_SECTION
+    return long_inner_steps(switched_off(text, "lake_model", "LayeredSnowModel")) + \
+        BALANCE_SECTION
 
 
 def command_groundwater(args):
@@ -748,12 +755,6 @@ GLACIER_TERMS = ("glacier_melt", "glacier_runoff_storage", "water_on_glacier")
 # Terms beyond the land, from the runoff concentration to the outlet.
 CHANNEL_TERMS = ("runoff_concentration", "subbasin_runoff", "channel_inflow", "channel_storage",
                  "reservoir_storage", "external_abstraction", "outflow")
-
-
-def long_inner_steps(text):
-    """Surface routing's inner steps as long as the flow allows, up to the
-    whole step."""
-    return replace_lines(text, ((r"^100  longest inner step \(s\)$", "3600  longest inner step (s)"),))
 
 
 def every_module(text):
