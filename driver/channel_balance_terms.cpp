@@ -54,10 +54,15 @@ void ModellApplication::addChannelBalanceTerms() {
   if (unsatZone->getFlowControl() == 0 || options.routingOnly) return;
   std::vector<ZoneBalanceTerm> terms;
   // Surface routing, where on, takes over the runoff concentration.
-  if (surfaceRouting->getFlowControl() != 0)
+  if (surfaceRouting->getFlowControl() != 0) {
     addConcentrationTerms(terms, "lateral", surfaceRouting);
-  else
+    // Overland flow takes water from one subbasin's land to another's.
+    const surfaceroutingclass* s = surfaceRouting;
+    terms.push_back({{"lateral", "surface_exchange", K::input, {}},
+                     [s](std::vector<double>& v) { v = s->borderInflow(); }});
+  } else {
     addConcentrationTerms(terms, "soil", unsatZone);
+  }
   // The glacier's melt joins the subbasin runoff through its own storages.
   if (snow->getFlowControl() != 0 && snow->hasGlacierGrid()) {
     const schneemodellklasse* s = snow;

@@ -390,11 +390,16 @@ void ModellApplication::buildSubmodels() {
   siltingUp->setWriteStorageFlag(1);
   surfaceRouting->setWriteStorageFlag(1);
 
-  // The glacier runoff of a subbasin joins the runoff of its soil, whose
-  // table exists once the unsaturated zone's tracer set-up ran.
-  if (snow->getFlowControl() != 0 && snow->hasGlacierGrid() && unsatZone->getFlowControl() != 0)
-    if (unsatzonmodellklasse::RunoffArrays* qg = unsatZone->getQg())
-      snow->setGlacierRunoffTable((*qg)[0].data());
+  // The glacier runoff of a subbasin joins the subbasin runoff that channel
+  // routing routes: surface routing's where it concentrates the runoff,
+  // else the soil's. Both tables exist once the tracer set-up ran.
+  if (snow->getFlowControl() != 0 && snow->hasGlacierGrid()) {
+    if (surfaceRouting->getFlowControl() != 0)
+      snow->setGlacierRunoffTable(surfaceRouting->glacierRunoffTable());
+    else if (unsatZone->getFlowControl() != 0)
+      if (unsatzonmodellklasse::RunoffArrays* qg = unsatZone->getQg())
+        snow->setGlacierRunoffTable((*qg)[0].data());
+  }
 
   // Channel routing routes the unsaturated zone's subbasin runoff; without
   // it the source is null, which only routing-only mode can route.

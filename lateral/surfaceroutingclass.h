@@ -55,6 +55,10 @@ public:
   // Per subbasin (1 .. N) on rank 0 what the linear storages of direct
   // runoff and interflow hold after the step, mm over the subbasin.
   std::vector<double> concentrationStorage() const;
+  // Per subbasin 1 .. N the surface water of the last step that came in from
+  // the cells of other subbasins less what went out to them, m^3, on every
+  // process; methods 1 to 5, whose fluxes cross the subbasins' borders.
+  const std::vector<double>& borderInflow() const { return subbasinBorderInflow; }
   // The flow-time zones of every subbasin. Collective.
   virtual void computeFlowTimeZones();
 
@@ -78,6 +82,9 @@ public:
   virtual int setStorageConstantsQD(const double* constants);
   virtual int setStorageConstantsQI(const double* constants);
   virtual void setDumpMode(int dump, int close, int repair, long maxFiles);
+  // Per subbasin 1 .. N the glacier runoff of the step, which the snow model
+  // writes on rank 0 and the end of the step adds to Qg; null when off.
+  double* glacierRunoffTable();
 
   // --- per-cell numerics (lateral/surface_flow_*.cpp) -----------------------
   // grid[row][col] = mean of the valid neighbours inside the grid.
@@ -171,6 +178,14 @@ protected:
   void sumSubbasinStorage(double dt);
   void sumOverProcesses(std::vector<CompensatedSum>& sums, const char* what);
   void collectSubstepRunoff();
+  // The net inflow [m^3] of an inner step of dt over the borders of the
+  // cell's subbasin.
+  double borderExchange(long row, long col, double dt) const;
+  size_t ownCellIndex(long r, long c) const {
+    return static_cast<size_t>(r - header.firstRow) * static_cast<size_t>(header.ncols) +
+           static_cast<size_t>(c - 1);
+  }
+  void sumBorderInflow();
   // The recession factor per step of a linear storage with constants[s] in
   // minutes; 0 without one.
   double recession(const double* constants, size_t s) const;
@@ -229,6 +244,9 @@ protected:
   Grid flowTimesGrid = nullptr;
   RunoffArrays* QBb = nullptr;
   RunoffArrays QIin, QIi, QDin, QDd, Qg;
+  std::vector<double> glacierRunoff;
+  std::vector<double> cellBorderInflow;     // per own-row cell, m^3 of the step so far
+  std::vector<double> subbasinBorderInflow; // 0 .. N, m^3
   Stack velocityStack = nullptr;
   Stack fluxesStack = nullptr;
   Stack weightsStack = nullptr;

@@ -73,6 +73,10 @@ surfaceroutingclass::surfaceroutingclass(const ModelContext& context, int& error
     for (ZoneRecord& z : subbasinHeadSum) z.weightSum = z.valueSum = 0.0;
     subbasinPondedSum = subbasinRiverInflow = subbasinHeadSum;
     subbasinStorageChange.assign(subbasinHeadSum.size(), 0.0);
+    subbasinBorderInflow.assign(subbasinHeadSum.size(), 0.0);
+    cellBorderInflow.assign(static_cast<size_t>(header.lastRow - header.firstRow + 1) *
+                                static_cast<size_t>(header.ncols),
+                            0.0);
     writeStorage = 1;
   });
 }
@@ -339,6 +343,10 @@ void surfaceroutingclass::createStatistics() {
 int surfaceroutingclass::setQBb(RunoffArrays* baseflow) {
   if (flowControl != 0) QBb = baseflow;
   return flowControl;
+}
+
+double* surfaceroutingclass::glacierRunoffTable() {
+  return flowControl != 0 && !glacierRunoff.empty() ? glacierRunoff.data() : nullptr;
 }
 
 int surfaceroutingclass::setQIin(const RunoffArrays& inflow) {

@@ -8,7 +8,10 @@
 #include "core/collective_status.h"
 #include "core/compensated_sum.h"
 #include "core/diag_stream.h"
+#include "lateral/surface_flow_directions.h"
 #include "lateral/surfaceroutingclass.h"
+
+using namespace surface_flow;
 
 namespace {
 
@@ -224,9 +227,38 @@ void surfaceroutingclass::collectSubstepRunoff() {
   });
 }
 
+// What the fluxes of a method 1-5 cell carry over the border of its
+// subbasin: the subbasins share the land, not only the rivers.
+double surfaceroutingclass::borderExchange(long row, long col, double dt) const {
+  const double zone = zoneGrid[row][col];
+  const double* Q = fluxesStack[row][col];
+  double net = 0.0;
+  for (int k = 1; k <= 8; ++k) {
+    const long r = row + rowStep[k], c = col + columnStep[k];
+    if (!inDomain(r, c) || zoneGrid[r][c] == zone) continue;
+    net += fluxesStack[r][c][opposite(k)];
+    if (Q[k] > 0.0) net -= Q[k];
+  }
+  return net * dt;
+}
+
+// The cells' exchange of the step per subbasin, in row order and alike on
+// any number of processes. Collective.
+void surfaceroutingclass::sumBorderInflow() {
+  std::vector<CompensatedSum> sums(subbasinBorderInflow.size());
+  cells.forEachInOrder([&](long r, long c) {
+    double& cell = cellBorderInflow[ownCellIndex(r, c)];
+    sums[static_cast<size_t>(zones.indexOf(zones.grid[r][c]))].add(cell);
+    cell = 0.0;
+  });
+  sumOverProcesses(sums, "the water crossing the borders of its subbasins");
+  for (size_t s = 0; s < sums.size(); ++s) subbasinBorderInflow[s] = sums[s].value();
+}
+
 void surfaceroutingclass::endStep() {
   if (flowControl == 0) return;
   getQg();
+  sumBorderInflow();
   const size_t n = Qg.size() - 1;
   const size_t N = static_cast<size_t>(zones.zoneCount);
   for (auto* records : {&zoneFZT_QD, &zoneFZT_QI})
@@ -238,7 +270,7 @@ void surfaceroutingclass::endStep() {
       passStorage(zoneFZT_QD, QDin, QDd, storageConstantQD, s, statistics[statQD]);
       passStorage(zoneFZT_QI, QIin, QIi, storageConstantQI, s, statistics[statQI]);
       const double baseflow = QBb && !QBb->empty() ? (*QBb)[0][s] : 0.0;
-      Qg[0][s] = QDd[0][s] + QIi[0][s] + baseflow;
+      Qg[0][s] = QDd[0][s] + QIi[0][s] + baseflow + glacierRunoff[s];
       ZoneRecord& b = statistics[statQB].records[s];
       b.weightSum = b.effectiveWeight = rel;
       b.valueSum = rel * baseflow;

@@ -45,6 +45,7 @@ void surfaceroutingclass::initTracers(int& errorCode, int tracerCount,
     const size_t subbasins = static_cast<size_t>(zones.zoneCount) + 1;
     for (RunoffArrays* a : {&Qg, &QDin, &QDd, &QIin, &QIi})
       a->assign(static_cast<size_t>(n) + 1, std::vector<double>(subbasins, 0.0));
+    glacierRunoff.assign(subbasins, 0.0);
   });
   errorCode = agreeOnFailure(failure, failure != 0 ? failure : mpiCallFailed).code;
 }
@@ -55,6 +56,7 @@ void surfaceroutingclass::freeTracers() {
   concQIGrids.clear();
   concStorGrids.clear();
   for (RunoffArrays* a : {&Qg, &QDin, &QDd, &QIin, &QIi}) a->clear();
+  glacierRunoff.clear();
   releaseTracerStorage();
   teilmodellklasse::freeTracers();
 }

@@ -10,6 +10,13 @@ double schneemodellklasse::glacierFraction(long r, long c) const {
   return glacierGrid ? std::clamp(glacierGrid[r][c], 0.0, 1.0) : 0.0;
 }
 
+// Glaciers that keep their extent have no pack of their own: the snow of a
+// cell wholly under one lies on the glacier, and no soil takes its outflow.
+double schneemodellklasse::glacierSnowOutflow(long r, long c) const {
+  if (const Grid onGlacier = own(glacierSnowMeltGrid)) return onGlacier[r][c];
+  return !glacier.dynamic() && glacierGrid[r][c] >= 1.0 ? own(outflowGrid)[r][c] : 0.0;
+}
+
 void schneemodellklasse::glacierCell(long r, long c, double g) {
   double glacierMelt = 0.0;
   if (glacier.method == 13)

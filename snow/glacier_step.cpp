@@ -39,14 +39,13 @@ void schneemodellklasse::updateMassBalance() {
 // that the sums do not depend on the decomposition.
 void schneemodellklasse::sumGlacierMelt(std::vector<CompensatedSum>& melt) {
   melt.assign(meltSums * (static_cast<size_t>(zones.zoneCount) + 1), CompensatedSum{});
-  const Grid snowMelt = own(glacierSnowMeltGrid);
   const Grid firnTotal = own(firnTotalGrid);
   cells.forEachInOrder([&](long r, long c) {
     CompensatedSum* sums = &melt[meltSums * static_cast<size_t>(zones.indexOf(zones.grid[r][c]))];
     const double g = glacierFraction(r, c);
     sums[3].add(1.0);
     if (!(g > 0.0)) return;
-    const double onGlacier = snowMelt ? snowMelt[r][c] : 0.0;
+    const double onGlacier = glacierSnowOutflow(r, c);
     const double phi = firnTotal && firnTotal[r][c] > 0.0 ? 1.0 : 0.0;
     sums[0].add(g * own(iceMeltGrid)[r][c]);
     sums[1].add(g * (phi * onGlacier + own(firnMeltGrid)[r][c]));

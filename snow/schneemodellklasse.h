@@ -140,7 +140,8 @@ public:
   // Whether a glacier grid switched the glacier model on.
   bool hasGlacierGrid() const { return glacierGrid != nullptr; }
   // Rank 0, per subbasin 1 .. n in mm over the subbasin: the melt of the
-  // last step that entered the glacier runoff storages, and the water the
+  // last step that entered the glacier runoff storages (with the outflow of
+  // the snow that lies on glaciers keeping their extent), and the water the
   // storages hold.
   const std::vector<double>& getGlacierMeltInput() const { return glacierMeltInput; }
   std::vector<double> glacierRunoffStorage() const;
@@ -289,6 +290,8 @@ protected:
   GlacierField glacierField();
   // --- glacier cells (snow/glacier_cell.cpp) ---------------------------------------
   double glacierFraction(long r, long c) const;
+  // What leaves the snow on the glacier part of a cell.
+  double glacierSnowOutflow(long r, long c) const;
   void glacierCell(long r, long c, double g);
   void degreeDayGlacierSnow(long r, long c, double g, double& glacierMelt);
   void snowMethodGlacierSnow(long r, long c, double g, double& glacierMelt);

@@ -238,13 +238,12 @@ void schneemodellklasse::addStatistics() {
     if (t->statistic && t->statistic->isActive())
       jobs.push_back({t->statistic.get(), t->concstor, Weigh::cell, seriesCount});
   const double lowest = header.nodata + 1.0;
-  const Grid snowOnGlacier = own(glacierSnowMeltGrid);
   const Grid firn = own(firnTotalGrid);
   // The snow melt on a glacier counts as firn melt where firn lies.
   auto valueOf = [&](const Job& job, long r, long c) {
     if (job.which != firnMeltSeries && job.which != glacierSnowMeltSeries)
       return job.grid ? job.grid[r][c] : 0.0;
-    const double snow = snowOnGlacier ? snowOnGlacier[r][c] : 0.0;
+    const double snow = glacierSnowOutflow(r, c);
     const bool firnCell = firn && firn[r][c] > 0.0;
     if (job.which == glacierSnowMeltSeries) return firnCell ? 0.0 : snow;
     return (firnCell ? snow : 0.0) + own(firnMeltGrid)[r][c];

@@ -689,11 +689,16 @@ def command_routing(args):
           "routing alone wrote %d steps, the run %d, or other dates" % (len(rows[1]), len(rows[0])))
 
 
+def long_inner_steps(text):
+    """Surface routing's inner steps as long as the flow allows, up to the
+    whole step."""
+    return replace_lines(text, ((r"^100  longest inner step \(s\)$", "3600  longest inner step (s)"),))
+
+
 def groundwater_balance(text):
-    """The example's groundwater with the balance, with the runoff
-    concentration of the unsaturated zone in place of surface routing's; off
-    too what the balance does not follow (see every_module)."""
-    return switched_off(text, "SurfaceRoutingModel", "lake_model", "LayeredSnowModel") + \
+    """The example's groundwater with the balance; off what the balance does
+    not follow (see every_module)."""
+    return long_inner_steps(switched_off(text, "lake_model", "LayeredSnowModel")) + \
         BALANCE_SECTION
 
 
@@ -718,14 +723,14 @@ def command_groundwater(args):
     with open(os.path.join(runs[0], "output", "gw_control.txt")) as f:
         lines = f.read().splitlines()
     check(len(lines) == 1 + 48, "gw_control.txt holds %d lines for 48 steps" % len(lines))
-    # The soil's baseflow recharges the aquifer and leaves the balance; the
-    # unsaturated zone concentrates the runoff.
+    # The soil's baseflow recharges the aquifer and leaves the balance;
+    # surface routing concentrates the runoff.
     output = os.path.join(runs[0], "output")
     terms = balance_rows(output)
     check(any(v > 0.0 for row in terms["baseflow"] for v in row), "no recharge left the land")
     with open(os.path.join(output, "balance_runoff_concentration.stat")) as f:
-        check(":soil:change_of_runoff_concentration" in f.read().splitlines()[1],
-              "the runoff concentration is not the unsaturated zone's")
+        check(":lateral:change_of_runoff_concentration" in f.read().splitlines()[1],
+              "the runoff concentration is not surface routing's")
     check_closure(terms, 1e-8)
 
 
@@ -740,7 +745,8 @@ balance_  prefix of the balance statistics files
 BALANCE_STORAGES = {"interception_storage", "snow_storage", "ponding_storage", "soil_water",
                     "surface_storage", "runoff_concentration", "channel_storage",
                     "reservoir_storage", "glacier_runoff_storage"}
-BALANCE_INPUTS = {"precipitation", "irrigation", "glacier_melt", "channel_inflow",
+BALANCE_INPUTS = {"precipitation", "irrigation", "glacier_melt", "surface_exchange",
+                  "channel_inflow",
                   "external_inflow",
                   "internal_inflow", "lake_exchange", "translation"}
 # The glacier's own water, its runoff storages and the water its cells pass
@@ -756,15 +762,15 @@ def every_module(text):
     balance; its fields watered from the river from the first day. Off are
     the modules whose water the balance of the land does not yet follow: the
     lakes (channel routing sets the water of their cells), the layered snow
-    (its pack on the soil columns), surface routing (the water it leaves on
-    the land counts as direct runoff and as surface storage) and groundwater
-    (example_groundwater balances it)."""
+    (its pack on the soil columns) and groundwater (example_groundwater
+    balances it). Surface routing concentrates the runoff, the glacier's
+    with it."""
     fields = "1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day"
     check(fields in text, "the example's irrigation table has changed")
     text = text.replace(fields, "1 sprinkled_fields 2 2 0 0 starting from 3 1 with 12 mm to 3 2 "
                                 "with 12 mm every 1 day")
-    return switched_off(text, "lake_model", "LayeredSnowModel", "groundwater_flow",
-                        "SurfaceRoutingModel") + BALANCE_SECTION
+    return long_inner_steps(switched_off(text, "lake_model", "LayeredSnowModel",
+                                         "groundwater_flow")) + BALANCE_SECTION
 
 
 def run_one_and_three(args, edit_control, edit_input):
@@ -827,7 +833,7 @@ def command_balance(args):
     for term in ("interflow", "baseflow"):
         check(term not in terms, "%s is booked twice, leaving the land and the channels" % term)
     for term in ("snow_storage", "ponding_storage", "interception_storage", "irrigation",
-                 "withdrawal") + CHANNEL_TERMS + GLACIER_TERMS:
+                 "withdrawal", "surface_exchange") + CHANNEL_TERMS + GLACIER_TERMS:
         check(any(v != 0.0 for row in terms[term] for v in row), "%s never changed" % term)
     check(len(terms["precipitation"]) == 48, "not one line per step")
     for name in os.listdir(works[0]):
@@ -839,9 +845,13 @@ def command_balance(args):
         else:
             check(filecmp.cmp(*pair, shallow=False),
                   "%s differs between one process and three" % name)
-    # The channel terms pass m^3/s <-> mm: 1e-8 of what passed through.
+    # The channel terms pass m^3/s <-> mm: 1e-8 of what passed through. The
+    # glacier's subbasin closes only if its runoff reaches the channels
+    # through surface routing, and the subbasins only with the water their
+    # land passes to each other.
     check_closure(terms, 1e-8)
-    for dropped in ("channel_storage", "outflow", "channel_inflow") + GLACIER_TERMS:
+    for dropped in ("channel_storage", "outflow", "channel_inflow", "surface_exchange") + \
+            GLACIER_TERMS:
         rest = {term: rows for term, rows in terms.items() if term != dropped}
         try:
             check_closure(rest, 1e-8)

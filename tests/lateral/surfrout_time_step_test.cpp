@@ -226,3 +226,42 @@ TEST(SurfaceRoutingTimeStep, SettledRunoffEqualsTheRain) {
     module->teardown(false);
   }
 }
+
+// A plane falling east to a river along its eastern border, cut across the
+// slope into two subbasins: the water on the western one runs over the
+// eastern one to the river. What the land and river cells of a subbasin
+// hold after the step, less the water they were given, crossed its border.
+TEST(SurfaceRoutingTimeStep, CountsTheWaterCrossingSubbasinBorders) {
+  const long n = 20;
+  const double m3PerMm = 25.0 * 25.0 / 1000.0;
+  for (int method : {1, 2, 5}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    SurfroutSetup s(
+        "surfrout_border", n, 10, 25.0, [&](long, long c) { return 100.0 + 0.5 * (n - c); },
+        [&](long, long c) { return c <= n / 2 ? 1.0 : 2.0; }, [&](long, long c) { return c == n; });
+    s.lines[3] = std::to_string(method) + "  method";
+    auto module = s.build(1);
+    surfaceroutingclass::RunoffArrays baseflow(1, std::vector<double>(3, 0.0));
+    std::vector<double> constants = {0.0, 60.0, 60.0};
+    ASSERT_EQ(startRouting(*module, baseflow, constants), 0);
+    Grid direct = s.grid("directflow");
+    Grid land = s.grid("SurfStorSiltingUp");
+    std::vector<double> given(3, 0.0), held(3, 0.0);
+    module->startStep(0, 0, 1, 6, 2021);
+    for (long r = 1; r <= 10; ++r)
+      for (long c = 1; c <= n; ++c) {
+        direct[r][c] = c <= n / 2 ? 30.0 : 0.0;
+        given[c <= n / 2 ? 1 : 2] += direct[r][c] * m3PerMm;
+      }
+    module->routeSubstep(0, 0, 1, 6, 2021);
+    // Land cells pass no direct flow on, river cells keep no water.
+    for (long r = 1; r <= 10; ++r)
+      for (long c = 1; c <= n; ++c)
+        held[c <= n / 2 ? 1 : 2] += (land[r][c] + direct[r][c]) * m3PerMm;
+    module->endStep();
+    const std::vector<double>& crossed = module->borderInflow();
+    EXPECT_LT(crossed[1], -0.1 * given[1]);
+    for (size_t z : {1u, 2u}) EXPECT_NEAR(crossed[z], held[z] - given[z], 1e-9 * given[1]) << z;
+    module->teardown(false);
+  }
+}

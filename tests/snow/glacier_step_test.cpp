@@ -66,6 +66,39 @@ TEST(GlacierRunoff, KeepsNothingWhereNoGlacierLies) {
   EXPECT_GT(table[1], 0.0);
 }
 
+// Glaciers that keep their extent: the snow of a cell wholly under one lies
+// on the glacier, so what leaves it (here the rain) reaches the glacier
+// runoff with the ice and firn melt. Five warm rainy hours, then frost until
+// the storages (k = 0.5 h) are empty: the runoff of the subbasin adds up to
+// the water that left the snow and the ice over its three cells.
+TEST(GlacierRunoff, PassesOnTheSnowOutflowOfStaticGlaciers) {
+  for (double code : {1.0, 2.0}) {
+    IceFirnSection ice;
+    ice.method = 1;
+    ice.kIce = ice.kFirn = ice.kSnow = 0.5;
+    GlacierModel m("glacier_runoff_static_" + std::to_string(static_cast<int>(code)), SnowSection(),
+                   ice, code);
+    m.buildGlacier();
+    std::vector<double> table = {0.0, 0.0};
+    m.module->setGlacierRunoffTable(table.data());
+    double entered = 0.0, left = 0.0, outflow = 0.0;
+    for (int k = 0; k < 20; ++k) {
+      const bool rainy = k < 5;
+      m.fill("temperature", rainy ? 3.0 : -5.0);
+      m.fill("precipitation", rainy ? 2.0 : 0.0);
+      m.step(1 + k / 24, 7, k % 24);
+      for (auto [r, c] : {std::pair{1L, 2L}, {2L, 1L}, {2L, 2L}}) {
+        for (const char* name : {"snowcover_outflow", "melt_from_ice", "melt_from_firn"})
+          entered += m.grid(name)[r][c] / 3.0;
+        outflow += m.grid("snowcover_outflow")[r][c];
+      }
+      left += table[1];
+    }
+    EXPECT_NEAR(outflow, 3 * 5 * 2.0, 1e-9) << "code " << code;
+    EXPECT_NEAR(left, entered, 1e-9) << "code " << code;
+  }
+}
+
 // Daily steps: the ground thaws with 0.05 sqrt(snow-free days), the roots
 // follow; three days under snow refreeze it.
 TEST(Permafrost, ThawsWithoutSnowAndRefreezesUnderIt) {
