@@ -24,7 +24,7 @@ under mpirun and checks what a user relies on:
             the same silting-up grids and statistics on 1, 2 and 3
             processes with 1 and 4 threads, and some direct runoff
   continuation
-            the example with every module but the lakes on: three days run
+            the example with every module on: three days run
             through and two followed by a warm start of one more give the
             same outputs for day 3, byte for byte, on one process and on
             three
@@ -569,23 +569,14 @@ def warm_start_of_every_module(day):
     return edit
 
 
-def continued(text):
-    """Off are the lakes: a warm start saturates again the soil under every
-    lake cell that holds water, as the lake set-up does at a cold start, so
-    theta.stack, pond.asc, lake_2.txt and what follows from them leave the
-    run through from the first step on."""
-    return switched_off(text, "lake_model")
-
-
-
 def command_continuation(args):
     # Three days through, or two and a warm start of one more.
     for processes in (1, 3):
         base = os.path.join(args.work, "np%d" % processes)
         through, first, second = (os.path.join(base, n) for n in ("through", "first", "second"))
-        prepare(through, 3, lambda text: every_state(continued(text)))
-        prepare(first, 2, lambda text: every_state(continued(text)))
-        prepare(second, 3, lambda text: warm_start_of_every_module(3)(continued(text)))
+        prepare(through, 3, every_state)
+        prepare(first, 2, every_state)
+        prepare(second, 3, warm_start_of_every_module(3))
         for work in (through, first):
             status, console = run_horva(args, work, processes, 1)
             check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
