@@ -358,7 +358,8 @@ protected:
   // when the code is none of 1 .. n.
   int linkRecord(double value) const;
   bool isLinkedRiverCell(long r, long c) const;
-  // A lake cell of the lake model holding 1 mm or more of water.
+  // A cell of a lake of the lake model, and one holding 1 mm or more of water.
+  bool isLakeCell(long r, long c) const { return lakeCodes && lakeCodes[r][c] >= 0.0; }
   bool isFullLake(long r, long c) const;
   bool macroporesOpen(long r, long c) const;
   // The river a cell exchanges with in the sub-step and what its record
