@@ -681,11 +681,10 @@ def command_routing(args):
 
 
 def groundwater_balance(text):
-    """The example's groundwater with the balance, with the runoff
+    """The example's groundwater and lakes with the balance, with the runoff
     concentration of the unsaturated zone in place of surface routing's; off
     too what the balance does not follow (see every_module)."""
-    return switched_off(text, "SurfaceRoutingModel", "lake_model", "LayeredSnowModel") + \
-        BALANCE_SECTION
+    return switched_off(text, "SurfaceRoutingModel", "LayeredSnowModel") + BALANCE_SECTION
 
 
 def command_groundwater(args):
@@ -730,32 +729,30 @@ balance_  prefix of the balance statistics files
 # Terms of the balance files that are storages (their change over the step).
 BALANCE_STORAGES = {"interception_storage", "snow_storage", "ponding_storage", "soil_water",
                     "surface_storage", "runoff_concentration", "channel_storage",
-                    "reservoir_storage", "glacier_runoff_storage"}
+                    "reservoir_storage", "lake_storage", "glacier_runoff_storage"}
 BALANCE_INPUTS = {"precipitation", "irrigation", "glacier_melt", "channel_inflow",
-                  "external_inflow",
-                  "internal_inflow", "lake_exchange", "translation"}
+                  "external_inflow", "internal_inflow", "translation"}
 # The glacier's own water, its runoff storages and the water its cells pass
 # by the soil.
 GLACIER_TERMS = ("glacier_melt", "glacier_runoff_storage", "water_on_glacier")
 # Terms beyond the land, from the runoff concentration to the outlet.
 CHANNEL_TERMS = ("runoff_concentration", "subbasin_runoff", "channel_inflow", "channel_storage",
-                 "reservoir_storage", "external_abstraction", "outflow")
+                 "external_abstraction", "outflow")
 
 
 def every_module(text):
     """The example, whose control file switches on every module, with the
     balance; its fields watered from the river from the first day. Off are
     the modules whose water the balance of the land does not yet follow: the
-    lakes (channel routing sets the water of their cells), the layered snow
-    (its pack on the soil columns), surface routing (the water it leaves on
-    the land counts as direct runoff and as surface storage) and groundwater
-    (example_groundwater balances it)."""
+    layered snow (its pack on the soil columns), surface routing (the water
+    it leaves on the land counts as direct runoff and as surface storage) and
+    groundwater (example_groundwater balances it)."""
     fields = "1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day"
     check(fields in text, "the example's irrigation table has changed")
     text = text.replace(fields, "1 sprinkled_fields 2 2 0 0 starting from 3 1 with 12 mm to 3 2 "
                                 "with 12 mm every 1 day")
-    return switched_off(text, "lake_model", "LayeredSnowModel", "groundwater_flow",
-                        "SurfaceRoutingModel") + BALANCE_SECTION
+    return switched_off(text, "LayeredSnowModel", "groundwater_flow", "SurfaceRoutingModel") + \
+        BALANCE_SECTION
 
 
 def run_one_and_three(args, edit_control, edit_input):
@@ -818,7 +815,7 @@ def command_balance(args):
     for term in ("interflow", "baseflow"):
         check(term not in terms, "%s is booked twice, leaving the land and the channels" % term)
     for term in ("snow_storage", "ponding_storage", "interception_storage", "irrigation",
-                 "withdrawal") + CHANNEL_TERMS + GLACIER_TERMS:
+                 "withdrawal", "lake_storage") + CHANNEL_TERMS + GLACIER_TERMS:
         check(any(v != 0.0 for row in terms[term] for v in row), "%s never changed" % term)
     check(len(terms["precipitation"]) == 48, "not one line per step")
     for name in os.listdir(works[0]):
@@ -832,7 +829,8 @@ def command_balance(args):
                   "%s differs between one process and three" % name)
     # The channel terms pass m^3/s <-> mm: 1e-8 of what passed through.
     check_closure(terms, 1e-8)
-    for dropped in ("channel_storage", "outflow", "channel_inflow") + GLACIER_TERMS:
+    for dropped in ("channel_storage", "outflow", "channel_inflow", "lake_storage") + \
+            GLACIER_TERMS:
         rest = {term: rows for term, rows in terms.items() if term != dropped}
         try:
             check_closure(rest, 1e-8)
@@ -841,9 +839,9 @@ def command_balance(args):
         raise Failure("the balance closes without %s" % dropped)
 
 
-# Under ten times the rain the subbasins' runoff reaches the reservoir with
-# last bits of the sums over the processes, which are not associative.
-LAST_BIT_TERMS = {"balance_reservoir_storage.stat", "balance_residual.stat"}
+# Under ten times the rain the subbasins' runoff reaches the lakes with last
+# bits of the sums over the processes, which are not associative.
+LAST_BIT_TERMS = {"balance_lake_storage.stat", "balance_residual.stat"}
 
 
 def same_numbers(first, second, tolerance):
