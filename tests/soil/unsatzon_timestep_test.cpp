@@ -17,11 +17,17 @@ namespace {
 
 const std::vector<double> rain = {2, 0, 5, 1, 8, 3, 0, 12, 4, 6, -9999, -9999};
 
+// One land use, rooted through the column.
+std::vector<landuse_class> rootedLanduse() {
+  std::vector<landuse_class> uses(2);
+  uses[1] = landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; LimitReduWet = 0.5");
+  return uses;
+}
+
 // The fixture's catchment with rain, a land use and the module built on it.
 struct RainyCatchment {
   explicit RainyCatchment(const std::string& name, const std::string& tuning = "")
-      : setup(name), uses(2), cd(setup.directory) {
-    uses[1] = landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; LimitReduWet = 0.5");
+      : setup(name), uses(rootedLanduse()), cd(setup.directory) {
     setup.base.context.landuseTable = &uses;
     setup.base.addGrid("precipitation", rain);
     int code = 0;
@@ -170,8 +176,7 @@ TEST(UnsatzonTimeStep, FailureInsideTheRegionEndsTheStepWithItsCode) {
 TEST(UnsatzonTimeStep, ColumnsTakeTheParametersOfTheirSubbasin) {
   UnsatzonSetup setup("unsatzon_step_subbasins");
   WorkingDirectory cd(setup.directory);
-  std::vector<landuse_class> uses(2);
-  uses[1] = landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; LimitReduWet = 0.5");
+  const std::vector<landuse_class> uses = rootedLanduse();
   setup.base.context.landuseTable = &uses;
   setup.base.addGrid("precipitation", uniform(0.0));
   setup.base.addGrid("zonegrid_soilmodel", {1, 1, 1, 1, 2, 2, 2, 2, 2, 2, nodata, nodata});
@@ -198,8 +203,7 @@ TEST(UnsatzonTimeStep, ColumnsTakeTheParametersOfTheirSubbasin) {
 TEST(UnsatzonTimeStep, LakeCellsKeepTheirWaterAboveTheirPondingCapacity) {
   UnsatzonSetup setup("unsatzon_step_lakes");
   WorkingDirectory cd(setup.directory);
-  std::vector<landuse_class> uses(2);
-  uses[1] = landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; LimitReduWet = 0.5");
+  const std::vector<landuse_class> uses = rootedLanduse();
   setup.base.context.landuseTable = &uses;
   setup.base.addGrid("precipitation", uniform(0.0));
   setup.base.addGrid("max_ponding_storage", uniform(0.001));
