@@ -74,7 +74,7 @@ bool unsatzonmodellklasse::isLinkedRiverCell(long r, long c) const {
 }
 
 bool unsatzonmodellklasse::isFullLake(long r, long c) const {
-  return isLakeCell(r, c) && ponding[r][c] >= fullLake;
+  return lakeCodes && lakeCodes[r][c] >= 0.0 && ponding[r][c] >= fullLake;
 }
 
 bool unsatzonmodellklasse::macroporesOpen(long r, long c) const {

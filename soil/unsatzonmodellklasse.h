@@ -358,8 +358,9 @@ protected:
   // when the code is none of 1 .. n.
   int linkRecord(double value) const;
   bool isLinkedRiverCell(long r, long c) const;
-  // A cell of a lake of the lake model, and one holding 1 mm or more of water.
-  bool isLakeCell(long r, long c) const { return lakeCodes && lakeCodes[r][c] >= 0.0; }
+  // A cell of a lake of channel routing, which holds the lake's number.
+  bool isLakeCell(long r, long c) const { return lakeCodes && lakeCodes[r][c] > 0.0; }
+  // A lake cell of the lake model holding 1 mm or more of water.
   bool isFullLake(long r, long c) const;
   bool macroporesOpen(long r, long c) const;
   // The river a cell exchanges with in the sub-step and what its record

@@ -197,8 +197,9 @@ TEST(UnsatzonTimeStep, ColumnsTakeTheParametersOfTheirSubbasin) {
 }
 
 // 500 mm of water stand on every cell, whose ponding capacity is 1 mm. A
-// cell of a lake (row 1) keeps what does not infiltrate, as its lake rises
-// above its top; any other cell spills it as direct runoff. Either way the
+// cell of a lake (row 1, lake 1) keeps what does not infiltrate, as its lake
+// rises above its top; any other cell spills it as direct runoff, also one
+// of code 0 or -1, which no lake of channel routing holds. Either way the
 // column and pond lose only what the result grids say left them.
 TEST(UnsatzonTimeStep, LakeCellsKeepTheirWaterAboveTheirPondingCapacity) {
   UnsatzonSetup setup("unsatzon_step_lakes");
@@ -208,7 +209,7 @@ TEST(UnsatzonTimeStep, LakeCellsKeepTheirWaterAboveTheirPondingCapacity) {
   setup.base.addGrid("precipitation", uniform(0.0));
   setup.base.addGrid("max_ponding_storage", uniform(0.001));
   setup.base.addGrid("lake_codes",
-                     {1, 1, 1, 1, nodata, -1, nodata, nodata, nodata, nodata, nodata, nodata});
+                     {1, 1, 1, 1, 0, -1, nodata, nodata, nodata, nodata, nodata, nodata});
   std::vector<std::string> lines = setup.lines;
   lines[3] = "1";
   int code = 0;
