@@ -61,7 +61,8 @@ void unsatzonmodellklasse::initLakeModel(const std::string& section) {
 
   Grid lakes = registry[lakeIndex].grid;
   const std::vector<soil_class>& table = *context.soilTable;
-  // After a warm start only lakes that still hold water start full again.
+  // Readgrid 2 computes the soil water anew: only lakes that still hold
+  // water start full again.
   const double threshold = method == 2 ? 0.3 : 1.0;
   const bool coldStart = settings.readGrid == 0;
   // Soil water and table read back from a former run are the lake cells'
