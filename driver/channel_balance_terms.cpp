@@ -73,6 +73,11 @@ void ModellApplication::addChannelBalanceTerms() {
                      [s](std::vector<double>& v) { v = s->glacierRunoffStorage(); },
                      true});
   }
+  // A lake's water lies on its cells as ponding: its precipitation,
+  // evaporation and seepage are those of the soil there, and what channel
+  // routing adds or takes changes the ponding of its cells.
+  const bool lakes =
+      channelRouting->getConfiguredFlowControl() > 0 && channelRouting->getLakeModel() != 0;
   // Only rank 0 routes: every process takes the terms of the configured switch.
   if (channelRouting->getConfiguredFlowControl() > 0) {
     const abflussmodellklasse& r = *channelRouting;
@@ -86,7 +91,6 @@ void ModellApplication::addChannelBalanceTerms() {
         {"channel_inflow", K::input, [](E e) { return e.stepBalance().received; }},
         {"external_inflow", K::input, [](E e) { return e.stepBalance().externalInflow; }},
         {"internal_inflow", K::input, [](E e) { return e.stepBalance().internalInflow; }},
-        {"lake_exchange", K::input, [](E e) { return e.stepBalance().lakeExchange; }},
         {"translation", K::input, [](E e) { return e.stepBalance().translation; }},
         {"withdrawal", K::output, [](E e) { return e.stepBalance().withdrawn; }},
         {"external_abstraction", K::output,
@@ -95,9 +99,13 @@ void ModellApplication::addChannelBalanceTerms() {
          [](E e) { return e.stepBalance().internalAbstraction; }},
         {"outflow", K::output, [](E e) { return e.stepBalance().outflow; }},
         {"channel_storage", K::storage, [](E e) { return e.channelVolume(); }},
-        {"reservoir_storage", K::storage, [](E e) { return e.reservoirVolume(); }},
     };
     for (const auto& f : figures) terms.push_back(elementTerm(r, z, f.label, f.kind, f.figure));
+    // With the lake model every reservoir is a lake, whose water the land
+    // holds (below).
+    if (!lakes)
+      terms.push_back(elementTerm(r, z, "reservoir_storage", K::storage,
+                                  [](E e) { return e.reservoirVolume(); }));
   }
   // With groundwater the soil's baseflow recharges the aquifer, which the
   // balance does not follow; its rivers take what it gives them.
@@ -127,5 +135,14 @@ void ModellApplication::addChannelBalanceTerms() {
       waterBalance->addCellTerm(base);
     }
   }
+  if (lakes) replaced.push_back("ponding_storage");
   waterBalance->addZoneTerms(std::move(terms), replaced);
+  if (lakes) {
+    BalanceTerm land{"soil", "ponding_storage", K::storage, {"ponding_storage"}};
+    land.lakes = lakePart::outside;
+    waterBalance->addCellTerm(land);
+    BalanceTerm lake{"routing", "lake_storage", K::storage, {"ponding_storage"}};
+    lake.lakes = lakePart::inside;
+    waterBalance->addCellTerm(lake);
+  }
 }

@@ -73,6 +73,11 @@ void waterbalanceclass::addCellTerm(const BalanceTerm& term) {
   if (t.grids.empty() && !t.theta) return;
   if (term.groundwaterIrrigation && !(irrigationCodes && context.irrigationTable)) return;
   if (term.glacier != glacierPart::whole && !glacierCells) return;
+  if (term.lakes != lakePart::any && !lakeCodes) {
+    const int index = findGrid("lake_codes", 1);
+    if (index == 0 || !registry[index].grid) return;
+    lakeCodes = registry[index].grid;
+  }
   const std::size_t cells =
       static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols;
   if (term.kind == BalanceKind::storage) t.start.assign(cells, 0.0);
@@ -166,6 +171,10 @@ double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c) const {
         table[static_cast<std::size_t>(code)].origin != irrigationFromGroundwater)
       return 0.0;
   }
+  // A lake's cells hold its number, 1 or more.
+  if (t.term.lakes != lakePart::any &&
+      (lakeCodes[r][c] > 0.0) != (t.term.lakes == lakePart::inside))
+    return 0.0;
   double sum = 0.0;
   for (Grid g : t.grids)
     if (g[r][c] != nodata) sum += g[r][c];

@@ -84,6 +84,7 @@ private:
   Grid soilTypes = nullptr;
   Grid irrigationCodes = nullptr;
   Grid glacierCells = nullptr;
+  Grid lakeCodes = nullptr;
   const std::vector<soil_class>* soilTable = nullptr;
   double substepSeconds = 0.0;
   std::vector<ActiveTerm> terms;

@@ -14,6 +14,10 @@ enum class BalanceKind {
 // partly under a glacier, or only a cell wholly under one.
 enum class glacierPart { whole, share, covered };
 
+// What of the cells a term takes where channel routing keeps its lakes'
+// water on their cells: every cell, the cells of no lake, or the lakes'.
+enum class lakePart { any, outside, inside };
+
 // One term: the sum of the registry grids named (those present), times
 // factor. A name ending in '#' stands for one grid per land-use layer
 // ("#" replaced by 1 .. layer count; layer 0 is
@@ -36,6 +40,7 @@ struct BalanceTerm {
   // Only on cells whose irrigation draws from groundwater.
   bool groundwaterIrrigation = false;
   glacierPart glacier = glacierPart::whole;
+  lakePart lakes = lakePart::any;
 };
 
 // The terms of every module, in the order the files are written. A module

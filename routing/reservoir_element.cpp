@@ -99,8 +99,6 @@ void routingclass::routeReservoirs(int year, int month, int day, int hour, int m
     r.Balance(timeStep, irrigation, channelDraws, stepRunoff, inflow, year, month, day, hour,
               minute, draws);
     waterBalance.withdrawn += r.term(SP_class::Irrig).m3;
-    waterBalance.lakeExchange +=
-        r.term(SP_class::PREC).m3 + r.term(SP_class::QGW).m3 - r.term(SP_class::ETR).m3;
     if (draws)
       for (int j = 1; j <= abstractions; ++j) {
         AL_class& al = abstraction(j);

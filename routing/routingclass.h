@@ -26,7 +26,6 @@ struct ElementWaterBalance {
   double received = 0.0;       // runoff of the subbasins and outflow of the elements above
   double externalInflow = 0.0; // inflow channels fed from outside the model
   double internalInflow = 0.0; // inflow channels an abstraction of the model feeds
-  double lakeExchange = 0.0;   // precipitation and groundwater into lakes less their evaporation
   double translation = 0.0;    // water a queue gained (lost) where its delay changed
   double withdrawn = 0.0;      // irrigation and river withdrawals
   double externalAbstraction = 0.0;

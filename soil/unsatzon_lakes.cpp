@@ -1,7 +1,7 @@
 // Lakes: cells of "lake_codes" whose water the soil holds as ponded water.
-// Their soil starts saturated with the groundwater table at the surface;
-// method 2 also sinks the lake into the elevation model and takes the slope
-// and the drains out of it.
+// Their soil starts saturated with the groundwater table at the surface,
+// unless a warm start read it back; method 2 also sinks the lake into the
+// elevation model and takes the slope and the drains out of it.
 
 #include "config/control_file_session.h"
 #include "core/diag_stream.h"
@@ -61,19 +61,25 @@ void unsatzonmodellklasse::initLakeModel(const std::string& section) {
 
   Grid lakes = registry[lakeIndex].grid;
   const std::vector<soil_class>& table = *context.soilTable;
-  // After a warm start only lakes that still hold water start full again.
+  // Readgrid 2 computes the soil water anew: only lakes that still hold
+  // water start full again.
   const double threshold = method == 2 ? 0.3 : 1.0;
   const bool coldStart = settings.readGrid == 0;
+  // Soil water and table read back from a former run are the lake cells'
+  // state: filling them again would add water the run never had.
+  const bool stateRead = settings.readGrid == 1 || settings.readGrid == 3;
 #pragma omp parallel for schedule(runtime)
   for (long r = header.firstRow; r <= header.lastRow; ++r)
     for (long c = 1; c <= header.ncols; ++c) {
       if (!isOwnValidCell(r, c) || !(lakes[r][c] >= 0.0)) continue;
       if (method == 2) elevation[r][c] -= maxPonding[r][c] / 1000.0;
       if (!coldStart && !(ponding[r][c] > threshold)) continue;
-      tableDistance[r][c] = 0.0;
-      tableLayer[r][c] = 1.0;
-      const soil_class& soil = table[static_cast<size_t>(soilTypes[r][c])];
-      for (int k = 1; k < layers; ++k) theta[r][c][k] = soil.getThetaSat(k);
+      if (!stateRead) {
+        tableDistance[r][c] = 0.0;
+        tableLayer[r][c] = 1.0;
+        const soil_class& soil = table[static_cast<size_t>(soilTypes[r][c])];
+        for (int k = 1; k < layers; ++k) theta[r][c][k] = soil.getThetaSat(k);
+      }
       if (method != 2) continue;
       slope[r][c] = 0.0;
       if (drainageLevel) drainageLevel[r][c] = -1.0;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -252,7 +253,13 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   forcing.potentialEvaporation = value(g.potentialEvaporation, 0.0) * share;
   forcing.maxBaseflow = maxBaseflow[static_cast<size_t>(zoneIndex)] * share;
   forcing.recession = kelsqlat[static_cast<size_t>(zoneIndex)];
-  forcing.maxPonding = maxPonding ? value(maxPonding, 0.0) : 0.0;
+  // A lake's water stands on its cells at the lake's level, over their
+  // ponding capacity when the lake rises above its top: the lake's outflow
+  // releases it, where spilling it as the cells' direct runoff would route
+  // it back into the lake.
+  forcing.maxPonding = isLakeCell(r, c) ? std::numeric_limits<double>::infinity()
+                       : maxPonding     ? value(maxPonding, 0.0)
+                                        : 0.0;
   // Silting-up's runoff of the whole step is shared among the sub-steps;
   // what surface routing left on the land moves into the column, so that it
   // is neither taken twice nor overwritten by the next routing sub-step.

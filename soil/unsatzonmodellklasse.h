@@ -358,6 +358,8 @@ protected:
   // when the code is none of 1 .. n.
   int linkRecord(double value) const;
   bool isLinkedRiverCell(long r, long c) const;
+  // A cell of a lake of channel routing, which holds the lake's number.
+  bool isLakeCell(long r, long c) const { return lakeCodes && lakeCodes[r][c] > 0.0; }
   // A lake cell of the lake model holding 1 mm or more of water.
   bool isFullLake(long r, long c) const;
   bool macroporesOpen(long r, long c) const;

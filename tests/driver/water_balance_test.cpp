@@ -158,13 +158,14 @@ TEST(WaterBalance, SpreadsZoneVolumesOverTheirAreaInPlaceOfTheCellTerms) {
 // A glacier grid of fractions and codes (nodata at row 2, column 4) under
 // 1 mm of water on every cell: the glacier's share takes the fractions
 // below 1, the covered part the cells of 1 and more. Zone 1: 0, 0.25, 0,
-// 0.25; zone 2: 1, 0.25, 1, nodata, 1, 2.
-TEST(WaterBalance, TakesTheGlacierPartOfACell) {
+// 0.25; zone 2: 1, 0.25, 1, nodata, 1, 2. The lake codes of the columns,
+// nodata, 1, 0 and -1, put the cells of column 2 in a lake.
+TEST(WaterBalance, TakesTheGlacierOrLakePartOfACell) {
   TinyCatchment catchment;
   catchment.lastHour = 1;
-  catchment.standardGridCount = 2;
+  catchment.standardGridCount = 3;
   catchment.standardGrids = "";
-  for (const char* name : {"ice_firn", "water"})
+  for (const char* name : {"ice_firn", "lake_codes", "water"})
     catchment.standardGrids += std::string(name) + ".asc " + name +
                                " fillcode = 0 readcode = 0 defaultValue = 1 writecode = 0\n";
   catchment.extraSections = "[recorder]\n1\n60\n\n[water_balance]\n1\n60\nbalance_\n2001\n";
@@ -176,9 +177,14 @@ TEST(WaterBalance, TakesTheGlacierPartOfACell) {
   model.atPlace = [&](Place place, const ModelDate&) {
     if (place != Place::snow) return;
     Grid g = model.grid("ice_firn");
+    Grid lakes = model.grid("lake_codes");
     const double columns[] = {0.0, 0.25, 1.0, 2.0};
+    const double codes[] = {-9999.0, 1.0, 0.0, -1.0};
     for (long r = 1; r <= 3; ++r)
-      for (long c = 1; c <= 4; ++c) g[r][c] = columns[c - 1];
+      for (long c = 1; c <= 4; ++c) {
+        g[r][c] = columns[c - 1];
+        lakes[r][c] = codes[c - 1];
+      }
     g[2][4] = -9999.0;
   };
   model.beforeRecorder = [&] {
@@ -189,11 +195,19 @@ TEST(WaterBalance, TakesTheGlacierPartOfACell) {
       term.glacier = part;
       model.waterBalance->addCellTerm(term);
     }
+    for (const auto& [label, part] :
+         {std::pair{"outside", lakePart::outside}, std::pair{"inside", lakePart::inside}}) {
+      BalanceTerm term{"routing", label, BalanceKind::output, {"water"}};
+      term.lakes = part;
+      model.waterBalance->addCellTerm(term);
+    }
   };
   ASSERT_EQ(runModel(model, dir), -1) << log.text();
 
   const ZoneValues expected[] = {{"whole", {1.0, 1.0, 1.0}},
                                  {"share", {0.125, 0.25 / 6.0, 0.075}},
-                                 {"covered", {0.0, 4.0 / 6.0, 0.4}}};
+                                 {"covered", {0.0, 4.0 / 6.0, 0.4}},
+                                 {"outside", {0.5, 5.0 / 6.0, 0.7}},
+                                 {"inside", {0.5, 1.0 / 6.0, 0.3}}};
   expectLastLines(dir, expected);
 }

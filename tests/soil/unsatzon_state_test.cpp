@@ -86,7 +86,8 @@ TEST(UnsatzonInitialState, TableFromGridFillsTheColumnBelowIt) {
   for (int k = 0; k <= 4; ++k) EXPECT_DOUBLE_EQ(setup.stack("theta")[1][3][k], 0.45) << k;
 }
 
-// Readgrid 1 and 3 take the columns of a former run as they were written.
+// Readgrid 1 and 3 take the columns of a former run as they were written,
+// also under a lake that holds water: its soil was no longer saturated.
 TEST(UnsatzonInitialState, StateFilesAreReadBackUnchanged) {
   UnsatzonSetup setup("unsatzon_read_back");
   std::vector<std::string> lines = setup.lines;
@@ -114,11 +115,16 @@ TEST(UnsatzonInitialState, StateFilesAreReadBackUnchanged) {
       for (long r = 1; r <= 3; ++r) written.insert(written.end(), g[r] + 1, g[r] + 5);
     }
   }
+  setup.base.addGrid("lake_codes", uniform(1.0));
+  setup.base.addGrid("max_ponding_storage", uniform(0.5));
+  lines[pondEntry] = "1";
+  writeAsciiGrid(nameOf(lines[pondGridEntry]), uniform(5.0));
   for (const char* readGrid : {"1", "3"}) {
     SCOPED_TRACE(std::string("readgrid ") + readGrid);
     lines[readGridEntry] = readGrid;
-    auto module = setup.build(lines);
-    ASSERT_NE(module, nullptr);
+    int code = 0;
+    auto module = setup.build(lines, code, "[lake_model]\n1 flow\n1 method\n");
+    ASSERT_EQ(code, 0) << setup.base.log.console.str();
     std::vector<double> read;
     for (const auto& [name, entry] : stacks) {
       const Stack s = setup.stack(name);
