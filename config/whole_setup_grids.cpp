@@ -1,3 +1,5 @@
+#include <malloc.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -63,4 +65,7 @@ void defaultini::releaseWholeSetupGrids(bool modulesBuilt) {
       g.lastRow = last;
     }
   narrow(haloIndex, haloGrid);
+  // The heap keeps freed blocks of a grid's size for later requests; what
+  // the modules do not take again would still count in the process's pages.
+  malloc_trim(0);
 }
