@@ -77,6 +77,18 @@ public:
   // The largest value of a registered grid over the domain, nodata when it
   // holds none. Collective.
   virtual double globalGridMaximum(int index);
+  // Rank 0, once the set-up is done and again once every module is built:
+  // the standard and derived grids that only the set-up read over every row
+  // keep the strip and its halo rows, as on the other processes, so that
+  // the modules' grids do not come on top of them. Before the modules are
+  // built the grids that their set-up reads whole stay whole too.
+  // Kept whole: the zone grid, the elevation
+  // model, "MPIRegions", "MPIHelper", "RelCellArea" where grids are written
+  // as binary (their header weighs every row), "latitude" and "longitude"
+  // where they are written as netCDF, the response units of spin-up, grids
+  // re-read during the run or read from an external program, and every grid
+  // a module marked wholeOnRoot.
+  void releaseWholeSetupGrids(bool modulesBuilt);
   // Sets cell (row, column) of grid to the mean of its neighbours that hold
   // data; unchanged when none does.
   virtual void neighbourhoodMean(long row, long column, Grid grid);

@@ -92,6 +92,7 @@ void modelobject::unregisterGrid(int index) {
   e.grid = nullptr;
   e.stack = nullptr;
   e.callCount = 0.0;
+  e.wholeOnRoot = false;
   releaseStatisticsGrids(*this, e, header.ncols);
   if (e.hasFirstFileName == 1) {
     e.firstFileName.clear();

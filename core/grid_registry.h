@@ -50,6 +50,9 @@ struct GridRegistryEntry {
   int vegPeriodEnded = 0;
   // Set by modules whose grid mirrors level 1 of a stack they keep up to date.
   int stackCopyOff = 0;
+  // Set on rank 0 by a module whose computation there reads the grid over
+  // every row, so that the set-up keeps it whole after its own passes.
+  bool wholeOnRoot = false;
 
   // Output state of writeOutputGrids and writeOutputStack
   // (core/output_grids.cpp).

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "core/diag_stream.h"
@@ -103,6 +104,20 @@ void memory_handling::free_matrix(Grid grid, long firstRow, long lastRow, long /
   });
   if (grid[0]) std::free(grid[0]);
   std::free(grid);
+}
+
+void memory_handling::narrowMatrix(Grid grid, long firstRow, long lastRow, long keepFirst,
+                                   long keepLast, long lastColumn) {
+  if (!grid || (keepFirst == firstRow && keepLast == lastRow)) return;
+  const Grid kept = matrix(keepFirst, keepLast, 1, lastColumn, keepLast);
+  const std::size_t rowBytes = static_cast<std::size_t>(lastColumn + 1) * sizeof(double);
+#pragma omp parallel for schedule(runtime)
+  for (long r = keepFirst; r <= keepLast; ++r) std::memcpy(kept[r], grid[r], rowBytes);
+  forEachRowBlock(*this, diag, firstRow, lastRow, lastColumn,
+                  [&](RowBlock block) { std::free(grid[block.firstRow]); });
+  for (long r = firstRow; r <= lastRow; ++r)
+    grid[r] = r >= keepFirst && r <= keepLast ? kept[r] : nullptr;
+  std::free(kept);
 }
 
 Stack memory_handling::three_d_matrix(long firstRow, long lastRow, long /*firstColumn*/,

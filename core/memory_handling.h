@@ -24,6 +24,14 @@ public:
                       long totalRows);
   virtual void free_matrix(Grid grid, long firstRow, long lastRow, long firstColumn,
                            long lastColumn);
+  // Of a grid that matrix() allocated over rows firstRow..lastRow, keeps rows
+  // keepFirst..keepLast (inside them) in blocks of their own, laid out as
+  // matrix() lays them, and frees the others. The row table stays, so every
+  // holder of the grid keeps its rows; a dropped row is null, so a late
+  // reader fails at once instead of reading freed memory. free_matrix then
+  // takes keepFirst..keepLast.
+  void narrowMatrix(Grid grid, long firstRow, long lastRow, long keepFirst, long keepLast,
+                    long lastColumn);
   // bytes zero-filled bytes; code 81 when they are refused or bytes is not
   // positive.
   virtual void* checkedCalloc(long bytes, int callerId);

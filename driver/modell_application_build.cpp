@@ -44,6 +44,8 @@ void ModellApplication::init() {
     defaults->getGlobalParameters(settings);
     context.maxElevation = defaults->getMaxElevation();
     if (!options.routingOnly) createHRUs();
+    stage = "releaseWholeSetupGrids";
+    defaults->releaseWholeSetupGrids(false);
     fillContext();
     if (!options.routingOnly) buildInterpolators();
     checkDateSource();
@@ -59,6 +61,8 @@ void ModellApplication::init() {
     stage = "resolveCouplingNames";
     defaults->resolveCouplingNames(statisticTable.data(), static_cast<int>(statisticTable.size()));
     finishConstruction();
+    stage = "releaseWholeSetupGrids";
+    defaults->releaseWholeSetupGrids(true);
     initialised = true;
   } catch (int code) {
     caught(code, "init");

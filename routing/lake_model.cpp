@@ -35,10 +35,10 @@ abflussmodellklasse::LakeGrid abflussmodellklasse::lakeGrid(const std::string& n
 }
 
 // Grids that every process holds alike (standard grids) must be whole on
-// rank 0, where the lakes read them.
+// rank 0, where the lakes read them; marked, they stay whole after set-up.
 Grid abflussmodellklasse::wholeGrid(const std::string& name) {
   const int index = requireGrid(name);
-  const GridRegistryEntry& e = registry[index];
+  GridRegistryEntry& e = registry[index];
   if (mpiRank == 0 && !wholeRows(e, header.nrows)) {
     *diag << "FATAL: routing_model: the lake model needs the whole grid \"" << name
           << "\" on rank 0, but it holds rows " << e.firstRow << " .. " << e.lastRow << " of "
@@ -46,6 +46,7 @@ Grid abflussmodellklasse::wholeGrid(const std::string& name) {
           << "[end-entry]";
     throw 33;
   }
+  e.wholeOnRoot = true;
   return e.grid;
 }
 

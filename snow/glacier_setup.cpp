@@ -104,6 +104,12 @@ void schneemodellklasse::setUpGlaciers() {
     glacierGridIndex = requireGrid("ice_firn");
   }
   glacierGrid = registry[glacierGridIndex].grid;
+  // Rank 0 slides snow on the glaciers and moves dynamic glaciers over every
+  // row; static glaciers need every row only here.
+  if (fullGridOnRoot) {
+    registry[glacierGridIndex].wholeOnRoot = true;
+    if (glacierCodesIndex > 0) registry[glacierCodesIndex].wholeOnRoot = true;
+  }
   // Rank 0 alone holds the whole grids; the others wait in the next
   // collective call.
   if (glacier.dynamic())

@@ -248,10 +248,16 @@ void schneemodellklasse::bindFixedInputs() {
     landuse[static_cast<size_t>(k)] = required("landuse" + std::to_string(k));
   if (method == 4) vapourPressure = required("vapor_pressure");
   if (timeStepMinutes > 720.0) temperatureNight = required("temperature_night");
+  // Rank 0 slides the snow over every row.
+  auto whole = [&](const std::string& name) {
+    GridRegistryEntry& e = registry[requireGrid(name)];
+    e.wholeOnRoot = true;
+    return e.grid;
+  };
   if (isSlide()) {
     for (int k = 1; k <= 4; ++k)
-      slideFraction[static_cast<size_t>(k)] = required("slidefraction" + std::to_string(k));
-    slope = required("slope_angle");
+      slideFraction[static_cast<size_t>(k)] = whole("slidefraction" + std::to_string(k));
+    slope = whole("slope_angle");
   }
   if (isDeposition()) depositionIndex = required("deposition_index");
   if (isEnergyBalance()) {

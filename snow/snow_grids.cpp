@@ -119,7 +119,10 @@ void schneemodellklasse::registerElevationOrder() {
   const long rows = header.nrows;
   const long cols = header.ncols;
   const double nodata = header.nodata;
-  if (findGrid("max_deposition", 1) <= 0) {
+  const int given = findGrid("max_deposition", 1);
+  if (given > 0) {
+    registry[given].wholeOnRoot = true;
+  } else {
     OwnGrid& g = createGrid(maxDepositionGrid, "", "max_deposition", 0, 0.0, nodata, 1, rows);
     for (long r = 1; r <= rows; ++r)
       for (long c = 1; c <= cols; ++c) {

@@ -400,3 +400,67 @@ TEST(StagedSetup, WritesStandardAndVariableGridsAsTheirCodesAsk) {
     EXPECT_FALSE(fileExists("zone.asc.out"));
   }
 }
+
+// Once the modules are built, rank 0 keeps of a grid that only the set-up
+// read whole just the strip and its halo rows, its statistics grids with it,
+// and writes it as before; what a computation there reads whole stays whole.
+TEST(StagedSetup, RankZeroKeepsTheStripOfGridsOnlyTheSetupReadWhole) {
+  const std::string sections =
+      "[standard_grids]\n"
+      "4\n"
+      "none.asc created 0 readcode = 0 defaultValue = 3 writecode = 53 outname = created.asc\n"
+      "none.asc slidefraction1 0 readcode = 0 defaultValue = 4\n"
+      "lat.asc latitude 0\n"
+      "lat.asc periodic fillcode=0 periodicity = 1 D 6 persistent = 0 3\n"
+      "[variable_grids]\n0\n";
+  const std::string dir = prepareRun(
+      "setup_release", sections, {{"lat.asc", gridText([](long r, long) { return 47.0 + r; })}});
+  const WorkingDirectory here(dir);
+  SetupModel model(dir, dir + "/run.ctl");
+  ASSERT_EQ(model.runSetup(), -1) << model.console() << model.errors();
+  const bool root = worldRank() == 0;
+  const long nrows = 4;
+  const bool strips = root && worldSize() > 1;
+  const long stripFirst = std::max(1L, model.header.firstRow - 1);
+  const long stripLast = std::min(nrows, model.header.lastRow + 1);
+  // Before the modules are built, what their set-up reads whole stays whole.
+  model.releaseWholeSetupGrids(false);
+  if (root) {
+    EXPECT_EQ(model.entry(model.findGrid("slope_angle")).firstRow, 1);
+    EXPECT_EQ(model.entry(model.findGrid("created")).firstRow, strips ? stripFirst : 1);
+  }
+  // Snow slides mark what they read whole.
+  model.entry(model.findGrid("slidefraction1")).wholeOnRoot = root;
+  model.releaseWholeSetupGrids(true);
+  struct Case {
+    const char* name;
+    bool whole; // on rank 0
+  };
+  // ASCII output: no binary header weighs the cell areas, no netCDF file
+  // carries the latitudes.
+  const Case cases[] = {{"created", false},       {"slope_angle", false}, {"CellSizeX", false},
+                        {"MPIHalo", false},       {"RelCellArea", false}, {"latitude", false},
+                        {"slidefraction1", true}, {"periodic", true},     {"[zone_grid]", true},
+                        {"MPIRegions", true}};
+  for (const Case& k : cases) {
+    if (!root) continue;
+    const GridRegistryEntry& e = model.entry(model.findGrid(k.name));
+    const long first = strips && !k.whole ? stripFirst : 1;
+    const long last = strips && !k.whole ? stripLast : nrows;
+    EXPECT_EQ(e.firstRow, first) << k.name;
+    EXPECT_EQ(e.lastRow, last) << k.name;
+    for (long r = 1; r <= nrows; ++r) {
+      EXPECT_EQ(e.grid[r] != nullptr, r >= first && r <= last) << k.name << " row " << r;
+      if (e.meanGrid) {
+        EXPECT_EQ(e.meanGrid[r] != nullptr, r >= first && r <= last) << k.name;
+      }
+    }
+  }
+
+  const auto constant = [](double v) { return [v](long, long) { return v; }; };
+  model.writeStandardGrids(0, 23, 31, 12, 2020);
+  if (root) {
+    EXPECT_EQ(readFile("created.asc"), writtenGrid(constant(3.0)));
+    EXPECT_EQ(readFile("none.mit"), writtenGrid(constant(3.0)));
+  }
+}

@@ -51,6 +51,31 @@ TEST(MemoryHandling, StripKeepsRowsOutsideItsRangeNull) {
   memory.free_matrix(grid, 101, 200, 1, 7);
 }
 
+// Narrowed in place, a grid keeps the values of its kept rows under the same
+// row table; the dropped rows are null and the kept ones free as a strip.
+TEST(MemoryHandling, NarrowedGridKeepsItsRowsAndDropsTheOthers) {
+  struct Case {
+    long first, last, keepFirst, keepLast, columns;
+  };
+  // Small, split over several blocks, already narrow.
+  const Case cases[] = {{1, 10, 4, 6, 5}, {1, 3000, 1, 1501, 2000}, {3, 8, 3, 8, 4}};
+  for (const Case& k : cases) {
+    TestMemory memory(nullptr);
+    Grid grid = memory.matrix(k.first, k.last, 1, k.columns, k.last);
+    for (long r = k.first; r <= k.last; ++r)
+      for (long c = 0; c <= k.columns; ++c) grid[r][c] = 1000.0 * r + c;
+    memory.narrowMatrix(grid, k.first, k.last, k.keepFirst, k.keepLast, k.columns);
+    for (long r = 0; r <= k.last; ++r) {
+      const bool kept = r >= k.keepFirst && r <= k.keepLast;
+      ASSERT_EQ(grid[r] != nullptr, kept) << "row " << r << " of " << k.last;
+      if (kept) {
+        EXPECT_EQ(grid[r][k.columns], 1000.0 * r + k.columns) << "row " << r;
+      }
+    }
+    memory.free_matrix(grid, k.keepFirst, k.keepLast, 1, k.columns);
+  }
+}
+
 TEST(MemoryHandling, LargeGridIsSplitIntoPowerOfTwoBlocks) {
   TestMemory memory(nullptr);
   // 2000 columns: 16008 bytes a row; 3000 rows do not fit in one power of two.
