@@ -540,7 +540,7 @@ uppersnow.asc  index of the top snow layer
   thickness = 0.1 0.1 0.1;
   ksat = 1e-4 1e-4 1e-4;
   theta_sat = 0.9 0.9 0.9;
-  theta_res = 0.02 0.02 0.02;
+  theta_res = 0.0 0.0 0.0;
   alpha = 5.0 5.0 5.0;
   Par_n = 2.0 2.0 2.0;
   DensityDry = 100 100 100;
