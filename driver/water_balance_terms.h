@@ -36,6 +36,8 @@ struct BalanceTerm {
   // Only on cells whose irrigation draws from groundwater.
   bool groundwaterIrrigation = false;
   glacierPart glacier = glacierPart::whole;
+  // The grids are stacks: their levels from 1 up, nodata as none.
+  bool stackLevels = false;
 };
 
 // The terms of every module, in the order the files are written. A module

@@ -693,8 +693,7 @@ def groundwater_balance(text):
     """The example's groundwater with the balance, with the runoff
     concentration of the unsaturated zone in place of surface routing's; off
     too what the balance does not follow (see every_module)."""
-    return switched_off(text, "SurfaceRoutingModel", "lake_model", "LayeredSnowModel") + \
-        BALANCE_SECTION
+    return switched_off(text, "SurfaceRoutingModel", "lake_model") + BALANCE_SECTION
 
 
 def command_groundwater(args):
@@ -737,9 +736,9 @@ balance_  prefix of the balance statistics files
 2001  every subbasin and the catchment, every step
 """
 # Terms of the balance files that are storages (their change over the step).
-BALANCE_STORAGES = {"interception_storage", "snow_storage", "ponding_storage", "soil_water",
-                    "surface_storage", "runoff_concentration", "channel_storage",
-                    "reservoir_storage", "glacier_runoff_storage"}
+BALANCE_STORAGES = {"interception_storage", "snow_storage", "snow_layer_liquid",
+                    "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
+                    "channel_storage", "reservoir_storage", "glacier_runoff_storage"}
 BALANCE_INPUTS = {"precipitation", "irrigation", "glacier_melt", "channel_inflow",
                   "external_inflow",
                   "internal_inflow", "lake_exchange", "translation"}
@@ -755,16 +754,15 @@ def every_module(text):
     """The example, whose control file switches on every module, with the
     balance; its fields watered from the river from the first day. Off are
     the modules whose water the balance of the land does not yet follow: the
-    lakes (channel routing sets the water of their cells), the layered snow
-    (its pack on the soil columns), surface routing (the water it leaves on
-    the land counts as direct runoff and as surface storage) and groundwater
-    (example_groundwater balances it)."""
+    lakes (channel routing sets the water of their cells), surface routing
+    (the water it leaves on the land counts as direct runoff and as surface
+    storage) and groundwater (example_groundwater balances it)."""
     fields = "1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day"
     check(fields in text, "the example's irrigation table has changed")
     text = text.replace(fields, "1 sprinkled_fields 2 2 0 0 starting from 3 1 with 12 mm to 3 2 "
                                 "with 12 mm every 1 day")
-    return switched_off(text, "lake_model", "LayeredSnowModel", "groundwater_flow",
-                        "SurfaceRoutingModel") + BALANCE_SECTION
+    return switched_off(text, "lake_model", "groundwater_flow", "SurfaceRoutingModel") + \
+        BALANCE_SECTION
 
 
 def run_one_and_three(args, edit_control, edit_input):
@@ -821,8 +819,8 @@ def command_balance(args):
     works = [os.path.join(work, "output")
              for work, _ in run_one_and_three(args, every_module, warm_cloudburst)]
     terms = balance_rows(works[0])
-    for term in ("precipitation", "snow_storage", "interception_storage", "soil_water",
-                 "transpiration", "surface_storage") + CHANNEL_TERMS:
+    for term in ("precipitation", "snow_storage", "snow_layer_liquid", "interception_storage",
+                 "soil_water", "transpiration", "surface_storage") + CHANNEL_TERMS:
         check(term in terms, "no balance file of %s" % term)
     for term in ("interflow", "baseflow"):
         check(term not in terms, "%s is booked twice, leaving the land and the channels" % term)
