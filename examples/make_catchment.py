@@ -757,7 +757,7 @@ SNOW_STACKS = [("swes.stack", 3, "solid water of the snow layers (mm)"),
                ("thetasnow.stack", 3, "water content of the snow layers"),
                ("hhydsnow.stack", 3, "hydraulic heads of the snow layers"),
                ("hgeosnow.stack", 3, "geodetic heights of the snow layers"),
-               ("qusnow.stack", 0, "downward flux of the snow layers"),
+               ("qusnow.stack", 3, "downward flux of the snow layers"),
                ("thicksnow.stack", 3, "thickness of the snow layers"),
                ("denssnow.stack", 3, "density of the snow layers"),
                ("uppersnow.asc", 3, "index of the top snow layer")]

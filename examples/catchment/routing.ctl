@@ -525,7 +525,7 @@ hhydsnow.stack  hydraulic heads of the snow layers
 hgeosnow.stack  geodetic heights of the snow layers
 3  its write code
 qusnow.stack  downward flux of the snow layers
-0  its write code
+3  its write code
 thicksnow.stack  thickness of the snow layers
 3  its write code
 denssnow.stack  density of the snow layers

@@ -430,7 +430,7 @@ STATE_GRIDS = ("theta.stack", "hh.stack", "hgeo.stack", "gwdist.asc", "gwlevel.a
 # The state of the soil heat, of the layered snow, of the aquifer and of
 # surface routing, where they are on.
 OPTIONAL_STATE = re.compile(r"^(temper|swes|swel|tempersnow|thetasnow|hhydsnow|hgeosnow|thicksnow|"
-                            r"denssnow)\.stack$|^uppersnow\.asc$|^gw_head_\d+(_old)?\.asc$|"
+                            r"denssnow|qusnow)\.stack$|^uppersnow\.asc$|^gw_head_\d+(_old)?\.asc$|"
                             r"^SurfStorSiltingUp$")
 
 
