@@ -543,7 +543,7 @@ uppersnow.asc  index of the top snow layer
   theta_res = 0.0 0.0 0.0;
   alpha = 5.0 5.0 5.0;
   Par_n = 2.0 2.0 2.0;
-  DensityDry = 100 100 100;
+  DensityDry = 400 400 400;
   HeatCapacityDry = 2100 2100 2100;
   DryThermalConduct = 0.1 0.1 0.1;
 }
