@@ -66,11 +66,17 @@ void waterbalanceclass::addCellTerm(const BalanceTerm& term) {
         t.theta = registry[index].stack;
       continue;
     }
+    if (term.stackLevels) {
+      const int index = findGrid(name, 1);
+      if (index > 0 && registry[index].stack)
+        t.stacks.emplace_back(registry[index].stack, registry[index].levels);
+      continue;
+    }
     for (Grid g : gridsOf(name)) t.grids.push_back(g);
   }
   for (const std::string& name : term.less)
     for (Grid g : gridsOf(name)) t.lessGrids.push_back(g);
-  if (t.grids.empty() && !t.theta) return;
+  if (t.grids.empty() && !t.theta && t.stacks.empty()) return;
   if (term.groundwaterIrrigation && !(irrigationCodes && context.irrigationTable)) return;
   if (term.glacier != glacierPart::whole && !glacierCells) return;
   if (term.lakes != lakePart::any && !lakeCodes) {
@@ -180,6 +186,9 @@ double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c) const {
     if (g[r][c] != nodata) sum += g[r][c];
   for (Grid g : t.lessGrids)
     if (g[r][c] != nodata) sum -= g[r][c];
+  for (const auto& [stack, levels] : t.stacks)
+    for (long k = 1; k <= levels; ++k)
+      if (stack[r][c][k] != nodata) sum += stack[r][c][k];
   if (t.theta) {
     const double code = soilTypes[r][c];
     if (code > 0.0 && code < static_cast<double>(soilTable->size())) {

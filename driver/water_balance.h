@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/water_balance_terms.h"
@@ -51,8 +52,9 @@ private:
     std::vector<Grid> grids;
     std::vector<Grid> lessGrids;
     Stack theta = nullptr;
-    std::vector<double> start; // storage at the step's start, per own-row cell
-    std::vector<double> sum;   // sub-steps so far, per own-row cell
+    std::vector<std::pair<Stack, long>> stacks; // with their level counts
+    std::vector<double> start;                  // storage at the step's start, per own-row cell
+    std::vector<double> sum;                    // sub-steps so far, per own-row cell
     std::vector<ZoneRecord> records;
     ZoneRecord* data = nullptr;
     std::unique_ptr<zonalstatistic> statistic;

@@ -20,5 +20,10 @@ std::vector<BalanceTerm> waterBalanceTerms() {
   };
   // Irrigation waters the fields through the precipitation grid.
   terms.front().less = {"irrigation_amounts"};
+  // The ice of the snow layers is the snow model's pack; their liquid water
+  // is the melt and rain that entered the column on its way to the soil.
+  BalanceTerm layerLiquid{"soil", "snow_layer_liquid", K::storage, {"SnowWaterEquivalentLiquid"}};
+  layerLiquid.stackLevels = true;
+  terms.push_back(layerLiquid);
   return terms;
 }

@@ -41,6 +41,8 @@ struct BalanceTerm {
   bool groundwaterIrrigation = false;
   glacierPart glacier = glacierPart::whole;
   lakePart lakes = lakePart::any;
+  // The grids are stacks: their levels from 1 up, nodata as none.
+  bool stackLevels = false;
 };
 
 // The terms of every module, in the order the files are written. A module

@@ -757,17 +757,22 @@ SNOW_STACKS = [("swes.stack", 3, "solid water of the snow layers (mm)"),
                ("thetasnow.stack", 3, "water content of the snow layers"),
                ("hhydsnow.stack", 3, "hydraulic heads of the snow layers"),
                ("hgeosnow.stack", 3, "geodetic heights of the snow layers"),
-               ("qusnow.stack", 0, "downward flux of the snow layers"),
+               ("qusnow.stack", 3, "downward flux of the snow layers"),
                ("thicksnow.stack", 3, "thickness of the snow layers"),
                ("denssnow.stack", 3, "density of the snow layers"),
                ("uppersnow.asc", 3, "index of the top snow layer")]
 
 
 def layered_snow_sections():
-    """Three snow layers on the soil column, with the soil heat."""
+    """Three snow layers on the soil column, with the soil heat. The snow
+    holds no residual water: the freezing curve would keep it liquid in the
+    cold, and what the layers cannot hold would drain from a frozen pack. It
+    lies as dense as settled snow: the top layer takes what the others do not
+    hold, and at a fresh snow's density it grows metres thick and the heat
+    that reaches it through the snow cannot melt it by the summer."""
     per_layer = "".join("  %s = %s;\n" % (key, " ".join([value] * 3)) for key, value in (
-        ("thickness", "0.1"), ("ksat", "1e-4"), ("theta_sat", "0.9"), ("theta_res", "0.02"),
-        ("alpha", "5.0"), ("Par_n", "2.0"), ("DensityDry", "100"),
+        ("thickness", "0.1"), ("ksat", "1e-4"), ("theta_sat", "0.9"), ("theta_res", "0.0"),
+        ("alpha", "5.0"), ("Par_n", "2.0"), ("DensityDry", "400"),
         ("HeatCapacityDry", "2100"), ("DryThermalConduct", "0.1")))
     return ("[LayeredSnowModel]\n1     on\n1     method of layered snow model\n"
             "400   dLayeredSnowMaxDensity\n500   dLayeredSnowMaxDensity\n"

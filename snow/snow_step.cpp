@@ -154,10 +154,10 @@ double schneemodellklasse::afterMelt(long r, long c, double melt, double t, cons
     if (m > 0.0 && pack.melt) pack.melt[r][c] = w - cwh * s;
     w = cwh * s;
   }
-  if (m > 0.0 && layeredSnow && pack.melt) {
-    transferLayeredSnow(r, c, false, 1.0, -m, t);
-    layerLiquid[r][c][0] += m;
-  }
+  // The melt leaves through the outflow, which enters the layers from the
+  // top; level 0 of their liquid keeps only the water of emptied layers,
+  // which the soil takes in, so that the melt reaches the soil once.
+  if (m > 0.0 && layeredSnow && pack.melt) transferLayeredSnow(r, c, false, 1.0, -m, t);
   return m;
 }
 

@@ -87,6 +87,12 @@ void ColumnSolver::bindPack() {
     const int i = SoilColumn::snowIndex(k, L);
     c.d[i] = pack.thickness[k];
     c.theta0[i] = c.theta[i] = c.thetaMean[i] = pack.theta[k];
+    // Only the liquid water of a layer flows; its ice stays where it lies.
+    if (heatModel) {
+      const double share = std::clamp(pack.liquidFraction[k], 0.0, 1.0);
+      c.unfrozen[i] = share;
+      c.liquid[i] = 1.0 - c.snowLiquidEffect * (1.0 - share);
+    }
   }
   for (int i = 0; i > c.first; --i) c.z[i - 1] = c.z[i] + c.d[i];
   if (!heatModel) return;

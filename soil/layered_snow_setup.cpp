@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "config/control_file_session.h"
 #include "core/control_file_text.h"
@@ -243,7 +244,15 @@ void unsatzonmodellklasse::registerSnowGrids() {
     registerUpperIndexSnow(false);
     if (heat) registerSnowStack(snowLineTemper, nullptr, header.nodata);
   }
-  registerSnowStack(snowLineQu, nullptr, 0.0);
+  // The pack's water moves its heat in the first heat steps as it moved at
+  // the end of the run before: a warm start takes the fluxes where that run
+  // wrote them, else the pack starts still.
+  std::string fluxes = snowSettings.outputs[snowLineQu].name;
+  prependDirectory(inputDirectory, fluxes);
+  if (read && std::filesystem::exists(fluxes))
+    registerSnowStack(snowLineQu, readSnowStack(snowLineQu));
+  else
+    registerSnowStack(snowLineQu, nullptr, 0.0);
   initialiseSnowTemperatures = heat && !read;
   refreshSnowViews();
   prepareSnowColumn();

@@ -48,13 +48,14 @@ void dropLayer(SnowPack& p, int k) {
 }
 
 // Ice, water, thickness, water content and density of a layer from its
-// ice and liquid water.
+// ice and liquid water. A layer too thin for its water grows to hold it:
+// a water content capped at 1 would lose the rest to the soil solver.
 void setWater(Layer& l, double ice, double liquid, double thickness) {
   l.ice = ice;
   l.liquid = liquid;
-  l.thickness = thickness;
   const double water = ice + liquid;
-  l.theta = std::min(1.0, water / (thickness * 1000.0));
+  l.thickness = std::max(thickness, water / 1000.0);
+  l.theta = l.thickness > 0.0 ? water / (l.thickness * 1000.0) : 0.0;
   l.density = l.theta;
   l.liquidFraction = water > 0.0 ? liquid / water : 0.0;
 }

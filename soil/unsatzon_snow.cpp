@@ -68,9 +68,11 @@ void unsatzonmodellklasse::writeBackSnowPack(long r, long c, const ColumnSolver&
   double* liquid = snowStacks[snowLineSWEL][r][c];
   double* temperature = snowStacks[snowLineTemper] ? snowStacks[snowLineTemper][r][c] : nullptr;
   double sum = 0.0;
+  double before = 0.0;
   for (int k = 1; k <= snowLayers; ++k) {
     const bool used = p.inUse(k);
     const int i = SoilColumn::snowIndex(k, snowLayers);
+    if (ice[k] > 0.0) before += ice[k];
     ice[k] = used ? p.ice[k] : 0.0;
     liquid[k] = used ? p.liquid[k] : 0.0;
     sum += ice[k];
@@ -84,11 +86,29 @@ void unsatzonmodellklasse::writeBackSnowPack(long r, long c, const ColumnSolver&
   }
   ice[0] = sum;
   liquid[0] = 0.0;
+  followSnowPack(r, c, sum - before, sum);
   snowStacks[snowLineQu][r][c][0] = column.q[column.first];
   upperIndexSnow[r][c] = p.top();
   Grid balance = snowModelGridsTaken[snowGridEnergyBalance];
   if (balance && column.first < 0 && balance[r][c] != nodata)
     balance[r][c] = solver.snowEnergyBalance;
+}
+
+// The layers carry the snow model's ice: what the column melted or froze
+// in them, or let go with a layer, the snow model's pack loses or gains as
+// well, so that the water is held once and the pack melts away.
+void unsatzonmodellklasse::followSnowPack(long r, long c, double iceChange, double iceLeft) {
+  constexpr double roundingRemainder = 1e-9; // mm
+  const Grid solid = snowModelGridsTaken[snowGridSolid];
+  const Grid liquid = snowModelGridsTaken[snowGridLiquid];
+  const Grid total = snowModelGridsTaken[snowGridTotal];
+  if (!solid || solid[r][c] == header.nodata) return;
+  double& s = solid[r][c];
+  s = std::max(0.0, s + iceChange);
+  // The two add up the same water in another order: once the layers are
+  // empty, a remainder of rounding must not keep a pack on the cell.
+  if (iceLeft <= 0.0 && s < roundingRemainder) s = 0.0;
+  if (total && liquid && liquid[r][c] != header.nodata) total[r][c] = s + liquid[r][c];
 }
 
 // Linear in depth from the air at the snow surface to the soil's top

@@ -269,6 +269,7 @@ protected:
   void prepareSnowColumn();
   void loadSnowPack(long r, long c, ColumnSolver& solver) const;
   void writeBackSnowPack(long r, long c, const ColumnSolver& solver);
+  void followSnowPack(long r, long c, double iceChange, double iceLeft);
   void initialiseSnowLayerTemperatures();
 
   void releaseGrids();
@@ -612,6 +613,9 @@ protected:
   Grid snowModelGridsTaken[9] = {};
   static constexpr int snowGridSurface = 0;
   static constexpr int snowGridEnergyBalance = 2;
+  static constexpr int snowGridSolid = 5;
+  static constexpr int snowGridLiquid = 6;
+  static constexpr int snowGridTotal = 7;
   SnowColumnSettings snowColumn;
   // Set while the snow temperatures wait for their start values.
   bool initialiseSnowTemperatures = false;

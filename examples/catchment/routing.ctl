@@ -525,7 +525,7 @@ hhydsnow.stack  hydraulic heads of the snow layers
 hgeosnow.stack  geodetic heights of the snow layers
 3  its write code
 qusnow.stack  downward flux of the snow layers
-0  its write code
+3  its write code
 thicksnow.stack  thickness of the snow layers
 3  its write code
 denssnow.stack  density of the snow layers
@@ -540,10 +540,10 @@ uppersnow.asc  index of the top snow layer
   thickness = 0.1 0.1 0.1;
   ksat = 1e-4 1e-4 1e-4;
   theta_sat = 0.9 0.9 0.9;
-  theta_res = 0.02 0.02 0.02;
+  theta_res = 0.0 0.0 0.0;
   alpha = 5.0 5.0 5.0;
   Par_n = 2.0 2.0 2.0;
-  DensityDry = 100 100 100;
+  DensityDry = 400 400 400;
   HeatCapacityDry = 2100 2100 2100;
   DryThermalConduct = 0.1 0.1 0.1;
 }

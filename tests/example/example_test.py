@@ -430,7 +430,7 @@ STATE_GRIDS = ("theta.stack", "hh.stack", "hgeo.stack", "gwdist.asc", "gwlevel.a
 # The state of the soil heat, of the layered snow, of the aquifer and of
 # surface routing, where they are on.
 OPTIONAL_STATE = re.compile(r"^(temper|swes|swel|tempersnow|thetasnow|hhydsnow|hgeosnow|thicksnow|"
-                            r"denssnow)\.stack$|^uppersnow\.asc$|^gw_head_\d+(_old)?\.asc$|"
+                            r"denssnow|qusnow)\.stack$|^uppersnow\.asc$|^gw_head_\d+(_old)?\.asc$|"
                             r"^SurfStorSiltingUp$")
 
 
@@ -687,9 +687,8 @@ def long_inner_steps(text):
 
 
 def groundwater_balance(text):
-    """The example's groundwater and lakes with the balance; off what the
-    balance does not follow (see every_module)."""
-    return long_inner_steps(switched_off(text, "LayeredSnowModel")) + BALANCE_SECTION
+    """The example's groundwater, lakes and layered snow with the balance."""
+    return long_inner_steps(text) + BALANCE_SECTION
 
 
 def command_groundwater(args):
@@ -732,9 +731,10 @@ balance_  prefix of the balance statistics files
 2001  every subbasin and the catchment, every step
 """
 # Terms of the balance files that are storages (their change over the step).
-BALANCE_STORAGES = {"interception_storage", "snow_storage", "ponding_storage", "soil_water",
-                    "surface_storage", "runoff_concentration", "channel_storage",
-                    "reservoir_storage", "lake_storage", "glacier_runoff_storage"}
+BALANCE_STORAGES = {"interception_storage", "snow_storage", "snow_layer_liquid",
+                    "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
+                    "channel_storage", "reservoir_storage", "lake_storage",
+                    "glacier_runoff_storage"}
 BALANCE_INPUTS = {"precipitation", "irrigation", "glacier_melt", "surface_exchange",
                   "channel_inflow", "external_inflow", "internal_inflow", "translation"}
 # The glacier's own water, its runoff storages and the water its cells pass
@@ -747,16 +747,14 @@ CHANNEL_TERMS = ("runoff_concentration", "subbasin_runoff", "channel_inflow", "c
 
 def every_module(text):
     """The example, whose control file switches on every module, with the
-    balance; its fields watered from the river from the first day. Off are
-    the modules whose water the balance of the land does not yet follow: the
-    layered snow (its pack on the soil columns) and groundwater
-    (example_groundwater balances it). Surface routing concentrates the
-    runoff, the glacier's with it."""
+    balance; its fields watered from the river from the first day. Off is
+    groundwater, which example_groundwater balances. Surface routing
+    concentrates the runoff, the glacier's with it."""
     fields = "1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day"
     check(fields in text, "the example's irrigation table has changed")
     text = text.replace(fields, "1 sprinkled_fields 2 2 0 0 starting from 3 1 with 12 mm to 3 2 "
                                 "with 12 mm every 1 day")
-    return long_inner_steps(switched_off(text, "LayeredSnowModel", "groundwater_flow")) + \
+    return long_inner_steps(switched_off(text, "groundwater_flow")) + \
         BALANCE_SECTION
 
 
@@ -814,8 +812,8 @@ def command_balance(args):
     works = [os.path.join(work, "output")
              for work, _ in run_one_and_three(args, every_module, warm_cloudburst)]
     terms = balance_rows(works[0])
-    for term in ("precipitation", "snow_storage", "interception_storage", "soil_water",
-                 "transpiration", "surface_storage") + CHANNEL_TERMS:
+    for term in ("precipitation", "snow_storage", "snow_layer_liquid", "interception_storage",
+                 "soil_water", "transpiration", "surface_storage") + CHANNEL_TERMS:
         check(term in terms, "no balance file of %s" % term)
     for term in ("interflow", "baseflow"):
         check(term not in terms, "%s is booked twice, leaving the land and the channels" % term)

@@ -179,3 +179,30 @@ TEST(SnowLayers, DumpsInconsistentCells) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(date[i], expectedDate[i]) << c.what;
   }
 }
+
+// Degree-day melt of 12 K * 4 mm/(K d) / 24 = 2 mm takes the top layer of
+// 2 mm: the layers keep the 10 mm left in the pack, the melt leaves through
+// the outflow (2 mm less the 1 mm the pack holds), and level 0 of the
+// liquid stack holds only the 0.5 mm the emptied layer held, not the melt
+// a second time.
+TEST(SnowLayers, MeltLeavesThePackOnce) {
+  LayeredSnow m("snow_layers_melt");
+  m.buildLayered();
+  const double solid[] = {12, 2, 5, 5}, liquid[] = {0, 0.5, 0, 0};
+  const double thickness[] = {0, 0.02, 0.025, 0.0167}, density[] = {0, 0.125, 0.2, 0.3};
+  for (int k = 0; k <= 3; ++k) {
+    m.levels("SnowWaterEquivalentSolid")[k] = solid[k];
+    m.levels("SnowWaterEquivalentLiquid")[k] = liquid[k];
+    m.levels("SnowLayerThickness")[k] = thickness[k];
+    m.levels("SnowDensity")[k] = density[k];
+  }
+  m.at("upperIndexSnow") = 1.0;
+  m.at("snowstorage_solid") = 12.0;
+  m.at("temperature") = 12.0;
+  m.step(10, 4, 12);
+  EXPECT_NEAR(m.at("snowstorage_solid"), 10.0, 1e-12);
+  EXPECT_NEAR(m.at("snowcover_outflow"), 1.0, 1e-12);
+  EXPECT_NEAR(m.levels("SnowWaterEquivalentSolid")[0], 10.0, 1e-12);
+  EXPECT_NEAR(m.levels("SnowWaterEquivalentLiquid")[0], 0.5, 1e-12);
+  EXPECT_EQ(m.at("upperIndexSnow"), 2.0);
+}

@@ -494,3 +494,70 @@ TEST(LayeredSnowColumn, ColumnsDoNotDependOnTheColumnSolvedBefore) {
   }
   omp_set_num_threads(1);
 }
+
+// The snow model's pack is the ice of the layers: whatever the column melts
+// or freezes in them, the solid store of the snow model follows, so that
+// the water is held once, and ice does not flow. In every step and cell the
+// snow model's stores, the layers' liquid, the soil and the pond change by
+// the water that fell less what the result grids say left the cell. Over a
+// day a warm pack melts away and its store with it, a cold one keeps its
+// 12 mm, and rain of 8 x 1 mm on a cold pack freezes in it.
+TEST(LayeredSnowColumn, SnowModelPackFollowsItsLayers) {
+  struct Case {
+    const char* what;
+    double air, rain, expectedStore, tolerance;
+  };
+  const Case cases[] = {{"warm pack", 15.0, 0.0, 0.0, 0.0},
+                        {"cold pack", -8.0, 0.0, 12.0, 0.05},
+                        {"rain on a cold pack", -8.0, 1.0, 20.0, 0.1}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    // Snow without residual water, which would stay liquid in the cold.
+    SnowRig rig("layered_snow_follows", k.air, {snowType(1, 3, 0.05, 0.0)}, "180",
+                [](auto&, auto& setup) {
+                  setup.base.addGrid("snowstorage_solid", uniform(12.0));
+                  setup.base.addGrid("snowstorage_liquid", uniform(0.5));
+                  setup.base.addGrid("snow_storage_total", uniform(12.5));
+                });
+    ASSERT_NE(rig.module, nullptr) << rig.log();
+    rig.module->readGroundwaterHeads(2020, 3, 31, 21, 0);
+    placeSnow(rig);
+    auto g = [&](const char* name, long r, long c) { return rig.setup.grid(name)[r][c]; };
+    auto water = [&](long r, long c) {
+      double w =
+          g("ponding_storage", r, c) + g("snowstorage_solid", r, c) + g("snowstorage_liquid", r, c);
+      for (int l = 0; l <= 3; ++l) w += rig.stack("SnowWaterEquivalentLiquid")[r][c][l];
+      for (int l = 1; l <= 4; ++l) w += rig.setup.stack("theta")[r][c][l] * 250.0;
+      return w;
+    };
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c)
+        if (ownCell(r, c)) rig.setup.grid("precipitation")[r][c] = k.rain;
+    for (int step = 0; step < 8; ++step) {
+      double before[4][5], used[4][5];
+      for (long r = 1; r <= 3; ++r)
+        for (long c = 1; c <= 4; ++c)
+          if (ownCell(r, c)) {
+            before[r][c] = water(r, c);
+            used[r][c] = g("real_transpiration1", r, c) + g("real_evaporation", r, c);
+          }
+      rig.module->readGroundwaterHeads(2020, 4, 1, 3 * step, 0);
+      ASSERT_EQ(rig.module->computeTimeStep(0, 3 * step, 1, 4, 2020), 0) << rig.log();
+      for (long r = 1; r <= 3; ++r)
+        for (long c = 1; c <= 4; ++c) {
+          if (!ownCell(r, c)) continue;
+          const double out = g("directflow", r, c) + g("interflow", r, c) +
+                             g("real_transpiration1", r, c) + g("real_evaporation", r, c) -
+                             used[r][c] + g("baseflow", r, c) * 10800.0 * 1000.0 -
+                             g("Balance", r, c);
+          EXPECT_NEAR(water(r, c) - before[r][c], k.rain - out, 1e-9 * before[r][c])
+              << "cell " << r << " " << c << " step " << step;
+          EXPECT_NEAR(g("snowstorage_solid", r, c), rig.stack("SnowWaterEquivalentSolid")[r][c][0],
+                      1e-9);
+          EXPECT_DOUBLE_EQ(g("snow_storage_total", r, c),
+                           g("snowstorage_solid", r, c) + g("snowstorage_liquid", r, c));
+        }
+    }
+    EXPECT_NEAR(g("snowstorage_solid", 1, 1), k.expectedStore, k.tolerance);
+  }
+}

@@ -11,12 +11,13 @@ inline const char* const snowFiles[] = {"swes",     "swel",   "tsnow",     "thet
                                         "hgeosnow", "qusnow", "thicksnow", "denssnow",  "upper"};
 
 // A snow type of equal layers of `thickness` m at a nominal density of
-// 100 kg/m^3 that holds little water and conducts heat poorly.
-inline std::string snowType(int code, int layers, double thickness = 0.05) {
+// 100 kg/m^3 that holds little water and conducts heat poorly; its
+// residual water content stays liquid however cold the snow is.
+inline std::string snowType(int code, int layers, double thickness = 0.05, double residual = 0.02) {
   return std::to_string(code) +
          " snow {method = MultipleHorizons; layers = " + std::to_string(layers) + ";" +
          perLayer(layers, "thickness", thickness) + perLayer(layers, "ksat", 1e-4) +
-         perLayer(layers, "theta_sat", 0.9) + perLayer(layers, "theta_res", 0.02) +
+         perLayer(layers, "theta_sat", 0.9) + perLayer(layers, "theta_res", residual) +
          perLayer(layers, "alpha", 5.0) + perLayer(layers, "Par_n", 2.0) +
          perLayer(layers, "DensityDry", 100.0) + perLayer(layers, "HeatCapacityDry", 0.0) +
          perLayer(layers, "DryThermalConduct", 0.1) + "}\n";

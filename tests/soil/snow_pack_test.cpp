@@ -70,8 +70,9 @@ struct Pack {
 // above a tenth of the ice runs out and the layer shrinks with its water;
 // a layer lighter than 0.8 of the nominal density is compacted to it, and
 // when that leaves it thinner than a quarter of the nominal thickness it
-// joins the layer above at the heat-capacity-weighted temperature. The
-// water of the pack falls by what is released, no more.
+// joins the layer above at the heat-capacity-weighted temperature; a layer
+// never holds more water than its volume. The water of the pack falls by
+// what is released, no more.
 TEST(SnowLayers, UpdateRemovesReleasesCompactsAndMerges) {
   struct Case {
     const char* what;
@@ -96,6 +97,10 @@ TEST(SnowLayers, UpdateRemovesReleasesCompactsAndMerges) {
        {none, none, LayerValues{4.0, 0.0, 0.08, -3.0}},
        0.0,
        {none, none, LayerValues{4.0, 0.0, 0.04, -3.0}}},
+      {"a layer thinner than its water grows to hold it",
+       {none, none, LayerValues{1.0, 0.0, 0.0005, -1.0}},
+       0.0,
+       {none, none, LayerValues{1.0, 0.0, 0.001, -1.0}}},
       {"thin layer",
        {none, LayerValues{2.0, 0.0, 0.02, -4.0}, LayerValues{1.0, 0.1, 0.03, -1.0}},
        0.0,
