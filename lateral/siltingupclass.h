@@ -121,6 +121,7 @@ private:
   std::vector<Grid> coverageGrids;
   Grid soilTypeGrid = nullptr;
   Grid surfaceStorageGrid = nullptr;
+  Grid glacierGrid = nullptr; // codes of glaciers that keep their extent
   bool ownsSurfaceStorage = false;
   int surfaceStorageIndex = 0;
   Grid waterInputGrid = nullptr;

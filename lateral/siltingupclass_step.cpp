@@ -20,6 +20,8 @@ void siltingupclass::step(long minute, long hour, long day, long month, long yea
   if (getFlowControl() == 0) return;
   if (!weightsLookedUp) {
     hasSurfaceRoutingWeights = findGrid("SurfaceRoutingWeights", 1) > 0;
+    const int glacierIndex = findGrid("ice_firn", 1);
+    if (glacierIndex > 0) glacierGrid = registry[glacierIndex].grid;
     weightsLookedUp = true;
   }
   selectWaterInput(interceptionFirst);
@@ -126,8 +128,12 @@ void siltingupclass::computeCell(long r, long c, const StepValues& v, ThreadPars
 
   const double input = waterInputGrid[r][c];
   const double W = input != nodata ? input : 0.0;
-  double S = 0.0;
-  if (hasSurfaceRoutingWeights && surfaceStorageGrid[r][c] != nodata) S = surfaceStorageGrid[r][c];
+  // A cell wholly under a glacier has no soil surface: its input is the
+  // glacier's, and the water on it runs on over the ice.
+  const bool covered = glacierGrid && glacierGrid[r][c] != nodata && glacierGrid[r][c] >= 1.0;
+  const bool surfaceWater =
+      hasSurfaceRoutingWeights && !covered && surfaceStorageGrid[r][c] != nodata;
+  const double S = surfaceWater ? surfaceStorageGrid[r][c] : 0.0;
   const double dt = timeStepMinutes;
 
   for (size_t k = 0; k < tracers.size(); ++k) {
@@ -211,9 +217,9 @@ void siltingupclass::computeCell(long r, long c, const StepValues& v, ThreadPars
   // one place; a capacity below 0 or not a number lets nothing run off
   // beyond the water there is.
   const double available = W + S;
-  if (hasSurfaceRoutingWeights && surfaceStorageGrid[r][c] != nodata)
-    surfaceStorageGrid[r][c] = 0.0;
-  const double runoff = tilled ? available - std::max(0.0, std::min(available, capacity)) : 0.0;
+  if (surfaceWater) surfaceStorageGrid[r][c] = 0.0;
+  const double runoff =
+      tilled && !covered ? available - std::max(0.0, std::min(available, capacity)) : 0.0;
   if (input != nodata || available > 0.0) waterInputGrid[r][c] = available - runoff;
   grids[directRunoff][r][c] = runoff;
 

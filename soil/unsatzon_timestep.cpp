@@ -198,9 +198,21 @@ void unsatzonmodellklasse::solveOwnCell(long r, long c, ColumnSolver& solver, co
   const bool follower = solverGrids.masterCells && solverGrids.masterCells[r][c] == nodata;
   if (covered || follower) {
     solverGrids.bottomFlux[r][c] = solverGrids.flux[r][c][0];
+    if (covered) passOverGlacier(r, c);
     return;
   }
   failure.run([&] { solveCell(r, c, solver, date, failure); });
+}
+
+// No soil takes the water that overland flow brings onto a cell wholly
+// under a glacier: it runs on as the cell's direct flow in the same
+// sub-step, and a cell where nothing arrived passes nothing on, so water
+// already routed on is not routed again.
+void unsatzonmodellklasse::passOverGlacier(long r, long c) {
+  Grid surface = solverGrids.surfaceStorage;
+  if (!surface || surface[r][c] == header.nodata) return;
+  solverGrids.directflow[r][c] = surface[r][c];
+  surface[r][c] = 0.0;
 }
 
 void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date,

@@ -342,6 +342,7 @@ protected:
   // but those that draw from a river record.
   void solveSoilColumns(long row, ColumnSolver& solver, const ModelDate& date,
                         RegionFailure& failure);
+  void passOverGlacier(long r, long c);
   // An own cell's column, unless a glacier covers it or it follows the
   // master cell of its response unit.
   void solveOwnCell(long r, long c, ColumnSolver& solver, const ModelDate& date,

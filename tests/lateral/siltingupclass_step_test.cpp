@@ -259,3 +259,36 @@ TEST(SiltingStep, KeepsSoilsWithoutSandFinite) {
   EXPECT_NE(first, std::string::npos);
   EXPECT_EQ(log.find("soil type 2", first + 1), std::string::npos);
 }
+
+// A cell wholly under a glacier (code 1 ice, 2 firn) has no soil surface:
+// its input stays the glacier's and the water on it stays on the land for
+// surface routing; a cell beside the glacier runs off as before.
+TEST(SiltingStep, LeavesCellsUnderAGlacierAlone) {
+  SiltingSetup s("silting_glacier");
+  Grid storage = s.addZoneGrid("SurfStorSiltingUp", 6.0);
+  s.addZoneGrid("SurfaceRoutingWeights", 1.0);
+  Grid ice = s.addZoneGrid("ice_firn", 0.0);
+  ice[2][3] = 1.0;
+  ice[2][4] = 2.0;
+  auto m = s.build();
+  ASSERT_TRUE(m) << s.errorCode << s.base.log.console.str();
+  for (auto [r, c] : zoneCells) s.input[r][c] = 50.0;
+  stepAt(*m, tilled);
+  Grid runoff = s.grid("DirectRunoffSiltingUp");
+  struct Case {
+    long row, column;
+    bool covered;
+  };
+  for (const Case& c : std::vector<Case>{{2, 3, true}, {2, 4, true}, {1, 4, false}}) {
+    const std::string at = std::to_string(c.row) + "," + std::to_string(c.column);
+    if (c.covered) {
+      EXPECT_EQ(s.input[c.row][c.column], 50.0) << at;
+      EXPECT_EQ(runoff[c.row][c.column], 0.0) << at;
+      EXPECT_EQ(storage[c.row][c.column], 6.0) << at;
+    } else {
+      EXPECT_GT(runoff[c.row][c.column], 0.0) << at;
+      EXPECT_NEAR(s.input[c.row][c.column] + runoff[c.row][c.column], 56.0, 1e-12) << at;
+      EXPECT_EQ(storage[c.row][c.column], 0.0) << at;
+    }
+  }
+}
