@@ -24,6 +24,37 @@ size_t formatGridValue(double value, char* out) {
   return static_cast<size_t>(result.ptr - out);
 }
 
+std::string asciiGridHeaderText(const GridHeader& header) {
+  std::string text =
+      "ncols\t" + std::to_string(header.ncols) + "\nnrows\t" + std::to_string(header.nrows) + "\n";
+  char value[maxGridValueChars];
+  auto line = [&](const char* key, double v) {
+    text += key;
+    text += '\t';
+    text.append(value, formatGridValue(v, value));
+    text += '\n';
+  };
+  line("xllcorner", header.xllcorner);
+  line("yllcorner", header.yllcorner);
+  line("cellsize", header.cellsize);
+  line("nodata_value", header.nodata);
+  return text;
+}
+
+size_t formatGridRow(const double* row, long ncols, std::string_view missing, char* out) {
+  char* at = out;
+  for (long c = 1; c <= ncols; ++c) {
+    if (row) {
+      at += formatGridValue(row[c], at);
+    } else {
+      std::memcpy(at, missing.data(), missing.size());
+      at += missing.size();
+    }
+    *at++ = c < ncols ? '\t' : '\n';
+  }
+  return static_cast<size_t>(at - out);
+}
+
 bool parseGridValue(std::string_view token, double& value) {
   const bool plus = !token.empty() && token.front() == '+';
   if (plus) token.remove_prefix(1);

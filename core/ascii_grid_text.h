@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/grid_types.h"
 
 // Longest text formatGridValue writes for one double.
 constexpr size_t maxGridValueChars = 32;
@@ -11,6 +14,16 @@ constexpr size_t maxGridValueChars = 32;
 // "0.1", "123456.7", "1e-07") and returns its length; out must hold
 // maxGridValueChars characters.
 size_t formatGridValue(double value, char* out);
+
+// The six header lines of an ASCII grid of the model grid. Header values keep
+// every digit, so that the model's own output reads back as lying on the
+// model grid.
+std::string asciiGridHeaderText(const GridHeader& header);
+
+// Writes columns 1..ncols of a row, tab-separated and ending in a newline,
+// and returns the length; a null row gives `missing` in every cell. out must
+// hold ncols * (maxGridValueChars + 1) characters.
+size_t formatGridRow(const double* row, long ncols, std::string_view missing, char* out);
 
 // Reads a whole token as a finite number, with an optional leading '+', as
 // the C library's "%lf" does; false for anything else, such as "1.5x", "",
