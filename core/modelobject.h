@@ -295,6 +295,24 @@ protected:
   // with the valid columns for statistics grids).
   void writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
                        const std::string& again = "");
+  // ASCII output: every process formats the rows it owns cells in, rank 0
+  // writes the text in row order (core/ascii_grid_output.cpp).
+  void writeOutputAscii(Grid grid, bool masked, const std::string& path,
+                        const std::string& again);
+  void formatOwnRows(Grid grid, bool masked);
+  // Rank 0 writes the file `from` again under the output name path.
+  void copyOutputFile(const std::string& from, const std::string& path);
+  // Collective, at the first output: the rows of every process and who
+  // formats which rows.
+  void findOutputRowRuns();
+  struct OutputRowRun {
+    long first;
+    long last;
+    int rank; // the process that formats rows first..last
+  };
+  std::vector<OutputRowRun> outputRowRuns;
+  // First and last row of the strip of every process, in pairs.
+  std::vector<long> outputRowBounds;
   // "MPIRegions", found at the first output.
   Grid outputRegions = nullptr;
   // Rank 0: the rows in which it owns cells. It holds every row, but the

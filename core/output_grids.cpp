@@ -142,6 +142,11 @@ modelobject::OwnedCells modelobject::ownedCells(const GridRegistryEntry& e) {
     cells.firstRow = std::max(cells.firstRow, ownedFirstRow);
     cells.lastRow = std::min(cells.lastRow, ownedLastRow);
   }
+  // The statistics grids hold the process's strip only.
+  if (e.meanGrid || e.minGrid || e.maxGrid || e.vegPeriodGrid) {
+    cells.firstRow = std::max(cells.firstRow, e.statisticsFirstRow);
+    cells.lastRow = std::min(cells.lastRow, e.statisticsLastRow);
+  }
   cells.ncols = header.ncols;
   cells.nodata = header.nodata;
   cells.rank = mpiRank;
@@ -161,6 +166,7 @@ void modelobject::writeOutputGrids(int index, int /*unused*/, int pending) {
     if (regions == 0) regions = requireGrid("MPIRegions");
     outputRegions = registry[regions].grid;
     findOwnedRows();
+    findOutputRowRuns();
   }
   e.callCount += 1.0;
   if (e.vegPeriodMode != 0) findVegetationGrids(e);
@@ -323,6 +329,10 @@ void modelobject::writeSumGrid(int index, GridRegistryEntry& e, const OwnedCells
 
 void modelobject::writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
                                   const std::string& again) {
+  if (writeAsciiGrids && !writeNetCDFGrids) {
+    writeOutputAscii(grid ? grid : registry[index].grid, masked, name, again);
+    return;
+  }
   Grid whole = MPIGatherGridCopy(index, grid);
   // One process gathers nothing; the cells no process owns are written as
   // nodata all the same, as a gathered grid holds them, so that the files do
