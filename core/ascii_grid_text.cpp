@@ -78,13 +78,16 @@ bool parseGridValue(std::string_view token, double& value) {
 }
 
 AsciiGridScanner::AsciiGridScanner(FILE* fileArg, size_t blockBytes)
-    : file(fileArg), buffer(blockBytes > 2 * maxNumberChars ? blockBytes : 2 * maxNumberChars) {}
+    : file(fileArg), buffer(blockBytes > 2 * maxNumberChars ? blockBytes : 2 * maxNumberChars) {
+  bufferOffset = std::ftell(file);
+}
 
 // Moves the unread rest to the front and fills the buffer behind it.
 bool AsciiGridScanner::refill() {
   if (atEnd) return false;
   const size_t rest = end - begin;
   if (rest > 0 && begin > 0) std::memmove(buffer.data(), buffer.data() + begin, rest);
+  bufferOffset += static_cast<long>(begin);
   begin = 0;
   end = rest;
   const size_t got = std::fread(buffer.data() + end, 1, buffer.size() - end, file);
@@ -124,4 +127,35 @@ bool AsciiGridScanner::nextToken(std::string_view& token, size_t maxLength) {
 bool AsciiGridScanner::nextNumber(double& value) {
   std::string_view token;
   return nextToken(token, maxNumberChars) && parseGridValue(token, value);
+}
+
+long AsciiGridScanner::skipTokens(long count) {
+  long skipped = 0;
+  bool inToken = false;
+  for (;;) {
+    while (begin < end) {
+      const bool space = isSpace(buffer[begin]);
+      if (!space && !inToken) {
+        if (skipped == count) return skipped;
+        ++skipped;
+      }
+      inToken = !space;
+      ++begin;
+    }
+    if (!refill()) return skipped;
+  }
+}
+
+long parseGridRow(const char* begin, const char* end, long ncols, double* values) {
+  const char* at = begin;
+  for (long c = 1; c <= ncols; ++c) {
+    while (at < end && isSpace(*at)) ++at;
+    const char* token = at;
+    while (at < end && !isSpace(*at)) ++at;
+    const size_t length = static_cast<size_t>(at - token);
+    if (length == 0 || length > maxNumberChars ||
+        !parseGridValue(std::string_view(token, length), values[c]))
+      return c;
+  }
+  return 0;
 }

@@ -30,6 +30,11 @@ size_t formatGridRow(const double* row, long ncols, std::string_view missing, ch
 // "nan", "inf" or "1e999".
 bool parseGridValue(std::string_view token, double& value);
 
+// Reads the ncols values of a grid row from the text [begin, end) into
+// values[1..ncols] by the rules of AsciiGridScanner::nextNumber; returns 0,
+// or the column of the first value that is missing or not a number.
+long parseGridRow(const char* begin, const char* end, long ncols, double* values);
+
 // Hands out the whitespace-separated tokens of a text file, read in large
 // blocks, so that a grid of millions of values is parsed without a library
 // call per value.
@@ -44,6 +49,10 @@ public:
   // The next token as a number; false when there is none or it is not a
   // number as a whole.
   bool nextNumber(double& value);
+  // Skips up to count tokens of any length; returns how many there were.
+  long skipTokens(long count);
+  // The file offset of the next character the scanner looks at.
+  long offset() const { return bufferOffset + static_cast<long>(begin); }
   // True when reading the file failed (rather than ended).
   bool readFailed() const { return failed; }
 
@@ -52,6 +61,7 @@ private:
 
   FILE* file;
   std::vector<char> buffer;
+  long bufferOffset = 0; // file offset of buffer[0]
   size_t begin = 0;
   size_t end = 0;
   bool atEnd = false;

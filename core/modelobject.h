@@ -265,6 +265,15 @@ protected:
   void readWholeGridFile(GridFileRead& read, Grid whole);
   void readNetCDFGridFile(GridFileRead& read, Grid whole);
   void readOwnGridRows(GridFileRead& read, Grid grid, long firstRow, long lastRow);
+  // ASCII grids read in parallel (core/ascii_grid_rows.cpp): rank 0 finds
+  // where every row begins (false, with the file rewound, when values are
+  // missing) and shares it; every process parses its rows lo..hi.
+  bool findAsciiRowStarts(GridFileRead& read);
+  bool shareAsciiRowStarts(GridFileRead& read, bool found);
+  void readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long hi);
+  void parseAsciiRows(GridFileRead& read, Grid grid, long first, long last, long lo, long hi,
+                      long& failedRow);
+  void settleAsciiRows(GridFileRead& read, long failedRow);
   void repairGridHoles(Grid grid, const std::string& name, int fillCode, bool useNeighbourValues,
                        double fillValue, bool verbose);
   void writeGridFile(const std::string& path, Grid grid, bool ascii, bool doubleGrid, bool netcdf,
