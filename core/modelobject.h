@@ -300,6 +300,9 @@ protected:
   void openVegetationPeriod(GridRegistryEntry& e, const OwnedCells& cells);
   void closeVegetationPeriod(int index, GridRegistryEntry& entry, const OwnedCells& cells);
   void writeSumGrid(int index, GridRegistryEntry& entry, const OwnedCells& cells);
+  // Gathers into rank 0's whole grid (the others pass null); false, with
+  // nothing moved, without a decomposition.
+  bool gatherWholeGrid(int index, Grid grid, Grid whole);
   // Gathers the grid onto rank 0, which writes it under each name (masked
   // with the valid columns for statistics grids).
   void writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
