@@ -39,15 +39,17 @@ inline std::string controlText(int method, int statisticCode, int subbasins) {
   return t.str();
 }
 
-// A soil of layers of 0.1 m whose conductivity halves every 5 layers.
-inline std::string soilBlock(int soilLayers, const std::string& retention, double ksat) {
+// A soil of layers of 0.1 m whose conductivity halves every 5 layers, with
+// further keys.
+inline std::string soilBlock(int soilLayers, const std::string& retention, double ksat,
+                             const std::string& keys = "") {
   std::ostringstream block;
   block << "method = MultipleHorizons; layers = " << soilLayers << "; " << retention
         << " thickness =";
   for (int k = 0; k < soilLayers; ++k) block << " 0.1";
   block << "; ksat =";
   for (int k = 0; k < soilLayers; ++k) block << " " << ksat / (1 << (k / 5));
-  return block.str() + ";}";
+  return block.str() + "; " + keys + "}";
 }
 
 // Per-layer keys for the retention of both soils, repeated per layer.
@@ -62,15 +64,17 @@ inline std::string repeated(int soilLayers, const char* key, double value) {
 // alternate rows, the subbasins in bands of rows and, with flow times, the
 // classes 1 to 4 in stripes of columns.
 struct Catchment {
-  Catchment(int soilLayers, int subbasins, bool flowTimes)
+  Catchment(int soilLayers, int subbasins, bool flowTimes, const std::string& soilKeys = "")
       : registry(gridRegistrySize), soils(3), uses(2) {
     auto repeat = [&](const char* key, double value) { return repeated(soilLayers, key, value); };
     const std::string siltLoam = repeat("theta_sat", 0.45) + repeat("theta_res", 0.067) +
                                  repeat("alpha", 2.0) + repeat("Par_n", 1.41);
     const std::string loamySand = repeat("theta_sat", 0.41) + repeat("theta_res", 0.057) +
                                   repeat("alpha", 12.4) + repeat("Par_n", 2.28);
-    parseSoilEntry(soils[1], nullptr, soilBlock(soilLayers, siltLoam, 1.25e-6), "MultipleHorizons");
-    parseSoilEntry(soils[2], nullptr, soilBlock(soilLayers, loamySand, 4.05e-5), "MultipleHorizons");
+    parseSoilEntry(soils[1], nullptr, soilBlock(soilLayers, siltLoam, 1.25e-6, soilKeys),
+                   "MultipleHorizons");
+    parseSoilEntry(soils[2], nullptr, soilBlock(soilLayers, loamySand, 4.05e-5, soilKeys),
+                   "MultipleHorizons");
     soils[0].setCode(2);
     soils[0].setLayerCount(soilLayers);
     parseLanduseEntry(uses[1], nullptr,
@@ -130,18 +134,44 @@ struct Catchment {
   ModelContext context;
 };
 
-// The module on the catchment with its flow-time distribution; after a
-// failed construction null, the benchmark marked and the process back in
-// the folder `home`.
+// Every iteration runs the sub-steps of a rain pulse and a dry spell, only
+// the module's sub-steps timed; the counters give the solver's node-steps
+// (one layer advanced by one water step) per second and core, iterations
+// per water step and water steps per cell and sub-step.
+inline void runRainPulses(benchmark::State& state, Catchment& catchment,
+                          unsatzonmodellklasse& module, int threads) {
+  long hour = 0;
+  for (auto _ : state) {
+    for (int step = 0; step < pulseSteps + spellSteps; ++step) {
+      state.PauseTiming();
+      catchment.setRain(step < pulseSteps ? 4.0 : 0.0);
+      state.ResumeTiming();
+      module.computeTimeStep(0, hour % 24, 1 + hour / 24, 6, 2020);
+      ++hour;
+    }
+  }
+  const SolverTally tally = module.getSolverTally();
+  state.counters["node-steps/s/core"] = benchmark::Counter(
+      static_cast<double>(tally.nodeSteps) / threads, benchmark::Counter::kIsRate);
+  state.counters["iterations/water step"] =
+      static_cast<double>(tally.iterations) / static_cast<double>(tally.waterSteps);
+  state.counters["water steps/cell/sub-step"] =
+      static_cast<double>(tally.waterSteps) /
+      (static_cast<double>(gridSize * gridSize) * static_cast<double>(hour));
+}
+
+// The module on the catchment with its flow-time distribution and the
+// tracers of the table (entries 1 ..; none by default); after a failed
+// construction null, the benchmark marked and the process back in the
+// folder `home`.
 template <typename Module = unsatzonmodellklasse>
 std::unique_ptr<Module> buildBenchModule(benchmark::State& state, Catchment& catchment,
-                                         const std::filesystem::path& home) {
+                                         const std::filesystem::path& home,
+                                         std::vector<TracerRecord> tracers = {TracerRecord{}}) {
   int code = 0;
   auto module = constructSubmodel<Module>(code, catchment.context, &catchment.soils);
-  if (code == 0) {
-    std::vector<TracerRecord> none(1);
-    module->initTracers(code, 0, none, nullptr, 0);
-  }
+  if (code == 0)
+    module->initTracers(code, static_cast<int>(tracers.size()) - 1, tracers, nullptr, 0);
   if (code == 0) return module;
   state.SkipWithError("construction failed");
   std::filesystem::current_path(home);

@@ -37,30 +37,14 @@ void solveColumns(benchmark::State& state) {
   const int dumpMode = static_cast<int>(state.range(2));
   omp_set_num_threads(threads);
   const std::filesystem::path home = std::filesystem::current_path();
-  enterBenchWorkFolder("unsatzon_solver_bench_" + std::to_string(method), controlText(method, 0, 1));
+  enterBenchWorkFolder("unsatzon_solver_bench_" + std::to_string(method),
+                       controlText(method, 0, 1));
   dumpFiles(true);
   Catchment catchment(soilLayers, 1, false);
   auto module = buildBenchModule(state, catchment, home);
   if (!module) return;
   module->setDumpMode(dumpMode, 0, 0, 0);
-  long hour = 0;
-  for (auto _ : state) {
-    for (int step = 0; step < pulseSteps + spellSteps; ++step) {
-      state.PauseTiming();
-      catchment.setRain(step < pulseSteps ? 4.0 : 0.0);
-      state.ResumeTiming();
-      module->computeTimeStep(0, hour % 24, 1 + hour / 24, 6, 2020);
-      ++hour;
-    }
-  }
-  const SolverTally tally = module->getSolverTally();
-  state.counters["node-steps/s/core"] = benchmark::Counter(
-      static_cast<double>(tally.nodeSteps) / threads, benchmark::Counter::kIsRate);
-  state.counters["iterations/water step"] =
-      static_cast<double>(tally.iterations) / static_cast<double>(tally.waterSteps);
-  state.counters["water steps/cell/sub-step"] =
-      static_cast<double>(tally.waterSteps) /
-      (static_cast<double>(gridSize * gridSize) * static_cast<double>(hour));
+  runRainPulses(state, catchment, *module, threads);
   module.reset();
   const long dumped = dumpFiles(false);
   std::filesystem::current_path(home);

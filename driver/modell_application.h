@@ -67,6 +67,7 @@ class interzeptionsmodellklasse;
 class meteointerpol;
 class precicorrclass;
 class schneemodellklasse;
+class siltingupclass;
 class tracer_ini_class;
 class unsatzonmodellklasse;
 class verdunstungsmodellklasse;
@@ -209,6 +210,7 @@ protected:
   verdunstungsmodellklasse* evapotranspiration = nullptr;
   schneemodellklasse* snow = nullptr;
   interzeptionsmodellklasse* interception = nullptr;
+  siltingupclass* siltingUp = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
   // Row pointers into the runoff arrays channel routing reads, one per tracer

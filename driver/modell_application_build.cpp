@@ -11,6 +11,7 @@
 #include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
+#include "lateral/siltingupclass.h"
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
@@ -277,6 +278,15 @@ void ModellApplication::buildSubmodels() {
 
   interception->setWriteStorageFlag(1);
 
+  siltingUp = adopt<siltingupclass>("SiltingUpModel");
+  siltingUp->selectWaterInput(context.interceptionFirst);
+  if (siltingUp->getFlowControl() != 0) {
+    plug(Place::siltingUp, [this](const ModelDate& d) { siltingUp->step(DATE_ARGS(d)); });
+    plug(Place::flush, [this](const ModelDate&) { siltingUp->flushStatistics(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { siltingUp->freeTracers(); });
+    plug(Place::siltingUpTeardown, [this](const ModelDate&) { siltingUp->releaseModule(); });
+  }
+
   unsatZone = adopt<unsatzonmodellklasse>("unsatzon_model", settings.soilTable);
   unsatZone->setDumpMode(context.dumpOptions.dumpMode, context.dumpOptions.closeAfterDump,
                          context.dumpOptions.repairAfterDump, context.dumpOptions.maxDumpFiles);
@@ -296,6 +306,7 @@ void ModellApplication::buildSubmodels() {
     plug(Place::externalGroundwaterTable,
          [this](const ModelDate&) { unsatZone->readGwStorageCoefficients(); });
     plug(Place::flush, [this](const ModelDate&) { unsatZone->flushStatistics(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { unsatZone->freeTracers(); });
     // Without heat transfer a pre-spin-up ends at its first step.
     plug(Place::preSpinUpStep,
          [this](const ModelDate& d) { unsatZone->preSpinUpSoilTemperature(d.minute, d.hour); });
@@ -323,12 +334,13 @@ void ModellApplication::buildSubmodels() {
   // after groundwater and before channel routing; also without tracers.
   for (teilmodellklasse* module :
        {static_cast<teilmodellklasse*>(snow), static_cast<teilmodellklasse*>(interception),
-        static_cast<teilmodellklasse*>(unsatZone)}) {
+        static_cast<teilmodellklasse*>(siltingUp), static_cast<teilmodellklasse*>(unsatZone)}) {
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
                         context.statisticTableSize);
     if (code != 0) throw code;
   }
+  siltingUp->setWriteStorageFlag(1);
 
   // Channel routing routes the unsaturated zone's subbasin runoff; without
   // it the source is null, which only routing-only mode can route.
@@ -344,6 +356,7 @@ void ModellApplication::buildSubmodels() {
     channelRouting->InitLakeModel(context.interceptionFirst);
   if (channelRouting->getFlowControl() > 0) {
     channelRouting->CheckInflowAbstractionLinks();
+    channelRouting->setRiverflowTable(unsatZone->getReinfiltrationRecords());
     channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
                                        unsatZone->getReadStorageParameter());
     channelRouting->setWriteStorageFlag(1);

@@ -133,6 +133,7 @@ private:
   int checkedTributaryColumn(int code, int tgCode, int j, bool summed);
   void addTributary(int column, int tgColumn, int d);
   void checkDescriptionOrder();
+  void checkForCycles() const;
   // The pairing of internal inflows and internal abstractions
   // (routing/abstraction_links.cpp).
   void linkInternalAbstractions();

@@ -1,7 +1,10 @@
 // "[routing_model]": the header lines, the two readings of the routing
 // descriptions and the network they describe.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <vector>
 
 #include "core/diag_stream.h"
 #include "routing/abflussmodellklasse.h"
@@ -403,9 +406,50 @@ void abflussmodellklasse::readInflow(int j, RoutingDescriptionText& text, routin
                              v[9], qMin, qMax, tableIntervals, false);
 }
 
+// Water routed from one description into another must not come back: a
+// cycle cannot be mended by reordering, so it gets its own message.
+void abflussmodellklasse::checkForCycles() const {
+  const std::size_t count = elements.size();
+  std::vector<std::vector<int>> into(count);
+  for (const auto& [column, d] : tributaryUses) {
+    const int upstream = topology.description[static_cast<std::size_t>(column)];
+    if (upstream > 0) into[static_cast<std::size_t>(upstream)].push_back(d);
+  }
+  // Depth-first walk: 1 = on the current path, 2 = finished.
+  std::vector<int> state(count, 0);
+  std::vector<int> path;
+  std::function<bool(int)> walk = [&](int d) {
+    state[static_cast<std::size_t>(d)] = 1;
+    path.push_back(d);
+    for (int next : into[static_cast<std::size_t>(d)]) {
+      if (state[static_cast<std::size_t>(next)] == 1) {
+        path.push_back(next);
+        return true;
+      }
+      if (state[static_cast<std::size_t>(next)] == 0 && walk(next)) return true;
+    }
+    state[static_cast<std::size_t>(d)] = 2;
+    path.pop_back();
+    return false;
+  };
+  for (std::size_t d = 1; d < count; ++d) {
+    if (state[d] != 0 || !walk(static_cast<int>(d))) continue;
+    const auto first = std::find(path.begin(), path.end() - 1, path.back());
+    *diag << "FATAL: the routing descriptions of [routing_model] form a cycle:";
+    for (auto it = first; it != path.end(); ++it)
+      *diag << (it == first ? " TG " : " -> TG ")
+            << elements[static_cast<std::size_t>(*it)]->getSubbasinCode();
+    *diag << "; the outflow of a subbasin cannot flow back into it, correct the tributaries of "
+             "these descriptions"
+          << "[end-entry]";
+    throw 41;
+  }
+}
+
 // A description routes what its tributaries' elements have routed in the
 // same step, so theirs must come first.
 void abflussmodellklasse::checkDescriptionOrder() {
+  checkForCycles();
   for (const auto& [column, d] : tributaryUses) {
     const int upstream = topology.description[static_cast<std::size_t>(column)];
     if (upstream <= d) continue;

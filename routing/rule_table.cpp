@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 #include "core/civil_calendar.h"
 #include "core/diag_stream.h"
@@ -180,6 +181,20 @@ void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::st
           equals != std::string::npos && line.find("Flow", equals) != std::string::npos;
     }
   }
+  // The look-ups search the rows from the top for the interval holding a
+  // value: a falling column would give outflows from the wrong rows.
+  const auto rising = [&](const std::vector<double>& column, const std::string& what) {
+    for (std::size_t i = 2; i < n; ++i)
+      if (column[i] < column[i - 1]) {
+        std::ostringstream text;
+        text << what << " must not fall from row to row; row " << i << " holds " << column[i]
+             << " after " << column[i - 1];
+        fail(text.str());
+      }
+  };
+  rising(table.index, table.flowIndex ? "the outflow of the first column" : "the volume of the first column");
+  if (table.flowIndex)
+    for (std::size_t j = 1; j < m; ++j) rising(table.values[j], "the volume of column " + std::to_string(j));
   table.computeSlopes();
 }
 

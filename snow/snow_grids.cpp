@@ -176,18 +176,7 @@ void schneemodellklasse::createSeries(Series which, const char* title) {
   s.records = zones.records;
   for (ZoneRecord& z : s.records) z.weightSum = z.valueSum = 0.0;
   s.data = s.records.data();
-  std::vector<int> listed(1, 0);
-  const int mode = s.code / 1000;
-  if ((mode == 5 || mode == 6) && context.outputList)
-    listed.insert(listed.end(), context.outputList->begin(), context.outputList->end());
-  int failed = 0;
-  s.statistic = std::make_unique<zonalstatistic>(
-      failed, diag, context.statisticTable, context.statisticTableSize, cellWeights,
-      static_cast<int>(header.nrows), static_cast<int>(header.ncols), &s.data, zones.zoneCount,
-      s.code, which <= meltSeries ? 4 : 3, s.file, outputDirectory,
-      static_cast<int>(listed.size()) - 1, listed.data(), timeStepMinutes < 60.0);
-  if (failed != 0) throw failed;
-  s.statistic->writeHeader(moduleName, title, context.statisticTable, context.statisticTableSize);
+  s.statistic = createZoneStatistic(&s.data, s.code, which <= meltSeries ? 4 : 3, s.file, title);
 }
 
 void schneemodellklasse::releaseStatistics() {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "config/soil_class.h"
+#include "soil/river_exchange.h"
 
 namespace {
 
@@ -18,13 +19,32 @@ constexpr int copiedLayerLimit = 200;
 } // namespace
 
 SoilColumn::SoilColumn(int maxLayerCount)
-    : storage(static_cast<size_t>(maxLayerCount + 2) * 21, 0.0), maxLayers(maxLayerCount) {
+    : storage(static_cast<size_t>(maxLayerCount + 2) * 23, 0.0), maxLayers(maxLayerCount) {
   double* next = storage.data();
   const size_t size = static_cast<size_t>(maxLayerCount) + 2;
-  for (double** a :
-       {&d,         &thetaSat, &thetaLow,    &thetaFc,  &ksat,     &theta0,  &theta,
-        &thetaMean, &psi0,     &head,        &z,        &q,        &lateral, &extraction,
-        &sink,      &uptake,   &evaporation, &meanKrel, &unfrozen, &liquid,  &thetaMin}) {
+  for (double** a : {&d,
+                     &thetaSat,
+                     &thetaLow,
+                     &thetaFc,
+                     &ksat,
+                     &theta0,
+                     &theta,
+                     &thetaMean,
+                     &psi0,
+                     &head,
+                     &z,
+                     &q,
+                     &lateral,
+                     &extraction,
+                     &sink,
+                     &uptake,
+                     &evaporation,
+                     &meanKrel,
+                     &unfrozen,
+                     &liquid,
+                     &thetaMin,
+                     &riverInfiltration,
+                     &riverExfiltration}) {
     *a = next;
     next += size;
   }
@@ -51,15 +71,29 @@ void SoilColumn::bind(const soil_class& soilType, int layerCount, const ColumnCe
   d[layers + 1] = d[layers];
   ksat[layers + 1] = 0.0;
   for (int i : {0, layers + 1}) unfrozen[i] = liquid[i] = 1.0;
+  river = nullptr;
+  std::fill(riverInfiltration, riverInfiltration + layers + 2, 0.0);
+  std::fill(riverExfiltration, riverExfiltration + layers + 2, 0.0);
 }
 
 int SoilColumn::tableLayer() const {
   return std::clamp(static_cast<int>(cell.tableLevel), 1, layers);
 }
 
-int SoilColumn::activeEnd() const { return std::min(layers, tableLayer() + 2); }
+int SoilColumn::rangeEnd(int from) const {
+  int last = from;
+  if (river)
+    for (int i = layers; i > last; --i)
+      if (riverInfiltration[i] > 0.0 || riverExfiltration[i] > 0.0) {
+        last = i;
+        break;
+      }
+  return std::min(layers, last + 2);
+}
 
-int SoilColumn::balanceEnd() const { return std::min(layers, tableLayer() + 5); }
+int SoilColumn::activeEnd() const { return rangeEnd(tableLayer()); }
+
+int SoilColumn::balanceEnd() const { return rangeEnd(tableLayer() + 3); }
 
 double SoilColumn::relativeConductivity(int layer, double water) const {
   const double flowing = water * liquid[layer];
@@ -86,6 +120,7 @@ double SoilColumn::updateHydraulicHeads(bool firstIteration) {
 }
 
 double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
+  if (river) exchangeWithSurfaceWater(*this, *river, dt);
   const int g = tableLayer();
   const int end = activeEnd();
   q[0] = -topFlux;
@@ -146,8 +181,10 @@ double SoilColumn::limitFluxByHeadOrder(int layer, double fluxAbove, double flux
   const int g = tableLayer();
   if (layer >= g) return flux;
   const int below = layer + 1;
-  const double upperLoss = sink[layer] + lateral[layer];
-  const double lowerLoss = sink[below] + lateral[below];
+  const double upperLoss =
+      sink[layer] + lateral[layer] + riverExfiltration[layer] - riverInfiltration[layer];
+  const double lowerLoss =
+      sink[below] + lateral[below] + riverExfiltration[below] - riverInfiltration[below];
   const double upperCentre = 0.5 * (z[layer - 1] + z[layer]);
   const double lowerCentre = 0.5 * (z[below - 1] + z[below]);
   const bool tableHead =
@@ -194,14 +231,18 @@ namespace {
 
 // The balance of layers 1 .. end on arrays that may be copies: inflows
 // that would overfill a layer and outflows that would empty it below its
-// lower bound are cut, extraction after the fluxes, interflow first.
+// lower bound are cut, extraction after the fluxes, interflow first, and
+// the exchange with a river last. What a cut takes from the river's
+// infiltration stays in the river.
 void balanceLayers(int end, int maxPasses, double dt, const double* theta0, const double* d,
                    const double* low, const double* high, double* q, double* extraction,
-                   double* lateral) {
+                   double* lateral, double* infiltration, double* exfiltration) {
   for (int pass = 0; pass < maxPasses; ++pass) {
     bool changed = false;
     for (int i = end; i >= 1; --i) {
-      const double next = theta0[i] + (q[i] - q[i - 1] - extraction[i]) * dt / d[i];
+      const double next =
+          theta0[i] +
+          (q[i] - q[i - 1] - extraction[i] - exfiltration[i] + infiltration[i]) * dt / d[i];
       if (next > high[i]) {
         double excess = (next - high[i]) * d[i] / dt;
         if (q[i - 1] < 0.0) {
@@ -211,7 +252,13 @@ void balanceLayers(int end, int maxPasses, double dt, const double* theta0, cons
           changed = true;
         }
         if (excess > 0.0 && q[i] > 0.0) {
-          q[i] -= std::min(excess, q[i]);
+          const double cut = std::min(excess, q[i]);
+          q[i] -= cut;
+          excess -= cut;
+          changed = true;
+        }
+        if (excess > 0.0 && infiltration[i] > 0.0) {
+          infiltration[i] -= std::min(excess, infiltration[i]);
           changed = true;
         }
       } else if (next < low[i]) {
@@ -232,6 +279,11 @@ void balanceLayers(int end, int maxPasses, double dt, const double* theta0, cons
           const double cut = std::min(deficit, extraction[i]);
           lateral[i] -= std::min(cut, lateral[i]);
           extraction[i] -= cut;
+          deficit -= cut;
+          changed = true;
+        }
+        if (deficit > 0.0 && exfiltration[i] > 0.0) {
+          exfiltration[i] -= std::min(deficit, exfiltration[i]);
           changed = true;
         }
       }
@@ -245,7 +297,8 @@ void balanceLayers(int end, int maxPasses, double dt, const double* theta0, cons
 void SoilColumn::balanceFluxesWithStorage(int maxPasses, double dt) {
   const int end = balanceEnd();
   for (int i = 1; i <= end; ++i) extraction[i] = sink[i] + lateral[i];
-  balanceLayers(end, maxPasses, dt, theta0, d, thetaMin, thetaSat, q, extraction, lateral);
+  balanceLayers(end, maxPasses, dt, theta0, d, thetaMin, thetaSat, q, extraction, lateral,
+                riverInfiltration, riverExfiltration);
 }
 
 void SoilColumn::balanceFluxesOnCopies(int maxPasses, double dt) {
@@ -254,18 +307,22 @@ void SoilColumn::balanceFluxesOnCopies(int maxPasses, double dt) {
     balanceFluxesWithStorage(maxPasses, dt);
     return;
   }
-  std::array<double, copiedLayerLimit + 1> fluxes, extracted, sideways;
+  std::array<double, copiedLayerLimit + 1> fluxes, extracted, sideways, inflow, outflow;
   for (int i = 0; i <= end; ++i) {
     fluxes[i] = q[i];
     extracted[i] = sink[i] + lateral[i];
     sideways[i] = lateral[i];
+    inflow[i] = riverInfiltration[i];
+    outflow[i] = riverExfiltration[i];
   }
   balanceLayers(end, maxPasses, dt, theta0, d, thetaMin, thetaSat, fluxes.data(), extracted.data(),
-                sideways.data());
+                sideways.data(), inflow.data(), outflow.data());
   for (int i = 0; i <= end; ++i) {
     q[i] = fluxes[i];
     extraction[i] = extracted[i];
     lateral[i] = sideways[i];
+    riverInfiltration[i] = inflow[i];
+    riverExfiltration[i] = outflow[i];
   }
 }
 
@@ -274,7 +331,9 @@ double SoilColumn::updateWaterContents(int iteration, double dt) {
   double largest = 0.0;
   clampedWater = 0.0;
   for (int i = 1; i <= end; ++i) {
-    double next = theta0[i] + (q[i] - q[i - 1] - extraction[i]) * dt / d[i];
+    double next =
+        theta0[i] +
+        (q[i] - q[i - 1] - extraction[i] - riverExfiltration[i] + riverInfiltration[i]) * dt / d[i];
     const double bounded = std::clamp(next, 0.0, 1.0);
     clampedWater += (bounded - next) * d[i];
     next = bounded;

@@ -3,6 +3,7 @@
 #include <vector>
 
 class soil_class;
+struct RiverCell;
 
 // Where a column's table stands and what else of the cell the fluxes need,
 // fixed for one sub-step.
@@ -39,8 +40,9 @@ public:
   }
 
   int tableLayer() const;
-  // The last layer an iteration updates: two below the table layer, never
-  // below n; the balance reaches three further down.
+  // The last layer an iteration updates: two below the table layer, or
+  // below the deepest layer that exchanges water with a river, never below
+  // n; the balance reaches three further down.
   int activeEnd() const;
   int balanceEnd() const;
 
@@ -48,8 +50,9 @@ public:
   // on the first iteration. Returns the mean suction of the last layer.
   double updateHydraulicHeads(bool firstIteration);
   // Fluxes across the layer bottoms of the active range and the interflow
-  // and drainage rates per layer; the top flux is the infiltration rate
-  // offered (positive). Returns the drainage rate of the drain layer.
+  // and drainage rates per layer, after the exchange with the river of a
+  // river cell; the top flux is the infiltration rate offered (positive).
+  // Returns the drainage rate of the drain layer.
   double computeLayerFluxes(double topFlux, double dt);
   // The flux across the bottom of `layer`, reduced so that the heads of the
   // layer and the one below do not cross within the step.
@@ -84,6 +87,8 @@ public:
   const soil_class* soil = nullptr;
   int layers = 0; // n of this column
   ColumnCell cell;
+  // The river of a river cell, null elsewhere.
+  const RiverCell* river = nullptr;
   static constexpr double fieldCapacitySuctionValue = 3.45;
 
   // Per layer 0 .. n + 1.
@@ -111,6 +116,10 @@ public:
   double* unfrozen;
   double* liquid;
   double* thetaMin; // lower bound of the step: thetaLow, raised by the ice
+  // Exchange with the river (m/s): infiltration from it and exfiltration
+  // into it, as the balance left them.
+  double* riverInfiltration;
+  double* riverExfiltration;
 
 private:
   struct SuctionLookup {
@@ -122,6 +131,9 @@ private:
   std::vector<double> storage;
   int maxLayers;
   double relativeConductivity(int layer, double water) const;
+  // Two layers below `from`, or below the deepest layer that exchanges
+  // with the river, never below n.
+  int rangeEnd(int from) const;
 };
 
 // Water of a column between two depths below the surface (m); mode 1 in m

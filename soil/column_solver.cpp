@@ -5,6 +5,7 @@
 
 #include "config/landuse_class.h"
 #include "config/soil_class.h"
+#include "soil/macropores.h"
 
 namespace {
 
@@ -23,15 +24,16 @@ constexpr double fieldCapacityMargin = 1e-12;
 
 } // namespace
 
-ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers)
+ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers, int tracers)
     : column(maxLayers), heat(maxLayers), uses(static_cast<size_t>(landuseLayers) + 1),
-      transpiration(static_cast<size_t>(landuseLayers) + 1, 0.0),
+      transpiration(static_cast<size_t>(landuseLayers) + 1, 0.0), solutes(maxLayers, tracers),
       layerEtr(static_cast<size_t>(maxLayers) + 2, 0.0),
       layerInterflow(static_cast<size_t>(maxLayers) + 2, 0.0),
       layerUptake((static_cast<size_t>(landuseLayers) + 1) * (static_cast<size_t>(maxLayers) + 2),
                   0.0),
       demand(static_cast<size_t>(landuseLayers) + 1, 0.0),
       baseflow(static_cast<size_t>(maxLayers) + 2, 0.0),
+      macroporeWater(static_cast<size_t>(maxLayers) + 2, 0.0),
       stride(static_cast<size_t>(maxLayers) + 2), maxLayers(maxLayers) {
   snapshot.resize(snapshotSize());
 }
@@ -63,8 +65,11 @@ void ColumnSolver::solve(const ColumnStepSettings& settings, const ColumnForcing
   const int steps = forcing.heat ? coupleHeatSteps(settings, forcing, budget)
                                  : waterStepCount(settings, forcing.input);
   budget.waterSteps = steps;
+  column.river = forcing.river ? &forcing.river->cell : nullptr;
+  solutes.beginSubstep();
   for (int j = 1; j <= steps; ++j)
     waterStep(settings, forcing, j, steps, table, ponding, budget, report);
+  solutes.decay();
   if (forcing.heat) heat.updateEnthalpy(*heatModel, column.theta0);
 }
 
@@ -88,7 +93,9 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     takeSnapshot(step, steps, dt, input, ponding, forcing.potentialEvaporation / steps, table);
 
   // Water on the surface first meets the transpiration demand.
-  double pond = ponding;
+  // Water left on the surface by silting-up and surface routing joins the pond.
+  const double pondAtStart = ponding + forcing.surfaceWater / steps;
+  double pond = pondAtStart;
   for (int k = 1; k <= uses; ++k) {
     if (!forcing.uses[k].use) continue;
     const double take = std::min(pond, demand[k]);
@@ -96,12 +103,23 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     demand[k] -= take;
     transpiration[k] += take;
   }
-  const double supply = pond + input;
+  double supply = pond + input;
+  // Macropores take their share of it first.
+  double macropores = 0.0;
+  std::fill(macroporeWater.begin(), macroporeWater.end(), 0.0);
+  if (forcing.macropores) {
+    double rate = supply / F;
+    macropores = infiltrateMacropores(rate, c, dt, macroporeWater.data());
+    supply = std::max(0.0, supply - macropores);
+  }
+  budget.macropores += macropores;
 
   // Sinks of the water step: uptake, evaporation (once per cell, with the
   // lowest layer that has a land use) and baseflow from the table layer.
   const int n = c.layers;
-  for (int i = 0; i <= n + 1; ++i) c.uptake[i] = c.evaporation[i] = c.sink[i] = c.lateral[i] = 0.0;
+  for (int i = 0; i <= n + 1; ++i)
+    c.uptake[i] = c.evaporation[i] = c.sink[i] = c.lateral[i] = c.riverInfiltration[i] =
+        c.riverExfiltration[i] = 0.0;
   const double evaporationRate = forcing.potentialEvaporation / steps / F;
   const double evaporationDepth = c.soil->getEvapDepth();
   for (int k = 1; k <= uses; ++k) {
@@ -132,6 +150,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     c.sink[i] = c.uptake[i] + c.evaporation[i] + baseflow[i];
   }
 
+  offerRiver(forcing.river, steps);
   if (forcing.heat) runHeatSteps(forcing);
 
   double error = 0.0;
@@ -142,10 +161,12 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   tally.nodeSteps += n;
   if (report && iterations > reportedIterations) report->report(iterations, error);
 
-  // Book what the balance let the sinks take.
+  // Book what the balance let the sinks take, over the range the river
+  // may have deepened.
+  const int booked = c.activeEnd();
   double lateral = 0.0;
   double baseflowAmount = 0.0;
-  for (int i = 1; i <= end; ++i) {
+  for (int i = 1; i <= booked; ++i) {
     lateral += c.lateral[i] * F;
     if (layerDetail) layerInterflow[i] += c.lateral[i] * F;
     if (!(c.sink[i] > 0.0)) {
@@ -166,13 +187,15 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   }
   const int drain = c.cell.drainLayer;
   const double drained =
-      drain >= 1 && drain <= end ? std::min(drainageRate, c.lateral[drain]) * F : 0.0;
+      drain >= 1 && drain <= booked ? std::min(drainageRate, c.lateral[drain]) * F : 0.0;
   if (layerDetail && drained > 0.0) layerInterflow[drain] -= drained;
   budget.drainage += drained;
   budget.interflow += lateral - drained;
   if (dumpCell.control) baseflowAmount = checkWaterStep(step, F, baseflowAmount, budget);
   budget.baseflow += baseflowAmount;
   budget.clamped += c.clampedWater * 1000.0;
+  double saturatedLoss = baseflowAmount;
+  bookRiver(forcing.river, steps, F, g, budget, saturatedLoss);
 
   // The surface: what did not infiltrate fills the pond, the rest runs off.
   const double infiltrated = -c.q[0] * F;
@@ -183,8 +206,43 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   budget.infiltrationExcess += excess;
   budget.infiltration += infiltrated;
 
-  moveTable(table, budget, baseflowAmount);
-  for (int i = 1; i <= end; ++i) c.theta0[i] = c.theta[i];
+  moveTable(table, budget, saturatedLoss);
+  if (solutes.count() > 0) {
+    const SurfaceWater surface{pondAtStart, input,       pondAtStart - pond,
+                               macropores,  infiltrated, excess};
+    solutes.transportSolutesInColumn(c, surface, macroporeWater.data(), baseflow.data(),
+                                     drainageRate, c.tableLayer(), dt);
+  }
+  for (int i = 1; i <= booked; ++i) c.theta0[i] = c.theta[i];
+}
+
+void ColumnSolver::offerRiver(RiverOffer* river, int steps) {
+  if (!river) return;
+  // The record's rate is shared by the water steps of the sub-step.
+  const double size = river->cell.cellSize;
+  river->cell.cap = std::max(0.0, river->available) * steps / (size * size);
+}
+
+void ColumnSolver::bookRiver(RiverOffer* river, int steps, double F, int table,
+                             ColumnBudget& budget, double& saturatedLoss) {
+  if (!river) return;
+  const SoilColumn& c = column;
+  double in = 0.0;
+  double out = 0.0;
+  double inBelowTable = 0.0;
+  for (int i = 1; i <= c.layers; ++i) {
+    in += c.riverInfiltration[i];
+    out += c.riverExfiltration[i];
+    if (i >= table) inBelowTable += c.riverInfiltration[i];
+  }
+  budget.riverInfiltration += in * F;
+  budget.riverExfiltration += out * F;
+  // The record pays for what the layers took, no more.
+  const double size = river->cell.cellSize;
+  const double taken = in * size * size / steps;
+  budget.riverTaken += taken;
+  river->available -= taken;
+  saturatedLoss += (out - inBelowTable) * F;
 }
 
 int ColumnSolver::iterate(const ColumnStepSettings& settings, double supplyRate, double dt,
@@ -236,7 +294,7 @@ double ColumnSolver::tableShiftWater(double oldHeight, double newHeight) const {
 // below field capacity, or over a layer that baseflow has begun to drain,
 // hands the table to the layer below, and a saturated layer above takes it
 // up.
-void ColumnSolver::moveTable(TableState& table, ColumnBudget& budget, double baseflowAmount) {
+void ColumnSolver::moveTable(TableState& table, ColumnBudget& budget, double saturatedLoss) {
   SoilColumn& c = column;
   int g = c.tableLayer();
   const double oldHeight = c.z[0] + table.distance;
@@ -262,7 +320,7 @@ void ColumnSolver::moveTable(TableState& table, ColumnBudget& budget, double bas
   table.distance = height - c.z[0];
   c.cell.tableLevel = g;
   c.cell.tableHeight = height;
-  const double recharge = tableShiftWater(oldHeight, height) + baseflowAmount;
+  const double recharge = tableShiftWater(oldHeight, height) + saturatedLoss;
   budget.recharge += recharge;
   if (recharge > 0.0)
     budget.percolation += recharge;

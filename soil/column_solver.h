@@ -5,7 +5,9 @@
 
 #include "soil/column_dump.h"
 #include "soil/column_numerics.h"
+#include "soil/river_exchange.h"
 #include "soil/soil_heat.h"
+#include "soil/solute_transport.h"
 
 class landuse_class;
 
@@ -26,6 +28,14 @@ struct LanduseDemand {
   double rootDepth = 0.0;             // m
 };
 
+// The river of a river cell in a sub-step, and the rate (m^3/s) its record
+// still offers.
+struct RiverOffer {
+  RiverCell cell;
+  double available = 0.0;
+  int record = 0; // the subbasin record the cell draws from; 0 none
+};
+
 // The heat of a column in one sub-step: the air temperature, the n-factor
 // that makes it the surface temperature, and the other boundaries (their
 // surface is the solver's).
@@ -44,6 +54,13 @@ struct ColumnForcing {
   double maxBaseflow = 0.0; // Q0 of the sub-step, at the surface
   double recession = 0.0;   // c: baseflow falls as exp(c * table distance)
   double maxPonding = 0.0;
+  bool macropores = false; // the soil's macropores take part
+  // A river cell's river, whose `available` the cell's take lowers; null
+  // elsewhere.
+  RiverOffer* river = nullptr;
+  // Water lying on the surface from silting-up and surface routing; like
+  // the pond it meets the transpiration demand before it infiltrates.
+  double surfaceWater = 0.0;
   const HeatForcing* heat = nullptr; // with the heat model only
 };
 
@@ -67,6 +84,10 @@ struct ColumnBudget {
   double capillaryRise = 0.0;
   double infiltrationExcess = 0.0;
   double infiltration = 0.0;
+  double macropores = 0.0;
+  double riverInfiltration = 0.0;
+  double riverExfiltration = 0.0;
+  double riverTaken = 0.0;  // m^3/s of the record over the sub-step
   double clamped = 0.0;     // water the bounds guard added
   double deepestRoot = 0.0; // m
   int waterSteps = 0;
@@ -98,7 +119,7 @@ public:
 // return theta0, head and q hold the column's new state.
 class ColumnSolver {
 public:
-  ColumnSolver(int maxLayers, int landuseLayers);
+  ColumnSolver(int maxLayers, int landuseLayers, int tracers = 0);
 
   // With the heat model the columns carry temperatures; null without.
   void setHeatModel(const HeatModelSettings* settings);
@@ -123,6 +144,9 @@ public:
   std::vector<LanduseDemand> uses;   // the caller's forcing, land-use layers 1 .. L
   std::vector<double> transpiration; // per land-use layer 1 .. L, mm of the sub-step
   SolverTally tally;
+  // The cell's tracers, moved with its water; bound by the caller (none by
+  // default) and decayed once per sub-step.
+  ColumnSolutes solutes;
   // Dump mode: the cell being solved; its control is null outside dump mode.
   DumpCell dumpCell;
   // With layerDetail set, the sub-step's per-layer amounts (mm): soil
@@ -138,7 +162,11 @@ private:
                  IterationReport* report);
   int iterate(const ColumnStepSettings& settings, double supplyRate, double dt, double& error,
               double& drainageRate);
-  void moveTable(TableState& table, ColumnBudget& budget, double baseflowAmount);
+  void moveTable(TableState& table, ColumnBudget& budget, double saturatedLoss);
+  // The river's cap for the water step, then what the cell took and gave.
+  void offerRiver(RiverOffer* river, int steps);
+  void bookRiver(RiverOffer* river, int steps, double F, int table, ColumnBudget& budget,
+                 double& saturatedLoss);
   // Heat (soil/column_heat.cpp): the heat steps of the sub-step, coupled
   // to its water steps; the heat steps of one water step; the share of
   // the water that flows.
@@ -162,9 +190,10 @@ private:
   int checkHeat(bool repair);
   bool writeHeatText(const char* name);
 
-  std::vector<double> layerUptake; // per land-use layer, per soil layer
-  std::vector<double> demand;      // per land-use layer, left in the water step
-  std::vector<double> baseflow;    // per soil layer (m/s)
+  std::vector<double> layerUptake;    // per land-use layer, per soil layer
+  std::vector<double> demand;         // per land-use layer, left in the water step
+  std::vector<double> baseflow;       // per soil layer (m/s)
+  std::vector<double> macroporeWater; // per soil layer, mm of the water step
   std::size_t stride;
   int maxLayers;
   std::vector<unsigned char> snapshot;

@@ -40,17 +40,19 @@ void reduce(DiagStream& diag, std::vector<CompensatedSum>& pairs, bool toAll) {
 
 } // namespace
 
-void unsatzonmodellklasse::initTracers(int& errorCode, int count, std::vector<TracerRecord>&,
-                                       StatisticTableEntry*, long) {
+void unsatzonmodellklasse::initTracers(int& errorCode, int count, std::vector<TracerRecord>& table,
+                                       StatisticTableEntry* statisticTable, long tableSize) {
   errorCode = 0;
   if (getFlowControl() == 0 || routingOnly) return;
   errorCode = catchModuleFailure([&] {
     tracerCount = count;
-    if (groundwaterActive && !riverInfiltration) {
+    if ((settings.interaction >= 1 || groundwaterActive) && !riverInfiltration) {
       riverInfiltration = registerOwnGrid("river_infiltration", &settings.grids[lineGWIN]);
       riverExfiltration = registerOwnGrid("river_exfiltration", &settings.grids[lineGWEX]);
     }
     computeFlowTimeDistribution();
+    if (count > 0) setUpTracers(table, statisticTable, tableSize);
+    if (settings.interaction >= 1) setUpRivers();
     if (settings.readGrid == 1) shareExitCode(*diag, catchExitCode([&] { readStorageFile(); }));
   });
 }
@@ -200,35 +202,41 @@ void unsatzonmodellklasse::logFlowTimeDistribution() const {
 void unsatzonmodellklasse::concentrateRunoff(long minute, long hour, long day, long month,
                                              long year) {
   if (getFlowControl() == 0 || routingOnly) return;
+  reduceReinfiltrationRecords();
   requireRunoff(Qg, "Qg");
   const size_t n = static_cast<size_t>(zones.zoneCount);
+  const size_t tracers = static_cast<size_t>(tracerCount) + 1;
   // Every flow-time record and the baseflow records of water are summed
   // over the processes into rank 0's records, while the others start anew:
   // every process adds only its own cells, rank 0 keeps the runoff still on
   // its way, whole and without rounding errors carried on, which its state
   // file takes to a warm start.
   std::vector<CompensatedSum> pairs;
-  for (size_t s = 1; s <= n; ++s)
-    for (std::vector<RunoffRecords>* kind : {&directRecords[0], &interflowRecords[0]})
-      for (size_t t = 1; t < (*kind)[s].size(); ++t) {
-        pairs.resize(pairs.size() + 3);
-        (*kind)[s].pack(t, &pairs[pairs.size() - 3]);
-      }
-  for (size_t s = 1; s <= n; ++s) {
-    pairs.resize(pairs.size() + 3);
-    baseflowRecords[0].pack(s, &pairs[pairs.size() - 3]);
+  for (size_t k = 0; k < tracers; ++k) {
+    for (size_t s = 1; s <= n; ++s)
+      for (std::vector<RunoffRecords>* kind : {&directRecords[k], &interflowRecords[k]})
+        for (size_t t = 1; t < (*kind)[s].size(); ++t) {
+          pairs.resize(pairs.size() + 3);
+          (*kind)[s].pack(t, &pairs[pairs.size() - 3]);
+        }
+    for (size_t s = 1; s <= n; ++s) {
+      pairs.resize(pairs.size() + 3);
+      baseflowRecords[k].pack(s, &pairs[pairs.size() - 3]);
+    }
   }
   reduce(*diag, pairs, false);
   size_t at = 0;
-  for (size_t s = 1; s <= n; ++s)
-    for (std::vector<RunoffRecords>* kind : {&directRecords[0], &interflowRecords[0]}) {
-      RunoffRecords& records = (*kind)[s];
-      if (mpiRank != 0) records.clearSums();
-      for (size_t t = 1; t < records.size(); ++t, at += 3)
-        if (mpiRank == 0) records.unpack(t, &pairs[at]);
-    }
-  for (size_t s = 1; s <= n; ++s, at += 3)
-    if (mpiRank == 0) baseflowRecords[0].unpack(s, &pairs[at]);
+  for (size_t k = 0; k < tracers; ++k) {
+    for (size_t s = 1; s <= n; ++s)
+      for (std::vector<RunoffRecords>* kind : {&directRecords[k], &interflowRecords[k]}) {
+        RunoffRecords& records = (*kind)[s];
+        if (mpiRank != 0) records.clearSums();
+        for (size_t t = 1; t < records.size(); ++t, at += 3)
+          if (mpiRank == 0) records.unpack(t, &pairs[at]);
+      }
+    for (size_t s = 1; s <= n; ++s, at += 3)
+      if (mpiRank == 0) baseflowRecords[k].unpack(s, &pairs[at]);
+  }
 
   if (mpiRank == 0) {
     const double stepMinutes = timeStepMinutes;
@@ -275,6 +283,7 @@ void unsatzonmodellklasse::concentrateRunoff(long minute, long hour, long day, l
     else
       writeOutputGrids(g.index);
   }
+  concentrateTracers(minute, hour, day, month, year);
 }
 
 unsatzonmodellklasse::RunoffArrays* unsatzonmodellklasse::requireRunoff(RunoffArrays& arrays,

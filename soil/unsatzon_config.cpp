@@ -10,12 +10,12 @@
 #include "core/diag_stream.h"
 #include "core/string_helpers.h"
 #include "soil/unsatzonmodellklasse.h"
+#include "submodel/subbasin_table.h"
 
 namespace {
 
 constexpr int controlPointRowCode = 8;
 constexpr int controlPointColumnCode = 9;
-constexpr int subbasinTableCode = 10;
 constexpr int closeCode = 11;
 constexpr int settingCode = 17;
 constexpr int methodCode = 91;
@@ -71,13 +71,6 @@ const char* const heatConstantKeys[HeatTransferSettings::constantCount] = {
     "dTModNFactorThawing"};
 const char* const parameterNames[] = {"kelsqd",   "kelsqi",        "channel network density",
                                       "kelsqlat", "QB-Red.Faktor", "SnowRunoff_fraction"};
-
-const char* const groupText =
-    "\npossible error by using the same parameters\nfor groups of subbasins:\nat least the first "
-    "AND the last subbasin code have\nto be specified with all their parameters like this:\n(if "
-    "the smallest code is 1 and the largest code is 8)\n1\t8\n3\t3\n8\t8\n14\t14\n0.4\t0.4\n0.01\t0"
-    ".01\n0.1\t0.1\n..\t..\nThen, to all subcatchments with zone-codes ranging from 1 to 7 the "
-    "\nparameters of subbasin 1 will be assigned!";
 
 // Entries 1 .. 78 of "[unsatzon_model]" but the control point.
 std::vector<ControlEntry> leadingEntries(UnsatzonSettings& s) {
@@ -138,19 +131,6 @@ std::vector<ControlEntry> heatEntries(HeatTransferSettings& h, int (&unused)[2])
   e.push_back({"name of the SE-stack (heat-tr.mod.) in ", &h.seStack.name});
   e.push_back({"Writecode SE-stack (heat-tr.mod.) in ", &h.seStack.writeCode});
   return e;
-}
-
-// The next line of the file that holds more than blanks, without its line
-// end; false at the end of the file.
-bool nextTextLine(FILE* file, std::string& line) {
-  for (;;) {
-    const int first = std::fgetc(file);
-    if (first == EOF) return false;
-    std::ungetc(first, file);
-    readRestOfLine(file, line);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (!splitWords(line).empty()) return true;
-  }
 }
 
 // Reads the entries in order; a value that cannot be read ends the run with
@@ -230,59 +210,14 @@ void unsatzonmodellklasse::checkMethod() {
   throw methodCode;
 }
 
-// The codes line names the subbasins whose values follow in each parameter
-// line; a subbasin between two listed ones takes the values of the one
-// before it. Each line is read as one line, so that a short line cannot
-// borrow values from the next.
+// The table of subbasin parameters; a recession constant of 0 is refused.
 void unsatzonmodellklasse::readSubbasinTable() {
   const int n = zones.zoneCount;
-  auto fail = [&](const std::string& what) {
-    *diag << "FATAL: \n-----------------error------------\n"
-          << what << moduleName << groupText << "[end-entry]";
-    throw subbasinTableCode;
-  };
-  std::string line;
-  std::vector<bool> given(static_cast<size_t>(n) + 1, false);
-  std::vector<std::string> words;
-  if (nextTextLine(controlFile, line)) words = splitWords(line);
-  int lastIndex = 0;
-  for (size_t k = 0; lastIndex < n; ++k) {
-    int code = 0;
-    if (k >= words.size() || !parseLeadingInt(words[k], code))
-      fail("error reading code[" + std::to_string(k + 1) + "] for ");
-    const int index =
-        code >= 1 && code <= zones.maxCode ? zones.indexOfCode[static_cast<size_t>(code)] : 0;
-    if (index == 0)
-      fail("error! there is no code " + std::to_string(code) + " (from " + controlFileName +
-           ") for a subbasin in ");
-    // The first code must be the smallest: values given for a later code
-    // cannot stand for the subbasins before it.
-    if (index <= lastIndex || (k == 0 && index != 1))
-      fail("error! the code " + std::to_string(code) + " (from " + controlFileName +
-           ") is not the next larger subbasin code listed in ");
-    given[static_cast<size_t>(index)] = true;
-    lastIndex = index;
-  }
   std::vector<double>* arrays[] = {&kelsqd,   &kelsqi,      &channelDensity,
                                    &kelsqlat, &maxBaseflow, &snowRunoffFraction};
-  for (int p = 0; p < 6; ++p) {
-    std::vector<double>& values = *arrays[p];
-    values.assign(static_cast<size_t>(n) + 1, 0.0);
-    words.clear();
-    if (nextTextLine(controlFile, line)) words = splitWords(line);
-    size_t next = 0;
-    for (int i = 1; i <= n; ++i) {
-      if (!given[static_cast<size_t>(i)]) {
-        values[static_cast<size_t>(i)] = values[static_cast<size_t>(i) - 1];
-        continue;
-      }
-      const int code = static_cast<int>(zones.records[static_cast<size_t>(i)].code);
-      if (next >= words.size() || !parseLeadingDouble(words[next], values[static_cast<size_t>(i)]))
-        fail(std::string("error reading ") + parameterNames[p] + "[" + std::to_string(code) +
-             "] for ");
-      ++next;
-    }
-  }
+  std::vector<SubbasinTableLine> lines;
+  for (int p = 0; p < 6; ++p) lines.push_back({parameterNames[p], "", arrays[p]});
+  ::readSubbasinTable(*this, controlFile, controlFileName, zones, lines);
   subbasinCodes.assign(static_cast<size_t>(n) + 1, 0);
   for (int i = 1; i <= n; ++i) {
     const size_t k = static_cast<size_t>(i);
@@ -292,8 +227,9 @@ void unsatzonmodellklasse::readSubbasinTable() {
     // Baseflow grows with exp(distance / kelsqlat): a constant of 0 has no
     // reciprocal and would make it NaN where the table reaches the surface.
     if (kelsqlat[k] == 0.0)
-      fail("error! kelsqlat[" + std::to_string(subbasinCodes[k]) +
-           "] is 0; give a positive recession constant, or a negative one for no baseflow, for ");
+      failSubbasinTable(*this, "error! kelsqlat[" + std::to_string(subbasinCodes[k]) +
+                                   "] is 0; give a positive recession constant, or a negative one "
+                                   "for no baseflow, for ");
     kelsqlat[k] = kelsqlat[k] < 0.0 ? 0.0 : 1.0 / kelsqlat[k];
   }
 }
@@ -421,18 +357,7 @@ void unsatzonmodellklasse::refuseUnsupportedSettings() {
           << "[end-entry]";
     throw settingCode;
   }
-  if (interaction == 1)
-    refuseSetting("the exchange of the groundwater layer with river water (surface water "
-                  "interaction parameter 1 in [unsatzon_model])");
   if (interaction == 2)
     refuseSetting("the re-infiltration of river water (surface water interaction parameter 2 in "
                   "[unsatzon_model])");
-  if (context.tracerCount > 0)
-    refuseSetting("solute transport (" + std::to_string(context.tracerCount) +
-                  " tracers in [substance_transport])");
-  const std::vector<soil_class>& table = *context.soilTable;
-  for (size_t k = 1; k < table.size(); ++k)
-    if (table[k].getMacroCapacity() > 0.0)
-      refuseSetting("macropore flow (MacroCapacity " + std::to_string(table[k].getMacroCapacity()) +
-                    " of soil type " + std::to_string(table[k].getCode()) + " in [soil_table])");
 }

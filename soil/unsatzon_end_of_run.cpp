@@ -94,12 +94,15 @@ void unsatzonmodellklasse::recordControlPoint(const ModelDate& date) {
 
   for (std::unique_ptr<PointSeries>& series : pointSeries)
     if (series->full()) writePointBuffer(*series);
+  recordTracerPoints(date);
 }
 
 void unsatzonmodellklasse::writePointBuffer(PointSeries& series) { series.write(*diag); }
 
 void unsatzonmodellklasse::writePointBuffers() {
   for (std::unique_ptr<PointSeries>& series : pointSeries) writePointBuffer(*series);
+  for (std::unique_ptr<SoilTracer>& t : soilTracers)
+    if (t->point) writePointBuffer(*t->point);
 }
 
 void unsatzonmodellklasse::flushStatistics() {
@@ -107,6 +110,7 @@ void unsatzonmodellklasse::flushStatistics() {
   shareExitCode(*diag, catchExitCode([&] { writePointBuffers(); }));
   for (ModuleStatistic& s : statistics)
     if (s.statistic) s.statistic->writeBuffer();
+  for (std::unique_ptr<SoilTracer>& t : soilTracers) t->tracer.statistic->writeBuffer();
 }
 
 void unsatzonmodellklasse::finishModelRun(bool append) {
@@ -129,7 +133,9 @@ void unsatzonmodellklasse::finishModelRun(bool append) {
     });
   }
   if (getFlowControl() != 0 && !routingOnly) {
-    teilmodellklasse::freeTracers();
+    // The driver's tracer release has normally left nothing to free here.
+    const int freed = catchExitCode([&] { freeTracers(); });
+    if (code == 0) code = freed;
     if (writeStorage && code == 0) code = catchExitCode([&] { writePointBuffers(); });
   }
   for (ModuleStatistic& s : statistics)

@@ -28,6 +28,8 @@ void unsatzonmodellklasse::initLakeModel(const std::string& section) {
   int lakeFlow = 0;
   readControlValue(controlFile, "%d", lakeFlow, "flow control parameter for ");
   if (context.hruFlag != 0 || lakeFlow == 0) return;
+  lakeFlowControl = lakeFlow;
+  lakeCodes = registry[lakeIndex].grid;
   if (settings.pond == 0) {
     *diag << "ERROR:\n\n=======================================\n"
           << "!!!! ERROR !!!! \n\n"

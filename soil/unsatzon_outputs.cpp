@@ -78,19 +78,8 @@ void unsatzonmodellklasse::createStatistic(UnsatStatistic which, const std::stri
   s.records = zones.records;
   s.data = s.records.data();
   std::string file = settings.statistics[which].name;
-  const int code = settings.statistics[which].code;
-  std::vector<int> listed(1, 0);
-  const int mode = code / 1000;
-  if ((mode == 5 || mode == 6) && context.outputList)
-    listed.insert(listed.end(), context.outputList->begin(), context.outputList->end());
-  int failed = 0;
-  s.statistic = std::make_unique<zonalstatistic>(
-      failed, diag, context.statisticTable, context.statisticTableSize, cellWeights,
-      static_cast<int>(header.nrows), static_cast<int>(header.ncols), &s.data, zones.zoneCount,
-      code, decimals, file, outputDirectory, static_cast<int>(listed.size()) - 1, listed.data(),
-      timeStepMinutes < 60.0);
-  if (failed != 0) throw failed;
-  s.statistic->writeHeader(moduleName, title, context.statisticTable, context.statisticTableSize);
+  s.statistic =
+      createZoneStatistic(&s.data, settings.statistics[which].code, decimals, file, title);
 }
 
 void unsatzonmodellklasse::createPointFiles() {

@@ -41,6 +41,10 @@ void unsatzonmodellklasse::takeResponseUnitCopies() {
     const int index = findGrid(name, 1);
     if (index > 0 && registry[index].stack) hruStacks.push_back(registry[index].stack);
   }
+  for (const std::unique_ptr<SoilTracer>& t : soilTracers) {
+    hruGrids.insert(hruGrids.end(), {t->directflow, t->interflow});
+    hruStacks.push_back(t->store);
+  }
   hruUnits = registry[findGrid("HydrologicResponseUnits", 1)].grid;
 }
 
@@ -56,9 +60,12 @@ void unsatzonmodellklasse::copyHruMasterStates(long row) {
   }
 }
 
+// Without the groundwater model the water given to rivers joins the
+// baseflow.
 double unsatzonmodellklasse::baseflowAmount(long r, long c) const {
   if (groundwaterActive) return riverExfiltration[r][c];
   double amount = baseflow[r][c] * timeStepMinutes / substeps * 60000.0;
+  if (riverExfiltration) amount += riverExfiltration[r][c];
   if (irrigationCodes && irrigationAmounts) {
     const double code = irrigationCodes[r][c];
     const IrrigationTable& table = *context.irrigationTable;
@@ -96,6 +103,7 @@ void unsatzonmodellklasse::addStepStatistics() {
         baseflowRecords[0].add(zone, 0.0, g, area * g);
         addCellStatistics(r, c, zone, 0.0, g);
       }
+      addTracerRecords(r, c, zone, t, area, w, g);
     }
   }
 }
@@ -130,7 +138,7 @@ void unsatzonmodellklasse::addCellStatistics(long r, long c, size_t zone, double
   add(statINFILT, [&] { return s.infiltration[r][c] * n; });
   add(statGWSTAND, [&] { return tableDistance[r][c]; });
   add(statQB, [&] { return baseflowAmount(r, c) * n; });
-  if (groundwaterActive) {
+  if (riverInfiltration) {
     add(statGWIN, [&] { return riverInfiltration[r][c] * n; });
     add(statGWEX, [&] { return riverExfiltration[r][c] * n; });
   }

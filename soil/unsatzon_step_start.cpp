@@ -26,6 +26,8 @@ void unsatzonmodellklasse::readGroundwaterHeads(long year, long month, long day,
       if (glacierZones[s].hasGlacier) Qg[0][s] = 0.0;
   for (ModuleStatistic& s : statistics)
     if (s.statistic) s.statistic->resetZones();
+  for (std::unique_ptr<SoilTracer>& t : soilTracers) t->tracer.statistic->resetZones();
+  broadcastReinfiltrationRecords();
 }
 
 void unsatzonmodellklasse::readGwStorageCoefficients() {

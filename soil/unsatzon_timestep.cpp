@@ -65,6 +65,7 @@ void unsatzonmodellklasse::takeSolverGrids() {
     s.rootDepth[k] = grid("root_depth" + layer);
     s.coverage[k] = grid("vegetation_coverage_degree" + layer);
   }
+  s.siltingRunoff = grid("DirectRunoffSiltingUp");
   s.potentialEvaporation = grid("potential_evaporation");
   s.realEvaporation = grid("real_evaporation");
   if (settings.drainage == 1) s.drainageDistance = grid("drainage_distance");
@@ -98,7 +99,7 @@ void unsatzonmodellklasse::takeSolverGrids() {
 void unsatzonmodellklasse::prepareSolvers() {
   const size_t threads = static_cast<size_t>(omp_get_max_threads());
   while (solvers.size() < threads) {
-    solvers.push_back(std::make_unique<ColumnSolver>(layers, landuseLayers));
+    solvers.push_back(std::make_unique<ColumnSolver>(layers, landuseLayers, tracerCount));
     solvers.back()->setHeatModel(soilTemperature ? &heatModel : nullptr);
   }
 }
@@ -120,6 +121,11 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
   if (getFlowControl() == 0 || routingOnly) return 0;
   reportModelTime(minute, hour, day, month, year);
   selectInputGrid(context.interceptionFirst);
+  // Surface routing, built after this module, may register it.
+  if (!solverGrids.surfaceStorage) {
+    const int index = findGrid("SurfStorSiltingUp", 1);
+    if (index > 0) solverGrids.surfaceStorage = registry[index].grid;
+  }
   prepareSolvers();
   stepSettings.substepSeconds = timeStepMinutes / substeps * 60.0;
   const ModelDate date{minute, hour, day, month, year};
@@ -134,6 +140,7 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
   }
   if (dumpControl.active()) dumpControl.logNoted(*diag);
   failure.rethrow();
+  solveLinkedRiverCells(date);
   if (context.hruFlag != 0) {
     takeResponseUnitCopies();
 #pragma omp parallel for schedule(runtime)
@@ -143,23 +150,29 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
   // A point file that cannot be written ends the run on every process.
   if (settings.controlRow > 0)
     shareExitCode(*diag, catchExitCode([&] { recordControlPoint(date); }));
+  if (settings.interaction >= 1) accumulateReinfiltrationRecords();
   return 0;
 }
 
 void unsatzonmodellklasse::solveSoilColumns(long row, ColumnSolver& solver, const ModelDate& date,
                                             RegionFailure& failure) {
-  const double nodata = header.nodata;
   for (long c = 1; c <= header.ncols; ++c) {
     if (failure.failed()) return;
-    if (!isOwnValidCell(row, c)) continue;
-    const bool glaciated = glacier && glacier[row][c] != nodata && glacier[row][c] >= 1.0;
-    const bool follower = solverGrids.masterCells && solverGrids.masterCells[row][c] == nodata;
-    if (glaciated || follower) {
-      solverGrids.bottomFlux[row][c] = solverGrids.flux[row][c][0];
-      continue;
-    }
-    failure.run([&] { solveCell(row, c, solver, date, failure); });
+    if (isOwnValidCell(row, c) && !isLinkedRiverCell(row, c))
+      solveOwnCell(row, c, solver, date, failure);
   }
+}
+
+void unsatzonmodellklasse::solveOwnCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
+                                        RegionFailure& failure) {
+  const double nodata = header.nodata;
+  const bool glaciated = glacier && glacier[r][c] != nodata && glacier[r][c] >= 1.0;
+  const bool follower = solverGrids.masterCells && solverGrids.masterCells[r][c] == nodata;
+  if (glaciated || follower) {
+    solverGrids.bottomFlux[r][c] = solverGrids.flux[r][c][0];
+    return;
+  }
+  failure.run([&] { solveCell(r, c, solver, date, failure); });
 }
 
 void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
@@ -213,6 +226,15 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   forcing.maxBaseflow = maxBaseflow[static_cast<size_t>(zoneIndex)] * share;
   forcing.recession = kelsqlat[static_cast<size_t>(zoneIndex)];
   forcing.maxPonding = maxPonding ? value(maxPonding, 0.0) : 0.0;
+  // Silting-up's runoff of the whole step is shared among the sub-steps;
+  // what surface routing left on the land moves into the column, so that it
+  // is neither taken twice nor overwritten by the next routing sub-step.
+  forcing.surfaceWater = value(g.siltingRunoff, 0.0) * share + value(g.surfaceStorage, 0.0);
+  if (g.surfaceStorage && g.surfaceStorage[r][c] != header.nodata) g.surfaceStorage[r][c] = 0.0;
+  forcing.macropores = macroporesOpen(r, c);
+  RiverOffer river;
+  if (riverOf(r, c, river)) forcing.river = &river;
+  if (!soilTracers.empty()) loadTracers(r, c, solver, forcing.river);
 
   HeatForcing heatForcing;
   if (soilTemperature) {
@@ -224,8 +246,8 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   double pond = value(ponding, 0.0);
   ColumnBudget budget;
   ConvergenceLog log(*diag, failure, r, c, date);
-  solver.dumpCell = dumpControl.active() ? DumpCell{&dumpControl, mpiRank, r, c, date.year,
-                                                    date.month, date.day, date.hour}
+  solver.dumpCell = dumpControl.active() ? DumpCell{&dumpControl, mpiRank,    r,        c,
+                                                    date.year,    date.month, date.day, date.hour}
                                          : DumpCell{};
   solver.layerDetail = r == settings.controlRow && c == settings.controlColumn;
   solver.solve(stepSettings, forcing, table, pond, budget, mpiRank == 0 ? &log : nullptr);
@@ -252,7 +274,13 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   g.directflow[r][c] = budget.directflow;
   g.interflow[r][c] = budget.interflow;
   if (g.drainage) g.drainage[r][c] = budget.drainage;
-  g.macropore[r][c] = 0.0;
+  g.macropore[r][c] = budget.macropores;
+  if (riverInfiltration) {
+    riverInfiltration[r][c] = budget.riverInfiltration;
+    riverExfiltration[r][c] = budget.riverExfiltration;
+  }
+  if (forcing.river) chargeRecord(river, budget.riverTaken);
+  if (!soilTracers.empty()) storeTracers(r, c, solver);
   g.recharge[r][c] = budget.recharge;
   g.percolation[r][c] = budget.percolation;
   g.capillaryRise[r][c] = budget.capillaryRise;

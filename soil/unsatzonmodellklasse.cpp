@@ -44,10 +44,12 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
     takeResponseUnitGrids();
     readLayeredSnowModel();
     takeSolverGrids();
+    reinfiltration.create(*diag, zones.zoneCount);
   });
 }
 
 unsatzonmodellklasse::~unsatzonmodellklasse() {
+  releaseTracerGrids();
   for (ModuleStatistic& s : statistics) s.statistic.reset();
   releaseGrids();
 }

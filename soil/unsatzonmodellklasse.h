@@ -9,7 +9,9 @@
 #include "soil/column_solver.h"
 #include "soil/point_series.h"
 #include "soil/region_failure.h"
+#include "soil/reinfiltration_records.h"
 #include "soil/runoff_records.h"
+#include "soil/soil_tracer.h"
 #include "soil/unsatzon_settings.h"
 #include "submodel/teilmodellklasse.h"
 
@@ -84,12 +86,29 @@ public:
   // the sums. Collective.
   virtual void updateSoilTemperatureStack();
 
-  // Keeps the tracer count, registers the groundwater exchange grids when
-  // the groundwater model runs and builds the flow-time distribution; does
-  // not call the base, since the module keeps tracer records of its own.
-  // errorCode is the same on every process. Collective.
+  // Keeps the tracer count, registers the river exchange grids when rivers
+  // or the groundwater model exchange with the soil, builds the flow-time
+  // distribution, then the stores, grids, statistics and point files of
+  // every tracer and, with the surface water interaction on, the rivers'
+  // statistics; reads the state file last. Does not call the base, since
+  // the module keeps tracer stores of its own. errorCode is the same on
+  // every process. Collective.
   void initTracers(int& errorCode, int tracerCount, std::vector<TracerRecord>& table,
                    StatisticTableEntry* statisticTable, long tableSize) override;
+  // Writes what the tracer statistics and point series hold, unregisters
+  // and frees every tracer grid and store; a second call finds nothing.
+  void freeTracers() override;
+
+  // The river water of every subbasin, records 0 .. n; null when the
+  // module is off. Channel routing fills it on rank 0.
+  virtual ReinfiltrationRecord* getReinfiltrationRecords();
+  // Every process takes rank 0's records (the start of a step). Collective.
+  virtual void broadcastReinfiltrationRecords();
+  // The rates the cells of every process took over the step, summed into
+  // rank 0's records (the start of the runoff concentration). Collective.
+  virtual void reduceReinfiltrationRecords();
+  // The sub-step's take joins the step's mean.
+  virtual void accumulateReinfiltrationRecords();
 
   // Per tracer index 0 (water, mm per step over the subbasin) .. tracers
   // (concentrations), each over the subbasins 1 .. n (index 0 unused).
@@ -253,13 +272,65 @@ protected:
 
   // --- the soil-column solver (soil/unsatzon_timestep.cpp) -------------------------
   void takeSolverGrids();
-  // The columns of one row of the strip, on the calling thread's solver.
+  // The columns of one row of the strip, on the calling thread's solver,
+  // but those that draw from a river record.
   void solveSoilColumns(long row, ColumnSolver& solver, const ModelDate& date,
                         RegionFailure& failure);
+  // An own cell's column, unless a glacier covers it or it follows the
+  // master cell of its response unit.
+  void solveOwnCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
+                    RegionFailure& failure);
   void solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
                  RegionFailure& failure);
   // The per-thread solvers, made outside the parallel region.
   void prepareSolvers();
+
+  // --- river cells (soil/unsatzon_rivers.cpp) -----------------------------------
+  // The river grids and statistics, with the surface water interaction on.
+  void setUpRivers();
+  void warnOfSharedRecords();
+  // The record of a "river_links" value: the rank of its subbasin code, 0
+  // when the code is none of 1 .. n.
+  int linkRecord(double value) const;
+  bool isLinkedRiverCell(long r, long c) const;
+  // A lake cell of the lake model holding 1 mm or more of water.
+  bool isFullLake(long r, long c) const;
+  bool macroporesOpen(long r, long c) const;
+  // The river a cell exchanges with in the sub-step and what its record
+  // offers; false where none does.
+  bool riverOf(long r, long c, RiverOffer& offer);
+  // Lists the own cells that draw from each record; a link to no subbasin
+  // ends the run with 199.
+  void listLinkedCells();
+  // Charges the record with what a cell took (m^3/s).
+  void chargeRecord(const RiverOffer& offer, double taken);
+  // After the parallel region: the cells that draw from a record, those of
+  // one record in row and column order by one thread.
+  void solveLinkedRiverCells(const ModelDate& date);
+
+  // --- tracers (soil/unsatzon_tracers.cpp, soil/unsatzon_tracer_outputs.cpp) -------
+  void setUpTracers(const std::vector<TracerRecord>& table, StatisticTableEntry* statisticTable,
+                    long tableSize);
+  void setUpTracer(int k, const TracerRecord& record, StatisticTableEntry* statisticTable,
+                   long tableSize);
+  void fillTracerStore(SoilTracer& t);
+  void createTracerPointFile(int k, SoilTracer& t);
+  // Unregisters and frees the tracers' grids and stores without writing.
+  void releaseTracerGrids();
+  // Hands a cell's tracers to the solver, as masses, and takes them back.
+  void loadTracers(long r, long c, ColumnSolver& solver, const RiverOffer* river);
+  void storeTracers(long r, long c, ColumnSolver& solver);
+  // The concentration of tracer t in level k of a cell's store; 1e9 for a
+  // layer without water.
+  double layerConcentration(const SoilTracer& t, long r, long c, int k) const;
+  // The runoff records of every tracer for the unglaciated share w and the
+  // glaciated share g of a cell.
+  void addTracerRecords(long r, long c, std::size_t zone, std::size_t flowClass, double area,
+                        double w, double g);
+  void recordTracerPoints(const ModelDate& date);
+  // Rank 0: the concentrations of every subbasin's runoff; then every
+  // process: the top layer's concentration, the grids and statistics due.
+  void concentrateTracers(long minute, long hour, long day, long month, long year);
 
   // Calls f(row, column, soil) for every own valid cell of the strip, rows
   // shared among the threads.
@@ -360,6 +431,10 @@ protected:
   // What the solver reads and writes besides the grids above.
   struct SolverGrids {
     Grid input = nullptr;
+    // Silting-up's direct runoff of the step and the water surface routing
+    // left on the land ("DirectRunoffSiltingUp", "SurfStorSiltingUp").
+    Grid siltingRunoff = nullptr;
+    Grid surfaceStorage = nullptr;
     std::vector<Grid> potentialTranspiration; // land-use layers 1 .. L
     std::vector<Grid> realTranspiration;
     std::vector<Grid> rootDepth;
@@ -392,7 +467,7 @@ protected:
 
   // Runoff concentration.
   int tracerCount = 0;
-  Grid flowTimes = nullptr;       // "flow_times", in steps once converted
+  Grid flowTimes = nullptr; // "flow_times", in steps once converted
   bool flowTimesConverted = false;
   std::vector<double> longestFlowTime; // M_s per subbasin 1 .. n
   std::vector<double> subbasinWeight;  // the relative area of all cells per subbasin
@@ -402,14 +477,32 @@ protected:
   std::vector<std::vector<RunoffRecords>> interflowRecords;
   std::vector<RunoffRecords> baseflowRecords;
   RunoffArrays Qg, QD, QI, QBb, QDout, QIout;
-  Grid riverInfiltration = nullptr; // "river_infiltration" (GWIN), with groundwater
+  Grid riverInfiltration = nullptr; // "river_infiltration" (GWIN), mm of the sub-step
   Grid riverExfiltration = nullptr; // "river_exfiltration" (GWEX)
+
+  // Rivers and lakes.
+  struct RiverGrids {
+    Grid depth = nullptr;   // "river_depth"
+    Grid width = nullptr;   // "river_width"
+    Grid links = nullptr;   // "river_links"
+    Grid leakage = nullptr; // "kolmation"
+  };
+  RiverGrids rivers; // with the surface water interaction on
+  // Per record 1 .. n its own cells, in row and column order; listed at
+  // the first sub-step.
+  std::vector<std::vector<std::pair<long, long>>> linkedCells;
+  bool linkedCellsListed = false;
+  ReinfiltrationRecords reinfiltration;
+  int lakeFlowControl = 0; // of "[lake_model]"
+  Grid lakeCodes = nullptr;
+
+  std::vector<std::unique_ptr<SoilTracer>> soilTracers; // tracers 1 .. tracerCount
 
   // Start of the step.
   bool stepGridsTaken = false;
-  Grid groundwaterHead = nullptr;      // "gw_head_1", for the solver's coupling
-  Grid groundwaterStorage = nullptr;   // "gw_storage_coeff_1", likewise
-  Grid externalTable = nullptr;        // "GWTableExtern"
+  Grid groundwaterHead = nullptr;    // "gw_head_1", for the solver's coupling
+  Grid groundwaterStorage = nullptr; // "gw_storage_coeff_1", likewise
+  Grid externalTable = nullptr;      // "GWTableExtern"
 
   // Response units: the grids and stacks a follower cell copies.
   bool responseUnitCopiesTaken = false;

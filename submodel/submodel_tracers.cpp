@@ -224,6 +224,25 @@ void teilmodellklasse::createTracerStatistic(int k, SubmodelTracer& t, Grid weig
   t.statistic->writeHeader(moduleName, title, statisticTable, tableSize);
 }
 
+std::unique_ptr<zonalstatistic> teilmodellklasse::createZoneStatistic(ZoneRecord** records,
+                                                                      int code, int decimals,
+                                                                      std::string& file,
+                                                                      const std::string& title) {
+  std::vector<int> listed(1, 0);
+  const int mode = code / 1000;
+  if ((mode == 5 || mode == 6) && context.outputList)
+    listed.insert(listed.end(), context.outputList->begin(), context.outputList->end());
+  int failed = 0;
+  auto statistic = std::make_unique<zonalstatistic>(
+      failed, diag, context.statisticTable, context.statisticTableSize, cellWeights,
+      static_cast<int>(header.nrows), static_cast<int>(header.ncols), records, zones.zoneCount,
+      code, decimals, file, outputDirectory, static_cast<int>(listed.size()) - 1, listed.data(),
+      timeStepMinutes < 60.0);
+  if (failed != 0) throw failed;
+  statistic->writeHeader(moduleName, title, context.statisticTable, context.statisticTableSize);
+  return statistic;
+}
+
 int teilmodellklasse::registerTracerGrid(const std::string& file, Grid grid,
                                          const std::string& name, long code, long firstRow,
                                          long lastRow) {

@@ -196,6 +196,12 @@ public:
   const std::vector<std::unique_ptr<SubmodelTracer>>& getTracers() const { return tracers; }
 
 protected:
+  // A statistic of the module's zones that sums into *records, in the file
+  // (a relative name gets the output directory in front), over the zones of
+  // "[output_list]" for the listed modes, with its header
+  // "<module>_submodel:<title>"; throws the statistic's failure code.
+  std::unique_ptr<zonalstatistic> createZoneStatistic(ZoneRecord** records, int code, int decimals,
+                                                      std::string& file, const std::string& title);
   // The zone statistic of tracer k's concentration over the zone records that
   // t holds, in the file "<path><name:3><module:5>.<statext:3>", with its
   // header; throws the statistic's failure code.

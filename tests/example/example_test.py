@@ -20,6 +20,9 @@ under mpirun and checks what a user relies on:
   warmstart a warm start of the example from the state of four days runs on,
             and writes the state file of every process anew, also where an
             earlier run's files stand
+  silting   the example with the silting-up model and two sub-steps gives
+            the same silting-up grids and statistics on 1, 2 and 3
+            processes with 1 and 4 threads, and some direct runoff
   continuation
             eight days run through and four days followed by a warm start
             of four more give the same outputs of the unsaturated zone for
@@ -29,6 +32,7 @@ under mpirun and checks what a user relies on:
 import argparse
 import filecmp
 import hashlib
+import html
 import os
 import re
 import shutil
@@ -125,7 +129,8 @@ def diag_entries(work):
     """The (level, description) of every line of the diagnostics file."""
     with open(os.path.join(work, DIAG_FILE), errors="replace") as f:
         text = f.read()
-    return re.findall(r'<line level="(\d)" description= "(.*?)"/>', text, flags=re.S)
+    return [(level, html.unescape(description)) for level, description in
+            re.findall(r'<line level="(\d)" description= "(.*?)"/>', text, flags=re.S)]
 
 
 def check_input_untouched(before, work):
@@ -216,8 +221,38 @@ def large_baseflow(text):
     return text
 
 
+def replace_once(old, new):
+    """An edit of the control file that replaces one text."""
+    def edit(text):
+        check(text.count(old) == 1, "the control file does not hold \"%s\" once" % old)
+        return text.replace(old, new)
+    return edit
+
+
+def reservoir_with_falling_volumes(text):
+    """A reservoir at the outlet whose rule table lists volumes that fall."""
+    text = replace_once("TG 1 (AREA = 9.40, F = 1)\n",
+                        "TG 1 (AREA = 9.40, F = 1)\n SP 1 (file = reservoir_1.txt V0 = 2e5 "
+                        "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n")(text)
+    return replace_once("[region_transition_distance]",
+                        "[abstraction_rule_reservoir_1]\n3\n0 0\n5e5 2\n4e5 3\n\n"
+                        "[region_transition_distance]")(text)
+
+
 # name: (control-file edit, input edit, exit code, FATAL entry of the log)
 BROKEN = {
+    "soil_table_missing_key": (
+        replace_once("  alpha = 7.5 6.0 5.0;  Par_n", "  Par_n"), None, 52,
+        "error in [soil_table], entry 2 (brown earth): missing required key \"alpha\""),
+    # Subbasin 2 would route the outlet's own outflow back into it.
+    "river_cycle": (
+        replace_once("end of the descriptions",
+                     "TG 2 (AREA = 7.44, F = 1)\n OL 1 (K = 0.5, KF = 2, B = 5, BF = 50, T = 1, "
+                     "M = 25, MF = 15, I = 0.0598, L = 2280, A = 7.44)\nend of the descriptions"),
+        None, 41, "the routing descriptions of [routing_model] form a cycle: TG 1 -> TG 2 -> TG 1"),
+    "reservoir_falling_volumes": (
+        reservoir_with_falling_volumes, None, 29,
+        "the volume of the first column must not fall from row to row; row 3 holds 400000 after 500000"),
     "missing_section": (
         remove_section("region_transition_distance"), None, 17,
         "error in control file, [region_transition_distance]; (EOF)not found!"),
@@ -322,6 +357,84 @@ def command_week(args):
             check(len(f.read().splitlines()) > 3 + 6, "%s holds less than a week" % name)
         check(filecmp.cmp(first, other, shallow=False),
               "%s of a week differs between 1 and 3 processes" % name)
+
+
+# Silting-up on tilled fields of two land uses and two soils, with a low
+# infiltration capacity so that the example's rain runs off, and two
+# sub-steps of the unsaturated zone.
+SILTING_SECTION = """[SiltingUpModel]
+1      on
+60     time interval in minutes
+2      method: the formula with the parameters below
+sdisp.stat 2001  statistics SDISP
+qdsu.stat 2001   statistics QDSU
+sdisp.asc  silting-up disposition grid
+5          its write code
+rainpause.asc  RAINPAUSE grid
+5              its write code
+ekin.asc  EKIN grid
+5         its write code
+tsbb.asc  TSBB grid
+5         its write code
+qdsu.asc  QDSU grid
+5         its write code
+1 3    subbasin codes
+0.25 0.1  minimum rain pause in days
+0      readgrids
+1.0    parameter A for method 2 (I_0)
+0.2    parameter B for method 2 (I_inf)
+0.52   parameter C for method 2 (I_inf)
+-0.64  parameter D for method 2 (I_inf)
+0.013  parameter E for method 2 (C_v)
+-1.03  parameter F for method 2 (C_v)
+0.7    parameter G for method 2 (C_v)
+-0.19  parameter H for method 2 (C_v)
+
+[soil_surface_groundwater_substeps]
+2
+
+"""
+SILTING_FILES = ["sdisp.stat", "qdsu.stat"] + ["%s_202105%02d.2300" % (g, d)
+                                                for g in ("sdisp", "rainpause", "ekin", "tsbb", "qdsu")
+                                                for d in (1, 2)]
+
+
+def silting(text):
+    edits = ((r"^(  VegStart = 110; VegStop = 240;)$",
+              r"\1\n  SoilTillage = 110 121; SR_ResidCovrg = 0.1 0.1 0.2 0.3 0.1 0.1;"),
+             (r"^(  VegStart = 100; VegStop = 290;)$", r"\1\n  SoilTillage = 95;"),
+             (r"^(  alpha = 3.6 3.4 3.0;  Par_n = 1.56 1.5 1.45;)$",
+              r"\1\n  GrainSizeDist = 0.4 0.4 0.15 0.05 0 0 0;"),
+             (r"^(  alpha = 7.5 6.0 5.0;  Par_n = 1.89 1.7 1.6;)$",
+              r"\1\n  GrainSizeDist = 0.6 0.25 0.1 0.05 0 0 0;"),
+             (r"^(  alpha = 12.4 10.0;  Par_n = 2.28 2.0;)$",
+              r"\1\n  GrainSizeDist = 0.5 0.2 0.1 0.1 0.1 0 0;"),
+             (r"^\[unsatzon_model\]$", SILTING_SECTION + "[unsatzon_model]"))
+    for pattern, line in edits:
+        text, count = re.subn(pattern, line, text, flags=re.M)
+        check(count == 1, "the control file has no line matching %s" % pattern)
+    return text
+
+
+def command_silting(args):
+    runs = []
+    for processes in (1, 2, 3):
+        for threads in (1, 4):
+            work = os.path.join(args.work, "np%d_threads%d" % (processes, threads))
+            prepare(work, 2, edit_control=silting)
+            status, console = run_horva(args, work, processes, threads)
+            check(status == 0, "silting-up on %d processes with %d threads ended with status %d:\n%s"
+                  % (processes, threads, status, console[-4000:]))
+            runs.append(os.path.join(work, "output"))
+    for name in SILTING_FILES:
+        first = os.path.join(runs[0], name)
+        check(os.path.exists(first), "output/%s is missing" % name)
+        for other in runs[1:]:
+            check(filecmp.cmp(first, os.path.join(other, name), shallow=False),
+                  "%s differs between %s and %s" % (name, runs[0], other))
+    with open(os.path.join(runs[0], "qdsu.stat")) as f:
+        rows = [line.split("\t") for line in f.read().splitlines()[3:]]
+    check(any(float(v) > 0.0 for row in rows for v in row[4:]), "no direct runoff of silting-up")
 
 
 def warm_start(text):
@@ -476,7 +589,7 @@ def main(argv):
             p.add_argument("--threads", type=int, default=1)
         elif name == "broken":
             p.add_argument("--case", choices=sorted(BROKEN), required=True)
-    for name in ("week", "warmstart", "continuation"):
+    for name in ("week", "warmstart", "continuation", "silting"):
         p = sub.add_parser(name)
         p.add_argument("--horva", required=True)
         p.add_argument("--mpiexec", required=True)
@@ -492,7 +605,7 @@ def main(argv):
         {"run": command_run, "compare": command_compare, "broken": command_broken,
          "generator": command_generator, "readme": command_readme,
          "week": command_week, "warmstart": command_warmstart,
-         "continuation": command_continuation}[args.command](args)
+         "continuation": command_continuation, "silting": command_silting}[args.command](args)
     except Failure as failure:
         print("FAILED: %s" % failure)
         return 1

@@ -113,6 +113,10 @@ TEST(RoutingModel, RefusesFaultySetUpsWithTheirCodes) {
        41,
        "routing description 1 (TG 3) stands before routing description 2 (TG 2), whose outflow "
        "it routes"},
+      {"descriptions routing each other",
+       with(tg(2, 0.06) + channelText("OL 3", 2) + "\n" + tg(3, 0.09) + channelText("OL 2", 2) +
+            "\n"),
+       41, "the routing descriptions of [routing_model] form a cycle: TG 2 -> TG 3 -> TG 2; "},
       {"unreadable observed file",
        [dir](RoutingModelSetup& s) {
          s.observedFile = dir + "/bad_observed.txt";

@@ -65,12 +65,12 @@ inline landuse_class landuseOf(const std::string& keys) {
   return record;
 }
 
-// One soil column with its solver, at the surface height 0, and the
-// cell values the solver needs.
+// One soil column with its solver and room for tracers, at the surface
+// height 0, and the cell values the solver needs.
 struct ColumnRig {
-  ColumnRig(soil_class soilType, double tableDepth, int landuseLayers = 2)
+  ColumnRig(soil_class soilType, double tableDepth, int landuseLayers = 2, int tracers = 0)
       : soil(std::move(soilType)), layers(soil.getLayerCount()),
-        solver(soil.getLayerCount(), landuseLayers) {
+        solver(soil.getLayerCount(), landuseLayers, tracers) {
     ColumnTable t;
     setColumnAtRest(soil, layers, 0.0, -tableDepth, solver.column.z, solver.column.theta0,
                     solver.column.head, t);
@@ -110,4 +110,55 @@ struct ColumnRig {
   ColumnCell cell;
   TableState table;
   double ponding = 0.0;
+};
+
+// The soil of the river cell below: twelve layers of 0.25 m with
+// macropores, with more keys appended.
+inline soil_class riverCellSoil(const std::string& extra = "") {
+  return soilOf(siltLoamSoil, 12, 0.25,
+                "PMacroThresh = 1e-7; MacroCapacity = 1e-6; MacroDepth = 0.6; "
+                "CapacityRedu = 0.5; " +
+                    extra,
+                0.8);
+}
+
+// A river cell of twelve layers of 0.25 m with macropores, drains, a slope
+// and grass, over a table 2 m deep, beside a river 1.6 m deep and 5 m wide
+// (leakage 1e-6 / s) linked to its record, which flows at 0.5 m/s; the
+// forcing of its sub-steps without input.
+struct RiverColumnRig {
+  explicit RiverColumnRig(int method, int tracers = 0)
+      : rig(riverCellSoil(), 2.0, 1, tracers),
+        grass(landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; LimitReduWet = 0.5")) {
+    rig.cell.cellSize = 100.0;
+    rig.cell.slopeTangent = 0.2;
+    rig.cell.channelDensity = 0.002;
+    rig.cell.drainLayer = 3;
+    rig.cell.drainDistance = 20.0;
+    rig.settings.method = method;
+    rig.settings.minimumStep = 600.0;
+    uses[1] = LanduseDemand{&grass, 0.1, 0.8, 0.5};
+    offer.cell.depth = 1.6;
+    offer.cell.width = 5.0;
+    offer.cell.leakage = 1e-6;
+    offer.cell.cellSize = 100.0;
+    offer.cell.linked = true;
+    offer.cell.speed = 0.5;
+    forcing.uses = uses;
+    forcing.useCount = 1;
+    forcing.potentialEvaporation = 0.03;
+    forcing.maxBaseflow = 0.2;
+    forcing.recession = 1.0;
+    forcing.maxPonding = 1.0;
+    forcing.macropores = true;
+    forcing.river = &offer;
+  }
+  RiverColumnRig(const RiverColumnRig&) = delete;
+  RiverColumnRig& operator=(const RiverColumnRig&) = delete;
+
+  ColumnRig rig;
+  landuse_class grass;
+  LanduseDemand uses[2];
+  RiverOffer offer;
+  ColumnForcing forcing;
 };

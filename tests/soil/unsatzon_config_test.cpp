@@ -80,8 +80,6 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        "", 33, "albedo"},
       {"interaction 3", [](auto& l, auto&) { l[interactionEntry] = "3"; }, "", 17,
        "surface water interaction parameter (3) in [unsatzon_model]"},
-      {"interaction 1", [](auto& l, auto&) { l[interactionEntry] = "1"; }, "", 17,
-       "surface water interaction parameter 1"},
       {"interaction 2", [](auto& l, auto&) { l[interactionEntry] = "2"; }, "", 17,
        "surface water interaction parameter 2"},
       {"heat transfer without air temperature", [](auto&, auto&) {}, heatSection(11, "."), 33,
@@ -100,8 +98,6 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        heatSection(11, ".", "missing/temper.txt"), 62,
        "error opening file for soil temperatures (single point details) \n-> check disk space "
        "or user rights"},
-      {"tracers", [](auto&, auto& s) { s.base.context.tracerCount = 2; }, "", 17,
-       "solute transport (2 tracers"},
       {"layered snow", [](auto&, auto&) {}, "[LayeredSnowModel]\n1 switch\n", 17,
        "the layered snow model (switch 1 in [LayeredSnowModel])"},
       {"a lake without ponding", [](auto&, auto& s) { s.base.addGrid("lake_codes", uniform(1.0)); },
@@ -131,18 +127,6 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
     EXPECT_NE(setup.base.log.console.str().find(f.message), std::string::npos)
         << setup.base.log.console.str();
   }
-}
-
-// A soil type with macropores is refused while the column has no
-// macropore flow.
-TEST(UnsatzonConstruction, RefusesSoilTypesWithMacropores) {
-  UnsatzonSetup setup("unsatzon_macropores", "", {siltLoam(4, 0.25, "MacroCapacity = 0.2;")});
-  int code = 0;
-  EXPECT_EQ(setup.build(setup.lines, code), nullptr);
-  EXPECT_EQ(code, 17);
-  EXPECT_NE(
-      setup.base.log.lastEntry().find("macropore flow (MacroCapacity 0.200000 of soil type 1"),
-      std::string::npos);
 }
 
 // The codes line "1 8" gives subbasins 2 .. 7 the values of subbasin 1;

@@ -18,6 +18,8 @@
 class TestUnsatzon : public unsatzonmodellklasse {
 public:
   using unsatzonmodellklasse::addStepStatistics;
+  using unsatzonmodellklasse::directRecords;
+  using unsatzonmodellklasse::interflowRecords;
   using unsatzonmodellklasse::channelDensity;
   using unsatzonmodellklasse::Qg;
   using unsatzonmodellklasse::QDout;

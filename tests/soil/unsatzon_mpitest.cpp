@@ -109,18 +109,29 @@ struct DecomposedUnsatzon {
 };
 
 // An own column of the decomposed catchment solved by a column solver of
-// its own, from the state the module holds when it is made.
+// its own, from the state and tracer stores the module holds when it is
+// made.
 struct AloneColumn {
-  AloneColumn(const DecomposedUnsatzon& d, long row, long column, const HeatModelSettings* heat)
-      : r(row), c(column), solver(std::make_unique<ColumnSolver>(4, 1)) {
-    auto grid = [&](const char* name) { return d.entry(name).grid; };
-    auto stack = [&](const char* name) { return d.entry(name).stack; };
+  AloneColumn(const DecomposedUnsatzon& d, long row, long column, const HeatModelSettings* heat,
+              int tracers)
+      : r(row), c(column), solver(std::make_unique<ColumnSolver>(4, 1, tracers)) {
+    auto grid = [&](const std::string& name) { return d.entry(name).grid; };
+    auto stack = [&](const std::string& name) { return d.entry(name).stack; };
     solver->setHeatModel(heat);
     for (int k = 0; k <= 4; ++k) {
       solver->column.z[k] = stack("geodetic_heads")[r][c][k];
       solver->column.theta0[k] = stack("theta")[r][c][k];
       solver->column.head[k] = stack("hydraulic_heads")[r][c][k];
       if (heat) solver->heat.T[k] = stack("Soil_Temperature_Stack")[r][c][k];
+    }
+    ColumnSolutes& solutes = solver->solutes;
+    solutes.bind(tracers, 4);
+    for (int t = 1; t <= tracers; ++t) {
+      const std::string number = std::to_string(t);
+      solutes.inputConcentration[static_cast<size_t>(t)] =
+          grid("concflux_tracer_" + number + "_input")[r][c];
+      for (int k = 1; k <= 4; ++k)
+        solutes.mass(t)[k] = stack("concstor_tracer_" + number + "_unsatzon_model")[r][c][k];
     }
     table = TableState{grid("groundwater_distance")[r][c], grid("groundwater_level")[r][c],
                        grid("Theta_in_GWLEVEL")[r][c]};
@@ -129,7 +140,8 @@ struct AloneColumn {
     cell.cellSize = d.strips.m.getHeader().cellsize;
   }
   // One sub-step with the forcing the module gives the cell.
-  void solve(const DecomposedUnsatzon& d, const ColumnStepSettings& step, const HeatForcing* heat) {
+  void solve(const DecomposedUnsatzon& d, const ColumnStepSettings& step, const HeatForcing* heat,
+             bool macropores = false) {
     cell.tableLevel = table.level;
     cell.tableHeight = solver->column.z[0] + table.distance;
     const soil_class& soil = d.soils[static_cast<size_t>(soilOf(r, c))];
@@ -142,6 +154,7 @@ struct AloneColumn {
     forcing.potentialEvaporation = 1.0;
     forcing.maxBaseflow = 1.0;
     forcing.recession = 1.0;
+    forcing.macropores = macropores;
     forcing.heat = heat;
     double pond = 0.0;
     solver->solve(step, forcing, table, pond, budget, nullptr);
@@ -154,13 +167,13 @@ struct AloneColumn {
   ColumnBudget budget;
 };
 
-std::vector<AloneColumn> ownColumnsAlone(const DecomposedUnsatzon& d,
-                                         const HeatModelSettings* heat) {
+std::vector<AloneColumn> ownColumnsAlone(const DecomposedUnsatzon& d, const HeatModelSettings* heat,
+                                         int tracers = 0) {
   std::vector<AloneColumn> columns;
   const StripModule& s = d.strips;
   for (long r = s.lo; r <= s.hi; ++r)
     for (long c = 1; c <= s.ncols; ++c)
-      if (s.owner[r][c] == s.rank) columns.emplace_back(d, r, c, heat);
+      if (s.owner[r][c] == s.rank) columns.emplace_back(d, r, c, heat, tracers);
   return columns;
 }
 
@@ -366,6 +379,91 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
   }
   ASSERT_EQ(chdir(previous), 0);
   std::free(previous);
+}
+
+// Macropores and a tracer in the rain, on two threads: every own column
+// ends each sub-step with the water and tracer of the same column solved
+// alone, so that neither depends on the decomposition.
+TEST(UnsatzonDecomposed, TracersAndMacroporesSolveEveryOwnColumnAsAlone) {
+  DecomposedUnsatzon d("unsatzon_decomposed_tracers");
+  const std::string macropores =
+      "PMacroThresh = 1e-7; MacroCapacity = 2e-6; MacroDepth = 0.4; CapacityRedu = 0.5;";
+  d.soils[1] = soil_class();
+  d.soils[2] = soil_class();
+  parseSoilEntry(d.soils[1], nullptr, siltLoam(4, 0.25, macropores), "MultipleHorizons");
+  parseSoilEntry(d.soils[2], nullptr, siltLoam(4, 0.3, macropores), "MultipleHorizons");
+  d.soils[1].setCode(1);
+  d.soils[2].setCode(2);
+  d.add("concflux_tracer_1_input", [](long r, long c) { return double((r + c) % 3 + 1); });
+  char* previous = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(d.directory.c_str()), 0);
+  int code = 0;
+  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+  ASSERT_EQ(code, 0);
+  std::vector<TracerRecord> table(2);
+  table[1].name = "chl";
+  table[1].soilIni = 2.0;
+  table[1].gwIni = 3.0;
+  table[1].kind = 1;
+  code = -1;
+  module->initTracers(code, 1, table, nullptr, 0);
+  ASSERT_EQ(code, 0);
+  auto grid = [&](const char* name) { return d.entry(name).grid; };
+  auto stack = [&](const char* name) { return d.entry(name).stack; };
+  const Stack store = stack("concstor_tracer_1_unsatzon_model");
+
+  std::vector<AloneColumn> columns = ownColumnsAlone(d, nullptr, 1);
+  ColumnStepSettings settings;
+  settings.substepSeconds = 3600.0;
+
+  omp_set_num_threads(2);
+  for (int step = 0; step < 3; ++step) {
+    ASSERT_EQ(module->computeTimeStep(0, step, 2, 6, 2020), 0);
+    for (AloneColumn& a : columns) {
+      const long r = a.r, c = a.c;
+      SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
+      a.solve(d, settings, nullptr, true);
+      const ColumnBudget& budget = a.budget;
+      for (int k = 1; k <= 4; ++k) {
+        EXPECT_EQ(stack("theta")[r][c][k], a.solver->column.theta0[k]);
+        EXPECT_EQ(store[r][c][k], a.solver->solutes.mass(1)[k]);
+      }
+      EXPECT_EQ(grid("macropore_infiltration")[r][c], budget.macropores);
+      EXPECT_EQ(grid("directflow")[r][c], budget.directflow);
+    }
+  }
+  omp_set_num_threads(1);
+  module->freeTracers();
+  ASSERT_EQ(chdir(previous), 0);
+  std::free(previous);
+}
+
+// With the surface water interaction 1 each process caps the takes of its
+// river cells by its own copy of their subbasin's record: when the cells of
+// one subbasin lie on several processes the set-up warns of it.
+TEST(UnsatzonDecomposed, WarnsOfRiverCellsOfOneSubbasinOnSeveralProcesses) {
+  DecomposedUnsatzon d("unsatzon_decomposed_rivers", "",
+                       [](std::vector<std::string>& lines) { lines[2] = "1  interaction"; });
+  for (const char* name : {"river_depth", "river_width", "kolmation"})
+    d.add(name, [](long, long) { return 1.0; });
+  // Every cell of subbasin 1 is a river cell linked to it.
+  d.add("river_links", [](long, long c) { return c <= 6 ? 1.0 : nodata; });
+  char* previous = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(d.directory.c_str()), 0);
+  int code = 0;
+  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
+  ASSERT_EQ(code, 0);
+  ASSERT_EQ(startRunoff(*module), 0);
+  ASSERT_EQ(chdir(previous), 0);
+  std::free(previous);
+  // The subbasin's cells lie on every process of the ragged catchment.
+  const bool shared = d.strips.size > 1;
+  const std::string console = d.strips.m.console();
+  if (d.strips.rank != 0) return;
+  EXPECT_EQ(console.find("the river cells of subbasin 1 lie on ") != std::string::npos, shared)
+      << console;
+  EXPECT_EQ(console.find("the surface water interaction parameter 2 solves") != std::string::npos,
+            shared);
 }
 
 namespace {

@@ -1,0 +1,144 @@
+#include "soil/solute_transport.h"
+
+#include <algorithm>
+
+#include "soil/column_numerics.h"
+
+namespace {
+
+// A layer this close to saturation passes on what enters it.
+constexpr double saturatedShare = 0.99999;
+// Layers drier than this give no tracer.
+constexpr double driestGiving = 0.001;
+
+} // namespace
+
+ColumnSolutes::ColumnSolutes(int maxLayerCount, int maxTracers)
+    : properties(static_cast<size_t>(maxTracers) + 1),
+      inputConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
+      riverConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
+      budget(static_cast<size_t>(maxTracers) + 1), maxLayers(maxLayerCount),
+      stride(static_cast<size_t>(maxLayerCount) + 2),
+      masses((static_cast<size_t>(maxTracers) + 1) * stride, 0.0), upMass(stride, 0.0) {}
+
+void ColumnSolutes::bind(int tracerCount, int n) {
+  tracers = std::min(tracerCount, static_cast<int>(properties.size()) - 1);
+  layers = std::min(n, maxLayers);
+}
+
+void ColumnSolutes::beginSubstep() { std::fill(budget.begin(), budget.end(), SoluteBudget{}); }
+
+void ColumnSolutes::transportSolutesInColumn(const SoilColumn& column, const SurfaceWater& surface,
+                                             const double* macroporeWater, const double* baseflow,
+                                             double drainageRate, int tableLayer, double dt) {
+  for (int t = 1; t <= tracers; ++t)
+    transportTracer(t, column, surface, macroporeWater, baseflow, drainageRate, tableLayer, dt);
+}
+
+void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWater& surface,
+                                    const double* macroporeWater, const double* baseflow,
+                                    double drainageRate, int tableLayer, double dt) {
+  const int n = layers;
+  const size_t k = static_cast<size_t>(t);
+  const SoluteProperties& p = properties[k];
+  SoluteBudget& b = budget[k];
+  double* m = mass(t);
+  const double F = dt * 1000.0; // mm per m/s
+
+  // The surface water mixes, and every way it leaves takes its share.
+  const double inputMass = surface.input * inputConcentration[k];
+  b.input += inputMass;
+  double surfaceMass = m[0] + inputMass;
+  const double surfaceWater = surface.ponding + surface.input;
+  if (p.evaporating && surface.transpired > 0.0 && surfaceWater > 0.0) {
+    const double gone = surfaceMass * std::min(1.0, surface.transpired / surfaceWater);
+    surfaceMass -= gone;
+    b.evaporated += gone;
+  }
+  const double supply = surfaceWater - surface.transpired;
+  const double supplyConcentration = supply > 0.0 ? surfaceMass / supply : 0.0;
+  for (int i = 1; i <= n; ++i) {
+    const double share = macroporeWater[i] * supplyConcentration;
+    m[i] += share;
+    surfaceMass -= share;
+  }
+  const double directMass = surface.directflow * supplyConcentration;
+  b.directflow += directMass;
+  double aboveWater = surface.infiltration;
+  double aboveMass = surface.infiltration * supplyConcentration;
+  m[0] = surfaceMass - directMass - aboveMass;
+
+  const double limit = p.maxConcentration;
+  const int end = c.activeEnd(); // extraction below is stale
+  for (int i = 1; i <= n; ++i) {
+    const double riverWater = c.riverInfiltration[i] * F;
+    const double riverMass = riverWater * riverConcentration[k];
+    b.river += riverMass;
+    const double down = i < n ? std::max(0.0, -c.q[i]) * F : 0.0;
+    const double up = i > 1 ? std::max(0.0, c.q[i - 1]) * F : 0.0;
+    const double drained = i == c.cell.drainLayer ? std::min(drainageRate, c.lateral[i]) * F : 0.0;
+    const double inter = c.lateral[i] * F - drained;
+    const double base = baseflow[i] * F;
+    const double exfiltrated = c.riverExfiltration[i] * F;
+    const double transpired = p.evaporating && i <= end
+                                  ? std::max(0.0, c.extraction[i] - c.lateral[i] - baseflow[i]) * F
+                                  : 0.0;
+    const double out = down + up + inter + drained + base + exfiltrated + transpired;
+
+    double water = c.theta0[i] * c.d[i] * 1000.0;
+    double held = m[i];
+    if (c.theta0[i] >= saturatedShare * c.thetaSat[i]) {
+      water += aboveWater + riverWater;
+      held += aboveMass + riverMass;
+    }
+    const double concentration = c.theta0[i] > driestGiving && water > 0.0 ? held / water : 0.0;
+    // Together the transfers leave at most the water the layer holds.
+    const double scaled = out > water ? concentration * water / out : concentration;
+    auto carried = [&](double flow) {
+      const double value = flow * scaled;
+      return limit > 0.0 ? std::min(value, flow * limit) : value;
+    };
+    const double downMass = carried(down);
+    upMass[static_cast<size_t>(i)] = carried(up);
+    const double interMass = carried(inter);
+    const double drainedMass = carried(drained);
+    const double baseMass = carried(base);
+    const double exfiltratedMass = carried(exfiltrated);
+    const double transpiredMass = carried(transpired);
+    b.interflow += interMass;
+    b.drainage += drainedMass;
+    b.baseflow += baseMass;
+    b.exfiltration += exfiltratedMass;
+    b.evaporated += transpiredMass;
+    m[i] += aboveMass + riverMass - downMass - upMass[static_cast<size_t>(i)] - interMass -
+            drainedMass - baseMass - exfiltratedMass - transpiredMass;
+    aboveWater = down;
+    aboveMass = downMass;
+  }
+  for (int i = 1; i < n; ++i) m[i] += upMass[static_cast<size_t>(i) + 1];
+
+  // The saturated zone is one water body.
+  double zoneMass = 0.0;
+  double zoneWater = 0.0;
+  for (int i = std::max(1, tableLayer); i <= n; ++i) {
+    zoneMass += m[i];
+    zoneWater += c.theta[i] * c.d[i];
+  }
+  if (zoneWater > 0.0)
+    for (int i = std::max(1, tableLayer); i <= n; ++i)
+      m[i] = zoneMass * (c.theta[i] * c.d[i]) / zoneWater;
+}
+
+void ColumnSolutes::decay() {
+  for (int t = 1; t <= tracers; ++t) {
+    const double factor = properties[static_cast<size_t>(t)].decay;
+    if (factor == 1.0) continue;
+    double* m = mass(t);
+    double lost = 0.0;
+    for (int i = 0; i <= layers; ++i) {
+      lost += m[i] * (1.0 - factor);
+      m[i] *= factor;
+    }
+    budget[static_cast<size_t>(t)].decayed += lost;
+  }
+}

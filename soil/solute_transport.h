@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+class SoilColumn;
+
+// What a tracer is to a soil column.
+struct SoluteProperties {
+  // Above 0: no transfer between layers or out of the column carries more
+  // than its water times this concentration.
+  double maxConcentration = 0.0;
+  bool evaporating = false; // leaves with transpiration and evaporation
+  double decay = 1.0;       // factor per sub-step
+};
+
+// The water of one water step at the surface of a column (mm).
+struct SurfaceWater {
+  double ponding = 0.0;    // at the start of the step
+  double input = 0.0;      // arriving in the step
+  double transpired = 0.0; // taken from the ponding by plants
+  double macropores = 0.0; // into the macropores
+  double infiltration = 0.0;
+  double directflow = 0.0;
+};
+
+// Mass of a tracer (mm of water times its concentration) that entered or
+// left a column in a sub-step.
+struct SoluteBudget {
+  double input = 0.0;
+  double river = 0.0; // with river water
+  double directflow = 0.0;
+  double interflow = 0.0;
+  double drainage = 0.0;
+  double baseflow = 0.0;
+  double exfiltration = 0.0;
+  double evaporated = 0.0;
+  double decayed = 0.0;
+};
+
+// The tracers of one soil column: their masses per layer, moved with the
+// water of each water step by explicit upwind transfers. A transfer takes
+// the concentration of the layer it leaves at the start of the step; a
+// saturated layer passes on what enters it from above; no layer gives more
+// mass than it holds, nor one drier than 0.001 any; the saturated zone ends
+// the step mixed to one concentration. Sized once, reused cell after cell.
+class ColumnSolutes {
+public:
+  ColumnSolutes(int maxLayers, int maxTracers);
+
+  // Starts a cell of n layers: its tracers 1 .. tracerCount, whose masses
+  // the caller sets.
+  void bind(int tracerCount, int n);
+  int count() const { return tracers; }
+  // Mass per level of tracer t: 0 the ponded water, 1 .. n the layers.
+  double* mass(int t) { return &masses[static_cast<std::size_t>(t) * stride]; }
+  const double* mass(int t) const { return &masses[static_cast<std::size_t>(t) * stride]; }
+
+  // Per tracer 1 .. count: properties, concentration of the water input
+  // and of the river water, budget of the sub-step.
+  std::vector<SoluteProperties> properties;
+  std::vector<double> inputConcentration;
+  std::vector<double> riverConcentration;
+  std::vector<SoluteBudget> budget;
+
+  void beginSubstep();
+  // Moves every tracer with the water of a water step: the surface water
+  // mixes ponding and input, gives the macropores (mm per layer 1 .. n of
+  // macroporeWater), the infiltration and the direct runoff their share and
+  // keeps the rest; then the transfers between the layers and out of them
+  // (baseflow in m/s per layer, drainage at the cell's drain layer), with
+  // the column's fluxes and water contents before and after the step and
+  // the table layer after it.
+  void transportSolutesInColumn(const SoilColumn& column, const SurfaceWater& surface,
+                                const double* macroporeWater, const double* baseflow,
+                                double drainageRate, int tableLayer, double dt);
+  // The decay of the sub-step.
+  void decay();
+
+private:
+  void transportTracer(int t, const SoilColumn& column, const SurfaceWater& surface,
+                       const double* macroporeWater, const double* baseflow, double drainageRate,
+                       int tableLayer, double dt);
+
+  int tracers = 0;
+  int layers = 0;
+  int maxLayers;
+  std::size_t stride;
+  std::vector<double> masses;
+  // Per layer of the tracer being moved (mm and mm times concentration).
+  std::vector<double> upMass;
+};

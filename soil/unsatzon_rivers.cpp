@@ -1,0 +1,170 @@
+// River cells of the unsaturated zone: their grids and statistics, the
+// river each of them meets in a sub-step, the serial pass over the cells
+// that draw from a subbasin's record, and the records themselves.
+
+#include <mpi.h>
+#include <omp.h>
+
+#include <algorithm>
+
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+#include "soil/unsatzonmodellklasse.h"
+
+namespace {
+
+constexpr int riverLinkCode = 199;
+// Lakes that hold this much water (mm) let neither macropores nor rivers
+// work under them.
+constexpr double fullLake = 1.0;
+
+} // namespace
+
+void unsatzonmodellklasse::setUpRivers() {
+  rivers.depth = registry[requireGrid("river_depth")].grid;
+  rivers.width = registry[requireGrid("river_width")].grid;
+  rivers.links = registry[requireGrid("river_links")].grid;
+  rivers.leakage = registry[requireGrid("kolmation")].grid;
+  const int code = catchExitCode([&] {
+    createStatistic(statGWIN, "re-infiltration from rivers [mm per Zone]", 6);
+    createStatistic(
+        statGWEX, "base flow (exfiltration into rivers, only with gw-module active) [mm per Zone]",
+        6);
+  });
+  shareExitCode(*diag, code);
+  warnOfSharedRecords();
+}
+
+// Each process caps the takes of its cells by its own copy of a record.
+void unsatzonmodellklasse::warnOfSharedRecords() {
+  std::vector<int> holders(static_cast<size_t>(zones.zoneCount) + 1, 0);
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c)
+      if (isOwnValidCell(r, c) && rivers.links[r][c] > 0.0) {
+        const int record = linkRecord(rivers.links[r][c]);
+        if (record > 0) holders[static_cast<size_t>(record)] = 1;
+      }
+  checkMPI(*diag,
+           MPI_Allreduce(MPI_IN_PLACE, holders.data(), static_cast<int>(holders.size()), MPI_INT,
+                         MPI_SUM, MPI_COMM_WORLD),
+           "MPI_Allreduce of the river cells per subbasin");
+  for (size_t s = 1; s < holders.size(); ++s)
+    if (holders[s] > 1) {
+      *diag << "WARNING: in modul " << moduleName << ": the river cells of subbasin "
+            << subbasinCodes[s] << " lie on " << holders[s]
+            << " processes, each of which caps the re-infiltration of its cells by its own copy "
+               "of the subbasin's river record, so that the re-infiltration depends on the "
+               "decomposition; the surface water interaction parameter 2 solves every river link "
+               "on one process"
+            << "[end-entry]";
+      return;
+    }
+}
+
+int unsatzonmodellklasse::linkRecord(double value) const {
+  const int code = static_cast<int>(value);
+  if (code < 1 || code > zones.zoneCount) return 0;
+  const int record = zones.indexOf(code);
+  return record >= 1 && record <= zones.zoneCount ? record : 0;
+}
+
+bool unsatzonmodellklasse::isLinkedRiverCell(long r, long c) const {
+  return rivers.links && rivers.links[r][c] > 0.0;
+}
+
+bool unsatzonmodellklasse::isFullLake(long r, long c) const {
+  return lakeCodes && lakeCodes[r][c] >= 0.0 && ponding[r][c] >= fullLake;
+}
+
+bool unsatzonmodellklasse::macroporesOpen(long r, long c) const {
+  return lakeFlowControl == 0 || (lakeFlowControl == 1 && !isFullLake(r, c));
+}
+
+bool unsatzonmodellklasse::riverOf(long r, long c, RiverOffer& offer) {
+  if (!rivers.depth) return false;
+  const int record = isLinkedRiverCell(r, c) ? linkRecord(rivers.links[r][c]) : 0;
+  if (lakeFlowControl > 1 || (lakeFlowControl == 1 && isFullLake(r, c))) return false;
+  const double nodata = header.nodata;
+  auto value = [&](Grid grid) { return grid[r][c] != nodata ? grid[r][c] : 0.0; };
+  offer = RiverOffer{};
+  RiverCell& river = offer.cell;
+  river.depth = value(rivers.depth);
+  river.width = value(rivers.width);
+  if (!(river.depth > 0.0) || !(river.width > 0.0)) return false;
+  river.leakage = value(rivers.leakage);
+  river.cellSize = header.cellsize;
+  if (record > 0) {
+    const ReinfiltrationRecord& offered = reinfiltration[static_cast<size_t>(record)];
+    river.linked = true;
+    river.discharge = offered.flowm3s;
+    river.speed = offered.speed;
+    offer.available = std::max(0.0, offered.flowm3s / substeps - offered.withdrawal);
+    offer.record = record;
+  }
+  return true;
+}
+
+void unsatzonmodellklasse::chargeRecord(const RiverOffer& offer, double taken) {
+  if (offer.record == 0 || !(taken > 0.0)) return;
+#pragma omp critical(unsatzonReinfiltration)
+  reinfiltration[static_cast<size_t>(offer.record)].withdrawal += taken;
+}
+
+// The cells that draw from a record take in row and column order, one
+// thread for each record, so that neither the takes nor the cells' water
+// depend on the number of threads.
+void unsatzonmodellklasse::solveLinkedRiverCells(const ModelDate& date) {
+  if (!rivers.links) return;
+  if (!linkedCellsListed) listLinkedCells();
+  RegionFailure failure;
+  const long records = static_cast<long>(linkedCells.size());
+#pragma omp parallel
+  {
+    ColumnSolver& solver = *solvers[static_cast<size_t>(omp_get_thread_num())];
+#pragma omp for schedule(dynamic)
+    for (long k = 0; k < records; ++k)
+      for (const auto& [r, c] : linkedCells[static_cast<size_t>(k)]) {
+        if (failure.failed()) break;
+        solveOwnCell(r, c, solver, date, failure);
+      }
+  }
+  failure.rethrow();
+}
+
+// A link must name a subbasin whose record the cell can draw from.
+void unsatzonmodellklasse::listLinkedCells() {
+  linkedCellsListed = true;
+  linkedCells.assign(static_cast<size_t>(zones.zoneCount) + 1, {});
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (!isOwnValidCell(r, c) || !isLinkedRiverCell(r, c)) continue;
+      const int record = linkRecord(rivers.links[r][c]);
+      if (record > 0) {
+        linkedCells[static_cast<size_t>(record)].emplace_back(r, c);
+        continue;
+      }
+      const int code = static_cast<int>(rivers.links[r][c]);
+      *diag << "FATAL: \n\n -------- error! ---------------------------------------------\n\n"
+               "There is a river link \""
+            << code
+            << "\" from the river link grid\nwhich is not valid for the current routing "
+               "structure -> there is no routing \ndescription for a river with code "
+            << code << "\n"
+            << "Please check your River link grid if there are cells defined as routing link "
+            << code << " and replace those values by nodata (-9999).\n"
+            << "[end-entry]";
+      throw riverLinkCode;
+    }
+}
+
+ReinfiltrationRecord* unsatzonmodellklasse::getReinfiltrationRecords() {
+  return getFlowControl() == 0 || routingOnly ? nullptr : reinfiltration.data();
+}
+
+void unsatzonmodellklasse::broadcastReinfiltrationRecords() { reinfiltration.broadcast(*diag); }
+
+void unsatzonmodellklasse::reduceReinfiltrationRecords() { reinfiltration.reduce(*diag); }
+
+void unsatzonmodellklasse::accumulateReinfiltrationRecords() {
+  reinfiltration.accumulate(substeps);
+}
