@@ -156,28 +156,25 @@ void modelobject::writeOutputAscii(Grid grid, bool masked, const std::string& pa
   buffers.received.resize(static_cast<size_t>(mpiSize));
   std::vector<MPI_Request> requests;
   std::vector<int> peers;
+  auto post = [&](int p, std::vector<double>& values, bool receive) {
+    if (values.empty()) return;
+    requests.emplace_back();
+    peers.push_back(p);
+    const int length = messageLength(where, values.size(), p);
+    check(where,
+          receive ? MPI_Irecv(values.data(), length, MPI_DOUBLE, p, cellTag, MPI_COMM_WORLD,
+                              &requests.back())
+                  : MPI_Isend(values.data(), length, MPI_DOUBLE, p, cellTag, MPI_COMM_WORLD,
+                              &requests.back()),
+          receive ? "MPI_Irecv" : "MPI_Isend", p);
+  };
   for (int p = 0; p < mpiSize; ++p) {
     std::vector<double>& into = buffers.received[static_cast<size_t>(p)];
     into.resize(static_cast<size_t>(expected[static_cast<size_t>(p)]));
-    if (into.empty()) continue;
-    requests.emplace_back();
-    peers.push_back(p);
-    check(where,
-          MPI_Irecv(into.data(), messageLength(where, into.size(), p), MPI_DOUBLE, p, cellTag,
-                    MPI_COMM_WORLD, &requests.back()),
-          "MPI_Irecv", p);
+    post(p, into, true);
   }
   const size_t receives = requests.size();
-  for (int p = 0; p < mpiSize; ++p) {
-    const std::vector<double>& from = sends[static_cast<size_t>(p)];
-    if (from.empty()) continue;
-    requests.emplace_back();
-    peers.push_back(p);
-    check(where,
-          MPI_Isend(from.data(), messageLength(where, from.size(), p), MPI_DOUBLE, p, cellTag,
-                    MPI_COMM_WORLD, &requests.back()),
-          "MPI_Isend", p);
-  }
+  for (int p = 0; p < mpiSize; ++p) post(p, sends[static_cast<size_t>(p)], false);
   if (!requests.empty()) {
     std::vector<MPI_Status> statuses(requests.size());
     const int result =
