@@ -68,6 +68,7 @@ class meteointerpol;
 class precicorrclass;
 class schneemodellklasse;
 class siltingupclass;
+class surfaceroutingclass;
 class tracer_ini_class;
 class unsatzonmodellklasse;
 class verdunstungsmodellklasse;
@@ -212,6 +213,7 @@ protected:
   interzeptionsmodellklasse* interception = nullptr;
   siltingupclass* siltingUp = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
+  surfaceroutingclass* surfaceRouting = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
   // Row pointers into the runoff arrays channel routing reads, one per tracer
   // index (0 the water); the arrays stay where they are for the whole run.

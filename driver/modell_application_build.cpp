@@ -12,6 +12,7 @@
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
 #include "lateral/siltingupclass.h"
+#include "lateral/surfaceroutingclass.h"
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
@@ -319,6 +320,16 @@ void ModellApplication::buildSubmodels() {
     });
   }
 
+  surfaceRouting = adopt<surfaceroutingclass>("SurfaceRoutingModel", substeps);
+  surfaceRouting->setDumpMode(context.dumpOptions.dumpMode, context.dumpOptions.closeAfterDump,
+                              context.dumpOptions.repairAfterDump,
+                              context.dumpOptions.maxDumpFiles);
+  if (surfaceRouting->getFlowControl() != 0)
+    plug(Place::surfaceRoutingTeardown, [this](const ModelDate&) {
+      surfaceRouting->teardown(unsatZone->getFlowControl() != 0 ||
+                               (channelRouting && channelRouting->getFlowControl() > 0));
+    });
+
   // Also with interception off, which decides the snow's inputs.
   snow->setInterceptionFirst(context.interceptionFirst != 0);
   snow->initLakeGrids("[lake_model]");
@@ -334,20 +345,40 @@ void ModellApplication::buildSubmodels() {
   // after groundwater and before channel routing; also without tracers.
   for (teilmodellklasse* module :
        {static_cast<teilmodellklasse*>(snow), static_cast<teilmodellklasse*>(interception),
-        static_cast<teilmodellklasse*>(siltingUp), static_cast<teilmodellklasse*>(unsatZone)}) {
+        static_cast<teilmodellklasse*>(siltingUp), static_cast<teilmodellklasse*>(unsatZone),
+        static_cast<teilmodellklasse*>(surfaceRouting)}) {
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
                         context.statisticTableSize);
     if (code != 0) throw code;
   }
   siltingUp->setWriteStorageFlag(1);
+  surfaceRouting->setWriteStorageFlag(1);
 
   // Channel routing routes the unsaturated zone's subbasin runoff; without
   // it the source is null, which only routing-only mode can route.
   channelRouting = adopt<abflussmodellklasse>("routing_model");
+  // With surface routing on, its zones and storages take over the
+  // unsaturated zone's runoff concentration.
+  if (surfaceRouting->getFlowControl() != 0) {
+    surfaceRouting->setQBb(unsatZone->getQBb());
+    surfaceRouting->setStorageConstantsQD(unsatZone->getKelsqd());
+    surfaceRouting->setStorageConstantsQI(unsatZone->getKelsqi());
+    surfaceRouting->readStorage(unsatZone->getStorageFileName(),
+                                unsatZone->getReadStorageParameter());
+    unsatZone->setRoutingConcentration(1);
+    plug(Place::surfaceRoutingStart,
+         [this](const ModelDate& d) { surfaceRouting->startStep(DATE_ARGS(d)); });
+    plug(Place::surfaceRoutingSubstep,
+         [this](const ModelDate& d) { surfaceRouting->routeSubstep(DATE_ARGS(d)); });
+    plug(Place::surfaceRoutingEnd, [this](const ModelDate&) { surfaceRouting->endStep(); });
+    plug(Place::flush, [this](const ModelDate&) { surfaceRouting->flushStatistics(); });
+  }
   if (channelRouting->getFlowControl() > 0) {
     unsatzonmodellklasse::RunoffArrays* runoff =
-        unsatZone->getFlowControl() != 0 ? unsatZone->getQg() : nullptr;
+        surfaceRouting->getFlowControl() != 0 ? surfaceRouting->getQg()
+        : unsatZone->getFlowControl() != 0    ? unsatZone->getQg()
+                                              : nullptr;
     if (runoff)
       for (std::vector<double>& row : *runoff) runoffSourceRows.push_back(row.data());
     channelRouting->SetRunoffSource(runoffSourceRows.empty() ? nullptr : runoffSourceRows.data());

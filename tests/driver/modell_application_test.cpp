@@ -311,6 +311,9 @@ TEST(ModellApplication, EndsAFailedConstructionWithItsCode) {
       {"module's own part", recorderSection, 0, 42, 42, "(building recorder)"},
       {"step shorter than min_to_int_end", recorderSection, 120, 0, 63, "(building recorder)"},
       {"coupling name", recorderSection + coupling, 0, 0, 1004, "(resolveCouplingNames)"},
+      // Surface routing is built after the unsaturated zone and needs the land use.
+      {"surface routing without land use", recorderSection + "[SurfaceRoutingModel]\n1\n60\n", 0,
+       0, 33, "(building SurfaceRoutingModel)"},
       {"Ctrl-C during the set-up", recorderSection, 0, 0, 98, "(building recorder)", SIGINT},
       {"SIGUSR1 during the set-up", recorderSection, 0, 0, 98, "(building recorder)", SIGUSR1},
   };

@@ -27,6 +27,12 @@ under mpirun and checks what a user relies on:
             eight days run through and four days followed by a warm start
             of four more give the same outputs of the unsaturated zone for
             days 5 to 8, byte for byte, on one process and on three
+  surface   with surface routing switched on (a river down column 40) the
+            example runs, gives the same surface-routing statistics on one
+            process with one thread and on three with four, and every
+            process appends the module's section to its state file; eight
+            days run through and four followed by a warm start of four more
+            give the same surface-routing statistics and state files
 """
 
 import argparse
@@ -572,6 +578,99 @@ def command_continuation(args):
         check(len(ends[0]) == 4 and ends[0] == ends[1], differs("the model-end lines of the logs"))
 
 
+SURFACE_SECTION = """
+[SurfaceRoutingModel]
+1  on
+60  time interval in minutes
+2  method: the steepest of the eight neighbours
+qdsr.stat 4001  direct runoff
+qisr.stat 4001  interflow
+qbsr.stat 4001  baseflow
+qgsr.stat 4001  total runoff
+velocity.stk  velocity stack
+0  its write code
+fluxes.stk  fluxes stack
+0  its write code
+0.0001  iteration error of the wake length (m)
+20  its iteration limit
+0.00001  iteration error of the velocity (m/s)
+50  its iteration limit
+1  shortest inner step (s)
+100  longest inner step (s)
+0.01  flow depth from which crop stems count (m)
+1.0  concentration factor
+0  read setting (the unsaturated zone's decides)
+qssr.stat 4001  water on the land
+"""
+SURFACE_STATISTICS = ["qdsr.stat", "qisr.stat", "qbsr.stat", "qgsr.stat", "qssr.stat"]
+
+
+def with_surface_routing(text):
+    count = int(re.search(r"^\[standard_grids\]\n(\d+)", text, flags=re.M).group(1))
+    text = re.sub(r"^\[standard_grids\]\n\d+", "[standard_grids]\n%d" % (count + 3), text,
+                  flags=re.M)
+    grids = "".join("%s %s fillcode = 0 readcode = 1\n" % pair for pair in
+                    (("river.asc", "river_depth"), ("river.asc", "river_width"),
+                     ("links.asc", "river_links")))
+    text = re.sub(r"^(\[standard_grids\]\n\d+[^\n]*\n)", lambda m: m.group(1) + grids, text,
+                  flags=re.M)
+    return text + SURFACE_SECTION
+
+
+def river_grids(folder):
+    with open(os.path.join(folder, "zones.asc")) as f:
+        lines = f.read().splitlines()
+    header, rows = lines[:6], [l.split() for l in lines[6:] if l.strip()]
+    for name, value in (("river.asc", lambda c, v: "1" if v != "-9999" and c == 40 else "-9999"),
+                        ("links.asc", lambda c, v: "0")):
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("\n".join(header + [" ".join(value(c, v) for c, v in enumerate(row, 1))
+                                         for row in rows]) + "\n")
+
+
+def command_surface(args):
+    works = []
+    for processes, threads in ((1, 1), (3, 4)):
+        work = os.path.join(args.work, "np%d" % processes)
+        prepare(work, 2, with_surface_routing, river_grids)
+        status, console = run_horva(args, work, processes, threads)
+        check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
+        for rank in range(processes):
+            with open(os.path.join(work, "output", "unsatzon_state_%d" % rank)) as f:
+                check(f.read().count("[SurfaceRoutingModel]") == 1,
+                      "unsatzon_state_%d lacks the surface-routing section" % rank)
+        works.append(work)
+    for name in SURFACE_STATISTICS:
+        check(filecmp.cmp(*(os.path.join(w, "output", name) for w in works), shallow=False),
+              "%s differs between one process and three" % name)
+    for processes in (1, 3):
+        base = os.path.join(args.work, "continued_np%d" % processes)
+        through, first, second = (os.path.join(base, n) for n in ("through", "first", "second"))
+        surface = lambda text: with_surface_routing(exact_continuation(text))
+        prepare(through, 8, surface, river_grids)
+        prepare(first, 4, surface, river_grids)
+        prepare(second, 8, lambda text: warm_start(surface(text)), river_grids)
+        for work in (through, first):
+            status, console = run_horva(args, work, processes, 1)
+            check(status == 0, "%s ended with status %d:\n%s" % (work, status, console[-4000:]))
+        for name in os.listdir(os.path.join(first, "output")):
+            if name.startswith("unsatzon_state_") or name.endswith(".stack") or name in (
+                    "gwdist.asc", "gwlevel.asc", "gwtheta.asc", "baseflow.asc", "pond.asc"):
+                shutil.copy(os.path.join(first, "output", name), os.path.join(second, "input", name))
+        status, console = run_horva(args, second, processes, 1)
+        check(status == 0, "the warm start ended with status %d:\n%s" % (status, console[-4000:]))
+        for name in SURFACE_STATISTICS + ["routed.stat"]:
+            ours, theirs = (rows_from_day(os.path.join(w, "output", name), 5) for w in (second, through))
+            check(len(ours[1]) >= 4 and ours == theirs,
+                  "%s of the warm start on %d processes differs from the run through" % (
+                      name, processes))
+        for rank in range(processes):
+            name = "unsatzon_state_%d" % rank
+            check(filecmp.cmp(os.path.join(second, "output", name),
+                              os.path.join(through, "output", name), shallow=False),
+                  "%s of the warm start differs from the run through" % name)
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
@@ -589,7 +688,7 @@ def main(argv):
             p.add_argument("--threads", type=int, default=1)
         elif name == "broken":
             p.add_argument("--case", choices=sorted(BROKEN), required=True)
-    for name in ("week", "warmstart", "continuation", "silting"):
+    for name in ("week", "warmstart", "continuation", "silting", "surface"):
         p = sub.add_parser(name)
         p.add_argument("--horva", required=True)
         p.add_argument("--mpiexec", required=True)
@@ -605,7 +704,8 @@ def main(argv):
         {"run": command_run, "compare": command_compare, "broken": command_broken,
          "generator": command_generator, "readme": command_readme,
          "week": command_week, "warmstart": command_warmstart,
-         "continuation": command_continuation, "silting": command_silting}[args.command](args)
+         "continuation": command_continuation, "silting": command_silting,
+         "surface": command_surface}[args.command](args)
     except Failure as failure:
         print("FAILED: %s" % failure)
         return 1

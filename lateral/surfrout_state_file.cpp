@@ -1,0 +1,147 @@
+// The section "[SurfaceRoutingModel]" of the state file: the flow-time
+// pipeline and the two linear storages of every subbasin, for water and
+// every tracer. Each process writes and reads its own file (the unsaturated
+// zone's name for it), holding its own cells' part of the pipeline.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "core/diag_stream.h"
+#include "lateral/surfaceroutingclass.h"
+
+namespace {
+
+constexpr int mismatchCode = 71;
+const char* const notInitialised =
+    ". This means that the actual model run will not initialize the flow travel time zones for "
+    "direct runoff and interflow, as it was before version 9.08.06.";
+
+void skipLine(FILE* file) {
+  for (int c = std::fgetc(file); c != EOF && c != '\n'; c = std::fgetc(file)) {
+  }
+}
+
+} // namespace
+
+void surfaceroutingclass::storageMismatch(const std::string& description, double control,
+                                          double stored) {
+  *diag << "FATAL: error in storage file content reading " << description
+        << ":\nvalue in actual control is:   " << control
+        << "\nbut value in storage file is: " << stored << "\nHorva throws..."
+        << "[end-entry]";
+  throw mismatchCode;
+}
+
+void surfaceroutingclass::readStorage(const std::string* name, int setting) {
+  if (flowControl == 0) return;
+  if (name) storageFileName = *name;
+  if (!name || setting == 0 || setting == 2 || setting == 4) return;
+  std::string path = storageFileName;
+  prependDirectory(inputDirectory, path);
+  FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) {
+    *diag << "WARNING: error opening storage content file " << path << notInitialised
+          << "[end-entry]";
+    return;
+  }
+  std::string line;
+  bool found = false;
+  for (char buffer[2401]; !found && std::fgets(buffer, sizeof buffer, file);)
+    found = std::strstr(buffer, "SurfaceRoutingModel") != nullptr;
+  if (!found) {
+    std::fclose(file);
+    *diag << "WARNING: error locking for the section [SurfaceRoutingModel] in " << path
+          << notInitialised << "[end-entry]";
+    return;
+  }
+  try {
+    readStorageSection(file);
+  } catch (int) {
+    std::fclose(file);
+    throw;
+  }
+  std::fclose(file);
+}
+
+void surfaceroutingclass::readStorageSection(FILE* file) {
+  const auto integer = [&](double control, const char* description) {
+    int value = 0;
+    if (std::fscanf(file, "%d", &value) != 1 || value != static_cast<int>(control))
+      storageMismatch(description, control, value);
+  };
+  const auto number = [&]() {
+    double value = 0.0;
+    if (std::fscanf(file, "%lf", &value) != 1)
+      storageMismatch("a stored value", 1.0, 0.0);
+    skipLine(file);
+    return value;
+  };
+  const size_t N = static_cast<size_t>(zones.zoneCount);
+  const size_t n = Qg.size() - 1;
+  integer(static_cast<double>(N), "number of subbasins");
+  skipLine(file);
+  integer(static_cast<double>(n), "number of tracers");
+  skipLine(file);
+  for (size_t t = 0; t <= n; ++t) {
+    integer(static_cast<double>(t), "actual tracers(0=runoff)");
+    skipLine(file);
+    for (size_t s = 1; s <= N; ++s) {
+      integer(static_cast<double>(s), "actual zone");
+      integer(std::floor(maxzeit[s]), "maxzeit of actual subbasin");
+      skipLine(file);
+      for (size_t z = 1; z < zoneFZT_QD[t][s].size(); ++z)
+        for (auto* records : {&zoneFZT_QD, &zoneFZT_QI}) {
+          ZoneRecord& r = (*records)[t][s][z];
+          const int fields = std::fscanf(file, "%lf %lf %lf %lf %lf", &r.weightSum, &r.valueSum,
+                                         &r.code, &r.areaFraction, &r.effectiveWeight);
+          if (fields != 5)
+            storageMismatch(records == &zoneFZT_QD ? "number of fields for zonal statistics QD"
+                                                   : "number of fields for zonal statistics QI",
+                            5, fields < 0 ? 0 : fields);
+          skipLine(file);
+        }
+      QDd[t][s] = number();
+      QIi[t][s] = number();
+    }
+  }
+}
+
+void surfaceroutingclass::writeStorageSection(bool append) {
+  std::string path = storageFileName;
+  prependDirectory(outputDirectory, path);
+  FILE* file = std::fopen(path.c_str(), append ? "a" : "w");
+  if (!file) {
+    *diag << "WARNING: couldn't open file \"" << path
+          << "\" \n(model version doesn't support this feature or write access error)"
+          << "[end-entry]";
+    return;
+  }
+  const size_t N = static_cast<size_t>(zones.zoneCount);
+  const size_t n = Qg.size() - 1;
+  // 17 digits, so that a warm start goes on exactly.
+  std::fprintf(file, "[SurfaceRoutingModel]\n%zu (number of subasins)\n%zu (number of tracers)\n",
+               N, n);
+  for (size_t t = 0; t <= n; ++t) {
+    std::fprintf(file, "%zu (0=runoff, 1...9 = tracers)\n", t);
+    for (size_t s = 1; s <= N; ++s) {
+      std::fprintf(file, "%zu %d (zone %zu and maxzeit)\n", s,
+                   static_cast<int>(std::floor(maxzeit[s])), s);
+      for (size_t z = 1; z < zoneFZT_QD[t][s].size(); ++z)
+        for (auto* records : {&zoneFZT_QD, &zoneFZT_QI}) {
+          const ZoneRecord& r = (*records)[t][s][z];
+          std::fprintf(file, "%.17g %.17g %.17g %.17g %.17g (%s.n/.sx/.zonenwert/.rel/.RelCellSum)\n",
+                       r.weightSum, r.valueSum, r.code, r.areaFraction, r.effectiveWeight,
+                       records == &zoneFZT_QD ? "zoneFZT_QD" : "zoneFZT_QI");
+        }
+      std::fprintf(file, "%.17g (QDd[%zu][%zu])\n", QDd[t][s], t, s);
+      std::fprintf(file, "%.17g (QIi[%zu][%zu])\n", QIi[t][s], t, s);
+    }
+  }
+  std::fputs("\n", file);
+  const bool failed = std::ferror(file) != 0;
+  if (std::fclose(file) != 0 || failed)
+    *diag << "WARNING: error writing " << path << " (" << std::strerror(errno)
+          << "): the surface routing state in it is incomplete and cannot start a later run"
+          << "[end-entry]";
+}

@@ -1,0 +1,304 @@
+// One time step of surface routing: the zones move towards the outlet, the
+// sub-steps route the ponded water in inner steps and collect the runoff
+// into the zones, and the end of the step passes the outlet zone through
+// the linear storages into the subbasin runoff Qg.
+#include <algorithm>
+#include <cmath>
+
+#include "core/collective_status.h"
+#include "core/compensated_sum.h"
+#include "core/diag_stream.h"
+#include "lateral/surfaceroutingclass.h"
+
+namespace {
+
+constexpr int notInitialisedCode = 57;
+
+} // namespace
+
+surfaceroutingclass::RunoffArrays* surfaceroutingclass::getQg() {
+  if (flowControl == 0) return nullptr;
+  if (Qg.empty() || Qg[0].empty()) {
+    *diag << (Qg.empty() ? "FATAL: Qg (surface routing) not initialized"
+                         : "FATAL: Qg[0] (surface routing) not initialized")
+          << " (may be, tracer module not linked? -> programmers error!)"
+          << "[end-entry]";
+    throw notInitialisedCode;
+  }
+  return &Qg;
+}
+
+void surfaceroutingclass::startStep(long minute, long hour, long day, long month, long year) {
+  reportModelTime(minute, hour, day, month, year);
+  if (flowControl == 0) return;
+  for (ModuleStatistic& s : statistics) s.statistic->resetZones();
+  for (const auto& t : tracers) t->statistic->resetZones();
+  for (auto* records : {&zoneFZT_QD, &zoneFZT_QI})
+    for (auto& t : *records)
+      for (size_t s = 1; s < t.size(); ++s) {
+        std::vector<ZoneRecord>& zone = t[s];
+        for (size_t z = 2; z < zone.size(); ++z) {
+          zone[z - 1].weightSum = zone[z].weightSum;
+          zone[z - 1].valueSum = zone[z].valueSum;
+          zone[z - 1].effectiveWeight = zone[z].effectiveWeight;
+        }
+        ZoneRecord& last = zone.back();
+        last.weightSum = last.valueSum = last.effectiveWeight = 0.0;
+      }
+}
+
+double surfaceroutingclass::substepSeconds() const {
+  return timeStepMinutes / static_cast<double>(substeps) * 60.0;
+}
+
+// The stable step of the whole grid, shortened so that whole inner steps
+// fill the sub-step, within the configured limits.
+double surfaceroutingclass::adaptedSubTimeStep(double stable) const {
+  const double T = substepSeconds();
+  const double step = T / (std::floor(T / stable) + 1.0);
+  return std::min(std::max(step, minSubTimeStep), maxSubTimeStep);
+}
+
+// The inner steps of a sub-step: the first, then `later` ones, the last
+// one taking what is left, so that they cover the sub-step exactly.
+std::vector<double> surfaceroutingclass::innerStepLengths(double first, double later) const {
+  const double T = substepSeconds();
+  std::vector<double> lengths;
+  double elapsed = 0.0;
+  for (double dt = first; T - elapsed > 1e-9 * T; dt = later) {
+    lengths.push_back(std::min(dt, T - elapsed));
+    elapsed += lengths.back();
+  }
+  return lengths;
+}
+
+void surfaceroutingclass::routeSubstep(long minute, long hour, long day, long month, long year) {
+  currentDate = ModelDate{minute, hour, day, month, year};
+  if (flowControl == 0) return;
+  for (std::vector<ZoneRecord>* sums : {&subbasinHeadSum, &subbasinPondedSum, &subbasinRiverInflow})
+    for (ZoneRecord& z : *sums) z.weightSum = z.valueSum = 0.0;
+  runPreparationSweep();
+  const double T = substepSeconds();
+  subTimeStep = minSubTimeStep;
+  std::vector<double> lengths = innerStepLengths(minSubTimeStep, minSubTimeStep);
+  long refreshPass = 0;
+  for (size_t counter = 0; counter < lengths.size(); ++counter) {
+    const double dt = lengths[counter];
+    routeInnerStep(static_cast<long>(counter), refreshPass, dt);
+    // The stable step is estimated once per sub-step, from the first.
+    if (counter == 0) {
+      double stable = courantTimeStep();
+      MPI_Allreduce(MPI_IN_PLACE, &stable, 1, MPI_DOUBLE, MPI_MIN, MPI_COMM_WORLD);
+      subTimeStep = adaptedSubTimeStep(stable);
+      lengths = innerStepLengths(dt, subTimeStep);
+    }
+    // Unchanged cells reuse their fluxes until the next refresh.
+    if (static_cast<long>(counter) == refreshPass) {
+      const double planned = std::floor(T / subTimeStep) + 1.0;
+      refreshPass =
+          static_cast<long>(std::floor(static_cast<double>(counter) + planned / (T / maxSubTimeStep)));
+    }
+    sumSubbasinStorage(dt);
+    runHeadUpdateSweep(dt);
+    exchangeHeadsAndFluxes();
+    for (std::vector<ZoneRecord>* sums :
+         {&subbasinHeadSum, &subbasinPondedSum, &subbasinRiverInflow})
+      for (size_t s = 1; s < sums->size(); ++s) (*sums)[s].weightSum = (*sums)[s].valueSum = 0.0;
+  }
+  collectSubstepRunoff();
+}
+
+void surfaceroutingclass::exchangeHeadsAndFluxes() {
+  MPIExchangeGridHalo(registryIndex[headSlot]);
+  MPIExchangeGridHalo(registryIndex[headOldSlot]);
+  MPIExchangeStackHalo(registryIndex[fluxesSlot], 10);
+  // The neighbours' concentrations go with their fluxes.
+  if (!concQDGrids.empty())
+    for (const auto& t : tracers) MPIExchangeGridHalo(t->concstorIndex);
+}
+
+void surfaceroutingclass::routeInnerStep(long counter, long refreshPass, double dt) {
+  const bool heads = flowPathMethod == 6;
+  cells.forEachInOrder([&](long r, long c) {
+    ZoneRecord& z = subbasinHeadSum[static_cast<size_t>(zones.indexOf(zones.grid[r][c]))];
+    z.weightSum += 1.0;
+    z.valueSum += headGrid[r][c] - (heads ? demGrid[r][c] : 0.0);
+  });
+  if (!heads) {
+    exchangeHeadsAndFluxes();
+    runFlowSweep(counter, refreshPass);
+    exchangeHeadsAndFluxes();
+    return;
+  }
+  runConductanceSweep();
+  MPIExchangeGridHalo(registryIndex[roughnessXSlot]);
+  MPIExchangeGridHalo(registryIndex[roughnessYSlot]);
+  for (long i = 1;; ++i) {
+    MPIExchangeGridHalo(registryIndex[headSlot]);
+    MPIExchangeGridHalo(registryIndex[headOldSlot]);
+    double change = runHeadIterationSweep(i, dt);
+    MPI_Allreduce(MPI_IN_PLACE, &change, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
+    if (i >= maxIterVelocity || !(change > maxErrorVelocity)) break;
+  }
+  exchangeHeadsAndFluxes();
+  runFluxSweeps();
+}
+
+// Per subbasin: the water above ground before and after the inner step and
+// what reached the river cells, summed alike on any number of processes.
+void surfaceroutingclass::sumSubbasinStorage(double dt) {
+  const bool heads = flowPathMethod == 6;
+  const size_t N = subbasinHeadSum.size();
+  std::vector<CompensatedSum> sums(3 * N);
+  for (size_t s = 0; s < N; ++s) sums[s].add(subbasinHeadSum[s].valueSum);
+  cells.forEachInOrder([&](long r, long c) {
+    const size_t s = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
+    subbasinPondedSum[s].weightSum += 1.0;
+    sums[N + s].add(std::max(headGrid[r][c] - (heads ? demGrid[r][c] : 0.0), 0.0));
+    if (!isRiverCell(r, c)) return;
+    subbasinRiverInflow[s].weightSum += 1.0;
+    sums[2 * N + s].add(fluxesStack[r][c][0] * 1000.0 * dt / (cellDx(r, c) * cellDy(r, c)));
+  });
+  sumOverProcesses(sums, "its subbasins");
+  for (size_t s = 0; s < N; ++s) {
+    subbasinHeadSum[s].valueSum = sums[s].value();
+    subbasinPondedSum[s].valueSum = sums[N + s].value();
+    subbasinRiverInflow[s].valueSum = sums[2 * N + s].value();
+    subbasinStorageChange[s] =
+        std::max(0.0, (subbasinHeadSum[s].valueSum - subbasinPondedSum[s].valueSum) * 1000.0);
+  }
+}
+
+// Sums that do not depend on how the cells are shared among the processes,
+// on every process.
+void surfaceroutingclass::sumOverProcesses(std::vector<CompensatedSum>& sums, const char* what) {
+  const char* failedCall = nullptr;
+  if (reduceCompensatedSums(sums.data(), static_cast<int>(sums.size()), true, failedCall) ==
+      MPI_SUCCESS)
+    return;
+  *diag << "FATAL: " << failedCall << " failed while " << moduleName << " summed " << what
+        << "; the MPI installation is at fault, rerun the model."
+        << "[end-entry]";
+  throw mpiCallFailed;
+}
+
+// The runoff of the sub-step into the flow-time zones of its cells.
+void surfaceroutingclass::collectSubstepRunoff() {
+  const double K = substeps;
+  const size_t n = concQDGrids.empty() ? 0 : concQDGrids.size() - 1;
+  zonalstatistic& storage = *statistics[statStorage].statistic;
+  cells.forEachInOrder([&](long r, long c) {
+    const bool river = isRiverCell(r, c);
+    for (size_t k = 1; k <= n; ++k) {
+      concStorGrids[k][r][c] = tracers[k - 1]->concstor[r][c];
+      tracers[k - 1]->concstor[r][c] = 0.0;
+      if (river)
+        concQDGrids[k][r][c] =
+            directflowGrid[r][c] > 0.0 ? concQDGrids[k][r][c] / directflowGrid[r][c] : 0.0;
+    }
+    const int s = zones.indexOf(zones.grid[r][c]);
+    storage.addValue(r, c, s, surfStorSiltingUpGrid[r][c], 1.0);
+    const size_t z = flowTimesGrid ? static_cast<size_t>(flowTimeZone(flowTimesGrid[r][c])) : 1;
+    const double w = cellWeights ? cellWeights[r][c] : 1.0;
+    const double direct = river ? directflowGrid[r][c] : 0.0;
+    const double inter = interflowGrid[r][c];
+    ZoneRecord& qd = zoneFZT_QD[0][static_cast<size_t>(s)][z];
+    qd.valueSum += w * K * direct;
+    qd.weightSum += 1.0;
+    qd.effectiveWeight += w;
+    ZoneRecord& qi = zoneFZT_QI[0][static_cast<size_t>(s)][z];
+    qi.valueSum += w * K * inter;
+    qi.weightSum += 1.0;
+    qi.effectiveWeight += w;
+    for (size_t k = 1; k <= n; ++k) {
+      const bool evaporating = tracers[k - 1]->record.evaporating != 0;
+      ZoneRecord& tqd = zoneFZT_QD[k][static_cast<size_t>(s)][z];
+      if (river) tqd.valueSum += w * K * concQDGrids[k][r][c] * (evaporating ? direct : 1.0);
+      tqd.weightSum += direct;
+      tqd.effectiveWeight += w * direct;
+      ZoneRecord& tqi = zoneFZT_QI[k][static_cast<size_t>(s)][z];
+      tqi.valueSum += w * K * concQIGrids[k][r][c] * (evaporating ? inter : 1.0);
+      tqi.weightSum += inter;
+      tqi.effectiveWeight += w * inter;
+    }
+  });
+}
+
+void surfaceroutingclass::endStep() {
+  if (flowControl == 0) return;
+  getQg();
+  const size_t n = Qg.size() - 1;
+  const size_t N = static_cast<size_t>(zones.zoneCount);
+  for (auto* records : {&zoneFZT_QD, &zoneFZT_QI})
+    for (auto& t : *records)
+      for (size_t s = 1; s <= N; ++s) MPIReduceZoneRecords(t[s].data(), 1, true);
+  if (mpiRank == 0)
+    for (size_t s = 1; s <= N; ++s) {
+      const double rel = zones.records[s].areaFraction;
+      passStorage(zoneFZT_QD, QDin, QDd, storageConstantQD, s, statistics[statQD]);
+      passStorage(zoneFZT_QI, QIin, QIi, storageConstantQI, s, statistics[statQI]);
+      const double baseflow = QBb && !QBb->empty() ? (*QBb)[0][s] : 0.0;
+      Qg[0][s] = QDd[0][s] + QIi[0][s] + baseflow;
+      ZoneRecord& b = statistics[statQB].records[s];
+      b.weightSum = b.effectiveWeight = rel;
+      b.valueSum = rel * baseflow;
+      ZoneRecord& g = statistics[statQG].records[s];
+      g.weightSum = g.effectiveWeight = rel;
+      g.valueSum = rel * Qg[0][s];
+    }
+  const ModelDate& d = currentDate;
+  for (StatisticKind k : {statQD, statQI, statQG, statQB, statStorage})
+    statistics[k].statistic->storeStep(d.year, d.month, d.day, d.hour, d.minute, 1);
+  // Rank 0 alone runs the storages; every process keeps and stores them.
+  for (RunoffArrays* a : {&QDd, &QIi, &Qg})
+    for (std::vector<double>& row : *a)
+      MPI_Bcast(row.data(), static_cast<int>(row.size()), MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  for (size_t k = 1; k <= n; ++k) {
+    SubmodelTracer& t = *tracers[k - 1];
+    for (size_t s = 1; s <= N; ++s) {
+      const double baseflow = QBb && QBb->size() > k ? (*QBb)[0][s] : 0.0;
+      const double tracerBase = QBb && QBb->size() > k ? (*QBb)[k][s] : 0.0;
+      const double sum = baseflow + QIi[0][s] + QDd[0][s];
+      Qg[k][s] = sum > 0.0 ? (baseflow * tracerBase + QIi[0][s] * QIi[k][s] + QDd[0][s] * QDd[k][s]) / sum
+                           : 0.0;
+      ZoneRecord& record = t.zoneRecords[s];
+      record.valueSum = Qg[k][s];
+      record.weightSum = record.effectiveWeight = 1.0;
+    }
+    t.statistic->storeStep(d.year, d.month, d.day, d.hour, d.minute, 1);
+    if (tracerStorageIndex[k] > 0) writeOutputGrids(tracerStorageIndex[k], 1, 0);
+  }
+  for (GridSlot slot : {velocitySlot, fluxesSlot}) {
+    writeOutputGrids(registryIndex[slot], 1, 0);
+    writeOutputStack(registryIndex[slot]);
+  }
+}
+
+// The outlet zone of subbasin s through its linear storage, on rank 0.
+void surfaceroutingclass::passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out,
+                                      const double* constants, size_t s,
+                                      ModuleStatistic& statistic) {
+  const double e = constants && constants[s] > 0.0 ? std::exp(-timeStepMinutes / constants[s]) : 0.0;
+  const auto ratio = [](const ZoneRecord& z) {
+    return z.effectiveWeight > 0.0 ? z.valueSum / z.effectiveWeight : 0.0;
+  };
+  for (size_t t = 0; t < in.size(); ++t) in[t][s] = ratio(zone[t][s][1]);
+  const double old = out[0][s];
+  out[0][s] = in[0][s] * (1.0 - e) + e * old;
+  for (size_t t = 1; t < in.size(); ++t)
+    out[t][s] = out[0][s] > 0.0
+                    ? ((1.0 - e) * in[0][s] * in[t][s] + e * old * out[t][s]) / out[0][s]
+                    : 0.0;
+  const double rel = zones.records[s].areaFraction;
+  ZoneRecord& record = statistic.records[s];
+  record.weightSum = record.effectiveWeight = rel;
+  record.valueSum = out[0][s] * rel;
+}
+
+void surfaceroutingclass::flushStatistics() {
+  if (flowControl == 0) return;
+  for (ModuleStatistic& s : statistics)
+    if (s.statistic) s.statistic->writeBuffer();
+  for (const auto& t : tracers)
+    if (t->statistic) t->statistic->writeBuffer();
+}
