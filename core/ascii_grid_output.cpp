@@ -117,13 +117,10 @@ void modelobject::findOutputRowRuns() {
 void modelobject::writeOutputAscii(Grid grid, bool masked, const std::string& path,
                                    const std::string& again) {
   CtrlCIgnoredScope ctrlC;
-  const long ncols = header.ncols;
   std::string name = path;
   prependDirectory(outputDirectory, name);
   const Where where{*diag, name};
   const bool root = mpiRank == 0;
-  const long myFirst = outputRowBounds[2 * static_cast<size_t>(mpiRank)];
-  const long myLast = outputRowBounds[2 * static_cast<size_t>(mpiRank) + 1];
   AsciiOutputBuffers& buffers = outputBuffers();
 
   // Rank 0 opens the file first: should that fail, nothing is sent.
@@ -138,7 +135,61 @@ void modelobject::writeOutputAscii(Grid grid, bool masked, const std::string& pa
   else if (code != 0)
     throw code;
 
-  // Cells of the rows another process formats go to it in row order.
+  exchangeSharedRowCells(grid, name);
+  formatOwnRows(grid, masked);
+
+  // Rank 0 writes the runs in row order, its own text and that of the others
+  // as it arrives; after a failed write it still takes every message.
+  size_t at = 0;
+  for (size_t i = 0; i < outputRowRuns.size(); ++i) {
+    const OutputRowRun& run = outputRowRuns[i];
+    if (run.rank == mpiRank) {
+      const char* text = buffers.text.data() + at;
+      const size_t length = buffers.runLengths[i];
+      at += length;
+      if (root) {
+        if (code == 0) code = catchExitCode([&] { file->write(text, length); });
+      } else {
+        check(where,
+              MPI_Send(text, messageLength(where, length, 0), MPI_CHAR, 0, textTag,
+                       MPI_COMM_WORLD),
+              "MPI_Send", 0);
+      }
+      continue;
+    }
+    if (!root) continue;
+    MPI_Status status;
+    check(where, MPI_Probe(run.rank, textTag, MPI_COMM_WORLD, &status), "MPI_Probe", run.rank);
+    int bytes = 0;
+    check(where, MPI_Get_count(&status, MPI_CHAR, &bytes), "MPI_Get_count", run.rank);
+    buffers.incoming.resize(static_cast<size_t>(bytes));
+    check(where,
+          MPI_Recv(buffers.incoming.data(), bytes, MPI_CHAR, run.rank, textTag, MPI_COMM_WORLD,
+                   MPI_STATUS_IGNORE),
+          "MPI_Recv", run.rank);
+    if (code == 0)
+      code = catchExitCode([&] { file->write(buffers.incoming.data(), buffers.incoming.size()); });
+  }
+  if (root && code == 0)
+    code = catchExitCode([&] {
+      file->commit();
+      if (!again.empty()) copyOutputFile(name, again);
+    });
+  file.reset();
+  if (mpiSize > 1)
+    shareExitCode(*diag, code);
+  else if (code != 0)
+    throw code;
+}
+
+// Cells of the rows another process formats go to it in row order; the
+// cells this process receives wait in the output buffers.
+void modelobject::exchangeSharedRowCells(Grid grid, const std::string& name) {
+  const long ncols = header.ncols;
+  const Where where{*diag, name};
+  const long myFirst = outputRowBounds[2 * static_cast<size_t>(mpiRank)];
+  const long myLast = outputRowBounds[2 * static_cast<size_t>(mpiRank) + 1];
+  AsciiOutputBuffers& buffers = outputBuffers();
   std::vector<std::vector<double>> sends(static_cast<size_t>(mpiSize));
   std::vector<long> expected(static_cast<size_t>(mpiSize), 0);
   for (const OutputRowRun& run : outputRowRuns) {
@@ -193,51 +244,6 @@ void modelobject::writeOutputAscii(Grid grid, bool masked, const std::string& pa
       throw transferFailedCode;
     }
   }
-
-  formatOwnRows(grid, masked);
-
-  // Rank 0 writes the runs in row order, its own text and that of the others
-  // as it arrives; after a failed write it still takes every message.
-  size_t at = 0;
-  for (size_t i = 0; i < outputRowRuns.size(); ++i) {
-    const OutputRowRun& run = outputRowRuns[i];
-    if (run.rank == mpiRank) {
-      const char* text = buffers.text.data() + at;
-      const size_t length = buffers.runLengths[i];
-      at += length;
-      if (root) {
-        if (code == 0) code = catchExitCode([&] { file->write(text, length); });
-      } else {
-        check(where,
-              MPI_Send(text, messageLength(where, length, 0), MPI_CHAR, 0, textTag,
-                       MPI_COMM_WORLD),
-              "MPI_Send", 0);
-      }
-      continue;
-    }
-    if (!root) continue;
-    MPI_Status status;
-    check(where, MPI_Probe(run.rank, textTag, MPI_COMM_WORLD, &status), "MPI_Probe", run.rank);
-    int bytes = 0;
-    check(where, MPI_Get_count(&status, MPI_CHAR, &bytes), "MPI_Get_count", run.rank);
-    buffers.incoming.resize(static_cast<size_t>(bytes));
-    check(where,
-          MPI_Recv(buffers.incoming.data(), bytes, MPI_CHAR, run.rank, textTag, MPI_COMM_WORLD,
-                   MPI_STATUS_IGNORE),
-          "MPI_Recv", run.rank);
-    if (code == 0)
-      code = catchExitCode([&] { file->write(buffers.incoming.data(), buffers.incoming.size()); });
-  }
-  if (root && code == 0)
-    code = catchExitCode([&] {
-      file->commit();
-      if (!again.empty()) copyOutputFile(name, again);
-    });
-  file.reset();
-  if (mpiSize > 1)
-    shareExitCode(*diag, code);
-  else if (code != 0)
-    throw code;
 }
 
 // The rows this process formats, with the cells of the others filled in;

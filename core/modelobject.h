@@ -311,6 +311,7 @@ protected:
   // writes the text in row order (core/ascii_grid_output.cpp).
   void writeOutputAscii(Grid grid, bool masked, const std::string& path,
                         const std::string& again);
+  void exchangeSharedRowCells(Grid grid, const std::string& name);
   void formatOwnRows(Grid grid, bool masked);
   // Rank 0 writes the file `from` again under the output name path.
   void copyOutputFile(const std::string& from, const std::string& path);
