@@ -64,6 +64,7 @@ class SP_class;
 class defaultini;
 class expokorrklasse;
 class interzeptionsmodellklasse;
+class irrigationclass;
 class meteointerpol;
 class precicorrclass;
 class schneemodellklasse;
@@ -214,6 +215,7 @@ protected:
   siltingupclass* siltingUp = nullptr;
   unsatzonmodellklasse* unsatZone = nullptr;
   surfaceroutingclass* surfaceRouting = nullptr;
+  irrigationclass* irrigation = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
   // Row pointers into the runoff arrays channel routing reads, one per tracer
   // index (0 the water); the arrays stay where they are for the whole run.

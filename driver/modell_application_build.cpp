@@ -17,6 +17,7 @@
 #include "meteo/precipitation_correction.h"
 #include "meteo/regional_superposition.h"
 #include "routing/abflussmodellklasse.h"
+#include "routing/irrigationclass.h"
 #include "snow/schneemodellklasse.h"
 #include "soil/unsatzonmodellklasse.h"
 #include "vertical/expokorrklasse.h"
@@ -340,13 +341,21 @@ void ModellApplication::buildSubmodels() {
   if (snow->getFlowControl() > 0)
     snow->readStorage(unsatZone->getStorageFileName(), unsatZone->getReadStorageParameter());
 
+  irrigation = adopt<irrigationclass>("irrigation");
+  if (irrigation->getFlowControl() != 0) {
+    plug(Place::irrigation, [this](const ModelDate& d) { irrigation->Step(DATE_ARGS(d)); });
+    plug(Place::flush, [this](const ModelDate&) { irrigation->Flush(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { irrigation->freeTracers(); });
+    plug(Place::irrigationTeardown, [this](const ModelDate&) { irrigation->releaseModule(); });
+  }
+
   // The tracer set-up of irrigation, snow, interception, silting-up,
   // groundwater, the unsaturated zone and surface routing, in this order,
   // after groundwater and before channel routing; also without tracers.
   for (teilmodellklasse* module :
-       {static_cast<teilmodellklasse*>(snow), static_cast<teilmodellklasse*>(interception),
-        static_cast<teilmodellklasse*>(siltingUp), static_cast<teilmodellklasse*>(unsatZone),
-        static_cast<teilmodellklasse*>(surfaceRouting)}) {
+       {static_cast<teilmodellklasse*>(irrigation), static_cast<teilmodellklasse*>(snow),
+        static_cast<teilmodellklasse*>(interception), static_cast<teilmodellklasse*>(siltingUp),
+        static_cast<teilmodellklasse*>(unsatZone), static_cast<teilmodellklasse*>(surfaceRouting)}) {
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
                         context.statisticTableSize);
@@ -387,11 +396,21 @@ void ModellApplication::buildSubmodels() {
     channelRouting->InitLakeModel(context.interceptionFirst);
   if (channelRouting->getFlowControl() > 0) {
     channelRouting->CheckInflowAbstractionLinks();
+    channelRouting->setIrrigationDemand(irrigation->GetSurfaceDemand());
     channelRouting->setRiverflowTable(unsatZone->getReinfiltrationRecords());
     channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
                                        unsatZone->getReadStorageParameter());
     channelRouting->setWriteStorageFlag(1);
   }
+  // Whatever routing's state: only rank 0 shares out what it gives.
+  irrigation->SetStorageRecords(unsatZone->getReinfiltrationRecords());
+  irrigation->SetGroundwaterRunoff(unsatZone->getQg());
+  irrigation->FindTracerStorageGrids();
+  irrigation->SetMaxIrrigation(channelRouting->getMaxIrrig(),
+                               channelRouting->getMaxIrrigFromReservoirs());
+  irrigation->SetRoutingTarget(channelRouting->getRoutingTarget());
+  irrigation->SetRoutingElements(channelRouting->getAreaFactors());
+  irrigation->setWriteStorageFlag(1);
   if (channelRouting->getConfiguredFlowControl() > 0) {
     plug(Place::channelRouting,
          [this](const ModelDate& d) { channelRouting->RouteTimeStep(DATE_ARGS(d)); });

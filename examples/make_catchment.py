@@ -692,6 +692,7 @@ ponding.asc  max_ponding_storage fillcode = 0 readcode = 1 statfile = max_pondin
 %(soil)s
 [irrigation]
 0  irrigation off
+60  time interval in minutes
 
 [radiation_correction]
 0   radiation correction off

@@ -40,7 +40,7 @@ abflussmodellklasse::abflussmodellklasse(const ModelContext& contextArg, int& er
     tracerCount = context.tracerCount;
     specificDischarges = flowControl == 2;
     const std::size_t columns = static_cast<std::size_t>(subbasins) + 1;
-    topology.tributaries.assign(1, 0);
+    topology.tributaries.assign(2, 0); // from index 1
     topology.downstream.assign(columns, 0);
     topology.description.assign(columns, 0);
     observedColumn.assign(columns, 0);

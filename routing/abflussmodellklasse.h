@@ -9,18 +9,11 @@
 #include "core/reinfiltration_record.h"
 #include "core/routing_statistic.h"
 #include "core/time_series_file.h"
+#include "routing/routing_topology.h"
 #include "routing/routingclass.h"
 #include "submodel/teilmodellklasse.h"
 
 class RoutingDescriptionText;
-
-// The routing topology that irrigation follows downstream; indices are
-// subbasin columns (zone indices).
-struct RoutingTopology {
-  std::vector<int> tributaries; // in reading order from index 1, ended by a value below 1
-  std::vector<int> downstream;  // the column a tributary's channel flows into, 0 at an outlet
-  std::vector<int> description; // number of the description routing the column, 0 for none
-};
 
 // Channel routing ("[routing_model]"): one routing element per routing
 // description, each routing its subbasin and its tributary, summed-tributary
@@ -62,6 +55,11 @@ public:
   virtual double** getAreaFactors();
   virtual double** getMaxIrrig();
   virtual double** getMaxIrrigFromReservoirs();
+  // Irrigation's surface-water demand per subbasin (valueSum over
+  // effectiveWeight the step's mean in mm, areaFraction the subbasin's
+  // share of the area), handed to every element; null: no irrigation
+  // (routing/routing_irrigation.cpp).
+  virtual void setIrrigationDemand(ZoneRecord* records);
   // Returns the flow control.
   virtual int setDischargeUnit(int unit);
   // The value of "[routing_model]", kept on every process; the lake exchange
@@ -150,6 +148,11 @@ private:
   void compareWithObserved();
   void advanceObservedFile(long day, long month, long year, long hour, bool compared);
   void storeStatistics(long minute, long hour, long day, long month, long year);
+  // Irrigation (routing/routing_irrigation.cpp): the demand that the
+  // elements draw, and what the water drawn upstream leaves for the
+  // subbasins below.
+  void prepareIrrigationDemand();
+  void passIrrigationDown();
 
   // Opens a dated table (mode 0, 1 MB blocks); returns its state.
   int openTable(TimeSeriesFile& file, const std::string& name);
@@ -242,6 +245,7 @@ private:
   std::vector<double*> maxirrigFromReservoirs;
   double** runoffSource = nullptr;
   ReinfiltrationRecord* riverflowTable = nullptr;
+  ZoneRecord* irrigationDemand = nullptr;
 
   // The observed window: row k holds the observation k - 10 steps after the
   // current step; rows rotate by their pointers.

@@ -37,9 +37,11 @@ void routingclass::ReadAbstractionRules(FILE* controlFile) {
     abstraction(j).ReadAbstractionRules(controlFile, controlFileName);
 }
 
+// Irrigation's share is a depth over the subbasin, which it waters.
 double routingclass::reservoirIrrigationVolume(int month) const {
   if (month < 1 || !irrigationDemand || !maxirrigFromReservoirs) return 0.0;
-  return DepthToFlow(maxirrigFromReservoirs[0][ownColumn], areaRatio(), timeStep) * timeStep * 60.0;
+  return DepthToFlow(maxirrigFromReservoirs[0][ownColumn] * ownAreaShare(), areaRatio(), timeStep) *
+         timeStep * 60.0;
 }
 
 // Without reservoirs the abstractions take from the element's outflow, else

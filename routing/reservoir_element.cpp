@@ -106,9 +106,12 @@ void routingclass::routeReservoirs(int year, int month, int day, int hour, int m
     for (int t = 0; t <= tracerCount; ++t)
       for (int n = 1; n <= subIntervals; ++n) subRunoff[t][n][ownColumn] = stepRunoff[t][ownColumn];
     if (month < 1) continue;
+    // What the last reservoir holds, as a depth over the subbasin that
+    // irrigation waters.
     if (k == reservoirs && maxirrigFromReservoirs) {
+      const double share = ownAreaShare();
       maxirrigFromReservoirs[0][ownColumn] =
-          FlowToDepth(r.getVolume() / 60.0 / timeStep, ratio, timeStep);
+          share > 0.0 ? FlowToDepth(r.getVolume() / 60.0 / timeStep, ratio, timeStep) / share : 0.0;
       for (int t = 1; t <= tracerCount; ++t)
         maxirrigFromReservoirs[t][ownColumn] = r.getConcentration(t);
     }

@@ -132,6 +132,7 @@ void abflussmodellklasse::RouteTimeStep(long minute, long hour, long day, long m
   const int d = static_cast<int>(day);
   const int h = static_cast<int>(hour);
   const int mi = static_cast<int>(minute);
+  prepareIrrigationDemand();
   for (int t = 0; t <= tracerCount; ++t)
     for (int i = 1; i <= subbasins; ++i) stepRunoff[t][i] = runoffSource[t][i];
   for (std::size_t e = 1; e < elements.size(); ++e)
@@ -144,6 +145,7 @@ void abflussmodellklasse::RouteTimeStep(long minute, long hour, long day, long m
     elements[e]->Route(y, mo, d, h, mi);
     if (riverflowTable) elements[e]->UpdateRiverflowTable();
   }
+  passIrrigationDown();
 
   const bool compared = observedOpened && observedEndCount < noObservation;
   if (compared) compareWithObserved();

@@ -195,6 +195,9 @@ private:
   // released.
   void routeReservoirs(int year, int month, int day, int hour, int minute);
   double areaRatio() const { return elementArea / areaFactor; }
+  // The own subbasin's part of the area ratio: a depth over the subbasin
+  // times this is the same water as a depth over the ratio.
+  double ownAreaShare() const { return areaShares[0]; }
   void writeReservoirState(FILE* f) const;
 
   // A column that a reservoir connects hydraulically is not routed.

@@ -46,7 +46,7 @@ std::string TinyCatchment::controlText() const {
     << end.day << "\n"
     << end.month << "\n"
     << end.year << "\n"
-    << "[irrigation]\n0\n[radiation_correction]\n0\n60\n"
+    << "[irrigation]\n0\n60\n[radiation_correction]\n0\n60\n"
     << "[zone_grid]\nzone.asc\n[elevation_model]\ndem.asc\n"
     << "[standard_grids]\n"
     << standardGridCount << "\n"

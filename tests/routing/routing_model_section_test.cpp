@@ -210,7 +210,7 @@ TEST(RoutingModel, CountsTheKeywordsAndReadsSummedLists) {
     for (int k = 0; k < 8; ++k)
       EXPECT_TRUE(s.log.hasEntry(labels[k] + std::to_string(c.counts[k]))) << labels[k];
     const RoutingTopology& topology = *s.model->getRoutingTarget();
-    std::vector<int> read(topology.tributaries.begin(), topology.tributaries.end() - 1);
+    std::vector<int> read(topology.tributaries.begin() + 1, topology.tributaries.end() - 1);
     EXPECT_EQ(read, c.tributaries);
     for (int column : c.tributaries) EXPECT_EQ(topology.downstream[column], 4);
     EXPECT_EQ(s.model->getElementCount(), c.counts[0]);

@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "tests/routing/irrigation_fixture.h"
+
+namespace {
+
+// Water from zones 1 and 2 (subbasin 1 flows into 2's element) of the
+// irrigation setup: on January 1 every cell of both zones asks for
+// `perHour` mm an hour of surface water, the subbasins run off 2 mm an hour.
+// Returns the outlet's routed volume [m^3] over `hours` and adds the water
+// put on the fields [m^3] to `irrigated`.
+double outletVolume(const std::string& name, bool irrigate, double perHour, int hours,
+                    double& irrigated) {
+  IrrigationSetup s(name);
+  s.routing.extraSections = s.section();
+  s.routing.writeControlFile("TG 2 (AREA = 0.06, F = 1)" + channelText("OL 1", 1.0) + "\n");
+  for (int i = 1; i <= 4; ++i) s.routing.runoff[0][static_cast<std::size_t>(i)] = 2.0;
+  EXPECT_EQ(s.routing.build(), 0) << s.routing.log.console.str();
+  const int code = s.addType(1, 2, {{1, 1, 24.0 * perHour}});
+  EXPECT_EQ(s.build(), 0) << s.routing.log.console.str();
+  if (!s.routing.model || !s.module) return 0.0;
+  s.wireRouting();
+  for (int z : {1, 2}) s.setZone("irrigation_codes", z, irrigate ? code : 0);
+  double volume = 0.0;
+  for (int k = 0; k < hours; ++k) {
+    for (int z = 1; z <= 4; ++z) s.setZone("precipitation", z, 0.0);
+    const ModelDate d = s.routing.hourOf(k);
+    s.step(d);
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) irrigated += s.at("precipitation", r, c) * 0.01 * 1000.0;
+    s.routing.step(k);
+    const double out = s.routing.model->getStepRunoff(2);
+    EXPECT_GE(out, 0.0) << k;
+    volume += out * 0.06 * 1000.0;
+  }
+  return volume;
+}
+
+} // namespace
+
+// What the fields receive from the river leaves the outlet: the routed
+// volume of a run drops by the water put on the fields, also when the
+// demand exceeds what the channels carry. The path turns mm into m^3/s and
+// back twice (draw and outflow).
+TEST(IrrigationWithRouting, TheFieldsGetWhatTheOutletLoses) {
+  for (const double perHour : {0.5, 5.0}) {
+    SCOPED_TRACE(perHour);
+    double none = 0.0, irrigated = 0.0;
+    const double dry = outletVolume("irrigation_balance_dry", false, perHour, 48, none);
+    const double wet = outletVolume("irrigation_balance_wet", true, perHour, 48, irrigated);
+    EXPECT_EQ(none, 0.0);
+    ASSERT_GT(irrigated, 0.0);
+    // From the second hour of the day on: routing has not offered water
+    // before its first step.
+    if (perHour < 1.0) {
+      EXPECT_NEAR(irrigated, 23 * perHour * 0.06 * 1000.0, 1e-9);
+    }
+    EXPECT_NEAR(dry - wet, irrigated, 4e-9 * irrigated);
+  }
+}
+
+// Subbasin 2 holds a reservoir in an element with tributary 1 and an area
+// factor of 2. Zone 2 asks for 40 mm an hour: the reservoir gives what it
+// offered up to that (a first 40 mm of its 50 mm, then what the dry
+// tributary leaves, then enough once it runs off 400 mm an hour), the river
+// the rest, and the reservoir books as
+// irrigation the water that its share puts on zone 2's 0.03 km^2, through
+// one mm -> m^3/s conversion (2e-9 too large).
+TEST(IrrigationWithRouting, AReservoirGivesItsShareAndTheRiverTheRest) {
+  IrrigationSetup s("irrigation_reservoir");
+  s.routing.extraSections =
+      "[abstraction_rule_reservoir_1]\n2\n0 0\n1e7 100\nWeekDays = -1\n\n" + s.section();
+  s.routing.writeControlFile("TG 2 (AREA = 0.06, F = 2)" + channelText("OL 1", 1.0) +
+                             " SP 1 (file = res1.txt V0 = 1500 C0 = 0 0 0 0 0 0 0 0 0 "
+                             "dTmin = 600)\n");
+  s.routing.runoff[0][2] = 1.0;
+  ASSERT_EQ(s.routing.build(), 0) << s.routing.log.console.str();
+  const int code = s.addType(1, 2, {{1, 1, 24.0 * 40.0}});
+  ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();
+  s.wireRouting();
+  s.setZone("irrigation_codes", 2, code);
+  const SP_class& reservoir = s.routing.model->getElement(1).reservoir(1);
+  int limited = 0, full = 0;
+  for (int k = 0; k < 12; ++k) {
+    s.routing.runoff[0][1] = k < 4 ? 0.0 : 400.0;
+    const double offered = s.routing.model->getMaxIrrigFromReservoirs()[0][2];
+    s.setZone("precipitation", 2, 0.0);
+    s.step(s.routing.hourOf(k));
+    s.routing.step(k);
+    if (k == 0) continue; // nothing offered yet
+    const double share = std::min(40.0, offered);
+    (share < 40.0 ? limited : full)++;
+    EXPECT_NEAR(reservoir.term(SP_class::Irrig).m3, share * 0.03 * 1000.0, 3e-9 * 1200.0) << k;
+    for (long c = 1; c <= 4; ++c)
+      if (zoneOf(2, c) == 2 && share == 40.0) {
+        EXPECT_NEAR(s.at("precipitation", 2, c), 40.0, 1e-9) << k;
+      }
+  }
+  EXPECT_GT(limited, 0);
+  EXPECT_GT(full, 0);
+}
+
+// Routing takes the step's own mean demand of each subbasin, whatever the
+// number of steps a line of the surface statistic sums: zone 1 asks 1 mm on
+// every cell and gets a tenth more each hour, zone 2 on one cell of three.
+TEST(IrrigationWithRouting, RoutingGetsTheStepsOwnDemand) {
+  for (const char* statistic : {"2001", "2024"}) {
+    SCOPED_TRACE(statistic);
+    IrrigationSetup s(std::string("irrigation_demand_handed_") + statistic, 60, 0, statistic);
+    const int code = s.addType(1, 2, {{1, 1, 24.0}});
+    ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();
+    s.wireStub();
+    s.setZone("irrigation_codes", 1, code);
+    s.at("irrigation_codes", 2, 1) = code;
+    for (int k = 0; k < 6; ++k) {
+      const double offered = 0.1 * (k + 1);
+      s.stubMaxIrrig[0][1] = offered;
+      s.stubMaxIrrig[0][2] = 10.0;
+      s.step(s.routing.hourOf(k));
+      const ZoneRecord* demand = s.module->GetSurfaceDemand();
+      EXPECT_NEAR(demand[1].valueSum / demand[1].effectiveWeight, offered, 1e-12) << k;
+      EXPECT_NEAR(demand[2].valueSum / demand[2].effectiveWeight, 1.0 / 3.0, 1e-12) << k;
+    }
+  }
+}
+
+// Zones 1 (3 cells), 2 (2 cells), 3 (4 cells) and 4 (3 cells): 1 flows into
+// 2's element, 2 into 3's, 4 is routed by nobody. Zone 2 asks 1 mm an hour
+// of river water. After a step routing offers subbasin 3 its outflow as a
+// depth over its own area (the element's 9 cells over zone 3's 4) plus what
+// zone 2 drew, over zone 3's area; zones 1 and 4 get none of it.
+TEST(IrrigationWithRouting, WaterDrawnUpstreamIsOfferedOnlyDownstream) {
+  IrrigationSetup s("irrigation_passed_down");
+  s.routing.base.registry[1].grid[2][1] = 3.0;
+  s.routing.extraSections = s.section();
+  s.routing.writeControlFile("TG 2 (AREA = 0.05, F = 1)" + channelText("OL 1", 1.0) +
+                             "\nTG 3 (AREA = 0.09, F = 1)" + channelText("OL 2", 1.0) + "\n");
+  for (int i = 1; i <= 4; ++i) s.routing.runoff[0][static_cast<std::size_t>(i)] = 2.0;
+  ASSERT_EQ(s.routing.build(), 0) << s.routing.log.console.str();
+  const int code = s.addType(1, 2, {{1, 1, 24.0}});
+  ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();
+  s.wireRouting();
+  for (long r = 1; r <= 3; ++r)
+    for (long c = 1; c <= 4; ++c)
+      if (s.routing.base.registry[1].grid[r][c] == 2.0) s.at("irrigation_codes", r, c) = code;
+  double** offered = s.routing.model->getMaxIrrig();
+  double drawn = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    s.step(s.routing.hourOf(k));
+    s.routing.step(k);
+    const double D = s.module->GetSurfaceDemand()[2].valueSum;
+    drawn += D;
+    EXPECT_NEAR(offered[0][3], 9.0 / 4.0 * s.routing.model->getStepRunoff(3) + D * 2.0 / 4.0, 1e-12)
+        << k;
+    EXPECT_EQ(offered[0][4], 0.0) << k;
+    EXPECT_NEAR(offered[0][1], 2.0, 1e-12) << k; // the tributary's own runoff
+  }
+  EXPECT_NEAR(drawn, 3.0, 1e-12); // 1 mm from the second step on
+}
