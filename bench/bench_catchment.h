@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "core/diag_stream.h"
 #include "core/memory_handling.h"
 #include "submodel/model_context.h"
+#include "submodel/teilmodellklasse.h"
 
 // The 1000 x 1000 grid of 100 m cells of the module benchmarks: hills of up
 // to 800 m with an elliptic catchment, shared out in whole rows, the highest
@@ -113,6 +115,22 @@ struct BenchCatchment {
     MPI_Allreduce(MPI_IN_PLACE, &cells, 1, MPI_LONG, MPI_SUM, MPI_COMM_WORLD);
     return cells;
   }
+  // What the interpolators leave in a step of showers around a temperature
+  // t: base + 0.2 k mm of rain in bands that move each step, and t rising
+  // 1 K every thousand columns.
+  void fillShowers(Grid precipitation, Grid temperature, long step, double base, double t) {
+    for (long r = lo; r <= hi; ++r)
+      for (long c = 1; c <= benchGridSize; ++c) {
+        precipitation[r][c] = base + 0.2 * ((r + c + step) % 5);
+        temperature[r][c] = t + 0.001 * (c - 500);
+      }
+  }
+  // Zone 1 alone, held by rank 0, for the modules' zonal statistics.
+  void useOneZone() {
+    context.zoneCount = 1;
+    context.zoneRecords = &zoneRecords;
+    context.zoneRanks = &zoneRanks;
+  }
 
   int rank = 0, size = 1;
   long first = 1, last = 0, lo = 1, hi = 0;
@@ -122,5 +140,17 @@ struct BenchCatchment {
   std::vector<GridRegistryEntry> registry = std::vector<GridRegistryEntry>(gridRegistrySize);
   std::vector<RowColumnRange> ranges;
   std::vector<Grid> grids;
+  std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
+  std::vector<int> zoneRanks = {0, 1};
   ModelContext context;
 };
+
+// The module of the control file; a failure stops every process.
+template <typename Module>
+std::unique_ptr<Module> constructBenchModule(ModelContext& context, const std::string& file) {
+  context.controlFileName = file;
+  int code = 0;
+  auto m = constructSubmodel<Module>(code, context);
+  if (code != 0) MPI_Abort(MPI_COMM_WORLD, code);
+  return m;
+}

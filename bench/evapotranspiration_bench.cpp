@@ -7,8 +7,6 @@
 // to one core each, so that their threads would share it), for example
 // with 1 and 2 processes; only rank 0 prints.
 #include <benchmark/benchmark.h>
-#include <mpi.h>
-#include <omp.h>
 
 #include <cmath>
 #include <fstream>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "bench/bench_catchment.h"
+#include "bench/cell_steps.h"
 #include "bench/mpi_bench_main.h"
 #include "vertical/verdunstungsmodellklasse.h"
 
@@ -52,9 +51,7 @@ struct Domain : BenchCatchment {
     radiation = add("global_radiation", [](long, long) { return 0.0; });
     context.landuseTable = &landuseTable;
     context.multilayerTable = &multilayerTable;
-    context.zoneCount = 1;
-    context.zoneRecords = &zoneRecords;
-    context.zoneRanks = &zoneRanks;
+    useOneZone();
   }
 
   // An evapotranspiration module of the method and layers, with daily
@@ -71,19 +68,13 @@ struct Domain : BenchCatchment {
     out << "rgex.stat 1024\n0.25 0.5 0.25 0\n0.072 -0.808 1.749 -0.239\n0.7 0.05\n1500\n"
            "4 5 6 7 8 8 8 8 7 6 5 4\n0.6 0.1\ncloud.stat 1024\n";
     out.close();
-    context.controlFileName = file;
     context.landuseLayerCount = layers;
-    int code = 0;
-    auto m = constructSubmodel<verdunstungsmodellklasse>(code, context);
-    if (code != 0) MPI_Abort(MPI_COMM_WORLD, code);
-    return m;
+    return constructBenchModule<verdunstungsmodellklasse>(context, file);
   }
 
   Grid radiation = nullptr;
   std::vector<landuse_class> landuseTable = std::vector<landuse_class>(2);
   std::vector<multilayer_landuse_class> multilayerTable = std::vector<multilayer_landuse_class>(2);
-  std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
-  std::vector<int> zoneRanks = {0, 1};
 };
 
 Domain& domain() {
@@ -92,24 +83,18 @@ Domain& domain() {
 }
 
 void potentialSteps(benchmark::State& state, int method, int layers) {
-  omp_set_num_threads(static_cast<int>(state.range(0)));
   Domain& d = domain();
-  std::unique_ptr<verdunstungsmodellklasse> module = d.module(method, layers);
-  const long cells = d.cellCount();
-  long hour = 6;
-  for (auto _ : state) {
-    // The interpolators refill the radiation every step.
-    const double sun = 700.0 * std::sin(3.14159265 * (hour - 5) / 14.0);
-    for (long r = d.lo; r <= d.hi; ++r)
-      for (long c = 1; c <= benchGridSize; ++c)
-        d.radiation[r][c] = sun * (0.6 + 0.1 * ((r + c) % 5));
-    state.SetIterationTime(
-        slowest([&] { module->computePotentialEvapotranspiration(0, hour, 1, 5, 2021); }));
-    hour = hour == 17 ? 6 : hour + 1;
-  }
-  module->releaseModule();
-  state.counters["processes"] = d.size;
-  state.SetItemsProcessed(state.iterations() * cells);
+  timeCellSteps(
+      state, d, [&] { return d.module(method, layers); },
+      [&](verdunstungsmodellklasse& module, long step) {
+        // The interpolators refill the radiation every step.
+        const long hour = 6 + step % 12;
+        const double sun = 700.0 * std::sin(3.14159265 * (hour - 5) / 14.0);
+        for (long r = d.lo; r <= d.hi; ++r)
+          for (long c = 1; c <= benchGridSize; ++c)
+            d.radiation[r][c] = sun * (0.6 + 0.1 * ((r + c) % 5));
+        return slowest([&] { module.computePotentialEvapotranspiration(0, hour, 1, 5, 2021); });
+      });
 }
 
 void BM_PenmanMonteithOneLayer(benchmark::State& state) { potentialSteps(state, 1, 1); }

@@ -6,8 +6,6 @@
 // slowest process sees it. Run under mpirun --bind-to none, for example
 // with 1 and 2 processes; only rank 0 prints.
 #include <benchmark/benchmark.h>
-#include <mpi.h>
-#include <omp.h>
 
 #include <cmath>
 #include <fstream>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_catchment.h"
+#include "bench/cell_steps.h"
 #include "bench/mpi_bench_main.h"
 #include "vertical/interzeptionsmodellklasse.h"
 
@@ -46,9 +45,7 @@ struct Domain : BenchCatchment {
     add("snow_storage_total", [](long, long) { return 50.0; });
     add("surftemp", [](long, long) { return 271.0; });
     context.landuseTable = &landuseTable;
-    context.zoneCount = 1;
-    context.zoneRecords = &zoneRecords;
-    context.zoneRanks = &zoneRanks;
+    useOneZone();
   }
 
   // An interception module of the method with daily statistics of every
@@ -69,10 +66,7 @@ struct Domain : BenchCatchment {
     if (method > 30)
       for (const char* name : {"ceb", "cebt", "cebold", "cebdummy"}) triple(name);
     out.close();
-    context.controlFileName = file;
-    int code = 0;
-    auto m = constructSubmodel<interzeptionsmodellklasse>(code, context);
-    if (code != 0) MPI_Abort(MPI_COMM_WORLD, code);
+    auto m = constructBenchModule<interzeptionsmodellklasse>(context, file);
     m->setRainSnowThreshold(0.0, 1.0);
     return m;
   }
@@ -81,8 +75,6 @@ struct Domain : BenchCatchment {
   Grid temperature = nullptr;
   std::vector<Grid> transpiration;
   std::vector<landuse_class> landuseTable = std::vector<landuse_class>(2);
-  std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
-  std::vector<int> zoneRanks = {0, 1};
 };
 
 Domain& domain() {
@@ -91,27 +83,18 @@ Domain& domain() {
 }
 
 void interceptionSteps(benchmark::State& state, int method) {
-  omp_set_num_threads(static_cast<int>(state.range(0)));
   Domain& d = domain();
-  std::unique_ptr<interzeptionsmodellklasse> module = d.module(method);
-  const long cells = d.cellCount();
-  long step = 0;
-  for (auto _ : state) {
-    // The interpolators and evapotranspiration refill their grids every step.
-    const double t = 2.0 * std::sin(step * 0.4);
-    for (long r = d.lo; r <= d.hi; ++r)
-      for (long c = 1; c <= benchGridSize; ++c) {
-        d.precipitation[r][c] = 1.0 + 0.2 * ((r + c + step) % 5);
-        d.temperature[r][c] = t + 0.001 * (c - 500);
-        for (Grid g : d.transpiration) g[r][c] = 0.1;
-      }
-    state.SetIterationTime(
-        slowest([&] { module->computeInterception(0, step % 24, 1 + step / 24 % 28, 2, 2021); }));
-    ++step;
-  }
-  module->releaseModule();
-  state.counters["processes"] = d.size;
-  state.SetItemsProcessed(state.iterations() * cells);
+  timeCellSteps(
+      state, d, [&] { return d.module(method); },
+      [&](interzeptionsmodellklasse& module, long step) {
+        // The interpolators and evapotranspiration refill their grids every step.
+        d.fillShowers(d.precipitation, d.temperature, step, 1.0, 2.0 * std::sin(step * 0.4));
+        for (Grid g : d.transpiration)
+          for (long r = d.lo; r <= d.hi; ++r)
+            for (long c = 1; c <= benchGridSize; ++c) g[r][c] = 0.1;
+        return slowest(
+            [&] { module.computeInterception(0, step % 24, 1 + step / 24 % 28, 2, 2021); });
+      });
 }
 
 void BM_Buckets(benchmark::State& state) { interceptionSteps(state, 2); }

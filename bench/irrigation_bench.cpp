@@ -6,8 +6,6 @@
 // second, each step timed as the slowest process sees it. Run under mpirun
 // --bind-to none, for example with 1 and 4 processes; only rank 0 prints.
 #include <benchmark/benchmark.h>
-#include <mpi.h>
-#include <omp.h>
 
 #include <fstream>
 #include <memory>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "bench/bench_catchment.h"
+#include "bench/cell_steps.h"
 #include "bench/mpi_bench_main.h"
 #include "routing/irrigationclass.h"
 
@@ -72,10 +71,7 @@ struct Domain : BenchCatchment {
     std::ofstream out(file);
     out << "[irrigation]\n1\n240\ngw_irr.stat 2001\nsw_irr.stat 2001\n";
     out.close();
-    context.controlFileName = file;
-    int code = 0;
-    auto m = constructSubmodel<irrigationclass>(code, context);
-    if (code != 0) MPI_Abort(MPI_COMM_WORLD, code);
+    auto m = constructBenchModule<irrigationclass>(context, file);
     m->FindTracerStorageGrids();
     m->SetMaxIrrigation(offeredRows.data(), reservoirRows.data());
     m->SetRoutingTarget(&topology);
@@ -98,29 +94,22 @@ Domain& domain() {
 }
 
 void BM_IrrigationStep(benchmark::State& state) {
-  omp_set_num_threads(static_cast<int>(state.range(0)));
   Domain& d = domain();
-  std::unique_ptr<irrigationclass> module = d.module();
-  const long cells = d.cellCount();
-  long step = 0;
-  for (auto _ : state) {
-    // Rain and the soil change as the other modules would leave them.
-    for (long r = d.lo; r <= d.hi; ++r)
-      for (long c = 1; c <= benchGridSize; ++c) {
-        d.precipitation[r][c] = 0.1 * ((r + c + step) % 3);
-        d.moisture[r][c] = 0.1 + 0.05 * ((r + step) % 6);
-      }
-    for (int z = 1; z <= subbasins; ++z) {
-      d.offered[0][static_cast<std::size_t>(z)] = 0.5 + 0.1 * (z % 7);
-      d.reservoirs[0][static_cast<std::size_t>(z)] = z % 3 == 0 ? 0.3 : 0.0;
-    }
-    state.SetIterationTime(
-        slowest([&] { module->Step(0, 4 * (step % 6), 1 + step / 6 % 28, 5, 2021); }));
-    ++step;
-  }
-  module->releaseModule();
-  state.counters["processes"] = d.size;
-  state.SetItemsProcessed(state.iterations() * cells);
+  timeCellSteps(
+      state, d, [&] { return d.module(); },
+      [&](irrigationclass& module, long step) {
+        // Rain and the soil change as the other modules would leave them.
+        for (long r = d.lo; r <= d.hi; ++r)
+          for (long c = 1; c <= benchGridSize; ++c) {
+            d.precipitation[r][c] = 0.1 * ((r + c + step) % 3);
+            d.moisture[r][c] = 0.1 + 0.05 * ((r + step) % 6);
+          }
+        for (int z = 1; z <= subbasins; ++z) {
+          d.offered[0][static_cast<std::size_t>(z)] = 0.5 + 0.1 * (z % 7);
+          d.reservoirs[0][static_cast<std::size_t>(z)] = z % 3 == 0 ? 0.3 : 0.0;
+        }
+        return slowest([&] { module.Step(0, 4 * (step % 6), 1 + step / 6 % 28, 5, 2021); });
+      });
 }
 
 BENCHMARK(BM_IrrigationStep)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseManualTime();

@@ -5,8 +5,6 @@
 // cell-steps per second, each step timed as the slowest process sees it. Run
 // under mpirun --bind-to none; only rank 0 prints.
 #include <benchmark/benchmark.h>
-#include <mpi.h>
-#include <omp.h>
 
 #include <fstream>
 #include <memory>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "bench/bench_catchment.h"
+#include "bench/cell_steps.h"
 #include "bench/mpi_bench_main.h"
 #include "lateral/siltingupclass.h"
 
@@ -57,10 +56,7 @@ struct Domain : BenchCatchment {
              "W=(P>0.05)*(P<76.2)*(11.89+8.73*LOG10(P+(P<=0.05)))+(P>=76.2)*28.33;\n"
              "V=((X-Y)*EXP(-Z*Q)+Y)*R/60; }\n";
     out.close();
-    context.controlFileName = file;
-    int code = 0;
-    auto m = constructSubmodel<siltingupclass>(code, context);
-    if (code != 0) MPI_Abort(MPI_COMM_WORLD, code);
+    auto m = constructBenchModule<siltingupclass>(context, file);
     m->selectWaterInput(0);
     return m;
   }
@@ -77,21 +73,15 @@ Domain& domain() {
 }
 
 void siltingSteps(benchmark::State& state, int method) {
-  omp_set_num_threads(static_cast<int>(state.range(0)));
   Domain& d = domain();
-  std::unique_ptr<siltingupclass> module = d.module(method);
-  const long cells = d.cellCount();
-  long step = 0;
-  for (auto _ : state) {
-    for (long r = d.lo; r <= d.hi; ++r)
-      for (long c = 1; c <= benchGridSize; ++c)
-        d.precipitation[r][c] = step % 6 < 3 ? 2.0 + 0.5 * ((r + c + step) % 40) : 0.0;
-    state.SetIterationTime(slowest([&] { module->step(0, step % 24, 20, 4, 2021); }));
-    ++step;
-  }
-  module->releaseModule();
-  state.counters["processes"] = d.size;
-  state.SetItemsProcessed(state.iterations() * cells);
+  timeCellSteps(
+      state, d, [&] { return d.module(method); },
+      [&](siltingupclass& module, long step) {
+        for (long r = d.lo; r <= d.hi; ++r)
+          for (long c = 1; c <= benchGridSize; ++c)
+            d.precipitation[r][c] = step % 6 < 3 ? 2.0 + 0.5 * ((r + c + step) % 40) : 0.0;
+        return slowest([&] { module.step(0, step % 24, 20, 4, 2021); });
+      });
 }
 
 void BM_BuiltInFormula(benchmark::State& state) { siltingSteps(state, 1); }

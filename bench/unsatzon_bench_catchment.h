@@ -39,6 +39,17 @@ inline std::string controlText(int method, int statisticCode, int subbasins) {
   return t.str();
 }
 
+// "[heat_transfer]" of a mineral soil, heat steps of 60 s to an hour.
+inline std::string heatSection(int method) {
+  std::ostringstream t;
+  t << "[heat_transfer]\n1\n" << method << "\n0\n0\n";
+  for (const char* value : {"10", "-0.0065", "800", "1500", "2.5", "1e-9", "0.57", "2.2", "4187",
+                            "1950", "2100", "334000", "1000", "124.6", "0", "60", "3600", "1", "1"})
+    t << value << "\n";
+  t << "temper.txt\ntemper.stat 0\ntemper.stk\n0\nthaw.asc\n0\nse.stk\n0\n";
+  return t.str();
+}
+
 // A soil of layers of 0.1 m whose conductivity halves every 5 layers, with
 // further keys.
 inline std::string soilBlock(int soilLayers, const std::string& retention, double ksat,
@@ -158,6 +169,17 @@ inline void runRainPulses(benchmark::State& state, Catchment& catchment,
   state.counters["water steps/cell/sub-step"] =
       static_cast<double>(tally.waterSteps) /
       (static_cast<double>(gridSize * gridSize) * static_cast<double>(hour));
+}
+
+// The solver's node-steps of water and of heat per second and core, and its
+// heat steps per water step.
+inline void countHeatSolverSteps(benchmark::State& state, const SolverTally& tally, int threads) {
+  state.counters["node-steps/s/core"] = benchmark::Counter(
+      static_cast<double>(tally.nodeSteps) / threads, benchmark::Counter::kIsRate);
+  state.counters["heat node-steps/s/core"] = benchmark::Counter(
+      static_cast<double>(tally.heatNodeSteps) / threads, benchmark::Counter::kIsRate);
+  state.counters["heat steps/water step"] =
+      static_cast<double>(tally.heatSteps) / static_cast<double>(tally.waterSteps);
 }
 
 // The module on the catchment with its flow-time distribution and the

@@ -21,17 +21,6 @@ namespace {
 
 constexpr int soilLayers = 20;
 
-// "[heat_transfer]" of a mineral soil, heat steps of 60 s to an hour.
-std::string heatSection(int method) {
-  std::ostringstream t;
-  t << "[heat_transfer]\n1\n" << method << "\n0\n0\n";
-  for (const char* value : {"10", "-0.0065", "800", "1500", "2.5", "1e-9", "0.57", "2.2", "4187",
-                            "1950", "2100", "334000", "1000", "124.6", "0", "60", "3600", "1", "1"})
-    t << value << "\n";
-  t << "temper.txt\ntemper.stat 0\ntemper.stk\n0\nthaw.asc\n0\nse.stk\n0\n";
-  return t.str();
-}
-
 void solveColumnsWithHeat(benchmark::State& state) {
   const int method = static_cast<int>(state.range(0));
   const int threads = static_cast<int>(state.range(1));
@@ -59,12 +48,7 @@ void solveColumnsWithHeat(benchmark::State& state) {
   }
   const SolverTally tally = module->getSolverTally();
   const double cellSubsteps = static_cast<double>(gridSize * gridSize) * static_cast<double>(hour);
-  state.counters["node-steps/s/core"] = benchmark::Counter(
-      static_cast<double>(tally.nodeSteps) / threads, benchmark::Counter::kIsRate);
-  state.counters["heat node-steps/s/core"] = benchmark::Counter(
-      static_cast<double>(tally.heatNodeSteps) / threads, benchmark::Counter::kIsRate);
-  state.counters["heat steps/water step"] =
-      static_cast<double>(tally.heatSteps) / static_cast<double>(tally.waterSteps);
+  countHeatSolverSteps(state, tally, threads);
   state.counters["water steps/cell/sub-step"] =
       static_cast<double>(tally.waterSteps) / cellSubsteps;
   state.counters["raised by stability"] = static_cast<double>(tally.heatStepsRaised) / cellSubsteps;

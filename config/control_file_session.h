@@ -27,7 +27,7 @@ public:
     return std::fclose(file) == 0;
   }
   // The same, ending the run when the file cannot be opened (code 28) or
-  // closed (code 11); the Parts spell the opening message differently.
+  // closed (code 11); each reader keeps its own wording of the opening message.
   void openOrFail(const std::string& name, DiagStream& diag,
                   const char* message = "FATAL: error opening ") {
     if (open(name)) return;

@@ -361,6 +361,10 @@ public:
   // "_End" in the output formats of the reader; the teardown calls it before
   // the grids are released. Collective.
   virtual void writeLanduseParameterStack();
+  // A warm start: takes that stack from the file a former run wrote in the
+  // directory of the initial states, so that the degree days of a season
+  // go on; without the file the phenology starts anew. Collective.
+  virtual void readLanduseParameterStack();
 
 protected:
   std::vector<landuse_class> landuseTable;
@@ -372,6 +376,7 @@ protected:
 
 private:
   int registerLanduseParameterGrid(const std::string& name, long firstRow, long lastRow);
+  Stack newPhenologyStack(long firstRow, long lastRow);
   void fillLanduseParameterGrids(long day, long yearLength, double stepLength, bool firstStepOfDay);
   void flagVegetationPeriod(long day, bool firstStepOfDay, bool lastStepOfDay);
   void releaseLanduseParameterGrids();
@@ -434,6 +439,10 @@ protected:
   // rows and one halo row on each side where there is one.
   long heldFirstRow() const;
   long heldLastRow() const;
+  // The own rows and a halo row on each side, on every process: for grids
+  // that no computation on rank 0 needs whole.
+  long stripFirstRow() const;
+  long stripLastRow() const;
   // The first free registry entry; a full registry logs message + 1000 +
   // tail and ends the run with code 12.
   int takeFreeEntry(const char* message, const char* tail);

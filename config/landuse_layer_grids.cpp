@@ -24,8 +24,8 @@ void defaultini::makeLanduseLayerGrids() {
   landuseLayerGrids[0] = registry[landuseIndex].grid;
   landuseLayerCount = layers;
 
-  const long first = heldFirstRow();
-  const long last = heldLastRow();
+  const long first = stripFirstRow();
+  const long last = stripLastRow();
   for (int k = 1; k <= layers; ++k) {
     const int index = takeFreeEntry("FATAL: no free grid found in memory (at position ", ")\n");
     const std::string name = "landuse" + std::to_string(k);
@@ -37,8 +37,8 @@ void defaultini::makeLanduseLayerGrids() {
 
 // Each process fills the cells it owns; the halo exchange brings the rest.
 void defaultini::fillLanduseLayerGrids(int landuseIndex) {
-  const long first = heldFirstRow();
-  const long last = heldLastRow();
+  const long first = stripFirstRow();
+  const long last = stripLastRow();
   const int layers = landuseLayerCount;
   const Grid zone = registry[1].grid;
   const Grid landuse = landuseLayerGrids[0];

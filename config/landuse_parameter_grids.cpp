@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "config/defaultini.h"
+#include "core/collective_status.h"
 #include "core/diag_stream.h"
 
 const char* const landuseLayerGridNames[landuseLayerGridCount] = {"root_depth",
@@ -14,6 +15,8 @@ const char* const landuseLayerGridNames[landuseLayerGridCount] = {"root_depth",
                                                                   "VegetationDuration"};
 
 namespace {
+
+constexpr int stackLevelsCode = 13;
 
 // The layer grids receive these parameters, in the order of LanduseLayerGrid.
 const LanduseParameter layerParameters[] = {LanduseParameter::RootDepth, LanduseParameter::VCF,
@@ -42,9 +45,9 @@ void defaultini::generateMultiLayerParameterGrids(int layers) {
   releaseLanduseParameterGrids();
   if (layers < 1) return;
   LanduseParameterGrids& g = landuseGrids;
-  const long nrows = header.nrows;
-  g.firstRow = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
-  g.lastRow = mpiRank == 0 ? nrows : std::min(nrows, header.lastRow + 1);
+  // Every process fills its own cells and exchanges the halo.
+  g.firstRow = stripFirstRow();
+  g.lastRow = stripLastRow();
   g.landuse.assign(static_cast<std::size_t>(layers) + 1, nullptr);
   for (int k = 1; k <= layers; ++k)
     g.landuse[k] = registry[requireGrid("landuse" + std::to_string(k))].grid;
@@ -72,12 +75,9 @@ void defaultini::generateMultiLayerParameterGrids(int layers) {
     const int index = registerLanduseParameterGrid("DynamicPhenology", g.firstRow, g.lastRow);
     const unsigned levels = 2U * static_cast<unsigned>(layers);
     g.phenologyView = registry[index].grid;
-    g.phenology = three_d_matrix(g.firstRow, g.lastRow, 1, header.ncols, levels, nrows);
+    g.phenology = newPhenologyStack(g.firstRow, g.lastRow);
     for (long r = g.firstRow; r <= g.lastRow; ++r)
-      for (long c = 1; c <= header.ncols; ++c) {
-        g.phenologyView[r][c] = 0.0;
-        for (int k = 1; k <= layers; ++k) g.phenology[r][c][layers + k] = -1.0;
-      }
+      for (long c = 1; c <= header.ncols; ++c) g.phenologyView[r][c] = 0.0;
     registerGrid(index, "DynamicPhenology", g.phenologyView, g.phenology, levels,
                  "DynamicPhenology", 0, g.firstRow, g.lastRow);
     phenologyStackIndex = index;
@@ -194,14 +194,73 @@ void defaultini::fillLanduseParameterGrids(long doy, long yearLength, double ste
   }
 }
 
+// No search runs and no shift is known yet.
+Stack defaultini::newPhenologyStack(long firstRow, long lastRow) {
+  const int layers = landuseGrids.layers;
+  Stack stack = three_d_matrix(firstRow, lastRow, 1, header.ncols, 2L * layers, header.nrows);
+  for (long r = firstRow; r <= lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c)
+      for (int k = 1; k <= layers; ++k) stack[r][c][layers + k] = -1.0;
+  return stack;
+}
+
 void defaultini::writeLanduseParameterStack() {
+  LanduseParameterGrids& g = landuseGrids;
+  if (phenologyStackIndex <= 0 || !g.phenology) return;
+  // Rank 0 writes a whole stack that starts as every process's does, so
+  // that rows nobody computes hold the same values on any process count.
+  // ASCII and netCDF stacks are written by rank 0 alone: it gathers the
+  // other processes' cells.
+  Stack whole = nullptr;
+  if (mpiRank == 0) {
+    whole = newPhenologyStack(1, header.nrows);
+    for (long r = g.firstRow; r <= g.lastRow; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        std::copy(g.phenology[r][c], g.phenology[r][c] + phenologyStackLevels + 1, whole[r][c]);
+  }
+  const int code = catchExitCode([&] {
+    if (writeAsciiGrids || writeNetCDFGrids) MPIGatherStack(phenologyStackIndex, whole);
+    writeStack(registry[phenologyStackIndex].fileName + "_End", whole ? whole : g.phenology,
+               static_cast<int>(phenologyStackLevels), writeAsciiGrids, writeDoubleGrids,
+               writeNetCDFGrids);
+  });
+  if (whole) free_three_d_matrix(whole, 1, header.nrows);
+  if (code != 0) throw code;
+}
+
+void defaultini::readLanduseParameterStack() {
   if (phenologyStackIndex <= 0 || !landuseGrids.phenology) return;
-  // ASCII and netCDF stacks are written by rank 0 from the rows it holds,
-  // which hold the other processes' cells only once they are gathered.
-  if (writeAsciiGrids || writeNetCDFGrids) MPIGatherStack(phenologyStackIndex);
-  writeStack(registry[phenologyStackIndex].fileName + "_End", landuseGrids.phenology,
-             static_cast<int>(phenologyStackLevels), writeAsciiGrids, writeDoubleGrids,
-             writeNetCDFGrids);
+  const std::string name = registry[phenologyStackIndex].fileName + "_End";
+  if (!initialStateFileExists(name)) {
+    *diag << "WARNING: no stack " << name
+          << " of a former run in the directory of the initial states: the dynamic phenology "
+             "starts anew"
+          << "[end-entry]";
+    return;
+  }
+  Stack read = nullptr;
+  const int levels = readStack(name, read, false);
+  if (levels != static_cast<int>(phenologyStackLevels)) {
+    free_three_d_matrix(read, header.firstRow, header.lastRow);
+    *diag << "FATAL: wrong number of levels in stack " << name << " (there are " << levels
+          << " level, it must be " << phenologyStackLevels
+          << "); start from the state of a run with the same land-use layers"
+          << "[end-entry]";
+    throw stackLevelsCode;
+  }
+  Grid zone = registry[requireGrid("[zone_grid]")].grid;
+  const int regionsIndex = findGrid("MPIRegions", 1);
+  Grid regions = regionsIndex > 0 ? registry[regionsIndex].grid : nullptr;
+  const double rank = mpiRank;
+  // Only the own cells: the others of a shared row are the neighbour's.
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (zone[r][c] == header.nodata || (regions && regions[r][c] != rank)) continue;
+      std::copy(read[r][c] + 1, read[r][c] + phenologyStackLevels + 1,
+                landuseGrids.phenology[r][c] + 1);
+      landuseGrids.phenologyView[r][c] = landuseGrids.phenology[r][c][1];
+    }
+  free_three_d_matrix(read, header.firstRow, header.lastRow);
 }
 
 void defaultini::flagVegetationPeriod(long doy, bool firstStepOfDay, bool lastStepOfDay) {

@@ -212,18 +212,20 @@ void modelobject::requireWholeNumber(FILE* file, long start, const std::string& 
 
 int modelobject::readControlValuePair(FILE* file, const char* format, long& first, long& second,
                                       const std::string& description, std::string& rest) {
-  const long start = file ? std::ftell(file) : -1;
-  int count = file ? std::fscanf(file, format, &first, &second) : 0;
-  if (count != 2) controlFileKeyNotFound(description, moduleName);
-  requireWholeNumber(file, start, description);
-  readRestOfLine(file, rest);
-  return count;
+  return scanControlNumberPair(
+      file, [&] { return std::fscanf(file, format, &first, &second); }, description, rest);
 }
 
 int modelobject::readControlValuePair(FILE* file, const char* format, double& first, double& second,
                                       const std::string& description, std::string& rest) {
+  return scanControlNumberPair(
+      file, [&] { return std::fscanf(file, format, &first, &second); }, description, rest);
+}
+
+int modelobject::scanControlNumberPair(FILE* file, const std::function<int()>& scan,
+                                       const std::string& description, std::string& rest) {
   const long start = file ? std::ftell(file) : -1;
-  int count = file ? std::fscanf(file, format, &first, &second) : 0;
+  const int count = file ? scan() : 0;
   if (count != 2) controlFileKeyNotFound(description, moduleName);
   requireWholeNumber(file, start, description);
   readRestOfLine(file, rest);
@@ -309,6 +311,19 @@ void modelobject::releaseModule() {
 void modelobject::prependDirectory(const std::string& prefix, std::string& name) {
   if (prefix.empty() || name.empty() || name[0] == '/' || name[0] == '~') return;
   name = prefix + name;
+}
+
+bool modelobject::initialStateFileExists(const std::string& name) {
+  std::string path = name;
+  prependDirectory(inputDirectory, path);
+  int found = 0;
+  if (mpiRank == 0) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    found = file ? 1 : 0;
+    if (file) std::fclose(file);
+  }
+  checkMPI(*diag, MPI_Bcast(&found, 1, MPI_INT, 0, MPI_COMM_WORLD), "MPI_Bcast");
+  return found != 0;
 }
 
 void modelobject::setGIFGeoreference(Grid referenceGrid, double x0, double y0, double cellSize) {

@@ -154,6 +154,9 @@ public:
 
   // Prefixes a relative name with a directory (which carries its own "/").
   static void prependDirectory(const std::string& prefix, std::string& name);
+  // Whether rank 0 can open the file in the directory of the initial
+  // states, for state that a former run may not have written. Collective.
+  bool initialStateFileExists(const std::string& name);
   void setGIFGeoreference(Grid referenceGrid, double x0, double y0, double cellSize);
   // The GIF branch of the grid reader: decodes the image, resamples it onto
   // rows 1..nrows of the model grid (every row held) from the GIF
@@ -286,6 +289,9 @@ protected:
   // of its line; a missing value ends the run with code 17.
   int scanControlValue(FILE* file, const std::function<int()>& scan, bool number,
                        const std::string& description, std::string& rest);
+  // The same for a scan of two numbers.
+  int scanControlNumberPair(FILE* file, const std::function<int()>& scan,
+                            const std::string& description, std::string& rest);
   // A number must fill its word: "%d" scans 20 of "20x1" and leaves "x1".
   // Fails with code 17, naming section, line and word, when letters follow
   // the number read from position start on.

@@ -580,34 +580,76 @@ void reportCountMismatch(DiagStream& diag, const char* operation, int rank, long
   throw transferFailedCode;
 }
 
+// The selected cells of a packed transfer: those the mask holds, with their
+// owners in "MPIRegions"; regions stays null without a decomposition.
+struct PackedCells {
+  Grid regions = nullptr;
+  Grid values = nullptr;
+  Grid mask = nullptr;
+  const RowColumnRange* ranges = nullptr;
+  double nodata = 0.0;
+  long ownFirstRow = 1, ownLastRow = 0, nrows = 0;
+
+  // This process's cells, in row-major order.
+  template <typename Visit> void forEachOwn(int rank, Visit visit) const {
+    forEachIn(ownFirstRow, ownLastRow, [&](long r, long c) {
+      if (static_cast<int>(regions[r][c]) == rank) visit(r, c);
+    });
+  }
+  // Every cell with its owner, in row-major order.
+  template <typename Visit> void forEachWithOwner(Visit visit) const {
+    forEachIn(1, nrows, [&](long r, long c) { visit(r, c, static_cast<int>(regions[r][c])); });
+  }
+
+private:
+  template <typename Visit> void forEachIn(long from, long to, Visit visit) const {
+    for (long r = from; r <= to; ++r) {
+      const long first = ranges[r].first;
+      const long last = ranges[r].last;
+      if (first <= 0) continue;
+      for (long c = first; c <= last; ++c)
+        if (mask[r][c] > nodata) visit(r, c);
+    }
+  }
+};
+
+PackedCells packedCells(modelobject& module, const RowColumnRange* rowColumnRange, int valueIndex,
+                        int maskIndex, const std::vector<long>& counts, const char* operation) {
+  PackedCells cells;
+  cells.regions = namedGrid(module, "MPIRegions");
+  if (!cells.regions) return cells;
+  DiagStream& diag = *module.getDiag();
+  const GridHeader& header = module.getHeader();
+  checkCounts(diag, counts, module.getMpiSize(), operation);
+  cells.values = registeredGrid(module, diag, valueIndex, nullptr, operation);
+  cells.mask = registeredGrid(module, diag, maskIndex, nullptr, operation);
+  cells.ranges = columnRanges(diag, rowColumnRange, module.getModuleName());
+  cells.nodata = header.nodata;
+  cells.ownFirstRow = std::max(1L, header.firstRow);
+  cells.ownLastRow = std::min(header.nrows, header.lastRow);
+  cells.nrows = header.nrows;
+  return cells;
+}
+
 } // namespace
 
 void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
                                       const std::vector<long>& counts, Grid target) {
   if (mpiSize < 2) return;
-  Grid regions = namedGrid(*this, "MPIRegions");
-  if (!regions) return;
   const char* operation = "MPIGatherPackedGrid";
-  checkCounts(*diag, counts, mpiSize, operation);
-  Grid values = registeredGrid(*this, *diag, valueIndex, nullptr, operation);
-  Grid mask = registeredGrid(*this, *diag, maskIndex, nullptr, operation);
-  const RowColumnRange* ranges = columnRanges(*diag, rowColumnRange, moduleName);
-  const double nodata = header.nodata;
+  const PackedCells cells =
+      packedCells(*this, rowColumnRange, valueIndex, maskIndex, counts, operation);
+  if (!cells.regions) return;
+  const Grid values = cells.values;
   if (mpiRank != 0) {
     // The message always has the agreed length, so that rank 0 never waits
     // for a value that does not come; a disagreement fails afterwards.
-    std::vector<double> buffer(static_cast<size_t>(counts[mpiRank]), nodata);
+    std::vector<double> buffer(static_cast<size_t>(counts[mpiRank]), cells.nodata);
     long found = 0;
-    for (long r = std::max(1L, header.firstRow); r <= std::min(header.nrows, header.lastRow); ++r) {
-      const long first = ranges[r].first;
-      const long last = ranges[r].last;
-      if (first <= 0) continue;
-      for (long c = first; c <= last; ++c) {
-        if (!(mask[r][c] > nodata) || static_cast<int>(regions[r][c]) != mpiRank) continue;
-        if (found < counts[mpiRank]) buffer[static_cast<size_t>(found)] = values[r][c];
-        ++found;
-      }
-    }
+    cells.forEachOwn(mpiRank, [&](long r, long c) {
+      if (found < counts[mpiRank]) buffer[static_cast<size_t>(found)] = values[r][c];
+      ++found;
+    });
     checkMPI(*diag,
              MPI_Send(buffer.data(), static_cast<int>(counts[mpiRank]), MPI_DOUBLE, 0, mpiRank,
                       MPI_COMM_WORLD),
@@ -627,20 +669,13 @@ void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
     checkReceived(*diag, status, length, where);
   }
   std::vector<long> used(static_cast<size_t>(mpiSize), 0);
-  for (long r = 1; r <= header.nrows; ++r) {
-    const long first = ranges[r].first;
-    const long last = ranges[r].last;
-    if (first <= 0) continue;
-    for (long c = first; c <= last; ++c) {
-      if (!(mask[r][c] > nodata)) continue;
-      const int owner = static_cast<int>(regions[r][c]);
-      if (owner == 0 && target) target[r][c] = values[r][c];
-      if (owner <= 0 || owner >= mpiSize) continue;
-      long& next = used[owner];
-      if (next < counts[owner]) (target ? target : values)[r][c] = buffers[owner][next];
-      ++next;
-    }
-  }
+  cells.forEachWithOwner([&](long r, long c, int owner) {
+    if (owner == 0 && target) target[r][c] = values[r][c];
+    if (owner <= 0 || owner >= mpiSize) return;
+    long& next = used[owner];
+    if (next < counts[owner]) (target ? target : values)[r][c] = buffers[owner][next];
+    ++next;
+  });
   for (int k = 1; k < mpiSize; ++k)
     if (used[k] != counts[k]) reportCountMismatch(*diag, operation, k, used[k], counts[k]);
 }
@@ -648,32 +683,22 @@ void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
 void modelobject::MPIScatterPackedGrid(int valueIndex, int maskIndex,
                                        const std::vector<long>& counts, Grid source) {
   if (mpiSize < 2) return;
-  Grid regions = namedGrid(*this, "MPIRegions");
-  if (!regions) return;
   const char* operation = "MPIScatterPackedGrid";
-  checkCounts(*diag, counts, mpiSize, operation);
-  Grid values = registeredGrid(*this, *diag, valueIndex, nullptr, operation);
-  Grid mask = registeredGrid(*this, *diag, maskIndex, nullptr, operation);
-  const RowColumnRange* ranges = columnRanges(*diag, rowColumnRange, moduleName);
-  const double nodata = header.nodata;
+  const PackedCells cells =
+      packedCells(*this, rowColumnRange, valueIndex, maskIndex, counts, operation);
+  if (!cells.regions) return;
   if (mpiRank == 0) {
-    if (source) values = source;
+    const Grid values = source ? source : cells.values;
     std::vector<std::vector<double>> buffers(static_cast<size_t>(mpiSize));
-    for (int k = 1; k < mpiSize; ++k) buffers[k].assign(static_cast<size_t>(counts[k]), nodata);
+    for (int k = 1; k < mpiSize; ++k)
+      buffers[k].assign(static_cast<size_t>(counts[k]), cells.nodata);
     std::vector<long> found(static_cast<size_t>(mpiSize), 0);
-    for (long r = 1; r <= header.nrows; ++r) {
-      const long first = ranges[r].first;
-      const long last = ranges[r].last;
-      if (first <= 0) continue;
-      for (long c = first; c <= last; ++c) {
-        if (!(mask[r][c] > nodata)) continue;
-        const int owner = static_cast<int>(regions[r][c]);
-        if (owner <= 0 || owner >= mpiSize) continue;
-        long& next = found[owner];
-        if (next < counts[owner]) buffers[owner][next] = values[r][c];
-        ++next;
-      }
-    }
+    cells.forEachWithOwner([&](long r, long c, int owner) {
+      if (owner <= 0 || owner >= mpiSize) return;
+      long& next = found[owner];
+      if (next < counts[owner]) buffers[owner][next] = values[r][c];
+      ++next;
+    });
     for (int k = 1; k < mpiSize; ++k)
       checkMPI(*diag,
                MPI_Send(buffers[k].data(), static_cast<int>(counts[k]), MPI_DOUBLE, k, k,
@@ -691,15 +716,9 @@ void modelobject::MPIScatterPackedGrid(int valueIndex, int maskIndex,
            "MPI_Recv", where);
   checkReceived(*diag, status, length, where);
   long found = 0;
-  for (long r = std::max(1L, header.firstRow); r <= std::min(header.nrows, header.lastRow); ++r) {
-    const long first = ranges[r].first;
-    const long last = ranges[r].last;
-    if (first <= 0) continue;
-    for (long c = first; c <= last; ++c) {
-      if (!(mask[r][c] > nodata) || static_cast<int>(regions[r][c]) != mpiRank) continue;
-      if (found < length) values[r][c] = buffer[static_cast<size_t>(found)];
-      ++found;
-    }
-  }
+  cells.forEachOwn(mpiRank, [&](long r, long c) {
+    if (found < length) cells.values[r][c] = buffer[static_cast<size_t>(found)];
+    ++found;
+  });
   if (found != length) reportCountMismatch(*diag, operation, mpiRank, found, length);
 }

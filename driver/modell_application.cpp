@@ -1,5 +1,6 @@
 #include "driver/modell_application.h"
 
+#include <chrono>
 #include <cstdlib>
 
 #include "config/defaultini.h"
@@ -31,7 +32,76 @@ void ModellApplication::plug(Place place, PlacedCall call) {
 }
 
 void ModellApplication::runPlace(Place place, const ModelDate& date) {
-  for (const PlacedCall& call : places[static_cast<size_t>(place)]) call(date);
+  const std::vector<PlacedCall>& calls = places[static_cast<size_t>(place)];
+  if (placeSeconds.empty()) {
+    for (const PlacedCall& call : calls) call(date);
+    return;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  for (const PlacedCall& call : calls) call(date);
+  placeSeconds[static_cast<size_t>(place)] +=
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void ModellApplication::timePlaces() {
+  placeSeconds.assign(static_cast<size_t>(Place::count), 0.0);
+}
+
+std::vector<std::pair<std::string, double>> ModellApplication::placeTimes() const {
+  std::vector<std::pair<std::string, double>> times;
+  for (size_t p = 0; p < placeSeconds.size(); ++p)
+    if (!places[p].empty()) times.emplace_back(placeName(static_cast<Place>(p)), placeSeconds[p]);
+  return times;
+}
+
+const char* ModellApplication::placeName(Place place) {
+  static const char* const names[] = {"dataAssimilation",
+                                      "waterBalanceStart",
+                                      "interpolatedGridOutput",
+                                      "regionalSuperposition",
+                                      "radiationCorrection",
+                                      "potentialEvapotranspiration",
+                                      "irrigation",
+                                      "snowEvaporation",
+                                      "snow",
+                                      "interception",
+                                      "siltingUp",
+                                      "groundwaterHeads",
+                                      "surfaceRoutingStart",
+                                      "evapotranspirationStart",
+                                      "groundwaterStart",
+                                      "unsaturatedZoneSubstep",
+                                      "surfaceRoutingSubstep",
+                                      "evapotranspirationSubstep",
+                                      "groundwaterSubstep",
+                                      "specialOutputSubstep",
+                                      "glaciers",
+                                      "unsaturatedZoneEnd",
+                                      "surfaceRoutingEnd",
+                                      "evapotranspirationEnd",
+                                      "groundwaterEnd",
+                                      "channelRouting",
+                                      "waterBalance",
+                                      "specialOutput",
+                                      "externalGroundwaterTable",
+                                      "preSpinUpStep",
+                                      "preSpinUpEnd",
+                                      "flush",
+                                      "tracerRelease",
+                                      "channelRoutingTeardown",
+                                      "waterBalanceTeardown",
+                                      "unsaturatedZoneTeardown",
+                                      "surfaceRoutingTeardown",
+                                      "siltingUpTeardown",
+                                      "interceptionTeardown",
+                                      "irrigationTeardown",
+                                      "snowTeardown",
+                                      "evapotranspirationTeardown",
+                                      "radiationCorrectionTeardown",
+                                      "groundwaterTeardown"};
+  static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(Place::count),
+                "a name for every place");
+  return names[static_cast<size_t>(place)];
 }
 
 void ModellApplication::caught(int code, const char* operation) {

@@ -45,6 +45,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/global_parameters.h"
@@ -69,9 +70,11 @@ class meteointerpol;
 class precicorrclass;
 class schneemodellklasse;
 class siltingupclass;
+class waterbalanceclass;
 class surfaceroutingclass;
 class tracer_ini_class;
 class unsatzonmodellklasse;
+class gwflowclass;
 class verdunstungsmodellklasse;
 
 // The model of one control file: builds every module, steps through the
@@ -98,12 +101,20 @@ public:
   // tracers, tears every module down and deletes it. Collective.
   void ClearMemory();
 
+  // From now on every place keeps the seconds its calls take; off (the
+  // default) runPlace costs one test more.
+  void timePlaces();
+  // The seconds of every place with calls plugged, in the order of the
+  // places, by the place's name; empty unless timePlaces was called.
+  std::vector<std::pair<std::string, double>> placeTimes() const;
+
 protected:
   // The calls the driver makes on the modules, in the order of a run.
   enum class Place {
     // (5) before the sub-steps; snow and interception change places when
     // interception runs first
     dataAssimilation,
+    waterBalanceStart,      // the storages at the start of the step
     interpolatedGridOutput, // the driver's own: the grids of the interpolators
     regionalSuperposition,
     radiationCorrection,
@@ -130,6 +141,7 @@ protected:
     evapotranspirationEnd,
     groundwaterEnd,
     channelRouting,
+    waterBalance,
     // (8) after the output of the standard grids
     specialOutput,
     // other calls of a run
@@ -140,9 +152,10 @@ protected:
     // the shut-down, in this order
     tracerRelease,
     channelRoutingTeardown,
+    waterBalanceTeardown,
     unsaturatedZoneTeardown,
+    surfaceRoutingTeardown, // writes the water on the land silting-up holds
     siltingUpTeardown,
-    surfaceRoutingTeardown,
     interceptionTeardown,
     irrigationTeardown,
     snowTeardown,
@@ -154,6 +167,8 @@ protected:
   using PlacedCall = std::function<void(const ModelDate&)>;
   // Adds a call to a place; calls of one place run in the order added.
   void plug(Place place, PlacedCall call);
+  // The enumerator's name, e.g. "channelRouting".
+  static const char* placeName(Place place);
 
   // Builds a module as Module(context, errorCode, args...) and keeps it
   // until the shut-down; a failed construction throws its code, which init
@@ -174,6 +189,10 @@ protected:
   // The sub-models in their fixed order, each with its wiring and its
   // places (see the top of this file).
   virtual void buildSubmodels();
+  // The water balance follows the runoff of the unsaturated zone through its
+  // runoff concentration and the channels to the outlet
+  // (driver/channel_balance_terms.cpp).
+  void addChannelBalanceTerms();
 
   // Where the Ctrl-C menu reads its answer on rank 0.
   void setMenuInput(std::FILE* input) { menuInput = input; }
@@ -216,11 +235,13 @@ protected:
   unsatzonmodellklasse* unsatZone = nullptr;
   surfaceroutingclass* surfaceRouting = nullptr;
   irrigationclass* irrigation = nullptr;
+  gwflowclass* groundwater = nullptr;
   abflussmodellklasse* channelRouting = nullptr;
   // Row pointers into the runoff arrays channel routing reads, one per tracer
   // index (0 the water); the arrays stay where they are for the whole run.
   std::vector<double*> runoffSourceRows;
   SpecialOutputClass* specialOutput = nullptr;
+  waterbalanceclass* waterBalance = nullptr;
   data_assimilation* dataAssimilation = nullptr;
   // Channel routing's reservoirs on rank 0, which data assimilation reaches.
   std::vector<SP_class*> reservoirs;
@@ -290,6 +311,7 @@ private:
   std::vector<HRUMasterCell> hruMasterCells;
 
   std::vector<std::vector<PlacedCall>> places;
+  std::vector<double> placeSeconds; // per place while timed, else empty
   bool initialised = false;
   bool finishing = false; // Ctrl-C answer 1 or "Finish": no further period
   ModelDate lastStepDate;

@@ -11,6 +11,8 @@
 #include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
+#include "driver/water_balance.h"
+#include "lateral/gwflowclass.h"
 #include "lateral/siltingupclass.h"
 #include "lateral/surfaceroutingclass.h"
 #include "meteo/meteoint.h"
@@ -256,6 +258,7 @@ void ModellApplication::buildSubmodels() {
   snow->setRadiationCorrection(radiationCorrection->getRadiationCorrection());
   evapotranspiration->setSnowStorageGrid(snow->getSolidSnowStorage());
   evapotranspiration->setSnowMethod(snow->getMethod());
+  evapotranspiration->setWriteStorageFlag(1);
   snow->setWriteStorageFlag(1);
   if (snow->getFlowControl() != 0) {
     plug(Place::snow, [this](const ModelDate& d) { snow->computeSnowStep(DATE_ARGS(d)); });
@@ -335,11 +338,33 @@ void ModellApplication::buildSubmodels() {
   snow->setInterceptionFirst(context.interceptionFirst != 0);
   snow->initLakeGrids("[lake_model]");
   snow->setSnowLayerHeat(unsatZone->isHeatTransferActive());
-  snow->setLayeredSnow(false);
+  snow->setLayeredSnow(unsatZone->isLayeredSnowActive(), unsatZone->getLayeredSnowProperties(),
+                       unsatZone->getTOffsetFreshSnow());
   snow->setDumpOptions(context.dumpOptions.dumpMode != 0, context.dumpOptions.closeAfterDump != 0,
                        context.dumpOptions.repairAfterDump != 0, context.dumpOptions.maxDumpFiles);
   if (snow->getFlowControl() > 0)
     snow->readStorage(unsatZone->getStorageFileName(), unsatZone->getReadStorageParameter());
+  evapotranspiration->readStorage(unsatZone->getStorageFileName(),
+                                  unsatZone->getReadStorageParameter());
+  const int readState = unsatZone->getReadStorageParameter();
+  if (unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3))
+    defaults->readLanduseParameterStack();
+
+  // Groundwater sub-steps with the loop's count, so that its step length
+  // matches the unsaturated zone's.
+  groundwater = adopt<gwflowclass>("groundwater_flow");
+  groundwater->setSubsteps(substeps);
+  if (groundwater->getFlowControl() != 0) {
+    unsatZone->setGroundwaterActive(true);
+    plug(Place::groundwaterStart,
+         [this](const ModelDate& d) { groundwater->setStepDate(DATE_ARGS(d)); });
+    plug(Place::groundwaterSubstep, [this](const ModelDate&) { groundwater->solveGroundwater(); });
+    plug(Place::groundwaterEnd,
+         [this](const ModelDate&) { groundwater->writeGroundwaterOutputs(); });
+    plug(Place::flush, [this](const ModelDate&) { groundwater->flushGroundwaterOutputs(); });
+    plug(Place::tracerRelease, [this](const ModelDate&) { groundwater->freeTracers(); });
+    plug(Place::groundwaterTeardown, [this](const ModelDate&) { groundwater->releaseModule(); });
+  }
 
   irrigation = adopt<irrigationclass>("irrigation");
   if (irrigation->getFlowControl() != 0) {
@@ -355,7 +380,8 @@ void ModellApplication::buildSubmodels() {
   for (teilmodellklasse* module :
        {static_cast<teilmodellklasse*>(irrigation), static_cast<teilmodellklasse*>(snow),
         static_cast<teilmodellklasse*>(interception), static_cast<teilmodellklasse*>(siltingUp),
-        static_cast<teilmodellklasse*>(unsatZone), static_cast<teilmodellklasse*>(surfaceRouting)}) {
+        static_cast<teilmodellklasse*>(groundwater), static_cast<teilmodellklasse*>(unsatZone),
+        static_cast<teilmodellklasse*>(surfaceRouting)}) {
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
                         context.statisticTableSize);
@@ -363,6 +389,12 @@ void ModellApplication::buildSubmodels() {
   }
   siltingUp->setWriteStorageFlag(1);
   surfaceRouting->setWriteStorageFlag(1);
+
+  // The glacier runoff of a subbasin joins the runoff of its soil, whose
+  // table exists once the unsaturated zone's tracer set-up ran.
+  if (snow->getFlowControl() != 0 && snow->hasGlacierGrid() && unsatZone->getFlowControl() != 0)
+    if (unsatzonmodellklasse::RunoffArrays* qg = unsatZone->getQg())
+      snow->setGlacierRunoffTable((*qg)[0].data());
 
   // Channel routing routes the unsaturated zone's subbasin runoff; without
   // it the source is null, which only routing-only mode can route.
@@ -402,6 +434,7 @@ void ModellApplication::buildSubmodels() {
                                        unsatZone->getReadStorageParameter());
     channelRouting->setWriteStorageFlag(1);
   }
+  channelRouting->restoreLakeCells(unsatZone->getReadStorageParameter());
   // Whatever routing's state: only rank 0 shares out what it gives.
   irrigation->SetStorageRecords(unsatZone->getReinfiltrationRecords());
   irrigation->SetGroundwaterRunoff(unsatZone->getQg());
@@ -411,6 +444,11 @@ void ModellApplication::buildSubmodels() {
   irrigation->SetRoutingTarget(channelRouting->getRoutingTarget());
   irrigation->SetRoutingElements(channelRouting->getAreaFactors());
   irrigation->setWriteStorageFlag(1);
+  if (groundwater->getFlowControl() != 0 && unsatZone->getFlowControl() != 0) {
+    groundwater->setRunoffArray(unsatZone->getQg());
+    groundwater->setUnsaturatedZoneSource(unsatZone->getReinfiltrationRecords());
+  }
+  groundwater->setWriteStorageFlag(1);
   if (channelRouting->getConfiguredFlowControl() > 0) {
     plug(Place::channelRouting,
          [this](const ModelDate& d) { channelRouting->RouteTimeStep(DATE_ARGS(d)); });
@@ -431,6 +469,21 @@ void ModellApplication::buildSubmodels() {
     plug(Place::flush, [this](const ModelDate&) { specialOutput->flush(); });
   }
 
+  // The water balance reads the grids of every module built before.
+  waterBalance = adopt<waterbalanceclass>("water_balance");
+  if (waterBalance->getFlowControl() != 0) {
+    addChannelBalanceTerms();
+    plug(Place::waterBalanceStart, [this](const ModelDate&) { waterBalance->startStep(); });
+    // After the unsaturated zone's sub-step, before surface routing moves
+    // its runoff.
+    plug(Place::unsaturatedZoneSubstep, [this](const ModelDate&) {
+      waterBalance->addSubstep(substepModule ? substepModule->getSubsteps() : substeps);
+    });
+    plug(Place::waterBalance, [this](const ModelDate& d) { waterBalance->step(DATE_ARGS(d)); });
+    plug(Place::flush, [this](const ModelDate&) { waterBalance->flushStatistics(); });
+    plug(Place::waterBalanceTeardown, [this](const ModelDate&) { waterBalance->releaseModule(); });
+  }
+
   // Data assimilation last of all, so that every grid it draws is registered.
   if (channelRouting->getFlowControl() > 0) channelRouting->collectReservoirs(reservoirs);
   dataAssimilation = adopt<data_assimilation>("data_assimilation", &reservoirs, channelRouting);
@@ -449,4 +502,8 @@ void ModellApplication::finishConstruction() {
   stage = "setOutputInterval";
   for (const std::unique_ptr<modelobject>& m : modules)
     m->setOutputInterval(context.outputInterval);
+  stage = "prepareMPIReinfiltration";
+  *diag << "INFO: initializing re-infiltration in-order-processing..."
+        << "[end-entry]";
+  if (unsatZone) unsatZone->prepareMPIReinfiltration();
 }

@@ -102,7 +102,7 @@ void ModellApplication::runSubmodels(const ModelDate& date) {
     runPlaces(Place::unsaturatedZoneSubstep, Place::specialOutputSubstep, date);
   currentSubstep = 0;
   // (7) after the sub-steps
-  runPlaces(Place::glaciers, Place::channelRouting, date);
+  runPlaces(Place::glaciers, Place::waterBalance, date);
 }
 
 void ModellApplication::runPlaces(Place first, Place last, const ModelDate& date) {

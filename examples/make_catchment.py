@@ -3,13 +3,15 @@
 
 A main valley runs from north to an outlet on the southern edge, a side
 valley joins it from the north-east; three subbasins, soil, land-use, region
-and ponding grids, parameter tables, hourly station files of five
-meteorological variables and the control file that runs them. The same
+and ponding grids, a small glacier on the highest crest, a reservoir at the
+outlet and a lake in the upper valley, the two aquifer layers of the valley
+fill, parameter tables, hourly station files of five meteorological
+variables and the control file that runs them. The same
 landscape and the same weather come out at every size: the grids sample one
 landscape defined on the unit square, and the stations sit at fixed relative
 positions (their elevations do not depend on the grid).
 
-usage: make_catchment.py [--rows 60] [--cols 80] [--days 31] [--out DIR] [--jobs N]
+usage: make_catchment.py [--rows 60] [--cols 80] [--days 122] [--out DIR] [--jobs N]
 
 DIR (default: the folder "catchment" next to this script) receives the
 control file catchment.ctl and the folder input/ with the grids and station
@@ -22,13 +24,14 @@ import math
 import multiprocessing
 import os
 import random
+import re
 import sys
 
 CELL_SIZE = 100.0
 XLL = 2700000.0
 YLL = 1200000.0
 NODATA = -9999
-START = (2021, 5, 1)  # the first day of the station files, hour 0
+START = (2021, 3, 1)  # the first day of the station files, hour 0
 LATITUDE = 47.3
 LONGITUDE = 8.9
 REFERENCE_MERIDIAN = 15.0
@@ -153,14 +156,90 @@ def region_code(v):
     return 1 if v < 0.5 else 2
 
 
+def is_river(s):
+    """Surface routing hands its water to the channel on the valley floors."""
+    return s.above_floor < 6.0
+
+
+def irrigation_code(s, v, landuse):
+    """The fields of the lower main valley are sprinkled from groundwater."""
+    return 1 if landuse == 2 and s.subbasin == 1 and v > 0.7 else 0
+
+
 def ponding_storage(s, soil):
-    """Largest ponding depth in mm: flat valley floors hold more."""
-    return 5.0 + (20.0 if soil == 1 else 0.0) + 10.0 * max(0.0, 1.0 - s.above_floor / 100.0)
+    """Largest ponding depth in m (the model holds it in mm): flat valley
+    floors hold more."""
+    return 0.001 * (5.0 + (20.0 if soil == 1 else 0.0) + 10.0 * max(0.0, 1.0 - s.above_floor / 100.0))
+
+
+# A small glacier on the highest crest of the north: firn above 1900 m, ice
+# below it down to 1875 m.
+GLACIER_BOTTOM = 1875.0
+FIRN_BOTTOM = 1900.0
+
+
+def ice_firn(s):
+    """1 ice, 2 firn, 0 no glacier."""
+    if s.elevation < GLACIER_BOTTOM:
+        return 0
+    return 2 if s.elevation >= FIRN_BOTTOM else 1
+
+
+class Lake:
+    """A lake of a few cells on the main valley's floor: an ellipse around
+    the valley's axis at v with half-axes (a, b) in subbasin `subbasin`, its
+    surface `rise` m above the floor at v. Its bed is the ground where that
+    lies lower (towards the dam) and half a metre below the surface
+    elsewhere."""
+
+    def __init__(self, code, subbasin, v, a, b, rise):
+        self.code, self.subbasin = code, subbasin
+        self.u, self.v, self.a, self.b = main_axis(v), v, a, b
+        self.surface = round(main_floor(v) + rise, 1)
+
+    def covers(self, u, v):
+        return ((u - self.u) / self.a) ** 2 + ((v - self.v) / self.b) ** 2 < 1.0
+
+    def bed(self, s):
+        return round(min(s.elevation, self.surface - 0.5), 1)
+
+
+# The reservoir of the outlet's gorge behind its dam, and a natural lake in
+# the upper main valley. Channel routing holds both on the grid: a cell's
+# elevation plus its largest ponding depth is the lake's top.
+LAKES = (Lake(1, 1, 0.88, 0.035, 0.04, 4.0), Lake(2, 3, 0.33, 0.025, 0.03, 2.0))
+
+
+def lake_at(s, u, v):
+    """The lake at (u, v), or None."""
+    for lake in LAKES:
+        if s.inside and s.subbasin == lake.subbasin and lake.covers(u, v):
+            return lake
+    return None
+
+
+# The valley fill: gravel under the floors, thinning up the slopes, over a
+# less permeable second layer; the aquifer drains to fixed heads 3 m below
+# the ground along the rows of the outlet.
+def fill_thickness(s):
+    return 2.0 + 18.0 * max(0.0, 1.0 - s.above_floor / 120.0)
+
+
+def fill_conductivity(s):
+    return 2e-5 + 3e-4 * max(0.0, 1.0 - s.above_floor / 60.0)
+
+
+OUTLET_ROWS = 0.1  # share of the rows along the southern edge
 
 
 # --- grids -------------------------------------------------------------------
 
-GRIDS = ("zones", "dem", "soil", "landuse", "regions", "ponding")
+GRIDS = ("zones", "dem", "soil", "landuse", "regions", "ponding", "river_depth", "river_width",
+         "river_links", "irrigation", "ice_firn", "lake_codes", "aquifer_thickness", "gw_k_1",
+         "gw_k_2", "gw_storage_coeff_1", "gw_storage_coeff_2", "gw_boundary_fix_h",
+         "gw_boundary_fix_q", "gw_kolmation_1")
+# The grids that hold a value only inside the catchment.
+CATCHMENT_GRIDS = GRIDS[:1] + GRIDS[2:]
 
 
 def grid_rows(task):
@@ -174,17 +253,38 @@ def grid_rows(task):
         for c in range(1, ncols + 1):
             u = (c - 0.5) / ncols
             s = site(u, v)
-            row["dem"].append("%.1f" % s.elevation)
+            lake = lake_at(s, u, v)
+            elevation = lake.bed(s) if lake else s.elevation
+            row["dem"].append("%.1f" % elevation)
             if not s.inside:
-                for name in ("zones", "soil", "landuse", "regions", "ponding"):
+                for name in CATCHMENT_GRIDS:
                     row[name].append(nd)
                 continue
             soil = soil_code(s, u, v)
+            landuse = landuse_code(s, u, v, soil)
+            river = is_river(s)
+            conductivity = fill_conductivity(s)
             row["zones"].append(str(s.subbasin))
             row["soil"].append(str(soil))
-            row["landuse"].append(str(landuse_code(s, u, v, soil)))
+            row["landuse"].append(str(landuse))
             row["regions"].append(str(region_code(v)))
-            row["ponding"].append("%.1f" % ponding_storage(s, soil))
+            ponding = lake.surface - elevation if lake else ponding_storage(s, soil)
+            row["ponding"].append("%.4f" % ponding)
+            row["river_depth"].append("1.0" if river else nd)
+            row["river_width"].append("5.0" if river else nd)
+            row["river_links"].append("0")
+            row["irrigation"].append(str(irrigation_code(s, v, landuse)))
+            row["ice_firn"].append(str(ice_firn(s)))
+            row["lake_codes"].append(str(lake.code) if lake else nd)
+            row["aquifer_thickness"].append("%.1f" % fill_thickness(s))
+            row["gw_k_1"].append("%.2e" % conductivity)
+            row["gw_k_2"].append("%.2e" % (0.2 * conductivity))
+            row["gw_storage_coeff_1"].append("0.15" if soil == 1 else "0.05")
+            row["gw_storage_coeff_2"].append("0.05")
+            outlet = v > 1.0 - OUTLET_ROWS
+            row["gw_boundary_fix_h"].append("%.1f" % (elevation - 3.0) if outlet else nd)
+            row["gw_boundary_fix_q"].append(nd)
+            row["gw_kolmation_1"].append("1e-08")
         for name in GRIDS:
             lines[name].append(" ".join(row[name]))
     return {name: "\n".join(text) + "\n" for name, text in lines.items()}
@@ -250,9 +350,17 @@ HEADLINES = {
     "global_radiation": "global radiation in Wh/m2 per hour",
 }
 
-# One weather type per day, repeated after 31 days: S sunny, T afternoon
-# thunderstorm, F frontal rain, C cloudy and cool, W showery.
-WEATHER = "STSSFFCSSSTSWWCSSSSSTFFCSSTSWFC"
+# One weather type per day from 1 March, repeated after the last: S sunny,
+# T afternoon thunderstorm, F frontal rain, H heavy frontal rain, C cloudy and
+# cool, W showery. March brings snow to the heights, April its melt and a
+# rain flood, May a dry spell of three weeks, June a second flood and storms.
+WEATHER = ("STSSFFCSSSTSWWCSSSSSTFFCSSTSWFC"
+           "CWWSSSFCSSWSSSCFHHCSSTSSWCSSFS"
+           "SSSSSSSSSSSSSSSSSSSSSTSCWSSTSSS"
+           "STSSTSSFHHHCWSSSTSSSSWSTTSSSCS")
+# Mean temperature of the valley floor (420 m) on 1 March and its rise per day.
+SPRING_TEMPERATURE = 1.0
+WARMING_PER_DAY = 0.14
 
 # Hours in which a station's file holds no value (station, day from 0, hours).
 OUTAGES = {
@@ -287,19 +395,20 @@ class Weather:
     """The regional weather of every hour, shared by all stations."""
 
     def __init__(self, days):
-        rng = random.Random(20210501)
+        rng = random.Random(20210301)
         self.hours = []
         for d, (year, month, day) in enumerate(calendar(days)):
             kind = WEATHER[d % len(WEATHER)]
-            mean = 10.0 + 6.0 * d / 30.0 + {"S": 1.5, "T": 2.5, "F": -3.5, "C": -2.5, "W": -1.0}[kind]
+            mean = SPRING_TEMPERATURE + WARMING_PER_DAY * d + {
+                "S": 1.5, "T": 2.5, "F": -3.5, "H": -4.0, "C": -2.5, "W": -1.0}[kind]
             mean += 1.2 * (rng.random() - 0.5)
-            swing = {"S": 6.0, "T": 5.0, "F": 1.8, "C": 2.2, "W": 3.5}[kind]
+            swing = {"S": 6.0, "T": 5.0, "F": 1.8, "H": 1.5, "C": 2.2, "W": 3.5}[kind]
             rain = self.rain_of_day(kind, rng)
             for h in range(24):
                 # The value of hour h covers the hour that begins at h.
                 clock = h + 0.5
                 wave = math.cos(2.0 * math.pi * (clock - 15.0) / 24.0)
-                cloud = {"S": 0.92, "T": 0.85, "F": 0.25, "C": 0.45, "W": 0.55}[kind]
+                cloud = {"S": 0.92, "T": 0.85, "F": 0.25, "H": 0.15, "C": 0.45, "W": 0.55}[kind]
                 cloud += 0.1 * (rng.random() - 0.5)
                 if rain[h] > 0.0:
                     cloud = min(cloud, 0.3)
@@ -310,9 +419,10 @@ class Weather:
                     "temperature": mean + swing * wave,
                     "rain": rain[h],
                     "storm": kind == "T",
-                    "humidity": {"S": 0.62, "T": 0.68, "F": 0.9, "C": 0.8, "W": 0.82}[kind]
+                    "humidity": {"S": 0.62, "T": 0.68, "F": 0.9, "H": 0.95, "C": 0.8,
+                                 "W": 0.82}[kind]
                     - (0.16 if kind in "ST" else 0.06) * wave,
-                    "wind": {"S": 1.6, "T": 2.4, "F": 4.6, "C": 2.6, "W": 3.0}[kind]
+                    "wind": {"S": 1.6, "T": 2.4, "F": 4.6, "H": 5.0, "C": 2.6, "W": 3.0}[kind]
                     + 0.9 * max(0.0, wave),
                     "cloud": cloud,
                 })
@@ -324,6 +434,10 @@ class Weather:
             start = 2 + int(rng.random() * 8)
             for h in range(start, min(24, start + 14)):
                 rain[h] = 0.3 + 2.0 * rng.random() ** 1.5
+        elif kind == "H":
+            start = int(rng.random() * 4)
+            for h in range(start, min(24, start + 20)):
+                rain[h] = 1.0 + 3.0 * rng.random() ** 1.5
         elif kind == "T":
             start = 14 + int(rng.random() * 3)
             for h in range(start, start + 3):
@@ -418,6 +532,7 @@ LANDUSE_TABLE = """\
   RSI       = 10    10    10    10    10    10;
   RSE       = 250   250   250   250   250   250;
   VegStart = 100; VegStop = 290;
+  SoilTillage = 95;
 }
 2 field crops {
   FixDays   = 15    110   160   210   240   345;
@@ -430,6 +545,7 @@ LANDUSE_TABLE = """\
   RSI       = 10    10    10    10    10    10;
   RSE       = 200   200   250   250   200   200;
   VegStart = 110; VegStop = 240;
+  SoilTillage = 110 121; SR_ResidCovrg = 0.1 0.1 0.2 0.3 0.1 0.1;
 }
 3 deciduous trees {
   FixDays   = 15    110   140   260   300   345;
@@ -486,19 +602,309 @@ SOIL_TABLE = """\
   thickness = 0.3 0.7 1.0;  ksat = 2.9e-6 2.0e-6 1.5e-6;
   theta_sat = 0.43 0.42 0.40;  theta_res = 0.078 0.075 0.07;
   alpha = 3.6 3.4 3.0;  Par_n = 1.56 1.5 1.45;
+  GrainSizeDist = 0.4 0.4 0.15 0.05 0 0 0;
 }
 2 brown earth {
   method = MultipleHorizons; layers = 3;
   thickness = 0.2 0.5 0.8;  ksat = 1.2e-5 6.0e-6 3.0e-6;
   theta_sat = 0.41 0.40 0.38;  theta_res = 0.065 0.06 0.06;
   alpha = 7.5 6.0 5.0;  Par_n = 1.89 1.7 1.6;
+  GrainSizeDist = 0.6 0.25 0.1 0.05 0 0 0;
 }
 3 stony shallow soil {
   method = MultipleHorizons; layers = 2;
   thickness = 0.15 0.35;  ksat = 4.0e-5 2.0e-5;
   theta_sat = 0.41 0.35;  theta_res = 0.057 0.05;
   alpha = 12.4 10.0;  Par_n = 2.28 2.0;
+  GrainSizeDist = 0.5 0.2 0.1 0.1 0.1 0 0;
 }
+"""
+
+
+def grid_lines(entries):
+    """A grid or statistics file per line, each followed by its write code
+    line when it is a grid: (file, code, meaning)."""
+    return "".join("%s %d\n" % entry[:2] if entry[0].endswith(".stat") else
+                   "%s  %s\n%s  its write code\n" % (entry[0], entry[2], entry[1])
+                   for entry in entries)
+
+
+RADIATION_SECTION = """\
+[radiation_correction]
+1   on: slope, aspect and the shadows of the terrain
+60  time interval in minutes
+1   method: slope and aspect with shading
+tcorr.asc  corrected temperature
+0   its write code
+1.0  scaling factor of the temperature correction (K)
+exkorr.asc  correction factor of the radiation
+0   its write code
+shadow.asc  shadows of the terrain
+0   its write code
+1   the correction every step
+4   sub-intervals per step
+"""
+
+
+def interception_section():
+    """A bucket per vegetation layer, emptied by the potential transpiration,
+    after snow."""
+    return "[interception_model]\n1   on\n60  time interval in minutes\n1   method\n" + grid_lines([
+        ("throughfall.asc", 0, "throughfall"), ("throughfall.stat", 2024, ""),
+        ("eiact.asc", 0, "interception evaporation"), ("eiact.stat", 2024, ""),
+        ("intercept.asc", 3, "interception storage, for a warm start"),
+        ("intercept.stat", 2024, "")]) + \
+        "0.35  storage per unit leaf area (mm)\n0   interception readgrid\n"
+
+
+def snow_section():
+    """Melt by an energy balance of the snow pack, no slides."""
+    head = """\
+[snow_model]
+1     on
+60    time interval in minutes
+5     method: energy balance
+0.75  transzone: half-width of the rain/snow transition (K)
+0.75  T0R: rain/snow threshold temperature (degrees C)
+0.0   T0: melt threshold temperature (degrees C)
+0.1   CWH: liquid water capacity of the snow
+0.25  CRFR: refreezing coefficient
+2.5   degree-day factor (mm/K/day)
+1.5   temperature factor
+0.5   wind factor
+0.01  z0 of snow (m)
+0.5   RMFMIN: least radiation melt factor
+1.5   RMFMAX: largest radiation melt factor
+0.45  ALBsnow_min
+0.9   ALBsnow_max
+"""
+    body = grid_lines([
+        ("rain.asc", 0, "rain"), ("rain.stat", 2024, ""), ("snow.asc", 0, "snow"),
+        ("snow.stat", 2024, ""), ("snowdays.asc", 3, "days with snow, for a warm start"), ("snowdays.stat", 0, ""),
+        ("snowage.asc", 3, "snow age, for a warm start"), ("snowage.stat", 0, ""), ("albedo.stat", 0, ""),
+        ("snowout.asc", 0, "outflow of the snow cover"), ("snowout.stat", 2024, ""),
+        ("melt.asc", 0, "melt alone"), ("melt.stat", 0, ""),
+        ("snowstorage.asc", 3, "solid storage, for a warm start"),
+        ("liquidstorage.asc", 3, "liquid storage, for a warm start"),
+        ("swe.stat", 2024, ""), ("swe.asc", 3, "snow water equivalent, for a warm start")])
+    extended = """\
+0     snow readgrid: 0 cold start, 1 the storages of a former run
+snowtemp.asc  snow pack temperature
+3     its write code: for a warm start
+snowtemp.stat 0
+surftemp.asc  snow surface temperature
+3     its write code: for a warm start
+surftemp.stat 0
+slidein.asc  mass put into slides (no slides with this method)
+0     its write code
+slidein.stat 0
+slidemobile.asc  mass moving in slides
+0     its write code
+slidemobile.stat 0
+slidedepo.asc  deposition of slides
+0     its write code
+slidedepo.stat 0
+55    maximum slope for deposition (degrees)
+1     maximum deposition factor
+30    minimum slope for slides (degrees)
+0.01  slide mass fraction
+1     correction of the incoming long-wave radiation
+1     correction of the outgoing long-wave radiation
+1     EnBalScaling: factor of the energy balance
+"""
+    return head + body + extended
+
+
+def glacier_section():
+    """Static glaciers melting by degree days, their melt routed through
+    three linear storages per subbasin."""
+    return """\
+[ice_firn]
+1     Glacier-Method: degree days on glaciers that keep their extent
+7.0   DDFice (mm/K/day)
+5.5   DDFfirn (mm/K/day)
+4.0   DDFsnow (mm/K/day)
+1.5   MF: melt factor
+0.0   Aice_min
+0.0   Aice_max
+0.0   Asnow_min
+0.0   Asnow_max
+12    kice_els: storage constant of the ice melt (h)
+120   kfirn_els: storage constant of the firn melt (h)
+48    ksnow_els: storage constant of the snow melt on glaciers (h)
+0     initial Qice_els
+0     initial Qfirn_els
+0     initial Qsnow_els
+""" + grid_lines([("firnmelt.asc", 0, "melt from firn"), ("qfirn.stat", 2024, ""),
+                  ("icemelt.asc", 0, "melt from ice"), ("qice.stat", 2024, ""),
+                  ("qglac.stat", 2024, "")])
+
+
+LAKE_SECTION = """\
+[lake_model]
+1      on: the cells of lake_codes hold their lake's water as ponding
+1      initialization method: no change of grids
+0.08   Albedo_OpenWater
+0.001  z0_OpenWater (m)
+0      readgrids: the lakes start from V0
+"""
+
+# The stacks of the layered snow pack, each followed by its write code: at
+# the end of the run, for a warm start; the downward flux is not needed.
+SNOW_STACKS = [("swes.stack", 3, "solid water of the snow layers (mm)"),
+               ("swel.stack", 3, "liquid water of the snow layers (mm)"),
+               ("tempersnow.stack", 3, "temperature of the snow layers"),
+               ("thetasnow.stack", 3, "water content of the snow layers"),
+               ("hhydsnow.stack", 3, "hydraulic heads of the snow layers"),
+               ("hgeosnow.stack", 3, "geodetic heights of the snow layers"),
+               ("qusnow.stack", 0, "downward flux of the snow layers"),
+               ("thicksnow.stack", 3, "thickness of the snow layers"),
+               ("denssnow.stack", 3, "density of the snow layers"),
+               ("uppersnow.asc", 3, "index of the top snow layer")]
+
+
+def layered_snow_sections():
+    """Three snow layers on the soil column, with the soil heat."""
+    per_layer = "".join("  %s = %s;\n" % (key, " ".join([value] * 3)) for key, value in (
+        ("thickness", "0.1"), ("ksat", "1e-4"), ("theta_sat", "0.9"), ("theta_res", "0.02"),
+        ("alpha", "5.0"), ("Par_n", "2.0"), ("DensityDry", "100"),
+        ("HeatCapacityDry", "2100"), ("DryThermalConduct", "0.1")))
+    return ("[LayeredSnowModel]\n1     on\n1     method of layered snow model\n"
+            "400   dLayeredSnowMaxDensity\n500   dLayeredSnowMaxDensity\n"
+            "-1    dTOffsetFreshSnow (K)\n0     dDrainageDensitiySnow\n"
+            "0.1   dWaterHoldingCapacity\n1     dSEeffectiveness\n1     dSEeffectivenessSoil\n" +
+            grid_lines(SNOW_STACKS) +
+            "\n[LayeredSnowProperties]\n1     number of snow types\n"
+            "1 snow {\n  method = MultipleHorizons; layers = 3;\n" + per_layer + "}\n")
+
+
+def groundwater_section(control_cell):
+    """Two aquifer layers of the valley fill under the soil, leakage between
+    them; ponded water (the lakes) counts as head above the ground."""
+    lines = ["[groundwater_flow]", "1     on", "60    time interval in minutes",
+             "1     method: successive over-relaxation", "200   maxiter",
+             "1e-7  maxerror_allowed (m)", "1     alpha", "1.3   sor-parameter",
+             "0     grid read parameter: the heads start from the soil's table",
+             "2     number of layers",
+             "%d %d  control point (row column)" % control_cell,
+             "gw_control.txt  control point file", "1     Use-Pond-Flag"]
+    for k in (1, 2):
+        for name, meaning in (("head", "hydraulic heads"), ("flow_x", "flow in x"),
+                              ("flow_y", "flow in y"), ("balance", "balance")):
+            lines += ["gw_%s_%d.asc  %s of layer %d" % (name, k, meaning, k),
+                      "3     its write code"]
+    return "\n".join(lines) + "\n"
+
+
+HEAT_CONSTANTS = [("10", "dTModLowBoundBase (degrees C)"), ("-0.0065", "dTModLapseRate (K/m)"),
+                  ("800", "dTModCDrySoil (J/(kg K))"), ("1500", "dTModRhoDrySoil (kg/m3)"),
+                  ("0.3", "dTModLamDrySoil (W/(m K))"), ("1e-9", "dTModKmin (m/s)"),
+                  ("0.57", "dTModLamWat (W/(m K))"), ("2.2", "dTModLamIce (W/(m K))"),
+                  ("4187", "dTModCWater (J/(kg K))"), ("1950", "dTModCIce20 (J/(kg K))"),
+                  ("2100", "dTModCIce0 (J/(kg K))"), ("334000", "dTModLatHeat (J/kg)"),
+                  ("1000", "dTModRhoWater (kg/m3)"), ("124.6", "dTModFactor (m/K)"),
+                  ("0", "dTModSEForStat"), ("60", "dTModShortestStep (s)"),
+                  ("3600", "dTModLongestStep (s)"), ("1", "dTModNFactorFreezing"),
+                  ("1", "dTModNFactorThawing")]
+
+
+def heat_section():
+    """Soil heat and frozen soil, implicit, with the heat that water carries."""
+    return ("[heat_transfer]\n1   on\n12  method: implicit, with the heat of the water\n0\n0\n" +
+            "".join("%s  %s\n" % c for c in HEAT_CONSTANTS) +
+            "uz_temperature.txt  soil temperature at the control point\n"
+            "temper.stat 0  statistics\n"
+            "temper.stack  soil temperature stack\n3   its write code: for a warm start\n"
+            "thaw.asc  thaw depth\n0   its write code\n"
+            "se.stack  SE stack\n0   its write code\n")
+
+
+SILTING_SECTION = """\
+[SiltingUpModel]
+1      on: the surface of tilled fields silts up under rain
+60     time interval in minutes
+2      method: the formula with the parameters below
+sdisp.stat 2024  statistics SDISP
+qdsu.stat 2024   statistics QDSU
+sdisp.asc  silting-up disposition grid
+0          its write code
+rainpause.asc  RAINPAUSE grid
+0              its write code
+ekin.asc  EKIN grid
+0         its write code
+tsbb.asc  TSBB grid
+0         its write code
+qdsu.asc  QDSU grid
+0         its write code
+1 3    subbasin codes
+0.25 0.1  minimum rain pause in days
+0      readgrids
+1.0    parameter A for method 2 (I_0)
+0.2    parameter B for method 2 (I_inf)
+0.52   parameter C for method 2 (I_inf)
+-0.64  parameter D for method 2 (I_inf)
+0.013  parameter E for method 2 (C_v)
+-1.03  parameter F for method 2 (C_v)
+0.7    parameter G for method 2 (C_v)
+-0.19  parameter H for method 2 (C_v)
+"""
+
+SURFACE_SECTION = """\
+[SurfaceRoutingModel]
+1  on: the ponded water flows from cell to cell to the rivers
+60  time interval in minutes
+2  method: the steepest of the eight neighbours
+qdsr.stat 4001  direct runoff
+qisr.stat 4001  interflow
+qbsr.stat 4001  baseflow
+qgsr.stat 4001  total runoff
+velocity.stk  velocity stack
+0  its write code
+fluxes.stk  fluxes stack
+0  its write code
+0.0001  iteration error of the wake length (m)
+20  its iteration limit
+0.00001  iteration error of the velocity (m/s)
+50  its iteration limit
+1  shortest inner step (s)
+100  longest inner step (s)
+0.01  flow depth from which crop stems count (m)
+1.0  concentration factor
+0  read setting (the unsaturated zone's decides)
+qssr.stat 4001  water on the land
+"""
+
+IRRIGATION_SECTIONS = """\
+[irrigation]
+1   on: the fields of the lower valley (grid irrigation_codes)
+60  time interval in minutes
+irrig_gw.stat 2024  water taken from groundwater (mm)
+irrig_sw.stat 2024  water taken from surface water (mm)
+
+[irrigation_table]
+1
+1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day
+"""
+
+# The reservoir at the outlet holds back the floods of the whole valley: its
+# outflow rises with the stored volume. The lake of the upper valley spills
+# over a natural sill once it holds 120000 m3.
+RESERVOIR_RULES = """\
+[abstraction_rule_reservoir_1]
+5
+0 0
+1e5 0.2
+3e5 1.0
+6e5 4.0
+1.5e6 20.0
+
+[abstraction_rule_reservoir_2]
+5
+0 0
+1.2e5 0
+1.5e5 0.5
+2e5 3.0
+3e5 15.0
 """
 
 
@@ -585,8 +991,10 @@ def channel(name, area, length, slope):
 
 
 def routing_section(nrows, areas):
-    """Subbasins 2 (the side valley) and 3 (the north) flow through
-    subbasin 1 to the outlet on the southern edge."""
+    """Subbasin 3 (the north) drains through its lake, subbasin 2 (the side
+    valley) straight into subbasin 1, whose reservoir at the outlet on the
+    southern edge holds back the floods; a water supply takes a share of the
+    flow out of the catchment."""
     valley = nrows * CELL_SIZE
     def reach(v):
         return (1.0 - v) * valley, (main_floor(v) - main_floor(1.0)) / ((1.0 - v) * valley)
@@ -601,12 +1009,27 @@ routed.stat 2001  routed discharge of every step
 none  no observed discharge
 0     column descriptors of observed discharge
 0     steps left out of the comparison
+TG 3 (AREA = %(a3).2f, F = 1)
+ SP 2 (file = lake_2.txt V0 = 1.4e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
 TG 1 (AREA = %(a1).2f, F = 1)
  %(side)s
  %(north)s
+ SP 1 (file = reservoir_1.txt V0 = 1e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)
+ AL 1 = extern abstraction_1.txt 0.1 0.3 0.4 m3/s
 end of the descriptions
-""" % dict(a1=areas[1], side=channel("OL 2", areas[2], side_length, side_slope),
+""" % dict(a1=areas[1], a3=areas[3], side=channel("OL 2", areas[2], side_length, side_slope),
            north=channel("OL 3", areas[3], north_length, north_slope))
+
+
+# The glacier, the lakes (with the subbasins they lie in) and the aquifer's
+# layers: (file, name); both layers take the same thickness, conductivities
+# hold in x and y alike.
+MORE_GRIDS = [("ice_firn", "ice_firn"), ("lake_codes", "lake_codes"),
+              ("zones", "zonegrid_soilmodel")] + [
+    (file.replace("K", str(k)), name + str(k)) for k in (1, 2) for file, name in (
+        ("aquifer_thickness", "aquifer_thickness_"), ("gw_k_K", "gw_k_x_"), ("gw_k_K", "gw_k_y_"),
+        ("gw_storage_coeff_K", "gw_storage_coeff_"), ("gw_boundary_fix_h", "gw_boundary_fix_h_"),
+        ("gw_boundary_fix_q", "gw_boundary_fix_q_"))] + [("gw_kolmation_1", "gw_kolmation_1")]
 
 
 def control_file(nrows, ncols, days, areas):
@@ -615,7 +1038,11 @@ def control_file(nrows, ncols, days, areas):
     cells = [(round(0.95 * nrows), round(0.47 * ncols)), (round(0.53 * nrows), round(0.50 * ncols)),
              (round(0.30 * nrows), round(0.84 * ncols))]
     cell_list = " ".join("%d %d" % rc for rc in cells)
-    soil_water = unsatzon_section(cells[1]) + "\n" + routing_section(nrows, areas)
+    soil_water = "\n".join([interception_section(), snow_section(), glacier_section(),
+                            SILTING_SECTION, unsatzon_section(cells[1]), heat_section(),
+                            LAKE_SECTION, layered_snow_sections(), SURFACE_SECTION,
+                            groundwater_section(cells[1]), routing_section(nrows, areas),
+                            RESERVOIR_RULES])
     meteo = "".join([
         interpolation_section("temperature", 2, (-40, 50), 8, "temperature.asc", 355, reach,
                               "lapse rate fitted per region; daily grids, mean, minimum, maximum"),
@@ -630,7 +1057,9 @@ def control_file(nrows, ncols, days, areas):
     ])
     return """\
 # horva example: a synthetic catchment of %(nrows)d x %(ncols)d cells of 100 m with three
-# subbasins, hourly station data of five meteorological variables.
+# subbasins, hourly station data of five meteorological variables from 1 March
+# to 30 June: snow on the heights, its melt, a dry spell in May, floods in April
+# and June. Every module is on.
 # Written by examples/make_catchment.py; run it from a work folder that holds a
 # copy of this file, the input folder (or a link to it) and an empty output
 # folder (scripts/run-example.sh does all of that).
@@ -640,6 +1069,7 @@ def control_file(nrows, ncols, days, areas):
 $set $input = input/
 $set $output = output/
 $set $endday = %(end_day)d
+$set $endmonth = %(end_month)d
 
 [output_interval]
 24  hours between two lines "model time" in the log
@@ -668,7 +1098,7 @@ DefaultOutputDirectory = $output
 %(start_year)d     start year
 23       end hour
 $endday  end day
-%(end_month)d        end month
+$endmonth        end month
 %(end_year)d     end year
 
 [zone_grid]
@@ -678,26 +1108,24 @@ zones.asc  subbasin codes 1, 2, 3; nodata outside the catchment
 dem.asc  elevation in m
 
 [standard_grids]
-4  number of grids: file, name, keys
+%(grid_count)d  number of grids: file, name, keys
 soil.asc     soil_types          fillcode = 0 readcode = 1
 landuse.asc  landuse             fillcode = 0 readcode = 1
 regions.asc  regression_regions  fillcode = 0 readcode = 1
 ponding.asc  max_ponding_storage fillcode = 0 readcode = 1 statfile = max_ponding_storage.stat statcode = 2024
-
+river_depth.asc  river_depth     fillcode = 0 readcode = 1
+river_width.asc  river_width     fillcode = 0 readcode = 1
+river_links.asc  river_links     fillcode = 0 readcode = 1
+irrigation.asc   irrigation_codes fillcode = 0 readcode = 1
+%(more_grids)s
 [variable_grids]
 0  number of grids that the sub-models change and write
 
 %(multilayer)s
 %(landuse)s
 %(soil)s
-[irrigation]
-0  irrigation off
-60  time interval in minutes
-
-[radiation_correction]
-0   radiation correction off
-60  time interval in minutes
-
+%(irrigation)s
+%(radiation)s
 [evapotranspiration]
 1   on: Penman-Monteith per vegetation layer
 60  time interval in minutes
@@ -781,7 +1209,21 @@ precipitation mul 1 12 1:1.05 2:1.0   five percent more in region 1 (the north)
            start_year=START[0], start_month=START[1], start_day=START[2], latitude=LATITUDE,
            longitude=LONGITUDE, meridian=REFERENCE_MERIDIAN, multilayer=MULTILAYER_TABLE,
            landuse=LANDUSE_TABLE, soil=SOIL_TABLE, meteo=meteo, cells=cell_list,
-           soil_water=soil_water)
+           soil_water=soil_water, irrigation=IRRIGATION_SECTIONS, radiation=RADIATION_SECTION,
+           grid_count=8 + len(MORE_GRIDS), more_grids="".join(
+               "%s.asc  %s  fillcode = 0 readcode = 1\n" % g for g in MORE_GRIDS))
+
+
+def routing_alone(text):
+    """The control file of "-mode:routing": channel routing reads the total
+    runoff (qg.stat) that a run of catchment.ctl wrote to the same output
+    folder and writes its own routed discharge and tables of the reservoir,
+    the lake and the abstraction beside those of the run."""
+    head = ("# Channel routing alone: horva -mode:routing routing.ctl, after a run of\n"
+            "# catchment.ctl in the same work folder.\n")
+    for name in ("routed", "reservoir_1", "lake_2", "abstraction_1"):
+        text = re.sub(r"\b%s\.(stat|txt)\b" % name, r"%s_alone.\1" % name, text)
+    return head + text
 
 
 def main(argv):
@@ -789,7 +1231,7 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--rows", type=int, default=60)
     parser.add_argument("--cols", type=int, default=80)
-    parser.add_argument("--days", type=int, default=31, help="days of hourly station data")
+    parser.add_argument("--days", type=int, default=122, help="days of hourly station data")
     parser.add_argument("--out", default=os.path.join(here, "catchment"))
     parser.add_argument("--jobs", type=int, default=min(4, os.cpu_count() or 1),
                         help="processes that compute the grids (default: up to 4)")
@@ -802,8 +1244,11 @@ def main(argv):
     weather = Weather(args.days)
     for variable in NETWORKS:
         write_station_file(folder, variable, weather, args.rows, args.cols)
+    text = control_file(args.rows, args.cols, args.days, subbasin_areas(folder))
     with open(os.path.join(args.out, "catchment.ctl"), "w", newline="\n") as f:
-        f.write(control_file(args.rows, args.cols, args.days, subbasin_areas(folder)))
+        f.write(text)
+    with open(os.path.join(args.out, "routing.ctl"), "w", newline="\n") as f:
+        f.write(routing_alone(text))
     return 0
 
 

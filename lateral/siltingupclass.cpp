@@ -231,11 +231,10 @@ void siltingupclass::registerOwnGrids(bool fromFiles) {
   for (int g = 0; g < ownGridCount; ++g) {
     grids[g] = zoneFilledGrid();
     if (fromFiles && g != directRunoff) {
-      const bool whole = mpiRank == 0;
       Grid read = zoneFilledGrid();
-      std::string path = outputs[g].file;
-      prependDirectory(inputDirectory, path);
-      readGrid(path, read, 0, false, false, false, whole ? 1 : 0, false, !whole, 0.0);
+      // Every process, rank 0 too, holds its own rows; the read and its halo
+      // exchange are collective.
+      readGrid(outputs[g].file, read, 0, false, false, false, 0, false, true, 0.0);
       for (long r = heldFirst; r <= heldLast; ++r)
         for (long c = 1; c <= header.ncols; ++c)
           if (grids[g][r][c] != header.nodata) grids[g][r][c] = read[r][c];
@@ -268,11 +267,7 @@ void siltingupclass::flushStatistics() {
 
 void siltingupclass::initTracers(int& errorCode, int tracerCount, std::vector<TracerRecord>& table,
                                  StatisticTableEntry* statisticTable, long tableSize) {
-  errorCode = 0;
-  if (getFlowControl() == 0) return;
-  teilmodellklasse::initTracers(errorCode, tracerCount, table, statisticTable, tableSize);
-  if (errorCode != 0) return;
-  errorCode = catchModuleFailure([&] {
+  initTracersThen(errorCode, tracerCount, table, statisticTable, tableSize, [&] {
     tracerInputGrids.clear();
     for (size_t k = 1; k <= tracers.size(); ++k) {
       const std::string prefix = "concflux_tracer_" + std::to_string(k) + "_";

@@ -52,13 +52,17 @@ public:
   // Total runoff per tracer and subbasin; null when off, code 57 before
   // initTracers.
   virtual RunoffArrays* getQg();
+  // Per subbasin (1 .. N) on rank 0 what the linear storages of direct
+  // runoff and interflow hold after the step, mm over the subbasin.
+  std::vector<double> concentrationStorage() const;
   // The flow-time zones of every subbasin. Collective.
   virtual void computeFlowTimeZones();
 
   // --- state file (lateral/surfrout_state_file.cpp) --------------------------
   // Keeps the name and, unless the setting is 0, 2 or 4, reads the section
-  // of a former run into the zones and storages. A missing file or section
-  // leaves them as built; a section that does not fit ends with code 71.
+  // of a former run into the zones and storages and its grid
+  // "SurfStorSiltingUp" of the water on the land. A missing file, section or
+  // grid leaves them as built; a section that does not fit ends with code 71.
   virtual void readStorage(const std::string* name, int setting);
   [[noreturn]] virtual void storageMismatch(const std::string& description, double control,
                                             double stored);
@@ -167,9 +171,15 @@ protected:
   void sumSubbasinStorage(double dt);
   void sumOverProcesses(std::vector<CompensatedSum>& sums, const char* what);
   void collectSubstepRunoff();
+  // The recession factor per step of a linear storage with constants[s] in
+  // minutes; 0 without one.
+  double recession(const double* constants, size_t s) const;
   void passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out,
                    const double* constants, size_t s, ModuleStatistic& statistic);
   static int flowTimeZone(double flowTime);
+  // The water on the land from the grid of a former run; without it the
+  // land starts dry, with a warning. Collective.
+  void readSurfaceWater();
   void readStorageSection(FILE* file);
   void writeStorageSection(bool append);
   void countZoneCells();

@@ -1,10 +1,12 @@
 // The section "[SurfaceRoutingModel]" of the state file: the flow-time
 // pipeline and the two linear storages of every subbasin, for water and
 // every tracer. Each process writes and reads its own file (the unsaturated
-// zone's name for it), holding its own cells' part of the pipeline.
+// zone's name for it), holding its own cells' part of the pipeline. The
+// water still on the land goes into a grid of the catchment beside it.
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/diag_stream.h"
@@ -13,6 +15,9 @@
 namespace {
 
 constexpr int mismatchCode = 71;
+// The unsaturated zone takes this water up again in the next step; written
+// like every grid of the run, so that it does not depend on the processes.
+const char* const surfaceWaterFile = "SurfStorSiltingUp";
 const char* const notInitialised =
     ". This means that the actual model run will not initialize the flow travel time zones for "
     "direct runoff and interflow, as it was before version 9.08.06.";
@@ -37,6 +42,8 @@ void surfaceroutingclass::readStorage(const std::string* name, int setting) {
   if (flowControl == 0) return;
   if (name) storageFileName = *name;
   if (!name || setting == 0 || setting == 2 || setting == 4) return;
+  // Before the state file, which a process may lack: the read is collective.
+  readSurfaceWater();
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);
   FILE* file = std::fopen(path.c_str(), "r");
@@ -62,6 +69,20 @@ void surfaceroutingclass::readStorage(const std::string* name, int setting) {
     throw;
   }
   std::fclose(file);
+}
+
+void surfaceroutingclass::readSurfaceWater() {
+  if (!initialStateFileExists(surfaceWaterFile)) {
+    *diag << "WARNING: no grid " << surfaceWaterFile
+          << " of a former run in the directory of the initial states; the water that stood "
+             "on the land at its end is not there"
+          << "[end-entry]";
+    return;
+  }
+  Grid read = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
+  readGrid(surfaceWaterFile, read, 0, false, false, false, 0, false, true, 0.0);
+  cells.forEachInOrder([&](long r, long c) { surfStorSiltingUpGrid[r][c] = read[r][c]; });
+  free_matrix(read, heldFirst, heldLast, 1, header.ncols);
 }
 
 void surfaceroutingclass::readStorageSection(FILE* file) {
@@ -108,6 +129,10 @@ void surfaceroutingclass::readStorageSection(FILE* file) {
 }
 
 void surfaceroutingclass::writeStorageSection(bool append) {
+  // Collective, so before a process may give up on its own file; the
+  // writer puts the output directory in front.
+  writeOutputFile(std::abs(registryIndex[siltingUpStorageSlot]), surfStorSiltingUpGrid, false,
+                  surfaceWaterFile);
   std::string path = storageFileName;
   prependDirectory(outputDirectory, path);
   FILE* file = std::fopen(path.c_str(), append ? "a" : "w");

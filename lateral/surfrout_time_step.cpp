@@ -278,7 +278,7 @@ void surfaceroutingclass::endStep() {
 void surfaceroutingclass::passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out,
                                       const double* constants, size_t s,
                                       ModuleStatistic& statistic) {
-  const double e = constants && constants[s] > 0.0 ? std::exp(-timeStepMinutes / constants[s]) : 0.0;
+  const double e = recession(constants, s);
   const auto ratio = [](const ZoneRecord& z) {
     return z.effectiveWeight > 0.0 ? z.valueSum / z.effectiveWeight : 0.0;
   };
@@ -293,6 +293,24 @@ void surfaceroutingclass::passStorage(ZoneRecords& zone, RunoffArrays& in, Runof
   ZoneRecord& record = statistic.records[s];
   record.weightSum = record.effectiveWeight = rel;
   record.valueSum = out[0][s] * rel;
+}
+
+double surfaceroutingclass::recession(const double* constants, size_t s) const {
+  return constants && constants[s] > 0.0 ? std::exp(-timeStepMinutes / constants[s]) : 0.0;
+}
+
+// A linear storage whose outflow q follows q = (1 - e) x + e q' over a step
+// holds e / (1 - e) q.
+std::vector<double> surfaceroutingclass::concentrationStorage() const {
+  const size_t N = static_cast<size_t>(zones.zoneCount);
+  std::vector<double> held(N + 1, 0.0);
+  if (flowControl == 0 || mpiRank != 0 || QDd.empty()) return held;
+  for (size_t s = 1; s <= N; ++s) {
+    const double ed = recession(storageConstantQD, s);
+    const double ei = recession(storageConstantQI, s);
+    held[s] = ed / (1.0 - ed) * QDd[0][s] + ei / (1.0 - ei) * QIi[0][s];
+  }
+  return held;
 }
 
 void surfaceroutingclass::flushStatistics() {

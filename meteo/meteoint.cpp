@@ -166,8 +166,8 @@ void meteointerpol::registerResultGrid() {
   }
   requireGrid("[zone_grid]");
   const long nrows = header.nrows;
-  firstHeldRow = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
-  lastHeldRow = mpiRank == 0 ? nrows : std::min(nrows, header.lastRow + 1);
+  firstHeldRow = std::max(1L, header.firstRow - 1);
+  lastHeldRow = std::min(nrows, header.lastRow + 1);
   grid = matrix(firstHeldRow, lastHeldRow, 1, header.ncols, nrows);
   for (long r = firstHeldRow; r <= lastHeldRow; ++r)
     std::fill(grid[r], grid[r] + header.ncols + 1, header.nodata);
@@ -333,7 +333,7 @@ void meteointerpol::readStepGrid(const ModelDate& date) {
     }
   }
   shareExitCode(*diag, code);
-  readGrid(name, grid, 0, false, false, false, 1, false, true, 0.0);
+  readGrid(name, grid, 0, false, false, false, 0, false, true, 0.0);
   // Like the interpolated grids, the grid holds values inside the zone grid
   // only.
   const GridRegistryEntry& zone = registry[1];

@@ -29,8 +29,7 @@ class StationFile;
 //   3                 minimum number of stations per regression region
 //   temp.asc 22       output grid file name and write code
 //
-// The grid is registered like a standard grid: rank 0 holds every row, the
-// other processes their strip with a halo row on each side. Each process
+// Every process holds its strip of the grid with a halo row on each side,
 // computes the valid cells of its strip rows and completes the halo rows.
 class meteointerpol : public modelobject {
 public:

@@ -74,6 +74,9 @@ public:
   virtual void InitLakeModel(int interceptionFirst);
   // Collective: rank 0 hands the lake cells' ponding to their owners.
   void scatterLakePonding();
+  // Collective, after the state file: unless readMode is 0, 2 or 4, every
+  // lake's cells hold what its stored volume gives.
+  void restoreLakeCells(int readMode);
   // Appends every reservoir, elements and reservoirs in order.
   void collectReservoirs(std::vector<SP_class*>& list);
   int getLakeModel() const { return lakeModel; }

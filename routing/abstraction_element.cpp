@@ -79,6 +79,8 @@ void routingclass::deliverAbstraction(int j, bool store, int year, int month, in
                                       int minute) {
   AL_class& al = abstraction(j);
   if (store) al.StoreStep(year, month, day, hour, minute, alFlow.data());
+  (al.isInternal() ? waterBalance.internalAbstraction : waterBalance.externalAbstraction) +=
+      alFlow[0] * timeStep * 60.0;
   if (!al.isInternal()) return;
   const int k = subbasins + abstractionLinks[static_cast<std::size_t>(j)];
   for (int n = 1; n <= subIntervals; ++n)

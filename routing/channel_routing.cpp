@@ -63,11 +63,17 @@ void routingclass::Route(int year, int month, int day, int hour, int minute) {
   const bool initialisation = month < 1;
   const bool irrigation = !initialisation && irrigationDemand && maxirrig;
   std::fill(drawnColumn.begin(), drawnColumn.end(), 0);
+  waterBalance = ElementWaterBalance{};
+  waterBalance.received = columnsVolume();
   if (irrigation) drawIrrigationFromTributaries();
 
+  // What the channels and the own subbasin take; the rest of what they
+  // received was withdrawn.
+  double taken = 0.0;
   for (int n = 1; n <= subIntervals; ++n) {
     elementOut[0][n] = areaShares[0] * subRunoff[0][n][ownColumn];
     for (int t = 1; t <= tracerCount; ++t) elementOut[t][n] = subRunoff[t][n][ownColumn];
+    taken += elementOut[0][n] / subIntervals * elementVolumeFactor();
   }
 
   for (int c = 1; c <= channelCount(); ++c) {
@@ -82,6 +88,12 @@ void routingclass::Route(int year, int month, int day, int hour, int minute) {
       for (int t = 0; t <= tracerCount; ++t) stepRunoff[t][col] = subRunoff[t][1][col];
     }
     takeChannelInput(c, col);
+    if (!isInflowChannel(c))
+      taken += channelInputVolume(c);
+    else if (inflowMode[j] == 3)
+      waterBalance.internalInflow += channelInputVolume(c);
+    else
+      waterBalance.externalInflow += channelInputVolume(c);
     if (isConnected(col)) {
       for (int t = 0; t <= tracerCount; ++t)
         for (int n = 1; n <= subIntervals; ++n) routeQueue[t][col][n] = subRunoff[t][n][col];
@@ -91,11 +103,13 @@ void routingclass::Route(int year, int month, int day, int hour, int minute) {
     addChannelToElement(c);
   }
 
+  waterBalance.withdrawn = waterBalance.received - taken;
   finishElementOutflow();
   if (irrigation) irrigateAtOutlet();
   abstractedTotal = 0.0;
   abstractFromChannel(year, month, day, hour, minute);
   routeReservoirs(year, month, day, hour, minute);
+  waterBalance.outflow = stepRunoff[0][ownColumn] * elementVolumeFactor();
 }
 
 void routingclass::drawIrrigationFromTributaries() {
@@ -184,10 +198,12 @@ void routingclass::translate(int c, int col, int s, int base, int delay) {
   double* queue = routeQueue[0][col];
   const int p = base + 1 + subIntervals + delay;
   const int p0 = w.queuePos[s];
+  const double perSlot = channelVolumeFactor(c) / subIntervals;
   if (p0 + 1 < p) {
     const bool fromQueue = queue[p0] <= channelFlow[0][1];
     const double gap = fromQueue ? queue[p0] : channelFlow[0][1];
     w.queueContent[0][s] -= (p - p0 - 1) * gap;
+    waterBalance.translation += (p - p0 - 1) * gap * perSlot;
     for (int t = 0; t <= tracerCount; ++t) {
       const double value = fromQueue ? routeQueue[t][col][p0] : channelFlow[t][1];
       for (int i = p0 + 1; i < p; ++i) routeQueue[t][col][i] = value;
@@ -203,6 +219,8 @@ void routingclass::translate(int c, int col, int s, int base, int delay) {
             w.queueContent[t][s], newSmaller ? channelFlow[t][n] : routeQueue[t][col][i],
             w.queueContent[0][s], overlap);
       w.queueContent[0][s] += overlap;
+      // The water still queued in the slot is overwritten.
+      waterBalance.translation -= queue[i] * perSlot;
     }
     queue[i] = channelFlow[0][n];
     // A tracer decays over the time it spends in the queue, once.
@@ -287,8 +305,10 @@ void routingclass::irrigateAtOutlet() {
   double sum = 0.0;
   for (int n = 1; n <= subIntervals; ++n) {
     double& runoff = subRunoff[0][n][ownColumn];
-    runoff = std::max(0.0, runoff - draw);
-    sum += runoff;
+    const double left = std::max(0.0, runoff - draw);
+    waterBalance.withdrawn += (runoff - left) / subIntervals * elementVolumeFactor();
+    runoff = left;
+    sum += left;
   }
   stepRunoff[0][ownColumn] = sum / subIntervals;
   drawnColumn[ownColumn] = 1;

@@ -79,11 +79,7 @@ void irrigationclass::createStatistic(Series& s, const std::string& title) {
 
 void irrigationclass::initTracers(int& errorCode, int tracerCount, std::vector<TracerRecord>& table,
                                   StatisticTableEntry* statisticTable, long tableSizeArg) {
-  errorCode = 0;
-  if (flowControl == 0) return;
-  teilmodellklasse::initTracers(errorCode, tracerCount, table, statisticTable, tableSizeArg);
-  if (errorCode != 0) return;
-  errorCode = catchModuleFailure([&] {
+  initTracersThen(errorCode, tracerCount, table, statisticTable, tableSizeArg, [&] {
     tracerInput.assign(tracers.size(), nullptr);
     tracerStorage.assign(tracers.size(), nullptr);
     for (std::size_t k = 0; k < tracers.size(); ++k) {

@@ -22,7 +22,7 @@ bool wholeRows(const GridRegistryEntry& e, long nrows) {
 abflussmodellklasse::LakeGrid abflussmodellklasse::lakeGrid(const std::string& name,
                                                             bool required) {
   LakeGrid g;
-  g.index = required ? requireGrid(name) : findGrid(name);
+  g.index = required ? requireGrid(name) : findGrid(name, 1);
   if (g.index == 0) return g;
   const GridRegistryEntry& e = registry[g.index];
   if (!e.grid) requireGrid(name + " (allocated)");
@@ -52,7 +52,7 @@ Grid abflussmodellklasse::wholeGrid(const std::string& name) {
 void abflussmodellklasse::findLakeGrids() {
   lakeCodesIndex = requireGrid("lake_codes");
   ponding =
-      lakeGrid(findGrid("ponding_storage") != 0 ? "ponding_storage" : "ponding_storage_top", true);
+      lakeGrid(findGrid("ponding_storage", 1) != 0 ? "ponding_storage" : "ponding_storage_top", true);
   transpiration = lakeGrid("real_transpiration0", true);
   bottomFlux = lakeGrid("q_downext", false);
   baseflow = lakeGrid("baseflow", false);
@@ -178,6 +178,16 @@ void abflussmodellklasse::scatterLakePonding() {
   if (copied) copyOwnLakeCells(ponding.whole, strip);
   MPIScatterPackedGrid(ponding.index, lakeCodesIndex, lakeCellsPerRank,
                        copied ? ponding.whole : nullptr);
+}
+
+// A former run wrote its ponding grid before the last routing step set the
+// lake cells, so the cells lag one step behind the lake's stored volume.
+void abflussmodellklasse::restoreLakeCells(int readMode) {
+  if (configuredFlowControl <= 0 || lakeModel == 0 || lakeCodesIndex == 0) return;
+  if (readMode == 0 || readMode == 2 || readMode == 4) return;
+  if (flowControl > 0)
+    for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->setLakeCellsFromVolumes();
+  scatterLakePonding();
 }
 
 void abflussmodellklasse::collectReservoirs(std::vector<SP_class*>& list) {

@@ -20,7 +20,9 @@ void SP_class::bookLakeCells(double stepSeconds) {
   double etr = 0.0;
   double qgw = 0.0;
   double prec = 0.0;
-#pragma omp parallel for schedule(runtime) reduction(+ : etr, qgw, prec)
+  // In row order on one thread: a reduction over threads would add the
+  // cells in an order that depends on their number, and the lake's state
+  // would differ in its last bits between runs with other thread counts.
   for (long r = boxFirstRow; r <= boxLastRow; ++r)
     for (long c = boxFirstColumn; c <= boxLastColumn; ++c) {
       if (g.codes[r][c] != code || !(g.ponding[r][c] > 0.0)) continue;

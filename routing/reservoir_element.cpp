@@ -69,6 +69,11 @@ void routingclass::restartLakesFromCells(const ModelDate& start) {
   InitReservoirOutflows(start);
 }
 
+void routingclass::setLakeCellsFromVolumes() {
+  for (int k = 1; k <= reservoirs; ++k)
+    if (reservoir(k).isLake()) reservoir(k).SetLakeCells(reservoir(k).getVolume());
+}
+
 void routingclass::CollectReservoirs(std::vector<SP_class*>& list) {
   for (int k = 1; k <= reservoirs; ++k) list.push_back(&reservoir(k));
 }
@@ -93,6 +98,9 @@ void routingclass::routeReservoirs(int year, int month, int day, int hour, int m
     AbstractionList* draws = k == reservoirs && abstractions > 0 ? &abstractionList : nullptr;
     r.Balance(timeStep, irrigation, channelDraws, stepRunoff, inflow, year, month, day, hour,
               minute, draws);
+    waterBalance.withdrawn += r.term(SP_class::Irrig).m3;
+    waterBalance.lakeExchange +=
+        r.term(SP_class::PREC).m3 + r.term(SP_class::QGW).m3 - r.term(SP_class::ETR).m3;
     if (draws)
       for (int j = 1; j <= abstractions; ++j) {
         AL_class& al = abstraction(j);

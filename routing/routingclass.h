@@ -17,6 +17,23 @@ struct TracerRecord;
 
 class RoutingDescriptionText;
 
+// The water that crossed the boundary of a routing element in its last step,
+// m^3. The element holds its channels and reservoirs; what it routes comes in
+// from its own subbasin, the subbasins of its channels, the elements above
+// and its inflows, and leaves at its outlet, to irrigation and river
+// withdrawals, and to its abstractions.
+struct ElementWaterBalance {
+  double received = 0.0;       // runoff of the subbasins and outflow of the elements above
+  double externalInflow = 0.0; // inflow channels fed from outside the model
+  double internalInflow = 0.0; // inflow channels an abstraction of the model feeds
+  double lakeExchange = 0.0;   // precipitation and groundwater into lakes less their evaporation
+  double translation = 0.0;    // water a queue gained (lost) where its delay changed
+  double withdrawn = 0.0;      // irrigation and river withdrawals
+  double externalAbstraction = 0.0;
+  double internalAbstraction = 0.0;
+  double outflow = 0.0;
+};
+
 // What the routing module knows of one routing element when it builds it.
 struct RoutingElementLayout {
   int subbasins = 0;          // columns 1 .. subbasins; the inflow columns follow
@@ -96,6 +113,8 @@ public:
   // A lake that takes its first state from its cells, once they are
   // gathered: volume, cells and outflow anew.
   void restartLakesFromCells(const ModelDate& start);
+  // Every lake's cells as its present volume fills them.
+  void setLakeCellsFromVolumes();
   // Mode 4 reads the inflow from a table; valueColumn counts its value
   // columns from 0, after the date columns.
   virtual void SetInflow(int c, int code, int mode, double value, const std::string& fileName,
@@ -134,6 +153,12 @@ public:
   virtual double FlowToDepth(double flow, double area, double step) const;
   virtual double DepthToFlow(double depth, double area, double step) const;
   virtual void CollectReservoirs(std::vector<SP_class*>& list);
+  // The water balance of the last step (routing/element_water_balance.cpp).
+  const ElementWaterBalance& stepBalance() const { return waterBalance; }
+  // m^3 in the translation queues and linear storages of the channels.
+  double channelVolume() const;
+  // m^3 in the reservoirs and lakes.
+  double reservoirVolume() const;
 
   // --- accessors ------------------------------------------------------------------
   int channelCount() const { return tributaries + summedTributaries + inflows; }
@@ -198,6 +223,13 @@ private:
   // The own subbasin's part of the area ratio: a depth over the subbasin
   // times this is the same water as a depth over the ratio.
   double ownAreaShare() const { return areaShares[0]; }
+  // Water balance: m^3 per mm of the element's depth and of channel c's
+  // flow, the runoff the channels are about to take and their take.
+  double elementVolumeFactor() const { return areaRatio() * 1000.0; }
+  double channelVolumeFactor(int c) const;
+  double summedAreaSum(int c) const;
+  double columnsVolume() const;
+  double channelInputVolume(int c) const;
   void writeReservoirState(FILE* f) const;
 
   // A column that a reservoir connects hydraulically is not routed.
@@ -281,4 +313,5 @@ private:
   int readGrids = 0;
   std::vector<int> reservoirCodes;
   std::vector<std::unique_ptr<SP_class>> reservoirList; // 1 .. reservoirs
+  ElementWaterBalance waterBalance;
 };

@@ -9,7 +9,8 @@ work folder. The table gives the
 wall time of the set-up (until the first step begins) and of the day, the
 cell-steps per second of the day, the parallel efficiency against the smallest
 process count, and the peak memory of rank 0 and of the largest other process.
-The last lines say how much more memory rank 0 needs than the others.
+Rank 0 holds whole only the grids a computation needs whole; the last lines
+say what that still costs.
 
 usage: scripts/scaling.py [--sizes 1000 4000] [--processes 1 2 4 8] [--threads 1]
                           [--hybrid 2 4] [--work build-scaling] [--horva build/driver/horva]
@@ -73,8 +74,10 @@ def run(horva, catchment, work, processes, threads):
         f.write("1\n")
     env = dict(os.environ, OMP_NUM_THREADS=str(threads), OMP_WAIT_POLICY="PASSIVE",
                OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
-    command = ["mpirun", "--oversubscribe", "-np", str(processes), sys.executable, "-c",
-               RSS_PROBE, horva, "catchment.ctl"]
+    # Open MPI binds runs of one or two processes to cores, which on a shared
+    # machine may be the busiest ones: the scheduler places them.
+    command = ["mpirun", "--oversubscribe", "--bind-to", "none", "-np", str(processes),
+               sys.executable, "-c", RSS_PROBE, horva, "catchment.ctl"]
     start = time.monotonic()
     first_step = None
     cells = 0
@@ -109,8 +112,10 @@ def main(argv):
     parser.add_argument("--work", default=os.path.join(ROOT, "build-scaling"))
     parser.add_argument("--horva", default=os.path.join(ROOT, "build", "driver", "horva"))
     args = parser.parse_args(argv)
-    # The runs start in work folders of their own.
+    # The runs start in work folders of their own, which link the input by
+    # an absolute path.
     args.horva = os.path.abspath(args.horva)
+    args.work = os.path.abspath(args.work)
     if not os.access(args.horva, os.X_OK):
         parser.error("%s is not there; build it first (scripts/run-example.sh builds it)" % args.horva)
     os.makedirs(args.work, exist_ok=True)
@@ -127,7 +132,7 @@ def main(argv):
             print("generated %d x %d cells in %.0f s" % (size, size, seconds), flush=True)
         grid_cells = size * size
         reference = None
-        layouts = [(p, args.threads) for p in args.processes]
+        layouts = [(p, args.threads) for p in sorted(args.processes)]
         if args.hybrid[0] > 0:
             layouts.append(tuple(args.hybrid))
         for processes, threads in layouts:

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds horva twice (optimised, and with the
-# address and undefined-behaviour sanitizers) and runs every test of both.
+# address and undefined-behaviour sanitizers) and runs every test of the
+# first and all but the long whole runs (label slow) of the second.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,7 +15,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DHORVA_WERROR=ON
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
 
-cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
       -DHORVA_WERROR=ON -DHORVA_SANITIZE=ON
 cmake --build build-sanitize -j "$jobs"
 (cd build-sanitize && ctest --output-on-failure -j "$jobs" -LE slow)

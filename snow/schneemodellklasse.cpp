@@ -19,7 +19,6 @@ constexpr int depositionSlopeCode = 405;
 constexpr int depositionFactorCode = 406;
 constexpr int slideSlopeCode = 407;
 constexpr int slideFractionCode = 408;
-constexpr int glacierCode = 409;
 
 } // namespace
 
@@ -66,8 +65,6 @@ const std::vector<schneemodellklasse::OutputLine> schneemodellklasse::extendedOu
 
 schneemodellklasse::schneemodellklasse(const ModelContext& context, int& errorCode)
     : teilmodellklasse(context, "snow_model") {
-  firstSnowRow = firstHeldRow();
-  lastSnowRow = lastHeldRow();
   errorCode = catchModuleFailure([&] {
     if (flowControl == 0) return; // off, also in routing-only mode
     HORVA_ANNOUNCE_MODULE(*diag);
@@ -85,9 +82,16 @@ schneemodellklasse::schneemodellklasse(const ModelContext& context, int& errorCo
     meltFactorMean = (rmfMin + rmfMax) / 2.0;
     meltFactorAmplitude = (rmfMax - rmfMin) / 2.0;
     bindFixedInputs();
-    refuseGlacierGrids();
+    if (findGrid("ice_firn", 1) > 0 || findGrid("GlacierizedCells", 1) > 0) setUpGlaciers();
+    // Slides and dynamic glaciers move snow and ice over the whole grid on
+    // rank 0; elsewhere the strip and its halo suffice.
+    const bool whole = mpiRank == 0 && fullGridOnRoot;
+    firstSnowRow = whole ? 1 : firstHeldRow();
+    lastSnowRow = whole ? header.nrows : lastHeldRow();
     registerStorageGrids();
     registerOutputGrids();
+    registerGlacierGrids();
+    setUpPermafrost();
     if (t0r < t0) {
       *diag << "ERROR: \n-----------------------------------------------------------------------\n"
             << "   T0R (threshold temperature rain/snow) < T0 (threshold temperature snow melt)  \n"
@@ -229,24 +233,6 @@ void schneemodellklasse::readExtendedLines() {
         << "ance that will be used for scaling the energy balance (i.e. affect melt rates)\n"
         << "Setting default values of 1.0"
         << "[end-entry]";
-}
-
-// The glacier and permafrost parts of the snow model are not built yet: a
-// run that asks for them would silently run without.
-void schneemodellklasse::refuseGlacierGrids() {
-  std::string asked;
-  for (const char* name : {"ice_firn", "GlacierizedCells"})
-    if (asked.empty() && findGrid(name, 1) > 0) asked = name;
-  if (asked.empty() && findGrid("ThawCoeffPermaFrost", 1) > 0 &&
-      findGrid("PermafrostThawDepth", 1) > 0)
-    asked = "ThawCoeffPermaFrost";
-  if (asked.empty()) return;
-  *diag << "FATAL: the grid \"" << asked << "\" asks the snow model of " << controlFileName
-        << " for its " << (asked == "ThawCoeffPermaFrost" ? "permafrost" : "glacier")
-        << " model, which this version of Horva does not have; remove the grid from the "
-           "standard grids or switch the snow model off"
-        << "[end-entry]";
-  throw glacierCode;
 }
 
 void schneemodellklasse::bindFixedInputs() {

@@ -6,8 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "core/compensated_sum.h"
+#include "snow/glacier.h"
 #include "snow/snow_physics.h"
 #include "submodel/teilmodellklasse.h"
+
+class soil_class;
 
 // The layered snow stacks of the unsaturated zone as the snow model fills
 // and empties them: per layer k = 1 (top) .. layers the density in kg/m^3
@@ -16,6 +20,34 @@ struct SnowLayerSettings {
   int layers = 0;
   std::vector<double> density;
   std::vector<double> maxThickness;
+};
+
+// "[ice_firn]": glacier method 1 (degree days) or 2 (with radiation) on the
+// static glaciers of "ice_firn"; 11, 12 the same on the dynamic glaciers of
+// "GlacierizedCells" and "GlacierCodes", 13 with the snow on them melting by
+// the snow method.
+struct GlacierSettings {
+  int method = 0; // 0: no glacier grid
+  double ddfIce = 0.0, ddfFirn = 0.0, ddfSnow = 0.0, mf = 0.0;
+  double aIceMin = 0.0, aIceMax = 0.0, aSnowMin = 0.0, aSnowMax = 0.0;
+  double kIce = 0.0, kFirn = 0.0, kSnow = 0.0; // hours
+  int readGrids = 0;
+  int firnLevels = 0;
+  double firnBase = 0.0, deltaFirnPer100m = 0.0;
+  int evalDay = 0, evalMonth = 0;
+  double debrisScaling = 1.0;
+  double maxSnowPackToCreateGlacier = 1000.0;
+  GlacierListSettings list;
+  bool dynamic() const { return method > 10; }
+  bool withRadiation() const { return method == 2 || method == 12 || method == 13; }
+};
+
+// "[permafrost]": the thaw depth grows with the root of the snow-free days.
+struct PermafrostSettings {
+  int method = 0; // 0: no permafrost grids
+  double minSnowAgeRefreeze = 0.0;
+  double maxSweSnowFree = 0.0;
+  double reducedKsat = 0.0;
 };
 
 // Snow accumulation and melt from the section "[snow_model]", one value a
@@ -35,6 +67,13 @@ struct SnowLayerSettings {
 // "mobile_mass", "deposition" and, on rank 0 over the whole grid,
 // "max_deposition" with the elevation order "elev_order_row" and
 // "elev_order_col". Snow slides run on rank 0 on gathered grids.
+//
+// A registered "ice_firn" or "GlacierizedCells" switches the glacier model
+// on ("[ice_firn]"): melt of snow, firn and ice on glacierized cells, the
+// glacier runoff of each subbasin through three linear storages and, for
+// dynamic glaciers, the annual mass balance that grows and shrinks them on
+// rank 0. "ThawCoeffPermaFrost" with "PermafrostThawDepth" switches the
+// permafrost model on ("[permafrost]").
 class schneemodellklasse : public teilmodellklasse {
 public:
   // Never throws: errorCode is 0, the exit code of a failure, or 103.
@@ -86,6 +125,10 @@ public:
   virtual bool getSnowLayerHeat() const { return snowLayerHeat; }
   virtual void setLayeredSnow(bool active, const SnowLayerSettings* settings = nullptr,
                               double temperatureOffset = 0.0);
+  // The same from the unsaturated zone's snow types: layer k takes the dry
+  // density and the thickness of layer k of type 1.
+  virtual void setLayeredSnow(bool active, const std::vector<soil_class>* snowTypes,
+                              double temperatureOffset);
   virtual bool getLayeredSnow() const { return layeredSnow; }
   // Moves fraction * amount (mm; negative removes) into or out of the
   // layers of one cell.
@@ -94,6 +137,13 @@ public:
   virtual void setDumpOptions(bool dumpMode, bool closeAfterDump, bool repairAfterDump,
                               std::int64_t maxDumpFiles);
 
+  // Whether a glacier grid switched the glacier model on.
+  bool hasGlacierGrid() const { return glacierGrid != nullptr; }
+  // Rank 0, per subbasin 1 .. n in mm over the subbasin: the melt of the
+  // last step that entered the glacier runoff storages, and the water the
+  // storages hold.
+  const std::vector<double>& getGlacierMeltInput() const { return glacierMeltInput; }
+  std::vector<double> glacierRunoffStorage() const;
   // For interception's rain/snow split.
   double getT0R() const { return t0r; }
   double getTranszone() const { return transzone; }
@@ -119,6 +169,7 @@ protected:
     std::string file;
     int code = 0;
   };
+  // In the order the statistics are flushed.
   enum Series {
     outflowSeries,
     meltSeries,
@@ -133,6 +184,15 @@ protected:
     inputMassSeries,
     mobileMassSeries,
     depositionSeries,
+    snowWithoutGlacierSeries,
+    firnMeltSeries,
+    iceMeltSeries,
+    glacierSnowMeltSeries,
+    glacierRunoffSeries,
+    firnSeries,
+    massBalanceSeries,
+    glacierMassBalanceSeries,
+    thawDepthSeries,
     seriesCount
   };
   enum OwnGridName {
@@ -154,6 +214,23 @@ protected:
     maxDepositionGrid,
     orderRowGrid,
     orderColumnGrid,
+    firnMeltGrid,
+    iceMeltGrid,
+    firnTotalGrid,
+    massBalanceGrid,
+    oldMassBalanceGrid,
+    glacierSolidGrid,
+    glacierLiquidGrid,
+    glacierTotalGrid,
+    glacierSnowTemperatureGrid,
+    glacierSurfaceTemperatureGrid,
+    glacierEnergyBalanceGrid,
+    glacierizedOldGrid,
+    codesOldGrid,
+    glacierSnowMeltGrid,
+    glacierEvaporationGrid,
+    snowFreeDaysGrid,
+    snowCoverDaysGrid,
     ownGridCount
   };
   // The per-step factors of the day.
@@ -176,9 +253,11 @@ protected:
   };
   static const std::vector<OutputLine> basicOutputLines;
   static const std::vector<OutputLine> extendedOutputLines;
+  static const std::vector<OutputLine> glacierMeltLines;
+  static const std::vector<OutputLine> glacierBalanceLines;
+  static const std::vector<OutputLine> glacierSnowLines;
   void readOutputLines(const std::vector<OutputLine>& lines);
   void checkBound(bool inside, const char* text, double value, int code);
-  void refuseGlacierGrids();
   void bindFixedInputs();
   void buildUnitCopies();
   // --- grids and statistics (snow/snow_grids.cpp) ------------------------------
@@ -189,16 +268,52 @@ protected:
   OwnGrid& createGrid(OwnGridName which, const std::string& file, const std::string& name,
                       long writeCode, double inside, double outside, long first, long last);
   void takeOrCreate(OwnGridName which, const OutputSettings& o, const std::string& name,
-                    double inside, double outside, double readValue);
+                    double inside, double outside, double readValue, bool read);
   void createStatistics();
-  void createSeries(Series s, const char* title);
+  void createSeries(Series s, const char* title, int decimals);
   void releaseGrids();
   void releaseStatistics();
+  // --- glacier and permafrost set-up (snow/glacier_setup.cpp) ----------------------
+  void setUpGlaciers();
+  void readIceFirnSection();
+  void readDynamicLines();
+  void readUnlabelledLine(const char* what, std::vector<double>& values, size_t count);
+  void checkGlacierParameters();
+  void checkGlacierGrids();
+  void createGlacierStatistics();
+  void shareGlacierSubbasins();
+  void registerGlacierGrids();
+  void registerDynamicGlacierGrids();
+  void createFirnStack();
+  void setUpPermafrost();
+  GlacierField glacierField();
+  // --- glacier cells (snow/glacier_cell.cpp) ---------------------------------------
+  double glacierFraction(long r, long c) const;
+  void glacierCell(long r, long c, double g);
+  void degreeDayGlacierSnow(long r, long c, double g, double& glacierMelt);
+  void snowMethodGlacierSnow(long r, long c, double g, double& glacierMelt);
+  void firnAndIceMelt(long r, long c, double glacierMelt);
+  void permafrostCell(long r, long c);
+  // --- glacier step (snow/glacier_step.cpp) -----------------------------------------
+  void updateMassBalance();
+  void sumGlacierMelt(std::vector<CompensatedSum>& melt);
+  void routeGlacierRunoff(std::vector<CompensatedSum>& melt);
+  bool balanceDue() const;
+  void annualBalance();
+  void moveExcessOntoGlacier(long r, long c, double g);
+  void turnSnowIntoFirn(long r, long c, bool newGlacier);
   // --- the step (snow/snow_step.cpp) ---------------------------------------------
   void interpolateMonthlyTables(long day, long month);
   void computeCell(long r, long c);
-  void snowSequence(long r, long c, double unload);
-  void afterMelt(long r, long c, double melt, double t);
+  // The grids of one snow pack: outside the glaciers or on them.
+  struct Pack {
+    Grid solid, liquid, total, snowTemperature, surfaceTemperature, energyBalance, evaporation,
+        outflow, melt;
+  };
+  Pack outsidePack() const;
+  Pack glacierPack() const;
+  double snowSequence(long r, long c, double unload, const Pack& pack);
+  double afterMelt(long r, long c, double melt, double t, const Pack& pack);
   void snowAgeAndAlbedo(long r, long c, double t, double threshold, bool age);
   double landuseAlbedo(long r, long c) const;
   void mixTracersIn(long r, long c);
@@ -289,6 +404,20 @@ protected:
   };
   std::vector<UnitCopy> unitCopies;
 
+  // --- glaciers and permafrost ----------------------------------------------------
+  GlacierSettings glacier;
+  PermafrostSettings permafrost;
+  Grid glacierGrid = nullptr; // "ice_firn" codes or "GlacierizedCells" fractions
+  int glacierGridIndex = 0;
+  Grid glacierCodes = nullptr;
+  int glacierCodesIndex = 0;
+  Grid debris = nullptr, glacierRadiation = nullptr;
+  Stack firnStack = nullptr; // levels 0 (total) .. firnLevels
+  long firnFirstRow = 1, firnLastRow = 0;
+  GlacierList glacierList;                    // rank 0
+  std::vector<GlacierSubbasin> glacierBasins; // 0 .. subbasins, every process
+  Grid thawCoefficient = nullptr, thawDepth = nullptr, rootDepth = nullptr;
+
   // --- layered snow and dumps -----------------------------------------------------
   bool snowLayerHeat = false;
   bool layeredSnow = false;
@@ -307,6 +436,7 @@ protected:
   bool storageNameKept = false;
   // Per subbasin 1 .. n the glacier runoff storages; empty without glaciers.
   std::vector<double> qIceEls, qFirnEls, qSnowEls;
+  std::vector<double> glacierMeltInput; // rank 0, per subbasin
   DayFactors factors;
   double partDay = 1.0, partNight = 0.0; // of steps above 720 minutes
 };

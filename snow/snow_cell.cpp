@@ -32,7 +32,8 @@ double schneemodellklasse::computeSnowCell(long r, long c, double t, double f, d
     own(rainFractionGrid)[r][c] += f * rainfall;
     snowFraction = fraction;
   } else {
-    snowfall = own(snowFractionGrid)[r][c];
+    // The canopy unloads onto the ground beside the glacier only.
+    snowfall = own(snowFractionGrid)[r][c] - unload;
     rainfall = own(rainFractionGrid)[r][c];
   }
 

@@ -85,10 +85,21 @@ void schneemodellklasse::writeDump(long r, long c, int solidLevel, int liquidLev
   for (int k = 1; k <= layers; ++k) cellOf(landuse[static_cast<size_t>(k)]);
   cellOf(elevation);
   cellOf(precipitation);
+  if (glacierGrid) cellOf(glacierGrid);
+  if (own(glacierSolidGrid)) {
+    for (OwnGridName g : {glacierSolidGrid, glacierLiquidGrid, glacierEvaporationGrid})
+      cellOf(own(g));
+    if (isEnergyBalance())
+      for (OwnGridName g :
+           {glacierSnowTemperatureGrid, glacierSurfaceTemperatureGrid, glacierEnergyBalanceGrid})
+        cellOf(own(g));
+  }
   if (isEnergyBalance())
     for (Grid g : {own(snowTemperatureGrid), own(surfaceTemperatureGrid), own(energyBalanceGrid),
                    humidity, cloudiness, radiation})
       cellOf(g);
+  if (firnStack)
+    values.insert(values.end(), firnStack[r][c], firnStack[r][c] + glacier.firnLevels + 1);
   if (lakeFlag != 0) {
     cellOf(lakeCodes);
     cellOf(pondGrid);

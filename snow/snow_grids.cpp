@@ -50,7 +50,7 @@ schneemodellklasse::OwnGrid& schneemodellklasse::createGrid(OwnGridName which,
 // warm start reads the storages of a former run.
 void schneemodellklasse::takeOrCreate(OwnGridName which, const OutputSettings& o,
                                       const std::string& name, double inside, double outside,
-                                      double readValue) {
+                                      double readValue, bool read) {
   const int registered = findGrid(name, 1);
   if (registered > 0) {
     grids[which].grid = registry[registered].grid;
@@ -59,24 +59,30 @@ void schneemodellklasse::takeOrCreate(OwnGridName which, const OutputSettings& o
   }
   OwnGrid& g =
       createGrid(which, o.file, name, o.writeCode, inside, outside, firstSnowRow, lastSnowRow);
-  if (readStorageGrids != 1) return;
-  readGrid(o.file, g.grid, 0, false, false, false, fullGridOnRoot || mpiRank == 0 ? 1 : 0, false,
-           mpiRank != 0, readValue);
+  if (!read) return;
+  // Rank 0 holds every row where slides or dynamic glaciers need them. The
+  // keep flag decides, for a binary file, whether rank 0 scatters it or each
+  // process reads its rows, and the halo exchange is collective: every
+  // process passes the flags rank 0 needs.
+  const bool wholeOnRoot = isSlide() || (glacierGrid && glacier.dynamic());
+  readGrid(o.file, g.grid, 0, false, false, false, wholeOnRoot ? 1 : 0, false, true, readValue);
 }
 
 void schneemodellklasse::registerStorageGrids() {
   nextRegistryIndex();
-  takeOrCreate(solidGrid, outputs[solidGrid], "snowstorage_solid", 0.0, header.nodata, 0.0);
-  takeOrCreate(liquidGrid, outputs[liquidGrid], "snowstorage_liquid", 0.0, header.nodata, 0.0);
-  takeOrCreate(totalGrid, outputs[totalGrid], "snow_storage_total", 0.0, header.nodata, 0.0);
-  takeOrCreate(snowDaysGrid, outputs[snowDaysGrid], "days_snow", 0.0, header.nodata, 0.0);
-  takeOrCreate(ageGrid, outputs[ageGrid], "snow_age", 0.0, header.nodata, 0.0);
+  const bool read = readStorageGrids == 1;
+  takeOrCreate(solidGrid, outputs[solidGrid], "snowstorage_solid", 0.0, header.nodata, 0.0, read);
+  takeOrCreate(liquidGrid, outputs[liquidGrid], "snowstorage_liquid", 0.0, header.nodata, 0.0,
+               read);
+  takeOrCreate(totalGrid, outputs[totalGrid], "snow_storage_total", 0.0, header.nodata, 0.0, read);
+  takeOrCreate(snowDaysGrid, outputs[snowDaysGrid], "days_snow", 0.0, header.nodata, 0.0, read);
+  takeOrCreate(ageGrid, outputs[ageGrid], "snow_age", 0.0, header.nodata, 0.0, read);
   if (!isEnergyBalance()) return;
   const double nodata = header.nodata;
   takeOrCreate(snowTemperatureGrid, outputs[snowTemperatureGrid], "snowtemp", nodata, nodata,
-               snowMeltPointK);
+               snowMeltPointK, read);
   takeOrCreate(surfaceTemperatureGrid, outputs[surfaceTemperatureGrid], "surftemp", nodata, nodata,
-               snowMeltPointK);
+               snowMeltPointK, read);
   const int balance = findGrid("EnergyBalance", 1);
   if (balance > 0) {
     grids[energyBalanceGrid].grid = registry[balance].grid;
@@ -148,22 +154,22 @@ void schneemodellklasse::registerElevationOrder() {
 
 void schneemodellklasse::createStatistics() {
   const int failure = catchExitCode([&] {
-    createSeries(outflowSeries, "snow_melt_(effective_outflow_from_snow_cover)___");
-    createSeries(meltSeries, "snow_melt_only(effective_outflow_from_snow_cover)___");
-    createSeries(totalSeries, "snow_storage_in_mm___");
-    createSeries(snowDaysSeries, "snow_days____");
-    createSeries(ageSeries, "snow_age____");
-    createSeries(snowSeries, "p_snow____");
-    createSeries(rainSeries, "p_rain____");
-    createSeries(albedoSeries, "albedo____");
+    createSeries(outflowSeries, "snow_melt_(effective_outflow_from_snow_cover)___", 4);
+    createSeries(meltSeries, "snow_melt_only(effective_outflow_from_snow_cover)___", 4);
+    createSeries(totalSeries, "snow_storage_in_mm___", 3);
+    createSeries(snowDaysSeries, "snow_days____", 3);
+    createSeries(ageSeries, "snow_age____", 3);
+    createSeries(snowSeries, "p_snow____", 3);
+    createSeries(rainSeries, "p_rain____", 3);
+    createSeries(albedoSeries, "albedo____", 3);
     if (isEnergyBalance()) {
-      createSeries(snowTemperatureSeries, "snowtemp____");
-      createSeries(surfaceTemperatureSeries, "surftemp____");
+      createSeries(snowTemperatureSeries, "snowtemp____", 3);
+      createSeries(surfaceTemperatureSeries, "surftemp____", 3);
     }
     if (isSlide()) {
-      createSeries(inputMassSeries, "input_mass____");
-      createSeries(mobileMassSeries, "mobile_mass____");
-      createSeries(depositionSeries, "deposition____");
+      createSeries(inputMassSeries, "input_mass____", 3);
+      createSeries(mobileMassSeries, "mobile_mass____", 3);
+      createSeries(depositionSeries, "deposition____", 3);
     }
   });
   // Rank 0 alone writes the headers; the others must learn of its failure.
@@ -171,12 +177,12 @@ void schneemodellklasse::createStatistics() {
 }
 
 // Records of its own for every series, since every series sums into them.
-void schneemodellklasse::createSeries(Series which, const char* title) {
+void schneemodellklasse::createSeries(Series which, const char* title, int decimals) {
   SnowSeries& s = series[which];
   s.records = zones.records;
   for (ZoneRecord& z : s.records) z.weightSum = z.valueSum = 0.0;
   s.data = s.records.data();
-  s.statistic = createZoneStatistic(&s.data, s.code, which <= meltSeries ? 4 : 3, s.file, title);
+  s.statistic = createZoneStatistic(&s.data, s.code, decimals, s.file, title);
 }
 
 void schneemodellklasse::releaseStatistics() {
@@ -188,6 +194,10 @@ void schneemodellklasse::releaseStatistics() {
 }
 
 void schneemodellklasse::releaseGrids() {
+  if (firnStack) {
+    free_three_d_matrix(firnStack, firnFirstRow, firnLastRow);
+    firnStack = nullptr;
+  }
   for (OwnGrid& g : grids) {
     if (g.owned && g.grid) {
       if (g.index > 0 && registry && registry[g.index].grid == g.grid) unregisterGrid(g.index);

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "config/control_file_session.h"
+#include "config/soil_class.h"
 #include "core/diag_stream.h"
 #include "snow/schneemodellklasse.h"
 
@@ -141,6 +142,24 @@ void schneemodellklasse::setLayeredSnow(bool active, const SnowLayerSettings* se
   if (snowLayerHeat) layerTemperature = stack("Temperature_Stack_Snow");
 }
 
+void schneemodellklasse::setLayeredSnow(bool active, const std::vector<soil_class>* snowTypes,
+                                        double temperatureOffset) {
+  if (!active || !snowTypes || snowTypes->size() < 2) {
+    setLayeredSnow(false);
+    return;
+  }
+  const soil_class& type = (*snowTypes)[1];
+  SnowLayerSettings settings;
+  settings.layers = type.getLayerCount();
+  settings.density.assign(1, 0.0);
+  settings.maxThickness.assign(1, 0.0);
+  for (int k = 1; k <= settings.layers; ++k) {
+    settings.density.push_back(type.getDensityDry(k));
+    settings.maxThickness.push_back(type.getThickness(k));
+  }
+  setLayeredSnow(true, &settings, temperatureOffset);
+}
+
 // Removal empties layers from the top; addition fills from the uppermost
 // occupied layer upwards, each layer up to its largest thickness, the top
 // layer without limit.
@@ -209,11 +228,7 @@ void schneemodellklasse::setDumpOptions(bool mode, bool close, bool repair, std:
 void schneemodellklasse::initTracers(int& errorCode, int tracerCount,
                                      std::vector<TracerRecord>& table,
                                      StatisticTableEntry* statisticTable, long tableSize) {
-  errorCode = 0;
-  if (flowControl == 0) return;
-  teilmodellklasse::initTracers(errorCode, tracerCount, table, statisticTable, tableSize);
-  if (errorCode != 0) return;
-  errorCode = catchModuleFailure([&] {
+  initTracersThen(errorCode, tracerCount, table, statisticTable, tableSize, [&] {
     tracerInput.assign(tracers.size() + 1, nullptr);
     char names[2][100];
     const char* const sources[] = {"irrigation", "input"};

@@ -20,7 +20,18 @@ void schneemodellklasse::computeGlacierStep(long minute, long hour, long day, lo
   if (flowControl == 0) return;
   copyResponseUnits();
   if (isSlide() && context.hruFlag == 0) slideSnow();
+  if (glacierGrid && glacier.dynamic()) updateMassBalance();
   addStatistics();
+  if (glacierGrid) {
+    std::vector<CompensatedSum> melt;
+    sumGlacierMelt(melt);
+    routeGlacierRunoff(melt);
+  }
+  if (series[thawDepthSeries].statistic)
+    series[thawDepthSeries].statistic->storeStep(currentDate.year, currentDate.month,
+                                                 currentDate.day, currentDate.hour,
+                                                 currentDate.minute, 1);
+  if (balanceDue()) annualBalance();
   writeOutputs();
 }
 
@@ -56,6 +67,8 @@ void schneemodellklasse::copyResponseUnits() {
     copied.insert(copied.end(), {own(snowTemperatureGrid), own(surfaceTemperatureGrid)});
   if (isSlide())
     copied.insert(copied.end(), {own(inputMassGrid), own(mobileMassGrid), own(depositionGrid)});
+  for (OwnGridName g : {firnMeltGrid, iceMeltGrid, glacierSnowMeltGrid})
+    if (own(g)) copied.push_back(own(g));
   const long count = static_cast<long>(unitCopies.size());
 #pragma omp parallel for schedule(runtime)
   for (long i = 0; i < count; ++i) {
@@ -67,8 +80,11 @@ void schneemodellklasse::copyResponseUnits() {
 // Rank 0 holds more grids than the others, so every process finds the
 // entries of the gathered grids by name.
 void schneemodellklasse::slideSnow() {
-  const char* const moved[] = {"snowstorage_solid", "snowstorage_liquid", "snow_storage_total",
-                               "input_mass",        "mobile_mass",        "deposition"};
+  std::vector<const char*> moved = {"snowstorage_solid", "snowstorage_liquid", "snow_storage_total",
+                                    "input_mass",        "mobile_mass",        "deposition"};
+  if (own(glacierSolidGrid))
+    moved.insert(moved.end(), {"SolidSnowStorage_onGlacier", "LiquidSnowStorage_onGlacier",
+                               "TotalSnowStorage_onGlacier"});
   for (const char* name : moved) MPIGatherGrid(requireGrid(name));
   if (mpiRank == 0) slideOnRoot();
   for (const char* name : moved) MPIScatterGrid(requireGrid(name));
@@ -82,21 +98,27 @@ void schneemodellklasse::slideOnRoot() {
   const long rows = header.nrows;
   const long cols = header.ncols;
   const double nodata = header.nodata;
-  Grid s = own(solidGrid), w = own(liquidGrid), total = own(totalGrid);
+  Grid s = own(solidGrid), w = own(liquidGrid);
   Grid input = own(inputMassGrid), mobile = own(mobileMassGrid), deposit = own(depositionGrid);
   const Grid maximum = registry[requireGrid("max_deposition")].grid;
+  const Pack outside = outsidePack();
+  const Pack onGlacier = glacierPack();
+  // Without snow storages on the glaciers the whole cell is the pack
+  // outside them.
+  auto fraction = [&](long r, long c) { return onGlacier.solid ? glacierFraction(r, c) : 0.0; };
   for (long r = 1; r <= rows; ++r)
     for (long c = 1; c <= cols; ++c) {
       const double v = zone[r][c] == nodata ? nodata : 0.0;
       input[r][c] = mobile[r][c] = deposit[r][c] = v;
     }
-  // Shrinks or grows a pack to a new total, the liquid keeping its share.
-  auto resize = [&](long r, long c, double to) {
-    const double now = s[r][c] + w[r][c];
-    const double liquid = now > 0.0 ? w[r][c] / now * to : 0.0;
-    w[r][c] = liquid;
-    s[r][c] = to - liquid;
-    total[r][c] = to;
+  // Shrinks or grows a pack to a new total, the liquid keeping its share;
+  // an empty pack takes all as snow.
+  auto resize = [&](const Pack& p, long r, long c, double to) {
+    const double now = p.solid[r][c] + p.liquid[r][c];
+    const double liquid = now > 0.0 ? p.liquid[r][c] / now * to : 0.0;
+    p.liquid[r][c] = liquid;
+    p.solid[r][c] = to - liquid;
+    p.total[r][c] = p.solid[r][c] + p.liquid[r][c];
   };
   const long dr[] = {-1, 0, 0, 1};
   const long dc[] = {0, -1, 1, 0};
@@ -116,10 +138,19 @@ void schneemodellklasse::slideOnRoot() {
       }
       if (sum > 0.0)
         for (double& x : weight) x /= sum;
+      const double g = fraction(r, c);
       const double pack = s[r][c] + w[r][c];
-      if (pack > 0.0 && slope[r][c] >= minSlideSlope) {
-        input[r][c] = pack * slideMassFrac;
-        resize(r, c, pack * (1.0 - slideMassFrac));
+      const double glacierPack =
+          onGlacier.solid ? onGlacier.solid[r][c] + onGlacier.liquid[r][c] : 0.0;
+      if ((pack > 0.0 || glacierPack > 0.0) && slope[r][c] >= minSlideSlope) {
+        if (g < 1.0 && pack > 0.0) {
+          input[r][c] = pack * slideMassFrac * (1.0 - g);
+          resize(outside, r, c, pack * (1.0 - slideMassFrac));
+        }
+        if (glacierPack > 0.0 && g > 0.0) {
+          input[r][c] += glacierPack * slideMassFrac * g;
+          resize(onGlacier, r, c, glacierPack * (1.0 - slideMassFrac));
+        }
       }
       if (!(sum > 0.0)) {
         mobile[r][c] += input[r][c];
@@ -142,13 +173,9 @@ void schneemodellklasse::slideOnRoot() {
     for (long c = 1; c <= cols; ++c) {
       if (zone[r][c] == nodata) continue;
       const double added = deposit[r][c] + mobile[r][c];
-      const double pack = s[r][c] + w[r][c];
-      if (pack > 0.0)
-        resize(r, c, pack + added);
-      else {
-        s[r][c] += added;
-        total[r][c] = s[r][c] + w[r][c];
-      }
+      const double g = fraction(r, c);
+      if (g < 1.0) resize(outside, r, c, s[r][c] + w[r][c] + added);
+      if (g > 0.0) resize(onGlacier, r, c, onGlacier.solid[r][c] + onGlacier.liquid[r][c] + added);
     }
 }
 
@@ -166,45 +193,89 @@ void schneemodellklasse::resyncLayeredSnow() {
 }
 
 // Each series sums the own cells in row order, so that its sums do not
-// depend on the threads; the series share the threads.
+// depend on the threads; the series share the threads. The glacier series
+// weigh the glacier part of a cell by its fraction g, the snow beside the
+// glacier by 1 - g.
 void schneemodellklasse::addStatistics() {
+  enum class Weigh { cell, temperature, glacierPart, freePart, glacierOnly };
   struct Job {
     zonalstatistic* statistic;
     Grid grid;
-    bool temperature; // counted only where the pack has a temperature
+    Weigh weigh;
+    Series which;
   };
   std::vector<Job> jobs;
-  auto add = [&](Series s, Grid g, bool t) {
+  auto add = [&](Series s, Grid g, Weigh w) {
     if (series[s].statistic && series[s].statistic->isActive())
-      jobs.push_back({series[s].statistic.get(), g, t});
+      jobs.push_back({series[s].statistic.get(), g, w, s});
   };
   const std::pair<Series, OwnGridName> plain[] = {
       {totalSeries, totalGrid},       {outflowSeries, outflowGrid}, {meltSeries, meltGrid},
       {snowDaysSeries, snowDaysGrid}, {ageSeries, ageGrid},         {snowSeries, snowFractionGrid},
       {rainSeries, rainFractionGrid}};
-  for (const auto& [s, g] : plain) add(s, own(g), false);
-  add(albedoSeries, albedo, false);
+  for (const auto& [s, g] : plain) add(s, own(g), Weigh::cell);
+  add(albedoSeries, albedo, Weigh::cell);
   if (isSlide())
     for (const auto& [s, g] :
          {std::pair{inputMassSeries, inputMassGrid}, std::pair{mobileMassSeries, mobileMassGrid},
           std::pair{depositionSeries, depositionGrid}})
-      add(s, own(g), false);
+      add(s, own(g), Weigh::cell);
   if (isEnergyBalance()) {
-    add(snowTemperatureSeries, own(snowTemperatureGrid), true);
-    add(surfaceTemperatureSeries, own(surfaceTemperatureGrid), true);
+    add(snowTemperatureSeries, own(snowTemperatureGrid), Weigh::temperature);
+    add(surfaceTemperatureSeries, own(surfaceTemperatureGrid), Weigh::temperature);
   }
+  if (glacierGrid) {
+    add(firnMeltSeries, own(firnMeltGrid), Weigh::glacierPart);
+    add(iceMeltSeries, own(iceMeltGrid), Weigh::glacierPart);
+    add(glacierSnowMeltSeries, own(glacierSnowMeltGrid), Weigh::glacierPart);
+    add(snowWithoutGlacierSeries, own(totalGrid), Weigh::freePart);
+    add(firnSeries, own(firnTotalGrid), Weigh::glacierPart);
+    add(massBalanceSeries, own(massBalanceGrid), Weigh::glacierPart);
+    add(glacierMassBalanceSeries, own(massBalanceGrid), Weigh::glacierOnly);
+  }
+  if (thawDepth) add(thawDepthSeries, thawDepth, Weigh::cell);
   for (const std::unique_ptr<SubmodelTracer>& t : tracers)
     if (t->statistic && t->statistic->isActive())
-      jobs.push_back({t->statistic.get(), t->concstor, false});
+      jobs.push_back({t->statistic.get(), t->concstor, Weigh::cell, seriesCount});
   const double lowest = header.nodata + 1.0;
+  const Grid snowOnGlacier = own(glacierSnowMeltGrid);
+  const Grid firn = own(firnTotalGrid);
+  // The snow melt on a glacier counts as firn melt where firn lies.
+  auto valueOf = [&](const Job& job, long r, long c) {
+    if (job.which != firnMeltSeries && job.which != glacierSnowMeltSeries)
+      return job.grid ? job.grid[r][c] : 0.0;
+    const double snow = snowOnGlacier ? snowOnGlacier[r][c] : 0.0;
+    const bool firnCell = firn && firn[r][c] > 0.0;
+    if (job.which == glacierSnowMeltSeries) return firnCell ? 0.0 : snow;
+    return (firnCell ? snow : 0.0) + own(firnMeltGrid)[r][c];
+  };
   const long count = static_cast<long>(jobs.size());
 #pragma omp parallel for schedule(dynamic, 1)
   for (long j = 0; j < count; ++j) {
     const Job& job = jobs[static_cast<size_t>(j)];
     cells.forEachInOrder([&](long r, long c) {
-      const double v = job.grid[r][c];
-      if (!job.temperature || v > lowest)
-        job.statistic->addValue(r, c, zones.indexOf(zones.grid[r][c]), v, 1.0);
+      const long z = zones.indexOf(zones.grid[r][c]);
+      zonalstatistic& s = *job.statistic;
+      const double g = job.weigh >= Weigh::glacierPart ? glacierFraction(r, c) : 0.0;
+      switch (job.weigh) {
+      case Weigh::cell:
+        s.addValue(r, c, z, job.grid[r][c], 1.0);
+        break;
+      case Weigh::temperature:
+        if (job.grid[r][c] > lowest) s.addValue(r, c, z, job.grid[r][c], 1.0);
+        break;
+      case Weigh::glacierPart:
+        if (g > 0.0) s.addValue(r, c, z, valueOf(job, r, c), g);
+        if (g < 1.0) s.addValue(r, c, z, 0.0, 1.0 - g);
+        break;
+      case Weigh::freePart:
+        if (g < 1.0) s.addValue(r, c, z, job.grid[r][c], 1.0 - g);
+        if (g > 0.0) s.addValue(r, c, z, 0.0, g);
+        break;
+      case Weigh::glacierOnly:
+        if (g > 0.0) s.addValue(r, c, z, job.grid[r][c], g);
+        break;
+      }
     });
   }
   int failure = 0;
@@ -215,8 +286,10 @@ void schneemodellklasse::addStatistics() {
     });
     if (failure == 0) failure = code;
   };
+  // The glacier runoff and the thaw depth store after the runoff step.
   for (SnowSeries& s : series)
-    if (s.statistic) store(*s.statistic);
+    if (s.statistic && &s != &series[glacierRunoffSeries] && &s != &series[thawDepthSeries])
+      store(*s.statistic);
   for (const std::unique_ptr<SubmodelTracer>& t : tracers)
     if (t->statistic) store(*t->statistic);
   shareExitCode(*diag, failure);
@@ -224,8 +297,32 @@ void schneemodellklasse::addStatistics() {
 
 // The grids this module registered; the others write their owners.
 void schneemodellklasse::writeOutputs() {
-  for (OwnGridName g : {solidGrid, liquidGrid, totalGrid, snowDaysGrid, ageGrid, snowFractionGrid,
-                        rainFractionGrid, outflowGrid, meltGrid, inputMassGrid, mobileMassGrid,
-                        depositionGrid, snowTemperatureGrid, surfaceTemperatureGrid})
+  for (OwnGridName g : {solidGrid,
+                        liquidGrid,
+                        totalGrid,
+                        snowDaysGrid,
+                        ageGrid,
+                        snowFractionGrid,
+                        rainFractionGrid,
+                        outflowGrid,
+                        meltGrid,
+                        inputMassGrid,
+                        mobileMassGrid,
+                        depositionGrid,
+                        snowTemperatureGrid,
+                        surfaceTemperatureGrid,
+                        firnMeltGrid,
+                        iceMeltGrid,
+                        massBalanceGrid,
+                        oldMassBalanceGrid,
+                        glacierSolidGrid,
+                        glacierLiquidGrid,
+                        glacierTotalGrid,
+                        glacierSnowTemperatureGrid,
+                        glacierSurfaceTemperatureGrid,
+                        glacierSnowMeltGrid,
+                        glacierEvaporationGrid})
     if (grids[g].owned) writeOutputGrids(grids[g].index, 1, 0);
+  // The firn stack is written as a stack; its grid of totals repeats level 0.
+  if (grids[firnTotalGrid].owned) writeOutputStack(grids[firnTotalGrid].index);
 }

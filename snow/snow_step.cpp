@@ -48,72 +48,117 @@ void schneemodellklasse::interpolateMonthlyTables(long day, long month) {
 
 void schneemodellklasse::computeCell(long r, long c) {
   const double t = temperature[r][c];
+  const double g = glacierFraction(r, c);
   if (layeredSnow) {
     layerLiquid[r][c][0] = 0.0;
     if (snowEvaporation && snowEvaporation[r][c] > 0.0)
       transferLayeredSnow(r, c, false, 1.0, -snowEvaporation[r][c], t);
   }
   own(outflowGrid)[r][c] = 0.0;
+  if (own(glacierSnowMeltGrid)) own(glacierSnowMeltGrid)[r][c] = 0.0;
   own(meltGrid)[r][c] = 0.0;
   snowAgeAndAlbedo(r, c, t, 2.5, false);
-  mixTracersIn(r, c);
-  snowSequence(r, c, canopyUnload ? canopyUnload[r][c] : 0.0);
-  tracersOut(r, c, own(outflowGrid)[r][c]);
+  if (glacierGrid) {
+    own(firnMeltGrid)[r][c] = own(iceMeltGrid)[r][c] = 0.0;
+    if (own(glacierizedOldGrid)) own(glacierizedOldGrid)[r][c] = glacierGrid[r][c];
+    if (g > 0.0) glacierCell(r, c, g);
+  }
+  if (!(g > 0.0)) {
+    mixTracersIn(r, c);
+    snowSequence(r, c, canopyUnload ? canopyUnload[r][c] : 0.0, outsidePack());
+    for (OwnGridName k : {glacierSolidGrid, glacierLiquidGrid, glacierTotalGrid})
+      if (own(k)) own(k)[r][c] = 0.0;
+    tracersOut(r, c, own(outflowGrid)[r][c]);
+  }
   snowAgeAndAlbedo(r, c, t, 5.0, true);
   own(totalGrid)[r][c] = own(solidGrid)[r][c] + own(liquidGrid)[r][c];
+  if (own(glacierTotalGrid))
+    own(glacierTotalGrid)[r][c] = own(glacierSolidGrid)[r][c] + own(glacierLiquidGrid)[r][c];
+  if (permafrost.method != 0) permafrostCell(r, c);
+}
+
+// The grids of the pack outside the glaciers and of the pack on them.
+schneemodellklasse::Pack schneemodellklasse::outsidePack() const {
+  return {own(solidGrid),
+          own(liquidGrid),
+          own(totalGrid),
+          own(snowTemperatureGrid),
+          own(surfaceTemperatureGrid),
+          own(energyBalanceGrid),
+          snowEvaporation,
+          own(outflowGrid),
+          own(meltGrid)};
+}
+
+schneemodellklasse::Pack schneemodellklasse::glacierPack() const {
+  return {own(glacierSolidGrid),
+          own(glacierLiquidGrid),
+          own(glacierTotalGrid),
+          own(glacierSnowTemperatureGrid),
+          own(glacierSurfaceTemperatureGrid),
+          own(glacierEnergyBalanceGrid),
+          own(glacierEvaporationGrid),
+          own(glacierSnowMeltGrid),
+          nullptr};
 }
 
 // One or, on steps above 720 minutes, two calls (the night with the night
-// temperature first), then the melt leaves through the liquid store.
-void schneemodellklasse::snowSequence(long r, long c, double unload) {
+// temperature first), then the melt leaves through the liquid store; the
+// melt taken from the pack is returned. On the glacier, unload is what the
+// snow fraction holds for the pack outside.
+double schneemodellklasse::snowSequence(long r, long c, double unload, const Pack& pack) {
   const double nodata = header.nodata;
   const bool balance = isEnergyBalance();
-  double& s = own(solidGrid)[r][c];
-  double& w = own(liquidGrid)[r][c];
-  double& total = own(totalGrid)[r][c];
-  double tsn = balance ? own(snowTemperatureGrid)[r][c] : nodata;
-  double ts = balance ? own(surfaceTemperatureGrid)[r][c] : nodata;
+  const bool onGlacier = pack.solid != own(solidGrid);
+  double& s = pack.solid[r][c];
+  double& w = pack.liquid[r][c];
+  double& total = pack.total[r][c];
+  double tsn = balance ? pack.snowTemperature[r][c] : nodata;
+  double ts = balance ? pack.surfaceTemperature[r][c] : nodata;
   double evaporation = 0.0;
-  double energy = balance ? own(energyBalanceGrid)[r][c] : 0.0;
+  double energy = balance ? pack.energyBalance[r][c] : 0.0;
   double fraction = 0.0;
-  own(snowFractionGrid)[r][c] = 0.0;
-  own(rainFractionGrid)[r][c] = 0.0;
+  if (!onGlacier) {
+    own(snowFractionGrid)[r][c] = 0.0;
+    own(rainFractionGrid)[r][c] = 0.0;
+  }
   const double t = temperature[r][c];
   double melt = 0.0;
   if (timeStepMinutes > 720.0) {
     melt += computeSnowCell(r, c, temperatureNight[r][c], partNight, unload, fraction, s, w, total,
-                            tsn, ts, evaporation, energy, false);
+                            tsn, ts, evaporation, energy, onGlacier);
     melt += computeSnowCell(r, c, t, partDay, unload, fraction, s, w, total, tsn, ts, evaporation,
-                            energy, false);
+                            energy, onGlacier);
   } else {
     melt = computeSnowCell(r, c, t, 1.0, unload, fraction, s, w, total, tsn, ts, evaporation,
-                           energy, false);
+                           energy, onGlacier);
   }
   if (balance) {
-    own(snowTemperatureGrid)[r][c] = tsn;
-    own(surfaceTemperatureGrid)[r][c] = ts;
-    own(energyBalanceGrid)[r][c] = energy;
+    pack.snowTemperature[r][c] = tsn;
+    pack.surfaceTemperature[r][c] = ts;
+    pack.energyBalance[r][c] = energy;
     // The energy balance replaces what evaporation took from the snow.
-    if (snowEvaporation) snowEvaporation[r][c] = evaporation;
+    if (pack.evaporation) pack.evaporation[r][c] = evaporation;
   }
-  afterMelt(r, c, melt, t);
+  return afterMelt(r, c, melt, t, pack);
 }
 
-void schneemodellklasse::afterMelt(long r, long c, double melt, double t) {
-  double& s = own(solidGrid)[r][c];
-  double& w = own(liquidGrid)[r][c];
+double schneemodellklasse::afterMelt(long r, long c, double melt, double t, const Pack& pack) {
+  double& s = pack.solid[r][c];
+  double& w = pack.liquid[r][c];
   const double m = std::min(s, melt);
   w += m;
   s -= m;
   if (w > cwh * s) {
-    own(outflowGrid)[r][c] = w - cwh * s;
-    if (m > 0.0) own(meltGrid)[r][c] = w - cwh * s;
+    pack.outflow[r][c] = w - cwh * s;
+    if (m > 0.0 && pack.melt) pack.melt[r][c] = w - cwh * s;
     w = cwh * s;
   }
-  if (m > 0.0 && layeredSnow) {
+  if (m > 0.0 && layeredSnow && pack.melt) {
     transferLayeredSnow(r, c, false, 1.0, -m, t);
     layerLiquid[r][c][0] += m;
   }
+  return m;
 }
 
 // Snow days and age count in days; the albedo follows the age of the pack,

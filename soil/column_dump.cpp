@@ -86,6 +86,10 @@ bool dumpFileName(char* name, std::size_t size, const DumpCell& cell, const Rang
   if (faults.baseflow &&
       !more(std::snprintf(name + used, size - static_cast<std::size_t>(used), "dgw_")))
     return false;
+  if (faults.snowLayer > 0 &&
+      !more(std::snprintf(name + used, size - static_cast<std::size_t>(used), "thetasnow(%d)_",
+                          faults.snowLayer)))
+    return false;
   return more(std::snprintf(name + used, size - static_cast<std::size_t>(used),
                             "dump_row_%ld_col_%ld_substep_%d_%04ld%02ld%02ld%02ld.dmp", cell.row,
                             cell.column, step, cell.year, cell.month, cell.day, cell.hour));
@@ -95,7 +99,7 @@ std::size_t ColumnSolver::snapshotSize() const {
   const std::size_t uses = this->uses.size() - 1;
   const std::size_t profile = static_cast<std::size_t>(maxLayers) + 1;
   return 4 + 3 * 8 + (uses + 1) * 8 + profileCount * profile * 8 + 4 + uses * 4 + 4 * 4 + 2 * 8 +
-         4 + heatSnapshotSize();
+         4 + heatSnapshotSize() + snowSnapshotSize();
 }
 
 // The record documented in the README's section on dump files.
@@ -128,6 +132,7 @@ void ColumnSolver::takeSnapshot(int step, int steps, double dt, double input, do
   out.real(table.theta);
   out.integer(c.soil->getCode());
   if (heatModel) takeHeatSnapshot(out);
+  if (snowModel) takeSnowSnapshot(out);
 }
 
 double ColumnSolver::checkWaterStep(int step, double F, double baseflowAmount,
@@ -139,6 +144,8 @@ double ColumnSolver::checkWaterStep(int step, double F, double baseflowAmount,
     if ((c.theta[k] > noLayer && c.theta[k] < 0.0) || c.theta[k] > c.thetaSat[k] + thetaTolerance)
       faults.thetaLayer = k;
   faults.baseflow = std::fabs(baseflowAmount) > baseflowLimit;
+  faults.snowLayer = snowGap;
+  snowGap = 0;
   if (!faults.any()) return baseflowAmount;
 
   DumpControl& control = *dumpCell.control;

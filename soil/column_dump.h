@@ -53,7 +53,8 @@ struct RangeFaults {
   int heatLayer = 0;
   int thetaLayer = 0;
   bool baseflow = false;
-  bool any() const { return heatLayer > 0 || thetaLayer > 0 || baseflow; }
+  int snowLayer = 0; // a snow layer above a gap in the pack
+  bool any() const { return heatLayer > 0 || thetaLayer > 0 || baseflow || snowLayer > 0; }
 };
 
 // Appends host-order values to a snapshot record: integers as 4 bytes,

@@ -17,9 +17,10 @@ void ColumnSolver::setHeatModel(const HeatModelSettings* settings) {
 
 void ColumnSolver::takeLiquidFraction() {
   const double effect = heatModel->liquidEffect;
-  for (int i = 1; i <= column.layers; ++i) {
+  for (int i = column.first + 1; i <= column.layers; ++i) {
     column.unfrozen[i] = heat.unfrozen[i];
-    column.liquid[i] = 1.0 - effect * (1.0 - heat.unfrozen[i]);
+    const double share = i >= 1 ? effect : column.snowLiquidEffect;
+    column.liquid[i] = 1.0 - share * (1.0 - heat.unfrozen[i]);
   }
 }
 
@@ -29,11 +30,11 @@ int ColumnSolver::coupleHeatSteps(const ColumnStepSettings& settings, const Colu
                                   ColumnBudget& budget) {
   const HeatForcing& given = *forcing.heat;
   airTemperature = given.airTemperature;
-  surfaceTemperature = given.airTemperature * given.nFactor;
-  HeatBoundary boundary = given.boundary;
-  boundary.surface = surfaceTemperature;
   heat.prepare(*heatModel, column.theta0);
   takeLiquidFraction();
+  surfaceTemperature = snowSurfaceTemperature(given);
+  HeatBoundary boundary = given.boundary;
+  boundary.surface = surfaceTemperature;
   const long water = waterStepCount(settings, forcing.input);
   bool raised = false;
   long count = heat.stepCount(*heatModel, settings.substepSeconds, boundary, raised);
@@ -59,14 +60,16 @@ int ColumnSolver::coupleHeatSteps(const ColumnStepSettings& settings, const Colu
 // Water moves with the fluxes of the last water step; the new temperatures
 // decide how much of the water flows in this one.
 void ColumnSolver::runHeatSteps(const ColumnForcing& forcing) {
+  if (snowModel) surfaceTemperature = snowSurfaceTemperature(*forcing.heat);
   HeatBoundary boundary = forcing.heat->boundary;
   boundary.surface = surfaceTemperature;
   const int n = column.layers;
-  std::copy(column.q, column.q + n + 1, heat.w);
-  std::copy(heat.T, heat.T + n + 1, heat.start);
+  const int top = column.first;
+  std::copy(column.q + top, column.q + n + 1, heat.w + top);
+  std::copy(heat.T + top, heat.T + n + 1, heat.start + top);
   for (long k = 0; k < heatStepsPerWaterStep; ++k)
     heat.step(*heatModel, column.theta0, heatSeconds, boundary);
   heatLower = heat.lowerTemperature(boundary);
-  column.soil->getUnfrozenWater(1, heat.T, column.theta0, heat.unfrozen, heat.slope);
+  heat.unfrozenWater(heat.T, column.theta0, heat.unfrozen, heat.slope);
   takeLiquidFraction();
 }

@@ -112,6 +112,7 @@ bool ColumnSolver::writeHeatText(const char* name) {
   bool written = std::fputs("this file contains some values in human readabel format for layered "
                             "snow model and heat transfer model\n",
                             file) >= 0;
+  if (snowModel) written = written && writeSnowText(file);
   for (int p = 0; p < textProfiles && written; ++p) {
     written = std::fputs(heatLabels[p], file) >= 0;
     for (int k = 1; k <= n && written; ++k) written = std::fprintf(file, "%g\t", now[p][k]) > 0;

@@ -18,10 +18,11 @@ constexpr int copiedLayerLimit = 200;
 
 } // namespace
 
-SoilColumn::SoilColumn(int maxLayerCount)
-    : storage(static_cast<size_t>(maxLayerCount + 2) * 23, 0.0), maxLayers(maxLayerCount) {
-  double* next = storage.data();
-  const size_t size = static_cast<size_t>(maxLayerCount) + 2;
+SoilColumn::SoilColumn(int maxLayerCount, int maxSnowLayers)
+    : storage(static_cast<size_t>(maxLayerCount + 2 + maxSnowLayers) * 23, 0.0),
+      maxLayers(maxLayerCount) {
+  double* next = storage.data() + maxSnowLayers;
+  const size_t size = static_cast<size_t>(maxLayerCount + 2 + maxSnowLayers);
   for (double** a : {&d,
                      &thetaSat,
                      &thetaLow,
@@ -52,6 +53,7 @@ SoilColumn::SoilColumn(int maxLayerCount)
 
 void SoilColumn::bind(const soil_class& soilType, int layerCount, const ColumnCell& cellValues) {
   soil = &soilType;
+  first = 0;
   lastSuction = SuctionLookup{};
   layers = std::min(layerCount, maxLayers);
   cell = cellValues;
@@ -76,6 +78,26 @@ void SoilColumn::bind(const soil_class& soilType, int layerCount, const ColumnCe
   std::fill(riverExfiltration, riverExfiltration + layers + 2, 0.0);
 }
 
+void SoilColumn::bindSnow(const soil_class& type, int snowLayerCount, int topLayer) {
+  snow = &type;
+  snowLayers = snowLayerCount;
+  first = std::min(0, topLayer - snowLayerCount - 1);
+  lastSuction = SuctionLookup{};
+  const double* ks = type.getKsatArray();
+  for (int i = first + 1; i <= 0; ++i) {
+    const int k = layerOf(i);
+    thetaSat[i] = type.getThetaSat(k);
+    thetaLow[i] = type.getThetaLow(k);
+    thetaMin[i] = thetaLow[i];
+    thetaFc[i] = type.thetaFromSuction(k, fieldCapacitySuctionValue);
+    ksat[i] = ks[k];
+  }
+  for (int i = first; i <= 0; ++i) {
+    unfrozen[i] = liquid[i] = 1.0;
+    sink[i] = uptake[i] = evaporation[i] = lateral[i] = 0.0;
+  }
+}
+
 int SoilColumn::tableLayer() const {
   return std::clamp(static_cast<int>(cell.tableLevel), 1, layers);
 }
@@ -97,7 +119,7 @@ int SoilColumn::balanceEnd() const { return rangeEnd(tableLayer() + 3); }
 
 double SoilColumn::relativeConductivity(int layer, double water) const {
   const double flowing = water * liquid[layer];
-  return soil->krelFromTheta(layer, flowing, flowing);
+  return typeOf(layer).krelFromTheta(layerOf(layer), flowing, flowing);
 }
 
 double SoilColumn::updateHydraulicHeads(bool firstIteration) {
@@ -105,9 +127,11 @@ double SoilColumn::updateHydraulicHeads(bool firstIteration) {
   const int end = activeEnd();
   const double table = cell.tableHeight;
   double meanSuction = 0.0;
-  for (int i = 1; i <= end; ++i) {
-    if (firstIteration) psi0[i] = soil->suctionFromTheta(i, theta0[i] * liquid[i]);
-    meanSuction = 0.5 * (soil->suctionFromTheta(i, thetaMean[i] * liquid[i]) + psi0[i]);
+  for (int i = first + 1; i <= end; ++i) {
+    const soil_class& type = typeOf(i);
+    const int k = layerOf(i);
+    if (firstIteration) psi0[i] = type.suctionFromTheta(k, theta0[i] * liquid[i]);
+    meanSuction = 0.5 * (type.suctionFromTheta(k, thetaMean[i] * liquid[i]) + psi0[i]);
     const double centre = 0.5 * (z[i - 1] + z[i]);
     if (i < g)
       head[i] = centre - meanSuction;
@@ -123,8 +147,8 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
   if (river) exchangeWithSurfaceWater(*this, *river, dt);
   const int g = tableLayer();
   const int end = activeEnd();
-  q[0] = -topFlux;
-  if (cell.thawDepth >= 0.0 && cell.thawDepth < d[1])
+  q[first] = -topFlux;
+  if (first == 0 && cell.thawDepth >= 0.0 && cell.thawDepth < d[1])
     q[0] = std::clamp(q[0], -cell.reducedKsat, cell.reducedKsat);
   const double slopeFactor = std::min(1.0, cell.slopeTangent);
   double drainage = 0.0;
@@ -132,11 +156,11 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
   // that reaches the table layer joins the saturated zone: that layer and
   // those below conduct at saturation, or a table layer drained to field
   // capacity would hold back the water above it.
-  for (int i = 1; i <= layers; ++i) {
+  for (int i = first + 1; i <= layers; ++i) {
     lateral[i] = 0.0;
     if (i <= end) meanKrel[i] = relativeConductivity(i, 0.5 * (theta0[i] + thetaMean[i]));
   }
-  for (int i = 1; i <= end; ++i) {
+  for (int i = first + 1; i <= end; ++i) {
     if (i < end) {
       double k;
       if (cell.clayLayer == i || cell.clayLayer == i + 1) {
@@ -144,7 +168,9 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
       } else {
         double upper = (i >= g ? 1.0 : meanKrel[i]) * ksat[i];
         double lower = (i + 1 >= g ? 1.0 : meanKrel[i + 1]) * ksat[i + 1];
-        const double ratio = soil->getMaxRatio(i);
+        // The pack on the soil keeps the larger of the two limits.
+        const double ratio = i == 0 ? std::max(soil->getMaxRatio(1), snow->getMaxRatio(snowLayers))
+                                    : typeOf(i).getMaxRatio(layerOf(i));
         upper = std::max(upper, lower / ratio);
         lower = std::max(lower, upper / ratio);
         if (i >= cell.tableLevel - 1.0) {
@@ -155,13 +181,15 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
         }
       }
       q[i] = darcyFlux(k, head[i], head[i + 1], d[i], d[i + 1]);
+      // The soil does not draw water up into the pack.
+      if (i == 0 && first < 0 && q[0] > 0.0) q[0] = 0.0;
     }
     const double drainable = std::max(0.0, (thetaMean[i] - thetaFc[i]) * d[i] / dt);
     const double centre = 0.5 * (z[i - 1] + z[i]);
+    const double drainageDensity = i <= 0 ? snowDrainage : cell.channelDensity * slopeFactor;
     if (i < g && i < layers && centre - head[i] < fieldCapacitySuctionValue &&
         ksat[i] > ksat[i + 1])
-      lateral[i] = relativeConductivity(i, thetaMean[i]) * ksat[i] * d[i] * cell.channelDensity *
-                   slopeFactor;
+      lateral[i] = relativeConductivity(i, thetaMean[i]) * ksat[i] * d[i] * drainageDensity;
     if (i == cell.drainLayer && cell.drainDistance > 0.0) {
       drainage = std::min(drainable, 2.0 * relativeConductivity(i, thetaMean[i]) * ksat[i] * d[i] *
                                          cell.cellSize / (cell.drainDistance * cell.drainDistance));
@@ -171,7 +199,7 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
   }
   // Below the active range the layers rest under the table: no flux.
   for (int i = end; i <= layers; ++i) q[i] = 0.0;
-  for (int i = 2; i <= end; ++i)
+  for (int i = first + 2; i <= end; ++i)
     q[i - 1] = limitFluxByHeadOrder(i - 1, q[i - 2], q[i - 1], q[i], dt);
   return drainage;
 }
@@ -194,7 +222,7 @@ double SoilColumn::limitFluxByHeadOrder(int layer, double fluxAbove, double flux
   // suction after an unchanged flux is looked up once.
   auto suction = [&](int i, double water) {
     if (i != lastSuction.layer || water != lastSuction.theta)
-      lastSuction = {i, water, soil->suctionFromTheta(i, water)};
+      lastSuction = {i, water, typeOf(i).suctionFromTheta(layerOf(i), water)};
     return lastSuction.suction;
   };
   auto difference = [&](double f) {
@@ -234,12 +262,13 @@ namespace {
 // lower bound are cut, extraction after the fluxes, interflow first, and
 // the exchange with a river last. What a cut takes from the river's
 // infiltration stays in the river.
-void balanceLayers(int end, int maxPasses, double dt, const double* theta0, const double* d,
-                   const double* low, const double* high, double* q, double* extraction,
-                   double* lateral, double* infiltration, double* exfiltration) {
+void balanceLayers(int top, int end, int maxPasses, double dt, const double* theta0,
+                   const double* d, const double* low, const double* high, double* q,
+                   double* extraction, double* lateral, double* infiltration,
+                   double* exfiltration) {
   for (int pass = 0; pass < maxPasses; ++pass) {
     bool changed = false;
-    for (int i = end; i >= 1; --i) {
+    for (int i = end; i >= top; --i) {
       const double next =
           theta0[i] +
           (q[i] - q[i - 1] - extraction[i] - exfiltration[i] + infiltration[i]) * dt / d[i];
@@ -296,9 +325,9 @@ void balanceLayers(int end, int maxPasses, double dt, const double* theta0, cons
 
 void SoilColumn::balanceFluxesWithStorage(int maxPasses, double dt) {
   const int end = balanceEnd();
-  for (int i = 1; i <= end; ++i) extraction[i] = sink[i] + lateral[i];
-  balanceLayers(end, maxPasses, dt, theta0, d, thetaMin, thetaSat, q, extraction, lateral,
-                riverInfiltration, riverExfiltration);
+  for (int i = first + 1; i <= end; ++i) extraction[i] = sink[i] + lateral[i];
+  balanceLayers(first + 1, end, maxPasses, dt, theta0, d, thetaMin, thetaSat, q, extraction,
+                lateral, riverInfiltration, riverExfiltration);
 }
 
 void SoilColumn::balanceFluxesOnCopies(int maxPasses, double dt) {
@@ -315,8 +344,8 @@ void SoilColumn::balanceFluxesOnCopies(int maxPasses, double dt) {
     inflow[i] = riverInfiltration[i];
     outflow[i] = riverExfiltration[i];
   }
-  balanceLayers(end, maxPasses, dt, theta0, d, thetaMin, thetaSat, fluxes.data(), extracted.data(),
-                sideways.data(), inflow.data(), outflow.data());
+  balanceLayers(1, end, maxPasses, dt, theta0, d, thetaMin, thetaSat, fluxes.data(),
+                extracted.data(), sideways.data(), inflow.data(), outflow.data());
   for (int i = 0; i <= end; ++i) {
     q[i] = fluxes[i];
     extraction[i] = extracted[i];
@@ -330,7 +359,7 @@ double SoilColumn::updateWaterContents(int iteration, double dt) {
   const int end = activeEnd();
   double largest = 0.0;
   clampedWater = 0.0;
-  for (int i = 1; i <= end; ++i) {
+  for (int i = first + 1; i <= end; ++i) {
     double next =
         theta0[i] +
         (q[i] - q[i - 1] - extraction[i] - riverExfiltration[i] + riverInfiltration[i]) * dt / d[i];

@@ -26,9 +26,15 @@ struct ColumnCell {
 // layers; q[i] is the flux across the bottom of layer i (q[0] through the
 // surface), negative downward. Everything is sized once for the deepest
 // column and reused cell after cell: the operations allocate nothing.
+//
+// With layered snow, the snow layers in use sit on top of the soil: snow
+// layer k (1 the top of the pack, L on the soil) takes column index k - L,
+// so that the bottom snow layer is index 0 and q[0] the flux from the pack
+// into the soil; `first` is the index of the top of the pack (0 without
+// snow).
 class SoilColumn {
 public:
-  explicit SoilColumn(int maxLayers);
+  explicit SoilColumn(int maxLayers, int maxSnowLayers = 0);
 
   // Takes the layers of the soil type: thicknesses, bounds, field capacity
   // and saturated conductivities (reduced below a permafrost thaw depth).
@@ -38,6 +44,15 @@ public:
                           double lowerThickness) {
     return -k * (upperHead - lowerHead) / ((upperThickness + lowerThickness) * 0.5);
   }
+
+  // Puts snow layers u .. L of the snow type on the bound soil: thickness
+  // and water content are the caller's, the rest the type's. u = L + 1
+  // takes the snow off.
+  void bindSnow(const soil_class& type, int snowLayerCount, int topLayer);
+  static int snowIndex(int snowLayer, int snowLayerCount) { return snowLayer - snowLayerCount; }
+  // The record and its layer for column index i.
+  const soil_class& typeOf(int i) const { return i >= 1 ? *soil : *snow; }
+  int layerOf(int i) const { return i >= 1 ? i : snowLayers + i; }
 
   int tableLayer() const;
   // The last layer an iteration updates: two below the table layer, or
@@ -86,12 +101,17 @@ public:
 
   const soil_class* soil = nullptr;
   int layers = 0; // n of this column
+  int first = 0;  // top of the column: -(snow layers in use)
+  const soil_class* snow = nullptr;
+  int snowLayers = 0;            // L of the snow type
+  double snowDrainage = 0.0;     // 1/m: interflow of snow layers
+  double snowLiquidEffect = 0.0; // how far ice keeps snow water from flowing
   ColumnCell cell;
   // The river of a river cell, null elsewhere.
   const RiverCell* river = nullptr;
   static constexpr double fieldCapacitySuctionValue = 3.45;
 
-  // Per layer 0 .. n + 1.
+  // Per layer -L .. n + 1.
   double* d;
   double* thetaSat;
   double* thetaLow;

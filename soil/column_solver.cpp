@@ -24,8 +24,9 @@ constexpr double fieldCapacityMargin = 1e-12;
 
 } // namespace
 
-ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers, int tracers)
-    : column(maxLayers), heat(maxLayers), uses(static_cast<size_t>(landuseLayers) + 1),
+ColumnSolver::ColumnSolver(int maxLayers, int landuseLayers, int tracers, int maxSnowLayers)
+    : column(maxLayers, maxSnowLayers), heat(maxLayers, maxSnowLayers),
+      uses(static_cast<size_t>(landuseLayers) + 1),
       transpiration(static_cast<size_t>(landuseLayers) + 1, 0.0), solutes(maxLayers, tracers),
       layerEtr(static_cast<size_t>(maxLayers) + 2, 0.0),
       layerInterflow(static_cast<size_t>(maxLayers) + 2, 0.0),
@@ -58,6 +59,10 @@ void ColumnSolver::solve(const ColumnStepSettings& settings, const ColumnForcing
                          IterationReport* report) {
   budget = ColumnBudget{};
   std::fill(transpiration.begin(), transpiration.end(), 0.0);
+  if (snowModel) {
+    snowGap = closeSnowGaps(pack);
+    bindPack();
+  }
   if (layerDetail) {
     std::fill(layerEtr.begin(), layerEtr.end(), 0.0);
     std::fill(layerInterflow.begin(), layerInterflow.end(), 0.0);
@@ -107,7 +112,8 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   // Macropores take their share of it first.
   double macropores = 0.0;
   std::fill(macroporeWater.begin(), macroporeWater.end(), 0.0);
-  if (forcing.macropores) {
+  // Macropores open only to a soil without snow on it.
+  if (forcing.macropores && c.first == 0) {
     double rate = supply / F;
     macropores = infiltrateMacropores(rate, c, dt, macroporeWater.data());
     supply = std::max(0.0, supply - macropores);
@@ -152,19 +158,25 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
 
   offerRiver(forcing.river, steps);
   if (forcing.heat) runHeatSteps(forcing);
+  snowSurplus = snowReleased = 0.0;
+  if (snowModel) updatePack(c.theta0);
 
   double error = 0.0;
   double drainageRate = 0.0;
   const int iterations = iterate(settings, supply / F, dt, error, drainageRate);
   ++tally.waterSteps;
   tally.iterations += iterations;
-  tally.nodeSteps += n;
+  tally.nodeSteps += n - c.first;
   if (report && iterations > reportedIterations) report->report(iterations, error);
 
   // Book what the balance let the sinks take, over the range the river
-  // may have deepened.
+  // may have deepened; the pack's interflow and the water entering the
+  // column at its top before the pack moves on.
   const int booked = c.activeEnd();
   double lateral = 0.0;
+  for (int i = c.first + 1; i <= 0; ++i) lateral += c.lateral[i] * F;
+  const double infiltrated = -c.q[c.first] * F;
+  if (snowModel) updatePack(c.theta);
   double baseflowAmount = 0.0;
   for (int i = 1; i <= booked; ++i) {
     lateral += c.lateral[i] * F;
@@ -197,11 +209,13 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   double saturatedLoss = baseflowAmount;
   bookRiver(forcing.river, steps, F, g, budget, saturatedLoss);
 
-  // The surface: what did not infiltrate fills the pond, the rest runs off.
-  const double infiltrated = -c.q[0] * F;
+  // The surface: what did not infiltrate fills the pond, the rest runs off
+  // with the melt water the soil under the pack could not take.
   double excess = std::max(0.0, supply - infiltrated);
   ponding = std::min(excess, forcing.maxPonding);
   excess -= ponding;
+  excess += snowSurplus;
+  budget.snowReleased += snowReleased;
   budget.directflow += excess;
   budget.infiltrationExcess += excess;
   budget.infiltration += infiltrated;
@@ -213,7 +227,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     solutes.transportSolutesInColumn(c, surface, macroporeWater.data(), baseflow.data(),
                                      drainageRate, c.tableLayer(), dt);
   }
-  for (int i = 1; i <= booked; ++i) c.theta0[i] = c.theta[i];
+  for (int i = c.first + 1; i <= booked; ++i) c.theta0[i] = c.theta[i];
 }
 
 void ColumnSolver::offerRiver(RiverOffer* river, int steps) {
@@ -248,7 +262,7 @@ void ColumnSolver::bookRiver(RiverOffer* river, int steps, double F, int table,
 int ColumnSolver::iterate(const ColumnStepSettings& settings, double supplyRate, double dt,
                           double& error, double& drainageRate) {
   SoilColumn& c = column;
-  for (int i = 1; i <= c.layers; ++i) {
+  for (int i = c.first + 1; i <= c.layers; ++i) {
     c.theta[i] = c.thetaMean[i] = c.theta0[i];
     c.thetaMin[i] =
         c.thetaLow[i] + std::max(0.0, c.theta0[i] - c.thetaLow[i]) * (1.0 - c.liquid[i]);
@@ -258,7 +272,8 @@ int ColumnSolver::iterate(const ColumnStepSettings& settings, double supplyRate,
   do {
     c.updateHydraulicHeads(iterations == 0);
     drainageRate = c.computeLayerFluxes(supplyRate, dt);
-    if (c.layers < copiedLayerLimit)
+    // Snow layers sit above the copied range: the pack balances in place.
+    if (c.layers < copiedLayerLimit && !snowModel)
       c.balanceFluxesOnCopies(balancePasses, dt);
     else
       c.balanceFluxesWithStorage(balancePasses, dt);

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <vector>
 
 #include "soil/column_dump.h"
 #include "soil/column_numerics.h"
 #include "soil/river_exchange.h"
+#include "soil/snow_layers.h"
 #include "soil/soil_heat.h"
 #include "soil/solute_transport.h"
 
@@ -28,6 +30,46 @@ struct LanduseDemand {
   double rootDepth = 0.0;             // m
 };
 
+// The layered snow on the columns: snow type 1, its layer count and what
+// "[LayeredSnowModel]" sets for the pack.
+struct SnowColumnSettings {
+  const soil_class* type = nullptr;
+  int layers = 0; // L
+  SnowLayerConstants constants;
+  double drainageDensity = 0.0; // 1/m
+  double liquidEffect = 0.0;    // dSEeffectiveness
+};
+
+// What the snow model leaves at the snow surface of a cell: its
+// temperature (K) and energy balance (W/m^2).
+struct SnowSurface {
+  bool known = false;
+  double kelvin = 0.0;
+  double energyBalance = 0.0;
+};
+
+// The upper boundary temperature of a column under snow and the n-factor
+// that goes with it.
+struct SnowTopTemperature {
+  double temperature = 0.0;
+  double nFactor = 1.0;
+  double energyBalance = 0.0; // as limited for a single layer
+};
+
+// From the snow surface, the air temperature and the top one or two snow
+// layers (temperature in degrees C, ice and liquid in mm, thickness in m;
+// a second layer with no water counts as absent): a cold surface without
+// energy input gives its own temperature, at least air - 13; otherwise
+// without input the top layer's temperature; with input (melt) the
+// heat-capacity-weighted mean of the layers plus the warming over the
+// layers, limited to [0, air + 13]. A single layer takes at most the
+// energy that melts it within the step.
+SnowTopTemperature snowTopTemperature(const SnowSurface& surface, double air, const double topT[2],
+                                      const double ice[2], const double liquid[2], double thickness,
+                                      double lambdaTop, double stepSeconds,
+                                      const HeatModelSettings& heat, double iceCapacity,
+                                      double waterCapacity);
+
 // The river of a river cell in a sub-step, and the rate (m^3/s) its record
 // still offers.
 struct RiverOffer {
@@ -43,6 +85,8 @@ struct HeatForcing {
   double airTemperature = 0.0;
   double nFactor = 1.0;
   HeatBoundary boundary;
+  SnowSurface snowSurface; // with layered snow
+  double modelStepSeconds = 0.0;
 };
 
 // What reaches a column in one sub-step (mm) and its baseflow parameters.
@@ -87,9 +131,10 @@ struct ColumnBudget {
   double macropores = 0.0;
   double riverInfiltration = 0.0;
   double riverExfiltration = 0.0;
-  double riverTaken = 0.0;  // m^3/s of the record over the sub-step
-  double clamped = 0.0;     // water the bounds guard added
-  double deepestRoot = 0.0; // m
+  double riverTaken = 0.0;   // m^3/s of the record over the sub-step
+  double clamped = 0.0;      // water the bounds guard added
+  double snowReleased = 0.0; // water the pack gave to the soil or the surface
+  double deepestRoot = 0.0;  // m
   int waterSteps = 0;
   long heatSteps = 0;           // with the heat model
   bool heatStepsRaised = false; // by the stability of the explicit step
@@ -119,7 +164,9 @@ public:
 // return theta0, head and q hold the column's new state.
 class ColumnSolver {
 public:
-  ColumnSolver(int maxLayers, int landuseLayers, int tracers = 0);
+  ColumnSolver(int maxLayers, int landuseLayers, int tracers = 0, int maxSnowLayers = 0);
+  // With layered snow the caller fills `pack` before solving; null without.
+  void setSnowModel(const SnowColumnSettings* settings);
 
   // With the heat model the columns carry temperatures; null without.
   void setHeatModel(const HeatModelSettings* settings);
@@ -141,6 +188,9 @@ public:
   HeatColumn heat;
   double airTemperature = 0.0;       // of the sub-step
   double surfaceTemperature = 0.0;   // air temperature times the n-factor
+  double snowEnergyBalance = 0.0;    // the energy balance the top temperature used
+  SnowPack pack;                     // layers 1 .. L, with layered snow
+  double packRelease = 0.0;          // liquid water (mm) leaving the pack with its first update
   std::vector<LanduseDemand> uses;   // the caller's forcing, land-use layers 1 .. L
   std::vector<double> transpiration; // per land-use layer 1 .. L, mm of the sub-step
   SolverTally tally;
@@ -190,6 +240,25 @@ private:
   int checkHeat(bool repair);
   bool writeHeatText(const char* name);
 
+  // Layered snow (soil/column_snow.cpp): the layers of the pack in use on
+  // the column, the pack updated from the column, and the water it lets
+  // go into soil layers 1 and 2, the rest onto the surface (mm).
+  void bindPack();
+  void updatePack(double* thetaNow);
+  double releaseToSoil(double water, double* thetaNow);
+  // Dump mode: the pack's part of the snapshot and its profiles in the
+  // text file, at the check and at the start of the water step.
+  std::size_t snowSnapshotSize() const;
+  void takeSnowSnapshot(SnapshotWriter& out);
+  bool writeSnowText(std::FILE* file) const;
+  int snowGap = 0; // the layer above the first gap of the pack as loaded
+  std::vector<double> snowStart;
+  double snowSurfaceTemperature(const HeatForcing& given);
+
+  std::vector<double> packStorage;
+  const SnowColumnSettings* snowModel = nullptr;
+  double snowSurplus = 0.0;           // released water the soil did not take in this water step
+  double snowReleased = 0.0;          // water the pack let go in this water step
   std::vector<double> layerUptake;    // per land-use layer, per soil layer
   std::vector<double> demand;         // per land-use layer, left in the water step
   std::vector<double> baseflow;       // per soil layer (m/s)

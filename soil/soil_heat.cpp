@@ -31,10 +31,11 @@ long countOf(double x) {
 
 } // namespace
 
-HeatColumn::HeatColumn(int maxLayerCount)
-    : storage(static_cast<size_t>(maxLayerCount + 2) * arrayCount, 0.0), maxLayers(maxLayerCount) {
-  double* next = storage.data();
-  const size_t size = static_cast<size_t>(maxLayerCount) + 2;
+HeatColumn::HeatColumn(int maxLayerCount, int maxSnowLayers)
+    : storage(static_cast<size_t>(maxLayerCount + 2 + maxSnowLayers) * arrayCount, 0.0),
+      maxLayers(maxLayerCount) {
+  double* next = storage.data() + maxSnowLayers;
+  const size_t size = static_cast<size_t>(maxLayerCount + 2 + maxSnowLayers);
   for (double** p :
        {&d,          &T,     &start,  &previous, &lambda, &capacity, &latent, &effective,
         &unfrozen,   &slope, &energy, &flux,     &change, &w,        &source, &a,
@@ -47,6 +48,7 @@ HeatColumn::HeatColumn(int maxLayerCount)
 
 void HeatColumn::bind(const soil_class& soilType, int layerCount, const double* thickness) {
   soil = &soilType;
+  first = 0;
   layers = std::min(layerCount, maxLayers);
   for (int i = 1; i <= layers; ++i) d[i] = thickness[i];
   d[layers + 1] = d[layers];
@@ -54,12 +56,41 @@ void HeatColumn::bind(const soil_class& soilType, int layerCount, const double* 
   std::fill(w, w + layers + 2, 0.0);
 }
 
+void HeatColumn::bindSnow(const soil_class& type, int snowLayerCount, int topLayer,
+                          const double* thickness) {
+  snow = &type;
+  snowLayers = snowLayerCount;
+  first = std::min(0, topLayer - snowLayerCount - 1);
+  for (int i = first; i <= 0; ++i) {
+    d[i] = thickness[i];
+    source[i] = w[i] = 0.0;
+  }
+}
+
+void HeatColumn::unfrozenWater(const double* temperature, const double* theta, double* fraction,
+                               double* fractionSlope) const {
+  soil->getUnfrozenWater(1, temperature, theta, fraction, fractionSlope);
+  if (first < 0) {
+    const int L = snowLayers;
+    snow->getUnfrozenWater(layerOf(first + 1), temperature - L, theta - L, fraction - L,
+                           fractionSlope - L);
+  }
+}
+
+void HeatColumn::heatCapacities(const SoilHeatConstants& constants, const double* theta) {
+  soil->getHeatCapacity(constants, 1, capacity, theta, unfrozen);
+  if (first < 0) {
+    const int L = snowLayers;
+    snow->getHeatCapacity(constants, layerOf(first + 1), capacity - L, theta - L, unfrozen - L);
+  }
+}
+
 void HeatColumn::prepare(const HeatModelSettings& settings, const double* theta) {
   latentHeat = settings.latentHeat;
-  soil->getUnfrozenWater(1, T, theta, unfrozen, slope);
-  computeThermalConductivities(settings.lambdaWater, settings.lambdaIce, 0, theta);
-  soil->getHeatCapacity(settings.capacities, 1, capacity, theta, unfrozen);
-  for (int i = 1; i <= layers; ++i) {
+  unfrozenWater(T, theta, unfrozen, slope);
+  computeThermalConductivities(settings.lambdaWater, settings.lambdaIce, first, theta);
+  heatCapacities(settings.capacities, theta);
+  for (int i = first + 1; i <= layers; ++i) {
     latent[i] = latentHeat * theta[i] * slope[i];
     effective[i] = capacity[i] + latent[i];
   }
@@ -68,10 +99,12 @@ void HeatColumn::prepare(const HeatModelSettings& settings, const double* theta)
 void HeatColumn::computeThermalConductivities(double lambdaWaterValue, double lambdaIceValue,
                                               int first, const double* theta) {
   for (int i = first + 1; i <= layers; ++i) {
-    const double porosity = soil->getThetaSat(i);
+    const soil_class& type = typeOf(i);
+    const int k = layerOf(i);
+    const double porosity = type.getThetaSat(k);
     const double water = theta[i];
     const double u = unfrozen[i];
-    const double solid = soil->getDryThermalConduct(i);
+    const double solid = type.getDryThermalConduct(k);
     const double filled = (1.0 - porosity) + water;
     if (filled < dryLayer) {
       lambda[i] = solid;
@@ -85,9 +118,9 @@ void HeatColumn::computeThermalConductivities(double lambdaWaterValue, double la
       if (u < nearlyUnfrozen) mean *= std::pow(lambdaIceValue, water * (1.0 - u) / n);
       lambda[i] = air * airConductivity + mean;
     } else if (u >= nearlyUnfrozen) {
-      lambda[i] = soil->getSolidConductivityPower(i) * soil->getWaterConductivityPower(i);
+      lambda[i] = type.getSolidConductivityPower(k) * type.getWaterConductivityPower(k);
     } else {
-      lambda[i] = soil->getSolidConductivityPower(i) * std::pow(lambdaWaterValue, water * u) *
+      lambda[i] = type.getSolidConductivityPower(k) * std::pow(lambdaWaterValue, water * u) *
                   std::pow(lambdaIceValue, water * (1.0 - u));
     }
   }
@@ -188,9 +221,10 @@ double HeatColumn::lowerTemperature(const HeatBoundary& boundary) const {
 long HeatColumn::stepCount(const HeatModelSettings& settings, double seconds,
                            const HeatBoundary& boundary, bool& raised) {
   raised = false;
-  computeHeatFluxes(0, lowerTemperature(boundary), boundary.surface);
-  const double trial = std::fabs(seconds * (flux[1] - flux[0]) / (effective[1] * d[1]));
-  const double gap = std::fabs(boundary.surface - T[1]);
+  const int top = first + 1;
+  computeHeatFluxes(first, lowerTemperature(boundary), boundary.surface);
+  const double trial = std::fabs(seconds * (flux[top] - flux[first]) / (effective[top] * d[top]));
+  const double gap = std::fabs(boundary.surface - T[top]);
   double accurate = trial == 0.0 ? 1.0 : gap > 0.0 ? trial / (accuracyShare * gap) : unlimited;
   if (settings.shortestStep > 0.0) accurate = std::min(accurate, seconds / settings.shortestStep);
   // Heat that comes from below alone leaves no accuracy to aim at.
@@ -201,9 +235,9 @@ long HeatColumn::stepCount(const HeatModelSettings& settings, double seconds,
   // The explicit step keeps every new temperature a weighted mean of the
   // old ones only while it is shorter than each layer's exchange time.
   double fastest = 0.0;
-  for (int i = 1; i <= layers; ++i) {
-    const double up =
-        i == 1 ? 2.0 * lambda[1] / (d[1] * d[1]) : 2.0 * lambda[i - 1] / (d[i] * (d[i] + d[i - 1]));
+  for (int i = top; i <= layers; ++i) {
+    const double up = i == top ? 2.0 * lambda[top] / (d[top] * d[top])
+                               : 2.0 * lambda[i - 1] / (d[i] * (d[i] + d[i - 1]));
     const double down = i == layers ? 2.0 * lambda[i] / (d[i] * d[i])
                                     : 2.0 * lambda[i] / (d[i] * (d[i] + d[i + 1]));
     fastest = std::max(fastest, (up + down) / effective[i]);
@@ -221,24 +255,24 @@ long HeatColumn::stepCount(const HeatModelSettings& settings, double seconds,
 void HeatColumn::step(const HeatModelSettings& settings, const double* theta, double dt,
                       const HeatBoundary& boundary) {
   prepare(settings, theta);
-  std::copy(T, T + layers + 1, previous);
+  std::copy(T + first, T + layers + 1, previous + first);
   const double lower = lowerTemperature(boundary);
   if (settings.method < 11) {
-    computeHeatFluxes(0, lower, boundary.surface);
-    computeTemperatureChange(0, effective, dt);
-    applyTemperatureChange(0, previous, true, lower, boundary.surface);
+    computeHeatFluxes(first, lower, boundary.surface);
+    computeTemperatureChange(first, effective, dt);
+    applyTemperatureChange(first, previous, true, lower, boundary.surface);
     conserveEnthalpy(settings, theta);
     return;
   }
   double* solved = change;
   for (int pass = 1;; ++pass) {
-    std::copy(previous, previous + layers + 1, T);
-    solveHeatImplicit(0, effective, dt, boundary.surface, lower, boundary.source,
+    std::copy(previous + first, previous + layers + 1, T + first);
+    solveHeatImplicit(first, effective, dt, boundary.surface, lower, boundary.source,
                       settings.method > 11);
-    std::copy(T, T + layers + 1, solved);
+    std::copy(T + first, T + layers + 1, solved + first);
     if (!conserveEnthalpy(settings, theta) || pass == chordPasses) return;
     bool agreed = true;
-    for (int i = 1; i <= layers; ++i) {
+    for (int i = first + 1; i <= layers; ++i) {
       // A layer that neither froze nor thawed has its own capacity again.
       const bool involved = theta[i] > 0.0 && (solved[i] < 0.0 || previous[i] < 0.0);
       if (!involved) {
@@ -261,7 +295,9 @@ double HeatColumn::enthalpyDensity(const HeatModelSettings& settings, int layer,
                                    double theta, double unfrozenFraction) const {
   const double liquid = theta * unfrozenFraction;
   const double frozen = theta - liquid;
-  const double volumetric = soil->getHeatCapacityDry(layer) * soil->getDensityDry(layer) +
+  const soil_class& type = typeOf(layer);
+  const int k = layerOf(layer);
+  const double volumetric = type.getHeatCapacityDry(k) * type.getDensityDry(k) +
                             liquid * settings.capacities.waterHeatCapacity +
                             frozen * settings.capacities.iceHeatCapacity;
   return volumetric * temperature - latentHeat * frozen;
@@ -276,7 +312,7 @@ bool HeatColumn::conserveEnthalpy(const HeatModelSettings& settings, const doubl
   const double cw = settings.capacities.waterHeatCapacity;
   const double ci = settings.capacities.iceHeatCapacity;
   int open = 0;
-  for (int i = 1; i <= layers; ++i) {
+  for (int i = first + 1; i <= layers; ++i) {
     ice[i] = theta[i] > 0.0 && (T[i] < 0.0 || previous[i] < 0.0) ? 1.0 : 0.0;
     guess[i] = T[i];
     if (ice[i] == 0.0) continue;
@@ -288,8 +324,8 @@ bool HeatColumn::conserveEnthalpy(const HeatModelSettings& settings, const doubl
   }
   const bool any = open > 0;
   for (int iteration = 0; iteration < enthalpyIterations && open > 0; ++iteration) {
-    soil->getUnfrozenWater(1, guess, theta, guessUnfrozen, guessSlope);
-    for (int i = 1; i <= layers; ++i) {
+    unfrozenWater(guess, theta, guessUnfrozen, guessSlope);
+    for (int i = first + 1; i <= layers; ++i) {
       if (ice[i] == 0.0) continue;
       const double t = guess[i];
       const double u = guessUnfrozen[i];
@@ -301,8 +337,10 @@ bool HeatColumn::conserveEnthalpy(const HeatModelSettings& settings, const doubl
         continue;
       }
       (residual > 0.0 ? high[i] : low[i]) = t;
-      const double sensible = soil->getHeatCapacityDry(i) * soil->getDensityDry(i) +
-                              theta[i] * (u * cw + (1.0 - u) * ci);
+      const soil_class& type = typeOf(i);
+      const int k = layerOf(i);
+      const double sensible =
+          type.getHeatCapacityDry(k) * type.getDensityDry(k) + theta[i] * (u * cw + (1.0 - u) * ci);
       const double derivative = sensible + theta[i] * guessSlope[i] * ((cw - ci) * t + latentHeat);
       double next =
           derivative > 0.0 ? t - residual / derivative : t - (residual > 0.0 ? 1.0 : -1.0);
@@ -317,21 +355,21 @@ bool HeatColumn::conserveEnthalpy(const HeatModelSettings& settings, const doubl
       }
     }
   }
-  std::copy(guess + 1, guess + layers + 1, T + 1);
+  std::copy(guess + first + 1, guess + layers + 1, T + first + 1);
   return any;
 }
 
 double HeatColumn::updateEnthalpy(const HeatModelSettings& settings, const double* theta) {
   latentHeat = settings.latentHeat;
-  soil->getUnfrozenWater(1, T, theta, unfrozen, slope);
-  soil->getHeatCapacity(settings.capacities, 1, capacity, theta, unfrozen);
-  for (int i = 1; i <= layers; ++i) {
+  unfrozenWater(T, theta, unfrozen, slope);
+  heatCapacities(settings.capacities, theta);
+  for (int i = first + 1; i <= layers; ++i) {
     guess[i] = theta[i] * unfrozen[i];
     ice[i] = d[i];
   }
-  computeLatentHeatSource(0, theta, guess, ice);
+  computeLatentHeatSource(first, theta, guess, ice);
   double sum = 0.0;
-  for (int i = 1; i <= layers; ++i) {
+  for (int i = first + 1; i <= layers; ++i) {
     energy[i] = capacity[i] * d[i] * T[i] - ice[i];
     sum += energy[i];
   }

@@ -39,10 +39,16 @@ public:
   // Volumetric heat capacity of the water that flow and sources carry.
   static constexpr double waterCapacity = 4.187e6;
 
-  explicit HeatColumn(int maxLayers);
+  explicit HeatColumn(int maxLayers, int maxSnowLayers = 0);
 
   // Takes the layers of the soil type; the temperatures are the caller's.
   void bind(const soil_class& soil, int layerCount, const double* thickness);
+  // Puts the snow layers u .. L of the snow type on the soil at the
+  // indices of the water column (snow layer k at k - L), with the
+  // thicknesses given there.
+  void bindSnow(const soil_class& type, int snowLayerCount, int topLayer, const double* thickness);
+  const soil_class& typeOf(int i) const { return i >= 1 ? *soil : *snow; }
+  int layerOf(int i) const { return i >= 1 ? i : snowLayers + i; }
 
   // Unfrozen fraction and its slope, conductivity and capacities of every
   // layer at the present temperatures and the water contents.
@@ -87,9 +93,12 @@ public:
 
   const soil_class* soil = nullptr;
   int layers = 0;
+  int first = 0; // top of the column: -(snow layers in use)
+  const soil_class* snow = nullptr;
+  int snowLayers = 0;
   double latentHeat = 0.0; // J/m^3 of water, from the settings of prepare
 
-  // Per layer 0 .. n + 1.
+  // Per layer -L .. n + 1.
   double* d;
   double* T;
   double* start;    // at the start of the water step
@@ -107,7 +116,13 @@ public:
   double* source; // water entering layers from sources, m/s
   double *a, *b, *c, *r;
 
+  // Unfrozen fraction and slope, and the heat capacity, of every layer from
+  // the top of the column, each by the record of its layer.
+  void unfrozenWater(const double* temperature, const double* theta, double* fraction,
+                     double* fractionSlope) const;
+
 private:
+  void heatCapacities(const SoilHeatConstants& constants, const double* theta);
   // Finds the temperatures whose enthalpy equals what the heat step gave
   // each layer, so that freezing frees and thawing takes the latent heat.
   // Returns whether any layer froze or thawed.

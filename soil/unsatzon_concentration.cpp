@@ -303,3 +303,22 @@ unsatzonmodellklasse::RunoffArrays* unsatzonmodellklasse::getQI() { return requi
 unsatzonmodellklasse::RunoffArrays* unsatzonmodellklasse::getQBb() {
   return requireRunoff(QBb, "QBb");
 }
+
+// A linear storage whose outflow q follows q = (1 - c) x + c q' over a step
+// holds c / (1 - c) q.
+std::vector<double> unsatzonmodellklasse::concentrationStorage() const {
+  const size_t n = static_cast<size_t>(zones.zoneCount);
+  std::vector<double> held(n + 1, 0.0);
+  if (getFlowControl() == 0 || routingOnly || mpiRank != 0 || QDout.empty()) return held;
+  for (size_t s = 1; s <= n; ++s) {
+    const double weight = subbasinWeight[s] * substeps;
+    if (weight > 0.0)
+      for (const RunoffRecords* records : {&directRecords[0][s], &interflowRecords[0][s]})
+        for (size_t t = 2; t < records->size(); ++t) held[s] += (*records)[t].valueSum / weight;
+    if (routingConcentration) continue;
+    const double cd = std::exp(-timeStepMinutes / kelsqd[s]);
+    const double ci = std::exp(-timeStepMinutes / kelsqi[s]);
+    held[s] += cd / (1.0 - cd) * QDout[0][s] + ci / (1.0 - ci) * QIout[0][s];
+  }
+  return held;
+}

@@ -254,8 +254,8 @@ void unsatzonmodellklasse::readOptionalSections() {
 
 namespace {
 
-// Opens the control file for one optional section; the Part's text reports
-// a failing close.
+// Opens the control file for one optional section and reports a failing
+// close with the text users know from the other sections.
 struct OptionalSection {
   OptionalSection(FILE*& handle, const std::string& fileNameArg, DiagStream& diagArg)
       : session(handle), fileName(fileNameArg), diag(diagArg) {
@@ -357,7 +357,4 @@ void unsatzonmodellklasse::refuseUnsupportedSettings() {
           << "[end-entry]";
     throw settingCode;
   }
-  if (interaction == 2)
-    refuseSetting("the re-infiltration of river water (surface water interaction parameter 2 in "
-                  "[unsatzon_model])");
 }

@@ -144,6 +144,8 @@ void unsatzonmodellklasse::finishModelRun(bool append) {
       s.statistic.reset();
     }
   pointSeries.clear();
+  // The halo rows go back to their grids before the grids are freed.
+  reinfiltrationExchange.release();
   releaseGrids();
   teilmodellklasse::releaseModule();
   if (code != 0) throw code;

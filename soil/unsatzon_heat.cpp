@@ -62,10 +62,8 @@ void unsatzonmodellklasse::computeLowerBoundary() {
   }));
 }
 
-void unsatzonmodellklasse::setThermalDefaults() {
-  if (!isHeatTransferActive()) return;
+void unsatzonmodellklasse::setThermalDefaults(std::vector<soil_class>& table) const {
   const double* k = settings.heat.constants;
-  std::vector<soil_class>& table = *soilTable;
   for (size_t t = 1; t < table.size(); ++t) {
     soil_class& soil = table[t];
     for (int l = 1; l <= soil.getLayerCount(); ++l) {
@@ -78,6 +76,12 @@ void unsatzonmodellklasse::setThermalDefaults() {
     // Filled here, once, since the solver's threads read them.
     soil.cacheConductivityPowers(k[dTModLamWat]);
   }
+}
+
+void unsatzonmodellklasse::setThermalDefaults() {
+  if (!isHeatTransferActive()) return;
+  const double* k = settings.heat.constants;
+  setThermalDefaults(*soilTable);
   HeatModelSettings& m = heatModel;
   m.method = settings.heat.method;
   m.lambdaWater = k[dTModLamWat];

@@ -129,19 +129,45 @@ void unsatzonmodellklasse::buildOptionTag() {
   if (maxPonding) optionTag += "+po,";
 }
 
-// With glaciers whose extent follows their mass balance, the water the soil
-// gains or loses under them gets its own statistic, and every subbasin keeps
-// how much of it is glacier.
+// Every subbasin keeps how much of it is glacier, so that its runoff joins
+// the glacier runoff; with glaciers whose extent follows their mass balance
+// the water the soil gains or loses under them gets its own statistic.
 void unsatzonmodellklasse::setUpGlaciers() {
   const int iceIndex = findGrid("ice_firn");
   const int massIndex = findGrid("GlacierMassBalance");
   if (iceIndex == 0 && massIndex == 0) return;
   const int cellsIndex = findGrid("GlacierizedCells");
-  if (cellsIndex == 0 || massIndex == 0) {
-    if (iceIndex > 0) glacier = registry[iceIndex].grid;
-    return;
+  const bool dynamic = cellsIndex > 0 && massIndex > 0;
+  if (!dynamic && iceIndex == 0) return;
+  const int glacierIndex = dynamic ? cellsIndex : iceIndex;
+  glacier = registry[glacierIndex].grid;
+  if (dynamic) createImmobilisedStatistic();
+
+  glacierZones.assign(static_cast<size_t>(zones.zoneCount) + 1, GlacierZone{});
+  if (mpiRank == 0) {
+    const GridRegistryEntry& cells = registry[glacierIndex];
+    const GridRegistryEntry& zoneEntry = registry[zones.gridIndex];
+    const long first = std::max({registry[1].firstRow, cells.firstRow, zoneEntry.firstRow});
+    const long last = std::min({registry[1].lastRow, cells.lastRow, zoneEntry.lastRow});
+    for (long r = first; r <= last; ++r)
+      for (long c = 1; c <= header.ncols; ++c) {
+        if (zone[r][c] == header.nodata) continue;
+        GlacierZone& z = glacierZones[static_cast<size_t>(zones.indexOf(zones.grid[r][c]))];
+        // The codes 1 (ice) and 2 (firn) of static glaciers cover the cell.
+        const double g = dynamic ? glacier[r][c] : std::min(glacier[r][c], 1.0);
+        if (g > 0.0) {
+          z.hasGlacier = true;
+          z.glacierSum += g;
+          z.freeSum += 1.0 - g;
+        } else {
+          z.freeSum += 1.0;
+        }
+      }
   }
-  glacier = registry[cellsIndex].grid;
+  shareGlacierZones();
+}
+
+void unsatzonmodellklasse::createImmobilisedStatistic() {
   std::string& immo = settings.statistics[statImmo].name;
   immo = settings.statistics[statSB_2].name;
   const size_t dot = immo.rfind('.');
@@ -153,27 +179,10 @@ void unsatzonmodellklasse::setUpGlaciers() {
                     "0..profile depth per zone ",
                     5);
   }));
+}
 
-  glacierZones.assign(static_cast<size_t>(zones.zoneCount) + 1, GlacierZone{});
-  if (mpiRank == 0) {
-    const GridRegistryEntry& cells = registry[cellsIndex];
-    const GridRegistryEntry& zoneEntry = registry[zones.gridIndex];
-    const long first = std::max({registry[1].firstRow, cells.firstRow, zoneEntry.firstRow});
-    const long last = std::min({registry[1].lastRow, cells.lastRow, zoneEntry.lastRow});
-    for (long r = first; r <= last; ++r)
-      for (long c = 1; c <= header.ncols; ++c) {
-        if (zone[r][c] == header.nodata) continue;
-        GlacierZone& z = glacierZones[static_cast<size_t>(zones.indexOf(zones.grid[r][c]))];
-        const double g = glacier[r][c];
-        if (g > 0.0) {
-          z.hasGlacier = true;
-          z.glacierSum += g;
-          z.freeSum += 1.0 - g;
-        } else {
-          z.freeSum += 1.0;
-        }
-      }
-  }
+// Rank 0's records reach every process as {bool, double, double}.
+void unsatzonmodellklasse::shareGlacierZones() {
   MPI_Datatype type = MPI_DATATYPE_NULL;
   MPI_Datatype fields = MPI_DATATYPE_NULL;
   const int lengths[3] = {1, 1, 1};
@@ -273,17 +282,4 @@ void unsatzonmodellklasse::takeResponseUnitGrids() {
   if (context.hruFlag == 0) return;
   requireGrid("HydrologicResponseUnits");
   requireGrid("MasterHydrologicResponseUnits");
-}
-
-int unsatzonmodellklasse::readLayeredSnowModel() {
-  ControlFileSession session(controlFile);
-  session.openOrFail(controlFileName, *diag);
-  int layeredSnow = 0;
-  if (seekSection("[LayeredSnowModel]", false))
-    readControlValue(controlFile, "%d", layeredSnow, "");
-  session.closeOrFail(controlFileName, *diag);
-  if (layeredSnow > 0)
-    refuseSetting("the layered snow model (switch " + std::to_string(layeredSnow) +
-                  " in [LayeredSnowModel])");
-  return layeredSnow;
 }

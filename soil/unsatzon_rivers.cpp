@@ -32,7 +32,8 @@ void unsatzonmodellklasse::setUpRivers() {
         6);
   });
   shareExitCode(*diag, code);
-  warnOfSharedRecords();
+  // In link order every subbasin's cells are solved on one process.
+  if (settings.interaction == 1) warnOfSharedRecords();
 }
 
 // Each process caps the takes of its cells by its own copy of a record.

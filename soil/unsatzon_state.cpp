@@ -125,7 +125,18 @@ void unsatzonmodellklasse::readStateGrids() {
       {theta, &settings.grids[lineTheta].name},
       {geodeticHeads, &settings.grids[lineHgeo].name},
       {hydraulicHeads, &settings.grids[lineHh].name}};
-  if (soilTemperature) stacks.emplace_back(soilTemperature, &settings.heat.temperatureStack.name);
+  if (soilTemperature) {
+    stacks.emplace_back(soilTemperature, &settings.heat.temperatureStack.name);
+    // The first heat steps move heat with the water of the last sub-step.
+    if (initialStateFileExists(settings.grids[lineQUnten].name))
+      stacks.emplace_back(registry[findGrid("q_down", 1)].stack, &settings.grids[lineQUnten].name);
+    else
+      *diag << "WARNING: no stack " << settings.grids[lineQUnten].name
+            << " of a former run in the directory of the initial states: the soil heat "
+               "starts without the water flux of the last step; write q_unten with the "
+               "state for a warm start equal to a run through"
+            << "[end-entry]";
+  }
   for (const auto& [stack, name] : stacks) {
     Stack read = nullptr;
     const int lastLevel = readStack(*name, read, false);

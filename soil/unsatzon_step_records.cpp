@@ -10,7 +10,7 @@ namespace {
 
 // Per-cell grids of the module a follower cell of a response unit takes
 // from its master cell, each when present: what the solver writes and the
-// inputs the Part of the copy names.
+// inputs a follower takes from its master.
 const char* const copiedGrids[] = {
     "ponding_storage",      "drainage_level",      "irrigation_amounts",
     "PermafrostThawDepth",  "Max_Pumping",         "ThawDepthTMod",
@@ -57,6 +57,9 @@ void unsatzonmodellklasse::copyHruMasterStates(long row) {
     const HRUMasterCell& m = masters[static_cast<size_t>(unit)];
     for (Grid g : hruGrids) g[row][c] = g[m.row][m.column];
     for (Stack s : hruStacks) std::copy_n(s[m.row][m.column], layers + 1, s[row][c]);
+    for (Stack s : snowStacks)
+      if (s) std::copy_n(s[m.row][m.column], snowLayers + 1, s[row][c]);
+    if (upperIndexSnow) upperIndexSnow[row][c] = upperIndexSnow[m.row][m.column];
   }
 }
 

@@ -15,6 +15,8 @@ void unsatzonmodellklasse::readGroundwaterHeads(long year, long month, long day,
   }
   reportModelTime(minute, hour, day, month, year);
   if (soilTemperature && initialiseTemperatures) initialiseSoilTemperatures();
+  if (soilTemperature && initialiseSnowTemperatures && snowStacks[snowLineTemper])
+    initialiseSnowLayerTemperatures();
   for (size_t k = 0; k < directRecords.size(); ++k) {
     for (RunoffRecords& records : directRecords[k]) records.shift();
     for (RunoffRecords& records : interflowRecords[k]) records.shift();

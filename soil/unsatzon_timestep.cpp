@@ -1,6 +1,7 @@
 // One sub-step of the unsaturated zone: every own soil column is read from
 // the module's grids, advanced by the column solver and written back.
 
+#include <mpi.h>
 #include <omp.h>
 
 #include <algorithm>
@@ -99,8 +100,10 @@ void unsatzonmodellklasse::takeSolverGrids() {
 void unsatzonmodellklasse::prepareSolvers() {
   const size_t threads = static_cast<size_t>(omp_get_max_threads());
   while (solvers.size() < threads) {
-    solvers.push_back(std::make_unique<ColumnSolver>(layers, landuseLayers, tracerCount));
+    solvers.push_back(
+        std::make_unique<ColumnSolver>(layers, landuseLayers, tracerCount, snowLayers));
     solvers.back()->setHeatModel(soilTemperature ? &heatModel : nullptr);
+    solvers.back()->setSnowModel(isLayeredSnowActive() ? &snowColumn : nullptr);
   }
 }
 
@@ -131,7 +134,16 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
   const ModelDate date{minute, hour, day, month, year};
   if (soilTemperature) takeNFactorsOfDate(date);
   RegionFailure failure;
-  const long startRow = header.firstRow;
+  long startRow = header.firstRow;
+  const bool inLinkOrder = settings.interaction > 1;
+  if (inLinkOrder) {
+    prepareMPIReinfiltration();
+    sendReinfiltrationCells();
+    checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier after sending the link cells");
+    // The foreign cells stand in the row above the strip.
+    if (reinfiltrationExchange.substituted()) startRow = header.firstRow - 1;
+    checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier before the soil columns");
+  }
 #pragma omp parallel
   {
     ColumnSolver& solver = *solvers[static_cast<size_t>(omp_get_thread_num())];
@@ -139,8 +151,13 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
     for (long r = startRow; r <= header.lastRow; ++r) solveSoilColumns(r, solver, date, failure);
   }
   if (dumpControl.active()) dumpControl.logNoted(*diag);
+  // No grid may be freed with a foreign store in its halo row.
+  if (failure.failed()) restoreGhostRows();
   failure.rethrow();
-  solveLinkedRiverCells(date);
+  if (inLinkOrder)
+    returnReinfiltrationCells();
+  else
+    solveLinkedRiverCells(date);
   if (context.hruFlag != 0) {
     takeResponseUnitCopies();
 #pragma omp parallel for schedule(runtime)
@@ -150,12 +167,22 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
   // A point file that cannot be written ends the run on every process.
   if (settings.controlRow > 0)
     shareExitCode(*diag, catchExitCode([&] { recordControlPoint(date); }));
-  if (settings.interaction >= 1) accumulateReinfiltrationRecords();
+  if (settings.interaction == 1) accumulateReinfiltrationRecords();
   return 0;
 }
 
 void unsatzonmodellklasse::solveSoilColumns(long row, ColumnSolver& solver, const ModelDate& date,
                                             RegionFailure& failure) {
+  // The foreign cells, in link order on one thread: an upstream cell takes
+  // its river water before the cells below it.
+  if (row < header.firstRow) {
+    const RowColumnRange& range = rowColumnRange[row];
+    for (long c = range.first; c <= range.last; ++c) {
+      if (failure.failed()) return;
+      if (zones.grid[row][c] != header.nodata) solveOwnCell(row, c, solver, date, failure);
+    }
+    return;
+  }
   for (long c = 1; c <= header.ncols; ++c) {
     if (failure.failed()) return;
     if (isOwnValidCell(row, c) && !isLinkedRiverCell(row, c))
@@ -166,9 +193,9 @@ void unsatzonmodellklasse::solveSoilColumns(long row, ColumnSolver& solver, cons
 void unsatzonmodellklasse::solveOwnCell(long r, long c, ColumnSolver& solver, const ModelDate& date,
                                         RegionFailure& failure) {
   const double nodata = header.nodata;
-  const bool glaciated = glacier && glacier[r][c] != nodata && glacier[r][c] >= 1.0;
+  const bool covered = glacier && glacier[r][c] != nodata && glaciated(glacier[r][c]);
   const bool follower = solverGrids.masterCells && solverGrids.masterCells[r][c] == nodata;
-  if (glaciated || follower) {
+  if (covered || follower) {
     solverGrids.bottomFlux[r][c] = solverGrids.flux[r][c][0];
     return;
   }
@@ -241,6 +268,16 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
     setHeatForcing(r, c, solver, heatForcing);
     forcing.heat = &heatForcing;
   }
+  if (isLayeredSnowActive()) {
+    loadSnowPack(r, c, solver);
+    Grid surface = snowModelGridsTaken[snowGridSurface];
+    Grid energy = snowModelGridsTaken[snowGridEnergyBalance];
+    SnowSurface& s = heatForcing.snowSurface;
+    s.known = surface && energy && surface[r][c] != nodata && energy[r][c] != nodata;
+    s.kelvin = s.known ? surface[r][c] : 0.0;
+    s.energyBalance = s.known ? energy[r][c] : 0.0;
+    heatForcing.modelStepSeconds = timeStepMinutes * 60.0;
+  }
 
   TableState table{tableDistance[r][c], tableLayer[r][c], tableLayerTheta[r][c]};
   double pond = value(ponding, 0.0);
@@ -264,6 +301,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   for (int k = 0; k <= n; ++k) g.flux[r][c][k] = column.q[k];
   g.bottomFlux[r][c] = column.q[n];
   if (soilTemperature) writeBackHeat(r, c, solver, table.level);
+  if (isLayeredSnowActive()) writeBackSnowPack(r, c, solver);
   tableDistance[r][c] = table.distance;
   tableLayer[r][c] = table.level;
   tableLayerTheta[r][c] = table.theta;

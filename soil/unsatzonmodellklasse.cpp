@@ -42,7 +42,14 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
     setUpGlaciers();
     writeStartSummary();
     takeResponseUnitGrids();
-    readLayeredSnowModel();
+    if (readLayeredSnowModel() > 0) {
+      // The solutes move through the soil layers alone.
+      if (context.tracerCount > 0)
+        refuseSetting("solute transport (" + std::to_string(context.tracerCount) +
+                      " tracers) together with the layered snow model");
+      readLayeredSnowProperties();
+      registerSnowGrids();
+    }
     takeSolverGrids();
     reinfiltration.create(*diag, zones.zoneCount);
   });
@@ -51,6 +58,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
 unsatzonmodellklasse::~unsatzonmodellklasse() {
   releaseTracerGrids();
   for (ModuleStatistic& s : statistics) s.statistic.reset();
+  reinfiltrationExchange.release();
   releaseGrids();
 }
 

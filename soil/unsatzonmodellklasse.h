@@ -6,8 +6,11 @@
 
 #include "config/soil_class.h"
 #include "core/zonal_statistic.h"
+#include "soil/cell_record.h"
 #include "soil/column_solver.h"
+#include "soil/layered_snow.h"
 #include "soil/point_series.h"
+#include "soil/reinfiltration_exchange.h"
 #include "soil/region_failure.h"
 #include "soil/reinfiltration_records.h"
 #include "soil/runoff_records.h"
@@ -23,6 +26,7 @@
 // writes the start summary of the soil water.
 //
 class StorageText;
+class ControlFileSession;
 
 // Every soil column is 1 .. m layers deep, m being the largest layer count of
 // the soil table; its stacks hold the levels 0 (the surface node) .. m.
@@ -46,6 +50,13 @@ public:
   virtual void setRoutingConcentration(int flag) { routingConcentration = flag; }
   virtual void setDumpMode(int dump, int close, int repair, long maxFiles);
   virtual bool isHeatTransferActive() const { return settings.heat.active > 0; }
+  // The layered snow model: its switch, its snow types (record 0 holds
+  // their count) and the offset of the temperature of new snow.
+  virtual bool isLayeredSnowActive() const { return snowSettings.active > 0; }
+  virtual const std::vector<soil_class>* getLayeredSnowProperties() const {
+    return isLayeredSnowActive() ? &snowTypes : nullptr;
+  }
+  virtual double getTOffsetFreshSnow() const { return snowSettings.tOffsetFreshSnow; }
   // Whether the groundwater model runs; set by the driver after building it.
   virtual void setGroundwaterActive(bool active) { groundwaterActive = active; }
 
@@ -53,6 +64,9 @@ public:
   // "throughfall0", "snowcover_outflow" and "precipitation", with
   // interception first the snow outflow before the throughfall.
   virtual Grid selectInputGrid(int interceptionFirst);
+  // Cells wholly under a glacier have no soil column: the glacier's
+  // storages carry their water.
+  static bool glaciated(double glacierCode) { return glacierCode >= 1.0; }
   // One sub-step of every own soil column (the date names the report
   // lines), then the response units' copies, the zonal statistics and the
   // runoff records of the sub-step.
@@ -110,6 +124,29 @@ public:
   // The sub-step's take joins the step's mean.
   virtual void accumulateReinfiltrationRecords();
 
+  // With the surface water interaction 2 every river link is solved by one
+  // process in link order, whichever strips its cells lie in: gives the
+  // foreign cells their stores, sizes the buffers and runs one exchange
+  // there and back. Returns the cell record length, 0 when the exchange
+  // is off. Collective.
+  virtual long prepareMPIReinfiltration();
+  // A store of n foreign cells for the grid (stack with `values` values per
+  // cell); 0 when it is absent, else 1 (the values).
+  virtual int allocateGridElementsInRow0(Grid grid, long n);
+  virtual long allocateStackElementsInRow0(Stack stack, long n, long values);
+  // The cell record of cell (row, column) at buffer[offset ...]; return the
+  // offset behind it.
+  virtual long packCellState(long row, long column, double* buffer, long offset);
+  virtual long unpackCellState(long row, long column, const double* buffer, long offset);
+  // Before the solver: own link cells out, foreign cells in, standing in
+  // for the halo row above the strip. Collective.
+  virtual void sendReinfiltrationCells();
+  // After the solver: the foreign cells back home, the halo rows restored,
+  // the sub-step's take into the step's mean. Collective.
+  virtual void returnReinfiltrationCells();
+  virtual void saveGhostRows();
+  virtual void restoreGhostRows();
+
   // Per tracer index 0 (water, mm per step over the subbasin) .. tracers
   // (concentrations), each over the subbasins 1 .. n (index 0 unused).
   using RunoffArrays = std::vector<std::vector<double>>;
@@ -120,6 +157,10 @@ public:
   virtual RunoffArrays* getQD();
   virtual RunoffArrays* getQI();
   virtual RunoffArrays* getQBb();
+  // Per subbasin (1 .. n) on rank 0 the water still on its way to the
+  // outlet after the step: in the flow-time zones still to arrive and in the
+  // linear storages of direct runoff and interflow, mm over the subbasin.
+  std::vector<double> concentrationStorage() const;
 
   // The state file: the section "[unsatzon_model]", appended to the file
   // or in a new one; the file of this process with the output directory in
@@ -197,6 +238,8 @@ protected:
   void createPointFiles();
   void buildOptionTag();
   void setUpGlaciers();
+  void createImmobilisedStatistic();
+  void shareGlacierZones();
   void writeStartSummary();
   // The means of the soil water over the own cells of every process, in
   // rank 0's log: "... at model-<moment>: ...". Collective.
@@ -206,7 +249,27 @@ protected:
   // Appends a line to "modell_<rank>.log" of this process, without time stamp.
   void appendPlainLog(const std::string& text);
   void takeResponseUnitGrids();
+
+  // --- layered snow set-up (soil/layered_snow_setup.cpp) -------------------------
+  // "[LayeredSnowModel]"; returns its switch.
   virtual int readLayeredSnowModel();
+  // "[LayeredSnowProperties]": the snow types with their thermal defaults.
+  virtual void readLayeredSnowProperties();
+  // The snow model's grids, and the snow stacks read or created.
+  virtual void registerSnowGrids();
+  void closeSnowSection(ControlFileSession& session);
+  // Registers a stack of the snow layers with a grid of its level 0; a
+  // null stack is created with `start` in own cells.
+  Stack registerSnowStack(SnowStackLine line, Stack stack, double start = 0.0);
+  Stack readSnowStack(SnowStackLine line);
+  void registerUpperIndexSnow(bool read);
+  void setColdSnowColumns();
+  void refreshSnowViews();
+  // --- layered snow around the solver (soil/unsatzon_snow.cpp) -------------------
+  void prepareSnowColumn();
+  void loadSnowPack(long r, long c, ColumnSolver& solver) const;
+  void writeBackSnowPack(long r, long c, const ColumnSolver& solver);
+  void initialiseSnowLayerTemperatures();
 
   void releaseGrids();
 
@@ -246,6 +309,8 @@ protected:
   // Thermal values the soil table leaves out, freezing curves and the
   // cached powers of the conductivity, in the writable soil table.
   void setThermalDefaults();
+  // The same for the records of a table: soil types or snow types.
+  void setThermalDefaults(std::vector<soil_class>& table) const;
   void createTemperatureFile();
   // Temperatures linear in depth from the air down to the lower boundary.
   void initialiseSoilTemperatures();
@@ -304,6 +369,10 @@ protected:
   void listLinkedCells();
   // Charges the record with what a cell took (m^3/s).
   void chargeRecord(const RiverOffer& offer, double taken);
+  // The arrays of the cell record in their fixed order; those the solver
+  // touches beyond the list follow.
+  void buildCellRecord();
+  void checkLinkCellsListed();
   // After the parallel region: the cells that draw from a record, those of
   // one record in row and column order by one thread.
   void solveLinkedRiverCells(const ModelDate& date);
@@ -397,7 +466,7 @@ protected:
 
   std::vector<OwnGrid> ownGrids;
   ModuleStatistic statistics[unsatStatisticCount];
-  std::vector<GlacierZone> glacierZones; // 0 .. n, with glaciers of mass balance
+  std::vector<GlacierZone> glacierZones; // 0 .. n, with glaciers
 
   // Grids of other modules and of the set-up.
   Grid zone = nullptr;
@@ -493,6 +562,9 @@ protected:
   std::vector<std::vector<std::pair<long, long>>> linkedCells;
   bool linkedCellsListed = false;
   ReinfiltrationRecords reinfiltration;
+  // River links solved in link order across processes (interaction 2).
+  CellRecord cellRecord;
+  ReinfiltrationExchange reinfiltrationExchange;
   int lakeFlowControl = 0; // of "[lake_model]"
   Grid lakeCodes = nullptr;
 
@@ -525,6 +597,22 @@ protected:
   // first step or the pre-spin-up gives them.
   bool initialiseTemperatures = false;
   std::vector<double> nFactorsOfDate; // per land-use record
+
+  // Layered snow.
+  LayeredSnowSettings snowSettings;
+  std::vector<soil_class> snowTypes;
+  int snowLayers = 0; // L
+  Stack snowStacks[snowLineCount] = {};
+  Grid upperIndexSnow = nullptr;
+  // surftemp, surftemp_onGlacier, EnergyBalance, EnergyBalance_onGlacier,
+  // rain_fraction, snowstorage_solid, snowstorage_liquid,
+  // snow_storage_total, melt_from_snowcover; null where absent.
+  Grid snowModelGridsTaken[9] = {};
+  static constexpr int snowGridSurface = 0;
+  static constexpr int snowGridEnergyBalance = 2;
+  SnowColumnSettings snowColumn;
+  // Set while the snow temperatures wait for their start values.
+  bool initialiseSnowTemperatures = false;
 
   // Temperature pre-spin-up: the degree days, the sums of the air
   // temperature, the steps of the day and of the period, and the grids

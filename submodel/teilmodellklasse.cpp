@@ -121,13 +121,9 @@ OwnCells teilmodellklasse::ownCells(bool masterCellsOnly) {
   return cells;
 }
 
-long teilmodellklasse::firstHeldRow() const {
-  return mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
-}
+long teilmodellklasse::firstHeldRow() const { return std::max(1L, header.firstRow - 1); }
 
-long teilmodellklasse::lastHeldRow() const {
-  return mpiRank == 0 ? header.nrows : std::min(header.nrows, header.lastRow + 1);
-}
+long teilmodellklasse::lastHeldRow() const { return std::min(header.nrows, header.lastRow + 1); }
 
 void teilmodellklasse::reportModelTime(long minute, long hour, long day, long month, long year,
                                        const char* label, const char* extra) {

@@ -196,6 +196,17 @@ public:
   const std::vector<std::unique_ptr<SubmodelTracer>>& getTracers() const { return tracers; }
 
 protected:
+  // For the overrides of initTracers: in a module that runs, the base's
+  // tracers, then wire(), which finds the grids the module's tracers take
+  // from others; errorCode holds the first failure's code.
+  template <typename Wire>
+  void initTracersThen(int& errorCode, int tracerCount, std::vector<TracerRecord>& table,
+                       StatisticTableEntry* statisticTable, long tableSize, Wire&& wire) {
+    errorCode = 0;
+    if (flowControl == 0) return;
+    teilmodellklasse::initTracers(errorCode, tracerCount, table, statisticTable, tableSize);
+    if (errorCode == 0) errorCode = catchModuleFailure(std::forward<Wire>(wire));
+  }
   // A statistic of the module's zones that sums into *records, in the file
   // (a relative name gets the output directory in front), over the zones of
   // "[output_list]" for the listed modes, with its header
@@ -215,8 +226,9 @@ protected:
   // units are in use, only their master cells. A missing "MPIRegions" (or
   // master grid) ends the run with code 33.
   OwnCells ownCells(bool masterCellsOnly = false);
-  // The rows the module's grids hold: every row on rank 0 (which writes the
-  // gathered grids), elsewhere the own rows with a halo row on either side.
+  // The rows the module's grids hold on every process: the own rows with a
+  // halo row on either side. Output gathers into a buffer of its own, so
+  // rank 0 holds a grid whole only where a computation needs it whole.
   long firstHeldRow() const;
   long lastHeldRow() const;
   const ModelContext& context;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "submodel/model_context.h"
 #include "tests/test_support.h"
 
 double cellValue(long r, long c) { return 100.0 * r + c; }
@@ -136,4 +137,13 @@ int StripModule::add(const std::string& name, Grid g, Stack s, unsigned levels) 
   const int index = m.firstFreeRegistryIndex();
   m.registerGrid(index, name + ".asc", g, s, levels, name, 0, lo, hi);
   return index;
+}
+
+void shareStrips(ModelContext& context, StripModule& strips) {
+  context.diag = strips.m.getDiag();
+  context.header = strips.m.getHeader();
+  context.rowColumnRange = strips.ranges.data();
+  context.cellsPerProcess = &strips.cells;
+  context.haloSendList = &strips.sends;
+  context.haloReceiveList = &strips.receives;
 }

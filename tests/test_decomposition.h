@@ -5,6 +5,8 @@
 
 #include "tests/test_model.h"
 
+struct ModelContext;
+
 // A decomposed grid for MPI tests: the ownership is drawn by hand, and each
 // process gets the decomposition data the set-up would give it.
 
@@ -43,6 +45,15 @@ struct StripModule {
   bool held(long r) const { return r >= lo && r <= hi; }
 
   Grid grid(double fill);
+  // A grid over the held rows with f(r, c) on the catchment's cells and
+  // nodata outside.
+  template <typename F> Grid catchmentGrid(F f) {
+    Grid g = grid(nodata);
+    for (long r = lo; r <= hi; ++r)
+      for (long c = 1; c <= ncols; ++c)
+        if (owner[r][c] >= 0) g[r][c] = f(r, c);
+    return g;
+  }
   Stack stack(long lastLevel, double fill);
   int add(const std::string& name, Grid g, Stack s = nullptr, unsigned levels = 0);
   // What process p holds at a cell when every process has set its own cells
@@ -65,3 +76,7 @@ struct StripModule {
   std::vector<Grid> grids;
   std::vector<Stack> stacks;
 };
+
+// Hands a module context this process's share: the log and header of the
+// strip module, the column ranges, cell counts and halo lists.
+void shareStrips(ModelContext& context, StripModule& strips);

@@ -73,3 +73,30 @@ void expectNoStalePartialLink(const std::string& path, const std::string& other)
   EXPECT_FALSE(fileExists(path + ".partial"));
   EXPECT_EQ(readFile(other), "someone else's file");
 }
+
+GridRegistryEntry& registerTestGrid(std::vector<GridRegistryEntry>& registry,
+                                    const std::string& name, const std::string& fileName, Grid grid,
+                                    long firstRow, long lastRow) {
+  size_t index = 1;
+  while (registry[index].hasFileName) ++index;
+  GridRegistryEntry& e = registry[index];
+  e.hasFileName = e.hasName = true;
+  e.fileName = fileName;
+  e.name = name;
+  e.grid = grid;
+  e.firstRow = firstRow;
+  e.lastRow = lastRow;
+  return e;
+}
+
+std::vector<double> gatherOnRankZero(const std::vector<double>& mine) {
+  const int count = static_cast<int>(mine.size());
+  std::vector<int> counts(static_cast<size_t>(worldSize()), 0);
+  MPI_Gather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
+  std::vector<int> offsets(counts.size(), 0);
+  for (size_t p = 1; p < counts.size(); ++p) offsets[p] = offsets[p - 1] + counts[p - 1];
+  std::vector<double> all(static_cast<size_t>(offsets.back() + counts.back()));
+  MPI_Gatherv(mine.data(), count, MPI_DOUBLE, all.data(), counts.data(), offsets.data(), MPI_DOUBLE,
+              0, MPI_COMM_WORLD);
+  return all;
+}

@@ -3,6 +3,9 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "core/grid_registry.h"
 
 // Runs a call that fails by throwing an exit code; returns the code, or -1
 // when the call returned normally.
@@ -25,6 +28,17 @@ std::string leaveStalePartialLink(const std::string& path);
 // The file of the path is a file of its own, no "<path>.partial" is left,
 // and the other file stayed as it was.
 void expectNoStalePartialLink(const std::string& path, const std::string& other);
+
+// Registers the grid of rows firstRow .. lastRow in the first free entry of
+// a registry the test holds, under name, with fileName as its file; returns
+// the entry for more of a stack's fields.
+GridRegistryEntry& registerTestGrid(std::vector<GridRegistryEntry>& registry,
+                                    const std::string& name, const std::string& fileName, Grid grid,
+                                    long firstRow, long lastRow);
+
+// Every process's values one after the other in rank order on rank 0,
+// nothing on the others. Collective.
+std::vector<double> gatherOnRankZero(const std::vector<double>& mine);
 
 // MPI rank and size of the world communicator.
 int worldRank();

@@ -102,28 +102,32 @@ void expokorrklasse::findInputGrids() {
 void expokorrklasse::registerCorrectionGrids() {
   registerOwnGrid(correctionFile, "radiation_correction", correctionWriteCode, radiationCorrection,
                   radiationCorrectionIndex);
-  registerOwnGrid(shadowFile, "Shadow", shadowWriteCode, shadow, shadowIndex);
+  shadowWhole = shading && mpiRank == 0;
+  registerOwnGrid(shadowFile, "Shadow", shadowWriteCode, shadow, shadowIndex, shadowWhole);
   registerOwnGrid("Ieff_max", "Ieff_max", 0, effectiveRadiation, effectiveRadiationIndex);
   if ((method == 2 || method == 4) && temperature)
     registerOwnGrid(correctedTemperatureFile, "corr_temperature", correctedTemperatureWriteCode,
                     correctedTemperature, correctedTemperatureIndex);
 }
 
-// 0 in the cells of the zone grid, nodata elsewhere, over the held rows (on
-// rank 0 every row, which the shading scan needs).
+// 0 in the cells of the zone grid, nodata elsewhere, over the held rows (with
+// wholeOnRoot every row, which the shading scan needs).
 void expokorrklasse::registerOwnGrid(const std::string& file, const std::string& name,
-                                     long writeCode, Grid& grid, int& index) {
+                                     long writeCode, Grid& grid, int& index, bool wholeOnRoot) {
   const int free = freeRegistryEntry(*this);
-  grid = zoneFilledGrid(*this, heldFirst, heldLast, 0.0);
+  const long first = wholeOnRoot ? 1 : heldFirst;
+  const long last = wholeOnRoot ? header.nrows : heldLast;
+  grid = zoneFilledGrid(*this, first, last, 0.0);
   // Held before registration, which may write the grid and fail.
   index = free;
-  registerGrid(index, file, grid, nullptr, 0, name, writeCode, heldFirst, heldLast);
+  registerGrid(index, file, grid, nullptr, 0, name, writeCode, first, last);
 }
 
-void expokorrklasse::releaseOwnGrid(Grid& grid, int& index) {
+void expokorrklasse::releaseOwnGrid(Grid& grid, int& index, bool wholeOnRoot) {
   if (!grid) return;
   if (index > 0 && registry[index].grid == grid) unregisterGrid(index);
-  free_matrix(grid, heldFirst, heldLast, 1, header.ncols);
+  free_matrix(grid, wholeOnRoot ? 1 : heldFirst, wholeOnRoot ? header.nrows : heldLast, 1,
+              header.ncols);
   grid = nullptr;
   index = -1;
 }
@@ -132,7 +136,7 @@ void expokorrklasse::releaseOwnGrids() {
   releaseOwnGrid(temperatureNight, temperatureNightIndex);
   releaseOwnGrid(correctedTemperature, correctedTemperatureIndex);
   releaseOwnGrid(radiationCorrection, radiationCorrectionIndex);
-  releaseOwnGrid(shadow, shadowIndex);
+  releaseOwnGrid(shadow, shadowIndex, shadowWhole);
   releaseOwnGrid(effectiveRadiation, effectiveRadiationIndex);
 }
 

@@ -60,8 +60,8 @@ private:
   void findInputGrids();
   void registerCorrectionGrids();
   void registerOwnGrid(const std::string& file, const std::string& name, long writeCode, Grid& grid,
-                       int& index);
-  void releaseOwnGrid(Grid& grid, int& index);
+                       int& index, bool wholeOnRoot = false);
+  void releaseOwnGrid(Grid& grid, int& index, bool wholeOnRoot = false);
   void releaseOwnGrids();
 
   // --- the step (vertical/expokorrklasse_step.cpp) -----------------------------
@@ -94,6 +94,7 @@ private:
   OwnCells nightCells; // those of the copy: master cells only with response units
   long heldFirst = 1;  // rows of the module's grids
   long heldLast = 0;
+  bool shadowWhole = false; // rank 0 casts the shadows over every row
 
   Grid elevation = nullptr; // "[elevation_model]"
   Grid aspect = nullptr;    // "slope_aspect", degrees clockwise from north

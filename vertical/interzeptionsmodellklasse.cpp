@@ -180,11 +180,7 @@ int interzeptionsmodellklasse::getMethod() const { return flowControl > 0 ? meth
 void interzeptionsmodellklasse::initTracers(int& errorCode, int tracerCount,
                                             std::vector<TracerRecord>& table,
                                             StatisticTableEntry* statisticTable, long tableSize) {
-  errorCode = 0;
-  if (flowControl == 0) return;
-  teilmodellklasse::initTracers(errorCode, tracerCount, table, statisticTable, tableSize);
-  if (errorCode != 0) return;
-  errorCode = catchModuleFailure([&] {
+  initTracersThen(errorCode, tracerCount, table, statisticTable, tableSize, [&] {
     tracerInput.assign(tracers.size() + 1, nullptr);
     char names[3][100];
     const char* const sources[] = {"snow_model", "irrigation", "input"};

@@ -72,9 +72,10 @@ interzeptionsmodellklasse::registerOwnGrid(const std::string& file, const std::s
   const int free = freeRegistryEntry(*this);
   g.grid = zoneFilledGrid(*this, heldFirst, heldLast, start);
   if (fromFile) {
-    const bool whole = mpiRank == 0;
     Grid read = zoneFilledGrid(*this, heldFirst, heldLast, 0.0);
-    readGrid(file, read, 0, false, false, false, whole ? 1 : 0, false, !whole, 0.0);
+    // Every process, rank 0 too, holds its own rows; the read and its halo
+    // exchange are collective.
+    readGrid(file, read, 0, false, false, false, 0, false, true, 0.0);
     for (long r = heldFirst; r <= heldLast; ++r)
       for (long c = 1; c <= header.ncols; ++c)
         if (g.grid[r][c] != header.nodata) g.grid[r][c] = read[r][c];

@@ -307,6 +307,7 @@ void verdunstungsmodellklasse::flushStatistics() {
 
 void verdunstungsmodellklasse::releaseModule() {
   if (flowControl > 0) {
+    if (writeStorage != 0 && storageNameKept) writeStorageSection();
     releaseStatistics();
     releaseOwnGrids();
     releaseRewrittenGrids();

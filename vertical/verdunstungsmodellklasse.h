@@ -114,6 +114,12 @@ public:
   // The open-water settings of the lake section ("[lake_model]").
   virtual void readLakeCodes(const std::string& section);
   virtual void setSnowMethod(int method);
+  // The daylight period of a former run from the section
+  // "[evapotranspiration]" of the state file and its sunshine memory from
+  // the grid "SSDTemp" when mode is 1 (a file without the section gives a
+  // warning and the cold start); the file name is kept for the teardown,
+  // which appends the section and writes the grid. Collective.
+  virtual void readStorage(const std::string* fileName, int mode);
 
 protected:
   using Series = ZoneSeries;
@@ -196,6 +202,8 @@ protected:
   void setNodata(long r, long c);
   void addPotentialStatistics();
   bool isLakeCell(long r, long c) const;
+  // --- the state file (vertical/verdunstungsmodellklasse_state.cpp) ---------
+  void writeStorageSection();
   // --- the real step and snow (vertical/verdunstungsmodellklasse_real.cpp) ---
   void evaporateSnow(long r, long c, double& storage, Grid evaporation, bool reducePotentials);
   void glacierWeights(long r, long c, double& g, double& w) const;
@@ -292,6 +300,8 @@ protected:
   bool radiationNight = false; // no radiation part this step
   bool daylightPeriod = false; // SSDTemp sums a daylight period
   int daylightSteps = 0;
+  std::string storageFileName; // of the unsaturated zone, this process's
+  bool storageNameKept = false;
   Grid interceptionEvaporation = nullptr; // "interception_evaporation0" once found
   bool glacierGridsTaken = false;
   Grid glacierSnowEvaporation = nullptr;

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -35,16 +34,7 @@ public:
     readSoilTable();
     if (seekSection("[irrigation]", false)) readIrrigationIfActive(2);
     setDomain(catchment);
-    decompose();
-    rankZoneCodes(entries(), nullptr, header.ncols, header.nrows, header.nodata);
-    attachDecomposition();
-    lo = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
-    hi = mpiRank == 0 ? header.nrows : std::min(header.nrows, header.lastRow + 1);
-    if (mpiRank != 0)
-      registerGrid(1, "zone.asc", filled([](long, long) { return -9999.0; }), nullptr, 0,
-                   "[zone_grid]", 0, lo, hi);
-    MPIScatterGrid(1);
-    MPIExchangeGridHalo(1);
+    distributeBaseGrids(lo, hi, true);
   }
 
   Grid filled(const CellValue& value) {

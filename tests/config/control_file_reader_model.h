@@ -10,7 +10,8 @@
 #include "core/diag_stream.h"
 
 // Log stream (console captured) and registry of a test reader; a base class
-// so that both exist before the control-file reader is built on them.
+// so that both exist before the control-file reader is built on them and
+// outlive its teardown.
 struct ControlFileReaderContext {
   explicit ControlFileReaderContext(const std::string& directory)
       : ownDiag(std::make_unique<DiagStream>(directory + "/diag.xml", 4, &consoleText, &errorText)),
@@ -23,16 +24,18 @@ struct ControlFileReaderContext {
 };
 
 // A control-file reader with public access to the settings it reads.
-class ControlFileReaderModel : private ControlFileReaderContext, public defaultini {
+class ControlFileReaderModel : protected ControlFileReaderContext, public defaultini {
 public:
-  ControlFileReaderModel(const std::string& directory, const std::string& controlFile)
+  ControlFileReaderModel(const std::string& directory, const std::string& controlFile,
+                         int variant = 2)
       : ControlFileReaderContext(directory),
-        defaultini(constructionError, ownDiag.get(), controlFile, nullptr, 0, 2,
+        defaultini(constructionError, ownDiag.get(), controlFile, nullptr, 0, variant,
                    ownRegistry.data()) {}
 
   // Opens the control file as the set-up does before "[model_time]".
   void openControlFile() { controlFile = std::fopen(controlFileName.c_str(), "r"); }
   std::string console() const { return consoleText.str(); }
+  std::string errors() const { return errorText.str(); }
 
   using ControlFileReaderContext::constructionError;
   using defaultini::controlFile;

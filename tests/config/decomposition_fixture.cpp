@@ -10,18 +10,32 @@
 
 namespace fs = std::filesystem;
 
-DecompositionContext::DecompositionContext(const std::string& directory)
-    : ownDiag(std::make_unique<DiagStream>(directory + "/diag.xml", 4, &consoleText, &errorText)),
-      ownRegistry(gridRegistrySize) {}
-
 DecompositionModel::DecompositionModel(const std::string& directory, const std::string& controlFile)
-    : DecompositionContext(directory),
-      defaultini(constructionError, ownDiag.get(), controlFile, nullptr, 0, 2, ownRegistry.data()) {
+    : ControlFileReaderModel(directory, controlFile) {
   EXPECT_EQ(constructionError, 0);
 }
 
 DecompositionModel::~DecompositionModel() {
   for (const OwnedGrid& g : owned) free_matrix(g.grid, g.firstRow, g.lastRow, 1, header.ncols);
+}
+
+void DecompositionModel::distributeBaseGrids(long& lo, long& hi, bool zoneOnly) {
+  decompose();
+  rankZoneCodes(entries(), nullptr, header.ncols, header.nrows, header.nodata);
+  attachDecomposition();
+  const long n = header.nrows;
+  lo = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
+  hi = mpiRank == 0 ? n : std::min(n, header.lastRow + 1);
+  for (int index = 1; index <= (zoneOnly ? 1 : 2); ++index) {
+    if (mpiRank != 0) {
+      GridRegistryEntry& e = entries()[index];
+      Grid g = ownedGrid(lo, hi);
+      for (long r = lo; r <= hi; ++r) std::fill(g[r], g[r] + header.ncols + 1, -9999.0);
+      registerGrid(index, e.fileName, g, nullptr, 0, e.name, 0, lo, hi);
+    }
+    MPIScatterGrid(index);
+    MPIExchangeGridHalo(index);
+  }
 }
 
 Grid DecompositionModel::ownedGrid(long firstRow, long lastRow) {

@@ -1,27 +1,13 @@
 #pragma once
 
 #include <functional>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "config/defaultini.h"
-#include "core/diag_stream.h"
-
-// Log stream (console captured) and registry of a test model; a base class so
-// that both exist before the control-file reader is built on them.
-struct DecompositionContext {
-  explicit DecompositionContext(const std::string& directory);
-  std::ostringstream consoleText;
-  std::ostringstream errorText;
-  std::unique_ptr<DiagStream> ownDiag;
-  std::vector<GridRegistryEntry> ownRegistry;
-  int constructionError = 0;
-};
+#include "tests/config/control_file_reader_model.h"
 
 // A control-file reader with public access to its results.
-class DecompositionModel : private DecompositionContext, public defaultini {
+class DecompositionModel : public ControlFileReaderModel {
 public:
   DecompositionModel(const std::string& directory, const std::string& controlFile);
   ~DecompositionModel() override;
@@ -45,11 +31,15 @@ public:
     haloSendList = &sendList;
     haloReceiveList = &receiveList;
   }
+  // Decomposes the domain and does what the set-up does next: ranks the
+  // zones, hands the decomposition to the strip transfers and gives every
+  // process rows lo .. hi (its own and a halo row on either side; rank 0
+  // all) of the zone grid and, unless zoneOnly, the elevation model from
+  // rank 0.
+  void distributeBaseGrids(long& lo, long& hi, bool zoneOnly = false);
   // A grid that the model frees at the end.
   Grid ownedGrid(long firstRow, long lastRow);
 
-  std::string console() const { return consoleText.str(); }
-  std::string errors() const { return errorText.str(); }
   GridRegistryEntry* entries() { return ownRegistry.data(); }
 
   using defaultini::columnRanges;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <mpi.h>
 
 #include <algorithm>
 #include <cmath>
@@ -102,6 +101,8 @@ public:
   using defaultini::relCellAreaFromRegistry;
   using defaultini::relCellAreaGrid;
   using defaultini::slopeGrid;
+  using defaultini::stripFirstRow;
+  using defaultini::stripLastRow;
   using defaultini::transitionDistance;
   using defaultini::writeAsciiGrids;
 
@@ -151,14 +152,7 @@ inline void expectSameAsRankZero(DerivedGridsModel& m, Grid g, const std::string
     for (long k = 1; k <= m.header.ncols; ++k)
       if (m.zoneValid(r, k))
         cells.insert(cells.end(), {static_cast<double>(r), static_cast<double>(k), g[r][k]});
-  const int count = static_cast<int>(cells.size());
-  std::vector<int> counts(static_cast<size_t>(worldSize()));
-  MPI_Gather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
-  std::vector<int> offsets(counts.size(), 0);
-  for (size_t p = 1; p < counts.size(); ++p) offsets[p] = offsets[p - 1] + counts[p - 1];
-  std::vector<double> all(static_cast<size_t>(offsets.back() + counts.back()));
-  MPI_Gatherv(cells.data(), count, MPI_DOUBLE, all.data(), counts.data(), offsets.data(),
-              MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  const std::vector<double> all = gatherOnRankZero(cells);
   if (worldRank() != 0) return;
   long failures = 0;
   for (size_t i = 0; i < all.size(); i += 3) {

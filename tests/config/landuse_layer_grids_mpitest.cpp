@@ -73,8 +73,11 @@ TEST(LanduseLayerGrids, HoldTheLayersOfEachCellsMultilayerType) {
     ASSERT_GT(index, 0);
     EXPECT_EQ(m.entries()[index].grid, m.landuseLayerGrids[static_cast<size_t>(layer)]);
     EXPECT_EQ(m.entries()[index].fileName, "landuse" + std::to_string(layer));
+    // Rank 0 as well holds its strip only.
+    EXPECT_EQ(m.entries()[index].firstRow, m.stripFirstRow());
+    EXPECT_EQ(m.entries()[index].lastRow, m.stripLastRow());
     expectCells(
-        m, m.landuseLayerGrids[static_cast<size_t>(layer)], m.heldFirstRow(), m.heldLastRow(),
+        m, m.landuseLayerGrids[static_cast<size_t>(layer)], m.stripFirstRow(), m.stripLastRow(),
         [&](long r, long k) {
           if (!heldHere(m, r, k)) return nd;
           return expected[static_cast<size_t>(layer - 1)][static_cast<size_t>(types(r, k)) - 1];

@@ -57,22 +57,7 @@ public:
       : DecompositionModel(".", written("model.ctl", control)) {
     controlFile = std::fopen(controlFileName.c_str(), "r");
     setDomain(catchment, {}, elevationAt);
-    decompose();
-    rankZoneCodes(entries(), nullptr, header.ncols, header.nrows, header.nodata);
-    attachDecomposition();
-    const long n = header.nrows;
-    lo = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
-    hi = mpiRank == 0 ? n : std::min(n, header.lastRow + 1);
-    // What the set-up does for the other processes: their own rows of the
-    // zone grid and the elevation model, received from rank 0.
-    for (int index : {1, 2}) {
-      if (mpiRank != 0) {
-        GridRegistryEntry& e = entries()[index];
-        registerGrid(index, e.fileName, filled(-9999.0), nullptr, 0, e.name, 0, lo, hi);
-      }
-      MPIScatterGrid(index);
-      MPIExchangeGridHalo(index);
-    }
+    distributeBaseGrids(lo, hi);
     readLanduseTable();
   }
 
@@ -145,6 +130,10 @@ TEST(LanduseParameterGrids, HoldEachCellsRecordValuesOnEveryProcessCount) {
   ASSERT_EQ(exitCodeOf([&] { m.generateMultiLayerParameterGrids(2); }), -1) << m.console();
   ASSERT_GT(m.getPhenologyStackIndex(), 0);
   EXPECT_EQ(m.getPhenologyStackLevels(), 4u);
+  // Rank 0 as well holds its strip and halo rows only.
+  const GridRegistryEntry& stack = m.entries()[m.getPhenologyStackIndex()];
+  EXPECT_EQ(stack.firstRow, std::max(1L, m.header.firstRow - 1));
+  EXPECT_EQ(stack.lastRow, std::min(m.header.nrows, m.header.lastRow + 1));
 
   const char* const parameterNames[6] = {"root_depth",
                                          "vegetation_coverage_degree",
@@ -290,7 +279,8 @@ TEST(LanduseParameterGrids, FlagTheVegetationPeriodOncePerDay) {
 
 // The "DynamicPhenology" stack written at the end holds every process's own
 // cells, in binary (each process writes its cells) and in ASCII (rank 0
-// writes the whole stack once it has gathered it).
+// writes the whole stack once it has gathered it), and a warm start reads
+// it back.
 TEST(LanduseParameterGrids, WriteThePhenologyStackWithEveryProcessesCells) {
   const std::string shared =
       std::filesystem::absolute(makeTestDirectory("lu_stack_end", true)).string() + "/";
@@ -323,14 +313,7 @@ TEST(LanduseParameterGrids, WriteThePhenologyStackWithEveryProcessesCells) {
     for (long c = 1; c <= m.header.ncols; ++c)
       if (m.owns(r, c))
         mine.insert(mine.end(), {double(r), double(c), own[r][c][0], own[r][c][1], own[r][c][2]});
-  const int count = static_cast<int>(mine.size());
-  std::vector<int> counts(worldSize());
-  MPI_Gather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
-  std::vector<int> offsets(worldSize(), 0);
-  for (int p = 1; p < worldSize(); ++p) offsets[p] = offsets[p - 1] + counts[p - 1];
-  std::vector<double> cells(worldRank() == 0 ? offsets.back() + counts.back() : 0);
-  MPI_Gatherv(mine.data(), count, MPI_DOUBLE, cells.data(), counts.data(), offsets.data(),
-              MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  const std::vector<double> cells = gatherOnRankZero(mine);
   int moved = 0;
   for (std::size_t i = 0; i < cells.size(); i += 5) moved += cells[i + 3] != 0.0;
   if (worldRank() == 0) {
@@ -350,4 +333,23 @@ TEST(LanduseParameterGrids, WriteThePhenologyStackWithEveryProcessesCells) {
     m.free_three_d_matrix(read, worldRank() == 0 ? 1 : m.header.firstRow,
                           worldRank() == 0 ? m.header.nrows : m.header.lastRow);
   }
+
+  // A warm start takes the degree days and starts of every own cell back
+  // from the binary stack, to the last bit.
+  m.writeAsciiGrids = false;
+  ASSERT_EQ(exitCodeOf([&] { m.writeLanduseParameterStack(); }), -1) << m.console();
+  GridModel warm(controlFileText(0) + landuseTable);
+  warm.inputDirectory = shared;
+  Grid warmLayer = warm.addGrid("landuse1");
+  for (long r = warm.lo; r <= warm.hi; ++r)
+    for (long c = 1; c <= warm.header.ncols; ++c) warmLayer[r][c] = layer[r][c];
+  warm.generateMultiLayerParameterGrids(1);
+  ASSERT_EQ(exitCodeOf([&] { warm.readLanduseParameterStack(); }), -1) << warm.console();
+  Stack taken = warm.entries()[warm.getPhenologyStackIndex()].stack;
+  int differing = 0;
+  for (long r = m.header.firstRow; r <= m.header.lastRow; ++r)
+    for (long c = 1; c <= m.header.ncols; ++c)
+      if (m.owns(r, c))
+        for (int level = 1; level <= levels; ++level) differing += taken[r][c][level] != own[r][c][level];
+  EXPECT_EQ(differing, 0);
 }

@@ -1,36 +1,18 @@
 #pragma once
 
 #include <filesystem>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "config/defaultini.h"
-#include "core/diag_stream.h"
 #include "tests/config/code_check_tables.h"
+#include "tests/config/control_file_reader_model.h"
 #include "tests/test_support.h"
 
-// Log stream (console captured) and registry of a set-up under test; a base
-// class so that both exist before the reader is built on them and outlive
-// its teardown.
-struct SetupContext {
-  explicit SetupContext(const std::string& directory)
-      : ownDiag(std::make_unique<DiagStream>(directory + "/diag.xml", 4, &consoleText, &errorText)),
-        ownRegistry(gridRegistrySize) {}
-  std::ostringstream consoleText;
-  std::ostringstream errorText;
-  std::unique_ptr<DiagStream> ownDiag;
-  std::vector<GridRegistryEntry> ownRegistry;
-  int constructionError = 0;
-};
-
 // The control-file reader as the driver builds it, with access to its state.
-class SetupModel : private SetupContext, public defaultini {
+class SetupModel : public ControlFileReaderModel {
 public:
   SetupModel(const std::string& directory, const std::string& controlFile, int variant = 2)
-      : SetupContext(directory), defaultini(constructionError, ownDiag.get(), controlFile, nullptr,
-                                            0, variant, ownRegistry.data()) {}
+      : ControlFileReaderModel(directory, controlFile, variant) {}
 
   // Runs the set-up to its end as the driver does: the exit code of a
   // failure, or -1 when it is done. calls counts the initStep calls.
@@ -43,11 +25,6 @@ public:
       }
     });
   }
-  // Opens the control file as set-up step 1 does.
-  void openControlFile() { controlFile = std::fopen(controlFileName.c_str(), "r"); }
-
-  std::string console() const { return consoleText.str(); }
-  std::string errors() const { return errorText.str(); }
   // The console entries in order, without the rank prefix.
   std::vector<std::string> entries() const {
     const std::string separator = "\n(mpi-rank  0) ";
@@ -66,14 +43,10 @@ public:
     return index > 0 ? entry(index).grid : nullptr;
   }
 
-  using defaultini::controlFile;
   using defaultini::header;
-  using defaultini::inputDirectory;
   using defaultini::irrigationSwitch;
-  using defaultini::outputDirectory;
   using defaultini::setupStep;
   using defaultini::variableReadCodes;
-  using SetupContext::constructionError;
   int calls = 0;
 };
 

@@ -11,13 +11,6 @@
 
 namespace {
 
-std::set<std::string> filesIn(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& f : std::filesystem::directory_iterator(dir))
-    names.insert(f.path().filename().string());
-  return names;
-}
-
 double levelValue(const StripModule& s, long r, long c, long level, long hour) {
   const double v = hourValue(s, r, c, hour);
   return v == nodata ? nodata : v + 0.5 * level;

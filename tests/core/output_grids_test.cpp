@@ -9,13 +9,6 @@
 
 namespace {
 
-std::set<std::string> filesIn(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& f : std::filesystem::directory_iterator(dir))
-    names.insert(f.path().filename().string());
-  return names;
-}
-
 long countStartingWith(const std::set<std::string>& names, const std::string& prefix) {
   long n = 0;
   for (const std::string& name : names) n += name.rfind(prefix, 0) == 0 ? 1 : 0;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,14 @@
 // has one.
 constexpr long gapRow = 2, gapColumn = 3;
 constexpr long emptyRow = 5, emptyColumn = 11;
+
+// The names of the files in a folder.
+inline std::set<std::string> filesIn(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& f : std::filesystem::directory_iterator(dir))
+    names.insert(f.path().filename().string());
+  return names;
+}
 
 inline bool inCatchment(const StripModule& s, long r, long c) { return s.owner[r][c] >= 0; }
 

@@ -116,7 +116,10 @@ TEST(StackFiles, AsciiStacksAreWrittenByRankZeroAndReadBackIntoStrips) {
     Stack st = ownValues(s, L, nodata);
     const int index = s.add("snow", nullptr, st, static_cast<unsigned>(L));
     Stack whole = s.m.MPIGatherStackCopy(index);
-    s.m.writeStack(path, whole ? whole : st, static_cast<int>(L), true, false, false);
+    // Each process names its own file: a look at rank 0's file from another
+    // process races with rank 0 writing it.
+    const std::string written = s.rank == 0 ? path : path + "." + std::to_string(s.rank);
+    s.m.writeStack(written, whole ? whole : st, static_cast<int>(L), true, false, false);
     if (whole) s.m.free_three_d_matrix(whole, 1, s.nrows);
     if (s.rank == 0) {
       std::string expected = "stack_ncols\t12.000000\nnrows\t9.000000\nxll\t0.000000\nyll\t0.000000"
@@ -132,7 +135,7 @@ TEST(StackFiles, AsciiStacksAreWrittenByRankZeroAndReadBackIntoStrips) {
           }
       EXPECT_EQ(readFile(path), expected);
     } else {
-      EXPECT_FALSE(fileExists(path)) << "only rank 0 writes ASCII stacks";
+      EXPECT_FALSE(fileExists(written)) << "only rank 0 writes ASCII stacks";
     }
     MPI_Barrier(MPI_COMM_WORLD);
 
@@ -176,9 +179,10 @@ TEST(StackFiles, NetCDFStacksHoldOneRecordPerLevel) {
   Stack whole = s.m.MPIGatherStackCopy(index);
   for (bool doubles : {true, false}) {
     const std::string path = dir + (doubles ? "/soil_heat.stack" : "/soil_heat-4.stack");
-    s.m.writeStack(path, whole ? whole : st, L, true, doubles, true);
+    const std::string written = s.rank == 0 ? path : path + "." + std::to_string(s.rank);
+    s.m.writeStack(written, whole ? whole : st, L, true, doubles, true);
     if (s.rank != 0) {
-      EXPECT_FALSE(fileExists(path + ".nc"));
+      EXPECT_FALSE(fileExists(written + ".nc"));
       continue;
     }
     EXPECT_FALSE(fileExists(path)) << "netCDF wins over ASCII";

@@ -108,12 +108,15 @@ private:
     const std::string name = dir + "/sem_model.txt";
     // The model writes its last file before it stops the program.
     for (;;) {
+      // Read the stop flag before looking: once the model has ended, its last
+      // file is already there and must still be taken.
+      const bool stopping = stop;
       if (fileExists(name)) {
         received.push_back(readFile(name));
         std::remove(name.c_str());
         return true;
       }
-      if (stop) return false;
+      if (stopping) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }

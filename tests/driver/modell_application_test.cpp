@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 #include "core/ctrl_c.h"
 #include "driver/signal_handlers.h"
@@ -28,7 +30,7 @@ void append(std::vector<std::string>& list, const std::vector<std::string>& more
 // temperature the interpolator made for the step before any module runs.
 std::vector<std::string> stepJournal(long hour, bool interceptionFirst, unsigned substeps) {
   std::vector<std::string> list = {"dataAssimilation", "temperature " + std::to_string(10 + hour)};
-  append(list, names(Place::interpolatedGridOutput, Place::snowEvaporation));
+  append(list, names(Place::waterBalanceStart, Place::snowEvaporation));
   if (interceptionFirst)
     append(list, {"interception", "snow"});
   else
@@ -36,7 +38,7 @@ std::vector<std::string> stepJournal(long hour, bool interceptionFirst, unsigned
   append(list, names(Place::siltingUp, Place::groundwaterStart));
   for (unsigned k = 0; k < substeps; ++k)
     append(list, names(Place::unsaturatedZoneSubstep, Place::specialOutputSubstep));
-  append(list, names(Place::glaciers, Place::channelRouting));
+  append(list, names(Place::glaciers, Place::waterBalance));
   list.push_back("specialOutput");
   return list;
 }
@@ -90,6 +92,41 @@ TEST(ModellApplication, CallsTheModulesOfAStepInTheirOrder) {
       EXPECT_NE(readFile(r.dir + "/wetness.asc").find("\n5\t101\t5\t5\n"), std::string::npos)
           << readFile(r.dir + "/wetness.asc");
     }
+  }
+}
+
+// Every place with calls reports its own seconds, and a place that waits
+// shows the wait.
+TEST(ModellApplication, TimesEveryPlaceWhenAsked) {
+  for (const bool timed : {false, true}) {
+    SCOPED_TRACE(timed ? "timed" : "untimed");
+    TinyCatchment catchment;
+    catchment.lastHour = 1;
+    catchment.extraSections = recorderSection;
+    RecordedRun r("app_timing", catchment);
+    if (timed) r.model.timePlaces();
+    r.model.atPlace = [](Place place, const ModelDate&) {
+      if (place == Place::channelRouting)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    };
+    ASSERT_EQ(r.run(), -1) << r.log.text();
+    const auto times = r.model.placeTimes();
+    if (!timed) {
+      EXPECT_TRUE(times.empty());
+      continue;
+    }
+    ASSERT_EQ(times.size(), static_cast<size_t>(Place::count));
+    for (size_t p = 0; p < times.size(); ++p) {
+      const Place place = static_cast<Place>(p);
+      EXPECT_EQ(times[p].first, RecordingApplication::placeName(place));
+      // Places the run never reaches keep nothing.
+      const bool reached = place < Place::externalGroundwaterTable || place >= Place::flush;
+      if (reached)
+        EXPECT_GT(times[p].second, 0.0) << times[p].first;
+      else
+        EXPECT_EQ(times[p].second, 0.0) << times[p].first;
+    }
+    EXPECT_GE(times[static_cast<size_t>(Place::channelRouting)].second, 0.040); // two steps
   }
 }
 

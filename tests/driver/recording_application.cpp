@@ -35,53 +35,6 @@ void RecordingModule::setWriteStorageFlag(unsigned flag) {
   teilmodellklasse::setWriteStorageFlag(flag);
 }
 
-const char* RecordingApplication::placeName(Place place) {
-  static const char* const names[] = {"dataAssimilation",
-                                      "interpolatedGridOutput",
-                                      "regionalSuperposition",
-                                      "radiationCorrection",
-                                      "potentialEvapotranspiration",
-                                      "irrigation",
-                                      "snowEvaporation",
-                                      "snow",
-                                      "interception",
-                                      "siltingUp",
-                                      "groundwaterHeads",
-                                      "surfaceRoutingStart",
-                                      "evapotranspirationStart",
-                                      "groundwaterStart",
-                                      "unsaturatedZoneSubstep",
-                                      "surfaceRoutingSubstep",
-                                      "evapotranspirationSubstep",
-                                      "groundwaterSubstep",
-                                      "specialOutputSubstep",
-                                      "glaciers",
-                                      "unsaturatedZoneEnd",
-                                      "surfaceRoutingEnd",
-                                      "evapotranspirationEnd",
-                                      "groundwaterEnd",
-                                      "channelRouting",
-                                      "specialOutput",
-                                      "externalGroundwaterTable",
-                                      "preSpinUpStep",
-                                      "preSpinUpEnd",
-                                      "flush",
-                                      "tracerRelease",
-                                      "channelRoutingTeardown",
-                                      "unsaturatedZoneTeardown",
-                                      "siltingUpTeardown",
-                                      "surfaceRoutingTeardown",
-                                      "interceptionTeardown",
-                                      "irrigationTeardown",
-                                      "snowTeardown",
-                                      "evapotranspirationTeardown",
-                                      "radiationCorrectionTeardown",
-                                      "groundwaterTeardown"};
-  static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(Place::count),
-                "a name for every place");
-  return names[static_cast<size_t>(place)];
-}
-
 Grid RecordingApplication::grid(const std::string& name) const {
   for (int k = 1; k < gridRegistrySize; ++k)
     if (context.registry[k].hasName && context.registry[k].name == name)

@@ -33,7 +33,8 @@ public:
   using ModellApplication::Place;
   using ModellApplication::setMenuInput;
 
-  static const char* placeName(Place place);
+  using ModellApplication::placeName;
+  using ModellApplication::waterBalance;
   // The registered grid of that name on this process.
   Grid grid(const std::string& name) const;
 

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tests/lateral/silting_fixture.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -187,4 +189,27 @@ TEST(SiltingSection, CarriesTracersWithTheRunoff) {
   ASSERT_TRUE(without);
   without->initTracers(code, 1, table, none.statistics.data(), statisticTableEntries);
   EXPECT_EQ(code, 33);
+}
+
+// A warm start reads the four state grids from the directory of the
+// initial states; the direct runoff starts at 0.
+TEST(SiltingSection, ReadsItsStateGridsFromTheInitialStates) {
+  SiltingSection section;
+  section.readGrids = "1  read control parameter for storage grids for";
+  SiltingSetup s("silting_readgrids", section);
+  s.base.context.inputDirectory = s.base.log.directory + "/states/";
+  std::filesystem::create_directories(s.base.context.inputDirectory);
+  const char* const files[] = {"sdisp.asc", "rainpause.asc", "ekin.asc", "tsbb.asc"};
+  for (int g = 0; g < 4; ++g)
+    writeFile(s.base.context.inputDirectory + files[g],
+              "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n" +
+                  std::to_string(g + 1) +
+                  " 0.5 0.5 0.5\n0.5 0.5 0.5 0.5\n0.5 0.5 0.5 0.5\n");
+  auto m = s.build();
+  ASSERT_TRUE(m) << s.base.log.console.str();
+  for (int g = 0; g < 4; ++g) {
+    EXPECT_EQ(s.grid(ownNames[g])[1][1], g + 1.0) << ownNames[g];
+    EXPECT_EQ(s.grid(ownNames[g])[3][4], -9999.0) << ownNames[g];
+  }
+  EXPECT_EQ(s.grid(ownNames[4])[1][1], 0.0);
 }

@@ -95,15 +95,11 @@ struct CatchmentRouting {
     const std::string control = directory + "/model.ctl.intern";
     if (strips.rank == 0) writeFile(control, surfroutSection(lines));
     MPI_Barrier(MPI_COMM_WORLD);
+    shareStrips(context, strips);
     context.diag = &log.diag;
     context.controlFileName = control;
     context.registry = registry.data();
-    context.header = strips.m.getHeader();
     context.header.cellsize = 100.0;
-    context.rowColumnRange = strips.ranges.data();
-    context.cellsPerProcess = &strips.cells;
-    context.haloSendList = &strips.sends;
-    context.haloReceiveList = &strips.receives;
     context.landuseTable = &landuse;
     context.outputDirectory = directory + "/";
     int code = 0;
@@ -112,21 +108,10 @@ struct CatchmentRouting {
   }
 
   template <typename F> void add(const std::string& name, F f) {
-    Grid g = strips.grid(nodata);
-    for (long r = strips.lo; r <= strips.hi; ++r)
-      for (long c = 1; c <= strips.ncols; ++c)
-        if (strips.owner[r][c] >= 0) g[r][c] = f(r, c);
-    add(name, g);
+    add(name, strips.catchmentGrid(f));
   }
   void add(const std::string& name, Grid grid) {
-    int index = 1;
-    while (registry[index].hasFileName) ++index;
-    GridRegistryEntry& e = registry[index];
-    e.hasFileName = e.hasName = true;
-    e.fileName = e.name = name;
-    e.grid = grid;
-    e.firstRow = strips.lo;
-    e.lastRow = strips.hi;
+    registerTestGrid(registry, name, name, grid, strips.lo, strips.hi);
   }
   void exchange(surfaceroutingclass::GridSlot slot) {
     const int index = module->getRegistryIndex(slot);

@@ -14,13 +14,14 @@ namespace {
 // 90 and 150 minutes. Each hour of the first two brings 6 mm of direct flow
 // and 1 mm of interflow.
 struct StatePlane {
-  StatePlane(const std::string& name, bool zones, int subbasins = 2)
+  StatePlane(const std::string& name, bool zones, int subbasins = 2, bool doubles = false)
       : s(name, 4, 4, 100.0, [](long, long) { return 100.0; },
           [=](long, long c) { return c <= 2 ? 1.0 : subbasins == 3 && c == 4 ? 3.0 : 2.0; },
           [](long, long) { return true; }),
         dir(std::filesystem::absolute(s.base.log.directory).string() + "/") {
     if (zones) s.addGrid("flow_times", [](long r, long) { return r > 2 ? 3.0 : 1.0; });
     s.base.context.outputDirectory = s.base.context.inputDirectory = dir;
+    s.base.context.writeDoubleGrids = doubles;
     s.lines[4] = "qd.stat 2001  statistics QD";
     module = s.build(2);
     EXPECT_EQ(startRouting(*module, baseflow, constants), 0);
@@ -144,5 +145,34 @@ TEST(SurfaceRoutingState, ReadsOnlyAFittingSection) {
     EXPECT_NE(reader.s.base.log.console.str().find(c.message), std::string::npos)
         << reader.s.base.log.console.str();
     reader.module->teardown(false);
+  }
+}
+
+// The water left on the land comes back to the last bit at a warm start,
+// for the unsaturated zone to take up; a state of a run that left no grid
+// of it starts with the land dry and says so.
+TEST(SurfaceRoutingState, KeepsTheWaterOnTheLand) {
+  const std::string name = "state_0";
+  const auto water = [](long r, long c) { return 0.1 * static_cast<double>(r) + c / 3.0; };
+  StatePlane first("surfrout_state_land", false, 2, true);
+  first.module->readStorage(&name, 0);
+  Grid land = first.s.grid("SurfStorSiltingUp");
+  for (long r = 1; r <= 4; ++r)
+    for (long c = 1; c <= 4; ++c) land[r][c] = water(r, c);
+  first.module->teardown(false);
+  for (bool kept : {true, false}) {
+    SCOPED_TRACE(kept ? "grid kept" : "no grid");
+    StatePlane second(kept ? "surfrout_state_land_kept" : "surfrout_state_land_lost", false);
+    writeFile(second.dir + name, readFile(first.dir + name));
+    if (kept)
+      writeFile(second.dir + "SurfStorSiltingUp", readFile(first.dir + "SurfStorSiltingUp"));
+    second.module->readStorage(&name, 1);
+    for (long r = 1; r <= 4; ++r)
+      for (long c = 1; c <= 4; ++c)
+        EXPECT_EQ(second.s.grid("SurfStorSiltingUp")[r][c], kept ? water(r, c) : 0.0) << r << c;
+    EXPECT_EQ(second.s.base.log.console.str().find("no grid SurfStorSiltingUp of a former run") !=
+                  std::string::npos,
+              !kept);
+    second.module->teardown(false);
   }
 }

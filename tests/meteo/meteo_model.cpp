@@ -18,22 +18,8 @@ MeteoModel::MeteoModel(const std::string& controlFileArg, const std::vector<std:
   header.xllcorner = xll;
   header.yllcorner = yll;
   header.cellsize = cellsize;
-  decompose();
-  rankZoneCodes(entries(), nullptr, header.ncols, header.nrows, header.nodata);
-  attachDecomposition();
+  distributeBaseGrids(lo, hi);
   const long n = header.nrows;
-  lo = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
-  hi = mpiRank == 0 ? n : std::min(n, header.lastRow + 1);
-  for (int index : {1, 2}) {
-    if (mpiRank != 0) {
-      GridRegistryEntry& e = entries()[index];
-      Grid g = ownedGrid(lo, hi);
-      for (long r = lo; r <= hi; ++r) std::fill(g[r], g[r] + header.ncols + 1, -9999.0);
-      registerGrid(index, e.fileName, g, nullptr, 0, e.name, 0, lo, hi);
-    }
-    MPIScatterGrid(index);
-    MPIExchangeGridHalo(index);
-  }
   addGrid("CellSizeX", [&](long, long) { return cellsize; });
   addGrid("CellSizeY", [&](long, long) { return cellsize; });
   // The corners over the strip rows alone, as the set-up makes them.

@@ -176,6 +176,11 @@ TEST(meteointerpol, GivesTheSameGridsForAnyNumberOfProcessesAndThreads) {
   auto superpose = constructSubmodel<RegionalSuperposition>(
       code, run.context, std::vector<meteointerpol*>{temperature.get(), pressure.get()});
   ASSERT_EQ(code, 0) << run.console();
+  // Rank 0 as well holds its strip and halo rows only.
+  for (const meteointerpol* i : {temperature.get(), pressure.get()}) {
+    EXPECT_EQ(m.entries()[i->getGridIndex()].firstRow, std::max(1L, m.header.firstRow - 1));
+    EXPECT_EQ(m.entries()[i->getGridIndex()].lastRow, std::min(rows, m.header.lastRow + 1));
+  }
 
   // The references, on rank 0 for the whole grid.
   std::unique_ptr<Reference> reference;

@@ -10,8 +10,8 @@ namespace {
 // A channel without flood plain whose flow time is `hours` at every discharge
 // (qMin = qMax = 50 l/s/km^2 over 100 km^2: 5 m^3/s, 0.547 m/s by
 // Manning-Strickler) and without retention.
-ChannelSpec constantDelay(double hours) {
-  ChannelSpec s;
+TestChannel constantDelay(double hours) {
+  TestChannel s;
   s.storageMain = s.storageFlood = 0.0;
   s.depthMain = 100.0;
   s.area = 100.0;
@@ -21,8 +21,8 @@ ChannelSpec constantDelay(double hours) {
 }
 
 // Water without delay through one linear storage of K hours.
-ChannelSpec linearStorage(double hours) {
-  ChannelSpec s;
+TestChannel linearStorage(double hours) {
+  TestChannel s;
   s.storageMain = s.storageFlood = hours;
   s.depthMain = 100.0;
   s.length = 1.0;
@@ -89,9 +89,9 @@ TEST(ChannelRouting, PulseCrossesSubChannelsAfterTheSumOfTheirDelays) {
   const int subIntervals = 4;
   RoutingNetwork net("subchannels", 2, 0, subIntervals);
   net.cellCount(1) = 1.0;
-  ChannelSpec spec;
-  spec.storageMain = spec.storageFlood = 0.0;
-  net.addElement(2, 1.0, {{1, {}, spec}});
+  TestChannel channel;
+  channel.storageMain = channel.storageFlood = 0.0;
+  net.addElement(2, 1.0, {{1, {}, channel}});
   const double base = 10.5 * 0.0036;
   const double pulse = 1.5 * 0.0036;
   net.runoff(1) = base;
@@ -115,8 +115,8 @@ TEST(ChannelRouting, AreasScaleRunoffAndInflows) {
   steady.cellCount(0) = 1.0;
   const double counts[] = {0, 40, 25, 35};
   for (int col = 1; col <= 3; ++col) steady.cellCount(col) = counts[col], steady.runoff(col) = 0.7;
-  steady.addElement(2, 65.0, {{1, {}, ChannelSpec{}}});
-  steady.addElement(3, 100.0, {{2, {}, ChannelSpec{}}});
+  steady.addElement(2, 65.0, {{1, {}, TestChannel{}}});
+  steady.addElement(3, 100.0, {{2, {}, TestChannel{}}});
   steady.start();
   // The flood plains start empty and fill through eleven sub-channels.
   for (int step = 0; step < 400; ++step) steady.step();
@@ -128,7 +128,7 @@ TEST(ChannelRouting, AreasScaleRunoffAndInflows) {
   RoutingNetwork inflow("area_inflow", 1, 1, 1);
   inflow.cellCount(0) = 1.0; // km^2 per unit of the area table
   inflow.cellCount(1) = 25.0;
-  routingclass& element = inflow.addElement(1, 30.0, {}, {}, {{1, {}, ChannelSpec{}}});
+  routingclass& element = inflow.addElement(1, 30.0, {}, {}, {{1, {}, TestChannel{}}});
   EXPECT_EQ(inflow.log.lastEntry(), "Basin 1: area in contr.file: 30 <-> zone-grid 25 "
                                     "(adjusted to the latter)");
   element.SetInflow(1, 1, 1, 10.0, "", 0, 0, 0, 0, 0, 0, 0);

@@ -11,7 +11,7 @@ namespace {
 struct InflowElement {
   explicit InflowElement(int tracers = 0) : net("inflow_files", 1, 1, 1, 60.0, tracers) {
     net.cellCount(1) = 1.0;
-    net.addElement(1, 1.0, {}, {}, {{1, {}, ChannelSpec{}}});
+    net.addElement(1, 1.0, {}, {}, {{1, {}, TestChannel{}}});
   }
   routingclass& element() { return *net.elements.back(); }
   std::string file(const std::string& text) {

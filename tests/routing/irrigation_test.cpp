@@ -249,16 +249,11 @@ TEST(Irrigation, IrrigationWaterCarriesTheConcentrationOfItsSource) {
       storage[r][c][0] = 7.0;
       storage[r][c][1] = 3.0;
     }
-  int index = 1;
-  while (s.routing.base.registry[static_cast<std::size_t>(index)].hasFileName) ++index;
-  GridRegistryEntry& e = s.routing.base.registry[static_cast<std::size_t>(index)];
-  e.hasFileName = e.hasName = true;
-  e.name = e.fileName = "concstor_tracer_1_unsatzon_model";
-  e.grid = top;
+  GridRegistryEntry& e =
+      registerTestGrid(s.routing.base.registry, "concstor_tracer_1_unsatzon_model",
+                       "concstor_tracer_1_unsatzon_model", top, 1, 3);
   e.stack = storage;
   e.levels = 2;
-  e.firstRow = 1;
-  e.lastRow = 3;
   const int surface = s.addType(1, 2, {{1, 1, 24.0}});
   const int ground = s.addType(1, 1, {{1, 1, 24.0}});
   ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();

@@ -24,22 +24,10 @@ LakeModelRun::LakeModelRun(const std::string& name, const std::string& extraSect
         ownLast = r;
       }
   const auto add = [&](const std::string& gridName, Grid g, long first, long last) {
-    int index = 1;
-    while (registry[index].hasFileName) ++index;
-    GridRegistryEntry& e = registry[index];
-    e.hasFileName = e.hasName = true;
-    e.fileName = gridName + ".asc";
-    e.name = gridName;
-    e.grid = g;
-    e.firstRow = first;
-    e.lastRow = last;
+    registerTestGrid(registry, gridName, gridName + ".asc", g, first, last);
   };
   const auto whole = [&](const std::string& gridName, auto value) {
-    Grid g = strips.grid(nodata);
-    for (long r = strips.lo; r <= strips.hi; ++r)
-      for (long c = 1; c <= ncols; ++c)
-        if (strips.owner[r][c] >= 0) g[r][c] = value(r, c);
-    add(gridName, g, strips.lo, strips.hi);
+    add(gridName, strips.catchmentGrid(value), strips.lo, strips.hi);
   };
   const auto inLake = [this](double v) {
     return [this, v](long r, long c) { return isLake(r, c) ? v : nodata; };
@@ -52,7 +40,9 @@ LakeModelRun::LakeModelRun(const std::string& name, const std::string& extraSect
   whole("lake_codes", inLake(1.0));
   whole("max_ponding_storage", [](long r, long c) { return (103.0 - bottom(r, c)) * 1000.0; });
   whole("precipitation", [](long, long) { return rain; });
-  // The soil's grids: this process's rows alone, rank 0 too.
+  // The soil's grids: this process's rows alone, rank 0 too, registered
+  // after its stacks as the soil does.
+  add("theta", nullptr, ownFirst, ownLast);
   for (Grid* g : {&ponding, &transpiration}) {
     *g = memory.matrix(ownFirst, ownLast, 1, ncols, nrows);
     for (long r = ownFirst; r <= ownLast; ++r)

@@ -6,10 +6,10 @@
 TEST(RoutingElement, RoutesWithoutAllocating) {
   RoutingNetwork net("no_allocation", 6, 1, 4, 60.0, 1);
   for (int col = 1; col <= 6; ++col) net.cellCount(col) = col, net.runoff(col) = 0.3 * col;
-  net.addElement(5, 15.0, {{1, {}, ChannelSpec{}}}, {{2, {3, 4}, ChannelSpec{}}},
-                 {{1, {}, ChannelSpec{}}})
+  net.addElement(5, 15.0, {{1, {}, TestChannel{}}}, {{2, {3, 4}, TestChannel{}}},
+                 {{1, {}, TestChannel{}}})
       .SetInflow(3, 1, 1, 20.0, "", 0, 0, 0, 0, 0, 0, 0);
-  net.addElement(6, 21.0, {{5, {}, ChannelSpec{}}});
+  net.addElement(6, 21.0, {{5, {}, TestChannel{}}});
   std::vector<ZoneRecord> demand(7);
   std::vector<std::vector<double>> available(2, std::vector<double>(7, 0.0));
   std::vector<double*> rows = {available[0].data(), available[1].data()};
@@ -36,10 +36,10 @@ TEST(RoutingElement, RoutesWithoutAllocating) {
 TEST(RoutingElement, RiverflowRecordsFollowTheirChannels) {
   RoutingNetwork net("riverflow", 2, 0, 1, 60.0, 1);
   net.cellCount(1) = 1.0;
-  ChannelSpec spec;
-  spec.storageMain = spec.storageFlood = 0.0;
-  spec.length = 1.0;
-  routingclass& element = net.addElement(2, 1.0, {{1, {}, spec}});
+  TestChannel channel;
+  channel.storageMain = channel.storageFlood = 0.0;
+  channel.length = 1.0;
+  routingclass& element = net.addElement(2, 1.0, {{1, {}, channel}});
   net.runoff(1) = 0.36; // 100 l/s/km^2 over 500 km^2: 50 m^3/s
   net.runoff(1, 1) = 7.0;
   net.start();
@@ -70,8 +70,8 @@ TEST(RoutingElement, RiverflowRecordsFollowTheirChannels) {
 TEST(RoutingElement, FreeMemoryLogsWhatItReleases) {
   RoutingNetwork net("free_memory", 6, 2, 1);
   for (int col = 1; col <= 6; ++col) net.cellCount(col) = 1.0;
-  net.addElement(6, 6.0, {{1, {}, ChannelSpec{}}}, {{3, {4, 5}, ChannelSpec{}}},
-                 {{2, {}, ChannelSpec{}}});
+  net.addElement(6, 6.0, {{1, {}, TestChannel{}}}, {{3, {4, 5}, TestChannel{}}},
+                 {{2, {}, TestChannel{}}});
   net.start();
   net.elements.back()->FreeMemory();
   const std::vector<std::string> entries = net.log.entries();

@@ -56,7 +56,7 @@ routingclass& RoutingNetwork::addElement(int code, double area,
   int c = 0;
   for (const auto* group : {&tributaries, &summed, &inflowChannels})
     for (const ChannelUse& use : *group) {
-      const ChannelSpec& s = use.spec;
+      const TestChannel& s = use.channel;
       element.BuildRoutingTables(++c, use.code, use.members, s.storageMain, s.storageFlood,
                                  s.widthMain, s.widthFlood, s.depthMain, s.manningMain,
                                  s.manningFlood, s.slope, s.length, s.area, s.qMin, s.qMax,

@@ -10,7 +10,7 @@
 #include "tests/config/captured_log.h"
 
 // The ten channel parameters of a routing description and the table range.
-struct ChannelSpec {
+struct TestChannel {
   double storageMain = 2.0; // h
   double storageFlood = 4.0;
   double widthMain = 20.0;
@@ -31,7 +31,7 @@ struct ChannelSpec {
 struct ChannelUse {
   int code = 0;
   std::vector<int> members;
-  ChannelSpec spec;
+  TestChannel channel;
 };
 
 // What the routing module will own: the work arrays, the area table and the

@@ -38,8 +38,8 @@ std::vector<std::string> lines(const std::string& text) {
 TEST(RoutingTables, MatchManningStricklerByHand) {
   RoutingNetwork net("tables_manning", 2, 0, 1);
   net.cellCount(1) = net.cellCount(2) = 250.0;
-  const ChannelSpec spec; // 20 m x 2 m, flood plains 200 m, M 30 and 15, 10 km
-  routingclass& element = net.addElement(2, 500.0, {{1, {}, spec}});
+  const TestChannel channel; // 20 m x 2 m, flood plains 200 m, M 30 and 15, 10 km
+  routingclass& element = net.addElement(2, 500.0, {{1, {}, channel}});
   element.WriteWQTable();
 
   const std::vector<std::string> file = lines(readFile(net.log.directory + "/wq_table.001"));
@@ -53,22 +53,22 @@ TEST(RoutingTables, MatchManningStricklerByHand) {
   int floodRows = 0;
   for (int k = 1; k <= 31; ++k) {
     const double q = std::pow(10.0, (k - 1) / 10.0); // 1 .. 1000 l/s/km^2
-    const double Q = q / 1000.0 * spec.area;
+    const double Q = q / 1000.0 * channel.area;
     EXPECT_NEAR(w.Q[k], Q, 1e-9 * Q);
     if (w.df[k] == 0.0) {
       ++mainRows;
-      const double d = manningDepth(Q, spec.widthMain, spec.manningMain, spec.slope);
-      const double v = Q / (spec.widthMain * d);
+      const double d = manningDepth(Q, channel.widthMain, channel.manningMain, channel.slope);
+      const double v = Q / (channel.widthMain * d);
       EXPECT_NEAR(w.dm[k], d, 0.01) << "row " << k;
       EXPECT_NEAR(w.v[k], v, 0.01) << "row " << k;
       // The flow time within what the velocity tolerance allows.
-      EXPECT_NEAR(w.t[k], spec.length / v / 3600.0,
-                  spec.length / 3600.0 * 0.01 / (v * v - 0.01 * v));
+      EXPECT_NEAR(w.t[k], channel.length / v / 3600.0,
+                  channel.length / 3600.0 * 0.01 / (v * v - 0.01 * v));
     } else {
       ++floodRows;
-      EXPECT_NEAR(w.dm[k] - w.df[k], spec.depthMain, 0.015) << "row " << k;
-      const double Qm = manningFlow(w.dm[k], spec.widthMain, spec.manningMain, spec.slope);
-      const double Qf = manningFlow(w.df[k], spec.widthFlood, spec.manningFlood, spec.slope);
+      EXPECT_NEAR(w.dm[k] - w.df[k], channel.depthMain, 0.015) << "row " << k;
+      const double Qm = manningFlow(w.dm[k], channel.widthMain, channel.manningMain, channel.slope);
+      const double Qf = manningFlow(w.df[k], channel.widthFlood, channel.manningFlood, channel.slope);
       EXPECT_NEAR(Qm + Qf, Q, 0.02 * Q) << "row " << k;
       EXPECT_NEAR(w.floodShare[k], Qf / (Qm + Qf), 0.02) << "row " << k;
     }
@@ -80,9 +80,9 @@ TEST(RoutingTables, MatchManningStricklerByHand) {
 TEST(RoutingTables, FindTableRowClampsToRange) {
   RoutingNetwork net("tables_rows", 3, 0, 1);
   net.cellCount(1) = net.cellCount(2) = net.cellCount(3) = 1.0;
-  ChannelSpec single;
+  TestChannel single;
   single.qMin = single.qMax = 50.0;
-  routingclass& element = net.addElement(3, 3.0, {{1, {}, ChannelSpec{}}, {2, {}, single}});
+  routingclass& element = net.addElement(3, 3.0, {{1, {}, TestChannel{}}, {2, {}, single}});
   // A specific discharge in l/s/km^2 as runoff in mm per 60-minute step. Row
   // k holds 10^((k-1)/10) l/s/km^2; the lookup scales the runoff back by
   // 16666.668 / 60 * 0.0036 = 1.00000008, so a table discharge finds its own
@@ -116,11 +116,11 @@ TEST(RoutingTables, RefuseChannelsThatGiveNoTable) {
   };
   for (const auto& c : cases) {
     RoutingNetwork net("tables_refused", 2, 0, 1);
-    ChannelSpec spec;
-    spec.qMin = c.qMin;
-    spec.qMax = c.qMax;
-    spec.intervals = c.intervals;
-    EXPECT_EQ(exitCodeOf([&] { net.addElement(2, 1.0, {{1, {}, spec}}); }), 17) << c.what;
+    TestChannel channel;
+    channel.qMin = c.qMin;
+    channel.qMax = c.qMax;
+    channel.intervals = c.intervals;
+    EXPECT_EQ(exitCodeOf([&] { net.addElement(2, 1.0, {{1, {}, channel}}); }), 17) << c.what;
     EXPECT_NE(net.log.lastEntry().find("routing: subbasin 2, channel 1 (code 1): "),
               std::string::npos);
     EXPECT_NE(net.log.lastEntry().find(c.what), std::string::npos) << net.log.lastEntry();
@@ -130,8 +130,8 @@ TEST(RoutingTables, RefuseChannelsThatGiveNoTable) {
 TEST(RoutingTables, NameFilesAndTitlesByChannelKind) {
   RoutingNetwork net("tables_titles", 6, 2, 1);
   for (int col = 1; col <= 6; ++col) net.cellCount(col) = 1.0;
-  net.addElement(6, 6.0, {{1, {}, ChannelSpec{}}}, {{3, {4, 5}, ChannelSpec{}}},
-                 {{2, {}, ChannelSpec{}}})
+  net.addElement(6, 6.0, {{1, {}, TestChannel{}}}, {{3, {4, 5}, TestChannel{}}},
+                 {{2, {}, TestChannel{}}})
       .WriteWQTable();
   const struct {
     const char* file;

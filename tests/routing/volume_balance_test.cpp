@@ -12,16 +12,16 @@ namespace {
 // inflow of 2 m^3/s while it rains, 7 takes 6. The channels start empty. One
 // unit of the area table is 1 km^2, so volumes are km^2 mm. Returns (outlet
 // volume - input volume) / input volume.
-double chainVolumeError(const ChannelSpec& spec, int subIntervals, double peak) {
+double chainVolumeError(const TestChannel& channel, int subIntervals, double peak) {
   RoutingNetwork net("volume_chain", 7, 1, subIntervals);
   const double counts[] = {1.0, 10, 5, 6, 7, 8, 9, 4};
   for (int col = 0; col <= 7; ++col) net.cellCount(col) = counts[col];
-  net.addElement(5, 36.0, {{1, {}, spec}}, {{2, {3, 4}, spec}});
-  net.addElement(6, 53.0, {{5, {}, spec}}, {}, {{1, {}, spec}})
+  net.addElement(5, 36.0, {{1, {}, channel}}, {{2, {3, 4}, channel}});
+  net.addElement(6, 53.0, {{5, {}, channel}}, {}, {{1, {}, channel}})
       .SetInflow(2, 1, 1, 0.0, "", 0, 0, 0, 0, 0, 0, 0);
-  net.addElement(7, 57.0, {{6, {}, spec}});
+  net.addElement(7, 57.0, {{6, {}, channel}});
   net.start();
-  const double inflowDepth = 2.0 * 3600.0 / 1000.0 / spec.area; // mm per hourly step
+  const double inflowDepth = 2.0 * 3600.0 / 1000.0 / channel.area; // mm per hourly step
   double input = 0.0;
   double output = 0.0;
   for (int step = 0; step < 600; ++step) {
@@ -33,7 +33,7 @@ double chainVolumeError(const ChannelSpec& spec, int subIntervals, double peak) 
       input += net.runoff(col) * counts[col];
     }
     net.stepValue(8) = raining ? inflowDepth : 0.0;
-    input += net.stepValue(8) * spec.area;
+    input += net.stepValue(8) * channel.area;
     net.step();
     output += net.stepValue(7) * 49.0; // subbasins 1 .. 7
   }
@@ -43,12 +43,12 @@ double chainVolumeError(const ChannelSpec& spec, int subIntervals, double peak) 
 } // namespace
 
 TEST(VolumeBalance, ChainWithConstantDelaysConservesVolume) {
-  ChannelSpec spec;
-  spec.qMin = spec.qMax = 20.0; // one delay for every discharge
-  spec.depthMain = 100.0;       // no flood plain
-  spec.length = 30000.0;
-  spec.area = 60.0;
-  EXPECT_NEAR(chainVolumeError(spec, 4, 2.0), 0.0, 1e-12);
+  TestChannel channel;
+  channel.qMin = channel.qMax = 20.0; // one delay for every discharge
+  channel.depthMain = 100.0;       // no flood plain
+  channel.length = 30000.0;
+  channel.area = 60.0;
+  EXPECT_NEAR(chainVolumeError(channel, 4, 2.0), 0.0, 1e-12);
 }
 
 // The table channel with one sub-interval keeps a delay of 0 from 0.02 to
@@ -60,10 +60,10 @@ TEST(VolumeBalance, RetentionConservesAFloodWhoseFloodPlainShareChanges) {
   for (const auto& k : constants) {
     RoutingNetwork net("volume_retention", 2, 0, 1);
     net.cellCount(1) = 1.0;
-    ChannelSpec spec;
-    spec.storageMain = k[0];
-    spec.storageFlood = k[1];
-    net.addElement(2, 1.0, {{1, {}, spec}});
+    TestChannel channel;
+    channel.storageMain = k[0];
+    channel.storageFlood = k[1];
+    net.addElement(2, 1.0, {{1, {}, channel}});
     const double base = 0.02;
     net.runoff(1) = base;
     net.start();
@@ -88,10 +88,10 @@ TEST(VolumeBalance, ChainWithChangingDelaysAndFloodPlains) {
     double storageMain, storageFlood;
   } cases[] = {{4, 2.0, 2.0}, {6, 2.0, 2.0}, {4, 2.0, 4.0}, {4, 4.0, 2.0}};
   for (const auto& c : cases) {
-    ChannelSpec spec; // the table channel: delays change, flood plains fill
-    spec.storageMain = c.storageMain;
-    spec.storageFlood = c.storageFlood;
-    const double error = chainVolumeError(spec, c.subIntervals, 2.0);
+    TestChannel channel; // the table channel: delays change, flood plains fill
+    channel.storageMain = c.storageMain;
+    channel.storageFlood = c.storageFlood;
+    const double error = chainVolumeError(channel, c.subIntervals, 2.0);
     std::printf("volume error, %d sub-intervals, K %.0f h / %.0f h: %+.4f %%\n", c.subIntervals,
                 c.storageMain, c.storageFlood, 100.0 * error);
     EXPECT_LT(std::fabs(error), 0.01);

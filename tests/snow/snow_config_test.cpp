@@ -57,14 +57,6 @@ TEST(SnowConfiguration, RefusesWhatItCannotRun) {
        "snow model method 15 in [snow_model]"},
       {"method 0", [](SnowSection& s) { s.method = 0; }, none, 17,
        "snow model method 0 in [snow_model]"},
-      {"a glacier grid", [](SnowSection&) {}, [](SnowModel& m) { m.add("GlacierizedCells", 0.5); },
-       409, "\"GlacierizedCells\""},
-      {"a permafrost grid pair", [](SnowSection&) {},
-       [](SnowModel& m) {
-         m.add("ThawCoeffPermaFrost", 0.1);
-         m.add("PermafrostThawDepth", 0.0);
-       },
-       409, "for its permafrost model"},
       {"a full registry", [](SnowSection&) {},
        [](SnowModel& m) {
          for (int i = 1; i < gridRegistryLimit; ++i) m.s.registry[i].hasFileName = true;

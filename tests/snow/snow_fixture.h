@@ -74,12 +74,7 @@ struct SnowModel : TwoByTwoModel {
   explicit SnowModel(const std::string& name, const SnowSection& section,
                      const std::string& extra = "")
       : TwoByTwoModel(name, section.text() + extra) {
-    s.context.zoneRecords = &zoneRecords;
-    s.context.zoneRanks = &zoneRanks;
-    s.context.zoneCount = 1;
-    add("[zone_grid]", [](long r, long c) { return r == 1 && c == 1 ? -9999.0 : 1.0; });
-    add("MPIRegions", 0.0);
-    add("[elevation_model]", 500.0);
+    addOneZone(500.0);
     const std::pair<const char*, double> inputs[] = {{"albedo", 0.5},
                                                      {"landuse1", -9999.0},
                                                      {"precipitation", 0.0},
@@ -113,8 +108,6 @@ struct SnowModel : TwoByTwoModel {
     module->computeSnowStep(0, hour, day, month, 2021);
   }
 
-  std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
-  std::vector<int> zoneRanks = {0, 1};
   int code = -1;
   std::unique_ptr<TestSnow> module;
 };

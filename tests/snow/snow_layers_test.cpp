@@ -34,15 +34,9 @@ struct LayeredSnow : SnowModel {
   void addStack(const std::string& name) {
     memory_handling memory;
     Stack s = memory.three_d_matrix(1, 2, 1, 2, 3, 2);
-    int index = 1;
-    while (this->s.registry[index].hasFileName) ++index;
-    GridRegistryEntry& e = this->s.registry[index];
-    e.hasFileName = e.hasName = true;
-    e.name = e.fileName = name;
+    GridRegistryEntry& e = registerTestGrid(this->s.registry, name, name, nullptr, 1, 2);
     e.stack = s;
     e.levels = 3;
-    e.firstRow = 1;
-    e.lastRow = 2;
     stacks.push_back(s);
   }
   double* levels(const std::string& name, long r = 2, long c = 2) {

@@ -80,8 +80,6 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        "", 33, "albedo"},
       {"interaction 3", [](auto& l, auto&) { l[interactionEntry] = "3"; }, "", 17,
        "surface water interaction parameter (3) in [unsatzon_model]"},
-      {"interaction 2", [](auto& l, auto&) { l[interactionEntry] = "2"; }, "", 17,
-       "surface water interaction parameter 2"},
       {"heat transfer without air temperature", [](auto&, auto&) {}, heatSection(11, "."), 33,
        "temperature"},
       {"a shortest heat step of 0", [](auto&, auto&) {},
@@ -98,8 +96,6 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        heatSection(11, ".", "missing/temper.txt"), 62,
        "error opening file for soil temperatures (single point details) \n-> check disk space "
        "or user rights"},
-      {"layered snow", [](auto&, auto&) {}, "[LayeredSnowModel]\n1 switch\n", 17,
-       "the layered snow model (switch 1 in [LayeredSnowModel])"},
       {"a lake without ponding", [](auto&, auto& s) { s.base.addGrid("lake_codes", uniform(1.0)); },
        "[lake_model]\n1 flow\n1 method\n", 215,
        "Error in initialization method for [lake_model].\npond_use must be set in "

@@ -18,6 +18,8 @@
 class TestUnsatzon : public unsatzonmodellklasse {
 public:
   using unsatzonmodellklasse::addStepStatistics;
+  using unsatzonmodellklasse::cellRecord;
+  using unsatzonmodellklasse::reinfiltrationExchange;
   using unsatzonmodellklasse::directRecords;
   using unsatzonmodellklasse::interflowRecords;
   using unsatzonmodellklasse::channelDensity;
@@ -27,6 +29,7 @@ public:
   using unsatzonmodellklasse::statistics;
   using unsatzonmodellklasse::glacierZones;
   using unsatzonmodellklasse::kelsqlat;
+  using unsatzonmodellklasse::readLayeredSnowModel;
   using unsatzonmodellklasse::maxBaseflow;
   using unsatzonmodellklasse::snowRunoffFraction;
   using unsatzonmodellklasse::subbasinCodes;
@@ -105,6 +108,15 @@ inline int startRunoff(unsatzonmodellklasse& module) {
 
 // Grids every valid cell of which holds the value.
 std::vector<double> uniform(double value);
+
+// An ASCII grid on the fixture's 4 x 3 cells.
+inline void writeAsciiGrid(const std::string& path, const std::vector<double>& values) {
+  std::string text =
+      "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n";
+  for (size_t k = 0; k < values.size(); ++k)
+    text += std::to_string(values[k]) + ((k + 1) % 4 == 0 ? "\n" : " ");
+  writeFile(path, text);
+}
 
 // The names of the dump files ("MPI_...") in a folder.
 std::set<std::string> dumpFiles(const std::string& folder);

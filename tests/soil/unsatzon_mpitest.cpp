@@ -1,112 +1,23 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
 #include <omp.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 #include <sstream>
 
 #include "tests/soil/column_fixture.h"
+#include "tests/soil/decomposed_unsatzon.h"
 #include "tests/soil/heat_fixture.h"
+#include "tests/soil/snow_fixture.h"
 #include "tests/soil/unsatzon_fixture.h"
 #include "tests/test_decomposition.h"
 
 namespace {
-
-double surfaceOf(long r, long c) { return 100.0 + r + 0.1 * c; }
-// Two soil types in a checkerboard; the second has thicker layers.
-int soilOf(long r, long c) { return (r + c) % 2 + 1; }
-double subbasinOf(long, long c) { return c <= 6 ? 1.0 : 2.0; }
-
-// The unsaturated zone on this process's share of the ragged catchment:
-// the registry the set-up would leave, every grid it takes from others.
-struct DecomposedUnsatzon {
-  // edit changes the section's lines after the defaults.
-  explicit DecomposedUnsatzon(const std::string& name, const std::string& extraSections = "",
-                              const std::function<void(std::vector<std::string>&)>& edit = nullptr)
-      : strips(name, ragged(worldSize())), directory(makeTestDirectory(name + "_files", true)),
-        registry(gridRegistrySize), soils(3) {
-    char* full = realpath(directory.c_str(), nullptr);
-    directory = full;
-    std::free(full);
-    parseSoilEntry(soils[1], nullptr, siltLoam(4, 0.25), "MultipleHorizons");
-    parseSoilEntry(soils[2], nullptr, siltLoam(4, 0.3), "MultipleHorizons");
-    soils[0].setCode(2);
-    soils[0].setLayerCount(4);
-    soils[1].setCode(1);
-    soils[2].setCode(2);
-    add("[zone_grid]", subbasinOf);
-    add("[elevation_model]", surfaceOf);
-    add("MPIRegions", strips.regions);
-    add("MPIHelper", strips.helper);
-    add("soil_types", [](long r, long c) { return double(soilOf(r, c)); });
-    add("slope_angle", [](long, long) { return 10.0; });
-    for (const char* g :
-         {"landuse1", "root_depth1", "vegetation_coverage_degree1", "leaf_area_index1",
-          "SurfaceCanopyResistance1", "SurfaceIntercepResistance1", "RoughnessLength1",
-          "pot_transpiration0", "pot_transpiration1", "real_transpiration0", "real_transpiration1",
-          "SurfaceEvaporationResistance", "albedo", "potential_evaporation", "real_evaporation"})
-      add(g, [](long, long) { return 1.0; });
-
-    std::vector<std::string> lines = unsatzonLines(directory);
-    lines[7] = "2  ini_gw_level";
-    lines[72] = "6 5  control point";
-    lines[79] = "1 2  codes";
-    if (edit) edit(lines);
-    add("precipitation", [](long r, long c) { return double((3 * r + c) % 7); });
-    // One writer: a process rewriting the file while another reads it would
-    // hand the reader a cut control file.
-    if (strips.rank == 0)
-      writeFile(directory + "/model.ctl.intern", unsatzonSection(lines) + extraSections);
-    MPI_Barrier(MPI_COMM_WORLD);
-    context.diag = strips.m.getDiag();
-    context.controlFileName = directory + "/model.ctl.intern";
-    context.registry = registry.data();
-    context.header = strips.m.getHeader();
-    context.rowColumnRange = strips.ranges.data();
-    context.cellsPerProcess = &strips.cells;
-    context.haloSendList = &strips.sends;
-    context.haloReceiveList = &strips.receives;
-    context.outputDirectory = directory + "/";
-    context.soilTable = &soils;
-  }
-
-  template <typename F> void add(const std::string& name, F f) {
-    Grid g = strips.grid(nodata);
-    for (long r = strips.lo; r <= strips.hi; ++r)
-      for (long c = 1; c <= strips.ncols; ++c)
-        if (strips.owner[r][c] >= 0) g[r][c] = f(r, c);
-    add(name, g);
-  }
-  void add(const std::string& name, Grid grid) {
-    int index = 1;
-    while (registry[index].hasFileName) ++index;
-    GridRegistryEntry& e = registry[index];
-    e.hasFileName = e.hasName = true;
-    e.fileName = name;
-    e.name = name;
-    e.grid = grid;
-    e.firstRow = strips.lo;
-    e.lastRow = strips.hi;
-  }
-  const GridRegistryEntry& entry(const std::string& name) const {
-    for (const GridRegistryEntry& e : registry)
-      if (e.hasName && e.name == name) return e;
-    ADD_FAILURE() << "no grid " << name;
-    return registry[0];
-  }
-
-  StripModule strips;
-  std::string directory;
-  std::vector<GridRegistryEntry> registry;
-  std::vector<soil_class> soils;
-  ModelContext context;
-};
 
 // An own column of the decomposed catchment solved by a column solver of
 // its own, from the state and tracer stores the module holds when it is
@@ -184,13 +95,8 @@ std::vector<AloneColumn> ownColumnsAlone(const DecomposedUnsatzon& d, const Heat
 // summary lines come out the same whatever the number of processes.
 TEST(UnsatzonDecomposed, ColumnsAndSummaryDoNotDependOnTheProcesses) {
   DecomposedUnsatzon d("unsatzon_decomposed");
-  char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(d.directory.c_str()), 0);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(chdir(previous), 0);
-  std::free(previous);
-  ASSERT_EQ(code, 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module, false));
   EXPECT_EQ(*module->getStorageFileName(), "state_" + std::to_string(worldRank()));
 
   const StripModule& s = d.strips;
@@ -257,12 +163,9 @@ TEST(UnsatzonDecomposed, ColumnsAndSummaryDoNotDependOnTheProcesses) {
 TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
   DecomposedUnsatzon d("unsatzon_decomposed_step",
                        "[unsatzon_tuning]\nmax_error = 1e-14\nmax_iterations = 200\n");
-  char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(d.directory.c_str()), 0);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
-  ASSERT_EQ(startRunoff(*module), 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module));
+  WorkingDirectory cd(d.directory);
   const StripModule& s = d.strips;
   auto grid = [&](const char* name) { return d.entry(name).grid; };
   auto stack = [&](const char* name) { return d.entry(name).stack; };
@@ -289,8 +192,6 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
     }
   }
   omp_set_num_threads(1);
-  ASSERT_EQ(chdir(previous), 0);
-  std::free(previous);
 
   MPI_Barrier(MPI_COMM_WORLD);
   if (s.rank != 0) return;
@@ -315,12 +216,9 @@ TEST(UnsatzonDecomposed, SubstepsSolveEveryOwnColumnAsAlone) {
 TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
   DecomposedUnsatzon d("unsatzon_decomposed_runoff");
   d.add("flow_times", [](long, long c) { return c % 2 ? 3600.0 : 5000.0; });
-  char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(d.directory.c_str()), 0);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
-  ASSERT_EQ(startRunoff(*module), 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module));
+  WorkingDirectory cd(d.directory);
   const StripModule& s = d.strips;
   auto grid = [&](const char* name) { return d.entry(name).grid; };
   // Per subbasin and class the runoff still on its way, and the storages.
@@ -338,13 +236,7 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
         if (s.owner[r][col] == s.rank)
           mine.insert(mine.end(), {double(col), grid("directflow")[r][col],
                                    grid("interflow")[r][col], grid("baseflow")[r][col] * 3.6e6});
-    int count = static_cast<int>(mine.size());
-    std::vector<int> counts(static_cast<size_t>(s.size)), offsets(static_cast<size_t>(s.size));
-    MPI_Gather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
-    for (size_t p = 1; p < counts.size(); ++p) offsets[p] = offsets[p - 1] + counts[p - 1];
-    std::vector<double> all(static_cast<size_t>(offsets.back() + counts.back()));
-    MPI_Gatherv(mine.data(), count, MPI_DOUBLE, all.data(), counts.data(), offsets.data(),
-                MPI_DOUBLE, 0, MPI_COMM_WORLD);
+    const std::vector<double> all = gatherOnRankZero(mine);
     if (s.rank != 0) continue;
     long double base[3] = {}, cells[3] = {};
     for (size_t i = 0; i < all.size(); i += 4) {
@@ -377,8 +269,6 @@ TEST(UnsatzonDecomposed, SubbasinRunoffDoesNotDependOnTheProcesses) {
   if (s.rank == 0) {
     EXPECT_GT(quick, 0.0);
   }
-  ASSERT_EQ(chdir(previous), 0);
-  std::free(previous);
 }
 
 // Macropores and a tracer in the rain, on two threads: every own column
@@ -395,17 +285,15 @@ TEST(UnsatzonDecomposed, TracersAndMacroporesSolveEveryOwnColumnAsAlone) {
   d.soils[1].setCode(1);
   d.soils[2].setCode(2);
   d.add("concflux_tracer_1_input", [](long r, long c) { return double((r + c) % 3 + 1); });
-  char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(d.directory.c_str()), 0);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module, false));
+  WorkingDirectory cd(d.directory);
   std::vector<TracerRecord> table(2);
   table[1].name = "chl";
   table[1].soilIni = 2.0;
   table[1].gwIni = 3.0;
   table[1].kind = 1;
-  code = -1;
+  int code = -1;
   module->initTracers(code, 1, table, nullptr, 0);
   ASSERT_EQ(code, 0);
   auto grid = [&](const char* name) { return d.entry(name).grid; };
@@ -434,8 +322,6 @@ TEST(UnsatzonDecomposed, TracersAndMacroporesSolveEveryOwnColumnAsAlone) {
   }
   omp_set_num_threads(1);
   module->freeTracers();
-  ASSERT_EQ(chdir(previous), 0);
-  std::free(previous);
 }
 
 // With the surface water interaction 1 each process caps the takes of its
@@ -448,14 +334,8 @@ TEST(UnsatzonDecomposed, WarnsOfRiverCellsOfOneSubbasinOnSeveralProcesses) {
     d.add(name, [](long, long) { return 1.0; });
   // Every cell of subbasin 1 is a river cell linked to it.
   d.add("river_links", [](long, long c) { return c <= 6 ? 1.0 : nodata; });
-  char* previous = getcwd(nullptr, 0);
-  ASSERT_EQ(chdir(d.directory.c_str()), 0);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
-  ASSERT_EQ(startRunoff(*module), 0);
-  ASSERT_EQ(chdir(previous), 0);
-  std::free(previous);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module));
   // The subbasin's cells lie on every process of the ragged catchment.
   const bool shared = d.strips.size > 1;
   const std::string console = d.strips.m.console();
@@ -495,10 +375,8 @@ TEST(UnsatzonDecomposed, HeatDoesNotDependOnTheProcessesOrThreads) {
     d.add("temperature", airOf);
     d.context.writeAsciiGrids = true;
     WorkingDirectory cd(d.directory);
-    int code = 0;
-    auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-    ASSERT_EQ(code, 0);
-    ASSERT_EQ(startRunoff(*module), 0);
+    std::unique_ptr<TestUnsatzon> module;
+    ASSERT_NO_FATAL_FAILURE(d.build(module));
     const StripModule& s = d.strips;
     auto grid = [&](const char* name) { return d.entry(name).grid; };
     auto stack = [&](const char* name) { return d.entry(name).stack; };
@@ -562,10 +440,8 @@ TEST(UnsatzonDecomposed, TheControlCellsOwnerLogsItsWaterAtTheEnd) {
   const int owner = s.owner[2][5];
   ASSERT_EQ(owner, s.size - 1);
   WorkingDirectory cd(d.directory);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
-  ASSERT_EQ(startRunoff(*module), 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module));
   for (long h = 0; h < 2; ++h) {
     module->readGroundwaterHeads(2020, 6, 2, h, 0);
     ASSERT_EQ(module->computeTimeStep(0, h, 2, 6, 2020), 0);
@@ -606,10 +482,8 @@ TEST(UnsatzonDecomposed, AFailingColumnDumpsUnderItsProcesssRank) {
   });
   const StripModule& s = d.strips;
   WorkingDirectory cd(d.directory);
-  int code = 0;
-  auto module = constructSubmodel<TestUnsatzon>(code, d.context, &d.soils);
-  ASSERT_EQ(code, 0);
-  ASSERT_EQ(startRunoff(*module), 0);
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module));
   module->setDumpMode(1, 0, 0, 0);
   // Layer 4 lies below the iteration's range and stays above saturation.
   if (s.owner[2][5] == s.rank) d.entry("theta").stack[2][5][4] = 0.46;
@@ -620,4 +494,72 @@ TEST(UnsatzonDecomposed, AFailingColumnDumpsUnderItsProcesssRank) {
   const std::string name =
       "MPI_" + std::to_string(s.size - 1) + "_theta(4)_dump_row_2_col_5_substep_1_2020060200.dmp";
   EXPECT_EQ(dumpFiles(d.directory), std::set<std::string>{name});
+}
+
+// Cells alike in everything melt alike packs into alike columns, on
+// whichever process and thread they are solved.
+TEST(UnsatzonDecomposed, LayeredSnowDoesNotDependOnTheProcessesOrThreads) {
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    DecomposedUnsatzon d("unsatzon_decomposed_snow_" + std::to_string(threads),
+                         heatSection(11, ".") + snowSections(".", {snowType(1, 3)}));
+    d.add("temperature", [](long, long) { return 8.0; });
+    const StripModule& s = d.strips;
+    for (const char* name : {"soil_types", "[elevation_model]", "precipitation"}) {
+      Grid g = d.entry(name).grid;
+      const double alike = name[0] == 's' ? 1.0 : name[0] == '[' ? 100.0 : 0.0;
+      for (long r = s.lo; r <= s.hi; ++r)
+        for (long c = 1; c <= s.ncols; ++c)
+          if (s.owner[r][c] >= 0) g[r][c] = alike;
+    }
+    WorkingDirectory cd(d.directory);
+    std::unique_ptr<TestUnsatzon> module;
+    ASSERT_NO_FATAL_FAILURE(d.build(module));
+    module->readGroundwaterHeads(2020, 4, 1, 0, 0);
+    auto stack = [&](const char* name) { return d.entry(name).stack; };
+    const double placed[] = {12.0, 2.0, 5.0, 5.0};
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        if (s.owner[r][c] != s.rank) continue;
+        for (int k = 0; k <= 3; ++k) {
+          stack("SnowWaterEquivalentSolid")[r][c][k] = placed[k];
+          if (k == 0) continue;
+          stack("SnowLayerThickness")[r][c][k] = placed[k] / 100.0;
+          stack("SnowDensity")[r][c][k] = 0.1;
+          stack("Temperature_Stack_Snow")[r][c][k] = -2.0;
+        }
+        d.entry("upperIndexSnow").grid[r][c] = 1.0;
+      }
+    omp_set_num_threads(threads);
+    ASSERT_EQ(module->computeTimeStep(0, 0, 1, 4, 2020), 0);
+    omp_set_num_threads(1);
+    auto valuesOf = [&](long r, long c) {
+      std::vector<double> v;
+      for (const char* name : {"SnowWaterEquivalentSolid", "SnowWaterEquivalentLiquid",
+                               "SnowLayerThickness", "Temperature_Stack_Snow", "theta_Snow"})
+        v.insert(v.end(), stack(name)[r][c], stack(name)[r][c] + 4);
+      for (const char* name : {"theta", "Soil_Temperature_Stack"})
+        v.insert(v.end(), stack(name)[r][c], stack(name)[r][c] + 5);
+      for (const char* name : {"upperIndexSnow", "directflow", "groundwater_recharge"})
+        v.push_back(d.entry(name).grid[r][c]);
+      return v;
+    };
+    std::vector<double> reference;
+    for (long r = s.lo; r <= s.hi && reference.empty(); ++r)
+      for (long c = 1; c <= s.ncols && reference.empty(); ++c)
+        if (s.owner[r][c] == 0 && s.rank == 0) reference = valuesOf(r, c);
+    int size = static_cast<int>(reference.size());
+    MPI_Bcast(&size, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    ASSERT_GT(size, 0);
+    reference.resize(static_cast<size_t>(size));
+    MPI_Bcast(reference.data(), size, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+    // Melting, not gone.
+    EXPECT_GT(reference[0], 0.0);
+    EXPECT_LT(reference[0], 12.0);
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c)
+        if (s.owner[r][c] == s.rank) {
+          EXPECT_EQ(valuesOf(r, c), reference) << "cell " << r << " " << c;
+        }
+  }
 }

@@ -36,7 +36,9 @@ struct RunoffRig {
   }
   // One step whose sub-step leaves the given direct runoff and interflow
   // (mm, by cell) without running the columns; returns Qg of the subbasin.
-  double step(int s, const std::vector<double>& direct, const std::vector<double>& inter = {}) {
+  // glaciers runs where the glacier step places its runoff.
+  double step(int s, const std::vector<double>& direct, const std::vector<double>& inter = {},
+              const std::function<void()>& glaciers = nullptr) {
     module->readGroundwaterHeads(2020, 6, 1, 0, 0);
     for (long r = 1; r <= 3; ++r)
       for (long c = 1; c <= 4; ++c) {
@@ -45,6 +47,7 @@ struct RunoffRig {
         setup.grid("interflow")[r][c] = i < inter.size() ? inter[i] : 0.0;
       }
     module->addStepStatistics();
+    if (glaciers) glaciers();
     module->concentrateRunoff(0, 0, 1, 6, 2020);
     return (*module->getQg())[0][static_cast<size_t>(s)];
   }
@@ -216,6 +219,39 @@ TEST(UnsatzonRunoff, GlacierSharesWeightEveryStatistic) {
   EXPECT_EQ(checked, 12);
   for (size_t zone = 1; zone <= 3; ++zone)
     EXPECT_NEAR((*rig.module->getQD())[0][zone], expected[zone], 1e-12) << zone;
+}
+
+// The glacier step places its runoff into Qg after the step began and
+// before the soil's runoff: a glaciated subbasin adds to it, one without
+// glacier replaces what lies there.
+TEST(UnsatzonRunoff, AddsTheSoilRunoffToTheGlacierRunoff) {
+  for (const bool dynamic : {true, false}) {
+    SCOPED_TRACE(dynamic ? "glaciers of mass balance" : "static glaciers, 2 = firn");
+    auto run = [dynamic](double placed) {
+      RunoffRig rig("unsatzon_glacier_runoff_" + std::to_string(dynamic * 2 + (placed > 0.0)),
+                    [dynamic](RunoffRig& r) {
+                      twoSubbasins({})(r);
+                      const std::vector<double> glacier = {dynamic ? 0.5 : 2.0, 0.5, 0, 0, 0, 0,
+                                                           0, 0, 0, 0, 0, 0};
+                      if (!dynamic) {
+                        r.setup.base.addGrid("ice_firn", glacier);
+                        return;
+                      }
+                      r.setup.base.addGrid("GlacierizedCells", glacier);
+                      r.setup.base.addGrid("GlacierMassBalance", uniform(0.0));
+                    });
+      const std::vector<double> direct(12, 3.0);
+      rig.step(1, direct, direct, [&] {
+        for (size_t s = 1; s <= 2; ++s) (*rig.module->getQg())[0][s] = placed;
+      });
+      return std::vector<double>{(*rig.module->getQg())[0][1], (*rig.module->getQg())[0][2]};
+    };
+    const std::vector<double> soil = run(0.0);
+    const std::vector<double> both = run(7.0);
+    EXPECT_GT(soil[0], 0.0);
+    EXPECT_NEAR(both[0], soil[0] + 7.0, 1e-12);
+    EXPECT_NEAR(both[1], soil[1], 1e-12);
+  }
 }
 
 // "Max_Pumping" gives what the saturated layers above the deepest hold

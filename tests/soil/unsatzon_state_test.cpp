@@ -22,15 +22,6 @@ double siltLoamTheta(double suction) {
   return 0.067 + (0.45 - 0.067) * std::pow(1.0 + std::pow(2.0 * suction, n), -(1.0 - 1.0 / n));
 }
 
-// An ASCII grid on the fixture's 4 x 3 cells.
-void writeAsciiGrid(const std::string& path, const std::vector<double>& values) {
-  std::string text =
-      "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n";
-  for (size_t k = 0; k < values.size(); ++k)
-    text += std::to_string(values[k]) + ((k + 1) % 4 == 0 ? "\n" : " ");
-  writeFile(path, text);
-}
-
 std::string nameOf(const std::string& line) { return line.substr(0, line.find(' ')); }
 
 } // namespace

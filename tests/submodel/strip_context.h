@@ -15,14 +15,9 @@ struct StripContext {
       : strips(name, ragged(worldSize())), directory(makeTestDirectory(name + "_files")) {
     const std::string control = directory + "/model.ctl.intern";
     writeFile(control, controlText);
-    context.diag = strips.m.getDiag();
+    shareStrips(context, strips);
     context.controlFileName = control;
     context.registry = strips.m.getRegistry();
-    context.header = strips.m.getHeader();
-    context.rowColumnRange = strips.ranges.data();
-    context.cellsPerProcess = &strips.cells;
-    context.haloSendList = &strips.sends;
-    context.haloReceiveList = &strips.receives;
     context.outputDirectory = directory + "/";
     context.startDate = ModelDate{0, 0, 1, 3, 2021};
     context.endDate = ModelDate{0, 0, 1, 4, 2021};

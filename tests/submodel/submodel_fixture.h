@@ -61,15 +61,7 @@ struct SubmodelSetup {
     Grid g = memory.matrix(1, nrows, 1, ncols, nrows);
     for (long r = 1; r <= nrows; ++r)
       for (long c = 1; c <= ncols; ++c) g[r][c] = values[(r - 1) * ncols + (c - 1)];
-    int index = 1;
-    while (registry[index].hasFileName) ++index;
-    GridRegistryEntry& e = registry[index];
-    e.hasFileName = e.hasName = true;
-    e.fileName = name + ".asc";
-    e.name = name;
-    e.grid = g;
-    e.firstRow = 1;
-    e.lastRow = nrows;
+    registerTestGrid(registry, name, name + ".asc", g, 1, nrows);
     grids.push_back(g);
     return g;
   }

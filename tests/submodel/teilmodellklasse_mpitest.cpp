@@ -39,28 +39,15 @@ struct DecomposedSubmodel {
     if (soilZones) add("zonegrid_soilmodel", soil);
     if (weights) add("RelCellArea", area);
 
-    context.diag = strips.m.getDiag();
+    shareStrips(context, strips);
     context.controlFileName = control;
     context.registry = registry.data();
-    context.header = strips.m.getHeader();
-    context.rowColumnRange = strips.ranges.data();
-    context.cellsPerProcess = &strips.cells;
-    context.haloSendList = &strips.sends;
-    context.haloReceiveList = &strips.receives;
     context.outputInterval = 1;
     module = std::make_unique<TestSubmodel>(context, "unsatzone");
   }
 
   void add(const std::string& name, Grid grid) {
-    int index = 1;
-    while (registry[index].hasFileName) ++index;
-    GridRegistryEntry& e = registry[index];
-    e.hasFileName = e.hasName = true;
-    e.fileName = name + ".asc";
-    e.name = name;
-    e.grid = grid;
-    e.firstRow = strips.lo;
-    e.lastRow = strips.hi;
+    registerTestGrid(registry, name, name + ".asc", grid, strips.lo, strips.hi);
   }
 
   StripModule strips;

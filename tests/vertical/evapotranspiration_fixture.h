@@ -11,6 +11,8 @@
 // The module with the sunshine threshold it derived in view.
 class TestEvapotranspiration : public verdunstungsmodellklasse {
 public:
+  using verdunstungsmodellklasse::daylightPeriod;
+  using verdunstungsmodellklasse::daylightSteps;
   using verdunstungsmodellklasse::sunshineThreshold;
   using verdunstungsmodellklasse::verdunstungsmodellklasse;
 };
@@ -42,12 +44,7 @@ struct Evapotranspiration : TwoByTwoModel {
     s.context.landuseLayerCount = layers;
     s.context.landuseTable = &landuseTable;
     s.context.multilayerTable = &multilayerTable;
-    s.context.zoneRecords = &zoneRecords;
-    s.context.zoneRanks = &zoneRanks;
-    s.context.zoneCount = 1;
-    add("[zone_grid]", [](long r, long c) { return r == 1 && c == 1 ? -9999.0 : 1.0; });
-    add("MPIRegions", 0.0);
-    add("[elevation_model]", 0.0);
+    addOneZone(0.0);
     if (layers > 1) add("landuse", 1.0);
     const std::pair<const char*, double> canopy[] = {{"landuse", 1.0},
                                                      {"leaf_area_index", 2.0},
@@ -93,8 +90,6 @@ struct Evapotranspiration : TwoByTwoModel {
 
   std::vector<landuse_class> landuseTable;
   std::vector<multilayer_landuse_class> multilayerTable;
-  std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
-  std::vector<int> zoneRanks = {0, 1};
   int code = -1;
   std::unique_ptr<TestEvapotranspiration> module;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -115,6 +117,17 @@ inline ModelContext exampleContext(StripModule& strips, ExampleRegistry& registr
   return context;
 }
 
+// Hands the context the example's three subbasins, with their shares of the
+// catchment, for the module's zonal statistics.
+inline void useExampleSubbasins(ModelContext& context) {
+  static const std::vector<ZoneRecord> zoneRecords = {
+      {0, 0, 1, 1, 0}, {0, 0, 1, 0.3, 0}, {0, 0, 2, 0.3, 0}, {0, 0, 3, 0.4, 0}};
+  static const std::vector<int> zoneRanks = {0, 1, 2, 3};
+  context.zoneCount = 3;
+  context.zoneRecords = &zoneRecords;
+  context.zoneRanks = &zoneRanks;
+}
+
 // On rank 0 the values of a registry grid in every valid cell of the
 // example in row order, gathered from all processes (collective).
 inline std::vector<double> gatheredCells(modelobject& module, const ExampleRegistry& registry,
@@ -139,6 +152,23 @@ inline std::string gatheredValues(modelobject& module, const ExampleRegistry& re
     text += value;
   }
   return text;
+}
+
+// Runs the module on the split example with 1 and 4 threads (collective);
+// on rank 0 every run must give more than minimum outputs, each the same as
+// the reference's.
+template <typename Run>
+void expectSameOnSplitRuns(const std::vector<std::string>& reference, size_t minimum,
+                           Run runSplit) {
+  for (int threads : {1, 4}) {
+    const std::vector<std::string> split = runSplit(threads);
+    if (worldRank() != 0) continue;
+    ASSERT_EQ(split.size(), reference.size());
+    ASSERT_GT(split.size(), minimum);
+    for (size_t k = 0; k < split.size(); ++k)
+      EXPECT_TRUE(split[k] == reference[k])
+          << threads << " threads: " << reference[k].substr(0, 60);
+  }
 }
 
 // Appends the name and contents of every file in dir, in name order.

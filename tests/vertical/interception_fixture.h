@@ -47,12 +47,7 @@ struct Interception : TwoByTwoModel {
       : TwoByTwoModel(name, section), landuseTable(2) {
     s.context.landuseLayerCount = layers;
     s.context.landuseTable = &landuseTable;
-    s.context.zoneRecords = &zoneRecords;
-    s.context.zoneRanks = &zoneRanks;
-    s.context.zoneCount = 1;
-    add("[zone_grid]", [](long r, long c) { return r == 1 && c == 1 ? -9999.0 : 1.0; });
-    add("MPIRegions", 0.0);
-    add("[elevation_model]", 500.0);
+    addOneZone(500.0);
     const std::pair<const char*, double> canopy[] = {{"landuse", 1.0},
                                                      {"leaf_area_index", 2.0},
                                                      {"vegetation_coverage_degree", 0.5},
@@ -86,8 +81,6 @@ struct Interception : TwoByTwoModel {
   void step(long hour, long minute = 0) { module->computeInterception(minute, hour, 1, 2, 2021); }
 
   std::vector<landuse_class> landuseTable;
-  std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
-  std::vector<int> zoneRanks = {0, 1};
   int code = -1;
   std::unique_ptr<TestInterception> module;
 };

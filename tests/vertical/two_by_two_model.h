@@ -23,6 +23,16 @@ struct TwoByTwoModel {
   Grid add(const std::string& name, double value) {
     return add(name, [value](long, long) { return value; });
   }
+  // One zone on rank 0 over every cell but (1, 1), which lies outside the
+  // zone grid, on flat ground at the elevation.
+  void addOneZone(double elevation) {
+    s.context.zoneRecords = &zoneRecords;
+    s.context.zoneRanks = &zoneRanks;
+    s.context.zoneCount = 1;
+    add("[zone_grid]", [](long r, long c) { return r == 1 && c == 1 ? -9999.0 : 1.0; });
+    add("MPIRegions", 0.0);
+    add("[elevation_model]", elevation);
+  }
   Grid grid(const std::string& name) const {
     for (const GridRegistryEntry& e : s.registry)
       if (e.hasName && e.name == name) return e.grid;
@@ -30,4 +40,6 @@ struct TwoByTwoModel {
   }
 
   SubmodelSetup s;
+  std::vector<ZoneRecord> zoneRecords = {ZoneRecord{0, 0, 1, 1, 0}, ZoneRecord{0, 0, 1, 1, 0}};
+  std::vector<int> zoneRanks = {0, 1};
 };

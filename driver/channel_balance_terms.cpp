@@ -1,0 +1,126 @@
+// The water balance beyond the land: the runoff concentration of every
+// subbasin and the channels, reservoirs and abstractions of the routing
+// elements, each booked to the subbasin of its element.
+#include <cstddef>
+
+#include "driver/modell_application.h"
+#include "driver/water_balance.h"
+#include "lateral/gwflowclass.h"
+#include "lateral/surfaceroutingclass.h"
+#include "routing/abflussmodellklasse.h"
+#include "snow/schneemodellklasse.h"
+#include "soil/unsatzonmodellklasse.h"
+
+namespace {
+
+using K = BalanceKind;
+
+// Per zone the sum of one figure of the routing elements whose subbasin it
+// is, m^3.
+ZoneBalanceTerm elementTerm(const abflussmodellklasse& routing, const SubmodelZones& zones,
+                            const char* label, K kind,
+                            double (*figure)(const routingclass& element)) {
+  BalanceTerm term{"routing", label, kind, {}};
+  return {term, [&routing, &zones, figure](std::vector<double>& values) {
+            for (int d = 1; d <= routing.getElementCount(); ++d) {
+              const routingclass& e = routing.getElement(d);
+              const int code = e.getSubbasinCode();
+              if (code < 0 || code >= static_cast<int>(zones.indexOfCode.size())) continue;
+              const int zone = zones.indexOfCode[static_cast<std::size_t>(code)];
+              if (zone > 0) values[static_cast<std::size_t>(zone)] += figure(e);
+            }
+          }};
+}
+
+// The runoff concentration's storages and the subbasin runoff it hands on,
+// in mm over the subbasin on rank 0.
+template <typename Module>
+void addConcentrationTerms(std::vector<ZoneBalanceTerm>& terms, const char* name, Module* m) {
+  terms.push_back({{name, "runoff_concentration", K::storage, {}},
+                   [m](std::vector<double>& v) { v = m->concentrationStorage(); },
+                   true});
+  terms.push_back({{name, "subbasin_runoff", K::output, {}},
+                   [m](std::vector<double>& v) {
+                     const std::vector<double>& runoff = (*m->getQg())[0];
+                     for (std::size_t s = 1; s < v.size() && s < runoff.size(); ++s)
+                       v[s] = runoff[s];
+                   },
+                   true});
+}
+
+} // namespace
+
+void ModellApplication::addChannelBalanceTerms() {
+  if (unsatZone->getFlowControl() == 0 || options.routingOnly) return;
+  std::vector<ZoneBalanceTerm> terms;
+  // Surface routing, where on, takes over the runoff concentration.
+  if (surfaceRouting->getFlowControl() != 0)
+    addConcentrationTerms(terms, "lateral", surfaceRouting);
+  else
+    addConcentrationTerms(terms, "soil", unsatZone);
+  // The glacier's melt joins the subbasin runoff through its own storages.
+  if (snow->getFlowControl() != 0 && snow->hasGlacierGrid()) {
+    const schneemodellklasse* s = snow;
+    terms.push_back({{"snow", "glacier_melt", K::input, {}},
+                     [s](std::vector<double>& v) { v = s->getGlacierMeltInput(); },
+                     true});
+    terms.push_back({{"snow", "glacier_runoff_storage", K::storage, {}},
+                     [s](std::vector<double>& v) { v = s->glacierRunoffStorage(); },
+                     true});
+  }
+  // Only rank 0 routes: every process takes the terms of the configured switch.
+  if (channelRouting->getConfiguredFlowControl() > 0) {
+    const abflussmodellklasse& r = *channelRouting;
+    const SubmodelZones& z = waterBalance->getZones();
+    using E = const routingclass&;
+    const struct {
+      const char* label;
+      K kind;
+      double (*figure)(E);
+    } figures[] = {
+        {"channel_inflow", K::input, [](E e) { return e.stepBalance().received; }},
+        {"external_inflow", K::input, [](E e) { return e.stepBalance().externalInflow; }},
+        {"internal_inflow", K::input, [](E e) { return e.stepBalance().internalInflow; }},
+        {"lake_exchange", K::input, [](E e) { return e.stepBalance().lakeExchange; }},
+        {"translation", K::input, [](E e) { return e.stepBalance().translation; }},
+        {"withdrawal", K::output, [](E e) { return e.stepBalance().withdrawn; }},
+        {"external_abstraction", K::output,
+         [](E e) { return e.stepBalance().externalAbstraction; }},
+        {"internal_abstraction", K::output,
+         [](E e) { return e.stepBalance().internalAbstraction; }},
+        {"outflow", K::output, [](E e) { return e.stepBalance().outflow; }},
+        {"channel_storage", K::storage, [](E e) { return e.channelVolume(); }},
+        {"reservoir_storage", K::storage, [](E e) { return e.reservoirVolume(); }},
+    };
+    for (const auto& f : figures) terms.push_back(elementTerm(r, z, f.label, f.kind, f.figure));
+  }
+  // With groundwater the soil's baseflow recharges the aquifer, which the
+  // balance does not follow; its rivers take what it gives them.
+  std::vector<std::string> replaced = {"direct_runoff", "interflow"};
+  if (groundwater->getFlowControl() == 0) {
+    replaced.push_back("baseflow");
+    // Without it, irrigation from groundwater takes the subbasin's baseflow.
+    BalanceTerm fromBaseflow{"soil", "irrigation_from_baseflow", K::output, {"irrigation_amounts"}};
+    fromBaseflow.groundwaterIrrigation = true;
+    waterBalance->addCellTerm(fromBaseflow);
+  }
+  // A cell wholly under a glacier has no soil: what leaves its snow, which
+  // interception there passes on whole, leaves the balance. Under a part of
+  // a cell the soil gives no runoff either.
+  if (snow->getFlowControl() != 0 && snow->hasGlacierGrid()) {
+    BalanceTerm covered{"soil", "water_on_glacier", K::output, {"snowcover_outflow"}};
+    covered.glacier = glacierPart::covered;
+    waterBalance->addCellTerm(covered);
+    BalanceTerm under{
+        "soil", "runoff_under_glacier", K::output, {"directflow", "interflow"}, 1.0, false, true};
+    under.glacier = glacierPart::share;
+    waterBalance->addCellTerm(under);
+    if (groundwater->getFlowControl() == 0) {
+      BalanceTerm base{
+          "soil", "baseflow_under_glacier", K::output, {"baseflow"}, 1000.0, false, true, true};
+      base.glacier = glacierPart::share;
+      waterBalance->addCellTerm(base);
+    }
+  }
+  waterBalance->addZoneTerms(std::move(terms), replaced);
+}

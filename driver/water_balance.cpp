@@ -1,0 +1,291 @@
+#include "driver/water_balance.h"
+
+#include <mpi.h>
+
+#include <algorithm>
+
+#include "config/irrigation_table.h"
+#include "config/soil_class.h"
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+#include "core/module_banner.h"
+#include "soil/unsatzonmodellklasse.h"
+
+waterbalanceclass::waterbalanceclass(const ModelContext& context, int& errorCode)
+    : teilmodellklasse(context, "water_balance"), soilTable(context.soilTable) {
+  errorCode = catchModuleFailure([&] {
+    if (getFlowControl() == 0) return;
+    HORVA_ANNOUNCE_MODULE(*diag);
+    readControlValue(controlFile, "%s", filePrefix, "prefix of the balance statistics files");
+    readControlValue(controlFile, "%d", statisticCode, "statistic code of the balance");
+    closeControlFile();
+    rankZones(zones);
+    findTerms();
+  });
+}
+
+waterbalanceclass::~waterbalanceclass() = default;
+
+void waterbalanceclass::findTerms() {
+  const int soilIndex = findGrid("soil_types", 1);
+  soilTypes = soilIndex > 0 ? registry[soilIndex].grid : nullptr;
+  const int codesIndex = findGrid("irrigation_codes", 1);
+  irrigationCodes = codesIndex > 0 ? registry[codesIndex].grid : nullptr;
+  // Dynamic glaciers keep their fractions in their own grid.
+  for (const char* name : {"GlacierizedCells", "ice_firn"}) {
+    const int index = findGrid(name, 1);
+    if (index > 0 && registry[index].grid) {
+      glacierCells = registry[index].grid;
+      break;
+    }
+  }
+  for (const BalanceTerm& term : waterBalanceTerms()) addCellTerm(term);
+}
+
+// The grids of a name, one per land-use layer for a name ending in '#'.
+std::vector<Grid> waterbalanceclass::gridsOf(const std::string& name) {
+  std::vector<Grid> grids;
+  const bool layered = !name.empty() && name.back() == '#';
+  const int layers = layered ? context.landuseLayerCount : 0;
+  for (int k = layered ? 1 : 0; k <= layers; ++k) {
+    const std::string full = layered ? name.substr(0, name.size() - 1) + std::to_string(k) : name;
+    const int index = findGrid(full, 1);
+    if (index > 0 && registry[index].grid) grids.push_back(registry[index].grid);
+  }
+  return grids;
+}
+
+void waterbalanceclass::addCellTerm(const BalanceTerm& term) {
+  if (getFlowControl() == 0) return;
+  ActiveTerm t;
+  t.term = term;
+  for (const std::string& name : term.grids) {
+    if (term.soilWater) {
+      const int index = findGrid(name, 1);
+      if (index > 0 && registry[index].stack && soilTypes && soilTable)
+        t.theta = registry[index].stack;
+      continue;
+    }
+    for (Grid g : gridsOf(name)) t.grids.push_back(g);
+  }
+  for (const std::string& name : term.less)
+    for (Grid g : gridsOf(name)) t.lessGrids.push_back(g);
+  if (t.grids.empty() && !t.theta) return;
+  if (term.groundwaterIrrigation && !(irrigationCodes && context.irrigationTable)) return;
+  if (term.glacier != glacierPart::whole && !glacierCells) return;
+  const std::size_t cells =
+      static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols;
+  if (term.kind == BalanceKind::storage) t.start.assign(cells, 0.0);
+  if (term.everySubstep) t.sum.assign(cells, 0.0);
+  terms.push_back(std::move(t));
+}
+
+void waterbalanceclass::addZoneTerms(std::vector<ZoneBalanceTerm> added,
+                                     const std::vector<std::string>& replaced) {
+  if (getFlowControl() == 0) return;
+  terms.erase(std::remove_if(terms.begin(), terms.end(),
+                             [&](const ActiveTerm& t) {
+                               return std::find(replaced.begin(), replaced.end(), t.term.label) !=
+                                      replaced.end();
+                             }),
+              terms.end());
+  const std::size_t count = static_cast<std::size_t>(zones.zoneCount) + 1;
+  for (ZoneBalanceTerm& term : added) {
+    ActiveZoneTerm t;
+    t.source = std::move(term);
+    t.start.assign(count, 0.0);
+    zoneTerms.push_back(std::move(t));
+  }
+}
+
+// The files are written once the terms are known, at the first step.
+void waterbalanceclass::createStatistics() {
+  for (ActiveTerm& t : terms)
+    createStatistic(t.term, t.records, t.data, t.statistic, t.file, t.term.label);
+  for (ActiveZoneTerm& t : zoneTerms)
+    createStatistic(t.source.term, t.records, t.data, t.statistic, t.file, t.source.term.label);
+  createStatistic(residual.term, residual.records, residual.data, residual.statistic, residual.file,
+                  "residual");
+  statisticsCreated = true;
+}
+
+void waterbalanceclass::createStatistic(const BalanceTerm& term, std::vector<ZoneRecord>& records,
+                                        ZoneRecord*& data,
+                                        std::unique_ptr<zonalstatistic>& statistic,
+                                        std::string& file, const std::string& label) {
+  records = zones.records;
+  data = records.data();
+  file = filePrefix + label + ".stat";
+  // The module in front, so that a reader of the file knows whose water it is.
+  const std::string title = label == "residual" ? std::string("balance_residual_in_mm")
+                            : term.kind == BalanceKind::storage
+                                ? term.module + ":change_of_" + label + "_in_mm"
+                                : term.module + ":" + label + "_in_mm";
+  statistic = createZoneStatistic(&data, statisticCode, 12, file, title);
+}
+
+// A volume over a zone is spread over its area, its summed cell weights
+// times the area of a cell.
+std::vector<double> waterbalanceclass::zoneValues() {
+  const std::size_t count = static_cast<std::size_t>(zones.zoneCount) + 1;
+  std::vector<double> all(zoneTerms.size() * count, 0.0);
+  if (all.empty()) return all;
+  if (mpiRank == 0) {
+    std::vector<double> values;
+    for (std::size_t k = 0; k < zoneTerms.size(); ++k) {
+      const ZoneBalanceTerm& source = zoneTerms[k].source;
+      values.assign(count, 0.0);
+      source.values(values);
+      values.resize(count, 0.0);
+      for (std::size_t z = 1; z < count; ++z) {
+        const double area = header.cellsize * header.cellsize * zones.records[z].weightSum;
+        const double mm = source.inMillimetres ? values[z]
+                          : area > 0.0         ? values[z] / area * 1000.0
+                                               : 0.0;
+        all[k * count + z] = mm * source.term.factor;
+      }
+    }
+  }
+  checkMPI(*diag,
+           MPI_Bcast(all.data(), static_cast<int>(all.size()), MPI_DOUBLE, 0, MPI_COMM_WORLD),
+           "MPI_Bcast");
+  return all;
+}
+
+std::size_t waterbalanceclass::cellIndex(long r, long c) const {
+  return static_cast<std::size_t>(r - header.firstRow) * header.ncols + (c - 1);
+}
+
+// Nodata in a grid counts as no water: the grid does not cover the cell.
+double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c) const {
+  const double nodata = header.nodata;
+  if (t.term.groundwaterIrrigation) {
+    const double code = irrigationCodes[r][c];
+    const IrrigationTable& table = *context.irrigationTable;
+    if (!(code >= 1.0 && code < static_cast<double>(table.size())) ||
+        table[static_cast<std::size_t>(code)].origin != irrigationFromGroundwater)
+      return 0.0;
+  }
+  double sum = 0.0;
+  for (Grid g : t.grids)
+    if (g[r][c] != nodata) sum += g[r][c];
+  for (Grid g : t.lessGrids)
+    if (g[r][c] != nodata) sum -= g[r][c];
+  if (t.theta) {
+    const double code = soilTypes[r][c];
+    if (code > 0.0 && code < static_cast<double>(soilTable->size())) {
+      const soil_class& soil = (*soilTable)[static_cast<std::size_t>(code)];
+      const double* theta = t.theta[r][c];
+      for (int i = 1; i <= soil.getLayerCount(); ++i) sum += theta[i] * soil.getThickness(i);
+    }
+  }
+  if (t.term.glacier != glacierPart::whole) {
+    const double g = glacierCells[r][c] == nodata ? 0.0 : glacierCells[r][c];
+    const bool covered = unsatzonmodellklasse::glaciated(g);
+    sum *= t.term.glacier == glacierPart::covered ? (covered ? 1.0 : 0.0)
+           : covered                              ? 0.0
+                                                  : std::clamp(g, 0.0, 1.0);
+  }
+  return sum * t.term.factor;
+}
+
+void waterbalanceclass::startStep() {
+  if (getFlowControl() == 0) return;
+  if (!statisticsCreated) createStatistics();
+  const std::vector<double> values = zoneValues();
+  const std::size_t count = static_cast<std::size_t>(zones.zoneCount) + 1;
+  for (std::size_t k = 0; k < zoneTerms.size(); ++k)
+    if (zoneTerms[k].source.term.kind == BalanceKind::storage)
+      std::copy_n(values.begin() + static_cast<long>(k * count), count, zoneTerms[k].start.begin());
+  const OwnCells cells = ownCells();
+  cells.forEach([&](long r, long c) {
+    for (ActiveTerm& t : terms) {
+      if (t.term.kind == BalanceKind::storage) t.start[cellIndex(r, c)] = cellValue(t, r, c);
+      if (t.term.everySubstep) t.sum[cellIndex(r, c)] = 0.0;
+    }
+  });
+}
+
+void waterbalanceclass::addSubstep(unsigned count) {
+  if (getFlowControl() == 0) return;
+  const double seconds = timeStepMinutes * 60.0 / count;
+  const OwnCells cells = ownCells();
+  cells.forEach([&](long r, long c) {
+    for (ActiveTerm& t : terms)
+      if (t.term.everySubstep)
+        t.sum[cellIndex(r, c)] += cellValue(t, r, c) * (t.term.perSecond ? seconds : 1.0);
+  });
+}
+
+void waterbalanceclass::step(long minute, long hour, long day, long month, long year) {
+  if (getFlowControl() == 0) return;
+  reportModelTime(minute, hour, day, month, year);
+  for (ActiveTerm& t : terms) t.statistic->resetZones();
+  for (ActiveZoneTerm& t : zoneTerms) t.statistic->resetZones();
+  residual.statistic->resetZones();
+  // Per zone the zone terms' part of the residual, every value for the
+  // zone's cells.
+  const std::size_t count = static_cast<std::size_t>(zones.zoneCount) + 1;
+  std::vector<double> values = zoneValues();
+  std::vector<double> zoneRest(count, 0.0);
+  for (std::size_t k = 0; k < zoneTerms.size(); ++k)
+    for (std::size_t z = 1; z < count; ++z) {
+      double& value = values[k * count + z];
+      switch (zoneTerms[k].source.term.kind) {
+      case BalanceKind::input:
+        zoneRest[z] += value;
+        break;
+      case BalanceKind::output:
+        zoneRest[z] -= value;
+        break;
+      case BalanceKind::storage:
+        value -= zoneTerms[k].start[z];
+        zoneRest[z] -= value;
+        break;
+      }
+    }
+  const OwnCells cells = ownCells();
+  cells.forEachInOrder([&](long r, long c) {
+    const long zone = zones.indexOf(zones.grid[r][c]);
+    const std::size_t z = static_cast<std::size_t>(zone);
+    for (std::size_t k = 0; k < zoneTerms.size(); ++k)
+      zoneTerms[k].statistic->addValue(r, c, zone, values[k * count + z], 1.0);
+    double rest = zoneRest[z];
+    for (ActiveTerm& t : terms) {
+      double value = t.term.everySubstep ? t.sum[cellIndex(r, c)] : cellValue(t, r, c);
+      switch (t.term.kind) {
+      case BalanceKind::input:
+        rest += value;
+        break;
+      case BalanceKind::output:
+        rest -= value;
+        break;
+      case BalanceKind::storage:
+        value -= t.start[cellIndex(r, c)];
+        rest -= value;
+        break;
+      }
+      t.statistic->addValue(r, c, zone, value, 1.0);
+    }
+    residual.statistic->addValue(r, c, zone, rest, 1.0);
+  });
+  for (ActiveTerm& t : terms) t.statistic->storeStep(year, month, day, hour, minute, 1);
+  for (ActiveZoneTerm& t : zoneTerms) t.statistic->storeStep(year, month, day, hour, minute, 1);
+  residual.statistic->storeStep(year, month, day, hour, minute, 1);
+}
+
+void waterbalanceclass::flushStatistics() {
+  if (getFlowControl() == 0 || !statisticsCreated) return;
+  for (ActiveTerm& t : terms) t.statistic->writeBuffer();
+  for (ActiveZoneTerm& t : zoneTerms) t.statistic->writeBuffer();
+  residual.statistic->writeBuffer();
+}
+
+void waterbalanceclass::releaseModule() {
+  if (getFlowControl() != 0 && statisticsCreated) {
+    for (ActiveTerm& t : terms) t.statistic->release();
+    for (ActiveZoneTerm& t : zoneTerms) t.statistic->release();
+    residual.statistic->release();
+  }
+  teilmodellklasse::releaseModule();
+}

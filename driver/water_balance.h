@@ -1,0 +1,93 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/water_balance_terms.h"
+#include "submodel/teilmodellklasse.h"
+
+class soil_class;
+
+// A term that a module keeps per subbasin rather than per cell: on rank 0,
+// values fills one value per zone index (1 .. zones; entry 0 unused), in m^3
+// or, with inMillimetres, in mm over the zone.
+struct ZoneBalanceTerm {
+  BalanceTerm term;
+  std::function<void(std::vector<double>&)> values;
+  bool inMillimetres = false;
+};
+
+// The water balance of the catchment and of every subbasin, step by step:
+// one statistics file per term (mean mm over the zone, inputs and outputs
+// per step, storages as their change over the step) and one of the
+// residual, inputs - outputs - change of storage. Reads the other modules'
+// grids by name; a term none of whose grids exists is left out.
+class waterbalanceclass : public teilmodellklasse {
+public:
+  waterbalanceclass(const ModelContext& context, int& errorCode);
+  ~waterbalanceclass() override;
+
+  // Adds the terms of a subbasin's runoff concentration and channels, before
+  // the first step, in place of the cell terms labelled `replaced`: the
+  // balance then follows that water on to the outlet.
+  void addZoneTerms(std::vector<ZoneBalanceTerm> added, const std::vector<std::string>& replaced);
+  // Adds a term of the cells' grids, before the first step.
+  void addCellTerm(const BalanceTerm& term);
+  // Takes the storages at the start of a step. Collective.
+  void startStep();
+  // Adds the sub-step of the terms that the sub-steps overwrite; count is
+  // the number of sub-steps in the step.
+  void addSubstep(unsigned count);
+  // Adds the step of every term to its statistic. Collective.
+  void step(long minute, long hour, long day, long month, long year);
+  void flushStatistics();
+  void releaseModule() override;
+
+private:
+  struct ActiveTerm {
+    BalanceTerm term;
+    std::vector<Grid> grids;
+    std::vector<Grid> lessGrids;
+    Stack theta = nullptr;
+    std::vector<double> start; // storage at the step's start, per own-row cell
+    std::vector<double> sum;   // sub-steps so far, per own-row cell
+    std::vector<ZoneRecord> records;
+    ZoneRecord* data = nullptr;
+    std::unique_ptr<zonalstatistic> statistic;
+    std::string file;
+  };
+
+  struct ActiveZoneTerm {
+    ZoneBalanceTerm source;
+    std::vector<double> start; // storage at the step's start, per zone, mm
+    std::vector<ZoneRecord> records;
+    ZoneRecord* data = nullptr;
+    std::unique_ptr<zonalstatistic> statistic;
+    std::string file;
+  };
+
+  void findTerms();
+  std::vector<Grid> gridsOf(const std::string& name);
+  void createStatistics();
+  void createStatistic(const BalanceTerm& term, std::vector<ZoneRecord>& records, ZoneRecord*& data,
+                       std::unique_ptr<zonalstatistic>& statistic, std::string& file,
+                       const std::string& label);
+  // Every zone term's values in mm over its zone, rank 0's on every process.
+  std::vector<double> zoneValues();
+  double cellValue(const ActiveTerm& t, long r, long c) const;
+  std::size_t cellIndex(long r, long c) const;
+
+  std::string filePrefix;
+  int statisticCode = 0;
+  Grid soilTypes = nullptr;
+  Grid irrigationCodes = nullptr;
+  Grid glacierCells = nullptr;
+  const std::vector<soil_class>* soilTable = nullptr;
+  double substepSeconds = 0.0;
+  std::vector<ActiveTerm> terms;
+  std::vector<ActiveZoneTerm> zoneTerms;
+  ActiveTerm residual;
+  bool statisticsCreated = false;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What a term of the water balance is to the catchment.
+enum class BalanceKind {
+  input,   // water that enters, mm per step
+  output,  // water that leaves, mm per step
+  storage, // water held, mm; the balance takes its change over the step
+};
+
+// What of a cell a term takes: all of it, the glacier's share of a cell
+// partly under a glacier, or only a cell wholly under one.
+enum class glacierPart { whole, share, covered };
+
+// One term: the sum of the registry grids named (those present), times
+// factor. A name ending in '#' stands for one grid per land-use layer
+// ("#" replaced by 1 .. layer count; layer 0 is
+// the modules' total of the layers). soilWater sums the "theta" stack over
+// the layers of the cell's soil, times the layer thickness, in mm.
+struct BalanceTerm {
+  std::string module;
+  std::string label;
+  BalanceKind kind;
+  std::vector<std::string> grids;
+  double factor = 1.0;
+  bool soilWater = false;
+  // The grids hold the last sub-step only: the balance sums every sub-step.
+  bool everySubstep = false;
+  // With everySubstep: the grids hold m/s, taken times the sub-step's
+  // seconds.
+  bool perSecond = false;
+  // Grids subtracted from the sum.
+  std::vector<std::string> less = {};
+  // Only on cells whose irrigation draws from groundwater.
+  bool groundwaterIrrigation = false;
+  glacierPart glacier = glacierPart::whole;
+};
+
+// The terms of every module, in the order the files are written. A module
+// that holds water of its own adds its inputs, outputs and storages here.
+std::vector<BalanceTerm> waterBalanceTerms();

@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "driver/water_balance.h"
+#include "tests/driver/model_run.h"
+#include "tests/driver/recording_application.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using Place = RecordingApplication::Place;
+
+// The catchment column (the last) of every line of a balance file.
+std::vector<double> catchmentColumn(const std::string& path) {
+  std::istringstream text(readFile(path));
+  std::vector<double> values;
+  std::string line;
+  for (int skipped = 0; skipped < 3 && std::getline(text, line); ++skipped) {
+  }
+  while (std::getline(text, line)) values.push_back(std::stod(line.substr(line.rfind('\t') + 1)));
+  return values;
+}
+
+// Every column of the last line of a balance file: zone 1, zone 2, catchment.
+std::vector<double> lastLine(const std::string& path) {
+  const std::string text = readFile(path);
+  std::istringstream line(text.substr(text.rfind('\n', text.size() - 2) + 1));
+  std::vector<double> values;
+  std::string field;
+  for (int k = 0; std::getline(line, field, '\t'); ++k)
+    if (k >= 4) values.push_back(std::stod(field));
+  return values;
+}
+
+// The last line of a balance file: zone 1, zone 2, catchment.
+struct ZoneValues {
+  const char* file;
+  std::vector<double> zones;
+};
+
+template <std::size_t N>
+void expectLastLines(const std::string& dir, const ZoneValues (&expected)[N]) {
+  for (const ZoneValues& e : expected) {
+    const std::vector<double> values = lastLine(dir + "/balance_" + e.file + ".stat");
+    ASSERT_EQ(values.size(), 3u) << e.file;
+    for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(values[k], e.zones[k], 1e-12) << e.file << k;
+  }
+}
+
+} // namespace
+
+// Every cell gets 4 mm of rain and 2 mm more snow per step, 0.5 mm of
+// interflow and 1e-7 m/s of baseflow in every sub-step: the balance holds
+// what a sub-step leaves times the sub-steps and keeps the difference as
+// its residual.
+TEST(WaterBalance, SumsTheSubstepsAndKeepsTheResidual) {
+  struct Case {
+    unsigned substeps;
+    double interflow; // mm per step
+    double baseflow;  // 1e-7 m/s over 3600 s, in mm
+    double residual;  // 4 - 2 - interflow - baseflow
+  };
+  const Case cases[] = {{1, 0.5, 0.36, 1.14}, {3, 1.5, 0.36, 0.14}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.substeps) + " sub-steps");
+    TinyCatchment catchment;
+    catchment.lastHour = 2;
+    catchment.standardGridCount = 4;
+    catchment.standardGrids = "";
+    for (const char* name : {"precipitation", "snow_storage_total", "interflow", "baseflow"})
+      catchment.standardGrids += std::string(name) + ".asc " + name +
+                                 " fillcode = 0 readcode = 0 defaultValue = 0 writecode = 0\n";
+    catchment.extraSections = "[recorder]\n1\n60\n\n[soil_surface_groundwater_substeps]\n" +
+                              std::to_string(k.substeps) +
+                              "\n[water_balance]\n1\n60\nbalance_\n2001\n";
+    const std::string dir =
+        std::filesystem::absolute(makeTestDirectory("water_balance_" + std::to_string(k.substeps)))
+            .string();
+    catchment.write(dir);
+    RunLog log(dir);
+    RecordingApplication model(log.diag.get(), "run.ctl", CommandLine());
+    model.atPlace = [&](Place place, const ModelDate&) {
+      auto fill = [&](const char* name, double value, bool add) {
+        Grid g = model.grid(name);
+        for (long r = 1; r <= 3; ++r)
+          for (long c = 1; c <= 4; ++c) g[r][c] = add ? g[r][c] + value : value;
+      };
+      if (place == Place::snow) fill("snow_storage_total", 2.0, true);
+      if (place == Place::groundwaterStart) {
+        fill("precipitation", 4.0, false);
+        fill("interflow", 0.5, false);
+        fill("baseflow", 1e-7, false);
+      }
+    };
+    ASSERT_EQ(runModel(model, dir), -1) << log.text();
+
+    const struct {
+      const char* file;
+      double value;
+    } expected[] = {{"precipitation", 4.0},
+                    {"snow_storage", 2.0},
+                    {"interflow", k.interflow},
+                    {"baseflow", k.baseflow},
+                    {"residual", k.residual}};
+    for (const auto& e : expected) {
+      const std::vector<double> steps = catchmentColumn(dir + "/balance_" + e.file + ".stat");
+      ASSERT_EQ(steps.size(), 3u) << e.file;
+      for (double step : steps) EXPECT_NEAR(step, e.value, 1e-12) << e.file;
+    }
+  }
+}
+
+// Zone 1 holds 4 cells of 100 m x 100 m, zone 2 6 cells. Per step 80 m^3 come
+// into zone 1 and 30 m^3 into zone 2 (2 and 0.5 mm), zone 1 stores 20 m^3
+// more (0.5 mm) and each zone gives 0.25 mm: the catchment takes the zones by
+// their area. The interflow grid gives way to the zone terms.
+TEST(WaterBalance, SpreadsZoneVolumesOverTheirAreaInPlaceOfTheCellTerms) {
+  TinyCatchment catchment;
+  catchment.lastHour = 2;
+  catchment.standardGrids = "interflow.asc interflow fillcode = 0 readcode = 0 defaultValue = 1 "
+                            "writecode = 0\n";
+  catchment.extraSections = "[recorder]\n1\n60\n\n[water_balance]\n1\n60\nbalance_\n2001\n";
+  const std::string dir =
+      std::filesystem::absolute(makeTestDirectory("water_balance_zones")).string();
+  catchment.write(dir);
+  RunLog log(dir);
+  RecordingApplication model(log.diag.get(), "run.ctl", CommandLine());
+  double stored = 100.0;
+  model.atPlace = [&](Place place, const ModelDate&) {
+    if (place == Place::snow) stored += 20.0;
+  };
+  model.beforeRecorder = [&] {
+    using K = BalanceKind;
+    std::vector<ZoneBalanceTerm> terms;
+    terms.push_back({{"routing", "inflow", K::input, {}}, [](std::vector<double>& v) {
+                       v[1] = 80.0;
+                       v[2] = 30.0;
+                     }});
+    terms.push_back({{"routing", "held", K::storage, {}},
+                     [&stored](std::vector<double>& v) { v[1] = stored; }});
+    terms.push_back({{"soil", "given", K::output, {}},
+                     [](std::vector<double>& v) { v[1] = v[2] = 0.25; },
+                     true});
+    model.waterBalance->addZoneTerms(std::move(terms), {"interflow"});
+  };
+  ASSERT_EQ(runModel(model, dir), -1) << log.text();
+
+  EXPECT_FALSE(std::filesystem::exists(dir + "/balance_interflow.stat"));
+  const ZoneValues expected[] = {{"inflow", {2.0, 0.5, 1.1}},
+                                 {"held", {0.5, 0.0, 0.2}},
+                                 {"given", {0.25, 0.25, 0.25}},
+                                 {"residual", {1.25, 0.25, 0.65}}};
+  expectLastLines(dir, expected);
+}
+
+// A glacier grid of fractions and codes (nodata at row 2, column 4) under
+// 1 mm of water on every cell: the glacier's share takes the fractions
+// below 1, the covered part the cells of 1 and more. Zone 1: 0, 0.25, 0,
+// 0.25; zone 2: 1, 0.25, 1, nodata, 1, 2.
+TEST(WaterBalance, TakesTheGlacierPartOfACell) {
+  TinyCatchment catchment;
+  catchment.lastHour = 1;
+  catchment.standardGridCount = 2;
+  catchment.standardGrids = "";
+  for (const char* name : {"ice_firn", "water"})
+    catchment.standardGrids += std::string(name) + ".asc " + name +
+                               " fillcode = 0 readcode = 0 defaultValue = 1 writecode = 0\n";
+  catchment.extraSections = "[recorder]\n1\n60\n\n[water_balance]\n1\n60\nbalance_\n2001\n";
+  const std::string dir =
+      std::filesystem::absolute(makeTestDirectory("water_balance_glacier")).string();
+  catchment.write(dir);
+  RunLog log(dir);
+  RecordingApplication model(log.diag.get(), "run.ctl", CommandLine());
+  model.atPlace = [&](Place place, const ModelDate&) {
+    if (place != Place::snow) return;
+    Grid g = model.grid("ice_firn");
+    const double columns[] = {0.0, 0.25, 1.0, 2.0};
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) g[r][c] = columns[c - 1];
+    g[2][4] = -9999.0;
+  };
+  model.beforeRecorder = [&] {
+    for (const auto& [label, part] :
+         {std::pair{"whole", glacierPart::whole}, std::pair{"share", glacierPart::share},
+          std::pair{"covered", glacierPart::covered}}) {
+      BalanceTerm term{"snow", label, BalanceKind::output, {"water"}};
+      term.glacier = part;
+      model.waterBalance->addCellTerm(term);
+    }
+  };
+  ASSERT_EQ(runModel(model, dir), -1) << log.text();
+
+  const ZoneValues expected[] = {{"whole", {1.0, 1.0, 1.0}},
+                                 {"share", {0.125, 0.25 / 6.0, 0.075}},
+                                 {"covered", {0.0, 4.0 / 6.0, 0.4}}};
+  expectLastLines(dir, expected);
+}
