@@ -80,15 +80,18 @@ int ownerOf(double region, int size) {
 
 } // namespace
 
-void modelobject::findOutputRowRuns() {
+void modelobject::findOutputRowRuns(bool decomposed) {
   const long nrows = header.nrows;
-  // Every process owns cells only in the rows of its strip; a single process
-  // owns whatever the whole grid holds.
+  // Every process owns cells only in the rows of its strip; without strips
+  // rank 0 writes its own grid whole, as the gather leaves it.
   long own[2] = {1, nrows};
-  if (mpiSize > 1) {
+  if (decomposed) {
     own[0] = std::max(1L, header.firstRow);
     own[1] = std::min(nrows, header.lastRow);
+  } else if (mpiRank != 0) {
+    own[1] = 0;
   }
+  outputRowsDecomposed = decomposed;
   outputRowBounds.assign(2 * static_cast<size_t>(mpiSize), 0);
   if (mpiSize > 1)
     checkMPI(*diag,
@@ -122,6 +125,12 @@ void modelobject::writeOutputAscii(Grid grid, bool masked, const std::string& pa
   const Where where{*diag, name};
   const bool root = mpiRank == 0;
   AsciiOutputBuffers& buffers = outputBuffers();
+  // The owners the gather of a whole grid masks with: with one process and
+  // no strips those of the first output, if there was one.
+  Grid regions = gatherRegions();
+  if (!regions && mpiSize < 2) regions = outputRegions;
+  if (outputRowBounds.empty() || outputRowsDecomposed != (regions && mpiSize > 1))
+    findOutputRowRuns(regions && mpiSize > 1);
 
   // Rank 0 opens the file first: should that fail, nothing is sent.
   std::unique_ptr<ReplacingFile> file;
@@ -135,8 +144,8 @@ void modelobject::writeOutputAscii(Grid grid, bool masked, const std::string& pa
   else if (code != 0)
     throw code;
 
-  exchangeSharedRowCells(grid, name);
-  formatOwnRows(grid, masked);
+  exchangeSharedRowCells(grid, regions, name);
+  formatOwnRows(grid, regions, masked);
 
   // Rank 0 writes the runs in row order, its own text and that of the others
   // as it arrives; after a failed write it still takes every message.
@@ -184,7 +193,7 @@ void modelobject::writeOutputAscii(Grid grid, bool masked, const std::string& pa
 
 // Cells of the rows another process formats go to it in row order; the
 // cells this process receives wait in the output buffers.
-void modelobject::exchangeSharedRowCells(Grid grid, const std::string& name) {
+void modelobject::exchangeSharedRowCells(Grid grid, Grid regions, const std::string& name) {
   const long ncols = header.ncols;
   const Where where{*diag, name};
   const long myFirst = outputRowBounds[2 * static_cast<size_t>(mpiRank)];
@@ -195,9 +204,9 @@ void modelobject::exchangeSharedRowCells(Grid grid, const std::string& name) {
   for (const OutputRowRun& run : outputRowRuns) {
     const bool mine = run.rank == mpiRank;
     for (long r = std::max(run.first, myFirst); r <= std::min(run.last, myLast); ++r) {
-      const double* owners = outputRegions[r];
+      const double* owners = regions ? regions[r] : nullptr;
       for (long c = 1; c <= ncols; ++c) {
-        const int owner = ownerOf(owners[c], mpiSize);
+        const int owner = owners ? ownerOf(owners[c], mpiSize) : 0;
         if (owner < 0) continue;
         if (mine && owner != mpiRank) ++expected[static_cast<size_t>(owner)];
         if (!mine && owner == mpiRank) sends[static_cast<size_t>(run.rank)].push_back(grid[r][c]);
@@ -249,7 +258,7 @@ void modelobject::exchangeSharedRowCells(Grid grid, const std::string& name) {
 // The rows this process formats, with the cells of the others filled in;
 // cells of no process, and outside the valid columns when masked, are
 // nodata.
-void modelobject::formatOwnRows(Grid grid, bool masked) {
+void modelobject::formatOwnRows(Grid grid, Grid regions, bool masked) {
   const long ncols = header.ncols;
   const double nodata = header.nodata;
   const RowColumnRange* ranges = masked ? rowColumnRange : nullptr;
@@ -276,9 +285,10 @@ void modelobject::formatOwnRows(Grid grid, bool masked) {
       for (long j = 0; j < count; ++j) {
         const long r = first + j;
         double* values = b.values.data() + static_cast<size_t>(j) * width;
-        const double* owners = r >= myFirst && r <= myLast ? outputRegions[r] : nullptr;
+        const bool held = r >= myFirst && r <= myLast;
+        const double* owners = held && regions ? regions[r] : nullptr;
         for (long c = 1; c <= ncols; ++c) {
-          const int owner = owners ? ownerOf(owners[c], mpiSize) : -1;
+          const int owner = owners ? ownerOf(owners[c], mpiSize) : held ? 0 : -1;
           if (owner < 0)
             values[c] = nodata;
           else if (owner == mpiRank)

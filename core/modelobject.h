@@ -309,6 +309,8 @@ protected:
   // Gathers into rank 0's whole grid (the others pass null); false, with
   // nothing moved, without a decomposition.
   bool gatherWholeGrid(int index, Grid grid, Grid whole);
+  // "MPIRegions" when there are strips to gather, null otherwise.
+  Grid gatherRegions();
   // Gathers the grid onto rank 0, which writes it under each name (masked
   // with the valid columns for statistics grids).
   void writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
@@ -317,13 +319,14 @@ protected:
   // writes the text in row order (core/ascii_grid_output.cpp).
   void writeOutputAscii(Grid grid, bool masked, const std::string& path,
                         const std::string& again);
-  void exchangeSharedRowCells(Grid grid, const std::string& name);
-  void formatOwnRows(Grid grid, bool masked);
+  // A null regions grid means rank 0 owns every cell.
+  void exchangeSharedRowCells(Grid grid, Grid regions, const std::string& name);
+  void formatOwnRows(Grid grid, Grid regions, bool masked);
   // Rank 0 writes the file `from` again under the output name path.
   void copyOutputFile(const std::string& from, const std::string& path);
-  // Collective, at the first output: the rows of every process and who
-  // formats which rows.
-  void findOutputRowRuns();
+  // Collective, at the first ASCII output and whenever the decomposition
+  // came or went: the rows of every process and who formats which rows.
+  void findOutputRowRuns(bool decomposed);
   struct OutputRowRun {
     long first;
     long last;
@@ -332,6 +335,7 @@ protected:
   std::vector<OutputRowRun> outputRowRuns;
   // First and last row of the strip of every process, in pairs.
   std::vector<long> outputRowBounds;
+  bool outputRowsDecomposed = false;
   // "MPIRegions", found at the first output.
   Grid outputRegions = nullptr;
   // Rank 0: the rows in which it owns cells. It holds every row, but the

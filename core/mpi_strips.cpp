@@ -348,6 +348,10 @@ Grid modelobject::MPIGatherGridCopy(int index, Grid grid) {
   return copy;
 }
 
+Grid modelobject::gatherRegions() {
+  return stripHelper(*this) ? namedGrid(*this, "MPIRegions") : nullptr;
+}
+
 bool modelobject::gatherWholeGrid(int index, Grid grid, Grid whole) {
   Grid helper = stripHelper(*this);
   if (!helper) return false;

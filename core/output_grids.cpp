@@ -181,7 +181,6 @@ void modelobject::writeOutputGrids(int index, int /*unused*/, int pending) {
     if (regions == 0) regions = requireGrid("MPIRegions");
     outputRegions = registry[regions].grid;
     findOwnedRows();
-    findOutputRowRuns();
   }
   e.callCount += 1.0;
   if (e.vegPeriodMode != 0) findVegetationGrids(e);
