@@ -194,6 +194,7 @@ void modelobject::writeOutputAscii(Grid grid, bool masked, const std::string& pa
 // Cells of the rows another process formats go to it in row order; the
 // cells this process receives wait in the output buffers.
 void modelobject::exchangeSharedRowCells(Grid grid, Grid regions, const std::string& name) {
+  if (!regions) return;
   const long ncols = header.ncols;
   const Where where{*diag, name};
   const long myFirst = outputRowBounds[2 * static_cast<size_t>(mpiRank)];
@@ -204,9 +205,9 @@ void modelobject::exchangeSharedRowCells(Grid grid, Grid regions, const std::str
   for (const OutputRowRun& run : outputRowRuns) {
     const bool mine = run.rank == mpiRank;
     for (long r = std::max(run.first, myFirst); r <= std::min(run.last, myLast); ++r) {
-      const double* owners = regions ? regions[r] : nullptr;
+      const double* owners = regions[r];
       for (long c = 1; c <= ncols; ++c) {
-        const int owner = owners ? ownerOf(owners[c], mpiSize) : 0;
+        const int owner = ownerOf(owners[c], mpiSize);
         if (owner < 0) continue;
         if (mine && owner != mpiRank) ++expected[static_cast<size_t>(owner)];
         if (!mine && owner == mpiRank) sends[static_cast<size_t>(run.rank)].push_back(grid[r][c]);
@@ -262,6 +263,9 @@ void modelobject::formatOwnRows(Grid grid, Grid regions, bool masked) {
   const long ncols = header.ncols;
   const double nodata = header.nodata;
   const RowColumnRange* ranges = masked ? rowColumnRange : nullptr;
+  // Without owners rank 0 writes its grid as it holds it, and a row it does
+  // not hold as missing.
+  const double unheld = masked ? nodata : -9999.0;
   const long myFirst = outputRowBounds[2 * static_cast<size_t>(mpiRank)];
   const long myLast = outputRowBounds[2 * static_cast<size_t>(mpiRank) + 1];
   AsciiOutputBuffers& b = outputBuffers();
@@ -286,9 +290,14 @@ void modelobject::formatOwnRows(Grid grid, Grid regions, bool masked) {
         const long r = first + j;
         double* values = b.values.data() + static_cast<size_t>(j) * width;
         const bool held = r >= myFirst && r <= myLast;
-        const double* owners = held && regions ? regions[r] : nullptr;
+        if (held && !regions) {
+          const double* row = grid[r];
+          for (long c = 1; c <= ncols; ++c) values[c] = row ? row[c] : unheld;
+          continue;
+        }
+        const double* owners = held ? regions[r] : nullptr;
         for (long c = 1; c <= ncols; ++c) {
-          const int owner = owners ? ownerOf(owners[c], mpiSize) : held ? 0 : -1;
+          const int owner = owners ? ownerOf(owners[c], mpiSize) : -1;
           if (owner < 0)
             values[c] = nodata;
           else if (owner == mpiRank)
