@@ -136,31 +136,40 @@ TEST(AsciiGridRowsMPI, TheFirstFaultInTheFileIsReported) {
 
 // Each process writes its own cells only, others' values in its rows
 // notwithstanding; the file is the whole grid with nodata outside the
-// catchment, under both names of the last write.
+// catchment, under both names of the last write. A write before any
+// per-step output (a state file) finds the rows of every process itself;
+// one process writes its grid as it is.
 TEST(AsciiGridRowsMPI, OutputHoldsTheOwnersValues) {
-  StripModule s("ascii_rows_output", ragged(worldSize()));
-  const std::string dir = makeTestDirectory("ascii_rows_output_files", true);
-  s.m.writeAsciiGrids = true;
-  Grid g = s.grid(-1.0);
-  for (long r = s.lo; r <= s.hi; ++r)
-    for (long c = 1; c <= s.ncols; ++c)
-      if (s.owner[r][c] == s.rank) g[r][c] = cellValue(r, c);
-  const int index = addEntry(s, dir + "/snap.asc", g, 2);
-  s.m.setEndDate(2020, 3, 1, 12, 0);
-  s.m.currentDate = date(2020, 3, 1, 12);
-  s.m.writeOutputGrids(index);
-  if (s.rank == 0) {
-    std::string expected = "ncols\t12\nnrows\t9\nxllcorner\t0\nyllcorner\t0\ncellsize\t1\n"
-                           "nodata_value\t-9999\n";
-    for (long r = 1; r <= s.nrows; ++r)
+  for (const bool perStep : {true, false}) {
+    const std::string name = perStep ? "ascii_rows_output" : "ascii_rows_state";
+    StripModule s(name, ragged(worldSize()));
+    const std::string dir = makeTestDirectory(name + "_files", true);
+    s.m.writeAsciiGrids = true;
+    Grid g = s.grid(-1.0);
+    for (long r = s.lo; r <= s.hi; ++r)
       for (long c = 1; c <= s.ncols; ++c)
-        expected += number(s.owner[r][c] >= 0 ? cellValue(r, c) : nodata) +
-                    (c < s.ncols ? "\t" : "\n");
-    std::vector<std::string> files;
-    for (const auto& f : std::filesystem::directory_iterator(dir)) files.push_back(f.path());
-    EXPECT_EQ(files.size(), 2u);
-    for (const std::string& file : files) EXPECT_EQ(readFile(file), expected) << file;
+        if (s.owner[r][c] == s.rank) g[r][c] = cellValue(r, c);
+    const int index = addEntry(s, dir + "/snap.asc", g, 2);
+    s.m.setEndDate(2020, 3, 1, 12, 0);
+    s.m.currentDate = date(2020, 3, 1, 12);
+    if (perStep)
+      s.m.writeOutputGrids(index);
+    else
+      s.m.writeOutputFile(index, g, false, dir + "/state.asc");
+    const double outside = perStep || s.size > 1 ? nodata : -1.0;
+    if (s.rank == 0) {
+      std::string expected = "ncols\t12\nnrows\t9\nxllcorner\t0\nyllcorner\t0\ncellsize\t1\n"
+                             "nodata_value\t-9999\n";
+      for (long r = 1; r <= s.nrows; ++r)
+        for (long c = 1; c <= s.ncols; ++c)
+          expected += number(s.owner[r][c] >= 0 ? cellValue(r, c) : outside) +
+                      (c < s.ncols ? "\t" : "\n");
+      std::vector<std::string> files;
+      for (const auto& f : std::filesystem::directory_iterator(dir)) files.push_back(f.path());
+      EXPECT_EQ(files.size(), perStep ? 2u : 1u) << name;
+      for (const std::string& file : files) EXPECT_EQ(readFile(file), expected) << file;
+    }
+    releaseEntries(s);
+    MPI_Barrier(MPI_COMM_WORLD);
   }
-  releaseEntries(s);
-  MPI_Barrier(MPI_COMM_WORLD);
 }
