@@ -55,6 +55,12 @@ size_t formatGridRow(const double* row, long ncols, std::string_view missing, ch
   return static_cast<size_t>(at - out);
 }
 
+size_t formatStackValue(double value, char* out) {
+  const std::to_chars_result result =
+      std::to_chars(out, out + maxGridValueChars, value, std::chars_format::general, 6);
+  return static_cast<size_t>(result.ptr - out);
+}
+
 bool parseGridValue(std::string_view token, double& value) {
   const bool plus = !token.empty() && token.front() == '+';
   if (plus) token.remove_prefix(1);

@@ -15,6 +15,10 @@ constexpr size_t maxGridValueChars = 32;
 // maxGridValueChars characters.
 size_t formatGridValue(double value, char* out);
 
+// Writes value as "%g" does (six significant digits) and returns the length;
+// out must hold maxGridValueChars characters.
+size_t formatStackValue(double value, char* out);
+
 // The six header lines of an ASCII grid of the model grid. Header values keep
 // every digit, so that the model's own output reads back as lying on the
 // model grid.
