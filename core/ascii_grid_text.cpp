@@ -24,6 +24,43 @@ size_t formatGridValue(double value, char* out) {
   return static_cast<size_t>(result.ptr - out);
 }
 
+std::string asciiGridHeaderText(const GridHeader& header) {
+  std::string text =
+      "ncols\t" + std::to_string(header.ncols) + "\nnrows\t" + std::to_string(header.nrows) + "\n";
+  char value[maxGridValueChars];
+  auto line = [&](const char* key, double v) {
+    text += key;
+    text += '\t';
+    text.append(value, formatGridValue(v, value));
+    text += '\n';
+  };
+  line("xllcorner", header.xllcorner);
+  line("yllcorner", header.yllcorner);
+  line("cellsize", header.cellsize);
+  line("nodata_value", header.nodata);
+  return text;
+}
+
+size_t formatGridRow(const double* row, long ncols, std::string_view missing, char* out) {
+  char* at = out;
+  for (long c = 1; c <= ncols; ++c) {
+    if (row) {
+      at += formatGridValue(row[c], at);
+    } else {
+      std::memcpy(at, missing.data(), missing.size());
+      at += missing.size();
+    }
+    *at++ = c < ncols ? '\t' : '\n';
+  }
+  return static_cast<size_t>(at - out);
+}
+
+size_t formatStackValue(double value, char* out) {
+  const std::to_chars_result result =
+      std::to_chars(out, out + maxGridValueChars, value, std::chars_format::general, 6);
+  return static_cast<size_t>(result.ptr - out);
+}
+
 bool parseGridValue(std::string_view token, double& value) {
   const bool plus = !token.empty() && token.front() == '+';
   if (plus) token.remove_prefix(1);
@@ -47,13 +84,16 @@ bool parseGridValue(std::string_view token, double& value) {
 }
 
 AsciiGridScanner::AsciiGridScanner(FILE* fileArg, size_t blockBytes)
-    : file(fileArg), buffer(blockBytes > 2 * maxNumberChars ? blockBytes : 2 * maxNumberChars) {}
+    : file(fileArg), buffer(blockBytes > 2 * maxNumberChars ? blockBytes : 2 * maxNumberChars) {
+  bufferOffset = std::ftell(file);
+}
 
 // Moves the unread rest to the front and fills the buffer behind it.
 bool AsciiGridScanner::refill() {
   if (atEnd) return false;
   const size_t rest = end - begin;
   if (rest > 0 && begin > 0) std::memmove(buffer.data(), buffer.data() + begin, rest);
+  bufferOffset += static_cast<long>(begin);
   begin = 0;
   end = rest;
   const size_t got = std::fread(buffer.data() + end, 1, buffer.size() - end, file);
@@ -93,4 +133,35 @@ bool AsciiGridScanner::nextToken(std::string_view& token, size_t maxLength) {
 bool AsciiGridScanner::nextNumber(double& value) {
   std::string_view token;
   return nextToken(token, maxNumberChars) && parseGridValue(token, value);
+}
+
+long AsciiGridScanner::skipTokens(long count) {
+  long skipped = 0;
+  bool inToken = false;
+  for (;;) {
+    while (begin < end) {
+      const bool space = isSpace(buffer[begin]);
+      if (!space && !inToken) {
+        if (skipped == count) return skipped;
+        ++skipped;
+      }
+      inToken = !space;
+      ++begin;
+    }
+    if (!refill()) return skipped;
+  }
+}
+
+long parseGridRow(const char* begin, const char* end, long ncols, double* values) {
+  const char* at = begin;
+  for (long c = 1; c <= ncols; ++c) {
+    while (at < end && isSpace(*at)) ++at;
+    const char* token = at;
+    while (at < end && !isSpace(*at)) ++at;
+    const size_t length = static_cast<size_t>(at - token);
+    if (length == 0 || length > maxNumberChars ||
+        !parseGridValue(std::string_view(token, length), values[c]))
+      return c;
+  }
+  return 0;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/grid_types.h"
 
 // Longest text formatGridValue writes for one double.
 constexpr size_t maxGridValueChars = 32;
@@ -12,10 +15,29 @@ constexpr size_t maxGridValueChars = 32;
 // maxGridValueChars characters.
 size_t formatGridValue(double value, char* out);
 
+// Writes value as "%g" does (six significant digits) and returns the length;
+// out must hold maxGridValueChars characters.
+size_t formatStackValue(double value, char* out);
+
+// The six header lines of an ASCII grid of the model grid. Header values keep
+// every digit, so that the model's own output reads back as lying on the
+// model grid.
+std::string asciiGridHeaderText(const GridHeader& header);
+
+// Writes columns 1..ncols of a row, tab-separated and ending in a newline,
+// and returns the length; a null row gives `missing` in every cell. out must
+// hold ncols * (maxGridValueChars + 1) characters.
+size_t formatGridRow(const double* row, long ncols, std::string_view missing, char* out);
+
 // Reads a whole token as a finite number, with an optional leading '+', as
 // the C library's "%lf" does; false for anything else, such as "1.5x", "",
 // "nan", "inf" or "1e999".
 bool parseGridValue(std::string_view token, double& value);
+
+// Reads the ncols values of a grid row from the text [begin, end) into
+// values[1..ncols] by the rules of AsciiGridScanner::nextNumber; returns 0,
+// or the column of the first value that is missing or not a number.
+long parseGridRow(const char* begin, const char* end, long ncols, double* values);
 
 // Hands out the whitespace-separated tokens of a text file, read in large
 // blocks, so that a grid of millions of values is parsed without a library
@@ -31,6 +53,10 @@ public:
   // The next token as a number; false when there is none or it is not a
   // number as a whole.
   bool nextNumber(double& value);
+  // Skips up to count tokens of any length; returns how many there were.
+  long skipTokens(long count);
+  // The file offset of the next character the scanner looks at.
+  long offset() const { return bufferOffset + static_cast<long>(begin); }
   // True when reading the file failed (rather than ended).
   bool readFailed() const { return failed; }
 
@@ -39,6 +65,7 @@ private:
 
   FILE* file;
   std::vector<char> buffer;
+  long bufferOffset = 0; // file offset of buffer[0]
   size_t begin = 0;
   size_t end = 0;
   bool atEnd = false;

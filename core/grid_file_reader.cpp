@@ -17,6 +17,7 @@
 #include "core/collective_status.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "core/grid_file_read.h"
 #include "core/grid_resampler.h"
 #include "core/modelobject.h"
 
@@ -34,16 +35,6 @@ constexpr size_t maxHeaderKeyChars = 100;
 constexpr double alignmentTolerance = 1e-3;
 // Binary grids are read in blocks of whole rows of about this size.
 constexpr size_t blockBytes = 4 << 20;
-
-// A failure found while reading, logged by rank 0 once every process knows.
-struct GridReadFailure {
-  int code;
-  std::string message;
-};
-
-[[noreturn]] void fail(int code, std::string message) {
-  throw GridReadFailure{code, std::move(message)};
-}
 
 // Rows of a grid allocated here, freed on every way out unless handed over.
 struct OwnedRows {
@@ -101,48 +92,6 @@ int invalidHeaderField(const BinaryGridHeader& h) {
 }
 
 } // namespace
-
-// What one readGrid call knows about its file. Rank 0 (or the one process of
-// a local read) fills it and shares the part the others need.
-struct modelobject::GridFileRead {
-  ~GridFileRead() {
-    if (file) std::fclose(file);
-  }
-
-  std::string path;
-  bool localOnly = false;
-  std::string name;       // the file opened, with the input directory
-  std::string netcdfName; // "file<variable>record" with the input directory
-  FILE* file = nullptr;   // rank 0's handle of the file
-  std::unique_ptr<AsciiGridScanner> scanner;
-  GridFileFormat format = asciiGridFile;
-  BinaryGridHeader fileHeader;
-  long ncols = 0; // of the file
-  long nrows = 0;
-  bool regular = true;
-  // The failure of this process in the current step, if any; an empty
-  // message means that it has been logged already.
-  int failureCode = 0;
-  std::string failureMessage;
-
-  template <typename Step> void attempt(Step step) {
-    try {
-      step();
-    } catch (const GridReadFailure& f) {
-      failureCode = f.code;
-      failureMessage = f.message;
-    } catch (int code) {
-      failureCode = code;
-      failureMessage.clear();
-    }
-  }
-  void closeFile() {
-    FILE* f = file;
-    file = nullptr;
-    if (f && std::fclose(f) != 0) fail(closeFailedCode, "FATAL: error closing grid " + name);
-  }
-  size_t valueBytes() const { return format == doubleGridFile ? sizeof(double) : sizeof(float); }
-};
 
 // --- rank 0: open, recognise, read the header -----------------------------------
 
@@ -437,17 +386,8 @@ void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
   AsciiGridScanner* scanner = read.format == asciiGridFile ? read.scanner.get() : nullptr;
   const bool doubles = read.format == doubleGridFile;
   const double fileNodata = read.fileHeader.nodata;
-  // Values behind the grid are not read; yet they tell of a wrong header or
-  // a row with values too many, which shifts every later row.
   auto warnOfExtraValues = [&] {
-    const long extra = scanner ? countRemainingTokens(*scanner) : 0;
-    if (extra == 0) return;
-    const long expected = read.ncols * read.nrows;
-    *diag << "WARNING: " << name << " holds " << expected + extra
-          << " values where its header asks for " << expected << " (ncols " << read.ncols
-          << " x nrows " << read.nrows << "); the last " << extra
-          << " are not read: check the header and the length of every row"
-          << "[end-entry]";
+    read.warnOfExtraValues(*diag, scanner ? countRemainingTokens(*scanner) : 0);
   };
   if (read.regular) {
     readFileValues(scanner, read.file, doubles, whole, header.nrows, header.ncols, fileNodata,
@@ -614,9 +554,19 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
 
   const long nrows = header.nrows;
   const long ncols = header.ncols;
-  const bool wholeFile = localOnly || read.format == asciiGridFile || read.format == gifGridFile ||
-                         read.format == netcdfGridFile || fillCode != 0 || keepWholeOnRoot != 0 ||
-                         !read.regular;
+  // An ASCII grid that no process needs whole is parsed by all of them.
+  bool parallelAscii = !localOnly && mpiSize > 1 && read.format == asciiGridFile &&
+                       read.regular && fillCode == 0 && keepWholeOnRoot == 0 &&
+                       findGrid("MPIRegions", 1) > 0;
+  if (parallelAscii) {
+    if (reader) read.attempt([&] { parallelAscii = findAsciiRowStarts(read); });
+    settleGridRead(read);
+    parallelAscii = shareAsciiRowStarts(read, parallelAscii);
+  }
+  const bool wholeFile = !parallelAscii &&
+                         (localOnly || read.format == asciiGridFile || read.format == gifGridFile ||
+                          read.format == netcdfGridFile || fillCode != 0 || keepWholeOnRoot != 0 ||
+                          !read.regular);
   const long first = std::max(1L, header.firstRow);
   const long last = std::min(nrows, header.lastRow);
   const long lo = withHalo && first >= 2 ? first - 1 : first;
@@ -634,7 +584,8 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
     if (allocate) {
       owned.allocate(readsWhole ? 1 : lo, readsWhole ? nrows : hi);
       // Rows that the scatter fills only in part start as nodata.
-      if (wholeFile && !readsWhole) fillRows(owned.grid, lo, hi, ncols, header.nodata);
+      if ((wholeFile || parallelAscii) && !readsWhole)
+        fillRows(owned.grid, lo, hi, ncols, header.nodata);
       target = owned.grid;
     } else if (!grid) {
       fail(readFailedCode, "FATAL: error reading grid " + read.name +
@@ -656,6 +607,11 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
       });
     settleGridRead(read);
     if (!localOnly) MPIScatterGrid(0, target);
+  } else if (parallelAscii) {
+    read.attempt([&] { read.closeFile(); });
+    settleGridRead(read);
+    readOwnAsciiRows(read, target, lo, hi);
+    if (mpiRank == 0) read.warnOfExtraValues(*diag, read.extraValues);
   } else {
     read.attempt([&] {
       if (reader) read.closeFile();

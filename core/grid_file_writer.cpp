@@ -11,77 +11,13 @@
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
+#include "core/replacing_file.h"
 #include "core/stack_file_format.h"
 
 namespace {
 
-constexpr int createFailedCode = 26;
-constexpr int closeFailedCode = 27;
-constexpr long writeErrorNumber = 18;
 // Text and binary data go to the file in blocks of about this size.
 constexpr size_t blockBytes = 1 << 20;
-
-// A file written under a temporary name and renamed over its real name only
-// once it is complete, so that a failed write never leaves a file that looks
-// valid; the temporary file is removed on every other way out.
-class ReplacingFile {
-public:
-  ReplacingFile(modelobject& ownerArg, DiagStream& diagArg, const std::string& nameArg, bool text)
-      : owner(ownerArg), diag(diagArg), name(nameArg), temporary(nameArg + partialFileSuffix()) {
-    // One left by a killed run could be a link, which the write would
-    // follow.
-    std::remove(temporary.c_str());
-    file = std::fopen(temporary.c_str(), "wb");
-    if (!file) {
-      diag << "FATAL: error creating " << name << " for writing in " << (text ? "text" : "binary")
-           << " mode."
-           << "[end-entry]";
-      throw createFailedCode;
-    }
-  }
-  ~ReplacingFile() {
-    if (file) std::fclose(file);
-    if (!committed) std::remove(temporary.c_str());
-  }
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
-
-  void write(const void* data, size_t bytes) {
-    if (bytes > 0 && std::fwrite(data, 1, bytes, file) != bytes)
-      owner.writeError(name, writeErrorNumber);
-  }
-  void commit() {
-    FILE* f = file;
-    file = nullptr;
-    if (std::fclose(f) != 0) {
-      diag << "FATAL: error closing " << name << "[end-entry]";
-      throw closeFailedCode;
-    }
-    if (std::rename(temporary.c_str(), name.c_str()) != 0) {
-      diag << "FATAL: error closing " << name << ": it cannot replace " << temporary << " ("
-           << std::strerror(errno) << ")"
-           << "[end-entry]";
-      throw closeFailedCode;
-    }
-    committed = true;
-  }
-
-private:
-  modelobject& owner;
-  DiagStream& diag;
-  std::string name;
-  std::string temporary;
-  FILE* file = nullptr;
-  bool committed = false;
-};
-
-void appendHeaderLine(std::vector<char>& out, const char* key, double value) {
-  out.insert(out.end(), key, key + std::strlen(key));
-  out.push_back('\t');
-  char text[maxGridValueChars];
-  out.insert(out.end(), text, text + formatGridValue(value, text));
-  out.push_back('\n');
-}
 
 } // namespace
 
@@ -174,22 +110,13 @@ void modelobject::writeAsciiGridFile(const std::string& name, Grid grid, bool ma
   const long nrows = header.nrows;
   const long ncols = header.ncols;
   ReplacingFile file(*this, *diag, name, true);
-  // Header values keep every digit, so that the model's own output reads back
-  // as lying on the model grid.
-  std::vector<char> head;
-  const std::string sizes =
-      "ncols\t" + std::to_string(ncols) + "\nnrows\t" + std::to_string(nrows) + "\n";
-  head.insert(head.end(), sizes.begin(), sizes.end());
-  appendHeaderLine(head, "xllcorner", header.xllcorner);
-  appendHeaderLine(head, "yllcorner", header.yllcorner);
-  appendHeaderLine(head, "cellsize", header.cellsize);
-  appendHeaderLine(head, "nodata_value", header.nodata);
+  const std::string head = asciiGridHeaderText(header);
   file.write(head.data(), head.size());
   // A row this process does not hold: "-9999", or the model's nodata when
   // masked.
   char missing[maxGridValueChars];
-  const size_t missingLength =
-      masked ? formatGridValue(header.nodata, missing) : formatGridValue(-9999.0, missing);
+  const std::string_view missingText(
+      missing, masked ? formatGridValue(header.nodata, missing) : formatGridValue(-9999.0, missing));
 
   // Rows are formatted in parallel into a block of row buffers, then written
   // in order.
@@ -200,21 +127,9 @@ void modelobject::writeAsciiGridFile(const std::string& name, Grid grid, bool ma
   for (long first = 1; first <= nrows; first += blockRows) {
     const long count = std::min(blockRows, nrows - first + 1);
 #pragma omp parallel for schedule(runtime)
-    for (long i = 0; i < count; ++i) {
-      const double* row = grid[first + i];
-      char* out = text.data() + static_cast<size_t>(i) * rowCapacity;
-      char* at = out;
-      for (long c = 1; c <= ncols; ++c) {
-        if (row) {
-          at += formatGridValue(row[c], at);
-        } else {
-          std::memcpy(at, missing, missingLength);
-          at += missingLength;
-        }
-        *at++ = c < ncols ? '\t' : '\n';
-      }
-      lengths[static_cast<size_t>(i)] = static_cast<size_t>(at - out);
-    }
+    for (long i = 0; i < count; ++i)
+      lengths[static_cast<size_t>(i)] = formatGridRow(
+          grid[first + i], ncols, missingText, text.data() + static_cast<size_t>(i) * rowCapacity);
     for (long i = 0; i < count; ++i)
       file.write(text.data() + static_cast<size_t>(i) * rowCapacity,
                  lengths[static_cast<size_t>(i)]);

@@ -1,5 +1,7 @@
 #include "core/grid_registry.h"
 
+#include <algorithm>
+
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
 
@@ -59,7 +61,15 @@ void modelobject::registerGrid(int index, const std::string& fileName, Grid grid
   e.firstRow = firstRow;
   e.lastRow = lastRow;
 
-  auto statisticsGrid = [&]() { return matrix(firstRow, lastRow, 1, header.ncols, header.nrows); };
+  e.statisticsFirstRow = firstRow;
+  e.statisticsLastRow = lastRow;
+  if (mpiSize > 1 && std::max(firstRow, header.firstRow) <= std::min(lastRow, header.lastRow)) {
+    e.statisticsFirstRow = std::max(firstRow, header.firstRow);
+    e.statisticsLastRow = std::min(lastRow, header.lastRow);
+  }
+  auto statisticsGrid = [&]() {
+    return matrix(e.statisticsFirstRow, e.statisticsLastRow, 1, header.ncols, header.nrows);
+  };
   if (e.statMode != 0) {
     e.meanGrid = statisticsGrid();
     e.meanCountGrid = statisticsGrid();
@@ -104,7 +114,7 @@ namespace {
 
 void releaseStatisticsGrids(modelobject& owner, GridRegistryEntry& e, long ncols) {
   for (Grid* g : {&e.meanGrid, &e.meanCountGrid, &e.minGrid, &e.maxGrid, &e.vegPeriodGrid}) {
-    if (*g) owner.free_matrix(*g, e.firstRow, e.lastRow, 1, ncols);
+    if (*g) owner.free_matrix(*g, e.statisticsFirstRow, e.statisticsLastRow, 1, ncols);
     *g = nullptr;
   }
   // References into other entries, looked up again for the next grid.

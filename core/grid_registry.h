@@ -43,6 +43,10 @@ struct GridRegistryEntry {
   int hasFirstFileName = 0;
   long firstRow = 0;
   long lastRow = 0;
+  // Rows of the sum, mean, minimum, maximum and vegetation-period grids: with
+  // several processes only the strip of this process, whose cells it owns.
+  long statisticsFirstRow = 0;
+  long statisticsLastRow = 0;
 
   // Vegetation-period flags, set by the land-use update and read and
   // cleared by the output of statistics grids.

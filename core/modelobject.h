@@ -268,6 +268,15 @@ protected:
   void readWholeGridFile(GridFileRead& read, Grid whole);
   void readNetCDFGridFile(GridFileRead& read, Grid whole);
   void readOwnGridRows(GridFileRead& read, Grid grid, long firstRow, long lastRow);
+  // ASCII grids read in parallel (core/ascii_grid_rows.cpp): rank 0 finds
+  // where every row begins (false, with the file rewound, when values are
+  // missing) and shares it; every process parses its rows lo..hi.
+  bool findAsciiRowStarts(GridFileRead& read);
+  bool shareAsciiRowStarts(GridFileRead& read, bool found);
+  void readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long hi);
+  void parseAsciiRows(GridFileRead& read, Grid grid, long first, long last, long lo, long hi,
+                      long& failedRow);
+  void settleAsciiRows(GridFileRead& read, long failedRow);
   void repairGridHoles(Grid grid, const std::string& name, int fillCode, bool useNeighbourValues,
                        double fillValue, bool verbose);
   void writeGridFile(const std::string& path, Grid grid, bool ascii, bool doubleGrid, bool netcdf,
@@ -297,10 +306,36 @@ protected:
   void openVegetationPeriod(GridRegistryEntry& e, const OwnedCells& cells);
   void closeVegetationPeriod(int index, GridRegistryEntry& entry, const OwnedCells& cells);
   void writeSumGrid(int index, GridRegistryEntry& entry, const OwnedCells& cells);
+  // Gathers into rank 0's whole grid (the others pass null); false, with
+  // nothing moved, without a decomposition.
+  bool gatherWholeGrid(int index, Grid grid, Grid whole);
+  // "MPIRegions" when there are strips to gather, null otherwise.
+  Grid gatherRegions();
   // Gathers the grid onto rank 0, which writes it under each name (masked
   // with the valid columns for statistics grids).
   void writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
                        const std::string& again = "");
+  // ASCII output: every process formats the rows it owns cells in, rank 0
+  // writes the text in row order (core/ascii_grid_output.cpp).
+  void writeOutputAscii(Grid grid, bool masked, const std::string& path,
+                        const std::string& again);
+  // A null regions grid means rank 0 owns every cell.
+  void exchangeSharedRowCells(Grid grid, Grid regions, const std::string& name);
+  void formatOwnRows(Grid grid, Grid regions, bool masked);
+  // Rank 0 writes the file `from` again under the output name path.
+  void copyOutputFile(const std::string& from, const std::string& path);
+  // Collective, at the first ASCII output and whenever the decomposition
+  // came or went: the rows of every process and who formats which rows.
+  void findOutputRowRuns(bool decomposed);
+  struct OutputRowRun {
+    long first;
+    long last;
+    int rank; // the process that formats rows first..last
+  };
+  std::vector<OutputRowRun> outputRowRuns;
+  // First and last row of the strip of every process, in pairs.
+  std::vector<long> outputRowBounds;
+  bool outputRowsDecomposed = false;
   // "MPIRegions", found at the first output.
   Grid outputRegions = nullptr;
   // Rank 0: the rows in which it owns cells. It holds every row, but the

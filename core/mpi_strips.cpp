@@ -333,28 +333,42 @@ void modelobject::MPIGatherGrid(int index, Grid grid) {
 }
 
 Grid modelobject::MPIGatherGridCopy(int index, Grid grid) {
+  if (!stripHelper(*this)) return nullptr;
+  if (mpiRank != 0) {
+    gatherWholeGrid(index, grid, nullptr);
+    return nullptr;
+  }
+  Grid copy = matrix(1, header.nrows, 1, header.ncols, header.nrows);
+  try {
+    gatherWholeGrid(index, grid, copy);
+  } catch (...) {
+    free_matrix(copy, 1, header.nrows, 1, header.ncols);
+    throw;
+  }
+  return copy;
+}
+
+Grid modelobject::gatherRegions() {
+  return stripHelper(*this) ? namedGrid(*this, "MPIRegions") : nullptr;
+}
+
+bool modelobject::gatherWholeGrid(int index, Grid grid, Grid whole) {
   Grid helper = stripHelper(*this);
-  if (!helper) return nullptr;
+  if (!helper) return false;
   Grid regions = namedGrid(*this, "MPIRegions");
   Grid source = registeredGrid(*this, *diag, index, grid, "MPIGatherGridCopy");
   if (mpiRank != 0) {
     moveStrips(helper, source, nullptr, 1, false, false, "MPIGatherGridCopy");
-    return nullptr;
+    return true;
   }
   const long nrows = header.nrows;
   const long ncols = header.ncols;
   const double nodata = header.nodata;
-  Grid copy = matrix(1, nrows, 1, ncols, nrows);
 #pragma omp parallel for schedule(runtime)
   for (long r = 1; r <= nrows; ++r)
-    for (long c = 1; c <= ncols; ++c) copy[r][c] = regions[r][c] == 0.0 ? source[r][c] : nodata;
-  try {
-    moveStrips(helper, copy, nullptr, 1, false, false, "MPIGatherGridCopy");
-  } catch (...) {
-    free_matrix(copy, 1, nrows, 1, ncols);
-    throw;
-  }
-  return copy;
+    for (long c = 1; c <= ncols; ++c) whole[r][c] = regions[r][c] == 0.0 ? source[r][c] : nodata;
+  moveStrips(helper, whole, nullptr, 1, false, false, "MPIGatherGridCopy");
+  return true;
 }
 
 void modelobject::MPIGatherStack(int index, Stack stack) {

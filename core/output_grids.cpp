@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -127,6 +128,20 @@ long nextStampRepeat(GridRegistryEntry& e, const ModelDate& d) {
 
 auto noCells = [](long, long) {};
 
+// Rank 0's whole grid for the gathers of binary and netCDF output, one per
+// process and kept, so that no write takes fresh pages.
+Grid wholeOutputGrid(long nrows, long ncols) {
+  static std::vector<double> values;
+  static std::vector<double*> rows;
+  const size_t width = static_cast<size_t>(ncols + 1);
+  if (rows.size() != static_cast<size_t>(nrows + 1) || values.size() != nrows * width) {
+    values.assign(static_cast<size_t>(nrows) * width, 0.0);
+    rows.assign(static_cast<size_t>(nrows + 1), nullptr);
+    for (long r = 1; r <= nrows; ++r) rows[r] = values.data() + static_cast<size_t>(r - 1) * width;
+  }
+  return rows.data();
+}
+
 } // namespace
 
 modelobject::OwnedCells modelobject::ownedCells(const GridRegistryEntry& e) {
@@ -141,6 +156,11 @@ modelobject::OwnedCells modelobject::ownedCells(const GridRegistryEntry& e) {
   if (mpiSize > 1 && mpiRank == 0) {
     cells.firstRow = std::max(cells.firstRow, ownedFirstRow);
     cells.lastRow = std::min(cells.lastRow, ownedLastRow);
+  }
+  // The statistics grids hold the process's strip only.
+  if (e.meanGrid || e.minGrid || e.maxGrid || e.vegPeriodGrid) {
+    cells.firstRow = std::max(cells.firstRow, e.statisticsFirstRow);
+    cells.lastRow = std::min(cells.lastRow, e.statisticsLastRow);
   }
   cells.ncols = header.ncols;
   cells.nodata = header.nodata;
@@ -323,30 +343,36 @@ void modelobject::writeSumGrid(int index, GridRegistryEntry& e, const OwnedCells
 
 void modelobject::writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
                                   const std::string& again) {
-  Grid whole = MPIGatherGridCopy(index, grid);
+  if (writeAsciiGrids && !writeNetCDFGrids) {
+    writeOutputAscii(grid ? grid : registry[index].grid, masked, name, again);
+    return;
+  }
+  const Grid source = grid ? grid : registry[index].grid;
+  Grid whole = mpiRank == 0 ? wholeOutputGrid(header.nrows, header.ncols) : nullptr;
   // One process gathers nothing; the cells no process owns are written as
   // nodata all the same, as a gathered grid holds them, so that the files do
   // not depend on the number of processes.
-  if (!whole && mpiSize < 2 && outputRegions) {
-    const Grid source = grid ? grid : registry[index].grid;
-    whole = matrix(1, header.nrows, 1, header.ncols, header.nrows);
-    const bool parallel = header.nrows * header.ncols >= OwnedCells::parallelCells;
+  if (!gatherWholeGrid(index, source, whole)) {
+    if (mpiSize < 2 && outputRegions) {
+      const bool parallel = header.nrows * header.ncols >= OwnedCells::parallelCells;
 #pragma omp parallel for schedule(runtime) if (parallel)
-    for (long r = 1; r <= header.nrows; ++r)
-      for (long c = 1; c <= header.ncols; ++c)
-        whole[r][c] = outputRegions[r][c] == 0.0 ? source[r][c] : header.nodata;
+      for (long r = 1; r <= header.nrows; ++r)
+        for (long c = 1; c <= header.ncols; ++c)
+          whole[r][c] = outputRegions[r][c] == 0.0 ? source[r][c] : header.nodata;
+    } else {
+      whole = nullptr;
+    }
   }
   const int code = mpiRank != 0 ? 0 : catchExitCode([&] {
-    Grid source = whole ? whole : grid;
+    Grid written = whole ? whole : grid;
     for (const std::string* n : {&name, &again}) {
       if (n->empty()) continue;
       if (masked)
-        writeGridMasked(*n, source, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
+        writeGridMasked(*n, written, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
       else
-        writeGrid(*n, source, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
+        writeGrid(*n, written, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
     }
   });
-  if (whole) free_matrix(whole, 1, header.nrows, 1, header.ncols);
   // Rank 0 writes alone; the others must not run on into the next gather.
   if (mpiSize > 1)
     shareExitCode(*diag, code);

@@ -4,7 +4,8 @@
 For every size (default 1000 x 1000 and 4000 x 4000 cells) the catchment of
 examples/make_catchment.py is generated once with one day of hourly data; horva
 then runs set-up and the 24 hourly steps on every process count (default 1, 2,
-4 and 8, one OpenMP thread each) from a clean work folder. The table gives the
+4 and 8, one OpenMP thread each, then 2 processes of 4 threads) from a clean
+work folder. The table gives the
 wall time of the set-up (until the first step begins) and of the day, the
 cell-steps per second of the day, the parallel efficiency against the smallest
 process count, and the peak memory of rank 0 and of the largest other process.
@@ -12,7 +13,7 @@ Rank 0 holds whole only the grids a computation needs whole; the last lines
 say what that still costs.
 
 usage: scripts/scaling.py [--sizes 1000 4000] [--processes 1 2 4 8] [--threads 1]
-                          [--work build-scaling] [--horva build/driver/horva]
+                          [--hybrid 2 4] [--work build-scaling] [--horva build/driver/horva]
 
 A run whose estimated memory exceeds what the machine has available is
 skipped with a note. Only the Python standard library is needed.
@@ -106,6 +107,8 @@ def main(argv):
     parser.add_argument("--sizes", type=int, nargs="+", default=[1000, 4000])
     parser.add_argument("--processes", type=int, nargs="+", default=[1, 2, 4, 8])
     parser.add_argument("--threads", type=int, default=1)
+    parser.add_argument("--hybrid", type=int, nargs=2, default=[2, 4], metavar=("PROCESSES", "THREADS"),
+                        help="a last run of that many processes and threads each (0 0: none)")
     parser.add_argument("--work", default=os.path.join(ROOT, "build-scaling"))
     parser.add_argument("--horva", default=os.path.join(ROOT, "build", "driver", "horva"))
     args = parser.parse_args(argv)
@@ -129,7 +132,10 @@ def main(argv):
             print("generated %d x %d cells in %.0f s" % (size, size, seconds), flush=True)
         grid_cells = size * size
         reference = None
-        for processes in sorted(args.processes):
+        layouts = [(p, args.threads) for p in sorted(args.processes)]
+        if args.hybrid[0] > 0:
+            layouts.append(tuple(args.hybrid))
+        for processes, threads in layouts:
             if rank0_bytes_per_cell is not None:
                 workers = worker_bytes_per_cell or rank0_bytes_per_cell
                 need = grid_cells * (rank0_bytes_per_cell + (processes - 1) * workers / processes)
@@ -138,36 +144,38 @@ def main(argv):
                     notes.append("%d x %d on %d processes skipped: it needs about %.1f GB, %.1f GB "
                                  "are available" % (size, size, processes, need / 1e9, have / 1e9))
                     continue
-            work = os.path.join(args.work, "run_%d_np%d" % (size, processes))
-            setup, day, cells, peaks = run(args.horva, catchment, work, processes, args.threads)
+            work = os.path.join(args.work, "run_%d_np%d_t%d" % (size, processes, threads))
+            setup, day, cells, peaks = run(args.horva, catchment, work, processes, threads)
             rank0 = peaks.get(0, 0)
             others = max([kb for r, kb in peaks.items() if r != 0] or [0])
             rank0_bytes_per_cell = rank0 * 1024.0 / grid_cells
             if processes > 1:
                 worker_bytes_per_cell = others * 1024.0 * processes / grid_cells
             if reference is None:
-                reference = (processes, day)
-            efficiency = reference[1] * reference[0] / (day * processes)
-            rows.append((size, processes, setup, day, cells * STEPS / day, efficiency, rank0, others))
-            print("%d x %d, %d processes: set-up %.1f s, day %.1f s" % (size, size, processes, setup, day),
-                  flush=True)
+                reference = (processes * threads, day)
+            efficiency = reference[1] * reference[0] / (day * processes * threads)
+            rows.append((size, processes, threads, setup, day, cells * STEPS / day, efficiency, rank0,
+                         others))
+            print("%d x %d, %d processes of %d threads: set-up %.1f s, day %.1f s" % (
+                size, size, processes, threads, setup, day), flush=True)
 
     print()
-    print("| cells | processes | set-up (s) | day of 24 steps (s) | cell-steps/s | efficiency "
+    print("| cells | processes | threads | set-up (s) | day of 24 steps (s) | cell-steps/s | efficiency "
           "| peak memory rank 0 (MiB) | peak memory other ranks (MiB) |")
-    print("|---|---|---|---|---|---|---|---|")
-    for size, processes, setup, day, rate, efficiency, rank0, others in rows:
-        print("| %d x %d | %d | %.1f | %.1f | %.3g | %.2f | %.0f | %s |" % (
-            size, size, processes, setup, day, rate, efficiency, rank0 / 1024.0,
+    print("|---|---|---|---|---|---|---|---|---|")
+    for size, processes, threads, setup, day, rate, efficiency, rank0, others in rows:
+        print("| %d x %d | %d | %d | %.1f | %.1f | %.3g | %.2f | %.0f | %s |" % (
+            size, size, processes, threads, setup, day, rate, efficiency, rank0 / 1024.0,
             "%.0f" % (others / 1024.0) if others else "-"))
     print()
-    print("cell-steps: catchment cells x %d hourly steps; efficiency: the day's time on the fewest "
-          "processes times their number, over the same for this run (one OpenMP thread each)" % STEPS)
+    print("cell-steps: catchment cells x %d hourly steps; efficiency: the day's time of the first "
+          "run times its cores (processes x threads), over the same for this run" % STEPS)
     for size in args.sizes:
-        largest = [r for r in rows if r[0] == size and r[7] > 0]
+        largest = [r for r in rows if r[0] == size and r[8] > 0]
         if not largest:
             continue
-        size, processes, _, _, _, _, rank0, others = largest[-1]
+        largest.sort(key=lambda r: r[1])
+        size, processes, _, _, _, _, _, rank0, others = largest[-1]
         whole = size * size * 8 / 2.0**20
         extra = (rank0 - others) / 1024.0
         print("%d x %d on %d processes: rank 0 needs %.0f MiB more than any other process, about %.0f "

@@ -52,6 +52,7 @@ public:
   using modelobject::writeAsciiGrids;
   using modelobject::writeDoubleGrids;
   using modelobject::writeNetCDFGrids;
+  using modelobject::writeOutputFile;
   // MPI row strips
   using modelobject::cellsPerProcess;
   using modelobject::haloReceiveList;

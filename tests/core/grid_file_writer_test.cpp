@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <sstream>
 
@@ -125,21 +126,37 @@ TEST(GridFileWriter, EveryFormatReadsBackUnchanged) {
 }
 
 // Rows that the process does not hold: "-9999" from writeGrid, the model's
-// nodata from writeGridMasked, nodata in binary files. The mask sets the
-// cells outside the valid columns, in the caller's grid too.
+// nodata from writeGridMasked, nodata in binary files; the output of a module
+// that has not written per-step output yet (its state files) alike. The mask
+// sets the cells outside the valid columns, in the caller's grid too.
 TEST(GridFileWriter, WritesMissingRowsAndMaskedCellsAsNodata) {
   Module t("grid_writer_masked");
   t.m.header.nodata = -1.0;
   OwnedGrid g(t.m, 3, 4, 5.0, 2); // row 1 not held
   std::vector<RowColumnRange> ranges = {{0, -1}, {1, 4}, {2, 3}, {0, -1}};
   t.m.rowColumnRange = ranges.data();
-  t.m.writeGrid(t.dir + "/plain.asc", g.grid, true, false, false);
-  EXPECT_NE(readFile(t.dir + "/plain.asc").find("-1\n-9999\t-9999\t-9999\t-9999\n5\t5\t5\t5\n5\t"),
-            std::string::npos);
-  t.m.writeGridMasked(t.dir + "/masked.asc", g.grid, true, false, false);
-  EXPECT_NE(
-      readFile(t.dir + "/masked.asc").find("-1\n-1\t-1\t-1\t-1\n-1\t5\t5\t-1\n-1\t-1\t-1\t-1\n"),
-      std::string::npos);
+  t.m.writeAsciiGrids = true;
+  const std::string plain = "-1\n-9999\t-9999\t-9999\t-9999\n5\t5\t5\t5\n5\t";
+  const std::string masked = "-1\n-1\t-1\t-1\t-1\n-1\t5\t5\t-1\n-1\t-1\t-1\t-1\n";
+  struct Case {
+    const char* file;
+    std::function<void(const std::string&)> write;
+    const std::string& expected;
+  };
+  const std::vector<Case> cases = {
+      {"output.asc", [&](const std::string& p) { t.m.writeOutputFile(0, g.grid, false, p); },
+       plain},
+      {"output_masked.asc", [&](const std::string& p) { t.m.writeOutputFile(0, g.grid, true, p); },
+       masked},
+      {"plain.asc", [&](const std::string& p) { t.m.writeGrid(p, g.grid, true, false, false); },
+       plain},
+      {"masked.asc",
+       [&](const std::string& p) { t.m.writeGridMasked(p, g.grid, true, false, false); }, masked},
+  };
+  for (const Case& c : cases) {
+    c.write(t.dir + "/" + c.file);
+    EXPECT_NE(readFile(t.dir + "/" + c.file).find(c.expected), std::string::npos) << c.file;
+  }
   EXPECT_EQ(g.grid[2][1], -1.0) << "the caller's grid is masked as well";
   EXPECT_EQ(g.grid[2][2], 5.0);
   t.m.writeGrid(t.dir + "/plain.bin", g.grid, false, true, false);

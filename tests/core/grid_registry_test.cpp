@@ -140,3 +140,32 @@ TEST(GridRegistry, GridStatisticsSkipNodataAndNeedThreeValuesForADeviation) {
   m.getGridStatistics(count, minimum, maximum, sum, mean, deviation);
   EXPECT_DOUBLE_EQ(deviation, 2.0);
 }
+
+// With several processes a statistics grid holds the rows of the process's
+// strip only, whatever rows its grid holds; one process keeps them all.
+TEST(GridRegistry, StatisticsGridsHoldTheStripOfTheProcess) {
+  struct Case {
+    int processes;
+    long stripFirst, stripLast; // rows of the process's cells
+    long gridFirst, gridLast;   // rows of the registered grid
+    long heldFirst, heldLast;
+  };
+  const std::string dir = makeTestDirectory("reg_stats_strip");
+  for (const Case& c : std::vector<Case>{{1, 1, 8, 1, 8, 1, 8},
+                                         {2, 5, 8, 1, 8, 5, 8},
+                                         {3, 3, 5, 2, 6, 3, 5},
+                                         {2, 1, 3, 1, 4, 1, 3}}) {
+    TestModule m(dir);
+    m.setGrid(4, 8, 0.0, 0.0, 1.0, -9999.0, c.stripFirst, c.stripLast);
+    m.mpiSize = c.processes;
+    Grid g = m.matrix(c.gridFirst, c.gridLast, 1, 4, 8);
+    m.registerGrid(1, "t.asc", g, nullptr, 0, "t", 3350, c.gridFirst, c.gridLast);
+    const GridRegistryEntry& e = m.getRegistry()[1];
+    for (Grid statistics : {e.meanGrid, e.meanCountGrid, e.minGrid, e.maxGrid, e.vegPeriodGrid})
+      for (long r = 1; r <= 8; ++r)
+        EXPECT_EQ(statistics[r] != nullptr, r >= c.heldFirst && r <= c.heldLast)
+            << c.processes << " processes, row " << r;
+    m.unregisterGrid(1);
+    m.free_matrix(g, c.gridFirst, c.gridLast, 1, 4);
+  }
+}

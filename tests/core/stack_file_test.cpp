@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "core/ascii_grid_text.h"
 #include "tests/core/stack_file_bytes.h"
 #include "tests/test_model.h"
 #include "tests/test_support.h"
@@ -81,6 +83,21 @@ TEST(StackFiles, AsciiFilesHoldTwelveHeaderLinesThenOneValuePerLine) {
             "11\n11.5\n12\n12.5\n-9999\n-9999\n-9999\n-9999\n");
   expectReadBack(m, dir + "/layers.stack", 1);
   m.free_three_d_matrix(st, 1, 1);
+}
+
+// Stack values are written as the C library's "%g" writes them: six
+// significant digits, rounded, with the exponent form outside 1e-4..1e6.
+TEST(StackFiles, AsciiValuesReadAsTheCLibraryWritesThem) {
+  const std::vector<double> values = {0.0,        -0.0,     1.0,      -9999.0,    0.1,
+                                      1234567.0,  999999.5, 999999.4, 0.00012345, 0.000099999,
+                                      123456.5,   2.5e-7,   -1.5e300, 4.9e-324,   1.0 / 3.0,
+                                      0.30000000000000004};
+  for (double v : values) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%g", v);
+    char text[maxGridValueChars];
+    EXPECT_EQ(std::string(text, formatStackValue(v, text)), expected) << expected;
+  }
 }
 
 TEST(StackFiles, ReaderRecognisesItsFormatsAndRejectsOthers) {

@@ -1,0 +1,170 @@
+#include <mpi.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+#include "core/grid_file_read.h"
+#include "core/modelobject.h"
+
+// An ASCII grid read by all processes at once: rank 0 only finds where each
+// row begins, and every process parses the rows it holds.
+
+namespace {
+
+constexpr int openFailedCode = 21;
+
+} // namespace
+
+bool modelobject::findAsciiRowStarts(GridFileRead& read) {
+  AsciiGridScanner& scanner = *read.scanner;
+  const long nrows = header.nrows;
+  const long ncols = header.ncols;
+  read.rowStarts.assign(static_cast<size_t>(nrows + 2), 0);
+  const long dataStart = scanner.offset();
+  bool complete = dataStart >= 0;
+  for (long r = 1; complete && r <= nrows; ++r) {
+    read.rowStarts[static_cast<size_t>(r)] = scanner.offset();
+    complete = scanner.skipTokens(ncols) == ncols;
+  }
+  read.rowStarts[static_cast<size_t>(nrows + 1)] = scanner.offset();
+  if (complete) {
+    read.extraValues = scanner.skipTokens(LONG_MAX);
+    return true;
+  }
+  // A value is missing: the whole read names the first one.
+  read.rowStarts.clear();
+  if (dataStart < 0 || std::fseek(read.file, dataStart, SEEK_SET) != 0)
+    fail(gridReadFailedCode, "FATAL: error reading ascii grid " + read.name);
+  read.scanner = std::make_unique<AsciiGridScanner>(read.file);
+  return false;
+}
+
+bool modelobject::shareAsciiRowStarts(GridFileRead& read, bool found) {
+  long count = found ? static_cast<long>(read.rowStarts.size()) : 0;
+  checkMPI(*diag, MPI_Bcast(&count, 1, MPI_LONG, 0, MPI_COMM_WORLD),
+           "MPI_Bcast of the rows of an ASCII grid");
+  if (count == 0) return false;
+  read.rowStarts.resize(static_cast<size_t>(count));
+  checkMPI(*diag,
+           MPI_Bcast(read.rowStarts.data(), static_cast<int>(count), MPI_LONG, 0, MPI_COMM_WORLD),
+           "MPI_Bcast of the rows of an ASCII grid");
+  return true;
+}
+
+void modelobject::readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long hi) {
+  const long nrows = header.nrows;
+  // Rows that no process holds are still read, by rank 0, for their faults.
+  long own[2] = {lo, hi};
+  std::vector<long> bounds(2 * static_cast<size_t>(mpiSize));
+  checkMPI(*diag, MPI_Allgather(own, 2, MPI_LONG, bounds.data(), 2, MPI_LONG, MPI_COMM_WORLD),
+           "MPI_Allgather of the rows of an ASCII grid");
+  std::vector<char> parsed(static_cast<size_t>(nrows + 2), 0);
+  for (int p = 0; p < mpiSize; ++p)
+    for (long r = std::max(1L, bounds[2 * p]); r <= std::min(nrows, bounds[2 * p + 1]); ++r)
+      parsed[static_cast<size_t>(r)] = 1;
+  // Runs of rows in file order: this process's rows and, on rank 0, those of
+  // no process, which are only checked.
+  std::vector<std::pair<long, long>> runs;
+  for (long r = 1; r <= nrows; ++r) {
+    const bool wanted = (r >= lo && r <= hi) || (mpiRank == 0 && !parsed[static_cast<size_t>(r)]);
+    if (!wanted) continue;
+    if (!runs.empty() && runs.back().second == r - 1)
+      runs.back().second = r;
+    else
+      runs.emplace_back(r, r);
+  }
+  long failedRow = 0;
+  read.attempt([&] {
+    for (const auto& run : runs) parseAsciiRows(read, grid, run.first, run.second, lo, hi, failedRow);
+  });
+  settleAsciiRows(read, failedRow);
+}
+
+void modelobject::parseAsciiRows(GridFileRead& read, Grid grid, long first, long last, long lo,
+                                 long hi, long& failedRow) {
+  const long ncols = header.ncols;
+  const size_t width = static_cast<size_t>(ncols + 1);
+  failedRow = 0;
+  std::FILE* file = std::fopen(read.name.c_str(), "rb");
+  if (!file) fail(openFailedCode, "FATAL: still error opening " + read.name + " - no retry.");
+  struct Closer {
+    std::FILE* file;
+    ~Closer() { std::fclose(file); }
+  } closer{file};
+  const long from = read.rowStarts[static_cast<size_t>(first)];
+  const long to = read.rowStarts[static_cast<size_t>(last + 1)];
+  std::vector<char> text(static_cast<size_t>(to - from));
+  if (std::fseek(file, from, SEEK_SET) != 0 ||
+      std::fread(text.data(), 1, text.size(), file) != text.size())
+    fail(gridReadFailedCode, "FATAL: error reading ascii grid " + read.name);
+
+  const long count = last - first + 1;
+  std::vector<double> values(static_cast<size_t>(count) * width);
+  std::vector<long> failedColumn(static_cast<size_t>(count), 0);
+#pragma omp parallel for schedule(runtime)
+  for (long i = 0; i < count; ++i) {
+    const long r = first + i;
+    const char* begin = text.data() + (read.rowStarts[static_cast<size_t>(r)] - from);
+    const char* end = text.data() + (read.rowStarts[static_cast<size_t>(r + 1)] - from);
+    failedColumn[static_cast<size_t>(i)] =
+        parseGridRow(begin, end, ncols, values.data() + static_cast<size_t>(i) * width);
+  }
+  for (long i = 0; i < count; ++i) {
+    const long c = failedColumn[static_cast<size_t>(i)];
+    if (c == 0) continue;
+    failedRow = first + i;
+    fail(gridReadFailedCode, "FATAL: error reading ascii grid " + read.name +
+                                 " in ASCII-Format in row " + std::to_string(failedRow) +
+                                 ", col " + std::to_string(c));
+  }
+
+  // Rank 0 keeps every cell of its rows, the others the cells they own, as
+  // the scatter of a whole grid leaves them.
+  const Grid regions = registry[findGrid("MPIRegions", 1)].grid;
+  const double fileNodata = read.fileHeader.nodata;
+  const double nodata = header.nodata;
+  const double rank = mpiRank;
+  const bool allCells = mpiRank == 0;
+  const long keepFirst = std::max(first, lo);
+  const long keepLast = std::min(last, hi);
+#pragma omp parallel for schedule(runtime)
+  for (long r = keepFirst; r <= keepLast; ++r) {
+    const double* row = values.data() + static_cast<size_t>(r - first) * width;
+    const double* owners = allCells ? nullptr : regions[r];
+    for (long c = 1; c <= ncols; ++c)
+      if (allCells || owners[c] == rank) grid[r][c] = row[c] == fileNodata ? nodata : row[c];
+  }
+}
+
+// The failure in the first row of the file is the one the whole read would
+// have met; rank 0 logs it and every process throws its code.
+void modelobject::settleAsciiRows(GridFileRead& read, long failedRow) {
+  struct {
+    int row;
+    int rank;
+  } mine{static_cast<int>(std::min<long>(failedRow, INT_MAX)), mpiRank}, first{0, 0};
+  // A failure outside the rows, such as an open, comes first.
+  if (read.failureCode == 0) mine.row = INT_MAX;
+  checkMPI(*diag, MPI_Allreduce(&mine, &first, 1, MPI_2INT, MPI_MINLOC, MPI_COMM_WORLD),
+           "MPI_Allreduce of the status of an ASCII grid read");
+  if (first.row == INT_MAX) return;
+  int code = read.failureCode;
+  std::string message = read.failureMessage;
+  int length = static_cast<int>(message.size());
+  checkMPI(*diag, MPI_Bcast(&code, 1, MPI_INT, first.rank, MPI_COMM_WORLD),
+           "MPI_Bcast of the status of an ASCII grid read");
+  checkMPI(*diag, MPI_Bcast(&length, 1, MPI_INT, first.rank, MPI_COMM_WORLD),
+           "MPI_Bcast of the status of an ASCII grid read");
+  message.resize(static_cast<size_t>(length));
+  if (length > 0)
+    checkMPI(*diag, MPI_Bcast(message.data(), length, MPI_CHAR, first.rank, MPI_COMM_WORLD),
+             "MPI_Bcast of the status of an ASCII grid read");
+  if (mpiRank == 0 && !message.empty()) *diag << message.c_str() << "[end-entry]";
+  throw code;
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/ascii_grid_text.h"
+#include "core/binary_grid_header.h"
+#include "core/diag_stream.h"
+#include "core/modelobject.h"
+
+// The state of one grid read, shared by the steps of core/grid_file_reader.cpp
+// and core/ascii_grid_rows.cpp.
+
+constexpr int gridReadFailedCode = 22;
+constexpr int gridCloseFailedCode = 23;
+
+// A failure found while reading, logged by rank 0 once every process knows.
+struct GridReadFailure {
+  int code;
+  std::string message;
+};
+
+[[noreturn]] inline void fail(int code, std::string message) {
+  throw GridReadFailure{code, std::move(message)};
+}
+
+// What one readGrid call knows about its file. Rank 0 (or the one process of
+// a local read) fills it and shares the part the others need.
+struct modelobject::GridFileRead {
+  ~GridFileRead() {
+    if (file) std::fclose(file);
+  }
+
+  std::string path;
+  bool localOnly = false;
+  std::string name;       // the file opened, with the input directory
+  std::string netcdfName; // "file<variable>record" with the input directory
+  FILE* file = nullptr;   // rank 0's handle of the file
+  std::unique_ptr<AsciiGridScanner> scanner;
+  GridFileFormat format = asciiGridFile;
+  BinaryGridHeader fileHeader;
+  long ncols = 0; // of the file
+  long nrows = 0;
+  bool regular = true;
+  // ASCII read in parallel: the byte offset in the file of the first value
+  // of rows 1..nrows and of the end of the last row (index nrows + 1).
+  std::vector<long> rowStarts;
+  long extraValues = 0; // values behind the last row
+
+  // Values behind the grid are not read; yet they tell of a wrong header or
+  // a row with values too many, which shifts every later row.
+  void warnOfExtraValues(DiagStream& diag, long extra) const {
+    if (extra == 0) return;
+    const long expected = ncols * nrows;
+    diag << "WARNING: " << name << " holds " << expected + extra
+         << " values where its header asks for " << expected << " (ncols " << ncols
+         << " x nrows " << nrows << "); the last " << extra
+         << " are not read: check the header and the length of every row"
+         << "[end-entry]";
+  }
+  // The failure of this process in the current step, if any; an empty
+  // message means that it has been logged already.
+  int failureCode = 0;
+  std::string failureMessage;
+
+  template <typename Step> void attempt(Step step) {
+    try {
+      step();
+    } catch (const GridReadFailure& f) {
+      failureCode = f.code;
+      failureMessage = f.message;
+    } catch (int code) {
+      failureCode = code;
+      failureMessage.clear();
+    }
+  }
+  void closeFile() {
+    FILE* f = file;
+    file = nullptr;
+    if (f && std::fclose(f) != 0) fail(gridCloseFailedCode, "FATAL: error closing grid " + name);
+  }
+  size_t valueBytes() const { return format == doubleGridFile ? sizeof(double) : sizeof(float); }
+};
+

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/ascii_grid_text.h"
+#include "tests/test_support.h"
+
+// A row of a grid file read from a piece of text: the column of the first
+// value that is missing or no number, 0 when all are there.
+TEST(AsciiGridRows, ParsesARowOrNamesItsFirstBadColumn) {
+  struct Case {
+    const char* text;
+    long ncols;
+    long failedColumn;
+    std::vector<double> values;
+  };
+  const std::vector<Case> cases = {
+      {"1 2.5 -3", 3, 0, {1.0, 2.5, -3.0}},
+      {"\n\t 4\r\n5 \n6\n", 3, 0, {4.0, 5.0, 6.0}},
+      {"+7 1e-3 -9999", 3, 0, {7.0, 0.001, -9999.0}},
+      {"1 x 3", 3, 2, {}},
+      {"1 2", 3, 3, {}},
+      {"", 1, 1, {}},
+      {"1 2.5.1 3", 3, 2, {}},
+      {"nan 1", 2, 1, {}},
+  };
+  for (const Case& c : cases) {
+    const std::string text = c.text;
+    std::vector<double> values(static_cast<size_t>(c.ncols + 1), 0.0);
+    EXPECT_EQ(parseGridRow(text.data(), text.data() + text.size(), c.ncols, values.data()),
+              c.failedColumn)
+        << '"' << c.text << '"';
+    for (size_t i = 0; i < c.values.size(); ++i) EXPECT_EQ(values[i + 1], c.values[i]) << c.text;
+  }
+  // A number longer than any grid value is refused, as the scanner refuses it.
+  const std::string longNumber = "1 " + std::string(401, '1');
+  std::vector<double> values(3, 0.0);
+  EXPECT_EQ(parseGridRow(longNumber.data(), longNumber.data() + longNumber.size(), 2,
+                         values.data()),
+            2);
+}
+
+// Counting values leaves the scanner at the first character of the next
+// value, also where a value spans two blocks of the file.
+TEST(AsciiGridRows, SkippedValuesEndAtTheOffsetOfTheNextValue) {
+  const std::string dir = makeTestDirectory("ascii_rows_skip");
+  const std::string text = "12345 6\n  789\t10 11 12345678 13";
+  const std::string path = dir + "/values.txt";
+  writeFile(path, text);
+  struct Case {
+    long skip;
+    long skipped;
+    long offset;
+  };
+  for (const Case& c : std::vector<Case>{{0, 0, 0}, {2, 2, 10}, {5, 5, 20}, {7, 7, 31}, {9, 7, 31}}) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    AsciiGridScanner scanner(file);
+    EXPECT_EQ(scanner.skipTokens(c.skip), c.skipped) << c.skip;
+    EXPECT_EQ(scanner.offset(), c.offset) << c.skip;
+    std::fclose(file);
+  }
+  // The smallest block, 800 characters, holds two of the longest numbers;
+  // 300 values of 4 characters cross it.
+  std::string many;
+  for (int i = 0; i < 500; ++i) many += "123 ";
+  writeFile(path, many);
+  FILE* file = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  AsciiGridScanner scanner(file, 800);
+  EXPECT_EQ(scanner.skipTokens(300), 300);
+  EXPECT_EQ(scanner.offset(), 1200);
+  double value = 0.0;
+  EXPECT_TRUE(scanner.nextNumber(value));
+  EXPECT_EQ(value, 123.0);
+  EXPECT_EQ(scanner.skipTokens(1000), 199);
+  std::fclose(file);
+}
