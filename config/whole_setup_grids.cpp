@@ -42,14 +42,13 @@ void defaultini::releaseWholeSetupGrids(bool modulesBuilt) {
   const auto listed = [](const std::vector<int>& list, int index) {
     return std::find(list.begin(), list.end(), index) != list.end();
   };
-  // The statistics grids of the entry span its rows too.
+  // The statistics grids of the entry hold the process's own strip already.
   const auto narrow = [&](int index, Grid grid) {
     GridRegistryEntry& e = registry[index];
     if (index < 3 || !grid || e.grid != grid || e.wholeOnRoot || e.firstRow != 1 ||
         e.lastRow != nrows || listed(kept, index))
       return false;
-    for (Grid g : {e.grid, e.meanGrid, e.meanCountGrid, e.minGrid, e.maxGrid, e.vegPeriodGrid})
-      narrowMatrix(g, 1, nrows, first, last, header.ncols);
+    narrowMatrix(e.grid, 1, nrows, first, last, header.ncols);
     e.firstRow = first;
     e.lastRow = last;
     return true;
