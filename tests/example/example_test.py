@@ -776,15 +776,17 @@ CHANNEL_TERMS = ("runoff_concentration", "subbasin_runoff", "channel_inflow", "c
 
 def every_module(text):
     """The example, whose control file switches on every module, with the
-    balance; its fields watered from the river from the first day. Off is
-    the module whose water the balance of the land does not yet follow: the
-    layered snow (its pack on the soil columns). Surface routing concentrates
-    the runoff, the glacier's with it; the aquifer keeps its own terms."""
+    balance; its fields watered from the river from the first day. Off are
+    the modules whose water the balance of the land does not yet follow: the
+    layered snow (its pack on the soil columns) and groundwater
+    (example_groundwater balances it). Surface routing concentrates the
+    runoff, the glacier's with it."""
     fields = "1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day"
     check(fields in text, "the example's irrigation table has changed")
     text = text.replace(fields, "1 sprinkled_fields 2 2 0 0 starting from 3 1 with 12 mm to 3 2 "
                                 "with 12 mm every 1 day")
-    return long_inner_steps(switched_off(text, "LayeredSnowModel")) + BALANCE_SECTION
+    return long_inner_steps(switched_off(text, "LayeredSnowModel", "groundwater_flow")) + \
+        BALANCE_SECTION
 
 
 def run_one_and_three(args, edit_control, edit_input):
@@ -844,9 +846,8 @@ def command_balance(args):
     for term in ("precipitation", "snow_storage", "interception_storage", "soil_water",
                  "transpiration", "surface_storage") + CHANNEL_TERMS:
         check(term in terms, "no balance file of %s" % term)
-    # The soil's baseflow leaves the land as recharge; its rivers take only
-    # what the soil exfiltrates.
-    check("interflow" not in terms, "interflow is booked twice, leaving the land and the channels")
+    for term in ("interflow", "baseflow"):
+        check(term not in terms, "%s is booked twice, leaving the land and the channels" % term)
     for term in ("snow_storage", "ponding_storage", "interception_storage", "irrigation",
                  "withdrawal", "surface_exchange", "lake_storage") + CHANNEL_TERMS + GLACIER_TERMS:
         check(any(v != 0.0 for row in terms[term] for v in row), "%s never changed" % term)
