@@ -48,6 +48,39 @@ void addConcentrationTerms(std::vector<ZoneBalanceTerm>& terms, const char* name
                    true});
 }
 
+// The aquifer's volumes of the step, each on the balance's zone of the
+// subbasin code.
+void addGroundwaterTerms(std::vector<ZoneBalanceTerm>& terms, gwflowclass& groundwater,
+                         const SubmodelZones& zones) {
+  groundwater.followBalance();
+  using V = gwflowclass::StepVolume;
+  const struct {
+    const char* label;
+    K kind;
+    V volume;
+  } volumes[] = {
+      {"groundwater_storage", K::storage, V::storage},
+      {"groundwater_lateral_exchange", K::input, V::lateral},
+      {"groundwater_fixed_flux", K::input, V::fixedFlux},
+      {"groundwater_fixed_heads", K::output, V::fixedHeads},
+      {"groundwater_solver_error", K::input, V::solver},
+      {"groundwater_from_soil_table", K::input, V::baseflow},
+  };
+  const gwflowclass* g = &groundwater;
+  for (const auto& v : volumes)
+    terms.push_back({{"lateral", v.label, v.kind, {}},
+                     [g, &zones, what = v.volume](std::vector<double>& values) {
+                       const std::vector<double>& own = g->stepVolume(what);
+                       const SubmodelZones& from = g->getZones();
+                       for (std::size_t z = 1; z < own.size() && z < from.records.size(); ++z) {
+                         const int code = static_cast<int>(from.records[z].code);
+                         if (code < 0 || code >= static_cast<int>(zones.indexOfCode.size())) continue;
+                         const int zone = zones.indexOfCode[static_cast<std::size_t>(code)];
+                         if (zone > 0) values[static_cast<std::size_t>(zone)] += own[z];
+                       }
+                     }});
+}
+
 } // namespace
 
 void ModellApplication::addChannelBalanceTerms() {
@@ -107,10 +140,12 @@ void ModellApplication::addChannelBalanceTerms() {
       terms.push_back(elementTerm(r, z, "reservoir_storage", K::storage,
                                   [](E e) { return e.reservoirVolume(); }));
   }
-  // With groundwater the soil's baseflow recharges the aquifer, which the
-  // balance does not follow; its rivers take what it gives them.
+  // With groundwater the soil's baseflow leaves the land as recharge; the
+  // aquifer keeps a balance of its own below (its rivers are the soil's).
   std::vector<std::string> replaced = {"direct_runoff", "interflow"};
-  if (groundwater->getFlowControl() == 0) {
+  if (groundwater->getFlowControl() != 0) {
+    addGroundwaterTerms(terms, *groundwater, waterBalance->getZones());
+  } else {
     replaced.push_back("baseflow");
     // Without it, irrigation from groundwater takes the subbasin's baseflow.
     BalanceTerm fromBaseflow{"soil", "irrigation_from_baseflow", K::output, {"irrigation_amounts"}};

@@ -40,10 +40,12 @@ void gwflowclass::computeBalance(int k) {
     if (leakBelow) volumes[below] = leakBelow[r][c] * area * dt;
     double v = fixedFlux(k, r, c) * area * dt;
     for (double part : volumes) v += part;
+    const bool fixed = l.fixedHead[r][c] != header.nodata;
     l.balance[r][c] =
-        l.fixedHead[r][c] != header.nodata
-            ? 0.0
-            : ((l.head[r][c] - l.headOld[r][c]) * storageOf(k, r, c) - v / area) * 1000.0;
+        fixed ? 0.0 : ((l.head[r][c] - l.headOld[r][c]) * storageOf(k, r, c) - v / area) * 1000.0;
+    if (balanceFollowed)
+      addCellVolumes(k, r, c, volumes, v,
+                     fixed ? 0.0 : (l.head[r][c] - l.headOld[r][c]) * storageOf(k, r, c) * area);
     if (!layerTracers.empty())
       mixTracers(k, r, c, volumes, layers[1].storage[r][c] * area * saturatedThickness(k, r, c));
   });

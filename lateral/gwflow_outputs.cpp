@@ -63,6 +63,7 @@ void gwflowclass::setStepDate(long minute, long hour, long day, long month, long
 
 void gwflowclass::writeGroundwaterOutputs() {
   if (!active) return;
+  if (balanceFollowed) sumStepVolumes();
   writeOutputGrids(baseflowIndex, 1, 0);
   for (int k = 1; k <= layerCount; ++k) {
     const AquiferLayer& l = layers[static_cast<size_t>(k)];

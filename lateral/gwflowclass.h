@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/compensated_sum.h"
 #include "core/reinfiltration_record.h"
 #include "submodel/teilmodellklasse.h"
 
@@ -74,6 +75,27 @@ public:
   // return the flow control (0 when off).
   int setRunoffArray(RunoffArrays* runoff);
   int setUnsaturatedZoneSource(ReinfiltrationRecord* records);
+
+  // --- water balance (lateral/gwflow_water_balance.cpp) --------------------------
+  // What the layers did with their water over a step, per zone of the
+  // module's zone table, m^3. Layer 1 takes its heads from the soil every
+  // sub-step, so its change is what it hands back as "baseflow"; the
+  // storage is that of the layers below it.
+  enum class StepVolume {
+    storage,    // water held in layers 2 .. nl since the first step
+    lateral,    // net inflow through the cell faces; zero over the catchment
+    fixedFlux,  // inflow over fixed-flux boundaries
+    fixedHeads, // outflow through cells of fixed head
+    solver,     // what the sweeps left unbalanced (the "gw_balance" grids)
+    baseflow,   // the change of layer 1, handed back as "baseflow"
+    count
+  };
+  // Keeps the step's volumes from now on. Collective.
+  void followBalance();
+  // The volume per zone index (1 .. zones) of the last step; on rank 0.
+  const std::vector<double>& stepVolume(StepVolume what) const {
+    return zoneVolumes[static_cast<std::size_t>(what)];
+  }
 
   // --- accessors ----------------------------------------------------------------
   int getLayerCount() const { return layerCount; }
@@ -154,6 +176,9 @@ protected:
   void setUpLayerTracer(int t, const TracerRecord& record, StatisticTableEntry* statisticTable,
                         long tableSize);
   void mixTracers(int k, long r, long c, const double volumes[6], double storedVolume);
+  // lateral/gwflow_water_balance.cpp
+  void addCellVolumes(int k, long r, long c, const double volumes[6], double v, double gain);
+  void sumStepVolumes();
 
   // "gw_k_x_" and 2 -> "gw_k_x_2"
   static std::string layerName(const char* base, int k) { return base + std::to_string(k); }
@@ -232,6 +257,13 @@ protected:
   long controlPointCount = 0;
   std::vector<ControlPointRecord> controlPointBuffer;
   bool ownsControlPoint = false;
+
+  // water balance: per own cell the step's volumes, per zone their sums
+  bool balanceFollowed = false;
+  std::vector<double> cellVolumes;
+  std::vector<std::vector<double>> zoneVolumes =
+      std::vector<std::vector<double>>(static_cast<std::size_t>(StepVolume::count));
+  std::vector<CompensatedSum> storageLevel;
 
   RunoffArrays* runoffArray = nullptr;
   ReinfiltrationRecord* unsaturatedZoneSource = nullptr;

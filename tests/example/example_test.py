@@ -712,7 +712,7 @@ def command_groundwater(args):
     with open(os.path.join(runs[0], "output", "gw_control.txt")) as f:
         lines = f.read().splitlines()
     check(len(lines) == 1 + 48, "gw_control.txt holds %d lines for 48 steps" % len(lines))
-    # The soil's baseflow recharges the aquifer and leaves the balance;
+    # The soil's baseflow recharges the aquifer and leaves the land;
     # surface routing concentrates the runoff.
     output = os.path.join(runs[0], "output")
     terms = balance_rows(output)
@@ -721,6 +721,26 @@ def command_groundwater(args):
         check(":lateral:change_of_runoff_concentration" in f.read().splitlines()[1],
               "the runoff concentration is not surface routing's")
     check_closure(terms, 1e-8)
+    # The aquifer's own terms: alike on any layout, the exchange between
+    # subbasins none over the catchment, and each needed where it moved.
+    for term in GROUNDWATER_TERMS:
+        name = "output/balance_%s.stat" % term
+        check(filecmp.cmp(*(os.path.join(run, name) for run in runs), shallow=False),
+              "%s differs between 1 and 3 processes" % name)
+    exchange = terms["groundwater_lateral_exchange"]
+    check(any(abs(v) > 1e-6 for row in exchange for v in row[:-1]),
+          "no groundwater crossed a subbasin's border")
+    check(all(abs(row[-1]) <= 1e-9 * max(abs(v) for v in row[:-1]) + 1e-12 for row in exchange),
+          "the groundwater exchange between subbasins does not cancel over the catchment")
+    moved = [t for t in GROUNDWATER_TERMS if any(v != 0.0 for row in terms[t] for v in row)]
+    check({"groundwater_storage", "groundwater_from_soil_table"} <= set(moved),
+          "the aquifer moved only %s" % moved)
+    for dropped in moved:
+        try:
+            check_closure({t: rows for t, rows in terms.items() if t != dropped}, 1e-8)
+        except Failure:
+            continue
+        raise Failure("the balance closes without %s" % dropped)
 
 
 BALANCE_SECTION = """
@@ -734,9 +754,17 @@ balance_  prefix of the balance statistics files
 BALANCE_STORAGES = {"interception_storage", "snow_storage", "snow_layer_liquid",
                     "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
                     "channel_storage", "reservoir_storage", "lake_storage",
-                    "glacier_runoff_storage"}
+                    "glacier_runoff_storage", "groundwater_storage"}
 BALANCE_INPUTS = {"precipitation", "irrigation", "glacier_melt", "surface_exchange",
-                  "channel_inflow", "external_inflow", "internal_inflow", "translation"}
+                  "channel_inflow", "external_inflow", "internal_inflow", "translation",
+                  "groundwater_lateral_exchange", "groundwater_fixed_flux",
+                  "groundwater_solver_error", "groundwater_from_soil_table"}
+# The aquifer's terms: its layers below the soil, the faces between cells,
+# its boundaries, what its sweeps leave and the layer that the soil's table
+# sets.
+GROUNDWATER_TERMS = ("groundwater_storage", "groundwater_lateral_exchange",
+                     "groundwater_fixed_flux", "groundwater_fixed_heads",
+                     "groundwater_solver_error", "groundwater_from_soil_table")
 # The glacier's own water, its runoff storages and the water its cells pass
 # by the soil.
 GLACIER_TERMS = ("glacier_melt", "glacier_runoff_storage", "water_on_glacier")
@@ -862,8 +890,11 @@ def command_balance(args):
 
 
 # Under ten times the rain the subbasins' runoff reaches the lakes with last
-# bits of the sums over the processes, which are not associative.
-LAST_BIT_TERMS = {"balance_lake_storage.stat", "balance_residual.stat"}
+# bits of the sums over the processes, which are not associative; the lakes
+# pass them on to the channels below.
+LAST_BIT_TERMS = {"balance_lake_storage.stat", "balance_residual.stat",
+                  "balance_channel_inflow.stat", "balance_outflow.stat",
+                  "balance_channel_storage.stat"}
 
 
 def same_numbers(first, second, tolerance):

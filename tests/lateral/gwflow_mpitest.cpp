@@ -38,6 +38,8 @@ struct Catchment {
 struct CatchmentRun {
   std::vector<std::vector<double>> substeps; // per sub-step the grids of interest, rank 0
   std::vector<double> volumeErrors;          // per sub-step, rank 0
+  std::vector<std::vector<double>> layerVolumes; // per sub-step: layers 1, 2, inflow (m^3)
+  std::vector<std::vector<double>> stepVolumes;  // per sub-step: the module's, rank 0
   std::vector<double> largestBalance;
   std::string controlPoints;
 };
@@ -54,19 +56,20 @@ std::vector<double> gathered(AquiferModel& m, const std::string& name, const Cat
   return values;
 }
 
-// Storage change of the free cells of both layers against what the fixed
-// heads and the fixed fluxes brought in over the sub-step, in m^3; the
+// Storage change of the free cells of layer 1 and of layer 2 and what the
+// fixed heads and the fixed fluxes brought in over the sub-step, in m^3; the
 // storage coefficient is the one the solver takes (its own below the top
 // of a layer only for layer 1).
-double volumeError(const Catchment& k, double alpha, double dt, double area,
-                   std::vector<std::vector<double>> g /* h1 ho1 tx1 ty1 h2 ho2 tx2 ty2 L1 top2 */) {
+std::vector<double> layerVolumes(const Catchment& k, double alpha, double dt, double area,
+                                 std::vector<std::vector<double>> g
+                                 /* h1 ho1 tx1 ty1 h2 ho2 tx2 ty2 L1 top2 */) {
   auto at = [&](int grid, long r, long c) {
     return g[static_cast<size_t>(grid)][static_cast<size_t>((r - 1) * k.ncols + c - 1)];
   };
   auto fixed = [&](int layer, long r, long c) {
     return (layer == 1 ? k.fixedHead1(r, c) : k.fixedHead2(r, c)) != nodata;
   };
-  double change = 0.0, inflow = 0.0;
+  double change[3] = {}, inflow = 0.0;
   for (int layer = 1; layer <= 2; ++layer) {
     const int h = layer == 1 ? 0 : 4;
     auto hw = [&](long r, long c) { return alpha * at(h, r, c) + (1 - alpha) * at(h + 1, r, c); };
@@ -76,7 +79,7 @@ double volumeError(const Catchment& k, double alpha, double dt, double area,
         if (!fixed(layer, r, c)) {
           const double top = layer == 1 ? 50.0 : at(9, r, c);
           const double s = at(h + 1, r, c) >= top ? k.storage(layer, r, c) : k.storage(1, r, c);
-          change += (at(h, r, c) - at(h + 1, r, c)) * s * area;
+          change[layer] += (at(h, r, c) - at(h + 1, r, c)) * s * area;
           const double q = k.flux(layer, r, c);
           if (q > nodata) inflow += q * area * dt;
         }
@@ -97,7 +100,7 @@ double volumeError(const Catchment& k, double alpha, double dt, double area,
       const double up = at(8, r, c) * area * dt; // from layer 2 into layer 1
       inflow += fixed(2, r, c) ? up : -up;
     }
-  return change - inflow;
+  return {change[1], change[2], inflow};
 }
 
 CatchmentRun runCatchment(const Catchment& k, int method, double alpha, double maxerror, bool split,
@@ -132,6 +135,7 @@ CatchmentRun runCatchment(const Catchment& k, int method, double alpha, double m
   CatchmentRun run;
   EXPECT_EQ(m.code, 0) << m.log();
   if (!m.module) return run;
+  m.module->followBalance();
   const double dt = m.module->deltaT();
   const char* names[] = {"gw_head_1",
                          "gw_head_old_1",
@@ -150,13 +154,22 @@ CatchmentRun runCatchment(const Catchment& k, int method, double alpha, double m
                          "baseflow"};
   for (int i = 0; i < steps; ++i) {
     m.step(1, 3);
+    m.module->writeGroundwaterOutputs();
     std::vector<std::vector<double>> grids;
     for (const char* n : names) grids.push_back(gathered(m, n, k));
     if (worldRank() != 0) continue;
     std::vector<double> all;
     for (const auto& g : grids) all.insert(all.end(), g.begin(), g.end());
+    using V = gwflowclass::StepVolume;
+    std::vector<double> volumes;
+    for (V v : {V::storage, V::lateral, V::fixedFlux, V::fixedHeads, V::solver, V::baseflow})
+      volumes.push_back(m.module->stepVolume(v).at(1));
+    all.insert(all.end(), volumes.begin(), volumes.end());
     run.substeps.push_back(all);
-    run.volumeErrors.push_back(volumeError(k, method == 1 ? alpha : 1.0, dt, 1e4, grids));
+    run.stepVolumes.push_back(volumes);
+    const std::vector<double> l = layerVolumes(k, method == 1 ? alpha : 1.0, dt, 1e4, grids);
+    run.layerVolumes.push_back(l);
+    run.volumeErrors.push_back(l[0] + l[1] - l[2]);
     double largest = 0.0;
     for (int b = 10; b <= 11; ++b)
       for (double v : grids[static_cast<size_t>(b)])
@@ -182,12 +195,25 @@ TEST(GroundwaterMpi, SubstepsConserveWater) {
       EXPECT_LT(std::fabs(fine.volumeErrors[i]), 1e-5) << i; // m^3 over 1200 cells of 1 ha
       EXPECT_LT(fine.largestBalance[i], 1e-3) << i;          // mm
       EXPECT_LT(fine.largestBalance[i], coarse.largestBalance[i] / 100.0) << i;
+      // The water balance's volumes of the step: layer 2's storage (a
+      // level since the first step), layer 1's change handed back, the
+      // boundaries, and the solver's error.
+      const std::vector<double>& v = fine.stepVolumes[i];
+      const std::vector<double>& l = fine.layerVolumes[i];
+      const double stored = v[0] - (i > 0 ? fine.stepVolumes[i - 1][0] : 0.0);
+      const double scale = 1e-9 * (std::fabs(l[0]) + std::fabs(l[1]) + std::fabs(l[2])) + 1e-9;
+      EXPECT_NEAR(stored, l[1], scale) << i;
+      EXPECT_NEAR(v[5], -l[0], scale) << i;
+      EXPECT_NEAR(v[1] + v[2] - v[3], l[2], scale) << i;
+      EXPECT_NEAR(v[4], fine.volumeErrors[i], scale) << i;
+      EXPECT_NE(v[3], 0.0) << i;
+      EXPECT_NE(v[2], 0.0) << i;
     }
   }
 }
 
-// Heads, fluxes, balances, baseflow and the control-point file do not
-// depend on the number of processes or threads.
+// Heads, fluxes, balances, baseflow, the water balance's volumes and the
+// control-point file do not depend on the number of processes or threads.
 TEST(GroundwaterMpi, ResultsDoNotDependOnProcessesOrThreads) {
   struct Case {
     Catchment catchment;
