@@ -165,9 +165,10 @@ int SP_class::LakeStateFromCells(std::vector<double>& out) const {
   const double code = number;
   const int n = tracerCount;
   // Volume and tracer masses; a reservoir carries at most nine tracers.
+  // Added in row order on one thread: a reduction over threads would make
+  // the volume's last bits depend on the thread count (a lake's box is small).
   double sums[10] = {};
   int wet = 0;
-#pragma omp parallel for schedule(runtime) reduction(+ : sums[:10], wet)
   for (long r = boxFirstRow; r <= boxLastRow; ++r)
     for (long c = boxFirstColumn; c <= boxLastColumn; ++c) {
       const double p = g.ponding[r][c];
