@@ -90,6 +90,7 @@ void ModellApplication::addChannelBalanceTerms() {
   if (surfaceRouting->getFlowControl() != 0) {
     addConcentrationTerms(terms, "lateral", surfaceRouting);
     // Overland flow takes water from one subbasin's land to another's.
+    surfaceRouting->followBorderInflow();
     const surfaceroutingclass* s = surfaceRouting;
     terms.push_back({{"lateral", "surface_exchange", K::input, {}},
                      [s](std::vector<double>& v) { v = s->borderInflow(); }});

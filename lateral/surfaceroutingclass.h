@@ -59,6 +59,8 @@ public:
   // the cells of other subbasins less what went out to them, m^3, on every
   // process; methods 1 to 5, whose fluxes cross the subbasins' borders.
   const std::vector<double>& borderInflow() const { return subbasinBorderInflow; }
+  // Only the water balance needs that exchange: follow it from now on.
+  void followBorderInflow() { bordersFollowed = true; }
   // The flow-time zones of every subbasin. Collective.
   virtual void computeFlowTimeZones();
 
@@ -247,6 +249,7 @@ protected:
   std::vector<double> glacierRunoff;
   std::vector<double> cellBorderInflow;     // per own-row cell, m^3 of the step so far
   std::vector<double> subbasinBorderInflow; // 0 .. N, m^3
+  bool bordersFollowed = false;
   Stack velocityStack = nullptr;
   Stack fluxesStack = nullptr;
   Stack weightsStack = nullptr;

@@ -58,7 +58,7 @@ void surfaceroutingclass::runHeadUpdateSweep(double dt) {
   // balance below changes.
   cells.forEach([&](long r, long c) { cellInOutVolumes(r, c, dt); });
   cells.forEach([&](long r, long c) {
-    cellBorderInflow[ownCellIndex(r, c)] += borderExchange(r, c, dt);
+    if (bordersFollowed) cellBorderInflow[ownCellIndex(r, c)] += borderExchange(r, c, dt);
     const double qIn = qInGrid[r][c] * 1000.0 / area;
     double qOut = qOutGrid[r][c] * 1000.0 / area;
     double S = surfStorSiltingUpGrid[r][c];

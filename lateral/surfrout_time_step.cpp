@@ -258,7 +258,7 @@ void surfaceroutingclass::sumBorderInflow() {
 void surfaceroutingclass::endStep() {
   if (flowControl == 0) return;
   getQg();
-  sumBorderInflow();
+  if (bordersFollowed) sumBorderInflow();
   const size_t n = Qg.size() - 1;
   const size_t N = static_cast<size_t>(zones.zoneCount);
   for (auto* records : {&zoneFZT_QD, &zoneFZT_QI})

@@ -241,6 +241,7 @@ TEST(SurfaceRoutingTimeStep, CountsTheWaterCrossingSubbasinBorders) {
         [&](long, long c) { return c <= n / 2 ? 1.0 : 2.0; }, [&](long, long c) { return c == n; });
     s.lines[3] = std::to_string(method) + "  method";
     auto module = s.build(1);
+    module->followBorderInflow();
     surfaceroutingclass::RunoffArrays baseflow(1, std::vector<double>(3, 0.0));
     std::vector<double> constants = {0.0, 60.0, 60.0};
     ASSERT_EQ(startRouting(*module, baseflow, constants), 0);
