@@ -13,7 +13,7 @@
 #include "soil/reinfiltration_exchange.h"
 #include "soil/region_failure.h"
 #include "soil/reinfiltration_records.h"
-#include "soil/runoff_records.h"
+#include "core/runoff_records.h"
 #include "soil/soil_tracer.h"
 #include "soil/unsatzon_settings.h"
 #include "submodel/teilmodellklasse.h"
