@@ -13,29 +13,34 @@ constexpr std::int64_t digitMask = 0xffffffff;
 void ExactSum::add(double value) {
   std::uint64_t bits = 0;
   std::memcpy(&bits, &value, sizeof bits);
-  const int exponent = static_cast<int>((bits >> 52) & 0x7ff);
+  const unsigned exponent = static_cast<unsigned>(bits >> 52) & 0x7ff;
   if (exponent >= 1023 + 100) {
     beyond += value;
     return;
   }
-  // Zero and subnormal values lie far below the lowest digit.
-  if (exponent == 0) return;
-  std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
   // value = +-mantissa * 2^(exponent - 1075); the bit of the mantissa's unit
-  // counted from 2^-160.
-  int shift = exponent - 1075 + 32 * fractionDigits;
-  if (shift < 0) {
-    if (shift <= -53) return;
-    mantissa >>= -shift;
-    shift = 0;
-  }
-  const int d = shift / 32, b = shift % 32;
+  // counted from 2^-160. Zero, subnormal and other values below 2^-213 add
+  // nothing.
+  if (exponent < 1075 - 32 * fractionDigits - 52) return;
+  std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+  unsigned shift = 0;
+  if (exponent >= 1075 - 32 * fractionDigits)
+    shift = exponent - (1075 - 32 * fractionDigits);
+  else
+    mantissa >>= (1075 - 32 * fractionDigits) - exponent;
+  const unsigned d = shift / 32, b = shift % 32;
   const std::uint64_t low = mantissa << b;
-  const std::uint64_t high = b > 0 ? mantissa >> (64 - b) : 0;
-  const std::int64_t sign = bits >> 63 ? -1 : 1;
-  digits[d] += sign * static_cast<std::int64_t>(low & digitMask);
-  digits[d + 1] += sign * static_cast<std::int64_t>(low >> 32);
-  if (high != 0) digits[d + 2] += sign * static_cast<std::int64_t>(high);
+  const std::uint64_t high = (mantissa >> 1) >> (63 - b);
+  std::int64_t* at = digits + d;
+  if (bits >> 63) {
+    at[0] -= static_cast<std::int64_t>(low & digitMask);
+    at[1] -= static_cast<std::int64_t>(low >> 32);
+    at[2] -= static_cast<std::int64_t>(high);
+  } else {
+    at[0] += static_cast<std::int64_t>(low & digitMask);
+    at[1] += static_cast<std::int64_t>(low >> 32);
+    at[2] += static_cast<std::int64_t>(high);
+  }
   if (++adds == addsBeforeCarry) carry();
 }
 

@@ -43,7 +43,7 @@ void gwflowclass::addCellVolumes(int k, long r, long c, const double volumes[6],
   at(StepVolume::solver) += gain - v;
 }
 
-// In row order and with compensated sums, alike on any number of processes.
+// In row order and with exact sums, alike on any number of processes.
 // Collective.
 void gwflowclass::sumStepVolumes() {
   const std::size_t zoneCount = zones.records.size();
