@@ -278,6 +278,7 @@ protected:
   const double* storageConstantQI = nullptr;
   const double* storageConstantQD = nullptr;
   std::vector<ZoneRecord> subbasinHeadSum, subbasinPondedSum, subbasinRiverInflow;
+  std::vector<ExactSum> headSums; // of the inner step's start, per subbasin
   std::vector<double> subbasinStorageChange;
 
   enum StatisticKind { statQD, statQI, statQB, statQG, statStorage, statisticCount };

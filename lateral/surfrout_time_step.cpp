@@ -72,6 +72,9 @@ void surfaceroutingclass::routeSubstep(long minute, long hour, long day, long mo
   for (std::vector<ZoneRecord>* sums : {&subbasinHeadSum, &subbasinPondedSum, &subbasinRiverInflow})
     for (ZoneRecord& z : *sums) z.weightSum = z.valueSum = 0.0;
   runPreparationSweep();
+  // The conductances of method 6 read the neighbours' new heads at once;
+  // the other methods exchange them before their flow sweep.
+  if (flowPathMethod == 6) exchangeHeadsAndFluxes();
   const double T = substepSeconds();
   subTimeStep = minSubTimeStep;
   std::vector<double> lengths = innerStepLengths(minSubTimeStep, minSubTimeStep);
@@ -114,9 +117,9 @@ void surfaceroutingclass::exchangeHeadsAndFluxes() {
 void surfaceroutingclass::routeInnerStep(long counter, long refreshPass, double dt) {
   const bool heads = flowPathMethod == 6;
   cells.forEachInOrder([&](long r, long c) {
-    ZoneRecord& z = subbasinHeadSum[static_cast<size_t>(zones.indexOf(zones.grid[r][c]))];
-    z.weightSum += 1.0;
-    z.valueSum += headGrid[r][c] - (heads ? demGrid[r][c] : 0.0);
+    const size_t s = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
+    subbasinHeadSum[s].weightSum += 1.0;
+    headSums[s].add(headGrid[r][c] - (heads ? demGrid[r][c] : 0.0));
   });
   if (!heads) {
     exchangeHeadsAndFluxes();
@@ -144,7 +147,10 @@ void surfaceroutingclass::sumSubbasinStorage(double dt) {
   const bool heads = flowPathMethod == 6;
   const size_t N = subbasinHeadSum.size();
   std::vector<ExactSum> sums(3 * N);
-  for (size_t s = 0; s < N; ++s) sums[s].add(subbasinHeadSum[s].valueSum);
+  for (size_t s = 0; s < N; ++s) {
+    sums[s] = headSums[s];
+    headSums[s].clear();
+  }
   cells.forEachInOrder([&](long r, long c) {
     const size_t s = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
     subbasinPondedSum[s].weightSum += 1.0;
