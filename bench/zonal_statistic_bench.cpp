@@ -1,6 +1,6 @@
 // Time of one statistics step (resetZones, addValue for every cell of a
 // 1000 x 1000 grid in 100 zones, storeStep) against plain sums into the same
-// records, the price of the compensated sums. Run on one process.
+// records, the price of the exact sums. Run on one process.
 #include <benchmark/benchmark.h>
 #include <mpi.h>
 

@@ -108,7 +108,7 @@ long routstatistic::writeHeader(const std::string& submodel, const std::string& 
 
 void routstatistic::storeRoutingStep(long year, long month, long day, long hour, long minute) {
   if (mode <= 0) return;
-  foldCompensation();
+  foldAdded();
   completeStep(LineDate{year, month, day, hour, minute}, true);
 }
 

@@ -9,9 +9,9 @@
 #include <new>
 
 #include "core/collective_status.h"
-#include "core/compensated_sum.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "core/exact_sum.h"
 #include "core/module_banner.h"
 
 namespace {
@@ -125,8 +125,7 @@ zonalstatistic::zonalstatistic(int& errorCode, DiagStream* diagArg, StatisticTab
       rec[i].valueSum = 0.0;
       rec[i].effectiveWeight = 0.0;
     }
-    compensation.assign(3 * recordCount, 0.0);
-    reductionBuffer.assign(3 * recordCount, CompensatedSum{});
+    added.assign(3 * recordCount, ExactSum{});
     if (count >= 2) {
       runningWeightSum.assign(recordCount, 0.0);
       runningValueSum.assign(recordCount, 0.0);
@@ -200,17 +199,16 @@ void zonalstatistic::writeBuffer() {
 
 void zonalstatistic::addValue(long row, long column, long zone, double value, double weight) {
   if (mode <= 0) return;
-  ZoneRecord& r = (*records)[zone];
-  double* error = &compensation[3 * static_cast<size_t>(zone)];
-  addCompensated(r.weightSum, error[0], weight);
+  ExactSum* sum = &added[3 * static_cast<size_t>(zone)];
+  sum[0].add(weight);
   if (weightGrid && row > 0 && row <= weightRows && column > 0 && column <= weightColumns &&
       weightGrid[row] && weightGrid[row][column] > weightNodata) {
     const double g = weightGrid[row][column];
-    addCompensated(r.effectiveWeight, error[2], weight * g);
-    addCompensated(r.valueSum, error[1], value * g * weight);
+    sum[2].add(weight * g);
+    sum[1].add(value * g * weight);
   } else {
-    addCompensated(r.valueSum, error[1], value * weight);
-    addCompensated(r.effectiveWeight, error[2], weight);
+    sum[1].add(value * weight);
+    sum[2].add(weight);
   }
 }
 
@@ -223,62 +221,64 @@ void zonalstatistic::resetZones() {
     rec[i].valueSum = 0.0;
     rec[i].effectiveWeight = 0.0;
   }
-  std::fill(compensation.begin(), compensation.end(), 0.0);
+  for (ExactSum& sum : added) sum.clear();
 }
 
-void zonalstatistic::foldCompensation() {
+// What the owner set in the records directly, with what addValue added.
+void zonalstatistic::collectAdded() {
   ZoneRecord* rec = *records;
   for (long i = 0; i <= zoneCount; ++i) {
-    double* error = &compensation[3 * static_cast<size_t>(i)];
-    rec[i].weightSum = folded(rec[i].weightSum, error[0]);
-    rec[i].valueSum = folded(rec[i].valueSum, error[1]);
-    rec[i].effectiveWeight = folded(rec[i].effectiveWeight, error[2]);
-    error[0] = error[1] = error[2] = 0.0;
+    ExactSum* sum = &added[3 * static_cast<size_t>(i)];
+    sum[0].add(rec[i].weightSum);
+    sum[1].add(rec[i].valueSum);
+    sum[2].add(rec[i].effectiveWeight);
   }
 }
 
+void zonalstatistic::takeAdded() {
+  ZoneRecord* rec = *records;
+  for (long i = 0; i <= zoneCount; ++i) {
+    ExactSum* sum = &added[3 * static_cast<size_t>(i)];
+    rec[i].weightSum = sum[0].value();
+    rec[i].valueSum = sum[1].value();
+    rec[i].effectiveWeight = sum[2].value();
+    sum[0].clear();
+    sum[1].clear();
+    sum[2].clear();
+  }
+}
+
+// Every process keeps its own sums in its records; rank 0 gets the sums
+// of all.
 void zonalstatistic::reduceRecords() {
   if (size < 2) {
-    if (rank == 0) foldCompensation();
+    foldAdded();
     return;
   }
-  ZoneRecord* rec = *records;
-  CompensatedSum* buffer = reductionBuffer.data();
-  for (long i = 0; i <= zoneCount; ++i) {
-    const double* error = &compensation[3 * static_cast<size_t>(i)];
-    CompensatedSum* b = buffer + 3 * i;
-    b[0] = CompensatedSum{rec[i].weightSum, error[0]};
-    b[1] = CompensatedSum{rec[i].valueSum, error[1]};
-    b[2] = CompensatedSum{rec[i].effectiveWeight, error[2]};
-  }
-  const long pairs = 3 * (static_cast<long>(zoneCount) + 1);
-  if (pairs > INT_MAX) {
+  collectAdded();
+  reductionBuffer = added;
+  const long sums = 3 * (static_cast<long>(zoneCount) + 1);
+  if (sums > INT_MAX) {
     *diag << "FATAL: zonal statistic " << fileName << ": " << zoneCount
           << " zones are too many for one reduction"
           << "[end-entry]";
     throw reductionFailedCode;
   }
   const char* call = "";
-  checkMPI(*diag,
-           reduceCompensatedSums(buffer, static_cast<int>(pairs), false, call),
+  checkMPI(*diag, reduceExactSums(reductionBuffer.data(), static_cast<int>(sums), false, call),
            call, fileName);
-  if (rank != 0) return;
-  for (long i = 0; i <= zoneCount; ++i) {
-    const CompensatedSum* b = buffer + 3 * i;
-    rec[i].weightSum = b[0].value();
-    rec[i].valueSum = b[1].value();
-    rec[i].effectiveWeight = b[2].value();
-  }
-  std::fill(compensation.begin(), compensation.end(), 0.0);
+  if (rank == 0) added.swap(reductionBuffer);
+  takeAdded();
 }
 
 void zonalstatistic::storeStep(long year, long month, long day, long hour, long minute,
                                int reduce) {
   if (mode <= 0) return;
-  if (reduce > 0)
+  if (reduce > 0) {
     reduceRecords();
-  else if (rank == 0)
-    foldCompensation();
+  } else if (rank == 0) {
+    foldAdded();
+  }
   if (rank != 0) return;
   completeStep(LineDate{year, month, day, hour, minute}, false);
 }
@@ -436,7 +436,7 @@ void zonalstatistic::freeBuffers() {
   freeVector(runningWeightSum);
   freeVector(runningValueSum);
   freeVector(runningEffectiveWeight);
-  freeVector(compensation);
+  freeVector(added);
   freeVector(reductionBuffer);
   capacity = 0;
   linesUsed = 0;

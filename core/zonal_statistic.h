@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/compensated_sum.h"
+#include "core/exact_sum.h"
 #include "core/grid_types.h"
 #include "core/statistic_table.h"
 
@@ -90,9 +90,16 @@ protected:
   // a line, buffers the line. A routed step takes the routing model's zone
   // value and has no total.
   void completeStep(const LineDate& date, bool routed);
-  // Puts the rounding errors kept by addValue back into the records.
-  void foldCompensation();
-  // Sums the records (with their rounding errors) of all processes on rank 0.
+  // Adds the records' values to what addValue added.
+  void collectAdded();
+  // Puts the added sums, rounded, into the records and clears them.
+  void takeAdded();
+  // Both: the records then hold their whole sums.
+  void foldAdded() {
+    collectAdded();
+    takeAdded();
+  }
+  // Sums the records of all processes on rank 0.
   void reduceRecords();
   // Frees every buffer and makes the object inactive.
   void freeBuffers();
@@ -142,11 +149,11 @@ protected:
   std::vector<double> runningValueSum;
   std::vector<double> runningEffectiveWeight;
 
-  // Rounding errors of addValue per record (weightSum, valueSum,
-  // effectiveWeight), so that the zone sums come out the same however the
-  // cells are divided among the processes.
-  std::vector<double> compensation;
-  std::vector<CompensatedSum> reductionBuffer;
+  // What addValue added per record (weightSum, valueSum, effectiveWeight),
+  // exactly, so that the zone sums come out the same however the cells are
+  // divided among the processes.
+  std::vector<ExactSum> added;
+  std::vector<ExactSum> reductionBuffer;
   int rank = 0;
   int size = 1;
 

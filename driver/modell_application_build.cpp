@@ -435,6 +435,8 @@ void ModellApplication::buildSubmodels() {
   }
   if (channelRouting->getConfiguredFlowControl() > 0)
     channelRouting->InitLakeModel(context.interceptionFirst);
+  unsatZone->setLakesReleased(channelRouting->getConfiguredFlowControl() > 0 &&
+                              channelRouting->getLakeModel() != 0);
   if (channelRouting->getFlowControl() > 0) {
     channelRouting->CheckInflowAbstractionLinks();
     channelRouting->setIrrigationDemand(irrigation->GetSurfaceDemand());

@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "core/collective_status.h"
-#include "core/compensated_sum.h"
 #include "core/diag_stream.h"
+#include "core/exact_sum.h"
 #include "lateral/surfaceroutingclass.h"
 
 namespace {
@@ -55,9 +55,9 @@ void surfaceroutingclass::computeFlowTimeZones() {
   *diag << "INFO: done and reduced to rank 0"
         << "[end-entry]";
   const size_t tracerRows = 1 + (concQDGrids.empty() ? 0 : concQDGrids.size() - 1);
-  zoneFZT_QD.assign(tracerRows, std::vector<std::vector<ZoneRecord>>(N + 1));
+  zoneFZT_QD.assign(tracerRows, std::vector<RunoffRecords>(N + 1));
   for (size_t s = 1; s <= N; ++s)
-    for (auto& t : zoneFZT_QD) t[s].assign(static_cast<size_t>(std::floor(maxzeit[s])) + 1, {});
+    for (auto& t : zoneFZT_QD) t[s].resize(static_cast<size_t>(std::floor(maxzeit[s])) + 1);
   zoneFZT_QI = zoneFZT_QD;
   if (!flowTimesGrid) {
     for (auto* records : {&zoneFZT_QD, &zoneFZT_QI})
@@ -87,7 +87,7 @@ void surfaceroutingclass::countZoneCells() {
   const size_t N = static_cast<size_t>(zones.zoneCount);
   std::vector<size_t> offset(N + 2, 0);
   for (size_t s = 1; s <= N; ++s) offset[s + 1] = offset[s] + zoneFZT_QD[0][s].size();
-  std::vector<CompensatedSum> weights(offset[N + 1]);
+  std::vector<ExactSum> weights(offset[N + 1]);
   cells.forEachInOrder([&](long r, long c) {
     const size_t s = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
     const size_t z = static_cast<size_t>(flowTimeZone(flowTimesGrid[r][c]));
@@ -116,8 +116,8 @@ void surfaceroutingclass::writeFlowTimeDistribution() {
     const int code = static_cast<int>(zones.records[s].code);
     const int count = static_cast<int>(std::floor(maxzeit[s]));
     if (log) std::fprintf(log, "TG\t%4d\t(%3d\tZonen):", code, count);
-    std::vector<ZoneRecord>& qd = zoneFZT_QD[0][s];
-    std::vector<ZoneRecord>& qi = zoneFZT_QI[0][s];
+    RunoffRecords& qd = zoneFZT_QD[0][s];
+    RunoffRecords& qi = zoneFZT_QI[0][s];
     double sum = 0.0;
     for (int z = 1; z <= count; ++z) sum += qd[static_cast<size_t>(z)].weightSum;
     if (count < 1 || sum == 0.0) {
@@ -157,10 +157,10 @@ void surfaceroutingclass::prefillPipeline() {
   const double K = substeps;
   for (size_t s = 1; s < zoneFZT_QD[0].size(); ++s)
     for (auto* records : {&zoneFZT_QD, &zoneFZT_QI}) {
-      std::vector<ZoneRecord>& zone = (*records)[0][s];
-      for (ZoneRecord& z : zone) {
-        z.weightSum *= mpiRank == 0 ? K : 0.0;
-        z.effectiveWeight *= mpiRank == 0 ? K : 0.0;
+      RunoffRecords& zone = (*records)[0][s];
+      for (size_t z = 0; z < zone.size(); ++z) {
+        zone[z].weightSum *= mpiRank == 0 ? K : 0.0;
+        zone[z].effectiveWeight *= mpiRank == 0 ? K : 0.0;
       }
       for (size_t z = zone.size() - 1; z-- > 1;) {
         zone[z].weightSum += zone[z + 1].weightSum;

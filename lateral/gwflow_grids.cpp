@@ -1,5 +1,6 @@
 // The grids the groundwater model registers, their start values, and the
 // control-point file.
+#include <cmath>
 #include <cstdio>
 
 #include "core/diag_stream.h"

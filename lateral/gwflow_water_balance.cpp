@@ -19,7 +19,7 @@ void gwflowclass::followBalance() {
       ownLast >= ownFirst ? static_cast<std::size_t>(ownLast - ownFirst + 1) * header.ncols : 0;
   cellVolumes.assign(cells * volumeCount, 0.0);
   for (std::vector<double>& v : zoneVolumes) v.assign(zones.records.size(), 0.0);
-  storageLevel.assign(zones.records.size(), CompensatedSum{});
+  storageLevel.assign(zones.records.size(), ExactSum{});
 }
 
 // A cell of fixed head keeps its water: what flows into it leaves the
@@ -43,11 +43,11 @@ void gwflowclass::addCellVolumes(int k, long r, long c, const double volumes[6],
   at(StepVolume::solver) += gain - v;
 }
 
-// In row order and with compensated sums, alike on any number of processes.
+// In row order and with exact sums, alike on any number of processes.
 // Collective.
 void gwflowclass::sumStepVolumes() {
   const std::size_t zoneCount = zones.records.size();
-  std::vector<CompensatedSum> sums(volumeCount * zoneCount);
+  std::vector<ExactSum> sums(volumeCount * zoneCount);
   ownCells().forEachInOrder([&](long r, long c) {
     const std::size_t z = static_cast<std::size_t>(zones.indexOf(zones.grid[r][c]));
     double* cell = &cellVolumes[(static_cast<std::size_t>(r - ownFirst) * header.ncols +
@@ -59,7 +59,7 @@ void gwflowclass::sumStepVolumes() {
     }
   });
   const char* failedCall = nullptr;
-  if (reduceCompensatedSums(sums.data(), static_cast<int>(sums.size()), false, failedCall) !=
+  if (reduceExactSums(sums.data(), static_cast<int>(sums.size()), false, failedCall) !=
       MPI_SUCCESS) {
     *diag << "FATAL: " << failedCall << " failed while " << moduleName
           << " summed the volumes of its water balance; the MPI installation is at fault, rerun "

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/compensated_sum.h"
+#include "core/exact_sum.h"
 #include "core/reinfiltration_record.h"
 #include "submodel/teilmodellklasse.h"
 
@@ -263,7 +263,7 @@ protected:
   std::vector<double> cellVolumes;
   std::vector<std::vector<double>> zoneVolumes =
       std::vector<std::vector<double>>(static_cast<std::size_t>(StepVolume::count));
-  std::vector<CompensatedSum> storageLevel;
+  std::vector<ExactSum> storageLevel;
 
   RunoffArrays* runoffArray = nullptr;
   ReinfiltrationRecord* unsaturatedZoneSource = nullptr;

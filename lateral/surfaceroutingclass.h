@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "core/compensated_sum.h"
+#include "core/exact_sum.h"
+#include "core/runoff_records.h"
 #include "submodel/teilmodellklasse.h"
 
 class surfaceroutingclass : public teilmodellklasse {
@@ -170,7 +171,7 @@ protected:
   void releaseTracerStorage();
 
   // --- time step and zones ----------------------------------------------------
-  using ZoneRecords = std::vector<std::vector<std::vector<ZoneRecord>>>; // [t][s][zone]
+  using ZoneRecords = std::vector<std::vector<RunoffRecords>>; // [t][s], zones 1 ..
   struct ModuleStatistic;
   double substepSeconds() const;
   double adaptedSubTimeStep(double stable) const;
@@ -178,8 +179,9 @@ protected:
   void routeInnerStep(long counter, long refreshPass, double dt);
   void exchangeHeadsAndFluxes();
   void sumSubbasinStorage(double dt);
-  void sumOverProcesses(std::vector<CompensatedSum>& sums, const char* what);
+  void sumOverProcesses(std::vector<ExactSum>& sums, const char* what);
   void collectSubstepRunoff();
+  void sumZonesOnRoot();
   // The net inflow [m^3] of an inner step of dt over the borders of the
   // cell's subbasin.
   double borderExchange(long row, long col, double dt) const;
@@ -276,6 +278,7 @@ protected:
   const double* storageConstantQI = nullptr;
   const double* storageConstantQD = nullptr;
   std::vector<ZoneRecord> subbasinHeadSum, subbasinPondedSum, subbasinRiverInflow;
+  std::vector<ExactSum> headSums; // of the inner step's start, per subbasin
   std::vector<double> subbasinStorageChange;
 
   enum StatisticKind { statQD, statQI, statQB, statQG, statStorage, statisticCount };

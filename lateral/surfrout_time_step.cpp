@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "core/collective_status.h"
-#include "core/compensated_sum.h"
 #include "core/diag_stream.h"
+#include "core/exact_sum.h"
 #include "lateral/surface_flow_directions.h"
 #include "lateral/surfaceroutingclass.h"
 
@@ -38,16 +38,7 @@ void surfaceroutingclass::startStep(long minute, long hour, long day, long month
   for (const auto& t : tracers) t->statistic->resetZones();
   for (auto* records : {&zoneFZT_QD, &zoneFZT_QI})
     for (auto& t : *records)
-      for (size_t s = 1; s < t.size(); ++s) {
-        std::vector<ZoneRecord>& zone = t[s];
-        for (size_t z = 2; z < zone.size(); ++z) {
-          zone[z - 1].weightSum = zone[z].weightSum;
-          zone[z - 1].valueSum = zone[z].valueSum;
-          zone[z - 1].effectiveWeight = zone[z].effectiveWeight;
-        }
-        ZoneRecord& last = zone.back();
-        last.weightSum = last.valueSum = last.effectiveWeight = 0.0;
-      }
+      for (size_t s = 1; s < t.size(); ++s) t[s].shift();
 }
 
 double surfaceroutingclass::substepSeconds() const {
@@ -81,6 +72,9 @@ void surfaceroutingclass::routeSubstep(long minute, long hour, long day, long mo
   for (std::vector<ZoneRecord>* sums : {&subbasinHeadSum, &subbasinPondedSum, &subbasinRiverInflow})
     for (ZoneRecord& z : *sums) z.weightSum = z.valueSum = 0.0;
   runPreparationSweep();
+  // The conductances of method 6 read the neighbours' new heads at once;
+  // the other methods exchange them before their flow sweep.
+  if (flowPathMethod == 6) exchangeHeadsAndFluxes();
   const double T = substepSeconds();
   subTimeStep = minSubTimeStep;
   std::vector<double> lengths = innerStepLengths(minSubTimeStep, minSubTimeStep);
@@ -123,9 +117,9 @@ void surfaceroutingclass::exchangeHeadsAndFluxes() {
 void surfaceroutingclass::routeInnerStep(long counter, long refreshPass, double dt) {
   const bool heads = flowPathMethod == 6;
   cells.forEachInOrder([&](long r, long c) {
-    ZoneRecord& z = subbasinHeadSum[static_cast<size_t>(zones.indexOf(zones.grid[r][c]))];
-    z.weightSum += 1.0;
-    z.valueSum += headGrid[r][c] - (heads ? demGrid[r][c] : 0.0);
+    const size_t s = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
+    subbasinHeadSum[s].weightSum += 1.0;
+    headSums[s].add(headGrid[r][c] - (heads ? demGrid[r][c] : 0.0));
   });
   if (!heads) {
     exchangeHeadsAndFluxes();
@@ -152,8 +146,11 @@ void surfaceroutingclass::routeInnerStep(long counter, long refreshPass, double 
 void surfaceroutingclass::sumSubbasinStorage(double dt) {
   const bool heads = flowPathMethod == 6;
   const size_t N = subbasinHeadSum.size();
-  std::vector<CompensatedSum> sums(3 * N);
-  for (size_t s = 0; s < N; ++s) sums[s].add(subbasinHeadSum[s].valueSum);
+  std::vector<ExactSum> sums(3 * N);
+  for (size_t s = 0; s < N; ++s) {
+    sums[s] = headSums[s];
+    headSums[s].clear();
+  }
   cells.forEachInOrder([&](long r, long c) {
     const size_t s = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
     subbasinPondedSum[s].weightSum += 1.0;
@@ -174,9 +171,9 @@ void surfaceroutingclass::sumSubbasinStorage(double dt) {
 
 // Sums that do not depend on how the cells are shared among the processes,
 // on every process.
-void surfaceroutingclass::sumOverProcesses(std::vector<CompensatedSum>& sums, const char* what) {
+void surfaceroutingclass::sumOverProcesses(std::vector<ExactSum>& sums, const char* what) {
   const char* failedCall = nullptr;
-  if (reduceCompensatedSums(sums.data(), static_cast<int>(sums.size()), true, failedCall) ==
+  if (reduceExactSums(sums.data(), static_cast<int>(sums.size()), true, failedCall) ==
       MPI_SUCCESS)
     return;
   *diag << "FATAL: " << failedCall << " failed while " << moduleName << " summed " << what
@@ -205,24 +202,15 @@ void surfaceroutingclass::collectSubstepRunoff() {
     const double w = cellWeights ? cellWeights[r][c] : 1.0;
     const double direct = river ? directflowGrid[r][c] : 0.0;
     const double inter = interflowGrid[r][c];
-    ZoneRecord& qd = zoneFZT_QD[0][static_cast<size_t>(s)][z];
-    qd.valueSum += w * K * direct;
-    qd.weightSum += 1.0;
-    qd.effectiveWeight += w;
-    ZoneRecord& qi = zoneFZT_QI[0][static_cast<size_t>(s)][z];
-    qi.valueSum += w * K * inter;
-    qi.weightSum += 1.0;
-    qi.effectiveWeight += w;
+    zoneFZT_QD[0][static_cast<size_t>(s)].add(z, w * K * direct, 1.0, w);
+    zoneFZT_QI[0][static_cast<size_t>(s)].add(z, w * K * inter, 1.0, w);
     for (size_t k = 1; k <= n; ++k) {
       const bool evaporating = tracers[k - 1]->record.evaporating != 0;
-      ZoneRecord& tqd = zoneFZT_QD[k][static_cast<size_t>(s)][z];
-      if (river) tqd.valueSum += w * K * concQDGrids[k][r][c] * (evaporating ? direct : 1.0);
-      tqd.weightSum += direct;
-      tqd.effectiveWeight += w * direct;
-      ZoneRecord& tqi = zoneFZT_QI[k][static_cast<size_t>(s)][z];
-      tqi.valueSum += w * K * concQIGrids[k][r][c] * (evaporating ? inter : 1.0);
-      tqi.weightSum += inter;
-      tqi.effectiveWeight += w * inter;
+      const double carried =
+          river ? w * K * concQDGrids[k][r][c] * (evaporating ? direct : 1.0) : 0.0;
+      zoneFZT_QD[k][static_cast<size_t>(s)].add(z, carried, direct, w * direct);
+      zoneFZT_QI[k][static_cast<size_t>(s)].add(
+          z, w * K * concQIGrids[k][r][c] * (evaporating ? inter : 1.0), inter, w * inter);
     }
   });
 }
@@ -245,7 +233,7 @@ double surfaceroutingclass::borderExchange(long row, long col, double dt) const 
 // The cells' exchange of the step per subbasin, in row order and alike on
 // any number of processes. Collective.
 void surfaceroutingclass::sumBorderInflow() {
-  std::vector<CompensatedSum> sums(subbasinBorderInflow.size());
+  std::vector<ExactSum> sums(subbasinBorderInflow.size());
   cells.forEachInOrder([&](long r, long c) {
     double& cell = cellBorderInflow[ownCellIndex(r, c)];
     sums[static_cast<size_t>(zones.indexOf(zones.grid[r][c]))].add(cell);
@@ -261,9 +249,7 @@ void surfaceroutingclass::endStep() {
   if (bordersFollowed) sumBorderInflow();
   const size_t n = Qg.size() - 1;
   const size_t N = static_cast<size_t>(zones.zoneCount);
-  for (auto* records : {&zoneFZT_QD, &zoneFZT_QI})
-    for (auto& t : *records)
-      for (size_t s = 1; s <= N; ++s) MPIReduceZoneRecords(t[s].data(), 1, true);
+  sumZonesOnRoot();
   if (mpiRank == 0)
     for (size_t s = 1; s <= N; ++s) {
       const double rel = zones.records[s].areaFraction;
@@ -304,6 +290,21 @@ void surfaceroutingclass::endStep() {
     writeOutputGrids(registryIndex[slot], 1, 0);
     writeOutputStack(registryIndex[slot]);
   }
+}
+
+// Every zone of every subbasin into rank 0's records, which keep the runoff
+// on its way whole; the other processes' zones start anew. Collective.
+void surfaceroutingclass::sumZonesOnRoot() {
+  std::vector<RunoffRecords*> sets;
+  for (auto* records : {&zoneFZT_QD, &zoneFZT_QI})
+    for (auto& t : *records)
+      for (size_t s = 1; s < t.size(); ++s) sets.push_back(&t[s]);
+  const char* failedCall = "";
+  if (RunoffRecords::sumOnRoot(sets, failedCall) == MPI_SUCCESS) return;
+  *diag << "FATAL: " << failedCall << " failed while " << moduleName
+        << " summed its flow-time zones; the MPI installation is at fault, rerun the model."
+        << "[end-entry]";
+  throw mpiCallFailed;
 }
 
 // The outlet zone of subbasin s through its linear storage, on rank 0.

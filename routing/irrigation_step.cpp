@@ -95,7 +95,7 @@ double irrigationclass::demandByMoisture(long r, long c, const IrrigationRecord&
 // In row order on every process, and summed with their rounding errors, so
 // that the sums do not depend on how the cells are shared out.
 void irrigationclass::sumSurfaceDemand() {
-  std::fill(demandSums.begin(), demandSums.end(), CompensatedSum{});
+  std::fill(demandSums.begin(), demandSums.end(), ExactSum{});
   cells.forEachInOrder([&](long r, long c) {
     const int z = zones.indexOf(zones.grid[r][c]);
     const CellKind kind = kindOf(recordOf(r, c));
@@ -109,7 +109,7 @@ void irrigationclass::sumSurfaceDemand() {
   const char* call = "";
   checkMPI(
       *diag,
-      reduceCompensatedSums(demandSums.data(), static_cast<int>(demandSums.size()), false, call),
+      reduceExactSums(demandSums.data(), static_cast<int>(demandSums.size()), false, call),
       call);
 }
 

@@ -43,7 +43,7 @@ irrigationclass::irrigationclass(const ModelContext& contextArg, int& errorCode)
     const std::size_t records = static_cast<std::size_t>(zones.zoneCount) + 1;
     surfaceDemand = zones.records;
     for (ZoneRecord& r : surfaceDemand) r.weightSum = r.valueSum = r.effectiveWeight = 0.0;
-    demandSums.assign(2 * records, CompensatedSum{});
+    demandSums.assign(2 * records, ExactSum{});
     supply.assign(records, 1.0);
   });
 }

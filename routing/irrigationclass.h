@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/compensated_sum.h"
+#include "core/exact_sum.h"
 #include "core/reinfiltration_record.h"
 #include "routing/routing_topology.h"
 #include "submodel/teilmodellklasse.h"
@@ -141,7 +141,7 @@ private:
   std::vector<ZoneRecord> surfaceDemand;
   // Per subbasin: the surface-water amounts weighted by area and the
   // weights, in pairs.
-  std::vector<CompensatedSum> demandSums;
+  std::vector<ExactSum> demandSums;
   // Rank 0's answer, rows of zones + 1: row 0 the share of the demand that
   // each subbasin receives (entry 0 is 1 when any gets less than all), row
   // k the concentration of tracer k in its river water.

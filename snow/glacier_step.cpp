@@ -37,11 +37,11 @@ void schneemodellklasse::updateMassBalance() {
 
 // The melt of the glacier part of every own cell, summed per subbasin so
 // that the sums do not depend on the decomposition.
-void schneemodellklasse::sumGlacierMelt(std::vector<CompensatedSum>& melt) {
-  melt.assign(meltSums * (static_cast<size_t>(zones.zoneCount) + 1), CompensatedSum{});
+void schneemodellklasse::sumGlacierMelt(std::vector<ExactSum>& melt) {
+  melt.assign(meltSums * (static_cast<size_t>(zones.zoneCount) + 1), ExactSum{});
   const Grid firnTotal = own(firnTotalGrid);
   cells.forEachInOrder([&](long r, long c) {
-    CompensatedSum* sums = &melt[meltSums * static_cast<size_t>(zones.indexOf(zones.grid[r][c]))];
+    ExactSum* sums = &melt[meltSums * static_cast<size_t>(zones.indexOf(zones.grid[r][c]))];
     const double g = glacierFraction(r, c);
     sums[3].add(1.0);
     if (!(g > 0.0)) return;
@@ -56,9 +56,9 @@ void schneemodellklasse::sumGlacierMelt(std::vector<CompensatedSum>& melt) {
 // Rank 0: each storage takes the mean melt of the glacier part of its
 // subbasin and gives it back with its constant in hours; a subbasin
 // without glacier keeps nothing.
-void schneemodellklasse::routeGlacierRunoff(std::vector<CompensatedSum>& melt) {
+void schneemodellklasse::routeGlacierRunoff(std::vector<ExactSum>& melt) {
   const char* call = "";
-  checkMPI(*diag, reduceCompensatedSums(melt.data(), static_cast<int>(melt.size()), false, call),
+  checkMPI(*diag, reduceExactSums(melt.data(), static_cast<int>(melt.size()), false, call),
            call);
   const size_t n = static_cast<size_t>(zones.zoneCount);
   SnowSeries& runoffSeries = series[glacierRunoffSeries];
@@ -68,7 +68,7 @@ void schneemodellklasse::routeGlacierRunoff(std::vector<CompensatedSum>& melt) {
     std::vector<double>* storages[3] = {&qIceEls, &qFirnEls, &qSnowEls};
     glacierMeltInput.assign(n + 1, 0.0);
     for (size_t s = 1; s <= n; ++s) {
-      const CompensatedSum* sums = &melt[meltSums * s];
+      const ExactSum* sums = &melt[meltSums * s];
       const double count = sums[3].value();
       const GlacierSubbasin& basin = glacierBasins[s];
       const double area = basin.glacierArea + basin.freeArea;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/compensated_sum.h"
+#include "core/exact_sum.h"
 #include "snow/glacier.h"
 #include "snow/snow_physics.h"
 #include "submodel/teilmodellklasse.h"
@@ -299,8 +299,8 @@ protected:
   void permafrostCell(long r, long c);
   // --- glacier step (snow/glacier_step.cpp) -----------------------------------------
   void updateMassBalance();
-  void sumGlacierMelt(std::vector<CompensatedSum>& melt);
-  void routeGlacierRunoff(std::vector<CompensatedSum>& melt);
+  void sumGlacierMelt(std::vector<ExactSum>& melt);
+  void routeGlacierRunoff(std::vector<ExactSum>& melt);
   bool balanceDue() const;
   void annualBalance();
   void moveExcessOntoGlacier(long r, long c, double g);

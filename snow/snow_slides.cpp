@@ -23,7 +23,7 @@ void schneemodellklasse::computeGlacierStep(long minute, long hour, long day, lo
   if (glacierGrid && glacier.dynamic()) updateMassBalance();
   addStatistics();
   if (glacierGrid) {
-    std::vector<CompensatedSum> melt;
+    std::vector<ExactSum> melt;
     sumGlacierMelt(melt);
     routeGlacierRunoff(melt);
   }

@@ -29,13 +29,17 @@ void appendRootLog(DiagStream& diag, const std::string& text, const char* warnin
   diag << warning << name << "[end-entry]";
 }
 
-void reduce(DiagStream& diag, std::vector<CompensatedSum>& pairs, bool toAll) {
-  const char* call = "";
-  const int result = reduceCompensatedSums(pairs.data(), static_cast<int>(pairs.size()), toAll, call);
+void checkReduction(DiagStream& diag, int result, const char* call) {
   if (result == MPI_SUCCESS) return;
   diag << "FATAL: unsatzon_model: " << call << " of the runoff records failed: "
        << mpiErrorText(result) << "[end-entry]";
   throw reductionCode;
+}
+
+void reduce(DiagStream& diag, std::vector<ExactSum>& pairs, bool toAll) {
+  const char* call = "";
+  const int result = reduceExactSums(pairs.data(), static_cast<int>(pairs.size()), toAll, call);
+  checkReduction(diag, result, call);
 }
 
 } // namespace
@@ -90,7 +94,7 @@ void unsatzonmodellklasse::computeFlowTimeDistribution() {
     a->assign(tracers, std::vector<double>(n + 1, 0.0));
 
   std::vector<RunoffRecords>& water = directRecords[0];
-  std::vector<CompensatedSum> area(n + 1);
+  std::vector<ExactSum> area(n + 1);
   for (long r = header.firstRow; r <= header.lastRow; ++r)
     for (long c = 1; c <= header.ncols; ++c) {
       if (!isOwnValidCell(r, c)) continue;
@@ -103,7 +107,7 @@ void unsatzonmodellklasse::computeFlowTimeDistribution() {
   for (size_t s = 0; s <= n; ++s) subbasinWeight[s] = area[s].value();
 
   if (flowTimes) {
-    std::vector<CompensatedSum> pairs;
+    std::vector<ExactSum> pairs;
     for (size_t s = 0; s <= n; ++s)
       for (size_t t = 0; t < water[s].size(); ++t) {
         pairs.resize(pairs.size() + 3);
@@ -211,32 +215,16 @@ void unsatzonmodellklasse::concentrateRunoff(long minute, long hour, long day, l
   // every process adds only its own cells, rank 0 keeps the runoff still on
   // its way, whole and without rounding errors carried on, which its state
   // file takes to a warm start.
-  std::vector<CompensatedSum> pairs;
+  std::vector<RunoffRecords*> sets;
   for (size_t k = 0; k < tracers; ++k) {
     for (size_t s = 1; s <= n; ++s)
       for (std::vector<RunoffRecords>* kind : {&directRecords[k], &interflowRecords[k]})
-        for (size_t t = 1; t < (*kind)[s].size(); ++t) {
-          pairs.resize(pairs.size() + 3);
-          (*kind)[s].pack(t, &pairs[pairs.size() - 3]);
-        }
-    for (size_t s = 1; s <= n; ++s) {
-      pairs.resize(pairs.size() + 3);
-      baseflowRecords[k].pack(s, &pairs[pairs.size() - 3]);
-    }
+        sets.push_back(&(*kind)[s]);
+    sets.push_back(&baseflowRecords[k]);
   }
-  reduce(*diag, pairs, false);
-  size_t at = 0;
-  for (size_t k = 0; k < tracers; ++k) {
-    for (size_t s = 1; s <= n; ++s)
-      for (std::vector<RunoffRecords>* kind : {&directRecords[k], &interflowRecords[k]}) {
-        RunoffRecords& records = (*kind)[s];
-        if (mpiRank != 0) records.clearSums();
-        for (size_t t = 1; t < records.size(); ++t, at += 3)
-          if (mpiRank == 0) records.unpack(t, &pairs[at]);
-      }
-    for (size_t s = 1; s <= n; ++s, at += 3)
-      if (mpiRank == 0) baseflowRecords[k].unpack(s, &pairs[at]);
-  }
+  const char* call = "";
+  const int result = RunoffRecords::sumOnRoot(sets, call);
+  checkReduction(*diag, result, call);
 
   if (mpiRank == 0) {
     const double stepMinutes = timeStepMinutes;

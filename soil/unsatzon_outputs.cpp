@@ -11,6 +11,7 @@
 #include "config/control_file_session.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/exact_sum.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -229,9 +230,10 @@ double unsatzonmodellklasse::columnWater(long r, long c) const {
 
 void unsatzonmodellklasse::writeMeanSoilWater(const char* moment) {
   const std::vector<soil_class>& table = *context.soilTable;
-  double sums[3] = {0.0, 0.0, 0.0}; // unglacierised water, glacierised water, area
+  // Unglacierised water, glacierised water, area: exact sums, alike on any
+  // number of processes and threads.
+  ExactSum sums[3];
   const double nodata = header.nodata;
-#pragma omp parallel for schedule(runtime) reduction(+ : sums[:3])
   for (long r = header.firstRow; r <= header.lastRow; ++r)
     for (long c = 1; c <= header.ncols; ++c) {
       if (!(zone[r][c] > 0.0) || !isOwnValidCell(r, c)) continue;
@@ -244,12 +246,14 @@ void unsatzonmodellklasse::writeMeanSoilWater(const char* moment) {
         water += theta[r][c][k] * soil.getThickness(k);
         saturated += soil.getThetaSat(k) * soil.getThickness(k);
       }
-      sums[0] += w * water * (1.0 - g);
-      sums[1] += w * saturated * g;
-      sums[2] += w;
+      sums[0].add(w * water * (1.0 - g));
+      sums[1].add(w * saturated * g);
+      sums[2].add(w);
     }
-  double total[3] = {0.0, 0.0, 0.0};
-  checkMPI(*diag, MPI_Reduce(sums, total, 3, MPI_DOUBLE, MPI_SUM, 0, MPI_COMM_WORLD), "MPI_Reduce");
+  const char* call = "";
+  const int result = reduceExactSums(sums, 3, false, call);
+  checkMPI(*diag, result, call);
+  const double total[3] = {sums[0].value(), sums[1].value(), sums[2].value()};
   int code = 0;
   if (mpiRank == 0) {
     const double unglacierised = total[2] > 0.0 ? total[0] / total[2] : 0.0;

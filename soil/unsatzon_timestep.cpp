@@ -268,10 +268,10 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   // A lake's water stands on its cells at the lake's level, over their
   // ponding capacity when the lake rises above its top: the lake's outflow
   // releases it, where spilling it as the cells' direct runoff would route
-  // it back into the lake.
-  forcing.maxPonding = isLakeCell(r, c) ? std::numeric_limits<double>::infinity()
-                       : maxPonding     ? value(maxPonding, 0.0)
-                                        : 0.0;
+  // it back into the lake. Without the lake model nothing would release it.
+  forcing.maxPonding = isLakeCell(r, c) && lakesReleased ? std::numeric_limits<double>::infinity()
+                       : maxPonding                      ? value(maxPonding, 0.0)
+                                                         : 0.0;
   // Silting-up's runoff of the whole step is shared among the sub-steps;
   // what surface routing left on the land moves into the column, so that it
   // is neither taken twice nor overwritten by the next routing sub-step.

@@ -13,7 +13,7 @@
 #include "soil/reinfiltration_exchange.h"
 #include "soil/region_failure.h"
 #include "soil/reinfiltration_records.h"
-#include "soil/runoff_records.h"
+#include "core/runoff_records.h"
 #include "soil/soil_tracer.h"
 #include "soil/unsatzon_settings.h"
 #include "submodel/teilmodellklasse.h"
@@ -59,6 +59,9 @@ public:
   virtual double getTOffsetFreshSnow() const { return snowSettings.tOffsetFreshSnow; }
   // Whether the groundwater model runs; set by the driver after building it.
   virtual void setGroundwaterActive(bool active) { groundwaterActive = active; }
+  // Whether channel routing's lake model releases the lakes' water; set by
+  // the driver after building it.
+  virtual void setLakesReleased(bool released) { lakesReleased = released; }
 
   // Looks up, on the first call, the water input of the soil: the first of
   // "throughfall0", "snowcover_outflow" and "precipitation", with
@@ -571,6 +574,7 @@ protected:
   ReinfiltrationExchange reinfiltrationExchange;
   int lakeFlowControl = 0; // of "[lake_model]"
   Grid lakeCodes = nullptr;
+  bool lakesReleased = false;
 
   std::vector<std::unique_ptr<SoilTracer>> soilTracers; // tracers 1 .. tracerCount
 

@@ -198,54 +198,61 @@ TEST(UnsatzonTimeStep, ColumnsTakeTheParametersOfTheirSubbasin) {
 
 // 500 mm of water stand on every cell, whose ponding capacity is 1 mm. A
 // cell of a lake (row 1, lake 1) keeps what does not infiltrate, as its lake
-// rises above its top; any other cell spills it as direct runoff, also one
-// of code 0 or -1, which no lake of channel routing holds. Either way the
-// column and pond lose only what the result grids say left them.
+// rises above its top, when channel routing's lake model releases it; any
+// other cell spills it as direct runoff, also one of code 0 or -1, which no
+// lake of channel routing holds, and a lake's cell without the lake model.
+// Either way the column and pond lose only what the result grids say left
+// them.
 TEST(UnsatzonTimeStep, LakeCellsKeepTheirWaterAboveTheirPondingCapacity) {
-  UnsatzonSetup setup("unsatzon_step_lakes");
-  WorkingDirectory cd(setup.directory);
-  const std::vector<landuse_class> uses = rootedLanduse();
-  setup.base.context.landuseTable = &uses;
-  setup.base.addGrid("precipitation", uniform(0.0));
-  setup.base.addGrid("max_ponding_storage", uniform(0.001));
-  setup.base.addGrid("lake_codes",
-                     {1, 1, 1, 1, 0, -1, nodata, nodata, nodata, nodata, nodata, nodata});
-  std::vector<std::string> lines = setup.lines;
-  lines[3] = "1";
-  int code = 0;
-  auto module = setup.build(lines, code, "[lake_model]\n1 flow\n1 method\n");
-  ASSERT_EQ(code, 0) << setup.base.log.console.str();
-  ASSERT_EQ(startRunoff(*module), 0);
-  auto storage = [&](long r, long c) {
-    double water = setup.grid("ponding_storage")[r][c];
-    for (int k = 1; k <= 4; ++k) water += setup.stack("theta")[r][c][k] * 250.0;
-    return water;
-  };
-  // The transpiration and evaporation grids add up the sub-steps.
-  double before[4][5], evaporated[4][5];
-  for (long r = 1; r <= 3; ++r)
-    for (long c = 1; c <= 4; ++c)
-      if (ownCell(r, c)) {
-        setup.grid("ponding_storage")[r][c] = 500.0;
-        before[r][c] = storage(r, c);
-        evaporated[r][c] =
-            setup.grid("real_transpiration1")[r][c] + setup.grid("real_evaporation")[r][c];
+  for (bool released : {true, false}) {
+    SCOPED_TRACE(released ? "lake model on" : "lake model off");
+    UnsatzonSetup setup(released ? "unsatzon_step_lakes" : "unsatzon_step_lakes_capped");
+    WorkingDirectory cd(setup.directory);
+    const std::vector<landuse_class> uses = rootedLanduse();
+    setup.base.context.landuseTable = &uses;
+    setup.base.addGrid("precipitation", uniform(0.0));
+    setup.base.addGrid("max_ponding_storage", uniform(0.001));
+    setup.base.addGrid("lake_codes",
+                       {1, 1, 1, 1, 0, -1, nodata, nodata, nodata, nodata, nodata, nodata});
+    std::vector<std::string> lines = setup.lines;
+    lines[3] = "1";
+    int code = 0;
+    auto module = setup.build(lines, code, "[lake_model]\n1 flow\n1 method\n");
+    ASSERT_EQ(code, 0) << setup.base.log.console.str();
+    module->setLakesReleased(released);
+    ASSERT_EQ(startRunoff(*module), 0);
+    auto storage = [&](long r, long c) {
+      double water = setup.grid("ponding_storage")[r][c];
+      for (int k = 1; k <= 4; ++k) water += setup.stack("theta")[r][c][k] * 250.0;
+      return water;
+    };
+    // The transpiration and evaporation grids add up the sub-steps.
+    double before[4][5], evaporated[4][5];
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c)
+        if (ownCell(r, c)) {
+          setup.grid("ponding_storage")[r][c] = 500.0;
+          before[r][c] = storage(r, c);
+          evaporated[r][c] =
+              setup.grid("real_transpiration1")[r][c] + setup.grid("real_evaporation")[r][c];
+        }
+    ASSERT_EQ(module->computeTimeStep(0, 0, 1, 6, 2020), 0);
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) {
+        if (!ownCell(r, c)) continue;
+        SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
+        auto g = [&](const char* name) { return setup.grid(name)[r][c]; };
+        const double out = g("directflow") + g("interflow") + g("real_transpiration1") +
+                           g("real_evaporation") - evaporated[r][c] +
+                           g("baseflow") * 3600.0 * 1000.0;
+        EXPECT_NEAR(storage(r, c) - before[r][c], -out, 1e-9);
+        if (r == 1 && released) {
+          EXPECT_EQ(g("directflow"), 0.0);
+          EXPECT_GT(g("ponding_storage"), 400.0);
+        } else {
+          EXPECT_GT(g("directflow"), 400.0);
+          EXPECT_LE(g("ponding_storage"), 1.0 + 1e-12);
+        }
       }
-  ASSERT_EQ(module->computeTimeStep(0, 0, 1, 6, 2020), 0);
-  for (long r = 1; r <= 3; ++r)
-    for (long c = 1; c <= 4; ++c) {
-      if (!ownCell(r, c)) continue;
-      SCOPED_TRACE("cell " + std::to_string(r) + " " + std::to_string(c));
-      auto g = [&](const char* name) { return setup.grid(name)[r][c]; };
-      const double out = g("directflow") + g("interflow") + g("real_transpiration1") +
-                         g("real_evaporation") - evaporated[r][c] + g("baseflow") * 3600.0 * 1000.0;
-      EXPECT_NEAR(storage(r, c) - before[r][c], -out, 1e-9);
-      if (r == 1) {
-        EXPECT_EQ(g("directflow"), 0.0);
-        EXPECT_GT(g("ponding_storage"), 400.0);
-      } else {
-        EXPECT_GT(g("directflow"), 400.0);
-        EXPECT_LE(g("ponding_storage"), 1.0 + 1e-12);
-      }
-    }
+  }
 }
