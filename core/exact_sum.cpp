@@ -45,6 +45,9 @@ void ExactSum::add(double value) {
 }
 
 void ExactSum::add(const ExactSum& other) {
+  // Carried first, so that a digit of either side near its limit cannot
+  // overflow in the addition.
+  carry();
   for (int i = 0; i < digitCount; ++i) digits[i] += other.digits[i];
   beyond += other.beyond;
   carry();
