@@ -25,8 +25,8 @@ void SP_class::lakeFailure(int code, const std::string& text) const {
 }
 
 void SP_class::InitLake() {
-  if (lake == 0 || !grids) return;
-  const LakeCells& g = *grids;
+  if (lake == 0 || !lakeCells) return;
+  const LakeCells& g = *lakeCells;
   ownCells.clear();
   const int ownColumn = (*zoneIndex)[static_cast<std::size_t>(subbasin)];
   double reference = 0.0;
@@ -141,15 +141,15 @@ double SP_class::VolumeFromLevel(double W) const {
 }
 
 double SP_class::topConcentration(int k, std::size_t cell) const {
-  const Stack s = grids->tracers[static_cast<std::size_t>(k)];
-  const PackedCell& at = grids->cells[cell];
+  const Stack s = lakeCells->tracers[static_cast<std::size_t>(k)];
+  const PackedCell& at = lakeCells->cells[cell];
   return s ? s[at.row][at.column][0] : 0.0;
 }
 
 int SP_class::LakeStateFromCells(std::vector<double>& out) const {
   out.assign(static_cast<std::size_t>(tracerCount) + 1, 0.0);
-  if (lake == 0 || !grids) return 0;
-  const LakeCells& g = *grids;
+  if (lake == 0 || !lakeCells) return 0;
+  const LakeCells& g = *lakeCells;
   const int n = tracerCount;
   // Volume and tracer masses; a reservoir carries at most nine tracers.
   // Added in row order on one thread: a reduction over threads would make
@@ -171,9 +171,9 @@ int SP_class::LakeStateFromCells(std::vector<double>& out) const {
 }
 
 int SP_class::SetLakeCells(double V) {
-  if (lake == 0 || !grids) return 0;
+  if (lake == 0 || !lakeCells) return 0;
   level = LevelFromVolume(V);
-  LakeCells& g = *grids;
+  LakeCells& g = *lakeCells;
   const double W = level;
   const long count = static_cast<long>(ownCells.size());
   int wet = 0;
@@ -193,6 +193,6 @@ int SP_class::SetLakeCells(double V) {
 }
 
 void SP_class::InitLakeStateFromCells() {
-  if (lake == 0 || !grids) return;
+  if (lake == 0 || !lakeCells) return;
   LakeStateFromCells(state);
 }

@@ -13,7 +13,7 @@ double SP_class::MixConcentration(double a, double b, double volumeA, double vol
 // Precipitation, evaporation and groundwater exchange of the wet lake cells,
 // then the lake's state as its cells hold it.
 void SP_class::bookLakeCells(double stepSeconds) {
-  const LakeCells& g = *grids;
+  const LakeCells& g = *lakeCells;
   const double cellArea2 = cellArea();
   double etr = 0.0;
   double qgw = 0.0;

@@ -51,7 +51,7 @@ void SP_class::Init(const ReservoirSetting& s) {
   subbasin = s.subbasin;
   zoneIndex = s.zoneIndex;
   lake = s.lake;
-  grids = s.lake != 0 ? s.lakeCells : nullptr;
+  lakeCells = s.lake != 0 ? s.lakeCells : nullptr;
   inputDirectory = s.inputDirectory;
   outputDirectory = s.outputDirectory;
   timeStep = s.timeStep;

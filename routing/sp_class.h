@@ -214,7 +214,7 @@ private:
   std::size_t rowLength = 0;
   std::string outputFileName;
 
-  LakeCells* grids = nullptr;
+  LakeCells* lakeCells = nullptr;
   std::vector<double> levelTable;    // rows 0 .. R, falling
   std::vector<double> volumeTable;   // rows 0 .. R
   std::vector<std::size_t> ownCells; // the lake's cells in the list, in row-major order
