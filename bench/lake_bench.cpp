@@ -37,50 +37,41 @@ struct QuietLog {
   DiagStream diag{"lake_bench.xml", 0, &console, &console};
 };
 
-// Rank 0's whole lake grids and one lake on them.
+// Rank 0's list of lake cells and one lake on them.
 struct LakeRig {
-  LakeRig() : ranges(gridSize + 1, RowColumnRange{1, gridSize}) {
-    ranges[0] = RowColumnRange{};
-    for (Grid* g :
-         {&grids.codes, &grids.maxPonding, &grids.ponding, &grids.zones, &grids.elevation,
-          &grids.transpiration, &grids.bottomFlux, &grids.baseflow, &grids.precipitation}) {
-      *g = memory.matrix(1, gridSize, 1, gridSize, gridSize);
-      owned.push_back(*g);
-    }
+  LakeRig() {
     for (long r = 1; r <= gridSize; ++r)
       for (long c = 1; c <= gridSize; ++c) {
-        grids.zones[r][c] = 1.0;
-        grids.codes[r][c] = inLake(r, c) ? 1.0 : -9999.0;
-        grids.elevation[r][c] = bottom(r, c);
-        grids.maxPonding[r][c] = (503.0 - bottom(r, c)) * 1000.0;
-        grids.transpiration[r][c] = 0.1;
-        grids.precipitation[r][c] = 0.4;
-        grids.bottomFlux[r][c] = 1e-9;
+        if (!inLake(r, c)) continue;
+        cells.cells.push_back(PackedCell{r, c, 0});
+        cells.zones.push_back(1.0);
+        cells.codes.push_back(1.0);
+        cells.elevation.push_back(bottom(r, c));
+        cells.maxPonding.push_back((503.0 - bottom(r, c)) * 1000.0);
       }
-    grids.tracers.assign(1, nullptr);
+    const std::size_t n = cells.cells.size();
+    cells.ponding.assign(n, 0.0);
+    cells.transpiration.assign(n, 0.1);
+    cells.precipitation.assign(n, 0.4);
+    cells.bottomFlux.assign(n, 1e-9);
+    cells.baseflow.assign(n, 0.0);
+    cells.groundwater = true;
+    cells.tracers.assign(1, nullptr);
     ReservoirSetting s;
     s.diag = &log.diag;
     s.tracers = &tracers;
     s.subbasin = 1;
     s.zoneIndex = &zoneIndex;
-    s.ranges = ranges.data();
-    s.nrows = s.ncols = gridSize;
     s.lake = 1;
-    s.lakeGrids = &grids;
+    s.lakeCells = &cells;
     s.cellSize = 100.0;
     lake.Init(s);
     lake.ReadParameters(nullptr, 1, " file = lake.txt V0 = 5e9 C0 = 0 0 0 0 0 0 0 0 0");
   }
-  ~LakeRig() {
-    for (Grid g : owned) memory.free_matrix(g, 1, gridSize, 1, gridSize);
-  }
   QuietLog log;
-  memory_handling memory;
   std::vector<TracerRecord> tracers{1};
   std::vector<int> zoneIndex{0, 1};
-  std::vector<RowColumnRange> ranges;
-  LakeGrids grids;
-  std::vector<Grid> owned;
+  LakeCells cells;
   SP_class lake;
 };
 
@@ -121,8 +112,8 @@ void BM_LakeBalance(benchmark::State& state) {
   state.counters["threads"] = static_cast<double>(state.range(0));
 }
 
-// Equal blocks of whole rows, the highest rank first; rank 0 holds every
-// row of "MPIRegions" and the mask, the others their block.
+// Equal blocks of whole rows, the highest rank first; every process holds
+// its block, rank 0 the list of every lake cell with its owner.
 class ExchangeModule : public modelobject {
 public:
   ExchangeModule(DiagStream* diag, int rank, int size)
@@ -134,8 +125,8 @@ public:
     header.ncols = header.nrows = gridSize;
     header.firstRow = first;
     header.lastRow = last;
-    lo = rank == 0 ? 1 : first;
-    hi = rank == 0 ? gridSize : last;
+    lo = first;
+    hi = last;
     mpiRank = rank;
     mpiSize = size;
     ranges[0] = RowColumnRange{};
@@ -152,8 +143,11 @@ public:
       values.push_back(registryIndex(name, [](long r, long c) { return bottom(r, c); }));
     counts.assign(static_cast<std::size_t>(size), 0);
     for (long r = 1; r <= gridSize; ++r)
-      for (long c = 1; c <= gridSize; ++c)
-        if (inLake(r, c)) ++counts[static_cast<std::size_t>(owner(r))];
+      for (long c = 1; c <= gridSize; ++c) {
+        if (!inLake(r, c)) continue;
+        ++counts[static_cast<std::size_t>(owner(r))];
+        if (rank == 0) cells.push_back(PackedCell{r, c, owner(r)});
+      }
   }
   ~ExchangeModule() override {
     for (Grid g : grids) free_matrix(g, lo, hi, 1, gridSize);
@@ -178,6 +172,8 @@ public:
   std::vector<Grid> grids;
   std::vector<int> values;
   std::vector<long> counts;
+  std::vector<PackedCell> cells;
+  std::vector<double> lakeValues;
   int mask = 0;
   long lo = 1, hi = 1;
 };
@@ -190,8 +186,9 @@ void BM_LakeExchange(benchmark::State& state) {
   ExchangeModule m(&log.diag, rank, size);
   for (auto _ : state) {
     state.SetIterationTime(slowest([&] {
-      for (int index : m.values) m.MPIGatherPackedGrid(index, m.mask, m.counts);
-      m.MPIScatterPackedGrid(m.values[0], m.mask, m.counts);
+      for (int index : m.values)
+        m.MPIGatherPackedGrid(index, m.mask, m.counts, m.cells, m.lakeValues);
+      m.MPIScatterPackedGrid(m.values[0], m.mask, m.counts, m.cells, m.lakeValues);
     }));
   }
   state.counters["processes"] = size;

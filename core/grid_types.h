@@ -38,6 +38,14 @@ struct RowColumnRange {
   long last = -1;
 };
 
+// A cell of a packed transfer as rank 0 lists it: its place and the process
+// that owns it.
+struct PackedCell {
+  long row = 0;
+  long column = 0;
+  int owner = 0;
+};
+
 // Per-zone sums, exchanged between processes as five consecutive doubles.
 struct ZoneRecord {
   double weightSum = 0.0;

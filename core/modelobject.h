@@ -205,12 +205,15 @@ public:
   void MPIBroadcastZoneRecords(ZoneRecord* records, long n);
   // Moves the values of grid valueIndex at the cells where grid maskIndex
   // holds data, one message per process; counts[rank] is the number of such
-  // cells each process owns. Where an owner keeps only its strip, rank 0
-  // gathers into a whole target and scatters from a whole source.
+  // cells each process owns. Rank 0 walks `cells`, every such cell of the
+  // model grid in row-major order with its owner, and keeps one value per
+  // cell in `values`; of the grids it needs only its own strip, like the
+  // others. With one process the values move between the grid and `values`.
   void MPIGatherPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts,
-                           Grid target = nullptr);
+                           const std::vector<PackedCell>& cells, std::vector<double>& values);
   void MPIScatterPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts,
-                            Grid source = nullptr);
+                            const std::vector<PackedCell>& cells,
+                            const std::vector<double>& values);
 
   // --- stack files (core/stack_file_writer.cpp, core/stack_file_reader.cpp) --
   // Writes levels 0..lastLevel of a stack. netCDF (one record per level) wins
@@ -317,8 +320,7 @@ protected:
                        const std::string& again = "");
   // ASCII output: every process formats the rows it owns cells in, rank 0
   // writes the text in row order (core/ascii_grid_output.cpp).
-  void writeOutputAscii(Grid grid, bool masked, const std::string& path,
-                        const std::string& again);
+  void writeOutputAscii(Grid grid, bool masked, const std::string& path, const std::string& again);
   // A null regions grid means rank 0 owns every cell.
   void exchangeSharedRowCells(Grid grid, Grid regions, const std::string& name);
   void formatOwnRows(Grid grid, Grid regions, bool masked);

@@ -561,8 +561,9 @@ void modelobject::MPIBroadcastZoneRecords(ZoneRecord* records, long n) {
 }
 
 // --- packed transfers -------------------------------------------------------------
-// Both sides visit the selected cells in the same row-major order, which fixes
-// the position of every value in its message; the walks stay serial for that.
+// Every other process visits its selected cells in row-major order and rank 0
+// its list of every selected cell in the same order, which fixes the position
+// of every value in its message; the walks stay serial for that.
 
 namespace {
 
@@ -584,74 +585,71 @@ void reportCountMismatch(DiagStream& diag, const char* operation, int rank, long
   throw transferFailedCode;
 }
 
-// The selected cells of a packed transfer: those the mask holds, with their
-// owners in "MPIRegions"; regions stays null without a decomposition.
-struct PackedCells {
+// The selected cells of a process other than 0: those the mask holds in its
+// strip and "MPIRegions" gives to it.
+struct OwnPackedCells {
   Grid regions = nullptr;
   Grid values = nullptr;
   Grid mask = nullptr;
   const RowColumnRange* ranges = nullptr;
   double nodata = 0.0;
-  long ownFirstRow = 1, ownLastRow = 0, nrows = 0;
+  long firstRow = 1, lastRow = 0;
 
-  // This process's cells, in row-major order.
-  template <typename Visit> void forEachOwn(int rank, Visit visit) const {
-    forEachIn(ownFirstRow, ownLastRow, [&](long r, long c) {
-      if (static_cast<int>(regions[r][c]) == rank) visit(r, c);
-    });
-  }
-  // Every cell with its owner, in row-major order.
-  template <typename Visit> void forEachWithOwner(Visit visit) const {
-    forEachIn(1, nrows, [&](long r, long c) { visit(r, c, static_cast<int>(regions[r][c])); });
-  }
-
-private:
-  template <typename Visit> void forEachIn(long from, long to, Visit visit) const {
-    for (long r = from; r <= to; ++r) {
+  template <typename Visit> void forEach(int rank, Visit visit) const {
+    for (long r = firstRow; r <= lastRow; ++r) {
       const long first = ranges[r].first;
       const long last = ranges[r].last;
       if (first <= 0) continue;
       for (long c = first; c <= last; ++c)
-        if (mask[r][c] > nodata) visit(r, c);
+        if (mask[r][c] > nodata && static_cast<int>(regions[r][c]) == rank) visit(r, c);
     }
   }
 };
 
-PackedCells packedCells(modelobject& module, const RowColumnRange* rowColumnRange, int valueIndex,
-                        int maskIndex, const std::vector<long>& counts, const char* operation) {
-  PackedCells cells;
-  cells.regions = namedGrid(module, "MPIRegions");
-  if (!cells.regions) return cells;
+OwnPackedCells ownPackedCells(modelobject& module, const RowColumnRange* rowColumnRange,
+                              int valueIndex, int maskIndex, const char* operation) {
+  OwnPackedCells cells;
   DiagStream& diag = *module.getDiag();
   const GridHeader& header = module.getHeader();
-  checkCounts(diag, counts, module.getMpiSize(), operation);
+  cells.regions = namedGrid(module, "MPIRegions");
   cells.values = registeredGrid(module, diag, valueIndex, nullptr, operation);
   cells.mask = registeredGrid(module, diag, maskIndex, nullptr, operation);
   cells.ranges = columnRanges(diag, rowColumnRange, module.getModuleName());
   cells.nodata = header.nodata;
-  cells.ownFirstRow = std::max(1L, header.firstRow);
-  cells.ownLastRow = std::min(header.nrows, header.lastRow);
-  cells.nrows = header.nrows;
+  cells.firstRow = std::max(1L, header.firstRow);
+  cells.lastRow = std::min(header.nrows, header.lastRow);
   return cells;
+}
+
+// Messages move only between several processes with a decomposition.
+bool packedExchange(modelobject& module) {
+  return module.getMpiSize() > 1 && namedGrid(module, "MPIRegions");
+}
+
+// Rank 0's own cells of the list, in a row it holds.
+bool ownedByRoot(const PackedCell& cell, Grid grid) {
+  return cell.owner == 0 && grid[cell.row] != nullptr;
 }
 
 } // namespace
 
 void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
-                                      const std::vector<long>& counts, Grid target) {
-  if (mpiSize < 2) return;
+                                      const std::vector<long>& counts,
+                                      const std::vector<PackedCell>& cells,
+                                      std::vector<double>& values) {
   const char* operation = "MPIGatherPackedGrid";
-  const PackedCells cells =
-      packedCells(*this, rowColumnRange, valueIndex, maskIndex, counts, operation);
-  if (!cells.regions) return;
-  const Grid values = cells.values;
+  const bool exchange = packedExchange(*this);
+  if (exchange) checkCounts(*diag, counts, mpiSize, operation);
   if (mpiRank != 0) {
+    if (!exchange) return;
+    const OwnPackedCells own =
+        ownPackedCells(*this, rowColumnRange, valueIndex, maskIndex, operation);
     // The message always has the agreed length, so that rank 0 never waits
     // for a value that does not come; a disagreement fails afterwards.
-    std::vector<double> buffer(static_cast<size_t>(counts[mpiRank]), cells.nodata);
+    std::vector<double> buffer(static_cast<size_t>(counts[mpiRank]), own.nodata);
     long found = 0;
-    cells.forEachOwn(mpiRank, [&](long r, long c) {
-      if (found < counts[mpiRank]) buffer[static_cast<size_t>(found)] = values[r][c];
+    own.forEach(mpiRank, [&](long r, long c) {
+      if (found < counts[mpiRank]) buffer[static_cast<size_t>(found)] = own.values[r][c];
       ++found;
     });
     checkMPI(*diag,
@@ -662,8 +660,10 @@ void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
       reportCountMismatch(*diag, operation, mpiRank, found, counts[mpiRank]);
     return;
   }
+  const Grid grid = registeredGrid(*this, *diag, valueIndex, nullptr, operation);
+  values.resize(cells.size(), header.nodata);
   std::vector<std::vector<double>> buffers(static_cast<size_t>(mpiSize));
-  for (int k = 1; k < mpiSize; ++k) {
+  for (int k = 1; exchange && k < mpiSize; ++k) {
     const Where where{operation, 0, 0, k};
     const int length = static_cast<int>(counts[k]);
     buffers[k].resize(static_cast<size_t>(length));
@@ -673,45 +673,51 @@ void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
     checkReceived(*diag, status, length, where);
   }
   std::vector<long> used(static_cast<size_t>(mpiSize), 0);
-  cells.forEachWithOwner([&](long r, long c, int owner) {
-    if (owner == 0 && target) target[r][c] = values[r][c];
-    if (owner <= 0 || owner >= mpiSize) return;
-    long& next = used[owner];
-    if (next < counts[owner]) (target ? target : values)[r][c] = buffers[owner][next];
+  for (size_t i = 0; i < cells.size(); ++i) {
+    const PackedCell& cell = cells[i];
+    if (ownedByRoot(cell, grid)) values[i] = grid[cell.row][cell.column];
+    if (!exchange || cell.owner <= 0 || cell.owner >= mpiSize) continue;
+    long& next = used[cell.owner];
+    if (next < counts[cell.owner]) values[i] = buffers[cell.owner][next];
     ++next;
-  });
-  for (int k = 1; k < mpiSize; ++k)
+  }
+  for (int k = 1; exchange && k < mpiSize; ++k)
     if (used[k] != counts[k]) reportCountMismatch(*diag, operation, k, used[k], counts[k]);
 }
 
 void modelobject::MPIScatterPackedGrid(int valueIndex, int maskIndex,
-                                       const std::vector<long>& counts, Grid source) {
-  if (mpiSize < 2) return;
+                                       const std::vector<long>& counts,
+                                       const std::vector<PackedCell>& cells,
+                                       const std::vector<double>& values) {
   const char* operation = "MPIScatterPackedGrid";
-  const PackedCells cells =
-      packedCells(*this, rowColumnRange, valueIndex, maskIndex, counts, operation);
-  if (!cells.regions) return;
+  const bool exchange = packedExchange(*this);
+  if (exchange) checkCounts(*diag, counts, mpiSize, operation);
   if (mpiRank == 0) {
-    const Grid values = source ? source : cells.values;
+    const Grid grid = registeredGrid(*this, *diag, valueIndex, nullptr, operation);
     std::vector<std::vector<double>> buffers(static_cast<size_t>(mpiSize));
-    for (int k = 1; k < mpiSize; ++k)
-      buffers[k].assign(static_cast<size_t>(counts[k]), cells.nodata);
+    for (int k = 1; exchange && k < mpiSize; ++k)
+      buffers[k].assign(static_cast<size_t>(counts[k]), header.nodata);
     std::vector<long> found(static_cast<size_t>(mpiSize), 0);
-    cells.forEachWithOwner([&](long r, long c, int owner) {
-      if (owner <= 0 || owner >= mpiSize) return;
-      long& next = found[owner];
-      if (next < counts[owner]) buffers[owner][next] = values[r][c];
+    for (size_t i = 0; i < cells.size() && i < values.size(); ++i) {
+      const PackedCell& cell = cells[i];
+      if (ownedByRoot(cell, grid)) grid[cell.row][cell.column] = values[i];
+      if (!exchange || cell.owner <= 0 || cell.owner >= mpiSize) continue;
+      long& next = found[cell.owner];
+      if (next < counts[cell.owner]) buffers[cell.owner][next] = values[i];
       ++next;
-    });
-    for (int k = 1; k < mpiSize; ++k)
+    }
+    for (int k = 1; exchange && k < mpiSize; ++k)
       checkMPI(*diag,
                MPI_Send(buffers[k].data(), static_cast<int>(counts[k]), MPI_DOUBLE, k, k,
                         MPI_COMM_WORLD),
                "MPI_Send", Where{operation, 0, 0, k});
-    for (int k = 1; k < mpiSize; ++k)
+    for (int k = 1; exchange && k < mpiSize; ++k)
       if (found[k] != counts[k]) reportCountMismatch(*diag, operation, k, found[k], counts[k]);
     return;
   }
+  if (!exchange) return;
+  const OwnPackedCells own =
+      ownPackedCells(*this, rowColumnRange, valueIndex, maskIndex, operation);
   const Where where{operation, 0, 0, 0};
   const int length = static_cast<int>(counts[mpiRank]);
   std::vector<double> buffer(static_cast<size_t>(length));
@@ -720,8 +726,8 @@ void modelobject::MPIScatterPackedGrid(int valueIndex, int maskIndex,
            "MPI_Recv", where);
   checkReceived(*diag, status, length, where);
   long found = 0;
-  cells.forEachOwn(mpiRank, [&](long r, long c) {
-    if (found < length) cells.values[r][c] = buffer[static_cast<size_t>(found)];
+  own.forEach(mpiRank, [&](long r, long c) {
+    if (found < length) own.values[r][c] = buffer[static_cast<size_t>(found)];
     ++found;
   });
   if (found != length) reportCountMismatch(*diag, operation, mpiRank, found, length);

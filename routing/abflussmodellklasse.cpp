@@ -72,14 +72,7 @@ abflussmodellklasse::abflussmodellklasse(const ModelContext& contextArg, int& er
   });
 }
 
-abflussmodellklasse::~abflussmodellklasse() {
-  freeLakeCopies();
-  if (precOnLakes) {
-    if (registry && registry[precOnLakesIndex].grid == precOnLakes)
-      unregisterGrid(precOnLakesIndex);
-    free_matrix(precOnLakes, 1, header.nrows, 1, header.ncols);
-  }
-}
+abflussmodellklasse::~abflussmodellklasse() { freePrecOnLakes(); }
 
 void abflussmodellklasse::createStatistic() {
   routedRecords = zones.records;
@@ -216,12 +209,8 @@ void abflussmodellklasse::releaseModule() {
     elements.clear();
     routingModeFile.reset();
   }
-  freeLakeCopies();
-  if (precOnLakes) {
-    unregisterGrid(precOnLakesIndex);
-    free_matrix(precOnLakes, 1, header.nrows, 1, header.ncols);
-    precOnLakes = nullptr;
-  }
+  lakeCells = LakeCells{};
+  freePrecOnLakes();
   modelobject::releaseModule();
 }
 

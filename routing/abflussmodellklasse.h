@@ -126,6 +126,7 @@ private:
   void logCounts() const;
   void ReadLakeModelSection(const std::string& section);
   void registerPrecOnLakes();
+  void freePrecOnLakes();
   void readDescriptions();
   void buildElement(int d, RoutingDescriptionText& text);
   void readTributary(int d, int j, RoutingDescriptionText& text, routingclass& element);
@@ -167,20 +168,14 @@ private:
   void readRunoffRecord();
 
   // --- lakes ------------------------------------------------------------------------------
-  // A lake grid: its registry index and, on rank 0, the whole grid the lakes
-  // use (a copy where the owner holds only a strip).
-  struct LakeGrid {
-    int index = 0;
-    Grid whole = nullptr;
-  };
-  LakeGrid lakeGrid(const std::string& name, bool required);
+  // Registry index of a lake grid (0 when absent and not required).
+  int lakeGridIndex(const std::string& name, bool required);
   Grid wholeGrid(const std::string& name);
   void findLakeGrids();
+  void listLakeCells();
   void countLakeCells();
-  void copyOwnLakeCells(Grid from, Grid to);
-  void gatherLakeGrid(const LakeGrid& g, Grid target = nullptr);
+  void gatherLakeCells(int index, std::vector<double>& values);
   void gatherLakeGrids();
-  void freeLakeCopies();
   void checkReservoirNumber(int number, int d);
 
   int configuredFlowControl = 0;
@@ -270,17 +265,18 @@ private:
 
   Grid precOnLakes = nullptr;
   int precOnLakesIndex = 0;
+  long precOnLakesFirstRow = 1;
+  long precOnLakesLastRow = 0;
   int lakeModel = 0;
   int readGrids = 0;
   int lakeCodesIndex = 0;
-  LakeGrid ponding;
-  LakeGrid transpiration;
-  LakeGrid bottomFlux;
-  LakeGrid baseflow;
+  int pondingIndex = 0;
+  int transpirationIndex = 0;
+  int bottomFluxIndex = 0;
+  int baseflowIndex = 0;
   int precipitationSource = 0;
   std::vector<int> tracerStacks;
-  LakeGrids lakeGrids;
-  std::vector<Grid> lakeCopies;
+  LakeCells lakeCells;
   std::vector<long> lakeCellsPerRank;
   std::map<int, int> reservoirDescriptions; // reservoir number to its description
 

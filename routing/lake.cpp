@@ -25,48 +25,37 @@ void SP_class::lakeFailure(int code, const std::string& text) const {
 }
 
 void SP_class::InitLake() {
-  if (lake == 0 || !grids) return;
-  const LakeGrids& g = *grids;
-  boxFirstColumn = ncols + 1;
-  boxFirstRow = nrows + 1;
-  boxLastColumn = boxLastRow = 0;
+  if (lake == 0 || !lakeCells) return;
+  const LakeCells& g = *lakeCells;
+  ownCells.clear();
   const int ownColumn = (*zoneIndex)[static_cast<std::size_t>(subbasin)];
-  bool first = true;
   double reference = 0.0;
-  for (long r = 1; r <= nrows; ++r) {
-    if (ranges[r].first <= 0) continue;
-    for (long c = ranges[r].first; c <= ranges[r].last; ++c) {
-      if (g.zones[r][c] == nodata || g.codes[r][c] != number) continue;
-      const double alt = g.elevation[r][c] + g.maxPonding[r][c] / 1000.0;
-      if (first) {
-        reference = alt;
-        first = false;
-      }
-      if (std::fabs(reference - alt) > 0.01) {
-        std::ostringstream m;
-        m << "\n============== ERROR ====================\nError in initialization for lake "
-          << number << ".All Cells for a lake must have the same Altitude value for DEM + MAXPOND\n"
-          << "Value at row " << r << ", col " << c << " is " << alt
-          << "\nbut first value of dhm for this lake was " << reference
-          << "\n\n\n=======================================\n";
-        lakeFailure(213, m.str());
-      }
-      const long zone = static_cast<long>(g.zones[r][c]);
-      const int cellColumn = zone >= 0 && zone < static_cast<long>(zoneIndex->size())
-                                 ? (*zoneIndex)[static_cast<std::size_t>(zone)]
-                                 : -1;
-      if (cellColumn != ownColumn)
-        lakeFailure(224, " error in routing description or LAKE grid:\n Lake " +
-                             std::to_string(number) +
-                             " must be located completely within subbasin " +
-                             std::to_string(subbasin) + ".");
-      boxFirstColumn = std::min(boxFirstColumn, c);
-      boxLastColumn = std::max(boxLastColumn, c);
-      boxFirstRow = std::min(boxFirstRow, r);
-      boxLastRow = std::max(boxLastRow, r);
+  for (std::size_t i = 0; i < g.cells.size(); ++i) {
+    if (g.zones[i] == nodata || g.codes[i] != number) continue;
+    const long r = g.cells[i].row;
+    const long c = g.cells[i].column;
+    const double alt = g.elevation[i] + g.maxPonding[i] / 1000.0;
+    if (ownCells.empty()) reference = alt;
+    if (std::fabs(reference - alt) > 0.01) {
+      std::ostringstream m;
+      m << "\n============== ERROR ====================\nError in initialization for lake "
+        << number << ".All Cells for a lake must have the same Altitude value for DEM + MAXPOND\n"
+        << "Value at row " << r << ", col " << c << " is " << alt
+        << "\nbut first value of dhm for this lake was " << reference
+        << "\n\n\n=======================================\n";
+      lakeFailure(213, m.str());
     }
+    const long zone = static_cast<long>(g.zones[i]);
+    const int cellColumn = zone >= 0 && zone < static_cast<long>(zoneIndex->size())
+                               ? (*zoneIndex)[static_cast<std::size_t>(zone)]
+                               : -1;
+    if (cellColumn != ownColumn)
+      lakeFailure(224, " error in routing description or LAKE grid:\n Lake " +
+                           std::to_string(number) + " must be located completely within subbasin " +
+                           std::to_string(subbasin) + ".");
+    ownCells.push_back(i);
   }
-  if (first)
+  if (ownCells.empty())
     lakeFailure(213, "lake " + std::to_string(number) + " (subbasin " + std::to_string(subbasin) +
                          ") has no cell in \"lake_codes\"; give it cells or remove its SP "
                          "element");
@@ -75,12 +64,10 @@ void SP_class::InitLake() {
   // the volume below a level is then a count and a sum.
   std::vector<double> bottoms;
   double top = 0.0;
-  for (long r = boxFirstRow; r <= boxLastRow; ++r)
-    for (long c = boxFirstColumn; c <= boxLastColumn; ++c)
-      if (g.codes[r][c] == number && g.zones[r][c] != nodata) {
-        bottoms.push_back(g.elevation[r][c]);
-        top = std::max(top, g.elevation[r][c] + g.maxPonding[r][c] / 1000.0);
-      }
+  for (std::size_t i : ownCells) {
+    bottoms.push_back(g.elevation[i]);
+    top = std::max(top, g.elevation[i] + g.maxPonding[i] / 1000.0);
+  }
   std::sort(bottoms.begin(), bottoms.end());
   const double bottom = std::min(9999.0, bottoms.front());
   const double D = top - bottom;
@@ -153,31 +140,30 @@ double SP_class::VolumeFromLevel(double W) const {
   return fromTable(volumeTable, levelTable, W);
 }
 
-double SP_class::topConcentration(int k, long r, long c) const {
-  const Stack s = grids->tracers[static_cast<std::size_t>(k)];
-  return s ? s[r][c][0] : 0.0;
+double SP_class::topConcentration(int k, std::size_t cell) const {
+  const Stack s = lakeCells->tracers[static_cast<std::size_t>(k)];
+  const PackedCell& at = lakeCells->cells[cell];
+  return s ? s[at.row][at.column][0] : 0.0;
 }
 
 int SP_class::LakeStateFromCells(std::vector<double>& out) const {
   out.assign(static_cast<std::size_t>(tracerCount) + 1, 0.0);
-  if (lake == 0 || !grids) return 0;
-  const LakeGrids& g = *grids;
-  const double code = number;
+  if (lake == 0 || !lakeCells) return 0;
+  const LakeCells& g = *lakeCells;
   const int n = tracerCount;
   // Volume and tracer masses; a reservoir carries at most nine tracers.
   // Added in row order on one thread: a reduction over threads would make
-  // the volume's last bits depend on the thread count (a lake's box is small).
+  // the volume's last bits depend on the thread count.
   double sums[10] = {};
   int wet = 0;
-  for (long r = boxFirstRow; r <= boxLastRow; ++r)
-    for (long c = boxFirstColumn; c <= boxLastColumn; ++c) {
-      const double p = g.ponding[r][c];
-      if (g.codes[r][c] != code || !(p > 0.0)) continue;
-      const double cv = cellSize * (p / 1000.0 * cellSize);
-      sums[0] += cv;
-      for (int k = 1; k <= n; ++k) sums[k] += cv * topConcentration(k, r, c);
-      ++wet;
-    }
+  for (std::size_t i : ownCells) {
+    const double p = g.ponding[i];
+    if (!(p > 0.0)) continue;
+    const double cv = cellSize * (p / 1000.0 * cellSize);
+    sums[0] += cv;
+    for (int k = 1; k <= n; ++k) sums[k] += cv * topConcentration(k, i);
+    ++wet;
+  }
   out[0] = sums[0];
   for (int k = 1; k <= n; ++k)
     out[static_cast<std::size_t>(k)] = sums[0] > 0.0 ? sums[k] / sums[0] : 0.0;
@@ -185,28 +171,28 @@ int SP_class::LakeStateFromCells(std::vector<double>& out) const {
 }
 
 int SP_class::SetLakeCells(double V) {
-  if (lake == 0 || !grids) return 0;
+  if (lake == 0 || !lakeCells) return 0;
   level = LevelFromVolume(V);
-  const LakeGrids& g = *grids;
-  const double code = number;
+  LakeCells& g = *lakeCells;
   const double W = level;
+  const long count = static_cast<long>(ownCells.size());
   int wet = 0;
 #pragma omp parallel for schedule(runtime) reduction(+ : wet)
-  for (long r = boxFirstRow; r <= boxLastRow; ++r)
-    for (long c = boxFirstColumn; c <= boxLastColumn; ++c) {
-      if (g.codes[r][c] != code) continue;
-      const double z = g.elevation[r][c];
-      const bool wetCell = W > z;
-      g.ponding[r][c] = wetCell ? (W - z) * 1000.0 : 0.0;
-      for (int k = 1; k <= tracerCount; ++k)
-        if (Stack s = g.tracers[static_cast<std::size_t>(k)])
-          s[r][c][0] = wetCell ? state[static_cast<std::size_t>(k)] : 0.0;
-      if (wetCell) ++wet;
-    }
+  for (long j = 0; j < count; ++j) {
+    const std::size_t i = ownCells[static_cast<std::size_t>(j)];
+    const double z = g.elevation[i];
+    const bool wetCell = W > z;
+    g.ponding[i] = wetCell ? (W - z) * 1000.0 : 0.0;
+    const PackedCell& at = g.cells[i];
+    for (int k = 1; k <= tracerCount; ++k)
+      if (Stack s = g.tracers[static_cast<std::size_t>(k)])
+        s[at.row][at.column][0] = wetCell ? state[static_cast<std::size_t>(k)] : 0.0;
+    if (wetCell) ++wet;
+  }
   return wet;
 }
 
 void SP_class::InitLakeStateFromCells() {
-  if (lake == 0 || !grids) return;
+  if (lake == 0 || !lakeCells) return;
   LakeStateFromCells(state);
 }

@@ -1,6 +1,6 @@
-// The lake model of channel routing: the lake grids, whole on rank 0, where
-// the lakes are balanced, and their exchange with the processes that own
-// the lake cells.
+// The lake model of channel routing: the list of lake cells on rank 0, where
+// the lakes are balanced, and the exchange of their values with the
+// processes that own the cells.
 #include <mpi.h>
 
 #include <cerrno>
@@ -11,71 +11,73 @@
 #include "core/diag_stream.h"
 #include "routing/abflussmodellklasse.h"
 
-namespace {
-
-bool wholeRows(const GridRegistryEntry& e, long nrows) {
-  return e.grid && e.firstRow <= 1 && e.lastRow >= nrows;
+int abflussmodellklasse::lakeGridIndex(const std::string& name, bool required) {
+  const int index = required ? requireGrid(name) : findGrid(name, 1);
+  if (index != 0 && !registry[index].grid) requireGrid(name + " (allocated)");
+  return index;
 }
 
-} // namespace
-
-abflussmodellklasse::LakeGrid abflussmodellklasse::lakeGrid(const std::string& name,
-                                                            bool required) {
-  LakeGrid g;
-  g.index = required ? requireGrid(name) : findGrid(name, 1);
-  if (g.index == 0) return g;
-  const GridRegistryEntry& e = registry[g.index];
-  if (!e.grid) requireGrid(name + " (allocated)");
-  g.whole = e.grid;
-  if (mpiRank == 0 && !wholeRows(e, header.nrows)) {
-    g.whole = matrix(1, header.nrows, 1, header.ncols, header.nrows);
-    lakeCopies.push_back(g.whole);
-  }
-  return g;
-}
-
-// Grids that every process holds alike (standard grids) must be whole on
-// rank 0, where the lakes read them; marked, they stay whole after set-up.
+// Grids the lakes read only at set-up, while the set-up still holds them
+// over every row on rank 0.
 Grid abflussmodellklasse::wholeGrid(const std::string& name) {
   const int index = requireGrid(name);
-  GridRegistryEntry& e = registry[index];
-  if (mpiRank == 0 && !wholeRows(e, header.nrows)) {
+  const GridRegistryEntry& e = registry[index];
+  if (mpiRank == 0 && !(e.grid && e.firstRow <= 1 && e.lastRow >= header.nrows)) {
     *diag << "FATAL: routing_model: the lake model needs the whole grid \"" << name
           << "\" on rank 0, but it holds rows " << e.firstRow << " .. " << e.lastRow << " of "
           << header.nrows << "; read it as a standard grid"
           << "[end-entry]";
     throw 33;
   }
-  e.wholeOnRoot = true;
   return e.grid;
 }
 
 void abflussmodellklasse::findLakeGrids() {
   lakeCodesIndex = requireGrid("lake_codes");
-  ponding =
-      lakeGrid(findGrid("ponding_storage", 1) != 0 ? "ponding_storage" : "ponding_storage_top", true);
-  transpiration = lakeGrid("real_transpiration0", true);
-  bottomFlux = lakeGrid("q_downext", false);
-  baseflow = lakeGrid("baseflow", false);
+  pondingIndex = lakeGridIndex(
+      findGrid("ponding_storage", 1) != 0 ? "ponding_storage" : "ponding_storage_top", true);
+  transpirationIndex = lakeGridIndex("real_transpiration0", true);
+  bottomFluxIndex = lakeGridIndex("q_downext", false);
+  baseflowIndex = lakeGridIndex("baseflow", false);
   tracerStacks.assign(static_cast<std::size_t>(tracerCount) + 1, 0);
   for (int k = 1; k <= tracerCount; ++k) {
     char name[64];
     std::snprintf(name, sizeof name, "concstor_tracer_%d_%s", k, "unsatzon_model");
     tracerStacks[static_cast<std::size_t>(k)] = requireGrid(name);
   }
-  if (mpiRank != 0) return;
-  lakeGrids.codes = wholeGrid("lake_codes");
-  lakeGrids.maxPonding = wholeGrid("max_ponding_storage");
-  lakeGrids.zones = wholeGrid("zonegrid_soilmodel");
-  lakeGrids.elevation = wholeGrid("[elevation_model]");
-  lakeGrids.ponding = ponding.whole;
-  lakeGrids.transpiration = transpiration.whole;
-  lakeGrids.bottomFlux = bottomFlux.whole;
-  lakeGrids.baseflow = baseflow.whole;
-  lakeGrids.precipitation = precOnLakes;
-  lakeGrids.tracers.assign(static_cast<std::size_t>(tracerCount) + 1, nullptr);
+  if (mpiRank == 0) listLakeCells();
+}
+
+// Every cell of "lake_codes" in row-major order, the order in which each
+// process sends its own, with the values the lakes take at set-up.
+void abflussmodellklasse::listLakeCells() {
+  const Grid codes = wholeGrid("lake_codes");
+  const Grid maxPonding = wholeGrid("max_ponding_storage");
+  const Grid zones = wholeGrid("zonegrid_soilmodel");
+  const Grid elevation = wholeGrid("[elevation_model]");
+  const int regions = findGrid("MPIRegions");
+  const Grid owners = regions != 0 ? registry[regions].grid : nullptr;
+  LakeCells& g = lakeCells;
+  g = LakeCells{};
+  for (long r = 1; r <= header.nrows; ++r) {
+    if (rowColumnRange[r].first <= 0) continue;
+    for (long c = rowColumnRange[r].first; c <= rowColumnRange[r].last; ++c) {
+      if (!(codes[r][c] > header.nodata)) continue;
+      g.cells.push_back(PackedCell{r, c, owners ? static_cast<int>(owners[r][c]) : 0});
+      g.codes.push_back(codes[r][c]);
+      g.maxPonding.push_back(maxPonding[r][c]);
+      g.zones.push_back(zones[r][c]);
+      g.elevation.push_back(elevation[r][c]);
+    }
+  }
+  const std::size_t n = g.cells.size();
+  for (std::vector<double>* values :
+       {&g.ponding, &g.transpiration, &g.bottomFlux, &g.baseflow, &g.precipitation})
+    values->assign(n, 0.0);
+  g.groundwater = bottomFluxIndex != 0 && baseflowIndex != 0;
+  g.tracers.assign(static_cast<std::size_t>(tracerCount) + 1, nullptr);
   for (int k = 1; k <= tracerCount; ++k)
-    lakeGrids.tracers[static_cast<std::size_t>(k)] =
+    g.tracers[static_cast<std::size_t>(k)] =
         registry[tracerStacks[static_cast<std::size_t>(k)]].stack;
 }
 
@@ -110,7 +112,7 @@ void abflussmodellklasse::InitLakeModel(int interceptionFirst) {
     *diag << "DEBUG: lakeCellsPerMPIRank[" << r << "] "
           << lakeCellsPerRank[static_cast<std::size_t>(r)] << "[end-entry]";
   if (readGrids != 0) {
-    gatherLakeGrid(ponding);
+    gatherLakeCells(pondingIndex, lakeCells.ponding);
     if (flowControl > 0)
       for (std::size_t d = 1; d < elements.size(); ++d)
         elements[d]->restartLakesFromCells(startDate);
@@ -139,46 +141,31 @@ void abflussmodellklasse::countLakeCells() {
            "MPI_Allreduce of the lake cells per process");
 }
 
-// Rank 0's own cells into the whole copy, the others' by the packed gather.
-void abflussmodellklasse::gatherLakeGrid(const LakeGrid& g, Grid target) {
-  if (g.index == 0) return;
-  Grid into = target ? target : g.whole;
-  if (mpiRank == 0 && into != registry[g.index].grid)
-    copyOwnLakeCells(registry[g.index].grid, into);
-  MPIGatherPackedGrid(g.index, lakeCodesIndex, lakeCellsPerRank,
-                      into != registry[g.index].grid ? into : nullptr);
-}
-
-void abflussmodellklasse::copyOwnLakeCells(Grid from, Grid to) {
-  const Grid codes = registry[lakeCodesIndex].grid;
-  const int regions = findGrid("MPIRegions");
-  const Grid owners = regions != 0 ? registry[regions].grid : nullptr;
-  const double nodata = header.nodata;
-  const long first = std::max(1L, header.firstRow);
-  const long last = std::min(header.nrows, header.lastRow);
-  for (long r = first; r <= last; ++r) {
-    if (rowColumnRange[r].first <= 0) continue;
-    for (long c = rowColumnRange[r].first; c <= rowColumnRange[r].last; ++c)
-      if (codes[r][c] > nodata && (!owners || static_cast<int>(owners[r][c]) == mpiRank))
-        to[r][c] = from[r][c];
-  }
+void abflussmodellklasse::gatherLakeCells(int index, std::vector<double>& values) {
+  if (index == 0) return;
+  MPIGatherPackedGrid(index, lakeCodesIndex, lakeCellsPerRank, lakeCells.cells, values);
 }
 
 void abflussmodellklasse::gatherLakeGrids() {
-  gatherLakeGrid(ponding);
-  gatherLakeGrid(transpiration);
-  gatherLakeGrid(bottomFlux);
-  gatherLakeGrid(baseflow);
-  gatherLakeGrid(LakeGrid{precipitationSource, nullptr}, mpiRank == 0 ? precOnLakes : nullptr);
+  gatherLakeCells(pondingIndex, lakeCells.ponding);
+  gatherLakeCells(transpirationIndex, lakeCells.transpiration);
+  gatherLakeCells(bottomFluxIndex, lakeCells.bottomFlux);
+  gatherLakeCells(baseflowIndex, lakeCells.baseflow);
+  gatherLakeCells(precipitationSource, lakeCells.precipitation);
+  if (!precOnLakes) return;
+  // "PrecOnLakes" holds the gathered water over the rows rank 0 keeps.
+  const GridRegistryEntry& e = registry[precOnLakesIndex];
+  for (std::size_t i = 0; i < lakeCells.cells.size(); ++i) {
+    const PackedCell& at = lakeCells.cells[i];
+    if (at.row >= e.firstRow && at.row <= e.lastRow)
+      precOnLakes[at.row][at.column] = lakeCells.precipitation[i];
+  }
 }
 
 void abflussmodellklasse::scatterLakePonding() {
-  if (configuredFlowControl <= 0 || lakeModel == 0 || ponding.index == 0) return;
-  const Grid strip = registry[ponding.index].grid;
-  const bool copied = mpiRank == 0 && ponding.whole != strip;
-  if (copied) copyOwnLakeCells(ponding.whole, strip);
-  MPIScatterPackedGrid(ponding.index, lakeCodesIndex, lakeCellsPerRank,
-                       copied ? ponding.whole : nullptr);
+  if (configuredFlowControl <= 0 || lakeModel == 0 || pondingIndex == 0) return;
+  MPIScatterPackedGrid(pondingIndex, lakeCodesIndex, lakeCellsPerRank, lakeCells.cells,
+                       lakeCells.ponding);
 }
 
 // A former run wrote its ponding grid before the last routing step set the
@@ -193,9 +180,4 @@ void abflussmodellklasse::restoreLakeCells(int readMode) {
 
 void abflussmodellklasse::collectReservoirs(std::vector<SP_class*>& list) {
   for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->CollectReservoirs(list);
-}
-
-void abflussmodellklasse::freeLakeCopies() {
-  for (Grid g : lakeCopies) free_matrix(g, 1, header.nrows, 1, header.ncols);
-  lakeCopies.clear();
 }

@@ -13,29 +13,26 @@ double SP_class::MixConcentration(double a, double b, double volumeA, double vol
 // Precipitation, evaporation and groundwater exchange of the wet lake cells,
 // then the lake's state as its cells hold it.
 void SP_class::bookLakeCells(double stepSeconds) {
-  const LakeGrids& g = *grids;
+  const LakeCells& g = *lakeCells;
   const double cellArea2 = cellArea();
-  const bool exchange = g.bottomFlux && g.baseflow;
-  const double code = number;
   double etr = 0.0;
   double qgw = 0.0;
   double prec = 0.0;
   // In row order on one thread: a reduction over threads would add the
   // cells in an order that depends on their number, and the lake's state
   // would differ in its last bits between runs with other thread counts.
-  for (long r = boxFirstRow; r <= boxLastRow; ++r)
-    for (long c = boxFirstColumn; c <= boxLastColumn; ++c) {
-      if (g.codes[r][c] != code || !(g.ponding[r][c] > 0.0)) continue;
-      etr += cellArea2 * g.transpiration[r][c] / 1000.0;
-      if (exchange) {
-        const double q = g.bottomFlux[r][c];
-        if (std::fabs(q) > 1e-10)
-          qgw += stepSeconds * cellArea2 * q;
-        else
-          qgw -= stepSeconds * cellArea2 * g.baseflow[r][c];
-      }
-      prec += cellArea2 * g.precipitation[r][c] / 1000.0;
+  for (std::size_t i : ownCells) {
+    if (!(g.ponding[i] > 0.0)) continue;
+    etr += cellArea2 * g.transpiration[i] / 1000.0;
+    if (g.groundwater) {
+      const double q = g.bottomFlux[i];
+      if (std::fabs(q) > 1e-10)
+        qgw += stepSeconds * cellArea2 * q;
+      else
+        qgw -= stepSeconds * cellArea2 * g.baseflow[i];
     }
+    prec += cellArea2 * g.precipitation[i] / 1000.0;
+  }
   terms[ETR].m3 = etr;
   terms[QGW].m3 = qgw;
   terms[PREC].m3 = prec;

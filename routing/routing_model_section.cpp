@@ -164,9 +164,19 @@ void abflussmodellklasse::registerPrecOnLakes() {
     precOnLakesIndex = 0;
     throw 12;
   }
-  precOnLakes = matrix(1, header.nrows, 1, header.ncols, header.nrows);
-  registerGrid(precOnLakesIndex, "PrecOnLakes", precOnLakes, nullptr, 0, "PrecOnLakes", 0, 1,
-               header.nrows);
+  // The rows rank 0 owns: the lakes take their water from their cell list.
+  precOnLakesFirstRow = std::max(1L, header.firstRow);
+  precOnLakesLastRow = std::min(header.nrows, header.lastRow);
+  precOnLakes = matrix(precOnLakesFirstRow, precOnLakesLastRow, 1, header.ncols, header.nrows);
+  registerGrid(precOnLakesIndex, "PrecOnLakes", precOnLakes, nullptr, 0, "PrecOnLakes", 0,
+               precOnLakesFirstRow, precOnLakesLastRow);
+}
+
+void abflussmodellklasse::freePrecOnLakes() {
+  if (!precOnLakes) return;
+  if (registry && registry[precOnLakesIndex].grid == precOnLakes) unregisterGrid(precOnLakesIndex);
+  free_matrix(precOnLakes, precOnLakesFirstRow, precOnLakesLastRow, 1, header.ncols);
+  precOnLakes = nullptr;
 }
 
 void abflussmodellklasse::readDescriptions() {
@@ -243,7 +253,7 @@ void abflussmodellklasse::buildElement(int d, RoutingDescriptionText& text) {
   layout.reservoirs = sp;
   layout.lake = lakeModel;
   layout.readGrids = readGrids;
-  layout.lakeGrids = &lakeGrids;
+  layout.lakeCells = &lakeCells;
   int code = 0;
   elements[static_cast<std::size_t>(d)] = std::make_unique<routingclass>(code, context, layout);
   if (code != 0) throw code;

@@ -96,11 +96,8 @@ routingclass::routingclass(int& errorCode, const ModelContext& context,
       setting.tracerCount = tracerCount;
       setting.subbasin = subbasinCode;
       setting.zoneIndex = columnMap;
-      setting.ranges = rowColumnRange;
-      setting.nrows = header.nrows;
-      setting.ncols = header.ncols;
       setting.lake = lake;
-      setting.lakeGrids = layout.lakeGrids;
+      setting.lakeCells = layout.lakeCells;
       setting.inputDirectory = inputDirectory;
       setting.outputDirectory = outputDirectory;
       setting.timeStep = static_cast<int>(timeStep);

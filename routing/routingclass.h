@@ -53,11 +53,11 @@ struct RoutingElementLayout {
   double** areaTable = nullptr;
   const std::vector<int>* columnMap = nullptr; // subbasin code to column
   int reservoirs = 0;
-  // Set: every reservoir is a lake on these grids (whole on rank 0), and
+  // Set: every reservoir is a lake on these cells (rank 0 alone), and
   // with readGrids takes its first state from its cells.
   int lake = 0;
   int readGrids = 0;
-  const LakeGrids* lakeGrids = nullptr;
+  LakeCells* lakeCells = nullptr;
 };
 
 // One routing element: the subbasin whose outlet collects the runoff of its

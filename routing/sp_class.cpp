@@ -50,11 +50,8 @@ void SP_class::Init(const ReservoirSetting& s) {
   tracerCount = s.tracerCount;
   subbasin = s.subbasin;
   zoneIndex = s.zoneIndex;
-  ranges = s.ranges;
-  nrows = s.nrows;
-  ncols = s.ncols;
   lake = s.lake;
-  grids = s.lake != 0 ? s.lakeGrids : nullptr;
+  lakeCells = s.lake != 0 ? s.lakeCells : nullptr;
   inputDirectory = s.inputDirectory;
   outputDirectory = s.outputDirectory;
   timeStep = s.timeStep;

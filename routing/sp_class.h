@@ -26,19 +26,25 @@ using LevelRegistry = std::map<int, ReservoirLevel>;
 // not routed.
 using HydraulicConnectionMap = std::map<int, bool>;
 
-// The grids a lake reads and writes, whole on rank 0 (the routing module
-// keeps whole copies of grids that their owner holds as strips).
-struct LakeGrids {
-  Grid codes = nullptr;         // "lake_codes"
-  Grid maxPonding = nullptr;    // "max_ponding_storage", mm
-  Grid ponding = nullptr;       // "ponding_storage", mm
-  Grid zones = nullptr;         // "zonegrid_soilmodel"
-  Grid elevation = nullptr;     // the elevation model, m a.s.l.
-  Grid transpiration = nullptr; // "real_transpiration0", mm per step
-  Grid bottomFlux = nullptr;    // "q_downext", m/s; may be absent
-  Grid baseflow = nullptr;      // "baseflow", m/s; may be absent
-  Grid precipitation = nullptr; // "PrecOnLakes", mm per step
-  std::vector<Stack> tracers;   // [1..n] "concstor_tracer_%d_unsatzon_model", level 0 the top
+// The cells of the lakes on rank 0: every cell of "lake_codes" in row-major
+// order with its owner, and the values of the lake grids there, which the
+// owners send each step. The set-up values come from the grids rank 0 holds
+// whole while the modules are built.
+struct LakeCells {
+  std::vector<PackedCell> cells;
+  std::vector<double> codes;         // "lake_codes"
+  std::vector<double> maxPonding;    // "max_ponding_storage", mm
+  std::vector<double> zones;         // "zonegrid_soilmodel"
+  std::vector<double> elevation;     // the elevation model, m a.s.l.
+  std::vector<double> ponding;       // "ponding_storage", mm
+  std::vector<double> transpiration; // "real_transpiration0", mm per step
+  std::vector<double> bottomFlux;    // "q_downext", m/s
+  std::vector<double> baseflow;      // "baseflow", m/s
+  std::vector<double> precipitation; // "PrecOnLakes", mm per step
+  // "q_downext" and "baseflow" are both registered: the lakes exchange water
+  // with the soil below them.
+  bool groundwater = false;
+  std::vector<Stack> tracers; // [1..n] "concstor_tracer_%d_unsatzon_model", level 0 the top
 };
 
 // What the routing element hands its reservoirs.
@@ -48,11 +54,8 @@ struct ReservoirSetting {
   int tracerCount = 0;
   int subbasin = 0;                            // code of the element's subbasin
   const std::vector<int>* zoneIndex = nullptr; // subbasin code to column
-  const RowColumnRange* ranges = nullptr;      // valid columns of rows 1 .. nrows
-  long nrows = 0;
-  long ncols = 0;
   int lake = 0;
-  const LakeGrids* lakeGrids = nullptr;
+  LakeCells* lakeCells = nullptr;
   std::string inputDirectory;
   std::string outputDirectory;
   int timeStep = 60; // minutes
@@ -175,16 +178,13 @@ private:
   void bookLakeCells(double stepSeconds);
   int weekDay() const;
   double cellArea() const { return cellSize * cellSize; }
-  double topConcentration(int k, long r, long c) const;
+  double topConcentration(int k, std::size_t cell) const;
 
   double hourShift = 0.0;
   bool writeMinutes = false;
   int timeStep = 60;
   DiagStream* diag = nullptr;
   const std::vector<int>* zoneIndex = nullptr;
-  const RowColumnRange* ranges = nullptr;
-  long nrows = 0;
-  long ncols = 0;
   double x0 = 0.0;
   double y0 = 0.0;
   double cellSize = 0.0;
@@ -214,13 +214,10 @@ private:
   std::size_t rowLength = 0;
   std::string outputFileName;
 
-  const LakeGrids* grids = nullptr;
-  std::vector<double> levelTable;  // rows 0 .. R, falling
-  std::vector<double> volumeTable; // rows 0 .. R
-  long boxFirstColumn = 0;
-  long boxFirstRow = 0;
-  long boxLastColumn = 0;
-  long boxLastRow = 0;
+  LakeCells* lakeCells = nullptr;
+  std::vector<double> levelTable;    // rows 0 .. R, falling
+  std::vector<double> volumeTable;   // rows 0 .. R
+  std::vector<std::size_t> ownCells; // the lake's cells in the list, in row-major order
   int number = 0;
   int subbasin = 0;
   std::string inputDirectory;

@@ -201,7 +201,7 @@ void unsatzonmodellklasse::registerUpperIndexSnow(bool read) {
   upperIndexSnow = matrix(heldFirstRow, heldLastRow, 1, header.ncols, header.nrows);
   ownGrids.push_back(OwnGrid{0, upperIndexSnow, nullptr, heldFirstRow, heldLastRow});
   if (read) {
-    readStateGrid(upperIndexSnow, out, false);
+    readStateGrid(upperIndexSnow, out);
   } else {
 #pragma omp parallel for schedule(runtime)
     for (long r = heldFirstRow; r <= heldLastRow; ++r)

@@ -96,9 +96,9 @@ void unsatzonmodellklasse::takeForeignGrids() {
 }
 
 Grid unsatzonmodellklasse::registerOwnGrid(const std::string& name, const NamedOutput* line,
-                                           double start, bool wholeOnRoot) {
-  const long first = wholeOnRoot && mpiRank == 0 ? 1 : heldFirstRow;
-  const long last = wholeOnRoot && mpiRank == 0 ? header.nrows : heldLastRow;
+                                           double start) {
+  const long first = heldFirstRow;
+  const long last = heldLastRow;
   Grid grid = matrix(first, last, 1, header.ncols, header.nrows);
   ownGrids.push_back(OwnGrid{0, grid, nullptr, first, last});
   const long ownFirst = std::max(first, header.firstRow);
@@ -138,10 +138,10 @@ void unsatzonmodellklasse::registerOwnGrids() {
   tableDistance = registerOwnGrid("groundwater_distance", &lines[lineGWSTAND]);
   tableLayer = registerOwnGrid("groundwater_level", &lines[lineGWLEVEL]);
   tableLayerTheta = registerOwnGrid("Theta_in_GWLEVEL", &lines[lineGWtheta]);
-  // Groundwater and channel routing read the baseflow of every row on rank 0.
-  baseflow = registerOwnGrid("baseflow", &lines[lineDELTAGW], 0.0, true);
+  // Channel routing gathers the baseflow and "q_downext" of the lake cells.
+  baseflow = registerOwnGrid("baseflow", &lines[lineDELTAGW]);
   ponding = registerOwnGrid("ponding_storage", &lines[linePOND]);
-  registerOwnGrid("q_downext", nullptr, 0.0, true);
+  registerOwnGrid("q_downext", nullptr);
   if (irrigationCodes) {
     irrigationAmounts = registerOwnGrid("irrigation_amounts", &lines[lineIRRIG]);
     registerOwnGrid("Max_Pumping", nullptr);

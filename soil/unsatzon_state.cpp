@@ -70,8 +70,8 @@ void unsatzonmodellklasse::checkSoilTypes() {
 void unsatzonmodellklasse::computeColumns() {
   int tableLayerIndex = 0;
   if (settings.readGrid == 2) {
-    readStateGrid(tableDistance, settings.grids[lineGWSTAND], false);
-    if (ponding && maxPonding) readStateGrid(ponding, settings.grids[linePOND], false);
+    readStateGrid(tableDistance, settings.grids[lineGWSTAND]);
+    if (ponding && maxPonding) readStateGrid(ponding, settings.grids[linePOND]);
   } else {
     const double divisor = settings.initialTableDivisor;
     if (!(divisor > 0.0)) {
@@ -103,16 +103,12 @@ void unsatzonmodellklasse::computeColumns() {
 
 // Reads one grid of a former run into a grid of the module; only its own
 // cells keep what the file holds.
-void unsatzonmodellklasse::readStateGrid(Grid grid, const NamedOutput& line, bool wholeOnRoot) {
-  // The reader puts the directory of the initial states in front. Every
-  // process exchanges the halo rows, also rank 0 when it keeps every row.
-  // Every process passes the same keep flag: it decides, for a binary file,
-  // whether rank 0 scatters the whole file or each process reads its rows.
-  readGrid(line.name, grid, 0, false, false, false, wholeOnRoot ? 1 : 0, false, true, 0.0);
-  const long first = wholeOnRoot && mpiRank == 0 ? 1 : heldFirstRow;
-  const long last = wholeOnRoot && mpiRank == 0 ? header.nrows : heldLastRow;
+void unsatzonmodellklasse::readStateGrid(Grid grid, const NamedOutput& line) {
+  // The reader puts the directory of the initial states in front; every
+  // process exchanges the halo rows.
+  readGrid(line.name, grid, 0, false, false, false, 0, false, true, 0.0);
 #pragma omp parallel for schedule(runtime)
-  for (long r = first; r <= last; ++r)
+  for (long r = heldFirstRow; r <= heldLastRow; ++r)
     for (long c = 1; c <= header.ncols; ++c)
       if (r < header.firstRow || r > header.lastRow || !isOwnValidCell(r, c))
         grid[r][c] = header.nodata;
@@ -156,9 +152,9 @@ void unsatzonmodellklasse::readStateGrids() {
     z[0] = elevation[r][c];
     for (int k = 1; k <= soil.getLayerCount(); ++k) z[k] = z[k - 1] - soil.getThickness(k);
   });
-  readStateGrid(tableDistance, settings.grids[lineGWSTAND], false);
-  readStateGrid(tableLayer, settings.grids[lineGWLEVEL], false);
-  readStateGrid(tableLayerTheta, settings.grids[lineGWtheta], false);
-  readStateGrid(baseflow, settings.grids[lineDELTAGW], true);
-  if (maxPonding) readStateGrid(ponding, settings.grids[linePOND], false);
+  readStateGrid(tableDistance, settings.grids[lineGWSTAND]);
+  readStateGrid(tableLayer, settings.grids[lineGWLEVEL]);
+  readStateGrid(tableLayerTheta, settings.grids[lineGWtheta]);
+  readStateGrid(baseflow, settings.grids[lineDELTAGW]);
+  if (maxPonding) readStateGrid(ponding, settings.grids[linePOND]);
 }

@@ -10,8 +10,8 @@
 #include "soil/column_solver.h"
 #include "soil/layered_snow.h"
 #include "soil/point_series.h"
-#include "soil/reinfiltration_exchange.h"
 #include "soil/region_failure.h"
+#include "soil/reinfiltration_exchange.h"
 #include "soil/reinfiltration_records.h"
 #include "core/runoff_records.h"
 #include "soil/soil_tracer.h"
@@ -218,18 +218,16 @@ protected:
   void setInitialState();
   void checkSoilTypes();
   void readStateGrids();
-  void readStateGrid(Grid grid, const NamedOutput& line, bool wholeOnRoot);
+  void readStateGrid(Grid grid, const NamedOutput& line);
   void computeColumns();
   void fillIrrigationGrids();
   void fillDrainageAndClayLevels();
   void fillSlopeTangent();
   bool isOwnValidCell(long r, long c) const;
-  // Allocates a grid over the held rows (every row on rank 0 with
-  // wholeOnRoot), start in the own valid cells and nodata elsewhere, and
-  // registers it under the name; the file name and write code come from the
-  // line, or are the name and 0 without one.
-  Grid registerOwnGrid(const std::string& name, const NamedOutput* line, double start = 0.0,
-                       bool wholeOnRoot = false);
+  // Allocates a grid over the held rows, start in the own valid cells and
+  // nodata elsewhere, and registers it under the name; the file name and
+  // write code come from the line, or are the name and 0 without one.
+  Grid registerOwnGrid(const std::string& name, const NamedOutput* line, double start = 0.0);
   Stack registerOwnStack(const std::string& name, const NamedOutput& line);
 
   // --- lakes (soil/unsatzon_lakes.cpp) ---------------------------------------------

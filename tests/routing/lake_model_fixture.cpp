@@ -101,6 +101,16 @@ double LakeModelRun::sharedLevel() const {
   return W;
 }
 
+void LakeModelRun::spoilOtherRows() {
+  for (const char* name :
+       {"lake_codes", "zonegrid_soilmodel", "max_ponding_storage", "[elevation_model]"}) {
+    const Grid g = registry[static_cast<std::size_t>(s.model->findGrid(name))].grid;
+    for (long r = strips.lo; r <= strips.hi; ++r)
+      for (long c = 1; c <= strips.ncols && (r < ownFirst || r > ownLast); ++c)
+        g[r][c] = std::nan("");
+  }
+}
+
 double LakeModelRun::pondingDeviation(double W) const {
   double largest = 0.0;
   for (long r = ownFirst; r <= ownLast; ++r)

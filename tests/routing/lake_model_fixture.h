@@ -32,6 +32,9 @@ struct LakeModelRun {
   double sharedLevel() const;
   // The largest deviation of an own lake cell's ponding from the level W.
   double pondingDeviation(double W) const;
+  // NaN in the rows of other processes of the grids the set-up holds whole:
+  // a lake that still read them would lose its cells.
+  void spoilOtherRows();
 
   memory_handling memory;
   RoutingModelSetup s;

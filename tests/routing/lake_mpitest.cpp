@@ -9,11 +9,22 @@
 // Rain less transpiration on a closed lake whose cells lie in the strips of
 // several processes: all cells stay wet, so the volume grows by 1.5 mm a
 // cell and step and the level is (V + sum of bottoms) / cells. Rank 0's lake
-// and every owner's ponding follow it alike on any number of processes.
+// and every owner's ponding follow it alike on any number of processes; once
+// built, rank 0 reads only its own rows of the lake grids.
 TEST(LakeModelMpi, ALakeAcrossStripsBalancesAlikeOnAnyProcessCount) {
   LakeModelRun run("lake_mpi");
   const WorkingDirectory here(run.s.log.directory);
   ASSERT_EQ(run.s.build(), 0) << run.s.log.console.str();
+  run.spoilOtherRows();
+  for (const char* name : {"lake_codes", "zonegrid_soilmodel", "max_ponding_storage"})
+    EXPECT_FALSE(run.registry[static_cast<std::size_t>(run.s.model->findGrid(name))].wholeOnRoot)
+        << name;
+  if (worldRank() == 0) {
+    const GridRegistryEntry& e =
+        run.registry[static_cast<std::size_t>(run.s.model->getPrecOnLakesIndex())];
+    EXPECT_EQ(e.firstRow, run.ownFirst);
+    EXPECT_EQ(e.lastRow, run.ownLast);
+  }
   run.s.model->SetRunoffSource(run.s.flowControl > 0 && worldRank() == 0 ? run.s.runoffRows.data()
                                                                          : nullptr);
   run.s.model->InitLakeModel(0);

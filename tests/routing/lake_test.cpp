@@ -51,7 +51,7 @@ TEST(Lake, BuildsItsTableAndConvertsVolumesAndLevels) {
   EXPECT_NEAR(lake->LevelFromVolume(90000.0), 502.25, 1e-9);
   EXPECT_NEAR(lake->LevelFromVolume(0.0), 500.0, 1e-12);
   EXPECT_EQ(lake->SetLakeCells(40000.0), 4);
-  EXPECT_NEAR(rig.grids.ponding[1][3], 1000.0, 1e-6);
+  EXPECT_NEAR(rig.ponding(1, 3), 1000.0, 1e-6);
 }
 
 // 1 cm rows to 4 m, 2 cm rows for the next 10 m, 5 cm rows below, and the
@@ -83,22 +83,22 @@ TEST(Lake, SpreadsItsLevelOverItsCells) {
   const WorkingDirectory here(rig.log.directory);
   memory_handling memory;
   Stack tracer = memory.three_d_matrix(1, 3, 1, 4, 0, 3);
-  rig.grids.tracers[1] = tracer;
+  rig.cells.tracers[1] = tracer;
   rig.lakeCells(firstCells(2, 1), twoCells(500, 501), twoCells(3000, 2000));
   auto lake = rig.make(1, " (file = r V0 = 0 C0 = 4 0 0 0 0 0 0 0 0)", closed, true);
   lake->InitLake();
   for (long c = 1; c <= 2; ++c) {
-    rig.grids.ponding[1][c] = 77.0;
+    rig.ponding(1, c) = 77.0;
     tracer[1][c][0] = 9.0;
   }
   EXPECT_EQ(lake->SetLakeCells(0.0), 0);
   for (long c = 1; c <= 2; ++c) {
-    EXPECT_EQ(rig.grids.ponding[1][c], 0.0);
+    EXPECT_EQ(rig.ponding(1, c), 0.0);
     EXPECT_EQ(tracer[1][c][0], 0.0);
   }
   // 500.5 m: only the first cell, 0.5 m deep, 5000 m^3.
   EXPECT_EQ(lake->SetLakeCells(5000.0), 1);
-  EXPECT_NEAR(rig.grids.ponding[1][1], 500.0, 1e-6);
+  EXPECT_NEAR(rig.ponding(1, 1), 500.0, 1e-6);
   EXPECT_EQ(tracer[1][1][0], 4.0);
   std::vector<double> state;
   EXPECT_EQ(lake->LakeStateFromCells(state), 1);
@@ -163,10 +163,7 @@ TEST(Lake, RefusesCellsItCannotHoldWithTheirCodes) {
     ReservoirRig rig("lake_refusals");
     const WorkingDirectory here(rig.log.directory);
     if (c.code == 225) mkdir("W_V_Table_01.dat", 0755);
-    rig.lakeCells(c.codes, c.elevation, c.maxPonding);
-    for (long r = 1; r <= 3; ++r)
-      for (long col = 1; col <= 4; ++col)
-        rig.grids.zones[r][col] = c.zones[static_cast<std::size_t>((r - 1) * 4 + col - 1)];
+    rig.lakeCells(c.codes, c.elevation, c.maxPonding, c.zones);
     auto lake = rig.make(1, reservoirKeys(), closed, true);
     EXPECT_EQ(exitCodeOf([&] { lake->InitLake(); }), c.code == 0 ? -1 : c.code);
     if (c.code != 0) {

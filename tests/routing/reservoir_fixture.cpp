@@ -4,55 +4,50 @@
 
 #include <filesystem>
 #include <sstream>
+#include <stdexcept>
 
 ReservoirRig::ReservoirRig(const std::string& name, int tracerCount, int stepMinutes)
     : log(name), tracers(static_cast<std::size_t>(tracerCount) + 1),
-      ranges(4, RowColumnRange{1, 4}),
       rulesFile(std::filesystem::absolute(log.directory + "/rules.ctl").string()) {
   for (int k = 1; k <= tracerCount; ++k)
     tracers[static_cast<std::size_t>(k)].name = std::string(1, static_cast<char>('A' + k - 1));
-  ranges[0] = RowColumnRange{};
   for (int k = 0; k <= tracerCount; ++k) runoffStore.push_back({0.0, static_cast<double>(k), 0.0});
   for (std::vector<double>& row : runoffStore) runoff.push_back(row.data());
-  for (Grid* g : {&grids.codes, &grids.maxPonding, &grids.ponding, &grids.zones, &grids.elevation,
-                  &grids.transpiration, &grids.bottomFlux, &grids.baseflow, &grids.precipitation}) {
-    *g = memory.matrix(1, 3, 1, 4, 3);
-    owned.push_back(*g);
-  }
-  for (long r = 1; r <= 3; ++r)
-    for (long c = 1; c <= 4; ++c) {
-      grids.codes[r][c] = -9999.0;
-      grids.zones[r][c] = 1.0;
-    }
-  grids.tracers.assign(static_cast<std::size_t>(tracerCount) + 1, nullptr);
+  cells.tracers.assign(static_cast<std::size_t>(tracerCount) + 1, nullptr);
   setting.diag = &log.diag;
   setting.tracers = &tracers;
   setting.tracerCount = tracerCount;
   setting.subbasin = 1;
   setting.zoneIndex = &zoneIndex;
-  setting.ranges = ranges.data();
-  setting.nrows = 3;
-  setting.ncols = 4;
-  setting.lakeGrids = &grids;
+  setting.lakeCells = &cells;
   setting.outputDirectory = std::filesystem::absolute(log.directory).string() + "/";
   setting.timeStep = stepMinutes;
   setting.cellSize = 100.0;
   setting.hourShift = stepMinutes / 60.0;
 }
 
-ReservoirRig::~ReservoirRig() {
-  for (Grid g : owned) memory.free_matrix(g, 1, 3, 1, 4);
-}
-
 void ReservoirRig::lakeCells(const std::vector<double>& codes, const std::vector<double>& elevation,
-                             const std::vector<double>& maxPonding) {
+                             const std::vector<double>& maxPonding,
+                             const std::vector<double>& zones) {
   for (long r = 1; r <= 3; ++r)
     for (long c = 1; c <= 4; ++c) {
       const std::size_t i = static_cast<std::size_t>((r - 1) * 4 + c - 1);
-      grids.codes[r][c] = codes[i];
-      grids.elevation[r][c] = elevation[i];
-      grids.maxPonding[r][c] = maxPonding[i];
+      if (!(codes[i] > -9999.0)) continue;
+      cells.cells.push_back(PackedCell{r, c, 0});
+      cells.codes.push_back(codes[i]);
+      cells.elevation.push_back(elevation[i]);
+      cells.maxPonding.push_back(maxPonding[i]);
+      cells.zones.push_back(zones[i]);
     }
+  for (std::vector<double>* values : {&cells.ponding, &cells.transpiration, &cells.bottomFlux,
+                                      &cells.baseflow, &cells.precipitation})
+    values->assign(cells.cells.size(), 0.0);
+}
+
+double& ReservoirRig::ponding(long r, long c) {
+  for (std::size_t i = 0; i < cells.cells.size(); ++i)
+    if (cells.cells[i].row == r && cells.cells[i].column == c) return cells.ponding[i];
+  throw std::out_of_range("no lake cell at " + std::to_string(r) + "," + std::to_string(c));
 }
 
 std::unique_ptr<SP_class> ReservoirRig::make(int number, const std::string& keys,

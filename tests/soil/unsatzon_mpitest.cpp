@@ -99,6 +99,11 @@ TEST(UnsatzonDecomposed, ColumnsAndSummaryDoNotDependOnTheProcesses) {
   ASSERT_NO_FATAL_FAILURE(d.build(module, false));
   EXPECT_EQ(*module->getStorageFileName(), "state_" + std::to_string(worldRank()));
 
+  // Rank 0 too holds the grids the lakes gather over its strip only.
+  for (const char* g : {"baseflow", "q_downext"}) {
+    EXPECT_EQ(d.entry(g).firstRow, d.entry("theta").firstRow) << g;
+    EXPECT_EQ(d.entry(g).lastRow, d.entry("theta").lastRow) << g;
+  }
   const StripModule& s = d.strips;
   double water = 0.0, control = 0.0;
   long cells = 0;
