@@ -555,9 +555,11 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
   const long nrows = header.nrows;
   const long ncols = header.ncols;
   // An ASCII grid that no process needs whole is parsed by all of them.
-  bool parallelAscii = !localOnly && mpiSize > 1 && read.format == asciiGridFile &&
-                       read.regular && fillCode == 0 && keepWholeOnRoot == 0 &&
+  // Rank 0 keeps a whole grid it asks for from the others' rows.
+  bool parallelAscii = !localOnly && mpiSize > 1 && read.format == asciiGridFile && read.regular &&
+                       fillCode == 0 && (keepWholeOnRoot == 0 || allocate) &&
                        findGrid("MPIRegions", 1) > 0;
+  const bool wholeOnRoot = keepWholeOnRoot == 1;
   if (parallelAscii) {
     if (reader) read.attempt([&] { parallelAscii = findAsciiRowStarts(read); });
     settleGridRead(read);
@@ -582,7 +584,8 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
   Grid target = grid;
   read.attempt([&] {
     if (allocate) {
-      owned.allocate(readsWhole ? 1 : lo, readsWhole ? nrows : hi);
+      const bool allRows = readsWhole || (parallelAscii && wholeOnRoot && mpiRank == 0);
+      owned.allocate(allRows ? 1 : lo, allRows ? nrows : hi);
       // Rows that the scatter fills only in part start as nodata.
       if ((wholeFile || parallelAscii) && !readsWhole)
         fillRows(owned.grid, lo, hi, ncols, header.nodata);
@@ -610,7 +613,7 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
   } else if (parallelAscii) {
     read.attempt([&] { read.closeFile(); });
     settleGridRead(read);
-    readOwnAsciiRows(read, target, lo, hi);
+    readOwnAsciiRows(read, target, lo, hi, parallelAscii && wholeOnRoot);
     if (mpiRank == 0) read.warnOfExtraValues(*diag, read.extraValues);
   } else {
     read.attempt([&] {
