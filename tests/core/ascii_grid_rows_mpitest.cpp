@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -82,6 +83,20 @@ TEST(AsciiGridRowsMPI, EveryLayoutGivesEachProcessItsCells) {
         ASSERT_EQ(g[r][c], expected) << layout.name << " " << r << "," << c;
       }
     s.m.free_matrix(g, first, last, 1, s.ncols);
+
+    // Kept whole on rank 0 with halos: every row, those of the others and
+    // those no process holds included, reaches it.
+    Grid whole = nullptr;
+    s.m.readGrid(path, whole, 0, true, false, true, 1, false, true, 0.0);
+    const long lo = s.rank == 0 ? 1 : std::max(1L, first - 1);
+    const long hi = s.rank == 0 ? s.nrows : std::min(s.nrows, last + 1);
+    for (long r = lo; r <= hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        const bool held = s.rank == 0 || s.owner[r][c] == s.rank || s.isHalo(s.rank, r, c);
+        ASSERT_EQ(whole[r][c], held ? original(s, r, c) : nodata)
+            << layout.name << " whole " << r << "," << c;
+      }
+    s.m.free_matrix(whole, lo, hi, 1, s.ncols);
     MPI_Barrier(MPI_COMM_WORLD);
   }
 }
