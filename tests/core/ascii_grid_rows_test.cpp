@@ -77,4 +77,18 @@ TEST(AsciiGridRows, SkippedValuesEndAtTheOffsetOfTheNextValue) {
   EXPECT_EQ(value, 123.0);
   EXPECT_EQ(scanner.skipTokens(1000), 199);
   std::fclose(file);
+
+  // Values of 7 characters with their separator straddle the spans counted
+  // at once: each is counted once, wherever it is cut.
+  std::string straddling;
+  for (int i = 0; i < 2000; ++i) straddling += "123456 ";
+  writeFile(path, straddling);
+  for (const Case& c : std::vector<Case>{{585, 585, 4095}, {1000, 1000, 7000}, {2500, 2000, 14000}}) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    AsciiGridScanner s(f);
+    EXPECT_EQ(s.skipTokens(c.skip), c.skipped) << c.skip;
+    EXPECT_EQ(s.offset(), c.offset) << c.skip;
+    std::fclose(f);
+  }
 }
