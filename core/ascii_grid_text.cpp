@@ -140,7 +140,7 @@ long AsciiGridScanner::skipTokens(long count) {
   // Spans whose token starts still fit under count are counted without a
   // branch per character: finding the rows of a large grid is rank 0's
   // alone while the others wait.
-  constexpr size_t span = 4096;
+  constexpr size_t span = 256;
   long skipped = 0;
   bool inToken = false;
   for (;;) {
