@@ -45,16 +45,20 @@ bool modelobject::findAsciiRowStarts(GridFileRead& read) {
   return false;
 }
 
+// One broadcast: element 0, which no row uses, tells whether rank 0 found
+// every row.
 bool modelobject::shareAsciiRowStarts(GridFileRead& read, bool found) {
-  long count = found ? static_cast<long>(read.rowStarts.size()) : 0;
-  checkMPI(*diag, MPI_Bcast(&count, 1, MPI_LONG, 0, MPI_COMM_WORLD),
-           "MPI_Bcast of the rows of an ASCII grid");
-  if (count == 0) return false;
-  read.rowStarts.resize(static_cast<size_t>(count));
+  const size_t count = static_cast<size_t>(header.nrows + 2);
+  if (mpiRank == 0 && !found) read.rowStarts.clear();
+  read.rowStarts.resize(count, 0);
+  if (mpiRank == 0) read.rowStarts[0] = found ? 1 : 0;
   checkMPI(*diag,
            MPI_Bcast(read.rowStarts.data(), static_cast<int>(count), MPI_LONG, 0, MPI_COMM_WORLD),
            "MPI_Bcast of the rows of an ASCII grid");
-  return true;
+  found = read.rowStarts[0] != 0;
+  read.rowStarts[0] = 0;
+  if (!found) read.rowStarts.clear();
+  return found;
 }
 
 void modelobject::readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long hi,

@@ -285,17 +285,18 @@ void modelobject::settleGridRead(GridFileRead& read) {
 // Rank 0 hands the name, format, header and alignment to the others.
 void modelobject::shareGridFileInfo(GridFileRead& read) {
   const BinaryGridHeader& h = read.fileHeader;
-  double info[8] = {h.ncols,
+  // The name's length travels with the header, exact as a double.
+  double info[9] = {h.ncols,
                     h.nrows,
                     h.xllcorner,
                     h.yllcorner,
                     h.cellsize,
                     h.nodata,
                     static_cast<double>(read.format),
-                    read.regular ? 1.0 : 0.0};
-  int length = static_cast<int>(read.name.size());
-  bool ok = MPI_Bcast(info, 8, MPI_DOUBLE, 0, MPI_COMM_WORLD) == MPI_SUCCESS &&
-            MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD) == MPI_SUCCESS;
+                    read.regular ? 1.0 : 0.0,
+                    static_cast<double>(read.name.size())};
+  bool ok = MPI_Bcast(info, 9, MPI_DOUBLE, 0, MPI_COMM_WORLD) == MPI_SUCCESS;
+  const int length = static_cast<int>(info[8]);
   if (ok) {
     read.name.resize(static_cast<size_t>(length));
     ok = length == 0 ||
@@ -597,6 +598,8 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
       whole.allocate(1, nrows);
       target = whole.grid;
     }
+    // Every process opens the file for its own rows.
+    if (parallelAscii) read.closeFile();
   });
   settleGridRead(read);
 
@@ -611,8 +614,6 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
     settleGridRead(read);
     if (!localOnly) MPIScatterGrid(0, target);
   } else if (parallelAscii) {
-    read.attempt([&] { read.closeFile(); });
-    settleGridRead(read);
     readOwnAsciiRows(read, target, lo, hi, parallelAscii && wholeOnRoot);
     if (mpiRank == 0) read.warnOfExtraValues(*diag, read.extraValues);
   } else {
