@@ -549,23 +549,28 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
   read.path = path;
   read.localOnly = localOnly;
   const bool reader = localOnly || mpiRank == 0;
-  if (reader) read.attempt([&] { inspectGridFile(read, verbose); });
+  // An ASCII grid that no process needs whole is parsed by all of them.
+  // Rank 0 keeps a whole grid it asks for from the others' rows.
+  const auto parsedByAll = [&] {
+    return !localOnly && mpiSize > 1 && read.format == asciiGridFile && read.regular &&
+           fillCode == 0 && (keepWholeOnRoot == 0 || allocate) && findGrid("MPIRegions", 1) > 0;
+  };
+  // Rank 0 finds the rows before the others hear of the file: one wait
+  // fewer for them.
+  bool rowsFound = false;
+  if (reader)
+    read.attempt([&] {
+      inspectGridFile(read, verbose);
+      if (parsedByAll()) rowsFound = findAsciiRowStarts(read);
+    });
   settleGridRead(read);
   if (!localOnly) shareGridFileInfo(read);
 
   const long nrows = header.nrows;
   const long ncols = header.ncols;
-  // An ASCII grid that no process needs whole is parsed by all of them.
-  // Rank 0 keeps a whole grid it asks for from the others' rows.
-  bool parallelAscii = !localOnly && mpiSize > 1 && read.format == asciiGridFile && read.regular &&
-                       fillCode == 0 && (keepWholeOnRoot == 0 || allocate) &&
-                       findGrid("MPIRegions", 1) > 0;
+  bool parallelAscii = parsedByAll();
   const bool wholeOnRoot = keepWholeOnRoot == 1;
-  if (parallelAscii) {
-    if (reader) read.attempt([&] { parallelAscii = findAsciiRowStarts(read); });
-    settleGridRead(read);
-    parallelAscii = shareAsciiRowStarts(read, parallelAscii);
-  }
+  if (parallelAscii) parallelAscii = shareAsciiRowStarts(read, rowsFound);
   const bool wholeFile = !parallelAscii &&
                          (localOnly || read.format == asciiGridFile || read.format == gifGridFile ||
                           read.format == netcdfGridFile || fillCode != 0 || keepWholeOnRoot != 0 ||
