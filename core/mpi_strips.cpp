@@ -408,10 +408,18 @@ void modelobject::moveStrips(Grid helper, Grid grid, Stack stack, long valuesPer
     }
   };
   std::vector<double> buffer;
+  // Rank 0 goes on with the other processes after one failed, so that no
+  // message is left for a later transfer to take.
   const auto transfer = [&] {
-    for (int peer = root ? 1 : 0; peer < (root ? mpiSize : 1); ++peer)
-      movePeerRuns(*diag, header, root, peer, runs[static_cast<size_t>(peer)], grid, stack,
-                   valuesPerCell, toWorkers, operation, buffer);
+    int failed = 0;
+    for (int peer = root ? 1 : 0; peer < (root ? mpiSize : 1); ++peer) {
+      const int code = catchExitCode([&] {
+        movePeerRuns(*diag, header, root, peer, runs[static_cast<size_t>(peer)], grid, stack,
+                     valuesPerCell, toWorkers, operation, buffer);
+      });
+      if (failed == 0) failed = code;
+    }
+    if (failed != 0) throw failed;
   };
   // A walk that fails on rank 0 still moves the runs of the rows before it,
   // which the others expect.
