@@ -45,19 +45,24 @@ bool modelobject::findAsciiRowStarts(GridFileRead& read) {
   return false;
 }
 
+// One broadcast: element 0, which no row uses, tells whether rank 0 found
+// every row.
 bool modelobject::shareAsciiRowStarts(GridFileRead& read, bool found) {
-  long count = found ? static_cast<long>(read.rowStarts.size()) : 0;
-  checkMPI(*diag, MPI_Bcast(&count, 1, MPI_LONG, 0, MPI_COMM_WORLD),
-           "MPI_Bcast of the rows of an ASCII grid");
-  if (count == 0) return false;
-  read.rowStarts.resize(static_cast<size_t>(count));
+  const size_t count = static_cast<size_t>(header.nrows + 2);
+  if (mpiRank == 0 && !found) read.rowStarts.clear();
+  read.rowStarts.resize(count, 0);
+  if (mpiRank == 0) read.rowStarts[0] = found ? 1 : 0;
   checkMPI(*diag,
            MPI_Bcast(read.rowStarts.data(), static_cast<int>(count), MPI_LONG, 0, MPI_COMM_WORLD),
            "MPI_Bcast of the rows of an ASCII grid");
-  return true;
+  found = read.rowStarts[0] != 0;
+  read.rowStarts[0] = 0;
+  if (!found) read.rowStarts.clear();
+  return found;
 }
 
-void modelobject::readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long hi) {
+void modelobject::readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long hi,
+                                   bool wholeOnRoot) {
   const long nrows = header.nrows;
   // Rows that no process holds are still read, by rank 0, for their faults.
   long own[2] = {lo, hi};
@@ -68,6 +73,15 @@ void modelobject::readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long 
   for (int p = 0; p < mpiSize; ++p)
     for (long r = std::max(1L, bounds[2 * p]); r <= std::min(nrows, bounds[2 * p + 1]); ++r)
       parsed[static_cast<size_t>(r)] = 1;
+  read.rootRowSenders.clear();
+  if (wholeOnRoot) {
+    read.rootRowSenders.assign(static_cast<size_t>(nrows + 2), 0);
+    for (int p = mpiSize - 1; p > 0; --p)
+      for (long r = std::max(1L, bounds[2 * p]); r <= std::min(nrows, bounds[2 * p + 1]); ++r)
+        read.rootRowSenders[static_cast<size_t>(r)] = p;
+    for (long r = std::max(1L, bounds[0]); r <= std::min(nrows, bounds[1]); ++r)
+      read.rootRowSenders[static_cast<size_t>(r)] = 0;
+  }
   // Runs of rows in file order: this process's rows and, on rank 0, those of
   // no process, which are only checked.
   std::vector<std::pair<long, long>> runs;
@@ -84,6 +98,43 @@ void modelobject::readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long 
     for (const auto& run : runs) parseAsciiRows(read, grid, run.first, run.second, lo, hi, failedRow);
   });
   settleAsciiRows(read, failedRow);
+  if (wholeOnRoot) handRowsToRoot(read, grid);
+}
+
+// Rank 0 takes the rows of each process in turn, one message (or a few for
+// a large strip) per process.
+void modelobject::handRowsToRoot(GridFileRead& read, Grid grid) {
+  constexpr long chunkValues = 1L << 24;
+  const long nrows = header.nrows;
+  const long ncols = header.ncols;
+  std::vector<double>& values = read.rowsForRoot;
+  for (int p = 1; p < mpiSize; ++p) {
+    if (mpiRank != 0 && mpiRank != p) continue;
+    std::vector<long> rows;
+    for (long r = 1; r <= nrows; ++r)
+      if (read.rootRowSenders[static_cast<size_t>(r)] == p) rows.push_back(r);
+    const long total = static_cast<long>(rows.size()) * ncols;
+    if (mpiRank == 0) values.resize(static_cast<size_t>(total));
+    for (long first = 0; first < total; first += chunkValues) {
+      const int length = static_cast<int>(std::min(chunkValues, total - first));
+      if (mpiRank == 0) {
+        MPI_Status status;
+        checkMPI(*diag,
+                 MPI_Recv(values.data() + first, length, MPI_DOUBLE, p, 0, MPI_COMM_WORLD, &status),
+                 "MPI_Recv of the rows of an ASCII grid");
+      } else {
+        checkMPI(*diag, MPI_Send(values.data() + first, length, MPI_DOUBLE, 0, 0, MPI_COMM_WORLD),
+                 "MPI_Send of the rows of an ASCII grid");
+      }
+    }
+    if (mpiRank != 0) continue;
+#pragma omp parallel for schedule(runtime)
+    for (size_t i = 0; i < rows.size(); ++i)
+      std::copy(values.data() + i * static_cast<size_t>(ncols),
+                values.data() + (i + 1) * static_cast<size_t>(ncols), grid[rows[i]] + 1);
+  }
+  values.clear();
+  values.shrink_to_fit();
 }
 
 void modelobject::parseAsciiRows(GridFileRead& read, Grid grid, long first, long last, long lo,
@@ -131,8 +182,16 @@ void modelobject::parseAsciiRows(GridFileRead& read, Grid grid, long first, long
   const double nodata = header.nodata;
   const double rank = mpiRank;
   const bool allCells = mpiRank == 0;
-  const long keepFirst = std::max(first, lo);
-  const long keepLast = std::min(last, hi);
+  const bool wholeOnRoot = !read.rootRowSenders.empty();
+  const long keepFirst = wholeOnRoot && allCells ? first : std::max(first, lo);
+  const long keepLast = wholeOnRoot && allCells ? last : std::min(last, hi);
+  if (wholeOnRoot && !allCells)
+    for (long r = first; r <= last; ++r) {
+      if (read.rootRowSenders[static_cast<size_t>(r)] != mpiRank) continue;
+      const double* row = values.data() + static_cast<size_t>(r - first) * width;
+      for (long c = 1; c <= ncols; ++c)
+        read.rowsForRoot.push_back(row[c] == fileNodata ? nodata : row[c]);
+    }
 #pragma omp parallel for schedule(runtime)
   for (long r = keepFirst; r <= keepLast; ++r) {
     const double* row = values.data() + static_cast<size_t>(r - first) * width;

@@ -1,5 +1,6 @@
 #include "core/ascii_grid_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -136,9 +137,28 @@ bool AsciiGridScanner::nextNumber(double& value) {
 }
 
 long AsciiGridScanner::skipTokens(long count) {
+  // Spans whose token starts still fit under count are counted without a
+  // branch per character: finding the rows of a large grid is rank 0's
+  // alone while the others wait.
+  constexpr size_t span = 256;
   long skipped = 0;
   bool inToken = false;
   for (;;) {
+    while (begin < end) {
+      const size_t stop = std::min(end, begin + span);
+      const unsigned char* text = reinterpret_cast<const unsigned char*>(buffer.data());
+      long starts = 0;
+      unsigned previous = inToken ? 0 : 1;
+      for (size_t i = begin; i < stop; ++i) {
+        const unsigned space = isSpace(static_cast<char>(text[i])) ? 1 : 0;
+        starts += static_cast<long>(previous & (space ^ 1));
+        previous = space;
+      }
+      if (skipped + starts > count) break;
+      skipped += starts;
+      inToken = previous == 0;
+      begin = stop;
+    }
     while (begin < end) {
       const bool space = isSpace(buffer[begin]);
       if (!space && !inToken) {

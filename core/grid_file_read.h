@@ -48,6 +48,11 @@ struct modelobject::GridFileRead {
   // of rows 1..nrows and of the end of the last row (index nrows + 1).
   std::vector<long> rowStarts;
   long extraValues = 0; // values behind the last row
+  // When rank 0 keeps the grid whole: the process that hands row r to it
+  // (the lowest rank that parses it), and a worker's rows for rank 0 in row
+  // order, every cell as the file holds it.
+  std::vector<int> rootRowSenders;
+  std::vector<double> rowsForRoot;
 
   // Values behind the grid are not read; yet they tell of a wrong header or
   // a row with values too many, which shifts every later row.

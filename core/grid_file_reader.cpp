@@ -285,17 +285,18 @@ void modelobject::settleGridRead(GridFileRead& read) {
 // Rank 0 hands the name, format, header and alignment to the others.
 void modelobject::shareGridFileInfo(GridFileRead& read) {
   const BinaryGridHeader& h = read.fileHeader;
-  double info[8] = {h.ncols,
+  // The name's length travels with the header, exact as a double.
+  double info[9] = {h.ncols,
                     h.nrows,
                     h.xllcorner,
                     h.yllcorner,
                     h.cellsize,
                     h.nodata,
                     static_cast<double>(read.format),
-                    read.regular ? 1.0 : 0.0};
-  int length = static_cast<int>(read.name.size());
-  bool ok = MPI_Bcast(info, 8, MPI_DOUBLE, 0, MPI_COMM_WORLD) == MPI_SUCCESS &&
-            MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD) == MPI_SUCCESS;
+                    read.regular ? 1.0 : 0.0,
+                    static_cast<double>(read.name.size())};
+  bool ok = MPI_Bcast(info, 9, MPI_DOUBLE, 0, MPI_COMM_WORLD) == MPI_SUCCESS;
+  const int length = static_cast<int>(info[8]);
   if (ok) {
     read.name.resize(static_cast<size_t>(length));
     ok = length == 0 ||
@@ -548,21 +549,28 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
   read.path = path;
   read.localOnly = localOnly;
   const bool reader = localOnly || mpiRank == 0;
-  if (reader) read.attempt([&] { inspectGridFile(read, verbose); });
+  // An ASCII grid that no process needs whole is parsed by all of them.
+  // Rank 0 keeps a whole grid it asks for from the others' rows.
+  const auto parsedByAll = [&] {
+    return !localOnly && mpiSize > 1 && read.format == asciiGridFile && read.regular &&
+           fillCode == 0 && (keepWholeOnRoot == 0 || allocate) && findGrid("MPIRegions", 1) > 0;
+  };
+  // Rank 0 finds the rows before the others hear of the file: one wait
+  // fewer for them.
+  bool rowsFound = false;
+  if (reader)
+    read.attempt([&] {
+      inspectGridFile(read, verbose);
+      if (parsedByAll()) rowsFound = findAsciiRowStarts(read);
+    });
   settleGridRead(read);
   if (!localOnly) shareGridFileInfo(read);
 
   const long nrows = header.nrows;
   const long ncols = header.ncols;
-  // An ASCII grid that no process needs whole is parsed by all of them.
-  bool parallelAscii = !localOnly && mpiSize > 1 && read.format == asciiGridFile &&
-                       read.regular && fillCode == 0 && keepWholeOnRoot == 0 &&
-                       findGrid("MPIRegions", 1) > 0;
-  if (parallelAscii) {
-    if (reader) read.attempt([&] { parallelAscii = findAsciiRowStarts(read); });
-    settleGridRead(read);
-    parallelAscii = shareAsciiRowStarts(read, parallelAscii);
-  }
+  bool parallelAscii = parsedByAll();
+  const bool wholeOnRoot = keepWholeOnRoot == 1;
+  if (parallelAscii) parallelAscii = shareAsciiRowStarts(read, rowsFound);
   const bool wholeFile = !parallelAscii &&
                          (localOnly || read.format == asciiGridFile || read.format == gifGridFile ||
                           read.format == netcdfGridFile || fillCode != 0 || keepWholeOnRoot != 0 ||
@@ -582,7 +590,8 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
   Grid target = grid;
   read.attempt([&] {
     if (allocate) {
-      owned.allocate(readsWhole ? 1 : lo, readsWhole ? nrows : hi);
+      const bool allRows = readsWhole || (parallelAscii && wholeOnRoot && mpiRank == 0);
+      owned.allocate(allRows ? 1 : lo, allRows ? nrows : hi);
       // Rows that the scatter fills only in part start as nodata.
       if ((wholeFile || parallelAscii) && !readsWhole)
         fillRows(owned.grid, lo, hi, ncols, header.nodata);
@@ -594,6 +603,8 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
       whole.allocate(1, nrows);
       target = whole.grid;
     }
+    // Every process opens the file for its own rows.
+    if (parallelAscii) read.closeFile();
   });
   settleGridRead(read);
 
@@ -608,9 +619,7 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
     settleGridRead(read);
     if (!localOnly) MPIScatterGrid(0, target);
   } else if (parallelAscii) {
-    read.attempt([&] { read.closeFile(); });
-    settleGridRead(read);
-    readOwnAsciiRows(read, target, lo, hi);
+    readOwnAsciiRows(read, target, lo, hi, parallelAscii && wholeOnRoot);
     if (mpiRank == 0) read.warnOfExtraValues(*diag, read.extraValues);
   } else {
     read.attempt([&] {

@@ -273,10 +273,12 @@ protected:
   void readOwnGridRows(GridFileRead& read, Grid grid, long firstRow, long lastRow);
   // ASCII grids read in parallel (core/ascii_grid_rows.cpp): rank 0 finds
   // where every row begins (false, with the file rewound, when values are
-  // missing) and shares it; every process parses its rows lo..hi.
+  // missing) and shares it; every process parses its rows lo..hi. With
+  // wholeOnRoot rank 0's grid holds every row, which the others hand over.
   bool findAsciiRowStarts(GridFileRead& read);
   bool shareAsciiRowStarts(GridFileRead& read, bool found);
-  void readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long hi);
+  void readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long hi, bool wholeOnRoot);
+  void handRowsToRoot(GridFileRead& read, Grid grid);
   void parseAsciiRows(GridFileRead& read, Grid grid, long first, long last, long lo, long hi,
                       long& failedRow);
   void settleAsciiRows(GridFileRead& read, long failedRow);

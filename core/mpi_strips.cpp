@@ -170,22 +170,101 @@ void waitForHalo(DiagStream& diag, MPI_Request* requests, int count, size_t firs
   }
 }
 
-// Sends or receives the values of one run of cells between rank 0 and the
-// process named in the run.
-void moveRun(DiagStream& diag, const GridHeader& header, bool root, const HaloStrip& run, Grid grid,
-             Stack stack, long valuesPerCell, bool toWorkers, const char* operation) {
-  const int peer = root ? run.peer : 0;
-  const Where where{operation, run.row, run.startColumn, peer};
-  double* data = stripData(diag, header, grid, stack, run, operation);
-  const int length = messageLength(diag, run.count, valuesPerCell, where);
-  if (root == toWorkers) {
-    checkMPI(diag, MPI_Send(data, length, MPI_DOUBLE, peer, run.row, MPI_COMM_WORLD), "MPI_Send",
-             where);
+// Values per message of a packed transfer: a large strip set goes in
+// several messages rather than failing the count's int range.
+constexpr long packedChunkValues = 1L << 24;
+
+long packedValues(const std::vector<int>& layout, long valuesPerCell) {
+  long total = 0;
+  for (size_t i = 2; i < layout.size(); i += 3) total += layout[i] * valuesPerCell;
+  return total;
+}
+
+// The receiver's runs against the sender's (row, column, count of each): a
+// disagreement names the first run that differs, as the receive of that run
+// alone would have.
+void checkRunLayout(DiagStream& diag, const std::vector<HaloStrip>& runs,
+                    const std::vector<int>& sent, long valuesPerCell, int peer,
+                    const char* operation) {
+  const size_t sentRuns = sent.size() / 3;
+  for (size_t i = 0; i < std::max(runs.size(), sentRuns); ++i) {
+    const long got = i < sentRuns ? sent[3 * i + 2] * valuesPerCell : 0;
+    const long expected = i < runs.size() ? runs[i].count * valuesPerCell : 0;
+    const bool same = i < runs.size() && i < sentRuns && sent[3 * i] == runs[i].row &&
+                      sent[3 * i + 1] == runs[i].startColumn && got == expected;
+    if (same) continue;
+    const HaloStrip& at =
+        i < runs.size() ? runs[i] : HaloStrip{sent[3 * i], sent[3 * i + 1], 0, peer};
+    diag << "FATAL: MPI-Regions: received " << got << " values instead of " << expected;
+    describe(diag, Where{operation, at.row, at.startColumn, peer});
+    diag << "; the processes disagree on the strips of the grid"
+         << "[end-entry]";
+    throw transferFailedCode;
+  }
+}
+
+// Sends or receives the values of every run of one peer, packed in walk
+// order behind the list of the runs: a few messages per peer instead of one
+// per run, so that a transfer does not wait for the peer to be scheduled
+// once per row.
+void movePeerRuns(DiagStream& diag, const GridHeader& header, bool root, int peer,
+                  const std::vector<HaloStrip>& runs, Grid grid, Stack stack, long valuesPerCell,
+                  bool toWorkers, const char* operation, std::vector<double>& buffer) {
+  const Where where{operation, runs.empty() ? 0 : runs.front().row,
+                    runs.empty() ? 0 : runs.front().startColumn, peer};
+  // A side without runs expects nothing, as the other side does.
+  if (runs.empty()) return;
+  const bool sends = root == toWorkers;
+  std::vector<int> layout;
+  if (sends) {
+    for (const HaloStrip& run : runs)
+      layout.insert(layout.end(), {run.row, run.startColumn, run.count});
+    buffer.resize(static_cast<size_t>(packedValues(layout, valuesPerCell)));
+    size_t at = 0;
+    for (const HaloStrip& run : runs) {
+      const double* data = stripData(diag, header, grid, stack, run, operation);
+      const size_t n = static_cast<size_t>(run.count * valuesPerCell);
+      std::copy(data, data + n, buffer.begin() + static_cast<std::ptrdiff_t>(at));
+      at += n;
+    }
+    checkMPI(
+        diag,
+        MPI_Send(layout.data(), static_cast<int>(layout.size()), MPI_INT, peer, 0, MPI_COMM_WORLD),
+        "MPI_Send", where);
   } else {
     MPI_Status status;
-    checkMPI(diag, MPI_Recv(data, length, MPI_DOUBLE, peer, run.row, MPI_COMM_WORLD, &status),
+    checkMPI(diag, MPI_Probe(peer, 0, MPI_COMM_WORLD, &status), "MPI_Probe", where);
+    int count = 0;
+    checkMPI(diag, MPI_Get_count(&status, MPI_INT, &count), "MPI_Get_count", where);
+    layout.resize(static_cast<size_t>(std::max(count, 0)));
+    checkMPI(diag,
+             MPI_Recv(layout.data(), count, MPI_INT, peer, 0, MPI_COMM_WORLD, MPI_STATUS_IGNORE),
              "MPI_Recv", where);
-    checkReceived(diag, status, length, where);
+    buffer.resize(static_cast<size_t>(packedValues(layout, valuesPerCell)));
+  }
+  const long total = static_cast<long>(buffer.size());
+  for (long first = 0; first < total; first += packedChunkValues) {
+    const int length = static_cast<int>(std::min(packedChunkValues, total - first));
+    double* data = buffer.data() + first;
+    if (sends) {
+      checkMPI(diag, MPI_Send(data, length, MPI_DOUBLE, peer, 0, MPI_COMM_WORLD), "MPI_Send",
+               where);
+    } else {
+      MPI_Status status;
+      checkMPI(diag, MPI_Recv(data, length, MPI_DOUBLE, peer, 0, MPI_COMM_WORLD, &status),
+               "MPI_Recv", where);
+      checkReceived(diag, status, length, where);
+    }
+  }
+  if (sends) return;
+  checkRunLayout(diag, runs, layout, valuesPerCell, peer, operation);
+  size_t at = 0;
+  for (const HaloStrip& run : runs) {
+    double* data = stripData(diag, header, grid, stack, run, operation);
+    const size_t n = static_cast<size_t>(run.count * valuesPerCell);
+    std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(at),
+              buffer.begin() + static_cast<std::ptrdiff_t>(at + n), data);
+    at += n;
   }
 }
 
@@ -287,33 +366,67 @@ void modelobject::moveStrips(Grid helper, Grid grid, Stack stack, long valuesPer
   const long firstRow = root ? 1 : std::max(1L, header.firstRow);
   const long lastRow = root ? header.nrows : std::min(header.nrows, header.lastRow);
   const Grid regions = namedGrid(*this, "MPIRegions");
-  HaloStrip strip;
-  for (long row = firstRow; row <= lastRow; ++row) {
-    const double* owners = regions[row];
-    if (!owners) {
-      *diag << "FATAL: MPI-Regions: row " << row << " of MPIRegions is not held by process "
-            << mpiRank << "[end-entry]";
-      throw missingGridCode;
-    }
-    StripCursor cursor;
-    while (nextStrip(row, helper, stackMessage, cursor, strip)) {
-      // A strip spans one process's cells in the row; the nodata cells
-      // between its runs stay as they are on either side.
-      const double owner = root ? strip.peer : mpiRank;
-      const long end = strip.startColumn + static_cast<long>(strip.count);
-      for (long c = strip.startColumn; c < end;) {
-        if (owners[c] != owner) {
-          ++c;
-          continue;
+  // The runs of each peer in walk order, which both sides share.
+  std::vector<std::vector<HaloStrip>> runs(static_cast<size_t>(std::max(mpiSize, 1)));
+  const auto walk = [&] {
+    HaloStrip strip;
+    for (long row = firstRow; row <= lastRow; ++row) {
+      const double* owners = regions[row];
+      if (!owners) {
+        *diag << "FATAL: MPI-Regions: row " << row << " of MPIRegions is not held by process "
+              << mpiRank << "[end-entry]";
+        throw missingGridCode;
+      }
+      StripCursor cursor;
+      while (nextStrip(row, helper, stackMessage, cursor, strip)) {
+        // A strip spans one process's cells in the row; the nodata cells
+        // between its runs stay as they are on either side.
+        const double owner = root ? strip.peer : mpiRank;
+        const long end = strip.startColumn + static_cast<long>(strip.count);
+        for (long c = strip.startColumn; c < end;) {
+          if (owners[c] != owner) {
+            ++c;
+            continue;
+          }
+          const long start = c;
+          while (c < end && owners[c] == owner) ++c;
+          const HaloStrip run{strip.row, static_cast<int>(start), static_cast<int>(c - start),
+                              strip.peer};
+          stripData(*diag, header, grid, stack, run, operation);
+          if (run.peer < 0 || run.peer >= mpiSize) {
+            // MPI itself names the fault, as for any other failed send.
+            const Where where{operation, run.row, run.startColumn, run.peer};
+            checkMPI(*diag, MPI_Send(nullptr, 0, MPI_DOUBLE, run.peer, 0, MPI_COMM_WORLD),
+                     "MPI_Send", where);
+            *diag << "FATAL: MPI-Regions: strip in row " << run.row << " names process " << run.peer
+                  << " of " << mpiSize << "[end-entry]";
+            throw transferFailedCode;
+          }
+          runs[static_cast<size_t>(run.peer)].push_back(run);
         }
-        const long start = c;
-        while (c < end && owners[c] == owner) ++c;
-        const HaloStrip run{strip.row, static_cast<int>(start), static_cast<int>(c - start),
-                            strip.peer};
-        moveRun(*diag, header, root, run, grid, stack, valuesPerCell, toWorkers, operation);
       }
     }
-  }
+  };
+  std::vector<double> buffer;
+  // Rank 0 goes on with the other processes after one failed, so that no
+  // message is left for a later transfer to take.
+  const auto transfer = [&] {
+    int failed = 0;
+    for (int peer = root ? 1 : 0; peer < (root ? mpiSize : 1); ++peer) {
+      const int code = catchExitCode([&] {
+        movePeerRuns(*diag, header, root, peer, runs[static_cast<size_t>(peer)], grid, stack,
+                     valuesPerCell, toWorkers, operation, buffer);
+      });
+      if (failed == 0) failed = code;
+    }
+    if (failed != 0) throw failed;
+  };
+  // A walk that fails on rank 0 still moves the runs of the rows before it,
+  // which the others expect.
+  const int failure = catchExitCode(walk);
+  if (failure != 0 && root) transfer();
+  if (failure != 0) throw failure;
+  transfer();
 }
 
 // --- strip transfers ----------------------------------------------------------

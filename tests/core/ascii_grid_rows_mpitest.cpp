@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -82,8 +83,48 @@ TEST(AsciiGridRowsMPI, EveryLayoutGivesEachProcessItsCells) {
         ASSERT_EQ(g[r][c], expected) << layout.name << " " << r << "," << c;
       }
     s.m.free_matrix(g, first, last, 1, s.ncols);
+
+    // Kept whole on rank 0 with halos: every row, those of the others and
+    // those no process holds included, reaches it.
+    Grid whole = nullptr;
+    s.m.readGrid(path, whole, 0, true, false, true, 1, false, true, 0.0);
+    const long lo = s.rank == 0 ? 1 : std::max(1L, first - 1);
+    const long hi = s.rank == 0 ? s.nrows : std::min(s.nrows, last + 1);
+    for (long r = lo; r <= hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        const bool held = s.rank == 0 || s.owner[r][c] == s.rank || s.isHalo(s.rank, r, c);
+        ASSERT_EQ(whole[r][c], held ? original(s, r, c) : nodata)
+            << layout.name << " whole " << r << "," << c;
+      }
+    s.m.free_matrix(whole, lo, hi, 1, s.ncols);
     MPI_Barrier(MPI_COMM_WORLD);
   }
+}
+
+// A grid rank 0 keeps whole holds every cell of the file on rank 0, those
+// outside the catchment in the others' rows too, as a read of the whole
+// file there would.
+TEST(AsciiGridRowsMPI, RankZeroKeepsEveryCellOfTheFile) {
+  StripModule s("ascii_rows_whole", framed(worldSize()));
+  const std::string dir = makeTestDirectory("ascii_rows_whole_files", true);
+  const auto fileValue = [](long r, long c) { return cellValue(r, c) + 0.5; };
+  std::string text = gridText(s, nodata, [](long, bool end) { return std::string(end ? "\n" : " "); });
+  text.resize(text.find("nodata_value"));
+  text += "nodata_value -9999\n";
+  for (long r = 1; r <= s.nrows; ++r)
+    for (long c = 1; c <= s.ncols; ++c) text += number(fileValue(r, c)) + (c < s.ncols ? " " : "\n");
+  const std::string path = dir + "/grid.asc";
+  writeOnRankZero(s, path, text);
+  Grid g = nullptr;
+  s.m.readGrid(path, g, 0, true, false, true, 1, false, false, 0.0);
+  const long first = s.rank == 0 ? 1 : s.m.header.firstRow;
+  const long last = s.rank == 0 ? s.nrows : s.m.header.lastRow;
+  for (long r = first; r <= last; ++r)
+    for (long c = 1; c <= s.ncols; ++c) {
+      const bool held = s.rank == 0 || s.owner[r][c] == s.rank;
+      ASSERT_EQ(g[r][c], held ? fileValue(r, c) : nodata) << r << "," << c;
+    }
+  s.m.free_matrix(g, first, last, 1, s.ncols);
 }
 
 // A fault ends the read on every process with the message of the first one

@@ -47,14 +47,26 @@ TEST(AsciiGridRows, ParsesARowOrNamesItsFirstBadColumn) {
 TEST(AsciiGridRows, SkippedValuesEndAtTheOffsetOfTheNextValue) {
   const std::string dir = makeTestDirectory("ascii_rows_skip");
   const std::string text = "12345 6\n  789\t10 11 12345678 13";
+  // Values of 7 characters with their separator straddle the spans counted
+  // at once: each is counted once, wherever it is cut.
+  std::string straddling;
+  for (int i = 0; i < 2000; ++i) straddling += "123456 ";
   const std::string path = dir + "/values.txt";
-  writeFile(path, text);
   struct Case {
+    const std::string* text;
     long skip;
     long skipped;
     long offset;
   };
-  for (const Case& c : std::vector<Case>{{0, 0, 0}, {2, 2, 10}, {5, 5, 20}, {7, 7, 31}, {9, 7, 31}}) {
+  for (const Case& c : std::vector<Case>{{&text, 0, 0, 0},
+                                         {&text, 2, 2, 10},
+                                         {&text, 5, 5, 20},
+                                         {&text, 7, 7, 31},
+                                         {&text, 9, 7, 31},
+                                         {&straddling, 585, 585, 4095},
+                                         {&straddling, 1000, 1000, 7000},
+                                         {&straddling, 2500, 2000, 14000}}) {
+    writeFile(path, *c.text);
     FILE* file = std::fopen(path.c_str(), "rb");
     ASSERT_NE(file, nullptr);
     AsciiGridScanner scanner(file);

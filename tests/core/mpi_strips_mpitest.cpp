@@ -446,6 +446,17 @@ TEST(MPIStrips, FailedTransfersEndWithCode121) {
                 std::string::npos)
           << s.m.errors();
     }
+    // Gathered, the longer strip reaches rank 0, which names it and takes
+    // none of its values.
+    if (s.rank == 1) g[2][1] = 5.0;
+    EXPECT_EQ(exitCodeOf([&] { s.m.MPIGatherGrid(0, g); }), s.rank == 0 ? 121 : -1);
+    if (s.rank == 0) {
+      EXPECT_NE(s.m.console().find("received 3 values instead of 2 in MPIGatherGrid (row 2, "
+                                   "column 1, process 1)"),
+                std::string::npos)
+          << s.m.console();
+      EXPECT_EQ(g[2][1], untouched);
+    }
   }
   {
     StripModule s("strips_rank", {"22222222", "11.00000"});
