@@ -4,6 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "core/mpi_reduction_handles.h"
+
 namespace {
 
 constexpr std::int64_t digitMask = 0xffffffff;
@@ -110,20 +112,10 @@ void addExactSums(void* in, void* inout, int* length, MPI_Datatype* /*type*/) {
   for (int i = 0; i < *length; ++i) b[i].add(a[i]);
 }
 
-// Frees the datatype and operation of the reduction on every way out.
-struct ReductionHandles {
-  MPI_Datatype type = MPI_DATATYPE_NULL;
-  MPI_Op op = MPI_OP_NULL;
-  ~ReductionHandles() {
-    if (op != MPI_OP_NULL) MPI_Op_free(&op);
-    if (type != MPI_DATATYPE_NULL) MPI_Type_free(&type);
-  }
-};
-
 } // namespace
 
 int reduceExactSums(ExactSum* sums, int count, bool toAll, const char*& failedCall) {
-  ReductionHandles handles;
+  MpiReductionHandles handles;
   int result = MPI_Type_contiguous(static_cast<int>(sizeof(ExactSum)), MPI_BYTE, &handles.type);
   if (result != MPI_SUCCESS) return failedCall = "MPI_Type_contiguous", result;
   result = MPI_Type_commit(&handles.type);

@@ -8,6 +8,7 @@
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
+#include "core/mpi_reduction_handles.h"
 
 namespace {
 
@@ -270,24 +271,13 @@ void movePeerRuns(DiagStream& diag, const GridHeader& header, bool root, int pee
 
 const std::vector<HaloStrip> noStrips;
 
-// Frees the MPI datatype and operation of the zone-record collectives on
-// every way out.
-struct ZoneRecordType {
-  MPI_Datatype type = MPI_DATATYPE_NULL;
-  MPI_Op op = MPI_OP_NULL;
-  ~ZoneRecordType() {
-    if (op != MPI_OP_NULL) MPI_Op_free(&op);
-    if (type != MPI_DATATYPE_NULL) MPI_Type_free(&type);
-  }
-};
-
 int recordCount(DiagStream& diag, long n, const char* operation) {
   if (n >= 0 && n < INT_MAX) return static_cast<int>(n + 1);
   diag << "FATAL: " << operation << ": invalid number of zone records " << n << "[end-entry]";
   throw transferFailedCode;
 }
 
-void makeZoneRecordType(DiagStream& diag, ZoneRecordType& zone, const char* operation) {
+void makeZoneRecordType(DiagStream& diag, MpiReductionHandles& zone, const char* operation) {
   const Where where{operation, 0, 0, 0};
   checkMPI(diag, MPI_Type_contiguous(5, MPI_DOUBLE, &zone.type), "MPI_Type_contiguous", where);
   checkMPI(diag, MPI_Type_commit(&zone.type), "MPI_Type_commit", where);
@@ -633,7 +623,7 @@ void modelobject::MPIReduceZoneRecords(ZoneRecord* records, long n, bool sumEffe
   const char* operation = "MPIReduceZoneRecords";
   const Where where{operation, 0, 0, 0};
   const int count = recordCount(*diag, n, operation);
-  ZoneRecordType zone;
+  MpiReductionHandles zone;
   makeZoneRecordType(*diag, zone, operation);
   checkMPI(*diag, MPI_Op_create(sumZoneRecords, 1, &zone.op), "MPI_Op_create", where);
   if (mpiRank != 0) {
@@ -656,7 +646,7 @@ void modelobject::MPIReduceZoneRecords(ZoneRecord* records, long n, bool sumEffe
 void modelobject::MPIBroadcastZoneRecords(ZoneRecord* records, long n) {
   const char* operation = "MPIBroadcastZoneRecords";
   const int count = recordCount(*diag, n, operation);
-  ZoneRecordType zone;
+  MpiReductionHandles zone;
   makeZoneRecordType(*diag, zone, operation);
   std::vector<ZoneRecord> sums(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
