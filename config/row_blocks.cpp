@@ -1,0 +1,171 @@
+#include "config/row_blocks.h"
+
+#include <mpi.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+
+namespace {
+
+constexpr int inputTag = 4101;
+constexpr int outputTag = 4102;
+
+bool isEmpty(RowSpan span) { return span.last < span.first; }
+
+long rowsIn(RowSpan span) { return isEmpty(span) ? 0 : span.last - span.first + 1; }
+
+} // namespace
+
+RowSpan evenRowBlock(long nrows, int processes, int rank) {
+  const long base = nrows / processes;
+  const long longer = nrows % processes; // the first ranks take one row more
+  const long first = 1 + rank * base + std::min<long>(rank, longer);
+  return RowSpan{first, first + base + (rank < longer ? 1 : 0) - 1};
+}
+
+RowBlockPass::RowBlockPass(DiagStream& diagStream, long rows, long columns, double nodataValue)
+    : diag(diagStream), nrows(rows), ncols(columns), nodata(nodataValue) {
+  worldRankAndSize(rank, size);
+  own = evenRowBlock(nrows, size, rank);
+}
+
+std::vector<RowSpan> RowBlockPass::spansOf(const std::vector<Grid>& grids,
+                                           const std::vector<long>& margins, int blockRank) const {
+  const RowSpan block = evenRowBlock(nrows, size, blockRank);
+  std::vector<RowSpan> spans(grids.size());
+  for (size_t i = 0; i < grids.size(); ++i) {
+    if (!grids[i] || isEmpty(block)) continue;
+    const long margin = i < margins.size() ? margins[i] : 0;
+    spans[i] = RowSpan{std::max(1L, block.first - margin), std::min(nrows, block.last + margin)};
+  }
+  return spans;
+}
+
+long RowBlockPass::valuesIn(const std::vector<RowSpan>& spans) const {
+  long values = 0;
+  for (const RowSpan& span : spans) values += rowsIn(span) * (ncols + 1);
+  return values;
+}
+
+int RowBlockPass::messageLength(long values) const {
+  if (values <= INT_MAX) return static_cast<int>(values);
+  diag << "FATAL: " << values << " values of grid rows do not fit into one message of the " << nrows
+       << " x " << ncols << " grid; start more processes"
+       << "[end-entry]";
+  throw mpiCallFailed;
+}
+
+std::vector<Grid> RowBlockPass::layOut(Rows& rows, const std::vector<Grid>& present,
+                                       const std::vector<RowSpan>& spans) const {
+  rows.values.assign(static_cast<size_t>(valuesIn(spans)), nodata);
+  rows.tables.assign(spans.size(), std::vector<double*>(static_cast<size_t>(nrows) + 1, nullptr));
+  std::vector<Grid> grids(spans.size(), nullptr);
+  double* next = rows.values.data();
+  for (size_t i = 0; i < spans.size(); ++i) {
+    if (!present[i]) continue;
+    for (long r = spans[i].first; r <= spans[i].last; ++r, next += ncols + 1)
+      rows.tables[i][static_cast<size_t>(r)] = next;
+    grids[i] = rows.tables[i].data();
+  }
+  return grids;
+}
+
+void RowBlockPass::shareInputs(const std::vector<Grid>& grids, const std::vector<long>& margins) {
+  inputs = grids;
+  if (size == 1) return;
+  if (rank != 0) {
+    const std::vector<RowSpan> spans = spansOf(grids, margins, rank);
+    inputs = layOut(inputRows, grids, spans);
+    if (isEmpty(own)) return;
+    MPI_Status status;
+    const int length = messageLength(valuesIn(spans));
+    checkMPI(
+        diag,
+        MPI_Recv(inputRows.values.data(), length, MPI_DOUBLE, 0, inputTag, MPI_COMM_WORLD, &status),
+        "MPI_Recv of the input rows of a block");
+    int received = 0;
+    checkMPI(diag, MPI_Get_count(&status, MPI_DOUBLE, &received), "MPI_Get_count");
+    if (received == length) return;
+    diag << "FATAL: process " << rank << " received " << received << " values of the input rows "
+         << own.first << " .. " << own.last << " instead of " << length
+         << "; the processes disagree on the grid"
+         << "[end-entry]";
+    throw mpiCallFailed;
+  }
+  std::vector<std::vector<double>> buffers(static_cast<size_t>(size));
+  std::vector<MPI_Request> pending;
+  for (int p = 1; p < size; ++p) {
+    const std::vector<RowSpan> spans = spansOf(grids, margins, p);
+    if (isEmpty(evenRowBlock(nrows, size, p))) continue;
+    std::vector<double>& buffer = buffers[static_cast<size_t>(p)];
+    buffer.resize(static_cast<size_t>(valuesIn(spans)));
+    double* next = buffer.data();
+    for (size_t i = 0; i < grids.size(); ++i)
+      for (long r = spans[i].first; grids[i] && r <= spans[i].last; ++r, next += ncols + 1)
+        std::copy(grids[i][r], grids[i][r] + ncols + 1, next);
+    pending.emplace_back();
+    checkMPI(diag,
+             MPI_Isend(buffer.data(), messageLength(valuesIn(spans)), MPI_DOUBLE, p, inputTag,
+                       MPI_COMM_WORLD, &pending.back()),
+             "MPI_Isend of the input rows of a block");
+  }
+  checkMPI(diag, MPI_Waitall(static_cast<int>(pending.size()), pending.data(), MPI_STATUSES_IGNORE),
+           "MPI_Waitall of the input rows");
+}
+
+void RowBlockPass::prepareOutputs(const std::vector<Grid>& grids) {
+  outputs = grids;
+  if (size == 1 || rank == 0) return;
+  outputs = layOut(outputRows, grids, spansOf(grids, {}, rank));
+}
+
+void RowBlockPass::collectOutputs() {
+  if (size == 1) return;
+  if (rank != 0) {
+    if (isEmpty(own)) return;
+    checkMPI(diag,
+             MPI_Send(outputRows.values.data(),
+                      messageLength(static_cast<long>(outputRows.values.size())), MPI_DOUBLE, 0,
+                      outputTag, MPI_COMM_WORLD),
+             "MPI_Send of the result rows of a block");
+    return;
+  }
+  std::vector<std::vector<double>> buffers(static_cast<size_t>(size));
+  std::vector<MPI_Request> pending;
+  std::vector<int> senders;
+  for (int p = 1; p < size; ++p) {
+    if (isEmpty(evenRowBlock(nrows, size, p))) continue;
+    std::vector<double>& buffer = buffers[static_cast<size_t>(p)];
+    buffer.resize(static_cast<size_t>(valuesIn(spansOf(outputs, {}, p))));
+    pending.emplace_back();
+    senders.push_back(p);
+    checkMPI(diag,
+             MPI_Irecv(buffer.data(), messageLength(static_cast<long>(buffer.size())), MPI_DOUBLE,
+                       p, outputTag, MPI_COMM_WORLD, &pending.back()),
+             "MPI_Irecv of the result rows of a block");
+  }
+  std::vector<MPI_Status> statuses(pending.size());
+  checkMPI(diag, MPI_Waitall(static_cast<int>(pending.size()), pending.data(), statuses.data()),
+           "MPI_Waitall of the result rows");
+  for (size_t s = 0; s < senders.size(); ++s) {
+    const int p = senders[s];
+    const std::vector<double>& buffer = buffers[static_cast<size_t>(p)];
+    int received = 0;
+    checkMPI(diag, MPI_Get_count(&statuses[s], MPI_DOUBLE, &received), "MPI_Get_count");
+    const RowSpan block = evenRowBlock(nrows, size, p);
+    if (received != static_cast<int>(buffer.size())) {
+      diag << "FATAL: process " << p << " sent " << received << " values of the result rows "
+           << block.first << " .. " << block.last << " instead of " << buffer.size()
+           << "; the processes disagree on the grid"
+           << "[end-entry]";
+      throw mpiCallFailed;
+    }
+    const double* next = buffer.data();
+    for (Grid grid : outputs)
+      for (long r = block.first; grid && r <= block.last; ++r, next += ncols + 1)
+        std::copy(next, next + ncols + 1, grid[r]);
+  }
+}
