@@ -414,8 +414,9 @@ public:
   // "slope_angle" (degrees from the horizontal) and "slope_aspect" (degrees
   // clockwise from north, the direction the slope faces) from the elevation
   // model; cells without four valued neighbours take the mean of their
-  // valued neighbours. A grid given as a standard grid is kept. Rank 0
-  // computes the whole grid, so the result does not depend on the
+  // valued neighbours. A grid given as a standard grid is kept. Every
+  // process computes an even block of rows for rank 0, which fills the gaps
+  // over the whole grid, so the result does not depend on the
   // decomposition. Written once. Collective.
   virtual void make_Slope_and_Aspect();
   // "landuse1" .. "landuseN" for the N layers of the multilayer land-use
@@ -500,8 +501,9 @@ public:
   // "regression_regions2", "regression_weights2", "regression_regions3" and
   // "regression_weights3". Written once. Collective.
   virtual void MakeRegionWeightGrids();
-  // Rank 0: the weights of every valid cell from the regions within the
-  // transition distance; the other processes return at once.
+  // The weights of every valid cell from the regions within the transition
+  // distance into rank 0's whole grids: each process weighs an even block
+  // of rows, which does not change a value. Collective.
   virtual void computeRegionWeights();
   // Numbers the region codes of the grid at the registry index (1 .. 32767,
   // at most 30 regions) in ascending order and finds the centre of every
