@@ -502,8 +502,8 @@ public:
   // "regression_weights3". Written once. Collective.
   virtual void MakeRegionWeightGrids();
   // The weights of every valid cell from the regions within the transition
-  // distance into rank 0's whole grids: each process weighs an even block
-  // of rows, which does not change a value. Collective.
+  // distance: each process weighs its own rows and keeps its cells (without
+  // their halo), rank 0 takes them into its whole grids. Collective.
   virtual void computeRegionWeights();
   // Numbers the region codes of the grid at the registry index (1 .. 32767,
   // at most 30 regions) in ascending order and finds the centre of every

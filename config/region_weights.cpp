@@ -291,11 +291,7 @@ void defaultini::MakeRegionWeightGrids() {
   computeRegionWeights();
 
   for (int i = 0; i < made; ++i) {
-    if (i > 0) {
-      MPIScatterGrid(regressionRegionIndex[i], regressionRegionGrid[i]);
-      MPIExchangeGridHalo(regressionRegionIndex[i], regressionRegionGrid[i]);
-    }
-    MPIScatterGrid(regressionWeightIndex[i], regressionWeightGrid[i]);
+    if (i > 0) MPIExchangeGridHalo(regressionRegionIndex[i], regressionRegionGrid[i]);
     MPIExchangeGridHalo(regressionWeightIndex[i], regressionWeightGrid[i]);
     if (i > 0) writeDerivedGridOnce(regressionRegionIndex[i]);
     writeDerivedGridOnce(regressionWeightIndex[i]);
@@ -334,13 +330,14 @@ void defaultini::computeRegionWeights() {
         if (zone[r][k] <= s.nodata) regions[r][k] = s.nodata;
   }
 
-  // Every process weighs a block of rows from the regions within reach of
-  // it, which rank 0 hands out.
+  // Every process weighs its own rows from the regions within reach of
+  // them, which rank 0 hands out, and keeps its cells as the strip transfer
+  // from rank 0 would give them.
   const int madeGrids = std::min(std::max(s.count, 1), 3);
   std::vector<Grid> results;
   for (int i = 0; i < madeGrids; ++i) results.push_back(regressionWeightGrid[i]);
   for (int i = 1; i < madeGrids; ++i) results.push_back(regressionRegionGrid[i]);
-  RowBlockPass pass(*diag, s.nrows, s.ncols, s.nodata);
+  RowBlockPass pass(*diag, s.nrows, s.ncols, s.nodata, RowSpan{header.firstRow, header.lastRow});
   pass.shareInputs({regressionRegionGrid[0], zone}, {static_cast<long>(std::floor(s.distance)), 0});
   pass.prepareOutputs(results);
   RegionGrids g{pass.input(1), {pass.input(0), nullptr, nullptr}, {}};
@@ -349,5 +346,14 @@ void defaultini::computeRegionWeights() {
     g.regions[i] = pass.output(static_cast<size_t>(madeGrids + i - 1));
   weighRows(g, s, pass.block());
   pass.collectOutputs();
+  if (mpiRank != 0) {
+    const double rank = mpiRank;
+#pragma omp parallel for schedule(runtime)
+    for (long r = header.firstRow; r <= header.lastRow; ++r)
+      for (long k = 1; k <= s.ncols; ++k) {
+        if (regionsGrid[r][k] != rank) continue;
+        for (size_t i = 0; i < results.size(); ++i) results[i][r][k] = pass.output(i)[r][k];
+      }
+  }
   if (mpiRank == 0) *diag << std::string(static_cast<size_t>(s.nrows), '.') << "[end-entry]";
 }

@@ -26,15 +26,20 @@ RowSpan evenRowBlock(long nrows, int processes, int rank) {
   return RowSpan{first, first + base + (rank < longer ? 1 : 0) - 1};
 }
 
-RowBlockPass::RowBlockPass(DiagStream& diagStream, long rows, long columns, double nodataValue)
-    : diag(diagStream), nrows(rows), ncols(columns), nodata(nodataValue) {
+RowBlockPass::RowBlockPass(DiagStream& diagStream, long rows, long columns, double nodataValue,
+                           RowSpan block)
+    : diag(diagStream), nrows(rows), ncols(columns), nodata(nodataValue), own(block) {
   worldRankAndSize(rank, size);
-  own = evenRowBlock(nrows, size, rank);
+  if (size == 1) return;
+  const long mine[2] = {own.first, own.last};
+  std::vector<long> all(rank == 0 ? 2 * static_cast<size_t>(size) : 0);
+  checkMPI(diag, MPI_Gather(mine, 2, MPI_LONG, all.data(), 2, MPI_LONG, 0, MPI_COMM_WORLD),
+           "MPI_Gather of the row blocks");
+  for (size_t p = 0; 2 * p < all.size(); ++p) blocks.push_back(RowSpan{all[2 * p], all[2 * p + 1]});
 }
 
 std::vector<RowSpan> RowBlockPass::spansOf(const std::vector<Grid>& grids,
-                                           const std::vector<long>& margins, int blockRank) const {
-  const RowSpan block = evenRowBlock(nrows, size, blockRank);
+                                           const std::vector<long>& margins, RowSpan block) const {
   std::vector<RowSpan> spans(grids.size());
   for (size_t i = 0; i < grids.size(); ++i) {
     if (!grids[i] || isEmpty(block)) continue;
@@ -77,7 +82,7 @@ void RowBlockPass::shareInputs(const std::vector<Grid>& grids, const std::vector
   inputs = grids;
   if (size == 1) return;
   if (rank != 0) {
-    const std::vector<RowSpan> spans = spansOf(grids, margins, rank);
+    const std::vector<RowSpan> spans = spansOf(grids, margins, own);
     inputs = layOut(inputRows, grids, spans);
     if (isEmpty(own)) return;
     MPI_Status status;
@@ -98,8 +103,9 @@ void RowBlockPass::shareInputs(const std::vector<Grid>& grids, const std::vector
   std::vector<std::vector<double>> buffers(static_cast<size_t>(size));
   std::vector<MPI_Request> pending;
   for (int p = 1; p < size; ++p) {
-    const std::vector<RowSpan> spans = spansOf(grids, margins, p);
-    if (isEmpty(evenRowBlock(nrows, size, p))) continue;
+    const RowSpan block = blocks[static_cast<size_t>(p)];
+    const std::vector<RowSpan> spans = spansOf(grids, margins, block);
+    if (isEmpty(block)) continue;
     std::vector<double>& buffer = buffers[static_cast<size_t>(p)];
     buffer.resize(static_cast<size_t>(valuesIn(spans)));
     double* next = buffer.data();
@@ -119,7 +125,7 @@ void RowBlockPass::shareInputs(const std::vector<Grid>& grids, const std::vector
 void RowBlockPass::prepareOutputs(const std::vector<Grid>& grids) {
   outputs = grids;
   if (size == 1 || rank == 0) return;
-  outputs = layOut(outputRows, grids, spansOf(grids, {}, rank));
+  outputs = layOut(outputRows, grids, spansOf(grids, {}, own));
 }
 
 void RowBlockPass::collectOutputs() {
@@ -137,9 +143,10 @@ void RowBlockPass::collectOutputs() {
   std::vector<MPI_Request> pending;
   std::vector<int> senders;
   for (int p = 1; p < size; ++p) {
-    if (isEmpty(evenRowBlock(nrows, size, p))) continue;
+    if (isEmpty(blocks[static_cast<size_t>(p)])) continue;
     std::vector<double>& buffer = buffers[static_cast<size_t>(p)];
-    buffer.resize(static_cast<size_t>(valuesIn(spansOf(outputs, {}, p))));
+    buffer.resize(
+        static_cast<size_t>(valuesIn(spansOf(outputs, {}, blocks[static_cast<size_t>(p)]))));
     pending.emplace_back();
     senders.push_back(p);
     checkMPI(diag,
@@ -155,7 +162,7 @@ void RowBlockPass::collectOutputs() {
     const std::vector<double>& buffer = buffers[static_cast<size_t>(p)];
     int received = 0;
     checkMPI(diag, MPI_Get_count(&statuses[s], MPI_DOUBLE, &received), "MPI_Get_count");
-    const RowSpan block = evenRowBlock(nrows, size, p);
+    const RowSpan block = blocks[static_cast<size_t>(p)];
     if (received != static_cast<int>(buffer.size())) {
       diag << "FATAL: process " << p << " sent " << received << " values of the result rows "
            << block.first << " .. " << block.last << " instead of " << buffer.size()

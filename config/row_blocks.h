@@ -17,16 +17,17 @@ struct RowSpan {
 // whose sizes differ by one row at most.
 RowSpan evenRowBlock(long nrows, int processes, int rank);
 
-// A pass over every row of whole grids that only rank 0 holds, shared out
-// in even blocks of rows: rank 0 sends every process the input rows of its
-// block (widened by the margin each input needs), every process computes
-// its block, and rank 0 takes the block rows of the results back into its
-// whole grids. Where each cell's result follows from the inputs alone, the
-// grids do not depend on the number of processes. With one process the
-// pass works on the whole grids directly. Collective.
+// A pass over rows of whole grids that only rank 0 holds, shared out in
+// blocks of rows that each process names (an even block, or its own rows):
+// rank 0 sends every process the input rows of its block (widened by the
+// margin each input needs), every process computes its block, and rank 0
+// takes the block rows of the results back into its whole grids. Where
+// each cell's result follows from the inputs alone, the grids do not
+// depend on the number of processes. With one process the pass works on
+// the whole grids directly. Collective.
 class RowBlockPass {
 public:
-  RowBlockPass(DiagStream& diag, long nrows, long ncols, double nodata);
+  RowBlockPass(DiagStream& diag, long nrows, long ncols, double nodata, RowSpan block);
   RowBlockPass(const RowBlockPass&) = delete;
   RowBlockPass& operator=(const RowBlockPass&) = delete;
 
@@ -52,7 +53,7 @@ private:
   };
   // The rows of each present grid, for the block of a rank.
   std::vector<RowSpan> spansOf(const std::vector<Grid>& grids, const std::vector<long>& margins,
-                               int blockRank) const;
+                               RowSpan block) const;
   long valuesIn(const std::vector<RowSpan>& spans) const;
   int messageLength(long values) const;
   // Lays the spans out in rows.values; returns the grids, null where a
@@ -67,6 +68,7 @@ private:
   int rank = 0;
   int size = 1;
   RowSpan own;
+  std::vector<RowSpan> blocks; // rank 0: every process's block
   std::vector<Grid> inputs;
   std::vector<Grid> outputs;
   Rows inputRows;

@@ -139,7 +139,8 @@ void defaultini::make_Slope_and_Aspect() {
   const GridShape shape{header.nrows, header.ncols, header.cellsize, header.nodata};
   Grid slope = madeSlope ? slopeGrid : nullptr;
   Grid aspect = madeAspect ? aspectGrid : nullptr;
-  RowBlockPass pass(*diag, header.nrows, header.ncols, header.nodata);
+  RowBlockPass pass(*diag, header.nrows, header.ncols, header.nodata,
+                    evenRowBlock(header.nrows, mpiSize, mpiRank));
   pass.shareInputs({registry[elevationIndex].grid}, {1});
   pass.prepareOutputs({slope, aspect});
   slopeAndAspectFromElevation(pass.input(0), pass.output(0), pass.output(1), shape, pass.block());

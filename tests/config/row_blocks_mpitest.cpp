@@ -55,7 +55,8 @@ TEST(RowBlockPass, RankZeroGetsEveryRowFromTheRowsWithinTheMargin) {
         for (long r = 1; r <= t.nrows; ++r)
           for (long c = 1; c <= t.ncols; ++c) input.grid()[r][c] = value(r, c);
 
-      RowBlockPass pass(diag, t.nrows, t.ncols, nd);
+      RowBlockPass pass(diag, t.nrows, t.ncols, nd,
+                        evenRowBlock(t.nrows, worldSize(), worldRank()));
       pass.shareInputs({input.grid(), nullptr}, {t.margin, 0});
       pass.prepareOutputs({sums.grid(), nullptr, twice.grid()});
       EXPECT_EQ(pass.input(1), nullptr);
