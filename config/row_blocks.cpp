@@ -7,6 +7,7 @@
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/mpi_reduction_handles.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ void RowBlockPass::shareInputs(const std::vector<Grid>& grids, const std::vector
   if (rank != 0) {
     const std::vector<RowSpan> spans = spansOf(grids, margins, own);
     inputs = layOut(inputRows, grids, spans);
-    if (isEmpty(own)) return;
+    if (valuesIn(spans) == 0) return;
     MPI_Status status;
     const int length = messageLength(valuesIn(spans));
     checkMPI(
@@ -100,26 +101,7 @@ void RowBlockPass::shareInputs(const std::vector<Grid>& grids, const std::vector
          << "[end-entry]";
     throw mpiCallFailed;
   }
-  std::vector<std::vector<double>> buffers(static_cast<size_t>(size));
-  std::vector<MPI_Request> pending;
-  for (int p = 1; p < size; ++p) {
-    const RowSpan block = blocks[static_cast<size_t>(p)];
-    const std::vector<RowSpan> spans = spansOf(grids, margins, block);
-    if (isEmpty(block)) continue;
-    std::vector<double>& buffer = buffers[static_cast<size_t>(p)];
-    buffer.resize(static_cast<size_t>(valuesIn(spans)));
-    double* next = buffer.data();
-    for (size_t i = 0; i < grids.size(); ++i)
-      for (long r = spans[i].first; grids[i] && r <= spans[i].last; ++r, next += ncols + 1)
-        std::copy(grids[i][r], grids[i][r] + ncols + 1, next);
-    pending.emplace_back();
-    checkMPI(diag,
-             MPI_Isend(buffer.data(), messageLength(valuesIn(spans)), MPI_DOUBLE, p, inputTag,
-                       MPI_COMM_WORLD, &pending.back()),
-             "MPI_Isend of the input rows of a block");
-  }
-  checkMPI(diag, MPI_Waitall(static_cast<int>(pending.size()), pending.data(), MPI_STATUSES_IGNORE),
-           "MPI_Waitall of the input rows");
+  moveRootRows(grids, margins, true);
 }
 
 void RowBlockPass::prepareOutputs(const std::vector<Grid>& grids) {
@@ -131,7 +113,7 @@ void RowBlockPass::prepareOutputs(const std::vector<Grid>& grids) {
 void RowBlockPass::collectOutputs() {
   if (size == 1) return;
   if (rank != 0) {
-    if (isEmpty(own)) return;
+    if (outputRows.values.empty()) return;
     checkMPI(diag,
              MPI_Send(outputRows.values.data(),
                       messageLength(static_cast<long>(outputRows.values.size())), MPI_DOUBLE, 0,
@@ -139,40 +121,58 @@ void RowBlockPass::collectOutputs() {
              "MPI_Send of the result rows of a block");
     return;
   }
-  std::vector<std::vector<double>> buffers(static_cast<size_t>(size));
+  moveRootRows(outputs, {}, false);
+}
+
+// A datatype lists the rows in rank 0's grids, so they move in place,
+// without a copy of every process's rows at once on rank 0.
+void RowBlockPass::moveRootRows(const std::vector<Grid>& grids, const std::vector<long>& margins,
+                                bool toProcesses) {
+  std::vector<MpiReductionHandles> types(static_cast<size_t>(size));
   std::vector<MPI_Request> pending;
-  std::vector<int> senders;
+  std::vector<int> peers;
+  std::vector<int> lengths;
+  std::vector<MPI_Aint> places;
   for (int p = 1; p < size; ++p) {
-    if (isEmpty(blocks[static_cast<size_t>(p)])) continue;
-    std::vector<double>& buffer = buffers[static_cast<size_t>(p)];
-    buffer.resize(
-        static_cast<size_t>(valuesIn(spansOf(outputs, {}, blocks[static_cast<size_t>(p)]))));
-    pending.emplace_back();
-    senders.push_back(p);
+    const std::vector<RowSpan> spans = spansOf(grids, margins, blocks[static_cast<size_t>(p)]);
+    if (valuesIn(spans) == 0) continue;
+    messageLength(valuesIn(spans));
+    lengths.clear();
+    places.clear();
+    for (size_t i = 0; i < grids.size(); ++i)
+      for (long r = spans[i].first; grids[i] && r <= spans[i].last; ++r) {
+        places.emplace_back();
+        checkMPI(diag, MPI_Get_address(grids[i][r], &places.back()), "MPI_Get_address");
+        lengths.push_back(static_cast<int>(ncols + 1));
+      }
+    MPI_Datatype& type = types[static_cast<size_t>(p)].type;
     checkMPI(diag,
-             MPI_Irecv(buffer.data(), messageLength(static_cast<long>(buffer.size())), MPI_DOUBLE,
-                       p, outputTag, MPI_COMM_WORLD, &pending.back()),
-             "MPI_Irecv of the result rows of a block");
+             MPI_Type_create_hindexed(static_cast<int>(lengths.size()), lengths.data(),
+                                      places.data(), MPI_DOUBLE, &type),
+             "MPI_Type_create_hindexed");
+    checkMPI(diag, MPI_Type_commit(&type), "MPI_Type_commit");
+    pending.emplace_back();
+    peers.push_back(p);
+    if (toProcesses)
+      checkMPI(diag, MPI_Isend(MPI_BOTTOM, 1, type, p, inputTag, MPI_COMM_WORLD, &pending.back()),
+               "MPI_Isend of the input rows of a block");
+    else
+      checkMPI(diag, MPI_Irecv(MPI_BOTTOM, 1, type, p, outputTag, MPI_COMM_WORLD, &pending.back()),
+               "MPI_Irecv of the result rows of a block");
   }
   std::vector<MPI_Status> statuses(pending.size());
   checkMPI(diag, MPI_Waitall(static_cast<int>(pending.size()), pending.data(), statuses.data()),
-           "MPI_Waitall of the result rows");
-  for (size_t s = 0; s < senders.size(); ++s) {
-    const int p = senders[s];
-    const std::vector<double>& buffer = buffers[static_cast<size_t>(p)];
+           toProcesses ? "MPI_Waitall of the input rows" : "MPI_Waitall of the result rows");
+  for (size_t k = 0; !toProcesses && k < peers.size(); ++k) {
+    const size_t p = static_cast<size_t>(peers[k]);
+    const long expected = valuesIn(spansOf(grids, margins, blocks[p]));
     int received = 0;
-    checkMPI(diag, MPI_Get_count(&statuses[s], MPI_DOUBLE, &received), "MPI_Get_count");
-    const RowSpan block = blocks[static_cast<size_t>(p)];
-    if (received != static_cast<int>(buffer.size())) {
-      diag << "FATAL: process " << p << " sent " << received << " values of the result rows "
-           << block.first << " .. " << block.last << " instead of " << buffer.size()
-           << "; the processes disagree on the grid"
-           << "[end-entry]";
-      throw mpiCallFailed;
-    }
-    const double* next = buffer.data();
-    for (Grid grid : outputs)
-      for (long r = block.first; grid && r <= block.last; ++r, next += ncols + 1)
-        std::copy(next, next + ncols + 1, grid[r]);
+    checkMPI(diag, MPI_Get_elements(&statuses[k], types[p].type, &received), "MPI_Get_elements");
+    if (received == expected) continue;
+    diag << "FATAL: process " << p << " sent " << received << " values of the result rows "
+         << blocks[p].first << " .. " << blocks[p].last << " instead of " << expected
+         << "; the processes disagree on the grid"
+         << "[end-entry]";
+    throw mpiCallFailed;
   }
 }

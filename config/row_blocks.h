@@ -56,6 +56,10 @@ private:
                                RowSpan block) const;
   long valuesIn(const std::vector<RowSpan>& spans) const;
   int messageLength(long values) const;
+  // Rank 0: sends the input rows to every other process, or receives their
+  // result rows.
+  void moveRootRows(const std::vector<Grid>& grids, const std::vector<long>& margins,
+                    bool toProcesses);
   // Lays the spans out in rows.values; returns the grids, null where a
   // grid is absent.
   std::vector<Grid> layOut(Rows& rows, const std::vector<Grid>& present,
