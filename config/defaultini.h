@@ -414,9 +414,8 @@ public:
   // "slope_angle" (degrees from the horizontal) and "slope_aspect" (degrees
   // clockwise from north, the direction the slope faces) from the elevation
   // model; cells without four valued neighbours take the mean of their
-  // valued neighbours. A grid given as a standard grid is kept. Every
-  // process computes an even block of rows for rank 0, which fills the gaps
-  // over the whole grid, so the result does not depend on the
+  // valued neighbours. A grid given as a standard grid is kept. Rank 0
+  // computes the whole grid, so the result does not depend on the
   // decomposition. Written once. Collective.
   virtual void make_Slope_and_Aspect();
   // "landuse1" .. "landuseN" for the N layers of the multilayer land-use

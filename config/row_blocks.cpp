@@ -20,13 +20,6 @@ long rowsIn(RowSpan span) { return isEmpty(span) ? 0 : span.last - span.first + 
 
 } // namespace
 
-RowSpan evenRowBlock(long nrows, int processes, int rank) {
-  const long base = nrows / processes;
-  const long longer = nrows % processes; // the first ranks take one row more
-  const long first = 1 + rank * base + std::min<long>(rank, longer);
-  return RowSpan{first, first + base + (rank < longer ? 1 : 0) - 1};
-}
-
 RowBlockPass::RowBlockPass(DiagStream& diagStream, long rows, long columns, double nodataValue,
                            RowSpan block)
     : diag(diagStream), nrows(rows), ncols(columns), nodata(nodataValue), own(block) {

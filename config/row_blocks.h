@@ -13,12 +13,9 @@ struct RowSpan {
   long last = 0;
 };
 
-// Block `rank` of rows 1..nrows cut into `processes` blocks in rank order
-// whose sizes differ by one row at most.
-RowSpan evenRowBlock(long nrows, int processes, int rank);
-
 // A pass over rows of whole grids that only rank 0 holds, shared out in
-// blocks of rows that each process names (an even block, or its own rows):
+// blocks of rows that each process names (its own rows, say; blocks may
+// share rows, which then come back alike from each):
 // rank 0 sends every process the input rows of its block (widened by the
 // margin each input needs), every process computes its block, and rank 0
 // takes the block rows of the results back into its whole grids. Where

@@ -19,16 +19,13 @@ constexpr long neighbourColumn[8] = {1, 1, 1, 0, -1, -1, -1, 0};
 
 } // namespace
 
-void slopeAndAspectFromElevation(Grid e, Grid slope, Grid aspect, const GridShape& s,
-                                 RowSpan rows) {
+void slopeAndAspectFromElevation(Grid e, Grid slope, Grid aspect, const GridShape& s) {
   const double nodata = s.nodata;
   const double twoCells = 2.0 * s.cellsize;
   const long nrows = s.nrows;
   const long ncols = s.ncols;
-  const long first = rows.first;
-  const long last = rows.last;
 #pragma omp parallel for schedule(runtime)
-  for (long r = first; r <= last; ++r) {
+  for (long r = 1; r <= nrows; ++r) {
     for (long k = 1; k <= ncols; ++k) {
       if (slope) slope[r][k] = nodata;
       if (aspect) aspect[r][k] = nodata;
@@ -132,21 +129,15 @@ void defaultini::make_Slope_and_Aspect() {
   *diag << "calculating the lokal topography (aspect, slope ...).. "
         << "[end-entry]";
 
-  // The other processes lack the elevations outside the zone grid, so rank
-  // 0 hands each a block of rows of them and takes its slopes and aspects
-  // back. The gaps fill in row order from cells filled before them, so rank
-  // 0 fills them over the whole grid and sends each process its cells.
-  const GridShape shape{header.nrows, header.ncols, header.cellsize, header.nodata};
-  Grid slope = madeSlope ? slopeGrid : nullptr;
-  Grid aspect = madeAspect ? aspectGrid : nullptr;
-  RowBlockPass pass(*diag, header.nrows, header.ncols, header.nodata,
-                    evenRowBlock(header.nrows, mpiSize, mpiRank));
-  pass.shareInputs({registry[elevationIndex].grid}, {1});
-  pass.prepareOutputs({slope, aspect});
-  slopeAndAspectFromElevation(pass.input(0), pass.output(0), pass.output(1), shape, pass.block());
-  pass.collectOutputs();
+  // The other processes lack the elevations outside the zone grid and the
+  // cells filled before theirs, so rank 0 computes the whole grid and sends
+  // each its cells.
   if (mpiRank == 0) {
     const Grid elevation = registry[elevationIndex].grid;
+    const GridShape shape{header.nrows, header.ncols, header.cellsize, header.nodata};
+    Grid slope = madeSlope ? slopeGrid : nullptr;
+    Grid aspect = madeAspect ? aspectGrid : nullptr;
+    slopeAndAspectFromElevation(elevation, slope, aspect, shape);
     if (aspect) fillFromValuedNeighbours(elevation, aspect, shape, true);
     if (slope) fillFromValuedNeighbours(elevation, slope, shape, false);
   }

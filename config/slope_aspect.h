@@ -1,6 +1,5 @@
 #pragma once
 
-#include "config/row_blocks.h"
 #include "core/grid_types.h"
 
 // The cells of a whole grid, rows and columns from 1.
@@ -15,10 +14,8 @@ struct GridShape {
 // north, the direction the slope faces) of rows 2 .. nrows - 1 and columns
 // 2 .. ncols - 1 from central differences of the elevations; every other
 // cell, and every cell with a nodata elevation north, south, west or east of
-// it, is nodata. Works on the given rows, which read the elevations of the
-// rows next to them. Either result grid may be null.
-void slopeAndAspectFromElevation(Grid elevation, Grid slope, Grid aspect, const GridShape& shape,
-                                 RowSpan rows);
+// it, is nodata. Either result grid may be null.
+void slopeAndAspectFromElevation(Grid elevation, Grid slope, Grid aspect, const GridShape& shape);
 
 // Two passes in row order over the cells with an elevation: a cell without
 // a value takes the mean of those of its eight neighbours that have one,

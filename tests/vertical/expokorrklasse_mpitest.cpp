@@ -19,7 +19,7 @@ namespace {
 std::vector<std::string> runMorning(int method, bool split, int threads) {
   const ExampleGrid zone("zones.asc"), dem("dem.asc"), slope("dem.asc"), aspect("dem.asc");
   const GridShape shape{zone.nrows, zone.ncols, 100.0, nodata};
-  slopeAndAspectFromElevation(dem.grid, slope.grid, aspect.grid, shape, RowSpan{1, shape.nrows});
+  slopeAndAspectFromElevation(dem.grid, slope.grid, aspect.grid, shape);
   fillFromValuedNeighbours(dem.grid, aspect.grid, shape, true);
   fillFromValuedNeighbours(dem.grid, slope.grid, shape, false);
   const std::string name = "radcorr_example_" + std::to_string(method * 10 + split);
