@@ -500,8 +500,9 @@ public:
   // "regression_regions2", "regression_weights2", "regression_regions3" and
   // "regression_weights3". Written once. Collective.
   virtual void MakeRegionWeightGrids();
-  // Rank 0: the weights of every valid cell from the regions within the
-  // transition distance; the other processes return at once.
+  // The weights of every valid cell from the regions within the transition
+  // distance: each process weighs its own rows and keeps its cells (without
+  // their halo), rank 0 takes them into its whole grids. Collective.
   virtual void computeRegionWeights();
   // Numbers the region codes of the grid at the registry index (1 .. 32767,
   // at most 30 regions) in ascending order and finds the centre of every

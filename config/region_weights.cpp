@@ -9,6 +9,7 @@
 
 #include "config/control_file_session.h"
 #include "config/defaultini.h"
+#include "config/row_blocks.h"
 #include "core/diag_stream.h"
 
 namespace {
@@ -18,6 +19,7 @@ constexpr double fallbackTransitionDistance = 0.01;
 constexpr long bandRows = 64;
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
+// Region 1 the input, regions 2 and 3 and the weights the results.
 struct RegionGrids {
   Grid zone;
   Grid regions[3];
@@ -144,6 +146,88 @@ void rowWindowExtremes(const double* regions, double nodata, long ncols, long re
   }
 }
 
+// Weighs the cells of rows rows.first .. rows.last, reading the regions
+// within the transition distance of them; cells outside the zone grid are
+// nodata.
+void weighRows(const RegionGrids& g, const RegionSetting& s, RowSpan rows) {
+  const long nrows = s.nrows;
+  const long ncols = s.ncols;
+  const double nodata = s.nodata;
+  // Most cells lie farther than the transition distance from any other
+  // region; a window of +-reach cells around them, which holds the circle
+  // that the scan visits, holds their own region alone, and their weights
+  // are known without the scan.
+  const long reach = static_cast<long>(std::floor(s.distance));
+  const long windowRows = bandRows + 2 * reach;
+  const size_t rowLength = static_cast<size_t>(ncols) + 1;
+  const size_t bufferLength = static_cast<size_t>(windowRows + 2) * rowLength;
+  const int threads = omp_get_max_threads();
+  std::vector<std::vector<double>> lows(static_cast<size_t>(threads));
+  std::vector<std::vector<double>> highs(static_cast<size_t>(threads));
+  if (s.count > 1)
+    for (int t = 0; t < threads; ++t) {
+      lows[static_cast<size_t>(t)].resize(bufferLength);
+      highs[static_cast<size_t>(t)].resize(bufferLength);
+    }
+  const long bands = std::max(0L, (rows.last - rows.first + bandRows) / bandRows);
+  const int madeGrids = std::min(std::max(s.count, 1), 3);
+
+#pragma omp parallel
+  {
+    double* low = s.count > 1 ? lows[static_cast<size_t>(omp_get_thread_num())].data() : nullptr;
+    double* high = s.count > 1 ? highs[static_cast<size_t>(omp_get_thread_num())].data() : nullptr;
+#pragma omp for schedule(runtime)
+    for (long band = 0; band < bands; ++band) {
+      const long a = rows.first + band * bandRows;
+      const long b = std::min(rows.last, a + bandRows - 1);
+      const long top = std::max(1L, a - reach);
+      const long bottom = std::min(nrows, b + reach);
+      // Rows top .. bottom at slots 0 .., the window of the current row in
+      // the last two slots.
+      double* windowLow = low ? low + static_cast<size_t>(windowRows) * rowLength : nullptr;
+      double* windowHigh = high ? high + static_cast<size_t>(windowRows) * rowLength : nullptr;
+      for (long q = top; low && q <= bottom; ++q)
+        rowWindowExtremes(g.regions[0][q], nodata, ncols, reach,
+                          low + static_cast<size_t>(q - top) * rowLength,
+                          high + static_cast<size_t>(q - top) * rowLength);
+      for (long r = a; r <= b; ++r) {
+        // The valid columns of the row: those the zone grid gives a value.
+        long first = 1;
+        long last = ncols;
+        while (first <= ncols && g.zone[r][first] == nodata) ++first;
+        while (last >= first && g.zone[r][last] == nodata) --last;
+        if (first > last) continue;
+        if (low) {
+          std::fill(windowLow, windowLow + rowLength, infinity);
+          std::fill(windowHigh, windowHigh + rowLength, -infinity);
+          for (long q = std::max(1L, r - reach); q <= std::min(nrows, r + reach); ++q) {
+            const double* rowLow = low + static_cast<size_t>(q - top) * rowLength;
+            const double* rowHigh = high + static_cast<size_t>(q - top) * rowLength;
+            for (long k = first; k <= last; ++k) {
+              windowLow[k] = std::min(windowLow[k], rowLow[k]);
+              windowHigh[k] = std::max(windowHigh[k], rowHigh[k]);
+            }
+          }
+        }
+        for (long k = first; k <= last; ++k) {
+          if (g.zone[r][k] <= nodata) {
+            for (int i = 0; i < madeGrids; ++i) g.weights[i][r][k] = nodata;
+            for (int i = 1; i < madeGrids; ++i) g.regions[i][r][k] = nodata;
+            continue;
+          }
+          const double own = g.regions[0][r][k];
+          if (s.count > 1 && !(windowLow[k] == own && windowHigh[k] == own)) {
+            weighCell(g, s, r, k);
+            continue;
+          }
+          g.weights[0][r][k] = 1.0;
+          for (int i = 1; i < madeGrids; ++i) g.regions[i][r][k] = g.weights[i][r][k] = 0.0;
+        }
+      }
+    }
+  }
+}
+
 } // namespace
 
 void defaultini::MakeRegionWeightGrids() {
@@ -207,11 +291,7 @@ void defaultini::MakeRegionWeightGrids() {
   computeRegionWeights();
 
   for (int i = 0; i < made; ++i) {
-    if (i > 0) {
-      MPIScatterGrid(regressionRegionIndex[i], regressionRegionGrid[i]);
-      MPIExchangeGridHalo(regressionRegionIndex[i], regressionRegionGrid[i]);
-    }
-    MPIScatterGrid(regressionWeightIndex[i], regressionWeightGrid[i]);
+    if (i > 0) MPIExchangeGridHalo(regressionRegionIndex[i], regressionRegionGrid[i]);
     MPIExchangeGridHalo(regressionWeightIndex[i], regressionWeightGrid[i]);
     if (i > 0) writeDerivedGridOnce(regressionRegionIndex[i]);
     writeDerivedGridOnce(regressionWeightIndex[i]);
@@ -235,92 +315,45 @@ void defaultini::readTransitionDistance() {
 }
 
 void defaultini::computeRegionWeights() {
-  if (mpiRank != 0) return;
-  *diag << "generating region weight grids"
-        << "[end-entry]";
+  if (mpiRank == 0)
+    *diag << "generating region weight grids"
+          << "[end-entry]";
   if (!(transitionDistance > 0.0)) transitionDistance = fallbackTransitionDistance;
-
-  const RegionGrids g{registry[1].grid,
-                      {regressionRegionGrid[0], regressionRegionGrid[1], regressionRegionGrid[2]},
-                      {regressionWeightGrid[0], regressionWeightGrid[1], regressionWeightGrid[2]}};
   const RegionSetting s{header.nrows, header.ncols, header.nodata,
                         transitionDistance / header.cellsize, regionCount};
-  const long nrows = s.nrows;
-  const long ncols = s.ncols;
-  const double nodata = s.nodata;
+  const Grid zone = registry[1].grid;
+  if (mpiRank == 0) {
+    const Grid regions = regressionRegionGrid[0];
 #pragma omp parallel for schedule(runtime)
-  for (long r = 1; r <= nrows; ++r)
-    for (long k = 1; k <= ncols; ++k)
-      if (g.zone[r][k] <= nodata) g.regions[0][r][k] = nodata;
-
-  // Most cells lie farther than the transition distance from any other
-  // region; a window of +-reach cells around them, which holds the circle
-  // that the scan visits, holds their own region alone, and their weights
-  // are known without the scan.
-  const long reach = static_cast<long>(std::floor(s.distance));
-  const long windowRows = bandRows + 2 * reach;
-  const size_t rowLength = static_cast<size_t>(ncols) + 1;
-  const size_t bufferLength = static_cast<size_t>(windowRows + 2) * rowLength;
-  const int threads = omp_get_max_threads();
-  std::vector<std::vector<double>> lows(static_cast<size_t>(threads));
-  std::vector<std::vector<double>> highs(static_cast<size_t>(threads));
-  if (s.count > 1)
-    for (int t = 0; t < threads; ++t) {
-      lows[static_cast<size_t>(t)].resize(bufferLength);
-      highs[static_cast<size_t>(t)].resize(bufferLength);
-    }
-  const long bands = (nrows + bandRows - 1) / bandRows;
-  const RowColumnRange* ranges = columnRanges.data();
-  const int madeGrids = std::min(std::max(s.count, 1), 3);
-
-#pragma omp parallel
-  {
-    double* low = s.count > 1 ? lows[static_cast<size_t>(omp_get_thread_num())].data() : nullptr;
-    double* high = s.count > 1 ? highs[static_cast<size_t>(omp_get_thread_num())].data() : nullptr;
-#pragma omp for schedule(runtime)
-    for (long band = 0; band < bands; ++band) {
-      const long a = 1 + band * bandRows;
-      const long b = std::min(nrows, a + bandRows - 1);
-      const long top = std::max(1L, a - reach);
-      const long bottom = std::min(nrows, b + reach);
-      // Rows top .. bottom at slots 0 .., the window of the current row in
-      // the last two slots.
-      double* windowLow = low ? low + static_cast<size_t>(windowRows) * rowLength : nullptr;
-      double* windowHigh = high ? high + static_cast<size_t>(windowRows) * rowLength : nullptr;
-      for (long q = top; low && q <= bottom; ++q)
-        rowWindowExtremes(g.regions[0][q], nodata, ncols, reach,
-                          low + static_cast<size_t>(q - top) * rowLength,
-                          high + static_cast<size_t>(q - top) * rowLength);
-      for (long r = a; r <= b; ++r) {
-        const RowColumnRange& range = ranges[r];
-        if (range.first < 1) continue;
-        if (low) {
-          std::fill(windowLow, windowLow + rowLength, infinity);
-          std::fill(windowHigh, windowHigh + rowLength, -infinity);
-          for (long q = std::max(1L, r - reach); q <= std::min(nrows, r + reach); ++q) {
-            const double* rowLow = low + static_cast<size_t>(q - top) * rowLength;
-            const double* rowHigh = high + static_cast<size_t>(q - top) * rowLength;
-            for (long k = range.first; k <= range.last; ++k) {
-              windowLow[k] = std::min(windowLow[k], rowLow[k]);
-              windowHigh[k] = std::max(windowHigh[k], rowHigh[k]);
-            }
-          }
-        }
-        for (long k = range.first; k <= range.last; ++k) {
-          if (g.zone[r][k] <= nodata) {
-            for (int i = 0; i < madeGrids; ++i) g.regions[i][r][k] = g.weights[i][r][k] = nodata;
-            continue;
-          }
-          const double own = g.regions[0][r][k];
-          if (s.count > 1 && !(windowLow[k] == own && windowHigh[k] == own)) {
-            weighCell(g, s, r, k);
-            continue;
-          }
-          g.weights[0][r][k] = 1.0;
-          for (int i = 1; i < madeGrids; ++i) g.regions[i][r][k] = g.weights[i][r][k] = 0.0;
-        }
-      }
-    }
+    for (long r = 1; r <= s.nrows; ++r)
+      for (long k = 1; k <= s.ncols; ++k)
+        if (zone[r][k] <= s.nodata) regions[r][k] = s.nodata;
   }
-  *diag << std::string(static_cast<size_t>(nrows), '.') << "[end-entry]";
+
+  // Every process weighs its own rows from the regions within reach of
+  // them, which rank 0 hands out, and keeps its cells as the strip transfer
+  // from rank 0 would give them.
+  const int madeGrids = std::min(std::max(s.count, 1), 3);
+  std::vector<Grid> results;
+  for (int i = 0; i < madeGrids; ++i) results.push_back(regressionWeightGrid[i]);
+  for (int i = 1; i < madeGrids; ++i) results.push_back(regressionRegionGrid[i]);
+  RowBlockPass pass(*diag, s.nrows, s.ncols, s.nodata, RowSpan{header.firstRow, header.lastRow});
+  pass.shareInputs({regressionRegionGrid[0], zone}, {static_cast<long>(std::floor(s.distance)), 0});
+  pass.prepareOutputs(results);
+  RegionGrids g{pass.input(1), {pass.input(0), nullptr, nullptr}, {}};
+  for (int i = 0; i < madeGrids; ++i) g.weights[i] = pass.output(static_cast<size_t>(i));
+  for (int i = 1; i < madeGrids; ++i)
+    g.regions[i] = pass.output(static_cast<size_t>(madeGrids + i - 1));
+  weighRows(g, s, pass.block());
+  pass.collectOutputs();
+  if (mpiRank != 0) {
+    const double rank = mpiRank;
+#pragma omp parallel for schedule(runtime)
+    for (long r = header.firstRow; r <= header.lastRow; ++r)
+      for (long k = 1; k <= s.ncols; ++k) {
+        if (regionsGrid[r][k] != rank) continue;
+        for (size_t i = 0; i < results.size(); ++i) results[i][r][k] = pass.output(i)[r][k];
+      }
+  }
+  if (mpiRank == 0) *diag << std::string(static_cast<size_t>(s.nrows), '.') << "[end-entry]";
 }

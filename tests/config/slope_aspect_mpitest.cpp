@@ -65,6 +65,10 @@ TEST(SlopeAndAspect, PlanesGiveTheirAnalyticSlopeAndAspect) {
         0.0, "aspect", true);
     expectSameAsRankZero(m, m.slopeGrid, "slope");
     expectSameAsRankZero(m, m.aspectGrid, "aspect");
+    // Rank 0 holds the slope of every cell, outside the catchment too.
+    for (long r = 1; worldRank() == 0 && r <= nrows; ++r)
+      for (long k = 1; k <= ncols; ++k)
+        EXPECT_NEAR(m.slopeGrid[r][k], slope, 1e-9) << r << "/" << k;
     EXPECT_EQ(m.gridNamed("slope_angle"), m.slopeGrid);
     EXPECT_EQ(m.gridNamed("slope_aspect"), m.aspectGrid);
     if (worldRank() == 0) {
