@@ -330,15 +330,17 @@ size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& reque
                      grids[k]->firstRow, grids[k]->lastRow, ncols);
   }
 
+  {
+    CtrlCIgnoredScope ctrlC;
+    std::vector<Grid> done;
+    for (size_t k = 0; k < complete; ++k) done.push_back(grids[k]->grid);
+    MPIExchangeGridHalos(done);
+  }
   for (size_t k = 0; k < complete; ++k) {
     GridFileRead& read = reads[k];
     if (root) {
       read.logNotes(*diag);
       read.warnOfExtraValues(*diag, read.extraValues);
-    }
-    {
-      CtrlCIgnoredScope ctrlC;
-      MPIExchangeGridHalo(0, grids[k]->grid);
     }
     take(k, grids[k]->release());
   }

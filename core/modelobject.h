@@ -210,6 +210,8 @@ public:
   // Fill the halo cells from their owners along haloReceiveList and
   // haloSendList; a negative index does nothing.
   void MPIExchangeGridHalo(int index, Grid grid = nullptr);
+  // The halo exchange of several grids at once.
+  void MPIExchangeGridHalos(const std::vector<Grid>& grids);
   void MPIExchangeStackHalo(int index, int unusedLevels, Stack stack = nullptr);
   // The same exchange split so that work can overlap the transfers.
   void MPIStartHaloReceive(int index, Grid grid = nullptr);
