@@ -109,21 +109,23 @@ void modelobject::readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long 
   if (wholeOnRoot) handRowsToRoot(read.rootRowSenders, read.rowsForRoot, {grid});
 }
 
-// Rank 0 takes the rows of each process in turn, one message (or a few for
-// a large strip) per process for all grids.
+// Every other process sends its rows for rank 0 of all grids in one message
+// (or a few for a large strip). Rank 0 takes the messages in the order they
+// come, so that a process that is late to send does not hold up the others.
 void modelobject::handRowsToRoot(const std::vector<int>& rootRowSenders,
                                  std::vector<double>& values, const std::vector<Grid>& grids) {
   constexpr long chunkValues = 1L << 24;
   const long nrows = header.nrows;
   const size_t ncols = static_cast<size_t>(header.ncols);
-  for (int p = 1; p < mpiSize; ++p) {
-    if (mpiRank != 0 && mpiRank != p) continue;
-    std::vector<long> rows;
-    for (long r = 1; r <= nrows; ++r)
-      if (rootRowSenders[static_cast<size_t>(r)] == p) rows.push_back(r);
-    const size_t perGrid = rows.size() * ncols;
-    const long total = static_cast<long>(perGrid * grids.size());
-    if (mpiRank == 0) values.resize(static_cast<size_t>(total));
+  std::vector<std::vector<long>> rows(static_cast<size_t>(mpiSize));
+  for (long r = 1; r <= nrows; ++r) {
+    const int p = rootRowSenders[static_cast<size_t>(r)];
+    if (p > 0 && p < mpiSize) rows[static_cast<size_t>(p)].push_back(r);
+  }
+  const auto valuesOf = [&](int p) {
+    return static_cast<long>(rows[static_cast<size_t>(p)].size() * ncols * grids.size());
+  };
+  const auto move = [&](int p, long total) {
     for (long first = 0; first < total; first += chunkValues) {
       const int length = static_cast<int>(std::min(chunkValues, total - first));
       if (mpiRank == 0) {
@@ -136,13 +138,27 @@ void modelobject::handRowsToRoot(const std::vector<int>& rootRowSenders,
                  "MPI_Send of the rows of an ASCII grid");
       }
     }
-    if (mpiRank != 0) continue;
-    for (size_t g = 0; g < grids.size(); ++g) {
-      const double* from = values.data() + g * perGrid;
-      const Grid grid = grids[g];
+  };
+  if (mpiRank != 0) {
+    move(mpiRank, valuesOf(mpiRank));
+  } else {
+    int senders = 0;
+    for (int p = 1; p < mpiSize; ++p) senders += valuesOf(p) > 0 ? 1 : 0;
+    for (; senders > 0; --senders) {
+      MPI_Status status;
+      checkMPI(*diag, MPI_Probe(MPI_ANY_SOURCE, 0, MPI_COMM_WORLD, &status),
+               "MPI_Probe of the rows of an ASCII grid");
+      const int p = status.MPI_SOURCE;
+      const std::vector<long>& own = rows[static_cast<size_t>(p)];
+      values.resize(static_cast<size_t>(valuesOf(p)));
+      move(p, valuesOf(p));
+      for (size_t g = 0; g < grids.size(); ++g) {
+        const double* from = values.data() + g * own.size() * ncols;
+        const Grid grid = grids[g];
 #pragma omp parallel for schedule(runtime)
-      for (size_t i = 0; i < rows.size(); ++i)
-        std::copy(from + i * ncols, from + (i + 1) * ncols, grid[rows[i]] + 1);
+        for (size_t i = 0; i < own.size(); ++i)
+          std::copy(from + i * ncols, from + (i + 1) * ncols, grid[own[i]] + 1);
+      }
     }
   }
   values.clear();
