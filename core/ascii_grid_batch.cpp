@@ -104,11 +104,23 @@ size_t modelobject::findRowStartsTogether(std::vector<GridFileRead>& reads,
     return ok;
   };
 
-  std::vector<long> mine(fileCount, 0);
-  for (size_t f = 0; f < fileCount; ++f)
-    mine[f] = readShare(reads[files[f]])
-                  ? countTokenStarts(text.data() + 1, text.size() - 1, isGridBlank(text[0]))
-                  : -1;
+  // The values that begin in front of each block of the share, so that
+  // the search for the row starts looks at the blocks that hold one only.
+  constexpr size_t blockBytes = 1 << 12;
+  std::vector<std::vector<long>> blockStarts(fileCount);
+  std::vector<long> mine(fileCount, -1);
+  for (size_t f = 0; f < fileCount; ++f) {
+    if (!readShare(reads[files[f]])) continue;
+    std::vector<long>& counted = blockStarts[f];
+    counted.assign(1, 0);
+    // text[at] is the character in front of block text[at + 1 ...].
+    for (size_t at = 0; at + 1 < text.size(); at += blockBytes) {
+      const size_t length = std::min(blockBytes, text.size() - 1 - at);
+      counted.push_back(counted.back() +
+                        countTokenStarts(text.data() + 1 + at, length, isGridBlank(text[at])));
+    }
+    mine[f] = counted.back();
+  }
   std::vector<long> counts(fileCount * size);
   checkMPI(*diag,
            MPI_Allgather(mine.data(), static_cast<int>(fileCount), MPI_LONG, counts.data(),
@@ -127,7 +139,8 @@ size_t modelobject::findRowStartsTogether(std::vector<GridFileRead>& reads,
   }
 
   // Row r begins with value (r - 1) * ncols, the end of the last row with
-  // the first value behind it; process p finds rows from firstRows[p] on.
+  // the first value behind it; each process finds the rows that begin in
+  // its share.
   const auto firstRowFrom = [&](long value) {
     return value <= 0 ? 2 : std::max(2L, (value + header.ncols - 1) / header.ncols + 1);
   };
@@ -146,11 +159,19 @@ size_t modelobject::findRowStartsTogether(std::vector<GridFileRead>& reads,
         for (long r = from; r <= to; ++r) wanted.push_back((r - 1) * header.ncols - before);
         const GridFileRead& read = reads[files[f]];
         const long shareFrom = shareStart(read, mpiRank);
-        std::vector<long> found(wanted.size(), -1);
-        if (readShare(read))
-          findTokenStarts(text.data() + 1, text.size() - 1, isGridBlank(text[0]), wanted.data(),
-                          wanted.size(), found.data());
-        for (long at : found) starts.push_back(at < 0 ? -1 : shareFrom + at);
+        const std::vector<long>& counted = blockStarts[f];
+        const bool readable = readShare(read);
+        for (long value : wanted) {
+          const size_t block = static_cast<size_t>(
+              std::upper_bound(counted.begin(), counted.end(), value) - counted.begin() - 1);
+          const size_t at = block * blockBytes;
+          const long inBlock = value - counted[block];
+          long found = -1;
+          if (readable && at + 1 < text.size())
+            findTokenStarts(text.data() + 1 + at, std::min(blockBytes, text.size() - 1 - at),
+                            isGridBlank(text[at]), &inBlock, 1, &found);
+          starts.push_back(found < 0 ? -1 : shareFrom + static_cast<long>(at) + found);
+        }
       }
       before += countOf(p, f);
     }
