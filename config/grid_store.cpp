@@ -158,21 +158,37 @@ void defaultini::loadStandardGrids() {
   const long first = heldFirstRow();
   const long last = heldLastRow();
   const int links = findGrid("river_links", 1);
-  for (StandardGrid& g : standardGrids) {
-    if (g.index == links) continue;
+  // The grids of files are read together; every grid is registered in the
+  // order of the section all the same.
+  std::vector<GridReadRequest> requests;
+  std::vector<size_t> positions;
+  for (size_t i = 0; i < standardGrids.size(); ++i) {
+    const StandardGrid& g = standardGrids[i];
+    if (g.index == links || g.readCode < 1) continue;
+    requests.push_back({registry[g.index].fileName, g.fillCode, g.defaultValue});
+    positions.push_back(i);
+  }
+  size_t next = 0;
+  const auto keep = [&](StandardGrid& g, Grid grid) {
     const std::string file = registry[g.index].fileName;
     const std::string name = registry[g.index].name;
-    Grid grid = nullptr;
-    if (g.readCode < 1) {
-      grid = createGridFromDefault(first, last, g.defaultValue);
-      registerReaderGrid(g.index, file, grid, name, g.writeCode, first, last);
-      MPIExchangeGridHalo(g.index);
-    } else {
-      readGrid(file, grid, g.fillCode, true, true, true, 1, false, true, g.defaultValue);
-      registerReaderGrid(g.index, file, grid, name, g.writeCode, first, last);
-    }
+    registerReaderGrid(g.index, file, grid, name, g.writeCode, first, last);
+    if (g.readCode < 1) MPIExchangeGridHalo(g.index);
     if (!g.persistent) keepSetupValues(g, first, last);
-  }
+  };
+  const auto createUpTo = [&](size_t end) {
+    for (; next < end; ++next) {
+      StandardGrid& g = standardGrids[next];
+      if (g.index != links && g.readCode < 1)
+        keep(g, createGridFromDefault(first, last, g.defaultValue));
+    }
+  };
+  readGrids(requests, [&](size_t k, Grid grid) {
+    createUpTo(positions[k]);
+    keep(standardGrids[positions[k]], grid);
+    ++next;
+  });
+  createUpTo(standardGrids.size());
   *diag << "before reading variable grids" << mpiRank << "[end-entry]";
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier before the variable grids");
   readVariableGrids();

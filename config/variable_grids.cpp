@@ -69,14 +69,8 @@ int defaultini::readVariableGrids() {
   variableReadCodes.assign(1, 0);
   const long firstRow = heldFirstRow();
   const long lastRow = heldLastRow();
-  for (const VariableGrid& g : grids) {
+  const auto keep = [&](const VariableGrid& g, Grid grid) {
     const int index = first + variableGridCount;
-    Grid grid = nullptr;
-    // Read codes count alike for standard and variable grids.
-    if (g.readCode >= 1)
-      readGrid(g.file, grid, g.fillCode, true, true, true, 1, false, true, g.defaultValue);
-    else
-      grid = createGridFromDefault(firstRow, lastRow, g.defaultValue);
     GridRegistryEntry& e = registry[index];
     e.hasFileName = true;
     e.fileName = g.file;
@@ -90,6 +84,27 @@ int defaultini::readVariableGrids() {
     registerReaderGrid(index, g.file, grid, g.name, g.writeCode, firstRow, lastRow);
     variableReadCodes.push_back(g.readCode);
     if (g.name == "soil_storage") soilStorageGrid = grid;
+  };
+  // Read codes count alike for standard and variable grids. The grids of
+  // files are read together and kept in the order of the section.
+  std::vector<GridReadRequest> requests;
+  std::vector<size_t> positions;
+  for (size_t i = 0; i < grids.size(); ++i) {
+    if (grids[i].readCode < 1) continue;
+    requests.push_back({grids[i].file, grids[i].fillCode, grids[i].defaultValue});
+    positions.push_back(i);
   }
+  size_t next = 0;
+  const auto createUpTo = [&](size_t end) {
+    for (; next < end; ++next)
+      if (grids[next].readCode < 1)
+        keep(grids[next], createGridFromDefault(firstRow, lastRow, grids[next].defaultValue));
+  };
+  readGrids(requests, [&](size_t k, Grid grid) {
+    createUpTo(positions[k]);
+    keep(grids[positions[k]], grid);
+    ++next;
+  });
+  createUpTo(grids.size());
   return variableGridCount;
 }

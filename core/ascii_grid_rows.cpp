@@ -61,8 +61,9 @@ bool modelobject::shareAsciiRowStarts(GridFileRead& read, bool found) {
   return found;
 }
 
-void modelobject::readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long hi,
-                                   bool wholeOnRoot) {
+void modelobject::planAsciiRows(long lo, long hi, bool wholeOnRoot,
+                                std::vector<std::pair<long, long>>& runs,
+                                std::vector<int>& rootRowSenders) {
   const long nrows = header.nrows;
   // Rows that no process holds are still read, by rank 0, for their faults.
   long own[2] = {lo, hi};
@@ -73,18 +74,18 @@ void modelobject::readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long 
   for (int p = 0; p < mpiSize; ++p)
     for (long r = std::max(1L, bounds[2 * p]); r <= std::min(nrows, bounds[2 * p + 1]); ++r)
       parsed[static_cast<size_t>(r)] = 1;
-  read.rootRowSenders.clear();
+  rootRowSenders.clear();
   if (wholeOnRoot) {
-    read.rootRowSenders.assign(static_cast<size_t>(nrows + 2), 0);
+    rootRowSenders.assign(static_cast<size_t>(nrows + 2), 0);
     for (int p = mpiSize - 1; p > 0; --p)
       for (long r = std::max(1L, bounds[2 * p]); r <= std::min(nrows, bounds[2 * p + 1]); ++r)
-        read.rootRowSenders[static_cast<size_t>(r)] = p;
+        rootRowSenders[static_cast<size_t>(r)] = p;
     for (long r = std::max(1L, bounds[0]); r <= std::min(nrows, bounds[1]); ++r)
-      read.rootRowSenders[static_cast<size_t>(r)] = 0;
+      rootRowSenders[static_cast<size_t>(r)] = 0;
   }
   // Runs of rows in file order: this process's rows and, on rank 0, those of
   // no process, which are only checked.
-  std::vector<std::pair<long, long>> runs;
+  runs.clear();
   for (long r = 1; r <= nrows; ++r) {
     const bool wanted = (r >= lo && r <= hi) || (mpiRank == 0 && !parsed[static_cast<size_t>(r)]);
     if (!wanted) continue;
@@ -93,28 +94,38 @@ void modelobject::readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long 
     else
       runs.emplace_back(r, r);
   }
-  long failedRow = 0;
-  read.attempt([&] {
-    for (const auto& run : runs) parseAsciiRows(read, grid, run.first, run.second, lo, hi, failedRow);
-  });
-  settleAsciiRows(read, failedRow);
-  if (wholeOnRoot) handRowsToRoot(read, grid);
 }
 
-// Rank 0 takes the rows of each process in turn, one message (or a few for
-// a large strip) per process.
-void modelobject::handRowsToRoot(GridFileRead& read, Grid grid) {
+void modelobject::readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long hi,
+                                   bool wholeOnRoot) {
+  std::vector<std::pair<long, long>> runs;
+  planAsciiRows(lo, hi, wholeOnRoot, runs, read.rootRowSenders);
+  long failedRow = 0;
+  read.attempt([&] {
+    for (const auto& run : runs)
+      parseAsciiRows(read, grid, run.first, run.second, lo, hi, failedRow);
+  });
+  settleAsciiRows(read, failedRow);
+  if (wholeOnRoot) handRowsToRoot(read.rootRowSenders, read.rowsForRoot, {grid});
+}
+
+// Every other process sends its rows for rank 0 of all grids in one message
+// (or a few for a large strip). Rank 0 takes the messages in the order they
+// come, so that a process that is late to send does not hold up the others.
+void modelobject::handRowsToRoot(const std::vector<int>& rootRowSenders,
+                                 std::vector<double>& values, const std::vector<Grid>& grids) {
   constexpr long chunkValues = 1L << 24;
   const long nrows = header.nrows;
-  const long ncols = header.ncols;
-  std::vector<double>& values = read.rowsForRoot;
-  for (int p = 1; p < mpiSize; ++p) {
-    if (mpiRank != 0 && mpiRank != p) continue;
-    std::vector<long> rows;
-    for (long r = 1; r <= nrows; ++r)
-      if (read.rootRowSenders[static_cast<size_t>(r)] == p) rows.push_back(r);
-    const long total = static_cast<long>(rows.size()) * ncols;
-    if (mpiRank == 0) values.resize(static_cast<size_t>(total));
+  const size_t ncols = static_cast<size_t>(header.ncols);
+  std::vector<std::vector<long>> rows(static_cast<size_t>(mpiSize));
+  for (long r = 1; r <= nrows; ++r) {
+    const int p = rootRowSenders[static_cast<size_t>(r)];
+    if (p > 0 && p < mpiSize) rows[static_cast<size_t>(p)].push_back(r);
+  }
+  const auto valuesOf = [&](int p) {
+    return static_cast<long>(rows[static_cast<size_t>(p)].size() * ncols * grids.size());
+  };
+  const auto move = [&](int p, long total) {
     for (long first = 0; first < total; first += chunkValues) {
       const int length = static_cast<int>(std::min(chunkValues, total - first));
       if (mpiRank == 0) {
@@ -127,11 +138,28 @@ void modelobject::handRowsToRoot(GridFileRead& read, Grid grid) {
                  "MPI_Send of the rows of an ASCII grid");
       }
     }
-    if (mpiRank != 0) continue;
+  };
+  if (mpiRank != 0) {
+    move(mpiRank, valuesOf(mpiRank));
+  } else {
+    int senders = 0;
+    for (int p = 1; p < mpiSize; ++p) senders += valuesOf(p) > 0 ? 1 : 0;
+    for (; senders > 0; --senders) {
+      MPI_Status status;
+      checkMPI(*diag, MPI_Probe(MPI_ANY_SOURCE, 0, MPI_COMM_WORLD, &status),
+               "MPI_Probe of the rows of an ASCII grid");
+      const int p = status.MPI_SOURCE;
+      const std::vector<long>& own = rows[static_cast<size_t>(p)];
+      values.resize(static_cast<size_t>(valuesOf(p)));
+      move(p, valuesOf(p));
+      for (size_t g = 0; g < grids.size(); ++g) {
+        const double* from = values.data() + g * own.size() * ncols;
+        const Grid grid = grids[g];
 #pragma omp parallel for schedule(runtime)
-    for (size_t i = 0; i < rows.size(); ++i)
-      std::copy(values.data() + i * static_cast<size_t>(ncols),
-                values.data() + (i + 1) * static_cast<size_t>(ncols), grid[rows[i]] + 1);
+        for (size_t i = 0; i < own.size(); ++i)
+          std::copy(from + i * ncols, from + (i + 1) * ncols, grid[own[i]] + 1);
+      }
+    }
   }
   values.clear();
   values.shrink_to_fit();
@@ -171,8 +199,8 @@ void modelobject::parseAsciiRows(GridFileRead& read, Grid grid, long first, long
     if (c == 0) continue;
     failedRow = first + i;
     fail(gridReadFailedCode, "FATAL: error reading ascii grid " + read.name +
-                                 " in ASCII-Format in row " + std::to_string(failedRow) +
-                                 ", col " + std::to_string(c));
+                                 " in ASCII-Format in row " + std::to_string(failedRow) + ", col " +
+                                 std::to_string(c));
   }
 
   // Rank 0 keeps every cell of its rows, the others the cells they own, as

@@ -14,11 +14,11 @@ namespace {
 // inside one block of the scanner.
 constexpr size_t maxNumberChars = 400;
 
-bool isSpace(char c) {
+} // namespace
+
+bool isGridBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
-
-} // namespace
 
 size_t formatGridValue(double value, char* out) {
   const std::to_chars_result result = std::to_chars(out, out + maxGridValueChars, value);
@@ -111,13 +111,13 @@ bool AsciiGridScanner::nextToken(std::string_view& token, size_t maxLength) {
   // A token must fit into the buffer beside the data still to be read.
   if (maxLength > buffer.size() / 2) maxLength = buffer.size() / 2;
   for (;;) {
-    while (begin < end && isSpace(buffer[begin])) ++begin;
+    while (begin < end && isGridBlank(buffer[begin])) ++begin;
     if (begin < end) break;
     if (!refill()) return false;
   }
   size_t length = 0;
   for (;;) {
-    while (begin + length < end && !isSpace(buffer[begin + length])) ++length;
+    while (begin + length < end && !isGridBlank(buffer[begin + length])) ++length;
     if (length > maxLength) return false;
     if (begin + length < end) break;
     // The token may go on in the next block.
@@ -146,21 +146,14 @@ long AsciiGridScanner::skipTokens(long count) {
   for (;;) {
     while (begin < end) {
       const size_t stop = std::min(end, begin + span);
-      const unsigned char* text = reinterpret_cast<const unsigned char*>(buffer.data());
-      long starts = 0;
-      unsigned previous = inToken ? 0 : 1;
-      for (size_t i = begin; i < stop; ++i) {
-        const unsigned space = isSpace(static_cast<char>(text[i])) ? 1 : 0;
-        starts += static_cast<long>(previous & (space ^ 1));
-        previous = space;
-      }
+      const long starts = countTokenStarts(buffer.data() + begin, stop - begin, !inToken);
       if (skipped + starts > count) break;
       skipped += starts;
-      inToken = previous == 0;
+      inToken = !isGridBlank(buffer[stop - 1]);
       begin = stop;
     }
     while (begin < end) {
-      const bool space = isSpace(buffer[begin]);
+      const bool space = isGridBlank(buffer[begin]);
       if (!space && !inToken) {
         if (skipped == count) return skipped;
         ++skipped;
@@ -172,12 +165,52 @@ long AsciiGridScanner::skipTokens(long count) {
   }
 }
 
+long countTokenStarts(const char* text, size_t n, bool afterBlank) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+  long starts = 0;
+  unsigned previous = afterBlank ? 1 : 0;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned space = isGridBlank(static_cast<char>(bytes[i])) ? 1 : 0;
+    starts += static_cast<long>(previous & (space ^ 1));
+    previous = space;
+  }
+  return starts;
+}
+
+size_t findTokenStarts(const char* text, size_t n, bool afterBlank, const long* wanted,
+                       size_t count, long* offsets) {
+  // Spans without a wanted token are only counted, as in skipTokens.
+  constexpr size_t span = 256;
+  long seen = 0;
+  size_t found = 0;
+  bool blankBefore = afterBlank;
+  for (size_t at = 0; at < n && found < count;) {
+    const size_t stop = std::min(n, at + span);
+    const long starts = countTokenStarts(text + at, stop - at, blankBefore);
+    if (seen + starts <= wanted[found]) {
+      seen += starts;
+      blankBefore = isGridBlank(text[stop - 1]);
+      at = stop;
+      continue;
+    }
+    for (; at < stop && found < count; ++at) {
+      const bool blank = isGridBlank(text[at]);
+      if (!blank && blankBefore) {
+        if (seen == wanted[found]) offsets[found++] = static_cast<long>(at);
+        ++seen;
+      }
+      blankBefore = blank;
+    }
+  }
+  return found;
+}
+
 long parseGridRow(const char* begin, const char* end, long ncols, double* values) {
   const char* at = begin;
   for (long c = 1; c <= ncols; ++c) {
-    while (at < end && isSpace(*at)) ++at;
+    while (at < end && isGridBlank(*at)) ++at;
     const char* token = at;
-    while (at < end && !isSpace(*at)) ++at;
+    while (at < end && !isGridBlank(*at)) ++at;
     const size_t length = static_cast<size_t>(at - token);
     if (length == 0 || length > maxNumberChars ||
         !parseGridValue(std::string_view(token, length), values[c]))

@@ -39,6 +39,19 @@ bool parseGridValue(std::string_view token, double& value);
 // or the column of the first value that is missing or not a number.
 long parseGridRow(const char* begin, const char* end, long ncols, double* values);
 
+// The characters that separate the tokens of an ASCII grid file.
+bool isGridBlank(char c);
+
+// The tokens that begin in text[0, n); afterBlank says whether the
+// character before text[0] was a blank (or there was none).
+long countTokenStarts(const char* text, size_t n, bool afterBlank);
+
+// Writes to offsets the positions in text[0, n) where the tokens number
+// wanted[0] < wanted[1] < ... begin, counted from 0 as countTokenStarts
+// counts them; returns how many of them the text holds.
+size_t findTokenStarts(const char* text, size_t n, bool afterBlank, const long* wanted,
+                       size_t count, long* offsets);
+
 // Hands out the whitespace-separated tokens of a text file, read in large
 // blocks, so that a grid of millions of values is parsed without a library
 // call per value.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,10 +10,11 @@
 #include "core/ascii_grid_text.h"
 #include "core/binary_grid_header.h"
 #include "core/diag_stream.h"
+#include "core/memory_handling.h"
 #include "core/modelobject.h"
 
-// The state of one grid read, shared by the steps of core/grid_file_reader.cpp
-// and core/ascii_grid_rows.cpp.
+// The state of one grid read, shared by the steps of core/grid_file_reader.cpp,
+// core/ascii_grid_rows.cpp and core/ascii_grid_batch.cpp.
 
 constexpr int gridReadFailedCode = 22;
 constexpr int gridCloseFailedCode = 23;
@@ -24,6 +27,49 @@ struct GridReadFailure {
 
 [[noreturn]] inline void fail(int code, std::string message) {
   throw GridReadFailure{code, std::move(message)};
+}
+
+// Rows of a grid allocated by a read, freed on every way out unless handed
+// over.
+struct OwnedRows {
+  OwnedRows(memory_handling& memoryArg, long ncolsArg, long nrowsArg)
+      : memory(memoryArg), ncols(ncolsArg), nrows(nrowsArg) {}
+  ~OwnedRows() { reset(); }
+  OwnedRows(const OwnedRows&) = delete;
+  OwnedRows& operator=(const OwnedRows&) = delete;
+
+  void allocate(long first, long last) {
+    reset();
+    grid = memory.matrix(first, last, 1, ncols, nrows);
+    firstRow = first;
+    lastRow = last;
+  }
+  void reset() {
+    if (grid) memory.free_matrix(grid, firstRow, lastRow, 1, ncols);
+    grid = nullptr;
+  }
+  Grid release() {
+    Grid g = grid;
+    grid = nullptr;
+    return g;
+  }
+
+  memory_handling& memory;
+  long ncols;
+  long nrows;
+  Grid grid = nullptr;
+  long firstRow = 1;
+  long lastRow = 0;
+};
+
+inline void fillGridRows(Grid grid, long first, long last, long ncols, double value) {
+#pragma omp parallel for schedule(runtime)
+  for (long r = first; r <= last; ++r) std::fill(grid[r] + 1, grid[r] + ncols + 1, value);
+}
+
+inline void copyGridRows(Grid from, Grid to, long first, long last, long ncols) {
+#pragma omp parallel for schedule(runtime)
+  for (long r = first; r <= last; ++r) std::copy(from[r] + 1, from[r] + ncols + 1, to[r] + 1);
 }
 
 // What one readGrid call knows about its file. Rank 0 (or the one process of
@@ -48,11 +94,29 @@ struct modelobject::GridFileRead {
   // of rows 1..nrows and of the end of the last row (index nrows + 1).
   std::vector<long> rowStarts;
   long extraValues = 0; // values behind the last row
+  long fileSize = -1;
+  long dataStart = 0; // ASCII: the offset behind the header
   // When rank 0 keeps the grid whole: the process that hands row r to it
   // (the lowest rank that parses it), and a worker's rows for rank 0 in row
   // order, every cell as the file holds it.
   std::vector<int> rootRowSenders;
   std::vector<double> rowsForRoot;
+
+  // A batch read looks at every file before it reads the first one; the
+  // entries of a look are kept until the batch reaches its grid, so that
+  // the log reads as for one grid after the other.
+  bool deferNotes = false;
+  std::vector<std::function<void(DiagStream&)>> notes;
+  template <typename Entry> void note(DiagStream& diag, Entry entry) {
+    if (deferNotes)
+      notes.emplace_back(std::move(entry));
+    else
+      entry(diag);
+  }
+  void logNotes(DiagStream& diag) {
+    for (const auto& entry : notes) entry(diag);
+    notes.clear();
+  }
 
   // Values behind the grid are not read; yet they tell of a wrong header or
   // a row with values too many, which shifts every later row.

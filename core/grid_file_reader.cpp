@@ -36,48 +36,6 @@ constexpr double alignmentTolerance = 1e-3;
 // Binary grids are read in blocks of whole rows of about this size.
 constexpr size_t blockBytes = 4 << 20;
 
-// Rows of a grid allocated here, freed on every way out unless handed over.
-struct OwnedRows {
-  OwnedRows(memory_handling& memoryArg, long ncolsArg, long nrowsArg)
-      : memory(memoryArg), ncols(ncolsArg), nrows(nrowsArg) {}
-  ~OwnedRows() { reset(); }
-  OwnedRows(const OwnedRows&) = delete;
-  OwnedRows& operator=(const OwnedRows&) = delete;
-
-  void allocate(long first, long last) {
-    reset();
-    grid = memory.matrix(first, last, 1, ncols, nrows);
-    firstRow = first;
-    lastRow = last;
-  }
-  void reset() {
-    if (grid) memory.free_matrix(grid, firstRow, lastRow, 1, ncols);
-    grid = nullptr;
-  }
-  Grid release() {
-    Grid g = grid;
-    grid = nullptr;
-    return g;
-  }
-
-  memory_handling& memory;
-  long ncols;
-  long nrows;
-  Grid grid = nullptr;
-  long firstRow = 1;
-  long lastRow = 0;
-};
-
-void fillRows(Grid grid, long first, long last, long ncols, double value) {
-#pragma omp parallel for schedule(runtime)
-  for (long r = first; r <= last; ++r) std::fill(grid[r] + 1, grid[r] + ncols + 1, value);
-}
-
-void copyRows(Grid from, Grid to, long first, long last, long ncols) {
-#pragma omp parallel for schedule(runtime)
-  for (long r = first; r <= last; ++r) std::copy(from[r] + 1, from[r] + ncols + 1, to[r] + 1);
-}
-
 // The header field (0-based) that makes no usable grid, or -1: sizes must be
 // whole numbers from 1 to INT_MAX, the cell size positive, all finite.
 int invalidHeaderField(const BinaryGridHeader& h) {
@@ -112,9 +70,11 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
     if (attempt == openAttempts)
       fail(openFailedCode, "FATAL: still error opening " + name + " - no retry.");
     // A file that another program is still writing may appear in a moment.
-    *diag << "WARNING: error opening " << name << ". Will try again in " << retryMilliseconds
-          << " ms... (retriesleft = " << openAttempts - attempt << ")"
-          << "[end-entry]";
+    read.note(*diag, [name, left = openAttempts - attempt](DiagStream& d) {
+      d << "WARNING: error opening " << name << ". Will try again in " << retryMilliseconds
+        << " ms... (retriesleft = " << left << ")"
+        << "[end-entry]";
+    });
     std::this_thread::sleep_for(std::chrono::milliseconds(retryMilliseconds));
   }
 
@@ -146,13 +106,12 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
   // The size before the scanner takes over the file position.
   struct stat status;
   const long size = fstat(fileno(read.file), &status) == 0 ? static_cast<long>(status.st_size) : -1;
+  read.fileSize = size;
   if (std::fseek(read.file, 0, SEEK_SET) != 0)
     fail(readFailedCode, "FATAL: could not recognise file format (neither ascii, nor single, "
                          "double, or GIF) for " +
                              name);
-  if (verbose)
-    *diag << "reading " << name << " for " << moduleName << "..."
-          << "[end-entry]";
+  if (verbose) noteReading(read);
 
   BinaryGridHeader& h = read.fileHeader;
   double values[BinaryGridHeader::valueCount] = {};
@@ -217,12 +176,15 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
                  std::fabs(h.cellsize - cell) * longestSide <= tolerance &&
                  h.nodata <= header.nodata;
   if (verbose && !read.regular)
-    *diag << "INFO: " << name << " holds " << read.ncols << " columns x " << read.nrows
-          << " rows of cells of " << h.cellsize << " from (" << h.xllcorner << ", " << h.yllcorner
-          << "); it is resampled onto the model grid of " << header.ncols << " columns x "
-          << header.nrows << " rows of cells of " << cell << " from (" << header.xllcorner << ", "
-          << header.yllcorner << ")"
-          << "[end-entry]";
+    read.note(*diag,
+              [name, ncols = read.ncols, nrows = read.nrows, h, model = header](DiagStream& d) {
+                d << "INFO: " << name << " holds " << ncols << " columns x " << nrows
+                  << " rows of cells of " << h.cellsize << " from (" << h.xllcorner << ", "
+                  << h.yllcorner << "); it is resampled onto the model grid of " << model.ncols
+                  << " columns x " << model.nrows << " rows of cells of " << model.cellsize
+                  << " from (" << model.xllcorner << ", " << model.yllcorner << ")"
+                  << "[end-entry]";
+              });
 
   // A file shorter than its header promises fails before anything is
   // allocated or read.
@@ -247,6 +209,13 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
                                std::to_string(readable % read.ncols + 1));
     }
   }
+}
+
+void modelobject::noteReading(GridFileRead& read) {
+  read.note(*diag, [name = read.name, module = moduleName](DiagStream& d) {
+    d << "reading " << name << " for " << module << "..."
+      << "[end-entry]";
+  });
 }
 
 // --- collective steps -----------------------------------------------------------
@@ -594,7 +563,7 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
       owned.allocate(allRows ? 1 : lo, allRows ? nrows : hi);
       // Rows that the scatter fills only in part start as nodata.
       if ((wholeFile || parallelAscii) && !readsWhole)
-        fillRows(owned.grid, lo, hi, ncols, header.nodata);
+        fillGridRows(owned.grid, lo, hi, ncols, header.nodata);
       target = owned.grid;
     } else if (!grid) {
       fail(readFailedCode, "FATAL: error reading grid " + read.name +
@@ -633,14 +602,14 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
     if (allocate) {
       OwnedRows strip(*this, ncols, nrows);
       strip.allocate(lo, hi);
-      copyRows(owned.grid, strip.grid, lo, hi, ncols);
+      copyGridRows(owned.grid, strip.grid, lo, hi, ncols);
       owned.reset();
       owned.grid = strip.release();
       owned.firstRow = lo;
       owned.lastRow = hi;
       target = owned.grid;
     } else {
-      copyRows(whole.grid, grid, lo, hi, ncols);
+      copyGridRows(whole.grid, grid, lo, hi, ncols);
       target = grid;
     }
   }

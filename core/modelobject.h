@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/grid_registry.h"
@@ -116,6 +117,22 @@ public:
   virtual void readGrid(const std::string& path, Grid& grid, int fillCode, bool allocate,
                         bool verbose, bool useNeighbourValues, int keepWholeOnRoot, bool localOnly,
                         bool withHalo, double fillValue);
+  // One file of readGrids.
+  struct GridReadRequest {
+    std::string path;
+    int fillCode = 0;
+    double fillValue = 0.0;
+  };
+  // Reads the files in order as readGrid(path, grid, fillCode, true, true,
+  // true, 1, false, true, fillValue) would, one after the other, and hands
+  // each grid over to take(k, grid) as soon as it is read. Collective. The
+  // ASCII grids that every process parses are read together: rank 0 reads
+  // their headers, every process finds the rows in its share of each file,
+  // a file named twice is parsed once, and the collective calls and the
+  // rows for rank 0 come once for all of them. The log and the failures are
+  // those of the reads one by one.
+  void readGrids(const std::vector<GridReadRequest>& requests,
+                 const std::function<void(size_t, Grid)>& take);
   // Writes rows 1..nrows of the grid (rows whose pointer is null as nodata)
   // as netCDF, else ASCII, else binary doubles or floats. Not collective.
   virtual void writeGrid(const std::string& path, Grid grid, bool ascii, bool doubleGrid,
@@ -193,6 +210,8 @@ public:
   // Fill the halo cells from their owners along haloReceiveList and
   // haloSendList; a negative index does nothing.
   void MPIExchangeGridHalo(int index, Grid grid = nullptr);
+  // The halo exchange of several grids at once.
+  void MPIExchangeGridHalos(const std::vector<Grid>& grids);
   void MPIExchangeStackHalo(int index, int unusedLevels, Stack stack = nullptr);
   // The same exchange split so that work can overlap the transfers.
   void MPIStartHaloReceive(int index, Grid grid = nullptr);
@@ -266,6 +285,7 @@ protected:
   // --- grid files: the steps of one read and one write ------------------------
   struct GridFileRead; // core/grid_file_reader.cpp
   void inspectGridFile(GridFileRead& read, bool verbose);
+  void noteReading(GridFileRead& read);
   void shareGridFileInfo(GridFileRead& read);
   void settleGridRead(GridFileRead& read);
   void readWholeGridFile(GridFileRead& read, Grid whole);
@@ -278,7 +298,22 @@ protected:
   bool findAsciiRowStarts(GridFileRead& read);
   bool shareAsciiRowStarts(GridFileRead& read, bool found);
   void readOwnAsciiRows(GridFileRead& read, Grid grid, long lo, long hi, bool wholeOnRoot);
-  void handRowsToRoot(GridFileRead& read, Grid grid);
+  // The runs of rows, in file order, that this process parses and, with
+  // wholeOnRoot, the process that hands each row to rank 0.
+  void planAsciiRows(long lo, long hi, bool wholeOnRoot, std::vector<std::pair<long, long>>& runs,
+                     std::vector<int>& rootRowSenders);
+  // Rank 0 takes the rows that rootRowSenders names of each grid, which the
+  // others packed in grid order into values.
+  void handRowsToRoot(const std::vector<int>& rootRowSenders, std::vector<double>& values,
+                      const std::vector<Grid>& grids);
+  // The batch of readGrids: reads the ASCII grids from the first on that
+  // every process parses and returns how many it has handed over.
+  size_t readAsciiGridBatch(const std::vector<GridReadRequest>& requests,
+                            const std::function<void(size_t, Grid)>& take);
+  // Finds the rows of the first count files of a batch on all processes
+  // together; returns how many files from the first on it found them in.
+  size_t findRowStartsTogether(std::vector<GridFileRead>& reads, const std::vector<long>& sameFile,
+                               size_t count);
   void parseAsciiRows(GridFileRead& read, Grid grid, long first, long last, long lo, long hi,
                       long& failedRow);
   void settleAsciiRows(GridFileRead& read, long failedRow);

@@ -538,21 +538,35 @@ void modelobject::MPIScatterStack(int index, Stack stack, unsigned levels) {
 
 void modelobject::MPIExchangeGridHalo(int index, Grid grid) {
   if (index < 0) return;
+  const size_t receives = haloReceiveList ? haloReceiveList->size() : 0;
+  const size_t sends = haloSendList ? haloSendList->size() : 0;
+  if (receives + sends == 0) return;
+  MPIExchangeGridHalos({registeredGrid(*this, *diag, index, grid, "MPIExchangeGridHalo")});
+}
+
+void modelobject::MPIExchangeGridHalos(const std::vector<Grid>& grids) {
   const std::vector<HaloStrip>& receives = haloReceiveList ? *haloReceiveList : noStrips;
   const std::vector<HaloStrip>& sends = haloSendList ? *haloSendList : noStrips;
-  const size_t total = receives.size() + sends.size();
-  if (total == 0) return;
+  const size_t perGrid = receives.size() + sends.size();
+  const size_t count = grids.size();
+  if (perGrid == 0 || count == 0) return;
   const char* operation = "MPIExchangeGridHalo";
-  grid = registeredGrid(*this, *diag, index, grid, operation);
   // Every receive is posted before any send, so that no message waits for
-  // an unexpected-message buffer.
-  std::vector<MPI_Request> exchange(total, MPI_REQUEST_NULL);
-  std::vector<int> expected(receives.size());
-  postHaloStrips(*diag, header, receives, grid, nullptr, 1, true, true, operation, exchange.data(),
-                 expected.data());
-  postHaloStrips(*diag, header, sends, grid, nullptr, 1, false, true, operation,
-                 exchange.data() + receives.size(), nullptr);
-  waitForHalo(*diag, exchange.data(), static_cast<int>(total), 0, receives, expected, operation);
+  // an unexpected-message buffer. The messages of several grids between two
+  // processes keep their order, which gives each to its grid's receive.
+  std::vector<MPI_Request> exchange(perGrid * count, MPI_REQUEST_NULL);
+  std::vector<int> expected(receives.size() * count);
+  std::vector<HaloStrip> received;
+  for (size_t g = 0; g < count; ++g) {
+    postHaloStrips(*diag, header, receives, grids[g], nullptr, 1, true, true, operation,
+                   exchange.data() + g * receives.size(), expected.data() + g * receives.size());
+    received.insert(received.end(), receives.begin(), receives.end());
+  }
+  for (size_t g = 0; g < count; ++g)
+    postHaloStrips(*diag, header, sends, grids[g], nullptr, 1, false, true, operation,
+                   exchange.data() + count * receives.size() + g * sends.size(), nullptr);
+  waitForHalo(*diag, exchange.data(), static_cast<int>(perGrid * count), 0, received, expected,
+              operation);
 }
 
 void modelobject::MPIExchangeStackHalo(int index, int /*unusedLevels*/, Stack stack) {

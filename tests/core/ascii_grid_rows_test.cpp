@@ -90,3 +90,34 @@ TEST(AsciiGridRows, SkippedValuesEndAtTheOffsetOfTheNextValue) {
   EXPECT_EQ(scanner.skipTokens(1000), 199);
   std::fclose(file);
 }
+
+// The values of a piece of a file, counted and found alone: a value that
+// began before the piece is not one of it, and values that straddle the
+// spans counted at once are found where they begin.
+TEST(AsciiGridRows, CountsAndFindsTheValuesThatBeginInAPiece) {
+  std::string straddling;
+  for (int i = 0; i < 2000; ++i) straddling += "123456 ";
+  struct Case {
+    std::string text;
+    bool afterBlank;
+    long count;
+    std::vector<long> wanted;
+    std::vector<long> offsets;
+  };
+  const std::vector<Case> cases = {
+      {"12 3  45", true, 3, {0, 2}, {0, 6}},
+      {"12 3  45", false, 2, {0, 1}, {3, 6}},
+      {"\t\n 7\r\n", false, 1, {0, 1}, {3}},
+      {"", true, 0, {0}, {}},
+      {straddling, true, 2000, {36, 37, 1999}, {252, 259, 13993}},
+      {straddling.substr(3), false, 1999, {35, 2000}, {249}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(countTokenStarts(c.text.data(), c.text.size(), c.afterBlank), c.count) << c.text;
+    std::vector<long> offsets(c.wanted.size(), -1);
+    const size_t found = findTokenStarts(c.text.data(), c.text.size(), c.afterBlank,
+                                         c.wanted.data(), c.wanted.size(), offsets.data());
+    offsets.resize(found);
+    EXPECT_EQ(offsets, c.offsets) << c.text.substr(0, 20);
+  }
+}
