@@ -344,7 +344,10 @@ void modelobject::writeSumGrid(int index, GridRegistryEntry& e, const OwnedCells
 void modelobject::writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
                                   const std::string& again) {
   if (writeAsciiGrids && !writeNetCDFGrids) {
-    writeOutputAscii(grid ? grid : registry[index].grid, masked, name, again);
+    AsciiOutputValues values;
+    values.grid = grid ? grid : registry[index].grid;
+    values.masked = masked;
+    writeOutputAscii(values, name, again);
     return;
   }
   const Grid source = grid ? grid : registry[index].grid;
@@ -399,8 +402,18 @@ void modelobject::writeRegisteredStack(int index, const std::string& name,
                                        const std::string& again) {
   GridRegistryEntry& e = registry[index];
   const int lastLevel = static_cast<int>(e.levels);
-  // Binary stacks are written by every process at its own cells; ASCII and
-  // netCDF stacks by rank 0 from a gathered copy.
+  // Binary stacks are written by every process at its own cells, ASCII ones
+  // formatted by every process over its own rows; netCDF stacks by rank 0
+  // from a gathered copy.
+  if (writeAsciiGrids && !writeNetCDFGrids && e.stack) {
+    if (gatherRegions())
+      *diag << "synchronising stack " << e.name << " for mpi-rank " << mpiRank << "[end-entry]";
+    AsciiOutputValues values;
+    values.stack = e.stack;
+    values.levels = lastLevel + 1L;
+    writeOutputAscii(values, name, again);
+    return;
+  }
   if (mpiSize < 2 || (!writeAsciiGrids && !writeNetCDFGrids)) {
     for (const std::string* n : {&name, &again})
       if (!n->empty())
