@@ -314,6 +314,8 @@ protected:
   // Gathers into rank 0's whole grid (the others pass null); false, with
   // nothing moved, without a decomposition.
   bool gatherWholeGrid(int index, Grid grid, Grid whole);
+  // The same for a stack, into rank 0's stack of every row and level.
+  bool gatherWholeStack(int index, Stack stack, Stack whole);
   // "MPIRegions" when there are strips to gather, null otherwise.
   Grid gatherRegions();
   // Gathers the grid onto rank 0, which writes it under each name (masked
