@@ -192,7 +192,7 @@ void modelobject::writeOutputAscii(const AsciiOutputValues& out, const std::stri
     at += lengths[i];
   }
   CollectiveWrite write{*diag, name, out.stack ? "stack" : "grid"};
-  writeFileBlocks(write, file, blocks, b.text.data(), MPI_CHAR, at);
+  writeFileBlocks(write, file, blocks, b.text.data(), MPI_CHAR, at, true);
   if (again.empty()) return;
   code = !root ? 0 : catchExitCode([&] { copyOutputFile(name, again); });
   shareExitCode(*diag, code);

@@ -68,7 +68,8 @@ void movePartialFileIntoPlace(DiagStream& diag, const std::string& partial,
 }
 
 void writeFileBlocks(CollectiveWrite& write, const std::string& path, const FileBlocks& blocks,
-                     const void* buffer, MPI_Datatype valueType, MPI_Offset fileBytes) {
+                     const void* buffer, MPI_Datatype valueType, MPI_Offset fileBytes,
+                     bool independent) {
   int rank = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   const std::string partial = path + partialFileSuffix();
@@ -80,6 +81,7 @@ void writeFileBlocks(CollectiveWrite& write, const std::string& path, const File
   write.settle(agreeOnFailure(write.code, writeErrorCode));
 
   MPI_File file = MPI_FILE_NULL;
+  MPI_Datatype view = MPI_DATATYPE_NULL;
   write.mpiCall(MPI_File_open(MPI_COMM_WORLD, partial.c_str(), MPI_MODE_CREATE | MPI_MODE_WRONLY,
                               MPI_INFO_NULL, &file),
                 "MPI_File_open", createErrorCode);
@@ -91,34 +93,49 @@ void writeFileBlocks(CollectiveWrite& write, const std::string& path, const File
     write.settle(opened);
   }
 
-  // The file view lists this process's blocks, so that it writes all of
-  // them in one call wherever they lie.
   int valueSize = 0;
   write.mpiCall(MPI_Type_size(valueType, &valueSize), "MPI_Type_size", writeErrorCode);
-  std::vector<MPI_Aint> byteStarts(blocks.starts.size());
-  for (size_t i = 0; i < byteStarts.size(); ++i) byteStarts[i] = blocks.starts[i] * valueSize;
-  MPI_Datatype view = MPI_DATATYPE_NULL;
-  if (!blocks.lengths.empty() && write.code == 0) {
-    const int made =
-        MPI_Type_create_hindexed(static_cast<int>(blocks.lengths.size()), blocks.lengths.data(),
-                                 byteStarts.data(), valueType, &view);
-    if (made != MPI_SUCCESS) view = MPI_DATATYPE_NULL;
-    write.mpiCall(made, "MPI_Type_create_hindexed", writeErrorCode);
-    if (view != MPI_DATATYPE_NULL)
-      write.mpiCall(MPI_Type_commit(&view), "MPI_Type_commit", writeErrorCode);
-  }
-  // Collective calls go on after a local failure, with nothing to write, so
-  // that no process waits for one that gave up.
-  const bool viewReady = write.code == 0 && view != MPI_DATATYPE_NULL;
-  write.mpiCall(
-      MPI_File_set_view(file, 0, valueType, viewReady ? view : valueType, "native", MPI_INFO_NULL),
-      "MPI_File_set_view", writeErrorCode);
-  const int count = write.code == 0 ? static_cast<int>(blocks.values) : 0;
-  MPI_Status status;
-  write.mpiCall(MPI_File_write_all(file, buffer, count, valueType, &status), "MPI_File_write_all",
-                writeErrorCode);
   int written = 0;
-  write.mpiCall(MPI_Get_count(&status, valueType, &written), "MPI_Get_count", writeErrorCode);
+  const int count = write.code == 0 ? static_cast<int>(blocks.values) : 0;
+  if (independent) {
+    // Long blocks go straight from each process to the file: a collective
+    // write would pass them through the processes that aggregate it.
+    const char* from = static_cast<const char*>(buffer);
+    for (size_t i = 0; i < blocks.lengths.size() && write.code == 0; ++i) {
+      MPI_Status status;
+      int done = 0;
+      write.mpiCall(MPI_File_write_at(file, blocks.starts[i] * valueSize, from, blocks.lengths[i],
+                                      valueType, &status),
+                    "MPI_File_write_at", writeErrorCode);
+      write.mpiCall(MPI_Get_count(&status, valueType, &done), "MPI_Get_count", writeErrorCode);
+      written += write.code == 0 ? done : 0;
+      from += static_cast<size_t>(blocks.lengths[i]) * static_cast<size_t>(valueSize);
+    }
+  } else {
+    // The file view lists this process's blocks, so that it writes all of
+    // them in one call wherever they lie.
+    std::vector<MPI_Aint> byteStarts(blocks.starts.size());
+    for (size_t i = 0; i < byteStarts.size(); ++i) byteStarts[i] = blocks.starts[i] * valueSize;
+    if (!blocks.lengths.empty() && write.code == 0) {
+      const int made =
+          MPI_Type_create_hindexed(static_cast<int>(blocks.lengths.size()), blocks.lengths.data(),
+                                   byteStarts.data(), valueType, &view);
+      if (made != MPI_SUCCESS) view = MPI_DATATYPE_NULL;
+      write.mpiCall(made, "MPI_Type_create_hindexed", writeErrorCode);
+      if (view != MPI_DATATYPE_NULL)
+        write.mpiCall(MPI_Type_commit(&view), "MPI_Type_commit", writeErrorCode);
+    }
+    // Collective calls go on after a local failure, with nothing to write,
+    // so that no process waits for one that gave up.
+    const bool viewReady = write.code == 0 && view != MPI_DATATYPE_NULL;
+    write.mpiCall(MPI_File_set_view(file, 0, valueType, viewReady ? view : valueType, "native",
+                                    MPI_INFO_NULL),
+                  "MPI_File_set_view", writeErrorCode);
+    MPI_Status status;
+    write.mpiCall(MPI_File_write_all(file, buffer, write.code == 0 ? count : 0, valueType, &status),
+                  "MPI_File_write_all", writeErrorCode);
+    write.mpiCall(MPI_Get_count(&status, valueType, &written), "MPI_Get_count", writeErrorCode);
+  }
   if (write.code == 0 && written != count) {
     write.diag << "FATAL: error writing " << write.what << " " << write.name << ": process " << rank
                << " wrote " << written << " of " << count << " values"

@@ -47,9 +47,12 @@ struct CollectiveWrite {
 // values one after the other, into the file at path (the same on every
 // process), sizes it to fileBytes and moves it into place. A failure of this
 // process noted in write.code before the call ends the write on every
-// process before anything is written. Collective over MPI_COMM_WORLD.
+// process before anything is written. Few long blocks are written
+// independently, many short ones in one collective write. Collective over
+// MPI_COMM_WORLD.
 void writeFileBlocks(CollectiveWrite& write, const std::string& path, const FileBlocks& blocks,
-                     const void* buffer, MPI_Datatype valueType, MPI_Offset fileBytes);
+                     const void* buffer, MPI_Datatype valueType, MPI_Offset fileBytes,
+                     bool independent);
 
 // Rank 0's last step of a write of its own: renames the complete temporary
 // file to its real name; a failure removes it and ends with code 27.

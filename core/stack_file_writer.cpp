@@ -265,7 +265,7 @@ void writeBinaryStack(const StackOutput& out, Grid regions, long firstRegionRow,
   fillBuffer(out, plan, regions, rank, size, header, buffer);
   const MPI_Offset fileBytes =
       static_cast<MPI_Offset>(binaryHeaderValues + h.nrows * h.ncols * levels) * sizeof(T);
-  writeFileBlocks(write, out.name, blocks, buffer.data(), valueType, fileBytes);
+  writeFileBlocks(write, out.name, blocks, buffer.data(), valueType, fileBytes, false);
 }
 
 } // namespace
