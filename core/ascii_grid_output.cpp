@@ -158,11 +158,11 @@ void modelobject::writeOutputAscii(const AsciiOutputValues& out, const std::stri
   std::error_code unknown; // without a working directory the name stays as it is
   std::string file = root ? std::filesystem::absolute(name, unknown).string() : std::string();
   if (root && file.empty()) file = name;
-  unsigned long length = file.size();
-  checkMPI(*diag, MPI_Bcast(&length, 1, MPI_UNSIGNED_LONG, 0, MPI_COMM_WORLD),
+  unsigned long nameLength = file.size();
+  checkMPI(*diag, MPI_Bcast(&nameLength, 1, MPI_UNSIGNED_LONG, 0, MPI_COMM_WORLD),
            "MPI_Bcast of the name of an output file");
-  file.resize(length);
-  checkMPI(*diag, MPI_Bcast(file.data(), static_cast<int>(length), MPI_CHAR, 0, MPI_COMM_WORLD),
+  file.resize(nameLength);
+  checkMPI(*diag, MPI_Bcast(file.data(), static_cast<int>(nameLength), MPI_CHAR, 0, MPI_COMM_WORLD),
            "MPI_Bcast of the name of an output file");
 
   exchangeSharedRowCells(out, regions, name);
