@@ -3,48 +3,49 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <memory>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/ascii_grid_text.h"
+#include "core/collective_file_write.h"
 #include "core/collective_status.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
 #include "core/replacing_file.h"
 
-// An ASCII output grid is written without one process doing the work: every
-// process formats the rows it owns cells in, after its neighbours sent it
-// their cells of the rows it shares with them, and rank 0 puts the ready
-// text into the file in row order. The file is the one a whole gathered grid
-// gives.
+// An ASCII output grid or stack is written without one process doing the
+// work: every process formats the rows it owns cells in, after its
+// neighbours sent it their cells of the rows it shares with them, and writes
+// the text at its place in the file with MPI-IO. The file is the one a whole
+// gathered grid or stack gives.
 
 namespace {
 
 constexpr int transferFailedCode = 121;
-// Text of one run of rows, sent to rank 0 in row order.
-constexpr int textTag = 30001;
 constexpr int cellTag = 30002;
 // Rows are formatted in blocks of about this many bytes of text.
 constexpr size_t formatBlockBytes = 4 << 20;
 
 struct Where {
   DiagStream& diag;
+  const char* what; // "grid" or "stack"
   const std::string& file;
 };
 
 void check(const Where& where, int result, const char* call, int peer) {
   if (result == MPI_SUCCESS) return;
-  where.diag << "FATAL: writing grid " << where.file << ": " << call << " with process " << peer
-             << " failed: " << mpiErrorText(result) << "[end-entry]";
+  where.diag << "FATAL: writing " << where.what << " " << where.file << ": " << call
+             << " with process " << peer << " failed: " << mpiErrorText(result) << "[end-entry]";
   throw transferFailedCode;
 }
 
 int messageLength(const Where& where, size_t length, int peer) {
   if (length <= static_cast<size_t>(INT_MAX)) return static_cast<int>(length);
-  where.diag << "FATAL: writing grid " << where.file << ": " << length
+  where.diag << "FATAL: writing " << where.what << " " << where.file << ": " << length
              << " values for process " << peer
              << " do not fit into one message; start more processes"
              << "[end-entry]";
@@ -58,13 +59,13 @@ constexpr size_t copyBlockBytes = 1 << 20;
 // Buffers of the writes, kept for the next one so that no write takes fresh
 // pages: one set per process, as the writes follow each other.
 struct AsciiOutputBuffers {
-  std::vector<std::vector<double>> received; // cells of the others, by process
+  std::vector<std::vector<double>> received; // values of the others, by process
+  std::vector<size_t> cursor;                // the next one to use, by process
   std::vector<double> values;                // a block of whole rows
   std::vector<char> block;                   // their text, row by row
   std::vector<size_t> blockLengths;
-  std::vector<char> text;     // this process's text, run after run
-  std::vector<size_t> runLengths;
-  std::vector<char> incoming; // rank 0: a run of another process
+  std::vector<char> text;   // this process's text, in file order
+  std::vector<char> copied; // rank 0: a block of a file it copies
 };
 
 AsciiOutputBuffers& outputBuffers() {
@@ -117,86 +118,94 @@ void modelobject::findOutputRowRuns(bool decomposed) {
   }
 }
 
-void modelobject::writeOutputAscii(Grid grid, bool masked, const std::string& path,
+void modelobject::writeOutputAscii(const AsciiOutputValues& out, const std::string& path,
                                    const std::string& again) {
   CtrlCIgnoredScope ctrlC;
   std::string name = path;
   prependDirectory(outputDirectory, name);
-  const Where where{*diag, name};
   const bool root = mpiRank == 0;
-  AsciiOutputBuffers& buffers = outputBuffers();
+  AsciiOutputBuffers& b = outputBuffers();
   // The owners the gather of a whole grid masks with: with one process and
-  // no strips those of the first output, if there was one.
+  // no strips those of the first output, if there was one. A stack written
+  // by one process keeps every cell it holds.
   Grid regions = gatherRegions();
-  if (!regions && mpiSize < 2) regions = outputRegions;
+  if (!regions && mpiSize < 2 && !out.stack) regions = outputRegions;
   if (outputRowBounds.empty() || outputRowsDecomposed != (regions && mpiSize > 1))
     findOutputRowRuns(regions && mpiSize > 1);
+  const std::string head = !root       ? std::string()
+                           : out.stack ? asciiStackHeaderText(header, out.levels - 1)
+                                       : asciiGridHeaderText(header);
 
-  // Rank 0 opens the file first: should that fail, nothing is sent.
-  std::unique_ptr<ReplacingFile> file;
-  int code = !root ? 0 : catchExitCode([&] {
-    file = std::make_unique<ReplacingFile>(*this, *diag, name, true);
-    const std::string head = asciiGridHeaderText(header);
-    file->write(head.data(), head.size());
-  });
-  if (mpiSize > 1)
-    shareExitCode(*diag, code);
-  else if (code != 0)
-    throw code;
-
-  exchangeSharedRowCells(grid, regions, name);
-  formatOwnRows(grid, regions, masked);
-
-  // Rank 0 writes the runs in row order, its own text and that of the others
-  // as it arrives; after a failed write it still takes every message.
-  size_t at = 0;
-  for (size_t i = 0; i < outputRowRuns.size(); ++i) {
-    const OutputRowRun& run = outputRowRuns[i];
-    if (run.rank == mpiRank) {
-      const char* text = buffers.text.data() + at;
-      const size_t length = buffers.runLengths[i];
-      at += length;
-      if (root) {
-        if (code == 0) code = catchExitCode([&] { file->write(text, length); });
-      } else {
-        check(where,
-              MPI_Send(text, messageLength(where, length, 0), MPI_CHAR, 0, textTag,
-                       MPI_COMM_WORLD),
-              "MPI_Send", 0);
-      }
-      continue;
-    }
-    if (!root) continue;
-    MPI_Status status;
-    check(where, MPI_Probe(run.rank, textTag, MPI_COMM_WORLD, &status), "MPI_Probe", run.rank);
-    int bytes = 0;
-    check(where, MPI_Get_count(&status, MPI_CHAR, &bytes), "MPI_Get_count", run.rank);
-    buffers.incoming.resize(static_cast<size_t>(bytes));
-    check(where,
-          MPI_Recv(buffers.incoming.data(), bytes, MPI_CHAR, run.rank, textTag, MPI_COMM_WORLD,
-                   MPI_STATUS_IGNORE),
-          "MPI_Recv", run.rank);
-    if (code == 0)
-      code = catchExitCode([&] { file->write(buffers.incoming.data(), buffers.incoming.size()); });
+  if (mpiSize < 2) {
+    ReplacingFile file(*this, *diag, name, true);
+    file.write(head.data(), head.size());
+    exchangeSharedRowCells(out, regions, name);
+    b.cursor.assign(1, 0);
+    for (const OutputRowRun& run : outputRowRuns)
+      formatOutputRun(run, out, regions,
+                      [&](const char* text, size_t length) { file.write(text, length); });
+    file.commit();
+    if (!again.empty()) copyOutputFile(name, again);
+    return;
   }
-  if (root && code == 0)
-    code = catchExitCode([&] {
-      file->commit();
-      if (!again.empty()) copyOutputFile(name, again);
+
+  // Rank 0 tries the file first, so that a folder it cannot write to ends
+  // the run as every other output does, before anything is formatted.
+  int code = !root ? 0 : catchExitCode([&] { ReplacingFile probe(*this, *diag, name, true); });
+  shareExitCode(*diag, code);
+  // Every process writes into the file rank 0 names, as when it wrote
+  // alone, whatever folder the others work in.
+  std::error_code unknown; // without a working directory the name stays as it is
+  std::string file = root ? std::filesystem::absolute(name, unknown).string() : std::string();
+  if (root && file.empty()) file = name;
+  unsigned long nameLength = file.size();
+  checkMPI(*diag, MPI_Bcast(&nameLength, 1, MPI_UNSIGNED_LONG, 0, MPI_COMM_WORLD),
+           "MPI_Bcast of the name of an output file");
+  file.resize(nameLength);
+  checkMPI(*diag, MPI_Bcast(file.data(), static_cast<int>(nameLength), MPI_CHAR, 0, MPI_COMM_WORLD),
+           "MPI_Bcast of the name of an output file");
+
+  exchangeSharedRowCells(out, regions, name);
+  b.cursor.assign(static_cast<size_t>(mpiSize), 0);
+  // Every process formats its runs, rank 0 after the header; from the
+  // lengths of all of them each run learns its place in the file.
+  b.text.assign(head.begin(), head.end());
+  std::vector<long long> lengths(outputRowRuns.size() + 1, 0);
+  lengths[0] = static_cast<long long>(head.size());
+  for (size_t i = 0; i < outputRowRuns.size(); ++i) {
+    if (outputRowRuns[i].rank != mpiRank) continue;
+    const size_t before = b.text.size();
+    formatOutputRun(outputRowRuns[i], out, regions, [&](const char* text, size_t length) {
+      b.text.insert(b.text.end(), text, text + length);
     });
-  file.reset();
-  if (mpiSize > 1)
-    shareExitCode(*diag, code);
-  else if (code != 0)
-    throw code;
+    lengths[i + 1] = static_cast<long long>(b.text.size() - before);
+  }
+  checkMPI(*diag,
+           MPI_Allreduce(MPI_IN_PLACE, lengths.data(), static_cast<int>(lengths.size()),
+                         MPI_LONG_LONG, MPI_SUM, MPI_COMM_WORLD),
+           "MPI_Allreduce of the text lengths of an ASCII output");
+  FileBlocks blocks;
+  long long at = 0;
+  for (size_t i = 0; i < lengths.size(); ++i) {
+    const bool mine = i == 0 ? root : outputRowRuns[i - 1].rank == mpiRank;
+    if (mine && lengths[i] > 0) blocks.add(at, lengths[i]);
+    at += lengths[i];
+  }
+  CollectiveWrite write{*diag, name, out.stack ? "stack" : "grid"};
+  writeFileBlocks(write, file, blocks, b.text.data(), MPI_CHAR, at, true);
+  if (again.empty()) return;
+  code = !root ? 0 : catchExitCode([&] { copyOutputFile(name, again); });
+  shareExitCode(*diag, code);
 }
 
-// Cells of the rows another process formats go to it in row order; the
-// cells this process receives wait in the output buffers.
-void modelobject::exchangeSharedRowCells(Grid grid, Grid regions, const std::string& name) {
+// Values of the rows another process formats go to it in row order; the
+// values this process receives wait in the output buffers.
+void modelobject::exchangeSharedRowCells(const AsciiOutputValues& out, Grid regions,
+                                         const std::string& name) {
   if (!regions) return;
   const long ncols = header.ncols;
-  const Where where{*diag, name};
+  const long levels = out.levels;
+  const Where where{*diag, out.stack ? "stack" : "grid", name};
   const long myFirst = outputRowBounds[2 * static_cast<size_t>(mpiRank)];
   const long myLast = outputRowBounds[2 * static_cast<size_t>(mpiRank) + 1];
   AsciiOutputBuffers& buffers = outputBuffers();
@@ -209,8 +218,11 @@ void modelobject::exchangeSharedRowCells(Grid grid, Grid regions, const std::str
       for (long c = 1; c <= ncols; ++c) {
         const int owner = ownerOf(owners[c], mpiSize);
         if (owner < 0) continue;
-        if (mine && owner != mpiRank) ++expected[static_cast<size_t>(owner)];
-        if (!mine && owner == mpiRank) sends[static_cast<size_t>(run.rank)].push_back(grid[r][c]);
+        if (mine && owner != mpiRank) expected[static_cast<size_t>(owner)] += levels;
+        if (!mine && owner == mpiRank) {
+          std::vector<double>& to = sends[static_cast<size_t>(run.rank)];
+          to.insert(to.end(), out.at(r, c), out.at(r, c) + levels);
+        }
       }
     }
   }
@@ -248,84 +260,88 @@ void modelobject::exchangeSharedRowCells(Grid grid, Grid regions, const std::str
       int got = 0;
       check(where, MPI_Get_count(&statuses[i], MPI_DOUBLE, &got), "MPI_Get_count", peers[i]);
       if (got == wanted) continue;
-      *diag << "FATAL: writing grid " << name << ": process " << peers[i] << " sent " << got
-            << " cells instead of " << wanted << "; the processes disagree on MPIRegions"
+      const char* unit = levels == 1 ? " cells" : " values";
+      *diag << "FATAL: writing " << where.what << " " << name << ": process " << peers[i]
+            << " sent " << got << unit << " instead of " << wanted
+            << "; the processes disagree on MPIRegions"
             << "[end-entry]";
       throw transferFailedCode;
     }
   }
 }
 
-// The rows this process formats, with the cells of the others filled in;
-// cells of no process, and outside the valid columns when masked, are
-// nodata.
-void modelobject::formatOwnRows(Grid grid, Grid regions, bool masked) {
+// The rows of a run with the cells of the others filled in; cells of no
+// process, and outside the valid columns when masked, are nodata.
+void modelobject::formatOutputRun(const OutputRowRun& run, const AsciiOutputValues& out,
+                                  Grid regions,
+                                  const std::function<void(const char*, size_t)>& take) {
   const long ncols = header.ncols;
+  const long levels = out.levels;
   const double nodata = header.nodata;
-  const RowColumnRange* ranges = masked ? rowColumnRange : nullptr;
-  // Without owners rank 0 writes its grid as it holds it, and a row it does
-  // not hold as missing.
-  const double unheld = masked ? nodata : -9999.0;
+  const RowColumnRange* ranges = out.masked ? rowColumnRange : nullptr;
+  // Without owners rank 0 writes what it holds, and a grid row it does not
+  // hold as missing.
+  const double unheld = out.masked || out.stack ? nodata : -9999.0;
   const long myFirst = outputRowBounds[2 * static_cast<size_t>(mpiRank)];
   const long myLast = outputRowBounds[2 * static_cast<size_t>(mpiRank) + 1];
   AsciiOutputBuffers& b = outputBuffers();
-  const size_t width = static_cast<size_t>(ncols + 1);
-  const size_t rowCapacity = static_cast<size_t>(ncols) * (maxGridValueChars + 1);
+  // Column c's values start at c * levels, so that a grid row is values[1..ncols].
+  const size_t width = static_cast<size_t>((ncols + 1) * levels);
+  const size_t rowCapacity = static_cast<size_t>(ncols * levels) * (maxGridValueChars + 1);
   const long blockRows = std::max(1L, static_cast<long>(formatBlockBytes / rowCapacity));
-  b.text.clear();
-  b.runLengths.assign(outputRowRuns.size(), 0);
-  std::vector<size_t> cursor(static_cast<size_t>(mpiSize), 0);
-  for (size_t i = 0; i < outputRowRuns.size(); ++i) {
-    const OutputRowRun& run = outputRowRuns[i];
-    if (run.rank != mpiRank) continue;
-    const size_t textBefore = b.text.size();
-    for (long first = run.first; first <= run.last; first += blockRows) {
-      const long count = std::min(blockRows, run.last - first + 1);
-      b.values.resize(static_cast<size_t>(count) * width);
-      b.block.resize(static_cast<size_t>(count) * rowCapacity);
-      b.blockLengths.resize(static_cast<size_t>(count));
-      // The cells of the others come in row order: a serial pass puts them
-      // in place.
-      for (long j = 0; j < count; ++j) {
-        const long r = first + j;
-        double* values = b.values.data() + static_cast<size_t>(j) * width;
-        const bool held = r >= myFirst && r <= myLast;
-        if (held && !regions) {
-          const double* row = grid[r];
-          for (long c = 1; c <= ncols; ++c) values[c] = row ? row[c] : unheld;
-          continue;
-        }
-        const double* owners = held ? regions[r] : nullptr;
-        for (long c = 1; c <= ncols; ++c) {
-          const int owner = owners ? ownerOf(owners[c], mpiSize) : -1;
-          if (owner < 0)
-            values[c] = nodata;
-          else if (owner == mpiRank)
-            values[c] = grid[r][c];
-          else
-            values[c] = b.received[static_cast<size_t>(owner)][cursor[owner]++];
-        }
+  for (long first = run.first; first <= run.last; first += blockRows) {
+    const long count = std::min(blockRows, run.last - first + 1);
+    b.values.resize(static_cast<size_t>(count) * width);
+    b.block.resize(static_cast<size_t>(count) * rowCapacity);
+    b.blockLengths.resize(static_cast<size_t>(count));
+    // The values of the others come in row order: a serial pass puts them
+    // in place.
+    for (long j = 0; j < count; ++j) {
+      const long r = first + j;
+      double* values = b.values.data() + static_cast<size_t>(j) * width;
+      const bool held = r >= myFirst && r <= myLast;
+      if (held && !regions) {
+        const bool row = out.holds(r);
+        for (long c = 1; c <= ncols; ++c)
+          for (long l = 0; l < levels; ++l) values[c * levels + l] = row ? out.at(r, c)[l] : unheld;
+        continue;
       }
-#pragma omp parallel for schedule(runtime)
-      for (long j = 0; j < count; ++j) {
-        double* values = b.values.data() + static_cast<size_t>(j) * width;
-        if (ranges) {
-          const RowColumnRange range = ranges[first + j];
-          const long keepFirst = range.last < 1 ? ncols + 1 : std::max(1L, range.first);
-          const long keepLast = range.last < 1 ? ncols : std::min(ncols, range.last);
-          for (long c = 1; c < keepFirst; ++c) values[c] = nodata;
-          for (long c = keepLast + 1; c <= ncols; ++c) values[c] = nodata;
+      const double* owners = held ? regions[r] : nullptr;
+      // A row this process lacks leaves its own cells there nodata.
+      const bool row = held && out.holds(r);
+      for (long c = 1; c <= ncols; ++c) {
+        const int owner = owners ? ownerOf(owners[c], mpiSize) : -1;
+        double* cell = values + c * levels;
+        if (owner < 0 || (owner == mpiRank && !row)) {
+          std::fill(cell, cell + levels, nodata);
+        } else if (owner == mpiRank) {
+          std::copy(out.at(r, c), out.at(r, c) + levels, cell);
+        } else {
+          const size_t p = static_cast<size_t>(owner);
+          const double* from = b.received[p].data() + b.cursor[p];
+          std::copy(from, from + levels, cell);
+          b.cursor[p] += static_cast<size_t>(levels);
         }
-        b.blockLengths[static_cast<size_t>(j)] =
-            formatGridRow(values, ncols, std::string_view(),
-                          b.block.data() + static_cast<size_t>(j) * rowCapacity);
-      }
-      for (long j = 0; j < count; ++j) {
-        const char* text = b.block.data() + static_cast<size_t>(j) * rowCapacity;
-        b.text.insert(b.text.end(), text, text + b.blockLengths[static_cast<size_t>(j)]);
       }
     }
-    b.runLengths[i] = b.text.size() - textBefore;
+#pragma omp parallel for schedule(runtime)
+    for (long j = 0; j < count; ++j) {
+      double* values = b.values.data() + static_cast<size_t>(j) * width;
+      char* text = b.block.data() + static_cast<size_t>(j) * rowCapacity;
+      if (ranges) {
+        const RowColumnRange range = ranges[first + j];
+        const long keepFirst = range.last < 1 ? ncols + 1 : std::max(1L, range.first);
+        const long keepLast = range.last < 1 ? ncols : std::min(ncols, range.last);
+        for (long c = 1; c < keepFirst; ++c) values[c] = nodata;
+        for (long c = keepLast + 1; c <= ncols; ++c) values[c] = nodata;
+      }
+      b.blockLengths[static_cast<size_t>(j)] =
+          out.stack ? formatStackValues(values + levels, ncols * levels, text)
+                    : formatGridRow(values, ncols, std::string_view(), text);
+    }
+    for (long j = 0; j < count; ++j)
+      take(b.block.data() + static_cast<size_t>(j) * rowCapacity,
+           b.blockLengths[static_cast<size_t>(j)]);
   }
 }
 
@@ -339,7 +355,7 @@ void modelobject::copyOutputFile(const std::string& from, const std::string& pat
     ~Closer() { std::fclose(file); }
   } closer{source};
   ReplacingFile copy(*this, *diag, name, true);
-  std::vector<char>& block = outputBuffers().incoming;
+  std::vector<char>& block = outputBuffers().copied;
   block.resize(copyBlockBytes);
   for (;;) {
     const size_t got = std::fread(block.data(), 1, block.size(), source);

@@ -4,9 +4,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -60,6 +62,40 @@ size_t formatStackValue(double value, char* out) {
   const std::to_chars_result result =
       std::to_chars(out, out + maxGridValueChars, value, std::chars_format::general, 6);
   return static_cast<size_t>(result.ptr - out);
+}
+
+size_t formatStackValues(const double* values, long count, char* out) {
+  char* at = out;
+  for (long i = 0; i < count; ++i) {
+    at += formatStackValue(values[i], at);
+    *at++ = '\n';
+  }
+  return static_cast<size_t>(at - out);
+}
+
+std::string asciiStackHeaderText(const GridHeader& header, long lastLevel) {
+  const std::pair<const char*, double> fields[] = {
+      {"stack_ncols", static_cast<double>(header.ncols)},
+      {"nrows", static_cast<double>(header.nrows)},
+      {"xll", header.xllcorner},
+      {"yll", header.yllcorner},
+      {"cs", header.cellsize},
+      {"nodata", header.nodata},
+      {"cnt", 0.0},
+      {"min", 0.0},
+      {"max", 0.0},
+      {"sum", 0.0},
+      {"average", 0.0},
+      {"numlevels", static_cast<double>(lastLevel)}};
+  std::string text;
+  // "%lf" of the largest double is some 320 characters.
+  char line[400];
+  for (const auto& [key, value] : fields) {
+    const int length = std::snprintf(line, sizeof line, "%s\t%lf\n", key, value);
+    text.append(line,
+                static_cast<size_t>(std::clamp(length, 0, static_cast<int>(sizeof line) - 1)));
+  }
+  return text;
 }
 
 bool parseGridValue(std::string_view token, double& value) {

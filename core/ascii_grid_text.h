@@ -19,6 +19,14 @@ size_t formatGridValue(double value, char* out);
 // out must hold maxGridValueChars characters.
 size_t formatStackValue(double value, char* out);
 
+// Writes values[0..count-1] one a line as formatStackValue does and returns
+// the length; out must hold count * (maxGridValueChars + 1) characters.
+size_t formatStackValues(const double* values, long count, char* out);
+
+// The twelve header lines of an ASCII stack whose levels are 0..lastLevel,
+// every value with six decimals, as the stack reader expects them.
+std::string asciiStackHeaderText(const GridHeader& header, long lastLevel);
+
 // The six header lines of an ASCII grid of the model grid. Header values keep
 // every digit, so that the model's own output reads back as lying on the
 // model grid.

@@ -349,28 +349,45 @@ protected:
   // Gathers into rank 0's whole grid (the others pass null); false, with
   // nothing moved, without a decomposition.
   bool gatherWholeGrid(int index, Grid grid, Grid whole);
+  // The same for a stack, into rank 0's stack of every row and level.
+  bool gatherWholeStack(int index, Stack stack, Stack whole);
   // "MPIRegions" when there are strips to gather, null otherwise.
   Grid gatherRegions();
   // Gathers the grid onto rank 0, which writes it under each name (masked
   // with the valid columns for statistics grids).
   void writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
                        const std::string& again = "");
-  // ASCII output: every process formats the rows it owns cells in, rank 0
-  // writes the text in row order (core/ascii_grid_output.cpp).
-  void writeOutputAscii(Grid grid, bool masked, const std::string& path, const std::string& again);
-  // A null regions grid means rank 0 owns every cell.
-  void exchangeSharedRowCells(Grid grid, Grid regions, const std::string& name);
-  void formatOwnRows(Grid grid, Grid regions, bool masked);
-  // Rank 0 writes the file `from` again under the output name path.
-  void copyOutputFile(const std::string& from, const std::string& path);
-  // Collective, at the first ASCII output and whenever the decomposition
-  // came or went: the rows of every process and who formats which rows.
-  void findOutputRowRuns(bool decomposed);
   struct OutputRowRun {
     long first;
     long last;
     int rank; // the process that formats rows first..last
   };
+  // What an ASCII output writes: the cells of a grid, tab-separated (masked
+  // with the valid columns for statistics grids), or levels 0..levels-1 of
+  // every cell of a stack, one value a line.
+  struct AsciiOutputValues {
+    Grid grid = nullptr;
+    Stack stack = nullptr;
+    long levels = 1;
+    bool masked = false;
+    bool holds(long r) const { return stack ? stack[r] != nullptr : grid[r] != nullptr; }
+    const double* at(long r, long c) const { return stack ? stack[r][c] : grid[r] + c; }
+  };
+  // ASCII output: every process formats the rows it owns cells in and
+  // writes their text at its place in the file (core/ascii_grid_output.cpp).
+  void writeOutputAscii(const AsciiOutputValues& values, const std::string& path,
+                        const std::string& again);
+  // A null regions grid means rank 0 owns every cell.
+  void exchangeSharedRowCells(const AsciiOutputValues& values, Grid regions,
+                              const std::string& name);
+  // Formats the rows of one run block by block and hands over their text.
+  void formatOutputRun(const OutputRowRun& run, const AsciiOutputValues& values, Grid regions,
+                       const std::function<void(const char*, size_t)>& take);
+  // Rank 0 writes the file `from` again under the output name path.
+  void copyOutputFile(const std::string& from, const std::string& path);
+  // Collective, at the first ASCII output and whenever the decomposition
+  // came or went: the rows of every process and who formats which rows.
+  void findOutputRowRuns(bool decomposed);
   std::vector<OutputRowRun> outputRowRuns;
   // First and last row of the strip of every process, in pairs.
   std::vector<long> outputRowBounds;

@@ -484,8 +484,27 @@ void modelobject::MPIGatherStack(int index, Stack stack) {
 }
 
 Stack modelobject::MPIGatherStackCopy(int index, Stack stack) {
+  if (!stripHelper(*this)) return nullptr;
+  if (mpiRank != 0) {
+    gatherWholeStack(index, stack, nullptr);
+    return nullptr;
+  }
+  registeredStack(*this, *diag, index, stack, "MPIGatherStackCopy");
+  const GridRegistryEntry& entry = registryEntry(*this, *diag, index, "MPIGatherStackCopy");
+  const long nrows = header.nrows;
+  Stack copy = three_d_matrix(1, nrows, 1, header.ncols, entry.levels, nrows);
+  try {
+    gatherWholeStack(index, stack, copy);
+  } catch (...) {
+    free_three_d_matrix(copy, 1, nrows);
+    throw;
+  }
+  return copy;
+}
+
+bool modelobject::gatherWholeStack(int index, Stack stack, Stack whole) {
   Grid helper = stripHelper(*this);
-  if (!helper) return nullptr;
+  if (!helper) return false;
   Grid regions = namedGrid(*this, "MPIRegions");
   Stack source = registeredStack(*this, *diag, index, stack, "MPIGatherStackCopy");
   const GridRegistryEntry& entry = registryEntry(*this, *diag, index, "MPIGatherStackCopy");
@@ -493,26 +512,20 @@ Stack modelobject::MPIGatherStackCopy(int index, Stack stack) {
   *diag << "synchronising stack " << entry.name << " for mpi-rank " << mpiRank << "[end-entry]";
   if (mpiRank != 0) {
     moveStrips(helper, nullptr, source, levels, false, true, "MPIGatherStackCopy");
-    return nullptr;
+    return true;
   }
   const long nrows = header.nrows;
   const long ncols = header.ncols;
   const double nodata = header.nodata;
-  Stack copy = three_d_matrix(1, nrows, 1, ncols, entry.levels, nrows);
 #pragma omp parallel for schedule(runtime)
   for (long r = 1; r <= nrows; ++r) {
     for (long c = 1; c <= ncols; ++c) {
       const bool own = regions[r][c] == 0.0;
-      for (long l = 0; l < levels; ++l) copy[r][c][l] = own ? source[r][c][l] : nodata;
+      for (long l = 0; l < levels; ++l) whole[r][c][l] = own ? source[r][c][l] : nodata;
     }
   }
-  try {
-    moveStrips(helper, nullptr, copy, levels, false, true, "MPIGatherStackCopy");
-  } catch (...) {
-    free_three_d_matrix(copy, 1, nrows);
-    throw;
-  }
-  return copy;
+  moveStrips(helper, nullptr, whole, levels, false, true, "MPIGatherStackCopy");
+  return true;
 }
 
 void modelobject::MPIScatterStack(int index, Stack stack, unsigned levels) {

@@ -142,6 +142,29 @@ Grid wholeOutputGrid(long nrows, long ncols) {
   return rows.data();
 }
 
+// The same for the stacks of netCDF output, reshaped when the levels differ
+// from the last write's.
+Stack wholeOutputStack(long nrows, long ncols, long levels) {
+  static std::vector<double> values;
+  static std::vector<double*> cells;
+  static std::vector<double**> rows;
+  const size_t width = static_cast<size_t>(ncols + 1);
+  const size_t rowValues = width * static_cast<size_t>(levels);
+  if (rows.size() != static_cast<size_t>(nrows + 1) || cells.size() != nrows * width ||
+      values.size() != nrows * rowValues) {
+    values.resize(static_cast<size_t>(nrows) * rowValues);
+    cells.resize(static_cast<size_t>(nrows) * width);
+    rows.assign(static_cast<size_t>(nrows + 1), nullptr);
+    for (long r = 1; r <= nrows; ++r) {
+      double** row = cells.data() + static_cast<size_t>(r - 1) * width;
+      double* first = values.data() + static_cast<size_t>(r - 1) * rowValues;
+      for (size_t c = 0; c < width; ++c) row[c] = first + c * static_cast<size_t>(levels);
+      rows[r] = row;
+    }
+  }
+  return rows.data();
+}
+
 } // namespace
 
 modelobject::OwnedCells modelobject::ownedCells(const GridRegistryEntry& e) {
@@ -344,7 +367,10 @@ void modelobject::writeSumGrid(int index, GridRegistryEntry& e, const OwnedCells
 void modelobject::writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
                                   const std::string& again) {
   if (writeAsciiGrids && !writeNetCDFGrids) {
-    writeOutputAscii(grid ? grid : registry[index].grid, masked, name, again);
+    AsciiOutputValues values;
+    values.grid = grid ? grid : registry[index].grid;
+    values.masked = masked;
+    writeOutputAscii(values, name, again);
     return;
   }
   const Grid source = grid ? grid : registry[index].grid;
@@ -399,22 +425,35 @@ void modelobject::writeRegisteredStack(int index, const std::string& name,
                                        const std::string& again) {
   GridRegistryEntry& e = registry[index];
   const int lastLevel = static_cast<int>(e.levels);
-  // Binary stacks are written by every process at its own cells; ASCII and
-  // netCDF stacks by rank 0 from a gathered copy.
+  // Binary stacks are written by every process at its own cells, ASCII ones
+  // formatted by every process over its own rows; netCDF stacks by rank 0
+  // from a gathered copy, or from what it holds when there are no strips.
+  if (writeAsciiGrids && !writeNetCDFGrids && e.stack) {
+    if (gatherRegions())
+      *diag << "synchronising stack " << e.name << " for mpi-rank " << mpiRank << "[end-entry]";
+    AsciiOutputValues values;
+    values.stack = e.stack;
+    values.levels = lastLevel + 1L;
+    writeOutputAscii(values, name, again);
+    return;
+  }
   if (mpiSize < 2 || (!writeAsciiGrids && !writeNetCDFGrids)) {
     for (const std::string* n : {&name, &again})
       if (!n->empty())
         writeStack(*n, e.stack, lastLevel, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
     return;
   }
-  Stack whole = MPIGatherStackCopy(index, e.stack);
+  const bool gathered = gatherRegions() != nullptr;
+  Stack whole = mpiRank == 0 && gathered
+                    ? wholeOutputStack(header.nrows, header.ncols, lastLevel + 1L)
+                    : nullptr;
+  if (gathered) gatherWholeStack(index, e.stack, whole);
   const int code = mpiRank != 0 ? 0 : catchExitCode([&] {
     for (const std::string* n : {&name, &again})
       if (!n->empty())
         writeStack(*n, whole ? whole : e.stack, lastLevel, writeAsciiGrids, writeDoubleGrids,
                    writeNetCDFGrids);
   });
-  if (whole) free_three_d_matrix(whole, 1, header.nrows);
   shareExitCode(*diag, code);
 }
 

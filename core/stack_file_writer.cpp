@@ -1,14 +1,12 @@
 #include <mpi.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "core/ascii_grid_text.h"
+#include "core/collective_file_write.h"
 #include "core/collective_status.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
@@ -89,44 +87,27 @@ template <typename T> void writeNetCDFStack(const StackOutput& out, NetCDFGridWr
 
 void removePartialFile(const std::string& partial) { std::remove(partial.c_str()); }
 
-// Renames the complete file to its real name; a failure removes it.
-void movePartialFileIntoPlace(DiagStream& diag, const std::string& partial,
-                              const std::string& name) {
-  if (std::rename(partial.c_str(), name.c_str()) == 0) return;
-  const std::string reason = std::strerror(errno);
-  removePartialFile(partial);
-  diag << "FATAL: error closing " << name << " (renaming " << partial << " failed: " << reason
-       << ")"
-       << "[end-entry]";
-  throw closeErrorCode;
-}
-
-bool writeAsciiValues(FILE* file, const StackOutput& out, const double* header) {
-  bool ok = std::fprintf(file,
-                         "stack_ncols\t%lf\nnrows\t%lf\nxll\t%lf\nyll\t%lf\ncs\t%lf\nnodata\t%lf\n"
-                         "cnt\t%lf\nmin\t%lf\nmax\t%lf\nsum\t%lf\naverage\t%lf\nnumlevels\t%lf\n",
-                         header[0], header[1], header[2], header[3], header[4], header[5],
-                         header[6], header[7], header[8], header[9], header[10], header[11]) > 0;
+bool writeAsciiValues(FILE* file, const StackOutput& out) {
+  const std::string head = asciiStackHeaderText(out.header, out.lastLevel);
+  bool ok = std::fwrite(head.data(), 1, head.size(), file) == head.size();
   // A row at a time: one fprintf per value made the stacks the largest cost
   // of the writing process.
-  const size_t levels = static_cast<size_t>(std::max(0L, out.lastLevel + 1));
-  std::vector<char> text(static_cast<size_t>(std::max(0L, out.header.ncols)) * levels *
+  const long levels = std::max(0L, out.lastLevel + 1);
+  const std::vector<double> missing(static_cast<size_t>(levels), out.header.nodata);
+  std::vector<char> text(static_cast<size_t>(std::max(0L, out.header.ncols) * levels) *
                          (maxGridValueChars + 1));
   for (long r = 1; r <= out.header.nrows && ok; ++r) {
     double** row = out.stack[r];
     char* at = text.data();
     for (long c = 1; c <= out.header.ncols; ++c)
-      for (long l = 0; l <= out.lastLevel; ++l) {
-        at += formatStackValue(row ? row[c][l] : out.header.nodata, at);
-        *at++ = '\n';
-      }
+      at += formatStackValues(row ? row[c] : missing.data(), levels, at);
     const size_t length = static_cast<size_t>(at - text.data());
     ok = std::fwrite(text.data(), 1, length, file) == length;
   }
   return ok;
 }
 
-void writeAsciiStack(modelobject& module, const StackOutput& out, const double* header) {
+void writeAsciiStack(modelobject& module, const StackOutput& out) {
   const std::string partial = out.name + partialFileSuffix();
   // One left by a killed run could be a link, which the write would follow.
   removePartialFile(partial);
@@ -135,7 +116,7 @@ void writeAsciiStack(modelobject& module, const StackOutput& out, const double* 
     out.diag << "FATAL: error opening " << out.name << "[end-entry]";
     throw createErrorCode;
   }
-  const bool written = writeAsciiValues(file, out, header);
+  const bool written = writeAsciiValues(file, out);
   const bool closed = std::fclose(file) == 0;
   if (!written) {
     removePartialFile(partial);
@@ -218,37 +199,14 @@ WritePlan planCells(const StackOutput& out, Grid regions, long firstRow, long la
   return plan;
 }
 
-// Blocks of values in file order, for the file view: a length and a
-// displacement in values from the start of the file.
-struct FileBlocks {
-  std::vector<int> lengths;
-  std::vector<MPI_Aint> starts;
-  long values = 0;
-  bool tooLong = false;
-};
-
-void addBlock(FileBlocks& blocks, long start, long length) {
-  blocks.values += length;
-  if (!blocks.lengths.empty()) {
-    const long end = static_cast<long>(blocks.starts.back()) + blocks.lengths.back();
-    if (end == start && blocks.lengths.back() <= INT_MAX - length) {
-      blocks.lengths.back() += static_cast<int>(length);
-      return;
-    }
-  }
-  if (length > INT_MAX) blocks.tooLong = true;
-  blocks.starts.push_back(static_cast<MPI_Aint>(start));
-  blocks.lengths.push_back(static_cast<int>(std::min<long>(length, INT_MAX)));
-}
-
 // Rank 0's buffer starts with the header; the runs follow in file order.
 FileBlocks layOutBlocks(WritePlan& plan, const GridHeader& h, long levels, int rank) {
   FileBlocks blocks;
-  if (rank == 0) addBlock(blocks, 0, binaryHeaderValues);
+  if (rank == 0) blocks.add(0, binaryHeaderValues);
   for (CellRun& run : plan.runs) {
     run.bufferStart = blocks.values;
     const long cell = (run.row - 1) * h.ncols + (run.firstColumn - 1);
-    addBlock(blocks, binaryHeaderValues + cell * levels, run.count * levels);
+    blocks.add(binaryHeaderValues + cell * levels, run.count * levels);
   }
   return blocks;
 }
@@ -275,150 +233,39 @@ void fillBuffer(const StackOutput& out, const WritePlan& plan, Grid regions, int
   }
 }
 
-// The first failure of this process, logged where it happens.
-struct LocalFailure {
-  DiagStream& diag;
-  const std::string& name;
-  int code = 0;
-
-  void mpiCall(int result, const char* call, int failureCode) {
-    if (result == MPI_SUCCESS || code != 0) return;
-    diag << "FATAL: error writing stack " << name << ": " << call << " failed ("
-         << mpiErrorText(result) << ")"
-         << "[end-entry]";
-    code = failureCode;
-  }
-};
-
-// After a failure anywhere, every process throws the same code; those that
-// did not fail themselves say where it happened.
-void settle(const LocalFailure& local, const CollectiveFailure& failure) {
-  if (failure.code == 0) return;
-  if (local.code == 0)
-    local.diag << "FATAL: writing stack " << local.name << " failed on process " << failure.rank
-               << "[end-entry]";
-  throw failure.code;
-}
-
 template <typename T>
 void writeBinaryStack(const StackOutput& out, Grid regions, long firstRegionRow, long lastRegionRow,
                       int rank, int size, const double* header, MPI_Datatype valueType) {
   const GridHeader& h = out.header;
   const long levels = out.lastLevel + 1;
-  const std::string partial = out.name + partialFileSuffix();
-  LocalFailure local{out.diag, out.name};
+  CollectiveWrite write{out.diag, out.name, "stack"};
 
   WritePlan plan = planCells(out, regions, firstRegionRow, lastRegionRow, rank, size);
   const FileBlocks blocks = layOutBlocks(plan, h, levels, rank);
   long long cells = plan.cells;
   long long allCells = 0;
-  local.mpiCall(MPI_Allreduce(&cells, &allCells, 1, MPI_LONG_LONG, MPI_SUM, MPI_COMM_WORLD),
+  write.mpiCall(MPI_Allreduce(&cells, &allCells, 1, MPI_LONG_LONG, MPI_SUM, MPI_COMM_WORLD),
                 "MPI_Allreduce", writeErrorCode);
-  if (local.code == 0 && allCells != static_cast<long long>(h.nrows) * h.ncols) {
+  if (write.code == 0 && allCells != static_cast<long long>(h.nrows) * h.ncols) {
     out.diag << "FATAL: error writing stack " << out.name << ": the processes would write "
              << allCells << " of its " << h.nrows * h.ncols
              << " cells; \"MPIRegions\" names owners that do not run or misses rows"
              << "[end-entry]";
-    local.code = writeErrorCode;
-  } else if (local.code == 0 && plan.rowNotHeld > 0) {
+    write.code = writeErrorCode;
+  } else if (write.code == 0 && plan.rowNotHeld > 0) {
     out.diag << "FATAL: error writing stack " << out.name << ": process " << rank
              << " owns cells in row " << plan.rowNotHeld << " but does not hold that row"
              << "[end-entry]";
-    local.code = missingRowCode;
-  } else if (local.code == 0 && (blocks.tooLong || blocks.values > INT_MAX)) {
-    out.diag << "FATAL: error writing stack " << out.name << ": " << blocks.values
-             << " values are too many for one write of process " << rank << "[end-entry]";
-    local.code = writeErrorCode;
+    write.code = missingRowCode;
   }
-  // One left by a killed run could be a link, which the write would follow;
-  // the agreement below keeps every process from opening it before it is
-  // gone.
-  if (rank == 0) removePartialFile(partial);
-  settle(local, agreeOnFailure(local.code, writeErrorCode));
-
+  write.checkFits(blocks, rank);
+  // The buffer is filled only once every process knows its rows are there.
+  write.settle(agreeOnFailure(write.code, writeErrorCode));
   std::vector<T> buffer(static_cast<size_t>(blocks.values));
   fillBuffer(out, plan, regions, rank, size, header, buffer);
-
-  MPI_File file = MPI_FILE_NULL;
-  local.mpiCall(MPI_File_open(MPI_COMM_WORLD, partial.c_str(), MPI_MODE_CREATE | MPI_MODE_WRONLY,
-                              MPI_INFO_NULL, &file),
-                "MPI_File_open", createErrorCode);
-  const CollectiveFailure opened = agreeOnFailure(local.code, createErrorCode);
-  if (opened.code != 0) {
-    // A handle opened here while another process failed cannot be closed:
-    // closing is collective over processes that have no handle.
-    if (rank == 0) removePartialFile(partial);
-    settle(local, opened);
-  }
-
-  // The file view lists this process's blocks, so that it writes all of
-  // them in one call wherever they lie.
-  const int valueSize = static_cast<int>(sizeof(T));
-  std::vector<MPI_Aint> byteStarts(blocks.starts.size());
-  for (size_t i = 0; i < byteStarts.size(); ++i) byteStarts[i] = blocks.starts[i] * valueSize;
-  MPI_Datatype view = MPI_DATATYPE_NULL;
-  if (!blocks.lengths.empty()) {
-    const int made =
-        MPI_Type_create_hindexed(static_cast<int>(blocks.lengths.size()), blocks.lengths.data(),
-                                 byteStarts.data(), valueType, &view);
-    if (made != MPI_SUCCESS) view = MPI_DATATYPE_NULL;
-    local.mpiCall(made, "MPI_Type_create_hindexed", writeErrorCode);
-    if (view != MPI_DATATYPE_NULL)
-      local.mpiCall(MPI_Type_commit(&view), "MPI_Type_commit", writeErrorCode);
-  }
-  // Collective calls go on after a local failure, with nothing to write, so
-  // that no process waits for one that gave up.
-  const bool viewReady = local.code == 0 && view != MPI_DATATYPE_NULL;
-  local.mpiCall(
-      MPI_File_set_view(file, 0, valueType, viewReady ? view : valueType, "native", MPI_INFO_NULL),
-      "MPI_File_set_view", writeErrorCode);
-  const int count = local.code == 0 ? static_cast<int>(blocks.values) : 0;
-  MPI_Status status;
-  local.mpiCall(MPI_File_write_all(file, buffer.data(), count, valueType, &status),
-                "MPI_File_write_all", writeErrorCode);
-  int written = 0;
-  local.mpiCall(MPI_Get_count(&status, valueType, &written), "MPI_Get_count", writeErrorCode);
-  if (local.code == 0 && written != count) {
-    out.diag << "FATAL: error writing stack " << out.name << ": process " << rank << " wrote "
-             << written << " of " << count << " values"
-             << "[end-entry]";
-    local.code = writeErrorCode;
-  }
   const MPI_Offset fileBytes =
-      static_cast<MPI_Offset>(binaryHeaderValues + h.nrows * h.ncols * levels) * valueSize;
-  local.mpiCall(MPI_File_set_size(file, fileBytes), "MPI_File_set_size", writeErrorCode);
-  const int closed = MPI_File_close(&file);
-  if (closed != MPI_SUCCESS && local.code == 0) {
-    out.diag << "FATAL: error closing " << out.name << " (" << mpiErrorText(closed) << ")"
-             << "[end-entry]";
-    local.code = closeErrorCode;
-  }
-  if (view != MPI_DATATYPE_NULL) MPI_Type_free(&view);
-
-  const CollectiveFailure failure = agreeOnFailure(local.code, writeErrorCode);
-  if (failure.code != 0) {
-    if (rank == 0) removePartialFile(partial);
-    settle(local, failure);
-  }
-  // Rank 0 puts the complete file in place; every process learns whether it
-  // could.
-  int moved = 0;
-  if (rank == 0) {
-    try {
-      movePartialFileIntoPlace(out.diag, partial, out.name);
-    } catch (int code) {
-      moved = code;
-    }
-  }
-  const int shared = MPI_Bcast(&moved, 1, MPI_INT, 0, MPI_COMM_WORLD);
-  if (shared != MPI_SUCCESS) {
-    out.diag << "FATAL: error writing stack " << out.name << ": MPI_Bcast failed ("
-             << mpiErrorText(shared) << ")"
-             << "[end-entry]";
-    throw writeErrorCode;
-  }
-  LocalFailure renamed{out.diag, out.name, rank == 0 ? moved : 0};
-  settle(renamed, CollectiveFailure{moved, 0});
+      static_cast<MPI_Offset>(binaryHeaderValues + h.nrows * h.ncols * levels) * sizeof(T);
+  writeFileBlocks(write, out.name, blocks, buffer.data(), valueType, fileBytes, false);
 }
 
 } // namespace
@@ -455,7 +302,7 @@ void modelobject::writeStack(const std::string& path, Stack stack, int lastLevel
   for (int i = 6; i < stackLevelField; ++i) binaryHeader[i] = 0.0;
   binaryHeader[stackLevelField] = lastLevel;
   if (ascii) {
-    writeAsciiStack(*this, out, binaryHeader);
+    writeAsciiStack(*this, out);
     return;
   }
   const int regionsIndex = findGrid("MPIRegions", 1);

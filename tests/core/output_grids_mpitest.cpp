@@ -43,8 +43,8 @@ struct OutputRun {
     for (long r = s.lo; r <= s.hi; ++r)
       for (long c = 1; c <= s.ncols; ++c) everywhere[r][c] = cellValue(r, c);
     entries.push_back(addEntry(s, dir + "/everywhere.grd", everywhere, 3));
-    // ASCII stacks are gathered onto rank 0; binary ones written by every
-    // process at its own cells.
+    // ASCII stacks are formatted by every process over its own rows, binary
+    // ones written by every process at its own cells.
     stack = addEntry(s, dir + (ascii ? "/layers.stk" : "/binary.stk"), nullptr, ascii ? 5 : 1, st,
                      lastLevel);
   }

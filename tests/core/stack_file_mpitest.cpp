@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/core/stack_file_bytes.h"
@@ -36,6 +37,24 @@ Stack ownValues(StripModule& s, long L, double other) {
 // What a file written from the processes' own cells holds.
 double fileValue(const StripModule& s, long r, long c, long l) {
   return s.owner[r][c] >= 0 ? levelValue(r, c, l) : nodata;
+}
+
+// An ASCII stack file of the processes' own cells, by "%lg" of every value.
+std::string asciiStackFile(const StripModule& s, long L) {
+  char value[64];
+  std::snprintf(value, sizeof value, "stack_ncols\t%ld.000000\nnrows\t%ld.000000\n", s.ncols,
+                s.nrows);
+  std::string text = value;
+  text += "xll\t0.000000\nyll\t0.000000\ncs\t1.000000\nnodata\t-9999.000000\ncnt\t0.000000\n"
+          "min\t0.000000\nmax\t0.000000\nsum\t0.000000\naverage\t0.000000\nnumlevels\t" +
+          std::to_string(L) + ".000000\n";
+  for (long r = 1; r <= s.nrows; ++r)
+    for (long c = 1; c <= s.ncols; ++c)
+      for (long l = 0; l <= L; ++l) {
+        std::snprintf(value, sizeof value, "%lg\n", fileValue(s, r, c, l));
+        text += value;
+      }
+  return text;
 }
 
 std::string binaryFile(const StripModule& s, long L, bool doubles) {
@@ -122,18 +141,7 @@ TEST(StackFiles, AsciiStacksAreWrittenByRankZeroAndReadBackIntoStrips) {
     s.m.writeStack(written, whole ? whole : st, static_cast<int>(L), true, false, false);
     if (whole) s.m.free_three_d_matrix(whole, 1, s.nrows);
     if (s.rank == 0) {
-      std::string expected = "stack_ncols\t12.000000\nnrows\t9.000000\nxll\t0.000000\nyll\t0.000000"
-                             "\ncs\t1.000000\nnodata\t-9999.000000\ncnt\t0.000000\nmin\t0.000000\n"
-                             "max\t0.000000\nsum\t0.000000\naverage\t0.000000\nnumlevels\t" +
-                             std::to_string(L) + ".000000\n";
-      char value[64];
-      for (long r = 1; r <= s.nrows; ++r)
-        for (long c = 1; c <= s.ncols; ++c)
-          for (long l = 0; l <= L; ++l) {
-            std::snprintf(value, sizeof value, "%lg\n", fileValue(s, r, c, l));
-            expected += value;
-          }
-      EXPECT_EQ(readFile(path), expected);
+      EXPECT_EQ(readFile(path), asciiStackFile(s, L));
     } else {
       EXPECT_FALSE(fileExists(written)) << "only rank 0 writes ASCII stacks";
     }
@@ -164,6 +172,58 @@ TEST(StackFiles, AsciiStacksAreWrittenByRankZeroAndReadBackIntoStrips) {
     }
     s.m.free_three_d_matrix(read, h.firstRow, h.lastRow);
   }
+}
+
+// Output stacks of every number of levels, one after the other, hold the
+// cells of every process whatever the ownership: in ASCII, where every
+// process formats its own rows and rows are shared, and in netCDF, whose
+// gathers share one buffer on rank 0.
+TEST(StackFiles, OutputStacksHoldTheCellsOfEveryProcess) {
+  const std::pair<const char*, OwnerMap> maps[] = {{"ragged", ragged(worldSize())},
+                                                   {"scattered", scattered}};
+  for (const auto& [mapName, map] : maps)
+    for (bool netcdf : {false, true}) {
+      SCOPED_TRACE(std::string(mapName) + (netcdf ? " netCDF" : " ASCII"));
+      NetCDFGridWriter::resetWrittenFiles();
+      StripModule s(std::string("out_stack_") + mapName, map);
+      const std::string dir = makeTestDirectory(
+          std::string("out_stack_files_") + mapName + (netcdf ? "_nc" : ""), true);
+      s.m.writeAsciiGrids = !netcdf;
+      s.m.writeNetCDFGrids = netcdf;
+      s.m.writeDoubleGrids = true;
+      const long levels[] = {2, 0, 3};
+      for (long L : levels) {
+        const std::string path = dir + "/deep" + std::to_string(L) + ".stack";
+        const int index = s.m.firstFreeRegistryIndex();
+        s.m.registerGrid(index, path, nullptr, ownValues(s, L, nodata), static_cast<unsigned>(L),
+                         path, 1, s.lo, s.hi);
+        s.m.writeOutputStack(index);
+      }
+      MPI_Barrier(MPI_COMM_WORLD);
+      if (s.rank != 0) continue;
+      for (long L : levels) {
+        const std::string path = dir + "/deep" + std::to_string(L) + ".stack";
+        if (!netcdf) {
+          EXPECT_EQ(readFile(path), asciiStackFile(s, L)) << L;
+          continue;
+        }
+        for (long level = 0; level <= L; ++level) {
+          std::string record = path + ".nc<deep" + std::to_string(L) + ">" + std::to_string(level);
+          std::vector<double> values;
+          int nrows = 0, ncols = 0;
+          ASSERT_EQ(exitCodeOf([&] {
+                      s.m.netcdfReader->readNetCDFGrid(record, values, nrows, ncols, nodata);
+                    }),
+                    -1)
+              << record;
+          for (long r = 1; r <= s.nrows; ++r)
+            for (long c = 1; c <= s.ncols; ++c)
+              ASSERT_EQ(values[(c - 1) * nrows + (r - 1)], fileValue(s, r, c, level))
+                  << record << " " << r << "," << c;
+        }
+      }
+      s.m.netcdfReader->closeAllFiles();
+    }
 }
 
 // Levels become records 0..L of one variable, with the latitude grid as a
