@@ -125,6 +125,7 @@ void modelobject::writeOutputAscii(const AsciiOutputValues& out, const std::stri
   prependDirectory(outputDirectory, name);
   const bool root = mpiRank == 0;
   AsciiOutputBuffers& b = outputBuffers();
+  const char* openFailure = out.stack ? "error opening " : nullptr;
   // The owners the gather of a whole grid masks with: with one process and
   // no strips those of the first output, if there was one. A stack written
   // by one process keeps every cell it holds.
@@ -137,7 +138,7 @@ void modelobject::writeOutputAscii(const AsciiOutputValues& out, const std::stri
                                        : asciiGridHeaderText(header);
 
   if (mpiSize < 2) {
-    ReplacingFile file(*this, *diag, name, true);
+    ReplacingFile file(*this, *diag, name, true, openFailure);
     file.write(head.data(), head.size());
     exchangeSharedRowCells(out, regions, name);
     b.cursor.assign(1, 0);
@@ -151,7 +152,7 @@ void modelobject::writeOutputAscii(const AsciiOutputValues& out, const std::stri
 
   // Rank 0 tries the file first, so that a folder it cannot write to ends
   // the run as every other output does, before anything is formatted.
-  int code = !root ? 0 : catchExitCode([&] { ReplacingFile probe(*this, *diag, name, true); });
+  int code = !root ? 0 : catchExitCode([&] { ReplacingFile probe(*this, *diag, name, true, openFailure); });
   shareExitCode(*diag, code);
   // Every process writes into the file rank 0 names, as when it wrote
   // alone, whatever folder the others work in.

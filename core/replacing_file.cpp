@@ -16,11 +16,15 @@ constexpr long writeErrorNumber = 18;
 } // namespace
 
 ReplacingFile::ReplacingFile(modelobject& ownerArg, DiagStream& diagArg,
-                             const std::string& nameArg, bool text)
+                             const std::string& nameArg, bool text, const char* openFailure)
     : owner(ownerArg), diag(diagArg), name(nameArg), temporary(nameArg + partialFileSuffix()) {
   // One left by a killed run could be a link, which the write would follow.
   std::remove(temporary.c_str());
   file = std::fopen(temporary.c_str(), "wb");
+  if (!file && openFailure) {
+    diag << "FATAL: " << openFailure << name << "[end-entry]";
+    throw createFailedCode;
+  }
   if (!file) {
     diag << "FATAL: error creating " << name << " for writing in " << (text ? "text" : "binary")
          << " mode."

@@ -11,8 +11,11 @@ class modelobject;
 // valid; the temporary file is removed on every other way out.
 class ReplacingFile {
 public:
-  // Fails with code 26 when the temporary file cannot be created.
-  ReplacingFile(modelobject& owner, DiagStream& diag, const std::string& name, bool text);
+  // Fails with code 26 when the temporary file cannot be created; the
+  // message is openFailure and the name when one is given (stacks say
+  // "error opening "), else "error creating <name> for writing in ... mode.".
+  ReplacingFile(modelobject& owner, DiagStream& diag, const std::string& name, bool text,
+                const char* openFailure = nullptr);
   ~ReplacingFile();
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;

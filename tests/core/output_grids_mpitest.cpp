@@ -143,12 +143,18 @@ TEST(OutputGridsMPI, FilesMatchThoseOfOneProcess) {
 TEST(OutputGridsMPI, AFailedWriteEndsEveryProcess) {
   const std::string dir = makeTestDirectory("out_mpi_failure", true);
   OutputRun run("out_mpi_failure", ragged(worldSize()), dir, true, false);
-  const int missing = addEntry(run.s, dir + "/absent/tempr.grd", run.g, 1);
   run.s.m.setEndDate(2020, 12, 31, 24, 0);
   run.s.m.currentDate = date(2020, 7, 1, 1);
-  EXPECT_EQ(exitCodeOf([&] { run.s.m.writeOutputGrids(missing); }), 26);
+  // A grid and a stack that cannot be created say so in their own words.
+  const int grid = addEntry(run.s, dir + "/absent/tempr.grd", run.g, 1);
+  EXPECT_EQ(exitCodeOf([&] { run.s.m.writeOutputGrids(grid); }), 26);
+  const int stack =
+      addEntry(run.s, dir + "/absent/layers.stk", nullptr, 1, run.st, OutputRun::lastLevel);
+  EXPECT_EQ(exitCodeOf([&] { run.s.m.writeOutputStack(stack); }), 26);
   if (worldRank() == 0) {
     EXPECT_NE(run.s.m.console().find("error creating " + dir + "/absent/tempr.grd"),
+              std::string::npos);
+    EXPECT_NE(run.s.m.console().find("error opening " + dir + "/absent/layers.stk"),
               std::string::npos);
   }
   MPI_Barrier(MPI_COMM_WORLD);
