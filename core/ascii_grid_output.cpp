@@ -152,19 +152,16 @@ void modelobject::writeOutputAscii(const AsciiOutputValues& out, const std::stri
 
   // Rank 0 tries the file first, so that a folder it cannot write to ends
   // the run as every other output does, before anything is formatted.
-  int code = !root ? 0 : catchExitCode([&] { ReplacingFile probe(*this, *diag, name, true, openFailure); });
+  int code =
+      !root ? 0
+            : catchExitCode([&] { ReplacingFile probe(*this, *diag, name, true, openFailure); });
   shareExitCode(*diag, code);
   // Every process writes into the file rank 0 names, as when it wrote
   // alone, whatever folder the others work in.
   std::error_code unknown; // without a working directory the name stays as it is
   std::string file = root ? std::filesystem::absolute(name, unknown).string() : std::string();
   if (root && file.empty()) file = name;
-  unsigned long nameLength = file.size();
-  checkMPI(*diag, MPI_Bcast(&nameLength, 1, MPI_UNSIGNED_LONG, 0, MPI_COMM_WORLD),
-           "MPI_Bcast of the name of an output file");
-  file.resize(nameLength);
-  checkMPI(*diag, MPI_Bcast(file.data(), static_cast<int>(nameLength), MPI_CHAR, 0, MPI_COMM_WORLD),
-           "MPI_Bcast of the name of an output file");
+  broadcastText(*diag, file, 0, "MPI_Bcast of the name of an output file");
 
   exchangeSharedRowCells(out, regions, name);
   b.cursor.assign(static_cast<size_t>(mpiSize), 0);

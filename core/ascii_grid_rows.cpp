@@ -243,15 +243,9 @@ void modelobject::settleAsciiRows(GridFileRead& read, long failedRow) {
   if (first.row == INT_MAX) return;
   int code = read.failureCode;
   std::string message = read.failureMessage;
-  int length = static_cast<int>(message.size());
   checkMPI(*diag, MPI_Bcast(&code, 1, MPI_INT, first.rank, MPI_COMM_WORLD),
            "MPI_Bcast of the status of an ASCII grid read");
-  checkMPI(*diag, MPI_Bcast(&length, 1, MPI_INT, first.rank, MPI_COMM_WORLD),
-           "MPI_Bcast of the status of an ASCII grid read");
-  message.resize(static_cast<size_t>(length));
-  if (length > 0)
-    checkMPI(*diag, MPI_Bcast(message.data(), length, MPI_CHAR, first.rank, MPI_COMM_WORLD),
-             "MPI_Bcast of the status of an ASCII grid read");
+  broadcastText(*diag, message, first.rank, "MPI_Bcast of the status of an ASCII grid read");
   if (mpiRank == 0 && !message.empty()) *diag << message.c_str() << "[end-entry]";
   throw code;
 }

@@ -39,6 +39,15 @@ void checkMPI(DiagStream& diag, int result, const char* call) {
   throw mpiCallFailed;
 }
 
+void broadcastText(DiagStream& diag, std::string& text, int root, const char* call) {
+  unsigned long length = text.size();
+  checkMPI(diag, MPI_Bcast(&length, 1, MPI_UNSIGNED_LONG, root, MPI_COMM_WORLD), call);
+  text.resize(length);
+  if (length > 0)
+    checkMPI(diag, MPI_Bcast(text.data(), static_cast<int>(length), MPI_CHAR, root, MPI_COMM_WORLD),
+             call);
+}
+
 void shareExitCode(DiagStream& diag, int ownCode) {
   int shared = ownCode;
   checkMPI(diag, MPI_Allreduce(MPI_IN_PLACE, &shared, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD),

@@ -32,6 +32,10 @@ constexpr int mpiCallFailed = 121;
 // MPI_SUCCESS.
 void checkMPI(DiagStream& diag, int result, const char* call);
 
+// Hands the text of process root to every process; call names the broadcast
+// in a failure.
+void broadcastText(DiagStream& diag, std::string& text, int root, const char* call);
+
 // Runs a step that fails by throwing an int exit code; returns that code, or
 // 0 when the step succeeded.
 template <typename Step> int catchExitCode(Step&& step) {

@@ -15,8 +15,8 @@ constexpr long writeErrorNumber = 18;
 
 } // namespace
 
-ReplacingFile::ReplacingFile(modelobject& ownerArg, DiagStream& diagArg,
-                             const std::string& nameArg, bool text, const char* openFailure)
+ReplacingFile::ReplacingFile(modelobject& ownerArg, DiagStream& diagArg, const std::string& nameArg,
+                             bool text, const char* openFailure)
     : owner(ownerArg), diag(diagArg), name(nameArg), temporary(nameArg + partialFileSuffix()) {
   // One left by a killed run could be a link, which the write would follow.
   std::remove(temporary.c_str());
