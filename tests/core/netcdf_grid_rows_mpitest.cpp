@@ -106,8 +106,9 @@ TEST(NetCDFGridRowsMPI, ProcessesReadTheirRowsOfEveryRecord) {
   s.m.setGIFGeoreference(nullptr, 0.0, 0.0, 0.0);
 }
 
-// A record, variable or grid size that does not fit ends the read on every
-// process with its code; rank 0 logs the failure once.
+// A record, variable or grid size that does not fit, or a file that one
+// process cannot open, ends the read on every process with its code; rank 0
+// logs the failure once.
 TEST(NetCDFGridRowsMPI, FailuresEndTheReadOnEveryProcess) {
   StripModule s("netcdf_rows_failures", ragged(worldSize()));
   const std::string dir = makeTestDirectory("netcdf_rows_failures_files", true);
@@ -143,5 +144,22 @@ TEST(NetCDFGridRowsMPI, FailuresEndTheReadOnEveryProcess) {
       EXPECT_NE(at, std::string::npos) << c.name << "\n" << console;
       EXPECT_EQ(console.find(c.message, at + 1), std::string::npos) << c.name;
     }
+  }
+
+  // A file that rank 0 alone finds: rank 0 logs the failure of the first
+  // other process.
+  if (s.size == 1) return;
+  const std::string inputDirectory = s.m.inputDirectory;
+  if (s.rank > 0) s.m.inputDirectory = "absent/";
+  Grid g = nullptr;
+  EXPECT_EQ(
+      exitCodeOf([&] { s.m.readGrid(file + "<v>0", g, 0, true, false, true, 0, false, true, 0); }),
+      26);
+  s.m.inputDirectory = inputDirectory;
+  if (s.rank == 0) {
+    EXPECT_NE(s.m.console().find("exception occured when reading from netCDF file absent/" + file +
+                                 ". Internal message is: "),
+              std::string::npos)
+        << s.m.console();
   }
 }
