@@ -460,42 +460,87 @@ void modelobject::readNetCDFGridFile(GridFileRead& read, Grid whole) {
   target.firstRow = 1;
   target.lastRow = nrows;
   if (!resampleToModelGrid(source.grid, sourceHeader, whole, target, gifReferenceGrid))
-    fail(readFailedCode, "FATAL: error reading netCDF grid " + wholeName +
-                             ": unusable georeference x0 = " + std::to_string(gifX0) + ", y0 = " +
-                             std::to_string(gifY0) + ", cell size " + std::to_string(gifCellSize));
+    failUnusableNetCDFGeoreference(wholeName);
 }
 
-// --- every process: its own rows of a netCDF grid on the model grid -----------------
+void modelobject::failUnusableNetCDFGeoreference(const std::string& name) {
+  fail(readFailedCode, "FATAL: error reading netCDF grid " + name +
+                           ": unusable georeference x0 = " + std::to_string(gifX0) + ", y0 = " +
+                           std::to_string(gifY0) + ", cell size " + std::to_string(gifCellSize));
+}
+
+// --- every process: its own rows of a netCDF grid ----------------------------------
 
 void modelobject::readOwnNetCDFRows(GridFileRead& read, Grid grid, long firstRow, long lastRow) {
   if (lastRow < firstRow) return;
   std::string name = read.path;
   prependDirectory(inputDirectory, name);
   const std::string wholeName = name;
-  std::vector<double> values;
+  const double nodata = header.nodata;
   int rows = static_cast<int>(header.nrows);
   int cols = static_cast<int>(header.ncols);
   // Every process keeps the file open for the next record; failures reach
   // rank 0's log through the settling of the read.
-  try {
-    netcdfReader->readNetCDFRows(name, firstRow, lastRow, values, rows, cols, header.nodata);
-  } catch (const NetCDFReadFailure& failure) {
-    fail(failure.code, failure.message);
-  }
-  if (rows < 1 || cols < 1)
-    fail(readFailedCode, "FATAL: error reading netCDF grid " + wholeName + ": 0 values for " +
-                             std::to_string(cols) + " columns and " + std::to_string(rows) +
-                             " rows");
-  checkNetCDFGridSize(wholeName, rows, cols);
-  const long ncols = header.ncols;
-  const double nodata = header.nodata;
-  const Grid reference = gifReferenceGrid;
-#pragma omp parallel for schedule(runtime)
-  for (long r = firstRow; r <= lastRow; ++r)
-    for (long c = 1; c <= ncols; ++c) {
-      const bool outside = reference && reference[r] && reference[r][c] == nodata;
-      grid[r][c] = outside ? nodata : values[static_cast<size_t>((r - firstRow) * ncols + c - 1)];
+  const auto reading = [](auto step) {
+    try {
+      step();
+    } catch (const NetCDFReadFailure& failure) {
+      fail(failure.code, failure.message);
     }
+  };
+  const auto checkSize = [&] {
+    if (rows < 1 || cols < 1)
+      fail(readFailedCode, "FATAL: error reading netCDF grid " + wholeName + ": 0 values for " +
+                               std::to_string(cols) + " columns and " + std::to_string(rows) +
+                               " rows");
+  };
+  const bool onModelGrid = netcdfOnModelGrid();
+  GridHeader target = header;
+  target.firstRow = firstRow;
+  target.lastRow = lastRow;
+  GridHeader source;
+  long sourceFirst = firstRow;
+  long sourceLast = lastRow;
+  if (!onModelGrid) {
+    // A grid of its own georeference is read in the rows that the
+    // resampling of this process's rows draws from. The size stays as found:
+    // both reads go to the file held open.
+    std::string sizeName = name;
+    reading([&] { netcdfReader->findNetCDFGridSize(sizeName, rows, cols, nodata); });
+    checkSize();
+    source.ncols = cols;
+    source.nrows = rows;
+    source.xllcorner = gifX0;
+    source.yllcorner = gifY0;
+    source.cellsize = gifCellSize;
+    source.nodata = nodata;
+    if (!sourceRowsOfModelRows(source, target, sourceFirst, sourceLast))
+      failUnusableNetCDFGeoreference(wholeName);
+  }
+  std::vector<double> values;
+  reading([&] {
+    netcdfReader->readNetCDFRows(name, sourceFirst, sourceLast, values, rows, cols, nodata);
+  });
+  checkSize();
+  const Grid reference = gifReferenceGrid;
+  if (onModelGrid) {
+    checkNetCDFGridSize(wholeName, rows, cols);
+    const long ncols = header.ncols;
+#pragma omp parallel for schedule(runtime)
+    for (long r = firstRow; r <= lastRow; ++r)
+      for (long c = 1; c <= ncols; ++c) {
+        const bool outside = reference && reference[r] && reference[r][c] == nodata;
+        grid[r][c] = outside ? nodata : values[static_cast<size_t>((r - firstRow) * ncols + c - 1)];
+      }
+    return;
+  }
+  OwnedRows sourceRows(*this, cols, rows);
+  sourceRows.allocate(sourceFirst, sourceLast);
+#pragma omp parallel for schedule(runtime)
+  for (long r = sourceFirst; r <= sourceLast; ++r)
+    std::copy_n(values.begin() + (r - sourceFirst) * cols, cols, sourceRows.grid[r] + 1);
+  if (!resampleToModelGrid(sourceRows.grid, source, grid, target, reference))
+    failUnusableNetCDFGeoreference(wholeName);
 }
 
 // --- every process: its own rows of a regular binary grid ----------------------------
@@ -581,10 +626,10 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
   bool parallelAscii = parsedByAll();
   const bool wholeOnRoot = keepWholeOnRoot == 1;
   if (parallelAscii) parallelAscii = shareAsciiRowStarts(read, rowsFound);
-  // A netCDF grid on the model grid that no one needs whole is read by every
-  // process for its own rows.
-  const bool ownNetCDFRows = !localOnly && read.format == netcdfGridFile && fillCode == 0 &&
-                             keepWholeOnRoot == 0 && netcdfOnModelGrid();
+  // A netCDF grid that no one needs whole is read by every process for its
+  // own rows.
+  const bool ownNetCDFRows =
+      !localOnly && read.format == netcdfGridFile && fillCode == 0 && keepWholeOnRoot == 0;
   const bool wholeFile =
       !parallelAscii && !ownNetCDFRows &&
       (localOnly || read.format == asciiGridFile || read.format == gifGridFile ||

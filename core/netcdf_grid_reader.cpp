@@ -270,6 +270,15 @@ void NetCDFGridReader::readWholeRecord(const StoredRecord& stored, long rows, lo
   }
 }
 
+void NetCDFGridReader::findNetCDFGridSize(std::string& name, int& nrows, int& ncols,
+                                          double nodata) {
+  try {
+    locateRecord(name, nrows, ncols, nodata);
+  } catch (const netCDF::exceptions::NcException& e) {
+    failReading(name, e.what());
+  }
+}
+
 void NetCDFGridReader::readNetCDFRows(std::string& name, long firstRow, long lastRow,
                                       std::vector<double>& values, int& nrows, int& ncols,
                                       double nodata) {

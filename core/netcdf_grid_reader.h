@@ -51,6 +51,10 @@ public:
   void readNetCDFRows(std::string& name, long firstRow, long lastRow, std::vector<double>& values,
                       int& nrows, int& ncols, double nodata);
 
+  // The size of the grid of "file<variable>record", as readNetCDFRows finds
+  // it; failures as there.
+  void findNetCDFGridSize(std::string& name, int& nrows, int& ncols, double nodata);
+
   void closeAllFiles();
   size_t openFileCount() const { return openFiles.size(); }
 

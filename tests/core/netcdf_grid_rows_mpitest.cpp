@@ -106,6 +106,41 @@ TEST(NetCDFGridRowsMPI, ProcessesReadTheirRowsOfEveryRecord) {
   s.m.setGIFGeoreference(nullptr, 0.0, 0.0, 0.0);
 }
 
+// A grid of a georeference of its own is resampled by every process for its
+// rows: shifted by whole cells it comes back as stored, and on coarser cells
+// it is bit for bit what rank 0 resamples from the whole grid.
+TEST(NetCDFGridRowsMPI, ProcessesResampleTheirRowsOfAGridOfItsOwnGeoreference) {
+  StripModule s("netcdf_rows_resampled", ragged(worldSize()));
+  const std::string file = makeTestDirectory("netcdf_rows_resampled_files", true) + "/wide.nc";
+  const long nrows = s.nrows + 4, ncols = s.ncols + 4;
+  if (s.rank == 0) writeRecords(file, layouts[0], nrows, ncols);
+  MPI_Barrier(MPI_COMM_WORLD);
+  const long first = s.m.header.firstRow, last = s.m.header.lastRow;
+  const long lo = first >= 2 ? first - 1 : first, hi = std::min(s.nrows, last + 1);
+  for (const double cellSize : {1.0, 0.75}) {
+    s.m.setGIFGeoreference(nullptr, -2.0, -2.0, cellSize);
+    const std::string name = file + "<v>1";
+    Grid own = nullptr;
+    s.m.readGrid(name, own, 0, true, false, true, 0, false, true, 0.0);
+    Grid whole = nullptr;
+    s.m.readGrid(name, whole, 0, true, false, true, 1, false, true, 0.0);
+    for (long r = lo; r <= hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        if (cellSize == 1.0) {
+          const short packed = packedAt(1, layouts[0].position(r + 2, c + 2, nrows, ncols));
+          ASSERT_DOUBLE_EQ(own[r][c], packed == fillValue ? nodata : packed * scale + offset)
+              << r << "," << c;
+        }
+        if (s.owner[r][c] == s.rank || s.isHalo(s.rank, r, c)) {
+          ASSERT_EQ(own[r][c], whole[r][c]) << "cell size " << cellSize << " " << r << "," << c;
+        }
+      }
+    s.m.free_matrix(own, lo, hi, 1, s.ncols);
+    s.m.free_matrix(whole, s.rank == 0 ? 1 : lo, s.rank == 0 ? s.nrows : hi, 1, s.ncols);
+  }
+  s.m.setGIFGeoreference(nullptr, 0.0, 0.0, 0.0);
+}
+
 // A record, variable or grid size that does not fit, or a file that one
 // process cannot open, ends the read on every process with its code; rank 0
 // logs the failure once.
