@@ -29,17 +29,11 @@ struct Layout {
   const char* name;
   const char* dims[3];
   bool southFirst;
-  bool masked; // cells outside the catchment's reference grid become empty
   long position(long r, long c, long nrows, long ncols) const {
     const long storedRow = southFirst ? nrows - r : r - 1;
     return std::string(dims[2]) == "x" ? storedRow * ncols + c - 1 : (c - 1) * nrows + storedRow;
   }
 };
-const Layout layouts[] = {{"rows_south_first", {"t", "y", "x"}, true, false},
-                          {"rows_north_first", {"t", "y", "x"}, false, true},
-                          {"columns_south_first", {"t", "x", "y"}, true, false},
-                          {"columns_north_first", {"t", "x", "y"}, false, false},
-                          {"no_x", {"t", "lat", "lon"}, false, false}};
 
 void writeRecords(const std::string& path, const Layout& layout, long nrows, long ncols) {
   netCDF::NcFile file(path, netCDF::NcFile::replace, netCDF::NcFile::nc4);
@@ -63,81 +57,65 @@ void writeRecords(const std::string& path, const Layout& layout, long nrows, lon
   }
 }
 
+// A file of a layout, on the model grid (cell size 0) or a grid of its own
+// that reaches `shift` cells beyond the model grid on every side.
+struct Case {
+  Layout layout;
+  double cellSize;
+  long shift;
+  bool masked; // by the catchment as reference grid
+};
+const Case cases[] = {{{"rows_south_first", {"t", "y", "x"}, true}, 0.0, 0, false},
+                      {{"rows_north_first", {"t", "y", "x"}, false}, 0.0, 0, true},
+                      {{"columns_south_first", {"t", "x", "y"}, true}, 0.0, 0, false},
+                      {{"columns_north_first", {"t", "x", "y"}, false}, 0.0, 0, false},
+                      {{"no_x", {"t", "lat", "lon"}, false}, 0.0, 0, false},
+                      {{"shifted", {"t", "y", "x"}, true}, 1.0, 2, false},
+                      {{"coarser", {"t", "x", "y"}, false}, 0.75, 2, true}};
+
 } // namespace
 
-// Every process reads its own rows and the halo rows of each record: every
-// held cell is the unpacked stored value, bit for bit what the whole read on
-// rank 0 hands each process, and each process keeps the file open.
+// Every process reads (or resamples) its own rows and the halo rows of each
+// record: every held cell is the unpacked stored value (a grid shifted by
+// whole cells included), each bit for bit what the whole read on rank 0
+// hands the process, and each process keeps the files open.
 TEST(NetCDFGridRowsMPI, ProcessesReadTheirRowsOfEveryRecord) {
   StripModule s("netcdf_rows", ragged(worldSize()));
   const std::string dir = makeTestDirectory("netcdf_rows_files", true);
   const long first = s.m.header.firstRow, last = s.m.header.lastRow;
   const long lo = first >= 2 ? first - 1 : first, hi = std::min(s.nrows, last + 1);
   Grid reference = s.catchmentGrid([](long, long) { return 1.0; });
-  for (const Layout& layout : layouts) {
-    SCOPED_TRACE(layout.name);
-    const std::string file = dir + "/" + layout.name + ".nc";
-    if (s.rank == 0) writeRecords(file, layout, s.nrows, s.ncols);
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.layout.name);
+    const std::string file = dir + "/" + k.layout.name + ".nc";
+    const long nrows = s.nrows + 2 * k.shift, ncols = s.ncols + 2 * k.shift;
+    if (s.rank == 0) writeRecords(file, k.layout, nrows, ncols);
     MPI_Barrier(MPI_COMM_WORLD);
-    s.m.setGIFGeoreference(layout.masked ? reference : nullptr, 0.0, 0.0, 0.0);
+    // Cells of the model's size come back as stored; coarser ones as rank 0
+    // resamples them.
+    s.m.setGIFGeoreference(k.masked ? reference : nullptr, -k.shift, -k.shift, k.cellSize);
     for (int record = 0; record < records; ++record) {
       const std::string name = file + "<v>" + std::to_string(record);
-      Grid own = nullptr;
+      Grid own = nullptr, whole = nullptr;
       s.m.readGrid(name, own, 0, true, false, true, 0, false, true, 0.0);
-      for (long r = lo; r <= hi; ++r)
-        for (long c = 1; c <= s.ncols; ++c) {
-          const short packed = packedAt(record, layout.position(r, c, s.nrows, s.ncols));
-          const bool empty = packed == fillValue || (layout.masked && s.owner[r][c] < 0);
-          const double expected = empty ? nodata : packed * scale + offset;
-          ASSERT_DOUBLE_EQ(own[r][c], expected) << "record " << record << " " << r << "," << c;
-        }
-      Grid whole = nullptr;
       s.m.readGrid(name, whole, 0, true, false, true, 1, false, true, 0.0);
       for (long r = lo; r <= hi; ++r)
-        for (long c = 1; c <= s.ncols; ++c)
-          if (s.owner[r][c] == s.rank || s.isHalo(s.rank, r, c)) {
-            ASSERT_EQ(own[r][c], whole[r][c]) << "record " << record << " " << r << "," << c;
+        for (long c = 1; c <= s.ncols; ++c) {
+          const long at = k.layout.position(r + k.shift, c + k.shift, nrows, ncols);
+          const bool empty = packedAt(record, at) == fillValue || (k.masked && s.owner[r][c] < 0);
+          const double expected = empty ? nodata : packedAt(record, at) * scale + offset;
+          if (k.cellSize == 0.0 || k.cellSize == 1.0) {
+            ASSERT_DOUBLE_EQ(own[r][c], expected) << record << ": " << r << "," << c;
           }
+          if (s.owner[r][c] == s.rank || s.isHalo(s.rank, r, c)) {
+            ASSERT_EQ(own[r][c], whole[r][c]) << record << ": " << r << "," << c;
+          }
+        }
       s.m.free_matrix(own, lo, hi, 1, s.ncols);
       s.m.free_matrix(whole, s.rank == 0 ? 1 : lo, s.rank == 0 ? s.nrows : hi, 1, s.ncols);
     }
   }
-  EXPECT_EQ(s.m.netcdfReader->openFileCount(), std::size(layouts));
-  s.m.setGIFGeoreference(nullptr, 0.0, 0.0, 0.0);
-}
-
-// A grid of a georeference of its own is resampled by every process for its
-// rows: shifted by whole cells it comes back as stored, and on coarser cells
-// it is bit for bit what rank 0 resamples from the whole grid.
-TEST(NetCDFGridRowsMPI, ProcessesResampleTheirRowsOfAGridOfItsOwnGeoreference) {
-  StripModule s("netcdf_rows_resampled", ragged(worldSize()));
-  const std::string file = makeTestDirectory("netcdf_rows_resampled_files", true) + "/wide.nc";
-  const long nrows = s.nrows + 4, ncols = s.ncols + 4;
-  if (s.rank == 0) writeRecords(file, layouts[0], nrows, ncols);
-  MPI_Barrier(MPI_COMM_WORLD);
-  const long first = s.m.header.firstRow, last = s.m.header.lastRow;
-  const long lo = first >= 2 ? first - 1 : first, hi = std::min(s.nrows, last + 1);
-  for (const double cellSize : {1.0, 0.75}) {
-    s.m.setGIFGeoreference(nullptr, -2.0, -2.0, cellSize);
-    const std::string name = file + "<v>1";
-    Grid own = nullptr;
-    s.m.readGrid(name, own, 0, true, false, true, 0, false, true, 0.0);
-    Grid whole = nullptr;
-    s.m.readGrid(name, whole, 0, true, false, true, 1, false, true, 0.0);
-    for (long r = lo; r <= hi; ++r)
-      for (long c = 1; c <= s.ncols; ++c) {
-        if (cellSize == 1.0) {
-          const short packed = packedAt(1, layouts[0].position(r + 2, c + 2, nrows, ncols));
-          ASSERT_DOUBLE_EQ(own[r][c], packed == fillValue ? nodata : packed * scale + offset)
-              << r << "," << c;
-        }
-        if (s.owner[r][c] == s.rank || s.isHalo(s.rank, r, c)) {
-          ASSERT_EQ(own[r][c], whole[r][c]) << "cell size " << cellSize << " " << r << "," << c;
-        }
-      }
-    s.m.free_matrix(own, lo, hi, 1, s.ncols);
-    s.m.free_matrix(whole, s.rank == 0 ? 1 : lo, s.rank == 0 ? s.nrows : hi, 1, s.ncols);
-  }
+  EXPECT_EQ(s.m.netcdfReader->openFileCount(), std::size(cases));
   s.m.setGIFGeoreference(nullptr, 0.0, 0.0, 0.0);
 }
 
@@ -149,15 +127,15 @@ TEST(NetCDFGridRowsMPI, FailuresEndTheReadOnEveryProcess) {
   const std::string dir = makeTestDirectory("netcdf_rows_failures_files", true);
   const std::string file = dir + "/grid.nc", small = dir + "/small.nc";
   if (s.rank == 0) {
-    writeRecords(file, layouts[0], s.nrows, s.ncols);
-    writeRecords(small, layouts[0], s.nrows - 1, s.ncols);
+    writeRecords(file, cases[0].layout, s.nrows, s.ncols);
+    writeRecords(small, cases[0].layout, s.nrows - 1, s.ncols);
   }
   MPI_Barrier(MPI_COMM_WORLD);
   const struct {
     std::string name;
     int code;
     std::string message;
-  } cases[] = {
+  } failures[] = {
       {file + "<v>3", 26,
        "exception occured when reading from netCDF file " + file +
            ". Internal message is: record 3 of variable v does not exist; the file holds 3 "
@@ -168,7 +146,7 @@ TEST(NetCDFGridRowsMPI, FailuresEndTheReadOnEveryProcess) {
            "<v>0. number of columns (12) and/or rows (8) in nc-file not matching those in Horva "
            "(12 and 9 resp.)."},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : failures) {
     Grid g = nullptr;
     EXPECT_EQ(exitCodeOf([&] { s.m.readGrid(c.name, g, 0, true, false, true, 0, false, true, 0); }),
               c.code)
