@@ -1,9 +1,10 @@
-// Reads and writes a 4000 x 4000 grid as ASCII, binary (double and float)
-// and netCDF files, and times gdal_translate -of AAIGrid on the same ASCII
-// file. Run it under mpirun with 1 and with 4 processes; each figure is the
-// time of the slowest process, and rank 0 prints them. A read ends with
-// every process holding its rows (rank 0 reads text and netCDF whole and
-// scatters, binary rows are read at each process's offsets); a write
+// Reads and writes a 4000 x 4000 grid (HORVA_BENCH_GRID_SIZE cells a side
+// if set) as ASCII, binary (double and float) and netCDF files, and times
+// gdal_translate -of AAIGrid on the same ASCII file. Run it under mpirun
+// with 1 and with 4 processes; each figure is the time of the slowest
+// process, and rank 0 prints them. A read ends with every process holding
+// its rows (every process parses its rows of the text, reads its rows of a
+// binary file at its offsets and its rows of a netCDF record); a write
 // gathers the grid on rank 0, which writes it. "memory_x_grid" is rank 0's
 // peak memory during the operation in grid sizes (the grid it reads or
 // writes included).
@@ -26,7 +27,13 @@
 
 namespace {
 
-constexpr long gridSize = 4000;
+// 4000 x 4000 cells unless HORVA_BENCH_GRID_SIZE names another side length.
+long sideLength() {
+  const char* text = std::getenv("HORVA_BENCH_GRID_SIZE");
+  const long side = text ? std::atol(text) : 0;
+  return side > 0 ? side : 4000;
+}
+const long gridSize = sideLength();
 constexpr int iterations = 3;
 constexpr double nodata = -9999.0;
 const std::string directory = "grid_files_bench_files";

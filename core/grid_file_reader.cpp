@@ -20,6 +20,7 @@
 #include "core/grid_file_read.h"
 #include "core/grid_resampler.h"
 #include "core/modelobject.h"
+#include "core/netcdf_grid_reader.h"
 
 namespace {
 
@@ -398,6 +399,25 @@ void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
     fail(readFailedCode, "FATAL: error reading (irregular) float  grid " + name);
 }
 
+// Without a georeference of its own (unset, or 9999 in all three values) a
+// netCDF grid must lie on the model grid.
+bool modelobject::netcdfOnModelGrid() const {
+  const bool noGeoreference = !(gifCellSize > 0.0);
+  return noGeoreference || (gifX0 == 9999.0 && gifY0 == 9999.0 && gifCellSize == 9999.0);
+}
+
+void modelobject::checkNetCDFGridSize(const std::string& name, long rows, long cols) {
+  if (rows != header.nrows || cols != header.ncols)
+    fail(readFailedCode,
+         "FATAL: error assigning cell values from a netCDF file to Horva grids from file " + name +
+             ". number of columns (" + std::to_string(cols) + ") and/or rows (" +
+             std::to_string(rows) + ") in nc-file not matching those in Horva (" +
+             std::to_string(header.ncols) + " and " + std::to_string(header.nrows) + " resp.).\n" +
+             " If the error occurs in interpolation method 9, please define xllcorner, "
+             "yllcorner and cellsize in the x-, y- and z header rows of the input file for "
+             "interpolation");
+}
+
 void modelobject::readNetCDFGridFile(GridFileRead& read, Grid whole) {
   std::string name = read.netcdfName.empty() ? read.name : read.netcdfName;
   const std::string wholeName = name;
@@ -412,20 +432,8 @@ void modelobject::readNetCDFGridFile(GridFileRead& read, Grid whole) {
   const long nrows = header.nrows;
   const long ncols = header.ncols;
   const double nodata = header.nodata;
-  // Without a georeference of its own (unset, or 9999 in all three values)
-  // the file must lie on the model grid.
-  const bool noGeoreference = !(gifCellSize > 0.0);
-  const bool onModelGrid = gifX0 == 9999.0 && gifY0 == 9999.0 && gifCellSize == 9999.0;
-  if (noGeoreference || onModelGrid) {
-    if (rows != nrows || cols != ncols)
-      fail(readFailedCode,
-           "FATAL: error assigning cell values from a netCDF file to Horva grids from file " +
-               wholeName + ". number of columns (" + std::to_string(cols) + ") and/or rows (" +
-               std::to_string(rows) + ") in nc-file not matching those in Horva (" +
-               std::to_string(ncols) + " and " + std::to_string(nrows) + " resp.).\n" +
-               " If the error occurs in interpolation method 9, please define xllcorner, "
-               "yllcorner and cellsize in the x-, y- and z header rows of the input file for "
-               "interpolation");
+  if (netcdfOnModelGrid()) {
+    checkNetCDFGridSize(wholeName, rows, cols);
     const Grid reference = gifReferenceGrid;
 #pragma omp parallel for schedule(runtime)
     for (long r = 1; r <= nrows; ++r)
@@ -452,9 +460,87 @@ void modelobject::readNetCDFGridFile(GridFileRead& read, Grid whole) {
   target.firstRow = 1;
   target.lastRow = nrows;
   if (!resampleToModelGrid(source.grid, sourceHeader, whole, target, gifReferenceGrid))
-    fail(readFailedCode, "FATAL: error reading netCDF grid " + wholeName +
-                             ": unusable georeference x0 = " + std::to_string(gifX0) + ", y0 = " +
-                             std::to_string(gifY0) + ", cell size " + std::to_string(gifCellSize));
+    failUnusableNetCDFGeoreference(wholeName);
+}
+
+void modelobject::failUnusableNetCDFGeoreference(const std::string& name) {
+  fail(readFailedCode, "FATAL: error reading netCDF grid " + name +
+                           ": unusable georeference x0 = " + std::to_string(gifX0) + ", y0 = " +
+                           std::to_string(gifY0) + ", cell size " + std::to_string(gifCellSize));
+}
+
+// --- every process: its own rows of a netCDF grid ----------------------------------
+
+void modelobject::readOwnNetCDFRows(GridFileRead& read, Grid grid, long firstRow, long lastRow) {
+  if (lastRow < firstRow) return;
+  std::string name = read.path;
+  prependDirectory(inputDirectory, name);
+  const std::string wholeName = name;
+  const double nodata = header.nodata;
+  int rows = static_cast<int>(header.nrows);
+  int cols = static_cast<int>(header.ncols);
+  // Every process keeps the file open for the next record; failures reach
+  // rank 0's log through the settling of the read.
+  const auto reading = [](auto step) {
+    try {
+      step();
+    } catch (const NetCDFReadFailure& failure) {
+      fail(failure.code, failure.message);
+    }
+  };
+  const auto checkSize = [&] {
+    if (rows < 1 || cols < 1)
+      fail(readFailedCode, "FATAL: error reading netCDF grid " + wholeName + ": 0 values for " +
+                               std::to_string(cols) + " columns and " + std::to_string(rows) +
+                               " rows");
+  };
+  const bool onModelGrid = netcdfOnModelGrid();
+  GridHeader target = header;
+  target.firstRow = firstRow;
+  target.lastRow = lastRow;
+  GridHeader source;
+  long sourceFirst = firstRow;
+  long sourceLast = lastRow;
+  if (!onModelGrid) {
+    // A grid of its own georeference is read in the rows that the
+    // resampling of this process's rows draws from. The size stays as found:
+    // both reads go to the file held open.
+    std::string sizeName = name;
+    reading([&] { netcdfReader->findNetCDFGridSize(sizeName, rows, cols, nodata); });
+    checkSize();
+    source.ncols = cols;
+    source.nrows = rows;
+    source.xllcorner = gifX0;
+    source.yllcorner = gifY0;
+    source.cellsize = gifCellSize;
+    source.nodata = nodata;
+    if (!sourceRowsOfModelRows(source, target, sourceFirst, sourceLast))
+      failUnusableNetCDFGeoreference(wholeName);
+  }
+  std::vector<double> values;
+  reading([&] {
+    netcdfReader->readNetCDFRows(name, sourceFirst, sourceLast, values, rows, cols, nodata);
+  });
+  checkSize();
+  const Grid reference = gifReferenceGrid;
+  if (onModelGrid) {
+    checkNetCDFGridSize(wholeName, rows, cols);
+    const long ncols = header.ncols;
+#pragma omp parallel for schedule(runtime)
+    for (long r = firstRow; r <= lastRow; ++r)
+      for (long c = 1; c <= ncols; ++c) {
+        const bool outside = reference && reference[r] && reference[r][c] == nodata;
+        grid[r][c] = outside ? nodata : values[static_cast<size_t>((r - firstRow) * ncols + c - 1)];
+      }
+    return;
+  }
+  OwnedRows sourceRows(*this, cols, rows);
+  sourceRows.allocate(sourceFirst, sourceLast);
+#pragma omp parallel for schedule(runtime)
+  for (long r = sourceFirst; r <= sourceLast; ++r)
+    std::copy_n(values.begin() + (r - sourceFirst) * cols, cols, sourceRows.grid[r] + 1);
+  if (!resampleToModelGrid(sourceRows.grid, source, grid, target, reference))
+    failUnusableNetCDFGeoreference(wholeName);
 }
 
 // --- every process: its own rows of a regular binary grid ----------------------------
@@ -540,10 +626,14 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
   bool parallelAscii = parsedByAll();
   const bool wholeOnRoot = keepWholeOnRoot == 1;
   if (parallelAscii) parallelAscii = shareAsciiRowStarts(read, rowsFound);
-  const bool wholeFile = !parallelAscii &&
-                         (localOnly || read.format == asciiGridFile || read.format == gifGridFile ||
-                          read.format == netcdfGridFile || fillCode != 0 || keepWholeOnRoot != 0 ||
-                          !read.regular);
+  // A netCDF grid that no one needs whole is read by every process for its
+  // own rows.
+  const bool ownNetCDFRows =
+      !localOnly && read.format == netcdfGridFile && fillCode == 0 && keepWholeOnRoot == 0;
+  const bool wholeFile =
+      !parallelAscii && !ownNetCDFRows &&
+      (localOnly || read.format == asciiGridFile || read.format == gifGridFile ||
+       read.format == netcdfGridFile || fillCode != 0 || keepWholeOnRoot != 0 || !read.regular);
   const long first = std::max(1L, header.firstRow);
   const long last = std::min(nrows, header.lastRow);
   const long lo = withHalo && first >= 2 ? first - 1 : first;
@@ -593,7 +683,10 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
   } else {
     read.attempt([&] {
       if (reader) read.closeFile();
-      readOwnGridRows(read, target, lo, hi);
+      if (ownNetCDFRows)
+        readOwnNetCDFRows(read, target, lo, hi);
+      else
+        readOwnGridRows(read, target, lo, hi);
     });
     settleGridRead(read);
   }

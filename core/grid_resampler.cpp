@@ -1,5 +1,6 @@
 #include "core/grid_resampler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -31,22 +32,55 @@ Bracket bracket(double position, long count) {
   return Bracket{low, weight > 0.0 ? low + 1 : low, weight};
 }
 
+bool usableSource(const GridHeader& s) {
+  return s.ncols >= 1 && s.nrows >= 1 && s.cellsize > 0.0 && std::isfinite(s.cellsize) &&
+         std::isfinite(s.xllcorner) && std::isfinite(s.yllcorner);
+}
+
+// Positions in source cells, counted from the centre of the western column
+// and of the southern row. The offsets are taken apart from the cell counts
+// so that an aligned raster lands exactly on whole numbers.
+struct SourcePositions {
+  SourcePositions(const GridHeader& s, const GridHeader& model)
+      : ratio(model.cellsize / s.cellsize),
+        columnOffset((model.xllcorner - s.xllcorner) / s.cellsize - 0.5),
+        rowOffset((model.yllcorner - s.yllcorner) / s.cellsize - 0.5), modelRows(model.nrows),
+        sourceRows(s.nrows) {}
+  Bracket row(long i) const {
+    return bracket(rowOffset + (static_cast<double>(modelRows - i) + 0.5) * ratio, sourceRows);
+  }
+  double ratio;
+  double columnOffset;
+  double rowOffset;
+  long modelRows;
+  long sourceRows;
+};
+
 } // namespace
+
+bool sourceRowsOfModelRows(const GridHeader& sourceHeader, const GridHeader& model, long& firstRow,
+                           long& lastRow) {
+  if (!usableSource(sourceHeader)) return false;
+  const SourcePositions at(sourceHeader, model);
+  firstRow = sourceHeader.nrows + 1;
+  lastRow = 0;
+  for (long i = model.firstRow; i <= model.lastRow; ++i) {
+    const Bracket row = at.row(i);
+    firstRow = std::min(firstRow, sourceHeader.nrows - row.high);
+    lastRow = std::max(lastRow, sourceHeader.nrows - row.low);
+  }
+  return true;
+}
 
 bool resampleToModelGrid(Grid source, const GridHeader& sourceHeader, Grid target,
                          const GridHeader& model, Grid reference) {
   const GridHeader& s = sourceHeader;
-  if (s.ncols < 1 || s.nrows < 1 || !(s.cellsize > 0.0) || !std::isfinite(s.cellsize) ||
-      !std::isfinite(s.xllcorner) || !std::isfinite(s.yllcorner))
-    return false;
+  if (!usableSource(s)) return false;
   if (model.lastRow < model.firstRow) return true;
 
-  // Positions in source cells, counted from the centre of the western column
-  // and of the southern row. The offsets are taken apart from the cell
-  // counts so that an aligned raster lands exactly on whole numbers.
-  const double ratio = model.cellsize / s.cellsize;
-  const double columnOffset = (model.xllcorner - s.xllcorner) / s.cellsize - 0.5;
-  const double rowOffset = (model.yllcorner - s.yllcorner) / s.cellsize - 0.5;
+  const SourcePositions at(s, model);
+  const double ratio = at.ratio;
+  const double columnOffset = at.columnOffset;
 
   std::vector<Bracket> columns(static_cast<size_t>(model.ncols) + 1);
   for (long j = 1; j <= model.ncols; ++j)
@@ -57,8 +91,7 @@ bool resampleToModelGrid(Grid source, const GridHeader& sourceHeader, Grid targe
 
 #pragma omp parallel for schedule(runtime)
   for (long i = model.firstRow; i <= model.lastRow; ++i) {
-    const Bracket row =
-        bracket(rowOffset + (static_cast<double>(model.nrows - i) + 0.5) * ratio, s.nrows);
+    const Bracket row = at.row(i);
     const double* south = source[s.nrows - row.low];
     const double* north = source[s.nrows - row.high];
     const double t = row.weight;

@@ -25,3 +25,9 @@
 // that is not finite).
 [[nodiscard]] bool resampleToModelGrid(Grid source, const GridHeader& sourceHeader, Grid target,
                                        const GridHeader& model, Grid reference);
+
+// The source rows (from the north) that target rows model.firstRow..lastRow
+// draw from: firstRow > lastRow when there are none. Returns false when the
+// source geometry is unusable, as resampleToModelGrid does.
+[[nodiscard]] bool sourceRowsOfModelRows(const GridHeader& sourceHeader, const GridHeader& model,
+                                         long& firstRow, long& lastRow);

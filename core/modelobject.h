@@ -290,6 +290,10 @@ protected:
   void settleGridRead(GridFileRead& read);
   void readWholeGridFile(GridFileRead& read, Grid whole);
   void readNetCDFGridFile(GridFileRead& read, Grid whole);
+  bool netcdfOnModelGrid() const;
+  void checkNetCDFGridSize(const std::string& name, long rows, long cols);
+  [[noreturn]] void failUnusableNetCDFGeoreference(const std::string& name);
+  void readOwnNetCDFRows(GridFileRead& read, Grid grid, long firstRow, long lastRow);
   void readOwnGridRows(GridFileRead& read, Grid grid, long firstRow, long lastRow);
   // ASCII grids read in parallel (core/ascii_grid_rows.cpp): rank 0 finds
   // where every row begins (false, with the file rewound, when values are

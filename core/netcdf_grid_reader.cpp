@@ -152,7 +152,31 @@ bool rowsAscend(const netCDF::NcFile& file, int nrows) {
   return !(first[1] < first[0]);
 }
 
+[[noreturn]] void failReading(const std::string& fileName, const std::string& message) {
+  throw NetCDFReadFailure{26, "FATAL: exception occured when reading from netCDF file " + fileName +
+                                  ". Internal message is: " + message};
+}
+
+// Runs a read and logs its failure before the exit code is thrown.
+template <typename Read> void loggingFailures(DiagStream& diag, Read read) {
+  try {
+    read();
+  } catch (const NetCDFReadFailure& failure) {
+    diag << failure.message << "[end-entry]";
+    throw failure.code;
+  }
+}
+
 } // namespace
+
+struct NetCDFGridReader::StoredRecord {
+  netCDF::NcVar variable;
+  size_t record = 0;
+  bool xFirst = false;
+  bool rowAfterRow = false;
+  bool ascending = true;
+  Unpacking unpack;
+};
 
 NetCDFGridReader::NetCDFGridReader(DiagStream* diagArg) : diag(diagArg) {}
 
@@ -160,102 +184,167 @@ NetCDFGridReader::~NetCDFGridReader() = default;
 
 void NetCDFGridReader::closeAllFiles() { openFiles.clear(); }
 
-void NetCDFGridReader::readNetCDFGrid(std::string& name, std::vector<double>& values, int& nrows,
-                                      int& ncols, double nodata) {
+NetCDFGridReader::StoredRecord NetCDFGridReader::locateRecord(std::string& name, int& nrows,
+                                                              int& ncols, double nodata) {
   const size_t open = name.find('<');
   // The variable name ends at the first '>' behind the '<'.
   const size_t close = open == std::string::npos ? open : name.find('>', open + 1);
-  if (open == std::string::npos || open == 0 || close == std::string::npos) {
-    *diag << "FATAL: Give netcdf input files as filename<varname>timestep."
-          << "[end-entry]";
-    throw 50;
-  }
+  if (open == std::string::npos || open == 0 || close == std::string::npos)
+    throw NetCDFReadFailure{50, "FATAL: Give netcdf input files as filename<varname>timestep."};
   const std::string variableName = name.substr(open + 1, close - open - 1);
   const long record = std::strtol(name.substr(close + 1, 10).c_str(), nullptr, 10);
   name.erase(open);
-  const std::string fileName = name;
+  const std::string& fileName = name;
 
+  const netCDF::NcFile& file = openFile(fileName);
+  readGridSize(file, nrows, ncols);
+  if (variableName.empty())
+    throw NetCDFReadFailure{26, "FATAL: No variable name given for reading from netCDF."};
+  StoredRecord stored;
+  stored.variable = file.getVar(variableName);
+  const netCDF::NcVar& variable = stored.variable;
+  if (variable.isNull())
+    throw NetCDFReadFailure{26, "FATAL: cannot find variable " + variableName + " in file " +
+                                    fileName + " for reading from netCDF."};
+  if (variable.getDimCount() != 3)
+    failReading(fileName, "variable " + variableName + " has " +
+                              std::to_string(variable.getDimCount()) +
+                              " dimensions instead of three (t, x, y) or (t, y, x)");
+  const size_t records = variable.getDim(0).getSize();
+  if (record < 0 || static_cast<size_t>(record) >= records)
+    failReading(fileName, "record " + std::to_string(record) + " of variable " + variableName +
+                              " does not exist; the file holds " + std::to_string(records) +
+                              " records");
+  stored.record = static_cast<size_t>(record);
+  stored.xFirst = variable.getDim(1).getName() == "x";
+  stored.rowAfterRow = variable.getDim(2).getName() == "x";
+  stored.ascending = rowsAscend(file, nrows);
+  stored.unpack = unpackingOf(variable, nodata);
+  return stored;
+}
+
+void NetCDFGridReader::readNetCDFGrid(std::string& name, std::vector<double>& values, int& nrows,
+                                      int& ncols, double nodata) {
+  loggingFailures(*diag, [&] {
+    try {
+      const StoredRecord stored = locateRecord(name, nrows, ncols, nodata);
+      readWholeRecord(stored, std::max(nrows, 0), std::max(ncols, 0), values);
+    } catch (const netCDF::exceptions::NcException& e) {
+      failReading(name, e.what());
+    }
+  });
+}
+
+void NetCDFGridReader::readWholeRecord(const StoredRecord& stored, long rows, long columns,
+                                       std::vector<double>& values) {
+  const size_t cells = static_cast<size_t>(rows) * static_cast<size_t>(columns);
+  const bool xFirst = stored.xFirst;
+  const bool ascending = stored.ascending;
+  const Unpacking& unpack = stored.unpack;
+  const std::vector<size_t> start = {stored.record, 0, 0};
+  const std::vector<size_t> count = {1, static_cast<size_t>(xFirst ? columns : rows),
+                                     static_cast<size_t>(xFirst ? rows : columns)};
+  values.resize(cells);
+  double* result = values.data();
+
+  if (stored.rowAfterRow) {
+    storedValues.resize(cells);
+    stored.variable.getVar(start, count, storedValues.data());
+    const double* cell = storedValues.data();
+#pragma omp parallel for schedule(static)
+    for (long j = 0; j < columns; j++)
+      for (long k = 0; k < rows; k++) {
+        const long storedRow = ascending ? rows - 1 - k : k;
+        result[j * rows + k] = unpack(cell[storedRow * columns + j]);
+      }
+  } else {
+    // Columns as stored; one whose rows ascend is turned north first.
+    stored.variable.getVar(start, count, result);
+    const bool reverse = xFirst && ascending;
+#pragma omp parallel for schedule(static)
+    for (long j = 0; j < columns; j++) {
+      double* column = result + j * rows;
+      if (reverse) std::reverse(column, column + rows);
+      for (long k = 0; k < rows; k++) column[k] = unpack(column[k]);
+    }
+  }
+}
+
+void NetCDFGridReader::findNetCDFGridSize(std::string& name, int& nrows, int& ncols,
+                                          double nodata) {
   try {
-    const netCDF::NcFile& file = openFile(fileName);
-    readGridSize(file, nrows, ncols);
-    if (variableName.empty()) {
-      *diag << "FATAL: No variable name given for reading from netCDF."
-            << "[end-entry]";
-      throw 26;
-    }
-    const netCDF::NcVar variable = file.getVar(variableName);
-    if (variable.isNull()) {
-      *diag << "FATAL: cannot find variable " << variableName << " in file " << fileName
-            << " for reading from netCDF."
-            << "[end-entry]";
-      throw 26;
-    }
-    if (variable.getDimCount() != 3)
-      failReading(fileName, "variable " + variableName + " has " +
-                                std::to_string(variable.getDimCount()) +
-                                " dimensions instead of three (t, x, y) or (t, y, x)");
-    const size_t records = variable.getDim(0).getSize();
-    if (record < 0 || static_cast<size_t>(record) >= records)
-      failReading(fileName, "record " + std::to_string(record) + " of variable " + variableName +
-                                " does not exist; the file holds " + std::to_string(records) +
-                                " records");
-    const bool xFirst = variable.getDim(1).getName() == "x";
-    const bool rowAfterRow = variable.getDim(2).getName() == "x";
-    const bool ascending = rowsAscend(file, nrows);
-    const Unpacking unpack = unpackingOf(variable, nodata);
+    locateRecord(name, nrows, ncols, nodata);
+  } catch (const netCDF::exceptions::NcException& e) {
+    failReading(name, e.what());
+  }
+}
 
+void NetCDFGridReader::readNetCDFRows(std::string& name, long firstRow, long lastRow,
+                                      std::vector<double>& values, int& nrows, int& ncols,
+                                      double nodata) {
+  try {
+    const StoredRecord stored = locateRecord(name, nrows, ncols, nodata);
     const long rows = std::max(nrows, 0);
     const long columns = std::max(ncols, 0);
-    const size_t cells = static_cast<size_t>(rows) * static_cast<size_t>(columns);
-    const std::vector<size_t> start = {static_cast<size_t>(record), 0, 0};
-    const std::vector<size_t> count = {1, static_cast<size_t>(xFirst ? columns : rows),
-                                       static_cast<size_t>(xFirst ? rows : columns)};
-    values.resize(cells);
+    values.clear();
+    if (columns < 1 || firstRow < 1 || lastRow > rows || lastRow < firstRow) return;
+    const long count = lastRow - firstRow + 1;
+    values.resize(static_cast<size_t>(count) * static_cast<size_t>(columns));
     double* result = values.data();
-
-    if (rowAfterRow) {
-      storedValues.resize(cells);
-      variable.getVar(start, count, storedValues.data());
-      const double* stored = storedValues.data();
+    const Unpacking& unpack = stored.unpack;
+    if (!stored.rowAfterRow && !stored.xFirst) {
+      // Without an "x" dimension the record is taken in its stored order as
+      // the columns of the grid, so that a row is spread over all of it.
+      std::vector<double> whole;
+      readWholeRecord(stored, rows, columns, whole);
 #pragma omp parallel for schedule(static)
-      for (long j = 0; j < columns; j++)
-        for (long k = 0; k < rows; k++) {
-          const long storedRow = ascending ? rows - 1 - k : k;
-          result[j * rows + k] = unpack(stored[storedRow * columns + j]);
-        }
+      for (long i = 0; i < count; i++)
+        for (long j = 0; j < columns; j++)
+          result[i * columns + j] = whole[static_cast<size_t>(j * rows + firstRow - 1 + i)];
+      return;
+    }
+    // The stored rows from the first one read; ascending rows are stored
+    // south first.
+    const bool ascending = stored.ascending;
+    const size_t storedFirst = static_cast<size_t>(ascending ? rows - lastRow : firstRow - 1);
+    const size_t cells = values.size();
+    storedValues.resize(cells);
+    const double* cell = storedValues.data();
+    if (stored.rowAfterRow) {
+      stored.variable.getVar({stored.record, storedFirst, 0},
+                             {1, static_cast<size_t>(count), static_cast<size_t>(columns)},
+                             storedValues.data());
+#pragma omp parallel for schedule(static)
+      for (long i = 0; i < count; i++) {
+        const long storedRow = ascending ? count - 1 - i : i;
+        for (long j = 0; j < columns; j++)
+          result[i * columns + j] = unpack(cell[storedRow * columns + j]);
+      }
     } else {
-      // Columns as stored; one whose rows ascend is turned north first.
-      variable.getVar(start, count, result);
-      const bool reverse = xFirst && ascending;
+      stored.variable.getVar({stored.record, 0, storedFirst},
+                             {1, static_cast<size_t>(columns), static_cast<size_t>(count)},
+                             storedValues.data());
 #pragma omp parallel for schedule(static)
-      for (long j = 0; j < columns; j++) {
-        double* column = result + j * rows;
-        if (reverse) std::reverse(column, column + rows);
-        for (long k = 0; k < rows; k++) column[k] = unpack(column[k]);
+      for (long i = 0; i < count; i++) {
+        const long storedRow = ascending ? count - 1 - i : i;
+        for (long j = 0; j < columns; j++)
+          result[i * columns + j] = unpack(cell[j * count + storedRow]);
       }
     }
   } catch (const netCDF::exceptions::NcException& e) {
-    failReading(fileName, e.what());
+    failReading(name, e.what());
   }
 }
 
 netCDF::NcFile& NetCDFGridReader::openFile(const std::string& fileName) {
   const auto found = openFiles.find(fileName);
   if (found != openFiles.end()) return *found->second;
-  if (openFiles.size() >= MaxOpenNetCDFFiles) {
-    *diag << "FATAL: more than " << MaxOpenNetCDFFiles
-          << " different netCDF files can not be hold open at the same time. If you read time "
-             "series of input grids from netCDF, please put all the single nc files into one "
-             "large file or into some groups of files"
-          << "[end-entry]";
-    throw 1100;
-  }
+  if (openFiles.size() >= MaxOpenNetCDFFiles)
+    throw NetCDFReadFailure{
+        1100, "FATAL: more than " + std::to_string(MaxOpenNetCDFFiles) +
+                  " different netCDF files can not be hold open at the same time. If you read "
+                  "time series of input grids from netCDF, please put all the single nc files "
+                  "into one large file or into some groups of files"};
   auto file = std::make_unique<netCDF::NcFile>(fileName, netCDF::NcFile::read);
   return *openFiles.emplace(fileName, std::move(file)).first->second;
-}
-
-void NetCDFGridReader::failReading(const std::string& fileName, const std::string& message) {
-  *diag << "FATAL: exception occured when reading from netCDF file " << fileName
-        << ". Internal message is: " << message << "[end-entry]";
-  throw 26;
 }

@@ -8,6 +8,13 @@
 
 class DiagStream;
 
+// A failed read of readNetCDFRows: the exit code and its FATAL message
+// (without the entry's end), for the caller to log.
+struct NetCDFReadFailure {
+  int code;
+  std::string message;
+};
+
 namespace netCDF {
 class NcFile;
 } // namespace netCDF
@@ -35,12 +42,30 @@ public:
   void readNetCDFGrid(std::string& name, std::vector<double>& values, int& nrows, int& ncols,
                       double nodata);
 
+  // Reads rows firstRow..lastRow (from 1, counted from the north) of the
+  // record as readNetCDFGrid would give them, into values row after row:
+  // element (r - firstRow) * ncols + j is column j + 1 of row r. Only these
+  // rows are read from the file where its layout allows; values stay empty
+  // when the file has no such rows. Failures are thrown as NetCDFReadFailure
+  // and not logged.
+  void readNetCDFRows(std::string& name, long firstRow, long lastRow, std::vector<double>& values,
+                      int& nrows, int& ncols, double nodata);
+
+  // The size of the grid of "file<variable>record", as readNetCDFRows finds
+  // it; failures as there.
+  void findNetCDFGridSize(std::string& name, int& nrows, int& ncols, double nodata);
+
   void closeAllFiles();
   size_t openFileCount() const { return openFiles.size(); }
 
 private:
+  struct StoredRecord;
+  // Opens the file of "file<variable>record" and finds the record; the name
+  // is cut to the file name.
+  StoredRecord locateRecord(std::string& name, int& nrows, int& ncols, double nodata);
+  void readWholeRecord(const StoredRecord& stored, long nrows, long ncols,
+                       std::vector<double>& values);
   netCDF::NcFile& openFile(const std::string& fileName);
-  [[noreturn]] void failReading(const std::string& fileName, const std::string& message);
 
   std::map<std::string, std::unique_ptr<netCDF::NcFile>> openFiles;
   DiagStream* diag;
