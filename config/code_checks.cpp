@@ -78,6 +78,87 @@ template <typename Record> std::vector<int> codesOf(const std::vector<Record>& t
   return codes;
 }
 
+constexpr long noUnknownCode = LONG_MAX;
+
+// A cell's position in row order, (row - 1) * ncols + column.
+long rowOf(long position, long ncols) { return (position - 1) / ncols + 1; }
+long columnOf(long position, long ncols) { return (position - 1) % ncols + 1; }
+
+const CodeCheckText& textOf(defaultini::CodeGrid kind, bool multilayer) {
+  using CodeGrid = defaultini::CodeGrid;
+  return kind == CodeGrid::soilTypes         ? soilText
+         : kind == CodeGrid::irrigationCodes ? irrigationText
+         : multilayer                        ? multilayerText
+                                             : landuseText;
+}
+
+// How the codes of one grid are tested and replaced. Cells count where
+// owners is null or names this process.
+struct CodeReplacement {
+  CodeReplacement(const CodeCheckText& text, bool zeroIsNone, std::vector<int> codes)
+      : text(text), zeroIsNone(zeroIsNone), codes(std::move(codes)), lookup(this->codes) {}
+
+  // Position (row - 1) * ncols + column of the first unknown code in row
+  // order, noUnknownCode when there is none.
+  long firstUnknown(Grid grid, Grid zone, Grid owners, double rank, long first, long last,
+                    long ncols, double nodata) const {
+    long failed = noUnknownCode;
+#pragma omp parallel for schedule(runtime) reduction(min : failed)
+    for (long r = first; r <= last; ++r) {
+      for (long c = 1; c <= ncols; ++c) {
+        const double value = grid[r][c];
+        if (zone[r][c] > nodata && (!owners || owners[r][c] == rank) &&
+            !(zeroIsNone && value == 0.0) && lookup.indexOf(value) == 0) {
+          failed = std::min(failed, (r - 1) * ncols + c);
+          break;
+        }
+      }
+    }
+    return failed;
+  }
+
+  // Each cell is looked up by the value it had before any replacement, so
+  // that codes which are also record indices (2 of record 1, 1 of record 2)
+  // do not replace each other's cells twice.
+  void replace(Grid grid, Grid owners, double rank, long first, long last, long ncols) const {
+#pragma omp parallel for schedule(runtime)
+    for (long r = first; r <= last; ++r) {
+      for (long c = 1; c <= ncols; ++c) {
+        const double value = grid[r][c];
+        if ((owners && owners[r][c] != rank) || (zeroIsNone && value == 0.0)) continue;
+        const int k = lookup.indexOf(value);
+        if (k > 0) grid[r][c] = k;
+      }
+    }
+  }
+
+  void logUnknown(DiagStream& diag, double value, const std::string& fileName,
+                  const std::string& name) const {
+    diag << "FATAL: \n"
+         << rule << "\n"
+         << text.what << value << " in grid " << fileName << " (" << name << ")\n"
+         << text.absentFrom << rule << "\n\n"
+         << "[end-entry]";
+  }
+
+  void logReplacements(DiagStream& diag, const std::string& fileName) const {
+    diag << text.replacing << fileName << "[end-entry]";
+    for (std::size_t k = 1; k <= codes.size(); ++k) {
+      const int code = codes[k - 1];
+      if (code == static_cast<int>(k) || (zeroIsNone && code == 0)) continue;
+      diag << code << " replaced by " << static_cast<int>(k) << " ..."
+           << "[end-entry]";
+    }
+  }
+
+  const CodeCheckText& text;
+  // A cell without irrigation holds 0; every other value, negative ones
+  // included, would be taken as a record index later.
+  const bool zeroIsNone;
+  const std::vector<int> codes;
+  const RecordIndexLookup lookup;
+};
+
 } // namespace
 
 void defaultini::check_SOIL_Codes(int index) {
@@ -96,23 +177,21 @@ void defaultini::replaceRegisteredCodes(int index, CodeGrid kind) {
   if (index > 0) checkAndDistributeCodes(index, kind, false);
 }
 
-// The others hold only their rows and wait in the first collective call, so
-// rank 0's failure must reach them before it.
+// The others wait in the first collective call, so rank 0's failure must
+// reach them before it.
 void defaultini::checkAndDistributeCodes(int index, CodeGrid kind, bool withLayerCodes) {
-  const int failure = mpiRank != 0 ? 0 : catchExitCode([&] {
-    const GridRegistryEntry& e = registry[index];
-    if (!e.grid) {
-      *diag << "FATAL: the code check found no grid in registry entry " << index << " (" << e.name
-            << ")"
-            << "[end-entry]";
-      throw missingGridCode;
-    }
-    replaceCodesByRecordIndices(e.grid, e.firstRow, e.lastRow, kind, e.fileName, e.name);
-    if (withLayerCodes) replaceLayerCodes();
-  });
-  shareExitCode(*diag, failure);
-  if (withLayerCodes) broadcastLayerCodes();
-  MPIScatterGrid(index);
+  const GridRegistryEntry& e = registry[index];
+  shareExitCode(*diag, mpiRank != 0 || e.grid ? 0 : catchExitCode([&] {
+    *diag << "FATAL: the code check found no grid in registry entry " << index << " (" << e.name
+          << ")"
+          << "[end-entry]";
+    throw missingGridCode;
+  }));
+  replaceOwnCodes(index, kind);
+  if (withLayerCodes) {
+    shareExitCode(*diag, mpiRank != 0 ? 0 : catchExitCode([&] { replaceLayerCodes(); }));
+    broadcastLayerCodes();
+  }
   MPIExchangeGridHalo(index);
 }
 
@@ -130,62 +209,65 @@ std::vector<int> defaultini::recordCodes(CodeGrid kind) const {
 
 void defaultini::replaceCodesByRecordIndices(Grid grid, long firstRow, long lastRow, CodeGrid kind,
                                              const std::string& fileName, const std::string& name) {
-  const bool multilayer = kind == CodeGrid::landuse && !multilayerTable.empty();
-  const CodeCheckText& text = kind == CodeGrid::soilTypes         ? soilText
-                              : kind == CodeGrid::irrigationCodes ? irrigationText
-                              : multilayer                        ? multilayerText
-                                                                  : landuseText;
-  // A cell without irrigation holds 0; every other value, negative ones
-  // included, would be taken as a record index later.
-  const bool zeroIsNone = kind == CodeGrid::irrigationCodes;
-  const std::vector<int> codes = recordCodes(kind);
-  const RecordIndexLookup lookup(codes);
-  const Grid zone = registry[1].grid;
-  const double nodata = header.nodata;
+  const CodeReplacement codes(textOf(kind, !multilayerTable.empty()),
+                              kind == CodeGrid::irrigationCodes, recordCodes(kind));
   const long ncols = header.ncols;
+  *diag << codes.text.checking << "[end-entry]";
+  const long failed = codes.firstUnknown(grid, registry[1].grid, nullptr, 0.0, firstRow, lastRow,
+                                         ncols, header.nodata);
+  if (failed != noUnknownCode) {
+    codes.logUnknown(*diag, grid[rowOf(failed, ncols)][columnOf(failed, ncols)], fileName, name);
+    throw codes.text.exitCode;
+  }
+  codes.logReplacements(*diag, fileName);
+  codes.replace(grid, nullptr, 0.0, firstRow, lastRow, ncols);
+}
 
-  *diag << text.checking << "[end-entry]";
-  std::vector<long> firstUnknown(static_cast<std::size_t>(std::max(0L, lastRow - firstRow + 1)), 0);
-#pragma omp parallel for schedule(runtime)
-  for (long r = firstRow; r <= lastRow; ++r) {
-    for (long c = 1; c <= ncols; ++c) {
-      const double value = grid[r][c];
-      if (zone[r][c] > nodata && !(zeroIsNone && value == 0.0) && lookup.indexOf(value) == 0) {
-        firstUnknown[static_cast<std::size_t>(r - firstRow)] = c;
-        break;
-      }
-    }
-  }
-  for (long r = firstRow; r <= lastRow; ++r) {
-    const long c = firstUnknown[static_cast<std::size_t>(r - firstRow)];
-    if (c == 0) continue;
-    *diag << "FATAL: \n"
-          << rule << "\n"
-          << text.what << grid[r][c] << " in grid " << fileName << " (" << name << ")\n"
-          << text.absentFrom << rule << "\n\n"
-          << "[end-entry]";
-    throw text.exitCode;
+// The first unknown code over all processes is the one the check of the
+// whole grid would find; its owner hands its value to rank 0's message.
+// The others replace their own cells, the halo exchange brings the rest.
+// Rank 0 replaces every cell of the rows it keeps, as the whole check did.
+void defaultini::replaceOwnCodes(int index, CodeGrid kind) {
+  const GridRegistryEntry& e = registry[index];
+  const CodeReplacement codes(textOf(kind, !multilayerTable.empty()),
+                              kind == CodeGrid::irrigationCodes, recordCodes(kind));
+  const bool root = mpiRank == 0;
+  const bool divided = mpiSize > 1 && regionsGrid;
+  const Grid owners = divided ? regionsGrid : nullptr;
+  const double rank = mpiRank;
+  const long ncols = header.ncols;
+  const long first = divided ? std::max(e.firstRow, header.firstRow) : e.firstRow;
+  const long last = divided ? std::min(e.lastRow, header.lastRow) : e.lastRow;
+
+  if (root) *diag << codes.text.checking << "[end-entry]";
+  struct {
+    long position;
+    int rank;
+  } own{
+      codes.firstUnknown(e.grid, registry[1].grid, owners, rank, first, last, ncols, header.nodata),
+      mpiRank},
+      found{noUnknownCode, 0};
+  checkMPI(*diag, MPI_Allreduce(&own, &found, 1, MPI_LONG_INT, MPI_MINLOC, MPI_COMM_WORLD),
+           "MPI_Allreduce of the first unknown code");
+  if (found.position != noUnknownCode) {
+    double value = 0.0;
+    if (found.rank == mpiRank)
+      value = e.grid[rowOf(found.position, ncols)][columnOf(found.position, ncols)];
+    checkMPI(*diag, MPI_Bcast(&value, 1, MPI_DOUBLE, found.rank, MPI_COMM_WORLD),
+             "MPI_Bcast of the unknown code");
+    if (root) codes.logUnknown(*diag, value, e.fileName, e.name);
+    throw codes.text.exitCode;
   }
 
-  *diag << text.replacing << fileName << "[end-entry]";
-  for (std::size_t k = 1; k <= codes.size(); ++k) {
-    const int code = codes[k - 1];
-    if (code == static_cast<int>(k) || (zeroIsNone && code == 0)) continue;
-    *diag << code << " replaced by " << static_cast<int>(k) << " ..."
-          << "[end-entry]";
+  if (!root) {
+    codes.replace(e.grid, owners, rank, first, last, ncols);
+    return;
   }
-  // Each cell is looked up by the value it had before any replacement, so
-  // that codes which are also record indices (2 of record 1, 1 of record 2)
-  // do not replace each other's cells twice.
-#pragma omp parallel for schedule(runtime)
-  for (long r = firstRow; r <= lastRow; ++r) {
-    for (long c = 1; c <= ncols; ++c) {
-      const double value = grid[r][c];
-      if (zeroIsNone && value == 0.0) continue;
-      const int k = lookup.indexOf(value);
-      if (k > 0) grid[r][c] = k;
-    }
-  }
+  codes.logReplacements(*diag, e.fileName);
+  const bool stripOnly = divided && releasedAfterSetup(index);
+  codes.replace(e.grid, nullptr, 0.0,
+                stripOnly ? std::max(e.firstRow, stripFirstRow()) : e.firstRow,
+                stripOnly ? std::min(e.lastRow, stripLastRow()) : e.lastRow, ncols);
 }
 
 // Rank 0: the layer codes of the multilayer table become land-use record

@@ -89,6 +89,9 @@ public:
   // re-read during the run or read from an external program, and every grid
   // a module marked wholeOnRoot.
   void releaseWholeSetupGrids(bool modulesBuilt);
+  // Rank 0: whether the release keeps only the strip of this grid, as far as
+  // the set-up knows yet.
+  bool releasedAfterSetup(int index);
   // Sets cell (row, column) of grid to the mean of its neighbours that hold
   // data; unchanged when none does.
   virtual void neighbourhoodMean(long row, long column, Grid grid);
@@ -545,17 +548,16 @@ public:
   };
   // Each tests that every cell of its code grid inside the zone grid holds a
   // code of its table and replaces every code by the index of its record.
-  // Rank 0 works on the whole grid, a failure there ends every process, then
-  // every process receives its cells and halo. Index 0 (no such grid) does
-  // nothing. Collective. With a multilayer table check_LU_Codes also tests
+  // Every process works on its own cells; the first unknown code in row
+  // order over the whole grid ends every process, then the halo is
+  // exchanged. Index 0 (no such grid) does nothing. Collective. With a multilayer table check_LU_Codes also tests
   // the layer codes against the land-use table, replaces them by land-use
   // record indices and hands the lists to every process.
   virtual void check_SOIL_Codes(int index);
   virtual void check_LU_Codes(int index);
   virtual void check_irrig_Codes(int index);
-  // The same for a registered code grid read again during the run; rank 0
-  // must hold the whole grid. The layer lists are not touched; index 0 does
-  // nothing. Collective.
+  // The same for a registered code grid read again during the run. The
+  // layer lists are not touched; index 0 does nothing. Collective.
   void replaceRegisteredCodes(int index, CodeGrid kind);
   // Tests and replaces on rows firstRow..lastRow of any grid, on this process
   // alone; the zone grid (entry 1) must hold these rows.
@@ -566,6 +568,11 @@ public:
 
 private:
   void checkAndDistributeCodes(int index, CodeGrid kind, bool withLayerCodes);
+  // Every process tests and replaces the codes of its own cells; rank 0
+  // logs, and replaces every cell of the rows it keeps.
+  void replaceOwnCodes(int index, CodeGrid kind);
+  // The grids that releaseWholeSetupGrids leaves whole.
+  std::vector<int> gridsKeptWhole(bool modulesBuilt);
   // The code of every record 1..n, at index k - 1.
   std::vector<int> recordCodes(CodeGrid kind) const;
   void replaceLayerCodes();

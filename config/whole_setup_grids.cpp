@@ -1,6 +1,5 @@
-#include <malloc.h>
-
 #include <algorithm>
+#include <malloc.h>
 #include <vector>
 
 #include "config/defaultini.h"
@@ -20,11 +19,7 @@ const char* const readWholeByModuleSetUp[] = {
 
 } // namespace
 
-void defaultini::releaseWholeSetupGrids(bool modulesBuilt) {
-  const long nrows = header.nrows;
-  const long first = stripFirstRow();
-  const long last = stripLastRow();
-  if (mpiRank != 0 || mpiSize < 2 || first > last) return;
+std::vector<int> defaultini::gridsKeptWhole(bool modulesBuilt) {
   std::vector<int> kept = {hruIndex, masterHruIndex};
   // netCDF files carry the coordinates of every cell; the header of a binary
   // grid sums the cells weighted by their areas.
@@ -34,11 +29,29 @@ void defaultini::releaseWholeSetupGrids(bool modulesBuilt) {
   for (const ExternalReadGrid& g : coupling.readGrids) kept.push_back(findGrid(g.internalName, 1));
   if (!modulesBuilt)
     for (const char* name : readWholeByModuleSetUp) kept.push_back(findGrid(name, 1));
-  std::vector<int> standard;
-  for (const StandardGrid& g : standardGrids) {
-    standard.push_back(g.index);
+  for (const StandardGrid& g : standardGrids)
     if (g.periodCount >= 1 || !g.persistent) kept.push_back(g.index);
-  }
+  return kept;
+}
+
+bool defaultini::releasedAfterSetup(int index) {
+  if (mpiRank != 0 || mpiSize < 2 || stripFirstRow() > stripLastRow() || index < 3 ||
+      registry[index].wholeOnRoot)
+    return false;
+  const std::vector<int> kept = gridsKeptWhole(false);
+  return std::find(kept.begin(), kept.end(), index) == kept.end() &&
+         std::any_of(standardGrids.begin(), standardGrids.end(),
+                     [&](const StandardGrid& g) { return g.index == index; });
+}
+
+void defaultini::releaseWholeSetupGrids(bool modulesBuilt) {
+  const long nrows = header.nrows;
+  const long first = stripFirstRow();
+  const long last = stripLastRow();
+  if (mpiRank != 0 || mpiSize < 2 || first > last) return;
+  const std::vector<int> kept = gridsKeptWhole(modulesBuilt);
+  std::vector<int> standard;
+  for (const StandardGrid& g : standardGrids) standard.push_back(g.index);
   const auto listed = [](const std::vector<int>& list, int index) {
     return std::find(list.begin(), list.end(), index) != list.end();
   };

@@ -152,8 +152,8 @@ TEST(CodeChecksMPI, ReplaceCodesOnEveryProcessCount) {
   }
 }
 
-// Rank 0 alone finds an unknown code, here in the last cell, which the
-// highest rank owns; every process ends with the code.
+// An unknown code, here in the last cell, which the highest rank owns, ends
+// every process with the code and its value reaches rank 0's message.
 TEST(CodeChecksMPI, AbsentCodesEndEveryProcess) {
   struct Case {
     const char* name;
@@ -185,6 +185,24 @@ TEST(CodeChecksMPI, AbsentCodesEndEveryProcess) {
     EXPECT_EQ(exitCodeOf([&] { runCheck(m, c.kind, index); }), c.code);
     if (worldRank() == 0) {
       EXPECT_NE(m.console().find(c.message), std::string::npos) << m.console();
+    }
+  }
+
+  {
+    // Unknown codes in rows of different processes: the first in row order
+    // is the one reported, whichever process owns it.
+    SpeedDirectory here("code_checks_first", "1\n");
+    CodeGridModel m(tables);
+    const int index = m.addCodeGrid("soil_types", [](long r, long c) {
+      if (r == 2 && c == 3) return 97.0;
+      if (r == 5 && c == 4) return 98.0;
+      if (r == 8 && c == 6) return 99.0;
+      return valid(r, c) ? 10.0 : -9999.0;
+    });
+    EXPECT_EQ(exitCodeOf([&] { m.check_SOIL_Codes(index); }), 32);
+    if (worldRank() == 0) {
+      EXPECT_NE(m.console().find("soil type 97 in grid"), std::string::npos) << m.console();
+      EXPECT_EQ(m.console().find("soil type 98"), std::string::npos) << m.console();
     }
   }
 
