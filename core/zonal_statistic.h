@@ -52,7 +52,8 @@ public:
   virtual void closeFile();
   // Appends the buffered lines to the file.
   virtual void writeBuffer();
-  // Adds one cell (1-based row and column of the grid) to its zone.
+  // Adds one cell (1-based row and column of the grid) to its zone; the
+  // threads of a parallel region may add at the same time.
   virtual void addValue(long row, long column, long zone, double value, double weight);
   // Starts a step.
   virtual void resetZones();
@@ -90,6 +91,11 @@ protected:
   // a line, buffers the line. A routed step takes the routing model's zone
   // value and has no total.
   void completeStep(const LineDate& date, bool routed);
+  // One cell's value and weight into the three sums of its zone.
+  void addTo(ExactSum* sum, long row, long column, double value, double weight) const;
+  // Sizes the threads' blocks of `added` for the threads a region may have.
+  void addedBlocks(std::size_t recordCount);
+  void mergeBlocks();
   // Adds the records' values to what addValue added.
   void collectAdded();
   // Puts the added sums, rounded, into the records and clears them.
@@ -152,7 +158,9 @@ protected:
   // What addValue added per record (weightSum, valueSum, effectiveWeight),
   // exactly, so that the zone sums come out the same however the cells are
   // divided among the processes.
+  // One block of them per thread (see addedBlocks).
   std::vector<ExactSum> added;
+  std::vector<char> blockUsed;
   std::vector<ExactSum> reductionBuffer;
   int rank = 0;
   int size = 1;
