@@ -1,7 +1,6 @@
 #include "core/zonal_statistic.h"
 
 #include <mpi.h>
-#include <omp.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -126,7 +125,7 @@ zonalstatistic::zonalstatistic(int& errorCode, DiagStream* diagArg, StatisticTab
       rec[i].valueSum = 0.0;
       rec[i].effectiveWeight = 0.0;
     }
-    addedBlocks(recordCount);
+    added.assign(3 * recordCount);
     if (count >= 2) {
       runningWeightSum.assign(recordCount, 0.0);
       runningValueSum.assign(recordCount, 0.0);
@@ -200,20 +199,8 @@ void zonalstatistic::writeBuffer() {
 
 void zonalstatistic::addValue(long row, long column, long zone, double value, double weight) {
   if (mode <= 0) return;
-  const size_t block = 3 * (static_cast<size_t>(zoneCount) + 1);
-  const size_t thread = static_cast<size_t>(omp_get_thread_num());
-  const size_t at = 3 * static_cast<size_t>(zone);
-  if (thread + 1 < blockUsed.size()) {
-    if (!blockUsed[thread]) blockUsed[thread] = 1;
-    addTo(&added[thread * block + at], row, column, value, weight);
-    return;
-  }
-  // More threads than at the start of the step share the spare block.
-#pragma omp critical(zonalstatisticSpare)
-  {
-    blockUsed.back() = 1;
-    addTo(&added[(blockUsed.size() - 1) * block + at], row, column, value, weight);
-  }
+  added.addAt(3 * static_cast<size_t>(zone),
+              [&](ExactSum* sum) { addTo(sum, row, column, value, weight); });
 }
 
 void zonalstatistic::addTo(ExactSum* sum, long row, long column, double value,
@@ -230,15 +217,6 @@ void zonalstatistic::addTo(ExactSum* sum, long row, long column, double value,
   }
 }
 
-// Block t of `added` takes what thread t adds, the last block what threads
-// beyond them add; block 0 also collects the others.
-void zonalstatistic::addedBlocks(size_t recordCount) {
-  const size_t blocks = static_cast<size_t>(omp_get_max_threads()) + 1;
-  if (added.size() == blocks * 3 * recordCount) return;
-  added.assign(blocks * 3 * recordCount, ExactSum{});
-  blockUsed.assign(blocks, 0);
-}
-
 void zonalstatistic::resetZones() {
   if (mode <= 0) return;
   ++subIntervals;
@@ -248,32 +226,15 @@ void zonalstatistic::resetZones() {
     rec[i].valueSum = 0.0;
     rec[i].effectiveWeight = 0.0;
   }
-  mergeBlocks();
-  const size_t recordCount = static_cast<size_t>(zoneCount) + 1;
-  std::fill_n(added.begin(), 3 * recordCount, ExactSum{});
-  addedBlocks(recordCount);
-}
-
-// The threads' blocks into block 0, exactly; they start empty again.
-void zonalstatistic::mergeBlocks() {
-  const size_t block = 3 * (static_cast<size_t>(zoneCount) + 1);
-  for (size_t t = 1; t < blockUsed.size(); ++t) {
-    if (!blockUsed[t]) continue;
-    ExactSum* from = &added[t * block];
-    for (size_t i = 0; i < block; ++i) {
-      added[i].add(from[i]);
-      from[i].clear();
-    }
-    blockUsed[t] = 0;
-  }
+  added.clear();
 }
 
 // What the owner set in the records directly, with what addValue added.
 void zonalstatistic::collectAdded() {
-  mergeBlocks();
   ZoneRecord* rec = *records;
+  ExactSum* sums = added.merged();
   for (long i = 0; i <= zoneCount; ++i) {
-    ExactSum* sum = &added[3 * static_cast<size_t>(i)];
+    ExactSum* sum = &sums[3 * static_cast<size_t>(i)];
     sum[0].add(rec[i].weightSum);
     sum[1].add(rec[i].valueSum);
     sum[2].add(rec[i].effectiveWeight);
@@ -282,8 +243,9 @@ void zonalstatistic::collectAdded() {
 
 void zonalstatistic::takeAdded() {
   ZoneRecord* rec = *records;
+  ExactSum* sums = added.merged();
   for (long i = 0; i <= zoneCount; ++i) {
-    ExactSum* sum = &added[3 * static_cast<size_t>(i)];
+    ExactSum* sum = &sums[3 * static_cast<size_t>(i)];
     rec[i].weightSum = sum[0].value();
     rec[i].valueSum = sum[1].value();
     rec[i].effectiveWeight = sum[2].value();
@@ -302,7 +264,7 @@ void zonalstatistic::reduceRecords() {
   }
   collectAdded();
   const long sums = 3 * (static_cast<long>(zoneCount) + 1);
-  reductionBuffer.assign(added.begin(), added.begin() + sums);
+  reductionBuffer.assign(added.merged(), added.merged() + sums);
   if (sums > INT_MAX) {
     *diag << "FATAL: zonal statistic " << fileName << ": " << zoneCount
           << " zones are too many for one reduction"
@@ -312,7 +274,7 @@ void zonalstatistic::reduceRecords() {
   const char* call = "";
   checkMPI(*diag, reduceExactSums(reductionBuffer.data(), static_cast<int>(sums), false, call),
            call, fileName);
-  if (rank == 0) std::copy(reductionBuffer.begin(), reductionBuffer.end(), added.begin());
+  if (rank == 0) std::copy(reductionBuffer.begin(), reductionBuffer.end(), added.merged());
   takeAdded();
 }
 
@@ -481,8 +443,7 @@ void zonalstatistic::freeBuffers() {
   freeVector(runningWeightSum);
   freeVector(runningValueSum);
   freeVector(runningEffectiveWeight);
-  freeVector(added);
-  freeVector(blockUsed);
+  added.release();
   freeVector(reductionBuffer);
   capacity = 0;
   linesUsed = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/exact_sum.h"
+#include "core/shared_exact_sums.h"
 #include "core/grid_types.h"
 #include "core/statistic_table.h"
 
@@ -93,9 +94,6 @@ protected:
   void completeStep(const LineDate& date, bool routed);
   // One cell's value and weight into the three sums of its zone.
   void addTo(ExactSum* sum, long row, long column, double value, double weight) const;
-  // Sizes the threads' blocks of `added` for the threads a region may have.
-  void addedBlocks(std::size_t recordCount);
-  void mergeBlocks();
   // Adds the records' values to what addValue added.
   void collectAdded();
   // Puts the added sums, rounded, into the records and clears them.
@@ -158,9 +156,7 @@ protected:
   // What addValue added per record (weightSum, valueSum, effectiveWeight),
   // exactly, so that the zone sums come out the same however the cells are
   // divided among the processes.
-  // One block of them per thread (see addedBlocks).
-  std::vector<ExactSum> added;
-  std::vector<char> blockUsed;
+  SharedExactSums added;
   std::vector<ExactSum> reductionBuffer;
   int rank = 0;
   int size = 1;

@@ -201,6 +201,7 @@ void surfaceroutingclass::collectSubstepRunoff() {
   const double K = substeps;
   const size_t n = concQDGrids.empty() ? 0 : concQDGrids.size() - 1;
   zonalstatistic& storage = *statistics[statStorage].statistic;
+  // The zones hold exact sums, alike in any order of the cells.
   cells.forEach([&](long r, long c) {
     const bool river = isRiverCell(r, c);
     for (size_t k = 1; k <= n; ++k) {
@@ -210,12 +211,8 @@ void surfaceroutingclass::collectSubstepRunoff() {
         concQDGrids[k][r][c] =
             directflowGrid[r][c] > 0.0 ? concQDGrids[k][r][c] / directflowGrid[r][c] : 0.0;
     }
-    storage.addValue(r, c, zones.indexOf(zones.grid[r][c]), surfStorSiltingUpGrid[r][c], 1.0);
-  });
-  // The flow-time zones sum on the calling thread.
-  cells.forEachInOrder([&](long r, long c) {
-    const bool river = isRiverCell(r, c);
     const int s = zones.indexOf(zones.grid[r][c]);
+    storage.addValue(r, c, s, surfStorSiltingUpGrid[r][c], 1.0);
     const size_t z = flowTimesGrid ? static_cast<size_t>(flowTimeZone(flowTimesGrid[r][c])) : 1;
     const double w = cellWeights ? cellWeights[r][c] : 1.0;
     const double direct = river ? directflowGrid[r][c] : 0.0;

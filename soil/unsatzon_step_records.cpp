@@ -79,29 +79,18 @@ double unsatzonmodellklasse::baseflowAmount(long r, long c) const {
   return amount;
 }
 
-// After the regions: the statistics on all threads, the records in row
-// order on the calling thread.
+// After the regions, on all threads: the records and statistics hold exact
+// sums, which do not depend on the order of the cells.
 void unsatzonmodellklasse::addStepStatistics() {
   const double n = substeps;
   const double nodata = header.nodata;
   const SolverGrids& s = solverGrids;
-  auto glaciated = [&](long r, long c) {
-    return glacier && glacier[r][c] != nodata ? std::clamp(glacier[r][c], 0.0, 1.0) : 0.0;
-  };
 #pragma omp parallel for schedule(runtime)
-  for (long r = header.firstRow; r <= header.lastRow; ++r)
-    for (long c = 1; c <= header.ncols; ++c) {
-      if (!isOwnValidCell(r, c)) continue;
-      const size_t zone = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
-      const double g = glaciated(r, c);
-      if (g < 1.0) addCellStatistics(r, c, zone, 1.0 - g, 0.0);
-      if (g > 0.0) addCellStatistics(r, c, zone, 0.0, g);
-    }
   for (long r = header.firstRow; r <= header.lastRow; ++r) {
     for (long c = 1; c <= header.ncols; ++c) {
       if (!isOwnValidCell(r, c)) continue;
       const size_t zone = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
-      const double g = glaciated(r, c);
+      const double g = glacier && glacier[r][c] != nodata ? std::clamp(glacier[r][c], 0.0, 1.0) : 0.0;
       const double w = 1.0 - g;
       const double area = cellWeight(r, c);
       const size_t t = flowTimeClass(r, c);
@@ -111,11 +100,13 @@ void unsatzonmodellklasse::addStepStatistics() {
         direct.add(t, area * w * s.directflow[r][c] * n, w, area * w);
         inter.add(t, area * w * s.interflow[r][c] * n, w, area * w);
         baseflowRecords[0].add(zone, area * w * baseflowAmount(r, c) * n, w, area * w);
+        addCellStatistics(r, c, zone, w, 0.0);
       }
       if (g > 0.0) {
         direct.add(t, 0.0, g, area * g);
         inter.add(t, 0.0, g, area * g);
         baseflowRecords[0].add(zone, 0.0, g, area * g);
+        addCellStatistics(r, c, zone, 0.0, g);
       }
       addTracerRecords(r, c, zone, t, area, w, g);
     }
