@@ -8,15 +8,6 @@
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 
-namespace {
-
-void fillRows(Grid grid, long firstRow, long lastRow, long ncols, double value) {
-#pragma omp parallel for schedule(runtime)
-  for (long r = firstRow; r <= lastRow; ++r) std::fill(grid[r] + 1, grid[r] + ncols + 1, value);
-}
-
-} // namespace
-
 // Tracked before it is registered: registration may write the grid, and a
 // failure there must not lose it.
 void defaultini::registerReaderGrid(int index, const std::string& file, Grid grid,

@@ -34,8 +34,7 @@ int defaultini::registerLanduseParameterGrid(const std::string& name, long first
     throw 12;
   }
   Grid grid = matrix(firstRow, lastRow, 1, header.ncols, header.nrows);
-  for (long r = firstRow; r <= lastRow; ++r)
-    std::fill(grid[r] + 1, grid[r] + header.ncols + 1, header.nodata);
+  fillRows(grid, firstRow, lastRow, header.ncols, header.nodata);
   registerGrid(index, name, grid, nullptr, 0, name, 0, firstRow, lastRow);
   ++gridCount;
   return index;
@@ -198,6 +197,7 @@ void defaultini::fillLanduseParameterGrids(long doy, long yearLength, double ste
 Stack defaultini::newPhenologyStack(long firstRow, long lastRow) {
   const int layers = landuseGrids.layers;
   Stack stack = three_d_matrix(firstRow, lastRow, 1, header.ncols, 2L * layers, header.nrows);
+#pragma omp parallel for schedule(runtime)
   for (long r = firstRow; r <= lastRow; ++r)
     for (long c = 1; c <= header.ncols; ++c)
       for (int k = 1; k <= layers; ++k) stack[r][c][layers + k] = -1.0;

@@ -1,5 +1,6 @@
 #include "core/memory_handling.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -118,6 +119,11 @@ void memory_handling::narrowMatrix(Grid grid, long firstRow, long lastRow, long 
   for (long r = firstRow; r <= lastRow; ++r)
     grid[r] = r >= keepFirst && r <= keepLast ? kept[r] : nullptr;
   std::free(kept);
+}
+
+void memory_handling::fillRows(Grid grid, long firstRow, long lastRow, long ncols, double value) {
+#pragma omp parallel for schedule(runtime)
+  for (long r = firstRow; r <= lastRow; ++r) std::fill(grid[r] + 1, grid[r] + ncols + 1, value);
 }
 
 Stack memory_handling::three_d_matrix(long firstRow, long lastRow, long /*firstColumn*/,

@@ -32,6 +32,10 @@ public:
   // takes keepFirst..keepLast.
   void narrowMatrix(Grid grid, long firstRow, long lastRow, long keepFirst, long keepLast,
                     long lastColumn);
+  // Sets columns 1..ncols of rows firstRow..lastRow to value, the rows
+  // shared among the threads: the threads that later compute on the rows
+  // first touch their pages.
+  static void fillRows(Grid grid, long firstRow, long lastRow, long ncols, double value);
   // bytes zero-filled bytes; code 81 when they are refused or bytes is not
   // positive.
   virtual void* checkedCalloc(long bytes, int callerId);

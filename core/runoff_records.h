@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/exact_sum.h"
+#include "core/shared_exact_sums.h"
 #include "core/grid_types.h"
 
 // Zone records that the module's own cells fill: what the cells add is held
@@ -18,7 +19,8 @@ public:
   ZoneRecord& operator[](std::size_t i) { return records[i]; }
   const ZoneRecord& operator[](std::size_t i) const { return records[i]; }
 
-  // valueSum += value, weightSum += weight, effectiveWeight += effective.
+  // valueSum += value, weightSum += weight, effectiveWeight += effective;
+  // the threads of a parallel region may add at the same time.
   void add(std::size_t i, double value, double weight, double effective);
   // Records 1 .. last - 1 take the sums of the record after them; the last
   // one starts empty.
@@ -27,7 +29,7 @@ public:
   void clearSums();
   // The sums of record i, its values and what was added: weightSum,
   // valueSum, effectiveWeight.
-  void pack(std::size_t i, ExactSum* out) const;
+  void pack(std::size_t i, ExactSum* out);
   // Sets the values of record i from three packed sums, rounded.
   void unpack(std::size_t i, const ExactSum* in);
 
@@ -39,5 +41,5 @@ public:
 
 private:
   std::vector<ZoneRecord> records;
-  std::vector<ExactSum> added; // three per record
+  SharedExactSums added; // three per record
 };

@@ -125,7 +125,7 @@ zonalstatistic::zonalstatistic(int& errorCode, DiagStream* diagArg, StatisticTab
       rec[i].valueSum = 0.0;
       rec[i].effectiveWeight = 0.0;
     }
-    added.assign(3 * recordCount, ExactSum{});
+    added.assign(3 * recordCount);
     if (count >= 2) {
       runningWeightSum.assign(recordCount, 0.0);
       runningValueSum.assign(recordCount, 0.0);
@@ -199,7 +199,12 @@ void zonalstatistic::writeBuffer() {
 
 void zonalstatistic::addValue(long row, long column, long zone, double value, double weight) {
   if (mode <= 0) return;
-  ExactSum* sum = &added[3 * static_cast<size_t>(zone)];
+  added.addAt(3 * static_cast<size_t>(zone),
+              [&](ExactSum* sum) { addTo(sum, row, column, value, weight); });
+}
+
+void zonalstatistic::addTo(ExactSum* sum, long row, long column, double value,
+                           double weight) const {
   sum[0].add(weight);
   if (weightGrid && row > 0 && row <= weightRows && column > 0 && column <= weightColumns &&
       weightGrid[row] && weightGrid[row][column] > weightNodata) {
@@ -221,14 +226,15 @@ void zonalstatistic::resetZones() {
     rec[i].valueSum = 0.0;
     rec[i].effectiveWeight = 0.0;
   }
-  for (ExactSum& sum : added) sum.clear();
+  added.clear();
 }
 
 // What the owner set in the records directly, with what addValue added.
 void zonalstatistic::collectAdded() {
   ZoneRecord* rec = *records;
+  ExactSum* sums = added.merged();
   for (long i = 0; i <= zoneCount; ++i) {
-    ExactSum* sum = &added[3 * static_cast<size_t>(i)];
+    ExactSum* sum = &sums[3 * static_cast<size_t>(i)];
     sum[0].add(rec[i].weightSum);
     sum[1].add(rec[i].valueSum);
     sum[2].add(rec[i].effectiveWeight);
@@ -237,8 +243,9 @@ void zonalstatistic::collectAdded() {
 
 void zonalstatistic::takeAdded() {
   ZoneRecord* rec = *records;
+  ExactSum* sums = added.merged();
   for (long i = 0; i <= zoneCount; ++i) {
-    ExactSum* sum = &added[3 * static_cast<size_t>(i)];
+    ExactSum* sum = &sums[3 * static_cast<size_t>(i)];
     rec[i].weightSum = sum[0].value();
     rec[i].valueSum = sum[1].value();
     rec[i].effectiveWeight = sum[2].value();
@@ -256,8 +263,8 @@ void zonalstatistic::reduceRecords() {
     return;
   }
   collectAdded();
-  reductionBuffer = added;
   const long sums = 3 * (static_cast<long>(zoneCount) + 1);
+  reductionBuffer.assign(added.merged(), added.merged() + sums);
   if (sums > INT_MAX) {
     *diag << "FATAL: zonal statistic " << fileName << ": " << zoneCount
           << " zones are too many for one reduction"
@@ -267,7 +274,7 @@ void zonalstatistic::reduceRecords() {
   const char* call = "";
   checkMPI(*diag, reduceExactSums(reductionBuffer.data(), static_cast<int>(sums), false, call),
            call, fileName);
-  if (rank == 0) added.swap(reductionBuffer);
+  if (rank == 0) std::copy(reductionBuffer.begin(), reductionBuffer.end(), added.merged());
   takeAdded();
 }
 
@@ -436,7 +443,7 @@ void zonalstatistic::freeBuffers() {
   freeVector(runningWeightSum);
   freeVector(runningValueSum);
   freeVector(runningEffectiveWeight);
-  freeVector(added);
+  added.release();
   freeVector(reductionBuffer);
   capacity = 0;
   linesUsed = 0;

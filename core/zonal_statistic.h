@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/exact_sum.h"
+#include "core/shared_exact_sums.h"
 #include "core/grid_types.h"
 #include "core/statistic_table.h"
 
@@ -52,7 +53,8 @@ public:
   virtual void closeFile();
   // Appends the buffered lines to the file.
   virtual void writeBuffer();
-  // Adds one cell (1-based row and column of the grid) to its zone.
+  // Adds one cell (1-based row and column of the grid) to its zone; the
+  // threads of a parallel region may add at the same time.
   virtual void addValue(long row, long column, long zone, double value, double weight);
   // Starts a step.
   virtual void resetZones();
@@ -90,6 +92,8 @@ protected:
   // a line, buffers the line. A routed step takes the routing model's zone
   // value and has no total.
   void completeStep(const LineDate& date, bool routed);
+  // One cell's value and weight into the three sums of its zone.
+  void addTo(ExactSum* sum, long row, long column, double value, double weight) const;
   // Adds the records' values to what addValue added.
   void collectAdded();
   // Puts the added sums, rounded, into the records and clears them.
@@ -152,7 +156,7 @@ protected:
   // What addValue added per record (weightSum, valueSum, effectiveWeight),
   // exactly, so that the zone sums come out the same however the cells are
   // divided among the processes.
-  std::vector<ExactSum> added;
+  SharedExactSums added;
   std::vector<ExactSum> reductionBuffer;
   int rank = 0;
   int size = 1;

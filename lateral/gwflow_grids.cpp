@@ -24,6 +24,7 @@ std::string withSuffix(const std::string& name, const std::string& suffix) {
 
 Grid gwflowclass::newGrid(double inside, double outside) {
   Grid g = matrix(firstRow, lastRow, 1, header.ncols, header.nrows);
+#pragma omp parallel for schedule(runtime)
   for (long r = firstRow; r <= lastRow; ++r)
     for (long c = 0; c <= header.ncols; ++c)
       g[r][c] = c >= 1 && r >= ownFirst && r <= ownLast && regions[r][c] == mpiRank && inZone(r, c)

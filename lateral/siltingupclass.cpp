@@ -212,6 +212,7 @@ Grid siltingupclass::zoneFilledGrid() const {
   Grid g =
       const_cast<siltingupclass*>(this)->matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
   const GridRegistryEntry& zoneEntry = registry[1];
+#pragma omp parallel for schedule(runtime)
   for (long r = heldFirst; r <= heldLast; ++r) {
     const bool zoneRow = r >= zoneEntry.firstRow && r <= zoneEntry.lastRow;
     for (long c = 1; c <= header.ncols; ++c)

@@ -18,6 +18,7 @@
 
 #include "core/exact_sum.h"
 #include "core/runoff_records.h"
+#include "core/thread_blocks.h"
 #include "submodel/teilmodellklasse.h"
 
 class surfaceroutingclass : public teilmodellklasse {
@@ -279,6 +280,9 @@ protected:
   const double* storageConstantQD = nullptr;
   std::vector<ZoneRecord> subbasinHeadSum, subbasinPondedSum, subbasinRiverInflow;
   std::vector<ExactSum> headSums; // of the inner step's start, per subbasin
+  // The threads' partial sums and cell counts of the subbasins.
+  ThreadBlocks<ExactSum> threadSums;
+  ThreadBlocks<double> threadCounts;
   std::vector<double> subbasinStorageChange;
 
   enum StatisticKind { statQD, statQI, statQB, statQG, statStorage, statisticCount };

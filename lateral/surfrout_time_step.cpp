@@ -116,11 +116,16 @@ void surfaceroutingclass::exchangeHeadsAndFluxes() {
 
 void surfaceroutingclass::routeInnerStep(long counter, long refreshPass, double dt) {
   const bool heads = flowPathMethod == 6;
-  cells.forEachInOrder([&](long r, long c) {
+  const size_t N = subbasinHeadSum.size();
+  threadSums.reset(N);
+  threadCounts.reset(N);
+  cells.forEach([&](long r, long c) {
     const size_t s = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
-    subbasinHeadSum[s].weightSum += 1.0;
-    headSums[s].add(headGrid[r][c] - (heads ? demGrid[r][c] : 0.0));
+    threadCounts.mine()[s] += 1.0;
+    threadSums.mine()[s].add(headGrid[r][c] - (heads ? demGrid[r][c] : 0.0));
   });
+  threadCounts.forEachValue([&](size_t s, double n) { subbasinHeadSum[s].weightSum += n; });
+  threadSums.forEachValue([&](size_t s, const ExactSum& sum) { headSums[s].add(sum); });
   if (!heads) {
     exchangeHeadsAndFluxes();
     runFlowSweep(counter, refreshPass);
@@ -142,7 +147,8 @@ void surfaceroutingclass::routeInnerStep(long counter, long refreshPass, double 
 }
 
 // Per subbasin: the water above ground before and after the inner step and
-// what reached the river cells, summed alike on any number of processes.
+// what reached the river cells, summed alike on any number of processes and
+// threads.
 void surfaceroutingclass::sumSubbasinStorage(double dt) {
   const bool heads = flowPathMethod == 6;
   const size_t N = subbasinHeadSum.size();
@@ -151,14 +157,22 @@ void surfaceroutingclass::sumSubbasinStorage(double dt) {
     sums[s] = headSums[s];
     headSums[s].clear();
   }
-  cells.forEachInOrder([&](long r, long c) {
+  threadSums.reset(2 * N);
+  threadCounts.reset(2 * N);
+  cells.forEach([&](long r, long c) {
     const size_t s = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
-    subbasinPondedSum[s].weightSum += 1.0;
-    sums[N + s].add(std::max(headGrid[r][c] - (heads ? demGrid[r][c] : 0.0), 0.0));
+    double* counts = threadCounts.mine();
+    ExactSum* partial = threadSums.mine();
+    counts[s] += 1.0;
+    partial[s].add(std::max(headGrid[r][c] - (heads ? demGrid[r][c] : 0.0), 0.0));
     if (!isRiverCell(r, c)) return;
-    subbasinRiverInflow[s].weightSum += 1.0;
-    sums[2 * N + s].add(fluxesStack[r][c][0] * 1000.0 * dt / (cellDx(r, c) * cellDy(r, c)));
+    counts[N + s] += 1.0;
+    partial[N + s].add(fluxesStack[r][c][0] * 1000.0 * dt / (cellDx(r, c) * cellDy(r, c)));
   });
+  threadCounts.forEachValue([&](size_t i, double n) {
+    (i < N ? subbasinPondedSum[i] : subbasinRiverInflow[i - N]).weightSum += n;
+  });
+  threadSums.forEachValue([&](size_t i, const ExactSum& sum) { sums[N + i].add(sum); });
   sumOverProcesses(sums, "its subbasins");
   for (size_t s = 0; s < N; ++s) {
     subbasinHeadSum[s].valueSum = sums[s].value();
@@ -187,7 +201,8 @@ void surfaceroutingclass::collectSubstepRunoff() {
   const double K = substeps;
   const size_t n = concQDGrids.empty() ? 0 : concQDGrids.size() - 1;
   zonalstatistic& storage = *statistics[statStorage].statistic;
-  cells.forEachInOrder([&](long r, long c) {
+  // The zones hold exact sums, alike in any order of the cells.
+  cells.forEach([&](long r, long c) {
     const bool river = isRiverCell(r, c);
     for (size_t k = 1; k <= n; ++k) {
       concStorGrids[k][r][c] = tracers[k - 1]->concstor[r][c];

@@ -169,6 +169,7 @@ void meteointerpol::registerResultGrid() {
   firstHeldRow = std::max(1L, header.firstRow - 1);
   lastHeldRow = std::min(nrows, header.lastRow + 1);
   grid = matrix(firstHeldRow, lastHeldRow, 1, header.ncols, nrows);
+#pragma omp parallel for schedule(runtime)
   for (long r = firstHeldRow; r <= lastHeldRow; ++r)
     std::fill(grid[r], grid[r] + header.ncols + 1, header.nodata);
   const int index = firstFreeRegistryIndex();

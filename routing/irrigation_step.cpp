@@ -92,19 +92,21 @@ double irrigationclass::demandByMoisture(long r, long c, const IrrigationRecord&
   return previous;
 }
 
-// In row order on every process, and summed with their rounding errors, so
-// that the sums do not depend on how the cells are shared out.
+// Exact sums, so that they do not depend on how the cells are shared out
+// among the processes and threads.
 void irrigationclass::sumSurfaceDemand() {
   std::fill(demandSums.begin(), demandSums.end(), ExactSum{});
-  cells.forEachInOrder([&](long r, long c) {
+  threadDemandSums.reset(demandSums.size());
+  cells.forEach([&](long r, long c) {
     const int z = zones.indexOf(zones.grid[r][c]);
     const CellKind kind = kindOf(recordOf(r, c));
     if (z == 0 || kind == otherOrigin) return;
     const double g = cellWeight(r, c);
-    demandSums[2 * static_cast<std::size_t>(z)].add(kind == fromSurfaceWater ? amounts[r][c] * g
-                                                                             : 0.0);
-    demandSums[2 * static_cast<std::size_t>(z) + 1].add(g);
+    ExactSum* sums = threadDemandSums.mine() + 2 * static_cast<std::size_t>(z);
+    sums[0].add(kind == fromSurfaceWater ? amounts[r][c] * g : 0.0);
+    sums[1].add(g);
   });
+  threadDemandSums.forEachValue([&](std::size_t i, const ExactSum& sum) { demandSums[i].add(sum); });
   if (mpiSize < 2) return;
   const char* call = "";
   checkMPI(

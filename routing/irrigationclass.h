@@ -6,6 +6,7 @@
 
 #include "core/exact_sum.h"
 #include "core/reinfiltration_record.h"
+#include "core/thread_blocks.h"
 #include "routing/routing_topology.h"
 #include "submodel/teilmodellklasse.h"
 
@@ -142,6 +143,7 @@ private:
   // Per subbasin: the surface-water amounts weighted by area and the
   // weights, in pairs.
   std::vector<ExactSum> demandSums;
+  ThreadBlocks<ExactSum> threadDemandSums;
   // Rank 0's answer, rows of zones + 1: row 0 the share of the demand that
   // each subbasin receives (entry 0 is 1 when any gets less than all), row
   // k the concentration of tracer k in its river water.

@@ -62,6 +62,7 @@ void schneemodellklasse::registerDynamicGlacierGrids() {
     OwnGrid& copy = createGrid(g, name, name, 0, nodata, nodata, firstSnowRow, lastSnowRow);
     const long first = std::max(firstSnowRow, from.firstRow);
     const long last = std::min(lastSnowRow, from.lastRow);
+#pragma omp parallel for schedule(runtime)
     for (long r = first; r <= last; ++r)
       std::copy(from.grid[r] + 1, from.grid[r] + header.ncols + 1, copy.grid[r] + 1);
   }
@@ -94,6 +95,7 @@ void schneemodellklasse::createFirnStack() {
   total.owned = true;
   const long readFirst = mpiRank == 0 && read ? 1 : header.firstRow;
   const long readLast = mpiRank == 0 && read ? header.nrows : header.lastRow;
+#pragma omp parallel for schedule(runtime)
   for (long r = first; r <= last; ++r)
     for (long c = 1; c <= header.ncols; ++c) {
       double* cell = firnStack[r][c];

@@ -36,6 +36,7 @@ schneemodellklasse::OwnGrid& schneemodellklasse::createGrid(OwnGridName which,
   g.lastRow = last;
   g.owned = true;
   const GridRegistryEntry& zoneEntry = registry[1];
+#pragma omp parallel for schedule(runtime)
   for (long r = first; r <= last; ++r) {
     const bool zoneRow = r >= zoneEntry.firstRow && r <= zoneEntry.lastRow;
     for (long c = 1; c <= header.ncols; ++c)

@@ -155,6 +155,7 @@ Stack unsatzonmodellklasse::registerSnowStack(SnowStackLine line, Stack stack, d
   }
   // Output and other modules see level 0 of the stack as a grid.
   Grid view = matrix(heldFirstRow, heldLastRow, 1, header.ncols, header.nrows);
+#pragma omp parallel for schedule(runtime)
   for (long r = heldFirstRow; r <= heldLastRow; ++r)
     for (long c = 1; c <= header.ncols; ++c) view[r][c] = stack[r][c][0];
   ownGrids.push_back(OwnGrid{0, view, nullptr, heldFirstRow, heldLastRow});

@@ -79,11 +79,13 @@ double unsatzonmodellklasse::baseflowAmount(long r, long c) const {
   return amount;
 }
 
-// Serial, after the regions: the records and statistics sum in row order.
+// After the regions, on all threads: the records and statistics hold exact
+// sums, which do not depend on the order of the cells.
 void unsatzonmodellklasse::addStepStatistics() {
   const double n = substeps;
   const double nodata = header.nodata;
   const SolverGrids& s = solverGrids;
+#pragma omp parallel for schedule(runtime)
   for (long r = header.firstRow; r <= header.lastRow; ++r) {
     for (long c = 1; c <= header.ncols; ++c) {
       if (!isOwnValidCell(r, c)) continue;

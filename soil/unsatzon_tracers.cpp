@@ -63,6 +63,7 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
   t.store = three_d_matrix(t.firstRow, t.lastRow, 1, header.ncols, layers, header.nrows);
   for (Grid* grid : {&t.top, &t.directflow, &t.interflow}) {
     *grid = matrix(t.firstRow, t.lastRow, 1, header.ncols, header.nrows);
+#pragma omp parallel for schedule(runtime)
     for (long r = t.firstRow; r <= t.lastRow; ++r)
       for (long c = 1; c <= header.ncols; ++c)
         (*grid)[r][c] =

@@ -184,6 +184,7 @@ void teilmodellklasse::setUpTracer(int k, const TracerRecord& shared,
   const Grid domain = registry[1].grid;
   for (Grid* grid : {&t.concstor, &t.concflux}) {
     *grid = matrix(t.firstRow, t.lastRow, 1, header.ncols, header.nrows);
+#pragma omp parallel for schedule(runtime)
     for (long r = t.firstRow; r <= t.lastRow; ++r)
       for (long c = 1; c <= header.ncols; ++c)
         (*grid)[r][c] = domain && domain[r] && domain[r][c] == header.nodata ? header.nodata : 0.0;

@@ -76,6 +76,7 @@ interzeptionsmodellklasse::registerOwnGrid(const std::string& file, const std::s
     // Every process, rank 0 too, holds its own rows; the read and its halo
     // exchange are collective.
     readGrid(file, read, 0, false, false, false, 0, false, true, 0.0);
+#pragma omp parallel for schedule(runtime)
     for (long r = heldFirst; r <= heldLast; ++r)
       for (long c = 1; c <= header.ncols; ++c)
         if (g.grid[r][c] != header.nodata) g.grid[r][c] = read[r][c];

@@ -168,9 +168,8 @@ verdunstungsmodellklasse::registerOwnGrid(const std::string& file, const std::st
   }
   const long ncols = header.ncols;
   g.grid = matrix(heldFirst, heldLast, 1, ncols, header.nrows);
-  for (long r = heldFirst; r <= heldLast; ++r)
-    for (long c = 1; c <= ncols; ++c) g.grid[r][c] = header.nodata;
-  allCells.forEachInOrder([&](long r, long c) { g.grid[r][c] = start; });
+  fillRows(g.grid, heldFirst, heldLast, ncols, header.nodata);
+  allCells.forEach([&](long r, long c) { g.grid[r][c] = start; });
   // Held before registration, which may write the grid and fail.
   g.index = free;
   registerGrid(g.index, file, g.grid, nullptr, 0, name, writeCode, heldFirst, heldLast);
@@ -241,9 +240,7 @@ verdunstungsmodellklasse::RewrittenGrid verdunstungsmodellklasse::rewrittenGrid(
   g.grid = grid;
   g.read = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
   g.written = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
-  for (long r = heldFirst; r <= heldLast; ++r)
-    for (long c = 1; c <= header.ncols; ++c)
-      g.written[r][c] = std::numeric_limits<double>::quiet_NaN();
+  fillRows(g.written, heldFirst, heldLast, header.ncols, std::numeric_limits<double>::quiet_NaN());
   return g;
 }
 

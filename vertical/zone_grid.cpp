@@ -20,6 +20,7 @@ Grid zoneFilledGrid(modelobject& module, long first, long last, double inside) {
   const GridHeader& header = module.getHeader();
   const GridRegistryEntry& zone = module.getRegistry()[1];
   Grid grid = module.matrix(first, last, 1, header.ncols, header.nrows);
+#pragma omp parallel for schedule(runtime)
   for (long r = first; r <= last; ++r) {
     const bool zoneRow = r >= zone.firstRow && r <= zone.lastRow;
     for (long c = 1; c <= header.ncols; ++c)

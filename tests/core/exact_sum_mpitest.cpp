@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
+#include <omp.h>
 
 #include <cmath>
 #include <vector>
@@ -63,4 +64,42 @@ TEST(ExactSumMPI, RunoffRecordsSumOnRoot) {
       EXPECT_EQ(own[r].weightSum, worldRank() == 0 ? alone[r].weightSum : 0.0);
     }
   }
+}
+
+// The cells added by the threads of a parallel loop, also by more threads
+// than there were when the records were sized, reach the same sums on rank
+// 0 as when one thread adds them all in order, step after step.
+TEST(ExactSumMPI, RunoffRecordsTakeTheAddsOfAllThreads) {
+  const int defaultThreads = omp_get_max_threads();
+  const struct {
+    int sizedWith, addingWith;
+  } cases[] = {{1, 1}, {4, 4}, {2, 5}};
+  for (const auto& c : cases) {
+    RunoffRecords threaded, alone;
+    alone.resize(4);
+    omp_set_num_threads(c.sizedWith);
+    threaded.resize(4);
+    for (int t = 0; t < 3; ++t) {
+      threaded.shift();
+      alone.shift();
+      for (int k = 0; k < cells; ++k)
+        if (k % worldSize() == worldRank()) alone.add(1 + k % 3, cellValue(k, t), 1.0, 0.5);
+      omp_set_num_threads(c.addingWith);
+#pragma omp parallel for schedule(dynamic, 1)
+      for (int k = 0; k < cells; ++k)
+        if (k % worldSize() == worldRank()) threaded.add(1 + k % 3, cellValue(k, t), 1.0, 0.5);
+      const char* call = "";
+      for (RunoffRecords* set : {&alone, &threaded}) {
+        std::vector<RunoffRecords*> sets{set};
+        ASSERT_EQ(RunoffRecords::sumOnRoot(sets, call), MPI_SUCCESS) << call;
+      }
+      for (std::size_t r = 1; r < 4; ++r) {
+        EXPECT_EQ(threaded[r].valueSum, alone[r].valueSum)
+            << c.addingWith << " threads, step " << t << ", record " << r;
+        EXPECT_EQ(threaded[r].weightSum, alone[r].weightSum);
+        EXPECT_EQ(threaded[r].effectiveWeight, alone[r].effectiveWeight);
+      }
+    }
+  }
+  omp_set_num_threads(defaultThreads);
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <string>
@@ -160,6 +161,39 @@ TEST(ZonalStatistic, WeighsCellsByTheWeightGrid) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[3], "2020\t 1\t 1\t 0\t0.000\t6.000\t2.333\t4.167");
   EXPECT_EQ(lines[4], "2020\t 1\t 1\t 1\t0.000\t0.000\t0.000\t0.000");
+}
+
+// Cells whose plain sums round differently in every order, added by the
+// threads of a parallel loop, also by more threads than the statistic was
+// made with, write the same file as when one thread adds them in order.
+TEST(ZonalStatistic, WritesTheSameFileWhateverThreadsAddTheCells) {
+  const int defaultThreads = omp_get_max_threads();
+  const auto value = [](long k, long t) {
+    return (k % 3 == 0 ? -1.0 : 1.0) * std::ldexp(1.0 + k, (k * 37 + t) % 60 - 30);
+  };
+  const struct {
+    int madeWith, addingWith;
+  } cases[] = {{1, 1}, {4, 4}, {2, 6}};
+  std::string first;
+  for (const auto& c : cases) {
+    StatisticFixture f("zonal_threads", codes3, fractions3);
+    omp_set_num_threads(c.madeWith);
+    auto s = f.zonal(2001, 99, "t.stat");
+    ASSERT_EQ(f.error, 0);
+    s->writeHeader("a", "b", f.table.data(), 8);
+    omp_set_num_threads(c.addingWith);
+    for (long t = 0; t < 3; ++t) {
+      s->resetZones();
+#pragma omp parallel for schedule(dynamic, 1)
+      for (long k = 0; k < 300; ++k) s->addValue(1, 1, 1 + k % 3, value(k, t), 1.0 + k % 2);
+      s->storeStep(2020, 1, 1, t, 0, 1);
+    }
+    s->release();
+    const std::string file = readFile(f.path("t.stat"));
+    if (first.empty()) first = file;
+    EXPECT_EQ(file, first) << c.addingWith << " threads";
+  }
+  omp_set_num_threads(defaultThreads);
 }
 
 // Inactive codes do nothing; codes that cannot write a line warn; listed
