@@ -316,7 +316,7 @@ size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& reque
       OwnedRows& grid = *grids.back();
       read.attempt([&] {
         grid.allocate(root ? 1 : lo, root ? nrows : hi);
-        fillGridRows(grid.grid, lo, hi, ncols, header.nodata);
+        fillRows(grid.grid, lo, hi, ncols, header.nodata);
       });
       if (read.failureCode != 0) {
         failure = 2 * static_cast<long>(k);

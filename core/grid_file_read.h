@@ -62,11 +62,6 @@ struct OwnedRows {
   long lastRow = 0;
 };
 
-inline void fillGridRows(Grid grid, long first, long last, long ncols, double value) {
-#pragma omp parallel for schedule(runtime)
-  for (long r = first; r <= last; ++r) std::fill(grid[r] + 1, grid[r] + ncols + 1, value);
-}
-
 inline void copyGridRows(Grid from, Grid to, long first, long last, long ncols) {
 #pragma omp parallel for schedule(runtime)
   for (long r = first; r <= last; ++r) std::copy(from[r] + 1, from[r] + ncols + 1, to[r] + 1);
@@ -124,8 +119,8 @@ struct modelobject::GridFileRead {
     if (extra == 0) return;
     const long expected = ncols * nrows;
     diag << "WARNING: " << name << " holds " << expected + extra
-         << " values where its header asks for " << expected << " (ncols " << ncols
-         << " x nrows " << nrows << "); the last " << extra
+         << " values where its header asks for " << expected << " (ncols " << ncols << " x nrows "
+         << nrows << "); the last " << extra
          << " are not read: check the header and the length of every row"
          << "[end-entry]";
   }
@@ -152,4 +147,3 @@ struct modelobject::GridFileRead {
   }
   size_t valueBytes() const { return format == doubleGridFile ? sizeof(double) : sizeof(float); }
 };
-

@@ -653,7 +653,7 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
       owned.allocate(allRows ? 1 : lo, allRows ? nrows : hi);
       // Rows that the scatter fills only in part start as nodata.
       if ((wholeFile || parallelAscii) && !readsWhole)
-        fillGridRows(owned.grid, lo, hi, ncols, header.nodata);
+        fillRows(owned.grid, lo, hi, ncols, header.nodata);
       target = owned.grid;
     } else if (!grid) {
       fail(readFailedCode, "FATAL: error reading grid " + read.name +
