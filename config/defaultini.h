@@ -550,8 +550,8 @@ public:
   // code of its table and replaces every code by the index of its record.
   // Every process works on its own cells; the first unknown code in row
   // order over the whole grid ends every process, then the halo is
-  // exchanged. Index 0 (no such grid) does nothing. Collective. With a multilayer table check_LU_Codes also tests
-  // the layer codes against the land-use table, replaces them by land-use
+  // exchanged. Index 0 (no such grid) does nothing. Collective. With a multilayer table
+  // check_LU_Codes also tests the layer codes against the land-use table, replaces them by land-use
   // record indices and hands the lists to every process.
   virtual void check_SOIL_Codes(int index);
   virtual void check_LU_Codes(int index);
@@ -573,6 +573,9 @@ private:
   void replaceOwnCodes(int index, CodeGrid kind);
   // The grids that releaseWholeSetupGrids leaves whole.
   std::vector<int> gridsKeptWhole(bool modulesBuilt);
+  // Rank 0: the standard grids that the set-up reads whole there (none on
+  // the others).
+  std::vector<int> gridsReadWhole();
   // The code of every record 1..n, at index k - 1.
   std::vector<int> recordCodes(CodeGrid kind) const;
   void replaceLayerCodes();

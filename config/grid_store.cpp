@@ -153,30 +153,32 @@ void defaultini::loadStandardGrids() {
   // order of the section all the same.
   std::vector<GridReadRequest> requests;
   std::vector<size_t> positions;
+  const std::vector<int> whole = gridsReadWhole();
   for (size_t i = 0; i < standardGrids.size(); ++i) {
     const StandardGrid& g = standardGrids[i];
     if (g.index == links || g.readCode < 1) continue;
-    requests.push_back({registry[g.index].fileName, g.fillCode, g.defaultValue});
+    const bool wholeOnRoot = std::find(whole.begin(), whole.end(), g.index) != whole.end();
+    requests.push_back({registry[g.index].fileName, g.fillCode, g.defaultValue, wholeOnRoot});
     positions.push_back(i);
   }
   size_t next = 0;
-  const auto keep = [&](StandardGrid& g, Grid grid) {
+  const auto keep = [&](StandardGrid& g, Grid grid, long firstRow, long lastRow) {
     const std::string file = registry[g.index].fileName;
     const std::string name = registry[g.index].name;
-    registerReaderGrid(g.index, file, grid, name, g.writeCode, first, last);
+    registerReaderGrid(g.index, file, grid, name, g.writeCode, firstRow, lastRow);
     if (g.readCode < 1) MPIExchangeGridHalo(g.index);
-    if (!g.persistent) keepSetupValues(g, first, last);
+    if (!g.persistent) keepSetupValues(g, firstRow, lastRow);
   };
   const auto createUpTo = [&](size_t end) {
     for (; next < end; ++next) {
       StandardGrid& g = standardGrids[next];
       if (g.index != links && g.readCode < 1)
-        keep(g, createGridFromDefault(first, last, g.defaultValue));
+        keep(g, createGridFromDefault(first, last, g.defaultValue), first, last);
     }
   };
-  readGrids(requests, [&](size_t k, Grid grid) {
+  readGrids(requests, [&](size_t k, Grid grid, long firstRow, long lastRow) {
     createUpTo(positions[k]);
-    keep(standardGrids[positions[k]], grid);
+    keep(standardGrids[positions[k]], grid, firstRow, lastRow);
     ++next;
   });
   createUpTo(standardGrids.size());

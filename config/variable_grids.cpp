@@ -69,7 +69,7 @@ int defaultini::readVariableGrids() {
   variableReadCodes.assign(1, 0);
   const long firstRow = heldFirstRow();
   const long lastRow = heldLastRow();
-  const auto keep = [&](const VariableGrid& g, Grid grid) {
+  const auto keep = [&](const VariableGrid& g, Grid grid, long gridFirstRow, long gridLastRow) {
     const int index = first + variableGridCount;
     GridRegistryEntry& e = registry[index];
     e.hasFileName = true;
@@ -81,7 +81,7 @@ int defaultini::readVariableGrids() {
     protectInputFile(index, "variable grid", g.readCode, g.writeCode);
     ++variableGridCount;
     ++gridCount;
-    registerReaderGrid(index, g.file, grid, g.name, g.writeCode, firstRow, lastRow);
+    registerReaderGrid(index, g.file, grid, g.name, g.writeCode, gridFirstRow, gridLastRow);
     variableReadCodes.push_back(g.readCode);
     if (g.name == "soil_storage") soilStorageGrid = grid;
   };
@@ -98,11 +98,12 @@ int defaultini::readVariableGrids() {
   const auto createUpTo = [&](size_t end) {
     for (; next < end; ++next)
       if (grids[next].readCode < 1)
-        keep(grids[next], createGridFromDefault(firstRow, lastRow, grids[next].defaultValue));
+        keep(grids[next], createGridFromDefault(firstRow, lastRow, grids[next].defaultValue),
+             firstRow, lastRow);
   };
-  readGrids(requests, [&](size_t k, Grid grid) {
+  readGrids(requests, [&](size_t k, Grid grid, long gridFirstRow, long gridLastRow) {
     createUpTo(positions[k]);
-    keep(grids[positions[k]], grid);
+    keep(grids[positions[k]], grid, gridFirstRow, gridLastRow);
     ++next;
   });
   createUpTo(grids.size());

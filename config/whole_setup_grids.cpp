@@ -2,6 +2,7 @@
 #include <malloc.h>
 #include <vector>
 
+#include "config/control_file_session.h"
 #include "config/defaultini.h"
 
 namespace {
@@ -16,6 +17,11 @@ const char* const readWholeByModuleSetUp[] = {
     "max_ponding_storage", "slope_angle",         "slidefraction1",
     "slidefraction2",      "slidefraction3",      "slidefraction4",
     "max_deposition"};
+
+// Grids that the set-up itself reads over every row on rank 0 besides those
+// kept: the cell sizes, for their checks and the cell coordinates, and the
+// response units of spin-up.
+const char* const readWholeBySetUp[] = {"CellSizeX", "CellSizeY", "HydrologicResponseUnits"};
 
 } // namespace
 
@@ -32,6 +38,28 @@ std::vector<int> defaultini::gridsKeptWhole(bool modulesBuilt) {
   for (const StandardGrid& g : standardGrids)
     if (g.periodCount >= 1 || !g.persistent) kept.push_back(g.index);
   return kept;
+}
+
+std::vector<int> defaultini::gridsReadWhole() {
+  std::vector<int> whole;
+  if (mpiRank != 0) return whole;
+  // The grids of an external coupling are known only at the end of the
+  // set-up, and any grid may be one of them.
+  bool coupled = true;
+  if (mpiSize > 1 && stripFirstRow() <= stripLastRow()) {
+    ControlFileSession session(controlFile);
+    if (session.open(controlFileName)) {
+      coupled = seekSection("[ExternalCoupling]", false) == 1;
+      session.close();
+    }
+  }
+  if (coupled) {
+    for (const StandardGrid& g : standardGrids) whole.push_back(g.index);
+    return whole;
+  }
+  whole = gridsKeptWhole(false);
+  for (const char* name : readWholeBySetUp) whole.push_back(findGrid(name, 1));
+  return whole;
 }
 
 bool defaultini::releasedAfterSetup(int index) {

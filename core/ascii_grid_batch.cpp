@@ -205,21 +205,34 @@ size_t modelobject::findRowStartsTogether(std::vector<GridFileRead>& reads,
   return usable < fileCount ? files[usable] : count;
 }
 
-void modelobject::readGrids(const std::vector<GridReadRequest>& requests,
-                            const std::function<void(size_t, Grid)>& take) {
+void modelobject::readGrids(const std::vector<GridReadRequest>& requests, const GridTaker& take) {
+  std::vector<char> wholeOnRoot(requests.size());
+  for (size_t k = 0; k < requests.size(); ++k) wholeOnRoot[k] = requests[k].wholeOnRoot ? 1 : 0;
+  if (mpiSize > 1 && !wholeOnRoot.empty())
+    checkMPI(*diag,
+             MPI_Bcast(wholeOnRoot.data(), static_cast<int>(wholeOnRoot.size()), MPI_CHAR, 0,
+                       MPI_COMM_WORLD),
+             "MPI_Bcast of the grids rank 0 reads whole");
   size_t next = 0;
-  if (mpiSize > 1 && findGrid("MPIRegions", 1) > 0) next = readAsciiGridBatch(requests, take);
+  if (mpiSize > 1 && findGrid("MPIRegions", 1) > 0)
+    next = readAsciiGridBatch(requests, wholeOnRoot, take);
+  const long nrows = header.nrows;
+  const long lo = std::max(1L, header.firstRow - 1);
+  const long hi = std::min(nrows, header.lastRow + 1);
   for (; next < requests.size(); ++next) {
     const GridReadRequest& request = requests[next];
+    const int whole = wholeOnRoot[next];
     Grid grid = nullptr;
-    readGrid(request.path, grid, request.fillCode, true, true, true, 1, false, true,
+    readGrid(request.path, grid, request.fillCode, true, true, true, whole, false, true,
              request.fillValue);
-    take(next, grid);
+    const bool allRows = mpiRank == 0 && whole != 0;
+    take(next, grid, allRows ? 1 : lo, allRows ? nrows : hi);
   }
 }
 
 size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& requests,
-                                       const std::function<void(size_t, Grid)>& take) {
+                                       const std::vector<char>& wholeOnRoot,
+                                       const GridTaker& take) {
   const size_t n = requests.size();
   std::vector<GridFileRead> reads(n);
   // The earlier grid of the same file, or -1.
@@ -291,6 +304,11 @@ size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& reque
     reads[k].fileHeader = read.fileHeader;
     reads[k].extraValues = read.extraValues;
   }
+  // A file parsed once for several grids is whole on rank 0 when one of
+  // them is.
+  std::vector<char> whole(wholeOnRoot.begin(), wholeOnRoot.begin() + static_cast<long>(count));
+  for (size_t k = 0; k < count; ++k)
+    if (sameFile[k] >= 0 && whole[k]) whole[static_cast<size_t>(sameFile[k])] = 1;
 
   const long nrows = header.nrows;
   const long ncols = header.ncols;
@@ -314,8 +332,9 @@ size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& reque
       GridFileRead& read = reads[k];
       grids.push_back(std::make_unique<OwnedRows>(*this, ncols, nrows));
       OwnedRows& grid = *grids.back();
+      const bool allRows = root && whole[k];
       read.attempt([&] {
-        grid.allocate(root ? 1 : lo, root ? nrows : hi);
+        grid.allocate(allRows ? 1 : lo, allRows ? nrows : hi);
         fillRows(grid.grid, lo, hi, ncols, header.nodata);
       });
       if (read.failureCode != 0) {
@@ -323,7 +342,7 @@ size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& reque
         break;
       }
       if (sameFile[k] >= 0) continue;
-      read.rootRowSenders = rootRowSenders;
+      if (whole[k]) read.rootRowSenders = rootRowSenders;
       read.attempt([&] {
         for (const auto& run : runs)
           parseAsciiRows(read, grid.grid, run.first, run.second, lo, hi, failedRow);
@@ -341,7 +360,7 @@ size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& reque
     // Rank 0 takes the rows of the grids before the first failure only.
     std::vector<Grid> parsed;
     for (size_t k = 0; k < complete; ++k)
-      if (sameFile[k] < 0) parsed.push_back(grids[k]->grid);
+      if (sameFile[k] < 0 && whole[k]) parsed.push_back(grids[k]->grid);
     const long sent = std::count(rootRowSenders.begin(), rootRowSenders.end(), mpiRank);
     if (!root) rowsForRoot.resize(parsed.size() * static_cast<size_t>(sent * ncols));
     handRowsToRoot(rootRowSenders, rowsForRoot, parsed);
@@ -363,7 +382,9 @@ size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& reque
       read.logNotes(*diag);
       read.warnOfExtraValues(*diag, read.extraValues);
     }
-    take(k, grids[k]->release());
+    const long firstRow = grids[k]->firstRow;
+    const long lastRow = grids[k]->lastRow;
+    take(k, grids[k]->release(), firstRow, lastRow);
   }
   if (failure == noFailure) return count;
   GridFileRead& failed = reads[complete];

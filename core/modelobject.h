@@ -117,22 +117,25 @@ public:
   virtual void readGrid(const std::string& path, Grid& grid, int fillCode, bool allocate,
                         bool verbose, bool useNeighbourValues, int keepWholeOnRoot, bool localOnly,
                         bool withHalo, double fillValue);
-  // One file of readGrids.
+  // One file of readGrids. Without wholeOnRoot rank 0 holds its strip and
+  // halo rows only, as the others do; rank 0's choice holds for all.
   struct GridReadRequest {
     std::string path;
     int fillCode = 0;
     double fillValue = 0.0;
+    bool wholeOnRoot = true;
   };
   // Reads the files in order as readGrid(path, grid, fillCode, true, true,
-  // true, 1, false, true, fillValue) would, one after the other, and hands
-  // each grid over to take(k, grid) as soon as it is read. Collective. The
-  // ASCII grids that every process parses are read together: rank 0 reads
-  // their headers, every process finds the rows in its share of each file,
-  // a file named twice is parsed once, and the collective calls and the
-  // rows for rank 0 come once for all of them. The log and the failures are
-  // those of the reads one by one.
-  void readGrids(const std::vector<GridReadRequest>& requests,
-                 const std::function<void(size_t, Grid)>& take);
+  // true, wholeOnRoot, false, true, fillValue) would, one after the other,
+  // and hands each grid over to take(k, grid, firstRow, lastRow) as soon as
+  // it is read. Collective. The ASCII grids that every process parses are
+  // read together: rank 0 reads their headers, every process finds the rows
+  // in its share of each file, a file named twice is parsed once (whole on
+  // rank 0 when any of its requests asks so), and the collective calls and
+  // the rows for rank 0 come once for all of them. The log and the failures
+  // are those of the reads one by one.
+  using GridTaker = std::function<void(size_t, Grid, long, long)>;
+  void readGrids(const std::vector<GridReadRequest>& requests, const GridTaker& take);
   // Writes rows 1..nrows of the grid (rows whose pointer is null as nodata)
   // as netCDF, else ASCII, else binary doubles or floats. Not collective.
   virtual void writeGrid(const std::string& path, Grid grid, bool ascii, bool doubleGrid,
@@ -313,7 +316,7 @@ protected:
   // The batch of readGrids: reads the ASCII grids from the first on that
   // every process parses and returns how many it has handed over.
   size_t readAsciiGridBatch(const std::vector<GridReadRequest>& requests,
-                            const std::function<void(size_t, Grid)>& take);
+                            const std::vector<char>& wholeOnRoot, const GridTaker& take);
   // Finds the rows of the first count files of a batch on all processes
   // together; returns how many files from the first on it found them in.
   size_t findRowStartsTogether(std::vector<GridFileRead>& reads, const std::vector<long>& sameFile,

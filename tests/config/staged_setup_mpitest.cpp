@@ -56,14 +56,14 @@ std::string prepareRun(const std::string& name, const std::string& gridSections,
 
 // Every cell this process must hold right: all on rank 0, elsewhere the own
 // cells and the halo cells of its neighbours.
-void expectHeldCells(SetupModel& model, Grid grid,
+// Rank 0 holds every cell of its rows, the others their own and halo cells.
+void expectHeldCells(SetupModel& model, Grid grid, long first, long last,
                      const std::function<double(long, long)>& expected, const std::string& what) {
   ASSERT_NE(grid, nullptr) << what;
   Grid regions = model.grid("MPIRegions");
   Grid halo = model.grid("MPIHalo");
   const int rank = worldRank();
-  for (long r = 1; r <= 4; ++r) {
-    if (rank != 0 && (r < model.header.firstRow - 1 || r > model.header.lastRow + 1)) continue;
+  for (long r = first; r <= last; ++r) {
     for (long c = 1; c <= 8; ++c) {
       const bool held =
           rank == 0 || (regions[r] && regions[r][c] == rank) || (halo[r] && halo[r][c] >= 0.0);
@@ -71,6 +71,12 @@ void expectHeldCells(SetupModel& model, Grid grid,
       EXPECT_EQ(grid[r][c], expected(r, c)) << what << " row " << r << " column " << c;
     }
   }
+}
+
+void expectHeldCells(SetupModel& model, int index,
+                     const std::function<double(long, long)>& expected, const std::string& what) {
+  const GridRegistryEntry& e = model.entry(index);
+  expectHeldCells(model, e.grid, e.firstRow, e.lastRow, expected, what);
 }
 
 } // namespace
@@ -107,10 +113,10 @@ TEST(StagedSetup, RunsFromAMinimalControlFileOnEveryProcessCount) {
   EXPECT_EQ(h.yllcorner, 2000.0);
   EXPECT_EQ(h.cellsize, 100.0);
   EXPECT_EQ(model.getMaxElevation(), 408.0);
-  expectHeldCells(model, model.entry(1).grid, zoneCode, "zone grid");
+  expectHeldCells(model, 1, zoneCode, "zone grid");
   expectHeldCells(
-      model, model.entry(2).grid,
-      [](long r, long c) { return inZone(r, c) ? elevation(r, c) : -9999.0; }, "elevation model");
+      model, 2, [](long r, long c) { return inZone(r, c) ? elevation(r, c) : -9999.0; },
+      "elevation model");
   EXPECT_EQ(model.entry(1).name, "[zone_grid]");
   EXPECT_EQ(model.entry(2).name, "[elevation_model]");
   EXPECT_EQ(model.entry(3).name, "MPIRegions");
@@ -247,22 +253,33 @@ TEST(StagedSetup, ReadsAndCreatesStandardAndVariableGrids) {
       {"soil_storage", [&](long r, long c) { return inZone(r, c) ? var(r, c) : -9999.0; }},
       {"created", [](long r, long c) { return inZone(r, c) ? 2.5 : -9999.0; }},
       {"readtwo_var", [](long r, long c) { return withHoles(r, c, 9.0, false); }}};
-  for (const Expected& g : grids) expectHeldCells(model, model.grid(g.name), g.value, g.name);
+  for (const Expected& g : grids) expectHeldCells(model, model.findGrid(g.name), g.value, g.name);
 
-  // The rows each process holds: all on rank 0, else the strip and its halo.
-  const int soil = model.findGrid("filled");
-  const long first = worldRank() == 0 ? 1 : std::max(1L, model.header.firstRow - 1);
-  const long last = worldRank() == 0 ? 4 : std::min(4L, model.header.lastRow + 1);
-  EXPECT_EQ(model.entry(soil).firstRow, first);
-  EXPECT_EQ(model.entry(soil).lastRow, last);
+  // The rows each process holds: the strip and its halo, and on rank 0 all
+  // of a grid that a computation there reads whole: grids created from
+  // their default, grids read again, the variable grids. A file named for
+  // both kinds is read once.
+  const long stripFirst = std::max(1L, model.header.firstRow - 1);
+  const long stripLast = std::min(4L, model.header.lastRow + 1);
+  const bool root = worldRank() == 0;
+  const long first = root ? 1 : stripFirst;
+  const long last = root ? 4 : stripLast;
+  for (const char* name : {"filled", "periodic", "soil_storage", "readtwo_var"}) {
+    EXPECT_EQ(model.entry(model.findGrid(name)).firstRow, first) << name;
+    EXPECT_EQ(model.entry(model.findGrid(name)).lastRow, last) << name;
+  }
+  for (const char* name : {"elevation2", "nearest", "kept", "readtwo", "latitude", "coarse"}) {
+    EXPECT_EQ(model.entry(model.findGrid(name)).firstRow, stripFirst) << name;
+    EXPECT_EQ(model.entry(model.findGrid(name)).lastRow, stripLast) << name;
+  }
 
   ASSERT_EQ(model.getStandardGrids().size(), 11u);
   const StandardGrid& periodic = model.getStandardGrids()[9];
   ASSERT_NE(periodic.setupValues, nullptr);
   EXPECT_EQ(periodic.setupFirstRow, first);
   expectHeldCells(
-      model, periodic.setupValues, [](long r, long c) { return withHoles(r, c, -9999.0, true); },
-      "set-up values");
+      model, periodic.setupValues, first, last,
+      [](long r, long c) { return withHoles(r, c, -9999.0, true); }, "set-up values");
   EXPECT_EQ(model.getStandardGrids()[0].setupValues, nullptr);
 
   // The decomposition's three grids stand between the standard and the
