@@ -454,10 +454,6 @@ protected:
   // rows and one halo row on each side where there is one.
   long heldFirstRow() const;
   long heldLastRow() const;
-  // The own rows and a halo row on each side, on every process: for grids
-  // that no computation on rank 0 needs whole.
-  long stripFirstRow() const;
-  long stripLastRow() const;
   // The first free registry entry; a full registry logs message + 1000 +
   // tail and ends the run with code 12.
   int takeFreeEntry(const char* message, const char* tail);

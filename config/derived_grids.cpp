@@ -33,10 +33,6 @@ long defaultini::heldLastRow() const {
   return header.lastRow < header.nrows ? header.lastRow + 1 : header.lastRow;
 }
 
-long defaultini::stripFirstRow() const { return std::max(1L, header.firstRow - 1); }
-
-long defaultini::stripLastRow() const { return std::min(header.nrows, header.lastRow + 1); }
-
 int defaultini::takeFreeEntry(const char* message, const char* tail) {
   const int index = firstFreeRegistryIndex();
   if (index < gridRegistryLimit) return index;

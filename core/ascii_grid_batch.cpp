@@ -217,8 +217,8 @@ void modelobject::readGrids(const std::vector<GridReadRequest>& requests, const 
   if (mpiSize > 1 && findGrid("MPIRegions", 1) > 0)
     next = readAsciiGridBatch(requests, wholeOnRoot, take);
   const long nrows = header.nrows;
-  const long lo = std::max(1L, header.firstRow - 1);
-  const long hi = std::min(nrows, header.lastRow + 1);
+  const long lo = stripFirstRow();
+  const long hi = stripLastRow();
   for (; next < requests.size(); ++next) {
     const GridReadRequest& request = requests[next];
     const int whole = wholeOnRoot[next];
@@ -312,10 +312,8 @@ size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& reque
 
   const long nrows = header.nrows;
   const long ncols = header.ncols;
-  const long first = std::max(1L, header.firstRow);
-  const long last = std::min(nrows, header.lastRow);
-  const long lo = first >= 2 ? first - 1 : first;
-  const long hi = last < nrows ? last + 1 : last;
+  const long lo = stripFirstRow();
+  const long hi = stripLastRow();
   std::vector<std::unique_ptr<OwnedRows>> grids;
   // The first grid that failed, as twice its index, plus one when its rows
   // failed rather than its allocation: the allocation came first.

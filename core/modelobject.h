@@ -2,6 +2,7 @@
 
 #include <mpi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -252,6 +253,10 @@ public:
   virtual int readStack(const std::string& path, Stack& stack, bool keepWholeOnRoot);
 
 protected:
+  // The own rows and a halo row on each side, on every process: for grids
+  // that no computation on rank 0 needs whole.
+  long stripFirstRow() const { return std::max(1L, header.firstRow - 1); }
+  long stripLastRow() const { return std::min(header.nrows, header.lastRow + 1); }
   // Runs the module's own part of a construction: 0 when it succeeds, the
   // int it throws, or 103 for any other exception, so that a constructor
   // reports through its error code and never throws.
