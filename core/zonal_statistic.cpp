@@ -25,8 +25,8 @@ constexpr int reductionFailedCode = 121;
 
 void checkMPI(DiagStream& diag, int result, const char* call, const std::string& fileName) {
   if (result == MPI_SUCCESS) return;
-  diag << "FATAL: zonal statistic " << fileName << ": " << call << " failed: " << mpiErrorText(result)
-       << "[end-entry]";
+  diag << "FATAL: zonal statistic " << fileName << ": " << call
+       << " failed: " << mpiErrorText(result) << "[end-entry]";
   throw reductionFailedCode;
 }
 
@@ -264,7 +264,8 @@ void zonalstatistic::reduceRecords() {
   }
   collectAdded();
   const long sums = 3 * (static_cast<long>(zoneCount) + 1);
-  reductionBuffer.assign(added.merged(), added.merged() + sums);
+  const ExactSum* merged = added.merged();
+  reductionBuffer.assign(merged, merged + sums);
   if (sums > INT_MAX) {
     *diag << "FATAL: zonal statistic " << fileName << ": " << zoneCount
           << " zones are too many for one reduction"
