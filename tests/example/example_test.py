@@ -90,14 +90,14 @@ def fingerprint(folder):
     return prints
 
 
-def prepare(work, days, edit_control=None, edit_input=None):
-    """A clean work folder: the control file shortened to `days` days, a
-    copy of the input and an empty output folder."""
+def prepare(work, days, edit_control=None, edit_input=None, source=CATCHMENT):
+    """A clean work folder: the control file of `source` shortened to `days`
+    days, a copy of its input and an empty output folder."""
     if os.path.exists(work):
         shutil.rmtree(work)
     os.makedirs(os.path.join(work, "output"))
-    shutil.copytree(os.path.join(CATCHMENT, "input"), os.path.join(work, "input"))
-    with open(os.path.join(CATCHMENT, CONTROL_FILE)) as f:
+    shutil.copytree(os.path.join(source, "input"), os.path.join(work, "input"))
+    with open(os.path.join(source, CONTROL_FILE)) as f:
         text = f.read()
     # The tests run within March.
     for name, value in (("endday", days), ("endmonth", 3)):
