@@ -55,3 +55,79 @@ def fatal_entries(work):
 def warning_entries(work):
     """The WARNING entries of the diagnostics file."""
     return [text for level, text in ex.diag_entries(work) if level == "2"]
+
+
+class Case:
+    """One row of a table of runs: an edit of the small catchment and what
+    every run of it on `processes` processes must show. With code 0 every run
+    ends with status 0 and writes the same files as the first; otherwise it
+    ends with that code (as the shell sees it: modulo 256). `words` must stand
+    in an entry of the diagnostics file at `level` (0 FATAL, 2 WARNING)."""
+
+    def __init__(self, edit_control=None, edit_input=None, days=2, processes=(1, 2), code=0,
+                 words=None, level=None, check_outputs=None):
+        self.edit_control, self.edit_input, self.days = edit_control, edit_input, days
+        self.processes, self.code, self.words = processes, code, words
+        self.level = level if level is not None else (0 if code else 2)
+        # A function of the work folder that raises ex.Failure when the
+        # outputs of a run are wrong in a way the comparison cannot see.
+        self.check_outputs = check_outputs
+
+
+def run_case(args, name, case, source):
+    """Runs one case on each of its process counts; returns a list of faults."""
+    faults, works = [], []
+    for processes in case.processes:
+        work = os.path.join(args.work, name, "np%d" % processes)
+        prepare(work, source, case.days, case.edit_control, case.edit_input)
+        status, console = run(args, work, processes)
+        if status != case.code % 256:
+            faults.append("%s on %d processes ended with status %d, not %d:\n%s" %
+                          (name, processes, status, case.code % 256, console[-3000:]))
+            continue
+        if case.words is not None:
+            entries = [t for level, t in ex.diag_entries(work) if level == str(case.level)]
+            if not any(case.words in t for t in entries):
+                faults.append("%s on %d processes: no level-%d entry with \"%s\"; those written:\n%s" %
+                              (name, processes, case.level, case.words, "\n".join(entries)))
+        if case.code:
+            full = [t for t in fatal_entries(work) if "Program aborted with exit code %d" % case.code in t]
+            if not full:
+                faults.append("%s on %d processes: the log does not give the full code %d" %
+                              (name, processes, case.code))
+            continue
+        if case.check_outputs:
+            try:
+                case.check_outputs(work)
+            except ex.Failure as failure:
+                faults.append("%s on %d processes: %s" % (name, processes, failure))
+        works.append(work)
+    for other in works[1:]:
+        differ = differing_outputs(works[0], other)
+        if differ:
+            faults.append("%s: %s differs from %s in %s" % (name, other, works[0], " ".join(differ)))
+    return faults
+
+
+def main(doc, cases, argv):
+    """The command line of a test script that runs a table of cases: all of
+    them, or those named with --case."""
+    import argparse
+    parser = argparse.ArgumentParser(description=doc.split("\n\n")[0])
+    parser.add_argument("--horva", required=True)
+    parser.add_argument("--mpiexec", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--timeout", type=int, default=240)
+    parser.add_argument("--case", action="append", choices=sorted(cases))
+    args = parser.parse_args(argv)
+    source = generate(os.path.join(args.work, "catchment"),
+                      days=max([c.days for c in cases.values()] + [2]))
+    failed = 0
+    for name in args.case or sorted(cases):
+        faults = run_case(args, name, cases[name], source)
+        failed += bool(faults)
+        for fault in faults:
+            print("FAILED: %s" % fault)
+        if not faults:
+            print("ok: %s" % name)
+    return 1 if failed else 0
