@@ -172,7 +172,6 @@ void schneemodellklasse::checkDepositionIndex() {
       cells, index, "deposition_index", [nodata](double d) { return d == nodata || d >= -1.0; },
       "must be -1 or more (the snowfall of a cell is multiplied by 1 + the index)",
       depositionIndexCode);
-  double sums[2] = {0.0, 0.0};
   double sum = 0.0;
   double count = 0.0;
 #pragma omp parallel for schedule(runtime) reduction(+ : sum, count)
@@ -184,8 +183,7 @@ void schneemodellklasse::checkDepositionIndex() {
         count += 1.0;
       }
   }
-  sums[0] = sum;
-  sums[1] = count;
+  double sums[2] = {sum, count};
   checkMPI(*diag, MPI_Allreduce(MPI_IN_PLACE, sums, 2, MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD),
            "MPI_Allreduce of the deposition index");
   const double mean = sums[1] > 0.0 ? sums[0] / sums[1] : 0.0;
