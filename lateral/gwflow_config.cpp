@@ -15,6 +15,7 @@ constexpr int controlRowCode = 8;
 constexpr int controlColumnCode = 9;
 constexpr int badInputCode = 10;
 constexpr int closeCode = 11;
+constexpr int valueCode = 17;
 constexpr int openCode = 28;
 
 } // namespace
@@ -71,6 +72,16 @@ void gwflowclass::readSettings() {
   readControlValue(controlFile, "%s", controlPointFile, "name of the control point file  ");
   prependDirectory(outputDirectory, controlPointFile);
   adaptiveSor = sorParameter <= 0.0;
+  // Any other method would make one unconverged sweep per sub-step.
+  if (method != 1 && method != 2)
+    refuseControlValue(sectionHeader, "method in ", method,
+                       "must be 1 (successive over-relaxation) or 2 (line sweeps)", valueCode);
+  // Over-relaxation converges only for factors below 2.
+  if (method == 1 && !(sorParameter < 2.0))
+    refuseControlValue(sectionHeader, "sor-parameter in ", sorParameter,
+                       "must be below 2 for the sweeps to converge (0 or below: adapted every "
+                       "sweep; 1 to 1.9 speed them up)",
+                       valueCode);
   if (layerCount < 1) {
     *diag << "FATAL: in modul " << moduleName << ": number of layers (" << layerCount << ") in "
           << controlFileName << " must be 1 or more"
@@ -225,8 +236,9 @@ void gwflowclass::findInputGrids() {
 }
 
 // A storage coefficient of 0 divides by zero in both sweeps, a negative
-// conductivity or thickness turns diffusion round: every active cell is
-// checked, and the first bad cell in row order ends the run on every process.
+// conductivity, thickness or leakage coefficient turns diffusion round:
+// every active cell is checked, and the first bad cell in row order ends the
+// run on every process.
 void gwflowclass::checkInputGrids() {
   struct Check {
     std::string grid;
@@ -251,6 +263,13 @@ void gwflowclass::checkInputGrids() {
       const double d = thickness(k, r, c);
       test(k == 1 ? std::string("soil depth of soil_types") : layerName("aquifer_thickness_", k), d,
            d >= 0.0, "must not be negative", r, c);
+      // The leakage to the layer below; nodata would pass -9999 times the
+      // head difference.
+      if (k < layerCount) {
+        const double kol = l.kolmation[r][c];
+        test(layerName("gw_kolmation_", k), kol, kol >= 0.0 && kol != header.nodata,
+             "must not be negative or nodata", r, c);
+      }
     }
   });
   int code = 0;

@@ -3,7 +3,9 @@
 #include "snow/schneemodellklasse.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <sstream>
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -19,6 +21,10 @@ constexpr int depositionSlopeCode = 405;
 constexpr int depositionFactorCode = 406;
 constexpr int slideSlopeCode = 407;
 constexpr int slideFractionCode = 408;
+constexpr int depositionIndexCode = 10;
+// A mean deposition index this far from 0 changes the catchment's snowfall
+// by no more than 0.1 %.
+constexpr double depositionMeanTolerance = 0.001;
 
 } // namespace
 
@@ -130,6 +136,64 @@ void schneemodellklasse::readSection() {
   readControlValue(controlFile, "%lf", albedoMax, "ALBsnow_max for ");
   readOutputLines(basicOutputLines);
   readControlValue(controlFile, "%d", readStorageGrids, "readgrid forr storage grids for ");
+  checkRanges();
+}
+
+// A negative transition or liquid capacity, or an albedo outside 0 .. 1,
+// makes or destroys water in the pack.
+void schneemodellklasse::checkRanges() const {
+  auto refuse = [&](const char* label, double value, const std::string& rule) {
+    refuseControlValue(sectionHeader, label, value, rule, controlFileCode);
+  };
+  if (!(transzone >= 0.0))
+    refuse("transzone for ", transzone,
+           "must be 0 or more (K, half the width of the rain/snow transition)");
+  if (!(cwh >= 0.0))
+    refuse("CWH for ", cwh,
+           "must be 0 or more (the liquid water the pack holds per unit of its solid water)");
+  if (!(albedoMin >= 0.0 && albedoMin <= 1.0))
+    refuse("ALBsnow_min for ", albedoMin, "must lie within 0 ... 1");
+  if (!(albedoMax >= 0.0 && albedoMax <= 1.0))
+    refuse("ALBsnow_max for ", albedoMax, "must lie within 0 ... 1");
+  if (albedoMin > albedoMax) {
+    std::ostringstream rule;
+    rule << "must not exceed that of \"ALBsnow_max for \", " << albedoMax;
+    refuse("ALBsnow_min for ", albedoMin, rule.str());
+  }
+}
+
+// Deposition scales a cell's snowfall by 1 + index: below -1 the snowfall
+// turns negative; a catchment mean other than 0 changes the snow that falls
+// on the catchment, which may be meant (drifting out of it) but rarely is.
+void schneemodellklasse::checkDepositionIndex() {
+  const double nodata = header.nodata;
+  const Grid index = depositionIndex;
+  checkGridValues(
+      cells, index, "deposition_index", [nodata](double d) { return d == nodata || d >= -1.0; },
+      "must be -1 or more (the snowfall of a cell is multiplied by 1 + the index)",
+      depositionIndexCode);
+  double sum = 0.0;
+  double count = 0.0;
+#pragma omp parallel for schedule(runtime) reduction(+ : sum, count)
+  for (long r = cells.firstRow; r <= cells.lastRow; ++r) {
+    const long last = cells.lastColumn(r);
+    for (long c = cells.firstColumn(r); c <= last; ++c)
+      if (cells.owns(r, c)) {
+        sum += index[r][c] == nodata ? 0.0 : index[r][c];
+        count += 1.0;
+      }
+  }
+  double sums[2] = {sum, count};
+  checkMPI(*diag, MPI_Allreduce(MPI_IN_PLACE, sums, 2, MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD),
+           "MPI_Allreduce of the deposition index");
+  const double mean = sums[1] > 0.0 ? sums[0] / sums[1] : 0.0;
+  if (std::fabs(mean) <= depositionMeanTolerance) return;
+  *diag << "WARNING: in modul " << moduleName << ": the grid \"deposition_index\" has a catchment "
+        << "mean of " << mean << ", not 0: the catchment gets about " << std::fabs(mean) * 100.0
+        << (mean > 0.0 ? " % more" : " % less")
+        << " snow than falls on it. Give the grid a mean of 0 unless snow is meant to drift into "
+           "or out of the catchment"
+        << "[end-entry]";
 }
 
 // One number for the whole year or one per month; the December and January
@@ -259,7 +323,10 @@ void schneemodellklasse::bindFixedInputs() {
       slideFraction[static_cast<size_t>(k)] = whole("slidefraction" + std::to_string(k));
     slope = whole("slope_angle");
   }
-  if (isDeposition()) depositionIndex = required("deposition_index");
+  if (isDeposition()) {
+    depositionIndex = required("deposition_index");
+    checkDepositionIndex();
+  }
   if (isEnergyBalance()) {
     cloudiness = required("cloudiness");
     observedSurfaceTemperature = optional("surfacetemperature");

@@ -241,6 +241,8 @@ protected:
 
   // --- construction (snow/schneemodellklasse.cpp) -----------------------------
   void readSection();
+  void checkRanges() const;
+  void checkDepositionIndex();
   void readMonthlyLine(std::array<double, 14>& table, const char* what);
   void readExtendedLines();
   // One output line group of the section: labels of the grid's file and

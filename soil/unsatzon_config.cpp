@@ -2,6 +2,7 @@
 // per-subbasin table, and the optional sections after it.
 
 #include <algorithm>
+#include <sstream>
 #include <variant>
 
 #include "config/control_file_session.h"
@@ -169,6 +170,13 @@ void unsatzonmodellklasse::readModelSection() {
   checkMethod();
   readSubbasinTable();
   read(trailingEntries(settings));
+  // Another number would skip the start of the soil columns' temperatures.
+  if (settings.readGrid < 0 || settings.readGrid > 3)
+    refuseControlValue(sectionHeader, "read control parameter for storage grids for ",
+                       settings.readGrid,
+                       "must be 0 (cold start), 1 (state grids and state file), 2 (groundwater "
+                       "distance and ponding grids) or 3 (state grids without the state file)",
+                       settingCode);
   storageFileName = settings.storageFile + "_" + std::to_string(mpiRank);
   closeModelSection();
 }
@@ -231,6 +239,14 @@ void unsatzonmodellklasse::readSubbasinTable() {
                                    "] is 0; give a positive recession constant, or a negative one "
                                    "for no baseflow, for ");
     kelsqlat[k] = kelsqlat[k] < 0.0 ? 0.0 : 1.0 / kelsqlat[k];
+    // Interflow drains to the channels in proportion to their density; a
+    // negative one would pump channel water into the soil.
+    if (!(channelDensity[k] >= 0.0)) {
+      std::ostringstream what;
+      what << "error! channel network density[" << subbasinCodes[k] << "] is " << channelDensity[k]
+           << " in [unsatzon_model] of " << controlFileName << "; give a density of 0 or more for ";
+      failSubbasinTable(*this, what.str(), "", false);
+    }
   }
 }
 
@@ -319,8 +335,22 @@ void unsatzonmodellklasse::readTuning() {
                                moduleName);
       }
     }
+    checkTuning();
   }
   section.close();
+}
+
+// A limit of 0 or below is never met, so every column would run to the
+// iteration limit; under one iteration the solver makes one all the same.
+void unsatzonmodellklasse::checkTuning() const {
+  if (!(settings.maxError > 0.0))
+    refuseControlValue("[unsatzon_tuning]", "max_error", settings.maxError,
+                       "must be above 0 (the change of water content at which the column "
+                       "solver stops)",
+                       settingCode);
+  if (!(settings.maxIterations >= 1.0))
+    refuseControlValue("[unsatzon_tuning]", "max_iterations", settings.maxIterations,
+                       "must be 1 or more (the most iterations of the column solver)", settingCode);
 }
 
 void unsatzonmodellklasse::readPermafrost() {

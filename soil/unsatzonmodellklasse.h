@@ -205,6 +205,7 @@ protected:
   void readOptionalSections();
   void readHeatTransfer();
   void readTuning();
+  void checkTuning() const;
   void readPermafrost();
   void refuseUnsupportedSettings();
   [[noreturn]] void refuseSetting(const std::string& what);

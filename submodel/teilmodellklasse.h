@@ -53,6 +53,8 @@
 
 #include <mpi.h>
 
+#include <algorithm>
+#include <limits>
 #include <memory>
 #include <string>
 #include <utility>
@@ -222,6 +224,30 @@ protected:
   // Closes the control file; a failure logs "FATAL: error closing " and
   // ends the run with code 11.
   void closeControlFile();
+  // --- ranges of values (submodel/value_ranges.cpp) ---------------------------
+  // Ends the run with code: a FATAL entry names the control file, the
+  // section, the label and the value, and says what the value must be.
+  [[noreturn]] void refuseControlValue(const std::string& section, const std::string& label,
+                                       double value, const std::string& rule, int code) const;
+  // Collective: when valid(value) is false at an own cell of the grid, every
+  // process ends the run with code; the FATAL entry names the grid, the row,
+  // the column and the value of the first such cell in row order, and the
+  // rule it breaks.
+  template <typename Valid>
+  void checkGridValues(const OwnCells& cells, Grid grid, const std::string& name, Valid valid,
+                       const std::string& rule, int code) {
+    long first = firstCellKeyNone;
+#pragma omp parallel for schedule(runtime) reduction(min : first)
+    for (long r = cells.firstRow; r <= cells.lastRow; ++r) {
+      const long last = cells.lastColumn(r);
+      for (long c = cells.firstColumn(r); c <= last; ++c)
+        if (cells.owns(r, c) && !valid(grid[r][c])) {
+          first = std::min(first, r * (header.ncols + 1) + c);
+          break;
+        }
+    }
+    refuseGridValue(grid, name, first, rule, code);
+  }
   // The cells this process computes; with masterCellsOnly, while response
   // units are in use, only their master cells. A missing "MPIRegions" (or
   // master grid) ends the run with code 33.
@@ -250,6 +276,11 @@ protected:
   FloatingPointErrorFlag floatingPointError;
 
 private:
+  // The key row * (ncols + 1) + column of no cell.
+  static constexpr long firstCellKeyNone = std::numeric_limits<long>::max();
+  // Logs the cell of the key (none: firstCellKeyNone) and shares the code.
+  void refuseGridValue(Grid grid, const std::string& name, long key, const std::string& rule,
+                       int code);
   void readSection(const std::string& name);
   void checkTimeStep();
   bool modelTimeLineDue(const ModelDate& date);

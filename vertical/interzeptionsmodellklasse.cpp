@@ -12,6 +12,7 @@ namespace {
 
 constexpr int snowGridCode = 1160;
 constexpr int methodCode = 1161;
+constexpr int valueCode = 17;
 
 } // namespace
 
@@ -60,6 +61,11 @@ void interzeptionsmodellklasse::readSection() {
              "name interception storage statistics file for ");
   readControlValue(controlFile, "%lf", thickness,
                    "parameter interception storage maximum water layer thickness for ");
+  // A negative capacity lets the canopy give off more water than reached it.
+  if (!(thickness >= 0.0))
+    refuseControlValue(
+        sectionHeader, "parameter interception storage maximum water layer thickness for ",
+        thickness, "must be 0 or more (mm of water per unit of leaf area)", valueCode);
   readControlValue(controlFile, "%d", readStartGrids, "readgrid parameter for ");
   threshold = halfWidth = 0.0;
   if (method < 20) return;

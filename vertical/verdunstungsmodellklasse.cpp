@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
@@ -98,6 +99,7 @@ void verdunstungsmodellklasse::readSection() {
   readValues(tau, 2, "transmissivity tau0 and tau1 for ");
   tau0 = tau[0];
   tau1 = tau[1];
+  checkTransmissivity();
   readValues(&altitudeScale, 1, "altitude scale of the temperature amplitude for ");
   readValues(amplitude + 1, 12, "monthly temperature amplitudes for ");
   amplitude[0] = amplitude[12];
@@ -232,6 +234,19 @@ void verdunstungsmodellklasse::checkValues() {
           << "[end-entry]";
     throw badValueCode;
   }
+}
+
+// The clear-sky radiation takes the transmissivity to a power: a negative
+// one gives no number, one above 1 more light than reaches the atmosphere.
+void verdunstungsmodellklasse::checkTransmissivity() {
+  const double lowest = tau0 - std::fabs(tau1);
+  const double highest = tau0 + std::fabs(tau1);
+  if (lowest >= 0.0 && highest <= 1.0) return;
+  std::ostringstream rule;
+  rule << "with tau1 = " << tau1 << " gives a transmissivity of the day from " << lowest << " to "
+       << highest << "; tau0 - |tau1| and tau0 + |tau1| must lie within 0 ... 1";
+  refuseControlValue(sectionHeader, "transmissivity tau0 and tau1 for ", tau0, rule.str(),
+                     badValueCode);
 }
 
 // r0: the radiation ratio at and below which the sun has not shone. Of a

@@ -161,6 +161,7 @@ protected:
   void readOptionalLines();
   void checkMethod();
   void checkValues();
+  void checkTransmissivity();
   void deriveSunshineThreshold();
   [[noreturn]] void noSunshineThreshold();
   // --- inputs, grids and statistics (vertical/verdunstungsmodellklasse_grids.cpp)

@@ -1,0 +1,28 @@
+// Values of a module's section and grids outside their ranges end the run at
+// set-up, before a mistyped sign can create or destroy water.
+#include "core/collective_status.h"
+#include "core/diag_stream.h"
+#include "submodel/teilmodellklasse.h"
+
+void teilmodellklasse::refuseControlValue(const std::string& section, const std::string& label,
+                                          double value, const std::string& rule, int code) const {
+  *diag << "FATAL: error in control file " << controlFileName << ", section " << section
+        << ": the value " << value << " of \"" << label << "\" " << rule
+        << "; correct it in the control file"
+        << "[end-entry]";
+  throw code;
+}
+
+void teilmodellklasse::refuseGridValue(Grid grid, const std::string& name, long key,
+                                       const std::string& rule, int code) {
+  int own = 0;
+  if (key != firstCellKeyNone) {
+    const long r = key / (header.ncols + 1);
+    const long c = key % (header.ncols + 1);
+    *diag << "FATAL: in modul " << moduleName << ": grid \"" << name << "\" holds " << grid[r][c]
+          << " at row " << r << ", column " << c << ", which " << rule << "; correct the grid"
+          << "[end-entry]";
+    own = code;
+  }
+  shareExitCode(*diag, own);
+}
