@@ -398,6 +398,7 @@ void ModellApplication::buildSubmodels() {
   // routing routes: surface routing's where it concentrates the runoff,
   // else the soil's. Both tables exist once the tracer set-up ran.
   if (snow->getFlowControl() != 0 && snow->hasGlacierGrid()) {
+    unsatZone->setGlacierTakesWater(true);
     if (surfaceRouting->getFlowControl() != 0)
       snow->setGlacierRunoffTable(surfaceRouting->glacierRunoffTable());
     else if (unsatZone->getFlowControl() != 0)

@@ -751,7 +751,7 @@ balance_  prefix of the balance statistics files
 2001  every subbasin and the catchment, every step
 """
 # Terms of the balance files that are storages (their change over the step).
-BALANCE_STORAGES = {"interception_storage", "snow_storage", "snow_layer_liquid",
+BALANCE_STORAGES = {"interception_storage", "canopy_snow_storage", "snow_storage", "snow_layer_liquid",
                     "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
                     "channel_storage", "reservoir_storage", "lake_storage",
                     "glacier_runoff_storage", "groundwater_storage"}
