@@ -186,6 +186,7 @@ protected:
   // The net inflow [m^3] of an inner step of dt over the borders of the
   // cell's subbasin.
   double borderExchange(long row, long col, double dt) const;
+  double faceBorderInflow(long row, long col) const;
   size_t ownCellIndex(long r, long c) const {
     return static_cast<size_t>(r - header.firstRow) * static_cast<size_t>(header.ncols) +
            static_cast<size_t>(c - 1);
@@ -283,7 +284,6 @@ protected:
   // The threads' partial sums and cell counts of the subbasins.
   ThreadBlocks<ExactSum> threadSums;
   ThreadBlocks<double> threadCounts;
-  std::vector<double> subbasinStorageChange;
 
   enum StatisticKind { statQD, statQI, statQB, statQG, statStorage, statisticCount };
   struct ModuleStatistic {

@@ -178,8 +178,6 @@ void surfaceroutingclass::sumSubbasinStorage(double dt) {
     subbasinHeadSum[s].valueSum = sums[s].value();
     subbasinPondedSum[s].valueSum = sums[N + s].value();
     subbasinRiverInflow[s].valueSum = sums[2 * N + s].value();
-    subbasinStorageChange[s] =
-        std::max(0.0, (subbasinHeadSum[s].valueSum - subbasinPondedSum[s].valueSum) * 1000.0);
   }
 }
 
@@ -243,6 +241,20 @@ double surfaceroutingclass::borderExchange(long row, long col, double dt) const 
     if (Q[k] > 0.0) net -= Q[k];
   }
   return net * dt;
+}
+
+// What the faces of a method 6 cell pass from cells of other subbasins,
+// m^3/s: the face fluxes point east and south.
+double surfaceroutingclass::faceBorderInflow(long row, long col) const {
+  const double zone = zoneGrid[row][col];
+  const double* Q = fluxesStack[row][col];
+  const auto other = [&](long r, long c) { return inDomain(r, c) && zoneGrid[r][c] != zone; };
+  double net = 0.0;
+  if (other(row - 1, col)) net += Q[1];
+  if (other(row, col + 1)) net -= Q[3];
+  if (other(row + 1, col)) net -= Q[5];
+  if (other(row, col - 1)) net += Q[7];
+  return net;
 }
 
 // The cells' exchange of the step per subbasin, in row order and alike on
