@@ -303,6 +303,9 @@ void ModellApplication::buildSubmodels() {
   substepModule = unsatZone;
   unsatZone->setWriteStorageFlag(1);
   if (unsatZone->getFlowControl() != 0) {
+    // Irrigation runs before the soil in every step: the first draws on the
+    // groundwater the initial state holds.
+    unsatZone->computeMaxPumping();
     plug(Place::groundwaterHeads, [this](const ModelDate& d) {
       unsatZone->readGroundwaterHeads(d.year, d.month, d.day, d.hour, d.minute);
     });

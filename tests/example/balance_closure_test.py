@@ -71,6 +71,22 @@ def snow_off(text):
     return ex.switched_off(text, "snow_model")
 
 
+def groundwater_fields(text):
+    """The fields watered from groundwater from the first day on."""
+    fields = "1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day"
+    ex.check(fields in text, "the example's irrigation table has changed")
+    return text.replace(fields, "1 sprinkled_fields 2 1 0 0 starting from 3 1 with 12 mm to 3 2 "
+                                "with 12 mm every 1 day") + ex.BALANCE_SECTION
+
+
+def irrigated_from_the_first_step(work):
+    """12 mm a day fall on the fields in every hourly step, the first too."""
+    irrigation = ex.balance_rows(work + "/output")["irrigation"]
+    ex.check(all(row[-1] > 0.0 for row in irrigation),
+             "the catchment's irrigation is 0 in steps %s" %
+             [i + 1 for i, row in enumerate(irrigation) if not row[-1] > 0.0])
+
+
 CASES = {
     # The canopy holds snow and sublimates it: both leave the land's water.
     "canopy_snow_21": Case(with_balance(canopy_snow(21)), cold_cloudburst, days=2, processes=(1, 3),
@@ -85,6 +101,9 @@ CASES = {
                           processes=(1, 3), check_outputs=closes("surface_exchange")),
     "surface_heads_apart": Case(with_balance(surface_method(6, 3)), ex.cloudburst, days=2,
                                 processes=(1, 2), check_outputs=closes("surface_storage")),
+    # Irrigation runs before the soil: groundwater gives from the first step.
+    "groundwater_irrigation": Case(groundwater_fields, days=2, processes=(1, 2),
+                                   check_outputs=irrigated_from_the_first_step),
 }
 
 if __name__ == "__main__":
