@@ -7,6 +7,7 @@ the catchment closes to 1e-9 of the water that passed, and the term the row
 is about moved water.
 """
 
+import os
 import sys
 
 import example_test as ex
@@ -71,6 +72,44 @@ def snow_off(text):
     return ex.switched_off(text, "snow_model")
 
 
+def dynamic_glacier(text):
+    """The glacier grows and shrinks (method 11); its annual balance at the
+    end of the first day."""
+    text = ex.replace_lines(text, (
+        (r"^24  number of grids: file, name, keys$", "25  number of grids"),
+        (r"^ice_firn\.asc  ice_firn .*$", "glacier.asc  GlacierizedCells  fillcode = 0 readcode = 1\n"
+                                         "glacier_codes.asc  GlacierCodes  fillcode = 0 readcode = 1"),
+        (r"^1     Glacier-Method.*$", "11    Glacier-Method"),
+        (r"^(qglac\.stat 2024\n)", "\\g<1>qsnowonglac.stat 0\n0 readgrids\n"
+                                  "1 5000 0.01 firn\n1 3 GMBEvalDay GMBEvalMonth\n"
+                                  "28.5 1.36 1 0 volume-area\nfirnstack.asc\n0\nfirn.stat 0\n"
+                                  "mb.asc\n0\nmbold.asc\n0\nmb1.stat 0\nmb2.stat 0\n1.0\n"
+                                  "snowglac.stat 0\n" +
+         "".join("%s.asc\n0\n" % g for g in ("gsolid", "gliquid", "gtotal", "gmelt", "gsurf",
+                                             "gtemp", "gevap")) + "1000 0.25\n")))
+    text = ex.replace_lines(text, ((r"^0     snow readgrid:.*$", "1     snow readgrid"),))
+    return ex.switched_off(text, "SiltingUpModel", "SurfaceRoutingModel")
+
+
+def glacier_grids(folder):
+    """The glacier's cells of ice_firn wholly glacierized, as glacier 1, with
+    50 mm of snow beside the glacier there at the start."""
+    cold_cloudburst(folder)
+    with open(os.path.join(folder, "ice_firn.asc")) as f:
+        lines = f.read().splitlines()
+    head = [l for l in lines if l[:1].isalpha()]
+    rows = [l.split() for l in lines if not l[:1].isalpha()]
+    grids = {"glacier.asc": ("1", "0"), "glacier_codes.asc": ("1", "0"),
+             "snowstorage.asc": ("50", "0"), "swe.asc": ("50", "0"),
+             "liquidstorage.asc": ("0", "0"), "snowdays.asc": ("0", "0"),
+             "snowage.asc": ("0", "0"), "snowtemp.asc": ("270", "273.15"),
+             "surftemp.asc": ("270", "273.15")}
+    for name, (on, off) in grids.items():
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("\n".join(head + [" ".join(v if v == "-9999" else on if float(v) > 0 else off
+                                                for v in row) for row in rows]) + "\n")
+
+
 def groundwater_fields(text):
     """The fields watered from groundwater from the first day on."""
     fields = "1 sprinkled_fields 2 1 0 0 starting from 5 10 with 12 mm to 6 28 with 12 mm every 6 day"
@@ -101,6 +140,9 @@ CASES = {
                           processes=(1, 3), check_outputs=closes("surface_exchange")),
     "surface_heads_apart": Case(with_balance(surface_method(6, 3)), ex.cloudburst, days=2,
                                 processes=(1, 2), check_outputs=closes("surface_storage")),
+    # The annual balance of a dynamic glacier empties the pack beside it.
+    "dynamic_glacier": Case(with_balance(dynamic_glacier), glacier_grids, days=2,
+                            processes=(1, 3), check_outputs=closes("snow_reset_on_glacier")),
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields, days=2, processes=(1, 2),
                                    check_outputs=irrigated_from_the_first_step),
