@@ -18,7 +18,6 @@
 
 #include "core/exact_sum.h"
 #include "core/runoff_records.h"
-#include "core/thread_blocks.h"
 #include "submodel/teilmodellklasse.h"
 
 class surfaceroutingclass : public teilmodellklasse {
@@ -179,7 +178,6 @@ protected:
   std::vector<double> innerStepLengths(double first, double later) const;
   void routeInnerStep(long counter, long refreshPass, double dt);
   void exchangeHeadsAndFluxes();
-  void sumSubbasinStorage(double dt);
   void sumOverProcesses(std::vector<ExactSum>& sums, const char* what);
   void collectSubstepRunoff();
   void sumZonesOnRoot();
@@ -279,11 +277,6 @@ protected:
   ZoneRecords zoneFZT_QD, zoneFZT_QI;
   const double* storageConstantQI = nullptr;
   const double* storageConstantQD = nullptr;
-  std::vector<ZoneRecord> subbasinHeadSum, subbasinPondedSum, subbasinRiverInflow;
-  std::vector<ExactSum> headSums; // of the inner step's start, per subbasin
-  // The threads' partial sums and cell counts of the subbasins.
-  ThreadBlocks<ExactSum> threadSums;
-  ThreadBlocks<double> threadCounts;
 
   enum StatisticKind { statQD, statQI, statQB, statQG, statStorage, statisticCount };
   struct ModuleStatistic {
