@@ -303,6 +303,9 @@ void ModellApplication::buildSubmodels() {
   substepModule = unsatZone;
   unsatZone->setWriteStorageFlag(1);
   if (unsatZone->getFlowControl() != 0) {
+    // Irrigation runs before the soil in every step: the first draws on the
+    // groundwater the initial state holds.
+    unsatZone->computeMaxPumping();
     plug(Place::groundwaterHeads, [this](const ModelDate& d) {
       unsatZone->readGroundwaterHeads(d.year, d.month, d.day, d.hour, d.minute);
     });
@@ -398,6 +401,7 @@ void ModellApplication::buildSubmodels() {
   // routing routes: surface routing's where it concentrates the runoff,
   // else the soil's. Both tables exist once the tracer set-up ran.
   if (snow->getFlowControl() != 0 && snow->hasGlacierGrid()) {
+    unsatZone->setGlacierTakesWater(true);
     if (surfaceRouting->getFlowControl() != 0)
       snow->setGlacierRunoffTable(surfaceRouting->glacierRunoffTable());
     else if (unsatZone->getFlowControl() != 0)

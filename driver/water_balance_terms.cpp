@@ -13,7 +13,14 @@ std::vector<BalanceTerm> waterBalanceTerms() {
       {"soil", "interflow", K::output, {"interflow"}, 1.0, false, true},
       {"soil", "baseflow", K::output, {"baseflow"}, 1000.0, false, true, true},
       {"vertical", "interception_storage", K::storage, {"interception_storage0"}},
+      // The snow the canopy holds and what of it sublimates never reach the
+      // buckets below.
+      {"vertical", "canopy_snow_storage", K::storage, {"Snow_canopy_load"}},
+      {"vertical", "canopy_sublimation", K::output, {"Snow_canopy_sublim"}},
       {"snow", "snow_storage", K::storage, {"snow_storage_total"}},
+      // A dynamic glacier's annual balance empties the pack beside it where
+      // it covers the whole cell.
+      {"snow", "snow_reset_on_glacier", K::output, {"SnowReset_onGlacier"}},
       {"soil", "ponding_storage", K::storage, {"ponding_storage"}},
       {"soil", "soil_water", K::storage, {"theta"}, 1000.0, true},
       {"lateral", "surface_storage", K::storage, {"SurfStorSiltingUp"}},

@@ -951,10 +951,11 @@ def unsatzon_section(control_cell):
                   ("Qg", "qg.stat", 4001), ("GWIN", "gwin.stat", 0), ("GWEX", "gwex.stat", 0),
                   ("MACRO", "macro.stat", 0), ("INFILT", "infilt.stat", 4024)]
     # Write code 3: at the end of the run, for a warm start (readgrid 1);
-    # 13: the sum over the run.
+    # 13: the sum over the run. With soil heat the first heat steps of a
+    # warm start move heat with the water flux q_unten of the last step.
     grids = [("SB05", "sb05.asc", 0), ("SB1_", "sb1.asc", 0), ("WURZ", "root.asc", 0),
              ("Theta", "theta.stack", 3), ("hh", "hh.stack", 3), ("hgeo", "hgeo.stack", 3),
-             ("q_unten", "qdown.stack", 0), ("GWSTAND", "gwdist.asc", 3),
+             ("q_unten", "qdown.stack", 3), ("GWSTAND", "gwdist.asc", 3),
              ("GWtheta", "gwtheta.asc", 3), ("GWN", "gwn.asc", 13), ("GWLEVEL", "gwlevel.asc", 3),
              ("QDRAIN", "qdrain.asc", 0), ("saturation", "satur.asc", 0),
              ("infiltration excess", "infex.asc", 0), ("QD", "qd.asc", 13), ("QI", "qi.asc", 13),

@@ -18,7 +18,6 @@
 
 #include "core/exact_sum.h"
 #include "core/runoff_records.h"
-#include "core/thread_blocks.h"
 #include "submodel/teilmodellklasse.h"
 
 class surfaceroutingclass : public teilmodellklasse {
@@ -179,13 +178,13 @@ protected:
   std::vector<double> innerStepLengths(double first, double later) const;
   void routeInnerStep(long counter, long refreshPass, double dt);
   void exchangeHeadsAndFluxes();
-  void sumSubbasinStorage(double dt);
   void sumOverProcesses(std::vector<ExactSum>& sums, const char* what);
   void collectSubstepRunoff();
   void sumZonesOnRoot();
   // The net inflow [m^3] of an inner step of dt over the borders of the
   // cell's subbasin.
   double borderExchange(long row, long col, double dt) const;
+  double faceBorderInflow(long row, long col) const;
   size_t ownCellIndex(long r, long c) const {
     return static_cast<size_t>(r - header.firstRow) * static_cast<size_t>(header.ncols) +
            static_cast<size_t>(c - 1);
@@ -278,12 +277,6 @@ protected:
   ZoneRecords zoneFZT_QD, zoneFZT_QI;
   const double* storageConstantQI = nullptr;
   const double* storageConstantQD = nullptr;
-  std::vector<ZoneRecord> subbasinHeadSum, subbasinPondedSum, subbasinRiverInflow;
-  std::vector<ExactSum> headSums; // of the inner step's start, per subbasin
-  // The threads' partial sums and cell counts of the subbasins.
-  ThreadBlocks<ExactSum> threadSums;
-  ThreadBlocks<double> threadCounts;
-  std::vector<double> subbasinStorageChange;
 
   enum StatisticKind { statQD, statQI, statQB, statQG, statStorage, statisticCount };
   struct ModuleStatistic {

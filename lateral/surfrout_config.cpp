@@ -69,12 +69,7 @@ surfaceroutingclass::surfaceroutingclass(const ModelContext& context, int& error
       cellSizeXGrid = registry[requireGrid("CellSizeX")].grid;
       cellSizeYGrid = registry[requireGrid("CellSizeY")].grid;
     }
-    subbasinHeadSum = zones.records;
-    for (ZoneRecord& z : subbasinHeadSum) z.weightSum = z.valueSum = 0.0;
-    subbasinPondedSum = subbasinRiverInflow = subbasinHeadSum;
-    subbasinStorageChange.assign(subbasinHeadSum.size(), 0.0);
-    headSums.assign(subbasinHeadSum.size(), ExactSum{});
-    subbasinBorderInflow.assign(subbasinHeadSum.size(), 0.0);
+    subbasinBorderInflow.assign(zones.records.size(), 0.0);
     cellBorderInflow.assign(static_cast<size_t>(header.lastRow - header.firstRow + 1) *
                                 static_cast<size_t>(header.ncols),
                             0.0);

@@ -36,20 +36,26 @@ void surfaceroutingclass::runFlowSweep(long pass, long refreshPass) {
 void surfaceroutingclass::runHeadUpdateSweep(double dt) {
   const size_t n = concQDGrids.empty() ? 0 : tracers.size();
   if (flowPathMethod == 6) {
+    // The water moves by the face fluxes of the last iterate: what leaves a
+    // cell enters its neighbour, however far the heads converged, and the
+    // heads follow the water. A river cell passes on what it held and what
+    // reached it.
     cells.forEach([&](long r, long c) {
-      if (isRiverCell(r, c)) {
-        const int s = zones.indexOf(zones.grid[r][c]);
-        const double inflow = subbasinRiverInflow[static_cast<size_t>(s)].valueSum;
-        const double f = inflow > 0.0 ? subbasinStorageChange[static_cast<size_t>(s)] / inflow : 0.0;
-        directflowGrid[r][c] +=
-            f * std::fabs(fluxesStack[r][c][0]) * 1000.0 * dt / (cellDx(r, c) * cellDy(r, c));
-      } else {
-        directflowGrid[r][c] = 0.0;
-      }
+      const double* Q = fluxesStack[r][c];
+      const double gained =
+          (Q[1] - Q[3] - Q[5] + Q[7]) * 1000.0 * dt / (cellDx(r, c) * cellDy(r, c));
+      if (bordersFollowed) cellBorderInflow[ownCellIndex(r, c)] += faceBorderInflow(r, c) * dt;
       const double z = demGrid[r][c];
-      headGrid[r][c] = std::max(headGrid[r][c], z);
-      surfStorSiltingUpGrid[r][c] = std::max(0.0, (headGrid[r][c] - z) * 1000.0);
-      headOldGrid[r][c] = headGrid[r][c];
+      if (isRiverCell(r, c)) {
+        directflowGrid[r][c] += surfStorSiltingUpGrid[r][c] + gained;
+        surfStorSiltingUpGrid[r][c] = 0.0;
+        headGrid[r][c] = headOldGrid[r][c] = z;
+        return;
+      }
+      directflowGrid[r][c] = 0.0;
+      const double S = std::max(0.0, surfStorSiltingUpGrid[r][c] + gained);
+      surfStorSiltingUpGrid[r][c] = S;
+      headGrid[r][c] = headOldGrid[r][c] = z + S / 1000.0;
     });
     return;
   }

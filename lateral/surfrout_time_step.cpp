@@ -69,8 +69,6 @@ std::vector<double> surfaceroutingclass::innerStepLengths(double first, double l
 void surfaceroutingclass::routeSubstep(long minute, long hour, long day, long month, long year) {
   currentDate = ModelDate{minute, hour, day, month, year};
   if (flowControl == 0) return;
-  for (std::vector<ZoneRecord>* sums : {&subbasinHeadSum, &subbasinPondedSum, &subbasinRiverInflow})
-    for (ZoneRecord& z : *sums) z.weightSum = z.valueSum = 0.0;
   runPreparationSweep();
   // The conductances of method 6 read the neighbours' new heads at once;
   // the other methods exchange them before their flow sweep.
@@ -95,12 +93,8 @@ void surfaceroutingclass::routeSubstep(long minute, long hour, long day, long mo
       refreshPass =
           static_cast<long>(std::floor(static_cast<double>(counter) + planned / (T / maxSubTimeStep)));
     }
-    sumSubbasinStorage(dt);
     runHeadUpdateSweep(dt);
     exchangeHeadsAndFluxes();
-    for (std::vector<ZoneRecord>* sums :
-         {&subbasinHeadSum, &subbasinPondedSum, &subbasinRiverInflow})
-      for (size_t s = 1; s < sums->size(); ++s) (*sums)[s].weightSum = (*sums)[s].valueSum = 0.0;
   }
   collectSubstepRunoff();
 }
@@ -115,18 +109,7 @@ void surfaceroutingclass::exchangeHeadsAndFluxes() {
 }
 
 void surfaceroutingclass::routeInnerStep(long counter, long refreshPass, double dt) {
-  const bool heads = flowPathMethod == 6;
-  const size_t N = subbasinHeadSum.size();
-  threadSums.reset(N);
-  threadCounts.reset(N);
-  cells.forEach([&](long r, long c) {
-    const size_t s = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
-    threadCounts.mine()[s] += 1.0;
-    threadSums.mine()[s].add(headGrid[r][c] - (heads ? demGrid[r][c] : 0.0));
-  });
-  threadCounts.forEachValue([&](size_t s, double n) { subbasinHeadSum[s].weightSum += n; });
-  threadSums.forEachValue([&](size_t s, const ExactSum& sum) { headSums[s].add(sum); });
-  if (!heads) {
+  if (flowPathMethod != 6) {
     exchangeHeadsAndFluxes();
     runFlowSweep(counter, refreshPass);
     exchangeHeadsAndFluxes();
@@ -144,43 +127,6 @@ void surfaceroutingclass::routeInnerStep(long counter, long refreshPass, double 
   }
   exchangeHeadsAndFluxes();
   runFluxSweeps();
-}
-
-// Per subbasin: the water above ground before and after the inner step and
-// what reached the river cells, summed alike on any number of processes and
-// threads.
-void surfaceroutingclass::sumSubbasinStorage(double dt) {
-  const bool heads = flowPathMethod == 6;
-  const size_t N = subbasinHeadSum.size();
-  std::vector<ExactSum> sums(3 * N);
-  for (size_t s = 0; s < N; ++s) {
-    sums[s] = headSums[s];
-    headSums[s].clear();
-  }
-  threadSums.reset(2 * N);
-  threadCounts.reset(2 * N);
-  cells.forEach([&](long r, long c) {
-    const size_t s = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
-    double* counts = threadCounts.mine();
-    ExactSum* partial = threadSums.mine();
-    counts[s] += 1.0;
-    partial[s].add(std::max(headGrid[r][c] - (heads ? demGrid[r][c] : 0.0), 0.0));
-    if (!isRiverCell(r, c)) return;
-    counts[N + s] += 1.0;
-    partial[N + s].add(fluxesStack[r][c][0] * 1000.0 * dt / (cellDx(r, c) * cellDy(r, c)));
-  });
-  threadCounts.forEachValue([&](size_t i, double n) {
-    (i < N ? subbasinPondedSum[i] : subbasinRiverInflow[i - N]).weightSum += n;
-  });
-  threadSums.forEachValue([&](size_t i, const ExactSum& sum) { sums[N + i].add(sum); });
-  sumOverProcesses(sums, "its subbasins");
-  for (size_t s = 0; s < N; ++s) {
-    subbasinHeadSum[s].valueSum = sums[s].value();
-    subbasinPondedSum[s].valueSum = sums[N + s].value();
-    subbasinRiverInflow[s].valueSum = sums[2 * N + s].value();
-    subbasinStorageChange[s] =
-        std::max(0.0, (subbasinHeadSum[s].valueSum - subbasinPondedSum[s].valueSum) * 1000.0);
-  }
 }
 
 // Sums that do not depend on how the cells are shared among the processes,
@@ -243,6 +189,20 @@ double surfaceroutingclass::borderExchange(long row, long col, double dt) const 
     if (Q[k] > 0.0) net -= Q[k];
   }
   return net * dt;
+}
+
+// What the faces of a method 6 cell pass from cells of other subbasins,
+// m^3/s: the face fluxes point east and south.
+double surfaceroutingclass::faceBorderInflow(long row, long col) const {
+  const double zone = zoneGrid[row][col];
+  const double* Q = fluxesStack[row][col];
+  const auto other = [&](long r, long c) { return inDomain(r, c) && zoneGrid[r][c] != zone; };
+  double net = 0.0;
+  if (other(row - 1, col)) net += Q[1];
+  if (other(row, col + 1)) net -= Q[3];
+  if (other(row + 1, col)) net -= Q[5];
+  if (other(row, col - 1)) net += Q[7];
+  return net;
 }
 
 // The cells' exchange of the step per subbasin, in row order and alike on

@@ -66,6 +66,10 @@ void schneemodellklasse::registerDynamicGlacierGrids() {
     for (long r = first; r <= last; ++r)
       std::copy(from.grid[r] + 1, from.grid[r] + header.ncols + 1, copy.grid[r] + 1);
   }
+  // What the annual balance takes from the pack beside the glacier where
+  // the glacier covers the cell, for the water balance.
+  createGrid(packResetGrid, "SnowReset_onGlacier", "SnowReset_onGlacier", 0, 0.0, nodata,
+             firstSnowRow, lastSnowRow);
   for (OwnGridName g : {glacierSnowMeltGrid, glacierEvaporationGrid})
     createGrid(g, outputs[g].file,
                g == glacierSnowMeltGrid ? "SnowMelt_onGlacier" : "SnowEvaporation_onGlacier",

@@ -124,6 +124,7 @@ bool schneemodellklasse::balanceDue() const {
 }
 
 void schneemodellklasse::annualBalance() {
+  packResetBooked = true;
   const double maxPack = glacier.maxSnowPackToCreateGlacier;
   Grid codes = glacierCodes;
   Grid codesOld = own(codesOldGrid);
@@ -144,10 +145,12 @@ void schneemodellklasse::annualBalance() {
       turnSnowIntoFirn(r, c, true);
       return;
     }
-    if (g < 1.0)
+    if (g < 1.0) {
       moveExcessOntoGlacier(r, c, g);
-    else
+    } else {
+      own(packResetGrid)[r][c] = own(totalGrid)[r][c];
       own(solidGrid)[r][c] = own(liquidGrid)[r][c] = own(totalGrid)[r][c] = 0.0;
+    }
     codesOld[r][c] = codes[r][c];
     turnSnowIntoFirn(r, c, false);
   });

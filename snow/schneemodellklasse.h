@@ -232,6 +232,7 @@ protected:
     glacierEvaporationGrid,
     snowFreeDaysGrid,
     snowCoverDaysGrid,
+    packResetGrid,
     ownGridCount
   };
   // The per-step factors of the day.
@@ -374,6 +375,9 @@ protected:
   double lwOutCorrection = 1.0;
   double enBalScaling = 1.0;
   bool fullGridOnRoot = false;
+  // The annual balance emptied the pack beside the glacier on fully
+  // glacierized cells in the step before.
+  bool packResetBooked = false;
   long firstSnowRow = 1;
   long lastSnowRow = 0;
   // seasonal sines: mean and amplitude of each pair

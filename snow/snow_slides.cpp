@@ -31,6 +31,10 @@ void schneemodellklasse::computeGlacierStep(long minute, long hour, long day, lo
     series[thawDepthSeries].statistic->storeStep(currentDate.year, currentDate.month,
                                                  currentDate.day, currentDate.hour,
                                                  currentDate.minute, 1);
+  if (packResetBooked) {
+    cells.forEach([&](long r, long c) { own(packResetGrid)[r][c] = 0.0; });
+    packResetBooked = false;
+  }
   if (balanceDue()) annualBalance();
   writeOutputs();
 }

@@ -103,7 +103,9 @@ void unsatzonmodellklasse::addStepStatistics() {
         addCellStatistics(r, c, zone, w, 0.0);
       }
       if (g > 0.0) {
-        direct.add(t, 0.0, g, area * g);
+        // What runs over a whole glacier that keeps no water of its own.
+        const bool passed = g >= 1.0 && !glacierTakesWater;
+        direct.add(t, passed ? area * s.directflow[r][c] * n : 0.0, g, area * g);
         inter.add(t, 0.0, g, area * g);
         baseflowRecords[0].add(zone, 0.0, g, area * g);
         addCellStatistics(r, c, zone, 0.0, g);

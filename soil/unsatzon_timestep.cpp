@@ -207,12 +207,23 @@ void unsatzonmodellklasse::solveOwnCell(long r, long c, ColumnSolver& solver, co
 // No soil takes the water that overland flow brings onto a cell wholly
 // under a glacier: it runs on as the cell's direct flow in the same
 // sub-step, and a cell where nothing arrived passes nothing on, so water
-// already routed on is not routed again.
+// already routed on is not routed again. Without the snow model's glacier
+// the rain on the cell runs off with it.
 void unsatzonmodellklasse::passOverGlacier(long r, long c) {
-  Grid surface = solverGrids.surfaceStorage;
-  if (!surface || surface[r][c] == header.nodata) return;
-  solverGrids.directflow[r][c] = surface[r][c];
-  surface[r][c] = 0.0;
+  const SolverGrids& g = solverGrids;
+  const double nodata = header.nodata;
+  Grid surface = g.surfaceStorage;
+  const bool ponded = surface && surface[r][c] != nodata;
+  double water = ponded ? surface[r][c] : 0.0;
+  if (ponded) surface[r][c] = 0.0;
+  if (!glacierTakesWater) {
+    const double share = 1.0 / substeps;
+    if (g.input && g.input[r][c] != nodata) water += g.input[r][c] * share;
+    if (g.siltingRunoff && g.siltingRunoff[r][c] != nodata) water += g.siltingRunoff[r][c] * share;
+  } else if (!ponded) {
+    return;
+  }
+  g.directflow[r][c] = water;
 }
 
 void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date,

@@ -62,6 +62,9 @@ public:
   // Whether channel routing's lake model releases the lakes' water; set by
   // the driver after building it.
   virtual void setLakesReleased(bool released) { lakesReleased = released; }
+  // Whether the snow model's glacier takes the water on cells wholly under
+  // a glacier; set by the driver after building it.
+  virtual void setGlacierTakesWater(bool takes) { glacierTakesWater = takes; }
 
   // Looks up, on the first call, the water input of the soil: the first of
   // "throughfall0", "snowcover_outflow" and "precipitation", with
@@ -574,6 +577,7 @@ protected:
   int lakeFlowControl = 0; // of "[lake_model]"
   Grid lakeCodes = nullptr;
   bool lakesReleased = false;
+  bool glacierTakesWater = false;
 
   std::vector<std::unique_ptr<SoilTracer>> soilTracers; // tracers 1 .. tracerCount
 

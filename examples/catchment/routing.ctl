@@ -410,7 +410,7 @@ hh.stack  hh
 hgeo.stack  hgeo
 3  its write code
 qdown.stack  q_unten
-0  its write code
+3  its write code
 gwdist.asc  GWSTAND
 3  its write code
 gwtheta.asc  GWtheta

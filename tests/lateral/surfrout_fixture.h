@@ -22,8 +22,6 @@ public:
   using surfaceroutingclass::innerStepLengths;
   using surfaceroutingclass::Qg;
   using surfaceroutingclass::statistics;
-  using surfaceroutingclass::subbasinRiverInflow;
-  using surfaceroutingclass::subbasinStorageChange;
   using surfaceroutingclass::useSiltingUpTracerStorage;
 };
 

@@ -202,6 +202,8 @@ TEST(UnsatzonRunoff, GlacierSharesWeightEveryStatistic) {
       for (long c = 1; c <= 4; ++c) g[r][c] = std::string(name) == "baseflow" ? v / 3.6e6 : v;
     g[2][1] = 100 * g[2][1]; // another process's cell
   }
+  // The snow model's glacier takes the water of the covered cell.
+  rig.module->setGlacierTakesWater(true);
   rig.step(1, std::vector<double>(12, v), std::vector<double>(12, v));
   const double expected[] = {0, 0.875 * v, 0.5 * v, v};
   int checked = 0;
