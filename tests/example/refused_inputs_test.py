@@ -10,11 +10,21 @@ with status 0.
 
 import sys
 
+import example_test as ex
 import small_catchment as small
 from small_catchment import Case
 
+
+def snow_types(count):
+    return ex.replace_once("1     number of snow types", "%d     number of snow types" % count)
+
+
 CASES = {
     "unedited": Case(),
+    "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
+                         "[LayeredSnowProperties] of catchment.ctl.intern is 0"),
+    "negative_snow_types": Case(snow_types(-2), code=30, words="the number of snow types in "
+                                "[LayeredSnowProperties] of catchment.ctl.intern is -2"),
 }
 
 if __name__ == "__main__":
