@@ -76,7 +76,26 @@ def dynamic_glacier(text):
     return text
 
 
+# One tracer entering with the water at 5 mg/l, the soil holding 1 above the
+# table and 2 below; the lakes carry it between their cells on every process.
+TRACER = ("1  number of tracers\nSalt non_radioactive non_evaporating min_conc = 0 "
+          "max_conc = 100 mg/l soilini = 1 gwini = 2 statcode = 2001 gridcode = 3 "
+          "path = ./ statext = stat gridext = asc")
+
+
+def tracer_input(folder):
+    write_grid_like(folder, "zones.asc", "tracer_flux.asc", lambda r, c, z: 5)
+
+
+def lakes_with_tracer(text):
+    text = ex.switched_off(text, "LayeredSnowModel")
+    text = add_standard_grids(text, ["tracer_flux.asc  concflux_tracer_1_input  fillcode = 0 "
+                                     "readcode = 1"])
+    return ex.replace_once("0  number of tracers", TRACER)(text)
+
+
 CASES = {
+    "lakes_with_tracer": Case(lakes_with_tracer, tracer_input, days=2, processes=(1, 2, 3)),
     "dynamic_glacier_balance": Case(dynamic_glacier, dynamic_glacier_input, days=2,
                                     processes=(1, 2, 3)),
 }
