@@ -94,7 +94,38 @@ def lakes_with_tracer(text):
     return ex.replace_once("0  number of tracers", TRACER)(text)
 
 
+# River water re-infiltrates in link order: one link per subbasin along its
+# river cells, the control point (row 11, column 12) on the link of
+# subbasin 2, which crosses the strips of two and three processes.
+def river_link_input(folder):
+    rivers = {}
+    write_grid_like(folder, "river_depth.asc", "rivers.asc",
+                    lambda r, c, depth: rivers.setdefault((r, c), depth))
+    os.remove(os.path.join(folder, "rivers.asc"))
+    write_grid_like(folder, "zones.asc", "river_links.asc",
+                    lambda r, c, zone: int(zone) if (r, c) in rivers else 0)
+    # The bed's conductance (1/s) between river and soil.
+    write_grid_like(folder, "zones.asc", "kolmation.asc", lambda r, c, zone: 1e-6)
+
+
+def link_order(text):
+    text = add_standard_grids(text, ["kolmation.asc  kolmation  fillcode = 0 readcode = 1"])
+    return ex.replace_once("0     surface water interaction off",
+                           "2     surface water interaction: re-infiltration in link order")(text)
+
+
+def control_point_series(work):
+    """The control cell's evapotranspiration per layer: some value is above 0
+    (its interflow is 0 here whatever the interaction)."""
+    with open(os.path.join(work, "output", "uz_etr.txt")) as f:
+        rows = [line.split()[4:] for line in f.read().splitlines()[1:]]
+    ex.check(any(float(v) > 0.0 for row in rows for v in row),
+             "uz_etr.txt holds no value above 0 for the control cell")
+
+
 CASES = {
+    "river_link_control_point": Case(link_order, river_link_input, days=2, processes=(1, 2, 3),
+                                     check_outputs=control_point_series),
     "lakes_with_tracer": Case(lakes_with_tracer, tracer_input, days=2, processes=(1, 2, 3)),
     "dynamic_glacier_balance": Case(dynamic_glacier, dynamic_glacier_input, days=2,
                                     processes=(1, 2, 3)),
