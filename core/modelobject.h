@@ -232,11 +232,13 @@ public:
   // model grid in row-major order with its owner, and keeps one value per
   // cell in `values`; of the grids it needs only its own strip, like the
   // others. With one process the values move between the grid and `values`.
+  // With stackLevel 0 or above they move that level of the entry's stack.
   void MPIGatherPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts,
-                           const std::vector<PackedCell>& cells, std::vector<double>& values);
+                           const std::vector<PackedCell>& cells, std::vector<double>& values,
+                           int stackLevel = -1);
   void MPIScatterPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts,
                             const std::vector<PackedCell>& cells,
-                            const std::vector<double>& values);
+                            const std::vector<double>& values, int stackLevel = -1);
 
   // --- stack files (core/stack_file_writer.cpp, core/stack_file_reader.cpp) --
   // Writes levels 0..lastLevel of a stack. netCDF (one record per level) wins

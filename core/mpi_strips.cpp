@@ -715,11 +715,33 @@ void reportCountMismatch(DiagStream& diag, const char* operation, int rank, long
   throw transferFailedCode;
 }
 
+// What a packed transfer moves: the registry entry's grid, or one level of
+// its stack.
+struct PackedValues {
+  Grid grid = nullptr;
+  Stack stack = nullptr;
+  int level = 0;
+  bool holds(long r) const { return stack ? stack[r] != nullptr : grid[r] != nullptr; }
+  double& at(long r, long c) const { return stack ? stack[r][c][level] : grid[r][c]; }
+};
+
+PackedValues packedValues(modelobject& module, DiagStream& diag, int index, int stackLevel,
+                          const char* operation) {
+  PackedValues v;
+  if (stackLevel < 0) {
+    v.grid = registeredGrid(module, diag, index, nullptr, operation);
+  } else {
+    v.stack = registeredStack(module, diag, index, nullptr, operation);
+    v.level = stackLevel;
+  }
+  return v;
+}
+
 // The selected cells of a process other than 0: those the mask holds in its
 // strip and "MPIRegions" gives to it.
 struct OwnPackedCells {
   Grid regions = nullptr;
-  Grid values = nullptr;
+  PackedValues values;
   Grid mask = nullptr;
   const RowColumnRange* ranges = nullptr;
   double nodata = 0.0;
@@ -737,12 +759,13 @@ struct OwnPackedCells {
 };
 
 OwnPackedCells ownPackedCells(modelobject& module, const RowColumnRange* rowColumnRange,
-                              int valueIndex, int maskIndex, const char* operation) {
+                              int valueIndex, int stackLevel, int maskIndex,
+                              const char* operation) {
   OwnPackedCells cells;
   DiagStream& diag = *module.getDiag();
   const GridHeader& header = module.getHeader();
   cells.regions = namedGrid(module, "MPIRegions");
-  cells.values = registeredGrid(module, diag, valueIndex, nullptr, operation);
+  cells.values = packedValues(module, diag, valueIndex, stackLevel, operation);
   cells.mask = registeredGrid(module, diag, maskIndex, nullptr, operation);
   cells.ranges = columnRanges(diag, rowColumnRange, module.getModuleName());
   cells.nodata = header.nodata;
@@ -757,8 +780,8 @@ bool packedExchange(modelobject& module) {
 }
 
 // Rank 0's own cells of the list, in a row it holds.
-bool ownedByRoot(const PackedCell& cell, Grid grid) {
-  return cell.owner == 0 && grid[cell.row] != nullptr;
+bool ownedByRoot(const PackedCell& cell, const PackedValues& values) {
+  return cell.owner == 0 && values.holds(cell.row);
 }
 
 } // namespace
@@ -766,20 +789,20 @@ bool ownedByRoot(const PackedCell& cell, Grid grid) {
 void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
                                       const std::vector<long>& counts,
                                       const std::vector<PackedCell>& cells,
-                                      std::vector<double>& values) {
+                                      std::vector<double>& values, int stackLevel) {
   const char* operation = "MPIGatherPackedGrid";
   const bool exchange = packedExchange(*this);
   if (exchange) checkCounts(*diag, counts, mpiSize, operation);
   if (mpiRank != 0) {
     if (!exchange) return;
     const OwnPackedCells own =
-        ownPackedCells(*this, rowColumnRange, valueIndex, maskIndex, operation);
+        ownPackedCells(*this, rowColumnRange, valueIndex, stackLevel, maskIndex, operation);
     // The message always has the agreed length, so that rank 0 never waits
     // for a value that does not come; a disagreement fails afterwards.
     std::vector<double> buffer(static_cast<size_t>(counts[mpiRank]), own.nodata);
     long found = 0;
     own.forEach(mpiRank, [&](long r, long c) {
-      if (found < counts[mpiRank]) buffer[static_cast<size_t>(found)] = own.values[r][c];
+      if (found < counts[mpiRank]) buffer[static_cast<size_t>(found)] = own.values.at(r, c);
       ++found;
     });
     checkMPI(*diag,
@@ -790,7 +813,7 @@ void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
       reportCountMismatch(*diag, operation, mpiRank, found, counts[mpiRank]);
     return;
   }
-  const Grid grid = registeredGrid(*this, *diag, valueIndex, nullptr, operation);
+  const PackedValues grid = packedValues(*this, *diag, valueIndex, stackLevel, operation);
   values.resize(cells.size(), header.nodata);
   std::vector<std::vector<double>> buffers(static_cast<size_t>(mpiSize));
   for (int k = 1; exchange && k < mpiSize; ++k) {
@@ -805,7 +828,7 @@ void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
   std::vector<long> used(static_cast<size_t>(mpiSize), 0);
   for (size_t i = 0; i < cells.size(); ++i) {
     const PackedCell& cell = cells[i];
-    if (ownedByRoot(cell, grid)) values[i] = grid[cell.row][cell.column];
+    if (ownedByRoot(cell, grid)) values[i] = grid.at(cell.row, cell.column);
     if (!exchange || cell.owner <= 0 || cell.owner >= mpiSize) continue;
     long& next = used[cell.owner];
     if (next < counts[cell.owner]) values[i] = buffers[cell.owner][next];
@@ -818,19 +841,19 @@ void modelobject::MPIGatherPackedGrid(int valueIndex, int maskIndex,
 void modelobject::MPIScatterPackedGrid(int valueIndex, int maskIndex,
                                        const std::vector<long>& counts,
                                        const std::vector<PackedCell>& cells,
-                                       const std::vector<double>& values) {
+                                       const std::vector<double>& values, int stackLevel) {
   const char* operation = "MPIScatterPackedGrid";
   const bool exchange = packedExchange(*this);
   if (exchange) checkCounts(*diag, counts, mpiSize, operation);
   if (mpiRank == 0) {
-    const Grid grid = registeredGrid(*this, *diag, valueIndex, nullptr, operation);
+    const PackedValues grid = packedValues(*this, *diag, valueIndex, stackLevel, operation);
     std::vector<std::vector<double>> buffers(static_cast<size_t>(mpiSize));
     for (int k = 1; exchange && k < mpiSize; ++k)
       buffers[k].assign(static_cast<size_t>(counts[k]), header.nodata);
     std::vector<long> found(static_cast<size_t>(mpiSize), 0);
     for (size_t i = 0; i < cells.size() && i < values.size(); ++i) {
       const PackedCell& cell = cells[i];
-      if (ownedByRoot(cell, grid)) grid[cell.row][cell.column] = values[i];
+      if (ownedByRoot(cell, grid)) grid.at(cell.row, cell.column) = values[i];
       if (!exchange || cell.owner <= 0 || cell.owner >= mpiSize) continue;
       long& next = found[cell.owner];
       if (next < counts[cell.owner]) buffers[cell.owner][next] = values[i];
@@ -847,7 +870,7 @@ void modelobject::MPIScatterPackedGrid(int valueIndex, int maskIndex,
   }
   if (!exchange) return;
   const OwnPackedCells own =
-      ownPackedCells(*this, rowColumnRange, valueIndex, maskIndex, operation);
+      ownPackedCells(*this, rowColumnRange, valueIndex, stackLevel, maskIndex, operation);
   const Where where{operation, 0, 0, 0};
   const int length = static_cast<int>(counts[mpiRank]);
   std::vector<double> buffer(static_cast<size_t>(length));
@@ -857,7 +880,7 @@ void modelobject::MPIScatterPackedGrid(int valueIndex, int maskIndex,
   checkReceived(*diag, status, length, where);
   long found = 0;
   own.forEach(mpiRank, [&](long r, long c) {
-    if (found < length) own.values[r][c] = buffer[static_cast<size_t>(found)];
+    if (found < length) own.values.at(r, c) = buffer[static_cast<size_t>(found)];
     ++found;
   });
   if (found != length) reportCountMismatch(*diag, operation, mpiRank, found, length);

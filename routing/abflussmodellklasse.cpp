@@ -30,6 +30,8 @@ abflussmodellklasse::abflussmodellklasse(const ModelContext& contextArg, int& er
     if (configuredFlowControl == 0) return;
     // Collective, so every process ranks before the others step aside.
     rankZones(zones);
+    // Every process moves the tracer concentrations of its lake cells.
+    tracerCount = context.tracerCount;
     if (mpiRank != 0) {
       flowControl = 0;
       closeControlFile();
@@ -37,7 +39,6 @@ abflussmodellklasse::abflussmodellklasse(const ModelContext& contextArg, int& er
     }
     HORVA_ANNOUNCE_MODULE(*diag);
     subbasins = zones.zoneCount;
-    tracerCount = context.tracerCount;
     specificDischarges = flowControl == 2;
     const std::size_t columns = static_cast<std::size_t>(subbasins) + 1;
     topology.tributaries.assign(2, 0); // from index 1

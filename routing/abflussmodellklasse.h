@@ -72,7 +72,8 @@ public:
   // Precipitation on lakes is "snowcover_outflow" before "throughfall0" when
   // interception runs first.
   virtual void InitLakeModel(int interceptionFirst);
-  // Collective: rank 0 hands the lake cells' ponding to their owners.
+  // Collective: rank 0 hands the lake cells' ponding and top tracer
+  // concentrations to their owners.
   void scatterLakePonding();
   // Collective, after the state file: unless readMode is 0, 2 or 4, every
   // lake's cells hold what its stored volume gives.
@@ -175,6 +176,8 @@ private:
   void listLakeCells();
   void countLakeCells();
   void gatherLakeCells(int index, std::vector<double>& values);
+  // Collective: the top concentration of every tracer at the lake cells.
+  void gatherLakeTracers();
   void gatherLakeGrids();
   void checkReservoirNumber(int number, int d);
 

@@ -141,9 +141,8 @@ double SP_class::VolumeFromLevel(double W) const {
 }
 
 double SP_class::topConcentration(int k, std::size_t cell) const {
-  const Stack s = lakeCells->tracers[static_cast<std::size_t>(k)];
-  const PackedCell& at = lakeCells->cells[cell];
-  return s ? s[at.row][at.column][0] : 0.0;
+  const std::vector<double>& top = lakeCells->tracers[static_cast<std::size_t>(k)];
+  return cell < top.size() ? top[cell] : 0.0;
 }
 
 int SP_class::LakeStateFromCells(std::vector<double>& out) const {
@@ -183,10 +182,10 @@ int SP_class::SetLakeCells(double V) {
     const double z = g.elevation[i];
     const bool wetCell = W > z;
     g.ponding[i] = wetCell ? (W - z) * 1000.0 : 0.0;
-    const PackedCell& at = g.cells[i];
-    for (int k = 1; k <= tracerCount; ++k)
-      if (Stack s = g.tracers[static_cast<std::size_t>(k)])
-        s[at.row][at.column][0] = wetCell ? state[static_cast<std::size_t>(k)] : 0.0;
+    for (int k = 1; k <= tracerCount; ++k) {
+      std::vector<double>& top = g.tracers[static_cast<std::size_t>(k)];
+      if (i < top.size()) top[i] = wetCell ? state[static_cast<std::size_t>(k)] : 0.0;
+    }
     if (wetCell) ++wet;
   }
   return wet;

@@ -75,10 +75,8 @@ void abflussmodellklasse::listLakeCells() {
        {&g.ponding, &g.transpiration, &g.bottomFlux, &g.baseflow, &g.precipitation})
     values->assign(n, 0.0);
   g.groundwater = bottomFluxIndex != 0 && baseflowIndex != 0;
-  g.tracers.assign(static_cast<std::size_t>(tracerCount) + 1, nullptr);
-  for (int k = 1; k <= tracerCount; ++k)
-    g.tracers[static_cast<std::size_t>(k)] =
-        registry[tracerStacks[static_cast<std::size_t>(k)]].stack;
+  g.tracers.assign(static_cast<std::size_t>(tracerCount) + 1, {});
+  for (int k = 1; k <= tracerCount; ++k) g.tracers[static_cast<std::size_t>(k)].assign(n, 0.0);
 }
 
 void abflussmodellklasse::InitLakeModel(int interceptionFirst) {
@@ -101,21 +99,20 @@ void abflussmodellklasse::InitLakeModel(int interceptionFirst) {
   precipitationSource =
       interceptionFirst ? requireOneOf3Grids("snowcover_outflow", "throughfall0", "precipitation")
                         : requireOneOf3Grids("throughfall0", "snowcover_outflow", "precipitation");
-  if (tracerCount > 0 && mpiSize > 1) {
-    *diag << "FATAL: routing_model: lakes with tracers run on one process only, since the "
-             "tracer stacks of the soil are not exchanged; start the run with one process"
-          << "[end-entry]";
-    throw 33;
-  }
   countLakeCells();
   for (int r = 0; r < mpiSize; ++r)
     *diag << "DEBUG: lakeCellsPerMPIRank[" << r << "] "
           << lakeCellsPerRank[static_cast<std::size_t>(r)] << "[end-entry]";
+  gatherLakeTracers();
   if (readGrids != 0) {
     gatherLakeCells(pondingIndex, lakeCells.ponding);
     if (flowControl > 0)
       for (std::size_t d = 1; d < elements.size(); ++d)
         elements[d]->restartLakesFromCells(startDate);
+  } else if (tracerCount > 0 && flowControl > 0) {
+    // The lakes set their cells at construction, before the soil's
+    // concentrations of the other cells were gathered over them.
+    for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->setLakeCellsFromVolumes();
   }
   scatterLakePonding();
 }
@@ -146,7 +143,15 @@ void abflussmodellklasse::gatherLakeCells(int index, std::vector<double>& values
   MPIGatherPackedGrid(index, lakeCodesIndex, lakeCellsPerRank, lakeCells.cells, values);
 }
 
+void abflussmodellklasse::gatherLakeTracers() {
+  for (int k = 1; k <= tracerCount; ++k)
+    MPIGatherPackedGrid(tracerStacks[static_cast<std::size_t>(k)], lakeCodesIndex,
+                        lakeCellsPerRank, lakeCells.cells,
+                        lakeCells.tracers[static_cast<std::size_t>(k)], 0);
+}
+
 void abflussmodellklasse::gatherLakeGrids() {
+  gatherLakeTracers();
   gatherLakeCells(pondingIndex, lakeCells.ponding);
   gatherLakeCells(transpirationIndex, lakeCells.transpiration);
   gatherLakeCells(bottomFluxIndex, lakeCells.bottomFlux);
@@ -166,6 +171,10 @@ void abflussmodellklasse::scatterLakePonding() {
   if (configuredFlowControl <= 0 || lakeModel == 0 || pondingIndex == 0) return;
   MPIScatterPackedGrid(pondingIndex, lakeCodesIndex, lakeCellsPerRank, lakeCells.cells,
                        lakeCells.ponding);
+  for (int k = 1; k <= tracerCount; ++k)
+    MPIScatterPackedGrid(tracerStacks[static_cast<std::size_t>(k)], lakeCodesIndex,
+                         lakeCellsPerRank, lakeCells.cells,
+                         lakeCells.tracers[static_cast<std::size_t>(k)], 0);
 }
 
 // A former run wrote its ponding grid before the last routing step set the

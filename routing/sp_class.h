@@ -44,7 +44,9 @@ struct LakeCells {
   // "q_downext" and "baseflow" are both registered: the lakes exchange water
   // with the soil below them.
   bool groundwater = false;
-  std::vector<Stack> tracers; // [1..n] "concstor_tracer_%d_unsatzon_model", level 0 the top
+  // [1..n] level 0 (the top) of "concstor_tracer_%d_unsatzon_model": the
+  // soil's rows may lie on other processes, so the values travel packed.
+  std::vector<std::vector<double>> tracers;
 };
 
 // What the routing element hands its reservoirs.

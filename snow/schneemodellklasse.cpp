@@ -89,6 +89,8 @@ schneemodellklasse::schneemodellklasse(const ModelContext& context, int& errorCo
     meltFactorAmplitude = (rmfMax - rmfMin) / 2.0;
     bindFixedInputs();
     if (findGrid("ice_firn", 1) > 0 || findGrid("GlacierizedCells", 1) > 0) setUpGlaciers();
+    // The slides and the glacier balance find the subbasin of every cell.
+    if (fullGridOnRoot) registry[zones.gridIndex].wholeOnRoot = true;
     // Slides and dynamic glaciers move snow and ice over the whole grid on
     // rank 0; elsewhere the strip and its halo suffice.
     const bool whole = mpiRank == 0 && fullGridOnRoot;

@@ -105,7 +105,14 @@ void unsatzonmodellklasse::readLayeredSnowProperties() {
   seekSection("[LayeredSnowProperties]", true);
   int count = 0;
   readControlValue(controlFile, "%d", count, "number of snow types in [LayeredSnowProperties] of ");
-  snowTypes.assign(static_cast<std::size_t>(std::max(count, 0)) + 1, soil_class());
+  // The snow stacks take their layers from the snow types.
+  if (count < 1) {
+    *diag << "FATAL: the number of snow types in [LayeredSnowProperties] of " << controlFileName
+          << " is " << count << "; give at least one snow type, or switch [LayeredSnowModel] off"
+          << "[end-entry]";
+    throw snowTypeCode;
+  }
+  snowTypes.assign(static_cast<std::size_t>(count) + 1, soil_class());
   snowTypes[0].setCode(count);
   for (int k = 1; k <= count; ++k) {
     soil_class& type = snowTypes[static_cast<std::size_t>(k)];

@@ -54,7 +54,7 @@ template <typename F> void ReinfiltrationExchange::forEachForeignCell(F&& f) con
   long k = 0;
   for (const std::unique_ptr<RiverLink>& link : *links) {
     if (link->owner != rank) continue;
-    for (const RiverLinkCell& cell : link->getCells()) f(k++, cell.cellOwner);
+    for (const RiverLinkCell& cell : link->getCells()) f(k++, cell);
   }
 }
 
@@ -120,6 +120,10 @@ void ReinfiltrationExchange::prepare(DiagStream& diag, const CellRecord& cellRec
     savedGridRows.assign(gridStores.size(), nullptr);
     savedStackRows.assign(stackStores.size(), nullptr);
   }
+  homes.assign(static_cast<size_t>(n), {0, 0});
+  forEachForeignCell([&](long k, const RiverLinkCell& cell) {
+    if (k < n) homes[static_cast<size_t>(k)] = {cell.row, cell.column};
+  });
   isPrepared = true;
 }
 
@@ -163,7 +167,8 @@ void ReinfiltrationExchange::send(DiagStream& diag) {
   saveGhostRows();
   if (!isSubstituted) return;
   std::fill(fillOffsets.begin(), fillOffsets.end(), 0);
-  forEachForeignCell([&](long k, int owner) {
+  forEachForeignCell([&](long k, const RiverLinkCell& cell) {
+    const int owner = cell.cellOwner;
     long& offset = fillOffsets[static_cast<size_t>(owner)];
     offset = record->unpack(haloRow, k, receiveBuffers[static_cast<size_t>(owner)].data(), offset);
   });
@@ -173,7 +178,8 @@ void ReinfiltrationExchange::giveBack(DiagStream& diag) {
   if (!isPrepared) return;
   if (isSubstituted) {
     std::fill(fillOffsets.begin(), fillOffsets.end(), 0);
-    forEachForeignCell([&](long k, int owner) {
+    forEachForeignCell([&](long k, const RiverLinkCell& cell) {
+      const int owner = cell.cellOwner;
       long& offset = fillOffsets[static_cast<size_t>(owner)];
       offset = record->pack(haloRow, k, receiveBuffers[static_cast<size_t>(owner)].data(), offset);
     });
@@ -229,6 +235,7 @@ void ReinfiltrationExchange::release() {
   sendBuffers.clear();
   receiveBuffers.clear();
   fillOffsets.clear();
+  homes.clear();
   record = nullptr;
   isPrepared = false;
 }

@@ -2,6 +2,7 @@
 
 #include <mpi.h>
 
+#include <utility>
 #include <vector>
 
 #include "config/river_links.h"
@@ -57,6 +58,16 @@ public:
   // Puts every halo row back; nothing when none stands substituted.
   void restoreGhostRows();
   bool substituted() const { return isSubstituted; }
+  // The home row and column of the cell the solver meets at (row, column):
+  // a foreign cell's while it stands in the halo row, else the same.
+  void homeOf(long& row, long& column) const {
+    if (!isSubstituted || row != haloRow || column < 0 ||
+        column >= static_cast<long>(homes.size()))
+      return;
+    const std::pair<long, long>& home = homes[static_cast<size_t>(column)];
+    row = home.first;
+    column = home.second;
+  }
   // Gives the halo rows back and frees every store and buffer.
   void release();
 
@@ -66,7 +77,7 @@ private:
   // Packs every cell of the list at its own row and column.
   long packCellList(const std::vector<RiverLinkCell>& list, double* buffer, long offset) const;
   const std::vector<RiverLinkCell>& listOf(const LinkCellTable* table, int r) const;
-  // Calls f(k, owner) for every foreign cell in link order.
+  // Calls f(k, cell) for every foreign cell in link order.
   template <typename F> void forEachForeignCell(F&& f) const;
   // Posts a send of `out[r]` and a receive into `in[r]` for every peer,
   // copies the own rank's part and waits.
@@ -96,6 +107,7 @@ private:
   std::vector<std::vector<double>> sendBuffers;    // per rank
   std::vector<std::vector<double>> receiveBuffers; // per rank
   std::vector<long> fillOffsets;                   // per rank
+  std::vector<std::pair<long, long>> homes;        // per foreign cell: row, column
   std::vector<MPI_Request>::size_type requestCount = 0;
   const std::vector<RiverLinkCell> noCells;
 };

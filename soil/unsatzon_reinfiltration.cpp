@@ -4,8 +4,11 @@
 
 #include <mpi.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -16,6 +19,7 @@ namespace {
 constexpr int tracerCode = 1150;
 constexpr int recordLengthCode = 1151;
 constexpr int unlistedLinkCellCode = 1152;
+constexpr int controlDetailTag = 1153;
 constexpr double trialSendFill = -987654321.0;
 constexpr double trialReceiveFill = 123456789.0;
 
@@ -156,6 +160,18 @@ long unsatzonmodellklasse::prepareMPIReinfiltration() {
       context.localLinkCellsByOwner ? *context.localLinkCellsByOwner : noLists,
       context.ownedLinkCellsByProcess ? *context.ownedLinkCellsByProcess : noLists, mpiRank,
       mpiSize);
+  if (context.riverLinks)
+    for (const std::unique_ptr<RiverLink>& link : *context.riverLinks)
+      for (const RiverLinkCell& cell : link->getCells())
+        if (cell.row == settings.controlRow && cell.column == settings.controlColumn &&
+            cell.linkOwner != cell.cellOwner) {
+          controlSolvedBy = cell.linkOwner;
+          controlOwnedBy = cell.cellOwner;
+        }
+  if (mpiRank == controlSolvedBy) {
+    controlEtr.assign(static_cast<size_t>(layers) + 2, 0.0);
+    controlInterflow.assign(static_cast<size_t>(layers) + 2, 0.0);
+  }
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier before the re-infiltration set-up");
   shareExitCode(*diag, catchExitCode([&] { checkLinkCellsListed(); }));
   selectInputGrid(context.interceptionFirst);
@@ -224,6 +240,28 @@ long unsatzonmodellklasse::packCellState(long row, long column, double* buffer, 
 long unsatzonmodellklasse::unpackCellState(long row, long column, const double* buffer,
                                            long offset) {
   return cellRecord.unpack(row, column, buffer, offset);
+}
+
+void unsatzonmodellklasse::shareControlDetail() {
+  if (controlSolvedBy < 0 || (mpiRank != controlSolvedBy && mpiRank != controlOwnedBy)) return;
+  const size_t n = controlEtr.size();
+  std::vector<double> detail(2 * n, 0.0);
+  const int count = static_cast<int>(detail.size());
+  if (mpiRank == controlSolvedBy) {
+    std::copy(controlEtr.begin(), controlEtr.end(), detail.begin());
+    std::copy(controlInterflow.begin(), controlInterflow.end(), detail.begin() + n);
+    checkMPI(*diag,
+             MPI_Send(detail.data(), count, MPI_DOUBLE, controlOwnedBy, controlDetailTag,
+                      MPI_COMM_WORLD),
+             "MPI_Send of the control cell's layer detail");
+    return;
+  }
+  checkMPI(*diag,
+           MPI_Recv(detail.data(), count, MPI_DOUBLE, controlSolvedBy, controlDetailTag,
+                    MPI_COMM_WORLD, MPI_STATUS_IGNORE),
+           "MPI_Recv of the control cell's layer detail");
+  std::copy(detail.begin(), detail.begin() + n, controlEtr.begin());
+  std::copy(detail.begin() + n, detail.end(), controlInterflow.begin());
 }
 
 void unsatzonmodellklasse::sendReinfiltrationCells() { reinfiltrationExchange.send(*diag); }

@@ -165,6 +165,7 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
     for (long r = header.firstRow; r <= header.lastRow; ++r) copyHruMasterStates(r);
   }
   addStepStatistics();
+  if (inLinkOrder) shareControlDetail();
   // A point file that cannot be written ends the run on every process.
   if (settings.controlRow > 0)
     shareExitCode(*diag, catchExitCode([&] { recordControlPoint(date); }));
@@ -312,11 +313,16 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   TableState table{tableDistance[r][c], tableLayer[r][c], tableLayerTheta[r][c]};
   double pond = value(ponding, 0.0);
   ColumnBudget budget;
-  ConvergenceLog log(*diag, failure, r, c, date);
-  solver.dumpCell = dumpControl.active() ? DumpCell{&dumpControl, mpiRank,    r,        c,
-                                                    date.year,    date.month, date.day, date.hour}
-                                         : DumpCell{};
-  solver.layerDetail = r == settings.controlRow && c == settings.controlColumn;
+  // A cell solved beside the strip writes under its own row and column.
+  long homeRow = r;
+  long homeColumn = c;
+  reinfiltrationExchange.homeOf(homeRow, homeColumn);
+  ConvergenceLog log(*diag, failure, homeRow, homeColumn, date);
+  solver.dumpCell = dumpControl.active()
+                        ? DumpCell{&dumpControl, mpiRank,  homeRow,  homeColumn,
+                                   date.year,    date.month, date.day, date.hour}
+                        : DumpCell{};
+  solver.layerDetail = homeRow == settings.controlRow && homeColumn == settings.controlColumn;
   solver.solve(stepSettings, forcing, table, pond, budget, mpiRank == 0 ? &log : nullptr);
   if (solver.layerDetail && !controlEtr.empty()) {
     std::copy(solver.layerEtr.begin(), solver.layerEtr.begin() + n + 1, controlEtr.begin());

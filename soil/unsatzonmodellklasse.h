@@ -287,6 +287,9 @@ protected:
   // One record of every point series for the sub-step; full buffers are
   // written.
   void recordControlPoint(const ModelDate& date);
+  // Collective: the process that solved the control cell in its link hands
+  // the layer detail to the cell's owner.
+  void shareControlDetail();
   // Appends the rows of every point series to its file.
   void writePointBuffers();
   void writePointBuffer(PointSeries& series);
@@ -463,6 +466,10 @@ protected:
   // the last sub-step, left by the solver that solved it.
   std::vector<double> controlEtr;
   std::vector<double> controlInterflow;
+  // With re-infiltration in link order: the processes that solve and own the
+  // control cell when they differ, else -1.
+  int controlSolvedBy = -1;
+  int controlOwnedBy = -1;
 
   // Per subbasin 1 .. n (index 0 unused).
   std::vector<int> subbasinCodes;

@@ -7,12 +7,128 @@ status 0 and writes the same output files, byte for byte, or every run ends
 with the same code and message.
 """
 
+import os
+import re
 import sys
 
+import example_test as ex
 import small_catchment as small
 from small_catchment import Case
 
+
+def add_standard_grids(text, lines):
+    """The control file with more lines in [standard_grids]."""
+    match = re.search(r"^\[standard_grids\]\n(\d+)(.*)\n", text, flags=re.M)
+    ex.check(match, "the control file has no [standard_grids]")
+    count = int(match.group(1)) + len(lines)
+    head = "[standard_grids]\n%d%s\n" % (count, match.group(2))
+    return text[:match.start()] + head + "".join(l + "\n" for l in lines) + text[match.end():]
+
+
+def write_grid_like(folder, source, name, value_of):
+    """A grid beside source with value_of(row, column, value) in each cell
+    that source holds (rows and columns from 1)."""
+    with open(os.path.join(folder, source)) as f:
+        lines = f.read().splitlines()
+    nodata = lines[5].split()[1]
+    out = lines[:6]
+    for r, line in enumerate(lines[6:], 1):
+        out.append(" ".join(v if v == nodata else str(value_of(r, c, float(v)))
+                            for c, v in enumerate(line.split(), 1)))
+    with open(os.path.join(folder, name), "w") as f:
+        f.write("\n".join(out) + "\n")
+
+
+# A dynamic glacier (method 11) over the heights of subbasin 3, whole at the
+# top, half a cell lower down, across the strips of two and three processes;
+# its year closes at the end of 2 March, the second day of the run.
+def glacier_fraction(r, c, zone):
+    return 1.0 if zone == 3 and r <= 5 else 0.5 if zone == 3 and r <= 8 else 0.0
+
+
+def dynamic_glacier_input(folder):
+    write_grid_like(folder, "zones.asc", "glacier_fraction.asc",
+                    lambda r, c, z: glacier_fraction(r, c, z))
+    write_grid_like(folder, "zones.asc", "glacier_codes.asc",
+                    lambda r, c, z: 1 if glacier_fraction(r, c, z) > 0 else 0)
+
+
+def dynamic_glacier(text):
+    # The silting-up and surface routing models refuse glaciers.
+    text = ex.switched_off(text, "SiltingUpModel", "SurfaceRoutingModel")
+    text = add_standard_grids(text, [
+        "glacier_fraction.asc  GlacierizedCells  fillcode = 0 readcode = 1",
+        "glacier_codes.asc  GlacierCodes  fillcode = 0 readcode = 1"])
+    text, count = re.subn(r"^1     Glacier-Method.*$", "11    Glacier-Method: dynamic glaciers",
+                          text, flags=re.M)
+    ex.check(count == 1, "the control file has no Glacier-Method line")
+    lines = ["qsnowonglac.stat 2024", "0  readgrids", "2 5000 0.01  firn_levels firn_base "
+             "deltafirnper100m", "2 3  GMBEvalDay GMBEvalMonth",
+             "28.5 1.36 2 1  VAscaling VAexponent numElevBands extraWeightFactorBand0",
+             "firnstack.asc", "3", "firn.stat 2024", "mb.asc", "3", "mbold.asc", "3",
+             "mb1.stat 2024", "mb2.stat 2024", "1.0  debris scaling", "snowglac.stat 2024"]
+    for name in ("gsolid", "gliquid", "gtotal", "gmelt", "gsurf", "gtemp", "gevap"):
+        lines += [name + ".asc", "3"]
+    lines.append("100 0.25  maxSnowPackToCreateGlacier relSizeNewGlacier")
+    text, count = re.subn(r"^(qglac\.stat 2024.*\n)", r"\1" + "\n".join(lines) + "\n", text,
+                          flags=re.M)
+    ex.check(count == 1, "the control file has no qglac.stat line")
+    return text
+
+
+# One tracer entering with the water at 5 mg/l, the soil holding 1 above the
+# table and 2 below; the lakes carry it between their cells on every process.
+TRACER = ("1  number of tracers\nSalt non_radioactive non_evaporating min_conc = 0 "
+          "max_conc = 100 mg/l soilini = 1 gwini = 2 statcode = 2001 gridcode = 3 "
+          "path = ./ statext = stat gridext = asc")
+
+
+def tracer_input(folder):
+    write_grid_like(folder, "zones.asc", "tracer_flux.asc", lambda r, c, z: 5)
+
+
+def lakes_with_tracer(text):
+    text = ex.switched_off(text, "LayeredSnowModel")
+    text = add_standard_grids(text, ["tracer_flux.asc  concflux_tracer_1_input  fillcode = 0 "
+                                     "readcode = 1"])
+    return ex.replace_once("0  number of tracers", TRACER)(text)
+
+
+# River water re-infiltrates in link order: one link per subbasin along its
+# river cells, the control point (row 11, column 12) on the link of
+# subbasin 2, which crosses the strips of two and three processes.
+def river_link_input(folder):
+    rivers = {}
+    write_grid_like(folder, "river_depth.asc", "rivers.asc",
+                    lambda r, c, depth: rivers.setdefault((r, c), depth))
+    os.remove(os.path.join(folder, "rivers.asc"))
+    write_grid_like(folder, "zones.asc", "river_links.asc",
+                    lambda r, c, zone: int(zone) if (r, c) in rivers else 0)
+    # The bed's conductance (1/s) between river and soil.
+    write_grid_like(folder, "zones.asc", "kolmation.asc", lambda r, c, zone: 1e-6)
+
+
+def link_order(text):
+    text = add_standard_grids(text, ["kolmation.asc  kolmation  fillcode = 0 readcode = 1"])
+    return ex.replace_once("0     surface water interaction off",
+                           "2     surface water interaction: re-infiltration in link order")(text)
+
+
+def control_point_series(work):
+    """The control cell's evapotranspiration per layer: some value is above 0
+    (its interflow is 0 here whatever the interaction)."""
+    with open(os.path.join(work, "output", "uz_etr.txt")) as f:
+        rows = [line.split()[4:] for line in f.read().splitlines()[1:]]
+    ex.check(any(float(v) > 0.0 for row in rows for v in row),
+             "uz_etr.txt holds no value above 0 for the control cell")
+
+
 CASES = {
+    "river_link_control_point": Case(link_order, river_link_input, days=2, processes=(1, 2, 3),
+                                     check_outputs=control_point_series),
+    "lakes_with_tracer": Case(lakes_with_tracer, tracer_input, days=2, processes=(1, 2, 3)),
+    "dynamic_glacier_balance": Case(dynamic_glacier, dynamic_glacier_input, days=2,
+                                    processes=(1, 2, 3)),
 }
 
 if __name__ == "__main__":

@@ -91,8 +91,16 @@ VERTICAL_AND_LATERAL = {
 
 # --- end of interception ... groundwater ---
 
+def snow_types(count):
+    return ex.replace_once("1     number of snow types", "%d     number of snow types" % count)
+
+
 CASES = {
     "unedited": Case(),
+    "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
+                         "[LayeredSnowProperties] of catchment.ctl.intern is 0"),
+    "negative_snow_types": Case(snow_types(-2), code=30, words="the number of snow types in "
+                                "[LayeredSnowProperties] of catchment.ctl.intern is -2"),
 }
 CASES.update(VERTICAL_AND_LATERAL)
 

@@ -81,30 +81,26 @@ TEST(Lake, CountsTheRowsOfItsThreeBands) {
 TEST(Lake, SpreadsItsLevelOverItsCells) {
   ReservoirRig rig("lake_cells", 1);
   const WorkingDirectory here(rig.log.directory);
-  memory_handling memory;
-  Stack tracer = memory.three_d_matrix(1, 3, 1, 4, 0, 3);
-  rig.cells.tracers[1] = tracer;
   rig.lakeCells(firstCells(2, 1), twoCells(500, 501), twoCells(3000, 2000));
   auto lake = rig.make(1, " (file = r V0 = 0 C0 = 4 0 0 0 0 0 0 0 0)", closed, true);
   lake->InitLake();
   for (long c = 1; c <= 2; ++c) {
     rig.ponding(1, c) = 77.0;
-    tracer[1][c][0] = 9.0;
+    rig.tracer(1, 1, c) = 9.0;
   }
   EXPECT_EQ(lake->SetLakeCells(0.0), 0);
   for (long c = 1; c <= 2; ++c) {
     EXPECT_EQ(rig.ponding(1, c), 0.0);
-    EXPECT_EQ(tracer[1][c][0], 0.0);
+    EXPECT_EQ(rig.tracer(1, 1, c), 0.0);
   }
   // 500.5 m: only the first cell, 0.5 m deep, 5000 m^3.
   EXPECT_EQ(lake->SetLakeCells(5000.0), 1);
   EXPECT_NEAR(rig.ponding(1, 1), 500.0, 1e-6);
-  EXPECT_EQ(tracer[1][1][0], 4.0);
+  EXPECT_EQ(rig.tracer(1, 1, 1), 4.0);
   std::vector<double> state;
   EXPECT_EQ(lake->LakeStateFromCells(state), 1);
   EXPECT_NEAR(state[0], 5000.0, 1e-6);
   EXPECT_EQ(state[1], 4.0);
-  memory.free_three_d_matrix(tracer, 1, 3);
 }
 
 // Without fluxes a lake's cells hold what its table says. A cell bottom

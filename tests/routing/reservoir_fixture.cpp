@@ -13,7 +13,7 @@ ReservoirRig::ReservoirRig(const std::string& name, int tracerCount, int stepMin
     tracers[static_cast<std::size_t>(k)].name = std::string(1, static_cast<char>('A' + k - 1));
   for (int k = 0; k <= tracerCount; ++k) runoffStore.push_back({0.0, static_cast<double>(k), 0.0});
   for (std::vector<double>& row : runoffStore) runoff.push_back(row.data());
-  cells.tracers.assign(static_cast<std::size_t>(tracerCount) + 1, nullptr);
+  cells.tracers.assign(static_cast<std::size_t>(tracerCount) + 1, {});
   setting.diag = &log.diag;
   setting.tracers = &tracers;
   setting.tracerCount = tracerCount;
@@ -42,11 +42,19 @@ void ReservoirRig::lakeCells(const std::vector<double>& codes, const std::vector
   for (std::vector<double>* values : {&cells.ponding, &cells.transpiration, &cells.bottomFlux,
                                       &cells.baseflow, &cells.precipitation})
     values->assign(cells.cells.size(), 0.0);
+  for (std::size_t k = 1; k < cells.tracers.size(); ++k)
+    cells.tracers[k].assign(cells.cells.size(), 0.0);
 }
 
-double& ReservoirRig::ponding(long r, long c) {
+double& ReservoirRig::ponding(long r, long c) { return cells.ponding[cellIndex(r, c)]; }
+
+double& ReservoirRig::tracer(int k, long r, long c) {
+  return cells.tracers[static_cast<std::size_t>(k)][cellIndex(r, c)];
+}
+
+std::size_t ReservoirRig::cellIndex(long r, long c) const {
   for (std::size_t i = 0; i < cells.cells.size(); ++i)
-    if (cells.cells[i].row == r && cells.cells[i].column == c) return cells.ponding[i];
+    if (cells.cells[i].row == r && cells.cells[i].column == c) return i;
   throw std::out_of_range("no lake cell at " + std::to_string(r) + "," + std::to_string(c));
 }
 

@@ -27,6 +27,9 @@ struct ReservoirRig {
                  const std::vector<double>& zones = std::vector<double>(12, 1.0));
   // The ponding [mm] of a listed cell.
   double& ponding(long r, long c);
+  // The top concentration of tracer k at a listed cell.
+  double& tracer(int k, long r, long c);
+  std::size_t cellIndex(long r, long c) const;
   std::string path(const std::string& name) const { return setting.outputDirectory + name; }
 
   CapturedLog log;
