@@ -109,8 +109,6 @@ void schneemodellklasse::setUpGlaciers() {
   if (fullGridOnRoot) {
     registry[glacierGridIndex].wholeOnRoot = true;
     if (glacierCodesIndex > 0) registry[glacierCodesIndex].wholeOnRoot = true;
-    // The annual balance names the subbasin of every cell.
-    registry[zones.gridIndex].wholeOnRoot = true;
   }
   // Rank 0 alone holds the whole grids; the others wait in the next
   // collective call.
