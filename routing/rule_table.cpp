@@ -313,12 +313,13 @@ bool readHydraulicConnection(FILE* file, HydraulicConnectionBlock& block, DiagSt
   block.channelLength = positive("ChannelLength");
   block.roughness = positive("RoughnessCoeff");
   if (complete && !bad.empty()) {
-    const std::size_t at = text.find(bad);
-    const std::size_t equals = text.find('=', at);
-    const std::size_t stop = text.find_first_of(";\n", equals);
+    const std::size_t equals = text.find('=', text.find(bad));
+    const std::size_t first = text.find_first_not_of(" \t", equals + 1);
+    const std::size_t stop = text.find_first_of(";\n", first);
+    std::string word = text.substr(first, stop == std::string::npos ? stop : stop - first);
+    word.erase(word.find_last_not_of(" \t") + 1);
     diag << "FATAL: reading HydraulicConnection parameters for SP " << reservoir << ": " << bad
-         << " reads \""
-         << text.substr(equals + 1, stop == std::string::npos ? stop : stop - equals - 1)
+         << " reads \"" << word
          << "\"; TargetReservoir must be the number of a reservoir, ChannelWidth, ChannelLength "
             "and RoughnessCoeff finite numbers above 0, ChannelBottom a finite level"
          << "[end-entry]";
