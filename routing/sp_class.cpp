@@ -112,7 +112,7 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
   const auto wordAt = [&](std::size_t from) {
     const std::size_t first = ownText.find_first_not_of(" \t", from);
     if (first == std::string::npos) return std::string();
-    return ownText.substr(first, ownText.find_first_of(" \t)", first) - first);
+    return ownText.substr(first, ownText.find_first_of(" \t),;", first) - first);
   };
 
   at = valueOf(ownText, "V0");
