@@ -1,6 +1,7 @@
 #include "config/irrigation_table.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
@@ -24,8 +25,10 @@ int scanAt(const std::string& text, std::size_t offset, const char* format, long
 int scanAt(const std::string& text, std::size_t offset, const char* format, long& a) {
   return offset <= text.size() ? std::sscanf(text.c_str() + offset, format, &a) : 0;
 }
+// A scan takes "nan", "inf" and "1e999" as numbers; none is an amount.
 int scanAt(const std::string& text, std::size_t offset, const char* format, double& a) {
-  return offset <= text.size() ? std::sscanf(text.c_str() + offset, format, &a) : 0;
+  const int count = offset <= text.size() ? std::sscanf(text.c_str() + offset, format, &a) : 0;
+  return count == 1 && !std::isfinite(a) ? 0 : count;
 }
 
 // Lets the text begin `skip` characters after the first occurrence of the
@@ -223,13 +226,14 @@ void defaultini::readIrrigationType(int k) {
     irrigationTypeError(k, ": code, name, method, or origin could not be read correctly\n");
 
   if (r.method == irrigationByEtrEtpRatio) {
-    if (std::fscanf(file, "%lf", &r.minEtrEtp) != 1)
+    if (std::fscanf(file, "%lf", &r.minEtrEtp) != 1 || !std::isfinite(r.minEtrEtp))
       irrigationTypeError(k, ": min(ETR/ETP) could not be read correctly\n");
     r.psiDry = 20.0;
     r.psiWet = 3.45;
     return;
   }
-  if (std::fscanf(file, "%lf%lf", &r.psiDry, &r.psiWet) != 2)
+  if (std::fscanf(file, "%lf%lf", &r.psiDry, &r.psiWet) != 2 || !std::isfinite(r.psiDry) ||
+      !std::isfinite(r.psiWet))
     irrigationTypeError(k, ": psi_dry or psi_wet could not be read correctly\n");
 
   if (r.method == irrigationByDatedAmounts) {
@@ -238,7 +242,8 @@ void defaultini::readIrrigationType(int k) {
       irrigationTypeError(k, ": tabcnt could not be read correctly\n");
     for (int i = 1; i <= tabcnt; ++i) {
       IrrigationPoint p;
-      if (std::fscanf(file, "%ld%ld%lf", &p.month, &p.day, &p.amount) != 3) {
+      if (std::fscanf(file, "%ld%ld%lf", &p.month, &p.day, &p.amount) != 3 ||
+          !std::isfinite(p.amount)) {
         std::ostringstream text;
         text << " month[" << i << "] or day[" << i << "] or amount[" << i
              << "] could not be read\n";

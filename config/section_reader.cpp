@@ -244,7 +244,8 @@ bool parseLeadingDouble(const std::string& text, double& value) {
   char* end = nullptr;
   errno = 0;
   const double parsed = std::strtod(begin, &end);
-  if (end == begin || (errno == ERANGE && std::isinf(parsed))) return false;
+  // strtod takes "nan" and "inf" as numbers; no value of a key block is one.
+  if (end == begin || !std::isfinite(parsed)) return false;
   value = parsed;
   return true;
 }

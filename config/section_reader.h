@@ -83,7 +83,8 @@ private:
 
 // Number at the start of a text, leading white space skipped, as far as it
 // goes ("12abc" gives 12). False when the text does not start with a number
-// or the number does not fit.
+// or the number does not fit; a double must be finite ("nan", "inf" and
+// "1e999" are refused).
 bool parseLeadingLong(const std::string& text, long& value);
 bool parseLeadingInt(const std::string& text, int& value);
 bool parseLeadingDouble(const std::string& text, double& value);

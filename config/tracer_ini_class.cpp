@@ -1,5 +1,6 @@
 #include "config/tracer_ini_class.h"
 
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
@@ -88,6 +89,8 @@ private:
 int scanNumberAndWord(const std::string& text, double& number, std::string& word) {
   std::vector<char> buffer(text.size() + 1);
   const int count = std::sscanf(text.c_str(), "%lf%s", &number, buffer.data());
+  // "nan", "inf" and "1e999" scan as numbers; none is a concentration.
+  if (count >= 1 && !std::isfinite(number)) return 0;
   if (count == 2) word = buffer.data();
   return count;
 }
@@ -127,7 +130,8 @@ std::string looseKeyValue(DiagStream& diag, const TracerLine& line, const std::s
 double readNumber(DiagStream& diag, const TracerLine& line, const std::string& key, int k,
                   const char* unreadableEnd) {
   double number = 0.0;
-  if (std::sscanf(looseKeyValue(diag, line, key, k).c_str(), "%lf", &number) != 1)
+  if (std::sscanf(looseKeyValue(diag, line, key, k).c_str(), "%lf", &number) != 1 ||
+      !std::isfinite(number))
     tracerFailure(diag, "error reading " + key + describe(" for tracer ", k, unreadableEnd));
   return number;
 }

@@ -49,9 +49,21 @@ void broadcastText(DiagStream& diag, std::string& text, int root, const char* ca
 }
 
 void shareExitCode(DiagStream& diag, int ownCode) {
-  int shared = ownCode;
-  checkMPI(diag, MPI_Allreduce(MPI_IN_PLACE, &shared, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD),
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  struct {
+    int code;
+    int rank;
+  } local{ownCode, rank}, worst{0, 0};
+  checkMPI(diag, MPI_Allreduce(&local, &worst, 1, MPI_2INT, MPI_MAXLOC, MPI_COMM_WORLD),
            "MPI_Allreduce of the set-up status");
+  // Only rank 0 writes the diagnostics file: what another process found
+  // must reach it there, not only that process's console.
+  if (worst.code != 0 && worst.rank != 0) {
+    std::string text = rank == worst.rank ? diag.lastWorkerFatal() : std::string();
+    broadcastText(diag, text, worst.rank, "MPI_Bcast of a process's failure");
+    if (!text.empty()) diag << "FATAL: on process " << worst.rank << ": " << text << "[end-entry]";
+  }
   if (ownCode != 0) throw ownCode;
-  if (shared != 0) throw shared;
+  if (worst.code != 0) throw worst.code;
 }

@@ -220,6 +220,9 @@ void DiagStream::closeOpenEntry() {
 
 void DiagStream::flushWorkerEntry() {
   if (rank == 0 || workerEntry.empty()) return;
+  const std::string fatal = levelNames[0];
+  if (workerEntry.compare(0, fatal.size(), fatal) == 0)
+    workerFatal = workerEntry.substr(fatal.size());
   *errorConsole << rankPrefix(rank) << workerEntry << "\n" << std::flush;
   workerEntry.clear();
 }

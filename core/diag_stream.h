@@ -41,6 +41,9 @@ public:
 
   const std::string& getFileName() const { return fileName; }
   int getRank() const { return rank; }
+  // The text of the last FATAL entry on a rank other than 0, without its
+  // prefix, so that rank 0 can write it into the diagnostics file.
+  const std::string& lastWorkerFatal() const { return workerFatal; }
 
   // Maps the word of "-diaglevel:" to the highest level that reaches the file.
   static int levelFromName(const std::string& word);
@@ -75,6 +78,7 @@ private:
   bool seekable = true; // the closing tag can be written after every entry and taken back
   bool entryLineWritten = false;
   std::string workerEntry; // text of a FATAL or ERROR entry on a rank other than 0
+  std::string workerFatal;
 };
 
 // Escapes a text for an attribute of the diagnostics file: entities for the

@@ -9,6 +9,7 @@
 #include "core/collective_status.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 
 modelobject::modelobject(DiagStream* diagArg, const std::string& controlFileNameArg, int /*unused*/,
                          bool writeAscii, bool writeDouble, bool writeNetCDF,
@@ -67,7 +68,10 @@ void modelobject::controlFileKeyNotFound(const std::string& what, const std::str
 }
 
 void modelobject::writeError(const std::string& fileName, long number) {
+  // Callers come here straight from the failed call, which left its reason.
+  const int error = errno;
   *diag << "FATAL: write error " << fileName << " ! (" << number << ")"
+        << " (" << systemReason(error) << ")"
         << "[end-entry]";
   throw 18;
 }
@@ -161,8 +165,11 @@ int modelobject::readControlValue(FILE* file, const char* format, long& target,
 int modelobject::readControlValue(FILE* file, const char* format, double& target,
                                   const std::string& description, std::string& rest) {
   requireConversion(format, {"lf", "le", "lg"});
-  return scanControlValue(
+  const long start = file ? std::ftell(file) : -1;
+  const int count = scanControlValue(
       file, [&] { return std::fscanf(file, format, &target); }, true, description, rest);
+  requireFinite(file, start, {target}, description);
+  return count;
 }
 
 int modelobject::readControlValue(FILE* file, const char* format, std::string& target,
@@ -218,8 +225,31 @@ int modelobject::readControlValuePair(FILE* file, const char* format, long& firs
 
 int modelobject::readControlValuePair(FILE* file, const char* format, double& first, double& second,
                                       const std::string& description, std::string& rest) {
-  return scanControlNumberPair(
+  const long start = file ? std::ftell(file) : -1;
+  const int count = scanControlNumberPair(
       file, [&] { return std::fscanf(file, format, &first, &second); }, description, rest);
+  requireFinite(file, start, {first, second}, description);
+  return count;
+}
+
+void modelobject::requireFinite(FILE* file, long start, std::initializer_list<double> values,
+                                const std::string& description) {
+  int k = 0;
+  for (double v : values) {
+    if (!std::isfinite(v)) break;
+    ++k;
+  }
+  if (k == static_cast<int>(values.size())) return;
+  std::string word;
+  long at = start;
+  if (start >= 0 && std::fseek(file, start, SEEK_SET) == 0)
+    for (int i = 0; i <= k && readControlWordFrom(file, word); ++i)
+      at = std::ftell(file) - static_cast<long>(word.size());
+  *diag << "FATAL: error in control file, " << description << ": "
+        << placeInControlFile(file, controlFileName, at, word)
+        << ", which is not a finite number; write a number within the range of the value"
+        << "[end-entry]";
+  throw 17;
 }
 
 int modelobject::scanControlNumberPair(FILE* file, const std::function<int()>& scan,

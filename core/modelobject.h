@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -350,6 +351,10 @@ protected:
   // Fails with code 17, naming section, line and word, when letters follow
   // the number read from position start on.
   void requireWholeNumber(FILE* file, long start, const std::string& description);
+  // The scan formats take "nan", "inf" and numbers beyond the range of a
+  // double ("1e999"), which would carry through every sum of the run.
+  void requireFinite(FILE* file, long start, std::initializer_list<double> values,
+                     const std::string& description);
 
   // --- output of registered grids: the steps of one call ----------------------
   struct OwnedCells; // the cells whose statistics this process keeps

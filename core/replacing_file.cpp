@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 #include "core/modelobject.h"
 #include "core/stack_file_format.h"
 
@@ -21,13 +22,15 @@ ReplacingFile::ReplacingFile(modelobject& ownerArg, DiagStream& diagArg, const s
   // One left by a killed run could be a link, which the write would follow.
   std::remove(temporary.c_str());
   file = std::fopen(temporary.c_str(), "wb");
+  const int error = errno;
   if (!file && openFailure) {
-    diag << "FATAL: " << openFailure << name << "[end-entry]";
+    diag << "FATAL: " << openFailure << name << " (" << systemReason(error) << ")"
+         << "[end-entry]";
     throw createFailedCode;
   }
   if (!file) {
     diag << "FATAL: error creating " << name << " for writing in " << (text ? "text" : "binary")
-         << " mode."
+         << " mode (" << systemReason(error) << ")."
          << "[end-entry]";
     throw createFailedCode;
   }
@@ -47,8 +50,10 @@ void ReplacingFile::commit() {
   FILE* f = file;
   file = nullptr;
   if (std::fclose(f) != 0) {
-    diag << "FATAL: error closing " << name << "[end-entry]";
-    throw closeFailedCode;
+    const int error = errno;
+    diag << "FATAL: error closing " << name << " (" << systemReason(error) << ")"
+         << "[end-entry]";
+    throw fileFailureCode(error, closeFailedCode);
   }
   if (std::rename(temporary.c_str(), name.c_str()) != 0) {
     diag << "FATAL: error closing " << name << ": it cannot replace " << temporary << " ("

@@ -10,6 +10,7 @@
 #include "core/collective_status.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 #include "core/modelobject.h"
 #include "core/netcdf_grid_writer.h"
 #include "core/stack_file_format.h"
@@ -113,19 +114,25 @@ void writeAsciiStack(modelobject& module, const StackOutput& out) {
   removePartialFile(partial);
   FILE* file = std::fopen(partial.c_str(), "w");
   if (!file) {
-    out.diag << "FATAL: error opening " << out.name << "[end-entry]";
+    const int error = errno;
+    out.diag << "FATAL: error opening " << out.name << " (" << systemReason(error) << ")"
+             << "[end-entry]";
     throw createErrorCode;
   }
   const bool written = writeAsciiValues(file, out);
+  int error = written ? 0 : errno;
   const bool closed = std::fclose(file) == 0;
+  if (!closed && written) error = errno;
   if (!written) {
     removePartialFile(partial);
+    errno = error;
     module.writeError(out.name, writeErrorCode);
   }
   if (!closed) {
     removePartialFile(partial);
-    out.diag << "FATAL: error closing " << out.name << "[end-entry]";
-    throw closeErrorCode;
+    out.diag << "FATAL: error closing " << out.name << " (" << systemReason(error) << ")"
+             << "[end-entry]";
+    throw fileFailureCode(error, closeErrorCode);
   }
   movePartialFileIntoPlace(out.diag, partial, out.name);
 }

@@ -12,6 +12,7 @@
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/exact_sum.h"
+#include "core/file_failure.h"
 #include "core/module_banner.h"
 
 namespace {
@@ -149,24 +150,30 @@ zonalstatistic::~zonalstatistic() {
 void zonalstatistic::openFile(const char* openMode) {
   file = std::fopen(fileName.c_str(), openMode);
   if (file) return;
-  *diag << "FATAL: error opening \n" << fileName << "[end-entry]";
+  const int error = errno;
+  *diag << "FATAL: error opening \n"
+        << fileName << " (" << systemReason(error) << ")"
+        << "[end-entry]";
   throw openFailedCode;
 }
 
 void zonalstatistic::closeFile() {
   if (!file) return;
   const int result = std::fclose(file);
+  const int error = errno;
   file = nullptr;
   if (result == 0) return;
-  *diag << "FATAL: cannot close " << fileName << "[end-entry]";
-  throw closeFailedCode;
+  *diag << "FATAL: cannot close " << fileName << " (" << systemReason(error) << ")"
+        << "[end-entry]";
+  throw fileFailureCode(error, closeFailedCode);
 }
 
 void zonalstatistic::writeFailure() {
   const int number = errno;
   std::fclose(file);
   file = nullptr;
-  *diag << "FATAL: write error " << fileName << " ! (" << number << ")"
+  *diag << "FATAL: write error " << fileName << " ! (" << number << ": " << systemReason(number)
+        << ")"
         << "[end-entry]";
   throw writeFailedCode;
 }

@@ -134,9 +134,11 @@ private:
   void readSummedTributary(int d, int j, RoutingDescriptionText& text, routingclass& element);
   void readInflow(int j, RoutingDescriptionText& text, routingclass& element);
   int checkedTributaryColumn(int code, int tgCode, int j, bool summed);
-  void addTributary(int column, int tgColumn, int d);
+  void addTributary(int code, int column, int tgColumn, int d, const std::string& place);
+  static std::string descriptionPlace(int d, int tg, const std::string& element);
   void checkDescriptionOrder();
   void checkForCycles() const;
+  void checkConnectionTargets() const;
   // The pairing of internal inflows and internal abstractions
   // (routing/abstraction_links.cpp).
   void linkInternalAbstractions();
@@ -282,6 +284,10 @@ private:
   LakeCells lakeCells;
   std::vector<long> lakeCellsPerRank;
   std::map<int, int> reservoirDescriptions; // reservoir number to its description
+  // Where each tributary column and each inflow number is named, so that a
+  // second naming, which would route the same water twice, names both.
+  std::map<int, std::string> tributaryPlaces;
+  std::map<int, std::string> inflowPlaces;
 
   // Routing-only mode.
   std::vector<std::vector<double>> ownRunoff;

@@ -6,6 +6,7 @@
 
 #include "config/tracer_ini_class.h"
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 #include "routing/al_class.h"
 #include "routing/result_table.h"
 
@@ -15,7 +16,9 @@ void AL_class::writeHeader() {
     columns += "\t" + (*tracers)[static_cast<std::size_t>(k)].name;
   FILE* file = std::fopen(outputFileName.c_str(), "w");
   if (!file) {
-    *diag << "FATAL: error opening " << outputFileName << " for abstraction " << number
+    const int error = errno;
+    *diag << "FATAL: error opening " << outputFileName << " for abstraction " << number << " ("
+          << systemReason(error) << ")"
           << "[end-entry]";
     throw 37;
   }

@@ -56,9 +56,9 @@ void SP_class::Balance(double stepMinutes, double irrigation, double abstraction
 
   // Nothing is withdrawn that the reservoir does not hold.
   double& V = state[0];
-  terms[Irrig].m3 = std::clamp(irrigation, 0.0, V);
+  terms[Irrig].m3 = std::clamp(irrigation, 0.0, std::max(0.0, V));
   V -= terms[Irrig].m3;
-  terms[Abstr].m3 = std::clamp(abstraction, 0.0, V);
+  terms[Abstr].m3 = std::clamp(abstraction, 0.0, std::max(0.0, V));
   V -= terms[Abstr].m3;
 
   date[0] = year;

@@ -1,5 +1,6 @@
 #include "routing/routing_description.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -45,6 +46,15 @@ double RoutingDescriptionText::number(const std::string& what) {
   char* end = nullptr;
   const double result = std::strtod(start, &end);
   if (end == start) missing(what);
+  // strtod takes "nan", "inf" and "1e999" too; they would fill the routed
+  // columns, the tables and the state file with nan.
+  if (!std::isfinite(result)) {
+    diag << "FATAL: routing description " << descriptionNumber << " of [routing_model]: " << what
+         << " reads \"" << std::string(start, static_cast<std::size_t>(end - start))
+         << "\", which is not a finite number; write a number"
+         << "[end-entry]";
+    throw 17;
+  }
   position += static_cast<std::size_t>(end - start);
   return result;
 }

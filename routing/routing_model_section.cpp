@@ -1,6 +1,7 @@
 // "[routing_model]": the header lines, the two readings of the routing
 // descriptions and the network they describe.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -66,6 +67,13 @@ void abflussmodellklasse::readHeaderLines() {
       std::sscanf(line.c_str(), "%lf%lf%lf%d", &qMin, &qMax, &tableIntervals, &subIntervals) != 4) {
     *diag << "FATAL: values for min/max specific discharge and/or discharge and time interval "
              "splitting   \nnot found in control file"
+          << "[end-entry]";
+    throw 17;
+  }
+  if (!std::isfinite(qMin) || !std::isfinite(qMax) || !std::isfinite(tableIntervals)) {
+    *diag << "FATAL: [routing_model] in " << controlFileName
+          << ": the minimum and maximum specific discharge and the number of intervals read \""
+          << line << "\", which holds no finite number; write numbers"
           << "[end-entry]";
     throw 17;
   }
@@ -327,7 +335,21 @@ int abflussmodellklasse::checkedTributaryColumn(int code, int tgCode, int j, boo
   return column;
 }
 
-void abflussmodellklasse::addTributary(int column, int tgColumn, int d) {
+std::string abflussmodellklasse::descriptionPlace(int d, int tg, const std::string& element) {
+  return "routing description " + std::to_string(d) + " (TG " + std::to_string(tg) + "), " +
+         element;
+}
+
+void abflussmodellklasse::addTributary(int code, int column, int tgColumn, int d,
+                                       const std::string& place) {
+  const auto [known, added] = tributaryPlaces.emplace(column, place);
+  if (!added) {
+    *diag << "FATAL: [routing_model] in " << controlFileName << ": subbasin " << code
+          << " is named as a tributary in " << known->second << " and again in " << place
+          << "; its outflow would reach the outlet twice, name every tributary once"
+          << "[end-entry]";
+    throw 41;
+  }
   topology.tributaries.back() = column;
   topology.tributaries.push_back(0);
   topology.downstream[static_cast<std::size_t>(column)] = tgColumn;
@@ -345,7 +367,7 @@ void abflussmodellklasse::readTributary(int d, int j, RoutingDescriptionText& te
   const double* v = p.values;
   element.BuildRoutingTables(j, code, {}, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8],
                              v[9], qMin, qMax, tableIntervals, true);
-  addTributary(column, zones.indexOfCode[tg], d);
+  addTributary(code, column, zones.indexOfCode[tg], d, descriptionPlace(d, tg, name));
 }
 
 void abflussmodellklasse::readSummedTributary(int d, int j, RoutingDescriptionText& text,
@@ -355,7 +377,8 @@ void abflussmodellklasse::readSummedTributary(int d, int j, RoutingDescriptionTe
   const int tg = element.getSubbasinCode();
   const int tgColumn = zones.indexOfCode[tg];
   const int code = text.integer("the code of " + name);
-  addTributary(checkedTributaryColumn(code, tg, j, true), tgColumn, d);
+  const std::string place = descriptionPlace(d, tg, name);
+  addTributary(code, checkedTributaryColumn(code, tg, j, true), tgColumn, d, place);
   std::vector<int> members;
   while (text.current() == '&') {
     text.advance();
@@ -367,7 +390,7 @@ void abflussmodellklasse::readSummedTributary(int d, int j, RoutingDescriptionTe
             << "[end-entry]";
       throw 41;
     }
-    addTributary(checkedTributaryColumn(member, tg, j, true), tgColumn, d);
+    addTributary(member, checkedTributaryColumn(member, tg, j, true), tgColumn, d, place);
     members.push_back(member);
   }
   const ChannelParameters p = readChannelParameters(text, name);
@@ -384,6 +407,22 @@ void abflussmodellklasse::readInflow(int j, RoutingDescriptionText& text, routin
     *diag << "FATAL: there is/are only " << countZL
           << " inflow(s) for the entire basin,\n but the codes ranges from 1 to at least " << number
           << "! in " << moduleName << "[end-entry]";
+    throw 42;
+  }
+  // An inflow's column lies behind the subbasins' columns: number 0 or
+  // below would add it to a subbasin, a number used twice to another inflow.
+  const std::string place = descriptionPlace(text.number(), element.getSubbasinCode(), name);
+  if (number < 1) {
+    *diag << "FATAL: [routing_model] in " << controlFileName << ": " << place
+          << ": inflows are numbered from 1 to " << countZL << "[end-entry]";
+    throw 42;
+  }
+  const auto [known, added] = inflowPlaces.emplace(number, place);
+  if (!added) {
+    *diag << "FATAL: [routing_model] in " << controlFileName << ": inflow " << number
+          << " stands in " << known->second << " and again in " << place
+          << "; two inflows would share one column, give every ZL its own number"
+          << "[end-entry]";
     throw 42;
   }
   text.expectEquals("the mode of " + name);
@@ -474,12 +513,47 @@ void abflussmodellklasse::checkDescriptionOrder() {
   }
 }
 
+// A connected reservoir's outflow, also a negative one, passes unrouted
+// into the subbasin downstream: only a lake there gives back what the
+// connection takes from it. Any other target's level would draw water that
+// no store loses.
+void abflussmodellklasse::checkConnectionTargets() const {
+  for (std::size_t d = 1; d < elements.size(); ++d) {
+    const routingclass& element = *elements[d];
+    for (int k = 1; k <= element.reservoirCount(); ++k) {
+      const SP_class& r = element.reservoir(k);
+      if (!r.hasHydraulicConnection()) continue;
+      const int target = r.getTargetReservoir();
+      const int tg = element.getSubbasinCode();
+      const int below = topology.downstream[static_cast<std::size_t>(zones.indexOfCode[tg])];
+      const int receiving = below > 0 ? topology.description[static_cast<std::size_t>(below)] : 0;
+      const auto found = reservoirDescriptions.find(target);
+      if (found != reservoirDescriptions.end() && receiving > 0 && found->second == receiving)
+        continue;
+      *diag << "FATAL: [abstraction_rule_reservoir_" << r.getNumber() << "] in " << controlFileName
+            << ": the HydraulicConnection of reservoir " << r.getNumber() << " (TG " << tg
+            << ") has TargetReservoir = " << target << ", which does not receive its outflow; ";
+      if (receiving > 0)
+        *diag << "name a lake of routing description " << receiving << " (TG "
+              << elements[static_cast<std::size_t>(receiving)]->getSubbasinCode()
+              << "), into which subbasin " << tg << " flows";
+      else
+        *diag << "subbasin " << tg
+              << " flows into no other subbasin, give the reservoir a rule "
+                 "table";
+      *diag << "[end-entry]";
+      throw 29;
+    }
+  }
+}
+
 void abflussmodellklasse::finishElements() {
   for (std::size_t d = 1; d < elements.size(); ++d) {
     elements[d]->ReadReservoirRules(controlFile);
     elements[d]->SetLevelRegistry(&levelRegistry);
     elements[d]->SetHydraulicConnectionMap(&connections);
   }
+  checkConnectionTargets();
   for (std::size_t d = 1; d < elements.size(); ++d) {
     elements[d]->InitReservoirOutflows(startDate);
     elements[d]->ReadAbstractionRules(controlFile);

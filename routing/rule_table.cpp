@@ -1,7 +1,10 @@
 #include "routing/rule_table.h"
 
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <sstream>
 
 #include "core/civil_calendar.h"
@@ -22,9 +25,11 @@ bool readLine(FILE* file, std::string& line) {
 }
 
 // The numbers of a text, each a run of number characters between blanks
-// and tabs; false when a word is not a number.
-bool numbersOf(const std::string& text, std::vector<double>& numbers) {
+// and tabs; false when a word is not a number. `infinite` tells a number
+// beyond the range of a double ("1e999") from a word that is none.
+bool numbersOf(const std::string& text, std::vector<double>& numbers, bool& infinite) {
   numbers.clear();
+  infinite = false;
   std::size_t at = text.find_first_not_of(" \t");
   while (at != std::string::npos) {
     const std::size_t end = text.find_first_of(" \t", at);
@@ -32,16 +37,21 @@ bool numbersOf(const std::string& text, std::vector<double>& numbers) {
     if (word.find_first_not_of(numberCharacters) != std::string::npos) return false;
     char* stop = nullptr;
     numbers.push_back(std::strtod(word.c_str(), &stop));
-    if (*stop != '\0') return false;
+    // "1e999" overflows to inf, which would run through every lookup.
+    infinite = *stop == '\0' && !std::isfinite(numbers.back());
+    if (*stop != '\0' || infinite) return false;
     at = end == std::string::npos ? end : text.find_first_not_of(" \t", end);
   }
   return true;
 }
 
 // The values after the first "=" of a keyword line, as many as there are
-// columns at most; the rest keep their defaults.
-template <typename T>
-void keywordValues(const std::string& line, std::vector<T>& target, int columns) {
+// columns at most; the rest keep their defaults. Each must pass `valid`, so
+// that no value beyond a column's range reaches the cast.
+template <typename T, typename Valid>
+void keywordValues(const std::string& line, std::vector<T>& target, int columns, const char* key,
+                   Valid valid, const char* rule,
+                   const std::function<void(const std::string&)>& refuse) {
   const std::size_t equals = line.find('=');
   if (equals == std::string::npos) return;
   const char* p = line.c_str() + equals + 1;
@@ -49,10 +59,30 @@ void keywordValues(const std::string& line, std::vector<T>& target, int columns)
     char* end = nullptr;
     const double x = std::strtod(p, &end);
     if (end == p) return;
+    if (!std::isfinite(x) || !valid(x)) {
+      const std::string word(p, static_cast<std::size_t>(end - p));
+      std::ostringstream text;
+      text << "\"" << key << "\" of column " << j << " reads \""
+           << word.substr(word.find_first_not_of(" \t")) << "\", " << rule;
+      refuse(text.str());
+    }
     target[static_cast<std::size_t>(j)] = static_cast<T>(x);
     p = end;
   }
 }
+
+bool isWhole(double x) { return std::floor(x) == x; }
+
+// -1 for every day, else decimal digits 1 (Monday) to 7 (Sunday).
+bool validWeekDays(double x) {
+  if (x == -1.0) return true;
+  if (!isWhole(x) || x < 1.0 || x > 7654321.0) return false;
+  for (long rest = static_cast<long>(x); rest > 0; rest /= 10)
+    if (rest % 10 < 1 || rest % 10 > 7) return false;
+  return true;
+}
+
+bool validHour(double x) { return x == -1.0 || (isWhole(x) && x >= 0.0 && x <= 23.0); }
 
 } // namespace
 
@@ -133,48 +163,89 @@ void RuleTable::computeSlopes() {
 
 void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::string& section,
                    const std::string& controlFileName, int code) {
-  const auto fail = [&](const std::string& what) {
+  const auto failWith = [&](int exitCode, const std::string& what) {
     diag << "FATAL: " << section << " in " << controlFileName << ": " << what << "[end-entry]";
-    throw code;
+    throw exitCode;
+  };
+  const auto fail = [&](const std::string& what) { failWith(code, what); };
+  // A value outside its range has no code of its own.
+  const std::function<void(const std::string&)> refuse = [&](const std::string& what) {
+    failWith(17, what + "; correct the value");
   };
   table = RuleTable{};
   std::string line;
   std::vector<double> numbers;
-  if (!readLine(file, line) || !numbersOf(line, numbers) || numbers.empty())
+  bool infinite = false;
+  const auto finite = [&](const std::string& what) {
+    if (infinite)
+      refuse(what + " reads \"" + line + "\", which holds a number beyond the range of a double");
+  };
+  const bool header = readLine(file, line) && numbersOf(line, numbers, infinite);
+  finite("the first line");
+  if (!header || numbers.empty())
     fail("the first line must hold the number of table rows and the fix days of the columns, "
-         "numbers only; it reads \"" +
+         "finite numbers only; it reads \"" +
          line + "\"");
+  if (!isWhole(numbers[0]) || numbers[0] > INT_MAX || numbers[0] < INT_MIN)
+    refuse("the row count reads \"" +
+           line.substr(0, line.find_first_of(" \t", line.find_first_not_of(" \t"))) +
+           "\", which is no whole number of rows");
   table.rows = static_cast<int>(numbers[0]);
   table.columns = numbers.size() > 1 ? static_cast<int>(numbers.size()) - 1 : 1;
   if (table.rows < 1) return;
   const std::size_t m = static_cast<std::size_t>(table.columns) + 1;
-  const std::size_t n = static_cast<std::size_t>(table.rows) + 1;
   table.days.assign(m, 1);
+  // The season weights divide by the distance of neighbouring fix days.
   if (table.columns > 1)
-    for (std::size_t j = 1; j < m; ++j) table.days[j] = static_cast<int>(numbers[j]);
+    for (std::size_t j = 1; j < m; ++j) {
+      if (!isWhole(numbers[j]) || numbers[j] < 1.0 || numbers[j] > 365.0 ||
+          (j > 1 && numbers[j] <= numbers[j - 1])) {
+        std::ostringstream text;
+        text
+            << "fix day " << j << " reads " << numbers[j]
+            << "; the fix days must be days of the year (1 .. 365) that rise from column to column";
+        refuse(text.str());
+      }
+      table.days[j] = static_cast<int>(numbers[j]);
+    }
   table.targetCap.assign(m, -1.0);
   table.weekDays.assign(m, -1);
   table.startHour.assign(m, -1);
   table.stopHour.assign(m, -1);
-  table.index.assign(n, 0.0);
-  table.values.assign(m, std::vector<double>(n, 0.0));
+  // The rows are stored as they come: the count alone must not size memory.
+  table.index.assign(1, 0.0);
+  table.values.assign(m, std::vector<double>(1, 0.0));
   for (int i = 1; i <= table.rows; ++i) {
-    if (!readLine(file, line) || !numbersOf(line, numbers) ||
-        numbers.size() < static_cast<std::size_t>(table.columns) + 1)
+    const bool read = readLine(file, line);
+    if (!read || line.find_first_not_of(" \t") == std::string::npos ||
+        line.find('[') != std::string::npos)
+      refuse("the row count is " + std::to_string(table.rows) + ", but only " +
+             std::to_string(i - 1) + " table row(s) follow");
+    const bool numeric = numbersOf(line, numbers, infinite);
+    finite("table row " + std::to_string(i));
+    if (!numeric || numbers.size() < static_cast<std::size_t>(table.columns) + 1)
       fail("table row " + std::to_string(i) + " must hold the index and " +
-           std::to_string(table.columns) + " column value(s); it reads \"" + line + "\"");
-    table.index[static_cast<std::size_t>(i)] = numbers[0];
-    for (std::size_t j = 1; j < m; ++j) table.values[j][static_cast<std::size_t>(i)] = numbers[j];
+           std::to_string(table.columns) + " column value(s), finite numbers; it reads \"" + line +
+           "\"");
+    table.index.push_back(numbers[0]);
+    for (std::size_t j = 1; j < m; ++j) table.values[j].push_back(numbers[j]);
   }
+  const std::size_t n = table.index.size();
   while (readLine(file, line) && !line.empty() && line.find('[') == std::string::npos) {
     if (line.find("TargetCap") != std::string::npos)
-      keywordValues(line, table.targetCap, table.columns);
+      keywordValues(
+          line, table.targetCap, table.columns, "TargetCap", [](double) { return true; },
+          "not a finite number", refuse);
     else if (line.find("WeekDays") != std::string::npos)
-      keywordValues(line, table.weekDays, table.columns);
+      keywordValues(line, table.weekDays, table.columns, "WeekDays", validWeekDays,
+                    "week days are the digits 1 (Monday) to 7 (Sunday), or -1 for every day",
+                    refuse);
     else if (line.find("start_hour") != std::string::npos)
-      keywordValues(line, table.startHour, table.columns);
+      keywordValues(line, table.startHour, table.columns, "start_hour", validHour,
+                    "an hour is a whole number from 0 to 23 (or -1 for none)", refuse);
     else if (line.find("stop_hour") != std::string::npos)
-      keywordValues(line, table.stopHour, table.columns);
+      keywordValues(line, table.stopHour, table.columns, "stop_hour", validHour,
+                    "an hour is a whole number from 0 to 23 (or -1 for none)", refuse);
     else if (line.find("TableIndex") != std::string::npos) {
       const std::size_t equals = line.find('=');
       table.flowIndex =
@@ -209,6 +280,7 @@ bool readHydraulicConnection(FILE* file, HydraulicConnectionBlock& block, DiagSt
   std::string line;
   while (text.find('}') == std::string::npos && readLine(file, line)) text += "\n" + line;
   bool complete = text.find('}') != std::string::npos;
+  std::string bad; // the first key whose value is out of range
   const auto value = [&](const char* key) {
     const std::size_t at = text.find(key);
     const std::size_t equals = at == std::string::npos ? at : text.find('=', at);
@@ -222,13 +294,37 @@ bool readHydraulicConnection(FILE* file, HydraulicConnectionBlock& block, DiagSt
     char* end = nullptr;
     const double x = std::strtod(number.c_str(), &end);
     if (end == number.c_str()) complete = false;
+    if (end != number.c_str() && !std::isfinite(x)) bad = key;
     return x;
   };
-  block.targetReservoir = static_cast<int>(value("TargetReservoir"));
-  block.channelWidth = value("ChannelWidth");
+  // The channel's width and length divide in the flow law, and its
+  // roughness turns the slope into a flow.
+  const auto positive = [&](const char* key) {
+    const double x = value(key);
+    if (complete && bad.empty() && !(x > 0.0)) bad = key;
+    return x;
+  };
+  const double target = value("TargetReservoir");
+  if (complete && bad.empty() && (!isWhole(target) || target < 1.0 || target > INT_MAX))
+    bad = "TargetReservoir";
+  block.targetReservoir = bad.empty() ? static_cast<int>(target) : 0;
+  block.channelWidth = positive("ChannelWidth");
   block.channelBottom = value("ChannelBottom");
-  block.channelLength = value("ChannelLength");
-  block.roughness = value("RoughnessCoeff");
+  block.channelLength = positive("ChannelLength");
+  block.roughness = positive("RoughnessCoeff");
+  if (complete && !bad.empty()) {
+    const std::size_t equals = text.find('=', text.find(bad));
+    const std::size_t first = text.find_first_not_of(" \t", equals + 1);
+    const std::size_t stop = text.find_first_of(";\n", first);
+    std::string word = text.substr(first, stop == std::string::npos ? stop : stop - first);
+    word.erase(word.find_last_not_of(" \t") + 1);
+    diag << "FATAL: reading HydraulicConnection parameters for SP " << reservoir << ": " << bad
+         << " reads \"" << word
+         << "\"; TargetReservoir must be the number of a reservoir, ChannelWidth, ChannelLength "
+            "and RoughnessCoeff finite numbers above 0, ChannelBottom a finite level"
+         << "[end-entry]";
+    throw 29;
+  }
   if (!complete) {
     diag << "FATAL: reading HydraulicConnection parameters for SP " << reservoir
          << ": some values could not be read\n"

@@ -6,9 +6,12 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
+#include <utility>
 
 #include "config/tracer_ini_class.h"
 #include "core/diag_stream.h"
+#include "core/string_helpers.h"
 
 namespace {
 
@@ -82,7 +85,6 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
     throw 35;
   };
   const char* p = nullptr;
-  char* end = nullptr;
 
   std::size_t at = valueOf(ownText, "file");
   if (at == std::string::npos) missing("file");
@@ -92,25 +94,47 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
   outputFileName = ownText.substr(first, last == std::string::npos ? last : last - first);
   PrependDirectory(outputDirectory, outputFileName);
 
+  // A value must be a finite number: strtod takes "nan", "inf" and "1e999".
+  const auto refuse = [&](const char* key, const std::string& value, const char* rule) {
+    *diag << "FATAL: for reservoir " << number << ": \"" << key << " =\" reads \"" << value
+          << "\", " << rule << "; correct the SP " << number << " of [routing_model]"
+          << "[end-entry]";
+    throw 35;
+  };
+  const auto numberAt = [&](const char* key, const char* at) {
+    char* stop = nullptr;
+    const double x = std::strtod(at, &stop);
+    if (stop == at) missing(key);
+    if (!std::isfinite(x))
+      refuse(key, std::string(at, static_cast<std::size_t>(stop - at)), "not a finite number");
+    return std::pair<double, const char*>(x, stop);
+  };
+  const auto wordAt = [&](std::size_t from) {
+    const std::size_t first = ownText.find_first_not_of(" \t", from);
+    if (first == std::string::npos) return std::string();
+    return ownText.substr(first, ownText.find_first_of(" \t),;", first) - first);
+  };
+
   at = valueOf(ownText, "V0");
   if (at == std::string::npos) missing("V0");
-  p = ownText.c_str() + at;
-  initialVolume = std::strtod(p, &end);
-  if (end == p) missing("V0");
+  initialVolume = numberAt("V0", ownText.c_str() + at).first;
+  // A negative store would release and evaporate water that never was.
+  if (initialVolume < 0.0) refuse("V0", wordAt(at), "a volume must not be negative");
 
   at = valueOf(ownText, "C0");
   if (at == std::string::npos) missing("C0");
   double c0[9] = {};
   p = ownText.c_str() + at;
   for (double& c : c0) {
-    c = std::strtod(p, &end);
-    if (end == p) {
+    char* stop = nullptr;
+    std::strtod(p, &stop);
+    if (stop == p) {
       *diag << "FATAL: for reservoir " << number
             << ": \"C0 =\" must give nine initial concentrations, one for each possible tracer"
             << "[end-entry]";
       throw 35;
     }
-    p = end;
+    std::tie(c, p) = numberAt("C0", p);
   }
   if (tracerCount > 9) {
     *diag << "FATAL: for reservoir " << number << ": " << tracerCount
@@ -120,13 +144,25 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
   }
 
   at = valueOf(ownText, "dTmin");
-  if (at != std::string::npos) dTmin = std::strtod(ownText.c_str() + at, nullptr);
+  if (at != std::string::npos) {
+    dTmin = numberAt("dTmin", ownText.c_str() + at).first;
+    if (!(dTmin > 0.0)) refuse("dTmin", wordAt(at), "a sub-step must be above 0 s");
+    if (dTmin > 60.0 * timeStep)
+      *diag << "WARNING: for reservoir " << number << ": \"dTmin =\" reads " << dTmin
+            << " s, longer than the routing time step of " << timeStep
+            << " min: no sub-step fits into a step, so the reservoir releases nothing; "
+               "give a dTmin of at most "
+            << 60 * timeStep << " s"
+            << "[end-entry]";
+  }
   at = valueOf(ownText, "UseRunningAvg");
-  if (at != std::string::npos) useRunningAvg = std::atoi(ownText.c_str() + at);
-  if (!(dTmin > 0.0)) {
-    *diag << "FATAL: for reservoir " << number << ": \"dTmin =\" must be above 0 s"
-          << "[end-entry]";
-    throw 35;
+  if (at != std::string::npos) {
+    const std::string word = wordAt(at);
+    long hours = 0;
+    if (!parseWholeNumber(word, hours) || hours < 0 || hours > 1000000)
+      refuse("UseRunningAvg", word,
+             "the length of the running mean must be whole hours, 0 or more");
+    useRunningAvg = static_cast<int>(hours);
   }
 
   state[0] = initialVolume;

@@ -158,6 +158,7 @@ public:
   void setVolumeHistory(const std::vector<double>& volumes, double stepMinutes);
   const RuleTable& getRuleTable() const { return rules; }
   bool hasHydraulicConnection() const { return connection; }
+  int getTargetReservoir() const { return channel.targetReservoir; }
   int getLevelTableRows() const { return static_cast<int>(levelTable.size()); }
   double levelTableLevel(int j) const { return levelTable[static_cast<std::size_t>(j)]; }
   double levelTableVolume(int j) const { return volumeTable[static_cast<std::size_t>(j)]; }

@@ -3,9 +3,12 @@
 #include <string>
 
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 #include "routing/routingclass.h"
 
 namespace {
+
+constexpr int createFailedCode = 26;
 
 // A recession factor per time step shown as the storage constant in hours it
 // came from.
@@ -33,10 +36,13 @@ void routingclass::writeTableFile(int c) {
                                         : numbered("wq_table.%.3d", channelColumn(c));
   prependDirectory(outputDirectory, name);
   FILE* file = std::fopen(name.c_str(), "w");
+  // A table that is not written must not leave the run to end as a success.
   if (!file) {
-    *diag << "FATAL: error opening file " << name << " (check user rights or disk space)"
+    const int error = errno;
+    *diag << "FATAL: error opening file " << name << " (" << systemReason(error)
+          << "; check user rights or disk space)"
           << "[end-entry]";
-    return;
+    throw createFailedCode;
   }
   const int N = static_cast<int>(tableIntervals[c]);
   const double stepHours = timeStep / 60.0;
@@ -85,7 +91,11 @@ void routingclass::writeTableFile(int c) {
                  w.qmm[k], w.q[k], w.Q[k], w.dm[k], w.df[k], w.v[k], w.vm[k], w.vf[k], w.t[k],
                  w.delta[k], w.floodShare[k]);
   const bool written = !std::ferror(file);
-  if (std::fclose(file) != 0 || !written)
-    *diag << "FATAL: error writing file " << name << " (check user rights or disk space)"
-          << "[end-entry]";
+  int error = written ? 0 : errno;
+  if (std::fclose(file) != 0 && written) error = errno;
+  if (written && error == 0) return;
+  *diag << "FATAL: error writing file " << name << " (" << systemReason(error)
+        << "; check user rights or disk space)"
+        << "[end-entry]";
+  throw fileWriteFailedCode;
 }

@@ -112,14 +112,25 @@ void unsatzonmodellklasse::readLayeredSnowProperties() {
           << "[end-entry]";
     throw snowTypeCode;
   }
-  snowTypes.assign(static_cast<std::size_t>(count) + 1, soil_class());
+  // The types are stored as they are read: the count alone must not size
+  // memory.
+  snowTypes.assign(1, soil_class());
   snowTypes[0].setCode(count);
   for (int k = 1; k <= count; ++k) {
-    soil_class& type = snowTypes[static_cast<std::size_t>(k)];
-    type.setCode(k);
     std::string text;
     std::string line;
-    if (readLine(controlFile, line) != LineRead::line ||
+    const LineRead read = readLine(controlFile, line);
+    if (read == LineRead::end || line.find_first_not_of(" \t\r") == std::string::npos ||
+        line.find('[') == line.find_first_not_of(" \t")) {
+      *diag << "FATAL: [LayeredSnowProperties] in " << controlFileName
+            << ": the number of snow types is " << count << ", but only " << k - 1
+            << " snow type(s) follow; give the number of entries that follow"
+            << "[end-entry]";
+      throw 17;
+    }
+    soil_class& type = snowTypes.emplace_back();
+    type.setCode(k);
+    if (read != LineRead::line ||
         (line.find("MultipleHorizons") == std::string::npos &&
          line.find("method") == std::string::npos && line.find('{') == std::string::npos)) {
       *diag << "FATAL: entries in [LayeredSnowProperties] must use the MultipleHorizons syntax, "

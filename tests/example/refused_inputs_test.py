@@ -95,6 +95,114 @@ def snow_types(count):
     return ex.replace_once("1     number of snow types", "%d     number of snow types" % count)
 
 
+# --- Channel routing, reservoirs and rules, values that are no number,
+# counts that size memory, failures of other processes and of writes.
+
+CHANNEL = "(K = 0.5, KF = 2, B = 5, BF = 50, T = 1, M = 25, MF = 15, I = 0.1, L = 500, A = 0.5)"
+RULES_1 = "[abstraction_rule_reservoir_1]\n5\n0 0\n1e5 0.2\n3e5 1.0\n6e5 4.0\n1.5e6 20.0\n"
+SP_1 = "V0 = 1e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600"
+
+
+def after(anchor, addition):
+    """Adds a text after a text that stands once in the control file."""
+    return ex.replace_once(anchor, anchor + addition)
+
+
+def reservoir_1_rules(body):
+    """The rule section of reservoir 1 (the outlet) with another body."""
+    return ex.replace_once(RULES_1, "[abstraction_rule_reservoir_1]\n" + body)
+
+
+def output_file(name, target):
+    """An output file name that is a link to target, such as /dev/full."""
+    def edit(folder):
+        os.symlink(target, os.path.join(folder, "..", "output", name))
+    return edit
+
+
+def output_folder_as_file(folder):
+    """The output folder is a regular file: nothing can be created in it, also
+    for root, whom no permission bits stop."""
+    with open(os.path.join(folder, "..", "blocked"), "w") as f:
+        f.write("not a folder\n")
+
+
+ROUTING_CASES = {
+    "tributary_named_twice": Case(
+        ex.replace_once(" OL 3 (", " OL 2 ("), code=41,
+        words="subbasin 2 is named as a tributary in routing description 2 (TG 1), OL 1 and "
+              "again in routing description 2 (TG 1), OL 2"),
+    "summed_tributary_twice": Case(
+        ex.replace_once(" OL 2 (", " SUMTRIB 2&2 ("), code=41,
+        words="subbasin 2 is named as a tributary in routing description 2 (TG 1), SUMTRIB 2 "
+              "and again in routing description 2 (TG 1), SUMTRIB 2"),
+    "tributary_in_two_descriptions": Case(
+        after("lake_2.txt V0 = 1.4e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n", " OL 2 " + CHANNEL + "\n"),
+        code=41,
+        words="subbasin 2 is named as a tributary in routing description 1 (TG 3), OL 1 and "
+              "again in routing description 2 (TG 1), OL 1"),
+    "inflow_numbered_twice": Case(
+        lambda text: after("TG 3 (AREA = 0.95, F = 1)\n", " ZL 1 = constant 1 " + CHANNEL + "\n")(
+            after("TG 1 (AREA = 0.94, F = 1)\n", " ZL 1 = constant 1 " + CHANNEL + "\n")(text)),
+        code=42, words="inflow 1 stands in routing description 1 (TG 3), ZL 1 and again in "
+                       "routing description 2 (TG 1), ZL 1"),
+    "negative_initial_volume": Case(
+        ex.replace_once(SP_1, SP_1.replace("1e5", "-1e5")), code=35,
+        words="for reservoir 1: \"V0 =\" reads \"-1e5\", a volume must not be negative"),
+    "connection_to_a_lake_upstream": Case(
+        reservoir_1_rules("0\nHydraulicConnection { TargetReservoir = 2; ChannelWidth = 5; "
+                          "ChannelBottom = 400; ChannelLength = 100; RoughnessCoeff = 30; }\n"),
+        code=29, words="HydraulicConnection of reservoir 1 (TG 1) has TargetReservoir = 2, which "
+                       "does not receive its outflow"),
+    "week_day_8": Case(
+        after("1.5e6 20.0\n", "WeekDays = 18\nstart_hour = 0\nstop_hour = 23\n"), code=17,
+        words="\"WeekDays\" of column 1 reads \"18\", week days are the digits 1 (Monday) to 7"),
+    "hour_24": Case(
+        after("1.5e6 20.0\n", "WeekDays = 12345\nstart_hour = 8\nstop_hour = 24\n"), code=17,
+        words="\"stop_hour\" of column 1 reads \"24\", an hour is a whole number from 0 to 23"),
+    "fix_days_falling": Case(
+        reservoir_1_rules("5 200 100\n0 0 0\n1e5 0.2 0.2\n3e5 1.0 1.0\n6e5 4.0 4.0\n"
+                          "1.5e6 20.0 20.0\n"), code=17,
+        words="fix day 2 reads 100; the fix days must be days of the year (1 .. 365) that rise"),
+    "running_mean_not_a_number": Case(
+        ex.replace_once(SP_1, SP_1 + " UseRunningAvg = x2"), code=35,
+        words="\"UseRunningAvg =\" reads \"x2\", the length of the running mean must be whole"),
+    "sub_step_longer_than_step": Case(
+        ex.replace_once(SP_1, SP_1.replace("600", "7200")),
+        words="for reservoir 1: \"dTmin =\" reads 7200 s, longer than the routing time step of 60 "
+              "min"),
+    "over_relaxation_nan": Case(
+        ex.replace_once("1.3   sor-parameter", "nan   sor-parameter"), code=17,
+        words="reads \"nan\", which is not a finite number"),
+    "table_intervals_1e999": Case(
+        ex.replace_once("1 1000 30 1  specific", "1 1e999 30 1  specific"), code=17,
+        words="read \"1 1e999 30 1  specific discharge"),
+    "routing_area_nan": Case(
+        ex.replace_once("AREA = 0.95", "AREA = nan"), code=17,
+        words="the area of TG 3 reads \"nan\", which is not a finite number"),
+    "rule_value_1e999": Case(
+        ex.replace_once("1.5e6 20.0\n", "1.5e6 1e999\n"), code=17,
+        words="table row 5 reads \"1.5e6 1e999\", which holds a number beyond the range"),
+    "target_capacity_inf": Case(
+        after("1.5e6 20.0\n", "TargetCap = inf\n"), code=17,
+        words="\"TargetCap\" of column 1 reads \"inf\", not a finite number"),
+    "rule_rows_1e9": Case(
+        reservoir_1_rules("1000000000\n0 0\n1e5 0.2\n3e5 1.0\n6e5 4.0\n1.5e6 20.0\n"),
+        code=17, words="the row count is 1000000000, but only 5 table row(s) follow"),
+    "snow_types_1e9": Case(
+        ex.replace_once("\n1     number of snow types", "\n1000000000 number of snow types"),
+        code=17, words="the number of snow types is 1000000000, but only 1 snow type(s) follow"),
+    "storage_coefficient_on_process_1": Case(
+        edit_input=ex.spoil_grid_value("gw_storage_coeff_1.asc", 3, 10, "-0.05"), code=10,
+        words="grid \"gw_storage_coeff_1\" holds -0.05 at row 3, column 10"),
+    "output_folder_not_a_folder": Case(
+        ex.replace_once("$set $output = output/", "$set $output = blocked/"),
+        edit_input=output_folder_as_file, code=26, words="(Not a directory)"),
+    "disk_full": Case(
+        edit_input=output_file("etp.stat", "/dev/full"), code=18,
+        words="(No space left on device)"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -103,6 +211,7 @@ CASES = {
                                 "[LayeredSnowProperties] of catchment.ctl.intern is -2"),
 }
 CASES.update(VERTICAL_AND_LATERAL)
+CASES.update(ROUTING_CASES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

@@ -72,3 +72,64 @@ TEST(RuleTable, RefusesAHeaderOrRowThatIsNotNumbers) {
     EXPECT_NE(r.log.lastEntry().find("[rules] in "), std::string::npos) << r.log.lastEntry();
   }
 }
+
+// Values beyond their range end the run with 17 and name the value; a row
+// count larger than the rows is refused before anything is sized by it.
+TEST(RuleTable, RefusesValuesOutOfRange) {
+  struct Case {
+    const char* text;
+    const char* words;
+  };
+  for (const Case& c :
+       {Case{"2000000000\n0 0\n10 1\n[next]\n", "the row count is 2000000000, but only 2"},
+        Case{"2.5\n0 0\n10 1\n", "the row count reads \"2.5\""},
+        Case{"2 200 100\n0 0 0\n10 1 1\n", "fix day 2 reads 100"},
+        Case{"2 0 100\n0 0 0\n10 1 1\n", "fix day 1 reads 0"},
+        Case{"2\n0 0\n10 1e999\n", "table row 2 reads \"10 1e999\""},
+        Case{"2\n0 0\n10 1\nWeekDays = 1280\n", "\"WeekDays\" of column 1 reads \"1280\""},
+        Case{"2\n0 0\n10 1\nstart_hour = -2\n", "\"start_hour\" of column 1 reads \"-2\""},
+        Case{"2\n0 0\n10 1\nstop_hour = 7.5\n", "\"stop_hour\" of column 1 reads \"7.5\""},
+        Case{"2\n0 0\n10 1\nTargetCap = nan\n", "\"TargetCap\" of column 1 reads \"nan\""}}) {
+    SCOPED_TRACE(c.text);
+    ReadTable r(c.text);
+    EXPECT_EQ(r.code, 17);
+    EXPECT_NE(r.log.lastEntry().find(c.words), std::string::npos) << r.log.lastEntry();
+  }
+}
+
+// Every key of a hydraulic connection must be a finite number, the channel's
+// width, length and roughness above 0.
+TEST(RuleTable, RefusesAHydraulicConnectionOutOfRange) {
+  CapturedLog log("hydraulic_connection");
+  const std::string keys[] = {"TargetReservoir = 2", "ChannelWidth = 5", "ChannelBottom = 400",
+                              "ChannelLength = 100", "RoughnessCoeff = 30"};
+  const auto block = [&](int k, const std::string& value) {
+    std::string text = "HydraulicConnection {";
+    for (int j = 0; j < 5; ++j)
+      text += " " + (j == k ? keys[j].substr(0, keys[j].find('=') + 2) + value : keys[j]) + ";";
+    return text + " }\n";
+  };
+  struct Case {
+    int key;
+    const char* value;
+    int code;
+  };
+  // -1: read without a failure.
+  for (const Case& c : {Case{0, "2", -1}, Case{0, "0", 29}, Case{1, "0", 29}, Case{2, "nan", 29},
+                        Case{3, "-100", 29}, Case{4, "inf", 29}}) {
+    SCOPED_TRACE(keys[c.key] + " -> " + c.value);
+    const std::string path = log.directory + "/connection.ctl";
+    writeFile(path, block(c.key, c.value));
+    FILE* file = std::fopen(path.c_str(), "r");
+    HydraulicConnectionBlock connection;
+    const int code = exitCodeOf([&] { readHydraulicConnection(file, connection, log.diag, 1); });
+    std::fclose(file);
+    EXPECT_EQ(code, c.code);
+    if (c.code == -1) {
+      EXPECT_EQ(connection.targetReservoir, 2);
+    } else {
+      EXPECT_NE(log.lastEntry().find(std::string(" reads \"") + c.value), std::string::npos)
+          << log.lastEntry();
+    }
+  }
+}
