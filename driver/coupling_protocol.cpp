@@ -77,7 +77,7 @@ void ModellApplication::exchangeWithExternalProgram(const ModelDate& date) {
   lastExchange = date;
   exchanged = true;
   defaults->exchangeExternalGrids(date.year, date.month, date.day, date.hour);
-  if (defaults->hasExternalGWTable()) runPlace(Place::externalGroundwaterTable, date);
+  externalTableDue = defaults->hasExternalGWTable();
 }
 
 // Rank 0: the first line of the semaphore file, once the file holds one.

@@ -318,6 +318,9 @@ private:
   // External coupling: the date of the last exchange, once there was one.
   bool exchanged = false;
   ModelDate lastExchange;
+  // The soil takes the external groundwater table once the water balance
+  // has its storages, so that the water it moves enters as a term.
+  bool externalTableDue = false;
   bool modelTimeLogged = false;
   long lastModelTimeInterval = 0;
 };

@@ -87,7 +87,10 @@ bool ModellApplication::runStep(const ModelDate& date, bool lastPass) {
 
 void ModellApplication::runSubmodels(const ModelDate& date) {
   // (5) before the sub-steps
-  runPlaces(Place::dataAssimilation, Place::snowEvaporation, date);
+  runPlaces(Place::dataAssimilation, Place::waterBalanceStart, date);
+  if (externalTableDue) runPlace(Place::externalGroundwaterTable, date);
+  externalTableDue = false;
+  runPlaces(Place::interpolatedGridOutput, Place::snowEvaporation, date);
   if (context.interceptionFirst != 0) {
     runPlace(Place::interception, date);
     runPlace(Place::snow, date);

@@ -5,6 +5,9 @@ std::vector<BalanceTerm> waterBalanceTerms() {
   std::vector<BalanceTerm> terms = {
       {"meteo", "precipitation", K::input, {"precipitation"}},
       {"soil", "irrigation", K::input, {"irrigation_amounts"}},
+      // What an external groundwater table and the bounds of the soil
+      // water add to the columns.
+      {"soil", "soil_water_added", K::input, {"Balance"}},
       {"vertical", "interception_evaporation", K::output, {"interception_evaporation0"}},
       {"vertical", "snow_evaporation", K::output, {"snow_evaporation"}},
       {"vertical", "soil_evaporation", K::output, {"real_evaporation"}},

@@ -49,9 +49,14 @@ void schneemodellklasse::degreeDayGlacierSnow(long r, long c, double g, double& 
   outside.solid[r][c] += snowfall + unload;
   outside.liquid[r][c] += rainfall;
   if (snowfall + unload > 0.0) transferLayeredSnow(r, c, false, 1.0, snowfall + unload, t);
-  afterMelt(r, c, outsideMelt, t, outside);
+  const double spentOutside = afterMelt(r, c, outsideMelt, t, outside);
   const Pack onGlacier = glacierPack();
-  if (!onGlacier.solid) return;
+  // A static glacier's snow is the cell's own pack: its melt took the
+  // energy that firn and ice would have had.
+  if (!onGlacier.solid) {
+    glacierMelt = spentOutside;
+    return;
+  }
   const double melt = potential(onGlacier.total[r][c]);
   onGlacier.solid[r][c] += snowfall;
   onGlacier.liquid[r][c] += rainfall;
@@ -71,7 +76,7 @@ void schneemodellklasse::snowMethodGlacierSnow(long r, long c, double g, double&
 void schneemodellklasse::firnAndIceMelt(long r, long c, double glacierMelt) {
   const double t = temperature[r][c];
   const double n = stepsPerDay;
-  const Grid glacierSnow = own(glacierSolidGrid);
+  const Grid glacierSnow = own(glacierSolidGrid) ? own(glacierSolidGrid) : own(solidGrid);
   double& firnMelt = own(firnMeltGrid)[r][c];
   double& iceMelt = own(iceMeltGrid)[r][c];
   double fromFirn = 0.0;

@@ -6,6 +6,7 @@
 
 #include "config/soil_class.h"
 #include "soil/column_solver.h"
+#include "soil/river_exchange.h"
 
 void ColumnSolver::setHeatModel(const HeatModelSettings* settings) {
   heatModel = settings;
@@ -55,6 +56,27 @@ int ColumnSolver::coupleHeatSteps(const ColumnStepSettings& settings, const Colu
   tally.heatNodeSteps += count * column.layers;
   if (raised) ++tally.heatStepsRaised;
   return static_cast<int>(steps);
+}
+
+// Water that the macropores and the river put into the layers brings the
+// temperature of its source; only the implicit step with water flow takes
+// it. The river gives what it gives as the water step starts: its exchange
+// within the iteration follows the heads, which the heat step precedes.
+void ColumnSolver::handWaterSources(double dt) {
+  if (heatModel->method <= 11) return;
+  SoilColumn& c = column;
+  const int n = c.layers;
+  if (c.river) {
+    for (int i = c.first + 1; i <= n; ++i) c.theta[i] = c.theta0[i];
+    exchangeWithSurfaceWater(c, *c.river, dt);
+  }
+  const double F = dt * 1000.0;
+  for (int i = 1; i <= n; ++i) heat.source[i] = macroporeWater[i] / F + c.riverInfiltration[i];
+  // The iteration starts from no exchange, as without the heat model.
+  if (c.river) {
+    std::fill(c.riverInfiltration, c.riverInfiltration + n + 2, 0.0);
+    std::fill(c.riverExfiltration, c.riverExfiltration + n + 2, 0.0);
+  }
 }
 
 // Water moves with the fluxes of the last water step; the new temperatures

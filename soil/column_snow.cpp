@@ -139,8 +139,11 @@ double ColumnSolver::releaseToSoil(double water, double* thetaNow) {
 double ColumnSolver::snowSurfaceTemperature(const HeatForcing& given) {
   const SoilColumn& c = column;
   snowEnergyBalance = given.snowSurface.energyBalance;
-  if (!snowModel || c.first == 0 || !given.snowSurface.known)
-    return given.airTemperature * given.nFactor;
+  if (!snowModel || c.first == 0) return given.airTemperature * given.nFactor;
+  // Without the snow model's energy balance the air stands over the pack,
+  // but a snow surface does not warm above melting: the snow model melts
+  // the pack by its own method.
+  if (!given.snowSurface.known) return std::min(given.airTemperature * given.nFactor, 0.0);
   const int top = c.first + 1;
   double topT[2] = {heat.T[top], heat.T[top]};
   double ice[2] = {0.0, 0.0};

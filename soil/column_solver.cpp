@@ -157,7 +157,10 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   }
 
   offerRiver(forcing.river, steps);
-  if (forcing.heat) runHeatSteps(forcing);
+  if (forcing.heat) {
+    handWaterSources(dt);
+    runHeatSteps(forcing);
+  }
   snowSurplus = snowReleased = 0.0;
   if (snowModel) updatePack(c.theta0);
 

@@ -223,6 +223,7 @@ private:
   int coupleHeatSteps(const ColumnStepSettings& settings, const ColumnForcing& forcing,
                       ColumnBudget& budget);
   void runHeatSteps(const ColumnForcing& forcing);
+  void handWaterSources(double dt);
   void takeLiquidFraction();
 
   // Dump mode (soil/column_dump.cpp): the inputs of water step `step` of

@@ -79,6 +79,9 @@ void unsatzonmodellklasse::initLakeModel(const std::string& section) {
         tableLayer[r][c] = 1.0;
         const soil_class& soil = table[static_cast<size_t>(soilTypes[r][c])];
         for (int k = 1; k < layers; ++k) theta[r][c][k] = soil.getThetaSat(k);
+        // The solver places the table by this water content: that of the
+        // saturated top layer keeps it at the surface.
+        tableLayerTheta[r][c] = theta[r][c][1];
       }
       if (method != 2) continue;
       slope[r][c] = 0.0;

@@ -28,8 +28,20 @@ void unsatzonmodellklasse::readGroundwaterHeads(long year, long month, long day,
       if (glacierZones[s].hasGlacier) Qg[0][s] = 0.0;
   for (ModuleStatistic& s : statistics)
     if (s.statistic) s.statistic->resetZones();
+  if (!externalTableBooked) resetBalance();
+  externalTableBooked = false;
   for (std::unique_ptr<SoilTracer>& t : soilTracers) t->tracer.statistic->resetZones();
   broadcastReinfiltrationRecords();
+}
+
+// "Balance" books the water of one step.
+void unsatzonmodellklasse::resetBalance() {
+  const Grid balance = solverGrids.balance;
+  if (!balance) return;
+#pragma omp parallel for schedule(runtime)
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c)
+      if (isOwnValidCell(r, c)) balance[r][c] = 0.0;
 }
 
 void unsatzonmodellklasse::readGwStorageCoefficients() {
@@ -104,5 +116,11 @@ void unsatzonmodellklasse::readGwStorageCoefficients() {
       tableLayer[r][c] = k;
       baseflow[r][c] = 0.0;
       tableDistance[r][c] = target - z[0];
+      // The water content the solver places the table by: its position in
+      // its layer over the drainable pores, so that the table stays put.
+      const double capacity = soil.thetaFromSuction(k, 3.45);
+      const double share = std::clamp((target - z[k]) / soil.getThickness(k), 0.0, 1.0);
+      tableLayerTheta[r][c] = capacity + share * (soil.getThetaSat(k) - capacity);
     }
+  externalTableBooked = true;
 }

@@ -360,7 +360,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   g.capillaryRise[r][c] = budget.capillaryRise;
   g.infiltrationExcess[r][c] = budget.infiltrationExcess;
   g.infiltration[r][c] = budget.infiltration;
-  g.balance[r][c] = budget.clamped;
+  g.balance[r][c] += budget.clamped;
   if (g.waterSteps) g.waterSteps[r][c] = budget.waterSteps;
   for (int k = 1; k <= landuseLayers; ++k)
     if (g.realTranspiration[static_cast<size_t>(k)])

@@ -85,7 +85,8 @@ public:
   // one step and starts a new step in every statistic. Collective.
   virtual void readGroundwaterHeads(long year, long month, long day, long hour, long minute);
   // Moves every own cell's table to "GWTableExtern", filling or draining the
-  // layers in between, and books the water in "Balance" (mm).
+  // layers in between, and books the water in "Balance" (mm), to which the
+  // sub-steps of the step add the water their bounds guard adds.
   virtual void readGwStorageCoefficients();
   // After the sub-steps: the runoff of every subbasin through its two linear
   // storages on rank 0, the steps of the statistics and the grids due.
@@ -346,6 +347,7 @@ protected:
 
   // --- the soil-column solver (soil/unsatzon_timestep.cpp) -------------------------
   void takeSolverGrids();
+  void resetBalance();
   // The columns of one row of the strip, on the calling thread's solver,
   // but those that draw from a river record.
   void solveSoilColumns(long row, ColumnSolver& solver, const ModelDate& date,
@@ -593,6 +595,9 @@ protected:
   Grid groundwaterHead = nullptr;    // "gw_head_1", for the solver's coupling
   Grid groundwaterStorage = nullptr; // "gw_storage_coeff_1", likewise
   Grid externalTable = nullptr;      // "GWTableExtern"
+  // "Balance" holds the external table's water of this step: the step
+  // adds its own to it instead of starting from 0.
+  bool externalTableBooked = false;
 
   // Response units: the grids and stacks a follower cell copies.
   bool responseUnitCopiesTaken = false;

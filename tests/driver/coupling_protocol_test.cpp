@@ -231,6 +231,40 @@ TEST(CouplingProtocol, RunsInStepWithAnExternalProgram) {
   }
 }
 
+// An external groundwater table moves the soil's water once the water
+// balance has taken its storages, so that the balance books that water,
+// and before any module of the step uses the soil.
+TEST(CouplingProtocol, ExternalTableMovesAfterTheBalanceStart) {
+  const std::string dir =
+      std::filesystem::absolute(makeTestDirectory("coupling_table")).string();
+  TinyCatchment catchment;
+  catchment.lastHour = 1;
+  catchment.standardGridCount = 2;
+  catchment.standardGrids = "wetness.asc wetness fillcode = 0 readcode = 0 defaultValue = 5 "
+                            "statfile = wet_stat.txt statcode = 2001\n"
+                            "table_in.asc GWTableExtern fillcode = 0 readcode = 0 "
+                            "defaultValue = 0\n";
+  std::string section = couplingSection('I');
+  const std::string read = "ext.asc external 0 0";
+  section.replace(section.find(read), read.size(), "ext.asc GWTableExtern 0 0");
+  catchment.extraSections = section + "[recorder]\n1\n60\n";
+  catchment.write(dir);
+  RunLog log(dir);
+  RecordingApplication model(log.diag.get(), "run.ctl", CommandLine());
+  int code = 0;
+  {
+    ExternalProgram external(dir, {"Continue", "Finish"});
+    code = runModel(model, dir);
+    external.finish();
+  }
+  ASSERT_EQ(code, -1) << log.text();
+  const std::vector<std::string>& j = model.journal;
+  auto first = [&](const char* place) { return std::find(j.begin(), j.end(), place) - j.begin(); };
+  EXPECT_LT(first("waterBalanceStart"), first("externalGroundwaterTable"));
+  EXPECT_LT(first("externalGroundwaterTable"), first("interpolatedGridOutput"));
+  EXPECT_GE(std::count(j.begin(), j.end(), "externalGroundwaterTable"), 1);
+}
+
 // A semaphore file without a line end (here a link to /dev/zero) ends the
 // run with a message that names it, instead of being read for ever.
 TEST(CouplingProtocol, EndsOnASemaphoreFileWithoutLineEnd) {

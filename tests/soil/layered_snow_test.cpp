@@ -444,12 +444,18 @@ TEST(LayeredSnowColumn, GapInThePackIsDumped) {
 }
 
 // Rain on the pack enters its top; macropores take none of it while snow
-// lies on the soil, and open again once the pack is gone.
+// lies on the soil, and open again once the pack is gone, melted by the
+// snow model's energy balance from its top.
 TEST(LayeredSnowColumn, MacroporesOpenOnceThePackIsGone) {
   const std::string macropores =
       "PMacroThresh = 1e-7; MacroCapacity = 2e-6; MacroDepth = 0.4; CapacityRedu = 0.5;";
-  SnowRig rig("layered_snow_macropores", 15.0, {snowType(1, 3)}, "180", nullptr,
-              {siltLoam(4, 0.25, macropores)});
+  SnowRig rig(
+      "layered_snow_macropores", 15.0, {snowType(1, 3)}, "180",
+      [](auto&, auto& setup) {
+        setup.base.addGrid("surftemp", uniform(273.16));
+        setup.base.addGrid("EnergyBalance", uniform(100.0));
+      },
+      {siltLoam(4, 0.25, macropores)});
   ASSERT_NE(rig.module, nullptr) << rig.log();
   rig.module->readGroundwaterHeads(2020, 3, 31, 21, 0);
   placeSnow(rig);
@@ -559,5 +565,28 @@ TEST(LayeredSnowColumn, SnowModelPackFollowsItsLayers) {
         }
     }
     EXPECT_NEAR(g("snowstorage_solid", 1, 1), k.expectedStore, k.tolerance);
+  }
+}
+
+// Without the snow model's energy balance the air stands over the pack, but
+// a snow surface is never warmer than melting: at +6 degrees C the column's
+// top over a pack is at 0, over bare soil at the air; at -5 at the air.
+TEST(LayeredSnowColumn, SnowSurfaceIsNeverAboveMelting) {
+  for (const double air : {6.0, -5.0}) {
+    SCOPED_TRACE(air);
+    SnowRig rig("layered_snow_surface", air, {snowType(1, 3)});
+    ASSERT_NE(rig.module, nullptr) << rig.log();
+    rig.module->readGroundwaterHeads(2020, 3, 31, 21, 0);
+    placeSnow(rig, [](long r, long c) { return (r + c) % 2 == 1 ? 1.0 : 0.0; });
+    rig.module->readGroundwaterHeads(2020, 4, 1, 0, 0);
+    ASSERT_EQ(rig.module->computeTimeStep(0, 0, 1, 4, 2020), 0) << rig.log();
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c)
+        if (ownCell(r, c)) {
+          const bool pack = (r + c) % 2 == 1;
+          EXPECT_EQ(rig.setup.stack("Soil_Temperature_Stack")[r][c][0],
+                    pack ? std::min(air, 0.0) : air)
+              << r << " " << c;
+        }
   }
 }

@@ -249,3 +249,58 @@ TEST(RiverExchange, TheTableFallsTowardsTheRiverbed) {
     height = rig.table.distance;
   }
 }
+
+// Water that the macropores or the river put into a layer mixes its
+// temperature into the layer's: C d T + C_w V T_src over C d + C_w V, C the
+// layer's capacity with that water. The column stands at 4 degrees C, as do
+// the surface and the ground below, and conducts next to no heat. The
+// macropores take 10 mm of rain at 1e-6 m/s, layer 2 1e-6 0.5^0.375 h and
+// layer 1 the rest, under snow at 0 degrees C; the layers gain the heat of
+// the river's water, C_w V (T_src - 4), to 1 % (that water ends a little
+// above 4 degrees C and the iteration refines the river's rate).
+TEST(Macropores, WaterBringsTheTemperatureOfItsSource) {
+  HeatModelSettings settings = heatWithWaterFlow();
+  settings.lambdaWater = settings.lambdaIce = 1e-9;
+  const double water = HeatColumn::waterCapacity;
+  for (const auto& [source, river] : {std::pair{14.0, false}, {0.0, false}, {14.0, true}}) {
+    SCOPED_TRACE(std::to_string(source) + (river ? " river" : " macropores"));
+    RiverColumnRig cell(2);
+    ColumnRig& rig = cell.rig;
+    rig.soil = withFreezingCurves(riverCellSoil(perLayer(12, "HeatCapacityDry", 800.0) +
+                                                perLayer(12, "DensityDry", 1500.0) +
+                                                perLayer(12, "DryThermalConduct", 1e-9)));
+    rig.solver.setHeatModel(&settings);
+    rig.bind();
+    HeatColumn& heat = rig.solver.heat;
+    heat.bind(rig.soil, rig.layers, rig.solver.column.d);
+    std::fill(heat.T, heat.T + rig.layers + 1, 4.0);
+    HeatForcing forcing;
+    forcing.airTemperature = forcing.boundary.lower = 4.0;
+    forcing.boundary.source = source;
+    ColumnForcing& f = cell.forcing;
+    f.heat = &forcing;
+    f.useCount = 0;
+    f.potentialEvaporation = f.maxBaseflow = 0.0;
+    f.input = river ? 0.0 : 10.0;
+    f.macropores = !river;
+    if (!river) f.river = nullptr;
+    cell.offer.cell.discharge = 20.0;
+    cell.offer.available = 1.0;
+    std::vector<double> before(13), after(13, 4.0);
+    for (int i = 1; i <= 12; ++i) before[i] = rig.theta(i);
+    const ColumnBudget b = rig.step(f);
+    double gained = 0.0;
+    for (int i = 1; i <= 12; ++i) gained += (1.2e6 + before[i] * water) * 0.25 * (heat.T[i] - 4.0);
+    if (river) {
+      ASSERT_GT(b.riverInfiltration, 0.1);
+      EXPECT_NEAR(gained, water * b.riverInfiltration / 1000.0 * 10.0, 0.01 * gained);
+      continue;
+    }
+    const double second = 1e-6 * std::pow(0.5, 0.375) * hour, first = 1e-6 * hour - second;
+    for (const auto& [i, v] : {std::pair{1, first}, {2, second}}) {
+      const double x = water * v / (0.25 * (1.2e6 + (before[i] + v / 0.25) * water));
+      after[i] = (4.0 + x * source) / (1.0 + x);
+    }
+    for (int i = 1; i <= 3; ++i) EXPECT_NEAR(heat.T[i], after[i], 1e-4) << i;
+  }
+}

@@ -364,6 +364,43 @@ TEST(UnsatzonRunoff, ExternalTableFillsOrDrainsTheLayers) {
   }
 }
 
+// The solver keeps an external table where it was put: after a step it has
+// moved only by the water its layer gained or lost over the layer's
+// drainable pores, (theta_g after - before) d / (theta_s - field capacity),
+// and "Balance" still holds the water the move added, with what the step's
+// bounds add.
+TEST(UnsatzonRunoff, ExternalTableStaysWhereItIsPut) {
+  const double capacity = 0.05 + 0.35 / std::pow(1 + std::pow(6.9, 1.41), 1 - 1 / 1.41);
+  struct Case {
+    double depth; // of the external table, m
+    int layer;
+    double balance; // mm
+  } cases[] = {{1.4, 2, 50.0}, {0.5, 1, 150.0}, {2.4, 3, -(0.4 - capacity) * 500.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.depth);
+    RunoffRig rig("unsatzon_external_table_kept", nullptr,
+                  {"method = MultipleHorizons; layers = 3; thickness = 1 1 1; ksat = 1e-9 1e-9 "
+                   "1e-9; theta_sat = 0.4 0.4 0.4; theta_res = 0.05 0.05 0.05; alpha = 2 2 2; "
+                   "Par_n = 1.41 1.41 1.41;}"});
+    Stack theta = rig.setup.stack("theta");
+    // Saturated below the table layer.
+    for (int k = 1; k <= 3; ++k) theta[1][1][k] = k == 3 ? 0.4 : 0.3;
+    rig.setup.grid("groundwater_level")[1][1] = 2;
+    rig.setup.grid("groundwater_distance")[1][1] = -1.9;
+    Grid external = rig.setup.grid("GWTableExtern");
+    for (long col = 1; col <= 4; ++col) external[1][col] = nodata;
+    external[1][1] = 100.0 - c.depth;
+    rig.module->readGwStorageCoefficients();
+    ASSERT_EQ(rig.setup.grid("groundwater_level")[1][1], c.layer);
+    const double before = theta[1][1][c.layer];
+    rig.module->readGroundwaterHeads(2020, 6, 1, 0, 0);
+    ASSERT_EQ(rig.module->computeTimeStep(0, 0, 1, 6, 2020), 0);
+    const double moved = (theta[1][1][c.layer] - before) / (0.4 - capacity);
+    EXPECT_NEAR(rig.setup.grid("groundwater_distance")[1][1], -c.depth + moved, 2e-4);
+    EXPECT_NEAR(rig.setup.grid("Balance")[1][1], c.balance, 0.2);
+  }
+}
+
 // Asking for runoff that does not exist ends the run with code 57; an
 // inactive module has none to give and does nothing.
 TEST(UnsatzonRunoff, AccessorsRefuseMissingRunoff) {

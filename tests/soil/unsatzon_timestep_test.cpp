@@ -202,7 +202,7 @@ TEST(UnsatzonTimeStep, ColumnsTakeTheParametersOfTheirSubbasin) {
 // other cell spills it as direct runoff, also one of code 0 or -1, which no
 // lake of channel routing holds, and a lake's cell without the lake model.
 // Either way the column and pond lose only what the result grids say left
-// them.
+// them, and the lake cells' table stays at the surface.
 TEST(UnsatzonTimeStep, LakeCellsKeepTheirWaterAboveTheirPondingCapacity) {
   for (bool released : {true, false}) {
     SCOPED_TRACE(released ? "lake model on" : "lake model off");
@@ -216,6 +216,12 @@ TEST(UnsatzonTimeStep, LakeCellsKeepTheirWaterAboveTheirPondingCapacity) {
                        {1, 1, 1, 1, 0, -1, nodata, nodata, nodata, nodata, nodata, nodata});
     std::vector<std::string> lines = setup.lines;
     lines[3] = "1";
+    // Readgrid 2: the table 0.6 m deep, inside layer 3, before the lakes,
+    // which hold water, fill.
+    lines[86] = "2";
+    auto fileOf = [](const std::string& line) { return line.substr(0, line.find(' ')); };
+    writeAsciiGrid(fileOf(lines[38]), uniform(-0.6));
+    writeAsciiGrid(fileOf(lines[62]), uniform(5.0));
     int code = 0;
     auto module = setup.build(lines, code, "[lake_model]\n1 flow\n1 method\n");
     ASSERT_EQ(code, 0) << setup.base.log.console.str();
@@ -246,6 +252,10 @@ TEST(UnsatzonTimeStep, LakeCellsKeepTheirWaterAboveTheirPondingCapacity) {
                            g("real_evaporation") - evaporated[r][c] +
                            g("baseflow") * 3600.0 * 1000.0;
         EXPECT_NEAR(storage(r, c) - before[r][c], -out, 1e-9);
+        // Under a lake the saturated soil keeps the table at the surface.
+        if (r == 1 || (r == 2 && c == 1)) {
+          EXPECT_EQ(g("groundwater_distance"), 0.0);
+        }
         if (r == 1 && released) {
           EXPECT_EQ(g("directflow"), 0.0);
           EXPECT_GT(g("ponding_storage"), 400.0);
