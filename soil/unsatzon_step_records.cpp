@@ -108,7 +108,7 @@ void unsatzonmodellklasse::addStepStatistics() {
         baseflowRecords[0].add(zone, 0.0, g, area * g);
         addCellStatistics(r, c, zone, 0.0, g);
       }
-      addTracerRecords(r, c, zone, t, area, w, g);
+      addTracerRecords(r, c, zone, t, area, w);
     }
   }
 }

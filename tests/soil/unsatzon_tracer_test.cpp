@@ -23,7 +23,6 @@ std::vector<TracerRecord> twoTracers() {
   table[1].name = "chl";
   table[1].soilIni = 2.0;
   table[1].gwIni = 5.0;
-  table[1].kind = 1;
   table[1].gridCode = 3;
   table[2].name = "tri";
   table[2].radioactive = 1;
