@@ -222,8 +222,8 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
 
   moveTable(table, budget, saturatedLoss);
   if (solutes.count() > 0) {
-    const SurfaceWater surface{pondAtStart, input,       pondAtStart - pond,
-                               macropores,  infiltrated, excess};
+    const SurfaceWater surface{pondAtStart, input,  pondAtStart - pond,
+                               macropores,  infiltrated, excess, forcing.surfaceWater / steps};
     solutes.transportSolutesInColumn(c, surface, macroporeWater.data(), baseflow.data(),
                                      drainageRate, c.tableLayer(), dt);
   }

@@ -17,7 +17,9 @@ ColumnSolutes::ColumnSolutes(int maxLayerCount, int maxTracers)
     : properties(static_cast<size_t>(maxTracers) + 1),
       inputConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
       riverConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
-      budget(static_cast<size_t>(maxTracers) + 1), maxLayers(maxLayerCount),
+      landConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
+      budget(static_cast<size_t>(maxTracers) + 1),
+      aquiferConcentration(static_cast<size_t>(maxTracers) + 1, 0.0), maxLayers(maxLayerCount),
       stride(static_cast<size_t>(maxLayerCount) + 2),
       masses((static_cast<size_t>(maxTracers) + 1) * stride, 0.0), upMass(stride, 0.0) {}
 
@@ -46,7 +48,8 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
   const double F = dt * 1000.0; // mm per m/s
 
   // The surface water mixes, and every way it leaves takes its share.
-  const double inputMass = surface.input * inputConcentration[k];
+  const double inputMass =
+      surface.input * inputConcentration[k] + surface.fromLand * landConcentration[k];
   b.input += inputMass;
   double surfaceMass = m[0] + inputMass;
   const double surfaceWater = surface.ponding + surface.input;
@@ -117,16 +120,18 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
   }
   for (int i = 1; i < n; ++i) m[i] += upMass[static_cast<size_t>(i) + 1];
 
-  // The saturated zone is one water body.
-  double zoneMass = 0.0;
-  double zoneWater = 0.0;
-  for (int i = std::max(1, tableLayer); i <= n; ++i) {
+  // The saturated zone is one water body with the aquifer below it.
+  const int g = std::max(1, tableLayer);
+  double zoneMass = aquiferConcentration[k] * aquiferWater;
+  double zoneWater = aquiferWater;
+  for (int i = g; i <= n; ++i) {
     zoneMass += m[i];
-    zoneWater += c.theta[i] * c.d[i];
+    zoneWater += c.theta[i] * c.d[i] * 1000.0;
   }
-  if (zoneWater > 0.0)
-    for (int i = std::max(1, tableLayer); i <= n; ++i)
-      m[i] = zoneMass * (c.theta[i] * c.d[i]) / zoneWater;
+  if (!(zoneWater > 0.0)) return;
+  const double concentration = zoneMass / zoneWater;
+  for (int i = g; i <= n; ++i) m[i] = concentration * c.theta[i] * c.d[i] * 1000.0;
+  if (aquiferWater > 0.0) aquiferConcentration[k] = concentration;
 }
 
 void ColumnSolutes::decay() {

@@ -22,6 +22,7 @@ struct SurfaceWater {
   double macropores = 0.0; // into the macropores
   double infiltration = 0.0;
   double directflow = 0.0;
+  double fromLand = 0.0; // of the ponding at the start, what silting-up and surface routing left
 };
 
 // Mass of a tracer (mm of water times its concentration) that entered or
@@ -43,7 +44,8 @@ struct SoluteBudget {
 // the concentration of the layer it leaves at the start of the step; a
 // saturated layer passes on what enters it from above; no layer gives more
 // mass than it holds, nor one drier than 0.001 any; the saturated zone ends
-// the step mixed to one concentration. Sized once, reused cell after cell.
+// the step mixed to one concentration, together with the aquifer below
+// where there is one. Sized once, reused cell after cell.
 class ColumnSolutes {
 public:
   ColumnSolutes(int maxLayers, int maxTracers);
@@ -61,7 +63,13 @@ public:
   std::vector<SoluteProperties> properties;
   std::vector<double> inputConcentration;
   std::vector<double> riverConcentration;
+  std::vector<double> landConcentration; // of the water left on the land
   std::vector<SoluteBudget> budget;
+  // The aquifer under the column that the saturated zone mixes with: the
+  // water of its pores (mm; 0 where the soil is not coupled to one) and per
+  // tracer its concentration, which the mixing updates.
+  double aquiferWater = 0.0;
+  std::vector<double> aquiferConcentration;
 
   void beginSubstep();
   // Moves every tracer with the water of a water step: the surface water

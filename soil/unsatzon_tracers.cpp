@@ -1,6 +1,7 @@
 // The tracers of the unsaturated zone: their stores, grids, statistics and
 // point files, and their hand-over to the column solver cell by cell.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -56,6 +57,12 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
                                         flux + "irrigation", flux + "input")]
                 .grid;
   shareExitCode(*diag, catchExitCode([&] { createTracerPointFile(k, t); }));
+  // The saturated zone mixes with the first aquifer layer below it.
+  if (groundwaterActive) {
+    t.aquifer = registry[requireGrid("concstor_tracer_" + number + "_layer_1_groundwater_flow")].grid;
+    aquiferThickness = registry[requireGrid("aquifer_thickness_1")].grid;
+    aquiferStorage = registry[requireGrid("gw_storage_coeff_1")].grid;
+  }
 
   t.firstRow = heldFirstRow;
   t.lastRow = heldLastRow;
@@ -82,7 +89,7 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
   // grid file; the store has a file of its own.
   const std::string name = "concstor_tracer_" + number + "_" + moduleName;
   const std::string stem = record.path + record.name.substr(0, 3);
-  const std::string extension = "." + record.gridExt.substr(0, 3);
+  const std::string extension = "." + record.gridExt;
   t.storeIndex = freeIndex(name);
   registerGrid(t.storeIndex, stem + moduleName.substr(0, 5) + extension, t.top, t.store,
                static_cast<unsigned>(layers), name, record.gridCode, t.firstRow, t.lastRow);
@@ -90,6 +97,8 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
   // The grid is computed, not a copy of the store's first level.
   registry[t.storeIndex].stackCopyOff = 1;
   fillTracerStore(t);
+  // Irrigation from groundwater reads it before the first step ends.
+  computeTopConcentration(t);
   for (auto [grid, index, kind] : {std::tuple{t.directflow, &t.directflowIndex, "QD"},
                                    std::tuple{t.interflow, &t.interflowIndex, "QI"}}) {
     const std::string gridName = std::string("_CONC_") + kind + "_" + number + "_";
@@ -138,7 +147,7 @@ void unsatzonmodellklasse::createTracerPointFile(int k, SoilTracer& t) {
   if (!ownsControlPoint()) return;
   const TracerRecord& record = t.tracer.record;
   const std::string file =
-      record.path + record.name.substr(0, 3) + "point." + record.statExt.substr(0, 3);
+      record.path + record.name.substr(0, 3) + "point." + record.statExt;
   std::FILE* f = std::fopen(file.c_str(), "wt");
   bool written = f != nullptr;
   if (f) {
@@ -168,20 +177,51 @@ double unsatzonmodellklasse::layerConcentration(const SoilTracer& t, long r, lon
                              : dryLayerConcentration;
 }
 
+// Surface routing sets up its tracers after this module.
+void unsatzonmodellklasse::takeLandTracerGrids() {
+  for (size_t i = 0; i < soilTracers.size(); ++i) {
+    SoilTracer& t = *soilTracers[i];
+    const std::string number = std::to_string(i + 1);
+    for (auto [grid, kind] : {std::pair{&t.landRunoff, "concflux"}, std::pair{&t.landStored, "concstor"}}) {
+      if (*grid) continue;
+      const int index = findGrid(std::string(kind) + "_tracer_" + number + "_SiltingUpModel", 1);
+      if (index > 0) *grid = registry[index].grid;
+    }
+  }
+}
+
 void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
-                                       const RiverOffer* river) {
+                                       const RiverOffer* river, const LandWater& land) {
   ColumnSolutes& solutes = solver.solutes;
   const SoilColumn& column = solver.column;
   const int n = column.layers;
   solutes.bind(tracerCount, n);
   const double nodata = header.nodata;
   const double pond = ponding[r][c];
+  double depth = 0.0;
+  for (int level = 1; level <= n; ++level) depth += column.d[level];
+  // The aquifer's pores below the column, by its storage coefficient, which
+  // keeps its water the same from step to step.
+  const double thickness = aquiferThickness ? aquiferThickness[r][c] : nodata;
+  const double storage = aquiferStorage ? aquiferStorage[r][c] : nodata;
+  solutes.aquiferWater = thickness != nodata && storage != nodata && storage > 0.0
+                             ? storage * 1000.0 * std::max(0.0, thickness - depth)
+                             : 0.0;
   for (int k = 1; k <= tracerCount; ++k) {
     const SoilTracer& t = *soilTracers[static_cast<size_t>(k) - 1];
     const size_t i = static_cast<size_t>(k);
+    const double aquifer = t.aquifer ? t.aquifer[r][c] : nodata;
+    if (aquifer == nodata) solutes.aquiferWater = 0.0;
+    solutes.aquiferConcentration[i] = aquifer != nodata ? aquifer : 0.0;
     solutes.properties[i] =
         SoluteProperties{t.tracer.record.maxConc, t.tracer.record.evaporating != 0, t.decay};
     solutes.inputConcentration[i] = t.input[r][c] != nodata ? t.input[r][c] : 0.0;
+    // Water on the land without a concentration of its own has the input's.
+    auto landValue = [&](Grid grid) {
+      return grid && grid[r][c] != nodata ? grid[r][c] : solutes.inputConcentration[i];
+    };
+    solutes.landConcentration[i] = mixConcentration(landValue(t.landRunoff), landValue(t.landStored),
+                                                    land.runoff, land.stored);
     solutes.riverConcentration[i] =
         river && river->record > 0 && k < 10
             ? reinfiltration[static_cast<size_t>(river->record)].flow_mm[k]
@@ -216,6 +256,8 @@ void unsatzonmodellklasse::storeTracers(long r, long c, ColumnSolver& solver) {
       const double water = column.theta0[level] * column.d[level] * 1000.0;
       store[level] = concentrations ? (water > 0.0 ? mass[level] / water : 0.0) : mass[level];
     }
+    if (solutes.aquiferWater > 0.0)
+      t.aquifer[r][c] = solutes.aquiferConcentration[static_cast<size_t>(k)];
     const SoluteBudget& b = solutes.budget[static_cast<size_t>(k)];
     const double direct = solverGrids.directflow[r][c];
     const double inter = solverGrids.interflow[r][c];

@@ -130,6 +130,51 @@ TEST(SoluteTransport, WaterStepMovesTheMassesByHand) {
   }
 }
 
+// The case "mixed saturated zone" above over an aquifer of 200 mm of water
+// at concentration 4: layers 2 and 3 and the aquifer mix 153.6 + 800 over
+// 35.4 + 28.2 + 200 mm, and the aquifer takes the mixture; with the table
+// below the column the aquifer keeps its own.
+TEST(SoluteTransport, SaturatedZoneMixesWithTheAquifer) {
+  struct Case {
+    const char* name;
+    int tableLayer;
+    std::vector<double> expected; // layers 0 .. 3
+    double aquifer;
+  };
+  const double mixed = 953.6 / 263.6;
+  const Case cases[] = {
+      {"table in layer 2", 2, {0, 26.4, mixed * 35.4, mixed * 28.2}, mixed},
+      {"table below the column", 4, {0, 26.4, 69.0, 84.6}, 4.0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    ColumnRig rig(soilOf(siltLoamSoil, 3, 0.1), 0.5);
+    SoilColumn& c = rig.solver.column;
+    for (int i = 1; i <= 3; ++i) {
+      c.theta0[i] = 0.3;
+      c.lateral[i] = c.extraction[i] = c.riverInfiltration[i] = c.riverExfiltration[i] = 0.0;
+    }
+    c.q[0] = c.q[3] = 0.0;
+    c.q[1] = -1e-6;
+    c.q[2] = 5e-7;
+    for (int i = 1; i <= 3; ++i) c.theta[i] = c.theta0[i] + (c.q[i] - c.q[i - 1]) * hour / c.d[i];
+    ColumnSolutes s(3, 1);
+    s.bind(1, 3);
+    s.properties[1] = SoluteProperties{};
+    s.aquiferWater = 200.0;
+    s.aquiferConcentration[1] = 4.0;
+    s.beginSubstep();
+    const double start[] = {0.0, 30.0, 60.0, 90.0};
+    std::copy(start, start + 4, s.mass(1));
+    const std::vector<double> none(5, 0.0);
+    s.transportSolutesInColumn(c, SurfaceWater{}, none.data(), none.data(), 0.0, k.tableLayer,
+                               hour);
+    for (int i = 0; i <= 3; ++i)
+      EXPECT_NEAR(s.mass(1)[i], k.expected[static_cast<size_t>(i)], 1e-12) << "level " << i;
+    EXPECT_NEAR(s.aquiferConcentration[1], k.aquifer, 1e-12);
+  }
+}
+
 // The surface water mixes 2 mm of ponding at concentration 1 with 10 mm of
 // input at 3; plants take 1 mm of it, with the tracer only when it
 // evaporates. Macropores (2 mm into layer 2), infiltration (5 mm), runoff
@@ -264,6 +309,34 @@ TEST(SoluteTransport, SubstepsKeepTheTracerMass) {
     EXPECT_GT(sums[2].evaporated, 0.0);
     EXPECT_GT(sums[3].decayed, 0.0);
   }
+}
+
+// A pulse of tracer in a day of rain on a column over an aquifer of 500 mm
+// of water without tracer: in every sub-step the mass in the column and the
+// aquifer changes by what came in less what left with the runoff, the
+// baseflow and the plants.
+TEST(SoluteTransport, PulseThroughSoilAndAquiferKeepsItsMass) {
+  ColumnRig rig(soilOf(siltLoamSoil, 20, 0.1), 1.2, 1, 1);
+  ColumnForcing forcing;
+  forcing.maxBaseflow = 0.5;
+  forcing.recession = 1.0;
+  ColumnSolutes& s = rig.solver.solutes;
+  s.bind(1, 20);
+  s.properties[1] = SoluteProperties{0.0, true, 1.0};
+  s.aquiferWater = 500.0;
+  s.aquiferConcentration[1] = 0.0;
+  auto mass = [&] { return total(s, 1, 20) + s.aquiferConcentration[1] * s.aquiferWater; };
+  double left = 0.0;
+  for (int step = 0; step < 96; ++step) {
+    forcing.input = step < 24 ? 2.0 : 0.0;
+    s.inputConcentration[1] = step < 24 ? 5.0 : 0.0;
+    const double before = mass();
+    rig.step(forcing);
+    EXPECT_NEAR(mass() - before, net(s.budget[1]), 1e-9) << "sub-step " << step;
+    left += net(s.budget[1]) - s.budget[1].input;
+  }
+  EXPECT_NEAR(mass() - left, 24 * 2.0 * 5.0, 1e-9);
+  EXPECT_GT(s.aquiferConcentration[1], 0.0);
 }
 
 // Steady rain of a tenth of K_s down to a table at 2.2 m: a pulse of tracer
