@@ -33,6 +33,10 @@ struct SoilTracer {
   // surface routing registers under that name without silting-up).
   Grid landRunoff = nullptr;
   Grid landStored = nullptr;
+  // With the layered snow model, "concstor_tracer_%d_snowpack": the
+  // concentration of the pack's water.
+  Grid pack = nullptr;
+  int packIndex = 0;
   double decay = 1.0;                 // factor per sub-step
   std::unique_ptr<PointSeries> point; // on the process of the control cell
   long firstRow = 1;

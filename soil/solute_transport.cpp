@@ -19,7 +19,8 @@ ColumnSolutes::ColumnSolutes(int maxLayerCount, int maxTracers)
       riverConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
       landConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
       budget(static_cast<size_t>(maxTracers) + 1),
-      aquiferConcentration(static_cast<size_t>(maxTracers) + 1, 0.0), maxLayers(maxLayerCount),
+      aquiferConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
+      packConcentration(static_cast<size_t>(maxTracers) + 1, 0.0), maxLayers(maxLayerCount),
       stride(static_cast<size_t>(maxLayerCount) + 2),
       masses((static_cast<size_t>(maxTracers) + 1) * stride, 0.0), upMass(stride, 0.0) {}
 
@@ -32,14 +33,20 @@ void ColumnSolutes::beginSubstep() { std::fill(budget.begin(), budget.end(), Sol
 
 void ColumnSolutes::transportSolutesInColumn(const SoilColumn& column, const SurfaceWater& surface,
                                              const double* macroporeWater, const double* baseflow,
-                                             double drainageRate, int tableLayer, double dt) {
+                                             double drainageRate, int tableLayer, double dt,
+                                             const PackWater& pack) {
   for (int t = 1; t <= tracers; ++t)
-    transportTracer(t, column, surface, macroporeWater, baseflow, drainageRate, tableLayer, dt);
+    transportTracer(t, column, surface, macroporeWater, baseflow, drainageRate, tableLayer, dt,
+                    pack);
+  packWater = std::max(0.0, packWater + pack.intoPack - pack.toSoil - pack.lateral -
+                                pack.released[1] - pack.released[2] - pack.releasedLater[1] -
+                                pack.releasedLater[2] - pack.surplus);
 }
 
 void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWater& surface,
                                     const double* macroporeWater, const double* baseflow,
-                                    double drainageRate, int tableLayer, double dt) {
+                                    double drainageRate, int tableLayer, double dt,
+                                    const PackWater& pack) {
   const int n = layers;
   const size_t k = static_cast<size_t>(t);
   const SoluteProperties& p = properties[k];
@@ -70,6 +77,20 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
   double aboveWater = surface.infiltration;
   double aboveMass = surface.infiltration * supplyConcentration;
   m[0] = surfaceMass - directMass - aboveMass;
+
+  // A snow pack takes what infiltrates, mixes it with its water, and gives
+  // every water leaving it its concentration.
+  const double intoPack = std::min(pack.intoPack, aboveWater);
+  if (intoPack > 0.0 || packWater > 0.0) {
+    double& C = packConcentration[k];
+    const double entering = intoPack * supplyConcentration;
+    if (packWater + intoPack > 0.0) C = (C * packWater + entering) / (packWater + intoPack);
+    aboveWater += pack.toSoil - intoPack;
+    aboveMass += pack.toSoil * C - entering;
+    for (int i = 1; i <= std::min(2, n); ++i) m[i] += pack.released[i] * C;
+    b.directflow += pack.surplus * C;
+    b.interflow += pack.lateral * C;
+  }
 
   const double limit = p.maxConcentration;
   const int end = c.activeEnd(); // extraction below is stale
@@ -119,6 +140,7 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
     aboveMass = downMass;
   }
   for (int i = 1; i < n; ++i) m[i] += upMass[static_cast<size_t>(i) + 1];
+  for (int i = 1; i <= std::min(2, n); ++i) m[i] += pack.releasedLater[i] * packConcentration[k];
 
   // The saturated zone is one water body with the aquifer below it.
   const int g = std::max(1, tableLayer);

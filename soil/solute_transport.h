@@ -25,6 +25,18 @@ struct SurfaceWater {
   double fromLand = 0.0; // of the ponding at the start, what silting-up and surface routing left
 };
 
+// The water the layered snow pack on a column exchanged in a water step (mm).
+struct PackWater {
+  double intoPack = 0.0;     // entering its top from the surface
+  double toSoil = 0.0;       // leaving its bottom into soil layer 1
+  double lateral = 0.0;      // its interflow
+  // Let go into soil layers 1 and 2 (index 1, 2) before the layers' flows
+  // and after them.
+  double released[3] = {};
+  double releasedLater[3] = {};
+  double surplus = 0.0;      // let go and run off at the surface
+};
+
 // Mass of a tracer (mm of water times its concentration) that entered or
 // left a column in a sub-step.
 struct SoluteBudget {
@@ -70,6 +82,10 @@ public:
   // tracer its concentration, which the mixing updates.
   double aquiferWater = 0.0;
   std::vector<double> aquiferConcentration;
+  // The layered snow pack: its water (mm), which the transport follows, and
+  // per tracer the concentration of the pack, mixed as one store.
+  double packWater = 0.0;
+  std::vector<double> packConcentration;
 
   void beginSubstep();
   // Moves every tracer with the water of a water step: the surface water
@@ -79,16 +95,19 @@ public:
   // (baseflow in m/s per layer, drainage at the cell's drain layer), with
   // the column's fluxes and water contents before and after the step and
   // the table layer after it.
+  // With a pack on the column, the water entering the surface goes into
+  // the pack and the soil gets what the pack lets go (pack).
   void transportSolutesInColumn(const SoilColumn& column, const SurfaceWater& surface,
                                 const double* macroporeWater, const double* baseflow,
-                                double drainageRate, int tableLayer, double dt);
+                                double drainageRate, int tableLayer, double dt,
+                                const PackWater& pack = PackWater{});
   // The decay of the sub-step.
   void decay();
 
 private:
   void transportTracer(int t, const SoilColumn& column, const SurfaceWater& surface,
                        const double* macroporeWater, const double* baseflow, double drainageRate,
-                       int tableLayer, double dt);
+                       int tableLayer, double dt, const PackWater& pack);
 
   int tracers = 0;
   int layers = 0;

@@ -112,6 +112,7 @@ void unsatzonmodellklasse::concentrateTracers(long minute, long hour, long day, 
     computeTopConcentration(*t);
     writeOutputGrids(t->storeIndex);
     writeOutputStack(t->storeIndex);
+    if (t->packIndex > 0) writeOutputGrids(t->packIndex);
     t->tracer.statistic->storeStep(year, month, day, hour, minute, 0);
   }
 }

@@ -33,6 +33,11 @@ void unsatzonmodellklasse::setUpTracers(const std::vector<TracerRecord>& table,
   }
   for (int k = 1; k <= tracerCount; ++k)
     setUpTracer(k, table[static_cast<size_t>(k)], statisticTable, tableSize);
+  if (isLayeredSnowActive() && !packWaterLeft) {
+    packWaterLeft = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
+    for (long r = header.firstRow; r <= header.lastRow; ++r)
+      std::fill(packWaterLeft[r] + 1, packWaterLeft[r] + header.ncols + 1, -1.0);
+  }
 }
 
 void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
@@ -105,6 +110,26 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
     *index = freeIndex(gridName);
     registerGrid(*index, gridName, grid, nullptr, 0, gridName, 0, t.firstRow, t.lastRow);
   }
+  if (!isLayeredSnowActive()) return;
+  t.pack = matrix(t.firstRow, t.lastRow, 1, header.ncols, header.nrows);
+  for (long r = t.firstRow; r <= t.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c)
+      t.pack[r][c] =
+          r >= header.firstRow && r <= header.lastRow && isOwnValidCell(r, c) ? record.soilIni : nodata;
+  const std::string packName = "concstor_tracer_" + number + "_snowpack";
+  t.packIndex = freeIndex(packName);
+  registerGrid(t.packIndex, stem + "snowp" + extension, t.pack, nullptr, 0, packName,
+               record.gridCode, t.firstRow, t.lastRow);
+}
+
+double unsatzonmodellklasse::packWater(long r, long c) const {
+  const double* ice = snowStacks[snowLineSWES][r][c];
+  const double* liquid = snowStacks[snowLineSWEL][r][c];
+  const double* thickness = snowStacks[snowLineThick][r][c];
+  double water = std::max(0.0, liquid[0]);
+  for (int k = 1; k <= snowLayers; ++k)
+    if (ice[k] > 0.0 && thickness[k] > 0.0) water += ice[k] + std::max(0.0, liquid[k]);
+  return water;
 }
 
 // Above the table the soil's initial concentration, from the table down
@@ -207,6 +232,12 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
   solutes.aquiferWater = thickness != nodata && storage != nodata && storage > 0.0
                              ? storage * 1000.0 * std::max(0.0, thickness - depth)
                              : 0.0;
+  // What the snow model added to the pack since the column left it has the
+  // concentration of the water input; what it took leaves an evaporating
+  // tracer's concentration as it was.
+  const double packNow = packWaterLeft ? packWater(r, c) : 0.0;
+  const double packBefore = packWaterLeft ? packWaterLeft[r][c] : -1.0;
+  solutes.packWater = packNow;
   for (int k = 1; k <= tracerCount; ++k) {
     const SoilTracer& t = *soilTracers[static_cast<size_t>(k) - 1];
     const size_t i = static_cast<size_t>(k);
@@ -222,6 +253,15 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
     };
     solutes.landConcentration[i] = mixConcentration(landValue(t.landRunoff), landValue(t.landStored),
                                                     land.runoff, land.stored);
+    if (t.pack) {
+      double C = t.pack[r][c];
+      const double added = packBefore >= 0.0 ? packNow - packBefore : 0.0;
+      if (added > 0.0)
+        C = mixConcentration(C, solutes.inputConcentration[i], packBefore, added);
+      else if (added < 0.0 && !t.tracer.record.evaporating && packNow > 0.0)
+        C *= packBefore / packNow;
+      solutes.packConcentration[i] = C;
+    }
     solutes.riverConcentration[i] =
         river && river->record > 0 && k < 10
             ? reinfiltration[static_cast<size_t>(river->record)].flow_mm[k]
@@ -256,6 +296,7 @@ void unsatzonmodellklasse::storeTracers(long r, long c, ColumnSolver& solver) {
       const double water = column.theta0[level] * column.d[level] * 1000.0;
       store[level] = concentrations ? (water > 0.0 ? mass[level] / water : 0.0) : mass[level];
     }
+    if (t.pack) t.pack[r][c] = solutes.packConcentration[static_cast<size_t>(k)];
     if (solutes.aquiferWater > 0.0)
       t.aquifer[r][c] = solutes.aquiferConcentration[static_cast<size_t>(k)];
     const SoluteBudget& b = solutes.budget[static_cast<size_t>(k)];
@@ -264,6 +305,7 @@ void unsatzonmodellklasse::storeTracers(long r, long c, ColumnSolver& solver) {
     t.directflow[r][c] = direct > 0.0 ? b.directflow / direct : 0.0;
     t.interflow[r][c] = inter > 0.0 ? b.interflow / inter : 0.0;
   }
+  if (packWaterLeft) packWaterLeft[r][c] = packWater(r, c);
 }
 
 void unsatzonmodellklasse::freeTracers() {
@@ -281,11 +323,14 @@ void unsatzonmodellklasse::releaseTracerGrids() {
   for (auto t = soilTracers.rbegin(); t != soilTracers.rend(); ++t) {
     SoilTracer& tracer = **t;
     tracer.tracer.statistic.reset();
-    for (int index : {tracer.interflowIndex, tracer.directflowIndex, tracer.storeIndex})
+    for (int index :
+         {tracer.packIndex, tracer.interflowIndex, tracer.directflowIndex, tracer.storeIndex})
       if (index > 0 && registry) unregisterGrid(index);
-    for (Grid grid : {tracer.interflow, tracer.directflow, tracer.top})
+    for (Grid grid : {tracer.pack, tracer.interflow, tracer.directflow, tracer.top})
       if (grid) free_matrix(grid, tracer.firstRow, tracer.lastRow, 1, header.ncols);
     if (tracer.store) free_three_d_matrix(tracer.store, tracer.firstRow, tracer.lastRow);
   }
   soilTracers.clear();
+  if (packWaterLeft) free_matrix(packWaterLeft, header.firstRow, header.lastRow, 1, header.ncols);
+  packWaterLeft = nullptr;
 }

@@ -207,7 +207,6 @@ protected:
   void readTuning();
   void readPermafrost();
   void refuseUnsupportedSettings();
-  [[noreturn]] void refuseSetting(const std::string& what);
   void closeModelSection();
 
   // --- grids and initial state (soil/unsatzon_grids.cpp, soil/unsatzon_state.cpp)
@@ -588,6 +587,11 @@ protected:
   // With tracers and groundwater: "aquifer_thickness_1", "gw_storage_coeff_1".
   Grid aquiferThickness = nullptr;
   Grid aquiferStorage = nullptr;
+  // The water of each cell's snow pack when the column left it (mm), so
+  // that what the snow model adds or takes before the next step is known;
+  // below 0 before the first step.
+  Grid packWaterLeft = nullptr;
+  double packWater(long r, long c) const;
 
   // Start of the step.
   bool stepGridsTaken = false;

@@ -130,6 +130,8 @@ def check_concentration_one(work):
     # The stores where they hold water, at the end of the run.
     expect("interception store", grid_values(work, "chlinter.asc", "intercept.asc"))
     expect("snow store", grid_values(work, "chlsnow_.asc", "swe.asc"))
+    if os.path.exists(os.path.join(work, "output", "chlsnowp.asc")):
+        expect("snow layers", grid_values(work, "chlsnowp.asc", "swe.asc"))
     expect("water to the soil", grid_values(work, "chlinter_flux.asc"))
     expect("top soil layer", grid_values(work, "chlunsat.asc"))
     expect("water on the land", grid_values(work, "chlSilti.asc", "SurfStorSiltingUp"), True)
