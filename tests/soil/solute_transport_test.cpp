@@ -175,6 +175,47 @@ TEST(SoluteTransport, SaturatedZoneMixesWithTheAquifer) {
   }
 }
 
+// A snow pack of 10 mm at concentration 2 takes 5 mm infiltrating at 4 and
+// holds 8/3; everything leaving it has that concentration: 3 mm into layer
+// 1, 1 mm released into layer 1 before the flows and 0.5 mm into layer 2
+// after them, 2 mm of runoff and 1 mm of its interflow. The mass the
+// column and the pack hold plus what left stays 60 + 20 + 180.
+TEST(SoluteTransport, SnowPackMixesAndGivesItsConcentration) {
+  ColumnRig rig(soilOf(siltLoamSoil, 3, 0.1), 0.5);
+  SoilColumn& c = rig.solver.column;
+  for (int i = 0; i <= 3; ++i) {
+    c.theta0[i] = c.theta[i] = 0.3;
+    c.q[i] = c.lateral[i] = c.extraction[i] = c.riverInfiltration[i] = c.riverExfiltration[i] = 0.0;
+  }
+  ColumnSolutes s(3, 1);
+  s.bind(1, 3);
+  s.properties[1] = SoluteProperties{};
+  s.inputConcentration[1] = 4.0;
+  s.packWater = 10.0;
+  s.packConcentration[1] = 2.0;
+  s.beginSubstep();
+  const double start[] = {0.0, 30.0, 60.0, 90.0};
+  std::copy(start, start + 4, s.mass(1));
+  PackWater pack;
+  pack.intoPack = 5.0;
+  pack.toSoil = 3.0;
+  pack.lateral = 1.0;
+  pack.released[1] = 1.0;
+  pack.releasedLater[2] = 0.5;
+  pack.surplus = 2.0;
+  const std::vector<double> none(5, 0.0);
+  s.transportSolutesInColumn(c, SurfaceWater{0.0, 5.0, 0.0, 0.0, 5.0, 0.0}, none.data(),
+                             none.data(), 0.0, 4, hour, pack);
+  const double C = 8.0 / 3.0;
+  EXPECT_NEAR(s.packConcentration[1], C, 1e-12);
+  EXPECT_NEAR(s.packWater, 7.5, 1e-12);
+  const double expected[] = {0.0, 30.0 + 4.0 * C, 60.0 + 0.5 * C, 90.0};
+  for (int i = 0; i <= 3; ++i) EXPECT_NEAR(s.mass(1)[i], expected[i], 1e-12) << "level " << i;
+  EXPECT_NEAR(s.budget[1].directflow, 2.0 * C, 1e-12);
+  EXPECT_NEAR(s.budget[1].interflow, 1.0 * C, 1e-12);
+  EXPECT_NEAR(total(s, 1, 3) + s.packWater * C + 3.0 * C, 180.0 + 20.0 + 20.0, 1e-12);
+}
+
 // The surface water mixes 2 mm of ponding at concentration 1 with 10 mm of
 // input at 3; plants take 1 mm of it, with the tracer only when it
 // evaporates. Macropores (2 mm into layer 2), infiltration (5 mm), runoff

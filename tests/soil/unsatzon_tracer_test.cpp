@@ -176,6 +176,18 @@ TEST(UnsatzonTracers, NoTracerBuildsNoTracerGrid) {
   rig.step(0);
 }
 
+// A floating-point error raised while the columns moved their tracers on
+// the threads is reported once the step has left them.
+TEST(UnsatzonTracers, TracerStepReportsAFloatingPointError) {
+  TracerCatchment rig("unsatzon_tracer_fpe");
+  ASSERT_EQ(rig.build(), 0) << rig.log();
+  rig.module->floatingPointError.set(1);
+  rig.step(0);
+  EXPECT_NE(rig.log().find("fpe in i1: 2020, i2: 6, i3: 1, i4: 0"), std::string::npos)
+      << rig.log();
+  EXPECT_EQ(rig.module->floatingPointError.get(), 2);
+}
+
 // The cold-started columns (table at the top of layer 4) hold the soil's
 // concentration above the table and the groundwater's from it down, as
 // masses 1000 theta d C, or as concentrations where the store is taken from
