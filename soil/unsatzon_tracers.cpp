@@ -33,10 +33,12 @@ void unsatzonmodellklasse::setUpTracers(const std::vector<TracerRecord>& table,
   }
   for (int k = 1; k <= tracerCount; ++k)
     setUpTracer(k, table[static_cast<size_t>(k)], statisticTable, tableSize);
+  // The packs as a former run left them, or empty.
   if (isLayeredSnowActive() && !packWaterLeft) {
     packWaterLeft = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
     for (long r = header.firstRow; r <= header.lastRow; ++r)
-      std::fill(packWaterLeft[r] + 1, packWaterLeft[r] + header.ncols + 1, -1.0);
+      for (long c = 1; c <= header.ncols; ++c)
+        packWaterLeft[r][c] = isOwnValidCell(r, c) ? packWater(r, c) : 0.0;
   }
 }
 
@@ -120,6 +122,7 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
   t.packIndex = freeIndex(packName);
   registerGrid(t.packIndex, stem + "snowp" + extension, t.pack, nullptr, 0, packName,
                record.gridCode, t.firstRow, t.lastRow);
+  if (settings.readGrid == 1) readStateGrid(t.pack, NamedOutput{registry[t.packIndex].fileName});
 }
 
 double unsatzonmodellklasse::packWater(long r, long c) const {
@@ -236,7 +239,7 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
   // concentration of the water input; what it took leaves an evaporating
   // tracer's concentration as it was.
   const double packNow = packWaterLeft ? packWater(r, c) : 0.0;
-  const double packBefore = packWaterLeft ? packWaterLeft[r][c] : -1.0;
+  const double packBefore = packWaterLeft ? packWaterLeft[r][c] : 0.0;
   solutes.packWater = packNow;
   for (int k = 1; k <= tracerCount; ++k) {
     const SoilTracer& t = *soilTracers[static_cast<size_t>(k) - 1];
@@ -255,7 +258,7 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
                                                     land.runoff, land.stored);
     if (t.pack) {
       double C = t.pack[r][c];
-      const double added = packBefore >= 0.0 ? packNow - packBefore : 0.0;
+      const double added = packNow - packBefore;
       if (added > 0.0)
         C = mixConcentration(C, solutes.inputConcentration[i], packBefore, added);
       else if (added < 0.0 && !t.tracer.record.evaporating && packNow > 0.0)

@@ -588,8 +588,7 @@ protected:
   Grid aquiferThickness = nullptr;
   Grid aquiferStorage = nullptr;
   // The water of each cell's snow pack when the column left it (mm), so
-  // that what the snow model adds or takes before the next step is known;
-  // below 0 before the first step.
+  // that what the snow model adds or takes before the next step is known.
   Grid packWaterLeft = nullptr;
   double packWater(long r, long c) const;
 
