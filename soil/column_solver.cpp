@@ -236,8 +236,8 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
 
   moveTable(table, budget, saturatedLoss);
   if (solutes.count() > 0) {
-    const SurfaceWater surface{pondAtStart, input,  pondAtStart - pond,
-                               macropores,  infiltrated, excess, forcing.surfaceWater / steps};
+    const SurfaceWater surface{pondAtStart, input,  pondAtStart - pond,          macropores,
+                               infiltrated, excess, forcing.surfaceWater / steps};
     solutes.transportSolutesInColumn(c, surface, macroporeWater.data(), baseflow.data(),
                                      drainageRate, c.tableLayer(), dt, packWater);
   }

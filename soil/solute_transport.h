@@ -27,14 +27,14 @@ struct SurfaceWater {
 
 // The water the layered snow pack on a column exchanged in a water step (mm).
 struct PackWater {
-  double intoPack = 0.0;     // entering its top from the surface
-  double toSoil = 0.0;       // leaving its bottom into soil layer 1
-  double lateral = 0.0;      // its interflow
+  double intoPack = 0.0; // entering its top from the surface
+  double toSoil = 0.0;   // leaving its bottom into soil layer 1
+  double lateral = 0.0;  // its interflow
   // Let go into soil layers 1 and 2 (index 1, 2) before the layers' flows
   // and after them.
   double released[3] = {};
   double releasedLater[3] = {};
-  double surplus = 0.0;      // let go and run off at the surface
+  double surplus = 0.0; // let go and run off at the surface
 };
 
 // Mass of a tracer (mm of water times its concentration) that entered or

@@ -66,7 +66,8 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
   shareExitCode(*diag, catchExitCode([&] { createTracerPointFile(k, t); }));
   // The saturated zone mixes with the first aquifer layer below it.
   if (groundwaterActive) {
-    t.aquifer = registry[requireGrid("concstor_tracer_" + number + "_layer_1_groundwater_flow")].grid;
+    t.aquifer =
+        registry[requireGrid("concstor_tracer_" + number + "_layer_1_groundwater_flow")].grid;
     aquiferThickness = registry[requireGrid("aquifer_thickness_1")].grid;
     aquiferStorage = registry[requireGrid("gw_storage_coeff_1")].grid;
   }
@@ -116,8 +117,9 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
   t.pack = matrix(t.firstRow, t.lastRow, 1, header.ncols, header.nrows);
   for (long r = t.firstRow; r <= t.lastRow; ++r)
     for (long c = 1; c <= header.ncols; ++c)
-      t.pack[r][c] =
-          r >= header.firstRow && r <= header.lastRow && isOwnValidCell(r, c) ? record.soilIni : nodata;
+      t.pack[r][c] = r >= header.firstRow && r <= header.lastRow && isOwnValidCell(r, c)
+                         ? record.soilIni
+                         : nodata;
   const std::string packName = "concstor_tracer_" + number + "_snowpack";
   t.packIndex = freeIndex(packName);
   registerGrid(t.packIndex, stem + "snowp" + extension, t.pack, nullptr, 0, packName,
@@ -174,8 +176,7 @@ void unsatzonmodellklasse::fillTracerStore(SoilTracer& t) {
 void unsatzonmodellklasse::createTracerPointFile(int k, SoilTracer& t) {
   if (!ownsControlPoint()) return;
   const TracerRecord& record = t.tracer.record;
-  const std::string file =
-      record.path + record.name.substr(0, 3) + "point." + record.statExt;
+  const std::string file = record.path + record.name.substr(0, 3) + "point." + record.statExt;
   std::FILE* f = std::fopen(file.c_str(), "wt");
   bool written = f != nullptr;
   if (f) {
@@ -210,7 +211,8 @@ void unsatzonmodellklasse::takeLandTracerGrids() {
   for (size_t i = 0; i < soilTracers.size(); ++i) {
     SoilTracer& t = *soilTracers[i];
     const std::string number = std::to_string(i + 1);
-    for (auto [grid, kind] : {std::pair{&t.landRunoff, "concflux"}, std::pair{&t.landStored, "concstor"}}) {
+    for (auto [grid, kind] :
+         {std::pair{&t.landRunoff, "concflux"}, std::pair{&t.landStored, "concstor"}}) {
       if (*grid) continue;
       const int index = findGrid(std::string(kind) + "_tracer_" + number + "_SiltingUpModel", 1);
       if (index > 0) *grid = registry[index].grid;
@@ -254,8 +256,8 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
     auto landValue = [&](Grid grid) {
       return grid && grid[r][c] != nodata ? grid[r][c] : solutes.inputConcentration[i];
     };
-    solutes.landConcentration[i] = mixConcentration(landValue(t.landRunoff), landValue(t.landStored),
-                                                    land.runoff, land.stored);
+    solutes.landConcentration[i] = mixConcentration(
+        landValue(t.landRunoff), landValue(t.landStored), land.runoff, land.stored);
     if (t.pack) {
       double C = t.pack[r][c];
       const double added = packNow - packBefore;

@@ -206,8 +206,7 @@ void teilmodellklasse::createTracerStatistic(int k, SubmodelTracer& t, Grid weig
                                              int weightColumns, StatisticTableEntry* statisticTable,
                                              long tableSize) {
   const TracerRecord& r = t.record;
-  t.statisticFile =
-      r.path + r.name.substr(0, 3) + moduleName.substr(0, 5) + "." + r.statExt;
+  t.statisticFile = r.path + r.name.substr(0, 3) + moduleName.substr(0, 5) + "." + r.statExt;
   t.zoneData = t.zoneRecords.data();
   // Only the listed modes read the output list; others must not fail on it.
   const int mode = r.statCode / 1000;

@@ -183,8 +183,7 @@ TEST(UnsatzonTracers, TracerStepReportsAFloatingPointError) {
   ASSERT_EQ(rig.build(), 0) << rig.log();
   rig.module->floatingPointError.set(1);
   rig.step(0);
-  EXPECT_NE(rig.log().find("fpe in i1: 2020, i2: 6, i3: 1, i4: 0"), std::string::npos)
-      << rig.log();
+  EXPECT_NE(rig.log().find("fpe in i1: 2020, i2: 6, i3: 1, i4: 0"), std::string::npos) << rig.log();
   EXPECT_EQ(rig.module->floatingPointError.get(), 2);
 }
 
