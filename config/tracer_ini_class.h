@@ -31,10 +31,6 @@ struct TracerRecord {
   // over the translation delay of the routing element being routed.
   double subIntervalDecayFactor = 0.0;
   double delayDecayFactor = 0.0;
-  // Kind flag: set, the unsaturated zone weights the tracer's concentrations
-  // in direct flow, interflow and baseflow by the flux when it collects
-  // runoff.
-  int kind = 0;
   // Set when the tracer's soil store is taken from another store and so
   // holds concentrations, not masses: the unsaturated zone then copies the
   // stored value instead of dividing it by the water content, and initialises

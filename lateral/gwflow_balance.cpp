@@ -93,6 +93,8 @@ void gwflowclass::mixTracers(int k, long r, long c, const double volumes[6], dou
       mass += volumes[i] * (volumes[i] > 0.0 ? from[i] : own);
       volume += volumes[i];
     }
-    layers[layer].tracerWork[t][r][c] = volume > 0.0 ? mass / volume : 0.0;
+    // A cell that gives more than it holds and receives, as a fixed head
+    // does, keeps its concentration: what stays is its own water.
+    layers[layer].tracerWork[t][r][c] = volume > 0.0 ? mass / volume : own;
   }
 }

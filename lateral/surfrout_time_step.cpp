@@ -165,13 +165,12 @@ void surfaceroutingclass::collectSubstepRunoff() {
     const double inter = interflowGrid[r][c];
     zoneFZT_QD[0][static_cast<size_t>(s)].add(z, w * K * direct, 1.0, w);
     zoneFZT_QI[0][static_cast<size_t>(s)].add(z, w * K * inter, 1.0, w);
+    // A concentration of water is the mean weighted by the water.
     for (size_t k = 1; k <= n; ++k) {
-      const bool evaporating = tracers[k - 1]->record.evaporating != 0;
-      const double carried =
-          river ? w * K * concQDGrids[k][r][c] * (evaporating ? direct : 1.0) : 0.0;
+      const double carried = river ? w * concQDGrids[k][r][c] * direct : 0.0;
       zoneFZT_QD[k][static_cast<size_t>(s)].add(z, carried, direct, w * direct);
-      zoneFZT_QI[k][static_cast<size_t>(s)].add(
-          z, w * K * concQIGrids[k][r][c] * (evaporating ? inter : 1.0), inter, w * inter);
+      zoneFZT_QI[k][static_cast<size_t>(s)].add(z, w * concQIGrids[k][r][c] * inter, inter,
+                                                w * inter);
     }
   });
 }

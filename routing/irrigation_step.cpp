@@ -208,7 +208,12 @@ void irrigationclass::broadcastSupply() {
 void irrigationclass::deliver(long r, long c) {
   const int z = zones.indexOf(zones.grid[r][c]);
   const double code = codes[r][c];
-  if (z == 0 || !(code >= 0.0) || code >= tableSize + 1.0) return;
+  if (z == 0 || !(code >= 0.0) || code >= tableSize + 1.0) {
+    // Unwatered, the cell passes the rain on at its concentration.
+    for (std::size_t k = 0; k < tracers.size(); ++k)
+      tracers[k]->concflux[r][c] = precipitation[r][c] > 0.0 ? tracerInput[k][r][c] : 0.0;
+    return;
+  }
   const CellKind kind = kindOf(recordOf(r, c));
   double& amount = amounts[r][c];
   if (shortage && kind == fromSurfaceWater) amount *= supply[static_cast<std::size_t>(z)];

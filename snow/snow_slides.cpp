@@ -328,4 +328,8 @@ void schneemodellklasse::writeOutputs() {
     if (grids[g].owned) writeOutputGrids(grids[g].index, 1, 0);
   // The firn stack is written as a stack; its grid of totals repeats level 0.
   if (grids[firnTotalGrid].owned) writeOutputStack(grids[firnTotalGrid].index);
+  for (const std::unique_ptr<SubmodelTracer>& t : tracers) {
+    writeOutputGrids(t->concstorIndex, 1, 0);
+    writeOutputGrids(t->concfluxIndex, 1, 0);
+  }
 }

@@ -61,7 +61,14 @@ void schneemodellklasse::computeCell(long r, long c) {
   if (glacierGrid) {
     own(firnMeltGrid)[r][c] = own(iceMeltGrid)[r][c] = 0.0;
     if (own(glacierizedOldGrid)) own(glacierizedOldGrid)[r][c] = glacierGrid[r][c];
-    if (g > 0.0) glacierCell(r, c, g);
+    if (g > 0.0) {
+      // The snow of both packs takes up what falls; the water leaving the
+      // cell has its concentration.
+      mixTracersIn(r, c);
+      glacierCell(r, c, g);
+      for (const std::unique_ptr<SubmodelTracer>& t : tracers)
+        t->concflux[r][c] = t->concstor[r][c];
+    }
   }
   if (!(g > 0.0)) {
     mixTracersIn(r, c);
@@ -191,7 +198,8 @@ double schneemodellklasse::landuseAlbedo(long r, long c) const {
 // The stored concentration decays and takes up what falls.
 void schneemodellklasse::mixTracersIn(long r, long c) {
   const double p = precipitation[r][c];
-  const double stored = own(solidGrid)[r][c] + own(liquidGrid)[r][c];
+  double stored = own(solidGrid)[r][c] + own(liquidGrid)[r][c];
+  if (own(glacierSolidGrid)) stored += own(glacierSolidGrid)[r][c] + own(glacierLiquidGrid)[r][c];
   for (size_t j = 1; j <= tracers.size(); ++j) {
     const SubmodelTracer& tr = *tracers[j - 1];
     double& conc = tr.concstor[r][c];
@@ -213,9 +221,9 @@ void schneemodellklasse::tracersOut(long r, long c, double outflow) {
       continue;
     }
     const double mass = conc * (left + outflow);
-    const double moved =
-        outflow > 0.0 ? std::min(mass * outflow / (outflow + left), outflow * tr.record.maxConc)
-                      : 0.0;
+    // A largest concentration of 0 sets no limit.
+    double moved = outflow > 0.0 ? mass * outflow / (outflow + left) : 0.0;
+    if (tr.record.maxConc > 0.0) moved = std::min(moved, outflow * tr.record.maxConc);
     flux = outflow > 0.0 ? moved / outflow : 0.0;
     conc = left > 0.0 ? (mass - moved) / left : 0.0;
   }

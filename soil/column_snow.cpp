@@ -131,6 +131,7 @@ double ColumnSolver::releaseToSoil(double water, double* thetaNow) {
     const double room = std::max(0.0, (c.thetaSat[k] - thetaNow[k]) * c.d[k] * 1000.0);
     const double take = std::min(room, water);
     thetaNow[k] += take / (c.d[k] * 1000.0);
+    packWater.released[k] += take;
     water -= take;
   }
   return water;

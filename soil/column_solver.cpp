@@ -162,6 +162,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     runHeatSteps(forcing);
   }
   snowSurplus = snowReleased = 0.0;
+  packWater = PackWater{};
   if (snowModel) updatePack(c.theta0);
 
   double error = 0.0;
@@ -179,7 +180,19 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   double lateral = 0.0;
   for (int i = c.first + 1; i <= 0; ++i) lateral += c.lateral[i] * F;
   const double infiltrated = -c.q[c.first] * F;
-  if (snowModel) updatePack(c.theta);
+  if (c.first < 0) {
+    packWater.intoPack = infiltrated;
+    packWater.toSoil = std::max(0.0, -c.q[0] * F);
+    packWater.lateral = lateral;
+  }
+  if (snowModel) {
+    const PackWater before = packWater;
+    updatePack(c.theta);
+    for (int k = 1; k <= 2; ++k) {
+      packWater.releasedLater[k] = packWater.released[k] - before.released[k];
+      packWater.released[k] = before.released[k];
+    }
+  }
   double baseflowAmount = 0.0;
   for (int i = 1; i <= booked; ++i) {
     lateral += c.lateral[i] * F;
@@ -218,6 +231,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   ponding = std::min(excess, forcing.maxPonding);
   excess -= ponding;
   excess += snowSurplus;
+  packWater.surplus = snowSurplus;
   budget.snowReleased += snowReleased;
   budget.directflow += excess;
   budget.infiltrationExcess += excess;
@@ -225,10 +239,10 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
 
   moveTable(table, budget, saturatedLoss);
   if (solutes.count() > 0) {
-    const SurfaceWater surface{pondAtStart, input,       pondAtStart - pond,
-                               macropores,  infiltrated, excess};
+    const SurfaceWater surface{pondAtStart, input,  pondAtStart - pond,          macropores,
+                               infiltrated, excess, forcing.surfaceWater / steps};
     solutes.transportSolutesInColumn(c, surface, macroporeWater.data(), baseflow.data(),
-                                     drainageRate, c.tableLayer(), dt);
+                                     drainageRate, c.tableLayer(), dt, packWater);
   }
   for (int i = c.first + 1; i <= booked; ++i) c.theta0[i] = c.theta[i];
 }

@@ -259,6 +259,7 @@ private:
   std::vector<double> packStorage;
   const SnowColumnSettings* snowModel = nullptr;
   double snowSurplus = 0.0;           // released water the soil did not take in this water step
+  PackWater packWater;                // what the pack exchanged in this water step
   double snowReleased = 0.0;          // water the pack let go in this water step
   std::vector<double> layerUptake;    // per land-use layer, per soil layer
   std::vector<double> demand;         // per land-use layer, left in the water step

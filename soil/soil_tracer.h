@@ -25,6 +25,18 @@ struct SoilTracer {
   int directflowIndex = 0;
   int interflowIndex = 0;
   Grid input = nullptr;               // concentration of the water input
+  // With the groundwater model: "concstor_tracer_%d_layer_1_groundwater_flow",
+  // the concentration of its first aquifer layer.
+  Grid aquifer = nullptr;
+  // Silting-up's "concflux_tracer_%d_SiltingUpModel" (its direct runoff) and
+  // "concstor_tracer_%d_SiltingUpModel" (the water on the land, which
+  // surface routing registers under that name without silting-up).
+  Grid landRunoff = nullptr;
+  Grid landStored = nullptr;
+  // With the layered snow model, "concstor_tracer_%d_snowpack": the
+  // concentration of the pack's water.
+  Grid pack = nullptr;
+  int packIndex = 0;
   double decay = 1.0;                 // factor per sub-step
   std::unique_ptr<PointSeries> point; // on the process of the control cell
   long firstRow = 1;

@@ -17,7 +17,10 @@ ColumnSolutes::ColumnSolutes(int maxLayerCount, int maxTracers)
     : properties(static_cast<size_t>(maxTracers) + 1),
       inputConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
       riverConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
-      budget(static_cast<size_t>(maxTracers) + 1), maxLayers(maxLayerCount),
+      landConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
+      budget(static_cast<size_t>(maxTracers) + 1),
+      aquiferConcentration(static_cast<size_t>(maxTracers) + 1, 0.0),
+      packConcentration(static_cast<size_t>(maxTracers) + 1, 0.0), maxLayers(maxLayerCount),
       stride(static_cast<size_t>(maxLayerCount) + 2),
       masses((static_cast<size_t>(maxTracers) + 1) * stride, 0.0), upMass(stride, 0.0) {}
 
@@ -30,14 +33,20 @@ void ColumnSolutes::beginSubstep() { std::fill(budget.begin(), budget.end(), Sol
 
 void ColumnSolutes::transportSolutesInColumn(const SoilColumn& column, const SurfaceWater& surface,
                                              const double* macroporeWater, const double* baseflow,
-                                             double drainageRate, int tableLayer, double dt) {
+                                             double drainageRate, int tableLayer, double dt,
+                                             const PackWater& pack) {
   for (int t = 1; t <= tracers; ++t)
-    transportTracer(t, column, surface, macroporeWater, baseflow, drainageRate, tableLayer, dt);
+    transportTracer(t, column, surface, macroporeWater, baseflow, drainageRate, tableLayer, dt,
+                    pack);
+  packWater = std::max(0.0, packWater + pack.intoPack - pack.toSoil - pack.lateral -
+                                pack.released[1] - pack.released[2] - pack.releasedLater[1] -
+                                pack.releasedLater[2] - pack.surplus);
 }
 
 void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWater& surface,
                                     const double* macroporeWater, const double* baseflow,
-                                    double drainageRate, int tableLayer, double dt) {
+                                    double drainageRate, int tableLayer, double dt,
+                                    const PackWater& pack) {
   const int n = layers;
   const size_t k = static_cast<size_t>(t);
   const SoluteProperties& p = properties[k];
@@ -46,7 +55,8 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
   const double F = dt * 1000.0; // mm per m/s
 
   // The surface water mixes, and every way it leaves takes its share.
-  const double inputMass = surface.input * inputConcentration[k];
+  const double inputMass =
+      surface.input * inputConcentration[k] + surface.fromLand * landConcentration[k];
   b.input += inputMass;
   double surfaceMass = m[0] + inputMass;
   const double surfaceWater = surface.ponding + surface.input;
@@ -67,6 +77,20 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
   double aboveWater = surface.infiltration;
   double aboveMass = surface.infiltration * supplyConcentration;
   m[0] = surfaceMass - directMass - aboveMass;
+
+  // A snow pack takes what infiltrates, mixes it with its water, and gives
+  // every water leaving it its concentration.
+  const double intoPack = std::min(pack.intoPack, aboveWater);
+  if (intoPack > 0.0 || packWater > 0.0) {
+    double& C = packConcentration[k];
+    const double entering = intoPack * supplyConcentration;
+    if (packWater + intoPack > 0.0) C = (C * packWater + entering) / (packWater + intoPack);
+    aboveWater += pack.toSoil - intoPack;
+    aboveMass += pack.toSoil * C - entering;
+    for (int i = 1; i <= std::min(2, n); ++i) m[i] += pack.released[i] * C;
+    b.directflow += pack.surplus * C;
+    b.interflow += pack.lateral * C;
+  }
 
   const double limit = p.maxConcentration;
   const int end = c.activeEnd(); // extraction below is stale
@@ -116,17 +140,20 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
     aboveMass = downMass;
   }
   for (int i = 1; i < n; ++i) m[i] += upMass[static_cast<size_t>(i) + 1];
+  for (int i = 1; i <= std::min(2, n); ++i) m[i] += pack.releasedLater[i] * packConcentration[k];
 
-  // The saturated zone is one water body.
-  double zoneMass = 0.0;
-  double zoneWater = 0.0;
-  for (int i = std::max(1, tableLayer); i <= n; ++i) {
+  // The saturated zone is one water body with the aquifer below it.
+  const int g = std::max(1, tableLayer);
+  double zoneMass = aquiferConcentration[k] * aquiferWater;
+  double zoneWater = aquiferWater;
+  for (int i = g; i <= n; ++i) {
     zoneMass += m[i];
-    zoneWater += c.theta[i] * c.d[i];
+    zoneWater += c.theta[i] * c.d[i] * 1000.0;
   }
-  if (zoneWater > 0.0)
-    for (int i = std::max(1, tableLayer); i <= n; ++i)
-      m[i] = zoneMass * (c.theta[i] * c.d[i]) / zoneWater;
+  if (!(zoneWater > 0.0)) return;
+  const double concentration = zoneMass / zoneWater;
+  for (int i = g; i <= n; ++i) m[i] = concentration * c.theta[i] * c.d[i] * 1000.0;
+  if (aquiferWater > 0.0) aquiferConcentration[k] = concentration;
 }
 
 void ColumnSolutes::decay() {

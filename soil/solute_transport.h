@@ -22,6 +22,19 @@ struct SurfaceWater {
   double macropores = 0.0; // into the macropores
   double infiltration = 0.0;
   double directflow = 0.0;
+  double fromLand = 0.0; // of the ponding at the start, what silting-up and surface routing left
+};
+
+// The water the layered snow pack on a column exchanged in a water step (mm).
+struct PackWater {
+  double intoPack = 0.0; // entering its top from the surface
+  double toSoil = 0.0;   // leaving its bottom into soil layer 1
+  double lateral = 0.0;  // its interflow
+  // Let go into soil layers 1 and 2 (index 1, 2) before the layers' flows
+  // and after them.
+  double released[3] = {};
+  double releasedLater[3] = {};
+  double surplus = 0.0; // let go and run off at the surface
 };
 
 // Mass of a tracer (mm of water times its concentration) that entered or
@@ -43,7 +56,8 @@ struct SoluteBudget {
 // the concentration of the layer it leaves at the start of the step; a
 // saturated layer passes on what enters it from above; no layer gives more
 // mass than it holds, nor one drier than 0.001 any; the saturated zone ends
-// the step mixed to one concentration. Sized once, reused cell after cell.
+// the step mixed to one concentration, together with the aquifer below
+// where there is one. Sized once, reused cell after cell.
 class ColumnSolutes {
 public:
   ColumnSolutes(int maxLayers, int maxTracers);
@@ -61,7 +75,17 @@ public:
   std::vector<SoluteProperties> properties;
   std::vector<double> inputConcentration;
   std::vector<double> riverConcentration;
+  std::vector<double> landConcentration; // of the water left on the land
   std::vector<SoluteBudget> budget;
+  // The aquifer under the column that the saturated zone mixes with: the
+  // water of its pores (mm; 0 where the soil is not coupled to one) and per
+  // tracer its concentration, which the mixing updates.
+  double aquiferWater = 0.0;
+  std::vector<double> aquiferConcentration;
+  // The layered snow pack: its water (mm), which the transport follows, and
+  // per tracer the concentration of the pack, mixed as one store.
+  double packWater = 0.0;
+  std::vector<double> packConcentration;
 
   void beginSubstep();
   // Moves every tracer with the water of a water step: the surface water
@@ -71,16 +95,19 @@ public:
   // (baseflow in m/s per layer, drainage at the cell's drain layer), with
   // the column's fluxes and water contents before and after the step and
   // the table layer after it.
+  // With a pack on the column, the water entering the surface goes into
+  // the pack and the soil gets what the pack lets go (pack).
   void transportSolutesInColumn(const SoilColumn& column, const SurfaceWater& surface,
                                 const double* macroporeWater, const double* baseflow,
-                                double drainageRate, int tableLayer, double dt);
+                                double drainageRate, int tableLayer, double dt,
+                                const PackWater& pack = PackWater{});
   // The decay of the sub-step.
   void decay();
 
 private:
   void transportTracer(int t, const SoilColumn& column, const SurfaceWater& surface,
                        const double* macroporeWater, const double* baseflow, double drainageRate,
-                       int tableLayer, double dt);
+                       int tableLayer, double dt, const PackWater& pack);
 
   int tracers = 0;
   int layers = 0;

@@ -369,15 +369,6 @@ void unsatzonmodellklasse::readPermafrost() {
   section.close();
 }
 
-// Settings whose physics this build does not carry end the run here rather
-// than run without it.
-void unsatzonmodellklasse::refuseSetting(const std::string& what) {
-  *diag << "FATAL: in modul " << moduleName << ": " << what
-        << " is not supported by this version of the unsaturated zone; switch it off"
-        << "[end-entry]";
-  throw settingCode;
-}
-
 void unsatzonmodellklasse::refuseUnsupportedSettings() {
   const int interaction = settings.interaction;
   if (interaction < 0 || interaction > 2) {

@@ -43,8 +43,10 @@ void unsatzonmodellklasse::takeResponseUnitCopies() {
   }
   for (const std::unique_ptr<SoilTracer>& t : soilTracers) {
     hruGrids.insert(hruGrids.end(), {t->directflow, t->interflow});
+    if (t->pack) hruGrids.push_back(t->pack);
     hruStacks.push_back(t->store);
   }
+  if (packWaterLeft) hruGrids.push_back(packWaterLeft);
   hruUnits = registry[findGrid("HydrologicResponseUnits", 1)].grid;
 }
 
@@ -110,7 +112,7 @@ void unsatzonmodellklasse::addStepStatistics() {
         baseflowRecords[0].add(zone, 0.0, g, area * g);
         addCellStatistics(r, c, zone, 0.0, g);
       }
-      addTracerRecords(r, c, zone, t, area, w, g);
+      addTracerRecords(r, c, zone, t, area, w);
     }
   }
 }

@@ -131,6 +131,7 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
     if (index > 0) solverGrids.surfaceStorage = registry[index].grid;
   }
   prepareSolvers();
+  takeLandTracerGrids();
   stepSettings.substepSeconds = timeStepMinutes / substeps * 60.0;
   const ModelDate date{minute, hour, day, month, year};
   if (soilTemperature) takeNFactorsOfDate(date);
@@ -166,6 +167,12 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
   }
   addStepStatistics();
   if (inLinkOrder) shareControlDetail();
+  // The columns' tracer steps ran on the threads, where no report can be
+  // written; a floating-point error of theirs is reported here.
+  if (tracerCount > 0)
+    reportFPE(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
+              static_cast<int>(hour), static_cast<double>(minute), stepSettings.substepSeconds,
+              static_cast<double>(substeps), static_cast<double>(tracerCount), 0.0);
   // A point file that cannot be written ends the run on every process.
   if (settings.controlRow > 0)
     shareExitCode(*diag, catchExitCode([&] { recordControlPoint(date); }));
@@ -287,12 +294,13 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   // Silting-up's runoff of the whole step is shared among the sub-steps;
   // what surface routing left on the land moves into the column, so that it
   // is neither taken twice nor overwritten by the next routing sub-step.
-  forcing.surfaceWater = value(g.siltingRunoff, 0.0) * share + value(g.surfaceStorage, 0.0);
+  const LandWater land{value(g.siltingRunoff, 0.0) * share, value(g.surfaceStorage, 0.0)};
+  forcing.surfaceWater = land.runoff + land.stored;
   if (g.surfaceStorage && g.surfaceStorage[r][c] != header.nodata) g.surfaceStorage[r][c] = 0.0;
   forcing.macropores = macroporesOpen(r, c);
   RiverOffer river;
   if (riverOf(r, c, river)) forcing.river = &river;
-  if (!soilTracers.empty()) loadTracers(r, c, solver, forcing.river);
+  if (!soilTracers.empty()) loadTracers(r, c, solver, forcing.river, land);
 
   HeatForcing heatForcing;
   if (soilTemperature) {

@@ -18,11 +18,11 @@ double recordMean(const ZoneRecord& r) {
 
 } // namespace
 
-// A tracer whose record carries the kind flag collects the mean weighted by
-// the runoff of each cell, the others the mean over the cells' area.
+// A concentration of water is a mean weighted by the water: each cell counts
+// with the runoff it gives, so that cells without runoff do not dilute it.
 void unsatzonmodellklasse::addTracerRecords(long r, long c, std::size_t zone, std::size_t flowClass,
-                                            double area, double w, double g) {
-  if (soilTracers.empty()) return;
+                                            double area, double w) {
+  if (soilTracers.empty() || !(w > 0.0)) return;
   const SolverGrids& s = solverGrids;
   const double direct = s.directflow[r][c];
   const double inter = s.interflow[r][c];
@@ -32,12 +32,9 @@ void unsatzonmodellklasse::addTracerRecords(long r, long c, std::size_t zone, st
   for (int k = 1; k <= tracerCount; ++k) {
     const size_t i = static_cast<size_t>(k);
     const SoilTracer& t = *soilTracers[i - 1];
-    const bool byRunoff = t.tracer.record.kind != 0;
     auto add = [&](RunoffRecords& records, size_t at, double concentration, double runoff) {
-      const double weight = byRunoff ? runoff : 1.0;
-      if (w > 0.0)
-        records.add(at, area * w * concentration * weight, w * weight, area * w * weight);
-      if (g > 0.0 && !byRunoff) records.add(at, 0.0, g, area * g);
+      if (runoff > 0.0)
+        records.add(at, area * w * concentration * runoff, w * runoff, area * w * runoff);
     };
     // The saturated zone is mixed: its table layer gives its concentration.
     double saturated = 0.0;
@@ -62,6 +59,17 @@ void unsatzonmodellklasse::recordTracerPoints(const ModelDate& date) {
     for (int k = 1; k <= layers; ++k) row[k - 1] = layerConcentration(*t, r, c, k);
     if (t->point->full()) writePointBuffer(*t->point);
   }
+}
+
+void unsatzonmodellklasse::computeTopConcentration(SoilTracer& t) {
+  const bool copied = t.tracer.record.takenFromOtherStore != 0;
+  forEachOwnColumn([&](long r, long c, const soil_class& soil) {
+    const double water = theta[r][c][1];
+    const double stored = t.store[r][c][1];
+    t.top[r][c] = copied                   ? stored
+                  : water > driestTopLayer ? stored / (water * 1000.0 * soil.getThickness(1))
+                                           : dryTopLayerConcentration;
+  });
 }
 
 void unsatzonmodellklasse::concentrateTracers(long minute, long hour, long day, long month,
@@ -101,16 +109,10 @@ void unsatzonmodellklasse::concentrateTracers(long minute, long hour, long day, 
     }
   }
   for (std::unique_ptr<SoilTracer>& t : soilTracers) {
-    const bool copied = t->tracer.record.takenFromOtherStore != 0;
-    forEachOwnColumn([&](long r, long c, const soil_class& soil) {
-      const double water = theta[r][c][1];
-      const double stored = t->store[r][c][1];
-      t->top[r][c] = copied                   ? stored
-                     : water > driestTopLayer ? stored / (water * 1000.0 * soil.getThickness(1))
-                                              : dryTopLayerConcentration;
-    });
+    computeTopConcentration(*t);
     writeOutputGrids(t->storeIndex);
     writeOutputStack(t->storeIndex);
+    if (t->packIndex > 0) writeOutputGrids(t->packIndex);
     t->tracer.statistic->storeStep(year, month, day, hour, minute, 0);
   }
 }

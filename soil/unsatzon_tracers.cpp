@@ -1,6 +1,7 @@
 // The tracers of the unsaturated zone: their stores, grids, statistics and
 // point files, and their hand-over to the column solver cell by cell.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -32,6 +33,13 @@ void unsatzonmodellklasse::setUpTracers(const std::vector<TracerRecord>& table,
   }
   for (int k = 1; k <= tracerCount; ++k)
     setUpTracer(k, table[static_cast<size_t>(k)], statisticTable, tableSize);
+  // The packs as a former run left them, or empty.
+  if (isLayeredSnowActive() && !packWaterLeft) {
+    packWaterLeft = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
+    for (long r = header.firstRow; r <= header.lastRow; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        packWaterLeft[r][c] = isOwnValidCell(r, c) ? packWater(r, c) : 0.0;
+  }
 }
 
 void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
@@ -56,6 +64,13 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
                                         flux + "irrigation", flux + "input")]
                 .grid;
   shareExitCode(*diag, catchExitCode([&] { createTracerPointFile(k, t); }));
+  // The saturated zone mixes with the first aquifer layer below it.
+  if (groundwaterActive) {
+    t.aquifer =
+        registry[requireGrid("concstor_tracer_" + number + "_layer_1_groundwater_flow")].grid;
+    aquiferThickness = registry[requireGrid("aquifer_thickness_1")].grid;
+    aquiferStorage = registry[requireGrid("gw_storage_coeff_1")].grid;
+  }
 
   t.firstRow = heldFirstRow;
   t.lastRow = heldLastRow;
@@ -82,7 +97,7 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
   // grid file; the store has a file of its own.
   const std::string name = "concstor_tracer_" + number + "_" + moduleName;
   const std::string stem = record.path + record.name.substr(0, 3);
-  const std::string extension = "." + record.gridExt.substr(0, 3);
+  const std::string extension = "." + record.gridExt;
   t.storeIndex = freeIndex(name);
   registerGrid(t.storeIndex, stem + moduleName.substr(0, 5) + extension, t.top, t.store,
                static_cast<unsigned>(layers), name, record.gridCode, t.firstRow, t.lastRow);
@@ -90,12 +105,36 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
   // The grid is computed, not a copy of the store's first level.
   registry[t.storeIndex].stackCopyOff = 1;
   fillTracerStore(t);
+  // Irrigation from groundwater reads it before the first step ends.
+  computeTopConcentration(t);
   for (auto [grid, index, kind] : {std::tuple{t.directflow, &t.directflowIndex, "QD"},
                                    std::tuple{t.interflow, &t.interflowIndex, "QI"}}) {
     const std::string gridName = std::string("_CONC_") + kind + "_" + number + "_";
     *index = freeIndex(gridName);
     registerGrid(*index, gridName, grid, nullptr, 0, gridName, 0, t.firstRow, t.lastRow);
   }
+  if (!isLayeredSnowActive()) return;
+  t.pack = matrix(t.firstRow, t.lastRow, 1, header.ncols, header.nrows);
+  for (long r = t.firstRow; r <= t.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c)
+      t.pack[r][c] = r >= header.firstRow && r <= header.lastRow && isOwnValidCell(r, c)
+                         ? record.soilIni
+                         : nodata;
+  const std::string packName = "concstor_tracer_" + number + "_snowpack";
+  t.packIndex = freeIndex(packName);
+  registerGrid(t.packIndex, stem + "snowp" + extension, t.pack, nullptr, 0, packName,
+               record.gridCode, t.firstRow, t.lastRow);
+  if (settings.readGrid == 1) readStateGrid(t.pack, NamedOutput{registry[t.packIndex].fileName});
+}
+
+double unsatzonmodellklasse::packWater(long r, long c) const {
+  const double* ice = snowStacks[snowLineSWES][r][c];
+  const double* liquid = snowStacks[snowLineSWEL][r][c];
+  const double* thickness = snowStacks[snowLineThick][r][c];
+  double water = std::max(0.0, liquid[0]);
+  for (int k = 1; k <= snowLayers; ++k)
+    if (ice[k] > 0.0 && thickness[k] > 0.0) water += ice[k] + std::max(0.0, liquid[k]);
+  return water;
 }
 
 // Above the table the soil's initial concentration, from the table down
@@ -137,8 +176,7 @@ void unsatzonmodellklasse::fillTracerStore(SoilTracer& t) {
 void unsatzonmodellklasse::createTracerPointFile(int k, SoilTracer& t) {
   if (!ownsControlPoint()) return;
   const TracerRecord& record = t.tracer.record;
-  const std::string file =
-      record.path + record.name.substr(0, 3) + "point." + record.statExt.substr(0, 3);
+  const std::string file = record.path + record.name.substr(0, 3) + "point." + record.statExt;
   std::FILE* f = std::fopen(file.c_str(), "wt");
   bool written = f != nullptr;
   if (f) {
@@ -168,20 +206,67 @@ double unsatzonmodellklasse::layerConcentration(const SoilTracer& t, long r, lon
                              : dryLayerConcentration;
 }
 
+// Surface routing sets up its tracers after this module.
+void unsatzonmodellklasse::takeLandTracerGrids() {
+  for (size_t i = 0; i < soilTracers.size(); ++i) {
+    SoilTracer& t = *soilTracers[i];
+    const std::string number = std::to_string(i + 1);
+    for (auto [grid, kind] :
+         {std::pair{&t.landRunoff, "concflux"}, std::pair{&t.landStored, "concstor"}}) {
+      if (*grid) continue;
+      const int index = findGrid(std::string(kind) + "_tracer_" + number + "_SiltingUpModel", 1);
+      if (index > 0) *grid = registry[index].grid;
+    }
+  }
+}
+
 void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
-                                       const RiverOffer* river) {
+                                       const RiverOffer* river, const LandWater& land) {
   ColumnSolutes& solutes = solver.solutes;
   const SoilColumn& column = solver.column;
   const int n = column.layers;
   solutes.bind(tracerCount, n);
   const double nodata = header.nodata;
   const double pond = ponding[r][c];
+  double depth = 0.0;
+  for (int level = 1; level <= n; ++level) depth += column.d[level];
+  // The aquifer's pores below the column, by its storage coefficient, which
+  // keeps its water the same from step to step.
+  const double thickness = aquiferThickness ? aquiferThickness[r][c] : nodata;
+  const double storage = aquiferStorage ? aquiferStorage[r][c] : nodata;
+  solutes.aquiferWater = thickness != nodata && storage != nodata && storage > 0.0
+                             ? storage * 1000.0 * std::max(0.0, thickness - depth)
+                             : 0.0;
+  // What the snow model added to the pack since the column left it has the
+  // concentration of the water input; what it took leaves an evaporating
+  // tracer's concentration as it was.
+  const double packNow = packWaterLeft ? packWater(r, c) : 0.0;
+  const double packBefore = packWaterLeft ? packWaterLeft[r][c] : 0.0;
+  solutes.packWater = packNow;
   for (int k = 1; k <= tracerCount; ++k) {
     const SoilTracer& t = *soilTracers[static_cast<size_t>(k) - 1];
     const size_t i = static_cast<size_t>(k);
+    const double aquifer = t.aquifer ? t.aquifer[r][c] : nodata;
+    if (aquifer == nodata) solutes.aquiferWater = 0.0;
+    solutes.aquiferConcentration[i] = aquifer != nodata ? aquifer : 0.0;
     solutes.properties[i] =
         SoluteProperties{t.tracer.record.maxConc, t.tracer.record.evaporating != 0, t.decay};
     solutes.inputConcentration[i] = t.input[r][c] != nodata ? t.input[r][c] : 0.0;
+    // Water on the land without a concentration of its own has the input's.
+    auto landValue = [&](Grid grid) {
+      return grid && grid[r][c] != nodata ? grid[r][c] : solutes.inputConcentration[i];
+    };
+    solutes.landConcentration[i] = mixConcentration(
+        landValue(t.landRunoff), landValue(t.landStored), land.runoff, land.stored);
+    if (t.pack) {
+      double C = t.pack[r][c];
+      const double added = packNow - packBefore;
+      if (added > 0.0)
+        C = mixConcentration(C, solutes.inputConcentration[i], packBefore, added);
+      else if (added < 0.0 && !t.tracer.record.evaporating && packNow > 0.0)
+        C *= packBefore / packNow;
+      solutes.packConcentration[i] = C;
+    }
     solutes.riverConcentration[i] =
         river && river->record > 0 && k < 10
             ? reinfiltration[static_cast<size_t>(river->record)].flow_mm[k]
@@ -216,12 +301,16 @@ void unsatzonmodellklasse::storeTracers(long r, long c, ColumnSolver& solver) {
       const double water = column.theta0[level] * column.d[level] * 1000.0;
       store[level] = concentrations ? (water > 0.0 ? mass[level] / water : 0.0) : mass[level];
     }
+    if (t.pack) t.pack[r][c] = solutes.packConcentration[static_cast<size_t>(k)];
+    if (solutes.aquiferWater > 0.0)
+      t.aquifer[r][c] = solutes.aquiferConcentration[static_cast<size_t>(k)];
     const SoluteBudget& b = solutes.budget[static_cast<size_t>(k)];
     const double direct = solverGrids.directflow[r][c];
     const double inter = solverGrids.interflow[r][c];
     t.directflow[r][c] = direct > 0.0 ? b.directflow / direct : 0.0;
     t.interflow[r][c] = inter > 0.0 ? b.interflow / inter : 0.0;
   }
+  if (packWaterLeft) packWaterLeft[r][c] = packWater(r, c);
 }
 
 void unsatzonmodellklasse::freeTracers() {
@@ -239,11 +328,14 @@ void unsatzonmodellklasse::releaseTracerGrids() {
   for (auto t = soilTracers.rbegin(); t != soilTracers.rend(); ++t) {
     SoilTracer& tracer = **t;
     tracer.tracer.statistic.reset();
-    for (int index : {tracer.interflowIndex, tracer.directflowIndex, tracer.storeIndex})
+    for (int index :
+         {tracer.packIndex, tracer.interflowIndex, tracer.directflowIndex, tracer.storeIndex})
       if (index > 0 && registry) unregisterGrid(index);
-    for (Grid grid : {tracer.interflow, tracer.directflow, tracer.top})
+    for (Grid grid : {tracer.pack, tracer.interflow, tracer.directflow, tracer.top})
       if (grid) free_matrix(grid, tracer.firstRow, tracer.lastRow, 1, header.ncols);
     if (tracer.store) free_three_d_matrix(tracer.store, tracer.firstRow, tracer.lastRow);
   }
   soilTracers.clear();
+  if (packWaterLeft) free_matrix(packWaterLeft, header.firstRow, header.lastRow, 1, header.ncols);
+  packWaterLeft = nullptr;
 }

@@ -43,10 +43,6 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
     writeStartSummary();
     takeResponseUnitGrids();
     if (readLayeredSnowModel() > 0) {
-      // The solutes move through the soil layers alone.
-      if (context.tracerCount > 0)
-        refuseSetting("solute transport (" + std::to_string(context.tracerCount) +
-                      " tracers) together with the layered snow model");
       readLayeredSnowProperties();
       registerSnowGrids();
     }

@@ -212,7 +212,6 @@ protected:
   void checkTuning() const;
   void readPermafrost();
   void refuseUnsupportedSettings();
-  [[noreturn]] void refuseSetting(const std::string& what);
   void closeModelSection();
 
   // --- grids and initial state (soil/unsatzon_grids.cpp, soil/unsatzon_state.cpp)
@@ -401,16 +400,26 @@ protected:
   // Unregisters and frees the tracers' grids and stores without writing.
   void releaseTracerGrids();
   // Hands a cell's tracers to the solver, as masses, and takes them back.
-  void loadTracers(long r, long c, ColumnSolver& solver, const RiverOffer* river);
+  // The water silting-up and surface routing leave on a cell (mm).
+  struct LandWater {
+    double runoff = 0.0; // silting-up's direct runoff
+    double stored = 0.0; // what surface routing left on the land
+  };
+  void loadTracers(long r, long c, ColumnSolver& solver, const RiverOffer* river,
+                   const LandWater& land);
+  // The concentration grids of the water on the land, once they exist.
+  void takeLandTracerGrids();
   void storeTracers(long r, long c, ColumnSolver& solver);
   // The concentration of tracer t in level k of a cell's store; 1e9 for a
   // layer without water.
   double layerConcentration(const SoilTracer& t, long r, long c, int k) const;
-  // The runoff records of every tracer for the unglaciated share w and the
-  // glaciated share g of a cell.
+  // The runoff records of every tracer for the unglaciated share w of a
+  // cell, weighted by the runoff of the cell.
   void addTracerRecords(long r, long c, std::size_t zone, std::size_t flowClass, double area,
-                        double w, double g);
+                        double w);
   void recordTracerPoints(const ModelDate& date);
+  // The concentration of the top layer of every own column into t.top.
+  void computeTopConcentration(SoilTracer& t);
   // Rank 0: the concentrations of every subbasin's runoff; then every
   // process: the top layer's concentration, the grids and statistics due.
   void concentrateTracers(long minute, long hour, long day, long month, long year);
@@ -589,6 +598,13 @@ protected:
   bool glacierTakesWater = false;
 
   std::vector<std::unique_ptr<SoilTracer>> soilTracers; // tracers 1 .. tracerCount
+  // With tracers and groundwater: "aquifer_thickness_1", "gw_storage_coeff_1".
+  Grid aquiferThickness = nullptr;
+  Grid aquiferStorage = nullptr;
+  // The water of each cell's snow pack when the column left it (mm), so
+  // that what the snow model adds or takes before the next step is known.
+  Grid packWaterLeft = nullptr;
+  double packWater(long r, long c) const;
 
   // Start of the step.
   bool stepGridsTaken = false;

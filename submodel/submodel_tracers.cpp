@@ -175,9 +175,9 @@ void teilmodellklasse::setUpTracer(int k, const TracerRecord& shared,
   const std::string name = shared.name.substr(0, 3);
   const std::string module = moduleName.substr(0, 5);
   const std::string stem = shared.path + name + module;
-  t.gridFile = stem + "." + shared.gridExt.substr(0, 3);
+  t.gridFile = stem + "." + shared.gridExt;
   // Both grids under one name would overwrite each other's files.
-  t.fluxFile = stem + "_flux." + shared.gridExt.substr(0, 3);
+  t.fluxFile = stem + "_flux." + shared.gridExt;
 
   t.firstRow = header.firstRow >= 2 ? header.firstRow - 1 : 1;
   t.lastRow = header.lastRow < header.nrows ? header.lastRow + 1 : header.nrows;
@@ -206,8 +206,7 @@ void teilmodellklasse::createTracerStatistic(int k, SubmodelTracer& t, Grid weig
                                              int weightColumns, StatisticTableEntry* statisticTable,
                                              long tableSize) {
   const TracerRecord& r = t.record;
-  t.statisticFile =
-      r.path + r.name.substr(0, 3) + moduleName.substr(0, 5) + "." + r.statExt.substr(0, 3);
+  t.statisticFile = r.path + r.name.substr(0, 3) + moduleName.substr(0, 5) + "." + r.statExt;
   t.zoneData = t.zoneRecords.data();
   // Only the listed modes read the output list; others must not fail on it.
   const int mode = r.statCode / 1000;

@@ -143,6 +143,7 @@ protected:
   void buckets(long r, long c, double input);
   double fillBucket(int k, long r, long c, double input, bool tracked);
   void tracersOfBucket(long r, long c, double before, double direct, double excess, double through);
+  void tracersOfCanopy(long r, long c, double before, double arriving, double through);
   double capacity(int k, long r, long c) const;
   void glacierPart(long r, long c, double g, double input);
   double glacierFraction(long r, long c) const;

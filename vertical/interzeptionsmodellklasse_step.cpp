@@ -187,6 +187,12 @@ void interzeptionsmodellklasse::buckets(long r, long c, double water) {
   }
   double evaporation = 0.0;
   double storage = 0.0;
+  double before = 0.0;
+  for (int k = 1; k <= layers; ++k) {
+    const Layer& l = layer[static_cast<size_t>(k)];
+    if (l.landuse[r][c] > header.nodata) before += l.storage.grid[r][c];
+  }
+  const double arriving = water;
   for (int k = 1; k <= layers; ++k) {
     water = fillBucket(k, r, c, water, false);
     evaporation += layer[static_cast<size_t>(k)].evaporation.grid[r][c];
@@ -195,6 +201,7 @@ void interzeptionsmodellklasse::buckets(long r, long c, double water) {
   total.evaporation.grid[r][c] = evaporation;
   total.storage.grid[r][c] = storage;
   total.throughfall.grid[r][c] = water;
+  if (!tracers.empty()) tracersOfCanopy(r, c, before, arriving, water);
 }
 
 // Returns the throughfall of layer k; the demand of the layer and of the
@@ -254,7 +261,9 @@ void interzeptionsmodellklasse::tracersOfBucket(long r, long c, double before, d
       stored += coming * direct;
       if (excess > 0.0) {
         const double share = before + direct > 0.0 ? stored * excess / (before + direct) : 0.0;
-        const double moved = std::min(excess * t.record.maxConc, share);
+        // A largest concentration of 0 sets no limit.
+        const double moved =
+            t.record.maxConc > 0.0 ? std::min(excess * t.record.maxConc, share) : share;
         stored -= moved;
         flux += moved;
       }
@@ -267,11 +276,45 @@ void interzeptionsmodellklasse::tracersOfBucket(long r, long c, double before, d
   }
 }
 
+// The layers of a canopy share one store per tracer: what the canopy keeps
+// of the water arriving enters it at the water's concentration, what it
+// gives back leaves at the store's.
+void interzeptionsmodellklasse::tracersOfCanopy(long r, long c, double before, double arriving,
+                                                double through) {
+  const double gained = arriving - through;
+  for (size_t j = 1; j <= tracers.size(); ++j) {
+    const SubmodelTracer& t = *tracers[j - 1];
+    double& stored = t.concstor[r][c];
+    double& flux = t.concflux[r][c];
+    const double coming = tracerInput[j][r][c];
+    const bool mass = !t.record.evaporating;
+    if (t.record.radioactive) stored *= t.record.decayFactor;
+    if (gained >= 0.0) {
+      stored = mass ? stored + coming * gained : mixConcentration(stored, coming, before, gained);
+      flux = coming;
+      continue;
+    }
+    const double given = -gained;
+    double moved = mass ? (before > 0.0 ? stored * given / before : 0.0) : stored * given;
+    if (mass && t.record.maxConc > 0.0) moved = std::min(moved, given * t.record.maxConc);
+    if (mass) stored -= moved;
+    flux = through > 0.0 ? (coming * arriving + moved) / through : 0.0;
+  }
+}
+
+// The glaciated part passes the water it receives, at its concentration.
 void interzeptionsmodellklasse::glacierPart(long r, long c, double g, double water) {
   double& through = layer[0].throughfall.grid[r][c];
   if (g >= wholeGlacier) {
     for (Layer& l : layer) l.evaporation.grid[r][c] = l.storage.grid[r][c] = 0.0;
     through = 0.0;
+  }
+  for (size_t j = 1; j <= tracers.size(); ++j) {
+    double& flux = tracers[j - 1]->concflux[r][c];
+    const double coming = tracerInput[j][r][c];
+    flux = (1.0 - g) * through + g * water > 0.0
+               ? mixConcentration(flux, coming, (1.0 - g) * through, g * water)
+               : coming;
   }
   through = (1.0 - g) * through + g * water;
 }
@@ -342,6 +385,7 @@ void interzeptionsmodellklasse::writeResults() {
         [&] { t->statistic->storeStep(d.year, d.month, d.day, d.hour, d.minute, 1); });
     if (failure == 0) failure = code;
     writeOutputGrids(t->concstorIndex, 1, 0);
+    writeOutputGrids(t->concfluxIndex, 1, 0);
   }
   shareExitCode(*diag, failure);
 }

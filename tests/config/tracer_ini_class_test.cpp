@@ -86,7 +86,6 @@ TEST(TracerIni, ReadsEveryTracerRecord) {
     EXPECT_EQ(r->subIntervalDecayFactor, 0.0);
     EXPECT_EQ(r->delayDecayFactor, 0.0);
     EXPECT_EQ(r->gwIniIsStorage, 0);
-    EXPECT_EQ(r->kind, 0);
     EXPECT_EQ(r->takenFromOtherStore, 0);
   }
   EXPECT_TRUE(s.log.hasEntry("reading parameters for tracer 2 ..."));

@@ -108,18 +108,11 @@ TEST(LayeredSnowSetUp, FailuresEndWithTheirCodeAndMessage) {
        true,
        12,
        "no more free grids in memeory, (max. 1000)!"},
-      {"tracers",
-       heatOn,
-       {snowType(1, 3)},
-       false,
-       17,
-       "solute transport (2 tracers) together with the layered snow model"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
     UnsatzonSetup setup(std::string("layered_snow_failure_") + std::to_string(&k - cases.data()));
     setup.base.addGrid("temperature", uniform(0.0));
-    if (k.code == 17) setup.base.context.tracerCount = 2;
     std::vector<std::string> lines = setup.lines;
     std::string heat = k.heat.empty() ? "" : heatSection(11, setup.directory);
     if (k.fullRegistry) {

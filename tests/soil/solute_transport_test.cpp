@@ -130,6 +130,39 @@ TEST(SoluteTransport, WaterStepMovesTheMassesByHand) {
   }
 }
 
+// A snow pack of 10 mm at concentration 2 takes 5 mm infiltrating at 4 and
+// holds 8/3; all that leaves it has that concentration: 3 mm into layer 1,
+// 1 mm released into layer 1 before the flows and 0.5 mm into layer 2
+// after them, 2 mm of runoff and 1 mm of its interflow.
+TEST(SoluteTransport, SnowPackMixesAndGivesItsConcentration) {
+  ColumnRig rig(soilOf(siltLoamSoil, 3, 0.1), 0.5);
+  SoilColumn& c = rig.solver.column;
+  for (int i = 0; i <= 3; ++i) {
+    c.theta0[i] = c.theta[i] = 0.3;
+    c.q[i] = c.lateral[i] = c.extraction[i] = c.riverInfiltration[i] = c.riverExfiltration[i] = 0.0;
+  }
+  ColumnSolutes s(3, 1);
+  s.bind(1, 3);
+  s.properties[1] = SoluteProperties{};
+  s.inputConcentration[1] = 4.0;
+  s.packWater = 10.0;
+  s.packConcentration[1] = 2.0;
+  s.beginSubstep();
+  const double start[] = {0.0, 30.0, 60.0, 90.0};
+  std::copy(start, start + 4, s.mass(1));
+  const PackWater pack{5.0, 3.0, 1.0, {0.0, 1.0, 0.0}, {0.0, 0.0, 0.5}, 2.0};
+  const std::vector<double> none(5, 0.0);
+  s.transportSolutesInColumn(c, SurfaceWater{0.0, 5.0, 0.0, 0.0, 5.0, 0.0}, none.data(),
+                             none.data(), 0.0, 4, hour, pack);
+  const double C = 8.0 / 3.0;
+  EXPECT_NEAR(s.packConcentration[1], C, 1e-12);
+  EXPECT_NEAR(s.packWater, 7.5, 1e-12);
+  const double expected[] = {0.0, 30.0 + 4.0 * C, 60.0 + 0.5 * C, 90.0};
+  for (int i = 0; i <= 3; ++i) EXPECT_NEAR(s.mass(1)[i], expected[i], 1e-12) << "level " << i;
+  EXPECT_NEAR(s.budget[1].directflow, 2.0 * C, 1e-12);
+  EXPECT_NEAR(s.budget[1].interflow, 1.0 * C, 1e-12);
+}
+
 // The surface water mixes 2 mm of ponding at concentration 1 with 10 mm of
 // input at 3; plants take 1 mm of it, with the tracer only when it
 // evaporates. Macropores (2 mm into layer 2), infiltration (5 mm), runoff
@@ -264,6 +297,34 @@ TEST(SoluteTransport, SubstepsKeepTheTracerMass) {
     EXPECT_GT(sums[2].evaporated, 0.0);
     EXPECT_GT(sums[3].decayed, 0.0);
   }
+}
+
+// A pulse of tracer in a day of rain on a column over an aquifer of 500 mm
+// of water without tracer: in every sub-step the mass in the column and the
+// aquifer changes by what came in less what left with the runoff, the
+// baseflow and the plants.
+TEST(SoluteTransport, PulseThroughSoilAndAquiferKeepsItsMass) {
+  ColumnRig rig(soilOf(siltLoamSoil, 20, 0.1), 1.2, 1, 1);
+  ColumnForcing forcing;
+  forcing.maxBaseflow = 0.5;
+  forcing.recession = 1.0;
+  ColumnSolutes& s = rig.solver.solutes;
+  s.bind(1, 20);
+  s.properties[1] = SoluteProperties{0.0, true, 1.0};
+  s.aquiferWater = 500.0;
+  s.aquiferConcentration[1] = 0.0;
+  auto mass = [&] { return total(s, 1, 20) + s.aquiferConcentration[1] * s.aquiferWater; };
+  double left = 0.0;
+  for (int step = 0; step < 96; ++step) {
+    forcing.input = step < 24 ? 2.0 : 0.0;
+    s.inputConcentration[1] = step < 24 ? 5.0 : 0.0;
+    const double before = mass();
+    rig.step(forcing);
+    EXPECT_NEAR(mass() - before, net(s.budget[1]), 1e-9) << "sub-step " << step;
+    left += net(s.budget[1]) - s.budget[1].input;
+  }
+  EXPECT_NEAR(mass() - left, 24 * 2.0 * 5.0, 1e-9);
+  EXPECT_GT(s.aquiferConcentration[1], 0.0);
 }
 
 // Steady rain of a tenth of K_s down to a table at 2.2 m: a pulse of tracer

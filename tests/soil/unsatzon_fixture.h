@@ -18,6 +18,7 @@
 class TestUnsatzon : public unsatzonmodellklasse {
 public:
   using unsatzonmodellklasse::addStepStatistics;
+  using unsatzonmodellklasse::floatingPointError;
   using unsatzonmodellklasse::cellRecord;
   using unsatzonmodellklasse::reinfiltrationExchange;
   using unsatzonmodellklasse::directRecords;

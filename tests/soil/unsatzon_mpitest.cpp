@@ -297,7 +297,6 @@ TEST(UnsatzonDecomposed, TracersAndMacroporesSolveEveryOwnColumnAsAlone) {
   table[1].name = "chl";
   table[1].soilIni = 2.0;
   table[1].gwIni = 3.0;
-  table[1].kind = 1;
   int code = -1;
   module->initTracers(code, 1, table, nullptr, 0);
   ASSERT_EQ(code, 0);

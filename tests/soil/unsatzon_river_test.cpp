@@ -227,7 +227,6 @@ TEST(UnsatzonRivers, ResultsDoNotDependOnTheThreads) {
                 {"temperature", {-12, -6, 3, -9, -15, 4, -3, -20, 2, -8, -9999, -9999}}};
             r.tracers.resize(2);
             r.tracers[0].name = "chl";
-            r.tracers[0].kind = 1;
             r.tracers[1].name = "tri";
             r.tracers[1].radioactive = 1;
             r.tracers[1].halfTime = 2.0;

@@ -23,7 +23,6 @@ std::vector<TracerRecord> twoTracers() {
   table[1].name = "chl";
   table[1].soilIni = 2.0;
   table[1].gwIni = 5.0;
-  table[1].kind = 1;
   table[1].gridCode = 3;
   table[2].name = "tri";
   table[2].radioactive = 1;
@@ -175,6 +174,17 @@ TEST(UnsatzonTracers, NoTracerBuildsNoTracerGrid) {
         << e.name;
   EXPECT_EQ(rig.module->getQg()->size(), 1u);
   rig.step(0);
+}
+
+// A floating-point error raised while the columns moved their tracers on
+// the threads is reported once the step has left them.
+TEST(UnsatzonTracers, TracerStepReportsAFloatingPointError) {
+  TracerCatchment rig("unsatzon_tracer_fpe");
+  ASSERT_EQ(rig.build(), 0) << rig.log();
+  rig.module->floatingPointError.set(1);
+  rig.step(0);
+  EXPECT_NE(rig.log().find("fpe in i1: 2020, i2: 6, i3: 1, i4: 0"), std::string::npos) << rig.log();
+  EXPECT_EQ(rig.module->floatingPointError.get(), 2);
 }
 
 // The cold-started columns (table at the top of layer 4) hold the soil's

@@ -384,7 +384,7 @@ TEST(Teilmodellklasse, SetsUpTracerGridsAndStatistics) {
   const SubmodelTracer& t = *m.getTracers().at(0);
   EXPECT_EQ(t.gridFile, "tr_no3unsat.asc");
   EXPECT_EQ(t.fluxFile, "tr_no3unsat_flux.asc");
-  EXPECT_EQ(t.statisticFile, s.log.directory + "/tr_no3unsat.sta");
+  EXPECT_EQ(t.statisticFile, s.log.directory + "/tr_no3unsat.stat");
   const int stor = m.findGrid("concstor_tracer_1_unsatzone");
   const int flux = m.findGrid("concflux_tracer_1_unsatzone");
   ASSERT_GT(stor, 0);

@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""A tracer travels through every module of horva.
+
+The first check of solute transport: one tracer that does not decay and
+leaves with every water flux ("evaporating"), at concentration 1 in the rain,
+the soil and the aquifer at the start, the lake, the reservoir and the
+irrigation water, stands at 1 in every store that holds water, in the runoff
+and in the routed discharge; runs on one and three processes write the same
+files. Lakes with tracers run on one process only.
+"""
+
+import os
+import re
+import sys
+
+import example_test as ex
+import small_catchment as small
+from small_catchment import Case
+
+TRACER = ("chloride non_radioactive evaporating min_conc = 0 max_conc = 0 kg/kg soilini = 1 "
+          "gwini = 1 statcode = 2001 gridcode = 3 path = ./ statext = stat gridext = asc")
+
+
+def with_tracer(text):
+    """The tracer in the rain (a grid of 1), the reservoir and the lake, and
+    sprinkling from groundwater every day of March."""
+    text = ex.replace_once("0  number of tracers\n", "1  number of tracers\n%s\n" % TRACER)(text)
+    text, count = re.subn(r"^(\d+)(  number of grids: file, name, keys)$",
+                          lambda m: "%d%s" % (int(m.group(1)) + 1, m.group(2)), text, flags=re.M)
+    ex.check(count == 1, "no count of standard grids")
+    text = ex.replace_once("\n\n[variable_grids]", "\nones.asc  concflux_tracer_1_input  "
+                           "fillcode = 0 readcode = 1\n\n[variable_grids]")(text)
+    text, count = re.subn(r"C0 = 0 ", "C0 = 1 ", text)
+    ex.check(count == 2, "the reservoir and the lake have no C0")
+    return ex.replace_once("from 5 10 with 12 mm to 6 28 with 12 mm every 6 day",
+                           "from 3 1 with 12 mm to 3 28 with 12 mm every 1 day")(text)
+
+
+def ones(folder):
+    with open(os.path.join(folder, "zones.asc")) as f:
+        lines = f.read().splitlines()
+    body = [" ".join(v if v == "-9999" else "1" for v in line.split()) for line in lines[6:]]
+    with open(os.path.join(folder, "ones.asc"), "w") as f:
+        f.write("\n".join(lines[:6] + body) + "\n")
+
+
+def grid(work, name):
+    ex.check(os.path.exists(os.path.join(work, "output", name)), "%s was not written" % name)
+    with open(os.path.join(work, "output", name)) as f:
+        return [float(v) for line in f.read().splitlines()[6:] for v in line.split()]
+
+
+def stored(work, name, water=None):
+    """The values of a tracer grid where the cell has data and, when given,
+    the grid `water` holds water."""
+    values, mask = grid(work, name), grid(work, water) if water else None
+    return [v for i, v in enumerate(values) if v != -9999 and (not mask or mask[i] > 0.0)]
+
+
+def rows(path):
+    ex.check(os.path.exists(path), "%s was not written" % path)
+    with open(path) as f:
+        return [[float(v) for v in line.split()[4:]] for line in f if line[:4].isdigit()]
+
+
+def with_runoff(work, concentration, water):
+    """A subbasin statistic of concentrations where its water statistic
+    shows runoff (the column of the total left out)."""
+    out = os.path.join(work, "output")
+    pairs = zip(rows(os.path.join(out, concentration)), rows(os.path.join(out, water)))
+    return [c for cs, qs in pairs for c, q in zip(cs[:3], qs[:3]) if q > 0.0]
+
+
+def check_concentration_one(work):
+    out = os.path.join(work, "output")
+    checks = [
+        ("interception", lambda: stored(work, "chlinter.asc", "intercept.asc")),
+        ("snow", lambda: stored(work, "chlsnow_.asc", "swe.asc")),
+        ("water to the soil", lambda: stored(work, "chlinter_flux.asc")),
+        ("top soil layer", lambda: stored(work, "chlunsat.asc")),
+        ("soil layers of the control point",
+         lambda: sum(rows(os.path.join(work, "chlpoint.stat")), [])),
+        ("aquifer layer 1", lambda: stored(work, "chl1grou.asc")),
+        ("aquifer layer 2", lambda: stored(work, "chl2grou.asc")),
+        ("soil runoff", lambda: with_runoff(work, "chlunsat.stat", "qg.stat")),
+        ("surface routing", lambda: with_runoff(work, "chlSurfa.stat", "qgsr.stat")),
+        ("routed discharge", lambda: with_runoff(work, "chlrouti.stat", "routed.stat")),
+        ("reservoir", lambda: [row[-1] for row in rows(os.path.join(out, "reservoir_1.txt"))])]
+    with open(os.path.join(work, ex.CONTROL_FILE)) as f:
+        layered = f.read().split("[LayeredSnowModel]\n")[1].startswith("1")
+    if layered:
+        checks.append(("snow layers", lambda: stored(work, "chlsnowp.asc", "swe.asc")))
+    faults = []
+    for label, values in checks:
+        try:
+            values = values()
+        except ex.Failure as failure:
+            faults.append("%s: %s" % (label, failure))
+            continue
+        wrong = [v for v in values if abs(v - 1.0) > 1e-9]
+        if not values or wrong:
+            faults.append("%s: %d of %d values differ from 1, e.g. %s" %
+                          (label, len(wrong), len(values), wrong[:4]))
+    ex.check(not faults, "\n".join(faults))
+
+
+def edited(*edits):
+    def edit(text):
+        for e in (with_tracer,) + edits:
+            text = e(text)
+        return text
+    return edit
+
+
+NO_LAKES = ex.replace_once("[lake_model]\n1 ", "[lake_model]\n0 ")
+NO_LAYERED_SNOW = ex.replace_once("[LayeredSnowModel]\n1", "[LayeredSnowModel]\n0")
+CASES = {name: Case(edit, ones, days=3, processes=processes, check_outputs=check_concentration_one)
+         for name, edit, processes in (("every_module", edited(), (1,)),
+                                       ("every_module_but_lakes", edited(NO_LAKES), (1, 3)),
+                                       ("single_layer_snow", edited(NO_LAKES, NO_LAYERED_SNOW),
+                                        (1, 3)))}
+
+if __name__ == "__main__":
+    sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
