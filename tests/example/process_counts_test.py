@@ -7,12 +7,57 @@ status 0 and writes the same output files, byte for byte, or every run ends
 with the same code and message.
 """
 
+import math
+import os
 import sys
 
+import example_test as ex
 import small_catchment as small
-from small_catchment import Case
+from small_catchment import Case, Then
+
+
+def observed_discharge(days):
+    """An input edit: input/observed.txt, hourly discharges of the three
+    subbasins from 2021-03-01 00:00 for `days` days."""
+    def edit(folder):
+        with open(os.path.join(folder, "observed.txt"), "w") as f:
+            f.write("YY\tMM\tDD\tHH\t1\t2\t3\n")
+            for step in range(24 * days):
+                f.write("2021\t3\t%d\t%d" % (1 + step // 24, step % 24) +
+                        "".join("\t%.3f" % (0.2 * k + 0.1 * math.sin(step / 5.0 + k))
+                                for k in (1, 2, 3)) + "\n")
+    return edit
+
+
+def with_observed(text):
+    """[routing_model] compares every subbasin with input/observed.txt."""
+    return ex.replace_once("none  no observed discharge\n0     column descriptors of observed discharge\n",
+                           "input/observed.txt  observed discharge\n3  column descriptors\n"
+                           "1 1  subbasin, column\n2 2\n3 3\n")(text)
+
+
+def criteria_written(work):
+    """Routing alone appended the efficiency criteria of every subbasin."""
+    with open(os.path.join(work, "output", "routed_alone.stat")) as f:
+        lines = f.read().splitlines()
+    rows = [line for line in lines if line[:4].isdigit()]
+    ex.check(len(rows) == 48, "routing alone routed %d steps, not 48" % len(rows))
+    criteria = [line.split("\t") for line in lines[3 + len(rows):] if "\t" in line]
+    ex.check(len(criteria) == 4 * 21 and all(len(c) == 5 for c in criteria),
+             "routing alone wrote %d lines of criteria" % len(criteria))
+
 
 CASES = {
+    # Routing alone on what a run wrote, with observed discharge beside its
+    # runoff: each file keeps its own date.
+    "routing_alone_observed": Case(
+        edit_input=observed_discharge(3), processes=(1, 2),
+        then=Then("routing.ctl", with_observed, ("-mode:routing",)),
+        check_outputs=criteria_written),
+    "routing_alone_observed_ends": Case(
+        edit_input=observed_discharge(1), processes=(1, 3),
+        then=Then("routing.ctl", with_observed, ("-mode:routing",)),
+        words="not found (end of discharge file at 1.3.2021, 23h)", level=3),
 }
 
 if __name__ == "__main__":
