@@ -36,6 +36,17 @@ def with_observed(text):
                            "1 1  subbasin, column\n2 2\n3 3\n")(text)
 
 
+def kolmation_everywhere(value):
+    """An input edit: every cell of gw_kolmation_1.asc leaks with value."""
+    def edit(folder):
+        path = os.path.join(folder, "gw_kolmation_1.asc")
+        with open(path) as f:
+            text = f.read()
+        with open(path, "w") as f:
+            f.write(text.replace("1e-08", value))
+    return edit
+
+
 def criteria_written(work):
     """Routing alone appended the efficiency criteria of every subbasin."""
     with open(os.path.join(work, "output", "routed_alone.stat")) as f:
@@ -58,6 +69,14 @@ CASES = {
         edit_input=observed_discharge(1), processes=(1, 3),
         then=Then("routing.ctl", with_observed, ("-mode:routing",)),
         words="not found (end of discharge file at 1.3.2021, 23h)", level=3),
+    # The leakage of one cell swings, on the last of three strips.
+    "groundwater_swinging_leakage_elsewhere": Case(
+        edit_input=ex.spoil_grid_value("gw_kolmation_1.asc", 3, 8, "1e-4"), processes=(1, 3),
+        words="gw_kolmation_1 * time step / storage coefficient is 7.2 at row 3, column 8;"),
+    # Every cell swings alike: the first in row order is named.
+    "groundwater_swinging_leakage_everywhere": Case(
+        edit_input=kolmation_everywhere("1e-04"), processes=(1, 3),
+        words="gw_kolmation_1 * time step / storage coefficient is 7.2 at row 2, column 5;"),
 }
 
 if __name__ == "__main__":
