@@ -161,8 +161,7 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
     solveLinkedRiverCells(date);
   if (context.hruFlag != 0) {
     takeResponseUnitCopies();
-#pragma omp parallel for schedule(runtime)
-    for (long r = header.firstRow; r <= header.lastRow; ++r) copyHruMasterStates(r);
+    copyHruMasterStates();
   }
   addStepStatistics();
   // A point file that cannot be written ends the run on every process.

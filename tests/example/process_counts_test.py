@@ -47,6 +47,17 @@ def kolmation_everywhere(value):
     return edit
 
 
+def response_units(text):
+    """Spin-up over one repetition, the cells of a soil type forming one
+    response unit: units that reach over several strips."""
+    text = ex.replace_once("24  number of grids: file, name, keys\n",
+                           "25  number of grids: file, name, keys\n"
+                           "soil.asc  HydrologicResponseUnits  fillcode = 0 readcode = 1\n")(text)
+    return ex.replace_once("[SpinUp]\n0  no spin-up\n",
+                           "[SpinUp]\n1  spin-up\n0  no temperature pre-spin-up\n"
+                           "1  repetition\n0  units from HydrologicResponseUnits\n")(text)
+
+
 def criteria_written(work):
     """Routing alone appended the efficiency criteria of every subbasin."""
     with open(os.path.join(work, "output", "routed_alone.stat")) as f:
@@ -77,6 +88,7 @@ CASES = {
     "groundwater_swinging_leakage_everywhere": Case(
         edit_input=kolmation_everywhere("1e-04"), processes=(1, 3),
         words="gw_kolmation_1 * time step / storage coefficient is 7.2 at row 2, column 5;"),
+    "spin_up_response_units": Case(response_units, processes=(1, 2, 3)),
 }
 
 if __name__ == "__main__":

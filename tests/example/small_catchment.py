@@ -37,11 +37,18 @@ def run(args, work, processes, threads=1, options=()):
     return ex.run_horva(args, work, processes, threads, options)
 
 
+def whole_grids(folder):
+    """The compared files of folder, without a process's own copy of a grid
+    that rank 0 writes whole beside it ("<name>_<rank>")."""
+    names = ex.compared_files(folder)
+    return {n for n in names if not (re.match(r"^.*_\d{3}$", n) and n[:-4] in names)}
+
+
 def differing_outputs(reference, other):
     """The output files that two runs wrote differently, or wrote only one of
     (the per-process and decomposition files excepted)."""
     left, right = os.path.join(reference, "output"), os.path.join(other, "output")
-    names, others = ex.compared_files(left), ex.compared_files(right)
+    names, others = whole_grids(left), whole_grids(right)
     differ = sorted(names ^ others)
     differ += [n for n in sorted(names & others)
                if not filecmp.cmp(os.path.join(left, n), os.path.join(right, n), shallow=False)]
