@@ -651,6 +651,7 @@ private:
   static bool advancePeriod(StandardGrid& g, long hour, long day, long month);
   void rereadStandardGrid(StandardGrid& g, long year, long month, long day, long hour);
   void restoreSetupValues(StandardGrid& g);
+  void scaleRereadRows(int index);
   const CheckedCodeGrid* checkedCodeGrid(int index) const;
   // After the grid "landuse" changed: the layer grids of the multilayer
   // table follow it.

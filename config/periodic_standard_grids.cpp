@@ -82,6 +82,7 @@ void defaultini::rereadStandardGrid(StandardGrid& g, long year, long month, long
   // statistics keep pointing to it.
   Grid grid = e.grid;
   readGrid(e.fileName + stamp, grid, g.fillCode, false, true, true, 1, false, true, g.defaultValue);
+  scaleRereadRows(g.index);
   if (const CheckedCodeGrid* codes = checkedCodeGrid(g.index)) {
     replaceRegisteredCodes(g.index, codes->kind);
     followLanduseGrid(g.index);
@@ -94,9 +95,30 @@ void defaultini::rereadStandardGrid(StandardGrid& g, long year, long month, long
   }
 }
 
+// A module's conversion at set-up: the rows the reader filled, rank 0 all of
+// them (the grid is kept whole), every other process its strip with halo.
+void defaultini::scaleRereadRows(int index) {
+  const GridRegistryEntry& e = registry[index];
+  const double scale = e.readScale;
+  if (scale == 1.0) return;
+  const long nrows = header.nrows;
+  const long first = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
+  const long last = mpiRank == 0 ? nrows : std::min(nrows, header.lastRow + 1);
+  const long ncols = header.ncols;
+  const double nodata = header.nodata;
+  const Grid grid = e.grid;
+#pragma omp parallel for schedule(runtime)
+  for (long r = first; r <= last; ++r)
+    for (long c = 1; c <= ncols; ++c)
+      if (grid[r][c] != nodata) grid[r][c] *= scale;
+}
+
+// The saved values are those of the file, from before a module's conversion.
 void defaultini::restoreSetupValues(StandardGrid& g) {
   g.restorePending = false;
   const Grid grid = registry[g.index].grid;
+  const double scale = registry[g.index].readScale;
+  const double nodata = header.nodata;
   const Grid saved = g.setupValues;
   if (!grid || !saved) return;
   const long first = std::max(header.firstRow, g.setupFirstRow);
@@ -108,7 +130,8 @@ void defaultini::restoreSetupValues(StandardGrid& g) {
     const RowColumnRange& range = columnRanges[static_cast<std::size_t>(r)];
     const long from = std::max(1L, range.first);
     const long to = std::min(ncols, range.last);
-    if (from <= to) std::copy(saved[r] + from, saved[r] + to + 1, grid[r] + from);
+    for (long c = from; c <= to; ++c)
+      grid[r][c] = saved[r][c] == nodata ? nodata : saved[r][c] * scale;
   }
   MPIExchangeGridHalo(g.index);
   followLanduseGrid(g.index);

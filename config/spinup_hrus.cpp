@@ -276,8 +276,9 @@ void defaultini::shareHRUClassFailure(const SpinUpSettings& s, const HRUScan& sc
 
 // Numbers the keys of all processes in the order of their first cell in the
 // whole grid, so that every process count gives the numbers of a single
-// process; replaces the local ordinals by these numbers and marks each
-// unit's master cell among the own cells. Collective.
+// process; replaces the local ordinals by these numbers. That first cell is
+// the unit's master cell on every process, so that a unit over several
+// strips copies one state; the process that owns it marks it. Collective.
 HRUList defaultini::numberHRUs(const SpinUpSettings& s, const HRUScan& scan) {
   // Per key: its first position, its length and its classes.
   std::vector<double> own;
@@ -299,7 +300,8 @@ HRUList defaultini::numberHRUs(const SpinUpSettings& s, const HRUScan& scan) {
                        MPI_DOUBLE, 0, MPI_COMM_WORLD),
            "MPI_Gatherv of the HRU keys");
 
-  // Rank 0: length and classes of every unit in the order of their numbers.
+  // Rank 0: first position, length and classes of every unit in the order
+  // of their numbers.
   std::vector<double> ordered;
   if (mpiRank == 0) {
     std::map<ClassKey, double> firstPositions;
@@ -316,6 +318,7 @@ HRUList defaultini::numberHRUs(const SpinUpSettings& s, const HRUScan& scan) {
     for (const auto& [key, position] : firstPositions) order.emplace_back(position, &key);
     std::sort(order.begin(), order.end());
     for (const auto& unit : order) {
+      ordered.push_back(unit.first);
       ordered.push_back(static_cast<double>(unit.second->size()));
       ordered.insert(ordered.end(), unit.second->begin(), unit.second->end());
     }
@@ -327,16 +330,20 @@ HRUList defaultini::numberHRUs(const SpinUpSettings& s, const HRUScan& scan) {
   checkMPI(*diag, MPI_Bcast(ordered.data(), orderedCount, MPI_DOUBLE, 0, MPI_COMM_WORLD),
            "MPI_Bcast of the HRU keys");
 
+  const long ncols = header.ncols;
   HRUList list(1);
   std::map<ClassKey, std::uint64_t> numbers;
   for (std::size_t p = 0; p < ordered.size();) {
-    const auto length = static_cast<std::size_t>(ordered[p]);
-    ClassKey key(ordered.begin() + static_cast<long>(p + 1),
-                 ordered.begin() + static_cast<long>(p + 1 + length));
-    p += 1 + length;
+    const auto position = static_cast<long>(ordered[p]);
+    const auto length = static_cast<std::size_t>(ordered[p + 1]);
+    ClassKey key(ordered.begin() + static_cast<long>(p + 2),
+                 ordered.begin() + static_cast<long>(p + 2 + length));
+    p += 2 + length;
     HRUClass unit;
     unit.index = list.size();
     unit.key = keyText(key, s.fromClasses());
+    unit.masterRow = static_cast<std::int32_t>((position - 1) / ncols + 1);
+    unit.masterColumn = static_cast<std::int32_t>((position - 1) % ncols + 1);
     numbers.emplace(std::move(key), unit.index);
     list.push_back(std::move(unit));
   }
@@ -346,7 +353,6 @@ HRUList defaultini::numberHRUs(const SpinUpSettings& s, const HRUScan& scan) {
     numberOfOrdinal[j + 1] = static_cast<double>(numbers.at(scan.keys[j]));
   const long first = heldFirstRow();
   const long last = heldLastRow();
-  const long ncols = header.ncols;
   const double nodata = header.nodata;
   const Grid grid = hruGrid;
 #pragma omp parallel for schedule(runtime)
@@ -356,10 +362,9 @@ HRUList defaultini::numberHRUs(const SpinUpSettings& s, const HRUScan& scan) {
 
   for (std::size_t j = 0; j < scan.keys.size(); ++j) {
     const HRUScan::FirstCell& cell = scan.firstCells[j];
-    HRUClass& unit = list[static_cast<std::size_t>(numberOfOrdinal[j + 1])];
-    masterHruGrid[cell.row][cell.column] = static_cast<double>(unit.index);
-    unit.masterRow = static_cast<std::int32_t>(cell.row);
-    unit.masterColumn = static_cast<std::int32_t>(cell.column);
+    const HRUClass& unit = list[static_cast<std::size_t>(numberOfOrdinal[j + 1])];
+    if (cell.row == unit.masterRow && cell.column == unit.masterColumn)
+      masterHruGrid[cell.row][cell.column] = static_cast<double>(unit.index);
   }
   return list;
 }

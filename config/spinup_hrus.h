@@ -17,8 +17,9 @@ struct HRUClass {
   // per grid with at least four digits, each followed by an apostrophe
   // ("0003'0012'").
   std::string key;
-  // The master cell among this process's own cells: its first cell of the
-  // unit in row order; 0, 0 when the process owns no cell of the unit.
+  // The master cell: the unit's first cell in row order over the whole
+  // grid, the same on every process; its owner computes it, the other
+  // processes copy its state.
   std::int32_t masterRow = 0;
   std::int32_t masterColumn = 0;
   bool flag = false;

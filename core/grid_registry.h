@@ -57,6 +57,10 @@ struct GridRegistryEntry {
   // Set on rank 0 by a module whose computation there reads the grid over
   // every row, so that the set-up keeps it whole after its own passes.
   bool wholeOnRoot = false;
+  // Set by a module that converts the file's values into its own units in
+  // place at set-up: the factor that a later read of the file (a periodic
+  // re-read) and the restore of the saved set-up values apply too.
+  double readScale = 1.0;
 
   // Output state of writeOutputGrids and writeOutputStack
   // (core/output_grids.cpp).

@@ -1,6 +1,7 @@
 // Construction of the groundwater model: its section, the optional
 // "[groundwater_tuning]", the input grids and their checks.
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <sstream>
 
@@ -304,14 +305,26 @@ void gwflowclass::warnOnStiffLeakage() {
       }
     }
   });
-  double local[2] = {worst.ratio, static_cast<double>(mpiRank)}, global[2] = {0.0, 0.0};
-  checkMPI(*diag,
-           MPI_Allreduce(local, global, 1, MPI_2DOUBLE_PRECISION, MPI_MAXLOC, MPI_COMM_WORLD),
+  double largest = 0.0;
+  checkMPI(*diag, MPI_Allreduce(&worst.ratio, &largest, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD),
            "MPI_Allreduce of the leakage ratio");
-  if (global[0] <= 2.0 || static_cast<int>(global[1]) != mpiRank) return;
-  *diag << "WARNING: in modul " << moduleName << ": gw_kolmation_" << worst.layer
-        << " * time step / storage coefficient is " << worst.ratio << " at row " << worst.row
-        << ", column " << worst.column
+  if (largest <= 2.0) return;
+  // Of equal ratios the first cell in row order is named, as on one
+  // process; only rank 0 logs, so the process that holds it tells its layer.
+  struct {
+    long position;
+    int rank;
+  } own{worst.ratio == largest ? (worst.row - 1) * header.ncols + worst.column : LONG_MAX, mpiRank},
+      first{LONG_MAX, 0};
+  checkMPI(*diag, MPI_Allreduce(&own, &first, 1, MPI_LONG_INT, MPI_MINLOC, MPI_COMM_WORLD),
+           "MPI_Allreduce of the cell of the largest leakage ratio");
+  int layer = worst.layer;
+  checkMPI(*diag, MPI_Bcast(&layer, 1, MPI_INT, first.rank, MPI_COMM_WORLD),
+           "MPI_Bcast of the layer of the largest leakage ratio");
+  *diag << "WARNING: in modul " << moduleName << ": gw_kolmation_" << layer
+        << " * time step / storage coefficient is " << largest << " at row "
+        << (first.position - 1) / header.ncols + 1 << ", column "
+        << (first.position - 1) % header.ncols + 1
         << "; above 2 the heads of the two layers swing from sub-step to sub-step. Use more "
            "sub-steps or a smaller kolmation"
         << "[end-entry]";

@@ -8,6 +8,7 @@
 #include "core/parser.h"
 #include "core/variable_list.h"
 #include "lateral/silting_formulas.h"
+#include "submodel/response_unit_copies.h"
 #include "submodel/teilmodellklasse.h"
 
 // The silting-up of the soil surface ("SiltingUpModel"): rain on bare,
@@ -107,6 +108,7 @@ private:
 
   int siltingMethod = 0;
   int readGrids = 0;
+  ResponseUnitCopies unitCopies;
   int interceptionFirst = 0;
   bool inputSelected = false;
   bool weightsLookedUp = false;

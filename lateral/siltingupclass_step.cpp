@@ -12,6 +12,8 @@
 namespace {
 
 constexpr int parserCode = 403;
+// A cell of a response unit that has no master cell.
+constexpr int unknownUnitCode = 1030;
 
 } // namespace
 
@@ -244,21 +246,14 @@ void siltingupclass::computeCell(long r, long c, const StepValues& v, ThreadPars
   }
 }
 
-// Cells of a response unit take the state of its master cell.
+// Cells of a response unit take the state of its master cell. Collective.
 void siltingupclass::copyFromMasters(const OwnCells& cells) {
-  const Grid units = registry[findGrid("HydrologicResponseUnits", 1)].grid;
-  const Grid masters = registry[findGrid("MasterHydrologicResponseUnits", 1)].grid;
-  const std::vector<HRUMasterCell>& list = *context.hruMasterCells;
-  const Grid copied[] = {surfaceStorageGrid, grids[rainPause],   grids[kineticEnergy],
-                         grids[tillageTime], grids[disposition], waterInputGrid,
-                         grids[directRunoff]};
-  cells.forEachInOrder([&](long r, long c) {
-    if (masters[r][c] != header.nodata) return;
-    const double unit = units[r][c];
-    if (!(unit >= 0.0) || unit >= static_cast<double>(list.size())) return;
-    const HRUMasterCell& m = list[static_cast<size_t>(unit)];
-    for (Grid g : copied) g[r][c] = g[m.row][m.column];
-  });
+  if (!unitCopies.isBuilt())
+    unitCopies.build(cells, registry[findGrid("HydrologicResponseUnits", 1)].grid,
+                     *context.hruMasterCells, *diag, unknownUnitCode);
+  unitCopies.copy({surfaceStorageGrid, grids[rainPause], grids[kineticEnergy], grids[tillageTime],
+                   grids[disposition], waterInputGrid, grids[directRunoff]},
+                  {});
 }
 
 void siltingupclass::addStatistics(const OwnCells& cells) {

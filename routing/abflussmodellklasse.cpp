@@ -148,7 +148,7 @@ void abflussmodellklasse::fillObservedWindow() {
       found = false;
       break;
     }
-    readRecordDate(file);
+    readRecordDate(file, observedDate);
     if (observedDate[2] < previousDay) *diag << ".";
   }
   *diag << "[end-entry]";
@@ -157,7 +157,7 @@ void abflussmodellklasse::fillObservedWindow() {
     if (row > shiftZeroRow && found) {
       file.next();
       found = file.getState() != 4;
-      if (found) readRecordDate(file);
+      if (found) readRecordDate(file, observedDate);
     }
     if (!found) {
       ++observedEndCount;
@@ -167,7 +167,7 @@ void abflussmodellklasse::fillObservedWindow() {
   }
   if (found) {
     file.next();
-    if (file.getState() != 4) readRecordDate(file);
+    if (file.getState() != 4) readRecordDate(file, observedDate);
   }
   for (int row = 0; row < shiftZeroRow; ++row) windowStore[row] = windowStore[shiftZeroRow];
 }
@@ -183,8 +183,7 @@ int abflussmodellklasse::openTable(TimeSeriesFile& file, const std::string& name
   return file.getState();
 }
 
-void abflussmodellklasse::readRecordDate(TimeSeriesFile& file) {
-  int* d = observedDate;
+void abflussmodellklasse::readRecordDate(const TimeSeriesFile& file, int* d) {
   file.getDate(d[0], d[1], d[2], d[3], d[4]);
   d[0] = fullYear(d[0]);
 }

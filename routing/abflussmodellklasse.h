@@ -163,9 +163,9 @@ private:
 
   // Opens a dated table (mode 0, 1 MB blocks); returns its state.
   int openTable(TimeSeriesFile& file, const std::string& name);
-  // Takes the date of the file's current record into observedDate, years
-  // below 1000 as 19xx.
-  void readRecordDate(TimeSeriesFile& file);
+  // Takes the date of the file's current record into date (year, month,
+  // day, hour, minute), years below 1000 as 19xx.
+  static void readRecordDate(const TimeSeriesFile& file, int* date);
 
   // --- routing-only mode ---------------------------------------------------------------
   void readRunoffRecord();
@@ -266,7 +266,7 @@ private:
   // The shift-0 observations in mm per step, which flow control 2 routes.
   std::vector<double> routedObservation;
   std::vector<const double*> routedObservationRows;
-  int observedDate[5] = {}; // year, month, day, hour, minute of the last record read
+  int observedDate[5] = {}; // year, month, day, hour, minute of the observed record last read
 
   Grid precOnLakes = nullptr;
   int precOnLakesIndex = 0;
@@ -295,6 +295,8 @@ private:
   std::string routingModeFileName;
   std::unique_ptr<TimeSeriesFile> routingModeFile;
   int routingModeEndReached = 0;
+  // The date of the runoff record to route, apart from the observed file's.
+  int routingModeDate[5] = {};
   char dayText[48] = {};
   long dayTextDay = -1;
 

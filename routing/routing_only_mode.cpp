@@ -68,25 +68,25 @@ void abflussmodellklasse::InitRoutingMode() {
 
   TimeSeriesFile& records = *routingModeFile;
   routingModeEndReached = 0;
-  for (int& part : observedDate) part = 0;
+  for (int& part : routingModeDate) part = 0;
   records.setPosition(-1);
   const int start[5] = {static_cast<int>(startDate.year), static_cast<int>(startDate.month),
                         static_cast<int>(startDate.day), static_cast<int>(startDate.hour),
                         static_cast<int>(startDate.minute)};
-  while (!std::equal(start, start + 5, observedDate)) {
-    const int previousDay = observedDate[2];
+  while (!std::equal(start, start + 5, routingModeDate)) {
+    const int previousDay = routingModeDate[2];
     records.next();
     if (records.getState() == 4) {
       routingModeEndReached = 1;
       break;
     }
-    readRecordDate(records);
-    if (observedDate[2] < previousDay) *diag << ".";
+    readRecordDate(records, routingModeDate);
+    if (routingModeDate[2] < previousDay) *diag << ".";
   }
   *diag << "[end-entry]";
   if (routingModeEndReached != 0) {
     *diag << "ERROR: error looking for start date " << formatDate(start)
-          << " (run into error at actual position: " << formatDate(observedDate) << ") in "
+          << " (run into error at actual position: " << formatDate(routingModeDate) << ") in "
           << routingModeFileName << "[end-entry]";
     throw 1420;
   }
@@ -99,8 +99,8 @@ void abflussmodellklasse::readRunoffRecord() {
 
 void abflussmodellklasse::getRoutingModeDate(long& minute, long& hour, long& day, long& month,
                                              long& year) {
-  long date[5] = {observedDate[0], observedDate[1], observedDate[2], observedDate[3],
-                  observedDate[4]};
+  long date[5] = {routingModeDate[0], routingModeDate[1], routingModeDate[2], routingModeDate[3],
+                  routingModeDate[4]};
   if (mpiSize > 1)
     checkMPI(*diag, MPI_Bcast(date, 5, MPI_LONG, 0, MPI_COMM_WORLD),
              "MPI_Bcast of the date of the routing-only step");
@@ -120,9 +120,9 @@ bool abflussmodellklasse::isRoutingModeEnd() {
         file.getState() == 4 ||
         (file.getState() == 2 && file.getPosition() >= file.getRecordsInBlock() - 1);
     const ModelDate& end = endDate;
-    const bool endDate = observedDate[0] == end.year && observedDate[1] == end.month &&
-                         observedDate[2] == end.day && observedDate[3] == end.hour &&
-                         observedDate[4] == end.minute;
+    const bool endDate = routingModeDate[0] == end.year && routingModeDate[1] == end.month &&
+                         routingModeDate[2] == end.day && routingModeDate[3] == end.hour &&
+                         routingModeDate[4] == end.minute;
     ended = lastRecord || endDate ? 1 : 0;
   }
   if (mpiSize > 1)
@@ -135,17 +135,17 @@ bool abflussmodellklasse::isRoutingModeEnd() {
 // or mean of several steps per line would be routed at the wrong pace.
 void abflussmodellklasse::nextRoutingRecord() {
   if (flowControl <= 0 || !routingModeFile || routingModeFile->getState() == 4) return;
-  const int previous[5] = {observedDate[0], observedDate[1], observedDate[2], observedDate[3],
-                           observedDate[4]};
+  const int previous[5] = {routingModeDate[0], routingModeDate[1], routingModeDate[2],
+                           routingModeDate[3], routingModeDate[4]};
   routingModeFile->next();
   if (routingModeFile->getState() == 4) return;
-  readRecordDate(*routingModeFile);
+  readRecordDate(*routingModeFile, routingModeDate);
   const auto minutes = [](const int* d) {
     return calendarMinutes(ModelDate{d[4], d[3], d[2], d[1], d[0]});
   };
-  if (minutes(observedDate) - minutes(previous) != timeStep) {
+  if (minutes(routingModeDate) - minutes(previous) != timeStep) {
     *diag << "ERROR: error: the records of " << routingModeFileName << " at "
-          << formatDate(previous) << " and " << formatDate(observedDate) << " do not lie one "
+          << formatDate(previous) << " and " << formatDate(routingModeDate) << " do not lie one "
           << "routing step (" << timeStep << " minutes) apart; routing-only mode needs the "
           << "runoff of every step, one line per step (statistic code 2001 or 4001)"
           << "[end-entry]";

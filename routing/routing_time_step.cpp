@@ -224,7 +224,7 @@ void abflussmodellklasse::advanceObservedFile(long day, long month, long year, l
   } else {
     for (long c = 1; c <= observedColumns; ++c) newest[c] = file.getValue(c - 1);
     file.next();
-    if (file.getState() != 4) readRecordDate(file);
+    if (file.getState() != 4) readRecordDate(file, observedDate);
   }
   if (compared && file.getState() == 4)
     *diag << "INFO: end of discharge file reached!"

@@ -9,6 +9,7 @@
 #include "core/exact_sum.h"
 #include "snow/glacier.h"
 #include "snow/snow_physics.h"
+#include "submodel/response_unit_copies.h"
 #include "submodel/teilmodellklasse.h"
 
 class soil_class;
@@ -263,7 +264,6 @@ protected:
   void readOutputLines(const std::vector<OutputLine>& lines);
   void checkBound(bool inside, const char* text, double value, int code);
   void bindFixedInputs();
-  void buildUnitCopies();
   // --- grids and statistics (snow/snow_grids.cpp) ------------------------------
   int nextRegistryIndex();
   void registerStorageGrids();
@@ -408,10 +408,7 @@ protected:
   Grid precipitation = nullptr, canopyUnload = nullptr, canopyLongwave = nullptr, wind = nullptr,
        humidity = nullptr, radiation = nullptr, temperature = nullptr;
   std::vector<Grid> tracerInput; // per tracer, from 1
-  struct UnitCopy {
-    long row, column, masterRow, masterColumn;
-  };
-  std::vector<UnitCopy> unitCopies;
+  ResponseUnitCopies unitCopies;
 
   // --- glaciers and permafrost ----------------------------------------------------
   GlacierSettings glacier;

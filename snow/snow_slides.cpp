@@ -39,30 +39,10 @@ void schneemodellklasse::computeGlacierStep(long minute, long hour, long day, lo
   writeOutputs();
 }
 
-// Own cells of a response unit that are not its master cell.
-void schneemodellklasse::buildUnitCopies() {
-  unitCopies.clear();
-  if (context.hruFlag == 0 || !context.hruMasterCells) return;
-  const std::vector<HRUMasterCell>& masters = *context.hruMasterCells;
-  const double nodata = header.nodata;
-  cells.forEachInOrder([&](long r, long c) {
-    const double unit = responseUnits[r][c];
-    if (unit == nodata) return;
-    if (!(unit >= 0.0) || unit >= static_cast<double>(masters.size())) {
-      *diag << "FATAL: the cell in row " << r << ", column " << c
-            << " of \"HydrologicResponseUnits\" names the unit " << unit
-            << ", which has no master cell; check the grid against [SpinUp]"
-            << "[end-entry]";
-      throw unknownUnitCode;
-    }
-    const HRUMasterCell& m = masters[static_cast<size_t>(unit)];
-    if (m.row != r || m.column != c) unitCopies.push_back({r, c, m.row, m.column});
-  });
-}
-
 void schneemodellklasse::copyResponseUnits() {
-  if (context.hruFlag == 0) return;
-  if (unitCopies.empty()) buildUnitCopies();
+  if (context.hruFlag == 0 || !context.hruMasterCells) return;
+  if (!unitCopies.isBuilt())
+    unitCopies.build(cells, responseUnits, *context.hruMasterCells, *diag, unknownUnitCode);
   std::vector<Grid> copied = {
       own(totalGrid),   own(snowDaysGrid),     own(liquidGrid),       own(solidGrid),
       own(ageGrid),     own(snowFractionGrid), own(rainFractionGrid), albedo,
@@ -73,12 +53,7 @@ void schneemodellklasse::copyResponseUnits() {
     copied.insert(copied.end(), {own(inputMassGrid), own(mobileMassGrid), own(depositionGrid)});
   for (OwnGridName g : {firnMeltGrid, iceMeltGrid, glacierSnowMeltGrid})
     if (own(g)) copied.push_back(own(g));
-  const long count = static_cast<long>(unitCopies.size());
-#pragma omp parallel for schedule(runtime)
-  for (long i = 0; i < count; ++i) {
-    const UnitCopy& u = unitCopies[static_cast<size_t>(i)];
-    for (Grid g : copied) g[u.row][u.column] = g[u.masterRow][u.masterColumn];
-  }
+  unitCopies.copy(copied, {});
 }
 
 // Rank 0 holds more grids than the others, so every process finds the

@@ -176,6 +176,7 @@ void unsatzonmodellklasse::readPondingInput() {
       for (long c = 1; c <= header.ncols; ++c)
         if (maxPonding[r][c] != header.nodata) maxPonding[r][c] *= 1000.0;
   }
+  registry[maxPondingIndex].readScale = 1000.0;
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier");
   MPIScatterGrid(maxPondingIndex);
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier");

@@ -8,6 +8,9 @@
 
 namespace {
 
+// A cell of a response unit that has no master cell.
+constexpr int unknownUnitCode = 1030;
+
 // Per-cell grids of the module a follower cell of a response unit takes
 // from its master cell, each when present: what the solver writes and the
 // inputs a follower takes from its master.
@@ -28,6 +31,7 @@ const char* const copiedStacks[] = {"theta",  "hydraulic_heads",        "geodeti
 
 } // namespace
 
+// Collective: every process builds the copies of its cells once.
 void unsatzonmodellklasse::takeResponseUnitCopies() {
   if (responseUnitCopiesTaken) return;
   responseUnitCopiesTaken = true;
@@ -37,33 +41,26 @@ void unsatzonmodellklasse::takeResponseUnitCopies() {
   };
   for (const char* name : copiedGrids) add(name);
   for (int k = 0; k <= landuseLayers; ++k) add("real_transpiration" + std::to_string(k));
+  if (upperIndexSnow) hruGrids.push_back(upperIndexSnow);
+  const int levels = static_cast<int>(layers) + 1;
   for (const char* name : copiedStacks) {
     const int index = findGrid(name, 1);
-    if (index > 0 && registry[index].stack) hruStacks.push_back(registry[index].stack);
+    if (index > 0 && registry[index].stack) hruStacks.push_back({registry[index].stack, levels});
   }
   for (const std::unique_ptr<SoilTracer>& t : soilTracers) {
     hruGrids.insert(hruGrids.end(), {t->directflow, t->interflow});
     if (t->pack) hruGrids.push_back(t->pack);
-    hruStacks.push_back(t->store);
+    hruStacks.push_back({t->store, levels});
   }
   if (packWaterLeft) hruGrids.push_back(packWaterLeft);
-  hruUnits = registry[findGrid("HydrologicResponseUnits", 1)].grid;
+  for (Stack s : snowStacks)
+    if (s) hruStacks.push_back({s, static_cast<int>(snowLayers) + 1});
+  unitCopies.build(ownCells(), registry[findGrid("HydrologicResponseUnits", 1)].grid,
+                   *context.hruMasterCells, *diag, unknownUnitCode);
 }
 
-void unsatzonmodellklasse::copyHruMasterStates(long row) {
-  const std::vector<HRUMasterCell>& masters = *context.hruMasterCells;
-  for (long c = 1; c <= header.ncols; ++c) {
-    if (!isOwnValidCell(row, c) || solverGrids.masterCells[row][c] != header.nodata) continue;
-    const double unit = hruUnits[row][c];
-    if (!(unit >= 0.0) || unit >= static_cast<double>(masters.size())) continue;
-    const HRUMasterCell& m = masters[static_cast<size_t>(unit)];
-    for (Grid g : hruGrids) g[row][c] = g[m.row][m.column];
-    for (Stack s : hruStacks) std::copy_n(s[m.row][m.column], layers + 1, s[row][c]);
-    for (Stack s : snowStacks)
-      if (s) std::copy_n(s[m.row][m.column], snowLayers + 1, s[row][c]);
-    if (upperIndexSnow) upperIndexSnow[row][c] = upperIndexSnow[m.row][m.column];
-  }
-}
+// Followers take the states of their masters, on any process.
+void unsatzonmodellklasse::copyHruMasterStates() { unitCopies.copy(hruGrids, hruStacks); }
 
 // Without the groundwater model the water given to rivers joins the
 // baseflow.

@@ -162,8 +162,7 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
     solveLinkedRiverCells(date);
   if (context.hruFlag != 0) {
     takeResponseUnitCopies();
-#pragma omp parallel for schedule(runtime)
-    for (long r = header.firstRow; r <= header.lastRow; ++r) copyHruMasterStates(r);
+    copyHruMasterStates();
   }
   addStepStatistics();
   if (inLinkOrder) shareControlDetail();

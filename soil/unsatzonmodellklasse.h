@@ -16,6 +16,7 @@
 #include "core/runoff_records.h"
 #include "soil/soil_tracer.h"
 #include "soil/unsatzon_settings.h"
+#include "submodel/response_unit_copies.h"
 #include "submodel/teilmodellklasse.h"
 
 // The unsaturated zone: reads "[unsatzon_model]" with its optional sections
@@ -338,7 +339,7 @@ protected:
 
   // --- per sub-step records (soil/unsatzon_step_records.cpp) ----------------------
   void takeResponseUnitCopies();
-  void copyHruMasterStates(long row);
+  void copyHruMasterStates();
   void addStepStatistics();
   // The statistics that receive own cells, with their values at a cell.
   void addCellStatistics(long r, long c, std::size_t zone, double w, double g);
@@ -617,9 +618,9 @@ protected:
 
   // Response units: the grids and stacks a follower cell copies.
   bool responseUnitCopiesTaken = false;
-  Grid hruUnits = nullptr; // "HydrologicResponseUnits"
   std::vector<Grid> hruGrids;
-  std::vector<Stack> hruStacks;
+  std::vector<ResponseUnitCopies::StackLevels> hruStacks;
+  ResponseUnitCopies unitCopies;
   std::vector<std::unique_ptr<ColumnSolver>> solvers; // one per OpenMP thread
 
   // Heat transfer.

@@ -20,7 +20,7 @@ class DiagStream;
 constexpr long statisticTableEntries = 1000;
 
 // The master cell of one spin-up hydrologic response unit: the cell whose
-// state the other cells of the unit copy within their own rows.
+// state the other cells of the unit copy, on any process.
 struct HRUMasterCell {
   long row = 0;
   long column = 0;

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "submodel/response_unit_copies.h"
 #include "submodel/teilmodellklasse.h"
 #include "vertical/zone_series.h"
 
@@ -192,7 +193,7 @@ protected:
   void findResponseUnits();
   // Copies the values of listed grids from the master cell of each response
   // unit to its other cells.
-  void copyFromMasterCells(const std::vector<Grid>& grids) const;
+  void copyFromMasterCells(const std::vector<Grid>& grids);
   // --- the potential step (vertical/verdunstungsmodellklasse_potential.cpp) --
   void prepareDaylight(long day, long month);
   void advanceSunshinePeriod();
@@ -251,15 +252,9 @@ protected:
   OwnCells allCells; // every own cell
   long heldFirst = 1;
   long heldLast = 0;
-  // The other cells of the spin-up's response units, each with its unit's
-  // master cell.
-  struct UnitCopy {
-    long row = 0;
-    long column = 0;
-    long masterRow = 0;
-    long masterColumn = 0;
-  };
-  std::vector<UnitCopy> unitCopies;
+  // The other cells of the spin-up's response units, which take the state
+  // of their unit's master cell.
+  ResponseUnitCopies unitCopies;
   ZoneSeriesBook book; // the statistics of every own cell
 
   Grid temperature = nullptr;

@@ -254,39 +254,19 @@ void verdunstungsmodellklasse::releaseRewrittenGrids() {
   }
 }
 
-// The other cells of every unit and the unit's master cell, found once:
-// the units do not change during the run.
+// The other cells of every unit, found once: the units do not change
+// during the run. Collective.
 void verdunstungsmodellklasse::findResponseUnits() {
   if (context.hruFlag == 0) return;
   const Grid units = registry[requireGrid("HydrologicResponseUnits")].grid;
-  const Grid masters = registry[requireGrid("MasterHydrologicResponseUnits")].grid;
+  requireGrid("MasterHydrologicResponseUnits");
   const std::vector<HRUMasterCell> none;
-  const std::vector<HRUMasterCell>& table = context.hruMasterCells ? *context.hruMasterCells : none;
-  const OwnCells& own = allCells;
-  own.forEachInOrder([&](long r, long c) {
-    if (masters[r][c] != header.nodata) return;
-    const double unit = units[r][c];
-    const bool known = unit >= 1.0 && unit < static_cast<double>(table.size());
-    const HRUMasterCell master = known ? table[static_cast<size_t>(unit)] : HRUMasterCell{};
-    if (!known || master.row < own.firstRow || master.row > own.lastRow) {
-      *diag << "FATAL: the grid HydrologicResponseUnits holds the unit " << unit << " at row " << r
-            << ", column " << c << ", which has no master cell among the "
-            << table.size() - (table.empty() ? 0 : 1) << " units of this process (" << moduleName
-            << "); check the grid and the section [SpinUp]"
-            << "[end-entry]";
-      throw unknownUnitCode;
-    }
-    unitCopies.push_back({r, c, master.row, master.column});
-  });
+  unitCopies.build(allCells, units, context.hruMasterCells ? *context.hruMasterCells : none, *diag,
+                   unknownUnitCode);
 }
 
-void verdunstungsmodellklasse::copyFromMasterCells(const std::vector<Grid>& grids) const {
-  const long count = static_cast<long>(unitCopies.size());
-#pragma omp parallel for schedule(runtime)
-  for (long i = 0; i < count; ++i) {
-    const UnitCopy& u = unitCopies[static_cast<size_t>(i)];
-    for (Grid g : grids) g[u.row][u.column] = g[u.masterRow][u.masterColumn];
-  }
+void verdunstungsmodellklasse::copyFromMasterCells(const std::vector<Grid>& grids) {
+  if (unitCopies.isBuilt()) unitCopies.copy(grids, {});
 }
 
 CellStatistic verdunstungsmodellklasse::valueOf(Grid grid, int layer) const {

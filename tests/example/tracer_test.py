@@ -115,7 +115,7 @@ def edited(*edits):
 NO_LAKES = ex.replace_once("[lake_model]\n1 ", "[lake_model]\n0 ")
 NO_LAYERED_SNOW = ex.replace_once("[LayeredSnowModel]\n1", "[LayeredSnowModel]\n0")
 CASES = {name: Case(edit, ones, days=3, processes=processes, check_outputs=check_concentration_one)
-         for name, edit, processes in (("every_module", edited(), (1,)),
+         for name, edit, processes in (("every_module", edited(), (1, 3)),
                                        ("every_module_but_lakes", edited(NO_LAKES), (1, 3)),
                                        ("single_layer_snow", edited(NO_LAKES, NO_LAYERED_SNOW),
                                         (1, 3)))}

@@ -292,6 +292,8 @@ TEST(UnsatzonRunoff, ResponseUnitsCopyTheirMasters) {
     r.setup.base.addGrid("MasterHydrologicResponseUnits",
                          {0, nodata, nodata, nodata, nodata, nodata, 1, nodata, nodata, nodata,
                           nodata, nodata});
+    // The copies find the process of each master cell.
+    r.setup.base.addGrid("MPIRegions", std::vector<double>(12, 0.0));
     Grid rain = r.setup.grid("precipitation");
     for (long c = 1; c <= 4; ++c) rain[1][c] = rain[2][c] = 5.0 * c;
   });

@@ -221,7 +221,7 @@ TEST(Verdunstungsmodellklasse, CopiesTheMasterCellOfEachResponseUnit) {
     e.module = constructSubmodel<TestEvapotranspiration>(e.code, e.s.context);
     if (unit > 1.0) {
       EXPECT_EQ(e.code, 1030);
-      EXPECT_NE(e.s.log.lastEntry().find("holds the unit 5 at row 1, column 2"), std::string::npos)
+      EXPECT_NE(e.s.log.lastEntry().find("row 1, column 2 of \"HydrologicResponseUnits\" names the unit 5"), std::string::npos)
           << e.s.log.lastEntry();
       continue;
     }
