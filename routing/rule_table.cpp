@@ -132,10 +132,10 @@ void RuleTable::computeSlopes() {
 }
 
 void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::string& section,
-                   const std::string& controlFileName, int code) {
+                   const std::string& controlFileName) {
   const auto fail = [&](const std::string& what) {
     diag << "FATAL: " << section << " in " << controlFileName << ": " << what << "[end-entry]";
-    throw code;
+    throw 34;
   };
   table = RuleTable{};
   std::string line;

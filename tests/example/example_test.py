@@ -260,7 +260,7 @@ BROKEN = {
                      "M = 25, MF = 15, I = 0.0598, L = 2280, A = 7.44)\nend of the descriptions"),
         None, 41, "the routing descriptions of [routing_model] form a cycle: TG 1 -> TG 2 -> TG 1"),
     "reservoir_falling_volumes": (
-        reservoir_with_falling_volumes, None, 29,
+        reservoir_with_falling_volumes, None, 34,
         "the volume of the first column must not fall from row to row; row 4 holds 300000 after 600000"),
     "missing_section": (
         remove_section("region_transition_distance"), None, 17,
