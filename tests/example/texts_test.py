@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
 """horva's messages name the fault, the place and the module, and the grid
-files a user brings are read as the reference says.
-
-Each row edits a small copy of the example and runs it on one and on two
-processes: a run that must fail ends with the row's code and a FATAL entry
-holding the row's words; one that must run writes the same files on both.
-"""
+files a user brings are read as the reference says: each row edits a small
+copy of the example and runs it on one and on two processes."""
 
 import os
 import re
@@ -16,19 +12,14 @@ import small_catchment as small
 from small_catchment import Case
 
 
-def replace(old, new):
-    def edit(text):
-        if old not in text:
-            raise small.ex.Failure("the control file holds no \"%s\"" % old)
-        return text.replace(old, new, 1)
-    return edit
-
-
 def read_ascii(path):
     """The header (key, value) pairs and the rows of an ASCII grid."""
     with open(path) as f:
         words = [line.split() for line in f if line.strip()]
     return words[:6], words[6:]
+
+
+replace = small.ex.replace_once
 
 
 def add_standard_grid(line):
