@@ -64,9 +64,12 @@ public:
   // open control file into registry entries 1, 2 and 3 .. n + 2 (names and
   // settings; the grids come in set-up steps 6 to 8). Returns n.
   virtual int readStandardGrids();
-  // Rank 0: the grid header from the zone grid's file (ASCII or binary).
+  // Rank 0: the grid header from the zone grid's file (ASCII, binary or netCDF).
   virtual void readGridHeader(int& ncols, int& nrows, double& xllcorner, double& yllcorner,
                               double& cellsize, double& nodata);
+  // The header of a zone grid given as "file<variable>record" of a netCDF
+  // file into values[0..5]; its nodata is horva's binary one.
+  void readNetCDFZoneHeader(std::string netcdfName, double* values);
   // Reads "[variable_grids]" and reads or creates and registers its grids.
   // Collective. Returns their number.
   virtual int readVariableGrids();

@@ -9,6 +9,7 @@
 #include "core/binary_grid_header.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "core/netcdf_grid_reader.h"
 
 namespace {
 
@@ -60,16 +61,32 @@ int invalidField(const double* v) {
 void defaultini::readGridHeader(int& ncols, int& nrows, double& xllcorner, double& yllcorner,
                                 double& cellsize, double& nodata) {
   CtrlCIgnoredScope ctrlC(CtrlCIgnoredScope::Afterwards::DefaultAction);
+  std::string netcdfName = registry[1].fileName;
+  prependDirectory(inputDirectory, netcdfName);
+  // "file<variable>record" names a netCDF record, as for every other grid.
+  const std::size_t marker = registry[1].fileName.find('<');
   std::string name = registry[1].fileName;
+  if (marker != std::string::npos && marker > 0) name.resize(marker);
   prependDirectory(inputDirectory, name);
   ProbedFile probe(name);
   if (!probe.file) fail(*diag, "error opening " + name, openFailed);
 
   double* const values = binaryHeader;
   char head[4] = {};
-  const bool ascii = std::fread(head, 1, 4, probe.file) == 4 &&
-                     (std::memcmp(head, "ncol", 4) == 0 || std::memcmp(head, "NCOL", 4) == 0);
-  if (ascii) {
+  const bool complete = std::fread(head, 1, 4, probe.file) == 4;
+  const bool ascii =
+      complete && (std::memcmp(head, "ncol", 4) == 0 || std::memcmp(head, "NCOL", 4) == 0);
+  const bool netcdf = complete && head[0] && head[1] && head[2] &&
+                      (std::memcmp(head, "CDF", 3) == 0 || std::memcmp(head + 1, "HDF", 3) == 0);
+  std::size_t binaryBytes = 0;
+  if (netcdf) {
+    if (name == netcdfName)
+      fail(*diag,
+           "the zone grid " + name +
+               " is a netCDF file; name its variable and record as " + name + "<variable>0",
+           readFailed);
+    readNetCDFZoneHeader(netcdfName, values);
+  } else if (ascii) {
     if (std::fseek(probe.file, 0, SEEK_SET) != 0) fail(*diag, "error reading " + name, readFailed);
     AsciiGridScanner scanner(probe.file, 4096);
     for (int i = 0; i < 6; ++i) {
@@ -88,6 +105,7 @@ void defaultini::readGridHeader(int& ncols, int& nrows, double& xllcorner, doubl
       if (!readValuesFromStart(probe.file, doubles, sizeof(double), BinaryGridHeader::valueCount))
         fail(*diag, "error reading double value from the header of " + name, readFailed);
       std::memcpy(values, doubles, sizeof doubles);
+      binaryBytes = sizeof(double);
     } else if (readValuesFromStart(probe.file, floats, sizeof(float), 6) &&
                floats[5] == BinaryGridHeader::requiredNodata) {
       if (std::fseek(probe.file, 0, SEEK_SET) != 0)
@@ -100,6 +118,7 @@ void defaultini::readGridHeader(int& ncols, int& nrows, double& xllcorner, doubl
                readFailed);
         values[k] = floats[k];
       }
+      binaryBytes = sizeof(float);
     } else {
       fail(*diag, "could not recognise file format (ascii, float or double) for " + name,
            readFailed);
@@ -110,7 +129,9 @@ void defaultini::readGridHeader(int& ncols, int& nrows, double& xllcorner, doubl
          "error reading " + name + ": header value #" + std::to_string(field) + " (" +
              std::to_string(values[field - 1]) +
              ") gives no model grid; the sizes must be whole numbers of at least 1 and the cell "
-             "size must be positive",
+             "size must be positive" +
+             (binaryBytes ? binaryHeaderLayoutNote(name, binaryBytes, field, values[field - 1])
+                          : std::string()),
          readFailed);
   if (!probe.close()) fail(*diag, "error closing grid " + name, closeFailed);
 
@@ -120,4 +141,14 @@ void defaultini::readGridHeader(int& ncols, int& nrows, double& xllcorner, doubl
   yllcorner = values[3];
   cellsize = values[4];
   nodata = values[5];
+}
+
+void defaultini::readNetCDFZoneHeader(std::string netcdfName, double* values) {
+  try {
+    netcdfReader->findNetCDFGeoreference(netcdfName, values);
+  } catch (const NetCDFReadFailure& failure) {
+    *diag << failure.message << "[end-entry]";
+    throw failure.code;
+  }
+  values[5] = BinaryGridHeader::requiredNodata;
 }

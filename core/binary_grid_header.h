@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "core/stack_file_format.h"
 
@@ -52,3 +53,10 @@ enum GridFileFormat : long {
   gifGridFile = 3,
   netcdfGridFile = 10,
 };
+
+// The end of the message on a binary header that gives no grid: the layout
+// that is read, what the faulty field holds, and, where a ".hdr" file stands
+// beside the grid, that the file is of the EHdr layout (".bil", ".flt"),
+// whose header is not inside the file. `field` counts from 1.
+std::string binaryHeaderLayoutNote(const std::string& fileName, std::size_t valueBytes, int field,
+                                   double value);

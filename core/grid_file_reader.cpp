@@ -133,9 +133,12 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
            "FATAL: error reading ascii value #" + std::to_string(bad + 1) + " from " + name);
     break;
   case doubleGridFile:
-    if (std::fread(values, sizeof(double), 12, read.file) != 12 ||
-        invalidHeaderField(BinaryGridHeader::fromValues(values)) >= 0)
+    if (std::fread(values, sizeof(double), 12, read.file) != 12)
       fail(readFailedCode, "FATAL: error reading double value from the header of " + name);
+    bad = invalidHeaderField(BinaryGridHeader::fromValues(values));
+    if (bad >= 0)
+      fail(readFailedCode, "FATAL: error reading double value from the header of " + name +
+                               binaryHeaderLayoutNote(name, sizeof(double), bad + 1, values[bad]));
     break;
   case floatGridFile:
     for (int k = 0; k < 12; ++k) {
@@ -148,7 +151,8 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
     bad = invalidHeaderField(BinaryGridHeader::fromValues(values));
     if (bad >= 0)
       fail(readFailedCode, "FATAL: error reading double value #" + std::to_string(bad + 1) +
-                               " from the header of " + name);
+                               " from the header of " + name +
+                               binaryHeaderLayoutNote(name, sizeof(float), bad + 1, values[bad]));
     break;
   case gifGridFile:
   case netcdfGridFile:

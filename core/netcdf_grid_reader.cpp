@@ -279,6 +279,48 @@ void NetCDFGridReader::findNetCDFGridSize(std::string& name, int& nrows, int& nc
   }
 }
 
+void NetCDFGridReader::findNetCDFGeoreference(std::string& name, double* header) {
+  const std::string whole = name;
+  int nrows = 0;
+  int ncols = 0;
+  std::vector<double> x;
+  std::vector<double> y;
+  try {
+    locateRecord(name, nrows, ncols, -9999.0);
+    const netCDF::NcFile& file = openFile(name);
+    const auto coordinates = [&](const char* axis, int length, std::vector<double>& values) {
+      const netCDF::NcVar var = file.getVar(axis);
+      if (var.isNull() || var.getDimCount() != 1 || length < 1 ||
+          var.getDim(0).getSize() != static_cast<size_t>(length))
+        return;
+      values.resize(static_cast<size_t>(length));
+      var.getVar(values.data());
+    };
+    coordinates("x", ncols, x);
+    coordinates("y", nrows, y);
+  } catch (const netCDF::exceptions::NcException& e) {
+    failReading(name, e.what());
+  }
+  const auto spacing = [](const std::vector<double>& v) {
+    return v.size() < 2 ? 0.0 : std::fabs(v[1] - v[0]);
+  };
+  const double cellsize = std::max(spacing(x), spacing(y));
+  const bool square = x.size() < 2 || y.size() < 2 ||
+                      std::fabs(spacing(x) - spacing(y)) <= 1e-9 * cellsize;
+  if (x.empty() || y.empty() || !(cellsize > 0.0) || !square)
+    throw NetCDFReadFailure{
+        22, "FATAL: the netCDF grid " + whole +
+                " defines the model grid, so it needs the coordinate variables x (" +
+                std::to_string(ncols) + " values) and y (" + std::to_string(nrows) +
+                " values) holding the western and southern edges of square cells, as horva "
+                "writes them"};
+  header[0] = ncols;
+  header[1] = nrows;
+  header[2] = std::min(x.front(), x.back());
+  header[3] = std::min(y.front(), y.back());
+  header[4] = cellsize;
+}
+
 void NetCDFGridReader::readNetCDFRows(std::string& name, long firstRow, long lastRow,
                                       std::vector<double>& values, int& nrows, int& ncols,
                                       double nodata) {

@@ -55,6 +55,14 @@ public:
   // it; failures as there.
   void findNetCDFGridSize(std::string& name, int& nrows, int& ncols, double nodata);
 
+  // The size and place of the grid of "file<variable>record", for a grid
+  // that defines the model grid: ncols, nrows, xllcorner, yllcorner and
+  // cellsize from the coordinate variables "x" and "y", which hold the
+  // western and southern edges of the cells as NetCDFGridWriter writes
+  // them, into header[0..4]. Failures as readNetCDFRows; code 22 when the
+  // coordinates are missing or give no square cells.
+  void findNetCDFGeoreference(std::string& name, double* header);
+
   void closeAllFiles();
   size_t openFileCount() const { return openFiles.size(); }
 

@@ -342,6 +342,7 @@ void ModellApplication::buildSubmodels() {
     });
 
   // Also with interception off, which decides the snow's inputs.
+  stage = "building " + snow->getModuleName();
   snow->setInterceptionFirst(context.interceptionFirst != 0);
   snow->initLakeGrids("[lake_model]");
   snow->setSnowLayerHeat(unsatZone->isHeatTransferActive());
@@ -351,11 +352,14 @@ void ModellApplication::buildSubmodels() {
                        context.dumpOptions.repairAfterDump != 0, context.dumpOptions.maxDumpFiles);
   if (snow->getFlowControl() > 0)
     snow->readStorage(unsatZone->getStorageFileName(), unsatZone->getReadStorageParameter());
+  stage = "building " + evapotranspiration->getModuleName();
   evapotranspiration->readStorage(unsatZone->getStorageFileName(),
                                   unsatZone->getReadStorageParameter());
   const int readState = unsatZone->getReadStorageParameter();
-  if (unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3))
+  if (unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3)) {
+    stage = "readLanduseParameterStack";
     defaults->readLanduseParameterStack();
+  }
 
   // Groundwater sub-steps with the loop's count, so that its step length
   // matches the unsaturated zone's.
@@ -389,6 +393,7 @@ void ModellApplication::buildSubmodels() {
         static_cast<teilmodellklasse*>(interception), static_cast<teilmodellklasse*>(siltingUp),
         static_cast<teilmodellklasse*>(groundwater), static_cast<teilmodellklasse*>(unsatZone),
         static_cast<teilmodellklasse*>(surfaceRouting)}) {
+    stage = "building " + module->getModuleName();
     int code = 0;
     module->initTracers(code, context.tracerCount, *context.tracerTable, context.statisticTable,
                         context.statisticTableSize);
@@ -415,6 +420,7 @@ void ModellApplication::buildSubmodels() {
   // With surface routing on, its zones and storages take over the
   // unsaturated zone's runoff concentration.
   if (surfaceRouting->getFlowControl() != 0) {
+    stage = "building " + surfaceRouting->getModuleName();
     surfaceRouting->setQBb(unsatZone->getQBb());
     surfaceRouting->setStorageConstantsQD(unsatZone->getKelsqd());
     surfaceRouting->setStorageConstantsQI(unsatZone->getKelsqi());
@@ -428,6 +434,7 @@ void ModellApplication::buildSubmodels() {
     plug(Place::surfaceRoutingEnd, [this](const ModelDate&) { surfaceRouting->endStep(); });
     plug(Place::flush, [this](const ModelDate&) { surfaceRouting->flushStatistics(); });
   }
+  stage = "building " + channelRouting->getModuleName();
   if (channelRouting->getFlowControl() > 0) {
     unsatzonmodellklasse::RunoffArrays* runoff =
         surfaceRouting->getFlowControl() != 0 ? surfaceRouting->getQg()
@@ -451,6 +458,7 @@ void ModellApplication::buildSubmodels() {
   }
   channelRouting->restoreLakeCells(unsatZone->getReadStorageParameter());
   // Whatever routing's state: only rank 0 shares out what it gives.
+  stage = "building " + irrigation->getModuleName();
   irrigation->SetStorageRecords(unsatZone->getReinfiltrationRecords());
   irrigation->SetGroundwaterRunoff(unsatZone->getQg());
   irrigation->FindTracerStorageGrids();
@@ -459,6 +467,7 @@ void ModellApplication::buildSubmodels() {
   irrigation->SetRoutingTarget(channelRouting->getRoutingTarget());
   irrigation->SetRoutingElements(channelRouting->getAreaFactors());
   irrigation->setWriteStorageFlag(1);
+  stage = "building " + groundwater->getModuleName();
   if (groundwater->getFlowControl() != 0 && unsatZone->getFlowControl() != 0) {
     groundwater->setRunoffArray(unsatZone->getQg());
     groundwater->setUnsaturatedZoneSource(unsatZone->getReinfiltrationRecords());

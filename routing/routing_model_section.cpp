@@ -78,7 +78,7 @@ void abflussmodellklasse::readHeaderLines() {
     throw 17;
   }
   readNameAndCode("name of the Qstatfiles for ", statisticFileName, qstatCode);
-  readControlValue(controlFile, "%s", observedFileName, "name of specific-discharge files for ");
+  readControlValue(controlFile, "%s", observedFileName, "name of spec.discharge files for ");
   readControlValue(controlFile, "%d", columnDescriptors, "number column descriptors for");
   for (int k = 0; k < columnDescriptors; ++k) {
     int code = 0;

@@ -162,12 +162,12 @@ void RuleTable::computeSlopes() {
 }
 
 void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::string& section,
-                   const std::string& controlFileName, int code) {
+                   const std::string& controlFileName) {
   const auto failWith = [&](int exitCode, const std::string& what) {
     diag << "FATAL: " << section << " in " << controlFileName << ": " << what << "[end-entry]";
     throw exitCode;
   };
-  const auto fail = [&](const std::string& what) { failWith(code, what); };
+  const auto fail = [&](const std::string& what) { failWith(34, what); };
   // A value outside its range has no code of its own.
   const std::function<void(const std::string&)> refuse = [&](const std::string& what) {
     failWith(17, what + "; correct the value");

@@ -58,10 +58,11 @@ struct HydraulicConnectionBlock {
 // Reads a rule block from the line after its section head: the header line
 // (the row count and the fix days), the rows, the keyword lines up to a line
 // holding "[", an empty line or the end of the file. `section` names the
-// block in messages; failures throw `code` after one FATAL entry. With a row
-// count below 1 nothing more is read.
+// block in messages; a faulty table ends the run with code 34, for
+// reservoirs and abstractions alike, after one FATAL entry. With a row count
+// below 1 nothing more is read.
 void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::string& section,
-                   const std::string& controlFileName, int code);
+                   const std::string& controlFileName);
 
 // After a block whose row count is below 1: true and the connection when the
 // next line holds "HydraulicConnection"; its keys are read up to "}". A

@@ -72,8 +72,8 @@ void routingclass::writeTableFile(int c) {
   std::fprintf(file, "slope angle            [1/1]      : %7.4f\n", sqrtSlope[c] * sqrtSlope[c]);
   std::fprintf(file, "channel length         [m]        : %7.1f\n", channelLength[c]);
   std::fprintf(file, "catchment area         [km^2]     : %7.2f\n", catchmentArea[c]);
-  std::fprintf(file, "min. specific discharge [l/s/km^2] : %7.1f\n", qMin[c]);
-  std::fprintf(file, "max. specific discharge [l/s/km^2] : %7.1f\n", qMax[c]);
+  std::fprintf(file, "min. spec. discharge   [l/s/km^2] : %7.1f\n", qMin[c]);
+  std::fprintf(file, "max. spec. discharge   [l/s/km^2] : %7.1f\n", qMax[c]);
   std::fprintf(file, "intervals for w-q-table[-]        : %7.0f\n", N + 1.0);
   std::fprintf(file, "sub-intervals (time)   [-]        : %7d  \n", subIntervals);
   std::fprintf(file, "number of sub-channels            : %7.0f\n", w.nSubChannels);

@@ -331,8 +331,11 @@ void unsatzonmodellklasse::readTuning() {
       if (!target) continue;
       if (equals == std::string::npos || !parseLeadingDouble(line.substr(equals + 1), *target)) {
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        controlFileKeyNotFound("\"" + line + "\" (key = value) in [unsatzon_tuning] of ",
-                               moduleName);
+        const char* key = target == &settings.maxError ? "max_error" : "max_iterations";
+        *diag << "FATAL: the value of " << key << " in [unsatzon_tuning] of " << controlFileName
+              << " is not a number: \"" << line << "\"; write it as " << key << " = <number>."
+              << "[end-entry]";
+        throw 17;
       }
     }
     checkTuning();

@@ -167,14 +167,14 @@ TEST(Reservoir, RefusesFaultySetUpsWithTheirCodes) {
        "reading HydraulicConnection parameters for SP 1: some values could not be read\n"
        "HydraulicConnection {TargetReservoir = 2;}"},
       {"volumes falling with the rows",
-       [](ReservoirRig& r) { r.make(1, reservoirKeys(), "3\n0 0\n5e6 2\n4e6 3\n"); }, 29,
+       [](ReservoirRig& r) { r.make(1, reservoirKeys(), "3\n0 0\n5e6 2\n4e6 3\n"); }, 34,
        "the volume of the first column must not fall from row to row; row 3 holds 4e+06 after "
        "5e+06"},
       {"flow-indexed volumes falling",
        [](ReservoirRig& r) {
          r.make(1, reservoirKeys(), "2\n0 5e6\n2 4e6\nTableIndex = Flow\n");
        },
-       29, "the volume of column 1 must not fall from row to row; row 2 holds 4e+06 after 5e+06"},
+       34, "the volume of column 1 must not fall from row to row; row 2 holds 4e+06 after 5e+06"},
       {"connection of a plain reservoir",
        [&](ReservoirRig& r) { r.make(1, reservoirKeys(), connection)->checkHydraulicConnection(); },
        29, "reservoir 1 (subbasin 1) has a HydraulicConnection, but it is no lake"},

@@ -10,7 +10,7 @@ struct ReadTable {
     const std::string path = log.directory + "/rules.ctl";
     writeFile(path, text);
     FILE* file = std::fopen(path.c_str(), "r");
-    code = exitCodeOf([&] { readRuleTable(file, table, log.diag, "[rules]", path, 29); });
+    code = exitCodeOf([&] { readRuleTable(file, table, log.diag, "[rules]", path); });
     std::fclose(file);
   }
   CapturedLog log;
@@ -68,7 +68,7 @@ TEST(RuleTable, OpensItsWindowsOnTheirDaysAndHours) {
 TEST(RuleTable, RefusesAHeaderOrRowThatIsNotNumbers) {
   for (const char* text : {"three rows\n", "2\n0 0\n10\n"}) {
     ReadTable r(text);
-    EXPECT_EQ(r.code, 29);
+    EXPECT_EQ(r.code, 34);
     EXPECT_NE(r.log.lastEntry().find("[rules] in "), std::string::npos) << r.log.lastEntry();
   }
 }

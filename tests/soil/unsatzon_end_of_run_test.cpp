@@ -436,7 +436,7 @@ TEST(UnsatzonDumps, FilesMessagesAndRepairsOfFailingColumns) {
 }
 
 // A dump file holds the column at the start of its water step in the
-// layout of the README: step 1 of 3600 s, then the cell's row and column
+// layout of the user guide: step 1 of 3600 s, then the cell's row and column
 // after the profiles.
 TEST(UnsatzonDumps, TheRecordLeadsWithTheStepAndPlacesTheCell) {
   Rig rig("unsatzon_dump_record",
