@@ -107,6 +107,29 @@ TEST(Lake, SpreadsItsLevelOverItsCells) {
   memory.free_three_d_matrix(tracer, 1, 3);
 }
 
+// A flood metres above the top wets every cell: the cells hold the volume
+// given, as a lake's balance needs, not what the table's 1 cm slope makes of
+// it. Three cells of 100 m hold 3e4 m^3 per metre above the top.
+TEST(Lake, ItsCellsHoldAFloodAboveItsTop) {
+  ReservoirRig rig("lake_flood");
+  const WorkingDirectory here(rig.log.directory);
+  rig.lakeCells(firstCells(3, 1), {707.0, 706.6, 706.85, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+                {200.0, 600.0, 350.0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  auto lake = rig.make(1, reservoirKeys(), closed, true);
+  lake->InitLake();
+  // At the top, 707.2 m: 0.2 + 0.6 + 0.35 m of water on 1e4 m^2 each.
+  const double top = 11500.0;
+  for (double metres : {0.37, 2.0, 13.4, 13.38829, 27.1}) {
+    const double V = top + 3e4 * metres;
+    SCOPED_TRACE(V);
+    EXPECT_EQ(lake->SetLakeCells(V), 3);
+    std::vector<double> state;
+    lake->LakeStateFromCells(state);
+    EXPECT_NEAR(state[0], V, 1e-13 * V);
+    EXPECT_NEAR(lake->getLevel(), 707.2 + metres, 1e-9);
+  }
+}
+
 // Without fluxes a lake's cells hold what its table says. A cell bottom
 // 5 mm inside a 1 cm row bends the volume there; the table's chord misses it
 // by at most c^2 (5 mm)^2 / 1 cm = 25 m^3, and so does the error of a step.
