@@ -140,8 +140,6 @@ CASES = {
     # Without the lake model the reservoirs hold their own water.
     "lakes": Case(with_channels(), processes=(1, 2),
                   check_outputs=closes("lake_storage", "outflow", tolerance=CHANNEL_TOLERANCE)),
-    "lakes_flood": Case(with_channels(), ex.cloudburst, processes=(1, 2),
-                        check_outputs=closes("lake_storage", tolerance=CHANNEL_TOLERANCE)),
     "reservoirs_flood": Case(with_channels("lake_model"), ex.cloudburst, processes=(1, 2),
                              check_outputs=closes("reservoir_storage", "channel_storage",
                                                   tolerance=CHANNEL_TOLERANCE)),
