@@ -169,9 +169,25 @@ int SP_class::LakeStateFromCells(std::vector<double>& out) const {
   return wet;
 }
 
+double SP_class::cellVolumeAt(double W) const {
+  const LakeCells& g = *lakeCells;
+  double volume = 0.0;
+  for (std::size_t i : ownCells) {
+    const double p = W > g.elevation[i] ? (W - g.elevation[i]) * 1000.0 : 0.0;
+    if (p > 0.0) volume += cellSize * (p / 1000.0 * cellSize);
+  }
+  return volume;
+}
+
 int SP_class::SetLakeCells(double V) {
   if (lake == 0 || !lakeCells) return 0;
   level = LevelFromVolume(V);
+  // Above the top every cell is wet. The table's first rows, 1 cm apart at
+  // hundreds of metres, give the slope there only to about 1e-11, which a
+  // flood metres above the top turns into water gained or lost; one step on
+  // the cells' own volume puts V on them.
+  if (!volumeTable.empty() && V > volumeTable[0] && !ownCells.empty())
+    level += (V - cellVolumeAt(level)) / (cellArea() * static_cast<double>(ownCells.size()));
   LakeCells& g = *lakeCells;
   const double W = level;
   const long count = static_cast<long>(ownCells.size());

@@ -182,6 +182,9 @@ private:
   int weekDay() const;
   double cellArea() const { return cellSize * cellSize; }
   double topConcentration(int k, std::size_t cell) const;
+  // The volume the lake's cells hold at level W, added as LakeStateFromCells
+  // adds it back from their ponding.
+  double cellVolumeAt(double W) const;
 
   double hourShift = 0.0;
   bool writeMinutes = false;

@@ -103,6 +103,23 @@ TEST(Lake, SpreadsItsLevelOverItsCells) {
   EXPECT_EQ(state[1], 4.0);
 }
 
+// A flood metres above the top: the cells hold the volume given, not what
+// the table's 1 cm slope makes of it. Three cells of 100 m, 11500 m^3 at the
+// top (707.2 m), 3e4 m^3 per metre above.
+TEST(Lake, ItsCellsHoldAFloodAboveItsTop) {
+  ReservoirRig rig("lake_flood");
+  const WorkingDirectory here(rig.log.directory);
+  rig.lakeCells(firstCells(3, 1), {707.0, 706.6, 706.85}, {200.0, 600.0, 350.0});
+  auto lake = rig.make(1, reservoirKeys(), closed, true);
+  lake->InitLake();
+  for (double V : {22600.0, 71500.0, 413500.0, 413148.7}) {
+    EXPECT_EQ(lake->SetLakeCells(V), 3);
+    std::vector<double> state;
+    lake->LakeStateFromCells(state);
+    EXPECT_NEAR(state[0], V, 1e-13 * V);
+  }
+}
+
 // Without fluxes a lake's cells hold what its table says. A cell bottom
 // 5 mm inside a 1 cm row bends the volume there; the table's chord misses it
 // by at most c^2 (5 mm)^2 / 1 cm = 25 m^3, and so does the error of a step.
