@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,12 @@ struct TracerRecord {
   // stored value instead of dividing it by the water content, and initialises
   // the store with the concentration itself.
   int takenFromOtherStore = 0;
+
+  // The mass that may leave with an amount of water: at most the water times
+  // "max_conc"; a largest concentration of 0 sets no limit.
+  double limitMoved(double moved, double water) const {
+    return maxConc > 0.0 ? std::min(moved, water * maxConc) : moved;
+  }
 };
 
 // The tracer set-up: reads "[substance_transport]" once per control file and

@@ -235,9 +235,7 @@ void siltingupclass::computeCell(long r, long c, const StepValues& v, ThreadPars
       } else {
         const double held = available;
         const double mixed = runoff + held > 0.0 ? held * C / (runoff + held) : 0.0;
-        // A largest concentration of 0 sets no limit.
-        const double moved =
-            t.record.maxConc > 0.0 ? std::min(held * t.record.maxConc, mixed) : mixed;
+        const double moved = t.record.limitMoved(mixed, held);
         C -= moved;
         flux = moved / runoff;
       }

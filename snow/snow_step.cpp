@@ -221,9 +221,8 @@ void schneemodellklasse::tracersOut(long r, long c, double outflow) {
       continue;
     }
     const double mass = conc * (left + outflow);
-    // A largest concentration of 0 sets no limit.
-    double moved = outflow > 0.0 ? mass * outflow / (outflow + left) : 0.0;
-    if (tr.record.maxConc > 0.0) moved = std::min(moved, outflow * tr.record.maxConc);
+    const double moved =
+        outflow > 0.0 ? tr.record.limitMoved(mass * outflow / (outflow + left), outflow) : 0.0;
     flux = outflow > 0.0 ? moved / outflow : 0.0;
     conc = left > 0.0 ? (mass - moved) / left : 0.0;
   }

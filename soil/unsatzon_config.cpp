@@ -330,12 +330,8 @@ void unsatzonmodellklasse::readTuning() {
       const size_t equals = line.find('=');
       if (!target) continue;
       if (equals == std::string::npos || !parseLeadingDouble(line.substr(equals + 1), *target)) {
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        const char* key = target == &settings.maxError ? "max_error" : "max_iterations";
-        *diag << "FATAL: the value of " << key << " in [unsatzon_tuning] of " << controlFileName
-              << " is not a number: \"" << line << "\"; write it as " << key << " = <number>."
-              << "[end-entry]";
-        throw 17;
+        const std::string key = target == &settings.maxError ? "max_error" : "max_iterations";
+        refuseNotANumber("[unsatzon_tuning]", key, line, "write it as " + key + " = <number>.");
       }
     }
     checkTuning();

@@ -229,6 +229,10 @@ protected:
   // section, the label and the value, and says what the value must be.
   [[noreturn]] void refuseControlValue(const std::string& section, const std::string& label,
                                        double value, const std::string& rule, int code) const;
+  // Ends the run with 17: the key of a "key = value" line of the section
+  // stands there, but its value is not a number; hint says how to write it.
+  [[noreturn]] void refuseNotANumber(const std::string& section, const std::string& key,
+                                     std::string line, const std::string& hint) const;
   // Collective: when valid(value) is false at an own cell of the grid, every
   // process ends the run with code; the FATAL entry names the grid, the row,
   // the column and the value of the first such cell in row order, and the

@@ -13,6 +13,14 @@ void teilmodellklasse::refuseControlValue(const std::string& section, const std:
   throw code;
 }
 
+void teilmodellklasse::refuseNotANumber(const std::string& section, const std::string& key,
+                                        std::string line, const std::string& hint) const {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  *diag << "FATAL: the value of " << key << " in " << section << " of " << controlFileName
+        << " is not a number: \"" << line << "\"; " << hint << "[end-entry]";
+  throw 17;
+}
+
 void teilmodellklasse::refuseGridValue(Grid grid, const std::string& name, long key,
                                        const std::string& rule, int code) {
   int own = 0;

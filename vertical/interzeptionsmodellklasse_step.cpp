@@ -187,11 +187,13 @@ void interzeptionsmodellklasse::buckets(long r, long c, double water) {
   }
   double evaporation = 0.0;
   double storage = 0.0;
+  // The canopy's water before the step, for the tracers' shares.
   double before = 0.0;
-  for (int k = 1; k <= layers; ++k) {
-    const Layer& l = layer[static_cast<size_t>(k)];
-    if (l.landuse[r][c] > header.nodata) before += l.storage.grid[r][c];
-  }
+  if (!tracers.empty())
+    for (int k = 1; k <= layers; ++k) {
+      const Layer& l = layer[static_cast<size_t>(k)];
+      if (l.landuse[r][c] > header.nodata) before += l.storage.grid[r][c];
+    }
   const double arriving = water;
   for (int k = 1; k <= layers; ++k) {
     water = fillBucket(k, r, c, water, false);
@@ -261,9 +263,7 @@ void interzeptionsmodellklasse::tracersOfBucket(long r, long c, double before, d
       stored += coming * direct;
       if (excess > 0.0) {
         const double share = before + direct > 0.0 ? stored * excess / (before + direct) : 0.0;
-        // A largest concentration of 0 sets no limit.
-        const double moved =
-            t.record.maxConc > 0.0 ? std::min(excess * t.record.maxConc, share) : share;
+        const double moved = t.record.limitMoved(share, excess);
         stored -= moved;
         flux += moved;
       }
@@ -296,7 +296,7 @@ void interzeptionsmodellklasse::tracersOfCanopy(long r, long c, double before, d
     }
     const double given = -gained;
     double moved = mass ? (before > 0.0 ? stored * given / before : 0.0) : stored * given;
-    if (mass && t.record.maxConc > 0.0) moved = std::min(moved, given * t.record.maxConc);
+    if (mass) moved = t.record.limitMoved(moved, given);
     if (mass) stored -= moved;
     flux = through > 0.0 ? (coming * arriving + moved) / through : 0.0;
   }

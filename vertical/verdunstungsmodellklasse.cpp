@@ -200,15 +200,10 @@ void verdunstungsmodellklasse::readOptionalLines() {
   const char* start = line.c_str() + equals + 1;
   char* end = nullptr;
   const double factor = std::strtod(start, &end);
-  if (end == start) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    *diag << "FATAL: the value of HamonCorrectionOpenWater in [" << moduleName << "] of "
-          << controlFileName << " is not a number: \"" << line
-          << "\"; give the factor of Hamon on lakes as a number, e.g. "
-             "HamonCorrectionOpenWater = 1.2."
-          << "[end-entry]";
-    throw 17;
-  }
+  if (end == start)
+    refuseNotANumber("[" + moduleName + "]", "HamonCorrectionOpenWater", line,
+                     "give the factor of Hamon on lakes as a number, e.g. "
+                     "HamonCorrectionOpenWater = 1.2.");
   hamonCorrectionOpenWater = factor;
 }
 
