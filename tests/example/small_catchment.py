@@ -11,6 +11,7 @@ import concurrent.futures
 import filecmp
 import os
 import re
+import shutil
 import subprocess
 import sys
 
@@ -66,15 +67,91 @@ def warning_entries(work):
     return [text for level, text in ex.diag_entries(work) if level == "2"]
 
 
+# The switches that make a module start from the state of a former run.
+WARM_START_SWITCHES = (
+    (r"^0( +readgrid:.*)$", r"1\1"),
+    (r"^0( +snow readgrid.*)$", r"1\1"),
+    (r"^0( +interception readgrid.*)$", r"1\1"),
+    (r"^0( +readgrids.*)$", r"1\1"),
+    (r"^0( +grid read parameter.*)$", r"1\1"))
+
+
+def state_written(text):
+    """The control file with grids written as doubles (ASCII rounds them),
+    so that a warm start from them can go on to the last bit, and the
+    silting-up's state grids, which the example never writes, written at the
+    end of the run."""
+    text, count = re.subn(r"^WriteAsciiGrids = 1$", "WriteDoubleGrids = 1", text, flags=re.M)
+    ex.check(count == 1, "the control file has no line \"WriteAsciiGrids = 1\"")
+    start = text.index("[SiltingUpModel]")
+    end = text.index("\n[", start) + 1
+    return text[:start] + re.sub(r"^0( +its write code)$", r"3\1", text[start:end],
+                                 flags=re.M) + text[end:]
+
+
+def warm_started(text, day):
+    """The control file starting on `day` from the states in its input folder."""
+    text = ex.replace_lines(text, ((r"^1 +start day$", "%d        start day" % day),))
+    for pattern, line in WARM_START_SWITCHES:
+        text = re.sub(pattern, line, text, flags=re.M)
+    return text
+
+
+def continuation_differences(args, base, source, days, edit_control=None, edit_input=None,
+                             processes=1):
+    """Runs A through `days` days, B over the days before the last, and C over
+    the last day started from every file B wrote (copied into C's input
+    folder, where a user's former run leaves its states). Returns the output
+    files C wrote differently from A for the last day, or a fault."""
+    def edited(*more):
+        return lambda text: _chain(text, (state_written, edit_control) + more)
+    through, first, second = (os.path.join(base, n) for n in ("through", "first", "second"))
+    prepare(through, source, days, edited(), edit_input)
+    prepare(first, source, days - 1, edited(), edit_input)
+    prepare(second, source, days, edited(lambda text: warm_started(text, days)), edit_input)
+    for work in (through, first):
+        status, console = run(args, work, processes)
+        if status != 0:
+            return ["%s ended with status %d:\n%s" % (work, status, console[-3000:])]
+    for name in os.listdir(os.path.join(first, "output")):
+        shutil.copy(os.path.join(first, "output", name), os.path.join(second, "input", name))
+    status, console = run(args, second, processes)
+    if status != 0:
+        return ["the warm start %s ended with status %d:\n%s" % (second, status, console[-3000:])]
+    differ = []
+    for name in sorted(whole_grids(os.path.join(second, "output"))):
+        if ex.WHOLE_RUN_GRID.search(name):
+            continue
+        ours, theirs = (os.path.join(w, "output", name) for w in (second, through))
+        if not os.path.exists(theirs):
+            differ.append(name + " (only the warm start wrote it)")
+        elif name.endswith((".stat", ".txt")):
+            if ex.rows_from_day(ours, days) != ex.rows_from_day(theirs, days):
+                differ.append(name)
+        elif not filecmp.cmp(ours, theirs, shallow=False):
+            differ.append(name)
+    return differ
+
+
+def _chain(text, edits):
+    for edit in edits:
+        if edit:
+            text = edit(text)
+    return text
+
+
 class Case:
     """One row of a table of runs: an edit of the small catchment and what
     every run of it on `processes` processes must show. With code 0 every run
     ends with status 0 and writes the same files as the first; otherwise it
     ends with that code (as the shell sees it: modulo 256). `words` must stand
-    in an entry of the diagnostics file at `level` (0 FATAL, 2 WARNING)."""
+    in an entry of the diagnostics file at `level` (0 FATAL, 2 WARNING).
+    With `continues`, a warm start on each process count goes on from the
+    run's last but one day exactly as the run through (see
+    continuation_differences)."""
 
     def __init__(self, edit_control=None, edit_input=None, days=2, processes=(1, 2), code=0,
-                 words=None, level=None, check_outputs=None, then=None):
+                 words=None, level=None, check_outputs=None, then=None, continues=False):
         self.edit_control, self.edit_input, self.days = edit_control, edit_input, days
         self.processes, self.code, self.words = processes, code, words
         self.level = level if level is not None else (0 if code else 2)
@@ -84,6 +161,7 @@ class Case:
         # A Then: a second run in the same folder after the first ended with
         # status 0; code, words and outputs are those of the second.
         self.then = then
+        self.continues = continues
 
 
 class Then:
@@ -108,6 +186,16 @@ class Then:
 
 def run_case(args, name, case, source):
     """Runs one case on each of its process counts; returns a list of faults."""
+    if case.continues:
+        faults = []
+        for processes in case.processes:
+            differ = continuation_differences(args, os.path.join(args.work, name, "np%d" % processes),
+                                              source, case.days, case.edit_control,
+                                              case.edit_input, processes)
+            if differ:
+                faults.append("%s: the warm start on %d processes differs from the run through "
+                              "in %s" % (name, processes, " ".join(differ)))
+        return faults
     faults, works = [], []
     for processes in case.processes:
         work = os.path.join(args.work, name, "np%d" % processes)
