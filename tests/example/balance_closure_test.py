@@ -132,11 +132,20 @@ def river_exchange(interaction, *off):
     return edit
 
 
+def watered_from_the_river(text):
+    """The example's fields watered from their river on both days."""
+    return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2) 1 (0 0 starting from) 5 10 (.*) 6 28 "
+                                    r"(.*) 6 day$", r"\1 2 \2 3 1 \3 3 2 \4 1 day"),))
+
+
 def river_gives_what_soil_takes(work):
     """The balance closes, and the channels lose to the soil what the soil of
     the river cells takes in, over the catchment, step by step."""
     closes("river_infiltration", "river_seepage")(work)
     terms = ex.balance_rows(work + "/output")
+    ex.check(any(v != 0.0 for row in terms["withdrawal"] for v in row) ==
+             any(v != 0.0 for row in terms["irrigation"] for v in row),
+             "withdrawal and irrigation do not move together")
     for step, (taken, given) in enumerate(zip(terms["river_infiltration"], terms["river_seepage"])):
         ex.check(abs(taken[-1] - given[-1]) <= 1e-9 * abs(taken[-1]) + 1e-12,
                  "in step %d the soil took %.9g mm from the rivers, which gave %.9g mm" %
@@ -212,22 +221,22 @@ CASES = {
     # The soil of the river cells takes river water in where the table lies
     # below the riverbed, and gives its saturated zone's water to the river
     # above it, each process for its own cells (1) or every link on one
-    # process (2). Without groundwater the river cells of subbasin 2 take
-    # all that its river brought the step before, more than it brings in a
-    # falling step: the channels give what they hold.
+    # process (2). The channels give what the soil took; not so without
+    # groundwater, where the river cells of subbasin 2 take all that its
+    # river brought the step before, more than it brings in a falling step.
     "river_exchange_1": Case(river_exchange(1), counts.river_link_input, processes=(1, 2),
                              check_outputs=river_gives_what_soil_takes),
-    "river_exchange_2": Case(river_exchange(2), counts.river_link_input, processes=(1, 3),
+    # Irrigation draws on the same rivers: its withdrawals stay apart.
+    "river_exchange_2": Case(lambda text: river_exchange(2)(watered_from_the_river(text)),
+                             counts.river_link_input, processes=(1, 3),
                              check_outputs=river_gives_what_soil_takes),
     "river_exchange_2_without_groundwater": Case(
         river_exchange(2, "groundwater_flow"), counts.river_link_input, processes=(1, 2),
         check_outputs=closes("river_infiltration", "river_seepage")),
-    # Each process caps by its own copy of a subbasin's river: the amounts
-    # follow the layout, one layout per row.
+    # Each process caps by its own copy of a subbasin's river, so that the
+    # amounts follow the layout, one layout here (on one process they are
+    # those of interaction 2).
     "river_exchange_1_without_groundwater": Case(
-        river_exchange(1, "groundwater_flow"), counts.river_link_input, processes=(1,),
-        check_outputs=closes("river_infiltration", "river_seepage")),
-    "river_exchange_1_without_groundwater_np3": Case(
         river_exchange(1, "groundwater_flow"), counts.river_link_input, processes=(3,),
         check_outputs=closes("river_infiltration", "river_seepage")),
     # Without the soil what reaches the ground leaves the land, silting-up's
