@@ -81,10 +81,26 @@ void addGroundwaterTerms(std::vector<ZoneBalanceTerm>& terms, gwflowclass& groun
                      }});
 }
 
+// Without the unsaturated zone no module takes the water that reaches the
+// ground (the soil's input grid, what silting-up left of it and its direct
+// runoff): it leaves the land.
+BalanceTerm groundTerm(waterbalanceclass& balance, int interceptionFirst) {
+  const char* const inputs[2][3] = {{"throughfall0", "snowcover_outflow", "precipitation"},
+                                    {"snowcover_outflow", "throughfall0", "precipitation"}};
+  for (const char* name : inputs[interceptionFirst != 0 ? 1 : 0])
+    if (balance.findGrid(name, 1) > 0)
+      return {"soil", "water_to_ground", K::output, {name, "DirectRunoffSiltingUp"}};
+  return {"soil", "water_to_ground", K::output, {}};
+}
+
 } // namespace
 
 void ModellApplication::addChannelBalanceTerms() {
-  if (unsatZone->getFlowControl() == 0 || options.routingOnly) return;
+  if (options.routingOnly) return;
+  if (unsatZone->getFlowControl() == 0) {
+    waterBalance->addCellTerm(groundTerm(*waterBalance, context.interceptionFirst));
+    return;
+  }
   std::vector<ZoneBalanceTerm> terms;
   // Surface routing, where on, takes over the runoff concentration.
   if (surfaceRouting->getFlowControl() != 0) {
@@ -112,6 +128,7 @@ void ModellApplication::addChannelBalanceTerms() {
   // routing adds or takes changes the ponding of its cells.
   const bool lakes =
       channelRouting->getConfiguredFlowControl() > 0 && channelRouting->getLakeModel() != 0;
+  const bool riverExchange = unsatZone->getSettings().interaction >= 1;
   // Only rank 0 routes: every process takes the terms of the configured switch.
   if (channelRouting->getConfiguredFlowControl() > 0) {
     const abflussmodellklasse& r = *channelRouting;
@@ -135,6 +152,9 @@ void ModellApplication::addChannelBalanceTerms() {
         {"channel_storage", K::storage, [](E e) { return e.channelVolume(); }},
     };
     for (const auto& f : figures) terms.push_back(elementTerm(r, z, f.label, f.kind, f.figure));
+    if (riverExchange)
+      terms.push_back(elementTerm(r, z, "river_seepage", K::output,
+                                  [](E e) { return e.stepBalance().toSoil; }));
     // With the lake model every reservoir is a lake, whose water the land
     // holds (below).
     if (!lakes)
@@ -171,6 +191,11 @@ void ModellApplication::addChannelBalanceTerms() {
       waterBalance->addCellTerm(base);
     }
   }
+  // The soil of river cells takes river water in, which the channels give
+  // up (river_seepage, above).
+  if (riverExchange)
+    waterBalance->addCellTerm(
+        {"soil", "river_infiltration", K::input, {"river_infiltration"}, 1.0, false, true});
   if (lakes) replaced.push_back("ponding_storage");
   waterBalance->addZoneTerms(std::move(terms), replaced);
   if (lakes) {

@@ -262,6 +262,7 @@ void ModellApplication::buildSubmodels() {
   snow->setRadiationCorrection(radiationCorrection->getRadiationCorrection());
   evapotranspiration->setSnowStorageGrid(snow->getSolidSnowStorage());
   evapotranspiration->setSnowMethod(snow->getMethod());
+  evapotranspiration->takeGlacierGrid();
   evapotranspiration->setWriteStorageFlag(1);
   snow->setWriteStorageFlag(1);
   if (snow->getFlowControl() != 0) {

@@ -40,8 +40,7 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(const ModelContext& context
     registerLayerGrids();
     if (method > 20) registerCanopyGrids();
     createStatistics();
-    const int g = findGrid("GlacierizedCells", 1) > 0 ? findGrid("GlacierizedCells", 1)
-                                                      : findGrid("ice_firn", 1);
+    const int g = findGlacierGrid();
     if (g > 0) glacier = registry[g].grid;
   });
 }
