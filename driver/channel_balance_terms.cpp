@@ -54,6 +54,7 @@ void addGroundwaterTerms(std::vector<ZoneBalanceTerm>& terms, gwflowclass& groun
                          const SubmodelZones& zones) {
   groundwater.followBalance();
   using V = gwflowclass::StepVolume;
+  // Every volume is the step's; the storage's is its change.
   const struct {
     const char* label;
     K kind;
@@ -67,18 +68,22 @@ void addGroundwaterTerms(std::vector<ZoneBalanceTerm>& terms, gwflowclass& groun
       {"groundwater_from_soil_table", K::input, V::baseflow},
   };
   const gwflowclass* g = &groundwater;
-  for (const auto& v : volumes)
-    terms.push_back({{"lateral", v.label, v.kind, {}},
-                     [g, &zones, what = v.volume](std::vector<double>& values) {
-                       const std::vector<double>& own = g->stepVolume(what);
-                       const SubmodelZones& from = g->getZones();
-                       for (std::size_t z = 1; z < own.size() && z < from.records.size(); ++z) {
-                         const int code = static_cast<int>(from.records[z].code);
-                         if (code < 0 || code >= static_cast<int>(zones.indexOfCode.size())) continue;
-                         const int zone = zones.indexOfCode[static_cast<std::size_t>(code)];
-                         if (zone > 0) values[static_cast<std::size_t>(zone)] += own[z];
-                       }
-                     }});
+  for (const auto& v : volumes) {
+    ZoneBalanceTerm term{{"lateral", v.label, v.kind, {}},
+                         [g, &zones, what = v.volume](std::vector<double>& values) {
+                           const std::vector<double>& own = g->stepVolume(what);
+                           const SubmodelZones& from = g->getZones();
+                           for (std::size_t z = 1; z < own.size() && z < from.records.size(); ++z) {
+                             const int code = static_cast<int>(from.records[z].code);
+                             if (code < 0 || code >= static_cast<int>(zones.indexOfCode.size()))
+                               continue;
+                             const int zone = zones.indexOfCode[static_cast<std::size_t>(code)];
+                             if (zone > 0) values[static_cast<std::size_t>(zone)] += own[z];
+                           }
+                         }};
+    term.stepChange = v.volume == V::storage;
+    terms.push_back(std::move(term));
+  }
 }
 
 // Without the unsaturated zone no module takes the water that reaches the

@@ -251,7 +251,7 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
         zoneRest[z] -= value;
         break;
       case BalanceKind::storage:
-        value -= zoneTerms[k].start[z];
+        if (!zoneTerms[k].source.stepChange) value -= zoneTerms[k].start[z];
         zoneRest[z] -= value;
         break;
       }

@@ -160,6 +160,8 @@ private:
   // subbasins below.
   void prepareIrrigationDemand();
   void passIrrigationDown();
+  void writeIrrigationSupply(FILE* f) const;
+  void readIrrigationSupply(FILE* file, const std::string& path);
 
   // Opens a dated table (mode 0, 1 MB blocks); returns its state.
   int openTable(TimeSeriesFile& file, const std::string& name);

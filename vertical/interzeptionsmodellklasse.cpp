@@ -40,6 +40,7 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(const ModelContext& context
     registerLayerGrids();
     if (method > 20) registerCanopyGrids();
     createStatistics();
+    if (method > 20 && readStartGrids == 1) readTemperatureHistory();
     const int g = findGlacierGrid();
     if (g > 0) glacier = registry[g].grid;
   });
@@ -211,6 +212,7 @@ void interzeptionsmodellklasse::flushStatistics() {
 
 void interzeptionsmodellklasse::releaseModule() {
   if (flowControl > 0) {
+    if (writeStorage != 0 && temperatureHistory) writeTemperatureHistory();
     temperatureHistory.reset();
     releaseStatistics();
     releaseOwnGrids();
