@@ -156,6 +156,7 @@ void ModellApplication::fillContext() {
   context.startDate = settings.startDate;
   context.endDate = settings.endDate;
   context.minToIntEnd = settings.minToIntEnd;
+  dayEndWatch = DayEndWatch(settings.minToIntEnd);
   if (settings.timeStep > 0) context.stepHours = settings.timeStep / 60.0;
 
   context.latitude = settings.latitude;

@@ -145,6 +145,7 @@ private:
   [[noreturn]] void linkFailure(int code, const std::string& text) const;
   void finishElements();
   void createStatistic();
+  void refuseStatisticWithoutColumns();
   void openObservedFile();
   void fillObservedWindow();
 
