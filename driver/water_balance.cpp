@@ -187,7 +187,7 @@ double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c) const {
   for (Grid g : t.lessGrids)
     if (g[r][c] != nodata) sum -= g[r][c];
   for (const auto& [stack, levels] : t.stacks)
-    for (long k = 1; k <= levels; ++k)
+    for (long k = 0; k <= levels; ++k)
       if (stack[r][c][k] != nodata) sum += stack[r][c][k];
   if (t.theta) {
     const double code = soilTypes[r][c];

@@ -21,6 +21,9 @@ std::vector<BalanceTerm> waterBalanceTerms() {
       {"vertical", "canopy_snow_storage", K::storage, {"Snow_canopy_load"}},
       {"vertical", "canopy_sublimation", K::output, {"Snow_canopy_sublim"}},
       {"snow", "snow_storage", K::storage, {"snow_storage_total"}},
+      // The wind's deposition scales a cell's snowfall: what it adds (takes)
+      // comes from (goes to) other cells or beyond the catchment.
+      {"snow", "snow_deposition", K::input, {"snow_deposition"}},
       // A dynamic glacier's annual balance empties the pack beside it where
       // it covers the whole cell.
       {"snow", "snow_reset_on_glacier", K::output, {"SnowReset_onGlacier"}},
@@ -31,7 +34,8 @@ std::vector<BalanceTerm> waterBalanceTerms() {
   // Irrigation waters the fields through the precipitation grid.
   terms.front().less = {"irrigation_amounts"};
   // The ice of the snow layers is the snow model's pack; their liquid water
-  // is the melt and rain that entered the column on its way to the soil.
+  // is the melt and rain that entered the column on its way to the soil,
+  // level 0 what layers the snow model took away left for the soil.
   BalanceTerm layerLiquid{"soil", "snow_layer_liquid", K::storage, {"SnowWaterEquivalentLiquid"}};
   layerLiquid.stackLevels = true;
   terms.push_back(layerLiquid);

@@ -41,7 +41,7 @@ struct BalanceTerm {
   bool groundwaterIrrigation = false;
   glacierPart glacier = glacierPart::whole;
   lakePart lakes = lakePart::any;
-  // The grids are stacks: their levels from 1 up, nodata as none.
+  // The grids are stacks: all their levels, nodata as none.
   bool stackLevels = false;
 };
 

@@ -64,7 +64,8 @@ struct PermafrostSettings {
 // "snow_storage_total", "days_snow", "snow_age", "snow_fraction",
 // "rain_fraction", "snowcover_outflow" and "melt_from_snowcover"; the
 // energy-balance methods (5, 6, 7, 11) "snowtemp", "surftemp" and
-// "EnergyBalance"; the slide methods (6 to 9, 12, 14) "input_mass",
+// "EnergyBalance"; the deposition methods (7, 9, 10, 11, 13, 14)
+// "snow_deposition"; the slide methods (6 to 9, 12, 14) "input_mass",
 // "mobile_mass", "deposition" and, on rank 0 over the whole grid,
 // "max_deposition" with the elevation order "elev_order_row" and
 // "elev_order_col". Snow slides run on rank 0 on gathered grids.
@@ -234,6 +235,7 @@ protected:
     snowFreeDaysGrid,
     snowCoverDaysGrid,
     packResetGrid,
+    depositedSnowGrid,
     ownGridCount
   };
   // The per-step factors of the day.

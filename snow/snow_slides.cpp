@@ -51,7 +51,7 @@ void schneemodellklasse::copyResponseUnits() {
     copied.insert(copied.end(), {own(snowTemperatureGrid), own(surfaceTemperatureGrid)});
   if (isSlide())
     copied.insert(copied.end(), {own(inputMassGrid), own(mobileMassGrid), own(depositionGrid)});
-  for (OwnGridName g : {firnMeltGrid, iceMeltGrid, glacierSnowMeltGrid})
+  for (OwnGridName g : {depositedSnowGrid, firnMeltGrid, iceMeltGrid, glacierSnowMeltGrid})
     if (own(g)) copied.push_back(own(g));
   unitCopies.copy(copied, {});
 }

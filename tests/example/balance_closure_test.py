@@ -12,6 +12,8 @@ import os
 import sys
 
 import example_test as ex
+import process_counts_test as pc
+import refused_inputs_test as ri
 import small_catchment as small
 from small_catchment import Case
 
@@ -91,6 +93,31 @@ def dynamic_glacier(text):
     return ex.switched_off(text, "SiltingUpModel", "SurfaceRoutingModel")
 
 
+def deposition(value_of):
+    """Snow falling on a deposition_index of value_of(row) in the catchment."""
+    def edit(folder):
+        cold_cloudburst(folder)
+        pc.write_grid_like(folder, "zones.asc", "deposition_index.asc",
+                           lambda r, c, zone: value_of(r))
+    return edit
+
+
+def slides(text):
+    """Snow method 6 with half of the pack sliding off any slope to the four
+    neighbours alike."""
+    text = ex.replace_lines(text, ((r"^5     method: energy", "6     method: energy"),
+                                   (r"^30    minimum slope for slides.*$", "0     minimum slope"),
+                                   (r"^0\.01  slide mass fraction.*$", "0.5   slide mass fraction")))
+    return pc.add_standard_grids(text, ["slide%d.asc  slidefraction%d  fillcode = 0 readcode = 1"
+                                        % (k, k) for k in range(1, 5)])
+
+
+def slide_fractions(folder):
+    ex.cloudburst(folder)
+    for k in range(1, 5):
+        pc.write_grid_like(folder, "zones.asc", "slide%d.asc" % k, lambda r, c, zone: 0.25)
+
+
 def glacier_grids(folder):
     """The cells of ice_firn wholly under glacier 1, with 50 mm of snow
     beside it at the start, and snow falling."""
@@ -119,6 +146,18 @@ def irrigated_from_the_first_step(work):
 
 
 CASES = {
+    # The wind's deposition adds snow to the upper half and takes it from the
+    # lower: the subbasins gain and lose, the catchment too where the mean
+    # is not 0.
+    "deposition_halves": Case(with_balance(ri.with_deposition),
+                              deposition(lambda r: 0.3 if r <= 10 else -0.3), processes=(1, 3),
+                              check_outputs=closes("snow_deposition")),
+    "deposition_mean_not_zero": Case(with_balance(ri.with_deposition), deposition(lambda r: 0.2),
+                                     processes=(1, 2), check_outputs=closes("snow_deposition")),
+    # Slides take layers of the layered snow away after the soil's step: the
+    # water those held reaches the soil in the next.
+    "slides_layered_snow": Case(with_balance(slides), slide_fractions, processes=(1, 3),
+                                check_outputs=closes("snow_layer_liquid")),
     # The canopy holds snow and sublimates it: both leave the land's water.
     "canopy_snow_21": Case(with_balance(canopy_snow(21)), cold_cloudburst, processes=(1, 3),
                            check_outputs=closes("canopy_snow_storage", "canopy_sublimation")),
