@@ -74,7 +74,8 @@ void addGroundwaterTerms(std::vector<ZoneBalanceTerm>& terms, gwflowclass& groun
                        const SubmodelZones& from = g->getZones();
                        for (std::size_t z = 1; z < own.size() && z < from.records.size(); ++z) {
                          const int code = static_cast<int>(from.records[z].code);
-                         if (code < 0 || code >= static_cast<int>(zones.indexOfCode.size())) continue;
+                         if (code < 0 || code >= static_cast<int>(zones.indexOfCode.size()))
+                           continue;
                          const int zone = zones.indexOfCode[static_cast<std::size_t>(code)];
                          if (zone > 0) values[static_cast<std::size_t>(zone)] += own[z];
                        }
@@ -106,6 +107,10 @@ void ModellApplication::addChannelBalanceTerms() {
     terms.push_back({{"snow", "glacier_runoff_storage", K::storage, {}},
                      [s](std::vector<double>& v) { v = s->glacierRunoffStorage(); },
                      true});
+    if (s->hasDynamicGlaciers())
+      terms.push_back({{"snow", "glacier_runoff_extent", K::input, {}},
+                       [s](std::vector<double>& v) { v = s->getRunoffExtentChange(); },
+                       true});
   }
   // A lake's water lies on its cells as ponding: its precipitation,
   // evaporation and seepage are those of the soil there, and what channel

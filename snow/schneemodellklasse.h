@@ -141,12 +141,18 @@ public:
 
   // Whether a glacier grid switched the glacier model on.
   bool hasGlacierGrid() const { return glacierGrid != nullptr; }
+  bool hasDynamicGlaciers() const { return glacierGrid && glacier.dynamic(); }
   // Rank 0, per subbasin 1 .. n in mm over the subbasin: the melt of the
   // last step that entered the glacier runoff storages (with the outflow of
   // the snow that lies on glaciers keeping their extent), and the water the
   // storages hold.
   const std::vector<double>& getGlacierMeltInput() const { return glacierMeltInput; }
   std::vector<double> glacierRunoffStorage() const;
+  // Rank 0, per subbasin in mm: what the runoff storages gained (lost) at
+  // the annual close of the last step because their glacier's share of the
+  // subbasin changed; they keep their outflow per glacier area. Empty when
+  // the last step closed no year.
+  const std::vector<double>& getRunoffExtentChange() const { return runoffExtentChange; }
   // For interception's rain/snow split.
   double getT0R() const { return t0r; }
   double getTranszone() const { return transzone; }
@@ -236,6 +242,9 @@ protected:
     snowCoverDaysGrid,
     packResetGrid,
     depositedSnowGrid,
+    glacierPrecipitationGrid,
+    firnSnowGrid,
+    slidSnowGrid,
     ownGridCount
   };
   // The per-step factors of the day.
@@ -377,8 +386,8 @@ protected:
   double lwOutCorrection = 1.0;
   double enBalScaling = 1.0;
   bool fullGridOnRoot = false;
-  // The annual balance emptied the pack beside the glacier on fully
-  // glacierized cells in the step before.
+  // The annual balance filled the grids of what it moved, for the water
+  // balance of its step.
   bool packResetBooked = false;
   long firstSnowRow = 1;
   long lastSnowRow = 0;
@@ -444,7 +453,8 @@ protected:
   bool storageNameKept = false;
   // Per subbasin 1 .. n the glacier runoff storages; empty without glaciers.
   std::vector<double> qIceEls, qFirnEls, qSnowEls;
-  std::vector<double> glacierMeltInput; // rank 0, per subbasin
+  std::vector<double> glacierMeltInput;   // rank 0, per subbasin
+  std::vector<double> runoffExtentChange; // rank 0, per subbasin
   DayFactors factors;
   double partDay = 1.0, partNight = 0.0; // of steps above 720 minutes
 };

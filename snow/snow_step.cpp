@@ -68,6 +68,11 @@ void schneemodellklasse::computeCell(long r, long c) {
       // cell has its concentration.
       mixTracersIn(r, c);
       glacierCell(r, c, g);
+      // The canopy unloads onto the part beside the glacier only.
+      if (own(glacierPrecipitationGrid))
+        own(glacierPrecipitationGrid)[r][c] =
+            own(snowFractionGrid)[r][c] - (canopyUnload ? canopyUnload[r][c] * (1.0 - g) : 0.0) +
+            own(rainFractionGrid)[r][c];
       for (const std::unique_ptr<SubmodelTracer>& t : tracers)
         t->concflux[r][c] = t->concstor[r][c];
     }
@@ -75,7 +80,8 @@ void schneemodellklasse::computeCell(long r, long c) {
   if (!(g > 0.0)) {
     mixTracersIn(r, c);
     snowSequence(r, c, canopyUnload ? canopyUnload[r][c] : 0.0, outsidePack());
-    for (OwnGridName k : {glacierSolidGrid, glacierLiquidGrid, glacierTotalGrid})
+    for (OwnGridName k :
+         {glacierSolidGrid, glacierLiquidGrid, glacierTotalGrid, glacierPrecipitationGrid})
       if (own(k)) own(k)[r][c] = 0.0;
     tracersOut(r, c, own(outflowGrid)[r][c]);
   }

@@ -93,29 +93,67 @@ def dynamic_glacier(text):
     return ex.switched_off(text, "SiltingUpModel", "SurfaceRoutingModel")
 
 
+def deposition_grid(value_of):
+    """A deposition_index of value_of(row) in the catchment."""
+    return lambda folder: pc.write_grid_like(folder, "zones.asc", "deposition_index.asc",
+                                             lambda r, c, zone: value_of(r))
+
+
 def deposition(value_of):
-    """Snow falling on a deposition_index of value_of(row) in the catchment."""
+    """Snow falling on a deposition_index of value_of(row)."""
     def edit(folder):
         cold_cloudburst(folder)
-        pc.write_grid_like(folder, "zones.asc", "deposition_index.asc",
-                           lambda r, c, zone: value_of(r))
+        deposition_grid(value_of)(folder)
     return edit
 
 
-def slides(text):
-    """Snow method 6 with half of the pack sliding off any slope to the four
-    neighbours alike."""
-    text = ex.replace_lines(text, ((r"^5     method: energy", "6     method: energy"),
-                                   (r"^30    minimum slope for slides.*$", "0     minimum slope"),
-                                   (r"^0\.01  slide mass fraction.*$", "0.5   slide mass fraction")))
-    return pc.add_standard_grids(text, ["slide%d.asc  slidefraction%d  fillcode = 0 readcode = 1"
-                                        % (k, k) for k in range(1, 5)])
+def slides(method):
+    """Snow method 6 (7 with the wind's deposition) with half of the pack
+    sliding off any slope to the four neighbours alike."""
+    def edit(text):
+        text = ex.replace_lines(text, (
+            (r"^5     method: energy", "%d     method: energy" % method),
+            (r"^30    minimum slope for slides.*$", "0     minimum slope"),
+            (r"^0\.01  slide mass fraction.*$", "0.5   slide mass fraction")))
+        grids = ["slide%d.asc  slidefraction%d  fillcode = 0 readcode = 1" % (k, k)
+                 for k in range(1, 5)]
+        if method == 7:
+            grids.append("deposition_index.asc  deposition_index  fillcode = 0 readcode = 1")
+        return pc.add_standard_grids(text, grids)
+    return edit
+
+
+def slide_grids(folder):
+    for k in range(1, 5):
+        pc.write_grid_like(folder, "zones.asc", "slide%d.asc" % k, lambda r, c, zone: 0.25)
 
 
 def slide_fractions(folder):
     ex.cloudburst(folder)
-    for k in range(1, 5):
-        pc.write_grid_like(folder, "zones.asc", "slide%d.asc" % k, lambda r, c, zone: 0.25)
+    slide_grids(folder)
+
+
+def partly_glacierized(method, snow=None):
+    """Glacier method 11, 12 or 13 on subbasin 3, whole cells at the top and
+    half cells below, its year closing at the end of the run's second day;
+    the glacier's fractions in place of ice_firn. snow: an edit of the snow
+    model's lines."""
+    def edit(text):
+        text = pc.dynamic_glacier(text)
+        text = ex.replace_lines(text, (
+            (r"^ice_firn\.asc  ice_firn .*\n", ""),
+            (r"^26  number of grids", "25  number of grids"),
+            (r"^11    Glacier-Method", "%d    Glacier-Method" % method)))
+        return snow(text) if snow else text
+    return edit
+
+
+def glacier_fractions(*weather):
+    def edit(folder):
+        pc.dynamic_glacier_input(folder)
+        for w in weather:
+            w(folder)
+    return edit
 
 
 def glacier_grids(folder):
@@ -156,7 +194,7 @@ CASES = {
                                      processes=(1, 2), check_outputs=closes("snow_deposition")),
     # Slides take layers of the layered snow away after the soil's step: the
     # water those held reaches the soil in the next.
-    "slides_layered_snow": Case(with_balance(slides), slide_fractions, processes=(1, 3),
+    "slides_layered_snow": Case(with_balance(slides(6)), slide_fractions, processes=(1, 3),
                                 check_outputs=closes("snow_layer_liquid")),
     # The canopy holds snow and sublimates it: both leave the land's water.
     "canopy_snow_21": Case(with_balance(canopy_snow(21)), cold_cloudburst, processes=(1, 3),
@@ -175,6 +213,24 @@ CASES = {
     # The annual balance of a dynamic glacier empties the pack beside it.
     "dynamic_glacier": Case(with_balance(dynamic_glacier), glacier_grids,
                             processes=(1, 3), check_outputs=closes("snow_reset_on_glacier")),
+    # Glaciers over part of a cell: the canopy grows beside them, their own
+    # pack is theirs, and the annual close moves snow onto them and changes
+    # their extent; in the cold a lasting pack becomes a new glacier.
+    "glacier_part_of_cells": Case(with_balance(partly_glacierized(11)), glacier_fractions(),
+                                  processes=(1, 3),
+                                  check_outputs=closes("glacier_snow_storage", "glacier_extent",
+                                                       "glacier_runoff_extent")),
+    "glacier_new_in_the_cold": Case(with_balance(partly_glacierized(12)),
+                                    glacier_fractions(cold_cloudburst), processes=(1, 2),
+                                    check_outputs=closes("snow_reset_on_glacier",
+                                                         "glacier_snow_to_firn")),
+    # Slides weigh the packs beside and on a glacier by their parts.
+    "glacier_snow_method_slides": Case(with_balance(partly_glacierized(13, slides(7))),
+                                       glacier_fractions(ex.cloudburst, slide_grids,
+                                                         deposition_grid(lambda r: 0.2)),
+                                       processes=(1, 3),
+                                       check_outputs=closes("snow_slides", "snow_deposition",
+                                                            "glacier_precipitation")),
     # A lake's volume lies on its cells, in the example metres above its top.
     # Without the lake model the reservoirs hold their own water.
     "lakes": Case(with_channels(), processes=(1, 2),

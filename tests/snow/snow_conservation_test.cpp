@@ -55,8 +55,7 @@ TEST(SnowConservation, EveryMethodKeepsTheWaterOfEveryCell) {
           ASSERT_EQ(m.grid("snow_storage_total")[r][c], after);
           const Grid deposited = m.grid("snow_deposition");
           ASSERT_EQ(deposited != nullptr, snowDepositionMethod(method)) << method;
-          ASSERT_NEAR(in - (deposited ? deposited[r][c] : 0.0), m.grid("precipitation")[r][c],
-                      1e-9)
+          ASSERT_NEAR(in - (deposited ? deposited[r][c] : 0.0), m.grid("precipitation")[r][c], 1e-9)
               << "method " << method << ", " << minutes << " minutes, step " << step << ", cell "
               << r << " " << c;
         }
