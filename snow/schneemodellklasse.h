@@ -255,7 +255,8 @@ protected:
   // --- construction (snow/schneemodellklasse.cpp) -----------------------------
   void readSection();
   void checkRanges() const;
-  void checkDepositionIndex();
+  // from: the file the grid was read from during the run (empty at set-up).
+  void checkDepositionIndex(const std::string& from);
   void readMonthlyLine(std::array<double, 14>& table, const char* what);
   void readExtendedLines();
   // One output line group of the section: labels of the grid's file and
