@@ -50,6 +50,7 @@ void defaultini::exchangeExternalGrids(long year, long month, long day, long hou
         *diag << "FATAL: error reading external grid " << g.fileName << "[end-entry]";
       throw exchangeFailedCode;
     }
+    checkReadValues(g.index, g.fileName);
     shareExitCode(*diag, mpiRank != 0 ? 0 : catchExitCode([&] {
       disposeExternalGrid(g, year, month, day, hour);
     }));

@@ -89,6 +89,8 @@ void defaultini::rereadStandardGrid(StandardGrid& g, long year, long month, long
     replaceRegisteredCodes(g.index, codes->kind);
     followLanduseGrid(g.index);
   }
+  // The modules refuse the values they refused at set-up.
+  checkReadValues(g.index, e.fileName + stamp);
   g.periodCounter = 0;
   g.stepCounter = 0;
   if (!g.persistent) {

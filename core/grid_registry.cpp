@@ -90,6 +90,16 @@ void modelobject::registerGrid(int index, const std::string& fileName, Grid grid
   if (e.writeMode == 8) writeGridAtRegistration(index);
 }
 
+void modelobject::checkAgainOnRead(int index, std::function<void(const std::string& from)> check) {
+  if (index > 0 && index < gridRegistryLimit)
+    registry[index].valueChecks.push_back({this, std::move(check)});
+}
+
+void modelobject::checkReadValues(int index, const std::string& from) {
+  if (index <= 0 || index >= gridRegistryLimit) return;
+  for (const GridValueCheck& c : registry[index].valueChecks) c.check(from);
+}
+
 void modelobject::unregisterGrid(int index) {
   if (index < 0 || index > gridRegistryLimit) return;
   GridRegistryEntry& e = registry[index];
@@ -103,6 +113,7 @@ void modelobject::unregisterGrid(int index) {
   e.stack = nullptr;
   e.callCount = 0.0;
   e.wholeOnRoot = false;
+  e.valueChecks.clear();
   releaseStatisticsGrids(*this, e, header.ncols);
   if (e.hasFirstFileName == 1) {
     e.firstFileName.clear();

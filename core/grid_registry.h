@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "core/grid_types.h"
 
@@ -8,6 +10,14 @@
 // refused, so grids take entries 1..999.
 constexpr int gridRegistrySize = 1001;
 constexpr int gridRegistryLimit = 1000;
+
+// A module's check of the values of a grid, collective: it ends the run on
+// every process where it refuses them. from names the file the values were
+// read from during the run.
+struct GridValueCheck {
+  const void* owner = nullptr;
+  std::function<void(const std::string& from)> check;
+};
 
 // One entry of the registry through which modules hand grids to each other
 // by name. An entry is in use once its file name was set (even to an empty
@@ -61,6 +71,9 @@ struct GridRegistryEntry {
   // place at set-up: the factor that a later read of the file (a periodic
   // re-read) and the restore of the saved set-up values apply too.
   double readScale = 1.0;
+  // Set by modules that refuse some values of the grid at set-up: the same
+  // checks run whenever the file is read again during the run.
+  std::vector<GridValueCheck> valueChecks;
 
   // Output state of writeOutputGrids and writeOutputStack
   // (core/output_grids.cpp).

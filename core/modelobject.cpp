@@ -334,6 +334,14 @@ double modelobject::interpolateLinear(double x0, double y0, double x1, double y1
 
 void modelobject::releaseModule() {
   if (diag) *diag << "DEBUG: deleting module " << moduleName << "[end-entry]";
+  // A grid may outlive the module that checks it.
+  if (registry)
+    for (int i = 1; i < gridRegistryLimit; ++i) {
+      std::vector<GridValueCheck>& checks = registry[i].valueChecks;
+      checks.erase(std::remove_if(checks.begin(), checks.end(),
+                                  [this](const GridValueCheck& c) { return c.owner == this; }),
+                   checks.end());
+    }
   netcdfReader.reset(); // closes its files
   netcdfWriter.reset();
 }

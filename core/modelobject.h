@@ -102,6 +102,12 @@ public:
                             unsigned levels, const std::string& name, long writecode, long firstRow,
                             long lastRow);
   virtual void unregisterGrid(int index);
+  // The check of the values of registry entry index that the module ran at
+  // set-up, to run again after every read of the file during the run.
+  void checkAgainOnRead(int index, std::function<void(const std::string& from)> check);
+  // After the file of registry entry index was read during the run, from
+  // the file from: every check of its values. Collective.
+  void checkReadValues(int index, const std::string& from);
   // The first entry (from 1) whose file name is not set; 1000 when the
   // registry is full, which registerGrid refuses with code 12.
   int firstFreeRegistryIndex() const;

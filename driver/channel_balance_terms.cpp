@@ -127,6 +127,10 @@ void ModellApplication::addChannelBalanceTerms() {
     terms.push_back({{"snow", "glacier_runoff_storage", K::storage, {}},
                      [s](std::vector<double>& v) { v = s->glacierRunoffStorage(); },
                      true});
+    if (s->hasDynamicGlaciers())
+      terms.push_back({{"snow", "glacier_runoff_extent", K::input, {}},
+                       [s](std::vector<double>& v) { v = s->getRunoffExtentChange(); },
+                       true});
   }
   // A lake's water lies on its cells as ponding: its precipitation,
   // evaporation and seepage are those of the soil there, and what channel

@@ -82,7 +82,10 @@ private:
                        const std::string& label);
   // Every zone term's values in mm over its zone, rank 0's on every process.
   std::vector<double> zoneValues();
-  double cellValue(const ActiveTerm& t, long r, long c) const;
+  double cellValue(const ActiveTerm& t, long r, long c, double glacier) const;
+  // The share of a cell a term takes by the glacier grid's value.
+  static double glacierWeight(glacierPart part, double glacier);
+  double glacierNow(long r, long c) const;
   std::size_t cellIndex(long r, long c) const;
 
   std::string filePrefix;
@@ -90,11 +93,16 @@ private:
   Grid soilTypes = nullptr;
   Grid irrigationCodes = nullptr;
   Grid glacierCells = nullptr;
+  bool dynamicGlaciers = false;
+  // The glacier grid's values at the start of the step, per own-row cell,
+  // while the balance books the change of the glacier's extent.
+  std::vector<double> glacierStart;
   Grid lakeCodes = nullptr;
   const std::vector<soil_class>* soilTable = nullptr;
   double substepSeconds = 0.0;
   std::vector<ActiveTerm> terms;
   std::vector<ActiveZoneTerm> zoneTerms;
   ActiveTerm residual;
+  ActiveTerm extent; // "glacier_extent", with dynamic glaciers
   bool statisticsCreated = false;
 };

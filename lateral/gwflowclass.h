@@ -148,8 +148,12 @@ protected:
   void readTuningSection();
   void findInputGrids();
   void checkControlPoint() const;
-  void checkInputGrids();
+  // from: the file the grid named read was read from during the run (both
+  // empty at set-up).
+  void checkInputGrids(const std::string& from = "", const std::string& read = "");
   void warnOnStiffLeakage();
+  // The same checks after a read of one of the grids during the run.
+  void checkAgainOnReads();
   // lateral/gwflow_grids.cpp
   Grid newGrid(double inside, double outside);
   void freeGrid(Grid& g);

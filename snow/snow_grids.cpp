@@ -111,6 +111,11 @@ void schneemodellklasse::registerOutputGrids() {
   for (const auto& [g, name] : fluxes)
     createGrid(g, outputs[g].file, name, outputs[g].writeCode, 0.0, header.nodata, firstSnowRow,
                lastSnowRow);
+  // What the wind brought to (took from) a cell's snowfall, for the water
+  // balance.
+  if (isDeposition())
+    createGrid(depositedSnowGrid, "", "snow_deposition", 0, 0.0, header.nodata, firstSnowRow,
+               lastSnowRow);
 }
 
 // Rank 0, whole grid: the largest deposition a cell takes from a slide,

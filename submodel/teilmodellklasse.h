@@ -240,12 +240,13 @@ protected:
   [[noreturn]] void refuseNotANumber(const std::string& section, const std::string& key,
                                      std::string line, const std::string& hint) const;
   // Collective: when valid(value) is false at an own cell of the grid, every
-  // process ends the run with code; the FATAL entry names the grid, the row,
-  // the column and the value of the first such cell in row order, and the
-  // rule it breaks.
+  // process ends the run with code; the FATAL entry names the grid (and the
+  // file from, which it was read from during the run), the row, the column
+  // and the value of the first such cell in row order, and the rule it
+  // breaks.
   template <typename Valid>
   void checkGridValues(const OwnCells& cells, Grid grid, const std::string& name, Valid valid,
-                       const std::string& rule, int code) {
+                       const std::string& rule, int code, const std::string& from = "") {
     long first = firstCellKeyNone;
 #pragma omp parallel for schedule(runtime) reduction(min : first)
     for (long r = cells.firstRow; r <= cells.lastRow; ++r) {
@@ -256,7 +257,7 @@ protected:
           break;
         }
     }
-    refuseGridValue(grid, name, first, rule, code);
+    refuseGridValue(grid, name, first, rule, code, from);
   }
   // The cells this process computes; with masterCellsOnly, while response
   // units are in use, only their master cells. A missing "MPIRegions" (or
@@ -290,7 +291,7 @@ private:
   static constexpr long firstCellKeyNone = std::numeric_limits<long>::max();
   // Logs the cell of the key (none: firstCellKeyNone) and shares the code.
   void refuseGridValue(Grid grid, const std::string& name, long key, const std::string& rule,
-                       int code);
+                       int code, const std::string& from);
   void readSection(const std::string& name);
   void checkTimeStep();
   bool modelTimeLineDue(const ModelDate& date);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "tests/config/code_check_tables.h"
@@ -292,5 +293,39 @@ TEST(PeriodicStandardGrids, AnUnknownCodeInAReReadGridEndsEveryProcess) {
     if (worldRank() == 0) {
       EXPECT_NE(model.console().find(c.message), std::string::npos) << model.console();
     }
+  }
+}
+
+// A module's check of a grid's values runs after every read of its file
+// during the run, on the values read and with that file's name, and not at
+// the steps between.
+TEST(PeriodicStandardGrids, AReadGoesThroughTheChecksOfTheModules) {
+  const std::vector<ModelDate> reads = {at(2020, 12, 31, 22), at(2021, 1, 1, 0)};
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const ModelDate& d : reads)
+    files.push_back({stamped("watched.asc", d), gridText(constant(dateValue(d)))});
+  const std::string dir = prepareRun(
+      "periodic_checked",
+      "1\nwatched.asc watched 0 readcode = 0 defaultValue = 5 periodicity = 1 D 1\n", "", files);
+  const WorkingDirectory here(dir);
+  SetupModel model(dir, dir + "/run.ctl");
+  ASSERT_EQ(model.runSetup(), -1) << model.console();
+  const int index = model.findGrid("watched");
+  const Grid grid = model.grid("watched");
+  // The largest value of the own rows: the file's, above nodata.
+  std::vector<std::pair<std::string, double>> checked;
+  model.checkAgainOnRead(index, [&](const std::string& from) {
+    const GridHeader& h = model.getHeader();
+    double largest = h.nodata;
+    for (long r = h.firstRow; r <= h.lastRow; ++r)
+      for (long c = 1; c <= h.ncols; ++c) largest = std::max(largest, grid[r][c]);
+    checked.emplace_back(from, largest);
+  });
+  for (const ModelDate& d : datesFrom(reads.front(), 5, 1))
+    ASSERT_EQ(exitCodeOf([&] { runTimeStep(model, d, 60.0); }), -1) << model.console();
+  ASSERT_EQ(checked.size(), reads.size());
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    EXPECT_EQ(checked[i].first, stamped("watched.asc", reads[i]));
+    EXPECT_EQ(checked[i].second, dateValue(reads[i]));
   }
 }

@@ -163,9 +163,10 @@ TEST(WaterBalance, SpreadsZoneVolumesOverTheirAreaInPlaceOfTheCellTerms) {
 
 // A glacier grid of fractions and codes (nodata at row 2, column 4) under
 // 1 mm of water on every cell: the glacier's share takes the fractions
-// below 1, the covered part the cells of 1 and more. Zone 1: 0, 0.25, 0,
-// 0.25; zone 2: 1, 0.25, 1, nodata, 1, 2. The lake codes of the columns,
-// nodata, 1, 0 and -1, put the cells of column 2 in a lake.
+// below 1, the covered part the cells of 1 and more, the free part 1 - the
+// fraction of a cell not covered, the fraction every cell's. Zone 1: 0,
+// 0.25, 0, 0.25; zone 2: 1, 0.25, 1, nodata, 1, 2. The lake codes of the
+// columns, nodata, 1, 0 and -1, put the cells of column 2 in a lake.
 TEST(WaterBalance, TakesTheGlacierOrLakePartOfACell) {
   TinyCatchment catchment;
   catchment.lastHour = 1;
@@ -196,7 +197,8 @@ TEST(WaterBalance, TakesTheGlacierOrLakePartOfACell) {
   model.beforeRecorder = [&] {
     for (const auto& [label, part] :
          {std::pair{"whole", glacierPart::whole}, std::pair{"share", glacierPart::share},
-          std::pair{"covered", glacierPart::covered}}) {
+          std::pair{"covered", glacierPart::covered}, std::pair{"free", glacierPart::free},
+          std::pair{"fraction", glacierPart::fraction}}) {
       BalanceTerm term{"snow", label, BalanceKind::output, {"water"}};
       term.glacier = part;
       model.waterBalance->addCellTerm(term);
@@ -213,7 +215,51 @@ TEST(WaterBalance, TakesTheGlacierOrLakePartOfACell) {
   const ZoneValues expected[] = {{"whole", {1.0, 1.0, 1.0}},
                                  {"share", {0.125, 0.25 / 6.0, 0.075}},
                                  {"covered", {0.0, 4.0 / 6.0, 0.4}},
+                                 {"free", {0.875, 1.75 / 6.0, 0.525}},
+                                 {"fraction", {0.125, 4.25 / 6.0, 0.475}},
                                  {"outside", {0.5, 5.0 / 6.0, 0.7}},
                                  {"inside", {0.5, 1.0 / 6.0, 0.3}}};
+  expectLastLines(dir, expected);
+}
+
+// Glaciers grow from 0.25 to 0.5 of every cell at the end of the second
+// step, under 1 mm of water. The water beside them shrinks from 0.75 to 0.5
+// mm by the new extent alone; what left the glacier's part in that step
+// left a quarter of the cell.
+TEST(WaterBalance, BooksTheChangeOfTheGlaciersExtent) {
+  TinyCatchment catchment;
+  catchment.lastHour = 1;
+  catchment.standardGridCount = 2;
+  catchment.standardGrids = "";
+  for (const auto& [name, value] : {std::pair{"GlacierizedCells", "0.25"}, std::pair{"water", "1"}})
+    catchment.standardGrids += std::string(name) + ".asc " + name +
+                               " fillcode = 0 readcode = 0 defaultValue = " + value +
+                               " writecode = 0\n";
+  catchment.extraSections = "[recorder]\n1\n60\n\n[water_balance]\n1\n60\nbalance_\n2001\n";
+  const std::string dir =
+      std::filesystem::absolute(makeTestDirectory("water_balance_extent")).string();
+  catchment.write(dir);
+  RunLog log(dir);
+  RecordingApplication model(log.diag.get(), "run.ctl", CommandLine());
+  model.atPlace = [&](Place place, const ModelDate& date) {
+    if (place != Place::glaciers || date.hour != 1) return;
+    Grid g = model.grid("GlacierizedCells");
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) g[r][c] = 0.5;
+  };
+  model.beforeRecorder = [&] {
+    BalanceTerm held{"vertical", "held", BalanceKind::storage, {"water"}};
+    held.glacier = glacierPart::free;
+    model.waterBalance->addCellTerm(held);
+    BalanceTerm melt{"snow", "melt", BalanceKind::output, {"water"}};
+    melt.glacier = glacierPart::fraction;
+    model.waterBalance->addCellTerm(melt);
+  };
+  ASSERT_EQ(runModel(model, dir), -1) << log.text();
+
+  const ZoneValues expected[] = {{"held", {-0.25, -0.25, -0.25}},
+                                 {"glacier_extent", {-0.25, -0.25, -0.25}},
+                                 {"melt", {0.25, 0.25, 0.25}},
+                                 {"residual", {-0.25, -0.25, -0.25}}};
   expectLastLines(dir, expected);
 }

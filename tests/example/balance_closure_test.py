@@ -12,7 +12,8 @@ import os
 import sys
 
 import example_test as ex
-import process_counts_test as counts
+import process_counts_test as pc
+import refused_inputs_test as ri
 import small_catchment as small
 from small_catchment import Case
 
@@ -92,6 +93,69 @@ def dynamic_glacier(text):
     return ex.switched_off(text, "SiltingUpModel", "SurfaceRoutingModel")
 
 
+def deposition_grid(value_of):
+    """A deposition_index of value_of(row) in the catchment."""
+    return lambda folder: pc.write_grid_like(folder, "zones.asc", "deposition_index.asc",
+                                             lambda r, c, zone: value_of(r))
+
+
+def deposition(value_of):
+    """Snow falling on a deposition_index of value_of(row)."""
+    def edit(folder):
+        cold_cloudburst(folder)
+        deposition_grid(value_of)(folder)
+    return edit
+
+
+def slides(method):
+    """Snow method 6 (7 with the wind's deposition) with half of the pack
+    sliding off any slope to the four neighbours alike."""
+    def edit(text):
+        text = ex.replace_lines(text, (
+            (r"^5     method: energy", "%d     method: energy" % method),
+            (r"^30    minimum slope for slides.*$", "0     minimum slope"),
+            (r"^0\.01  slide mass fraction.*$", "0.5   slide mass fraction")))
+        grids = ["slide%d.asc  slidefraction%d  fillcode = 0 readcode = 1" % (k, k)
+                 for k in range(1, 5)]
+        if method == 7:
+            grids.append("deposition_index.asc  deposition_index  fillcode = 0 readcode = 1")
+        return pc.add_standard_grids(text, grids)
+    return edit
+
+
+def slide_grids(folder):
+    for k in range(1, 5):
+        pc.write_grid_like(folder, "zones.asc", "slide%d.asc" % k, lambda r, c, zone: 0.25)
+
+
+def slide_fractions(folder):
+    ex.cloudburst(folder)
+    slide_grids(folder)
+
+
+def partly_glacierized(method, snow=None):
+    """Glacier method 11, 12 or 13 on subbasin 3, whole cells at the top and
+    half cells below, its year closing at the end of the run's second day;
+    the glacier's fractions in place of ice_firn. snow: an edit of the snow
+    model's lines."""
+    def edit(text):
+        text = pc.dynamic_glacier(text)
+        text = ex.replace_lines(text, (
+            (r"^ice_firn\.asc  ice_firn .*\n", ""),
+            (r"^26  number of grids", "25  number of grids"),
+            (r"^11    Glacier-Method", "%d    Glacier-Method" % method)))
+        return snow(text) if snow else text
+    return edit
+
+
+def glacier_fractions(*weather):
+    def edit(folder):
+        pc.dynamic_glacier_input(folder)
+        for w in weather:
+            w(folder)
+    return edit
+
+
 def glacier_grids(folder):
     """The cells of ice_firn wholly under glacier 1, with 50 mm of snow
     beside it at the start, and snow falling."""
@@ -124,7 +188,7 @@ def river_exchange(interaction, *off):
     river cells exchanging water with the river of their subbasin, and the
     balance."""
     def edit(text):
-        text = counts.add_standard_grids(ex.switched_off(text, *off), [
+        text = pc.add_standard_grids(ex.switched_off(text, *off), [
             "kolmation.asc  kolmation  fillcode = 0 readcode = 1"])
         return ex.replace_once("0     surface water interaction off",
                                "%d     surface water interaction" % interaction)(text) + \
@@ -167,7 +231,7 @@ def whole_glacier(r, c, zone):
 
 def whole_glacier_input(folder):
     for name in ("glacier_fraction.asc", "glacier_codes.asc"):
-        counts.write_grid_like(folder, "zones.asc", name, whole_glacier)
+        pc.write_grid_like(folder, "zones.asc", name, whole_glacier)
 
 
 def warm_whole_glacier_input(folder):
@@ -176,13 +240,13 @@ def warm_whole_glacier_input(folder):
 
 
 def glacierized_cells(text):
-    return counts.add_standard_grids(text, [
+    return pc.add_standard_grids(text, [
         "glacier_fraction.asc  GlacierizedCells  fillcode = 0 readcode = 1",
         "glacier_codes.asc  GlacierCodes  fillcode = 0 readcode = 1"])
 
 
 def dynamic_beside_ice_firn(text):
-    text = counts.dynamic_glacier(ex.switched_off(text, "routing_model", "lake_model", "irrigation"))
+    text = pc.dynamic_glacier(ex.switched_off(text, "routing_model", "lake_model", "irrigation"))
     return ex.replace_once("2 3  GMBEvalDay GMBEvalMonth",
                            "10 3  GMBEvalDay GMBEvalMonth")(text) + ex.BALANCE_SECTION
 
@@ -194,6 +258,18 @@ def static_beside_glacierized_cells(text):
 
 
 CASES = {
+    # The wind's deposition adds snow to the upper half and takes it from the
+    # lower: the subbasins gain and lose, the catchment too where the mean
+    # is not 0.
+    "deposition_halves": Case(with_balance(ri.with_deposition),
+                              deposition(lambda r: 0.3 if r <= 10 else -0.3), processes=(1, 3),
+                              check_outputs=closes("snow_deposition")),
+    "deposition_mean_not_zero": Case(with_balance(ri.with_deposition), deposition(lambda r: 0.2),
+                                     processes=(1, 2), check_outputs=closes("snow_deposition")),
+    # Slides take layers of the layered snow away after the soil's step: the
+    # water those held reaches the soil in the next.
+    "slides_layered_snow": Case(with_balance(slides(6)), slide_fractions, processes=(1, 3),
+                                check_outputs=closes("snow_layer_liquid")),
     # The canopy holds snow and sublimates it: both leave the land's water.
     "canopy_snow_21": Case(with_balance(canopy_snow(21)), cold_cloudburst, processes=(1, 3),
                            check_outputs=closes("canopy_snow_storage", "canopy_sublimation")),
@@ -211,6 +287,24 @@ CASES = {
     # The annual balance of a dynamic glacier empties the pack beside it.
     "dynamic_glacier": Case(with_balance(dynamic_glacier), glacier_grids,
                             processes=(1, 3), check_outputs=closes("snow_reset_on_glacier")),
+    # Glaciers over part of a cell: the canopy grows beside them, their own
+    # pack is theirs, and the annual close moves snow onto them and changes
+    # their extent; in the cold a lasting pack becomes a new glacier.
+    "glacier_part_of_cells": Case(with_balance(partly_glacierized(11)), glacier_fractions(),
+                                  processes=(1, 3),
+                                  check_outputs=closes("glacier_snow_storage", "glacier_extent",
+                                                       "glacier_runoff_extent")),
+    "glacier_new_in_the_cold": Case(with_balance(partly_glacierized(12)),
+                                    glacier_fractions(cold_cloudburst), processes=(1, 2),
+                                    check_outputs=closes("snow_reset_on_glacier",
+                                                         "glacier_snow_to_firn")),
+    # Slides weigh the packs beside and on a glacier by their parts.
+    "glacier_snow_method_slides": Case(with_balance(partly_glacierized(13, slides(7))),
+                                       glacier_fractions(ex.cloudburst, slide_grids,
+                                                         deposition_grid(lambda r: 0.2)),
+                                       processes=(1, 3),
+                                       check_outputs=closes("snow_slides", "snow_deposition",
+                                                            "glacier_precipitation")),
     # A lake's volume lies on its cells, in the example metres above its top.
     # Without the lake model the reservoirs hold their own water.
     "lakes": Case(with_channels(), processes=(1, 2),
@@ -224,20 +318,20 @@ CASES = {
     # process (2). The channels give what the soil took; not so without
     # groundwater, where the river cells of subbasin 2 take all that its
     # river brought the step before, more than it brings in a falling step.
-    "river_exchange_1": Case(river_exchange(1), counts.river_link_input, processes=(1, 2),
+    "river_exchange_1": Case(river_exchange(1), pc.river_link_input, processes=(1, 2),
                              check_outputs=river_gives_what_soil_takes),
     # Irrigation draws on the same rivers: its withdrawals stay apart.
     "river_exchange_2": Case(lambda text: river_exchange(2)(watered_from_the_river(text)),
-                             counts.river_link_input, processes=(1, 3),
+                             pc.river_link_input, processes=(1, 3),
                              check_outputs=river_gives_what_soil_takes),
     "river_exchange_2_without_groundwater": Case(
-        river_exchange(2, "groundwater_flow"), counts.river_link_input, processes=(1, 2),
+        river_exchange(2, "groundwater_flow"), pc.river_link_input, processes=(1, 2),
         check_outputs=closes("river_infiltration", "river_seepage")),
     # Each process caps by its own copy of a subbasin's river, so that the
     # amounts follow the layout, one layout here (on one process they are
     # those of interaction 2).
     "river_exchange_1_without_groundwater": Case(
-        river_exchange(1, "groundwater_flow"), counts.river_link_input, processes=(3,),
+        river_exchange(1, "groundwater_flow"), pc.river_link_input, processes=(3,),
         check_outputs=closes("river_infiltration", "river_seepage")),
     # Without the soil what reaches the ground leaves the land, silting-up's
     # direct runoff with it.

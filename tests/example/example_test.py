@@ -757,9 +757,10 @@ balance_  prefix of the balance statistics files
 BALANCE_STORAGES = {"interception_storage", "canopy_snow_storage", "snow_storage", "snow_layer_liquid",
                     "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
                     "channel_storage", "reservoir_storage", "lake_storage",
-                    "glacier_runoff_storage", "groundwater_storage"}
+                    "glacier_runoff_storage", "glacier_snow_storage", "groundwater_storage"}
 BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infiltration",
-                  "glacier_melt",
+                  "glacier_melt", "snow_deposition",
+                  "glacier_precipitation", "snow_slides", "glacier_extent", "glacier_runoff_extent",
                   "surface_exchange", "channel_inflow", "external_inflow", "internal_inflow",
                   "translation",
                   "groundwater_lateral_exchange", "groundwater_fixed_flux",

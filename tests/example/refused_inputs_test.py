@@ -39,6 +39,35 @@ def deposition_index(value, other=None):
     return edit
 
 
+def read_again(grid, control_edit=None):
+    """The standard grid read again at the first step of every day
+    (periodicity = 1 D 1) from the files named with the step's date."""
+    def edit(text):
+        text = control_edit(text) if control_edit else text
+        line = re.compile(r"^(\S+ +%s +fillcode.*)$" % re.escape(grid), flags=re.M)
+        ex.check(len(line.findall(text)) == 1, "[standard_grids] has no line of %s" % grid)
+        return line.sub(r"\1 periodicity = 1 D 1", text)
+    return edit
+
+
+def copies_with(name, value, edit_input=None):
+    """After edit_input, the files a periodic read takes for every hour of
+    three days: name with value at row 15, column 6."""
+    def edit(folder):
+        if edit_input:
+            edit_input(folder)
+        with open(os.path.join(folder, name)) as f:
+            lines = f.readlines()
+        values = lines[5 + 15].split()
+        values[5] = value
+        lines[5 + 15] = " ".join(values) + "\n"
+        for step in range(24 * 3):
+            with open(os.path.join(folder, "%s_202103%02d%02d" % (name, 1 + step // 24, step % 24)),
+                      "w") as f:
+                f.writelines(lines)
+    return edit
+
+
 def refused(section, label, value, code, line):
     """value in place of the first word of the line whose free text starts
     with `line` (or the edit `line`)."""
@@ -72,6 +101,16 @@ VERTICAL_AND_LATERAL = {
     "snow_negative_transzone": refused("snow_model", "transzone for ", "-0.75", 17, "transzone:"),
     "snow_deposition_below_minus_one": bad_cell("deposition_index", "-1.5", with_deposition,
                                                 deposition_index("0", "-1.5")),
+    # A value a periodic read brings is refused as at set-up.
+    "snow_deposition_read_again_below_minus_one": Case(
+        read_again("deposition_index", with_deposition),
+        copies_with("deposition_index.asc", "-2", deposition_index("0")), code=10,
+        words="grid \"deposition_index\" read again from deposition_index.asc_2021030100 holds -2 "
+              "at row 15, column 6, which must be -1 or more"),
+    "groundwater_kolmation_read_again_negative": Case(
+        read_again("gw_kolmation_1"), copies_with("gw_kolmation_1.asc", "-1e-08"), code=10,
+        words="grid \"gw_kolmation_1\" read again from gw_kolmation_1.asc_2021030100 holds -1e-08 "
+              "at row 15, column 6, which must not be negative or nodata"),
     # Merely unusual: snow may drift out of a catchment.
     "snow_deposition_mean_not_zero": Case(with_deposition, deposition_index("0.2"),
                                           words="\"deposition_index\" has a catchment mean of 0.2, not 0"),
