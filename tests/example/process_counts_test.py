@@ -214,6 +214,10 @@ CASES = {
     "river_link_control_point": Case(link_order, river_link_input, days=2, processes=(1, 2, 3),
                                      check_outputs=control_point_series),
     "lakes_with_tracer": Case(lakes_with_tracer, tracer_input, days=2, processes=(1, 2, 3)),
+    # Surface routing keeps the water on the land itself; its state file
+    # holds nodata outside the catchment.
+    "surface_routing_without_silting_up": Case(
+        lambda text: ex.switched_off(text, "SiltingUpModel"), processes=(1, 3)),
     "dynamic_glacier_balance": Case(dynamic_glacier, dynamic_glacier_input, days=2,
                                     processes=(1, 2, 3)),
     # Routing alone on what a run wrote, with observed discharge beside its
