@@ -21,27 +21,48 @@ TRACER = ("chloride non_radioactive evaporating min_conc = 0 max_conc = 0 kg/kg 
           "gwini = 1 statcode = 2001 gridcode = 3 path = ./ statext = stat gridext = asc")
 
 
+def one_tracer(record, grid):
+    """The control file with one tracer, which enters with the water at the
+    concentration of the grid file `grid`."""
+    def edit(text):
+        text = ex.replace_once("0  number of tracers\n", "1  number of tracers\n%s\n" % record)(text)
+        text, count = re.subn(r"^(\d+)(  number of grids: file, name, keys)$",
+                              lambda m: "%d%s" % (int(m.group(1)) + 1, m.group(2)), text,
+                              flags=re.M)
+        ex.check(count == 1, "no count of standard grids")
+        return ex.replace_once("\n\n[variable_grids]", "\n%s  concflux_tracer_1_input  "
+                               "fillcode = 0 readcode = 1\n\n[variable_grids]" % grid)(text)
+    return edit
+
+
+# The example sprinkles its fields from groundwater in May and June.
+IRRIGATED_IN_MARCH = ex.replace_once("from 5 10 with 12 mm to 6 28 with 12 mm every 6 day",
+                                     "from 3 1 with 12 mm to 3 28 with 12 mm every 1 day")
+
+
 def with_tracer(text):
     """The tracer in the rain (a grid of 1), the reservoir and the lake, and
     sprinkling from groundwater every day of March."""
-    text = ex.replace_once("0  number of tracers\n", "1  number of tracers\n%s\n" % TRACER)(text)
-    text, count = re.subn(r"^(\d+)(  number of grids: file, name, keys)$",
-                          lambda m: "%d%s" % (int(m.group(1)) + 1, m.group(2)), text, flags=re.M)
-    ex.check(count == 1, "no count of standard grids")
-    text = ex.replace_once("\n\n[variable_grids]", "\nones.asc  concflux_tracer_1_input  "
-                           "fillcode = 0 readcode = 1\n\n[variable_grids]")(text)
+    text = one_tracer(TRACER, "ones.asc")(text)
     text, count = re.subn(r"C0 = 0 ", "C0 = 1 ", text)
     ex.check(count == 2, "the reservoir and the lake have no C0")
-    return ex.replace_once("from 5 10 with 12 mm to 6 28 with 12 mm every 6 day",
-                           "from 3 1 with 12 mm to 3 28 with 12 mm every 1 day")(text)
+    return IRRIGATED_IN_MARCH(text)
 
 
-def ones(folder):
-    with open(os.path.join(folder, "zones.asc")) as f:
-        lines = f.read().splitlines()
-    body = [" ".join(v if v == "-9999" else "1" for v in line.split()) for line in lines[6:]]
-    with open(os.path.join(folder, "ones.asc"), "w") as f:
-        f.write("\n".join(lines[:6] + body) + "\n")
+def concentration_grid(name, value):
+    """An input edit: the grid file name with value in every cell of the
+    catchment."""
+    def edit(folder):
+        with open(os.path.join(folder, "zones.asc")) as f:
+            lines = f.read().splitlines()
+        body = [" ".join(v if v == "-9999" else str(value) for v in line.split())
+                for line in lines[6:]]
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("\n".join(lines[:6] + body) + "\n")
+    return edit
+
+
+ones = concentration_grid("ones.asc", 1)
 
 
 def grid(work, name):
@@ -112,6 +133,23 @@ def edited(*edits):
     return edit
 
 
+def salt(kind):
+    """One tracer at 5 in the water, 1 in the soil above the table and 2
+    below, carried as a mass (non_evaporating) or as a concentration
+    (evaporating)."""
+    return one_tracer("salt non_radioactive %s min_conc = 0 max_conc = 100 mg/l soilini = 1 "
+                      "gwini = 2 statcode = 2001 gridcode = 3 path = ./ statext = stat "
+                      "gridext = asc" % kind, "salt.asc")
+
+
+def inputs(*edits):
+    def edit(folder):
+        for e in edits:
+            e(folder)
+    return edit
+
+
+SALT_WATER = concentration_grid("salt.asc", 5)
 NO_LAKES = ex.replace_once("[lake_model]\n1 ", "[lake_model]\n0 ")
 NO_LAYERED_SNOW = ex.replace_once("[LayeredSnowModel]\n1", "[LayeredSnowModel]\n0")
 CASES = {name: Case(edit, ones, days=3, processes=processes, check_outputs=check_concentration_one)
@@ -119,6 +157,15 @@ CASES = {name: Case(edit, ones, days=3, processes=processes, check_outputs=check
                                        ("every_module_but_lakes", edited(NO_LAKES), (1, 3)),
                                        ("single_layer_snow", edited(NO_LAKES, NO_LAYERED_SNOW),
                                         (1, 3)))}
+# A warm start carries every tracer store on: the fields watered on the
+# first day hold salt on the leaves and on the silting surface; ten times
+# the rain of the second day leaves it on the leaves, in the snow and on the
+# land at the start of the third.
+CASES.update({
+    "warm_start_with_irrigation": Case(lambda text: IRRIGATED_IN_MARCH(salt("non_evaporating")(text)),
+                                       SALT_WATER, days=2, processes=(1, 3), continues=True),
+    "warm_start_after_a_cloudburst": Case(salt("evaporating"), inputs(SALT_WATER, ex.cloudburst),
+                                          days=3, processes=(1, 3), continues=True)})
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
