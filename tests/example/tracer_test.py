@@ -165,7 +165,12 @@ CASES.update({
     "warm_start_with_irrigation": Case(lambda text: IRRIGATED_IN_MARCH(salt("non_evaporating")(text)),
                                        SALT_WATER, days=2, processes=(1, 3), continues=True),
     "warm_start_after_a_cloudburst": Case(salt("evaporating"), inputs(SALT_WATER, ex.cloudburst),
-                                          days=3, processes=(1, 3), continues=True)})
+                                          days=3, processes=(1, 3), continues=True),
+    # Without silting-up, surface routing keeps the salt of the water on the
+    # land.
+    "warm_start_without_silting_up": Case(
+        lambda text: ex.switched_off(salt("evaporating")(text), "SiltingUpModel"),
+        inputs(SALT_WATER, ex.cloudburst), days=3, processes=(1, 3), continues=True)})
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
