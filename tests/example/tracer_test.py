@@ -125,6 +125,16 @@ def check_concentration_one(work):
     ex.check(not faults, "\n".join(faults))
 
 
+def canopy_at_one(work):
+    """The canopy of several land-use layers shares one store: its
+    statistic stands at 1 in every subbasin and step whose canopy holds
+    water."""
+    values = with_runoff(work, "chlinter.stat", "intercept.stat")
+    wrong = [v for v in values if abs(v - 1.0) > 1e-9]
+    ex.check(values and not wrong, "the canopy's statistic holds %d values at water on the "
+             "leaves, %d of them not 1, e.g. %s" % (len(values), len(wrong), wrong[:4]))
+
+
 def edited(*edits):
     def edit(text):
         for e in (with_tracer,) + edits:
@@ -157,6 +167,10 @@ CASES = {name: Case(edit, ones, days=3, processes=processes, check_outputs=check
                                        ("every_module_but_lakes", edited(NO_LAKES), (1, 3)),
                                        ("single_layer_snow", edited(NO_LAKES, NO_LAYERED_SNOW),
                                         (1, 3)))}
+# The storage statistic of every step beside the tracer's.
+STEP_STATISTIC = ex.replace_once("intercept.stat 2024", "intercept.stat 2001")
+CASES["layered_canopy_statistic"] = Case(edited(STEP_STATISTIC), ones, days=2, processes=(1, 3),
+                                         check_outputs=canopy_at_one)
 # A warm start carries every tracer store on: the fields watered on the
 # first day hold salt on the leaves and on the silting surface; ten times
 # the rain of the second day leaves it on the leaves, in the snow and on the
