@@ -135,6 +135,23 @@ def canopy_at_one(work):
              "leaves, %d of them not 1, e.g. %s" % (len(values), len(wrong), wrong[:4]))
 
 
+def snow_at_ten(work):
+    """Where snow lies after a cold day of snowfall at 10, the snow model's
+    store and the layered pack's hold 10."""
+    faults = []
+    for label, name in (("snow", "salsnow_.asc"), ("snow layers", "salsnowp.asc")):
+        values = stored(work, name, "swe.asc")
+        wrong = [v for v in values if abs(v - 10.0) > 1e-9]
+        if not values or wrong:
+            faults.append("%s: %d of %d values under snow differ from 10, e.g. %s" %
+                          (label, len(wrong), len(values), wrong[:4]))
+    ex.check(not faults, "\n".join(faults))
+
+
+def cold(folder):
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v - 10.0)
+
+
 def edited(*edits):
     def edit(text):
         for e in (with_tracer,) + edits:
@@ -143,13 +160,13 @@ def edited(*edits):
     return edit
 
 
-def salt(kind):
-    """One tracer at 5 in the water, 1 in the soil above the table and 2
-    below, carried as a mass (non_evaporating) or as a concentration
-    (evaporating)."""
-    return one_tracer("salt non_radioactive %s min_conc = 0 max_conc = 100 mg/l soilini = 1 "
-                      "gwini = 2 statcode = 2001 gridcode = 3 path = ./ statext = stat "
-                      "gridext = asc" % kind, "salt.asc")
+def salt(kind, soil=(1, 2)):
+    """One tracer in the water at the concentration of salt.asc, in the soil
+    above and below the table at those of soil, carried as a mass
+    (non_evaporating) or as a concentration (evaporating)."""
+    return one_tracer("salt non_radioactive %s min_conc = 0 max_conc = 100 mg/l soilini = %g "
+                      "gwini = %g statcode = 2001 gridcode = 3 path = ./ statext = stat "
+                      "gridext = asc" % ((kind,) + soil), "salt.asc")
 
 
 def inputs(*edits):
@@ -171,6 +188,12 @@ CASES = {name: Case(edit, ones, days=3, processes=processes, check_outputs=check
 STEP_STATISTIC = ex.replace_once("intercept.stat 2024", "intercept.stat 2001")
 CASES["layered_canopy_statistic"] = Case(edited(STEP_STATISTIC), ones, days=2, processes=(1, 3),
                                          check_outputs=canopy_at_one)
+# Snow falls at the concentration of the water, whatever the snow cover
+# lets run off (on a cold day nothing); a pack starts at the soil's
+# concentration, here the same 10.
+CASES["snowfall_into_the_layered_pack"] = Case(
+    salt("non_evaporating", (10, 10)), inputs(concentration_grid("salt.asc", 10), cold), days=2,
+    processes=(1, 3), check_outputs=snow_at_ten)
 # A warm start carries every tracer store on: the fields watered on the
 # first day hold salt on the leaves and on the silting surface; ten times
 # the rain of the second day leaves it on the leaves, in the snow and on the
