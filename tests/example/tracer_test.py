@@ -6,7 +6,9 @@ leaves with every water flux ("evaporating"), at concentration 1 in the rain,
 the soil and the aquifer at the start, the lake, the reservoir and the
 irrigation water, stands at 1 in every store that holds water, in the runoff
 and in the routed discharge; runs on one and three processes write the same
-files. Lakes with tracers run on one process only.
+files. Lakes with tracers run on one process only. Snow falling at 10 on a
+cold day brings 10 into the snow and the layered pack, and a warm start
+goes on with every tracer store as the run through does.
 """
 
 import os
@@ -111,6 +113,12 @@ def check_concentration_one(work):
         layered = f.read().split("[LayeredSnowModel]\n")[1].startswith("1")
     if layered:
         checks.append(("snow layers", lambda: stored(work, "chlsnowp.asc", "swe.asc")))
+    at_concentration(1.0, checks)
+
+
+def at_concentration(value, checks):
+    """Each (label, values) of checks gives values (a function) that stand
+    at value, and some."""
     faults = []
     for label, values in checks:
         try:
@@ -118,10 +126,10 @@ def check_concentration_one(work):
         except ex.Failure as failure:
             faults.append("%s: %s" % (label, failure))
             continue
-        wrong = [v for v in values if abs(v - 1.0) > 1e-9]
+        wrong = [v for v in values if abs(v - value) > 1e-9]
         if not values or wrong:
-            faults.append("%s: %d of %d values differ from 1, e.g. %s" %
-                          (label, len(wrong), len(values), wrong[:4]))
+            faults.append("%s: %d of %d values differ from %g, e.g. %s" %
+                          (label, len(wrong), len(values), value, wrong[:4]))
     ex.check(not faults, "\n".join(faults))
 
 
@@ -129,23 +137,16 @@ def canopy_at_one(work):
     """The canopy of several land-use layers shares one store: its
     statistic stands at 1 in every subbasin and step whose canopy holds
     water."""
-    values = with_runoff(work, "chlinter.stat", "intercept.stat")
-    wrong = [v for v in values if abs(v - 1.0) > 1e-9]
-    ex.check(values and not wrong, "the canopy's statistic holds %d values at water on the "
-             "leaves, %d of them not 1, e.g. %s" % (len(values), len(wrong), wrong[:4]))
+    at_concentration(1.0, [("the canopy's statistic at water on the leaves",
+                            lambda: with_runoff(work, "chlinter.stat", "intercept.stat"))])
 
 
 def snow_at_ten(work):
     """Where snow lies after a cold day of snowfall at 10, the snow model's
     store and the layered pack's hold 10."""
-    faults = []
-    for label, name in (("snow", "salsnow_.asc"), ("snow layers", "salsnowp.asc")):
-        values = stored(work, name, "swe.asc")
-        wrong = [v for v in values if abs(v - 10.0) > 1e-9]
-        if not values or wrong:
-            faults.append("%s: %d of %d values under snow differ from 10, e.g. %s" %
-                          (label, len(wrong), len(values), wrong[:4]))
-    ex.check(not faults, "\n".join(faults))
+    at_concentration(10.0, [(label, lambda name=name: stored(work, name, "swe.asc"))
+                            for label, name in (("snow", "salsnow_.asc"),
+                                                ("snow layers", "salsnowp.asc"))])
 
 
 def cold(folder):
