@@ -196,9 +196,12 @@ protected:
   void passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out,
                    const double* constants, size_t s, ModuleStatistic& statistic);
   static int flowTimeZone(double flowTime);
-  // The water on the land from the grid of a former run; without it the
-  // land starts dry, with a warning. Collective.
+  // The water on the land from the grid of a former run, and the tracers of
+  // it that the module keeps; without a grid the land starts dry or the
+  // water without the tracer, with a warning. Collective.
   void readSurfaceWater();
+  // The own cells of grid from file, where a former run left it.
+  void readLandGrid(const std::string& file, Grid grid, const std::string& what);
   void readStorageSection(FILE* file);
   void writeStorageSection(bool append);
   void countZoneCells();

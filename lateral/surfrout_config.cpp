@@ -101,6 +101,15 @@ void surfaceroutingclass::findInputGrids() {
   else
     surfStorSiltingUpGrid = registerGridSlot(siltingUpStorageSlot, "SurfStorSiltingUp",
                                              "SurfStorSiltingUp", 0, 0.0, header.nodata);
+  if (registryIndex[siltingUpStorageSlot] < 0) return;
+  // The state file of this grid holds nodata outside the catchment, also in
+  // the columns beyond a row's own cells, which one process writes itself.
+  const GridRegistryEntry& zone = registry[1];
+  for (long r = heldFirst; r <= heldLast; ++r) {
+    const bool zoneRow = r >= zone.firstRow && r <= zone.lastRow;
+    for (long c = 1; c <= header.ncols; ++c)
+      if (!zoneRow || zone.grid[r][c] == header.nodata) surfStorSiltingUpGrid[r][c] = header.nodata;
+  }
 }
 
 void surfaceroutingclass::readSection() {

@@ -72,16 +72,26 @@ void surfaceroutingclass::readStorage(const std::string* name, int setting) {
 }
 
 void surfaceroutingclass::readSurfaceWater() {
-  if (!initialStateFileExists(surfaceWaterFile)) {
-    *diag << "WARNING: no grid " << surfaceWaterFile
-          << " of a former run in the directory of the initial states; the water that stood "
-             "on the land at its end is not there"
+  readLandGrid(surfaceWaterFile, surfStorSiltingUpGrid, "the water that stood on the land");
+  // Without silting-up the module keeps the tracers of that water itself.
+  for (int k = 1; k < static_cast<int>(concStorGrids.size()); ++k)
+    if (tracerStorageIndex[k] > 0)
+      readLandGrid(registry[tracerStorageIndex[k]].fileName, concStorGrids[k],
+                   "the concentration of tracer " + std::to_string(k) + " in that water");
+}
+
+void surfaceroutingclass::readLandGrid(const std::string& file, Grid grid,
+                                       const std::string& what) {
+  if (!initialStateFileExists(file)) {
+    *diag << "WARNING: no grid " << file
+          << " of a former run in the directory of the initial states; " << what
+          << " at its end is not there"
           << "[end-entry]";
     return;
   }
   Grid read = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
-  readGrid(surfaceWaterFile, read, 0, false, false, false, 0, false, true, 0.0);
-  cells.forEachInOrder([&](long r, long c) { surfStorSiltingUpGrid[r][c] = read[r][c]; });
+  readGrid(file, read, 0, false, false, false, 0, false, true, 0.0);
+  cells.forEachInOrder([&](long r, long c) { grid[r][c] = read[r][c]; });
   free_matrix(read, heldFirst, heldLast, 1, header.ncols);
 }
 

@@ -237,6 +237,18 @@ void surfaceroutingclass::endStep() {
       ZoneRecord& g = statistics[statQG].records[s];
       g.weightSum = g.effectiveWeight = rel;
       g.valueSum = rel * Qg[0][s];
+      // The tracers of the baseflow are known on rank 0 alone.
+      for (size_t k = 1; k <= n; ++k) {
+        const double tracerBase = QBb && QBb->size() > k ? (*QBb)[k][s] : 0.0;
+        const double sum = baseflow + QIi[0][s] + QDd[0][s];
+        Qg[k][s] =
+            sum > 0.0
+                ? (baseflow * tracerBase + QIi[0][s] * QIi[k][s] + QDd[0][s] * QDd[k][s]) / sum
+                : 0.0;
+        ZoneRecord& record = tracers[k - 1]->zoneRecords[s];
+        record.valueSum = Qg[k][s];
+        record.weightSum = record.effectiveWeight = 1.0;
+      }
     }
   const ModelDate& d = currentDate;
   for (StatisticKind k : {statQD, statQI, statQG, statQB, statStorage})
@@ -246,18 +258,7 @@ void surfaceroutingclass::endStep() {
     for (std::vector<double>& row : *a)
       MPI_Bcast(row.data(), static_cast<int>(row.size()), MPI_DOUBLE, 0, MPI_COMM_WORLD);
   for (size_t k = 1; k <= n; ++k) {
-    SubmodelTracer& t = *tracers[k - 1];
-    for (size_t s = 1; s <= N; ++s) {
-      const double baseflow = QBb && QBb->size() > k ? (*QBb)[0][s] : 0.0;
-      const double tracerBase = QBb && QBb->size() > k ? (*QBb)[k][s] : 0.0;
-      const double sum = baseflow + QIi[0][s] + QDd[0][s];
-      Qg[k][s] = sum > 0.0 ? (baseflow * tracerBase + QIi[0][s] * QIi[k][s] + QDd[0][s] * QDd[k][s]) / sum
-                           : 0.0;
-      ZoneRecord& record = t.zoneRecords[s];
-      record.valueSum = Qg[k][s];
-      record.weightSum = record.effectiveWeight = 1.0;
-    }
-    t.statistic->storeStep(d.year, d.month, d.day, d.hour, d.minute, 1);
+    tracers[k - 1]->statistic->storeStep(d.year, d.month, d.day, d.hour, d.minute, 1);
     if (tracerStorageIndex[k] > 0) writeOutputGrids(tracerStorageIndex[k], 1, 0);
   }
   for (GridSlot slot : {velocitySlot, fluxesSlot}) {

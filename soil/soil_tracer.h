@@ -34,8 +34,10 @@ struct SoilTracer {
   Grid landRunoff = nullptr;
   Grid landStored = nullptr;
   // With the layered snow model, "concstor_tracer_%d_snowpack": the
-  // concentration of the pack's water.
+  // concentration of the pack's water; and that of the snow the snow model
+  // holds, with which what it adds to the pack enters.
   Grid pack = nullptr;
+  Grid snowfall = nullptr;
   int packIndex = 0;
   double decay = 1.0;                 // factor per sub-step
   std::unique_ptr<PointSeries> point; // on the process of the control cell

@@ -120,6 +120,10 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
       t.pack[r][c] = r >= header.firstRow && r <= header.lastRow && isOwnValidCell(r, c)
                          ? record.soilIni
                          : nodata;
+  // The snow model's store; without the snow model the water coming in.
+  int snow = findGrid("concstor_tracer_" + number + "_snow_model", 1);
+  if (snow == 0) snow = findGrid(flux + "irrigation", 1);
+  t.snowfall = registry[snow > 0 ? snow : requireGrid(flux + "input")].grid;
   const std::string packName = "concstor_tracer_" + number + "_snowpack";
   t.packIndex = freeIndex(packName);
   registerGrid(t.packIndex, stem + "snowp" + extension, t.pack, nullptr, 0, packName,
@@ -238,8 +242,10 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
                              ? storage * 1000.0 * std::max(0.0, thickness - depth)
                              : 0.0;
   // What the snow model added to the pack since the column left it has the
-  // concentration of the water input; what it took leaves an evaporating
-  // tracer's concentration as it was.
+  // concentration of the snow it holds, which took up the snowfall (not that
+  // of the soil's water input, which may be the snow's outflow, none on a
+  // cold day); what it took leaves an evaporating tracer's concentration as
+  // it was.
   const double packNow = packWaterLeft ? packWater(r, c) : 0.0;
   const double packBefore = packWaterLeft ? packWaterLeft[r][c] : 0.0;
   solutes.packWater = packNow;
@@ -261,8 +267,8 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
     if (t.pack) {
       double C = t.pack[r][c];
       const double added = packNow - packBefore;
-      if (added > 0.0)
-        C = mixConcentration(C, solutes.inputConcentration[i], packBefore, added);
+      const double snow = t.snowfall[r][c] != nodata ? t.snowfall[r][c] : 0.0;
+      if (added > 0.0) C = mixConcentration(C, snow, packBefore, added);
       else if (added < 0.0 && !t.tracer.record.evaporating && packNow > 0.0)
         C *= packBefore / packNow;
       solutes.packConcentration[i] = C;

@@ -224,6 +224,18 @@ void teilmodellklasse::createTracerStatistic(int k, SubmodelTracer& t, Grid weig
   t.statistic->writeHeader(moduleName, title, statisticTable, tableSize);
 }
 
+void teilmodellklasse::readTracerStores() {
+  for (const std::unique_ptr<SubmodelTracer>& t : tracers) {
+    Grid read = matrix(t->firstRow, t->lastRow, 1, header.ncols, header.nrows);
+    readGrid(t->gridFile, read, 0, false, false, false, 0, false, true, 0.0);
+#pragma omp parallel for schedule(runtime)
+    for (long r = t->firstRow; r <= t->lastRow; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        if (t->concstor[r][c] != header.nodata) t->concstor[r][c] = read[r][c];
+    free_matrix(read, t->firstRow, t->lastRow, 1, header.ncols);
+  }
+}
+
 std::unique_ptr<zonalstatistic> teilmodellklasse::createZoneStatistic(ZoneRecord** records,
                                                                       int code, int decimals,
                                                                       std::string& file,

@@ -215,6 +215,10 @@ protected:
     teilmodellklasse::initTracers(errorCode, tracerCount, table, statisticTable, tableSize);
     if (errorCode == 0) errorCode = catchModuleFailure(std::forward<Wire>(wire));
   }
+  // A warm start: each tracer's store as a former run left it in the
+  // tracer's grid file (in the directory of the initial states), in the
+  // cells where the store holds a value. Collective.
+  void readTracerStores();
   // A statistic of the module's zones that sums into *records, in the file
   // (a relative name gets the output directory in front), over the zones of
   // "[output_list]" for the listed modes, with its header

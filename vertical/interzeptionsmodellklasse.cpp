@@ -196,6 +196,7 @@ void interzeptionsmodellklasse::initTracers(int& errorCode, int tracerCount,
                       sources[s]);
       tracerInput[j] = registry[requireOneOf3Grids(names[0], names[1], names[2])].grid;
     }
+    if (readStartGrids == 1) readTracerStores();
   });
 }
 

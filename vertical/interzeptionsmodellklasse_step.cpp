@@ -342,8 +342,9 @@ void interzeptionsmodellklasse::addStatistics() {
   book.addToSeries(jobs);
 
   // A tracer's concentration in the store, in the zones of the module; a
-  // cell with a glacier counts once more.
-  const Grid stored = layer[1].storage.grid;
+  // cell with a glacier counts once more. The layers of a canopy share one
+  // store, whose water is the total's.
+  const Grid stored = layer[0].storage.grid;
   for (const std::unique_ptr<SubmodelTracer>& t : tracers) {
     zonalstatistic& s = *t->statistic;
     const bool evaporating = t->record.evaporating != 0;
@@ -351,7 +352,7 @@ void interzeptionsmodellklasse::addStatistics() {
       const double g = glacierFraction(r, c);
       const long zone = zones.indexOf(zones.grid[r][c]);
       const double value = t->concstor[r][c];
-      if (g < 1.0 && layers == 1) s.addValue(r, c, zone, value, evaporating ? stored[r][c] : 1.0);
+      if (g < 1.0) s.addValue(r, c, zone, value, evaporating ? stored[r][c] : 1.0);
       if (g > 0.0)
         s.addValue(r, c, zone, value, !evaporating ? 1.0 : g >= wholeGlacier ? 0.0 : stored[r][c]);
     });

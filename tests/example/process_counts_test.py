@@ -201,6 +201,12 @@ def link_order(text):
                            "2     surface water interaction: re-infiltration in link order")(text)
 
 
+def tracer_without_groundwater(text):
+    """The tracer in the baseflow of the soil, which surface routing mixes
+    into its runoff."""
+    return ex.switched_off(lakes_with_tracer(text), "groundwater_flow")
+
+
 def control_point_series(work):
     """The control cell's evapotranspiration per layer: some value is above 0
     (its interflow is 0 here whatever the interaction)."""
@@ -214,6 +220,12 @@ CASES = {
     "river_link_control_point": Case(link_order, river_link_input, days=2, processes=(1, 2, 3),
                                      check_outputs=control_point_series),
     "lakes_with_tracer": Case(lakes_with_tracer, tracer_input, days=2, processes=(1, 2, 3)),
+    # Surface routing keeps the water on the land itself; its state file
+    # holds nodata outside the catchment.
+    "surface_routing_without_silting_up": Case(
+        lambda text: ex.switched_off(text, "SiltingUpModel"), processes=(1, 3)),
+    "surface_routing_tracer_without_groundwater": Case(tracer_without_groundwater, tracer_input,
+                                                       processes=(1, 2, 3)),
     "dynamic_glacier_balance": Case(dynamic_glacier, dynamic_glacier_input, days=2,
                                     processes=(1, 2, 3)),
     # Routing alone on what a run wrote, with observed discharge beside its

@@ -6,7 +6,9 @@ leaves with every water flux ("evaporating"), at concentration 1 in the rain,
 the soil and the aquifer at the start, the lake, the reservoir and the
 irrigation water, stands at 1 in every store that holds water, in the runoff
 and in the routed discharge; runs on one and three processes write the same
-files. Lakes with tracers run on one process only.
+files. Lakes with tracers run on one process only. Snow falling at 10 on a
+cold day brings 10 into the snow and the layered pack, and a warm start
+goes on with every tracer store as the run through does.
 """
 
 import os
@@ -21,27 +23,48 @@ TRACER = ("chloride non_radioactive evaporating min_conc = 0 max_conc = 0 kg/kg 
           "gwini = 1 statcode = 2001 gridcode = 3 path = ./ statext = stat gridext = asc")
 
 
+def one_tracer(record, grid):
+    """The control file with one tracer, which enters with the water at the
+    concentration of the grid file `grid`."""
+    def edit(text):
+        text = ex.replace_once("0  number of tracers\n", "1  number of tracers\n%s\n" % record)(text)
+        text, count = re.subn(r"^(\d+)(  number of grids: file, name, keys)$",
+                              lambda m: "%d%s" % (int(m.group(1)) + 1, m.group(2)), text,
+                              flags=re.M)
+        ex.check(count == 1, "no count of standard grids")
+        return ex.replace_once("\n\n[variable_grids]", "\n%s  concflux_tracer_1_input  "
+                               "fillcode = 0 readcode = 1\n\n[variable_grids]" % grid)(text)
+    return edit
+
+
+# The example sprinkles its fields from groundwater in May and June.
+IRRIGATED_IN_MARCH = ex.replace_once("from 5 10 with 12 mm to 6 28 with 12 mm every 6 day",
+                                     "from 3 1 with 12 mm to 3 28 with 12 mm every 1 day")
+
+
 def with_tracer(text):
     """The tracer in the rain (a grid of 1), the reservoir and the lake, and
     sprinkling from groundwater every day of March."""
-    text = ex.replace_once("0  number of tracers\n", "1  number of tracers\n%s\n" % TRACER)(text)
-    text, count = re.subn(r"^(\d+)(  number of grids: file, name, keys)$",
-                          lambda m: "%d%s" % (int(m.group(1)) + 1, m.group(2)), text, flags=re.M)
-    ex.check(count == 1, "no count of standard grids")
-    text = ex.replace_once("\n\n[variable_grids]", "\nones.asc  concflux_tracer_1_input  "
-                           "fillcode = 0 readcode = 1\n\n[variable_grids]")(text)
+    text = one_tracer(TRACER, "ones.asc")(text)
     text, count = re.subn(r"C0 = 0 ", "C0 = 1 ", text)
     ex.check(count == 2, "the reservoir and the lake have no C0")
-    return ex.replace_once("from 5 10 with 12 mm to 6 28 with 12 mm every 6 day",
-                           "from 3 1 with 12 mm to 3 28 with 12 mm every 1 day")(text)
+    return IRRIGATED_IN_MARCH(text)
 
 
-def ones(folder):
-    with open(os.path.join(folder, "zones.asc")) as f:
-        lines = f.read().splitlines()
-    body = [" ".join(v if v == "-9999" else "1" for v in line.split()) for line in lines[6:]]
-    with open(os.path.join(folder, "ones.asc"), "w") as f:
-        f.write("\n".join(lines[:6] + body) + "\n")
+def concentration_grid(name, value):
+    """An input edit: the grid file name with value in every cell of the
+    catchment."""
+    def edit(folder):
+        with open(os.path.join(folder, "zones.asc")) as f:
+            lines = f.read().splitlines()
+        body = [" ".join(v if v == "-9999" else str(value) for v in line.split())
+                for line in lines[6:]]
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("\n".join(lines[:6] + body) + "\n")
+    return edit
+
+
+ones = concentration_grid("ones.asc", 1)
 
 
 def grid(work, name):
@@ -90,6 +113,12 @@ def check_concentration_one(work):
         layered = f.read().split("[LayeredSnowModel]\n")[1].startswith("1")
     if layered:
         checks.append(("snow layers", lambda: stored(work, "chlsnowp.asc", "swe.asc")))
+    at_concentration(1.0, checks)
+
+
+def at_concentration(value, checks):
+    """Each (label, values) of checks gives values (a function) that stand
+    at value, and some."""
     faults = []
     for label, values in checks:
         try:
@@ -97,11 +126,31 @@ def check_concentration_one(work):
         except ex.Failure as failure:
             faults.append("%s: %s" % (label, failure))
             continue
-        wrong = [v for v in values if abs(v - 1.0) > 1e-9]
+        wrong = [v for v in values if abs(v - value) > 1e-9]
         if not values or wrong:
-            faults.append("%s: %d of %d values differ from 1, e.g. %s" %
-                          (label, len(wrong), len(values), wrong[:4]))
+            faults.append("%s: %d of %d values differ from %g, e.g. %s" %
+                          (label, len(wrong), len(values), value, wrong[:4]))
     ex.check(not faults, "\n".join(faults))
+
+
+def canopy_at_one(work):
+    """The canopy of several land-use layers shares one store: its
+    statistic stands at 1 in every subbasin and step whose canopy holds
+    water."""
+    at_concentration(1.0, [("the canopy's statistic at water on the leaves",
+                            lambda: with_runoff(work, "chlinter.stat", "intercept.stat"))])
+
+
+def snow_at_ten(work):
+    """Where snow lies after a cold day of snowfall at 10, the snow model's
+    store and the layered pack's hold 10."""
+    at_concentration(10.0, [(label, lambda name=name: stored(work, name, "swe.asc"))
+                            for label, name in (("snow", "salsnow_.asc"),
+                                                ("snow layers", "salsnowp.asc"))])
+
+
+def cold(folder):
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v - 10.0)
 
 
 def edited(*edits):
@@ -112,6 +161,23 @@ def edited(*edits):
     return edit
 
 
+def salt(kind, soil=(1, 2)):
+    """One tracer in the water at the concentration of salt.asc, in the soil
+    above and below the table at those of soil, carried as a mass
+    (non_evaporating) or as a concentration (evaporating)."""
+    return one_tracer("salt non_radioactive %s min_conc = 0 max_conc = 100 mg/l soilini = %g "
+                      "gwini = %g statcode = 2001 gridcode = 3 path = ./ statext = stat "
+                      "gridext = asc" % ((kind,) + soil), "salt.asc")
+
+
+def inputs(*edits):
+    def edit(folder):
+        for e in edits:
+            e(folder)
+    return edit
+
+
+SALT_WATER = concentration_grid("salt.asc", 5)
 NO_LAKES = ex.replace_once("[lake_model]\n1 ", "[lake_model]\n0 ")
 NO_LAYERED_SNOW = ex.replace_once("[LayeredSnowModel]\n1", "[LayeredSnowModel]\n0")
 CASES = {name: Case(edit, ones, days=3, processes=processes, check_outputs=check_concentration_one)
@@ -119,6 +185,30 @@ CASES = {name: Case(edit, ones, days=3, processes=processes, check_outputs=check
                                        ("every_module_but_lakes", edited(NO_LAKES), (1, 3)),
                                        ("single_layer_snow", edited(NO_LAKES, NO_LAYERED_SNOW),
                                         (1, 3)))}
+# The storage statistic of every step beside the tracer's.
+STEP_STATISTIC = ex.replace_once("intercept.stat 2024", "intercept.stat 2001")
+CASES["layered_canopy_statistic"] = Case(edited(STEP_STATISTIC), ones, days=2, processes=(1, 3),
+                                         check_outputs=canopy_at_one)
+# Snow falls at the concentration of the water, whatever the snow cover
+# lets run off (on a cold day nothing); a pack starts at the soil's
+# concentration, here the same 10.
+CASES["snowfall_into_the_layered_pack"] = Case(
+    salt("non_evaporating", (10, 10)), inputs(concentration_grid("salt.asc", 10), cold), days=2,
+    processes=(1, 3), check_outputs=snow_at_ten)
+# A warm start carries every tracer store on: the fields watered on the
+# first day hold salt on the leaves and on the silting surface; ten times
+# the rain of the second day leaves it on the leaves, in the snow and on the
+# land at the start of the third.
+CASES.update({
+    "warm_start_with_irrigation": Case(lambda text: IRRIGATED_IN_MARCH(salt("non_evaporating")(text)),
+                                       SALT_WATER, days=2, processes=(1, 3), continues=True),
+    "warm_start_after_a_cloudburst": Case(salt("evaporating"), inputs(SALT_WATER, ex.cloudburst),
+                                          days=3, processes=(1, 3), continues=True),
+    # Without silting-up, surface routing keeps the salt of the water on the
+    # land.
+    "warm_start_without_silting_up": Case(
+        lambda text: ex.switched_off(salt("evaporating")(text), "SiltingUpModel"),
+        inputs(SALT_WATER, ex.cloudburst), days=3, processes=(1, 3), continues=True)})
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
