@@ -224,6 +224,7 @@ protected:
   void checkSoilTypes();
   void readStateGrids();
   void readStateGrid(Grid grid, const NamedOutput& line);
+  void readIrrigationState();
   void computeColumns();
   void fillIrrigationGrids();
   void fillDrainageAndClayLevels();
