@@ -119,6 +119,22 @@ def irrigated_from_the_first_step(work):
              [k + 1 for k, v in enumerate(irrigation) if not v > 0.0])
 
 
+def fields_by_ratio(text):
+    """The fields watered from the river whenever real evapotranspiration
+    falls below 1.01 of the potential (always: without a grid of it the
+    ratio is 1), from the second step on on a soil wetter than the
+    threshold up to which they are watered."""
+    return ex.replace_lines(text, ((r"^1 sprinkled_fields 2 1 0 0 starting from .*$",
+                                    "1 sprinkled_fields 4 2 1.01"),)) + ex.BALANCE_SECTION
+
+
+def never_less_than_none(work):
+    closes()(work)
+    irrigation = ex.balance_rows(work + "/output")["irrigation"]
+    ex.check(min(min(row) for row in irrigation) >= 0.0, "irrigation below 0 in the steps %s" %
+             [k + 1 for k, row in enumerate(irrigation) if min(row) < 0.0])
+
+
 def river_exchange(interaction, *off):
     """The example with its channels, but those of off, the soil of the
     river cells exchanging water with the river of their subbasin, and the
@@ -255,6 +271,9 @@ CASES = {
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields,
                                    check_outputs=irrigated_from_the_first_step),
+    # A wet soil that the ratio calls dry gets no water, rather than less.
+    "irrigation_by_ratio": Case(fields_by_ratio, processes=(1, 3),
+                                check_outputs=never_less_than_none),
 }
 
 if __name__ == "__main__":
