@@ -44,10 +44,20 @@ def fields_by_demand(method, origin, threshold):
         (r"^(sb05\.asc  SB05\n)0(  its write code)$", r"\g<1>3\2")))
 
 
-def growing_roots(text):
-    """The field crops' roots grow a little every day from January to April."""
-    return ex.replace_lines(text, ((r"^(  RootDepth = 0\.1   )0\.1(   0\.6   0\.9   0\.3   0\.1;)$",
-                                    r"\g<1>0.6\2"),))
+def every_field(folder):
+    """Every cell of field crops irrigated, not only the one in the valley."""
+    with open(os.path.join(folder, "landuse.asc")) as f:
+        fields = [[v == "2" for v in line.split()] for line in f.read().splitlines()[6:]]
+    set_cells(folder, "irrigation", fields, "1")
+
+
+def stressed_growing_fields(text):
+    """Field crops whose transpiration suffers from 0.1 m of suction, so
+    that the ratio's threshold lies above the water content of their root
+    zone, and whose roots grow a little every day from January to April."""
+    return ex.replace_lines(text, (
+        (r"^(2 field crops \{\n)", "\\g<1>  HReduDry = 0.1;\n"),
+        (r"^(  RootDepth = 0\.1   )0\.1(   0\.6   0\.9   0\.3   0\.1;)$", r"\g<1>0.6\2")))
 
 
 def canopy_snow(method):
@@ -125,16 +135,17 @@ CASES = {
     # Irrigation by demand starts by the root zone's moisture that the soil's
     # last step left, and goes on with the amount of the step before.
     "suction_from_groundwater": Case(with_balance(fields_by_demand(3, 1, "0.5 0.1")),
-                                     continues=True, processes=(1, 3)),
-    "suction_from_river": Case(with_balance(fields_by_demand(3, 2, "0.5 0.1")), continues=True,
-                               processes=(1, 3)),
+                                     every_field, continues=True, processes=(1, 3)),
+    "suction_from_river": Case(with_balance(fields_by_demand(3, 2, "0.5 0.1")), every_field,
+                               continues=True, processes=(1, 3)),
     # Without a grid of it the ratio is 1, so that a threshold above 1 keeps
-    # the fields dry and their first amount goes on: the roots have grown
-    # since, and the river gives less than all.
-    "ratio_from_groundwater": Case(with_balance(fields_by_demand(4, 1, "1.01"), growing_roots),
+    # the fields dry and an amount, once started, goes on: the roots have
+    # grown since.
+    "ratio_from_groundwater": Case(with_balance(fields_by_demand(4, 1, "1.01"),
+                                                stressed_growing_fields), every_field,
                                    continues=True, processes=(1, 3)),
-    "ratio_from_river": Case(with_balance(fields_by_demand(4, 2, "1.01")), continues=True,
-                             processes=(1, 3)),
+    "ratio_from_river": Case(with_balance(fields_by_demand(4, 2, "1.01"), stressed_growing_fields),
+                             every_field, continues=True, processes=(1, 3)),
     # The canopy's snow melts and sublimates by the mean temperature of the
     # day before.
     "canopy_snow": Case(with_balance(canopy_snow(32)), bc.cold_cloudburst, continues=True,
