@@ -38,7 +38,9 @@ void irrigationclass::Step(long minute, long hour, long day, long month, long ye
   broadcastSupply();
   cells.forEach([&](long r, long c) { deliver(r, c); });
   addStatistics();
-  writeOutputGrids(amountsIndex);
+  // The unsaturated zone, whose grid "irrigation_amounts" is, writes it with
+  // its own at the end of the step: written here too, every step would be
+  // written twice and its sums would restart within the step.
   storeSteps(minute, hour, day, month, year);
   for (const std::unique_ptr<SubmodelTracer>& t : tracers) writeOutputGrids(t->concfluxIndex);
   reportFPE(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
