@@ -316,6 +316,8 @@ void ModellApplication::buildSubmodels() {
     plug(Place::unsaturatedZoneEnd, [this](const ModelDate& d) {
       unsatZone->computeMaxPumping();
       unsatZone->concentrateRunoff(DATE_ARGS(d));
+      // The glacier runoff of this step went by the glaciers before the close.
+      if (snow->closesGlacierYear()) unsatZone->updateGlacierZones();
     });
     plug(Place::externalGroundwaterTable,
          [this](const ModelDate&) { unsatZone->readGwStorageCoefficients(); });
@@ -352,8 +354,11 @@ void ModellApplication::buildSubmodels() {
                        unsatZone->getTOffsetFreshSnow());
   snow->setDumpOptions(context.dumpOptions.dumpMode != 0, context.dumpOptions.closeAfterDump != 0,
                        context.dumpOptions.repairAfterDump != 0, context.dumpOptions.maxDumpFiles);
-  if (snow->getFlowControl() > 0)
+  if (snow->getFlowControl() > 0) {
     snow->readStorage(unsatZone->getStorageFileName(), unsatZone->getReadStorageParameter());
+    // A warm start goes on with the glaciers the last close left.
+    unsatZone->updateGlacierZones();
+  }
   stage = "building " + evapotranspiration->getModuleName();
   evapotranspiration->readStorage(unsatZone->getStorageFileName(),
                                   unsatZone->getReadStorageParameter());

@@ -109,6 +109,9 @@ public:
   virtual int setRadiationCorrection(Grid grid);
   virtual Grid getSolidSnowStorage() const;
   virtual int setGlacierRunoffTable(double* table);
+  // Whether the glacier step of the current date closes the glaciers' year
+  // and so changes their extent.
+  virtual bool closesGlacierYear() const { return flowControl != 0 && balanceDue(); }
   // Seasonal sines of the day of the year, between their bounds.
   virtual double seasonalMeltFactor(long day, long month) const;
   virtual double seasonalIceRadiationFactor(long day, long month) const;

@@ -28,10 +28,12 @@ struct SoilFault {
 
 void unsatzonmodellklasse::setInitialState() {
   checkSoilTypes();
-  if (settings.readGrid == 1 || settings.readGrid == 3)
+  if (settings.readGrid == 1 || settings.readGrid == 3) {
     readStateGrids();
-  else
+    readIrrigationState();
+  } else {
     computeColumns();
+  }
   fillIrrigationGrids();
 }
 
@@ -63,6 +65,39 @@ void unsatzonmodellklasse::checkSoilTypes() {
     throw soilTypeCode;
   });
   shareExitCode(*diag, code);
+}
+
+// Irrigation by demand runs before the soil: it starts from the amount of
+// the step before and the root zone's moisture that the soil's last step
+// left, both of which a warm start takes from the grids a former run wrote.
+void unsatzonmodellklasse::readIrrigationState() {
+  if (!irrigationAmounts) return;
+  const IrrigationTable& irrigation = *context.irrigationTable;
+  const bool byDemand = std::any_of(irrigation.begin() + 1, irrigation.end(), [](const auto& r) {
+    return r.method == irrigationBySuction || r.method == irrigationByEtrEtpRatio;
+  });
+  const struct {
+    Grid grid;
+    int line;
+    const char* label;
+    const char* effect;
+  } grids[] = {{irrigationAmounts, lineIRRIG, "IRRIG",
+                "starts as if no water was given in the step before"},
+               {registry[findGrid("SB_1_grid", 1)].grid, lineSB05, "SB05",
+                "sees a root zone without water in its first step"}};
+  for (const auto& g : grids) {
+    const NamedOutput& line = settings.grids[g.line];
+    if (initialStateFileExists(line.name)) {
+      readStateGrid(g.grid, line);
+    } else if (byDemand) {
+      *diag << "WARNING: no grid " << line.name
+            << " of a former run in the directory of the initial states: irrigation by "
+               "demand "
+            << g.effect << "; write " << g.label
+            << " with the state for a warm start equal to a run through"
+            << "[end-entry]";
+    }
+  }
 }
 
 // Readgrid 0 puts the table at the top of the layer that ini_gw_level

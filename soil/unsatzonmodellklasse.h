@@ -66,6 +66,11 @@ public:
   // Whether the snow model's glacier takes the water on cells wholly under
   // a glacier; set by the driver after building it.
   virtual void setGlacierTakesWater(bool takes) { glacierTakesWater = takes; }
+  // Finds again which subbasins hold glacier, once a dynamic glacier's
+  // annual close or a warm start has changed the glaciers' extent: the
+  // glacier runoff of such a subbasin joins its runoff from the next step
+  // on. Collective.
+  virtual void updateGlacierZones();
 
   // Looks up, on the first call, the water input of the soil: the first of
   // "throughfall0", "snowcover_outflow" and "precipitation", with
@@ -224,6 +229,7 @@ protected:
   void checkSoilTypes();
   void readStateGrids();
   void readStateGrid(Grid grid, const NamedOutput& line);
+  void readIrrigationState();
   void computeColumns();
   void fillIrrigationGrids();
   void fillDrainageAndClayLevels();
@@ -508,6 +514,8 @@ protected:
   Grid drainageDepth = nullptr;
   Grid clayDepth = nullptr;
   Grid glacier = nullptr;    // fraction of glacier per cell
+  int glacierIndex = 0;
+  bool dynamicGlacier = false; // "GlacierizedCells" with a mass balance
   Grid glacierOld = nullptr; // "GlacierizedCellsOld"
   std::vector<Grid> landuse; // 1 .. land-use layers
 

@@ -171,6 +171,43 @@ def glacier_grids(folder):
                                                 for v in row) for row in rows]) + "\n")
 
 
+def glaciers_closing_low(text):
+    """The dynamic glacier, whose close turns every pack above 10 mm into
+    glacier, without interception, whose buckets over the glacier's part of
+    a cell stay apart here."""
+    text = dynamic_glacier(text)
+    ex.check(DYNAMIC_GLACIER.endswith("1000 0.25\n"), "the glacier lines have changed")
+    text = text.replace(DYNAMIC_GLACIER, DYNAMIC_GLACIER[:-len("1000 0.25\n")] + "10 0.25\n")
+    return ex.switched_off(text, "interception_model")
+
+
+def glaciers_everywhere(folder):
+    """The glacier of glacier_grids in subbasin 3, the cells beside it of no
+    glacier (a code below 0), and 10 K warmer on the second day."""
+    glacier_grids(folder)
+    path = os.path.join(folder, "glacier_codes.asc")
+    with open(path) as f:
+        lines = f.read().splitlines()
+    lines[6:] = [" ".join("-1" if v == "0" else v for v in line.split()) for line in lines[6:]]
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v + 10.0, from_day=2)
+
+
+def new_glaciers_run_off(work):
+    """The glaciers the close made in subbasins 1 and 2 melt, and every step
+    after the close closes. The close itself moves packs onto the glaciers,
+    which the balance does not follow."""
+    terms = ex.balance_rows(work + "/output")
+    after = {term: rows[24:] for term, rows in terms.items()}
+    ex.check(any(row[0] != 0.0 or row[1] != 0.0 for row in after["glacier_melt"]),
+             "no glacier melted in subbasins 1 and 2")
+    try:
+        ex.check_closure(after, 1e-9)
+    except ex.Failure as failure:
+        raise ex.Failure("counting from the step after the close, %s" % failure)
+
+
 def groundwater_fields(text):
     """The fields watered from groundwater from the first day on."""
     return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2 1 0 0 starting from) 5 10 (.*) 6 28 "
@@ -181,6 +218,22 @@ def irrigated_from_the_first_step(work):
     irrigation = [row[-1] for row in ex.balance_rows(work + "/output")["irrigation"]]
     ex.check(min(irrigation) > 0.0, "no irrigation in the steps %s" %
              [k + 1 for k, v in enumerate(irrigation) if not v > 0.0])
+
+
+def fields_by_ratio(text):
+    """The fields watered from the river whenever real evapotranspiration
+    falls below 1.01 of the potential (always: without a grid of it the
+    ratio is 1), from the second step on on a soil wetter than the
+    threshold up to which they are watered."""
+    return ex.replace_lines(text, ((r"^1 sprinkled_fields 2 1 0 0 starting from .*$",
+                                    "1 sprinkled_fields 4 2 1.01"),)) + ex.BALANCE_SECTION
+
+
+def never_less_than_none(work):
+    closes()(work)
+    irrigation = ex.balance_rows(work + "/output")["irrigation"]
+    ex.check(min(min(row) for row in irrigation) >= 0.0, "irrigation below 0 in the steps %s" %
+             [k + 1 for k, row in enumerate(irrigation) if min(row) < 0.0])
 
 
 def river_exchange(interaction, *off):
@@ -305,6 +358,10 @@ CASES = {
                                        processes=(1, 3),
                                        check_outputs=closes("snow_slides", "snow_deposition",
                                                             "glacier_precipitation")),
+    # The runoff of a glacier that a close makes where a subbasin had none
+    # joins the subbasin's.
+    "glacier_close_new_subbasins": Case(with_balance(glaciers_closing_low), glaciers_everywhere,
+                                        processes=(1, 3), check_outputs=new_glaciers_run_off),
     # A lake's volume lies on its cells, in the example metres above its top.
     # Without the lake model the reservoirs hold their own water.
     "lakes": Case(with_channels(), processes=(1, 2),
@@ -349,6 +406,9 @@ CASES = {
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields,
                                    check_outputs=irrigated_from_the_first_step),
+    # A wet soil that the ratio calls dry gets no water, rather than less.
+    "irrigation_by_ratio": Case(fields_by_ratio, processes=(1, 3),
+                                check_outputs=never_less_than_none),
 }
 
 if __name__ == "__main__":

@@ -216,6 +216,33 @@ def control_point_series(work):
              "uz_etr.txt holds no value above 0 for the control cell")
 
 
+def irrigation_summed(text):
+    """The fields watered from groundwater from the first day on, the amounts
+    written every step and summed over the run."""
+    return ex.replace_lines(text, (
+        (r"^(1 sprinkled_fields 2 1 0 0 starting from) 5 10 (.*) 6 28 (.*) 6 day$",
+         r"\1 3 1 \2 3 2 \3 1 day"),
+        (r"^(irrig\.asc  IRRIG\n)0(  its write code)$", r"\g<1>12\2")))
+
+
+def irrigation_sum_of_steps(work):
+    """Each step's amounts once, and their sum over the run in irrig.sum."""
+    output = os.path.join(work, "output")
+    steps = sorted(n for n in os.listdir(output) if n.startswith("irrig_2021"))
+    ex.check(len(steps) == 48, "%d grids of irrigation amounts for 48 steps: %s" %
+             (len(steps), " ".join(steps[:4])))
+
+    def values(name):
+        with open(os.path.join(output, name)) as f:
+            return [float(v) for line in f.read().splitlines()[6:] for v in line.split()]
+    total = [sum(cell) for cell in zip(*(values(n) for n in steps))]
+    summed = values("irrig.sum")
+    ex.check(any(v > 0.0 for v in summed), "no irrigation")
+    for k, (s, t) in enumerate(zip(summed, total)):
+        ex.check(s == -9999.0 or abs(s - t) <= 1e-5 * abs(t) + 1e-5,
+                 "cell %d of irrig.sum holds %g, its steps sum to %g" % (k, s, t))
+
+
 CASES = {
     "river_link_control_point": Case(link_order, river_link_input, days=2, processes=(1, 2, 3),
                                      check_outputs=control_point_series),
@@ -251,6 +278,10 @@ CASES = {
     # restore of the set-up values keep it there.
     "periodic_ponding": Case(ponding_reread, doubled_ponding_copies, processes=(1, 3),
                              check_outputs=ponding_in_mm),
+    # The amounts of irrigation belong to the unsaturated zone, which alone
+    # writes them.
+    "irrigation_amounts_summed": Case(irrigation_summed, processes=(1, 3),
+                                      check_outputs=irrigation_sum_of_steps),
 }
 
 if __name__ == "__main__":

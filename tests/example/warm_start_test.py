@@ -32,6 +32,34 @@ def fields_from_river(text):
                                     r"(.*) 6 day$", r"\1 2 \2 3 1 \3 3 2 \4 1 day"),))
 
 
+def fields_by_demand(method, origin, threshold):
+    """The example's fields watered by demand (method 3 by the suction of the
+    top soil, 4 by the ratio of real to potential evapotranspiration) from
+    groundwater (origin 1) or the river (2), with the amounts and the root
+    zone's moisture written at the end of the run."""
+    return lambda text: ex.replace_lines(text, (
+        (r"^1 sprinkled_fields 2 1 0 0 starting from .*$",
+         "1 sprinkled_fields %d %d %s" % (method, origin, threshold)),
+        (r"^(irrig\.asc  IRRIG\n)0(  its write code)$", r"\g<1>3\2"),
+        (r"^(sb05\.asc  SB05\n)0(  its write code)$", r"\g<1>3\2")))
+
+
+def every_field(folder):
+    """Every cell of field crops irrigated, not only the one in the valley."""
+    with open(os.path.join(folder, "landuse.asc")) as f:
+        fields = [[v == "2" for v in line.split()] for line in f.read().splitlines()[6:]]
+    set_cells(folder, "irrigation", fields, "1")
+
+
+def stressed_growing_fields(text):
+    """Field crops whose transpiration suffers from 0.1 m of suction, so
+    that the ratio's threshold lies above the water content of their root
+    zone, and whose roots grow a little every day from January to April."""
+    return ex.replace_lines(text, (
+        (r"^(2 field crops \{\n)", "\\g<1>  HReduDry = 0.1;\n"),
+        (r"^(  RootDepth = 0\.1   )0\.1(   0\.6   0\.9   0\.3   0\.1;)$", r"\g<1>0.6\2")))
+
+
 def canopy_snow(method):
     """Interception with the canopy's snow (above 30 with its energy balance),
     its load, age and albedo and the canopy's temperature written at the end
@@ -104,6 +132,20 @@ CASES = {
     # Irrigation from the river draws on what routing offered in the step
     # before.
     "river_irrigation": Case(with_balance(fields_from_river), continues=True, processes=(1, 3)),
+    # Irrigation by demand starts by the root zone's moisture that the soil's
+    # last step left, and goes on with the amount of the step before.
+    "suction_from_groundwater": Case(with_balance(fields_by_demand(3, 1, "0.5 0.1")),
+                                     every_field, continues=True, processes=(1, 3)),
+    "suction_from_river": Case(with_balance(fields_by_demand(3, 2, "0.5 0.1")), every_field,
+                               continues=True, processes=(1, 3)),
+    # Without a grid of it the ratio is 1, so that a threshold above 1 keeps
+    # the fields dry and an amount, once started, goes on: the roots have
+    # grown since.
+    "ratio_from_groundwater": Case(with_balance(fields_by_demand(4, 1, "1.01"),
+                                                stressed_growing_fields), every_field,
+                                   continues=True, processes=(1, 3)),
+    "ratio_from_river": Case(with_balance(fields_by_demand(4, 2, "1.01"), stressed_growing_fields),
+                             every_field, continues=True, processes=(1, 3)),
     # The canopy's snow melts and sublimates by the mean temperature of the
     # day before.
     "canopy_snow": Case(with_balance(canopy_snow(32)), bc.cold_cloudburst, continues=True,
@@ -119,7 +161,7 @@ CASES = {
 # What a warm start reads since this version, taken out of the files of a
 # former run as a run of an earlier version leaves them: the warm start
 # runs and names what starts anew.
-EVERY_STATE = with_balance(fields_from_river, canopy_snow(32), dynamic_glacier)
+EVERY_STATE = with_balance(fields_by_demand(3, 2, "0.5 0.1"), canopy_snow(32), dynamic_glacier)
 EARLIER_STATES = (
     ("sections", ("CanopyTemperatureHistory",), ("(subbasins and tracers of the irrigation",
                                                  "(maxirrig", "(number of glaciers)",
@@ -127,6 +169,8 @@ EARLIER_STATES = (
      ("no irrigation supply in the section [routing_model]", "no stack CanopyTemperatureHistory",
       "no glacier volumes in the snow section")),
     ("glacier_extent", ("GlacierizedCells_End",), (), ("no grid GlacierizedCells_End",)),
+    ("irrigation_by_demand", ("irrig.asc", "sb05.asc"), (), ("no grid irrig.asc",
+                                                            "no grid sb05.asc")),
 )
 
 
