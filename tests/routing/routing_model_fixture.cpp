@@ -60,6 +60,10 @@ int RoutingModelSetup::build() {
 void RoutingModelSetup::wire(const std::string* storageFile, int readMode) {
   model->SetRunoffSource(context.routingOnly ? nullptr : runoffRows.data());
   model->CheckInflowAbstractionLinks();
+  if (riverflow) {
+    model->setRiverflowTable(riverflow);
+    model->setRiverExchange(riverExchange);
+  }
   model->ReadStorageContent(storageFile, readMode);
   model->setWriteStorageFlag(1);
 }
