@@ -60,10 +60,6 @@ int RoutingModelSetup::build() {
 void RoutingModelSetup::wire(const std::string* storageFile, int readMode) {
   model->SetRunoffSource(context.routingOnly ? nullptr : runoffRows.data());
   model->CheckInflowAbstractionLinks();
-  if (riverflow) {
-    model->setRiverflowTable(riverflow);
-    model->setRiverExchange(riverExchange);
-  }
   model->ReadStorageContent(storageFile, readMode);
   model->setWriteStorageFlag(1);
 }

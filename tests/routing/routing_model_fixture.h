@@ -25,7 +25,7 @@ struct RoutingModelSetup {
   // Builds the module; returns its error code.
   int build();
   // Wires the module as the driver does (the test's runoff arrays outside
-  // routing-only mode, the riverflow records when given).
+  // routing-only mode).
   void wire(const std::string* storageFile = nullptr, int readMode = 0);
   // The step of hour k from the start.
   void step(long k);
@@ -52,8 +52,6 @@ struct RoutingModelSetup {
   std::vector<std::vector<double>> runoff; // [tracer][column 1 .. 4], mm per step
   std::vector<double*> runoffRows;
   std::unique_ptr<abflussmodellklasse> model;
-  ReinfiltrationRecord* riverflow = nullptr;
-  bool riverExchange = false; // the soil takes river water
 };
 
 // The text of a statistics table of total runoff per subbasin as the

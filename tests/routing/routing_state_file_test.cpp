@@ -134,59 +134,6 @@ TEST(RoutingState, WritesTheSectionLayout) {
             "is: 4\nHorva throws...");
 }
 
-// While the soil takes river water, the section ends with what the
-// channels owe it, which a warm start reads back; a section written
-// without it starts owing nothing and says so.
-TEST(RoutingState, CarriesTheRiverWaterOwedToTheSoil) {
-  const std::string name = "owed.state";
-  const std::string network = tg(2, 0.06) + channelText("OL 1", 2) + "\n";
-  std::vector<ReinfiltrationRecord> riverflow(6);
-  RoutingModelSetup first("routing_owed_first");
-  first.riverflow = riverflow.data();
-  first.riverExchange = true;
-  first.writeControlFile(network);
-  ASSERT_EQ(first.build(), 0);
-  first.wire(&name, 0);
-  // The soil took 2.5 mm (1 m^3/s over 0.03 km^2 in an hour is 120 mm) of
-  // the 1.5 mm the channel brings: it owes 1 mm.
-  first.runoff[0][1] = 1.5;
-  riverflow[1].withdrawal = 2.5 / 120.0;
-  first.step(0);
-  first.model->releaseModule();
-  const std::string written = readFile(first.path(name));
-  const std::size_t at = written.find("4 (subbasins of the river water the channels owe the soil)\n");
-  ASSERT_NE(at, std::string::npos) << written;
-  double owed[4] = {};
-  ASSERT_EQ(std::sscanf(written.c_str() + written.find('\n', at) + 1, "%lf %lf %lf %lf", &owed[0],
-                        &owed[1], &owed[2], &owed[3]),
-            4);
-  EXPECT_NEAR(owed[0], 1.0, 1e-12);
-  EXPECT_EQ(owed[1] + owed[2] + owed[3], 0.0);
-
-  const std::string without = written.substr(0, at) + "\n";
-  writeFile(first.path("without.state"), without);
-  for (const std::string& file : {name, std::string("without.state")}) {
-    SCOPED_TRACE(file);
-    RoutingModelSetup again("routing_owed_again");
-    again.riverflow = riverflow.data();
-    again.riverExchange = true;
-    again.context.inputDirectory = first.log.directory + "/";
-    again.writeControlFile(network);
-    ASSERT_EQ(again.build(), 0);
-    const std::string rewritten = "rewritten.state";
-    EXPECT_EQ(exitCodeOf([&] { again.wire(&file, 1); }), -1) << again.log.lastEntry();
-    const bool warned = again.log.lastEntry().find("no river water owed to the soil") == 0;
-    EXPECT_EQ(warned, file != name) << again.log.lastEntry();
-    // Written again as read: the owed water with it, or none.
-    again.model->releaseModule();
-    const std::string back = readFile(again.path(file));
-    EXPECT_EQ(back, file == name ? written
-                                 : without.substr(0, without.size() - 1) +
-                                       "4 (subbasins of the river water the channels owe the "
-                                       "soil)\n0 0 0 0 (owedRiverWater)\n\n");
-  }
-}
-
 // Read modes 0, 2 and 4 read nothing, but the name is kept for writing;
 // without a name the state goes to "storage.ftz".
 TEST(RoutingState, ReadsOnlyWhenAskedAndWritesWhereNamed) {
