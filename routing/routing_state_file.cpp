@@ -72,6 +72,18 @@ private:
 const char* const irrigationSupplyLabel = "(subbasins and tracers of the irrigation supply)";
 const char* const owedRiverWaterLabel = "(subbasins of the river water the channels owe the soil)";
 
+// One line of a value per subbasin into target[1 .. subbasins].
+void readSubbasinValues(StateLines& lines, DiagStream& diag, int subbasins, const std::string& what,
+                        double* target) {
+  std::string line;
+  const std::vector<double> values =
+      lines.next(line) ? numbersBeforeComment(line) : std::vector<double>();
+  if (static_cast<long>(values.size()) != subbasins)
+    abflussmodellklasse::StorageValueMismatch(diag, "the values of " + what, subbasins,
+                                              static_cast<long>(values.size()));
+  for (int i = 1; i <= subbasins; ++i) target[i] = values[static_cast<std::size_t>(i) - 1];
+}
+
 void writeQueue(FILE* f, const double* queue, int count) {
   for (int i = 1; i <= count; ++i) std::fprintf(f, i % 10 == 0 ? "%.17g \n" : "%.17g ", queue[i]);
   if (count % 10 != 0) std::fputs("\n", f);
@@ -152,15 +164,9 @@ void abflussmodellklasse::readIrrigationSupply(FILE* file, const std::string& pa
     StorageValueMismatch(*diag, "the number of tracers of the irrigation supply", tracerCount,
                          storedTracers);
   for (const std::vector<double*>* table : {&maxirrig, &maxirrigFromReservoirs})
-    for (int t = 0; t <= tracerCount; ++t) {
-      const std::vector<double> values =
-          lines.next(line) ? numbersBeforeComment(line) : std::vector<double>();
-      if (static_cast<long>(values.size()) != subbasins)
-        StorageValueMismatch(*diag, "the values of the irrigation supply", subbasins,
-                             static_cast<long>(values.size()));
-      for (int i = 1; i <= subbasins; ++i)
-        (*table)[static_cast<std::size_t>(t)][i] = values[static_cast<std::size_t>(i) - 1];
-    }
+    for (int t = 0; t <= tracerCount; ++t)
+      readSubbasinValues(lines, *diag, subbasins, "the irrigation supply",
+                         (*table)[static_cast<std::size_t>(t)]);
 }
 
 // What the channels owe the soil of the river cells; written while the
@@ -189,13 +195,8 @@ void abflussmodellklasse::readOwedRiverWater(FILE* file, const std::string& path
   if (stored != subbasins)
     StorageValueMismatch(*diag, "the number of subbasins of the river water owed to the soil",
                          subbasins, stored);
-  const std::vector<double> values =
-      lines.next(line) ? numbersBeforeComment(line) : std::vector<double>();
-  if (static_cast<long>(values.size()) != subbasins)
-    StorageValueMismatch(*diag, "the values of the river water owed to the soil", subbasins,
-                         static_cast<long>(values.size()));
-  for (int i = 1; i <= subbasins; ++i)
-    owedRiverWater[static_cast<std::size_t>(i)] = values[static_cast<std::size_t>(i) - 1];
+  readSubbasinValues(lines, *diag, subbasins, "the river water owed to the soil",
+                     owedRiverWater.data());
 }
 
 void abflussmodellklasse::WriteStorageContent() {

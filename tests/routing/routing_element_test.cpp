@@ -33,13 +33,23 @@ TEST(RoutingElement, RoutesWithoutAllocating) {
   }
 }
 
-TEST(RoutingElement, RiverflowRecordsFollowTheirChannels) {
-  RoutingNetwork net("riverflow", 2, 0, 1, 60.0, 1);
+namespace {
+
+// Element 2 of 1 km^2, whose channel from subbasin 1 (500 km^2) passes its
+// runoff on at once.
+routingclass& passingElement(RoutingNetwork& net) {
   net.cellCount(1) = 1.0;
   TestChannel channel;
   channel.storageMain = channel.storageFlood = 0.0;
   channel.length = 1.0;
-  routingclass& element = net.addElement(2, 1.0, {{1, {}, channel}});
+  return net.addElement(2, 1.0, {{1, {}, channel}});
+}
+
+} // namespace
+
+TEST(RoutingElement, RiverflowRecordsFollowTheirChannels) {
+  RoutingNetwork net("riverflow", 2, 0, 1, 60.0, 1);
+  routingclass& element = passingElement(net);
   net.runoff(1) = 0.36; // 100 l/s/km^2 over 500 km^2: 50 m^3/s
   net.runoff(1, 1) = 7.0;
   net.start();
@@ -70,15 +80,11 @@ TEST(RoutingElement, RiverflowRecordsFollowTheirChannels) {
 // The soil takes on the flow of the step before; what the channel's runoff
 // of the step cannot give, it owes and gives from its next runoff, and the
 // river it offers the soil meanwhile is that much lower. 1 m^3/s over
-// 500 km^2 in an hour is 0.0072 mm; the element's channel passes its
-// runoff on at once, and 1 mm of it is 1000 m^3.
+// 500 km^2 in an hour is 0.0072 mm; 1 mm of the element's runoff is
+// 1000 m^3.
 TEST(RoutingElement, ChannelsOweWhatTheSoilTookBeyondTheirRunoff) {
   RoutingNetwork net("owed_river_water", 2, 0, 2, 60.0, 0);
-  net.cellCount(1) = 1.0;
-  TestChannel channel;
-  channel.storageMain = channel.storageFlood = 0.0;
-  channel.length = 1.0;
-  routingclass& element = net.addElement(2, 1.0, {{1, {}, channel}});
+  routingclass& element = passingElement(net);
   net.runoff(1) = 0.36;
   net.start();
   std::vector<ReinfiltrationRecord> table(3);
