@@ -143,9 +143,10 @@ double routingclass::subtractWithdrawals(int c) {
     if (owed == 0.0) return;
     double given = 0.0;
     for (int n = 1; n <= subIntervals; ++n) {
-      const double give = std::min(owed, std::max(0.0, subRunoff[0][n][col]));
-      subRunoff[0][n][col] -= give;
-      given += give;
+      const double runoff = subRunoff[0][n][col];
+      const double left = runoff - std::min(owed, std::max(0.0, runoff));
+      given += runoff - left;
+      subRunoff[0][n][col] = left;
     }
     given /= subIntervals;
     const double factor = columnVolumeFactor(c, col);
