@@ -150,9 +150,13 @@ double routingclass::subtractWithdrawals(int c) {
     }
     given /= subIntervals;
     const double factor = columnVolumeFactor(c, col);
-    waterBalance.toSoil += record.withdrawal * factor;
     givenVolume += given * factor;
-    if (owedRiverWater) owedRiverWater[col] = std::max(0.0, owed - given);
+    if (!owedRiverWater) {
+      waterBalance.toSoil += given * factor;
+      return;
+    }
+    waterBalance.toSoil += record.withdrawal * factor;
+    owedRiverWater[col] = std::max(0.0, owed - given);
   };
   for (int member : memberColumns[c]) withdraw(member);
   withdraw(channelColumn(c));

@@ -85,7 +85,8 @@ public:
   virtual void AttachRiverflowTable(ReinfiltrationRecord* table, int attachment);
   // Per column (mm over the column, as the record's withdrawal) the river
   // water the soil took that the channel has not yet given; the routing
-  // module owns it. Without it the channel gives what it holds, no more.
+  // module owns it. Without it the channel gives, and books, what its
+  // runoff holds, no more.
   void setOwedRiverWater(double* owed) { owedRiverWater = owed; }
   virtual void UpdateRiverflowTable();
   virtual int MaxStorageCount(int n) const;
