@@ -92,3 +92,14 @@ double routingclass::reservoirVolume() const {
   for (int k = 1; k <= reservoirs; ++k) volume += reservoir(k).getVolume();
   return volume;
 }
+
+double routingclass::owedRiverVolume() const {
+  if (!owedRiverWater) return 0.0;
+  double volume = 0.0;
+  for (int c = 1; c <= tributaries + summedTributaries; ++c) {
+    for (int member : memberColumns[c])
+      volume += owedRiverWater[member] * columnVolumeFactor(c, member);
+    volume += owedRiverWater[channelColumn(c)] * columnVolumeFactor(c, channelColumn(c));
+  }
+  return volume;
+}

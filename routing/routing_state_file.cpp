@@ -1,8 +1,9 @@
 // The routing section of the state file: per element its translation
 // queues, the retention outflows of its sub-channels with their flood-plain
 // shares and queue write positions, and its riverflow records; then the
-// water the rivers and reservoirs offer irrigation. Values carry
-// 17 digits, so that a warm start continues a run exactly.
+// water the rivers and reservoirs offer irrigation and what the channels owe
+// the soil of the river cells. Values carry 17 digits, so that a warm start
+// continues a run exactly.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -41,7 +42,15 @@ public:
   // The next line that holds anything but blanks.
   bool nextFilled(std::string& line) {
     while (next(line))
-      if (line.find_first_not_of(" \t\r") != std::string::npos) return true;
+      if (filled(line)) return true;
+    return false;
+  }
+  // The same, put back; the blank lines before it are passed.
+  bool peekFilled(std::string& line) {
+    while (peek(line)) {
+      if (filled(line)) return true;
+      next(line);
+    }
     return false;
   }
   [[noreturn]] void failure(const char* what, int position) {
@@ -52,12 +61,28 @@ public:
   }
 
 private:
+  static bool filled(const std::string& line) {
+    return line.find_first_not_of(" \t\r") != std::string::npos;
+  }
   FILE* file;
   const std::string& path;
   DiagStream& diag;
 };
 
 const char* const irrigationSupplyLabel = "(subbasins and tracers of the irrigation supply)";
+const char* const owedRiverWaterLabel = "(subbasins of the river water the channels owe the soil)";
+
+// One line of a value per subbasin into target[1 .. subbasins].
+void readSubbasinValues(StateLines& lines, DiagStream& diag, int subbasins, const std::string& what,
+                        double* target) {
+  std::string line;
+  const std::vector<double> values =
+      lines.next(line) ? numbersBeforeComment(line) : std::vector<double>();
+  if (static_cast<long>(values.size()) != subbasins)
+    abflussmodellklasse::StorageValueMismatch(diag, "the values of " + what, subbasins,
+                                              static_cast<long>(values.size()));
+  for (int i = 1; i <= subbasins; ++i) target[i] = values[static_cast<std::size_t>(i) - 1];
+}
 
 void writeQueue(FILE* f, const double* queue, int count) {
   for (int i = 1; i <= count; ++i) std::fprintf(f, i % 10 == 0 ? "%.17g \n" : "%.17g ", queue[i]);
@@ -100,6 +125,7 @@ void abflussmodellklasse::ReadStorageContent(const std::string* fileName, int re
   }
   for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->ReadState(file, path);
   readIrrigationSupply(file, path);
+  readOwedRiverWater(file, path);
 }
 
 // What the rivers and reservoirs offered irrigation at the end of the last
@@ -120,13 +146,14 @@ void abflussmodellklasse::readIrrigationSupply(FILE* file, const std::string& pa
   StateLines lines(file, path, *diag);
   std::string line;
   // A section of an earlier version ends with the elements.
-  if (!lines.nextFilled(line) || line.find(irrigationSupplyLabel) == std::string::npos) {
+  if (!lines.peekFilled(line) || line.find(irrigationSupplyLabel) == std::string::npos) {
     if (irrigationDemand)
       *diag << "WARNING: no irrigation supply in the section [routing_model] of " << path
             << ": the first step draws no irrigation water from rivers and reservoirs"
             << "[end-entry]";
     return;
   }
+  lines.next(line);
   long storedSubbasins = -1;
   long storedTracers = -1;
   if (std::sscanf(line.c_str(), "%ld %ld", &storedSubbasins, &storedTracers) != 2 ||
@@ -137,15 +164,39 @@ void abflussmodellklasse::readIrrigationSupply(FILE* file, const std::string& pa
     StorageValueMismatch(*diag, "the number of tracers of the irrigation supply", tracerCount,
                          storedTracers);
   for (const std::vector<double*>* table : {&maxirrig, &maxirrigFromReservoirs})
-    for (int t = 0; t <= tracerCount; ++t) {
-      const std::vector<double> values =
-          lines.next(line) ? numbersBeforeComment(line) : std::vector<double>();
-      if (static_cast<long>(values.size()) != subbasins)
-        StorageValueMismatch(*diag, "the values of the irrigation supply", subbasins,
-                             static_cast<long>(values.size()));
-      for (int i = 1; i <= subbasins; ++i)
-        (*table)[static_cast<std::size_t>(t)][i] = values[static_cast<std::size_t>(i) - 1];
-    }
+    for (int t = 0; t <= tracerCount; ++t)
+      readSubbasinValues(lines, *diag, subbasins, "the irrigation supply",
+                         (*table)[static_cast<std::size_t>(t)]);
+}
+
+// What the channels owe the soil of the river cells; written while the
+// soil takes river water.
+void abflussmodellklasse::writeOwedRiverWater(FILE* f) const {
+  if (!riverExchange || owedRiverWater.empty()) return;
+  std::fprintf(f, "%d %s\n", subbasins, owedRiverWaterLabel);
+  for (int i = 1; i <= subbasins; ++i)
+    std::fprintf(f, "%.17g ", owedRiverWater[static_cast<std::size_t>(i)]);
+  std::fputs("(owedRiverWater)\n", f);
+}
+
+void abflussmodellklasse::readOwedRiverWater(FILE* file, const std::string& path) {
+  if (!riverExchange || owedRiverWater.empty()) return;
+  StateLines lines(file, path, *diag);
+  std::string line;
+  if (!lines.peekFilled(line) || line.find(owedRiverWaterLabel) == std::string::npos) {
+    *diag << "WARNING: no river water owed to the soil in the section [routing_model] of " << path
+          << ": the warm start begins with the channels owing the soil of the river "
+          << "cells nothing"
+          << "[end-entry]";
+    return;
+  }
+  lines.next(line);
+  const long stored = std::atol(line.c_str());
+  if (stored != subbasins)
+    StorageValueMismatch(*diag, "the number of subbasins of the river water owed to the soil",
+                         subbasins, stored);
+  readSubbasinValues(lines, *diag, subbasins, "the river water owed to the soil",
+                     owedRiverWater.data());
 }
 
 void abflussmodellklasse::WriteStorageContent() {
@@ -168,6 +219,7 @@ void abflussmodellklasse::WriteStorageContent() {
   std::fputs("[routing_model]\n", file);
   for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->WriteState(file);
   writeIrrigationSupply(file);
+  writeOwedRiverWater(file);
   std::fputs("\n", file);
   const bool failed = std::ferror(file) != 0;
   if (std::fclose(file) != 0 || failed)

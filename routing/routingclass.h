@@ -28,7 +28,7 @@ struct ElementWaterBalance {
   double internalInflow = 0.0; // inflow channels an abstraction of the model feeds
   double translation = 0.0;    // water a queue gained (lost) where its delay changed
   double withdrawn = 0.0;      // irrigation withdrawals
-  double toSoil = 0.0;         // what the soil of river cells took from the channels
+  double toSoil = 0.0;         // what the soil of river cells took from the channels, owed or not
   double externalAbstraction = 0.0;
   double internalAbstraction = 0.0;
   double outflow = 0.0;
@@ -83,6 +83,11 @@ public:
   // field 3 (areaFraction) the subbasin's area value.
   virtual void SetIrrigationRecords(ZoneRecord* records);
   virtual void AttachRiverflowTable(ReinfiltrationRecord* table, int attachment);
+  // Per column (mm over the column, as the record's withdrawal) the river
+  // water the soil took that the channel has not yet given; the routing
+  // module owns it. Without it the channel gives, and books, what its
+  // runoff holds, no more.
+  void setOwedRiverWater(double* owed) { owedRiverWater = owed; }
   virtual void UpdateRiverflowTable();
   virtual int MaxStorageCount(int n) const;
   virtual int FindTableRow(int c, double q) const;
@@ -159,6 +164,8 @@ public:
   double channelVolume() const;
   // m^3 in the reservoirs and lakes.
   double reservoirVolume() const;
+  // m^3 the channels owe the soil of the river cells.
+  double owedRiverVolume() const;
 
   // --- accessors ------------------------------------------------------------------
   int channelCount() const { return tributaries + summedTributaries + inflows; }
@@ -201,7 +208,8 @@ private:
 
   // Steps of Route (routing/channel_routing.cpp).
   void drawIrrigationFromTributaries();
-  void subtractWithdrawals(int c);
+  // Returns the volume the columns of channel c gave the soil, m^3.
+  double subtractWithdrawals(int c);
   void mixSummedChannel(int c);
   void takeChannelInput(int c, int col);
   void routeSubChannel(int c, int col, int s);
@@ -245,6 +253,7 @@ private:
   std::vector<TracerRecord>* tracerRecords = nullptr;
   ReinfiltrationRecord* riverflowTable = nullptr;
   int riverflowAttachment = 0;
+  double* owedRiverWater = nullptr;
   // Mixing of the summed channel in hand: index 0 its area weight, indices
   // 1 .. tracers the tracer sums; and the decay factor per tracer over the
   // delay of the sub-channel in hand.

@@ -236,17 +236,27 @@ def never_less_than_none(work):
              [k + 1 for k, row in enumerate(irrigation) if min(row) < 0.0])
 
 
-def river_exchange(interaction, *off):
-    """The example with its channels, but those of off, the soil of the
-    river cells exchanging water with the river of their subbasin, and the
-    balance."""
+def river_interaction(interaction, *off):
+    """The example with its channels, but those of off, and the soil of the
+    river cells exchanging water with the river of their subbasin."""
     def edit(text):
         text = pc.add_standard_grids(ex.switched_off(text, *off), [
             "kolmation.asc  kolmation  fillcode = 0 readcode = 1"])
         return ex.replace_once("0     surface water interaction off",
-                               "%d     surface water interaction" % interaction)(text) + \
-            ex.BALANCE_SECTION
+                               "%d     surface water interaction" % interaction)(text)
     return edit
+
+
+def river_exchange(interaction, *off):
+    """The same with the balance."""
+    return lambda text: river_interaction(interaction, *off)(text) + ex.BALANCE_SECTION
+
+
+def leaky_river_input(folder):
+    """River beds a thousand times as leaky: the soil of the river cells
+    takes more than a falling river brings."""
+    pc.river_link_input(folder)
+    pc.write_grid_like(folder, "zones.asc", "kolmation.asc", lambda r, c, zone: 1e-3)
 
 
 def watered_from_the_river(text):
@@ -255,18 +265,22 @@ def watered_from_the_river(text):
                                     r"(.*) 6 day$", r"\1 2 \2 3 1 \3 3 2 \4 1 day"),))
 
 
-def river_gives_what_soil_takes(work):
-    """The balance closes, and the channels lose to the soil what the soil of
-    the river cells takes in, over the catchment, step by step."""
-    closes("river_infiltration", "river_seepage")(work)
-    terms = ex.balance_rows(work + "/output")
-    ex.check(any(v != 0.0 for row in terms["withdrawal"] for v in row) ==
-             any(v != 0.0 for row in terms["irrigation"] for v in row),
-             "withdrawal and irrigation do not move together")
-    for step, (taken, given) in enumerate(zip(terms["river_infiltration"], terms["river_seepage"])):
-        ex.check(abs(taken[-1] - given[-1]) <= 1e-9 * abs(taken[-1]) + 1e-12,
-                 "in step %d the soil took %.9g mm from the rivers, which gave %.9g mm" %
-                 (step + 1, taken[-1], given[-1]))
+def river_gives_what_soil_takes(*moved):
+    """The balance closes, the terms of moved and the river exchange moved
+    water, and the channels lose to the soil what the soil of the river
+    cells takes in, over the catchment, step by step."""
+    def check(work):
+        closes("river_infiltration", "river_seepage", *moved)(work)
+        terms = ex.balance_rows(work + "/output")
+        ex.check(any(v != 0.0 for row in terms["withdrawal"] for v in row) ==
+                 any(v != 0.0 for row in terms["irrigation"] for v in row),
+                 "withdrawal and irrigation do not move together")
+        for step, (taken, given) in enumerate(zip(terms["river_infiltration"],
+                                                  terms["river_seepage"])):
+            ex.check(abs(taken[-1] - given[-1]) <= 1e-9 * abs(taken[-1]) + 1e-12,
+                     "in step %d the soil took %.9g mm from the rivers, which gave %.9g mm" %
+                     (step + 1, taken[-1], given[-1]))
+    return check
 
 
 def without_soil(text):
@@ -372,24 +386,30 @@ CASES = {
     # The soil of the river cells takes river water in where the table lies
     # below the riverbed, and gives its saturated zone's water to the river
     # above it, each process for its own cells (1) or every link on one
-    # process (2). The channels give what the soil took; not so without
-    # groundwater, where the river cells of subbasin 2 take all that its
-    # river brought the step before, more than it brings in a falling step.
+    # process (2). The channels give what the soil took; without
+    # groundwater the river cells of subbasin 2 take all that its river
+    # brought the step before, more than it brings in a falling step, and
+    # the channel owes the rest.
     "river_exchange_1": Case(river_exchange(1), pc.river_link_input, processes=(1, 2),
-                             check_outputs=river_gives_what_soil_takes),
+                             check_outputs=river_gives_what_soil_takes()),
     # Irrigation draws on the same rivers: its withdrawals stay apart.
     "river_exchange_2": Case(lambda text: river_exchange(2)(watered_from_the_river(text)),
                              pc.river_link_input, processes=(1, 3),
-                             check_outputs=river_gives_what_soil_takes),
+                             check_outputs=river_gives_what_soil_takes()),
     "river_exchange_2_without_groundwater": Case(
         river_exchange(2, "groundwater_flow"), pc.river_link_input, processes=(1, 2),
-        check_outputs=closes("river_infiltration", "river_seepage")),
+        check_outputs=river_gives_what_soil_takes("channel_debt")),
     # Each process caps by its own copy of a subbasin's river, so that the
     # amounts follow the layout, one layout here (on one process they are
-    # those of interaction 2).
+    # those of interaction 2): together they take more than the river has.
     "river_exchange_1_without_groundwater": Case(
         river_exchange(1, "groundwater_flow"), pc.river_link_input, processes=(3,),
-        check_outputs=closes("river_infiltration", "river_seepage")),
+        check_outputs=river_gives_what_soil_takes("channel_debt")),
+    # Leaky beds: in a falling river the soil takes far more than the
+    # channels bring, which they owe for steps.
+    "river_exchange_leaky_beds": Case(
+        river_exchange(2, "groundwater_flow"), leaky_river_input, processes=(1, 3),
+        check_outputs=river_gives_what_soil_takes("channel_debt")),
     # Without the soil what reaches the ground leaves the land, silting-up's
     # direct runoff with it.
     "without_soil": Case(with_balance(without_soil), ex.cloudburst, processes=(1, 3),

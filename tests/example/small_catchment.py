@@ -148,8 +148,9 @@ class Case:
     in an entry of the diagnostics file at `level` (0 FATAL, 2 WARNING).
     With `continues`, a warm start on each process count goes on from the
     run's last but one day exactly as the run through (see
-    continuation_differences). With `like`, a Reference, the runs write the
-    same files as the reference's run on one process."""
+    continuation_differences), and check_outputs judges the warm start. With
+    `like`, a Reference, the runs write the same files as the reference's run
+    on one process."""
 
     def __init__(self, edit_control=None, edit_input=None, days=2, processes=(1, 2), code=0,
                  words=None, level=None, check_outputs=None, then=None, continues=False,
@@ -199,12 +200,18 @@ def run_case(args, name, case, source):
     if case.continues:
         faults = []
         for processes in case.processes:
-            differ = continuation_differences(args, os.path.join(args.work, name, "np%d" % processes),
-                                              source, case.days, case.edit_control,
+            base = os.path.join(args.work, name, "np%d" % processes)
+            differ = continuation_differences(args, base, source, case.days, case.edit_control,
                                               case.edit_input, processes)
             if differ:
                 faults.append("%s: the warm start on %d processes differs from the run through "
                               "in %s" % (name, processes, " ".join(differ)))
+            elif case.check_outputs:
+                try:
+                    case.check_outputs(os.path.join(base, "second"))
+                except ex.Failure as failure:
+                    faults.append("%s: the warm start on %d processes: %s" % (name, processes,
+                                                                               failure))
         return faults
     faults, works = [], []
     for processes in case.processes:

@@ -14,6 +14,7 @@ import sys
 
 import balance_closure_test as bc
 import example_test as ex
+import process_counts_test as counts
 import small_catchment as small
 from small_catchment import Case
 
@@ -156,12 +157,25 @@ CASES = {
                           processes=(1, 3)),
     # The aquifer's storage and the residual of the balance, to the last bit.
     "aquifer_storage": Case(with_balance(), bc.cold_cloudburst, continues=True, processes=(1,)),
+    # What the channels owe the soil of the river cells at the end of the
+    # first day, which they give and offer less on the second.
+    "owed_river_water": Case(with_balance(bc.river_interaction(2, "groundwater_flow")),
+                             bc.leaky_river_input, continues=True, processes=(1, 3),
+                             check_outputs=bc.river_gives_what_soil_takes("channel_debt")),
 }
+
+
+def every_state_input(folder):
+    """The grown glacier's grids, and rivers whose beds leak."""
+    grown_glacier(folder)
+    counts.river_link_input(folder)
+
 
 # What a warm start reads since this version, taken out of the files of a
 # former run as a run of an earlier version leaves them: the warm start
 # runs and names what starts anew.
-EVERY_STATE = with_balance(fields_by_demand(3, 2, "0.5 0.1"), canopy_snow(32), dynamic_glacier)
+EVERY_STATE = with_balance(fields_by_demand(3, 2, "0.5 0.1"), canopy_snow(32), dynamic_glacier,
+                           bc.river_interaction(2))
 EARLIER_STATES = (
     ("sections", ("CanopyTemperatureHistory",), ("(subbasins and tracers of the irrigation",
                                                  "(maxirrig", "(number of glaciers)",
@@ -171,6 +185,8 @@ EARLIER_STATES = (
     ("glacier_extent", ("GlacierizedCells_End",), (), ("no grid GlacierizedCells_End",)),
     ("irrigation_by_demand", ("irrig.asc", "sb05.asc"), (), ("no grid irrig.asc",
                                                             "no grid sb05.asc")),
+    ("owed_river_water", (), ("(subbasins of the river water the channels owe",
+                              "(owedRiverWater)"), ("no river water owed to the soil",)),
 )
 
 
@@ -179,7 +195,8 @@ def earlier_state_faults(args, source):
     and state-file lines; returns the faults."""
     base = os.path.join(args.work, "earlier_state")
     first = os.path.join(base, "first")
-    small.prepare(first, source, 1, lambda t: EVERY_STATE(small.state_written(t)), grown_glacier)
+    small.prepare(first, source, 1, lambda t: EVERY_STATE(small.state_written(t)),
+                  every_state_input)
     status, console = small.run(args, first, 1)
     if status != 0:
         return ["%s ended with status %d:\n%s" % (first, status, console[-3000:])]
@@ -187,7 +204,7 @@ def earlier_state_faults(args, source):
     for name, files, lines, words in EARLIER_STATES:
         work = os.path.join(base, name)
         small.prepare(work, source, 2, lambda t: small.warm_started(
-            EVERY_STATE(small.state_written(t)), 2), grown_glacier)
+            EVERY_STATE(small.state_written(t)), 2), every_state_input)
         for f in os.listdir(os.path.join(first, "output")):
             if f in files:
                 continue
