@@ -80,6 +80,11 @@ void abflussmodellklasse::readHeaderLines() {
   readNameAndCode("name of the Qstatfiles for ", statisticFileName, qstatCode);
   readControlValue(controlFile, "%s", observedFileName, "name of spec.discharge files for ");
   readControlValue(controlFile, "%d", columnDescriptors, "number column descriptors for");
+  // The second reading skips the descriptor lines by this count: a negative
+  // one would take header lines for the routing descriptions.
+  if (columnDescriptors < 0)
+    refuseControlValue("[routing_model]", "number column descriptors for", columnDescriptors,
+                       "counts the descriptor lines that follow and must be 0 or more", 17);
   for (int k = 0; k < columnDescriptors; ++k) {
     int code = 0;
     int column = 0;

@@ -203,6 +203,13 @@ ROUTING_CASES = {
         words="(No space left on device)"),
 }
 
+# --- counts and limits that would run past memory ---
+
+DESCRIPTOR_COUNTS = {
+    "descriptor_count_%s" % name: refused("routing_model", "number column descriptors for", count,
+                                          17, "column descriptors of observed discharge")
+    for name, count in (("minus_1", "-1"), ("minus_2", "-2"), ("minus_1000", "-1000"))}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -212,6 +219,7 @@ CASES = {
 }
 CASES.update(VERTICAL_AND_LATERAL)
 CASES.update(ROUTING_CASES)
+CASES.update(DESCRIPTOR_COUNTS)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
