@@ -210,6 +210,13 @@ DESCRIPTOR_COUNTS = {
                                           17, "column descriptors of observed discharge")
     for name, count in (("minus_1", "-1"), ("minus_2", "-2"), ("minus_1000", "-1000"))}
 
+INNER_STEPS = {
+    "shortest_inner_step_%s" % name: Case(
+        ex.replace_once("\n1  shortest inner step (s)", "\n%s  shortest inner step (s)" % value),
+        code=10, words="the minimum sub time step of %s s would split a sub-step of 3600 s into up to "
+                       "%s inner steps, more than 1e+06" % (value, steps))
+    for name, value, steps in (("1e-6", "1e-06", "3.6e+09"), ("1e-300", "1e-300", "3.6e+303"))}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -220,6 +227,7 @@ CASES = {
 CASES.update(VERTICAL_AND_LATERAL)
 CASES.update(ROUTING_CASES)
 CASES.update(DESCRIPTOR_COUNTS)
+CASES.update(INNER_STEPS)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
