@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "lateral/surfaceroutingclass.h"
 
 namespace {
@@ -46,6 +47,7 @@ void surfaceroutingclass::readStorage(const std::string* name, int setting) {
   readSurfaceWater();
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);
+  noteInputFile(path, "the state file that [SurfaceRoutingModel] starts from");
   FILE* file = std::fopen(path.c_str(), "r");
   if (!file) {
     *diag << "WARNING: error opening storage content file " << path << notInitialised

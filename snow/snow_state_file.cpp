@@ -11,6 +11,7 @@
 #include "core/ascii_grid_text.h"
 #include "core/diag_stream.h"
 #include "core/line_reader.h"
+#include "core/run_files.h"
 #include "snow/schneemodellklasse.h"
 
 namespace {
@@ -43,6 +44,7 @@ void schneemodellklasse::readStorage(const std::string* fileName, int mode) {
   if (mode != 1 || qIceEls.size() <= n || qFirnEls.size() <= n || qSnowEls.size() <= n) return;
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);
+  noteInputFile(path, "the state file that [snow_model] starts from");
   // Closed on every way out, also when a mismatch ends the run.
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(std::fopen(path.c_str(), "r"),
                                                                std::fclose);
