@@ -42,6 +42,10 @@ void surfaceroutingclass::storageMismatch(const std::string& description, double
 void surfaceroutingclass::readStorage(const std::string* name, int setting) {
   if (flowControl == 0) return;
   if (name) storageFileName = *name;
+  std::string water = surfaceWaterFile;
+  prependDirectory(outputDirectory, water);
+  if (name)
+    noteOutputFile(water, "the water on the land of [SurfaceRoutingModel] beside its state file");
   if (!name || setting == 0 || setting == 2 || setting == 4) return;
   // Before the state file, which a process may lack: the read is collective.
   readSurfaceWater();

@@ -28,6 +28,9 @@ void verdunstungsmodellklasse::readStorage(const std::string* fileName, int mode
   if (flowControl <= 0 || !fileName) return;
   storageFileName = *fileName;
   storageNameKept = true;
+  std::string memoryPath = memoryFile;
+  prependDirectory(outputDirectory, memoryPath);
+  noteOutputFile(memoryPath, "the sunshine memory of [evapotranspiration] beside its state file");
   if (mode != 1) return;
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);

@@ -333,6 +333,10 @@ REPLACED_INPUTS = {
         code=26, words="the output file output/unsatzon_state_0 (the state file of "
                        "[unsatzon_model]) cannot be written (Is a directory); found before the "
                        "first step"),
+    "sunshine_memory_a_folder": Case(
+        edit_input=beside_input(lambda work: os.mkdir(os.path.join(work, "output", "SSDTemp"))),
+        code=26, words="the output file output/SSDTemp (the sunshine memory of [evapotranspiration] "
+                       "beside its state file) cannot be written (Is a directory)"),
 }
 
 CASES = {
