@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "config/code_grids.h"
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/ctrl_c.h"
@@ -41,7 +42,7 @@ void defaultini::exchangeExternalGrids(long year, long month, long day, long hou
     Grid grid = registry[g.index].grid;
     const int code = catchExitCode([&] {
       readGrid(g.fileName, grid, g.fillCode, false, false, true, g.keepWholeOnRoot, false,
-               g.withHalo, 0.0);
+               g.withHalo, 0.0, resamplingOf(registry[g.index].name));
     });
     // The reader has ended every process with the same code.
     if (code != 0) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "config/code_grids.h"
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -95,7 +96,7 @@ void defaultini::readFirstGridOnRoot(int index) {
     grid = createGridFromDefault(1, header.nrows, settings->defaultValue);
   else
     readGrid(file, grid, settings ? settings->fillCode : 0, true, true, true, 1, true, false,
-             settings ? settings->defaultValue : 0.0);
+             settings ? settings->defaultValue : 0.0, resamplingOf(name));
   registerReaderGrid(index, file, grid, name, 0, 1, header.nrows);
 }
 
@@ -162,7 +163,8 @@ void defaultini::loadStandardGrids() {
     const StandardGrid& g = standardGrids[i];
     if (g.index == links || g.readCode < 1) continue;
     const bool wholeOnRoot = std::find(whole.begin(), whole.end(), g.index) != whole.end();
-    requests.push_back({registry[g.index].fileName, g.fillCode, g.defaultValue, wholeOnRoot});
+    requests.push_back({registry[g.index].fileName, g.fillCode, g.defaultValue, wholeOnRoot,
+                        resamplingOf(registry[g.index].name)});
     positions.push_back(i);
   }
   size_t next = 0;

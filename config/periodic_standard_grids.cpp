@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "config/code_grids.h"
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -81,7 +82,8 @@ void defaultini::rereadStandardGrid(StandardGrid& g, long year, long month, long
   // Into the grid in place: the land-use layers and parameter grids and the
   // statistics keep pointing to it.
   Grid grid = e.grid;
-  readGrid(e.fileName + stamp, grid, g.fillCode, false, true, true, 1, false, true, g.defaultValue);
+  readGrid(e.fileName + stamp, grid, g.fillCode, false, true, true, 1, false, true, g.defaultValue,
+           resamplingOf(e.name));
   scaleRereadRows(g.index);
   if (const CheckedCodeGrid* codes = checkedCodeGrid(g.index)) {
     replaceRegisteredCodes(g.index, codes->kind);

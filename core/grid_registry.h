@@ -92,3 +92,12 @@ struct WriteCodeDigits {
 };
 
 WriteCodeDigits splitWriteCode(long writecode);
+
+// Whether a step stamped with the date ends its day: hour * 60 plus the
+// minute moved by the hours between the data stamp and the end of the step
+// (min_to_int_end), truncated, is 1440 (core/output_grids.cpp).
+bool endsDay(const ModelDate& date, double shiftHours);
+
+// Whether the entry's write code writes anything at the end of a day, a
+// month or a year (core/output_grids.cpp).
+bool writesByPeriod(const GridRegistryEntry& e);

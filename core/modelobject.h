@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/grid_registry.h"
+#include "core/grid_resampler.h"
 #include "core/grid_types.h"
 #include "core/memory_handling.h"
 #include "core/netcdf_grid_reader.h"
@@ -113,14 +114,16 @@ public:
   // file's first bytes) into the rows this process holds: its strip, widened
   // by a halo row on each side with withHalo; all rows on rank 0 when
   // keepWholeOnRoot is 1. A file that does not lie on the model grid is
-  // resampled. fillCode 1 fills holes inside the zone grid from the nearest
-  // value (or fillValue without useNeighbourValues), 2 with fillValue.
+  // resampled by the given method. fillCode 1 fills holes inside the zone
+  // grid from the nearest value (or fillValue without useNeighbourValues), 2
+  // with fillValue.
   // With allocate the grid is allocated here, else the caller's grid must
   // hold those rows. Collective over all processes unless localOnly, with
   // which the calling process reads the whole file without communication.
   virtual void readGrid(const std::string& path, Grid& grid, int fillCode, bool allocate,
                         bool verbose, bool useNeighbourValues, int keepWholeOnRoot, bool localOnly,
-                        bool withHalo, double fillValue);
+                        bool withHalo, double fillValue,
+                        Resampling resampling = Resampling::bilinear);
   // One file of readGrids. Without wholeOnRoot rank 0 holds its strip and
   // halo rows only, as the others do; rank 0's choice holds for all.
   struct GridReadRequest {
@@ -128,9 +131,10 @@ public:
     int fillCode = 0;
     double fillValue = 0.0;
     bool wholeOnRoot = true;
+    Resampling resampling = Resampling::bilinear;
   };
   // Reads the files in order as readGrid(path, grid, fillCode, true, true,
-  // true, wholeOnRoot, false, true, fillValue) would, one after the other,
+  // true, wholeOnRoot, false, true, fillValue, resampling) would, one after the other,
   // and hands each grid over to take(k, grid, firstRow, lastRow) as soon as
   // it is read. Collective. The ASCII grids that every process parses are
   // read together: rank 0 reads their headers, every process finds the rows
@@ -240,8 +244,8 @@ public:
                            const std::vector<PackedCell>& cells, std::vector<double>& values,
                            int stackLevel = -1);
   void MPIScatterPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts,
-                            const std::vector<PackedCell>& cells,
-                            const std::vector<double>& values, int stackLevel = -1);
+                            const std::vector<PackedCell>& cells, const std::vector<double>& values,
+                            int stackLevel = -1);
 
   // --- stack files (core/stack_file_writer.cpp, core/stack_file_reader.cpp) --
   // Writes levels 0..lastLevel of a stack. netCDF (one record per level) wins

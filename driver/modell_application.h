@@ -53,6 +53,7 @@
 #include "core/statistic_table.h"
 #include "driver/command_line.h"
 #include "driver/ctrl_c_menu.h"
+#include "driver/day_end_watch.h"
 #include "submodel/model_context.h"
 #include "submodel/teilmodellklasse.h"
 
@@ -212,6 +213,8 @@ protected:
   unsigned substeps = 1;
   // The sub-step running, 1 .. count; 0 outside the sub-steps.
   unsigned currentSubstep = 0;
+  // Warns of daily outputs whose day never ends.
+  DayEndWatch dayEndWatch;
 
   // Spin-up ("[SpinUp]"): the period runs repeatCnt more times when spinUp
   // is set, after a temperature pre-spin-up when doTemperaturePreSpinUp is.

@@ -160,6 +160,7 @@ void ModellApplication::fillContext() {
   context.startDate = settings.startDate;
   context.endDate = settings.endDate;
   context.minToIntEnd = settings.minToIntEnd;
+  dayEndWatch = DayEndWatch(settings.minToIntEnd);
   if (settings.timeStep > 0) context.stepHours = settings.timeStep / 60.0;
 
   context.latitude = settings.latitude;
@@ -266,6 +267,7 @@ void ModellApplication::buildSubmodels() {
   snow->setRadiationCorrection(radiationCorrection->getRadiationCorrection());
   evapotranspiration->setSnowStorageGrid(snow->getSolidSnowStorage());
   evapotranspiration->setSnowMethod(snow->getMethod());
+  evapotranspiration->takeGlacierGrid();
   evapotranspiration->setWriteStorageFlag(1);
   snow->setWriteStorageFlag(1);
   if (snow->getFlowControl() != 0) {

@@ -31,14 +31,8 @@ void waterbalanceclass::findTerms() {
   soilTypes = soilIndex > 0 ? registry[soilIndex].grid : nullptr;
   const int codesIndex = findGrid("irrigation_codes", 1);
   irrigationCodes = codesIndex > 0 ? registry[codesIndex].grid : nullptr;
-  // Dynamic glaciers keep their fractions in their own grid.
-  for (const char* name : {"GlacierizedCells", "ice_firn"}) {
-    const int index = findGrid(name, 1);
-    if (index > 0 && registry[index].grid) {
-      glacierCells = registry[index].grid;
-      break;
-    }
-  }
+  const int glacierIndex = findGlacierGrid();
+  glacierCells = glacierIndex > 0 ? registry[glacierIndex].grid : nullptr;
   for (const BalanceTerm& term : waterBalanceTerms()) addCellTerm(term);
 }
 
@@ -257,7 +251,7 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
         zoneRest[z] -= value;
         break;
       case BalanceKind::storage:
-        value -= zoneTerms[k].start[z];
+        if (!zoneTerms[k].source.stepChange) value -= zoneTerms[k].start[z];
         zoneRest[z] -= value;
         break;
       }

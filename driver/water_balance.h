@@ -13,11 +13,15 @@ class soil_class;
 
 // A term that a module keeps per subbasin rather than per cell: on rank 0,
 // values fills one value per zone index (1 .. zones; entry 0 unused), in m^3
-// or, with inMillimetres, in mm over the zone.
+// or, with inMillimetres, in mm over the zone. A storage whose module gives
+// its change over the step (stepChange) is booked as it is: a level summed
+// since the start of the run would round its changes differently on a warm
+// start.
 struct ZoneBalanceTerm {
   BalanceTerm term;
   std::function<void(std::vector<double>&)> values;
   bool inMillimetres = false;
+  bool stepChange = false;
 };
 
 // The water balance of the catchment and of every subbasin, step by step:

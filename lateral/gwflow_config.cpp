@@ -206,8 +206,7 @@ void gwflowclass::findInputGrids() {
     cellSizeX = registry[requireGrid("CellSizeX")].grid;
     cellSizeY = registry[requireGrid("CellSizeY")].grid;
   }
-  int g = findGrid("ice_firn");
-  if (g <= 0) g = findGrid("GlacierizedCells");
+  const int g = findGlacierGrid();
   if (g > 0) glacier = registry[g].grid;
   for (int k = 1; k <= layerCount; ++k) {
     AquiferLayer& l = layers[static_cast<size_t>(k)];

@@ -82,7 +82,7 @@ public:
   // sub-step, so its change is what it hands back as "baseflow"; the
   // storage is that of the layers below it.
   enum class StepVolume {
-    storage,    // water held in layers 2 .. nl since the first step
+    storage,    // the change of the water held in layers 2 .. nl
     lateral,    // net inflow through the cell faces; zero over the catchment
     fixedFlux,  // inflow over fixed-flux boundaries
     fixedHeads, // outflow through cells of fixed head
@@ -263,7 +263,6 @@ protected:
   std::vector<double> cellVolumes;
   std::vector<std::vector<double>> zoneVolumes =
       std::vector<std::vector<double>>(static_cast<std::size_t>(StepVolume::count));
-  std::vector<ExactSum> storageLevel;
 
   RunoffArrays* runoffArray = nullptr;
   ReinfiltrationRecord* unsaturatedZoneSource = nullptr;

@@ -150,6 +150,7 @@ private:
   [[noreturn]] void linkFailure(int code, const std::string& text) const;
   void finishElements();
   void createStatistic();
+  void refuseStatisticWithoutColumns();
   void openObservedFile();
   void fillObservedWindow();
 
@@ -165,6 +166,8 @@ private:
   // subbasins below.
   void prepareIrrigationDemand();
   void passIrrigationDown();
+  void writeIrrigationSupply(FILE* f) const;
+  void readIrrigationSupply(FILE* file, const std::string& path);
 
   // Opens a dated table (mode 0, 1 MB blocks); returns its state.
   int openTable(TimeSeriesFile& file, const std::string& name);

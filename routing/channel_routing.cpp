@@ -103,7 +103,7 @@ void routingclass::Route(int year, int month, int day, int hour, int minute) {
     addChannelToElement(c);
   }
 
-  waterBalance.withdrawn = waterBalance.received - taken;
+  waterBalance.withdrawn = waterBalance.received - taken - waterBalance.toSoil;
   finishElementOutflow();
   if (irrigation) irrigateAtOutlet();
   abstractedTotal = 0.0;
@@ -132,8 +132,13 @@ void routingclass::subtractWithdrawals(int c) {
     ReinfiltrationRecord& record = riverflowTable[col];
     if (!(record.catchmentArea > 0.0)) return;
     record.withdrawal = FlowToDepth(record.withdrawal, record.catchmentArea, timeStep);
-    for (int n = 1; n <= subIntervals; ++n)
-      subRunoff[0][n][col] = std::max(0.0, subRunoff[0][n][col] - record.withdrawal);
+    double given = 0.0;
+    for (int n = 1; n <= subIntervals; ++n) {
+      const double left = std::max(0.0, subRunoff[0][n][col] - record.withdrawal);
+      given += subRunoff[0][n][col] - left;
+      subRunoff[0][n][col] = left;
+    }
+    waterBalance.toSoil += given / subIntervals * columnVolumeFactor(c, col);
   };
   for (int member : memberColumns[c]) withdraw(member);
   withdraw(channelColumn(c));

@@ -31,6 +31,13 @@ double routingclass::channelVolumeFactor(int c) const {
   return perElementDepth * elementVolumeFactor();
 }
 
+double routingclass::columnVolumeFactor(int c, int col) const {
+  if (c > tributaries)
+    return elementVolumeFactor() * ratio(areaFactor, cellCount(ownColumn)) *
+           ratio(cellCount(col), columnAreaFactor(col));
+  return elementVolumeFactor() * areaShares[c] * (1.0 / columnAreaFactor(col));
+}
+
 // The runoff of the own subbasin and of every column a channel other than
 // an inflow routes, before anything is withdrawn from it.
 double routingclass::columnsVolume() const {
@@ -39,16 +46,11 @@ double routingclass::columnsVolume() const {
   for (int n = 1; n <= subIntervals; ++n)
     volume += areaShares[0] * subRunoff[0][n][ownColumn] * perInterval * elementVolumeFactor();
   for (int c = 1; c <= tributaries + summedTributaries; ++c) {
-    const bool summed = c > tributaries;
-    const double factor =
-        elementVolumeFactor() * (summed ? ratio(areaFactor, cellCount(ownColumn)) : areaShares[c]);
     const auto add = [&](int col) {
-      const double share =
-          summed ? ratio(cellCount(col), columnAreaFactor(col)) : 1.0 / columnAreaFactor(col);
       for (int n = 1; n <= subIntervals; ++n)
-        volume += factor * share * subRunoff[0][n][col] * perInterval;
+        volume += columnVolumeFactor(c, col) * subRunoff[0][n][col] * perInterval;
     };
-    if (summed)
+    if (c > tributaries)
       for (int member : memberColumns[c]) add(member);
     add(channelColumn(c));
   }

@@ -20,14 +20,15 @@ class RoutingDescriptionText;
 // The water that crossed the boundary of a routing element in its last step,
 // m^3. The element holds its channels and reservoirs; what it routes comes in
 // from its own subbasin, the subbasins of its channels, the elements above
-// and its inflows, and leaves at its outlet, to irrigation and river
-// withdrawals, and to its abstractions.
+// and its inflows, and leaves at its outlet, to irrigation withdrawals, to
+// the soil of river cells and to its abstractions.
 struct ElementWaterBalance {
   double received = 0.0;       // runoff of the subbasins and outflow of the elements above
   double externalInflow = 0.0; // inflow channels fed from outside the model
   double internalInflow = 0.0; // inflow channels an abstraction of the model feeds
   double translation = 0.0;    // water a queue gained (lost) where its delay changed
-  double withdrawn = 0.0;      // irrigation and river withdrawals
+  double withdrawn = 0.0;      // irrigation withdrawals
+  double toSoil = 0.0;         // what the soil of river cells took from the channels
   double externalAbstraction = 0.0;
   double internalAbstraction = 0.0;
   double outflow = 0.0;
@@ -230,6 +231,8 @@ private:
   double channelVolumeFactor(int c) const;
   double summedAreaSum(int c) const;
   double columnsVolume() const;
+  // m^3 per mm of the runoff of column col in channel c.
+  double columnVolumeFactor(int c, int col) const;
   double channelInputVolume(int c) const;
   void writeReservoirState(FILE* f) const;
 

@@ -291,6 +291,16 @@ protected:
   void createFirnStack();
   void setUpPermafrost();
   GlacierField glacierField();
+  // --- the state of dynamic glaciers (snow/glacier_state.cpp) ------------------------
+  std::vector<int> glacierExtentIndices() const;
+  void writeGlacierExtent();
+  // Collective: the extent a former run left, when it left one, and the
+  // volumes of the state file.
+  void restoreGlaciers(const std::vector<Glacier>& volumes, bool volumesMissing);
+  // --- the state section (snow/snow_state_file.cpp) ----------------------------------
+  // Reads the section into the runoff storages and, on rank 0, the glacier
+  // volumes; returns whether it held them.
+  bool readStorageSection(const std::string& path, std::vector<Glacier>& volumes);
   // --- glacier cells (snow/glacier_cell.cpp) ---------------------------------------
   double glacierFraction(long r, long c) const;
   // What leaves the snow on the glacier part of a cell.

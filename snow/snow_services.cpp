@@ -248,6 +248,7 @@ void schneemodellklasse::freeTracers() {
 
 void schneemodellklasse::releaseModule() {
   if (flowControl > 0) {
+    if (modelobject::writeStorage != 0 && storageNameKept) writeGlacierExtent();
     if (modelobject::writeStorage != 0) writeStorage(true);
     releaseStatistics();
     releaseGrids();

@@ -134,13 +134,10 @@ void unsatzonmodellklasse::buildOptionTag() {
 // the glacier runoff; with glaciers whose extent follows their mass balance
 // the water the soil gains or loses under them gets its own statistic.
 void unsatzonmodellklasse::setUpGlaciers() {
-  const int iceIndex = findGrid("ice_firn");
-  const int massIndex = findGrid("GlacierMassBalance");
-  if (iceIndex == 0 && massIndex == 0) return;
-  const int cellsIndex = findGrid("GlacierizedCells");
-  const bool dynamic = cellsIndex > 0 && massIndex > 0;
-  if (!dynamic && iceIndex == 0) return;
-  const int glacierIndex = dynamic ? cellsIndex : iceIndex;
+  const int glacierIndex = findGlacierGrid();
+  if (glacierIndex == 0) return;
+  const bool dynamic = glacierIndex == findGrid("GlacierizedCells", 1) &&
+                       findGrid("GlacierMassBalance", 1) > 0;
   glacier = registry[glacierIndex].grid;
   if (dynamic) createImmobilisedStatistic();
 

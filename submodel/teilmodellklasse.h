@@ -163,6 +163,12 @@ public:
   // tracer grids and records. Collective when a statistic writes.
   virtual void freeTracers();
 
+  // The registry index of the glacier grid, the same for every module (0:
+  // none): "GlacierizedCells" where the snow model runs dynamic glaciers,
+  // which register "GlacierMassBalance"; otherwise "ice_firn", and
+  // "GlacierizedCells" only without it.
+  int findGlacierGrid();
+
   // (c1 V1 + c2 V2) / (V1 + V2); 0 when the volumes sum to 0.
   static double mixConcentration(double c1, double c2, double v1, double v2);
   // c V / (V - E): the concentration left when E of V evaporates; 0 when

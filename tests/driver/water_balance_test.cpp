@@ -51,25 +51,27 @@ void expectLastLines(const std::string& dir, const ZoneValues (&expected)[N]) {
 
 } // namespace
 
-// Every cell gets 4 mm of rain and 2 mm more snow per step, 0.5 mm of
-// interflow and 1e-7 m/s of baseflow in every sub-step: the balance holds
-// what a sub-step leaves times the sub-steps and keeps the difference as
-// its residual.
+// Every cell gets 4 mm of rain, 2 mm more snow and 2 mm out of the snow
+// cover per step, 0.5 mm of interflow and 1e-7 m/s of baseflow in every
+// sub-step: the balance holds what a sub-step leaves times the sub-steps
+// and keeps the difference as its residual. Without the soil the snow
+// cover's outflow, not the rain, is what reaches the ground and leaves.
 TEST(WaterBalance, SumsTheSubstepsAndKeepsTheResidual) {
   struct Case {
     unsigned substeps;
     double interflow; // mm per step
     double baseflow;  // 1e-7 m/s over 3600 s, in mm
-    double residual;  // 4 - 2 - interflow - baseflow
+    double residual;  // 4 - 2 - 2 - interflow - baseflow
   };
-  const Case cases[] = {{1, 0.5, 0.36, 1.14}, {3, 1.5, 0.36, 0.14}};
+  const Case cases[] = {{1, 0.5, 0.36, -0.86}, {3, 1.5, 0.36, -1.86}};
   for (const Case& k : cases) {
     SCOPED_TRACE(std::to_string(k.substeps) + " sub-steps");
     TinyCatchment catchment;
     catchment.lastHour = 2;
-    catchment.standardGridCount = 4;
+    catchment.standardGridCount = 5;
     catchment.standardGrids = "";
-    for (const char* name : {"precipitation", "snow_storage_total", "interflow", "baseflow"})
+    for (const char* name :
+         {"precipitation", "snow_storage_total", "snowcover_outflow", "interflow", "baseflow"})
       catchment.standardGrids += std::string(name) + ".asc " + name +
                                  " fillcode = 0 readcode = 0 defaultValue = 0 writecode = 0\n";
     catchment.extraSections = "[recorder]\n1\n60\n\n[soil_surface_groundwater_substeps]\n" +
@@ -87,7 +89,10 @@ TEST(WaterBalance, SumsTheSubstepsAndKeepsTheResidual) {
         for (long r = 1; r <= 3; ++r)
           for (long c = 1; c <= 4; ++c) g[r][c] = add ? g[r][c] + value : value;
       };
-      if (place == Place::snow) fill("snow_storage_total", 2.0, true);
+      if (place == Place::snow) {
+        fill("snow_storage_total", 2.0, true);
+        fill("snowcover_outflow", 2.0, false);
+      }
       if (place == Place::groundwaterStart) {
         fill("precipitation", 4.0, false);
         fill("interflow", 0.5, false);
@@ -101,6 +106,7 @@ TEST(WaterBalance, SumsTheSubstepsAndKeepsTheResidual) {
       double value;
     } expected[] = {{"precipitation", 4.0},
                     {"snow_storage", 2.0},
+                    {"water_to_ground", 2.0},
                     {"interflow", k.interflow},
                     {"baseflow", k.baseflow},
                     {"residual", k.residual}};

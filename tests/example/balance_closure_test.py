@@ -12,6 +12,7 @@ import os
 import sys
 
 import example_test as ex
+import process_counts_test as counts
 import small_catchment as small
 from small_catchment import Case
 
@@ -118,6 +119,80 @@ def irrigated_from_the_first_step(work):
              [k + 1 for k, v in enumerate(irrigation) if not v > 0.0])
 
 
+def river_exchange(interaction, *off):
+    """The example with its channels, but those of off, the soil of the
+    river cells exchanging water with the river of their subbasin, and the
+    balance."""
+    def edit(text):
+        text = counts.add_standard_grids(ex.switched_off(text, *off), [
+            "kolmation.asc  kolmation  fillcode = 0 readcode = 1"])
+        return ex.replace_once("0     surface water interaction off",
+                               "%d     surface water interaction" % interaction)(text) + \
+            ex.BALANCE_SECTION
+    return edit
+
+
+def watered_from_the_river(text):
+    """The example's fields watered from their river on both days."""
+    return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2) 1 (0 0 starting from) 5 10 (.*) 6 28 "
+                                    r"(.*) 6 day$", r"\1 2 \2 3 1 \3 3 2 \4 1 day"),))
+
+
+def river_gives_what_soil_takes(work):
+    """The balance closes, and the channels lose to the soil what the soil of
+    the river cells takes in, over the catchment, step by step."""
+    closes("river_infiltration", "river_seepage")(work)
+    terms = ex.balance_rows(work + "/output")
+    ex.check(any(v != 0.0 for row in terms["withdrawal"] for v in row) ==
+             any(v != 0.0 for row in terms["irrigation"] for v in row),
+             "withdrawal and irrigation do not move together")
+    for step, (taken, given) in enumerate(zip(terms["river_infiltration"], terms["river_seepage"])):
+        ex.check(abs(taken[-1] - given[-1]) <= 1e-9 * abs(taken[-1]) + 1e-12,
+                 "in step %d the soil took %.9g mm from the rivers, which gave %.9g mm" %
+                 (step + 1, taken[-1], given[-1]))
+
+
+def without_soil(text):
+    """The example without the unsaturated zone, and so without the modules
+    that need it (silting-up stays)."""
+    return ex.switched_off(text, "unsatzon_model", "SurfaceRoutingModel")
+
+
+# Dynamic glaciers over whole cells at the top of subbasin 3 beside the
+# example's static one of ice_firn, with groundwater under the soil; their
+# year does not close within the run.
+def whole_glacier(r, c, zone):
+    return 1 if zone == 3 and r <= 5 else 0
+
+
+def whole_glacier_input(folder):
+    for name in ("glacier_fraction.asc", "glacier_codes.asc"):
+        counts.write_grid_like(folder, "zones.asc", name, whole_glacier)
+
+
+def warm_whole_glacier_input(folder):
+    whole_glacier_input(folder)
+    ex.warm_cloudburst(folder)
+
+
+def glacierized_cells(text):
+    return counts.add_standard_grids(text, [
+        "glacier_fraction.asc  GlacierizedCells  fillcode = 0 readcode = 1",
+        "glacier_codes.asc  GlacierCodes  fillcode = 0 readcode = 1"])
+
+
+def dynamic_beside_ice_firn(text):
+    text = counts.dynamic_glacier(ex.switched_off(text, "routing_model", "lake_model", "irrigation"))
+    return ex.replace_once("2 3  GMBEvalDay GMBEvalMonth",
+                           "10 3  GMBEvalDay GMBEvalMonth")(text) + ex.BALANCE_SECTION
+
+
+def static_beside_glacierized_cells(text):
+    text = ex.switched_off(text, "routing_model", "lake_model", "irrigation", "SiltingUpModel",
+                           "SurfaceRoutingModel")
+    return glacierized_cells(text) + ex.BALANCE_SECTION
+
+
 CASES = {
     # The canopy holds snow and sublimates it: both leave the land's water.
     "canopy_snow_21": Case(with_balance(canopy_snow(21)), cold_cloudburst, processes=(1, 3),
@@ -143,6 +218,40 @@ CASES = {
     "reservoirs_flood": Case(with_channels("lake_model"), ex.cloudburst, processes=(1, 2),
                              check_outputs=closes("reservoir_storage", "channel_storage",
                                                   tolerance=CHANNEL_TOLERANCE)),
+    # The soil of the river cells takes river water in where the table lies
+    # below the riverbed, and gives its saturated zone's water to the river
+    # above it, each process for its own cells (1) or every link on one
+    # process (2). The channels give what the soil took; not so without
+    # groundwater, where the river cells of subbasin 2 take all that its
+    # river brought the step before, more than it brings in a falling step.
+    "river_exchange_1": Case(river_exchange(1), counts.river_link_input, processes=(1, 2),
+                             check_outputs=river_gives_what_soil_takes),
+    # Irrigation draws on the same rivers: its withdrawals stay apart.
+    "river_exchange_2": Case(lambda text: river_exchange(2)(watered_from_the_river(text)),
+                             counts.river_link_input, processes=(1, 3),
+                             check_outputs=river_gives_what_soil_takes),
+    "river_exchange_2_without_groundwater": Case(
+        river_exchange(2, "groundwater_flow"), counts.river_link_input, processes=(1, 2),
+        check_outputs=closes("river_infiltration", "river_seepage")),
+    # Each process caps by its own copy of a subbasin's river, so that the
+    # amounts follow the layout, one layout here (on one process they are
+    # those of interaction 2).
+    "river_exchange_1_without_groundwater": Case(
+        river_exchange(1, "groundwater_flow"), counts.river_link_input, processes=(3,),
+        check_outputs=closes("river_infiltration", "river_seepage")),
+    # Without the soil what reaches the ground leaves the land, silting-up's
+    # direct runoff with it.
+    "without_soil": Case(with_balance(without_soil), ex.cloudburst, processes=(1, 3),
+                         check_outputs=closes("water_to_ground")),
+    # One glacier grid for every module: the dynamic glaciers' beside the
+    # static ones', the static ones' beside fractions a static method does
+    # not use.
+    "dynamic_glacier_beside_ice_firn": Case(dynamic_beside_ice_firn, whole_glacier_input,
+                                            processes=(1, 3),
+                                            check_outputs=closes("groundwater_storage")),
+    "static_glacier_beside_glacierized_cells": Case(static_beside_glacierized_cells,
+                                                    warm_whole_glacier_input, processes=(1, 2),
+                                                    check_outputs=closes("water_on_glacier")),
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields,
                                    check_outputs=irrigated_from_the_first_step),

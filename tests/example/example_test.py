@@ -758,7 +758,8 @@ BALANCE_STORAGES = {"interception_storage", "canopy_snow_storage", "snow_storage
                     "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
                     "channel_storage", "reservoir_storage", "lake_storage",
                     "glacier_runoff_storage", "groundwater_storage"}
-BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "glacier_melt",
+BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infiltration",
+                  "glacier_melt",
                   "surface_exchange", "channel_inflow", "external_inflow", "internal_inflow",
                   "translation",
                   "groundwater_lateral_exchange", "groundwater_fixed_flux",

@@ -205,6 +205,30 @@ ROUTING_CASES = {
         words="(No space left on device)"),
 }
 
+# --- the zone grid and the statistics files ---
+
+def zone_cells(value, cells):
+    """value in the cells (row, column) of zones.asc."""
+    edits = [ex.spoil_grid_value("zones.asc", r, c, value) for r, c in cells]
+    def edit(folder):
+        for e in edits:
+            e(folder)
+    return edit
+
+
+CODES_AND_OUTPUTS = {
+    # A cell of the catchment without a subbasin: refused where the zone grid
+    # is read, not where the unsaturated zone misses its subbasin.
+    "zone_code_0": Case(
+        edit_input=zone_cells("0", ((15, 6), (15, 7), (16, 6))), code=3,
+        words="invalid zone code 0 in the zone grid zones.asc ([zone_grid]) at row 15, column 6"),
+    # Routed discharge has no catchment total: mode 1 would write dates alone.
+    "routed_discharge_mode_1": Case(
+        ex.replace_once("routed.stat 2001", "routed.stat 1001"), code=17,
+        words="the statistic code 1001 of the routed discharge routed.stat (\"name of the "
+              "Qstatfiles for \") asks for the catchment total alone (mode 1)"),
+}
+
 # --- counts and limits that would run past memory ---
 
 DESCRIPTOR_COUNTS = {
@@ -348,6 +372,7 @@ CASES = {
 }
 CASES.update(VERTICAL_AND_LATERAL)
 CASES.update(ROUTING_CASES)
+CASES.update(CODES_AND_OUTPUTS)
 CASES.update(DESCRIPTOR_COUNTS)
 CASES.update(INNER_STEPS)
 CASES.update(UNREADABLE_FILES)

@@ -148,10 +148,12 @@ class Case:
     in an entry of the diagnostics file at `level` (0 FATAL, 2 WARNING).
     With `continues`, a warm start on each process count goes on from the
     run's last but one day exactly as the run through (see
-    continuation_differences)."""
+    continuation_differences). With `like`, a Reference, the runs write the
+    same files as the reference's run on one process."""
 
     def __init__(self, edit_control=None, edit_input=None, days=2, processes=(1, 2), code=0,
-                 words=None, level=None, check_outputs=None, then=None, continues=False):
+                 words=None, level=None, check_outputs=None, then=None, continues=False,
+                 like=None):
         self.edit_control, self.edit_input, self.days = edit_control, edit_input, days
         self.processes, self.code, self.words = processes, code, words
         self.level = level if level is not None else (0 if code else 2)
@@ -163,6 +165,14 @@ class Case:
         # status 0; code, words and outputs are those of the second.
         self.then = then
         self.continues = continues
+        self.like = like
+
+
+class Reference:
+    """Another edit of the small catchment whose outputs a case must match."""
+
+    def __init__(self, edit_control=None, edit_input=None):
+        self.edit_control, self.edit_input = edit_control, edit_input
 
 
 class Then:
@@ -230,6 +240,17 @@ def run_case(args, name, case, source):
         differ = differing_outputs(works[0], other)
         if differ:
             faults.append("%s: %s differs from %s in %s" % (name, other, works[0], " ".join(differ)))
+    if case.like and works:
+        work = os.path.join(args.work, name, "reference")
+        prepare(work, source, case.days, case.like.edit_control, case.like.edit_input)
+        status, console = run(args, work, 1)
+        differ = differing_outputs(work, works[0]) if status == 0 else []
+        if status != 0:
+            faults.append("%s: the reference run ended with status %d:\n%s" %
+                          (name, status, console[-3000:]))
+        elif differ:
+            faults.append("%s: %s differs from the reference %s in %s" %
+                          (name, works[0], work, " ".join(differ)))
     return faults
 
 
