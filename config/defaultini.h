@@ -240,6 +240,9 @@ private:
                           long writeCode, long firstRow, long lastRow);
   void keepSetupValues(StandardGrid& grid, long firstRow, long lastRow);
   void protectInputFile(int index, const std::string& kind, int readCode, long writeCode);
+  // Notes the file of a grid the set-up reads ("file<variable>record" names
+  // a netCDF file) in the run's registry of files.
+  void noteGridFile(const std::string& fileName, const std::string& use) const;
   void releaseGridStore();
 
   struct Decomposition;

@@ -8,6 +8,7 @@
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 
 // Tracked before it is registered: registration may write the grid, and a
 // failure there must not lose it.
@@ -109,6 +110,9 @@ void defaultini::distributeFirstGrids() {
     failure = catchExitCode([&] {
       char name[32];
       std::snprintf(name, sizeof name, "MPIRegions_%d", 0);
+      std::string path = name;
+      prependDirectory(outputDirectory, path);
+      noteOutputFile(path, "the grid of the processes' strips");
       writeGrid(name, regionsGrid, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
     });
   shareExitCode(*diag, failure);

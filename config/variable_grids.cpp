@@ -50,6 +50,9 @@ int defaultini::readVariableGrids() {
     SectionReader section(*this, controlFile, controlFileName, "[variable_grids]");
     const int m = section.readInt(" number of variable grids ");
     for (int k = 1; k <= m; ++k) grids.push_back(readVariableGridLines(section, k));
+    for (const VariableGrid& g : grids)
+      if (g.readCode >= 1)
+        noteGridFile(g.file, "the variable grid \"" + g.name + "\" of [variable_grids]");
     first = firstFreeRegistryIndex();
     const bool full = m > 0 && first + m - 1 >= gridRegistryLimit;
     if (!session.close()) {

@@ -17,10 +17,12 @@
 #include "core/collective_status.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 #include "core/grid_file_read.h"
 #include "core/grid_resampler.h"
 #include "core/modelobject.h"
 #include "core/netcdf_grid_reader.h"
+#include "core/run_files.h"
 
 namespace {
 
@@ -64,12 +66,15 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
   }
   prependDirectory(inputDirectory, read.name);
   const std::string& name = read.name;
+  noteInputFile(name, "a grid of " + moduleName);
 
   for (int attempt = 1;; ++attempt) {
     read.file = std::fopen(name.c_str(), "rb");
     if (read.file) break;
+    const int error = errno;
     if (attempt == openAttempts)
-      fail(openFailedCode, "FATAL: still error opening " + name + " - no retry.");
+      fail(openFailedCode,
+           "FATAL: still error opening " + name + " - no retry. (" + systemReason(error) + ")");
     // A file that another program is still writing may appear in a moment.
     read.note(*diag, [name, left = openAttempts - attempt](DiagStream& d) {
       d << "WARNING: error opening " << name << ". Will try again in " << retryMilliseconds

@@ -4,6 +4,8 @@
 
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
+#include "core/output_names.h"
+#include "core/run_files.h"
 
 WriteCodeDigits splitWriteCode(long writecode) {
   WriteCodeDigits d{};
@@ -19,6 +21,23 @@ WriteCodeDigits splitWriteCode(long writecode) {
 namespace {
 
 void releaseStatisticsGrids(modelobject& owner, GridRegistryEntry& e, long ncols);
+
+// The files that the entry's write code writes under names known before the
+// run, for the run's registry of files.
+void noteRegisteredOutputs(const std::string& outputDirectory, const GridRegistryEntry& e) {
+  const std::string use =
+      std::string("the output of the ") + (e.stack ? "stack" : "grid") + " \"" + e.name + "\"";
+  const auto note = [&](std::string name) {
+    modelobject::prependDirectory(outputDirectory, name);
+    noteOutputFile(name, use);
+  };
+  if (e.writeMode != 0) note(e.stack ? e.fileName : e.firstFileName);
+  if (e.writeMode == 8 && !e.stack) note(e.firstFileName + ".filled");
+  if (e.writeMin) note(outputFileName(e.minFileName, ".min"));
+  if (e.writeMax) note(outputFileName(e.maxFileName, ".max"));
+  if (e.statMode == 1 || e.statMode == 5)
+    note(periodStatisticsName(e.meanFileName, e.statMode, ModelDate{}));
+}
 
 } // namespace
 
@@ -87,6 +106,7 @@ void modelobject::registerGrid(int index, const std::string& fileName, Grid grid
     e.vegPeriodGrid = statisticsGrid();
     e.vegPeriodFileName = e.fileName;
   }
+  noteRegisteredOutputs(outputDirectory, e);
   if (e.writeMode == 8) writeGridAtRegistration(index);
 }
 

@@ -82,6 +82,13 @@ void modelobject::readError(const std::string& fileName, long number) {
   throw 19;
 }
 
+void modelobject::readError(const std::string& fileName, long number, int systemError) {
+  *diag << "FATAL: read error " << fileName << " ! (" << number << ") ("
+        << systemReason(systemError) << ")"
+        << "[end-entry]";
+  throw 19;
+}
+
 namespace {
 
 // The conversion of a single-conversion scan format, such as "ld" of "%ld".

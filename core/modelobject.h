@@ -55,6 +55,8 @@ public:
                                                    const std::string& where);
   [[noreturn]] virtual void writeError(const std::string& fileName, long number);
   [[noreturn]] virtual void readError(const std::string& fileName, long number);
+  // The same with the system's reason for the failed read (an errno value).
+  [[noreturn]] void readError(const std::string& fileName, long number, int systemError);
 
   // Reads one value of a legacy section line with a single-conversion scan
   // format ("%d", "%ld", "%lf", "%s", ...; it must fit the target's type) and

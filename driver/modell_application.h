@@ -59,6 +59,7 @@
 
 class DiagStream;
 class RegionalSuperposition;
+class RunFiles;
 class abflussmodellklasse;
 class SpecialOutputClass;
 class data_assimilation;
@@ -311,6 +312,9 @@ private:
   std::vector<StatisticTableEntry> statisticTable;
   std::unique_ptr<defaultini> defaults;
   std::unique_ptr<tracer_ini_class> tracerSetup;
+  // Every file the run reads and every output it will write, from the start
+  // of init to the end of the run.
+  std::unique_ptr<RunFiles> runFiles;
   std::vector<HRUMasterCell> hruMasterCells;
 
   std::vector<std::vector<PlacedCall>> places;

@@ -8,6 +8,7 @@
 #include "config/tracer_ini_class.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
@@ -35,6 +36,7 @@ constexpr int noDateSourceCode = 85;
 
 void ModellApplication::init() {
   try {
+    runFiles = std::make_unique<RunFiles>(*diag);
     stage = "reserving the grid registry";
     reserveRegistry();
     runStagedSetup();
@@ -61,6 +63,8 @@ void ModellApplication::init() {
     stage = "resolveCouplingNames";
     defaults->resolveCouplingNames(statisticTable.data(), static_cast<int>(statisticTable.size()));
     finishConstruction();
+    stage = "checking that every output can be written";
+    runFiles->checkOutputsCreatable();
     stage = "releaseWholeSetupGrids";
     defaults->releaseWholeSetupGrids(true);
     initialised = true;

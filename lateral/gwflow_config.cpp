@@ -8,6 +8,7 @@
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "core/run_files.h"
 #include "lateral/gwflowclass.h"
 
 namespace {
@@ -73,6 +74,7 @@ void gwflowclass::readSettings() {
                        "control_row/column for control point fluxes in ");
   readControlValue(controlFile, "%s", controlPointFile, "name of the control point file  ");
   prependDirectory(outputDirectory, controlPointFile);
+  noteOutputFile(controlPointFile, "the control-point file of [groundwater_flow]");
   adaptiveSor = sorParameter <= 0.0;
   // Any other method would make one unconverged sweep per sub-step.
   if (method != 1 && method != 2)

@@ -10,6 +10,7 @@
 // levels 1 .. 8 of the ten-level stacks "SurfaceRoutingWeights",
 // "SurfaceRoutingVelocity" and "SurfaceRoutingFluxes".
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -175,7 +176,28 @@ protected:
   struct ModuleStatistic;
   double substepSeconds() const;
   double adaptedSubTimeStep(double stable) const;
-  std::vector<double> innerStepLengths(double first, double later) const;
+  // The inner steps of a sub-step of T seconds, one after the other: the
+  // first of `first` seconds, the others of `later`, the last one taking
+  // what is left, so that they cover the sub-step exactly. Nothing is kept
+  // per inner step: a sub-step may hold up to maxInnerSteps of them.
+  class InnerSteps {
+  public:
+    InnerSteps(double substep, double first) : T(substep), next(first) {}
+    bool done() const { return !(T - elapsed > 1e-9 * T); }
+    // The length of the next inner step, which then counts as elapsed.
+    double take() {
+      const double dt = std::min(next, T - elapsed);
+      elapsed += dt;
+      return dt;
+    }
+    void setLater(double later) { next = later; }
+
+  private:
+    double T;
+    double elapsed = 0.0;
+    double next;
+  };
+  static constexpr double maxInnerSteps = 1e6;
   void routeInnerStep(long counter, long refreshPass, double dt);
   void exchangeHeadsAndFluxes();
   void sumOverProcesses(std::vector<ExactSum>& sums, const char* what);

@@ -168,6 +168,15 @@ void surfaceroutingclass::snapSubTimeSteps() {
     throw invalidSettingCode;
   }
   const double T = timeStepMinutes / substeps * 60.0;
+  if (T / minSubTimeStep > maxInnerSteps) {
+    *diag << "FATAL: [" << moduleName << "] of " << context.controlFileName
+          << ": the minimum sub time step of " << minSubTimeStep << " s would split a sub-step of "
+          << T << " s into up to " << T / minSubTimeStep << " inner steps, more than "
+          << maxInnerSteps << "; write a minimum sub time step of at least "
+          << T / maxInnerSteps << " s"
+          << "[end-entry]";
+    throw invalidSettingCode;
+  }
   const auto snap = [T](double& limit) {
     const long k = static_cast<long>(T / limit);
     const double old = limit;

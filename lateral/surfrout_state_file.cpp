@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "lateral/surfaceroutingclass.h"
 
 namespace {
@@ -41,11 +42,16 @@ void surfaceroutingclass::storageMismatch(const std::string& description, double
 void surfaceroutingclass::readStorage(const std::string* name, int setting) {
   if (flowControl == 0) return;
   if (name) storageFileName = *name;
+  std::string water = surfaceWaterFile;
+  prependDirectory(outputDirectory, water);
+  if (name)
+    noteOutputFile(water, "the water on the land of [SurfaceRoutingModel] beside its state file");
   if (!name || setting == 0 || setting == 2 || setting == 4) return;
   // Before the state file, which a process may lack: the read is collective.
   readSurfaceWater();
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);
+  noteInputFile(path, "the state file that [SurfaceRoutingModel] starts from");
   FILE* file = std::fopen(path.c_str(), "r");
   if (!file) {
     *diag << "WARNING: error opening storage content file " << path << notInitialised

@@ -53,19 +53,6 @@ double surfaceroutingclass::adaptedSubTimeStep(double stable) const {
   return std::min(std::max(step, minSubTimeStep), maxSubTimeStep);
 }
 
-// The inner steps of a sub-step: the first, then `later` ones, the last
-// one taking what is left, so that they cover the sub-step exactly.
-std::vector<double> surfaceroutingclass::innerStepLengths(double first, double later) const {
-  const double T = substepSeconds();
-  std::vector<double> lengths;
-  double elapsed = 0.0;
-  for (double dt = first; T - elapsed > 1e-9 * T; dt = later) {
-    lengths.push_back(std::min(dt, T - elapsed));
-    elapsed += lengths.back();
-  }
-  return lengths;
-}
-
 void surfaceroutingclass::routeSubstep(long minute, long hour, long day, long month, long year) {
   currentDate = ModelDate{minute, hour, day, month, year};
   if (flowControl == 0) return;
@@ -75,20 +62,20 @@ void surfaceroutingclass::routeSubstep(long minute, long hour, long day, long mo
   if (flowPathMethod == 6) exchangeHeadsAndFluxes();
   const double T = substepSeconds();
   subTimeStep = minSubTimeStep;
-  std::vector<double> lengths = innerStepLengths(minSubTimeStep, minSubTimeStep);
+  InnerSteps steps(T, minSubTimeStep);
   long refreshPass = 0;
-  for (size_t counter = 0; counter < lengths.size(); ++counter) {
-    const double dt = lengths[counter];
-    routeInnerStep(static_cast<long>(counter), refreshPass, dt);
+  for (long counter = 0; !steps.done(); ++counter) {
+    const double dt = steps.take();
+    routeInnerStep(counter, refreshPass, dt);
     // The stable step is estimated once per sub-step, from the first.
     if (counter == 0) {
       double stable = courantTimeStep();
       MPI_Allreduce(MPI_IN_PLACE, &stable, 1, MPI_DOUBLE, MPI_MIN, MPI_COMM_WORLD);
       subTimeStep = adaptedSubTimeStep(stable);
-      lengths = innerStepLengths(dt, subTimeStep);
+      steps.setLater(subTimeStep);
     }
     // Unchanged cells reuse their fluxes until the next refresh.
-    if (static_cast<long>(counter) == refreshPass) {
+    if (counter == refreshPass) {
       const double planned = std::floor(T / subTimeStep) + 1.0;
       refreshPass =
           static_cast<long>(std::floor(static_cast<double>(counter) + planned / (T / maxSubTimeStep)));

@@ -101,6 +101,11 @@ public:
 
   // --- state file and teardown (routing/routing_state_file.cpp) ----------------------
   virtual void WriteStorageContent();
+  // The state file's name before the output directory: the unsaturated
+  // zone's, or "storage.ftz" without it.
+  std::string stateFileToWrite() const {
+    return storageFileName.empty() ? "storage.ftz" : storageFileName;
+  }
   // A value of the state file that does not fit this run's network: logs and
   // throws 72.
   [[noreturn]] static void StorageValueMismatch(DiagStream& diag, const std::string& what,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "routing/abflussmodellklasse.h"
 #include "routing/routing_description.h"
 
@@ -106,7 +107,13 @@ void abflussmodellklasse::readHeaderLines() {
   readNameAndCode("name of the Qstatfiles for ", statisticFileName, qstatCode);
   refuseStatisticWithoutColumns();
   readControlValue(controlFile, "%s", observedFileName, "name of spec.discharge files for ");
+  noteInputFile(observedFileName, "the observed discharge of [routing_model]");
   readControlValue(controlFile, "%d", columnDescriptors, "number column descriptors for");
+  // The second reading skips the descriptor lines by this count: a negative
+  // one would take header lines for the routing descriptions.
+  if (columnDescriptors < 0)
+    refuseControlValue("[routing_model]", "number column descriptors for", columnDescriptors,
+                       "counts the descriptor lines that follow and must be 0 or more", 17);
   for (int k = 0; k < columnDescriptors; ++k) {
     int code = 0;
     int column = 0;
@@ -588,8 +595,11 @@ void abflussmodellklasse::finishElements() {
   maxStorageCount = 0;
   for (std::size_t d = 1; d < elements.size(); ++d)
     maxStorageCount = elements[d]->MaxStorageCount(maxStorageCount);
+  // Only now: an output that is an input of a later description is
+  // refused before anything is written to it.
   for (std::size_t d = 1; d < elements.size(); ++d) {
     elements[d]->CheckBasinArea();
+    elements[d]->CreateOutputTables();
     elements[d]->WriteWQTable();
   }
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "core/string_helpers.h"
 #include "routing/abflussmodellklasse.h"
 
@@ -105,9 +106,13 @@ void abflussmodellklasse::StorageValueMismatch(DiagStream& diag, const std::stri
 void abflussmodellklasse::ReadStorageContent(const std::string* fileName, int readMode) {
   if (flowControl <= 0) return;
   storageFileName = fileName ? fileName->substr(0, 2400) : std::string();
+  std::string written = stateFileToWrite();
+  prependDirectory(outputDirectory, written);
+  noteOutputFile(written, "the state file of [routing_model]");
   if (storageFileName.empty() || readMode == 0 || readMode == 2 || readMode == 4) return;
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);
+  noteInputFile(path, "the state file that [routing_model] starts from");
   FILE* file = std::fopen(path.c_str(), "rt");
   if (!file) {
     *diag << "FATAL: error opening storage content file " << path << "[end-entry]";
@@ -201,7 +206,7 @@ void abflussmodellklasse::readOwedRiverWater(FILE* file, const std::string& path
 
 void abflussmodellklasse::WriteStorageContent() {
   if (flowControl <= 0) return;
-  std::string path = storageFileName.empty() ? "storage.ftz" : storageFileName;
+  std::string path = stateFileToWrite();
   prependDirectory(outputDirectory, path);
   FILE* file = std::fopen(path.c_str(), "w");
   if (!file) {

@@ -135,6 +135,8 @@ public:
                                   double qMinArg, double qMaxArg, double intervals,
                                   bool divideByAreaFactor);
   virtual void CheckBasinArea();
+  // The tables of the reservoirs and abstractions with their header lines.
+  void CreateOutputTables();
   virtual void WriteWQTable();
   virtual void SolveManningDepth(double flow, double width, double& depth, double& radius,
                                  double& velocity, int maxIterations, double manning,

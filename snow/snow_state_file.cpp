@@ -12,6 +12,7 @@
 #include "core/ascii_grid_text.h"
 #include "core/diag_stream.h"
 #include "core/line_reader.h"
+#include "core/run_files.h"
 #include "core/string_helpers.h"
 #include "snow/schneemodellklasse.h"
 
@@ -59,6 +60,7 @@ bool schneemodellklasse::readStorageSection(const std::string& path,
                                             std::vector<Glacier>& volumes) {
   const size_t n = static_cast<size_t>(zones.zoneCount);
   if (qIceEls.size() <= n || qFirnEls.size() <= n || qSnowEls.size() <= n) return false;
+  noteInputFile(path, "the state file that [snow_model] starts from");
   // Closed on every way out, also when a mismatch ends the run.
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(std::fopen(path.c_str(), "r"),
                                                                std::fclose);

@@ -7,6 +7,7 @@
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -181,6 +182,7 @@ void unsatzonmodellklasse::createTracerPointFile(int k, SoilTracer& t) {
   if (!ownsControlPoint()) return;
   const TracerRecord& record = t.tracer.record;
   const std::string file = record.path + record.name.substr(0, 3) + "point." + record.statExt;
+  noteOutputFile(file, "the control-point file of tracer " + record.name);
   std::FILE* f = std::fopen(file.c_str(), "wt");
   bool written = f != nullptr;
   if (f) {

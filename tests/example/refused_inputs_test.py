@@ -8,8 +8,10 @@ merely unusual, runs with a WARNING that names it). The unedited copy runs
 with status 0.
 """
 
+import filecmp
 import os
 import re
+import shutil
 import sys
 
 import example_test as ex
@@ -266,6 +268,140 @@ CODES_AND_OUTPUTS = {
               "Qstatfiles for \") asks for the catchment total alone (mode 1)"),
 }
 
+# --- counts and limits that would run past memory ---
+
+DESCRIPTOR_COUNTS = {
+    "descriptor_count_%s" % name: refused("routing_model", "number column descriptors for", count,
+                                          17, "column descriptors of observed discharge")
+    for name, count in (("minus_1", "-1"), ("minus_2", "-2"), ("minus_1000", "-1000"))}
+
+INNER_STEPS = {
+    "shortest_inner_step_%s" % name: Case(
+        ex.replace_once("\n1  shortest inner step (s)", "\n%s  shortest inner step (s)" % value),
+        code=10, words="the minimum sub time step of %s s would split a sub-step of 3600 s into up to "
+                       "%s inner steps, more than 1e+06" % (value, steps))
+    for name, value, steps in (("1e-6", "1e-06", "3.6e+09"), ("1e-300", "1e-300", "3.6e+303"))}
+
+# --- files that cannot be read or written: the message gives the system's reason ---
+
+def beside_input(change):
+    """An edit of the work folder, which holds the input folder."""
+    return lambda folder: change(os.path.dirname(folder))
+
+
+def control_file_a_folder(work):
+    os.remove(os.path.join(work, ex.CONTROL_FILE))
+    os.mkdir(os.path.join(work, ex.CONTROL_FILE))
+
+
+UNREADABLE_FILES = {
+    "input_folder_missing": Case(edit_input=shutil.rmtree, code=21,
+                                 words="error opening input/zones.asc (No such file or directory)"),
+    "control_file_missing": Case(
+        edit_input=beside_input(lambda work: os.remove(os.path.join(work, ex.CONTROL_FILE))),
+        code=28, words="error opening catchment.ctl (No such file or directory)"),
+    "control_file_a_folder": Case(edit_input=beside_input(control_file_a_folder), code=19,
+                                  words="read error catchment.ctl ! (0) (Is a directory)"),
+    "intern_copy_a_folder": Case(
+        edit_input=beside_input(lambda work: os.mkdir(os.path.join(work, "catchment.ctl.intern"))),
+        code=28, words="error opening catchment.ctl.intern (Is a directory)"),
+}
+
+# --- outputs that would replace a file the run reads ---
+
+def hourly_table(folder, name):
+    """input/name: a dated table of one value column over March 2021."""
+    rows = ["%d %d %d %d 0.5" % (2021, 3, day, hour) for day in range(1, 32) for hour in range(24)]
+    with open(os.path.join(folder, name), "w") as f:
+        f.write("YY MM DD HH q\n" + "\n".join(rows) + "\n")
+
+
+def replaces_input(edit_control, name, words, edit_input=None):
+    """A run whose output would replace input/name: refused at set-up with
+    code 26, and input/name keeps its bytes."""
+    def prepare(folder):
+        if edit_input:
+            edit_input(folder)
+        shutil.copy(os.path.join(folder, name), os.path.join(folder, "..", name + ".before"))
+
+    def kept(work):
+        ex.check(filecmp.cmp(os.path.join(work, "input", name),
+                             os.path.join(work, name + ".before"), shallow=False),
+                 "the run changed input/%s" % name)
+    return Case(edit_control, prepare, code=26, words=words, check_outputs=kept)
+
+
+def lake_table(name):
+    return ex.replace_once("file = lake_2.txt", "file = " + name)
+
+
+def lake_table_link(folder):
+    os.symlink(os.path.join("..", "input", "dem.asc"), os.path.join(folder, "..", "output", "lake_2.txt"))
+
+
+def inflow_from(name):
+    return after("TG 1 (AREA = 0.94, F = 1)\n", " ZL 1 = extern %s 1 0 %s\n" % (name, CHANNEL))
+
+
+REPLACED_INPUTS = {
+    "lake_table_is_the_elevation_model": replaces_input(
+        lake_table("../input/dem.asc"), "dem.asc",
+        "the output file output/../input/dem.asc (the table of reservoir 2, \"file =\" of SP 2 of "
+        "[routing_model]) is the file input/dem.asc that the run reads as the elevation model of "
+        "[elevation_model]"),
+    "lake_table_through_dots": replaces_input(
+        lake_table("./../input/../input/dem.asc"), "dem.asc",
+        "is the file input/dem.asc that the run reads as the elevation model"),
+    "lake_table_a_link_to_an_input": replaces_input(
+        None, "dem.asc", "the output file output/lake_2.txt (the table of reservoir 2",
+        lake_table_link),
+    "abstraction_table_is_the_zone_grid": replaces_input(
+        ex.replace_once("AL 1 = extern abstraction_1.txt", "AL 1 = extern ../input/zones.asc"),
+        "zones.asc",
+        "the output file output/../input/zones.asc (the table of abstraction 1, AL 1 of "
+        "[routing_model]) is the file input/zones.asc that the run reads as the zone grid of "
+        "[zone_grid]"),
+    "abstraction_table_is_the_control_file": replaces_input(
+        ex.replace_once("AL 1 = extern abstraction_1.txt", "AL 1 = extern ../catchment.ctl"),
+        os.path.join("..", "catchment.ctl"),
+        "(the table of abstraction 1, AL 1 of [routing_model]) is the file catchment.ctl that the "
+        "run reads as the control file"),
+    "statistics_is_a_station_file": replaces_input(
+        ex.replace_once("etp.stat 2024", "../input/precipitation.txt 2024"), "precipitation.txt",
+        "is the file input/precipitation.txt that the run reads as the station file of "
+        "[precipitation]"),
+    "grid_output_is_a_standard_grid": replaces_input(
+        ex.replace_once("exkorr.asc  correction factor of the radiation\n0   its write code",
+                        "../input/soil.asc  correction factor of the radiation\n1   its write code"),
+        "soil.asc",
+        "the output file output/../input/soil.asc (the output of the grid \"radiation_correction\")"
+        " is the file input/soil.asc that the run reads as the standard grid \"soil_types\""),
+    "lake_table_is_the_observed_discharge": replaces_input(
+        lambda text: lake_table("../input/observed.txt")(
+            ex.replace_once("none  no observed discharge", "input/observed.txt  observed")(text)),
+        "observed.txt",
+        "is the file input/observed.txt that the run reads as the observed discharge of "
+        "[routing_model]", lambda folder: hourly_table(folder, "observed.txt")),
+    # The lake's description comes first: its table must not be written before
+    # the inflow of the next description is known.
+    "lake_table_is_a_later_inflow": replaces_input(
+        lambda text: lake_table("../input/inflow.txt")(inflow_from("input/inflow.txt")(text)),
+        "inflow.txt",
+        "is the file input/inflow.txt that the run reads as the inflow file of ZL 1 of "
+        "[routing_model]", lambda folder: hourly_table(folder, "inflow.txt")),
+    # Written only at the end of the run, and found before its first step.
+    "state_file_a_folder": Case(
+        edit_input=beside_input(lambda work: os.mkdir(os.path.join(work, "output",
+                                                                   "unsatzon_state_0"))),
+        code=26, words="the output file output/unsatzon_state_0 (the state file of "
+                       "[unsatzon_model]) cannot be written (Is a directory); found before the "
+                       "first step"),
+    "sunshine_memory_a_folder": Case(
+        edit_input=beside_input(lambda work: os.mkdir(os.path.join(work, "output", "SSDTemp"))),
+        code=26, words="the output file output/SSDTemp (the sunshine memory of [evapotranspiration] "
+                       "beside its state file) cannot be written (Is a directory)"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -276,6 +412,10 @@ CASES = {
 CASES.update(VERTICAL_AND_LATERAL)
 CASES.update(ROUTING_CASES)
 CASES.update(CODES_AND_OUTPUTS)
+CASES.update(DESCRIPTOR_COUNTS)
+CASES.update(INNER_STEPS)
+CASES.update(UNREADABLE_FILES)
+CASES.update(REPLACED_INPUTS)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

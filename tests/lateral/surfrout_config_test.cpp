@@ -80,6 +80,8 @@ TEST(SurfaceRoutingConstruction, SnapsTheInnerStepLimitsToFractionsOfTheSubstep)
        "shortest allowed subtimestep changed from 7 to 7.03125. Must be integer "
        "fraction of time step in seconds."},
       {"900", "1000", 900.0, 1000.0, nullptr, nullptr},
+      // 900 000 inner steps: below the limit of a million.
+      {"0.001", "100", 0.001, 100.0, nullptr, nullptr},
   };
   for (const Case& c : cases) {
     SurfroutSetup s("surfrout_snap", 4, 3, 100.0, tilted);
@@ -165,6 +167,10 @@ TEST(SurfaceRoutingConstruction, FailuresEndWithTheirCodeAndMessage) {
        "minimum sub time step 0 s, maximum sub time step 100 s"},
       {"shortest above longest", [](SurfroutSetup& s) { s.lines[16] = "200  minimum"; }, 10,
        "minimum sub time step 200 s, maximum sub time step 100 s"},
+      {"more than a million inner steps", [](SurfroutSetup& s) { s.lines[16] = "0.0008  minimum"; },
+       10, "the minimum sub time step of 0.0008 s would split a sub-step of 900 s into up to "
+           "1.125e+06 inner steps, more than 1e+06; write a minimum sub time step of at least "
+           "0.0009 s"},
       {"no river width",
        [](SurfroutSetup& s) {
          s.base.registry[static_cast<size_t>(s.index("river_width"))].name = "other";
