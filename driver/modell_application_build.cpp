@@ -61,6 +61,9 @@ void ModellApplication::init() {
     stage = "resolveCouplingNames";
     defaults->resolveCouplingNames(statisticTable.data(), static_cast<int>(statisticTable.size()));
     finishConstruction();
+    // Routing alone reads no standard grid again.
+    stage = "refuseReadsOfGridsBuiltOnce";
+    defaults->refuseReadsOfGridsBuiltOnce(!options.routingOnly);
     stage = "releaseWholeSetupGrids";
     defaults->releaseWholeSetupGrids(true);
     initialised = true;

@@ -14,6 +14,7 @@ import sys
 
 import example_test as ex
 import small_catchment as small
+from refused_inputs_test import read_again
 from small_catchment import Case, Then
 
 
@@ -216,6 +217,74 @@ def control_point_series(work):
              "uz_etr.txt holds no value above 0 for the control cell")
 
 
+def read_copies(name, value_of):
+    """An input edit: the files a periodic read of name takes in the first
+    three days, every cell of name as value_of(row, column, value) gives it."""
+    def edit(folder):
+        write_grid_like(folder, name, name + ".read", value_of)
+        with open(os.path.join(folder, name + ".read")) as f:
+            text = f.read()
+        os.remove(os.path.join(folder, name + ".read"))
+        for step in range(24 * 3):
+            with open(os.path.join(folder, "%s_202103%02d%02d" % (name, 1 + step // 24, step % 24)),
+                      "w") as f:
+                f.write(text)
+    return edit
+
+
+def inputs(*edits):
+    def edit(folder):
+        for e in edits:
+            e(folder)
+    return edit
+
+
+# Drains 0.25 m deep (in the first layer) at set-up, 0.9 m (in the second or
+# third) in every file read.
+def drains(text):
+    text = ex.replace_once("0     no drainage", "1     drainage")(text)
+    return add_standard_grids(text, [
+        "drainage_depth.asc  drainage_depth  fillcode = 0 readcode = 1",
+        "drainage_distance.asc  drainage_distance  fillcode = 0 readcode = 1"])
+
+
+def drain_grids(depth):
+    def edit(folder):
+        write_grid_like(folder, "zones.asc", "drainage_depth.asc", lambda r, c, z: depth)
+        write_grid_like(folder, "zones.asc", "drainage_distance.asc", lambda r, c, z: 10.0)
+    return edit
+
+
+# Land use whose fields (multilayer code 2) turn into meadows (3) in every
+# file read: grass, the meadows' layer, is rougher than field crops for the
+# heads of the diffusion wave of surface routing.
+def rough_grass(text):
+    text = ex.replace_once("2  method: the steepest of the eight neighbours",
+                           "6  method: the heads of a diffusion wave")(text)
+    return ex.replace_once("1 grass {\n", "1 grass {\n  SR_K_ST = 40;\n")(text)
+
+
+def meadows(r, c, code):
+    return 3 if code == 2 else int(code)
+
+
+# Two irrigation types that draw on groundwater by the soil's suction, the
+# first wherever the soil is not wet, the second never in March: the valley's
+# cells of type 1 at set-up are of type 2 in every file read.
+def suction_irrigation(text):
+    start = text.index("[irrigation_table]\n")
+    end = text.index("\n\n", start)
+    return (text[:start] + "[irrigation_table]\n2\n1 wet_fields 3 1 0.01 0.005\n"
+            "2 dry_fields 3 1 1000 500" + text[end:])
+
+
+def valley_irrigation(code):
+    def edit(folder):
+        write_grid_like(folder, "zones.asc", "irrigation.asc",
+                        lambda r, c, z: code if r >= 12 else 0)
+    return edit
+
+
 CASES = {
     "river_link_control_point": Case(link_order, river_link_input, days=2, processes=(1, 2, 3),
                                      check_outputs=control_point_series),
@@ -251,6 +320,22 @@ CASES = {
     # restore of the set-up values keep it there.
     "periodic_ponding": Case(ponding_reread, doubled_ponding_copies, processes=(1, 3),
                              check_outputs=ponding_in_mm),
+    # A standard grid read again at the first step (and every day after)
+    # from files other than the set-up's acts as in a run set up from them:
+    # what the modules derived from it at set-up follows the values read.
+    "drainage_depth_read_again": Case(
+        read_again("drainage_depth", drains),
+        inputs(drain_grids(0.25), read_copies("drainage_depth.asc", lambda r, c, v: 0.9)),
+        like=small.Reference(drains, drain_grids(0.9))),
+    "landuse_read_again": Case(
+        read_again("landuse", rough_grass),
+        read_copies("landuse.asc", meadows),
+        like=small.Reference(rough_grass, lambda folder: write_grid_like(
+            folder, "landuse.asc", "landuse.asc", meadows))),
+    "irrigation_codes_read_again": Case(
+        read_again("irrigation_codes", suction_irrigation),
+        inputs(valley_irrigation(1), read_copies("irrigation.asc", lambda r, c, v: 2 if v else 0)),
+        like=small.Reference(suction_irrigation, valley_irrigation(2))),
 }
 
 if __name__ == "__main__":
