@@ -10,11 +10,12 @@ with the same code and message.
 import math
 import os
 import re
+import shutil
 import sys
 
 import example_test as ex
 import small_catchment as small
-from refused_inputs_test import read_again
+from refused_inputs_test import from_the_external_program, read_again, waiting_command
 from small_catchment import Case, Then
 
 
@@ -232,6 +233,12 @@ def read_copies(name, value_of):
     return edit
 
 
+def ponding_from_the_external_program(folder):
+    """The external program gives the ponding grid of the set-up (in m)."""
+    shutil.copy(os.path.join(folder, "ponding.asc"), os.path.join(folder, "ponding_external.asc"))
+    waiting_command(folder)
+
+
 def inputs(*edits):
     def edit(folder):
         for e in edits:
@@ -332,6 +339,11 @@ CASES = {
         read_copies("landuse.asc", meadows),
         like=small.Reference(rough_grass, lambda folder: write_grid_like(
             folder, "landuse.asc", "landuse.asc", meadows))),
+    # The unsaturated zone holds the ponding in mm also when the external
+    # program gives it in m, as the file of the set-up.
+    "ponding_from_the_external_program": Case(
+        from_the_external_program("ponding_external.asc", "max_ponding_storage"),
+        ponding_from_the_external_program, like=small.Reference()),
     "irrigation_codes_read_again": Case(
         read_again("irrigation_codes", suction_irrigation),
         inputs(valley_irrigation(1), read_copies("irrigation.asc", lambda r, c, v: 2 if v else 0)),

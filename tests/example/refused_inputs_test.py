@@ -87,20 +87,29 @@ def flow_times(name):
     return edit
 
 
-def from_the_external_program(text):
-    """flow_times taken from the external program at the first step, whose
-    command waits in place."""
-    return ex.replace_once("[ExternalCoupling]\n0  no external program\n", (
-        "[ExternalCoupling]\n1  on\nsem_ext.txt\n5  wait interval\nY\n60\n"
-        "1  grids to read\nflow_times_external.asc flow_times 0 2\n0  grids to write\n"
-        "0  statistics\nsem_model.txt\nContinue\n"))(with_flow_times(text))
+def from_the_external_program(file, grid, control_edit=None):
+    """The grid taken from the external program's file at the first step
+    only (grid interval Y), the file kept."""
+    def edit(text):
+        text = control_edit(text) if control_edit else text
+        return ex.replace_once("[ExternalCoupling]\n0  no external program\n", (
+            "[ExternalCoupling]\n1  on\nsem_ext.txt\n5  wait interval\nY\n60\n"
+            "1  grids to read\n%s %s 0 2\n0  grids to write\n0  statistics\nsem_model.txt\n"
+            "Continue\n" % (file, grid)))(text)
+    return edit
+
+
+def waiting_command(folder):
+    """An input edit: the external program's command, there before the
+    model waits for it."""
+    with open(os.path.join(folder, "..", "sem_ext.txt"), "w") as f:
+        f.write("Command=Continue\n")
 
 
 def external_flow_times(folder):
     flow_times("flow_times.asc")(folder)
     flow_times("flow_times_external.asc")(folder)
-    with open(os.path.join(folder, "..", "sem_ext.txt"), "w") as f:
-        f.write("Command=Continue\n")
+    waiting_command(folder)
 
 
 def refused(section, label, value, code, line):
@@ -155,7 +164,8 @@ VERTICAL_AND_LATERAL = {
               "cannot be read again during the run: the unsaturated zone turns its flow times (s) "
               "into whole time steps in place"),
     "flow_times_from_the_external_program": Case(
-        from_the_external_program, external_flow_times, code=1003,
+        from_the_external_program("flow_times_external.asc", "flow_times", with_flow_times),
+        external_flow_times, code=1003,
         words="the external grid flow_times_external.asc is read into the internal grid "
               "\"flow_times\", but it cannot be read again during the run: the unsaturated zone "
               "turns"),
