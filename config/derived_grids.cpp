@@ -102,6 +102,8 @@ void defaultini::makeCellSizeGrids() {
       index = found;
       grid = registry[found].grid;
       flag = 1;
+      builtOnceFrom(found, "the set-up derives the cell areas and coordinates from it and the "
+                           "zones weigh their cells by them");
       return;
     }
     index = takeFreeEntry("FATAL: no free grid found in memory (at position ", ")");

@@ -117,7 +117,24 @@ void modelobject::checkAgainOnRead(int index, std::function<void(const std::stri
 
 void modelobject::checkReadValues(int index, const std::string& from) {
   if (index <= 0 || index >= gridRegistryLimit) return;
-  for (const GridValueCheck& c : registry[index].valueChecks) c.check(from);
+  for (const GridReadAction& c : registry[index].valueChecks) c.run(from);
+}
+
+void modelobject::rebuildOnRead(int index, std::function<void()> rebuild) {
+  if (index > 0 && index < gridRegistryLimit)
+    registry[index].rebuilds.push_back(
+        {this, [rebuild = std::move(rebuild)](const std::string&) { rebuild(); }});
+}
+
+void modelobject::rebuildFromReadValues(int index, const std::string& from) {
+  if (index <= 0 || index >= gridRegistryLimit) return;
+  for (const GridReadAction& r : registry[index].rebuilds) r.run(from);
+}
+
+void modelobject::builtOnceFrom(int index, const std::string& what) {
+  if (index <= 0 || index >= gridRegistryLimit) return;
+  std::vector<std::string>& uses = registry[index].builtOnce;
+  if (std::find(uses.begin(), uses.end(), what) == uses.end()) uses.push_back(what);
 }
 
 void modelobject::unregisterGrid(int index) {
@@ -134,6 +151,8 @@ void modelobject::unregisterGrid(int index) {
   e.callCount = 0.0;
   e.wholeOnRoot = false;
   e.valueChecks.clear();
+  e.rebuilds.clear();
+  e.builtOnce.clear();
   releaseStatisticsGrids(*this, e, header.ncols);
   if (e.hasFirstFileName == 1) {
     e.firstFileName.clear();

@@ -11,12 +11,13 @@
 constexpr int gridRegistrySize = 1001;
 constexpr int gridRegistryLimit = 1000;
 
-// A module's check of the values of a grid, collective: it ends the run on
-// every process where it refuses them. from names the file the values were
-// read from during the run.
-struct GridValueCheck {
+// What a module runs on a grid read during the run, collective: a check of
+// the values, which ends the run on every process where it refuses them, or
+// the rebuilding of what the module derived from them. from names the file
+// the values were read from.
+struct GridReadAction {
   const void* owner = nullptr;
-  std::function<void(const std::string& from)> check;
+  std::function<void(const std::string& from)> run;
 };
 
 // One entry of the registry through which modules hand grids to each other
@@ -73,7 +74,15 @@ struct GridRegistryEntry {
   double readScale = 1.0;
   // Set by modules that refuse some values of the grid at set-up: the same
   // checks run whenever the file is read again during the run.
-  std::vector<GridValueCheck> valueChecks;
+  std::vector<GridReadAction> valueChecks;
+  // Set by modules that derive something from the grid's values at set-up
+  // and derive it again after a read during the run, once the checks passed.
+  std::vector<GridReadAction> rebuilds;
+  // Set by modules that build something from the grid's values once at
+  // set-up that a read during the run cannot follow (zones, cell lists,
+  // values converted in place): what they built, for the set-up's refusal
+  // of such a read.
+  std::vector<std::string> builtOnce;
 
   // Output state of writeOutputGrids and writeOutputStack
   // (core/output_grids.cpp).

@@ -343,12 +343,11 @@ void modelobject::releaseModule() {
   if (diag) *diag << "DEBUG: deleting module " << moduleName << "[end-entry]";
   // A grid may outlive the module that checks it.
   if (registry)
-    for (int i = 1; i < gridRegistryLimit; ++i) {
-      std::vector<GridValueCheck>& checks = registry[i].valueChecks;
-      checks.erase(std::remove_if(checks.begin(), checks.end(),
-                                  [this](const GridValueCheck& c) { return c.owner == this; }),
-                   checks.end());
-    }
+    for (int i = 1; i < gridRegistryLimit; ++i)
+      for (std::vector<GridReadAction>* actions : {&registry[i].valueChecks, &registry[i].rebuilds})
+        actions->erase(std::remove_if(actions->begin(), actions->end(),
+                                      [this](const GridReadAction& a) { return a.owner == this; }),
+                       actions->end());
   netcdfReader.reset(); // closes its files
   netcdfWriter.reset();
 }

@@ -110,6 +110,15 @@ public:
   // After the file of registry entry index was read during the run, from
   // the file from: every check of its values. Collective.
   void checkReadValues(int index, const std::string& from);
+  // What the module derived from registry entry index at set-up, to derive
+  // again after every read of it during the run (and the return of its
+  // set-up values). Collective.
+  void rebuildOnRead(int index, std::function<void()> rebuild);
+  void rebuildFromReadValues(int index, const std::string& from);
+  // Registry entry index fed something the module built once at set-up,
+  // described by what (a clause such as "the snow model builds ..."): the
+  // set-up refuses to read the grid again during the run.
+  void builtOnceFrom(int index, const std::string& what);
   // The first entry (from 1) whose file name is not set; 1000 when the
   // registry is full, which registerGrid refuses with code 12.
   int firstFreeRegistryIndex() const;

@@ -63,6 +63,9 @@ void ModellApplication::init() {
     stage = "resolveCouplingNames";
     defaults->resolveCouplingNames(statisticTable.data(), static_cast<int>(statisticTable.size()));
     finishConstruction();
+    // Routing alone reads no standard grid again.
+    stage = "refuseReadsOfGridsBuiltOnce";
+    defaults->refuseReadsOfGridsBuiltOnce(!options.routingOnly);
     stage = "checking that every output can be written";
     runFiles->checkOutputsCreatable();
     stage = "releaseWholeSetupGrids";

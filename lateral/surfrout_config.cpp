@@ -270,6 +270,11 @@ void surfaceroutingclass::registerOwnGrids() {
   manningCoeffGrid = registerGridSlot(manningSlot, "SurfaceRoutingManningCoeff", "", 0, 0.0, 0.0);
   fillManningCoefficients();
   MPIExchangeGridHalo(registryIndex[manningSlot]);
+  // The roughness follows land use read again during the run.
+  rebuildOnRead(findLanduseCodeGrid(), [this] {
+    shareExitCode(*diag, catchExitCode([this] { fillManningCoefficients(); }));
+    MPIExchangeGridHalo(registryIndex[manningSlot]);
+  });
   const int curvature = findGrid("Plancurvature");
   if (curvature > 0) {
     registryIndex[curvatureSlot] = -curvature;

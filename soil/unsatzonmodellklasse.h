@@ -234,6 +234,10 @@ protected:
   void fillIrrigationGrids();
   void fillDrainageAndClayLevels();
   void fillSlopeTangent();
+  // What the set-up derived from grids a read during the run may change:
+  // the levels of drains and clay and the bounds of irrigation are derived
+  // again, the soil columns, slopes and lakes refuse the read.
+  void followGridsReadDuringRun();
   bool isOwnValidCell(long r, long c) const;
   // Allocates a grid over the held rows, start in the own valid cells and
   // nodata elsewhere, and registers it under the name; the file name and
@@ -603,6 +607,8 @@ protected:
   ReinfiltrationExchange reinfiltrationExchange;
   int lakeFlowControl = 0; // of "[lake_model]"
   Grid lakeCodes = nullptr;
+  // Lake cells whose drains lake method 2 took out at set-up.
+  std::vector<std::pair<long, long>> lakeCellsWithoutDrains;
   bool lakesReleased = false;
   bool glacierTakesWater = false;
 

@@ -29,6 +29,8 @@ void teilmodellklasse::rankZones(SubmodelZones& table) {
   table = SubmodelZones{};
   table.gridIndex = index;
   table.grid = registry[index].grid;
+  builtOnceFrom(index, "the modules rank their zones from it and weigh them by their cells at "
+                       "set-up");
   const int failure = mpiRank == 0 ? catchExitCode([&] { scanZoneCodes(table); }) : 0;
   shareExitCode(*diag, failure);
   if (mpiSize > 1) shareZones(table);

@@ -173,6 +173,11 @@ int teilmodellklasse::findGlacierGrid() {
   return iceFirn > 0 ? iceFirn : cells;
 }
 
+int teilmodellklasse::findLanduseCodeGrid() {
+  const int multilayer = findGrid("landuse", 1);
+  return multilayer > 0 ? multilayer : findGrid("landuse1", 1);
+}
+
 double teilmodellklasse::mixConcentration(double c1, double c2, double v1, double v2) {
   const double volume = v1 + v2;
   return volume == 0.0 ? 0.0 : (v1 * c1 + v2 * c2) / volume;

@@ -168,6 +168,10 @@ public:
   // which register "GlacierMassBalance"; otherwise "ice_firn", and
   // "GlacierizedCells" only without it.
   int findGlacierGrid();
+  // The registry index of the land-use grid the control file names (0:
+  // none): "landuse" beside a multilayer table, which builds the layers from
+  // it, else "landuse1", the only layer.
+  int findLanduseCodeGrid();
 
   // (c1 V1 + c2 V2) / (V1 + V2); 0 when the volumes sum to 0.
   static double mixConcentration(double c1, double c2, double v1, double v2);

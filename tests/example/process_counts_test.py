@@ -10,10 +10,12 @@ with the same code and message.
 import math
 import os
 import re
+import shutil
 import sys
 
 import example_test as ex
 import small_catchment as small
+from refused_inputs_test import from_the_external_program, read_again, waiting_command
 from small_catchment import Case, Then
 
 
@@ -243,6 +245,80 @@ def irrigation_sum_of_steps(work):
                  "cell %d of irrig.sum holds %g, its steps sum to %g" % (k, s, t))
 
 
+def read_copies(name, value_of):
+    """An input edit: the files a periodic read of name takes in the first
+    three days, every cell of name as value_of(row, column, value) gives it."""
+    def edit(folder):
+        write_grid_like(folder, name, name + ".read", value_of)
+        with open(os.path.join(folder, name + ".read")) as f:
+            text = f.read()
+        os.remove(os.path.join(folder, name + ".read"))
+        for step in range(24 * 3):
+            with open(os.path.join(folder, "%s_202103%02d%02d" % (name, 1 + step // 24, step % 24)),
+                      "w") as f:
+                f.write(text)
+    return edit
+
+
+def ponding_from_the_external_program(folder):
+    """The external program gives the ponding grid of the set-up (in m)."""
+    shutil.copy(os.path.join(folder, "ponding.asc"), os.path.join(folder, "ponding_external.asc"))
+    waiting_command(folder)
+
+
+def inputs(*edits):
+    def edit(folder):
+        for e in edits:
+            e(folder)
+    return edit
+
+
+# Drains 0.25 m deep (in the first layer) at set-up, 0.9 m (in the second or
+# third) in every file read.
+def drains(text):
+    text = ex.replace_once("0     no drainage", "1     drainage")(text)
+    return add_standard_grids(text, [
+        "drainage_depth.asc  drainage_depth  fillcode = 0 readcode = 1",
+        "drainage_distance.asc  drainage_distance  fillcode = 0 readcode = 1"])
+
+
+def drain_grids(depth):
+    def edit(folder):
+        write_grid_like(folder, "zones.asc", "drainage_depth.asc", lambda r, c, z: depth)
+        write_grid_like(folder, "zones.asc", "drainage_distance.asc", lambda r, c, z: 10.0)
+    return edit
+
+
+# Land use whose fields (multilayer code 2) turn into meadows (3) in every
+# file read: grass, the meadows' layer, is rougher than field crops for the
+# heads of the diffusion wave of surface routing.
+def rough_grass(text):
+    text = ex.replace_once("2  method: the steepest of the eight neighbours",
+                           "6  method: the heads of a diffusion wave")(text)
+    return ex.replace_once("1 grass {\n", "1 grass {\n  SR_K_ST = 40;\n")(text)
+
+
+def meadows(r, c, code):
+    return 3 if code == 2 else int(code)
+
+
+# Two irrigation types that draw on groundwater by the soil's suction, the
+# first wherever the soil is not wet, the second never in March: the valley's
+# cells of type 1 at set-up are of type 2 in every file read.
+def suction_irrigation(text):
+    start = text.index("[irrigation_table]\n")
+    end = text.index("\n\n", start)
+    return (text[:start] + "[irrigation_table]\n2\n1 wet_fields 3 1 0.01 0.005\n"
+            "2 dry_fields 3 1 1000 500" + text[end:])
+
+
+def valley_irrigation(code):
+    def edit(folder):
+        write_grid_like(folder, "zones.asc", "irrigation.asc",
+                        lambda r, c, z: code if r >= 12 else 0)
+    return edit
+
+
 CASES = {
     "river_link_control_point": Case(link_order, river_link_input, days=2, processes=(1, 2, 3),
                                      check_outputs=control_point_series),
@@ -282,6 +358,27 @@ CASES = {
     # writes them.
     "irrigation_amounts_summed": Case(irrigation_summed, processes=(1, 3),
                                       check_outputs=irrigation_sum_of_steps),
+    # A standard grid read again at the first step (and every day after)
+    # from files other than the set-up's acts as in a run set up from them:
+    # what the modules derived from it at set-up follows the values read.
+    "drainage_depth_read_again": Case(
+        read_again("drainage_depth", drains),
+        inputs(drain_grids(0.25), read_copies("drainage_depth.asc", lambda r, c, v: 0.9)),
+        like=small.Reference(drains, drain_grids(0.9))),
+    "landuse_read_again": Case(
+        read_again("landuse", rough_grass),
+        read_copies("landuse.asc", meadows),
+        like=small.Reference(rough_grass, lambda folder: write_grid_like(
+            folder, "landuse.asc", "landuse.asc", meadows))),
+    # The unsaturated zone holds the ponding in mm also when the external
+    # program gives it in m, as the file of the set-up.
+    "ponding_from_the_external_program": Case(
+        from_the_external_program("ponding_external.asc", "max_ponding_storage"),
+        ponding_from_the_external_program, like=small.Reference()),
+    "irrigation_codes_read_again": Case(
+        read_again("irrigation_codes", suction_irrigation),
+        inputs(valley_irrigation(1), read_copies("irrigation.asc", lambda r, c, v: 2 if v else 0)),
+        like=small.Reference(suction_irrigation, valley_irrigation(2))),
 }
 
 if __name__ == "__main__":

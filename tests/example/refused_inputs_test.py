@@ -70,6 +70,50 @@ def copies_with(name, value, edit_input=None):
     return edit
 
 
+def with_flow_times(text):
+    """The standard grid flow_times (s to the subbasin's outlet)."""
+    text = ex.replace_once("24  number of grids", "25  number of grids")(text)
+    return text.replace("\ngw_kolmation", "\nflow_times.asc flow_times fillcode = 0 readcode = 1"
+                        "\ngw_kolmation")
+
+
+def flow_times(name):
+    """An input edit: the grid name with 1 to 4 hours to the outlet."""
+    def edit(folder):
+        with open(os.path.join(folder, "zones.asc")) as f:
+            lines = f.read().splitlines()
+        rows = [" ".join(w if w == "-9999" else str(3600 * (1 + (r + c) % 4))
+                         for c, w in enumerate(line.split(), 1)) for r, line in enumerate(lines[6:], 1)]
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("\n".join(lines[:6] + rows) + "\n")
+    return edit
+
+
+def from_the_external_program(file, grid, control_edit=None):
+    """The grid taken from the external program's file at the first step
+    only (grid interval Y), the file kept."""
+    def edit(text):
+        text = control_edit(text) if control_edit else text
+        return ex.replace_once("[ExternalCoupling]\n0  no external program\n", (
+            "[ExternalCoupling]\n1  on\nsem_ext.txt\n5  wait interval\nY\n60\n"
+            "1  grids to read\n%s %s 0 2\n0  grids to write\n0  statistics\nsem_model.txt\n"
+            "Continue\n" % (file, grid)))(text)
+    return edit
+
+
+def waiting_command(folder):
+    """An input edit: the external program's command, there before the
+    model waits for it."""
+    with open(os.path.join(folder, "..", "sem_ext.txt"), "w") as f:
+        f.write("Command=Continue\n")
+
+
+def external_flow_times(folder):
+    flow_times("flow_times.asc")(folder)
+    flow_times("flow_times_external.asc")(folder)
+    waiting_command(folder)
+
+
 def refused(section, label, value, code, line):
     """value in place of the first word of the line whose free text starts
     with `line` (or the edit `line`)."""
@@ -113,6 +157,29 @@ VERTICAL_AND_LATERAL = {
         read_again("gw_kolmation_1"), copies_with("gw_kolmation_1.asc", "-1e-08"), code=10,
         words="grid \"gw_kolmation_1\" read again from gw_kolmation_1.asc_2021030100 holds -1e-08 "
               "at row 15, column 6, which must not be negative or nodata"),
+    # Something was built from these grids once at set-up, which a read
+    # during the run cannot reach: refused before the first step.
+    "flow_times_read_again": Case(
+        read_again("flow_times", with_flow_times),
+        copies_with("flow_times.asc", "7200", flow_times("flow_times.asc")), code=17,
+        words="standard grid 24 \"flow_times\" (flow_times.asc) has periodicity = 1 D 1, but it "
+              "cannot be read again during the run: the unsaturated zone turns its flow times (s) "
+              "into whole time steps in place"),
+    "flow_times_from_the_external_program": Case(
+        from_the_external_program("flow_times_external.asc", "flow_times", with_flow_times),
+        external_flow_times, code=1003,
+        words="the external grid flow_times_external.asc is read into the internal grid "
+              "\"flow_times\", but it cannot be read again during the run: the unsaturated zone "
+              "turns"),
+    "soil_types_read_again": Case(
+        read_again("soil_types"), copies_with("soil.asc", "3"), code=17,
+        words="standard grid 1 \"soil_types\" (soil.asc) has periodicity = 1 D 1, but it cannot "
+              "be read again during the run: the unsaturated zone lays out the layers"),
+    "lake_codes_read_again": Case(
+        read_again("lake_codes"), copies_with("lake_codes.asc", "2"), code=17,
+        words="standard grid 10 \"lake_codes\" (lake_codes.asc) has periodicity = 1 D 1, but it "
+              "cannot be read again during the run: the unsaturated zone fills the soil of the "
+              "lake cells at set-up; channel routing lists the cells of every lake"),
     # Merely unusual: snow may drift out of a catchment.
     "snow_deposition_mean_not_zero": Case(with_deposition, deposition_index("0.2"),
                                           words="\"deposition_index\" has a catchment mean of 0.2, not 0"),
