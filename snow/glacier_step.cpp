@@ -172,6 +172,12 @@ void schneemodellklasse::annualBalance() {
   }));
   for (int index : moved) MPIScatterGrid(index);
   MPIScatterStack(grids[firnTotalGrid].index);
+  // The scatter fills only the cells each process owns; groundwater weighs
+  // its faces by the neighbours' glacier shares, so the halo must follow.
+  std::vector<Grid> scattered;
+  for (int index : moved) scattered.push_back(registry[index].grid);
+  MPIExchangeGridHalos(scattered);
+  MPIExchangeStackHalo(grids[firnTotalGrid].index, glacier.firnLevels);
   *diag << "DEBUG: glaciers changed, updating glaicerlist now..."
         << "[end-entry]";
   shareGlacierSubbasins();

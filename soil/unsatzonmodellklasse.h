@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/soil_class.h"
+#include "core/runoff_records.h"
 #include "core/zonal_statistic.h"
 #include "soil/cell_record.h"
 #include "soil/column_solver.h"
@@ -13,7 +14,6 @@
 #include "soil/region_failure.h"
 #include "soil/reinfiltration_exchange.h"
 #include "soil/reinfiltration_records.h"
-#include "core/runoff_records.h"
 #include "soil/soil_tracer.h"
 #include "soil/unsatzon_settings.h"
 #include "submodel/response_unit_copies.h"
@@ -231,6 +231,7 @@ protected:
   void readStateGrid(Grid grid, const NamedOutput& line);
   void readIrrigationState();
   void computeColumns();
+  void computeRootZoneFromState();
   void fillIrrigationGrids();
   void fillDrainageAndClayLevels();
   void fillSlopeTangent();
@@ -517,11 +518,11 @@ protected:
   int maxPondingIndex = 0;
   Grid drainageDepth = nullptr;
   Grid clayDepth = nullptr;
-  Grid glacier = nullptr;    // fraction of glacier per cell
+  Grid glacier = nullptr; // fraction of glacier per cell
   int glacierIndex = 0;
   bool dynamicGlacier = false; // "GlacierizedCells" with a mass balance
-  Grid glacierOld = nullptr; // "GlacierizedCellsOld"
-  std::vector<Grid> landuse; // 1 .. land-use layers
+  Grid glacierOld = nullptr;   // "GlacierizedCellsOld"
+  std::vector<Grid> landuse;   // 1 .. land-use layers
 
   // Own grids and stacks used at construction.
   Stack theta = nullptr;
@@ -572,6 +573,12 @@ protected:
     Grid rootDepthOutput = nullptr; // "ROOTgrid"
   };
   SolverGrids solverGrids;
+  // The root zone's mean water content ("SB_1_grid") and its suction, the
+  // column's water ("SB_2_grid", mm) and the root depth ("ROOTgrid", mm) of
+  // a cell whose roots reach `root` m into water contents theta (1..n)
+  // (soil/unsatzon_state.cpp).
+  void storeRootZone(const SolverGrids& grids, long r, long c, const soil_class& soil,
+                     const double* theta, double root) const;
   ColumnStepSettings stepSettings;
 
   // Runoff concentration.

@@ -236,6 +236,20 @@ def never_less_than_none(work):
              [k + 1 for k, row in enumerate(irrigation) if min(row) < 0.0])
 
 
+def fields_by_suction(text):
+    """The fields watered from groundwater once the root zone's suction
+    passes 100 m, which no soil of the example reaches in two days."""
+    return ex.replace_lines(text, ((r"^1 sprinkled_fields 2 1 0 0 starting from .*$",
+                                    "1 sprinkled_fields 3 1 100 0.1"),)) + ex.BALANCE_SECTION
+
+
+def wet_fields_never_watered(work):
+    closes()(work)
+    irrigation = ex.balance_rows(work + "/output")["irrigation"]
+    ex.check(not any(any(row) for row in irrigation), "irrigation in the steps %s" %
+             [k + 1 for k, row in enumerate(irrigation) if any(row)])
+
+
 def river_interaction(interaction, *off):
     """The example with its channels, but those of off, and the soil of the
     river cells exchanging water with the river of their subbasin."""
@@ -426,6 +440,9 @@ CASES = {
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields,
                                    check_outputs=irrigated_from_the_first_step),
+    # Irrigation by suction sees the soil's first state in the first step.
+    "irrigation_by_suction": Case(fields_by_suction, processes=(1, 3),
+                                  check_outputs=wet_fields_never_watered),
     # A wet soil that the ratio calls dry gets no water, rather than less.
     "irrigation_by_ratio": Case(fields_by_ratio, processes=(1, 3),
                                 check_outputs=never_less_than_none),

@@ -165,6 +165,38 @@ def dynamic_glacier(text):
     return text
 
 
+
+# The same glacier's year closing at the end of the first day, with packs
+# above 10 mm on every other cell and none between: the close makes glacier
+# of the packs beside cells of code 0 that stay free, across the strips, and
+# groundwater weighs each face by the glacier shares of both its cells.
+def glacier_close_in_strips(text):
+    return ex.replace_lines(dynamic_glacier(text), (
+        (r"^2 3  GMBEvalDay", "1 3  GMBEvalDay"),
+        (r"^100 0\.25  maxSnowPackToCreateGlacier", "10 0.25  maxSnowPackToCreateGlacier"),
+        (r"^0(     snow readgrid)", r"1\1")))
+
+
+def packs_on_every_other_cell(folder):
+    dynamic_glacier_input(folder)
+    for name, pack, bare in (("snowstorage", 50, 0), ("swe", 50, 0), ("liquidstorage", 0, 0),
+                             ("snowdays", 0, 0), ("snowage", 0, 0), ("snowtemp", 270, 273),
+                             ("surftemp", 270, 273)):
+        write_grid_like(folder, "zones.asc", name + ".asc",
+                        lambda r, c, z: pack if (r + c) % 2 == 0 else bare)
+    # Snow stays on the first day; the second thaws the land above the
+    # aquifer.
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v - 8.0)
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v + 18.0, from_day=2)
+
+
+def glacier_made_between_free_cells(work):
+    with open(os.path.join(work, "output", "GlacierizedCells_End")) as f:
+        shares = [float(v) for line in f.read().splitlines()[6:] for v in line.split()]
+    made, free = shares.count(0.25), shares.count(0.0)
+    ex.check(made > 20 and free > 20, "the close left %d cells at 0.25 and %d free" % (made, free))
+
+
 # One tracer entering with the water at 5 mg/l, the soil holding 1 above the
 # table and 2 below; the lakes carry it between their cells on every process.
 TRACER = ("1  number of tracers\nSalt non_radioactive non_evaporating min_conc = 0 "
@@ -331,6 +363,9 @@ CASES = {
                                                        processes=(1, 2, 3)),
     "dynamic_glacier_balance": Case(dynamic_glacier, dynamic_glacier_input, days=2,
                                     processes=(1, 2, 3)),
+    "glacier_close_in_strips": Case(glacier_close_in_strips, packs_on_every_other_cell,
+                                    processes=(1, 2, 3),
+                                    check_outputs=glacier_made_between_free_cells),
     # Routing alone on what a run wrote, with observed discharge beside its
     # runoff: each file keeps its own date.
     "routing_alone_observed": Case(
