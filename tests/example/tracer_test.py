@@ -8,7 +8,8 @@ irrigation water, stands at 1 in every store that holds water, in the runoff
 and in the routed discharge; runs on one and three processes write the same
 files. Lakes with tracers run on one process only. Snow falling at 10 on a
 cold day brings 10 into the snow and the layered pack, and a warm start
-goes on with every tracer store as the run through does.
+goes on with every tracer store as the run through does. A cloudburst
+leaves every concentration between 0 and the rain's.
 """
 
 import os
@@ -209,6 +210,29 @@ CASES.update({
     "warm_start_without_silting_up": Case(
         lambda text: ex.switched_off(salt("evaporating")(text), "SiltingUpModel"),
         inputs(SALT_WATER, ex.cloudburst), days=3, processes=(1, 3), continues=True)})
+
+
+def within_the_salt(work):
+    """An evaporating tracer only mixes: every concentration the run writes,
+    grid or statistic, lies between 0 (no water) and the rain's 5 (the
+    soil's store is a stack of its own)."""
+    out = os.path.join(work, "output")
+    faults = []
+    for name in sorted(os.listdir(out)):
+        if not name.startswith("sal") or name.startswith("salstore"):
+            continue
+        values = ([v for row in rows(os.path.join(out, name)) for v in row]
+                  if name.endswith(".stat") else [v for v in grid(work, name) if v != -9999])
+        outside = [v for v in values if not 0.0 <= v <= 5.0 + 1e-9]
+        if outside:
+            faults.append("%s: %d values outside 0 .. 5, e.g. %s" %
+                          (name, len(outside), outside[:4]))
+    ex.check(not faults, "\n".join(faults))
+
+
+CASES.update({
+    "cloudburst_within_the_salt": Case(salt("evaporating"), inputs(SALT_WATER, ex.cloudburst),
+                                       days=3, processes=(1, 3), check_outputs=within_the_salt)})
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
