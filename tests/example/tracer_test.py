@@ -8,8 +8,10 @@ irrigation water, stands at 1 in every store that holds water, in the runoff
 and in the routed discharge; runs on one and three processes write the same
 files. Lakes with tracers run on one process only. Snow falling at 10 on a
 cold day brings 10 into the snow and the layered pack, and a warm start
-goes on with every tracer store as the run through does. A cloudburst
-leaves every concentration between 0 and the rain's.
+goes on with every tracer store as the run through does. On the land, a
+tracer that stays behind when water evaporates runs off at the
+concentration of the water, and a cloudburst leaves every concentration
+between 0 and the rain's.
 """
 
 import os
@@ -212,6 +214,24 @@ CASES.update({
         inputs(SALT_WATER, ex.cloudburst), days=3, processes=(1, 3), continues=True)})
 
 
+def warm(folder):
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v + 10.0)
+
+
+def land_at_one(work):
+    """A tracer that stays behind when water evaporates, at 1 in every water:
+    silting-up's runoff mixes water at 1 alone, and surface routing's and the
+    soil's runoff can only have become saltier."""
+    at_concentration(1.0, [("silting-up's runoff",
+                            lambda: with_runoff(work, "chlSilti.stat", "qdsu.stat"))])
+    for label, concentration, water in (("surface routing", "chlSurfa.stat", "qgsr.stat"),
+                                        ("soil runoff", "chlunsat.stat", "qg.stat")):
+        values = with_runoff(work, concentration, water)
+        below = [v for v in values if v < 1.0 - 1e-9]
+        ex.check(values and not below, "%s: %d of %d values below 1, e.g. %s" %
+                 (label, len(below), len(values), below[:4]))
+
+
 def within_the_salt(work):
     """An evaporating tracer only mixes: every concentration the run writes,
     grid or statistic, lies between 0 (no water) and the rain's 5 (the
@@ -230,7 +250,12 @@ def within_the_salt(work):
     ex.check(not faults, "\n".join(faults))
 
 
+STAYING = TRACER.replace(" evaporating", " non_evaporating")
+PER_STEP_RUNOFF = ex.replace_once("qdsu.stat 2024", "qdsu.stat 2001")
 CASES.update({
+    "staying_tracer_on_the_land": Case(
+        lambda text: PER_STEP_RUNOFF(one_tracer(STAYING, "ones.asc")(text)),
+        inputs(ones, ex.cloudburst, warm), days=2, processes=(1, 3), check_outputs=land_at_one),
     "cloudburst_within_the_salt": Case(salt("evaporating"), inputs(SALT_WATER, ex.cloudburst),
                                        days=3, processes=(1, 3), check_outputs=within_the_salt)})
 
