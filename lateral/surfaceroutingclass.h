@@ -298,6 +298,7 @@ protected:
   int fluxesWriteCode = 0;
   int registryIndex[slotCount] = {};
   int tracerStorageIndex[10] = {}; // own storage grid of tracer 1..9, -1 silting-up's
+  int landTracerIndex[10] = {};    // the grid of concStorGrids[k], own or silting-up's
   std::vector<double> maxzeit; // 0 .. N
   ZoneRecords zoneFZT_QD, zoneFZT_QI;
   const double* storageConstantQI = nullptr;

@@ -79,11 +79,10 @@ void surfaceroutingclass::readStorage(const std::string* name, int setting) {
 
 void surfaceroutingclass::readSurfaceWater() {
   readLandGrid(surfaceWaterFile, surfStorSiltingUpGrid, "the water that stood on the land");
-  // Without silting-up the module keeps the tracers of that water itself.
+  // The tracers of that water, in the module's own grid or in silting-up's.
   for (int k = 1; k < static_cast<int>(concStorGrids.size()); ++k)
-    if (tracerStorageIndex[k] > 0)
-      readLandGrid(registry[tracerStorageIndex[k]].fileName, concStorGrids[k],
-                   "the concentration of tracer " + std::to_string(k) + " in that water");
+    readLandGrid(registry[landTracerIndex[k]].fileName, concStorGrids[k],
+                 "the concentration of tracer " + std::to_string(k) + " in that water");
 }
 
 void surfaceroutingclass::readLandGrid(const std::string& file, Grid grid,

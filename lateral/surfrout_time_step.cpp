@@ -244,9 +244,16 @@ void surfaceroutingclass::endStep() {
   for (RunoffArrays* a : {&QDd, &QIi, &Qg})
     for (std::vector<double>& row : *a)
       MPI_Bcast(row.data(), static_cast<int>(row.size()), MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  const bool runEnds = d.minuteIndex() >= getEndMinuteIndex();
   for (size_t k = 1; k <= n; ++k) {
     tracers[k - 1]->statistic->storeStep(d.year, d.month, d.day, d.hour, d.minute, 1);
     if (tracerStorageIndex[k] > 0) writeOutputGrids(tracerStorageIndex[k], 1, 0);
+    // Silting-up writes the store it shares in its step, before this step's
+    // routing: the state a warm start reads goes under its plain name at the
+    // run's end, where the run writes the store at all.
+    const GridRegistryEntry& e = registry[landTracerIndex[k]];
+    if (runEnds && tracerStorageIndex[k] < 0 && e.writeMode != 0)
+      writeOutputFile(landTracerIndex[k], concStorGrids[k], false, e.firstFileName);
   }
   for (GridSlot slot : {velocitySlot, fluxesSlot}) {
     writeOutputGrids(registryIndex[slot], 1, 0);

@@ -10,7 +10,8 @@ void unsatzonmodellklasse::readGroundwaterHeads(long year, long month, long day,
   if (getFlowControl() == 0 || routingOnly) return;
   if (!stepGridsTaken) {
     stepGridsTaken = true;
-    const int headIndex = findGrid("gw_head_1");
+    // Groundwater registers it after this module's stacks.
+    const int headIndex = findGrid("gw_head_1", 1);
     groundwaterHead = headIndex > 0 ? registry[headIndex].grid : nullptr;
   }
   reportModelTime(minute, hour, day, month, year);

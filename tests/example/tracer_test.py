@@ -8,7 +8,12 @@ irrigation water, stands at 1 in every store that holds water, in the runoff
 and in the routed discharge; runs on one and three processes write the same
 files. Lakes with tracers run on one process only. Snow falling at 10 on a
 cold day brings 10 into the snow and the layered pack, and a warm start
-goes on with every tracer store as the run through does.
+goes on with every tracer store as the run through does. On the land,
+silting-up and surface routing keep one store of the water's concentration:
+salt that surface routing carries reaches silting-up's runoff, a tracer
+that stays behind when water evaporates runs off at the concentration of
+the water, and a cloudburst leaves every concentration between 0 and the
+rain's.
 """
 
 import os
@@ -53,11 +58,12 @@ def with_tracer(text):
 
 def concentration_grid(name, value):
     """An input edit: the grid file name with value in every cell of the
-    catchment."""
+    catchment, or value(column) with columns from 0."""
     def edit(folder):
         with open(os.path.join(folder, "zones.asc")) as f:
             lines = f.read().splitlines()
-        body = [" ".join(v if v == "-9999" else str(value) for v in line.split())
+        body = [" ".join(v if v == "-9999" else str(value(c) if callable(value) else value)
+                         for c, v in enumerate(line.split()))
                 for line in lines[6:]]
         with open(os.path.join(folder, name), "w") as f:
             f.write("\n".join(lines[:6] + body) + "\n")
@@ -209,6 +215,84 @@ CASES.update({
     "warm_start_without_silting_up": Case(
         lambda text: ex.switched_off(salt("evaporating")(text), "SiltingUpModel"),
         inputs(SALT_WATER, ex.cloudburst), days=3, processes=(1, 3), continues=True)})
+
+
+
+def every_step(text):
+    """The tracer's grids written at every step, each under its time."""
+    return text.replace("gridcode = 3", "gridcode = 2")
+
+
+def warm(folder):
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v + 10.0)
+
+
+# Salt falls at 5 on the eastern slope alone, and the soil and the aquifer
+# hold none: the cells west of it get salt only from the water surface
+# routing carries down into the valley, which silting-up must see there.
+EAST = 12
+SALT_IN_THE_EAST = concentration_grid("salt.asc", lambda column: 5 if column >= EAST else 0)
+
+
+def salt_carried_west(work):
+    """Silting-up's runoff west of the salty slope carries the salt surface
+    routing brought there, at most at the rain's 5."""
+    carried = []
+    for name in sorted(os.listdir(os.path.join(work, "output"))):
+        if name.startswith("salSilti_flux_"):
+            carried += [v for i, v in enumerate(grid(work, name))
+                        if v != -9999 and i % small.COLS < EAST]
+    ex.check(carried, "silting-up wrote no runoff concentrations")
+    outside = [v for v in carried if not 0.0 <= v <= 5.0]
+    ex.check(not outside, "west of the salt: concentrations outside 0 .. 5, e.g. %s" % outside[:4])
+    ex.check(any(v > 0.0 for v in carried),
+             "west of the salt, silting-up's runoff carried no salt in %d cell-steps" %
+             len(carried))
+
+
+def land_at_one(work):
+    """A tracer that stays behind when water evaporates, at 1 in every water:
+    silting-up's runoff mixes water at 1 alone, and surface routing's and the
+    soil's runoff can only have become saltier."""
+    at_concentration(1.0, [("silting-up's runoff",
+                            lambda: with_runoff(work, "chlSilti.stat", "qdsu.stat"))])
+    for label, concentration, water in (("surface routing", "chlSurfa.stat", "qgsr.stat"),
+                                        ("soil runoff", "chlunsat.stat", "qg.stat")):
+        values = with_runoff(work, concentration, water)
+        below = [v for v in values if v < 1.0 - 1e-9]
+        ex.check(values and not below, "%s: %d of %d values below 1, e.g. %s" %
+                 (label, len(below), len(values), below[:4]))
+
+
+def within_the_salt(work):
+    """An evaporating tracer only mixes: every concentration the run writes,
+    grid or statistic, lies between 0 (no water) and the rain's 5 (the
+    soil's store is a stack of its own)."""
+    out = os.path.join(work, "output")
+    faults = []
+    for name in sorted(os.listdir(out)):
+        if not name.startswith("sal") or name.startswith("salstore"):
+            continue
+        values = ([v for row in rows(os.path.join(out, name)) for v in row]
+                  if name.endswith(".stat") else [v for v in grid(work, name) if v != -9999])
+        outside = [v for v in values if not 0.0 <= v <= 5.0 + 1e-9]
+        if outside:
+            faults.append("%s: %d values outside 0 .. 5, e.g. %s" %
+                          (name, len(outside), outside[:4]))
+    ex.check(not faults, "\n".join(faults))
+
+
+STAYING = TRACER.replace(" evaporating", " non_evaporating")
+PER_STEP_RUNOFF = ex.replace_once("qdsu.stat 2024", "qdsu.stat 2001")
+CASES.update({
+    "salt_carried_west": Case(lambda text: every_step(salt("evaporating", (0, 0))(text)),
+                              inputs(SALT_IN_THE_EAST, ex.cloudburst), days=2, processes=(1, 3),
+                              check_outputs=salt_carried_west),
+    "staying_tracer_on_the_land": Case(
+        lambda text: PER_STEP_RUNOFF(one_tracer(STAYING, "ones.asc")(text)),
+        inputs(ones, ex.cloudburst, warm), days=2, processes=(1, 3), check_outputs=land_at_one),
+    "cloudburst_within_the_salt": Case(salt("evaporating"), inputs(SALT_WATER, ex.cloudburst),
+                                       days=3, processes=(1, 3), check_outputs=within_the_salt)})
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "tests/lateral/surfrout_fixture.h"
@@ -199,25 +200,30 @@ TEST(SurfaceRoutingConstruction, FailuresEndWithTheirCodeAndMessage) {
 }
 
 // The tracer set-up needs the unsaturated zone's concentration grids and
-// keeps silting-up's storage grid where there is one.
+// keeps silting-up's storage grid where there is one, also behind the
+// unsaturated zone's stacks, which have no grid of their own.
 TEST(SurfaceRoutingConstruction, TracersTakeTheConcentrationGridsOfOthers) {
   struct Case {
     const char* what;
     bool concentrations;
     bool siltingUp;
+    bool behindStack;
     int code;
   };
-  const Case cases[] = {{"no _CONC_QD_1_", false, false, 33},
-                        {"own storage", true, false, 0},
-                        {"silting-up's storage", true, true, 0}};
+  const Case cases[] = {{"no _CONC_QD_1_", false, false, false, 33},
+                        {"own storage", true, false, false, 0},
+                        {"silting-up's storage", true, true, false, 0},
+                        {"silting-up's storage behind a stack", true, true, true, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SurfroutSetup s("surfrout_tracers", 4, 3, 100.0, tilted);
     if (c.concentrations)
       for (const char* g : {"_CONC_QD_1_", "_CONC_QI_1_"})
         s.addGrid(g, [](long, long) { return 0.0; });
+    if (c.behindStack) registerTestGrid(s.base.registry, "theta", "theta.stack", nullptr, 1, 3);
+    Grid silted = nullptr;
     if (c.siltingUp)
-      s.addGrid("concstor_tracer_1_SiltingUpModel", [](long, long) { return 0.0; });
+      silted = s.addGrid("concstor_tracer_1_SiltingUpModel", [](long, long) { return 0.0; });
     auto module = s.build();
     ASSERT_TRUE(module);
     std::vector<TracerRecord> table(2);
@@ -228,6 +234,14 @@ TEST(SurfaceRoutingConstruction, TracersTakeTheConcentrationGridsOfOthers) {
     if (code == 0) {
       EXPECT_EQ(module->useSiltingUpTracerStorage, c.siltingUp);
       EXPECT_GT(s.index("concstor_tracer_1_SiltingUpModel"), 0);
+      const auto named = std::count_if(
+          s.base.registry.begin(), s.base.registry.end(), [](const GridRegistryEntry& e) {
+            return e.hasName && e.name == "concstor_tracer_1_SiltingUpModel";
+          });
+      EXPECT_EQ(named, 1);
+      if (silted) {
+        EXPECT_EQ(s.grid("concstor_tracer_1_SiltingUpModel"), silted);
+      }
       EXPECT_GT(s.index("concstor_tracer_1_SurfaceRoutingModel"), 0);
       ASSERT_EQ(module->Qg.size(), 2u);
       EXPECT_EQ(module->Qg[1].size(), 2u);
