@@ -65,8 +65,13 @@ PER_PROCESS_FILE = re.compile(r"_state_[1-9][0-9]*$")
 
 
 def compared_files(folder):
-    return {n for n in os.listdir(folder) if n not in DECOMPOSITION_FILES and
-            not STRIP_FILE.match(n) and not PER_PROCESS_FILE.search(n)}
+    return {n for n in os.listdir(folder) if not per_process(n)}
+
+
+def per_process(name):
+    # netCDF output writes every grid into a file of its own name and ".nc".
+    name = name[:-3] if name.endswith(".nc") else name
+    return name in DECOMPOSITION_FILES or STRIP_FILE.match(name) or PER_PROCESS_FILE.search(name)
 
 
 class Failure(Exception):
