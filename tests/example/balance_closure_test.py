@@ -12,6 +12,7 @@ import os
 import sys
 
 import example_test as ex
+import process_counts_test as counts
 import small_catchment as small
 from small_catchment import Case
 
@@ -118,6 +119,22 @@ def irrigated_from_the_first_step(work):
              [k + 1 for k, v in enumerate(irrigation) if not v > 0.0])
 
 
+# Drains 1 m deep every 20 m under the whole catchment.
+DRAINS = (("drainage_depth.asc", "drainage_depth", 1.0),
+          ("drainage_distance.asc", "drainage_distance", 20.0))
+
+
+def drained(text):
+    text = counts.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
+                                            for f, n, _ in DRAINS])
+    return ex.replace_lines(text, ((r"^0(     no drainage)$", r"1\1"),))
+
+
+def drains(folder):
+    for name, _, value in DRAINS:
+        counts.write_grid_like(folder, "zones.asc", name, lambda r, c, z: value)
+
+
 CASES = {
     # The canopy holds snow and sublimates it: both leave the land's water.
     "canopy_snow_21": Case(with_balance(canopy_snow(21)), cold_cloudburst, processes=(1, 3),
@@ -143,6 +160,9 @@ CASES = {
     "reservoirs_flood": Case(with_channels("lake_model"), ex.cloudburst, processes=(1, 2),
                              check_outputs=closes("reservoir_storage", "channel_storage",
                                                   tolerance=CHANNEL_TOLERANCE)),
+    # What the drains take from the soil leaves the model.
+    "drainage": Case(with_balance(drained), drains, processes=(1, 3),
+                     check_outputs=closes("drainage")),
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields,
                                    check_outputs=irrigated_from_the_first_step),
