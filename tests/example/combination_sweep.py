@@ -470,9 +470,7 @@ def written_at_end(text, name):
     return text
 
 
-# The drains (depth and distance, m) and the clay layer's depth (m).
-DRAINAGE_GRIDS = (("drainage_depth.asc", "drainage_depth", 1.0),
-                  ("drainage_distance.asc", "drainage_distance", 20.0))
+# The depth of the clay layer, m.
 CLAY_GRIDS = (("clay_depth.asc", "clay_depth", 1.2),)
 PERMAFROST_GRIDS = (("thaw_coefficient.asc", "ThawCoeffPermaFrost", 0.1, ""),
                     ("thaw_depth.asc", "PermafrostThawDepth", 0.3, " writecode = 3"),
@@ -573,7 +571,10 @@ def control_edit(s, grid_format=True):
                                                     (f, n, w) for f, n, _, w in PERMAFROST_GRIDS])
             text += PERMAFROST_SECTION
         if s["periodic_ponding"] == "on":
-            text = counts.ponding_reread(text)
+            # Not written: the grid holds mm, its file m, and a warm start
+            # reads every file the first run wrote.
+            text = ex.replace_once(" writecode = 2 periodicity", " periodicity")(
+                counts.ponding_reread(text))
         for name, value in (("radiation_correction", s["radiation"]),
                             ("evapotranspiration", s["evapotranspiration"]),
                             ("interception_model", s["interception"]),
@@ -605,13 +606,12 @@ def control_edit(s, grid_format=True):
         if on(s["unsatzon"]):
             text = first_word(text, "unsatzon_model", "method:", s["unsatzon"])
             text = first_word(text, "unsatzon_model", "ponding:", s["ponding"])
-            text = first_word(text, "unsatzon_model", "no drainage", s["drainage"])
-            text = first_word(text, "unsatzon_model", "no clay layer", s["clay_layer"])
-            grids = [g for g, wanted in ((DRAINAGE_GRIDS, s["drainage"]),
-                                         (CLAY_GRIDS, s["clay_layer"])) if wanted]
-            if grids:
+            if s["drainage"]:
+                text = closure.drained(text)
+            if s["clay_layer"]:
+                text = first_word(text, "unsatzon_model", "no clay layer", 1)
                 text = counts.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" %
-                                                        (f, n) for g in grids for f, n, _ in g])
+                                                        (f, n) for f, n, _ in CLAY_GRIDS])
             if s["unsatzon"] == 3:
                 text = section_edit(text, "unsatzon_model",
                                     (r"^(unsatzon_state  state file.*)$", r"\1" + SUBSTEP_LINES))
@@ -689,9 +689,9 @@ def input_edit(s):
                 counts.write_grid_like(folder, "zones.asc", "deposition_index.asc", {
                     "split": lambda r, c, z: 0.3 if r <= 10 else -0.3,
                     "mean 0.2": lambda r, c, z: 0.2, "zero": lambda r, c, z: 0.0}[s["deposition"]])
-        grids = [g for g, wanted in ((DRAINAGE_GRIDS, s["drainage"]), (CLAY_GRIDS, s["clay_layer"]))
-                 if wanted and on(s["unsatzon"])]
-        for name, _, value in sum(grids, ()):
+        if on(s["unsatzon"]) and s["drainage"]:
+            closure.drains(folder)
+        for name, _, value in CLAY_GRIDS if on(s["unsatzon"]) and s["clay_layer"] else ():
             counts.write_grid_like(folder, "zones.asc", name, lambda r, c, z: value)
         for name, _, value in needed_grids(s) if s["needed_grids"] == "given" else ():
             value = float(s[value]) if isinstance(value, str) else value
@@ -812,14 +812,21 @@ def open_balance(output, tolerance):
         opened, len(rows) * columns, ", ".join("%s %.6g" % (t, v) for _, t, v in largest))
 
 
+def fatal_texts(work):
+    """The FATAL entries of the run (mpiexec may fail before horva writes any)."""
+    if not os.path.exists(os.path.join(work, ex.DIAG_FILE)):
+        return ["no diagnostics file (see %s)" % os.path.join(work, "console.txt")]
+    return small.fatal_entries(work)
+
+
 def fatal_summary(work):
-    entries = [t for t in small.fatal_entries(work) if "caught at top level" not in t and
+    entries = [t for t in fatal_texts(work) if "caught at top level" not in t and
                "Program aborted" not in t]
     return (entries[0].strip().replace("\n", " ")[:300]) if entries else "no FATAL entry"
 
 
 def full_code(work):
-    for text in small.fatal_entries(work):
+    for text in fatal_texts(work):
         match = re.search(r"Program aborted with exit code (-?\d+)", text)
         if match:
             return int(match.group(1))
