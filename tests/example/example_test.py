@@ -130,8 +130,10 @@ def run_horva(args, work, processes, threads, options=()):
     command = ([args.mpiexec, "--oversubscribe", "-np", str(processes), args.horva] +
                list(options) + [CONTROL_FILE])
     with open(os.path.join(work, "console.txt"), "w") as console:
-        process = subprocess.Popen(command, cwd=work, env=env, stdout=console,
-                                   stderr=subprocess.STDOUT)
+        # mpiexec passes its input on to rank 0: a script's own input stays
+        # its own.
+        process = subprocess.Popen(command, cwd=work, env=env, stdin=subprocess.DEVNULL,
+                                   stdout=console, stderr=subprocess.STDOUT)
         try:
             status = process.wait(timeout=args.timeout)
         except subprocess.TimeoutExpired:
