@@ -338,6 +338,22 @@ def static_beside_glacierized_cells(text):
     return glacierized_cells(text) + ex.BALANCE_SECTION
 
 
+# Drains 1 m deep every 20 m under the whole catchment.
+DRAINS = (("drainage_depth.asc", "drainage_depth", 1.0),
+          ("drainage_distance.asc", "drainage_distance", 20.0))
+
+
+def drained(text):
+    text = pc.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
+                                            for f, n, _ in DRAINS])
+    return ex.replace_lines(text, ((r"^0(     no drainage)$", r"1\1"),))
+
+
+def drains(folder):
+    for name, _, value in DRAINS:
+        pc.write_grid_like(folder, "zones.asc", name, lambda r, c, z: value)
+
+
 CASES = {
     # The wind's deposition adds snow to the upper half and takes it from the
     # lower: the subbasins gain and lose, the catchment too where the mean
@@ -437,6 +453,9 @@ CASES = {
     "static_glacier_beside_glacierized_cells": Case(static_beside_glacierized_cells,
                                                     warm_whole_glacier_input, processes=(1, 2),
                                                     check_outputs=closes("water_on_glacier")),
+    # What the drains take from the soil leaves the model.
+    "drainage": Case(with_balance(drained), drains, processes=(1, 3),
+                     check_outputs=closes("drainage")),
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields,
                                    check_outputs=irrigated_from_the_first_step),

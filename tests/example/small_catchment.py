@@ -41,9 +41,14 @@ def run(args, work, processes, threads=1, options=()):
 
 def whole_grids(folder):
     """The compared files of folder, without a process's own copy of a grid
-    that rank 0 writes whole beside it ("<name>_<rank>")."""
+    that rank 0 writes whole beside it ("<name>_<rank>", in netCDF
+    "<name>_<rank>.nc")."""
     names = ex.compared_files(folder)
-    return {n for n in names if not (re.match(r"^.*_\d{3}$", n) and n[:-4] in names)}
+
+    def rank_copy(name):
+        base, ending = (name[:-3], ".nc") if name.endswith(".nc") else (name, "")
+        return re.match(r"^.*_\d{3}$", base) and base[:-4] + ending in names
+    return {n for n in names if not rank_copy(n)}
 
 
 def differing_outputs(reference, other):
