@@ -632,6 +632,11 @@ def control_edit(s, grid_format=True):
             origin = 1 if s["irrigation"] == "groundwater" else 2
             text = ex.replace_lines(text, ((r"^1 sprinkled_fields .*$",
                                             IRRIGATION_TYPES[s["irrigation_method"]] % origin),))
+            # Irrigation by demand goes on from the last amounts and the root
+            # zone's moisture: both at the end, for a warm start.
+            text = ex.replace_lines(text, (
+                (r"^(irrig\.asc  IRRIG\n)0(  its write code)$", r"\g<1>3\2"),
+                (r"^(sb05\.asc  SB05\n)0(  its write code)$", r"\g<1>3\2")))
         if s["substeps"] > 1:
             text += "\n[soil_surface_groundwater_substeps]\n%d\n" % s["substeps"]
         if s["unknown_method"] != "none":
