@@ -187,13 +187,11 @@ void interzeptionsmodellklasse::buckets(long r, long c, double water) {
   }
   double evaporation = 0.0;
   double storage = 0.0;
-  // The canopy's water before the step, for the tracers' shares.
+  // The canopy's water before the step, for the tracers' shares, with what
+  // a layer that has just gone held.
   double before = 0.0;
   if (!tracers.empty())
-    for (int k = 1; k <= layers; ++k) {
-      const Layer& l = layer[static_cast<size_t>(k)];
-      if (l.landuse[r][c] > header.nodata) before += l.storage.grid[r][c];
-    }
+    for (int k = 1; k <= layers; ++k) before += layer[static_cast<size_t>(k)].storage.grid[r][c];
   const double arriving = water;
   for (int k = 1; k <= layers; ++k) {
     water = fillBucket(k, r, c, water, false);
@@ -215,7 +213,8 @@ double interzeptionsmodellklasse::fillBucket(int k, long r, long c, double water
   const bool missing = l.landuse[r][c] <= header.nodata;
   const double v = missing ? 0.0 : l.coverage[r][c];
   const double before = missing ? 0.0 : storage;
-  double through = (1.0 - v) * water;
+  // A layer that land use read anew took away lets its water fall.
+  double through = (1.0 - v) * water + (missing && storage > 0.0 ? storage : 0.0);
   storage = before + v * water;
   const double limit = missing ? 0.0 : capacity(k, r, c);
   const double excess = storage > limit ? storage - limit : 0.0;

@@ -354,6 +354,29 @@ def drains(folder):
         pc.write_grid_like(folder, "zones.asc", name, lambda r, c, z: value)
 
 
+def forests_and_meadows_trade(from_day):
+    """Ten times the rain, and land use read again daily from the day
+    from_day of the month on, in which the forests (multilayer types 4 and
+    5, two layers) are meadows (3, one layer) and the meadows coniferous
+    forest."""
+    def edit(folder):
+        ex.cloudburst(folder)
+        pc.read_copies("landuse.asc", lambda r, c, v: {4: 3, 5: 3, 3: 5}.get(int(v), int(v)),
+                       from_day)(folder)
+    return edit
+
+
+def canopy_water_falls(work):
+    """The balance closes, and in a step the canopy lost more than 0.1 mm
+    beyond what it evaporated: the water of the layers that went."""
+    closes("interception_storage")(work)
+    terms = ex.balance_rows(work + "/output")
+    ex.check(any(-stored - evaporated > 0.1 for row, gone in zip(terms["interception_storage"],
+                                                                terms["interception_evaporation"])
+                 for stored, evaporated in zip(row, gone)),
+             "the canopy lost no water beyond its evaporation")
+
+
 CASES = {
     # The wind's deposition adds snow to the upper half and takes it from the
     # lower: the subbasins gain and lose, the catchment too where the mean
@@ -456,6 +479,15 @@ CASES = {
     # What the drains take from the soil leaves the model.
     "drainage": Case(with_balance(drained), drains, processes=(1, 3),
                      check_outputs=closes("drainage")),
+    # Forests that land use read again turns into meadows lose their lower
+    # layer, whose transpiration then ends, and whose canopy lets its water
+    # fall; meadows become forests with a dry lower layer.
+    "forests_become_meadows": Case(with_balance(ri.read_again("landuse")),
+                                   forests_and_meadows_trade(2), processes=(1, 2),
+                                   check_outputs=closes("transpiration")),
+    "forests_become_meadows_after_rain": Case(with_balance(ri.read_again("landuse")),
+                                              forests_and_meadows_trade(3), days=3,
+                                              processes=(1, 2), check_outputs=canopy_water_falls),
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields,
                                    check_outputs=irrigated_from_the_first_step),

@@ -277,18 +277,22 @@ def irrigation_sum_of_steps(work):
                  "cell %d of irrig.sum holds %g, its steps sum to %g" % (k, s, t))
 
 
-def read_copies(name, value_of):
+def read_copies(name, value_of, from_day=1):
     """An input edit: the files a periodic read of name takes in the first
-    three days, every cell of name as value_of(row, column, value) gives it."""
+    three days, every cell of name as value_of(row, column, value) gives it
+    from the day from_day of the month on, as the set-up's before."""
     def edit(folder):
+        with open(os.path.join(folder, name)) as f:
+            before = f.read()
         write_grid_like(folder, name, name + ".read", value_of)
         with open(os.path.join(folder, name + ".read")) as f:
             text = f.read()
         os.remove(os.path.join(folder, name + ".read"))
         for step in range(24 * 3):
-            with open(os.path.join(folder, "%s_202103%02d%02d" % (name, 1 + step // 24, step % 24)),
+            day = 1 + step // 24
+            with open(os.path.join(folder, "%s_202103%02d%02d" % (name, day, step % 24)),
                       "w") as f:
-                f.write(text)
+                f.write(text if day >= from_day else before)
     return edit
 
 
