@@ -246,8 +246,10 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
   // What the snow model added to the pack since the column left it has the
   // concentration of the snow it holds, which took up the snowfall (not that
   // of the soil's water input, which may be the snow's outflow, none on a
-  // cold day); what it took leaves an evaporating tracer's concentration as
-  // it was.
+  // cold day). What it took, melt or sublimation, takes the pack's tracer
+  // with it, as the snow model's own store keeps its concentration: its melt
+  // comes back with the snow's outflow, and kept behind it would be counted
+  // twice.
   const double packNow = packWaterLeft ? packWater(r, c) : 0.0;
   const double packBefore = packWaterLeft ? packWaterLeft[r][c] : 0.0;
   solutes.packWater = packNow;
@@ -271,8 +273,6 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
       const double added = packNow - packBefore;
       const double snow = t.snowfall[r][c] != nodata ? t.snowfall[r][c] : 0.0;
       if (added > 0.0) C = mixConcentration(C, snow, packBefore, added);
-      else if (added < 0.0 && !t.tracer.record.evaporating && packNow > 0.0)
-        C *= packBefore / packNow;
       solutes.packConcentration[i] = C;
     }
     solutes.riverConcentration[i] =

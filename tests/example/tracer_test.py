@@ -13,7 +13,8 @@ silting-up and surface routing keep one store of the water's concentration:
 salt that surface routing carries reaches silting-up's runoff, a tracer
 that stays behind when water evaporates runs off at the concentration of
 the water, and a cloudburst leaves every concentration between 0 and the
-rain's.
+rain's. Such a tracer at 1 everywhere keeps the layered pack at 1, whatever
+melts or sublimates.
 """
 
 import os
@@ -293,6 +294,30 @@ CASES.update({
         inputs(ones, ex.cloudburst, warm), days=2, processes=(1, 3), check_outputs=land_at_one),
     "cloudburst_within_the_salt": Case(salt("evaporating"), inputs(SALT_WATER, ex.cloudburst),
                                        days=3, processes=(1, 3), check_outputs=within_the_salt)})
+
+
+
+def time_stamped(work, prefix):
+    """The names of the output files of prefix followed by a time stamp, in
+    the order of the steps."""
+    names = sorted(n for n in os.listdir(os.path.join(work, "output"))
+                   if n.startswith(prefix + "_2"))
+    ex.check(names, "no %s grid was written at a step" % prefix)
+    return names
+
+
+def pack_at_one_every_step(work):
+    """A tracer that stays behind when water evaporates, at 1 in every water
+    and store: the layered pack's store stands at 1 in every cell and step,
+    whatever melts or sublimates."""
+    at_concentration(1.0, [("snow layers at every step",
+                            lambda: [v for name in time_stamped(work, "chlsnowp")
+                                     for v in stored(work, name)])])
+
+
+CASES["layered_pack_of_a_staying_tracer"] = Case(
+    lambda text: every_step(one_tracer(STAYING, "ones.asc")(text)), ones, days=3,
+    processes=(1, 3), check_outputs=pack_at_one_every_step)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
