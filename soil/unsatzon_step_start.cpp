@@ -32,6 +32,7 @@ void unsatzonmodellklasse::readGroundwaterHeads(long year, long month, long day,
   if (!externalTableBooked) resetBalance();
   externalTableBooked = false;
   for (std::unique_ptr<SoilTracer>& t : soilTracers) t->tracer.statistic->resetZones();
+  takeSiltedInputConcentrations();
   broadcastReinfiltrationRecords();
 }
 

@@ -226,6 +226,28 @@ void unsatzonmodellklasse::takeLandTracerGrids() {
   }
 }
 
+// Surface routing writes the concentration of the water it leaves on the
+// land into the same store in every sub-step; the water silting-up passed
+// on is shared among the sub-steps at the concentration it had.
+void unsatzonmodellklasse::takeSiltedInputConcentrations() {
+  if (soilTracers.empty() || !solverGrids.siltingRunoff) return;
+  takeLandTracerGrids();
+  const double nodata = header.nodata;
+  for (std::unique_ptr<SoilTracer>& tracer : soilTracers) {
+    SoilTracer& t = *tracer;
+    if (!t.landStored) continue;
+    if (!t.siltedInput) {
+      t.siltedInput = matrix(t.firstRow, t.lastRow, 1, header.ncols, header.nrows);
+      for (long r = t.firstRow; r <= t.lastRow; ++r)
+        std::fill_n(t.siltedInput[r] + 1, header.ncols, nodata);
+    }
+#pragma omp parallel for schedule(runtime)
+    for (long r = header.firstRow; r <= header.lastRow; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        if (isOwnValidCell(r, c)) t.siltedInput[r][c] = t.landStored[r][c];
+  }
+}
+
 void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
                                        const RiverOffer* river, const LandWater& land) {
   ColumnSolutes& solutes = solver.solutes;
@@ -246,8 +268,10 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
   // What the snow model added to the pack since the column left it has the
   // concentration of the snow it holds, which took up the snowfall (not that
   // of the soil's water input, which may be the snow's outflow, none on a
-  // cold day); what it took leaves an evaporating tracer's concentration as
-  // it was.
+  // cold day). What it took, melt or sublimation, takes the pack's tracer
+  // with it, as the snow model's own store keeps its concentration: its melt
+  // comes back with the snow's outflow, and kept behind it would be counted
+  // twice.
   const double packNow = packWaterLeft ? packWater(r, c) : 0.0;
   const double packBefore = packWaterLeft ? packWaterLeft[r][c] : 0.0;
   solutes.packWater = packNow;
@@ -259,7 +283,9 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
     solutes.aquiferConcentration[i] = aquifer != nodata ? aquifer : 0.0;
     solutes.properties[i] =
         SoluteProperties{t.tracer.record.maxConc, t.tracer.record.evaporating != 0, t.decay};
-    solutes.inputConcentration[i] = t.input[r][c] != nodata ? t.input[r][c] : 0.0;
+    const double input =
+        t.siltedInput && t.siltedInput[r][c] != nodata ? t.siltedInput[r][c] : t.input[r][c];
+    solutes.inputConcentration[i] = input != nodata ? input : 0.0;
     // Water on the land without a concentration of its own has the input's.
     auto landValue = [&](Grid grid) {
       return grid && grid[r][c] != nodata ? grid[r][c] : solutes.inputConcentration[i];
@@ -271,8 +297,6 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
       const double added = packNow - packBefore;
       const double snow = t.snowfall[r][c] != nodata ? t.snowfall[r][c] : 0.0;
       if (added > 0.0) C = mixConcentration(C, snow, packBefore, added);
-      else if (added < 0.0 && !t.tracer.record.evaporating && packNow > 0.0)
-        C *= packBefore / packNow;
       solutes.packConcentration[i] = C;
     }
     solutes.riverConcentration[i] =
@@ -339,7 +363,8 @@ void unsatzonmodellklasse::releaseTracerGrids() {
     for (int index :
          {tracer.packIndex, tracer.interflowIndex, tracer.directflowIndex, tracer.storeIndex})
       if (index > 0 && registry) unregisterGrid(index);
-    for (Grid grid : {tracer.pack, tracer.interflow, tracer.directflow, tracer.top})
+    for (Grid grid :
+         {tracer.siltedInput, tracer.pack, tracer.interflow, tracer.directflow, tracer.top})
       if (grid) free_matrix(grid, tracer.firstRow, tracer.lastRow, 1, header.ncols);
     if (tracer.store) free_three_d_matrix(tracer.store, tracer.firstRow, tracer.lastRow);
   }

@@ -421,6 +421,9 @@ protected:
                    const LandWater& land);
   // The concentration grids of the water on the land, once they exist.
   void takeLandTracerGrids();
+  // Once a step, before surface routing changes silting-up's store: the
+  // concentration of the water silting-up passed on as the water input.
+  void takeSiltedInputConcentrations();
   void storeTracers(long r, long c, ColumnSolver& solver);
   // The concentration of tracer t in level k of a cell's store; 1e9 for a
   // layer without water.

@@ -13,7 +13,10 @@ silting-up and surface routing keep one store of the water's concentration:
 salt that surface routing carries reaches silting-up's runoff, a tracer
 that stays behind when water evaporates runs off at the concentration of
 the water, and a cloudburst leaves every concentration between 0 and the
-rain's.
+rain's. Such a tracer at 1 everywhere keeps the layered pack at 1, whatever
+melts or sublimates. Salt-free water standing on the land at the start
+reaches the soil with the salty rain that silting-up passes on together
+with it, as a column holds no more salt than fell on it.
 """
 
 import os
@@ -28,17 +31,25 @@ TRACER = ("chloride non_radioactive evaporating min_conc = 0 max_conc = 0 kg/kg 
           "gwini = 1 statcode = 2001 gridcode = 3 path = ./ statext = stat gridext = asc")
 
 
+def standard_grid(grid, name):
+    """The control file with the grid file `grid` read as the standard grid
+    `name`."""
+    def edit(text):
+        text, count = re.subn(r"^(\d+)(  number of grids: file, name, keys)$",
+                              lambda m: "%d%s" % (int(m.group(1)) + 1, m.group(2)), text,
+                              flags=re.M)
+        ex.check(count == 1, "no count of standard grids")
+        return ex.replace_once("\n\n[variable_grids]", "\n%s  %s  fillcode = 0 readcode = 1"
+                               "\n\n[variable_grids]" % (grid, name))(text)
+    return edit
+
+
 def one_tracer(record, grid):
     """The control file with one tracer, which enters with the water at the
     concentration of the grid file `grid`."""
     def edit(text):
         text = ex.replace_once("0  number of tracers\n", "1  number of tracers\n%s\n" % record)(text)
-        text, count = re.subn(r"^(\d+)(  number of grids: file, name, keys)$",
-                              lambda m: "%d%s" % (int(m.group(1)) + 1, m.group(2)), text,
-                              flags=re.M)
-        ex.check(count == 1, "no count of standard grids")
-        return ex.replace_once("\n\n[variable_grids]", "\n%s  concflux_tracer_1_input  "
-                               "fillcode = 0 readcode = 1\n\n[variable_grids]" % grid)(text)
+        return standard_grid(grid, "concflux_tracer_1_input")(text)
     return edit
 
 
@@ -159,12 +170,16 @@ def cold(folder):
     ex.scale_station_values(folder, "temperature.txt", lambda v: v - 10.0)
 
 
-def edited(*edits):
+def edited_by(*edits):
     def edit(text):
-        for e in (with_tracer,) + edits:
+        for e in edits:
             text = e(text)
         return text
     return edit
+
+
+def edited(*edits):
+    return edited_by(with_tracer, *edits)
 
 
 def salt(kind, soil=(1, 2)):
@@ -293,6 +308,91 @@ CASES.update({
         inputs(ones, ex.cloudburst, warm), days=2, processes=(1, 3), check_outputs=land_at_one),
     "cloudburst_within_the_salt": Case(salt("evaporating"), inputs(SALT_WATER, ex.cloudburst),
                                        days=3, processes=(1, 3), check_outputs=within_the_salt)})
+
+
+
+def time_stamped(work, prefix):
+    """The names of the output files of prefix followed by a time stamp, in
+    the order of the steps."""
+    names = sorted(n for n in os.listdir(os.path.join(work, "output"))
+                   if n.startswith(prefix + "_2"))
+    ex.check(names, "no %s grid was written at a step" % prefix)
+    return names
+
+
+def pack_at_one_every_step(work):
+    """A tracer that stays behind when water evaporates, at 1 in every water
+    and store: the layered pack's store stands at 1 in every cell and step,
+    whatever melts or sublimates."""
+    at_concentration(1.0, [("snow layers at every step",
+                            lambda: [v for name in time_stamped(work, "chlsnowp")
+                                     for v in stored(work, name)])])
+
+
+CASES["layered_pack_of_a_staying_tracer"] = Case(
+    lambda text: every_step(one_tracer(STAYING, "ones.asc")(text)), ones, days=3,
+    processes=(1, 3), check_outputs=pack_at_one_every_step)
+
+
+def stack_cells(work, name):
+    """Per cell of a stack file (row by row) its levels 0 .. n."""
+    with open(os.path.join(work, "output", name)) as f:
+        lines = f.read().splitlines()
+    ex.check(lines[11].startswith("numlevels"), "%s is no stack file" % name)
+    levels = int(float(lines[11].split()[1])) + 1
+    values = [float(v) for v in lines[12:]]
+    return [values[i:i + levels] for i in range(0, len(values), levels)]
+
+
+# Water stands on the land at the start of the run without salt, and salt
+# falls at 5 with the rain from the first step: silting-up passes the two on
+# to the soil as one water input.
+LAND_WATER = 10.0
+SALTY_RAIN = 5.0
+PER_STEP_SURFACE = tuple(ex.replace_once(line + str(code), line + "2")
+                         for line, code in (("throughfall.asc  throughfall\n", 0),
+                                            ("pond.asc  POND\n", 3), ("qd.asc  QD\n", 13)))
+
+
+def rain_from_the_start(folder):
+    ex.scale_station_values(folder, "precipitation.txt", lambda v: v + 2.0)
+
+
+def soil_takes_the_rains_salt(work):
+    """After the first step a column holds (in its layers and its ponded
+    water) the salt of the rain that came through the canopy, 5 times the
+    throughfall, and no more; where no water stands or ran off, exactly that."""
+    first = {p: time_stamped(work, p)[0] for p in ("throughfall", "pond", "qd", "salstore")}
+    cells = zip(grid(work, first["throughfall"]), grid(work, first["pond"]),
+                grid(work, first["qd"]), stack_cells(work, first["salstore"]))
+    more, less, exact = [], [], 0
+    for i, (through, pond, runoff, store) in enumerate(cells):
+        if through == -9999:
+            continue
+        held = sum(v for v in store[1:] if v != -9999) + (store[0] * pond if pond > 0 else 0.0)
+        fell = SALTY_RAIN * through
+        tolerance = 1e-5 * fell + 1e-6  # the stack file's six digits
+        cell = (i // small.COLS + 1, i % small.COLS + 1, held, fell)
+        if held > fell + tolerance:
+            more.append(cell)
+        elif pond == 0 and runoff == 0:
+            if held < fell - tolerance:
+                less.append(cell)
+            else:
+                exact += 1
+    ex.check(not more, "%d columns hold more salt than fell on them, e.g. (row, column, salt, "
+             "fell) %s" % (len(more), more[:3]))
+    ex.check(not less, "%d columns without ponded water or runoff hold less salt than fell on "
+             "them, e.g. (row, column, salt, fell) %s" % (len(less), less[:3]))
+    ex.check(exact, "no column without ponded water or runoff")
+
+
+CASES["salt_free_water_on_the_land"] = Case(
+    edited_by(salt("non_evaporating", (0, 0)), every_step,
+              standard_grid("land.asc", "SurfStorSiltingUp"), *PER_STEP_SURFACE),
+    inputs(concentration_grid("salt.asc", SALTY_RAIN), concentration_grid("land.asc", LAND_WATER),
+           rain_from_the_start, warm),
+    days=1, processes=(1, 3), check_outputs=soil_takes_the_rains_salt)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
