@@ -188,13 +188,18 @@ void ModellApplication::addChannelBalanceTerms() {
   }
   // A cell wholly under a glacier has no soil: what leaves its snow, which
   // interception there passes on whole, leaves the balance. Under a part of
-  // a cell the soil gives no runoff either.
+  // a cell the soil gives no runoff either, nor what it seeps into a river.
   if (snow->getFlowControl() != 0 && snow->hasGlacierGrid()) {
     BalanceTerm covered{"soil", "water_on_glacier", K::output, {"snowcover_outflow"}};
     covered.glacier = glacierPart::covered;
     waterBalance->addCellTerm(covered);
-    BalanceTerm under{
-        "soil", "runoff_under_glacier", K::output, {"directflow", "interflow"}, 1.0, false, true};
+    BalanceTerm under{"soil",
+                      "runoff_under_glacier",
+                      K::output,
+                      {"directflow", "interflow", "river_exfiltration"},
+                      1.0,
+                      false,
+                      true};
     under.glacier = glacierPart::share;
     waterBalance->addCellTerm(under);
     if (groundwater->getFlowControl() == 0) {

@@ -297,6 +297,16 @@ def river_gives_what_soil_takes(*moved):
     return check
 
 
+def glacier_over_rivers(interaction, *off):
+    """Glacier method 13 over part of the cells of subbasin 3, whose soil
+    exchanges water with its river, beside the reservoirs (the lakes keep
+    their cells from the rivers), without the modules of off."""
+    def edit(text):
+        text = partly_glacierized(13)(text)
+        return river_exchange(interaction, "lake_model", *off)(text)
+    return edit
+
+
 def without_soil(text):
     """The example without the unsaturated zone, and so without the modules
     that need it (silting-up stays)."""
@@ -463,6 +473,18 @@ CASES = {
     "river_exchange_leaky_beds": Case(
         river_exchange(2, "groundwater_flow"), leaky_river_input, processes=(1, 3),
         check_outputs=river_gives_what_soil_takes("channel_debt")),
+    # Under a glacier's share of a cell the soil's seepage into the river
+    # reaches no subbasin, as its runoff does not: with groundwater it is
+    # the cell's baseflow, without it part of it.
+    "river_exchange_under_glacier_1": Case(
+        glacier_over_rivers(1), glacier_fractions(pc.river_link_input), processes=(1, 3),
+        check_outputs=closes("runoff_under_glacier", "river_infiltration",
+                             tolerance=CHANNEL_TOLERANCE)),
+    "river_exchange_under_glacier_2_without_groundwater": Case(
+        glacier_over_rivers(2, "groundwater_flow"),
+        glacier_fractions(pc.river_link_input, ex.warm_cloudburst), processes=(1, 3),
+        check_outputs=closes("runoff_under_glacier", "baseflow_under_glacier",
+                             "river_infiltration", tolerance=CHANNEL_TOLERANCE)),
     # Without the soil what reaches the ground leaves the land, silting-up's
     # direct runoff with it.
     "without_soil": Case(with_balance(without_soil), ex.cloudburst, processes=(1, 3),
