@@ -371,3 +371,33 @@ TEST(Interception, CarriesTracersThroughTheBucket) {
   for (const Value& v : expected) EXPECT_NEAR(i.at(v.grid), v.value, 1e-12) << v.grid;
   i.module->freeTracers();
 }
+
+// Without a snow model all 10 mm of snow at -10 degrees C that the canopy
+// does not hold (as in HoldsSnowInTheCanopy) fall past the bucket, and
+// carry the 3 units per mm they came with.
+TEST(Interception, DropsTheCanopySnowWithoutASnowModel) {
+  Interception i("icpt_tracer_snow", interceptionSection(21));
+  i.at("leaf_area_index1") = 4.0;
+  i.at("precipitation") = 10.0;
+  i.add("concflux_tracer_1_input", 3.0);
+  i.add("concflux_tracer_2_input", 3.0);
+  i.build();
+  i.module->setRainSnowThreshold(0.0, 1.0);
+  i.module->setSnowModelBelow(false);
+  std::vector<TracerRecord> table(3);
+  table[1].name = "mas";
+  table[1].maxConc = 100.0;
+  table[2].name = "con";
+  table[2].evaporating = 1;
+  int error = -1;
+  i.module->initTracers(error, 2, table, nullptr, 0);
+  ASSERT_EQ(error, 0) << i.s.log.console.str();
+  i.step(6);
+  const std::vector<Value> expected = {{"throughfall0", 4.659953},
+                                       {"throughfall1", 4.659953},
+                                       {"interception_storage1", 0},
+                                       {"concflux_tracer_1_interception_model", 3.0},
+                                       {"concflux_tracer_2_interception_model", 3.0}};
+  for (const Value& v : expected) EXPECT_NEAR(i.at(v.grid), v.value, 5e-7) << v.grid;
+  i.module->freeTracers();
+}
