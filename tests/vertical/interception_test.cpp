@@ -342,6 +342,19 @@ TEST(Interception, StartsTheStoresFromTheirFiles) {
   EXPECT_EQ(i.grid("interception_storage1")[1][1], -9999.0);
 }
 
+// A mass tracer, "mas", and one whose concentration evaporating water
+// leaves behind, "con"; returns the failure code.
+int startTracers(Interception& i) {
+  std::vector<TracerRecord> table(3);
+  table[1].name = "mas";
+  table[1].maxConc = 100.0;
+  table[2].name = "con";
+  table[2].evaporating = 1;
+  int error = -1;
+  i.module->initTracers(error, 2, table, nullptr, 0);
+  return error;
+}
+
 // 1 mm of water with 3 units per mm reaches a bucket of 0.4 mm holding
 // 0.2 mm; the 0.8 mm above the capacity leave with their share. A mass
 // tracer leaves 2 of the 3 units it brought (2.5 per mm in the bucket);
@@ -352,14 +365,7 @@ TEST(Interception, CarriesTracersThroughTheBucket) {
   i.add("concflux_tracer_1_input", 3.0);
   i.add("concflux_tracer_2_input", 3.0);
   i.build();
-  std::vector<TracerRecord> table(3);
-  table[1].name = "mas";
-  table[1].maxConc = 100.0;
-  table[2].name = "con";
-  table[2].evaporating = 1;
-  int error = -1;
-  i.module->initTracers(error, 2, table, nullptr, 0);
-  ASSERT_EQ(error, 0) << i.s.log.console.str();
+  ASSERT_EQ(startTracers(i), 0) << i.s.log.console.str();
   i.at("interception_storage1") = 0.2;
   i.at("concstor_tracer_2_interception_model") = 1.0;
   i.step(6);
@@ -384,14 +390,7 @@ TEST(Interception, DropsTheCanopySnowWithoutASnowModel) {
   i.build();
   i.module->setRainSnowThreshold(0.0, 1.0);
   i.module->setSnowModelBelow(false);
-  std::vector<TracerRecord> table(3);
-  table[1].name = "mas";
-  table[1].maxConc = 100.0;
-  table[2].name = "con";
-  table[2].evaporating = 1;
-  int error = -1;
-  i.module->initTracers(error, 2, table, nullptr, 0);
-  ASSERT_EQ(error, 0) << i.s.log.console.str();
+  ASSERT_EQ(startTracers(i), 0) << i.s.log.console.str();
   i.step(6);
   const std::vector<Value> expected = {{"throughfall0", 4.659953},
                                        {"throughfall1", 4.659953},
