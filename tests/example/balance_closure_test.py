@@ -63,6 +63,10 @@ def canopy_snow(method):
         (r"^(0   interception readgrid\n)", "\\g<1>" + lines)))
 
 
+def no_snow(text):
+    return ex.switched_off(text, "snow_model")
+
+
 def surface_method(method, flow_control=1):
     return lambda text: ex.replace_lines(text, (
         (r"^1  on: the ponded water flows.*$", "%d  on" % flow_control),
@@ -405,6 +409,14 @@ CASES = {
                            check_outputs=closes("canopy_snow_storage", "canopy_sublimation")),
     "canopy_snow_32": Case(with_balance(canopy_snow(32)), cold_cloudburst, processes=(1, 2),
                            check_outputs=closes("canopy_snow_storage", "canopy_sublimation")),
+    # Without the snow model the snow the canopy lets fall reaches the ground
+    # as water, and without the soil it leaves the land with the rest.
+    "canopy_snow_without_snow": Case(with_balance(canopy_snow(22), no_snow), cold_cloudburst,
+                                     processes=(1, 3), check_outputs=closes("canopy_snow_storage")),
+    "canopy_snow_without_snow_or_soil": Case(with_balance(canopy_snow(21), no_snow, without_soil),
+                                             cold_cloudburst, processes=(1, 3),
+                                             check_outputs=closes("canopy_snow_storage",
+                                                                  "water_to_ground")),
     # Without the snow model no glacier takes the rain on its cells.
     "glacier_without_snow": Case(with_balance(lambda t: ex.switched_off(t, "snow_model")),
                                  ex.cloudburst, processes=(1, 3),
