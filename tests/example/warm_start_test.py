@@ -151,6 +151,12 @@ CASES = {
     # day before.
     "canopy_snow": Case(with_balance(canopy_snow(32)), bc.cold_cloudburst, continues=True,
                         processes=(1, 3)),
+    # Interception ahead of the snow takes the tracers of its water from the
+    # snow's outflow of the step before, which the river's water for the
+    # fields changes.
+    "canopy_ahead_of_snow_tracer": Case(with_balance(canopy_snow(21), fields_from_river,
+                                                     counts.lakes_with_tracer),
+                                        counts.tracer_input, continues=True, processes=(1, 3)),
     # The annual close at the end of the first day changes the glaciers'
     # extent and volumes.
     "glacier_close": Case(with_balance(dynamic_glacier), grown_glacier, continues=True,
