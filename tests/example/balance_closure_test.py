@@ -214,6 +214,13 @@ def groundwater_fields(text):
                                     r"(.*) 6 day$", r"\1 3 1 \2 3 2 \3 1 day"),)) + ex.BALANCE_SECTION
 
 
+def fields_on_baseflow_in_substeps(text):
+    """The fields watered from groundwater without its model, so from the
+    baseflow, in two sub-steps of the soil."""
+    text = groundwater_fields(ex.switched_off(text, "groundwater_flow"))
+    return text + ex.SUBSTEPS_SECTION
+
+
 def irrigated_from_the_first_step(work):
     irrigation = [row[-1] for row in ex.balance_rows(work + "/output")["irrigation"]]
     ex.check(min(irrigation) > 0.0, "no irrigation in the steps %s" %
@@ -459,6 +466,11 @@ CASES = {
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields,
                                    check_outputs=irrigated_from_the_first_step),
+    # The sub-steps share what irrigation takes from the baseflow, as the
+    # soil takes the water.
+    "irrigation_from_baseflow_in_substeps": Case(
+        fields_on_baseflow_in_substeps, processes=(1, 3),
+        check_outputs=closes("irrigation_from_baseflow", tolerance=CHANNEL_TOLERANCE)),
     # Irrigation by suction sees the soil's first state in the first step.
     "irrigation_by_suction": Case(fields_by_suction, processes=(1, 3),
                                   check_outputs=wet_fields_never_watered),
