@@ -208,6 +208,20 @@ def new_glaciers_run_off(work):
         raise ex.Failure("counting from the step after the close, %s" % failure)
 
 
+def rain_on_bare_ground(text):
+    """Neither snow nor interception: silting-up hands the soil its water in
+    the precipitation grid itself; its direct runoff every step."""
+    text = ex.switched_off(text, "snow_model", "interception_model")
+    return ex.replace_once("qdsu.stat 2024", "qdsu.stat 2001")(text)
+
+
+def silting_ran_off(work):
+    closes("precipitation")(work)
+    with open(os.path.join(work, "output", "qdsu.stat")) as f:
+        runoff = [float(v) for line in f.read().splitlines()[3:] for v in line.split()[4:]]
+    ex.check(any(v > 0.0 for v in runoff), "silting-up gave no direct runoff")
+
+
 def groundwater_fields(text):
     """The fields watered from groundwater from the first day on."""
     return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2 1 0 0 starting from) 5 10 (.*) 6 28 "
@@ -447,6 +461,9 @@ CASES = {
     "river_exchange_leaky_beds": Case(
         river_exchange(2, "groundwater_flow"), leaky_river_input, processes=(1, 3),
         check_outputs=river_gives_what_soil_takes("channel_debt")),
+    # What silting-up takes from the rain it hands on to the soil.
+    "silting_rain_on_bare_ground": Case(with_balance(rain_on_bare_ground), ex.cloudburst,
+                                        processes=(1, 3), check_outputs=silting_ran_off),
     # Without the soil what reaches the ground leaves the land, silting-up's
     # direct runoff with it.
     "without_soil": Case(with_balance(without_soil), ex.cloudburst, processes=(1, 3),
