@@ -364,6 +364,17 @@ DRAINS = (("drainage_depth.asc", "drainage_depth", 1.0),
           ("drainage_distance.asc", "drainage_distance", 20.0))
 
 
+def glacier_grids_without_snow(text):
+    """Half of a glacier over cells of two subbasins, no snow model to
+    model it: the soil still weighs its cells by the glacier's share."""
+    return ex.switched_off(partly_glacierized(11)(text), "snow_model")
+
+
+def rain_on_half_glaciers(folder):
+    pc.glacier_in_two_subbasins(folder)
+    ex.cloudburst(folder)
+
+
 def drained(text):
     text = pc.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
                                             for f, n, _ in DRAINS])
@@ -477,6 +488,10 @@ CASES = {
     "static_glacier_beside_glacierized_cells": Case(static_beside_glacierized_cells,
                                                     warm_whole_glacier_input, processes=(1, 2),
                                                     check_outputs=closes("water_on_glacier")),
+    "glacier_grids_without_snow": Case(with_balance(glacier_grids_without_snow),
+                                       rain_on_half_glaciers, processes=(1, 3),
+                                       check_outputs=closes("runoff_under_glacier",
+                                                            "baseflow_under_glacier")),
     # What the drains take from the soil leaves the model.
     "drainage": Case(with_balance(drained), drains, processes=(1, 3),
                      check_outputs=closes("drainage")),
