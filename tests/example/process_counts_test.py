@@ -372,14 +372,11 @@ CASES = {
                                                        processes=(1, 2, 3)),
     "dynamic_glacier_balance": Case(dynamic_glacier, dynamic_glacier_input, days=2,
                                     processes=(1, 2, 3)),
-    # The snow model refuses a glacier in two subbasins; without it the
-    # glacier grids only weigh the cells of the soil.
+    # The snow model refuses a glacier in two subbasins (without it the
+    # glacier grids only weigh the cells of the soil and the run goes on).
     "dynamic_glacier_in_two_subbasins": Case(
         dynamic_glacier, glacier_in_two_subbasins, processes=(1, 3), code=84,
         words="glacier 1 is located in more than one subbasin"),
-    "glacier_grids_in_two_subbasins_without_snow": Case(
-        lambda text: ex.switched_off(dynamic_glacier(text), "snow_model"),
-        glacier_in_two_subbasins, processes=(1, 3)),
     "glacier_close_in_strips": Case(glacier_close_in_strips, packs_on_every_other_cell,
                                     processes=(1, 2, 3),
                                     check_outputs=glacier_made_between_free_cells),
