@@ -515,6 +515,7 @@ void ModellApplication::buildSubmodels() {
   if (waterBalance->getFlowControl() != 0) {
     addChannelBalanceTerms();
     plug(Place::waterBalanceStart, [this](const ModelDate&) { waterBalance->startStep(); });
+    plug(Place::waterBalanceInputs, [this](const ModelDate&) { waterBalance->takeGroundInputs(); });
     // After the unsaturated zone's sub-step, before surface routing moves
     // its runoff.
     plug(Place::unsaturatedZoneSubstep, [this](const ModelDate&) {

@@ -212,10 +212,31 @@ def new_glaciers_run_off(work):
         raise ex.Failure("counting from the step after the close, %s" % failure)
 
 
+def rain_on_bare_ground(text):
+    """Neither snow nor interception: silting-up hands the soil its water in
+    the precipitation grid itself; its direct runoff every step."""
+    text = ex.switched_off(text, "snow_model", "interception_model")
+    return ex.replace_once("qdsu.stat 2024", "qdsu.stat 2001")(text)
+
+
+def silting_ran_off(work):
+    closes("precipitation")(work)
+    with open(os.path.join(work, "output", "qdsu.stat")) as f:
+        runoff = [float(v) for line in f.read().splitlines()[3:] for v in line.split()[4:]]
+    ex.check(any(v > 0.0 for v in runoff), "silting-up gave no direct runoff")
+
+
 def groundwater_fields(text):
     """The fields watered from groundwater from the first day on."""
     return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2 1 0 0 starting from) 5 10 (.*) 6 28 "
                                     r"(.*) 6 day$", r"\1 3 1 \2 3 2 \3 1 day"),)) + ex.BALANCE_SECTION
+
+
+def fields_on_baseflow_in_substeps(text):
+    """The fields watered from groundwater without its model, so from the
+    baseflow, in two sub-steps of the soil."""
+    text = groundwater_fields(ex.switched_off(text, "groundwater_flow"))
+    return text + ex.SUBSTEPS_SECTION
 
 
 def irrigated_from_the_first_step(work):
@@ -355,6 +376,17 @@ def static_beside_glacierized_cells(text):
 # Drains 1 m deep every 20 m under the whole catchment.
 DRAINS = (("drainage_depth.asc", "drainage_depth", 1.0),
           ("drainage_distance.asc", "drainage_distance", 20.0))
+
+
+def glacier_grids_without_snow(text):
+    """Half of a glacier over cells of two subbasins, no snow model to
+    model it: the soil still weighs its cells by the glacier's share."""
+    return ex.switched_off(partly_glacierized(11)(text), "snow_model")
+
+
+def rain_on_half_glaciers(folder):
+    pc.glacier_in_two_subbasins(folder)
+    ex.cloudburst(folder)
 
 
 def drained(text):
@@ -497,6 +529,9 @@ CASES = {
         glacier_fractions(pc.river_link_input, ex.warm_cloudburst), processes=(1, 3),
         check_outputs=closes("runoff_under_glacier", "baseflow_under_glacier",
                              "river_infiltration", tolerance=CHANNEL_TOLERANCE)),
+    # What silting-up takes from the rain it hands on to the soil.
+    "silting_rain_on_bare_ground": Case(with_balance(rain_on_bare_ground), ex.cloudburst,
+                                        processes=(1, 3), check_outputs=silting_ran_off),
     # Without the soil what reaches the ground leaves the land, silting-up's
     # direct runoff with it.
     "without_soil": Case(with_balance(without_soil), ex.cloudburst, processes=(1, 3),
@@ -510,6 +545,10 @@ CASES = {
     "static_glacier_beside_glacierized_cells": Case(static_beside_glacierized_cells,
                                                     warm_whole_glacier_input, processes=(1, 2),
                                                     check_outputs=closes("water_on_glacier")),
+    "glacier_grids_without_snow": Case(with_balance(glacier_grids_without_snow),
+                                       rain_on_half_glaciers, processes=(1, 3),
+                                       check_outputs=closes("runoff_under_glacier",
+                                                            "baseflow_under_glacier")),
     # What the drains take from the soil leaves the model.
     "drainage": Case(with_balance(drained), drains, processes=(1, 3),
                      check_outputs=closes("drainage")),
@@ -525,6 +564,11 @@ CASES = {
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields,
                                    check_outputs=irrigated_from_the_first_step),
+    # The sub-steps share what irrigation takes from the baseflow, as the
+    # soil takes the water.
+    "irrigation_from_baseflow_in_substeps": Case(
+        fields_on_baseflow_in_substeps, processes=(1, 3),
+        check_outputs=closes("irrigation_from_baseflow", tolerance=CHANNEL_TOLERANCE)),
     # Irrigation by suction sees the soil's first state in the first step.
     "irrigation_by_suction": Case(fields_by_suction, processes=(1, 3),
                                   check_outputs=wet_fields_never_watered),
