@@ -423,6 +423,10 @@ class Draw:
             if "spin_up" not in self.rule.make:
                 s["spin_up"] = "off"
         mend(s, rng, self.rule, ("spin_up",) if s["warm"] or self.rule else ())
+        # Without the unsaturated zone there is no state file, so
+        # evapotranspiration's memory starts anew (the user guide says so).
+        if not on(s["unsatzon"]):
+            s["warm"] = False
         self.settings = s
 
     def expected_code(self):
