@@ -56,7 +56,7 @@ struct LakeRig {
     cells.bottomFlux.assign(n, 1e-9);
     cells.baseflow.assign(n, 0.0);
     cells.groundwater = true;
-    cells.tracers.assign(1, nullptr);
+    cells.tracers.assign(1, {});
     ReservoirSetting s;
     s.diag = &log.diag;
     s.tracers = &tracers;

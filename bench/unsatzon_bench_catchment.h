@@ -101,6 +101,8 @@ struct Catchment {
     context.header.lastRow = gridSize;
     context.soilTable = &soils;
     context.landuseTable = &uses;
+    // The benches step from 1 March 2020 on.
+    context.startDate = ModelDate{0, 0, 1, 3, 2020};
     add("[zone_grid]", [&](long r, long) { return double(1 + (r - 1) * subbasins / gridSize); });
     if (flowTimes) add("flow_times", [](long, long c) { return double((c - 1) % 4) * 3600.0; });
     add("[elevation_model]", [](long r, long c) { return 1000.0 + 0.01 * double(r + c); });
