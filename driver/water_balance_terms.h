@@ -44,6 +44,9 @@ struct BalanceTerm {
   lakePart lakes = lakePart::any;
   // The grids are stacks: all their levels, nodata as none.
   bool stackLevels = false;
+  // With spin-up response units every cell of a unit keeps its own value
+  // here: no module copies it from the unit's master cell.
+  bool ownInUnits = false;
 };
 
 // The terms of every module, in the order the files are written. A module

@@ -51,6 +51,9 @@ void schneemodellklasse::copyResponseUnits() {
       own(outflowGrid), own(meltGrid)};
   if (isEnergyBalance())
     copied.insert(copied.end(), {own(snowTemperatureGrid), own(surfaceTemperatureGrid)});
+  // The energy balance books the sublimation of the copied packs there.
+  if (isEnergyBalance() && snowEvaporation) copied.push_back(snowEvaporation);
+  if (isEnergyBalance() && own(glacierEvaporationGrid)) copied.push_back(own(glacierEvaporationGrid));
   if (isSlide())
     copied.insert(copied.end(), {own(inputMassGrid), own(mobileMassGrid), own(depositionGrid)});
   for (OwnGridName g : {depositedSnowGrid, firnMeltGrid, iceMeltGrid, glacierSnowMeltGrid,
