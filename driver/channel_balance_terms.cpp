@@ -96,8 +96,10 @@ BalanceTerm groundTerm(waterbalanceclass& balance, int interceptionFirst) {
   for (const char* name : inputs[interceptionFirst != 0 ? 1 : 0])
     if (balance.findGrid(name, 1) > 0) {
       BalanceTerm term{"soil", "water_to_ground", K::output, {name, "DirectRunoffSiltingUp"}};
-      // Response units copy the snow's outflow, not the canopy's.
-      term.ownInUnits = std::string(name) != "snowcover_outflow";
+      // Response units copy the snow's outflow and what silting-up leaves
+      // of the input, not the canopy's throughfall.
+      term.ownInUnits = std::string(name) != "snowcover_outflow" &&
+                        balance.findGrid("DirectRunoffSiltingUp", 1) == 0;
       return term;
     }
   return {"soil", "water_to_ground", K::output, {}};

@@ -56,8 +56,11 @@ void schneemodellklasse::copyResponseUnits() {
   if (isEnergyBalance() && own(glacierEvaporationGrid)) copied.push_back(own(glacierEvaporationGrid));
   if (isSlide())
     copied.insert(copied.end(), {own(inputMassGrid), own(mobileMassGrid), own(depositionGrid)});
+  // The pack on the glacier's part goes with what falls on it and melts.
   for (OwnGridName g : {depositedSnowGrid, firnMeltGrid, iceMeltGrid, glacierSnowMeltGrid,
-                        glacierPrecipitationGrid})
+                        glacierPrecipitationGrid, glacierSolidGrid, glacierLiquidGrid,
+                        glacierTotalGrid, glacierSnowTemperatureGrid,
+                        glacierSurfaceTemperatureGrid})
     if (own(g)) copied.push_back(own(g));
   unitCopies.copy(copied, {});
 }
