@@ -132,10 +132,12 @@ void waterbalanceclass::createStatistics() {
     unitCopies.build(cells, registry[requireGrid("HydrologicResponseUnits")].grid,
                      *context.hruMasterCells, *diag, 1030);
     ownWater = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
+    ownWeather = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
     copiedStorage = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
     const std::size_t count =
         static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols;
     ownWaterOfCell.assign(count, 0.0);
+    ownWeatherOfCell.assign(count, 0.0);
     copiedStorageOfCell.assign(count, 0.0);
   }
   createStatistic(residual.term, residual.records, residual.data, residual.statistic, residual.file,
@@ -273,15 +275,30 @@ void waterbalanceclass::stepUnitCopies(const OwnCells& cells) {
     const std::size_t i = cellIndex(r, c);
     const double before = glacierStart.empty() ? glacierNow(r, c) : glacierStart[i];
     const double after = glacierNow(r, c);
-    double water = 0.0;
+    double water = 0.0, weather = 0.0;
     for (const ActiveTerm& t : terms) {
       if (!t.term.ownInUnits) continue;
       const double value = stepValue(t, r, c, before, after);
       water += t.term.kind == BalanceKind::input ? value : -value;
+      if (t.term.glacier == glacierPart::whole)
+        weather += t.term.kind == BalanceKind::input ? value : -value;
     }
     ownWater[r][c] = ownWaterOfCell[i] = water;
+    ownWeather[r][c] = ownWeatherOfCell[i] = weather;
   });
-  unitCopies.copy({ownWater}, {});
+  unitCopies.copy({ownWater, ownWeather}, {});
+}
+
+// Where the canopy takes what leaves the snow, the copied pack of a cell
+// wholly under a glacier, which has no canopy, took its master's weather
+// alone.
+double waterbalanceclass::unitWater(long r, long c) const {
+  const std::size_t i = cellIndex(r, c);
+  const bool bare = glacierCells && glacierWeight(glacierPart::free, glacierNow(r, c) == header.nodata
+                                                                         ? 0.0
+                                                                         : glacierNow(r, c)) == 0.0;
+  if (bare && context.interceptionFirst == 0) return ownWeather[r][c] - ownWeatherOfCell[i];
+  return ownWater[r][c] - ownWaterOfCell[i];
 }
 
 void waterbalanceclass::startStep() {
@@ -379,8 +396,7 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
     if (unitTerm.statistic) {
       // Nothing moves at a master cell or a cell of no unit: both hold
       // their own sums.
-      const double moved = ownWater[r][c] - ownWaterOfCell[i] + copiedStorage[r][c] -
-                           copiedStorageOfCell[i];
+      const double moved = unitWater(r, c) + copiedStorage[r][c] - copiedStorageOfCell[i];
       rest += moved;
       unitTerm.statistic->addValue(r, c, zone, moved, 1.0);
     }
@@ -417,7 +433,8 @@ void waterbalanceclass::releaseModule() {
     residual.statistic->release();
   }
   if (ownWater) free_matrix(ownWater, header.firstRow, header.lastRow, 1, header.ncols);
+  if (ownWeather) free_matrix(ownWeather, header.firstRow, header.lastRow, 1, header.ncols);
   if (copiedStorage) free_matrix(copiedStorage, header.firstRow, header.lastRow, 1, header.ncols);
-  ownWater = copiedStorage = nullptr;
+  ownWater = ownWeather = copiedStorage = nullptr;
   teilmodellklasse::releaseModule();
 }

@@ -90,6 +90,7 @@ private:
   // What the response units' copies give each cell beyond its own water.
   void startUnitCopies(const OwnCells& cells);
   void stepUnitCopies(const OwnCells& cells);
+  double unitWater(long r, long c) const;
   // The share of a cell a term takes by the glacier grid's value.
   static double glacierWeight(glacierPart part, double glacier);
   double glacierNow(long r, long c) const;
@@ -120,7 +121,8 @@ private:
   ActiveTerm unitTerm;
   ResponseUnitCopies unitCopies;
   Grid ownWater = nullptr;      // the own terms' water of the step
+  Grid ownWeather = nullptr;    // the same without the canopy's
   Grid copiedStorage = nullptr; // the copied storages at the step's start
-  std::vector<double> ownWaterOfCell, copiedStorageOfCell; // per own-row cell
+  std::vector<double> ownWaterOfCell, ownWeatherOfCell, copiedStorageOfCell; // per own-row cell
   bool unitsCopiedOnce = false;
 };
