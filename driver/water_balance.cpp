@@ -294,9 +294,8 @@ void waterbalanceclass::stepUnitCopies(const OwnCells& cells) {
 // alone.
 double waterbalanceclass::unitWater(long r, long c) const {
   const std::size_t i = cellIndex(r, c);
-  const bool bare = glacierCells && glacierWeight(glacierPart::free, glacierNow(r, c) == header.nodata
-                                                                         ? 0.0
-                                                                         : glacierNow(r, c)) == 0.0;
+  const double glacier = glacierNow(r, c) == header.nodata ? 0.0 : glacierNow(r, c);
+  const bool bare = glacierCells && glacierWeight(glacierPart::free, glacier) == 0.0;
   if (bare && context.interceptionFirst == 0) return ownWeather[r][c] - ownWeatherOfCell[i];
   return ownWater[r][c] - ownWaterOfCell[i];
 }
