@@ -2,6 +2,7 @@
 // subbasin and the channels, reservoirs and abstractions of the routing
 // elements, each booked to the subbasin of its element.
 #include <cstddef>
+#include <string>
 
 #include "driver/modell_application.h"
 #include "driver/water_balance.h"
@@ -93,8 +94,14 @@ BalanceTerm groundTerm(waterbalanceclass& balance, int interceptionFirst) {
   const char* const inputs[2][3] = {{"throughfall0", "snowcover_outflow", "precipitation"},
                                     {"snowcover_outflow", "throughfall0", "precipitation"}};
   for (const char* name : inputs[interceptionFirst != 0 ? 1 : 0])
-    if (balance.findGrid(name, 1) > 0)
-      return {"soil", "water_to_ground", K::output, {name, "DirectRunoffSiltingUp"}};
+    if (balance.findGrid(name, 1) > 0) {
+      BalanceTerm term{"soil", "water_to_ground", K::output, {name, "DirectRunoffSiltingUp"}};
+      // Response units copy the snow's outflow and what silting-up leaves
+      // of the input, not the canopy's throughfall.
+      term.ownInUnits = std::string(name) != "snowcover_outflow" &&
+                        balance.findGrid("DirectRunoffSiltingUp", 1) == 0;
+      return term;
+    }
   return {"soil", "water_to_ground", K::output, {}};
 }
 

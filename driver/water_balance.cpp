@@ -124,6 +124,22 @@ void waterbalanceclass::createStatistics() {
     glacierStart.assign(
         static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols, 0.0);
   }
+  if (context.hruFlag != 0 && context.hruMasterCells) {
+    unitTerm.term = {"spinup", "response_units", BalanceKind::input, {}};
+    createStatistic(unitTerm.term, unitTerm.records, unitTerm.data, unitTerm.statistic,
+                    unitTerm.file, unitTerm.term.label);
+    const OwnCells cells = ownCells();
+    unitCopies.build(cells, registry[requireGrid("HydrologicResponseUnits")].grid,
+                     *context.hruMasterCells, *diag, 1030);
+    ownWater = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
+    ownWeather = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
+    copiedStorage = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
+    const std::size_t count =
+        static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols;
+    ownWaterOfCell.assign(count, 0.0);
+    ownWeatherOfCell.assign(count, 0.0);
+    copiedStorageOfCell.assign(count, 0.0);
+  }
   createStatistic(residual.term, residual.records, residual.data, residual.statistic, residual.file,
                   "residual");
   statisticsCreated = true;
@@ -234,6 +250,56 @@ double waterbalanceclass::glacierNow(long r, long c) const {
   return glacierCells ? glacierCells[r][c] : header.nodata;
 }
 
+double waterbalanceclass::stepValue(const ActiveTerm& t, long r, long c, double before,
+                                    double after) const {
+  if (t.term.everySubstep || t.term.beforeSiltingUp) return t.sum[cellIndex(r, c)];
+  if (t.term.kind != BalanceKind::storage) return cellValue(t, r, c, before);
+  return cellValue(t, r, c, after) - t.start[cellIndex(r, c)];
+}
+
+// Afterwards the copies keep the copied storages of a unit alike.
+void waterbalanceclass::startUnitCopies(const OwnCells& cells) {
+  if (unitsCopiedOnce) return;
+  cells.forEach([&](long r, long c) {
+    double held = 0.0;
+    for (const ActiveTerm& t : terms)
+      if (t.term.kind == BalanceKind::storage && !t.term.ownInUnits)
+        held += t.start[cellIndex(r, c)];
+    copiedStorage[r][c] = copiedStorageOfCell[cellIndex(r, c)] = held;
+  });
+  unitCopies.copy({copiedStorage}, {});
+}
+
+void waterbalanceclass::stepUnitCopies(const OwnCells& cells) {
+  cells.forEach([&](long r, long c) {
+    const std::size_t i = cellIndex(r, c);
+    const double before = glacierStart.empty() ? glacierNow(r, c) : glacierStart[i];
+    const double after = glacierNow(r, c);
+    double water = 0.0, weather = 0.0;
+    for (const ActiveTerm& t : terms) {
+      if (!t.term.ownInUnits) continue;
+      const double value = stepValue(t, r, c, before, after);
+      water += t.term.kind == BalanceKind::input ? value : -value;
+      if (t.term.glacier == glacierPart::whole)
+        weather += t.term.kind == BalanceKind::input ? value : -value;
+    }
+    ownWater[r][c] = ownWaterOfCell[i] = water;
+    ownWeather[r][c] = ownWeatherOfCell[i] = weather;
+  });
+  unitCopies.copy({ownWater, ownWeather}, {});
+}
+
+// Where the canopy takes what leaves the snow, the copied pack of a cell
+// wholly under a glacier, which has no canopy, took its master's weather
+// alone.
+double waterbalanceclass::unitWater(long r, long c) const {
+  const std::size_t i = cellIndex(r, c);
+  const double glacier = glacierNow(r, c) == header.nodata ? 0.0 : glacierNow(r, c);
+  const bool bare = glacierCells && glacierWeight(glacierPart::free, glacier) == 0.0;
+  if (bare && context.interceptionFirst == 0) return ownWeather[r][c] - ownWeatherOfCell[i];
+  return ownWater[r][c] - ownWaterOfCell[i];
+}
+
 void waterbalanceclass::startStep() {
   if (getFlowControl() == 0) return;
   if (!statisticsCreated) createStatistics();
@@ -251,6 +317,7 @@ void waterbalanceclass::startStep() {
       if (t.term.everySubstep) t.sum[i] = 0.0;
     }
   });
+  if (unitTerm.statistic) startUnitCopies(cells);
 }
 
 void waterbalanceclass::takeGroundInputs() {
@@ -281,6 +348,7 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
   for (ActiveZoneTerm& t : zoneTerms) t.statistic->resetZones();
   residual.statistic->resetZones();
   if (extent.statistic) extent.statistic->resetZones();
+  if (unitTerm.statistic) unitTerm.statistic->resetZones();
   // Per zone the zone terms' part of the residual, every value for the
   // zone's cells.
   const std::size_t count = static_cast<std::size_t>(zones.zoneCount) + 1;
@@ -303,6 +371,7 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
       }
     }
   const OwnCells cells = ownCells();
+  if (unitTerm.statistic) stepUnitCopies(cells);
   cells.forEachInOrder([&](long r, long c) {
     const long zone = zones.indexOf(zones.grid[r][c]);
     const std::size_t z = static_cast<std::size_t>(zone);
@@ -316,9 +385,7 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
     const double after = glacierNow(r, c);
     double extended = 0.0;
     for (ActiveTerm& t : terms) {
-      double value = t.term.everySubstep || t.term.beforeSiltingUp ? t.sum[i]
-                     : t.term.kind == BalanceKind::storage         ? cellValue(t, r, c, after)
-                                                                   : cellValue(t, r, c, before);
+      const double value = stepValue(t, r, c, before, after);
       switch (t.term.kind) {
       case BalanceKind::input:
         rest += value;
@@ -328,13 +395,20 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
         break;
       case BalanceKind::storage:
         if (t.term.glacier != glacierPart::whole && after != before)
-          extended += value - cellValue(t, r, c, before);
-        value -= t.start[i];
+          extended += value + t.start[i] - cellValue(t, r, c, before);
         rest -= value;
         break;
       }
       t.statistic->addValue(r, c, zone, value, 1.0);
     }
+    if (unitTerm.statistic) {
+      // Nothing moves at a master cell or a cell of no unit: both hold
+      // their own sums.
+      const double moved = unitWater(r, c) + copiedStorage[r][c] - copiedStorageOfCell[i];
+      rest += moved;
+      unitTerm.statistic->addValue(r, c, zone, moved, 1.0);
+    }
+    if (unitTerm.statistic && !unitsCopiedOnce) copiedStorage[r][c] = copiedStorageOfCell[i] = 0.0;
     if (extent.statistic) {
       rest += extended;
       extent.statistic->addValue(r, c, zone, extended, 1.0);
@@ -344,6 +418,8 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
   for (ActiveTerm& t : terms) t.statistic->storeStep(year, month, day, hour, minute, 1);
   for (ActiveZoneTerm& t : zoneTerms) t.statistic->storeStep(year, month, day, hour, minute, 1);
   if (extent.statistic) extent.statistic->storeStep(year, month, day, hour, minute, 1);
+  if (unitTerm.statistic) unitTerm.statistic->storeStep(year, month, day, hour, minute, 1);
+  unitsCopiedOnce = true;
   residual.statistic->storeStep(year, month, day, hour, minute, 1);
 }
 
@@ -352,6 +428,7 @@ void waterbalanceclass::flushStatistics() {
   for (ActiveTerm& t : terms) t.statistic->writeBuffer();
   for (ActiveZoneTerm& t : zoneTerms) t.statistic->writeBuffer();
   if (extent.statistic) extent.statistic->writeBuffer();
+  if (unitTerm.statistic) unitTerm.statistic->writeBuffer();
   residual.statistic->writeBuffer();
 }
 
@@ -360,7 +437,12 @@ void waterbalanceclass::releaseModule() {
     for (ActiveTerm& t : terms) t.statistic->release();
     for (ActiveZoneTerm& t : zoneTerms) t.statistic->release();
     if (extent.statistic) extent.statistic->release();
+    if (unitTerm.statistic) unitTerm.statistic->release();
     residual.statistic->release();
   }
+  if (ownWater) free_matrix(ownWater, header.firstRow, header.lastRow, 1, header.ncols);
+  if (ownWeather) free_matrix(ownWeather, header.firstRow, header.lastRow, 1, header.ncols);
+  if (copiedStorage) free_matrix(copiedStorage, header.firstRow, header.lastRow, 1, header.ncols);
+  ownWater = ownWeather = copiedStorage = nullptr;
   teilmodellklasse::releaseModule();
 }

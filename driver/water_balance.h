@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/water_balance_terms.h"
+#include "submodel/response_unit_copies.h"
 #include "submodel/teilmodellklasse.h"
 
 class soil_class;
@@ -85,6 +86,13 @@ private:
   // Every zone term's values in mm over its zone, rank 0's on every process.
   std::vector<double> zoneValues();
   double cellValue(const ActiveTerm& t, long r, long c, double glacier) const;
+  // A term's value of the step at a cell, as its statistic books it (a
+  // storage's change); before and after are the glacier grid's values.
+  double stepValue(const ActiveTerm& t, long r, long c, double before, double after) const;
+  // What the response units' copies give each cell beyond its own water.
+  void startUnitCopies(const OwnCells& cells);
+  void stepUnitCopies(const OwnCells& cells);
+  double unitWater(long r, long c) const;
   // The share of a cell a term takes by the glacier grid's value.
   static double glacierWeight(glacierPart part, double glacier);
   double glacierNow(long r, long c) const;
@@ -107,4 +115,16 @@ private:
   ActiveTerm residual;
   ActiveTerm extent; // "glacier_extent", with dynamic glaciers
   bool statisticsCreated = false;
+  // With spin-up response units a cell that copies its unit's master cell
+  // takes the water that the master's own terms (weather, canopy) gave it
+  // instead of its own, and at the first step the master's storages: the
+  // copies' statistic "response_units". The grids hold every cell's own
+  // sums and, after the copy, its master's.
+  ActiveTerm unitTerm;
+  ResponseUnitCopies unitCopies;
+  Grid ownWater = nullptr;      // the own terms' water of the step
+  Grid ownWeather = nullptr;    // the same without the canopy's
+  Grid copiedStorage = nullptr; // the copied storages at the step's start
+  std::vector<double> ownWaterOfCell, ownWeatherOfCell, copiedStorageOfCell; // per own-row cell
+  bool unitsCopiedOnce = false;
 };

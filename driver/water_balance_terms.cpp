@@ -58,6 +58,11 @@ std::vector<BalanceTerm> waterBalanceTerms() {
   // snow and interception silting-up hands the soil its water in that grid.
   terms.front().less = {"irrigation_amounts"};
   terms.front().beforeSiltingUp = true;
+  // The weather and the canopy are every
+  // cell's own where response units copy the rest from their master cell.
+  for (BalanceTerm& t : terms)
+    t.ownInUnits = t.label == "precipitation" ||
+                   t.label.rfind("interception_", 0) == 0 || t.label.rfind("canopy_", 0) == 0;
   // The ice of the snow layers is the snow model's pack; their liquid water
   // is the melt and rain that entered the column on its way to the soil,
   // level 0 what layers the snow model took away left for the soil.

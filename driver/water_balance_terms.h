@@ -46,6 +46,9 @@ struct BalanceTerm {
   bool stackLevels = false;
   // Taken before silting-up, which rewrites the grid it takes its water from.
   bool beforeSiltingUp = false;
+  // With spin-up response units every cell of a unit keeps its own value
+  // here: no module copies it from the unit's master cell.
+  bool ownInUnits = false;
 };
 
 // The terms of every module, in the order the files are written. A module

@@ -51,10 +51,16 @@ void schneemodellklasse::copyResponseUnits() {
       own(outflowGrid), own(meltGrid)};
   if (isEnergyBalance())
     copied.insert(copied.end(), {own(snowTemperatureGrid), own(surfaceTemperatureGrid)});
+  // The energy balance books the sublimation of the copied packs there.
+  if (isEnergyBalance() && snowEvaporation) copied.push_back(snowEvaporation);
+  if (isEnergyBalance() && own(glacierEvaporationGrid)) copied.push_back(own(glacierEvaporationGrid));
   if (isSlide())
     copied.insert(copied.end(), {own(inputMassGrid), own(mobileMassGrid), own(depositionGrid)});
+  // The pack on the glacier's part goes with what falls on it and melts.
   for (OwnGridName g : {depositedSnowGrid, firnMeltGrid, iceMeltGrid, glacierSnowMeltGrid,
-                        glacierPrecipitationGrid})
+                        glacierPrecipitationGrid, glacierSolidGrid, glacierLiquidGrid,
+                        glacierTotalGrid, glacierSnowTemperatureGrid,
+                        glacierSurfaceTemperatureGrid})
     if (own(g)) copied.push_back(own(g));
   unitCopies.copy(copied, {});
 }

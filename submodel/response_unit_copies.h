@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "core/grid_types.h"
@@ -29,7 +30,9 @@ public:
 
   // Collective: the grids and the levels of the stacks at every copy take
   // the values of their master cell. Every process passes the same lists.
-  void copy(const std::vector<Grid>& grids, const std::vector<StackLevels>& stacks);
+  // A cell where takes(row, column) is false keeps its own values.
+  void copy(const std::vector<Grid>& grids, const std::vector<StackLevels>& stacks,
+            const std::function<bool(long, long)>& takes = {});
 
 private:
   struct LocalCopy {

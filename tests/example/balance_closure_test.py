@@ -389,6 +389,10 @@ def rain_on_half_glaciers(folder):
     ex.cloudburst(folder)
 
 
+def without_layered_snow(text):
+    return ex.switched_off(text, "LayeredSnowModel")
+
+
 def drained(text):
     text = pc.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
                                             for f, n, _ in DRAINS])
@@ -549,6 +553,16 @@ CASES = {
                                        rain_on_half_glaciers, processes=(1, 3),
                                        check_outputs=closes("runoff_under_glacier",
                                                             "baseflow_under_glacier")),
+    # Spin-up response units, one per soil type, whose master cells lie in
+    # subbasin 3: the other cells of a unit take their master's weather
+    # and its first state, and the cell under the glacier keeps no soil of
+    # its master's. In the cold the masters' snow, sublimation with it.
+    "spin_up_units": Case(with_balance(pc.response_units, without_layered_snow), ex.cloudburst,
+                          processes=(1, 3), check_outputs=closes("response_units")),
+    "spin_up_units_snow": Case(with_balance(pc.response_units, without_layered_snow),
+                               cold_cloudburst, processes=(1, 3),
+                               check_outputs=closes("response_units", "snow_storage",
+                                                    "snow_evaporation")),
     # What the drains take from the soil leaves the model.
     "drainage": Case(with_balance(drained), drains, processes=(1, 3),
                      check_outputs=closes("drainage")),

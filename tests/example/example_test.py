@@ -769,7 +769,7 @@ BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infi
                   "glacier_melt", "snow_deposition",
                   "glacier_precipitation", "snow_slides", "glacier_extent", "glacier_runoff_extent",
                   "surface_exchange", "channel_inflow", "external_inflow", "internal_inflow",
-                  "translation",
+                  "translation", "response_units",
                   "groundwater_lateral_exchange", "groundwater_fixed_flux",
                   "groundwater_solver_error", "groundwater_from_soil_table"}
 # The aquifer's terms: its layers below the soil, the faces between cells,
