@@ -16,6 +16,7 @@
 #include "core/memory_handling.h"
 #include "core/netcdf_grid_reader.h"
 #include "core/netcdf_grid_writer.h"
+#include "core/non_finite_output.h"
 
 class DiagStream;
 
@@ -54,6 +55,15 @@ public:
                                                    const std::string& where);
   [[noreturn]] virtual void writeError(const std::string& fileName, long number);
   [[noreturn]] virtual void readError(const std::string& fileName, long number);
+  // Ends the run with code: a FATAL entry names the control file, the
+  // section, the label and the value, and says what the value must be.
+  [[noreturn]] void refuseControlValue(const std::string& section, const std::string& label,
+                                       double value, const std::string& rule, int code) const;
+  // Ends the run with code 17: the value of `what` (its place in the
+  // control file: section, label, key) reads `text`, which is not `kind`
+  // ("a whole number", "a finite number") as a whole.
+  [[noreturn]] void refuseValueText(const std::string& what, const std::string& text,
+                                    const std::string& kind) const;
 
   // Reads one value of a legacy section line with a single-conversion scan
   // format ("%d", "%ld", "%lf", "%s", ...; it must fit the target's type) and
@@ -238,8 +248,8 @@ public:
                            const std::vector<PackedCell>& cells, std::vector<double>& values,
                            int stackLevel = -1);
   void MPIScatterPackedGrid(int valueIndex, int maskIndex, const std::vector<long>& counts,
-                            const std::vector<PackedCell>& cells,
-                            const std::vector<double>& values, int stackLevel = -1);
+                            const std::vector<PackedCell>& cells, const std::vector<double>& values,
+                            int stackLevel = -1);
 
   // --- stack files (core/stack_file_writer.cpp, core/stack_file_reader.cpp) --
   // Writes levels 0..lastLevel of a stack. netCDF (one record per level) wins
@@ -339,6 +349,12 @@ protected:
   void writeNetCDFGridFile(const std::string& name, Grid grid, bool doubleGrid);
   void writeAsciiGridFile(const std::string& name, Grid grid, bool masked);
   void writeBinaryGridFile(const std::string& name, Grid grid, bool doubleGrid, bool masked);
+  // Ends the run with nonFiniteOutputCode at the first of rows firstRow ..
+  // firstRow + count - 1 whose nonFinite entry names a column (not 0): the
+  // value there, as stored in the file (a float with asFloat), is not a
+  // finite number.
+  void refuseNonFiniteRow(const std::string& file, Grid grid, long firstRow, const long* nonFinite,
+                          long count, bool asFloat) const;
 
   // Runs the scan of one value (a number when `number`) and reads the rest
   // of its line; a missing value ends the run with code 17.
@@ -399,9 +415,12 @@ protected:
   // A null regions grid means rank 0 owns every cell.
   void exchangeSharedRowCells(const AsciiOutputValues& values, Grid regions,
                               const std::string& name);
-  // Formats the rows of one run block by block and hands over their text.
+  // Formats the rows of one run block by block and hands over their text;
+  // firstNonFinite takes the first cell whose value is not a finite number,
+  // unless it holds one already.
   void formatOutputRun(const OutputRowRun& run, const AsciiOutputValues& values, Grid regions,
-                       const std::function<void(const char*, size_t)>& take);
+                       const std::function<void(const char*, size_t)>& take,
+                       NonFiniteCell& firstNonFinite);
   // Rank 0 writes the file `from` again under the output name path.
   void copyOutputFile(const std::string& from, const std::string& path);
   // Collective, at the first ASCII output and whenever the decomposition
