@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/soil_class.h"
+#include "core/runoff_records.h"
 #include "core/zonal_statistic.h"
 #include "soil/cell_record.h"
 #include "soil/column_solver.h"
@@ -13,7 +14,6 @@
 #include "soil/region_failure.h"
 #include "soil/reinfiltration_exchange.h"
 #include "soil/reinfiltration_records.h"
-#include "core/runoff_records.h"
 #include "soil/soil_tracer.h"
 #include "soil/unsatzon_settings.h"
 #include "submodel/response_unit_copies.h"
@@ -209,6 +209,7 @@ protected:
   // session of its own on the control file.
   void readOptionalSections();
   void readHeatTransfer();
+  void checkHeatConstants() const;
   void readTuning();
   void checkTuning() const;
   void readPermafrost();
