@@ -289,6 +289,10 @@ NOT_WHOLLY_NUMBERS = {
     "routed_statistic_code_2001x": not_a_number(
         ex.replace_once("routed.stat 2001", "routed.stat 2001x"),
         "[routing_model], name of the Qstatfiles for ", "2001x", "a whole number"),
+    "surface_storage_statistic_code_4001x": not_a_number(
+        ex.replace_once("qssr.stat 4001", "qssr.stat 4001x"),
+        "[SurfaceRoutingModel], the code of the statistics of the water on the land", "4001x",
+        "a whole number"),
     "special_output_count_3x": Case(
         ex.replace_once("3    number of outputs", "3x    number of outputs"), code=17,
         words="the number of special outputs in [special_output] of catchment.ctl.intern reads "
