@@ -211,6 +211,12 @@ def not_a_number(edit, what, text, kind="a finite number"):
     return Case(edit, code=17, words='%s: "%s" is not %s' % (what, text, kind))
 
 
+def whole_in_routing(edit, description, what, text):
+    """A code or number of a routing description that is not a whole number."""
+    return Case(edit, code=17, words='routing description %d of [routing_model]: %s reads "%s", '
+                'which is not a whole number' % (description, what, text))
+
+
 def in_routing(description, what, value, rule):
     return 'routing description %d of [routing_model]: %s is %s, which %s' % (
         description, what, value, rule)
@@ -271,18 +277,12 @@ NOT_WHOLLY_NUMBERS = {
     "subbasin_code_1e999": not_a_number(
         ex.replace_once("1 2 3  subbasin codes", "1e999 2 3  subbasin codes"),
         "[unsatzon_model], code[1]", "1e999", "a whole number"),
-    "tg_code_3x": Case(
-        ex.replace_once("TG 3 (", "TG 3x ("), code=17,
-        words="routing description 1 of [routing_model]: the subbasin code of TG reads \"3x\", "
-              "which is not a whole number"),
-    "sp_number_2x": Case(
-        ex.replace_once(" SP 2 (", " SP 2x ("), code=17,
-        words="routing description 1 of [routing_model]: the number of SP 1 reads \"2x\", which "
-              "is not a whole number"),
-    "al_number_1e999": Case(
-        ex.replace_once("AL 1 = extern", "AL 1e999 = extern"), code=17,
-        words="routing description 2 of [routing_model]: the number of AL 1 reads \"1e999\", "
-              "which is not a whole number"),
+    "tg_code_3x": whole_in_routing(ex.replace_once("TG 3 (", "TG 3x ("), 1,
+                                   "the subbasin code of TG", "3x"),
+    "sp_number_2x": whole_in_routing(ex.replace_once(" SP 2 (", " SP 2x ("), 1,
+                                     "the number of SP 1", "2x"),
+    "al_number_1e999": whole_in_routing(ex.replace_once("AL 1 = extern", "AL 1e999 = extern"), 2,
+                                        "the number of AL 1", "1e999"),
     "routing_sub_intervals_1x": not_a_number(
         ex.replace_once("1 1000 30 1  specific", "1 1000 30 1x  specific"),
         "[routing_model], the number of sub-intervals of a time step", "1x", "a whole number"),
