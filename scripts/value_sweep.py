@@ -3,8 +3,9 @@
 time, to text that is no valid number and reports the runs that end with 0.
 
 A value token is a number on a control-file line that stands before the
-line's free text (the text after a run of blanks that starts with a letter on
-a line without "="), in a key block or a routing description. Each gets
+line's free text (the text after a run of blanks that starts with a letter,
+or with a number and a colon, on a line without "="), in a key block or a
+routing description. Each gets
 `nan` and `1e999`; a whole number also gets itself with a letter glued on
 (`2024x`). horva must refuse each such run (a non-zero status): a run that
 ends with 0 took the text for a number, or the token is free text that the
@@ -37,7 +38,8 @@ def value_span(line):
         return 0
     if "=" in line:
         return len(line)
-    free = re.search(r"\s{2,}[A-Za-z]", line)
+    # Free text starts with a word, or with a number and a colon ("1: log ...").
+    free = re.search(r"\s{2,}(?:[A-Za-z]|\d+:\s)", line)
     return free.start() if free else len(line)
 
 
