@@ -121,13 +121,11 @@ void surfaceroutingclass::readSection() {
   for (int k = statQD; k <= statQG; ++k)
     readControlValuePair(controlFile, "%s%d", statistics[k].fileName, statistics[k].code,
                          descriptions[k]);
-  readControlValue(controlFile, "%s", velocityFileName,
-                   "name of the surface-routing-velocity-stack, ");
+  readControlValue(controlFile, "%s", velocityFileName, "name of the surface-routing-velocity-stack, ");
   readControlValue(controlFile, "%d", velocityWriteCode,
                    "Writegrid for surface-routing-velocity-stack, ");
   readControlValue(controlFile, "%s", fluxesFileName, "name of the surface-routing-fluxes-stack, ");
-  readControlValue(controlFile, "%d", fluxesWriteCode,
-                   "Writegrid for surface-routing-fluxes-stack, ");
+  readControlValue(controlFile, "%d", fluxesWriteCode, "Writegrid for surface-routing-fluxes-stack, ");
   readControlValue(controlFile, "%lf", maxErrorANL, "maximum iteration error for A_NL [m] in ");
   readControlValue(controlFile, "%d", maxIterANL, "maximum iteration steps for A_NL in ");
   readControlValue(controlFile, "%lf", maxErrorVelocity,
