@@ -27,7 +27,15 @@ namespace {
 class CountedRouting : public surfaceroutingclass {
 public:
   using surfaceroutingclass::surfaceroutingclass;
-  size_t innerSteps() const { return innerStepLengths(minSubTimeStep, subTimeStep).size(); }
+  size_t innerSteps() const {
+    InnerSteps steps(substepSeconds(), minSubTimeStep);
+    size_t count = 0;
+    for (; !steps.done(); ++count) {
+      steps.take();
+      steps.setLater(subTimeStep);
+    }
+    return count;
+  }
 };
 
 struct Plane : BenchCatchment {

@@ -5,7 +5,9 @@
 
 #include "config/defaultini.h"
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 #include "core/line_reader.h"
+#include "core/run_files.h"
 
 namespace {
 
@@ -200,9 +202,13 @@ std::string& defaultini::replaceSymbols(std::string& line, long lineNumber,
 void defaultini::compileSymbols(const std::string& controlFileNameArg, std::string& internName) {
   *diag << "compiling symbols in control file " << controlFileNameArg << "[end-entry]";
   internName = controlFileNameArg + ".intern";
+  noteInputFile(controlFileNameArg, "the control file");
+  noteOutputFile(internName, "the preprocessed copy of the control file");
   FileHandle in(std::fopen(controlFileNameArg.c_str(), "r"));
   if (!in) {
-    *diag << "FATAL: error opening " << controlFileNameArg << "[end-entry]";
+    const int error = errno;
+    *diag << "FATAL: error opening " << controlFileNameArg << " (" << systemReason(error) << ")"
+          << "[end-entry]";
     throw 28;
   }
 
@@ -214,7 +220,8 @@ void defaultini::compileSymbols(const std::string& controlFileNameArg, std::stri
     cutComment(line);
     if (isDefinitionLine(line)) defineSymbol(*diag, line, lineNumber, symbols);
   }
-  if (std::ferror(in.get())) readError(controlFileNameArg, lineNumber);
+  // A folder opens, but its first read fails.
+  if (std::ferror(in.get())) readError(controlFileNameArg, lineNumber, errno);
   if (std::fseek(in.get(), 0, SEEK_SET) != 0) {
     *diag << "FATAL: error rewinding " << controlFileNameArg << "[end-entry]";
     throw 28;
@@ -222,7 +229,9 @@ void defaultini::compileSymbols(const std::string& controlFileNameArg, std::stri
 
   FileHandle out(std::fopen(internName.c_str(), "w"));
   if (!out) {
-    *diag << "FATAL: error opening " << internName << "[end-entry]";
+    const int error = errno;
+    *diag << "FATAL: error opening " << internName << " (" << systemReason(error) << ")"
+          << "[end-entry]";
     throw 28;
   }
   // A copy cut short by a failure must not be taken for a good one.

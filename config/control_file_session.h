@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 
 // Opens the control file into a module's file handle for one reader and
 // puts back the handle it held before on every way out.
@@ -31,7 +32,9 @@ public:
   void openOrFail(const std::string& name, DiagStream& diag,
                   const char* message = "FATAL: error opening ") {
     if (open(name)) return;
-    diag << message << name << "[end-entry]";
+    const int error = errno;
+    diag << message << name << " (" << systemReason(error) << ")"
+         << "[end-entry]";
     throw 28;
   }
   void closeOrFail(const std::string& name, DiagStream& diag) {

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "config/code_grids.h"
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/ctrl_c.h"
@@ -41,7 +42,7 @@ void defaultini::exchangeExternalGrids(long year, long month, long day, long hou
     Grid grid = registry[g.index].grid;
     const int code = catchExitCode([&] {
       readGrid(g.fileName, grid, g.fillCode, false, false, true, g.keepWholeOnRoot, false,
-               g.withHalo, 0.0);
+               g.withHalo, 0.0, resamplingOf(registry[g.index].name));
     });
     // The reader has ended every process with the same code.
     if (code != 0) {
@@ -49,6 +50,12 @@ void defaultini::exchangeExternalGrids(long year, long month, long day, long hou
         *diag << "FATAL: error reading external grid " << g.fileName << "[end-entry]";
       throw exchangeFailedCode;
     }
+    // The rows the reader filled: all on rank 0 when it keeps the grid whole.
+    const bool whole = mpiRank == 0 && g.keepWholeOnRoot == 1;
+    const long halo = g.withHalo ? 1 : 0;
+    takeValuesReadDuringRun(g.index, g.fileName,
+                            whole ? 1 : std::max(1L, header.firstRow - halo),
+                            whole ? header.nrows : std::min(header.nrows, header.lastRow + halo));
     shareExitCode(*diag, mpiRank != 0 ? 0 : catchExitCode([&] {
       disposeExternalGrid(g, year, month, day, hour);
     }));

@@ -240,6 +240,9 @@ private:
                           long writeCode, long firstRow, long lastRow);
   void keepSetupValues(StandardGrid& grid, long firstRow, long lastRow);
   void protectInputFile(int index, const std::string& kind, int readCode, long writeCode);
+  // Notes the file of a grid the set-up reads ("file<variable>record" names
+  // a netCDF file) in the run's registry of files.
+  void noteGridFile(const std::string& fileName, const std::string& use) const;
   void releaseGridStore();
 
   struct Decomposition;
@@ -609,6 +612,11 @@ public:
   // record indices: a re-read of it and its saved set-up values get the
   // same replacement. Index 0 does nothing. Collective.
   void takeCheckedCodeGrid(int index, CodeGrid kind);
+  // Once every module is built: refuses a standard grid with a periodicity
+  // (when periodicReads) or a grid the external program provides, whose
+  // values a module built something from once at set-up that a read during
+  // the run cannot follow (codes 17 and 1003). Collective.
+  void refuseReadsOfGridsBuiltOnce(bool periodicReads);
 
   int getStandardGridStatisticCount() const {
     return static_cast<int>(standardGridStatistics.size());
@@ -654,7 +662,13 @@ private:
   static bool advancePeriod(StandardGrid& g, long hour, long day, long month);
   void rereadStandardGrid(StandardGrid& g, long year, long month, long day, long hour);
   void restoreSetupValues(StandardGrid& g);
-  void scaleRereadRows(int index);
+  // Everything a read of the grid during the run into rows first .. last
+  // brings about: the module's units, the record indices of codes and the
+  // land-use layers, the set-up's checks and what the modules derive from
+  // the grid. Collective.
+  void takeValuesReadDuringRun(int index, const std::string& from, long first, long last);
+  void scaleReadRows(int index, long first, long last);
+  void refuseReads(bool periodicReads);
   const CheckedCodeGrid* checkedCodeGrid(int index) const;
   // After the grid "landuse" changed: the layer grids of the multilayer
   // table follow it.

@@ -8,6 +8,7 @@
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 
 namespace {
 
@@ -68,6 +69,9 @@ std::string defaultini::internFileName(const std::string& fileName, const char* 
 
 void defaultini::writeDerivedGridOnce(int index) {
   GridRegistryEntry& e = registry[index];
+  std::string path = e.firstFileName;
+  prependDirectory(outputDirectory, path);
+  noteOutputFile(path, "the derived grid \"" + e.name + "\"");
   e.writeMode = 1;
   try {
     writeOutputGrids(index, 1, 0);
@@ -98,6 +102,8 @@ void defaultini::makeCellSizeGrids() {
       index = found;
       grid = registry[found].grid;
       flag = 1;
+      builtOnceFrom(found, "the set-up derives the cell areas and coordinates from it and the "
+                           "zones weigh their cells by them");
       return;
     }
     index = takeFreeEntry("FATAL: no free grid found in memory (at position ", ")");

@@ -9,6 +9,7 @@
 #include "core/binary_grid_header.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 #include "core/netcdf_grid_reader.h"
 
 namespace {
@@ -69,7 +70,9 @@ void defaultini::readGridHeader(int& ncols, int& nrows, double& xllcorner, doubl
   if (marker != std::string::npos && marker > 0) name.resize(marker);
   prependDirectory(inputDirectory, name);
   ProbedFile probe(name);
-  if (!probe.file) fail(*diag, "error opening " + name, openFailed);
+  const int error = errno;
+  if (!probe.file)
+    fail(*diag, "error opening " + name + " (" + systemReason(error) + ")", openFailed);
 
   double* const values = binaryHeader;
   char head[4] = {};

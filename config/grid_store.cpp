@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "config/code_grids.h"
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 
 // Tracked before it is registered: registration may write the grid, and a
 // failure there must not lose it.
@@ -94,7 +96,7 @@ void defaultini::readFirstGridOnRoot(int index) {
     grid = createGridFromDefault(1, header.nrows, settings->defaultValue);
   else
     readGrid(file, grid, settings ? settings->fillCode : 0, true, true, true, 1, true, false,
-             settings ? settings->defaultValue : 0.0);
+             settings ? settings->defaultValue : 0.0, resamplingOf(name));
   registerReaderGrid(index, file, grid, name, 0, 1, header.nrows);
 }
 
@@ -108,6 +110,9 @@ void defaultini::distributeFirstGrids() {
     failure = catchExitCode([&] {
       char name[32];
       std::snprintf(name, sizeof name, "MPIRegions_%d", 0);
+      std::string path = name;
+      prependDirectory(outputDirectory, path);
+      noteOutputFile(path, "the grid of the processes' strips");
       writeGrid(name, regionsGrid, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
     });
   shareExitCode(*diag, failure);
@@ -158,7 +163,8 @@ void defaultini::loadStandardGrids() {
     const StandardGrid& g = standardGrids[i];
     if (g.index == links || g.readCode < 1) continue;
     const bool wholeOnRoot = std::find(whole.begin(), whole.end(), g.index) != whole.end();
-    requests.push_back({registry[g.index].fileName, g.fillCode, g.defaultValue, wholeOnRoot});
+    requests.push_back({registry[g.index].fileName, g.fillCode, g.defaultValue, wholeOnRoot,
+                        resamplingOf(registry[g.index].name)});
     positions.push_back(i);
   }
   size_t next = 0;

@@ -126,6 +126,12 @@ double landuse_class::getSR_ResidCovrgByDate(DiagStream* log, long day, long mon
                      cellShift(layer, row, column));
 }
 
+double landuse_class::getRootDepthByDate(DiagStream* log, long day, long month, long year,
+                                         int layer, long row, long column) const {
+  return valueByDate(LanduseParameter::RootDepth, log, day, month, year,
+                     cellShift(layer, row, column));
+}
+
 namespace {
 
 constexpr double unbounded = std::numeric_limits<double>::max();

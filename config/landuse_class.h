@@ -78,6 +78,10 @@ public:
                                   long column) const;
   double getSR_ResidCovrgByDate(DiagStream* log, long day, long month, long year, int layer,
                                 long row, long column) const;
+  // The root depth (m) of the date for the layer at the cell, shifted as the
+  // land-use parameter grids shift it.
+  double getRootDepthByDate(DiagStream* log, long day, long month, long year, int layer, long row,
+                            long column) const;
   // Entries 1..count hold the tillage days in ascending order, entry 0 the
   // last day minus 366; without tillage the list is {-9999} and count 0.
   void getSoilTillage(int& count, const int*& list) const;

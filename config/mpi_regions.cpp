@@ -58,6 +58,9 @@ void defaultini::makeMPIRegions(std::vector<long>& cellsPerProcess,
   broadcastRiverLinks(riverLinks, *diag, d.rank);
   localLinkCellsByOwner = makeLocalLinkCellsByOwner(riverLinks, d.rank);
   ownedLinkCellsByProcess = makeOwnedLinkCellsByProcess(riverLinks, d.rank, d.size);
+  if (!riverLinks.empty())
+    builtOnceFrom(findGrid("river_links", 1),
+                  "the set-up gives every river link to one process and lists its cells");
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier after the river-link tables");
 
   distributeRegions(d, firstRow, lastRow);

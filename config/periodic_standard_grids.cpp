@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "config/code_grids.h"
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -81,12 +83,12 @@ void defaultini::rereadStandardGrid(StandardGrid& g, long year, long month, long
   // Into the grid in place: the land-use layers and parameter grids and the
   // statistics keep pointing to it.
   Grid grid = e.grid;
-  readGrid(e.fileName + stamp, grid, g.fillCode, false, true, true, 1, false, true, g.defaultValue);
-  scaleRereadRows(g.index);
-  if (const CheckedCodeGrid* codes = checkedCodeGrid(g.index)) {
-    replaceRegisteredCodes(g.index, codes->kind);
-    followLanduseGrid(g.index);
-  }
+  readGrid(e.fileName + stamp, grid, g.fillCode, false, true, true, 1, false, true, g.defaultValue,
+           resamplingOf(e.name));
+  // Rank 0 keeps the grid whole, every other process its strip with halo.
+  const long first = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
+  const long last = mpiRank == 0 ? header.nrows : std::min(header.nrows, header.lastRow + 1);
+  takeValuesReadDuringRun(g.index, e.fileName + stamp, first, last);
   g.periodCounter = 0;
   g.stepCounter = 0;
   if (!g.persistent) {
@@ -95,15 +97,24 @@ void defaultini::rereadStandardGrid(StandardGrid& g, long year, long month, long
   }
 }
 
-// A module's conversion at set-up: the rows the reader filled, rank 0 all of
-// them (the grid is kept whole), every other process its strip with halo.
-void defaultini::scaleRereadRows(int index) {
+void defaultini::takeValuesReadDuringRun(int index, const std::string& from, long first,
+                                         long last) {
+  scaleReadRows(index, first, last);
+  if (const CheckedCodeGrid* codes = checkedCodeGrid(index)) {
+    replaceRegisteredCodes(index, codes->kind);
+    followLanduseGrid(index);
+  }
+  // The modules refuse the values they refused at set-up, then derive again
+  // what they derived from them.
+  checkReadValues(index, from);
+  rebuildFromReadValues(index, from);
+}
+
+// A module's conversion at set-up, on the rows the reader filled.
+void defaultini::scaleReadRows(int index, long first, long last) {
   const GridRegistryEntry& e = registry[index];
   const double scale = e.readScale;
   if (scale == 1.0) return;
-  const long nrows = header.nrows;
-  const long first = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
-  const long last = mpiRank == 0 ? nrows : std::min(nrows, header.lastRow + 1);
   const long ncols = header.ncols;
   const double nodata = header.nodata;
   const Grid grid = e.grid;
@@ -135,6 +146,7 @@ void defaultini::restoreSetupValues(StandardGrid& g) {
   }
   MPIExchangeGridHalo(g.index);
   followLanduseGrid(g.index);
+  rebuildFromReadValues(g.index, registry[g.index].fileName);
 }
 
 void defaultini::followLanduseGrid(int index) {
@@ -143,4 +155,51 @@ void defaultini::followLanduseGrid(int index) {
       landuseLayerGrids.size() < 2 || landuseLayerGrids[0] != registry[index].grid)
     return;
   fillLanduseLayerGrids(index);
+}
+
+namespace {
+
+constexpr int periodicityRefusedCode = 17;
+constexpr int externalReadRefusedCode = 1003;
+
+std::string joined(const std::vector<std::string>& clauses) {
+  std::string text;
+  for (const std::string& clause : clauses) text += (text.empty() ? "" : "; ") + clause;
+  return text;
+}
+
+} // namespace
+
+// Every process holds the same marks and writes the same entry, which the
+// log stream takes from rank 0.
+void defaultini::refuseReadsOfGridsBuiltOnce(bool periodicReads) {
+  shareExitCode(*diag, catchExitCode([&] { refuseReads(periodicReads); }));
+}
+
+void defaultini::refuseReads(bool periodicReads) {
+  const auto refuse = [&](const GridRegistryEntry& e, const std::string& read, const char* remedy,
+                          int code) {
+    *diag << "FATAL: error in control file, " << read
+          << ", but it cannot be read again during the run: " << joined(e.builtOnce)
+          << ". Values read later would not reach what was built from the first; " << remedy
+          << "[end-entry]";
+    throw code;
+  };
+  if (periodicReads)
+    for (const StandardGrid& g : standardGrids)
+      if (g.periodCount >= 1 && !registry[g.index].builtOnce.empty())
+        refuse(registry[g.index],
+               "[standard_grids] of " + controlFileName + ": standard grid " +
+                   std::to_string(g.index - 2) + " \"" + registry[g.index].name + "\" (" +
+                   registry[g.index].fileName + ") has periodicity = " +
+                   std::to_string(g.periodCount) + " " + g.periodUnit + " " +
+                   std::to_string(g.periodSteps),
+               "remove the periodicity of this grid", periodicityRefusedCode);
+  if (!isExternalCouplingActive()) return;
+  for (const ExternalReadGrid& g : coupling.readGrids)
+    if (!registry[g.index].builtOnce.empty())
+      refuse(registry[g.index],
+             "[ExternalCoupling] of " + controlFileName + ": the external grid " + g.fileName +
+                 " is read into the internal grid \"" + g.internalName + "\"",
+             "remove it from the grids to read", externalReadRefusedCode);
 }

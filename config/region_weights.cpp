@@ -247,6 +247,8 @@ void defaultini::MakeRegionWeightGrids() {
   if (given) {
     regressionRegionIndex[0] = found;
     regressionRegionGrid[0] = registry[found].grid;
+    builtOnceFrom(found, "the set-up ranks the regions of the elevation regression and derives "
+                         "the weights of every region from it");
   } else {
     const int index = takeFreeEntry("FATAL: no free grid found in memory (at position ", ")\n");
     Grid regions = registerDerivedGrid(index, internFileName(registry[1].fileName, "r1"),

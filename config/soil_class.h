@@ -46,6 +46,9 @@ public:
   double getMaxRatio(int layer) const { return maxRatio[layer]; }
   // Saturated conductivities (m/s), indexed by layer 1..n.
   const double* getKsatArray() const { return ksat.data(); }
+  // Thicknesses (m) and saturated water contents, indexed by layer 1..n.
+  const double* getThicknessArray() const { return thickness.data(); }
+  const double* getThetaSatArray() const { return thetaSat.data(); }
 
   // Thermal properties; negative when the table does not give them, until
   // the heat model sets its own values.

@@ -170,9 +170,14 @@ void defaultini::createHRUGrids(SpinUpSettings& s) {
       throw noUnitGridCode;
     }
     hruGrid = registry[hruIndex].grid;
+    builtOnceFrom(hruIndex, "the set-up numbers the response units of spin-up anew in it and "
+                            "chooses their master cells");
   } else {
-    for (SpinUpSettings::ClassedGrid& g : s.grids)
-      g.grid = registry[requireOneOf3Grids(g.name, "[" + g.name + "]", g.name)].grid;
+    for (SpinUpSettings::ClassedGrid& g : s.grids) {
+      const int index = requireOneOf3Grids(g.name, "[" + g.name + "]", g.name);
+      g.grid = registry[index].grid;
+      builtOnceFrom(index, "the set-up forms the response units of spin-up from its classes");
+    }
     hruIndex = takeFreeEntry(
         "FATAL: when trying to create HRU grid: no free grid found in memory (max position ", ")");
     hruGrid = registerDerivedGrid(hruIndex, "All_HydrologicResponseUnits", unitGridName, first,

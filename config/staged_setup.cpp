@@ -6,6 +6,7 @@
 #include "config/section_reader.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 
 namespace {
 
@@ -148,7 +149,9 @@ void defaultini::preprocessControlFile() {
 void defaultini::openSetupControlFile() {
   controlFile = std::fopen(controlFileName.c_str(), "r");
   if (controlFile) return;
-  *diag << "FATAL: error opening " << controlFileName << "[end-entry]";
+  const int error = errno;
+  *diag << "FATAL: error opening " << controlFileName << " (" << systemReason(error) << ")"
+        << "[end-entry]";
   throw 28;
 }
 

@@ -5,6 +5,7 @@
 #include "config/defaultini.h"
 #include "config/section_reader.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 
 namespace {
 
@@ -150,6 +151,9 @@ int defaultini::readStandardGrids() {
     e.hasFileName = true;
     e.name = first.section;
     e.hasName = true;
+    noteGridFile(e.fileName,
+                 std::string(first.index == 1 ? "the zone grid of " : "the elevation model of ") +
+                     first.section);
   }
 
   seekSection("[standard_grids]", true);
@@ -204,6 +208,8 @@ int defaultini::readStandardGrids() {
     standardGrids.push_back(g);
     standardGridCount = gridCount = k;
     protectInputFile(index, "standard grid", g.readCode, g.writeCode);
+    if (g.readCode >= 1)
+      noteGridFile(e.fileName, "the standard grid \"" + e.name + "\" of [standard_grids]");
 
     // netCDF output carries these two grids as its coordinates.
     if (e.name == "latitude") {
@@ -215,6 +221,14 @@ int defaultini::readStandardGrids() {
     }
   }
   return standardGridCount;
+}
+
+void defaultini::noteGridFile(const std::string& fileName, const std::string& use) const {
+  std::string path = fileName;
+  const std::size_t marker = path.find('<');
+  if (marker != std::string::npos && marker > 0) path.resize(marker);
+  prependDirectory(inputDirectory, path);
+  noteInputFile(path, use);
 }
 
 // A grid read from a file and written under the same name would overwrite

@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "config/code_grids.h"
 #include "config/control_file_session.h"
 #include "config/defaultini.h"
 #include "config/section_reader.h"
@@ -49,6 +50,9 @@ int defaultini::readVariableGrids() {
     SectionReader section(*this, controlFile, controlFileName, "[variable_grids]");
     const int m = section.readInt(" number of variable grids ");
     for (int k = 1; k <= m; ++k) grids.push_back(readVariableGridLines(section, k));
+    for (const VariableGrid& g : grids)
+      if (g.readCode >= 1)
+        noteGridFile(g.file, "the variable grid \"" + g.name + "\" of [variable_grids]");
     first = firstFreeRegistryIndex();
     const bool full = m > 0 && first + m - 1 >= gridRegistryLimit;
     if (!session.close()) {
@@ -91,7 +95,8 @@ int defaultini::readVariableGrids() {
   std::vector<size_t> positions;
   for (size_t i = 0; i < grids.size(); ++i) {
     if (grids[i].readCode < 1) continue;
-    requests.push_back({grids[i].file, grids[i].fillCode, grids[i].defaultValue});
+    requests.push_back({grids[i].file, grids[i].fillCode, grids[i].defaultValue, true,
+                        resamplingOf(grids[i].name)});
     positions.push_back(i);
   }
   size_t next = 0;

@@ -1,5 +1,8 @@
 #include <mpi.h>
 
+#include <cmath>
+#include <cstdio>
+
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -41,10 +44,16 @@ void defaultini::scanZones(const GridRegistryEntry* zoneRegistry, Grid weights, 
       if (value == nodata) continue;
       if (range.first == 0) range.first = c;
       range.last = c;
-      // Codes are the values truncated toward zero: -0.5 is zone 0.
-      if (!(value > -1.0 && value < maxZoneCodeAllowed + 1.0)) {
-        *diag << "FATAL: invalid zone code in " << file << "!\n (codes has to be between 0 and "
-              << maxZoneCodeAllowed << ")!"
+      // A code is a subbasin: 0 or a fraction would be ranked as a zone of
+      // its own and fail only later, far from this grid.
+      if (!(value >= 1.0 && value <= maxZoneCodeAllowed) || value != std::floor(value)) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.10g", value);
+        *diag << "FATAL: invalid zone code " << text << " in the zone grid " << file
+              << " ([zone_grid]) at row " << r << ", column " << c
+              << ": codes must be whole numbers from 1 to " << maxZoneCodeAllowed
+              << "; give every cell of the catchment the code of its subbasin, and the nodata "
+                 "value of the file to the cells outside it"
               << "[end-entry]";
         throw 3;
       }

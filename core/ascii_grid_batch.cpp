@@ -224,7 +224,7 @@ void modelobject::readGrids(const std::vector<GridReadRequest>& requests, const 
     const int whole = wholeOnRoot[next];
     Grid grid = nullptr;
     readGrid(request.path, grid, request.fillCode, true, true, true, whole, false, true,
-             request.fillValue);
+             request.fillValue, request.resampling);
     const bool allRows = mpiRank == 0 && whole != 0;
     take(next, grid, allRows ? 1 : lo, allRows ? nrows : hi);
   }
@@ -249,6 +249,7 @@ size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& reque
       for (; count < n; ++count) {
         GridFileRead& read = reads[count];
         read.path = requests[count].path;
+        read.resampling = requests[count].resampling;
         read.deferNotes = true;
         if (requests[count].fillCode != 0) break;
         for (size_t j = 0; j < count && sameFile[count] < 0; ++j)

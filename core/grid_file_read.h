@@ -85,6 +85,7 @@ struct modelobject::GridFileRead {
   long ncols = 0; // of the file
   long nrows = 0;
   bool regular = true;
+  Resampling resampling = Resampling::bilinear; // of a file off the model grid
   // ASCII read in parallel: the byte offset in the file of the first value
   // of rows 1..nrows and of the end of the last row (index nrows + 1).
   std::vector<long> rowStarts;

@@ -17,10 +17,12 @@
 #include "core/collective_status.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 #include "core/grid_file_read.h"
 #include "core/grid_resampler.h"
 #include "core/modelobject.h"
 #include "core/netcdf_grid_reader.h"
+#include "core/run_files.h"
 
 namespace {
 
@@ -64,12 +66,15 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
   }
   prependDirectory(inputDirectory, read.name);
   const std::string& name = read.name;
+  noteInputFile(name, "a grid of " + moduleName);
 
   for (int attempt = 1;; ++attempt) {
     read.file = std::fopen(name.c_str(), "rb");
     if (read.file) break;
+    const int error = errno;
     if (attempt == openAttempts)
-      fail(openFailedCode, "FATAL: still error opening " + name + " - no retry.");
+      fail(openFailedCode,
+           "FATAL: still error opening " + name + " - no retry. (" + systemReason(error) + ")");
     // A file that another program is still writing may appear in a moment.
     read.note(*diag, [name, left = openAttempts - attempt](DiagStream& d) {
       d << "WARNING: error opening " << name << ". Will try again in " << retryMilliseconds
@@ -181,15 +186,14 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
                  std::fabs(h.cellsize - cell) * longestSide <= tolerance &&
                  h.nodata <= header.nodata;
   if (verbose && !read.regular)
-    read.note(*diag,
-              [name, ncols = read.ncols, nrows = read.nrows, h, model = header](DiagStream& d) {
-                d << "INFO: " << name << " holds " << ncols << " columns x " << nrows
-                  << " rows of cells of " << h.cellsize << " from (" << h.xllcorner << ", "
-                  << h.yllcorner << "); it is resampled onto the model grid of " << model.ncols
-                  << " columns x " << model.nrows << " rows of cells of " << model.cellsize
-                  << " from (" << model.xllcorner << ", " << model.yllcorner << ")"
-                  << "[end-entry]";
-              });
+    read.note(*diag, [name, ncols = read.ncols, nrows = read.nrows, h, model = header,
+                      method = read.resampling](DiagStream& d) {
+      d << "INFO: " << name << " holds " << ncols << " columns x " << nrows << " rows of cells of "
+        << h.cellsize << " from (" << h.xllcorner << ", " << h.yllcorner
+        << "); it is resampled onto the model grid of " << model.ncols << " columns x "
+        << model.nrows << " rows of cells of " << model.cellsize << " from (" << model.xllcorner
+        << ", " << model.yllcorner << ") " << resamplingText(method) << "[end-entry]";
+    });
 
   // A file shorter than its header promises fails before anything is
   // allocated or read.
@@ -399,7 +403,8 @@ void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
   GridHeader target = header;
   target.firstRow = 1;
   target.lastRow = header.nrows;
-  if (!resampleToModelGrid(source.grid, sourceHeader, whole, target, gifReferenceGrid))
+  if (!resampleToModelGrid(source.grid, sourceHeader, whole, target, gifReferenceGrid,
+                           read.resampling))
     fail(readFailedCode, "FATAL: error reading (irregular) float  grid " + name);
 }
 
@@ -463,7 +468,8 @@ void modelobject::readNetCDFGridFile(GridFileRead& read, Grid whole) {
   GridHeader target = header;
   target.firstRow = 1;
   target.lastRow = nrows;
-  if (!resampleToModelGrid(source.grid, sourceHeader, whole, target, gifReferenceGrid))
+  if (!resampleToModelGrid(source.grid, sourceHeader, whole, target, gifReferenceGrid,
+                           read.resampling))
     failUnusableNetCDFGeoreference(wholeName);
 }
 
@@ -543,7 +549,7 @@ void modelobject::readOwnNetCDFRows(GridFileRead& read, Grid grid, long firstRow
 #pragma omp parallel for schedule(runtime)
   for (long r = sourceFirst; r <= sourceLast; ++r)
     std::copy_n(values.begin() + (r - sourceFirst) * cols, cols, sourceRows.grid[r] + 1);
-  if (!resampleToModelGrid(sourceRows.grid, source, grid, target, reference))
+  if (!resampleToModelGrid(sourceRows.grid, source, grid, target, reference, read.resampling))
     failUnusableNetCDFGeoreference(wholeName);
 }
 
@@ -602,10 +608,11 @@ void modelobject::readOwnGridRows(GridFileRead& read, Grid grid, long firstRow, 
 
 void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bool allocate,
                            bool verbose, bool useNeighbourValues, int keepWholeOnRoot,
-                           bool localOnly, bool withHalo, double fillValue) {
+                           bool localOnly, bool withHalo, double fillValue, Resampling resampling) {
   CtrlCIgnoredScope ctrlC;
   GridFileRead read;
   read.path = path;
+  read.resampling = resampling;
   read.localOnly = localOnly;
   const bool reader = localOnly || mpiRank == 0;
   // An ASCII grid that no process needs whole is parsed by all of them.

@@ -4,6 +4,8 @@
 
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
+#include "core/output_names.h"
+#include "core/run_files.h"
 
 WriteCodeDigits splitWriteCode(long writecode) {
   WriteCodeDigits d{};
@@ -19,6 +21,23 @@ WriteCodeDigits splitWriteCode(long writecode) {
 namespace {
 
 void releaseStatisticsGrids(modelobject& owner, GridRegistryEntry& e, long ncols);
+
+// The files that the entry's write code writes under names known before the
+// run, for the run's registry of files.
+void noteRegisteredOutputs(const std::string& outputDirectory, const GridRegistryEntry& e) {
+  const std::string use =
+      std::string("the output of the ") + (e.stack ? "stack" : "grid") + " \"" + e.name + "\"";
+  const auto note = [&](std::string name) {
+    modelobject::prependDirectory(outputDirectory, name);
+    noteOutputFile(name, use);
+  };
+  if (e.writeMode != 0) note(e.stack ? e.fileName : e.firstFileName);
+  if (e.writeMode == 8 && !e.stack) note(e.firstFileName + ".filled");
+  if (e.writeMin) note(outputFileName(e.minFileName, ".min"));
+  if (e.writeMax) note(outputFileName(e.maxFileName, ".max"));
+  if (e.statMode == 1 || e.statMode == 5)
+    note(periodStatisticsName(e.meanFileName, e.statMode, ModelDate{}));
+}
 
 } // namespace
 
@@ -87,7 +106,35 @@ void modelobject::registerGrid(int index, const std::string& fileName, Grid grid
     e.vegPeriodGrid = statisticsGrid();
     e.vegPeriodFileName = e.fileName;
   }
+  noteRegisteredOutputs(outputDirectory, e);
   if (e.writeMode == 8) writeGridAtRegistration(index);
+}
+
+void modelobject::checkAgainOnRead(int index, std::function<void(const std::string& from)> check) {
+  if (index > 0 && index < gridRegistryLimit)
+    registry[index].valueChecks.push_back({this, std::move(check)});
+}
+
+void modelobject::checkReadValues(int index, const std::string& from) {
+  if (index <= 0 || index >= gridRegistryLimit) return;
+  for (const GridReadAction& c : registry[index].valueChecks) c.run(from);
+}
+
+void modelobject::rebuildOnRead(int index, std::function<void()> rebuild) {
+  if (index > 0 && index < gridRegistryLimit)
+    registry[index].rebuilds.push_back(
+        {this, [rebuild = std::move(rebuild)](const std::string&) { rebuild(); }});
+}
+
+void modelobject::rebuildFromReadValues(int index, const std::string& from) {
+  if (index <= 0 || index >= gridRegistryLimit) return;
+  for (const GridReadAction& r : registry[index].rebuilds) r.run(from);
+}
+
+void modelobject::builtOnceFrom(int index, const std::string& what) {
+  if (index <= 0 || index >= gridRegistryLimit) return;
+  std::vector<std::string>& uses = registry[index].builtOnce;
+  if (std::find(uses.begin(), uses.end(), what) == uses.end()) uses.push_back(what);
 }
 
 void modelobject::unregisterGrid(int index) {
@@ -103,6 +150,9 @@ void modelobject::unregisterGrid(int index) {
   e.stack = nullptr;
   e.callCount = 0.0;
   e.wholeOnRoot = false;
+  e.valueChecks.clear();
+  e.rebuilds.clear();
+  e.builtOnce.clear();
   releaseStatisticsGrids(*this, e, header.ncols);
   if (e.hasFirstFileName == 1) {
     e.firstFileName.clear();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "core/grid_types.h"
 
@@ -8,6 +10,15 @@
 // refused, so grids take entries 1..999.
 constexpr int gridRegistrySize = 1001;
 constexpr int gridRegistryLimit = 1000;
+
+// What a module runs on a grid read during the run, collective: a check of
+// the values, which ends the run on every process where it refuses them, or
+// the rebuilding of what the module derived from them. from names the file
+// the values were read from.
+struct GridReadAction {
+  const void* owner = nullptr;
+  std::function<void(const std::string& from)> run;
+};
 
 // One entry of the registry through which modules hand grids to each other
 // by name. An entry is in use once its file name was set (even to an empty
@@ -61,6 +72,17 @@ struct GridRegistryEntry {
   // place at set-up: the factor that a later read of the file (a periodic
   // re-read) and the restore of the saved set-up values apply too.
   double readScale = 1.0;
+  // Set by modules that refuse some values of the grid at set-up: the same
+  // checks run whenever the file is read again during the run.
+  std::vector<GridReadAction> valueChecks;
+  // Set by modules that derive something from the grid's values at set-up
+  // and derive it again after a read during the run, once the checks passed.
+  std::vector<GridReadAction> rebuilds;
+  // Set by modules that build something from the grid's values once at
+  // set-up that a read during the run cannot follow (zones, cell lists,
+  // values converted in place): what they built, for the set-up's refusal
+  // of such a read.
+  std::vector<std::string> builtOnce;
 
   // Output state of writeOutputGrids and writeOutputStack
   // (core/output_grids.cpp).
@@ -92,3 +114,12 @@ struct WriteCodeDigits {
 };
 
 WriteCodeDigits splitWriteCode(long writecode);
+
+// Whether a step stamped with the date ends its day: hour * 60 plus the
+// minute moved by the hours between the data stamp and the end of the step
+// (min_to_int_end), truncated, is 1440 (core/output_grids.cpp).
+bool endsDay(const ModelDate& date, double shiftHours);
+
+// Whether the entry's write code writes anything at the end of a day, a
+// month or a year (core/output_grids.cpp).
+bool writesByPeriod(const GridRegistryEntry& e);

@@ -99,6 +99,13 @@ void modelobject::readError(const std::string& fileName, long number) {
   throw 19;
 }
 
+void modelobject::readError(const std::string& fileName, long number, int systemError) {
+  *diag << "FATAL: read error " << fileName << " ! (" << number << ") ("
+        << systemReason(systemError) << ")"
+        << "[end-entry]";
+  throw 19;
+}
+
 namespace {
 
 // The conversion of a single-conversion scan format, such as "ld" of "%ld".
@@ -353,6 +360,13 @@ double modelobject::interpolateLinear(double x0, double y0, double x1, double y1
 
 void modelobject::releaseModule() {
   if (diag) *diag << "DEBUG: deleting module " << moduleName << "[end-entry]";
+  // A grid may outlive the module that checks it.
+  if (registry)
+    for (int i = 1; i < gridRegistryLimit; ++i)
+      for (std::vector<GridReadAction>* actions : {&registry[i].valueChecks, &registry[i].rebuilds})
+        actions->erase(std::remove_if(actions->begin(), actions->end(),
+                                      [this](const GridReadAction& a) { return a.owner == this; }),
+                       actions->end());
   netcdfReader.reset(); // closes its files
   netcdfWriter.reset();
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/grid_registry.h"
+#include "core/grid_resampler.h"
 #include "core/grid_types.h"
 #include "core/memory_handling.h"
 #include "core/netcdf_grid_reader.h"
@@ -64,6 +65,8 @@ public:
   // ("a whole number", "a finite number") as a whole.
   [[noreturn]] void refuseValueText(const std::string& what, const std::string& text,
                                     const std::string& kind) const;
+  // The same with the system's reason for the failed read (an errno value).
+  [[noreturn]] void readError(const std::string& fileName, long number, int systemError);
 
   // Reads one value of a legacy section line with a single-conversion scan
   // format ("%d", "%ld", "%lf", "%s", ...; it must fit the target's type) and
@@ -111,6 +114,21 @@ public:
                             unsigned levels, const std::string& name, long writecode, long firstRow,
                             long lastRow);
   virtual void unregisterGrid(int index);
+  // The check of the values of registry entry index that the module ran at
+  // set-up, to run again after every read of the file during the run.
+  void checkAgainOnRead(int index, std::function<void(const std::string& from)> check);
+  // After the file of registry entry index was read during the run, from
+  // the file from: every check of its values. Collective.
+  void checkReadValues(int index, const std::string& from);
+  // What the module derived from registry entry index at set-up, to derive
+  // again after every read of it during the run (and the return of its
+  // set-up values). Collective.
+  void rebuildOnRead(int index, std::function<void()> rebuild);
+  void rebuildFromReadValues(int index, const std::string& from);
+  // Registry entry index fed something the module built once at set-up,
+  // described by what (a clause such as "the snow model builds ..."): the
+  // set-up refuses to read the grid again during the run.
+  void builtOnceFrom(int index, const std::string& what);
   // The first entry (from 1) whose file name is not set; 1000 when the
   // registry is full, which registerGrid refuses with code 12.
   int firstFreeRegistryIndex() const;
@@ -121,14 +139,16 @@ public:
   // file's first bytes) into the rows this process holds: its strip, widened
   // by a halo row on each side with withHalo; all rows on rank 0 when
   // keepWholeOnRoot is 1. A file that does not lie on the model grid is
-  // resampled. fillCode 1 fills holes inside the zone grid from the nearest
-  // value (or fillValue without useNeighbourValues), 2 with fillValue.
+  // resampled by the given method. fillCode 1 fills holes inside the zone
+  // grid from the nearest value (or fillValue without useNeighbourValues), 2
+  // with fillValue.
   // With allocate the grid is allocated here, else the caller's grid must
   // hold those rows. Collective over all processes unless localOnly, with
   // which the calling process reads the whole file without communication.
   virtual void readGrid(const std::string& path, Grid& grid, int fillCode, bool allocate,
                         bool verbose, bool useNeighbourValues, int keepWholeOnRoot, bool localOnly,
-                        bool withHalo, double fillValue);
+                        bool withHalo, double fillValue,
+                        Resampling resampling = Resampling::bilinear);
   // One file of readGrids. Without wholeOnRoot rank 0 holds its strip and
   // halo rows only, as the others do; rank 0's choice holds for all.
   struct GridReadRequest {
@@ -136,9 +156,10 @@ public:
     int fillCode = 0;
     double fillValue = 0.0;
     bool wholeOnRoot = true;
+    Resampling resampling = Resampling::bilinear;
   };
   // Reads the files in order as readGrid(path, grid, fillCode, true, true,
-  // true, wholeOnRoot, false, true, fillValue) would, one after the other,
+  // true, wholeOnRoot, false, true, fillValue, resampling) would, one after the other,
   // and hands each grid over to take(k, grid, firstRow, lastRow) as soon as
   // it is read. Collective. The ASCII grids that every process parses are
   // read together: rank 0 reads their headers, every process finds the rows

@@ -62,15 +62,12 @@ long daysOfMonth(long year, long month, const int monthDays[12]) {
   return monthDays[month - 1];
 }
 
-// A day ends where the end of the step, moved by the hours between the data
-// hour and the end of the step, reaches minute 1440 of the day. The date
-// alone decides, and every process holds the same date.
+// The date alone decides, and every process holds the same date.
 OutputMoment momentOf(const ModelDate& d, long endMinuteIndex, double shiftHours,
                       const int monthDays[12]) {
   OutputMoment m;
   m.runEnds = d.minuteIndex() >= endMinuteIndex;
-  const long shiftedMinute = static_cast<long>(d.minute + 60.0 * shiftHours);
-  m.dayEnds = d.hour * minutesPerHour + shiftedMinute == minutesPerDay;
+  m.dayEnds = endsDay(d, shiftHours);
   m.monthEnds = m.dayEnds && d.month >= 1 && d.month <= 12 &&
                 d.day == daysOfMonth(d.year, d.month, monthDays);
   m.yearEnds = m.dayEnds && d.month == 12 && d.day == 31;
@@ -114,6 +111,23 @@ bool sumDue(int statMode, const OutputMoment& m) {
     return false;
   }
 }
+
+} // namespace
+
+// A day ends where the end of the step, moved by the hours between the data
+// hour and the end of the step, reaches minute 1440 of the day.
+bool endsDay(const ModelDate& date, double shiftHours) {
+  const long shiftedMinute = static_cast<long>(date.minute + 60.0 * shiftHours);
+  return date.hour * minutesPerHour + shiftedMinute == minutesPerDay;
+}
+
+bool writesByPeriod(const GridRegistryEntry& e) {
+  const bool grid = e.writeMode >= 4 && e.writeMode <= 7;
+  const int period = e.statMode > 4 ? e.statMode - 4 : e.statMode;
+  return grid || (period >= 2 && period <= 4);
+}
+
+namespace {
 
 // Counts writes under the same time stamp, so that they do not overwrite
 // each other.

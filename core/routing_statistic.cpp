@@ -8,6 +8,7 @@
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "core/run_files.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ long routstatistic::writeHeader(const std::string& submodel, const std::string& 
   CtrlCIgnoredScope ignored(CtrlCIgnoredScope::Afterwards::DefaultAction);
   unregister();
   name = submodel + "_submodel:" + variable;
+  noteOutputFile(fileName, "the statistics " + name);
   openFile("w");
   long result = 0;
   const long k = firstFreeStatisticEntry(target, targetSize);

@@ -14,6 +14,7 @@
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
+#include "core/run_files.h"
 #include "core/stack_file_format.h"
 
 namespace {
@@ -322,6 +323,7 @@ int modelobject::readStack(const std::string& path, Stack& stack, bool keepWhole
   CtrlCIgnoredScope ctrlC(CtrlCIgnoredScope::Afterwards::DefaultAction);
   std::string name = path;
   prependDirectory(inputDirectory, name);
+  noteInputFile(name, "a stack of " + moduleName);
   const bool root = mpiRank == 0;
 
   // Rank 0 examines the file and shares what it found, or its failure.

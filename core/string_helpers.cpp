@@ -128,3 +128,15 @@ std::string layerFileName(const std::string& name, int layer) {
   if (dot == std::string::npos) dot = name.size();
   return name.substr(0, dot) + "_Layer_" + std::to_string(layer) + name.substr(dot);
 }
+
+std::vector<double> numbersBeforeComment(const std::string& line) {
+  std::vector<double> numbers;
+  const std::string values = line.substr(0, line.find('('));
+  const char* p = values.c_str();
+  for (char* end = nullptr;; p = end) {
+    const double x = std::strtod(p, &end);
+    if (end == p) break;
+    numbers.push_back(x);
+  }
+  return numbers;
+}

@@ -30,6 +30,10 @@ long findSubstring(const std::string& text, const std::string& piece);
 // text are not there to keep.
 std::string& cutString(std::string& text, long first, long count);
 
+// The numbers a line of a state file starts with, up to its comment, which
+// begins at "(": they end at the first text that is no number.
+std::vector<double> numbersBeforeComment(const std::string& line);
+
 // A number that fills the whole word and is finite; false otherwise, also
 // for a number with letters glued to it ("20x1").
 bool parseNumber(const std::string& word, double& value);

@@ -15,6 +15,7 @@
 #include "core/file_failure.h"
 #include "core/module_banner.h"
 #include "core/non_finite_output.h"
+#include "core/run_files.h"
 
 namespace {
 
@@ -424,6 +425,7 @@ long zonalstatistic::writeHeader(const std::string& submodel, const std::string&
   CtrlCIgnoredScope ignored(CtrlCIgnoredScope::Afterwards::DefaultAction);
   unregister(); // a second header must not leave an entry behind with the old name
   name = submodel + "_submodel:" + variable;
+  noteOutputFile(fileName, "the statistics " + name);
   openFile("w");
   const long k = firstFreeStatisticEntry(target, targetSize);
   if (k >= 0)

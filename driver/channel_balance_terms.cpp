@@ -54,6 +54,7 @@ void addGroundwaterTerms(std::vector<ZoneBalanceTerm>& terms, gwflowclass& groun
                          const SubmodelZones& zones) {
   groundwater.followBalance();
   using V = gwflowclass::StepVolume;
+  // Every volume is the step's; the storage's is its change.
   const struct {
     const char* label;
     K kind;
@@ -67,24 +68,44 @@ void addGroundwaterTerms(std::vector<ZoneBalanceTerm>& terms, gwflowclass& groun
       {"groundwater_from_soil_table", K::input, V::baseflow},
   };
   const gwflowclass* g = &groundwater;
-  for (const auto& v : volumes)
-    terms.push_back({{"lateral", v.label, v.kind, {}},
-                     [g, &zones, what = v.volume](std::vector<double>& values) {
-                       const std::vector<double>& own = g->stepVolume(what);
-                       const SubmodelZones& from = g->getZones();
-                       for (std::size_t z = 1; z < own.size() && z < from.records.size(); ++z) {
-                         const int code = static_cast<int>(from.records[z].code);
-                         if (code < 0 || code >= static_cast<int>(zones.indexOfCode.size())) continue;
-                         const int zone = zones.indexOfCode[static_cast<std::size_t>(code)];
-                         if (zone > 0) values[static_cast<std::size_t>(zone)] += own[z];
-                       }
-                     }});
+  for (const auto& v : volumes) {
+    ZoneBalanceTerm term{{"lateral", v.label, v.kind, {}},
+                         [g, &zones, what = v.volume](std::vector<double>& values) {
+                           const std::vector<double>& own = g->stepVolume(what);
+                           const SubmodelZones& from = g->getZones();
+                           for (std::size_t z = 1; z < own.size() && z < from.records.size(); ++z) {
+                             const int code = static_cast<int>(from.records[z].code);
+                             if (code < 0 || code >= static_cast<int>(zones.indexOfCode.size()))
+                               continue;
+                             const int zone = zones.indexOfCode[static_cast<std::size_t>(code)];
+                             if (zone > 0) values[static_cast<std::size_t>(zone)] += own[z];
+                           }
+                         }};
+    term.stepChange = v.volume == V::storage;
+    terms.push_back(std::move(term));
+  }
+}
+
+// Without the unsaturated zone no module takes the water that reaches the
+// ground (the soil's input grid, what silting-up left of it and its direct
+// runoff): it leaves the land.
+BalanceTerm groundTerm(waterbalanceclass& balance, int interceptionFirst) {
+  const char* const inputs[2][3] = {{"throughfall0", "snowcover_outflow", "precipitation"},
+                                    {"snowcover_outflow", "throughfall0", "precipitation"}};
+  for (const char* name : inputs[interceptionFirst != 0 ? 1 : 0])
+    if (balance.findGrid(name, 1) > 0)
+      return {"soil", "water_to_ground", K::output, {name, "DirectRunoffSiltingUp"}};
+  return {"soil", "water_to_ground", K::output, {}};
 }
 
 } // namespace
 
 void ModellApplication::addChannelBalanceTerms() {
-  if (unsatZone->getFlowControl() == 0 || options.routingOnly) return;
+  if (options.routingOnly) return;
+  if (unsatZone->getFlowControl() == 0) {
+    waterBalance->addCellTerm(groundTerm(*waterBalance, context.interceptionFirst));
+    return;
+  }
   std::vector<ZoneBalanceTerm> terms;
   // Surface routing, where on, takes over the runoff concentration.
   if (surfaceRouting->getFlowControl() != 0) {
@@ -106,12 +127,17 @@ void ModellApplication::addChannelBalanceTerms() {
     terms.push_back({{"snow", "glacier_runoff_storage", K::storage, {}},
                      [s](std::vector<double>& v) { v = s->glacierRunoffStorage(); },
                      true});
+    if (s->hasDynamicGlaciers())
+      terms.push_back({{"snow", "glacier_runoff_extent", K::input, {}},
+                       [s](std::vector<double>& v) { v = s->getRunoffExtentChange(); },
+                       true});
   }
   // A lake's water lies on its cells as ponding: its precipitation,
   // evaporation and seepage are those of the soil there, and what channel
   // routing adds or takes changes the ponding of its cells.
   const bool lakes =
       channelRouting->getConfiguredFlowControl() > 0 && channelRouting->getLakeModel() != 0;
+  const bool riverExchange = unsatZone->getSettings().interaction >= 1;
   // Only rank 0 routes: every process takes the terms of the configured switch.
   if (channelRouting->getConfiguredFlowControl() > 0) {
     const abflussmodellklasse& r = *channelRouting;
@@ -135,6 +161,13 @@ void ModellApplication::addChannelBalanceTerms() {
         {"channel_storage", K::storage, [](E e) { return e.channelVolume(); }},
     };
     for (const auto& f : figures) terms.push_back(elementTerm(r, z, f.label, f.kind, f.figure));
+    if (riverExchange) {
+      terms.push_back(elementTerm(r, z, "river_seepage", K::output,
+                                  [](E e) { return e.stepBalance().toSoil; }));
+      // What the channels gave the soil beyond their runoff, which they owe.
+      terms.push_back(
+          elementTerm(r, z, "channel_debt", K::storage, [](E e) { return -e.owedRiverVolume(); }));
+    }
     // With the lake model every reservoir is a lake, whose water the land
     // holds (below).
     if (!lakes)
@@ -171,6 +204,11 @@ void ModellApplication::addChannelBalanceTerms() {
       waterBalance->addCellTerm(base);
     }
   }
+  // The soil of river cells takes river water in, which the channels give
+  // up (river_seepage, above).
+  if (riverExchange)
+    waterBalance->addCellTerm(
+        {"soil", "river_infiltration", K::input, {"river_infiltration"}, 1.0, false, true});
   if (lakes) replaced.push_back("ponding_storage");
   waterBalance->addZoneTerms(std::move(terms), replaced);
   if (lakes) {

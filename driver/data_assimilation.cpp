@@ -9,6 +9,7 @@
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "core/run_files.h"
 #include "routing/abflussmodellklasse.h"
 #include "routing/sp_class.h"
 
@@ -100,6 +101,8 @@ void data_assimilation::findLake(const RuleBlockReader& reader, const RuleBlock&
                                       : " is no reservoir of [routing_model]"));
   std::string path = rule.file;
   prependDirectory(inputDirectory, path);
+  noteInputFile(path, "the level table of block " + std::to_string(block.number) +
+                          " of [data_assimilation]");
   rule.levels = std::make_unique<TimeSeriesFile>(diag);
   const int state =
       catchExitCode([&] { rule.levels->open(path, 0, 100000); }) != 0 ? 5 : rule.levels->getState();

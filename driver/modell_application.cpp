@@ -7,6 +7,7 @@
 #include "config/tracer_ini_class.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "driver/data_assimilation.h"
 #include "driver/special_output.h"
 #include "meteo/meteo_dates.h"

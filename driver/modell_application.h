@@ -53,11 +53,13 @@
 #include "core/statistic_table.h"
 #include "driver/command_line.h"
 #include "driver/ctrl_c_menu.h"
+#include "driver/day_end_watch.h"
 #include "submodel/model_context.h"
 #include "submodel/teilmodellklasse.h"
 
 class DiagStream;
 class RegionalSuperposition;
+class RunFiles;
 class abflussmodellklasse;
 class SpecialOutputClass;
 class data_assimilation;
@@ -211,6 +213,8 @@ protected:
   unsigned substeps = 1;
   // The sub-step running, 1 .. count; 0 outside the sub-steps.
   unsigned currentSubstep = 0;
+  // Warns of daily outputs whose day never ends.
+  DayEndWatch dayEndWatch;
 
   // Spin-up ("[SpinUp]"): the period runs repeatCnt more times when spinUp
   // is set, after a temperature pre-spin-up when doTemperaturePreSpinUp is.
@@ -308,6 +312,9 @@ private:
   std::vector<StatisticTableEntry> statisticTable;
   std::unique_ptr<defaultini> defaults;
   std::unique_ptr<tracer_ini_class> tracerSetup;
+  // Every file the run reads and every output it will write, from the start
+  // of init to the end of the run.
+  std::unique_ptr<RunFiles> runFiles;
   std::vector<HRUMasterCell> hruMasterCells;
 
   std::vector<std::vector<PlacedCall>> places;

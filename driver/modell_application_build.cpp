@@ -8,6 +8,7 @@
 #include "config/tracer_ini_class.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
@@ -35,6 +36,7 @@ constexpr int noDateSourceCode = 85;
 
 void ModellApplication::init() {
   try {
+    runFiles = std::make_unique<RunFiles>(*diag);
     stage = "reserving the grid registry";
     reserveRegistry();
     runStagedSetup();
@@ -61,6 +63,11 @@ void ModellApplication::init() {
     stage = "resolveCouplingNames";
     defaults->resolveCouplingNames(statisticTable.data(), static_cast<int>(statisticTable.size()));
     finishConstruction();
+    // Routing alone reads no standard grid again.
+    stage = "refuseReadsOfGridsBuiltOnce";
+    defaults->refuseReadsOfGridsBuiltOnce(!options.routingOnly);
+    stage = "checking that every output can be written";
+    runFiles->checkOutputsCreatable();
     stage = "releaseWholeSetupGrids";
     defaults->releaseWholeSetupGrids(true);
     initialised = true;
@@ -156,6 +163,7 @@ void ModellApplication::fillContext() {
   context.startDate = settings.startDate;
   context.endDate = settings.endDate;
   context.minToIntEnd = settings.minToIntEnd;
+  dayEndWatch = DayEndWatch(settings.minToIntEnd);
   if (settings.timeStep > 0) context.stepHours = settings.timeStep / 60.0;
 
   context.latitude = settings.latitude;
@@ -262,6 +270,7 @@ void ModellApplication::buildSubmodels() {
   snow->setRadiationCorrection(radiationCorrection->getRadiationCorrection());
   evapotranspiration->setSnowStorageGrid(snow->getSolidSnowStorage());
   evapotranspiration->setSnowMethod(snow->getMethod());
+  evapotranspiration->takeGlacierGrid();
   evapotranspiration->setWriteStorageFlag(1);
   snow->setWriteStorageFlag(1);
   if (snow->getFlowControl() != 0) {
@@ -314,6 +323,8 @@ void ModellApplication::buildSubmodels() {
     plug(Place::unsaturatedZoneEnd, [this](const ModelDate& d) {
       unsatZone->computeMaxPumping();
       unsatZone->concentrateRunoff(DATE_ARGS(d));
+      // The glacier runoff of this step went by the glaciers before the close.
+      if (snow->closesGlacierYear()) unsatZone->updateGlacierZones();
     });
     plug(Place::externalGroundwaterTable,
          [this](const ModelDate&) { unsatZone->readGwStorageCoefficients(); });
@@ -350,8 +361,11 @@ void ModellApplication::buildSubmodels() {
                        unsatZone->getTOffsetFreshSnow());
   snow->setDumpOptions(context.dumpOptions.dumpMode != 0, context.dumpOptions.closeAfterDump != 0,
                        context.dumpOptions.repairAfterDump != 0, context.dumpOptions.maxDumpFiles);
-  if (snow->getFlowControl() > 0)
+  if (snow->getFlowControl() > 0) {
     snow->readStorage(unsatZone->getStorageFileName(), unsatZone->getReadStorageParameter());
+    // A warm start goes on with the glaciers the last close left.
+    unsatZone->updateGlacierZones();
+  }
   stage = "building " + evapotranspiration->getModuleName();
   evapotranspiration->readStorage(unsatZone->getStorageFileName(),
                                   unsatZone->getReadStorageParameter());
@@ -452,6 +466,8 @@ void ModellApplication::buildSubmodels() {
     channelRouting->CheckInflowAbstractionLinks();
     channelRouting->setIrrigationDemand(irrigation->GetSurfaceDemand());
     channelRouting->setRiverflowTable(unsatZone->getReinfiltrationRecords());
+    channelRouting->setRiverExchange(unsatZone->getFlowControl() != 0 &&
+                                     unsatZone->getSettings().interaction >= 1);
     channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
                                        unsatZone->getReadStorageParameter());
     channelRouting->setWriteStorageFlag(1);

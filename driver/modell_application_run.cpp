@@ -79,6 +79,7 @@ bool ModellApplication::runStep(const ModelDate& date, bool lastPass) {
   // (8) the output of the step
   writeStepOutputs(date);
   runPlace(Place::specialOutput, date);
+  dayEndWatch.step(date, *diag, context.registry);
   // (9) the end of the period
   const bool ended = periodEnded();
   if (coupled) endCouplingStep(date, ended, ended && (lastPass || finishing));

@@ -12,6 +12,7 @@
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "core/run_files.h"
 
 namespace {
 
@@ -58,6 +59,8 @@ SpecialOutputClass::Output SpecialOutputClass::makeOutput(const RuleBlockReader&
 
   output.fileName = reader.word(block, "file");
   prependDirectory(outputDirectory, output.fileName);
+  noteOutputFile(output.fileName,
+                 "the file of block " + std::to_string(block.number) + " of [special_output]");
   for (const Output& other : outputs)
     if (other.fileName == output.fileName)
       reader.fail(block, "the file \"" + output.fileName +

@@ -32,13 +32,9 @@ void waterbalanceclass::findTerms() {
   const int codesIndex = findGrid("irrigation_codes", 1);
   irrigationCodes = codesIndex > 0 ? registry[codesIndex].grid : nullptr;
   // Dynamic glaciers keep their fractions in their own grid.
-  for (const char* name : {"GlacierizedCells", "ice_firn"}) {
-    const int index = findGrid(name, 1);
-    if (index > 0 && registry[index].grid) {
-      glacierCells = registry[index].grid;
-      break;
-    }
-  }
+  const int glacierIndex = findGlacierGrid();
+  glacierCells = glacierIndex > 0 ? registry[glacierIndex].grid : nullptr;
+  dynamicGlaciers = glacierCells && glacierIndex == findGrid("GlacierizedCells", 1);
   for (const BalanceTerm& term : waterBalanceTerms()) addCellTerm(term);
 }
 
@@ -78,7 +74,8 @@ void waterbalanceclass::addCellTerm(const BalanceTerm& term) {
     for (Grid g : gridsOf(name)) t.lessGrids.push_back(g);
   if (t.grids.empty() && !t.theta && t.stacks.empty()) return;
   if (term.groundwaterIrrigation && !(irrigationCodes && context.irrigationTable)) return;
-  if (term.glacier != glacierPart::whole && !glacierCells) return;
+  if (term.glacier != glacierPart::whole && term.glacier != glacierPart::free && !glacierCells)
+    return;
   if (term.lakes != lakePart::any && !lakeCodes) {
     const int index = findGrid("lake_codes", 1);
     if (index == 0 || !registry[index].grid) return;
@@ -115,6 +112,18 @@ void waterbalanceclass::createStatistics() {
     createStatistic(t.term, t.records, t.data, t.statistic, t.file, t.term.label);
   for (ActiveZoneTerm& t : zoneTerms)
     createStatistic(t.source.term, t.records, t.data, t.statistic, t.file, t.source.term.label);
+  // Glaciers whose extent changes change the water of the terms that weigh
+  // a cell by it.
+  const bool weighed = std::any_of(terms.begin(), terms.end(), [](const ActiveTerm& t) {
+    return t.term.kind == BalanceKind::storage && t.term.glacier != glacierPart::whole;
+  });
+  if (dynamicGlaciers && weighed) {
+    extent.term = {"snow", "glacier_extent", BalanceKind::input, {}};
+    createStatistic(extent.term, extent.records, extent.data, extent.statistic, extent.file,
+                    extent.term.label);
+    glacierStart.assign(
+        static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols, 0.0);
+  }
   createStatistic(residual.term, residual.records, residual.data, residual.statistic, residual.file,
                   "residual");
   statisticsCreated = true;
@@ -168,7 +177,8 @@ std::size_t waterbalanceclass::cellIndex(long r, long c) const {
 }
 
 // Nodata in a grid counts as no water: the grid does not cover the cell.
-double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c) const {
+// glacier is the glacier grid's value by which the term weighs the cell.
+double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c, double glacier) const {
   const double nodata = header.nodata;
   if (t.term.groundwaterIrrigation) {
     const double code = irrigationCodes[r][c];
@@ -187,7 +197,7 @@ double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c) const {
   for (Grid g : t.lessGrids)
     if (g[r][c] != nodata) sum -= g[r][c];
   for (const auto& [stack, levels] : t.stacks)
-    for (long k = 1; k <= levels; ++k)
+    for (long k = 0; k <= levels; ++k)
       if (stack[r][c][k] != nodata) sum += stack[r][c][k];
   if (t.theta) {
     const double code = soilTypes[r][c];
@@ -197,14 +207,31 @@ double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c) const {
       for (int i = 1; i <= soil.getLayerCount(); ++i) sum += theta[i] * soil.getThickness(i);
     }
   }
-  if (t.term.glacier != glacierPart::whole) {
-    const double g = glacierCells[r][c] == nodata ? 0.0 : glacierCells[r][c];
-    const bool covered = unsatzonmodellklasse::glaciated(g);
-    sum *= t.term.glacier == glacierPart::covered ? (covered ? 1.0 : 0.0)
-           : covered                              ? 0.0
-                                                  : std::clamp(g, 0.0, 1.0);
-  }
+  if (t.term.glacier != glacierPart::whole && glacierCells)
+    sum *= glacierWeight(t.term.glacier, glacier == nodata ? 0.0 : glacier);
   return sum * t.term.factor;
+}
+
+double waterbalanceclass::glacierWeight(glacierPart part, double glacier) {
+  const bool covered = unsatzonmodellklasse::glaciated(glacier);
+  const double g = std::clamp(glacier, 0.0, 1.0);
+  switch (part) {
+  case glacierPart::share:
+    return covered ? 0.0 : g;
+  case glacierPart::covered:
+    return covered ? 1.0 : 0.0;
+  case glacierPart::free:
+    return covered ? 0.0 : 1.0 - g;
+  case glacierPart::fraction:
+    return g;
+  case glacierPart::whole:
+    break;
+  }
+  return 1.0;
+}
+
+double waterbalanceclass::glacierNow(long r, long c) const {
+  return glacierCells ? glacierCells[r][c] : header.nodata;
 }
 
 void waterbalanceclass::startStep() {
@@ -217,9 +244,11 @@ void waterbalanceclass::startStep() {
       std::copy_n(values.begin() + static_cast<long>(k * count), count, zoneTerms[k].start.begin());
   const OwnCells cells = ownCells();
   cells.forEach([&](long r, long c) {
+    const std::size_t i = cellIndex(r, c);
+    if (!glacierStart.empty()) glacierStart[i] = glacierNow(r, c);
     for (ActiveTerm& t : terms) {
-      if (t.term.kind == BalanceKind::storage) t.start[cellIndex(r, c)] = cellValue(t, r, c);
-      if (t.term.everySubstep) t.sum[cellIndex(r, c)] = 0.0;
+      if (t.term.kind == BalanceKind::storage) t.start[i] = cellValue(t, r, c, glacierNow(r, c));
+      if (t.term.everySubstep) t.sum[i] = 0.0;
     }
   });
 }
@@ -231,7 +260,8 @@ void waterbalanceclass::addSubstep(unsigned count) {
   cells.forEach([&](long r, long c) {
     for (ActiveTerm& t : terms)
       if (t.term.everySubstep)
-        t.sum[cellIndex(r, c)] += cellValue(t, r, c) * (t.term.perSecond ? seconds : 1.0);
+        t.sum[cellIndex(r, c)] +=
+            cellValue(t, r, c, glacierNow(r, c)) * (t.term.perSecond ? seconds : 1.0);
   });
 }
 
@@ -241,6 +271,7 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
   for (ActiveTerm& t : terms) t.statistic->resetZones();
   for (ActiveZoneTerm& t : zoneTerms) t.statistic->resetZones();
   residual.statistic->resetZones();
+  if (extent.statistic) extent.statistic->resetZones();
   // Per zone the zone terms' part of the residual, every value for the
   // zone's cells.
   const std::size_t count = static_cast<std::size_t>(zones.zoneCount) + 1;
@@ -257,7 +288,7 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
         zoneRest[z] -= value;
         break;
       case BalanceKind::storage:
-        value -= zoneTerms[k].start[z];
+        if (!zoneTerms[k].source.stepChange) value -= zoneTerms[k].start[z];
         zoneRest[z] -= value;
         break;
       }
@@ -269,8 +300,16 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
     for (std::size_t k = 0; k < zoneTerms.size(); ++k)
       zoneTerms[k].statistic->addValue(r, c, zone, values[k * count + z], 1.0);
     double rest = zoneRest[z];
+    const std::size_t i = cellIndex(r, c);
+    // The step's water moved over the glacier's extent at its start; the
+    // annual close may leave another at its end.
+    const double before = glacierStart.empty() ? glacierNow(r, c) : glacierStart[i];
+    const double after = glacierNow(r, c);
+    double extended = 0.0;
     for (ActiveTerm& t : terms) {
-      double value = t.term.everySubstep ? t.sum[cellIndex(r, c)] : cellValue(t, r, c);
+      double value = t.term.everySubstep                   ? t.sum[i]
+                     : t.term.kind == BalanceKind::storage ? cellValue(t, r, c, after)
+                                                           : cellValue(t, r, c, before);
       switch (t.term.kind) {
       case BalanceKind::input:
         rest += value;
@@ -279,16 +318,23 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
         rest -= value;
         break;
       case BalanceKind::storage:
-        value -= t.start[cellIndex(r, c)];
+        if (t.term.glacier != glacierPart::whole && after != before)
+          extended += value - cellValue(t, r, c, before);
+        value -= t.start[i];
         rest -= value;
         break;
       }
       t.statistic->addValue(r, c, zone, value, 1.0);
     }
+    if (extent.statistic) {
+      rest += extended;
+      extent.statistic->addValue(r, c, zone, extended, 1.0);
+    }
     residual.statistic->addValue(r, c, zone, rest, 1.0);
   });
   for (ActiveTerm& t : terms) t.statistic->storeStep(year, month, day, hour, minute, 1);
   for (ActiveZoneTerm& t : zoneTerms) t.statistic->storeStep(year, month, day, hour, minute, 1);
+  if (extent.statistic) extent.statistic->storeStep(year, month, day, hour, minute, 1);
   residual.statistic->storeStep(year, month, day, hour, minute, 1);
 }
 
@@ -296,6 +342,7 @@ void waterbalanceclass::flushStatistics() {
   if (getFlowControl() == 0 || !statisticsCreated) return;
   for (ActiveTerm& t : terms) t.statistic->writeBuffer();
   for (ActiveZoneTerm& t : zoneTerms) t.statistic->writeBuffer();
+  if (extent.statistic) extent.statistic->writeBuffer();
   residual.statistic->writeBuffer();
 }
 
@@ -303,6 +350,7 @@ void waterbalanceclass::releaseModule() {
   if (getFlowControl() != 0 && statisticsCreated) {
     for (ActiveTerm& t : terms) t.statistic->release();
     for (ActiveZoneTerm& t : zoneTerms) t.statistic->release();
+    if (extent.statistic) extent.statistic->release();
     residual.statistic->release();
   }
   teilmodellklasse::releaseModule();

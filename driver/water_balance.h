@@ -13,11 +13,15 @@ class soil_class;
 
 // A term that a module keeps per subbasin rather than per cell: on rank 0,
 // values fills one value per zone index (1 .. zones; entry 0 unused), in m^3
-// or, with inMillimetres, in mm over the zone.
+// or, with inMillimetres, in mm over the zone. A storage whose module gives
+// its change over the step (stepChange) is booked as it is: a level summed
+// since the start of the run would round its changes differently on a warm
+// start.
 struct ZoneBalanceTerm {
   BalanceTerm term;
   std::function<void(std::vector<double>&)> values;
   bool inMillimetres = false;
+  bool stepChange = false;
 };
 
 // The water balance of the catchment and of every subbasin, step by step:
@@ -78,7 +82,10 @@ private:
                        const std::string& label);
   // Every zone term's values in mm over its zone, rank 0's on every process.
   std::vector<double> zoneValues();
-  double cellValue(const ActiveTerm& t, long r, long c) const;
+  double cellValue(const ActiveTerm& t, long r, long c, double glacier) const;
+  // The share of a cell a term takes by the glacier grid's value.
+  static double glacierWeight(glacierPart part, double glacier);
+  double glacierNow(long r, long c) const;
   std::size_t cellIndex(long r, long c) const;
 
   std::string filePrefix;
@@ -86,11 +93,16 @@ private:
   Grid soilTypes = nullptr;
   Grid irrigationCodes = nullptr;
   Grid glacierCells = nullptr;
+  bool dynamicGlaciers = false;
+  // The glacier grid's values at the start of the step, per own-row cell,
+  // while the balance books the change of the glacier's extent.
+  std::vector<double> glacierStart;
   Grid lakeCodes = nullptr;
   const std::vector<soil_class>* soilTable = nullptr;
   double substepSeconds = 0.0;
   std::vector<ActiveTerm> terms;
   std::vector<ActiveZoneTerm> zoneTerms;
   ActiveTerm residual;
+  ActiveTerm extent; // "glacier_extent", with dynamic glaciers
   bool statisticsCreated = false;
 };

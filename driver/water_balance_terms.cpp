@@ -15,23 +15,50 @@ std::vector<BalanceTerm> waterBalanceTerms() {
       {"soil", "direct_runoff", K::output, {"directflow"}, 1.0, false, true},
       {"soil", "interflow", K::output, {"interflow"}, 1.0, false, true},
       {"soil", "baseflow", K::output, {"baseflow"}, 1000.0, false, true, true},
+      // The drains take their water out of the model.
+      {"soil", "drainage", K::output, {"drainage_flow"}, 1.0, false, true},
       {"vertical", "interception_storage", K::storage, {"interception_storage0"}},
       // The snow the canopy holds and what of it sublimates never reach the
       // buckets below.
       {"vertical", "canopy_snow_storage", K::storage, {"Snow_canopy_load"}},
       {"vertical", "canopy_sublimation", K::output, {"Snow_canopy_sublim"}},
       {"snow", "snow_storage", K::storage, {"snow_storage_total"}},
-      // A dynamic glacier's annual balance empties the pack beside it where
-      // it covers the whole cell.
+      // The wind's deposition scales a cell's snowfall: what it adds (takes)
+      // comes from (goes to) other cells or beyond the catchment.
+      {"snow", "snow_deposition", K::input, {"snow_deposition"}},
+      // Slides weigh the packs beside and on a dynamic glacier by their
+      // parts of a cell, the balance the one beside it over the whole cell.
+      {"snow", "snow_slides", K::input, {"snow_slides"}},
+      // A dynamic glacier's annual balance takes the pack beside it onto the
+      // glacier: all of it where the glacier covers the whole cell.
       {"snow", "snow_reset_on_glacier", K::output, {"SnowReset_onGlacier"}},
       {"soil", "ponding_storage", K::storage, {"ponding_storage"}},
       {"soil", "soil_water", K::storage, {"theta"}, 1000.0, true},
       {"lateral", "surface_storage", K::storage, {"SurfStorSiltingUp"}},
   };
+  // The canopy stands beside the glacier: the glacier's part of a cell
+  // passes on what reaches it.
+  for (BalanceTerm& t : terms)
+    if (t.label.rfind("interception_", 0) == 0 || t.label.rfind("canopy_", 0) == 0)
+      t.glacier = glacierPart::free;
+  // A dynamic glacier's own pack on its part of a cell: what falls on it,
+  // evaporates and leaves it for the glacier's runoff storages, and what
+  // the annual balance turns into firn.
+  const BalanceTerm glacierPack[] = {
+      {"snow", "glacier_precipitation", K::input, {"Precipitation_onGlacier"}},
+      {"snow", "glacier_snow_storage", K::storage, {"TotalSnowStorage_onGlacier"}},
+      {"snow", "glacier_snow_evaporation", K::output, {"SnowEvaporation_onGlacier"}},
+      {"snow", "glacier_snow_outflow", K::output, {"SnowMelt_onGlacier"}},
+      {"snow", "glacier_snow_to_firn", K::output, {"SnowToFirn_onGlacier"}}};
+  for (BalanceTerm t : glacierPack) {
+    t.glacier = glacierPart::fraction;
+    terms.push_back(t);
+  }
   // Irrigation waters the fields through the precipitation grid.
   terms.front().less = {"irrigation_amounts"};
   // The ice of the snow layers is the snow model's pack; their liquid water
-  // is the melt and rain that entered the column on its way to the soil.
+  // is the melt and rain that entered the column on its way to the soil,
+  // level 0 what layers the snow model took away left for the soil.
   BalanceTerm layerLiquid{"soil", "snow_layer_liquid", K::storage, {"SnowWaterEquivalentLiquid"}};
   layerLiquid.stackLevels = true;
   terms.push_back(layerLiquid);

@@ -11,8 +11,9 @@ enum class BalanceKind {
 };
 
 // What of a cell a term takes: all of it, the glacier's share of a cell
-// partly under a glacier, or only a cell wholly under one.
-enum class glacierPart { whole, share, covered };
+// partly under a glacier, only a cell wholly under one, the part beside the
+// glacier (all of a cell without one), or the glacier's share of any cell.
+enum class glacierPart { whole, share, covered, free, fraction };
 
 // What of the cells a term takes where channel routing keeps its lakes'
 // water on their cells: every cell, the cells of no lake, or the lakes'.
@@ -41,7 +42,7 @@ struct BalanceTerm {
   bool groundwaterIrrigation = false;
   glacierPart glacier = glacierPart::whole;
   lakePart lakes = lakePart::any;
-  // The grids are stacks: their levels from 1 up, nodata as none.
+  // The grids are stacks: all their levels, nodata as none.
   bool stackLevels = false;
 };
 

@@ -112,6 +112,8 @@ void surfaceroutingclass::writeFlowTimeDistribution() {
       std::fputs("Flow time distribution:\n", log);
   }
   const int flowTimesIndex = findGrid("flow_times");
+  builtOnceFrom(flowTimesIndex,
+                "surface routing builds the flow-time zones of every subbasin from it at set-up");
   for (size_t s = 1; s < zoneFZT_QD[0].size(); ++s) {
     const int code = static_cast<int>(zones.records[s].code);
     const int count = static_cast<int>(std::floor(maxzeit[s]));

@@ -8,6 +8,7 @@
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "core/run_files.h"
 #include "lateral/gwflowclass.h"
 
 namespace {
@@ -57,6 +58,7 @@ gwflowclass::gwflowclass(const ModelContext& context, int& errorCode)
     registerHeads();
     registerLayerGrids();
     warnOnStiffLeakage();
+    checkAgainOnReads();
     createControlPointFile();
     active = true;
     readLakeCodes("[lake_model]");
@@ -75,6 +77,7 @@ void gwflowclass::readSettings() {
                        "control_row/column for control point fluxes in ");
   readControlValue(controlFile, "%s", controlPointFile, "name of the control point file  ");
   prependDirectory(outputDirectory, controlPointFile);
+  noteOutputFile(controlPointFile, "the control-point file of [groundwater_flow]");
   adaptiveSor = sorParameter <= 0.0;
   // Any other method would make one unconverged sweep per sub-step.
   if (method != 1 && method != 2)
@@ -211,8 +214,7 @@ void gwflowclass::findInputGrids() {
     cellSizeX = registry[requireGrid("CellSizeX")].grid;
     cellSizeY = registry[requireGrid("CellSizeY")].grid;
   }
-  int g = findGrid("ice_firn");
-  if (g <= 0) g = findGrid("GlacierizedCells");
+  const int g = findGlacierGrid();
   if (g > 0) glacier = registry[g].grid;
   for (int k = 1; k <= layerCount; ++k) {
     AquiferLayer& l = layers[static_cast<size_t>(k)];
@@ -247,7 +249,7 @@ void gwflowclass::findInputGrids() {
 // conductivity, thickness or leakage coefficient turns diffusion round:
 // every active cell is checked, and the first bad cell in row order ends the
 // run on every process.
-void gwflowclass::checkInputGrids() {
+void gwflowclass::checkInputGrids(const std::string& from, const std::string& read) {
   struct Check {
     std::string grid;
     long row = 0, column = 0;
@@ -285,13 +287,32 @@ void gwflowclass::checkInputGrids() {
   });
   int code = 0;
   if (!bad.grid.empty()) {
-    *diag << "FATAL: in modul " << moduleName << ": grid \"" << bad.grid << "\" holds " << bad.value
+    *diag << "FATAL: in modul " << moduleName << ": grid \"" << bad.grid << "\""
+          << (bad.grid == read ? " read again from " + from : "") << " holds " << bad.value
           << " at row " << bad.row << ", column " << bad.column << ", which " << bad.rule
           << " in every cell of the groundwater domain; correct the grid"
           << "[end-entry]";
     code = badInputCode;
   }
   shareExitCode(*diag, code);
+}
+
+// The leakage between the layers depends on the kolmation and the storage
+// coefficients alone.
+void gwflowclass::checkAgainOnReads() {
+  for (int k = 1; k <= layerCount; ++k) {
+    std::vector<std::pair<std::string, bool>> checked = {{layerName("gw_storage_coeff_", k), true},
+                                                         {layerName("gw_k_x_", k), false},
+                                                         {layerName("gw_k_y_", k), false}};
+    if (k > 1) checked.emplace_back(layerName("aquifer_thickness_", k), false);
+    if (k < layerCount) checked.emplace_back(layerName("gw_kolmation_", k), true);
+    for (const auto& [name, leakage] : checked)
+      checkAgainOnRead(findGrid(name),
+                       [this, name = name, leakage = leakage](const std::string& from) {
+                         checkInputGrids(from, name);
+                         if (leakage) warnOnStiffLeakage();
+                       });
+  }
 }
 
 // Leakage is taken from the heads at the start of a sub-step: a layer whose

@@ -19,7 +19,6 @@ void gwflowclass::followBalance() {
       ownLast >= ownFirst ? static_cast<std::size_t>(ownLast - ownFirst + 1) * header.ncols : 0;
   cellVolumes.assign(cells * volumeCount, 0.0);
   for (std::vector<double>& v : zoneVolumes) v.assign(zones.records.size(), 0.0);
-  storageLevel.assign(zones.records.size(), ExactSum{});
 }
 
 // A cell of fixed head keeps its water: what flows into it leaves the
@@ -70,9 +69,4 @@ void gwflowclass::sumStepVolumes() {
   if (mpiRank != 0) return;
   for (std::size_t w = 0; w < volumeCount; ++w)
     for (std::size_t z = 0; z < zoneCount; ++z) zoneVolumes[w][z] = sums[w * zoneCount + z].value();
-  const std::size_t storage = static_cast<std::size_t>(StepVolume::storage);
-  for (std::size_t z = 0; z < zoneCount; ++z) {
-    storageLevel[z].add(zoneVolumes[storage][z]);
-    zoneVolumes[storage][z] = storageLevel[z].value();
-  }
 }

@@ -82,7 +82,7 @@ public:
   // sub-step, so its change is what it hands back as "baseflow"; the
   // storage is that of the layers below it.
   enum class StepVolume {
-    storage,    // water held in layers 2 .. nl since the first step
+    storage,    // the change of the water held in layers 2 .. nl
     lateral,    // net inflow through the cell faces; zero over the catchment
     fixedFlux,  // inflow over fixed-flux boundaries
     fixedHeads, // outflow through cells of fixed head
@@ -148,8 +148,12 @@ protected:
   void readTuningSection();
   void findInputGrids();
   void checkControlPoint() const;
-  void checkInputGrids();
+  // from: the file the grid named read was read from during the run (both
+  // empty at set-up).
+  void checkInputGrids(const std::string& from = "", const std::string& read = "");
   void warnOnStiffLeakage();
+  // The same checks after a read of one of the grids during the run.
+  void checkAgainOnReads();
   // lateral/gwflow_grids.cpp
   Grid newGrid(double inside, double outside);
   void freeGrid(Grid& g);
@@ -263,7 +267,6 @@ protected:
   std::vector<double> cellVolumes;
   std::vector<std::vector<double>> zoneVolumes =
       std::vector<std::vector<double>>(static_cast<std::size_t>(StepVolume::count));
-  std::vector<ExactSum> storageLevel;
 
   RunoffArrays* runoffArray = nullptr;
   ReinfiltrationRecord* unsaturatedZoneSource = nullptr;

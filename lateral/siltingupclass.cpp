@@ -278,6 +278,7 @@ void siltingupclass::initTracers(int& errorCode, int tracerCount, std::vector<Tr
                                            prefix + "irrigation", prefix + "input");
       tracerInputGrids.push_back(registry[index].grid);
     }
+    if (readGrids == 1) readTracerStores();
   });
 }
 

@@ -142,10 +142,10 @@ void siltingupclass::computeCell(long r, long c, const StepValues& v, ThreadPars
     SubmodelTracer& t = *tracers[k];
     double& C = t.concstor[r][c];
     if (t.record.radioactive == 1) C *= t.record.decayFactor;
-    if (W > 0.0) {
-      const double in = tracerInputGrids[k][r][c];
-      C = t.record.evaporating == 1 ? mixConcentration(C, in, S, W) : C + W * in;
-    }
+    // The store is the concentration of the water on the land, as surface
+    // routing leaves it there and the unsaturated zone takes it up, for
+    // every kind of tracer.
+    if (W > 0.0) C = mixConcentration(C, tracerInputGrids[k][r][c], S, W);
   }
 
   // Land use: tillage and residue of layer 1, the vegetation of the
@@ -230,14 +230,19 @@ void siltingupclass::computeCell(long r, long c, const StepValues& v, ThreadPars
     double& C = t.concstor[r][c];
     double flux = 0.0;
     if (runoff > 0.0) {
-      if (t.record.evaporating == 1) {
-        flux = C;
-      } else {
-        const double held = available;
-        const double mixed = runoff + held > 0.0 ? held * C / (runoff + held) : 0.0;
-        const double moved = t.record.limitMoved(mixed, held);
-        C -= moved;
+      // A tracer that stays behind when water evaporates leaves with the
+      // runoff at most at its largest concentration; the rest stays in the
+      // water that goes on to the soil, and goes with the runoff only when
+      // none does.
+      const double stays = available - runoff;
+      const double carried = C * runoff;
+      const double moved = t.record.evaporating == 1 || !(stays > 0.0)
+                               ? carried
+                               : t.record.limitMoved(carried, runoff);
+      flux = C;
+      if (moved < carried) {
         flux = moved / runoff;
+        C = (C * available - moved) / stays;
       }
     }
     t.concflux[r][c] = flux;

@@ -10,6 +10,7 @@
 // levels 1 .. 8 of the ten-level stacks "SurfaceRoutingWeights",
 // "SurfaceRoutingVelocity" and "SurfaceRoutingFluxes".
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -175,7 +176,28 @@ protected:
   struct ModuleStatistic;
   double substepSeconds() const;
   double adaptedSubTimeStep(double stable) const;
-  std::vector<double> innerStepLengths(double first, double later) const;
+  // The inner steps of a sub-step of T seconds, one after the other: the
+  // first of `first` seconds, the others of `later`, the last one taking
+  // what is left, so that they cover the sub-step exactly. Nothing is kept
+  // per inner step: a sub-step may hold up to maxInnerSteps of them.
+  class InnerSteps {
+  public:
+    InnerSteps(double substep, double first) : T(substep), next(first) {}
+    bool done() const { return !(T - elapsed > 1e-9 * T); }
+    // The length of the next inner step, which then counts as elapsed.
+    double take() {
+      const double dt = std::min(next, T - elapsed);
+      elapsed += dt;
+      return dt;
+    }
+    void setLater(double later) { next = later; }
+
+  private:
+    double T;
+    double elapsed = 0.0;
+    double next;
+  };
+  static constexpr double maxInnerSteps = 1e6;
   void routeInnerStep(long counter, long refreshPass, double dt);
   void exchangeHeadsAndFluxes();
   void sumOverProcesses(std::vector<ExactSum>& sums, const char* what);
@@ -196,9 +218,12 @@ protected:
   void passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out,
                    const double* constants, size_t s, ModuleStatistic& statistic);
   static int flowTimeZone(double flowTime);
-  // The water on the land from the grid of a former run; without it the
-  // land starts dry, with a warning. Collective.
+  // The water on the land from the grid of a former run, and the tracers of
+  // it that the module keeps; without a grid the land starts dry or the
+  // water without the tracer, with a warning. Collective.
   void readSurfaceWater();
+  // The own cells of grid from file, where a former run left it.
+  void readLandGrid(const std::string& file, Grid grid, const std::string& what);
   void readStorageSection(FILE* file);
   void writeStorageSection(bool append);
   void countZoneCells();
@@ -273,6 +298,7 @@ protected:
   int fluxesWriteCode = 0;
   int registryIndex[slotCount] = {};
   int tracerStorageIndex[10] = {}; // own storage grid of tracer 1..9, -1 silting-up's
+  int landTracerIndex[10] = {};    // the grid of concStorGrids[k], own or silting-up's
   std::vector<double> maxzeit; // 0 .. N
   ZoneRecords zoneFZT_QD, zoneFZT_QI;
   const double* storageConstantQI = nullptr;

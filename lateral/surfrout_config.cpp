@@ -103,6 +103,15 @@ void surfaceroutingclass::findInputGrids() {
   else
     surfStorSiltingUpGrid = registerGridSlot(siltingUpStorageSlot, "SurfStorSiltingUp",
                                              "SurfStorSiltingUp", 0, 0.0, header.nodata);
+  if (registryIndex[siltingUpStorageSlot] < 0) return;
+  // The state file of this grid holds nodata outside the catchment, also in
+  // the columns beyond a row's own cells, which one process writes itself.
+  const GridRegistryEntry& zone = registry[1];
+  for (long r = heldFirst; r <= heldLast; ++r) {
+    const bool zoneRow = r >= zone.firstRow && r <= zone.lastRow;
+    for (long c = 1; c <= header.ncols; ++c)
+      if (!zoneRow || zone.grid[r][c] == header.nodata) surfStorSiltingUpGrid[r][c] = header.nodata;
+  }
 }
 
 void surfaceroutingclass::readSection() {
@@ -166,6 +175,15 @@ void surfaceroutingclass::snapSubTimeSteps() {
     throw invalidSettingCode;
   }
   const double T = timeStepMinutes / substeps * 60.0;
+  if (T / minSubTimeStep > maxInnerSteps) {
+    *diag << "FATAL: [" << moduleName << "] of " << context.controlFileName
+          << ": the minimum sub time step of " << minSubTimeStep << " s would split a sub-step of "
+          << T << " s into up to " << T / minSubTimeStep << " inner steps, more than "
+          << maxInnerSteps << "; write a minimum sub time step of at least "
+          << T / maxInnerSteps << " s"
+          << "[end-entry]";
+    throw invalidSettingCode;
+  }
   const auto snap = [T](double& limit) {
     const long k = static_cast<long>(T / limit);
     const double old = limit;
@@ -259,6 +277,11 @@ void surfaceroutingclass::registerOwnGrids() {
   manningCoeffGrid = registerGridSlot(manningSlot, "SurfaceRoutingManningCoeff", "", 0, 0.0, 0.0);
   fillManningCoefficients();
   MPIExchangeGridHalo(registryIndex[manningSlot]);
+  // The roughness follows land use read again during the run.
+  rebuildOnRead(findLanduseCodeGrid(), [this] {
+    shareExitCode(*diag, catchExitCode([this] { fillManningCoefficients(); }));
+    MPIExchangeGridHalo(registryIndex[manningSlot]);
+  });
   const int curvature = findGrid("Plancurvature");
   if (curvature > 0) {
     registryIndex[curvatureSlot] = -curvature;

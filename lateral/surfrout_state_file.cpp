@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "lateral/surfaceroutingclass.h"
 
 namespace {
@@ -41,11 +42,16 @@ void surfaceroutingclass::storageMismatch(const std::string& description, double
 void surfaceroutingclass::readStorage(const std::string* name, int setting) {
   if (flowControl == 0) return;
   if (name) storageFileName = *name;
+  std::string water = surfaceWaterFile;
+  prependDirectory(outputDirectory, water);
+  if (name)
+    noteOutputFile(water, "the water on the land of [SurfaceRoutingModel] beside its state file");
   if (!name || setting == 0 || setting == 2 || setting == 4) return;
   // Before the state file, which a process may lack: the read is collective.
   readSurfaceWater();
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);
+  noteInputFile(path, "the state file that [SurfaceRoutingModel] starts from");
   FILE* file = std::fopen(path.c_str(), "r");
   if (!file) {
     *diag << "WARNING: error opening storage content file " << path << notInitialised
@@ -72,16 +78,25 @@ void surfaceroutingclass::readStorage(const std::string* name, int setting) {
 }
 
 void surfaceroutingclass::readSurfaceWater() {
-  if (!initialStateFileExists(surfaceWaterFile)) {
-    *diag << "WARNING: no grid " << surfaceWaterFile
-          << " of a former run in the directory of the initial states; the water that stood "
-             "on the land at its end is not there"
+  readLandGrid(surfaceWaterFile, surfStorSiltingUpGrid, "the water that stood on the land");
+  // The tracers of that water, in the module's own grid or in silting-up's.
+  for (int k = 1; k < static_cast<int>(concStorGrids.size()); ++k)
+    readLandGrid(registry[landTracerIndex[k]].fileName, concStorGrids[k],
+                 "the concentration of tracer " + std::to_string(k) + " in that water");
+}
+
+void surfaceroutingclass::readLandGrid(const std::string& file, Grid grid,
+                                       const std::string& what) {
+  if (!initialStateFileExists(file)) {
+    *diag << "WARNING: no grid " << file
+          << " of a former run in the directory of the initial states; " << what
+          << " at its end is not there"
           << "[end-entry]";
     return;
   }
   Grid read = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
-  readGrid(surfaceWaterFile, read, 0, false, false, false, 0, false, true, 0.0);
-  cells.forEachInOrder([&](long r, long c) { surfStorSiltingUpGrid[r][c] = read[r][c]; });
+  readGrid(file, read, 0, false, false, false, 0, false, true, 0.0);
+  cells.forEachInOrder([&](long r, long c) { grid[r][c] = read[r][c]; });
   free_matrix(read, heldFirst, heldLast, 1, header.ncols);
 }
 

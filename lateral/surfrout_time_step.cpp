@@ -53,19 +53,6 @@ double surfaceroutingclass::adaptedSubTimeStep(double stable) const {
   return std::min(std::max(step, minSubTimeStep), maxSubTimeStep);
 }
 
-// The inner steps of a sub-step: the first, then `later` ones, the last
-// one taking what is left, so that they cover the sub-step exactly.
-std::vector<double> surfaceroutingclass::innerStepLengths(double first, double later) const {
-  const double T = substepSeconds();
-  std::vector<double> lengths;
-  double elapsed = 0.0;
-  for (double dt = first; T - elapsed > 1e-9 * T; dt = later) {
-    lengths.push_back(std::min(dt, T - elapsed));
-    elapsed += lengths.back();
-  }
-  return lengths;
-}
-
 void surfaceroutingclass::routeSubstep(long minute, long hour, long day, long month, long year) {
   currentDate = ModelDate{minute, hour, day, month, year};
   if (flowControl == 0) return;
@@ -75,20 +62,20 @@ void surfaceroutingclass::routeSubstep(long minute, long hour, long day, long mo
   if (flowPathMethod == 6) exchangeHeadsAndFluxes();
   const double T = substepSeconds();
   subTimeStep = minSubTimeStep;
-  std::vector<double> lengths = innerStepLengths(minSubTimeStep, minSubTimeStep);
+  InnerSteps steps(T, minSubTimeStep);
   long refreshPass = 0;
-  for (size_t counter = 0; counter < lengths.size(); ++counter) {
-    const double dt = lengths[counter];
-    routeInnerStep(static_cast<long>(counter), refreshPass, dt);
+  for (long counter = 0; !steps.done(); ++counter) {
+    const double dt = steps.take();
+    routeInnerStep(counter, refreshPass, dt);
     // The stable step is estimated once per sub-step, from the first.
     if (counter == 0) {
       double stable = courantTimeStep();
       MPI_Allreduce(MPI_IN_PLACE, &stable, 1, MPI_DOUBLE, MPI_MIN, MPI_COMM_WORLD);
       subTimeStep = adaptedSubTimeStep(stable);
-      lengths = innerStepLengths(dt, subTimeStep);
+      steps.setLater(subTimeStep);
     }
     // Unchanged cells reuse their fluxes until the next refresh.
-    if (static_cast<long>(counter) == refreshPass) {
+    if (counter == refreshPass) {
       const double planned = std::floor(T / subTimeStep) + 1.0;
       refreshPass =
           static_cast<long>(std::floor(static_cast<double>(counter) + planned / (T / maxSubTimeStep)));
@@ -237,6 +224,18 @@ void surfaceroutingclass::endStep() {
       ZoneRecord& g = statistics[statQG].records[s];
       g.weightSum = g.effectiveWeight = rel;
       g.valueSum = rel * Qg[0][s];
+      // The tracers of the baseflow are known on rank 0 alone.
+      for (size_t k = 1; k <= n; ++k) {
+        const double tracerBase = QBb && QBb->size() > k ? (*QBb)[k][s] : 0.0;
+        const double sum = baseflow + QIi[0][s] + QDd[0][s];
+        Qg[k][s] =
+            sum > 0.0
+                ? (baseflow * tracerBase + QIi[0][s] * QIi[k][s] + QDd[0][s] * QDd[k][s]) / sum
+                : 0.0;
+        ZoneRecord& record = tracers[k - 1]->zoneRecords[s];
+        record.valueSum = Qg[k][s];
+        record.weightSum = record.effectiveWeight = 1.0;
+      }
     }
   const ModelDate& d = currentDate;
   for (StatisticKind k : {statQD, statQI, statQG, statQB, statStorage})
@@ -245,20 +244,16 @@ void surfaceroutingclass::endStep() {
   for (RunoffArrays* a : {&QDd, &QIi, &Qg})
     for (std::vector<double>& row : *a)
       MPI_Bcast(row.data(), static_cast<int>(row.size()), MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  const bool runEnds = d.minuteIndex() >= getEndMinuteIndex();
   for (size_t k = 1; k <= n; ++k) {
-    SubmodelTracer& t = *tracers[k - 1];
-    for (size_t s = 1; s <= N; ++s) {
-      const double baseflow = QBb && QBb->size() > k ? (*QBb)[0][s] : 0.0;
-      const double tracerBase = QBb && QBb->size() > k ? (*QBb)[k][s] : 0.0;
-      const double sum = baseflow + QIi[0][s] + QDd[0][s];
-      Qg[k][s] = sum > 0.0 ? (baseflow * tracerBase + QIi[0][s] * QIi[k][s] + QDd[0][s] * QDd[k][s]) / sum
-                           : 0.0;
-      ZoneRecord& record = t.zoneRecords[s];
-      record.valueSum = Qg[k][s];
-      record.weightSum = record.effectiveWeight = 1.0;
-    }
-    t.statistic->storeStep(d.year, d.month, d.day, d.hour, d.minute, 1);
+    tracers[k - 1]->statistic->storeStep(d.year, d.month, d.day, d.hour, d.minute, 1);
     if (tracerStorageIndex[k] > 0) writeOutputGrids(tracerStorageIndex[k], 1, 0);
+    // Silting-up writes the store it shares in its step, before this step's
+    // routing: the state a warm start reads goes under its plain name at the
+    // run's end, where the run writes the store at all.
+    const GridRegistryEntry& e = registry[landTracerIndex[k]];
+    if (runEnds && tracerStorageIndex[k] < 0 && e.writeMode != 0)
+      writeOutputFile(landTracerIndex[k], concStorGrids[k], false, e.firstFileName);
   }
   for (GridSlot slot : {velocitySlot, fluxesSlot}) {
     writeOutputGrids(registryIndex[slot], 1, 0);

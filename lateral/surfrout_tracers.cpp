@@ -1,5 +1,8 @@
 // Tracers of surface routing: the concentration grids it exchanges with
 // the unsaturated zone and silting-up, and the per-subbasin runoff arrays.
+#include <algorithm>
+#include <iterator>
+
 #include "core/collective_status.h"
 #include "lateral/surfaceroutingclass.h"
 
@@ -22,10 +25,13 @@ void surfaceroutingclass::initTracers(int& errorCode, int tracerCount,
         concQDGrids[k] = registry[requireGrid("_CONC_QD_" + number + "_")].grid;
         concQIGrids[k] = registry[requireGrid("_CONC_QI_" + number + "_")].grid;
         const std::string name = "concstor_tracer_" + number + "_SiltingUpModel";
-        const int found = findGrid(name);
+        // Silting-up registers its store before the stacks of the
+        // unsaturated zone: the search must pass them.
+        const int found = findGrid(name, 1);
         if (found > 0) {
           concStorGrids[k] = registry[found].grid;
           tracerStorageIndex[k] = -1;
+          landTracerIndex[k] = found;
           continue;
         }
         useSiltingUpTracerStorage = false;
@@ -37,6 +43,7 @@ void surfaceroutingclass::initTracers(int& errorCode, int tracerCount,
         registerGrid(index, t.gridFile, grid, nullptr, 0, name, t.record.gridCode, heldFirst,
                      heldLast);
         tracerStorageIndex[k] = index;
+        landTracerIndex[k] = index;
         concStorGrids[k] = grid;
         MPIExchangeGridHalo(index);
       }
@@ -69,4 +76,5 @@ void surfaceroutingclass::releaseTracerStorage() {
     unregisterGrid(index);
     index = 0;
   }
+  std::fill(std::begin(landTracerIndex), std::end(landTracerIndex), 0);
 }

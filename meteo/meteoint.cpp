@@ -9,6 +9,7 @@
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "core/run_files.h"
 #include "meteo/elevation_regression.h"
 #include "meteo/inverse_distance_weighting.h"
 #include "meteo/meteo_dates.h"
@@ -211,6 +212,7 @@ void meteointerpol::prepareStations() {
   settings.timeStep = timeStep;
   settings.needsElevation = method == 2;
   stationPath = settings.path;
+  noteInputFile(settings.path, "the station file of [" + variableName + "]");
   stations = std::make_unique<StationFile>(*diag, settings);
   if (stations->stationCount() > InverseDistanceWeighting::maxStationCount) {
     *diag << "FATAL: station file " << settings.path << " (interpolation of " << variableName

@@ -6,6 +6,7 @@
 
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
+#include "core/run_files.h"
 #include "routing/routing_description.h"
 
 namespace {
@@ -90,7 +91,8 @@ int AL_class::ReadParameters(int numberArg, RoutingDescriptionText& text, int ye
   }
   if (writesTable()) {
     PrependDirectory(outputDirectory, outputFileName);
-    writeHeader();
+    noteOutputFile(outputFileName, "the table of abstraction " + std::to_string(number) + ", AL " +
+                                       std::to_string(number) + " of [routing_model]");
     rowLength = static_cast<std::size_t>(tracerCount) + 6;
     bufferCapacity =
         std::max<std::size_t>(1, static_cast<std::size_t>(bufferBytes) /
@@ -102,6 +104,10 @@ int AL_class::ReadParameters(int numberArg, RoutingDescriptionText& text, int ye
 
 // Minimum, fraction and maximum, then their unit: limits given as flows
 // are kept as depths over the element.
+void AL_class::CreateOutputTable() {
+  if (writesTable()) writeHeader();
+}
+
 void AL_class::readShareValues(RoutingDescriptionText& text) {
   const std::string name = "AL " + std::to_string(number);
   minimum = text.number("the minimum flow of " + name);
@@ -125,6 +131,8 @@ void AL_class::readShareValues(RoutingDescriptionText& text) {
 void AL_class::openInputFile(const int* startDate) {
   input = std::make_unique<TimeSeriesFile>(diag);
   TimeSeriesFile& file = *input;
+  noteInputFile(inputFileName,
+                "the input file of AL " + std::to_string(number) + " of [routing_model]");
   file.open(inputFileName, 0, 1000000);
   if (file.getState() == 3 || file.getState() == 5) {
     *diag << "FATAL: error opening " << inputFileName << " for abstraction " << number

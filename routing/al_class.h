@@ -62,6 +62,10 @@ public:
   // (behind "AL" and the number); returns the mode. Unknown mode: 44.
   virtual int ReadParameters(int numberArg, RoutingDescriptionText& text, int year, int month,
                              int day, int hour, int minute);
+  // The output table with its header lines, for the modes that write one;
+  // created once every file the routing model reads is known. 37 when it
+  // cannot be created.
+  void CreateOutputTable();
   // "[abstraction_rule_abstraction_%d]" for the rule modes; missing: 34.
   virtual void ReadAbstractionRules(FILE* controlFile, const std::string& controlFileName);
   virtual void SeekSection(FILE* controlFile, const std::string& section);

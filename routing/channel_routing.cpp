@@ -76,9 +76,11 @@ void routingclass::Route(int year, int month, int day, int hour, int minute) {
     taken += elementOut[0][n] / subIntervals * elementVolumeFactor();
   }
 
+  double givenToSoil = 0.0;
   for (int c = 1; c <= channelCount(); ++c) {
     const int col = channelColumn(c);
-    if (!initialisation && riverflowTable && !isInflowChannel(c)) subtractWithdrawals(c);
+    if (!initialisation && riverflowTable && !isInflowChannel(c))
+      givenToSoil += subtractWithdrawals(c);
     if (c > tributaries && !isInflowChannel(c)) mixSummedChannel(c);
     const int j = c - tributaries - summedTributaries;
     if (isInflowChannel(c) && inflowMode[j] == 3) {
@@ -103,7 +105,7 @@ void routingclass::Route(int year, int month, int day, int hour, int minute) {
     addChannelToElement(c);
   }
 
-  waterBalance.withdrawn = waterBalance.received - taken;
+  waterBalance.withdrawn = waterBalance.received - taken - givenToSoil;
   finishElementOutflow();
   if (irrigation) irrigateAtOutlet();
   abstractedTotal = 0.0;
@@ -127,16 +129,38 @@ void routingclass::drawIrrigationFromTributaries() {
   }
 }
 
-void routingclass::subtractWithdrawals(int c) {
+// The soil of the river cells took its share of the river in the step, on
+// what the column brought the step before. The channel gives it from this
+// step's runoff, and what that cannot give, from the runoff of the steps
+// after: until then the channel owes it, so that no water is created.
+double routingclass::subtractWithdrawals(int c) {
+  double givenVolume = 0.0;
   const auto withdraw = [&](int col) {
     ReinfiltrationRecord& record = riverflowTable[col];
     if (!(record.catchmentArea > 0.0)) return;
     record.withdrawal = FlowToDepth(record.withdrawal, record.catchmentArea, timeStep);
-    for (int n = 1; n <= subIntervals; ++n)
-      subRunoff[0][n][col] = std::max(0.0, subRunoff[0][n][col] - record.withdrawal);
+    const double owed = record.withdrawal + (owedRiverWater ? owedRiverWater[col] : 0.0);
+    if (owed == 0.0) return;
+    double given = 0.0;
+    for (int n = 1; n <= subIntervals; ++n) {
+      const double runoff = subRunoff[0][n][col];
+      const double left = runoff - std::min(owed, std::max(0.0, runoff));
+      given += runoff - left;
+      subRunoff[0][n][col] = left;
+    }
+    given /= subIntervals;
+    const double factor = columnVolumeFactor(c, col);
+    givenVolume += given * factor;
+    if (!owedRiverWater) {
+      waterBalance.toSoil += given * factor;
+      return;
+    }
+    waterBalance.toSoil += record.withdrawal * factor;
+    owedRiverWater[col] = std::max(0.0, owed - given);
   };
   for (int member : memberColumns[c]) withdraw(member);
   withdraw(channelColumn(c));
+  return givenVolume;
 }
 
 // The listed subbasins and the channel's own subbasin flow into one channel:

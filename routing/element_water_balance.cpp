@@ -31,6 +31,13 @@ double routingclass::channelVolumeFactor(int c) const {
   return perElementDepth * elementVolumeFactor();
 }
 
+double routingclass::columnVolumeFactor(int c, int col) const {
+  if (c > tributaries)
+    return elementVolumeFactor() * ratio(areaFactor, cellCount(ownColumn)) *
+           ratio(cellCount(col), columnAreaFactor(col));
+  return elementVolumeFactor() * areaShares[c] * (1.0 / columnAreaFactor(col));
+}
+
 // The runoff of the own subbasin and of every column a channel other than
 // an inflow routes, before anything is withdrawn from it.
 double routingclass::columnsVolume() const {
@@ -39,16 +46,11 @@ double routingclass::columnsVolume() const {
   for (int n = 1; n <= subIntervals; ++n)
     volume += areaShares[0] * subRunoff[0][n][ownColumn] * perInterval * elementVolumeFactor();
   for (int c = 1; c <= tributaries + summedTributaries; ++c) {
-    const bool summed = c > tributaries;
-    const double factor =
-        elementVolumeFactor() * (summed ? ratio(areaFactor, cellCount(ownColumn)) : areaShares[c]);
     const auto add = [&](int col) {
-      const double share =
-          summed ? ratio(cellCount(col), columnAreaFactor(col)) : 1.0 / columnAreaFactor(col);
       for (int n = 1; n <= subIntervals; ++n)
-        volume += factor * share * subRunoff[0][n][col] * perInterval;
+        volume += columnVolumeFactor(c, col) * subRunoff[0][n][col] * perInterval;
     };
-    if (summed)
+    if (c > tributaries)
       for (int member : memberColumns[c]) add(member);
     add(channelColumn(c));
   }
@@ -88,5 +90,16 @@ double routingclass::channelVolume() const {
 double routingclass::reservoirVolume() const {
   double volume = 0.0;
   for (int k = 1; k <= reservoirs; ++k) volume += reservoir(k).getVolume();
+  return volume;
+}
+
+double routingclass::owedRiverVolume() const {
+  if (!owedRiverWater) return 0.0;
+  double volume = 0.0;
+  for (int c = 1; c <= tributaries + summedTributaries; ++c) {
+    for (int member : memberColumns[c])
+      volume += owedRiverWater[member] * columnVolumeFactor(c, member);
+    volume += owedRiverWater[channelColumn(c)] * columnVolumeFactor(c, channelColumn(c));
+  }
   return volume;
 }

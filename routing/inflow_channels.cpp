@@ -3,6 +3,7 @@
 #include <new>
 
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "routing/routingclass.h"
 
 namespace {
@@ -44,6 +45,8 @@ void routingclass::openInflowFile(int j, const std::string& fileName, int startR
                                   const int* startDate) {
   inflowFile[j] = std::make_unique<TimeSeriesFile>(diag);
   TimeSeriesFile& file = *inflowFile[j];
+  noteInputFile(fileName,
+                "the inflow file of ZL " + std::to_string(inflowCode[j]) + " of [routing_model]");
   file.open(fileName, 0, 100000);
   if (file.getState() == 3 || file.getState() == 5) {
     *diag << "FATAL: error opening " << fileName << " for inflow " << j << "[end-entry]";

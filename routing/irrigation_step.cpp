@@ -38,7 +38,9 @@ void irrigationclass::Step(long minute, long hour, long day, long month, long ye
   broadcastSupply();
   cells.forEach([&](long r, long c) { deliver(r, c); });
   addStatistics();
-  writeOutputGrids(amountsIndex);
+  // The unsaturated zone, whose grid "irrigation_amounts" is, writes it with
+  // its own at the end of the step: written here too, every step would be
+  // written twice and its sums would restart within the step.
   storeSteps(minute, hour, day, month, year);
   for (const std::unique_ptr<SubmodelTracer>& t : tracers) writeOutputGrids(t->concfluxIndex);
   reportFPE(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
@@ -78,15 +80,17 @@ double irrigationclass::demand(long r, long c, long month, long day) const {
 
 // Irrigation starts with what fills the root zone from its water content up
 // to the upper threshold and keeps that rate while the soil is dry; below a
-// day it runs on until the upper threshold is reached.
+// day it runs on until the upper threshold is reached. The ratio of method 4
+// may call for water where the root zone holds more than the upper
+// threshold already: it gets none, rather than losing its rain.
 double irrigationclass::demandByMoisture(long r, long c, const IrrigationRecord& record) const {
   const double previous = amounts[r][c];
   const double moisture = topMoisture[r][c];
   const bool dry = record.method == irrigationBySuction ? lowMoisture[r][c] > moisture
                                                         : record.minEtrEtp > etrEtp[r][c];
   if (dry)
-    return previous == 0.0 ? (highMoisture[r][c] - moisture) * rootDepth[r][c] * 1000.0 *
-                                 timeStepMinutes / 1440.0
+    return previous == 0.0 ? std::max(0.0, (highMoisture[r][c] - moisture) * rootDepth[r][c] *
+                                               1000.0 * timeStepMinutes / 1440.0)
                            : previous;
   if (timeStepMinutes >= 1440.0 || moisture >= highMoisture[r][c]) return 0.0;
   return previous;

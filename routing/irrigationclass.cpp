@@ -55,8 +55,7 @@ void irrigationclass::takeGrids() {
   precipitation = grid("precipitation");
   codes = grid("irrigation_codes");
   maxPumping = grid("Max_Pumping");
-  amountsIndex = requireGrid("irrigation_amounts");
-  amounts = registry[amountsIndex].grid;
+  amounts = grid("irrigation_amounts");
   topMoisture = grid("SB_1_grid");
   lowMoisture = grid("SBLOW_grid");
   highMoisture = grid("SBHIGH_grid");

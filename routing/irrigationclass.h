@@ -126,7 +126,6 @@ private:
   Grid codes = nullptr;
   Grid maxPumping = nullptr;
   Grid amounts = nullptr; // "irrigation_amounts"
-  int amountsIndex = 0;
   Grid topMoisture = nullptr;  // "SB_1_grid"
   Grid lowMoisture = nullptr;  // "SBLOW_grid"
   Grid highMoisture = nullptr; // "SBHIGH_grid"

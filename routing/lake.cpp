@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "routing/sp_class.h"
 
 namespace {
@@ -101,6 +102,7 @@ void SP_class::InitLake() {
 
   char name[32];
   std::snprintf(name, sizeof name, "W_V_Table_%02d.dat", number);
+  noteOutputFile(name, "the waterlevel-volume table of lake " + std::to_string(number));
   std::ofstream file(name);
   if (file) {
     file << "waterlevel-volume-table lake " << number << "\n"

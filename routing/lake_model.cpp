@@ -34,6 +34,7 @@ Grid abflussmodellklasse::wholeGrid(const std::string& name) {
 
 void abflussmodellklasse::findLakeGrids() {
   lakeCodesIndex = requireGrid("lake_codes");
+  builtOnceFrom(lakeCodesIndex, "channel routing lists the cells of every lake from it at set-up");
   pondingIndex = lakeGridIndex(
       findGrid("ponding_storage", 1) != 0 ? "ponding_storage" : "ponding_storage_top", true);
   transpirationIndex = lakeGridIndex("real_transpiration0", true);

@@ -27,8 +27,12 @@ void routingclass::SetSpeicherParams(FILE* controlFile, int item, RoutingDescrip
   SP_class& r = reservoir(k);
   r.ReadParameters(controlFile, code, own);
   r.InitLake();
-  r.WriteOutputHeader();
   if (r.isLake() && readGrids == 0) r.SetLakeCells(r.getVolume());
+}
+
+void routingclass::CreateOutputTables() {
+  for (int k = 1; k <= abstractions; ++k) abstraction(k).CreateOutputTable();
+  for (int k = 1; k <= reservoirs; ++k) reservoir(k).WriteOutputHeader();
 }
 
 void routingclass::ReadReservoirRules(FILE* controlFile) {

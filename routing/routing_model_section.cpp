@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "core/string_helpers.h"
 #include "routing/abflussmodellklasse.h"
 #include "routing/routing_description.h"
@@ -64,6 +65,32 @@ void abflussmodellklasse::readNameAndCode(const std::string& description, std::s
   name = words[0];
 }
 
+// The routed discharge of a subbasin holds that of the subbasins above it:
+// it has no catchment total, so modes 1 and 3 (the total alone), modes above
+// 6 and modes 5 and 6 without a listed subbasin would write dates alone.
+void abflussmodellklasse::refuseStatisticWithoutColumns() {
+  if (qstatCode < 1001) return;
+  const int mode = qstatCode / 1000;
+  const bool listed = context.outputList && !context.outputList->empty();
+  if (mode == 2 || mode == 4 || ((mode == 5 || mode == 6) && listed)) return;
+  const std::string modeText = "(mode " + std::to_string(mode) + ")";
+  const std::string what =
+      mode == 1 || mode == 3
+          ? "the catchment total alone " + modeText +
+                ", which routed discharge does not have (the discharge of a subbasin holds that "
+                "of the subbasins above it)"
+      : mode == 5 || mode == 6 ? "the subbasins of [output_list] " + modeText + ", which lists none"
+                               : "the unknown mode " + std::to_string(mode);
+  *diag << "FATAL: [routing_model] in " << controlFileName << ": the statistic code " << qstatCode
+        << " of the routed discharge " << statisticFileName
+        << " (\"name of the Qstatfiles for \") asks for " << what
+        << ": the file would hold dates alone. Use mode 2 or 4, every subbasin ("
+        << (mode == 3 || mode == 6 ? 4000 : 2000) + qstatCode % 1000 << " in place of " << qstatCode
+        << "), or 5 or 6 with subbasins listed in [output_list]"
+        << "[end-entry]";
+  throw 17;
+}
+
 void abflussmodellklasse::readHeaderLines() {
   std::string line;
   const bool read = readSectionLine(line, false);
@@ -88,8 +115,15 @@ void abflussmodellklasse::readHeaderLines() {
     refuseValueText("[routing_model], the number of sub-intervals of a time step", words[3],
                     "a whole number");
   readNameAndCode("name of the Qstatfiles for ", statisticFileName, qstatCode);
+  refuseStatisticWithoutColumns();
   readControlValue(controlFile, "%s", observedFileName, "name of spec.discharge files for ");
+  noteInputFile(observedFileName, "the observed discharge of [routing_model]");
   readControlValue(controlFile, "%d", columnDescriptors, "number column descriptors for");
+  // The second reading skips the descriptor lines by this count: a negative
+  // one would take header lines for the routing descriptions.
+  if (columnDescriptors < 0)
+    refuseControlValue("[routing_model]", "number column descriptors for", columnDescriptors,
+                       "counts the descriptor lines that follow and must be 0 or more", 17);
   for (int k = 0; k < columnDescriptors; ++k) {
     int code = 0;
     int column = 0;
@@ -597,8 +631,11 @@ void abflussmodellklasse::finishElements() {
   maxStorageCount = 0;
   for (std::size_t d = 1; d < elements.size(); ++d)
     maxStorageCount = elements[d]->MaxStorageCount(maxStorageCount);
+  // Only now: an output that is an input of a later description is
+  // refused before anything is written to it.
   for (std::size_t d = 1; d < elements.size(); ++d) {
     elements[d]->CheckBasinArea();
+    elements[d]->CreateOutputTables();
     elements[d]->WriteWQTable();
   }
 }

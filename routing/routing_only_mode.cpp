@@ -7,6 +7,7 @@
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "routing/abflussmodellklasse.h"
 
 namespace {
@@ -39,6 +40,7 @@ void abflussmodellklasse::InitRoutingMode() {
   int code = 0;
   readNameAndCode("name of the Qgstatfiles in ", routingModeFileName, code);
   prependDirectory(outputDirectory, routingModeFileName);
+  noteInputFile(routingModeFileName, "the runoff of a former run that routing-only mode routes");
   FILE* file = controlFile;
   controlFile = nullptr;
   if (std::fclose(file) != 0) {

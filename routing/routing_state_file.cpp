@@ -1,13 +1,17 @@
 // The routing section of the state file: per element its translation
 // queues, the retention outflows of its sub-channels with their flood-plain
-// shares and queue write positions, and its riverflow records. Values carry
-// 17 digits, so that a warm start continues a run exactly.
+// shares and queue write positions, and its riverflow records; then the
+// water the rivers and reservoirs offer irrigation and what the channels owe
+// the soil of the river cells. Values carry 17 digits, so that a warm start
+// continues a run exactly.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/diag_stream.h"
+#include "core/run_files.h"
+#include "core/string_helpers.h"
 #include "routing/abflussmodellklasse.h"
 
 namespace {
@@ -17,19 +21,6 @@ bool readLine(FILE* file, std::string& line) {
   int c = 0;
   while ((c = std::fgetc(file)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
   return c != EOF || !line.empty();
-}
-
-// The numbers of a line before its comment, which starts at "(".
-std::vector<double> numbersOf(const std::string& line) {
-  std::vector<double> numbers;
-  const std::string values = line.substr(0, line.find('('));
-  const char* p = values.c_str();
-  for (char* end = nullptr;; p = end) {
-    const double x = std::strtod(p, &end);
-    if (end == p) break;
-    numbers.push_back(x);
-  }
-  return numbers;
 }
 
 // Reads the next line, and puts it back unless taken.
@@ -52,7 +43,15 @@ public:
   // The next line that holds anything but blanks.
   bool nextFilled(std::string& line) {
     while (next(line))
-      if (line.find_first_not_of(" \t\r") != std::string::npos) return true;
+      if (filled(line)) return true;
+    return false;
+  }
+  // The same, put back; the blank lines before it are passed.
+  bool peekFilled(std::string& line) {
+    while (peek(line)) {
+      if (filled(line)) return true;
+      next(line);
+    }
     return false;
   }
   [[noreturn]] void failure(const char* what, int position) {
@@ -63,10 +62,28 @@ public:
   }
 
 private:
+  static bool filled(const std::string& line) {
+    return line.find_first_not_of(" \t\r") != std::string::npos;
+  }
   FILE* file;
   const std::string& path;
   DiagStream& diag;
 };
+
+const char* const irrigationSupplyLabel = "(subbasins and tracers of the irrigation supply)";
+const char* const owedRiverWaterLabel = "(subbasins of the river water the channels owe the soil)";
+
+// One line of a value per subbasin into target[1 .. subbasins].
+void readSubbasinValues(StateLines& lines, DiagStream& diag, int subbasins, const std::string& what,
+                        double* target) {
+  std::string line;
+  const std::vector<double> values =
+      lines.next(line) ? numbersBeforeComment(line) : std::vector<double>();
+  if (static_cast<long>(values.size()) != subbasins)
+    abflussmodellklasse::StorageValueMismatch(diag, "the values of " + what, subbasins,
+                                              static_cast<long>(values.size()));
+  for (int i = 1; i <= subbasins; ++i) target[i] = values[static_cast<std::size_t>(i) - 1];
+}
 
 void writeQueue(FILE* f, const double* queue, int count) {
   for (int i = 1; i <= count; ++i) std::fprintf(f, i % 10 == 0 ? "%.17g \n" : "%.17g ", queue[i]);
@@ -89,9 +106,13 @@ void abflussmodellklasse::StorageValueMismatch(DiagStream& diag, const std::stri
 void abflussmodellklasse::ReadStorageContent(const std::string* fileName, int readMode) {
   if (flowControl <= 0) return;
   storageFileName = fileName ? fileName->substr(0, 2400) : std::string();
+  std::string written = stateFileToWrite();
+  prependDirectory(outputDirectory, written);
+  noteOutputFile(written, "the state file of [routing_model]");
   if (storageFileName.empty() || readMode == 0 || readMode == 2 || readMode == 4) return;
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);
+  noteInputFile(path, "the state file that [routing_model] starts from");
   FILE* file = std::fopen(path.c_str(), "rt");
   if (!file) {
     *diag << "FATAL: error opening storage content file " << path << "[end-entry]";
@@ -108,11 +129,84 @@ void abflussmodellklasse::ReadStorageContent(const std::string* fileName, int re
     throw 71;
   }
   for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->ReadState(file, path);
+  readIrrigationSupply(file, path);
+  readOwedRiverWater(file, path);
+}
+
+// What the rivers and reservoirs offered irrigation at the end of the last
+// step, which the first irrigation step of a warm start draws on; written
+// when irrigation draws on them.
+void abflussmodellklasse::writeIrrigationSupply(FILE* f) const {
+  if (!irrigationDemand) return;
+  std::fprintf(f, "%d %d %s\n", subbasins, tracerCount, irrigationSupplyLabel);
+  for (const std::vector<double*>* table : {&maxirrig, &maxirrigFromReservoirs})
+    for (int t = 0; t <= tracerCount; ++t) {
+      for (int i = 1; i <= subbasins; ++i)
+        std::fprintf(f, "%.17g ", (*table)[static_cast<std::size_t>(t)][i]);
+      std::fprintf(f, "(%s[%d])\n", table == &maxirrig ? "maxirrig" : "maxirrigFromReservoirs", t);
+    }
+}
+
+void abflussmodellklasse::readIrrigationSupply(FILE* file, const std::string& path) {
+  StateLines lines(file, path, *diag);
+  std::string line;
+  // A section of an earlier version ends with the elements.
+  if (!lines.peekFilled(line) || line.find(irrigationSupplyLabel) == std::string::npos) {
+    if (irrigationDemand)
+      *diag << "WARNING: no irrigation supply in the section [routing_model] of " << path
+            << ": the first step draws no irrigation water from rivers and reservoirs"
+            << "[end-entry]";
+    return;
+  }
+  lines.next(line);
+  long storedSubbasins = -1;
+  long storedTracers = -1;
+  if (std::sscanf(line.c_str(), "%ld %ld", &storedSubbasins, &storedTracers) != 2 ||
+      storedSubbasins != subbasins)
+    StorageValueMismatch(*diag, "the number of subbasins of the irrigation supply", subbasins,
+                         storedSubbasins);
+  if (storedTracers != tracerCount)
+    StorageValueMismatch(*diag, "the number of tracers of the irrigation supply", tracerCount,
+                         storedTracers);
+  for (const std::vector<double*>* table : {&maxirrig, &maxirrigFromReservoirs})
+    for (int t = 0; t <= tracerCount; ++t)
+      readSubbasinValues(lines, *diag, subbasins, "the irrigation supply",
+                         (*table)[static_cast<std::size_t>(t)]);
+}
+
+// What the channels owe the soil of the river cells; written while the
+// soil takes river water.
+void abflussmodellklasse::writeOwedRiverWater(FILE* f) const {
+  if (!riverExchange || owedRiverWater.empty()) return;
+  std::fprintf(f, "%d %s\n", subbasins, owedRiverWaterLabel);
+  for (int i = 1; i <= subbasins; ++i)
+    std::fprintf(f, "%.17g ", owedRiverWater[static_cast<std::size_t>(i)]);
+  std::fputs("(owedRiverWater)\n", f);
+}
+
+void abflussmodellklasse::readOwedRiverWater(FILE* file, const std::string& path) {
+  if (!riverExchange || owedRiverWater.empty()) return;
+  StateLines lines(file, path, *diag);
+  std::string line;
+  if (!lines.peekFilled(line) || line.find(owedRiverWaterLabel) == std::string::npos) {
+    *diag << "WARNING: no river water owed to the soil in the section [routing_model] of " << path
+          << ": the warm start begins with the channels owing the soil of the river "
+          << "cells nothing"
+          << "[end-entry]";
+    return;
+  }
+  lines.next(line);
+  const long stored = std::atol(line.c_str());
+  if (stored != subbasins)
+    StorageValueMismatch(*diag, "the number of subbasins of the river water owed to the soil",
+                         subbasins, stored);
+  readSubbasinValues(lines, *diag, subbasins, "the river water owed to the soil",
+                     owedRiverWater.data());
 }
 
 void abflussmodellklasse::WriteStorageContent() {
   if (flowControl <= 0) return;
-  std::string path = storageFileName.empty() ? "storage.ftz" : storageFileName;
+  std::string path = stateFileToWrite();
   prependDirectory(outputDirectory, path);
   FILE* file = std::fopen(path.c_str(), "w");
   if (!file) {
@@ -129,6 +223,8 @@ void abflussmodellklasse::WriteStorageContent() {
   }
   std::fputs("[routing_model]\n", file);
   for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->WriteState(file);
+  writeIrrigationSupply(file);
+  writeOwedRiverWater(file);
   std::fputs("\n", file);
   const bool failed = std::ferror(file) != 0;
   if (std::fclose(file) != 0 || failed)
@@ -206,14 +302,15 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
     while (count < expected) {
       if (!lines.peek(line) || line.find('(') != std::string::npos) break;
       lines.next(line);
-      for (double x : numbersOf(line)) {
+      for (double x : numbersBeforeComment(line)) {
         if (count < expected) queue[count + 1] = x;
         ++count;
       }
     }
-    while (lines.peek(line) && line.find('(') == std::string::npos && !numbersOf(line).empty()) {
+    while (lines.peek(line) && line.find('(') == std::string::npos &&
+           !numbersBeforeComment(line).empty()) {
       lines.next(line);
-      count += static_cast<int>(numbersOf(line).size());
+      count += static_cast<int>(numbersBeforeComment(line).size());
     }
     if (count != expected)
       abflussmodellklasse::StorageValueMismatch(*diag,
@@ -242,11 +339,11 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
       if (stored != subIntervals)
         abflussmodellklasse::StorageValueMismatch(*diag, "the number of sub-intervals" + channel,
                                                   subIntervals, stored);
-      const std::vector<double> outflows = numbersOf(line);
+      const std::vector<double> outflows = numbersBeforeComment(line);
       for (int n = 1; n <= subIntervals && n <= static_cast<int>(outflows.size()); ++n)
         w.Qaus[s][n] = outflows[static_cast<std::size_t>(n) - 1];
       lines.next(line);
-      const std::vector<double> share = numbersOf(line);
+      const std::vector<double> share = numbersBeforeComment(line);
       if (!share.empty()) w.qvzuq[s] = share[0];
       if (share.size() < 2) continue;
       const long written = static_cast<long>(share[1]);
@@ -284,9 +381,9 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
       return;
     position += 2;
     lines.next(line);
-    const std::vector<double> flows = numbersOf(line);
+    const std::vector<double> flows = numbersBeforeComment(line);
     lines.next(line);
-    const std::vector<double> speed = numbersOf(line);
+    const std::vector<double> speed = numbersBeforeComment(line);
     if (!riverflowTable) return;
     ReinfiltrationRecord& r = riverflowTable[col];
     for (std::size_t t = 0; t < flows.size() && t < 10; ++t) r.flow_mm[t] = flows[t];
@@ -308,7 +405,8 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
   // The running-average list replaces what the initial routing left.
   for (int k = 1; k <= reservoirs; ++k) {
     SP_class& r = reservoir(k);
-    const std::vector<double> values = lines.next(line) ? numbersOf(line) : std::vector<double>();
+    const std::vector<double> values =
+        lines.next(line) ? numbersBeforeComment(line) : std::vector<double>();
     if (!values.empty()) r.setVolume(values[0]);
     std::vector<double> concentrations(values.begin() + (values.empty() ? 0 : 1), values.end());
     r.setConcentrations(concentrations);
@@ -316,6 +414,6 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
     lines.next(line);
     if (std::atoi(line.c_str()) <= 0) continue;
     lines.next(line);
-    r.setVolumeHistory(numbersOf(line), timeStep);
+    r.setVolumeHistory(numbersBeforeComment(line), timeStep);
   }
 }

@@ -190,9 +190,12 @@ void routingclass::fillRiverflowRecords(bool attach) {
       record.catchmentArea = catchmentArea[c];
       const int row = FindTableRow(c, stepRunoff[0][col]);
       for (int t = 0; t <= tracers; ++t) record.flow_mm[t] = stepRunoff[t][col];
+      // What the channel still owes the soil is not there to be taken again.
+      const double owed = owedRiverWater ? owedRiverWater[col] : 0.0;
+      if (owed > 0.0) record.flow_mm[0] = std::max(0.0, stepRunoff[0][col] - owed);
       record.withdrawal = 0.0;
       record.accumulator = 0.0;
-      record.flowm3s = DepthToFlow(stepRunoff[0][col], catchmentArea[c], timeStep);
+      record.flowm3s = DepthToFlow(record.flow_mm[0], catchmentArea[c], timeStep);
       record.speed = wqtab[c].v[row];
     };
     for (int member : memberColumns[c]) fill(member);

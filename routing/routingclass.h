@@ -20,14 +20,15 @@ class RoutingDescriptionText;
 // The water that crossed the boundary of a routing element in its last step,
 // m^3. The element holds its channels and reservoirs; what it routes comes in
 // from its own subbasin, the subbasins of its channels, the elements above
-// and its inflows, and leaves at its outlet, to irrigation and river
-// withdrawals, and to its abstractions.
+// and its inflows, and leaves at its outlet, to irrigation withdrawals, to
+// the soil of river cells and to its abstractions.
 struct ElementWaterBalance {
   double received = 0.0;       // runoff of the subbasins and outflow of the elements above
   double externalInflow = 0.0; // inflow channels fed from outside the model
   double internalInflow = 0.0; // inflow channels an abstraction of the model feeds
   double translation = 0.0;    // water a queue gained (lost) where its delay changed
-  double withdrawn = 0.0;      // irrigation and river withdrawals
+  double withdrawn = 0.0;      // irrigation withdrawals
+  double toSoil = 0.0;         // what the soil of river cells took from the channels, owed or not
   double externalAbstraction = 0.0;
   double internalAbstraction = 0.0;
   double outflow = 0.0;
@@ -82,6 +83,11 @@ public:
   // field 3 (areaFraction) the subbasin's area value.
   virtual void SetIrrigationRecords(ZoneRecord* records);
   virtual void AttachRiverflowTable(ReinfiltrationRecord* table, int attachment);
+  // Per column (mm over the column, as the record's withdrawal) the river
+  // water the soil took that the channel has not yet given; the routing
+  // module owns it. Without it the channel gives, and books, what its
+  // runoff holds, no more.
+  void setOwedRiverWater(double* owed) { owedRiverWater = owed; }
   virtual void UpdateRiverflowTable();
   virtual int MaxStorageCount(int n) const;
   virtual int FindTableRow(int c, double q) const;
@@ -129,6 +135,8 @@ public:
                                   double qMinArg, double qMaxArg, double intervals,
                                   bool divideByAreaFactor);
   virtual void CheckBasinArea();
+  // The tables of the reservoirs and abstractions with their header lines.
+  void CreateOutputTables();
   virtual void WriteWQTable();
   virtual void SolveManningDepth(double flow, double width, double& depth, double& radius,
                                  double& velocity, int maxIterations, double manning,
@@ -158,6 +166,8 @@ public:
   double channelVolume() const;
   // m^3 in the reservoirs and lakes.
   double reservoirVolume() const;
+  // m^3 the channels owe the soil of the river cells.
+  double owedRiverVolume() const;
 
   // --- accessors ------------------------------------------------------------------
   int channelCount() const { return tributaries + summedTributaries + inflows; }
@@ -200,7 +210,8 @@ private:
 
   // Steps of Route (routing/channel_routing.cpp).
   void drawIrrigationFromTributaries();
-  void subtractWithdrawals(int c);
+  // Returns the volume the columns of channel c gave the soil, m^3.
+  double subtractWithdrawals(int c);
   void mixSummedChannel(int c);
   void takeChannelInput(int c, int col);
   void routeSubChannel(int c, int col, int s);
@@ -228,6 +239,8 @@ private:
   double channelVolumeFactor(int c) const;
   double summedAreaSum(int c) const;
   double columnsVolume() const;
+  // m^3 per mm of the runoff of column col in channel c.
+  double columnVolumeFactor(int c, int col) const;
   double channelInputVolume(int c) const;
   void writeReservoirState(FILE* f) const;
 
@@ -242,6 +255,7 @@ private:
   std::vector<TracerRecord>* tracerRecords = nullptr;
   ReinfiltrationRecord* riverflowTable = nullptr;
   int riverflowAttachment = 0;
+  double* owedRiverWater = nullptr;
   // Mixing of the summed channel in hand: index 0 its area weight, indices
   // 1 .. tracers the tracer sums; and the decay factor per tracer over the
   // delay of the sub-channel in hand.

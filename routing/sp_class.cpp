@@ -11,6 +11,7 @@
 
 #include "config/tracer_ini_class.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "core/string_helpers.h"
 #include "routing/routing_description.h"
 
@@ -94,6 +95,9 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
   if (first == std::string::npos || last == first) missing("file");
   outputFileName = ownText.substr(first, last == std::string::npos ? last : last - first);
   PrependDirectory(outputDirectory, outputFileName);
+  noteOutputFile(outputFileName, "the table of reservoir " + std::to_string(number) +
+                                     ", \"file =\" of SP " + std::to_string(number) +
+                                     " of [routing_model]");
 
   // A value must be a finite number: strtod takes "nan", "inf" and "1e999".
   const auto refuse = [&](const char* key, const std::string& value, const char* rule) {

@@ -4,6 +4,7 @@
 
 #include "core/diag_stream.h"
 #include "core/file_failure.h"
+#include "core/run_files.h"
 #include "routing/routingclass.h"
 
 namespace {
@@ -35,6 +36,8 @@ void routingclass::writeTableFile(int c) {
   std::string name = isInflowChannel(c) ? numbered("wq_tabZL.%.3d", channelCode[c])
                                         : numbered("wq_table.%.3d", channelColumn(c));
   prependDirectory(outputDirectory, name);
+  noteOutputFile(name, "the water-level-discharge table of channel " + std::to_string(c) +
+                           " of TG " + std::to_string(subbasinCode));
   FILE* file = std::fopen(name.c_str(), "w");
   // A table that is not written must not leave the run to end as a success.
   if (!file) {

@@ -146,6 +146,9 @@ public:
   // already had a state keeps its volumes and areas, a new one starts from
   // its area. A glacier in two subbasins ends the run with code 84.
   void build(const GlacierField& field, DiagStream& diag);
+  // The areas and volumes of a former run for the glaciers of the same
+  // codes.
+  void takeVolumes(const std::vector<Glacier>& stored);
   // The table of glacierized and free shares per subbasin 0 .. count.
   std::vector<GlacierSubbasin> subbasinTable(const GlacierField& field, int count) const;
   // Spreads the mass balance that a glacier lost with its area evenly over

@@ -66,10 +66,20 @@ void schneemodellklasse::registerDynamicGlacierGrids() {
     for (long r = first; r <= last; ++r)
       std::copy(from.grid[r] + 1, from.grid[r] + header.ncols + 1, copy.grid[r] + 1);
   }
-  // What the annual balance takes from the pack beside the glacier where
-  // the glacier covers the cell, for the water balance.
-  createGrid(packResetGrid, "SnowReset_onGlacier", "SnowReset_onGlacier", 0, 0.0, nodata,
-             firstSnowRow, lastSnowRow);
+  // For the water balance: what fell on the glacier's pack; what the annual
+  // balance takes from the pack beside the glacier (all of it where the
+  // glacier covers the cell) and what of the glacier's pack it turns into
+  // firn.
+  const std::pair<OwnGridName, const char*> booked[] = {
+      {glacierPrecipitationGrid, "Precipitation_onGlacier"},
+      {packResetGrid, "SnowReset_onGlacier"},
+      {firnSnowGrid, "SnowToFirn_onGlacier"}};
+  for (const auto& [g, name] : booked)
+    createGrid(g, name, name, 0, 0.0, nodata, firstSnowRow, lastSnowRow);
+  // What slides brought to (took from) the two packs of a cell, the
+  // glacier's by its share: the slides weigh them by their parts.
+  if (isSlide())
+    createGrid(slidSnowGrid, "", "snow_slides", 0, 0.0, nodata, firstSnowRow, lastSnowRow);
   for (OwnGridName g : {glacierSnowMeltGrid, glacierEvaporationGrid})
     createGrid(g, outputs[g].file,
                g == glacierSnowMeltGrid ? "SnowMelt_onGlacier" : "SnowEvaporation_onGlacier",
@@ -86,8 +96,7 @@ void schneemodellklasse::createFirnStack() {
   const long first = firstSnowRow, last = lastSnowRow;
   Stack read = nullptr;
   // Rank 0 holds every row; every process passes the same keep flag.
-  if (glacier.readGrids == 1)
-    glacier.firnLevels = readStack(o.file, read, true);
+  if (glacier.readGrids == 1) glacier.firnLevels = readStack(o.file, read, true);
   const int levels = glacier.firnLevels;
   firnStack = three_d_matrix(first, last, 1, header.ncols, levels, header.nrows);
   firnFirstRow = first;

@@ -73,6 +73,18 @@ void GlacierList::build(const GlacierField& field, DiagStream& diag) {
   }
 }
 
+void GlacierList::takeVolumes(const std::vector<Glacier>& stored) {
+  for (const Glacier& s : stored) {
+    const long k = indexOf(s.code);
+    if (k < 0) continue;
+    Glacier& g = list[static_cast<size_t>(k)];
+    g.area = s.area;
+    g.volume = s.volume;
+    g.oldArea = s.oldArea;
+    g.oldVolume = s.oldVolume;
+  }
+}
+
 std::vector<GlacierSubbasin> GlacierList::subbasinTable(const GlacierField& field,
                                                         int count) const {
   std::vector<GlacierSubbasin> table(static_cast<size_t>(count) + 1);

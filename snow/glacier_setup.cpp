@@ -104,6 +104,9 @@ void schneemodellklasse::setUpGlaciers() {
     glacierGridIndex = requireGrid("ice_firn");
   }
   glacierGrid = registry[glacierGridIndex].grid;
+  for (const int index : {glacierGridIndex, glacierCodesIndex})
+    builtOnceFrom(index, "the snow model builds the glaciers of every subbasin from it at set-up "
+                         "(dynamic glaciers then change it themselves)");
   // Rank 0 slides snow on the glaciers and moves dynamic glaciers over every
   // row; static glaciers need every row only here.
   if (fullGridOnRoot) {

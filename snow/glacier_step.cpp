@@ -26,10 +26,9 @@ void schneemodellklasse::updateMassBalance() {
   cells.forEach([&](long r, long c) {
     const double g = glacierFraction(r, c);
     if (!(g > 0.0)) return;
-    const double unload = canopyUnload ? canopyUnload[r][c] * (1.0 - g) : 0.0;
     double& mb = own(massBalanceGrid)[r][c];
-    mb += own(snowFractionGrid)[r][c] - unload + own(rainFractionGrid)[r][c] -
-          own(glacierSnowMeltGrid)[r][c] - own(firnMeltGrid)[r][c] - own(iceMeltGrid)[r][c];
+    mb += own(glacierPrecipitationGrid)[r][c] - own(glacierSnowMeltGrid)[r][c] -
+          own(firnMeltGrid)[r][c] - own(iceMeltGrid)[r][c];
     if (input) mb += deposit[r][c] + mobile[r][c] - input[r][c];
     if (evaporation) mb -= evaporation[r][c];
   });
@@ -58,8 +57,7 @@ void schneemodellklasse::sumGlacierMelt(std::vector<ExactSum>& melt) {
 // without glacier keeps nothing.
 void schneemodellklasse::routeGlacierRunoff(std::vector<ExactSum>& melt) {
   const char* call = "";
-  checkMPI(*diag, reduceExactSums(melt.data(), static_cast<int>(melt.size()), false, call),
-           call);
+  checkMPI(*diag, reduceExactSums(melt.data(), static_cast<int>(melt.size()), false, call), call);
   const size_t n = static_cast<size_t>(zones.zoneCount);
   SnowSeries& runoffSeries = series[glacierRunoffSeries];
   if (mpiRank == 0) {
@@ -125,6 +123,7 @@ bool schneemodellklasse::balanceDue() const {
 
 void schneemodellklasse::annualBalance() {
   packResetBooked = true;
+  const std::vector<double> heldBefore = glacierRunoffStorage();
   const double maxPack = glacier.maxSnowPackToCreateGlacier;
   Grid codes = glacierCodes;
   Grid codesOld = own(codesOldGrid);
@@ -145,6 +144,7 @@ void schneemodellklasse::annualBalance() {
       turnSnowIntoFirn(r, c, true);
       return;
     }
+    own(firnSnowGrid)[r][c] = own(glacierTotalGrid)[r][c];
     if (g < 1.0) {
       moveExcessOntoGlacier(r, c, g);
     } else {
@@ -172,9 +172,19 @@ void schneemodellklasse::annualBalance() {
   }));
   for (int index : moved) MPIScatterGrid(index);
   MPIScatterStack(grids[firnTotalGrid].index);
+  // The scatter fills only the cells each process owns; groundwater weighs
+  // its faces by the neighbours' glacier shares, so the halo must follow.
+  std::vector<Grid> scattered;
+  for (int index : moved) scattered.push_back(registry[index].grid);
+  MPIExchangeGridHalos(scattered);
+  MPIExchangeStackHalo(grids[firnTotalGrid].index, glacier.firnLevels);
   *diag << "DEBUG: glaciers changed, updating glaicerlist now..."
         << "[end-entry]";
   shareGlacierSubbasins();
+  // The storages keep their outflow per glacier area, whatever the area.
+  runoffExtentChange = glacierRunoffStorage();
+  for (size_t s = 0; s < runoffExtentChange.size() && s < heldBefore.size(); ++s)
+    runoffExtentChange[s] -= heldBefore[s];
   cells.forEach([&](long r, long c) {
     double& mb = own(massBalanceGrid)[r][c];
     double& old = own(oldMassBalanceGrid)[r][c];
@@ -201,6 +211,7 @@ void schneemodellklasse::moveExcessOntoGlacier(long r, long c, double g) {
   s -= excess * (1.0 - liquid);
   w -= excess * liquid;
   own(totalGrid)[r][c] = s + w;
+  own(packResetGrid)[r][c] = excess;
   own(massBalanceGrid)[r][c] += excess;
   transferLayeredSnow(r, c, false, 1.0, -excess, std::min(0.0, temperature[r][c]));
 }

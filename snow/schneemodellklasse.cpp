@@ -167,13 +167,13 @@ void schneemodellklasse::checkRanges() const {
 // Deposition scales a cell's snowfall by 1 + index: below -1 the snowfall
 // turns negative; a catchment mean other than 0 changes the snow that falls
 // on the catchment, which may be meant (drifting out of it) but rarely is.
-void schneemodellklasse::checkDepositionIndex() {
+void schneemodellklasse::checkDepositionIndex(const std::string& from) {
   const double nodata = header.nodata;
   const Grid index = depositionIndex;
   checkGridValues(
       cells, index, "deposition_index", [nodata](double d) { return d == nodata || d >= -1.0; },
       "must be -1 or more (the snowfall of a cell is multiplied by 1 + the index)",
-      depositionIndexCode);
+      depositionIndexCode, from);
   double sum = 0.0;
   double count = 0.0;
 #pragma omp parallel for schedule(runtime) reduction(+ : sum, count)
@@ -190,8 +190,9 @@ void schneemodellklasse::checkDepositionIndex() {
            "MPI_Allreduce of the deposition index");
   const double mean = sums[1] > 0.0 ? sums[0] / sums[1] : 0.0;
   if (std::fabs(mean) <= depositionMeanTolerance) return;
-  *diag << "WARNING: in modul " << moduleName << ": the grid \"deposition_index\" has a catchment "
-        << "mean of " << mean << ", not 0: the catchment gets about " << std::fabs(mean) * 100.0
+  *diag << "WARNING: in modul " << moduleName << ": the grid \"deposition_index\""
+        << (from.empty() ? "" : " read again from " + from) << " has a catchment mean of " << mean
+        << ", not 0: the catchment gets about " << std::fabs(mean) * 100.0
         << (mean > 0.0 ? " % more" : " % less")
         << " snow than falls on it. Give the grid a mean of 0 unless snow is meant to drift into "
            "or out of the catchment"
@@ -328,8 +329,10 @@ void schneemodellklasse::bindFixedInputs() {
     slope = whole("slope_angle");
   }
   if (isDeposition()) {
-    depositionIndex = required("deposition_index");
-    checkDepositionIndex();
+    const int index = requireGrid("deposition_index");
+    depositionIndex = registry[index].grid;
+    checkDepositionIndex("");
+    checkAgainOnRead(index, [this](const std::string& from) { checkDepositionIndex(from); });
   }
   if (isEnergyBalance()) {
     cloudiness = required("cloudiness");

@@ -64,7 +64,8 @@ struct PermafrostSettings {
 // "snow_storage_total", "days_snow", "snow_age", "snow_fraction",
 // "rain_fraction", "snowcover_outflow" and "melt_from_snowcover"; the
 // energy-balance methods (5, 6, 7, 11) "snowtemp", "surftemp" and
-// "EnergyBalance"; the slide methods (6 to 9, 12, 14) "input_mass",
+// "EnergyBalance"; the deposition methods (7, 9, 10, 11, 13, 14)
+// "snow_deposition"; the slide methods (6 to 9, 12, 14) "input_mass",
 // "mobile_mass", "deposition" and, on rank 0 over the whole grid,
 // "max_deposition" with the elevation order "elev_order_row" and
 // "elev_order_col". Snow slides run on rank 0 on gathered grids.
@@ -108,6 +109,9 @@ public:
   virtual int setRadiationCorrection(Grid grid);
   virtual Grid getSolidSnowStorage() const;
   virtual int setGlacierRunoffTable(double* table);
+  // Whether the glacier step of the current date closes the glaciers' year
+  // and so changes their extent.
+  virtual bool closesGlacierYear() const { return flowControl != 0 && balanceDue(); }
   // Seasonal sines of the day of the year, between their bounds.
   virtual double seasonalMeltFactor(long day, long month) const;
   virtual double seasonalIceRadiationFactor(long day, long month) const;
@@ -140,12 +144,18 @@ public:
 
   // Whether a glacier grid switched the glacier model on.
   bool hasGlacierGrid() const { return glacierGrid != nullptr; }
+  bool hasDynamicGlaciers() const { return glacierGrid && glacier.dynamic(); }
   // Rank 0, per subbasin 1 .. n in mm over the subbasin: the melt of the
   // last step that entered the glacier runoff storages (with the outflow of
   // the snow that lies on glaciers keeping their extent), and the water the
   // storages hold.
   const std::vector<double>& getGlacierMeltInput() const { return glacierMeltInput; }
   std::vector<double> glacierRunoffStorage() const;
+  // Rank 0, per subbasin in mm: what the runoff storages gained (lost) at
+  // the annual close of the last step because their glacier's share of the
+  // subbasin changed; they keep their outflow per glacier area. Empty when
+  // the last step closed no year.
+  const std::vector<double>& getRunoffExtentChange() const { return runoffExtentChange; }
   // For interception's rain/snow split.
   double getT0R() const { return t0r; }
   double getTranszone() const { return transzone; }
@@ -234,6 +244,10 @@ protected:
     snowFreeDaysGrid,
     snowCoverDaysGrid,
     packResetGrid,
+    depositedSnowGrid,
+    glacierPrecipitationGrid,
+    firnSnowGrid,
+    slidSnowGrid,
     ownGridCount
   };
   // The per-step factors of the day.
@@ -244,7 +258,8 @@ protected:
   // --- construction (snow/schneemodellklasse.cpp) -----------------------------
   void readSection();
   void checkRanges() const;
-  void checkDepositionIndex();
+  // from: the file the grid was read from during the run (empty at set-up).
+  void checkDepositionIndex(const std::string& from);
   void readMonthlyLine(std::array<double, 14>& table, const char* what);
   void readExtendedLines();
   // One output line group of the section: labels of the grid's file and
@@ -291,6 +306,16 @@ protected:
   void createFirnStack();
   void setUpPermafrost();
   GlacierField glacierField();
+  // --- the state of dynamic glaciers (snow/glacier_state.cpp) ------------------------
+  std::vector<int> glacierExtentIndices() const;
+  void writeGlacierExtent();
+  // Collective: the extent a former run left, when it left one, and the
+  // volumes of the state file.
+  void restoreGlaciers(const std::vector<Glacier>& volumes, bool volumesMissing);
+  // --- the state section (snow/snow_state_file.cpp) ----------------------------------
+  // Reads the section into the runoff storages and, on rank 0, the glacier
+  // volumes; returns whether it held them.
+  bool readStorageSection(const std::string& path, std::vector<Glacier>& volumes);
   // --- glacier cells (snow/glacier_cell.cpp) ---------------------------------------
   double glacierFraction(long r, long c) const;
   // What leaves the snow on the glacier part of a cell.
@@ -375,8 +400,8 @@ protected:
   double lwOutCorrection = 1.0;
   double enBalScaling = 1.0;
   bool fullGridOnRoot = false;
-  // The annual balance emptied the pack beside the glacier on fully
-  // glacierized cells in the step before.
+  // The annual balance filled the grids of what it moved, for the water
+  // balance of its step.
   bool packResetBooked = false;
   long firstSnowRow = 1;
   long lastSnowRow = 0;
@@ -442,7 +467,8 @@ protected:
   bool storageNameKept = false;
   // Per subbasin 1 .. n the glacier runoff storages; empty without glaciers.
   std::vector<double> qIceEls, qFirnEls, qSnowEls;
-  std::vector<double> glacierMeltInput; // rank 0, per subbasin
+  std::vector<double> glacierMeltInput;   // rank 0, per subbasin
+  std::vector<double> runoffExtentChange; // rank 0, per subbasin
   DayFactors factors;
   double partDay = 1.0, partNight = 0.0; // of steps above 720 minutes
 };

@@ -23,6 +23,7 @@ double schneemodellklasse::computeSnowCell(long r, long c, double t, double f, d
     rainfall = (1.0 - fraction) * p;
     if (isDeposition()) {
       const double d = depositionIndex[r][c] != nodata ? depositionIndex[r][c] : 0.0;
+      own(depositedSnowGrid)[r][c] += f * d * snowfall;
       p += d * snowfall;
       snowfall *= 1.0 + d;
     }

@@ -97,6 +97,9 @@ void schneemodellklasse::registerStorageGrids() {
 void schneemodellklasse::registerOutputGrids() {
   if (isSlide()) {
     if (mpiRank == 0) registerElevationOrder();
+    if (findGrid("max_deposition", 1) <= 0 || own(maxDepositionGrid))
+      builtOnceFrom(findGrid("slope_angle", 1),
+                    "the snow model derives the largest deposition of every cell from it at set-up");
     const std::pair<OwnGridName, const char*> slides[] = {{inputMassGrid, "input_mass"},
                                                           {mobileMassGrid, "mobile_mass"},
                                                           {depositionGrid, "deposition"}};
@@ -110,6 +113,11 @@ void schneemodellklasse::registerOutputGrids() {
                                                         {meltGrid, "melt_from_snowcover"}};
   for (const auto& [g, name] : fluxes)
     createGrid(g, outputs[g].file, name, outputs[g].writeCode, 0.0, header.nodata, firstSnowRow,
+               lastSnowRow);
+  // What the wind brought to (took from) a cell's snowfall, for the water
+  // balance.
+  if (isDeposition())
+    createGrid(depositedSnowGrid, "", "snow_deposition", 0, 0.0, header.nodata, firstSnowRow,
                lastSnowRow);
 }
 

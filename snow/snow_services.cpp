@@ -239,6 +239,7 @@ void schneemodellklasse::initTracers(int& errorCode, int tracerCount,
       const int index = findGrid(names[0], 1);
       tracerInput[j] = registry[index > 0 ? index : requireGrid(names[1])].grid;
     }
+    if (readStorageGrids == 1) readTracerStores();
   });
 }
 
@@ -248,6 +249,7 @@ void schneemodellklasse::freeTracers() {
 
 void schneemodellklasse::releaseModule() {
   if (flowControl > 0) {
+    if (modelobject::writeStorage != 0 && storageNameKept) writeGlacierExtent();
     if (modelobject::writeStorage != 0) writeStorage(true);
     releaseStatistics();
     releaseGrids();

@@ -32,7 +32,9 @@ void schneemodellklasse::computeGlacierStep(long minute, long hour, long day, lo
                                                  currentDate.day, currentDate.hour,
                                                  currentDate.minute, 1);
   if (packResetBooked) {
-    cells.forEach([&](long r, long c) { own(packResetGrid)[r][c] = 0.0; });
+    cells.forEach(
+        [&](long r, long c) { own(packResetGrid)[r][c] = own(firnSnowGrid)[r][c] = 0.0; });
+    runoffExtentChange.clear();
     packResetBooked = false;
   }
   if (balanceDue()) annualBalance();
@@ -51,7 +53,8 @@ void schneemodellklasse::copyResponseUnits() {
     copied.insert(copied.end(), {own(snowTemperatureGrid), own(surfaceTemperatureGrid)});
   if (isSlide())
     copied.insert(copied.end(), {own(inputMassGrid), own(mobileMassGrid), own(depositionGrid)});
-  for (OwnGridName g : {firnMeltGrid, iceMeltGrid, glacierSnowMeltGrid})
+  for (OwnGridName g : {depositedSnowGrid, firnMeltGrid, iceMeltGrid, glacierSnowMeltGrid,
+                        glacierPrecipitationGrid})
     if (own(g)) copied.push_back(own(g));
   unitCopies.copy(copied, {});
 }
@@ -64,6 +67,7 @@ void schneemodellklasse::slideSnow() {
   if (own(glacierSolidGrid))
     moved.insert(moved.end(), {"SolidSnowStorage_onGlacier", "LiquidSnowStorage_onGlacier",
                                "TotalSnowStorage_onGlacier"});
+  if (own(slidSnowGrid)) moved.push_back("snow_slides");
   for (const char* name : moved) MPIGatherGrid(requireGrid(name));
   if (mpiRank == 0) slideOnRoot();
   for (const char* name : moved) MPIScatterGrid(requireGrid(name));
@@ -99,6 +103,17 @@ void schneemodellklasse::slideOnRoot() {
     p.solid[r][c] = to - liquid;
     p.total[r][c] = p.solid[r][c] + p.liquid[r][c];
   };
+  // The water balance follows the pack beside the glacier over the whole
+  // cell and the glacier's over its share.
+  const Grid slid = own(slidSnowGrid);
+  auto packs = [&](long r, long c) {
+    const double g = fraction(r, c);
+    return s[r][c] + w[r][c] + g * (onGlacier.solid[r][c] + onGlacier.liquid[r][c]);
+  };
+  if (slid)
+    for (long r = 1; r <= rows; ++r)
+      for (long c = 1; c <= cols; ++c)
+        if (zone[r][c] != nodata) slid[r][c] = -packs(r, c);
   const long dr[] = {-1, 0, 0, 1};
   const long dc[] = {0, -1, 1, 0};
   for (long vr = 1; vr <= rows; ++vr)
@@ -155,6 +170,7 @@ void schneemodellklasse::slideOnRoot() {
       const double g = fraction(r, c);
       if (g < 1.0) resize(outside, r, c, s[r][c] + w[r][c] + added);
       if (g > 0.0) resize(onGlacier, r, c, onGlacier.solid[r][c] + onGlacier.liquid[r][c] + added);
+      if (slid) slid[r][c] += packs(r, c);
     }
 }
 

@@ -1,5 +1,6 @@
 // The snow model's section of the state file: the contents of the three
-// linear storages of glacier runoff per subbasin. Values are written in
+// linear storages of glacier runoff per subbasin and, for dynamic glaciers,
+// the areas and volumes of every glacier. Values are written in
 // their shortest exact form, so that a warm start goes on where the former
 // run stopped; "%lf" readers still parse them.
 #include <cmath>
@@ -11,6 +12,8 @@
 #include "core/ascii_grid_text.h"
 #include "core/diag_stream.h"
 #include "core/line_reader.h"
+#include "core/run_files.h"
+#include "core/string_helpers.h"
 #include "snow/schneemodellklasse.h"
 
 namespace {
@@ -33,16 +36,31 @@ template <typename Number> bool leadingNumber(const std::string& line, Number& v
   return true;
 }
 
+const char* const glacierCountLabel = "(number of glaciers)";
+
 } // namespace
 
 void schneemodellklasse::readStorage(const std::string* fileName, int mode) {
   if (flowControl == 0 || !fileName) return;
   storageFileName = *fileName;
   storageNameKept = true;
+  std::vector<Glacier> volumes;
+  bool volumesRead = false;
+  if (mode == 1) {
+    std::string path = storageFileName;
+    prependDirectory(inputDirectory, path);
+    volumesRead = readStorageSection(path, volumes);
+  }
+  // The glaciers' state grids come with the extent of the last close.
+  if ((mode == 1 || mode == 3) && glacier.dynamic() && glacier.readGrids == 1)
+    restoreGlaciers(volumes, mode == 1 && !volumesRead);
+}
+
+bool schneemodellklasse::readStorageSection(const std::string& path,
+                                            std::vector<Glacier>& volumes) {
   const size_t n = static_cast<size_t>(zones.zoneCount);
-  if (mode != 1 || qIceEls.size() <= n || qFirnEls.size() <= n || qSnowEls.size() <= n) return;
-  std::string path = storageFileName;
-  prependDirectory(inputDirectory, path);
+  if (qIceEls.size() <= n || qFirnEls.size() <= n || qSnowEls.size() <= n) return false;
+  noteInputFile(path, "the state file that [snow_model] starts from");
   // Closed on every way out, also when a mismatch ends the run.
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(std::fopen(path.c_str(), "r"),
                                                                std::fclose);
@@ -53,7 +71,7 @@ void schneemodellklasse::readStorage(const std::string* fileName, int mode) {
     *diag << "WARNING: in snow/glacier model: error opening storage content file " << path
           << "[end-entry]";
     *diag << coldStart << "[end-entry]";
-    return;
+    return false;
   }
   std::string line;
   bool found = false;
@@ -63,7 +81,7 @@ void schneemodellklasse::readStorage(const std::string* fileName, int mode) {
     *diag << "WARNING: in snow/glacier model: [snow_model] not found in storage content file "
           << path << "[end-entry]";
     *diag << coldStart << "[end-entry]";
-    return;
+    return false;
   }
   const double missing = header.nodata;
   auto nextLine = [&] { return readLine(file, line) == LineRead::line; };
@@ -92,6 +110,27 @@ void schneemodellklasse::readStorage(const std::string* fileName, int mode) {
       }
       (*tables[t])[k] = value;
     }
+  // Rank 0 writes the glaciers; a section of an earlier version ends here.
+  long glaciers = 0;
+  if (mpiRank != 0 || !glacier.dynamic() || !nextLine() ||
+      line.find(glacierCountLabel) == std::string::npos || !leadingNumber(line, glaciers))
+    return false;
+  for (long k = 1; k <= glaciers; ++k) {
+    const std::vector<double> values =
+        nextLine() ? numbersBeforeComment(line) : std::vector<double>();
+    if (values.size() < 5)
+      storageMismatch("the areas and volumes of glacier " + std::to_string(k) + " of " +
+                          std::to_string(glaciers),
+                      5.0, static_cast<double>(values.size()));
+    Glacier g;
+    g.code = static_cast<int>(values[0]);
+    g.area = values[1];
+    g.volume = values[2];
+    g.oldArea = values[3];
+    g.oldVolume = values[4];
+    volumes.push_back(g);
+  }
+  return true;
 }
 
 void schneemodellklasse::writeStorage(bool append) {
@@ -116,6 +155,19 @@ void schneemodellklasse::writeStorage(bool append) {
       value[formatGridValue(index < table.size() ? table[index] : 0.0, value)] = '\0';
       ok = std::fprintf(file, "%d\t%s%s", k, value, storageLabels[t]) > 0;
     }
+  // The glacier list lives on rank 0.
+  if (ok && mpiRank == 0 && glacier.dynamic()) {
+    const std::vector<Glacier>& list = glacierList.glaciers();
+    ok = std::fprintf(file, "%zu %s\n", list.size(), glacierCountLabel) > 0;
+    for (const Glacier& g : list) {
+      ok = ok && std::fprintf(file, "%d", g.code) > 0;
+      for (double v : {g.area, g.volume, g.oldArea, g.oldVolume}) {
+        value[formatGridValue(v, value)] = '\0';
+        ok = ok && std::fprintf(file, "\t%s", value) > 0;
+      }
+      ok = ok && std::fputs(" (glacier code, area, volume, old area and old volume)\n", file) >= 0;
+    }
+  }
   ok = ok && std::fputs("\n", file) >= 0;
   ok = std::fclose(file) == 0 && ok;
   if (ok) return;

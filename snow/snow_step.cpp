@@ -49,14 +49,16 @@ void schneemodellklasse::interpolateMonthlyTables(long day, long month) {
 void schneemodellklasse::computeCell(long r, long c) {
   const double t = temperature[r][c];
   const double g = glacierFraction(r, c);
+  // Level 0 of the layers' liquid keeps what the slides released after the
+  // soil's step until the soil takes it in.
   if (layeredSnow) {
-    layerLiquid[r][c][0] = 0.0;
     if (snowEvaporation && snowEvaporation[r][c] > 0.0)
       transferLayeredSnow(r, c, false, 1.0, -snowEvaporation[r][c], t);
   }
   own(outflowGrid)[r][c] = 0.0;
   if (own(glacierSnowMeltGrid)) own(glacierSnowMeltGrid)[r][c] = 0.0;
   own(meltGrid)[r][c] = 0.0;
+  if (own(depositedSnowGrid)) own(depositedSnowGrid)[r][c] = 0.0;
   snowAgeAndAlbedo(r, c, t, 2.5, false);
   if (glacierGrid) {
     own(firnMeltGrid)[r][c] = own(iceMeltGrid)[r][c] = 0.0;
@@ -66,6 +68,11 @@ void schneemodellklasse::computeCell(long r, long c) {
       // cell has its concentration.
       mixTracersIn(r, c);
       glacierCell(r, c, g);
+      // The canopy unloads onto the part beside the glacier only.
+      if (own(glacierPrecipitationGrid))
+        own(glacierPrecipitationGrid)[r][c] =
+            own(snowFractionGrid)[r][c] - (canopyUnload ? canopyUnload[r][c] * (1.0 - g) : 0.0) +
+            own(rainFractionGrid)[r][c];
       for (const std::unique_ptr<SubmodelTracer>& t : tracers)
         t->concflux[r][c] = t->concstor[r][c];
     }
@@ -73,7 +80,8 @@ void schneemodellklasse::computeCell(long r, long c) {
   if (!(g > 0.0)) {
     mixTracersIn(r, c);
     snowSequence(r, c, canopyUnload ? canopyUnload[r][c] : 0.0, outsidePack());
-    for (OwnGridName k : {glacierSolidGrid, glacierLiquidGrid, glacierTotalGrid})
+    for (OwnGridName k :
+         {glacierSolidGrid, glacierLiquidGrid, glacierTotalGrid, glacierPrecipitationGrid})
       if (own(k)) own(k)[r][c] = 0.0;
     tracersOut(r, c, own(outflowGrid)[r][c]);
   }

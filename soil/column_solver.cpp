@@ -230,6 +230,9 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   double excess = std::max(0.0, supply - infiltrated);
   ponding = std::min(excess, forcing.maxPonding);
   excess -= ponding;
+  // The pack's surplus runs off at the pack's concentration, not with the
+  // surface water, which must not give its mass twice.
+  const double surfaceRunoff = excess;
   excess += snowSurplus;
   packWater.surplus = snowSurplus;
   budget.snowReleased += snowReleased;
@@ -239,8 +242,8 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
 
   moveTable(table, budget, saturatedLoss);
   if (solutes.count() > 0) {
-    const SurfaceWater surface{pondAtStart, input,  pondAtStart - pond,          macropores,
-                               infiltrated, excess, forcing.surfaceWater / steps};
+    const SurfaceWater surface{pondAtStart, input,         pondAtStart - pond,          macropores,
+                               infiltrated, surfaceRunoff, forcing.surfaceWater / steps};
     solutes.transportSolutesInColumn(c, surface, macroporeWater.data(), baseflow.data(),
                                      drainageRate, c.tableLayer(), dt, packWater);
   }

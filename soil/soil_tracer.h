@@ -33,9 +33,14 @@ struct SoilTracer {
   // surface routing registers under that name without silting-up).
   Grid landRunoff = nullptr;
   Grid landStored = nullptr;
+  // With silting-up, which moves the water on the land into the water
+  // input: that input's concentration, silting-up's store after its step.
+  Grid siltedInput = nullptr;
   // With the layered snow model, "concstor_tracer_%d_snowpack": the
-  // concentration of the pack's water.
+  // concentration of the pack's water; and that of the snow the snow model
+  // holds, with which what it adds to the pack enters.
   Grid pack = nullptr;
+  Grid snowfall = nullptr;
   int packIndex = 0;
   double decay = 1.0;                 // factor per sub-step
   std::unique_ptr<PointSeries> point; // on the process of the control cell

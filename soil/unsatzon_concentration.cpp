@@ -66,6 +66,10 @@ void unsatzonmodellklasse::computeFlowTimeDistribution() {
   const size_t n = static_cast<size_t>(zones.zoneCount);
   const int index = findGrid("flow_times");
   flowTimes = index > 0 ? registry[index].grid : nullptr;
+  if (flowTimes)
+    builtOnceFrom(index, "the unsaturated zone turns its flow times (s) into whole time steps in "
+                         "place and builds the flow-time zones of every subbasin from them at "
+                         "set-up");
   longestFlowTime.assign(n + 1, 1.0);
   if (flowTimes) convertFlowTimes(flowTimes, longestFlowTime);
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier");

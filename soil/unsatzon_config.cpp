@@ -9,6 +9,7 @@
 #include "config/section_reader.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "core/string_helpers.h"
 #include "soil/unsatzonmodellklasse.h"
 #include "submodel/subbasin_table.h"
@@ -165,7 +166,10 @@ void unsatzonmodellklasse::readModelSection() {
   readControlValuePair(controlFile, "%ld%ld", settings.controlRow, settings.controlColumn,
                        "control_row/column for control point in ");
   read(pointFileEntries(settings));
-  for (std::string& name : settings.pointFiles) prependDirectory(outputDirectory, name);
+  for (std::string& name : settings.pointFiles) {
+    prependDirectory(outputDirectory, name);
+    noteOutputFile(name, "a control-point file of [unsatzon_model]");
+  }
   checkControlPoint();
   checkMethod();
   readSubbasinTable();
@@ -178,6 +182,9 @@ void unsatzonmodellklasse::readModelSection() {
                        "distance and ponding grids) or 3 (state grids without the state file)",
                        settingCode);
   storageFileName = settings.storageFile + "_" + std::to_string(mpiRank);
+  std::string statePath = storageFileName;
+  prependDirectory(outputDirectory, statePath);
+  noteOutputFile(statePath, "the state file of [unsatzon_model]");
   closeModelSection();
 }
 
@@ -310,6 +317,7 @@ void unsatzonmodellklasse::readHeatTransfer() {
       int unused[2] = {0, 0};
       readEntries(*this, controlFile, heatEntries(h, unused));
       prependDirectory(outputDirectory, h.temperatureFile);
+      noteOutputFile(h.temperatureFile, "the control-point file of [heat_transfer]");
       // The top layer's accuracy alone would split a step without end when
       // it and the surface are almost equally warm.
       if (!(h.constants[dTModShortestStep] > 0.0)) {

@@ -245,7 +245,11 @@ void unsatzonmodellklasse::fillIrrigationGrids() {
   for (long r = header.firstRow; r <= header.lastRow; ++r)
     for (long c = 1; c <= header.ncols; ++c) {
       const double code = irrigationCodes[r][c];
-      if (!isOwnValidCell(r, c) || code == nodata || code < 1.0 || code > count) continue;
+      if (!isOwnValidCell(r, c)) continue;
+      if (code == nodata || code < 1.0 || code > count) {
+        low[r][c] = high[r][c] = nodata;
+        continue;
+      }
       const IrrigationRecord& record = irrigation[static_cast<size_t>(code)];
       const soil_class& soil = table[static_cast<size_t>(soilTypes[r][c])];
       const double wet = record.method == irrigationByEtrEtpRatio
@@ -254,4 +258,28 @@ void unsatzonmodellklasse::fillIrrigationGrids() {
       low[r][c] = soil.thetaFromSuction(1, record.psiDry);
       high[r][c] = soil.thetaFromSuction(1, wet);
     }
+}
+
+void unsatzonmodellklasse::followGridsReadDuringRun() {
+  builtOnceFrom(findGrid("soil_types", 1),
+                "the unsaturated zone lays out the layers, the water and the groundwater table of "
+                "every cell's soil column by its soil type at set-up");
+  builtOnceFrom(findGrid("slope_angle", 1),
+                "the unsaturated zone keeps the tangent of every cell's slope from set-up (lake "
+                "method 2 flattens the lakes in it)");
+  if (lakeCodes)
+    builtOnceFrom(findGrid("lake_codes", 1),
+                  "the unsaturated zone fills the soil of the lake cells at set-up");
+  const auto levels = [this] {
+    fillDrainageAndClayLevels();
+    for (const auto& [r, c] : lakeCellsWithoutDrains) drainageLevel[r][c] = -1.0;
+  };
+  if (drainageLevel) rebuildOnRead(findGrid("drainage_depth", 1), levels);
+  if (clayLevel) rebuildOnRead(findGrid("clay_depth", 1), levels);
+  if (irrigationCodes) {
+    rebuildOnRead(findGrid("irrigation_codes", 1), [this] { fillIrrigationGrids(); });
+    // Irrigation by the ratio of evapotranspirations stops at the land use's
+    // dry-stress suction.
+    rebuildOnRead(findLanduseCodeGrid(), [this] { fillIrrigationGrids(); });
+  }
 }

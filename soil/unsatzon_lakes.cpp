@@ -88,5 +88,10 @@ void unsatzonmodellklasse::initLakeModel(const std::string& section) {
       if (drainageLevel) drainageLevel[r][c] = -1.0;
       if (irrigationAmounts) irrigationAmounts[r][c] = 0.0;
     }
+  if (method == 2 && drainageLevel)
+    for (long r = header.firstRow; r <= header.lastRow; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        if (isOwnValidCell(r, c) && lakes[r][c] >= 0.0 && (coldStart || ponding[r][c] > threshold))
+          lakeCellsWithoutDrains.emplace_back(r, c);
   if (method == 2) MPIGatherGrid(2);
 }

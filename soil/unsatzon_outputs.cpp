@@ -134,16 +134,18 @@ void unsatzonmodellklasse::buildOptionTag() {
 // the glacier runoff; with glaciers whose extent follows their mass balance
 // the water the soil gains or loses under them gets its own statistic.
 void unsatzonmodellklasse::setUpGlaciers() {
-  const int iceIndex = findGrid("ice_firn");
-  const int massIndex = findGrid("GlacierMassBalance");
-  if (iceIndex == 0 && massIndex == 0) return;
-  const int cellsIndex = findGrid("GlacierizedCells");
-  const bool dynamic = cellsIndex > 0 && massIndex > 0;
-  if (!dynamic && iceIndex == 0) return;
-  const int glacierIndex = dynamic ? cellsIndex : iceIndex;
+  glacierIndex = findGlacierGrid();
+  if (glacierIndex == 0) return;
+  dynamicGlacier = glacierIndex == findGrid("GlacierizedCells", 1) &&
+                   findGrid("GlacierMassBalance", 1) > 0;
   glacier = registry[glacierIndex].grid;
-  if (dynamic) createImmobilisedStatistic();
+  if (dynamicGlacier) createImmobilisedStatistic();
+  updateGlacierZones();
+}
 
+// Rank 0 holds the glacier grid whole.
+void unsatzonmodellklasse::updateGlacierZones() {
+  if (getFlowControl() == 0 || routingOnly || !glacier) return;
   glacierZones.assign(static_cast<size_t>(zones.zoneCount) + 1, GlacierZone{});
   if (mpiRank == 0) {
     const GridRegistryEntry& cells = registry[glacierIndex];
@@ -155,7 +157,7 @@ void unsatzonmodellklasse::setUpGlaciers() {
         if (zone[r][c] == header.nodata) continue;
         GlacierZone& z = glacierZones[static_cast<size_t>(zones.indexOf(zones.grid[r][c]))];
         // The codes 1 (ice) and 2 (firn) of static glaciers cover the cell.
-        const double g = dynamic ? glacier[r][c] : std::min(glacier[r][c], 1.0);
+        const double g = dynamicGlacier ? glacier[r][c] : std::min(glacier[r][c], 1.0);
         if (g > 0.0) {
           z.hasGlacier = true;
           z.glacierSum += g;

@@ -23,7 +23,9 @@ constexpr double fullLake = 1.0;
 void unsatzonmodellklasse::setUpRivers() {
   rivers.depth = registry[requireGrid("river_depth")].grid;
   rivers.width = registry[requireGrid("river_width")].grid;
-  rivers.links = registry[requireGrid("river_links")].grid;
+  const int links = requireGrid("river_links");
+  rivers.links = registry[links].grid;
+  builtOnceFrom(links, "the unsaturated zone lists the river cells of every subbasin's link once");
   rivers.leakage = registry[requireGrid("kolmation")].grid;
   const int code = catchExitCode([&] {
     createStatistic(statGWIN, "re-infiltration from rivers [mm per Zone]", 6);

@@ -28,10 +28,14 @@ struct SoilFault {
 
 void unsatzonmodellklasse::setInitialState() {
   checkSoilTypes();
-  if (settings.readGrid == 1 || settings.readGrid == 3)
+  if (settings.readGrid == 1 || settings.readGrid == 3) {
     readStateGrids();
-  else
+    computeRootZoneFromState();
+    readIrrigationState();
+  } else {
     computeColumns();
+    computeRootZoneFromState();
+  }
   fillIrrigationGrids();
 }
 
@@ -63,6 +67,81 @@ void unsatzonmodellklasse::checkSoilTypes() {
     throw soilTypeCode;
   });
   shareExitCode(*diag, code);
+}
+
+// Irrigation by demand runs before the soil: it starts from the amount of
+// the step before and the root zone's moisture that the soil's last step
+// left, both of which a warm start takes from the grids a former run wrote.
+void unsatzonmodellklasse::readIrrigationState() {
+  if (!irrigationAmounts) return;
+  const IrrigationTable& irrigation = *context.irrigationTable;
+  const bool byDemand = std::any_of(irrigation.begin() + 1, irrigation.end(), [](const auto& r) {
+    return r.method == irrigationBySuction || r.method == irrigationByEtrEtpRatio;
+  });
+  const struct {
+    Grid grid;
+    int line;
+    const char* label;
+    const char* effect;
+  } grids[] = {
+      {irrigationAmounts, lineIRRIG, "IRRIG", "starts as if no water was given in the step before"},
+      {registry[findGrid("SB_1_grid", 1)].grid, lineSB05, "SB05",
+       "takes the root zone's moisture from the soil state over the roots of its first day"}};
+  for (const auto& g : grids) {
+    const NamedOutput& line = settings.grids[g.line];
+    if (initialStateFileExists(line.name)) {
+      readStateGrid(g.grid, line);
+    } else if (byDemand) {
+      *diag << "WARNING: no grid " << line.name
+            << " of a former run in the directory of the initial states: irrigation by "
+               "demand "
+            << g.effect << "; write " << g.label
+            << " with the state for a warm start equal to a run through"
+            << "[end-entry]";
+    }
+  }
+}
+
+// Irrigation by demand runs before the soil's first step and reads the
+// root zone's moisture: the state the soil starts from gives it, over the
+// roots of the first day.
+void unsatzonmodellklasse::computeRootZoneFromState() {
+  SolverGrids grids;
+  grids.rootZoneWater = registry[findGrid("SB_1_grid", 1)].grid;
+  grids.rootZoneSuction = registry[findGrid("MeanThetaInRootZone", 1)].grid;
+  grids.columnWater = registry[findGrid("SB_2_grid", 1)].grid;
+  grids.rootDepthOutput = registry[findGrid("ROOTgrid", 1)].grid;
+  const std::vector<landuse_class>* table = context.landuseTable;
+  const ModelDate& day = startDate;
+  forEachOwnColumn([&](long r, long c, const soil_class& soil) {
+    // As the solver takes them: the deepest root of the layers with a land
+    // use, none shallower than the top layer.
+    double root = 0.0;
+    for (int k = 1; k <= landuseLayers; ++k) {
+      const double index = landuse[static_cast<size_t>(k)][r][c];
+      if (!table || !(index >= 1.0 && index < static_cast<double>(table->size()))) continue;
+      const landuse_class& use = (*table)[static_cast<size_t>(index)];
+      root = std::max({root, soil.getThickness(1),
+                       use.getRootDepthByDate(diag, day.day, day.month, day.year, k, r, c)});
+    }
+    storeRootZone(grids, r, c, soil, theta[r][c], root);
+  });
+}
+
+void unsatzonmodellklasse::storeRootZone(const SolverGrids& grids, long r, long c,
+                                         const soil_class& soil, const double* water,
+                                         double root) const {
+  const int n = soil.getLayerCount();
+  const double* d = soil.getThicknessArray();
+  const double* thetaSat = soil.getThetaSatArray();
+  const double nodata = header.nodata;
+  const double rootWater =
+      root > 0.0 ? waterInDepthRange(0.0, root, n, d, thetaSat, water, 1, nodata) / root : water[1];
+  grids.rootZoneWater[r][c] = rootWater;
+  grids.rootZoneSuction[r][c] = soil.suctionFromTheta(1, rootWater);
+  grids.columnWater[r][c] =
+      waterInDepthRange(0.0, 9999.0, n, d, thetaSat, water, 1, nodata) * 1000.0;
+  grids.rootDepthOutput[r][c] = root * 1000.0;
 }
 
 // Readgrid 0 puts the table at the top of the layer that ini_gw_level

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -153,6 +154,7 @@ int unsatzonmodellklasse::writeStorageFile(bool append) {
 void unsatzonmodellklasse::readStorageFile() {
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);
+  noteInputFile(path, "the state file that [unsatzon_model] starts from");
   std::FILE* file = std::fopen(path.c_str(), "rt");
   if (!file) {
     *diag << "FATAL: error opening storage content file " << path << "[end-entry]";

@@ -10,7 +10,8 @@ void unsatzonmodellklasse::readGroundwaterHeads(long year, long month, long day,
   if (getFlowControl() == 0 || routingOnly) return;
   if (!stepGridsTaken) {
     stepGridsTaken = true;
-    const int headIndex = findGrid("gw_head_1");
+    // Groundwater registers it after this module's stacks.
+    const int headIndex = findGrid("gw_head_1", 1);
     groundwaterHead = headIndex > 0 ? registry[headIndex].grid : nullptr;
   }
   reportModelTime(minute, hour, day, month, year);
@@ -31,6 +32,7 @@ void unsatzonmodellklasse::readGroundwaterHeads(long year, long month, long day,
   if (!externalTableBooked) resetBalance();
   externalTableBooked = false;
   for (std::unique_ptr<SoilTracer>& t : soilTracers) t->tracer.statistic->resetZones();
+  takeSiltedInputConcentrations();
   broadcastReinfiltrationRecords();
 }
 

@@ -325,10 +325,9 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   long homeColumn = c;
   reinfiltrationExchange.homeOf(homeRow, homeColumn);
   ConvergenceLog log(*diag, failure, homeRow, homeColumn, date);
-  solver.dumpCell = dumpControl.active()
-                        ? DumpCell{&dumpControl, mpiRank,  homeRow,  homeColumn,
-                                   date.year,    date.month, date.day, date.hour}
-                        : DumpCell{};
+  solver.dumpCell = dumpControl.active() ? DumpCell{&dumpControl, mpiRank,    homeRow,  homeColumn,
+                                                    date.year,    date.month, date.day, date.hour}
+                                         : DumpCell{};
   solver.layerDetail = homeRow == settings.controlRow && homeColumn == settings.controlColumn;
   solver.solve(stepSettings, forcing, table, pond, budget, mpiRank == 0 ? &log : nullptr);
   if (solver.layerDetail && !controlEtr.empty()) {
@@ -375,18 +374,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
           solver.transpiration[static_cast<size_t>(k)];
   if (g.realEvaporation) g.realEvaporation[r][c] += budget.evaporation;
 
-  // Root zone and column water of the new state.
-  const double root = budget.deepestRoot;
-  const double* thetaNew = column.theta0;
-  const double rootWater =
-      root > 0.0
-          ? waterInDepthRange(0.0, root, n, column.d, column.thetaSat, thetaNew, 1, nodata) / root
-          : thetaNew[1];
-  g.rootZoneWater[r][c] = rootWater;
-  g.rootZoneSuction[r][c] = soil.suctionFromTheta(1, rootWater);
-  g.columnWater[r][c] =
-      waterInDepthRange(0.0, 9999.0, n, column.d, column.thetaSat, thetaNew, 1, nodata) * 1000.0;
-  g.rootDepthOutput[r][c] = root * 1000.0;
+  storeRootZone(g, r, c, soil, column.theta0, budget.deepestRoot);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -120,6 +121,10 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
       t.pack[r][c] = r >= header.firstRow && r <= header.lastRow && isOwnValidCell(r, c)
                          ? record.soilIni
                          : nodata;
+  // The snow model's store; without the snow model the water coming in.
+  int snow = findGrid("concstor_tracer_" + number + "_snow_model", 1);
+  if (snow == 0) snow = findGrid(flux + "irrigation", 1);
+  t.snowfall = registry[snow > 0 ? snow : requireGrid(flux + "input")].grid;
   const std::string packName = "concstor_tracer_" + number + "_snowpack";
   t.packIndex = freeIndex(packName);
   registerGrid(t.packIndex, stem + "snowp" + extension, t.pack, nullptr, 0, packName,
@@ -177,6 +182,7 @@ void unsatzonmodellklasse::createTracerPointFile(int k, SoilTracer& t) {
   if (!ownsControlPoint()) return;
   const TracerRecord& record = t.tracer.record;
   const std::string file = record.path + record.name.substr(0, 3) + "point." + record.statExt;
+  noteOutputFile(file, "the control-point file of tracer " + record.name);
   std::FILE* f = std::fopen(file.c_str(), "wt");
   bool written = f != nullptr;
   if (f) {
@@ -220,6 +226,28 @@ void unsatzonmodellklasse::takeLandTracerGrids() {
   }
 }
 
+// Surface routing writes the concentration of the water it leaves on the
+// land into the same store in every sub-step; the water silting-up passed
+// on is shared among the sub-steps at the concentration it had.
+void unsatzonmodellklasse::takeSiltedInputConcentrations() {
+  if (soilTracers.empty() || !solverGrids.siltingRunoff) return;
+  takeLandTracerGrids();
+  const double nodata = header.nodata;
+  for (std::unique_ptr<SoilTracer>& tracer : soilTracers) {
+    SoilTracer& t = *tracer;
+    if (!t.landStored) continue;
+    if (!t.siltedInput) {
+      t.siltedInput = matrix(t.firstRow, t.lastRow, 1, header.ncols, header.nrows);
+      for (long r = t.firstRow; r <= t.lastRow; ++r)
+        std::fill_n(t.siltedInput[r] + 1, header.ncols, nodata);
+    }
+#pragma omp parallel for schedule(runtime)
+    for (long r = header.firstRow; r <= header.lastRow; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        if (isOwnValidCell(r, c)) t.siltedInput[r][c] = t.landStored[r][c];
+  }
+}
+
 void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
                                        const RiverOffer* river, const LandWater& land) {
   ColumnSolutes& solutes = solver.solutes;
@@ -238,8 +266,12 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
                              ? storage * 1000.0 * std::max(0.0, thickness - depth)
                              : 0.0;
   // What the snow model added to the pack since the column left it has the
-  // concentration of the water input; what it took leaves an evaporating
-  // tracer's concentration as it was.
+  // concentration of the snow it holds, which took up the snowfall (not that
+  // of the soil's water input, which may be the snow's outflow, none on a
+  // cold day). What it took, melt or sublimation, takes the pack's tracer
+  // with it, as the snow model's own store keeps its concentration: its melt
+  // comes back with the snow's outflow, and kept behind it would be counted
+  // twice.
   const double packNow = packWaterLeft ? packWater(r, c) : 0.0;
   const double packBefore = packWaterLeft ? packWaterLeft[r][c] : 0.0;
   solutes.packWater = packNow;
@@ -251,7 +283,9 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
     solutes.aquiferConcentration[i] = aquifer != nodata ? aquifer : 0.0;
     solutes.properties[i] =
         SoluteProperties{t.tracer.record.maxConc, t.tracer.record.evaporating != 0, t.decay};
-    solutes.inputConcentration[i] = t.input[r][c] != nodata ? t.input[r][c] : 0.0;
+    const double input =
+        t.siltedInput && t.siltedInput[r][c] != nodata ? t.siltedInput[r][c] : t.input[r][c];
+    solutes.inputConcentration[i] = input != nodata ? input : 0.0;
     // Water on the land without a concentration of its own has the input's.
     auto landValue = [&](Grid grid) {
       return grid && grid[r][c] != nodata ? grid[r][c] : solutes.inputConcentration[i];
@@ -261,10 +295,8 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
     if (t.pack) {
       double C = t.pack[r][c];
       const double added = packNow - packBefore;
-      if (added > 0.0)
-        C = mixConcentration(C, solutes.inputConcentration[i], packBefore, added);
-      else if (added < 0.0 && !t.tracer.record.evaporating && packNow > 0.0)
-        C *= packBefore / packNow;
+      const double snow = t.snowfall[r][c] != nodata ? t.snowfall[r][c] : 0.0;
+      if (added > 0.0) C = mixConcentration(C, snow, packBefore, added);
       solutes.packConcentration[i] = C;
     }
     solutes.riverConcentration[i] =
@@ -331,7 +363,8 @@ void unsatzonmodellklasse::releaseTracerGrids() {
     for (int index :
          {tracer.packIndex, tracer.interflowIndex, tracer.directflowIndex, tracer.storeIndex})
       if (index > 0 && registry) unregisterGrid(index);
-    for (Grid grid : {tracer.pack, tracer.interflow, tracer.directflow, tracer.top})
+    for (Grid grid :
+         {tracer.siltedInput, tracer.pack, tracer.interflow, tracer.directflow, tracer.top})
       if (grid) free_matrix(grid, tracer.firstRow, tracer.lastRow, 1, header.ncols);
     if (tracer.store) free_three_d_matrix(tracer.store, tracer.firstRow, tracer.lastRow);
   }

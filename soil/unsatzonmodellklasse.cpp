@@ -35,6 +35,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(const ModelContext& context, int& err
       createStatistic(statPOND, "ponding water storage content [mm per zone] ", 5);
     initLakeModel("[lake_model]");
     fillSlopeTangent();
+    followGridsReadDuringRun();
     shareExitCode(*diag, catchExitCode([&] { createPointFiles(); }));
     createPointSeries();
     buildOptionTag();

@@ -66,6 +66,11 @@ public:
   // Whether the snow model's glacier takes the water on cells wholly under
   // a glacier; set by the driver after building it.
   virtual void setGlacierTakesWater(bool takes) { glacierTakesWater = takes; }
+  // Finds again which subbasins hold glacier, once a dynamic glacier's
+  // annual close or a warm start has changed the glaciers' extent: the
+  // glacier runoff of such a subbasin joins its runoff from the next step
+  // on. Collective.
+  virtual void updateGlacierZones();
 
   // Looks up, on the first call, the water input of the soil: the first of
   // "throughfall0", "snowcover_outflow" and "precipitation", with
@@ -225,10 +230,16 @@ protected:
   void checkSoilTypes();
   void readStateGrids();
   void readStateGrid(Grid grid, const NamedOutput& line);
+  void readIrrigationState();
   void computeColumns();
+  void computeRootZoneFromState();
   void fillIrrigationGrids();
   void fillDrainageAndClayLevels();
   void fillSlopeTangent();
+  // What the set-up derived from grids a read during the run may change:
+  // the levels of drains and clay and the bounds of irrigation are derived
+  // again, the soil columns, slopes and lakes refuse the read.
+  void followGridsReadDuringRun();
   bool isOwnValidCell(long r, long c) const;
   // Allocates a grid over the held rows, start in the own valid cells and
   // nodata elsewhere, and registers it under the name; the file name and
@@ -411,6 +422,9 @@ protected:
                    const LandWater& land);
   // The concentration grids of the water on the land, once they exist.
   void takeLandTracerGrids();
+  // Once a step, before surface routing changes silting-up's store: the
+  // concentration of the water silting-up passed on as the water input.
+  void takeSiltedInputConcentrations();
   void storeTracers(long r, long c, ColumnSolver& solver);
   // The concentration of tracer t in level k of a cell's store; 1e9 for a
   // layer without water.
@@ -508,9 +522,11 @@ protected:
   int maxPondingIndex = 0;
   Grid drainageDepth = nullptr;
   Grid clayDepth = nullptr;
-  Grid glacier = nullptr;    // fraction of glacier per cell
-  Grid glacierOld = nullptr; // "GlacierizedCellsOld"
-  std::vector<Grid> landuse; // 1 .. land-use layers
+  Grid glacier = nullptr; // fraction of glacier per cell
+  int glacierIndex = 0;
+  bool dynamicGlacier = false; // "GlacierizedCells" with a mass balance
+  Grid glacierOld = nullptr;   // "GlacierizedCellsOld"
+  std::vector<Grid> landuse;   // 1 .. land-use layers
 
   // Own grids and stacks used at construction.
   Stack theta = nullptr;
@@ -561,6 +577,12 @@ protected:
     Grid rootDepthOutput = nullptr; // "ROOTgrid"
   };
   SolverGrids solverGrids;
+  // The root zone's mean water content ("SB_1_grid") and its suction, the
+  // column's water ("SB_2_grid", mm) and the root depth ("ROOTgrid", mm) of
+  // a cell whose roots reach `root` m into water contents theta (1..n)
+  // (soil/unsatzon_state.cpp).
+  void storeRootZone(const SolverGrids& grids, long r, long c, const soil_class& soil,
+                     const double* theta, double root) const;
   ColumnStepSettings stepSettings;
 
   // Runoff concentration.
@@ -596,6 +618,8 @@ protected:
   ReinfiltrationExchange reinfiltrationExchange;
   int lakeFlowControl = 0; // of "[lake_model]"
   Grid lakeCodes = nullptr;
+  // Lake cells whose drains lake method 2 took out at set-up.
+  std::vector<std::pair<long, long>> lakeCellsWithoutDrains;
   bool lakesReleased = false;
   bool glacierTakesWater = false;
 

@@ -29,6 +29,8 @@ void teilmodellklasse::rankZones(SubmodelZones& table) {
   table = SubmodelZones{};
   table.gridIndex = index;
   table.grid = registry[index].grid;
+  builtOnceFrom(index, "the modules rank their zones from it and weigh them by their cells at "
+                       "set-up");
   const int failure = mpiRank == 0 ? catchExitCode([&] { scanZoneCodes(table); }) : 0;
   shareExitCode(*diag, failure);
   if (mpiSize > 1) shareZones(table);
@@ -222,6 +224,18 @@ void teilmodellklasse::createTracerStatistic(int k, SubmodelTracer& t, Grid weig
   char title[160];
   std::snprintf(title, sizeof title, "tracer concentration for tracer %d (%s) ", k, r.name.c_str());
   t.statistic->writeHeader(moduleName, title, statisticTable, tableSize);
+}
+
+void teilmodellklasse::readTracerStores() {
+  for (const std::unique_ptr<SubmodelTracer>& t : tracers) {
+    Grid read = matrix(t->firstRow, t->lastRow, 1, header.ncols, header.nrows);
+    readGrid(t->gridFile, read, 0, false, false, false, 0, false, true, 0.0);
+#pragma omp parallel for schedule(runtime)
+    for (long r = t->firstRow; r <= t->lastRow; ++r)
+      for (long c = 1; c <= header.ncols; ++c)
+        if (t->concstor[r][c] != header.nodata) t->concstor[r][c] = read[r][c];
+    free_matrix(read, t->firstRow, t->lastRow, 1, header.ncols);
+  }
 }
 
 std::unique_ptr<zonalstatistic> teilmodellklasse::createZoneStatistic(ZoneRecord** records,

@@ -166,6 +166,18 @@ void teilmodellklasse::reportFPE(int i1, int i2, int i3, int i4, double a1, doub
   floatingPointError.set(2);
 }
 
+int teilmodellklasse::findGlacierGrid() {
+  const int cells = findGrid("GlacierizedCells", 1);
+  if (cells > 0 && findGrid("GlacierMassBalance", 1) > 0) return cells;
+  const int iceFirn = findGrid("ice_firn", 1);
+  return iceFirn > 0 ? iceFirn : cells;
+}
+
+int teilmodellklasse::findLanduseCodeGrid() {
+  const int multilayer = findGrid("landuse", 1);
+  return multilayer > 0 ? multilayer : findGrid("landuse1", 1);
+}
+
 double teilmodellklasse::mixConcentration(double c1, double c2, double v1, double v2) {
   const double volume = v1 + v2;
   return volume == 0.0 ? 0.0 : (v1 * c1 + v2 * c2) / volume;

@@ -163,6 +163,16 @@ public:
   // tracer grids and records. Collective when a statistic writes.
   virtual void freeTracers();
 
+  // The registry index of the glacier grid, the same for every module (0:
+  // none): "GlacierizedCells" where the snow model runs dynamic glaciers,
+  // which register "GlacierMassBalance"; otherwise "ice_firn", and
+  // "GlacierizedCells" only without it.
+  int findGlacierGrid();
+  // The registry index of the land-use grid the control file names (0:
+  // none): "landuse" beside a multilayer table, which builds the layers from
+  // it, else "landuse1", the only layer.
+  int findLanduseCodeGrid();
+
   // (c1 V1 + c2 V2) / (V1 + V2); 0 when the volumes sum to 0.
   static double mixConcentration(double c1, double c2, double v1, double v2);
   // c V / (V - E): the concentration left when E of V evaporates; 0 when
@@ -209,6 +219,10 @@ protected:
     teilmodellklasse::initTracers(errorCode, tracerCount, table, statisticTable, tableSize);
     if (errorCode == 0) errorCode = catchModuleFailure(std::forward<Wire>(wire));
   }
+  // A warm start: each tracer's store as a former run left it in the
+  // tracer's grid file (in the directory of the initial states), in the
+  // cells where the store holds a value. Collective.
+  void readTracerStores();
   // A statistic of the module's zones that sums into *records, in the file
   // (a relative name gets the output directory in front), over the zones of
   // "[output_list]" for the listed modes, with its header
@@ -231,12 +245,13 @@ protected:
   [[noreturn]] void refuseNotANumber(const std::string& section, const std::string& key,
                                      std::string line, const std::string& hint) const;
   // Collective: when valid(value) is false at an own cell of the grid, every
-  // process ends the run with code; the FATAL entry names the grid, the row,
-  // the column and the value of the first such cell in row order, and the
-  // rule it breaks.
+  // process ends the run with code; the FATAL entry names the grid (and the
+  // file from, which it was read from during the run), the row, the column
+  // and the value of the first such cell in row order, and the rule it
+  // breaks.
   template <typename Valid>
   void checkGridValues(const OwnCells& cells, Grid grid, const std::string& name, Valid valid,
-                       const std::string& rule, int code) {
+                       const std::string& rule, int code, const std::string& from = "") {
     long first = firstCellKeyNone;
 #pragma omp parallel for schedule(runtime) reduction(min : first)
     for (long r = cells.firstRow; r <= cells.lastRow; ++r) {
@@ -247,7 +262,7 @@ protected:
           break;
         }
     }
-    refuseGridValue(grid, name, first, rule, code);
+    refuseGridValue(grid, name, first, rule, code, from);
   }
   // The cells this process computes; with masterCellsOnly, while response
   // units are in use, only their master cells. A missing "MPIRegions" (or
@@ -281,7 +296,7 @@ private:
   static constexpr long firstCellKeyNone = std::numeric_limits<long>::max();
   // Logs the cell of the key (none: firstCellKeyNone) and shares the code.
   void refuseGridValue(Grid grid, const std::string& name, long key, const std::string& rule,
-                       int code);
+                       int code, const std::string& from);
   void readSection(const std::string& name);
   void checkTimeStep();
   bool modelTimeLineDue(const ModelDate& date);

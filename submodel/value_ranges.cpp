@@ -13,12 +13,13 @@ void teilmodellklasse::refuseNotANumber(const std::string& section, const std::s
 }
 
 void teilmodellklasse::refuseGridValue(Grid grid, const std::string& name, long key,
-                                       const std::string& rule, int code) {
+                                       const std::string& rule, int code, const std::string& from) {
   int own = 0;
   if (key != firstCellKeyNone) {
     const long r = key / (header.ncols + 1);
     const long c = key % (header.ncols + 1);
-    *diag << "FATAL: in modul " << moduleName << ": grid \"" << name << "\" holds " << grid[r][c]
+    *diag << "FATAL: in modul " << moduleName << ": grid \"" << name << "\""
+          << (from.empty() ? "" : " read again from " + from) << " holds " << grid[r][c]
           << " at row " << r << ", column " << c << ", which " << rule << "; correct the grid"
           << "[end-entry]";
     own = code;

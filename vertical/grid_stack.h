@@ -24,6 +24,8 @@ public:
   // The mean of the cell over the held grids, oldest first; 0 when none is held.
   double mean(long row, long column) const;
 
+  // The k-th oldest held grid, from 0.
+  Grid heldGrid(int k) const { return grids[static_cast<size_t>((oldest + k) % capacity())]; }
   int count() const { return held; }
   int capacity() const { return static_cast<int>(grids.size()); }
 

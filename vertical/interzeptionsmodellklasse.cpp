@@ -40,8 +40,8 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(const ModelContext& context
     registerLayerGrids();
     if (method > 20) registerCanopyGrids();
     createStatistics();
-    const int g = findGrid("GlacierizedCells", 1) > 0 ? findGrid("GlacierizedCells", 1)
-                                                      : findGrid("ice_firn", 1);
+    if (method > 20 && readStartGrids == 1) readTemperatureHistory();
+    const int g = findGlacierGrid();
     if (g > 0) glacier = registry[g].grid;
   });
 }
@@ -196,6 +196,7 @@ void interzeptionsmodellklasse::initTracers(int& errorCode, int tracerCount,
                       sources[s]);
       tracerInput[j] = registry[requireOneOf3Grids(names[0], names[1], names[2])].grid;
     }
+    if (readStartGrids == 1) readTracerStores();
   });
 }
 
@@ -212,6 +213,7 @@ void interzeptionsmodellklasse::flushStatistics() {
 
 void interzeptionsmodellklasse::releaseModule() {
   if (flowControl > 0) {
+    if (writeStorage != 0 && temperatureHistory) writeTemperatureHistory();
     temperatureHistory.reset();
     releaseStatistics();
     releaseOwnGrids();

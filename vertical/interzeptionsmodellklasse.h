@@ -133,6 +133,9 @@ protected:
   std::vector<ZoneSeries*> allSeries();
   // --- the step (vertical/interzeptionsmodellklasse_step.cpp) ------------------
   void rememberTemperature();
+  // --- the temperature history across runs (vertical/interzeptionsmodellklasse_state.cpp)
+  void writeTemperatureHistory();
+  void readTemperatureHistory();
   void computeCell(long r, long c);
   // The canopy snow model and its energy balance; returns the water that
   // reaches the buckets.

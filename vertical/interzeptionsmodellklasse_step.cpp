@@ -187,13 +187,11 @@ void interzeptionsmodellklasse::buckets(long r, long c, double water) {
   }
   double evaporation = 0.0;
   double storage = 0.0;
-  // The canopy's water before the step, for the tracers' shares.
+  // The canopy's water before the step, for the tracers' shares, with what
+  // a layer that has just gone held.
   double before = 0.0;
   if (!tracers.empty())
-    for (int k = 1; k <= layers; ++k) {
-      const Layer& l = layer[static_cast<size_t>(k)];
-      if (l.landuse[r][c] > header.nodata) before += l.storage.grid[r][c];
-    }
+    for (int k = 1; k <= layers; ++k) before += layer[static_cast<size_t>(k)].storage.grid[r][c];
   const double arriving = water;
   for (int k = 1; k <= layers; ++k) {
     water = fillBucket(k, r, c, water, false);
@@ -215,7 +213,8 @@ double interzeptionsmodellklasse::fillBucket(int k, long r, long c, double water
   const bool missing = l.landuse[r][c] <= header.nodata;
   const double v = missing ? 0.0 : l.coverage[r][c];
   const double before = missing ? 0.0 : storage;
-  double through = (1.0 - v) * water;
+  // A layer that land use read anew took away lets its water fall.
+  double through = (1.0 - v) * water + (missing && storage > 0.0 ? storage : 0.0);
   storage = before + v * water;
   const double limit = missing ? 0.0 : capacity(k, r, c);
   const double excess = storage > limit ? storage - limit : 0.0;
@@ -342,8 +341,9 @@ void interzeptionsmodellklasse::addStatistics() {
   book.addToSeries(jobs);
 
   // A tracer's concentration in the store, in the zones of the module; a
-  // cell with a glacier counts once more.
-  const Grid stored = layer[1].storage.grid;
+  // cell with a glacier counts once more. The layers of a canopy share one
+  // store, whose water is the total's.
+  const Grid stored = layer[0].storage.grid;
   for (const std::unique_ptr<SubmodelTracer>& t : tracers) {
     zonalstatistic& s = *t->statistic;
     const bool evaporating = t->record.evaporating != 0;
@@ -351,7 +351,7 @@ void interzeptionsmodellklasse::addStatistics() {
       const double g = glacierFraction(r, c);
       const long zone = zones.indexOf(zones.grid[r][c]);
       const double value = t->concstor[r][c];
-      if (g < 1.0 && layers == 1) s.addValue(r, c, zone, value, evaporating ? stored[r][c] : 1.0);
+      if (g < 1.0) s.addValue(r, c, zone, value, evaporating ? stored[r][c] : 1.0);
       if (g > 0.0)
         s.addValue(r, c, zone, value, !evaporating ? 1.0 : g >= wholeGlacier ? 0.0 : stored[r][c]);
     });

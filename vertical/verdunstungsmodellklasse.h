@@ -115,6 +115,9 @@ public:
   // The open-water settings of the lake section ("[lake_model]").
   virtual void readLakeCodes(const std::string& section);
   virtual void setSnowMethod(int method);
+  // The glacier grid every module takes; known once the snow model is built,
+  // which comes after this module.
+  void takeGlacierGrid();
   // The daylight period of a former run from the section
   // "[evapotranspiration]" of the state file and its sunshine memory from
   // the grid "SSDTemp" when mode is 1 (a file without the section gives a

@@ -109,15 +109,17 @@ void verdunstungsmodellklasse::takeInputGrids() {
     humidity = required(method == 4 ? "air_humidity_14" : "air_humidity");
   if (inputMask & airPressureInput) airPressure = required("air_pressure");
 
-  if (findGrid("ice_firn", 1) > 0 || findGrid("GlacierizedCells", 1) > 0)
-    glacierFraction = registry[findGrid("GlacierizedCells", 1) > 0 ? findGrid("GlacierizedCells", 1)
-                                                                   : findGrid("ice_firn", 1)]
-                          .grid;
+  takeGlacierGrid();
   // Daily steps move the day's temperature amplitude into these grids.
   if (method == 1 && timeStepMinutes > 720.0) {
     rewrittenTemperature = rewrittenGrid(temperature);
     rewrittenNightTemperature = rewrittenGrid(nightTemperature);
   }
+}
+
+void verdunstungsmodellklasse::takeGlacierGrid() {
+  const int g = findGlacierGrid();
+  glacierFraction = g > 0 ? registry[g].grid : nullptr;
 }
 
 // Before a layer, after its potential and after its real transpiration the

@@ -263,7 +263,10 @@ void verdunstungsmodellklasse::penmanMonteithCell(long r, long c, double t, doub
   transpirationSum = interceptionSum = realTranspiration[0].grid[r][c] = 0.0;
   for (int k = 1; k <= layers; ++k) {
     if (landuse[k][r][c] == nodata) {
-      potentialTranspiration[k].grid[r][c] = potentialInterception[k].grid[r][c] = 0.0;
+      // Also a layer that land use read anew took away: the soil adds
+      // nothing for it, and what it took before must not stay.
+      potentialTranspiration[k].grid[r][c] = potentialInterception[k].grid[r][c] =
+          realTranspiration[k].grid[r][c] = 0.0;
       continue;
     }
     double transpiration = 0.0;

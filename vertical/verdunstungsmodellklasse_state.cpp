@@ -9,6 +9,7 @@
 
 #include "core/diag_stream.h"
 #include "core/line_reader.h"
+#include "core/run_files.h"
 #include "vertical/verdunstungsmodellklasse.h"
 #include "vertical/zone_grid.h"
 
@@ -27,9 +28,13 @@ void verdunstungsmodellklasse::readStorage(const std::string* fileName, int mode
   if (flowControl <= 0 || !fileName) return;
   storageFileName = *fileName;
   storageNameKept = true;
+  std::string memoryPath = memoryFile;
+  prependDirectory(outputDirectory, memoryPath);
+  noteOutputFile(memoryPath, "the sunshine memory of [evapotranspiration] beside its state file");
   if (mode != 1) return;
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);
+  noteInputFile(path, "the state file that [evapotranspiration] starts from");
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(std::fopen(path.c_str(), "r"),
                                                                std::fclose);
   std::FILE* file = opened.get();

@@ -18,21 +18,21 @@ std::unique_ptr<DecompositionModel> zoneModel(const std::vector<std::vector<doub
   return model;
 }
 
-// n zones with the codes 0, 2, 4, ... in a grid of 127 x 127 cells.
+// n zones with the codes 2, 4, 6, ... in a grid of 127 x 127 cells.
 std::vector<std::vector<double>> manyZones(int n) {
   std::vector<std::vector<double>> values(127, std::vector<double>(127, nd));
-  for (int i = 0; i < n; ++i) values[i / 127][i % 127] = 2 * i;
+  for (int i = 0; i < n; ++i) values[i / 127][i % 127] = 2 * (i + 1);
   return values;
 }
 
 } // namespace
 
 TEST(ZoneRanking, RanksCodesInAscendingOrderAndSumsEachZone) {
-  // Codes 7, 3 and 12 (3.9 truncates to 3); row 5 holds no zone.
+  // Codes 7, 3 and 12; row 5 holds no zone.
   const std::vector<std::vector<double>> zones = {{7, 7, nd, 3, nd},
                                                   {nd, nd, nd, nd, 7},
                                                   {nd, 12, 12, 12, 3},
-                                                  {3.9, nd, 7, nd, nd},
+                                                  {3, nd, 7, nd, nd},
                                                   {nd, nd, nd, nd, nd}};
   const std::vector<std::pair<long, long>> ranges = {{0, -1}, {1, 4}, {5, 5},
                                                      {2, 5},  {1, 3}, {0, -1}};
@@ -108,9 +108,20 @@ TEST(ZoneRanking, InvalidZoneGridsEndEveryProcess) {
        {{1, 32768}, {nd, nd}},
        false,
        3,
-       "invalid zone code in zones.asc!\n (codes has to be between 0 and 32767)!"},
-      {"negative code", {{nd, -2}, {nd, nd}}, false, 3, "invalid zone code in zones.asc!"},
-      {"zone 0 and 32767", {{0, 32767}, {nd, -0.5}}, false, -1, ""},
+       "invalid zone code 32768 in the zone grid zones.asc ([zone_grid]) at row 1, column 2: "
+       "codes must be whole numbers from 1 to 32767"},
+      {"negative code",
+       {{nd, nd}, {nd, -2}},
+       false,
+       3,
+       "invalid zone code -2 in the zone grid zones.asc ([zone_grid]) at row 2, column 2"},
+      {"zone 0", {{1, nd}, {0, 2}}, false, 3, "invalid zone code 0 in the zone grid zones.asc"},
+      {"a fraction of a code",
+       {{1, 2.5}, {nd, nd}},
+       false,
+       3,
+       "invalid zone code 2.5 in the zone grid zones.asc ([zone_grid]) at row 1, column 2"},
+      {"zones 1 and 32767", {{1, 32767}, {nd, nd}}, false, -1, ""},
       {"16000 zones", manyZones(16000), false, -1, ""},
       {"16001 zones", manyZones(16001), false, 4, "too much zones in zones.asc, (max. 16000)!"}};
   for (const Case& c : cases) {
@@ -132,6 +143,6 @@ TEST(ZoneRanking, InvalidZoneGridsEndEveryProcess) {
     EXPECT_EQ(model->zoneRanks.size(), static_cast<size_t>(model->maxZoneCode) + 1);
     EXPECT_EQ(model->zoneRanks.back(), model->zoneCount);
     EXPECT_EQ(model->zoneRecords.back().code, model->maxZoneCode);
-    EXPECT_EQ(model->zoneRanks[0], 1) << "zone 0 is a zone";
+    EXPECT_EQ(model->zoneRanks[0], 0) << "zone 0 is no zone";
   }
 }

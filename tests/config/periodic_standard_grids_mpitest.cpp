@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "tests/config/code_check_tables.h"
@@ -291,6 +292,113 @@ TEST(PeriodicStandardGrids, AnUnknownCodeInAReReadGridEndsEveryProcess) {
     EXPECT_EQ(exitCodeOf([&] { runTimeStep(model, codeSteps[0], 60.0); }), c.exitCode);
     if (worldRank() == 0) {
       EXPECT_NE(model.console().find(c.message), std::string::npos) << model.console();
+    }
+  }
+}
+
+// A module's check of a grid's values runs after every read of its file
+// during the run, on the values read and with that file's name, and not at
+// the steps between.
+TEST(PeriodicStandardGrids, AReadGoesThroughTheChecksOfTheModules) {
+  const std::vector<ModelDate> reads = {at(2020, 12, 31, 22), at(2021, 1, 1, 0)};
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const ModelDate& d : reads)
+    files.push_back({stamped("watched.asc", d), gridText(constant(dateValue(d)))});
+  const std::string dir = prepareRun(
+      "periodic_checked",
+      "1\nwatched.asc watched 0 readcode = 0 defaultValue = 5 periodicity = 1 D 1\n", "", files);
+  const WorkingDirectory here(dir);
+  SetupModel model(dir, dir + "/run.ctl");
+  ASSERT_EQ(model.runSetup(), -1) << model.console();
+  const int index = model.findGrid("watched");
+  const Grid grid = model.grid("watched");
+  // The largest value of the own rows: the file's, above nodata.
+  std::vector<std::pair<std::string, double>> checked;
+  model.checkAgainOnRead(index, [&](const std::string& from) {
+    const GridHeader& h = model.getHeader();
+    double largest = h.nodata;
+    for (long r = h.firstRow; r <= h.lastRow; ++r)
+      for (long c = 1; c <= h.ncols; ++c) largest = std::max(largest, grid[r][c]);
+    checked.emplace_back(from, largest);
+  });
+  for (const ModelDate& d : datesFrom(reads.front(), 5, 1))
+    ASSERT_EQ(exitCodeOf([&] { runTimeStep(model, d, 60.0); }), -1) << model.console();
+  ASSERT_EQ(checked.size(), reads.size());
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    EXPECT_EQ(checked[i].first, stamped("watched.asc", reads[i]));
+    EXPECT_EQ(checked[i].second, dateValue(reads[i]));
+  }
+}
+
+// What a module derived from a grid is derived again after every read of
+// its file during the run, once the checks passed, and after the set-up
+// values come back.
+TEST(PeriodicStandardGrids, AReadAndTheSetUpValuesRebuildWhatTheModulesDerived) {
+  const std::vector<ModelDate> reads = {at(2020, 12, 31, 22), at(2021, 1, 1, 0)};
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const ModelDate& d : reads)
+    files.push_back({stamped("derived.asc", d), gridText(constant(dateValue(d)))});
+  const std::string dir =
+      prepareRun("periodic_rebuilt",
+                 "1\nderived.asc derived 0 readcode = 0 defaultValue = 5 periodicity = 1 D 1 "
+                 "persistent = 0 2\n",
+                 "", files);
+  const WorkingDirectory here(dir);
+  SetupModel model(dir, dir + "/run.ctl");
+  ASSERT_EQ(model.runSetup(), -1) << model.console();
+  const int index = model.findGrid("derived");
+  const Grid grid = model.grid("derived");
+  const GridHeader& h = model.getHeader();
+  const auto largest = [&] {
+    double value = h.nodata;
+    for (long r = h.firstRow; r <= h.lastRow; ++r)
+      for (long c = 1; c <= h.ncols; ++c) value = std::max(value, grid[r][c]);
+    return value;
+  };
+  std::vector<std::pair<char, double>> events;
+  model.rebuildOnRead(index, [&] { events.emplace_back('r', largest()); });
+  model.checkAgainOnRead(index, [&](const std::string&) { events.emplace_back('c', largest()); });
+  for (const ModelDate& d : datesFrom(reads.front(), 5, 1))
+    ASSERT_EQ(exitCodeOf([&] { runTimeStep(model, d, 60.0); }), -1) << model.console();
+  const std::vector<std::pair<char, double>> expected = {{'c', dateValue(reads[0])},
+                                                         {'r', dateValue(reads[0])},
+                                                         {'c', dateValue(reads[1])},
+                                                         {'r', dateValue(reads[1])},
+                                                         {'r', setupValue}};
+  EXPECT_EQ(events, expected);
+}
+
+// A grid a module built something from once at set-up cannot be read again:
+// its periodicity is refused with 17 (unless the run reads no standard grid
+// again), naming the grid and what was built; other grids pass.
+TEST(PeriodicStandardGrids, AReadOfAGridBuiltFromOnceIsRefused) {
+  struct Case {
+    const char* keys;
+    bool built;
+    bool periodicReads;
+    int exitCode;
+  };
+  const std::vector<Case> cases = {{"periodicity = 1 D 1", true, true, 17},
+                                   {"periodicity = 1 D 1", true, false, -1},
+                                   {"periodicity = 1 D 1", false, true, -1},
+                                   {"", true, true, -1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.keys) + (c.built ? " built" : "") +
+                 (c.periodicReads ? " read" : ""));
+    const std::string dir = prepareRun(
+        "periodic_refused", std::string("1\ntested.asc tested 0 readcode = 0 ") + c.keys + "\n", "",
+        {});
+    const WorkingDirectory here(dir);
+    SetupModel model(dir, dir + "/run.ctl");
+    ASSERT_EQ(model.runSetup(), -1) << model.console();
+    if (c.built) model.builtOnceFrom(model.findGrid("tested"), "the test builds its cells from it");
+    EXPECT_EQ(exitCodeOf([&] { model.refuseReadsOfGridsBuiltOnce(c.periodicReads); }), c.exitCode);
+    if (c.exitCode == 17 && worldRank() == 0) {
+      EXPECT_NE(model.console().find("standard grid 1 \"tested\" (tested.asc) has periodicity = 1 "
+                                     "D 1, but it cannot be read again during the run: the test "
+                                     "builds its cells from it."),
+                std::string::npos)
+          << model.console();
     }
   }
 }

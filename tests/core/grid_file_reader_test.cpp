@@ -220,7 +220,7 @@ TEST(GridFileReader, RetriesOpeningAndWarnsUntilTheLastAttempt) {
               std::string::npos)
         << left;
   EXPECT_NE(diagnostics.find("<line level=\"0\" description= \"still error opening " + missing +
-                             " - no retry.\"/>"),
+                             " - no retry. (No such file or directory)\"/>"),
             std::string::npos);
   EXPECT_EQ(diagnostics.find("<line level=\"0\" description= \"error opening"), std::string::npos);
 }

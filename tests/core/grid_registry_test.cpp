@@ -24,6 +24,33 @@ TEST(GridRegistry, SplitsWriteCodesIntoDigits) {
   }
 }
 
+// The codes whose output waits for the end of a day, a month or a year.
+TEST(GridRegistry, TellsWriteCodesThatWriteByPeriod) {
+  struct Case {
+    long code;
+    bool byPeriod;
+  };
+  // Ones digits 4 to 7 write the grid by period, tens digits 2 to 4 and 6
+  // to 8 its sum or mean; 9 is no mode.
+  for (const Case& c : std::vector<Case>{{3, false},
+                                         {4, true},
+                                         {7, true},
+                                         {8, false},
+                                         {13, false},
+                                         {23, true},
+                                         {43, true},
+                                         {53, false},
+                                         {83, true},
+                                         {93, false},
+                                         {355, true}}) {
+    const WriteCodeDigits d = splitWriteCode(c.code);
+    GridRegistryEntry e;
+    e.writeMode = d.writeMode;
+    e.statMode = d.statMode;
+    EXPECT_EQ(writesByPeriod(e), c.byPeriod) << c.code;
+  }
+}
+
 TEST(GridRegistry, RegistrationAllocatesTheStatisticsGridsTheCodeAsksFor) {
   const std::string dir = makeTestDirectory("reg_stats");
   TestModule m(dir);

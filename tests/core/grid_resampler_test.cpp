@@ -70,11 +70,62 @@ TEST(GridResampler, AlignedGridComesBackUnchanged) {
     for (long r = 1; r <= h.nrows; ++r)
       for (long col = 1; col <= h.ncols; ++col)
         source.grid[r][col] = (r * 7 + col * 13) % 5 == 0 ? -9999.0 : 0.37 * r - 1.9 * col + 0.01;
-    OwnedGrid target(memory, h.nrows, h.ncols, 42.0);
-    ASSERT_TRUE(resampleToModelGrid(source.grid, h, target.grid, h, nullptr)) << c.name;
-    for (long r = 1; r <= h.nrows; ++r)
-      for (long col = 1; col <= h.ncols; ++col)
-        EXPECT_EQ(target.grid[r][col], source.grid[r][col])
+    for (Resampling method : {Resampling::bilinear, Resampling::nearestCell}) {
+      OwnedGrid target(memory, h.nrows, h.ncols, 42.0);
+      ASSERT_TRUE(resampleToModelGrid(source.grid, h, target.grid, h, nullptr, method)) << c.name;
+      for (long r = 1; r <= h.nrows; ++r)
+        for (long col = 1; col <= h.ncols; ++col)
+          EXPECT_EQ(target.grid[r][col], source.grid[r][col])
+              << c.name << ", " << resamplingText(method) << ", row " << r << " column " << col;
+    }
+  }
+}
+
+// Worked by hand: each model cell takes the code of the source cell under its
+// centre, where bilinear interpolation would blend codes into others.
+TEST(GridResampler, NearestCellTakesTheCodeUnderEachCentre) {
+  const double nd = -9999.0;
+  struct Case {
+    const char* name;
+    GridHeader source;
+    std::vector<std::vector<double>> codes; // rows from the north
+    GridHeader model;
+    std::vector<std::vector<double>> expected;
+  };
+  const std::vector<Case> cases = {
+      {"cells of 200 over cells of 100",
+       geometry(3, 2, 0.0, 0.0, 200.0),
+       {{1, 2, 3}, {4, 5, 6}},
+       geometry(6, 4, 0.0, 0.0, 100.0),
+       {{1, 1, 2, 2, 3, 3}, {1, 1, 2, 2, 3, 3}, {4, 4, 5, 5, 6, 6}, {4, 4, 5, 5, 6, 6}}},
+      // Centres at 0.47, 1.13 and 1.8 source cells from the western and
+      // southern edges; no data spreads to no neighbour.
+      {"cells of 150 shifted 20 west and south",
+       geometry(2, 2, -20.0, -20.0, 150.0),
+       {{7, 8}, {9, nd}},
+       geometry(3, 3, 0.0, 0.0, 100.0),
+       {{7, 8, 8}, {7, 8, 8}, {9, nd, nd}}},
+      // Centres at -1, 0, 1, 2 and 3 cells from the western edge: before the
+      // raster, on its western edge, on the border between its cells (the
+      // eastern one takes it), on its eastern edge and beyond it.
+      {"borders and points beyond the raster",
+       geometry(2, 1, 0.0, 0.0, 100.0),
+       {{3, 4}},
+       geometry(5, 1, -150.0, 0.0, 100.0),
+       {{3, 3, 4, 4, 4}}},
+  };
+  for (const Case& c : cases) {
+    OwnedGrid source(memory, c.source.nrows, c.source.ncols, 0.0);
+    for (long r = 1; r <= c.source.nrows; ++r)
+      for (long col = 1; col <= c.source.ncols; ++col)
+        source.grid[r][col] = c.codes[r - 1][col - 1];
+    OwnedGrid target(memory, c.model.nrows, c.model.ncols, 42.0);
+    ASSERT_TRUE(resampleToModelGrid(source.grid, c.source, target.grid, c.model, nullptr,
+                                    Resampling::nearestCell))
+        << c.name;
+    for (long r = 1; r <= c.model.nrows; ++r)
+      for (long col = 1; col <= c.model.ncols; ++col)
+        EXPECT_EQ(target.grid[r][col], c.expected[r - 1][col - 1])
             << c.name << ", row " << r << " column " << col;
   }
 }
@@ -206,6 +257,38 @@ TEST(GridResampler, LocalRowsAndThreadCountsGiveTheSameCells) {
         EXPECT_EQ(strip.grid[r][c], serial.grid[r][c]) << "row " << r << " column " << c;
       }
     }
+}
+
+// A process reads only the source rows that its strip draws from.
+TEST(GridResampler, StripNeedsOnlyTheRowsItDrawsFrom) {
+  const GridHeader s = geometry(9, 11, 1234.5, 2345.5, 270.0);
+  GridHeader model = geometry(30, 20, 1000.0, 2000.0, 100.0);
+  OwnedGrid source(memory, s.nrows, s.ncols, 0.0);
+  for (long r = 1; r <= s.nrows; ++r)
+    for (long c = 1; c <= s.ncols; ++c) source.grid[r][c] = 100.0 * r + c;
+  for (Resampling method : {Resampling::bilinear, Resampling::nearestCell}) {
+    model.firstRow = 1;
+    model.lastRow = model.nrows;
+    OwnedGrid whole(memory, model.nrows, model.ncols, 0.0);
+    ASSERT_TRUE(resampleToModelGrid(source.grid, s, whole.grid, model, nullptr, method));
+    for (const auto& [first, last] : {std::pair<long, long>{1, 6}, {7, 13}, {14, 20}}) {
+      model.firstRow = first;
+      model.lastRow = last;
+      long from = 0;
+      long to = 0;
+      ASSERT_TRUE(sourceRowsOfModelRows(s, model, from, to));
+      // Rows outside the named ones hold no data: drawing on one would show.
+      OwnedGrid rows(memory, s.nrows, s.ncols, -9999.0);
+      for (long r = from; r <= to; ++r)
+        for (long c = 1; c <= s.ncols; ++c) rows.grid[r][c] = source.grid[r][c];
+      OwnedGrid strip(memory, last, model.ncols, 0.0, first);
+      ASSERT_TRUE(resampleToModelGrid(rows.grid, s, strip.grid, model, nullptr, method));
+      for (long r = first; r <= last; ++r)
+        for (long c = 1; c <= model.ncols; ++c)
+          EXPECT_EQ(strip.grid[r][c], whole.grid[r][c])
+              << resamplingText(method) << ", row " << r << " column " << c;
+    }
+  }
 }
 
 TEST(GridResampler, RefusesUnusableSourceGeometry) {

@@ -57,6 +57,16 @@ TEST(SplitWords, SplitsAtEveryKindOfBlank) {
   EXPECT_EQ(splitWords("\"two words\" 3"), (Words{"\"two", "words\"", "3"}));
 }
 
+TEST(NumbersBeforeComment, StopAtTheCommentOrTheFirstWord) {
+  using Numbers = std::vector<double>;
+  EXPECT_EQ(numbersBeforeComment(""), Numbers{});
+  EXPECT_EQ(numbersBeforeComment("(maxirrig[0])"), Numbers{});
+  EXPECT_EQ(numbersBeforeComment("1\t0.25 -3e-2 (glacier code, area 7 8)"),
+            (Numbers{1.0, 0.25, -0.03}));
+  EXPECT_EQ(numbersBeforeComment("4 5 x 6"), (Numbers{4.0, 5.0}));
+  EXPECT_EQ(numbersBeforeComment("0.1 0.2 "), (Numbers{0.1, 0.2}));
+}
+
 TEST(FindSubstring, GivesThePositionOrZero) {
   struct Case {
     std::string text;

@@ -146,29 +146,42 @@ TEST(HorvaProgram, RunsEveryControlFileToItsEnd) {
 }
 
 // A failure ends the run with the two top-level lines, a closed diagnostics
-// file and the code as status: one of the construction (no date source) and
-// one inside a module during the run (an interpolator cannot write).
+// file and the code as status: two of the construction (no date source, an
+// output folder that does not exist) and one inside a module during the run
+// (a folder stands where an interpolator writes its first time-stamped grid).
 TEST(HorvaProgram, EndsAFailedRunWithItsCode) {
   struct Case {
     const char* name;
     TinyCatchment catchment;
     int code;
     std::string message;
+    const char* folder; // made in the run's directory, or null
   };
   TinyCatchment noMeteo;
   noMeteo.meteoSections = "[meteo_data_count]\n0\n[meteo_names]\n";
   TinyCatchment badOutput;
   badOutput.temperatureOutput = "nowhere/temperature.asc 1";
+  TinyCatchment stamped;
+  stamped.temperatureOutput = "temperature.asc 2";
   const Case cases[] = {
       {"no date source", noMeteo, 85,
-       "exception 85 caught in ModellApplication::init (looking for the date of the steps)"},
-      {"write failure", badOutput, 26,
-       "caught in ModellApplication::run (the step of 2020-01-01 00:00)"},
+       "exception 85 caught in ModellApplication::init (looking for the date of the steps)",
+       nullptr},
+      {"no output folder", badOutput, 26,
+       "exception 26 caught in ModellApplication::init (checking that every output can be "
+       "written)",
+       nullptr},
+      {"write failure", stamped, 27,
+       "caught in ModellApplication::run (the step of 2020-01-01 00:00)",
+       "temperature_20200101.0000"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string dir = absoluteTestDirectory("prog_fail");
     c.catchment.write(dir);
+    if (c.folder) {
+      ASSERT_EQ(mkdir((dir + "/" + c.folder).c_str(), 0755), 0);
+    }
     const RunResult run = runHorva(dir, "-diagfile:fail.xml run.ctl");
     EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
     expectTopLevelFailure(run, c.code, dir + "/fail_0.xml");

@@ -51,25 +51,27 @@ void expectLastLines(const std::string& dir, const ZoneValues (&expected)[N]) {
 
 } // namespace
 
-// Every cell gets 4 mm of rain and 2 mm more snow per step, 0.5 mm of
-// interflow and 1e-7 m/s of baseflow in every sub-step: the balance holds
-// what a sub-step leaves times the sub-steps and keeps the difference as
-// its residual.
+// Every cell gets 4 mm of rain, 2 mm more snow and 2 mm out of the snow
+// cover per step, 0.5 mm of interflow and 1e-7 m/s of baseflow in every
+// sub-step: the balance holds what a sub-step leaves times the sub-steps
+// and keeps the difference as its residual. Without the soil the snow
+// cover's outflow, not the rain, is what reaches the ground and leaves.
 TEST(WaterBalance, SumsTheSubstepsAndKeepsTheResidual) {
   struct Case {
     unsigned substeps;
     double interflow; // mm per step
     double baseflow;  // 1e-7 m/s over 3600 s, in mm
-    double residual;  // 4 - 2 - interflow - baseflow
+    double residual;  // 4 - 2 - 2 - interflow - baseflow
   };
-  const Case cases[] = {{1, 0.5, 0.36, 1.14}, {3, 1.5, 0.36, 0.14}};
+  const Case cases[] = {{1, 0.5, 0.36, -0.86}, {3, 1.5, 0.36, -1.86}};
   for (const Case& k : cases) {
     SCOPED_TRACE(std::to_string(k.substeps) + " sub-steps");
     TinyCatchment catchment;
     catchment.lastHour = 2;
-    catchment.standardGridCount = 4;
+    catchment.standardGridCount = 5;
     catchment.standardGrids = "";
-    for (const char* name : {"precipitation", "snow_storage_total", "interflow", "baseflow"})
+    for (const char* name :
+         {"precipitation", "snow_storage_total", "snowcover_outflow", "interflow", "baseflow"})
       catchment.standardGrids += std::string(name) + ".asc " + name +
                                  " fillcode = 0 readcode = 0 defaultValue = 0 writecode = 0\n";
     catchment.extraSections = "[recorder]\n1\n60\n\n[soil_surface_groundwater_substeps]\n" +
@@ -87,7 +89,10 @@ TEST(WaterBalance, SumsTheSubstepsAndKeepsTheResidual) {
         for (long r = 1; r <= 3; ++r)
           for (long c = 1; c <= 4; ++c) g[r][c] = add ? g[r][c] + value : value;
       };
-      if (place == Place::snow) fill("snow_storage_total", 2.0, true);
+      if (place == Place::snow) {
+        fill("snow_storage_total", 2.0, true);
+        fill("snowcover_outflow", 2.0, false);
+      }
       if (place == Place::groundwaterStart) {
         fill("precipitation", 4.0, false);
         fill("interflow", 0.5, false);
@@ -101,6 +106,7 @@ TEST(WaterBalance, SumsTheSubstepsAndKeepsTheResidual) {
       double value;
     } expected[] = {{"precipitation", 4.0},
                     {"snow_storage", 2.0},
+                    {"water_to_ground", 2.0},
                     {"interflow", k.interflow},
                     {"baseflow", k.baseflow},
                     {"residual", k.residual}};
@@ -157,9 +163,10 @@ TEST(WaterBalance, SpreadsZoneVolumesOverTheirAreaInPlaceOfTheCellTerms) {
 
 // A glacier grid of fractions and codes (nodata at row 2, column 4) under
 // 1 mm of water on every cell: the glacier's share takes the fractions
-// below 1, the covered part the cells of 1 and more. Zone 1: 0, 0.25, 0,
-// 0.25; zone 2: 1, 0.25, 1, nodata, 1, 2. The lake codes of the columns,
-// nodata, 1, 0 and -1, put the cells of column 2 in a lake.
+// below 1, the covered part the cells of 1 and more, the free part 1 - the
+// fraction of a cell not covered, the fraction every cell's. Zone 1: 0,
+// 0.25, 0, 0.25; zone 2: 1, 0.25, 1, nodata, 1, 2. The lake codes of the
+// columns, nodata, 1, 0 and -1, put the cells of column 2 in a lake.
 TEST(WaterBalance, TakesTheGlacierOrLakePartOfACell) {
   TinyCatchment catchment;
   catchment.lastHour = 1;
@@ -190,7 +197,8 @@ TEST(WaterBalance, TakesTheGlacierOrLakePartOfACell) {
   model.beforeRecorder = [&] {
     for (const auto& [label, part] :
          {std::pair{"whole", glacierPart::whole}, std::pair{"share", glacierPart::share},
-          std::pair{"covered", glacierPart::covered}}) {
+          std::pair{"covered", glacierPart::covered}, std::pair{"free", glacierPart::free},
+          std::pair{"fraction", glacierPart::fraction}}) {
       BalanceTerm term{"snow", label, BalanceKind::output, {"water"}};
       term.glacier = part;
       model.waterBalance->addCellTerm(term);
@@ -207,7 +215,51 @@ TEST(WaterBalance, TakesTheGlacierOrLakePartOfACell) {
   const ZoneValues expected[] = {{"whole", {1.0, 1.0, 1.0}},
                                  {"share", {0.125, 0.25 / 6.0, 0.075}},
                                  {"covered", {0.0, 4.0 / 6.0, 0.4}},
+                                 {"free", {0.875, 1.75 / 6.0, 0.525}},
+                                 {"fraction", {0.125, 4.25 / 6.0, 0.475}},
                                  {"outside", {0.5, 5.0 / 6.0, 0.7}},
                                  {"inside", {0.5, 1.0 / 6.0, 0.3}}};
+  expectLastLines(dir, expected);
+}
+
+// Glaciers grow from 0.25 to 0.5 of every cell at the end of the second
+// step, under 1 mm of water. The water beside them shrinks from 0.75 to 0.5
+// mm by the new extent alone; what left the glacier's part in that step
+// left a quarter of the cell.
+TEST(WaterBalance, BooksTheChangeOfTheGlaciersExtent) {
+  TinyCatchment catchment;
+  catchment.lastHour = 1;
+  catchment.standardGridCount = 2;
+  catchment.standardGrids = "";
+  for (const auto& [name, value] : {std::pair{"GlacierizedCells", "0.25"}, std::pair{"water", "1"}})
+    catchment.standardGrids += std::string(name) + ".asc " + name +
+                               " fillcode = 0 readcode = 0 defaultValue = " + value +
+                               " writecode = 0\n";
+  catchment.extraSections = "[recorder]\n1\n60\n\n[water_balance]\n1\n60\nbalance_\n2001\n";
+  const std::string dir =
+      std::filesystem::absolute(makeTestDirectory("water_balance_extent")).string();
+  catchment.write(dir);
+  RunLog log(dir);
+  RecordingApplication model(log.diag.get(), "run.ctl", CommandLine());
+  model.atPlace = [&](Place place, const ModelDate& date) {
+    if (place != Place::glaciers || date.hour != 1) return;
+    Grid g = model.grid("GlacierizedCells");
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) g[r][c] = 0.5;
+  };
+  model.beforeRecorder = [&] {
+    BalanceTerm held{"vertical", "held", BalanceKind::storage, {"water"}};
+    held.glacier = glacierPart::free;
+    model.waterBalance->addCellTerm(held);
+    BalanceTerm melt{"snow", "melt", BalanceKind::output, {"water"}};
+    melt.glacier = glacierPart::fraction;
+    model.waterBalance->addCellTerm(melt);
+  };
+  ASSERT_EQ(runModel(model, dir), -1) << log.text();
+
+  const ZoneValues expected[] = {{"held", {-0.25, -0.25, -0.25}},
+                                 {"glacier_extent", {-0.25, -0.25, -0.25}},
+                                 {"melt", {0.25, 0.25, 0.25}},
+                                 {"residual", {-0.25, -0.25, -0.25}}};
   expectLastLines(dir, expected);
 }

@@ -12,6 +12,8 @@ import os
 import sys
 
 import example_test as ex
+import process_counts_test as pc
+import refused_inputs_test as ri
 import small_catchment as small
 from small_catchment import Case
 
@@ -91,6 +93,69 @@ def dynamic_glacier(text):
     return ex.switched_off(text, "SiltingUpModel", "SurfaceRoutingModel")
 
 
+def deposition_grid(value_of):
+    """A deposition_index of value_of(row) in the catchment."""
+    return lambda folder: pc.write_grid_like(folder, "zones.asc", "deposition_index.asc",
+                                             lambda r, c, zone: value_of(r))
+
+
+def deposition(value_of):
+    """Snow falling on a deposition_index of value_of(row)."""
+    def edit(folder):
+        cold_cloudburst(folder)
+        deposition_grid(value_of)(folder)
+    return edit
+
+
+def slides(method):
+    """Snow method 6 (7 with the wind's deposition) with half of the pack
+    sliding off any slope to the four neighbours alike."""
+    def edit(text):
+        text = ex.replace_lines(text, (
+            (r"^5     method: energy", "%d     method: energy" % method),
+            (r"^30    minimum slope for slides.*$", "0     minimum slope"),
+            (r"^0\.01  slide mass fraction.*$", "0.5   slide mass fraction")))
+        grids = ["slide%d.asc  slidefraction%d  fillcode = 0 readcode = 1" % (k, k)
+                 for k in range(1, 5)]
+        if method == 7:
+            grids.append("deposition_index.asc  deposition_index  fillcode = 0 readcode = 1")
+        return pc.add_standard_grids(text, grids)
+    return edit
+
+
+def slide_grids(folder):
+    for k in range(1, 5):
+        pc.write_grid_like(folder, "zones.asc", "slide%d.asc" % k, lambda r, c, zone: 0.25)
+
+
+def slide_fractions(folder):
+    ex.cloudburst(folder)
+    slide_grids(folder)
+
+
+def partly_glacierized(method, snow=None):
+    """Glacier method 11, 12 or 13 on subbasin 3, whole cells at the top and
+    half cells below, its year closing at the end of the run's second day;
+    the glacier's fractions in place of ice_firn. snow: an edit of the snow
+    model's lines."""
+    def edit(text):
+        text = pc.dynamic_glacier(text)
+        text = ex.replace_lines(text, (
+            (r"^ice_firn\.asc  ice_firn .*\n", ""),
+            (r"^26  number of grids", "25  number of grids"),
+            (r"^11    Glacier-Method", "%d    Glacier-Method" % method)))
+        return snow(text) if snow else text
+    return edit
+
+
+def glacier_fractions(*weather):
+    def edit(folder):
+        pc.dynamic_glacier_input(folder)
+        for w in weather:
+            w(folder)
+    return edit
+
+
 def glacier_grids(folder):
     """The cells of ice_firn wholly under glacier 1, with 50 mm of snow
     beside it at the start, and snow falling."""
@@ -106,6 +171,43 @@ def glacier_grids(folder):
                                                 for v in row) for row in rows]) + "\n")
 
 
+def glaciers_closing_low(text):
+    """The dynamic glacier, whose close turns every pack above 10 mm into
+    glacier, without interception, whose buckets over the glacier's part of
+    a cell stay apart here."""
+    text = dynamic_glacier(text)
+    ex.check(DYNAMIC_GLACIER.endswith("1000 0.25\n"), "the glacier lines have changed")
+    text = text.replace(DYNAMIC_GLACIER, DYNAMIC_GLACIER[:-len("1000 0.25\n")] + "10 0.25\n")
+    return ex.switched_off(text, "interception_model")
+
+
+def glaciers_everywhere(folder):
+    """The glacier of glacier_grids in subbasin 3, the cells beside it of no
+    glacier (a code below 0), and 10 K warmer on the second day."""
+    glacier_grids(folder)
+    path = os.path.join(folder, "glacier_codes.asc")
+    with open(path) as f:
+        lines = f.read().splitlines()
+    lines[6:] = [" ".join("-1" if v == "0" else v for v in line.split()) for line in lines[6:]]
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v + 10.0, from_day=2)
+
+
+def new_glaciers_run_off(work):
+    """The glaciers the close made in subbasins 1 and 2 melt, and every step
+    after the close closes. The close itself moves packs onto the glaciers,
+    which the balance does not follow."""
+    terms = ex.balance_rows(work + "/output")
+    after = {term: rows[24:] for term, rows in terms.items()}
+    ex.check(any(row[0] != 0.0 or row[1] != 0.0 for row in after["glacier_melt"]),
+             "no glacier melted in subbasins 1 and 2")
+    try:
+        ex.check_closure(after, 1e-9)
+    except ex.Failure as failure:
+        raise ex.Failure("counting from the step after the close, %s" % failure)
+
+
 def groundwater_fields(text):
     """The fields watered from groundwater from the first day on."""
     return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2 1 0 0 starting from) 5 10 (.*) 6 28 "
@@ -118,7 +220,176 @@ def irrigated_from_the_first_step(work):
              [k + 1 for k, v in enumerate(irrigation) if not v > 0.0])
 
 
+def fields_by_ratio(text):
+    """The fields watered from the river whenever real evapotranspiration
+    falls below 1.01 of the potential (always: without a grid of it the
+    ratio is 1), from the second step on on a soil wetter than the
+    threshold up to which they are watered."""
+    return ex.replace_lines(text, ((r"^1 sprinkled_fields 2 1 0 0 starting from .*$",
+                                    "1 sprinkled_fields 4 2 1.01"),)) + ex.BALANCE_SECTION
+
+
+def never_less_than_none(work):
+    closes()(work)
+    irrigation = ex.balance_rows(work + "/output")["irrigation"]
+    ex.check(min(min(row) for row in irrigation) >= 0.0, "irrigation below 0 in the steps %s" %
+             [k + 1 for k, row in enumerate(irrigation) if min(row) < 0.0])
+
+
+def fields_by_suction(text):
+    """The fields watered from groundwater once the root zone's suction
+    passes 100 m, which no soil of the example reaches in two days."""
+    return ex.replace_lines(text, ((r"^1 sprinkled_fields 2 1 0 0 starting from .*$",
+                                    "1 sprinkled_fields 3 1 100 0.1"),)) + ex.BALANCE_SECTION
+
+
+def wet_fields_never_watered(work):
+    closes()(work)
+    irrigation = ex.balance_rows(work + "/output")["irrigation"]
+    ex.check(not any(any(row) for row in irrigation), "irrigation in the steps %s" %
+             [k + 1 for k, row in enumerate(irrigation) if any(row)])
+
+
+def river_interaction(interaction, *off):
+    """The example with its channels, but those of off, and the soil of the
+    river cells exchanging water with the river of their subbasin."""
+    def edit(text):
+        text = pc.add_standard_grids(ex.switched_off(text, *off), [
+            "kolmation.asc  kolmation  fillcode = 0 readcode = 1"])
+        return ex.replace_once("0     surface water interaction off",
+                               "%d     surface water interaction" % interaction)(text)
+    return edit
+
+
+def river_exchange(interaction, *off):
+    """The same with the balance."""
+    return lambda text: river_interaction(interaction, *off)(text) + ex.BALANCE_SECTION
+
+
+def leaky_river_input(folder):
+    """River beds a thousand times as leaky: the soil of the river cells
+    takes more than a falling river brings."""
+    pc.river_link_input(folder)
+    pc.write_grid_like(folder, "zones.asc", "kolmation.asc", lambda r, c, zone: 1e-3)
+
+
+def watered_from_the_river(text):
+    """The example's fields watered from their river on both days."""
+    return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2) 1 (0 0 starting from) 5 10 (.*) 6 28 "
+                                    r"(.*) 6 day$", r"\1 2 \2 3 1 \3 3 2 \4 1 day"),))
+
+
+def river_gives_what_soil_takes(*moved):
+    """The balance closes, the terms of moved and the river exchange moved
+    water, and the channels lose to the soil what the soil of the river
+    cells takes in, over the catchment, step by step."""
+    def check(work):
+        closes("river_infiltration", "river_seepage", *moved)(work)
+        terms = ex.balance_rows(work + "/output")
+        ex.check(any(v != 0.0 for row in terms["withdrawal"] for v in row) ==
+                 any(v != 0.0 for row in terms["irrigation"] for v in row),
+                 "withdrawal and irrigation do not move together")
+        for step, (taken, given) in enumerate(zip(terms["river_infiltration"],
+                                                  terms["river_seepage"])):
+            ex.check(abs(taken[-1] - given[-1]) <= 1e-9 * abs(taken[-1]) + 1e-12,
+                     "in step %d the soil took %.9g mm from the rivers, which gave %.9g mm" %
+                     (step + 1, taken[-1], given[-1]))
+    return check
+
+
+def without_soil(text):
+    """The example without the unsaturated zone, and so without the modules
+    that need it (silting-up stays)."""
+    return ex.switched_off(text, "unsatzon_model", "SurfaceRoutingModel")
+
+
+# Dynamic glaciers over whole cells at the top of subbasin 3 beside the
+# example's static one of ice_firn, with groundwater under the soil; their
+# year does not close within the run.
+def whole_glacier(r, c, zone):
+    return 1 if zone == 3 and r <= 5 else 0
+
+
+def whole_glacier_input(folder):
+    for name in ("glacier_fraction.asc", "glacier_codes.asc"):
+        pc.write_grid_like(folder, "zones.asc", name, whole_glacier)
+
+
+def warm_whole_glacier_input(folder):
+    whole_glacier_input(folder)
+    ex.warm_cloudburst(folder)
+
+
+def glacierized_cells(text):
+    return pc.add_standard_grids(text, [
+        "glacier_fraction.asc  GlacierizedCells  fillcode = 0 readcode = 1",
+        "glacier_codes.asc  GlacierCodes  fillcode = 0 readcode = 1"])
+
+
+def dynamic_beside_ice_firn(text):
+    text = pc.dynamic_glacier(ex.switched_off(text, "routing_model", "lake_model", "irrigation"))
+    return ex.replace_once("2 3  GMBEvalDay GMBEvalMonth",
+                           "10 3  GMBEvalDay GMBEvalMonth")(text) + ex.BALANCE_SECTION
+
+
+def static_beside_glacierized_cells(text):
+    text = ex.switched_off(text, "routing_model", "lake_model", "irrigation", "SiltingUpModel",
+                           "SurfaceRoutingModel")
+    return glacierized_cells(text) + ex.BALANCE_SECTION
+
+
+# Drains 1 m deep every 20 m under the whole catchment.
+DRAINS = (("drainage_depth.asc", "drainage_depth", 1.0),
+          ("drainage_distance.asc", "drainage_distance", 20.0))
+
+
+def drained(text):
+    text = pc.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
+                                            for f, n, _ in DRAINS])
+    return ex.replace_lines(text, ((r"^0(     no drainage)$", r"1\1"),))
+
+
+def drains(folder):
+    for name, _, value in DRAINS:
+        pc.write_grid_like(folder, "zones.asc", name, lambda r, c, z: value)
+
+
+def forests_and_meadows_trade(from_day):
+    """Ten times the rain, and land use read again daily from the day
+    from_day of the month on, in which the forests (multilayer types 4 and
+    5, two layers) are meadows (3, one layer) and the meadows coniferous
+    forest."""
+    def edit(folder):
+        ex.cloudburst(folder)
+        pc.read_copies("landuse.asc", lambda r, c, v: {4: 3, 5: 3, 3: 5}.get(int(v), int(v)),
+                       from_day)(folder)
+    return edit
+
+
+def canopy_water_falls(work):
+    """The balance closes, and in a step the canopy lost more than 0.1 mm
+    beyond what it evaporated: the water of the layers that went."""
+    closes("interception_storage")(work)
+    terms = ex.balance_rows(work + "/output")
+    ex.check(any(-stored - evaporated > 0.1 for row, gone in zip(terms["interception_storage"],
+                                                                terms["interception_evaporation"])
+                 for stored, evaporated in zip(row, gone)),
+             "the canopy lost no water beyond its evaporation")
+
+
 CASES = {
+    # The wind's deposition adds snow to the upper half and takes it from the
+    # lower: the subbasins gain and lose, the catchment too where the mean
+    # is not 0.
+    "deposition_halves": Case(with_balance(ri.with_deposition),
+                              deposition(lambda r: 0.3 if r <= 10 else -0.3), processes=(1, 3),
+                              check_outputs=closes("snow_deposition")),
+    "deposition_mean_not_zero": Case(with_balance(ri.with_deposition), deposition(lambda r: 0.2),
+                                     processes=(1, 2), check_outputs=closes("snow_deposition")),
+    # Slides take layers of the layered snow away after the soil's step: the
+    # water those held reaches the soil in the next.
+    "slides_layered_snow": Case(with_balance(slides(6)), slide_fractions, processes=(1, 3),
+                                check_outputs=closes("snow_layer_liquid")),
     # The canopy holds snow and sublimates it: both leave the land's water.
     "canopy_snow_21": Case(with_balance(canopy_snow(21)), cold_cloudburst, processes=(1, 3),
                            check_outputs=closes("canopy_snow_storage", "canopy_sublimation")),
@@ -136,6 +407,28 @@ CASES = {
     # The annual balance of a dynamic glacier empties the pack beside it.
     "dynamic_glacier": Case(with_balance(dynamic_glacier), glacier_grids,
                             processes=(1, 3), check_outputs=closes("snow_reset_on_glacier")),
+    # Glaciers over part of a cell: the canopy grows beside them, their own
+    # pack is theirs, and the annual close moves snow onto them and changes
+    # their extent; in the cold a lasting pack becomes a new glacier.
+    "glacier_part_of_cells": Case(with_balance(partly_glacierized(11)), glacier_fractions(),
+                                  processes=(1, 3),
+                                  check_outputs=closes("glacier_snow_storage", "glacier_extent",
+                                                       "glacier_runoff_extent")),
+    "glacier_new_in_the_cold": Case(with_balance(partly_glacierized(12)),
+                                    glacier_fractions(cold_cloudburst), processes=(1, 2),
+                                    check_outputs=closes("snow_reset_on_glacier",
+                                                         "glacier_snow_to_firn")),
+    # Slides weigh the packs beside and on a glacier by their parts.
+    "glacier_snow_method_slides": Case(with_balance(partly_glacierized(13, slides(7))),
+                                       glacier_fractions(ex.cloudburst, slide_grids,
+                                                         deposition_grid(lambda r: 0.2)),
+                                       processes=(1, 3),
+                                       check_outputs=closes("snow_slides", "snow_deposition",
+                                                            "glacier_precipitation")),
+    # The runoff of a glacier that a close makes where a subbasin had none
+    # joins the subbasin's.
+    "glacier_close_new_subbasins": Case(with_balance(glaciers_closing_low), glaciers_everywhere,
+                                        processes=(1, 3), check_outputs=new_glaciers_run_off),
     # A lake's volume lies on its cells, in the example metres above its top.
     # Without the lake model the reservoirs hold their own water.
     "lakes": Case(with_channels(), processes=(1, 2),
@@ -143,9 +436,67 @@ CASES = {
     "reservoirs_flood": Case(with_channels("lake_model"), ex.cloudburst, processes=(1, 2),
                              check_outputs=closes("reservoir_storage", "channel_storage",
                                                   tolerance=CHANNEL_TOLERANCE)),
+    # The soil of the river cells takes river water in where the table lies
+    # below the riverbed, and gives its saturated zone's water to the river
+    # above it, each process for its own cells (1) or every link on one
+    # process (2). The channels give what the soil took; without
+    # groundwater the river cells of subbasin 2 take all that its river
+    # brought the step before, more than it brings in a falling step, and
+    # the channel owes the rest.
+    "river_exchange_1": Case(river_exchange(1), pc.river_link_input, processes=(1, 2),
+                             check_outputs=river_gives_what_soil_takes()),
+    # Irrigation draws on the same rivers: its withdrawals stay apart.
+    "river_exchange_2": Case(lambda text: river_exchange(2)(watered_from_the_river(text)),
+                             pc.river_link_input, processes=(1, 3),
+                             check_outputs=river_gives_what_soil_takes()),
+    "river_exchange_2_without_groundwater": Case(
+        river_exchange(2, "groundwater_flow"), pc.river_link_input, processes=(1, 2),
+        check_outputs=river_gives_what_soil_takes("channel_debt")),
+    # Each process caps by its own copy of a subbasin's river, so that the
+    # amounts follow the layout, one layout here (on one process they are
+    # those of interaction 2): together they take more than the river has.
+    "river_exchange_1_without_groundwater": Case(
+        river_exchange(1, "groundwater_flow"), pc.river_link_input, processes=(3,),
+        check_outputs=river_gives_what_soil_takes("channel_debt")),
+    # Leaky beds: in a falling river the soil takes far more than the
+    # channels bring, which they owe for steps.
+    "river_exchange_leaky_beds": Case(
+        river_exchange(2, "groundwater_flow"), leaky_river_input, processes=(1, 3),
+        check_outputs=river_gives_what_soil_takes("channel_debt")),
+    # Without the soil what reaches the ground leaves the land, silting-up's
+    # direct runoff with it.
+    "without_soil": Case(with_balance(without_soil), ex.cloudburst, processes=(1, 3),
+                         check_outputs=closes("water_to_ground")),
+    # One glacier grid for every module: the dynamic glaciers' beside the
+    # static ones', the static ones' beside fractions a static method does
+    # not use.
+    "dynamic_glacier_beside_ice_firn": Case(dynamic_beside_ice_firn, whole_glacier_input,
+                                            processes=(1, 3),
+                                            check_outputs=closes("groundwater_storage")),
+    "static_glacier_beside_glacierized_cells": Case(static_beside_glacierized_cells,
+                                                    warm_whole_glacier_input, processes=(1, 2),
+                                                    check_outputs=closes("water_on_glacier")),
+    # What the drains take from the soil leaves the model.
+    "drainage": Case(with_balance(drained), drains, processes=(1, 3),
+                     check_outputs=closes("drainage")),
+    # Forests that land use read again turns into meadows lose their lower
+    # layer, whose transpiration then ends, and whose canopy lets its water
+    # fall; meadows become forests with a dry lower layer.
+    "forests_become_meadows": Case(with_balance(ri.read_again("landuse")),
+                                   forests_and_meadows_trade(2), processes=(1, 2),
+                                   check_outputs=closes("transpiration")),
+    "forests_become_meadows_after_rain": Case(with_balance(ri.read_again("landuse")),
+                                              forests_and_meadows_trade(3), days=3,
+                                              processes=(1, 2), check_outputs=canopy_water_falls),
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields,
                                    check_outputs=irrigated_from_the_first_step),
+    # Irrigation by suction sees the soil's first state in the first step.
+    "irrigation_by_suction": Case(fields_by_suction, processes=(1, 3),
+                                  check_outputs=wet_fields_never_watered),
+    # A wet soil that the ratio calls dry gets no water, rather than less.
+    "irrigation_by_ratio": Case(fields_by_ratio, processes=(1, 3),
+                                check_outputs=never_less_than_none),
 }
 
 if __name__ == "__main__":

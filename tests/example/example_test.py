@@ -65,8 +65,13 @@ PER_PROCESS_FILE = re.compile(r"_state_[1-9][0-9]*$")
 
 
 def compared_files(folder):
-    return {n for n in os.listdir(folder) if n not in DECOMPOSITION_FILES and
-            not STRIP_FILE.match(n) and not PER_PROCESS_FILE.search(n)}
+    return {n for n in os.listdir(folder) if not per_process(n)}
+
+
+def per_process(name):
+    # netCDF output writes every grid into a file of its own name and ".nc".
+    name = name[:-3] if name.endswith(".nc") else name
+    return name in DECOMPOSITION_FILES or STRIP_FILE.match(name) or PER_PROCESS_FILE.search(name)
 
 
 class Failure(Exception):
@@ -125,8 +130,10 @@ def run_horva(args, work, processes, threads, options=()):
     command = ([args.mpiexec, "--oversubscribe", "-np", str(processes), args.horva] +
                list(options) + [CONTROL_FILE])
     with open(os.path.join(work, "console.txt"), "w") as console:
-        process = subprocess.Popen(command, cwd=work, env=env, stdout=console,
-                                   stderr=subprocess.STDOUT)
+        # mpiexec passes its input on to rank 0: a script's own input stays
+        # its own.
+        process = subprocess.Popen(command, cwd=work, env=env, stdin=subprocess.DEVNULL,
+                                   stdout=console, stderr=subprocess.STDOUT)
         try:
             status = process.wait(timeout=args.timeout)
         except subprocess.TimeoutExpired:
@@ -756,9 +763,11 @@ balance_  prefix of the balance statistics files
 # Terms of the balance files that are storages (their change over the step).
 BALANCE_STORAGES = {"interception_storage", "canopy_snow_storage", "snow_storage", "snow_layer_liquid",
                     "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
-                    "channel_storage", "reservoir_storage", "lake_storage",
-                    "glacier_runoff_storage", "groundwater_storage"}
-BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "glacier_melt",
+                    "channel_storage", "channel_debt", "reservoir_storage", "lake_storage",
+                    "glacier_runoff_storage", "glacier_snow_storage", "groundwater_storage"}
+BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infiltration",
+                  "glacier_melt", "snow_deposition",
+                  "glacier_precipitation", "snow_slides", "glacier_extent", "glacier_runoff_extent",
                   "surface_exchange", "channel_inflow", "external_inflow", "internal_inflow",
                   "translation",
                   "groundwater_lateral_exchange", "groundwater_fixed_flux",

@@ -10,10 +10,12 @@ with the same code and message.
 import math
 import os
 import re
+import shutil
 import sys
 
 import example_test as ex
 import small_catchment as small
+from refused_inputs_test import from_the_external_program, read_again, waiting_command
 from small_catchment import Case, Then
 
 
@@ -163,6 +165,38 @@ def dynamic_glacier(text):
     return text
 
 
+
+# The same glacier's year closing at the end of the first day, with packs
+# above 10 mm on every other cell and none between: the close makes glacier
+# of the packs beside cells of code 0 that stay free, across the strips, and
+# groundwater weighs each face by the glacier shares of both its cells.
+def glacier_close_in_strips(text):
+    return ex.replace_lines(dynamic_glacier(text), (
+        (r"^2 3  GMBEvalDay", "1 3  GMBEvalDay"),
+        (r"^100 0\.25  maxSnowPackToCreateGlacier", "10 0.25  maxSnowPackToCreateGlacier"),
+        (r"^0(     snow readgrid)", r"1\1")))
+
+
+def packs_on_every_other_cell(folder):
+    dynamic_glacier_input(folder)
+    for name, pack, bare in (("snowstorage", 50, 0), ("swe", 50, 0), ("liquidstorage", 0, 0),
+                             ("snowdays", 0, 0), ("snowage", 0, 0), ("snowtemp", 270, 273),
+                             ("surftemp", 270, 273)):
+        write_grid_like(folder, "zones.asc", name + ".asc",
+                        lambda r, c, z: pack if (r + c) % 2 == 0 else bare)
+    # Snow stays on the first day; the second thaws the land above the
+    # aquifer.
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v - 8.0)
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v + 18.0, from_day=2)
+
+
+def glacier_made_between_free_cells(work):
+    with open(os.path.join(work, "output", "GlacierizedCells_End")) as f:
+        shares = [float(v) for line in f.read().splitlines()[6:] for v in line.split()]
+    made, free = shares.count(0.25), shares.count(0.0)
+    ex.check(made > 20 and free > 20, "the close left %d cells at 0.25 and %d free" % (made, free))
+
+
 # One tracer entering with the water at 5 mg/l, the soil holding 1 above the
 # table and 2 below; the lakes carry it between their cells on every process.
 TRACER = ("1  number of tracers\nSalt non_radioactive non_evaporating min_conc = 0 "
@@ -201,6 +235,12 @@ def link_order(text):
                            "2     surface water interaction: re-infiltration in link order")(text)
 
 
+def tracer_without_groundwater(text):
+    """The tracer in the baseflow of the soil, which surface routing mixes
+    into its runoff."""
+    return ex.switched_off(lakes_with_tracer(text), "groundwater_flow")
+
+
 def control_point_series(work):
     """The control cell's evapotranspiration per layer: some value is above 0
     (its interflow is 0 here whatever the interaction)."""
@@ -210,12 +250,126 @@ def control_point_series(work):
              "uz_etr.txt holds no value above 0 for the control cell")
 
 
+def irrigation_summed(text):
+    """The fields watered from groundwater from the first day on, the amounts
+    written every step and summed over the run."""
+    return ex.replace_lines(text, (
+        (r"^(1 sprinkled_fields 2 1 0 0 starting from) 5 10 (.*) 6 28 (.*) 6 day$",
+         r"\1 3 1 \2 3 2 \3 1 day"),
+        (r"^(irrig\.asc  IRRIG\n)0(  its write code)$", r"\g<1>12\2")))
+
+
+def irrigation_sum_of_steps(work):
+    """Each step's amounts once, and their sum over the run in irrig.sum."""
+    output = os.path.join(work, "output")
+    steps = sorted(n for n in os.listdir(output) if n.startswith("irrig_2021"))
+    ex.check(len(steps) == 48, "%d grids of irrigation amounts for 48 steps: %s" %
+             (len(steps), " ".join(steps[:4])))
+
+    def values(name):
+        with open(os.path.join(output, name)) as f:
+            return [float(v) for line in f.read().splitlines()[6:] for v in line.split()]
+    total = [sum(cell) for cell in zip(*(values(n) for n in steps))]
+    summed = values("irrig.sum")
+    ex.check(any(v > 0.0 for v in summed), "no irrigation")
+    for k, (s, t) in enumerate(zip(summed, total)):
+        ex.check(s == -9999.0 or abs(s - t) <= 1e-5 * abs(t) + 1e-5,
+                 "cell %d of irrig.sum holds %g, its steps sum to %g" % (k, s, t))
+
+
+def read_copies(name, value_of, from_day=1):
+    """An input edit: the files a periodic read of name takes in the first
+    three days, every cell of name as value_of(row, column, value) gives it
+    from the day from_day of the month on, as the set-up's before."""
+    def edit(folder):
+        with open(os.path.join(folder, name)) as f:
+            before = f.read()
+        write_grid_like(folder, name, name + ".read", value_of)
+        with open(os.path.join(folder, name + ".read")) as f:
+            text = f.read()
+        os.remove(os.path.join(folder, name + ".read"))
+        for step in range(24 * 3):
+            day = 1 + step // 24
+            with open(os.path.join(folder, "%s_202103%02d%02d" % (name, day, step % 24)),
+                      "w") as f:
+                f.write(text if day >= from_day else before)
+    return edit
+
+
+def ponding_from_the_external_program(folder):
+    """The external program gives the ponding grid of the set-up (in m)."""
+    shutil.copy(os.path.join(folder, "ponding.asc"), os.path.join(folder, "ponding_external.asc"))
+    waiting_command(folder)
+
+
+def inputs(*edits):
+    def edit(folder):
+        for e in edits:
+            e(folder)
+    return edit
+
+
+# Drains 0.25 m deep (in the first layer) at set-up, 0.9 m (in the second or
+# third) in every file read.
+def drains(text):
+    text = ex.replace_once("0     no drainage", "1     drainage")(text)
+    return add_standard_grids(text, [
+        "drainage_depth.asc  drainage_depth  fillcode = 0 readcode = 1",
+        "drainage_distance.asc  drainage_distance  fillcode = 0 readcode = 1"])
+
+
+def drain_grids(depth):
+    def edit(folder):
+        write_grid_like(folder, "zones.asc", "drainage_depth.asc", lambda r, c, z: depth)
+        write_grid_like(folder, "zones.asc", "drainage_distance.asc", lambda r, c, z: 10.0)
+    return edit
+
+
+# Land use whose fields (multilayer code 2) turn into meadows (3) in every
+# file read: grass, the meadows' layer, is rougher than field crops for the
+# heads of the diffusion wave of surface routing.
+def rough_grass(text):
+    text = ex.replace_once("2  method: the steepest of the eight neighbours",
+                           "6  method: the heads of a diffusion wave")(text)
+    return ex.replace_once("1 grass {\n", "1 grass {\n  SR_K_ST = 40;\n")(text)
+
+
+def meadows(r, c, code):
+    return 3 if code == 2 else int(code)
+
+
+# Two irrigation types that draw on groundwater by the soil's suction, the
+# first wherever the soil is not wet, the second never in March: the valley's
+# cells of type 1 at set-up are of type 2 in every file read.
+def suction_irrigation(text):
+    start = text.index("[irrigation_table]\n")
+    end = text.index("\n\n", start)
+    return (text[:start] + "[irrigation_table]\n2\n1 wet_fields 3 1 0.01 0.005\n"
+            "2 dry_fields 3 1 1000 500" + text[end:])
+
+
+def valley_irrigation(code):
+    def edit(folder):
+        write_grid_like(folder, "zones.asc", "irrigation.asc",
+                        lambda r, c, z: code if r >= 12 else 0)
+    return edit
+
+
 CASES = {
     "river_link_control_point": Case(link_order, river_link_input, days=2, processes=(1, 2, 3),
                                      check_outputs=control_point_series),
     "lakes_with_tracer": Case(lakes_with_tracer, tracer_input, days=2, processes=(1, 2, 3)),
+    # Surface routing keeps the water on the land itself; its state file
+    # holds nodata outside the catchment.
+    "surface_routing_without_silting_up": Case(
+        lambda text: ex.switched_off(text, "SiltingUpModel"), processes=(1, 3)),
+    "surface_routing_tracer_without_groundwater": Case(tracer_without_groundwater, tracer_input,
+                                                       processes=(1, 2, 3)),
     "dynamic_glacier_balance": Case(dynamic_glacier, dynamic_glacier_input, days=2,
                                     processes=(1, 2, 3)),
+    "glacier_close_in_strips": Case(glacier_close_in_strips, packs_on_every_other_cell,
+                                    processes=(1, 2, 3),
+                                    check_outputs=glacier_made_between_free_cells),
     # Routing alone on what a run wrote, with observed discharge beside its
     # runoff: each file keeps its own date.
     "routing_alone_observed": Case(
@@ -239,6 +393,31 @@ CASES = {
     # restore of the set-up values keep it there.
     "periodic_ponding": Case(ponding_reread, doubled_ponding_copies, processes=(1, 3),
                              check_outputs=ponding_in_mm),
+    # The amounts of irrigation belong to the unsaturated zone, which alone
+    # writes them.
+    "irrigation_amounts_summed": Case(irrigation_summed, processes=(1, 3),
+                                      check_outputs=irrigation_sum_of_steps),
+    # A standard grid read again at the first step (and every day after)
+    # from files other than the set-up's acts as in a run set up from them:
+    # what the modules derived from it at set-up follows the values read.
+    "drainage_depth_read_again": Case(
+        read_again("drainage_depth", drains),
+        inputs(drain_grids(0.25), read_copies("drainage_depth.asc", lambda r, c, v: 0.9)),
+        like=small.Reference(drains, drain_grids(0.9))),
+    "landuse_read_again": Case(
+        read_again("landuse", rough_grass),
+        read_copies("landuse.asc", meadows),
+        like=small.Reference(rough_grass, lambda folder: write_grid_like(
+            folder, "landuse.asc", "landuse.asc", meadows))),
+    # The unsaturated zone holds the ponding in mm also when the external
+    # program gives it in m, as the file of the set-up.
+    "ponding_from_the_external_program": Case(
+        from_the_external_program("ponding_external.asc", "max_ponding_storage"),
+        ponding_from_the_external_program, like=small.Reference()),
+    "irrigation_codes_read_again": Case(
+        read_again("irrigation_codes", suction_irrigation),
+        inputs(valley_irrigation(1), read_copies("irrigation.asc", lambda r, c, v: 2 if v else 0)),
+        like=small.Reference(suction_irrigation, valley_irrigation(2))),
 }
 
 if __name__ == "__main__":

@@ -8,8 +8,10 @@ merely unusual, runs with a WARNING that names it). The unedited copy runs
 with status 0.
 """
 
+import filecmp
 import os
 import re
+import shutil
 import sys
 
 import example_test as ex
@@ -37,6 +39,79 @@ def deposition_index(value, other=None):
         with open(os.path.join(folder, "deposition_index.asc"), "w") as f:
             f.write("\n".join(lines[:6] + rows) + "\n")
     return edit
+
+
+def read_again(grid, control_edit=None):
+    """The standard grid read again at the first step of every day
+    (periodicity = 1 D 1) from the files named with the step's date."""
+    def edit(text):
+        text = control_edit(text) if control_edit else text
+        line = re.compile(r"^(\S+ +%s +fillcode.*)$" % re.escape(grid), flags=re.M)
+        ex.check(len(line.findall(text)) == 1, "[standard_grids] has no line of %s" % grid)
+        return line.sub(r"\1 periodicity = 1 D 1", text)
+    return edit
+
+
+def copies_with(name, value, edit_input=None):
+    """After edit_input, the files a periodic read takes for every hour of
+    three days: name with value at row 15, column 6."""
+    def edit(folder):
+        if edit_input:
+            edit_input(folder)
+        with open(os.path.join(folder, name)) as f:
+            lines = f.readlines()
+        values = lines[5 + 15].split()
+        values[5] = value
+        lines[5 + 15] = " ".join(values) + "\n"
+        for step in range(24 * 3):
+            with open(os.path.join(folder, "%s_202103%02d%02d" % (name, 1 + step // 24, step % 24)),
+                      "w") as f:
+                f.writelines(lines)
+    return edit
+
+
+def with_flow_times(text):
+    """The standard grid flow_times (s to the subbasin's outlet)."""
+    text = ex.replace_once("24  number of grids", "25  number of grids")(text)
+    return text.replace("\ngw_kolmation", "\nflow_times.asc flow_times fillcode = 0 readcode = 1"
+                        "\ngw_kolmation")
+
+
+def flow_times(name):
+    """An input edit: the grid name with 1 to 4 hours to the outlet."""
+    def edit(folder):
+        with open(os.path.join(folder, "zones.asc")) as f:
+            lines = f.read().splitlines()
+        rows = [" ".join(w if w == "-9999" else str(3600 * (1 + (r + c) % 4))
+                         for c, w in enumerate(line.split(), 1)) for r, line in enumerate(lines[6:], 1)]
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("\n".join(lines[:6] + rows) + "\n")
+    return edit
+
+
+def from_the_external_program(file, grid, control_edit=None):
+    """The grid taken from the external program's file at the first step
+    only (grid interval Y), the file kept."""
+    def edit(text):
+        text = control_edit(text) if control_edit else text
+        return ex.replace_once("[ExternalCoupling]\n0  no external program\n", (
+            "[ExternalCoupling]\n1  on\nsem_ext.txt\n5  wait interval\nY\n60\n"
+            "1  grids to read\n%s %s 0 2\n0  grids to write\n0  statistics\nsem_model.txt\n"
+            "Continue\n" % (file, grid)))(text)
+    return edit
+
+
+def waiting_command(folder):
+    """An input edit: the external program's command, there before the
+    model waits for it."""
+    with open(os.path.join(folder, "..", "sem_ext.txt"), "w") as f:
+        f.write("Command=Continue\n")
+
+
+def external_flow_times(folder):
+    flow_times("flow_times.asc")(folder)
+    flow_times("flow_times_external.asc")(folder)
+    waiting_command(folder)
 
 
 def refused(section, label, value, code, line):
@@ -72,6 +147,39 @@ VERTICAL_AND_LATERAL = {
     "snow_negative_transzone": refused("snow_model", "transzone for ", "-0.75", 17, "transzone:"),
     "snow_deposition_below_minus_one": bad_cell("deposition_index", "-1.5", with_deposition,
                                                 deposition_index("0", "-1.5")),
+    # A value a periodic read brings is refused as at set-up.
+    "snow_deposition_read_again_below_minus_one": Case(
+        read_again("deposition_index", with_deposition),
+        copies_with("deposition_index.asc", "-2", deposition_index("0")), code=10,
+        words="grid \"deposition_index\" read again from deposition_index.asc_2021030100 holds -2 "
+              "at row 15, column 6, which must be -1 or more"),
+    "groundwater_kolmation_read_again_negative": Case(
+        read_again("gw_kolmation_1"), copies_with("gw_kolmation_1.asc", "-1e-08"), code=10,
+        words="grid \"gw_kolmation_1\" read again from gw_kolmation_1.asc_2021030100 holds -1e-08 "
+              "at row 15, column 6, which must not be negative or nodata"),
+    # Something was built from these grids once at set-up, which a read
+    # during the run cannot reach: refused before the first step.
+    "flow_times_read_again": Case(
+        read_again("flow_times", with_flow_times),
+        copies_with("flow_times.asc", "7200", flow_times("flow_times.asc")), code=17,
+        words="standard grid 24 \"flow_times\" (flow_times.asc) has periodicity = 1 D 1, but it "
+              "cannot be read again during the run: the unsaturated zone turns its flow times (s) "
+              "into whole time steps in place"),
+    "flow_times_from_the_external_program": Case(
+        from_the_external_program("flow_times_external.asc", "flow_times", with_flow_times),
+        external_flow_times, code=1003,
+        words="the external grid flow_times_external.asc is read into the internal grid "
+              "\"flow_times\", but it cannot be read again during the run: the unsaturated zone "
+              "turns"),
+    "soil_types_read_again": Case(
+        read_again("soil_types"), copies_with("soil.asc", "3"), code=17,
+        words="standard grid 1 \"soil_types\" (soil.asc) has periodicity = 1 D 1, but it cannot "
+              "be read again during the run: the unsaturated zone lays out the layers"),
+    "lake_codes_read_again": Case(
+        read_again("lake_codes"), copies_with("lake_codes.asc", "2"), code=17,
+        words="standard grid 10 \"lake_codes\" (lake_codes.asc) has periodicity = 1 D 1, but it "
+              "cannot be read again during the run: the unsaturated zone fills the soil of the "
+              "lake cells at set-up; channel routing lists the cells of every lake"),
     # Merely unusual: snow may drift out of a catchment.
     "snow_deposition_mean_not_zero": Case(with_deposition, deposition_index("0.2"),
                                           words="\"deposition_index\" has a catchment mean of 0.2, not 0"),
@@ -366,6 +474,165 @@ NOT_FINITE_OUTPUT = {
               "2021-03-02 23:00"),
 }
 
+
+# --- the zone grid and the statistics files ---
+
+def zone_cells(value, cells):
+    """value in the cells (row, column) of zones.asc."""
+    edits = [ex.spoil_grid_value("zones.asc", r, c, value) for r, c in cells]
+    def edit(folder):
+        for e in edits:
+            e(folder)
+    return edit
+
+
+CODES_AND_OUTPUTS = {
+    # A cell of the catchment without a subbasin: refused where the zone grid
+    # is read, not where the unsaturated zone misses its subbasin.
+    "zone_code_0": Case(
+        edit_input=zone_cells("0", ((15, 6), (15, 7), (16, 6))), code=3,
+        words="invalid zone code 0 in the zone grid zones.asc ([zone_grid]) at row 15, column 6"),
+    # Routed discharge has no catchment total: mode 1 would write dates alone.
+    "routed_discharge_mode_1": Case(
+        ex.replace_once("routed.stat 2001", "routed.stat 1001"), code=17,
+        words="the statistic code 1001 of the routed discharge routed.stat (\"name of the "
+              "Qstatfiles for \") asks for the catchment total alone (mode 1)"),
+}
+
+# --- counts and limits that would run past memory ---
+
+DESCRIPTOR_COUNTS = {
+    "descriptor_count_%s" % name: refused("routing_model", "number column descriptors for", count,
+                                          17, "column descriptors of observed discharge")
+    for name, count in (("minus_1", "-1"), ("minus_2", "-2"), ("minus_1000", "-1000"))}
+
+INNER_STEPS = {
+    "shortest_inner_step_%s" % name: Case(
+        ex.replace_once("\n1  shortest inner step (s)", "\n%s  shortest inner step (s)" % value),
+        code=10, words="the minimum sub time step of %s s would split a sub-step of 3600 s into up to "
+                       "%s inner steps, more than 1e+06" % (value, steps))
+    for name, value, steps in (("1e-6", "1e-06", "3.6e+09"), ("1e-300", "1e-300", "3.6e+303"))}
+
+# --- files that cannot be read or written: the message gives the system's reason ---
+
+def beside_input(change):
+    """An edit of the work folder, which holds the input folder."""
+    return lambda folder: change(os.path.dirname(folder))
+
+
+def control_file_a_folder(work):
+    os.remove(os.path.join(work, ex.CONTROL_FILE))
+    os.mkdir(os.path.join(work, ex.CONTROL_FILE))
+
+
+UNREADABLE_FILES = {
+    "input_folder_missing": Case(edit_input=shutil.rmtree, code=21,
+                                 words="error opening input/zones.asc (No such file or directory)"),
+    "control_file_missing": Case(
+        edit_input=beside_input(lambda work: os.remove(os.path.join(work, ex.CONTROL_FILE))),
+        code=28, words="error opening catchment.ctl (No such file or directory)"),
+    "control_file_a_folder": Case(edit_input=beside_input(control_file_a_folder), code=19,
+                                  words="read error catchment.ctl ! (0) (Is a directory)"),
+    "intern_copy_a_folder": Case(
+        edit_input=beside_input(lambda work: os.mkdir(os.path.join(work, "catchment.ctl.intern"))),
+        code=28, words="error opening catchment.ctl.intern (Is a directory)"),
+}
+
+# --- outputs that would replace a file the run reads ---
+
+def hourly_table(folder, name):
+    """input/name: a dated table of one value column over March 2021."""
+    rows = ["%d %d %d %d 0.5" % (2021, 3, day, hour) for day in range(1, 32) for hour in range(24)]
+    with open(os.path.join(folder, name), "w") as f:
+        f.write("YY MM DD HH q\n" + "\n".join(rows) + "\n")
+
+
+def replaces_input(edit_control, name, words, edit_input=None):
+    """A run whose output would replace input/name: refused at set-up with
+    code 26, and input/name keeps its bytes."""
+    def prepare(folder):
+        if edit_input:
+            edit_input(folder)
+        shutil.copy(os.path.join(folder, name), os.path.join(folder, "..", name + ".before"))
+
+    def kept(work):
+        ex.check(filecmp.cmp(os.path.join(work, "input", name),
+                             os.path.join(work, name + ".before"), shallow=False),
+                 "the run changed input/%s" % name)
+    return Case(edit_control, prepare, code=26, words=words, check_outputs=kept)
+
+
+def lake_table(name):
+    return ex.replace_once("file = lake_2.txt", "file = " + name)
+
+
+def lake_table_link(folder):
+    os.symlink(os.path.join("..", "input", "dem.asc"), os.path.join(folder, "..", "output", "lake_2.txt"))
+
+
+def inflow_from(name):
+    return after("TG 1 (AREA = 0.94, F = 1)\n", " ZL 1 = extern %s 1 0 %s\n" % (name, CHANNEL))
+
+
+REPLACED_INPUTS = {
+    "lake_table_is_the_elevation_model": replaces_input(
+        lake_table("../input/dem.asc"), "dem.asc",
+        "the output file output/../input/dem.asc (the table of reservoir 2, \"file =\" of SP 2 of "
+        "[routing_model]) is the file input/dem.asc that the run reads as the elevation model of "
+        "[elevation_model]"),
+    "lake_table_through_dots": replaces_input(
+        lake_table("./../input/../input/dem.asc"), "dem.asc",
+        "is the file input/dem.asc that the run reads as the elevation model"),
+    "lake_table_a_link_to_an_input": replaces_input(
+        None, "dem.asc", "the output file output/lake_2.txt (the table of reservoir 2",
+        lake_table_link),
+    "abstraction_table_is_the_zone_grid": replaces_input(
+        ex.replace_once("AL 1 = extern abstraction_1.txt", "AL 1 = extern ../input/zones.asc"),
+        "zones.asc",
+        "the output file output/../input/zones.asc (the table of abstraction 1, AL 1 of "
+        "[routing_model]) is the file input/zones.asc that the run reads as the zone grid of "
+        "[zone_grid]"),
+    "abstraction_table_is_the_control_file": replaces_input(
+        ex.replace_once("AL 1 = extern abstraction_1.txt", "AL 1 = extern ../catchment.ctl"),
+        os.path.join("..", "catchment.ctl"),
+        "(the table of abstraction 1, AL 1 of [routing_model]) is the file catchment.ctl that the "
+        "run reads as the control file"),
+    "statistics_is_a_station_file": replaces_input(
+        ex.replace_once("etp.stat 2024", "../input/precipitation.txt 2024"), "precipitation.txt",
+        "is the file input/precipitation.txt that the run reads as the station file of "
+        "[precipitation]"),
+    "grid_output_is_a_standard_grid": replaces_input(
+        ex.replace_once("exkorr.asc  correction factor of the radiation\n0   its write code",
+                        "../input/soil.asc  correction factor of the radiation\n1   its write code"),
+        "soil.asc",
+        "the output file output/../input/soil.asc (the output of the grid \"radiation_correction\")"
+        " is the file input/soil.asc that the run reads as the standard grid \"soil_types\""),
+    "lake_table_is_the_observed_discharge": replaces_input(
+        lambda text: lake_table("../input/observed.txt")(
+            ex.replace_once("none  no observed discharge", "input/observed.txt  observed")(text)),
+        "observed.txt",
+        "is the file input/observed.txt that the run reads as the observed discharge of "
+        "[routing_model]", lambda folder: hourly_table(folder, "observed.txt")),
+    # The lake's description comes first: its table must not be written before
+    # the inflow of the next description is known.
+    "lake_table_is_a_later_inflow": replaces_input(
+        lambda text: lake_table("../input/inflow.txt")(inflow_from("input/inflow.txt")(text)),
+        "inflow.txt",
+        "is the file input/inflow.txt that the run reads as the inflow file of ZL 1 of "
+        "[routing_model]", lambda folder: hourly_table(folder, "inflow.txt")),
+    # Written only at the end of the run, and found before its first step.
+    "state_file_a_folder": Case(
+        edit_input=beside_input(lambda work: os.mkdir(os.path.join(work, "output",
+                                                                   "unsatzon_state_0"))),
+        code=26, words="the output file output/unsatzon_state_0 (the state file of "
+                       "[unsatzon_model]) cannot be written (Is a directory); found before the "
+                       "first step"),
+    "sunshine_memory_a_folder": Case(
+        edit_input=beside_input(lambda work: os.mkdir(os.path.join(work, "output", "SSDTemp"))),
+        code=26, words="the output file output/SSDTemp (the sunshine memory of [evapotranspiration] "
+                       "beside its state file) cannot be written (Is a directory)"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -378,6 +645,11 @@ CASES.update(ROUTING_CASES)
 CASES.update(NOT_WHOLLY_NUMBERS)
 CASES.update(OUT_OF_RANGE)
 CASES.update(NOT_FINITE_OUTPUT)
+CASES.update(CODES_AND_OUTPUTS)
+CASES.update(DESCRIPTOR_COUNTS)
+CASES.update(INNER_STEPS)
+CASES.update(UNREADABLE_FILES)
+CASES.update(REPLACED_INPUTS)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

@@ -41,9 +41,14 @@ def run(args, work, processes, threads=1, options=()):
 
 def whole_grids(folder):
     """The compared files of folder, without a process's own copy of a grid
-    that rank 0 writes whole beside it ("<name>_<rank>")."""
+    that rank 0 writes whole beside it ("<name>_<rank>", in netCDF
+    "<name>_<rank>.nc")."""
     names = ex.compared_files(folder)
-    return {n for n in names if not (re.match(r"^.*_\d{3}$", n) and n[:-4] in names)}
+
+    def rank_copy(name):
+        base, ending = (name[:-3], ".nc") if name.endswith(".nc") else (name, "")
+        return re.match(r"^.*_\d{3}$", base) and base[:-4] + ending in names
+    return {n for n in names if not rank_copy(n)}
 
 
 def differing_outputs(reference, other):
@@ -148,20 +153,32 @@ class Case:
     in an entry of the diagnostics file at `level` (0 FATAL, 2 WARNING).
     With `continues`, a warm start on each process count goes on from the
     run's last but one day exactly as the run through (see
-    continuation_differences)."""
+    continuation_differences), and check_outputs judges the warm start. With
+    `like`, a Reference, the runs write the same files as the reference's run
+    on one process."""
 
     def __init__(self, edit_control=None, edit_input=None, days=2, processes=(1, 2), code=0,
-                 words=None, level=None, check_outputs=None, then=None, continues=False):
+                 words=None, level=None, check_outputs=None, then=None, continues=False,
+                 like=None):
         self.edit_control, self.edit_input, self.days = edit_control, edit_input, days
         self.processes, self.code, self.words = processes, code, words
         self.level = level if level is not None else (0 if code else 2)
         # A function of the work folder that raises ex.Failure when the
-        # outputs of a run are wrong in a way the comparison cannot see.
+        # outputs of a run are wrong in a way the comparison cannot see
+        # (of a refused run: what it must have left as it was).
         self.check_outputs = check_outputs
         # A Then: a second run in the same folder after the first ended with
         # status 0; code, words and outputs are those of the second.
         self.then = then
         self.continues = continues
+        self.like = like
+
+
+class Reference:
+    """Another edit of the small catchment whose outputs a case must match."""
+
+    def __init__(self, edit_control=None, edit_input=None):
+        self.edit_control, self.edit_input = edit_control, edit_input
 
 
 class Then:
@@ -189,12 +206,18 @@ def run_case(args, name, case, source):
     if case.continues:
         faults = []
         for processes in case.processes:
-            differ = continuation_differences(args, os.path.join(args.work, name, "np%d" % processes),
-                                              source, case.days, case.edit_control,
+            base = os.path.join(args.work, name, "np%d" % processes)
+            differ = continuation_differences(args, base, source, case.days, case.edit_control,
                                               case.edit_input, processes)
             if differ:
                 faults.append("%s: the warm start on %d processes differs from the run through "
                               "in %s" % (name, processes, " ".join(differ)))
+            elif case.check_outputs:
+                try:
+                    case.check_outputs(os.path.join(base, "second"))
+                except ex.Failure as failure:
+                    faults.append("%s: the warm start on %d processes: %s" % (name, processes,
+                                                                               failure))
         return faults
     faults, works = [], []
     for processes in case.processes:
@@ -218,17 +241,28 @@ def run_case(args, name, case, source):
             if not full:
                 faults.append("%s on %d processes: the log does not give the full code %d" %
                               (name, processes, case.code))
-            continue
         if case.check_outputs:
             try:
                 case.check_outputs(work)
             except ex.Failure as failure:
                 faults.append("%s on %d processes: %s" % (name, processes, failure))
-        works.append(work)
+        if not case.code:
+            works.append(work)
     for other in works[1:]:
         differ = differing_outputs(works[0], other)
         if differ:
             faults.append("%s: %s differs from %s in %s" % (name, other, works[0], " ".join(differ)))
+    if case.like and works:
+        work = os.path.join(args.work, name, "reference")
+        prepare(work, source, case.days, case.like.edit_control, case.like.edit_input)
+        status, console = run(args, work, 1)
+        differ = differing_outputs(work, works[0]) if status == 0 else []
+        if status != 0:
+            faults.append("%s: the reference run ended with status %d:\n%s" %
+                          (name, status, console[-3000:]))
+        elif differ:
+            faults.append("%s: %s differs from the reference %s in %s" %
+                          (name, works[0], work, " ".join(differ)))
     return faults
 
 

@@ -9,7 +9,7 @@ import subprocess
 import sys
 
 import small_catchment as small
-from small_catchment import Case
+from small_catchment import Case, Reference
 
 
 def read_ascii(path):
@@ -71,6 +71,78 @@ def soil_as_ehdr(folder):
                    check=True)
 
 
+# A raster of cells of 250 m whose corner lies 30 m west and south of the
+# model's (cells of 100 m): no model cell's centre lies on one of its borders.
+COARSE_CELL, COARSE_SHIFT = 250.0, 30.0
+
+
+def coarse_geometry(head):
+    """(ncols, nrows, xll, yll) of the coarse raster over the model grid."""
+    ncols, nrows = int(head[0][1]), int(head[1][1])
+    xll, yll, size = float(head[2][1]), float(head[3][1]), float(head[4][1])
+    return (int(-(-(ncols * size + COARSE_SHIFT) // COARSE_CELL)),
+            int(-(-(nrows * size + COARSE_SHIFT) // COARSE_CELL)),
+            xll - COARSE_SHIFT, yll - COARSE_SHIFT)
+
+
+def holding_cell(head, r, c):
+    """The coarse cell (row from the north, column, from 0) that holds the
+    centre of model cell (r, c), counted from 1."""
+    nrows, size = int(head[1][1]), float(head[4][1])
+    ccols, crows, cxll, cyll = coarse_geometry(head)
+    x = float(head[2][1]) + (c - 0.5) * size
+    y = float(head[3][1]) + (nrows - r + 0.5) * size
+    return crows - 1 - int((y - cyll) // COARSE_CELL), int((x - cxll) // COARSE_CELL)
+
+
+def coarse_codes(head, rows):
+    """Per coarse cell, the most frequent code of the model cells it holds
+    (the smallest of equally frequent ones), or nodata."""
+    counts = {}
+    for r, row in enumerate(rows, 1):
+        for c, value in enumerate(row, 1):
+            if value != head[5][1]:
+                cell = counts.setdefault(holding_cell(head, r, c), {})
+                cell[int(value)] = cell.get(int(value), 0) + 1
+    return {cell: min(codes, key=lambda code: (-codes[code], code)) for cell, codes in counts.items()}
+
+
+def code_maps(names, coarse):
+    """An input edit: the code grids of `names` as coarse rasters, or (not
+    coarse) on the model grid with every cell taking the code of the coarse
+    cell under its centre."""
+    def edit(folder):
+        for name in names:
+            path = os.path.join(folder, name)
+            head, rows = read_ascii(path)
+            codes = coarse_codes(head, rows)
+            nodata = head[5][1]
+            if coarse:
+                ncols, nrows, xll, yll = coarse_geometry(head)
+                lines = ["ncols %d" % ncols, "nrows %d" % nrows, "xllcorner %r" % xll,
+                         "yllcorner %r" % yll, "cellsize %r" % COARSE_CELL, "nodata_value " + nodata]
+                lines += [" ".join(str(codes.get((i, j), nodata)) for j in range(ncols))
+                          for i in range(nrows)]
+            else:
+                lines = ["%s %s" % tuple(h) for h in head]
+                lines += [" ".join(str(codes.get(holding_cell(head, r, c), nodata))
+                                   for c in range(1, len(row) + 1))
+                          for r, row in enumerate(rows, 1)]
+            with open(path, "w") as f:
+                f.write("\n".join(lines) + "\n")
+    return edit
+
+
+CODE_MAPS = ("soil.asc", "landuse.asc")
+
+
+def names_the_shift_that_ends_a_day(work):
+    """The warning tells the user what to set."""
+    warned = [t for t in small.warning_entries(work) if "min_to_int_end" in t]
+    small.ex.check(any("Set min_to_int_end (the fourth value of [output_interval]) to 60," in t
+                       for t in warned),
+                   "no WARNING says to set min_to_int_end to 60: %s" % warned)
+
 CASES = {
     "tuning value not a number": Case(
         edit_control=lambda text: text + "\n[unsatzon_tuning]\nmax_error = abc\n", code=17,
@@ -92,6 +164,20 @@ CASES = {
         edit_control=replace("soil.asc     soil_types", "soil.bil     soil_types"),
         edit_input=soil_as_ehdr, code=22,
         words="soil.hdr beside it marks a file of the EHdr layout"),
+    # Hourly stamps 0 to 23 without min_to_int_end never end a day: the
+    # daily sums would hold the whole run.
+    "daily outputs whose day never ends": Case(
+        edit_control=replace("60  min_to_int_end", "0   min_to_int_end"),
+        words="no step of 1.3.2021 ended the day: its steps carry the hour stamps 0:00 to 23:00, "
+              "and with min_to_int_end 0 of [output_interval]",
+        check_outputs=names_the_shift_that_ends_a_day),
+    # Codes are never blended: a coarse soil and land-use map gives what the
+    # same maps resampled by the nearest cell beforehand give.
+    "coarse code maps take the nearest cell": Case(
+        edit_input=code_maps(CODE_MAPS, True),
+        words="resampled onto the model grid of 24 columns x 20 rows of cells of 100 from "
+              "(2.7e+06, 1.2e+06) by the nearest cell", level=3,
+        like=Reference(edit_input=code_maps(CODE_MAPS, False))),
 }
 
 if __name__ == "__main__":

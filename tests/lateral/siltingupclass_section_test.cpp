@@ -152,8 +152,8 @@ TEST(SiltingSection, ChoosesTheWaterInput) {
 }
 
 // The tracer's input is the first of its flux grids there is; what enters
-// with the water stays in storage or leaves with the direct runoff, and a
-// cell without runoff carries no flux.
+// with the water stays in the water left (the store its concentration) or
+// leaves with the direct runoff, and a cell without runoff carries no flux.
 TEST(SiltingSection, CarriesTracersWithTheRunoff) {
   TracerRecord tracer;
   tracer.name = "no3";
@@ -179,9 +179,9 @@ TEST(SiltingSection, CarriesTracersWithTheRunoff) {
   const Grid flux = s.grid("concflux_tracer_1_SiltingUpModel");
   const Grid runoff = s.grid("DirectRunoffSiltingUp");
   EXPECT_GT(runoff[1][1], 0.0);
-  EXPECT_NEAR(storage[1][1] + flux[1][1] * runoff[1][1], 50.0 * 2.0, 1e-9);
+  EXPECT_NEAR(storage[1][1] * s.input[1][1] + flux[1][1] * runoff[1][1], 50.0 * 2.0, 1e-9);
   EXPECT_EQ(flux[1][2], 0.0);
-  EXPECT_EQ(storage[1][2], 2.0 * 2.0);
+  EXPECT_EQ(storage[1][2], 2.0);
   m->freeTracers();
 
   SiltingSetup none("silting_tracer_input");

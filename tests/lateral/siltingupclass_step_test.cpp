@@ -292,3 +292,58 @@ TEST(SiltingStep, LeavesCellsUnderAGlacierAlone) {
     }
   }
 }
+
+// The store holds the concentration of the water on the land for every kind
+// of tracer: 10 mm left on the land at 2 meet 50 mm of input at 3, a mixture
+// of 170 / 60; the runoff leaves with it, or at most at a largest
+// concentration of 1, and what it cannot take stays in the water that goes
+// on to the soil. The tracer's mass is kept: 2 * 10 + 3 * 50 in, runoff
+// times its concentration plus the input left times the store's out. A
+// cell without runoff keeps the mixture of its 12 mm input with nothing.
+TEST(SiltingStep, CarriesTracersWithTheWaterOnTheLand) {
+  SiltingSetup s("silting_tracers");
+  Grid storage = s.addZoneGrid("SurfStorSiltingUp", 0.0);
+  s.addZoneGrid("SurfaceRoutingWeights", 1.0);
+  std::vector<TracerRecord> table(4);
+  struct Case {
+    const char* name;
+    int evaporating;
+    double maxConc;
+    double runoffConcentration;
+  };
+  const double mixture = (2.0 * 10.0 + 3.0 * 50.0) / 60.0;
+  const Case cases[] = {{"eva", 1, 1.0, mixture}, {"mas", 0, 0.0, mixture}, {"cap", 0, 1.0, 1.0}};
+  for (int k = 1; k <= 3; ++k) {
+    table[k].name = cases[k - 1].name;
+    table[k].evaporating = cases[k - 1].evaporating;
+    table[k].maxConc = cases[k - 1].maxConc;
+    s.addZoneGrid("concflux_tracer_" + std::to_string(k) + "_input", 3.0);
+  }
+  auto m = s.build();
+  ASSERT_TRUE(m) << s.errorCode << s.base.log.console.str();
+  int error = -1;
+  m->initTracers(error, 3, table, nullptr, 0);
+  ASSERT_EQ(error, 0) << s.base.log.console.str();
+  for (int k = 1; k <= 3; ++k)
+    s.grid("concstor_tracer_" + std::to_string(k) + "_SiltingUpModel")[2][4] = 2.0;
+  for (auto [r, c] : zoneCells) s.input[r][c] = c <= 2 ? 12.0 : 50.0;
+  storage[2][4] = 10.0;
+  stepAt(*m, tilled);
+  const double runoff = s.grid("DirectRunoffSiltingUp")[2][4];
+  const double stays = s.input[2][4];
+  ASSERT_GT(runoff, 0.0);
+  ASSERT_GT(stays, 0.0);
+  ASSERT_EQ(s.grid("DirectRunoffSiltingUp")[1][1], 0.0);
+  for (int k = 1; k <= 3; ++k) {
+    const Case& c = cases[k - 1];
+    SCOPED_TRACE(c.name);
+    const std::string number = std::to_string(k);
+    const Grid stored = s.grid("concstor_tracer_" + number + "_SiltingUpModel");
+    const Grid flux = s.grid("concflux_tracer_" + number + "_SiltingUpModel");
+    EXPECT_NEAR(flux[2][4], c.runoffConcentration, 1e-12);
+    EXPECT_NEAR(flux[2][4] * runoff + stored[2][4] * stays, 2.0 * 10.0 + 3.0 * 50.0, 1e-9);
+    EXPECT_EQ(flux[1][1], 0.0);
+    EXPECT_NEAR(stored[1][1], 3.0, 1e-12);
+  }
+  m->freeTracers();
+}

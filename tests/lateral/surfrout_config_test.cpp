@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "tests/lateral/surfrout_fixture.h"
@@ -80,6 +81,8 @@ TEST(SurfaceRoutingConstruction, SnapsTheInnerStepLimitsToFractionsOfTheSubstep)
        "shortest allowed subtimestep changed from 7 to 7.03125. Must be integer "
        "fraction of time step in seconds."},
       {"900", "1000", 900.0, 1000.0, nullptr, nullptr},
+      // 900 000 inner steps: below the limit of a million.
+      {"0.001", "100", 0.001, 100.0, nullptr, nullptr},
   };
   for (const Case& c : cases) {
     SurfroutSetup s("surfrout_snap", 4, 3, 100.0, tilted);
@@ -165,6 +168,10 @@ TEST(SurfaceRoutingConstruction, FailuresEndWithTheirCodeAndMessage) {
        "minimum sub time step 0 s, maximum sub time step 100 s"},
       {"shortest above longest", [](SurfroutSetup& s) { s.lines[16] = "200  minimum"; }, 10,
        "minimum sub time step 200 s, maximum sub time step 100 s"},
+      {"more than a million inner steps", [](SurfroutSetup& s) { s.lines[16] = "0.0008  minimum"; },
+       10, "the minimum sub time step of 0.0008 s would split a sub-step of 900 s into up to "
+           "1.125e+06 inner steps, more than 1e+06; write a minimum sub time step of at least "
+           "0.0009 s"},
       {"no river width",
        [](SurfroutSetup& s) {
          s.base.registry[static_cast<size_t>(s.index("river_width"))].name = "other";
@@ -193,25 +200,30 @@ TEST(SurfaceRoutingConstruction, FailuresEndWithTheirCodeAndMessage) {
 }
 
 // The tracer set-up needs the unsaturated zone's concentration grids and
-// keeps silting-up's storage grid where there is one.
+// keeps silting-up's storage grid where there is one, also behind the
+// unsaturated zone's stacks, which have no grid of their own.
 TEST(SurfaceRoutingConstruction, TracersTakeTheConcentrationGridsOfOthers) {
   struct Case {
     const char* what;
     bool concentrations;
     bool siltingUp;
+    bool behindStack;
     int code;
   };
-  const Case cases[] = {{"no _CONC_QD_1_", false, false, 33},
-                        {"own storage", true, false, 0},
-                        {"silting-up's storage", true, true, 0}};
+  const Case cases[] = {{"no _CONC_QD_1_", false, false, false, 33},
+                        {"own storage", true, false, false, 0},
+                        {"silting-up's storage", true, true, false, 0},
+                        {"silting-up's storage behind a stack", true, true, true, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SurfroutSetup s("surfrout_tracers", 4, 3, 100.0, tilted);
     if (c.concentrations)
       for (const char* g : {"_CONC_QD_1_", "_CONC_QI_1_"})
         s.addGrid(g, [](long, long) { return 0.0; });
+    if (c.behindStack) registerTestGrid(s.base.registry, "theta", "theta.stack", nullptr, 1, 3);
+    Grid silted = nullptr;
     if (c.siltingUp)
-      s.addGrid("concstor_tracer_1_SiltingUpModel", [](long, long) { return 0.0; });
+      silted = s.addGrid("concstor_tracer_1_SiltingUpModel", [](long, long) { return 0.0; });
     auto module = s.build();
     ASSERT_TRUE(module);
     std::vector<TracerRecord> table(2);
@@ -222,6 +234,14 @@ TEST(SurfaceRoutingConstruction, TracersTakeTheConcentrationGridsOfOthers) {
     if (code == 0) {
       EXPECT_EQ(module->useSiltingUpTracerStorage, c.siltingUp);
       EXPECT_GT(s.index("concstor_tracer_1_SiltingUpModel"), 0);
+      const auto named = std::count_if(
+          s.base.registry.begin(), s.base.registry.end(), [](const GridRegistryEntry& e) {
+            return e.hasName && e.name == "concstor_tracer_1_SiltingUpModel";
+          });
+      EXPECT_EQ(named, 1);
+      if (silted) {
+        EXPECT_EQ(s.grid("concstor_tracer_1_SiltingUpModel"), silted);
+      }
       EXPECT_GT(s.index("concstor_tracer_1_SurfaceRoutingModel"), 0);
       ASSERT_EQ(module->Qg.size(), 2u);
       EXPECT_EQ(module->Qg[1].size(), 2u);

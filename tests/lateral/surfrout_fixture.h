@@ -19,7 +19,7 @@ public:
   using surfaceroutingclass::maxSubTimeStep;
   using surfaceroutingclass::minSubTimeStep;
   using surfaceroutingclass::adaptedSubTimeStep;
-  using surfaceroutingclass::innerStepLengths;
+  using surfaceroutingclass::InnerSteps;
   using surfaceroutingclass::Qg;
   using surfaceroutingclass::statistics;
   using surfaceroutingclass::useSiltingUpTracerStorage;

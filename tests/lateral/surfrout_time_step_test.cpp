@@ -47,7 +47,12 @@ TEST(SurfaceRoutingTimeStep, InnerStepsCoverTheSubstep) {
   };
   const Case cases[] = {{80.0, 75.0}, {5.0, 10.0}, {1e36, 100.0}};
   for (const Case& c : cases) EXPECT_DOUBLE_EQ(module->adaptedSubTimeStep(c.stable), c.adapted);
-  const std::vector<double> lengths = module->innerStepLengths(10.0, 75.0);
+  TestSurfaceRouting::InnerSteps steps(900.0, 10.0);
+  std::vector<double> lengths;
+  while (!steps.done()) {
+    lengths.push_back(steps.take());
+    steps.setLater(75.0);
+  }
   ASSERT_EQ(lengths.size(), 13u);
   EXPECT_EQ(lengths.front(), 10.0);
   for (size_t k = 1; k < 12; ++k) EXPECT_EQ(lengths[k], 75.0);

@@ -21,8 +21,8 @@ struct AbstractionRig {
     setting.timeStep = step;
     setting.outputDirectory = std::filesystem::absolute(log.directory).string() + "/";
   }
-  // From the description text "AL n = ..." and, unless empty, its rule
-  // section; the model starts on Monday 2001-01-01 0:00.
+  // From the description text "AL n = ..." with its output table and, unless
+  // empty, its rule section; the model starts on Monday 2001-01-01 0:00.
   std::unique_ptr<AL_class> make(const std::string& text, const std::string& rules = "") {
     auto al = std::make_unique<AL_class>();
     al->Init(setting);
@@ -30,6 +30,7 @@ struct AbstractionRig {
     description.expect("AL", "AL");
     const int n = description.integer("AL");
     al->ReadParameters(n, description, 2001, 1, 1, 0, 0);
+    al->CreateOutputTable();
     if (rules.empty()) return al;
     const std::string file = path("rules.ctl");
     writeFile(file, "[abstraction_rule_abstraction_" + std::to_string(n) + "]\n" + rules);

@@ -57,7 +57,8 @@ TEST(Irrigation, DemandFollowsTheScheduleOrTheSoil) {
        {4, 2, 240, 0.6, 1e9},
        {{6, 1, 0.2, 0.1, 0.5, quarterDay},
         {6, 1, 0.3, 0.1, 0.7, quarterDay},
-        {6, 1, 0.45, 0.1, 0.7, 0.0}}},
+        {6, 1, 0.45, 0.1, 0.7, 0.0},
+        {6, 1, 0.45, 0.1, 0.5, 0.0}}}, // wetter than SBHIGH: none, not less than none
       {"pumping limit",
        {3, 1, 240, 0.0, 5.0},
        {{6, 1, 0.2, 0.25, 1.0, 5.0}, {6, 1, 0.2, 0.25, 1.0, 5.0}}},

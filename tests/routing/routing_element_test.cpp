@@ -33,13 +33,23 @@ TEST(RoutingElement, RoutesWithoutAllocating) {
   }
 }
 
-TEST(RoutingElement, RiverflowRecordsFollowTheirChannels) {
-  RoutingNetwork net("riverflow", 2, 0, 1, 60.0, 1);
+namespace {
+
+// Element 2 of 1 km^2, whose channel from subbasin 1 (500 km^2) passes its
+// runoff on at once.
+routingclass& passingElement(RoutingNetwork& net) {
   net.cellCount(1) = 1.0;
   TestChannel channel;
   channel.storageMain = channel.storageFlood = 0.0;
   channel.length = 1.0;
-  routingclass& element = net.addElement(2, 1.0, {{1, {}, channel}});
+  return net.addElement(2, 1.0, {{1, {}, channel}});
+}
+
+} // namespace
+
+TEST(RoutingElement, RiverflowRecordsFollowTheirChannels) {
+  RoutingNetwork net("riverflow", 2, 0, 1, 60.0, 1);
+  routingclass& element = passingElement(net);
   net.runoff(1) = 0.36; // 100 l/s/km^2 over 500 km^2: 50 m^3/s
   net.runoff(1, 1) = 7.0;
   net.start();
@@ -64,6 +74,58 @@ TEST(RoutingElement, RiverflowRecordsFollowTheirChannels) {
     EXPECT_NEAR(net.stepValue(2), w[1], 1e-12);
     element.UpdateRiverflowTable();
     EXPECT_EQ(table[1].withdrawal, 0.0);
+  }
+}
+
+// The soil takes on the flow of the step before; what the channel's runoff
+// of the step cannot give, it owes and gives from its next runoff, and the
+// river it offers the soil meanwhile is that much lower. 1 m^3/s over
+// 500 km^2 in an hour is 0.0072 mm; 1 mm of the element's runoff is
+// 1000 m^3.
+TEST(RoutingElement, ChannelsOweWhatTheSoilTookBeyondTheirRunoff) {
+  RoutingNetwork net("owed_river_water", 2, 0, 2, 60.0, 0);
+  routingclass& element = passingElement(net);
+  net.runoff(1) = 0.36;
+  net.start();
+  std::vector<ReinfiltrationRecord> table(3);
+  std::vector<double> owed(3, 0.0);
+  element.setOwedRiverWater(owed.data());
+  element.AttachRiverflowTable(table.data(), 1);
+  const struct {
+    double runoff[2]; // mm per step in the two sub-intervals
+    double take;      // m^3/s
+    double outflow;   // mm
+    double owed;      // mm
+    double offered;   // m^3/s
+  } steps[] = {
+      {{0.36, 0.36}, 100.0, 0.0, 0.36, 0.0},   // takes 0.72 mm of 0.36
+      {{0.36, 0.36}, 0.0, 0.0, 0.0, 50.0},     // gives what it owed first
+      {{0.1, 0.5}, 50.0, 0.07, 0.13, 23.6111}, // gives 0.1 and 0.36
+      {{0.3, 0.3}, 5.0, 0.134, 0.0, 41.6667},  // 0.036 and the 0.13 owed
+  };
+  double channelBefore = element.channelVolume();
+  double owedBefore = 0.0;
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.take);
+    net.runoff(1) = (s.runoff[0] + s.runoff[1]) / 2.0;
+    net.setSubIntervalRunoff(1, {s.runoff[0], s.runoff[1]});
+    table[1].withdrawal = s.take;
+    net.step();
+    const ElementWaterBalance& b = element.stepBalance();
+    EXPECT_NEAR(net.stepValue(2), s.outflow, 1e-12);
+    EXPECT_NEAR(owed[1], s.owed, 1e-12);
+    EXPECT_NEAR(b.toSoil, s.take * 0.0072 * 1000.0, 1e-9);
+    EXPECT_NEAR(element.owedRiverVolume(), s.owed * 1000.0, 1e-9);
+    EXPECT_NEAR(b.withdrawn, 0.0, 1e-9); // no irrigation
+    // The water owed is the channel's, below nothing.
+    const double channel = element.channelVolume();
+    EXPECT_NEAR(b.received - b.toSoil - b.outflow - (channel - channelBefore) +
+                    (element.owedRiverVolume() - owedBefore),
+                0.0, 1e-9);
+    channelBefore = channel;
+    owedBefore = element.owedRiverVolume();
+    element.UpdateRiverflowTable();
+    EXPECT_NEAR(table[1].flowm3s, s.offered, 1e-4);
   }
 }
 

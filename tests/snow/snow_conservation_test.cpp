@@ -10,7 +10,8 @@
 // Every step and cell: the change of the pack is what fell, less what left
 // and what evaporated. Evaporation takes from the solid store before the
 // step as the evaporation module does; the energy-balance methods write
-// their own sublimation.
+// their own sublimation. What fell beyond the precipitation the deposition
+// methods book as the wind's deposition.
 TEST(SnowConservation, EveryMethodKeepsTheWaterOfEveryCell) {
   for (int minutes : {60, 1440}) {
     for (int method = 1; method <= 14; ++method) {
@@ -52,6 +53,11 @@ TEST(SnowConservation, EveryMethodKeepsTheWaterOfEveryCell) {
               << "method " << method << ", " << minutes << " minutes, step " << step << ", cell "
               << r << " " << c;
           ASSERT_EQ(m.grid("snow_storage_total")[r][c], after);
+          const Grid deposited = m.grid("snow_deposition");
+          ASSERT_EQ(deposited != nullptr, snowDepositionMethod(method)) << method;
+          ASSERT_NEAR(in - (deposited ? deposited[r][c] : 0.0), m.grid("precipitation")[r][c], 1e-9)
+              << "method " << method << ", " << minutes << " minutes, step " << step << ", cell "
+              << r << " " << c;
         }
       }
     }

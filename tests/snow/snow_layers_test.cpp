@@ -206,3 +206,24 @@ TEST(SnowLayers, MeltLeavesThePackOnce) {
   EXPECT_NEAR(m.levels("SnowWaterEquivalentLiquid")[0], 0.5, 1e-12);
   EXPECT_EQ(m.at("upperIndexSnow"), 2.0);
 }
+
+// The liquid water that layers taken away after the soil's step left at
+// level 0 waits there through the next snow step for the soil.
+TEST(SnowLayers, KeepsTheWaterOfTakenLayersForTheSoil) {
+  LayeredSnow m("snow_layers_left_water");
+  m.buildLayered();
+  const double solid[] = {5, 0, 0, 5}, thickness[] = {0, -9999, -9999, 0.0167};
+  for (int k = 0; k <= 3; ++k) {
+    m.levels("SnowWaterEquivalentSolid")[k] = solid[k];
+    m.levels("SnowWaterEquivalentLiquid")[k] = 0.0;
+    m.levels("SnowLayerThickness")[k] = thickness[k];
+    m.levels("SnowDensity")[k] = k == 3 ? 0.3 : -9999;
+  }
+  m.levels("SnowWaterEquivalentLiquid")[0] = 0.7;
+  m.at("upperIndexSnow") = 3.0;
+  m.at("snowstorage_solid") = 5.0;
+  m.at("temperature") = -5.0;
+  m.step();
+  EXPECT_EQ(m.levels("SnowWaterEquivalentLiquid")[0], 0.7);
+  EXPECT_EQ(m.at("snowstorage_solid"), 5.0);
+}

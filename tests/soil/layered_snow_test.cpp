@@ -147,7 +147,8 @@ TEST(LayeredSnowSetUp, MissingControlFileEndsWith28) {
     code = thrown;
   }
   EXPECT_EQ(code, 28);
-  EXPECT_EQ(rig.setup.base.log.lastEntry(), "error opening " + rig.setup.base.controlFile);
+  EXPECT_EQ(rig.setup.base.log.lastEntry(),
+            "error opening " + rig.setup.base.controlFile + " (No such file or directory)");
 }
 
 // Without stacks of a former run the pack is empty: heights rise from the

@@ -1,0 +1,1065 @@
+#!/usr/bin/env python3
+"""Drawn combinations of horva's modules, methods and options on the small
+example catchment.
+
+Each draw of a seed switches every module of the example on or off, gives it
+one of the methods and options docs/control-file.md allows, takes one of four
+weathers (as made, ten times the rain, that 8 K colder, that with a warm
+second day) and adds [water_balance]. A combination the reference allows runs
+on one process, on one process with two threads and on three processes, and
+  - writes the same files, byte for byte (but for the files that are a
+    process's own by design, and, with river interaction 1, whose amounts
+    depend on the decomposition, on three processes);
+  - closes its water balance in every step and column to 1e-9 of the water
+    that passed (with channels to the routing factor's tolerance);
+  - holds no NaN or infinity in any output;
+  - in a share of the draws goes on from a warm start exactly as the run
+    through (small_catchment.continuation_differences).
+A share of the draws holds, on purpose, one combination the reference
+forbids: every layout must refuse it at set-up with a FATAL entry and the
+reference's exit code.
+
+A failing draw prints its seed, its index, its settings in one line and what
+failed; `--seed S --only K` runs it again, and with `--shrink` the sweep
+looks for the fewest settings that still fail the same way.
+"""
+
+import argparse
+import concurrent.futures
+import os
+import random
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import time
+
+import balance_closure_test as closure
+import example_test as ex
+import process_counts_test as counts
+import refused_inputs_test as refused
+import small_catchment as small
+import tracer_test as tracers
+
+DAYS = 2
+# The shares of the draws that break a rule of the reference on purpose, and
+# of the others that also check a warm start.
+FORBIDDEN_SHARE = 0.15
+WARM_SHARE = 0.45
+LAYOUTS = ((1, 1), (1, 2), (3, 1))
+
+# --- the dimensions of a draw ---------------------------------------------
+
+DEPOSITION_METHODS = (7, 9, 10, 11, 13, 14)
+SLIDE_METHODS = (6, 7, 8, 9, 12, 14)
+ENERGY_BALANCE_METHODS = (5, 6, 7, 11)
+
+# name: (the values a draw takes, the plain value: the example's own or off).
+# Values after the first "|" are drawn only to break a rule on purpose.
+DIMENSIONS = (
+    ("weather", ("as made", "cloudburst", "cold cloudburst", "warm cloudburst"), "as made"),
+    ("grids", ("ascii", "float", "double", "netcdf"), "ascii"),
+    ("precipitation_correction", ("on", "off"), "on"),
+    ("regional_superposition", ("on", "off"), "on"),
+    ("special_output", ("on", "off"), "on"),
+    # 5 counts as 2, with a warning.
+    ("radiation", ("off", 1, 2, 3, 4, 5), 1),
+    ("radiation_every", (1, 3), 1),
+    ("evapotranspiration", ("off", 1, 2, 3, 4), 1),
+    ("land_use_layers", ("several", "one"), "several"),
+    ("interception", ("off", 1, 2, 11, 12, 21, 22, 31, 32), 1),
+    ("snow", ("off",) + tuple(range(1, 15)), 5),
+    ("deposition", ("split", "mean 0.2", "zero", "|", "below -1"), "split"),
+    # The shares of the slide mass the neighbours take (slidefraction1 .. 4)
+    # and the share of the pack that slides.
+    ("slide_weights", ("0.25", "0"), "0.25"),
+    ("slide_mass_fraction", ("0.01", "0.3", "|", "0"), "0.01"),
+    # The grids that slides, snow method 4 and Haude read.
+    ("needed_grids", ("given", "|", "left out"), "given"),
+    ("glacier", ("none", "static 1", "static 2", "dynamic 11", "dynamic 12", "dynamic 13"),
+     "static 1"),
+    ("glacier_cells", ("partial", "whole", "|", "cell without code", "two subbasins"),
+     "partial"),
+    ("ice_firn_beside", ("yes", "no"), "no"),
+    ("glacier_close", ("1 3", "2 3", "31 12"), "31 12"),
+    ("silting", ("off", 1, 2, 3), 2),
+    ("unsatzon", ("off", 2, 3), 2),
+    ("interaction", (0, 1, 2), 0),
+    ("ponding", (1, 0), 1),
+    ("drainage", (0, 1), 0),
+    ("clay_layer", (0, 1), 0),
+    ("heat", ("off", 1, 11, 12), 12),
+    ("permafrost", ("off", "on"), "off"),
+    ("layered_snow", ("off", "on"), "on"),
+    ("surface_routing", ("off", 1, 2, 3, 4, 5, 6), 2),
+    ("surface_flow_control", (1, 3), 1),
+    ("groundwater", ("off", 1, 2), 1),
+    ("groundwater_pond_flag", (1, 0), 1),
+    ("lakes", ("off", 1, 2), 1),
+    ("routing", ("on", "off"), "on"),
+    ("irrigation", ("off", "groundwater", "surface water"), "off"),
+    ("irrigation_method", (1, 2, 3, 4), 2),
+    ("tracer", ("none", "salt", "chloride"), "none"),
+    ("spin_up", ("off", "units", "|", "units, soil temperature"), "off"),
+    ("substeps", (1, 2), 1),
+    ("periodic_ponding", ("off", "on"), "off"),
+    ("unknown_method", ("none", "|", "interception 3", "evapotranspiration 5", "snow 15",
+                        "glacier 3", "silting 4", "unsatzon 4", "surface routing 7",
+                        "groundwater 3", "lakes 3"), "none"),
+)
+PLAIN = {name: plain for name, _, plain in DIMENSIONS}
+# Weights of the drawn values where they are not alike: response units copy
+# the state of one cell over others, which most other checks do not need.
+WEIGHTS = {"spin_up": (3, 1)}
+
+
+def drawn_values(values):
+    return values[:values.index("|")] if "|" in values else values
+
+
+def dynamic(s):
+    return s["glacier"].startswith("dynamic")
+
+
+def active(s, name):
+    """Whether the module of dimension `name` runs: spin-up response units
+    switch lakes, irrigation, surface routing and groundwater off."""
+    if name in ("lakes", "irrigation", "surface_routing", "groundwater") and s["spin_up"] != "off":
+        return False
+    return on(s[name])
+
+
+def on(value):
+    return value not in ("off", "none", 0)
+
+
+# The standard grids a method reads that no module gives: file, name, value.
+SLIDE_GRIDS = tuple(("slide_fraction_%d.asc" % k, "slidefraction%d" % k, "slide_weights")
+                    for k in (1, 2, 3, 4))
+VAPOUR_PRESSURE_GRID = (("vapor_pressure.asc", "vapor_pressure", 6.0),)
+HAUDE_GRIDS = (("temperature_14.asc", "temperature_14", 5.0),
+               ("air_humidity_14.asc", "air_humidity_14", 0.7))
+
+
+def needed_grids(s):
+    grids = ()
+    if s["snow"] in SLIDE_METHODS:
+        grids += SLIDE_GRIDS
+    if s["snow"] == 4:
+        grids += VAPOUR_PRESSURE_GRID
+    if s["evapotranspiration"] == 4:
+        grids += HAUDE_GRIDS
+    return grids
+
+
+def relevant(name, s):
+    """Whether a dimension changes the run of the settings s."""
+    unsatzon = on(s["unsatzon"])
+    return {
+        "land_use_layers": True,
+        "radiation_every": on(s["radiation"]),
+        "deposition": s["snow"] in DEPOSITION_METHODS,
+        "slide_weights": s["snow"] in SLIDE_METHODS and s["needed_grids"] == "given",
+        "slide_mass_fraction": s["snow"] in SLIDE_METHODS,
+        "needed_grids": bool(needed_grids(s)),
+        "glacier_cells": dynamic(s),
+        "ice_firn_beside": dynamic(s),
+        "glacier_close": dynamic(s),
+        "interaction": unsatzon,
+        "ponding": unsatzon,
+        "drainage": unsatzon,
+        "clay_layer": unsatzon,
+        "heat": unsatzon,
+        "permafrost": unsatzon and not on(s["heat"]),
+        "layered_snow": unsatzon,
+        "surface_flow_control": on(s["surface_routing"]),
+        "groundwater_pond_flag": on(s["groundwater"]),
+        "irrigation_method": on(s["irrigation"]),
+        "substeps": unsatzon,
+    }.get(name, True)
+
+
+def describe(s):
+    """The settings of a draw in one line, those that change nothing left out."""
+    return " ".join("%s=%s" % (name, str(s[name]).replace(" ", "_"))
+                    for name, _, _ in DIMENSIONS if relevant(name, s) and
+                    (name != "unknown_method" or s[name] != "none")) + \
+        (" warm_start=yes" if s.get("warm") else "")
+
+
+# --- what the reference forbids -------------------------------------------
+
+class Rule:
+    """A combination docs/control-file.md forbids: broken(s) tells whether the
+    settings hold it, code(s) the exit code the set-up ends with, `make` the
+    settings that break it on purpose, and `fixes` the (dimension, value)
+    pairs each of which mends it."""
+
+    def __init__(self, name, code, broken, make, fixes, covers=()):
+        self.name, self.code, self.broken, self.make, self.fixes = name, code, broken, make, fixes
+        # Rules the made settings break as well, which end the run later.
+        self.covers = covers
+
+    def exit_code(self, s):
+        return self.code(s) if callable(self.code) else self.code
+
+
+def unknown(module):
+    return lambda s: s["unknown_method"].startswith(module + " ")
+
+
+RULES = (
+    Rule("dynamic glaciers beside silting-up", 2,
+         lambda s: dynamic(s) and on(s["silting"]),
+         {"glacier": ("dynamic 11", "dynamic 12", "dynamic 13"), "silting": (1, 2, 3)},
+         (("silting", "off"), ("glacier", "static 1"))),
+    Rule("dynamic glaciers beside surface routing", 2,
+         lambda s: dynamic(s) and active(s, "surface_routing"),
+         {"glacier": ("dynamic 11", "dynamic 12", "dynamic 13"), "surface_routing": (1, 2, 6),
+          "silting": ("off",)},
+         (("surface_routing", "off"), ("glacier", "static 2"))),
+    Rule("Hamon, Wendling or Haude on several land-use layers", 44,
+         lambda s: s["evapotranspiration"] in (2, 3, 4) and s["land_use_layers"] == "several",
+         {"evapotranspiration": (2, 3, 4), "land_use_layers": ("several",)},
+         (("land_use_layers", "one"), ("evapotranspiration", 1))),
+    Rule("river interaction 2 with tracers", 1150,
+         lambda s: on(s["unsatzon"]) and s["interaction"] == 2 and on(s["tracer"]),
+         {"unsatzon": (2, 3), "interaction": (2,), "tracer": ("salt", "chloride")},
+         (("tracer", "none"), ("interaction", 1), ("interaction", 0))),
+    Rule("layered snow without soil heat", 1041,
+         lambda s: on(s["unsatzon"]) and s["layered_snow"] == "on" and not on(s["heat"]),
+         {"unsatzon": (2, 3), "layered_snow": ("on",), "heat": ("off",)},
+         (("heat", 12), ("layered_snow", "off"))),
+    Rule("irrigation without channel routing", 60,
+         lambda s: active(s, "irrigation") and s["routing"] == "off",
+         {"irrigation": ("surface water", "groundwater"), "routing": ("off",), "unsatzon": (2, 3)},
+         (("routing", "on"), ("irrigation", "off"))),
+    Rule("irrigation without the unsaturated zone", 33,
+         lambda s: active(s, "irrigation") and not on(s["unsatzon"]),
+         {"irrigation": ("surface water", "groundwater"), "unsatzon": ("off",)},
+         (("unsatzon", 2), ("irrigation", "off")),
+         covers=("channel routing without the unsaturated zone",
+                 "irrigation without channel routing")),
+    Rule("groundwater without the unsaturated zone", 33,
+         lambda s: active(s, "groundwater") and not on(s["unsatzon"]),
+         {"groundwater": (1, 2), "unsatzon": ("off",), "routing": ("off",), "irrigation": ("off",),
+          "lakes": ("off",), "surface_routing": ("off",)},
+         (("unsatzon", 2), ("groundwater", "off"))),
+    Rule("channel routing without the unsaturated zone", 43,
+         lambda s: s["routing"] == "on" and not on(s["unsatzon"]),
+         {"routing": ("on",), "unsatzon": ("off",), "irrigation": ("off",)},
+         (("unsatzon", 2), ("routing", "off"))),
+    Rule("surface routing without the unsaturated zone", 33,
+         lambda s: active(s, "surface_routing") and not on(s["unsatzon"]),
+         {"surface_routing": (1, 2, 6), "unsatzon": ("off",), "routing": ("off",),
+          "irrigation": ("off",)},
+         (("unsatzon", 2), ("surface_routing", "off"))),
+    Rule("lakes without the unsaturated zone's ponding grid", 28,
+         lambda s: active(s, "lakes") and not on(s["unsatzon"]) and
+         (on(s["evapotranspiration"]) or on(s["snow"])),
+         {"lakes": (1, 2), "unsatzon": ("off",), "evapotranspiration": (1,), "routing": ("off",),
+          "irrigation": ("off",), "surface_routing": ("off",)},
+         (("unsatzon", 2), ("lakes", "off"))),
+    Rule("lakes without groundwater's Use-Pond-Flag", 214,
+         lambda s: active(s, "lakes") and on(s["unsatzon"]) and active(s, "groundwater") and
+         s["groundwater_pond_flag"] == 0,
+         {"lakes": (1, 2), "unsatzon": (2, 3), "groundwater": (1, 2),
+          "groundwater_pond_flag": (0,), "ponding": (1,)},
+         (("groundwater_pond_flag", 1), ("lakes", "off"), ("groundwater", "off"))),
+    Rule("interception without evapotranspiration", 33,
+         lambda s: on(s["interception"]) and not on(s["evapotranspiration"]),
+         {"interception": (1, 2, 11, 12), "evapotranspiration": ("off",)},
+         (("evapotranspiration", 1), ("interception", "off"))),
+    Rule("the unsaturated zone without evapotranspiration", 33,
+         lambda s: on(s["unsatzon"]) and not on(s["evapotranspiration"]),
+         {"unsatzon": (2, 3), "evapotranspiration": ("off",), "interception": ("off",)},
+         (("evapotranspiration", 1), ("unsatzon", "off"))),
+    Rule("an energy-balance snow method without evapotranspiration", 33,
+         lambda s: s["snow"] in ENERGY_BALANCE_METHODS and not on(s["evapotranspiration"]),
+         {"snow": ENERGY_BALANCE_METHODS, "evapotranspiration": ("off",),
+          "interception": ("off",), "unsatzon": ("off",)},
+         (("evapotranspiration", 1), ("snow", 1), ("snow", 3))),
+    Rule("snow slides without their slidefraction grids", 33,
+         lambda s: s["snow"] in SLIDE_METHODS and s["needed_grids"] == "left out",
+         {"snow": SLIDE_METHODS, "needed_grids": ("left out",), "evapotranspiration": (1,)},
+         (("needed_grids", "given"), ("snow", 5), ("snow", 11))),
+    Rule("snow method 4 without a vapor_pressure grid", 33,
+         lambda s: s["snow"] == 4 and s["needed_grids"] == "left out",
+         {"snow": (4,), "needed_grids": ("left out",), "evapotranspiration": (1, 2)},
+         (("needed_grids", "given"), ("snow", 3))),
+    Rule("Haude without the grids at 14:00", 46,
+         lambda s: s["evapotranspiration"] == 4 and s["needed_grids"] == "left out",
+         {"evapotranspiration": (4,), "needed_grids": ("left out",), "land_use_layers": ("one",)},
+         (("needed_grids", "given"), ("evapotranspiration", 3))),
+    Rule("canopy energy balance without the snow model's energy balance", 1160,
+         lambda s: s["interception"] in (31, 32) and s["snow"] not in ENERGY_BALANCE_METHODS,
+         {"interception": (31, 32), "snow": ("off", 1, 2, 3, 4, 8, 9, 10, 12, 13, 14)},
+         (("snow", 5), ("snow", 11), ("interception", 21), ("interception", 22))),
+    Rule("lakes in the unsaturated zone without its ponding", 215,
+         lambda s: active(s, "lakes") and on(s["unsatzon"]) and s["ponding"] == 0,
+         {"lakes": (1, 2), "unsatzon": (2, 3), "ponding": (0,)},
+         (("ponding", 1), ("lakes", "off"))),
+    Rule("temperature pre-spin-up without soil heat", 1040,
+         lambda s: s["spin_up"] == "units, soil temperature" and
+         on(s["unsatzon"]) and not on(s["heat"]),
+         {"spin_up": ("units, soil temperature",), "unsatzon": (2, 3), "heat": ("off",),
+          "layered_snow": ("off",)},
+         (("spin_up", "units"),)),
+    Rule("a slide mass fraction of 0", 408,
+         lambda s: s["snow"] in SLIDE_METHODS and s["slide_mass_fraction"] == "0",
+         {"snow": SLIDE_METHODS, "slide_mass_fraction": ("0",), "evapotranspiration": (1,)},
+         (("slide_mass_fraction", "0.01"),)),
+    Rule("deposition_index below -1", 10,
+         lambda s: s["snow"] in DEPOSITION_METHODS and s["deposition"] == "below -1",
+         {"snow": DEPOSITION_METHODS, "deposition": ("below -1",)},
+         (("deposition", "split"),)),
+    Rule("a glacierized cell without a glacier code", 80,
+         lambda s: dynamic(s) and s["glacier_cells"] == "cell without code",
+         {"glacier": ("dynamic 11", "dynamic 12", "dynamic 13"),
+          "glacier_cells": ("cell without code",), "silting": ("off",),
+          "surface_routing": ("off",)},
+         (("glacier_cells", "partial"),)),
+    Rule("a glacier in two subbasins", 84,
+         lambda s: dynamic(s) and s["glacier_cells"] == "two subbasins",
+         {"glacier": ("dynamic 11", "dynamic 12", "dynamic 13"),
+          "glacier_cells": ("two subbasins",), "silting": ("off",), "surface_routing": ("off",)},
+         (("glacier_cells", "whole"),)),
+    Rule("an interception method outside 1, 2, 11, 12, 21, 22, 31, 32", 1161,
+         lambda s: unknown("interception")(s) and on(s["interception"]),
+         {"unknown_method": ("interception 3",), "interception": (1, 2)},
+         (("unknown_method", "none"),)),
+    Rule("an evapotranspiration method outside 1 to 4", 10,
+         lambda s: unknown("evapotranspiration")(s) and on(s["evapotranspiration"]),
+         {"unknown_method": ("evapotranspiration 5",), "evapotranspiration": (1,)},
+         (("unknown_method", "none"),)),
+    Rule("a snow method outside 1 to 14", 17,
+         lambda s: unknown("snow")(s) and on(s["snow"]),
+         {"unknown_method": ("snow 15",), "snow": (1, 5), "interception": ("off", 1)},
+         (("unknown_method", "none"),)),
+    Rule("a glacier method outside 1, 2, 11, 12, 13", 80,
+         lambda s: unknown("glacier")(s) and on(s["snow"]) and s["glacier"] != "none",
+         {"unknown_method": ("glacier 3",), "snow": (1, 5), "glacier": ("static 1",),
+          "interception": ("off", 1)},
+         (("unknown_method", "none"),)),
+    Rule("a silting-up method outside 1 to 3", 17,
+         lambda s: unknown("silting")(s) and on(s["silting"]),
+         {"unknown_method": ("silting 4",), "silting": (2,)},
+         (("unknown_method", "none"),)),
+    Rule("an unsaturated-zone method outside 2 and 3", 91,
+         lambda s: unknown("unsatzon")(s) and on(s["unsatzon"]),
+         {"unknown_method": ("unsatzon 4",), "unsatzon": (2,)},
+         (("unknown_method", "none"),)),
+    Rule("a surface-routing method outside 1 to 6", 10,
+         lambda s: unknown("surface routing")(s) and active(s, "surface_routing"),
+         {"unknown_method": ("surface routing 7",), "surface_routing": (2,)},
+         (("unknown_method", "none"),)),
+    Rule("a groundwater method outside 1 and 2", 17,
+         lambda s: unknown("groundwater")(s) and active(s, "groundwater"),
+         {"unknown_method": ("groundwater 3",), "groundwater": (1,)},
+         (("unknown_method", "none"),)),
+    Rule("a lake initialization method outside 1 and 2", 215,
+         lambda s: unknown("lakes")(s) and active(s, "lakes") and on(s["unsatzon"]),
+         {"unknown_method": ("lakes 3",), "lakes": (1,), "ponding": (1,),
+          "unsatzon": (2, 3)},
+         (("unknown_method", "none"),)),
+)
+
+
+def broken_rules(s):
+    return [rule for rule in RULES if rule.broken(s)]
+
+
+def mend(s, rng, kept=None, fixed=()):
+    """Mends every broken rule but the kept one (and those it covers) by one
+    of its fixes, touching none of the dimensions the kept rule set: a fix
+    that breaks no other rule where there is one."""
+    locked = (tuple(kept.make) if kept else ()) + fixed
+
+    def broken(settings):
+        return [rule for rule in broken_rules(settings) if rule is not kept and
+                not (kept and rule.name in kept.covers)]
+    for _ in range(50):
+        rules = broken(s)
+        if not rules:
+            return s
+        rule = rules[0]
+        fixes = [f for f in rule.fixes if f[0] not in locked]
+        if not fixes:
+            raise RuntimeError("the rule \"%s\" cannot be mended without %s" %
+                               (rule.name, ", ".join(locked)))
+        rng.shuffle(fixes)
+        clean = [f for f in fixes if not broken(dict(s, **{f[0]: f[1]}))]
+        name, value = (clean or fixes)[0]
+        s[name] = value
+    raise RuntimeError("the settings %s break rules after every mend" % describe(s))
+
+
+class Draw:
+    """Draw `index` of `seed`: its settings, the rule it breaks on purpose
+    (or None) and whether it checks the warm start."""
+
+    def __init__(self, seed, index, settings=None, rule=None):
+        self.seed, self.index = seed, index
+        if settings is not None:
+            self.settings, self.rule = settings, rule
+            return
+        rng = random.Random("%d/%d" % (seed, index))
+        s = {name: rng.choices(drawn_values(values), WEIGHTS.get(name))[0]
+             for name, values, _ in DIMENSIONS}
+        self.rule = rng.choice(RULES) if rng.random() < FORBIDDEN_SHARE else None
+        s["warm"] = not self.rule and rng.random() < WARM_SHARE
+        if s["warm"]:
+            # A spin-up repeats the period, which a warm start of its second
+            # day cannot.
+            s["spin_up"] = "off"
+        if self.rule:
+            for name, values in self.rule.make.items():
+                s[name] = rng.choice(values)
+            # Response units switch some of the modules a rule is about off.
+            if "spin_up" not in self.rule.make:
+                s["spin_up"] = "off"
+        mend(s, rng, self.rule, ("spin_up",) if s["warm"] or self.rule else ())
+        self.settings = s
+
+    def expected_code(self):
+        return self.rule.exit_code(self.settings) if self.rule else 0
+
+    def title(self):
+        what = "forbidden: %s, code %d" % (self.rule.name, self.expected_code()) if self.rule \
+            else "allowed"
+        if self.index < 0:
+            return "the example with %s (%s)" % (plain_changes(self.settings) or "nothing changed",
+                                                 what)
+        return "seed %d draw %d (%s): %s" % (self.seed, self.index, what, describe(self.settings))
+
+
+# --- the control file and the input of a draw ----------------------------
+
+def section_edit(text, name, *edits):
+    """replace_lines within the section [name]."""
+    match = re.search(r"^\[%s\]\n" % re.escape(name), text, flags=re.M)
+    ex.check(match, "the control file has no section [%s]" % name)
+    end = re.compile(r"^\[", flags=re.M).search(text, match.end())
+    end = end.start() if end else len(text)
+    return text[:match.start()] + ex.replace_lines(text[match.start():end], edits) + text[end:]
+
+
+def first_word(text, name, label, value):
+    """The first word of the line of [name] whose free text starts with label."""
+    return section_edit(text, name, (r"^\S+(\s+%s)" % label, r"%s\1" % value))
+
+
+def switch(text, name, value):
+    """The first line of [name], its switch."""
+    return section_edit(text, name, (r"\A(\[%s\]\n)\S+" % re.escape(name), r"\g<1>%s" % value))
+
+
+def drop_standard_grid(text, name):
+    match = re.search(r"^\[standard_grids\]\n(\d+)", text, flags=re.M)
+    text, count = re.subn(r"^\S+ +%s +.*\n" % name, "", text, count=1, flags=re.M)
+    ex.check(count == 1, "no standard grid %s" % name)
+    return text[:match.start(1)] + str(int(match.group(1)) - 1) + text[match.end(1):]
+
+
+def written_at_end(text, name):
+    """The standard grid `name` written at the end of the run, so that a warm
+    start can read it back from the file it was read from."""
+    text, count = re.subn(r"^(\S+ +%s +.*)$" % name, r"\1 writecode = 3", text, flags=re.M)
+    ex.check(count == 1, "no standard grid %s" % name)
+    return text
+
+
+# The depth of the clay layer, m.
+CLAY_GRIDS = (("clay_depth.asc", "clay_depth", 1.2),)
+PERMAFROST_GRIDS = (("thaw_coefficient.asc", "ThawCoeffPermaFrost", 0.1, ""),
+                    ("thaw_depth.asc", "PermafrostThawDepth", 0.3, " writecode = 3"),
+                    ("snow_free_days.asc", "SnowFreeDaysGrid", 10, " writecode = 3"),
+                    ("snow_cover_days.asc", "SnowCoverDaysGrid", 0, " writecode = 3"))
+PERMAFROST_SECTION = """
+[permafrost]
+1     Permafrost-Method
+20    Min_Snow_Age_Refreeze (days)
+5     Max_SWE_SnowFree (mm)
+thaw_depth.stat 2001  thaw depth statistics
+1e-9  reduced k_sat (m/s)
+"""
+SUBSTEP_LINES = ("\n60  minimum dynamic time step (s)\nsubsteps.stat 2001  statistics of the "
+                 "sub-steps\nsubsteps.asc  SUBSTEPS grid\n0  its write code")
+# The method-1 formula of silting-up as expressions, with its parameters in
+# the soil table.
+SILTING_EXPRESSIONS = ("SiltingUpExpressions { X=A; Y=B*K^C*(100*L)^D; Z=E*(100*L)^F*K^G*O^H; "
+                       "W=(P>0.05)*(P<76.2)*(11.89+8.73*LOG10(P+(P<=0.05)))+(P>=76.2)*28.33; "
+                       "V=((X-Y)*EXP(-Z*Q)+Y)*R/60; }\n")
+SILTING_PARAMETERS = ("SU_PAR01 = 65; SU_PAR02 = 12.2; SU_PAR03 = 0.52; SU_PAR04 = -0.64; "
+                      "SU_PAR05 = 0.013; SU_PAR06 = -1.03; SU_PAR07 = 0.7; SU_PAR08 = -0.19;")
+IRRIGATION_TYPES = {
+    1: "1 sprinkled_fields 1 %d 0 0 3  3 1 12  3 2 12  3 3 0",
+    2: "1 sprinkled_fields 2 %d 0 0 starting from 3 1 with 12 mm to 3 2 with 12 mm every 1 day",
+    3: "1 sprinkled_fields 3 %d 0.5 0.1",
+    4: "1 sprinkled_fields 4 %d 0.95"}
+UNKNOWN_METHODS = {
+    "interception 3": ("interception_model", "method", 3),
+    "evapotranspiration 5": ("evapotranspiration", "method:", 5),
+    "snow 15": ("snow_model", "method:", 15),
+    "glacier 3": ("ice_firn", "Glacier-Method", 3),
+    "silting 4": ("SiltingUpModel", "method:", 4),
+    "unsatzon 4": ("unsatzon_model", "method:", 4),
+    "surface routing 7": ("SurfaceRoutingModel", "method:", 7),
+    "groundwater 3": ("groundwater_flow", "method:", 3),
+    "lakes 3": ("lake_model", "initialization method", 3)}
+
+
+def on_off(value):
+    return 1 if on(value) else 0
+
+
+def control_edit(s, grid_format=True):
+    """The control file of the settings s; without grid_format the grids are
+    written as the example writes them (a warm start writes doubles)."""
+    def edit(text):
+        # The edits of the tables that expect the example's own lines first.
+        if s["spin_up"] != "off":
+            text = counts.response_units(text)
+            if s["spin_up"] == "units, soil temperature":
+                text = ex.replace_once("0  no temperature pre-spin-up",
+                                       "1  temperature pre-spin-up")(text)
+        if s["tracer"] == "salt":
+            text = counts.lakes_with_tracer(text)
+        elif s["tracer"] == "chloride":
+            text = tracers.with_tracer(text)
+        if dynamic(s):
+            text = counts.dynamic_glacier(text)
+            text = first_word(text, "ice_firn", "Glacier-Method", s["glacier"].split()[1])
+            text = section_edit(text, "ice_firn",
+                                (r"^2 3(  GMBEvalDay)", s["glacier_close"] + r"\1"))
+            for name in ("GlacierizedCells", "GlacierCodes"):
+                text = written_at_end(text, name)
+            if s["ice_firn_beside"] == "no":
+                text = drop_standard_grid(text, "ice_firn")
+        elif s["glacier"] == "none":
+            text = drop_standard_grid(text, "ice_firn")
+        else:
+            text = first_word(text, "ice_firn", "Glacier-Method", s["glacier"].split()[1])
+        if on(s["interaction"]):
+            text = counts.link_order(text)
+            text = first_word(text, "unsatzon_model", "surface water interaction",
+                              s["interaction"])
+        if s["interception"] in (21, 22, 31, 32):
+            text = closure.canopy_snow(s["interception"])(text)
+            # Every grid of the canopy's snow written at the end, for a warm start.
+            text = section_edit(text, "interception_model",
+                                (r"^((?:sc|ceb)\d\.asc)\n0$", r"\1\n3",
+                                 14 if s["interception"] > 30 else 10))
+        elif on(s["interception"]):
+            text = first_word(text, "interception_model", "method", s["interception"])
+        if on(s["snow"]):
+            text = first_word(text, "snow_model", "method:", s["snow"])
+            if s["snow"] in DEPOSITION_METHODS:
+                text = counts.add_standard_grids(
+                    text, ["deposition_index.asc  deposition_index  fillcode = 0 readcode = 1"])
+            if s["snow"] in SLIDE_METHODS:
+                text = first_word(text, "snow_model", "slide mass fraction",
+                                  s["slide_mass_fraction"])
+                text = section_edit(text, "snow_model",
+                                    (r"^(slide\w+\.asc  .*\n)0(\s)", r"\g<1>3\2", 3))
+        if s["needed_grids"] == "given" and needed_grids(s):
+            text = counts.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
+                                                    for f, n, _ in needed_grids(s)])
+        if relevant("permafrost", s) and s["permafrost"] == "on":
+            text = counts.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1%s" %
+                                                    (f, n, w) for f, n, _, w in PERMAFROST_GRIDS])
+            text += PERMAFROST_SECTION
+        if s["periodic_ponding"] == "on":
+            # Not written: the grid holds mm, its file m, and a warm start
+            # reads every file the first run wrote.
+            text = ex.replace_once(" writecode = 2 periodicity", " periodicity")(
+                counts.ponding_reread(text))
+        for name, value in (("radiation_correction", s["radiation"]),
+                            ("evapotranspiration", s["evapotranspiration"]),
+                            ("interception_model", s["interception"]),
+                            ("snow_model", s["snow"]), ("SiltingUpModel", s["silting"]),
+                            ("unsatzon_model", s["unsatzon"]), ("heat_transfer", s["heat"]),
+                            ("lake_model", s["lakes"]), ("LayeredSnowModel", s["layered_snow"]),
+                            ("SurfaceRoutingModel", s["surface_routing"]),
+                            ("groundwater_flow", s["groundwater"]),
+                            ("routing_model", s["routing"]), ("irrigation", s["irrigation"]),
+                            ("precipitation_correction", s["precipitation_correction"]),
+                            ("RegionalSuperposition", s["regional_superposition"]),
+                            ("special_output", s["special_output"])):
+            text = switch(text, name, on_off(value))
+        if on(s["radiation"]):
+            text = first_word(text, "radiation_correction", "method:", s["radiation"])
+            text = first_word(text, "radiation_correction", "the correction every step",
+                              s["radiation_every"])
+        if on(s["evapotranspiration"]):
+            text = first_word(text, "evapotranspiration", "method:", s["evapotranspiration"])
+        if s["land_use_layers"] == "one":
+            text = ex.replace_lines(text, ((r"^\[multilayer_landuse\]\n(?:.+\n)*\n", ""),))
+        if on(s["silting"]):
+            text = first_word(text, "SiltingUpModel", "method:", s["silting"])
+            if s["silting"] == 3:
+                text = ex.replace_lines(text, ((r"^(  GrainSizeDist = .*)$",
+                                                r"\1\n  " + SILTING_PARAMETERS, 3),))
+                text = section_edit(text, "SiltingUpModel",
+                                    (r"^(-0\.19 .*\n)", r"\1" + SILTING_EXPRESSIONS))
+        if on(s["unsatzon"]):
+            text = first_word(text, "unsatzon_model", "method:", s["unsatzon"])
+            text = first_word(text, "unsatzon_model", "ponding:", s["ponding"])
+            if s["drainage"]:
+                text = closure.drained(text)
+            if s["clay_layer"]:
+                text = first_word(text, "unsatzon_model", "no clay layer", 1)
+                text = counts.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" %
+                                                        (f, n) for f, n, _ in CLAY_GRIDS])
+            if s["unsatzon"] == 3:
+                text = section_edit(text, "unsatzon_model",
+                                    (r"^(unsatzon_state  state file.*)$", r"\1" + SUBSTEP_LINES))
+        if on(s["heat"]):
+            text = first_word(text, "heat_transfer", "method:", s["heat"])
+            # The thaw depth and the SE stack at the end too, for a warm start.
+            text = section_edit(text, "heat_transfer",
+                                (r"^((?:thaw\.asc|se\.stack)  .*\n)0(\s)", r"\g<1>3\2", 2))
+        if on(s["lakes"]):
+            text = first_word(text, "lake_model", "initialization method", s["lakes"])
+        if on(s["surface_routing"]):
+            text = first_word(text, "SurfaceRoutingModel", "method:", s["surface_routing"])
+            text = switch(text, "SurfaceRoutingModel", s["surface_flow_control"])
+        if on(s["groundwater"]):
+            text = first_word(text, "groundwater_flow", "method:", s["groundwater"])
+            text = first_word(text, "groundwater_flow", "Use-Pond-Flag", s["groundwater_pond_flag"])
+        if on(s["irrigation"]):
+            origin = 1 if s["irrigation"] == "groundwater" else 2
+            text = ex.replace_lines(text, ((r"^1 sprinkled_fields .*$",
+                                            IRRIGATION_TYPES[s["irrigation_method"]] % origin),))
+            # Irrigation by demand goes on from the last amounts and the root
+            # zone's moisture: both at the end, for a warm start.
+            text = ex.replace_lines(text, (
+                (r"^(irrig\.asc  IRRIG\n)0(  its write code)$", r"\g<1>3\2"),
+                (r"^(sb05\.asc  SB05\n)0(  its write code)$", r"\g<1>3\2")))
+        if s["substeps"] > 1:
+            text += "\n[soil_surface_groundwater_substeps]\n%d\n" % s["substeps"]
+        if s["unknown_method"] != "none":
+            section, label, value = UNKNOWN_METHODS[s["unknown_method"]]
+            text = first_word(text, section, label, value)
+        if grid_format and s["grids"] != "ascii":
+            text = ex.replace_once("WriteAsciiGrids = 1", {
+                "float": "WriteAsciiGrids = 0", "double": "WriteDoubleGrids = 1",
+                "netcdf": "WriteAsciiGrids = 0\nWriteNetcdfGrids = 1"}[s["grids"]])(text)
+        return text + ex.BALANCE_SECTION
+    return edit
+
+
+def glacier_input(cells):
+    """The glacier grids of process_counts_test's dynamic glacier, whole
+    cells, or faulty ones."""
+    def fraction(r, c, zone):
+        share = counts.glacier_fraction(r, c, zone)
+        if cells == "whole":
+            return 1.0 if share > 0 else 0.0
+        if cells == "two subbasins":
+            return 0.5 if zone in (2, 3) and r <= 8 else 0.0
+        return share
+
+    def code(r, c, zone):
+        if cells == "cell without code" and (r, c) == (2, 6):
+            return -9999
+        return 1 if fraction(r, c, zone) > 0 else 0
+
+    def edit(folder):
+        counts.write_grid_like(folder, "zones.asc", "glacier_fraction.asc", fraction)
+        counts.write_grid_like(folder, "zones.asc", "glacier_codes.asc", code)
+    return edit
+
+
+def input_edit(s):
+    def edit(folder):
+        weather = {"as made": None, "cloudburst": ex.cloudburst,
+                   "cold cloudburst": closure.cold_cloudburst,
+                   "warm cloudburst": ex.warm_cloudburst}[s["weather"]]
+        if weather:
+            weather(folder)
+        if s["tracer"] == "salt":
+            counts.tracer_input(folder)
+        elif s["tracer"] == "chloride":
+            tracers.ones(folder)
+        if dynamic(s):
+            glacier_input(s["glacier_cells"])(folder)
+        if on(s["interaction"]):
+            counts.river_link_input(folder)
+        if on(s["snow"]) and s["snow"] in DEPOSITION_METHODS:
+            if s["deposition"] == "below -1":
+                refused.deposition_index("0", "-1.5")(folder)
+            else:
+                counts.write_grid_like(folder, "zones.asc", "deposition_index.asc", {
+                    "split": lambda r, c, z: 0.3 if r <= 10 else -0.3,
+                    "mean 0.2": lambda r, c, z: 0.2, "zero": lambda r, c, z: 0.0}[s["deposition"]])
+        if on(s["unsatzon"]) and s["drainage"]:
+            closure.drains(folder)
+        for name, _, value in CLAY_GRIDS if on(s["unsatzon"]) and s["clay_layer"] else ():
+            counts.write_grid_like(folder, "zones.asc", name, lambda r, c, z: value)
+        for name, _, value in needed_grids(s) if s["needed_grids"] == "given" else ():
+            value = float(s[value]) if isinstance(value, str) else value
+            counts.write_grid_like(folder, "zones.asc", name, lambda r, c, z: value)
+        if relevant("permafrost", s) and s["permafrost"] == "on":
+            for name, _, value, _ in PERMAFROST_GRIDS:
+                counts.write_grid_like(folder, "zones.asc", name, lambda r, c, z: value)
+        if s["periodic_ponding"] == "on":
+            counts.doubled_ponding_copies(folder)
+    return edit
+
+
+# --- what the runs wrote ---------------------------------------------------
+
+def nonfinite_word(word):
+    word = word.strip(",;:()").lower().lstrip("+-")
+    return word in ("nan", "inf", "infinity") or word.startswith("nan(") or \
+        word in ("nanf", "inff", "infinityf")
+
+
+def binary_grid(data):
+    """(bytes per value, columns, rows, levels) of horva's binary grid or
+    stack, or None: twelve floats or doubles, the sixth -9999, then the
+    values of every cell (of every level)."""
+    for size, kind in ((4, "f"), (8, "d")):
+        if len(data) < 12 * size or len(data) % size:
+            continue
+        head = struct.unpack("=12" + kind, data[:12 * size])
+        columns, rows = head[0], head[1]
+        if head[5] != -9999 or not (0 < columns < 1e6 and 0 < rows < 1e6) or \
+                columns != int(columns) or rows != int(rows):
+            continue
+        cells = int(columns) * int(rows)
+        values = len(data) // size - 12
+        if values and values % cells == 0:
+            return size, int(columns), int(rows), values // cells
+    return None
+
+
+def first_nonfinite(path):
+    """Where the file holds a NaN or an infinity first, or None; a file of a
+    form this cannot read is a fault of its own."""
+    with open(path, "rb") as f:
+        data = f.read()
+    name = os.path.basename(path)
+    if data[:4] in (b"CDF\x01", b"CDF\x02", b"\x89HDF"):
+        dump = subprocess.run(["ncdump", path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              text=True, errors="replace")
+        ex.check(dump.returncode == 0, "ncdump cannot read %s: %s" % (name, dump.stdout[-500:]))
+        for number, line in enumerate(dump.stdout.splitlines(), 1):
+            if any(nonfinite_word(w) for w in re.split(r"[\s,;]+", line)):
+                return "%s (ncdump line %d): %s" % (name, number, line.strip()[:120])
+        return None
+    grid = binary_grid(data)
+    if grid:
+        size, columns, rows, levels = grid
+        values = struct.unpack("=%d%s" % (len(data) // size, "f" if size == 4 else "d"), data)
+        for k, value in enumerate(values):
+            if value != value or value in (float("inf"), float("-inf")):
+                if k < 12:
+                    return "%s: header value %d is %r" % (name, k + 1, value)
+                if levels > 1:
+                    return "%s: value %d of %d after the header (a stack of %d levels) is %r" % (
+                        name, k - 11, len(values) - 12, levels, value)
+                return "%s: row %d, column %d is %r" % (name, (k - 12) // columns + 1,
+                                                        (k - 12) % columns + 1, value)
+        return None
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError:
+        return "%s: neither text, nor a binary grid or stack, nor netCDF" % name
+    for number, line in enumerate(text.splitlines(), 1):
+        for column, word in enumerate(line.split(), 1):
+            if nonfinite_word(word):
+                return "%s: line %d, word %d is %s" % (name, number, column, word)
+    return None
+
+
+def nonfinite_outputs(work):
+    found = []
+    for name in sorted(os.listdir(os.path.join(work, "output"))):
+        where = first_nonfinite(os.path.join(work, "output", name))
+        if where:
+            found.append(where)
+    return found
+
+
+def step_dates(output):
+    with open(os.path.join(output, "balance_precipitation.stat")) as f:
+        return [" ".join(line.split()[:4]) for line in f.read().splitlines()[3:]]
+
+
+def open_balance(output, tolerance):
+    """None when every step and column of the balance closes, else the first
+    step and column left open, its largest terms and how many are open."""
+    terms = ex.balance_rows(output)
+    try:
+        ex.check_closure(terms, tolerance)
+        return None
+    except ex.Failure as failure:
+        first = str(failure)
+    step, column = (int(v) for v in re.search(r"step (\d+), column (\d+)", first).groups())
+    rows = terms["precipitation"]
+    opened = 0
+    for k in range(len(rows)):
+        for z in range(len(rows[k])):
+            try:
+                ex.check_closure({t: [[r[k][z]]] for t, r in terms.items()}, tolerance)
+            except ex.Failure:
+                opened += 1
+    largest = sorted(((abs(r[step - 1][column - 1]), t, r[step - 1][column - 1])
+                      for t, r in terms.items() if t != "residual" and r[step - 1][column - 1]),
+                     reverse=True)[:5]
+    columns = len(rows[0])
+    return "%s (%s, %s); open in %d of %d steps and columns; its largest terms: %s" % (
+        first, step_dates(output)[step - 1],
+        "the catchment" if column == columns else "subbasin column %d" % column,
+        opened, len(rows) * columns, ", ".join("%s %.6g" % (t, v) for _, t, v in largest))
+
+
+def fatal_texts(work):
+    """The FATAL entries of the run (mpiexec may fail before horva writes any)."""
+    if not os.path.exists(os.path.join(work, ex.DIAG_FILE)):
+        return ["no diagnostics file (see %s)" % os.path.join(work, "console.txt")]
+    return small.fatal_entries(work)
+
+
+def fatal_summary(work):
+    entries = [t for t in fatal_texts(work) if "caught at top level" not in t and
+               "Program aborted" not in t]
+    return (entries[0].strip().replace("\n", " ")[:300]) if entries else "no FATAL entry"
+
+
+def full_code(work):
+    for text in fatal_texts(work):
+        match = re.search(r"Program aborted with exit code (-?\d+)", text)
+        if match:
+            return int(match.group(1))
+    return None
+
+
+class Fault:
+    def __init__(self, kind, text):
+        self.kind, self.text = kind, text
+
+    def __str__(self):
+        return "%s: %s" % (self.kind, self.text)
+
+
+def layout_name(processes, threads):
+    return "%d process%s with %d thread%s" % (processes, "es" if processes > 1 else "",
+                                            threads, "s" if threads > 1 else "")
+
+
+def check_draw(args, draw, base, layouts=LAYOUTS, warm=None):
+    """The faults of the draw's runs in folder base."""
+    s = draw.settings
+    faults, works = [], []
+    for processes, threads in layouts:
+        work = os.path.join(base, "np%d_threads%d" % (processes, threads))
+        small.prepare(work, args.source, DAYS, control_edit(s), input_edit(s))
+        try:
+            status, _ = small.run(args, work, processes, threads)
+        except ex.Failure:
+            faults.append(Fault("timeout", "%s did not end within %d s" %
+                                (layout_name(processes, threads), args.timeout)))
+            continue
+        works.append((work, processes, threads, status))
+    if draw.rule:
+        code = draw.expected_code()
+        for work, processes, threads, status in works:
+            where = layout_name(processes, threads)
+            logged = full_code(work)
+            if status != code % 256 or logged != code:
+                faults.append(Fault("refusal", "%s ended with status %d, code %s in the log, not "
+                                    "%d: %s" % (where, status, logged, code, fatal_summary(work))))
+                continue
+            dates = os.path.join(work, "output", "balance_precipitation.stat")
+            if os.path.exists(dates) and step_dates(os.path.dirname(dates)):
+                faults.append(Fault("refusal", "%s refused it after the set-up, with steps in the "
+                                    "balance" % where))
+        return faults
+    ran = []
+    for work, processes, threads, status in works:
+        if status != 0:
+            faults.append(Fault("status", "%s ended with status %d, code %s: %s" % (
+                layout_name(processes, threads), status, full_code(work), fatal_summary(work))))
+        else:
+            ran.append((work, processes, threads))
+    tolerance = closure.CHANNEL_TOLERANCE if s["routing"] == "on" else 1e-9
+    for k, (work, processes, threads) in enumerate(ran):
+        where = layout_name(processes, threads)
+        found = nonfinite_outputs(work)
+        if found:
+            faults.append(Fault("nonfinite", "%s: %d files, first %s" % (where, len(found),
+                                                                        found[0])))
+        if k == 0:
+            first = work
+        else:
+            # River interaction 1 takes the water of a river for each
+            # process's own cells: its amounts depend on the decomposition.
+            if s["interaction"] == 1 and on(s["unsatzon"]) and processes > 1:
+                differ = []
+            else:
+                differ = small.differing_outputs(first, work)
+            if differ:
+                faults.append(Fault("layout", "%s differs from %s in %d files: %s" % (
+                    where, layout_name(*ran[0][1:]), len(differ), " ".join(differ[:12]))))
+            if not differ and not (s["interaction"] == 1 and processes > 1):
+                continue
+        opened = open_balance(os.path.join(work, "output"), tolerance)
+        if opened:
+            faults.append(Fault("balance", "%s: %s" % (where, opened)))
+    if (s["warm"] if warm is None else warm) and len(ran) == len(layouts):
+        try:
+            differ = small.continuation_differences(args, os.path.join(base, "warm"), args.source,
+                                                    DAYS, control_edit(s, grid_format=False),
+                                                    input_edit(s), 1)
+        except ex.Failure as failure:
+            differ = ["(%s)" % failure]
+        if differ:
+            faults.append(Fault("warm start", "day 2 of the warm start differs from the run "
+                                "through in %d files: %s" % (len(differ),
+                                                            " ".join(d.split("\n")[0]
+                                                                     for d in differ[:12]))))
+    return faults
+
+
+# --- shrinking a failure ---------------------------------------------------
+
+def layouts_for(kinds):
+    """The layouts that show faults of these kinds."""
+    if "layout" in kinds:
+        return LAYOUTS
+    return LAYOUTS[:1]
+
+
+def shrink(args, draw, kinds, base):
+    """The settings closest to the example's own that still fail with a
+    fault of one of these kinds: each dimension in turn takes its plain value
+    where the failure stays and no rule breaks."""
+    s = dict(draw.settings)
+    for name, _, plain in DIMENSIONS:
+        if s[name] == plain:
+            continue
+        trial = dict(s, **{name: plain})
+        if broken_rules(trial):
+            continue
+        faults = check_draw(args, Draw(draw.seed, draw.index, trial), os.path.join(base, name),
+                            layouts_for(kinds), warm=("warm start" in kinds))
+        shutil.rmtree(os.path.join(base, name), ignore_errors=True)
+        if any(f.kind in kinds for f in faults):
+            s = trial
+    return s
+
+
+def plain_changes(s):
+    return " ".join(["%s=%s" % (n, str(s[n]).replace(" ", "_"))
+                     for n, _, plain in DIMENSIONS if s[n] != plain and relevant(n, s)] +
+                    (["warm_start=yes"] if s.get("warm") else []))
+
+
+# --- the command line ------------------------------------------------------
+
+def run_draw(args, draw):
+    base = os.path.join(args.work, "seed%d" % draw.seed, "draw%d" % draw.index)
+    shutil.rmtree(base, ignore_errors=True)
+    start = time.time()
+    try:
+        faults = check_draw(args, draw, base)
+    except ex.Failure as failure:
+        faults = [Fault("sweep", str(failure))]
+    shrunk = None
+    if faults and args.shrink and not draw.rule:
+        kinds = {f.kind for f in faults}
+        shrunk = shrink(args, draw, kinds, os.path.join(base, "shrink"))
+    if not faults and not args.keep:
+        shutil.rmtree(base, ignore_errors=True)
+    return faults, shrunk, time.time() - start
+
+
+def report(draw, faults, shrunk, seconds):
+    lines = ["%s: %s (%.0f s)" % ("FAILED" if faults else "ok", draw.title(), seconds)]
+    for fault in faults:
+        lines.append("  %s" % fault)
+    if shrunk:
+        lines.append("  shrunk to the example with %s" % plain_changes(shrunk))
+    if faults and draw.index >= 0:
+        lines.append("  rerun: --seed %d --only %d" % (draw.seed, draw.index))
+    elif faults:
+        lines.append("  rerun: --example \"%s\"" % plain_changes(draw.settings))
+    return "\n".join(lines)
+
+
+def parse_settings(text):
+    """The settings of the example changed by "name=value ..." as a draw's
+    line gives them (a blank of a value written as "_")."""
+    s = dict(PLAIN, warm=False)
+    values = {name: values for name, values, _ in DIMENSIONS}
+    for word in text.split():
+        name, _, value = word.partition("=")
+        if name == "warm_start":
+            s["warm"] = value == "yes"
+            continue
+        ex.check(name in values, "no dimension %s" % name)
+        chosen = [v for v in values[name] if str(v) == value.replace("_", " ") and v != "|"]
+        ex.check(chosen, "%s takes none of %s" % (name, value))
+        s[name] = chosen[0]
+    return s
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--horva", required=True)
+    parser.add_argument("--mpiexec", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--count", type=int, default=10, help="draws 0 .. count-1 of the seed")
+    parser.add_argument("--only", type=int, action="append", metavar="K",
+                        help="run draw K of the seed alone (repeatable)")
+    parser.add_argument("--jobs", type=int, default=1, help="draws run at once")
+    parser.add_argument("--timeout", type=int, default=240, help="seconds a run may take")
+    parser.add_argument("--shrink", action="store_true",
+                        help="look for the fewest settings that still fail")
+    parser.add_argument("--keep", action="store_true", help="keep the folders of passed draws")
+    parser.add_argument("--list", action="store_true", help="print the draws, run nothing")
+    parser.add_argument("--example", metavar="SETTINGS",
+                        help="run the example changed by \"name=value ...\" alone")
+    args = parser.parse_args(argv)
+    if args.example is not None:
+        settings = parse_settings(args.example)
+        broken = broken_rules(settings)
+        draws = [Draw(args.seed, -1, settings, broken[0] if broken else None)]
+    else:
+        draws = [Draw(args.seed, k) for k in (args.only or range(args.count))]
+    if args.list:
+        for draw in draws:
+            print(draw.title())
+        return 0
+    # The runs start in their own folders.
+    args.work, args.horva = os.path.abspath(args.work), os.path.abspath(args.horva)
+    os.makedirs(args.work, exist_ok=True)
+    args.source = small.generate(os.path.join(args.work, "catchment"), days=DAYS)
+    failed, kinds = [], {}
+    start = time.time()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
+        futures = {pool.submit(run_draw, args, draw): draw for draw in draws}
+        for future in concurrent.futures.as_completed(futures):
+            draw = futures[future]
+            faults, shrunk, seconds = future.result()
+            print(report(draw, faults, shrunk, seconds), flush=True)
+            if faults:
+                failed.append(draw.index)
+            for kind in {f.kind for f in faults}:
+                kinds[kind] = kinds.get(kind, 0) + 1
+    forbidden = sum(1 for d in draws if d.rule)
+    warm = sum(1 for d in draws if d.settings["warm"])
+    print("seed %d: %d draws (%d forbidden, %d with a warm start) in %.0f s; %d failed%s%s" % (
+        args.seed, len(draws), forbidden, warm, time.time() - start, len(failed),
+        (" (" + ", ".join("%s %d" % kv for kv in sorted(kinds.items())) + ")") if kinds else "",
+        (": draws " + " ".join(map(str, sorted(failed)))) if failed else ""))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""A warm start goes on exactly as the run through.
+
+Each row edits a small copy of the example and runs it three times: A over
+two days, B over the first day writing its state, and C over the second day
+starting from every file B wrote. Every output of the second day of C must
+equal that of A, byte for byte. A warm start from the files of an earlier
+version, which lack what this one carries, runs and names what starts anew.
+"""
+
+import argparse
+import os
+import sys
+
+import balance_closure_test as bc
+import example_test as ex
+import process_counts_test as counts
+import small_catchment as small
+from small_catchment import Case
+
+
+def with_balance(*edits):
+    def edit(text):
+        for e in edits:
+            text = e(text)
+        return text + ex.BALANCE_SECTION
+    return edit
+
+
+def fields_from_river(text):
+    """The example's fields watered from the river from the first day on."""
+    return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2) 1 (0 0 starting from) 5 10 (.*) 6 28 "
+                                    r"(.*) 6 day$", r"\1 2 \2 3 1 \3 3 2 \4 1 day"),))
+
+
+def fields_by_demand(method, origin, threshold):
+    """The example's fields watered by demand (method 3 by the suction of the
+    top soil, 4 by the ratio of real to potential evapotranspiration) from
+    groundwater (origin 1) or the river (2), with the amounts and the root
+    zone's moisture written at the end of the run."""
+    return lambda text: ex.replace_lines(text, (
+        (r"^1 sprinkled_fields 2 1 0 0 starting from .*$",
+         "1 sprinkled_fields %d %d %s" % (method, origin, threshold)),
+        (r"^(irrig\.asc  IRRIG\n)0(  its write code)$", r"\g<1>3\2"),
+        (r"^(sb05\.asc  SB05\n)0(  its write code)$", r"\g<1>3\2")))
+
+
+def every_field(folder):
+    """Every cell of field crops irrigated, not only the one in the valley."""
+    with open(os.path.join(folder, "landuse.asc")) as f:
+        fields = [[v == "2" for v in line.split()] for line in f.read().splitlines()[6:]]
+    set_cells(folder, "irrigation", fields, "1")
+
+
+def stressed_growing_fields(text):
+    """Field crops whose transpiration suffers from 0.1 m of suction, so
+    that the ratio's threshold lies above the water content of their root
+    zone, and whose roots grow a little every day from January to April."""
+    return ex.replace_lines(text, (
+        (r"^(2 field crops \{\n)", "\\g<1>  HReduDry = 0.1;\n"),
+        (r"^(  RootDepth = 0\.1   )0\.1(   0\.6   0\.9   0\.3   0\.1;)$", r"\g<1>0.6\2")))
+
+
+def canopy_snow(method):
+    """Interception with the canopy's snow (above 30 with its energy balance),
+    its load, age and albedo and the canopy's temperature written at the end
+    of the run."""
+    state = {4, 5, 6}
+    lines = "".join("sc%d.asc\n%d\nsc%d.stat 0\n" % (k, 3 if k in state else 0, k) for k in range(10))
+    lines += "0.5\n0.05\n1.0\n"
+    lines += "".join("ceb%d.asc\n%d\nceb%d.stat 0\n" % (k, 3 if k == 2 else 0, k)
+                     for k in range(4 if method > 30 else 0))
+    return lambda text: ex.replace_lines(text, (
+        (r"^1   method\n(throughfall\.asc)", "%d  method\n\\1" % method),
+        (r"^(0   interception readgrid\n)", "\\g<1>" + lines)))
+
+
+# The lines of a glacier that grows and shrinks, closing its year at the end
+# of the first day, its state grids written at the end of the run and read
+# back on a warm start (the word "readgrids" lets the warm start switch it
+# on); a pack beyond 10 mm turns into glacier at the close.
+DYNAMIC_GLACIER = ("qsnowonglac.stat 0\n0  readgrids of the glacier\n1 5000 0.01\n1 3\n"
+                   "28.5 1.36 1 0\nfirnstack.asc\n3\nfirn.stat 0\nmb.asc\n3\nmbold.asc\n3\n"
+                   "mb1.stat 0\nmb2.stat 0\n1.0\nsnowglac.stat 0\n" +
+                   "".join("g%d.asc\n%d\n" % (k, 3 if k < 3 else 0) for k in range(7)) +
+                   "10 0.25\n")
+
+
+def dynamic_glacier(text):
+    text = bc.dynamic_glacier(text)
+    ex.check(bc.DYNAMIC_GLACIER in text, "the glacier lines of the balance test have changed")
+    return text.replace(bc.DYNAMIC_GLACIER, DYNAMIC_GLACIER)
+
+
+def set_cells(folder, name, where, value):
+    """The cells of the grid `name` where `where` (rows of flags) is set
+    hold `value`."""
+    path = os.path.join(folder, name + ".asc")
+    with open(path) as f:
+        lines = f.read().splitlines()
+    lines[6:] = [" ".join(value if on else v for v, on in zip(line.split(), row))
+                 for line, row in zip(lines[6:], where)]
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def grown_glacier(folder):
+    """A glacier over the nine cells above 1600 m in the north-west of
+    subbasin 3, 50 mm of snow on every cell of the subbasin, which the close
+    turns into glacier, and snow on the first morning, which lets the
+    glacier's volume grow."""
+    bc.glacier_grids(folder)
+    with open(os.path.join(folder, "zones.asc")) as f:
+        subbasin = [[v == "3" for v in line.split()] for line in f.read().splitlines()[6:]]
+    with open(os.path.join(folder, "dem.asc")) as f:
+        dem = [[float(v) for v in line.split()] for line in f.read().splitlines()[6:]]
+    ice = [[inside and c < 6 and h > 1600 for c, (inside, h) in enumerate(zip(row, heights))]
+           for row, heights in zip(subbasin, dem)]
+    for name, where, value in (("glacier", ice, "1"), ("glacier_codes", ice, "1"),
+                               ("snowstorage", subbasin, "50"), ("swe", subbasin, "50")):
+        set_cells(folder, name, where, value)
+    path = os.path.join(folder, "precipitation.txt")
+    with open(path) as f:
+        rows = [line.split() for line in f.read().splitlines()]
+    with open(path, "w") as f:
+        for p in rows:
+            if p[:3] == ["2021", "03", "01"] and int(p[3]) < 12:
+                p = p[:4] + ["1.0"] * len(p[4:])
+            f.write(" ".join(p) + "\n")
+
+
+CASES = {
+    # Irrigation from the river draws on what routing offered in the step
+    # before.
+    "river_irrigation": Case(with_balance(fields_from_river), continues=True, processes=(1, 3)),
+    # Irrigation by demand starts by the root zone's moisture that the soil's
+    # last step left, and goes on with the amount of the step before.
+    "suction_from_groundwater": Case(with_balance(fields_by_demand(3, 1, "0.5 0.1")),
+                                     every_field, continues=True, processes=(1, 3)),
+    "suction_from_river": Case(with_balance(fields_by_demand(3, 2, "0.5 0.1")), every_field,
+                               continues=True, processes=(1, 3)),
+    # Without a grid of it the ratio is 1, so that a threshold above 1 keeps
+    # the fields dry and an amount, once started, goes on: the roots have
+    # grown since.
+    "ratio_from_groundwater": Case(with_balance(fields_by_demand(4, 1, "1.01"),
+                                                stressed_growing_fields), every_field,
+                                   continues=True, processes=(1, 3)),
+    "ratio_from_river": Case(with_balance(fields_by_demand(4, 2, "1.01"), stressed_growing_fields),
+                             every_field, continues=True, processes=(1, 3)),
+    # The canopy's snow melts and sublimates by the mean temperature of the
+    # day before.
+    "canopy_snow": Case(with_balance(canopy_snow(32)), bc.cold_cloudburst, continues=True,
+                        processes=(1, 3)),
+    # The annual close at the end of the first day changes the glaciers'
+    # extent and volumes.
+    "glacier_close": Case(with_balance(dynamic_glacier), grown_glacier, continues=True,
+                          processes=(1, 3)),
+    # The aquifer's storage and the residual of the balance, to the last bit.
+    "aquifer_storage": Case(with_balance(), bc.cold_cloudburst, continues=True, processes=(1,)),
+    # What the channels owe the soil of the river cells at the end of the
+    # first day, which they give and offer less on the second.
+    "owed_river_water": Case(with_balance(bc.river_interaction(2, "groundwater_flow")),
+                             bc.leaky_river_input, continues=True, processes=(1, 3),
+                             check_outputs=bc.river_gives_what_soil_takes("channel_debt")),
+}
+
+
+def every_state_input(folder):
+    """The grown glacier's grids, and rivers whose beds leak."""
+    grown_glacier(folder)
+    counts.river_link_input(folder)
+
+
+# What a warm start reads since this version, taken out of the files of a
+# former run as a run of an earlier version leaves them: the warm start
+# runs and names what starts anew.
+EVERY_STATE = with_balance(fields_by_demand(3, 2, "0.5 0.1"), canopy_snow(32), dynamic_glacier,
+                           bc.river_interaction(2))
+EARLIER_STATES = (
+    ("sections", ("CanopyTemperatureHistory",), ("(subbasins and tracers of the irrigation",
+                                                 "(maxirrig", "(number of glaciers)",
+                                                 "(glacier code,"),
+     ("no irrigation supply in the section [routing_model]", "no stack CanopyTemperatureHistory",
+      "no glacier volumes in the snow section")),
+    ("glacier_extent", ("GlacierizedCells_End",), (), ("no grid GlacierizedCells_End",)),
+    ("irrigation_by_demand", ("irrig.asc", "sb05.asc"), (), ("no grid irrig.asc",
+                                                            "no grid sb05.asc")),
+    ("owed_river_water", (), ("(subbasins of the river water the channels owe",
+                              "(owedRiverWater)"), ("no river water owed to the soil",)),
+)
+
+
+def earlier_state_faults(args, source):
+    """Runs B once and a warm start from its files without each row's files
+    and state-file lines; returns the faults."""
+    base = os.path.join(args.work, "earlier_state")
+    first = os.path.join(base, "first")
+    small.prepare(first, source, 1, lambda t: EVERY_STATE(small.state_written(t)),
+                  every_state_input)
+    status, console = small.run(args, first, 1)
+    if status != 0:
+        return ["%s ended with status %d:\n%s" % (first, status, console[-3000:])]
+    faults = []
+    for name, files, lines, words in EARLIER_STATES:
+        work = os.path.join(base, name)
+        small.prepare(work, source, 2, lambda t: small.warm_started(
+            EVERY_STATE(small.state_written(t)), 2), every_state_input)
+        for f in os.listdir(os.path.join(first, "output")):
+            if f in files:
+                continue
+            with open(os.path.join(first, "output", f), "rb") as read:
+                content = read.read()
+            if f.startswith("unsatzon_state_"):
+                content = b"".join(l for l in content.splitlines(True)
+                                   if not any(m.encode() in l for m in lines))
+            with open(os.path.join(work, "input", f), "wb") as written:
+                written.write(content)
+        status, console = small.run(args, work, 1)
+        if status != 0:
+            faults.append("the warm start %s ended with status %d:\n%s" % (work, status,
+                                                                          console[-3000:]))
+            continue
+        warnings = small.warning_entries(work)
+        faults += ["the warm start %s gave no warning \"%s\"" % (work, w) for w in words
+                   if not any(w in t for t in warnings)]
+    return faults
+
+
+def main(argv):
+    status = small.main(__doc__, CASES, argv)
+    parser = argparse.ArgumentParser()
+    for option in ("--horva", "--mpiexec", "--work"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("--timeout", type=int, default=240)
+    args, named = parser.parse_known_args(argv)
+    if "--case" in named:
+        return status
+    faults = earlier_state_faults(args, os.path.join(args.work, "catchment"))
+    for fault in faults:
+        print("FAILED: %s" % fault)
+    if not faults:
+        print("ok: the state of an earlier version")
+    return 1 if faults or status else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
