@@ -185,6 +185,7 @@ void zonalstatistic::refuseNonFiniteLine(const LineDate& d, const double* values
   for (unsigned long p = 1; p <= valuesPerLine; ++p) {
     if (std::isfinite(values[p])) continue;
     closeFile();
+    // Ends the entry "write <file>" that the buffer's write opened.
     *diag << "[end-entry]";
     // Nothing more of the buffer is written, also not at the release.
     linesUsed = 0;
