@@ -188,21 +188,27 @@ void ModellApplication::addChannelBalanceTerms() {
   }
   // A cell wholly under a glacier has no soil: what leaves its snow, which
   // interception there passes on whole, leaves the balance. Under a part of
-  // a cell the soil gives no runoff either.
-  if (snow->getFlowControl() != 0 && snow->hasGlacierGrid()) {
-    BalanceTerm covered{"soil", "water_on_glacier", K::output, {"snowcover_outflow"}};
-    covered.glacier = glacierPart::covered;
-    waterBalance->addCellTerm(covered);
-    BalanceTerm under{
-        "soil", "runoff_under_glacier", K::output, {"directflow", "interflow"}, 1.0, false, true};
-    under.glacier = glacierPart::share;
-    waterBalance->addCellTerm(under);
-    if (groundwater->getFlowControl() == 0) {
-      BalanceTerm base{
-          "soil", "baseflow_under_glacier", K::output, {"baseflow"}, 1000.0, false, true, true};
-      base.glacier = glacierPart::share;
-      waterBalance->addCellTerm(base);
-    }
+  // a cell the soil gives no runoff either, with or without the snow model:
+  // the soil weighs its cells by the glacier grid all the same. The terms
+  // fall away without a glacier grid.
+  BalanceTerm covered{"soil", "water_on_glacier", K::output, {"snowcover_outflow"}};
+  covered.glacier = glacierPart::covered;
+  waterBalance->addCellTerm(covered);
+  // Also what the soil of a river cell seeps into the river.
+  BalanceTerm under{"soil",
+                    "runoff_under_glacier",
+                    K::output,
+                    {"directflow", "interflow", "river_exfiltration"},
+                    1.0,
+                    false,
+                    true};
+  under.glacier = glacierPart::share;
+  waterBalance->addCellTerm(under);
+  if (groundwater->getFlowControl() == 0) {
+    BalanceTerm base{"soil", "baseflow_under_glacier", K::output, {"baseflow"}, 1000.0, false, true,
+                     true};
+    base.glacier = glacierPart::share;
+    waterBalance->addCellTerm(base);
   }
   // The soil of river cells takes river water in, which the channels give
   // up (river_seepage, above).

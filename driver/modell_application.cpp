@@ -66,6 +66,7 @@ const char* ModellApplication::placeName(Place place) {
                                       "snowEvaporation",
                                       "snow",
                                       "interception",
+                                      "waterBalanceInputs",
                                       "siltingUp",
                                       "groundwaterHeads",
                                       "surfaceRoutingStart",

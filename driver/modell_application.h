@@ -125,6 +125,7 @@ protected:
     snowEvaporation,
     snow,
     interception,
+    waterBalanceInputs, // the water that reaches the ground, before silting-up takes from it
     siltingUp,
     groundwaterHeads, // the unsaturated zone reads the groundwater heads
     surfaceRoutingStart,

@@ -286,6 +286,7 @@ void ModellApplication::buildSubmodels() {
   interception = adopt<interzeptionsmodellklasse>("interception_model");
   context.interceptionFirst = interception->getMethod() > 10 ? 1 : 0;
   interception->setRainSnowThreshold(snow->getT0R(), snow->getTranszone());
+  interception->setSnowModelBelow(snow->getFlowControl() != 0);
   if (interception->getFlowControl() != 0) {
     plug(Place::interception,
          [this](const ModelDate& d) { interception->computeInterception(DATE_ARGS(d)); });
@@ -514,6 +515,7 @@ void ModellApplication::buildSubmodels() {
   if (waterBalance->getFlowControl() != 0) {
     addChannelBalanceTerms();
     plug(Place::waterBalanceStart, [this](const ModelDate&) { waterBalance->startStep(); });
+    plug(Place::waterBalanceInputs, [this](const ModelDate&) { waterBalance->takeGroundInputs(); });
     // After the unsaturated zone's sub-step, before surface routing moves
     // its runoff.
     plug(Place::unsaturatedZoneSubstep, [this](const ModelDate&) {

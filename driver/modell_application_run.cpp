@@ -99,7 +99,7 @@ void ModellApplication::runSubmodels(const ModelDate& date) {
     runPlace(Place::snow, date);
     runPlace(Place::interception, date);
   }
-  runPlaces(Place::siltingUp, Place::groundwaterStart, date);
+  runPlaces(Place::waterBalanceInputs, Place::groundwaterStart, date);
   // (6) the sub-steps
   const unsigned count = substepModule ? substepModule->getSubsteps() : substeps;
   for (currentSubstep = 1; currentSubstep <= count; ++currentSubstep)

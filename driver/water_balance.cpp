@@ -84,7 +84,7 @@ void waterbalanceclass::addCellTerm(const BalanceTerm& term) {
   const std::size_t cells =
       static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols;
   if (term.kind == BalanceKind::storage) t.start.assign(cells, 0.0);
-  if (term.everySubstep) t.sum.assign(cells, 0.0);
+  if (term.everySubstep || term.beforeSiltingUp) t.sum.assign(cells, 0.0);
   terms.push_back(std::move(t));
 }
 
@@ -253,6 +253,15 @@ void waterbalanceclass::startStep() {
   });
 }
 
+void waterbalanceclass::takeGroundInputs() {
+  if (getFlowControl() == 0) return;
+  const OwnCells cells = ownCells();
+  cells.forEach([&](long r, long c) {
+    for (ActiveTerm& t : terms)
+      if (t.term.beforeSiltingUp) t.sum[cellIndex(r, c)] = cellValue(t, r, c, glacierNow(r, c));
+  });
+}
+
 void waterbalanceclass::addSubstep(unsigned count) {
   if (getFlowControl() == 0) return;
   const double seconds = timeStepMinutes * 60.0 / count;
@@ -307,9 +316,9 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
     const double after = glacierNow(r, c);
     double extended = 0.0;
     for (ActiveTerm& t : terms) {
-      double value = t.term.everySubstep                   ? t.sum[i]
-                     : t.term.kind == BalanceKind::storage ? cellValue(t, r, c, after)
-                                                           : cellValue(t, r, c, before);
+      double value = t.term.everySubstep || t.term.beforeSiltingUp ? t.sum[i]
+                     : t.term.kind == BalanceKind::storage         ? cellValue(t, r, c, after)
+                                                                   : cellValue(t, r, c, before);
       switch (t.term.kind) {
       case BalanceKind::input:
         rest += value;

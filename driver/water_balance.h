@@ -42,6 +42,8 @@ public:
   void addCellTerm(const BalanceTerm& term);
   // Takes the storages at the start of a step. Collective.
   void startStep();
+  // Takes the terms that silting-up would change, before it runs.
+  void takeGroundInputs();
   // Adds the sub-step of the terms that the sub-steps overwrite; count is
   // the number of sub-steps in the step.
   void addSubstep(unsigned count);
@@ -58,7 +60,7 @@ private:
     Stack theta = nullptr;
     std::vector<std::pair<Stack, long>> stacks; // with their level counts
     std::vector<double> start;                  // storage at the step's start, per own-row cell
-    std::vector<double> sum;                    // sub-steps so far, per own-row cell
+    std::vector<double> sum; // sub-steps so far, or the value before silting-up, per own-row cell
     std::vector<ZoneRecord> records;
     ZoneRecord* data = nullptr;
     std::unique_ptr<zonalstatistic> statistic;

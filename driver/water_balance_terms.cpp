@@ -54,8 +54,10 @@ std::vector<BalanceTerm> waterBalanceTerms() {
     t.glacier = glacierPart::fraction;
     terms.push_back(t);
   }
-  // Irrigation waters the fields through the precipitation grid.
+  // Irrigation waters the fields through the precipitation grid. Without
+  // snow and interception silting-up hands the soil its water in that grid.
   terms.front().less = {"irrigation_amounts"};
+  terms.front().beforeSiltingUp = true;
   // The ice of the snow layers is the snow model's pack; their liquid water
   // is the melt and rain that entered the column on its way to the soil,
   // level 0 what layers the snow model took away left for the soil.

@@ -44,6 +44,8 @@ struct BalanceTerm {
   lakePart lakes = lakePart::any;
   // The grids are stacks: all their levels, nodata as none.
   bool stackLevels = false;
+  // Taken before silting-up, which rewrites the grid it takes its water from.
+  bool beforeSiltingUp = false;
 };
 
 // The terms of every module, in the order the files are written. A module

@@ -240,6 +240,9 @@ void schneemodellklasse::initTracers(int& errorCode, int tracerCount,
       tracerInput[j] = registry[index > 0 ? index : requireGrid(names[1])].grid;
     }
     if (readStorageGrids == 1) readTracerStores();
+    // Interception ahead of the snow takes the snow's outflow of the step
+    // before as its water's tracers.
+    if (readStorageGrids == 1 && interceptionFirst) readTracerFluxes();
   });
 }
 

@@ -60,6 +60,8 @@ void ColumnSolver::solve(const ColumnStepSettings& settings, const ColumnForcing
   budget = ColumnBudget{};
   std::fill(transpiration.begin(), transpiration.end(), 0.0);
   if (snowModel) {
+    // Leaves the pack with the first update, as the snow model's remainders do.
+    packRelease += dropThinSnowLayers(*snowModel->type, pack);
     snowGap = closeSnowGaps(pack);
     bindPack();
   }

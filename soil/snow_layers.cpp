@@ -85,6 +85,17 @@ int SnowPack::top() const {
   return layers + 1;
 }
 
+double dropThinSnowLayers(const soil_class& type, SnowPack& p) {
+  double released = 0.0;
+  for (int k = 1; k <= p.layers; ++k) {
+    if (!p.inUse(k) || p.ice[k] > smallestIce) continue;
+    released += std::max(0.0, p.theta[k] * p.thickness[k] * 1000.0);
+    dropLayer(p, k);
+    redivideTop(type, p);
+  }
+  return released;
+}
+
 int closeSnowGaps(SnowPack& p) {
   int gap = 0;
   for (int k = 1; k < p.layers && gap == 0; ++k)

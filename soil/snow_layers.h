@@ -38,15 +38,20 @@ struct SnowLayerConstants {
   double waterCapacity = 4187.0;
 };
 
+// Moves the layers in use down over layers without snow between them and
+// the soil; returns the first layer that lay above such a gap, 0 without.
+int closeSnowGaps(SnowPack& pack);
+
 // Keeps the layers consistent after water moved through them: ice and
 // liquid from the water content and the liquid fraction, layers of at most
 // 0.05 mm of ice removed, liquid water beyond the holding capacity
 // released, the suction of partly liquid layers, compaction of light
 // layers to the nominal density of the snow type and the merging of thin
 // ones. Returns the liquid water (mm) released from the pack.
-// Moves the layers in use down over layers without snow between them and
-// the soil; returns the first layer that lay above such a gap, 0 without.
-int closeSnowGaps(SnowPack& pack);
-
 double updateSnowLayers(const soil_class& type, const SnowLayerConstants& constants,
                         SnowPack& pack);
+
+// Removes the layers of at most 0.05 mm of ice, as updateSnowLayers does,
+// before they take part in a heat step: a sliver of snow would make the
+// heat steps it needs countless. Returns their water (mm).
+double dropThinSnowLayers(const soil_class& type, SnowPack& pack);

@@ -68,12 +68,18 @@ void unsatzonmodellklasse::initLakeModel(const std::string& section) {
   // Soil water and table read back from a former run are the lake cells'
   // state: filling them again would add water the run never had.
   const bool stateRead = settings.readGrid == 1 || settings.readGrid == 3;
+  // The grids of method 2 are no state: a run that goes on from a former
+  // one flattens and undrains the lake cells that run did, every one, or a
+  // lake cell that ran dry would drain and slope from then on.
+  const auto treated = [&](long r, long c) {
+    return coldStart || stateRead || ponding[r][c] > threshold;
+  };
 #pragma omp parallel for schedule(runtime)
   for (long r = header.firstRow; r <= header.lastRow; ++r)
     for (long c = 1; c <= header.ncols; ++c) {
       if (!isOwnValidCell(r, c) || !(lakes[r][c] >= 0.0)) continue;
       if (method == 2) elevation[r][c] -= maxPonding[r][c] / 1000.0;
-      if (!coldStart && !(ponding[r][c] > threshold)) continue;
+      if (!treated(r, c)) continue;
       if (!stateRead) {
         tableDistance[r][c] = 0.0;
         tableLayer[r][c] = 1.0;
@@ -91,7 +97,7 @@ void unsatzonmodellklasse::initLakeModel(const std::string& section) {
   if (method == 2 && drainageLevel)
     for (long r = header.firstRow; r <= header.lastRow; ++r)
       for (long c = 1; c <= header.ncols; ++c)
-        if (isOwnValidCell(r, c) && lakes[r][c] >= 0.0 && (coldStart || ponding[r][c] > threshold))
+        if (isOwnValidCell(r, c) && lakes[r][c] >= 0.0 && treated(r, c))
           lakeCellsWithoutDrains.emplace_back(r, c);
   if (method == 2) MPIGatherGrid(2);
 }

@@ -63,7 +63,8 @@ void unsatzonmodellklasse::takeResponseUnitCopies() {
 void unsatzonmodellklasse::copyHruMasterStates() { unitCopies.copy(hruGrids, hruStacks); }
 
 // Without the groundwater model the water given to rivers joins the
-// baseflow.
+// baseflow, and irrigation from groundwater takes its step's amount from it
+// spread over the sub-steps, as the soil receives it.
 double unsatzonmodellklasse::baseflowAmount(long r, long c) const {
   if (groundwaterActive) return riverExfiltration[r][c];
   double amount = baseflow[r][c] * timeStepMinutes / substeps * 60000.0;
@@ -73,7 +74,7 @@ double unsatzonmodellklasse::baseflowAmount(long r, long c) const {
     const IrrigationTable& table = *context.irrigationTable;
     if (code >= 1.0 && code < static_cast<double>(table.size()) &&
         table[static_cast<size_t>(code)].origin == irrigationFromGroundwater)
-      amount -= irrigationAmounts[r][c];
+      amount -= irrigationAmounts[r][c] / substeps;
   }
   return amount;
 }

@@ -227,15 +227,31 @@ void teilmodellklasse::createTracerStatistic(int k, SubmodelTracer& t, Grid weig
 }
 
 void teilmodellklasse::readTracerStores() {
+  for (const std::unique_ptr<SubmodelTracer>& t : tracers) readTracerGrid(*t, t->gridFile, t->concstor);
+}
+
+void teilmodellklasse::readTracerFluxes() {
   for (const std::unique_ptr<SubmodelTracer>& t : tracers) {
-    Grid read = matrix(t->firstRow, t->lastRow, 1, header.ncols, header.nrows);
-    readGrid(t->gridFile, read, 0, false, false, false, 0, false, true, 0.0);
-#pragma omp parallel for schedule(runtime)
-    for (long r = t->firstRow; r <= t->lastRow; ++r)
-      for (long c = 1; c <= header.ncols; ++c)
-        if (t->concstor[r][c] != header.nodata) t->concstor[r][c] = read[r][c];
-    free_matrix(read, t->firstRow, t->lastRow, 1, header.ncols);
+    if (!initialStateFileExists(t->fluxFile)) {
+      *diag << "WARNING: no grid " << t->fluxFile << " of a former run in the directory of the "
+            << "initial states: the first step takes the tracer " << t->record.name
+            << " of the outflow of " << moduleName << " at 0"
+            << "[end-entry]";
+      continue;
+    }
+    readTracerGrid(*t, t->fluxFile, t->concflux);
   }
+}
+
+void teilmodellklasse::readTracerGrid(const SubmodelTracer& t, const std::string& file,
+                                      Grid target) {
+  Grid read = matrix(t.firstRow, t.lastRow, 1, header.ncols, header.nrows);
+  readGrid(file, read, 0, false, false, false, 0, false, true, 0.0);
+#pragma omp parallel for schedule(runtime)
+  for (long r = t.firstRow; r <= t.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c)
+      if (target[r][c] != header.nodata) target[r][c] = read[r][c];
+  free_matrix(read, t.firstRow, t.lastRow, 1, header.ncols);
 }
 
 std::unique_ptr<zonalstatistic> teilmodellklasse::createZoneStatistic(ZoneRecord** records,

@@ -223,6 +223,10 @@ protected:
   // tracer's grid file (in the directory of the initial states), in the
   // cells where the store holds a value. Collective.
   void readTracerStores();
+  // The same for the concentrations of the module's outflow, which a module
+  // that runs before it in the step takes from the step before; a missing
+  // file leaves them at 0 with a WARNING.
+  void readTracerFluxes();
   // A statistic of the module's zones that sums into *records, in the file
   // (a relative name gets the output directory in front), over the zones of
   // "[output_list]" for the listed modes, with its header
@@ -306,6 +310,8 @@ private:
   // submodel/submodel_tracers.cpp
   void scanZoneCodes(SubmodelZones& table);
   void shareZones(SubmodelZones& table);
+  // The grid of a former run into target's cells inside the domain.
+  void readTracerGrid(const SubmodelTracer& t, const std::string& file, Grid target);
   void setUpTracer(int k, const TracerRecord& shared, StatisticTableEntry* statisticTable,
                    long tableSize);
   int registerTracerGrid(const std::string& file, Grid grid, const std::string& name, long code,

@@ -181,6 +181,8 @@ void interzeptionsmodellklasse::setRainSnowThreshold(double t0r, double width) {
   halfWidth = width;
 }
 
+void interzeptionsmodellklasse::setSnowModelBelow(bool taken) { snowModelBelow = taken; }
+
 int interzeptionsmodellklasse::getMethod() const { return flowControl > 0 ? method : 0; }
 
 void interzeptionsmodellklasse::initTracers(int& errorCode, int tracerCount,

@@ -64,6 +64,9 @@ public:
   // The snow model's rain/snow threshold T0R and the half-width of its
   // transition (degrees C); both 0 until the driver hands them over.
   void setRainSnowThreshold(double threshold, double halfWidth);
+  // Whether a snow model takes the snow that falls from the canopy
+  // ("Snow_canopy_unload_solid"); without one it joins the throughfall.
+  void setSnowModelBelow(bool taken);
 
 protected:
   // A registered grid of the module.
@@ -148,6 +151,7 @@ protected:
   void tracersOfBucket(long r, long c, double before, double direct, double excess, double through);
   void tracersOfCanopy(long r, long c, double before, double arriving, double through);
   double capacity(int k, long r, long c) const;
+  void dropCanopySnow(long r, long c);
   void glacierPart(long r, long c, double g, double input);
   double glacierFraction(long r, long c) const;
   void addStatistics();
@@ -159,6 +163,7 @@ protected:
   int readStartGrids = 0; // 1: start values from files
   double threshold = 0.0; // T0R
   double halfWidth = 0.0; // of the rain/snow transition
+  bool snowModelBelow = true;
   OutputSettings layerOutputs[layerOutputCount];
   OutputSettings canopyOutputs[canopyGridCount - 1];
   OutputSettings balanceOutputs[balanceGridCount];

@@ -91,6 +91,7 @@ void interzeptionsmodellklasse::computeCell(long r, long c) {
       reaching = canopySnow(r, c, water, leafArea, roughness, aggregates);
   }
   buckets(r, c, reaching);
+  if (method > 20 && !snowModelBelow) dropCanopySnow(r, c);
 }
 
 double interzeptionsmodellklasse::canopySnow(long r, long c, double water, double leafArea,
@@ -299,6 +300,21 @@ void interzeptionsmodellklasse::tracersOfCanopy(long r, long c, double before, d
     if (mass) stored -= moved;
     flux = through > 0.0 ? (coming * arriving + moved) / through : 0.0;
   }
+}
+
+// With no snow model below, the snow the canopy lets fall reaches the
+// ground as water, as snow on open land does, past the buckets it fell
+// through; it carries the concentration of the water coming in.
+void interzeptionsmodellklasse::dropCanopySnow(long r, long c) {
+  const double fallen = canopy[canopyUnloadSolid].grid[r][c];
+  if (fallen <= 0.0) return;
+  double& through = layer[0].throughfall.grid[r][c];
+  for (size_t j = 1; j <= tracers.size(); ++j) {
+    double& flux = tracers[j - 1]->concflux[r][c];
+    flux = mixConcentration(flux, tracerInput[j][r][c], through, fallen);
+  }
+  through += fallen;
+  layer[static_cast<size_t>(layers)].throughfall.grid[r][c] += fallen;
 }
 
 // The glaciated part passes the water it receives, at its concentration.

@@ -35,7 +35,7 @@ std::vector<std::string> stepJournal(long hour, bool interceptionFirst, unsigned
     append(list, {"interception", "snow"});
   else
     append(list, {"snow", "interception"});
-  append(list, names(Place::siltingUp, Place::groundwaterStart));
+  append(list, names(Place::waterBalanceInputs, Place::groundwaterStart));
   for (unsigned k = 0; k < substeps; ++k)
     append(list, names(Place::unsaturatedZoneSubstep, Place::specialOutputSubstep));
   append(list, names(Place::glaciers, Place::waterBalance));

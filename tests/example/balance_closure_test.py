@@ -63,6 +63,10 @@ def canopy_snow(method):
         (r"^(0   interception readgrid\n)", "\\g<1>" + lines)))
 
 
+def no_snow(text):
+    return ex.switched_off(text, "snow_model")
+
+
 def surface_method(method, flow_control=1):
     return lambda text: ex.replace_lines(text, (
         (r"^1  on: the ponded water flows.*$", "%d  on" % flow_control),
@@ -208,10 +212,31 @@ def new_glaciers_run_off(work):
         raise ex.Failure("counting from the step after the close, %s" % failure)
 
 
+def rain_on_bare_ground(text):
+    """Neither snow nor interception: silting-up hands the soil its water in
+    the precipitation grid itself; its direct runoff every step."""
+    text = ex.switched_off(text, "snow_model", "interception_model")
+    return ex.replace_once("qdsu.stat 2024", "qdsu.stat 2001")(text)
+
+
+def silting_ran_off(work):
+    closes("precipitation")(work)
+    with open(os.path.join(work, "output", "qdsu.stat")) as f:
+        runoff = [float(v) for line in f.read().splitlines()[3:] for v in line.split()[4:]]
+    ex.check(any(v > 0.0 for v in runoff), "silting-up gave no direct runoff")
+
+
 def groundwater_fields(text):
     """The fields watered from groundwater from the first day on."""
     return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2 1 0 0 starting from) 5 10 (.*) 6 28 "
                                     r"(.*) 6 day$", r"\1 3 1 \2 3 2 \3 1 day"),)) + ex.BALANCE_SECTION
+
+
+def fields_on_baseflow_in_substeps(text):
+    """The fields watered from groundwater without its model, so from the
+    baseflow, in two sub-steps of the soil."""
+    text = groundwater_fields(ex.switched_off(text, "groundwater_flow"))
+    return text + ex.SUBSTEPS_SECTION
 
 
 def irrigated_from_the_first_step(work):
@@ -297,6 +322,16 @@ def river_gives_what_soil_takes(*moved):
     return check
 
 
+def glacier_over_rivers(interaction, *off):
+    """Glacier method 13 over part of the cells of subbasin 3, whose soil
+    exchanges water with its river, beside the reservoirs (the lakes keep
+    their cells from the rivers), without the modules of off."""
+    def edit(text):
+        text = partly_glacierized(13)(text)
+        return river_exchange(interaction, "lake_model", *off)(text)
+    return edit
+
+
 def without_soil(text):
     """The example without the unsaturated zone, and so without the modules
     that need it (silting-up stays)."""
@@ -341,6 +376,17 @@ def static_beside_glacierized_cells(text):
 # Drains 1 m deep every 20 m under the whole catchment.
 DRAINS = (("drainage_depth.asc", "drainage_depth", 1.0),
           ("drainage_distance.asc", "drainage_distance", 20.0))
+
+
+def glacier_grids_without_snow(text):
+    """Half of a glacier over cells of two subbasins, no snow model to
+    model it: the soil still weighs its cells by the glacier's share."""
+    return ex.switched_off(partly_glacierized(11)(text), "snow_model")
+
+
+def rain_on_half_glaciers(folder):
+    pc.glacier_in_two_subbasins(folder)
+    ex.cloudburst(folder)
 
 
 def drained(text):
@@ -395,6 +441,14 @@ CASES = {
                            check_outputs=closes("canopy_snow_storage", "canopy_sublimation")),
     "canopy_snow_32": Case(with_balance(canopy_snow(32)), cold_cloudburst, processes=(1, 2),
                            check_outputs=closes("canopy_snow_storage", "canopy_sublimation")),
+    # Without the snow model the snow the canopy lets fall reaches the ground
+    # as water, and without the soil it leaves the land with the rest.
+    "canopy_snow_without_snow": Case(with_balance(canopy_snow(22), no_snow), cold_cloudburst,
+                                     processes=(1, 3), check_outputs=closes("canopy_snow_storage")),
+    "canopy_snow_without_snow_or_soil": Case(with_balance(canopy_snow(21), no_snow, without_soil),
+                                             cold_cloudburst, processes=(1, 3),
+                                             check_outputs=closes("canopy_snow_storage",
+                                                                  "water_to_ground")),
     # Without the snow model no glacier takes the rain on its cells.
     "glacier_without_snow": Case(with_balance(lambda t: ex.switched_off(t, "snow_model")),
                                  ex.cloudburst, processes=(1, 3),
@@ -463,6 +517,21 @@ CASES = {
     "river_exchange_leaky_beds": Case(
         river_exchange(2, "groundwater_flow"), leaky_river_input, processes=(1, 3),
         check_outputs=river_gives_what_soil_takes("channel_debt")),
+    # Under a glacier's share of a cell the soil's seepage into the river
+    # reaches no subbasin, as its runoff does not: with groundwater it is
+    # the cell's baseflow, without it part of it.
+    "river_exchange_under_glacier_1": Case(
+        glacier_over_rivers(1), glacier_fractions(pc.river_link_input), processes=(1, 3),
+        check_outputs=closes("runoff_under_glacier", "river_infiltration",
+                             tolerance=CHANNEL_TOLERANCE)),
+    "river_exchange_under_glacier_2_without_groundwater": Case(
+        glacier_over_rivers(2, "groundwater_flow"),
+        glacier_fractions(pc.river_link_input, ex.warm_cloudburst), processes=(1, 3),
+        check_outputs=closes("runoff_under_glacier", "baseflow_under_glacier",
+                             "river_infiltration", tolerance=CHANNEL_TOLERANCE)),
+    # What silting-up takes from the rain it hands on to the soil.
+    "silting_rain_on_bare_ground": Case(with_balance(rain_on_bare_ground), ex.cloudburst,
+                                        processes=(1, 3), check_outputs=silting_ran_off),
     # Without the soil what reaches the ground leaves the land, silting-up's
     # direct runoff with it.
     "without_soil": Case(with_balance(without_soil), ex.cloudburst, processes=(1, 3),
@@ -476,6 +545,10 @@ CASES = {
     "static_glacier_beside_glacierized_cells": Case(static_beside_glacierized_cells,
                                                     warm_whole_glacier_input, processes=(1, 2),
                                                     check_outputs=closes("water_on_glacier")),
+    "glacier_grids_without_snow": Case(with_balance(glacier_grids_without_snow),
+                                       rain_on_half_glaciers, processes=(1, 3),
+                                       check_outputs=closes("runoff_under_glacier",
+                                                            "baseflow_under_glacier")),
     # What the drains take from the soil leaves the model.
     "drainage": Case(with_balance(drained), drains, processes=(1, 3),
                      check_outputs=closes("drainage")),
@@ -491,6 +564,11 @@ CASES = {
     # Irrigation runs before the soil: groundwater gives from the first step.
     "groundwater_irrigation": Case(groundwater_fields,
                                    check_outputs=irrigated_from_the_first_step),
+    # The sub-steps share what irrigation takes from the baseflow, as the
+    # soil takes the water.
+    "irrigation_from_baseflow_in_substeps": Case(
+        fields_on_baseflow_in_substeps, processes=(1, 3),
+        check_outputs=closes("irrigation_from_baseflow", tolerance=CHANNEL_TOLERANCE)),
     # Irrigation by suction sees the soil's first state in the first step.
     "irrigation_by_suction": Case(fields_by_suction, processes=(1, 3),
                                   check_outputs=wet_fields_never_watered),

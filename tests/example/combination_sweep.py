@@ -314,16 +314,19 @@ RULES = (
          lambda s: s["snow"] in DEPOSITION_METHODS and s["deposition"] == "below -1",
          {"snow": DEPOSITION_METHODS, "deposition": ("below -1",)},
          (("deposition", "split"),)),
+    # The snow model checks the glaciers' grids: without it they only weigh
+    # the cells of the soil and the balance.
     Rule("a glacierized cell without a glacier code", 80,
-         lambda s: dynamic(s) and s["glacier_cells"] == "cell without code",
+         lambda s: dynamic(s) and on(s["snow"]) and s["glacier_cells"] == "cell without code",
          {"glacier": ("dynamic 11", "dynamic 12", "dynamic 13"),
-          "glacier_cells": ("cell without code",), "silting": ("off",),
+          "glacier_cells": ("cell without code",), "snow": (1, 5, 11), "silting": ("off",),
           "surface_routing": ("off",)},
          (("glacier_cells", "partial"),)),
     Rule("a glacier in two subbasins", 84,
-         lambda s: dynamic(s) and s["glacier_cells"] == "two subbasins",
+         lambda s: dynamic(s) and on(s["snow"]) and s["glacier_cells"] == "two subbasins",
          {"glacier": ("dynamic 11", "dynamic 12", "dynamic 13"),
-          "glacier_cells": ("two subbasins",), "silting": ("off",), "surface_routing": ("off",)},
+          "glacier_cells": ("two subbasins",), "snow": (1, 5, 11), "silting": ("off",),
+          "surface_routing": ("off",)},
          (("glacier_cells", "whole"),)),
     Rule("an interception method outside 1, 2, 11, 12, 21, 22, 31, 32", 1161,
          lambda s: unknown("interception")(s) and on(s["interception"]),
@@ -420,6 +423,10 @@ class Draw:
             if "spin_up" not in self.rule.make:
                 s["spin_up"] = "off"
         mend(s, rng, self.rule, ("spin_up",) if s["warm"] or self.rule else ())
+        # Without the unsaturated zone there is no state file, so
+        # evapotranspiration's memory starts anew (the user guide says so).
+        if not on(s["unsatzon"]):
+            s["warm"] = False
         self.settings = s
 
     def expected_code(self):

@@ -142,6 +142,15 @@ def dynamic_glacier_input(folder):
                     lambda r, c, z: 1 if glacier_fraction(r, c, z) > 0 else 0)
 
 
+def glacier_in_two_subbasins(folder):
+    """Glacier 1 over half of every cell of subbasins 2 and 3 in rows 1 to 8."""
+    def fraction(r, c, zone):
+        return 0.5 if zone in (2, 3) and r <= 8 else 0.0
+    write_grid_like(folder, "zones.asc", "glacier_fraction.asc", fraction)
+    write_grid_like(folder, "zones.asc", "glacier_codes.asc",
+                    lambda r, c, z: 1 if fraction(r, c, z) > 0 else 0)
+
+
 def dynamic_glacier(text):
     # The silting-up and surface routing models refuse glaciers.
     text = ex.switched_off(text, "SiltingUpModel", "SurfaceRoutingModel")
@@ -367,6 +376,11 @@ CASES = {
                                                        processes=(1, 2, 3)),
     "dynamic_glacier_balance": Case(dynamic_glacier, dynamic_glacier_input, days=2,
                                     processes=(1, 2, 3)),
+    # The snow model refuses a glacier in two subbasins (without it the
+    # glacier grids only weigh the cells of the soil and the run goes on).
+    "dynamic_glacier_in_two_subbasins": Case(
+        dynamic_glacier, glacier_in_two_subbasins, processes=(1, 3), code=84,
+        words="glacier 1 is located in more than one subbasin"),
     "glacier_close_in_strips": Case(glacier_close_in_strips, packs_on_every_other_cell,
                                     processes=(1, 2, 3),
                                     check_outputs=glacier_made_between_free_cells),

@@ -92,6 +92,14 @@ def dynamic_glacier(text):
     return text.replace(bc.DYNAMIC_GLACIER, DYNAMIC_GLACIER)
 
 
+def sunken_lakes_alone(text):
+    """Lakes sunk into the elevation model, their cells flat and undrained,
+    on drained land, without channel routing (and so without irrigation)."""
+    text = ex.switched_off(text, "routing_model", "irrigation")
+    text = ex.replace_lines(text, ((r"^1(\s+initialization method)", r"2\1"),))
+    return bc.drained(text)
+
+
 def set_cells(folder, name, where, value):
     """The cells of the grid `name` where `where` (rows of flags) is set
     hold `value`."""
@@ -151,6 +159,16 @@ CASES = {
     # day before.
     "canopy_snow": Case(with_balance(canopy_snow(32)), bc.cold_cloudburst, continues=True,
                         processes=(1, 3)),
+    # Interception ahead of the snow takes the tracers of its water from the
+    # snow's outflow of the step before, which the river's water for the
+    # fields changes.
+    "canopy_ahead_of_snow_tracer": Case(with_balance(canopy_snow(21), fields_from_river,
+                                                     counts.lakes_with_tracer),
+                                        counts.tracer_input, continues=True, processes=(1, 3)),
+    # A warm start flattens and undrains every lake cell as the run through
+    # did, also those that hold little water at its start.
+    "sunken_lakes_alone": Case(with_balance(sunken_lakes_alone), bc.drains, continues=True,
+                               processes=(1, 3)),
     # The annual close at the end of the first day changes the glaciers'
     # extent and volumes.
     "glacier_close": Case(with_balance(dynamic_glacier), grown_glacier, continues=True,

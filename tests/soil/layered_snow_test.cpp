@@ -584,3 +584,51 @@ TEST(LayeredSnowColumn, SnowSurfaceIsNeverAboveMelting) {
         }
   }
 }
+
+// Less ice than the pack keeps, left by the snow model on a layer, is no
+// layer: the explicit heat steps of the hour are those of the column
+// without it (a sliver of 0.01 mm would need hundreds of thousands), and
+// the cell ends the hour without snow.
+TEST(LayeredSnowColumn, SliverOfSnowTakesNoHeatStepsOfItsOwn) {
+  struct Case {
+    const char* name;
+    double sliver;  // mm of ice in layer 2
+    double beneath; // mm of ice in layer 3
+  };
+  const Case cases[] = {
+      {"sliver alone", 0.01, 0.0}, {"at the limit", 0.05, 0.0}, {"on a pack", 0.002, 5.0}};
+  const auto hourOf = [](double sliver, double beneath, double& top) {
+    SnowRig rig("layered_snow_sliver", -5.0, {snowType(1, 3)}, "60", nullptr, {siltLoam()}, 1);
+    EXPECT_NE(rig.module, nullptr) << rig.log();
+    if (!rig.module) return SolverTally{};
+    rig.module->readGroundwaterHeads(2020, 3, 31, 23, 0);
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) {
+        if (!ownCell(r, c)) continue;
+        const double ice[] = {0.0, 0.0, sliver, beneath};
+        for (int k = 2; k <= 3; ++k) {
+          if (ice[k] <= 0.0) continue;
+          rig.stack("SnowWaterEquivalentSolid")[r][c][k] = ice[k];
+          rig.stack("SnowLayerThickness")[r][c][k] = ice[k] / 100.0;
+          rig.stack("SnowDensity")[r][c][k] = 0.1;
+          rig.stack("Temperature_Stack_Snow")[r][c][k] = -2.0;
+        }
+        rig.stack("SnowWaterEquivalentSolid")[r][c][0] = sliver + beneath;
+        rig.setup.grid("upperIndexSnow")[r][c] =
+            sliver + beneath > 0.0 ? (sliver > 0.0 ? 2 : 3) : 4;
+      }
+    rig.module->readGroundwaterHeads(2020, 4, 1, 0, 0);
+    EXPECT_EQ(rig.module->computeTimeStep(0, 0, 1, 4, 2020), 0) << rig.log();
+    top = rig.setup.grid("upperIndexSnow")[1][1];
+    return rig.module->getSolverTally();
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    double top = 0.0, bareTop = 0.0;
+    const SolverTally with = hourOf(k.sliver, k.beneath, top);
+    const SolverTally without = hourOf(0.0, k.beneath, bareTop);
+    EXPECT_GT(without.heatSteps, 0);
+    EXPECT_EQ(with.heatSteps, without.heatSteps);
+    EXPECT_EQ(top, k.beneath > 0.0 ? 3.0 : 4.0);
+  }
+}

@@ -342,6 +342,19 @@ TEST(Interception, StartsTheStoresFromTheirFiles) {
   EXPECT_EQ(i.grid("interception_storage1")[1][1], -9999.0);
 }
 
+// A mass tracer, "mas", and one whose concentration evaporating water
+// leaves behind, "con"; returns the failure code.
+int startTracers(Interception& i) {
+  std::vector<TracerRecord> table(3);
+  table[1].name = "mas";
+  table[1].maxConc = 100.0;
+  table[2].name = "con";
+  table[2].evaporating = 1;
+  int error = -1;
+  i.module->initTracers(error, 2, table, nullptr, 0);
+  return error;
+}
+
 // 1 mm of water with 3 units per mm reaches a bucket of 0.4 mm holding
 // 0.2 mm; the 0.8 mm above the capacity leave with their share. A mass
 // tracer leaves 2 of the 3 units it brought (2.5 per mm in the bucket);
@@ -352,14 +365,7 @@ TEST(Interception, CarriesTracersThroughTheBucket) {
   i.add("concflux_tracer_1_input", 3.0);
   i.add("concflux_tracer_2_input", 3.0);
   i.build();
-  std::vector<TracerRecord> table(3);
-  table[1].name = "mas";
-  table[1].maxConc = 100.0;
-  table[2].name = "con";
-  table[2].evaporating = 1;
-  int error = -1;
-  i.module->initTracers(error, 2, table, nullptr, 0);
-  ASSERT_EQ(error, 0) << i.s.log.console.str();
+  ASSERT_EQ(startTracers(i), 0) << i.s.log.console.str();
   i.at("interception_storage1") = 0.2;
   i.at("concstor_tracer_2_interception_model") = 1.0;
   i.step(6);
@@ -369,5 +375,28 @@ TEST(Interception, CarriesTracersThroughTheBucket) {
       {"concstor_tracer_2_interception_model", 3.2 / 1.2},
       {"concflux_tracer_2_interception_model", (0.8 * 3.2 / 1.2 + 3.0) / 1.8}};
   for (const Value& v : expected) EXPECT_NEAR(i.at(v.grid), v.value, 1e-12) << v.grid;
+  i.module->freeTracers();
+}
+
+// Without a snow model all 10 mm of snow at -10 degrees C that the canopy
+// does not hold (as in HoldsSnowInTheCanopy) fall past the bucket, and
+// carry the 3 units per mm they came with.
+TEST(Interception, DropsTheCanopySnowWithoutASnowModel) {
+  Interception i("icpt_tracer_snow", interceptionSection(21));
+  i.at("leaf_area_index1") = 4.0;
+  i.at("precipitation") = 10.0;
+  i.add("concflux_tracer_1_input", 3.0);
+  i.add("concflux_tracer_2_input", 3.0);
+  i.build();
+  i.module->setRainSnowThreshold(0.0, 1.0);
+  i.module->setSnowModelBelow(false);
+  ASSERT_EQ(startTracers(i), 0) << i.s.log.console.str();
+  i.step(6);
+  const std::vector<Value> expected = {{"throughfall0", 4.659953},
+                                       {"throughfall1", 4.659953},
+                                       {"interception_storage1", 0},
+                                       {"concflux_tracer_1_interception_model", 3.0},
+                                       {"concflux_tracer_2_interception_model", 3.0}};
+  for (const Value& v : expected) EXPECT_NEAR(i.at(v.grid), v.value, 5e-7) << v.grid;
   i.module->freeTracers();
 }
