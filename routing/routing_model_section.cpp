@@ -378,10 +378,9 @@ ChannelParameters readChannelParameters(RoutingDescriptionText& text, const std:
     const std::string what = std::string(names[k]) + " of " + element;
     const double v = p.values[k] = text.value(what);
     // 0 leaves a value to its default; below 0 it is a mistyped sign. A
-    // channel without roughness or slope carries no water at all, whatever
-    // default would stand in for it.
-    const bool manningOrSlope = k == 5 || k == 7;
-    if (manningOrSlope && !(v > 0.0)) text.refuse(what, v, "must be above 0");
+    // channel without slope carries no water at all, whatever default would
+    // stand in for it.
+    if (k == 7 && !(v > 0.0)) text.refuse(what, v, "must be above 0");
     if (!(v >= 0.0)) text.refuse(what, v, "must be 0 (its default) or more");
   }
   return p;
