@@ -13,6 +13,7 @@
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/string_helpers.h"
 
 CouplingWriteKind couplingWriteKindOf(const std::string& writeCode) {
   if (writeCode == "Sum") return CouplingWriteKind::sum;
@@ -48,16 +49,10 @@ public:
     return !word.empty() && word[0] != '[';
   }
 
+  // A whole number that fills its word ("0x" is none).
   bool scanLong(long& value) {
-    skipSpace();
-    const char* begin = text.c_str() + at;
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(begin, &end, 10);
-    if (end == begin || errno == ERANGE) return false;
-    at += static_cast<std::size_t>(end - begin);
-    value = parsed;
-    return true;
+    std::string word;
+    return scanWord(word) && parseWholeNumber(word, value);
   }
 
   bool scanInt(int& value) {

@@ -8,6 +8,7 @@
 #include "config/defaultini.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
+#include "core/string_helpers.h"
 
 double IrrigationRecord::scheduledAmount(long month, long day) const {
   for (const IrrigationPoint& p : points)
@@ -17,18 +18,60 @@ double IrrigationRecord::scheduledAmount(long month, long day) const {
 
 namespace {
 
-// Scans values from the text at an offset; an offset past the end reads
-// nothing.
-int scanAt(const std::string& text, std::size_t offset, const char* format, long& a, long& b) {
-  return offset <= text.size() ? std::sscanf(text.c_str() + offset, format, &a, &b) : 0;
+// The longest month lengths: 29 February is a date of the schedule, which
+// repeats every year, and falls on the 28th where February is shorter.
+constexpr long longestMonth[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+bool isDayOfYear(long month, long day) {
+  return month >= 1 && month <= 12 && day >= 1 && day <= longestMonth[month - 1];
 }
-int scanAt(const std::string& text, std::size_t offset, const char* format, long& a) {
-  return offset <= text.size() ? std::sscanf(text.c_str() + offset, format, &a) : 0;
+
+[[noreturn]] void refuseScheduleNumber(DiagStream& diag, const std::string& word,
+                                       const char* kind) {
+  diag << "FATAL: an irrigation schedule of [irrigation_table] reads \"" << word
+       << "\", which is not " << kind << "; write " << kind << "[end-entry]";
+  throw 17;
 }
-// A scan takes "nan", "inf" and "1e999" as numbers; none is an amount.
-int scanAt(const std::string& text, std::size_t offset, const char* format, double& a) {
-  const int count = offset <= text.size() ? std::sscanf(text.c_str() + offset, format, &a) : 0;
-  return count == 1 && !std::isfinite(a) ? 0 : count;
+
+// A date that no year has would never irrigate, or irrigate on another day.
+void requireScheduleDate(DiagStream& diag, long month, long day) {
+  if (isDayOfYear(month, day)) return;
+  diag << "FATAL: an irrigation schedule of [irrigation_table] gives the date " << month << " "
+       << day
+       << " (month day), which is no day of the year; give a month from 1 to 12 and a "
+          "day of it"
+       << "[end-entry]";
+  throw 29;
+}
+
+// The words of a text from an offset on; an offset past the end gives none.
+std::vector<std::string> wordsAt(const std::string& text, std::size_t offset) {
+  return offset <= text.size() ? splitWords(text.substr(offset)) : std::vector<std::string>();
+}
+
+// The first count words from the offset as whole numbers: false when one is
+// missing or is no number at all (a fault of the syntax); a word that is
+// meant as a number but is not wholly a whole one ("10x", "1e999") ends the
+// run with code 17.
+bool wholesAt(const std::string& text, std::size_t offset, std::initializer_list<long*> targets,
+              DiagStream& diag) {
+  const std::vector<std::string> words = wordsAt(text, offset);
+  std::size_t i = 0;
+  for (long* target : targets) {
+    if (i >= words.size() || !looksLikeNumber(words[i])) return false;
+    if (!parseWholeNumber(words[i], *target))
+      refuseScheduleNumber(diag, words[i], "a whole number");
+    ++i;
+  }
+  return true;
+}
+
+// The same for an amount, which must be finite.
+bool amountAt(const std::string& text, std::size_t offset, double& amount, DiagStream& diag) {
+  const std::vector<std::string> words = wordsAt(text, offset);
+  if (words.empty() || !looksLikeNumber(words[0])) return false;
+  if (!parseNumber(words[0], amount)) refuseScheduleNumber(diag, words[0], "a finite number");
+  return true;
 }
 
 // Lets the text begin `skip` characters after the first occurrence of the
@@ -46,9 +89,9 @@ public:
     for (int m = 0; m < 12; ++m) yearLength += days[m];
   }
 
-  void clamp(long& month, long& day) const {
-    month = std::clamp(month, 1L, 12L);
-    day = std::clamp(day, 1L, static_cast<long>(days[month - 1]));
+  // 29 February falls on the 28th in a year without it.
+  void fitDay(long month, long& day) const {
+    day = std::min(day, static_cast<long>(days[month - 1]));
   }
 
   // Days from the start of the year; 1 for 1 January.
@@ -95,16 +138,17 @@ void interpolateAmounts(std::vector<IrrigationPoint>& points, std::size_t first,
 // First kind: "... to MM DD with YY mm every ZZ day"; the text begins at the
 // first amount's "with".
 bool readDateRangeScheme(std::string& text, const ScheduleCalendar& calendar, long m1, long d1,
-                         double a1, std::vector<IrrigationPoint>& points) {
+                         double a1, std::vector<IrrigationPoint>& points, DiagStream& diag) {
   long m2 = 0;
   long d2 = 0;
   double a2 = 0.0;
   long interval = 0;
-  if (!cutAfter(text, "to", 0) || scanAt(text, 3, "%ld%ld", m2, d2) != 2) return false;
-  calendar.clamp(m2, d2);
-  if (!cutAfter(text, "with", 5) || scanAt(text, 0, "%lf", a2) != 1) return false;
+  if (!cutAfter(text, "to", 0) || !wholesAt(text, 3, {&m2, &d2}, diag)) return false;
+  requireScheduleDate(diag, m2, d2);
+  calendar.fitDay(m2, d2);
+  if (!cutAfter(text, "with", 5) || !amountAt(text, 0, a2, diag)) return false;
   // An interval below one day would never reach the end date.
-  if (!cutAfter(text, "every", 6) || scanAt(text, 0, "%ld", interval) != 1 || interval < 1)
+  if (!cutAfter(text, "every", 6) || !wholesAt(text, 0, {&interval}, diag) || interval < 1)
     return false;
 
   const std::size_t first = points.size();
@@ -128,11 +172,11 @@ bool readDateRangeScheme(std::string& text, const ScheduleCalendar& calendar, lo
 // Second kind: "... AA times every ZZ days"; the text begins at the amount's
 // "with".
 bool readRepeatScheme(std::string& text, const ScheduleCalendar& calendar, long m1, long d1,
-                      double a1, std::vector<IrrigationPoint>& points) {
+                      double a1, std::vector<IrrigationPoint>& points, DiagStream& diag) {
   long repeats = 0;
   long interval = 0;
-  if (!cutAfter(text, "mm", 3) || scanAt(text, 0, "%ld", repeats) != 1 || repeats < 1) return false;
-  if (!cutAfter(text, "every", 6) || scanAt(text, 0, "%ld", interval) != 1) return false;
+  if (!cutAfter(text, "mm", 3) || !wholesAt(text, 0, {&repeats}, diag) || repeats < 1) return false;
+  if (!cutAfter(text, "every", 6) || !wholesAt(text, 0, {&interval}, diag)) return false;
   // Repeats need an interval of at least a day; a single event does not.
   if (repeats > 1 && interval < 1) return false;
 
@@ -160,17 +204,18 @@ bool parseIrrigationSchedule(const std::string& schedule, const int monthDays[12
     long m1 = 0;
     long d1 = 0;
     double a1 = 0.0;
-    if (scanAt(text, start + 14, "%ld%ld", m1, d1) != 2) return false;
-    calendar.clamp(m1, d1);
-    if (!cutAfter(text, "with", 0) || scanAt(text, 5, "%lf", a1) != 1) return false;
+    if (!wholesAt(text, start + 14, {&m1, &d1}, diag)) return false;
+    requireScheduleDate(diag, m1, d1);
+    calendar.fitDay(m1, d1);
+    if (!cutAfter(text, "with", 0) || !amountAt(text, 5, a1, diag)) return false;
 
     // The whole rest of the line decides the kind, so the schemes of one
     // line are all of one kind.
     bool read = false;
     if (text.find("to") != std::string::npos) {
-      read = readDateRangeScheme(text, calendar, m1, d1, a1, points);
+      read = readDateRangeScheme(text, calendar, m1, d1, a1, points, diag);
     } else if (text.find("times") != std::string::npos) {
-      read = readRepeatScheme(text, calendar, m1, d1, a1, points);
+      read = readRepeatScheme(text, calendar, m1, d1, a1, points, diag);
     } else {
       diag << "FATAL: none of the keywords \"to\" or \"times\" could be found!\n"
            << "[end-entry]";
@@ -219,34 +264,60 @@ void defaultini::readIrrigation() {
 void defaultini::readIrrigationType(int k) {
   IrrigationRecord& r = irrigationTable[k];
   FILE* file = controlFile;
-  const bool head = std::fscanf(file, "%d", &r.code) == 1 && readControlWordFrom(file, r.name) &&
-                    std::fscanf(file, "%d", &r.method) == 1 &&
-                    std::fscanf(file, "%d", &r.origin) == 1;
+  // The next value; a word that is no number at all is the type's fault of
+  // form (false), one meant as a number but not wholly one ends the run
+  // with code 17.
+  const std::string of = " of irrigation type " + std::to_string(k) + " in [irrigation_table]";
+  auto whole = [&](const char* what, long& value) {
+    std::string word;
+    if (!readControlWordFrom(file, word) || !looksLikeNumber(word)) return false;
+    if (!parseWholeNumber(word, value)) refuseValueText(what + of, word, "a whole number");
+    return true;
+  };
+  auto finite = [&](const char* what, double& value) {
+    std::string word;
+    if (!readControlWordFrom(file, word) || !looksLikeNumber(word)) return false;
+    if (!parseNumber(word, value)) refuseValueText(what + of, word, "a finite number");
+    return true;
+  };
+  long code = 0;
+  long method = 0;
+  long origin = 0;
+  const bool head = whole("the code", code) && readControlWordFrom(file, r.name) &&
+                    whole("the method", method) && whole("the origin", origin);
   if (!head)
     irrigationTypeError(k, ": code, name, method, or origin could not be read correctly\n");
+  r.code = static_cast<int>(code);
+  r.method = static_cast<int>(method);
+  r.origin = static_cast<int>(origin);
 
   if (r.method == irrigationByEtrEtpRatio) {
-    if (std::fscanf(file, "%lf", &r.minEtrEtp) != 1 || !std::isfinite(r.minEtrEtp))
+    if (!finite("min(ETR/ETP)", r.minEtrEtp))
       irrigationTypeError(k, ": min(ETR/ETP) could not be read correctly\n");
     r.psiDry = 20.0;
     r.psiWet = 3.45;
     return;
   }
-  if (std::fscanf(file, "%lf%lf", &r.psiDry, &r.psiWet) != 2 || !std::isfinite(r.psiDry) ||
-      !std::isfinite(r.psiWet))
+  if (!finite("psi_dry", r.psiDry) || !finite("psi_wet", r.psiWet))
     irrigationTypeError(k, ": psi_dry or psi_wet could not be read correctly\n");
 
   if (r.method == irrigationByDatedAmounts) {
-    int tabcnt = 0;
-    if (std::fscanf(file, "%d", &tabcnt) != 1 || tabcnt < 0)
+    long tabcnt = 0;
+    if (!whole("tabcnt", tabcnt) || tabcnt < 0)
       irrigationTypeError(k, ": tabcnt could not be read correctly\n");
-    for (int i = 1; i <= tabcnt; ++i) {
+    for (long i = 1; i <= tabcnt; ++i) {
       IrrigationPoint p;
-      if (std::fscanf(file, "%ld%ld%lf", &p.month, &p.day, &p.amount) != 3 ||
-          !std::isfinite(p.amount)) {
+      if (!whole("a month", p.month) || !whole("a day", p.day) || !finite("an amount", p.amount)) {
         std::ostringstream text;
         text << " month[" << i << "] or day[" << i << "] or amount[" << i
              << "] could not be read\n";
+        irrigationTypeError(k, text.str());
+      }
+      // A date that no year has would never match a day of the run.
+      if (!isDayOfYear(p.month, p.day)) {
+        std::ostringstream text;
+        text << ": month[" << i << "] and day[" << i << "] give the date " << p.month << " "
+             << p.day << " (month day), which is no day of the year\n";
         irrigationTypeError(k, text.str());
       }
       r.points.push_back(p);

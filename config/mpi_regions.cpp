@@ -11,6 +11,7 @@
 #include "core/collective_status.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
+#include "core/string_helpers.h"
 
 namespace {
 
@@ -91,10 +92,13 @@ void defaultini::benchmarkKernel(Grid first, Grid second, Grid third, long rows,
 // time is a slower process).
 double defaultini::measureTime() {
   if (FILE* file = std::fopen(speedFileName, "r")) {
+    // Its first word, wholly a finite number: nan or inf would weigh every
+    // process alike or give one all the cells.
     double time = 0.0;
-    const int read = std::fscanf(file, "%lf", &time);
+    std::string word;
+    const bool read = readControlWordFrom(file, word) && parseNumber(word, time);
     std::fclose(file);
-    if (read == 1) return time;
+    if (read) return time;
     *diag << "WARNING: " << speedFileName << " holds no number; measuring the speed of process "
           << mpiRank << " instead"
           << "[end-entry]";

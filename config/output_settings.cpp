@@ -23,24 +23,26 @@ struct OptionalOutputValues {
   double minToIntEnd = 0.0;
 };
 
-// Values 2 to 4 of "[output_interval]" may be left out; a value that is
-// there but cannot be read keeps its default with a warning.
+// Values 2 to 4 of "[output_interval]" may be left out; a word that is no
+// number keeps the default with a warning, one meant as a number must be
+// wholly one (a whole one for the switches).
 OptionalOutputValues readOptionalOutputValues(SectionReader& section) {
   OptionalOutputValues values;
   std::string word;
+  auto unreadable = [&](const char* what) {
+    if (looksLikeNumber(word)) section.fail(what, section.valueLine(), word);
+    section.warn(section.valueLine(), word, std::string(what) + " cannot be read; it is 0");
+  };
   if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
-  if (!parseWholeInt(word, values.secondSwitch))
-    section.warn(section.valueLine(), word, "the second switch cannot be read; it is 0");
+  if (!parseWholeInt(word, values.secondSwitch)) unreadable("the second switch");
   if (values.secondSwitch != 0) values.secondSwitch = 1;
 
   if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
-  if (!parseWholeInt(word, values.thirdSwitch))
-    section.warn(section.valueLine(), word, "the third switch cannot be read; it is 0");
+  if (!parseWholeInt(word, values.thirdSwitch)) unreadable("the third switch");
   if (values.thirdSwitch != 1) values.thirdSwitch = 0;
 
   if (!section.nextOptionalValue(outputKeys, outputKeyCount, word)) return values;
-  if (!parseNumber(word, values.minToIntEnd))
-    section.warn(section.valueLine(), word, "min_to_int_end cannot be read; it is 0");
+  if (!parseNumber(word, values.minToIntEnd)) unreadable("min_to_int_end");
   if (values.minToIntEnd < 0) values.minToIntEnd = 0.0;
   return values;
 }
@@ -54,10 +56,22 @@ struct OutputKeys {
   std::optional<int> timeStep;
 };
 
+// The first word of a key's value: a word meant as a number that is not
+// wholly a whole number ends the run.
+bool keyNumber(SectionReader& section, const std::string& line, const std::string& value,
+               const char* key, int& number) {
+  if (parseLeadingInt(value, number)) return true;
+  const std::vector<std::string> words = splitWords(value);
+  if (!words.empty() && looksLikeNumber(words[0])) section.fail(key, section.valueLine(), line);
+  return false;
+}
+
+// Another value than 0 or 1 leaves the switch as it is.
 std::optional<bool> switchValue(SectionReader& section, const std::string& line,
                                 const std::string& value, const char* key) {
   int number = 0;
-  if (parseLeadingInt(value, number) && (number == 0 || number == 1)) return number == 1;
+  if (keyNumber(section, line, value, key, number) && (number == 0 || number == 1))
+    return number == 1;
   section.warn(section.valueLine(), line, std::string(key) + " must be 0 or 1; it is not changed");
   return std::nullopt;
 }
@@ -112,7 +126,7 @@ OutputKeys readOutputKeys(SectionReader& section) {
       break;
     default: {
       int step = 0;
-      if (parseLeadingInt(value, step))
+      if (keyNumber(section, line, value, outputKeys[k], step))
         keys.timeStep = step;
       else
         section.warn(section.valueLine(), line, "timestep cannot be read; it is 0");
@@ -168,6 +182,9 @@ void defaultini::readOutputControl(const std::string& fileName) {
   seekSection("[coordinates]", true);
   SectionReader coordinates(*this, controlFile, fileName, "[coordinates]");
   latitude = coordinates.readDouble("geographic latitude");
+  if (!(latitude >= -90.0 && latitude <= 90.0))
+    refuseControlValue("[coordinates]", "geographic latitude", latitude,
+                       "must lie within -90 ... 90 (degrees north)", 17);
   longitude = coordinates.readDouble("geographic longitude");
   referenceMeridian = coordinates.readDouble("reference meridian");
   timeShift = coordinates.readDouble("time shift of data time to lokal time");

@@ -1,11 +1,5 @@
 #include "config/section_reader.h"
 
-#include <cerrno>
-#include <climits>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
 #include "core/string_helpers.h"
@@ -215,37 +209,27 @@ void SectionReader::warn(long line, const std::string& text, const std::string& 
   *reader.getDiag() << "WARNING: " << location(line, text) << ": " << what << "[end-entry]";
 }
 
+namespace {
+
+// The first word of a text: leading blanks skipped, up to the next blank or
+// ";" (the end of a statement of a key block).
+std::string leadingWord(const std::string& text) {
+  const std::size_t begin = text.find_first_not_of(" \t\r\n\f\v");
+  if (begin == std::string::npos) return "";
+  const std::size_t end = text.find_first_of(" \t\r\n\f\v;", begin);
+  return text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+} // namespace
+
 bool parseLeadingLong(const std::string& text, long& value) {
-  const char* begin = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const long parsed = std::strtol(begin, &end, 10);
-  if (end == begin || errno == ERANGE) return false;
-  value = parsed;
-  return true;
+  return parseWholeNumber(leadingWord(text), value);
 }
 
 bool parseLeadingInt(const std::string& text, int& value) {
-  long parsed = 0;
-  if (!parseLeadingLong(text, parsed) || parsed < INT_MIN || parsed > INT_MAX) return false;
-  value = static_cast<int>(parsed);
-  return true;
-}
-
-bool parseWholeInt(const std::string& word, int& value) {
-  long parsed = 0;
-  if (!parseWholeNumber(word, parsed) || parsed < INT_MIN || parsed > INT_MAX) return false;
-  value = static_cast<int>(parsed);
-  return true;
+  return parseWholeInt(leadingWord(text), value);
 }
 
 bool parseLeadingDouble(const std::string& text, double& value) {
-  const char* begin = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const double parsed = std::strtod(begin, &end);
-  // strtod takes "nan" and "inf" as numbers; no value of a key block is one.
-  if (end == begin || !std::isfinite(parsed)) return false;
-  value = parsed;
-  return true;
+  return parseNumber(leadingWord(text), value);
 }

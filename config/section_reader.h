@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "core/string_helpers.h"
+
 class modelobject;
 
 // Reads the lines of one control-file section from the position behind its
@@ -81,13 +83,10 @@ private:
   std::string pendingLine;
 };
 
-// Number at the start of a text, leading white space skipped, as far as it
-// goes ("12abc" gives 12). False when the text does not start with a number
-// or the number does not fit; a double must be finite ("nan", "inf" and
-// "1e999" are refused).
+// The number that the first word of a text (leading white space skipped,
+// up to the next white space or ";") holds as a whole, as parseWholeNumber
+// and parseNumber read it: false for "12abc", "1e999" as a whole number,
+// "nan", "inf" and a number that does not fit.
 bool parseLeadingLong(const std::string& text, long& value);
 bool parseLeadingInt(const std::string& text, int& value);
 bool parseLeadingDouble(const std::string& text, double& value);
-// A whole number that fills the whole word and fits an int (positional
-// values; see parseWholeNumber).
-bool parseWholeInt(const std::string& word, int& value);

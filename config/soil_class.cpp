@@ -258,10 +258,17 @@ void parseSoilEntry(soil_class& r, DiagStream* diag, const std::string& block,
         "maxratio",
         perLayer("maxratio", r.maxRatio, false, std::numeric_limits<double>::infinity()), 1.0,
         std::numeric_limits<double>::infinity());
-    perLayer("HeatCapacityDry", r.heatCapacityDry, false, -1.0);
-    perLayer("DensityDry", r.densityDry, false, -1.0);
-    perLayer("DryThermalConduct", r.dryThermalConduct, false, -1.0);
-    perLayer("MinFrozenConduct", r.minFrozenConduct, false, -1.0);
+    // Without the key a layer takes the value of [heat_transfer] (-1 marks
+    // it); a value given must be one. The nominal density of a snow layer
+    // divides its water; a solid may hold and conduct no heat (snow).
+    for (const auto& [key, target] : {std::pair("HeatCapacityDry", &r.heatCapacityDry),
+                                      std::pair("DryThermalConduct", &r.dryThermalConduct),
+                                      std::pair("MinFrozenConduct", &r.minFrozenConduct)}) {
+      const std::vector<double> given = perLayer(key, *target, false, -1.0);
+      if (e.has(key)) Entry::requireRange(key, given, 0.0, unbounded);
+    }
+    const std::vector<double> density = perLayer("DensityDry", r.densityDry, false, -1.0);
+    if (e.has("DensityDry")) Entry::requireAbove("DensityDry", density, 0.0);
 
     const double scaling = e.number("ThicknessScaling", 1.0);
     Entry::requireAbove("ThicknessScaling", {scaling}, 0.0);

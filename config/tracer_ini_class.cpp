@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "config/section_reader.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
@@ -129,9 +130,9 @@ std::string looseKeyValue(DiagStream& diag, const TracerLine& line, const std::s
 
 double readNumber(DiagStream& diag, const TracerLine& line, const std::string& key, int k,
                   const char* unreadableEnd) {
+  // The first word of the value, wholly a finite number ("0.5x" is none).
   double number = 0.0;
-  if (std::sscanf(looseKeyValue(diag, line, key, k).c_str(), "%lf", &number) != 1 ||
-      !std::isfinite(number))
+  if (!parseLeadingDouble(looseKeyValue(diag, line, key, k), number))
     tracerFailure(diag, "error reading " + key + describe(" for tracer ", k, unreadableEnd));
   return number;
 }
@@ -162,7 +163,7 @@ std::string exactKeyValue(DiagStream& diag, const TracerLine& line, const std::s
 
 int readCode(DiagStream& diag, const TracerLine& line, const std::string& key, int k) {
   int code = 0;
-  if (std::sscanf(exactKeyValue(diag, line, key, k).c_str(), "%d", &code) != 1)
+  if (!parseLeadingInt(exactKeyValue(diag, line, key, k), code))
     tracerFailure(diag, "error reading " + key + describe(" for tracer ", k, "!"));
   return code;
 }

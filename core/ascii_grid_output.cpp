@@ -15,6 +15,7 @@
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
+#include "core/non_finite_output.h"
 #include "core/replacing_file.h"
 
 // An ASCII output grid or stack is written without one process doing the
@@ -64,8 +65,9 @@ struct AsciiOutputBuffers {
   std::vector<double> values;                // a block of whole rows
   std::vector<char> block;                   // their text, row by row
   std::vector<size_t> blockLengths;
-  std::vector<char> text;   // this process's text, in file order
-  std::vector<char> copied; // rank 0: a block of a file it copies
+  std::vector<long> nonFinite; // of each row of the block, as the formatters give it
+  std::vector<char> text;      // this process's text, in file order
+  std::vector<char> copied;    // rank 0: a block of a file it copies
 };
 
 AsciiOutputBuffers& outputBuffers() {
@@ -142,9 +144,14 @@ void modelobject::writeOutputAscii(const AsciiOutputValues& out, const std::stri
     file.write(head.data(), head.size());
     exchangeSharedRowCells(out, regions, name);
     b.cursor.assign(1, 0);
-    for (const OutputRowRun& run : outputRowRuns)
-      formatOutputRun(run, out, regions,
-                      [&](const char* text, size_t length) { file.write(text, length); });
+    NonFiniteCell bad;
+    for (const OutputRowRun& run : outputRowRuns) {
+      formatOutputRun(
+          run, out, regions, [&](const char* text, size_t length) { file.write(text, length); },
+          bad);
+      if (bad.found())
+        throw reportNonFiniteOutput(*diag, name, bad.place(), bad.value, currentDate);
+    }
     file.commit();
     if (!again.empty()) copyOutputFile(name, again);
     return;
@@ -168,20 +175,26 @@ void modelobject::writeOutputAscii(const AsciiOutputValues& out, const std::stri
   // Every process formats its runs, rank 0 after the header; from the
   // lengths of all of them each run learns its place in the file.
   b.text.assign(head.begin(), head.end());
-  std::vector<long long> lengths(outputRowRuns.size() + 1, 0);
+  // Behind the lengths: how many processes found a value that is not finite.
+  std::vector<long long> lengths(outputRowRuns.size() + 2, 0);
   lengths[0] = static_cast<long long>(head.size());
+  NonFiniteCell bad;
   for (size_t i = 0; i < outputRowRuns.size(); ++i) {
     if (outputRowRuns[i].rank != mpiRank) continue;
     const size_t before = b.text.size();
-    formatOutputRun(outputRowRuns[i], out, regions, [&](const char* text, size_t length) {
-      b.text.insert(b.text.end(), text, text + length);
-    });
+    formatOutputRun(
+        outputRowRuns[i], out, regions,
+        [&](const char* text, size_t length) { b.text.insert(b.text.end(), text, text + length); },
+        bad);
     lengths[i + 1] = static_cast<long long>(b.text.size() - before);
   }
+  lengths.back() = bad.found() ? 1 : 0;
   checkMPI(*diag,
            MPI_Allreduce(MPI_IN_PLACE, lengths.data(), static_cast<int>(lengths.size()),
                          MPI_LONG_LONG, MPI_SUM, MPI_COMM_WORLD),
            "MPI_Allreduce of the text lengths of an ASCII output");
+  if (lengths.back() > 0) settleNonFiniteOutput(*diag, name, bad, currentDate);
+  lengths.pop_back();
   FileBlocks blocks;
   long long at = 0;
   for (size_t i = 0; i < lengths.size(); ++i) {
@@ -272,7 +285,8 @@ void modelobject::exchangeSharedRowCells(const AsciiOutputValues& out, Grid regi
 // process, and outside the valid columns when masked, are nodata.
 void modelobject::formatOutputRun(const OutputRowRun& run, const AsciiOutputValues& out,
                                   Grid regions,
-                                  const std::function<void(const char*, size_t)>& take) {
+                                  const std::function<void(const char*, size_t)>& take,
+                                  NonFiniteCell& firstNonFinite) {
   const long ncols = header.ncols;
   const long levels = out.levels;
   const double nodata = header.nodata;
@@ -292,6 +306,7 @@ void modelobject::formatOutputRun(const OutputRowRun& run, const AsciiOutputValu
     b.values.resize(static_cast<size_t>(count) * width);
     b.block.resize(static_cast<size_t>(count) * rowCapacity);
     b.blockLengths.resize(static_cast<size_t>(count));
+    b.nonFinite.resize(static_cast<size_t>(count));
     // The values of the others come in row order: a serial pass puts them
     // in place.
     for (long j = 0; j < count; ++j) {
@@ -333,9 +348,21 @@ void modelobject::formatOutputRun(const OutputRowRun& run, const AsciiOutputValu
         for (long c = 1; c < keepFirst; ++c) values[c] = nodata;
         for (long c = keepLast + 1; c <= ncols; ++c) values[c] = nodata;
       }
+      long& bad = b.nonFinite[static_cast<size_t>(j)];
       b.blockLengths[static_cast<size_t>(j)] =
-          out.stack ? formatStackValues(values + levels, ncols * levels, text)
-                    : formatGridRow(values, ncols, std::string_view(), text);
+          out.stack ? formatStackValues(values + levels, ncols * levels, text, bad)
+                    : formatGridRow(values, ncols, std::string_view(), text, bad);
+    }
+    for (long j = 0; j < count && !firstNonFinite.found(); ++j) {
+      const long bad = b.nonFinite[static_cast<size_t>(j)];
+      if (bad == 0) continue;
+      // A stack's values of column c stand at (c - 1) * levels + level + 1.
+      NonFiniteCell& cell = firstNonFinite;
+      cell.row = first + j;
+      cell.column = out.stack ? (bad - 1) / levels + 1 : bad;
+      cell.level = out.stack ? (bad - 1) % levels : -1;
+      const double* values = b.values.data() + static_cast<size_t>(j) * width;
+      cell.value = values[cell.column * levels + std::max(0L, cell.level)];
     }
     for (long j = 0; j < count; ++j)
       take(b.block.data() + static_cast<size_t>(j) * rowCapacity,

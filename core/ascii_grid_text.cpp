@@ -44,10 +44,13 @@ std::string asciiGridHeaderText(const GridHeader& header) {
   return text;
 }
 
-size_t formatGridRow(const double* row, long ncols, std::string_view missing, char* out) {
+size_t formatGridRow(const double* row, long ncols, std::string_view missing, char* out,
+                     long& nonFinite) {
+  nonFinite = 0;
   char* at = out;
   for (long c = 1; c <= ncols; ++c) {
     if (row) {
+      if (nonFinite == 0 && !std::isfinite(row[c])) nonFinite = c;
       at += formatGridValue(row[c], at);
     } else {
       std::memcpy(at, missing.data(), missing.size());
@@ -64,9 +67,11 @@ size_t formatStackValue(double value, char* out) {
   return static_cast<size_t>(result.ptr - out);
 }
 
-size_t formatStackValues(const double* values, long count, char* out) {
+size_t formatStackValues(const double* values, long count, char* out, long& nonFinite) {
+  nonFinite = 0;
   char* at = out;
   for (long i = 0; i < count; ++i) {
+    if (nonFinite == 0 && !std::isfinite(values[i])) nonFinite = i + 1;
     at += formatStackValue(values[i], at);
     *at++ = '\n';
   }

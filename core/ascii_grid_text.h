@@ -21,7 +21,9 @@ size_t formatStackValue(double value, char* out);
 
 // Writes values[0..count-1] one a line as formatStackValue does and returns
 // the length; out must hold count * (maxGridValueChars + 1) characters.
-size_t formatStackValues(const double* values, long count, char* out);
+// nonFinite becomes 1 + the index of the first value that is not a finite
+// number, 0 when there is none.
+size_t formatStackValues(const double* values, long count, char* out, long& nonFinite);
 
 // The twelve header lines of an ASCII stack whose levels are 0..lastLevel,
 // every value with six decimals, as the stack reader expects them.
@@ -34,8 +36,11 @@ std::string asciiGridHeaderText(const GridHeader& header);
 
 // Writes columns 1..ncols of a row, tab-separated and ending in a newline,
 // and returns the length; a null row gives `missing` in every cell. out must
-// hold ncols * (maxGridValueChars + 1) characters.
-size_t formatGridRow(const double* row, long ncols, std::string_view missing, char* out);
+// hold ncols * (maxGridValueChars + 1) characters. nonFinite becomes the
+// column of the first value that is not a finite number, 0 when there is
+// none.
+size_t formatGridRow(const double* row, long ncols, std::string_view missing, char* out,
+                     long& nonFinite);
 
 // Reads a whole token as a finite number, with an optional leading '+', as
 // the C library's "%lf" does; false for anything else, such as "1.5x", "",

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,6 +12,7 @@
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
+#include "core/non_finite_output.h"
 #include "core/replacing_file.h"
 #include "core/stack_file_format.h"
 
@@ -20,6 +22,20 @@ namespace {
 constexpr size_t blockBytes = 1 << 20;
 
 } // namespace
+
+void modelobject::refuseNonFiniteRow(const std::string& file, Grid grid, long firstRow,
+                                     const long* nonFinite, long count, bool asFloat) const {
+  for (long i = 0; i < count; ++i) {
+    const long c = nonFinite[i];
+    if (c == 0) continue;
+    NonFiniteCell cell;
+    cell.row = firstRow + i;
+    cell.column = c;
+    const double v = grid[cell.row][c];
+    cell.value = asFloat ? static_cast<double>(static_cast<float>(v)) : v;
+    throw reportNonFiniteOutput(*diag, file, cell.place(), cell.value, currentDate);
+  }
+}
 
 void modelobject::writeGrid(const std::string& path, Grid grid, bool ascii, bool doubleGrid,
                             bool netcdf) {
@@ -65,14 +81,20 @@ void modelobject::writeNetCDFGridFile(const std::string& name, Grid grid, bool d
   const long nrows = header.nrows;
   const long ncols = header.ncols;
   const double nodata = header.nodata;
+  // Rows whose first value that is not finite (as stored) lies at nonFinite[r - 1].
+  std::vector<long> nonFinite(static_cast<size_t>(nrows));
   auto columnMajor = [&](Grid from, auto* values) {
 #pragma omp parallel for schedule(runtime)
-    for (long r = 1; r <= nrows; ++r)
+    for (long r = 1; r <= nrows; ++r) {
+      long& bad = nonFinite[static_cast<size_t>(r - 1)];
+      bad = 0;
       for (long c = 1; c <= ncols; ++c) {
         const double v = from[r] ? from[r][c] : nodata;
-        values[static_cast<size_t>((c - 1) * nrows + r - 1)] =
-            static_cast<std::remove_reference_t<decltype(*values)>>(v);
+        auto& stored = values[static_cast<size_t>((c - 1) * nrows + r - 1)];
+        stored = static_cast<std::remove_reference_t<decltype(*values)>>(v);
+        if (bad == 0 && !std::isfinite(stored)) bad = c;
       }
+    }
   };
   netcdfWriter->setGeoreference(header.xllcorner, header.yllcorner, header.cellsize);
   const size_t cells = static_cast<size_t>(nrows * ncols);
@@ -98,10 +120,12 @@ void modelobject::writeNetCDFGridFile(const std::string& name, Grid grid, bool d
   if (doubleGrid) {
     std::vector<double> values(cells);
     columnMajor(grid, values.data());
+    refuseNonFiniteRow(fileName, grid, 1, nonFinite.data(), nrows, false);
     netcdfWriter->writeNetCDFGrid(fileName, variable, values.data(), rows, cols, nodata);
   } else {
     std::vector<float> values(cells);
     columnMajor(grid, values.data());
+    refuseNonFiniteRow(fileName, grid, 1, nonFinite.data(), nrows, true);
     netcdfWriter->writeNetCDFGrid(fileName, variable, values.data(), rows, cols, nodata);
   }
 }
@@ -115,8 +139,8 @@ void modelobject::writeAsciiGridFile(const std::string& name, Grid grid, bool ma
   // A row this process does not hold: "-9999", or the model's nodata when
   // masked.
   char missing[maxGridValueChars];
-  const std::string_view missingText(
-      missing, masked ? formatGridValue(header.nodata, missing) : formatGridValue(-9999.0, missing));
+  const std::string_view missingText(missing, masked ? formatGridValue(header.nodata, missing)
+                                                     : formatGridValue(-9999.0, missing));
 
   // Rows are formatted in parallel into a block of row buffers, then written
   // in order.
@@ -124,12 +148,15 @@ void modelobject::writeAsciiGridFile(const std::string& name, Grid grid, bool ma
   const long blockRows = std::max(1L, static_cast<long>(4 * blockBytes / rowCapacity));
   std::vector<char> text(static_cast<size_t>(std::min(blockRows, nrows)) * rowCapacity);
   std::vector<size_t> lengths(static_cast<size_t>(std::min(blockRows, nrows)));
+  std::vector<long> nonFinite(lengths.size());
   for (long first = 1; first <= nrows; first += blockRows) {
     const long count = std::min(blockRows, nrows - first + 1);
 #pragma omp parallel for schedule(runtime)
     for (long i = 0; i < count; ++i)
       lengths[static_cast<size_t>(i)] = formatGridRow(
-          grid[first + i], ncols, missingText, text.data() + static_cast<size_t>(i) * rowCapacity);
+          grid[first + i], ncols, missingText, text.data() + static_cast<size_t>(i) * rowCapacity,
+          nonFinite[static_cast<size_t>(i)]);
+    refuseNonFiniteRow(name, grid, first, nonFinite.data(), count, false);
     for (long i = 0; i < count; ++i)
       file.write(text.data() + static_cast<size_t>(i) * rowCapacity,
                  lengths[static_cast<size_t>(i)]);
@@ -183,20 +210,30 @@ void modelobject::writeBinaryGridFile(const std::string& name, Grid grid, bool d
       values[i] = static_cast<float>(binaryHeader[i]);
     file.write(values, sizeof values);
   }
+  std::vector<long> nonFinite(static_cast<size_t>(std::min(blockRows, nrows)));
   for (long first = 1; first <= nrows; first += blockRows) {
     const long count = std::min(blockRows, nrows - first + 1);
 #pragma omp parallel for schedule(runtime)
     for (long i = 0; i < count; ++i) {
       const double* row = grid[first + i];
       const size_t at = static_cast<size_t>(i * ncols);
+      long& bad = nonFinite[static_cast<size_t>(i)];
+      bad = 0;
+      // A float takes what a double holds only up to about 3.4e38.
       for (long c = 1; c <= ncols; ++c) {
         const double v = row ? row[c] : nodata;
-        if (doubleGrid)
+        bool finite = true;
+        if (doubleGrid) {
           doubles[at + c - 1] = v;
-        else
+          finite = std::isfinite(v);
+        } else {
           floats[at + c - 1] = static_cast<float>(v);
+          finite = std::isfinite(floats[at + c - 1]);
+        }
+        if (!finite && bad == 0) bad = c;
       }
     }
+    refuseNonFiniteRow(name, grid, first, nonFinite.data(), count, !doubleGrid);
     const size_t values = static_cast<size_t>(count * ncols);
     if (doubleGrid)
       file.write(doubles.data(), values * sizeof(double));

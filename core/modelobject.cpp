@@ -76,6 +76,23 @@ void modelobject::writeError(const std::string& fileName, long number) {
   throw 18;
 }
 
+void modelobject::refuseControlValue(const std::string& section, const std::string& label,
+                                     double value, const std::string& rule, int code) const {
+  *diag << "FATAL: error in control file " << controlFileName << ", section " << section
+        << ": the value " << value << " of \"" << label << "\" " << rule
+        << "; correct it in the control file"
+        << "[end-entry]";
+  throw code;
+}
+
+void modelobject::refuseValueText(const std::string& what, const std::string& text,
+                                  const std::string& kind) const {
+  *diag << "FATAL: error in control file " << controlFileName << ", " << what << ": \"" << text
+        << "\" is not " << kind << "; write " << kind << " there"
+        << "[end-entry]";
+  throw 17;
+}
+
 void modelobject::readError(const std::string& fileName, long number) {
   *diag << "FATAL: read error " << fileName << " ! (" << number << ")"
         << "[end-entry]";
@@ -274,8 +291,10 @@ int modelobject::readControlValuePair(FILE* file, const char* format, std::strin
                                       std::string& rest) {
   requireConversions(format, {"s", "d"});
   int count = file && readControlWordFrom(file, first) ? 1 : 0;
+  const long start = file ? std::ftell(file) : -1;
   if (count == 1) count += std::fscanf(file, "%d", &second) == 1 ? 1 : 0;
   if (count != 2) controlFileKeyNotFound(description, moduleName);
+  requireWholeNumber(file, start, description);
   readRestOfLine(file, rest);
   return count;
 }

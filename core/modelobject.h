@@ -17,6 +17,7 @@
 #include "core/memory_handling.h"
 #include "core/netcdf_grid_reader.h"
 #include "core/netcdf_grid_writer.h"
+#include "core/non_finite_output.h"
 
 class DiagStream;
 
@@ -55,6 +56,15 @@ public:
                                                    const std::string& where);
   [[noreturn]] virtual void writeError(const std::string& fileName, long number);
   [[noreturn]] virtual void readError(const std::string& fileName, long number);
+  // Ends the run with code: a FATAL entry names the control file, the
+  // section, the label and the value, and says what the value must be.
+  [[noreturn]] void refuseControlValue(const std::string& section, const std::string& label,
+                                       double value, const std::string& rule, int code) const;
+  // Ends the run with code 17: the value of `what` (its place in the
+  // control file: section, label, key) reads `text`, which is not `kind`
+  // ("a whole number", "a finite number") as a whole.
+  [[noreturn]] void refuseValueText(const std::string& what, const std::string& text,
+                                    const std::string& kind) const;
   // The same with the system's reason for the failed read (an errno value).
   [[noreturn]] void readError(const std::string& fileName, long number, int systemError);
 
@@ -360,6 +370,12 @@ protected:
   void writeNetCDFGridFile(const std::string& name, Grid grid, bool doubleGrid);
   void writeAsciiGridFile(const std::string& name, Grid grid, bool masked);
   void writeBinaryGridFile(const std::string& name, Grid grid, bool doubleGrid, bool masked);
+  // Ends the run with nonFiniteOutputCode at the first of rows firstRow ..
+  // firstRow + count - 1 whose nonFinite entry names a column (not 0): the
+  // value there, as stored in the file (a float with asFloat), is not a
+  // finite number.
+  void refuseNonFiniteRow(const std::string& file, Grid grid, long firstRow, const long* nonFinite,
+                          long count, bool asFloat) const;
 
   // Runs the scan of one value (a number when `number`) and reads the rest
   // of its line; a missing value ends the run with code 17.
@@ -420,9 +436,12 @@ protected:
   // A null regions grid means rank 0 owns every cell.
   void exchangeSharedRowCells(const AsciiOutputValues& values, Grid regions,
                               const std::string& name);
-  // Formats the rows of one run block by block and hands over their text.
+  // Formats the rows of one run block by block and hands over their text;
+  // firstNonFinite takes the first cell whose value is not a finite number,
+  // unless it holds one already.
   void formatOutputRun(const OutputRowRun& run, const AsciiOutputValues& values, Grid regions,
-                       const std::function<void(const char*, size_t)>& take);
+                       const std::function<void(const char*, size_t)>& take,
+                       NonFiniteCell& firstNonFinite);
   // Rank 0 writes the file `from` again under the output name path.
   void copyOutputFile(const std::string& from, const std::string& path);
   // Collective, at the first ASCII output and whenever the decomposition

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "core/diag_stream.h"
+#include "core/string_helpers.h"
 
 namespace {
 
@@ -192,7 +193,14 @@ NetCDFGridReader::StoredRecord NetCDFGridReader::locateRecord(std::string& name,
   if (open == std::string::npos || open == 0 || close == std::string::npos)
     throw NetCDFReadFailure{50, "FATAL: Give netcdf input files as filename<varname>timestep."};
   const std::string variableName = name.substr(open + 1, close - open - 1);
-  const long record = std::strtol(name.substr(close + 1, 10).c_str(), nullptr, 10);
+  // The record fills the rest of the name ("3x" is none); none given is 0.
+  const std::string recordText = name.substr(close + 1);
+  long record = 0;
+  if (!recordText.empty() && !parseWholeNumber(recordText, record))
+    throw NetCDFReadFailure{50, "FATAL: Give netcdf input files as filename<varname>timestep; "
+                                "the record of " +
+                                    name + " reads \"" + recordText +
+                                    "\", which is not a whole number."};
   name.erase(open);
   const std::string& fileName = name;
 

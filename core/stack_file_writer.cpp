@@ -1,6 +1,7 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "core/file_failure.h"
 #include "core/modelobject.h"
 #include "core/netcdf_grid_writer.h"
+#include "core/non_finite_output.h"
 #include "core/stack_file_format.h"
 
 namespace {
@@ -29,6 +31,11 @@ struct StackOutput {
   const std::string& name;
   Stack stack;
   long lastLevel;
+  const ModelDate& step;
+
+  int reportNonFinite(const NonFiniteCell& cell) const {
+    return reportNonFiniteOutput(diag, name, cell.place(), cell.value, step);
+  }
 };
 
 // --- netCDF -------------------------------------------------------------------
@@ -45,16 +52,30 @@ std::vector<double> columnMajorGrid(Grid grid, const GridHeader& h) {
 }
 
 // Rows that this process does not hold are no-data, for floats as well.
+// Returns the first cell whose value, as stored, is not a finite number.
 template <typename T>
-void copyLevelColumnMajor(const StackOutput& out, long level, std::vector<T>& values) {
+NonFiniteCell copyLevelColumnMajor(const StackOutput& out, long level, std::vector<T>& values,
+                                   std::vector<long>& nonFinite) {
   const long nrows = out.header.nrows;
   const long ncols = out.header.ncols;
   const T nodata = static_cast<T>(out.header.nodata);
   const Stack stack = out.stack;
 #pragma omp parallel for schedule(runtime)
-  for (long r = 1; r <= nrows; ++r)
-    for (long c = 1; c <= ncols; ++c)
-      values[(c - 1) * nrows + (r - 1)] = stack[r] ? static_cast<T>(stack[r][c][level]) : nodata;
+  for (long r = 1; r <= nrows; ++r) {
+    long& bad = nonFinite[static_cast<size_t>(r - 1)];
+    bad = 0;
+    for (long c = 1; c <= ncols; ++c) {
+      T& v = values[(c - 1) * nrows + (r - 1)];
+      v = stack[r] ? static_cast<T>(stack[r][c][level]) : nodata;
+      if (bad == 0 && !std::isfinite(v)) bad = c;
+    }
+  }
+  NonFiniteCell cell;
+  for (long r = 1; r <= nrows && !cell.found(); ++r) {
+    const long c = nonFinite[static_cast<size_t>(r - 1)];
+    if (c > 0) cell = {r, c, level, static_cast<double>(values[(c - 1) * nrows + (r - 1)])};
+  }
+  return cell;
 }
 
 // Latitude and longitude go into the file when registry entry 1 names the
@@ -75,20 +96,28 @@ void handOverCoordinates(const GridRegistryEntry* registry, const GridHeader& h,
 template <typename T> void writeNetCDFStack(const StackOutput& out, NetCDFGridWriter& writer) {
   const std::string fileName = appendNetCDFExtension(out.name);
   const std::string variableName = makeNetCDFVariableName(out.name);
-  std::vector<T> values(static_cast<size_t>(out.header.nrows * out.header.ncols));
+  // Every level is converted before the first is written, so that a value
+  // that is not finite leaves no part of the stack in the file.
+  std::vector<std::vector<T>> levels(static_cast<size_t>(out.lastLevel + 1));
+  std::vector<long> nonFinite(static_cast<size_t>(out.header.nrows));
   for (long level = 0; level <= out.lastLevel; ++level) {
-    copyLevelColumnMajor(out, level, values);
+    std::vector<T>& values = levels[static_cast<size_t>(level)];
+    values.resize(static_cast<size_t>(out.header.nrows * out.header.ncols));
+    const NonFiniteCell bad = copyLevelColumnMajor(out, level, values, nonFinite);
+    if (bad.found())
+      throw reportNonFiniteOutput(out.diag, fileName, bad.place(), bad.value, out.step);
+  }
+  for (const std::vector<T>& values : levels)
     writer.writeNetCDFGrid(fileName, variableName, values.data(),
                            static_cast<int>(out.header.nrows), static_cast<int>(out.header.ncols),
                            out.header.nodata);
-  }
 }
 
 // --- ASCII ----------------------------------------------------------------------
 
 void removePartialFile(const std::string& partial) { std::remove(partial.c_str()); }
 
-bool writeAsciiValues(FILE* file, const StackOutput& out) {
+bool writeAsciiValues(FILE* file, const StackOutput& out, NonFiniteCell& bad) {
   const std::string head = asciiStackHeaderText(out.header, out.lastLevel);
   bool ok = std::fwrite(head.data(), 1, head.size(), file) == head.size();
   // A row at a time: one fprintf per value made the stacks the largest cost
@@ -100,8 +129,14 @@ bool writeAsciiValues(FILE* file, const StackOutput& out) {
   for (long r = 1; r <= out.header.nrows && ok; ++r) {
     double** row = out.stack[r];
     char* at = text.data();
-    for (long c = 1; c <= out.header.ncols; ++c)
-      at += formatStackValues(row ? row[c] : missing.data(), levels, at);
+    for (long c = 1; c <= out.header.ncols; ++c) {
+      long nonFinite = 0;
+      at += formatStackValues(row ? row[c] : missing.data(), levels, at, nonFinite);
+      if (nonFinite > 0) {
+        bad = {r, c, nonFinite - 1, row[c][nonFinite - 1]};
+        return ok;
+      }
+    }
     const size_t length = static_cast<size_t>(at - text.data());
     ok = std::fwrite(text.data(), 1, length, file) == length;
   }
@@ -119,9 +154,14 @@ void writeAsciiStack(modelobject& module, const StackOutput& out) {
              << "[end-entry]";
     throw createErrorCode;
   }
-  const bool written = writeAsciiValues(file, out);
+  NonFiniteCell bad;
+  const bool written = writeAsciiValues(file, out, bad);
   int error = written ? 0 : errno;
   const bool closed = std::fclose(file) == 0;
+  if (bad.found()) {
+    removePartialFile(partial);
+    throw out.reportNonFinite(bad);
+  }
   if (!closed && written) error = errno;
   if (!written) {
     removePartialFile(partial);
@@ -218,15 +258,19 @@ FileBlocks layOutBlocks(WritePlan& plan, const GridHeader& h, long levels, int r
   return blocks;
 }
 
+// Returns the first cell of the runs whose value, as stored, is not a finite
+// number.
 template <typename T>
-void fillBuffer(const StackOutput& out, const WritePlan& plan, Grid regions, int rank, int size,
-                const double* header, std::vector<T>& buffer) {
+NonFiniteCell fillBuffer(const StackOutput& out, const WritePlan& plan, Grid regions, int rank,
+                         int size, const double* header, std::vector<T>& buffer) {
   if (rank == 0)
     for (long i = 0; i < binaryHeaderValues; ++i) buffer[i] = static_cast<T>(header[i]);
   const long runs = static_cast<long>(plan.runs.size());
   const long levels = out.lastLevel + 1;
   const double nodata = out.header.nodata;
   const Stack stack = out.stack;
+  // Runs follow the file order, as do the values of each.
+  std::vector<long> nonFinite(static_cast<size_t>(runs), 0);
 #pragma omp parallel for schedule(runtime)
   for (long i = 0; i < runs; ++i) {
     const CellRun& run = plan.runs[i];
@@ -234,10 +278,22 @@ void fillBuffer(const StackOutput& out, const WritePlan& plan, Grid regions, int
     for (long c = run.firstColumn; c < run.firstColumn + run.count; ++c) {
       const bool fromStack =
           regions ? ownerOf(regions[run.row][c], nodata, size) == rank : stack[run.row] != nullptr;
-      for (long l = 0; l < levels; ++l)
-        *value++ = static_cast<T>(fromStack ? stack[run.row][c][l] : nodata);
+      for (long l = 0; l < levels; ++l) {
+        *value = static_cast<T>(fromStack ? stack[run.row][c][l] : nodata);
+        if (nonFinite[i] == 0 && !std::isfinite(*value))
+          nonFinite[i] = 1 + (value - (buffer.data() + run.bufferStart));
+        ++value;
+      }
     }
   }
+  for (long i = 0; i < runs; ++i) {
+    if (nonFinite[i] == 0) continue;
+    const CellRun& run = plan.runs[i];
+    const long k = nonFinite[i] - 1;
+    return {run.row, run.firstColumn + k / levels, k % levels,
+            static_cast<double>(buffer[run.bufferStart + k])};
+  }
+  return {};
 }
 
 template <typename T>
@@ -266,10 +322,19 @@ void writeBinaryStack(const StackOutput& out, Grid regions, long firstRegionRow,
     write.code = missingRowCode;
   }
   write.checkFits(blocks, rank);
-  // The buffer is filled only once every process knows its rows are there.
-  write.settle(agreeOnFailure(write.code, writeErrorCode));
-  std::vector<T> buffer(static_cast<size_t>(blocks.values));
-  fillBuffer(out, plan, regions, rank, size, header, buffer);
+  // The buffer is filled only where this process holds the rows of its
+  // cells; a value that is not finite ends the write of every process with
+  // the agreement on the others' failures.
+  std::vector<T> buffer;
+  NonFiniteCell bad;
+  if (write.code == 0) {
+    buffer.resize(static_cast<size_t>(blocks.values));
+    bad = fillBuffer(out, plan, regions, rank, size, header, buffer);
+  }
+  const CollectiveFailure failure =
+      agreeOnFailure(bad.found() ? nonFiniteOutputCode : write.code, writeErrorCode);
+  if (failure.code == nonFiniteOutputCode) settleNonFiniteOutput(out.diag, out.name, bad, out.step);
+  write.settle(failure);
   const MPI_Offset fileBytes =
       static_cast<MPI_Offset>(binaryHeaderValues + h.nrows * h.ncols * levels) * sizeof(T);
   writeFileBlocks(write, out.name, blocks, buffer.data(), valueType, fileBytes, false);
@@ -289,7 +354,7 @@ void modelobject::writeStack(const std::string& path, Stack stack, int lastLevel
           << "[end-entry]";
     throw writeErrorCode;
   }
-  const StackOutput out{*diag, header, name, stack, lastLevel};
+  const StackOutput out{*diag, header, name, stack, lastLevel, currentDate};
   if (netcdf) {
     if (!netcdfWriter) netcdfWriter = std::make_unique<NetCDFGridWriter>(diag);
     netcdfWriter->setGeoreference(header.xllcorner, header.yllcorner, header.cellsize);

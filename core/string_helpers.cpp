@@ -1,6 +1,8 @@
 #include "core/string_helpers.h"
 
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 
@@ -88,6 +90,23 @@ bool parseNumber(const std::string& word, double& value) {
   if (end != begin + word.size() || errno == ERANGE || !std::isfinite(parsed)) return false;
   value = parsed;
   return true;
+}
+
+bool parseWholeInt(const std::string& word, int& value) {
+  long parsed = 0;
+  if (!parseWholeNumber(word, parsed) || parsed < INT_MIN || parsed > INT_MAX) return false;
+  value = static_cast<int>(parsed);
+  return true;
+}
+
+bool looksLikeNumber(const std::string& word) {
+  if (word.empty()) return false;
+  if (std::isdigit(static_cast<unsigned char>(word[0])) || word[0] == '+' || word[0] == '-' ||
+      word[0] == '.')
+    return true;
+  std::string start = word.substr(0, 3);
+  for (char& c : start) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return start == "nan" || start == "inf";
 }
 
 bool parseWholeNumber(const std::string& word, long& value) {

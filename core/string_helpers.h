@@ -39,3 +39,9 @@ std::vector<double> numbersBeforeComment(const std::string& line);
 bool parseNumber(const std::string& word, double& value);
 // The same for a whole number.
 bool parseWholeNumber(const std::string& word, long& value);
+// The same for one that fits an int.
+bool parseWholeInt(const std::string& word, int& value);
+// Whether a word is meant as a number, readable or not: it starts with a
+// digit, a sign or a point, or is "nan" or "inf" in any case. Free text
+// after a number of values does not.
+bool looksLikeNumber(const std::string& word);

@@ -14,6 +14,7 @@
 #include "core/exact_sum.h"
 #include "core/file_failure.h"
 #include "core/module_banner.h"
+#include "core/non_finite_output.h"
 #include "core/run_files.h"
 
 namespace {
@@ -179,6 +180,24 @@ void zonalstatistic::writeFailure() {
   throw writeFailedCode;
 }
 
+// The lines before stay written: the file ends with the last whole line.
+void zonalstatistic::refuseNonFiniteLine(const LineDate& d, const double* values) {
+  for (unsigned long p = 1; p <= valuesPerLine; ++p) {
+    if (std::isfinite(values[p])) continue;
+    closeFile();
+    // Ends the entry "write <file>" that the buffer's write opened.
+    *diag << "[end-entry]";
+    // Nothing more of the buffer is written, also not at the release.
+    linesUsed = 0;
+    const long zones = zoneColumns();
+    const std::string place = static_cast<long>(p) <= zones
+                                  ? "the column of zone " + std::to_string(zoneCodes[p])
+                                  : std::string("the column tot_average");
+    throw reportNonFiniteOutput(*diag, fileName, place, values[p],
+                                ModelDate{d.minute, d.hour, d.day, d.month, d.year});
+  }
+}
+
 void zonalstatistic::writeBuffer() {
   if (mode <= 0 || linesUsed == 0) return;
   CtrlCIgnoredScope ignored;
@@ -186,9 +205,10 @@ void zonalstatistic::writeBuffer() {
   openFile("a+");
   for (unsigned long l = 0; l < linesUsed; ++l) {
     const LineDate& d = lineDates[l];
+    const double* values = &lineValues[l * static_cast<unsigned long>(lineStride)];
+    refuseNonFiniteLine(d, values);
     std::fprintf(file, "%2ld\t%2ld\t%2ld\t%2ld", d.year, d.month, d.day, d.hour);
     if (minuteColumn) std::fprintf(file, "\t%2ld", d.minute);
-    const double* values = &lineValues[l * static_cast<unsigned long>(lineStride)];
     for (unsigned long p = 1; p <= valuesPerLine; ++p) {
       if (decimals < 99)
         std::fprintf(file, "\t%.*f", decimals, values[p]);

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/exact_sum.h"
-#include "core/shared_exact_sums.h"
 #include "core/grid_types.h"
+#include "core/shared_exact_sums.h"
 #include "core/statistic_table.h"
 
 class DiagStream;
@@ -114,6 +114,9 @@ protected:
   // Clears every table entry that still points to this series.
   void unregister();
   [[noreturn]] void writeFailure();
+  // Ends the run with nonFiniteOutputCode when a value of the line is not a
+  // finite number, naming its zone and the line's date.
+  void refuseNonFiniteLine(const LineDate& date, const double* values);
 
   bool okFlag = false;
   bool minuteColumn = false;

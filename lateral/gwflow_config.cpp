@@ -19,6 +19,9 @@ constexpr int badInputCode = 10;
 constexpr int closeCode = 11;
 constexpr int valueCode = 17;
 constexpr int openCode = 28;
+// No aquifer conducts more than clean gravel; beyond it transmissivities
+// overflow long before they mean anything.
+constexpr double largestConductivity = 1.0; // m/s
 
 } // namespace
 
@@ -86,6 +89,10 @@ void gwflowclass::readSettings() {
                        "must be below 2 for the sweeps to converge (0 or below: adapted every "
                        "sweep; 1 to 1.9 speed them up)",
                        valueCode);
+  // The heads of a sub-step are weighted alpha * new + (1 - alpha) * old.
+  if (!(alpha >= 0.0 && alpha <= 1.0))
+    refuseControlValue(sectionHeader, "alpha in ", alpha,
+                       "must lie within 0 (explicit) ... 1 (fully implicit)", valueCode);
   if (layerCount < 1) {
     *diag << "FATAL: in modul " << moduleName << ": number of layers (" << layerCount << ") in "
           << controlFileName << " must be 1 or more"
@@ -258,11 +265,14 @@ void gwflowclass::checkInputGrids(const std::string& from, const std::string& re
     if (glacierFraction(r, c) >= 1.0) return;
     for (int k = 1; k <= layerCount; ++k) {
       const AquiferLayer& l = layers[static_cast<size_t>(k)];
+      // A storage coefficient is the water a unit of head change moves per
+      // unit of aquifer: at most all of it.
       const double s = l.storage[r][c];
-      test(layerName("gw_storage_coeff_", k), s, s > 0.0 && s != header.nodata,
-           "must be greater than 0", r, c);
-      test(layerName("gw_k_x_", k), l.kx[r][c], l.kx[r][c] >= 0.0, "must not be negative", r, c);
-      test(layerName("gw_k_y_", k), l.ky[r][c], l.ky[r][c] >= 0.0, "must not be negative", r, c);
+      test(layerName("gw_storage_coeff_", k), s, s > 0.0 && s <= 1.0,
+           "must be greater than 0 and at most 1", r, c);
+      for (const auto& [name, K] : {std::pair("gw_k_x_", l.kx), std::pair("gw_k_y_", l.ky)})
+        test(layerName(name, k), K[r][c], K[r][c] >= 0.0 && K[r][c] <= largestConductivity,
+             "must not be negative nor above 1 m/s (clean gravel)", r, c);
       const double d = thickness(k, r, c);
       test(k == 1 ? std::string("soil depth of soil_types") : layerName("aquifer_thickness_", k), d,
            d >= 0.0, "must not be negative", r, c);

@@ -113,11 +113,13 @@ void siltingupclass::readSection() {
   readSubbasinTable(*this, controlFile, controlFileName, zones,
                     {{"RainPause", " (minimum rainpause)", &minRainPause}});
   std::string line;
-  if (!nextTextLine(controlFile, line) || !parseLeadingInt(line, readGrids))
+  if (!nextTextLine(controlFile, line) || !looksLikeNumber(splitWords(line)[0]))
     failSubbasinTable(*this, "error reading readgrid-Parameter for ",
                       "\npossible reason: parameter missing or a linefeed \nbefore the end of the "
                       "parameter block",
                       false);
+  if (!parseLeadingInt(line, readGrids))
+    refuseValueText(sectionHeader + ", readgrid-Parameter", splitWords(line)[0], "a whole number");
   if (siltingMethod == 2)
     for (int k = 0; k < 8; ++k)
       readControlValue(controlFile, "%lf", methodTwoParameters[static_cast<size_t>(k)],

@@ -8,7 +8,9 @@
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "core/string_helpers.h"
 #include "lateral/surfaceroutingclass.h"
+#include "submodel/subbasin_table.h"
 
 namespace {
 
@@ -146,21 +148,26 @@ void surfaceroutingclass::readSection() {
   snapSubTimeSteps();
   readControlValue(controlFile, "%d", readStorageSetting,
                    "read control parameter for storage grids for ");
-  // The storage statistic is optional: without both values it writes nothing.
-  char name[2401] = {};
+  // The storage statistic is optional: a line of the section with a name
+  // and a code; a code meant as a number must be wholly a whole one.
+  std::string line;
+  if (!nextTextLine(controlFile, line)) return;
+  const std::vector<std::string> words = splitWords(line);
+  if (words[0][0] == '[' || words.size() < 2 || !looksLikeNumber(words[1])) return;
   int code = 0;
-  if (std::fscanf(controlFile, "%2400s%d", name, &code) == 2) {
-    statistics[statStorage].fileName = name;
-    statistics[statStorage].code = code;
-  }
+  if (!parseWholeInt(words[1], code))
+    refuseValueText(sectionHeader + ", the code of the statistics of the water on the land",
+                    words[1], "a whole number");
+  statistics[statStorage].fileName = words[0];
+  statistics[statStorage].code = code;
 }
 
 // The inner steps must divide the sub-step, or the last one of a sub-step
 // would be cut short.
 void surfaceroutingclass::snapSubTimeSteps() {
   if (!(minSubTimeStep > 0.0) || !(maxSubTimeStep > 0.0) || minSubTimeStep > maxSubTimeStep) {
-    *diag << "FATAL: invalid sub time step limits in [" << moduleName
-          << "] of " << context.controlFileName << ": minimum sub time step " << minSubTimeStep
+    *diag << "FATAL: invalid sub time step limits in [" << moduleName << "] of "
+          << context.controlFileName << ": minimum sub time step " << minSubTimeStep
           << " s, maximum sub time step " << maxSubTimeStep
           << " s; both must be positive and the minimum must not exceed the maximum. Correct "
              "the two lines of the section."
@@ -236,8 +243,8 @@ Stack surfaceroutingclass::registerStackSlot(GridSlot slot, const std::string& n
 
 // Another module's or a standard grid of that name wins; its index is kept
 // negated so that teardown leaves it alone.
-Grid surfaceroutingclass::borrowOrRegister(GridSlot slot, const std::string& name,
-                                           double ownValue, double otherValue) {
+Grid surfaceroutingclass::borrowOrRegister(GridSlot slot, const std::string& name, double ownValue,
+                                           double otherValue) {
   const int found = findGrid(name);
   if (found > 0) {
     registryIndex[slot] = -found;
@@ -322,14 +329,13 @@ void surfaceroutingclass::fillManningCoefficients() {
   const long c = at % (header.ncols + 1);
   if (firstMissing.load() == at)
     *diag << "FATAL: " << moduleName << ": the cell at row " << r << ", column " << c
-          << " has no land use: every land-use layer (\"landuse1\" to \"landuse"
-          << nLanduseLayers
+          << " has no land use: every land-use layer (\"landuse1\" to \"landuse" << nLanduseLayers
           << "\") holds -9999 there, so the cell has no roughness. Give the cell a land-use code "
              "in at least one layer."
           << "[end-entry]";
   else
-    *diag << "FATAL: " << moduleName << ": the land-use code " << landuseCode(r, c)
-          << " at row " << r << ", column " << c
+    *diag << "FATAL: " << moduleName << ": the land-use code " << landuseCode(r, c) << " at row "
+          << r << ", column " << c
           << " has no record in the land-use table; add it to [landuse_table]."
           << "[end-entry]";
   throw invalidSettingCode;
@@ -349,8 +355,8 @@ void surfaceroutingclass::createStatistics() {
     int failed = 0;
     s.statistic = std::make_unique<zonalstatistic>(
         failed, diag, context.statisticTable, context.statisticTableSize, cellWeights,
-        static_cast<int>(header.nrows), static_cast<int>(header.ncols), &s.data,
-        zones.zoneCount, s.code, statisticDecimals[k], s.fileName, outputDirectory,
+        static_cast<int>(header.nrows), static_cast<int>(header.ncols), &s.data, zones.zoneCount,
+        s.code, statisticDecimals[k], s.fileName, outputDirectory,
         listedMode ? static_cast<int>(listed.size()) - 1 : 0, listed.data(),
         timeStepMinutes < 60.0);
     if (failed != 0) throw failed;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -142,16 +143,26 @@ void meteointerpol::readSection() {
   outputFileName = lines.word(0, outputText);
   writeCode = lines.integer(1, outputText);
 
-  std::string invalid;
-  if (timeStep < 1) invalid = "the time step must be at least 1 minute";
-  if (limits.lower > limits.upper) invalid = "the lower limit lies above the upper limit";
-  if (method == 1 && !(exponent > 0.0)) invalid = "the IDW exponent must be positive";
-  if (method == 1 && !(maxDistance > 0.0)) invalid = "the maximum distance must be positive";
-  if (method == 1 && maxStations < 1) invalid = "the maximum number of stations must be at least 1";
-  if (method == 2 && minStations < 1)
-    invalid = "the minimum number of stations per region must be at least 1";
-  if (!invalid.empty()) {
-    *diag << "FATAL: error in control file, section " << section << ": " << invalid
+  // The IDW line is read whatever the method, and its values are checked
+  // as the documentation states them, so that a method changed later finds
+  // them sound.
+  std::ostringstream invalid;
+  if (timeStep < 1)
+    invalid << "the time step must be at least 1 minute; it is " << timeStep;
+  else if (limits.lower > limits.upper)
+    invalid << "the lower limit lies above the upper limit: " << limits.lower << " above "
+            << limits.upper;
+  else if (!(exponent > 0.0))
+    invalid << "the IDW exponent must be positive; it is " << exponent;
+  else if (!(maxDistance > 0.0))
+    invalid << "the maximum distance must be positive; it is " << maxDistance;
+  else if (maxStations < 1)
+    invalid << "the maximum number of stations must be at least 1; it is " << maxStations;
+  else if (method == 2 && minStations < 1)
+    invalid << "the minimum number of stations per region must be at least 1; it is "
+            << minStations;
+  if (!invalid.str().empty()) {
+    *diag << "FATAL: error in control file, section " << section << ": " << invalid.str()
           << "[end-entry]";
     throw methodCode;
   }

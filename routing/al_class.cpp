@@ -113,6 +113,13 @@ void AL_class::readShareValues(RoutingDescriptionText& text) {
   minimum = text.number("the minimum flow of " + name);
   fraction = text.number("the fraction of " + name);
   maximum = text.number("the maximum abstraction of " + name);
+  // The abstraction takes the share `fraction` of the flow above `minimum`,
+  // at most `maximum`: otherwise it would give water to the river.
+  if (!(minimum >= 0.0)) text.refuse("the minimum flow of " + name, minimum, "must be 0 or more");
+  if (!(fraction >= 0.0 && fraction <= 1.0))
+    text.refuse("the fraction of " + name, fraction, "must lie within 0 ... 1");
+  if (!(maximum >= 0.0))
+    text.refuse("the maximum abstraction of " + name, maximum, "must be 0 or more");
   const std::string unit = cutAtParenthesis(text.word(longestName, "the unit of " + name));
   if (unit.find("m^3/s") != std::string::npos || unit.find("m3/s") != std::string::npos ||
       unit.find("m3s") != std::string::npos) {

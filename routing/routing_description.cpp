@@ -1,11 +1,18 @@
 #include "routing/routing_description.h"
 
+#include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include "core/diag_stream.h"
+
+bool endsNumber(char c) {
+  return c == '\0' || !(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_');
+}
 
 RoutingDescriptionText::RoutingDescriptionText(DiagStream& diagArg, std::string text, int number)
     : diag(diagArg), joined(std::move(text)), descriptionNumber(number) {}
@@ -34,10 +41,33 @@ int RoutingDescriptionText::integer(const std::string& what) {
   skipBlanks();
   const char* start = joined.c_str() + position;
   char* end = nullptr;
+  errno = 0;
   const long result = std::strtol(start, &end, 10);
   if (end == start) missing(what);
+  requireNumberEnd(static_cast<std::size_t>(end - start), what, "a whole number");
+  if (errno == ERANGE || result < INT_MIN || result > INT_MAX)
+    requireNumberEnd(0, what, "a whole number");
   position += static_cast<std::size_t>(end - start);
   return static_cast<int>(result);
+}
+
+void RoutingDescriptionText::requireNumberEnd(std::size_t length, const std::string& what,
+                                              const char* kind) const {
+  if (length > 0 && endsNumber(joined.c_str()[position + length])) return;
+  std::size_t end = position;
+  while (!endsNumber(joined.c_str()[end])) ++end;
+  diag << "FATAL: routing description " << descriptionNumber << " of [routing_model]: " << what
+       << " reads \"" << joined.substr(position, end - position) << "\", which is not " << kind
+       << "; write " << kind << "[end-entry]";
+  throw 17;
+}
+
+void RoutingDescriptionText::refuse(const std::string& what, double value,
+                                    const std::string& rule) const {
+  diag << "FATAL: routing description " << descriptionNumber << " of [routing_model]: " << what
+       << " is " << value << ", which " << rule << "; correct it"
+       << "[end-entry]";
+  throw 17;
 }
 
 double RoutingDescriptionText::number(const std::string& what) {
@@ -46,6 +76,7 @@ double RoutingDescriptionText::number(const std::string& what) {
   char* end = nullptr;
   const double result = std::strtod(start, &end);
   if (end == start) missing(what);
+  requireNumberEnd(static_cast<std::size_t>(end - start), what, "a number");
   // strtod takes "nan", "inf" and "1e999" too; they would fill the routed
   // columns, the tables and the state file with nan.
   if (!std::isfinite(result)) {

@@ -5,6 +5,10 @@
 
 class DiagStream;
 
+// A number of a description ends at the end of the text, at a blank or at a
+// sign such as ",", ")" or "&": "25x" or "3.5" as a code are no numbers.
+bool endsNumber(char c);
+
 // The joined text of one routing description and a reading position in it.
 // Values are found positionally: a code right after its keyword, every
 // further value after the next "=" sign. A value that is missing ends the
@@ -21,7 +25,8 @@ public:
   bool find(const char* keyword);
   // The same for a keyword that must follow.
   void expect(const char* keyword, const std::string& what);
-  // The integer right at the position (after blanks).
+  // The integer right at the position (after blanks); a word that is not
+  // wholly a whole number ends the set-up with code 17.
   int integer(const std::string& what);
   // The number after the next "=".
   double value(const std::string& what);
@@ -32,6 +37,9 @@ public:
   std::string word(std::size_t maxLength, const std::string& what);
   // Moves behind the next "=" and the blanks after it.
   void expectEquals(const std::string& what);
+  // Ends the set-up with code 17: the value of `what` lies outside its
+  // range, which `rule` states.
+  [[noreturn]] void refuse(const std::string& what, double value, const std::string& rule) const;
   // The character at the position, 0 at the end.
   char current() const { return position < joined.size() ? joined[position] : '\0'; }
   void advance() { ++position; }
@@ -41,6 +49,9 @@ public:
 private:
   bool skipToValue();
   [[noreturn]] void missing(const std::string& what) const;
+  // Ends the set-up with code 17 when the text at the position, up to where
+  // a number ends, is more than the `length` characters read as one.
+  void requireNumberEnd(std::size_t length, const std::string& what, const char* kind) const;
   void skipBlanks();
 
   DiagStream& diag;

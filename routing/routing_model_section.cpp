@@ -9,6 +9,7 @@
 
 #include "core/diag_stream.h"
 #include "core/run_files.h"
+#include "core/string_helpers.h"
 #include "routing/abflussmodellklasse.h"
 #include "routing/routing_description.h"
 
@@ -55,11 +56,13 @@ bool abflussmodellklasse::readSectionLine(std::string& line, bool description) {
 void abflussmodellklasse::readNameAndCode(const std::string& description, std::string& name,
                                           int& code) {
   std::string line;
-  char word[2401] = {};
-  if (!readSectionLine(line, false) || line.size() > 2400 ||
-      std::sscanf(line.c_str(), "%2400s%d", word, &code) != 2)
+  const bool read = readSectionLine(line, false);
+  const std::vector<std::string> words = splitWords(line);
+  if (!read || line.size() > 2400 || words.size() < 2 || !looksLikeNumber(words[1]))
     controlFileKeyNotFound(description, moduleName);
-  name = word;
+  if (!parseWholeInt(words[1], code))
+    refuseValueText("[routing_model], " + description, words[1], "a whole number");
+  name = words[0];
 }
 
 // The routed discharge of a subbasin holds that of the subbasins above it:
@@ -90,20 +93,27 @@ void abflussmodellklasse::refuseStatisticWithoutColumns() {
 
 void abflussmodellklasse::readHeaderLines() {
   std::string line;
-  if (!readSectionLine(line, false) ||
-      std::sscanf(line.c_str(), "%lf%lf%lf%d", &qMin, &qMax, &tableIntervals, &subIntervals) != 4) {
+  const bool read = readSectionLine(line, false);
+  const std::vector<std::string> words = splitWords(line);
+  if (!read || words.size() < 4 ||
+      !std::all_of(words.begin(), words.begin() + 4,
+                   [](const std::string& w) { return looksLikeNumber(w); })) {
     *diag << "FATAL: values for min/max specific discharge and/or discharge and time interval "
              "splitting   \nnot found in control file"
           << "[end-entry]";
     throw 17;
   }
-  if (!std::isfinite(qMin) || !std::isfinite(qMax) || !std::isfinite(tableIntervals)) {
+  if (!parseNumber(words[0], qMin) || !parseNumber(words[1], qMax) ||
+      !parseNumber(words[2], tableIntervals)) {
     *diag << "FATAL: [routing_model] in " << controlFileName
           << ": the minimum and maximum specific discharge and the number of intervals read \""
           << line << "\", which holds no finite number; write numbers"
           << "[end-entry]";
     throw 17;
   }
+  if (!parseWholeInt(words[3], subIntervals))
+    refuseValueText("[routing_model], the number of sub-intervals of a time step", words[3],
+                    "a whole number");
   readNameAndCode("name of the Qstatfiles for ", statisticFileName, qstatCode);
   refuseStatisticWithoutColumns();
   readControlValue(controlFile, "%s", observedFileName, "name of spec.discharge files for ");
@@ -117,9 +127,19 @@ void abflussmodellklasse::readHeaderLines() {
   for (int k = 0; k < columnDescriptors; ++k) {
     int code = 0;
     int column = 0;
-    const int read =
-        readSectionLine(line, false) ? std::sscanf(line.c_str(), "%d%d", &code, &column) : 0;
-    if (read < 1 || read == EOF) {
+    const std::vector<std::string> pair =
+        readSectionLine(line, false) ? splitWords(line) : std::vector<std::string>();
+    // Text may follow the two numbers, but neither may carry letters.
+    int read = 0;
+    for (int* target : {&code, &column}) {
+      const std::size_t i = static_cast<std::size_t>(read);
+      if (i >= pair.size() || !looksLikeNumber(pair[i])) break;
+      if (!parseWholeInt(pair[i], *target))
+        refuseValueText("[routing_model], column descriptor " + std::to_string(k + 1), pair[i],
+                        "a whole number");
+      ++read;
+    }
+    if (read < 1) {
       *diag << "FATAL: error reading a subbasin index for column indexing in routing model"
             << "[end-entry]";
       throw 17;
@@ -282,6 +302,13 @@ void abflussmodellklasse::buildElement(int d, RoutingDescriptionText& text) {
   layout.specDischargeFiles = specificDischarges ? 1 : 0;
   layout.elementArea = text.value("the area of TG " + std::to_string(tg));
   layout.areaFactor = text.value("the area factor of TG " + std::to_string(tg));
+  // Both divide the runoff of the element's tables and depths.
+  if (!(layout.elementArea > 0.0))
+    text.refuse("the area of TG " + std::to_string(tg), layout.elementArea,
+                "must be above 0 (km2)");
+  if (!(layout.areaFactor > 0.0))
+    text.refuse("the area factor of TG " + std::to_string(tg), layout.areaFactor,
+                "must be above 0");
   layout.subbasinCode = tg;
   layout.tributaries = ol;
   layout.summedTributaries = summed;
@@ -347,7 +374,15 @@ ChannelParameters readChannelParameters(RoutingDescriptionText& text, const std:
                                         "channel length",
                                         "catchment area"};
   ChannelParameters p{};
-  for (int k = 0; k < 10; ++k) p.values[k] = text.value(std::string(names[k]) + " of " + element);
+  for (int k = 0; k < 10; ++k) {
+    const std::string what = std::string(names[k]) + " of " + element;
+    const double v = p.values[k] = text.value(what);
+    // 0 leaves a value to its default; below 0 it is a mistyped sign. A
+    // channel without slope carries no water at all, whatever default would
+    // stand in for it.
+    if (k == 7 && !(v > 0.0)) text.refuse(what, v, "must be above 0");
+    if (!(v >= 0.0)) text.refuse(what, v, "must be 0 (its default) or more");
+  }
   return p;
 }
 } // namespace

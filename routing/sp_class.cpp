@@ -13,6 +13,7 @@
 #include "core/diag_stream.h"
 #include "core/run_files.h"
 #include "core/string_helpers.h"
+#include "routing/routing_description.h"
 
 namespace {
 
@@ -109,6 +110,12 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
     char* stop = nullptr;
     const double x = std::strtod(at, &stop);
     if (stop == at) missing(key);
+    // A number ends at a blank or a sign of the description: "600x" is none.
+    if (!endsNumber(*stop)) {
+      const char* end = stop;
+      while (!endsNumber(*end)) ++end;
+      refuse(key, std::string(at, static_cast<std::size_t>(end - at)), "not a number");
+    }
     if (!std::isfinite(x))
       refuse(key, std::string(at, static_cast<std::size_t>(stop - at)), "not a finite number");
     return std::pair<double, const char*>(x, stop);

@@ -293,6 +293,21 @@ void schneemodellklasse::checkGlacierParameters() {
     throw glacierCode;
   };
   const GlacierSettings& s = glacier;
+  // Melt and radiation factors below 0 would freeze water into ice and
+  // snow; a negative start storage is water that never was.
+  const std::pair<const char*, double> notNegative[] = {{"DDFice", s.ddfIce},
+                                                        {"DDFfirn", s.ddfFirn},
+                                                        {"DDFsnow", s.ddfSnow},
+                                                        {"MF", s.mf},
+                                                        {"Aice_min", s.aIceMin},
+                                                        {"Aice_max", s.aIceMax},
+                                                        {"Asnow_min", s.aSnowMin},
+                                                        {"Asnow_max", s.aSnowMax},
+                                                        {"initial Qice_els", qIceEls[0]},
+                                                        {"initial Qfirn_els", qFirnEls[0]},
+                                                        {"initial Qsnow_els", qSnowEls[0]}};
+  for (const auto& [name, value] : notNegative)
+    require(value >= 0.0, name, value, "give 0 or more");
   require(s.kIce > 0.0, "the storage constant kice_els", s.kIce, "give it in hours, above 0");
   require(s.kFirn > 0.0, "the storage constant kfirn_els", s.kFirn, "give it in hours, above 0");
   require(s.kSnow > 0.0, "the storage constant ksnow_els", s.kSnow, "give it in hours, above 0");

@@ -294,6 +294,8 @@ void schneemodellklasse::readExtendedLines() {
     enBalScaling = value;
     return;
   }
+  if (read && !first.empty() && looksLikeNumber(first[0]))
+    refuseValueText(sectionHeader + ", EnBalScaling", first[0], "a finite number");
   *diag << "WARNING: \n------------- warning: -------------\n"
         << "Could not read the optional parameter EnBalScaling (double),\n"
         << "for snow melt methods with energy ba\xc3\xb6"

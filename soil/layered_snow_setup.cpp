@@ -9,6 +9,7 @@
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/line_reader.h"
+#include "core/string_helpers.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -138,6 +139,13 @@ void unsatzonmodellklasse::readLayeredSnowProperties() {
             << "[end-entry]";
       throw snowTypeCode;
     }
+    // The type takes its place as its code; a code written there must
+    // still be a whole number.
+    const std::vector<std::string> head = splitWords(line.substr(0, line.find('{')));
+    long written = 0;
+    if (!head.empty() && looksLikeNumber(head[0]) && !parseWholeNumber(head[0], written))
+      refuseValueText("[LayeredSnowProperties], the code of snow type " + std::to_string(k),
+                      head[0], "a whole number");
     text = line;
     while (text.find('}') == std::string::npos && readLine(controlFile, line) == LineRead::line)
       text += " " + line;

@@ -237,6 +237,17 @@ void unsatzonmodellklasse::readSubbasinTable() {
   for (int i = 1; i <= n; ++i) {
     const size_t k = static_cast<size_t>(i);
     subbasinCodes[k] = static_cast<int>(zones.records[k].code);
+    // A storage constant below 0 is a mistyped sign, not the shortest one;
+    // a negative largest baseflow would pump water into the soil.
+    const std::pair<const char*, double> notNegative[] = {
+        {"kelsqd", kelsqd[k]}, {"kelsqi", kelsqi[k]}, {"QB-Red.Faktor", maxBaseflow[k]}};
+    for (const auto& [name, value] : notNegative) {
+      if (value >= 0.0) continue;
+      std::ostringstream what;
+      what << "error! " << name << "[" << subbasinCodes[k] << "] is " << value
+           << " in [unsatzon_model] of " << controlFileName << "; give a value of 0 or more for ";
+      failSubbasinTable(*this, what.str(), "", false);
+    }
     kelsqd[k] = std::max(kelsqd[k], 0.001) * 60.0;
     kelsqi[k] = std::max(kelsqi[k], 0.001) * 60.0;
     // Baseflow grows with exp(distance / kelsqlat): a constant of 0 has no
@@ -316,9 +327,31 @@ void unsatzonmodellklasse::readHeatTransfer() {
               << "[end-entry]";
         throw settingCode;
       }
+      checkHeatConstants();
     }
   }
   section.close();
+}
+
+// Capacities, densities, conductivities and the latent heat divide or
+// weight the heat of every layer: at 0 or below the temperatures run away
+// or turn into nan. n-factors scale the air temperature at the surface.
+void unsatzonmodellklasse::checkHeatConstants() const {
+  const double* k = settings.heat.constants;
+  auto refuse = [&](int key, const std::string& rule) {
+    refuseControlValue("[heat_transfer]", heatConstantKeys[key], k[key], rule, settingCode);
+  };
+  for (int key : {dTModCDrySoil, dTModRhoDrySoil, dTModLamDrySoil, dTModLamWat, dTModLamIce,
+                  dTModCWater, dTModCIce0, dTModLatHeat, dTModRhoWater})
+    if (!(k[key] > 0.0)) refuse(key, "must be above 0");
+  for (int key : {dTModKmin, dTModNFactorFreezing, dTModNFactorThawing})
+    if (!(k[key] >= 0.0)) refuse(key, "must be 0 or more");
+  const double longest = k[dTModLongestStep];
+  if (longest != 0.0 && !(longest >= k[dTModShortestStep])) {
+    std::ostringstream rule;
+    rule << "must be 0 (no limit) or at least dTModShortestStep, " << k[dTModShortestStep] << " s";
+    refuse(dTModLongestStep, rule.str());
+  }
 }
 
 // Key lines "max_error = 1e-5" and "max_iterations = 100" with LF or CRLF

@@ -214,6 +214,7 @@ protected:
   // session of its own on the control file.
   void readOptionalSections();
   void readHeatTransfer();
+  void checkHeatConstants() const;
   void readTuning();
   void checkTuning() const;
   void readPermafrost();

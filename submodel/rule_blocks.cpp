@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/key_value_parser.h"
 #include "core/modelobject.h"
@@ -39,7 +40,16 @@ RuleBlockReader::RuleBlockReader(DiagStream& diagArg, const std::string& section
 
 std::vector<RuleBlock> RuleBlockReader::readBlocks(FILE* file, const std::string& countName) const {
   long count = 0;
-  if (std::fscanf(file, "%ld", &count) != 1) failSection("the " + countName + " is missing");
+  std::string word;
+  if (!readControlWordFrom(file, word) || !looksLikeNumber(word))
+    failSection("the " + countName + " is missing");
+  // A count meant as a number is a value of the control file like any other.
+  if (!parseWholeNumber(word, count)) {
+    diag << "FATAL: the " << countName << " in " << section << " of " << controlFileName
+         << " reads \"" << word << "\", which is not a whole number; write one"
+         << "[end-entry]";
+    throw 17;
+  }
   if (count < 0)
     failSection("the " + countName + " is " + std::to_string(count) + ", not 0 or more");
 

@@ -18,6 +18,13 @@ const char* const groupText =
     ".01\n0.1\t0.1\n..\t..\nThen, to all subcatchments with zone-codes ranging from 1 to 7 the "
     "\nparameters of subbasin 1 will be assigned!";
 
+// "[module], kelsqd[2]": a value of the table that is meant as a number but
+// is not wholly one ("2x", "nan") ends the run as every such value of the
+// control file; a word that is no number at all is a fault of the table.
+std::string tableValue(const modelobject& module, const std::string& name, long code) {
+  return "[" + module.getModuleName() + "], " + name + "[" + std::to_string(code) + "]";
+}
+
 } // namespace
 
 bool nextTextLine(std::FILE* file, std::string& line) {
@@ -49,8 +56,10 @@ void readSubbasinTable(modelobject& module, std::FILE* file, const std::string& 
   int lastIndex = 0;
   for (size_t k = 0; lastIndex < n; ++k) {
     int code = 0;
-    if (k >= words.size() || !parseLeadingInt(words[k], code))
+    if (k >= words.size() || !looksLikeNumber(words[k]))
       failSubbasinTable(module, "error reading code[" + std::to_string(k + 1) + "] for ");
+    if (!parseWholeInt(words[k], code))
+      module.refuseValueText(tableValue(module, "code", k + 1), words[k], "a whole number");
     const int index =
         code >= 1 && code <= zones.maxCode ? zones.indexOfCode[static_cast<size_t>(code)] : 0;
     if (index == 0)
@@ -78,9 +87,11 @@ void readSubbasinTable(modelobject& module, std::FILE* file, const std::string& 
         continue;
       }
       const int code = static_cast<int>(zones.records[static_cast<size_t>(i)].code);
-      if (next >= words.size() || !parseLeadingDouble(words[next], values[static_cast<size_t>(i)]))
+      if (next >= words.size() || !looksLikeNumber(words[next]))
         failSubbasinTable(module, "error reading " + l.name + "[" + std::to_string(code) + "] for ",
                           l.hint);
+      if (!parseNumber(words[next], values[static_cast<size_t>(i)]))
+        module.refuseValueText(tableValue(module, l.name, code), words[next], "a finite number");
       ++next;
     }
   }

@@ -242,11 +242,8 @@ protected:
   // Closes the control file; a failure logs "FATAL: error closing " and
   // ends the run with code 11.
   void closeControlFile();
-  // --- ranges of values (submodel/value_ranges.cpp) ---------------------------
-  // Ends the run with code: a FATAL entry names the control file, the
-  // section, the label and the value, and says what the value must be.
-  [[noreturn]] void refuseControlValue(const std::string& section, const std::string& label,
-                                       double value, const std::string& rule, int code) const;
+  // --- ranges of values (submodel/value_ranges.cpp; refuseControlValue of
+  // modelobject names a value outside its range) ------------------------------
   // Ends the run with 17: the key of a "key = value" line of the section
   // stands there, but its value is not a number; hint says how to write it.
   [[noreturn]] void refuseNotANumber(const std::string& section, const std::string& key,

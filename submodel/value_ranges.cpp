@@ -4,15 +4,6 @@
 #include "core/diag_stream.h"
 #include "submodel/teilmodellklasse.h"
 
-void teilmodellklasse::refuseControlValue(const std::string& section, const std::string& label,
-                                          double value, const std::string& rule, int code) const {
-  *diag << "FATAL: error in control file " << controlFileName << ", section " << section
-        << ": the value " << value << " of \"" << label << "\" " << rule
-        << "; correct it in the control file"
-        << "[end-entry]";
-  throw code;
-}
-
 void teilmodellklasse::refuseNotANumber(const std::string& section, const std::string& key,
                                         std::string line, const std::string& hint) const {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();

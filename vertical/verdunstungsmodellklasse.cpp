@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "config/section_reader.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
@@ -105,11 +106,19 @@ void verdunstungsmodellklasse::readSection() {
   amplitude[0] = amplitude[12];
   amplitude[13] = amplitude[1];
   double split[2] = {};
-  if (std::fscanf(controlFile, "%lf%lf", &split[0], &split[1]) != 2) {
-    *diag << "FATAL: error reading fraction for temperature amplitude for day/night\n"
-          << "or the annual variability\n"
-          << "[end-entry]";
-    throw badValueCode;
+  for (double& value : split) {
+    std::string word;
+    if (!readControlWordFrom(controlFile, word) || !looksLikeNumber(word)) {
+      *diag << "FATAL: error reading fraction for temperature amplitude for day/night\n"
+            << "or the annual variability\n"
+            << "[end-entry]";
+      throw badValueCode;
+    }
+    if (!parseNumber(word, value))
+      refuseValueText(sectionHeader +
+                          ", fraction for temperature amplitude for day/night or the annual "
+                          "variability",
+                      word, "a finite number");
   }
   readRestOfLine(controlFile, lineBuffer);
   dayShare = split[0];
@@ -153,19 +162,22 @@ void verdunstungsmodellklasse::readMonthlyTable(double (&table)[14], const char*
   std::string line;
   do readRestOfLine(controlFile, line);
   while (!line.empty() && blank(line));
-  const char* p = line.c_str();
-  int count = 0;
-  for (; count < 12; ++count) {
-    char* end = nullptr;
-    const double value = std::strtod(p, &end);
-    if (end == p) break;
-    table[count + 1] = value;
-    p = end;
-  }
-  if (count < 12) {
-    *diag << modelError << "there have to be 12 (monthly) values for the " << text
-          << " in the control file." << dashes << "[end-entry]";
-    throw monthlyValuesCode;
+  const std::vector<std::string> words = splitWords(line);
+  for (int count = 0; count < 12; ++count) {
+    // Free text before the twelfth value means that values are missing.
+    const std::string word = count < static_cast<int>(words.size()) ? words[count] : "";
+    if (!looksLikeNumber(word)) {
+      *diag << modelError << "there have to be 12 (monthly) values for the " << text
+            << " in the control file." << dashes << "[end-entry]";
+      throw monthlyValuesCode;
+    }
+    if (!parseNumber(word, table[count + 1])) {
+      std::string name = text;
+      const std::size_t lineEnd = name.find(" \n");
+      if (lineEnd != std::string::npos) name.replace(lineEnd, 2, " ");
+      refuseValueText(sectionHeader + ", month " + std::to_string(count + 1) + " of the " + name,
+                      word, "a finite number");
+    }
   }
   table[0] = table[12];
   table[13] = table[1];
@@ -173,41 +185,49 @@ void verdunstungsmodellklasse::readMonthlyTable(double (&table)[14], const char*
 
 // Numbers one after the other, across lines, then the rest of the line.
 void verdunstungsmodellklasse::readValues(double* values, int count, const std::string& label) {
-  for (int i = 0; i < count; ++i)
-    if (std::fscanf(controlFile, "%lf", &values[i]) != 1) controlFileKeyNotFound(label, moduleName);
+  for (int i = 0; i < count; ++i) {
+    std::string word;
+    if (!readControlWordFrom(controlFile, word) || word[0] == '[')
+      controlFileKeyNotFound(label, moduleName);
+    if (!parseNumber(word, values[i]))
+      refuseValueText(sectionHeader + ", value " + std::to_string(i + 1) + " of \"" + label + "\"",
+                      word, "a finite number");
+  }
   readRestOfLine(controlFile, lineBuffer);
 }
 
 // The statistics of the cloudiness and the Hamon factor on lakes, each on a
 // whole line that may be missing.
 void verdunstungsmodellklasse::readOptionalLines() {
+  const char* const hamonKey = "HamonCorrectionOpenWater";
   std::string line;
   readRestOfLine(controlFile, line);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   // A section that ends before this line has no cloudiness statistics.
   const std::vector<std::string> words = splitWords(line);
-  const char* code = words.size() >= 2 ? words[1].c_str() : "";
-  char* codeEnd = nullptr;
-  const long number = std::strtol(code, &codeEnd, 10);
-  const bool given = line.size() >= 3 && codeEnd != code;
+  const bool given =
+      words.size() >= 2 && words[0][0] != '[' && line.find(hamonKey) == std::string::npos;
+  int code = 0;
+  if (given && !parseWholeInt(words[1], code))
+    refuseValueText(sectionHeader + ", the code of the statistics of the cloudiness", words[1],
+                    "a whole number");
   cloudinessStatisticFile = given ? words[0] : "cloudiness";
-  cloudinessStatisticCode = given ? static_cast<int>(number) : 0;
+  cloudinessStatisticCode = given ? code : 0;
 
-  readRestOfLine(controlFile, line);
+  if (line.find(hamonKey) == std::string::npos) readRestOfLine(controlFile, line);
   const size_t equals = line.find('=');
-  if (line.find("HamonCorrectionOpenWater") == std::string::npos || equals == std::string::npos)
-    return;
-  const char* start = line.c_str() + equals + 1;
-  char* end = nullptr;
-  const double factor = std::strtod(start, &end);
-  if (end == start)
-    refuseNotANumber("[" + moduleName + "]", "HamonCorrectionOpenWater", line,
+  if (line.find(hamonKey) == std::string::npos || equals == std::string::npos) return;
+  if (!parseLeadingDouble(line.substr(equals + 1), hamonCorrectionOpenWater))
+    refuseNotANumber("[" + moduleName + "]", hamonKey, line,
                      "give the factor of Hamon on lakes as a number, e.g. "
                      "HamonCorrectionOpenWater = 1.2.");
-  hamonCorrectionOpenWater = factor;
 }
 
 void verdunstungsmodellklasse::checkValues() {
+  // The amplitude falls with exp(-elevation / scale).
+  if (!(altitudeScale > 0.0))
+    refuseControlValue(sectionHeader, "altitude scale of the temperature amplitude for ",
+                       altitudeScale, "must be above 0 (m)", badValueCode);
   if (dayShare < 0.0 || dayShare > 1.0) {
     *diag << "FATAL: \n---------------------------- error in control file --------------------\n"
              "\nThe splitting of the temperature amplitude between day and night\nhas to be done "

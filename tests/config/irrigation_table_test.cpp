@@ -193,11 +193,8 @@ TEST(IrrigationTable, SchedulesFallOnTheCalendarDates) {
       {"starting from 2 20 with 4 mm to 3 10 with 6 mm every 3 day", 28,
        range(28, 2, 20, 3, 10, 3, 4, 6)},
       {"starting from 2 29 with 1 mm 1 times every 1 days", 28, {{2, 28, 1}}},
-      // Clamped dates; a single event needs no interval.
-      {"starting from 4 31 with 3 mm 2 times every 1 days", 28, repeat(28, 4, 30, 2, 1, 3)},
-      {"starting from 13 0 with 3 mm 1 times every 0 days", 28, {{12, 1, 3}}},
-      {"starting from 3 1 with 2 mm to 14 40 with 6 mm every 100 day", 28,
-       range(28, 3, 1, 12, 31, 100, 2, 6)},
+      // A single event needs no interval.
+      {"starting from 4 30 with 3 mm 1 times every 0 days", 28, {{4, 30, 3}}},
       // Several schemes on one line append to the same points.
       {"starting from 5 1 with 10 mm 2 times every 5 days; starting from 7 1 with 20 mm 3 times "
        "every 10 days",
@@ -262,6 +259,51 @@ TEST(IrrigationTable, ScheduleSyntaxErrorsShowTheHelp) {
   EXPECT_EQ(entries[entries.size() - 2],
             "none of the keywords \"to\" or \"times\" could be found!\n");
   EXPECT_EQ(entries.back(), "irrigation description for irrigation type 1 is wrong " + syntaxHelp);
+}
+
+// A date that no year has, in a table of dated amounts or a schedule, is
+// refused with the irrigation's code; a value meant as a number that is not
+// wholly one with 17, naming the text.
+TEST(IrrigationTable, ImpossibleDatesAndPartNumbersAreRefused) {
+  struct Case {
+    std::string row;
+    int code;
+    std::string words;
+  };
+  const std::vector<Case> cases = {
+      {"7 field 1 1 50 30 2\n5 1 10.0\n2 30 10.0", 29,
+       "for irrigation code 1: month[2] and day[2] give the date 2 30 (month day), which is no "
+       "day of the year"},
+      {"7 field 1 1 50 30 1\n13 1 10.0", 29, "give the date 13 1"},
+      {"7 field 1 1 50 30 1\n5 3.5 10.0", 17,
+       "a day of irrigation type 1 in [irrigation_table]: "
+       "\"3.5\" is not a whole number"},
+      {"7 field 2 2 50 30 starting from 4 31 with 3 mm 2 times every 1 days", 29,
+       "gives the date 4 31 (month day), which is no day of the year"},
+      {"7 field 2 2 50 30 starting from 13 0 with 3 mm 1 times every 0 days", 29,
+       "gives the date 13 0"},
+      {"7 field 2 2 50 30 starting from 3 1 with 2 mm to 14 40 with 6 mm every 100 day", 29,
+       "gives the date 14 40"},
+      {"7 field 2 2 50 30 starting from 5 10x with 12 mm to 6 28 with 12 mm every 6 day", 17,
+       "reads \"10x\", which is not a whole number"},
+      {"7 field 2 2 50 30 starting from 5 10 with 12 mm to 6 28 with 1e999 mm every 6 day", 17,
+       "reads \"1e999\", which is not a finite number"},
+      {"7 field 2 2 50 30 starting from 5 10 with 12 mm 2 times every 6x days", 17,
+       "reads \"6x\", which is not a whole number"},
+      {"7x field 3 1 50 30", 17, "the code of irrigation type 1 in [irrigation_table]: \"7x\""},
+      {"7 field 3 1 nan 30", 17, "psi_dry of irrigation type 1 in [irrigation_table]: \"nan\""},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    IrrigationReader reader("irr_refused_" + std::to_string(i), tableFile(1, c.row));
+    EXPECT_EQ(reader.read(), c.code) << c.row;
+    EXPECT_NE(reader.log.lastEntry().find(c.words), std::string::npos) << c.row << "\n"
+                                                                       << reader.log.lastEntry();
+  }
+  // 29 February is a date of every schedule; it falls on the 28th where
+  // February is shorter.
+  IrrigationReader leap("irr_refused_leap", tableFile(1, "7 field 1 1 50 30 1\n2 29 4.0"));
+  EXPECT_EQ(leap.read(), -1) << leap.log.console.str();
 }
 
 TEST(IrrigationTable, UnreadableTypesNameTheirPosition) {

@@ -226,6 +226,11 @@ TEST(TracerIni, FailuresNameTheTracerAndKey) {
        "error reading gridcode for tracer 2:\nneed a key word \"gridcode = xxxx\""},
       {head + concentrations + " statcode = 1 gridcode = x" + files,
        "error reading gridcode for tracer 2!"},
+      // A value holds a number as a whole.
+      {head + " min_conc = 0.5x max_conc = 9 g/l soilini = 0 gwini = 0" + codes + files,
+       "error reading min_conc for tracer 2"},
+      {head + concentrations + " statcode = 1001x gridcode = 2" + files,
+       "error reading statcode for tracer 2!"},
       {head + concentrations + codes + " statext = s gridext = g",
        "error reading path for tracer 2:\nneed a key word \"path = xxxx\""},
       {head + concentrations + codes + " statext = s gridext = g path =",

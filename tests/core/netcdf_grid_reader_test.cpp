@@ -134,6 +134,9 @@ TEST(NetCDFGridReader, ReportsMalformedNamesAndMissingData) {
       {file, 50, format},
       {file + "<v", 50, format},
       {file + ">v<2", 50, format},
+      {file + "<v>1x", 50,
+       "Give netcdf input files as filename<varname>timestep; the record of " + file +
+           "<v>1x reads \"1x\", which is not a whole number."},
       {file + "<>3", 26, "No variable name given for reading from netCDF."},
       {file + "<w>0", 26, "cannot find variable w in file " + file + " for reading from netCDF."},
       {dir + "/missing.nc<v>0", 26,

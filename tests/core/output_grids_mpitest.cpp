@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <cmath>
 #include <filesystem>
+#include <limits>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -156,6 +159,66 @@ TEST(OutputGridsMPI, AFailedWriteEndsEveryProcess) {
               std::string::npos);
     EXPECT_NE(run.s.m.console().find("error opening " + dir + "/absent/layers.stk"),
               std::string::npos);
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
+}
+
+// A value that is not a finite number ends the write of a grid or stack in
+// every format on every process, before the file is in place, and the
+// message names the first such cell of the file whichever process owns it.
+TEST(OutputGridsMPI, ANumberThatIsNotFiniteEndsEveryProcessNamingItsFirstCell) {
+  const std::string dir = makeTestDirectory("out_mpi_not_finite", true);
+  OutputRun run("out_mpi_not_finite", ragged(worldSize()), dir, true, false);
+  StripModule& s = run.s;
+  s.m.setEndDate(2020, 12, 31, 24, 0);
+  s.m.currentDate = date(2020, 7, 1, 1);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  // (2, 5) lies in the strip of the highest rank, (7, 4) in that of rank 0.
+  auto spoil = [&](double first, double later) {
+    for (long r = s.lo; r <= s.hi; ++r)
+      for (long c = 1; c <= s.ncols; ++c) {
+        const bool own = s.owner[r][c] == s.rank;
+        run.g[r][c] = own ? cellValue(r, c) : nodata;
+        for (long l = 0; l <= OutputRun::lastLevel; ++l)
+          run.st[r][c][l] = own ? cellValue(r, c) : nodata;
+      }
+    for (const auto& [r, c, v] : {std::tuple{2L, 5L, first}, std::tuple{7L, 4L, later}})
+      if (s.owner[r][c] == s.rank) run.g[r][c] = run.st[r][c][1] = v;
+  };
+  struct Case {
+    const char* name;
+    bool ascii, doubles, netcdf;
+    double first; // at row 2, column 5; nan at row 7, column 4
+    const char* shown;
+  };
+  const Case cases[] = {{"ascii", true, false, false, HUGE_VAL, "inf"},
+                        {"double", false, true, false, -HUGE_VAL, "-inf"},
+                        // A float holds no value above about 3.4e38.
+                        {"float", false, false, false, 1e39, "inf"},
+                        {"netcdf", false, true, true, nan, "nan"}};
+  for (const Case& c : cases) {
+    spoil(c.first, nan);
+    s.m.writeAsciiGrids = c.ascii;
+    s.m.writeDoubleGrids = c.doubles;
+    s.m.writeNetCDFGrids = c.netcdf;
+    const std::string grid = dir + "/grid_" + c.name + ".grd";
+    const std::string stack = dir + "/stack_" + c.name + ".stk";
+    const int gridEntry = addEntry(s, grid, run.g, 1);
+    const int stackEntry = addEntry(s, stack, nullptr, 1, run.st, OutputRun::lastLevel);
+    EXPECT_EQ(exitCodeOf([&] { s.m.writeOutputGrids(gridEntry); }), 20) << c.name;
+    EXPECT_EQ(exitCodeOf([&] { s.m.writeOutputStack(stackEntry); }), 20) << c.name;
+    MPI_Barrier(MPI_COMM_WORLD);
+    if (worldRank() != 0) continue;
+    const std::string file = c.netcdf ? ".nc" : "";
+    for (const auto& [name, place] :
+         {std::pair{grid, "row 2, column 5 "}, std::pair{stack, "row 2, column 5, level 1 "}}) {
+      EXPECT_NE(s.m.console().find("the output " + name + file + " would hold " + c.shown + " at " +
+                                   place + "in the step of 2020-07-01 01:00"),
+                std::string::npos)
+          << c.name << "\n"
+          << s.m.console();
+      EXPECT_FALSE(fileExists(name + file)) << name;
+    }
   }
   MPI_Barrier(MPI_COMM_WORLD);
 }

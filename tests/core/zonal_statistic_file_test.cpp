@@ -171,9 +171,7 @@ TEST(ZonalStatistic, WritesTheSameFileWhateverThreadsAddTheCells) {
   const auto value = [](long k, long t) {
     return (k % 3 == 0 ? -1.0 : 1.0) * std::ldexp(1.0 + k, (k * 37 + t) % 60 - 30);
   };
-  const struct {
-    int madeWith, addingWith;
-  } cases[] = {{1, 1}, {4, 4}, {2, 6}};
+  const struct { int madeWith, addingWith; } cases[] = {{1, 1}, {4, 4}, {2, 6}};
   std::string first;
   for (const auto& c : cases) {
     StatisticFixture f("zonal_threads", codes3, fractions3);
@@ -323,4 +321,38 @@ TEST(ZonalStatistic, RegistersTheSeriesInTheStatisticsTable) {
   s->release();
   EXPECT_EQ(f.table[1].currentValues, nullptr);
   EXPECT_EQ(f.table[0].currentValues, occupied);
+}
+
+// A zone mean that is not a finite number ends the run when the buffer is
+// written: the lines before it stay, and the message names its column and
+// the date of its line. Nothing of the buffer is written again at the
+// release.
+TEST(ZonalStatistic, AValueThatIsNotFiniteEndsTheWriteNamingItsColumnAndLine) {
+  const double nan = std::nan("");
+  struct Case {
+    std::vector<Cell> cells; // of the second step
+    std::string place;
+    const char* shown;
+  };
+  const Case cases[] = {{{{2, nan}}, "the column of zone 7", "nan"},
+                        {{{1, HUGE_VAL}, {2, 1.0}}, "the column of zone 3", "inf"},
+                        // Finite zone means whose sum overflows.
+                        {{{1, 1e308}, {2, 1e308}}, "the column tot_average", "inf"}};
+  for (const Case& c : cases) {
+    StatisticFixture f("zonal_not_finite", codes3, fractions3);
+    auto s = f.zonal(2001, 3, "etp.stat");
+    ASSERT_EQ(f.error, 0);
+    s->writeHeader("evapotranspiration", "ETP", f.table.data(), 8);
+    storeCells(*s, {{1, 1.0}, {2, 2.0}, {3, 3.0}}, 2021, 3, 1, 1);
+    storeCells(*s, c.cells, 2021, 3, 1, 2);
+    EXPECT_EQ(exitCodeOf([&] { s->writeBuffer(); }), 20) << c.place;
+    EXPECT_NE(f.console.str().find("the output " + f.path("etp.stat") + " would hold " + c.shown +
+                                   " at " + c.place + " in the step of 2021-03-01 02:00"),
+              std::string::npos)
+        << f.console.str();
+    s->release();
+    const std::vector<std::string> lines = fileLines(f.path("etp.stat"));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[3], "2021\t 3\t 1\t 1\t1.000\t2.000\t3.000\t2.000");
+  }
 }

@@ -311,6 +311,170 @@ ROUTING_CASES = {
         words="(No space left on device)"),
 }
 
+# --- Values meant as numbers that are not wholly numbers, values outside
+# their ranges, and an output that would hold a number that is not finite.
+
+def not_a_number(edit, what, text, kind="a finite number"):
+    """A value meant as a number that is not wholly one of its kind."""
+    return Case(edit, code=17, words='%s: "%s" is not %s' % (what, text, kind))
+
+
+def whole_in_routing(edit, description, what, text):
+    """A code or number of a routing description that is not a whole number."""
+    return Case(edit, code=17, words='routing description %d of [routing_model]: %s reads "%s", '
+                'which is not a whole number' % (description, what, text))
+
+
+def in_routing(description, what, value, rule):
+    return 'routing description %d of [routing_model]: %s is %s, which %s' % (
+        description, what, value, rule)
+
+
+ET_VALUE = '[evapotranspiration], value %d of "%s"'
+CR = "coefficients CR of global radiation from sunshine duration for "
+CS = "coefficients CS of sunshine duration from radiation for "
+GROUNDWATER_DOMAIN = ", which %s in every cell of the groundwater domain"
+
+NOT_WHOLLY_NUMBERS = {
+    "cr_nan": not_a_number(ex.replace_once("0.2 0.6 0.2 0  CR", "nan 0.6 0.2 0  CR"),
+                           ET_VALUE % (1, CR), "nan"),
+    "cs_nan": not_a_number(ex.replace_once("0.072 -0.808", "nan -0.808"), ET_VALUE % (1, CS),
+                           "nan"),
+    "cs_1e999": not_a_number(ex.replace_once("-0.239  CS", "1e999  CS"), ET_VALUE % (4, CS),
+                             "1e999"),
+    "hamon_pec_nan": not_a_number(
+        ex.replace_once("0.13 0.14 0.19", "nan 0.14 0.19"),
+        "[evapotranspiration], month 1 of the PEC-parameter for HAMON-evaporation", "nan"),
+    "haude_fh_1e999": not_a_number(
+        ex.replace_once("0.26 0.26 0.33", "0.26 1e999 0.33"),
+        "[evapotranspiration], month 2 of the fh-parameter for HAUDE-evaporation", "1e999"),
+    "temperature_amplitude_nan": not_a_number(
+        ex.replace_once("5 6 7 8 9 9 9 9 8 7 5 4", "5 6 nan 8 9 9 9 9 8 7 5 4"),
+        ET_VALUE % (3, "monthly temperature amplitudes for "), "nan"),
+    "altitude_scale_1e999": not_a_number(
+        ex.replace_once("1500  altitude scale", "1e999  altitude scale"),
+        ET_VALUE % (1, "altitude scale of the temperature amplitude for "), "1e999"),
+    "day_share_nan": not_a_number(
+        ex.replace_once("0.6 0.0  day share", "nan 0.0  day share"),
+        "[evapotranspiration], fraction for temperature amplitude for day/night or the annual "
+        "variability", "nan"),
+    "hamon_open_water_nan": Case(
+        ex.replace_once("HamonCorrectionOpenWater = 1.0", "HamonCorrectionOpenWater = nan"),
+        code=17, words="the value of HamonCorrectionOpenWater in [evapotranspiration] of "
+                       "catchment.ctl.intern is not a number: \"HamonCorrectionOpenWater = nan\""),
+    "write_ascii_grids_1e999": Case(
+        ex.replace_once("WriteAsciiGrids = 1", "WriteAsciiGrids = 1e999"), code=17,
+        words="reads \"WriteAsciiGrids = 1e999\": not found!"),
+    "snow_type_code_nan": not_a_number(
+        ex.replace_once("1 snow {", "nan snow {"),
+        "[LayeredSnowProperties], the code of snow type 1", "nan", "a whole number"),
+    "statistic_code_2024x": Case(
+        ex.replace_once("etr.stat 2024", "etr.stat 2024x"), code=17,
+        words="Name of the ETR-stat.file for ; [evapotranspiration], line 201 of "
+              "catchment.ctl.intern reads \"2024x\""),
+    "fillcode_0x": Case(
+        ex.replace_once("regression_regions  fillcode = 0", "regression_regions  fillcode = 0x"),
+        code=17, words="reads \"regions.asc  regression_regions  fillcode = 0x readcode = 1\""),
+    "statcode_1e999": Case(
+        ex.replace_once("statcode = 2024", "statcode = 1e999"), code=17,
+        words="statfile = max_ponding_storage.stat statcode = 1e999\": not found!"),
+    "irrigation_day_10x": Case(
+        ex.replace_once("starting from 5 10 with", "starting from 5 10x with"), code=17,
+        words="an irrigation schedule of [irrigation_table] reads \"10x\", which is not a "
+              "whole number"),
+    "subbasin_code_1e999": not_a_number(
+        ex.replace_once("1 2 3  subbasin codes", "1e999 2 3  subbasin codes"),
+        "[unsatzon_model], code[1]", "1e999", "a whole number"),
+    "tg_code_3x": whole_in_routing(ex.replace_once("TG 3 (", "TG 3x ("), 1,
+                                   "the subbasin code of TG", "3x"),
+    "sp_number_2x": whole_in_routing(ex.replace_once(" SP 2 (", " SP 2x ("), 1,
+                                     "the number of SP 1", "2x"),
+    "al_number_1e999": whole_in_routing(ex.replace_once("AL 1 = extern", "AL 1e999 = extern"), 2,
+                                        "the number of AL 1", "1e999"),
+    "routing_sub_intervals_1x": not_a_number(
+        ex.replace_once("1 1000 30 1  specific", "1 1000 30 1x  specific"),
+        "[routing_model], the number of sub-intervals of a time step", "1x", "a whole number"),
+    "routed_statistic_code_2001x": not_a_number(
+        ex.replace_once("routed.stat 2001", "routed.stat 2001x"),
+        "[routing_model], name of the Qstatfiles for ", "2001x", "a whole number"),
+    "surface_storage_statistic_code_4001x": not_a_number(
+        ex.replace_once("qssr.stat 4001", "qssr.stat 4001x"),
+        "[SurfaceRoutingModel], the code of the statistics of the water on the land", "4001x",
+        "a whole number"),
+    "special_output_count_3x": Case(
+        ex.replace_once("3    number of outputs", "3x    number of outputs"), code=17,
+        words="the number of special outputs in [special_output] of catchment.ctl.intern reads "
+              "\"3x\", which is not a whole number"),
+}
+
+OUT_OF_RANGE = {
+    "storage_coefficient_1e308": Case(
+        edit_input=ex.spoil_grid_value("gw_storage_coeff_2.asc", 15, 6, "1e308"), code=10,
+        words="grid \"gw_storage_coeff_2\" holds 1e+308 at row 15, column 6" +
+              GROUNDWATER_DOMAIN % "must be greater than 0 and at most 1"),
+    "conductivity_1e308": Case(
+        edit_input=ex.spoil_grid_value("gw_k_1.asc", 15, 6, "1e308"), code=10,
+        words="grid \"gw_k_x_1\" holds 1e+308 at row 15, column 6" +
+              GROUNDWATER_DOMAIN % "must not be negative nor above 1 m/s (clean gravel)"),
+    "latent_heat_negative": Case(
+        ex.replace_once("334000  dTModLatHeat", "-1e30  dTModLatHeat"), code=17,
+        words="section [heat_transfer]: the value -1e+30 of \"dTModLatHeat\" must be above 0"),
+    "ice_conductivity_negative": refused("heat_transfer", "dTModLamIce", "-1", 17, "dTModLamIce"),
+    "longest_heat_step_below_shortest": refused("heat_transfer", "dTModLongestStep", "30", 17,
+                                                "dTModLongestStep"),
+    "idw_without_stations": Case(
+        ex.replace_once("2 6248 8  IDW", "2 6248 0  IDW"), code=70,
+        words="section [temperature]: the maximum number of stations must be at least 1; it is 0"),
+    "latitude_91": refused("coordinates", "geographic latitude", "91", 17, "latitude"),
+    "kelsqi_negative": Case(
+        ex.replace_once("30 40 35  kelsqi", "-30 40 35  kelsqi"), code=10,
+        words="kelsqi[1] is -30 in [unsatzon_model]"),
+    "ddf_ice_negative": Case(
+        ex.replace_once("7.0   DDFice", "-7    DDFice"), code=80,
+        words="DDFice of [ice_firn] in catchment.ctl.intern is -7; give 0 or more"),
+    "manning_negative": Case(
+        ex.replace_once("M = 25, MF = 15, I = 0.1795", "M = -25, MF = 15, I = 0.1795"), code=17,
+        words=in_routing(2, "Manning coefficient of the mean channel of OL 1", "-25",
+                         "must be above 0")),
+    "slope_zero": Case(
+        ex.replace_once("I = 0.1949", "I = 0"), code=17,
+        words=in_routing(2, "slope of OL 2", "0", "must be above 0")),
+    "area_zero": Case(
+        ex.replace_once("AREA = 0.95", "AREA = 0"), code=17,
+        words=in_routing(1, "the area of TG 3", "0", "must be above 0 (km2)")),
+    "area_negative": Case(
+        ex.replace_once("AREA = 0.94", "AREA = -5"), code=17,
+        words=in_routing(2, "the area of TG 1", "-5", "must be above 0 (km2)")),
+    "abstraction_minimum_negative": Case(
+        ex.replace_once("abstraction_1.txt 0.1 0.3", "abstraction_1.txt -1 0.3"), code=17,
+        words=in_routing(2, "the minimum flow of AL 1", "-1", "must be 0 or more")),
+    "irrigation_30_february": Case(
+        ex.replace_once("starting from 5 10 with", "starting from 2 30 with"), code=29,
+        words="an irrigation schedule of [irrigation_table] gives the date 2 30 (month day), "
+              "which is no day of the year"),
+    "snow_density_zero": Case(
+        ex.replace_once("DensityDry = 400 400 400", "DensityDry = 0 400 400"), code=52,
+        words="value out of range for \"DensityDry\": 0 (must be above 0)"),
+    "groundwater_alpha_1_7": refused("groundwater_flow", "alpha in ", "1.7", 17, "alpha"),
+    "groundwater_alpha_negative": refused("groundwater_flow", "alpha in ", "-1", 17, "alpha"),
+}
+
+
+def thick_aquifer(folder):
+    """Two cells side by side of an aquifer 1e300 m thick: no range forbids it,
+    but the transmissivity of the face between them overflows."""
+    for column in (6, 7):
+        ex.spoil_grid_value("aquifer_thickness.asc", 15, column, "1e300")(folder)
+
+
+NOT_FINITE_OUTPUT = {
+    "output_not_finite": Case(
+        edit_input=thick_aquifer, code=20,
+        words="the output output/gw_head_2.asc would hold nan at row 2, column 5 in the step of "
+              "2021-03-02 23:00"),
+}
+
+
 # --- the zone grid and the statistics files ---
 
 def zone_cells(value, cells):
@@ -478,6 +642,9 @@ CASES = {
 }
 CASES.update(VERTICAL_AND_LATERAL)
 CASES.update(ROUTING_CASES)
+CASES.update(NOT_WHOLLY_NUMBERS)
+CASES.update(OUT_OF_RANGE)
+CASES.update(NOT_FINITE_OUTPUT)
 CASES.update(CODES_AND_OUTPUTS)
 CASES.update(DESCRIPTOR_COUNTS)
 CASES.update(INNER_STEPS)
