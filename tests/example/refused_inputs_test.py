@@ -435,7 +435,7 @@ OUT_OF_RANGE = {
     "manning_negative": Case(
         ex.replace_once("M = 25, MF = 15, I = 0.1795", "M = -25, MF = 15, I = 0.1795"), code=17,
         words=in_routing(2, "Manning coefficient of the mean channel of OL 1", "-25",
-                         "must be above 0")),
+                         "must be 0 (its default) or more")),
     "slope_zero": Case(
         ex.replace_once("I = 0.1949", "I = 0"), code=17,
         words=in_routing(2, "slope of OL 2", "0", "must be above 0")),
