@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds horva twice (optimised, and with the
 # address and undefined-behaviour sanitizers) and runs every test of the
-# first and all but the long whole runs (label slow) of the second.
+# first and all but the long whole runs and tables of runs (label slow) of
+# the second.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
