@@ -393,6 +393,14 @@ def without_layered_snow(text):
     return ex.switched_off(text, "LayeredSnowModel")
 
 
+def units_closing_glacier_years(text):
+    """Response units beside the dynamic glacier, whose year closes at the
+    end of the first day of each pass."""
+    text = ex.replace_once("25  number of grids\n",
+                           "25  number of grids: file, name, keys\n")(dynamic_glacier(text))
+    return pc.response_units(text, grids=25)
+
+
 def drained(text):
     text = pc.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
                                             for f, n, _ in DRAINS])
@@ -563,6 +571,13 @@ CASES = {
                                cold_cloudburst, processes=(1, 3),
                                check_outputs=closes("response_units", "snow_storage",
                                                     "snow_evaporation")),
+    # The close empties the packs of whole glacier cells and leaves the rest:
+    # the next step's copies part them from the masters' packs again.
+    "spin_up_units_glacier_close": Case(with_balance(units_closing_glacier_years,
+                                                     without_layered_snow),
+                                        glacier_grids, processes=(1, 3),
+                                        check_outputs=closes("response_units",
+                                                             "snow_reset_on_glacier")),
     # What the drains take from the soil leaves the model.
     "drainage": Case(with_balance(drained), drains, processes=(1, 3),
                      check_outputs=closes("drainage")),
