@@ -293,7 +293,11 @@ void waterbalanceclass::stepUnitCopies(const OwnCells& cells) {
     double water = 0.0, weather = 0.0;
     for (const ActiveTerm& t : terms) {
       if (!t.term.ownInUnits) continue;
-      const double value = stepValue(t, r, c, before, after);
+      // The close's new extent weighs a storage anew: no water passes.
+      const bool extended = t.term.kind == BalanceKind::storage &&
+                            t.term.glacier != glacierPart::whole && after != before;
+      const double value = extended ? cellValue(t, r, c, before) - t.start[i]
+                                    : stepValue(t, r, c, before, after);
       water += t.term.kind == BalanceKind::input ? value : -value;
       if (t.term.glacier == glacierPart::whole)
         weather += t.term.kind == BalanceKind::input ? value : -value;

@@ -401,6 +401,13 @@ def units_closing_glacier_years(text):
     return pc.response_units(text, grids=25)
 
 
+def units_closing_low(text):
+    """The close of units_closing_glacier_years turns every pack above 10 mm
+    into a new glacier, the masters' with them."""
+    return ex.replace_once(DYNAMIC_GLACIER, DYNAMIC_GLACIER[:-len("1000 0.25\n")] +
+                           "10 0.25\n")(units_closing_glacier_years(text))
+
+
 def drained(text):
     text = pc.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
                                             for f, n, _ in DRAINS])
@@ -578,6 +585,11 @@ CASES = {
                                         glacier_grids, processes=(1, 3),
                                         check_outputs=closes("response_units",
                                                              "snow_reset_on_glacier")),
+    # New glaciers on the masters' cells take a share of their canopy: its
+    # water is weighed anew, it does not pass to the ground.
+    "spin_up_units_new_glaciers": Case(with_balance(units_closing_low, without_layered_snow),
+                                       glaciers_everywhere, processes=(1, 3),
+                                       check_outputs=closes("response_units", "glacier_extent")),
     # What the drains take from the soil leaves the model.
     "drainage": Case(with_balance(drained), drains, processes=(1, 3),
                      check_outputs=closes("drainage")),
