@@ -578,6 +578,12 @@ CASES = {
                                cold_cloudburst, processes=(1, 3),
                                check_outputs=closes("response_units", "snow_storage",
                                                     "snow_evaporation")),
+    # With the layered snow the masters' layers melt their packs: under the
+    # glacier, which has no layers, what they took leaves the copied pack.
+    "spin_up_units_layered_snow": Case(with_balance(pc.response_units), cold_cloudburst,
+                                       processes=(1, 3),
+                                       check_outputs=closes("response_units", "water_on_glacier",
+                                                            "snow_layer_liquid")),
     # The close empties the packs of whole glacier cells and leaves the rest:
     # the next step's copies part them from the masters' packs again.
     "spin_up_units_glacier_close": Case(with_balance(units_closing_glacier_years,
