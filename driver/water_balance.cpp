@@ -134,11 +134,13 @@ void waterbalanceclass::createStatistics() {
     ownWater = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
     ownWeather = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
     copiedStorage = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
+    copiedSoil = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
     const std::size_t count =
         static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols;
     ownWaterOfCell.assign(count, 0.0);
     ownWeatherOfCell.assign(count, 0.0);
     copiedStorageOfCell.assign(count, 0.0);
+    copiedSoilOfCell.assign(count, 0.0);
   }
   createStatistic(residual.term, residual.records, residual.data, residual.statistic, residual.file,
                   "residual");
@@ -257,17 +259,30 @@ double waterbalanceclass::stepValue(const ActiveTerm& t, long r, long c, double 
   return cellValue(t, r, c, after) - t.start[cellIndex(r, c)];
 }
 
-// Afterwards the copies keep the copied storages of a unit alike.
+// Afterwards the copies keep the copied storages of a unit alike, until
+// an annual close acts on each cell by its own glacier. The soil apart: a
+// cell wholly under a glacier takes none of it.
 void waterbalanceclass::startUnitCopies(const OwnCells& cells) {
   if (unitsCopiedOnce) return;
   cells.forEach([&](long r, long c) {
-    double held = 0.0;
+    const std::size_t i = cellIndex(r, c);
+    double held = 0.0, soil = 0.0;
     for (const ActiveTerm& t : terms)
       if (t.term.kind == BalanceKind::storage && !t.term.ownInUnits)
-        held += t.start[cellIndex(r, c)];
-    copiedStorage[r][c] = copiedStorageOfCell[cellIndex(r, c)] = held;
+        (t.term.module == "soil" ? soil : held) += t.start[i];
+    copiedStorage[r][c] = copiedStorageOfCell[i] = held;
+    copiedSoil[r][c] = copiedSoilOfCell[i] = soil;
   });
-  unitCopies.copy({copiedStorage}, {});
+  unitCopies.copy({copiedStorage, copiedSoil}, {});
+}
+
+double waterbalanceclass::copiedWater(long r, long c) const {
+  const std::size_t i = cellIndex(r, c);
+  const double moved = copiedStorage[r][c] - copiedStorageOfCell[i];
+  const double glacier = glacierNow(r, c);
+  if (glacierCells && glacier != header.nodata && unsatzonmodellklasse::glaciated(glacier))
+    return moved;
+  return moved + copiedSoil[r][c] - copiedSoilOfCell[i];
 }
 
 void waterbalanceclass::stepUnitCopies(const OwnCells& cells) {
@@ -278,7 +293,11 @@ void waterbalanceclass::stepUnitCopies(const OwnCells& cells) {
     double water = 0.0, weather = 0.0;
     for (const ActiveTerm& t : terms) {
       if (!t.term.ownInUnits) continue;
-      const double value = stepValue(t, r, c, before, after);
+      // The close's new extent weighs a storage anew: no water passes.
+      const bool extended = t.term.kind == BalanceKind::storage &&
+                            t.term.glacier != glacierPart::whole && after != before;
+      const double value = extended ? cellValue(t, r, c, before) - t.start[i]
+                                    : stepValue(t, r, c, before, after);
       water += t.term.kind == BalanceKind::input ? value : -value;
       if (t.term.glacier == glacierPart::whole)
         weather += t.term.kind == BalanceKind::input ? value : -value;
@@ -404,11 +423,12 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
     if (unitTerm.statistic) {
       // Nothing moves at a master cell or a cell of no unit: both hold
       // their own sums.
-      const double moved = unitWater(r, c) + copiedStorage[r][c] - copiedStorageOfCell[i];
+      const double moved = unitWater(r, c) + copiedWater(r, c);
       rest += moved;
       unitTerm.statistic->addValue(r, c, zone, moved, 1.0);
     }
-    if (unitTerm.statistic && !unitsCopiedOnce) copiedStorage[r][c] = copiedStorageOfCell[i] = 0.0;
+    if (unitTerm.statistic && !unitsCopiedOnce)
+      copiedStorage[r][c] = copiedStorageOfCell[i] = copiedSoil[r][c] = copiedSoilOfCell[i] = 0.0;
     if (extent.statistic) {
       rest += extended;
       extent.statistic->addValue(r, c, zone, extended, 1.0);
@@ -443,6 +463,7 @@ void waterbalanceclass::releaseModule() {
   if (ownWater) free_matrix(ownWater, header.firstRow, header.lastRow, 1, header.ncols);
   if (ownWeather) free_matrix(ownWeather, header.firstRow, header.lastRow, 1, header.ncols);
   if (copiedStorage) free_matrix(copiedStorage, header.firstRow, header.lastRow, 1, header.ncols);
-  ownWater = ownWeather = copiedStorage = nullptr;
+  if (copiedSoil) free_matrix(copiedSoil, header.firstRow, header.lastRow, 1, header.ncols);
+  ownWater = ownWeather = copiedStorage = copiedSoil = nullptr;
   teilmodellklasse::releaseModule();
 }

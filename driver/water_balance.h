@@ -50,6 +50,9 @@ public:
   void addSubstep(unsigned count);
   // Adds the step of every term to its statistic. Collective.
   void step(long minute, long hour, long day, long month, long year);
+  // The annual close acts on each cell of a unit by its own glacier, so the
+  // next step's copies replace storages the close left unlike the master's.
+  void bookUnitCopiesAnew() { unitsCopiedOnce = false; }
   void flushStatistics();
   void releaseModule() override;
 
@@ -92,6 +95,8 @@ private:
   // What the response units' copies give each cell beyond its own water.
   void startUnitCopies(const OwnCells& cells);
   void stepUnitCopies(const OwnCells& cells);
+  // What the copies of the step's start moved into a cell.
+  double copiedWater(long r, long c) const;
   double unitWater(long r, long c) const;
   // The share of a cell a term takes by the glacier grid's value.
   static double glacierWeight(glacierPart part, double glacier);
@@ -125,6 +130,8 @@ private:
   Grid ownWater = nullptr;      // the own terms' water of the step
   Grid ownWeather = nullptr;    // the same without the canopy's
   Grid copiedStorage = nullptr; // the copied storages at the step's start
-  std::vector<double> ownWaterOfCell, ownWeatherOfCell, copiedStorageOfCell; // per own-row cell
+  Grid copiedSoil = nullptr;    // the soil's of them
+  std::vector<double> ownWaterOfCell, ownWeatherOfCell, copiedStorageOfCell,
+      copiedSoilOfCell; // per own-row cell
   bool unitsCopiedOnce = false;
 };

@@ -393,6 +393,21 @@ def without_layered_snow(text):
     return ex.switched_off(text, "LayeredSnowModel")
 
 
+def units_closing_glacier_years(text):
+    """Response units beside the dynamic glacier, whose year closes at the
+    end of the first day of each pass."""
+    text = ex.replace_once("25  number of grids\n",
+                           "25  number of grids: file, name, keys\n")(dynamic_glacier(text))
+    return pc.response_units(text, grids=25)
+
+
+def units_closing_low(text):
+    """The close of units_closing_glacier_years turns every pack above 10 mm
+    into a new glacier, the masters' with them."""
+    return ex.replace_once(DYNAMIC_GLACIER, DYNAMIC_GLACIER[:-len("1000 0.25\n")] +
+                           "10 0.25\n")(units_closing_glacier_years(text))
+
+
 def drained(text):
     text = pc.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
                                             for f, n, _ in DRAINS])
@@ -563,6 +578,24 @@ CASES = {
                                cold_cloudburst, processes=(1, 3),
                                check_outputs=closes("response_units", "snow_storage",
                                                     "snow_evaporation")),
+    # With the layered snow the masters' layers melt their packs: under the
+    # glacier, which has no layers, what they took leaves the copied pack.
+    "spin_up_units_layered_snow": Case(with_balance(pc.response_units), cold_cloudburst,
+                                       processes=(1, 3),
+                                       check_outputs=closes("response_units", "water_on_glacier",
+                                                            "snow_layer_liquid")),
+    # The close empties the packs of whole glacier cells and leaves the rest:
+    # the next step's copies part them from the masters' packs again.
+    "spin_up_units_glacier_close": Case(with_balance(units_closing_glacier_years,
+                                                     without_layered_snow),
+                                        glacier_grids, processes=(1, 3),
+                                        check_outputs=closes("response_units",
+                                                             "snow_reset_on_glacier")),
+    # New glaciers on the masters' cells take a share of their canopy: its
+    # water is weighed anew, it does not pass to the ground.
+    "spin_up_units_new_glaciers": Case(with_balance(units_closing_low, without_layered_snow),
+                                       glaciers_everywhere, processes=(1, 3),
+                                       check_outputs=closes("response_units", "glacier_extent")),
     # What the drains take from the soil leaves the model.
     "drainage": Case(with_balance(drained), drains, processes=(1, 3),
                      check_outputs=closes("drainage")),

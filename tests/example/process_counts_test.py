@@ -50,11 +50,12 @@ def kolmation_everywhere(value):
     return edit
 
 
-def response_units(text):
+def response_units(text, grids=24):
     """Spin-up over one repetition, the cells of a soil type forming one
-    response unit: units that reach over several strips."""
-    text = ex.replace_once("24  number of grids: file, name, keys\n",
-                           "25  number of grids: file, name, keys\n"
+    response unit: units that reach over several strips. grids: the
+    control file's number of standard grids."""
+    text = ex.replace_once("%d  number of grids: file, name, keys\n" % grids,
+                           "%d  number of grids: file, name, keys\n" % (grids + 1) +
                            "soil.asc  HydrologicResponseUnits  fillcode = 0 readcode = 1\n")(text)
     return ex.replace_once("[SpinUp]\n0  no spin-up\n",
                            "[SpinUp]\n1  spin-up\n0  no temperature pre-spin-up\n"
