@@ -35,6 +35,8 @@ void waterbalanceclass::findTerms() {
   const int glacierIndex = findGlacierGrid();
   glacierCells = glacierIndex > 0 ? registry[glacierIndex].grid : nullptr;
   dynamicGlaciers = glacierCells && glacierIndex == findGrid("GlacierizedCells", 1);
+  snowModel = findGrid("snowcover_outflow", 1) > 0;
+  siltingUp = findGrid("DirectRunoffSiltingUp", 1) > 0;
   for (const BalanceTerm& term : waterBalanceTerms()) addCellTerm(term);
 }
 
@@ -315,6 +317,9 @@ double waterbalanceclass::unitWater(long r, long c) const {
   const std::size_t i = cellIndex(r, c);
   const double glacier = glacierNow(r, c) == header.nodata ? 0.0 : glacierNow(r, c);
   const bool bare = glacierCells && glacierWeight(glacierPart::free, glacier) == 0.0;
+  // Without the snow model such a cell takes no pack: silting-up alone
+  // hands it the master's water input, if it runs.
+  if (bare && !snowModel) return siltingUp ? ownWater[r][c] - ownWaterOfCell[i] : 0.0;
   if (bare && context.interceptionFirst == 0) return ownWeather[r][c] - ownWeatherOfCell[i];
   return ownWater[r][c] - ownWaterOfCell[i];
 }

@@ -109,6 +109,8 @@ private:
   Grid irrigationCodes = nullptr;
   Grid glacierCells = nullptr;
   bool dynamicGlaciers = false;
+  bool snowModel = false; // "snowcover_outflow" is registered
+  bool siltingUp = false; // "DirectRunoffSiltingUp" is registered
   // The glacier grid's values at the start of the step, per own-row cell,
   // while the balance books the change of the glacier's extent.
   std::vector<double> glacierStart;

@@ -393,6 +393,14 @@ def without_layered_snow(text):
     return ex.switched_off(text, "LayeredSnowModel")
 
 
+def without_snow(text):
+    return ex.switched_off(text, "snow_model", "LayeredSnowModel")
+
+
+def without_silting(text):
+    return ex.switched_off(text, "SiltingUpModel")
+
+
 def units_closing_glacier_years(text):
     """Response units beside the dynamic glacier, whose year closes at the
     end of the first day of each pass."""
@@ -578,6 +586,15 @@ CASES = {
                                cold_cloudburst, processes=(1, 3),
                                check_outputs=closes("response_units", "snow_storage",
                                                     "snow_evaporation")),
+    # Without the snow model the cell under the glacier takes no pack of its
+    # master's: silting-up alone hands it the master's water input, or,
+    # without silting-up, nothing.
+    "spin_up_units_without_snow": Case(with_balance(pc.response_units, without_snow),
+                                       ex.cloudburst, processes=(1, 3),
+                                       check_outputs=closes("response_units")),
+    "spin_up_units_without_snow_or_silting": Case(
+        with_balance(pc.response_units, without_snow, without_silting), ex.cloudburst,
+        processes=(1, 3), check_outputs=closes("response_units")),
     # With the layered snow the masters' layers melt their packs: under the
     # glacier, which has no layers, what they took leaves the copied pack.
     "spin_up_units_layered_snow": Case(with_balance(pc.response_units), cold_cloudburst,
