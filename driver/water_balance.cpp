@@ -57,6 +57,7 @@ void waterbalanceclass::addCellTerm(const BalanceTerm& term) {
   if (getFlowControl() == 0) return;
   ActiveTerm t;
   t.term = term;
+  if (term.label == "water_to_ground") noSoil = true;
   for (const std::string& name : term.grids) {
     if (term.soilWater) {
       const int index = findGrid(name, 1);
@@ -320,7 +321,9 @@ double waterbalanceclass::unitWater(long r, long c) const {
   // Without the snow model such a cell takes no pack: silting-up alone
   // hands it the master's water input, if it runs.
   if (bare && !snowModel) return siltingUp ? ownWater[r][c] - ownWaterOfCell[i] : 0.0;
-  if (bare && context.interceptionFirst == 0) return ownWeather[r][c] - ownWeatherOfCell[i];
+  // Without the soil the balance books what reaches the ground there: the
+  // master's water after the master's canopy.
+  if (bare && context.interceptionFirst == 0 && !noSoil) return ownWeather[r][c] - ownWeatherOfCell[i];
   return ownWater[r][c] - ownWaterOfCell[i];
 }
 

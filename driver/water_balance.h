@@ -111,6 +111,7 @@ private:
   bool dynamicGlaciers = false;
   bool snowModel = false; // "snowcover_outflow" is registered
   bool siltingUp = false; // "DirectRunoffSiltingUp" is registered
+  bool noSoil = false;    // water_to_ground books what reaches the ground
   // The glacier grid's values at the start of the step, per own-row cell,
   // while the balance books the change of the glacier's extent.
   std::vector<double> glacierStart;

@@ -592,6 +592,9 @@ CASES = {
     "spin_up_units_without_snow": Case(with_balance(pc.response_units, without_snow),
                                        ex.cloudburst, processes=(1, 3),
                                        check_outputs=closes("response_units")),
+    "spin_up_units_without_soil": Case(with_balance(pc.response_units, without_soil),
+                                       ex.cloudburst, processes=(1, 3),
+                                       check_outputs=closes("response_units", "water_to_ground")),
     "spin_up_units_without_snow_or_silting": Case(
         with_balance(pc.response_units, without_snow, without_silting), ex.cloudburst,
         processes=(1, 3), check_outputs=closes("response_units")),
