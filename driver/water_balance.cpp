@@ -311,9 +311,8 @@ void waterbalanceclass::stepUnitCopies(const OwnCells& cells) {
   unitCopies.copy({ownWater, ownWeather}, {});
 }
 
-// Where the canopy takes what leaves the snow, the copied pack of a cell
-// wholly under a glacier, which has no canopy, took its master's weather
-// alone.
+// What a unit's cell took from its master beyond its own water. A cell
+// wholly under a glacier has no canopy of its own.
 double waterbalanceclass::unitWater(long r, long c) const {
   const std::size_t i = cellIndex(r, c);
   const double glacier = glacierNow(r, c) == header.nodata ? 0.0 : glacierNow(r, c);
@@ -321,9 +320,11 @@ double waterbalanceclass::unitWater(long r, long c) const {
   // Without the snow model such a cell takes no pack: silting-up alone
   // hands it the master's water input, if it runs.
   if (bare && !snowModel) return siltingUp ? ownWater[r][c] - ownWaterOfCell[i] : 0.0;
-  // Without the soil the balance books what reaches the ground there: the
-  // master's water after the master's canopy.
-  if (bare && context.interceptionFirst == 0 && !noSoil) return ownWeather[r][c] - ownWeatherOfCell[i];
+  // Where the canopy takes what leaves the snow, the copied pack took the
+  // master's weather alone; without the soil, though, the balance books what
+  // reaches the ground there, the master's water after the master's canopy.
+  if (bare && context.interceptionFirst == 0 && !noSoil)
+    return ownWeather[r][c] - ownWeatherOfCell[i];
   return ownWater[r][c] - ownWaterOfCell[i];
 }
 
