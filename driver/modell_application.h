@@ -276,6 +276,8 @@ private:
   void runPlace(Place place, const ModelDate& date);
   void runPlaces(Place first, Place last, const ModelDate& date);
   void runSubmodels(const ModelDate& date);
+  // Before the first step and after each annual close of dynamic glaciers.
+  void moveUnitMastersOffGlaciers();
   void interpolate(const ModelDate& date);
   void writeStepOutputs(const ModelDate& date);
   ModelDate nextStepDate() const;
@@ -317,6 +319,8 @@ private:
   // of init to the end of the run.
   std::unique_ptr<RunFiles> runFiles;
   std::vector<HRUMasterCell> hruMasterCells;
+  unsigned hruMasterMoves = 0;
+  bool unitMastersDue = true;
 
   std::vector<std::vector<PlacedCall>> places;
   std::vector<double> placeSeconds; // per place while timed, else empty

@@ -144,6 +144,7 @@ void ModellApplication::fillContext() {
 
   context.hruFlag = spinUp != 0 ? 1 : 0;
   context.hruMasterCells = &hruMasterCells;
+  context.hruMasterMoves = &hruMasterMoves;
 
   context.registry = registry.data();
   context.header = settings.header;

@@ -1,6 +1,8 @@
 // The time loop: the period step by step, repeated for spin-up, after an
 // optional temperature pre-spin-up.
 
+#include <mpi.h>
+
 #include <algorithm>
 
 #include "config/defaultini.h"
@@ -10,6 +12,8 @@
 #include "meteo/meteoint.h"
 #include "meteo/precipitation_correction.h"
 #include "routing/abflussmodellklasse.h"
+#include "snow/schneemodellklasse.h"
+#include "submodel/response_unit_masters.h"
 
 int ModellApplication::run() {
   try {
@@ -87,6 +91,7 @@ bool ModellApplication::runStep(const ModelDate& date, bool lastPass) {
 }
 
 void ModellApplication::runSubmodels(const ModelDate& date) {
+  moveUnitMastersOffGlaciers();
   // (5) before the sub-steps
   runPlaces(Place::dataAssimilation, Place::waterBalanceStart, date);
   if (externalTableDue) runPlace(Place::externalGroundwaterTable, date);
@@ -107,6 +112,36 @@ void ModellApplication::runSubmodels(const ModelDate& date) {
   currentSubstep = 0;
   // (7) after the sub-steps
   runPlaces(Place::glaciers, Place::waterBalance, date);
+  if (snow && snow->closesGlacierYear()) unitMastersDue = true;
+}
+
+// The glaciers' extent of the control file or of a warm start, and each
+// annual close, may reach the master cells of response units; the masters
+// move between two steps, so that every module of a step copies alike.
+void ModellApplication::moveUnitMastersOffGlaciers() {
+  if (!unitMastersDue) return;
+  unitMastersDue = false;
+  if (context.hruFlag == 0 || !snow || !snow->hasDynamicGlaciers() || snow->getFlowControl() == 0)
+    return;
+  stage = "moving the response units' masters off the glaciers";
+  OwnCells cells;
+  cells.firstRow = std::max(1L, context.header.firstRow);
+  cells.lastRow = std::min(context.header.nrows, context.header.lastRow);
+  cells.ncols = context.header.ncols;
+  cells.nodata = context.header.nodata;
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  cells.rank = rank;
+  cells.ranges = context.rowColumnRange;
+  cells.zone = registry[1].grid;
+  cells.regions = registry[static_cast<std::size_t>(defaults->requireGrid("MPIRegions"))].grid;
+  auto grid = [&](const char* name) {
+    return registry[static_cast<std::size_t>(defaults->requireGrid(name))].grid;
+  };
+  if (moveMastersOffGlaciers(cells, grid("HydrologicResponseUnits"),
+                             grid("MasterHydrologicResponseUnits"), grid("GlacierizedCells"),
+                             hruMasterCells, *diag))
+    ++hruMasterMoves;
 }
 
 void ModellApplication::runPlaces(Place first, Place last, const ModelDate& date) {

@@ -132,8 +132,7 @@ void waterbalanceclass::createStatistics() {
     createStatistic(unitTerm.term, unitTerm.records, unitTerm.data, unitTerm.statistic,
                     unitTerm.file, unitTerm.term.label);
     const OwnCells cells = ownCells();
-    unitCopies.build(cells, registry[requireGrid("HydrologicResponseUnits")].grid,
-                     *context.hruMasterCells, *diag, 1030);
+    buildUnitCopies(unitCopies, cells, 1030);
     ownWater = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
     ownWeather = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
     copiedStorage = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);

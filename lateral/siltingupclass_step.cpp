@@ -251,9 +251,7 @@ void siltingupclass::computeCell(long r, long c, const StepValues& v, ThreadPars
 
 // Cells of a response unit take the state of its master cell. Collective.
 void siltingupclass::copyFromMasters(const OwnCells& cells) {
-  if (!unitCopies.isBuilt())
-    unitCopies.build(cells, registry[findGrid("HydrologicResponseUnits", 1)].grid,
-                     *context.hruMasterCells, *diag, unknownUnitCode);
+  if (!unitCopies.isBuilt()) buildUnitCopies(unitCopies, cells, unknownUnitCode);
   unitCopies.copy({surfaceStorageGrid, grids[rainPause], grids[kineticEnergy], grids[tillageTime],
                    grids[disposition], waterInputGrid, grids[directRunoff]},
                   {});

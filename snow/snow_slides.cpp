@@ -43,8 +43,7 @@ void schneemodellklasse::computeGlacierStep(long minute, long hour, long day, lo
 
 void schneemodellklasse::copyResponseUnits() {
   if (context.hruFlag == 0 || !context.hruMasterCells) return;
-  if (!unitCopies.isBuilt())
-    unitCopies.build(cells, responseUnits, *context.hruMasterCells, *diag, unknownUnitCode);
+  if (!unitCopies.isBuilt()) buildUnitCopies(unitCopies, cells, unknownUnitCode);
   std::vector<Grid> copied = {
       own(totalGrid),   own(snowDaysGrid),     own(liquidGrid),       own(solidGrid),
       own(ageGrid),     own(snowFractionGrid), own(rainFractionGrid), albedo,

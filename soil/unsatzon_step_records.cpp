@@ -55,8 +55,7 @@ void unsatzonmodellklasse::takeResponseUnitCopies() {
   if (packWaterLeft) hruGrids.push_back(packWaterLeft);
   for (Stack s : snowStacks)
     if (s) hruStacks.push_back({s, static_cast<int>(snowLayers) + 1});
-  unitCopies.build(ownCells(), registry[findGrid("HydrologicResponseUnits", 1)].grid,
-                   *context.hruMasterCells, *diag, unknownUnitCode);
+  buildUnitCopies(unitCopies, ownCells(), unknownUnitCode);
 }
 
 // Followers take the states of their masters, on any process; a cell

@@ -75,6 +75,9 @@ struct ModelContext {
   int hruFlag = 0;
   // The units with the master cell of each, indexed by unit number.
   const std::vector<HRUMasterCell>* hruMasterCells = nullptr;
+  // Counts the moves of master cells off dynamic glaciers; the copies of the
+  // units are built anew after each.
+  const unsigned* hruMasterMoves = nullptr;
 
   // --- grid store ---------------------------------------------------------------
   GridRegistryEntry* registry = nullptr;    // 1001 entries; entry 1 the zone grid

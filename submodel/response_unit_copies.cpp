@@ -10,9 +10,16 @@
 
 void ResponseUnitCopies::build(const OwnCells& cells, Grid units,
                                const std::vector<HRUMasterCell>& masters, DiagStream& diagStream,
-                               int unknownUnitCode) {
+                               int unknownUnitCode, Grid masterGrid, const unsigned* movesArg) {
   diag = &diagStream;
   built = true;
+  builtCells = cells;
+  builtUnits = units;
+  builtMasters = &masters;
+  builtCode = unknownUnitCode;
+  builtMasterGrid = masterGrid;
+  moves = movesArg;
+  builtMoves = moves ? *moves : 0;
   local.clear();
   remote.clear();
   int size = 1;
@@ -51,6 +58,7 @@ void ResponseUnitCopies::build(const OwnCells& cells, Grid units,
     const auto u = static_cast<std::size_t>(unit);
     const HRUMasterCell& m = masters[u];
     if (m.row == r && m.column == c) return;
+    if (masterGrid && masterGrid[r][c] != cells.nodata) return;
     if (owner[u] == static_cast<int>(cells.rank)) {
       local.push_back({r, c, m.row, m.column});
       return;
@@ -118,6 +126,8 @@ void ResponseUnitCopies::build(const OwnCells& cells, Grid units,
 void ResponseUnitCopies::copy(const std::vector<Grid>& grids,
                               const std::vector<StackLevels>& stacks,
                               const std::function<bool(long, long)>& takes) {
+  if (moves && *moves != builtMoves)
+    build(builtCells, builtUnits, *builtMasters, *diag, builtCode, builtMasterGrid, moves);
   const long localCount = static_cast<long>(local.size());
 #pragma omp parallel for schedule(runtime)
   for (long i = 0; i < localCount; ++i) {

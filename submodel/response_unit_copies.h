@@ -23,9 +23,13 @@ public:
   // Collective. cells are the process's own cells (without a master
   // filter); units is "HydrologicResponseUnits"; masters[u] is the master
   // cell of unit u. A cell that names a unit outside the list ends the run
-  // on every process with unknownUnitCode.
+  // on every process with unknownUnitCode. With masterGrid
+  // ("MasterHydrologicResponseUnits"), a cell that holds a value there
+  // computes on its own and copies nothing. With moves, the copies are
+  // built anew at the first copy after *moves changed: the masters moved.
   void build(const OwnCells& cells, Grid units, const std::vector<HRUMasterCell>& masters,
-             DiagStream& diag, int unknownUnitCode);
+             DiagStream& diag, int unknownUnitCode, Grid masterGrid = nullptr,
+             const unsigned* moves = nullptr);
   bool isBuilt() const { return built; }
 
   // Collective: the grids and the levels of the stacks at every copy take
@@ -47,6 +51,12 @@ private:
   };
 
   bool built = false;
+  OwnCells builtCells;
+  Grid builtUnits = nullptr, builtMasterGrid = nullptr;
+  const std::vector<HRUMasterCell>* builtMasters = nullptr;
+  int builtCode = 0;
+  const unsigned* moves = nullptr;
+  unsigned builtMoves = 0;
   bool exchanging = false; // some process copies from another
   DiagStream* diag = nullptr;
   std::vector<LocalCopy> local;

@@ -121,6 +121,15 @@ OwnCells teilmodellklasse::ownCells(bool masterCellsOnly) {
   return cells;
 }
 
+void teilmodellklasse::buildUnitCopies(ResponseUnitCopies& copies, const OwnCells& cells,
+                                       int unknownUnitCode) {
+  static const std::vector<HRUMasterCell> none;
+  const int masters = findGrid("MasterHydrologicResponseUnits", 1);
+  copies.build(cells, registry[requireGrid("HydrologicResponseUnits")].grid,
+               context.hruMasterCells ? *context.hruMasterCells : none, *diag, unknownUnitCode,
+               masters > 0 ? registry[masters].grid : nullptr, context.hruMasterMoves);
+}
+
 long teilmodellklasse::firstHeldRow() const { return std::max(1L, header.firstRow - 1); }
 
 long teilmodellklasse::lastHeldRow() const { return std::min(header.nrows, header.lastRow + 1); }

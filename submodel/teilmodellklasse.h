@@ -67,6 +67,7 @@
 #include "submodel/floating_point_error_flag.h"
 #include "submodel/model_context.h"
 #include "submodel/own_cells.h"
+#include "submodel/response_unit_copies.h"
 
 // The zones of a sub-model: the codes of "zonegrid_soilmodel" (of the zone
 // grid when that grid is absent), numbered 1 .. zoneCount in ascending order.
@@ -272,6 +273,9 @@ protected:
   // units are in use, only their master cells. A missing "MPIRegions" (or
   // master grid) ends the run with code 33.
   OwnCells ownCells(bool masterCellsOnly = false);
+  // Collective: the copies of the response units among cells, built anew
+  // whenever the masters move.
+  void buildUnitCopies(ResponseUnitCopies& copies, const OwnCells& cells, int unknownUnitCode);
   // The rows the module's grids hold on every process: the own rows with a
   // halo row on either side. Output gathers into a buffer of its own, so
   // rank 0 holds a grid whole only where a computation needs it whole.

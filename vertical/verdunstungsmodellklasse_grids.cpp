@@ -256,15 +256,12 @@ void verdunstungsmodellklasse::releaseRewrittenGrids() {
   }
 }
 
-// The other cells of every unit, found once: the units do not change
-// during the run. Collective.
+// The other cells of every unit: the units do not change during the run,
+// their masters only where a dynamic glacier reaches them. Collective.
 void verdunstungsmodellklasse::findResponseUnits() {
   if (context.hruFlag == 0) return;
-  const Grid units = registry[requireGrid("HydrologicResponseUnits")].grid;
   requireGrid("MasterHydrologicResponseUnits");
-  const std::vector<HRUMasterCell> none;
-  unitCopies.build(allCells, units, context.hruMasterCells ? *context.hruMasterCells : none, *diag,
-                   unknownUnitCode);
+  buildUnitCopies(unitCopies, allCells, unknownUnitCode);
 }
 
 void verdunstungsmodellklasse::copyFromMasterCells(const std::vector<Grid>& grids) {

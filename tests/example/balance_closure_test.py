@@ -409,6 +409,10 @@ def units_closing_glacier_years(text):
     return pc.response_units(text, grids=25)
 
 
+def units_of_25_grids(text):
+    return pc.response_units(text, grids=25)
+
+
 def units_closing_low(text):
     """The close of units_closing_glacier_years turns every pack above 10 mm
     into a new glacier, the masters' with them."""
@@ -616,6 +620,12 @@ CASES = {
     "spin_up_units_new_glaciers": Case(with_balance(units_closing_low, without_layered_snow),
                                        glaciers_everywhere, processes=(1, 3),
                                        check_outputs=closes("response_units", "glacier_extent")),
+    # The soil types' first cells lie under the glacier's whole cells: the
+    # units copy their first cells beside it, and the glacier's cells
+    # compute on their own.
+    "spin_up_units_masters_under_glacier": Case(
+        with_balance(partly_glacierized(11), units_of_25_grids), glacier_fractions(ex.cloudburst),
+        processes=(1, 3), check_outputs=closes("response_units", "precipitation")),
     # What the drains take from the soil leaves the model.
     "drainage": Case(with_balance(drained), drains, processes=(1, 3),
                      check_outputs=closes("drainage")),
