@@ -215,10 +215,16 @@ void unsatzonmodellklasse::solveOwnCell(long r, long c, ColumnSolver& solver, co
 // under a glacier: it runs on as the cell's direct flow in the same
 // sub-step, and a cell where nothing arrived passes nothing on, so water
 // already routed on is not routed again. Without the snow model's glacier
-// the rain on the cell runs off with it.
+// the rain on the cell runs off with it. Nothing else leaves the soil there:
+// a cell that a glacier's annual close covered whole would otherwise go on
+// giving the flows of its last step without soil.
 void unsatzonmodellklasse::passOverGlacier(long r, long c) {
   const SolverGrids& g = solverGrids;
   const double nodata = header.nodata;
+  for (Grid flow :
+       {g.interflow, g.drainage, g.macropore, g.recharge, g.percolation, g.capillaryRise,
+        g.infiltrationExcess, g.infiltration, baseflow, riverInfiltration, riverExfiltration})
+    if (flow) flow[r][c] = 0.0;
   Grid surface = g.surfaceStorage;
   const bool ponded = surface && surface[r][c] != nodata;
   double water = ponded ? surface[r][c] : 0.0;

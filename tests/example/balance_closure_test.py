@@ -626,6 +626,13 @@ CASES = {
     "spin_up_units_masters_under_glacier": Case(
         with_balance(partly_glacierized(11), units_of_25_grids), glacier_fractions(ex.cloudburst),
         processes=(1, 3), check_outputs=closes("response_units", "precipitation")),
+    # The second pass's close covers the cells whole again that the first
+    # one's had left a sliver of soil: what drained there before ends.
+    "spin_up_units_glacier_covers_cells_again": Case(
+        with_balance(partly_glacierized(13), units_of_25_grids,
+                     ex.replace_once("2 3  GMBEvalDay", "1 3  GMBEvalDay"), drained),
+        glacier_fractions(ex.cloudburst, drains), processes=(1, 3),
+        check_outputs=closes("response_units", "drainage", "glacier_extent")),
     # What the drains take from the soil leaves the model.
     "drainage": Case(with_balance(drained), drains, processes=(1, 3),
                      check_outputs=closes("drainage")),
