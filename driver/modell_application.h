@@ -276,7 +276,8 @@ private:
   void runPlace(Place place, const ModelDate& date);
   void runPlaces(Place first, Place last, const ModelDate& date);
   void runSubmodels(const ModelDate& date);
-  // Before the first step and after each annual close of dynamic glaciers.
+  // Before the first step (or the pre-spin-up) and after each annual close
+  // of dynamic glaciers.
   void moveUnitMastersOffGlaciers();
   void interpolate(const ModelDate& date);
   void writeStepOutputs(const ModelDate& date);

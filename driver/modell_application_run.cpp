@@ -37,6 +37,7 @@ int ModellApplication::run() {
 void ModellApplication::runTemperaturePreSpinUp() {
   *diag << "INFO: temperature pre-spin-up over the period"
         << "[end-entry]";
+  moveUnitMastersOffGlaciers();
   for (bool ended = false; !ended;) {
     stage = "the Ctrl-C state";
     const RunAnswer answer = handleCtrlC();
@@ -115,14 +116,21 @@ void ModellApplication::runSubmodels(const ModelDate& date) {
   if (snow && snow->closesGlacierYear()) unitMastersDue = true;
 }
 
-// The glaciers' extent of the control file or of a warm start, and each
-// annual close, may reach the master cells of response units; the masters
-// move between two steps, so that every module of a step copies alike.
+// A glacier's extent of the control file or of a warm start, and each
+// annual close of dynamic glaciers, may reach the master cells of response
+// units; the masters move between two steps, so that every module of a step
+// copies alike.
 void ModellApplication::moveUnitMastersOffGlaciers() {
   if (!unitMastersDue) return;
   unitMastersDue = false;
-  if (context.hruFlag == 0 || !snow || !snow->hasDynamicGlaciers() || snow->getFlowControl() == 0)
-    return;
+  // Static glaciers may lie beside dynamic ones.
+  std::vector<Grid> glaciers;
+  for (const char* name : {"GlacierizedCells", "ice_firn"}) {
+    const int index = defaults->findGrid(name, 1);
+    if (index > 0 && registry[static_cast<std::size_t>(index)].grid)
+      glaciers.push_back(registry[static_cast<std::size_t>(index)].grid);
+  }
+  if (context.hruFlag == 0 || glaciers.empty()) return;
   stage = "moving the response units' masters off the glaciers";
   OwnCells cells;
   cells.firstRow = std::max(1L, context.header.firstRow);
@@ -134,13 +142,13 @@ void ModellApplication::moveUnitMastersOffGlaciers() {
   cells.rank = rank;
   cells.ranges = context.rowColumnRange;
   cells.zone = registry[1].grid;
-  cells.regions = registry[static_cast<std::size_t>(defaults->requireGrid("MPIRegions"))].grid;
   auto grid = [&](const char* name) {
     return registry[static_cast<std::size_t>(defaults->requireGrid(name))].grid;
   };
+  cells.regions = grid("MPIRegions");
   if (moveMastersOffGlaciers(cells, grid("HydrologicResponseUnits"),
-                             grid("MasterHydrologicResponseUnits"), grid("GlacierizedCells"),
-                             hruMasterCells, *diag))
+                             grid("MasterHydrologicResponseUnits"), glaciers, hruMasterCells,
+                             *diag))
     ++hruMasterMoves;
 }
 

@@ -35,8 +35,6 @@ void waterbalanceclass::findTerms() {
   const int glacierIndex = findGlacierGrid();
   glacierCells = glacierIndex > 0 ? registry[glacierIndex].grid : nullptr;
   dynamicGlaciers = glacierCells && glacierIndex == findGrid("GlacierizedCells", 1);
-  snowModel = findGrid("snowcover_outflow", 1) > 0;
-  siltingUp = findGrid("DirectRunoffSiltingUp", 1) > 0;
   for (const BalanceTerm& term : waterBalanceTerms()) addCellTerm(term);
 }
 
@@ -57,7 +55,6 @@ void waterbalanceclass::addCellTerm(const BalanceTerm& term) {
   if (getFlowControl() == 0) return;
   ActiveTerm t;
   t.term = term;
-  if (term.label == "water_to_ground") noSoil = true;
   for (const std::string& name : term.grids) {
     if (term.soilWater) {
       const int index = findGrid(name, 1);
@@ -134,15 +131,11 @@ void waterbalanceclass::createStatistics() {
     const OwnCells cells = ownCells();
     buildUnitCopies(unitCopies, cells, 1030);
     ownWater = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
-    ownWeather = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
     copiedStorage = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
-    copiedSoil = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
     const std::size_t count =
         static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols;
     ownWaterOfCell.assign(count, 0.0);
-    ownWeatherOfCell.assign(count, 0.0);
     copiedStorageOfCell.assign(count, 0.0);
-    copiedSoilOfCell.assign(count, 0.0);
   }
   createStatistic(residual.term, residual.records, residual.data, residual.statistic, residual.file,
                   "residual");
@@ -262,29 +255,17 @@ double waterbalanceclass::stepValue(const ActiveTerm& t, long r, long c, double 
 }
 
 // Afterwards the copies keep the copied storages of a unit alike, until
-// an annual close acts on each cell by its own glacier. The soil apart: a
-// cell wholly under a glacier takes none of it.
+// an annual close acts on each cell by its own glacier.
 void waterbalanceclass::startUnitCopies(const OwnCells& cells) {
   if (unitsCopiedOnce) return;
   cells.forEach([&](long r, long c) {
     const std::size_t i = cellIndex(r, c);
-    double held = 0.0, soil = 0.0;
+    double held = 0.0;
     for (const ActiveTerm& t : terms)
-      if (t.term.kind == BalanceKind::storage && !t.term.ownInUnits)
-        (t.term.module == "soil" ? soil : held) += t.start[i];
+      if (t.term.kind == BalanceKind::storage && !t.term.ownInUnits) held += t.start[i];
     copiedStorage[r][c] = copiedStorageOfCell[i] = held;
-    copiedSoil[r][c] = copiedSoilOfCell[i] = soil;
   });
-  unitCopies.copy({copiedStorage, copiedSoil}, {});
-}
-
-double waterbalanceclass::copiedWater(long r, long c) const {
-  const std::size_t i = cellIndex(r, c);
-  const double moved = copiedStorage[r][c] - copiedStorageOfCell[i];
-  const double glacier = glacierNow(r, c);
-  if (glacierCells && glacier != header.nodata && unsatzonmodellklasse::glaciated(glacier))
-    return moved;
-  return moved + copiedSoil[r][c] - copiedSoilOfCell[i];
+  unitCopies.copy({copiedStorage}, {});
 }
 
 void waterbalanceclass::stepUnitCopies(const OwnCells& cells) {
@@ -292,7 +273,7 @@ void waterbalanceclass::stepUnitCopies(const OwnCells& cells) {
     const std::size_t i = cellIndex(r, c);
     const double before = glacierStart.empty() ? glacierNow(r, c) : glacierStart[i];
     const double after = glacierNow(r, c);
-    double water = 0.0, weather = 0.0;
+    double water = 0.0;
     for (const ActiveTerm& t : terms) {
       if (!t.term.ownInUnits) continue;
       // The close's new extent weighs a storage anew: no water passes.
@@ -301,30 +282,18 @@ void waterbalanceclass::stepUnitCopies(const OwnCells& cells) {
       const double value = extended ? cellValue(t, r, c, before) - t.start[i]
                                     : stepValue(t, r, c, before, after);
       water += t.term.kind == BalanceKind::input ? value : -value;
-      if (t.term.glacier == glacierPart::whole)
-        weather += t.term.kind == BalanceKind::input ? value : -value;
     }
     ownWater[r][c] = ownWaterOfCell[i] = water;
-    ownWeather[r][c] = ownWeatherOfCell[i] = weather;
   });
-  unitCopies.copy({ownWater, ownWeather}, {});
+  unitCopies.copy({ownWater}, {});
 }
 
-// What a unit's cell took from its master beyond its own water. A cell
-// wholly under a glacier has no canopy of its own.
+// What a unit's cell took from its master beyond its own water: the
+// master's water after its own terms, and in the first step its storages.
+// The cells with a glacier compute on their own and take nothing.
 double waterbalanceclass::unitWater(long r, long c) const {
   const std::size_t i = cellIndex(r, c);
-  const double glacier = glacierNow(r, c) == header.nodata ? 0.0 : glacierNow(r, c);
-  const bool bare = glacierCells && glacierWeight(glacierPart::free, glacier) == 0.0;
-  // Without the snow model such a cell takes no pack: silting-up alone
-  // hands it the master's water input, if it runs.
-  if (bare && !snowModel) return siltingUp ? ownWater[r][c] - ownWaterOfCell[i] : 0.0;
-  // Where the canopy takes what leaves the snow, the copied pack took the
-  // master's weather alone; without the soil, though, the balance books what
-  // reaches the ground there, the master's water after the master's canopy.
-  if (bare && context.interceptionFirst == 0 && !noSoil)
-    return ownWeather[r][c] - ownWeatherOfCell[i];
-  return ownWater[r][c] - ownWaterOfCell[i];
+  return ownWater[r][c] - ownWaterOfCell[i] + copiedStorage[r][c] - copiedStorageOfCell[i];
 }
 
 void waterbalanceclass::startStep() {
@@ -431,12 +400,11 @@ void waterbalanceclass::step(long minute, long hour, long day, long month, long 
     if (unitTerm.statistic) {
       // Nothing moves at a master cell or a cell of no unit: both hold
       // their own sums.
-      const double moved = unitWater(r, c) + copiedWater(r, c);
+      const double moved = unitWater(r, c);
       rest += moved;
       unitTerm.statistic->addValue(r, c, zone, moved, 1.0);
     }
-    if (unitTerm.statistic && !unitsCopiedOnce)
-      copiedStorage[r][c] = copiedStorageOfCell[i] = copiedSoil[r][c] = copiedSoilOfCell[i] = 0.0;
+    if (unitTerm.statistic && !unitsCopiedOnce) copiedStorage[r][c] = copiedStorageOfCell[i] = 0.0;
     if (extent.statistic) {
       rest += extended;
       extent.statistic->addValue(r, c, zone, extended, 1.0);
@@ -469,9 +437,7 @@ void waterbalanceclass::releaseModule() {
     residual.statistic->release();
   }
   if (ownWater) free_matrix(ownWater, header.firstRow, header.lastRow, 1, header.ncols);
-  if (ownWeather) free_matrix(ownWeather, header.firstRow, header.lastRow, 1, header.ncols);
   if (copiedStorage) free_matrix(copiedStorage, header.firstRow, header.lastRow, 1, header.ncols);
-  if (copiedSoil) free_matrix(copiedSoil, header.firstRow, header.lastRow, 1, header.ncols);
-  ownWater = ownWeather = copiedStorage = copiedSoil = nullptr;
+  ownWater = copiedStorage = nullptr;
   teilmodellklasse::releaseModule();
 }

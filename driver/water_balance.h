@@ -95,8 +95,6 @@ private:
   // What the response units' copies give each cell beyond its own water.
   void startUnitCopies(const OwnCells& cells);
   void stepUnitCopies(const OwnCells& cells);
-  // What the copies of the step's start moved into a cell.
-  double copiedWater(long r, long c) const;
   double unitWater(long r, long c) const;
   // The share of a cell a term takes by the glacier grid's value.
   static double glacierWeight(glacierPart part, double glacier);
@@ -109,9 +107,6 @@ private:
   Grid irrigationCodes = nullptr;
   Grid glacierCells = nullptr;
   bool dynamicGlaciers = false;
-  bool snowModel = false; // "snowcover_outflow" is registered
-  bool siltingUp = false; // "DirectRunoffSiltingUp" is registered
-  bool noSoil = false;    // water_to_ground books what reaches the ground
   // The glacier grid's values at the start of the step, per own-row cell,
   // while the balance books the change of the glacier's extent.
   std::vector<double> glacierStart;
@@ -131,10 +126,7 @@ private:
   ActiveTerm unitTerm;
   ResponseUnitCopies unitCopies;
   Grid ownWater = nullptr;      // the own terms' water of the step
-  Grid ownWeather = nullptr;    // the same without the canopy's
   Grid copiedStorage = nullptr; // the copied storages at the step's start
-  Grid copiedSoil = nullptr;    // the soil's of them
-  std::vector<double> ownWaterOfCell, ownWeatherOfCell, copiedStorageOfCell,
-      copiedSoilOfCell; // per own-row cell
+  std::vector<double> ownWaterOfCell, copiedStorageOfCell; // per own-row cell
   bool unitsCopiedOnce = false;
 };

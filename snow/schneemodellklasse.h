@@ -434,9 +434,6 @@ protected:
        humidity = nullptr, radiation = nullptr, temperature = nullptr;
   std::vector<Grid> tracerInput; // per tracer, from 1
   ResponseUnitCopies unitCopies;
-  // With response units and the layered snow: each pack at the end of the
-  // snow step, then what the soil's layers took from it.
-  Grid layerTaken = nullptr;
 
   // --- glaciers and permafrost ----------------------------------------------------
   GlacierSettings glacier;

@@ -217,6 +217,4 @@ void schneemodellklasse::releaseGrids() {
     }
     g = OwnGrid{};
   }
-  if (layerTaken) free_matrix(layerTaken, header.firstRow, header.lastRow, 1, header.ncols);
-  layerTaken = nullptr;
 }

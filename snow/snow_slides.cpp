@@ -61,17 +61,7 @@ void schneemodellklasse::copyResponseUnits() {
                         glacierTotalGrid, glacierSnowTemperatureGrid,
                         glacierSurfaceTemperatureGrid})
     if (own(g)) copied.push_back(own(g));
-  if (layerTaken) {
-    cells.forEach([this](long r, long c) { layerTaken[r][c] -= own(totalGrid)[r][c]; });
-    copied.push_back(layerTaken);
-  }
   unitCopies.copy(copied, {});
-  // A cell wholly under a glacier has no layers: what its master's layers
-  // took from the copied pack leaves it onto the glacier.
-  if (layerTaken)
-    cells.forEach([this](long r, long c) {
-      if (glacierGrid[r][c] >= 1.0) own(outflowGrid)[r][c] += layerTaken[r][c];
-    });
 }
 
 // Rank 0 holds more grids than the others, so every process finds the

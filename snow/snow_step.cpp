@@ -28,11 +28,6 @@ void schneemodellklasse::computeSnowStep(long minute, long hour, long day, long 
     if (t->statistic) t->statistic->resetZones();
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier before the snow step");
   masterCells.forEach([this](long r, long c) { computeCell(r, c); });
-  if (layeredSnow && glacierGrid && context.hruFlag != 0 && context.hruMasterCells) {
-    if (!layerTaken)
-      layerTaken = matrix(header.firstRow, header.lastRow, 1, header.ncols, header.nrows);
-    cells.forEach([this](long r, long c) { layerTaken[r][c] = own(totalGrid)[r][c]; });
-  }
   checkDumps();
 }
 

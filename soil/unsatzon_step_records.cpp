@@ -58,14 +58,9 @@ void unsatzonmodellklasse::takeResponseUnitCopies() {
   buildUnitCopies(unitCopies, ownCells(), unknownUnitCode);
 }
 
-// Followers take the states of their masters, on any process; a cell
-// wholly under a glacier has no soil to take them.
-void unsatzonmodellklasse::copyHruMasterStates() {
-  const double nodata = header.nodata;
-  unitCopies.copy(hruGrids, hruStacks, [&](long r, long c) {
-    return !(glacier && glacier[r][c] != nodata && glaciated(glacier[r][c]));
-  });
-}
+// Followers take the states of their masters, on any process; the cells
+// with a glacier compute on their own.
+void unsatzonmodellklasse::copyHruMasterStates() { unitCopies.copy(hruGrids, hruStacks); }
 
 // Without the groundwater model the water given to rivers joins the
 // baseflow, and irrigation from groundwater takes its step's amount from it

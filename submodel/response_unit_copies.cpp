@@ -124,15 +124,13 @@ void ResponseUnitCopies::build(const OwnCells& cells, Grid units,
 }
 
 void ResponseUnitCopies::copy(const std::vector<Grid>& grids,
-                              const std::vector<StackLevels>& stacks,
-                              const std::function<bool(long, long)>& takes) {
+                              const std::vector<StackLevels>& stacks) {
   if (moves && *moves != builtMoves)
     build(builtCells, builtUnits, *builtMasters, *diag, builtCode, builtMasterGrid, moves);
   const long localCount = static_cast<long>(local.size());
 #pragma omp parallel for schedule(runtime)
   for (long i = 0; i < localCount; ++i) {
     const LocalCopy& u = local[static_cast<std::size_t>(i)];
-    if (takes && !takes(u.row, u.column)) continue;
     for (Grid g : grids) g[u.row][u.column] = g[u.masterRow][u.masterColumn];
     for (const StackLevels& s : stacks)
       std::copy_n(s.stack[u.masterRow][u.masterColumn], s.levels, s.stack[u.row][u.column]);
@@ -175,7 +173,6 @@ void ResponseUnitCopies::copy(const std::vector<Grid>& grids,
 #pragma omp parallel for schedule(runtime)
   for (long i = 0; i < remoteCount; ++i) {
     const RemoteCopy& u = remote[static_cast<std::size_t>(i)];
-    if (takes && !takes(u.row, u.column)) continue;
     const double* in = receiveBuffer.data() + u.slot * values;
     for (Grid g : grids) g[u.row][u.column] = *in++;
     for (const StackLevels& s : stacks) {

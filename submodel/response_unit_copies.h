@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <vector>
 
 #include "core/grid_types.h"
@@ -34,9 +33,7 @@ public:
 
   // Collective: the grids and the levels of the stacks at every copy take
   // the values of their master cell. Every process passes the same lists.
-  // A cell where takes(row, column) is false keeps its own values.
-  void copy(const std::vector<Grid>& grids, const std::vector<StackLevels>& stacks,
-            const std::function<bool(long, long)>& takes = {});
+  void copy(const std::vector<Grid>& grids, const std::vector<StackLevels>& stacks);
 
 private:
   struct LocalCopy {

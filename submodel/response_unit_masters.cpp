@@ -6,15 +6,20 @@
 
 #include "core/collective_status.h"
 
-bool moveMastersOffGlaciers(const OwnCells& cells, Grid units, Grid masterGrid, Grid glacier,
-                            std::vector<HRUMasterCell>& masters, DiagStream& diag) {
+bool moveMastersOffGlaciers(const OwnCells& cells, Grid units, Grid masterGrid,
+                            const std::vector<Grid>& glaciers, std::vector<HRUMasterCell>& masters,
+                            DiagStream& diag) {
   const double nodata = cells.nodata;
   const auto count = masters.size();
   auto unitOf = [&](long r, long c) -> long {
     const double u = units[r][c];
     return u != nodata && u >= 0.0 && u < static_cast<double>(count) ? static_cast<long>(u) : -1;
   };
-  auto glacierOn = [&](long r, long c) { return glacier[r][c] != nodata && glacier[r][c] > 0.0; };
+  auto glacierOn = [&](long r, long c) {
+    for (Grid g : glaciers)
+      if (g[r][c] != nodata && g[r][c] > 0.0) return true;
+    return false;
+  };
 
   // Per unit: whether its master lies under a glacier, and the first of its
   // cells in the whole grid that still copies and has no glacier.

@@ -16,10 +16,11 @@ class DiagStream;
 //
 // cells are the process's own cells (without a master filter); units is
 // "HydrologicResponseUnits", masterGrid "MasterHydrologicResponseUnits",
-// whose value marks a cell that computes; glacier holds the glacier share
-// of each cell. A cell that once computed on its own goes on doing so, so
+// whose value marks a cell that computes; a cell has a glacier where one of
+// glaciers (shares or codes) is above 0. A cell that once computed on its own goes on doing so, so
 // that no state jumps when a glacier retreats. Returns whether a master
 // moved or a cell began to compute on its own on any process; then every
 // copy of the units must be built anew.
-bool moveMastersOffGlaciers(const OwnCells& cells, Grid units, Grid masterGrid, Grid glacier,
-                            std::vector<HRUMasterCell>& masters, DiagStream& diag);
+bool moveMastersOffGlaciers(const OwnCells& cells, Grid units, Grid masterGrid,
+                            const std::vector<Grid>& glaciers, std::vector<HRUMasterCell>& masters,
+                            DiagStream& diag);

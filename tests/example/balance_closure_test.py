@@ -590,9 +590,8 @@ CASES = {
                                cold_cloudburst, processes=(1, 3),
                                check_outputs=closes("response_units", "snow_storage",
                                                     "snow_evaporation")),
-    # Without the snow model the cell under the glacier takes no pack of its
-    # master's: silting-up alone hands it the master's water input, or,
-    # without silting-up, nothing.
+    # Without the snow model, the soil or silting-up the glacier's cells
+    # still compute on their own.
     "spin_up_units_without_snow": Case(with_balance(pc.response_units, without_snow),
                                        ex.cloudburst, processes=(1, 3),
                                        check_outputs=closes("response_units")),
@@ -602,11 +601,12 @@ CASES = {
     "spin_up_units_without_snow_or_silting": Case(
         with_balance(pc.response_units, without_snow, without_silting), ex.cloudburst,
         processes=(1, 3), check_outputs=closes("response_units")),
-    # With the layered snow the masters' layers melt their packs: under the
-    # glacier, which has no layers, what they took leaves the copied pack.
+    # With the layered snow the masters' layers melt their packs, which
+    # their copies take; the glacier's cells, which have no layers, keep
+    # packs of their own.
     "spin_up_units_layered_snow": Case(with_balance(pc.response_units), cold_cloudburst,
                                        processes=(1, 3),
-                                       check_outputs=closes("response_units", "water_on_glacier",
+                                       check_outputs=closes("response_units",
                                                             "snow_layer_liquid")),
     # The close empties the packs of whole glacier cells and leaves the rest:
     # the next step's copies part them from the masters' packs again.
@@ -626,6 +626,12 @@ CASES = {
     "spin_up_units_masters_under_glacier": Case(
         with_balance(partly_glacierized(11), units_of_25_grids), glacier_fractions(ex.cloudburst),
         processes=(1, 3), check_outputs=closes("response_units", "precipitation")),
+    # The canopy takes the rain before the snow, whose layers give rain back
+    # to the pack: a cell under the static glacier, which has no layers,
+    # keeps a pack of its own.
+    "spin_up_units_canopy_first_over_glacier": Case(
+        with_balance(pc.response_units, canopy_snow(21)), processes=(1, 3),
+        check_outputs=closes("response_units", "snow_layer_liquid")),
     # The second pass's close covers the cells whole again that the first
     # one's had left a sliver of soil: what drained there before ends.
     "spin_up_units_glacier_covers_cells_again": Case(
