@@ -75,8 +75,8 @@ struct ModelContext {
   int hruFlag = 0;
   // The units with the master cell of each, indexed by unit number.
   const std::vector<HRUMasterCell>* hruMasterCells = nullptr;
-  // Counts the moves of master cells off dynamic glaciers; the copies of the
-  // units are built anew after each.
+  // Counts the moves of master cells off glaciers; the copies of the units
+  // are built anew after each.
   const unsigned* hruMasterMoves = nullptr;
 
   // --- grid store ---------------------------------------------------------------
