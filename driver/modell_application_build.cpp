@@ -522,10 +522,7 @@ void ModellApplication::buildSubmodels() {
     plug(Place::unsaturatedZoneSubstep, [this](const ModelDate&) {
       waterBalance->addSubstep(substepModule ? substepModule->getSubsteps() : substeps);
     });
-    plug(Place::waterBalance, [this](const ModelDate& d) {
-      waterBalance->step(DATE_ARGS(d));
-      if (snow->closesGlacierYear()) waterBalance->bookUnitCopiesAnew();
-    });
+    plug(Place::waterBalance, [this](const ModelDate& d) { waterBalance->step(DATE_ARGS(d)); });
     plug(Place::flush, [this](const ModelDate&) { waterBalance->flushStatistics(); });
     plug(Place::waterBalanceTeardown, [this](const ModelDate&) { waterBalance->releaseModule(); });
   }

@@ -254,8 +254,9 @@ double waterbalanceclass::stepValue(const ActiveTerm& t, long r, long c, double 
   return cellValue(t, r, c, after) - t.start[cellIndex(r, c)];
 }
 
-// Afterwards the copies keep the copied storages of a unit alike, until
-// an annual close acts on each cell by its own glacier.
+// Afterwards the copies keep the copied storages of a unit alike: an annual
+// close changes only cells with a glacier, which compute on their own, and
+// packs that become a new glacier, alike in all of a unit's cells.
 void waterbalanceclass::startUnitCopies(const OwnCells& cells) {
   if (unitsCopiedOnce) return;
   cells.forEach([&](long r, long c) {

@@ -50,9 +50,6 @@ public:
   void addSubstep(unsigned count);
   // Adds the step of every term to its statistic. Collective.
   void step(long minute, long hour, long day, long month, long year);
-  // The annual close acts on each cell of a unit by its own glacier, so the
-  // next step's copies replace storages the close left unlike the master's.
-  void bookUnitCopiesAnew() { unitsCopiedOnce = false; }
   void flushStatistics();
   void releaseModule() override;
 

@@ -608,8 +608,8 @@ CASES = {
                                        processes=(1, 3),
                                        check_outputs=closes("response_units",
                                                             "snow_layer_liquid")),
-    # The close empties the packs of whole glacier cells and leaves the rest:
-    # the next step's copies part them from the masters' packs again.
+    # The close empties the packs of whole glacier cells, which compute on
+    # their own, and leaves the copies' packs alike.
     "spin_up_units_glacier_close": Case(with_balance(units_closing_glacier_years,
                                                      without_layered_snow),
                                         glacier_grids, processes=(1, 3),
