@@ -518,6 +518,14 @@ CASES = {
                                     glacier_fractions(cold_cloudburst), processes=(1, 2),
                                     check_outputs=closes("snow_reset_on_glacier",
                                                          "glacier_snow_to_firn")),
+    # The close takes the pack off the glacier's whole cells, its layers
+    # with it, then shrinks the glacier: the soil of the sliver it frees
+    # melts no layers whose ice the pack no longer holds.
+    "glacier_close_layered_snow": Case(with_balance(partly_glacierized(11)),
+                                       glacier_fractions(small.freeze_thaw), days=3,
+                                       processes=(1, 3),
+                                       check_outputs=closes("snow_reset_on_glacier",
+                                                            "snow_layer_liquid")),
     # Slides weigh the packs beside and on a glacier by their parts.
     "glacier_snow_method_slides": Case(with_balance(partly_glacierized(13, slides(7))),
                                        glacier_fractions(ex.cloudburst, slide_grids,
