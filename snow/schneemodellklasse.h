@@ -305,6 +305,7 @@ protected:
   void shareGlacierSubbasins();
   void registerGlacierGrids();
   void registerDynamicGlacierGrids();
+  bool glacierTemperatureWritten(const std::string& file);
   void createFirnStack();
   void setUpPermafrost();
   GlacierField glacierField();
