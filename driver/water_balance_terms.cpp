@@ -30,7 +30,8 @@ std::vector<BalanceTerm> waterBalanceTerms() {
       // parts of a cell, the balance the one beside it over the whole cell.
       {"snow", "snow_slides", K::input, {"snow_slides"}},
       // A dynamic glacier's annual balance takes the pack beside it onto the
-      // glacier: all of it where the glacier covers the whole cell.
+      // glacier: all of it where the glacier covers the whole cell, the
+      // liquid water of the snow layers with it.
       {"snow", "snow_reset_on_glacier", K::output, {"SnowReset_onGlacier"}},
       {"soil", "ponding_storage", K::storage, {"ponding_storage"}},
       {"soil", "soil_water", K::storage, {"theta"}, 1000.0, true},

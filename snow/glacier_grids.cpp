@@ -46,10 +46,10 @@ void schneemodellklasse::registerDynamicGlacierGrids() {
       {glacierTotalGrid, "TotalSnowStorage_onGlacier"}};
   for (const auto& [g, name] : storages) takeOrCreate(g, outputs[g], name, 0.0, nodata, 0.0, read);
   if (isEnergyBalance()) {
-    takeOrCreate(glacierSnowTemperatureGrid, outputs[glacierSnowTemperatureGrid],
-                 "snowtemp_onGlacier", nodata, nodata, snowMeltPointK, false);
-    takeOrCreate(glacierSurfaceTemperatureGrid, outputs[glacierSurfaceTemperatureGrid],
-                 "surftemp_onGlacier", nodata, nodata, snowMeltPointK, false);
+    for (const auto& [g, name] : {std::pair{glacierSnowTemperatureGrid, "snowtemp_onGlacier"},
+                                  std::pair{glacierSurfaceTemperatureGrid, "surftemp_onGlacier"}})
+      takeOrCreate(g, outputs[g], name, nodata, nodata, snowMeltPointK,
+                   read && glacierTemperatureWritten(outputs[g].file));
     takeOrCreate(glacierEnergyBalanceGrid, {"EnergyBalance_onGlacier", 0},
                  "EnergyBalance_onGlacier", 0.0, 0.0, 0.0, false);
   }
@@ -84,6 +84,19 @@ void schneemodellklasse::registerDynamicGlacierGrids() {
     createGrid(g, outputs[g].file,
                g == glacierSnowMeltGrid ? "SnowMelt_onGlacier" : "SnowEvaporation_onGlacier",
                outputs[g].writeCode, 0.0, nodata, firstSnowRow, lastSnowRow);
+}
+
+// Files of a former version or of write code 0 lack the temperatures of the
+// glaciers' pack: only method 13 warms that pack by the energy balance.
+bool schneemodellklasse::glacierTemperatureWritten(const std::string& file) {
+  if (initialStateFileExists(file)) return true;
+  if (glacier.method == 13)
+    *diag << "WARNING: no grid " << file
+          << " of a former run in the directory of the initial states: the snow on the glaciers "
+             "takes its temperatures from the air in the first step; write it with write code 3 "
+             "for a warm start equal to a run through"
+          << "[end-entry]";
+  return false;
 }
 
 // "firn_WE_stack": the totals as a grid, the layers 1 .. firn_levels from

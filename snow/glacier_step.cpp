@@ -148,7 +148,7 @@ void schneemodellklasse::annualBalance() {
     if (g < 1.0) {
       moveExcessOntoGlacier(r, c, g);
     } else {
-      own(packResetGrid)[r][c] = own(totalGrid)[r][c];
+      own(packResetGrid)[r][c] = own(totalGrid)[r][c] + takeLayeredSnow(r, c);
       own(solidGrid)[r][c] = own(liquidGrid)[r][c] = own(totalGrid)[r][c] = 0.0;
     }
     codesOld[r][c] = codes[r][c];

@@ -139,6 +139,8 @@ public:
   // layers of one cell.
   virtual void transferLayeredSnow(long r, long c, bool skip, double fraction, double amount,
                                    double t);
+  // Empties the layers of one cell; returns their liquid water (mm).
+  double takeLayeredSnow(long r, long c);
   virtual void setDumpOptions(bool dumpMode, bool closeAfterDump, bool repairAfterDump,
                               std::int64_t maxDumpFiles);
 
@@ -303,6 +305,7 @@ protected:
   void shareGlacierSubbasins();
   void registerGlacierGrids();
   void registerDynamicGlacierGrids();
+  bool glacierTemperatureWritten(const std::string& file);
   void createFirnStack();
   void setUpPermafrost();
   GlacierField glacierField();

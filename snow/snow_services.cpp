@@ -218,6 +218,24 @@ void schneemodellklasse::transferLayeredSnow(long r, long c, bool skip, double f
   upperIndexSnow[r][c] = u;
 }
 
+// The layers' ice is the pack's, their liquid water the pack's melt and
+// rain on its way to the soil: all of it goes with the pack.
+double schneemodellklasse::takeLayeredSnow(long r, long c) {
+  if (!layeredSnow) return 0.0;
+  const double nodata = -9999.0;
+  const int n = layerSettings.layers;
+  double liquid = 0.0;
+  for (int k = 0; k <= n; ++k) {
+    liquid += std::max(0.0, layerLiquid[r][c][k]);
+    layerSolid[r][c][k] = layerLiquid[r][c][k] = 0.0;
+    if (k == 0) continue;
+    layerThickness[r][c][k] = layerDensity[r][c][k] = nodata;
+    if (layerTemperature) layerTemperature[r][c][k] = nodata;
+  }
+  upperIndexSnow[r][c] = n + 1;
+  return liquid;
+}
+
 void schneemodellklasse::setDumpOptions(bool mode, bool close, bool repair, std::int64_t maximum) {
   dumpMode = mode;
   closeAfterDump = close;

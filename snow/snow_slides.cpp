@@ -179,13 +179,15 @@ void schneemodellklasse::slideOnRoot() {
     }
 }
 
-// The layered snow follows what the slides moved.
+// The layered snow follows what the slides moved. The layers never keep
+// more ice than the pack: the pack loses what they melt or let go, and
+// could not lose ice it no longer holds without making water.
 void schneemodellklasse::resyncLayeredSnow() {
   if (!layeredSnow) return;
   const int middle = std::max(1, layerSettings.layers / 2);
   cells.forEach([&](long r, long c) {
     const double difference = own(solidGrid)[r][c] - layerSolid[r][c][0];
-    if (std::fabs(difference) <= 0.0005) return;
+    if (!(difference < 0.0) && difference <= 0.0005) return;
     const double t =
         layerTemperature ? layerTemperature[r][c][middle] : std::min(0.0, temperature[r][c]);
     transferLayeredSnow(r, c, false, 1.0, difference, t);

@@ -111,17 +111,18 @@ def deposition(value_of):
     return edit
 
 
-def slides(method):
-    """Snow method 6 (7 with the wind's deposition) with half of the pack
-    sliding off any slope to the four neighbours alike."""
+def slides(method, slope=0, fraction=0.5):
+    """Snow method 6 (7 and 9 with the wind's deposition) with half of the
+    pack (fraction) sliding off any slope (of slope degrees and more) to the
+    four neighbours alike."""
     def edit(text):
         text = ex.replace_lines(text, (
             (r"^5     method: energy", "%d     method: energy" % method),
-            (r"^30    minimum slope for slides.*$", "0     minimum slope"),
-            (r"^0\.01  slide mass fraction.*$", "0.5   slide mass fraction")))
+            (r"^30    minimum slope for slides.*$", "%g     minimum slope" % slope),
+            (r"^0\.01  slide mass fraction.*$", "%g   slide mass fraction" % fraction)))
         grids = ["slide%d.asc  slidefraction%d  fillcode = 0 readcode = 1" % (k, k)
                  for k in range(1, 5)]
-        if method == 7:
+        if method in (7, 9):
             grids.append("deposition_index.asc  deposition_index  fillcode = 0 readcode = 1")
         return pc.add_standard_grids(text, grids)
     return edit
@@ -135,6 +136,13 @@ def slide_grids(folder):
 def slide_fractions(folder):
     ex.cloudburst(folder)
     slide_grids(folder)
+
+
+def freeze_thaw_slides(folder):
+    """Snow that melts and freezes again slides, with the wind's deposition."""
+    small.freeze_thaw(folder)
+    slide_grids(folder)
+    deposition_grid(lambda r: 0.2)(folder)
 
 
 def partly_glacierized(method, snow=None):
@@ -467,6 +475,13 @@ CASES = {
     # water those held reaches the soil in the next.
     "slides_layered_snow": Case(with_balance(slides(6)), slide_fractions, processes=(1, 3),
                                 check_outputs=closes("snow_layer_liquid")),
+    # Small slides leave the layers with more ice than the pack, whose melt
+    # the pack could not lose: the layers lose what the pack lost.
+    "slides_layered_snow_small": Case(with_balance(slides(7, 30, 0.01)), freeze_thaw_slides,
+                                      processes=(1, 3), check_outputs=closes("snow_layer_liquid")),
+    "slides_layered_snow_small_degree_days": Case(with_balance(slides(8, 30, 0.01)),
+                                                  freeze_thaw_slides, processes=(1, 3),
+                                                  check_outputs=closes("snow_layer_liquid")),
     # The canopy holds snow and sublimates it: both leave the land's water.
     "canopy_snow_21": Case(with_balance(canopy_snow(21)), cold_cloudburst, processes=(1, 3),
                            check_outputs=closes("canopy_snow_storage", "canopy_sublimation")),
@@ -503,6 +518,14 @@ CASES = {
                                     glacier_fractions(cold_cloudburst), processes=(1, 2),
                                     check_outputs=closes("snow_reset_on_glacier",
                                                          "glacier_snow_to_firn")),
+    # The close takes the pack off the glacier's whole cells, its layers
+    # with it, then shrinks the glacier: the soil of the sliver it frees
+    # melts no layers whose ice the pack no longer holds.
+    "glacier_close_layered_snow": Case(with_balance(partly_glacierized(11)),
+                                       glacier_fractions(small.freeze_thaw), days=3,
+                                       processes=(1, 3),
+                                       check_outputs=closes("snow_reset_on_glacier",
+                                                            "snow_layer_liquid")),
     # Slides weigh the packs beside and on a glacier by their parts.
     "glacier_snow_method_slides": Case(with_balance(partly_glacierized(13, slides(7))),
                                        glacier_fractions(ex.cloudburst, slide_grids,

@@ -9,6 +9,7 @@ own table of cases.
 
 import concurrent.futures
 import filecmp
+import math
 import os
 import re
 import shutil
@@ -27,6 +28,33 @@ def generate(folder, days=3, rows=ROWS, cols=COLS):
                     str(rows), "--cols", str(cols), "--days", str(days), "--out", folder,
                     "--jobs", "1"], check=True, stdout=subprocess.DEVNULL)
     return folder
+
+
+def freeze_thaw(folder):
+    """Temperatures around 0 degC, every station's shifted by the mean of
+    all, with a wave of +-3.5 K every 12 hours, and four times the
+    precipitation with 0.8 mm more every 6 hours: snow that melts and
+    freezes again, rain on it."""
+    def rows(name):
+        with open(os.path.join(folder, name)) as f:
+            lines = f.read().splitlines(True)
+        header = next(i for i, line in enumerate(lines) if line.startswith("YY")) + 1
+        return lines[:header], [line.split() for line in lines[header:]]
+
+    def write(name, head, values):
+        with open(os.path.join(folder, name), "w") as f:
+            f.writelines(head + [" ".join(p[:4] + ["%.2f" % v for v in vs]) + "\n"
+                                 for p, vs in values])
+
+    head, lines = rows("temperature.txt")
+    mean = sum(float(v) for p in lines for v in p[4:]) / sum(len(p) - 4 for p in lines)
+    write("temperature.txt", head, [
+        (p, [float(v) - mean + 3.5 * math.sin(2.0 * math.pi * int(p[3]) / 12.0) for v in p[4:]])
+        for p in lines])
+    head, lines = rows("precipitation.txt")
+    write("precipitation.txt", head, [
+        (p, [4.0 * float(v) + (0.8 if int(p[3]) % 6 == 0 else 0.0) for v in p[4:]])
+        for p in lines])
 
 
 def prepare(work, source, days, edit_control=None, edit_input=None):

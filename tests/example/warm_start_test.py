@@ -78,11 +78,13 @@ def canopy_snow(method):
 # The lines of a glacier that grows and shrinks, closing its year at the end
 # of the first day, its state grids written at the end of the run and read
 # back on a warm start (the word "readgrids" lets the warm start switch it
-# on); a pack beyond 10 mm turns into glacier at the close.
+# on): its pack's solid, liquid and total, surface and pack temperatures
+# (g0, g1, g2, g4, g5); a pack beyond 10 mm turns into glacier at the close.
 DYNAMIC_GLACIER = ("qsnowonglac.stat 0\n0  readgrids of the glacier\n1 5000 0.01\n1 3\n"
                    "28.5 1.36 1 0\nfirnstack.asc\n3\nfirn.stat 0\nmb.asc\n3\nmbold.asc\n3\n"
                    "mb1.stat 0\nmb2.stat 0\n1.0\nsnowglac.stat 0\n" +
-                   "".join("g%d.asc\n%d\n" % (k, 3 if k < 3 else 0) for k in range(7)) +
+                   "".join("g%d.asc\n%d\n" % (k, 3 if k in (0, 1, 2, 4, 5) else 0)
+                           for k in range(7)) +
                    "10 0.25\n")
 
 
@@ -90,6 +92,11 @@ def dynamic_glacier(text):
     text = bc.dynamic_glacier(text)
     ex.check(bc.DYNAMIC_GLACIER in text, "the glacier lines of the balance test have changed")
     return text.replace(bc.DYNAMIC_GLACIER, DYNAMIC_GLACIER)
+
+
+def energy_balance_glacier(text):
+    """The same glacier's pack warmed by the snow model's energy balance."""
+    return ex.replace_once("11    Glacier-Method", "13    Glacier-Method")(dynamic_glacier(text))
 
 
 def sunken_lakes_alone(text):
@@ -137,6 +144,13 @@ def grown_glacier(folder):
             f.write(" ".join(p) + "\n")
 
 
+def rain_on_glacier_snow(folder):
+    """Snow on the glaciers' pack in the freeze-thaw of the first day, rain
+    on it 10 K warmer on the second."""
+    bc.glacier_fractions(small.freeze_thaw)(folder)
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v + 10.0, from_day=2)
+
+
 CASES = {
     # Irrigation from the river draws on what routing offered in the step
     # before.
@@ -173,6 +187,11 @@ CASES = {
     # extent and volumes.
     "glacier_close": Case(with_balance(dynamic_glacier), grown_glacier, continues=True,
                           processes=(1, 3)),
+    # Glacier method 13 warms the glaciers' pack by the snow model's energy
+    # balance, from the temperatures of its pack and surface of the step
+    # before.
+    "glacier_snow_temperatures": Case(with_balance(bc.partly_glacierized(13)),
+                                      rain_on_glacier_snow, continues=True, processes=(1, 3)),
     # The aquifer's storage and the residual of the balance, to the last bit.
     "aquifer_storage": Case(with_balance(), bc.cold_cloudburst, continues=True, processes=(1,)),
     # What the channels owe the soil of the river cells at the end of the
@@ -192,8 +211,8 @@ def every_state_input(folder):
 # What a warm start reads since this version, taken out of the files of a
 # former run as a run of an earlier version leaves them: the warm start
 # runs and names what starts anew.
-EVERY_STATE = with_balance(fields_by_demand(3, 2, "0.5 0.1"), canopy_snow(32), dynamic_glacier,
-                           bc.river_interaction(2))
+EVERY_STATE = with_balance(fields_by_demand(3, 2, "0.5 0.1"), canopy_snow(32),
+                           energy_balance_glacier, bc.river_interaction(2))
 EARLIER_STATES = (
     ("sections", ("CanopyTemperatureHistory",), ("(subbasins and tracers of the irrigation",
                                                  "(maxirrig", "(number of glaciers)",
@@ -205,6 +224,7 @@ EARLIER_STATES = (
                                                             "no grid sb05.asc")),
     ("owed_river_water", (), ("(subbasins of the river water the channels owe",
                               "(owedRiverWater)"), ("no river water owed to the soil",)),
+    ("glacier_snow_temperatures", ("g4.asc", "g5.asc"), (), ("no grid g4.asc", "no grid g5.asc")),
 )
 
 
