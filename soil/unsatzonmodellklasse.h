@@ -599,6 +599,9 @@ protected:
   RunoffArrays Qg, QD, QI, QBb, QDout, QIout;
   Grid riverInfiltration = nullptr; // "river_infiltration" (GWIN), mm of the sub-step
   Grid riverExfiltration = nullptr; // "river_exfiltration" (GWEX)
+  // With the groundwater model: mm of the sub-step the saturated zone gave
+  // the aquifer's first layer, negative when it received.
+  Grid aquiferExchange = nullptr; // "aquifer_exchange"
 
   // Rivers and lakes.
   struct RiverGrids {

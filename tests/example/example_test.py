@@ -237,10 +237,11 @@ def truncate_station_file(name, lines):
 
 def large_baseflow(text):
     """50 mm of baseflow per step at the surface: some 25 mm from the table
-    1 m below it, more than the 10 mm that dump mode lets a water step take."""
+    1 m below it, more than the 10 mm that dump mode lets a water step take.
+    The baseflow formula is the soil's without groundwater only."""
     text, count = re.subn(r"^0\.05 0\.05 0\.05  QB-Red", "50 50 50  QB-Red", text, flags=re.M)
     check(count == 1, "the control file has no line of QB-Red.Faktor")
-    return text
+    return switched_off(text, "groundwater_flow")
 
 
 def replace_once(old, new):
@@ -722,11 +723,18 @@ def command_groundwater(args):
     with open(os.path.join(runs[0], "output", "gw_control.txt")) as f:
         lines = f.read().splitlines()
     check(len(lines) == 1 + 24, "gw_control.txt holds %d lines for 24 steps" % len(lines))
-    # The soil's baseflow recharges the aquifer and leaves the land;
-    # surface routing concentrates the runoff.
+    # The soil gives no baseflow of its own: its saturated zone is the
+    # aquifer's first layer and gives it what it asks; surface routing
+    # concentrates the runoff.
     output = os.path.join(runs[0], "output")
     terms = balance_rows(output)
-    check(any(v > 0.0 for row in terms["baseflow"] for v in row), "no recharge left the land")
+    check("baseflow" not in terms, "the soil's baseflow leaves the land beside the aquifer")
+    for step, (given, taken) in enumerate(zip(terms["soil_to_groundwater"],
+                                              terms["groundwater_from_soil"])):
+        check(given == taken, "in step %d the soil gave the aquifer %s mm, which took %s mm" %
+              (step + 1, given, taken))
+    check(any(v > 0.0 for row in terms["soil_to_groundwater"] for v in row),
+          "the soil gave the aquifer no water")
     with open(os.path.join(output, "balance_runoff_concentration.stat")) as f:
         check(":lateral:change_of_runoff_concentration" in f.read().splitlines()[1],
               "the runoff concentration is not surface routing's")
@@ -743,7 +751,7 @@ def command_groundwater(args):
     check(all(abs(row[-1]) <= 1e-9 * max(abs(v) for v in row[:-1]) + 1e-12 for row in exchange),
           "the groundwater exchange between subbasins does not cancel over the catchment")
     moved = [t for t in GROUNDWATER_TERMS if any(v != 0.0 for row in terms[t] for v in row)]
-    check({"groundwater_storage", "groundwater_from_soil_table"} <= set(moved),
+    check({"groundwater_storage", "groundwater_owed_by_soil", "groundwater_from_soil"} <= set(moved),
           "the aquifer moved only %s" % moved)
     for dropped in moved:
         try:
@@ -764,20 +772,22 @@ balance_  prefix of the balance statistics files
 BALANCE_STORAGES = {"interception_storage", "canopy_snow_storage", "snow_storage", "snow_layer_liquid",
                     "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
                     "channel_storage", "channel_debt", "reservoir_storage", "lake_storage",
-                    "glacier_runoff_storage", "glacier_snow_storage", "groundwater_storage"}
+                    "glacier_runoff_storage", "glacier_snow_storage", "groundwater_storage",
+                    "groundwater_owed_by_soil"}
 BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infiltration",
                   "glacier_melt", "snow_deposition",
                   "glacier_precipitation", "snow_slides", "glacier_extent", "glacier_runoff_extent",
                   "surface_exchange", "channel_inflow", "external_inflow", "internal_inflow",
                   "translation", "response_units",
                   "groundwater_lateral_exchange", "groundwater_fixed_flux",
-                  "groundwater_solver_error", "groundwater_from_soil_table"}
+                  "groundwater_solver_error", "groundwater_from_soil"}
 # The aquifer's terms: its layers below the soil, the faces between cells,
-# its boundaries, what its sweeps leave and the layer that the soil's table
-# sets.
+# its boundaries, what its sweeps leave, what the soil gives it and what its
+# first layer lost that the soil has still to give.
 GROUNDWATER_TERMS = ("groundwater_storage", "groundwater_lateral_exchange",
                      "groundwater_fixed_flux", "groundwater_fixed_heads",
-                     "groundwater_solver_error", "groundwater_from_soil_table")
+                     "groundwater_solver_error", "groundwater_from_soil",
+                     "groundwater_owed_by_soil")
 # The glacier's own water, its runoff storages and the water its cells pass
 # by the soil.
 GLACIER_TERMS = ("glacier_melt", "glacier_runoff_storage", "water_on_glacier")
