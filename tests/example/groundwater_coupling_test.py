@@ -108,6 +108,7 @@ def loses(*outputs, moved=True):
     def check(work):
         terms = ex.balance_rows(os.path.join(work, "output"))
         ex.check_closure(terms, 1e-9)
+        ex.check_destinations(terms, 1e-9)
         taken = 0.0
         for step in range(len(terms["soil_water"])):
             out = sum(terms[t][step][-1] for t in outputs + ("subbasin_runoff",))
