@@ -198,6 +198,11 @@ void ModellApplication::addChannelBalanceTerms() {
     BalanceTerm owed{"lateral", "groundwater_owed_by_soil", K::storage, {"baseflow"}};
     owed.factor = -1000.0 * substepSeconds;
     waterBalance->addCellTerm(owed);
+    // Irrigation from groundwater draws on the saturated zone too.
+    BalanceTerm fromGroundwater{
+        "soil", "irrigation_from_groundwater", K::output, {"irrigation_amounts"}};
+    fromGroundwater.groundwaterIrrigation = true;
+    waterBalance->addCellTerm(fromGroundwater);
   } else {
     // Without it, irrigation from groundwater takes the subbasin's baseflow.
     BalanceTerm fromBaseflow{"soil", "irrigation_from_baseflow", K::output, {"irrigation_amounts"}};

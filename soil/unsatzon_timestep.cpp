@@ -291,9 +291,14 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   forcing.recession = kelsqlat[static_cast<size_t>(zoneIndex)];
   // "baseflow" holds what the aquifer's first layer still asks of the cell
   // (m/s over a sub-step); a cell beside the strip is its owner's to settle.
+  // Irrigation from groundwater draws on the saturated zone as well.
   forcing.aquifer = groundwaterActive;
-  if (groundwaterActive && r >= header.firstRow && r <= header.lastRow)
-    forcing.aquiferExchange = value(baseflow, 0.0) * stepSettings.substepSeconds * 1000.0;
+  double irrigationDraw = 0.0;
+  if (groundwaterActive && r >= header.firstRow && r <= header.lastRow) {
+    if (irrigatedFromGroundwater(r, c)) irrigationDraw = value(irrigationAmounts, 0.0) * share;
+    forcing.aquiferExchange =
+        value(baseflow, 0.0) * stepSettings.substepSeconds * 1000.0 + irrigationDraw;
+  }
   // A lake's water stands on its cells at the lake's level, over their
   // ponding capacity when the lake rises above its top: the lake's outflow
   // releases it, where spilling it as the cells' direct runoff would route
@@ -362,7 +367,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   const double substepSeconds = stepSettings.substepSeconds;
   baseflow[r][c] =
       (groundwaterActive ? budget.aquiferOwed : budget.baseflow) / (substepSeconds * 1000.0);
-  if (aquiferExchange) aquiferExchange[r][c] = budget.toAquifer;
+  if (aquiferExchange) aquiferExchange[r][c] = budget.toAquifer - irrigationDraw;
 
   g.directflow[r][c] = budget.directflow;
   g.interflow[r][c] = budget.interflow;

@@ -356,6 +356,8 @@ protected:
   // The statistics that receive own cells, with their values at a cell.
   void addCellStatistics(long r, long c, std::size_t zone, double w, double g);
   double baseflowAmount(long r, long c) const;
+  // Irrigation of the cell draws its water from groundwater.
+  bool irrigatedFromGroundwater(long r, long c) const;
 
   // --- the soil-column solver (soil/unsatzon_timestep.cpp) -------------------------
   void takeSolverGrids();

@@ -930,7 +930,8 @@ BALANCE_TRANSFERS = (
     ({"internal_inflow"}, {"internal_abstraction"}),
 )
 BALANCE_TO_OUTLET = ({"channel_inflow"}, {"subbasin_runoff", "outflow"})
-BALANCE_IRRIGATION = ({"irrigation"}, {"withdrawal", "irrigation_from_baseflow"})
+BALANCE_IRRIGATION = ({"irrigation"}, {"withdrawal", "irrigation_from_baseflow",
+                                        "irrigation_from_groundwater"})
 # The glaciers' ice and firn, a store the balance does not weigh: their melt
 # enters, the firn a dynamic glacier's pack becomes and the pack it takes
 # leave, and the water that runs from a cell wholly under a glacier joins

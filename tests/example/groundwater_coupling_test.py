@@ -144,6 +144,27 @@ def baseflow_is_exfiltration(work):
                      "baseflow %.9g mm" % (step + 1, zone + 1, value, parts))
 
 
+def groundwater_fields(text):
+    """The example with the fields watered from groundwater from the first
+    day on, and the balance."""
+    return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2 1 0 0 starting from) 5 10 (.*) 6 28 "
+                                    r"(.*) 6 day$", r"\1 3 1 \2 3 2 \3 1 day"),)) + ex.BALANCE_SECTION
+
+
+def irrigation_from_the_saturated_zone(work):
+    """The balance closes and all the fields' water, in every step, is what
+    the soil's saturated zone gave."""
+    terms = ex.balance_rows(os.path.join(work, "output"))
+    ex.check_closure(terms, 1e-8)
+    ex.check_destinations(terms, 1e-8)
+    drawn = terms.get("irrigation_from_groundwater", [[0.0]] * len(terms["irrigation"]))
+    for step, (given, taken) in enumerate(zip(terms["irrigation"], drawn)):
+        ex.check(given[-1] > 0.0, "no irrigation in step %d" % (step + 1))
+        ex.check(abs(given[-1] - taken[-1]) <= 1e-9 * given[-1],
+                 "in step %d the fields got %.9g mm, the saturated zone gave %.9g mm" %
+                 (step + 1, given[-1], taken[-1]))
+
+
 CASES = {
     # No boundary: the soil and the aquifer keep their water.
     "soil_and_aquifer_keep_their_water": Case(alone(), dry, check_outputs=loses(
@@ -155,6 +176,9 @@ CASES = {
     # subbasin, all its runoff here.
     "rivers_take_the_exfiltration": Case(alone(interaction, statistics_every_step), dry_rivers,
                                          check_outputs=baseflow_is_exfiltration),
+    # Irrigation from groundwater takes its water from the saturated zone.
+    "fields_drain_the_saturated_zone": Case(groundwater_fields,
+                                            check_outputs=irrigation_from_the_saturated_zone),
 }
 
 if __name__ == "__main__":
