@@ -194,7 +194,7 @@ void ModellApplication::addChannelBalanceTerms() {
     waterBalance->addCellTerm(
         {"lateral", "groundwater_from_soil", K::input, {"aquifer_exchange"}, 1.0, false, true});
     const double substepSeconds =
-        static_cast<double>(unsatZone->getTimeStepMinutes()) * 60.0 / unsatZone->getSubsteps();
+        static_cast<double>(groundwater->getTimeStepMinutes()) * 60.0 / groundwater->getSubsteps();
     BalanceTerm owed{"lateral", "groundwater_owed_by_soil", K::storage, {"baseflow"}};
     owed.factor = -1000.0 * substepSeconds;
     waterBalance->addCellTerm(owed);

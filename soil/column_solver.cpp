@@ -104,6 +104,9 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     fromBelow = -owed;
     returned = fillFromBelow(fromBelow, table);
     budget.toAquifer += owed;
+    for (int t = 1; t <= solutes.count(); ++t)
+      solutes.budget[static_cast<size_t>(t)].directflow +=
+          returned * solutes.aquiferConcentration[static_cast<size_t>(t)];
   }
   const double baseflowRate =
       forcing.aquifer
@@ -346,15 +349,18 @@ double ColumnSolver::tableShiftWater(double oldHeight, double newHeight) const {
   return (newHeight >= oldHeight ? water : -water) * 1000.0;
 }
 
+// The aquifer's water brings its tracers at the aquifer's concentration.
 double ColumnSolver::fillFromBelow(double water, TableState& table) {
   SoilColumn& c = column;
   const int g = c.tableLayer();
   for (int i = c.layers; i >= 1 && water > 0.0; --i) {
     const double room = std::max(0.0, (c.thetaSat[i] - c.theta0[i]) * c.d[i] * 1000.0);
-    const double added = std::min(room, water) / (c.d[i] * 1000.0);
-    c.theta0[i] += added;
-    if (i == g) table.theta += added;
-    water -= std::min(room, water);
+    const double added = std::min(room, water);
+    c.theta0[i] += added / (c.d[i] * 1000.0);
+    if (i == g) table.theta += added / (c.d[i] * 1000.0);
+    for (int t = 1; t <= solutes.count(); ++t)
+      solutes.mass(t)[i] += added * solutes.aquiferConcentration[static_cast<size_t>(t)];
+    water -= added;
   }
   return water;
 }

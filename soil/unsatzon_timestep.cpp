@@ -290,11 +290,12 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   forcing.maxBaseflow = maxBaseflow[static_cast<size_t>(zoneIndex)] * share;
   forcing.recession = kelsqlat[static_cast<size_t>(zoneIndex)];
   // "baseflow" holds what the aquifer's first layer still asks of the cell
-  // (m/s over a sub-step); a cell beside the strip is its owner's to settle.
-  // Irrigation from groundwater draws on the saturated zone as well.
+  // (m/s over a sub-step), which a cell solved beside the strip brings in
+  // its record. Irrigation from groundwater draws on the saturated zone as
+  // well.
   forcing.aquifer = groundwaterActive;
   double irrigationDraw = 0.0;
-  if (groundwaterActive && r >= header.firstRow && r <= header.lastRow) {
+  if (groundwaterActive) {
     if (irrigatedFromGroundwater(r, c)) irrigationDraw = value(irrigationAmounts, 0.0) * share;
     forcing.aquiferExchange =
         value(baseflow, 0.0) * stepSettings.substepSeconds * 1000.0 + irrigationDraw;

@@ -172,6 +172,11 @@ CASES = {
     # A fixed head at the outlet takes what the soil and the aquifer lose.
     "outlet_head_takes_what_they_lose": Case(alone(), dry_with_outlet_head,
                                              check_outputs=loses("groundwater_fixed_heads")),
+    # The same in two sub-steps, whose owed water the balance weighs by
+    # their length.
+    "outlet_head_takes_it_in_substeps": Case(alone(lambda text: text + ex.SUBSTEPS_SECTION),
+                                             dry_with_outlet_head,
+                                             check_outputs=loses("groundwater_fixed_heads")),
     # The rivers drain the table above their beds: the baseflow of the
     # subbasin, all its runoff here.
     "rivers_take_the_exfiltration": Case(alone(interaction, statistics_every_step), dry_rivers,
