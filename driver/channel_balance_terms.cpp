@@ -66,7 +66,6 @@ void addGroundwaterTerms(std::vector<ZoneBalanceTerm>& terms, gwflowclass& groun
       {"groundwater_fixed_flux", K::input, V::fixedFlux},
       {"groundwater_fixed_heads", K::output, V::fixedHeads},
       {"groundwater_solver_error", K::input, V::solver},
-      {"groundwater_from_soil_table", K::input, V::baseflow},
   };
   const gwflowclass* g = &groundwater;
   for (const auto& v : volumes) {
@@ -181,13 +180,30 @@ void ModellApplication::addChannelBalanceTerms() {
       terms.push_back(elementTerm(r, z, "reservoir_storage", K::storage,
                                   [](E e) { return e.reservoirVolume(); }));
   }
-  // With groundwater the soil's baseflow leaves the land as recharge; the
-  // aquifer keeps a balance of its own below (its rivers are the soil's).
-  std::vector<std::string> replaced = {"direct_runoff", "interflow"};
+  // The soil's baseflow reaches the subbasin runoff: without groundwater
+  // by its formula, with it as the exfiltration of river cells.
+  std::vector<std::string> replaced = {"direct_runoff", "interflow", "baseflow"};
   if (groundwater->getFlowControl() != 0) {
     addGroundwaterTerms(terms, *groundwater, waterBalance->getZones());
+    // The aquifer's first layer is the soil's saturated zone: what the soil
+    // gives it the aquifer receives, and what layer 1 lost in its last
+    // sub-step, which the soil drains in its next, the aquifer already
+    // gave on.
+    waterBalance->addCellTerm(
+        {"soil", "soil_to_groundwater", K::output, {"aquifer_exchange"}, 1.0, false, true});
+    waterBalance->addCellTerm(
+        {"lateral", "groundwater_from_soil", K::input, {"aquifer_exchange"}, 1.0, false, true});
+    const double substepSeconds =
+        static_cast<double>(groundwater->getTimeStepMinutes()) * 60.0 / groundwater->getSubsteps();
+    BalanceTerm owed{"lateral", "groundwater_owed_by_soil", K::storage, {"baseflow"}};
+    owed.factor = -1000.0 * substepSeconds;
+    waterBalance->addCellTerm(owed);
+    // Irrigation from groundwater draws on the saturated zone too.
+    BalanceTerm fromGroundwater{
+        "soil", "irrigation_from_groundwater", K::output, {"irrigation_amounts"}};
+    fromGroundwater.groundwaterIrrigation = true;
+    waterBalance->addCellTerm(fromGroundwater);
   } else {
-    replaced.push_back("baseflow");
     // Without it, irrigation from groundwater takes the subbasin's baseflow.
     BalanceTerm fromBaseflow{"soil", "irrigation_from_baseflow", K::output, {"irrigation_amounts"}};
     fromBaseflow.groundwaterIrrigation = true;

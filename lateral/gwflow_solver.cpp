@@ -164,13 +164,18 @@ void gwflowclass::computeDarcyFlows() {
   }
 }
 
+// Layer 1 is the soil's saturated zone: what it lost is added to what the
+// soil still owes it, which the soil drains (or, when negative, receives)
+// in its next sub-step.
 void gwflowclass::computeBaseflow() {
   const AquiferLayer& l = layers[1];
   const double dt = deltaT();
+  const double nodata = header.nodata;
   ownCells().forEach([&](long r, long c) {
+    const double owed = baseflow[r][c] != nodata ? baseflow[r][c] : 0.0;
     baseflow[r][c] = glacierFraction(r, c) >= 1.0
                          ? 0.0
-                         : (l.headOld[r][c] - l.head[r][c]) * l.storage[r][c] / dt;
+                         : owed + (l.headOld[r][c] - l.head[r][c]) * l.storage[r][c] / dt;
   });
 }
 

@@ -11,8 +11,9 @@
 // Groundwater flow ("groundwater_flow"): a stack of aquifer layers under the
 // soil, each a grid of heads with lateral flow through face
 // transmissivities, coupled by leakage between neighbouring layers. Layer 1
-// takes its head from the unsaturated zone's "groundwater_distance" and
-// hands its storage change back as "baseflow".
+// is the soil's saturated zone: it takes its head from the unsaturated
+// zone's "groundwater_distance" and adds what it loses to "baseflow", which
+// the soil drains from that zone in its next sub-step.
 //
 // Sweeps run in red-black order (colour (row + column) mod 2) with a halo
 // exchange between the colours, and a line-sweep row shared by several
@@ -79,7 +80,7 @@ public:
   // --- water balance (lateral/gwflow_water_balance.cpp) --------------------------
   // What the layers did with their water over a step, per zone of the
   // module's zone table, m^3. Layer 1 takes its heads from the soil every
-  // sub-step, so its change is what it hands back as "baseflow"; the
+  // sub-step, so its change is what it asks of the soil ("baseflow"); the
   // storage is that of the layers below it.
   enum class StepVolume {
     storage,    // the change of the water held in layers 2 .. nl
@@ -87,7 +88,7 @@ public:
     fixedFlux,  // inflow over fixed-flux boundaries
     fixedHeads, // outflow through cells of fixed head
     solver,     // what the sweeps left unbalanced (the "gw_balance" grids)
-    baseflow,   // the change of layer 1, handed back as "baseflow"
+    baseflow,   // what layer 1 lost, which it asks of the soil
     count
   };
   // Keeps the step's volumes from now on. Collective.

@@ -94,8 +94,24 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   }
   const double input = forcing.input / steps;
   const int g = c.tableLayer();
+  // The aquifer's first layer asks its share of the sub-step's exchange: a
+  // loss drains the saturated zone like baseflow, a gain fills the column
+  // from below, and what overflows its surface runs off.
+  const double owed = forcing.aquiferExchange / steps;
+  double fromBelow = 0.0;
+  double returned = 0.0;
+  if (forcing.aquifer && owed < 0.0) {
+    fromBelow = -owed;
+    returned = fillFromBelow(fromBelow, table);
+    budget.toAquifer += owed;
+    for (int t = 1; t <= solutes.count(); ++t)
+      solutes.budget[static_cast<size_t>(t)].directflow +=
+          returned * solutes.aquiferConcentration[static_cast<size_t>(t)];
+  }
   const double baseflowRate =
-      forcing.maxBaseflow / steps * std::exp(table.distance * forcing.recession) / F;
+      forcing.aquifer
+          ? std::max(0.0, owed) / F
+          : forcing.maxBaseflow / steps * std::exp(table.distance * forcing.recession) / F;
   if (dumpCell.control)
     takeSnapshot(step, steps, dt, input, ponding, forcing.potentialEvaporation / steps, table);
 
@@ -222,9 +238,15 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   budget.drainage += drained;
   budget.interflow += lateral - drained;
   if (dumpCell.control) baseflowAmount = checkWaterStep(step, F, baseflowAmount, budget);
-  budget.baseflow += baseflowAmount;
+  if (forcing.aquifer) {
+    budget.toAquifer += baseflowAmount;
+    budget.aquiferOwed += std::max(0.0, owed) - baseflowAmount;
+  } else {
+    budget.baseflow += baseflowAmount;
+  }
   budget.clamped += c.clampedWater * 1000.0;
-  double saturatedLoss = baseflowAmount;
+  // Water from below raised the table without crossing it.
+  double saturatedLoss = baseflowAmount - (fromBelow - returned);
   bookRiver(forcing.river, steps, F, g, budget, saturatedLoss);
 
   // The surface: what did not infiltrate fills the pond, the rest runs off
@@ -238,7 +260,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   excess += snowSurplus;
   packWater.surplus = snowSurplus;
   budget.snowReleased += snowReleased;
-  budget.directflow += excess;
+  budget.directflow += excess + returned;
   budget.infiltrationExcess += excess;
   budget.infiltration += infiltrated;
 
@@ -325,6 +347,22 @@ double ColumnSolver::tableShiftWater(double oldHeight, double newHeight) const {
     if (overlap > 0.0) water += overlap * (c.thetaSat[k] - c.thetaFc[k]);
   }
   return (newHeight >= oldHeight ? water : -water) * 1000.0;
+}
+
+// The aquifer's water brings its tracers at the aquifer's concentration.
+double ColumnSolver::fillFromBelow(double water, TableState& table) {
+  SoilColumn& c = column;
+  const int g = c.tableLayer();
+  for (int i = c.layers; i >= 1 && water > 0.0; --i) {
+    const double room = std::max(0.0, (c.thetaSat[i] - c.theta0[i]) * c.d[i] * 1000.0);
+    const double added = std::min(room, water);
+    c.theta0[i] += added / (c.d[i] * 1000.0);
+    if (i == g) table.theta += added / (c.d[i] * 1000.0);
+    for (int t = 1; t <= solutes.count(); ++t)
+      solutes.mass(t)[i] += added * solutes.aquiferConcentration[static_cast<size_t>(t)];
+    water -= added;
+  }
+  return water;
 }
 
 // The table follows the water its layer gains or loses; a layer drained

@@ -97,6 +97,11 @@ struct ColumnForcing {
   double potentialEvaporation = 0.0;
   double maxBaseflow = 0.0; // Q0 of the sub-step, at the surface
   double recession = 0.0;   // c: baseflow falls as exp(c * table distance)
+  // With the groundwater model the aquifer's first layer is the saturated
+  // zone: what it lost (gained) over its last sub-step is drained from
+  // (given to) the saturated zone, mm; no baseflow formula applies.
+  bool aquifer = false;
+  double aquiferExchange = 0.0;
   double maxPonding = 0.0;
   bool macropores = false; // the soil's macropores take part
   // A river cell's river, whose `available` the cell's take lowers; null
@@ -122,6 +127,8 @@ struct ColumnBudget {
   double interflow = 0.0;
   double drainage = 0.0;
   double baseflow = 0.0;
+  double toAquifer = 0.0;   // given to the aquifer, negative when received
+  double aquiferOwed = 0.0; // what the saturated zone could not yet give
   double evaporation = 0.0;
   double recharge = 0.0; // water across the table, downward positive
   double percolation = 0.0;
@@ -213,6 +220,9 @@ private:
   int iterate(const ColumnStepSettings& settings, double supplyRate, double dt, double& error,
               double& drainageRate);
   void moveTable(TableState& table, ColumnBudget& budget, double saturatedLoss);
+  // Fills the column from its bottom up with water the aquifer gave, mm;
+  // returns what did not fit.
+  double fillFromBelow(double water, TableState& table);
   // The river's cap for the water step, then what the cell took and gave.
   void offerRiver(RiverOffer* river, int steps);
   void bookRiver(RiverOffer* river, int steps, double F, int table, ColumnBudget& budget,

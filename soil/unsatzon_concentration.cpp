@@ -54,6 +54,8 @@ void unsatzonmodellklasse::initTracers(int& errorCode, int count, std::vector<Tr
       riverInfiltration = registerOwnGrid("river_infiltration", &settings.grids[lineGWIN]);
       riverExfiltration = registerOwnGrid("river_exfiltration", &settings.grids[lineGWEX]);
     }
+    if (groundwaterActive && !aquiferExchange)
+      aquiferExchange = registerOwnGrid("aquifer_exchange", nullptr, 0.0);
     computeFlowTimeDistribution();
     if (count > 0) setUpTracers(table, statisticTable, tableSize);
     if (settings.interaction >= 1) setUpRivers();

@@ -69,14 +69,16 @@ double unsatzonmodellklasse::baseflowAmount(long r, long c) const {
   if (groundwaterActive) return riverExfiltration[r][c];
   double amount = baseflow[r][c] * timeStepMinutes / substeps * 60000.0;
   if (riverExfiltration) amount += riverExfiltration[r][c];
-  if (irrigationCodes && irrigationAmounts) {
-    const double code = irrigationCodes[r][c];
-    const IrrigationTable& table = *context.irrigationTable;
-    if (code >= 1.0 && code < static_cast<double>(table.size()) &&
-        table[static_cast<size_t>(code)].origin == irrigationFromGroundwater)
-      amount -= irrigationAmounts[r][c] / substeps;
-  }
+  if (irrigatedFromGroundwater(r, c)) amount -= irrigationAmounts[r][c] / substeps;
   return amount;
+}
+
+bool unsatzonmodellklasse::irrigatedFromGroundwater(long r, long c) const {
+  if (!irrigationCodes || !irrigationAmounts) return false;
+  const double code = irrigationCodes[r][c];
+  const IrrigationTable& table = *context.irrigationTable;
+  return code >= 1.0 && code < static_cast<double>(table.size()) &&
+         table[static_cast<size_t>(code)].origin == irrigationFromGroundwater;
 }
 
 // After the regions, on all threads: the records and statistics hold exact

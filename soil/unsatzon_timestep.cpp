@@ -221,9 +221,9 @@ void unsatzonmodellklasse::solveOwnCell(long r, long c, ColumnSolver& solver, co
 void unsatzonmodellklasse::passOverGlacier(long r, long c) {
   const SolverGrids& g = solverGrids;
   const double nodata = header.nodata;
-  for (Grid flow :
-       {g.interflow, g.drainage, g.macropore, g.recharge, g.percolation, g.capillaryRise,
-        g.infiltrationExcess, g.infiltration, baseflow, riverInfiltration, riverExfiltration})
+  for (Grid flow : {g.interflow, g.drainage, g.macropore, g.recharge, g.percolation,
+                    g.capillaryRise, g.infiltrationExcess, g.infiltration, baseflow,
+                    riverInfiltration, riverExfiltration, aquiferExchange})
     if (flow) flow[r][c] = 0.0;
   Grid surface = g.surfaceStorage;
   const bool ponded = surface && surface[r][c] != nodata;
@@ -289,6 +289,17 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   forcing.potentialEvaporation = value(g.potentialEvaporation, 0.0) * share;
   forcing.maxBaseflow = maxBaseflow[static_cast<size_t>(zoneIndex)] * share;
   forcing.recession = kelsqlat[static_cast<size_t>(zoneIndex)];
+  // "baseflow" holds what the aquifer's first layer still asks of the cell
+  // (m/s over a sub-step), which a cell solved beside the strip brings in
+  // its record. Irrigation from groundwater draws on the saturated zone as
+  // well.
+  forcing.aquifer = groundwaterActive;
+  double irrigationDraw = 0.0;
+  if (groundwaterActive) {
+    if (irrigatedFromGroundwater(r, c)) irrigationDraw = value(irrigationAmounts, 0.0) * share;
+    forcing.aquiferExchange =
+        value(baseflow, 0.0) * stepSettings.substepSeconds * 1000.0 + irrigationDraw;
+  }
   // A lake's water stands on its cells at the lake's level, over their
   // ponding capacity when the lake rises above its top: the lake's outflow
   // releases it, where spilling it as the cells' direct runoff would route
@@ -355,7 +366,9 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   tableLayerTheta[r][c] = table.theta;
   ponding[r][c] = pond;
   const double substepSeconds = stepSettings.substepSeconds;
-  baseflow[r][c] = budget.baseflow / (substepSeconds * 1000.0);
+  baseflow[r][c] =
+      (groundwaterActive ? budget.aquiferOwed : budget.baseflow) / (substepSeconds * 1000.0);
+  if (aquiferExchange) aquiferExchange[r][c] = budget.toAquifer - irrigationDraw;
 
   g.directflow[r][c] = budget.directflow;
   g.interflow[r][c] = budget.interflow;

@@ -356,6 +356,8 @@ protected:
   // The statistics that receive own cells, with their values at a cell.
   void addCellStatistics(long r, long c, std::size_t zone, double w, double g);
   double baseflowAmount(long r, long c) const;
+  // Irrigation of the cell draws its water from groundwater.
+  bool irrigatedFromGroundwater(long r, long c) const;
 
   // --- the soil-column solver (soil/unsatzon_timestep.cpp) -------------------------
   void takeSolverGrids();
@@ -599,6 +601,9 @@ protected:
   RunoffArrays Qg, QD, QI, QBb, QDout, QIout;
   Grid riverInfiltration = nullptr; // "river_infiltration" (GWIN), mm of the sub-step
   Grid riverExfiltration = nullptr; // "river_exfiltration" (GWEX)
+  // With the groundwater model: mm of the sub-step the saturated zone gave
+  // the aquifer's first layer, negative when it received.
+  Grid aquiferExchange = nullptr; // "aquifer_exchange"
 
   // Rivers and lakes.
   struct RiverGrids {

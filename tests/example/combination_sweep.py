@@ -917,6 +917,10 @@ def check_draw(args, draw, base, layouts=LAYOUTS, warm=None):
         opened = open_balance(os.path.join(work, "output"), tolerance)
         if opened:
             faults.append(Fault("balance", "%s: %s" % (where, opened)))
+        try:
+            ex.check_destinations(ex.balance_rows(os.path.join(work, "output")), tolerance)
+        except ex.Failure as failure:
+            faults.append(Fault("destinations", "%s: %s" % (where, failure)))
     if (s["warm"] if warm is None else warm) and len(ran) == len(layouts):
         try:
             differ = small.continuation_differences(args, os.path.join(base, "warm"), args.source,

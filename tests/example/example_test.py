@@ -237,10 +237,11 @@ def truncate_station_file(name, lines):
 
 def large_baseflow(text):
     """50 mm of baseflow per step at the surface: some 25 mm from the table
-    1 m below it, more than the 10 mm that dump mode lets a water step take."""
+    1 m below it, more than the 10 mm that dump mode lets a water step take.
+    The baseflow formula is the soil's without groundwater only."""
     text, count = re.subn(r"^0\.05 0\.05 0\.05  QB-Red", "50 50 50  QB-Red", text, flags=re.M)
     check(count == 1, "the control file has no line of QB-Red.Faktor")
-    return text
+    return switched_off(text, "groundwater_flow")
 
 
 def replace_once(old, new):
@@ -722,15 +723,23 @@ def command_groundwater(args):
     with open(os.path.join(runs[0], "output", "gw_control.txt")) as f:
         lines = f.read().splitlines()
     check(len(lines) == 1 + 24, "gw_control.txt holds %d lines for 24 steps" % len(lines))
-    # The soil's baseflow recharges the aquifer and leaves the land;
-    # surface routing concentrates the runoff.
+    # The soil gives no baseflow of its own: its saturated zone is the
+    # aquifer's first layer and gives it what it asks; surface routing
+    # concentrates the runoff.
     output = os.path.join(runs[0], "output")
     terms = balance_rows(output)
-    check(any(v > 0.0 for row in terms["baseflow"] for v in row), "no recharge left the land")
+    check("baseflow" not in terms, "the soil's baseflow leaves the land beside the aquifer")
+    for step, (given, taken) in enumerate(zip(terms["soil_to_groundwater"],
+                                              terms["groundwater_from_soil"])):
+        check(given == taken, "in step %d the soil gave the aquifer %s mm, which took %s mm" %
+              (step + 1, given, taken))
+    check(any(v > 0.0 for row in terms["soil_to_groundwater"] for v in row),
+          "the soil gave the aquifer no water")
     with open(os.path.join(output, "balance_runoff_concentration.stat")) as f:
         check(":lateral:change_of_runoff_concentration" in f.read().splitlines()[1],
               "the runoff concentration is not surface routing's")
     check_closure(terms, 1e-8)
+    check_destinations(terms, 1e-8)
     # The aquifer's own terms: alike on any layout, the exchange between
     # subbasins none over the catchment, and each needed where it moved.
     for term in GROUNDWATER_TERMS:
@@ -743,7 +752,7 @@ def command_groundwater(args):
     check(all(abs(row[-1]) <= 1e-9 * max(abs(v) for v in row[:-1]) + 1e-12 for row in exchange),
           "the groundwater exchange between subbasins does not cancel over the catchment")
     moved = [t for t in GROUNDWATER_TERMS if any(v != 0.0 for row in terms[t] for v in row)]
-    check({"groundwater_storage", "groundwater_from_soil_table"} <= set(moved),
+    check({"groundwater_storage", "groundwater_owed_by_soil", "groundwater_from_soil"} <= set(moved),
           "the aquifer moved only %s" % moved)
     for dropped in moved:
         try:
@@ -764,20 +773,22 @@ balance_  prefix of the balance statistics files
 BALANCE_STORAGES = {"interception_storage", "canopy_snow_storage", "snow_storage", "snow_layer_liquid",
                     "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
                     "channel_storage", "channel_debt", "reservoir_storage", "lake_storage",
-                    "glacier_runoff_storage", "glacier_snow_storage", "groundwater_storage"}
+                    "glacier_runoff_storage", "glacier_snow_storage", "groundwater_storage",
+                    "groundwater_owed_by_soil"}
 BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infiltration",
                   "glacier_melt", "snow_deposition",
                   "glacier_precipitation", "snow_slides", "glacier_extent", "glacier_runoff_extent",
                   "surface_exchange", "channel_inflow", "external_inflow", "internal_inflow",
                   "translation", "response_units",
                   "groundwater_lateral_exchange", "groundwater_fixed_flux",
-                  "groundwater_solver_error", "groundwater_from_soil_table"}
+                  "groundwater_solver_error", "groundwater_from_soil"}
 # The aquifer's terms: its layers below the soil, the faces between cells,
-# its boundaries, what its sweeps leave and the layer that the soil's table
-# sets.
+# its boundaries, what its sweeps leave, what the soil gives it and what its
+# first layer lost that the soil has still to give.
 GROUNDWATER_TERMS = ("groundwater_storage", "groundwater_lateral_exchange",
                      "groundwater_fixed_flux", "groundwater_fixed_heads",
-                     "groundwater_solver_error", "groundwater_from_soil_table")
+                     "groundwater_solver_error", "groundwater_from_soil",
+                     "groundwater_owed_by_soil")
 # The glacier's own water, its runoff storages and the water its cells pass
 # by the soil.
 GLACIER_TERMS = ("glacier_melt", "glacier_runoff_storage", "water_on_glacier")
@@ -870,6 +881,7 @@ def command_balance(args):
     # through surface routing, and the subbasins only with the water their
     # land passes to each other.
     check_closure(terms, 1e-8)
+    check_destinations(terms, 1e-8)
     # The flood lifts each lake above its top, and its cells hold the water
     # there: its volume changes by the terms of its table but for what
     # silting-up and overland flow leave on its cells, which its table does
@@ -894,6 +906,74 @@ def command_balance(args):
         except Failure:
             continue
         raise Failure("the balance closes without %s" % dropped)
+
+
+# Where every term of the balance sends its water, over the catchment column
+# (the land, its aquifer and its channels). Only these enter from beyond it:
+BALANCE_SOURCES = {"precipitation", "glacier_precipitation", "irrigation", "external_inflow",
+                   "snow_deposition", "groundwater_fixed_flux", "soil_water_added"}
+# and only these leave it: evaporation and sublimation, the outlet (with
+# the elements' inner outflows, which channel_inflow takes back), abstractions
+# leaving the catchment, drains, the fixed heads.
+BALANCE_EXITS = {"interception_evaporation", "snow_evaporation", "soil_evaporation",
+                 "transpiration", "canopy_sublimation", "glacier_snow_evaporation", "outflow",
+                 "external_abstraction", "drainage", "groundwater_fixed_heads"}
+# Transfers between modules or places: each group (inputs, outputs) sums to
+# 0 over the catchment column in every step, but the last two, whose net is
+# what leaves at the outlet (not above 0) and what irrigation brings from
+# beyond (not below 0).
+BALANCE_TRANSFERS = (
+    ({"groundwater_from_soil"}, {"soil_to_groundwater"}),
+    ({"river_infiltration"}, {"river_seepage"}),
+    ({"groundwater_lateral_exchange"}, set()),
+    ({"surface_exchange"}, set()),
+    ({"internal_inflow"}, {"internal_abstraction"}),
+)
+BALANCE_TO_OUTLET = ({"channel_inflow"}, {"subbasin_runoff", "outflow"})
+BALANCE_IRRIGATION = ({"irrigation"}, {"withdrawal", "irrigation_from_baseflow",
+                                        "irrigation_from_groundwater"})
+# The glaciers' ice and firn, a store the balance does not weigh: their melt
+# enters, the firn a dynamic glacier's pack becomes and the pack it takes
+# leave, and the water that runs from a cell wholly under a glacier joins
+# the melt; the extent's changes re-weigh the stores of its cells.
+BALANCE_GLACIER_ICE = {"glacier_melt", "glacier_snow_to_firn", "snow_reset_on_glacier",
+                       "water_on_glacier", "glacier_snow_outflow", "glacier_extent",
+                       "glacier_runoff_extent", "snow_slides"}
+# Terms that still send water nowhere (or bring it from nowhere): what the
+# soil under a glacier's share of a cell gives, the water reaching the
+# ground without the soil model, the copies of spin-up units, a channel's
+# translation queue when its delay changes, the channels' debt to the soil,
+# the aquifer sweeps' imprecision.
+BALANCE_NOWHERE = {"runoff_under_glacier", "baseflow_under_glacier", "water_to_ground",
+                   "response_units", "translation", "channel_debt", "groundwater_solver_error"}
+
+
+def check_destinations(terms, tolerance=1e-9):
+    """Every term of the balance files is a storage, a source or exit of the
+    lists above, or part of a transfer whose group nets to 0 over the
+    catchment column (the outlet's and irrigation's to their one side) in
+    every step, relative to the water that passed; a one-sided term outside
+    the lists fails."""
+    listed = set(BALANCE_STORAGES) | BALANCE_SOURCES | BALANCE_EXITS | BALANCE_GLACIER_ICE | \
+        BALANCE_NOWHERE | {"residual"}
+    groups = BALANCE_TRANSFERS + (BALANCE_TO_OUTLET, BALANCE_IRRIGATION)
+    for inputs, outputs in groups:
+        listed |= inputs | outputs
+    unknown = sorted(t for t in terms if t not in listed)
+    check(not unknown, "balance terms with no known destination: %s" % " ".join(unknown))
+    steps = len(terms["precipitation"])
+    for step in range(steps):
+        through = sum(abs(rows[step][-1]) for t, rows in terms.items()
+                      if t not in BALANCE_STORAGES and t != "residual")
+        limit = tolerance * through + 1e-11
+        for inputs, outputs in groups:
+            net = sum(terms[t][step][-1] for t in inputs if t in terms) - \
+                sum(terms[t][step][-1] for t in outputs if t in terms)
+            one_sided = (inputs, outputs) in (BALANCE_TO_OUTLET, BALANCE_IRRIGATION)
+            wrong = net > limit if (inputs, outputs) == BALANCE_TO_OUTLET else \
+                net < -limit if one_sided else abs(net) > limit
+            check(not wrong, "in step %d the transfer %s -> %s nets %.3g mm over the catchment" %
+                  (step + 1, "+".join(sorted(inputs)), "+".join(sorted(outputs)), net))
 
 
 def check_closure(terms, tolerance):

@@ -187,6 +187,61 @@ TEST(ColumnPhysics, EverySubstepClosesTheWaterBalance) {
   for (int i = 0; i < 6; ++i) EXPECT_GT(booked[i], 0.0) << i;
 }
 
+// With the groundwater model the aquifer's first layer is the saturated
+// zone: the column gives what the layer lost, from the table down, each
+// layer to field capacity, and owes what it cannot give yet; it takes a
+// gain in from its bottom up to saturation, and what does not fit runs off.
+// The formula's baseflow never drains it.
+TEST(ColumnPhysics, AquiferExchangeMovesOnlyTheWaterAsked) {
+  const struct {
+    const char* name;
+    double tableDepth;
+    double asked; // mm the layer lost (negative: gained)
+  } rows[] = {
+      {"loss within the saturated zone", 1.0, 2.0},
+      {"loss beyond its drainable water", 1.95, 500.0},
+      {"gain within the free pores", 1.0, -3.0},
+      {"gain beyond the free pores", 1.0, -2000.0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ColumnRig rig(soilOf(siltLoamSoil, 20, 0.1), row.tableDepth);
+    // The water the soil may give (above field capacity from the table
+    // layer down) and the pores it may fill, before the step.
+    const soil_class& soil = rig.soil;
+    double drainable = 0.0, free = 0.0;
+    for (int k = 1; k <= 20; ++k) {
+      free += (soil.getThetaSat(k) - rig.theta(k)) * 100.0;
+      if (k >= static_cast<int>(rig.table.level))
+        drainable += std::max(0.0, rig.theta(k) - soil.thetaFromSuction(k, 3.45)) * 100.0;
+    }
+    ColumnForcing forcing;
+    forcing.aquifer = true;
+    forcing.aquiferExchange = row.asked;
+    forcing.maxBaseflow = 5.0;
+    forcing.recession = 1.0;
+    const double before = rig.storage();
+    const ColumnBudget b = rig.step(forcing);
+    EXPECT_EQ(b.baseflow, 0.0);
+    EXPECT_EQ(b.interflow, 0.0);
+    EXPECT_NEAR(rig.storage() - before, -b.toAquifer - b.directflow, 1e-9);
+    if (row.asked > 0.0) {
+      EXPECT_NEAR(b.toAquifer + b.aquiferOwed, row.asked, 1e-9);
+      if (row.asked < drainable)
+        EXPECT_NEAR(b.aquiferOwed, 0.0, 1e-9);
+      else
+        EXPECT_GT(b.aquiferOwed, row.asked - drainable - 1e-9);
+      EXPECT_EQ(b.directflow, 0.0);
+      EXPECT_LT(rig.table.distance, -row.tableDepth + 1e-12); // it did not rise
+    } else {
+      EXPECT_EQ(b.toAquifer, row.asked);
+      EXPECT_EQ(b.aquiferOwed, 0.0);
+      EXPECT_NEAR(b.directflow, std::max(0.0, -row.asked - free), 1e-9);
+      EXPECT_GT(rig.table.distance, -row.tableDepth); // the table rose
+    }
+  }
+}
+
 // The dynamic method splits a sub-step by the fastest layer above the table
 // (d / K_s with input), bounded by the minimum step.
 TEST(ColumnPhysics, DynamicMethodSplitsBySaturatedTravelTime) {

@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""The soil and the aquifer under it share their water: what the aquifer's
+first layer loses the soil's saturated zone gives, and nothing leaves the
+two but through the rivers and the aquifer's boundaries.
+
+Each row edits a small copy of the example, with the groundwater model and
+the balance, and runs it on one process and on two. Without rain,
+evapotranspiration and interflow the soil and the aquifer are alone: with no
+boundary they keep their water, with a fixed head at the outlet they lose
+what it takes, and with the rivers' exchange what the river cells exfiltrate,
+which is the baseflow of their subbasin and reaches its runoff.
+"""
+
+import os
+import sys
+
+import example_test as ex
+import process_counts_test as pc
+import small_catchment as small
+from small_catchment import Case
+
+# The water of the soil and of the aquifer under it, and what the table
+# brought to the surface on its way to the subbasins' runoff.
+HELD = ("soil_water", "groundwater_storage", "groundwater_owed_by_soil", "ponding_storage",
+        "surface_storage", "runoff_concentration")
+# Without evapotranspiration the soil reads its demand from zero grids.
+NO_DEMAND = ("pot_transpiration0", "pot_transpiration1", "pot_transpiration2",
+             "potential_evaporation", "real_transpiration0", "real_transpiration1",
+             "real_transpiration2", "real_evaporation")
+
+
+def alone(*more):
+    """No rain, no evapotranspiration, snow, lakes or irrigation, no
+    interflow: the soil's water moves only with the aquifer's."""
+    def edit(text):
+        text = ex.switched_off(text, "evapotranspiration", "interception_model", "snow_model",
+                               "LayeredSnowModel", "lake_model", "irrigation")
+        text = ex.replace_once("1 1 1  channel network density", "0 0 0  channel network density")(text)
+        text = pc.add_standard_grids(text, ["zero.asc  %s  fillcode = 0 readcode = 1" % name
+                                            for name in NO_DEMAND])
+        # Sweeps to the last digits: what they leave unbalanced is no water.
+        text = ex.replace_once("1e-7  maxerror_allowed (m)", "1e-14  maxerror_allowed (m)")(text)
+        text = ex.replace_once("200   maxiter", "5000   maxiter")(text)
+        for e in more:
+            text = e(text)
+        return text + ex.BALANCE_SECTION
+    return edit
+
+
+def statistics_every_step(text):
+    """QB and GWEX written for every subbasin and step."""
+    for name in ("qb", "gwex", "qd", "qi"):
+        text = ex.replace_lines(text, ((r"^%s\.stat \d+ " % name, "%s.stat 2001 " % name),))
+    return text
+
+
+def interaction(text):
+    """The rivers exchange water with the soil; the soil concentrates its
+    own runoff."""
+    text = ex.switched_off(text, "SurfaceRoutingModel")
+    text = pc.add_standard_grids(text, ["kolmation.asc  kolmation  fillcode = 0 readcode = 1"])
+    return ex.replace_once("0     surface water interaction off",
+                           "1     surface water interaction")(text)
+
+
+def dry(folder, heads=lambda value, lowest: -9999):
+    """No precipitation; the fixed heads that heads keeps, no fixed flux."""
+    pc.write_grid_like(folder, "zones.asc", "zero.asc", lambda r, c, zone: 0)
+    name = os.path.join(folder, "precipitation.txt")
+    with open(name) as f:
+        lines = f.read().splitlines()
+    start = next(i for i, line in enumerate(lines) if line.startswith("YY ")) + 1
+    lines[start:] = [" ".join(line.split()[:4] + ["0"] * (len(line.split()) - 4))
+                     for line in lines[start:]]
+    with open(name, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    with open(os.path.join(folder, "gw_boundary_fix_h.asc")) as f:
+        values = [float(v) for line in f.read().splitlines()[6:] for v in line.split()]
+    lowest = min(v for v in values if v != -9999)
+    pc.write_grid_like(folder, "gw_boundary_fix_h.asc", "gw_boundary_fix_h.asc",
+                       lambda r, c, value: heads(value, lowest))
+    pc.write_grid_like(folder, "gw_boundary_fix_q.asc", "gw_boundary_fix_q.asc",
+                       lambda r, c, value: -9999)
+
+
+def dry_with_outlet_head(folder):
+    """Dry, and only the lowest fixed head, at the outlet, kept."""
+    dry(folder, lambda value, lowest: value if value == lowest else -9999)
+
+
+def dry_rivers(folder):
+    dry(folder)
+    pc.river_link_input(folder)
+    # Beds below the soil, so that the rivers drain what the table holds
+    # above them.
+    pc.write_grid_like(folder, "river_depth.asc", "river_depth.asc", lambda r, c, depth: 10.0)
+
+
+def held_change(terms, step):
+    return sum(terms[t][step][-1] for t in HELD if t in terms)
+
+
+
+def loses(*outputs, moved=True):
+    """The soil and the aquifer lose in each step, over the catchment, what
+    the outputs and the subbasins' runoff take (to 1e-9 mm, or 1e-9 of the
+    water that moved), and the balance closes."""
+    def check(work):
+        terms = ex.balance_rows(os.path.join(work, "output"))
+        ex.check_closure(terms, 1e-9)
+        ex.check_destinations(terms, 1e-9)
+        taken = 0.0
+        for step in range(len(terms["soil_water"])):
+            out = sum(terms[t][step][-1] for t in outputs + ("subbasin_runoff",))
+            change = held_change(terms, step)
+            taken += out
+            ex.check(abs(change + out) <= 1e-9 * max(abs(out), abs(terms["soil_water"][step][-1]))
+                     + 1e-9,
+                     "in step %d the soil and the aquifer changed by %.12g mm, the boundaries "
+                     "and rivers took %.12g mm" % (step + 1, change, out))
+        exchanged = sum(abs(v) for row in terms.get("soil_to_groundwater", []) for v in row)
+        ex.check(exchanged > 0.0, "the soil and the aquifer exchanged no water")
+        ex.check(not moved or taken > 0.0, "nothing took water")
+    return check
+
+
+def baseflow_is_exfiltration(work):
+    """QB equals GWEX in every subbasin and step, and reaches the subbasin's
+    runoff beside its direct runoff and interflow."""
+    loses()(work)
+    output = os.path.join(work, "output")
+    stats = {}
+    for name in ("qb", "gwex", "qd", "qi"):
+        with open(os.path.join(output, name + ".stat")) as f:
+            stats[name] = [[float(v) for v in line.split()[4:]] for line in f.read().splitlines()[3:]]
+    ex.check(stats["qb"] == stats["gwex"], "QB differs from GWEX")
+    ex.check(any(v > 0.0 for row in stats["gwex"] for v in row), "no river cell exfiltrated")
+    runoff = ex.balance_rows(output)["subbasin_runoff"]
+    for step, row in enumerate(runoff):
+        for zone, value in enumerate(row[:-1]):
+            parts = sum(stats[name][step][zone] for name in ("qb", "qd", "qi"))
+            ex.check(abs(parts - value) <= 1e-5 * abs(value) + 1e-9,
+                     "in step %d subbasin %d ran off %.9g mm, its direct runoff, interflow and "
+                     "baseflow %.9g mm" % (step + 1, zone + 1, value, parts))
+
+
+def groundwater_fields(text):
+    """The example with the fields watered from groundwater from the first
+    day on, and the balance."""
+    return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2 1 0 0 starting from) 5 10 (.*) 6 28 "
+                                    r"(.*) 6 day$", r"\1 3 1 \2 3 2 \3 1 day"),)) + ex.BALANCE_SECTION
+
+
+def irrigation_from_the_saturated_zone(work):
+    """The balance closes and all the fields' water, in every step, is what
+    the soil's saturated zone gave."""
+    terms = ex.balance_rows(os.path.join(work, "output"))
+    ex.check_closure(terms, 1e-8)
+    ex.check_destinations(terms, 1e-8)
+    drawn = terms.get("irrigation_from_groundwater", [[0.0]] * len(terms["irrigation"]))
+    for step, (given, taken) in enumerate(zip(terms["irrigation"], drawn)):
+        ex.check(given[-1] > 0.0, "no irrigation in step %d" % (step + 1))
+        ex.check(abs(given[-1] - taken[-1]) <= 1e-9 * given[-1],
+                 "in step %d the fields got %.9g mm, the saturated zone gave %.9g mm" %
+                 (step + 1, given[-1], taken[-1]))
+
+
+CASES = {
+    # No boundary: the soil and the aquifer keep their water.
+    "soil_and_aquifer_keep_their_water": Case(alone(), dry, check_outputs=loses(
+        "groundwater_fixed_heads", moved=False)),
+    # A fixed head at the outlet takes what the soil and the aquifer lose.
+    "outlet_head_takes_what_they_lose": Case(alone(), dry_with_outlet_head,
+                                             check_outputs=loses("groundwater_fixed_heads")),
+    # The same in two sub-steps, whose owed water the balance weighs by
+    # their length.
+    "outlet_head_takes_it_in_substeps": Case(alone(lambda text: text + ex.SUBSTEPS_SECTION),
+                                             dry_with_outlet_head,
+                                             check_outputs=loses("groundwater_fixed_heads")),
+    # The rivers drain the table above their beds: the baseflow of the
+    # subbasin, all its runoff here.
+    "rivers_take_the_exfiltration": Case(alone(interaction, statistics_every_step), dry_rivers,
+                                         check_outputs=baseflow_is_exfiltration),
+    # Irrigation from groundwater takes its water from the saturated zone.
+    "fields_drain_the_saturated_zone": Case(groundwater_fields,
+                                            check_outputs=irrigation_from_the_saturated_zone),
+}
+
+if __name__ == "__main__":
+    sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
