@@ -420,6 +420,20 @@ def units_closing_low(text):
                            "10 0.25\n")(units_closing_glacier_years(text))
 
 
+def units_by_elevation(text):
+    """Spin-up over one repetition, units by 100 m classes of the elevation."""
+    return ex.replace_once("[SpinUp]\n0  no spin-up\n",
+                           "[SpinUp]\n1  spin-up\n0  no temperature pre-spin-up\n"
+                           "1  repetition\n1  grid\n[elevation_model] 100 linear\n")(text)
+
+
+def units_split_by_layers(work):
+    closes("soil_water")(work)
+    ex.check(any(level == "3" and "split by the layers of its soils" in text
+                 for level, text in ex.diag_entries(work)),
+             "no INFO says that the units are split by the soils' layers")
+
+
 def drained(text):
     text = pc.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
                                             for f, n, _ in DRAINS])
@@ -665,6 +679,12 @@ CASES = {
     # A wet soil that the ratio calls dry gets no water, rather than less.
     "irrigation_by_ratio": Case(fields_by_ratio, processes=(1, 3),
                                 check_outputs=never_less_than_none),
+    # Units of 100 m elevation classes hold cells of 2- and 3-layer soils:
+    # they are split by the soils' layers, and every step closes.
+    "spin_up_units_over_soils_of_other_layers": Case(
+        with_balance(units_by_elevation, without_layered_snow), ex.cloudburst, days=1,
+        processes=(1, 3),
+        check_outputs=units_split_by_layers),
 }
 
 if __name__ == "__main__":
