@@ -763,7 +763,7 @@ balance_  prefix of the balance statistics files
 # Terms of the balance files that are storages (their change over the step).
 BALANCE_STORAGES = {"interception_storage", "canopy_snow_storage", "snow_storage", "snow_layer_liquid",
                     "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
-                    "channel_storage", "channel_debt", "reservoir_storage", "lake_storage",
+                    "channel_storage", "reservoir_storage", "lake_storage",
                     "glacier_runoff_storage", "glacier_snow_storage", "groundwater_storage"}
 BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infiltration",
                   "glacier_melt", "snow_deposition",
