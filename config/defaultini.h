@@ -772,6 +772,7 @@ private:
   void scanOwnHRUCells(const SpinUpSettings& settings, HRUScan& scan);
   void shareHRUClassFailure(const SpinUpSettings& settings, const HRUScan& scan);
   HRUList numberHRUs(const SpinUpSettings& settings, const HRUScan& scan);
+  void reportLayeringSplit(const std::map<std::vector<double>, double>& units);
   void writeHRUGrids(const std::string& gatheredName);
   std::string renumberedHRUFileName();
   // ===== end of SpinUp hydrologic response units =============================

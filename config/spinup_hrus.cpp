@@ -41,11 +41,40 @@ std::string formatted(const char* format, double value) {
   return text;
 }
 
-std::string keyText(const ClassKey& key, bool fromClasses) {
-  if (!fromClasses) return formatted("%0.lf", key.front());
+// With the soils' layerings, the key's last number is the layering's.
+std::string keyText(const ClassKey& key, bool fromClasses, bool layered) {
+  const std::size_t classes = key.size() - (layered ? 1 : 0);
   std::string text;
-  for (double c : key) text += formatted("%04.0lf'", c);
+  if (!fromClasses)
+    text = formatted("%0.lf", key.front());
+  else
+    for (std::size_t k = 0; k < classes; ++k) text += formatted("%04.0lf'", key[k]);
+  if (layered) text += formatted("L%0.lf", key.back());
   return text;
+}
+
+// Per soil record, the first record with the same layers (count and
+// thicknesses); empty where all records share one layering.
+std::vector<double> layeringsOf(const std::vector<soil_class>& table) {
+  std::vector<double> layering(table.size(), 0.0);
+  bool several = false;
+  for (std::size_t i = 1; i < table.size(); ++i) {
+    layering[i] = static_cast<double>(i);
+    for (std::size_t j = 1; j < i; ++j) {
+      const soil_class& a = table[i];
+      const soil_class& b = table[j];
+      bool same = a.getLayerCount() == b.getLayerCount();
+      for (int k = 1; same && k <= a.getLayerCount(); ++k)
+        same = a.getThickness(k) == b.getThickness(k);
+      if (same) {
+        layering[i] = static_cast<double>(j);
+        break;
+      }
+    }
+    several = several || layering[i] != 1.0;
+  }
+  if (!several) layering.clear();
+  return layering;
 }
 
 bool isMissing(double value, double nodata) { return value == nodata || std::isnan(value); }
@@ -65,6 +94,11 @@ struct defaultini::SpinUpSettings {
   };
   std::vector<ClassedGrid> grids;
   bool fromClasses() const { return numGrids != 0; }
+  // A soil profile has no meaning in a column of other layers: where the
+  // soils differ in their layers, each unit holds cells of one layering.
+  Grid soilTypes = nullptr;
+  std::vector<double> layerings; // per soil record, see layeringsOf
+  bool layered() const { return !layerings.empty(); }
 };
 
 // What one process met in its own cells: every key in the order of its first
@@ -103,6 +137,11 @@ void defaultini::createHRUs(int& spinUp, int& doTemperaturePreSpinUp, int& repea
   repeatCnt = settings.repeatCnt;
 
   createHRUGrids(settings);
+  const int soils = findGrid("soil_types", 1);
+  if (soils > 0 && registry[soils].grid) {
+    settings.soilTypes = registry[soils].grid;
+    settings.layerings = layeringsOf(soilTable);
+  }
   HRUScan scan;
   scanOwnHRUCells(settings, scan);
   shareHRUClassFailure(settings, scan);
@@ -233,6 +272,11 @@ void defaultini::scanOwnHRUCells(const SpinUpSettings& s, HRUScan& scan) {
     }
     return true;
   };
+  auto addLayering = [&](long r, long c) {
+    const double soil = s.soilTypes[r][c];
+    const bool known = soil >= 1.0 && soil < static_cast<double>(s.layerings.size());
+    key.push_back(known ? s.layerings[static_cast<std::size_t>(soil)] : 0.0);
+  };
 
   for (long r = first; r <= last; ++r) {
     for (long c = 1; c <= ncols; ++c) {
@@ -242,6 +286,7 @@ void defaultini::scanOwnHRUCells(const SpinUpSettings& s, HRUScan& scan) {
       hruGrid[r][c] = nodata;
       if (scan.failure.position != noFailure) return;
       if (!member) continue;
+      if (s.layered()) addLayering(r, c);
       auto found = scan.ordinals.find(key);
       if (found == scan.ordinals.end()) {
         scan.keys.push_back(key);
@@ -319,6 +364,7 @@ HRUList defaultini::numberHRUs(const SpinUpSettings& s, const HRUScan& scan) {
       auto at = firstPositions.emplace(std::move(key), position).first;
       at->second = std::min(at->second, position);
     }
+    if (s.layered()) reportLayeringSplit(firstPositions);
     std::vector<std::pair<double, const ClassKey*>> order;
     for (const auto& [key, position] : firstPositions) order.emplace_back(position, &key);
     std::sort(order.begin(), order.end());
@@ -346,7 +392,7 @@ HRUList defaultini::numberHRUs(const SpinUpSettings& s, const HRUScan& scan) {
     p += 2 + length;
     HRUClass unit;
     unit.index = list.size();
-    unit.key = keyText(key, s.fromClasses());
+    unit.key = keyText(key, s.fromClasses(), s.layered());
     unit.masterRow = static_cast<std::int32_t>((position - 1) / ncols + 1);
     unit.masterColumn = static_cast<std::int32_t>((position - 1) % ncols + 1);
     numbers.emplace(std::move(key), unit.index);
@@ -372,6 +418,21 @@ HRUList defaultini::numberHRUs(const SpinUpSettings& s, const HRUScan& scan) {
       masterHruGrid[cell.row][cell.column] = static_cast<double>(unit.index);
   }
   return list;
+}
+
+// Says how many class combinations hold cells of more than one soil layering,
+// each of which became one unit per layering.
+void defaultini::reportLayeringSplit(const std::map<ClassKey, double>& units) {
+  std::map<ClassKey, int> layerings;
+  for (const auto& unit : units) ++layerings[ClassKey(unit.first.begin(), unit.first.end() - 1)];
+  std::size_t split = 0;
+  for (const auto& combination : layerings) split += combination.second > 1 ? 1 : 0;
+  if (split == 0) return;
+  *diag << "INFO: SpinUp: the cells of " << split
+        << " response unit(s) lie on soils of different layers (soil_types); each such unit is "
+           "split by the layers of its soils, so that no cell takes the soil profile of a "
+           "master with other layers: "
+        << units.size() << " units instead of " << layerings.size() << "[end-entry]";
 }
 
 // Each process writes what it holds under the entry's file name followed by

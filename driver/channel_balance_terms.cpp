@@ -167,13 +167,9 @@ void ModellApplication::addChannelBalanceTerms() {
         {"channel_storage", K::storage, [](E e) { return e.channelVolume(); }},
     };
     for (const auto& f : figures) terms.push_back(elementTerm(r, z, f.label, f.kind, f.figure));
-    if (riverExchange) {
+    if (riverExchange)
       terms.push_back(elementTerm(r, z, "river_seepage", K::output,
                                   [](E e) { return e.stepBalance().toSoil; }));
-      // What the channels gave the soil beyond their runoff, which they owe.
-      terms.push_back(
-          elementTerm(r, z, "channel_debt", K::storage, [](E e) { return -e.owedRiverVolume(); }));
-    }
     // With the lake model every reservoir is a lake, whose water the land
     // holds (below).
     if (!lakes)

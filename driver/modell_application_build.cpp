@@ -468,8 +468,6 @@ void ModellApplication::buildSubmodels() {
     channelRouting->CheckInflowAbstractionLinks();
     channelRouting->setIrrigationDemand(irrigation->GetSurfaceDemand());
     channelRouting->setRiverflowTable(unsatZone->getReinfiltrationRecords());
-    channelRouting->setRiverExchange(unsatZone->getFlowControl() != 0 &&
-                                     unsatZone->getSettings().interaction >= 1);
     channelRouting->ReadStorageContent(unsatZone->getStorageFileName(),
                                        unsatZone->getReadStorageParameter());
     channelRouting->setWriteStorageFlag(1);

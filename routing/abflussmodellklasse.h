@@ -48,9 +48,6 @@ public:
   // and fills them by routing the first runoff until it has flowed through.
   virtual void CheckInflowAbstractionLinks();
   virtual void setRiverflowTable(ReinfiltrationRecord* table);
-  // The soil of the river cells takes river water: the state file then
-  // carries what the channels owe it. Before the state file is read.
-  void setRiverExchange(bool on) { riverExchange = on; }
   // Keeps the state-file name (without directory) for the teardown and reads
   // the routing section unless the read mode is 0, 2 or 4.
   virtual void ReadStorageContent(const std::string* fileName, int readMode);
@@ -171,8 +168,7 @@ private:
   void passIrrigationDown();
   void writeIrrigationSupply(FILE* f) const;
   void readIrrigationSupply(FILE* file, const std::string& path);
-  void writeOwedRiverWater(FILE* f) const;
-  void readOwedRiverWater(FILE* file, const std::string& path);
+  void skipOwedRiverWater(FILE* file, const std::string& path);
 
   // Opens a dated table (mode 0, 1 MB blocks); returns its state.
   int openTable(TimeSeriesFile& file, const std::string& name);
@@ -261,10 +257,6 @@ private:
   std::vector<double*> maxirrigFromReservoirs;
   double** runoffSource = nullptr;
   ReinfiltrationRecord* riverflowTable = nullptr;
-  // Per column 0 .. N, mm: the river water the soil took beyond what the
-  // channel had, which the channel gives from the runoff of later steps.
-  std::vector<double> owedRiverWater;
-  bool riverExchange = false;
   ZoneRecord* irrigationDemand = nullptr;
 
   // The observed window: row k holds the observation k - 10 steps after the

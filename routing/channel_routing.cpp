@@ -76,11 +76,9 @@ void routingclass::Route(int year, int month, int day, int hour, int minute) {
     taken += elementOut[0][n] / subIntervals * elementVolumeFactor();
   }
 
-  double givenToSoil = 0.0;
   for (int c = 1; c <= channelCount(); ++c) {
     const int col = channelColumn(c);
-    if (!initialisation && riverflowTable && !isInflowChannel(c))
-      givenToSoil += subtractWithdrawals(c);
+    if (!initialisation && riverflowTable && !isInflowChannel(c)) giveToSoil(c);
     if (c > tributaries && !isInflowChannel(c)) mixSummedChannel(c);
     const int j = c - tributaries - summedTributaries;
     if (isInflowChannel(c) && inflowMode[j] == 3) {
@@ -105,7 +103,7 @@ void routingclass::Route(int year, int month, int day, int hour, int minute) {
     addChannelToElement(c);
   }
 
-  waterBalance.withdrawn = waterBalance.received - taken - givenToSoil;
+  waterBalance.withdrawn = waterBalance.received - taken;
   finishElementOutflow();
   if (irrigation) irrigateAtOutlet();
   abstractedTotal = 0.0;
@@ -129,38 +127,34 @@ void routingclass::drawIrrigationFromTributaries() {
   }
 }
 
-// The soil of the river cells took its share of the river in the step, on
-// what the column brought the step before. The channel gives it from this
-// step's runoff, and what that cannot give, from the runoff of the steps
-// after: until then the channel owes it, so that no water is created.
-double routingclass::subtractWithdrawals(int c) {
-  double givenVolume = 0.0;
-  const auto withdraw = [&](int col) {
+// The soil of the river cells took in the step from the water the channel
+// held at the end of the last one, each column's cells at most the
+// column's share of it (offerHeldWater): the channel gives it from its
+// queue and its storages alike, before this step's runoff enters.
+void routingclass::giveToSoil(int c) {
+  double volume = 0.0;
+  const auto take = [&](int col) {
     ReinfiltrationRecord& record = riverflowTable[col];
     if (!(record.catchmentArea > 0.0)) return;
     record.withdrawal = FlowToDepth(record.withdrawal, record.catchmentArea, timeStep);
-    const double owed = record.withdrawal + (owedRiverWater ? owedRiverWater[col] : 0.0);
-    if (owed == 0.0) return;
-    double given = 0.0;
-    for (int n = 1; n <= subIntervals; ++n) {
-      const double runoff = subRunoff[0][n][col];
-      const double left = runoff - std::min(owed, std::max(0.0, runoff));
-      given += runoff - left;
-      subRunoff[0][n][col] = left;
-    }
-    given /= subIntervals;
-    const double factor = columnVolumeFactor(c, col);
-    givenVolume += given * factor;
-    if (!owedRiverWater) {
-      waterBalance.toSoil += given * factor;
-      return;
-    }
-    waterBalance.toSoil += record.withdrawal * factor;
-    owedRiverWater[col] = std::max(0.0, owed - given);
+    volume += record.withdrawal * columnVolumeFactor(c, col);
   };
-  for (int member : memberColumns[c]) withdraw(member);
-  withdraw(channelColumn(c));
-  return givenVolume;
+  for (int member : memberColumns[c]) take(member);
+  take(channelColumn(c));
+  waterBalance.toSoil += volume;
+  // A channel that holds nothing offered nothing.
+  const double content = channelContent(c);
+  if (!(volume > 0.0) || !(content > 0.0)) return;
+  // Beyond the content only by the rounding of the record's units.
+  const double keep = std::max(0.0, 1.0 - volume / content);
+  RoutingTable& w = wqtab[c];
+  double* queue = routeQueue[0][channelColumn(c)];
+  const int length = w.segmentLength(subIntervals);
+  for (int s = 1; s <= static_cast<int>(w.nSubChannels); ++s) {
+    const int base = (s - 1) * length;
+    for (int i = base + subIntervals + 1; i <= w.queuePos[s]; ++i) queue[i] *= keep;
+    for (int n = 1; n <= subIntervals; ++n) w.Qaus[s][n] *= keep;
+  }
 }
 
 // The listed subbasins and the channel's own subbasin flow into one channel:

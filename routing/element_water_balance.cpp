@@ -65,41 +65,32 @@ double routingclass::channelInputVolume(int c) const {
 
 // Per sub-channel the queue's slots behind those the step released, and
 // what main channel and flood plain hold after the step.
+double routingclass::channelContent(int c) const {
+  const RoutingTable& w = wqtab[c];
+  const int col = channelColumn(c);
+  if (isConnected(col) || !routeQueue || !routeQueue[0][col]) return 0.0;
+  const double* queue = routeQueue[0][col];
+  const int length = w.segmentLength(subIntervals);
+  const double main = heldPerOutflow(storageConstMain[c]);
+  const double flood = heldPerOutflow(storageConstFlood[c]);
+  double depth = 0.0;
+  for (int s = 1; s <= static_cast<int>(w.nSubChannels); ++s) {
+    const int base = (s - 1) * length;
+    for (int i = base + subIntervals + 1; i <= w.queuePos[s]; ++i) depth += queue[i];
+    const double held = (1.0 - w.qvzuq[s]) * main + w.qvzuq[s] * flood;
+    for (int n = 1; n <= subIntervals; ++n) depth += held * w.Qaus[s][n];
+  }
+  return depth / subIntervals * channelVolumeFactor(c);
+}
+
 double routingclass::channelVolume() const {
   double volume = 0.0;
-  for (int c = 1; c <= channelCount(); ++c) {
-    const RoutingTable& w = wqtab[c];
-    const int col = channelColumn(c);
-    if (isConnected(col) || !routeQueue || !routeQueue[0][col]) continue;
-    const double* queue = routeQueue[0][col];
-    const int length = w.segmentLength(subIntervals);
-    const double main = heldPerOutflow(storageConstMain[c]);
-    const double flood = heldPerOutflow(storageConstFlood[c]);
-    double depth = 0.0;
-    for (int s = 1; s <= static_cast<int>(w.nSubChannels); ++s) {
-      const int base = (s - 1) * length;
-      for (int i = base + subIntervals + 1; i <= w.queuePos[s]; ++i) depth += queue[i];
-      const double held = (1.0 - w.qvzuq[s]) * main + w.qvzuq[s] * flood;
-      for (int n = 1; n <= subIntervals; ++n) depth += held * w.Qaus[s][n];
-    }
-    volume += depth / subIntervals * channelVolumeFactor(c);
-  }
+  for (int c = 1; c <= channelCount(); ++c) volume += channelContent(c);
   return volume;
 }
 
 double routingclass::reservoirVolume() const {
   double volume = 0.0;
   for (int k = 1; k <= reservoirs; ++k) volume += reservoir(k).getVolume();
-  return volume;
-}
-
-double routingclass::owedRiverVolume() const {
-  if (!owedRiverWater) return 0.0;
-  double volume = 0.0;
-  for (int c = 1; c <= tributaries + summedTributaries; ++c) {
-    for (int member : memberColumns[c])
-      volume += owedRiverWater[member] * columnVolumeFactor(c, member);
-    volume += owedRiverWater[channelColumn(c)] * columnVolumeFactor(c, channelColumn(c));
-  }
   return volume;
 }

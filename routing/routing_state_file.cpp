@@ -130,7 +130,7 @@ void abflussmodellklasse::ReadStorageContent(const std::string* fileName, int re
   }
   for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->ReadState(file, path);
   readIrrigationSupply(file, path);
-  readOwedRiverWater(file, path);
+  skipOwedRiverWater(file, path);
 }
 
 // What the rivers and reservoirs offered irrigation at the end of the last
@@ -174,34 +174,29 @@ void abflussmodellklasse::readIrrigationSupply(FILE* file, const std::string& pa
                          (*table)[static_cast<std::size_t>(t)]);
 }
 
-// What the channels owe the soil of the river cells; written while the
-// soil takes river water.
-void abflussmodellklasse::writeOwedRiverWater(FILE* f) const {
-  if (!riverExchange || owedRiverWater.empty()) return;
-  std::fprintf(f, "%d %s\n", subbasins, owedRiverWaterLabel);
-  for (int i = 1; i <= subbasins; ++i)
-    std::fprintf(f, "%.17g ", owedRiverWater[static_cast<std::size_t>(i)]);
-  std::fputs("(owedRiverWater)\n", f);
-}
-
-void abflussmodellklasse::readOwedRiverWater(FILE* file, const std::string& path) {
-  if (!riverExchange || owedRiverWater.empty()) return;
+// Earlier versions let the channels owe the soil river water they did not
+// hold, and wrote it after the irrigation supply. The soil now takes only
+// what a channel holds: nothing is owed, and what such a file owes is
+// dropped.
+void abflussmodellklasse::skipOwedRiverWater(FILE* file, const std::string& path) {
   StateLines lines(file, path, *diag);
   std::string line;
-  if (!lines.peekFilled(line) || line.find(owedRiverWaterLabel) == std::string::npos) {
-    *diag << "WARNING: no river water owed to the soil in the section [routing_model] of " << path
-          << ": the warm start begins with the channels owing the soil of the river "
-          << "cells nothing"
-          << "[end-entry]";
-    return;
-  }
+  if (!lines.peekFilled(line) || line.find(owedRiverWaterLabel) == std::string::npos) return;
   lines.next(line);
   const long stored = std::atol(line.c_str());
   if (stored != subbasins)
     StorageValueMismatch(*diag, "the number of subbasins of the river water owed to the soil",
                          subbasins, stored);
-  readSubbasinValues(lines, *diag, subbasins, "the river water owed to the soil",
-                     owedRiverWater.data());
+  std::vector<double> owed(static_cast<std::size_t>(subbasins) + 1, 0.0);
+  readSubbasinValues(lines, *diag, subbasins, "the river water owed to the soil", owed.data());
+  double total = 0.0;
+  for (double value : owed) total += value;
+  if (total != 0.0)
+    *diag << "WARNING: the section [routing_model] of " << path
+          << " holds river water the channels owed the soil of the river cells (" << total
+          << " mm over the subbasins), which this version no longer keeps: the soil takes only "
+             "what a channel holds, and the owed water is dropped"
+          << "[end-entry]";
 }
 
 void abflussmodellklasse::WriteStorageContent() {
@@ -224,7 +219,6 @@ void abflussmodellklasse::WriteStorageContent() {
   std::fputs("[routing_model]\n", file);
   for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->WriteState(file);
   writeIrrigationSupply(file);
-  writeOwedRiverWater(file);
   std::fputs("\n", file);
   const bool failed = std::ferror(file) != 0;
   if (std::fclose(file) != 0 || failed)
@@ -398,6 +392,8 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
   }
   for (int c = tributaries + summedTributaries + 1; c <= channelCount(); ++c)
     readColumn(c, channelColumn(c), false);
+  // What the soil may take next is what the channels read hold.
+  offerHeldWater();
   ++position;
   if (!lines.nextFilled(line) || line.find("number of reservoirs") == std::string::npos ||
       std::atoi(line.c_str()) != reservoirs)

@@ -108,11 +108,8 @@ void abflussmodellklasse::SetRunoffSource(double** runoff) {
 void abflussmodellklasse::setRiverflowTable(ReinfiltrationRecord* table) {
   if (flowControl <= 0) return;
   riverflowTable = table;
-  owedRiverWater.assign(table ? static_cast<std::size_t>(subbasins) + 1 : 0, 0.0);
-  for (std::size_t d = 1; d < elements.size(); ++d) {
-    elements[d]->setOwedRiverWater(table ? owedRiverWater.data() : nullptr);
+  for (std::size_t d = 1; d < elements.size(); ++d)
     elements[d]->AttachRiverflowTable(table, static_cast<int>(d));
-  }
 }
 
 void abflussmodellklasse::RouteTimeStep(long minute, long hour, long day, long month, long year) {

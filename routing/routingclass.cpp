@@ -190,9 +190,6 @@ void routingclass::fillRiverflowRecords(bool attach) {
       record.catchmentArea = catchmentArea[c];
       const int row = FindTableRow(c, stepRunoff[0][col]);
       for (int t = 0; t <= tracers; ++t) record.flow_mm[t] = stepRunoff[t][col];
-      // What the channel still owes the soil is not there to be taken again.
-      const double owed = owedRiverWater ? owedRiverWater[col] : 0.0;
-      if (owed > 0.0) record.flow_mm[0] = std::max(0.0, stepRunoff[0][col] - owed);
       record.withdrawal = 0.0;
       record.accumulator = 0.0;
       record.flowm3s = DepthToFlow(record.flow_mm[0], catchmentArea[c], timeStep);
@@ -200,6 +197,23 @@ void routingclass::fillRiverflowRecords(bool attach) {
     };
     for (int member : memberColumns[c]) fill(member);
     fill(channelColumn(c));
+  }
+  offerHeldWater();
+}
+
+// The columns of a summed channel share its water by their parts of its
+// input: in m^3 each column's share, over the units of channelVolume, is
+// the content over the sum of the columns' volume factors.
+void routingclass::offerHeldWater() {
+  if (!riverflowTable) return;
+  for (int c = 1; c <= tributaries + summedTributaries; ++c) {
+    double factors = columnVolumeFactor(c, channelColumn(c));
+    for (int member : memberColumns[c]) factors += columnVolumeFactor(c, member);
+    const double content = channelContent(c);
+    const double held =
+        factors > 0.0 && content > 0.0 ? content * 1000.0 * catchmentArea[c] / factors : 0.0;
+    for (int member : memberColumns[c]) riverflowTable[member].held = held;
+    riverflowTable[channelColumn(c)].held = held;
   }
 }
 

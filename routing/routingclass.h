@@ -28,7 +28,7 @@ struct ElementWaterBalance {
   double internalInflow = 0.0; // inflow channels an abstraction of the model feeds
   double translation = 0.0;    // water a queue gained (lost) where its delay changed
   double withdrawn = 0.0;      // irrigation withdrawals
-  double toSoil = 0.0;         // what the soil of river cells took from the channels, owed or not
+  double toSoil = 0.0;         // what the soil of river cells took from the channels
   double externalAbstraction = 0.0;
   double internalAbstraction = 0.0;
   double outflow = 0.0;
@@ -83,11 +83,6 @@ public:
   // field 3 (areaFraction) the subbasin's area value.
   virtual void SetIrrigationRecords(ZoneRecord* records);
   virtual void AttachRiverflowTable(ReinfiltrationRecord* table, int attachment);
-  // Per column (mm over the column, as the record's withdrawal) the river
-  // water the soil took that the channel has not yet given; the routing
-  // module owns it. Without it the channel gives, and books, what its
-  // runoff holds, no more.
-  void setOwedRiverWater(double* owed) { owedRiverWater = owed; }
   virtual void UpdateRiverflowTable();
   virtual int MaxStorageCount(int n) const;
   virtual int FindTableRow(int c, double q) const;
@@ -166,8 +161,6 @@ public:
   double channelVolume() const;
   // m^3 in the reservoirs and lakes.
   double reservoirVolume() const;
-  // m^3 the channels owe the soil of the river cells.
-  double owedRiverVolume() const;
 
   // --- accessors ------------------------------------------------------------------
   int channelCount() const { return tributaries + summedTributaries + inflows; }
@@ -210,8 +203,9 @@ private:
 
   // Steps of Route (routing/channel_routing.cpp).
   void drawIrrigationFromTributaries();
-  // Returns the volume the columns of channel c gave the soil, m^3.
-  double subtractWithdrawals(int c);
+  // Gives the soil what the cells of the columns of channel c took, from
+  // the water the channel holds.
+  void giveToSoil(int c);
   void mixSummedChannel(int c);
   void takeChannelInput(int c, int col);
   void routeSubChannel(int c, int col, int s);
@@ -247,6 +241,11 @@ private:
   // A column that a reservoir connects hydraulically is not routed.
   bool isConnected(int col) const;
   void fillRiverflowRecords(bool attach);
+  // Into the records of every column a channel routes: its share of the
+  // water the channel holds.
+  void offerHeldWater();
+  // What channel c holds, in the units of channelVolume.
+  double channelContent(int c) const;
   void openInflowFile(int j, const std::string& fileName, int startRow, int valueColumn,
                       const int* startDate);
   double inflowFileValue(int j, int t) const;
@@ -255,7 +254,6 @@ private:
   std::vector<TracerRecord>* tracerRecords = nullptr;
   ReinfiltrationRecord* riverflowTable = nullptr;
   int riverflowAttachment = 0;
-  double* owedRiverWater = nullptr;
   // Mixing of the summed channel in hand: index 0 its area weight, indices
   // 1 .. tracers the tracer sums; and the decay factor per tracer over the
   // delay of the sub-channel in hand.

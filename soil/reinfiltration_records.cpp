@@ -24,15 +24,16 @@ void ReinfiltrationRecords::release() {
 void ReinfiltrationRecords::create(DiagStream& diag, int subbasins) {
   records.assign(static_cast<std::size_t>(subbasins) + 1, ReinfiltrationRecord{});
   if (type != MPI_DATATYPE_NULL) return;
-  // Fifteen doubles, the first ten as one block, then two ints.
-  int lengths[8] = {10, 1, 1, 1, 1, 1, 1, 1};
-  MPI_Aint displacements[8] = {0, 80, 88, 96, 104, 112, 120, 124};
-  MPI_Datatype types[8] = {MPI_DOUBLE, MPI_DOUBLE, MPI_DOUBLE, MPI_DOUBLE,
-                           MPI_DOUBLE, MPI_DOUBLE, MPI_INT,    MPI_INT};
+  // Fifteen doubles, the first ten as one block, two ints, one double.
+  int lengths[9] = {10, 1, 1, 1, 1, 1, 1, 1, 1};
+  MPI_Aint displacements[9] = {0, 80, 88, 96, 104, 112, 120, 124, 128};
+  MPI_Datatype types[9] = {MPI_DOUBLE, MPI_DOUBLE, MPI_DOUBLE, MPI_DOUBLE, MPI_DOUBLE,
+                           MPI_DOUBLE, MPI_INT,    MPI_INT,    MPI_DOUBLE};
   static_assert(offsetof(ReinfiltrationRecord, withdrawal) == 104 &&
-                    offsetof(ReinfiltrationRecord, channel) == 124,
+                    offsetof(ReinfiltrationRecord, channel) == 124 &&
+                    offsetof(ReinfiltrationRecord, held) == 128,
                 "the record travels with the displacements of its MPI type");
-  checkMPI(diag, MPI_Type_create_struct(8, lengths, displacements, types, &type),
+  checkMPI(diag, MPI_Type_create_struct(9, lengths, displacements, types, &type),
            "MPI_Type_create_struct of the re-infiltration records");
   checkMPI(diag, MPI_Type_commit(&type), "MPI_Type_commit of the re-infiltration records");
   checkMPI(diag, MPI_Op_create(sumReinfiltrationValue, 1, &sum),

@@ -18,6 +18,23 @@ struct RiverCell {
   double cap = 0.0;
 };
 
+// A column as the river sees it: the layers' thicknesses d[1..n] (m), the
+// height of the surface, the layers' heads head[1..n], the layer and the
+// height of the groundwater table.
+struct RiverBank {
+  const double* d;
+  double surface;
+  const double* head;
+  int layers;
+  int tableLayer;
+  double tableHeight;
+};
+
+// What a linked river loses into a column whose table lies at or below the
+// riverbed, k_c (z_bed + h_w - H_bed) W / dx, as a rate over the cell
+// (m/s) before any cap; 0 where it loses nothing.
+double riverLoss(const RiverBank& bank, const RiverCell& river);
+
 // Exchange of a river cell with the layers around its riverbed, as rates
 // per layer over the cell area (m/s) in column.riverInfiltration and
 // column.riverExfiltration. Below a groundwater table at or under the

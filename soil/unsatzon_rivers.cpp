@@ -38,7 +38,7 @@ void unsatzonmodellklasse::setUpRivers() {
   if (settings.interaction == 1) warnOfSharedRecords();
 }
 
-// Each process caps the takes of its cells by its own copy of a record.
+// Each process sums the takes of its cells apart.
 void unsatzonmodellklasse::warnOfSharedRecords() {
   std::vector<int> holders(static_cast<size_t>(zones.zoneCount) + 1, 0);
   for (long r = header.firstRow; r <= header.lastRow; ++r)
@@ -55,10 +55,9 @@ void unsatzonmodellklasse::warnOfSharedRecords() {
     if (holders[s] > 1) {
       *diag << "WARNING: in modul " << moduleName << ": the river cells of subbasin "
             << subbasinCodes[s] << " lie on " << holders[s]
-            << " processes, each of which caps the re-infiltration of its cells by its own copy "
-               "of the subbasin's river record, so that the re-infiltration depends on the "
-               "decomposition; the surface water interaction parameter 2 solves every river link "
-               "on one process"
+            << " processes, each of which sums the re-infiltration of its own cells, so that the "
+               "results may differ between decompositions in their last digits; the surface "
+               "water interaction parameter 2 solves every river link on one process"
             << "[end-entry]";
       return;
     }
@@ -101,7 +100,7 @@ bool unsatzonmodellklasse::riverOf(long r, long c, RiverOffer& offer) {
     river.linked = true;
     river.discharge = offered.flowm3s;
     river.speed = offered.speed;
-    offer.available = std::max(0.0, offered.flowm3s / substeps - offered.withdrawal);
+    offer.available = riverShareOf(r, c);
     offer.record = record;
   }
   return true;

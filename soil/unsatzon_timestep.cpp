@@ -146,6 +146,7 @@ int unsatzonmodellklasse::computeTimeStep(long minute, long hour, long day, long
     if (reinfiltrationExchange.substituted()) startRow = header.firstRow - 1;
     checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier before the soil columns");
   }
+  shareRiverWater();
 #pragma omp parallel
   {
     ColumnSolver& solver = *solvers[static_cast<size_t>(omp_get_thread_num())];

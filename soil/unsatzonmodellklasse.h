@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "config/soil_class.h"
@@ -14,6 +15,7 @@
 #include "soil/region_failure.h"
 #include "soil/reinfiltration_exchange.h"
 #include "soil/reinfiltration_records.h"
+#include "soil/river_shares.h"
 #include "soil/soil_tracer.h"
 #include "soil/unsatzon_settings.h"
 #include "submodel/response_unit_copies.h"
@@ -397,6 +399,14 @@ protected:
   void listLinkedCells();
   // Charges the record with what a cell took (m^3/s).
   void chargeRecord(const RiverOffer& offer, double taken);
+  // --- (soil/river_shares.cpp) ---
+  // Before the sub-step's cells: each cell that draws from a record gets a
+  // share of what the record offers, at most what the channel holds, in
+  // proportion to what it would take. Collective.
+  void shareRiverWater();
+  template <typename F> void forEachDrawingCell(F f);
+  // The rate (m^3/s) the cell may take in the sub-step.
+  double riverShareOf(long r, long c) const;
   // The arrays of the cell record in their fixed order; those the solver
   // touches beyond the list follow.
   void buildCellRecord();
@@ -617,6 +627,11 @@ protected:
   // the first sub-step.
   std::vector<std::vector<std::pair<long, long>>> linkedCells;
   bool linkedCellsListed = false;
+  // Per drawing cell, keyed by (row + 1) x (columns + 1) + column, its share
+  // of the sub-step; the demands of the own cells and of all.
+  std::unordered_map<long, double> riverShares;
+  std::vector<RiverDemand> ownDemands;
+  std::vector<RiverDemand> allDemands;
   ReinfiltrationRecords reinfiltration;
   // River links solved in link order across processes (interaction 2).
   CellRecord cellRecord;

@@ -312,21 +312,27 @@ def watered_from_the_river(text):
                                     r"(.*) 6 day$", r"\1 2 \2 3 1 \3 3 2 \4 1 day"),))
 
 
-def river_gives_what_soil_takes(*moved):
+def take_within_the_channels(*moved):
     """The balance closes, the terms of moved and the river exchange moved
-    water, and the channels lose to the soil what the soil of the river
-    cells takes in, over the catchment, step by step."""
+    water, and in no step did the soil of the river cells of a subbasin
+    take more than the subbasin's channels held at the end of the step
+    before: from empty channels at the start, the sum of the changes of
+    their storage up to then."""
     def check(work):
         closes("river_infiltration", "river_seepage", *moved)(work)
         terms = ex.balance_rows(work + "/output")
         ex.check(any(v != 0.0 for row in terms["withdrawal"] for v in row) ==
                  any(v != 0.0 for row in terms["irrigation"] for v in row),
                  "withdrawal and irrigation do not move together")
-        for step, (taken, given) in enumerate(zip(terms["river_infiltration"],
-                                                  terms["river_seepage"])):
-            ex.check(abs(taken[-1] - given[-1]) <= 1e-9 * abs(taken[-1]) + 1e-12,
-                     "in step %d the soil took %.9g mm from the rivers, which gave %.9g mm" %
-                     (step + 1, taken[-1], given[-1]))
+        held = [0.0] * len(terms["channel_storage"][0])
+        for step, (taken, change) in enumerate(zip(terms["river_seepage"],
+                                                   terms["channel_storage"])):
+            # The files print 12 decimals.
+            for zone, (take, water) in enumerate(zip(taken, held)):
+                ex.check(take <= water + 1e-9 * abs(water) + 1e-12 * (step + 2),
+                         "in step %d the soil took %.9g mm from the channels of column %d, "
+                         "which held %.9g mm" % (step + 1, take, zone + 1, water))
+            held = [water + c for water, c in zip(held, change)]
     return check
 
 
@@ -426,6 +432,20 @@ def units_closing_low(text):
     into a new glacier, the masters' with them."""
     return ex.replace_once(DYNAMIC_GLACIER, DYNAMIC_GLACIER[:-len("1000 0.25\n")] +
                            "10 0.25\n")(units_closing_glacier_years(text))
+
+
+def units_by_elevation(text):
+    """Spin-up over one repetition, units by 100 m classes of the elevation."""
+    return ex.replace_once("[SpinUp]\n0  no spin-up\n",
+                           "[SpinUp]\n1  spin-up\n0  no temperature pre-spin-up\n"
+                           "1  repetition\n1  grid\n[elevation_model] 100 linear\n")(text)
+
+
+def units_split_by_layers(work):
+    closes("soil_water")(work)
+    ex.check(any(level == "3" and "split by the layers of its soils" in text
+                 for level, text in ex.diag_entries(work)),
+             "no INFO says that the units are split by the soils' layers")
 
 
 def drained(text):
@@ -547,33 +567,27 @@ CASES = {
     # The soil of the river cells takes river water in where the table lies
     # below the riverbed, and gives its saturated zone's water to the river
     # above it, each process for its own cells (1) or every link on one
-    # process (2). The channels give what the soil took; without
-    # groundwater the river cells of subbasin 2 take all that its river
-    # brought the step before, more than it brings in a falling step, and
-    # the channel owes the rest.
-    # With groundwater the soil beside the rivers takes enough that each
-    # process's copy of a record caps its takes: the amounts of parameter 1
-    # then depend on the decomposition, so one process here.
-    "river_exchange_1": Case(river_exchange(1), pc.river_link_input, processes=(1,),
-                             check_outputs=river_gives_what_soil_takes()),
+    # process (2). The channels give what the soil took, never more than
+    # they held.
+    "river_exchange_1": Case(river_exchange(1), pc.river_link_input, processes=(1, 2),
+                             check_outputs=take_within_the_channels()),
     # Irrigation draws on the same rivers: its withdrawals stay apart.
     "river_exchange_2": Case(lambda text: river_exchange(2)(watered_from_the_river(text)),
                              pc.river_link_input, processes=(1, 3),
-                             check_outputs=river_gives_what_soil_takes()),
+                             check_outputs=take_within_the_channels()),
     "river_exchange_2_without_groundwater": Case(
         river_exchange(2, "groundwater_flow"), pc.river_link_input, processes=(1, 2),
-        check_outputs=river_gives_what_soil_takes("channel_debt")),
-    # Each process caps by its own copy of a subbasin's river, so that the
-    # amounts follow the layout, one layout here (on one process they are
-    # those of interaction 2): together they take more than the river has.
+        check_outputs=take_within_the_channels()),
+    # The cells of a subbasin on three processes share its river by what
+    # each would take, as on one (here to the last digit).
     "river_exchange_1_without_groundwater": Case(
-        river_exchange(1, "groundwater_flow"), pc.river_link_input, processes=(3,),
-        check_outputs=river_gives_what_soil_takes("channel_debt")),
-    # Leaky beds: in a falling river the soil takes far more than the
-    # channels bring, which they owe for steps.
+        river_exchange(1, "groundwater_flow"), pc.river_link_input, processes=(1, 3),
+        check_outputs=take_within_the_channels()),
+    # Leaky beds: the soil would take far more than a falling river brings;
+    # it takes what the channels hold.
     "river_exchange_leaky_beds": Case(
         river_exchange(2, "groundwater_flow"), leaky_river_input, processes=(1, 3),
-        check_outputs=river_gives_what_soil_takes("channel_debt")),
+        check_outputs=take_within_the_channels()),
     # Under a glacier's share of a cell the soil's seepage into the river
     # reaches no subbasin, as its runoff does not: with groundwater it is
     # the cell's baseflow, without it part of it.
@@ -691,6 +705,12 @@ CASES = {
     # A wet soil that the ratio calls dry gets no water, rather than less.
     "irrigation_by_ratio": Case(fields_by_ratio, processes=(1, 3),
                                 check_outputs=never_less_than_none),
+    # Units of 100 m elevation classes hold cells of 2- and 3-layer soils:
+    # they are split by the soils' layers, and every step closes.
+    "spin_up_units_over_soils_of_other_layers": Case(
+        with_balance(units_by_elevation, without_layered_snow), ex.cloudburst, days=1,
+        processes=(1, 3),
+        check_outputs=units_split_by_layers),
 }
 
 if __name__ == "__main__":

@@ -772,7 +772,7 @@ balance_  prefix of the balance statistics files
 # Terms of the balance files that are storages (their change over the step).
 BALANCE_STORAGES = {"interception_storage", "canopy_snow_storage", "snow_storage", "snow_layer_liquid",
                     "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
-                    "channel_storage", "channel_debt", "reservoir_storage", "lake_storage",
+                    "channel_storage", "reservoir_storage", "lake_storage",
                     "glacier_runoff_storage", "glacier_snow_storage", "groundwater_storage",
                     "groundwater_owed_by_soil"}
 BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infiltration",
@@ -945,7 +945,7 @@ BALANCE_GLACIER_ICE = {"glacier_melt", "glacier_snow_to_firn", "snow_reset_on_gl
 # translation queue when its delay changes, the channels' debt to the soil,
 # the aquifer sweeps' imprecision.
 BALANCE_NOWHERE = {"runoff_under_glacier", "baseflow_under_glacier", "water_to_ground",
-                   "response_units", "translation", "channel_debt", "groundwater_solver_error"}
+                   "response_units", "translation", "groundwater_solver_error"}
 
 
 def check_destinations(terms, tolerance=1e-9):

@@ -194,11 +194,11 @@ CASES = {
                                       rain_on_glacier_snow, continues=True, processes=(1, 3)),
     # The aquifer's storage and the residual of the balance, to the last bit.
     "aquifer_storage": Case(with_balance(), bc.cold_cloudburst, continues=True, processes=(1,)),
-    # What the channels owe the soil of the river cells at the end of the
-    # first day, which they give and offer less on the second.
-    "owed_river_water": Case(with_balance(bc.river_interaction(2, "groundwater_flow")),
+    # What the channels hold at the end of the first day, which the soil of
+    # the river cells may take on the second.
+    "river_water_held": Case(with_balance(bc.river_interaction(2, "groundwater_flow")),
                              bc.leaky_river_input, continues=True, processes=(1, 3),
-                             check_outputs=bc.river_gives_what_soil_takes("channel_debt")),
+                             check_outputs=bc.closes("river_infiltration", "river_seepage")),
 }
 
 
@@ -222,8 +222,6 @@ EARLIER_STATES = (
     ("glacier_extent", ("GlacierizedCells_End",), (), ("no grid GlacierizedCells_End",)),
     ("irrigation_by_demand", ("irrig.asc", "sb05.asc"), (), ("no grid irrig.asc",
                                                             "no grid sb05.asc")),
-    ("owed_river_water", (), ("(subbasins of the river water the channels owe",
-                              "(owedRiverWater)"), ("no river water owed to the soil",)),
     ("glacier_snow_temperatures", ("g4.asc", "g5.asc"), (), ("no grid g4.asc", "no grid g5.asc")),
 )
 

@@ -63,70 +63,92 @@ TEST(RoutingElement, RiverflowRecordsFollowTheirChannels) {
   EXPECT_EQ(record.flow_mm[1], 7.0);
   EXPECT_NEAR(record.flowm3s, 50.0, 1e-6);
   EXPECT_NEAR(record.speed, 1.30, 0.01); // 20 m channel, 1.92 m deep
+}
 
-  // A withdrawal of 10 m^3/s leaves 40 m^3/s in the channel; one of 100
-  // m^3/s leaves nothing.
-  const double withdrawals[][2] = {{10.0, 0.36 * 0.8}, {100.0, 0.0}};
-  for (const auto& w : withdrawals) {
-    table[1].withdrawal = w[0];
+namespace {
+
+// Element 2 of 1 km^2, whose channel from subbasin 1 (500 km^2) holds its
+// water in linear storages: 1 mm of the column's runoff counts as 1000 in
+// the element's volumes, and is 500,000 m^3 of water.
+routingclass& holdingElement(RoutingNetwork& net) {
+  net.cellCount(1) = 1.0;
+  return net.addElement(2, 1.0, {{1, {}, TestChannel{}}});
+}
+
+// Five steps of the runoff given so far fill the element's channels, whose
+// records the table holds; returns what the channels then hold.
+double fillChannels(RoutingNetwork& net, routingclass& element,
+                    std::vector<ReinfiltrationRecord>& table) {
+  net.start();
+  element.AttachRiverflowTable(table.data(), 1);
+  for (int step = 0; step < 5; ++step) {
     net.step();
-    EXPECT_NEAR(table[1].withdrawal, w[0] * 3.6 / 500.0, 1e-15);
-    EXPECT_NEAR(net.stepValue(2), w[1], 1e-12);
     element.UpdateRiverflowTable();
-    EXPECT_EQ(table[1].withdrawal, 0.0);
+  }
+  return element.channelVolume();
+}
+
+} // namespace
+
+// The record offers the soil what the channel holds, in m^3; what the soil
+// took the channel gives from its queue and storages before the step's
+// runoff enters: the water it held less the take, no more and no less.
+TEST(RoutingElement, SoilTakesWhatTheChannelHolds) {
+  const double shares[] = {0.0, 0.25, 1.0};
+  for (double share : shares) {
+    SCOPED_TRACE(share);
+    RoutingNetwork net("held_river_water", 2, 0, 2, 60.0, 0);
+    routingclass& element = holdingElement(net);
+    net.runoff(1) = 0.36;
+    std::vector<ReinfiltrationRecord> table(3);
+    const double before = fillChannels(net, element, table);
+    ASSERT_GT(before, 0.0);
+    EXPECT_NEAR(table[1].held, before / 1000.0 * 500.0 * 1000.0, 1e-9 * before * 500.0);
+    // The soil takes share of it over the hour; the runoff stops.
+    table[1].withdrawal = share * table[1].held / 3600.0;
+    net.runoff(1) = 0.0;
+    net.setSubIntervalRunoff(1, {0.0, 0.0});
+    net.step();
+    const ElementWaterBalance& b = element.stepBalance();
+    const double after = element.channelVolume();
+    EXPECT_NEAR(b.toSoil, share * before, 1e-8 * before);
+    EXPECT_NEAR(b.received, 0.0, 1e-12);
+    EXPECT_NEAR(b.withdrawn, 0.0, 1e-9);
+    EXPECT_NEAR(b.received - b.toSoil - b.outflow - (after - before), 0.0, 1e-8 * before);
+    // What is left flows as the rest of the channel's water would.
+    if (share == 1.0) {
+      EXPECT_NEAR(after, 0.0, 1e-8 * before);
+      EXPECT_NEAR(b.outflow, 0.0, 1e-8 * before);
+    }
+    element.UpdateRiverflowTable();
+    EXPECT_NEAR(table[1].held, after / 1000.0 * 500.0 * 1000.0, 1e-8 * before * 500.0);
   }
 }
 
-// The soil takes on the flow of the step before; what the channel's runoff
-// of the step cannot give, it owes and gives from its next runoff, and the
-// river it offers the soil meanwhile is that much lower. 1 m^3/s over
-// 500 km^2 in an hour is 0.0072 mm; 1 mm of the element's runoff is
-// 1000 m^3.
-TEST(RoutingElement, ChannelsOweWhatTheSoilTookBeyondTheirRunoff) {
-  RoutingNetwork net("owed_river_water", 2, 0, 2, 60.0, 0);
-  routingclass& element = passingElement(net);
-  net.runoff(1) = 0.36;
-  net.start();
-  std::vector<ReinfiltrationRecord> table(3);
-  std::vector<double> owed(3, 0.0);
-  element.setOwedRiverWater(owed.data());
-  element.AttachRiverflowTable(table.data(), 1);
-  const struct {
-    double runoff[2]; // mm per step in the two sub-intervals
-    double take;      // m^3/s
-    double outflow;   // mm
-    double owed;      // mm
-    double offered;   // m^3/s
-  } steps[] = {
-      {{0.36, 0.36}, 100.0, 0.0, 0.36, 0.0},   // takes 0.72 mm of 0.36
-      {{0.36, 0.36}, 0.0, 0.0, 0.0, 50.0},     // gives what it owed first
-      {{0.1, 0.5}, 50.0, 0.07, 0.13, 23.6111}, // gives 0.1 and 0.36
-      {{0.3, 0.3}, 5.0, 0.134, 0.0, 41.6667},  // 0.036 and the 0.13 owed
-  };
-  double channelBefore = element.channelVolume();
-  double owedBefore = 0.0;
-  for (const auto& s : steps) {
-    SCOPED_TRACE(s.take);
-    net.runoff(1) = (s.runoff[0] + s.runoff[1]) / 2.0;
-    net.setSubIntervalRunoff(1, {s.runoff[0], s.runoff[1]});
-    table[1].withdrawal = s.take;
-    net.step();
-    const ElementWaterBalance& b = element.stepBalance();
-    EXPECT_NEAR(net.stepValue(2), s.outflow, 1e-12);
-    EXPECT_NEAR(owed[1], s.owed, 1e-12);
-    EXPECT_NEAR(b.toSoil, s.take * 0.0072 * 1000.0, 1e-9);
-    EXPECT_NEAR(element.owedRiverVolume(), s.owed * 1000.0, 1e-9);
-    EXPECT_NEAR(b.withdrawn, 0.0, 1e-9); // no irrigation
-    // The water owed is the channel's, below nothing.
-    const double channel = element.channelVolume();
-    EXPECT_NEAR(b.received - b.toSoil - b.outflow - (channel - channelBefore) +
-                    (element.owedRiverVolume() - owedBefore),
-                0.0, 1e-9);
-    channelBefore = channel;
-    owedBefore = element.owedRiverVolume();
-    element.UpdateRiverflowTable();
-    EXPECT_NEAR(table[1].flowm3s, s.offered, 1e-4);
+// The two subbasins a summed channel sums share its water: their cells
+// taking all that both records offer empty the channel, no more.
+TEST(RoutingElement, SubbasinsOfASummedChannelShareItsWater) {
+  RoutingNetwork net("summed_river_water", 4, 0, 2, 60.0, 0);
+  for (int col = 1; col <= 4; ++col) net.cellCount(col) = col;
+  routingclass& element = net.addElement(4, 10.0, {}, {{2, {3}, TestChannel{}}});
+  net.runoff(2) = 0.5;
+  net.runoff(3) = 0.2;
+  std::vector<ReinfiltrationRecord> table(5);
+  const double before = fillChannels(net, element, table);
+  ASSERT_GT(before, 0.0);
+  for (int col : {2, 3}) {
+    EXPECT_GT(table[col].held, 0.0);
+    table[col].withdrawal = table[col].held / 3600.0;
   }
+  for (int col : {2, 3, 4}) {
+    net.runoff(col) = 0.0;
+    net.setSubIntervalRunoff(col, {0.0, 0.0});
+  }
+  net.step();
+  const ElementWaterBalance& b = element.stepBalance();
+  EXPECT_NEAR(b.toSoil, before, 1e-8 * before);
+  EXPECT_NEAR(element.channelVolume(), 0.0, 1e-8 * before);
+  EXPECT_NEAR(b.outflow, 0.0, 1e-8 * before);
 }
 
 TEST(RoutingElement, FreeMemoryLogsWhatItReleases) {

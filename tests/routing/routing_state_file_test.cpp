@@ -120,6 +120,24 @@ TEST(RoutingState, WritesTheSectionLayout) {
             "\n"
             "\n");
 
+  // An earlier version's file ends with what the channels owed the soil of
+  // the river cells: it still starts a run, which drops what was owed.
+  RoutingModelSetup owed("routing_layout_owed");
+  owed.header = "1 1 1 2";
+  owed.context.inputDirectory = owed.log.directory + "/";
+  writeFile(owed.path("owed.state"),
+            readFile(s.path(name)) + "4 (subbasins of the river water the channels owe the soil)\n"
+                                     "0 0.25 0 0 (owedRiverWater)\n");
+  owed.writeControlFile(tg(2, 0.06) + channelText("OL 1", 2) + channelText("ZL 1 = constant 0", 2) +
+                        "\n");
+  ASSERT_EQ(owed.build(), 0);
+  const std::string owedName = "owed.state";
+  EXPECT_EQ(exitCodeOf([&] { owed.wire(&owedName, 1); }), -1) << owed.log.lastEntry();
+  EXPECT_NE(owed.log.console.str().find("holds river water the channels owed the soil of the "
+                                        "river cells (0.25 mm over the subbasins)"),
+            std::string::npos)
+      << owed.log.console.str();
+
   // Three sub-intervals make longer queues than the file holds.
   RoutingModelSetup other("routing_layout_other");
   other.header = "1 1 1 3";

@@ -328,9 +328,9 @@ TEST(UnsatzonDecomposed, TracersAndMacroporesSolveEveryOwnColumnAsAlone) {
   module->freeTracers();
 }
 
-// With the surface water interaction 1 each process caps the takes of its
-// river cells by its own copy of their subbasin's record: when the cells of
-// one subbasin lie on several processes the set-up warns of it.
+// With the surface water interaction 1 each process sums the takes of its
+// own river cells: when the cells of one subbasin lie on several processes
+// the set-up warns of it.
 TEST(UnsatzonDecomposed, WarnsOfRiverCellsOfOneSubbasinOnSeveralProcesses) {
   DecomposedUnsatzon d("unsatzon_decomposed_rivers", "",
                        [](std::vector<std::string>& lines) { lines[2] = "1  interaction"; });

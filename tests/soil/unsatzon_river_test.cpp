@@ -87,34 +87,46 @@ struct RiverCatchment {
 
 } // namespace
 
-// The river of row 1, 1 m deep over its bed, loses about
-// 1e-6 (99.5 + 1 - 99.25) 5 * 100 = 6.25e-4 m^3/s to each cell; a record
-// offering 2.5 times that per sub-step feeds the first two cells of the row
-// in full, the third with the rest and the fourth not at all, in both
-// sub-steps. What routing is told to subtract is the mean take of the step.
-TEST(UnsatzonRivers, CellsTakeInOrderUntilTheRecordIsUsed) {
-  RiverCatchment rig("unsatzon_river_order", [](RiverCatchment& r) { r.substeps = 2; });
-  ASSERT_NE(rig.module, nullptr);
+// The river of row 1, 1 m deep over its bed, would lose about
+// 1e-6 (99.5 + 1 - 99.25) 5 * 100 = 6.25e-4 m^3/s to each of its four
+// cells. The record offers its flow per sub-step, but never more than the
+// water its channel holds: the cells share the offer by what each would
+// take, four equal parts where it is short, and each takes what it would
+// where it is not. What routing is told to subtract is the mean take of
+// the step.
+TEST(UnsatzonRivers, CellsShareWhatTheRecordOffers) {
   const double full = 6.25e-4;
-  const double offered = 2.5 * full * 2; // V over the two sub-steps
-  rig.record(1).flowm3s = offered;
-  rig.record(1).speed = offered / 5.0; // 1 m of water
-  double sum = 0.0;
-  rig.step(0, [&](int) {
-    const double first = rig.taken(1, 1);
-    EXPECT_NEAR(first, full, 0.01 * full);
-    EXPECT_EQ(rig.taken(1, 2), first);
-    EXPECT_NEAR(rig.taken(1, 3), offered / 2 - 2 * first, 1e-12 * offered);
-    EXPECT_EQ(rig.taken(1, 4), 0.0);
-    for (long c = 1; c <= 4; ++c) sum += rig.taken(1, c);
-  });
-  EXPECT_NEAR(rig.record(1).withdrawal, sum / 2, 1e-12 * sum);
-  EXPECT_EQ(rig.record(1).accumulator, 0.0);
-  for (int s = 2; s <= 8; ++s) EXPECT_EQ(rig.record(s).withdrawal, 0.0) << s;
-  // Routing has not refreshed the record: nothing is offered any more.
-  rig.record(1).flowm3s = 0.0;
-  rig.step(1);
-  EXPECT_EQ(rig.record(1).withdrawal, 0.0);
+  const double hour = 3600.0;
+  const struct {
+    const char* what;
+    double flow; // m^3/s
+    double held; // m^3
+    double each; // m^3/s a cell takes in a sub-step
+  } cases[] = {
+      {"the flow is short", 2.5 * full * 2, 1e9, 2.5 * full / 4},
+      {"the channel holds little", 1.0, 2.0 * full * hour, full / 4},
+      {"the channel holds nothing", 1.0, 0.0, 0.0},
+      {"enough of both", 10.0 * full * 2, 10.0 * full * 2 * hour, full},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    RiverCatchment rig("unsatzon_river_share", [](RiverCatchment& r) { r.substeps = 2; });
+    ASSERT_NE(rig.module, nullptr);
+    rig.record(1).flowm3s = k.flow;
+    rig.record(1).speed = k.flow / 5.0; // 1 m of water
+    rig.record(1).held = k.held;
+    double sum = 0.0;
+    rig.step(0, [&](int) {
+      for (long c = 1; c <= 4; ++c) {
+        EXPECT_NEAR(rig.taken(1, c), k.each, 0.01 * full) << c;
+        sum += rig.taken(1, c);
+      }
+    });
+    EXPECT_LE(sum / 2, std::min(k.flow, k.held / hour) / 2 * (1.0 + 1e-12));
+    EXPECT_NEAR(rig.record(1).withdrawal, sum / 2, 1e-12 * sum + 1e-30);
+    EXPECT_EQ(rig.record(1).accumulator, 0.0);
+    for (int s = 2; s <= 8; ++s) EXPECT_EQ(rig.record(s).withdrawal, 0.0) << s;
+  }
 }
 
 // Without the groundwater model the water row 2 gives its river,
@@ -237,6 +249,7 @@ TEST(UnsatzonRivers, ResultsDoNotDependOnTheThreads) {
       for (int hour = 0; hour < 6; ++hour) {
         for (int s = 1; s <= 2; ++s) {
           rig.record(s).flowm3s = 5e-4 * hour;
+          rig.record(s).held = 1.0 * hour;
           rig.record(s).speed = 0.4;
           rig.record(s).flow_mm[1] = 7.0;
         }
