@@ -101,7 +101,11 @@ void defaultini::updateActualLanduseGrids(long minute, long hour, long day, long
   LanduseParameterGrids& g = landuseGrids;
   if (g.layers < 1) return;
   const long doy = ::dayOfYear(diag, day, month, year);
-  const bool firstStepOfDay = doy != g.lastDay || year != g.lastYear;
+  // A run may start in the middle of a day (a warm start): its first step
+  // opens a day only where the step before it lay in another.
+  const bool firstStepOfDay =
+      g.lastDay < 0 ? stepLength >= 1440.0 || static_cast<double>(hour * 60 + minute) < stepLength
+                    : doy != g.lastDay || year != g.lastYear;
   g.lastDay = doy;
   g.lastYear = year;
   // The same end of the day as the daily outputs of registered grids.

@@ -47,6 +47,9 @@ void gwflowclass::solveGroundwater() {
   for (int k = 1; k <= layerCount; ++k)
     MPIExchangeGridHalo(layers[static_cast<size_t>(k)].headIndex);
   computeBaseflow();
+  // The control point's record holds its west neighbour's baseflow, which
+  // another process computes where a strip ends within the row.
+  if (controlRow >= 1) MPIExchangeGridHalo(baseflowIndex);
   for (int k = 1; k <= layerCount; ++k) computeBalance(k);
   appendControlPointRecord();
 }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Draws combinations of horva's modules, methods, options and weathers on the
-# small example catchment and runs each on 1 process, on 1 with 2 threads and
-# on 3 (tests/example/combination_sweep.py), building horva first where it is
-# missing or out of date:
+# small example catchment and runs each as drawn on 1 process, on 1 with 2
+# threads and on 3 or 4 (tests/example/combination_sweep.py), building horva
+# first where it is missing or out of date:
 #
 #   scripts/sweep.sh --seed 7 --count 300 [--jobs 2] [--shrink]
 #   scripts/sweep.sh --seed 7 --only 42          # draw 42 of seed 7 again

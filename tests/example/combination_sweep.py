@@ -3,21 +3,27 @@
 example catchment.
 
 Each draw of a seed switches every module of the example on or off, gives it
-one of the methods and options docs/control-file.md allows, takes one of four
-weathers (as made, ten times the rain, that 8 K colder, that with a warm
-second day) and adds [water_balance]. A combination the reference allows runs
-on one process, on one process with two threads and on three processes, and
-  - writes the same files, byte for byte (but for the files that are a
-    process's own by design, and, with river interaction 1, whose amounts
-    depend on the decomposition, on three processes);
-  - closes its water balance in every step and column to 1e-9 of the water
-    that passed (with channels to the routing factor's tolerance);
-  - holds no NaN or infinity in any output;
-  - in a share of the draws goes on from a warm start exactly as the run
-    through (small_catchment.continuation_differences).
-A share of the draws holds, on purpose, one combination the reference
-forbids: every layout must refuse it at set-up with a FATAL entry and the
-reference's exit code.
+one of the methods and options docs/control-file.md names, takes one of nine
+weathers, one of three catchment shapes (two of them split unevenly into
+strips), hourly or daily steps, and adds [water_balance]. The draw runs as
+drawn on one process, on one process with two threads and on three or four
+processes. The sweep's rules (RULES) are what the documentation forbids:
+  - where the program refuses the draw, one of the rules the draw breaks must
+    predict the refusal and its exit code, on every layout alike; a refusal
+    no rule predicts, or a run a rule said would be refused, is a finding (a
+    fault of the program or of the documentation);
+  - where it runs, each of PROPERTIES holds: every layout writes the same
+    files, byte for byte (but for the files that are a process's own by
+    design, and, with river interaction 1, whose amounts depend on the
+    decomposition); the water balance closes in every step and column to
+    1e-9 of the water that passed (with channels to the routing factor's
+    tolerance); no output holds a NaN or an infinity; and, in a share of the
+    draws, a warm start at midnight or at noon of the last day, on one or
+    three processes, goes on exactly as the run through
+    (small_catchment.continuation_differences).
+A share of the draws is made to break one rule on purpose. The summary
+counts the draws refused as predicted, the findings, the draws that ran and
+held and those that failed.
 
 A failing draw prints its seed, its index, its settings in one line and what
 failed; `--seed S --only K` runs it again, and with `--shrink` the sweep
@@ -26,6 +32,7 @@ looks for the fewest settings that still fail the same way.
 
 import argparse
 import concurrent.futures
+import math
 import os
 import random
 import re
@@ -33,6 +40,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import threading
 import time
 
 import balance_closure_test as closure
@@ -43,11 +51,17 @@ import small_catchment as small
 import tracer_test as tracers
 
 DAYS = 2
-# The shares of the draws that break a rule of the reference on purpose, and
-# of the others that also check a warm start.
+# The share of the draws made to break a rule of the reference on purpose,
+# and the share of the dimensions of a draw that keep the example's value.
 FORBIDDEN_SHARE = 0.15
-WARM_SHARE = 0.45
-LAYOUTS = ((1, 1), (1, 2), (3, 1))
+PLAIN_SHARE = 0.6
+# The dimensions of what a draw checks, drawn by their weights alone.
+DRAWN_FREELY = ("warm_start", "warm_processes")
+
+
+def layouts(s):
+    """(processes, threads) of the runs of the settings s."""
+    return ((1, 1), (1, 2), (s["processes"], 1))
 
 # --- the dimensions of a draw ---------------------------------------------
 
@@ -58,7 +72,11 @@ ENERGY_BALANCE_METHODS = (5, 6, 7, 11)
 # name: (the values a draw takes, the plain value: the example's own or off).
 # Values after the first "|" are drawn only to break a rule on purpose.
 DIMENSIONS = (
-    ("weather", ("as made", "cloudburst", "cold cloudburst", "warm cloudburst"), "as made"),
+    ("weather", ("as made", "cloudburst", "cold cloudburst", "warm cloudburst", "heat wave",
+                 "freeze-thaw", "no precipitation", "rain on snow", "cloudburst x50"), "as made"),
+    ("shape", ("20 x 24", "17 x 31", "23 x 19"), "20 x 24"),
+    ("step", ("hour", "day"), "hour"),
+    ("processes", (3, 4), 3),
     ("grids", ("ascii", "float", "double", "netcdf"), "ascii"),
     ("precipitation_correction", ("on", "off"), "on"),
     ("regional_superposition", ("on", "off"), "on"),
@@ -100,18 +118,31 @@ DIMENSIONS = (
     ("routing", ("on", "off"), "on"),
     ("irrigation", ("off", "groundwater", "surface water"), "off"),
     ("irrigation_method", (1, 2, 3, 4), 2),
-    ("tracer", ("none", "salt", "chloride"), "none"),
-    ("spin_up", ("off", "units", "|", "units, soil temperature"), "off"),
+    ("tracer", ("none", "salt", "chloride", "two"), "none"),
+    # Response units by soil type or by 100 m elevation classes.
+    ("spin_up", ("off", "soil units", "elevation units", "|", "units, soil temperature"), "off"),
     ("substeps", (1, 2), 1),
     ("periodic_ponding", ("off", "on"), "off"),
     ("unknown_method", ("none", "|", "interception 3", "evapotranspiration 5", "snow 15",
                         "glacier 3", "silting 4", "unsatzon 4", "surface routing 7",
                         "groundwater 3", "lakes 3"), "none"),
+    # A warm start of the last day, at its start or at noon, and the
+    # processes it runs on.
+    ("warm_start", ("no", "at midnight", "at noon"), "no"),
+    ("warm_processes", (1, 3), 1),
 )
 PLAIN = {name: plain for name, _, plain in DIMENSIONS}
 # Weights of the drawn values where they are not alike: response units copy
 # the state of one cell over others, which most other checks do not need.
-WEIGHTS = {"spin_up": (3, 1)}
+# Off, and the options that other modules refuse, are drawn less often, so
+# that most draws run.
+WEIGHTS = {"spin_up": (6, 2, 2), "step": (4, 1), "processes": (3, 1), "warm_start": (5, 3, 3),
+           "warm_processes": (2, 1), "shape": (2, 1, 1), "unsatzon": (1, 6, 6),
+           "evapotranspiration": (1, 8, 1, 1, 1), "land_use_layers": (1, 1),
+           "glacier": (2, 2, 2, 1, 1, 1), "silting": (4, 1, 1, 1),
+           "surface_routing": (6, 1, 1, 1, 1, 1, 1), "ponding": (6, 1),
+           "groundwater_pond_flag": (6, 1), "interaction": (3, 2, 1), "heat": (1, 2, 2, 2),
+           "routing": (4, 1)}
 
 
 def drawn_values(values):
@@ -177,15 +208,29 @@ def relevant(name, s):
         "groundwater_pond_flag": on(s["groundwater"]),
         "irrigation_method": on(s["irrigation"]),
         "substeps": unsatzon,
+        "warm_processes": s["warm_start"] != "no",
     }.get(name, True)
+
+
+def warm_checked(s):
+    """Whether a warm start of the draw is compared with its run through: a
+    spin-up repeats the period, which a warm start of its last day cannot,
+    and without the unsaturated zone there is no state file, so that
+    evapotranspiration's memory starts anew (the user guide says so)."""
+    return s["warm_start"] != "no" and s["spin_up"] == "off" and on(s["unsatzon"])
+
+
+def split_hour(s):
+    """The hour of the last day the warm start takes over at (daily steps
+    have no noon)."""
+    return 12 if s["warm_start"] == "at noon" and s["step"] == "hour" else 0
 
 
 def describe(s):
     """The settings of a draw in one line, those that change nothing left out."""
     return " ".join("%s=%s" % (name, str(s[name]).replace(" ", "_"))
                     for name, _, _ in DIMENSIONS if relevant(name, s) and
-                    (name != "unknown_method" or s[name] != "none")) + \
-        (" warm_start=yes" if s.get("warm") else "")
+                    (name != "unknown_method" or s[name] != "none"))
 
 
 # --- what the reference forbids -------------------------------------------
@@ -373,68 +418,38 @@ def broken_rules(s):
     return [rule for rule in RULES if rule.broken(s)]
 
 
-def mend(s, rng, kept=None, fixed=()):
-    """Mends every broken rule but the kept one (and those it covers) by one
-    of its fixes, touching none of the dimensions the kept rule set: a fix
-    that breaks no other rule where there is one."""
-    locked = (tuple(kept.make) if kept else ()) + fixed
-
-    def broken(settings):
-        return [rule for rule in broken_rules(settings) if rule is not kept and
-                not (kept and rule.name in kept.covers)]
-    for _ in range(50):
-        rules = broken(s)
-        if not rules:
-            return s
-        rule = rules[0]
-        fixes = [f for f in rule.fixes if f[0] not in locked]
-        if not fixes:
-            raise RuntimeError("the rule \"%s\" cannot be mended without %s" %
-                               (rule.name, ", ".join(locked)))
-        rng.shuffle(fixes)
-        clean = [f for f in fixes if not broken(dict(s, **{f[0]: f[1]}))]
-        name, value = (clean or fixes)[0]
-        s[name] = value
-    raise RuntimeError("the settings %s break rules after every mend" % describe(s))
-
-
 class Draw:
-    """Draw `index` of `seed`: its settings, the rule it breaks on purpose
-    (or None) and whether it checks the warm start."""
+    """Draw `index` of `seed`: its settings, as drawn (a share made to break
+    one rule on purpose: `made`), and the rules they break."""
 
-    def __init__(self, seed, index, settings=None, rule=None):
+    def __init__(self, seed, index, settings=None):
         self.seed, self.index = seed, index
-        if settings is not None:
-            self.settings, self.rule = settings, rule
-            return
-        rng = random.Random("%d/%d" % (seed, index))
-        s = {name: rng.choices(drawn_values(values), WEIGHTS.get(name))[0]
-             for name, values, _ in DIMENSIONS}
-        self.rule = rng.choice(RULES) if rng.random() < FORBIDDEN_SHARE else None
-        s["warm"] = not self.rule and rng.random() < WARM_SHARE
-        if s["warm"]:
-            # A spin-up repeats the period, which a warm start of its second
-            # day cannot.
-            s["spin_up"] = "off"
-        if self.rule:
-            for name, values in self.rule.make.items():
-                s[name] = rng.choice(values)
-            # Response units switch some of the modules a rule is about off.
-            if "spin_up" not in self.rule.make:
-                s["spin_up"] = "off"
-        mend(s, rng, self.rule, ("spin_up",) if s["warm"] or self.rule else ())
-        # Without the unsaturated zone there is no state file, so
-        # evapotranspiration's memory starts anew (the user guide says so).
-        if not on(s["unsatzon"]):
-            s["warm"] = False
-        self.settings = s
+        self.made = None
+        if settings is None:
+            rng = random.Random("%d/%d" % (seed, index))
+            # Each dimension keeps the example's value in a share of the
+            # draws, so that most draws run and a module's other methods
+            # meet the example's neighbours.
+            settings = {name: plain if name not in DRAWN_FREELY and rng.random() < PLAIN_SHARE
+                        else rng.choices(drawn_values(values), WEIGHTS.get(name))[0]
+                        for name, values, plain in DIMENSIONS}
+            if rng.random() < FORBIDDEN_SHARE:
+                self.made = rng.choice(RULES)
+                for name, values in self.made.make.items():
+                    settings[name] = rng.choice(values)
+                # Response units switch some of the modules a rule is about off.
+                if "spin_up" not in self.made.make:
+                    settings["spin_up"] = "off"
+        self.settings = settings
+        self.rules = broken_rules(settings)
 
-    def expected_code(self):
-        return self.rule.exit_code(self.settings) if self.rule else 0
+    def expected_codes(self):
+        """The exit codes a refusal of the draw may end with."""
+        return sorted({rule.exit_code(self.settings) for rule in self.rules})
 
     def title(self):
-        what = "forbidden: %s, code %d" % (self.rule.name, self.expected_code()) if self.rule \
-            else "allowed"
+        what = "forbidden: %s" % "; ".join("%s, code %d" % (r.name, r.exit_code(self.settings))
+                                          for r in self.rules) if self.rules else "allowed"
         if self.index < 0:
             return "the example with %s (%s)" % (plain_changes(self.settings) or "nothing changed",
                                                  what)
@@ -521,6 +536,35 @@ def on_off(value):
     return 1 if on(value) else 0
 
 
+def two_tracers(text):
+    """Chloride in the rain, the reservoir and the lake (as tracer_test has
+    it) and salt in what enters every cell (as process_counts_test has it)."""
+    text = tracers.with_tracer(text)
+    text = ex.replace_once("1  number of tracers\n", "2  number of tracers\n%s\n" %
+                           counts.TRACER.split("\n", 1)[1])(text)
+    return counts.add_standard_grids(text, ["tracer_flux.asc  concflux_tracer_2_input  "
+                                            "fillcode = 0 readcode = 1"])
+
+
+# The night's temperature, degC, which daily steps of Penman-Monteith and
+# the snow model read.
+NIGHT_GRIDS = (("temperature_night.asc", "temperature_night", 0.0),)
+
+
+def daily_control(text):
+    """Every module at the step of a day, the values of a stamp covering
+    the day from it on."""
+    text, count = re.subn(r"^60(\s+time (?:interval|step) in minutes)", r"1440\1", text,
+                          flags=re.M)
+    ex.check(count > 10, "the control file has %d time intervals of 60 minutes" % count)
+    text = ex.replace_once("60  min_to_int_end: a step's values cover the hour",
+                           "1440  min_to_int_end: a step's values cover the day")(text)
+    # The last stamp of a run is its last day's.
+    text = ex.replace_lines(text, ((r"^23( +end hour)$", r"0\1"),))
+    return counts.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
+                                            for f, n, _ in NIGHT_GRIDS])
+
+
 def control_edit(s, grid_format=True):
     """The control file of the settings s; without grid_format the grids are
     written as the example writes them (a warm start writes doubles)."""
@@ -528,6 +572,9 @@ def control_edit(s, grid_format=True):
         # The edits of the tables that expect the example's own lines first.
         if s["spin_up"] != "off":
             text = counts.response_units(text)
+            if s["spin_up"] == "elevation units":
+                text = ex.replace_once("soil.asc  HydrologicResponseUnits",
+                                       "%s  HydrologicResponseUnits" % ELEVATION_UNITS)(text)
             if s["spin_up"] == "units, soil temperature":
                 text = ex.replace_once("0  no temperature pre-spin-up",
                                        "1  temperature pre-spin-up")(text)
@@ -535,6 +582,8 @@ def control_edit(s, grid_format=True):
             text = counts.lakes_with_tracer(text)
         elif s["tracer"] == "chloride":
             text = tracers.with_tracer(text)
+        elif s["tracer"] == "two":
+            text = two_tracers(text)
         if dynamic(s):
             text = counts.dynamic_glacier(text)
             text = first_word(text, "ice_firn", "Glacier-Method", s["glacier"].split()[1])
@@ -653,13 +702,14 @@ def control_edit(s, grid_format=True):
             text = ex.replace_once("WriteAsciiGrids = 1", {
                 "float": "WriteAsciiGrids = 0", "double": "WriteDoubleGrids = 1",
                 "netcdf": "WriteAsciiGrids = 0\nWriteNetcdfGrids = 1"}[s["grids"]])(text)
-        return text + ex.BALANCE_SECTION
+        text += ex.BALANCE_SECTION
+        return daily_control(text) if s["step"] == "day" else text
     return edit
 
 
 def glacier_input(cells):
     """The glacier grids of process_counts_test's dynamic glacier, whole
-    cells, or faulty ones."""
+    cells, or faulty ones (the first glacier cell without a code)."""
     def fraction(r, c, zone):
         share = counts.glacier_fraction(r, c, zone)
         if cells == "whole":
@@ -668,28 +718,113 @@ def glacier_input(cells):
             return 0.5 if zone in (2, 3) and r <= 8 else 0.0
         return share
 
-    def code(r, c, zone):
-        if cells == "cell without code" and (r, c) == (2, 6):
-            return -9999
-        return 1 if fraction(r, c, zone) > 0 else 0
-
     def edit(folder):
-        counts.write_grid_like(folder, "zones.asc", "glacier_fraction.asc", fraction)
+        glaciers = []
+        counts.write_grid_like(folder, "zones.asc", "glacier_fraction.asc",
+                               lambda r, c, z: glaciers.append((r, c)) or fraction(r, c, z)
+                               if fraction(r, c, z) > 0 else 0.0)
+
+        def code(r, c, zone):
+            if cells == "cell without code" and glaciers and (r, c) == glaciers[0]:
+                return -9999
+            return 1 if fraction(r, c, zone) > 0 else 0
         counts.write_grid_like(folder, "zones.asc", "glacier_codes.asc", code)
     return edit
 
 
+# The response units by 100 m elevation classes.
+ELEVATION_UNITS = "elevation_classes.asc"
+
+
+def rewrite_station(folder, name, change):
+    """Every value v of a station file replaced by change(day, hour, v)."""
+    ex.rewrite_station_values(folder, name, change, "%.2f")
+
+
+def station_mean(folder, name):
+    with open(os.path.join(folder, name)) as f:
+        lines = f.read().splitlines()
+    header = next(i for i, line in enumerate(lines) if line.startswith("YY"))
+    values = [float(v) for line in lines[header + 1:] for v in line.split()[4:]]
+    return sum(values) / len(values)
+
+
+def heat_wave(folder):
+    """15 K warmer and dry."""
+    rewrite_station(folder, "temperature.txt", lambda d, h, v: v + 15.0)
+    rewrite_station(folder, "precipitation.txt", lambda d, h, v: 0.0)
+
+
+def freeze_thaw(folder):
+    """The temperatures shifted to a mean of 0 degC plus a wave of +-3.5 K
+    and 12 hours, four times the rain and 0.8 mm more every 6 hours."""
+    mean = station_mean(folder, "temperature.txt")
+    rewrite_station(folder, "temperature.txt",
+                    lambda d, h, v: v - mean + 3.5 * math.sin(2.0 * math.pi * h / 12.0))
+    rewrite_station(folder, "precipitation.txt",
+                    lambda d, h, v: 4.0 * v + (0.8 if h % 6 == 0 else 0.0))
+
+
+def rain_on_snow(folder):
+    """Ten times the precipitation, falling as snow on a day 10 K colder and
+    as rain on the next, 10 K warmer."""
+    ex.cloudburst(folder)
+    rewrite_station(folder, "temperature.txt", lambda d, h, v: v - 10.0 if d == 1 else v + 10.0)
+
+
+WEATHERS = {"as made": None, "cloudburst": ex.cloudburst, "cold cloudburst": closure.cold_cloudburst,
+            "warm cloudburst": ex.warm_cloudburst, "heat wave": heat_wave,
+            "freeze-thaw": freeze_thaw,
+            "no precipitation": lambda folder: rewrite_station(folder, "precipitation.txt",
+                                                               lambda d, h, v: 0.0),
+            "rain on snow": rain_on_snow,
+            "cloudburst x50": lambda folder: rewrite_station(folder, "precipitation.txt",
+                                                             lambda d, h, v: 50.0 * v)}
+# How a day's value comes out of its hours: summed (amounts per step) or
+# their mean.
+SUMMED_STATIONS = ("precipitation.txt", "global_radiation.txt")
+
+
+def daily_stations(folder):
+    """Every station file at daily steps, stamped at the day's start."""
+    for name in sorted(os.listdir(folder)):
+        if not name.endswith(".txt"):
+            continue
+        path = os.path.join(folder, name)
+        with open(path) as f:
+            lines = f.read().splitlines()
+        header = next((i for i, line in enumerate(lines) if line.startswith("YY")), None)
+        if header is None:
+            continue
+        days = {}
+        for line in lines[header + 1:]:
+            p = line.split()
+            days.setdefault(tuple(p[:3]), []).append([float(v) for v in p[4:]])
+        rows = []
+        for day, hours in sorted(days.items()):
+            values = [sum(column) for column in zip(*hours)]
+            if name not in SUMMED_STATIONS:
+                values = [v / len(hours) for v in values]
+            rows.append(" ".join(list(day) + ["00"] + ["%.2f" % v for v in values]))
+        with open(path, "w") as f:
+            f.write("\n".join(lines[:header + 1] + rows) + "\n")
+
+
 def input_edit(s):
     def edit(folder):
-        weather = {"as made": None, "cloudburst": ex.cloudburst,
-                   "cold cloudburst": closure.cold_cloudburst,
-                   "warm cloudburst": ex.warm_cloudburst}[s["weather"]]
-        if weather:
-            weather(folder)
-        if s["tracer"] == "salt":
+        if WEATHERS[s["weather"]]:
+            WEATHERS[s["weather"]](folder)
+        if s["step"] == "day":
+            daily_stations(folder)
+            for name, _, value in NIGHT_GRIDS:
+                counts.write_grid_like(folder, "zones.asc", name, lambda r, c, z: value)
+        if s["tracer"] in ("salt", "two"):
             counts.tracer_input(folder)
-        elif s["tracer"] == "chloride":
+        if s["tracer"] in ("chloride", "two"):
             tracers.ones(folder)
+        if s["spin_up"] == "elevation units":
+            counts.write_grid_like(folder, "dem.asc", ELEVATION_UNITS,
+                                   lambda r, c, height: int(height // 100))
         if dynamic(s):
             glacier_input(s["glacier_cells"])(folder)
         if on(s["interaction"]):
@@ -858,91 +993,185 @@ def layout_name(processes, threads):
                                             threads, "s" if threads > 1 else "")
 
 
-def check_draw(args, draw, base, layouts=LAYOUTS, warm=None):
-    """The faults of the draw's runs in folder base."""
+class Run:
+    """A run of a draw: its folder, layout and exit status."""
+
+    def __init__(self, work, processes, threads, status):
+        self.work, self.processes, self.threads, self.status = work, processes, threads, status
+
+    def name(self):
+        return layout_name(self.processes, self.threads)
+
+
+def source(args, s):
+    """The small catchment of the draw's shape, made once per shape."""
+    with args.lock:
+        if s["shape"] not in args.sources:
+            rows, cols = (int(v) for v in s["shape"].split(" x "))
+            args.sources[s["shape"]] = small.generate(
+                os.path.join(args.work, "catchment_%dx%d" % (rows, cols)), days=DAYS, rows=rows,
+                cols=cols)
+        return args.sources[s["shape"]]
+
+
+def run_layouts(args, draw, base, chosen):
+    """The draw's runs on the layouts chosen, and their timeouts."""
     s = draw.settings
-    faults, works = [], []
-    for processes, threads in layouts:
+    runs, faults = [], []
+    for processes, threads in chosen:
         work = os.path.join(base, "np%d_threads%d" % (processes, threads))
-        small.prepare(work, args.source, DAYS, control_edit(s), input_edit(s))
+        small.prepare(work, source(args, s), DAYS, control_edit(s), input_edit(s))
         try:
             status, _ = small.run(args, work, processes, threads)
         except ex.Failure:
             faults.append(Fault("timeout", "%s did not end within %d s" %
                                 (layout_name(processes, threads), args.timeout)))
             continue
-        works.append((work, processes, threads, status))
-    if draw.rule:
-        code = draw.expected_code()
-        for work, processes, threads, status in works:
-            where = layout_name(processes, threads)
-            logged = full_code(work)
-            if status != code % 256 or logged != code:
-                faults.append(Fault("refusal", "%s ended with status %d, code %s in the log, not "
-                                    "%d: %s" % (where, status, logged, code, fatal_summary(work))))
-                continue
-            dates = os.path.join(work, "output", "balance_precipitation.stat")
-            if os.path.exists(dates) and step_dates(os.path.dirname(dates)):
-                faults.append(Fault("refusal", "%s refused it after the set-up, with steps in the "
-                                    "balance" % where))
-        return faults
-    ran = []
-    for work, processes, threads, status in works:
-        if status != 0:
-            faults.append(Fault("status", "%s ended with status %d, code %s: %s" % (
-                layout_name(processes, threads), status, full_code(work), fatal_summary(work))))
-        else:
-            ran.append((work, processes, threads))
-    tolerance = closure.CHANNEL_TOLERANCE if s["routing"] == "on" else 1e-9
-    for k, (work, processes, threads) in enumerate(ran):
-        where = layout_name(processes, threads)
-        found = nonfinite_outputs(work)
-        if found:
-            faults.append(Fault("nonfinite", "%s: %d files, first %s" % (where, len(found),
-                                                                        found[0])))
-        if k == 0:
-            first = work
-        else:
-            # River interaction 1 takes the water of a river for each
-            # process's own cells: its amounts depend on the decomposition.
-            if s["interaction"] == 1 and on(s["unsatzon"]) and processes > 1:
-                differ = []
-            else:
-                differ = small.differing_outputs(first, work)
-            if differ:
-                faults.append(Fault("layout", "%s differs from %s in %d files: %s" % (
-                    where, layout_name(*ran[0][1:]), len(differ), " ".join(differ[:12]))))
-            if not differ and not (s["interaction"] == 1 and processes > 1):
-                continue
-        opened = open_balance(os.path.join(work, "output"), tolerance)
-        if opened:
-            faults.append(Fault("balance", "%s: %s" % (where, opened)))
-        try:
-            ex.check_destinations(ex.balance_rows(os.path.join(work, "output")), tolerance)
-        except ex.Failure as failure:
-            faults.append(Fault("destinations", "%s: %s" % (where, failure)))
-    if (s["warm"] if warm is None else warm) and len(ran) == len(layouts):
-        try:
-            differ = small.continuation_differences(args, os.path.join(base, "warm"), args.source,
-                                                    DAYS, control_edit(s, grid_format=False),
-                                                    input_edit(s), 1)
-        except ex.Failure as failure:
-            differ = ["(%s)" % failure]
-        if differ:
-            faults.append(Fault("warm start", "day 2 of the warm start differs from the run "
-                                "through in %d files: %s" % (len(differ),
-                                                            " ".join(d.split("\n")[0]
-                                                                     for d in differ[:12]))))
+        runs.append(Run(work, processes, threads, status))
+    return runs, faults
+
+
+def refusal_faults(draw, runs):
+    """Whether a rule predicts the refusal of every refused run: its code,
+    at set-up, alike on every layout; a refused run no rule predicts, and a
+    draw every layout runs though a rule forbids it, are findings."""
+    expected = draw.expected_codes()
+    refused = [r for r in runs if r.status != 0]
+    if not refused:
+        if not draw.rules:
+            return []
+        return [Fault("ran though forbidden", "every layout ran; the rules predicted %s" %
+                      ", ".join("%s (%d)" % (r.name, r.exit_code(draw.settings))
+                                for r in draw.rules))]
+    faults = []
+    for run in runs:
+        logged = full_code(run.work)
+        if run.status == 0:
+            faults.append(Fault("layout", "%s ran where %s refused" % (run.name(),
+                                                                    refused[0].name())))
+        elif logged not in expected or run.status != logged % 256:
+            faults.append(Fault("unpredicted refusal", "%s ended with status %d, code %s%s: %s" % (
+                run.name(), run.status, logged,
+                " (the rules predicted %s)" % " or ".join(map(str, expected)) if expected else
+                " (no rule predicts a refusal)", fatal_summary(run.work))))
+        elif step_dates_written(run.work):
+            faults.append(Fault("refusal", "%s refused it after the set-up, with steps in the "
+                                "balance" % run.name()))
     return faults
+
+
+def step_dates_written(work):
+    dates = os.path.join(work, "output", "balance_precipitation.stat")
+    return os.path.exists(dates) and bool(step_dates(os.path.dirname(dates)))
+
+
+def interaction_by_strips(s, run):
+    """River interaction 1 takes the water of a river for each process's own
+    cells: its amounts depend on the decomposition."""
+    return s["interaction"] == 1 and on(s["unsatzon"]) and run.processes > 1
+
+
+# --- the properties of a draw that ran --------------------------------------
+# Each takes (args, draw, base, runs), the runs all ended with status 0, and
+# returns its faults.
+
+def same_on_every_layout(args, draw, base, runs):
+    faults = []
+    for run in runs[1:]:
+        if interaction_by_strips(draw.settings, run):
+            continue
+        differ = small.differing_outputs(runs[0].work, run.work)
+        if differ:
+            faults.append(Fault("layout", "%s differs from %s in %d files: %s" % (
+                run.name(), runs[0].name(), len(differ), " ".join(differ[:12]))))
+    return faults
+
+
+def balance_closed(args, draw, base, runs):
+    """On the first layout, and on those whose amounts are their own."""
+    tolerance = closure.CHANNEL_TOLERANCE if draw.settings["routing"] == "on" else 1e-9
+    faults = []
+    for k, run in enumerate(runs):
+        if k and not interaction_by_strips(draw.settings, run):
+            continue
+        opened = open_balance(os.path.join(run.work, "output"), tolerance)
+        if opened:
+            faults.append(Fault("balance", "%s: %s" % (run.name(), opened)))
+    return faults
+
+
+def water_goes_somewhere(args, draw, base, runs):
+    """Every term of the balance is a source, an exit, a transfer that nets
+    to 0 over the catchment or a storage."""
+    tolerance = closure.CHANNEL_TOLERANCE if draw.settings["routing"] == "on" else 1e-9
+    try:
+        ex.check_destinations(ex.balance_rows(os.path.join(runs[0].work, "output")), tolerance)
+    except ex.Failure as failure:
+        return [Fault("destinations", "%s: %s" % (runs[0].name(), failure))]
+    return []
+
+
+def outputs_finite(args, draw, base, runs):
+    faults = []
+    for run in runs:
+        found = nonfinite_outputs(run.work)
+        if found:
+            faults.append(Fault("nonfinite", "%s: %d files, first %s" % (run.name(), len(found),
+                                                                        found[0])))
+    return faults
+
+
+def warm_start_continues(args, draw, base, runs):
+    s = draw.settings
+    if not warm_checked(s):
+        return []
+    hour = split_hour(s)
+    try:
+        differ = small.continuation_differences(
+            args, os.path.join(base, "warm"), source(args, s), DAYS,
+            control_edit(s, grid_format=False), input_edit(s), s["warm_processes"], hour)
+    except ex.Failure as failure:
+        differ = ["(%s)" % failure]
+    if not differ:
+        return []
+    return [Fault("warm start", "from %02d:00 of day %d on %s the warm start differs from the run "
+                  "through in %d files: %s" % (hour, DAYS, layout_name(s["warm_processes"], 1),
+                                               len(differ),
+                                               " ".join(d.split("\n")[0] for d in differ[:12])))]
+
+
+# The checks of every draw that ran, in order; the warm start, which runs
+# again, last.
+PROPERTIES = [same_on_every_layout, balance_closed, water_goes_somewhere, outputs_finite,
+              warm_start_continues]
+
+
+def check_draw(args, draw, base, chosen=None, properties=None):
+    """What became of the draw in folder base: "refused as predicted",
+    "finding", "passed" or "failed", and the faults."""
+    runs, faults = run_layouts(args, draw, base, chosen or layouts(draw.settings))
+    refusal = refusal_faults(draw, runs)
+    if refusal or any(r.status for r in runs):
+        findings = [f for f in refusal if f.kind in FINDINGS]
+        return ("finding" if findings else "failed" if refusal or faults else
+                "refused as predicted"), faults + refusal
+    if not faults:
+        for check in PROPERTIES if properties is None else properties:
+            faults += check(args, draw, base, runs)
+    return ("failed" if faults else "passed"), faults
+
+
+# What no fault of a run shows, but a rule that says otherwise than the program.
+FINDINGS = ("unpredicted refusal", "ran though forbidden")
 
 
 # --- shrinking a failure ---------------------------------------------------
 
-def layouts_for(kinds):
-    """The layouts that show faults of these kinds."""
-    if "layout" in kinds:
-        return LAYOUTS
-    return LAYOUTS[:1]
+def properties_for(kinds):
+    """The checks that show faults of these kinds."""
+    return [p for p, kind in ((same_on_every_layout, "layout"), (balance_closed, "balance"),
+                              (outputs_finite, "nonfinite"),
+                              (warm_start_continues, "warm start")) if kind in kinds]
 
 
 def shrink(args, draw, kinds, base):
@@ -950,14 +1179,15 @@ def shrink(args, draw, kinds, base):
     fault of one of these kinds: each dimension in turn takes its plain value
     where the failure stays and no rule breaks."""
     s = dict(draw.settings)
+    chosen = None if "layout" in kinds else layouts(s)[:1]
     for name, _, plain in DIMENSIONS:
-        if s[name] == plain:
+        if s[name] == plain or (name == "warm_start" and "warm start" in kinds):
             continue
         trial = dict(s, **{name: plain})
         if broken_rules(trial):
             continue
-        faults = check_draw(args, Draw(draw.seed, draw.index, trial), os.path.join(base, name),
-                            layouts_for(kinds), warm=("warm start" in kinds))
+        _, faults = check_draw(args, Draw(draw.seed, draw.index, trial), os.path.join(base, name),
+                               chosen, properties_for(kinds))
         shutil.rmtree(os.path.join(base, name), ignore_errors=True)
         if any(f.kind in kinds for f in faults):
             s = trial
@@ -965,9 +1195,8 @@ def shrink(args, draw, kinds, base):
 
 
 def plain_changes(s):
-    return " ".join(["%s=%s" % (n, str(s[n]).replace(" ", "_"))
-                     for n, _, plain in DIMENSIONS if s[n] != plain and relevant(n, s)] +
-                    (["warm_start=yes"] if s.get("warm") else []))
+    return " ".join("%s=%s" % (n, str(s[n]).replace(" ", "_"))
+                    for n, _, plain in DIMENSIONS if s[n] != plain and relevant(n, s))
 
 
 # --- the command line ------------------------------------------------------
@@ -977,20 +1206,21 @@ def run_draw(args, draw):
     shutil.rmtree(base, ignore_errors=True)
     start = time.time()
     try:
-        faults = check_draw(args, draw, base)
+        outcome, faults = check_draw(args, draw, base)
     except ex.Failure as failure:
-        faults = [Fault("sweep", str(failure))]
+        outcome, faults = "failed", [Fault("sweep", str(failure))]
     shrunk = None
-    if faults and args.shrink and not draw.rule:
-        kinds = {f.kind for f in faults}
-        shrunk = shrink(args, draw, kinds, os.path.join(base, "shrink"))
+    if outcome == "failed" and args.shrink and not draw.rules:
+        shrunk = shrink(args, draw, {f.kind for f in faults}, os.path.join(base, "shrink"))
     if not faults and not args.keep:
         shutil.rmtree(base, ignore_errors=True)
-    return faults, shrunk, time.time() - start
+    return outcome, faults, shrunk, time.time() - start
 
 
-def report(draw, faults, shrunk, seconds):
-    lines = ["%s: %s (%.0f s)" % ("FAILED" if faults else "ok", draw.title(), seconds)]
+def report(draw, outcome, faults, shrunk, seconds):
+    lines = ["%s: %s (%.0f s)" % ({"passed": "ok", "refused as predicted": "ok, refused",
+                                   "finding": "FINDING", "failed": "FAILED"}[outcome],
+                                  draw.title(), seconds)]
     for fault in faults:
         lines.append("  %s" % fault)
     if shrunk:
@@ -1005,18 +1235,23 @@ def report(draw, faults, shrunk, seconds):
 def parse_settings(text):
     """The settings of the example changed by "name=value ..." as a draw's
     line gives them (a blank of a value written as "_")."""
-    s = dict(PLAIN, warm=False)
+    s = dict(PLAIN)
     values = {name: values for name, values, _ in DIMENSIONS}
     for word in text.split():
         name, _, value = word.partition("=")
-        if name == "warm_start":
-            s["warm"] = value == "yes"
-            continue
         ex.check(name in values, "no dimension %s" % name)
         chosen = [v for v in values[name] if str(v) == value.replace("_", " ") and v != "|"]
         ex.check(chosen, "%s takes none of %s" % (name, value))
         s[name] = chosen[0]
     return s
+
+
+OUTCOMES = ("refused as predicted", "finding", "passed", "failed")
+# The sample CI runs (about 90 s): draws that run with spin-up response
+# units, with snow slides on the layered snow pack, with a dynamic glacier's
+# annual close and with warm starts at midnight and at noon, daily steps, an
+# uneven shape and two refusals (sweep_checks_test holds it to that).
+CI_SEED, CI_DRAWS = 191, (1, 2, 5, 7, 9, 11, 12)
 
 
 def main(argv):
@@ -1034,13 +1269,14 @@ def main(argv):
                         help="look for the fewest settings that still fail")
     parser.add_argument("--keep", action="store_true", help="keep the folders of passed draws")
     parser.add_argument("--list", action="store_true", help="print the draws, run nothing")
+    parser.add_argument("--ci", action="store_true", help="run the draws of CI's sample")
     parser.add_argument("--example", metavar="SETTINGS",
                         help="run the example changed by \"name=value ...\" alone")
     args = parser.parse_args(argv)
+    if args.ci:
+        args.seed, args.only = CI_SEED, list(CI_DRAWS)
     if args.example is not None:
-        settings = parse_settings(args.example)
-        broken = broken_rules(settings)
-        draws = [Draw(args.seed, -1, settings, broken[0] if broken else None)]
+        draws = [Draw(args.seed, -1, parse_settings(args.example))]
     else:
         draws = [Draw(args.seed, k) for k in (args.only or range(args.count))]
     if args.list:
@@ -1050,26 +1286,28 @@ def main(argv):
     # The runs start in their own folders.
     args.work, args.horva = os.path.abspath(args.work), os.path.abspath(args.horva)
     os.makedirs(args.work, exist_ok=True)
-    args.source = small.generate(os.path.join(args.work, "catchment"), days=DAYS)
-    failed, kinds = [], {}
+    args.sources, args.lock = {}, threading.Lock()
+    counted = {outcome: [] for outcome in OUTCOMES}
+    kinds = {}
     start = time.time()
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
         futures = {pool.submit(run_draw, args, draw): draw for draw in draws}
         for future in concurrent.futures.as_completed(futures):
             draw = futures[future]
-            faults, shrunk, seconds = future.result()
-            print(report(draw, faults, shrunk, seconds), flush=True)
-            if faults:
-                failed.append(draw.index)
+            outcome, faults, shrunk, seconds = future.result()
+            print(report(draw, outcome, faults, shrunk, seconds), flush=True)
+            counted[outcome].append(draw.index)
             for kind in {f.kind for f in faults}:
                 kinds[kind] = kinds.get(kind, 0) + 1
-    forbidden = sum(1 for d in draws if d.rule)
-    warm = sum(1 for d in draws if d.settings["warm"])
-    print("seed %d: %d draws (%d forbidden, %d with a warm start) in %.0f s; %d failed%s%s" % (
-        args.seed, len(draws), forbidden, warm, time.time() - start, len(failed),
+    made = sum(1 for d in draws if d.made)
+    warm = sum(1 for d in draws if warm_checked(d.settings) and not d.rules)
+    bad = sorted(counted["finding"] + counted["failed"])
+    print("seed %d: %d draws (%d made to break a rule, %d with a warm start) in %.0f s: %s%s%s" % (
+        args.seed, len(draws), made, warm, time.time() - start,
+        ", ".join("%d %s" % (len(counted[o]), o) for o in OUTCOMES),
         (" (" + ", ".join("%s %d" % kv for kv in sorted(kinds.items())) + ")") if kinds else "",
-        (": draws " + " ".join(map(str, sorted(failed)))) if failed else ""))
-    return 1 if failed else 0
+        (": draws " + " ".join(map(str, bad))) if bad else ""))
+    return 1 if bad else 0
 
 
 if __name__ == "__main__":

@@ -824,15 +824,19 @@ def run_one_and_three(args, edit_control, edit_input):
 def scale_station_values(folder, name, change, from_day=1):
     """Every value of a station file from a day of the month on changed by
     change(value)."""
+    rewrite_station_values(folder, name, lambda d, h, v: change(v) if d >= from_day else v)
+
+
+def rewrite_station_values(folder, name, change, form="%.1f"):
+    """Every value v of a station file replaced by change(day, hour, v)."""
     path = os.path.join(folder, name)
     with open(path) as f:
         lines = f.read().splitlines(True)
     header = next(i for i, line in enumerate(lines) if line.startswith("YY"))
     with open(path, "w") as f:
         f.writelines(lines[:header + 1] + [
-            " ".join(p[:4] + ["%.1f" % (change(float(v)) if int(p[2]) >= from_day else float(v))
-                              for v in p[4:]]) + "\n"
-            for p in (line.split() for line in lines[header + 1:])])
+            " ".join(p[:4] + [form % change(int(p[2]), int(p[3]), float(v)) for v in p[4:]]) +
+            "\n" for p in (line.split() for line in lines[header + 1:])])
 
 
 def cloudburst(folder):

@@ -260,6 +260,36 @@ def control_point_series(work):
              "uz_etr.txt holds no value above 0 for the control cell")
 
 
+# Row 10, column 5 opens the strip of process 0 on two processes: its west
+# neighbour belongs to process 1.
+STRIP_END_CELL = (10, 5)
+
+
+def groundwater_control_point_at_strip_end(text):
+    text, count = re.subn(r"^11 12(  control point \(row column\)\ngw_control\.txt)",
+                          r"%d %d\1" % STRIP_END_CELL, text, flags=re.M)
+    ex.check(count == 1, "the control file has no groundwater control point 11 12")
+    return text
+
+
+def west_neighbour_in_control_series(work):
+    """Where the cell's west neighbour is another process's, the series still
+    holds the neighbour's baseflow and no nodata."""
+    r, c = STRIP_END_CELL
+    with open(os.path.join(work, "output", "MPIRegions_0")) as f:
+        owners = [line.split() for line in f.read().splitlines()[6:]]
+    if any("1" in row for row in owners):
+        ex.check(owners[r - 1][c - 1] != owners[r - 1][c - 2],
+                 "row %d, column %d no longer opens a strip: the row tests nothing" % (r, c))
+    with open(os.path.join(work, "output", "gw_control.txt")) as f:
+        rows = [line.split() for line in f.read().splitlines()[1:]]
+    ex.check(rows and all(len(row) == 16 for row in rows), "gw_control.txt holds no 2-layer rows")
+    for row in rows:
+        ex.check(float(row[9]) != -9999 and float(row[15]) != -9999,
+                 "gw_control.txt holds nodata as the west neighbour's baseflow at %s" %
+                 " ".join(row[:4]))
+
+
 def irrigation_summed(text):
     """The fields watered from groundwater from the first day on, the amounts
     written every step and summed over the run."""
@@ -404,6 +434,10 @@ CASES = {
         edit_input=kolmation_everywhere("1e-04"), processes=(1, 3),
         words="gw_kolmation_1 * time step / storage coefficient is 7.2 at row 2, column 5;"),
     "spin_up_response_units": Case(response_units, processes=(1, 2, 3)),
+    # The control point's record reads a neighbour of another process.
+    "groundwater_control_point_at_strip_end": Case(
+        groundwater_control_point_at_strip_end, days=1, processes=(1, 2),
+        check_outputs=west_neighbour_in_control_series),
     # The unsaturated zone holds the ponding in mm: a re-read and the
     # restore of the set-up values keep it there.
     "periodic_ponding": Case(ponding_reread, doubled_ponding_copies, processes=(1, 3),

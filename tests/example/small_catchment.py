@@ -122,26 +122,51 @@ def state_written(text):
                                  flags=re.M) + text[end:]
 
 
-def warm_started(text, day):
-    """The control file starting on `day` from the states in its input folder."""
-    text = ex.replace_lines(text, ((r"^1 +start day$", "%d        start day" % day),))
+def warm_started(text, day, hour=0):
+    """The control file starting on `day` at `hour` from the states in its
+    input folder."""
+    text = ex.replace_lines(text, ((r"^1 +start day$", "%d        start day" % day),
+                                   (r"^0 +start hour$", "%d        start hour" % hour)))
     for pattern, line in WARM_START_SWITCHES:
         text = re.sub(pattern, line, text, flags=re.M)
     return text
 
 
+def ended_before(hour):
+    """The control file ending with the step before `hour` (of its last day)."""
+    return lambda text: ex.replace_lines(text, ((r"^23 +end hour$", "%d       end hour" %
+                                                 (hour - 1)),))
+
+
+def rows_from(path, day, hour):
+    """The header and the rows of a series from `hour` of the given day of
+    March on (day and hour in the third and fourth columns)."""
+    head, rows = ex.rows_from_day(path, day)
+    if not hour:
+        return head, rows
+    that_day = [r for r in rows if int(r.split()[2]) == day]
+    # A daily series: a run from the middle of the day has no row of it.
+    if len(that_day) == 1:
+        return head, [r for r in rows if int(r.split()[2]) > day]
+    return head, [r for r in rows if (int(r.split()[2]), float(r.split()[3])) >= (day, hour)]
+
+
 def continuation_differences(args, base, source, days, edit_control=None, edit_input=None,
-                             processes=1):
-    """Runs A through `days` days, B over the days before the last, and C over
-    the last day started from every file B wrote (copied into C's input
-    folder, where a user's former run leaves its states). Returns the output
-    files C wrote differently from A for the last day, or a fault."""
+                             processes=1, hour=0):
+    """Runs A through `days` days, B up to `hour` of the last day, and C from
+    there on, started from every file B wrote (copied into C's input folder,
+    where a user's former run leaves its states). Returns the output files C
+    wrote differently from A from its start on, or that only one of them
+    wrote, or a fault."""
     def edited(*more):
         return lambda text: _chain(text, (state_written, edit_control) + more)
     through, first, second = (os.path.join(base, n) for n in ("through", "first", "second"))
     prepare(through, source, days, edited(), edit_input)
-    prepare(first, source, days - 1, edited(), edit_input)
-    prepare(second, source, days, edited(lambda text: warm_started(text, days)), edit_input)
+    if hour:
+        prepare(first, source, days, edited(ended_before(hour)), edit_input)
+    else:
+        prepare(first, source, days - 1, edited(), edit_input)
+    prepare(second, source, days, edited(lambda text: warm_started(text, days, hour)), edit_input)
     for work in (through, first):
         status, console = run(args, work, processes)
         if status != 0:
@@ -152,17 +177,24 @@ def continuation_differences(args, base, source, days, edit_control=None, edit_i
     if status != 0:
         return ["the warm start %s ended with status %d:\n%s" % (second, status, console[-3000:])]
     differ = []
-    for name in sorted(whole_grids(os.path.join(second, "output"))):
+    names = whole_grids(os.path.join(second, "output"))
+    for name in sorted(names):
         if ex.WHOLE_RUN_GRID.search(name):
             continue
         ours, theirs = (os.path.join(w, "output", name) for w in (second, through))
         if not os.path.exists(theirs):
             differ.append(name + " (only the warm start wrote it)")
         elif name.endswith((".stat", ".txt")):
-            if ex.rows_from_day(ours, days) != ex.rows_from_day(theirs, days):
+            if rows_from(ours, days, hour) != rows_from(theirs, days, hour):
                 differ.append(name)
         elif not filecmp.cmp(ours, theirs, shallow=False):
             differ.append(name)
+    # Files named by a date the first run wrote as well belong to the time
+    # before the warm start.
+    before = {n for n in whole_grids(os.path.join(first, "output")) if re.search(r"\d{4}", n)}
+    differ += ["%s (only the run through wrote it)" % name
+               for name in sorted(whole_grids(os.path.join(through, "output")) - names - before)
+               if not ex.WHOLE_RUN_GRID.search(name)]
     return differ
 
 
@@ -187,7 +219,7 @@ class Case:
 
     def __init__(self, edit_control=None, edit_input=None, days=2, processes=(1, 2), code=0,
                  words=None, level=None, check_outputs=None, then=None, continues=False,
-                 like=None):
+                 like=None, split_hour=0):
         self.edit_control, self.edit_input, self.days = edit_control, edit_input, days
         self.processes, self.code, self.words = processes, code, words
         self.level = level if level is not None else (0 if code else 2)
@@ -199,6 +231,8 @@ class Case:
         # status 0; code, words and outputs are those of the second.
         self.then = then
         self.continues = continues
+        # The hour of the last day at which the warm start takes over.
+        self.split_hour = split_hour
         self.like = like
 
 
@@ -236,7 +270,7 @@ def run_case(args, name, case, source):
         for processes in case.processes:
             base = os.path.join(args.work, name, "np%d" % processes)
             differ = continuation_differences(args, base, source, case.days, case.edit_control,
-                                              case.edit_input, processes)
+                                              case.edit_input, processes, case.split_hour)
             if differ:
                 faults.append("%s: the warm start on %d processes differs from the run through "
                               "in %s" % (name, processes, " ".join(differ)))

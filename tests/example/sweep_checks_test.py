@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """The combination sweep draws what it claims and its checks notice faults.
 
-Without running horva: the draws of many seeds break no rule of the
-reference, or exactly the one they break on purpose; every draw's edits
-apply to the small catchment's control file and input; and a NaN or an
-infinity planted in every form of output, and an open step planted in the
-balance files, are found where they were planted.
+Without running horva: the draws of many seeds are taken as drawn, come
+up with every value and mostly run; CI's sample holds what it must; a
+refusal counts as predicted only where a broken rule gives its code; the
+weathers and daily steps change the station files as they say; every draw's
+edits apply to the small catchment's control file and input; and a NaN or
+an infinity planted in every form of output, and an open step planted in
+the balance files, are found where they were planted.
 """
 
 import argparse
@@ -21,21 +23,8 @@ import small_catchment as small
 
 
 def check_rules():
-    faults, drawn, warm = [], set(), 0
-    for seed in range(1, 6):
-        for index in range(400):
-            draw = sweep.Draw(seed, index)
-            broken = [r for r in sweep.broken_rules(draw.settings)
-                      if not (draw.rule and r.name in draw.rule.covers)]
-            expected = [draw.rule] if draw.rule else []
-            if broken != expected:
-                faults.append("seed %d draw %d breaks %s, not %s" % (
-                    seed, index, [r.name for r in broken], [r.name for r in expected]))
-            drawn.add(draw.rule)
-            warm += draw.settings["warm"]
-    missing = [r.name for r in sweep.RULES if r not in drawn]
-    ex.check(not missing, "2000 draws broke none of %s" % missing)
-    ex.check(3 * warm >= 2000, "%d of 2000 draws check the warm start" % warm)
+    """Each rule's made settings break it and each of its fixes mends it."""
+    faults = []
     for rule in sweep.RULES:
         s = dict(sweep.PLAIN, **{name: values[0] for name, values in rule.make.items()})
         if not rule.broken(s):
@@ -44,6 +33,150 @@ def check_rules():
             if rule.broken(dict(s, **{name: value})):
                 faults.append("%s=%s does not mend \"%s\"" % (name, value, rule.name))
     ex.check(not faults, "\n".join(faults[:20]))
+
+
+# Values drawn that found faults before: each must come up in draws that
+# break no rule.
+NEW_VALUES = {"weather": ("heat wave", "freeze-thaw", "no precipitation", "rain on snow",
+                          "cloudburst x50"),
+              "shape": ("17 x 31", "23 x 19"), "step": ("day",), "processes": (4,),
+              "tracer": ("two",), "spin_up": ("soil units", "elevation units"),
+              "warm_start": ("at midnight", "at noon"), "warm_processes": (3,)}
+
+
+def check_draws():
+    """The draws are taken as drawn: the made ones break their rule, every
+    rule is made, every value comes up, and most draws break none."""
+    faults, made, values, allowed, warm, noon = [], set(), set(), set(), 0, 0
+    count = 2000
+    for seed in range(1, 6):
+        for index in range(count // 5):
+            draw = sweep.Draw(seed, index)
+            s = draw.settings
+            if draw.made:
+                made.add(draw.made.name)
+                if draw.made not in draw.rules:
+                    faults.append("seed %d draw %d does not break %s, made to" % (
+                        seed, index, draw.made.name))
+            values.update(s.items())
+            if not draw.rules:
+                allowed.update(s.items())
+                warm += sweep.warm_checked(s)
+                noon += sweep.warm_checked(s) and sweep.split_hour(s) == 12
+    ex.check(not faults, "\n".join(faults[:20]))
+    missing = [r.name for r in sweep.RULES if r.name not in made]
+    ex.check(not missing, "%d draws made none of %s" % (count, missing))
+    unseen = ["%s=%s" % (name, v) for name, vs, _ in sweep.DIMENSIONS
+              for v in sweep.drawn_values(vs) if (name, v) not in values]
+    ex.check(not unseen, "%d draws took none of %s" % (count, unseen))
+    unseen = ["%s=%s" % (name, v) for name, vs in NEW_VALUES.items() for v in vs
+              if (name, v) not in allowed]
+    ex.check(not unseen, "no draw that breaks no rule took %s" % unseen)
+    runs = sum(1 for seed in range(1, 6) for index in range(count // 5)
+               if not sweep.Draw(seed, index).rules)
+    ex.check(2 * runs >= count, "only %d of %d draws break no rule" % (runs, count))
+    ex.check(4 * warm >= runs and 10 * noon >= runs,
+             "of %d draws that run, %d check a warm start, %d at noon" % (runs, warm, noon))
+
+
+def check_ci_sample():
+    """CI's draws run what the sweep found faults in."""
+    draws = [sweep.Draw(sweep.CI_SEED, k) for k in sweep.CI_DRAWS]
+    running = [d.settings for d in draws if not d.rules]
+
+    def slides(s):
+        return (s["snow"] in sweep.SLIDE_METHODS and s["layered_snow"] == "on" and
+                sweep.on(s["unsatzon"]) and sweep.on(s["heat"]))
+    wanted = {
+        "spin-up response units": lambda s: s["spin_up"] != "off",
+        "slides on the layered snow pack": slides,
+        "a dynamic glacier's close within the run":
+            lambda s: sweep.dynamic(s) and s["glacier_close"] in ("1 3", "2 3"),
+        "a warm start at noon": lambda s: sweep.warm_checked(s) and sweep.split_hour(s) == 12,
+        "a warm start at midnight": lambda s: sweep.warm_checked(s) and sweep.split_hour(s) == 0,
+        "daily steps": lambda s: s["step"] == "day",
+        "an uneven shape": lambda s: s["shape"] != "20 x 24",
+    }
+    missing = [what for what, holds in wanted.items() if not any(holds(s) for s in running)]
+    ex.check(not missing, "no draw of CI's sample that runs holds %s" % ", ".join(missing))
+    ex.check(any(d.rules for d in draws), "no draw of CI's sample is refused")
+
+
+class Planted:
+    """A run whose diagnostics end it with `code` (0: none)."""
+
+    def __init__(self, folder, code, processes=1):
+        os.makedirs(os.path.join(folder, "output"), exist_ok=True)
+        lines = ['<line level="0" description= "FATAL: planted"/>\n',
+                 '<line level="0" description= "Program aborted with exit code %d"/>\n' % code]
+        with open(os.path.join(folder, ex.DIAG_FILE), "w") as f:
+            f.writelines(lines if code else [])
+        self.work, self.processes, self.threads, self.status = folder, processes, 1, code % 256
+
+    def name(self):
+        return sweep.layout_name(self.processes, self.threads)
+
+
+def check_refusals(work):
+    """A refusal is predicted where a rule the draw breaks gives its code,
+    else a finding; a draw a rule forbids that runs is a finding too."""
+    hamon = dict(sweep.PLAIN, evapotranspiration=2)
+    rows = (  # settings, codes of the layouts, the kinds of faults
+        (hamon, (44, 44), []),
+        (hamon, (33, 33), ["unpredicted refusal", "unpredicted refusal"]),
+        (hamon, (0, 0), ["ran though forbidden"]),
+        (hamon, (44, 0), ["layout"]),
+        (sweep.PLAIN, (1150, 1150), ["unpredicted refusal", "unpredicted refusal"]),
+        (sweep.PLAIN, (0, 0), []),
+    )
+    faults = []
+    for k, (settings, codes, kinds) in enumerate(rows):
+        runs = [Planted(os.path.join(work, "refusal%d" % k, "run%d" % n), code)
+                for n, code in enumerate(codes)]
+        found = [f.kind for f in sweep.refusal_faults(sweep.Draw(0, -1, settings), runs)]
+        if found != kinds:
+            faults.append("codes %s of %s: %s, not %s" % (codes, sweep.describe(settings)[:60],
+                                                          found, kinds))
+    ex.check(not faults, "\n".join(faults))
+
+
+def check_weathers(work):
+    """The station files of the weathers and of daily steps against sums by
+    hand: a day's rain is the sum of its hours, its temperature their mean;
+    freeze-thaw's temperatures have a mean of 0 and its rain four times as
+    much plus 0.8 mm every 6 hours."""
+    source = small.generate(os.path.join(work, "weather_catchment"), days=2)
+
+    def read(folder, name):
+        with open(os.path.join(folder, name)) as f:
+            lines = f.read().splitlines()
+        header = next(i for i, line in enumerate(lines) if line.startswith("YY"))
+        return [[float(v) for v in line.split()] for line in lines[header + 1:]]
+    plain = {n: read(os.path.join(source, "input"), n) for n in ("precipitation.txt",
+                                                                "temperature.txt")}
+    faults = []
+    for name, edit, check in (
+            ("daily", sweep.daily_stations, lambda got: [
+                (got["precipitation.txt"][d][4], sum(r[4] for r in plain["precipitation.txt"]
+                                                     if r[2] == d + 1)) for d in (0, 1)] + [
+                (got["temperature.txt"][d][5], sum(r[5] for r in plain["temperature.txt"]
+                                                   if r[2] == d + 1) / 24.0) for d in (0, 1)]),
+            ("freeze-thaw", sweep.freeze_thaw, lambda got: [
+                (sum(v for r in got["temperature.txt"] for v in r[4:]) /
+                 sum(len(r) - 4 for r in got["temperature.txt"]), 0.0)] + [
+                (g[4], 4.0 * p[4] + (0.8 if p[3] % 6 == 0 else 0.0))
+                for g, p in zip(got["precipitation.txt"], plain["precipitation.txt"])])):
+        folder = os.path.join(work, "weather_" + name)
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.copytree(os.path.join(source, "input"), folder)
+        edit(folder)
+        got = {n: read(folder, n) for n in plain}
+        pairs = check(got)
+        wrong = [(a, b) for a, b in pairs if abs(a - b) > 0.01 + 1e-3 * abs(b)]
+        if not pairs or wrong:
+            faults.append("%s: %d of %d values differ, first %s" % (name, len(wrong), len(pairs),
+                                                                   wrong[:1]))
+    ex.check(not faults, "\n".join(faults))
 
 
 # Settings that only look forbidden: horva runs them to the end. The snow
@@ -79,14 +212,15 @@ def check_edits(work):
         s = draw.settings
         try:
             edited = sweep.control_edit(s)(text)
-            if s["warm"]:
+            if sweep.warm_checked(s):
                 sweep.control_edit(s, grid_format=False)(small.state_written(text))
         except ex.Failure as failure:
             faults.append("%s: %s" % (draw.title(), failure))
             continue
         ex.check("[water_balance]" in edited, "draw %d adds no balance" % index)
-        inputs.setdefault((draw.rule, s["glacier_cells"] if sweep.dynamic(s) else None,
-                           s["tracer"], s["snow"] in sweep.DEPOSITION_METHODS), draw)
+        inputs.setdefault((draw.made, s["glacier_cells"] if sweep.dynamic(s) else None,
+                           s["tracer"], s["snow"] in sweep.DEPOSITION_METHODS, s["weather"],
+                           s["step"], s["spin_up"]), draw)
     for draw in inputs.values():
         folder = os.path.join(work, "input")
         shutil.rmtree(folder, ignore_errors=True)
@@ -183,7 +317,11 @@ def main(argv):
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
     failed = 0
-    for name, check in (("rules", check_rules), ("allowed", check_allowed),
+    for name, check in (("rules", check_rules), ("draws", check_draws),
+                        ("ci sample", check_ci_sample),
+                        ("refusals", lambda: check_refusals(args.work)),
+                        ("weathers", lambda: check_weathers(args.work)),
+                        ("allowed", check_allowed),
                         ("edits", lambda: check_edits(args.work)),
                         ("nonfinite", lambda: check_nonfinite(args.work)),
                         ("balance", lambda: check_balance(args.work))):

@@ -199,6 +199,10 @@ CASES = {
     "river_water_held": Case(with_balance(bc.river_interaction(2, "groundwater_flow")),
                              bc.leaky_river_input, continues=True, processes=(1, 3),
                              check_outputs=bc.closes("river_infiltration", "river_seepage")),
+    # A split at noon of the phenology's search-start day (1 March): the
+    # temperature sum begun in the morning goes on.
+    "phenology_search_start_at_noon": Case(with_balance(), days=1, continues=True,
+                                           processes=(1, 3), split_hour=12),
 }
 
 
