@@ -633,6 +633,83 @@ REPLACED_INPUTS = {
                        "beside its state file) cannot be written (Is a directory)"),
 }
 
+# --- the model step: every module steps with the data that give the dates ---
+
+DAILY_SUMS = ("precipitation", "global_radiation")
+
+
+def daily_stations(folder):
+    """An input edit: every station file as daily data, each day stamped
+    with the day at hour 0 (sums of precipitation and radiation, means of
+    the others; missing hours left out)."""
+    for name in ("temperature", "precipitation", "air_humidity", "wind_speed", "global_radiation"):
+        path = os.path.join(folder, name + ".txt")
+        with open(path) as f:
+            lines = f.read().splitlines()
+        days = {}
+        for line in lines[5:]:
+            words = line.split()
+            days.setdefault(tuple(words[:3]), []).append([float(v) for v in words[4:]])
+        out = lines[:5]
+        for day, hours in sorted(days.items()):
+            values = []
+            for station in range(len(hours[0])):
+                got = [h[station] for h in hours if h[station] > -999]
+                value = (sum(got) if name in DAILY_SUMS else sum(got) / len(got)) if got else -9999
+                values.append("%.3f" % value)
+            out.append(" ".join(day) + " 00 " + " ".join(values))
+        with open(path, "w") as f:
+            f.write("\n".join(out) + "\n")
+
+
+def daily(text):
+    """The control file for daily data as the docs give it: every step 1440
+    minutes, min_to_int_end 1440, the period ending at hour 0 of its last day."""
+    return ex.replace_lines(text, (
+        (r"^60(\s+time interval)", r"1440\1", 12), (r"^60(\s+time step in minutes)", r"1440\1", 5),
+        (r"^60(\s+min_to_int_end)", r"1440\1"), (r"^23(\s+end hour)", r"0\1")))
+
+
+def module_step(header, minutes):
+    """The time interval of the module whose section starts with header."""
+    def edit(text):
+        start = text.index(header + "\n")
+        rest = re.sub(r"^\d+(\s+time interval)", minutes + r"\1", text[start:], count=1, flags=re.M)
+        return text[:start] + rest
+    return edit
+
+
+def chain(*edits):
+    def edit(text):
+        for e in edits:
+            text = e(text)
+        return text
+    return edit
+
+
+def step_refused(module, minutes, data_step, variable="temperature"):
+    return ("the time step %s minutes of %s (\"time interval for %s\" in [%s] of catchment.ctl) "
+            "differs from the step of the meteorological data, %d minutes (\"time step in minutes\" "
+            "of [%s]" % (minutes, module, module, module, data_step, variable))
+
+
+MODEL_STEPS = {
+    # Evapotranspiration took 120 minutes per hourly step: twice the water.
+    "evapotranspiration_step_twice_the_data_step": Case(
+        module_step("[evapotranspiration]", "120"), code=63,
+        words=step_refused("evapotranspiration", 120, 60)),
+    "balance_step_twice_the_data_step": Case(
+        lambda text: text + ex.BALANCE_SECTION.replace("60  time interval", "120  time interval"),
+        code=63, words=step_refused("water_balance", 120, 60)),
+    "daily_data": Case(daily, daily_stations, days=3),
+    # Stamped at the end of the day, so that 60 minutes pass min_to_int_end.
+    "daily_data_snow_hourly": Case(
+        chain(daily, ex.replace_once("1440  min_to_int_end", "0  min_to_int_end"),
+              module_step("[snow_model]", "60")), daily_stations,
+        days=3, code=63, words=step_refused("snow_model", 60, 1440)),
+}
+
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -650,6 +727,7 @@ CASES.update(DESCRIPTOR_COUNTS)
 CASES.update(INNER_STEPS)
 CASES.update(UNREADABLE_FILES)
 CASES.update(REPLACED_INPUTS)
+CASES.update(MODEL_STEPS)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
