@@ -266,6 +266,8 @@ void ModellApplication::buildSubmodels() {
 
   evapotranspiration = adopt<verdunstungsmodellklasse>("evapotranspiration");
   evapotranspiration->setRadiationCorrectionGrid(radiationCorrection->getRadiationCorrection());
+  if (!radiationCorrection->copiesNightTemperature())
+    evapotranspiration->keepGivenNightTemperature();
   if (evapotranspiration->getFlowControl() != 0) {
     landuseStepMinutes = static_cast<double>(evapotranspiration->getTimeStepMinutes());
     plug(Place::potentialEvapotranspiration, [this](const ModelDate& d) {

@@ -693,6 +693,26 @@ def step_refused(module, minutes, data_step, variable="temperature"):
             "of [%s]" % (minutes, module, module, module, data_step, variable))
 
 
+def with_night_temperature(text):
+    """The meteorological variable temperature_night, interpolated like the
+    temperature from its own station file."""
+    text = ex.replace_lines(daily(text), (
+        (r"^5(\s+number of meteorological variables)", r"6\1"),
+        (r"^global_radiation$", "global_radiation\ntemperature_night")))
+    start, end = text.index("[temperature]\n"), text.index("[precipitation]\n")
+    night = text[start:end].replace("[temperature]", "[temperature_night]").replace(
+        "temperature.txt", "temperature_night.txt").replace("temperature.asc 355", "temperature_night.asc 0")
+    return text[:end] + night + text[end:]
+
+
+def daily_stations_and_night(folder):
+    """Daily stations, and a night temperature that equals the temperature."""
+    daily_stations(folder)
+    shutil.copy(os.path.join(folder, "temperature.txt"), os.path.join(folder, "temperature_night.txt"))
+
+
+NO_AMPLITUDE = ex.replace_once("5 6 7 8 9 9 9 9 8 7 5 4  daily", "0 0 0 0 0 0 0 0 0 0 0 0  daily")
+
 MODEL_STEPS = {
     # Evapotranspiration took 120 minutes per hourly step: twice the water.
     "evapotranspiration_step_twice_the_data_step": Case(
@@ -707,6 +727,14 @@ MODEL_STEPS = {
         chain(daily, ex.replace_once("1440  min_to_int_end", "0  min_to_int_end"),
               module_step("[snow_model]", "60")), daily_stations,
         days=3, code=63, words=step_refused("snow_model", 60, 1440)),
+    # Daily steps: a given night temperature is the night's. With all of the
+    # day's amplitude in the night (day share 0) the day part keeps the
+    # temperature, and the night part takes the given one: the temperature
+    # itself, as without any amplitude.
+    "daily_data_night_temperature_given": Case(
+        chain(with_night_temperature, ex.replace_once("0.6 0.0  day share", "0 0.0  day share")),
+        daily_stations_and_night, days=3,
+        like=small.Reference(chain(daily, NO_AMPLITUDE), daily_stations)),
 }
 
 
