@@ -370,8 +370,8 @@ NOT_WHOLLY_NUMBERS = {
         "[LayeredSnowProperties], the code of snow type 1", "nan", "a whole number"),
     "statistic_code_2024x": Case(
         ex.replace_once("etr.stat 2024", "etr.stat 2024x"), code=17,
-        words="Name of the ETR-stat.file for ; [evapotranspiration], line 201 of "
-              "catchment.ctl.intern reads \"2024x\""),
+        words="Name of the ETR-stat.file for ; [evapotranspiration], line 214 of "
+              "catchment.ctl reads \"2024x\""),
     "fillcode_0x": Case(
         ex.replace_once("regression_regions  fillcode = 0", "regression_regions  fillcode = 0x"),
         code=17, words="reads \"regions.asc  regression_regions  fillcode = 0x readcode = 1\""),
@@ -738,6 +738,53 @@ MODEL_STEPS = {
 }
 
 
+def time_keys_on_one_line(text):
+    """[model_time] in its key form (timestep set), every key on one line with
+    the minute keys last."""
+    text = ex.replace_once("WriteAsciiGrids = 1\n", "WriteAsciiGrids = 1\ntimestep = 60\n")(text)
+    start = text.index("[model_time]\n")
+    end = text.index("\n\n", start)
+    return text[:start] + ("[model_time]\nstarthour = 0 startday = 1 startmonth = 3 startyear = 2021 "
+                           "endhour = 23 endday = $endday endmonth = $endmonth endyear = 2021 "
+                           "endminute = 0 startminute = 0") + text[end:]
+
+
+def names_the_users_line(edited, words):
+    """A check of the refused run: its FATAL entry names the line of the
+    control file the user wrote that holds `edited`, not of the copy."""
+    def check(work):
+        with open(os.path.join(work, ex.CONTROL_FILE)) as f:
+            lines = f.read().splitlines()
+        number = [k for k, line in enumerate(lines, 1) if line.startswith(edited)]
+        ex.check(len(number) == 1, "the control file has no line \"%s...\"" % edited)
+        expected = words % number[0]
+        ex.check(any(expected in t for t in small.fatal_entries(work)),
+                 "no FATAL entry with \"%s\"" % expected)
+    return check
+
+
+def routing_period(days):
+    return lambda text: re.sub(r"^\$set \$endday = \d+$", "$set $endday = %d" % days, text,
+                               flags=re.M)
+
+
+CONTROL_FILE_FORMS = {
+    "model_time_keys_on_one_line": Case(time_keys_on_one_line, like=small.Reference()),
+    "mistyped_key_warned": Case(
+        ex.replace_once("WriteAsciiGrids = 1\n", "WriteAsciiGrids = 1\nwriteasciigrids = 1\n"),
+        words="\"writeasciigrids\" is no key of [output_interval], whose keys are WriteAsciiGrids"),
+    "error_names_the_users_line": Case(
+        ex.replace_once("1        start day", "x        start day"), code=17,
+        words="starting day in ; [model_time], line",
+        check_outputs=names_the_users_line("x        start day",
+                                           "[model_time], line %d of catchment.ctl reads \"x\"")),
+    # Routing alone over a day more than the runoff of the run holds.
+    "routing_alone_beyond_the_runoff": Case(
+        then=small.Then("routing.ctl", routing_period(3), ("-mode:routing",)), code=1420,
+        words="output/qg.stat ends at 2021-03-02 23:00, before the end of the model period, "
+              "2021-03-03 23:00"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -756,6 +803,7 @@ CASES.update(INNER_STEPS)
 CASES.update(UNREADABLE_FILES)
 CASES.update(REPLACED_INPUTS)
 CASES.update(MODEL_STEPS)
+CASES.update(CONTROL_FILE_FORMS)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
