@@ -343,7 +343,8 @@ NOT_WHOLLY_NUMBERS = {
     "cs_1e999": not_a_number(ex.replace_once("-0.239  CS", "1e999  CS"), ET_VALUE % (4, CS),
                              "1e999"),
     "hamon_pec_nan": not_a_number(
-        ex.replace_once("0.13 0.14 0.19", "nan 0.14 0.19"),
+        ex.replace_once("1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2  PEC",
+                        "nan 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2  PEC"),
         "[evapotranspiration], month 1 of the PEC-parameter for HAMON-evaporation", "nan"),
     "haude_fh_1e999": not_a_number(
         ex.replace_once("0.26 0.26 0.33", "0.26 1e999 0.33"),
