@@ -166,7 +166,7 @@ protected:
 protected:
   // Set-up state.
   int setupStep = 0;
-  std::string internName; // the ".intern" copy, until the driver takes it
+  std::string internName;            // the ".intern" copy, until the driver takes it
   std::vector<long> copiedUserLines; // the control file's line of each line of the copy
   StatisticTableEntry* statisticTable = nullptr;
   int statisticTableSize = 0;

@@ -85,8 +85,8 @@ public:
     if (at >= text.size()) return "end of " + fileName;
     std::size_t end = text.find('\n', lineStart);
     if (end == std::string::npos) end = text.size();
-    return controlFileLine(fileName, line) + " reads \"" +
-           text.substr(lineStart, end - lineStart) + "\"";
+    return controlFileLine(fileName, line) + " reads \"" + text.substr(lineStart, end - lineStart) +
+           "\"";
   }
 
 private:

@@ -82,7 +82,8 @@ std::size_t keyPosition(const std::string& line, const std::string& key) {
   };
   for (std::size_t at = line.find(key); at != std::string::npos; at = line.find(key, at + 1)) {
     const std::size_t after = at + key.size();
-    if ((at == 0 || !isNameChar(line[at - 1])) && (after == line.size() || !isNameChar(line[after])))
+    if ((at == 0 || !isNameChar(line[at - 1])) &&
+        (after == line.size() || !isNameChar(line[after])))
       return at;
   }
   return std::string::npos;

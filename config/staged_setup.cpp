@@ -154,10 +154,10 @@ void defaultini::shareCopiedLines(const std::string& original, const std::string
     checkMPI(*diag, MPI_Bcast(&count, 1, MPI_LONG, 0, MPI_COMM_WORLD),
              "MPI_Bcast of the line count of the control file's copy");
     copiedUserLines.resize(static_cast<size_t>(count));
-    checkMPI(*diag,
-             MPI_Bcast(copiedUserLines.data(), static_cast<int>(count), MPI_LONG, 0,
-                       MPI_COMM_WORLD),
-             "MPI_Bcast of the lines of the control file's copy");
+    checkMPI(
+        *diag,
+        MPI_Bcast(copiedUserLines.data(), static_cast<int>(count), MPI_LONG, 0, MPI_COMM_WORLD),
+        "MPI_Bcast of the lines of the control file's copy");
   }
   rememberCopiedLines(copy, original, copiedUserLines);
 }

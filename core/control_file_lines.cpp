@@ -28,8 +28,7 @@ void rememberCopiedLines(const std::string& copyName, const std::string& userNam
 
 std::string controlFileLine(const std::string& fileName, long line) {
   const CopiedLines& lines = copiedLines();
-  if (fileName == lines.copyName && line >= 1 &&
-      line <= static_cast<long>(lines.userLines.size()))
+  if (fileName == lines.copyName && line >= 1 && line <= static_cast<long>(lines.userLines.size()))
     return "line " + std::to_string(lines.userLines[static_cast<size_t>(line - 1)]) + " of " +
            lines.userName;
   return "line " + std::to_string(line) + " of " + fileName;

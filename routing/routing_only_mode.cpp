@@ -133,8 +133,8 @@ bool abflussmodellklasse::isRoutingModeEnd() {
                            static_cast<int>(end.day), static_cast<int>(end.hour),
                            static_cast<int>(end.minute)};
       *diag << "FATAL: " << routingModeFileName << " ends at " << formatDate(routingModeDate)
-            << ", before the end of the model period, " << formatDate(last)
-            << " ([model_time] of " << controlFileName
+            << ", before the end of the model period, " << formatDate(last) << " ([model_time] of "
+            << controlFileName
             << "): routing-only mode needs the runoff of every step of the period; end the "
                "period at the file's last record or route the runoff of a longer run"
             << "[end-entry]";

@@ -87,12 +87,9 @@ TEST(ControlFilePreprocessor, CopyLinesNameTheUsersLines) {
   const struct {
     long line;
     std::string named;
-  } cases[] = {{1, "line 3 of " + control},
-               {2, "line 5 of " + control},
-               {3, "line 6 of " + control},
-               {4, "line 7 of " + control},
-               {5, "line 5 of " + intern},
-               {0, "line 0 of " + intern}};
+  } cases[] = {{1, "line 3 of " + control}, {2, "line 5 of " + control},
+               {3, "line 6 of " + control}, {4, "line 7 of " + control},
+               {5, "line 5 of " + intern},  {0, "line 0 of " + intern}};
   for (const auto& c : cases) EXPECT_EQ(controlFileLine(intern, c.line), c.named) << c.line;
   EXPECT_EQ(controlFileLine(control, 2), "line 2 of " + control);
 }
