@@ -237,11 +237,14 @@ void defaultini::compileSymbols(const std::string& controlFileNameArg, std::stri
   // A copy cut short by a failure must not be taken for a good one.
   try {
     lineNumber = 0;
+    copiedUserLines.clear();
     while (readControlLine(*diag, in.get(), controlFileNameArg, lineNumber + 1, line)) {
       ++lineNumber;
       replaceSymbols(line, lineNumber, symbols);
       if (isDefinitionLine(line)) continue;
       if (std::fputs(line.c_str(), out.get()) == EOF) writeError(internName, lineNumber);
+      // A line of a comment only is left out of the copy.
+      if (!line.empty()) copiedUserLines.push_back(lineNumber);
     }
     if (std::ferror(in.get())) readError(controlFileNameArg, lineNumber);
     if (std::fclose(in.release()) != 0) {

@@ -166,7 +166,8 @@ protected:
 protected:
   // Set-up state.
   int setupStep = 0;
-  std::string internName; // the ".intern" copy, until the driver takes it
+  std::string internName;            // the ".intern" copy, until the driver takes it
+  std::vector<long> copiedUserLines; // the control file's line of each line of the copy
   StatisticTableEntry* statisticTable = nullptr;
   int statisticTableSize = 0;
   int modelVariant = 2;
@@ -283,6 +284,9 @@ public:
   // substituted (also those defined further down), "//" removed. Rank 0
   // only; the others wait for the copy.
   virtual void compileSymbols(const std::string& controlFileName, std::string& internName);
+  // Every process learns which line of the control file each line of the
+  // copy is, for the messages that name a line.
+  void shareCopiedLines(const std::string& original, const std::string& copy);
   // Works on one line (with its line end) in place: cuts a comment, and
   // unless the line defines a symbol, substitutes every "$" reference by the
   // first definition of its name and removes every "//". The line number is

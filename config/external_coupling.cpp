@@ -12,6 +12,7 @@
 
 #include "config/defaultini.h"
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/string_helpers.h"
 
@@ -84,8 +85,8 @@ public:
     if (at >= text.size()) return "end of " + fileName;
     std::size_t end = text.find('\n', lineStart);
     if (end == std::string::npos) end = text.size();
-    return "line " + std::to_string(line) + " of " + fileName + " reads \"" +
-           text.substr(lineStart, end - lineStart) + "\"";
+    return controlFileLine(fileName, line) + " reads \"" + text.substr(lineStart, end - lineStart) +
+           "\"";
   }
 
 private:

@@ -1,9 +1,11 @@
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <string>
 
 #include "config/defaultini.h"
 #include "config/section_reader.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 
 namespace {
@@ -72,22 +74,42 @@ void reportMissingKeys(DiagStream& diag, const std::string& missing) {
   throw 1301;
 }
 
-// Every key takes the integer after the first "=" of the line; the later
-// keys are looked for in the rest, so that one line may carry several in
-// their order. A value that is not a number ends the run.
+// Where key stands in line as a word of its own, or npos. No key is a part
+// of another, but a word such as "mystartday" is none of them.
+std::size_t keyPosition(const std::string& line, const std::string& key) {
+  const auto isNameChar = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+  };
+  for (std::size_t at = line.find(key); at != std::string::npos; at = line.find(key, at + 1)) {
+    const std::size_t after = at + key.size();
+    if ((at == 0 || !isNameChar(line[at - 1])) &&
+        (after == line.size() || !isNameChar(line[after])))
+      return at;
+  }
+  return std::string::npos;
+}
+
+// Every key takes the integer after the "=" that follows it, so that one
+// line may carry several keys in any order. A value that is not a number
+// ends the run.
 void readKeyValueForm(SectionReader& section, TimeValues& t, DiagStream& diag) {
   bool seen[fieldCount] = {};
   std::string line;
   while (section.nextKeyLine(line)) {
-    std::string text = line;
+    bool known = false;
     for (int k = 0; k < fieldCount; ++k) {
-      if (text.find(timeKeys[k]) == std::string::npos) continue;
-      const std::size_t equals = text.find('=');
-      if (equals != std::string::npos) text.erase(0, equals + 1);
-      if (!parseLeadingLong(text, t[k].value)) section.fail(timeKeys[k], section.valueLine(), line);
+      const std::string key = timeKeys[k];
+      const std::size_t at = keyPosition(line, key);
+      if (at == std::string::npos) continue;
+      known = true;
+      const std::size_t equals = line.find_first_not_of(" \t", at + key.size());
+      if (equals == std::string::npos || line[equals] != '=' ||
+          !parseLeadingLong(line.substr(equals + 1), t[k].value))
+        section.fail(key, section.valueLine(), line);
       t[k].line = section.valueLine();
       seen[k] = true;
     }
+    if (!known) section.warnUnknownKey(line, timeKeys, fieldCount);
   }
   std::string missing;
   for (int k = 0; k < fieldCount; ++k)
@@ -126,7 +148,7 @@ std::string dateText(const TimeValues& t, int first) {
 [[noreturn]] void invalidTime(DiagStream& diag, const std::string& fileName, long line,
                               const std::string& what) {
   diag << "FATAL: error in control file, [model_time]";
-  if (line > 0) diag << ", line " << line << " of " << fileName;
+  if (line > 0) diag << ", " << controlFileLine(fileName, line);
   diag << ": " << what << "[end-entry]";
   throw 17;
 }

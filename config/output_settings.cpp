@@ -5,6 +5,7 @@
 #include "config/control_file_session.h"
 #include "config/defaultini.h"
 #include "config/section_reader.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/string_helpers.h"
 
@@ -105,7 +106,10 @@ OutputKeys readOutputKeys(SectionReader& section) {
   while (section.nextKeyLine(line)) {
     std::size_t k = 0;
     while (k < outputKeyCount && line.find(outputKeys[k]) == std::string::npos) ++k;
-    if (k == outputKeyCount) continue;
+    if (k == outputKeyCount) {
+      section.warnUnknownKey(line, outputKeys, outputKeyCount);
+      continue;
+    }
     const std::size_t equals = line.find('=');
     const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
     switch (k) {
@@ -171,7 +175,7 @@ void defaultini::readOutputControl(const std::string& fileName) {
                "(specified by a statcode of 5 for averaging in time or 6 for summing in time)\n"
                "than the codes has to be arranged in ascendend order\n"
                ".look in [output_list]\n"
-            << "code " << code << " on line " << list.valueLine() << " of " << fileName
+            << "code " << code << " on " << controlFileLine(fileName, list.valueLine())
             << " follows code " << outputList.back() << "\n"
             << "[end-entry]";
       throw 97;

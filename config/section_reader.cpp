@@ -1,5 +1,6 @@
 #include "config/section_reader.h"
 
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
 #include "core/string_helpers.h"
@@ -197,7 +198,7 @@ bool SectionReader::nextKeyLine(std::string& line) {
 
 std::string SectionReader::location(long line, const std::string& text) const {
   if (text.empty() && endOfFile) return section + ", end of " + fileName;
-  return section + ", line " + std::to_string(line) + " of " + fileName + " reads \"" + text + "\"";
+  return section + ", " + controlFileLine(fileName, line) + " reads \"" + text + "\"";
 }
 
 void SectionReader::fail(const std::string& description, long line, const std::string& text) {
@@ -207,6 +208,15 @@ void SectionReader::fail(const std::string& description, long line, const std::s
 
 void SectionReader::warn(long line, const std::string& text, const std::string& what) {
   *reader.getDiag() << "WARNING: " << location(line, text) << ": " << what << "[end-entry]";
+}
+
+void SectionReader::warnUnknownKey(const std::string& line, const char* const* keys,
+                                   std::size_t count) {
+  const std::string key = assignedKey(line);
+  if (key.empty()) return;
+  warn(lastValueLine, line,
+       "\"" + key + "\" is no key of " + section + ", whose keys are " + listOfWords(keys, count) +
+           " (keys are case-sensitive); the line is ignored");
 }
 
 namespace {

@@ -53,6 +53,9 @@ public:
   std::string location(long line, const std::string& text) const;
   [[noreturn]] void fail(const std::string& description, long line, const std::string& text);
   void warn(long line, const std::string& text, const std::string& what);
+  // A "key = value" line of the block read last whose key is none of keys
+  // would be dropped without a word (a mistyped or wrongly cased key).
+  void warnUnknownKey(const std::string& line, const char* const* keys, std::size_t count);
 
 private:
   // A position to come back to after looking ahead.

@@ -5,6 +5,7 @@
 #include "config/defaultini.h"
 #include "config/section_reader.h"
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/file_failure.h"
 
@@ -143,7 +144,22 @@ void defaultini::preprocessControlFile() {
     internName = original + ".intern";
   shareExitCode(*diag, failure);
   controlFileName = internName;
+  shareCopiedLines(original, internName);
   readOutputControl(controlFileName);
+}
+
+void defaultini::shareCopiedLines(const std::string& original, const std::string& copy) {
+  long count = static_cast<long>(copiedUserLines.size());
+  if (mpiSize > 1) {
+    checkMPI(*diag, MPI_Bcast(&count, 1, MPI_LONG, 0, MPI_COMM_WORLD),
+             "MPI_Bcast of the line count of the control file's copy");
+    copiedUserLines.resize(static_cast<size_t>(count));
+    checkMPI(
+        *diag,
+        MPI_Bcast(copiedUserLines.data(), static_cast<int>(count), MPI_LONG, 0, MPI_COMM_WORLD),
+        "MPI_Bcast of the lines of the control file's copy");
+  }
+  rememberCopiedLines(copy, original, copiedUserLines);
 }
 
 void defaultini::openSetupControlFile() {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/file_failure.h"
@@ -167,7 +168,7 @@ std::string placeInControlFile(FILE* file, const std::string& fileName, long pos
       }
     }
   }
-  return section + ", line " + std::to_string(line) + " of " + fileName + " reads \"" + word + "\"";
+  return section + ", " + controlFileLine(fileName, line) + " reads \"" + word + "\"";
 }
 
 } // namespace

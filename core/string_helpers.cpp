@@ -140,3 +140,18 @@ std::vector<double> numbersBeforeComment(const std::string& line) {
   }
   return numbers;
 }
+
+std::string assignedKey(const std::string& line) {
+  const std::size_t equals = line.find('=');
+  if (equals == std::string::npos) return "";
+  const std::string before = line.substr(0, equals);
+  const std::vector<std::string> words = splitWords(before);
+  return words.size() == 1 ? words[0] : "";
+}
+
+std::string listOfWords(const char* const* words, std::size_t count) {
+  std::string list;
+  for (std::size_t k = 0; k < count; ++k)
+    list += (k == 0 ? "" : k + 1 == count ? " and " : ", ") + std::string(words[k]);
+  return list;
+}

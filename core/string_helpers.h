@@ -45,3 +45,10 @@ bool parseWholeInt(const std::string& word, int& value);
 // digit, a sign or a point, or is "nan" or "inf" in any case. Free text
 // after a number of values does not.
 bool looksLikeNumber(const std::string& word);
+
+// The key a "key = value" line sets: the one word before its first "=";
+// "" for a line without "=" or with no word or several words before it.
+std::string assignedKey(const std::string& line);
+
+// "A, B and C".
+std::string listOfWords(const char* const* words, std::size_t count);

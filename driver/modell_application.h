@@ -45,6 +45,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -186,8 +187,13 @@ protected:
     if (errorCode != 0) throw errorCode;
     Module* kept = module.get();
     modules.push_back(std::move(module));
+    if constexpr (std::is_base_of_v<teilmodellklasse, Module>) refuseForeignStep(*kept);
     return kept;
   }
+  // Every module steps with the meteorological data: a module whose own time
+  // interval differs from the step of the variable that gives the dates
+  // would scale its fluxes by the wrong length (63).
+  void refuseForeignStep(const teilmodellklasse& module) const;
 
   // The sub-models in their fixed order, each with its wiring and its
   // places (see the top of this file).

@@ -31,6 +31,7 @@ namespace {
 
 constexpr int registryRefusedCode = 1;
 constexpr int noDateSourceCode = 85;
+constexpr int foreignStepCode = 63;
 
 } // namespace
 
@@ -206,6 +207,22 @@ void ModellApplication::checkDateSource() {
   throw noDateSourceCode;
 }
 
+void ModellApplication::refuseForeignStep(const teilmodellklasse& module) const {
+  if (interpolators.empty() || module.getFlowControl() == 0) return;
+  const long dataStep = interpolators.front()->getTimeStep();
+  if (module.getTimeStepAsRead() == static_cast<double>(dataStep)) return;
+  const std::string& name = module.getModuleName();
+  const std::string& variable = settings.meteoNames.front();
+  *diag << "FATAL: the time step " << module.getTimeStepAsRead() << " minutes of " << name
+        << " (\"time interval for " << name << "\" in [" << name << "] of " << controlFileName
+        << ") differs from the step of the meteorological data, " << dataStep
+        << " minutes (\"time step in minutes\" of [" << variable
+        << "], the first variable of [meteo_names], which gives the dates of the steps). Every "
+           "module steps once per data step: set its time interval to "
+        << dataStep << "[end-entry]";
+  throw foreignStepCode;
+}
+
 // Routing-only mode reads its dates from the runoff of a former run, which
 // channel routing reads.
 void ModellApplication::checkRoutingDateSource() {
@@ -249,6 +266,8 @@ void ModellApplication::buildSubmodels() {
 
   evapotranspiration = adopt<verdunstungsmodellklasse>("evapotranspiration");
   evapotranspiration->setRadiationCorrectionGrid(radiationCorrection->getRadiationCorrection());
+  if (!radiationCorrection->copiesNightTemperature())
+    evapotranspiration->keepGivenNightTemperature();
   if (evapotranspiration->getFlowControl() != 0) {
     landuseStepMinutes = static_cast<double>(evapotranspiration->getTimeStepMinutes());
     plug(Place::potentialEvapotranspiration, [this](const ModelDate& d) {

@@ -1136,7 +1136,7 @@ irrigation.asc   irrigation_codes fillcode = 0 readcode = 1
 1   on: Penman-Monteith per vegetation layer
 60  time interval in minutes
 1   method: 1 Penman-Monteith, 2 Hamon, 3 Wendling, 4 Haude (2 to 4 need one layer)
-0.13 0.14 0.19 0.23 0.27 0.30 0.31 0.29 0.24 0.19 0.15 0.13  PEC of Hamon, January to December
+1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2  PEC of Hamon, January to December (dimensionless)
 0.26 0.26 0.33 0.39 0.39 0.37 0.35 0.33 0.31 0.26 0.26 0.26  fh of Haude, January to December
 0.5  fk, the coast factor of Wendling
 etp.asc  potential transpiration (layer k: etp_Layer_k.asc; etp.asc the sum with the soil)

@@ -1,5 +1,6 @@
 #include "meteo/section_lines.h"
 
+#include "core/control_file_lines.h"
 #include "core/modelobject.h"
 #include "core/string_helpers.h"
 
@@ -73,10 +74,10 @@ std::size_t SectionLines::leadingNumbers() const {
 }
 
 void SectionLines::fail(const std::string& description) const {
-  const std::string where = endOfSection && text.empty()
-                                ? section + ", end of the section in " + fileName
-                                : section + ", line " + std::to_string(lineNumber) + " of " +
-                                      fileName + " reads \"" + text + "\"";
+  const std::string where =
+      endOfSection && text.empty()
+          ? section + ", end of the section in " + fileName
+          : section + ", " + controlFileLine(fileName, lineNumber) + " reads \"" + text + "\"";
   module.controlFileKeyNotFound(description, where + ": ");
   throw 17; // the report is virtual; an override that returns must not let the reading go on
 }

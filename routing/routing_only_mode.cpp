@@ -113,9 +113,11 @@ void abflussmodellklasse::getRoutingModeDate(long& minute, long& hour, long& day
   minute = date[4];
 }
 
-// The record of the end date is the last routed; so is the file's last.
+// The record of the end date is the last routed. A file that ends before it
+// does not hold the period: routing what it has would pass for the whole.
 bool abflussmodellklasse::isRoutingModeEnd() {
-  int ended = 1;
+  enum { goesOn, ended, fileEndsEarly };
+  int state = ended;
   if (flowControl > 0 && routingModeFile) {
     const TimeSeriesFile& file = *routingModeFile;
     const bool lastRecord =
@@ -125,12 +127,24 @@ bool abflussmodellklasse::isRoutingModeEnd() {
     const bool endDate = routingModeDate[0] == end.year && routingModeDate[1] == end.month &&
                          routingModeDate[2] == end.day && routingModeDate[3] == end.hour &&
                          routingModeDate[4] == end.minute;
-    ended = lastRecord || endDate ? 1 : 0;
+    state = endDate ? ended : lastRecord ? fileEndsEarly : goesOn;
+    if (state == fileEndsEarly) {
+      const int last[5] = {static_cast<int>(end.year), static_cast<int>(end.month),
+                           static_cast<int>(end.day), static_cast<int>(end.hour),
+                           static_cast<int>(end.minute)};
+      *diag << "FATAL: " << routingModeFileName << " ends at " << formatDate(routingModeDate)
+            << ", before the end of the model period, " << formatDate(last) << " ([model_time] of "
+            << controlFileName
+            << "): routing-only mode needs the runoff of every step of the period; end the "
+               "period at the file's last record or route the runoff of a longer run"
+            << "[end-entry]";
+    }
   }
   if (mpiSize > 1)
-    checkMPI(*diag, MPI_Bcast(&ended, 1, MPI_INT, 0, MPI_COMM_WORLD),
+    checkMPI(*diag, MPI_Bcast(&state, 1, MPI_INT, 0, MPI_COMM_WORLD),
              "MPI_Bcast of the end of the routing-only period");
-  return ended != 0;
+  if (state == fileEndsEarly) throw 1420;
+  return state != goesOn;
 }
 
 // Records must follow the routing step one by one: a file that holds the sum

@@ -369,7 +369,10 @@ void unsatzonmodellklasse::readTuning() {
                        : line.find("max_iterations") != std::string::npos ? &settings.maxIterations
                                                                           : nullptr;
       const size_t equals = line.find('=');
-      if (!target) continue;
+      if (!target) {
+        warnUnknownTuningKey(line);
+        continue;
+      }
       if (equals == std::string::npos || !parseLeadingDouble(line.substr(equals + 1), *target)) {
         const std::string key = target == &settings.maxError ? "max_error" : "max_iterations";
         refuseNotANumber("[unsatzon_tuning]", key, line, "write it as " + key + " = <number>.");
@@ -378,6 +381,17 @@ void unsatzonmodellklasse::readTuning() {
     checkTuning();
   }
   section.close();
+}
+
+// A mistyped or wrongly cased key would leave its default without a word.
+void unsatzonmodellklasse::warnUnknownTuningKey(const std::string& line) const {
+  const std::string key = assignedKey(line);
+  if (key.empty()) return;
+  *diag << "WARNING: [unsatzon_tuning] of " << controlFileName << ", the line \""
+        << line.substr(0, line.find_last_not_of("\r\n") + 1) << "\": \"" << key
+        << "\" is no key of [unsatzon_tuning], whose keys are max_error and max_iterations (keys "
+           "are case-sensitive); the line is ignored"
+        << "[end-entry]";
 }
 
 // A limit of 0 or below is never met, so every column would run to the

@@ -219,6 +219,7 @@ protected:
   void checkHeatConstants() const;
   void readTuning();
   void checkTuning() const;
+  void warnUnknownTuningKey(const std::string& line) const;
   void readPermafrost();
   void refuseUnsupportedSettings();
   void closeModelSection();

@@ -125,6 +125,8 @@ public:
   virtual int getFlowControl() const { return flowControl; }
   // The time step in minutes, truncated.
   virtual long getTimeStepMinutes() const { return static_cast<long>(timeStepMinutes); }
+  // The time step in minutes as "time interval for " gives it.
+  double getTimeStepAsRead() const { return timeStepMinutes; }
   virtual unsigned getSubsteps() const { return substeps; }
   virtual void setSubsteps(unsigned count) { substeps = count; }
 

@@ -28,8 +28,14 @@ expokorrklasse::expokorrklasse(const ModelContext& context, int& errorCode)
     findInputGrids();
     if (flowControl != 0) registerCorrectionGrids();
     // Evapotranspiration and snow read it on their steps above 720 minutes,
-    // whatever the step of this module.
-    if (temperature)
+    // whatever the step of this module. A night temperature given as input
+    // (a meteorological variable or a standard grid of that name) takes the
+    // copy's place.
+    if (temperature && findGrid("temperature_night") > 0)
+      *diag << "INFO: the grid \"temperature_night\" is given as input: steps above 720 minutes "
+               "take it for their night part as it is"
+            << "[end-entry]";
+    else if (temperature)
       registerOwnGrid("$$temperature_night$$", "temperature_night", 0, temperatureNight,
                       temperatureNightIndex);
   });

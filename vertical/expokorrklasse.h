@@ -31,7 +31,7 @@
 // below 0.2 counting as 0.2; it follows the temperature every step, the
 // ratio of the last computing step kept. "temperature_night" is a copy of
 // the temperature (the first of "temperature", "temperature_14"), also when
-// the module is off.
+// the module is off, unless a grid of that name is given as input.
 class expokorrklasse : public teilmodellklasse {
 public:
   // Never throws: errorCode is 0, the exit code of a failure, or 103.
@@ -51,6 +51,9 @@ public:
   // Whether the module registered a grid: it is on, or it owns
   // "temperature_night". A module without grids has nothing to do.
   bool hasOwnGrids() const { return radiationCorrection || temperatureNight; }
+  // Whether "temperature_night" is this module's copy of the temperature,
+  // which Penman-Monteith moves to the night by the day's amplitude.
+  bool copiesNightTemperature() const { return temperatureNight != nullptr; }
 
 private:
   // --- construction (vertical/expokorrklasse.cpp) ------------------------------

@@ -96,6 +96,9 @@ public:
   // Hand-overs of the driver; they return the flow control parameter.
   virtual int setSnowStorageGrid(Grid grid);
   virtual int setRadiationCorrectionGrid(Grid grid);
+  // "temperature_night" is an input that holds the night's temperature
+  // already: the day's amplitude no longer lowers it.
+  void keepGivenNightTemperature();
 
   // The step: potential transpiration, interception and soil evaporation
   // per layer. Collective.
@@ -193,6 +196,7 @@ protected:
   void releaseStatistics();
   RewrittenGrid rewrittenGrid(Grid grid);
   void releaseRewrittenGrids();
+  void releaseRewrittenGrid(RewrittenGrid& g);
   void findResponseUnits();
   // Copies the values of listed grids from the master cell of each response
   // unit to its other cells.

@@ -247,13 +247,19 @@ verdunstungsmodellklasse::RewrittenGrid verdunstungsmodellklasse::rewrittenGrid(
 }
 
 void verdunstungsmodellklasse::releaseRewrittenGrids() {
-  for (RewrittenGrid* g :
-       {&rewrittenTemperature, &rewrittenNightTemperature, &rewrittenRadiation}) {
-    if (!g->grid) continue;
-    free_matrix(g->read, heldFirst, heldLast, 1, header.ncols);
-    free_matrix(g->written, heldFirst, heldLast, 1, header.ncols);
-    *g = RewrittenGrid{};
-  }
+  for (RewrittenGrid* g : {&rewrittenTemperature, &rewrittenNightTemperature, &rewrittenRadiation})
+    releaseRewrittenGrid(*g);
+}
+
+void verdunstungsmodellklasse::releaseRewrittenGrid(RewrittenGrid& g) {
+  if (!g.grid) return;
+  free_matrix(g.read, heldFirst, heldLast, 1, header.ncols);
+  free_matrix(g.written, heldFirst, heldLast, 1, header.ncols);
+  g = RewrittenGrid{};
+}
+
+void verdunstungsmodellklasse::keepGivenNightTemperature() {
+  releaseRewrittenGrid(rewrittenNightTemperature);
 }
 
 // The other cells of every unit: the units do not change during the run,

@@ -242,12 +242,14 @@ void verdunstungsmodellklasse::penmanMonteithCell(long r, long c, double t, doub
   double tNight = nightTemperature[r][c];
   if (rewrittenTemperature.grid) {
     // A day's amplitude: the day part warmer, the night part cooler.
-    const double tn = rewrittenNightTemperature.input(r, c);
     const double d = dayAmplitude * std::exp(-elevation[r][c] / altitudeScale) * x;
+    if (rewrittenNightTemperature.grid) {
+      const double tn = rewrittenNightTemperature.input(r, c);
+      tNight = tn - (nightShare - annualTerm) * d;
+      rewrittenNightTemperature.rewrite(r, c, tn, tNight);
+    }
     const double tDay = t + (dayShare + annualTerm) * d;
-    tNight = tn - (nightShare - annualTerm) * d;
     rewrittenTemperature.rewrite(r, c, t, tDay);
-    rewrittenNightTemperature.rewrite(r, c, tn, tNight);
     t = tDay;
   }
   const double nodata = header.nodata;

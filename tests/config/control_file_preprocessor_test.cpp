@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "core/control_file_lines.h"
 #include "core/line_reader.h"
 #include "tests/config/control_file_reader_model.h"
 #include "tests/test_support.h"
@@ -69,6 +70,28 @@ TEST(ControlFilePreprocessor, WritesTheInternCopyOfEveryFeature) {
   EXPECT_NE(console.find("content of symbol $dir is the same as symbol $copy, \n (which is: "
                          "/data/run1).\nthis may lead to collusions!"),
             std::string::npos);
+}
+
+// Messages name the line the user wrote: the copy leaves out the symbol
+// definitions and the lines of a comment only.
+TEST(ControlFilePreprocessor, CopyLinesNameTheUsersLines) {
+  const std::string dir = makeTestDirectory("pre_lines");
+  const std::string control = dir + "/run.ctl";
+  writeFile(control, "# comment\n$set $a = 5\n[model_time]\n  # indented comment\n\n"
+                     "startday = $a # glued\nlast\n");
+  ControlFileReaderModel reader(dir, control);
+  std::string intern;
+  reader.compileSymbols(control, intern);
+  reader.shareCopiedLines(control, intern);
+  ASSERT_EQ(readFile(intern), "[model_time]\n\nstartday = 5\nlast\n");
+  const struct {
+    long line;
+    std::string named;
+  } cases[] = {{1, "line 3 of " + control}, {2, "line 5 of " + control},
+               {3, "line 6 of " + control}, {4, "line 7 of " + control},
+               {5, "line 5 of " + intern},  {0, "line 0 of " + intern}};
+  for (const auto& c : cases) EXPECT_EQ(controlFileLine(intern, c.line), c.named) << c.line;
+  EXPECT_EQ(controlFileLine(control, 2), "line 2 of " + control);
 }
 
 TEST(ControlFilePreprocessor, CopiesAFileWithoutSymbolsUnchanged) {

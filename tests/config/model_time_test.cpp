@@ -131,6 +131,19 @@ TEST(ModelTime, ReadsBothFormsAndNormalisesTheDates) {
        {0, 0, 1, 1, 2001},
        {0, 0, 1, 1, 2002},
        28},
+      {"keys on one line in any order",
+       60,
+       "endyear = 2002 starthour = 3 startday = 4 startmonth = 5 startyear = 2001 endhour = 6 "
+       "endday = 7 endmonth = 8 endminute = 9 startminute = 10\n",
+       {10, 3, 4, 5, 2001},
+       {9, 6, 7, 8, 2002},
+       28},
+      {"a key inside a longer word is none",
+       60,
+       "mystartday = 9\n" + allKeys("0 0 2 1 2001", "0 0 1 1 2002"),
+       {0, 0, 2, 1, 2001},
+       {0, 0, 1, 1, 2002},
+       28},
   };
   int n = 0;
   for (const Case& c : cases) {

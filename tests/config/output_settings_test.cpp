@@ -120,6 +120,12 @@ TEST(OutputSettings, ValuesAndKeysOfTheIntervalSection) {
        false, 0, ""},
       {"free text in the block", "24\nsome words = 3\nWriteNetcdfGrids = 1\n\n", 0, 0, 0, false,
        true, 0, ""},
+      {"a key of other case", "24\nWriteNetcdfGrids = 1\nwriteasciigrids = 1\n\n", 0, 0, 0, false,
+       true, 0,
+       "line 4 of CONTROL reads \"writeasciigrids = 1\": \"writeasciigrids\" is no key of "
+       "[output_interval], whose keys are WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids, "
+       "InitialStateDirectory, DefaultOutputDirectory and timestep (keys are case-sensitive); the "
+       "line is ignored"},
       {"empty line ends the block", "24\n \t\r\nWriteAsciiGrids = 1\n\n", 0, 0, 0, false, false, 0,
        ""},
       {"unreadable switch key", "24\nWriteAsciiGrids = 2\n\n", 0, 0, 0, false, false, 0,

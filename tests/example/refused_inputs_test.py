@@ -343,7 +343,8 @@ NOT_WHOLLY_NUMBERS = {
     "cs_1e999": not_a_number(ex.replace_once("-0.239  CS", "1e999  CS"), ET_VALUE % (4, CS),
                              "1e999"),
     "hamon_pec_nan": not_a_number(
-        ex.replace_once("0.13 0.14 0.19", "nan 0.14 0.19"),
+        ex.replace_once("1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2  PEC",
+                        "nan 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2  PEC"),
         "[evapotranspiration], month 1 of the PEC-parameter for HAMON-evaporation", "nan"),
     "haude_fh_1e999": not_a_number(
         ex.replace_once("0.26 0.26 0.33", "0.26 1e999 0.33"),
@@ -370,8 +371,8 @@ NOT_WHOLLY_NUMBERS = {
         "[LayeredSnowProperties], the code of snow type 1", "nan", "a whole number"),
     "statistic_code_2024x": Case(
         ex.replace_once("etr.stat 2024", "etr.stat 2024x"), code=17,
-        words="Name of the ETR-stat.file for ; [evapotranspiration], line 201 of "
-              "catchment.ctl.intern reads \"2024x\""),
+        words="Name of the ETR-stat.file for ; [evapotranspiration], line 214 of "
+              "catchment.ctl reads \"2024x\""),
     "fillcode_0x": Case(
         ex.replace_once("regression_regions  fillcode = 0", "regression_regions  fillcode = 0x"),
         code=17, words="reads \"regions.asc  regression_regions  fillcode = 0x readcode = 1\""),
@@ -633,6 +634,158 @@ REPLACED_INPUTS = {
                        "beside its state file) cannot be written (Is a directory)"),
 }
 
+# --- the model step: every module steps with the data that give the dates ---
+
+DAILY_SUMS = ("precipitation", "global_radiation")
+
+
+def daily_stations(folder):
+    """An input edit: every station file as daily data, each day stamped
+    with the day at hour 0 (sums of precipitation and radiation, means of
+    the others; missing hours left out)."""
+    for name in ("temperature", "precipitation", "air_humidity", "wind_speed", "global_radiation"):
+        path = os.path.join(folder, name + ".txt")
+        with open(path) as f:
+            lines = f.read().splitlines()
+        days = {}
+        for line in lines[5:]:
+            words = line.split()
+            days.setdefault(tuple(words[:3]), []).append([float(v) for v in words[4:]])
+        out = lines[:5]
+        for day, hours in sorted(days.items()):
+            values = []
+            for station in range(len(hours[0])):
+                got = [h[station] for h in hours if h[station] > -999]
+                value = (sum(got) if name in DAILY_SUMS else sum(got) / len(got)) if got else -9999
+                values.append("%.3f" % value)
+            out.append(" ".join(day) + " 00 " + " ".join(values))
+        with open(path, "w") as f:
+            f.write("\n".join(out) + "\n")
+
+
+def daily(text):
+    """The control file for daily data as the docs give it: every step 1440
+    minutes, min_to_int_end 1440, the period ending at hour 0 of its last day."""
+    return ex.replace_lines(text, (
+        (r"^60(\s+time interval)", r"1440\1", 12), (r"^60(\s+time step in minutes)", r"1440\1", 5),
+        (r"^60(\s+min_to_int_end)", r"1440\1"), (r"^23(\s+end hour)", r"0\1")))
+
+
+def module_step(header, minutes):
+    """The time interval of the module whose section starts with header."""
+    def edit(text):
+        start = text.index(header + "\n")
+        rest = re.sub(r"^\d+(\s+time interval)", minutes + r"\1", text[start:], count=1, flags=re.M)
+        return text[:start] + rest
+    return edit
+
+
+def chain(*edits):
+    def edit(text):
+        for e in edits:
+            text = e(text)
+        return text
+    return edit
+
+
+def step_refused(module, minutes, data_step, variable="temperature"):
+    return ("the time step %s minutes of %s (\"time interval for %s\" in [%s] of catchment.ctl) "
+            "differs from the step of the meteorological data, %d minutes (\"time step in minutes\" "
+            "of [%s]" % (minutes, module, module, module, data_step, variable))
+
+
+def with_night_temperature(text):
+    """The meteorological variable temperature_night, interpolated like the
+    temperature from its own station file."""
+    text = ex.replace_lines(daily(text), (
+        (r"^5(\s+number of meteorological variables)", r"6\1"),
+        (r"^global_radiation$", "global_radiation\ntemperature_night")))
+    start, end = text.index("[temperature]\n"), text.index("[precipitation]\n")
+    night = text[start:end].replace("[temperature]", "[temperature_night]").replace(
+        "temperature.txt", "temperature_night.txt").replace("temperature.asc 355", "temperature_night.asc 0")
+    return text[:end] + night + text[end:]
+
+
+def daily_stations_and_night(folder):
+    """Daily stations, and a night temperature that equals the temperature."""
+    daily_stations(folder)
+    shutil.copy(os.path.join(folder, "temperature.txt"), os.path.join(folder, "temperature_night.txt"))
+
+
+NO_AMPLITUDE = ex.replace_once("5 6 7 8 9 9 9 9 8 7 5 4  daily", "0 0 0 0 0 0 0 0 0 0 0 0  daily")
+
+MODEL_STEPS = {
+    # Evapotranspiration took 120 minutes per hourly step: twice the water.
+    "evapotranspiration_step_twice_the_data_step": Case(
+        module_step("[evapotranspiration]", "120"), code=63,
+        words=step_refused("evapotranspiration", 120, 60)),
+    "balance_step_twice_the_data_step": Case(
+        lambda text: text + ex.BALANCE_SECTION.replace("60  time interval", "120  time interval"),
+        code=63, words=step_refused("water_balance", 120, 60)),
+    "daily_data": Case(daily, daily_stations, days=3),
+    # Stamped at the end of the day, so that 60 minutes pass min_to_int_end.
+    "daily_data_snow_hourly": Case(
+        chain(daily, ex.replace_once("1440  min_to_int_end", "0  min_to_int_end"),
+              module_step("[snow_model]", "60")), daily_stations,
+        days=3, code=63, words=step_refused("snow_model", 60, 1440)),
+    # Daily steps: a given night temperature is the night's. With all of the
+    # day's amplitude in the night (day share 0) the day part keeps the
+    # temperature, and the night part takes the given one: the temperature
+    # itself, as without any amplitude.
+    "daily_data_night_temperature_given": Case(
+        chain(with_night_temperature, ex.replace_once("0.6 0.0  day share", "0 0.0  day share")),
+        daily_stations_and_night, days=3,
+        like=small.Reference(chain(daily, NO_AMPLITUDE), daily_stations)),
+}
+
+
+def time_keys_on_one_line(text):
+    """[model_time] in its key form (timestep set), every key on one line with
+    the minute keys last."""
+    text = ex.replace_once("WriteAsciiGrids = 1\n", "WriteAsciiGrids = 1\ntimestep = 60\n")(text)
+    start = text.index("[model_time]\n")
+    end = text.index("\n\n", start)
+    return text[:start] + ("[model_time]\nstarthour = 0 startday = 1 startmonth = 3 startyear = 2021 "
+                           "endhour = 23 endday = $endday endmonth = $endmonth endyear = 2021 "
+                           "endminute = 0 startminute = 0") + text[end:]
+
+
+def names_the_users_line(edited, words):
+    """A check of the refused run: its FATAL entry names the line of the
+    control file the user wrote that holds `edited`, not of the copy."""
+    def check(work):
+        with open(os.path.join(work, ex.CONTROL_FILE)) as f:
+            lines = f.read().splitlines()
+        number = [k for k, line in enumerate(lines, 1) if line.startswith(edited)]
+        ex.check(len(number) == 1, "the control file has no line \"%s...\"" % edited)
+        expected = words % number[0]
+        ex.check(any(expected in t for t in small.fatal_entries(work)),
+                 "no FATAL entry with \"%s\"" % expected)
+    return check
+
+
+def routing_period(days):
+    return lambda text: re.sub(r"^\$set \$endday = \d+$", "$set $endday = %d" % days, text,
+                               flags=re.M)
+
+
+CONTROL_FILE_FORMS = {
+    "model_time_keys_on_one_line": Case(time_keys_on_one_line, like=small.Reference()),
+    "mistyped_key_warned": Case(
+        ex.replace_once("WriteAsciiGrids = 1\n", "WriteAsciiGrids = 1\nwriteasciigrids = 1\n"),
+        words="\"writeasciigrids\" is no key of [output_interval], whose keys are WriteAsciiGrids"),
+    "error_names_the_users_line": Case(
+        ex.replace_once("1        start day", "x        start day"), code=17,
+        words="starting day in ; [model_time], line",
+        check_outputs=names_the_users_line("x        start day",
+                                           "[model_time], line %d of catchment.ctl reads \"x\"")),
+    # Routing alone over a day more than the runoff of the run holds.
+    "routing_alone_beyond_the_runoff": Case(
+        then=small.Then("routing.ctl", routing_period(3), ("-mode:routing",)), code=1420,
+        words="output/qg.stat ends at 2021-03-02 23:00, before the end of the model period, "
+              "2021-03-03 23:00"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -650,6 +803,8 @@ CASES.update(DESCRIPTOR_COUNTS)
 CASES.update(INNER_STEPS)
 CASES.update(UNREADABLE_FILES)
 CASES.update(REPLACED_INPUTS)
+CASES.update(MODEL_STEPS)
+CASES.update(CONTROL_FILE_FORMS)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The preprocessed copy of a control file ("<file>.intern", which every
+// reader reads) leaves out the symbol definitions and the lines that hold a
+// comment only, so its line numbers are not those of the file the user
+// wrote. Messages name the user's file and line.
+
+// Line k (from 1) of the copy copyName stands in line userLines[k - 1] of
+// userName. One copy per process is remembered; a later one replaces it.
+void rememberCopiedLines(const std::string& copyName, const std::string& userName,
+                         std::vector<long> userLines);
+
+// "line N of file": a line of the remembered copy as the user's file and
+// line, any other as it is.
+std::string controlFileLine(const std::string& fileName, long line);
