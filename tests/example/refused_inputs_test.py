@@ -633,6 +633,29 @@ REPLACED_INPUTS = {
                        "beside its state file) cannot be written (Is a directory)"),
 }
 
+# --- routing descriptions whose lines end in a value: the value ends with its
+# line, and the run routes as the same description written on one line ---
+
+def description_lines(text):
+    """The example's descriptions without parentheses, every keyword in
+    column 1: each line but the last ends in a value."""
+    start = text.index("TG 3 (AREA")
+    end = text.index("end of the descriptions", start)
+    lines = [re.sub(r"[(),]", "", line).strip() for line in text[start:end].splitlines()]
+    return text[:start] + "\n".join(lines) + "\n" + text[end:]
+
+
+INFLOW = " ZL 1 = constant 0.5 " + CHANNEL
+
+
+LINE_ENDS = {
+    "description_lines_end_in_values": Case(description_lines, days=1, like=small.Reference()),
+    "inflow_after_the_area_factor": Case(
+        ex.replace_once("TG 1 (AREA = 0.94, F = 1)\n",
+                        "TG 1 area = 0.94 factor = 1\n" + INFLOW.strip() + "\n"),
+        days=1, like=small.Reference(after("TG 1 (AREA = 0.94, F = 1)\n", INFLOW + "\n"))),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -650,6 +673,7 @@ CASES.update(DESCRIPTOR_COUNTS)
 CASES.update(INNER_STEPS)
 CASES.update(UNREADABLE_FILES)
 CASES.update(REPLACED_INPUTS)
+CASES.update(LINE_ENDS)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
