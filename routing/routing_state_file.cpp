@@ -11,6 +11,7 @@
 
 #include "core/diag_stream.h"
 #include "core/run_files.h"
+#include "core/state_numbers.h"
 #include "core/string_helpers.h"
 #include "routing/abflussmodellklasse.h"
 
@@ -28,7 +29,24 @@ class StateLines {
 public:
   StateLines(FILE* fileArg, const std::string& pathArg, DiagStream& diagArg)
       : file(fileArg), path(pathArg), diag(diagArg) {}
-  bool next(std::string& line) { return readLine(file, line); }
+  bool next(std::string& line) {
+    lastStart = std::ftell(file);
+    return readLine(file, line);
+  }
+  // The numbers of the line last taken, each wholly a finite number.
+  std::vector<double> numbers(const std::string& line, const std::string& what) {
+    std::vector<double> values;
+    std::string fault;
+    if (!stateLineNumbers(line, values, fault))
+      refuseStateValue(diag, path, lineNumberAt(file, lastStart), what, fault,
+                       "is not a finite number");
+    return values;
+  }
+  // A volume or another amount of the line last taken.
+  void requireNotNegative(double value, const std::string& what) {
+    if (!(value >= 0.0))
+      refuseNegativeStateValue(diag, path, lineNumberAt(file, lastStart), what, value);
+  }
   bool peek(std::string& line) {
     const long at = std::ftell(file);
     const bool read = readLine(file, line);
@@ -68,6 +86,7 @@ private:
   FILE* file;
   const std::string& path;
   DiagStream& diag;
+  long lastStart = 0;
 };
 
 const char* const irrigationSupplyLabel = "(subbasins and tracers of the irrigation supply)";
@@ -78,7 +97,7 @@ void readSubbasinValues(StateLines& lines, DiagStream& diag, int subbasins, cons
                         double* target) {
   std::string line;
   const std::vector<double> values =
-      lines.next(line) ? numbersBeforeComment(line) : std::vector<double>();
+      lines.next(line) ? lines.numbers(line, what) : std::vector<double>();
   if (static_cast<long>(values.size()) != subbasins)
     abflussmodellklasse::StorageValueMismatch(diag, "the values of " + what, subbasins,
                                               static_cast<long>(values.size()));
@@ -302,7 +321,8 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
     while (count < expected) {
       if (!lines.peek(line) || line.find('(') != std::string::npos) break;
       lines.next(line);
-      for (double x : numbersBeforeComment(line)) {
+      for (double x : lines.numbers(line, "the translation queue of channel " + std::to_string(c) +
+                                              where)) {
         if (count < expected) queue[count + 1] = x;
         ++count;
       }
@@ -339,11 +359,11 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
       if (stored != subIntervals)
         abflussmodellklasse::StorageValueMismatch(*diag, "the number of sub-intervals" + channel,
                                                   subIntervals, stored);
-      const std::vector<double> outflows = numbersBeforeComment(line);
+      const std::vector<double> outflows = lines.numbers(line, "the outflows" + channel);
       for (int n = 1; n <= subIntervals && n <= static_cast<int>(outflows.size()); ++n)
         w.Qaus[s][n] = outflows[static_cast<std::size_t>(n) - 1];
       lines.next(line);
-      const std::vector<double> share = numbersBeforeComment(line);
+      const std::vector<double> share = lines.numbers(line, "the flood-plain share" + channel);
       if (!share.empty()) w.qvzuq[s] = share[0];
       if (share.size() < 2) continue;
       const long written = static_cast<long>(share[1]);
@@ -381,9 +401,9 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
       return;
     position += 2;
     lines.next(line);
-    const std::vector<double> flows = numbersBeforeComment(line);
+    const std::vector<double> flows = lines.numbers(line, "the riverflow" + where);
     lines.next(line);
-    const std::vector<double> speed = numbersBeforeComment(line);
+    const std::vector<double> speed = lines.numbers(line, "the riverflow and its speed" + where);
     if (!riverflowTable) return;
     ReinfiltrationRecord& r = riverflowTable[col];
     for (std::size_t t = 0; t < flows.size() && t < 10; ++t) r.flow_mm[t] = flows[t];
@@ -405,15 +425,22 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
   // The running-average list replaces what the initial routing left.
   for (int k = 1; k <= reservoirs; ++k) {
     SP_class& r = reservoir(k);
+    const std::string name = "reservoir " + std::to_string(r.getNumber()) + where;
     const std::vector<double> values =
-        lines.next(line) ? numbersBeforeComment(line) : std::vector<double>();
-    if (!values.empty()) r.setVolume(values[0]);
+        lines.next(line) ? lines.numbers(line, "the volume and concentrations of " + name)
+                         : std::vector<double>();
+    if (!values.empty()) {
+      lines.requireNotNegative(values[0], "the volume of " + name);
+      r.setVolume(values[0]);
+    }
     std::vector<double> concentrations(values.begin() + (values.empty() ? 0 : 1), values.end());
     r.setConcentrations(concentrations);
     if (!lines.peek(line) || line.find("useRunningAvg") == std::string::npos) continue;
     lines.next(line);
     if (std::atoi(line.c_str()) <= 0) continue;
     lines.next(line);
-    r.setVolumeHistory(numbersBeforeComment(line), timeStep);
+    const std::vector<double> history = lines.numbers(line, "the volume history of " + name);
+    for (double v : history) lines.requireNotNegative(v, "the volume history of " + name);
+    r.setVolumeHistory(history, timeStep);
   }
 }

@@ -656,6 +656,54 @@ LINE_ENDS = {
         days=1, like=small.Reference(after("TG 1 (AREA = 0.94, F = 1)\n", INFLOW + "\n"))),
 }
 
+# --- values of the state file a warm start reads: wholly finite numbers, and
+# volumes and storages not negative ---
+
+def state_value(section, marker, word, value):
+    """A run, then a warm start from its files in which the line with
+    `marker` of `section` of unsatzon_state_0 holds value as its word."""
+    def edit_work(work):
+        for name in os.listdir(os.path.join(work, "output")):
+            shutil.copy(os.path.join(work, "output", name), os.path.join(work, "input", name))
+        path = os.path.join(work, "input", "unsatzon_state_0")
+        with open(path) as f:
+            lines = f.read().split("\n")
+        start = lines.index(section)
+        at = next(k for k in range(start, len(lines)) if marker in lines[k])
+        words = lines[at].replace("(", " (", 1).split()
+        words[word] = value
+        lines[at] = " ".join(words)
+        with open(path, "w") as f:
+            f.write("\n".join(lines))
+    return small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(small.state_written(text), 1),
+                      edit_work=edit_work)
+
+
+def refused_state(section, marker, word, value, what, rule):
+    return Case(small.state_written, days=1, then=state_value(section, marker, word, value), code=71,
+                words="%s reads \"%s\", which %s" % (what, value, rule))
+
+
+LAKE = "reservoir 2 of routing subbasin 3"
+NOT_FINITE = "is not a finite number"
+
+STATE_VALUES = {
+    "state_lake_volume_nan": refused_state("[routing_model]", "(reservoir 1)", 0, "nan",
+                                           "the volume and concentrations of " + LAKE,
+                                           NOT_FINITE),
+    "state_lake_volume_abc": refused_state("[routing_model]", "(reservoir 1)", 0, "abc",
+                                           "the volume and concentrations of " + LAKE,
+                                           NOT_FINITE),
+    "state_lake_volume_negative": refused_state("[routing_model]", "(reservoir 1)", 0, "-1e+300",
+                                                "the volume of " + LAKE, "must not be negative"),
+    "state_soil_runoff_glued": refused_state("[unsatzon_model]", "(QDd[0][1])", 0, "0x", "QDd",
+                                             NOT_FINITE),
+    "state_surface_runoff_inf": refused_state("[SurfaceRoutingModel]", "(QDd[0][1])", 0, "inf",
+                                              "the direct runoff storage of zone 1", NOT_FINITE),
+    "state_glacier_runoff_nan": refused_state("[snow_model]", "Qice_slr", 1, "nan",
+                                              "Qice_slr of subbasin 1", NOT_FINITE),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -674,6 +722,7 @@ CASES.update(INNER_STEPS)
 CASES.update(UNREADABLE_FILES)
 CASES.update(REPLACED_INPUTS)
 CASES.update(LINE_ENDS)
+CASES.update(STATE_VALUES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
