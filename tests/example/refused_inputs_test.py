@@ -704,6 +704,90 @@ STATE_VALUES = {
                                               "Qice_slr of subbasin 1", NOT_FINITE),
 }
 
+# --- grid files: each row a line of ncols values, nothing behind the last
+# row, a binary grid exactly as long as its header says, and a header's
+# centre read as a centre ---
+
+def grid_lines(name, change):
+    """change(lines) edits the lines of the ASCII grid input/name."""
+    def edit(folder):
+        path = os.path.join(folder, name)
+        with open(path) as f:
+            lines = f.read().splitlines()
+        change(lines)
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+    return edit
+
+
+def row_value_added(lines):
+    lines[5 + 15] += " 0.01"
+
+
+def row_value_dropped(lines):
+    lines[5 + 15] = lines[5 + 15].rsplit(None, 1)[0]
+
+
+def row_appended(lines):
+    lines.append(lines[-1])
+
+
+def columns_23(lines):
+    lines[0] = "ncols 23"
+
+
+def centre_header(lines):
+    """The header's corner given as the centre of the lower left cell."""
+    size = float(lines[4].split()[1])
+    for k, key in ((2, "xllcenter"), (3, "yllcenter")):
+        lines[k] = "%s %r" % (key, float(lines[k].split()[1]) + size / 2)
+
+
+def binary_ponding(change_bytes):
+    """ponding.asc written as the binary grid ponding.dbl, its bytes changed."""
+    def edit(folder):
+        import struct
+        with open(os.path.join(folder, "ponding.asc")) as f:
+            lines = f.read().splitlines()
+        head = [float(line.split()[1]) for line in lines[:6]] + [0.0] * 6
+        values = [float(v) for line in lines[6:] for v in line.split()]
+        data = struct.pack("<%dd" % (len(head) + len(values)), *(head + values))
+        with open(os.path.join(folder, "ponding.dbl"), "wb") as f:
+            f.write(change_bytes(data))
+    return edit
+
+
+PONDING_DBL = ex.replace_once("ponding.asc  max_ponding_storage", "ponding.dbl  max_ponding_storage")
+ROW_FAULT = ("error reading ascii grid input/ponding.asc in ASCII-Format in row 15, col %d: line 21 "
+             "holds %d values, but the header gives ncols 24")
+BINARY_SIZE = ("error reading double grid input/ponding.dbl: it holds %d bytes, but its header "
+               "(ncols 24, nrows 20) asks for 3936")
+
+GRID_FILES = {
+    "grid_row_one_value_too_many": Case(
+        edit_input=grid_lines("ponding.asc", row_value_added), days=1, code=22,
+        words=ROW_FAULT % (25, 25)),
+    "grid_row_one_value_missing": Case(
+        edit_input=grid_lines("ponding.asc", row_value_dropped), days=1, code=22,
+        words=ROW_FAULT % (24, 23)),
+    "grid_row_behind_the_last": Case(
+        edit_input=grid_lines("ponding.asc", row_appended), days=1, code=22,
+        words="error reading ascii grid input/ponding.asc: line 27 begins 24 values behind the "
+              "nrows 20 rows of ncols 24 values"),
+    "grid_ncols_one_too_few": Case(
+        edit_input=grid_lines("ponding.asc", columns_23), days=1, code=22,
+        words="error reading ascii grid input/ponding.asc in ASCII-Format in row 1, col 24: line 7 "
+              "holds 24 values, but the header gives ncols 23"),
+    "grid_header_centre": Case(edit_input=grid_lines("dem.asc", centre_header), days=1,
+                               like=small.Reference()),
+    "binary_grid_bytes_behind": Case(
+        PONDING_DBL, binary_ponding(lambda data: data + bytes(8)), days=1, code=22,
+        words=BINARY_SIZE % 3944),
+    "binary_grid_cut": Case(
+        PONDING_DBL, binary_ponding(lambda data: data[:-8]), days=1, code=22,
+        words=BINARY_SIZE % 3928),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -723,6 +807,7 @@ CASES.update(UNREADABLE_FILES)
 CASES.update(REPLACED_INPUTS)
 CASES.update(LINE_ENDS)
 CASES.update(STATE_VALUES)
+CASES.update(GRID_FILES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
