@@ -702,6 +702,10 @@ STATE_VALUES = {
                                               "the direct runoff storage of zone 1", NOT_FINITE),
     "state_glacier_runoff_nan": refused_state("[snow_model]", "Qice_slr", 1, "nan",
                                               "Qice_slr of subbasin 1", NOT_FINITE),
+    "state_daylight_steps_glued": Case(
+        small.state_written, days=1, then=state_value("[evapotranspiration]", "(daylight", 1, "5x"),
+        code=71, words='5x (daylight period running and its steps; grid SSDTemp)" is not two whole '
+                       'numbers'),
 }
 
 # --- grid files: each row a line of ncols values, nothing behind the last
