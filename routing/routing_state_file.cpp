@@ -5,6 +5,7 @@
 // the soil of the river cells. Values carry 17 digits, so that a warm start
 // continues a run exactly.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +42,18 @@ public:
       refuseStateValue(diag, path, lineNumberAt(file, lastStart), what, fault,
                        "is not a finite number");
     return values;
+  }
+  // The same for counts, codes and indices: whole numbers.
+  std::vector<long> wholeNumbers(const std::string& line, const std::string& what) {
+    std::vector<long> whole;
+    const std::vector<double> values = numbers(line, what);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      if (!(std::fabs(values[k]) < 1e15 && std::floor(values[k]) == values[k]))
+        refuseStateValue(diag, path, lineNumberAt(file, lastStart), what,
+                         splitWords(line.substr(0, line.find('(')))[k], "is not a whole number");
+      whole.push_back(static_cast<long>(values[k]));
+    }
+    return whole;
   }
   // A volume or another amount of the line last taken.
   void requireNotNegative(double value, const std::string& what) {
@@ -178,10 +191,11 @@ void abflussmodellklasse::readIrrigationSupply(FILE* file, const std::string& pa
     return;
   }
   lines.next(line);
-  long storedSubbasins = -1;
-  long storedTracers = -1;
-  if (std::sscanf(line.c_str(), "%ld %ld", &storedSubbasins, &storedTracers) != 2 ||
-      storedSubbasins != subbasins)
+  const std::vector<long> counts =
+      lines.wholeNumbers(line, "the counts of the irrigation supply");
+  const long storedSubbasins = counts.size() == 2 ? counts[0] : -1;
+  const long storedTracers = counts.size() == 2 ? counts[1] : -1;
+  if (storedSubbasins != subbasins)
     StorageValueMismatch(*diag, "the number of subbasins of the irrigation supply", subbasins,
                          storedSubbasins);
   if (storedTracers != tracerCount)
@@ -215,7 +229,9 @@ void abflussmodellklasse::readOwedRiverWater(FILE* file, const std::string& path
     return;
   }
   lines.next(line);
-  const long stored = std::atol(line.c_str());
+  const std::vector<long> count =
+      lines.wholeNumbers(line, "the count of the river water owed to the soil");
+  const long stored = count.empty() ? -1 : count[0];
   if (stored != subbasins)
     StorageValueMismatch(*diag, "the number of subbasins of the river water owed to the soil",
                          subbasins, stored);
@@ -309,10 +325,10 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
   StateLines lines(file, path, *diag);
   std::string line;
   int position = 1;
-  if (!lines.nextFilled(line) || std::atoi(line.c_str()) != subbasinCode ||
-      line.find_first_of("0123456789") == std::string::npos)
-    lines.failure("subbasin code", position);
   const std::string where = " of routing subbasin " + std::to_string(subbasinCode);
+  if (!lines.nextFilled(line) || lines.wholeNumbers(line, "the subbasin code" + where) !=
+                                     std::vector<long>{subbasinCode})
+    lines.failure("subbasin code", position);
 
   const auto readQueue = [&](int c, int col, int t) {
     const int expected = wqtab[c].nStorage + subIntervals;
@@ -387,13 +403,11 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
   const auto readColumn = [&](int c, int col, bool riverflow) {
     for (int t = 0; t <= tracerCount; ++t) {
       ++position;
-      int storedTracer = -1;
-      int storedColumn = -1;
-      if (!lines.next(line) ||
-          std::sscanf(line.c_str(), "%d %d", &storedTracer, &storedColumn) != 2 ||
-          storedTracer != t)
-        lines.failure("tracer code", position);
-      if (storedColumn != col) lines.failure("tributary index", position);
+      const std::vector<long> indices =
+          lines.next(line) ? lines.wholeNumbers(line, "the tracer and column" + where)
+                           : std::vector<long>();
+      if (indices.size() != 2 || indices[0] != t) lines.failure("tracer code", position);
+      if (indices[1] != col) lines.failure("tributary index", position);
       readQueue(c, col, t);
     }
     readSubChannels(c);
@@ -420,7 +434,7 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
     readColumn(c, channelColumn(c), false);
   ++position;
   if (!lines.nextFilled(line) || line.find("number of reservoirs") == std::string::npos ||
-      std::atoi(line.c_str()) != reservoirs)
+      lines.wholeNumbers(line, "the number of reservoirs" + where) != std::vector<long>{reservoirs})
     lines.failure("reservoir code", position);
   // The running-average list replaces what the initial routing left.
   for (int k = 1; k <= reservoirs; ++k) {
@@ -437,7 +451,9 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
     r.setConcentrations(concentrations);
     if (!lines.peek(line) || line.find("useRunningAvg") == std::string::npos) continue;
     lines.next(line);
-    if (std::atoi(line.c_str()) <= 0) continue;
+    const std::vector<long> running =
+        lines.wholeNumbers(line, "the running mean of " + name);
+    if (running.empty() || running[0] <= 0) continue;
     lines.next(line);
     const std::vector<double> history = lines.numbers(line, "the volume history of " + name);
     for (double v : history) lines.requireNotNegative(v, "the volume history of " + name);
