@@ -17,7 +17,6 @@ namespace {
 constexpr int openFailed = 21;
 constexpr int readFailed = 22;
 constexpr int closeFailed = 23;
-constexpr std::size_t maxKeyChars = 100;
 
 [[noreturn]] void fail(DiagStream& diag, const std::string& message, int code) {
   diag << "FATAL: " << message << "[end-entry]";
@@ -92,14 +91,12 @@ void defaultini::readGridHeader(int& ncols, int& nrows, double& xllcorner, doubl
   } else if (ascii) {
     if (std::fseek(probe.file, 0, SEEK_SET) != 0) fail(*diag, "error reading " + name, readFailed);
     AsciiGridScanner scanner(probe.file, 4096);
-    for (int i = 0; i < 6; ++i) {
-      std::string_view key;
-      if (!scanner.nextToken(key, maxKeyChars) || !scanner.nextNumber(values[i]))
-        fail(*diag,
-             "error reading " + name + " (header value #" + std::to_string(i + 1) +
-                 ", after the key \"" + std::string(key) + "\")",
-             readFailed);
-    }
+    std::string key;
+    if (const int field = readAsciiGridHeaderValues(scanner, values, key))
+      fail(*diag,
+           "error reading " + name + " (header value #" + std::to_string(field) +
+               ", after the key \"" + key + "\")",
+           readFailed);
   } else {
     double doubles[BinaryGridHeader::valueCount] = {};
     float floats[BinaryGridHeader::valueCount] = {};

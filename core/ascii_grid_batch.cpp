@@ -74,9 +74,9 @@ constexpr long noFailure = LONG_MAX;
 
 // Every process counts the values in its share of the bytes of each file;
 // the counts tell each process which rows begin in its share, and one
-// exchange hands every row start to every process. A file that holds too
-// few values, or whose share a process cannot read, ends the batch: read
-// alone, it names its fault.
+// exchange hands every row start to every process. A file that holds
+// another number of values, or whose share a process cannot read, ends the
+// batch: read alone, it names its fault.
 size_t modelobject::findRowStartsTogether(std::vector<GridFileRead>& reads,
                                           const std::vector<long>& sameFile, size_t count) {
   const long nrows = header.nrows;
@@ -135,7 +135,8 @@ size_t modelobject::findRowStartsTogether(std::vector<GridFileRead>& reads,
       readable = readable && countOf(p, usable) >= 0;
       totals[usable] += countOf(p, usable);
     }
-    if (!readable || totals[usable] < needed) break;
+    // Too few values or too many: read alone, the file names its fault.
+    if (!readable || totals[usable] != needed) break;
   }
 
   // Row r begins with value (r - 1) * ncols, the end of the last row with
@@ -149,10 +150,9 @@ size_t modelobject::findRowStartsTogether(std::vector<GridFileRead>& reads,
   std::vector<long> wanted;
   for (size_t f = 0; f < usable; ++f) {
     long before = 0;
-    const long lastRow = totals[f] > needed ? nrows + 1 : nrows;
     for (size_t p = 0; p < size; ++p) {
       const long from = firstRowFrom(before);
-      const long to = std::min(lastRow, firstRowFrom(before + countOf(p, f)) - 1);
+      const long to = std::min(nrows, firstRowFrom(before + countOf(p, f)) - 1);
       lengths[p] += static_cast<int>(std::max(0L, to - from + 1));
       if (static_cast<int>(p) == mpiRank && to >= from) {
         wanted.clear();
@@ -192,12 +192,10 @@ size_t modelobject::findRowStartsTogether(std::vector<GridFileRead>& reads,
     read.rowStarts.assign(static_cast<size_t>(nrows + 2), 0);
     read.rowStarts[1] = read.dataStart;
     read.rowStarts[static_cast<size_t>(nrows + 1)] = read.fileSize;
-    read.extraValues = totals[f] - needed;
     long before = 0;
-    const long lastRow = totals[f] > needed ? nrows + 1 : nrows;
     for (size_t p = 0; p < size; ++p) {
       const long from = firstRowFrom(before);
-      const long to = std::min(lastRow, firstRowFrom(before + countOf(p, f)) - 1);
+      const long to = std::min(nrows, firstRowFrom(before + countOf(p, f)) - 1);
       for (long r = from; r <= to; ++r) read.rowStarts[static_cast<size_t>(r)] = all[next[p]++];
       before += countOf(p, f);
     }
@@ -303,7 +301,6 @@ size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& reque
     const GridFileRead& read = reads[static_cast<size_t>(source)];
     reads[k].name = read.name;
     reads[k].fileHeader = read.fileHeader;
-    reads[k].extraValues = read.extraValues;
   }
   // A file parsed once for several grids is whole on rank 0 when one of
   // them is.
@@ -377,10 +374,7 @@ size_t modelobject::readAsciiGridBatch(const std::vector<GridReadRequest>& reque
   }
   for (size_t k = 0; k < complete; ++k) {
     GridFileRead& read = reads[k];
-    if (root) {
-      read.logNotes(*diag);
-      read.warnOfExtraValues(*diag, read.extraValues);
-    }
+    if (root) read.logNotes(*diag);
     const long firstRow = grids[k]->firstRow;
     const long lastRow = grids[k]->lastRow;
     take(k, grids[k]->release(), firstRow, lastRow);

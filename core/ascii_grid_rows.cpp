@@ -19,6 +19,28 @@ namespace {
 
 constexpr int openFailedCode = 21;
 
+// The line (from 1) in which the text at byte `offset` stands, and the
+// values on it from there on.
+void findRowLine(std::FILE* file, long offset, long& line, long& values) {
+  line = 1;
+  values = 0;
+  if (std::fseek(file, 0, SEEK_SET) != 0) return;
+  int c = 0;
+  for (long k = 0; k < offset && (c = std::fgetc(file)) != EOF; ++k)
+    if (c == '\n') ++line;
+  // Row 1's text begins with the line end of the header.
+  while ((c = std::fgetc(file)) != EOF && isGridBlank(static_cast<char>(c)))
+    if (c == '\n') ++line;
+  if (c == EOF) return;
+  std::ungetc(c, file);
+  bool inToken = false;
+  while ((c = std::fgetc(file)) != EOF && c != '\n') {
+    const bool blank = isGridBlank(static_cast<char>(c));
+    if (!blank && !inToken) ++values;
+    inToken = !blank;
+  }
+}
+
 } // namespace
 
 bool modelobject::findAsciiRowStarts(GridFileRead& read) {
@@ -33,15 +55,13 @@ bool modelobject::findAsciiRowStarts(GridFileRead& read) {
     complete = scanner.skipTokens(ncols) == ncols;
   }
   read.rowStarts[static_cast<size_t>(nrows + 1)] = scanner.offset();
-  if (complete) {
-    read.extraValues = scanner.skipTokens(LONG_MAX);
-    return true;
-  }
-  // A value is missing: the whole read names the first one.
+  if (complete && scanner.skipTokens(1) == 0) return true;
+  // A value is missing, or one is too many: the whole read names the first
+  // row that is not a line of its own, as on one process.
   read.rowStarts.clear();
   if (dataStart < 0 || std::fseek(read.file, dataStart, SEEK_SET) != 0)
     fail(gridReadFailedCode, "FATAL: error reading ascii grid " + read.name);
-  read.scanner = std::make_unique<AsciiGridScanner>(read.file);
+  read.scanner = std::make_unique<AsciiGridScanner>(read.file, size_t(1) << 20, read.headerLine);
   return false;
 }
 
@@ -184,23 +204,32 @@ void modelobject::parseAsciiRows(GridFileRead& read, Grid grid, long first, long
     fail(gridReadFailedCode, "FATAL: error reading ascii grid " + read.name);
 
   const long count = last - first + 1;
+  const long nrows = header.nrows;
   std::vector<double> values(static_cast<size_t>(count) * width);
   std::vector<long> failedColumn(static_cast<size_t>(count), 0);
+  std::vector<long> onLine(static_cast<size_t>(count), ncols);
 #pragma omp parallel for schedule(runtime)
   for (long i = 0; i < count; ++i) {
     const long r = first + i;
     const char* begin = text.data() + (read.rowStarts[static_cast<size_t>(r)] - from);
     const char* end = text.data() + (read.rowStarts[static_cast<size_t>(r + 1)] - from);
     failedColumn[static_cast<size_t>(i)] =
-        parseGridRow(begin, end, ncols, values.data() + static_cast<size_t>(i) * width);
+        parseGridRow(begin, end, ncols, values.data() + static_cast<size_t>(i) * width, r < nrows,
+                     onLine[static_cast<size_t>(i)]);
   }
   for (long i = 0; i < count; ++i) {
     const long c = failedColumn[static_cast<size_t>(i)];
     if (c == 0) continue;
     failedRow = first + i;
-    fail(gridReadFailedCode, "FATAL: error reading ascii grid " + read.name +
-                                 " in ASCII-Format in row " + std::to_string(failedRow) + ", col " +
-                                 std::to_string(c));
+    const std::string place = "FATAL: error reading ascii grid " + read.name +
+                              " in ASCII-Format in row " + std::to_string(failedRow) + ", col " +
+                              std::to_string(c);
+    if (onLine[static_cast<size_t>(i)] == ncols) fail(gridReadFailedCode, place);
+    long line = 0;
+    long found = 0;
+    findRowLine(file, read.rowStarts[static_cast<size_t>(failedRow)], line, found);
+    fail(gridReadFailedCode, rowLineFault(read.name, failedRow, std::min(c, found + 1), line,
+                                          found, ncols, nrows));
   }
 
   // Rank 0 keeps every cell of its rows, the others the cells they own, as

@@ -1,6 +1,7 @@
 #include "core/ascii_grid_text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -125,8 +126,9 @@ bool parseGridValue(std::string_view token, double& value) {
   return std::isfinite(value);
 }
 
-AsciiGridScanner::AsciiGridScanner(FILE* fileArg, size_t blockBytes)
-    : file(fileArg), buffer(blockBytes > 2 * maxNumberChars ? blockBytes : 2 * maxNumberChars) {
+AsciiGridScanner::AsciiGridScanner(FILE* fileArg, size_t blockBytes, long firstLine)
+    : file(fileArg), buffer(blockBytes > 2 * maxNumberChars ? blockBytes : 2 * maxNumberChars),
+      line(firstLine) {
   bufferOffset = std::ftell(file);
 }
 
@@ -151,11 +153,17 @@ bool AsciiGridScanner::refill() {
 bool AsciiGridScanner::nextToken(std::string_view& token, size_t maxLength) {
   // A token must fit into the buffer beside the data still to be read.
   if (maxLength > buffer.size() / 2) maxLength = buffer.size() / 2;
+  lineEndSkipped = false;
   for (;;) {
-    while (begin < end && isGridBlank(buffer[begin])) ++begin;
+    for (; begin < end && isGridBlank(buffer[begin]); ++begin)
+      if (buffer[begin] == '\n') {
+        lineEndSkipped = true;
+        ++line;
+      }
     if (begin < end) break;
     if (!refill()) return false;
   }
+  lastTokenLine = line;
   size_t length = 0;
   for (;;) {
     while (begin + length < end && !isGridBlank(buffer[begin + length])) ++length;
@@ -175,6 +183,46 @@ bool AsciiGridScanner::nextToken(std::string_view& token, size_t maxLength) {
 bool AsciiGridScanner::nextNumber(double& value) {
   std::string_view token;
   return nextToken(token, maxNumberChars) && parseGridValue(token, value);
+}
+
+bool AsciiGridScanner::nextNumber(double& value, bool& fileEnded) {
+  std::string_view token;
+  const bool got = nextToken(token, maxNumberChars);
+  fileEnded = !got && ended() && !failed;
+  return got && parseGridValue(token, value);
+}
+
+int readAsciiGridHeaderValues(AsciiGridScanner& scanner, double* values, std::string& key) {
+  constexpr size_t maxKeyChars = 100;
+  bool centre[6] = {};
+  for (int i = 0; i < 6; ++i) {
+    std::string_view word;
+    key.clear();
+    if (!scanner.nextToken(word, maxKeyChars)) return i + 1;
+    key.assign(word);
+    if (!scanner.nextNumber(values[i])) return i + 1;
+    std::string lower = key;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    centre[i] = lower.find("center") != std::string::npos || lower.find("centre") != std::string::npos;
+  }
+  for (int i : {2, 3})
+    if (centre[i]) values[i] -= 0.5 * values[4];
+  return 0;
+}
+
+long AsciiGridScanner::skipRestOfLine() {
+  long count = 0;
+  bool inToken = false;
+  for (;;) {
+    for (; begin < end; ++begin) {
+      const char c = buffer[begin];
+      if (c == '\n') return count;
+      const bool blank = isGridBlank(c);
+      if (!blank && !inToken) ++count;
+      inToken = !blank;
+    }
+    if (!refill()) return count;
+  }
 }
 
 long AsciiGridScanner::skipTokens(long count) {
@@ -246,10 +294,17 @@ size_t findTokenStarts(const char* text, size_t n, bool afterBlank, const long* 
   return found;
 }
 
-long parseGridRow(const char* begin, const char* end, long ncols, double* values) {
+long parseGridRow(const char* begin, const char* end, long ncols, double* values,
+                  bool lineEndAfter, long& onLine) {
   const char* at = begin;
+  onLine = ncols;
   for (long c = 1; c <= ncols; ++c) {
-    while (at < end && isGridBlank(*at)) ++at;
+    bool lineEnd = false;
+    for (; at < end && isGridBlank(*at); ++at) lineEnd = lineEnd || *at == '\n';
+    if (lineEnd && c > 1) {
+      onLine = c - 1;
+      return c;
+    }
     const char* token = at;
     while (at < end && !isGridBlank(*at)) ++at;
     const size_t length = static_cast<size_t>(at - token);
@@ -257,5 +312,7 @@ long parseGridRow(const char* begin, const char* end, long ncols, double* values
         !parseGridValue(std::string_view(token, length), values[c]))
       return c;
   }
-  return 0;
+  if (!lineEndAfter || std::find(at, end, '\n') != end) return 0;
+  onLine = ncols + 1;
+  return ncols + 1;
 }

@@ -49,8 +49,13 @@ bool parseGridValue(std::string_view token, double& value);
 
 // Reads the ncols values of a grid row from the text [begin, end) into
 // values[1..ncols] by the rules of AsciiGridScanner::nextNumber; returns 0,
-// or the column of the first value that is missing or not a number.
-long parseGridRow(const char* begin, const char* end, long ncols, double* values);
+// or the column of the first value that is missing or not a number. A row
+// stands on a line of its own: a line end between two of its values makes
+// `onLine` the values before it, and with `lineEndAfter` the text behind the
+// last value must hold a line end (else `onLine` is ncols + 1); either
+// returns the column of the first value not on the line.
+long parseGridRow(const char* begin, const char* end, long ncols, double* values,
+                  bool lineEndAfter, long& onLine);
 
 // The characters that separate the tokens of an ASCII grid file.
 bool isGridBlank(char c);
@@ -65,12 +70,22 @@ long countTokenStarts(const char* text, size_t n, bool afterBlank);
 size_t findTokenStarts(const char* text, size_t n, bool afterBlank, const long* wanted,
                        size_t count, long* offsets);
 
+class AsciiGridScanner;
+
+// Reads the six key-value pairs of an ASCII grid header into values (ncols,
+// nrows, xllcorner, yllcorner, cellsize, nodata). A centre given as
+// xllcenter or yllcenter becomes the corner half a cell to the west or south.
+// Returns 0, or the number (from 1) of the first pair that cannot be read,
+// with its key as far as read.
+int readAsciiGridHeaderValues(AsciiGridScanner& scanner, double* values, std::string& key);
+
 // Hands out the whitespace-separated tokens of a text file, read in large
 // blocks, so that a grid of millions of values is parsed without a library
 // call per value.
 class AsciiGridScanner {
 public:
-  explicit AsciiGridScanner(FILE* file, size_t blockBytes = 1 << 20);
+  // firstLine: the line of the file's position.
+  explicit AsciiGridScanner(FILE* file, size_t blockBytes = 1 << 20, long firstLine = 1);
 
   // The next token if it has at most maxLength characters; false at the end
   // of the file, after a read error, or for a longer token. The view stays
@@ -79,12 +94,24 @@ public:
   // The next token as a number; false when there is none or it is not a
   // number as a whole.
   bool nextNumber(double& value);
+  // The same; fileEnded tells that no token was left.
+  bool nextNumber(double& value, bool& fileEnded);
   // Skips up to count tokens of any length; returns how many there were.
+  // The line count then no longer holds.
   long skipTokens(long count);
+  // Whether a line end stood between the token before and the last token
+  // nextToken gave, and the line (from 1) of that token.
+  bool lineEndBefore() const { return lineEndSkipped; }
+  long tokenLine() const { return lastTokenLine; }
+  // Skips the tokens up to the end of the current line, which stays unread;
+  // returns how many there were.
+  long skipRestOfLine();
   // The file offset of the next character the scanner looks at.
   long offset() const { return bufferOffset + static_cast<long>(begin); }
   // True when reading the file failed (rather than ended).
   bool readFailed() const { return failed; }
+  // True when no character is left.
+  bool ended() const { return atEnd && begin >= end; }
 
 private:
   bool refill();
@@ -96,4 +123,7 @@ private:
   size_t end = 0;
   bool atEnd = false;
   bool failed = false;
+  long line = 1; // of buffer[begin]
+  long lastTokenLine = 0;
+  bool lineEndSkipped = false;
 };

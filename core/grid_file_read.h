@@ -29,6 +29,28 @@ struct GridReadFailure {
   throw GridReadFailure{code, std::move(message)};
 }
 
+// A row of an ASCII grid that does not hold its values on a line of its own:
+// the message names the first value not on the line.
+inline std::string rowLineFault(const std::string& name, long row, long column, long line,
+                                long found, long ncols, long nrows) {
+  return "FATAL: error reading ascii grid " + name + " in ASCII-Format in row " +
+         std::to_string(row) + ", col " + std::to_string(column) + ": line " +
+         std::to_string(line) + " holds " + std::to_string(found) +
+         " values, but the header gives ncols " + std::to_string(ncols) +
+         "; each of the nrows " + std::to_string(nrows) +
+         " rows stands on a line of its own with ncols values: correct the row or the header";
+}
+
+// Values behind the last row of an ASCII grid: a header that gives too few
+// rows or columns, or rows that do not belong to the grid.
+inline std::string valuesBehindRowsFault(const std::string& name, long line, long extra,
+                                         long ncols, long nrows) {
+  return "FATAL: error reading ascii grid " + name + ": line " + std::to_string(line) +
+         " begins " + std::to_string(extra) + " values behind the nrows " + std::to_string(nrows) +
+         " rows of ncols " + std::to_string(ncols) +
+         " values that the header gives; correct the header or remove what follows the last row";
+}
+
 // Rows of a grid allocated by a read, freed on every way out unless handed
 // over.
 struct OwnedRows {
@@ -89,9 +111,9 @@ struct modelobject::GridFileRead {
   // ASCII read in parallel: the byte offset in the file of the first value
   // of rows 1..nrows and of the end of the last row (index nrows + 1).
   std::vector<long> rowStarts;
-  long extraValues = 0; // values behind the last row
   long fileSize = -1;
-  long dataStart = 0; // ASCII: the offset behind the header
+  long dataStart = 0;  // ASCII: the offset behind the header
+  long headerLine = 1; // ASCII: the line of the header's last value
   // When rank 0 keeps the grid whole: the process that hands row r to it
   // (the lowest rank that parses it), and a worker's rows for rank 0 in row
   // order, every cell as the file holds it.
@@ -114,17 +136,6 @@ struct modelobject::GridFileRead {
     notes.clear();
   }
 
-  // Values behind the grid are not read; yet they tell of a wrong header or
-  // a row with values too many, which shifts every later row.
-  void warnOfExtraValues(DiagStream& diag, long extra) const {
-    if (extra == 0) return;
-    const long expected = ncols * nrows;
-    diag << "WARNING: " << name << " holds " << expected + extra
-         << " values where its header asks for " << expected << " (ncols " << ncols << " x nrows "
-         << nrows << "); the last " << extra
-         << " are not read: check the header and the length of every row"
-         << "[end-entry]";
-  }
   // The failure of this process in the current step, if any; an empty
   // message means that it has been logged already.
   int failureCode = 0;

@@ -32,7 +32,6 @@ constexpr int closeFailedCode = 23;
 
 constexpr int openAttempts = 6;
 constexpr int retryMilliseconds = 200;
-constexpr size_t maxHeaderKeyChars = 100;
 // A file lies on the model grid when its corner and its far edges are off by
 // less than this fraction of a cell.
 constexpr double alignmentTolerance = 1e-3;
@@ -50,6 +49,43 @@ int invalidHeaderField(const BinaryGridHeader& h) {
   if (!(h.cellsize > 0.0) || !std::isfinite(h.cellsize)) return 4;
   if (!std::isfinite(h.nodata)) return 5;
   return -1;
+}
+
+// Reads rows 1..rows of an ASCII grid, each on a line of its own with cols
+// values, into the grid (without a grid only checks them), and makes sure
+// that no value follows the last row; values equal to fromNodata become
+// toNodata.
+void readAsciiRows(AsciiGridScanner& scanner, const std::string& name, Grid grid, long rows,
+                   long cols, double fromNodata, double toNodata) {
+  for (long r = 1; r <= rows; ++r) {
+    double* row = grid ? grid[r] : nullptr;
+    long line = 0;
+    for (long c = 1; c <= cols; ++c) {
+      double v = 0.0;
+      bool ended = false;
+      const bool number = scanner.nextNumber(v, ended);
+      if (c == 1) line = scanner.tokenLine();
+      if (c > 1 && (ended || scanner.lineEndBefore()))
+        fail(readFailedCode, rowLineFault(name, r, c, line, c - 1, cols, rows));
+      if (!number)
+        fail(readFailedCode, "FATAL: error reading ascii grid " + name + " in ASCII-Format in row " +
+                                 std::to_string(r) + ", col " + std::to_string(c) +
+                                 (ended ? ": the file ends after " + std::to_string(r - 1) +
+                                              " of the nrows " + std::to_string(rows) +
+                                              " rows that its header gives"
+                                        : std::string()));
+      if (row) row[c] = v == fromNodata ? toNodata : v;
+    }
+    const long extra = scanner.skipRestOfLine();
+    if (extra > 0)
+      fail(readFailedCode, rowLineFault(name, r, cols + 1, line, cols + extra, cols, rows));
+  }
+  long extra = 0;
+  long line = 0;
+  std::string_view token;
+  for (; scanner.nextToken(token, SIZE_MAX); ++extra)
+    if (extra == 0) line = scanner.tokenLine();
+  if (extra > 0) fail(readFailedCode, valuesBehindRowsFault(name, line, extra, cols, rows));
 }
 
 } // namespace
@@ -126,16 +162,20 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
   case asciiGridFile:
     // The scanner then stands at the first value.
     read.scanner = std::make_unique<AsciiGridScanner>(read.file);
-    for (int i = 0; i < 6; ++i) {
-      std::string_view key;
-      if (!read.scanner->nextToken(key, maxHeaderKeyChars) || !read.scanner->nextNumber(values[i]))
-        fail(readFailedCode,
-             "FATAL: error reading ascii value #" + std::to_string(i + 1) + " from " + name);
-    }
+    if (std::string key; const int field = readAsciiGridHeaderValues(*read.scanner, values, key))
+      fail(readFailedCode,
+           "FATAL: error reading ascii value #" + std::to_string(field) + " from " + name);
+    read.headerLine = read.scanner->tokenLine();
     bad = invalidHeaderField(BinaryGridHeader::fromValues(values));
     if (bad >= 0)
       fail(readFailedCode,
            "FATAL: error reading ascii value #" + std::to_string(bad + 1) + " from " + name);
+    if (const long behind = read.scanner->skipRestOfLine())
+      fail(readFailedCode, "FATAL: error reading ascii grid " + name + ": line " +
+                               std::to_string(read.headerLine) + " holds " +
+                               std::to_string(behind) +
+                               " values behind the header's last value; begin each row on a "
+                               "line of its own");
     break;
   case doubleGridFile:
     if (std::fread(values, sizeof(double), 12, read.file) != 12)
@@ -201,21 +241,25 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
   if (read.format == doubleGridFile || read.format == floatGridFile) {
     const double needed = static_cast<double>(BinaryGridHeader::dataOffset(read.valueBytes())) +
                           cells * static_cast<double>(read.valueBytes());
-    if (size < 0 || static_cast<double>(size) < needed)
-      fail(readFailedCode, read.regular ? "FATAL: error reading double grid " + name
-                                        : "FATAL: error reading (irregular) float  grid " + name);
+    // Bytes behind the rows tell of a header that gives too few rows or
+    // columns, or of a file of another layout.
+    if (size < 0 || static_cast<double>(size) != needed)
+      fail(readFailedCode,
+           (read.regular ? "FATAL: error reading double grid " + name
+                         : "FATAL: error reading (irregular) float  grid " + name) +
+               ": it holds " + std::to_string(size) + " bytes, but its header (ncols " +
+               std::to_string(read.ncols) + ", nrows " + std::to_string(read.nrows) + ") asks for " +
+               std::to_string(static_cast<long>(needed)) + ", " +
+               std::to_string(BinaryGridHeader::dataOffset(read.valueBytes())) +
+               " of the header and " + std::to_string(read.valueBytes()) +
+               " for each value; correct the header or write the grid anew");
   } else if (read.format == asciiGridFile) {
     // Every value takes a character and a separator, the last one no separator.
     const double fitting = (static_cast<double>(std::max(size, 0L)) + 1.0) / 2.0;
     if (cells > fitting) {
-      // The message names the first value that is not there; the file is
-      // small next to the grid, so counting its values costs little.
-      long readable = 0;
-      double value = 0.0;
-      while (read.scanner->nextNumber(value)) ++readable;
-      fail(readFailedCode, "FATAL: error reading ascii grid " + name + " in ASCII-Format in row " +
-                               std::to_string(readable / read.ncols + 1) + ", col " +
-                               std::to_string(readable % read.ncols + 1));
+      // The message names the first row that is not whole; the file is
+      // small next to the grid, so reading its rows costs little.
+      readAsciiRows(*read.scanner, name, nullptr, read.nrows, read.ncols, 0.0, 0.0);
     }
   }
 }
@@ -316,17 +360,11 @@ void copyBinaryRows(const std::vector<char>& block, bool doubles, Grid grid, lon
 // Reads rows 1..rows of columns 1..cols of an ASCII or binary grid file into
 // the grid; values equal to fromNodata become toNodata.
 template <typename Failure>
-void readFileValues(AsciiGridScanner* scanner, FILE* file, bool doubles, Grid grid, long rows,
-                    long cols, double fromNodata, double toNodata, Failure failure) {
+void readFileValues(AsciiGridScanner* scanner, const std::string& name, FILE* file, bool doubles,
+                    Grid grid, long rows, long cols, double fromNodata, double toNodata,
+                    Failure failure) {
   if (scanner) {
-    for (long r = 1; r <= rows; ++r) {
-      double* row = grid[r];
-      for (long c = 1; c <= cols; ++c) {
-        double v = 0.0;
-        if (!scanner->nextNumber(v)) failure(r, c);
-        row[c] = v == fromNodata ? toNodata : v;
-      }
-    }
+    readAsciiRows(*scanner, name, grid, rows, cols, fromNodata, toNodata);
     return;
   }
   const size_t valueBytes = doubles ? sizeof(double) : sizeof(float);
@@ -338,14 +376,6 @@ void readFileValues(AsciiGridScanner* scanner, FILE* file, bool doubles, Grid gr
     if (std::fread(block.data(), valueBytes, values, file) != values) failure(first, 1L);
     copyBinaryRows(block, doubles, grid, first, count, cols, fromNodata, toNodata);
   }
-}
-
-// Tokens left in an ASCII grid file.
-long countRemainingTokens(AsciiGridScanner& scanner) {
-  long count = 0;
-  std::string_view token;
-  while (scanner.nextToken(token, SIZE_MAX)) ++count;
-  return count;
 }
 
 } // namespace
@@ -365,33 +395,20 @@ void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
   AsciiGridScanner* scanner = read.format == asciiGridFile ? read.scanner.get() : nullptr;
   const bool doubles = read.format == doubleGridFile;
   const double fileNodata = read.fileHeader.nodata;
-  auto warnOfExtraValues = [&] {
-    read.warnOfExtraValues(*diag, scanner ? countRemainingTokens(*scanner) : 0);
-  };
   if (read.regular) {
-    readFileValues(scanner, read.file, doubles, whole, header.nrows, header.ncols, fileNodata,
-                   header.nodata, [&](long r, long c) {
-                     if (scanner)
-                       fail(readFailedCode, "FATAL: error reading ascii grid " + name +
-                                                " in ASCII-Format in row " + std::to_string(r) +
-                                                ", col " + std::to_string(c));
+    readFileValues(scanner, name, read.file, doubles, whole, header.nrows, header.ncols,
+                   fileNodata, header.nodata, [&](long, long) {
                      fail(readFailedCode, "FATAL: error reading double grid " + name);
                    });
-    warnOfExtraValues();
     read.closeFile();
     return;
   }
   OwnedRows source(*this, read.ncols, read.nrows);
   source.allocate(1, read.nrows);
-  readFileValues(scanner, read.file, doubles, source.grid, read.nrows, read.ncols, fileNodata,
-                 fileNodata, [&](long r, long c) {
-                   if (scanner)
-                     fail(readFailedCode, "FATAL: error reading ascii grid " + name +
-                                              " in ASCII-Format in row " + std::to_string(r) +
-                                              ", col " + std::to_string(c));
+  readFileValues(scanner, name, read.file, doubles, source.grid, read.nrows, read.ncols,
+                 fileNodata, fileNodata, [&](long, long) {
                    fail(readFailedCode, "FATAL: error reading (irregular) float  grid " + name);
                  });
-  warnOfExtraValues();
   read.closeFile();
   GridHeader sourceHeader;
   sourceHeader.ncols = read.ncols;
@@ -690,7 +707,6 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
     if (!localOnly) MPIScatterGrid(0, target);
   } else if (parallelAscii) {
     readOwnAsciiRows(read, target, lo, hi, parallelAscii && wholeOnRoot);
-    if (mpiRank == 0) read.warnOfExtraValues(*diag, read.extraValues);
   } else {
     read.attempt([&] {
       if (reader) read.closeFile();

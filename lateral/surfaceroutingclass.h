@@ -224,7 +224,7 @@ protected:
   void readSurfaceWater();
   // The own cells of grid from file, where a former run left it.
   void readLandGrid(const std::string& file, Grid grid, const std::string& what);
-  void readStorageSection(FILE* file);
+  void readStorageSection(FILE* file, const std::string& path);
   void writeStorageSection(bool append);
   void countZoneCells();
   void writeFlowTimeDistribution();

@@ -11,6 +11,7 @@
 
 #include "core/diag_stream.h"
 #include "core/run_files.h"
+#include "core/state_numbers.h"
 #include "lateral/surfaceroutingclass.h"
 
 namespace {
@@ -69,7 +70,7 @@ void surfaceroutingclass::readStorage(const std::string* name, int setting) {
     return;
   }
   try {
-    readStorageSection(file);
+    readStorageSection(file, path);
   } catch (int) {
     std::fclose(file);
     throw;
@@ -100,15 +101,15 @@ void surfaceroutingclass::readLandGrid(const std::string& file, Grid grid,
   free_matrix(read, heldFirst, heldLast, 1, header.ncols);
 }
 
-void surfaceroutingclass::readStorageSection(FILE* file) {
+void surfaceroutingclass::readStorageSection(FILE* file, const std::string& path) {
   const auto integer = [&](double control, const char* description) {
-    int value = 0;
-    if (std::fscanf(file, "%d", &value) != 1 || value != static_cast<int>(control))
+    double value = 0.0;
+    if (!nextStateNumber(file, *diag, path, description, true, value) || value != control)
       storageMismatch(description, control, value);
   };
-  const auto number = [&]() {
+  const auto number = [&](const std::string& what) {
     double value = 0.0;
-    if (std::fscanf(file, "%lf", &value) != 1)
+    if (!nextStateNumber(file, *diag, path, what, false, value))
       storageMismatch("a stored value", 1.0, 0.0);
     skipLine(file);
     return value;
@@ -126,19 +127,25 @@ void surfaceroutingclass::readStorageSection(FILE* file) {
       integer(static_cast<double>(s), "actual zone");
       integer(std::floor(maxzeit[s]), "maxzeit of actual subbasin");
       skipLine(file);
+      const std::string zone = " of zone " + std::to_string(s);
       for (size_t z = 1; z < zoneFZT_QD[t][s].size(); ++z)
         for (auto* records : {&zoneFZT_QD, &zoneFZT_QI}) {
           ZoneRecord& r = (*records)[t][s][z];
-          const int fields = std::fscanf(file, "%lf %lf %lf %lf %lf", &r.weightSum, &r.valueSum,
-                                         &r.code, &r.areaFraction, &r.effectiveWeight);
+          int fields = 0;
+          for (double* field :
+               {&r.weightSum, &r.valueSum, &r.code, &r.areaFraction, &r.effectiveWeight}) {
+            if (!nextStateNumber(file, *diag, path, "a flow-time record" + zone, false, *field))
+              break;
+            ++fields;
+          }
           if (fields != 5)
             storageMismatch(records == &zoneFZT_QD ? "number of fields for zonal statistics QD"
                                                    : "number of fields for zonal statistics QI",
-                            5, fields < 0 ? 0 : fields);
+                            5, fields);
           skipLine(file);
         }
-      QDd[t][s] = number();
-      QIi[t][s] = number();
+      QDd[t][s] = number("the direct runoff storage" + zone);
+      QIi[t][s] = number("the interflow storage" + zone);
     }
   }
 }

@@ -1,5 +1,6 @@
 #include "routing/routing_description.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -33,8 +34,14 @@ void RoutingDescriptionText::expectEquals(const std::string& what) {
 }
 
 void RoutingDescriptionText::skipBlanks() {
-  while (position < joined.size() && (joined[position] == ' ' || joined[position] == '\t'))
+  while (position < joined.size() &&
+         (joined[position] == ' ' || joined[position] == '\t' || joined[position] == lineJoin))
     ++position;
+}
+
+char RoutingDescriptionText::skipLineJoins() {
+  while (position < joined.size() && joined[position] == lineJoin) ++position;
+  return current();
 }
 
 int RoutingDescriptionText::integer(const std::string& what) {
@@ -105,7 +112,8 @@ double RoutingDescriptionText::value(const std::string& what) {
 
 std::string RoutingDescriptionText::word(std::size_t maxLength, const std::string& what) {
   skipBlanks();
-  const std::size_t end = joined.find_first_of(" \t", position);
+  const char stops[] = {' ', '\t', lineJoin, '\0'};
+  const std::size_t end = joined.find_first_of(stops, position);
   const std::size_t stop = end == std::string::npos ? joined.size() : end;
   if (stop == position) missing(what);
   std::string result = joined.substr(position, stop - position);
@@ -121,7 +129,9 @@ std::string RoutingDescriptionText::word(std::size_t maxLength, const std::strin
 
 void RoutingDescriptionText::missing(const std::string& what) const {
   diag << "FATAL: routing description " << descriptionNumber << " of [routing_model]: no value for "
-       << what << " after character " << static_cast<long>(position)
+       << what << " after character "
+       << static_cast<long>(position - static_cast<std::size_t>(std::count(
+                                           joined.begin(), joined.begin() + position, lineJoin)))
        << "; every element needs all its values, each after an \"=\""
        << "[end-entry]";
   throw 17;

@@ -15,6 +15,10 @@ bool endsNumber(char c);
 // set-up with code 17.
 class RoutingDescriptionText {
 public:
+  // Stands where two lines of a description were joined; it ends a number
+  // or a word as a blank does.
+  static constexpr char lineJoin = '\n';
+
   RoutingDescriptionText(DiagStream& diag, std::string text, int number);
 
   const std::string& text() const { return joined; }
@@ -42,6 +46,9 @@ public:
   [[noreturn]] void refuse(const std::string& what, double value, const std::string& rule) const;
   // The character at the position, 0 at the end.
   char current() const { return position < joined.size() ? joined[position] : '\0'; }
+  // Moves past the joins of lines at the position and returns the character
+  // there: a sign that begins the next line still follows the value before.
+  char skipLineJoins();
   void advance() { ++position; }
   std::size_t offset() const { return position; }
   void moveTo(std::size_t at) { position = at; }

@@ -262,6 +262,7 @@ void abflussmodellklasse::readDescriptions() {
   for (int d = 1; d <= descriptions && line.find("TG") != std::string::npos; ++d) {
     *diag << "reading routing description " << d << "[end-entry]";
     std::string joined = line;
+    std::size_t characters = line.size();
     for (;;) {
       if (!readSectionLine(line, true)) {
         *diag << "FATAL: unexpected end of control file reached reading routing descriptions"
@@ -269,11 +270,15 @@ void abflussmodellklasse::readDescriptions() {
         throw 38;
       }
       if (line.find("TG") != std::string::npos || !holdsKeyword(line)) break;
+      // The line end stays as a mark: a value at the end of one line ends
+      // there and does not run into the next line's keyword.
+      joined += RoutingDescriptionText::lineJoin;
       joined += line;
+      characters += line.size();
     }
-    if (joined.size() > longestDescription) {
+    if (characters > longestDescription) {
       *diag << "FATAL: routing description " << d << " of [routing_model] in " << controlFileName
-            << " holds " << static_cast<long>(joined.size()) << " characters, more than "
+            << " holds " << static_cast<long>(characters) << " characters, more than "
             << static_cast<long>(longestDescription) << "; shorten its labels"
             << "[end-entry]";
       throw 40;
@@ -449,7 +454,7 @@ void abflussmodellklasse::readSummedTributary(int d, int j, RoutingDescriptionTe
   const std::string place = descriptionPlace(d, tg, name);
   addTributary(code, checkedTributaryColumn(code, tg, j, true), tgColumn, d, place);
   std::vector<int> members;
-  while (text.current() == '&') {
+  while (text.skipLineJoins() == '&') {
     text.advance();
     const int member = text.integer("a further code of " + name);
     if (members.size() == mostFurtherCodes) {

@@ -5,12 +5,14 @@
 // the soil of the river cells. Values carry 17 digits, so that a warm start
 // continues a run exactly.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/diag_stream.h"
 #include "core/run_files.h"
+#include "core/state_numbers.h"
 #include "core/string_helpers.h"
 #include "routing/abflussmodellklasse.h"
 
@@ -28,7 +30,36 @@ class StateLines {
 public:
   StateLines(FILE* fileArg, const std::string& pathArg, DiagStream& diagArg)
       : file(fileArg), path(pathArg), diag(diagArg) {}
-  bool next(std::string& line) { return readLine(file, line); }
+  bool next(std::string& line) {
+    lastStart = std::ftell(file);
+    return readLine(file, line);
+  }
+  // The numbers of the line last taken, each wholly a finite number.
+  std::vector<double> numbers(const std::string& line, const std::string& what) {
+    std::vector<double> values;
+    std::string fault;
+    if (!stateLineNumbers(line, values, fault))
+      refuseStateValue(diag, path, lineNumberAt(file, lastStart), what, fault,
+                       "is not a finite number");
+    return values;
+  }
+  // The same for counts, codes and indices: whole numbers.
+  std::vector<long> wholeNumbers(const std::string& line, const std::string& what) {
+    std::vector<long> whole;
+    const std::vector<double> values = numbers(line, what);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      if (!(std::fabs(values[k]) < 1e15 && std::floor(values[k]) == values[k]))
+        refuseStateValue(diag, path, lineNumberAt(file, lastStart), what,
+                         splitWords(line.substr(0, line.find('(')))[k], "is not a whole number");
+      whole.push_back(static_cast<long>(values[k]));
+    }
+    return whole;
+  }
+  // A volume or another amount of the line last taken.
+  void requireNotNegative(double value, const std::string& what) {
+    if (!(value >= 0.0))
+      refuseNegativeStateValue(diag, path, lineNumberAt(file, lastStart), what, value);
+  }
   bool peek(std::string& line) {
     const long at = std::ftell(file);
     const bool read = readLine(file, line);
@@ -68,6 +99,7 @@ private:
   FILE* file;
   const std::string& path;
   DiagStream& diag;
+  long lastStart = 0;
 };
 
 const char* const irrigationSupplyLabel = "(subbasins and tracers of the irrigation supply)";
@@ -78,7 +110,7 @@ void readSubbasinValues(StateLines& lines, DiagStream& diag, int subbasins, cons
                         double* target) {
   std::string line;
   const std::vector<double> values =
-      lines.next(line) ? numbersBeforeComment(line) : std::vector<double>();
+      lines.next(line) ? lines.numbers(line, what) : std::vector<double>();
   if (static_cast<long>(values.size()) != subbasins)
     abflussmodellklasse::StorageValueMismatch(diag, "the values of " + what, subbasins,
                                               static_cast<long>(values.size()));
@@ -159,10 +191,11 @@ void abflussmodellklasse::readIrrigationSupply(FILE* file, const std::string& pa
     return;
   }
   lines.next(line);
-  long storedSubbasins = -1;
-  long storedTracers = -1;
-  if (std::sscanf(line.c_str(), "%ld %ld", &storedSubbasins, &storedTracers) != 2 ||
-      storedSubbasins != subbasins)
+  const std::vector<long> counts =
+      lines.wholeNumbers(line, "the counts of the irrigation supply");
+  const long storedSubbasins = counts.size() == 2 ? counts[0] : -1;
+  const long storedTracers = counts.size() == 2 ? counts[1] : -1;
+  if (storedSubbasins != subbasins)
     StorageValueMismatch(*diag, "the number of subbasins of the irrigation supply", subbasins,
                          storedSubbasins);
   if (storedTracers != tracerCount)
@@ -183,7 +216,9 @@ void abflussmodellklasse::skipOwedRiverWater(FILE* file, const std::string& path
   std::string line;
   if (!lines.peekFilled(line) || line.find(owedRiverWaterLabel) == std::string::npos) return;
   lines.next(line);
-  const long stored = std::atol(line.c_str());
+  const std::vector<long> count =
+      lines.wholeNumbers(line, "the count of the river water owed to the soil");
+  const long stored = count.empty() ? -1 : count[0];
   if (stored != subbasins)
     StorageValueMismatch(*diag, "the number of subbasins of the river water owed to the soil",
                          subbasins, stored);
@@ -284,10 +319,10 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
   StateLines lines(file, path, *diag);
   std::string line;
   int position = 1;
-  if (!lines.nextFilled(line) || std::atoi(line.c_str()) != subbasinCode ||
-      line.find_first_of("0123456789") == std::string::npos)
-    lines.failure("subbasin code", position);
   const std::string where = " of routing subbasin " + std::to_string(subbasinCode);
+  if (!lines.nextFilled(line) || lines.wholeNumbers(line, "the subbasin code" + where) !=
+                                     std::vector<long>{subbasinCode})
+    lines.failure("subbasin code", position);
 
   const auto readQueue = [&](int c, int col, int t) {
     const int expected = wqtab[c].nStorage + subIntervals;
@@ -296,7 +331,8 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
     while (count < expected) {
       if (!lines.peek(line) || line.find('(') != std::string::npos) break;
       lines.next(line);
-      for (double x : numbersBeforeComment(line)) {
+      for (double x : lines.numbers(line, "the translation queue of channel " + std::to_string(c) +
+                                              where)) {
         if (count < expected) queue[count + 1] = x;
         ++count;
       }
@@ -333,11 +369,11 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
       if (stored != subIntervals)
         abflussmodellklasse::StorageValueMismatch(*diag, "the number of sub-intervals" + channel,
                                                   subIntervals, stored);
-      const std::vector<double> outflows = numbersBeforeComment(line);
+      const std::vector<double> outflows = lines.numbers(line, "the outflows" + channel);
       for (int n = 1; n <= subIntervals && n <= static_cast<int>(outflows.size()); ++n)
         w.Qaus[s][n] = outflows[static_cast<std::size_t>(n) - 1];
       lines.next(line);
-      const std::vector<double> share = numbersBeforeComment(line);
+      const std::vector<double> share = lines.numbers(line, "the flood-plain share" + channel);
       if (!share.empty()) w.qvzuq[s] = share[0];
       if (share.size() < 2) continue;
       const long written = static_cast<long>(share[1]);
@@ -361,13 +397,11 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
   const auto readColumn = [&](int c, int col, bool riverflow) {
     for (int t = 0; t <= tracerCount; ++t) {
       ++position;
-      int storedTracer = -1;
-      int storedColumn = -1;
-      if (!lines.next(line) ||
-          std::sscanf(line.c_str(), "%d %d", &storedTracer, &storedColumn) != 2 ||
-          storedTracer != t)
-        lines.failure("tracer code", position);
-      if (storedColumn != col) lines.failure("tributary index", position);
+      const std::vector<long> indices =
+          lines.next(line) ? lines.wholeNumbers(line, "the tracer and column" + where)
+                           : std::vector<long>();
+      if (indices.size() != 2 || indices[0] != t) lines.failure("tracer code", position);
+      if (indices[1] != col) lines.failure("tributary index", position);
       readQueue(c, col, t);
     }
     readSubChannels(c);
@@ -375,9 +409,9 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
       return;
     position += 2;
     lines.next(line);
-    const std::vector<double> flows = numbersBeforeComment(line);
+    const std::vector<double> flows = lines.numbers(line, "the riverflow" + where);
     lines.next(line);
-    const std::vector<double> speed = numbersBeforeComment(line);
+    const std::vector<double> speed = lines.numbers(line, "the riverflow and its speed" + where);
     if (!riverflowTable) return;
     ReinfiltrationRecord& r = riverflowTable[col];
     for (std::size_t t = 0; t < flows.size() && t < 10; ++t) r.flow_mm[t] = flows[t];
@@ -396,20 +430,29 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
   offerHeldWater();
   ++position;
   if (!lines.nextFilled(line) || line.find("number of reservoirs") == std::string::npos ||
-      std::atoi(line.c_str()) != reservoirs)
+      lines.wholeNumbers(line, "the number of reservoirs" + where) != std::vector<long>{reservoirs})
     lines.failure("reservoir code", position);
   // The running-average list replaces what the initial routing left.
   for (int k = 1; k <= reservoirs; ++k) {
     SP_class& r = reservoir(k);
+    const std::string name = "reservoir " + std::to_string(r.getNumber()) + where;
     const std::vector<double> values =
-        lines.next(line) ? numbersBeforeComment(line) : std::vector<double>();
-    if (!values.empty()) r.setVolume(values[0]);
+        lines.next(line) ? lines.numbers(line, "the volume and concentrations of " + name)
+                         : std::vector<double>();
+    if (!values.empty()) {
+      lines.requireNotNegative(values[0], "the volume of " + name);
+      r.setVolume(values[0]);
+    }
     std::vector<double> concentrations(values.begin() + (values.empty() ? 0 : 1), values.end());
     r.setConcentrations(concentrations);
     if (!lines.peek(line) || line.find("useRunningAvg") == std::string::npos) continue;
     lines.next(line);
-    if (std::atoi(line.c_str()) <= 0) continue;
+    const std::vector<long> running =
+        lines.wholeNumbers(line, "the running mean of " + name);
+    if (running.empty() || running[0] <= 0) continue;
     lines.next(line);
-    r.setVolumeHistory(numbersBeforeComment(line), timeStep);
+    const std::vector<double> history = lines.numbers(line, "the volume history of " + name);
+    for (double v : history) lines.requireNotNegative(v, "the volume history of " + name);
+    r.setVolumeHistory(history, timeStep);
   }
 }

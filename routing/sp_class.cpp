@@ -21,6 +21,9 @@ constexpr std::size_t outputBufferBytes = 2097152;
 // ln 2 inverted: the half-life times this is the mean life.
 constexpr double meanLifePerHalfLife = 1.442695041111;
 
+// Blanks, and the joins of the description's lines.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == RoutingDescriptionText::lineJoin; }
+
 bool isNameCharacter(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
 }
@@ -32,7 +35,7 @@ std::size_t valueOf(const std::string& text, const std::string& key) {
     if (at > 0 && isNameCharacter(text[at - 1])) continue;
     std::size_t p = at + key.size();
     if (p < text.size() && isNameCharacter(text[p])) continue;
-    while (p < text.size() && (text[p] == ' ' || text[p] == '\t')) ++p;
+    while (p < text.size() && isBlank(text[p])) ++p;
     if (p < text.size() && text[p] == '=') return p + 1;
   }
   return std::string::npos;
@@ -90,8 +93,9 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
 
   std::size_t at = valueOf(ownText, "file");
   if (at == std::string::npos) missing("file");
-  const std::size_t first = ownText.find_first_not_of(" \t", at);
-  const std::size_t last = first == std::string::npos ? first : ownText.find_first_of(" \t", first);
+  const std::string blanks = {' ', '\t', RoutingDescriptionText::lineJoin};
+  const std::size_t first = ownText.find_first_not_of(blanks, at);
+  const std::size_t last = first == std::string::npos ? first : ownText.find_first_of(blanks, first);
   if (first == std::string::npos || last == first) missing("file");
   outputFileName = ownText.substr(first, last == std::string::npos ? last : last - first);
   PrependDirectory(outputDirectory, outputFileName);
@@ -107,6 +111,7 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
     throw 35;
   };
   const auto numberAt = [&](const char* key, const char* at) {
+    while (isBlank(*at)) ++at;
     char* stop = nullptr;
     const double x = std::strtod(at, &stop);
     if (stop == at) missing(key);
@@ -121,9 +126,9 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
     return std::pair<double, const char*>(x, stop);
   };
   const auto wordAt = [&](std::size_t from) {
-    const std::size_t first = ownText.find_first_not_of(" \t", from);
+    const std::size_t first = ownText.find_first_not_of(blanks, from);
     if (first == std::string::npos) return std::string();
-    return ownText.substr(first, ownText.find_first_of(" \t),;", first) - first);
+    return ownText.substr(first, ownText.find_first_of(blanks + "),;", first) - first);
   };
 
   at = valueOf(ownText, "V0");

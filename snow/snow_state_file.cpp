@@ -13,6 +13,7 @@
 #include "core/diag_stream.h"
 #include "core/line_reader.h"
 #include "core/run_files.h"
+#include "core/state_numbers.h"
 #include "core/string_helpers.h"
 #include "snow/schneemodellklasse.h"
 
@@ -26,15 +27,6 @@ const char* const storageLabels[3] = {"(TG code and Qice_slr value)\n",
                                       "(TG code and Qsnow_slr value)\n"};
 const char* const storageNames[3] = {"Qice_slr", "Qfirn_slr", "Qsnow_slr"};
 
-// Reads a number at the start of a line; false when there is none.
-template <typename Number> bool leadingNumber(const std::string& line, Number& value) {
-  const char* start = line.c_str();
-  char* end = nullptr;
-  const double read = std::strtod(start, &end);
-  if (end == start) return false;
-  value = static_cast<Number>(read);
-  return true;
-}
 
 const char* const glacierCountLabel = "(number of glaciers)";
 
@@ -74,9 +66,12 @@ bool schneemodellklasse::readStorageSection(const std::string& path,
     return false;
   }
   std::string line;
+  long lineNumber = 0;
   bool found = false;
-  while (!found && readLine(file, line) == LineRead::line)
+  while (!found && readLine(file, line) == LineRead::line) {
+    ++lineNumber;
     found = line.find("snow_model") != std::string::npos;
+  }
   if (!found) {
     *diag << "WARNING: in snow/glacier model: [snow_model] not found in storage content file "
           << path << "[end-entry]";
@@ -84,9 +79,32 @@ bool schneemodellklasse::readStorageSection(const std::string& path,
     return false;
   }
   const double missing = header.nodata;
-  auto nextLine = [&] { return readLine(file, line) == LineRead::line; };
+  auto nextLine = [&] {
+    ++lineNumber;
+    return readLine(file, line) == LineRead::line;
+  };
+  // The values of the line, each wholly a finite number, those that are
+  // amounts not negative.
+  std::vector<double> values;
+  const auto numbers = [&](const std::string& what, std::size_t amountsFrom) {
+    std::string fault;
+    if (!stateLineNumbers(line, values, fault))
+      refuseStateValue(*diag, path, lineNumber, what, fault, "is not a finite number");
+    for (std::size_t k = amountsFrom; k < values.size(); ++k)
+      if (values[k] < 0.0) refuseNegativeStateValue(*diag, path, lineNumber, what, values[k]);
+    return !values.empty();
+  };
+  const auto leadingNumber = [&](long& value, const std::string& what) {
+    if (!numbers(what, 1)) return false;
+    if (std::fabs(values[0]) < 1e15 && std::floor(values[0]) == values[0]) {
+      value = static_cast<long>(values[0]);
+      return true;
+    }
+    refuseStateValue(*diag, path, lineNumber, what, line.substr(0, line.find_first_of(" \t(")),
+                     "is not a whole number");
+  };
   long count = 0;
-  if (!nextLine() || !leadingNumber(line, count)) {
+  if (!nextLine() || !leadingNumber(count, "the number of subbasins")) {
     storageMismatch("number of subbasins", static_cast<double>(n), missing);
   }
   if (count != static_cast<long>(n)) {
@@ -96,28 +114,27 @@ bool schneemodellklasse::readStorageSection(const std::string& path,
   for (size_t k = 1; k <= n; ++k)
     for (int t = 0; t < 3; ++t) {
       long code = 0;
-      if (!nextLine() || !leadingNumber(line, code)) {
+      const std::string what = std::string(storageNames[t]) + " of subbasin " + std::to_string(k);
+      if (!nextLine() || !leadingNumber(code, what)) {
         storageMismatch("subbasin code", static_cast<double>(k), missing);
       }
       if (code != static_cast<long>(k)) {
         storageMismatch("subbasin code", static_cast<double>(k), static_cast<double>(code));
       }
-      const size_t tab = line.find('\t');
-      double value = 0.0;
-      if (tab == std::string::npos || !leadingNumber(line.substr(tab + 1), value)) {
+      if (values.size() < 2)
         storageMismatch(std::string(storageNames[t]) + " value of subbasin " + std::to_string(k),
                         (*tables[t])[k], missing);
-      }
-      (*tables[t])[k] = value;
+      (*tables[t])[k] = values[1];
     }
   // Rank 0 writes the glaciers; a section of an earlier version ends here.
   long glaciers = 0;
   if (mpiRank != 0 || !glacier.dynamic() || !nextLine() ||
-      line.find(glacierCountLabel) == std::string::npos || !leadingNumber(line, glaciers))
+      line.find(glacierCountLabel) == std::string::npos ||
+      !leadingNumber(glaciers, "the number of glaciers"))
     return false;
   for (long k = 1; k <= glaciers; ++k) {
-    const std::vector<double> values =
-        nextLine() ? numbersBeforeComment(line) : std::vector<double>();
+    const std::string what = "the areas and volumes of glacier " + std::to_string(k);
+    if (!nextLine() || !numbers(what, 1)) values.clear();
     if (values.size() < 5)
       storageMismatch("the areas and volumes of glacier " + std::to_string(k) + " of " +
                           std::to_string(glaciers),

@@ -5,6 +5,7 @@
 // significant digits, so that a warm start goes on exactly where the former
 // run stopped.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,8 @@
 
 #include "core/diag_stream.h"
 #include "core/run_files.h"
+#include "core/state_numbers.h"
+#include "core/string_helpers.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -36,10 +39,12 @@ template <typename Stored>
 
 // The lines of a state file and a position in them; values are read from
 // the current line only, so that a short line is found out rather than
-// read on into the next one.
+// read on into the next one. A value is a word wholly a finite number, as in
+// the control file; a comment in parentheses ends the values of a line.
 class StorageText {
 public:
-  explicit StorageText(std::FILE* file) {
+  StorageText(std::FILE* file, DiagStream& diagArg, const std::string& pathArg)
+      : diag(diagArg), path(pathArg) {
     std::string line;
     for (int ch = std::fgetc(file); ch != EOF; ch = std::fgetc(file)) {
       if (ch != '\n') {
@@ -65,28 +70,36 @@ public:
     }
     return false;
   }
-  bool readDouble(double& value) { return read([&](const char* s, char** end) {
-                                     value = std::strtod(s, end);
-                                   }); }
-  bool readInt(long& value) {
-    return read([&](const char* s, char** end) { value = std::strtol(s, end, 10); });
+  bool readDouble(double& value, const std::string& what) {
+    return read(what, "is not a finite number",
+                [&](const std::string& word) { return parseNumber(word, value); });
+  }
+  bool readInt(long& value, const std::string& what) {
+    return read(what, "is not a whole number",
+                [&](const std::string& word) { return parseWholeNumber(word, value); });
   }
   // Skips the rest of the current line.
   void nextLine() {
     ++current;
     position = 0;
   }
+  long lineNumber() const { return static_cast<long>(current) + 1; }
 
 private:
-  template <typename Convert> bool read(Convert convert) {
+  // False when the line holds no further value.
+  template <typename Convert> bool read(const std::string& what, const char* rule, Convert convert) {
     if (current >= lines.size()) return false;
-    const char* start = lines[current].c_str() + position;
-    char* end = nullptr;
-    convert(start, &end);
-    if (end == start) return false;
-    position += static_cast<std::size_t>(end - start);
+    const std::string& l = lines[current];
+    const std::size_t start = l.find_first_not_of(" \t\r", position);
+    if (start == std::string::npos || l[start] == '(') return false;
+    const std::size_t end = std::min(l.find_first_of(" \t\r(", start), l.size());
+    const std::string word = l.substr(start, end - start);
+    if (!convert(word)) refuseStateValue(diag, path, lineNumber(), what, word, rule);
+    position = end;
     return true;
   }
+  DiagStream& diag;
+  const std::string& path;
   std::vector<std::string> lines;
   std::size_t current = 0;
   std::size_t position = 0;
@@ -160,7 +173,7 @@ void unsatzonmodellklasse::readStorageFile() {
     *diag << "FATAL: error opening storage content file " << path << "[end-entry]";
     throw fileCode;
   }
-  StorageText text(file);
+  StorageText text(file, *diag, path);
   std::fclose(file);
   if (!text.findSection(sectionHead)) {
     *diag << "FATAL: error locking for the section [unsatzon_model] in " << path << "[end-entry]";
@@ -169,7 +182,7 @@ void unsatzonmodellklasse::readStorageFile() {
   // A count, code or index that must equal the current one.
   auto expect = [&](const std::string& name, long current, bool lineEnds) {
     long stored = 0;
-    if (!text.readInt(stored)) mismatch(*diag, name, static_cast<double>(current), "no number");
+    if (!text.readInt(stored, name)) mismatch(*diag, name, static_cast<double>(current), "no number");
     if (stored != current)
       checkStorageValue(name, static_cast<double>(current), static_cast<double>(stored));
     if (lineEnds) text.nextLine();
@@ -201,14 +214,15 @@ void unsatzonmodellklasse::readStorageFile() {
           int fields = 0;
           for (double* field :
                {&r.weightSum, &r.valueSum, &r.code, &r.areaFraction, &r.effectiveWeight}) {
-            if (!text.readDouble(*field)) break;
+            if (!text.readDouble(*field, "a flow-time record of zone " + std::to_string(z)))
+              break;
             ++fields;
           }
           if (fields < 5) checkStorageValue(name, 5.0, fields);
           text.nextLine();
         }
       for (auto [storage, name] : {std::pair{&QDout[k][z], "QDd"}, std::pair{&QIout[k][z], "QIi"}}) {
-        if (!text.readDouble(*storage)) mismatch(*diag, name, *storage, "no number");
+        if (!text.readDouble(*storage, name)) mismatch(*diag, name, *storage, "no number");
         text.nextLine();
       }
     }
@@ -219,7 +233,7 @@ int unsatzonmodellklasse::readStorageValue(StorageText& text, const double* valu
                                            const std::string& name) {
   const double current = *value;
   double stored = 0.0;
-  if (!text.readDouble(stored)) mismatch(*diag, name, current, "no number");
+  if (!text.readDouble(stored, name)) mismatch(*diag, name, current, "no number");
   const bool agree = stored != 0.0 ? std::fabs((stored - current) / stored) <= relativeTolerance
                                    : current == 0.0;
   if (!agree) checkStorageValue(name, current, stored);

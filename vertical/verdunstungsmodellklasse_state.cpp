@@ -3,13 +3,17 @@
 // daylight period that sums it. A warm start that lacked it would begin the
 // first night at 0.5 instead of the day before's sunshine.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/diag_stream.h"
 #include "core/line_reader.h"
 #include "core/run_files.h"
+#include "core/state_numbers.h"
 #include "vertical/verdunstungsmodellklasse.h"
 #include "vertical/zone_grid.h"
 
@@ -47,10 +51,16 @@ void verdunstungsmodellklasse::readStorage(const std::string* fileName, int mode
   std::string line;
   bool found = false;
   while (!found && readLine(file, line) == LineRead::line) found = line == sectionName;
-  long running = 0;
-  long steps = 0;
-  if (found && (readLine(file, line) != LineRead::line ||
-                std::sscanf(line.c_str(), "%ld %ld", &running, &steps) != 2 || steps < 0)) {
+  // Two whole numbers, each wholly one as a value of the control file.
+  std::vector<double> values;
+  std::string fault;
+  const auto whole = [&] {
+    return stateLineNumbers(line, values, fault) && values.size() == 2 &&
+           std::all_of(values.begin(), values.end(),
+                       [](double v) { return std::fabs(v) < 1e9 && std::floor(v) == v; }) &&
+           values[1] >= 0.0;
+  };
+  if (found && (readLine(file, line) != LineRead::line || !whole())) {
     *diag << "FATAL: error in storage file content reading the daylight period in "
           << sectionName << " of " << path << ": \"" << line
           << "\" is not two whole numbers; start from the state files of a complete run"
@@ -76,8 +86,8 @@ void verdunstungsmodellklasse::readStorage(const std::string* fileName, int mode
   Grid memory = sunshineMemory.grid;
   cells.forEachInOrder([&](long r, long c) { memory[r][c] = read[r][c]; });
   free_matrix(read, heldFirst, heldLast, 1, header.ncols);
-  daylightPeriod = running != 0;
-  daylightSteps = static_cast<int>(steps);
+  daylightPeriod = values[0] != 0.0;
+  daylightSteps = static_cast<int>(values[1]);
 }
 
 void verdunstungsmodellklasse::writeStorageSection() {

@@ -96,7 +96,7 @@ TEST(AsciiGridBatchMPI, ReadsAndLogsAsTheReadsOneByOne) {
   const std::string dir = makeTestDirectory("ascii_batch_reads_files", true);
   if (s.rank == 0) {
     writeFile(dir + "/a.asc", asciiFile(s, 1));
-    writeFile(dir + "/b.asc", asciiFile(s, 2) + "7 8\n");
+    writeFile(dir + "/b.asc", asciiFile(s, 2));
     OwnedGrid whole(s.m, s.nrows, s.ncols, 0.0);
     for (long r = 1; r <= s.nrows; ++r)
       for (long c = 1; c <= s.ncols; ++c) whole.grid[r][c] = fileValue(s, 3, r, c);
@@ -119,8 +119,6 @@ TEST(AsciiGridBatchMPI, ReadsAndLogsAsTheReadsOneByOne) {
     EXPECT_EQ(together.taken, std::vector<size_t>({0, 1, 2, 3, 4, 5}));
     if (s.rank == 0) {
       EXPECT_EQ(together.log, alone.log);
-      EXPECT_NE(together.log.find("holds " + std::to_string(s.nrows * s.ncols + 2) + " values"),
-                std::string::npos);
     }
     // Rank 0's own rows with their halo rows.
     const long stripFirst = std::max(1L, s.m.header.firstRow - 1);

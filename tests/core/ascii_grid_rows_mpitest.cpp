@@ -54,9 +54,9 @@ void writeOnRankZero(const StripModule& s, const std::string& path, const std::s
 
 } // namespace
 
-// However the values are laid out on lines, every process ends with the
-// cells the scatter of a whole grid leaves it: rank 0 every cell of its rows,
-// the others their own cells and nodata around them.
+// However the rows are separated, every process ends with the cells the
+// scatter of a whole grid leaves it: rank 0 every cell of its rows, the
+// others their own cells and nodata around them.
 TEST(AsciiGridRowsMPI, EveryLayoutGivesEachProcessItsCells) {
   StripModule s("ascii_rows_layouts", framed(worldSize()));
   const std::string dir = makeTestDirectory("ascii_rows_layouts_files", true);
@@ -67,9 +67,10 @@ TEST(AsciiGridRowsMPI, EveryLayoutGivesEachProcessItsCells) {
   };
   const Layout layouts[] = {
       {"a row per line", nodata, [](long, bool end) { return std::string(end ? "\n" : " "); }},
-      {"one line", nodata, [](long, bool) { return std::string("\t"); }},
-      {"a value per line", -99999.0, [](long, bool) { return std::string("\r\n"); }},
-      {"five per line", nodata, [](long k, bool) { return std::string(k % 5 == 4 ? "\n" : " "); }},
+      {"tabs and carriage returns", -99999.0,
+       [](long, bool end) { return std::string(end ? " \r\n" : "\t"); }},
+      {"blank lines between rows", nodata,
+       [](long, bool end) { return std::string(end ? "\n \n" : "  "); }},
   };
   for (const Layout& layout : layouts) {
     const std::string path = dir + "/grid.asc";
@@ -128,7 +129,8 @@ TEST(AsciiGridRowsMPI, RankZeroKeepsEveryCellOfTheFile) {
 }
 
 // A fault ends the read on every process with the message of the first one
-// in the file, wherever it lies; values behind the grid only warn.
+// in the file, wherever it lies; so do a row that is not a line of its own
+// and values behind the grid.
 TEST(AsciiGridRowsMPI, TheFirstFaultInTheFileIsReported) {
   StripModule s("ascii_rows_faults", framed(worldSize()));
   const std::string dir = makeTestDirectory("ascii_rows_faults_files", true);
@@ -153,12 +155,22 @@ TEST(AsciiGridRowsMPI, TheFirstFaultInTheFileIsReported) {
   std::string outside = good;
   outside.replace(at(11, 12), 5, "1.5.5");
   outside.replace(at(1, 3), 1, "z");
+  std::string longRow = good;
+  longRow.insert(at(6, 1) - 1, " 7");
+  std::string shortRow = good;
+  shortRow.erase(at(4, 12) - 1, good.find('\n', at(4, 12)) - at(4, 12) + 1);
   const std::vector<Case> cases = {
       {"two faulty rows", twoBad, 22, "in ASCII-Format in row 3, col 5"},
       {"rows of no process", outside, 22, "in ASCII-Format in row 1, col 3"},
       {"a value missing", good.substr(0, good.rfind(' ')), 22, "in ASCII-Format in row 11, col 12"},
-      {"values behind the grid", good + "1 2 3\n", -1,
-       "holds 135 values where its header asks for 132"},
+      {"values behind the grid", good + "1 2 3\n", 22,
+       ": line 18 begins 3 values behind the nrows 11 rows of ncols 12 values"},
+      {"a row one value too long", longRow, 22,
+       "in ASCII-Format in row 5, col 13: line 11 holds 13 values, but the header gives ncols 12"},
+      {"a value per line", gridText(s, nodata, [](long, bool) { return std::string("\n"); }), 22,
+       "in ASCII-Format in row 1, col 2: line 7 holds 1 values, but the header gives ncols 12"},
+      {"a row one value short", shortRow, 22,
+       "in ASCII-Format in row 4, col 12: line 10 holds 11 values, but the header gives ncols 12"},
   };
   for (const Case& c : cases) {
     writeOnRankZero(s, path, c.text);

@@ -8,37 +8,49 @@
 #include "tests/test_support.h"
 
 // A row of a grid file read from a piece of text: the column of the first
-// value that is missing or no number, 0 when all are there.
+// value that is missing, no number or not on the row's line, 0 when all are
+// there; and the values on the line when the row holds another count.
 TEST(AsciiGridRows, ParsesARowOrNamesItsFirstBadColumn) {
   struct Case {
     const char* text;
     long ncols;
+    bool lineEndAfter; // another row follows
     long failedColumn;
+    long onLine;
     std::vector<double> values;
   };
   const std::vector<Case> cases = {
-      {"1 2.5 -3", 3, 0, {1.0, 2.5, -3.0}},
-      {"\n\t 4\r\n5 \n6\n", 3, 0, {4.0, 5.0, 6.0}},
-      {"+7 1e-3 -9999", 3, 0, {7.0, 0.001, -9999.0}},
-      {"1 x 3", 3, 2, {}},
-      {"1 2", 3, 3, {}},
-      {"", 1, 1, {}},
-      {"1 2.5.1 3", 3, 2, {}},
-      {"nan 1", 2, 1, {}},
+      {"1 2.5 -3", 3, false, 0, 3, {1.0, 2.5, -3.0}},
+      {"\n\t 4\r 5 \t6\r\n", 3, true, 0, 3, {4.0, 5.0, 6.0}},
+      {"+7 1e-3 -9999", 3, false, 0, 3, {7.0, 0.001, -9999.0}},
+      {"1 x 3", 3, false, 2, 3, {}},
+      {"1 2", 3, false, 3, 3, {}},
+      {"", 1, false, 1, 1, {}},
+      {"1 2.5.1 3", 3, false, 2, 3, {}},
+      {"nan 1", 2, false, 1, 2, {}},
+      {"4\r\n5 \n6\n", 3, true, 2, 1, {4.0}},
+      {"1 2\n x", 3, true, 3, 2, {1.0, 2.0}},
+      {"1 2 3 ", 3, true, 4, 4, {1.0, 2.0, 3.0}},
+      {"1 2 3 ", 3, false, 0, 3, {1.0, 2.0, 3.0}},
+      {"1 2 3\t\n", 3, true, 0, 3, {1.0, 2.0, 3.0}},
   };
   for (const Case& c : cases) {
     const std::string text = c.text;
     std::vector<double> values(static_cast<size_t>(c.ncols + 1), 0.0);
-    EXPECT_EQ(parseGridRow(text.data(), text.data() + text.size(), c.ncols, values.data()),
+    long onLine = -1;
+    EXPECT_EQ(parseGridRow(text.data(), text.data() + text.size(), c.ncols, values.data(),
+                           c.lineEndAfter, onLine),
               c.failedColumn)
         << '"' << c.text << '"';
+    EXPECT_EQ(onLine, c.onLine) << '"' << c.text << '"';
     for (size_t i = 0; i < c.values.size(); ++i) EXPECT_EQ(values[i + 1], c.values[i]) << c.text;
   }
   // A number longer than any grid value is refused, as the scanner refuses it.
   const std::string longNumber = "1 " + std::string(401, '1');
   std::vector<double> values(3, 0.0);
+  long onLine = 0;
   EXPECT_EQ(parseGridRow(longNumber.data(), longNumber.data() + longNumber.size(), 2,
-                         values.data()),
+                         values.data(), false, onLine),
             2);
 }
 

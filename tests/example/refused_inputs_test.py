@@ -786,6 +786,166 @@ CONTROL_FILE_FORMS = {
               "2021-03-03 23:00"),
 }
 
+
+# --- routing descriptions whose lines end in a value: the value ends with its
+# line, and the run routes as the same description written on one line ---
+
+def description_lines(text):
+    """The example's descriptions without parentheses, every keyword in
+    column 1: each line but the last ends in a value."""
+    start = text.index("TG 3 (AREA")
+    end = text.index("end of the descriptions", start)
+    lines = [re.sub(r"[(),]", "", line).strip() for line in text[start:end].splitlines()]
+    return text[:start] + "\n".join(lines) + "\n" + text[end:]
+
+
+INFLOW = " ZL 1 = constant 0.5 " + CHANNEL
+
+
+LINE_ENDS = {
+    "description_lines_end_in_values": Case(description_lines, days=1, like=small.Reference()),
+    "inflow_after_the_area_factor": Case(
+        ex.replace_once("TG 1 (AREA = 0.94, F = 1)\n",
+                        "TG 1 area = 0.94 factor = 1\n" + INFLOW.strip() + "\n"),
+        days=1, like=small.Reference(after("TG 1 (AREA = 0.94, F = 1)\n", INFLOW + "\n"))),
+}
+
+# --- values of the state file a warm start reads: wholly finite numbers, and
+# volumes and storages not negative ---
+
+def state_value(section, marker, word, value):
+    """A run, then a warm start from its files in which the line with
+    `marker` of `section` of unsatzon_state_0 holds value as its word."""
+    def edit_work(work):
+        for name in os.listdir(os.path.join(work, "output")):
+            shutil.copy(os.path.join(work, "output", name), os.path.join(work, "input", name))
+        path = os.path.join(work, "input", "unsatzon_state_0")
+        with open(path) as f:
+            lines = f.read().split("\n")
+        start = lines.index(section)
+        at = next(k for k in range(start, len(lines)) if marker in lines[k])
+        words = lines[at].replace("(", " (", 1).split()
+        words[word] = value
+        lines[at] = " ".join(words)
+        with open(path, "w") as f:
+            f.write("\n".join(lines))
+    return small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(small.state_written(text), 1),
+                      edit_work=edit_work)
+
+
+def refused_state(section, marker, word, value, what, rule):
+    return Case(small.state_written, days=1, then=state_value(section, marker, word, value), code=71,
+                words="%s reads \"%s\", which %s" % (what, value, rule))
+
+
+LAKE = "reservoir 2 of routing subbasin 3"
+NOT_FINITE = "is not a finite number"
+
+STATE_VALUES = {
+    "state_lake_volume_nan": refused_state("[routing_model]", "(reservoir 1)", 0, "nan",
+                                           "the volume and concentrations of " + LAKE,
+                                           NOT_FINITE),
+    "state_lake_volume_abc": refused_state("[routing_model]", "(reservoir 1)", 0, "abc",
+                                           "the volume and concentrations of " + LAKE,
+                                           NOT_FINITE),
+    "state_lake_volume_negative": refused_state("[routing_model]", "(reservoir 1)", 0, "-1e+300",
+                                                "the volume of " + LAKE, "must not be negative"),
+    "state_soil_runoff_glued": refused_state("[unsatzon_model]", "(QDd[0][1])", 0, "0x", "QDd",
+                                             NOT_FINITE),
+    "state_surface_runoff_inf": refused_state("[SurfaceRoutingModel]", "(QDd[0][1])", 0, "inf",
+                                              "the direct runoff storage of zone 1", NOT_FINITE),
+    "state_glacier_runoff_nan": refused_state("[snow_model]", "Qice_slr", 1, "nan",
+                                              "Qice_slr of subbasin 1", NOT_FINITE),
+    "state_daylight_steps_glued": Case(
+        small.state_written, days=1, then=state_value("[evapotranspiration]", "(daylight", 1, "5x"),
+        code=71, words='5x (daylight period running and its steps; grid SSDTemp)" is not two whole '
+                       'numbers'),
+}
+
+# --- grid files: each row a line of ncols values, nothing behind the last
+# row, a binary grid exactly as long as its header says, and a header's
+# centre read as a centre ---
+
+def grid_lines(name, change):
+    """change(lines) edits the lines of the ASCII grid input/name."""
+    def edit(folder):
+        path = os.path.join(folder, name)
+        with open(path) as f:
+            lines = f.read().splitlines()
+        change(lines)
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+    return edit
+
+
+def row_value_added(lines):
+    lines[5 + 15] += " 0.01"
+
+
+def row_value_dropped(lines):
+    lines[5 + 15] = lines[5 + 15].rsplit(None, 1)[0]
+
+
+def row_appended(lines):
+    lines.append(lines[-1])
+
+
+def columns_23(lines):
+    lines[0] = "ncols 23"
+
+
+def centre_header(lines):
+    """The header's corner given as the centre of the lower left cell."""
+    size = float(lines[4].split()[1])
+    for k, key in ((2, "xllcenter"), (3, "yllcenter")):
+        lines[k] = "%s %r" % (key, float(lines[k].split()[1]) + size / 2)
+
+
+def binary_ponding(change_bytes):
+    """ponding.asc written as the binary grid ponding.dbl, its bytes changed."""
+    def edit(folder):
+        import struct
+        with open(os.path.join(folder, "ponding.asc")) as f:
+            lines = f.read().splitlines()
+        head = [float(line.split()[1]) for line in lines[:6]] + [0.0] * 6
+        values = [float(v) for line in lines[6:] for v in line.split()]
+        data = struct.pack("<%dd" % (len(head) + len(values)), *(head + values))
+        with open(os.path.join(folder, "ponding.dbl"), "wb") as f:
+            f.write(change_bytes(data))
+    return edit
+
+
+PONDING_DBL = ex.replace_once("ponding.asc  max_ponding_storage", "ponding.dbl  max_ponding_storage")
+ROW_FAULT = ("error reading ascii grid input/ponding.asc in ASCII-Format in row 15, col %d: line 21 "
+             "holds %d values, but the header gives ncols 24")
+BINARY_SIZE = ("error reading double grid input/ponding.dbl: it holds %d bytes, but its header "
+               "(ncols 24, nrows 20) asks for 3936")
+
+GRID_FILES = {
+    "grid_row_one_value_too_many": Case(
+        edit_input=grid_lines("ponding.asc", row_value_added), days=1, code=22,
+        words=ROW_FAULT % (25, 25)),
+    "grid_row_one_value_missing": Case(
+        edit_input=grid_lines("ponding.asc", row_value_dropped), days=1, code=22,
+        words=ROW_FAULT % (24, 23)),
+    "grid_row_behind_the_last": Case(
+        edit_input=grid_lines("ponding.asc", row_appended), days=1, code=22,
+        words="error reading ascii grid input/ponding.asc: line 27 begins 24 values behind the "
+              "nrows 20 rows of ncols 24 values"),
+    "grid_ncols_one_too_few": Case(
+        edit_input=grid_lines("ponding.asc", columns_23), days=1, code=22,
+        words="error reading ascii grid input/ponding.asc in ASCII-Format in row 1, col 24: line 7 "
+              "holds 24 values, but the header gives ncols 23"),
+    "grid_header_centre": Case(edit_input=grid_lines("dem.asc", centre_header), days=1,
+                               like=small.Reference()),
+    "binary_grid_bytes_behind": Case(
+        PONDING_DBL, binary_ponding(lambda data: data + bytes(8)), days=1, code=22,
+        words=BINARY_SIZE % 3944),
+    "binary_grid_cut": Case(
+        PONDING_DBL, binary_ponding(lambda data: data[:-8]), days=1, code=22,
+        words=BINARY_SIZE % 3928),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -805,6 +965,9 @@ CASES.update(UNREADABLE_FILES)
 CASES.update(REPLACED_INPUTS)
 CASES.update(MODEL_STEPS)
 CASES.update(CONTROL_FILE_FORMS)
+CASES.update(LINE_ENDS)
+CASES.update(STATE_VALUES)
+CASES.update(GRID_FILES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

@@ -248,8 +248,11 @@ class Then:
     (shortened to the case's days, edited by edit_control) in place of the
     first run's, with the command-line options."""
 
-    def __init__(self, control, edit_control=None, options=()):
+    def __init__(self, control, edit_control=None, options=(), edit_work=None):
         self.control, self.edit_control, self.options = control, edit_control, options
+        # A function of the work folder that changes the first run's files
+        # before the second run.
+        self.edit_work = edit_work
 
     def prepare(self, work, source, days):
         with open(os.path.join(source, self.control)) as f:
@@ -261,6 +264,8 @@ class Then:
             text = self.edit_control(text)
         with open(os.path.join(work, ex.CONTROL_FILE), "w") as f:
             f.write(text)
+        if self.edit_work:
+            self.edit_work(work)
 
 
 def run_case(args, name, case, source):

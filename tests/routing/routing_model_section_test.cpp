@@ -88,9 +88,9 @@ TEST(RoutingModel, RefusesFaultySetUpsWithTheirCodes) {
       {"line too long", with(tg(2, 0.06) + std::string(2400, 'x') + "\n"), 40,
        "string is too long (max. 2400 chars):\n"},
       {"TG without zone", with(tg(9, 0.03) + "\n"), 41, "there is no subbasin with code 9"},
-      {"digits joined across lines",
-       with("TG 1\n2 (A = 0.03, F = 1)" + channelText("OL 3", 2) + "\n"), 41,
-       "there is no subbasin with code 12"},
+      {"a code ends with its line",
+       with("TG 9\n2 (A = 0.03, F = 1)" + channelText("OL 3", 2) + "\n"), 41,
+       "there is no subbasin with code 9"},
       {"OL without zone", with(tg(2, 0.06) + channelText("OL 7", 2) + "\n"), 41,
        "there cant be a tributary with code 7 for no subbasin (according to zones)\n"},
       {"OL into itself", with(tg(2, 0.06) + channelText("OL 2", 2) + "\n"), 41,
@@ -225,5 +225,49 @@ TEST(RoutingModel, CountsTheKeywordsAndReadsSummedLists) {
     EXPECT_EQ(s.log.console.str().find("INFO: Basin"), std::string::npos);
     EXPECT_EQ(readFile(s.path("routed.stat")).substr(0, 24),
               "YY\tMM\tDD\tHH\t\"1\"\t\"2\"\t\"3\"\t");
+  }
+}
+
+// A value at the end of a line ends there: the next line's keyword, sign or
+// value does not run into it. Each description routes as its form on one line.
+TEST(RoutingModel, ReadsAValueAtTheEndOfALineAsWhole) {
+  const std::string channel = "K = 2, KF = 2, B = 10, BF = 10, T = 100, M = 30, MF = 15, "
+                              "I = 0.001, L = 1, A = 0.03";
+  struct Case {
+    const char* what;
+    std::string oneLine;
+    std::string joined;
+  };
+  const Case cases[] = {
+      {"area factor before a keyword in column 1",
+       tg(3, 0.09) + " OL 2 (" + channel + ")\n" + tg(4, 0.12) + " OL 3 (" + channel + ")\n",
+       "TG 3 area = 0.09 factor = 1\nOL 2 " + channel + "\nTG 4 area = 0.12 factor = 1\nOL 3 " +
+           channel + "\n"},
+      {"channel value before an inflow",
+       tg(4, 0.12) + " OL 3 (" + channel + ") ZL 1 = constant 0.01 (" + channel + ")\n",
+       tg(4, 0.12) + "\n OL 3 " + channel + "\nZL 1 = constant 0.01 " + channel + "\n"},
+      {"summed tributary before its further code",
+       tg(4, 0.12) + " SUMTRIB 1&2 (" + channel + ") OL 3 (" + channel + ")\n",
+       tg(4, 0.12) + "\n SUMTRIB 1\n&2 (" + channel + ") OL 3 (" + channel + ")\n"},
+  };
+  const auto routed = [](const std::string& descriptions, std::vector<std::string>& lines) {
+    RoutingModelSetup s("routing_line_ends");
+    ASSERT_EQ(buildAndWire(s, descriptions, true), -1) << s.log.console.str();
+    for (int k = 0; k < 12; ++k) {
+      for (int i = 1; i <= 4; ++i)
+        s.runoff[0][static_cast<std::size_t>(i)] = k >= 1 && k <= 6 ? 0.2 * i + 0.1 * k : 0.0;
+      s.step(k);
+    }
+    s.model->flushOutputs();
+    lines = s.statisticLines();
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> expected;
+    std::vector<std::string> read;
+    routed(c.oneLine, expected);
+    routed(c.joined, read);
+    ASSERT_EQ(expected.size(), 12u);
+    EXPECT_EQ(read, expected);
   }
 }

@@ -152,6 +152,64 @@ TEST(RoutingState, WritesTheSectionLayout) {
             "is: 4\nHorva throws...");
 }
 
+// A value of the section that is not wholly a number of its kind ends the
+// warm start with 71, naming the file, the line and the text.
+TEST(RoutingState, RefusesValuesThatAreNotWhollyNumbers) {
+  struct Case {
+    const char* what;
+    std::string written; // a piece of the written section
+    std::string read;    // what stands there instead
+    std::string message;
+  };
+  const Case cases[] = {
+      {"a glued queue value", "1.5 1.5 1.5 1.5 \n", "1.5 1.5 1.5x 1.5 \n",
+       "line 4: the translation queue of channel 1 of routing subbasin 2 reads \"1.5x\", which is "
+       "not a finite number"},
+      {"a tracer index of a fraction", "0 1 (tracer", "0.5 1 (tracer",
+       "line 3: the tracer and column of routing subbasin 2 reads \"0.5\", which is not a whole "
+       "number"},
+      {"a subbasin code with letters", "2 (routing", "2a (routing",
+       "line 2: the subbasin code of routing subbasin 2 reads \"2a\", which is not a finite "
+       "number"},
+      {"a riverflow of nan", "1.5 (riverflow", "nan (riverflow",
+       "line 7: the riverflow of routing subbasin 2 reads \"nan\", which is not a finite number"},
+      {"a reservoir count of inf", "0 (number of reservoirs)", "inf (number of reservoirs)",
+       "line 13: the number of reservoirs of routing subbasin 2 reads \"inf\", which is not a "
+       "finite number"},
+  };
+  RoutingModelSetup s("routing_state_values");
+  for (int i = 1; i <= 4; ++i) s.runoff[0][static_cast<std::size_t>(i)] = 1.5;
+  s.header = "1 1 1 2";
+  const std::string network =
+      tg(2, 0.06) + channelText("OL 1", 2) + channelText("ZL 1 = constant 0", 2) + "\n";
+  s.writeControlFile(network);
+  ASSERT_EQ(s.build(), 0) << s.log.console.str();
+  const std::string name = "values.state";
+  s.wire(&name, 0);
+  std::vector<ReinfiltrationRecord> riverflow(6);
+  s.model->setRiverflowTable(riverflow.data());
+  s.model->releaseModule();
+  const std::string written = readFile(s.path(name));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string text = written;
+    ASSERT_NE(text.find(c.written), std::string::npos);
+    text.replace(text.find(c.written), c.written.size(), c.read);
+    writeFile(s.path(name), text);
+    RoutingModelSetup again("routing_state_values_read");
+    again.header = "1 1 1 2";
+    again.context.inputDirectory = s.log.directory + "/";
+    again.writeControlFile(network);
+    ASSERT_EQ(again.build(), 0);
+    std::vector<ReinfiltrationRecord> records(6);
+    again.model->setRiverflowTable(records.data());
+    EXPECT_EQ(exitCodeOf([&] { again.wire(&name, 1); }), 71);
+    EXPECT_EQ(again.log.lastEntry(), "the state file " + s.path(name) + ", " + c.message +
+                                         "; start from the files of a former run as it wrote "
+                                         "them, or cold");
+  }
+}
+
 // Read modes 0, 2 and 4 read nothing, but the name is kept for writing;
 // without a name the state goes to "storage.ftz".
 TEST(RoutingState, ReadsOnlyWhenAskedAndWritesWhereNamed) {

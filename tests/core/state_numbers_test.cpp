@@ -1,0 +1,90 @@
+#include "core/state_numbers.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/config/captured_log.h"
+#include "tests/test_support.h"
+
+// A line's numbers before its comment are read as the control file reads a
+// value: a word that is not wholly a finite number is named.
+TEST(StateLineNumbers, TakesWhollyFiniteNumbersBeforeTheComment) {
+  struct Case {
+    std::string line;
+    bool read;
+    std::vector<double> values; // when read
+    std::string fault;          // when not
+  };
+  const Case cases[] = {
+      {"", true, {}, ""},
+      {"(maxirrig[0])", true, {}, ""},
+      {"124690.5  (reservoir 1)", true, {124690.5}, ""},
+      {"1\t0.25 -3e-2 +4(glacier code, area 7 8)", true, {1.0, 0.25, -0.03, 4.0}, ""},
+      {"nan (reservoir 1)", false, {}, "nan"},
+      {"1 inf", false, {}, "inf"},
+      {"2 1e999", false, {}, "1e999"},
+      {"abc (reservoir 1)", false, {}, "abc"},
+      {"0.5 0x 3", false, {}, "0x"},
+      {"0x1p3", false, {}, "0x1p3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::vector<double> values;
+    std::string fault;
+    EXPECT_EQ(stateLineNumbers(c.line, values, fault), c.read);
+    if (c.read)
+      EXPECT_EQ(values, c.values);
+    else
+      EXPECT_EQ(fault, c.fault);
+  }
+}
+
+// Words of a stream, across line ends, up to a comment or the end; a word that is no number ends the run with 71, naming the
+// file, its line and the word.
+TEST(NextStateNumber, ReadsWordsUpToACommentAndRefusesTheRestByLine) {
+  struct Case {
+    const char* what;
+    std::string text;
+    bool whole;
+    std::vector<double> values; // read before the comment or the end
+    std::string refusal;        // empty: none
+  };
+  const Case cases[] = {
+      {"numbers and a comment", "1 2.5\n-3 (label 4)\n", false, {1.0, 2.5, -3.0}, ""},
+      {"comment glued to a number", "7(zone 1)\n", false, {7.0}, ""},
+      {"whole numbers", "3 12 (counts)", true, {3.0, 12.0}, ""},
+      {"nan on line 3", "1\n2\nnan (QDd)\n", false, {1.0, 2.0},
+       ", line 3: the value reads \"nan\", which is not a finite number"},
+      {"a fraction as a count", "3\n2.5\n", true, {3.0},
+       ", line 2: the value reads \"2.5\", which is not a whole number"},
+      {"letters glued to a count", "4x\n", true, {},
+       ", line 1: the value reads \"4x\", which is not a whole number"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CapturedLog log("state_numbers");
+    const std::string path = log.directory + "/state";
+    writeFile(path, c.text);
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    ASSERT_NE(file, nullptr);
+    std::vector<double> values;
+    const int code = exitCodeOf([&] {
+      double value = 0.0;
+      while (nextStateNumber(file, log.diag, path, "the value", c.whole, value))
+        values.push_back(value);
+    });
+    std::fclose(file);
+    EXPECT_EQ(values, c.values);
+    if (c.refusal.empty()) {
+      EXPECT_EQ(code, -1) << log.console.str();
+    } else {
+      EXPECT_EQ(code, 71);
+      EXPECT_EQ(log.lastEntry(), "the state file " + path + c.refusal +
+                                     "; start from the files of a former run as it wrote them, "
+                                     "or cold");
+    }
+  }
+}
