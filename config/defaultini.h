@@ -236,6 +236,9 @@ private:
   void takeRelativeCellAreas();
   void finishSetup(int& done);
   void readFirstGridOnRoot(int index);
+  // Rank 0, the zone grid and the elevation model whole: a catchment cell
+  // without an elevation ends the run with 22.
+  void refuseElevationGaps();
   Grid createGridFromDefault(long firstRow, long lastRow, double value);
   void registerReaderGrid(int index, const std::string& file, Grid grid, const std::string& name,
                           long writeCode, long firstRow, long lastRow);

@@ -10,6 +10,12 @@
 #include "core/diag_stream.h"
 #include "core/run_files.h"
 
+namespace {
+
+constexpr int elevationGapCode = 22;
+
+} // namespace
+
 // Tracked before it is registered: registration may write the grid, and a
 // failure there must not lose it.
 void defaultini::registerReaderGrid(int index, const std::string& file, Grid grid,
@@ -98,6 +104,24 @@ void defaultini::readFirstGridOnRoot(int index) {
     readGrid(file, grid, settings ? settings->fillCode : 0, true, true, true, 1, true, false,
              settings ? settings->defaultValue : 0.0, resamplingOf(name));
   registerReaderGrid(index, file, grid, name, 0, 1, header.nrows);
+  if (index == 2) refuseElevationGaps();
+}
+
+// Temperature, slope and radiation take every catchment cell's elevation:
+// nodata would pass as an elevation of -9999 m.
+void defaultini::refuseElevationGaps() {
+  const Grid zones = registry[1].grid;
+  const Grid elevation = registry[2].grid;
+  for (long r = 1; r <= header.nrows; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (zones[r][c] <= header.nodata || elevation[r][c] > header.nodata) continue;
+      *diag << "FATAL: the elevation model " << registry[2].fileName
+            << " ([elevation_model]) holds nodata at row " << r << ", column " << c
+            << ", a cell of the catchment in the zone grid " << registry[1].fileName
+            << "; give every cell of the catchment an elevation"
+            << "[end-entry]";
+      throw elevationGapCode;
+    }
 }
 
 // Set-up step 7: the zone ranking, the "MPIRegions" file, and the strips of

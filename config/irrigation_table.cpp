@@ -26,6 +26,14 @@ bool isDayOfYear(long month, long day) {
   return month >= 1 && month <= 12 && day >= 1 && day <= longestMonth[month - 1];
 }
 
+// mm per event: more than a metre of water at once is a mistyped amount.
+constexpr double largestIrrigationAmount = 1000.0;
+constexpr const char* amountRule = "0 ... 1000 mm";
+
+bool isIrrigationAmount(double amount) {
+  return amount >= 0.0 && amount <= largestIrrigationAmount;
+}
+
 [[noreturn]] void refuseScheduleNumber(DiagStream& diag, const std::string& word,
                                        const char* kind) {
   diag << "FATAL: an irrigation schedule of [irrigation_table] reads \"" << word
@@ -71,6 +79,11 @@ bool amountAt(const std::string& text, std::size_t offset, double& amount, DiagS
   const std::vector<std::string> words = wordsAt(text, offset);
   if (words.empty() || !looksLikeNumber(words[0])) return false;
   if (!parseNumber(words[0], amount)) refuseScheduleNumber(diag, words[0], "a finite number");
+  if (!isIrrigationAmount(amount)) {
+    diag << "FATAL: an irrigation schedule of [irrigation_table] gives the amount " << words[0]
+         << " mm, which must be " << amountRule << "[end-entry]";
+    throw 29;
+  }
   return true;
 }
 
@@ -290,6 +303,10 @@ void defaultini::readIrrigationType(int k) {
   r.code = static_cast<int>(code);
   r.method = static_cast<int>(method);
   r.origin = static_cast<int>(origin);
+  if (method < irrigationByDatedAmounts || method > irrigationByEtrEtpRatio)
+    irrigationTypeError(k, ": the method is " + std::to_string(method) +
+                               ", which must be 1 (dated amounts), 2 (a schedule), 3 (demand by "
+                               "suction) or 4 (demand by ETR/ETP)\n");
 
   if (r.method == irrigationByEtrEtpRatio) {
     if (!finite("min(ETR/ETP)", r.minEtrEtp))
@@ -311,6 +328,12 @@ void defaultini::readIrrigationType(int k) {
         std::ostringstream text;
         text << " month[" << i << "] or day[" << i << "] or amount[" << i
              << "] could not be read\n";
+        irrigationTypeError(k, text.str());
+      }
+      if (!isIrrigationAmount(p.amount)) {
+        std::ostringstream text;
+        text << ": amount[" << i << "] is " << p.amount << " mm, which must be " << amountRule
+             << "\n";
         irrigationTypeError(k, text.str());
       }
       // A date that no year has would never match a day of the run.

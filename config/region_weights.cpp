@@ -15,6 +15,8 @@
 namespace {
 
 constexpr double fallbackTransitionDistance = 0.01;
+// m: wider than any blend of climate regions.
+constexpr double largestTransitionDistance = 1e6;
 // Rows whose neighbourhoods one thread examines at a time.
 constexpr long bandRows = 64;
 constexpr double infinity = std::numeric_limits<double>::infinity();
@@ -33,6 +35,13 @@ struct RegionSetting {
   double distance; // transition distance in cells
   int count;       // number of regions
 };
+
+// The rows and columns within the transition distance of a cell: no more
+// than the grid has, so that a distance beyond it sizes no memory.
+long reachInCells(const RegionSetting& s) {
+  const double cells = static_cast<double>(std::max(s.nrows, s.ncols));
+  return static_cast<long>(std::floor(std::min(s.distance, cells)));
+}
 
 // Looks for the other regions within the transition distance of a cell and
 // weighs the cell's own region against the nearest two of them.
@@ -157,7 +166,7 @@ void weighRows(const RegionGrids& g, const RegionSetting& s, RowSpan rows) {
   // region; a window of +-reach cells around them, which holds the circle
   // that the scan visits, holds their own region alone, and their weights
   // are known without the scan.
-  const long reach = static_cast<long>(std::floor(s.distance));
+  const long reach = reachInCells(s);
   const long windowRows = bandRows + 2 * reach;
   const size_t rowLength = static_cast<size_t>(ncols) + 1;
   const size_t bufferLength = static_cast<size_t>(windowRows + 2) * rowLength;
@@ -308,6 +317,10 @@ void defaultini::readTransitionDistance() {
   readControlValue(controlFile, "%lf", transitionDistance,
                    "transition distance (if or if not using a region grid) ");
   session.closeOrFail(controlFileName, *diag);
+  if (transitionDistance > largestTransitionDistance)
+    refuseControlValue("[region_transition_distance]",
+                       "transition distance (if or if not using a region grid) ",
+                       transitionDistance, "must be at most 1e6 m (1000 km)", 17);
   if (transitionDistance > 0.0) return;
   *diag << "WARNING: the transition distance " << transitionDistance
         << " in [region_transition_distance] is not positive; " << fallbackTransitionDistance
@@ -340,7 +353,7 @@ void defaultini::computeRegionWeights() {
   for (int i = 0; i < madeGrids; ++i) results.push_back(regressionWeightGrid[i]);
   for (int i = 1; i < madeGrids; ++i) results.push_back(regressionRegionGrid[i]);
   RowBlockPass pass(*diag, s.nrows, s.ncols, s.nodata, RowSpan{header.firstRow, header.lastRow});
-  pass.shareInputs({regressionRegionGrid[0], zone}, {static_cast<long>(std::floor(s.distance)), 0});
+  pass.shareInputs({regressionRegionGrid[0], zone}, {reachInCells(s), 0});
   pass.prepareOutputs(results);
   RegionGrids g{pass.input(1), {pass.input(0), nullptr, nullptr}, {}};
   for (int i = 0; i < madeGrids; ++i) g.weights[i] = pass.output(static_cast<size_t>(i));

@@ -423,6 +423,7 @@ void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
   if (!resampleToModelGrid(source.grid, sourceHeader, whole, target, gifReferenceGrid,
                            read.resampling))
     fail(readFailedCode, "FATAL: error reading (irregular) float  grid " + name);
+  refuseUncoveredCatchment(name, sourceHeader);
 }
 
 // Without a georeference of its own (unset, or 9999 in all three values) a

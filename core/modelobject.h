@@ -331,6 +331,10 @@ protected:
   void shareGridFileInfo(GridFileRead& read);
   void settleGridRead(GridFileRead& read);
   void readWholeGridFile(GridFileRead& read, Grid whole);
+  // A resampled raster (source, its true lower left corner) that leaves a
+  // cell of the zone grid's catchment beyond its edge fails with code 22
+  // (core/grid_coverage.cpp).
+  void refuseUncoveredCatchment(const std::string& name, const GridHeader& source);
   void readNetCDFGridFile(GridFileRead& read, Grid whole);
   bool netcdfOnModelGrid() const;
   void checkNetCDFGridSize(const std::string& name, long rows, long cols);

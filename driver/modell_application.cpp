@@ -100,7 +100,8 @@ const char* ModellApplication::placeName(Place place) {
                                       "snowTeardown",
                                       "evapotranspirationTeardown",
                                       "radiationCorrectionTeardown",
-                                      "groundwaterTeardown"};
+                                      "groundwaterTeardown",
+                                      "stateCheck"};
   static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(Place::count),
                 "a name for every place");
   return names[static_cast<size_t>(place)];

@@ -55,6 +55,7 @@
 #include "driver/command_line.h"
 #include "driver/ctrl_c_menu.h"
 #include "driver/day_end_watch.h"
+#include "driver/state_watch.h"
 #include "submodel/model_context.h"
 #include "submodel/teilmodellklasse.h"
 
@@ -166,6 +167,7 @@ protected:
     evapotranspirationTeardown,
     radiationCorrectionTeardown,
     groundwaterTeardown,
+    stateCheck, // values that are not finite in any registered grid, daily
     count
   };
   using PlacedCall = std::function<void(const ModelDate&)>;
@@ -222,6 +224,9 @@ protected:
   unsigned currentSubstep = 0;
   // Warns of daily outputs whose day never ends.
   DayEndWatch dayEndWatch;
+  // Ends the run at the first daily check that finds a value that is not
+  // finite in the model's state.
+  StateWatch stateWatch;
 
   // Spin-up ("[SpinUp]"): the period runs repeatCnt more times when spinUp
   // is set, after a temperature pre-spin-up when doTemperaturePreSpinUp is.
@@ -285,6 +290,8 @@ private:
   // Before the first step (or the pre-spin-up) and after each annual close
   // of dynamic glaciers.
   void moveUnitMastersOffGlaciers();
+  // The cells this process computes (no response-unit masters).
+  OwnCells processCells() const;
   void interpolate(const ModelDate& date);
   void writeStepOutputs(const ModelDate& date);
   ModelDate nextStepDate() const;

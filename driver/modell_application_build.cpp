@@ -551,6 +551,11 @@ void ModellApplication::buildSubmodels() {
     plug(Place::dataAssimilation,
          [this](const ModelDate& d) { dataAssimilation->step(DATE_ARGS(d)); });
 
+  // Every grid the modules registered, once a day of model time.
+  plug(Place::stateCheck, [this](const ModelDate& d) {
+    stateWatch.step(d, context.registry, processCells(), context.header.nrows, *diag);
+  });
+
   // Once every module is built: the unsaturated zone registers the pond grid.
   stage = "readLakeCodes of evapotranspiration";
   evapotranspiration->readLakeCodes("[lake_model]");

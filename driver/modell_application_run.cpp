@@ -81,6 +81,9 @@ bool ModellApplication::runStep(const ModelDate& date, bool lastPass) {
   }
   // (5) to (7) the sub-models
   runSubmodels(date);
+  stage = "the check of the state after the step of " + formatDate(date);
+  runPlace(Place::stateCheck, date);
+  stage = "the step of " + formatDate(date);
   // (8) the output of the step
   writeStepOutputs(date);
   runPlace(Place::specialOutput, date);
@@ -132,6 +135,17 @@ void ModellApplication::moveUnitMastersOffGlaciers() {
   }
   if (context.hruFlag == 0 || glaciers.empty()) return;
   stage = "moving the response units' masters off the glaciers";
+  const OwnCells cells = processCells();
+  auto grid = [&](const char* name) {
+    return registry[static_cast<std::size_t>(defaults->requireGrid(name))].grid;
+  };
+  if (moveMastersOffGlaciers(cells, grid("HydrologicResponseUnits"),
+                             grid("MasterHydrologicResponseUnits"), glaciers, hruMasterCells,
+                             *diag))
+    ++hruMasterMoves;
+}
+
+OwnCells ModellApplication::processCells() const {
   OwnCells cells;
   cells.firstRow = std::max(1L, context.header.firstRow);
   cells.lastRow = std::min(context.header.nrows, context.header.lastRow);
@@ -142,14 +156,8 @@ void ModellApplication::moveUnitMastersOffGlaciers() {
   cells.rank = rank;
   cells.ranges = context.rowColumnRange;
   cells.zone = registry[1].grid;
-  auto grid = [&](const char* name) {
-    return registry[static_cast<std::size_t>(defaults->requireGrid(name))].grid;
-  };
-  cells.regions = grid("MPIRegions");
-  if (moveMastersOffGlaciers(cells, grid("HydrologicResponseUnits"),
-                             grid("MasterHydrologicResponseUnits"), glaciers, hruMasterCells,
-                             *diag))
-    ++hruMasterMoves;
+  cells.regions = registry[static_cast<std::size_t>(defaults->requireGrid("MPIRegions"))].grid;
+  return cells;
 }
 
 void ModellApplication::runPlaces(Place first, Place last, const ModelDate& date) {

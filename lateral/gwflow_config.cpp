@@ -22,6 +22,10 @@ constexpr int openCode = 28;
 // No aquifer conducts more than clean gravel; beyond it transmissivities
 // overflow long before they mean anything.
 constexpr double largestConductivity = 1.0; // m/s
+constexpr long largestIterationCount = 100000;
+// A fixed head lies between the deepest sea floor and the highest summit.
+constexpr double lowestFixedHead = -11000.0; // m a.s.l.
+constexpr double highestFixedHead = 9000.0;
 
 } // namespace
 
@@ -89,6 +93,13 @@ void gwflowclass::readSettings() {
                        "must be below 2 for the sweeps to converge (0 or below: adapted every "
                        "sweep; 1 to 1.9 speed them up)",
                        valueCode);
+  // No sweep leaves the heads unsolved; a sweep costs a pass over the grid.
+  if (!(maxIterations >= 1 && maxIterations <= largestIterationCount))
+    refuseControlValue(sectionHeader, "maxiter in ", static_cast<double>(maxIterations),
+                       "must be 1 ... 100000", valueCode);
+  if (!(maxError > 0.0 && maxError <= 1.0))
+    refuseControlValue(sectionHeader, "maxerror_allowed in ", maxError,
+                       "must be above 0 and at most 1 m", valueCode);
   // The heads of a sub-step are weighted alpha * new + (1 - alpha) * old.
   if (!(alpha >= 0.0 && alpha <= 1.0))
     refuseControlValue(sectionHeader, "alpha in ", alpha,
@@ -273,6 +284,10 @@ void gwflowclass::checkInputGrids(const std::string& from, const std::string& re
       for (const auto& [name, K] : {std::pair("gw_k_x_", l.kx), std::pair("gw_k_y_", l.ky)})
         test(layerName(name, k), K[r][c], K[r][c] >= 0.0 && K[r][c] <= largestConductivity,
              "must not be negative nor above 1 m/s (clean gravel)", r, c);
+      const double h = l.fixedHead[r][c];
+      test(layerName("gw_boundary_fix_h_", k), h,
+           h == header.nodata || (h >= lowestFixedHead && h <= highestFixedHead),
+           "must be nodata (no fixed head) or -11000 ... 9000 m a.s.l.", r, c);
       const double d = thickness(k, r, c);
       test(k == 1 ? std::string("soil depth of soil_types") : layerName("aquifer_thickness_", k), d,
            d >= 0.0, "must not be negative", r, c);

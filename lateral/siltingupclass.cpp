@@ -289,16 +289,19 @@ void siltingupclass::freeTracers() {
 }
 
 void siltingupclass::releaseModule() {
-  if (getFlowControl() != 0) releaseOwn();
+  if (getFlowControl() != 0) {
+    for (StatisticOutput* s : {&dispositionStatistic, &directRunoffStatistic})
+      if (s->statistic) s->statistic->release();
+    releaseOwn();
+  }
   modelobject::releaseModule();
 }
 
 void siltingupclass::releaseOwn() {
   minRainPause.clear();
-  for (StatisticOutput* s : {&dispositionStatistic, &directRunoffStatistic}) {
-    if (s->statistic) s->statistic->release();
-    s->statistic.reset();
-  }
+  // The destructor of a failed run comes here too: a write could throw
+  // out of it.
+  for (StatisticOutput* s : {&dispositionStatistic, &directRunoffStatistic}) s->statistic.reset();
   for (int g = 0; g < ownGridCount; ++g) {
     if (!grids[g]) continue;
     if (gridIndex[g] > 0 && registry[gridIndex[g]].grid == grids[g]) unregisterGrid(gridIndex[g]);

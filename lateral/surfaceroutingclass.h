@@ -144,8 +144,8 @@ protected:
   // A face of a method-6 cell towards a cardinal neighbour.
   struct Face {
     bool inside = false;
-    double head = 0.0;      // the effective neighbour head H'
-    double depth = 0.0;     // the neighbour's depth that H' carries
+    double head = 0.0;  // the effective neighbour head H'
+    double depth = 0.0; // the neighbour's depth that H' carries
     double conductance = 0.0;
   };
   struct CellFaces {
@@ -155,6 +155,9 @@ protected:
 
   // --- construction (lateral/surfrout_config.cpp) ---------------------------
   void readSection();
+  // Ends the run with 10 at an iteration limit, tolerance, crop depth or
+  // concentration factor outside its range.
+  void refuseIterationSettings() const;
   void snapSubTimeSteps();
   void findInputGrids();
   void registerOwnGrids();
@@ -164,8 +167,7 @@ protected:
                         long writeCode, double ownValue, double otherValue);
   Stack registerStackSlot(GridSlot slot, const std::string& name, const std::string& fileName,
                           long writeCode, int levels);
-  Grid borrowOrRegister(GridSlot slot, const std::string& name, double ownValue,
-                        double otherValue);
+  Grid borrowOrRegister(GridSlot slot, const std::string& name, double ownValue, double otherValue);
   void fillManningCoefficients();
   void createStatistics();
   void releaseOwnGrids();
@@ -215,8 +217,8 @@ protected:
   // The recession factor per step of a linear storage with constants[s] in
   // minutes; 0 without one.
   double recession(const double* constants, size_t s) const;
-  void passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out,
-                   const double* constants, size_t s, ModuleStatistic& statistic);
+  void passStorage(ZoneRecords& zone, RunoffArrays& in, RunoffArrays& out, const double* constants,
+                   size_t s, ModuleStatistic& statistic);
   static int flowTimeZone(double flowTime);
   // The water on the land from the grid of a former run, and the tracers of
   // it that the module keeps; without a grid the land starts dry or the
@@ -241,8 +243,12 @@ protected:
   // The land-use record of the cell's highest layer with a code; -1 when
   // every layer is -9999.
   int landuseCode(long r, long c) const;
-  double cellDx(long r, long c) const { return cellSizeXGrid ? cellSizeXGrid[r][c] : header.cellsize; }
-  double cellDy(long r, long c) const { return cellSizeYGrid ? cellSizeYGrid[r][c] : header.cellsize; }
+  double cellDx(long r, long c) const {
+    return cellSizeXGrid ? cellSizeXGrid[r][c] : header.cellsize;
+  }
+  double cellDy(long r, long c) const {
+    return cellSizeYGrid ? cellSizeYGrid[r][c] : header.cellsize;
+  }
   double waterDepth(long r, long c) const;
   bool neighbourCounts(long row, long col, long r, long c) const;
   CellFaces cellFaces(long row, long col) const;
@@ -299,7 +305,7 @@ protected:
   int registryIndex[slotCount] = {};
   int tracerStorageIndex[10] = {}; // own storage grid of tracer 1..9, -1 silting-up's
   int landTracerIndex[10] = {};    // the grid of concStorGrids[k], own or silting-up's
-  std::vector<double> maxzeit; // 0 .. N
+  std::vector<double> maxzeit;     // 0 .. N
   ZoneRecords zoneFZT_QD, zoneFZT_QI;
   const double* storageConstantQI = nullptr;
   const double* storageConstantQD = nullptr;

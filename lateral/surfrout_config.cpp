@@ -16,6 +16,7 @@ namespace {
 
 constexpr int glacierCode = 2;
 constexpr int invalidSettingCode = 10;
+constexpr double largestIterationCount = 100000.0;
 constexpr int registryFullCode = 12;
 constexpr int stackLevels = 9; // levels 0 .. 9
 constexpr double startRoughness = 10.0;
@@ -130,11 +131,13 @@ void surfaceroutingclass::readSection() {
   for (int k = statQD; k <= statQG; ++k)
     readControlValuePair(controlFile, "%s%d", statistics[k].fileName, statistics[k].code,
                          descriptions[k]);
-  readControlValue(controlFile, "%s", velocityFileName, "name of the surface-routing-velocity-stack, ");
+  readControlValue(controlFile, "%s", velocityFileName,
+                   "name of the surface-routing-velocity-stack, ");
   readControlValue(controlFile, "%d", velocityWriteCode,
                    "Writegrid for surface-routing-velocity-stack, ");
   readControlValue(controlFile, "%s", fluxesFileName, "name of the surface-routing-fluxes-stack, ");
-  readControlValue(controlFile, "%d", fluxesWriteCode, "Writegrid for surface-routing-fluxes-stack, ");
+  readControlValue(controlFile, "%d", fluxesWriteCode,
+                   "Writegrid for surface-routing-fluxes-stack, ");
   readControlValue(controlFile, "%lf", maxErrorANL, "maximum iteration error for A_NL [m] in ");
   readControlValue(controlFile, "%d", maxIterANL, "maximum iteration steps for A_NL in ");
   readControlValue(controlFile, "%lf", maxErrorVelocity,
@@ -145,6 +148,7 @@ void surfaceroutingclass::readSection() {
   readControlValue(controlFile, "%lf", minFlowDepthCrops,
                    "minimum flow depth to take into account the roughness of the crops [m] in ");
   readControlValue(controlFile, "%lf", concentrationFactor, "Concentration factor [1/1] in ");
+  refuseIterationSettings();
   snapSubTimeSteps();
   readControlValue(controlFile, "%d", readStorageSetting,
                    "read control parameter for storage grids for ");
@@ -160,6 +164,33 @@ void surfaceroutingclass::readSection() {
                     words[1], "a whole number");
   statistics[statStorage].fileName = words[0];
   statistics[statStorage].code = code;
+}
+
+// An iteration needs a step and a tolerance; flow concentrates into a part
+// of the cell (1: none), never beyond it.
+void surfaceroutingclass::refuseIterationSettings() const {
+  const struct {
+    const char* label;
+    double value, lowest, highest;
+    bool lowestIncluded;
+    const char* rule;
+  } settings[] = {{"maximum iteration error for A_NL [m] in ", maxErrorANL, 0.0, 1.0, false,
+                   "must be above 0 and at most 1 m"},
+                  {"maximum iteration steps for A_NL in ", static_cast<double>(maxIterANL), 1.0,
+                   largestIterationCount, true, "must be 1 ... 100000"},
+                  {"maximum iteration error [m/s] for velocity in ", maxErrorVelocity, 0.0, 1.0,
+                   false, "must be above 0 and at most 1 m/s"},
+                  {"maximum iteration steps for velocity in ", static_cast<double>(maxIterVelocity),
+                   1.0, largestIterationCount, true, "must be 1 ... 100000"},
+                  {"minimum flow depth to take into account the roughness of the crops [m] in ",
+                   minFlowDepthCrops, 0.0, 10.0, true, "must be 0 ... 10 m"},
+                  {"Concentration factor [1/1] in ", concentrationFactor, 1.0, 100.0, true,
+                   "must be 1 (no concentration) ... 100"}};
+  for (const auto& s : settings) {
+    const bool aboveLowest = s.lowestIncluded ? s.value >= s.lowest : s.value > s.lowest;
+    if (!(aboveLowest && s.value <= s.highest))
+      refuseControlValue(sectionHeader, s.label, s.value, s.rule, invalidSettingCode);
+  }
 }
 
 // The inner steps must divide the sub-step, or the last one of a sub-step
@@ -179,8 +210,8 @@ void surfaceroutingclass::snapSubTimeSteps() {
     *diag << "FATAL: [" << moduleName << "] of " << context.controlFileName
           << ": the minimum sub time step of " << minSubTimeStep << " s would split a sub-step of "
           << T << " s into up to " << T / minSubTimeStep << " inner steps, more than "
-          << maxInnerSteps << "; write a minimum sub time step of at least "
-          << T / maxInnerSteps << " s"
+          << maxInnerSteps << "; write a minimum sub time step of at least " << T / maxInnerSteps
+          << " s"
           << "[end-entry]";
     throw invalidSettingCode;
   }

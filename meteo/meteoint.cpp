@@ -3,6 +3,7 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
@@ -222,6 +223,7 @@ void meteointerpol::prepareStations() {
     throw stationHeaderCode;
   }
   stationValues.assign(static_cast<std::size_t>(stations->stationCount()), 0.0);
+  if (mpiRank == 0) warnOfFarStations();
   if (method == 1) {
     InverseDistanceWeighting::Parameters p;
     p.exponent = exponent;
@@ -231,6 +233,28 @@ void meteointerpol::prepareStations() {
                                                      stations->stationY(), p);
   } else {
     prepareRegression(cells);
+  }
+}
+
+// A station beyond the maximum distance from every cell gives the grid
+// nothing: most likely its coordinates are mistyped.
+void meteointerpol::warnOfFarStations() {
+  const double west = header.xllcorner;
+  const double east = west + static_cast<double>(header.ncols) * header.cellsize;
+  const double south = header.yllcorner;
+  const double north = south + static_cast<double>(header.nrows) * header.cellsize;
+  for (long s = 0; s < stations->stationCount(); ++s) {
+    const double x = stations->stationX()[static_cast<size_t>(s)];
+    const double y = stations->stationY()[static_cast<size_t>(s)];
+    const double dx = std::max({0.0, west - x, x - east});
+    const double dy = std::max({0.0, south - y, y - north});
+    const double distance = std::hypot(dx, dy);
+    if (!(distance > maxDistance)) continue;
+    *diag << "WARNING: station " << s + 1 << " of " << stationPath << " (interpolation of "
+          << variableName << ") at x = " << x << ", y = " << y << " lies " << distance
+          << " from the model grid, beyond the maximum distance of " << maxDistance << " of ["
+          << variableName << "]: no cell can use it; check its coordinates"
+          << "[end-entry]";
   }
 }
 

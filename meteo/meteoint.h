@@ -85,6 +85,8 @@ private:
   void readSection();
   void registerResultGrid();
   void prepareStations();
+  // Rank 0: a WARNING for each station farther from the grid than maxDistance.
+  void warnOfFarStations();
   void prepareRegression(const InterpolationCells& cells);
   void interpolateStations(const ModelDate& date);
   void readStepGrid(const ModelDate& date);

@@ -65,6 +65,21 @@ void precicorrclass::readSection() {
           << "[end-entry]";
     throw correctionCode;
   }
+  // The gauges catch too little, never too much: 1 + a + b u adds at most
+  // what a wind of a few m/s blows past them.
+  const struct {
+    const char* label;
+    double value, highest;
+    const char* rule;
+  } bounded[] = {
+      {"rain correction a", rainA, 1.0, "must be 0 ... 1"},
+      {"rain correction b", rainB, 1.0, "must be 0 ... 1 (s/m)"},
+      {"snow correction a", snowA, 1.0, "must be 0 ... 1"},
+      {"snow correction b", snowB, 1.0, "must be 0 ... 1 (s/m)"},
+      {"half-width of the rain/snow transition", halfWidth, 10.0, "must be 0 ... 10 (K)"}};
+  for (const auto& b : bounded)
+    if (!(b.value >= 0.0 && b.value <= b.highest))
+      refuseControlValue(section, b.label, b.value, b.rule, correctionCode);
 }
 
 void precicorrclass::findInterpolators(const std::vector<meteointerpol*>& interpolators) {

@@ -1,6 +1,7 @@
 #include "meteo/regional_superposition.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "core/diag_stream.h"
 #include "meteo/meteoint.h"
@@ -11,6 +12,8 @@ namespace {
 constexpr int superpositionCode = 77;
 constexpr int controlFileFaultCode = 17;
 constexpr long maxRegionCode = 32767;
+constexpr double largestFactor = 10.0;
+constexpr double largestAddend = 1000.0;
 
 } // namespace
 
@@ -75,6 +78,12 @@ cSuperposition RegionalSuperposition::parseRule(const std::vector<std::string>& 
     if (!parseWholeNumber(w.substr(0, colon), code) || !parseNumber(w.substr(colon + 1), value) ||
         code < 1 || code > maxRegionCode)
       ruleFault(k, "\"" + w + "\" is no region code (1 .. 32767) and value as code:value");
+    // A negative factor turns rain into evaporation; 10 times a field is
+    // no correction any more.
+    if (rule.multiply && !(value >= 0.0 && value <= largestFactor))
+      ruleFault(k, "the factor of \"" + w + "\" must be 0 ... 10");
+    if (!rule.multiply && !(std::fabs(value) <= largestAddend))
+      ruleFault(k, "the value added by \"" + w + "\" must be -1000 ... 1000");
     for (const auto& p : pairs)
       if (p.first == code) ruleFault(k, "region " + std::to_string(code) + " is given twice");
     pairs.push_back({code, value});

@@ -19,6 +19,9 @@ constexpr int formatCode = 68;
 constexpr int dateCode = 69;
 // Memory budget of the reader's block of lines.
 constexpr long readerBufferBytes = 1000000;
+// m: below the shore of the Dead Sea, above the highest summit.
+constexpr double lowestStation = -500.0;
+constexpr double highestStation = 9000.0;
 
 struct CoordinateLine {
   const char* word;
@@ -90,6 +93,10 @@ void StationFile::check() {
             fail(formatCode, lineNumber,
                  std::string("the ") + c.axis + " of station " + std::to_string(i) + " \"" +
                      words[i] + "\" is not a number");
+          if (c.word[0] == 'Z' && !(value >= lowestStation && value <= highestStation))
+            fail(formatCode, lineNumber,
+                 "the elevation of station " + std::to_string(i) + " is " + words[i] +
+                     ", which must be -500 ... 9000 m");
           c.values.push_back(value);
         }
       }

@@ -166,7 +166,7 @@ void AL_class::ReadAbstractionRules(FILE* controlFile, const std::string& contro
   if (mode != internWithRule && mode != externWithRule && mode != internFromReservoir) return;
   const std::string section = "[abstraction_rule_abstraction_" + std::to_string(number) + "]";
   SeekSection(controlFile, section);
-  readRuleTable(controlFile, rules, *diag, section, controlFileName);
+  readRuleTable(controlFile, rules, *diag, section, controlFileName, false);
   if (rules.rows < 1) {
     *diag << "FATAL: " << section << " in " << controlFileName << ": the rule of abstraction "
           << number << " needs at least one table row; give the row count and the rows"

@@ -378,15 +378,24 @@ ChannelParameters readChannelParameters(RoutingDescriptionText& text, const std:
                                         "slope",
                                         "channel length",
                                         "catchment area"};
+  // Beyond any river: storage constants in h, widths, depth and length in
+  // m, Strickler coefficients k = 1/n, slope, area in km2.
+  static const double largest[10] = {1e4, 1e4, 1e5, 1e5, 1000.0, 1000.0, 1000.0, 10.0, 1e6, 1e7};
+  static const char* const ranges[10] = {
+      "must be 0 (its default) ... 10000 (h)",  "must be 0 (its default) ... 10000 (h)",
+      "must be 0 (its default) ... 100000 (m)", "must be 0 (its default) ... 100000 (m)",
+      "must be 0 (its default) ... 1000 (m)",   "must be above 0 and at most 1000",
+      "must be 0 (its default) ... 1000",       "must be above 0 and at most 10",
+      "must be 0 (its default) ... 1e6 (m)",    "must be 0 (its default) ... 1e7 (km2)"};
   ChannelParameters p{};
   for (int k = 0; k < 10; ++k) {
     const std::string what = std::string(names[k]) + " of " + element;
     const double v = p.values[k] = text.value(what);
     // 0 leaves a value to its default; below 0 it is a mistyped sign. A
-    // channel without slope carries no water at all, whatever default would
-    // stand in for it.
-    if (k == 7 && !(v > 0.0)) text.refuse(what, v, "must be above 0");
-    if (!(v >= 0.0)) text.refuse(what, v, "must be 0 (its default) or more");
+    // channel without slope or roughness coefficient carries no water at
+    // all, whatever default would stand in for it.
+    if ((k == 5 || k == 7) && !(v > 0.0)) text.refuse(what, v, ranges[k]);
+    if (!(v >= 0.0 && v <= largest[k])) text.refuse(what, v, ranges[k]);
   }
   return p;
 }

@@ -12,6 +12,8 @@
 
 namespace {
 
+// Larger than any reservoir holds (m3) or any river carries (m3/s).
+constexpr double largestTableValue = 1e12;
 constexpr int monthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 const char* const numberCharacters = "0123456789.eE+-";
 
@@ -162,7 +164,7 @@ void RuleTable::computeSlopes() {
 }
 
 void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::string& section,
-                   const std::string& controlFileName) {
+                   const std::string& controlFileName, bool volumesAndOutflows) {
   const auto failWith = [&](int exitCode, const std::string& what) {
     diag << "FATAL: " << section << " in " << controlFileName << ": " << what << "[end-entry]";
     throw exitCode;
@@ -227,6 +229,14 @@ void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::st
       fail("table row " + std::to_string(i) + " must hold the index and " +
            std::to_string(table.columns) + " column value(s), finite numbers; it reads \"" + line +
            "\"");
+    // A reservoir's negative volume or outflow would release water it does
+    // not hold; an abstraction's negative value takes nothing.
+    const double lowest = volumesAndOutflows ? 0.0 : -largestTableValue;
+    for (std::size_t j = 0; j < m; ++j)
+      if (!(numbers[j] >= lowest && numbers[j] <= largestTableValue))
+        refuse("table row " + std::to_string(i) + " reads \"" + line + "\", whose value " +
+               std::to_string(j + 1) + " must be " + (volumesAndOutflows ? "0" : "-1e12") +
+               " ... 1e12 (volumes in m3, flows in m3/s)");
     table.index.push_back(numbers[0]);
     for (std::size_t j = 1; j < m; ++j) table.values[j].push_back(numbers[j]);
   }
@@ -263,9 +273,11 @@ void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::st
         fail(text.str());
       }
   };
-  rising(table.index, table.flowIndex ? "the outflow of the first column" : "the volume of the first column");
+  rising(table.index,
+         table.flowIndex ? "the outflow of the first column" : "the volume of the first column");
   if (table.flowIndex)
-    for (std::size_t j = 1; j < m; ++j) rising(table.values[j], "the volume of column " + std::to_string(j));
+    for (std::size_t j = 1; j < m; ++j)
+      rising(table.values[j], "the volume of column " + std::to_string(j));
   table.computeSlopes();
 }
 

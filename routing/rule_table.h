@@ -60,9 +60,10 @@ struct HydraulicConnectionBlock {
 // holding "[", an empty line or the end of the file. `section` names the
 // block in messages; a faulty table ends the run with code 34, for
 // reservoirs and abstractions alike, after one FATAL entry. With a row count
-// below 1 nothing more is read.
+// below 1 nothing more is read. A number of a row beyond 1e12, or (with
+// volumesAndOutflows, a reservoir's table) below 0, ends the run with 17.
 void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::string& section,
-                   const std::string& controlFileName);
+                   const std::string& controlFileName, bool volumesAndOutflows);
 
 // After a block whose row count is below 1: true and the connection when the
 // next line holds "HydraulicConnection"; its keys are read up to "}". A

@@ -198,7 +198,7 @@ void SP_class::SeekSection(FILE* controlFile, const std::string& section) {
 void SP_class::ReadAbstractionRules(FILE* controlFile, const std::string& controlFileName) {
   const std::string section = "[abstraction_rule_reservoir_" + std::to_string(number) + "]";
   SeekSection(controlFile, section);
-  readRuleTable(controlFile, rules, *diag, section, controlFileName);
+  readRuleTable(controlFile, rules, *diag, section, controlFileName, true);
   if (rules.rows >= 1) {
     largestIndex = rules.index[static_cast<std::size_t>(rules.rows)];
     return;

@@ -1,23 +1,39 @@
 #!/usr/bin/env python3
 """Sets every value token of the small catchment's control file, one at a
-time, to text that is no valid number and reports the runs that end with 0.
+time, to text that is no valid number or to a value at the edge of every
+range, edits every ASCII grid of its input folder, and reports the runs
+that horva does not refuse as it should.
 
 A value token is a number on a control-file line that stands before the
 line's free text (the text after a run of blanks that starts with a letter,
 or with a number and a colon, on a line without "="), in a key block or a
 routing description. Each gets
-`nan` and `1e999`; a whole number also gets itself with a letter glued on
-(`2024x`). horva must refuse each such run (a non-zero status): a run that
-ends with 0 took the text for a number, or the token is free text that the
-pattern took for a value; the report lists both kinds for a reader to judge.
-A run that ends with 0 and wrote "nan" or "inf" into an output file is marked.
+
+- `nan` and `1e999`, and a whole number itself with a letter glued on
+  (`2024x`): horva must refuse each (a non-zero status);
+- -1, 0, 1e9, and 0.5 where a whole number stands: horva must refuse each,
+  or run it (status 0) where the value has a documented meaning, which
+  scripts/value_sweep_legal.txt lists beside this script.
+
+Every ASCII grid of the input folder gets, one at a time: ncols and nrows one
+larger, xllcorner 7000 km farther east, cellsize 0 (header fields), row 11
+with one value fewer and one more (one row's count), the cell at row 11,
+column 13 at the nodata value, and at +1e308 and -1e308. Each must be
+refused, or run where the legal list gives the edit a meaning.
+
+A refusal must name what it refuses: a FATAL entry of the diagnostics file
+holds the edited value (as written or as the program prints it), the
+section of the line, or the grid file. A run that ends with 0 and wrote "nan"
+or "inf" into an output file is marked.
 
 usage: scripts/value_sweep.py --horva build/driver/horva [--jobs 3] [--work DIR]
-The work folder keeps one sub-folder per run that ended with 0.
+       [--kinds text,range,grid] [--lines FIRST-LAST]
+The work folder keeps one sub-folder per run that ended as it should not.
 """
 
 import argparse
 import concurrent.futures
+import html
 import os
 import re
 import shutil
@@ -26,9 +42,18 @@ import sys
 import tempfile
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+LEGAL_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "value_sweep_legal.txt")
 NUMBER = re.compile(r"(?<![\w.])-?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?(?![\w.])")
 WHOLE = re.compile(r"^-?\d+$")
 NOT_FINITE = re.compile(r"(?<![\w])(-?nan|-?inf)(?![\w])", re.I)
+DIAG_LINE = re.compile(r'<line level="(\d)" description= "(.*?)"/>', re.S)
+TEXT_VARIANTS = ("nan", "1e999")
+RANGE_VARIANTS = ("-1", "0", "1e9")
+GRID_EDITS = ("ncols+1", "nrows+1", "xllcorner+7e6", "cellsize0", "row-1", "row+1", "nodata",
+              "+1e308", "-1e308")
+# The model's cell that the cell edits and row edits reach: inside the
+# catchment of the 20 x 24 copy.
+ROW, COLUMN = 11, 13
 
 
 def value_span(line):
@@ -53,11 +78,55 @@ def tokens(text):
     return found
 
 
-def variants(token):
-    out = ["nan", "1e999"]
-    if WHOLE.match(token):
-        out.append(token + "x")
-    return out
+def variants(token, kinds):
+    """(kind, text) of every value a token gets; none equal to the token."""
+    out = []
+    if "text" in kinds:
+        out += [("text", v) for v in TEXT_VARIANTS]
+        if WHOLE.match(token):
+            out.append(("text", token + "x"))
+    if "range" in kinds:
+        out += [("range", v) for v in RANGE_VARIANTS]
+        if WHOLE.match(token):
+            out.append(("range", "0.5"))
+    return [(k, v) for k, v in out if v != token and float_or_none(v) != float_or_none(token)]
+
+
+def float_or_none(text):
+    try:
+        return float(text)
+    except ValueError:
+        return None
+
+
+def section_of(lines, i):
+    """The section header that line i stands in."""
+    for j in range(i, -1, -1):
+        if lines[j].startswith("["):
+            return lines[j].split("]")[0] + "]"
+    return ""
+
+
+def read_legal():
+    """(line pattern, values) of control-file values, and (file, edit) of grid
+    edits, whose documented meaning lets them run."""
+    values, grids = [], set()
+    with open(LEGAL_FILE) as f:
+        for raw in f:
+            line = raw.split("#", 1)[0].rstrip()
+            if not line:
+                continue
+            if line.startswith("grid "):
+                _, name, edit = line.split()
+                grids.add((name, edit))
+                continue
+            pattern, legal = line.rsplit("->", 1)
+            values.append((re.compile(pattern.strip()), {v.strip() for v in legal.split(",")}))
+    return values, grids
+
+
+def legal_value(legal, line, variant):
+    return any(p.search(line.strip()) and variant in vs for p, vs in legal)
 
 
 def prepare(work, source, text):
@@ -69,6 +138,40 @@ def prepare(work, source, text):
         f.write(text)
     with open(os.path.join(work, "MpiSpeedFactor.dat"), "w") as f:
         f.write("1\n")
+
+
+def edit_grid(path, edit):
+    """One edit of an ASCII grid file; False when the file has no such part."""
+    with open(path) as f:
+        lines = f.read().split("\n")
+    head = {line.split()[0].lower(): k for k, line in enumerate(lines[:6]) if line.split()}
+    if len(head) < 6 or len(lines) < 6 + ROW:
+        return False
+    nodata = lines[head.get("nodata_value", 5)].split()[1]
+    field = {"ncols+1": "ncols", "nrows+1": "nrows", "xllcorner+7e6": "xllcorner",
+             "cellsize0": "cellsize"}.get(edit)
+    if field:
+        if field not in head:
+            return False
+        k = head[field]
+        old = float(lines[k].split()[1])
+        new = {"ncols+1": old + 1, "nrows+1": old + 1, "xllcorner+7e6": old + 7e6,
+               "cellsize0": 0}[edit]
+        lines[k] = "%s %s" % (field, repr(new) if field == "xllcorner" else "%g" % new)
+    else:
+        values = lines[5 + ROW].split()
+        if len(values) < COLUMN:
+            return False
+        if edit == "row-1":
+            values.pop()
+        elif edit == "row+1":
+            values.append(values[-1])
+        else:
+            values[COLUMN - 1] = nodata if edit == "nodata" else edit.lstrip("+")
+        lines[5 + ROW] = " ".join(values)
+    with open(path, "w") as f:
+        f.write("\n".join(lines))
+    return True
 
 
 def wrote_not_finite(work):
@@ -84,24 +187,87 @@ def wrote_not_finite(work):
     return hits
 
 
-def run(args, source, lines, item):
-    i, start, end, token, variant = item
+def fatal_entries(work):
+    try:
+        with open(os.path.join(work, "Horva_Diag_0.xml"), errors="replace") as f:
+            text = f.read()
+    except OSError:
+        return []
+    return [html.unescape(d) for level, d in DIAG_LINE.findall(text) if level == "0"]
+
+
+def printed_forms(text):
+    """The forms a value takes in a message: as written and as %g prints it."""
+    forms = {text}
+    number = float_or_none(text)
+    if number is not None and abs(number) != float("inf") and number == number:
+        forms.add("%g" % number)
+    return forms
+
+
+def names_it(fatals, names):
+    """Whether a FATAL entry, "Program aborted" and the like aside, holds one
+    of the names."""
+    own = [t for t in fatals if not t.startswith(("Program aborted", "Exception ", "exception "))]
+    return any(n in t for t in own for n in names if n)
+
+
+def run_one(args, work, text):
+    env = dict(os.environ, OMP_NUM_THREADS="1", OMPI_ALLOW_RUN_AS_ROOT="1",
+               OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
+    try:
+        return subprocess.run([args.horva, "catchment.ctl"], cwd=work, env=env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=args.timeout).returncode
+    except subprocess.TimeoutExpired:
+        return "timeout"
+
+
+def judge(status, work, names, legal):
+    """The outcome of a run: refused, refused-unnamed, legal, accepted,
+    timeout or crashed (a signal)."""
+    if status == "timeout":
+        return "timeout"
+    # horva runs without a shell: a signal gives a negative status, while a
+    # code above 255 arrives modulo 256 (1161 as 137).
+    if status < 0:
+        return "crashed"
+    if status != 0:
+        return "refused" if names_it(fatal_entries(work), names) else "refused-unnamed"
+    return "legal" if legal else "accepted"
+
+
+def run_value(args, source, lines, legal, item):
+    i, start, end, token, kind, variant = item
     edited = list(lines)
     edited[i] = lines[i][:start] + variant + lines[i][end:]
     work = os.path.join(args.work, "l%d_c%d_%s" % (i + 1, start, re.sub(r"\W", "_", variant)))
     prepare(work, source, "\n".join(edited))
-    env = dict(os.environ, OMP_NUM_THREADS="1", OMPI_ALLOW_RUN_AS_ROOT="1",
-               OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
-    try:
-        status = subprocess.run([args.horva, "catchment.ctl"], cwd=work, env=env,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                timeout=args.timeout).returncode
-    except subprocess.TimeoutExpired:
-        status = "timeout"
+    status = run_one(args, work, edited[i])
+    names = printed_forms(variant) | {section_of(lines, i), section_of(lines, i).strip("[]")}
+    ok_at_0 = kind == "range" and legal_value(legal, lines[i], variant)
+    outcome = judge(status, work, names, ok_at_0)
     hits = wrote_not_finite(work) if status == 0 else []
-    if status != 0:
+    if outcome in ("refused", "legal") and not hits:
         shutil.rmtree(work)
-    return item, status, hits, edited[i].strip()
+    return outcome, status, hits, "line %d, \"%s\" as \"%s\": %s" % (
+        i + 1, token, variant, edited[i].strip())
+
+
+def run_grid(args, source, text, legal, item):
+    name, edit = item
+    tag = re.sub(r"\W", "_", edit.replace("+", "plus").replace("-", "minus"))
+    work = os.path.join(args.work, "grid_%s_%s" % (name, tag))
+    prepare(work, source, text)
+    if not edit_grid(os.path.join(work, "input", name), edit):
+        shutil.rmtree(work)
+        return "skipped", None, [], "%s %s" % (name, edit)
+    status = run_one(args, work, "")
+    outcome = judge(status, work, {name}, (name, edit) in legal)
+    hits = wrote_not_finite(work) if status == 0 else []
+    if outcome in ("refused", "legal") and not hits:
+        shutil.rmtree(work)
+    return outcome, status, hits, "%s %s" % (name, edit)
 
 
 def main():
@@ -110,8 +276,10 @@ def main():
     parser.add_argument("--work", default=None)
     parser.add_argument("--jobs", type=int, default=3)
     parser.add_argument("--timeout", type=int, default=120)
+    parser.add_argument("--kinds", default="text,range,grid")
     parser.add_argument("--lines", default=None, help="only lines FIRST-LAST of the control file")
     args = parser.parse_args()
+    kinds = set(args.kinds.split(","))
     args.horva = os.path.abspath(args.horva)
     args.work = os.path.abspath(args.work or tempfile.mkdtemp(prefix="value_sweep_"))
     source = os.path.join(args.work, "catchment")
@@ -122,22 +290,33 @@ def main():
     with open(os.path.join(source, "catchment.ctl")) as f:
         text = f.read()
     lines = text.split("\n")
-    items = [(i, s, e, t, v) for i, s, e, t in tokens(text) for v in variants(t)]
+    legal_values, legal_grids = read_legal()
+    items = [(i, s, e, t, k, v) for i, s, e, t in tokens(text) for k, v in variants(t, kinds)]
     if args.lines:
         first, last = (int(x) for x in args.lines.split("-"))
         items = [item for item in items if first <= item[0] + 1 <= last]
-    print("%d value tokens, %d runs in %s" % (len({x[:3] for x in items}), len(items), args.work),
-          flush=True)
-    accepted = []
+    grids = []
+    if "grid" in kinds:
+        names = sorted(n for n in os.listdir(os.path.join(source, "input")) if n.endswith(".asc"))
+        grids = [(n, e) for n in names for e in GRID_EDITS]
+    print("%d value tokens, %d value runs, %d grid runs in %s" %
+          (len({x[:3] for x in items}), len(items), len(grids), args.work), flush=True)
+    counts = {}
+    jobs = [lambda x=x: run_value(args, source, lines, legal_values, x) for x in items]
+    jobs += [lambda g=g: run_grid(args, source, text, legal_grids, g) for g in grids]
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-        for item, status, hits, line in pool.map(lambda x: run(args, source, lines, x), items):
-            if status == 0 or status == "timeout":
-                accepted.append((item, status, hits, line))
-                print("%s line %d, \"%s\" as \"%s\": %s%s" %
-                      ("ACCEPTED" if status == 0 else "TIMEOUT", item[0] + 1, item[3], item[4], line,
-                       "  (wrote nan/inf: %s)" % " ".join(hits) if hits else ""), flush=True)
-    print("%d of %d runs ended with 0 or did not end" % (len(accepted), len(items)))
-    return 1 if accepted else 0
+        for done, (outcome, status, hits, what) in enumerate(pool.map(lambda job: job(), jobs), 1):
+            counts[outcome] = counts.get(outcome, 0) + 1
+            if done % 250 == 0:
+                print("after %d of %d runs: %s" % (done, len(jobs), ", ".join(
+                    "%s %d" % kv for kv in sorted(counts.items()))), flush=True)
+            if outcome not in ("refused", "legal", "skipped") or hits:
+                print("%s (%s) %s%s" % (outcome.upper(), status, what,
+                                        "  (wrote nan/inf: %s)" % " ".join(hits) if hits else ""),
+                      flush=True)
+    print("outcomes: " + ", ".join("%s %d" % kv for kv in sorted(counts.items())))
+    bad = sum(n for k, n in counts.items() if k not in ("refused", "legal", "skipped"))
+    return 1 if bad else 0
 
 
 if __name__ == "__main__":

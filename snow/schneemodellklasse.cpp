@@ -144,15 +144,42 @@ void schneemodellklasse::readSection() {
 // A negative transition or liquid capacity, or an albedo outside 0 .. 1,
 // makes or destroys water in the pack.
 void schneemodellklasse::checkRanges() const {
-  auto refuse = [&](const char* label, double value, const std::string& rule) {
+  auto refuse = [&](const std::string& label, double value, const std::string& rule) {
     refuseControlValue(sectionHeader, label, value, rule, controlFileCode);
   };
-  if (!(transzone >= 0.0))
+  if (!(transzone >= 0.0 && transzone <= 10.0))
     refuse("transzone for ", transzone,
-           "must be 0 or more (K, half the width of the rain/snow transition)");
-  if (!(cwh >= 0.0))
+           "must be 0 ... 10 (K, half the width of the rain/snow transition)");
+  if (!(cwh >= 0.0 && cwh <= 1.0))
     refuse("CWH for ", cwh,
-           "must be 0 or more (the liquid water the pack holds per unit of its solid water)");
+           "must be 0 ... 1 (the liquid water the pack holds per unit of its solid water)");
+  // Melt and refreezing factors scale water moved per step: a negative one
+  // turns melt into freezing, a huge one empties the pack at once.
+  const struct {
+    const char* label;
+    double value, lowest, highest;
+    const char* rule;
+  } bounded[] = {{"T0R for ", t0r, -20.0, 20.0, "must be -20 ... 20 (degrees C)"},
+                 {"T0 for ", t0, -20.0, 20.0, "must be -20 ... 20 (degrees C)"},
+                 {"CRFR for ", crfr, 0.0, 10.0, "must be 0 ... 10"},
+                 {"z0 for ", z0, 1e-6, 1.0, "must be 1e-06 ... 1 (m)"},
+                 {"RMFMIN for ", rmfMin, 0.0, 100.0, "must be 0 ... 100"},
+                 {"RMFMAX for ", rmfMax, rmfMin, 100.0, "must be at least RMFMIN and at most 100"}};
+  for (const auto& b : bounded)
+    if (!(b.value >= b.lowest && b.value <= b.highest)) refuse(b.label, b.value, b.rule);
+  const struct {
+    const char* what;
+    const std::array<double, 14>& table;
+    double highest;
+    const char* rule;
+  } monthly[] = {
+      {"degree-day factors", monthlyDegreeDayFactor, 30.0, "must be 0 ... 30 (mm/K/day)"},
+      {"temperature factors", monthlyTemperatureFactor, 100.0, "must be 0 ... 100"},
+      {"wind factors", monthlyWindFactor, 100.0, "must be 0 ... 100"}};
+  for (const auto& m : monthly)
+    for (int month = 1; month <= 12; ++month)
+      if (!(m.table[month] >= 0.0 && m.table[month] <= m.highest))
+        refuse(std::string(m.what) + ", month " + std::to_string(month), m.table[month], m.rule);
   if (!(albedoMin >= 0.0 && albedoMin <= 1.0))
     refuse("ALBsnow_min for ", albedoMin, "must lie within 0 ... 1");
   if (!(albedoMax >= 0.0 && albedoMax <= 1.0))
@@ -291,6 +318,9 @@ void schneemodellklasse::readExtendedLines() {
   const std::vector<std::string> first = splitWords(scaling);
   double value = 0.0;
   if (read && !first.empty() && parseNumber(first[0], value)) {
+    // Scales the energy that melts the pack: negative, it would freeze it.
+    if (!(value >= 0.0 && value <= 10.0))
+      refuseControlValue(sectionHeader, "EnBalScaling", value, "must be 0 ... 10", controlFileCode);
     enBalScaling = value;
     return;
   }

@@ -90,6 +90,11 @@ int unsatzonmodellklasse::readLayeredSnowModel() {
                               " dSEeffectivenessSoil"};
       for (std::size_t k = 0; k < std::size(values); ++k)
         readControlValue(controlFile, "%lf", *values[k], labels[k]);
+      // Liquid water per unit of ice: a negative capacity would drain ice
+      // that is not there.
+      if (!(s.waterHoldingCapacity >= 0.0 && s.waterHoldingCapacity <= 1.0))
+        refuseControlValue("[LayeredSnowModel]", "dWaterHoldingCapacity", s.waterHoldingCapacity,
+                           "must be 0 ... 1", 17);
       for (int k = 0; k < snowLineCount; ++k) {
         readControlValue(controlFile, "%s", s.outputs[k].name, snowLineLabels[k].name);
         readControlValue(controlFile, "%ld", s.outputs[k].writeCode, snowLineLabels[k].writeCode);

@@ -313,6 +313,10 @@ void unsatzonmodellklasse::readHeatTransfer() {
   if (seekSection("[heat_transfer]", false)) {
     HeatTransferSettings& h = settings.heat;
     readControlValue(controlFile, "%d", h.active, "heat transfer switch in ");
+    // A negative switch would pass for off here and for on elsewhere.
+    if (h.active < 0)
+      refuseControlValue("[heat_transfer]", "heat transfer switch in ", h.active,
+                         "must be 0 (off) or 1 or more (on)", 17);
     if (h.active > 0) {
       int unused[2] = {0, 0};
       readEntries(*this, controlFile, heatEntries(h, unused));

@@ -13,6 +13,9 @@
 namespace {
 
 constexpr int registryFullCode = 12;
+constexpr int pondingRangeCode = 10;
+// m; the deepest lake is about 1,640 m deep.
+constexpr double deepestPondingMetres = 2000.0;
 
 // Per-layer grids of the land-use parameters, layers 1 .. L.
 const char* const landuseLayerGrids[] = {"landuse",
@@ -170,16 +173,36 @@ void unsatzonmodellklasse::registerOwnGrids() {
 // whole input grid and hands every process its rows.
 void unsatzonmodellklasse::readPondingInput() {
   if (!maxPonding) return;
+  int code = 0;
   if (mpiRank == 0) {
     const GridRegistryEntry& e = registry[maxPondingIndex];
+    code = pondingOutOfRange(e);
     for (long r = e.firstRow; r <= e.lastRow; ++r)
       for (long c = 1; c <= header.ncols; ++c)
         if (maxPonding[r][c] != header.nodata) maxPonding[r][c] *= 1000.0;
   }
+  shareExitCode(*diag, code);
   registry[maxPondingIndex].readScale = 1000.0;
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier");
   MPIScatterGrid(maxPondingIndex);
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier");
+}
+
+// Ponding deeper than the deepest lake is a mistyped value; a negative
+// capacity would take water that is not there.
+int unsatzonmodellklasse::pondingOutOfRange(const GridRegistryEntry& e) const {
+  for (long r = e.firstRow; r <= e.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      const double v = maxPonding[r][c];
+      if (v == header.nodata || (v >= 0.0 && v <= deepestPondingMetres)) continue;
+      *diag << "FATAL: in modul " << moduleName << ": grid \"max_ponding_storage\" (" << e.fileName
+            << ") holds " << v << " at row " << r << ", column " << c
+            << ", which must be nodata or 0 ... " << deepestPondingMetres
+            << " m (deeper than any lake); correct the grid"
+            << "[end-entry]";
+      return pondingRangeCode;
+    }
+  return 0;
 }
 
 namespace {

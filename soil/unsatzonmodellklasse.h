@@ -229,6 +229,9 @@ protected:
   void takeForeignGrids();
   void registerOwnGrids();
   void readPondingInput();
+  // Rank 0: logs the first cell of "max_ponding_storage" (in m, as read)
+  // outside its range and returns its code, else 0.
+  int pondingOutOfRange(const GridRegistryEntry& e) const;
   void setInitialState();
   void checkSoilTypes();
   void readStateGrids();

@@ -66,6 +66,11 @@ void teilmodellklasse::readSection(const std::string& name) {
     return;
   }
   readControlValue(controlFile, "%d", flowControl, "flow control parameter for " + name);
+  // Modules test their switch for 0 or for above 0: a negative one would be
+  // off in one and on in another.
+  if (flowControl < 0)
+    refuseControlValue(sectionHeader, "flow control parameter for " + name, flowControl,
+                       "must be 0 (off) or 1 or more (on)", 17);
   readControlValue(controlFile, "%lf", timeStepMinutes, "time interval for " + name);
   timeStep = static_cast<long>(timeStepMinutes);
   stepsPerDay = timeStepMinutes > 0.0 ? 1440.0 / timeStepMinutes : 0.0;

@@ -270,6 +270,12 @@ void verdunstungsmodellklasse::readLakeCodes(const std::string& section) {
     readControlValue(controlFile, "%d", lakeInitialization, "initialization method for ");
     readControlValue(controlFile, "%lf", openWaterAlbedo, "Albedo_OpenWater for ");
     readControlValue(controlFile, "%lf", openWaterRoughness, "z0_OpenWater for ");
+    // The roughness length enters a logarithm: 0 or below has none.
+    if (!(openWaterAlbedo >= 0.0 && openWaterAlbedo <= 1.0))
+      refuseControlValue(section, "Albedo_OpenWater for ", openWaterAlbedo, "must be 0 ... 1", 17);
+    if (!(openWaterRoughness > 0.0 && openWaterRoughness <= 1.0))
+      refuseControlValue(section, "z0_OpenWater for ", openWaterRoughness,
+                         "must be above 0 and at most 1 (m)", 17);
     lakeCodes = registry[lakeIndex].grid;
     int pond = findGrid("ponding_storage", 1);
     if (pond == 0) pond = findGrid("ponding_storage_top", 1);

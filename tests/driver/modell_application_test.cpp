@@ -39,6 +39,7 @@ std::vector<std::string> stepJournal(long hour, bool interceptionFirst, unsigned
   for (unsigned k = 0; k < substeps; ++k)
     append(list, names(Place::unsaturatedZoneSubstep, Place::specialOutputSubstep));
   append(list, names(Place::glaciers, Place::waterBalance));
+  list.push_back("stateCheck");
   list.push_back("specialOutput");
   return list;
 }
@@ -349,8 +350,8 @@ TEST(ModellApplication, EndsAFailedConstructionWithItsCode) {
       {"step shorter than min_to_int_end", recorderSection, 120, 0, 63, "(building recorder)"},
       {"coupling name", recorderSection + coupling, 0, 0, 1004, "(resolveCouplingNames)"},
       // Surface routing is built after the unsaturated zone and needs the land use.
-      {"surface routing without land use", recorderSection + "[SurfaceRoutingModel]\n1\n60\n", 0,
-       0, 33, "(building SurfaceRoutingModel)"},
+      {"surface routing without land use", recorderSection + "[SurfaceRoutingModel]\n1\n60\n", 0, 0,
+       33, "(building SurfaceRoutingModel)"},
       {"Ctrl-C during the set-up", recorderSection, 0, 0, 98, "(building recorder)", SIGINT},
       {"SIGUSR1 during the set-up", recorderSection, 0, 0, 98, "(building recorder)", SIGUSR1},
   };

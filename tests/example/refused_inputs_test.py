@@ -436,7 +436,7 @@ OUT_OF_RANGE = {
     "manning_negative": Case(
         ex.replace_once("M = 25, MF = 15, I = 0.1795", "M = -25, MF = 15, I = 0.1795"), code=17,
         words=in_routing(2, "Manning coefficient of the mean channel of OL 1", "-25",
-                         "must be 0 (its default) or more")),
+                         "must be above 0 and at most 1000")),
     "slope_zero": Case(
         ex.replace_once("I = 0.1949", "I = 0"), code=17,
         words=in_routing(2, "slope of OL 2", "0", "must be above 0")),
@@ -469,10 +469,14 @@ def thick_aquifer(folder):
 
 
 NOT_FINITE_OUTPUT = {
+    # Found by the daily look at the state after the first step, not by the
+    # output of the end of the run.
     "output_not_finite": Case(
         edit_input=thick_aquifer, code=20,
-        words="the output output/gw_head_2.asc would hold nan at row 2, column 5 in the step of "
-              "2021-03-02 23:00"),
+        words="after the step of 2021-03-01 00:00, the first of the run, the state of the model "
+              "holds values that are not finite (nan or inf): \"gw_head_2\" (gw_head_2.asc) "
+              "first at row 2, column 5; \"gw_transmissivity_x_2\" (gw_transmissivity_x_2) first "
+              "at row 15, column 6"),
 }
 
 
@@ -946,6 +950,139 @@ GRID_FILES = {
         words=BINARY_SIZE % 3928),
 }
 
+
+# --- absurd grid cells, grids and stations, and values out of their ranges:
+# each refused with what, where and its range; a far station only warned of.
+
+def dem_corner(x):
+    """The elevation model with its lower left corner at x."""
+    def edit(folder):
+        path = os.path.join(folder, "dem.asc")
+        with open(path) as f:
+            text = f.read()
+        with open(path, "w") as f:
+            f.write(re.sub(r"^xllcorner .*$", "xllcorner %s" % x, text, count=1, flags=re.M))
+    return edit
+
+
+def station_header(name, word, value):
+    """The first station of a station file with `value` on its line `word`."""
+    def edit(folder):
+        path = os.path.join(folder, name)
+        with open(path) as f:
+            lines = f.readlines()
+        at = next(i for i, line in enumerate(lines) if line.split()[:1] == [word])
+        values = lines[at].split()
+        values[1] = value
+        lines[at] = " ".join(values) + "\n"
+        with open(path, "w") as f:
+            f.writelines(lines)
+    return edit
+
+
+def grid_cell(name, value, code, words):
+    """value at row 11, column 13 of the grid file name."""
+    return Case(edit_input=ex.spoil_grid_value(name, 11, 13, value), code=code, words=words)
+
+
+def out_of_range(old, new, code, section, label, value, rule):
+    return Case(ex.replace_once(old, new), code=code,
+                words="section [%s]: the value %s of \"%s\" %s" % (section, value, label, rule))
+
+
+def routed(old, new, element, what, value, rule):
+    return Case(ex.replace_once(old, new), code=17,
+                words=in_routing(2, "%s of %s" % (what, element), value, rule))
+
+
+ABSURD_VALUES = {
+    # Refused at set-up: no teardown of a run that ends with NaN ponding.
+    "max_ponding_minus_1e308": grid_cell(
+        "ponding.asc", "-1e308", 10, "grid \"max_ponding_storage\" (ponding.asc) holds -1e+308 "
+        "at row 11, column 13, which must be nodata or 0 ... 2000 m"),
+    "fixed_head_minus_1e308": grid_cell(
+        "gw_boundary_fix_h.asc", "-1e308", 10, "grid \"gw_boundary_fix_h_1\" holds -1e+308 at "
+        "row 11, column 13, which must be nodata (no fixed head) or -11000 ... 9000 m a.s.l."),
+    "elevation_model_7000_km_away": Case(
+        edit_input=dem_corner("9700000.0"), code=22,
+        words="the grid file input/dem.asc covers x from 9700000 to 9702400 and y from 1200000 to "
+              "1202000, but the catchment's cell at row 2, column 5 (centre 2700450, 1201850) "
+              "lies outside it"),
+    "elevation_model_nodata_in_the_catchment": grid_cell(
+        "dem.asc", "-9999", 22, "the elevation model dem.asc ([elevation_model]) holds nodata "
+        "at row 11, column 13, a cell of the catchment in the zone grid zones.asc"),
+    "station_elevation_1e308": Case(
+        edit_input=station_header("temperature.txt", "Z", "1e308"), code=68,
+        words="station file input/temperature.txt, line 4 (interpolation of temperature): the "
+              "elevation of station 1 is 1e308, which must be -500 ... 9000 m"),
+    "station_7000_km_away": Case(
+        edit_input=station_header("temperature.txt", "X", "9701128"),
+        words="station 1 of input/temperature.txt (interpolation of temperature) at x = "
+              "9.70113e+06, y = 1.2001e+06 lies 6.99873e+06 from the model grid, beyond the "
+              "maximum distance of 6248 of [temperature]"),
+    "groundwater_maxiter_minus_1": out_of_range(
+        "200   maxiter", "-1   maxiter", 17, "groundwater_flow", "maxiter in ", "-1",
+        "must be 1 ... 100000"),
+    "groundwater_maxiter_0": out_of_range(
+        "200   maxiter", "0   maxiter", 17, "groundwater_flow", "maxiter in ", "0",
+        "must be 1 ... 100000"),
+    "surface_iteration_limit_0": out_of_range(
+        "20  its iteration limit", "0  its iteration limit", 10, "SurfaceRoutingModel",
+        "maximum iteration steps for A_NL in ", "0", "must be 1 ... 100000"),
+    "surface_iteration_error_minus_1": out_of_range(
+        "0.00001  iteration error", "-1  iteration error", 10, "SurfaceRoutingModel",
+        "maximum iteration error [m/s] for velocity in ", "-1", "must be above 0 and at most 1 m/s"),
+    "surface_concentration_minus_1": out_of_range(
+        "1.0  concentration factor", "-1  concentration factor", 10, "SurfaceRoutingModel",
+        "Concentration factor [1/1] in ", "-1", "must be 1 (no concentration) ... 100"),
+    "irrigation_amount_minus_1": Case(
+        ex.replace_once("with 12 mm to", "with -1 mm to"), code=29,
+        words="an irrigation schedule of [irrigation_table] gives the amount -1 mm, which must be "
+              "0 ... 1000 mm"),
+    "irrigation_method_0": Case(
+        ex.replace_once("sprinkled_fields 2 1", "sprinkled_fields 0 1"), code=29,
+        words="for irrigation code 1: the method is 0, which must be 1 (dated amounts)"),
+    "snow_refreezing_minus_1": out_of_range(
+        "0.25  CRFR", "-1  CRFR", 17, "snow_model", "CRFR for ", "-1", "must be 0 ... 10"),
+    "snow_degree_day_factor_1e9": out_of_range(
+        "2.5   degree-day", "1e9   degree-day", 17, "snow_model", "degree-day factors, month 1",
+        "1e+09", "must be 0 ... 30 (mm/K/day)"),
+    "layered_snow_holding_capacity_minus_1": out_of_range(
+        "0.1   dWaterHoldingCapacity", "-1   dWaterHoldingCapacity", 17, "LayeredSnowModel",
+        "dWaterHoldingCapacity", "-1", "must be 0 ... 1"),
+    "lake_albedo_minus_1": out_of_range(
+        "0.08   Albedo_OpenWater", "-1   Albedo_OpenWater", 17, "lake_model",
+        "Albedo_OpenWater for ", "-1", "must be 0 ... 1"),
+    "lake_roughness_0": out_of_range(
+        "0.001  z0_OpenWater", "0  z0_OpenWater", 17, "lake_model", "z0_OpenWater for ", "0",
+        "must be above 0 and at most 1 (m)"),
+    "precipitation_correction_a_minus_1": out_of_range(
+        "0.02 0.01 rain correction", "-1 0.01 rain correction", 76, "precipitation_correction",
+        "rain correction a", "-1", "must be 0 ... 1"),
+    "superposition_factor_minus_1": Case(
+        ex.replace_once("1:1.05 2:1.0", "1:-1 2:1.0"), code=77,
+        words="the factor of \"1:-1\" must be 0 ... 10"),
+    "reservoir_rule_first_row_minus_1": Case(
+        reservoir_1_rules("5\n-1 0\n1e5 0.2\n3e5 1.0\n6e5 4.0\n1.5e6 20.0\n"), code=17,
+        words="table row 1 reads \"-1 0\", whose value 1 must be 0 ... 1e12"),
+    "heat_transfer_switch_minus_1": out_of_range(
+        "[heat_transfer]\n1   on", "[heat_transfer]\n-1   on", 17, "heat_transfer",
+        "heat transfer switch in ", "-1", "must be 0 (off) or 1 or more (on)"),
+    "routing_switch_minus_1": out_of_range(
+        "[routing_model]\n1     on", "[routing_model]\n-1     on", 17, "routing_model",
+        "flow control parameter for routing_model", "-1", "must be 0 (off) or 1 or more (on)"),
+    "transition_distance_1e9": out_of_range(
+        "500  metres over which", "1e9  metres over which", 17, "region_transition_distance",
+        "transition distance (if or if not using a region grid) ", "1e+09",
+        "must be at most 1e6 m (1000 km)"),
+    "channel_length_1e9": routed(
+        "L = 760", "L = 1e9", "OL 1", "channel length", "1e+09",
+        "must be 0 (its default) ... 1e6 (m)"),
+    "manning_zero": routed(
+        "M = 25, MF = 15, I = 0.1795", "M = 0, MF = 15, I = 0.1795", "OL 1",
+        "Manning coefficient of the mean channel", "0", "must be above 0 and at most 1000"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -968,6 +1105,7 @@ CASES.update(CONTROL_FILE_FORMS)
 CASES.update(LINE_ENDS)
 CASES.update(STATE_VALUES)
 CASES.update(GRID_FILES)
+CASES.update(ABSURD_VALUES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

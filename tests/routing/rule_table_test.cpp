@@ -6,11 +6,11 @@
 namespace {
 
 struct ReadTable {
-  explicit ReadTable(const std::string& text) : log("rule_table") {
+  explicit ReadTable(const std::string& text, bool reservoir = true) : log("rule_table") {
     const std::string path = log.directory + "/rules.ctl";
     writeFile(path, text);
     FILE* file = std::fopen(path.c_str(), "r");
-    code = exitCodeOf([&] { readRuleTable(file, table, log.diag, "[rules]", path); });
+    code = exitCodeOf([&] { readRuleTable(file, table, log.diag, "[rules]", path, reservoir); });
     std::fclose(file);
   }
   CapturedLog log;
@@ -89,12 +89,26 @@ TEST(RuleTable, RefusesValuesOutOfRange) {
         Case{"2\n0 0\n10 1\nWeekDays = 1280\n", "\"WeekDays\" of column 1 reads \"1280\""},
         Case{"2\n0 0\n10 1\nstart_hour = -2\n", "\"start_hour\" of column 1 reads \"-2\""},
         Case{"2\n0 0\n10 1\nstop_hour = 7.5\n", "\"stop_hour\" of column 1 reads \"7.5\""},
-        Case{"2\n0 0\n10 1\nTargetCap = nan\n", "\"TargetCap\" of column 1 reads \"nan\""}}) {
+        Case{"2\n0 0\n10 1\nTargetCap = nan\n", "\"TargetCap\" of column 1 reads \"nan\""},
+        Case{"2\n-1 0\n10 1\n", "table row 1 reads \"-1 0\", whose value 1 must be 0 ... 1e12"},
+        Case{"2\n0 -1\n10 1\n", "table row 1 reads \"0 -1\", whose value 2 must be 0 ... 1e12"},
+        Case{"2\n0 0\n1e13 1\n", "table row 2 reads \"1e13 1\", whose value 1 must be 0"}}) {
     SCOPED_TRACE(c.text);
     ReadTable r(c.text);
     EXPECT_EQ(r.code, 17);
     EXPECT_NE(r.log.lastEntry().find(c.words), std::string::npos) << r.log.lastEntry();
   }
+}
+
+// An abstraction's negative value takes nothing; beyond 1e12 it is refused
+// as a reservoir's.
+TEST(RuleTable, LetsAnAbstractionTableHoldNegativeValues) {
+  // -1: read without a failure.
+  EXPECT_EQ(ReadTable("2\n0 -5\n1e9 -5\n", false).code, -1);
+  ReadTable r("2\n0 -5\n1e9 -2e12\n", false);
+  EXPECT_EQ(r.code, 17);
+  EXPECT_NE(r.log.lastEntry().find("whose value 2 must be -1e12 ... 1e12"), std::string::npos)
+      << r.log.lastEntry();
 }
 
 // Every key of a hydraulic connection must be a finite number, the channel's

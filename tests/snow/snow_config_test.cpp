@@ -57,6 +57,20 @@ TEST(SnowConfiguration, RefusesWhatItCannotRun) {
        "snow model method 15 in [snow_model]"},
       {"method 0", [](SnowSection& s) { s.method = 0; }, none, 17,
        "snow model method 0 in [snow_model]"},
+      {"CRFR -1", [](SnowSection& s) { s.crfr = -1.0; }, none, 17,
+       "the value -1 of \"CRFR for \" must be 0 ... 10"},
+      {"degree-day factor -1 in May", [](SnowSection& s) { s.ddf = "4 4 4 4 -1 4 4 4 4 4 4 4"; },
+       none, 17, "the value -1 of \"degree-day factors, month 5\" must be 0 ... 30 (mm/K/day)"},
+      {"temperature factor 1e9", [](SnowSection& s) { s.c0 = "1e9"; }, none, 17,
+       "the value 1e+09 of \"temperature factors, month 1\" must be 0 ... 100"},
+      {"wind factor -1", [](SnowSection& s) { s.c1 = "-1"; }, none, 17,
+       "the value -1 of \"wind factors, month 1\" must be 0 ... 100"},
+      {"RMFMIN -1", [](SnowSection& s) { s.rmfMin = -1.0; }, none, 17,
+       "the value -1 of \"RMFMIN for \" must be 0 ... 100"},
+      {"RMFMAX below RMFMIN", [](SnowSection& s) { s.rmfMax = 0.5; }, none, 17,
+       "the value 0.5 of \"RMFMAX for \" must be at least RMFMIN and at most 100"},
+      {"EnBalScaling -1", extended(6, "-1"), none, 17,
+       "the value -1 of \"EnBalScaling\" must be 0 ... 10"},
       {"a full registry", [](SnowSection&) {},
        [](SnowModel& m) {
          for (int i = 1; i < gridRegistryLimit; ++i) m.s.registry[i].hasFileName = true;
@@ -153,13 +167,13 @@ TEST(SnowConfiguration, InterpolatesTheMonthlyTablesToTheDay) {
     long day, month;
     double expected;
   };
-  const std::string months = "24 48 72 96 120 144 168 192 216 240 264 288 per month";
+  const std::string months = "2 4 6 8 10 12 14 16 18 20 22 24 per month";
   const std::vector<Case> cases = {
-      {months, 15, 3, 72.0},
-      {months, 16, 3, 72.0},
-      {months, 1, 3, 48.0 + 16.0 / 30.0 * 24.0},
-      {months, 1, 1, 288.0 - 16.0 / 30.0 * 264.0},
-      {months, 31, 12, 288.0 - 15.0 / 31.0 * 264.0},
+      {months, 15, 3, 6.0},
+      {months, 16, 3, 6.0},
+      {months, 1, 3, 4.0 + 16.0 / 30.0 * 2.0},
+      {months, 1, 1, 24.0 - 16.0 / 30.0 * 22.0},
+      {months, 31, 12, 24.0 - 15.0 / 31.0 * 22.0},
       {"5 for the whole year", 20, 7, 5.0},
   };
   for (const Case& c : cases) {
