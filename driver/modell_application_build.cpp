@@ -68,6 +68,8 @@ void ModellApplication::init() {
     defaults->refuseReadsOfGridsBuiltOnce(!options.routingOnly);
     stage = "checking that every output can be written";
     runFiles->checkOutputsCreatable();
+    stage = "creating the outputs held while the run was built";
+    runFiles->createHeldOutputs();
     stage = "releaseWholeSetupGrids";
     defaults->releaseWholeSetupGrids(true);
     initialised = true;

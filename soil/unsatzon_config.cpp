@@ -184,7 +184,7 @@ void unsatzonmodellklasse::readModelSection() {
   storageFileName = settings.storageFile + "_" + std::to_string(mpiRank);
   std::string statePath = storageFileName;
   prependDirectory(outputDirectory, statePath);
-  noteOutputFile(statePath, "the state file of [unsatzon_model]");
+  noteSharedOutputFile(statePath, "the state file of [unsatzon_model]");
   closeModelSection();
 }
 

@@ -10,6 +10,7 @@
 
 #include "config/control_file_session.h"
 #include "core/collective_status.h"
+#include "core/run_files.h"
 #include "core/diag_stream.h"
 #include "core/exact_sum.h"
 #include "soil/unsatzonmodellklasse.h"
@@ -89,8 +90,9 @@ void unsatzonmodellklasse::createPointFiles() {
   if (!ownsControlPoint()) return;
   for (int k = 0; k < unsatPointFileCount; ++k) {
     const PointFileLayout& layout = pointLayouts[k];
-    FILE* file = std::fopen(settings.pointFiles[k].c_str(), "wt");
-    bool written = file != nullptr;
+    OutputText text;
+    FILE* file = text.file();
+    bool written = true;
     if (file) {
       written = std::fprintf(file, "YY\tMM\tDD\tHH\t%s[%ld][%ld]", layout.block, row, column) > 0;
       if (layout.firstLevel < 0) {
@@ -109,7 +111,7 @@ void unsatzonmodellklasse::createPointFiles() {
           written = written && std::fprintf(file, "[%d]\t", level) > 0;
       }
       written = written && std::fputs("\n", file) >= 0;
-      written = std::fclose(file) == 0 && written;
+      written = written && createOutputFile(settings.pointFiles[k], text.text()) == 0;
     }
     if (!written) {
       *diag << layout.failure << "[end-entry]";
