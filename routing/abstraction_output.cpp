@@ -15,9 +15,8 @@ void AL_class::writeHeader() {
   std::string columns = minuteColumn ? "YY\tMM\tDD\tHH\tmm\tm^3/s" : "YY\tMM\tDD\tHH\tm^3/s";
   for (int k = 1; k <= tracerCount && tracers; ++k)
     columns += "\t" + (*tracers)[static_cast<std::size_t>(k)].name;
-  const int error = createOutputFile(outputFileName, columns + "\nabstraction_" +
-                                                         std::to_string(number) + "\n" + columns +
-                                                         "\n");
+  const int error = createOutputFile(
+      outputFileName, columns + "\nabstraction_" + std::to_string(number) + "\n" + columns + "\n");
   if (error == 0) return;
   *diag << "FATAL: error opening " << outputFileName << " for abstraction " << number << " ("
         << systemReason(error) << ")"

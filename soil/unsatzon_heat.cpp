@@ -7,8 +7,8 @@
 #include <cstdio>
 
 #include "core/collective_status.h"
-#include "core/run_files.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {

@@ -10,9 +10,9 @@
 
 #include "config/control_file_session.h"
 #include "core/collective_status.h"
-#include "core/run_files.h"
 #include "core/diag_stream.h"
 #include "core/exact_sum.h"
+#include "core/run_files.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -138,8 +138,8 @@ void unsatzonmodellklasse::buildOptionTag() {
 void unsatzonmodellklasse::setUpGlaciers() {
   glacierIndex = findGlacierGrid();
   if (glacierIndex == 0) return;
-  dynamicGlacier = glacierIndex == findGrid("GlacierizedCells", 1) &&
-                   findGrid("GlacierMassBalance", 1) > 0;
+  dynamicGlacier =
+      glacierIndex == findGrid("GlacierizedCells", 1) && findGrid("GlacierMassBalance", 1) > 0;
   glacier = registry[glacierIndex].grid;
   if (dynamicGlacier) createImmobilisedStatistic();
   updateGlacierZones();

@@ -152,8 +152,8 @@ TEST(RunFiles, RefusesTwoOutputsOfOneFile) {
     });
     EXPECT_EQ(code, c.refused ? outputRefusedCode : -1);
     if (c.refused) {
-      EXPECT_NE(run.console.str().find(std::string(" (") + c.secondUse + ") is the file " +
-                                       output + " that the run writes as " + c.firstUse),
+      EXPECT_NE(run.console.str().find(std::string(" (") + c.secondUse + ") is the file " + output +
+                                       " that the run writes as " + c.firstUse),
                 std::string::npos)
           << run.console.str();
     }

@@ -636,14 +636,9 @@ REPLACED_INPUTS = {
 # --- a refused run changes no file: every output is checked before any is created ---
 
 def tree_bytes(folder):
-    """Every file below folder by its relative name, with its bytes."""
-    files = {}
-    for top, _, names in os.walk(folder):
-        for name in names:
-            path = os.path.join(top, name)
-            with open(path, "rb") as f:
-                files[os.path.relpath(path, folder)] = f.read()
-    return files
+    """Every file below folder by its relative name, with its size and digest
+    (a file written again with the same bytes counts as kept)."""
+    return {name: (size, digest) for name, (size, _, digest) in ex.fingerprint(folder).items()}
 
 
 def snapshot_input(work):
@@ -683,6 +678,21 @@ class IntoItsInputs(Then):
         Then.prepare(self, work, source, days)
 
 
+def state_written_copy(text):
+    return small.state_written(text)
+
+
+class FromRankZeroState(Then):
+    """A warm start on two processes from the state files of rank 0 alone,
+    as a run on one process leaves them."""
+
+    def prepare(self, work, source, days):
+        for name in os.listdir(os.path.join(work, "output")):
+            if not name.endswith("_1"):
+                shutil.copy(os.path.join(work, "output", name), os.path.join(work, "input", name))
+        Then.prepare(self, work, source, days)
+
+
 def output_into_input(text):
     return ex.replace_once("$set $output = output/", "$set $output = input/")(text)
 
@@ -715,6 +725,19 @@ UNTOUCHED_FILES = {
         edit_input=beside_input(lambda work: os.mkdir(os.path.join(work, "W_V_Table_01.dat"))),
         code=26, words="the output file W_V_Table_01.dat (the waterlevel-volume table of lake 1) "
                        "cannot be written (Is a directory)"),
+    "soil_statistic_code_not_a_number": Case(
+        ex.replace_once("qd.stat 4024", "qd.stat 40x24"), code=17,
+        words="name of the QDstatfiles in unsatzon_model: the statistic code of qd.stat reads "
+              "\"40x24\", which is not a whole number"),
+    "observed_discharge_missing": Case(
+        ex.replace_once("none  no observed discharge", "input/nosuch.txt  observed"),
+        words="error opening input/nosuch.txt (the observed discharge of [routing_model])"),
+    # Rank 1 alone misses its state: its FATAL must reach a diagnostics file.
+    "warm_start_from_fewer_processes": Case(
+        state_written_copy, processes=(2,), code=64,
+        then=FromRankZeroState(ex.CONTROL_FILE, lambda text: small.warm_started(
+            small.state_written(text), 2)),
+        words="input/unsatzon_state_1"),
 }
 
 CASES = {
