@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 volatile std::sig_atomic_t ctrlCState = 0;
+volatile std::sig_atomic_t endSignal = 0;
 
 namespace {
 
@@ -17,6 +18,14 @@ extern "C" void handleCtrlC(int signal) {
     ssize_t written = ::write(STDOUT_FILENO, message, sizeof message - 1);
     (void)written;
   }
+}
+
+extern "C" void handleTermination(int signal) {
+  if (endSignal != 0) return;
+  endSignal = signal;
+  static const char message[] = "\nSIGTERM: the run ends after its current step\n";
+  ssize_t written = ::write(STDOUT_FILENO, message, sizeof message - 1);
+  (void)written;
 }
 
 } // namespace
@@ -35,4 +44,12 @@ void takeOverCtrlC() {
   sigemptyset(&action.sa_mask);
   sigaction(menuSignal, &action, nullptr);
   ArmCtrlCHandler();
+}
+
+void takeOverTermination() {
+  struct sigaction action {};
+  action.sa_handler = handleTermination;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
 }

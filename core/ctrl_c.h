@@ -7,6 +7,14 @@
 // in it as well.
 extern volatile std::sig_atomic_t ctrlCState;
 
+// The signal that asks the run to end (SIGTERM, what schedulers send
+// first), 0 while none came. The handler only sets it; the run looks at it
+// between steps, on every process together.
+extern volatile std::sig_atomic_t endSignal;
+
+// Installs the handler that sets endSignal on SIGTERM.
+void takeOverTermination();
+
 // Installs the program's SIGINT handler again. The handler ignores further
 // presses until the run loop re-arms it.
 void ArmCtrlCHandler();

@@ -1,5 +1,7 @@
 #include "core/diag_stream.h"
 
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <sstream>
 
@@ -140,7 +142,11 @@ DiagStream::DiagStream(const std::string& requestedFileName, int maxLevelArg,
   worldRankAndSize(rank, size);
   const size_t dot = fileName.rfind('.');
   fileName = fileName.substr(0, dot) + "_" + std::to_string(rank) + ".xml";
-  if (rank != 0) return;
+  if (rank != 0) {
+    // A file of a former run would be taken for a failure of this one.
+    std::remove(fileName.c_str());
+    return;
+  }
 
   file.open(fileName, std::ios::out | std::ios::trunc);
   if (!file.is_open() || !file.good()) {
@@ -162,15 +168,20 @@ DiagStream::DiagStream(const std::string& requestedFileName, int maxLevelArg,
       throw 320;
     }
   }
-  file << "<?xml version='1.0' encoding='UTF-8'?>\n"
-       << "<Diag version=\"1.2\" xmlns=\"http://www.wldelft.nl/fews/PI\" \n"
-       << "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" \n"
-       << "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
-          "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n"
-       << "\t<line level=\"3\" description= \"Horva start at " << timeStamp() << "\"/>\n";
+  file << openingText();
   // A pipe cannot take the tag back; it gets it once, at the end.
   seekable = file.tellp() >= 0;
   writeClosingTag();
+}
+
+std::string DiagStream::openingText() {
+  return std::string("<?xml version='1.0' encoding='UTF-8'?>\n") +
+         "<Diag version=\"1.2\" xmlns=\"http://www.wldelft.nl/fews/PI\" \n"
+         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" \n"
+         "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
+         "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n"
+         "\t<line level=\"3\" description= \"Horva start at " +
+         timeStamp() + "\"/>\n";
 }
 
 DiagStream::~DiagStream() {
@@ -224,7 +235,21 @@ void DiagStream::flushWorkerEntry() {
   if (workerEntry.compare(0, fatal.size(), fatal) == 0)
     workerFatal = workerEntry.substr(fatal.size());
   *errorConsole << rankPrefix(rank) << workerEntry << "\n" << std::flush;
+  writeWorkerEntry();
   workerEntry.clear();
+}
+
+// A worker's failure may end the run before rank 0 hears of it: the worker
+// keeps its FATAL and ERROR entries in a diagnostics file of its own,
+// written whole with each of them, so that it holds no file open.
+void DiagStream::writeWorkerEntry() {
+  const bool fatal = workerEntry.compare(0, std::strlen(levelNames[0]), levelNames[0]) == 0;
+  const std::size_t prefix = std::strlen(levelNames[fatal ? 0 : 1]);
+  if (workerLines.empty()) workerLines = openingText();
+  workerLines += std::string("\t<line level=\"") + (fatal ? "0" : "1") + "\" description= \"" +
+                 escapeDiagText(workerEntry.substr(prefix)) + "\"/>\n";
+  std::ofstream out(fileName, std::ios::out | std::ios::trunc);
+  out << workerLines << closingTag << std::flush;
 }
 
 void DiagStream::writeDiagText(const std::string& textIn) {

@@ -13,7 +13,8 @@
 // chosen level as <line> elements of an XML diagnostics file, which ends
 // with its closing tag after every entry. Other ranks
 // stay silent, except that their FATAL and ERROR entries go to standard error
-// so that a failure on a worker alone is never lost.
+// and to a diagnostics file of their own (<name>_<rank>.xml, written with
+// each of them), so that a failure on a worker alone is never lost.
 class DiagStream {
 public:
   // The console streams can be replaced for tests; the program uses the
@@ -52,6 +53,8 @@ public:
   static std::string timeStamp();
 
 private:
+  static std::string openingText();
+  void writeWorkerEntry();
   void writeDiagText(const std::string& text);
   void beginDiagValue();
   void closeOpenEntry();
@@ -79,6 +82,7 @@ private:
   bool entryLineWritten = false;
   std::string workerEntry; // text of a FATAL or ERROR entry on a rank other than 0
   std::string workerFatal;
+  std::string workerLines; // a worker's file as written so far, without its closing tag
 };
 
 // Escapes a text for an attribute of the diagnostics file: entities for the

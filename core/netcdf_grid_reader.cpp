@@ -11,6 +11,10 @@
 
 namespace {
 
+// A file, variable or record that cannot be read is an unreadable input, as a
+// grid file that cannot be opened.
+constexpr int readFailedCode = 21;
+
 // Stored values that mark an empty cell, compared before unpacking. Packed
 // files keep their fill value in the packed type, so that unpacking it would
 // turn it into a value that looks like data.
@@ -154,8 +158,9 @@ bool rowsAscend(const netCDF::NcFile& file, int nrows) {
 }
 
 [[noreturn]] void failReading(const std::string& fileName, const std::string& message) {
-  throw NetCDFReadFailure{26, "FATAL: exception occured when reading from netCDF file " + fileName +
-                                  ". Internal message is: " + message};
+  throw NetCDFReadFailure{readFailedCode,
+                          "FATAL: exception occured when reading from netCDF file " + fileName +
+                              ". Internal message is: " + message};
 }
 
 // Runs a read and logs its failure before the exit code is thrown.
@@ -207,13 +212,15 @@ NetCDFGridReader::StoredRecord NetCDFGridReader::locateRecord(std::string& name,
   const netCDF::NcFile& file = openFile(fileName);
   readGridSize(file, nrows, ncols);
   if (variableName.empty())
-    throw NetCDFReadFailure{26, "FATAL: No variable name given for reading from netCDF."};
+    throw NetCDFReadFailure{readFailedCode,
+                            "FATAL: No variable name given for reading from netCDF."};
   StoredRecord stored;
   stored.variable = file.getVar(variableName);
   const netCDF::NcVar& variable = stored.variable;
   if (variable.isNull())
-    throw NetCDFReadFailure{26, "FATAL: cannot find variable " + variableName + " in file " +
-                                    fileName + " for reading from netCDF."};
+    throw NetCDFReadFailure{readFailedCode, "FATAL: cannot find variable " + variableName +
+                                                " in file " + fileName +
+                                                " for reading from netCDF."};
   if (variable.getDimCount() != 3)
     failReading(fileName, "variable " + variableName + " has " +
                               std::to_string(variable.getDimCount()) +
@@ -313,8 +320,8 @@ void NetCDFGridReader::findNetCDFGeoreference(std::string& name, double* header)
     return v.size() < 2 ? 0.0 : std::fabs(v[1] - v[0]);
   };
   const double cellsize = std::max(spacing(x), spacing(y));
-  const bool square = x.size() < 2 || y.size() < 2 ||
-                      std::fabs(spacing(x) - spacing(y)) <= 1e-9 * cellsize;
+  const bool square =
+      x.size() < 2 || y.size() < 2 || std::fabs(spacing(x) - spacing(y)) <= 1e-9 * cellsize;
   if (x.empty() || y.empty() || !(cellsize > 0.0) || !square)
     throw NetCDFReadFailure{
         22, "FATAL: the netCDF grid " + whole +

@@ -70,7 +70,8 @@ long routstatistic::writeHeader(const std::string& submodel, const std::string& 
   unregister();
   name = submodel + "_submodel:" + variable;
   noteOutputFile(fileName, "the statistics " + name);
-  openFile("w");
+  OutputText header;
+  file = header.file();
   long result = 0;
   const long k = firstFreeStatisticEntry(target, targetSize);
   if (k >= 0) {
@@ -103,8 +104,8 @@ long routstatistic::writeHeader(const std::string& submodel, const std::string& 
     std::fprintf(file, "\t%.7lf", area);
   }
   std::fputs("\n", file);
-  if (std::ferror(file)) writeFailure();
-  closeFile();
+  file = nullptr;
+  createWithHeader(header.text());
   return result;
 }
 

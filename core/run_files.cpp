@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <new>
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -13,6 +15,15 @@
 namespace {
 
 RunFiles* running = nullptr;
+
+int writeWholeFile(const std::string& path, const std::string& text) {
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  if (!file) return errno;
+  int error = 0;
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) error = errno ? errno : EIO;
+  if (std::fclose(file) != 0 && error == 0) error = errno;
+  return error;
+}
 
 std::string folderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -61,6 +72,14 @@ void RunFiles::refuse(const Named& output, const Named& input) const {
   throw outputRefusedCode;
 }
 
+void RunFiles::refuseTwice(const Named& first, const Named& second) const {
+  diag << "FATAL: the output file " << second.path << " (" << second.use << ") is the file "
+       << first.path << " that the run writes as " << first.use
+       << "; one would overwrite the other: give one of them another name or folder"
+       << "[end-entry]";
+  throw outputRefusedCode;
+}
+
 void RunFiles::noteInput(const std::string& path, const std::string& use) {
   if (path.empty()) return;
   const std::string key = canonicalPath(path);
@@ -71,11 +90,22 @@ void RunFiles::noteInput(const std::string& path, const std::string& use) {
 }
 
 void RunFiles::noteOutput(const std::string& path, const std::string& use) {
-  if (path.empty()) return;
-  const std::string key = canonicalPath(path);
-  const Named output{path, use};
+  note(Named{path, use, false});
+}
+
+void RunFiles::noteSharedOutput(const std::string& path, const std::string& use) {
+  note(Named{path, use, true});
+}
+
+void RunFiles::note(const Named& output) {
+  if (output.path.empty()) return;
+  const std::string key = canonicalPath(output.path);
   const auto input = inputs.find(key);
   if (input != inputs.end()) refuse(output, input->second);
+  const auto former = outputs.find(key);
+  if (former != outputs.end() && former->second.use != output.use &&
+      !(former->second.shared && output.shared))
+    refuseTwice(former->second, output);
   outputs.emplace(key, output);
 }
 
@@ -95,10 +125,78 @@ void RunFiles::checkOutputsCreatable() {
   shareExitCode(diag, code);
 }
 
+bool RunFiles::hold(const std::string& path, const std::string& text) {
+  if (created) return false;
+  const std::string key = canonicalPath(path);
+  if (held.find(key) == held.end()) heldOrder.push_back(key);
+  held[key] = {path, text};
+  return true;
+}
+
+bool RunFiles::hold(const std::function<void()>& write) {
+  if (created) return false;
+  heldWrites.push_back(write);
+  return true;
+}
+
+void RunFiles::createHeldOutputs() {
+  created = true;
+  int code = 0;
+  for (const std::string& key : heldOrder) {
+    const auto& [path, text] = held[key];
+    const int error = writeWholeFile(path, text);
+    if (error == 0) continue;
+    const auto output = outputs.find(key);
+    diag << "FATAL: the output file " << path << " ("
+         << (output != outputs.end() ? output->second.use : std::string("an output"))
+         << ") cannot be written (" << systemReason(error)
+         << "); make room on the disk or make its folder writable"
+         << "[end-entry]";
+    code = fileFailureCode(error, outputRefusedCode);
+    break;
+  }
+  held.clear();
+  heldOrder.clear();
+  shareExitCode(diag, code);
+  std::vector<std::function<void()>> writes;
+  writes.swap(heldWrites);
+  for (const std::function<void()>& write : writes) write();
+}
+
 void noteInputFile(const std::string& path, const std::string& use) {
   if (RunFiles* files = RunFiles::current()) files->noteInput(path, use);
 }
 
 void noteOutputFile(const std::string& path, const std::string& use) {
   if (RunFiles* files = RunFiles::current()) files->noteOutput(path, use);
+}
+
+void noteSharedOutputFile(const std::string& path, const std::string& use) {
+  if (RunFiles* files = RunFiles::current()) files->noteSharedOutput(path, use);
+}
+
+int createOutputFile(const std::string& path, const std::string& text) {
+  RunFiles* files = RunFiles::current();
+  if (files && files->hold(path, text)) return 0;
+  return writeWholeFile(path, text);
+}
+
+void createOutputsWhenChecked(const std::function<void()>& write) {
+  RunFiles* files = RunFiles::current();
+  if (files && files->hold(write)) return;
+  write();
+}
+
+OutputText::OutputText() : stream(open_memstream(&buffer, &size)) {
+  if (!stream) throw std::bad_alloc();
+}
+
+OutputText::~OutputText() {
+  std::fclose(stream);
+  std::free(buffer);
+}
+
+std::string OutputText::text() {
+  if (std::fflush(stream) != 0 || std::ferror(stream)) throw std::bad_alloc();
+  return std::string(buffer, size);
 }

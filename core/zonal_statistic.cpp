@@ -1,6 +1,7 @@
 #include "core/zonal_statistic.h"
 
 #include <mpi.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -170,12 +171,25 @@ void zonalstatistic::closeFile() {
   throw fileFailureCode(error, closeFailedCode);
 }
 
+void zonalstatistic::createWithHeader(const std::string& text) {
+  const int error = createOutputFile(fileName, text);
+  if (error == 0) return;
+  *diag << "FATAL: error opening \n"
+        << fileName << " (" << systemReason(error) << ")"
+        << "[end-entry]";
+  throw fileFailureCode(error, openFailedCode);
+}
+
 void zonalstatistic::writeFailure() {
   const int number = errno;
   std::fclose(file);
   file = nullptr;
+  // A full disk may have taken part of a line: the file keeps the lines of
+  // the appends before, each whole.
+  const bool cut = appendStart >= 0 && truncate(fileName.c_str(), appendStart) == 0;
+  appendStart = -1;
   *diag << "FATAL: write error " << fileName << " ! (" << number << ": " << systemReason(number)
-        << ")"
+        << ")" << (cut ? "; the file keeps the lines written before, each whole" : "")
         << "[end-entry]";
   throw writeFailedCode;
 }
@@ -203,6 +217,7 @@ void zonalstatistic::writeBuffer() {
   CtrlCIgnoredScope ignored;
   *diag << "write " << fileName;
   openFile("a+");
+  appendStart = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
   for (unsigned long l = 0; l < linesUsed; ++l) {
     const LineDate& d = lineDates[l];
     const double* values = &lineValues[l * static_cast<unsigned long>(lineStride)];
@@ -217,7 +232,8 @@ void zonalstatistic::writeBuffer() {
     }
     std::fputc('\n', file);
   }
-  if (std::ferror(file)) writeFailure();
+  if (std::ferror(file) || std::fflush(file) != 0) writeFailure();
+  appendStart = -1;
   closeFile();
   *diag << "(" << (valuesPerLine * 8 + 32) * linesUsed << " of " << bufferBytes << " buffer-bytes)"
         << "[end-entry]";
@@ -427,7 +443,8 @@ long zonalstatistic::writeHeader(const std::string& submodel, const std::string&
   unregister(); // a second header must not leave an entry behind with the old name
   name = submodel + "_submodel:" + variable;
   noteOutputFile(fileName, "the statistics " + name);
-  openFile("w");
+  OutputText header;
+  file = header.file();
   const long k = firstFreeStatisticEntry(target, targetSize);
   if (k >= 0)
     registerEntry(target, targetSize, k, valueCount, currentValues.data(), sums.data(),
@@ -456,8 +473,8 @@ long zonalstatistic::writeHeader(const std::string& submodel, const std::string&
   sums[total] = 0.0;
   zoneCodes[total] = 0;
   areaFractions[total] = 1.0;
-  if (std::ferror(file)) writeFailure();
-  closeFile();
+  file = nullptr;
+  createWithHeader(header.text());
   return std::max(k, 0L);
 }
 

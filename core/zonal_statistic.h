@@ -113,6 +113,8 @@ protected:
                      std::uint64_t* codes);
   // Clears every table entry that still points to this series.
   void unregister();
+  // Creates the file (core/run_files.h) with its header lines.
+  void createWithHeader(const std::string& text);
   [[noreturn]] void writeFailure();
   // Ends the run with nonFiniteOutputCode when a value of the line is not a
   // finite number, naming its zone and the line's date.
@@ -151,6 +153,7 @@ protected:
   std::vector<long> listedZoneIndex; // record index of each listed code
   std::string fileName;
   FILE* file = nullptr;
+  long appendStart = -1; // the file's size before the append under way
   int subIntervals = 0;
   std::vector<double> runningWeightSum;
   std::vector<double> runningValueSum;

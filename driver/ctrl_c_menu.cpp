@@ -24,7 +24,9 @@ RunAnswer askCtrlCMenu(DiagStream& diag, std::FILE* input, int rank) {
   // The whole line is read, so that its line end does not answer the next
   // menu.
   int choice = 0;
-  for (int c = std::fgetc(input); c != EOF && c != '\n'; c = std::fgetc(input))
+  int c = std::fgetc(input);
+  if (c == EOF) return RunAnswer::unanswered;
+  for (; c != EOF && c != '\n'; c = std::fgetc(input))
     if (choice == 0 && !std::isblank(c)) choice = c;
   switch (choice) {
   case '1':

@@ -12,16 +12,22 @@ enum class RunAnswer {
   goOn = 0,              // "Continue"
   finish = 1,            // "Finish": the run ends with the next step, writing all grids and buffers
   stopWithoutSaving = 2, // "StopWithoutSaving": the process ends at once with exit code 98
-  flushAndGoOn = 3       // "SaveAndContinue"
+  flushAndGoOn = 3,      // "SaveAndContinue"
+  unanswered = 4,        // the menu's input ended: nobody can answer, the run ends
+  terminated = 5         // SIGTERM: the run ends
 };
 
 // Exit code of a run the user or the external program stopped without saving.
 constexpr int stopWithoutSavingCode = 98;
+// Exit code of a run ended by SIGTERM, or by Ctrl-C (SIGINT) that nobody
+// answers.
+constexpr int endedBySignalCode = 99;
 
 // Rank 0 shows the menu on the console and reads the answer from input: the
-// first character of the line other than blanks; any other character, an
-// empty line or the end of the input count as 0. Other ranks return goOn
-// without reading.
+// first character of the line other than blanks; any other character or an
+// empty line count as 0, the end of the input before any character as
+// unanswered (a run in the background). Other ranks return goOn without
+// reading.
 RunAnswer askCtrlCMenu(DiagStream& diag, std::FILE* input, int rank);
 
 // The answer of a semaphore file's "Command=" word; an unknown word or a file

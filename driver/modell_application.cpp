@@ -153,7 +153,9 @@ void ModellApplication::ClearMemory() {
 // --- Ctrl-C and the commands of the external program -------------------------
 
 RunAnswer ModellApplication::handleCtrlC() {
-  if (agreeOnMaximum(*diag, ctrlCState) == 0) return RunAnswer::goOn;
+  const int state = agreeOnMaximum(*diag, endSignal != 0 ? 2 : ctrlCState);
+  if (state == 0) return RunAnswer::goOn;
+  if (state == 2) return RunAnswer::terminated;
   const int rank = diag->getRank();
   const RunAnswer asked = askCtrlCMenu(*diag, menuInput, rank);
   const auto answer = static_cast<RunAnswer>(agreeOnMaximum(*diag, static_cast<int>(asked)));
@@ -174,9 +176,25 @@ void ModellApplication::obey(RunAnswer answer, const ModelDate& date) {
           << "[end-entry]";
     flushBuffers();
     break;
+  case RunAnswer::unanswered:
+    endBySignal("Ctrl-C (SIGINT), which nobody can answer in the menu", date);
+  case RunAnswer::terminated:
+    endBySignal("SIGTERM", date);
   case RunAnswer::goOn:
     break;
   }
+}
+
+// Every process ends together, after a whole step: the files hold every
+// step before this one and no half-written line.
+void ModellApplication::endBySignal(const char* signal, const ModelDate& date) {
+  *diag << "FATAL: the run was ended by " << signal << " before the step of " << formatDate(date)
+        << "; the statistics files and tables hold every step before it, the grids and state "
+           "files of the end of the run are not written. Run the period from that step again "
+           "to complete it"
+        << "[end-entry]";
+  flushBuffers();
+  throw endedBySignalCode;
 }
 
 // The step of this date becomes the last: every module ends its run there,

@@ -302,13 +302,15 @@ private:
 
   // --- Ctrl-C and the commands of the external program -----------------------
   // The answer to a Ctrl-C pressed on any process since the last step, goOn
-  // when none was. Collective.
+  // when none was; terminated when any process received SIGTERM. Collective.
   RunAnswer handleCtrlC();
   // Acts on an answer at the date of the step about to run.
   void obey(RunAnswer answer, const ModelDate& date);
   void finishAt(const ModelDate& date);
   void flushBuffers();
   [[noreturn]] void stopWithoutSaving();
+  // Writes what the buffers hold and ends the run with endedBySignalCode.
+  [[noreturn]] void endBySignal(const char* signal, const ModelDate& date);
 
   // --- external coupling (driver/coupling_protocol.cpp) ----------------------
   // Rank 0 waits for the external program's semaphore file; every process

@@ -69,6 +69,8 @@ void ModellApplication::init() {
     defaults->refuseReadsOfGridsBuiltOnce(!options.routingOnly);
     stage = "checking that every output can be written";
     runFiles->checkOutputsCreatable();
+    stage = "creating the outputs held while the run was built";
+    runFiles->createHeldOutputs();
     stage = "releaseWholeSetupGrids";
     defaults->releaseWholeSetupGrids(true);
     initialised = true;
@@ -105,7 +107,14 @@ void ModellApplication::runStagedSetup() {
 }
 
 void ModellApplication::stopIfInterrupted() {
-  if (agreeOnMaximum(*diag, ctrlCState) == 0) return;
+  const int state = agreeOnMaximum(*diag, endSignal != 0 ? 2 : ctrlCState);
+  if (state == 0) return;
+  if (state == 2) {
+    *diag << "FATAL: the set-up was ended by SIGTERM before " << stage
+          << "; the run ends before its first step and leaves no results"
+          << "[end-entry]";
+    throw endedBySignalCode;
+  }
   *diag << "FATAL: the set-up was interrupted by Ctrl-C (or SIGUSR1) before " << stage
         << "; the run ends before its first step and leaves no results. Start it again to run "
            "the model."

@@ -67,6 +67,11 @@ void ModellApplication::runPeriod(bool lastPass) {
 }
 
 bool ModellApplication::runStep(const ModelDate& date, bool lastPass) {
+  // The buffers are written when a day begins, so that a killed run keeps
+  // every day it finished (year 0: no step ran yet).
+  if (lastStepDate.year != 0 && (date.day != lastStepDate.day || date.month != lastStepDate.month ||
+                                 date.year != lastStepDate.year))
+    flushBuffers();
   lastStepDate = date;
   logModelTime(date);
   // (3) the grids of the external program, when due

@@ -24,6 +24,7 @@ extern "C" void handleFloatingPointError(int, siginfo_t* info, void*) {
 
 void installSignalHandlers() {
   takeOverCtrlC();
+  takeOverTermination();
   struct sigaction action {};
   action.sa_sigaction = handleFloatingPointError;
   action.sa_flags = SA_SIGINFO;

@@ -143,16 +143,15 @@ void SpecialOutputClass::locateCells(Output& output, int regionsIndex) {
 }
 
 void SpecialOutputClass::createFile(const Output& output) const {
-  FILE* file = std::fopen(output.fileName.c_str(), "w");
-  if (!file)
-    failFile(output, "cannot create " + output.fileName + " (" + std::strerror(errno) + ")");
+  OutputText text;
+  FILE* file = text.file();
   std::fputs(output.substeps ? "YY\tMM\tDD\tHH\tmm\tsub" : "YY\tMM\tDD\tHH\tmm", file);
   for (std::size_t k = 0; k < output.rows.size(); ++k)
     std::fprintf(file, "\t%s(%ld,%ld)", output.gridName.c_str(), output.rows[k], output.columns[k]);
   std::fputc('\n', file);
-  const bool failed = std::ferror(file) != 0;
-  if (std::fclose(file) != 0 || failed)
-    failFile(output, "error writing " + output.fileName + " (" + std::strerror(errno) + ")");
+  const int error = createOutputFile(output.fileName, text.text());
+  if (error != 0)
+    failFile(output, "cannot create " + output.fileName + " (" + std::strerror(error) + ")");
 }
 
 void SpecialOutputClass::writeStep(long minute, long hour, long day, long month, long year,

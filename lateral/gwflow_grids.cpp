@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "lateral/gwflowclass.h"
 
 namespace {
@@ -181,8 +182,8 @@ void gwflowclass::createControlPointFile() {
           << "[end-entry]";
     throw controlFileCode;
   };
-  std::FILE* f = std::fopen(controlPointFile.c_str(), "w");
-  if (!f) fail();
+  OutputText text;
+  std::FILE* f = text.file();
   bool written = std::fprintf(f, "YY\tMM\tDD\tHH\tcontrol_point_fluxes[%ld][%ld]", controlRow,
                               controlColumn) > 0;
   for (int k = 1; k <= layerCount; ++k)
@@ -191,5 +192,5 @@ void gwflowclass::createControlPointFile() {
                                       "%d, up]\t[lr: %d, down]\t",
                                       k, k, k, k, k, k) > 0;
   written = written && std::fputc('\n', f) != EOF;
-  if (std::fclose(f) != 0 || !written) fail();
+  if (!written || createOutputFile(controlPointFile, text.text()) != 0) fail();
 }

@@ -104,8 +104,10 @@ void abflussmodellklasse::openObservedFile() {
   observedFile = std::make_unique<TimeSeriesFile>(diag);
   const int state = openTable(*observedFile, observedFileName);
   if (state == 3) {
-    *diag << "INFO: error opening " << observedFileName
-          << "\nRouting will be done without comparison to observed discharge data!"
+    // A mistyped name would otherwise drop the efficiency criteria unnoticed.
+    *diag << "WARNING: error opening " << observedFileName << " (the observed discharge of "
+          << "[routing_model])\nRouting will be done without comparison to observed discharge "
+             "data! Correct the name, or write none there"
           << "[end-entry]";
     observedFile.reset();
     return;

@@ -7,6 +7,7 @@
 #include "config/tracer_ini_class.h"
 #include "core/diag_stream.h"
 #include "core/file_failure.h"
+#include "core/run_files.h"
 #include "routing/al_class.h"
 #include "routing/result_table.h"
 
@@ -14,22 +15,13 @@ void AL_class::writeHeader() {
   std::string columns = minuteColumn ? "YY\tMM\tDD\tHH\tmm\tm^3/s" : "YY\tMM\tDD\tHH\tm^3/s";
   for (int k = 1; k <= tracerCount && tracers; ++k)
     columns += "\t" + (*tracers)[static_cast<std::size_t>(k)].name;
-  FILE* file = std::fopen(outputFileName.c_str(), "w");
-  if (!file) {
-    const int error = errno;
-    *diag << "FATAL: error opening " << outputFileName << " for abstraction " << number << " ("
-          << systemReason(error) << ")"
-          << "[end-entry]";
-    throw 37;
-  }
-  std::fprintf(file, "%s\nabstraction_%d\n%s\n", columns.c_str(), number, columns.c_str());
-  const bool failed = std::ferror(file) != 0;
-  if (std::fclose(file) != 0 || failed) {
-    *diag << "FATAL: error opening " << outputFileName << " for abstraction " << number << " ("
-          << std::strerror(errno) << ")"
-          << "[end-entry]";
-    throw 37;
-  }
+  const int error = createOutputFile(
+      outputFileName, columns + "\nabstraction_" + std::to_string(number) + "\n" + columns + "\n");
+  if (error == 0) return;
+  *diag << "FATAL: error opening " << outputFileName << " for abstraction " << number << " ("
+        << systemReason(error) << ")"
+        << "[end-entry]";
+  throw 37;
 }
 
 void AL_class::StoreStep(int year, int month, int day, int hour, int minute,

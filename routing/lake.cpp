@@ -2,7 +2,7 @@
 // exchange of volume, level and concentrations with its cells.
 #include <algorithm>
 #include <cmath>
-#include <fstream>
+#include <cstring>
 #include <iomanip>
 #include <sstream>
 
@@ -103,17 +103,16 @@ void SP_class::InitLake() {
   char name[32];
   std::snprintf(name, sizeof name, "W_V_Table_%02d.dat", number);
   noteOutputFile(name, "the waterlevel-volume table of lake " + std::to_string(number));
-  std::ofstream file(name);
-  if (file) {
-    file << "waterlevel-volume-table lake " << number << "\n"
-         << "Level[m a.s.l.]\tVolume[m^3]\n";
-    for (std::size_t j = 0; j < levelTable.size(); ++j)
-      file << levelTable[j] << "\t" << volumeTable[j] << "\n";
-    file.close();
-  }
-  if (!file)
+  std::ostringstream table;
+  table << "waterlevel-volume-table lake " << number << "\n"
+        << "Level[m a.s.l.]\tVolume[m^3]\n";
+  for (std::size_t j = 0; j < levelTable.size(); ++j)
+    table << levelTable[j] << "\t" << volumeTable[j] << "\n";
+  const int error = createOutputFile(name, table.str());
+  if (error != 0)
     lakeFailure(225, std::string("error opening ") + name +
-                         " for writing the waterlevel-volume-relation to disk.");
+                         " for writing the waterlevel-volume-relation to disk (" +
+                         std::strerror(error) + ").");
 }
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "config/tracer_ini_class.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "routing/result_table.h"
 #include "routing/sp_class.h"
 
@@ -27,22 +28,14 @@ std::string headerLine(bool minutes, const std::vector<TracerRecord>* tracers, i
 } // namespace
 
 void SP_class::WriteOutputHeader() {
-  FILE* file = std::fopen(outputFileName.c_str(), "w");
-  if (!file) {
-    *diag << "FATAL: error opening " << outputFileName << " for reservoir " << number << " ("
-          << std::strerror(errno) << "); check the directory and \"file =\" of the reservoir"
-          << "[end-entry]";
-    throw 37;
-  }
   const std::string header = headerLine(writeMinutes, tracers, tracerCount);
-  std::fprintf(file, "%s\nreservoir_%d\n%s\n", header.c_str(), number, header.c_str());
-  const bool failed = std::ferror(file) != 0;
-  if (std::fclose(file) != 0 || failed) {
-    *diag << "FATAL: error writing the header of " << outputFileName << " for reservoir " << number
-          << " (" << std::strerror(errno) << "); check the disk space"
-          << "[end-entry]";
-    throw 37;
-  }
+  const int error = createOutputFile(
+      outputFileName, header + "\nreservoir_" + std::to_string(number) + "\n" + header + "\n");
+  if (error == 0) return;
+  *diag << "FATAL: error opening " << outputFileName << " for reservoir " << number << " ("
+        << std::strerror(error) << "); check the directory and \"file =\" of the reservoir"
+        << "[end-entry]";
+  throw 37;
 }
 
 void SP_class::StoreOutputRow(int year, int month, int day, int hour, int minute) {

@@ -140,7 +140,7 @@ void abflussmodellklasse::ReadStorageContent(const std::string* fileName, int re
   storageFileName = fileName ? fileName->substr(0, 2400) : std::string();
   std::string written = stateFileToWrite();
   prependDirectory(outputDirectory, written);
-  noteOutputFile(written, "the state file of [routing_model]");
+  noteSharedOutputFile(written, "the state file of [routing_model]");
   if (storageFileName.empty() || readMode == 0 || readMode == 2 || readMode == 4) return;
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);

@@ -38,15 +38,8 @@ void routingclass::writeTableFile(int c) {
   prependDirectory(outputDirectory, name);
   noteOutputFile(name, "the water-level-discharge table of channel " + std::to_string(c) +
                            " of TG " + std::to_string(subbasinCode));
-  FILE* file = std::fopen(name.c_str(), "w");
-  // A table that is not written must not leave the run to end as a success.
-  if (!file) {
-    const int error = errno;
-    *diag << "FATAL: error opening file " << name << " (" << systemReason(error)
-          << "; check user rights or disk space)"
-          << "[end-entry]";
-    throw createFailedCode;
-  }
+  OutputText text;
+  FILE* file = text.file();
   const int N = static_cast<int>(tableIntervals[c]);
   const double stepHours = timeStep / 60.0;
   if (isInflowChannel(c)) {
@@ -93,12 +86,10 @@ void routingclass::writeTableFile(int c) {
                  "%3d  %5.3f %6.1f %7.2f  %5.2f %5.2f %5.2f  %5.2f  %5.2f  %5.2f  %3d   %5.3f\n", k,
                  w.qmm[k], w.q[k], w.Q[k], w.dm[k], w.df[k], w.v[k], w.vm[k], w.vf[k], w.t[k],
                  w.delta[k], w.floodShare[k]);
-  const bool written = !std::ferror(file);
-  int error = written ? 0 : errno;
-  if (std::fclose(file) != 0 && written) error = errno;
-  if (written && error == 0) return;
+  const int error = createOutputFile(name, text.text());
+  if (error == 0) return;
   *diag << "FATAL: error writing file " << name << " (" << systemReason(error)
         << "; check user rights or disk space)"
         << "[end-entry]";
-  throw fileWriteFailedCode;
+  throw fileFailureCode(error, createFailedCode);
 }

@@ -150,8 +150,15 @@ void readEntries(modelobject& module, FILE* file, const std::vector<ControlEntry
       module.readControlValue(file, "%s", **w, e.label, rest);
     if (auto* s = std::get_if<StatisticFile*>(&e.target)) {
       module.readControlValue(file, "%s", (*s)->name, e.label, rest);
-      if (!parseLeadingInt(rest, (*s)->code))
-        module.controlFileKeyNotFound(e.label, module.getModuleName());
+      if (!parseLeadingInt(rest, (*s)->code)) {
+        std::string word;
+        std::istringstream(rest) >> word;
+        *module.getDiag() << "FATAL: error in control file, " << e.label << module.getModuleName()
+                          << ": the statistic code of " << (*s)->name << " reads \"" << word
+                          << "\", which is not a whole number; write the code after the file name"
+                          << "[end-entry]";
+        throw settingCode;
+      }
     }
   }
 }
@@ -184,7 +191,7 @@ void unsatzonmodellklasse::readModelSection() {
   storageFileName = settings.storageFile + "_" + std::to_string(mpiRank);
   std::string statePath = storageFileName;
   prependDirectory(outputDirectory, statePath);
-  noteOutputFile(statePath, "the state file of [unsatzon_model]");
+  noteSharedOutputFile(statePath, "the state file of [unsatzon_model]");
   closeModelSection();
 }
 

@@ -8,6 +8,7 @@
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -57,9 +58,16 @@ void unsatzonmodellklasse::computeLowerBoundary() {
         lowerTemperature[r][c] = k[dTModLapseRate] * elevation[r][c] + k[dTModLowBoundBase];
   char name[64];
   std::snprintf(name, sizeof name, "%s_%.03d", "T_Lower_Boundary_Condition", mpiRank);
-  shareExitCode(*diag, catchExitCode([&] {
-    writeGrid(name, lowerTemperature, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
-  }));
+  std::string path = name;
+  prependDirectory(outputDirectory, path);
+  noteOutputFile(path, "the temperature below the soil columns of [heat_transfer]");
+  const std::string gridName = name;
+  createOutputsWhenChecked([this, gridName] {
+    shareExitCode(*diag, catchExitCode([&] {
+      writeGrid(gridName.c_str(), lowerTemperature, writeAsciiGrids, writeDoubleGrids,
+                writeNetCDFGrids);
+    }));
+  });
 }
 
 void unsatzonmodellklasse::setThermalDefaults(std::vector<soil_class>& table) const {
@@ -98,15 +106,16 @@ void unsatzonmodellklasse::setThermalDefaults() {
 
 void unsatzonmodellklasse::createTemperatureFile() {
   if (!isHeatTransferActive() || !ownsControlPoint()) return;
-  FILE* file = std::fopen(settings.heat.temperatureFile.c_str(), "wt");
-  bool written = file != nullptr;
+  OutputText text;
+  FILE* file = text.file();
+  bool written = true;
   if (file) {
     written = std::fprintf(file, "YY\tMM\tDD\tHH\ttemper[%ld][%ld]", settings.controlRow,
                            settings.controlColumn) > 0;
     for (int level = 1; level <= layers; ++level)
       written = written && std::fprintf(file, "[%d]\t", level) > 0;
     written = written && std::fputs("\n", file) >= 0;
-    written = std::fclose(file) == 0 && written;
+    written = written && createOutputFile(settings.heat.temperatureFile, text.text()) == 0;
   }
   if (written) return;
   *diag << "FATAL: error opening file for soil temperatures (single point details) \n-> check "

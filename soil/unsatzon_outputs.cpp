@@ -12,6 +12,7 @@
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/exact_sum.h"
+#include "core/run_files.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -89,8 +90,9 @@ void unsatzonmodellklasse::createPointFiles() {
   if (!ownsControlPoint()) return;
   for (int k = 0; k < unsatPointFileCount; ++k) {
     const PointFileLayout& layout = pointLayouts[k];
-    FILE* file = std::fopen(settings.pointFiles[k].c_str(), "wt");
-    bool written = file != nullptr;
+    OutputText text;
+    FILE* file = text.file();
+    bool written = true;
     if (file) {
       written = std::fprintf(file, "YY\tMM\tDD\tHH\t%s[%ld][%ld]", layout.block, row, column) > 0;
       if (layout.firstLevel < 0) {
@@ -109,7 +111,7 @@ void unsatzonmodellklasse::createPointFiles() {
           written = written && std::fprintf(file, "[%d]\t", level) > 0;
       }
       written = written && std::fputs("\n", file) >= 0;
-      written = std::fclose(file) == 0 && written;
+      written = written && createOutputFile(settings.pointFiles[k], text.text()) == 0;
     }
     if (!written) {
       *diag << layout.failure << "[end-entry]";
@@ -136,8 +138,8 @@ void unsatzonmodellklasse::buildOptionTag() {
 void unsatzonmodellklasse::setUpGlaciers() {
   glacierIndex = findGlacierGrid();
   if (glacierIndex == 0) return;
-  dynamicGlacier = glacierIndex == findGrid("GlacierizedCells", 1) &&
-                   findGrid("GlacierMassBalance", 1) > 0;
+  dynamicGlacier =
+      glacierIndex == findGrid("GlacierizedCells", 1) && findGrid("GlacierMassBalance", 1) > 0;
   glacier = registry[glacierIndex].grid;
   if (dynamicGlacier) createImmobilisedStatistic();
   updateGlacierZones();

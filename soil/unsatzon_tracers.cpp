@@ -183,8 +183,9 @@ void unsatzonmodellklasse::createTracerPointFile(int k, SoilTracer& t) {
   const TracerRecord& record = t.tracer.record;
   const std::string file = record.path + record.name.substr(0, 3) + "point." + record.statExt;
   noteOutputFile(file, "the control-point file of tracer " + record.name);
-  std::FILE* f = std::fopen(file.c_str(), "wt");
-  bool written = f != nullptr;
+  OutputText text;
+  std::FILE* f = text.file();
+  bool written = true;
   if (f) {
     char title[160];
     std::snprintf(title, sizeof title, "tracer concentration for tracer %d (%s) ", k,
@@ -194,7 +195,7 @@ void unsatzonmodellklasse::createTracerPointFile(int k, SoilTracer& t) {
     for (int level = 1; level <= layers; ++level)
       written = written && std::fprintf(f, "[%d]\t", level) > 0;
     written = written && std::fputs("\n", f) >= 0;
-    written = std::fclose(f) == 0 && written;
+    written = written && createOutputFile(file, text.text()) == 0;
   }
   if (!written) {
     *diag << "FATAL: error opening tracer concentration file " << file << "[end-entry]";

@@ -137,19 +137,19 @@ TEST(NetCDFGridReader, ReportsMalformedNamesAndMissingData) {
       {file + "<v>1x", 50,
        "Give netcdf input files as filename<varname>timestep; the record of " + file +
            "<v>1x reads \"1x\", which is not a whole number."},
-      {file + "<>3", 26, "No variable name given for reading from netCDF."},
-      {file + "<w>0", 26, "cannot find variable w in file " + file + " for reading from netCDF."},
-      {dir + "/missing.nc<v>0", 26,
+      {file + "<>3", 21, "No variable name given for reading from netCDF."},
+      {file + "<w>0", 21, "cannot find variable w in file " + file + " for reading from netCDF."},
+      {dir + "/missing.nc<v>0", 21,
        "exception occured when reading from netCDF file " + dir +
            "/missing.nc. Internal message is: "},
-      {file + "<v>2", 26,
+      {file + "<v>2", 21,
        "exception occured when reading from netCDF file " + file +
            ". Internal message is: record 2 of variable v does not exist; the file holds 2 "
            "records"},
-      {file + "<v>-1", 26,
+      {file + "<v>-1", 21,
        "exception occured when reading from netCDF file " + file +
            ". Internal message is: record -1 of variable v does not exist"},
-      {file + "<y>0", 26,
+      {file + "<y>0", 21,
        "exception occured when reading from netCDF file " + file +
            ". Internal message is: variable y has 1 dimensions instead of three"},
   };

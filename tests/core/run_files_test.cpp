@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -114,4 +116,87 @@ TEST(RunFiles, FindsOutputsThatCannotBeWritten) {
           << run.console.str();
     }
   }
+}
+
+// One file written for two uses would hold only the later; a file that
+// several modules write in turn, each its part, is noted so by each.
+TEST(RunFiles, RefusesTwoOutputsOfOneFile) {
+  struct Case {
+    const char* what;
+    const char* firstUse;
+    bool firstShared;
+    const char* secondUse;
+    bool secondShared;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"two uses", "the statistics QD", false, "the statistics QI", false, true},
+      {"one use noted twice", "the statistics QD", false, "the statistics QD", false, false},
+      {"a file written in turn", "the state file of A", true, "the state file of B", true, false},
+      {"a part of a file and a whole", "the state file of A", true, "the statistics QI", false,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FileRun run("run_files_twice");
+    const std::string output = run.dir + "/output/qd.stat";
+    const auto note = [&](const char* use, bool shared, const std::string& path) {
+      if (shared)
+        noteSharedOutputFile(path, use);
+      else
+        noteOutputFile(path, use);
+    };
+    const int code = FileRun::codeOf([&] {
+      note(c.firstUse, c.firstShared, output);
+      note(c.secondUse, c.secondShared, run.dir + "/output/../output/qd.stat");
+    });
+    EXPECT_EQ(code, c.refused ? outputRefusedCode : -1);
+    if (c.refused) {
+      EXPECT_NE(run.console.str().find(std::string(" (") + c.secondUse + ") is the file " + output +
+                                       " that the run writes as " + c.firstUse),
+                std::string::npos)
+          << run.console.str();
+    }
+  }
+}
+
+// What a run creates while it is built is written only once every output
+// was checked; a run refused before leaves no file behind.
+TEST(RunFiles, CreatesOutputsOnlyOnceChecked) {
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "refused" : "checked");
+    const std::string dir = makeTestDirectory("run_files_held");
+    const std::string table = dir + "/table.txt";
+    const std::string grid = dir + "/grid.asc";
+    {
+      std::ostringstream console, errors;
+      DiagStream diag(dir + "/diag.xml", 4, &console, &errors);
+      RunFiles files(diag);
+      files.noteOutput(table, "a table");
+      files.noteOutput(grid, "a grid");
+      OutputText text;
+      std::fprintf(text.file(), "YY\tMM\n%s\n", "first");
+      EXPECT_EQ(createOutputFile(table, "replaced by the later creation\n"), 0);
+      EXPECT_EQ(createOutputFile(table, text.text()), 0);
+      createOutputsWhenChecked([&] { writeFile(grid, "ncols 1\n"); });
+      EXPECT_FALSE(fileExists(table));
+      EXPECT_FALSE(fileExists(grid));
+      if (!refused) {
+        files.checkOutputsCreatable();
+        files.createHeldOutputs();
+        EXPECT_EQ(readFile(table), "YY\tMM\nfirst\n");
+        EXPECT_EQ(readFile(grid), "ncols 1\n");
+        // From now on at once.
+        EXPECT_EQ(createOutputFile(table, "again\n"), 0);
+        EXPECT_EQ(readFile(table), "again\n");
+      }
+    }
+    EXPECT_EQ(fileExists(table), !refused);
+    EXPECT_EQ(fileExists(grid), !refused);
+  }
+  // Outside a run at once; a folder that is missing gives the system's reason.
+  const std::string dir = makeTestDirectory("run_files_alone");
+  EXPECT_EQ(createOutputFile(dir + "/alone.txt", "x\n"), 0);
+  EXPECT_EQ(readFile(dir + "/alone.txt"), "x\n");
+  EXPECT_EQ(createOutputFile(dir + "/missing/alone.txt", "x\n"), ENOENT);
 }

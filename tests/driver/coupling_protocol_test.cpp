@@ -164,7 +164,7 @@ TEST(CouplingProtocol, RunsInStepWithAnExternalProgram) {
     std::vector<std::string> commands;
     std::vector<std::string> values; // the external grid as the sub-models see it, per step
     std::vector<std::string> semaphores;
-    int flushes;
+    int flushes; // those the commands ask for and one as each later day begins
   };
   const std::string go = "Command=Continue\n";
   const std::string end = "Command=Finish\n";
@@ -175,7 +175,7 @@ TEST(CouplingProtocol, RunsInStepWithAnExternalProgram) {
        {"1", "2", "3", "4", "5"},
        {go, go, go, go, end},
        2},
-      {'D', 49, {"Continue", "Continue", "Continue"}, {}, {go, go, end}, 1},
+      {'D', 49, {"Continue", "Continue", "Continue"}, {}, {go, go, end}, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mode);
@@ -235,8 +235,7 @@ TEST(CouplingProtocol, RunsInStepWithAnExternalProgram) {
 // balance has taken its storages, so that the balance books that water,
 // and before any module of the step uses the soil.
 TEST(CouplingProtocol, ExternalTableMovesAfterTheBalanceStart) {
-  const std::string dir =
-      std::filesystem::absolute(makeTestDirectory("coupling_table")).string();
+  const std::string dir = std::filesystem::absolute(makeTestDirectory("coupling_table")).string();
   TinyCatchment catchment;
   catchment.lastHour = 1;
   catchment.standardGridCount = 2;

@@ -7,6 +7,7 @@
 
 // Rank 0 takes the first character of the line that is not blank; anything
 // else counts as 0, and the rest of the line does not answer the next menu.
+// An input at its end (a run in the background) cannot answer.
 TEST(CtrlCMenu, ReadsOneAnswerPerLine) {
   const std::string dir = makeTestDirectory("ctrlc_menu");
   RunLog log(dir);
@@ -18,8 +19,9 @@ TEST(CtrlCMenu, ReadsOneAnswerPerLine) {
   for (int k = 0; k < 8; ++k) answers.push_back(askCtrlCMenu(*log.diag, input, 0));
   std::fclose(input);
   const std::vector<RunAnswer> expected = {
-      RunAnswer::finish, RunAnswer::flushAndGoOn, RunAnswer::stopWithoutSaving, RunAnswer::goOn,
-      RunAnswer::goOn,   RunAnswer::goOn,         RunAnswer::flushAndGoOn,      RunAnswer::goOn};
+      RunAnswer::finish,       RunAnswer::flushAndGoOn, RunAnswer::stopWithoutSaving,
+      RunAnswer::goOn,         RunAnswer::goOn,         RunAnswer::goOn,
+      RunAnswer::flushAndGoOn, RunAnswer::unanswered};
   EXPECT_EQ(answers, expected);
   EXPECT_TRUE(log.has("0 = no (continue)\n(mpi-rank  0) 1 = cancel with next interval (writing all "
                       "grids and buffers)\n(mpi-rank  0) 2 = cancel now without saving buffers!\n"

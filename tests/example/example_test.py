@@ -148,9 +148,15 @@ def run_horva(args, work, processes, threads, options=()):
 
 
 def diag_entries(work):
-    """The (level, description) of every line of the diagnostics file."""
-    with open(os.path.join(work, DIAG_FILE), errors="replace") as f:
-        text = f.read()
+    """The (level, description) of every line of the diagnostics file, then
+    of those a process other than rank 0 wrote of its own failures."""
+    names = [DIAG_FILE] + sorted((n for n in os.listdir(work)
+                                  if re.match(r"^Horva_Diag_[1-9]\d*\.xml$", n)),
+                                 key=lambda n: int(n[11:-4]))
+    text = ""
+    for name in names:
+        with open(os.path.join(work, name), errors="replace") as f:
+            text += f.read()
     return [(level, html.unescape(description)) for level, description in
             re.findall(r'<line level="(\d)" description= "(.*?)"/>', text, flags=re.S)]
 

@@ -16,7 +16,7 @@ import sys
 
 import example_test as ex
 import small_catchment as small
-from small_catchment import Case
+from small_catchment import Case, Then
 
 
 # --- interception, evapotranspiration, snow, unsaturated zone, groundwater ---
@@ -1083,6 +1083,114 @@ ABSURD_VALUES = {
         "Manning coefficient of the mean channel", "0", "must be above 0 and at most 1000"),
 }
 
+
+# --- a refused run changes no file: every output is checked before any is created ---
+
+def tree_bytes(folder):
+    """Every file below folder by its relative name, with its size and digest
+    (a file written again with the same bytes counts as kept)."""
+    return {name: (size, digest) for name, (size, _, digest) in ex.fingerprint(folder).items()}
+
+
+def snapshot_input(work):
+    """The input folder's files, kept beside the work folder's run."""
+    shutil.rmtree(os.path.join(work, "input.before"), ignore_errors=True)
+    shutil.copytree(os.path.join(work, "input"), os.path.join(work, "input.before"))
+
+
+def inputs_kept(work):
+    before = tree_bytes(os.path.join(work, "input.before"))
+    after = tree_bytes(os.path.join(work, "input"))
+    changed = sorted(n for n in set(before) | set(after) if before.get(n) != after.get(n))
+    ex.check(not changed, "the refused run changed or created input/%s" % " input/".join(changed))
+    # The grids the set-up derives before any module is built are written
+    # then; every module's output waits for the check.
+    made = sorted(n for n in os.listdir(os.path.join(work, "output"))
+                  if not re.match(r"^MPIRegions_\d+$|.*\.intern\.", n))
+    ex.check(not made, "the refused run created output/%s" % " output/".join(made))
+
+
+def refused_unchanged(edit_control, words, edit_input=None):
+    """A run refused at set-up with code 26 that leaves every input file as it was
+    and creates no output."""
+    def prepare(folder):
+        if edit_input:
+            edit_input(folder)
+        snapshot_input(os.path.dirname(folder))
+    return Case(edit_control, prepare, code=26, words=words, check_outputs=inputs_kept)
+
+
+class IntoItsInputs(Then):
+    """A warm start from the former run's files in input/ that writes into
+    input/ as well; the files of the former run are kept first."""
+
+    def prepare(self, work, source, days):
+        snapshot_input(work)
+        Then.prepare(self, work, source, days)
+
+
+def state_written_copy(text):
+    return small.state_written(text)
+
+
+class FromRankZeroState(Then):
+    """A warm start on two processes from the state files of rank 0 alone,
+    as a run on one process leaves them."""
+
+    def prepare(self, work, source, days):
+        for name in os.listdir(os.path.join(work, "output")):
+            if not name.endswith("_1"):
+                shutil.copy(os.path.join(work, "output", name), os.path.join(work, "input", name))
+        Then.prepare(self, work, source, days)
+
+
+def output_into_input(text):
+    return ex.replace_once("$set $output = output/", "$set $output = input/")(text)
+
+
+UNTOUCHED_FILES = {
+    # The soil's statistics are created before routing names its observed
+    # discharge.
+    "statistics_is_a_later_observed_discharge": refused_unchanged(
+        lambda text: ex.replace_once("qd.stat 4024", "../input/observed.txt 4024")(
+            ex.replace_once("none  no observed discharge", "input/observed.txt  observed")(text)),
+        "is the file input/observed.txt that the run reads as the observed discharge of "
+        "[routing_model]", lambda folder: hourly_table(folder, "observed.txt")),
+    "two_statistics_one_file": refused_unchanged(
+        ex.replace_once("qi.stat 4024", "qd.stat 4024"),
+        "the output file output/qd.stat (the statistics unsatzon_model_submodel:Interflow [mm per "
+        "zone]) is the file output/qd.stat that the run writes as the statistics "
+        "unsatzon_model_submodel:direct discharge"),
+    "warm_start_writing_into_its_inputs": Case(
+        lambda text: output_into_input(small.state_written(text)), days=2, code=26,
+        then=IntoItsInputs(ex.CONTROL_FILE, lambda text: output_into_input(
+            small.warm_started(small.state_written(text), 2))),
+        words="is the file input/snowstorage.asc that the run reads as a grid of snow_model",
+        check_outputs=lambda work: ex.check(
+            tree_bytes(os.path.join(work, "input")) ==
+            tree_bytes(os.path.join(work, "input.before")),
+            "the refused warm start changed the files of the former run in input/")),
+    # The set-up checks the work folder, where the lakes' tables go, with
+    # every other output.
+    "lake_table_in_the_work_folder_a_folder": Case(
+        edit_input=beside_input(lambda work: os.mkdir(os.path.join(work, "W_V_Table_01.dat"))),
+        code=26, words="the output file W_V_Table_01.dat (the waterlevel-volume table of lake 1) "
+                       "cannot be written (Is a directory)"),
+    "soil_statistic_code_not_a_number": Case(
+        ex.replace_once("qd.stat 4024", "qd.stat 40x24"), code=17,
+        words="name of the QDstatfiles in unsatzon_model: the statistic code of qd.stat reads "
+              "\"40x24\", which is not a whole number"),
+    "observed_discharge_missing": Case(
+        ex.replace_once("none  no observed discharge", "input/nosuch.txt  observed"),
+        words="error opening input/nosuch.txt (the observed discharge of [routing_model])"),
+    # Rank 1 alone misses its state: its FATAL must reach a diagnostics file.
+    "warm_start_from_fewer_processes": Case(
+        state_written_copy, processes=(2,), code=64,
+        then=FromRankZeroState(ex.CONTROL_FILE, lambda text: small.warm_started(
+            small.state_written(text), 2)),
+        words="input/unsatzon_state_1"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -1106,6 +1214,7 @@ CASES.update(LINE_ENDS)
 CASES.update(STATE_VALUES)
 CASES.update(GRID_FILES)
 CASES.update(ABSURD_VALUES)
+CASES.update(UNTOUCHED_FILES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

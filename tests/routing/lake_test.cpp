@@ -169,7 +169,9 @@ TEST(Lake, RefusesCellsItCannotHoldWithTheirCodes) {
       {"no cell", firstCells(2, 2), firstCells(2, 500, 0), firstCells(2, 2000, 0), zone1, 213,
        "lake 1 (subbasin 1) has no cell in \"lake_codes\""},
       {"table not writable", firstCells(2, 1), firstCells(2, 500, 0), firstCells(2, 2000, 0), zone1,
-       225, "error opening W_V_Table_01.dat for writing the waterlevel-volume-relation to disk."},
+       225,
+       "error opening W_V_Table_01.dat for writing the waterlevel-volume-relation to disk (Is a "
+       "directory)."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

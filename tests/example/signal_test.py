@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""A run ended by SIGTERM, or by Ctrl-C that nobody answers, keeps what it did.
+
+horva runs a small copy of the example; once the diagnostics file shows the
+second day, the row's signal goes to horva itself or to mpirun. The run must
+end with code 99 and a FATAL entry naming the signal and the step before
+which it stopped, and the statistics must hold every step before that one,
+each line whole.
+"""
+
+import os
+import re
+import signal
+import subprocess
+import sys
+import time
+
+import example_test as ex
+import small_catchment as small
+
+# (name, processes, signal, whom, words): whom is "horva" (the program
+# alone, no mpirun) or "rank" (one process of an mpirun's job).
+ROWS = (
+    ("sigterm", 1, signal.SIGTERM, "horva", "SIGTERM"),
+    ("sigint_unanswered", 1, signal.SIGINT, "horva", "Ctrl-C (SIGINT), which nobody can answer"),
+    ("sigterm_to_one_rank", 2, signal.SIGTERM, "rank", "SIGTERM"),
+)
+ENDED_BY_SIGNAL = 99
+SECOND_DAY = "model time 2021-03-02"
+
+
+def run_until_signalled(args, work, processes, sent, whom):
+    """Starts horva on work, sends `sent` once the second day runs; returns
+    the exit status."""
+    env = dict(os.environ, OMP_NUM_THREADS="1", OMP_WAIT_POLICY="PASSIVE",
+               OMPI_MCA_mpi_yield_when_idle="1", OMPI_MCA_hwloc_base_binding_policy="none")
+    command = [args.horva, ex.CONTROL_FILE]
+    if whom != "horva":
+        command = [args.mpiexec, "--oversubscribe", "-np", str(processes)] + command
+    diag = os.path.join(work, ex.DIAG_FILE)
+    with open(os.path.join(work, "console.txt"), "w") as console:
+        process = subprocess.Popen(command, cwd=work, env=env, stdin=subprocess.DEVNULL,
+                                   stdout=console, stderr=subprocess.STDOUT)
+        deadline = time.time() + args.timeout
+        while time.time() < deadline and process.poll() is None:
+            if os.path.exists(diag):
+                with open(diag, errors="replace") as f:
+                    if SECOND_DAY in f.read():
+                        break
+            time.sleep(0.05)
+        ex.check(process.poll() is None, "horva ended before the second day")
+        if whom == "rank":
+            ranks = subprocess.run(["pgrep", "-P", str(process.pid)], stdout=subprocess.PIPE,
+                                   text=True).stdout.split()
+            ex.check(len(ranks) == processes, "mpirun runs %s, not %d processes" % (ranks, processes))
+            os.kill(int(ranks[-1]), sent)
+        else:
+            process.send_signal(sent)
+        try:
+            return process.wait(timeout=args.timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            raise ex.Failure("horva did not end within %d s of the signal" % args.timeout)
+
+
+def data_rows(path):
+    """The data lines of a statistics file (after its three header lines)."""
+    with open(path) as f:
+        lines = f.read().split("\n")
+    ex.check(lines[-1] == "", "%s does not end with a whole line" % path)
+    return [line.split("\t") for line in lines[3:-1]]
+
+
+def check_row(args, name, processes, sent, whom, words):
+    work = os.path.join(args.work, name)
+    small.prepare(work, args.source, 8)
+    status = run_until_signalled(args, work, processes, sent, whom)
+    ex.check(status == ENDED_BY_SIGNAL, "ended with status %s, not %d" % (status, ENDED_BY_SIGNAL))
+    fatal = [t for t in small.fatal_entries(work) if "the run was ended by " + words in t]
+    ex.check(fatal, "no FATAL entry naming %s; FATAL entries: %s" % (words, small.fatal_entries(work)))
+    stop = re.search(r"before the step of (\d+)-(\d+)-(\d+) (\d+):", fatal[0])
+    ex.check(stop, "the FATAL entry names no step: %s" % fatal[0])
+    # Hourly steps from 2021-03-01 00:00: those before the named step.
+    day, hour = int(stop.group(3)), int(stop.group(4))
+    steps = (day - 1) * 24 + hour
+    ex.check(steps >= 24, "the run stopped before the second day: %s" % fatal[0])
+    rows = data_rows(os.path.join(work, "output", "routed.stat"))
+    ex.check(len(rows) == steps, "routed.stat holds %d steps, not the %d before the signal"
+             % (len(rows), steps))
+    ex.check(len({len(r) for r in rows}) == 1, "routed.stat has lines of unequal length")
+    # A daily statistic holds every day finished.
+    days = data_rows(os.path.join(work, "output", "qd.stat"))
+    ex.check(len(days) == steps // 24, "qd.stat holds %d days, not %d" % (len(days), steps // 24))
+
+
+def main(argv):
+    import argparse
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--horva", required=True)
+    parser.add_argument("--mpiexec", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--timeout", type=int, default=120)
+    args = parser.parse_args(argv)
+    args.source = small.generate(os.path.join(args.work, "catchment"), days=8)
+    failed = 0
+    for row in ROWS:
+        try:
+            check_row(args, *row)
+            print("ok: %s" % row[0])
+        except ex.Failure as failure:
+            failed += 1
+            print("FAILED: %s: %s" % (row[0], failure))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
