@@ -11,6 +11,9 @@ void surfaceroutingclass::initTracers(int& errorCode, int tracerCount,
                                       StatisticTableEntry* statisticTable, long tableSize) {
   errorCode = 0;
   if (flowControl == 0) return;
+  // The water on the land keeps its tracers in the store below (silting-up's,
+  // or one of its own under the same file name).
+  tracerStoreIsOutput = false;
   teilmodellklasse::initTracers(errorCode, tracerCount, table, statisticTable, tableSize);
   if (errorCode != 0) return;
   const int failure = catchModuleFailure([&] {

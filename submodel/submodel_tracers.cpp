@@ -194,7 +194,7 @@ void teilmodellklasse::setUpTracer(int k, const TracerRecord& shared,
   const std::string number = std::to_string(k);
   t.concstorIndex =
       registerTracerGrid(t.gridFile, t.concstor, "concstor_tracer_" + number + "_" + moduleName,
-                         shared.gridCode, t.firstRow, t.lastRow);
+                         tracerStoreIsOutput ? shared.gridCode : 0, t.firstRow, t.lastRow);
   t.concfluxIndex =
       registerTracerGrid(t.fluxFile, t.concflux, "concflux_tracer_" + number + "_" + moduleName,
                          shared.gridCode, t.firstRow, t.lastRow);

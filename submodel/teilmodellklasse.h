@@ -299,6 +299,9 @@ protected:
 
   SubmodelZones zones;
   std::vector<std::unique_ptr<SubmodelTracer>> tracers;
+  // False where a module's store is only the scratch of its step, never
+  // written: its file is another grid's output.
+  bool tracerStoreIsOutput = true;
   FloatingPointErrorFlag floatingPointError;
 
 private:
