@@ -779,7 +779,7 @@ BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infi
                   "glacier_melt", "snow_deposition",
                   "glacier_precipitation", "snow_slides", "glacier_extent", "glacier_runoff_extent",
                   "surface_exchange", "channel_inflow", "external_inflow", "internal_inflow",
-                  "translation", "response_units",
+                  "response_units",
                   "groundwater_lateral_exchange", "groundwater_fixed_flux",
                   "groundwater_solver_error", "groundwater_from_soil"}
 # The aquifer's terms: its layers below the soil, the faces between cells,
@@ -945,7 +945,7 @@ BALANCE_GLACIER_ICE = {"glacier_melt", "glacier_snow_to_firn", "snow_reset_on_gl
 # translation queue when its delay changes, the channels' debt to the soil,
 # the aquifer sweeps' imprecision.
 BALANCE_NOWHERE = {"runoff_under_glacier", "baseflow_under_glacier", "water_to_ground",
-                   "response_units", "translation", "channel_debt", "groundwater_solver_error"}
+                   "response_units", "channel_debt", "groundwater_solver_error"}
 
 
 def check_destinations(terms, tolerance=1e-9):

@@ -1,0 +1,3 @@
+[abstraction_rule_abstraction_5]
+1
+0 1

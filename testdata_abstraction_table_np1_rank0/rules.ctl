@@ -1,0 +1,3 @@
+[abstraction_rule_abstraction_7]
+1
+0 1

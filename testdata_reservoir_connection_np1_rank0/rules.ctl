@@ -1,0 +1,5 @@
+[abstraction_rule_reservoir_2]
+3
+0 0
+1e6 1
+2e6 3

@@ -1,0 +1,4 @@
+2
+0 0
+10 1
+TargetCap = nan
