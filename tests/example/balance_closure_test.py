@@ -38,13 +38,18 @@ def with_channels(*off):
 
 
 def closes(*moved, tolerance=1e-9):
-    """Every step and zone closes, and each term of moved changed."""
+    """Every step and zone closes, each term of moved changed, and every
+    term has its place (the copies of response units where the run has
+    units)."""
     def check(work):
         terms = ex.balance_rows(work + "/output")
         for term in moved:
             ex.check(term in terms and any(v != 0.0 for row in terms[term] for v in row),
                      "%s never moved water" % term)
         ex.check_closure(terms, tolerance)
+        with open(os.path.join(work, "catchment.ctl")) as f:
+            units = "[SpinUp]\n1  spin-up\n" in f.read()
+        ex.check_destinations(terms, tolerance, units=units)
     return check
 
 

@@ -918,7 +918,8 @@ def check_draw(args, draw, base, layouts=LAYOUTS, warm=None):
         if opened:
             faults.append(Fault("balance", "%s: %s" % (where, opened)))
         try:
-            ex.check_destinations(ex.balance_rows(os.path.join(work, "output")), tolerance)
+            ex.check_destinations(ex.balance_rows(os.path.join(work, "output")), tolerance,
+                                  units=s["spin_up"] != "off")
         except ex.Failure as failure:
             faults.append(Fault("destinations", "%s: %s" % (where, failure)))
     if (s["warm"] if warm is None else warm) and len(ran) == len(layouts):
