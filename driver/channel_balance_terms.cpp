@@ -157,7 +157,6 @@ void ModellApplication::addChannelBalanceTerms() {
         {"channel_inflow", K::input, [](E e) { return e.stepBalance().received; }},
         {"external_inflow", K::input, [](E e) { return e.stepBalance().externalInflow; }},
         {"internal_inflow", K::input, [](E e) { return e.stepBalance().internalInflow; }},
-        {"translation", K::input, [](E e) { return e.stepBalance().translation; }},
         {"withdrawal", K::output, [](E e) { return e.stepBalance().withdrawn; }},
         {"external_abstraction", K::output,
          [](E e) { return e.stepBalance().externalAbstraction; }},

@@ -206,44 +206,57 @@ void routingclass::routeSubChannel(int c, int col, int s) {
   retain(c, col, s, base);
 }
 
+// Spreads the water queued in `from` slots beginning at `first` over `to`
+// slots, in order and with its volume: each new slot takes the old slots'
+// flows over its share of the old span. Tracers mix by volume.
+void routingclass::requeue(int col, int first, int from, int to) {
+  const std::size_t need = static_cast<std::size_t>(from) + 1;
+  if (queueCopy.size() < need * (tracerCount + 1)) queueCopy.resize(need * (tracerCount + 1));
+  for (int t = 0; t <= tracerCount; ++t)
+    for (int k = 0; k < from; ++k) queueCopy[t * need + k] = routeQueue[t][col][first + k];
+  const double span = to > 0 ? static_cast<double>(from) / to : 0.0;
+  for (int j = 0; j < to; ++j) {
+    const double lo = j * span;
+    const double hi = (j + 1) * span;
+    double volume = 0.0;
+    std::fill(queueMix.begin(), queueMix.end(), 0.0);
+    for (int k = static_cast<int>(lo); k < from && k < hi; ++k) {
+      const double w = queueCopy[k] * (std::min(hi, k + 1.0) - std::max(lo, static_cast<double>(k)));
+      volume += w;
+      for (int t = 1; t <= tracerCount; ++t) queueMix[t] += w * queueCopy[t * need + k];
+    }
+    routeQueue[0][col][first + j] = volume;
+    for (int t = 1; t <= tracerCount; ++t)
+      routeQueue[t][col][first + j] = volume != 0.0 ? queueMix[t] / volume : 0.0;
+  }
+}
+
 // Writes the sub-channel's inflow into its queue `delay` sub-intervals ahead
 // of the outflow window and moves the queue on by one time step. Where the
-// delay changed since the last step, the queue either has a gap, filled with
-// the smaller of the neighbouring flows, or slots already taken; what this
-// adds or overwrites is booked in the queue content.
+// delay changed since the last step, the water still queued is spread over
+// the new delay; with no delay left it leaves with the step's inflow.
 void routingclass::translate(int c, int col, int s, int base, int delay) {
   RoutingTable& w = wqtab[c];
   double* queue = routeQueue[0][col];
-  const int p = base + 1 + subIntervals + delay;
-  const int p0 = w.queuePos[s];
-  const double perSlot = channelVolumeFactor(c) / subIntervals;
-  if (p0 + 1 < p) {
-    const bool fromQueue = queue[p0] <= channelFlow[0][1];
-    const double gap = fromQueue ? queue[p0] : channelFlow[0][1];
-    w.queueContent[0][s] -= (p - p0 - 1) * gap;
-    waterBalance.translation += (p - p0 - 1) * gap * perSlot;
-    for (int t = 0; t <= tracerCount; ++t) {
-      const double value = fromQueue ? routeQueue[t][col][p0] : channelFlow[t][1];
-      for (int i = p0 + 1; i < p; ++i) routeQueue[t][col][i] = value;
-    }
+  const int first = base + 1 + subIntervals;
+  const int p = first + delay;
+  const int queued = w.queuePos[s] - first + 1;
+  // Slots from p that already hold queued water the inflow joins.
+  int joined = 0;
+  if (queued != delay) {
+    joined = delay == 0 && queued > 0 ? subIntervals : 0;
+    requeue(col, first, queued, delay > 0 ? delay : joined);
   }
   for (int n = 1; n <= subIntervals; ++n) {
     const int i = p + n - 1;
-    if (i <= p0) {
-      const bool newSmaller = channelFlow[0][n] <= queue[i];
-      const double overlap = newSmaller ? channelFlow[0][n] : queue[i];
-      for (int t = 1; t <= tracerCount; ++t)
-        w.queueContent[t][s] = mixConcentration(
-            w.queueContent[t][s], newSmaller ? channelFlow[t][n] : routeQueue[t][col][i],
-            w.queueContent[0][s], overlap);
-      w.queueContent[0][s] += overlap;
-      // The water still queued in the slot is overwritten.
-      waterBalance.translation -= queue[i] * perSlot;
-    }
-    queue[i] = channelFlow[0][n];
     // A tracer decays over the time it spends in the queue, once.
-    for (int t = 1; t <= tracerCount; ++t)
-      routeQueue[t][col][i] = channelFlow[t][n] * decayFactor[t];
+    for (int t = 1; t <= tracerCount; ++t) {
+      const double inflowing = channelFlow[t][n] * decayFactor[t];
+      routeQueue[t][col][i] = n <= joined ? mixConcentration(routeQueue[t][col][i], inflowing,
+                                                             queue[i], channelFlow[0][n])
+                                          : inflowing;
+    }
+    queue[i] = (n <= joined ? queue[i] : 0.0) + channelFlow[0][n];
   }
   const int length = w.segmentLength(subIntervals);
   for (int t = 0; t <= tracerCount; ++t) {

@@ -29,9 +29,6 @@ struct RoutingTable {
   int maxDelta = 0;
 
   std::vector<int> queuePos; // per sub-channel: where the next inflow is written
-  // [tracer/flow index][sub-channel]: water the queue gained or lost when the
-  // delay changed (index 0) and its concentrations.
-  std::vector<std::vector<double>> queueContent;
   // Per sub-channel: the flood-plain share of its outflow in the previous step.
   std::vector<double> qvzuq;
   // [0 .. nSubChannels + 1][0 .. subIntervals + 1]: outflow of each sub-channel

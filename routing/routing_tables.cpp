@@ -167,8 +167,10 @@ void routingclass::finishTable(int c) {
   w.Qaus = matrix(0, subChannels + 1, 0, subIntervals + 1, subChannels + 1);
   allocateNumbered(diag, "", w.qvzuq, slots, 1031);
   allocateNumbered(diag, "", w.queuePos, slots, 1032);
-  allocateNumbered(diag, "", w.queueContent, static_cast<std::size_t>(tracerCount) + 1, 1033);
-  for (std::vector<double>& content : w.queueContent) content.assign(slots, 0.0);
+  // Room for requeue to copy a whole segment, so that the step allocates nothing.
+  const std::size_t copied = static_cast<std::size_t>(w.segmentLength(subIntervals) + 1) *
+                             (static_cast<std::size_t>(tracerCount) + 1);
+  if (queueCopy.size() < copied) queueCopy.resize(copied);
 
   // Storage constants are hours; the factors apply once per time step.
   const double dtH = timeStep / 60.0;

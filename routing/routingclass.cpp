@@ -57,6 +57,7 @@ routingclass::routingclass(int& errorCode, const ModelContext& context,
     const std::size_t tracerSlots = static_cast<std::size_t>(tracerCount) + 1;
     mixSums.assign(tracerSlots, 0.0);
     decayFactor.assign(tracerSlots, 1.0);
+    queueMix.assign(tracerSlots, 0.0);
     // The sub-interval count is known here, so that an element without any
     // channel has its outflow arrays as well.
     elementOut.assign(tracerSlots, std::vector<double>(subIntervals + 1, 0.0));

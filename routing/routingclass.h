@@ -26,7 +26,6 @@ struct ElementWaterBalance {
   double received = 0.0;       // runoff of the subbasins and outflow of the elements above
   double externalInflow = 0.0; // inflow channels fed from outside the model
   double internalInflow = 0.0; // inflow channels an abstraction of the model feeds
-  double translation = 0.0;    // water a queue gained (lost) where its delay changed
   double withdrawn = 0.0;      // irrigation withdrawals
   double toSoil = 0.0;         // what the soil of river cells took from the channels
   double externalAbstraction = 0.0;
@@ -210,6 +209,7 @@ private:
   void takeChannelInput(int c, int col);
   void routeSubChannel(int c, int col, int s);
   void translate(int c, int col, int s, int base, int delay);
+  void requeue(int col, int first, int from, int to);
   void retain(int c, int col, int s, int base);
   void addChannelToElement(int c);
   void finishElementOutflow();
@@ -259,6 +259,9 @@ private:
   // delay of the sub-channel in hand.
   std::vector<double> mixSums;
   std::vector<double> decayFactor;
+  // Scratch of requeue: the queued slots per tracer, and the tracer sums.
+  std::vector<double> queueCopy;
+  std::vector<double> queueMix;
 
   double elementArea = 0.0;
   double areaFactor = 1.0;

@@ -38,13 +38,18 @@ def with_channels(*off):
 
 
 def closes(*moved, tolerance=1e-9):
-    """Every step and zone closes, and each term of moved changed."""
+    """Every step and zone closes, each term of moved changed, and every
+    term has its place (the copies of response units where the run has
+    units)."""
     def check(work):
         terms = ex.balance_rows(work + "/output")
         for term in moved:
             ex.check(term in terms and any(v != 0.0 for row in terms[term] for v in row),
                      "%s never moved water" % term)
         ex.check_closure(terms, tolerance)
+        with open(os.path.join(work, "catchment.ctl")) as f:
+            units = "[SpinUp]\n1  spin-up\n" in f.read()
+        ex.check_destinations(terms, tolerance, units=units)
     return check
 
 
@@ -52,6 +57,34 @@ def closes(*moved, tolerance=1e-9):
 # what a reservoir or lake takes in gains that share, what it gives off
 # loses it.
 CHANNEL_TOLERANCE = 2e-9
+
+
+def slow_channels(text):
+    """The example's channels without lakes, flatter, routed in four
+    sub-intervals: their delays change with the flow."""
+    text = with_channels("lake_model")(text)
+    return ex.replace_lines(text, ((r"^1 1000 30 1  specific", "1 1000 30 4  specific"),
+                                   (r"I = 0\.1\d+", "I = 0.005", 2)))
+
+
+def dry_then_flood(folder):
+    """No rain the first day, forty times the rain the second."""
+    ex.scale_station_values(folder, "precipitation.txt", lambda v: 0.0)
+    ex.scale_station_values(folder, "precipitation.txt", lambda v: 40 * v + 2.0, 2)
+    ex.scale_station_values(folder, "precipitation.txt", lambda v: 0.0, 3)
+
+
+def delays_changed(work):
+    """The channels' tables give delays that differ with the flow, and the
+    channels close (what a queue holds is channel storage) through the flood."""
+    delays = set()
+    for name in os.listdir(work + "/output"):
+        if name.startswith("wq_table."):
+            with open(os.path.join(work, "output", name)) as f:
+                delays |= {p[10] for p in (line.split() for line in f)
+                           if len(p) == 12 and p[0].isdigit()}
+    ex.check(len(delays) > 1, "the delays of the channels never change: %s" % sorted(delays))
+    closes("channel_storage", "outflow", tolerance=CHANNEL_TOLERANCE)(work)
 
 
 def canopy_snow(method):
@@ -564,6 +597,10 @@ CASES = {
     "reservoirs_flood": Case(with_channels("lake_model"), ex.cloudburst, processes=(1, 2),
                              check_outputs=closes("reservoir_storage", "channel_storage",
                                                   tolerance=CHANNEL_TOLERANCE)),
+    # A dry day, then a flood: the channels' delays grow with the flow and
+    # shrink after it, and their queues keep the water they hold.
+    "queues_across_changing_delays": Case(slow_channels, dry_then_flood, days=3,
+                                          processes=(1, 3), check_outputs=delays_changed),
     # The soil of the river cells takes river water in where the table lies
     # below the riverbed, and gives its saturated zone's water to the river
     # above it, each process for its own cells (1) or every link on one

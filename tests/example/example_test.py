@@ -785,7 +785,7 @@ BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infi
                   "glacier_melt", "snow_deposition",
                   "glacier_precipitation", "snow_slides", "glacier_extent", "glacier_runoff_extent",
                   "surface_exchange", "channel_inflow", "external_inflow", "internal_inflow",
-                  "translation", "response_units",
+                  "response_units",
                   "groundwater_lateral_exchange", "groundwater_fixed_flux",
                   "groundwater_solver_error", "groundwater_from_soil"}
 # The aquifer's terms: its layers below the soil, the faces between cells,
@@ -950,27 +950,44 @@ BALANCE_GLACIER_ICE = {"glacier_melt", "glacier_snow_to_firn", "snow_reset_on_gl
                        "water_on_glacier", "glacier_snow_outflow", "glacier_extent",
                        "glacier_runoff_extent", "snow_slides"}
 # Terms that still send water nowhere (or bring it from nowhere): what the
-# soil under a glacier's share of a cell gives, the water reaching the
-# ground without the soil model, the copies of spin-up units, a channel's
-# translation queue when its delay changes, the channels' debt to the soil,
-# the aquifer sweeps' imprecision.
-BALANCE_NOWHERE = {"runoff_under_glacier", "baseflow_under_glacier", "water_to_ground",
-                   "response_units", "translation", "groundwater_solver_error"}
+# soil under a glacier's share of a cell gives.
+BALANCE_NOWHERE = {"runoff_under_glacier", "baseflow_under_glacier"}
+# Terms allowed only where their condition holds. Without the soil model the
+# run models what lies above the ground: the water that reaches it leaves
+# the column there (a run with the soil model has no such term).
+BALANCE_GROUND = {"water_to_ground"}
+# Spin-up response units copy a master's state to its followers, which no
+# module moved: a spin-up device, only in runs with units.
+BALANCE_SPIN_UP_COPIES = {"response_units"}
+# What the aquifer's sweeps leave unbalanced: at most what a head off by
+# their tolerance (maxerror_allowed, m) holds at full porosity, in mm.
+BALANCE_SOLVER_RESIDUALS = {"groundwater_solver_error"}
 
 
-def check_destinations(terms, tolerance=1e-9):
+def check_destinations(terms, tolerance=1e-9, units=False, max_head_error=1e-7):
     """Every term of the balance files is a storage, a source or exit of the
     lists above, or part of a transfer whose group nets to 0 over the
     catchment column (the outlet's and irrigation's to their one side) in
     every step, relative to the water that passed; a one-sided term outside
-    the lists fails."""
+    the lists fails. The copies of response units pass only with units, the
+    water to the ground only without the soil model, and the aquifer's
+    residual only within 1000 mm per m of max_head_error in every zone and
+    step."""
     listed = set(BALANCE_STORAGES) | BALANCE_SOURCES | BALANCE_EXITS | BALANCE_GLACIER_ICE | \
-        BALANCE_NOWHERE | {"residual"}
+        BALANCE_NOWHERE | BALANCE_SOLVER_RESIDUALS | {"residual"}
+    if units:
+        listed |= BALANCE_SPIN_UP_COPIES
+    if "soil_water" not in terms:
+        listed |= BALANCE_GROUND
     groups = BALANCE_TRANSFERS + (BALANCE_TO_OUTLET, BALANCE_IRRIGATION)
     for inputs, outputs in groups:
         listed |= inputs | outputs
     unknown = sorted(t for t in terms if t not in listed)
     check(not unknown, "balance terms with no known destination: %s" % " ".join(unknown))
+    bound = 1000.0 * max_head_error + 1e-11
+    for term in BALANCE_SOLVER_RESIDUALS & set(terms):
+        worst = max(abs(v) for row in terms[term] for v in row)
+        check(worst <= bound, "%s reaches %.3g mm, above %.3g mm" % (term, worst, bound))
     steps = len(terms["precipitation"])
     for step in range(steps):
         through = sum(abs(rows[step][-1]) for t, rows in terms.items()

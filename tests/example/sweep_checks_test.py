@@ -7,7 +7,8 @@ refusal counts as predicted only where a broken rule gives its code; the
 weathers and daily steps change the station files as they say; every draw's
 edits apply to the small catchment's control file and input; and a NaN or
 an infinity planted in every form of output, and an open step planted in
-the balance files, are found where they were planted.
+the balance files, are found where they were planted; the balance's places
+that hold only under a condition fail outside it.
 """
 
 import argparse
@@ -310,6 +311,41 @@ def check_balance(work):
              "the open step is reported as: %s" % found)
 
 
+# The conditional places of check_destinations: (terms added to a closed
+# land, units, what the failure says or None where it passes). Rain into
+# the soil, out as runoff: a copy of response units closes the books only
+# in a run with units, the water to the ground only without soil, and the
+# aquifer's residual only within its bound.
+CONDITIONAL_DESTINATIONS = (
+    ("copies in a run with units", {"response_units": [[0.2, 0.2]]}, True, None),
+    ("copies without units", {"response_units": [[0.2, 0.2]]}, False, "no known destination"),
+    ("ground beside the soil", {"water_to_ground": [[0.2, 0.2]]}, False, "no known destination"),
+    ("ground without soil", {"water_to_ground": [[0.2, 0.2]]}, False, None),
+    ("residual within its bound", {"groundwater_solver_error": [[1e-5, -1e-5]]}, False, None),
+    ("residual above its bound", {"groundwater_solver_error": [[0.0, 2e-4]]}, False,
+     "groundwater_solver_error reaches 0.0002 mm"),
+)
+
+
+def check_destinations():
+    faults = []
+    land = {"precipitation": [[2.0, 2.0]], "soil_water": [[1.5, 1.5]],
+            "subbasin_runoff": [[0.5, 0.5]], "channel_inflow": [[0.5, 0.5]],
+            "outflow": [[0.5, 0.5]]}
+    for name, more, units, failure in CONDITIONAL_DESTINATIONS:
+        terms = dict(land, **more)
+        if "ground" in name and "without" in name:
+            del terms["soil_water"]
+        try:
+            ex.check_destinations(terms, units=units)
+            said = None
+        except ex.Failure as f:
+            said = str(f)
+        if (said is None) != (failure is None) or (failure and failure not in said):
+            faults.append("%s: %s" % (name, said or "passed"))
+    ex.check(not faults, "\n".join(faults))
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--work", required=True)
@@ -324,7 +360,8 @@ def main(argv):
                         ("allowed", check_allowed),
                         ("edits", lambda: check_edits(args.work)),
                         ("nonfinite", lambda: check_nonfinite(args.work)),
-                        ("balance", lambda: check_balance(args.work))):
+                        ("balance", lambda: check_balance(args.work)),
+                        ("destinations", check_destinations)):
         try:
             check()
             print("ok: %s" % name)
