@@ -151,6 +151,30 @@ def rain_on_glacier_snow(folder):
     ex.scale_station_values(folder, "temperature.txt", lambda v: v + 10.0, from_day=2)
 
 
+def ponding_reread_unwritten(text):
+    """The ponding grid re-read at 11:00 and not written: it holds mm, its
+    file m, and a warm start reads every file the first run wrote."""
+    return ex.replace_once(" writecode = 2 periodicity", " periodicity")(
+        counts.ponding_reread(text))
+
+
+def noon_downpour_on_reread_ponding(folder):
+    """Warm rain of 5 mm an hour from 13:00 to 16:00 of 1 March, which
+    ponds on the re-read values before the restore at 14:00 and on the
+    set-up values after it (none before the split, whose day's sums a warm
+    start does not carry)."""
+    counts.doubled_ponding_copies(folder)
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v + 10.0)
+    path = os.path.join(folder, "precipitation.txt")
+    with open(path) as f:
+        rows = [line.split() for line in f.read().splitlines()]
+    with open(path, "w") as f:
+        for p in rows:
+            if p[:3] == ["2021", "03", "01"] and 13 <= int(p[3]) <= 16:
+                p = p[:4] + ["5.0"] * len(p[4:])
+            f.write(" ".join(p) + "\n")
+
+
 CASES = {
     # Irrigation from the river draws on what routing offered in the step
     # before.
@@ -203,6 +227,12 @@ CASES = {
     # temperature sum begun in the morning goes on.
     "phenology_search_start_at_noon": Case(with_balance(), days=1, continues=True,
                                            processes=(1, 3), split_hour=12),
+    # A split at noon while the ponding grid holds what it re-read at 11:00:
+    # the warm start reads that file again and its set-up values come back at
+    # 14:00, as in the run through.
+    "ponding_reread_at_noon": Case(with_balance(ponding_reread_unwritten),
+                                   noon_downpour_on_reread_ponding, days=1, continues=True,
+                                   processes=(1, 3), split_hour=12),
 }
 
 
