@@ -223,12 +223,15 @@ namespace {
 constexpr int stateFileCode = 64;
 const char* const periodicStateFile = "PeriodicGrids_End";
 
+bool hasPeriodicGrid(const std::vector<StandardGrid>& grids) {
+  return std::any_of(grids.begin(), grids.end(),
+                     [](const StandardGrid& g) { return g.periodCount >= 1; });
+}
+
 } // namespace
 
 void defaultini::writePeriodicGridState() {
-  if (std::none_of(standardGrids.begin(), standardGrids.end(),
-                   [](const StandardGrid& g) { return g.periodCount >= 1; }))
-    return;
+  if (!hasPeriodicGrid(standardGrids)) return;
   shareExitCode(*diag, catchExitCode([&] {
     if (mpiRank != 0) return;
     std::string path = periodicStateFile;
@@ -244,21 +247,21 @@ void defaultini::writePeriodicGridState() {
                         "watched value, restore pending and its countdown, last file read: %s)\n",
                         g.index - 2, g.periodCounter, g.stepCounter, g.lastWatched,
                         g.restorePending ? 1 : 0, g.restoreCountdown, stamp.c_str(),
-                        g.lastStamp.empty() ? "none" : (registry[g.index].fileName + g.lastStamp)
-                                                           .c_str()) > 0;
+                        g.lastStamp.empty()
+                            ? "none"
+                            : (registry[g.index].fileName + g.lastStamp).c_str()) > 0;
     }
     if (file) ok = std::fclose(file) == 0 && ok;
     if (ok) return;
     *diag << "FATAL: error writing the counters of the periodic standard grids to " << path
-          << "; check the output directory, its rights and the disk space" << "[end-entry]";
+          << "; check the output directory, its rights and the disk space"
+          << "[end-entry]";
     throw stateFileCode;
   }));
 }
 
 void defaultini::readPeriodicGridState(bool warm) {
-  if (std::none_of(standardGrids.begin(), standardGrids.end(),
-                   [](const StandardGrid& g) { return g.periodCount >= 1; }))
-    return;
+  if (!hasPeriodicGrid(standardGrids)) return;
   std::string written = periodicStateFile;
   prependDirectory(outputDirectory, written);
   noteOutputFile(written, "the counters of the periodic standard grids at the end of the run");
@@ -279,7 +282,8 @@ void defaultini::readPeriodicGridState(bool warm) {
                                                                  std::fclose);
     if (!opened) {
       *diag << "FATAL: error opening " << path
-            << "; check the directory of the initial states and its rights" << "[end-entry]";
+            << "; check the directory of the initial states and its rights"
+            << "[end-entry]";
       throw stateFileCode;
     }
     std::string line;
@@ -288,19 +292,19 @@ void defaultini::readPeriodicGridState(bool warm) {
     for (long number = 1; readLine(opened.get(), line) == LineRead::line; ++number) {
       if (!stateLineNumbers(line, values, fault))
         refuseStateValue(*diag, path, number, "a counter of a periodic standard grid", fault,
-                         "a whole number");
-      const bool whole =
-          values.size() == 7 && std::all_of(values.begin(), values.end(), [](double v) {
-            return v >= 0.0 && v < 1e10 && std::floor(v) == v;
-          });
+                         "is not a number");
+      // The counters fit an int, the stamp (YYYYMMDDHH) ten digits.
+      bool whole = values.size() == 7;
+      for (std::size_t i = 0; whole && i < values.size(); ++i)
+        whole = values[i] >= 0.0 && values[i] < (i == 6 ? 1e10 : 1e9) &&
+                std::floor(values[i]) == values[i];
       const auto g = std::find_if(standardGrids.begin(), standardGrids.end(), [&](const auto& s) {
         return whole && s.periodCount >= 1 && s.index - 2 == static_cast<int>(values[0]);
       });
       if (g == standardGrids.end())
         refuseStateValue(*diag, path, number, "the line of a periodic standard grid", line,
-                         "seven whole numbers from 0, the first a standard grid with a "
-                         "periodicity in this run; start from the state of a run with the same "
-                         "periodic grids");
+                         "must be seven whole numbers from 0, the first the number of a "
+                         "standard grid with a periodicity in this run");
       g->periodCounter = static_cast<int>(values[1]);
       g->stepCounter = static_cast<int>(values[2]);
       g->lastWatched = static_cast<int>(values[3]);

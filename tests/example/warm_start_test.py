@@ -237,16 +237,19 @@ CASES = {
 
 
 def every_state_input(folder):
-    """The grown glacier's grids, and rivers whose beds leak."""
+    """The grown glacier's grids, rivers whose beds leak, and the ponding
+    grid's re-read files."""
     grown_glacier(folder)
     counts.river_link_input(folder)
+    counts.doubled_ponding_copies(folder)
 
 
 # What a warm start reads since this version, taken out of the files of a
 # former run as a run of an earlier version leaves them: the warm start
 # runs and names what starts anew.
 EVERY_STATE = with_balance(fields_by_demand(3, 2, "0.5 0.1"), canopy_snow(32),
-                           energy_balance_glacier, bc.river_interaction(2))
+                           energy_balance_glacier, bc.river_interaction(2),
+                           ponding_reread_unwritten)
 EARLIER_STATES = (
     ("sections", ("CanopyTemperatureHistory",), ("(subbasins and tracers of the irrigation",
                                                  "(maxirrig", "(number of glaciers)",
@@ -257,7 +260,28 @@ EARLIER_STATES = (
     ("irrigation_by_demand", ("irrig.asc", "sb05.asc"), (), ("no grid irrig.asc",
                                                             "no grid sb05.asc")),
     ("glacier_snow_temperatures", ("g4.asc", "g5.asc"), (), ("no grid g4.asc", "no grid g5.asc")),
+    ("periodic_grids", ("PeriodicGrids_End",), (), ("no file PeriodicGrids_End",)),
 )
+
+
+# Counters of a grid that has no periodicity in the warm start.
+FOREIGN_PERIODIC_STATE = ("foreign_periodic_grid", (), (), ())
+
+
+def foreign_periodic_state_faults(args, work):
+    path = os.path.join(work, "input", "PeriodicGrids_End")
+    if not os.path.exists(path):
+        return ["the run through wrote no PeriodicGrids_End"]
+    with open(path) as f:
+        line = f.read().split(" ", 1)[1]
+    with open(path, "w") as f:
+        f.write("1 " + line)
+    status, console = small.run(args, work, 1)
+    fatal = [t for t in small.fatal_entries(work) if "PeriodicGrids_End, line 1:" in t]
+    return [] if status == 71 and fatal else [
+        "the warm start %s from the counters of a grid without periodicity ended with status %d "
+        "and no FATAL entry naming PeriodicGrids_End, line 1:\n%s" % (work, status,
+                                                                     console[-3000:])]
 
 
 def earlier_state_faults(args, source):
@@ -271,7 +295,7 @@ def earlier_state_faults(args, source):
     if status != 0:
         return ["%s ended with status %d:\n%s" % (first, status, console[-3000:])]
     faults = []
-    for name, files, lines, words in EARLIER_STATES:
+    for name, files, lines, words in EARLIER_STATES + (FOREIGN_PERIODIC_STATE,):
         work = os.path.join(base, name)
         small.prepare(work, source, 2, lambda t: small.warm_started(
             EVERY_STATE(small.state_written(t)), 2), every_state_input)
@@ -285,6 +309,9 @@ def earlier_state_faults(args, source):
                                    if not any(m.encode() in l for m in lines))
             with open(os.path.join(work, "input", f), "wb") as written:
                 written.write(content)
+        if name == FOREIGN_PERIODIC_STATE[0]:
+            faults += foreign_periodic_state_faults(args, work)
+            continue
         status, console = small.run(args, work, 1)
         if status != 0:
             faults.append("the warm start %s ended with status %d:\n%s" % (work, status,
