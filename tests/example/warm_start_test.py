@@ -151,13 +151,6 @@ def rain_on_glacier_snow(folder):
     ex.scale_station_values(folder, "temperature.txt", lambda v: v + 10.0, from_day=2)
 
 
-def ponding_reread_unwritten(text):
-    """The ponding grid re-read at 11:00 and not written: it holds mm, its
-    file m, and a warm start reads every file the first run wrote."""
-    return ex.replace_once(" writecode = 2 periodicity", " periodicity")(
-        counts.ponding_reread(text))
-
-
 def noon_downpour_on_reread_ponding(folder):
     """Warm rain of 5 mm an hour from 13:00 to 16:00 of 1 March, which
     ponds on the re-read values before the restore at 14:00 and on the
@@ -230,7 +223,7 @@ CASES = {
     # A split at noon while the ponding grid holds what it re-read at 11:00:
     # the warm start reads that file again and its set-up values come back at
     # 14:00, as in the run through.
-    "ponding_reread_at_noon": Case(with_balance(ponding_reread_unwritten),
+    "ponding_reread_at_noon": Case(with_balance(counts.ponding_reread_unwritten),
                                    noon_downpour_on_reread_ponding, days=1, continues=True,
                                    processes=(1, 3), split_hour=12),
 }
@@ -249,7 +242,7 @@ def every_state_input(folder):
 # runs and names what starts anew.
 EVERY_STATE = with_balance(fields_by_demand(3, 2, "0.5 0.1"), canopy_snow(32),
                            energy_balance_glacier, bc.river_interaction(2),
-                           ponding_reread_unwritten)
+                           counts.ponding_reread_unwritten)
 EARLIER_STATES = (
     ("sections", ("CanopyTemperatureHistory",), ("(subbasins and tracers of the irrigation",
                                                  "(maxirrig", "(number of glaciers)",
