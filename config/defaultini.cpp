@@ -30,6 +30,7 @@ void defaultini::FreeMemory() {
   releaseCoupling();
   releaseStandardGridStatistics();
   writeLanduseParameterStack();
+  writePeriodicGridState();
   releaseGridStore();
   // Entries 1 .. gridCount + 2 are the reader's, also those that other
   // parts of the set-up registered under its count.

@@ -393,6 +393,15 @@ public:
   // directory of the initial states, so that the degree days of a season
   // go on; without the file the phenology starts anew. Collective.
   virtual void readLanduseParameterStack();
+  // The counters of the periodic re-reads and the file each grid last read,
+  // written by rank 0 into "PeriodicGrids_End" at the end of every run with
+  // a periodicity; a warm start takes them from the directory of the initial
+  // states and reads that file again at its first step, so that the grids
+  // hold and drop what they held in the run through. Collective.
+  // warm: read them (readgrid 1 or 3 of the unsaturated zone); the file is
+  // noted as an output of the run either way.
+  void writePeriodicGridState();
+  void readPeriodicGridState(bool warm);
 
 protected:
   std::vector<landuse_class> landuseTable;
@@ -668,6 +677,7 @@ private:
   // true when the grid is due for a re-read.
   static bool advancePeriod(StandardGrid& g, long hour, long day, long month);
   void rereadStandardGrid(StandardGrid& g, long year, long month, long day, long hour);
+  void readStampedGrid(StandardGrid& g, const std::string& stamp);
   void restoreSetupValues(StandardGrid& g);
   // Everything a read of the grid during the run into rows first .. last
   // brings about: the module's units, the record indices of codes and the

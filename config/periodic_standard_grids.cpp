@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,6 +9,9 @@
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/line_reader.h"
+#include "core/run_files.h"
+#include "core/state_numbers.h"
 
 void defaultini::takeCheckedCodeGrid(int index, CodeGrid kind) {
   if (index < 1) return;
@@ -37,6 +42,10 @@ void defaultini::updatePeriodicStandardGrids(long /*minute*/, long hour, long da
                                              long year, double /*stepLength*/) {
   for (StandardGrid& g : standardGrids) {
     if (g.periodCount < 1) continue;
+    if (!g.warmStamp.empty()) {
+      readStampedGrid(g, g.warmStamp);
+      g.warmStamp.clear();
+    }
     if (advancePeriod(g, hour, day, month)) {
       rereadStandardGrid(g, year, month, day, hour);
     } else if (g.restorePending) {
@@ -77,9 +86,19 @@ bool defaultini::advancePeriod(StandardGrid& g, long hour, long day, long month)
 }
 
 void defaultini::rereadStandardGrid(StandardGrid& g, long year, long month, long day, long hour) {
-  GridRegistryEntry& e = registry[g.index];
   char stamp[96];
   std::snprintf(stamp, sizeof stamp, "_%04ld%02ld%02ld%02ld", year, month, day, hour);
+  readStampedGrid(g, stamp);
+  g.periodCounter = 0;
+  g.stepCounter = 0;
+  if (!g.persistent) {
+    g.restoreCountdown = 0;
+    g.restorePending = true;
+  }
+}
+
+void defaultini::readStampedGrid(StandardGrid& g, const std::string& stamp) {
+  GridRegistryEntry& e = registry[g.index];
   // Into the grid in place: the land-use layers and parameter grids and the
   // statistics keep pointing to it.
   Grid grid = e.grid;
@@ -89,12 +108,7 @@ void defaultini::rereadStandardGrid(StandardGrid& g, long year, long month, long
   const long first = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
   const long last = mpiRank == 0 ? header.nrows : std::min(header.nrows, header.lastRow + 1);
   takeValuesReadDuringRun(g.index, e.fileName + stamp, first, last);
-  g.periodCounter = 0;
-  g.stepCounter = 0;
-  if (!g.persistent) {
-    g.restoreCountdown = 0;
-    g.restorePending = true;
-  }
+  g.lastStamp = stamp;
 }
 
 void defaultini::takeValuesReadDuringRun(int index, const std::string& from, long first,
@@ -202,4 +216,104 @@ void defaultini::refuseReads(bool periodicReads) {
              "[ExternalCoupling] of " + controlFileName + ": the external grid " + g.fileName +
                  " is read into the internal grid \"" + g.internalName + "\"",
              "remove it from the grids to read", externalReadRefusedCode);
+}
+
+namespace {
+
+constexpr int stateFileCode = 64;
+const char* const periodicStateFile = "PeriodicGrids_End";
+
+bool hasPeriodicGrid(const std::vector<StandardGrid>& grids) {
+  return std::any_of(grids.begin(), grids.end(),
+                     [](const StandardGrid& g) { return g.periodCount >= 1; });
+}
+
+} // namespace
+
+void defaultini::writePeriodicGridState() {
+  if (!hasPeriodicGrid(standardGrids)) return;
+  shareExitCode(*diag, catchExitCode([&] {
+    if (mpiRank != 0) return;
+    std::string path = periodicStateFile;
+    prependDirectory(outputDirectory, path);
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    bool ok = file != nullptr;
+    for (const StandardGrid& g : standardGrids) {
+      if (!ok || g.periodCount < 1) continue;
+      // The stamp as one number: 0 before the first re-read.
+      const std::string stamp = g.lastStamp.empty() ? "0" : g.lastStamp.substr(1);
+      ok = std::fprintf(file,
+                        "%d %d %d %d %d %d %s (standard grid, period and step counters, last "
+                        "watched value, restore pending and its countdown, last file read: %s)\n",
+                        g.index - 2, g.periodCounter, g.stepCounter, g.lastWatched,
+                        g.restorePending ? 1 : 0, g.restoreCountdown, stamp.c_str(),
+                        g.lastStamp.empty()
+                            ? "none"
+                            : (registry[g.index].fileName + g.lastStamp).c_str()) > 0;
+    }
+    if (file) ok = std::fclose(file) == 0 && ok;
+    if (ok) return;
+    *diag << "FATAL: error writing the counters of the periodic standard grids to " << path
+          << "; check the output directory, its rights and the disk space"
+          << "[end-entry]";
+    throw stateFileCode;
+  }));
+}
+
+void defaultini::readPeriodicGridState(bool warm) {
+  if (!hasPeriodicGrid(standardGrids)) return;
+  std::string written = periodicStateFile;
+  prependDirectory(outputDirectory, written);
+  noteOutputFile(written, "the counters of the periodic standard grids at the end of the run");
+  if (!warm) return;
+  if (!initialStateFileExists(periodicStateFile)) {
+    *diag << "WARNING: no file " << periodicStateFile
+          << " of a former run in the directory of the initial states: the periodic standard "
+             "grids hold their set-up values and count their periods anew"
+          << "[end-entry]";
+    return;
+  }
+  std::string path = periodicStateFile;
+  prependDirectory(inputDirectory, path);
+  noteInputFile(path, "the counters of the periodic standard grids that a warm start goes on with");
+  // Every process reads the same file.
+  shareExitCode(*diag, catchExitCode([&] {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(std::fopen(path.c_str(), "r"),
+                                                                 std::fclose);
+    if (!opened) {
+      *diag << "FATAL: error opening " << path
+            << "; check the directory of the initial states and its rights"
+            << "[end-entry]";
+      throw stateFileCode;
+    }
+    std::string line;
+    std::vector<double> values;
+    std::string fault;
+    for (long number = 1; readLine(opened.get(), line) == LineRead::line; ++number) {
+      if (!stateLineNumbers(line, values, fault))
+        refuseStateValue(*diag, path, number, "a counter of a periodic standard grid", fault,
+                         "is not a number");
+      // The counters fit an int, the stamp (YYYYMMDDHH) ten digits.
+      bool whole = values.size() == 7;
+      for (std::size_t i = 0; whole && i < values.size(); ++i)
+        whole = values[i] >= 0.0 && values[i] < (i == 6 ? 1e10 : 1e9) &&
+                std::floor(values[i]) == values[i];
+      const auto g = std::find_if(standardGrids.begin(), standardGrids.end(), [&](const auto& s) {
+        return whole && s.periodCount >= 1 && s.index - 2 == static_cast<int>(values[0]);
+      });
+      if (g == standardGrids.end())
+        refuseStateValue(*diag, path, number, "the line of a periodic standard grid", line,
+                         "must be seven whole numbers from 0, the first the number of a "
+                         "standard grid with a periodicity in this run");
+      g->periodCounter = static_cast<int>(values[1]);
+      g->stepCounter = static_cast<int>(values[2]);
+      g->lastWatched = static_cast<int>(values[3]);
+      g->restorePending = values[4] != 0.0;
+      g->restoreCountdown = static_cast<int>(values[5]);
+      char stamp[32];
+      std::snprintf(stamp, sizeof stamp, "_%010.0f", values[6]);
+      // A grid that fell back to its set-up values holds them already.
+      if (values[6] > 0.0 && (g->persistent || g->restorePending)) g->warmStamp = stamp;
+    }
+  }));
 }

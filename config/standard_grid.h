@@ -36,6 +36,10 @@ struct StandardGrid {
   int restoreAfter = 0;
   int restoreCountdown = 0;
   bool restorePending = false;
+  // The time stamp of the last re-read ("_YYYYMMDDHH"), and the one a warm
+  // start reads again at its first step.
+  std::string lastStamp;
+  std::string warmStamp;
   Grid setupValues = nullptr; // rows setupFirstRow .. setupLastRow
   long setupFirstRow = 0;
   long setupLastRow = 0;

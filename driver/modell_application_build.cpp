@@ -400,10 +400,13 @@ void ModellApplication::buildSubmodels() {
   evapotranspiration->readStorage(unsatZone->getStorageFileName(),
                                   unsatZone->getReadStorageParameter());
   const int readState = unsatZone->getReadStorageParameter();
-  if (unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3)) {
+  const bool warm = unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3);
+  if (warm) {
     stage = "readLanduseParameterStack";
     defaults->readLanduseParameterStack();
   }
+  stage = "readPeriodicGridState";
+  defaults->readPeriodicGridState(warm);
 
   // Groundwater sub-steps with the loop's count, so that its step length
   // matches the unsaturated zone's.

@@ -627,10 +627,7 @@ def control_edit(s, grid_format=True):
                                                     (f, n, w) for f, n, _, w in PERMAFROST_GRIDS])
             text += PERMAFROST_SECTION
         if s["periodic_ponding"] == "on":
-            # Not written: the grid holds mm, its file m, and a warm start
-            # reads every file the first run wrote.
-            text = ex.replace_once(" writecode = 2 periodicity", " periodicity")(
-                counts.ponding_reread(text))
+            text = counts.ponding_reread_unwritten(text)
         for name, value in (("radiation_correction", s["radiation"]),
                             ("evapotranspiration", s["evapotranspiration"]),
                             ("interception_model", s["interception"]),

@@ -69,6 +69,12 @@ def ponding_reread(text):
                            "12 persistent = 0 3\n")(text)
 
 
+def ponding_reread_unwritten(text):
+    """The same, not written: the grid holds mm, its file m, and a warm
+    start reads every file the first run wrote."""
+    return ex.replace_once(" writecode = 2 periodicity", " periodicity")(ponding_reread(text))
+
+
 def doubled_ponding_copies(folder):
     with open(os.path.join(folder, "ponding.asc")) as f:
         lines = f.read().splitlines()

@@ -323,7 +323,10 @@ def run_case(args, name, case, source):
         work = os.path.join(args.work, name, "reference")
         prepare(work, source, case.days, case.like.edit_control, case.like.edit_input)
         status, console = run(args, work, 1)
-        differ = differing_outputs(work, works[0]) if status == 0 else []
+        # The reference reads its grids once: it has no counters of periodic
+        # reads to leave.
+        differ = [n for n in differing_outputs(work, works[0]) if n != "PeriodicGrids_End"] \
+            if status == 0 else []
         if status != 0:
             faults.append("%s: the reference run ended with status %d:\n%s" %
                           (name, status, console[-3000:]))

@@ -151,6 +151,23 @@ def rain_on_glacier_snow(folder):
     ex.scale_station_values(folder, "temperature.txt", lambda v: v + 10.0, from_day=2)
 
 
+def noon_downpour_on_reread_ponding(folder):
+    """Warm rain of 5 mm an hour from 13:00 to 16:00 of 1 March, which
+    ponds on the re-read values before the restore at 14:00 and on the
+    set-up values after it (none before the split, whose day's sums a warm
+    start does not carry)."""
+    counts.doubled_ponding_copies(folder)
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v + 10.0)
+    path = os.path.join(folder, "precipitation.txt")
+    with open(path) as f:
+        rows = [line.split() for line in f.read().splitlines()]
+    with open(path, "w") as f:
+        for p in rows:
+            if p[:3] == ["2021", "03", "01"] and 13 <= int(p[3]) <= 16:
+                p = p[:4] + ["5.0"] * len(p[4:])
+            f.write(" ".join(p) + "\n")
+
+
 CASES = {
     # Irrigation from the river draws on what routing offered in the step
     # before.
@@ -203,20 +220,29 @@ CASES = {
     # temperature sum begun in the morning goes on.
     "phenology_search_start_at_noon": Case(with_balance(), days=1, continues=True,
                                            processes=(1, 3), split_hour=12),
+    # A split at noon while the ponding grid holds what it re-read at 11:00:
+    # the warm start reads that file again and its set-up values come back at
+    # 14:00, as in the run through.
+    "ponding_reread_at_noon": Case(with_balance(counts.ponding_reread_unwritten),
+                                   noon_downpour_on_reread_ponding, days=1, continues=True,
+                                   processes=(1, 3), split_hour=12),
 }
 
 
 def every_state_input(folder):
-    """The grown glacier's grids, and rivers whose beds leak."""
+    """The grown glacier's grids, rivers whose beds leak, and the ponding
+    grid's re-read files."""
     grown_glacier(folder)
     counts.river_link_input(folder)
+    counts.doubled_ponding_copies(folder)
 
 
 # What a warm start reads since this version, taken out of the files of a
 # former run as a run of an earlier version leaves them: the warm start
 # runs and names what starts anew.
 EVERY_STATE = with_balance(fields_by_demand(3, 2, "0.5 0.1"), canopy_snow(32),
-                           energy_balance_glacier, bc.river_interaction(2))
+                           energy_balance_glacier, bc.river_interaction(2),
+                           counts.ponding_reread_unwritten)
 EARLIER_STATES = (
     ("sections", ("CanopyTemperatureHistory",), ("(subbasins and tracers of the irrigation",
                                                  "(maxirrig", "(number of glaciers)",
@@ -227,7 +253,28 @@ EARLIER_STATES = (
     ("irrigation_by_demand", ("irrig.asc", "sb05.asc"), (), ("no grid irrig.asc",
                                                             "no grid sb05.asc")),
     ("glacier_snow_temperatures", ("g4.asc", "g5.asc"), (), ("no grid g4.asc", "no grid g5.asc")),
+    ("periodic_grids", ("PeriodicGrids_End",), (), ("no file PeriodicGrids_End",)),
 )
+
+
+# Counters of a grid that has no periodicity in the warm start.
+FOREIGN_PERIODIC_STATE = ("foreign_periodic_grid", (), (), ())
+
+
+def foreign_periodic_state_faults(args, work):
+    path = os.path.join(work, "input", "PeriodicGrids_End")
+    if not os.path.exists(path):
+        return ["the run through wrote no PeriodicGrids_End"]
+    with open(path) as f:
+        line = f.read().split(" ", 1)[1]
+    with open(path, "w") as f:
+        f.write("1 " + line)
+    status, console = small.run(args, work, 1)
+    fatal = [t for t in small.fatal_entries(work) if "PeriodicGrids_End, line 1:" in t]
+    return [] if status == 71 and fatal else [
+        "the warm start %s from the counters of a grid without periodicity ended with status %d "
+        "and no FATAL entry naming PeriodicGrids_End, line 1:\n%s" % (work, status,
+                                                                     console[-3000:])]
 
 
 def earlier_state_faults(args, source):
@@ -241,7 +288,7 @@ def earlier_state_faults(args, source):
     if status != 0:
         return ["%s ended with status %d:\n%s" % (first, status, console[-3000:])]
     faults = []
-    for name, files, lines, words in EARLIER_STATES:
+    for name, files, lines, words in EARLIER_STATES + (FOREIGN_PERIODIC_STATE,):
         work = os.path.join(base, name)
         small.prepare(work, source, 2, lambda t: small.warm_started(
             EVERY_STATE(small.state_written(t)), 2), every_state_input)
@@ -255,6 +302,9 @@ def earlier_state_faults(args, source):
                                    if not any(m.encode() in l for m in lines))
             with open(os.path.join(work, "input", f), "wb") as written:
                 written.write(content)
+        if name == FOREIGN_PERIODIC_STATE[0]:
+            faults += foreign_periodic_state_faults(args, work)
+            continue
         status, console = small.run(args, work, 1)
         if status != 0:
             faults.append("the warm start %s ended with status %d:\n%s" % (work, status,
