@@ -2,6 +2,7 @@
 // per-subbasin table, and the optional sections after it.
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <variant>
 
@@ -150,8 +151,9 @@ void readEntries(modelobject& module, FILE* file, const std::vector<ControlEntry
       module.readControlValue(file, "%s", **w, e.label, rest);
     if (auto* s = std::get_if<StatisticFile*>(&e.target)) {
       module.readControlValue(file, "%s", (*s)->name, e.label, rest);
+      // The code stands on the rest of the name's line.
       if (!parseLeadingInt(rest, (*s)->code))
-        module.controlFileKeyNotFound(e.label, module.getModuleName());
+        module.refuseUnreadValue(file, std::ftell(file) - static_cast<long>(rest.size()), e.label);
     }
   }
 }

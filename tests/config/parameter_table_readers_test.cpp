@@ -184,7 +184,7 @@ TEST(ParameterTableReaders, ReportEveryFaultWithEntryAndCode) {
       {"[landuse_table]\n2\n" + entryWith("").substr(18) + "\n[next]\n", 51,
        lu + "2 (): the table ends after 1 of 2 entries"},
       {"[landuse_table]\nx\n", 17,
-       "error in control file, number of entries in [landuse_table]; defaultsnot found!"},
+       "model.ctl reads \"x\": not found!"},
       {"[landuse_table]\n-1\n", 51, "error in [landuse_table]: invalid number of entries -1"},
       {"[landuse_table]\n1\n5.5 crop { }\n", 51,
        lu + "1 (crop): the code 5.5 is not a whole number"},

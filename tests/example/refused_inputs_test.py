@@ -769,6 +769,19 @@ ABSURD_VALUES = {
         "Manning coefficient of the mean channel", "0", "must be above 0 and at most 1000"),
 }
 
+# --- a control-file value that is no number names its line and the text read.
+
+NAMED_VALUES = {
+    "landuse_count_nan": Case(
+        ex.replace_once("5     number of land-use records", "nan     number of land-use records"),
+        code=17, words="number of entries in [landuse_table]; [landuse_table], line 78 of "
+        "catchment.ctl.intern reads \"nan\": not found!"),
+    "irrigation_switch_nan": Case(
+        ex.replace_once("1   on: the fields", "nan   on: the fields"), code=17,
+        words="irrigation switch in [irrigation]; [irrigation], line 166 of catchment.ctl.intern "
+        "reads \"nan\": not found!"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -787,6 +800,7 @@ CASES.update(INNER_STEPS)
 CASES.update(UNREADABLE_FILES)
 CASES.update(REPLACED_INPUTS)
 CASES.update(ABSURD_VALUES)
+CASES.update(NAMED_VALUES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

@@ -58,7 +58,7 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
       {"kelsqlat 0", [](auto& l, auto&) { l[kelsqlatEntry] = "0 1"; }, "", 10,
        "error! kelsqlat[1] is 0"},
       {"a missing entry", [](auto& l, auto&) { l.resize(87); }, "", 17,
-       "error in control file, name of the storage content file ; unsatzon_modelnot found!"},
+       "error in control file, name of the storage content file ; (EOF)not found!"},
       {"a point file in a missing directory",
        [](auto& l, auto& s) {
          l[controlPointEntry] = "1 1";
