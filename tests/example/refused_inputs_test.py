@@ -461,17 +461,26 @@ OUT_OF_RANGE = {
 
 
 def thick_aquifer(folder):
-    """Two cells side by side of an aquifer 1e300 m thick: no range forbids it,
-    but the transmissivity of the face between them overflows."""
-    for column in (6, 7):
-        ex.spoil_grid_value("aquifer_thickness.asc", 15, column, "1e300")(folder)
+    """Copies of aquifer_thickness.asc, read again every day from the first
+    step on, with two cells side by side 1e300 m thick: the set-up's range
+    does not see them, the check of a read again only their sign, but the
+    transmissivity of the face between them overflows."""
+    with open(os.path.join(folder, "aquifer_thickness.asc")) as f:
+        lines = f.readlines()
+    values = lines[5 + 15].split()
+    values[5] = values[6] = "1e300"
+    lines[5 + 15] = " ".join(values) + "\n"
+    for step in range(24 * 3):
+        name = "aquifer_thickness.asc_202103%02d%02d" % (1 + step // 24, step % 24)
+        with open(os.path.join(folder, name), "w") as f:
+            f.writelines(lines)
 
 
 NOT_FINITE_OUTPUT = {
     # Found by the daily look at the state after the first step, not by the
     # output of the end of the run.
     "output_not_finite": Case(
-        edit_input=thick_aquifer, code=20,
+        read_again("aquifer_thickness_2"), edit_input=thick_aquifer, code=20,
         words="after the step of 2021-03-01 00:00, the first of the run, the state of the model "
               "holds values that are not finite (nan or inf): \"gw_head_2\" (gw_head_2.asc) "
               "first at row 2, column 5; \"gw_transmissivity_x_2\" (gw_transmissivity_x_2) first "
@@ -769,7 +778,13 @@ ABSURD_VALUES = {
         "Manning coefficient of the mean channel", "0", "must be above 0 and at most 1000"),
 }
 
-# --- a control-file value that is no number names its line and the text read.
+# --- a control-file value that is no number names its line and text; grid
+# values beyond their ranges name file, cell, value and range.
+
+def standard_grid_cell(name, grid, value, shown, rule):
+    return grid_cell(name + ".asc", value, 22, "the standard grid \"%s\" (%s.asc) holds %s at "
+                     "row 11, column 13, which must be nodata or %s" % (grid, name, shown, rule))
+
 
 NAMED_VALUES = {
     "landuse_count_nan": Case(
@@ -780,6 +795,20 @@ NAMED_VALUES = {
         ex.replace_once("1   on: the fields", "nan   on: the fields"), code=17,
         words="irrigation switch in [irrigation]; [irrigation], line 166 of catchment.ctl.intern "
         "reads \"nan\": not found!"),
+    "river_width_1e308": standard_grid_cell("river_width", "river_width", "1e308", "1e+308",
+                                            "0 ... 10000 m"),
+    "river_depth_minus_1e308": standard_grid_cell("river_depth", "river_depth", "-1e308",
+                                                  "-1e+308", "0 ... 300 m"),
+    "river_links_1e308": standard_grid_cell("river_links", "river_links", "1e308", "1e+308",
+                                            "a whole number 0 ... 1e9"),
+    "lake_codes_minus_1e308": standard_grid_cell("lake_codes", "lake_codes", "-1e308", "-1e+308",
+                                                 "a whole number 0 ... 1e9"),
+    "ice_firn_3": standard_grid_cell("ice_firn", "ice_firn", "3", "3",
+                                     "0 (no glacier), 1 (ice) or 2 (firn)"),
+    "aquifer_thickness_1e308": standard_grid_cell("aquifer_thickness", "aquifer_thickness_1",
+                                                  "1e308", "1e+308", "0 ... 10000 m"),
+    "fixed_flow_minus_1e308": standard_grid_cell("gw_boundary_fix_q", "gw_boundary_fix_q_1",
+                                                 "-1e308", "-1e+308", "-1 ... 1 m/s"),
 }
 
 CASES = {
