@@ -779,7 +779,8 @@ ABSURD_VALUES = {
 }
 
 # --- a control-file value that is no number names its line and text; grid
-# values beyond their ranges name file, cell, value and range.
+# values beyond their ranges name file, cell, value and range; coordinates
+# and heat constants beyond theirs name section, label, value and range.
 
 def standard_grid_cell(name, grid, value, shown, rule):
     return grid_cell(name + ".asc", value, 22, "the standard grid \"%s\" (%s.asc) holds %s at "
@@ -809,6 +810,22 @@ NAMED_VALUES = {
                                                   "1e308", "1e+308", "0 ... 10000 m"),
     "fixed_flow_minus_1e308": standard_grid_cell("gw_boundary_fix_q", "gw_boundary_fix_q_1",
                                                  "-1e308", "-1e+308", "-1 ... 1 m/s"),
+    "longitude_1e9": out_of_range(
+        "8.90  longitude", "1e9  longitude", 17, "coordinates", "geographic longitude", "1e+09",
+        "must lie within -180 ... 360 (degrees east)"),
+    "time_shift_minus_25": out_of_range(
+        "0  time shift", "-25  time shift", 17, "coordinates",
+        "time shift of data time to lokal time", "-25", "must lie within -24 ... 24 (hours)"),
+    "dry_soil_conductivity_1e9": out_of_range(
+        "0.3  dTModLamDrySoil", "1e9  dTModLamDrySoil", 17, "heat_transfer", "dTModLamDrySoil",
+        "1e+09", "must be above 0 and at most 10 (W/(m K))"),
+    "lapse_rate_minus_1": out_of_range(
+        "-0.0065  dTModLapseRate", "-1  dTModLapseRate", 17, "heat_transfer", "dTModLapseRate",
+        "-1", "must be -0.1 ... 0.1 (K/m)"),
+    "leaf_area_index_80": Case(
+        ex.replace_once("LAI       = 8.0   8.0;", "LAI       = 80   8.0;"), code=51,
+        words="error in [landuse_table], entry 4 (coniferous trees): value out of range for "
+        "\"LAI\": 80 (allowed 0 .. 20)"),
 }
 
 CASES = {
