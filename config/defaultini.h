@@ -239,6 +239,9 @@ private:
   // Rank 0, the zone grid and the elevation model whole: a catchment cell
   // without an elevation ends the run with 22.
   void refuseElevationGaps();
+  // Collective: a standard grid with a range (river, lake, glacier and
+  // aquifer grids) holding a value beyond it ends the run with 22.
+  void refuseStandardGridsOutOfRange();
   Grid createGridFromDefault(long firstRow, long lastRow, double value);
   void registerReaderGrid(int index, const std::string& file, Grid grid, const std::string& name,
                           long writeCode, long firstRow, long lastRow);

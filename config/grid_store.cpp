@@ -212,6 +212,7 @@ void defaultini::loadStandardGrids() {
     ++next;
   });
   createUpTo(standardGrids.size());
+  refuseStandardGridsOutOfRange();
   *diag << "before reading variable grids" << mpiRank << "[end-entry]";
   checkMPI(*diag, MPI_Barrier(MPI_COMM_WORLD), "MPI_Barrier before the variable grids");
   readVariableGrids();

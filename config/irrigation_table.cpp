@@ -250,7 +250,7 @@ void defaultini::readIrrigation() {
   seekSection("[irrigation]", true);
   long start = std::ftell(controlFile);
   if (std::fscanf(controlFile, "%d", &irrigationSwitch) != 1)
-    controlFileKeyNotFound("irrigation switch in [irrigation]", controlFileName + " ");
+    refuseUnreadValue(controlFile, start, "irrigation switch in [irrigation]");
   requireWholeNumber(controlFile, start, "irrigation switch in [irrigation]");
   if (irrigationSwitch == 0) return;
 
@@ -258,8 +258,7 @@ void defaultini::readIrrigation() {
   int n = 0;
   start = std::ftell(controlFile);
   if (std::fscanf(controlFile, "%d", &n) != 1)
-    controlFileKeyNotFound("number of irrigation types in [irrigation_table]",
-                           controlFileName + " ");
+    refuseUnreadValue(controlFile, start, "number of irrigation types in [irrigation_table]");
   requireWholeNumber(controlFile, start, "number of irrigation types in [irrigation_table]");
   irrigationTable.resize(1);
   irrigationTable[0].code = n;

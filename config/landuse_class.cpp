@@ -147,16 +147,19 @@ struct DatedKey {
   double fallback;
 };
 
+// Upper bounds beyond every plant cover: no canopy has a leaf area index
+// above 20, roots deeper than 100 m, a roughness length above 10 m or a
+// resistance above 1e5 s/m (closed stomata).
 const DatedKey datedKeys[] = {
-    {LanduseParameter::LAI, "LAI", true, 0.0, unbounded, 0.0},
+    {LanduseParameter::LAI, "LAI", true, 0.0, 20.0, 0.0},
     {LanduseParameter::VCF, "VCF", true, 0.0, 1.0, 0.0},
-    {LanduseParameter::RootDepth, "RootDepth", true, 0.0, unbounded, 0.0},
+    {LanduseParameter::RootDepth, "RootDepth", true, 0.0, 100.0, 0.0},
     {LanduseParameter::Albedo, "Albedo", true, 0.0, 1.0, 0.0},
-    {LanduseParameter::Z0, "Z0", true, 0.0, unbounded, 0.0},
-    {LanduseParameter::RSC, "RSC", true, 0.0, unbounded, 0.0},
-    {LanduseParameter::RSI, "RSI", true, 0.0, unbounded, 0.0},
-    {LanduseParameter::RSE, "RSE", true, 0.0, unbounded, 0.0},
-    {LanduseParameter::NFactor, "NFactor", false, 0.0, unbounded, -9999.9},
+    {LanduseParameter::Z0, "Z0", true, 0.0, 10.0, 0.0},
+    {LanduseParameter::RSC, "RSC", true, 0.0, 1e5, 0.0},
+    {LanduseParameter::RSI, "RSI", true, 0.0, 1e5, 0.0},
+    {LanduseParameter::RSE, "RSE", true, 0.0, 1e5, 0.0},
+    {LanduseParameter::NFactor, "NFactor", false, 0.0, 10.0, -9999.9},
     {LanduseParameter::SR_StemDiameter, "SR_StemDiameter", false, 0.0, unbounded, 0.0},
     {LanduseParameter::SR_ResidCovrg, "SR_ResidCovrg", false, 0.0, 1.0, 0.0}};
 

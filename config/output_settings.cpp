@@ -189,9 +189,20 @@ void defaultini::readOutputControl(const std::string& fileName) {
   if (!(latitude >= -90.0 && latitude <= 90.0))
     refuseControlValue("[coordinates]", "geographic latitude", latitude,
                        "must lie within -90 ... 90 (degrees north)", 17);
+  // Longitudes east of 180 are taken as 0 ... 360; the sun's hour angle
+  // takes nothing beyond a turn.
   longitude = coordinates.readDouble("geographic longitude");
+  if (!(longitude >= -180.0 && longitude <= 360.0))
+    refuseControlValue("[coordinates]", "geographic longitude", longitude,
+                       "must lie within -180 ... 360 (degrees east)", 17);
   referenceMeridian = coordinates.readDouble("reference meridian");
+  if (!(referenceMeridian >= -180.0 && referenceMeridian <= 360.0))
+    refuseControlValue("[coordinates]", "reference meridian", referenceMeridian,
+                       "must lie within -180 ... 360 (degrees east)", 17);
   timeShift = coordinates.readDouble("time shift of data time to lokal time");
+  if (!(timeShift >= -24.0 && timeShift <= 24.0))
+    refuseControlValue("[coordinates]", "time shift of data time to lokal time", timeShift,
+                       "must lie within -24 ... 24 (hours)", 17);
 
   seekSection("[meteo_data_count]", true);
   SectionReader meteoCount(*this, controlFile, fileName, "[meteo_data_count]");

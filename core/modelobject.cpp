@@ -218,10 +218,22 @@ int modelobject::scanControlValue(FILE* file, const std::function<int()>& scan, 
     if (file) readControlWordFrom(file, next);
     if (next.size() > 1007) next.resize(1007);
     *diag << next << "[end-entry]";
-    controlFileKeyNotFound(description, moduleName);
+    refuseUnreadValue(file, start, description);
   }
   readRestOfLine(file, rest);
   return count;
+}
+
+// The word that stands where a value was expected, with its line and
+// section: without them "nan" or a word in a long section is hard to find.
+void modelobject::refuseUnreadValue(FILE* file, long start, const std::string& description) {
+  std::string word;
+  if (!file || start < 0 || std::fseek(file, start, SEEK_SET) != 0 ||
+      !readControlWordFrom(file, word))
+    controlFileKeyNotFound(description, "(EOF)");
+  const long at = std::ftell(file) - static_cast<long>(word.size());
+  controlFileKeyNotFound(description, placeInControlFile(file, controlFileName, at, word) + ": ");
+  throw 17; // the report is virtual; an override that returns must not let the reader go on
 }
 
 void modelobject::requireWholeNumber(FILE* file, long start, const std::string& description) {
@@ -281,7 +293,14 @@ int modelobject::scanControlNumberPair(FILE* file, const std::function<int()>& s
                                        const std::string& description, std::string& rest) {
   const long start = file ? std::ftell(file) : -1;
   const int count = file ? scan() : 0;
-  if (count != 2) controlFileKeyNotFound(description, moduleName);
+  if (count != 2) {
+    // Name the second word when the first was read.
+    long second = start;
+    std::string first;
+    if (count == 1 && std::fseek(file, start, SEEK_SET) == 0 && readControlWordFrom(file, first))
+      second = std::ftell(file);
+    refuseUnreadValue(file, second, description);
+  }
   requireWholeNumber(file, start, description);
   readRestOfLine(file, rest);
   return count;
@@ -294,7 +313,7 @@ int modelobject::readControlValuePair(FILE* file, const char* format, std::strin
   int count = file && readControlWordFrom(file, first) ? 1 : 0;
   const long start = file ? std::ftell(file) : -1;
   if (count == 1) count += std::fscanf(file, "%d", &second) == 1 ? 1 : 0;
-  if (count != 2) controlFileKeyNotFound(description, moduleName);
+  if (count != 2) refuseUnreadValue(file, start, description);
   requireWholeNumber(file, start, description);
   readRestOfLine(file, rest);
   return count;

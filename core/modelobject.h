@@ -60,6 +60,9 @@ public:
   // section, the label and the value, and says what the value must be.
   [[noreturn]] void refuseControlValue(const std::string& section, const std::string& label,
                                        double value, const std::string& rule, int code) const;
+  // A value that could not be scanned from position start on: fails with
+  // code 17, naming section, line and the word read there.
+  [[noreturn]] void refuseUnreadValue(FILE* file, long start, const std::string& description);
   // Ends the run with code 17: the value of `what` (its place in the
   // control file: section, label, key) reads `text`, which is not `kind`
   // ("a whole number", "a finite number") as a whole.

@@ -2,6 +2,7 @@
 // per-subbasin table, and the optional sections after it.
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <variant>
 
@@ -352,11 +353,38 @@ void unsatzonmodellklasse::checkHeatConstants() const {
   auto refuse = [&](int key, const std::string& rule) {
     refuseControlValue("[heat_transfer]", heatConstantKeys[key], k[key], rule, settingCode);
   };
-  for (int key : {dTModCDrySoil, dTModRhoDrySoil, dTModLamDrySoil, dTModLamWat, dTModLamIce,
-                  dTModCWater, dTModCIce0, dTModLatHeat, dTModRhoWater})
-    if (!(k[key] > 0.0)) refuse(key, "must be above 0");
-  for (int key : {dTModKmin, dTModNFactorFreezing, dTModNFactorThawing})
-    if (!(k[key] >= 0.0)) refuse(key, "must be 0 or more");
+  // Upper bounds well beyond every natural material: a value past them is
+  // a slip of the exponent.
+  struct Bound {
+    int key;
+    double highest;
+    const char* rule;
+  };
+  const Bound aboveZero[] = {
+      {dTModCDrySoil, 5000.0, "must be above 0 and at most 5000 (J/(kg K))"},
+      {dTModRhoDrySoil, 5000.0, "must be above 0 and at most 5000 (kg/m3)"},
+      {dTModLamDrySoil, 10.0, "must be above 0 and at most 10 (W/(m K))"},
+      {dTModLamWat, 10.0, "must be above 0 and at most 10 (W/(m K))"},
+      {dTModLamIce, 10.0, "must be above 0 and at most 10 (W/(m K))"},
+      {dTModCWater, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
+      {dTModCIce20, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
+      {dTModCIce0, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
+      {dTModLatHeat, 1e6, "must be above 0 and at most 1e6 (J/kg)"},
+      {dTModRhoWater, 2000.0, "must be above 0 and at most 2000 (kg/m3)"}};
+  for (const Bound& b : aboveZero)
+    if (!(k[b.key] > 0.0 && k[b.key] <= b.highest)) refuse(b.key, b.rule);
+  const Bound fromZero[] = {{dTModKmin, 1.0, "must be 0 ... 1 (m/s)"},
+                            {dTModNFactorFreezing, 10.0, "must be 0 ... 10"},
+                            {dTModNFactorThawing, 10.0, "must be 0 ... 10"}};
+  for (const Bound& b : fromZero)
+    if (!(k[b.key] >= 0.0 && k[b.key] <= b.highest)) refuse(b.key, b.rule);
+  // The air's lapse rate lies between the dry adiabat and strong
+  // inversions; the lower boundary is ground that neither boils nor is
+  // colder than the coldest permafrost.
+  if (!(k[dTModLapseRate] >= -0.1 && k[dTModLapseRate] <= 0.1))
+    refuse(dTModLapseRate, "must be -0.1 ... 0.1 (K/m)");
+  if (!(k[dTModLowBoundBase] >= -60.0 && k[dTModLowBoundBase] <= 60.0))
+    refuse(dTModLowBoundBase, "must be -60 ... 60 (degrees C)");
   const double longest = k[dTModLongestStep];
   if (longest != 0.0 && !(longest >= k[dTModShortestStep])) {
     std::ostringstream rule;

@@ -253,6 +253,15 @@ TEST(OutputSettings, FailsNamingTheSectionTheLineAndTheValue) {
       {"time shift", "-1     time shift", "-", 17,
        "time shift of data time to lokal time; [coordinates], line 21 of CONTROL reads \"-\": "
        "not found!"},
+      {"longitude beyond a turn", "8.25   longitude", "360.5", 17,
+       "section [coordinates]: the value 360.5 of \"geographic longitude\" must lie within "
+       "-180 ... 360 (degrees east)"},
+      {"meridian west of -180", "15     reference meridian", "-181", 17,
+       "section [coordinates]: the value -181 of \"reference meridian\" must lie within "
+       "-180 ... 360 (degrees east)"},
+      {"time shift beyond a day", "-1     time shift", "1e9", 17,
+       "section [coordinates]: the value 1e+09 of \"time shift of data time to lokal time\" must "
+       "lie within -24 ... 24 (hours)"},
       {"meteo count", "[meteo_data_count]\n2\n", "[meteo_data_count]\nzwei\n", 17,
        "number of meteorological variables; [meteo_data_count], line 23 of CONTROL reads "
        "\"zwei\": not found!"},

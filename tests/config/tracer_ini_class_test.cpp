@@ -266,7 +266,8 @@ TEST(TracerIni, SetUpFailuresCarryTheirCodes) {
        "\"non_radioactive\"\n(may be, the number of tracers (3) is wrong?\n"},
       {"[model_time]\n1\n", 17, "error in control file, [substance_transport]; (EOF)not found!"},
       {"[substance_transport]\nmany tracers\n", 17,
-       "error in control file,  number of tracers in ; tracer_ininot found!"},
+       "error in control file,  number of tracers in ; [substance_transport], line 2 of "
+       "testdata_tracer_setup_3_np1_rank0/model.ctl.intern reads \"many\": not found!"},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];

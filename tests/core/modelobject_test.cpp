@@ -62,12 +62,14 @@ TEST(ModelObject, ReadsSectionsAndLegacyValues) {
             17);
   EXPECT_NE(m.console().find("  Next line in Horva control file: "), std::string::npos);
   EXPECT_NE(m.console().find("notanumber"), std::string::npos);
-  EXPECT_NE(m.console().find("error in control file, broken value; testmodulenot found!"),
+  EXPECT_NE(m.console().find("error in control file, broken value; [model_time], line 9 of " +
+                             control + " reads \"notanumber\": not found!"),
             std::string::npos);
-  // What is left of the line, "broken value", holds a word but no number.
+  // The line holds a word, then "broken": no number.
   EXPECT_EQ(exitCodeOf([&] { m.readControlValuePair(m.controlFile, "%s%d", file, code, "pair"); }),
             17);
-  EXPECT_NE(m.console().find("error in control file, pair; testmodulenot found!"),
+  EXPECT_NE(m.console().find("error in control file, pair; [model_time], line 9 of " + control +
+                             " reads \"broken\": not found!"),
             std::string::npos);
 
   EXPECT_EQ(m.seekSection("[first_section]", true), 1);
@@ -107,6 +109,45 @@ TEST(ModelObject, LegacyValuesFillTheirWord) {
                 std::string::npos)
           << m.console();
     }
+  }
+}
+
+// A value that cannot be scanned at all ("nan" where a whole number belongs,
+// a word) names its line and the text read; nothing left names the end.
+TEST(ModelObject, UnscannedValuesNameTheirLineAndText) {
+  const std::string dir = makeTestDirectory("mo_unscanned");
+  const std::string control = dir + "/model.ctl";
+  enum class Read { integer, whole, pair, fileAndCode };
+  // the value's line, how it is read, the text named (nullptr: the end)
+  const std::tuple<std::string, Read, const char*> cases[] = {
+      {"nan  hours between two lines", Read::integer, "nan"},
+      {"  -x", Read::whole, "-x"},
+      {"2 nan  a pair", Read::pair, "nan"},
+      {"qd.stat inf", Read::fileAndCode, "inf"},
+      {"", Read::integer, nullptr}};
+  for (const auto& [line, read, text] : cases) {
+    writeFile(control, "[a]\n1\n\n[model_time]\n" + line + "\n");
+    TestModule m(dir, control);
+    m.openControlFile();
+    m.seekSection("[model_time]", true);
+    const Read how = read; // a lambda cannot capture a structured binding
+    EXPECT_EQ(exitCodeOf([&] {
+                int i = 0;
+                long l = 0, k = 0;
+                std::string word;
+                if (how == Read::integer) m.readControlValue(m.controlFile, "%d", i, "value");
+                if (how == Read::whole) m.readControlValue(m.controlFile, "%ld", l, "value");
+                if (how == Read::pair) m.readControlValuePair(m.controlFile, "%ld %ld", l, k, "value");
+                if (how == Read::fileAndCode)
+                  m.readControlValuePair(m.controlFile, "%s%d", word, i, "value");
+              }),
+              17)
+        << line;
+    const std::string named =
+        text ? "; [model_time], line 5 of " + control + " reads \"" + text + "\": not found!"
+             : "; (EOF)not found!";
+    EXPECT_NE(m.console().find("error in control file, value" + named), std::string::npos)
+        << m.console();
   }
 }
 

@@ -462,17 +462,26 @@ OUT_OF_RANGE = {
 
 
 def thick_aquifer(folder):
-    """Two cells side by side of an aquifer 1e300 m thick: no range forbids it,
-    but the transmissivity of the face between them overflows."""
-    for column in (6, 7):
-        ex.spoil_grid_value("aquifer_thickness.asc", 15, column, "1e300")(folder)
+    """Copies of aquifer_thickness.asc, read again every day from the first
+    step on, with two cells side by side 1e300 m thick: the set-up's range
+    does not see them, the check of a read again only their sign, but the
+    transmissivity of the face between them overflows."""
+    with open(os.path.join(folder, "aquifer_thickness.asc")) as f:
+        lines = f.readlines()
+    values = lines[5 + 15].split()
+    values[5] = values[6] = "1e300"
+    lines[5 + 15] = " ".join(values) + "\n"
+    for step in range(24 * 3):
+        name = "aquifer_thickness.asc_202103%02d%02d" % (1 + step // 24, step % 24)
+        with open(os.path.join(folder, name), "w") as f:
+            f.writelines(lines)
 
 
 NOT_FINITE_OUTPUT = {
     # Found by the daily look at the state after the first step, not by the
     # output of the end of the run.
     "output_not_finite": Case(
-        edit_input=thick_aquifer, code=20,
+        read_again("aquifer_thickness_2"), edit_input=thick_aquifer, code=20,
         words="after the step of 2021-03-01 00:00, the first of the run, the state of the model "
               "holds values that are not finite (nan or inf): \"gw_head_2\" (gw_head_2.asc) "
               "first at row 2, column 5; \"gw_transmissivity_x_2\" (gw_transmissivity_x_2) first "
@@ -1191,6 +1200,57 @@ UNTOUCHED_FILES = {
         words="input/unsatzon_state_1"),
 }
 
+
+# --- a control-file value that is no number names its line and text; grid
+# values beyond their ranges name file, cell, value and range; coordinates
+# and heat constants beyond theirs name section, label, value and range.
+
+def standard_grid_cell(name, grid, value, shown, rule):
+    return grid_cell(name + ".asc", value, 22, "the standard grid \"%s\" (%s.asc) holds %s at "
+                     "row 11, column 13, which must be nodata or %s" % (grid, name, shown, rule))
+
+
+NAMED_VALUES = {
+    "landuse_count_nan": Case(
+        ex.replace_once("5     number of land-use records", "nan     number of land-use records"),
+        code=17, words="number of entries in [landuse_table]; [landuse_table], line 78 of "
+        "catchment.ctl.intern reads \"nan\": not found!"),
+    "irrigation_switch_nan": Case(
+        ex.replace_once("1   on: the fields", "nan   on: the fields"), code=17,
+        words="irrigation switch in [irrigation]; [irrigation], line 166 of catchment.ctl.intern "
+        "reads \"nan\": not found!"),
+    "river_width_1e308": standard_grid_cell("river_width", "river_width", "1e308", "1e+308",
+                                            "0 ... 10000 m"),
+    "river_depth_minus_1e308": standard_grid_cell("river_depth", "river_depth", "-1e308",
+                                                  "-1e+308", "0 ... 300 m"),
+    "river_links_1e308": standard_grid_cell("river_links", "river_links", "1e308", "1e+308",
+                                            "a whole number 0 ... 1e9"),
+    "lake_codes_minus_1e308": standard_grid_cell("lake_codes", "lake_codes", "-1e308", "-1e+308",
+                                                 "a whole number 0 ... 1e9"),
+    "ice_firn_3": standard_grid_cell("ice_firn", "ice_firn", "3", "3",
+                                     "0 (no glacier), 1 (ice) or 2 (firn)"),
+    "aquifer_thickness_1e308": standard_grid_cell("aquifer_thickness", "aquifer_thickness_1",
+                                                  "1e308", "1e+308", "0 ... 10000 m"),
+    "fixed_flow_minus_1e308": standard_grid_cell("gw_boundary_fix_q", "gw_boundary_fix_q_1",
+                                                 "-1e308", "-1e+308", "-1 ... 1 m/s"),
+    "longitude_1e9": out_of_range(
+        "8.90  longitude", "1e9  longitude", 17, "coordinates", "geographic longitude", "1e+09",
+        "must lie within -180 ... 360 (degrees east)"),
+    "time_shift_minus_25": out_of_range(
+        "0  time shift", "-25  time shift", 17, "coordinates",
+        "time shift of data time to lokal time", "-25", "must lie within -24 ... 24 (hours)"),
+    "dry_soil_conductivity_1e9": out_of_range(
+        "0.3  dTModLamDrySoil", "1e9  dTModLamDrySoil", 17, "heat_transfer", "dTModLamDrySoil",
+        "1e+09", "must be above 0 and at most 10 (W/(m K))"),
+    "lapse_rate_minus_1": out_of_range(
+        "-0.0065  dTModLapseRate", "-1  dTModLapseRate", 17, "heat_transfer", "dTModLapseRate",
+        "-1", "must be -0.1 ... 0.1 (K/m)"),
+    "leaf_area_index_80": Case(
+        ex.replace_once("LAI       = 8.0   8.0;", "LAI       = 80   8.0;"), code=51,
+        words="error in [landuse_table], entry 4 (coniferous trees): value out of range for "
+        "\"LAI\": 80 (allowed 0 .. 20)"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -1215,6 +1275,7 @@ CASES.update(STATE_VALUES)
 CASES.update(GRID_FILES)
 CASES.update(ABSURD_VALUES)
 CASES.update(UNTOUCHED_FILES)
+CASES.update(NAMED_VALUES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

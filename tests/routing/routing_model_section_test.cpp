@@ -84,7 +84,7 @@ TEST(RoutingModel, RefusesFaultySetUpsWithTheirCodes) {
                    "[routing_model]\n1\n60\n1 1 1 1\nrouted.stat 2001\n");
          return s.build();
        },
-       17, "error in control file, name of spec.discharge files for ; routing_modelnot found!"},
+       17, "error in control file, name of spec.discharge files for ; (EOF)not found!"},
       {"line too long", with(tg(2, 0.06) + std::string(2400, 'x') + "\n"), 40,
        "string is too long (max. 2400 chars):\n"},
       {"TG without zone", with(tg(9, 0.03) + "\n"), 41, "there is no subbasin with code 9"},

@@ -58,7 +58,7 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
       {"kelsqlat 0", [](auto& l, auto&) { l[kelsqlatEntry] = "0 1"; }, "", 10,
        "error! kelsqlat[1] is 0"},
       {"a missing entry", [](auto& l, auto&) { l.resize(87); }, "", 17,
-       "error in control file, name of the storage content file ; unsatzon_modelnot found!"},
+       "error in control file, name of the storage content file ; (EOF)not found!"},
       {"a point file in a missing directory",
        [](auto& l, auto& s) {
          l[controlPointEntry] = "1 1";
@@ -88,6 +88,18 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
          return heat.replace(heat.find("\n60\n3600\n"), 9, "\n0\n3600\n");
        }(),
        17, "dTModShortestStep (0) in [heat_transfer] of "},
+      {"a dry-soil conductivity beyond quartz", [](auto&, auto&) {},
+       [] {
+         std::string heat = heatSection(11, ".");
+         return heat.replace(heat.find("\n2.5\n"), 5, "\n1e9\n");
+       }(),
+       17, "the value 1e+09 of \"dTModLamDrySoil\" must be above 0 and at most 10 (W/(m K))"},
+      {"a lapse rate of 1 K/m", [](auto&, auto&) {},
+       [] {
+         std::string heat = heatSection(11, ".");
+         return heat.replace(heat.find("\n-0.0065\n"), 9, "\n-1\n");
+       }(),
+       17, "the value -1 of \"dTModLapseRate\" must be -0.1 ... 0.1 (K/m)"},
       {"a temperature file in a missing directory",
        [](auto& l, auto& s) {
          l[controlPointEntry] = "1 1";

@@ -54,9 +54,11 @@ TEST(Teilmodellklasse, ConstructorReadsItsSectionOrEndsWithItsCode) {
        "no section [mod] in {file}: module mod is switched off", 0, 0, false},
       {"no control file", "", 0, false, false, 28, "error opening {file}", 0, 0, false},
       {"flow control missing", "[mod]\nnone\n60\n", 0, false, false, 17,
-       "error in control file, flow control parameter for mod; modnot found!", 0, 0, false},
+       "error in control file, flow control parameter for mod; [mod], line 2 of {file} reads "
+       "\"none\": not found!",
+       0, 0, false},
       {"time interval missing", "[mod]\n1\n", 0, false, false, 17,
-       "error in control file, time interval for mod; modnot found!", 0, 0, false},
+       "error in control file, time interval for mod; (EOF)not found!", 0, 0, false},
       {"shorter than min_to_int_end", moduleSection("mod", "1", "30"), 60, false, false, 63,
        "\n-------- error --------\n\nthe time step 30 of mod" + tail, 0, 0, false},
       {"step of no length", moduleSection("mod", "1", "0"), 0, false, false, 63,

@@ -75,7 +75,7 @@ TEST(Verdunstungsmodellklasse, FailsWithTheMessageOfEachFault) {
       {"registry full after real_transpiration0", evapotranspirationEntries(2), 1, freeEntries(2),
        12, "no free ghrid left of 1000!\n"},
       {"entry 9 missing", Entries(base.begin(), base.begin() + 8), 1, none, 17,
-       "error in control file, Writegrid ETR for    ; evapotranspirationnot found!"},
+       "error in control file, Writegrid ETR for    ; (EOF)not found!"},
       {"unknown method", evapotranspirationEntries(7), 1, none, 10,
        "the method 7 (\"Methode fuer \") is none of 1 (Penman-Monteith), 2 (Hamon), 3 (Wendling) "
        "and 4 (Haude)"},
@@ -189,7 +189,7 @@ TEST(Verdunstungsmodellklasse, ReadsTheLakeSection) {
        "Error in initialization method for [lake_model].\nAllowed values are 1 (no change of "
        "grids) or 2 (adjust DEM, SLOPE, DRAIN).\n"},
       {"albedo missing", true, "ponding_storage", "1\n2\n", 17,
-       "error in control file, Albedo_OpenWater for ; evapotranspirationnot found!"},
+       "error in control file, Albedo_OpenWater for ; (EOF)not found!"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -149,7 +149,7 @@ TEST(Expokorrklasse, FailsWithTheMessageOfEachFault) {
   std::vector<Case> cases;
   for (size_t k = 0; k < 10; ++k)
     cases.push_back({section(1, 60, 2, 1, 1, k), 17,
-                     "error in control file, " + labels[k] + "; radiation_correctionnot found!"});
+                     "error in control file, " + labels[k] + "; (EOF)not found!"});
   const std::string atLeastOne = "\" must be a whole number of at least 1";
   cases.push_back({section(1, 60, 2, 0, 1), 17, "value 0 of \"" + labels[8] + atLeastOne});
   cases.push_back({section(1, 60, 2, 1, 0), 17, "value 0 of \"" + labels[9] + atLeastOne});
