@@ -1213,11 +1213,11 @@ def standard_grid_cell(name, grid, value, shown, rule):
 NAMED_VALUES = {
     "landuse_count_nan": Case(
         ex.replace_once("5     number of land-use records", "nan     number of land-use records"),
-        code=17, words="number of entries in [landuse_table]; [landuse_table], line 78 of "
-        "catchment.ctl.intern reads \"nan\": not found!"),
+        code=17, words="number of entries in [landuse_table]; [landuse_table], line 91 of "
+        "catchment.ctl reads \"nan\": not found!"),
     "irrigation_switch_nan": Case(
         ex.replace_once("1   on: the fields", "nan   on: the fields"), code=17,
-        words="irrigation switch in [irrigation]; [irrigation], line 166 of catchment.ctl.intern "
+        words="irrigation switch in [irrigation]; [irrigation], line 179 of catchment.ctl "
         "reads \"nan\": not found!"),
     "river_width_1e308": standard_grid_cell("river_width", "river_width", "1e308", "1e+308",
                                             "0 ... 10000 m"),
