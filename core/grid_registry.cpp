@@ -37,6 +37,7 @@ void noteRegisteredOutputs(const std::string& outputDirectory, const GridRegistr
   if (e.writeMax) note(outputFileName(e.maxFileName, ".max"));
   if (e.statMode == 1 || e.statMode == 5)
     note(periodStatisticsName(e.meanFileName, e.statMode, ModelDate{}));
+  for (const StatisticsStateGrid& s : statisticsStateGrids(e)) note(s.fileName);
 }
 
 } // namespace

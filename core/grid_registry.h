@@ -104,6 +104,17 @@ struct GridRegistryEntry {
   int longitudeIndex = 0;
 };
 
+// A running statistic of an entry that a warm start goes on with: the grid
+// held and the name of its file beside the outputs.
+struct StatisticsStateGrid {
+  Grid grid;
+  std::string fileName;
+};
+
+// The sums and counts of the entry's statistics over a day, a month or a
+// year (core/output_grids.cpp).
+std::vector<StatisticsStateGrid> statisticsStateGrids(const GridRegistryEntry& e);
+
 // The digits of a write code.
 struct WriteCodeDigits {
   int writeMode;

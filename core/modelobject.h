@@ -213,6 +213,11 @@ public:
   // Whether rank 0 can open the file in the directory of the initial
   // states, for state that a former run may not have written. Collective.
   bool initialStateFileExists(const std::string& name);
+  // A warm start: the sums and counts of every registered grid's statistics
+  // over a day, a month or a year as the former run left them; a grid whose
+  // files are missing starts anew, with a WARNING. Collective, once every
+  // module registered its grids.
+  void readStatisticsState();
   void setGIFGeoreference(Grid referenceGrid, double x0, double y0, double cellSize);
   // The GIF branch of the grid reader: decodes the image, resamples it onto
   // rows 1..nrows of the model grid (every row held) from the GIF
@@ -420,6 +425,12 @@ protected:
   // with the valid columns for statistics grids).
   void writeOutputFile(int index, Grid grid, bool masked, const std::string& name,
                        const std::string& again = "");
+  // The same in the given format, always gathered onto rank 0.
+  void writeGatheredFile(int index, Grid grid, bool masked, const std::string& name,
+                         const std::string& again, bool ascii, bool doubleGrid, bool netcdf);
+  // Written at the end of the run: the sums and counts of the entry's
+  // statistics over a period still open.
+  void writeStatisticsState(int index, const GridRegistryEntry& entry);
   struct OutputRowRun {
     long first;
     long last;

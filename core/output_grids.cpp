@@ -6,6 +6,7 @@
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
 #include "core/output_names.h"
+#include "core/run_files.h"
 
 // The cells whose statistics this process keeps: inside the valid columns of
 // their row, inside the zone grid and owned by this process in "MPIRegions".
@@ -246,7 +247,66 @@ void modelobject::writeOutputGrids(int index, int /*unused*/, int pending) {
   if (m.runEnds && e.maxGrid)
     writeOutputFile(index, e.maxGrid, true, outputFileName(e.maxFileName, ".max"));
 
-  if (e.statMode != 0 && sumDue(e.statMode, m)) writeSumGrid(index, e, cells);
+  // A warm start goes on with the sums of the periods still open, so the
+  // state follows the write of a period that ends with the run.
+  const bool sumEnds = e.statMode != 0 && sumDue(e.statMode, m);
+  OutputMoment periodOnly = m;
+  periodOnly.runEnds = false;
+  const bool periodEnds = sumEnds && sumDue(e.statMode, periodOnly);
+  if (m.runEnds && !periodEnds) writeStatisticsState(index, e);
+  if (sumEnds) writeSumGrid(index, e, cells);
+  if (m.runEnds && periodEnds) writeStatisticsState(index, e);
+}
+
+// The statistics over the run and the minima and maxima belong to the run
+// that writes them; a year, a month or a day may span two runs.
+std::vector<StatisticsStateGrid> statisticsStateGrids(const GridRegistryEntry& e) {
+  const int period = e.statMode > 4 ? e.statMode - 4 : e.statMode;
+  if (period < 2 || period > 4 || !e.meanGrid || !e.meanCountGrid) return {};
+  return {{e.meanGrid, outputFileName(e.fileName, ".sum_End")},
+          {e.meanCountGrid, outputFileName(e.fileName, ".count_End")}};
+}
+
+// Binary doubles whatever the run writes, so that the sums go on unrounded.
+void modelobject::writeStatisticsState(int index, const GridRegistryEntry& e) {
+  for (const StatisticsStateGrid& s : statisticsStateGrids(e))
+    writeGatheredFile(index, s.grid, true, s.fileName, "", false, true, false);
+}
+
+void modelobject::readStatisticsState() {
+  const long first = std::max(1L, header.firstRow);
+  const long last = std::min(header.nrows, header.lastRow);
+  Grid read = nullptr;
+  for (int index = 1; index < gridRegistryLimit; ++index) {
+    const GridRegistryEntry& e = registry[index];
+    const std::vector<StatisticsStateGrid> grids = statisticsStateGrids(e);
+    if (grids.empty()) continue;
+    const bool complete =
+        std::all_of(grids.begin(), grids.end(), [&](const StatisticsStateGrid& s) {
+          return initialStateFileExists(s.fileName);
+        });
+    if (!complete) {
+      *diag << "WARNING: no files " << grids[0].fileName << " and " << grids[1].fileName
+            << " of a former run in the directory of the initial states: the sum or mean of "
+               "the grid \""
+            << e.name << "\" over the current day, month or year starts anew"
+            << "[end-entry]";
+      continue;
+    }
+    if (!read) read = matrix(first, last, 1, header.ncols, header.nrows);
+    const long from = std::max(first, e.statisticsFirstRow);
+    const long to = std::min(last, e.statisticsLastRow);
+    for (const StatisticsStateGrid& s : grids) {
+      std::string path = s.fileName;
+      prependDirectory(inputDirectory, path);
+      noteInputFile(path, "the running statistics of the grid \"" + e.name +
+                              "\" that a warm start goes on with");
+      readGrid(s.fileName, read, 0, false, false, false, 0, false, false, 0.0);
+      for (long r = from; r <= to; ++r)
+        std::copy(read[r] + 1, read[r] + header.ncols + 1, s.grid[r] + 1);
+    }
+  }
+  if (read) free_matrix(read, first, last, 1, header.ncols);
 }
 
 // Rank 0 holds "MPIRegions" whole.
@@ -387,6 +447,13 @@ void modelobject::writeOutputFile(int index, Grid grid, bool masked, const std::
     writeOutputAscii(values, name, again);
     return;
   }
+  writeGatheredFile(index, grid, masked, name, again, writeAsciiGrids, writeDoubleGrids,
+                    writeNetCDFGrids);
+}
+
+void modelobject::writeGatheredFile(int index, Grid grid, bool masked, const std::string& name,
+                                    const std::string& again, bool ascii, bool doubleGrid,
+                                    bool netcdf) {
   const Grid source = grid ? grid : registry[index].grid;
   Grid whole = mpiRank == 0 ? wholeOutputGrid(header.nrows, header.ncols) : nullptr;
   // One process gathers nothing; the cells no process owns are written as
@@ -408,9 +475,9 @@ void modelobject::writeOutputFile(int index, Grid grid, bool masked, const std::
     for (const std::string* n : {&name, &again}) {
       if (n->empty()) continue;
       if (masked)
-        writeGridMasked(*n, written, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
+        writeGridMasked(*n, written, ascii, doubleGrid, netcdf);
       else
-        writeGrid(*n, written, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
+        writeGrid(*n, written, ascii, doubleGrid, netcdf);
     }
   });
   // Rank 0 writes alone; the others must not run on into the next gather.

@@ -583,4 +583,9 @@ void ModellApplication::finishConstruction() {
   *diag << "INFO: initializing re-infiltration in-order-processing..."
         << "[end-entry]";
   if (unsatZone) unsatZone->prepareMPIReinfiltration();
+  const int readState = unsatZone ? unsatZone->getReadStorageParameter() : 0;
+  if (unsatZone && unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3)) {
+    stage = "readStatisticsState";
+    defaults->readStatisticsState();
+  }
 }

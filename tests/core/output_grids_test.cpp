@@ -150,14 +150,22 @@ TEST(OutputGrids, WriteCodesNameTheirFiles) {
       {"wet.grd", 8, july1, date(2020, 7, 1, 2), {"wet.grd.filled", "wet.grd"}},
       {"day.grd", 4, july1, date(2020, 7, 2, 3), {"day.grd"}},
       {"d5.grd", 5, july1, date(2020, 7, 2, 3), {"d5_20200701.2400", "d5_20200702.0300", "d5.grd"}},
-      {"dm.grd", 80, july1, date(2020, 7, 2, 3), {"dm_2007.01m", "dm_2007.02m"}},
-      {"y.grd", 60, date(2020, 12, 31, 20), date(2021, 1, 1, 2), {"y_2000.mit", "y_2100.mit"}},
+      {"dm.grd",
+       80,
+       july1,
+       date(2020, 7, 2, 3),
+       {"dm_2007.01m", "dm_2007.02m", "dm.sum_End", "dm.count_End"}},
+      {"y.grd",
+       60,
+       date(2020, 12, 31, 20),
+       date(2021, 1, 1, 2),
+       {"y_2000.mit", "y_2100.mit", "y.sum_End", "y.count_End"}},
       // A run that ends with its month writes the month once.
       {"m.grd",
        36,
        date(2020, 2, 29, 1),
        date(2020, 2, 29, 24),
-       {"m_20200229.2400", "m.grd", "m_202002.sum"}},
+       {"m_20200229.2400", "m.grd", "m_202002.sum", "m.sum_End", "m.count_End"}},
   };
   int k = 0;
   for (const Case& c : cases) {

@@ -9,6 +9,7 @@ version, which lack what this one carries, runs and names what starts anew.
 """
 
 import argparse
+import filecmp
 import os
 import sys
 
@@ -154,18 +155,48 @@ def rain_on_glacier_snow(folder):
 def noon_downpour_on_reread_ponding(folder):
     """Warm rain of 5 mm an hour from 13:00 to 16:00 of 1 March, which
     ponds on the re-read values before the restore at 14:00 and on the
-    set-up values after it (none before the split, whose day's sums a warm
-    start does not carry)."""
+    set-up values after it (none before the split)."""
     counts.doubled_ponding_copies(folder)
     ex.scale_station_values(folder, "temperature.txt", lambda v: v + 10.0)
+    rain_on_first_day(folder, 13, 16, "5.0")
+
+
+def rain_on_first_day(folder, first_hour, last_hour, amount):
+    """`amount` mm an hour at every station from first_hour to last_hour of
+    1 March."""
     path = os.path.join(folder, "precipitation.txt")
     with open(path) as f:
         rows = [line.split() for line in f.read().splitlines()]
     with open(path, "w") as f:
         for p in rows:
-            if p[:3] == ["2021", "03", "01"] and 13 <= int(p[3]) <= 16:
-                p = p[:4] + ["5.0"] * len(p[4:])
+            if p[:3] == ["2021", "03", "01"] and first_hour <= int(p[3]) <= last_hour:
+                p = p[:4] + [amount] * len(p[4:])
             f.write(" ".join(p) + "\n")
+
+
+def day_and_month_statistics(text):
+    """The temperature's mean over each day and the air humidity's over each
+    month beside the precipitation's sum over each day."""
+    return ex.replace_lines(text, ((r"^(temperature\.asc) 355( .*)$", r"\1 385\2"),
+                                   (r"^(air_humidity\.asc) 53( .*)$", r"\1 73\2")))
+
+
+def morning_rain(folder):
+    """1 mm an hour from 6:00 to 9:00 of 1 March, before a split at noon."""
+    rain_on_first_day(folder, 6, 9, "1.0")
+
+
+def same_as_run_through(*names):
+    """Outputs the comparison of a warm start leaves out as the run's own
+    (their names end as those of the statistics over the run) that must
+    equal the run through's all the same."""
+    def check(second):
+        through = os.path.join(os.path.dirname(second), "through")
+        for name in names:
+            ours, theirs = (os.path.join(w, "output", name) for w in (second, through))
+            if not os.path.exists(ours) or not filecmp.cmp(ours, theirs, shallow=False):
+                raise ex.Failure("%s differs from the run through's" % name)
+    return check
 
 
 CASES = {
@@ -226,6 +257,12 @@ CASES = {
     "ponding_reread_at_noon": Case(with_balance(counts.ponding_reread_unwritten),
                                    noon_downpour_on_reread_ponding, days=1, continues=True,
                                    processes=(1, 3), split_hour=12),
+    # A split at noon: the day's sum of the morning's rain, the day's mean
+    # temperature and the month's mean humidity begun before it go on.
+    "period_statistics_at_noon": Case(with_balance(day_and_month_statistics), morning_rain,
+                                      days=1, continues=True, processes=(1, 3), split_hour=12,
+                                      check_outputs=same_as_run_through(
+                                          "air_humidity_202103.mit")),
 }
 
 
@@ -254,6 +291,8 @@ EARLIER_STATES = (
                                                             "no grid sb05.asc")),
     ("glacier_snow_temperatures", ("g4.asc", "g5.asc"), (), ("no grid g4.asc", "no grid g5.asc")),
     ("periodic_grids", ("PeriodicGrids_End",), (), ("no file PeriodicGrids_End",)),
+    ("period_statistics", ("precipitation.sum_End", "precipitation.count_End"), (),
+     ("no files precipitation.sum_End and precipitation.count_End",)),
 )
 
 
