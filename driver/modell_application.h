@@ -289,7 +289,7 @@ private:
   void runSubmodels(const ModelDate& date);
   // Before the first step (or the pre-spin-up) and after each annual close
   // of dynamic glaciers.
-  void moveUnitMastersOffGlaciers();
+  void moveUnitMastersOffLoneCells();
   // The cells this process computes (no response-unit masters).
   OwnCells processCells() const;
   void interpolate(const ModelDate& date);

@@ -13,6 +13,7 @@
 #include "meteo/precipitation_correction.h"
 #include "routing/abflussmodellklasse.h"
 #include "snow/schneemodellklasse.h"
+#include "soil/unsatzonmodellklasse.h"
 #include "submodel/response_unit_masters.h"
 
 int ModellApplication::run() {
@@ -37,7 +38,7 @@ int ModellApplication::run() {
 void ModellApplication::runTemperaturePreSpinUp() {
   *diag << "INFO: temperature pre-spin-up over the period"
         << "[end-entry]";
-  moveUnitMastersOffGlaciers();
+  moveUnitMastersOffLoneCells();
   for (bool ended = false; !ended;) {
     stage = "the Ctrl-C state";
     const RunAnswer answer = handleCtrlC();
@@ -100,7 +101,7 @@ bool ModellApplication::runStep(const ModelDate& date, bool lastPass) {
 }
 
 void ModellApplication::runSubmodels(const ModelDate& date) {
-  moveUnitMastersOffGlaciers();
+  moveUnitMastersOffLoneCells();
   // (5) before the sub-steps
   runPlaces(Place::dataAssimilation, Place::waterBalanceStart, date);
   if (externalTableDue) runPlace(Place::externalGroundwaterTable, date);
@@ -127,26 +128,30 @@ void ModellApplication::runSubmodels(const ModelDate& date) {
 // A glacier's extent of the control file or of a warm start, and each
 // annual close of dynamic glaciers, may reach the master cells of response
 // units; the masters move between two steps, so that every module of a step
-// copies alike.
-void ModellApplication::moveUnitMastersOffGlaciers() {
+// copies alike. A river cell that exchanges water with its subbasin's
+// channel computes on its own too: a copy would take its master's river
+// water, which its own channel never gave, or none from a channel that
+// offers it.
+void ModellApplication::moveUnitMastersOffLoneCells() {
   if (!unitMastersDue) return;
   unitMastersDue = false;
   // Static glaciers may lie beside dynamic ones.
-  std::vector<Grid> glaciers;
-  for (const char* name : {"GlacierizedCells", "ice_firn"}) {
+  std::vector<Grid> lone;
+  auto add = [&](const char* name) {
     const int index = defaults->findGrid(name, 1);
     if (index > 0 && registry[static_cast<std::size_t>(index)].grid)
-      glaciers.push_back(registry[static_cast<std::size_t>(index)].grid);
-  }
-  if (context.hruFlag == 0 || glaciers.empty()) return;
-  stage = "moving the response units' masters off the glaciers";
+      lone.push_back(registry[static_cast<std::size_t>(index)].grid);
+  };
+  for (const char* name : {"GlacierizedCells", "ice_firn"}) add(name);
+  if (unsatZone && unsatZone->getSettings().interaction >= 1) add("river_links");
+  if (context.hruFlag == 0 || lone.empty()) return;
+  stage = "moving the response units' masters off the glaciers and river cells";
   const OwnCells cells = processCells();
   auto grid = [&](const char* name) {
     return registry[static_cast<std::size_t>(defaults->requireGrid(name))].grid;
   };
-  if (moveMastersOffGlaciers(cells, grid("HydrologicResponseUnits"),
-                             grid("MasterHydrologicResponseUnits"), glaciers, hruMasterCells,
-                             *diag))
+  if (moveMastersOffLoneCells(cells, grid("HydrologicResponseUnits"),
+                              grid("MasterHydrologicResponseUnits"), lone, hruMasterCells, *diag))
     ++hruMasterMoves;
 }
 

@@ -291,7 +291,8 @@ void waterbalanceclass::stepUnitCopies(const OwnCells& cells) {
 
 // What a unit's cell took from its master beyond its own water: the
 // master's water after its own terms, and in the first step its storages.
-// The cells with a glacier compute on their own and take nothing.
+// The cells with a glacier or a river link compute on their own and take
+// nothing.
 double waterbalanceclass::unitWater(long r, long c) const {
   const std::size_t i = cellIndex(r, c);
   return ownWater[r][c] - ownWaterOfCell[i] + copiedStorage[r][c] - copiedStorageOfCell[i];

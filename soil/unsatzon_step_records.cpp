@@ -59,7 +59,7 @@ void unsatzonmodellklasse::takeResponseUnitCopies() {
 }
 
 // Followers take the states of their masters, on any process; the cells
-// with a glacier compute on their own.
+// with a glacier or a river link compute on their own.
 void unsatzonmodellklasse::copyHruMasterStates() { unitCopies.copy(hruGrids, hruStacks); }
 
 // Without the groundwater model the water given to rivers joins the

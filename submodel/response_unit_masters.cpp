@@ -6,23 +6,23 @@
 
 #include "core/collective_status.h"
 
-bool moveMastersOffGlaciers(const OwnCells& cells, Grid units, Grid masterGrid,
-                            const std::vector<Grid>& glaciers, std::vector<HRUMasterCell>& masters,
-                            DiagStream& diag) {
+bool moveMastersOffLoneCells(const OwnCells& cells, Grid units, Grid masterGrid,
+                             const std::vector<Grid>& lone, std::vector<HRUMasterCell>& masters,
+                             DiagStream& diag) {
   const double nodata = cells.nodata;
   const auto count = masters.size();
   auto unitOf = [&](long r, long c) -> long {
     const double u = units[r][c];
     return u != nodata && u >= 0.0 && u < static_cast<double>(count) ? static_cast<long>(u) : -1;
   };
-  auto glacierOn = [&](long r, long c) {
-    for (Grid g : glaciers)
+  auto isLone = [&](long r, long c) {
+    for (Grid g : lone)
       if (g[r][c] != nodata && g[r][c] > 0.0) return true;
     return false;
   };
 
-  // Per unit: whether its master lies under a glacier, and the first of its
-  // cells in the whole grid that still copies and has no glacier.
+  // Per unit: whether its master is a lone cell, and the first of its cells
+  // in the whole grid that still copies and is none.
   constexpr long none = std::numeric_limits<long>::max();
   std::vector<int> covered(count, 0);
   std::vector<long> firstFree(count, none);
@@ -32,7 +32,7 @@ bool moveMastersOffGlaciers(const OwnCells& cells, Grid units, Grid masterGrid,
     if (u < 0) return;
     const auto i = static_cast<std::size_t>(u);
     const bool isMaster = masters[i].row == r && masters[i].column == c;
-    if (glacierOn(r, c)) {
+    if (isLone(r, c)) {
       if (isMaster) covered[i] = 1;
       if (masterGrid[r][c] == nodata) {
         masterGrid[r][c] = static_cast<double>(u);
@@ -46,13 +46,13 @@ bool moveMastersOffGlaciers(const OwnCells& cells, Grid units, Grid masterGrid,
   checkMPI(diag,
            MPI_Allreduce(MPI_IN_PLACE, covered.data(), static_cast<int>(count), MPI_INT, MPI_MAX,
                          MPI_COMM_WORLD),
-           "MPI_Allreduce of the response units' masters under glaciers");
+           "MPI_Allreduce of the response units' masters on lone cells");
   checkMPI(diag,
            MPI_Allreduce(MPI_IN_PLACE, firstFree.data(), static_cast<int>(count), MPI_LONG, MPI_MIN,
                          MPI_COMM_WORLD),
-           "MPI_Allreduce of the response units' first cells beside glaciers");
-  // A unit whose every cell lies under a glacier keeps its master: none of
-  // its cells copies any more.
+           "MPI_Allreduce of the response units' first cells that are not lone");
+  // A unit whose every cell is lone keeps its master: none of its cells
+  // copies any more.
   for (std::size_t u = 0; u < count; ++u) {
     if (!covered[u] || firstFree[u] == none) continue;
     HRUMasterCell& m = masters[u];

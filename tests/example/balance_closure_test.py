@@ -369,6 +369,12 @@ def take_within_the_channels(*moved):
     return check
 
 
+def units_over_rivers(interaction, units):
+    """River exchange of the soil with the river of its subbasin beside the
+    spin-up response units of units."""
+    return lambda text: river_exchange(interaction)(units(text))
+
+
 def glacier_over_rivers(interaction, *off):
     """Glacier method 13 over part of the cells of subbasin 3, whose soil
     exchanges water with its river, beside the reservoirs (the lakes keep
@@ -748,6 +754,22 @@ CASES = {
         with_balance(units_by_elevation, without_layered_snow), ex.cloudburst, days=1,
         processes=(1, 3),
         check_outputs=units_split_by_layers),
+    # River exchange beside response units, by soil types and by elevation
+    # classes: the river cells linked to a subbasin compute on their own, and
+    # a master on one moves to its unit's first cell without a link, so that
+    # no copy books river water its channel never gave.
+    "spin_up_units_river_exchange_1": Case(
+        units_over_rivers(1, pc.response_units), pc.river_link_input, processes=(1, 3),
+        check_outputs=take_within_the_channels("response_units")),
+    "spin_up_units_river_exchange_2": Case(
+        units_over_rivers(2, pc.response_units), pc.river_link_input, processes=(1, 3),
+        check_outputs=take_within_the_channels("response_units")),
+    "spin_up_units_by_elevation_river_exchange_1": Case(
+        units_over_rivers(1, units_by_elevation), pc.river_link_input, processes=(1, 3),
+        check_outputs=take_within_the_channels("response_units")),
+    "spin_up_units_by_elevation_river_exchange_2": Case(
+        units_over_rivers(2, units_by_elevation), pc.river_link_input, processes=(1, 3),
+        check_outputs=take_within_the_channels("response_units")),
 }
 
 if __name__ == "__main__":

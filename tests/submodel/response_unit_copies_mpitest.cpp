@@ -59,7 +59,7 @@ TEST(ResponseUnitCopiesMpi, MastersMoveOffGlaciers) {
   // Unit 2 (odd rows) first has no glacier in row 3 at column 7, unit 1
   // (even rows) in row 4 at column 1.
   ASSERT_TRUE(
-      moveMastersOffGlaciers(cells, units, masterGrid, {glacier}, masters, *strips.m.ownDiag));
+      moveMastersOffLoneCells(cells, units, masterGrid, {glacier}, masters, *strips.m.ownDiag));
   EXPECT_EQ(masters[2].row, 3);
   EXPECT_EQ(masters[2].column, 7);
   EXPECT_EQ(masters[1].row, 4);
@@ -86,7 +86,7 @@ TEST(ResponseUnitCopiesMpi, MastersMoveOffGlaciers) {
 
   // Nothing changed: nothing moves.
   EXPECT_FALSE(
-      moveMastersOffGlaciers(cells, units, masterGrid, {glacier}, masters, *strips.m.ownDiag));
+      moveMastersOffLoneCells(cells, units, masterGrid, {glacier}, masters, *strips.m.ownDiag));
 
   // A glacier of codes beside the first one covers unit 1's master, and
   // the first one retreats from row 1: the master moves on, and row 1 goes
@@ -99,8 +99,8 @@ TEST(ResponseUnitCopiesMpi, MastersMoveOffGlaciers) {
         if (r == 1) glacier[r][c] = 0.0;
         values[r][c] = own(r, c);
       }
-  ASSERT_TRUE(moveMastersOffGlaciers(cells, units, masterGrid, {glacier, codes}, masters,
-                                     *strips.m.ownDiag));
+  ASSERT_TRUE(moveMastersOffLoneCells(cells, units, masterGrid, {glacier, codes}, masters,
+                                      *strips.m.ownDiag));
   EXPECT_EQ(masters[1].row, 4);
   EXPECT_EQ(masters[1].column, 2);
   EXPECT_EQ(masters[2].row, 3);
