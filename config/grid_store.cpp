@@ -13,6 +13,11 @@
 namespace {
 
 constexpr int elevationGapCode = 22;
+// m: below the shore of the Dead Sea, above the highest summit. A cell
+// beyond them is a mistyped value that would pass into temperature, slope
+// and radiation.
+constexpr double lowestElevation = -500.0;
+constexpr double highestElevation = 9000.0;
 
 } // namespace
 
@@ -114,13 +119,24 @@ void defaultini::refuseElevationGaps() {
   const Grid elevation = registry[2].grid;
   for (long r = 1; r <= header.nrows; ++r)
     for (long c = 1; c <= header.ncols; ++c) {
-      if (zones[r][c] <= header.nodata || elevation[r][c] > header.nodata) continue;
-      *diag << "FATAL: the elevation model " << registry[2].fileName
-            << " ([elevation_model]) holds nodata at row " << r << ", column " << c
-            << ", a cell of the catchment in the zone grid " << registry[1].fileName
-            << "; give every cell of the catchment an elevation"
-            << "[end-entry]";
-      throw elevationGapCode;
+      if (zones[r][c] <= header.nodata) continue;
+      const double z = elevation[r][c];
+      if (z <= header.nodata) {
+        *diag << "FATAL: the elevation model " << registry[2].fileName
+              << " ([elevation_model]) holds nodata at row " << r << ", column " << c
+              << ", a cell of the catchment in the zone grid " << registry[1].fileName
+              << "; give every cell of the catchment an elevation"
+              << "[end-entry]";
+        throw elevationGapCode;
+      }
+      if (!(z >= lowestElevation && z <= highestElevation)) {
+        *diag << "FATAL: the elevation model " << registry[2].fileName
+              << " ([elevation_model]) holds " << z << " at row " << r << ", column " << c
+              << ", a cell of the catchment, which must be " << lowestElevation << " ... "
+              << highestElevation << " m; correct the grid"
+              << "[end-entry]";
+        throw elevationGapCode;
+      }
     }
 }
 

@@ -1020,6 +1020,9 @@ ABSURD_VALUES = {
     "elevation_model_nodata_in_the_catchment": grid_cell(
         "dem.asc", "-9999", 22, "the elevation model dem.asc ([elevation_model]) holds nodata "
         "at row 11, column 13, a cell of the catchment in the zone grid zones.asc"),
+    "elevation_model_1e308": grid_cell(
+        "dem.asc", "1e308", 22, "the elevation model dem.asc ([elevation_model]) holds 1e+308 at "
+        "row 11, column 13, a cell of the catchment, which must be -500 ... 9000 m"),
     "station_elevation_1e308": Case(
         edit_input=station_header("temperature.txt", "Z", "1e308"), code=68,
         words="station file input/temperature.txt, line 4 (interpolation of temperature): the "
