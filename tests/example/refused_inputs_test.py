@@ -132,7 +132,7 @@ def tuning(line):
 def bad_cell(grid, value, edit_control=None, edit_input=None):
     """A value at row 15, column 6: in the catchment, in rank 0's strip on two processes."""
     return Case(edit_control, edit_input or ex.spoil_grid_value(grid + ".asc", 15, 6, value), code=10,
-                words="grid \"%s\" holds %s at row 15, column 6" % (grid, value))
+                words="grid \"%s\" (%s.asc) holds %s at row 15, column 6" % (grid, grid, value))
 
 
 VERTICAL_AND_LATERAL = {
@@ -302,7 +302,8 @@ ROUTING_CASES = {
         code=17, words="the number of snow types is 1000000000, but only 1 snow type(s) follow"),
     "storage_coefficient_on_process_1": Case(
         edit_input=ex.spoil_grid_value("gw_storage_coeff_1.asc", 3, 10, "-0.05"), code=10,
-        words="grid \"gw_storage_coeff_1\" holds -0.05 at row 3, column 10"),
+        words="grid \"gw_storage_coeff_1\" (gw_storage_coeff_1.asc) holds -0.05 at row 3, "
+              "column 10"),
     "output_folder_not_a_folder": Case(
         ex.replace_once("$set $output = output/", "$set $output = blocked/"),
         edit_input=output_folder_as_file, code=26, words="(Not a directory)"),
@@ -411,11 +412,12 @@ NOT_WHOLLY_NUMBERS = {
 OUT_OF_RANGE = {
     "storage_coefficient_1e308": Case(
         edit_input=ex.spoil_grid_value("gw_storage_coeff_2.asc", 15, 6, "1e308"), code=10,
-        words="grid \"gw_storage_coeff_2\" holds 1e+308 at row 15, column 6" +
+        words="grid \"gw_storage_coeff_2\" (gw_storage_coeff_2.asc) holds 1e+308 at row 15, "
+              "column 6" +
               GROUNDWATER_DOMAIN % "must be greater than 0 and at most 1"),
     "conductivity_1e308": Case(
         edit_input=ex.spoil_grid_value("gw_k_1.asc", 15, 6, "1e308"), code=10,
-        words="grid \"gw_k_x_1\" holds 1e+308 at row 15, column 6" +
+        words="grid \"gw_k_x_1\" (gw_k_1.asc) holds 1e+308 at row 15, column 6" +
               GROUNDWATER_DOMAIN % "must not be negative nor above 1 m/s (clean gravel)"),
     "latent_heat_negative": Case(
         ex.replace_once("334000  dTModLatHeat", "-1e30  dTModLatHeat"), code=17,
@@ -1010,8 +1012,9 @@ ABSURD_VALUES = {
         "ponding.asc", "-1e308", 10, "grid \"max_ponding_storage\" (ponding.asc) holds -1e+308 "
         "at row 11, column 13, which must be nodata or 0 ... 2000 m"),
     "fixed_head_minus_1e308": grid_cell(
-        "gw_boundary_fix_h.asc", "-1e308", 10, "grid \"gw_boundary_fix_h_1\" holds -1e+308 at "
-        "row 11, column 13, which must be nodata (no fixed head) or -11000 ... 9000 m a.s.l."),
+        "gw_boundary_fix_h.asc", "-1e308", 10, "grid \"gw_boundary_fix_h_1\" "
+        "(gw_boundary_fix_h.asc) holds -1e+308 at row 11, column 13, which must be nodata (no "
+        "fixed head) or -11000 ... 9000 m a.s.l."),
     "elevation_model_7000_km_away": Case(
         edit_input=dem_corner("9700000.0"), code=22,
         words="the grid file input/dem.asc covers x from 9700000 to 9702400 and y from 1200000 to "
@@ -1251,6 +1254,27 @@ NAMED_VALUES = {
         "\"LAI\": 80 (allowed 0 .. 20)"),
 }
 
+
+# --- a grid value refused by a module names the grid's file, which the user
+# knows, beside the name the model gave the grid.
+
+def flow_times_with_a_gap(folder):
+    flow_times("flow_times.asc")(folder)
+    ex.spoil_grid_value("flow_times.asc", 15, 6, "-9999")(folder)
+
+
+GRID_VALUES_NAME_THE_FILE = {
+    # The conductivities in x and y of a layer come from one file.
+    "conductivity_names_its_file": Case(
+        edit_input=ex.spoil_grid_value("gw_k_2.asc", 15, 6, "-1e-09"), code=10,
+        words="grid \"gw_k_x_2\" (gw_k_2.asc) holds -1e-09 at row 15, column 6"),
+    "flow_time_nodata_names_its_file": Case(
+        with_flow_times, flow_times_with_a_gap, code=6,
+        words="in flow-travel-time grid \"flow_times\" (flow_times.asc): row 15, column 6 holds "
+              "-9999, which is no flow time"),
+}
+
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -1276,6 +1300,7 @@ CASES.update(GRID_FILES)
 CASES.update(ABSURD_VALUES)
 CASES.update(UNTOUCHED_FILES)
 CASES.update(NAMED_VALUES)
+CASES.update(GRID_VALUES_NAME_THE_FILE)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
