@@ -463,31 +463,25 @@ OUT_OF_RANGE = {
 }
 
 
-def thick_aquifer(folder):
-    """Copies of aquifer_thickness.asc, read again every day from the first
-    step on, with two cells side by side 1e300 m thick: the set-up's range
-    does not see them, the check of a read again only their sign, but the
-    transmissivity of the face between them overflows."""
-    with open(os.path.join(folder, "aquifer_thickness.asc")) as f:
-        lines = f.readlines()
-    values = lines[5 + 15].split()
-    values[5] = values[6] = "1e300"
-    lines[5 + 15] = " ".join(values) + "\n"
-    for step in range(24 * 3):
-        name = "aquifer_thickness.asc_202103%02d%02d" % (1 + step // 24, step % 24)
-        with open(os.path.join(folder, name), "w") as f:
-            f.writelines(lines)
+def leaky_aquifer(folder):
+    """Two values that each pass their check, at row 15, columns 6 and 7: a
+    leakage coefficient of 1e300 between the layers (it has no upper bound)
+    over a lower layer that stores almost nothing (a storage coefficient of
+    1e-300, above 0). Alone each runs; together the heads of layer 2
+    overflow within the first day."""
+    for name, value in (("gw_kolmation_1.asc", "1e300"), ("gw_storage_coeff_2.asc", "1e-300")):
+        for column in (6, 7):
+            ex.spoil_grid_value(name, 15, column, value)(folder)
 
 
 NOT_FINITE_OUTPUT = {
-    # Found by the daily look at the state after the first step, not by the
-    # output of the end of the run.
+    # Found by the daily look at the state after the first step of the next
+    # day, not by the output of the end of the run.
     "output_not_finite": Case(
-        read_again("aquifer_thickness_2"), edit_input=thick_aquifer, code=20,
-        words="after the step of 2021-03-01 00:00, the first of the run, the state of the model "
-              "holds values that are not finite (nan or inf): \"gw_head_2\" (gw_head_2.asc) "
-              "first at row 2, column 5; \"gw_transmissivity_x_2\" (gw_transmissivity_x_2) first "
-              "at row 15, column 6"),
+        edit_input=leaky_aquifer, code=20,
+        words="after the step of 2021-03-02 00:00 the state of the model holds values that are "
+              "not finite (nan or inf), which it did not after the step of 2021-03-01 00:00: "
+              "\"gw_head_2\" (gw_head_2.asc) first at row 2, column 5"),
 }
 
 
@@ -1275,6 +1269,46 @@ GRID_VALUES_NAME_THE_FILE = {
 }
 
 
+# --- a grid read again during the run is held to the ranges of the set-up:
+# the file read and the step name where the value came in.
+
+def copies_from_day(name, value, day):
+    """The files of a periodic read for every hour of three days: name as it
+    is before the day, with value at row 15, column 6 from the day on."""
+    def edit(folder):
+        with open(os.path.join(folder, name)) as f:
+            lines = f.readlines()
+        edited = list(lines)
+        values = edited[5 + 15].split()
+        values[5] = value
+        edited[5 + 15] = " ".join(values) + "\n"
+        for step in range(24 * 3):
+            with open(os.path.join(folder, "%s_202103%02d%02d" % (name, 1 + step // 24, step % 24)),
+                      "w") as f:
+                f.writelines(edited if 1 + step // 24 >= day else lines)
+    return edit
+
+
+def external_thickness(folder):
+    shutil.copy(os.path.join(folder, "aquifer_thickness.asc"),
+                os.path.join(folder, "thickness_external.asc"))
+    ex.spoil_grid_value("thickness_external.asc", 15, 6, "20000")(folder)
+    waiting_command(folder)
+
+
+READ_AGAIN_IN_RANGE = {
+    "aquifer_read_again_20000_m": Case(
+        read_again("aquifer_thickness_2"), copies_from_day("aquifer_thickness.asc", "20000", 2),
+        code=22, words="the standard grid \"aquifer_thickness_2\" read again from "
+        "aquifer_thickness.asc_2021030200 for the step of 2021-03-02 00:00 holds 20000 at row 15, "
+        "column 6, which must be nodata or 0 ... 10000 m"),
+    "aquifer_from_the_external_program_20000_m": Case(
+        from_the_external_program("thickness_external.asc", "aquifer_thickness_2"),
+        external_thickness, code=22, words="the standard grid \"aquifer_thickness_2\" read again "
+        "from thickness_external.asc for the step of 2021-03-01 00:00 holds 20000 at row 15, "
+        "column 6, which must be nodata or 0 ... 10000 m"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -1301,6 +1335,7 @@ CASES.update(ABSURD_VALUES)
 CASES.update(UNTOUCHED_FILES)
 CASES.update(NAMED_VALUES)
 CASES.update(GRID_VALUES_NAME_THE_FILE)
+CASES.update(READ_AGAIN_IN_RANGE)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
