@@ -16,6 +16,7 @@ import sys
 
 import example_test as ex
 import small_catchment as small
+import tracer_test
 from small_catchment import Case, Then
 
 
@@ -1309,6 +1310,27 @@ READ_AGAIN_IN_RANGE = {
         "column 6, which must be nodata or 0 ... 10000 m"),
 }
 
+
+# --- a tracer's concentration in a state file lies within what a solution
+# can hold.
+
+def tracer_state(value):
+    """A run with a tracer at 1 in the rain, the reservoir and the lake, then
+    a warm start whose lake holds the tracer at value."""
+    then = state_value("[routing_model]", "(reservoir 1)", 1, value)
+    written = then.edit_control
+    then.edit_control = lambda text: tracer_test.with_tracer(written(text))
+    return Case(lambda text: tracer_test.with_tracer(small.state_written(text)),
+                edit_input=tracer_test.ones, days=1, then=then, code=71,
+                words="the concentration of tracer 1 of %s reads \"%s\", which must be 0 ... 2e6 "
+                      "(no solution holds more than 2e6 mg/l, 2000 g/l or 1 kg/kg)" % (LAKE, value))
+
+
+TRACER_STATES = {
+    "state_lake_concentration_negative": tracer_state("-1"),
+    "state_lake_concentration_1e300": tracer_state("1e+300"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -1336,6 +1358,7 @@ CASES.update(UNTOUCHED_FILES)
 CASES.update(NAMED_VALUES)
 CASES.update(GRID_VALUES_NAME_THE_FILE)
 CASES.update(READ_AGAIN_IN_RANGE)
+CASES.update(TRACER_STATES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
