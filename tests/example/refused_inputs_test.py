@@ -53,21 +53,23 @@ def read_again(grid, control_edit=None):
     return edit
 
 
-def copies_with(name, value, edit_input=None):
+def copies_with(name, value, edit_input=None, from_day=1):
     """After edit_input, the files a periodic read takes for every hour of
-    three days: name with value at row 15, column 6."""
+    three days: name with value at row 15, column 6 from the day from_day
+    on, as it is before."""
     def edit(folder):
         if edit_input:
             edit_input(folder)
         with open(os.path.join(folder, name)) as f:
             lines = f.readlines()
-        values = lines[5 + 15].split()
+        edited = list(lines)
+        values = edited[5 + 15].split()
         values[5] = value
-        lines[5 + 15] = " ".join(values) + "\n"
+        edited[5 + 15] = " ".join(values) + "\n"
         for step in range(24 * 3):
             with open(os.path.join(folder, "%s_202103%02d%02d" % (name, 1 + step // 24, step % 24)),
                       "w") as f:
-                f.writelines(lines)
+                f.writelines(edited if 1 + step // 24 >= from_day else lines)
     return edit
 
 
@@ -1273,23 +1275,6 @@ GRID_VALUES_NAME_THE_FILE = {
 # --- a grid read again during the run is held to the ranges of the set-up:
 # the file read and the step name where the value came in.
 
-def copies_from_day(name, value, day):
-    """The files of a periodic read for every hour of three days: name as it
-    is before the day, with value at row 15, column 6 from the day on."""
-    def edit(folder):
-        with open(os.path.join(folder, name)) as f:
-            lines = f.readlines()
-        edited = list(lines)
-        values = edited[5 + 15].split()
-        values[5] = value
-        edited[5 + 15] = " ".join(values) + "\n"
-        for step in range(24 * 3):
-            with open(os.path.join(folder, "%s_202103%02d%02d" % (name, 1 + step // 24, step % 24)),
-                      "w") as f:
-                f.writelines(edited if 1 + step // 24 >= day else lines)
-    return edit
-
-
 def external_thickness(folder):
     shutil.copy(os.path.join(folder, "aquifer_thickness.asc"),
                 os.path.join(folder, "thickness_external.asc"))
@@ -1299,7 +1284,8 @@ def external_thickness(folder):
 
 READ_AGAIN_IN_RANGE = {
     "aquifer_read_again_20000_m": Case(
-        read_again("aquifer_thickness_2"), copies_from_day("aquifer_thickness.asc", "20000", 2),
+        read_again("aquifer_thickness_2"),
+        copies_with("aquifer_thickness.asc", "20000", from_day=2),
         code=22, words="the standard grid \"aquifer_thickness_2\" read again from "
         "aquifer_thickness.asc_2021030200 for the step of 2021-03-02 00:00 holds 20000 at row 15, "
         "column 6, which must be nodata or 0 ... 10000 m"),
