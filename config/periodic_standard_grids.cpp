@@ -116,14 +116,14 @@ void defaultini::readStampedGrid(StandardGrid& g, const std::string& stamp, cons
 void defaultini::takeValuesReadDuringRun(int index, const std::string& from, long first, long last,
                                          const ModelDate& date) {
   refuseReadValuesOutOfRange(index, from, date);
-  scaleReadRows(index, first, last);
   if (const CheckedCodeGrid* codes = checkedCodeGrid(index)) {
     replaceRegisteredCodes(index, codes->kind);
     followLanduseGrid(index);
   }
-  // The modules refuse the values they refused at set-up, then derive again
-  // what they derived from them.
+  // The modules refuse the values they refused at set-up, in the file's
+  // units as there, then derive again what they derived from them.
   checkReadValues(index, from);
+  scaleReadRows(index, first, last);
   rebuildFromReadValues(index, from);
 }
 

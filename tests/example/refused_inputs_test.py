@@ -1289,6 +1289,12 @@ READ_AGAIN_IN_RANGE = {
         code=22, words="the standard grid \"aquifer_thickness_2\" read again from "
         "aquifer_thickness.asc_2021030200 for the step of 2021-03-02 00:00 holds 20000 at row 15, "
         "column 6, which must be nodata or 0 ... 10000 m"),
+    # The ponding is checked in the file's metres, before the unsaturated
+    # zone turns it into mm.
+    "ponding_read_again_minus_1e308": Case(
+        read_again("max_ponding_storage"), copies_with("ponding.asc", "-1e308", from_day=2),
+        code=10, words="grid \"max_ponding_storage\" read again from ponding.asc_2021030200 holds "
+        "-1e+308 at row 15, column 6, which must be nodata or 0 ... 2000 m"),
     "aquifer_from_the_external_program_20000_m": Case(
         from_the_external_program("thickness_external.asc", "aquifer_thickness_2"),
         external_thickness, code=22, words="the standard grid \"aquifer_thickness_2\" read again "
