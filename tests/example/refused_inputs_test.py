@@ -1320,7 +1320,6 @@ def tracer_state(value):
 
 TRACER_STATES = {
     "state_lake_concentration_negative": tracer_state("-1"),
-    "state_lake_concentration_1e300": tracer_state("1e+300"),
 }
 
 CASES = {
