@@ -1,3 +1,5 @@
+#include "core/state_numbers.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "core/state_numbers.h"
 #include "tests/config/captured_log.h"
 #include "tests/test_support.h"
 
