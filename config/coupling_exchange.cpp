@@ -53,9 +53,9 @@ void defaultini::exchangeExternalGrids(long year, long month, long day, long hou
     // The rows the reader filled: all on rank 0 when it keeps the grid whole.
     const bool whole = mpiRank == 0 && g.keepWholeOnRoot == 1;
     const long halo = g.withHalo ? 1 : 0;
-    takeValuesReadDuringRun(g.index, g.fileName,
-                            whole ? 1 : std::max(1L, header.firstRow - halo),
-                            whole ? header.nrows : std::min(header.nrows, header.lastRow + halo));
+    takeValuesReadDuringRun(g.index, g.fileName, whole ? 1 : std::max(1L, header.firstRow - halo),
+                            whole ? header.nrows : std::min(header.nrows, header.lastRow + halo),
+                            ModelDate{0, hour, day, month, year});
     shareExitCode(*diag, mpiRank != 0 ? 0 : catchExitCode([&] {
       disposeExternalGrid(g, year, month, day, hour);
     }));

@@ -242,6 +242,11 @@ private:
   // Collective: a standard grid with a range (river, lake, glacier and
   // aquifer grids) holding a value beyond it ends the run with 22.
   void refuseStandardGridsOutOfRange();
+  // Collective: the same ranges for a grid read again from the file from
+  // for the step of date, before any module converts or takes its values.
+  void refuseReadValuesOutOfRange(int index, const std::string& from, const ModelDate& date);
+  // readAgain: empty at set-up, else where and when the file was read.
+  void refuseValuesOutOfRange(int index, const std::string& readAgain);
   Grid createGridFromDefault(long firstRow, long lastRow, double value);
   void registerReaderGrid(int index, const std::string& file, Grid grid, const std::string& name,
                           long writeCode, long firstRow, long lastRow);
@@ -679,14 +684,15 @@ private:
   // The watched value of the grid's unit at this date moves its counters;
   // true when the grid is due for a re-read.
   static bool advancePeriod(StandardGrid& g, long hour, long day, long month);
-  void rereadStandardGrid(StandardGrid& g, long year, long month, long day, long hour);
-  void readStampedGrid(StandardGrid& g, const std::string& stamp);
+  void rereadStandardGrid(StandardGrid& g, const ModelDate& date);
+  void readStampedGrid(StandardGrid& g, const std::string& stamp, const ModelDate& date);
   void restoreSetupValues(StandardGrid& g);
   // Everything a read of the grid during the run into rows first .. last
   // brings about: the module's units, the record indices of codes and the
   // land-use layers, the set-up's checks and what the modules derive from
   // the grid. Collective.
-  void takeValuesReadDuringRun(int index, const std::string& from, long first, long last);
+  void takeValuesReadDuringRun(int index, const std::string& from, long first, long last,
+                               const ModelDate& date);
   void scaleReadRows(int index, long first, long last);
   void refuseReads(bool periodicReads);
   const CheckedCodeGrid* checkedCodeGrid(int index) const;

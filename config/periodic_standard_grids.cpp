@@ -38,16 +38,17 @@ const defaultini::CheckedCodeGrid* defaultini::checkedCodeGrid(int index) const 
   return nullptr;
 }
 
-void defaultini::updatePeriodicStandardGrids(long /*minute*/, long hour, long day, long month,
+void defaultini::updatePeriodicStandardGrids(long minute, long hour, long day, long month,
                                              long year, double /*stepLength*/) {
+  const ModelDate date{minute, hour, day, month, year};
   for (StandardGrid& g : standardGrids) {
     if (g.periodCount < 1) continue;
     if (!g.warmStamp.empty()) {
-      readStampedGrid(g, g.warmStamp);
+      readStampedGrid(g, g.warmStamp, date);
       g.warmStamp.clear();
     }
     if (advancePeriod(g, hour, day, month)) {
-      rereadStandardGrid(g, year, month, day, hour);
+      rereadStandardGrid(g, date);
     } else if (g.restorePending) {
       // A count of 0 or less restores at the next step instead of never.
       if (++g.restoreCountdown >= g.restoreAfter) restoreSetupValues(g);
@@ -85,10 +86,11 @@ bool defaultini::advancePeriod(StandardGrid& g, long hour, long day, long month)
   return g.periodCounter == g.periodCount && g.stepCounter == g.periodSteps;
 }
 
-void defaultini::rereadStandardGrid(StandardGrid& g, long year, long month, long day, long hour) {
+void defaultini::rereadStandardGrid(StandardGrid& g, const ModelDate& date) {
   char stamp[96];
-  std::snprintf(stamp, sizeof stamp, "_%04ld%02ld%02ld%02ld", year, month, day, hour);
-  readStampedGrid(g, stamp);
+  std::snprintf(stamp, sizeof stamp, "_%04ld%02ld%02ld%02ld", date.year, date.month, date.day,
+                date.hour);
+  readStampedGrid(g, stamp, date);
   g.periodCounter = 0;
   g.stepCounter = 0;
   if (!g.persistent) {
@@ -97,7 +99,7 @@ void defaultini::rereadStandardGrid(StandardGrid& g, long year, long month, long
   }
 }
 
-void defaultini::readStampedGrid(StandardGrid& g, const std::string& stamp) {
+void defaultini::readStampedGrid(StandardGrid& g, const std::string& stamp, const ModelDate& date) {
   GridRegistryEntry& e = registry[g.index];
   // Into the grid in place: the land-use layers and parameter grids and the
   // statistics keep pointing to it.
@@ -107,20 +109,21 @@ void defaultini::readStampedGrid(StandardGrid& g, const std::string& stamp) {
   // Rank 0 keeps the grid whole, every other process its strip with halo.
   const long first = mpiRank == 0 ? 1 : std::max(1L, header.firstRow - 1);
   const long last = mpiRank == 0 ? header.nrows : std::min(header.nrows, header.lastRow + 1);
-  takeValuesReadDuringRun(g.index, e.fileName + stamp, first, last);
+  takeValuesReadDuringRun(g.index, e.fileName + stamp, first, last, date);
   g.lastStamp = stamp;
 }
 
-void defaultini::takeValuesReadDuringRun(int index, const std::string& from, long first,
-                                         long last) {
-  scaleReadRows(index, first, last);
+void defaultini::takeValuesReadDuringRun(int index, const std::string& from, long first, long last,
+                                         const ModelDate& date) {
+  refuseReadValuesOutOfRange(index, from, date);
   if (const CheckedCodeGrid* codes = checkedCodeGrid(index)) {
     replaceRegisteredCodes(index, codes->kind);
     followLanduseGrid(index);
   }
-  // The modules refuse the values they refused at set-up, then derive again
-  // what they derived from them.
+  // The modules refuse the values they refused at set-up, in the file's
+  // units as there, then derive again what they derived from them.
   checkReadValues(index, from);
+  scaleReadRows(index, first, last);
   rebuildFromReadValues(index, from);
 }
 

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "config/defaultini.h"
+#include "core/civil_calendar.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/grid_file_read.h"
@@ -58,38 +59,49 @@ bool inRange(const GridRange& g, double v) {
 // Collective. The first cell in row order of the first grid in registry
 // order, whatever rows each process holds.
 void defaultini::refuseStandardGridsOutOfRange() {
-  for (const StandardGrid& s : standardGrids) {
-    const GridRegistryEntry& e = registry[s.index];
-    const GridRange* range = e.hasName ? rangeOf(e.name) : nullptr;
-    if (!range) continue;
-    long first = LONG_MAX;
-    double value = -std::numeric_limits<double>::infinity();
-    if (e.grid) {
-      const long lo = std::max(1L, e.firstRow);
-      const long hi = std::min(header.nrows, e.lastRow);
-      for (long r = lo; r <= hi && first == LONG_MAX; ++r) {
-        const double* row = e.grid[r];
-        if (!row) continue;
-        for (long c = 1; c <= header.ncols; ++c)
-          if (row[c] != header.nodata && !inRange(*range, row[c])) {
-            first = (r - 1) * header.ncols + (c - 1);
-            value = row[c];
-            break;
-          }
-      }
+  for (const StandardGrid& s : standardGrids) refuseValuesOutOfRange(s.index, "");
+}
+
+// A file read during the run is held to the ranges of the set-up: its values
+// would otherwise reach the water balance unchecked from the step on.
+void defaultini::refuseReadValuesOutOfRange(int index, const std::string& from,
+                                            const ModelDate& date) {
+  refuseValuesOutOfRange(index,
+                         " read again from " + from + " for the step of " + formatDate(date));
+}
+
+void defaultini::refuseValuesOutOfRange(int index, const std::string& readAgain) {
+  const GridRegistryEntry& e = registry[index];
+  const GridRange* range = e.hasName ? rangeOf(e.name) : nullptr;
+  if (!range) return;
+  long first = LONG_MAX;
+  double value = -std::numeric_limits<double>::infinity();
+  if (e.grid) {
+    const long lo = std::max(1L, e.firstRow);
+    const long hi = std::min(header.nrows, e.lastRow);
+    for (long r = lo; r <= hi && first == LONG_MAX; ++r) {
+      const double* row = e.grid[r];
+      if (!row) continue;
+      for (long c = 1; c <= header.ncols; ++c)
+        if (row[c] != header.nodata && !inRange(*range, row[c])) {
+          first = (r - 1) * header.ncols + (c - 1);
+          value = row[c];
+          break;
+        }
     }
-    long global = first;
-    checkMPI(*diag, MPI_Allreduce(&first, &global, 1, MPI_LONG, MPI_MIN, MPI_COMM_WORLD),
-             "MPI_Allreduce of the first grid value out of range");
-    if (global == LONG_MAX) continue;
-    if (first != global) value = -std::numeric_limits<double>::infinity();
-    double shown = value;
-    checkMPI(*diag, MPI_Allreduce(&value, &shown, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD),
-             "MPI_Allreduce of a grid value out of range");
-    *diag << "FATAL: the standard grid \"" << e.name << "\" (" << e.fileName << ") holds " << shown
-          << " at row " << global / header.ncols + 1 << ", column " << global % header.ncols + 1
-          << ", which must be nodata or " << range->rule << "; correct the grid"
-          << "[end-entry]";
-    throw gridReadFailedCode;
   }
+  long global = first;
+  checkMPI(*diag, MPI_Allreduce(&first, &global, 1, MPI_LONG, MPI_MIN, MPI_COMM_WORLD),
+           "MPI_Allreduce of the first grid value out of range");
+  if (global == LONG_MAX) return;
+  if (first != global) value = -std::numeric_limits<double>::infinity();
+  double shown = value;
+  checkMPI(*diag, MPI_Allreduce(&value, &shown, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD),
+           "MPI_Allreduce of a grid value out of range");
+  *diag << "FATAL: the standard grid \"" << e.name << "\""
+        << (readAgain.empty() ? " (" + e.fileName + ")" : readAgain) << " holds " << shown
+        << " at row " << global / header.ncols + 1 << ", column " << global % header.ncols + 1
+        << ", which must be nodata or " << range->rule << "; correct the "
+        << (readAgain.empty() ? "grid" : "file") << "[end-entry]";
+  throw gridReadFailedCode;
 }

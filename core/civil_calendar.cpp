@@ -1,5 +1,7 @@
 #include "core/civil_calendar.h"
 
+#include <cstdio>
+
 namespace {
 
 long floorDivide(long a, long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
@@ -19,4 +21,11 @@ long daysFromCivil(long year, long month, long day) {
 int isoWeekDay(long year, long month, long day) {
   const long days = daysFromCivil(year, month, day);
   return static_cast<int>(days - floorDivide(days + 3, 7) * 7 + 3) + 1;
+}
+
+std::string formatDate(const ModelDate& d) {
+  char text[80];
+  std::snprintf(text, sizeof text, "%04ld-%02ld-%02ld %02ld:%02ld", d.year, d.month, d.day, d.hour,
+                d.minute);
+  return text;
 }

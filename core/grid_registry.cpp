@@ -205,6 +205,12 @@ int searchNamedEntries(const GridRegistryEntry* registry, const std::string& nam
 
 } // namespace
 
+std::string modelobject::gridWithFile(const std::string& name) const {
+  const int index = registry ? searchNamedEntries(registry, name) : 0;
+  const std::string file = index > 0 ? registry[index].fileName : std::string();
+  return "\"" + name + "\"" + (file.empty() ? "" : " (" + file + ")");
+}
+
 int modelobject::requireGrid(const std::string& name) {
   if (int index = searchNamedEntries(registry, name)) return index;
   *diag << "FATAL: \n---------------- !!! ERROR !!!  --------------------------\n"

@@ -47,6 +47,9 @@ public:
   // --- grid registry ---------------------------------------------------------
   virtual int findGrid(const std::string& name, int passStacks = 0);
   virtual int requireGrid(const std::string& name);
+  // "name" (file) of the named entry, for messages about its values: the
+  // user knows the file, not the name the model gave its grid.
+  std::string gridWithFile(const std::string& name) const;
   virtual int requireOneOf3Grids(const std::string& a, const std::string& b, const std::string& c);
   virtual int requireOneOf4Grids(const std::string& a, const std::string& b, const std::string& c,
                                  const std::string& d);

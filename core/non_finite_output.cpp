@@ -3,9 +3,9 @@
 #include <mpi.h>
 
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
+#include "core/civil_calendar.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 
@@ -24,13 +24,10 @@ std::string NonFiniteCell::place() const {
 
 int reportNonFiniteOutput(DiagStream& diag, const std::string& file, const std::string& place,
                           double value, const ModelDate& step) {
-  char date[64];
-  std::snprintf(date, sizeof date, "%04ld-%02ld-%02ld %02ld:%02ld", step.year, step.month, step.day,
-                step.hour, step.minute);
   // The sign of a nan printed depends on the machine.
   const char* text = std::isnan(value) ? "nan" : value > 0.0 ? "inf" : "-inf";
   diag << "FATAL: the output " << file << " would hold " << text << " at " << place
-       << " in the step of " << date
+       << " in the step of " << formatDate(step)
        << ", which is not a finite number: a result of the model overflowed or is undefined. "
           "It is not written; look for a parameter or an input value at the extreme of its "
           "range in or near that place"

@@ -35,6 +35,15 @@ void refuseNegativeStateValue(DiagStream& diag, const std::string& path, long li
   refuseStateValue(diag, path, line, what, text, "must not be negative");
 }
 
+void requireStateConcentration(DiagStream& diag, const std::string& path, long line,
+                               const std::string& what, double value) {
+  if (value >= 0.0 && value <= largestConcentration) return;
+  char text[maxGridValueChars + 1];
+  text[formatGridValue(value, text)] = '\0';
+  refuseStateValue(diag, path, line, what, text,
+                   "must be 0 ... 2e6 (no solution holds more than 2e6 mg/l, 2000 g/l or 1 kg/kg)");
+}
+
 long lineNumberAt(std::FILE* file, long at) {
   const long kept = std::ftell(file);
   long line = 1;

@@ -23,6 +23,14 @@ bool stateLineNumbers(const std::string& line, std::vector<double>& values, std:
 [[noreturn]] void refuseNegativeStateValue(DiagStream& diag, const std::string& path, long line,
                                            const std::string& what, double value);
 
+// No solution holds more than 2e6 mg/l (2000 g/l, 1 kg/kg): the largest
+// concentration of a tracer in any of its units.
+constexpr double largestConcentration = 2e6;
+
+// The same for a tracer's concentration outside 0 ... largestConcentration.
+void requireStateConcentration(DiagStream& diag, const std::string& path, long line,
+                               const std::string& what, double value);
+
 // The number (from 1) of the line of an open file that begins at byte
 // offset `at`; the file position is kept.
 long lineNumberAt(std::FILE* file, long at);

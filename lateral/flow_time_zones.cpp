@@ -42,8 +42,9 @@ void surfaceroutingclass::computeFlowTimeZones() {
       longest = std::max(longest, std::max(t, 1.0));
     });
     if (missing != none)
-      *diag << "FATAL: " << moduleName << ": the grid \"flow_times\" holds no value at row "
-            << missing / (header.ncols + 1) << ", column " << missing % (header.ncols + 1)
+      *diag << "FATAL: " << moduleName << ": the grid " << gridWithFile("flow_times")
+            << " holds no value at row " << missing / (header.ncols + 1) << ", column "
+            << missing % (header.ncols + 1)
             << ", a cell of the catchment; give every cell of the zone grid a flow time."
             << "[end-entry]";
     const CollectiveFailure failure =

@@ -302,10 +302,11 @@ void gwflowclass::checkInputGrids(const std::string& from, const std::string& re
   });
   int code = 0;
   if (!bad.grid.empty()) {
-    *diag << "FATAL: in modul " << moduleName << ": grid \"" << bad.grid << "\""
-          << (bad.grid == read ? " read again from " + from : "") << " holds " << bad.value
-          << " at row " << bad.row << ", column " << bad.column << ", which " << bad.rule
-          << " in every cell of the groundwater domain; correct the grid"
+    *diag << "FATAL: in modul " << moduleName << ": grid "
+          << (bad.grid == read ? "\"" + bad.grid + "\" read again from " + from
+                               : gridWithFile(bad.grid))
+          << " holds " << bad.value << " at row " << bad.row << ", column " << bad.column
+          << ", which " << bad.rule << " in every cell of the groundwater domain; correct the grid"
           << "[end-entry]";
     code = badInputCode;
   }

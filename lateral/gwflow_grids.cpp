@@ -69,8 +69,8 @@ void gwflowclass::computeLayerOneThickness() {
     layerOneThickness[r][c] = (*table)[static_cast<size_t>(type)].getTotalDepth();
   });
   if (badRow != 0) {
-    *diag << "FATAL: in modul " << moduleName << ": grid \"soil_types\" holds " << badValue
-          << " at row " << badRow << ", column " << badColumn
+    *diag << "FATAL: in modul " << moduleName << ": grid " << gridWithFile("soil_types")
+          << " holds " << badValue << " at row " << badRow << ", column " << badColumn
           << ", which names no soil type of the soil table; correct the grid or the table"
           << "[end-entry]";
     throw 10;

@@ -1,7 +1,5 @@
 #include "meteo/meteo_dates.h"
 
-#include <cstdio>
-
 #include "core/civil_calendar.h"
 
 namespace {
@@ -57,11 +55,4 @@ bool isCalendarDate(const ModelDate& d) {
 bool sameDate(const ModelDate& a, const ModelDate& b) {
   return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
          a.minute == b.minute;
-}
-
-std::string formatDate(const ModelDate& d) {
-  char text[80];
-  std::snprintf(text, sizeof text, "%04ld-%02ld-%02ld %02ld:%02ld", d.year, d.month, d.day, d.hour,
-                d.minute);
-  return text;
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/civil_calendar.h"
 #include "core/grid_types.h"
 
 // Calendar arithmetic for the time steps of the meteorological input. The
@@ -17,6 +18,3 @@ ModelDate addMinutes(const ModelDate& date, long minutes);
 bool isCalendarDate(const ModelDate& date);
 
 bool sameDate(const ModelDate& a, const ModelDate& b);
-
-// "2015-04-01 06:00".
-std::string formatDate(const ModelDate& date);

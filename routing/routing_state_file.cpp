@@ -60,6 +60,9 @@ public:
     if (!(value >= 0.0))
       refuseNegativeStateValue(diag, path, lineNumberAt(file, lastStart), what, value);
   }
+  void requireConcentration(double value, const std::string& what) {
+    requireStateConcentration(diag, path, lineNumberAt(file, lastStart), what, value);
+  }
   bool peek(std::string& line) {
     const long at = std::ftell(file);
     const bool read = readLine(file, line);
@@ -444,6 +447,9 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
       r.setVolume(values[0]);
     }
     std::vector<double> concentrations(values.begin() + (values.empty() ? 0 : 1), values.end());
+    for (std::size_t k = 0; k < concentrations.size(); ++k)
+      lines.requireConcentration(concentrations[k], "the concentration of tracer " +
+                                                        std::to_string(k + 1) + " of " + name);
     r.setConcentrations(concentrations);
     if (!lines.peek(line) || line.find("useRunningAvg") == std::string::npos) continue;
     lines.next(line);

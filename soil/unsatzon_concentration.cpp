@@ -162,10 +162,11 @@ void unsatzonmodellklasse::convertFlowTimes(Grid grid, std::vector<double>& long
         if (!isOwnValidCell(r, c)) continue;
         const double seconds = grid[r][c];
         if (seconds == header.nodata || !(seconds >= 0.0)) {
-          *diag << "FATAL: in flow-travel-time grid flow_times: row " << r << ", column " << c
+          const std::string named = gridWithFile("flow_times");
+          *diag << "FATAL: in flow-travel-time grid " << named << ": row " << r << ", column " << c
                 << " holds " << seconds
-                << ", which is no flow time\n-> give every cell of the catchment a flow time of 0 s "
-                   "or more"
+                << ", which is no flow time\n-> give every cell of the catchment a flow time of "
+                   "0 s or more"
                 << "[end-entry]";
           failure = flowTimeCode;
           break;

@@ -176,7 +176,7 @@ void unsatzonmodellklasse::readPondingInput() {
   int code = 0;
   if (mpiRank == 0) {
     const GridRegistryEntry& e = registry[maxPondingIndex];
-    code = pondingOutOfRange(e);
+    code = pondingOutOfRange(e, "");
     for (long r = e.firstRow; r <= e.lastRow; ++r)
       for (long c = 1; c <= header.ncols; ++c)
         if (maxPonding[r][c] != header.nodata) maxPonding[r][c] *= 1000.0;
@@ -190,15 +190,16 @@ void unsatzonmodellklasse::readPondingInput() {
 
 // Ponding deeper than the deepest lake is a mistyped value; a negative
 // capacity would take water that is not there.
-int unsatzonmodellklasse::pondingOutOfRange(const GridRegistryEntry& e) const {
+int unsatzonmodellklasse::pondingOutOfRange(const GridRegistryEntry& e,
+                                            const std::string& from) const {
   for (long r = e.firstRow; r <= e.lastRow; ++r)
     for (long c = 1; c <= header.ncols; ++c) {
       const double v = maxPonding[r][c];
       if (v == header.nodata || (v >= 0.0 && v <= deepestPondingMetres)) continue;
-      *diag << "FATAL: in modul " << moduleName << ": grid \"max_ponding_storage\" (" << e.fileName
-            << ") holds " << v << " at row " << r << ", column " << c
-            << ", which must be nodata or 0 ... " << deepestPondingMetres
-            << " m (deeper than any lake); correct the grid"
+      *diag << "FATAL: in modul " << moduleName << ": grid \"max_ponding_storage\""
+            << (from.empty() ? " (" + e.fileName + ")" : " read again from " + from) << " holds "
+            << v << " at row " << r << ", column " << c << ", which must be nodata or 0 ... "
+            << deepestPondingMetres << " m (deeper than any lake); correct the grid"
             << "[end-entry]";
       return pondingRangeCode;
     }
@@ -297,6 +298,12 @@ void unsatzonmodellklasse::followGridsReadDuringRun() {
     fillDrainageAndClayLevels();
     for (const auto& [r, c] : lakeCellsWithoutDrains) drainageLevel[r][c] = -1.0;
   };
+  // A re-read file is checked in metres, before it is scaled to mm; rank 0
+  // holds it whole.
+  if (maxPonding)
+    checkAgainOnRead(maxPondingIndex, [this](const std::string& from) {
+      shareExitCode(*diag, mpiRank == 0 ? pondingOutOfRange(registry[maxPondingIndex], from) : 0);
+    });
   if (drainageLevel) rebuildOnRead(findGrid("drainage_depth", 1), levels);
   if (clayLevel) rebuildOnRead(findGrid("clay_depth", 1), levels);
   if (irrigationCodes) {

@@ -60,7 +60,7 @@ void unsatzonmodellklasse::checkSoilTypes() {
   const int code = catchExitCode([&] {
     if (!found) return;
     *diag << "FATAL: in modul " << moduleName << ": the cell at row " << fault.row << " column "
-          << fault.column << " of \"soil_types\" holds " << fault.value
+          << fault.column << " of " << gridWithFile("soil_types") << " holds " << fault.value
           << ", which is no soil type of [soil_table]; give every cell of the catchment a soil "
              "type of the table"
           << "[end-entry]";

@@ -231,7 +231,8 @@ protected:
   void readPondingInput();
   // Rank 0: logs the first cell of "max_ponding_storage" (in m, as read)
   // outside its range and returns its code, else 0.
-  int pondingOutOfRange(const GridRegistryEntry& e) const;
+  // from: the file read during the run, empty at set-up.
+  int pondingOutOfRange(const GridRegistryEntry& e, const std::string& from) const;
   void setInitialState();
   void checkSoilTypes();
   void readStateGrids();

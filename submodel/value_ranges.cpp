@@ -18,9 +18,10 @@ void teilmodellklasse::refuseGridValue(Grid grid, const std::string& name, long 
   if (key != firstCellKeyNone) {
     const long r = key / (header.ncols + 1);
     const long c = key % (header.ncols + 1);
-    *diag << "FATAL: in modul " << moduleName << ": grid \"" << name << "\""
-          << (from.empty() ? "" : " read again from " + from) << " holds " << grid[r][c]
-          << " at row " << r << ", column " << c << ", which " << rule << "; correct the grid"
+    *diag << "FATAL: in modul " << moduleName << ": grid "
+          << (from.empty() ? gridWithFile(name) : "\"" + name + "\" read again from " + from)
+          << " holds " << grid[r][c] << " at row " << r << ", column " << c << ", which " << rule
+          << "; correct the grid"
           << "[end-entry]";
     own = code;
   }

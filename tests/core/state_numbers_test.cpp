@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,39 @@ TEST(NextStateNumber, ReadsWordsUpToACommentAndRefusesTheRestByLine) {
       EXPECT_EQ(log.lastEntry(), "the state file " + path + c.refusal +
                                      "; start from the files of a former run as it wrote them, "
                                      "or cold");
+    }
+  }
+}
+
+// A tracer's concentration lies within 0 and 2e6, the most any solution
+// holds in the largest of the units (2e6 mg/l is 2 kg in a litre).
+TEST(RequireStateConcentration, RefusesWhatNoSolutionHolds) {
+  struct Case {
+    double value;
+    bool refused;
+    const char* text; // as the message prints it
+  };
+  const Case cases[] = {
+      {0.0, false, ""},
+      {2e6, false, ""},
+      {1e-300, false, ""},
+      {-1e-300, true, "-1e-300"},
+      {2000000.5, true, "2000000.5"},
+      {std::numeric_limits<double>::quiet_NaN(), true, "nan"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    CapturedLog log("state_concentration");
+    const int code = exitCodeOf(
+        [&] { requireStateConcentration(log.diag, "state", 4, "the concentration", c.value); });
+    EXPECT_EQ(code, c.refused ? 71 : -1);
+    if (c.refused) {
+      EXPECT_EQ(log.lastEntry(), std::string("the state file state, line 4: the concentration "
+                                             "reads \"") +
+                                     c.text +
+                                     "\", which must be 0 ... 2e6 (no solution holds more than "
+                                     "2e6 mg/l, 2000 g/l or 1 kg/kg); start from the files of a "
+                                     "former run as it wrote them, or cold");
     }
   }
 }

@@ -16,6 +16,7 @@ import sys
 
 import example_test as ex
 import small_catchment as small
+import tracer_test
 from small_catchment import Case, Then
 
 
@@ -52,21 +53,23 @@ def read_again(grid, control_edit=None):
     return edit
 
 
-def copies_with(name, value, edit_input=None):
+def copies_with(name, value, edit_input=None, from_day=1):
     """After edit_input, the files a periodic read takes for every hour of
-    three days: name with value at row 15, column 6."""
+    three days: name with value at row 15, column 6 from the day from_day
+    on, as it is before."""
     def edit(folder):
         if edit_input:
             edit_input(folder)
         with open(os.path.join(folder, name)) as f:
             lines = f.readlines()
-        values = lines[5 + 15].split()
+        edited = list(lines)
+        values = edited[5 + 15].split()
         values[5] = value
-        lines[5 + 15] = " ".join(values) + "\n"
+        edited[5 + 15] = " ".join(values) + "\n"
         for step in range(24 * 3):
             with open(os.path.join(folder, "%s_202103%02d%02d" % (name, 1 + step // 24, step % 24)),
                       "w") as f:
-                f.writelines(lines)
+                f.writelines(edited if 1 + step // 24 >= from_day else lines)
     return edit
 
 
@@ -132,7 +135,7 @@ def tuning(line):
 def bad_cell(grid, value, edit_control=None, edit_input=None):
     """A value at row 15, column 6: in the catchment, in rank 0's strip on two processes."""
     return Case(edit_control, edit_input or ex.spoil_grid_value(grid + ".asc", 15, 6, value), code=10,
-                words="grid \"%s\" holds %s at row 15, column 6" % (grid, value))
+                words="grid \"%s\" (%s.asc) holds %s at row 15, column 6" % (grid, grid, value))
 
 
 VERTICAL_AND_LATERAL = {
@@ -302,7 +305,8 @@ ROUTING_CASES = {
         code=17, words="the number of snow types is 1000000000, but only 1 snow type(s) follow"),
     "storage_coefficient_on_process_1": Case(
         edit_input=ex.spoil_grid_value("gw_storage_coeff_1.asc", 3, 10, "-0.05"), code=10,
-        words="grid \"gw_storage_coeff_1\" holds -0.05 at row 3, column 10"),
+        words="grid \"gw_storage_coeff_1\" (gw_storage_coeff_1.asc) holds -0.05 at row 3, "
+              "column 10"),
     "output_folder_not_a_folder": Case(
         ex.replace_once("$set $output = output/", "$set $output = blocked/"),
         edit_input=output_folder_as_file, code=26, words="(Not a directory)"),
@@ -411,11 +415,12 @@ NOT_WHOLLY_NUMBERS = {
 OUT_OF_RANGE = {
     "storage_coefficient_1e308": Case(
         edit_input=ex.spoil_grid_value("gw_storage_coeff_2.asc", 15, 6, "1e308"), code=10,
-        words="grid \"gw_storage_coeff_2\" holds 1e+308 at row 15, column 6" +
+        words="grid \"gw_storage_coeff_2\" (gw_storage_coeff_2.asc) holds 1e+308 at row 15, "
+              "column 6" +
               GROUNDWATER_DOMAIN % "must be greater than 0 and at most 1"),
     "conductivity_1e308": Case(
         edit_input=ex.spoil_grid_value("gw_k_1.asc", 15, 6, "1e308"), code=10,
-        words="grid \"gw_k_x_1\" holds 1e+308 at row 15, column 6" +
+        words="grid \"gw_k_x_1\" (gw_k_1.asc) holds 1e+308 at row 15, column 6" +
               GROUNDWATER_DOMAIN % "must not be negative nor above 1 m/s (clean gravel)"),
     "latent_heat_negative": Case(
         ex.replace_once("334000  dTModLatHeat", "-1e30  dTModLatHeat"), code=17,
@@ -461,31 +466,25 @@ OUT_OF_RANGE = {
 }
 
 
-def thick_aquifer(folder):
-    """Copies of aquifer_thickness.asc, read again every day from the first
-    step on, with two cells side by side 1e300 m thick: the set-up's range
-    does not see them, the check of a read again only their sign, but the
-    transmissivity of the face between them overflows."""
-    with open(os.path.join(folder, "aquifer_thickness.asc")) as f:
-        lines = f.readlines()
-    values = lines[5 + 15].split()
-    values[5] = values[6] = "1e300"
-    lines[5 + 15] = " ".join(values) + "\n"
-    for step in range(24 * 3):
-        name = "aquifer_thickness.asc_202103%02d%02d" % (1 + step // 24, step % 24)
-        with open(os.path.join(folder, name), "w") as f:
-            f.writelines(lines)
+def leaky_aquifer(folder):
+    """Two values that each pass their check, at row 15, columns 6 and 7: a
+    leakage coefficient of 1e300 between the layers (it has no upper bound)
+    over a lower layer that stores almost nothing (a storage coefficient of
+    1e-300, above 0). Alone each runs; together the heads of layer 2
+    overflow within the first day."""
+    for name, value in (("gw_kolmation_1.asc", "1e300"), ("gw_storage_coeff_2.asc", "1e-300")):
+        for column in (6, 7):
+            ex.spoil_grid_value(name, 15, column, value)(folder)
 
 
 NOT_FINITE_OUTPUT = {
-    # Found by the daily look at the state after the first step, not by the
-    # output of the end of the run.
+    # Found by the daily look at the state after the first step of the next
+    # day, not by the output of the end of the run.
     "output_not_finite": Case(
-        read_again("aquifer_thickness_2"), edit_input=thick_aquifer, code=20,
-        words="after the step of 2021-03-01 00:00, the first of the run, the state of the model "
-              "holds values that are not finite (nan or inf): \"gw_head_2\" (gw_head_2.asc) "
-              "first at row 2, column 5; \"gw_transmissivity_x_2\" (gw_transmissivity_x_2) first "
-              "at row 15, column 6"),
+        edit_input=leaky_aquifer, code=20,
+        words="after the step of 2021-03-02 00:00 the state of the model holds values that are "
+              "not finite (nan or inf), which it did not after the step of 2021-03-01 00:00: "
+              "\"gw_head_2\" (gw_head_2.asc) first at row 2, column 5"),
 }
 
 
@@ -1010,8 +1009,9 @@ ABSURD_VALUES = {
         "ponding.asc", "-1e308", 10, "grid \"max_ponding_storage\" (ponding.asc) holds -1e+308 "
         "at row 11, column 13, which must be nodata or 0 ... 2000 m"),
     "fixed_head_minus_1e308": grid_cell(
-        "gw_boundary_fix_h.asc", "-1e308", 10, "grid \"gw_boundary_fix_h_1\" holds -1e+308 at "
-        "row 11, column 13, which must be nodata (no fixed head) or -11000 ... 9000 m a.s.l."),
+        "gw_boundary_fix_h.asc", "-1e308", 10, "grid \"gw_boundary_fix_h_1\" "
+        "(gw_boundary_fix_h.asc) holds -1e+308 at row 11, column 13, which must be nodata (no "
+        "fixed head) or -11000 ... 9000 m a.s.l."),
     "elevation_model_7000_km_away": Case(
         edit_input=dem_corner("9700000.0"), code=22,
         words="the grid file input/dem.asc covers x from 9700000 to 9702400 and y from 1200000 to "
@@ -1254,6 +1254,77 @@ NAMED_VALUES = {
         "\"LAI\": 80 (allowed 0 .. 20)"),
 }
 
+
+# --- a grid value refused by a module names the grid's file, which the user
+# knows, beside the name the model gave the grid.
+
+def flow_times_with_a_gap(folder):
+    flow_times("flow_times.asc")(folder)
+    ex.spoil_grid_value("flow_times.asc", 15, 6, "-9999")(folder)
+
+
+GRID_VALUES_NAME_THE_FILE = {
+    # The conductivities in x and y of a layer come from one file.
+    "conductivity_names_its_file": Case(
+        edit_input=ex.spoil_grid_value("gw_k_2.asc", 15, 6, "-1e-09"), code=10,
+        words="grid \"gw_k_x_2\" (gw_k_2.asc) holds -1e-09 at row 15, column 6"),
+    "flow_time_nodata_names_its_file": Case(
+        with_flow_times, flow_times_with_a_gap, code=6,
+        words="in flow-travel-time grid \"flow_times\" (flow_times.asc): row 15, column 6 holds "
+              "-9999, which is no flow time"),
+}
+
+
+# --- a grid read again during the run is held to the ranges of the set-up:
+# the file read and the step name where the value came in.
+
+def external_thickness(folder):
+    shutil.copy(os.path.join(folder, "aquifer_thickness.asc"),
+                os.path.join(folder, "thickness_external.asc"))
+    ex.spoil_grid_value("thickness_external.asc", 15, 6, "20000")(folder)
+    waiting_command(folder)
+
+
+READ_AGAIN_IN_RANGE = {
+    "aquifer_read_again_20000_m": Case(
+        read_again("aquifer_thickness_2"),
+        copies_with("aquifer_thickness.asc", "20000", from_day=2),
+        code=22, words="the standard grid \"aquifer_thickness_2\" read again from "
+        "aquifer_thickness.asc_2021030200 for the step of 2021-03-02 00:00 holds 20000 at row 15, "
+        "column 6, which must be nodata or 0 ... 10000 m"),
+    # The ponding is checked in the file's metres, before the unsaturated
+    # zone turns it into mm.
+    "ponding_read_again_minus_1e308": Case(
+        read_again("max_ponding_storage"), copies_with("ponding.asc", "-1e308", from_day=2),
+        code=10, words="grid \"max_ponding_storage\" read again from ponding.asc_2021030200 holds "
+        "-1e+308 at row 15, column 6, which must be nodata or 0 ... 2000 m"),
+    "aquifer_from_the_external_program_20000_m": Case(
+        from_the_external_program("thickness_external.asc", "aquifer_thickness_2"),
+        external_thickness, code=22, words="the standard grid \"aquifer_thickness_2\" read again "
+        "from thickness_external.asc for the step of 2021-03-01 00:00 holds 20000 at row 15, "
+        "column 6, which must be nodata or 0 ... 10000 m"),
+}
+
+
+# --- a tracer's concentration in a state file lies within what a solution
+# can hold.
+
+def tracer_state(value):
+    """A run with a tracer at 1 in the rain, the reservoir and the lake, then
+    a warm start whose lake holds the tracer at value."""
+    then = state_value("[routing_model]", "(reservoir 1)", 1, value)
+    written = then.edit_control
+    then.edit_control = lambda text: tracer_test.with_tracer(written(text))
+    return Case(lambda text: tracer_test.with_tracer(small.state_written(text)),
+                edit_input=tracer_test.ones, days=1, then=then, code=71,
+                words="the concentration of tracer 1 of %s reads \"%s\", which must be 0 ... 2e6 "
+                      "(no solution holds more than 2e6 mg/l, 2000 g/l or 1 kg/kg)" % (LAKE, value))
+
+
+TRACER_STATES = {
+    "state_lake_concentration_negative": tracer_state("-1"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -1279,6 +1350,9 @@ CASES.update(GRID_FILES)
 CASES.update(ABSURD_VALUES)
 CASES.update(UNTOUCHED_FILES)
 CASES.update(NAMED_VALUES)
+CASES.update(GRID_VALUES_NAME_THE_FILE)
+CASES.update(READ_AGAIN_IN_RANGE)
+CASES.update(TRACER_STATES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

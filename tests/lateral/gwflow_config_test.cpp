@@ -45,15 +45,15 @@ TEST(GroundwaterConfig, FailuresEndTheConstruction) {
        [](AquiferModel& m) {
          m.set("gw_storage_coeff_1", [](long r, long c) { return r == 3 && c == 2 ? 0.0 : 0.1; });
        },
-       10, "grid \"gw_storage_coeff_1\" holds 0 at row 3, column 2"},
+       10, "grid \"gw_storage_coeff_1\" (gw_storage_coeff_1) holds 0 at row 3, column 2"},
       {"negative conductivity", nullptr,
        [](AquiferModel& m) {
          m.set("gw_k_y_1", [](long r, long c) { return r == 7 && c == 4 ? -1e-5 : 1e-4; });
        },
-       10, "grid \"gw_k_y_1\" holds -1e-05 at row 7, column 4"},
+       10, "grid \"gw_k_y_1\" (gw_k_y_1) holds -1e-05 at row 7, column 4"},
       {"negative thickness", [](AquiferSection& s) { s.layers = 2; },
        [](AquiferModel& m) { m.set("aquifer_thickness_2", -2.0); }, 10,
-       "grid \"aquifer_thickness_2\" holds -2 at row 1, column 1"},
+       "grid \"aquifer_thickness_2\" (aquifer_thickness_2) holds -2 at row 1, column 1"},
       {"lake without pond flag",
        [](AquiferSection& s) { s.after = "[lake_model]\n1 flow\n1 init\n"; },
        [](AquiferModel& m) { m.set("lake_codes", 1.0); }, 214,

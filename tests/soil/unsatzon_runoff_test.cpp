@@ -115,7 +115,8 @@ TEST(UnsatzonRunoff, FlowTimeClassesAndTheirDistribution) {
   } cases[] = {
       {{3600, 3601, 0, 7200, 10, 10, 10, 10, 10, 10, nodata, nodata}, 0, "TG\t   1\t(  2\tZonen):\t0.500\t0.500\n"},
       {{3600, 3600, 3600, 7200, 1, 1, 1, 1, 1, 1, 0, 0}, 0, "TG\t   1\t(  2\tZonen):\t0.750\t0.250\n"},
-      {{3600, nodata, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0}, 6, "flow_times: row 1, column 2 holds -9999"},
+      {{3600, nodata, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0}, 6,
+       "\"flow_times\" (flow_times.asc): row 1, column 2 holds -9999"},
       {{1, 1, 1, 1, 3601, 3601, 3601, 3601, 3601, 3601, 0, 0}, 61,
        "in flow-travel-time grid: the first time zone of subbasin 2 has no cells!"},
       {{}, 0, "flow time distribution will not be calculated since no flow time grid was provided\n"}};
