@@ -86,7 +86,9 @@ bool ConsoleBuffer::writePending() {
     }
     if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
     const long left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        patience < 0
+            ? pollSliceMilliseconds
+            : std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (endSignal != 0 || left <= 0) break;
     // In slices: the SIGTERM that ends the patience may reach another thread.
     pollfd wait{fd, POLLOUT, 0};

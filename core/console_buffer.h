@@ -10,12 +10,13 @@ extern volatile std::sig_atomic_t consoleGivenUp;
 
 // The output of a process's console (standard output or standard error) for
 // its diagnostics: what a reader (a terminal, a pipe, mpirun) does not take
-// within the patience given is dropped, and the console is given up for
-// the rest of the run, so that the run never waits for a reader that is
-// gone. mpirun stops reading its processes' output once it is told to end
-// the job, sends them SIGTERM a second later and kills them a second after
-// that: a process blocked in a write would never reach the end of its step.
-// Once a run is asked to end (endSignal), the console gets no patience.
+// within the patience given (a negative patience: until the run is asked to
+// end) is dropped, and the console is given up for the rest of the run, so
+// that the run never waits for a reader that is gone. mpirun stops reading
+// its processes' output once it is told to end the job, sends them SIGTERM a
+// second later and kills them a second after that: a process blocked in a
+// write would never reach the end of its step. Once a run is asked to end
+// (endSignal), the console gets no patience.
 // The stream that writes through it goes bad when it gives up, and writes
 // nothing from then on. Written in pieces on each flush, so that a process
 // in a collective step never waits for a slow terminal for long.

@@ -18,7 +18,9 @@
 
 namespace {
 
-constexpr int consolePatienceMilliseconds = 1000;
+// A slow terminal or pipe holds the run as any program's would; only a
+// run asked to end stops waiting for it.
+constexpr int consolePatienceMilliseconds = -1;
 
 // Every process reports itself and its threads; this is the one console
 // output of the workers.
@@ -83,8 +85,9 @@ int main(int argc, char** argv) {
   MPI_Comm_size(MPI_COMM_WORLD, &size);
 
   const CommandLine options = parseCommandLine(argc, argv);
-  // A console nobody reads must not hold the run: mpirun told to end the
-  // job stops reading it and kills the processes two seconds later.
+  // A console nobody reads must not hold a run that is asked to end: mpirun
+  // told to end the job stops reading it and kills the processes two
+  // seconds later.
   ConsoleBuffer outputBuffer(STDOUT_FILENO, consolePatienceMilliseconds);
   ConsoleBuffer errorBuffer(STDERR_FILENO, consolePatienceMilliseconds);
   std::ostream console(&outputBuffer);
