@@ -227,37 +227,28 @@ void defaultini::compileSymbols(const std::string& controlFileNameArg, std::stri
     throw 28;
   }
 
-  FileHandle out(std::fopen(internName.c_str(), "w"));
-  if (!out) {
-    const int error = errno;
-    *diag << "FATAL: error opening " << internName << " (" << systemReason(error) << ")"
-          << "[end-entry]";
-    throw 28;
+  // The copy is built in memory; the file is written with the other outputs
+  // once they were all checked.
+  std::string copy;
+  lineNumber = 0;
+  copiedUserLines.clear();
+  while (readControlLine(*diag, in.get(), controlFileNameArg, lineNumber + 1, line)) {
+    ++lineNumber;
+    replaceSymbols(line, lineNumber, symbols);
+    if (isDefinitionLine(line)) continue;
+    copy += line;
+    // A line of a comment only is left out of the copy.
+    if (!line.empty()) copiedUserLines.push_back(lineNumber);
   }
-  // A copy cut short by a failure must not be taken for a good one.
-  try {
-    lineNumber = 0;
-    copiedUserLines.clear();
-    while (readControlLine(*diag, in.get(), controlFileNameArg, lineNumber + 1, line)) {
-      ++lineNumber;
-      replaceSymbols(line, lineNumber, symbols);
-      if (isDefinitionLine(line)) continue;
-      if (std::fputs(line.c_str(), out.get()) == EOF) writeError(internName, lineNumber);
-      // A line of a comment only is left out of the copy.
-      if (!line.empty()) copiedUserLines.push_back(lineNumber);
-    }
-    if (std::ferror(in.get())) readError(controlFileNameArg, lineNumber);
-    if (std::fclose(in.release()) != 0) {
-      *diag << "FATAL: error closing " << controlFileNameArg << "[end-entry]";
-      throw 11;
-    }
-    if (std::fclose(out.release()) != 0) {
-      *diag << "FATAL: error closing " << internName << "[end-entry]";
-      throw 11;
-    }
-  } catch (int) {
-    out.reset();
-    std::remove(internName.c_str());
-    throw;
+  if (std::ferror(in.get())) readError(controlFileNameArg, lineNumber);
+  if (std::fclose(in.release()) != 0) {
+    *diag << "FATAL: error closing " << controlFileNameArg << "[end-entry]";
+    throw 11;
   }
+  copiedText = std::move(copy);
+  const int error = createOutputFile(internName, copiedText);
+  if (error == 0) return;
+  *diag << "FATAL: error writing " << internName << " (" << systemReason(error) << ")"
+        << "[end-entry]";
+  throw 28;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/file_failure.h"
 
@@ -19,7 +20,7 @@ public:
   ControlFileSession& operator=(const ControlFileSession&) = delete;
 
   bool open(const std::string& name) {
-    handle = std::fopen(name.c_str(), "r");
+    handle = openControlFile(name);
     return handle != nullptr;
   }
   bool close() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 
@@ -20,6 +21,7 @@ defaultini::defaultini(int& errorCode, DiagStream* diagArg, const std::string& c
 // Releases memory only: the collective writes of the teardown belong to
 // FreeMemory, which the driver calls on every process.
 defaultini::~defaultini() {
+  forgetCopiedText(controlFileName);
   releaseCoupling();
   releaseGridStore();
 }

@@ -168,6 +168,7 @@ protected:
   int setupStep = 0;
   std::string internName;            // the ".intern" copy, until the driver takes it
   std::vector<long> copiedUserLines; // the control file's line of each line of the copy
+  std::string copiedText;            // the copy, read from memory while the run lasts
   StatisticTableEntry* statisticTable = nullptr;
   int statisticTableSize = 0;
   int modelVariant = 2;
@@ -293,7 +294,8 @@ public:
   // Writes the preprocessed copy of a control file, named after it with
   // ".intern", and returns that name: "#" comments removed, "$set" symbols
   // substituted (also those defined further down), "//" removed. Rank 0
-  // only; the others wait for the copy.
+  // only; the others wait for the copy. Within a run the file is written
+  // once every output was checked.
   virtual void compileSymbols(const std::string& controlFileName, std::string& internName);
   // Every process learns which line of the control file each line of the
   // copy is, for the messages that name a line.
@@ -497,7 +499,8 @@ protected:
   static std::string internFileName(const std::string& fileName, const char* suffix);
   static bool hasFileExtension(const std::string& fileName);
   // Writes a registered grid once under its name through the output of
-  // registered grids, its write code 0 before and after. Collective.
+  // registered grids, its write code 0 before and after, once every output
+  // of the run was checked. Collective.
   void writeDerivedGridOnce(int index);
 
 private:

@@ -68,18 +68,20 @@ std::string defaultini::internFileName(const std::string& fileName, const char* 
 }
 
 void defaultini::writeDerivedGridOnce(int index) {
-  GridRegistryEntry& e = registry[index];
-  std::string path = e.firstFileName;
+  std::string path = registry[index].firstFileName;
   prependDirectory(outputDirectory, path);
-  noteOutputFile(path, "the derived grid \"" + e.name + "\"");
-  e.writeMode = 1;
-  try {
-    writeOutputGrids(index, 1, 0);
-  } catch (...) {
+  noteOutputFile(path, "the derived grid \"" + registry[index].name + "\"");
+  createOutputsWhenChecked([this, index] {
+    GridRegistryEntry& e = registry[index];
+    e.writeMode = 1;
+    try {
+      writeOutputGrids(index, 1, 0);
+    } catch (...) {
+      e.writeMode = 0;
+      throw;
+    }
     e.writeMode = 0;
-    throw;
-  }
-  e.writeMode = 0;
+  });
 }
 
 // The teardown of the grid store may already have released these entries;

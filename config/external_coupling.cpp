@@ -139,7 +139,7 @@ const char* const informContentError =
 
 void defaultini::GetCouplingParameters() {
   releaseCoupling();
-  if (!controlFile) controlFile = std::fopen(controlFileName.c_str(), "r");
+  if (!controlFile) controlFile = openControlFile(controlFileName);
   if (!controlFile) {
     *diag << "FATAL: error opening " << controlFileName << "[end-entry]";
     throw openErrorCode;

@@ -140,22 +140,26 @@ void defaultini::refuseElevationGaps() {
     }
 }
 
-// Set-up step 7: the zone ranking, the "MPIRegions" file, and the strips of
-// the first grids for the other processes.
+// Set-up step 7: the zone ranking, the "MPIRegions" file (written once every
+// output was checked), and the strips of the first grids for the other
+// processes.
 void defaultini::distributeFirstGrids() {
   rankZoneCodes(registry, nullptr, header.ncols, header.nrows, header.nodata);
 
-  int failure = 0;
-  if (mpiRank == 0)
-    failure = catchExitCode([&] {
-      char name[32];
-      std::snprintf(name, sizeof name, "MPIRegions_%d", 0);
-      std::string path = name;
-      prependDirectory(outputDirectory, path);
-      noteOutputFile(path, "the grid of the processes' strips");
-      writeGrid(name, regionsGrid, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
-    });
-  shareExitCode(*diag, failure);
+  const std::string regionsFile = "MPIRegions_0";
+  if (mpiRank == 0) {
+    std::string path = regionsFile;
+    prependDirectory(outputDirectory, path);
+    noteOutputFile(path, "the grid of the processes' strips");
+  }
+  createOutputsWhenChecked([this, regionsFile] {
+    int failure = 0;
+    if (mpiRank == 0)
+      failure = catchExitCode([&] {
+        writeGrid(regionsFile, regionsGrid, writeAsciiGrids, writeDoubleGrids, writeNetCDFGrids);
+      });
+    shareExitCode(*diag, failure);
+  });
 
   std::vector<int> indices = {1, 2};
   const int links = findGrid("river_links", 1);

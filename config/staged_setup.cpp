@@ -133,8 +133,8 @@ int defaultini::initStep(int& done) {
   return ++setupStep;
 }
 
-// Rank 0 writes the ".intern" copy that every process reads from now on;
-// the agreement on its success is the barrier the others wait at.
+// Rank 0 makes the ".intern" copy that every process reads from now on, from
+// memory: its file is written only once every output was checked.
 void defaultini::preprocessControlFile() {
   const std::string original = controlFileName;
   int failure = 0;
@@ -143,6 +143,8 @@ void defaultini::preprocessControlFile() {
   else
     internName = original + ".intern";
   shareExitCode(*diag, failure);
+  if (mpiSize > 1) broadcastText(*diag, copiedText, 0, "MPI_Bcast of the control file's copy");
+  rememberCopiedText(internName, copiedText);
   controlFileName = internName;
   shareCopiedLines(original, internName);
   readOutputControl(controlFileName);
@@ -163,7 +165,7 @@ void defaultini::shareCopiedLines(const std::string& original, const std::string
 }
 
 void defaultini::openSetupControlFile() {
-  controlFile = std::fopen(controlFileName.c_str(), "r");
+  controlFile = openControlFile(controlFileName);
   if (controlFile) return;
   const int error = errno;
   *diag << "FATAL: error opening " << controlFileName << " (" << systemReason(error) << ")"

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "config/section_reader.h"
+#include "core/control_file_lines.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
@@ -226,7 +227,7 @@ void tracer_ini_class::FreeMemory() {
 }
 
 void tracer_ini_class::readTracers() {
-  controlFile = std::fopen(controlFileName.c_str(), "r");
+  controlFile = openControlFile(controlFileName);
   if (!controlFile) {
     *diag << "FATAL: error opening " << controlFileName << "[end-entry]";
     throw 28;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,3 +17,15 @@ void rememberCopiedLines(const std::string& copyName, const std::string& userNam
 // "line N of file": a line of the remembered copy as the user's file and
 // line, any other as it is.
 std::string controlFileLine(const std::string& fileName, long line);
+
+// The text of the copy, which the run reads from memory: the file of that
+// name is written only once every output was checked, so that a refused
+// run leaves a former copy as it was.
+void rememberCopiedText(const std::string& copyName, const std::string& text);
+// Forgets the text remembered under copyName (and only that), so that a
+// later reader of a file of that name reads the disk again.
+void forgetCopiedText(const std::string& copyName);
+
+// Opens a control file for reading: the remembered copy from memory, any
+// other file from the disk. Null with errno set when it cannot be opened.
+std::FILE* openControlFile(const std::string& fileName);

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "core/console_buffer.h"
+
 volatile std::sig_atomic_t ctrlCState = 0;
 volatile std::sig_atomic_t endSignal = 0;
 
@@ -15,8 +17,7 @@ extern "C" void handleCtrlC(int signal) {
     ctrlCState = 1;
     static const char message[] = "\nCntr-C pressed! please wait...\n\n";
     // write() is async-signal-safe, unlike the stream library.
-    ssize_t written = ::write(STDOUT_FILENO, message, sizeof message - 1);
-    (void)written;
+    noteOnConsole(STDOUT_FILENO, message, sizeof message - 1);
   }
 }
 
@@ -24,8 +25,7 @@ extern "C" void handleTermination(int signal) {
   if (endSignal != 0) return;
   endSignal = signal;
   static const char message[] = "\nSIGTERM: the run ends after its current step\n";
-  ssize_t written = ::write(STDOUT_FILENO, message, sizeof message - 1);
-  (void)written;
+  noteOnConsole(STDOUT_FILENO, message, sizeof message - 1);
 }
 
 } // namespace

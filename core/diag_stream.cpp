@@ -288,6 +288,13 @@ void DiagStream::endEntry() {
   entryLineWritten = false;
   atEntryStart = true;
   suppressed = false;
+  // A console given up (core/console_buffer.h) writes nothing more.
+  if (rank == 0 && !consoleLossNoted && console->bad()) {
+    consoleLossNoted = true;
+    *this << "WARNING: the console stopped taking output (nobody read it for a second, or the "
+             "run was being ended): from here on the entries stand in this file only"
+          << "[end-entry]";
+  }
 }
 
 DiagStream& DiagStream::operator<<(const char* textArg) {

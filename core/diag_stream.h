@@ -83,6 +83,7 @@ private:
   std::string workerEntry; // text of a FATAL or ERROR entry on a rank other than 0
   std::string workerFatal;
   std::string workerLines; // a worker's file as written so far, without its closing tag
+  bool consoleLossNoted = false;
 };
 
 // Escapes a text for an attribute of the diagnostics file: entities for the

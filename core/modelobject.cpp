@@ -11,6 +11,7 @@
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/file_failure.h"
+#include "core/run_files.h"
 
 modelobject::modelobject(DiagStream* diagArg, const std::string& controlFileNameArg, int /*unused*/,
                          bool writeAscii, bool writeDouble, bool writeNetCDF,
@@ -47,14 +48,10 @@ modelobject::~modelobject() {
 void modelobject::appendToModelLog(const std::string& text) {
   if (mpiRank != 0) return;
   const std::string name = "modell_" + std::to_string(mpiRank) + ".log";
-  FILE* log = std::fopen(name.c_str(), "a");
-  if (!log) return;
   std::time_t now = std::time(nullptr);
   char stamp[64];
   ctime_r(&now, stamp);
-  std::fprintf(log, "%s: %s\n", stamp, text.c_str());
-  std::fflush(log);
-  std::fclose(log);
+  appendOutputFile(name, std::string(stamp) + ": " + text + "\n");
 }
 
 void modelobject::setEndDate(long year, long month, long day, long hour, long minute) {

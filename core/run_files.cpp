@@ -16,8 +16,8 @@ namespace {
 
 RunFiles* running = nullptr;
 
-int writeWholeFile(const std::string& path, const std::string& text) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
+int writeWholeFile(const std::string& path, const std::string& text, const char* mode = "w") {
+  std::FILE* file = std::fopen(path.c_str(), mode);
   if (!file) return errno;
   int error = 0;
   if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) error = errno ? errno : EIO;
@@ -139,24 +139,37 @@ bool RunFiles::hold(const std::function<void()>& write) {
   return true;
 }
 
+bool RunFiles::holdAppend(const std::string& path, const std::string& text) {
+  if (created) return false;
+  heldAppends.emplace_back(path, text);
+  return true;
+}
+
 void RunFiles::createHeldOutputs() {
   created = true;
   int code = 0;
+  const auto failed = [&](const std::string& path, const std::string& use, int error) {
+    diag << "FATAL: the output file " << path << " (" << use << ") cannot be written ("
+         << systemReason(error) << "); make room on the disk or make its folder writable"
+         << "[end-entry]";
+    code = fileFailureCode(error, outputRefusedCode);
+  };
   for (const std::string& key : heldOrder) {
     const auto& [path, text] = held[key];
     const int error = writeWholeFile(path, text);
     if (error == 0) continue;
     const auto output = outputs.find(key);
-    diag << "FATAL: the output file " << path << " ("
-         << (output != outputs.end() ? output->second.use : std::string("an output"))
-         << ") cannot be written (" << systemReason(error)
-         << "); make room on the disk or make its folder writable"
-         << "[end-entry]";
-    code = fileFailureCode(error, outputRefusedCode);
+    failed(path, output != outputs.end() ? output->second.use : std::string("an output"), error);
     break;
+  }
+  for (std::size_t k = 0; code == 0 && k < heldAppends.size(); ++k) {
+    const auto& [path, text] = heldAppends[k];
+    const int error = writeWholeFile(path, text, "a");
+    if (error != 0) failed(path, "a log", error);
   }
   held.clear();
   heldOrder.clear();
+  heldAppends.clear();
   shareExitCode(diag, code);
   std::vector<std::function<void()>> writes;
   writes.swap(heldWrites);
@@ -179,6 +192,12 @@ int createOutputFile(const std::string& path, const std::string& text) {
   RunFiles* files = RunFiles::current();
   if (files && files->hold(path, text)) return 0;
   return writeWholeFile(path, text);
+}
+
+int appendOutputFile(const std::string& path, const std::string& text) {
+  RunFiles* files = RunFiles::current();
+  if (files && files->holdAppend(path, text)) return 0;
+  return writeWholeFile(path, text, "a");
 }
 
 void createOutputsWhenChecked(const std::function<void()>& write) {

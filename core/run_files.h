@@ -52,6 +52,8 @@ public:
   bool hold(const std::string& path, const std::string& text);
   // Holds a write of outputs the same way; false once they were created.
   bool hold(const std::function<void()>& write);
+  // Holds text to append to path the same way; false once they were created.
+  bool holdAppend(const std::string& path, const std::string& text);
 
   // The path by which two names of one file compare equal.
   static std::string canonicalPath(const std::string& path);
@@ -74,6 +76,8 @@ private:
   std::map<std::string, std::pair<std::string, std::string>> held;
   std::vector<std::string> heldOrder;
   std::vector<std::function<void()>> heldWrites;
+  // Texts to append (a log), in the order given, after the creations.
+  std::vector<std::pair<std::string, std::string>> heldAppends;
   bool created = false;
 };
 
@@ -86,6 +90,11 @@ void noteSharedOutputFile(const std::string& path, const std::string& use);
 // first content; within a run that is still built the file is written only
 // by createHeldOutputs. Returns 0, or the errno value of the failure.
 int createOutputFile(const std::string& path, const std::string& text);
+
+// Appends text to path (created when missing); within a run that is still
+// built the text waits for createHeldOutputs, so that a refused run leaves a
+// log as it was. Returns 0, or the errno value of the failure.
+int appendOutputFile(const std::string& path, const std::string& text);
 
 // Runs write, which creates noted outputs, once every output was checked:
 // within a run that is still built from createHeldOutputs, on every process

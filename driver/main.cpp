@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "core/console_buffer.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 #include "core/netcdf_grid_writer.h"
@@ -16,6 +17,10 @@
 #include "driver/signal_handlers.h"
 
 namespace {
+
+// A slow terminal or pipe holds the run as any program's would; only a
+// run asked to end stops waiting for it.
+constexpr int consolePatienceMilliseconds = -1;
 
 // Every process reports itself and its threads; this is the one console
 // output of the workers.
@@ -80,9 +85,16 @@ int main(int argc, char** argv) {
   MPI_Comm_size(MPI_COMM_WORLD, &size);
 
   const CommandLine options = parseCommandLine(argc, argv);
+  // A console nobody reads must not hold a run that is asked to end: mpirun
+  // told to end the job stops reading it and kills the processes two
+  // seconds later.
+  ConsoleBuffer outputBuffer(STDOUT_FILENO, consolePatienceMilliseconds);
+  ConsoleBuffer errorBuffer(STDERR_FILENO, consolePatienceMilliseconds);
+  std::ostream console(&outputBuffer);
+  std::ostream errorConsole(&errorBuffer);
   DiagStream* diag = nullptr;
   try {
-    diag = new DiagStream(options.diagFile, options.diagLevel);
+    diag = new DiagStream(options.diagFile, options.diagLevel, &console, &errorConsole);
   } catch (int code) {
     std::cerr << "FATAL: Exception " << code << " caught at top level!\n"
               << "FATAL: Program aborted with exit code " << code << "\n";

@@ -4,6 +4,7 @@
 
 #include <csignal>
 
+#include "core/console_buffer.h"
 #include "core/ctrl_c.h"
 #include "submodel/floating_point_error_flag.h"
 
@@ -12,8 +13,7 @@ namespace {
 extern "C" void handleFloatingPointError(int, siginfo_t* info, void*) {
   FloatingPointErrorFlag::raiseAll();
   static const char notice[] = "\nSIGFPE: floating-point error flagged for the modules\n";
-  ssize_t written = ::write(STDOUT_FILENO, notice, sizeof notice - 1);
-  (void)written;
+  noteOnConsole(STDOUT_FILENO, notice, sizeof notice - 1);
   // A fault raised by an instruction would be raised again by the same
   // instruction as soon as the handler returns, for ever: the default action
   // ends the process instead.

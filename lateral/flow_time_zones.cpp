@@ -8,6 +8,7 @@
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/exact_sum.h"
+#include "core/run_files.h"
 #include "lateral/surfaceroutingclass.h"
 
 namespace {
@@ -64,17 +65,11 @@ void surfaceroutingclass::computeFlowTimeZones() {
     for (auto* records : {&zoneFZT_QD, &zoneFZT_QI})
       for (auto& t : *records)
         for (size_t s = 1; s <= N; ++s) t[s][1].areaFraction = 1.0;
-    if (mpiRank == 0) {
-      FILE* log = std::fopen(modelLog, "a");
-      if (!log) {
-        *diag << "WARNING: log-file " << modelLog << " could not be opened"
-              << "[end-entry]";
-        return;
-      }
-      std::fputs("flow time distribution will not be calculated (no flow time grid provided)\n",
-                 log);
-      std::fclose(log);
-    }
+    if (mpiRank == 0 &&
+        appendOutputFile(modelLog, "flow time distribution will not be calculated (no flow "
+                                   "time grid provided)\n") != 0)
+      *diag << "WARNING: log-file " << modelLog << " could not be opened"
+            << "[end-entry]";
     return;
   }
   countZoneCells();
@@ -104,27 +99,21 @@ void surfaceroutingclass::countZoneCells() {
 }
 
 void surfaceroutingclass::writeFlowTimeDistribution() {
-  FILE* log = nullptr;
-  if (mpiRank == 0) {
-    log = std::fopen(modelLog, "a");
-    if (!log)
-      *diag << "WARNING:warning: error opening log-file " << modelLog << "[end-entry]";
-    else
-      std::fputs("Flow time distribution:\n", log);
-  }
+  std::string log = "Flow time distribution:\n";
+  char piece[64];
   const int flowTimesIndex = findGrid("flow_times");
   builtOnceFrom(flowTimesIndex,
                 "surface routing builds the flow-time zones of every subbasin from it at set-up");
   for (size_t s = 1; s < zoneFZT_QD[0].size(); ++s) {
     const int code = static_cast<int>(zones.records[s].code);
     const int count = static_cast<int>(std::floor(maxzeit[s]));
-    if (log) std::fprintf(log, "TG\t%4d\t(%3d\tZonen):", code, count);
+    std::snprintf(piece, sizeof piece, "TG\t%4d\t(%3d\tZonen):", code, count);
+    log += piece;
     RunoffRecords& qd = zoneFZT_QD[0][s];
     RunoffRecords& qi = zoneFZT_QI[0][s];
     double sum = 0.0;
     for (int z = 1; z <= count; ++z) sum += qd[static_cast<size_t>(z)].weightSum;
     if (count < 1 || sum == 0.0) {
-      if (log) std::fclose(log);
       *diag << "FATAL: all cells in " << registry[flowTimesIndex].fileName << ", subbasin "
             << code << " are NODATA!"
             << "[end-entry]";
@@ -134,9 +123,9 @@ void surfaceroutingclass::writeFlowTimeDistribution() {
       const size_t k = static_cast<size_t>(z);
       qd[k].areaFraction = qi[k].areaFraction = qd[k].weightSum / sum;
       qd[k].code = qi[k].code = z;
-      if (log) std::fprintf(log, "\t%5.3f", qd[k].areaFraction);
+      std::snprintf(piece, sizeof piece, "\t%5.3f", qd[k].areaFraction);
+      log += piece;
       if (z == 1 && !(qd[k].areaFraction > 0.0)) {
-        if (log) std::fclose(log);
         *diag << "FATAL: in flow-travel-time grid: the first time zone of subbasin " << code
               << " has no cells!"
               << "[end-entry]";
@@ -148,9 +137,11 @@ void surfaceroutingclass::writeFlowTimeDistribution() {
         zoneFZT_QD[t][s][k].areaFraction = zoneFZT_QI[t][s][k].areaFraction = 0.0;
       }
     }
-    if (log) std::fputc('\n', log);
+    log += '\n';
   }
-  if (log) std::fclose(log);
+  // Rank 0 keeps the distribution's record.
+  if (mpiRank == 0 && appendOutputFile(modelLog, log) != 0)
+    *diag << "WARNING:warning: error opening log-file " << modelLog << "[end-entry]";
 }
 
 // Zone z starts with the weights of all cells at least z steps away, as if

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 #include "core/run_files.h"
@@ -182,7 +183,7 @@ void gwflowclass::readLayerLines() {
 // key = value lines up to the next section or the end of the file, with
 // line feeds or carriage returns and line feeds.
 void gwflowclass::readTuningSection() {
-  controlFile = std::fopen(controlFileName.c_str(), "r");
+  controlFile = openControlFile(controlFileName);
   if (!controlFile) {
     *diag << "FATAL: error opening " << controlFileName << " (" << std::strerror(errno) << ")"
           << "[end-entry]";
@@ -385,7 +386,7 @@ void gwflowclass::readLakeCodes(const std::string& section) {
           << "[end-entry]";
     return;
   }
-  controlFile = std::fopen(controlFileName.c_str(), "r");
+  controlFile = openControlFile(controlFileName);
   if (!controlFile) {
     *diag << "FATAL: error opening " << controlFileName << "[end-entry]";
     throw openCode;

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 #include "core/run_files.h"
@@ -83,7 +84,7 @@ void meteointerpol::takeContext(const ModelContext& context) {
 }
 
 void meteointerpol::readSection() {
-  controlFile = std::fopen(controlFileName.c_str(), "r");
+  controlFile = openControlFile(controlFileName);
   if (!controlFile) {
     *diag << "FATAL: error opening " << controlFileName << "[end-entry]";
     throw openControlFileCode;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 #include "meteo/meteoint.h"
@@ -37,7 +38,7 @@ precicorrclass::precicorrclass(const ModelContext& context, int& errorCode,
 }
 
 void precicorrclass::readSection() {
-  controlFile = std::fopen(controlFileName.c_str(), "r");
+  controlFile = openControlFile(controlFileName);
   if (!controlFile) {
     *diag << "FATAL: error opening " << controlFileName << "[end-entry]";
     throw openControlFileCode;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "routing/abflussmodellklasse.h"
 
@@ -83,7 +84,7 @@ void abflussmodellklasse::listLakeCells() {
 void abflussmodellklasse::InitLakeModel(int interceptionFirst) {
   if (configuredFlowControl <= 0) return;
   if (mpiRank != 0) {
-    controlFile = std::fopen(controlFileName.c_str(), "rt");
+    controlFile = openControlFile(controlFileName);
     if (!controlFile) {
       *diag << "FATAL: error opening " << controlFileName << " (" << std::strerror(errno)
             << ") to read [lake_model]"

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/run_files.h"
 #include "routing/abflussmodellklasse.h"
@@ -28,7 +29,7 @@ void abflussmodellklasse::InitRoutingMode() {
   for (std::vector<double>& row : ownRunoff) ownRunoffRows.push_back(row.data());
   runoffSource = ownRunoffRows.data();
 
-  controlFile = std::fopen(controlFileName.c_str(), "rt");
+  controlFile = openControlFile(controlFileName);
   if (!controlFile) {
     *diag << "FATAL: error opening " << controlFileName << " (in initialize routingmode)"
           << "[end-entry]";

@@ -11,6 +11,7 @@
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -23,9 +24,7 @@ constexpr int reductionCode = 121;
 // Rank 0's plain log; a failure is only a warning.
 void appendRootLog(DiagStream& diag, const std::string& text, const char* warning) {
   const char* const name = "modell_0.log";
-  std::FILE* log = std::fopen(name, "a+");
-  const bool written = log && std::fputs(text.c_str(), log) >= 0;
-  if (log && std::fclose(log) == 0 && written) return;
+  if (appendOutputFile(name, text) == 0) return;
   diag << warning << name << "[end-entry]";
 }
 

@@ -277,9 +277,7 @@ void unsatzonmodellklasse::writeMeanSoilWater(const char* moment) {
 
 void unsatzonmodellklasse::appendPlainLog(const std::string& text) {
   const std::string name = "modell_" + std::to_string(mpiRank) + ".log";
-  FILE* log = std::fopen(name.c_str(), "a+");
-  const bool written = log && std::fputs(text.c_str(), log) >= 0;
-  if (log && std::fclose(log) == 0 && written) return;
+  if (appendOutputFile(name, text) == 0) return;
   *diag << "FATAL: error appending to the log file " << name << " of " << moduleName
         << "\n-> check disk space or user rights"
         << "[end-entry]";

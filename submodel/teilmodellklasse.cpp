@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/civil_calendar.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 
@@ -50,7 +51,7 @@ teilmodellklasse::~teilmodellklasse() { dropTracers(); }
 // The section header, the switch and the time step; the file stays open
 // behind them only for an active module, which reads its own lines next.
 void teilmodellklasse::readSection(const std::string& name) {
-  controlFile = std::fopen(controlFileName.c_str(), "rt");
+  controlFile = openControlFile(controlFileName);
   if (!controlFile) {
     *diag << "FATAL: error opening " << controlFileName << " (" << std::strerror(errno) << ")"
           << "[end-entry]";

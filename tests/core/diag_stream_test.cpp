@@ -251,3 +251,34 @@ TEST(DiagStream, FailsWithCode320WhenNeitherFileCanBeCreated) {
   EXPECT_NE(console.str().find("Error opening diagnostics output file Horva_Diag.xml"),
             std::string::npos);
 }
+
+// A console that went bad (given up, core/console_buffer.h) is noted once in
+// the file, after the entry that found it so; the entries go on in the file.
+TEST(DiagStream, NotesOnceThatTheConsoleWasGivenUp) {
+  const Captured out = capture(4, [](DiagStream& d) {
+    d << "INFO: before"
+      << "[end-entry]";
+  });
+  EXPECT_EQ(out.file.find("console stopped"), std::string::npos);
+  const std::string dir = makeTestDirectory("diag_console_lost");
+  std::ostringstream console;
+  std::ostringstream errors;
+  {
+    DiagStream diag(dir + "/d.xml", 4, &console, &errors);
+    diag << "INFO: first"
+         << "[end-entry]";
+    console.setstate(std::ios::badbit);
+    diag << "INFO: second"
+         << "[end-entry]";
+    diag << "INFO: third"
+         << "[end-entry]";
+  }
+  const std::string file = withoutTimeStamps(readFile(dir + "/d_0.xml"));
+  const std::string note =
+      "\t<line level=\"2\" description= \"the console stopped taking output (nobody read it for a "
+      "second, or the run was being ended): from here on the entries stand in this file only\"/>\n";
+  EXPECT_EQ(file, header +
+                      "\t<line level=\"3\" description= \"first\"/>\n"
+                      "\t<line level=\"3\" description= \"second\"/>\n" +
+                      note + "\t<line level=\"3\" description= \"third\"/>\n" + trailer);
+}

@@ -200,3 +200,44 @@ TEST(RunFiles, CreatesOutputsOnlyOnceChecked) {
   EXPECT_EQ(readFile(dir + "/alone.txt"), "x\n");
   EXPECT_EQ(createOutputFile(dir + "/missing/alone.txt", "x\n"), ENOENT);
 }
+
+// A log's lines of a run being built are appended once every output was
+// checked, after the creations and in their order; a refused run leaves the
+// log as it was.
+TEST(RunFiles, AppendsToALogOnlyOnceChecked) {
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "refused" : "checked");
+    const std::string dir = makeTestDirectory("run_files_log");
+    const std::string log = dir + "/modell_0.log";
+    const std::string table = dir + "/table.txt";
+    writeFile(log, "former run\n");
+    {
+      std::ostringstream console, errors;
+      DiagStream diag(dir + "/diag.xml", 4, &console, &errors);
+      RunFiles files(diag);
+      files.noteOutput(table, "a table");
+      EXPECT_EQ(appendOutputFile(log, "first\n"), 0);
+      EXPECT_EQ(appendOutputFile(table, "after its header\n"), 0);
+      EXPECT_EQ(createOutputFile(table, "header\n"), 0);
+      EXPECT_EQ(appendOutputFile(log, "second\n"), 0);
+      EXPECT_EQ(readFile(log), "former run\n");
+      if (!refused) {
+        files.checkOutputsCreatable();
+        files.createHeldOutputs();
+        EXPECT_EQ(readFile(log), "former run\nfirst\nsecond\n");
+        EXPECT_EQ(readFile(table), "header\nafter its header\n");
+        EXPECT_EQ(appendOutputFile(log, "in the run\n"), 0);
+        EXPECT_EQ(readFile(log), "former run\nfirst\nsecond\nin the run\n");
+      }
+    }
+    if (refused) {
+      EXPECT_EQ(readFile(log), "former run\n");
+      EXPECT_FALSE(fileExists(table));
+    }
+  }
+  const std::string dir = makeTestDirectory("run_files_log_alone");
+  EXPECT_EQ(appendOutputFile(dir + "/new.log", "x\n"), 0);
+  EXPECT_EQ(appendOutputFile(dir + "/new.log", "y\n"), 0);
+  EXPECT_EQ(readFile(dir + "/new.log"), "x\ny\n");
+  EXPECT_EQ(appendOutputFile(dir + "/missing/new.log", "x\n"), ENOENT);
+}

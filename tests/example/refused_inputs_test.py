@@ -9,6 +9,7 @@ with status 0.
 """
 
 import filecmp
+import json
 import os
 import re
 import shutil
@@ -548,7 +549,8 @@ UNREADABLE_FILES = {
                                   words="read error catchment.ctl ! (0) (Is a directory)"),
     "intern_copy_a_folder": Case(
         edit_input=beside_input(lambda work: os.mkdir(os.path.join(work, "catchment.ctl.intern"))),
-        code=28, words="error opening catchment.ctl.intern (Is a directory)"),
+        code=26, words="the output file catchment.ctl.intern (the preprocessed copy of the "
+        "control file) cannot be written (Is a directory)"),
 }
 
 # --- outputs that would replace a file the run reads ---
@@ -1098,47 +1100,52 @@ ABSURD_VALUES = {
 
 # --- a refused run changes no file: every output is checked before any is created ---
 
-def tree_bytes(folder):
-    """Every file below folder by its relative name, with its size and digest
-    (a file written again with the same bytes counts as kept)."""
-    return {name: (size, digest) for name, (size, _, digest) in ex.fingerprint(folder).items()}
+def snapshot_work(work):
+    """Name, size, time and digest of every file of the work folder before
+    the refused run, kept beside the folder."""
+    with open(work + ".before.json", "w") as f:
+        json.dump(ex.fingerprint(work), f)
 
 
-def snapshot_input(work):
-    """The input folder's files, kept beside the work folder's run."""
-    shutil.rmtree(os.path.join(work, "input.before"), ignore_errors=True)
-    shutil.copytree(os.path.join(work, "input"), os.path.join(work, "input.before"))
+# What the test writes itself, and the diagnostics, where a refused run
+# says why.
+NOT_THE_RUNS = re.compile(r"^(console\.txt|MpiSpeedFactor\.dat|Horva_Diag_\d+\.xml)$")
+# What the set-up derives before any module is built: the control file's
+# copy, the grid of the processes' strips and the derived grids.
+SET_UP_FILES = re.compile(r"\.intern$|(^|/)MPIRegions_\d+$|\.intern\.")
 
 
-def inputs_kept(work):
-    before = tree_bytes(os.path.join(work, "input.before"))
-    after = tree_bytes(os.path.join(work, "input"))
-    changed = sorted(n for n in set(before) | set(after) if before.get(n) != after.get(n))
-    ex.check(not changed, "the refused run changed or created input/%s" % " input/".join(changed))
-    # The grids the set-up derives before any module is built are written
-    # then; every module's output waits for the check.
-    made = sorted(n for n in os.listdir(os.path.join(work, "output"))
-                  if not re.match(r"^MPIRegions_\d+$|.*\.intern\.", n))
-    ex.check(not made, "the refused run created output/%s" % " output/".join(made))
+def work_kept(work):
+    """A refused run created, removed or changed no file of the work folder
+    (its time included: a file written again with the same bytes is no
+    longer the former run's)."""
+    with open(work + ".before.json") as f:
+        before = {name: tuple(value) for name, value in json.load(f).items()}
+    after = ex.fingerprint(work)
+    changed = sorted(n for n in set(before) | set(after)
+                     if before.get(n) != after.get(n) and not NOT_THE_RUNS.match(n))
+    derived = [n for n in changed if SET_UP_FILES.search(n)]
+    ex.check(not derived, "the refused run created or changed the set-up's files %s" %
+             " ".join(derived))
+    ex.check(not changed, "the refused run created or changed %s" % " ".join(changed))
 
 
 def refused_unchanged(edit_control, words, edit_input=None):
-    """A run refused at set-up with code 26 that leaves every input file as it was
-    and creates no output."""
+    """A run refused at set-up with code 26 that creates or changes no file."""
     def prepare(folder):
         if edit_input:
             edit_input(folder)
-        snapshot_input(os.path.dirname(folder))
-    return Case(edit_control, prepare, code=26, words=words, check_outputs=inputs_kept)
+        snapshot_work(os.path.dirname(folder))
+    return Case(edit_control, prepare, code=26, words=words, check_outputs=work_kept)
 
 
 class IntoItsInputs(Then):
     """A warm start from the former run's files in input/ that writes into
-    input/ as well; the files of the former run are kept first."""
+    input/ as well; every file of the former run is kept."""
 
     def prepare(self, work, source, days):
-        snapshot_input(work)
         Then.prepare(self, work, source, days)
+        snapshot_work(work)
 
 
 def state_written_copy(text):
@@ -1178,10 +1185,7 @@ UNTOUCHED_FILES = {
         then=IntoItsInputs(ex.CONTROL_FILE, lambda text: output_into_input(
             small.warm_started(small.state_written(text), 2))),
         words="is the file input/snowstorage.asc that the run reads as a grid of snow_model",
-        check_outputs=lambda work: ex.check(
-            tree_bytes(os.path.join(work, "input")) ==
-            tree_bytes(os.path.join(work, "input.before")),
-            "the refused warm start changed the files of the former run in input/")),
+        check_outputs=work_kept),
     # The set-up checks the work folder, where the lakes' tables go, with
     # every other output.
     "lake_table_in_the_work_folder_a_folder": Case(

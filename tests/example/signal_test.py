@@ -2,8 +2,9 @@
 """A run ended by SIGTERM, or by Ctrl-C that nobody answers, keeps what it did.
 
 horva runs a small copy of the example; once the diagnostics file shows the
-second day, the row's signal goes to horva itself or to mpirun. The run must
-end with code 99 and a FATAL entry naming the signal and the step before
+second day, the row's signal goes to horva itself, to one of its processes
+or to mpirun. The run must end with code 99 (mpirun, told to end its job,
+with its own 1) and a FATAL entry naming the signal and the step before
 which it stopped, and the statistics must hold every step before that one,
 each line whole.
 """
@@ -19,13 +20,26 @@ import example_test as ex
 import small_catchment as small
 
 # (name, processes, signal, whom, words): whom is "horva" (the program
-# alone, no mpirun) or "rank" (one process of an mpirun's job).
+# alone, no mpirun), "rank" (one process of an mpirun's job) or "mpirun"
+# (what a scheduler does: mpirun stops reading its processes' output, sends
+# them SIGTERM a second later and kills them a second after that).
 ROWS = (
     ("sigterm", 1, signal.SIGTERM, "horva", "SIGTERM"),
     ("sigint_unanswered", 1, signal.SIGINT, "horva", "Ctrl-C (SIGINT), which nobody can answer"),
     ("sigterm_to_one_rank", 2, signal.SIGTERM, "rank", "SIGTERM"),
+    ("sigterm_to_mpirun", 2, signal.SIGTERM, "mpirun", "SIGTERM"),
+    ("sigterm_to_mpirun_one_process", 1, signal.SIGTERM, "mpirun", "SIGTERM"),
 )
 ENDED_BY_SIGNAL = 99
+# mpirun told to end its job ends with its own status, whatever the
+# processes' codes.
+MPIRUN_ENDED = 1
+# Three seconds from mpirun's SIGTERM to the processes' (one by default):
+# rank 0's output then fills the console that mpirun no longer reads, as
+# it does in the longer steps of a large model.
+MPIRUN_GRACE = ["--mca", "odls_base_sigkill_timeout", "3"]
+# Days of the runs: more than any run gets through before its signal.
+DAYS = 31
 SECOND_DAY = "model time 2021-03-02"
 
 
@@ -36,7 +50,8 @@ def run_until_signalled(args, work, processes, sent, whom):
                OMPI_MCA_mpi_yield_when_idle="1", OMPI_MCA_hwloc_base_binding_policy="none")
     command = [args.horva, ex.CONTROL_FILE]
     if whom != "horva":
-        command = [args.mpiexec, "--oversubscribe", "-np", str(processes)] + command
+        grace = MPIRUN_GRACE if whom == "mpirun" else []
+        command = [args.mpiexec, "--oversubscribe", "-np", str(processes)] + grace + command
     diag = os.path.join(work, ex.DIAG_FILE)
     with open(os.path.join(work, "console.txt"), "w") as console:
         process = subprocess.Popen(command, cwd=work, env=env, stdin=subprocess.DEVNULL,
@@ -74,9 +89,10 @@ def data_rows(path):
 
 def check_row(args, name, processes, sent, whom, words):
     work = os.path.join(args.work, name)
-    small.prepare(work, args.source, 8)
+    small.prepare(work, args.source, DAYS)
     status = run_until_signalled(args, work, processes, sent, whom)
-    ex.check(status == ENDED_BY_SIGNAL, "ended with status %s, not %d" % (status, ENDED_BY_SIGNAL))
+    expected = MPIRUN_ENDED if whom == "mpirun" else ENDED_BY_SIGNAL
+    ex.check(status == expected, "ended with status %s, not %d" % (status, expected))
     fatal = [t for t in small.fatal_entries(work) if "the run was ended by " + words in t]
     ex.check(fatal, "no FATAL entry naming %s; FATAL entries: %s" % (words, small.fatal_entries(work)))
     stop = re.search(r"before the step of (\d+)-(\d+)-(\d+) (\d+):", fatal[0])
@@ -102,7 +118,7 @@ def main(argv):
     parser.add_argument("--work", required=True)
     parser.add_argument("--timeout", type=int, default=120)
     args = parser.parse_args(argv)
-    args.source = small.generate(os.path.join(args.work, "catchment"), days=8)
+    args.source = small.generate(os.path.join(args.work, "catchment"), days=DAYS)
     failed = 0
     for row in ROWS:
         try:

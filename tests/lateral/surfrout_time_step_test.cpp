@@ -62,7 +62,8 @@ TEST(SurfaceRoutingTimeStep, InnerStepsCoverTheSubstep) {
 }
 
 // The flow-time distribution in the log: 50, 30 and 20 cells in zones 1 to
-// 3; a nodata flow time or an empty first zone stops the run.
+// 3; a nodata flow time or an empty first zone stops the run and leaves the
+// log as it was.
 TEST(SurfaceRoutingTimeStep, FlowTimeZonesOfTheSubbasins) {
   struct Case {
     const char* what;
@@ -78,8 +79,7 @@ TEST(SurfaceRoutingTimeStep, FlowTimeZonesOfTheSubbasins) {
        "Flow time distribution:\nTG\t   1\t(  1\tZonen):\t1.000\n"},
       {"no flow times", nullptr, 0,
        "flow time distribution will not be calculated (no flow time grid provided)\n"},
-      {"zones 2 and 3 only", [](long r, long) { return r <= 5 ? 2.5 : 3.0; }, 61,
-       "Flow time distribution:\nTG\t   1\t(  3\tZonen):\t0.000"},
+      {"zones 2 and 3 only", [](long r, long) { return r <= 5 ? 2.5 : 3.0; }, 61, ""},
       {"a cell without flow time", [](long r, long c) { return r == 4 && c == 7 ? -9999.0 : 1.0; },
        6, ""},
   };
@@ -93,7 +93,8 @@ TEST(SurfaceRoutingTimeStep, FlowTimeZonesOfTheSubbasins) {
     int code = -1;
     module->initTracers(code, 0, none, nullptr, 0);
     EXPECT_EQ(code, c.code);
-    EXPECT_EQ(readFile("modell_0.log").substr(0, c.log.size()), c.log);
+    const std::string log = readFile("modell_0.log");
+    EXPECT_EQ(c.code == 0 ? log.substr(0, c.log.size()) : log, c.log);
     const std::string console = s.base.log.console.str();
     if (c.code == 6) {
       EXPECT_NE(console.find("no value at row 4, column 7"), std::string::npos);
