@@ -23,6 +23,12 @@ constexpr int openCode = 28;
 // No aquifer conducts more than clean gravel; beyond it transmissivities
 // overflow long before they mean anything.
 constexpr double largestConductivity = 1.0; // m/s
+// 1 m/s of clean gravel over 1 m of bed: no leakage between layers is
+// faster.
+constexpr double largestKolmation = 1.0; // 1/s
+// The storage of a thin, stiff confined aquifer; below it a head rises by
+// more than a kilometre per millimetre of water.
+constexpr double smallestStorageCoefficient = 1e-7;
 constexpr long largestIterationCount = 100000;
 // A fixed head lies between the deepest sea floor and the highest summit.
 constexpr double lowestFixedHead = -11000.0; // m a.s.l.
@@ -280,8 +286,8 @@ void gwflowclass::checkInputGrids(const std::string& from, const std::string& re
       // A storage coefficient is the water a unit of head change moves per
       // unit of aquifer: at most all of it.
       const double s = l.storage[r][c];
-      test(layerName("gw_storage_coeff_", k), s, s > 0.0 && s <= 1.0,
-           "must be greater than 0 and at most 1", r, c);
+      test(layerName("gw_storage_coeff_", k), s, s >= smallestStorageCoefficient && s <= 1.0,
+           "must be 1e-07 ... 1", r, c);
       for (const auto& [name, K] : {std::pair("gw_k_x_", l.kx), std::pair("gw_k_y_", l.ky)})
         test(layerName(name, k), K[r][c], K[r][c] >= 0.0 && K[r][c] <= largestConductivity,
              "must not be negative nor above 1 m/s (clean gravel)", r, c);
@@ -296,8 +302,8 @@ void gwflowclass::checkInputGrids(const std::string& from, const std::string& re
       // head difference.
       if (k < layerCount) {
         const double kol = l.kolmation[r][c];
-        test(layerName("gw_kolmation_", k), kol, kol >= 0.0 && kol != header.nodata,
-             "must not be negative or nodata", r, c);
+        test(layerName("gw_kolmation_", k), kol, kol >= 0.0 && kol <= largestKolmation,
+             "must be 0 ... 1 1/s, not nodata", r, c);
       }
     }
   });

@@ -101,6 +101,13 @@ void abflussmodellklasse::createStatistic() {
 
 void abflussmodellklasse::openObservedFile() {
   observedEndCount = noObservation;
+  // "none" is how a control file says there is nothing to compare with.
+  if (observedFileName == "none") {
+    *diag << "INFO: no observed discharge ([routing_model] names none): routing runs without "
+             "comparison"
+          << "[end-entry]";
+    return;
+  }
   observedFile = std::make_unique<TimeSeriesFile>(diag);
   const int state = openTable(*observedFile, observedFileName);
   if (state == 3) {
