@@ -2,6 +2,7 @@
 // per-subbasin table, and the optional sections after it.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <variant>
@@ -246,14 +247,27 @@ void unsatzonmodellklasse::readSubbasinTable() {
     const size_t k = static_cast<size_t>(i);
     subbasinCodes[k] = static_cast<int>(zones.records[k].code);
     // A storage constant below 0 is a mistyped sign, not the shortest one;
-    // a negative largest baseflow would pump water into the soil.
-    const std::pair<const char*, double> notNegative[] = {
-        {"kelsqd", kelsqd[k]}, {"kelsqi", kelsqi[k]}, {"QB-Red.Faktor", maxBaseflow[k]}};
-    for (const auto& [name, value] : notNegative) {
-      if (value >= 0.0) continue;
+    // a negative largest baseflow would pump water into the soil, and so
+    // would a negative channel density channel water. The upper bounds lie
+    // far above any catchment's: past them a slip of the exponent holds
+    // the water for ever or empties the soil at once. A negative recession
+    // constant means no baseflow.
+    const struct {
+      const char* name;
+      double value, lowest, highest;
+      const char* rule;
+    } bounded[] = {{"kelsqd", kelsqd[k], 0.0, 10000.0, "give 0 ... 10000 (h)"},
+                   {"kelsqi", kelsqi[k], 0.0, 10000.0, "give 0 ... 10000 (h)"},
+                   {"channel network density", channelDensity[k], 0.0, 100.0, "give 0 ... 100"},
+                   {"kelsqlat", kelsqlat[k], -HUGE_VAL, 1000.0,
+                    "give at most 1000 (m; a negative value: no baseflow)"},
+                   {"QB-Red.Faktor", maxBaseflow[k], 0.0, 1000.0, "give 0 ... 1000 (mm per step)"},
+                   {"SnowRunoff_fraction", snowRunoffFraction[k], 0.0, 1.0, "give 0 ... 1"}};
+    for (const auto& b : bounded) {
+      if (b.value >= b.lowest && b.value <= b.highest) continue;
       std::ostringstream what;
-      what << "error! " << name << "[" << subbasinCodes[k] << "] is " << value
-           << " in [unsatzon_model] of " << controlFileName << "; give a value of 0 or more for ";
+      what << "error! " << b.name << "[" << subbasinCodes[k] << "] is " << b.value
+           << " in [unsatzon_model] of " << controlFileName << "; " << b.rule << " for ";
       failSubbasinTable(*this, what.str(), "", false);
     }
     kelsqd[k] = std::max(kelsqd[k], 0.001) * 60.0;
@@ -265,14 +279,6 @@ void unsatzonmodellklasse::readSubbasinTable() {
                                    "] is 0; give a positive recession constant, or a negative one "
                                    "for no baseflow, for ");
     kelsqlat[k] = kelsqlat[k] < 0.0 ? 0.0 : 1.0 / kelsqlat[k];
-    // Interflow drains to the channels in proportion to their density; a
-    // negative one would pump channel water into the soil.
-    if (!(channelDensity[k] >= 0.0)) {
-      std::ostringstream what;
-      what << "error! channel network density[" << subbasinCodes[k] << "] is " << channelDensity[k]
-           << " in [unsatzon_model] of " << controlFileName << "; give a density of 0 or more for ";
-      failSubbasinTable(*this, what.str(), "", false);
-    }
   }
 }
 
@@ -360,17 +366,16 @@ void unsatzonmodellklasse::checkHeatConstants() const {
     double highest;
     const char* rule;
   };
-  const Bound aboveZero[] = {
-      {dTModCDrySoil, 5000.0, "must be above 0 and at most 5000 (J/(kg K))"},
-      {dTModRhoDrySoil, 5000.0, "must be above 0 and at most 5000 (kg/m3)"},
-      {dTModLamDrySoil, 10.0, "must be above 0 and at most 10 (W/(m K))"},
-      {dTModLamWat, 10.0, "must be above 0 and at most 10 (W/(m K))"},
-      {dTModLamIce, 10.0, "must be above 0 and at most 10 (W/(m K))"},
-      {dTModCWater, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
-      {dTModCIce20, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
-      {dTModCIce0, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
-      {dTModLatHeat, 1e6, "must be above 0 and at most 1e6 (J/kg)"},
-      {dTModRhoWater, 2000.0, "must be above 0 and at most 2000 (kg/m3)"}};
+  const Bound aboveZero[] = {{dTModCDrySoil, 5000.0, "must be above 0 and at most 5000 (J/(kg K))"},
+                             {dTModRhoDrySoil, 5000.0, "must be above 0 and at most 5000 (kg/m3)"},
+                             {dTModLamDrySoil, 10.0, "must be above 0 and at most 10 (W/(m K))"},
+                             {dTModLamWat, 10.0, "must be above 0 and at most 10 (W/(m K))"},
+                             {dTModLamIce, 10.0, "must be above 0 and at most 10 (W/(m K))"},
+                             {dTModCWater, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
+                             {dTModCIce20, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
+                             {dTModCIce0, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
+                             {dTModLatHeat, 1e6, "must be above 0 and at most 1e6 (J/kg)"},
+                             {dTModRhoWater, 2000.0, "must be above 0 and at most 2000 (kg/m3)"}};
   for (const Bound& b : aboveZero)
     if (!(k[b.key] > 0.0 && k[b.key] <= b.highest)) refuse(b.key, b.rule);
   const Bound fromZero[] = {{dTModKmin, 1.0, "must be 0 ... 1 (m/s)"},

@@ -432,7 +432,7 @@ OUT_OF_RANGE = {
         words="kelsqi[1] is -30 in [unsatzon_model]"),
     "ddf_ice_negative": Case(
         ex.replace_once("7.0   DDFice", "-7    DDFice"), code=80,
-        words="DDFice of [ice_firn] in catchment.ctl.intern is -7; give 0 or more"),
+        words="DDFice of [ice_firn] in catchment.ctl.intern is -7; give 0 ... 100 (mm/K/day)"),
     "manning_negative": Case(
         ex.replace_once("M = 25, MF = 15, I = 0.1795", "M = -25, MF = 15, I = 0.1795"), code=17,
         words=in_routing(2, "Manning coefficient of the mean channel of OL 1", "-25",
@@ -1251,6 +1251,24 @@ NAMED_VALUES = {
         "\"LAI\": 80 (allowed 0 .. 20)"),
 }
 
+# Values of the later sections (snow to the special output) past their bounds.
+LATER_SECTION_RANGES = {
+    "write_code_minus_1": Case(
+        ex.replace_once("rain.asc  rain\n0  its write code", "rain.asc  rain\n-1  its write code"),
+        code=17, words="the write code -1 of the grid \"rain_fraction\" (rain.asc) of snow_model is "
+        "negative"),
+    "glacier_method_0": Case(
+        ex.replace_once("1     Glacier-Method", "0     Glacier-Method"), code=80,
+        words="Glacier-Method 0 of [ice_firn] in catchment.ctl.intern is not known"),
+    "ice_degree_day_factor_1e9": Case(
+        ex.replace_once("7.0   DDFice", "1e9   DDFice"), code=80,
+        words="DDFice of [ice_firn] in catchment.ctl.intern is 1e+09; give 0 ... 100 (mm/K/day)"),
+    "snowmelt_runoff_fraction_minus_1": Case(
+        ex.replace_once("0.3 0.3 0.3  surface-runoff", "-1 0.3 0.3  surface-runoff"), code=10,
+        words="SnowRunoff_fraction[1] is -1 in [unsatzon_model] of catchment.ctl.intern; "
+        "give 0 ... 1"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -1276,6 +1294,7 @@ CASES.update(GRID_FILES)
 CASES.update(ABSURD_VALUES)
 CASES.update(UNTOUCHED_FILES)
 CASES.update(NAMED_VALUES)
+CASES.update(LATER_SECTION_RANGES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
