@@ -1267,6 +1267,12 @@ LATER_SECTION_RANGES = {
         ex.replace_once("0.3 0.3 0.3  surface-runoff", "-1 0.3 0.3  surface-runoff"), code=10,
         words="SnowRunoff_fraction[1] is -1 in [unsatzon_model] of catchment.ctl.intern; "
         "give 0 ... 1"),
+    "silting_rain_pause_minus_1": out_of_range(
+        "0.25 0.1  minimum rain pause", "0.25 -1  minimum rain pause", 17, "SiltingUpModel",
+        "RainPause of subbasin 3 (minimum rainpause)", "-1", "must be 0 ... 365 (days)"),
+    "silting_initial_rate_minus_1": out_of_range(
+        "1.0    parameter A", "-1     parameter A", 17, "SiltingUpModel",
+        "parameter A for method 2 (I_0)", "-1", "must be 0 ... 1000 (mm/h)"),
 }
 
 CASES = {
