@@ -1273,6 +1273,12 @@ LATER_SECTION_RANGES = {
     "silting_initial_rate_minus_1": out_of_range(
         "1.0    parameter A", "-1     parameter A", 17, "SiltingUpModel",
         "parameter A for method 2 (I_0)", "-1", "must be 0 ... 1000 (mm/h)"),
+    "layered_snow_switch_minus_1": out_of_range(
+        "1     on\n1     method of layered snow", "-1    on\n1     method of layered snow", 17,
+        "LayeredSnowModel", "switch", "-1", "must be 0 (off) or 1 or more (on)"),
+    "snow_effectiveness_1e9": out_of_range(
+        "1     dSEeffectiveness\n", "1e9   dSEeffectiveness\n", 17, "LayeredSnowModel",
+        "dSEeffectiveness", "1e+09", "must be 0 ... 1"),
 }
 
 CASES = {
