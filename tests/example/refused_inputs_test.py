@@ -1279,6 +1279,9 @@ LATER_SECTION_RANGES = {
     "snow_effectiveness_1e9": out_of_range(
         "1     dSEeffectiveness\n", "1e9   dSEeffectiveness\n", 17, "LayeredSnowModel",
         "dSEeffectiveness", "1e+09", "must be 0 ... 1"),
+    "precipitation_upper_limit_1e9": Case(
+        ex.replace_once("0 200  lower and upper limit", "0 1e9  lower and upper limit"), code=70,
+        words="section [precipitation]: the upper limit must lie within -1e6 ... 1e6; it is 1e+09"),
 }
 
 CASES = {
