@@ -114,6 +114,11 @@ void abflussmodellklasse::readHeaderLines() {
   if (!parseWholeInt(words[3], subIntervals))
     refuseValueText("[routing_model], the number of sub-intervals of a time step", words[3],
                     "a whole number");
+  // 1e5 l/s/km2 is thirty times the largest flood ever measured per area;
+  // the tables span their range in steps of equal ratio.
+  if (qMax > 1e5)
+    refuseControlValue("[routing_model]", "the largest specific discharge of the tables", qMax,
+                       "must be at most 1e5 (l/s/km2)", 17);
   readNameAndCode("name of the Qstatfiles for ", statisticFileName, qstatCode);
   refuseStatisticWithoutColumns();
   readControlValue(controlFile, "%s", observedFileName, "name of spec.discharge files for ");
@@ -160,6 +165,10 @@ void abflussmodellklasse::readHeaderLines() {
   }
   readControlValue(controlFile, "%d", criteriaStartOffset,
                    "Zeitoffset fuer Beginn der R-square-Berechnung fuer ");
+  if (criteriaStartOffset < 0)
+    refuseControlValue("[routing_model]", "Zeitoffset fuer Beginn der R-square-Berechnung fuer",
+                       criteriaStartOffset,
+                       "counts the steps left out of the comparison and must be 0 or more", 17);
 }
 
 void abflussmodellklasse::countDescriptions() {
@@ -307,13 +316,14 @@ void abflussmodellklasse::buildElement(int d, RoutingDescriptionText& text) {
   layout.specDischargeFiles = specificDischarges ? 1 : 0;
   layout.elementArea = text.value("the area of TG " + std::to_string(tg));
   layout.areaFactor = text.value("the area factor of TG " + std::to_string(tg));
-  // Both divide the runoff of the element's tables and depths.
-  if (!(layout.elementArea > 0.0))
+  // Both divide the runoff of the element's tables and depths; no river
+  // basin is larger than 1e7 km2.
+  if (!(layout.elementArea > 0.0 && layout.elementArea <= 1e7))
     text.refuse("the area of TG " + std::to_string(tg), layout.elementArea,
-                "must be above 0 (km2)");
-  if (!(layout.areaFactor > 0.0))
+                "must be above 0 and at most 1e7 (km2)");
+  if (!(layout.areaFactor > 0.0 && layout.areaFactor <= 100.0))
     text.refuse("the area factor of TG " + std::to_string(tg), layout.areaFactor,
-                "must be above 0");
+                "must be above 0 and at most 100");
   layout.subbasinCode = tg;
   layout.tributaries = ol;
   layout.summedTributaries = summed;

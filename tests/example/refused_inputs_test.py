@@ -442,10 +442,10 @@ OUT_OF_RANGE = {
         words=in_routing(2, "slope of OL 2", "0", "must be above 0")),
     "area_zero": Case(
         ex.replace_once("AREA = 0.95", "AREA = 0"), code=17,
-        words=in_routing(1, "the area of TG 3", "0", "must be above 0 (km2)")),
+        words=in_routing(1, "the area of TG 3", "0", "must be above 0 and at most 1e7 (km2)")),
     "area_negative": Case(
         ex.replace_once("AREA = 0.94", "AREA = -5"), code=17,
-        words=in_routing(2, "the area of TG 1", "-5", "must be above 0 (km2)")),
+        words=in_routing(2, "the area of TG 1", "-5", "must be above 0 and at most 1e7 (km2)")),
     "abstraction_minimum_negative": Case(
         ex.replace_once("abstraction_1.txt 0.1 0.3", "abstraction_1.txt -1 0.3"), code=17,
         words=in_routing(2, "the minimum flow of AL 1", "-1", "must be 0 or more")),
@@ -1282,6 +1282,15 @@ LATER_SECTION_RANGES = {
     "precipitation_upper_limit_1e9": Case(
         ex.replace_once("0 200  lower and upper limit", "0 1e9  lower and upper limit"), code=70,
         words="section [precipitation]: the upper limit must lie within -1e6 ... 1e6; it is 1e+09"),
+    "routing_tables_1e9": out_of_range(
+        "1 1000 30 1  specific", "1 1e9 30 1  specific", 17, "routing_model",
+        "the largest specific discharge of the tables", "1e+09", "must be at most 1e5 (l/s/km2)"),
+    "subbasin_area_1e9": Case(
+        ex.replace_once("AREA = 0.95", "AREA = 1e9"), code=17,
+        words=in_routing(1, "the area of TG 3", "1e+09", "must be above 0 and at most 1e7 (km2)")),
+    "reservoir_concentration_minus_1": Case(
+        ex.replace_once("V0 = 1.4e5 C0 = 0 0", "V0 = 1.4e5 C0 = -1 0"), code=35,
+        words="for reservoir 2: \"C0 =\" reads \"-1\", a concentration must be 0 ... 1e6"),
 }
 
 CASES = {
