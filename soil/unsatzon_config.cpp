@@ -390,7 +390,13 @@ void unsatzonmodellklasse::checkHeatConstants() const {
     refuse(dTModLapseRate, "must be -0.1 ... 0.1 (K/m)");
   if (!(k[dTModLowBoundBase] >= -60.0 && k[dTModLowBoundBase] <= 60.0))
     refuse(dTModLowBoundBase, "must be -60 ... 60 (degrees C)");
+  // 124.6 m/K is the Clausius-Clapeyron value; 0 or below keeps the soil
+  // free of ice.
+  if (!(k[dTModFactor] <= 1000.0))
+    refuse(dTModFactor, "must be at most 1000 (m/K; 0 or below: no ice)");
   const double longest = k[dTModLongestStep];
+  if (!(longest <= 86400.0))
+    refuse(dTModLongestStep, "must be 0 (no limit) or at most a day, 86400 s");
   if (longest != 0.0 && !(longest >= k[dTModShortestStep])) {
     std::ostringstream rule;
     rule << "must be 0 (no limit) or at least dTModShortestStep, " << k[dTModShortestStep] << " s";

@@ -1291,6 +1291,9 @@ LATER_SECTION_RANGES = {
     "reservoir_concentration_minus_1": Case(
         ex.replace_once("V0 = 1.4e5 C0 = 0 0", "V0 = 1.4e5 C0 = -1 0"), code=35,
         words="for reservoir 2: \"C0 =\" reads \"-1\", a concentration must be 0 ... 1e6"),
+    "heat_suction_factor_1e9": out_of_range(
+        "124.6  dTModFactor", "1e9  dTModFactor", 17, "heat_transfer", "dTModFactor", "1e+09",
+        "must be at most 1000 (m/K; 0 or below: no ice)"),
 }
 
 CASES = {

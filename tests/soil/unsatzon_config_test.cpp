@@ -113,6 +113,18 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
          return heat.replace(heat.find("\n-0.0065\n"), 9, "\n-1\n");
        }(),
        17, "the value -1 of \"dTModLapseRate\" must be -0.1 ... 0.1 (K/m)"},
+      {"a suction factor of 1e9", [](auto&, auto&) {},
+       [] {
+         std::string heat = heatSection(11, ".");
+         return heat.replace(heat.find("\n124.6\n"), 7, "\n1e9\n");
+       }(),
+       17, "the value 1e+09 of \"dTModFactor\" must be at most 1000 (m/K; 0 or below: no ice)"},
+      {"a longest heat step above a day", [](auto&, auto&) {},
+       [] {
+         std::string heat = heatSection(11, ".");
+         return heat.replace(heat.find("\n3600\n"), 6, "\n86401\n");
+       }(),
+       17, "the value 86401 of \"dTModLongestStep\" must be 0 (no limit) or at most a day"},
       {"a temperature file in a missing directory",
        [](auto& l, auto& s) {
          l[controlPointEntry] = "1 1";
