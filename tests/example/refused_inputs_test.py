@@ -1294,6 +1294,12 @@ LATER_SECTION_RANGES = {
     "heat_suction_factor_1e9": out_of_range(
         "124.6  dTModFactor", "1e9  dTModFactor", 17, "heat_transfer", "dTModFactor", "1e+09",
         "must be at most 1000 (m/K; 0 or below: no ice)"),
+    "snow_readgrid_minus_1": out_of_range(
+        "0     snow readgrid", "-1    snow readgrid", 17, "snow_model",
+        "readgrid forr storage grids for ", "-1", "must be 0 (cold start) or 1"),
+    "deposition_factor_1e9": Case(
+        ex.replace_once("1     maximum deposition factor", "1e9   maximum deposition factor"),
+        code=406, words="maxDepositionFactor not within parameter bounds of (0...100]. Here: 1e+09"),
 }
 
 CASES = {
