@@ -181,6 +181,7 @@ void unsatzonmodellklasse::readModelSection() {
   }
   checkControlPoint();
   checkMethod();
+  checkSwitches();
   readSubbasinTable();
   read(trailingEntries(settings));
   // Another number would skip the start of the soil columns' temperatures.
@@ -222,6 +223,22 @@ void unsatzonmodellklasse::checkControlPoint() {
           << "[end-entry]";
     settings.controlRow = settings.controlColumn = 0;
   }
+}
+
+// The three switches are tested as == 1 in some places and as == 0 in
+// others: any other value would be on and off at once. The clay's
+// conductivity is checked whatever its switch, so that switching it on
+// later finds it sound.
+void unsatzonmodellklasse::checkSwitches() const {
+  const std::pair<const char*, int> switches[] = {{"pond parameter of ", settings.pond},
+                                                  {"drainage parameter of ", settings.drainage},
+                                                  {"clay parameter", settings.clay}};
+  for (const auto& [label, value] : switches)
+    if (value != 0 && value != 1)
+      refuseControlValue(sectionHeader, label, value, "must be 0 (off) or 1 (on)", 17);
+  if (!(settings.clayKsat >= 0.0 && settings.clayKsat <= 1.0))
+    refuseControlValue(sectionHeader, "k_sat. for clay", settings.clayKsat, "must be 0 ... 1 (m/s)",
+                       17);
 }
 
 void unsatzonmodellklasse::checkMethod() {

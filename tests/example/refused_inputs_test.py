@@ -1300,6 +1300,9 @@ LATER_SECTION_RANGES = {
     "deposition_factor_1e9": Case(
         ex.replace_once("1     maximum deposition factor", "1e9   maximum deposition factor"),
         code=406, words="maxDepositionFactor not within parameter bounds of (0...100]. Here: 1e+09"),
+    "ponding_switch_minus_1": out_of_range(
+        "1     ponding: max_ponding", "-1    ponding: max_ponding", 17, "unsatzon_model",
+        "pond parameter of ", "-1", "must be 0 (off) or 1 (on)"),
 }
 
 CASES = {
