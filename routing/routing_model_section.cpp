@@ -215,6 +215,11 @@ void abflussmodellklasse::ReadLakeModelSection(const std::string& section) {
   }
   seekSection(section, true);
   readControlValue(controlFile, "%d", lakeModel, "flow control parameter for " + section);
+  // The soil and the aquifer test the switch as == 0: a negative one would
+  // be on there and off for the spin-up test below.
+  if (lakeModel < 0)
+    refuseControlValue(section, "flow control parameter for ", lakeModel,
+                       "must be 0 (off) or 1 or more (on)", 17);
   // Spin-up units share the state of their master cell, which a lake
   // cannot follow.
   if (routingOnly || context.hruFlag == 1) {
@@ -225,6 +230,10 @@ void abflussmodellklasse::ReadLakeModelSection(const std::string& section) {
   std::string line;
   for (int k = 0; k < 3; ++k) readSectionLine(line, false);
   readControlValue(controlFile, "%d", readGrids, "readgrids for " + section);
+  if (readGrids != 0 && readGrids != 1)
+    refuseControlValue(section, "readgrids for ", readGrids,
+                       "must be 0 (the lakes start from V0) or 1 (from the water on their cells)",
+                       17);
 }
 
 void abflussmodellklasse::registerPrecOnLakes() {

@@ -1303,6 +1303,12 @@ LATER_SECTION_RANGES = {
     "ponding_switch_minus_1": out_of_range(
         "1     ponding: max_ponding", "-1    ponding: max_ponding", 17, "unsatzon_model",
         "pond parameter of ", "-1", "must be 0 (off) or 1 (on)"),
+    "lake_switch_minus_1": out_of_range(
+        "1      on: the cells of lake_codes", "-1     on: the cells of lake_codes", 17,
+        "lake_model", "flow control parameter for ", "-1", "must be 0 (off) or 1 or more (on)"),
+    "surface_longest_inner_step_1e9": Case(
+        ex.replace_once("100  longest inner step", "1e9  longest inner step"), code=10,
+        words="maximum sub time step 1e+09 s; both must be positive, the maximum at most 86400 s"),
 }
 
 CASES = {
