@@ -1309,6 +1309,10 @@ LATER_SECTION_RANGES = {
     "surface_longest_inner_step_1e9": Case(
         ex.replace_once("100  longest inner step", "1e9  longest inner step"), code=10,
         words="maximum sub time step 1e+09 s; both must be positive, the maximum at most 86400 s"),
+    "correction_threshold_1e9": out_of_range(
+        "0.5       rain/snow threshold", "1e9       rain/snow threshold", 76,
+        "precipitation_correction", "rain/snow threshold temperature", "1e+09",
+        "must be -20 ... 20 (degrees C)"),
 }
 
 CASES = {
