@@ -56,15 +56,6 @@ void modelobject::registerGrid(int index, const std::string& fileName, Grid grid
           << "[end-entry]";
     throw 12;
   }
-  // A negative code has no digits to read: it wrote nothing, silently.
-  if (writecode < 0) {
-    *diag << "FATAL: error in control file " << controlFileName << ": the write code " << writecode
-          << " of the " << (stack ? "stack" : "grid") << " \"" << name << "\" (" << fileName << ")"
-          << (moduleName.empty() ? "" : " of " + moduleName)
-          << " is negative; give 0 (never written) or a code of 1 or more"
-          << "[end-entry]";
-    throw 17;
-  }
   GridRegistryEntry& e = registry[index];
   // A re-registered entry gets fresh statistics grids; release the old ones.
   releaseStatisticsGrids(*this, e, header.ncols);

@@ -265,6 +265,11 @@ void schneemodellklasse::readOutputLines(const std::vector<OutputLine>& lines) {
     OutputSettings& o = outputs[l.grid];
     if (l.file) readControlValue(controlFile, "%s", o.file, l.file);
     if (l.writeCode) readControlValue(controlFile, "%d", o.writeCode, l.writeCode);
+    // Checked as read: the slides' grids are registered only where the
+    // method slides, and a negative code would write nothing silently.
+    if (l.writeCode && o.writeCode < 0)
+      refuseControlValue(sectionHeader, l.writeCode, o.writeCode,
+                         "must be 0 (never written) or a write code of 1 or more", controlFileCode);
     if (l.statistic)
       readControlValuePair(controlFile, "%s%d", series[l.series].file, series[l.series].code,
                            l.statistic);

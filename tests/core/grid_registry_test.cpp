@@ -141,23 +141,6 @@ TEST(GridRegistry, RefusesTheThousandthEntry) {
   m.free_matrix(g, 1, 1, 1, 1);
 }
 
-// A negative code has no digits: it is refused rather than writing nothing.
-TEST(GridRegistry, RefusesANegativeWriteCode) {
-  const std::string dir = makeTestDirectory("reg_negative_code");
-  TestModule m(dir);
-  m.setGrid(1, 1);
-  Grid g = m.matrix(1, 1, 1, 1, 1);
-  m.registerGrid(1, "never.asc", g, nullptr, 0, "never", 0, 1, 1);
-  EXPECT_EQ(exitCodeOf([&] { m.registerGrid(2, "rain.asc", g, nullptr, 0, "rain", -1, 1, 1); }),
-            17);
-  EXPECT_NE(m.console().find(
-                "the write code -1 of the grid \"rain\" (rain.asc) of testmodule is negative"),
-            std::string::npos)
-      << m.console();
-  EXPECT_EQ(m.findGrid("rain"), 0);
-  m.free_matrix(g, 1, 1, 1, 1);
-}
-
 TEST(GridRegistry, GridStatisticsSkipNodataAndNeedThreeValuesForADeviation) {
   const std::string dir = makeTestDirectory("reg_gstat");
   TestModule m(dir);

@@ -1253,10 +1253,6 @@ NAMED_VALUES = {
 
 # Values of the later sections (snow to the special output) past their bounds.
 LATER_SECTION_RANGES = {
-    "write_code_minus_1": Case(
-        ex.replace_once("rain.asc  rain\n0  its write code", "rain.asc  rain\n-1  its write code"),
-        code=17, words="the write code -1 of the grid \"rain_fraction\" (rain.asc) of snow_model is "
-        "negative"),
     "glacier_method_0": Case(
         ex.replace_once("1     Glacier-Method", "0     Glacier-Method"), code=80,
         words="Glacier-Method 0 of [ice_firn] in catchment.ctl.intern is not known"),
@@ -1313,6 +1309,10 @@ LATER_SECTION_RANGES = {
         "0.5       rain/snow threshold", "1e9       rain/snow threshold", 76,
         "precipitation_correction", "rain/snow threshold temperature", "1e+09",
         "must be -20 ... 20 (degrees C)"),
+    "slide_write_code_minus_1": out_of_range(
+        "0     its write code\nslidein.stat", "-1    its write code\nslidein.stat", 17,
+        "snow_model", "Writegrid of the input mass grid for ", "-1",
+        "must be 0 (never written) or a write code of 1 or more"),
 }
 
 CASES = {

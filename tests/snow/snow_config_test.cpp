@@ -38,6 +38,14 @@ TEST(SnowConfiguration, RefusesWhatItCannotRun) {
        "maxDepositionSlope not within parameter bounds of [0...90] Here: 91"},
       {"deposition factor 0", extended(1, "0"), none, 406,
        "maxDepositionFactor not within parameter bounds of (0...100]. Here: 0"},
+      {"a slide grid's write code -1",
+       [](SnowSection& s) {
+         s.method = 5;
+         s.inputWriteCode = "-1";
+       },
+       none, 17,
+       "section [snow_model]: the value -1 of \"Writegrid of the input mass grid for \" must be 0 "
+       "(never written)"},
       {"deposition factor 1e9", extended(1, "1e9"), none, 406,
        "maxDepositionFactor not within parameter bounds of (0...100]. Here: 1e+09"},
       {"slide slope -1", extended(2, "-1"), none, 407,
