@@ -75,7 +75,7 @@ int unsatzonmodellklasse::readLayeredSnowModel() {
                          "must be 0 (off) or 1 or more (on)", 17);
     if (s.active > 0) {
       if (!isHeatTransferActive()) {
-        *diag << "ERROR:\n-----------------\n Error in model configuration: when using "
+        *diag << "FATAL: \n-----------------\n Error in model configuration: when using "
                  "[LayeredSnowModel], [heat_transfer] must be used as well.\n"
               << "It is currently not implemented to rout water through the snow without "
                  "accounting\n"

@@ -1313,6 +1313,14 @@ LATER_SECTION_RANGES = {
         "0     its write code\nslidein.stat", "-1    its write code\nslidein.stat", 17,
         "snow_model", "Writegrid of the input mass grid for ", "-1",
         "must be 0 (never written) or a write code of 1 or more"),
+    "layered_snow_without_heat": Case(
+        ex.replace_once("1   on\n12  method: implicit", "0   on\n12  method: implicit"), code=1041,
+        words="Error in model configuration: when using [LayeredSnowModel], [heat_transfer] must "
+        "be used as well."),
+    "lakes_without_ponding": Case(
+        ex.replace_once("1     ponding: max_ponding", "0     ponding: max_ponding"), code=215,
+        words="pond_use must be set in unsatzon_model (the pond parameter of [unsatzon_model] in "
+        "catchment.ctl.intern is 0)"),
 }
 
 CASES = {

@@ -142,7 +142,7 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
       {"a lake without ponding", [](auto&, auto& s) { s.base.addGrid("lake_codes", uniform(1.0)); },
        "[lake_model]\n1 flow\n1 method\n", 215,
        "Error in initialization method for [lake_model].\npond_use must be set in "
-       "unsatzon_model\n"},
+       "unsatzon_model (the pond parameter of [unsatzon_model] in "},
       {"lake method 3",
        [](auto& l, auto& s) {
          l[pondEntry] = "1  pond";
