@@ -1321,6 +1321,9 @@ LATER_SECTION_RANGES = {
         ex.replace_once("1     ponding: max_ponding", "0     ponding: max_ponding"), code=215,
         words="pond_use must be set in unsatzon_model (the pond parameter of [unsatzon_model] in "
         "catchment.ctl.intern is 0)"),
+    "snow_heat_capacity_1e9": Case(
+        ex.replace_once("HeatCapacityDry = 2100 2100", "HeatCapacityDry = 1e9 2100"), code=52,
+        words="value out of range for \"HeatCapacityDry\": 1e+09 (allowed 0 .. 10000)"),
 }
 
 CASES = {

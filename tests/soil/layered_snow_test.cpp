@@ -102,6 +102,26 @@ TEST(LayeredSnowSetUp, FailuresEndWithTheirCodeAndMessage) {
        30,
        "entries in [LayeredSnowProperties] must use the MultipleHorizons syntax, i.e. no "
        "very-old-style soil table entries are allowed here"},
+      {"a snow heat capacity of 1e9",
+       heatOn,
+       {[] {
+         std::string t = snowType(1, 3);
+         const std::string first = "HeatCapacityDry = 0.000000";
+         return t.replace(t.find(first), first.size(), "HeatCapacityDry = 1e9");
+       }()},
+       false,
+       52,
+       "value out of range for \"HeatCapacityDry\": 1e+09 (allowed 0 .. 10000)"},
+      {"a snow density of 1e9",
+       heatOn,
+       {[] {
+         std::string t = snowType(1, 3);
+         const std::string first = "DensityDry = 100.000000";
+         return t.replace(t.find(first), first.size(), "DensityDry = 1e9");
+       }()},
+       false,
+       52,
+       "value out of range for \"DensityDry\": 1e+09 (allowed 0 .. 5000)"},
       {"a full registry",
        heatOn,
        {snowType(1, 3)},
