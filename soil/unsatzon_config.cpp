@@ -184,6 +184,13 @@ void unsatzonmodellklasse::readModelSection() {
   checkSwitches();
   readSubbasinTable();
   read(trailingEntries(settings));
+  // Checked as read: some grids are registered only with drainage,
+  // irrigation or method 3, and a negative code would write nothing.
+  for (int k = lineSB05; k <= lineSUBSTEPS; ++k)
+    if (settings.grids[k].writeCode < 0)
+      refuseControlValue(sectionHeader, std::string("write code of ") + gridLabels[k].name,
+                         static_cast<double>(settings.grids[k].writeCode),
+                         "must be 0 (never written) or a write code of 1 or more", settingCode);
   // Another number would skip the start of the soil columns' temperatures.
   if (settings.readGrid < 0 || settings.readGrid > 3)
     refuseControlValue(sectionHeader, "read control parameter for storage grids for ",

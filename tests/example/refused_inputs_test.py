@@ -1324,6 +1324,10 @@ LATER_SECTION_RANGES = {
     "snow_heat_capacity_1e9": Case(
         ex.replace_once("HeatCapacityDry = 2100 2100", "HeatCapacityDry = 1e9 2100"), code=52,
         words="value out of range for \"HeatCapacityDry\": 1e+09 (allowed 0 .. 10000)"),
+    "drainage_write_code_minus_1": out_of_range(
+        "qdrain.asc  QDRAIN\n0  its write code", "qdrain.asc  QDRAIN\n-1  its write code", 17,
+        "unsatzon_model", "write code of QDRAIN", "-1",
+        "must be 0 (never written) or a write code of 1 or more"),
 }
 
 CASES = {

@@ -55,6 +55,12 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        "error reading kelsqlat[8] for unsatzon_model" + groupText},
       {"too few values in a line", [](auto& l, auto&) { l[kelsqiEntry] = "1"; }, "", 10,
        "error reading kelsqi[8] for unsatzon_model"},
+      {"a negative write code of a grid that drainage alone writes",
+       [](auto& l, auto&) {
+         for (std::string& line : l)
+           if (line == "0  write code of qdrain") line = "-1  write code of qdrain";
+       },
+       "", 17, "the value -1 of \"write code of QDRAIN\" must be 0 (never written)"},
       {"pond -1", [](auto& l, auto&) { l[pondEntry] = "-1  pond"; }, "", 17,
        "section [unsatzon_model]: the value -1 of \"pond parameter of \" must be 0 (off) or 1"},
       {"drainage 2", [](auto& l, auto&) { l[pondEntry + 1] = "2  drainage"; }, "", 17,
