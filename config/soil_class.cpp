@@ -260,15 +260,25 @@ void parseSoilEntry(soil_class& r, DiagStream* diag, const std::string& block,
         std::numeric_limits<double>::infinity());
     // Without the key a layer takes the value of [heat_transfer] (-1 marks
     // it); a value given must be one. The nominal density of a snow layer
-    // divides its water; a solid may hold and conduct no heat (snow).
-    for (const auto& [key, target] : {std::pair("HeatCapacityDry", &r.heatCapacityDry),
-                                      std::pair("DryThermalConduct", &r.dryThermalConduct),
-                                      std::pair("MinFrozenConduct", &r.minFrozenConduct)}) {
-      const std::vector<double> given = perLayer(key, *target, false, -1.0);
-      if (e.has(key)) Entry::requireRange(key, given, 0.0, unbounded);
+    // divides its water; a solid may hold and conduct no heat (snow). No
+    // soil or snow comes near the upper bounds (J/(kg K), W/(m K), m/s,
+    // kg/m3).
+    const struct {
+      const char* key;
+      std::vector<double>* target;
+      double highest;
+    } thermal[] = {{"HeatCapacityDry", &r.heatCapacityDry, 10000.0},
+                   {"DryThermalConduct", &r.dryThermalConduct, 10.0},
+                   {"MinFrozenConduct", &r.minFrozenConduct, 1.0}};
+    for (const auto& t : thermal) {
+      const std::vector<double> given = perLayer(t.key, *t.target, false, -1.0);
+      if (e.has(t.key)) Entry::requireRange(t.key, given, 0.0, t.highest);
     }
     const std::vector<double> density = perLayer("DensityDry", r.densityDry, false, -1.0);
-    if (e.has("DensityDry")) Entry::requireAbove("DensityDry", density, 0.0);
+    if (e.has("DensityDry")) {
+      Entry::requireAbove("DensityDry", density, 0.0);
+      Entry::requireRange("DensityDry", density, 0.0, 5000.0);
+    }
 
     const double scaling = e.number("ThicknessScaling", 1.0);
     Entry::requireAbove("ThicknessScaling", {scaling}, 0.0);

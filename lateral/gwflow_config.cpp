@@ -90,6 +90,10 @@ void gwflowclass::readSettings() {
   prependDirectory(outputDirectory, controlPointFile);
   noteOutputFile(controlPointFile, "the control-point file of [groundwater_flow]");
   adaptiveSor = sorParameter <= 0.0;
+  if (readHeads != 0 && readHeads != 1)
+    refuseControlValue(sectionHeader, "grid read parameter in ", readHeads,
+                       "must be 0 (heads from the soil's table) or 1 (the heads of a former run)",
+                       valueCode);
   // Any other method would make one unconverged sweep per sub-step.
   if (method != 1 && method != 2)
     refuseControlValue(sectionHeader, "method in ", method,

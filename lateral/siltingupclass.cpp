@@ -120,11 +120,53 @@ void siltingupclass::readSection() {
                       false);
   if (!parseLeadingInt(line, readGrids))
     refuseValueText(sectionHeader + ", readgrid-Parameter", splitWords(line)[0], "a whole number");
-  if (siltingMethod == 2)
+  if (readGrids != 0 && readGrids != 1)
+    refuseControlValue(sectionHeader, "readgrid-Parameter", readGrids,
+                       "must be 0 (cold start) or 1 (the grids of a former run)", settingCode);
+  checkRainPauses();
+  if (siltingMethod == 2) {
     for (int k = 0; k < 8; ++k)
       readControlValue(controlFile, "%lf", methodTwoParameters[static_cast<size_t>(k)],
                        parameterLabels[k]);
+    checkMethodTwoParameters();
+  }
   if (siltingMethod == 3) readExpressions();
+}
+
+// A negative pause would count every step as the first after a pause; one
+// above a year never ends.
+void siltingupclass::checkRainPauses() const {
+  for (size_t k = 1; k < minRainPause.size(); ++k)
+    if (!(minRainPause[k] >= 0.0 && minRainPause[k] <= 365.0))
+      refuseControlValue(sectionHeader,
+                         "RainPause of subbasin " +
+                             std::to_string(static_cast<long>(zones.records[k].code)) +
+                             " (minimum rainpause)",
+                         minRainPause[k], "must be 0 ... 365 (days)", settingCode);
+}
+
+// A negative infiltration capacity or disposition creates water, or lets
+// exp(-C_v E_k) grow without bound; the exponents act on sand contents up to
+// 100 and on tillage ages in days, where 10 already gives 1e20.
+void siltingupclass::checkMethodTwoParameters() const {
+  const struct {
+    double lowest, highest;
+    const char* rule;
+  } bounds[] = {{0.0, 1000.0, "must be 0 ... 1000 (mm/h)"},
+                {0.0, 1000.0, "must be 0 ... 1000"},
+                {-10.0, 10.0, "must be -10 ... 10"},
+                {-10.0, 10.0, "must be -10 ... 10"},
+                {0.0, 10.0, "must be 0 ... 10"},
+                {-10.0, 10.0, "must be -10 ... 10"},
+                {-10.0, 10.0, "must be -10 ... 10"},
+                {-10.0, 10.0, "must be -10 ... 10"}};
+  for (size_t k = 0; k < 8; ++k) {
+    const double value = methodTwoParameters[k];
+    if (value >= bounds[k].lowest && value <= bounds[k].highest) continue;
+    std::string label = parameterLabels[k];
+    label.pop_back(); // the blank that separates it from the module name
+    refuseControlValue(sectionHeader, label, value, bounds[k].rule, settingCode);
+  }
 }
 
 // The method line is optional: a first line that does not start with a

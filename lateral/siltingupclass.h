@@ -86,6 +86,8 @@ private:
   void takeSurfaceStorage();
   void readSection();
   void readMethodLine(std::string& firstStatisticName, int& firstStatisticCode);
+  void checkRainPauses() const;
+  void checkMethodTwoParameters() const;
   void readExpressions();
   void createStatistics();
   void createStatistic(StatisticOutput& s, const std::string& title);

@@ -152,6 +152,10 @@ void surfaceroutingclass::readSection() {
   snapSubTimeSteps();
   readControlValue(controlFile, "%d", readStorageSetting,
                    "read control parameter for storage grids for ");
+  if (readStorageSetting != 0 && readStorageSetting != 1)
+    refuseControlValue(
+        sectionHeader, "read control parameter for storage grids for ", readStorageSetting,
+        "must be 0 (cold start) or 1 (the state of a former run)", invalidSettingCode);
   // The storage statistic is optional: a line of the section with a name
   // and a code; a code meant as a number must be wholly a whole one.
   std::string line;
@@ -196,11 +200,14 @@ void surfaceroutingclass::refuseIterationSettings() const {
 // The inner steps must divide the sub-step, or the last one of a sub-step
 // would be cut short.
 void surfaceroutingclass::snapSubTimeSteps() {
-  if (!(minSubTimeStep > 0.0) || !(maxSubTimeStep > 0.0) || minSubTimeStep > maxSubTimeStep) {
+  // An inner step longer than a day is no limit: the sub-step is at most one.
+  if (!(minSubTimeStep > 0.0) || !(maxSubTimeStep > 0.0) || minSubTimeStep > maxSubTimeStep ||
+      maxSubTimeStep > 86400.0) {
     *diag << "FATAL: invalid sub time step limits in [" << moduleName << "] of "
           << context.controlFileName << ": minimum sub time step " << minSubTimeStep
           << " s, maximum sub time step " << maxSubTimeStep
-          << " s; both must be positive and the minimum must not exceed the maximum. Correct "
+          << " s; both must be positive, the maximum at most 86400 s, and the minimum must not "
+             "exceed the maximum. Correct "
              "the two lines of the section."
           << "[end-entry]";
     throw invalidSettingCode;

@@ -145,22 +145,28 @@ void meteointerpol::readSection() {
   outputFileName = lines.word(0, outputText);
   writeCode = lines.integer(1, outputText);
 
-  // The IDW line is read whatever the method, and its values are checked
-  // as the documentation states them, so that a method changed later finds
-  // them sound.
+  // The IDW and regression lines are read whatever the method, and their
+  // values are checked as the documentation states them, so that a method
+  // changed later finds them sound. No measured variable comes near 1e6 in
+  // its units; an exponent above 10 weights the nearest station alone and
+  // underflows the others' weights.
   std::ostringstream invalid;
   if (timeStep < 1)
     invalid << "the time step must be at least 1 minute; it is " << timeStep;
+  else if (!(limits.lower >= -1e6 && limits.lower <= 1e6))
+    invalid << "the lower limit must lie within -1e6 ... 1e6; it is " << limits.lower;
+  else if (!(limits.upper >= -1e6 && limits.upper <= 1e6))
+    invalid << "the upper limit must lie within -1e6 ... 1e6; it is " << limits.upper;
   else if (limits.lower > limits.upper)
     invalid << "the lower limit lies above the upper limit: " << limits.lower << " above "
             << limits.upper;
-  else if (!(exponent > 0.0))
-    invalid << "the IDW exponent must be positive; it is " << exponent;
+  else if (!(exponent > 0.0 && exponent <= 10.0))
+    invalid << "the IDW exponent must be above 0 and at most 10; it is " << exponent;
   else if (!(maxDistance > 0.0))
     invalid << "the maximum distance must be positive; it is " << maxDistance;
   else if (maxStations < 1)
     invalid << "the maximum number of stations must be at least 1; it is " << maxStations;
-  else if (method == 2 && minStations < 1)
+  else if (minStations < 1)
     invalid << "the minimum number of stations per region must be at least 1; it is "
             << minStations;
   if (!invalid.str().empty()) {

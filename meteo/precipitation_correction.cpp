@@ -47,7 +47,11 @@ void precicorrclass::readSection() {
   if (seekSection(section, false) == 0) return;
   SectionLines lines(*this, controlFile, controlFileName, section);
   lines.next("switch of the precipitation correction");
-  active = lines.integer(0, "switch of the precipitation correction") != 0;
+  const long on = lines.integer(0, "switch of the precipitation correction");
+  if (on < 0)
+    refuseControlValue(section, "switch of the precipitation correction", static_cast<double>(on),
+                       "must be 0 (off) or 1 or more (on)", correctionCode);
+  active = on != 0;
   if (!active) return;
   lines.next("rain correction a and b");
   rainA = lines.number(0, "rain correction a and b");
@@ -81,6 +85,9 @@ void precicorrclass::readSection() {
   for (const auto& b : bounded)
     if (!(b.value >= 0.0 && b.value <= b.highest))
       refuseControlValue(section, b.label, b.value, b.rule, correctionCode);
+  if (!(threshold >= -20.0 && threshold <= 20.0))
+    refuseControlValue(section, "rain/snow threshold temperature", threshold,
+                       "must be -20 ... 20 (degrees C)", correctionCode);
 }
 
 void precicorrclass::findInterpolators(const std::vector<meteointerpol*>& interpolators) {

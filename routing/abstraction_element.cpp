@@ -18,6 +18,8 @@ void routingclass::SetAblaufModus(FILE* /*controlFile*/, int item, RoutingDescri
   subIntervals = subIntervalsArg;
   text.expect("AL", "the number of AL " + std::to_string(j));
   const int code = text.integer("the number of AL " + std::to_string(j));
+  // The number names the abstraction's table, rule section and inflow.
+  if (code < 1) text.refuse("the number of AL " + std::to_string(j), code, "must be 1 or more");
   abstractionLinks[static_cast<std::size_t>(j)] = code;
   AL_class& al = abstraction(j);
   al.ReadParameters(code, text, static_cast<int>(start.year), static_cast<int>(start.month),

@@ -114,6 +114,11 @@ void abflussmodellklasse::readHeaderLines() {
   if (!parseWholeInt(words[3], subIntervals))
     refuseValueText("[routing_model], the number of sub-intervals of a time step", words[3],
                     "a whole number");
+  // 1e5 l/s/km2 is thirty times the largest flood ever measured per area;
+  // the tables span their range in steps of equal ratio.
+  if (qMax > 1e5)
+    refuseControlValue("[routing_model]", "the largest specific discharge of the tables", qMax,
+                       "must be at most 1e5 (l/s/km2)", 17);
   readNameAndCode("name of the Qstatfiles for ", statisticFileName, qstatCode);
   refuseStatisticWithoutColumns();
   readControlValue(controlFile, "%s", observedFileName, "name of spec.discharge files for ");
@@ -160,6 +165,10 @@ void abflussmodellklasse::readHeaderLines() {
   }
   readControlValue(controlFile, "%d", criteriaStartOffset,
                    "Zeitoffset fuer Beginn der R-square-Berechnung fuer ");
+  if (criteriaStartOffset < 0)
+    refuseControlValue("[routing_model]", "Zeitoffset fuer Beginn der R-square-Berechnung fuer",
+                       criteriaStartOffset,
+                       "counts the steps left out of the comparison and must be 0 or more", 17);
 }
 
 void abflussmodellklasse::countDescriptions() {
@@ -206,6 +215,11 @@ void abflussmodellklasse::ReadLakeModelSection(const std::string& section) {
   }
   seekSection(section, true);
   readControlValue(controlFile, "%d", lakeModel, "flow control parameter for " + section);
+  // The soil and the aquifer test the switch as == 0: a negative one would
+  // be on there and off for the spin-up test below.
+  if (lakeModel < 0)
+    refuseControlValue(section, "flow control parameter for ", lakeModel,
+                       "must be 0 (off) or 1 or more (on)", 17);
   // Spin-up units share the state of their master cell, which a lake
   // cannot follow.
   if (routingOnly || context.hruFlag == 1) {
@@ -216,6 +230,10 @@ void abflussmodellklasse::ReadLakeModelSection(const std::string& section) {
   std::string line;
   for (int k = 0; k < 3; ++k) readSectionLine(line, false);
   readControlValue(controlFile, "%d", readGrids, "readgrids for " + section);
+  if (readGrids != 0 && readGrids != 1)
+    refuseControlValue(section, "readgrids for ", readGrids,
+                       "must be 0 (the lakes start from V0) or 1 (from the water on their cells)",
+                       17);
 }
 
 void abflussmodellklasse::registerPrecOnLakes() {
@@ -307,13 +325,14 @@ void abflussmodellklasse::buildElement(int d, RoutingDescriptionText& text) {
   layout.specDischargeFiles = specificDischarges ? 1 : 0;
   layout.elementArea = text.value("the area of TG " + std::to_string(tg));
   layout.areaFactor = text.value("the area factor of TG " + std::to_string(tg));
-  // Both divide the runoff of the element's tables and depths.
-  if (!(layout.elementArea > 0.0))
+  // Both divide the runoff of the element's tables and depths; no river
+  // basin is larger than 1e7 km2.
+  if (!(layout.elementArea > 0.0 && layout.elementArea <= 1e7))
     text.refuse("the area of TG " + std::to_string(tg), layout.elementArea,
-                "must be above 0 (km2)");
-  if (!(layout.areaFactor > 0.0))
+                "must be above 0 and at most 1e7 (km2)");
+  if (!(layout.areaFactor > 0.0 && layout.areaFactor <= 100.0))
     text.refuse("the area factor of TG " + std::to_string(tg), layout.areaFactor,
-                "must be above 0");
+                "must be above 0 and at most 100");
   layout.subbasinCode = tg;
   layout.tributaries = ol;
   layout.summedTributaries = summed;

@@ -95,7 +95,8 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
   if (at == std::string::npos) missing("file");
   const std::string blanks = {' ', '\t', RoutingDescriptionText::lineJoin};
   const std::size_t first = ownText.find_first_not_of(blanks, at);
-  const std::size_t last = first == std::string::npos ? first : ownText.find_first_of(blanks, first);
+  const std::size_t last =
+      first == std::string::npos ? first : ownText.find_first_of(blanks, first);
   if (first == std::string::npos || last == first) missing("file");
   outputFileName = ownText.substr(first, last == std::string::npos ? last : last - first);
   PrependDirectory(outputDirectory, outputFileName);
@@ -136,6 +137,7 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
   initialVolume = numberAt("V0", ownText.c_str() + at).first;
   // A negative store would release and evaporate water that never was.
   if (initialVolume < 0.0) refuse("V0", wordAt(at), "a volume must not be negative");
+  if (initialVolume > 1e12) refuse("V0", wordAt(at), "a volume must be at most 1e12 m3");
 
   at = valueOf(ownText, "C0");
   if (at == std::string::npos) missing("C0");
@@ -150,7 +152,13 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
             << "[end-entry]";
       throw 35;
     }
+    const char* start = p;
+    while (isBlank(*start)) ++start;
     std::tie(c, p) = numberAt("C0", p);
+    // A negative concentration takes away tracer that never was.
+    if (!(c >= 0.0 && c <= 1e6))
+      refuse("C0", std::string(start, static_cast<std::size_t>(p - start)),
+             "a concentration must be 0 ... 1e6");
   }
   if (tracerCount > 9) {
     *diag << "FATAL: for reservoir " << number << ": " << tracerCount
@@ -162,7 +170,8 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
   at = valueOf(ownText, "dTmin");
   if (at != std::string::npos) {
     dTmin = numberAt("dTmin", ownText.c_str() + at).first;
-    if (!(dTmin > 0.0)) refuse("dTmin", wordAt(at), "a sub-step must be above 0 s");
+    if (!(dTmin > 0.0 && dTmin <= 86400.0))
+      refuse("dTmin", wordAt(at), "a sub-step must be above 0 s and at most a day (86400 s)");
     if (dTmin > 60.0 * timeStep)
       *diag << "WARNING: for reservoir " << number << ": \"dTmin =\" reads " << dTmin
             << " s, longer than the routing time step of " << timeStep

@@ -86,7 +86,9 @@ void schneemodellklasse::setUpGlaciers() {
   readControlValue(controlFile, "%d", glacier.method, "Glacier-Method for ");
   const int m = glacier.method;
   if (m != 1 && m != 2 && m != 11 && m != 12 && m != 13) {
-    *diag << "FATAL: \n-----------Fatal Error:----------\nMethod for glacier melt must be 1(resp "
+    *diag << "FATAL: \n-----------Fatal Error:----------\nGlacier-Method " << m
+          << " of [ice_firn] in " << controlFileName
+          << " is not known: the method for glacier melt must be 1(resp "
              "11 for dynamic model; t-index)\n or 2 (resp. 12 for dynamic model; t-index with "
              "correction by radiation) or 13 (dynamic glaciers with T-Index for ice and firn and "
              "the melt method used for snow as in the snow model)"
@@ -294,23 +296,32 @@ void schneemodellklasse::checkGlacierParameters() {
   };
   const GlacierSettings& s = glacier;
   // Melt and radiation factors below 0 would freeze water into ice and
-  // snow; a negative start storage is water that never was.
-  const std::pair<const char*, double> notNegative[] = {{"DDFice", s.ddfIce},
-                                                        {"DDFfirn", s.ddfFirn},
-                                                        {"DDFsnow", s.ddfSnow},
-                                                        {"MF", s.mf},
-                                                        {"Aice_min", s.aIceMin},
-                                                        {"Aice_max", s.aIceMax},
-                                                        {"Asnow_min", s.aSnowMin},
-                                                        {"Asnow_max", s.aSnowMax},
-                                                        {"initial Qice_els", qIceEls[0]},
-                                                        {"initial Qfirn_els", qFirnEls[0]},
-                                                        {"initial Qsnow_els", qSnowEls[0]}};
-  for (const auto& [name, value] : notNegative)
-    require(value >= 0.0, name, value, "give 0 or more");
-  require(s.kIce > 0.0, "the storage constant kice_els", s.kIce, "give it in hours, above 0");
-  require(s.kFirn > 0.0, "the storage constant kfirn_els", s.kFirn, "give it in hours, above 0");
-  require(s.kSnow > 0.0, "the storage constant ksnow_els", s.kSnow, "give it in hours, above 0");
+  // snow; a negative start storage is water that never was. The upper
+  // bounds lie far above any glacier's, but melt a glacier in one step.
+  const struct {
+    const char* name;
+    double value, highest;
+    const char* rule;
+  } bounded[] = {{"DDFice", s.ddfIce, 100.0, "give 0 ... 100 (mm/K/day)"},
+                 {"DDFfirn", s.ddfFirn, 100.0, "give 0 ... 100 (mm/K/day)"},
+                 {"DDFsnow", s.ddfSnow, 100.0, "give 0 ... 100 (mm/K/day)"},
+                 {"MF", s.mf, 100.0, "give 0 ... 100"},
+                 {"Aice_min", s.aIceMin, 1.0, "give 0 ... 1"},
+                 {"Aice_max", s.aIceMax, 1.0, "give 0 ... 1"},
+                 {"Asnow_min", s.aSnowMin, 1.0, "give 0 ... 1"},
+                 {"Asnow_max", s.aSnowMax, 1.0, "give 0 ... 1"},
+                 {"initial Qice_els", qIceEls[0], 10000.0, "give 0 ... 10000"},
+                 {"initial Qfirn_els", qFirnEls[0], 10000.0, "give 0 ... 10000"},
+                 {"initial Qsnow_els", qSnowEls[0], 10000.0, "give 0 ... 10000"}};
+  for (const auto& b : bounded)
+    require(b.value >= 0.0 && b.value <= b.highest, b.name, b.value, b.rule);
+  const std::pair<const char*, double> storageConstants[] = {
+      {"the storage constant kice_els", s.kIce},
+      {"the storage constant kfirn_els", s.kFirn},
+      {"the storage constant ksnow_els", s.kSnow}};
+  for (const auto& [name, value] : storageConstants)
+    require(value > 0.0 && value <= 10000.0, name, value,
+            "give it in hours, above 0 and at most 10000");
   if (!s.dynamic()) return;
   require(s.firnLevels >= 0, "firn_levels", s.firnLevels, "give 0 or more firn layers");
   require(s.evalDay >= 1 && s.evalDay <= 31, "GMBEvalDay", s.evalDay, "give a day from 1 to 31");

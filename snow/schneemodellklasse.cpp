@@ -138,6 +138,10 @@ void schneemodellklasse::readSection() {
   readControlValue(controlFile, "%lf", albedoMax, "ALBsnow_max for ");
   readOutputLines(basicOutputLines);
   readControlValue(controlFile, "%d", readStorageGrids, "readgrid forr storage grids for ");
+  if (readStorageGrids != 0 && readStorageGrids != 1)
+    refuseControlValue(sectionHeader, "readgrid forr storage grids for ", readStorageGrids,
+                       "must be 0 (cold start) or 1 (the storages of a former run)",
+                       controlFileCode);
   checkRanges();
 }
 
@@ -261,6 +265,11 @@ void schneemodellklasse::readOutputLines(const std::vector<OutputLine>& lines) {
     OutputSettings& o = outputs[l.grid];
     if (l.file) readControlValue(controlFile, "%s", o.file, l.file);
     if (l.writeCode) readControlValue(controlFile, "%d", o.writeCode, l.writeCode);
+    // Checked as read: the slides' grids are registered only where the
+    // method slides, and a negative code would write nothing silently.
+    if (l.writeCode && o.writeCode < 0)
+      refuseControlValue(sectionHeader, l.writeCode, o.writeCode,
+                         "must be 0 (never written) or a write code of 1 or more", controlFileCode);
     if (l.statistic)
       readControlValuePair(controlFile, "%s%d", series[l.series].file, series[l.series].code,
                            l.statistic);
@@ -289,8 +298,10 @@ void schneemodellklasse::readExtendedLines() {
              "maxDepositionSlope not within parameter bounds of [0...90] Here: ",
              maxDepositionSlope, depositionSlopeCode);
   readControlValue(controlFile, "%lf", maxDepositionFactor, "maximum deposition factor for ");
-  checkBound(maxDepositionFactor > 0.0,
-             "maxDepositionFactor not within parameter bounds of (0...inf). Here: ",
+  // Deposition past a hundredfold snowfall piles more snow on a cell than
+  // any drift does.
+  checkBound(maxDepositionFactor > 0.0 && maxDepositionFactor <= 100.0,
+             "maxDepositionFactor not within parameter bounds of (0...100]. Here: ",
              maxDepositionFactor, depositionFactorCode);
   readControlValue(controlFile, "%lf", minSlideSlope, "minimum slope for slides for ");
   checkBound(minSlideSlope >= 0.0 && minSlideSlope <= 90.0,

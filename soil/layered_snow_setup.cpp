@@ -69,9 +69,13 @@ int unsatzonmodellklasse::readLayeredSnowModel() {
   s.active = 0;
   if (seekSection("[LayeredSnowModel]", false)) {
     readControlValue(controlFile, "%d", s.active, "");
+    // A negative switch would pass for off here and for on elsewhere.
+    if (s.active < 0)
+      refuseControlValue("[LayeredSnowModel]", "switch", s.active,
+                         "must be 0 (off) or 1 or more (on)", 17);
     if (s.active > 0) {
       if (!isHeatTransferActive()) {
-        *diag << "ERROR:\n-----------------\n Error in model configuration: when using "
+        *diag << "FATAL: \n-----------------\n Error in model configuration: when using "
                  "[LayeredSnowModel], [heat_transfer] must be used as well.\n"
               << "It is currently not implemented to rout water through the snow without "
                  "accounting\n"
@@ -91,10 +95,23 @@ int unsatzonmodellklasse::readLayeredSnowModel() {
       for (std::size_t k = 0; k < std::size(values); ++k)
         readControlValue(controlFile, "%lf", *values[k], labels[k]);
       // Liquid water per unit of ice: a negative capacity would drain ice
-      // that is not there.
-      if (!(s.waterHoldingCapacity >= 0.0 && s.waterHoldingCapacity <= 1.0))
-        refuseControlValue("[LayeredSnowModel]", "dWaterHoldingCapacity", s.waterHoldingCapacity,
-                           "must be 0 ... 1", 17);
+      // that is not there. The effectiveness c scales the liquid fraction
+      // 1 - c (1 - u): outside 0 ... 1 it leaves 0 ... 1 and makes water.
+      const struct {
+        const char* label;
+        double value, lowest, highest;
+        const char* rule;
+      } bounded[] = {
+          {"dLayeredSnowMaxDensity", s.maxDensity[0], 1.0, 1000.0, "must be 1 ... 1000 (kg/m3)"},
+          {"dLayeredSnowMaxDensity", s.maxDensity[1], 1.0, 1000.0, "must be 1 ... 1000 (kg/m3)"},
+          {"dTOffsetFreshSnow", s.tOffsetFreshSnow, -20.0, 20.0, "must be -20 ... 20 (K)"},
+          {"dDrainageDensitiySnow", s.drainageDensity, 0.0, 100.0, "must be 0 ... 100 (1/m)"},
+          {"dWaterHoldingCapacity", s.waterHoldingCapacity, 0.0, 1.0, "must be 0 ... 1"},
+          {"dSEeffectiveness", s.seEffectiveness, 0.0, 1.0, "must be 0 ... 1"},
+          {"dSEeffectivenessSoil", s.seEffectivenessSoil, 0.0, 1.0, "must be 0 ... 1"}};
+      for (const auto& b : bounded)
+        if (!(b.value >= b.lowest && b.value <= b.highest))
+          refuseControlValue("[LayeredSnowModel]", b.label, b.value, b.rule, 17);
       for (int k = 0; k < snowLineCount; ++k) {
         readControlValue(controlFile, "%s", s.outputs[k].name, snowLineLabels[k].name);
         readControlValue(controlFile, "%ld", s.outputs[k].writeCode, snowLineLabels[k].writeCode);

@@ -2,6 +2,7 @@
 // per-subbasin table, and the optional sections after it.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <variant>
@@ -180,8 +181,16 @@ void unsatzonmodellklasse::readModelSection() {
   }
   checkControlPoint();
   checkMethod();
+  checkSwitches();
   readSubbasinTable();
   read(trailingEntries(settings));
+  // Checked as read: some grids are registered only with drainage,
+  // irrigation or method 3, and a negative code would write nothing.
+  for (int k = lineSB05; k <= lineSUBSTEPS; ++k)
+    if (settings.grids[k].writeCode < 0)
+      refuseControlValue(sectionHeader, std::string("write code of ") + gridLabels[k].name,
+                         static_cast<double>(settings.grids[k].writeCode),
+                         "must be 0 (never written) or a write code of 1 or more", settingCode);
   // Another number would skip the start of the soil columns' temperatures.
   if (settings.readGrid < 0 || settings.readGrid > 3)
     refuseControlValue(sectionHeader, "read control parameter for storage grids for ",
@@ -223,6 +232,22 @@ void unsatzonmodellklasse::checkControlPoint() {
   }
 }
 
+// The three switches are tested as == 1 in some places and as == 0 in
+// others: any other value would be on and off at once. The clay's
+// conductivity is checked whatever its switch, so that switching it on
+// later finds it sound.
+void unsatzonmodellklasse::checkSwitches() const {
+  const std::pair<const char*, int> switches[] = {{"pond parameter of ", settings.pond},
+                                                  {"drainage parameter of ", settings.drainage},
+                                                  {"clay parameter", settings.clay}};
+  for (const auto& [label, value] : switches)
+    if (value != 0 && value != 1)
+      refuseControlValue(sectionHeader, label, value, "must be 0 (off) or 1 (on)", 17);
+  if (!(settings.clayKsat >= 0.0 && settings.clayKsat <= 1.0))
+    refuseControlValue(sectionHeader, "k_sat. for clay", settings.clayKsat, "must be 0 ... 1 (m/s)",
+                       17);
+}
+
 void unsatzonmodellklasse::checkMethod() {
   if (settings.method == 2 || settings.method == 3) return;
   *diag << "FATAL: in modul " << moduleName << ":\n"
@@ -246,14 +271,27 @@ void unsatzonmodellklasse::readSubbasinTable() {
     const size_t k = static_cast<size_t>(i);
     subbasinCodes[k] = static_cast<int>(zones.records[k].code);
     // A storage constant below 0 is a mistyped sign, not the shortest one;
-    // a negative largest baseflow would pump water into the soil.
-    const std::pair<const char*, double> notNegative[] = {
-        {"kelsqd", kelsqd[k]}, {"kelsqi", kelsqi[k]}, {"QB-Red.Faktor", maxBaseflow[k]}};
-    for (const auto& [name, value] : notNegative) {
-      if (value >= 0.0) continue;
+    // a negative largest baseflow would pump water into the soil, and so
+    // would a negative channel density channel water. The upper bounds lie
+    // far above any catchment's: past them a slip of the exponent holds
+    // the water for ever or empties the soil at once. A negative recession
+    // constant means no baseflow.
+    const struct {
+      const char* name;
+      double value, lowest, highest;
+      const char* rule;
+    } bounded[] = {{"kelsqd", kelsqd[k], 0.0, 10000.0, "give 0 ... 10000 (h)"},
+                   {"kelsqi", kelsqi[k], 0.0, 10000.0, "give 0 ... 10000 (h)"},
+                   {"channel network density", channelDensity[k], 0.0, 100.0, "give 0 ... 100"},
+                   {"kelsqlat", kelsqlat[k], -HUGE_VAL, 1000.0,
+                    "give at most 1000 (m; a negative value: no baseflow)"},
+                   {"QB-Red.Faktor", maxBaseflow[k], 0.0, 1000.0, "give 0 ... 1000 (mm per step)"},
+                   {"SnowRunoff_fraction", snowRunoffFraction[k], 0.0, 1.0, "give 0 ... 1"}};
+    for (const auto& b : bounded) {
+      if (b.value >= b.lowest && b.value <= b.highest) continue;
       std::ostringstream what;
-      what << "error! " << name << "[" << subbasinCodes[k] << "] is " << value
-           << " in [unsatzon_model] of " << controlFileName << "; give a value of 0 or more for ";
+      what << "error! " << b.name << "[" << subbasinCodes[k] << "] is " << b.value
+           << " in [unsatzon_model] of " << controlFileName << "; " << b.rule << " for ";
       failSubbasinTable(*this, what.str(), "", false);
     }
     kelsqd[k] = std::max(kelsqd[k], 0.001) * 60.0;
@@ -265,14 +303,6 @@ void unsatzonmodellklasse::readSubbasinTable() {
                                    "] is 0; give a positive recession constant, or a negative one "
                                    "for no baseflow, for ");
     kelsqlat[k] = kelsqlat[k] < 0.0 ? 0.0 : 1.0 / kelsqlat[k];
-    // Interflow drains to the channels in proportion to their density; a
-    // negative one would pump channel water into the soil.
-    if (!(channelDensity[k] >= 0.0)) {
-      std::ostringstream what;
-      what << "error! channel network density[" << subbasinCodes[k] << "] is " << channelDensity[k]
-           << " in [unsatzon_model] of " << controlFileName << "; give a density of 0 or more for ";
-      failSubbasinTable(*this, what.str(), "", false);
-    }
   }
 }
 
@@ -360,17 +390,16 @@ void unsatzonmodellklasse::checkHeatConstants() const {
     double highest;
     const char* rule;
   };
-  const Bound aboveZero[] = {
-      {dTModCDrySoil, 5000.0, "must be above 0 and at most 5000 (J/(kg K))"},
-      {dTModRhoDrySoil, 5000.0, "must be above 0 and at most 5000 (kg/m3)"},
-      {dTModLamDrySoil, 10.0, "must be above 0 and at most 10 (W/(m K))"},
-      {dTModLamWat, 10.0, "must be above 0 and at most 10 (W/(m K))"},
-      {dTModLamIce, 10.0, "must be above 0 and at most 10 (W/(m K))"},
-      {dTModCWater, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
-      {dTModCIce20, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
-      {dTModCIce0, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
-      {dTModLatHeat, 1e6, "must be above 0 and at most 1e6 (J/kg)"},
-      {dTModRhoWater, 2000.0, "must be above 0 and at most 2000 (kg/m3)"}};
+  const Bound aboveZero[] = {{dTModCDrySoil, 5000.0, "must be above 0 and at most 5000 (J/(kg K))"},
+                             {dTModRhoDrySoil, 5000.0, "must be above 0 and at most 5000 (kg/m3)"},
+                             {dTModLamDrySoil, 10.0, "must be above 0 and at most 10 (W/(m K))"},
+                             {dTModLamWat, 10.0, "must be above 0 and at most 10 (W/(m K))"},
+                             {dTModLamIce, 10.0, "must be above 0 and at most 10 (W/(m K))"},
+                             {dTModCWater, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
+                             {dTModCIce20, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
+                             {dTModCIce0, 10000.0, "must be above 0 and at most 10000 (J/(kg K))"},
+                             {dTModLatHeat, 1e6, "must be above 0 and at most 1e6 (J/kg)"},
+                             {dTModRhoWater, 2000.0, "must be above 0 and at most 2000 (kg/m3)"}};
   for (const Bound& b : aboveZero)
     if (!(k[b.key] > 0.0 && k[b.key] <= b.highest)) refuse(b.key, b.rule);
   const Bound fromZero[] = {{dTModKmin, 1.0, "must be 0 ... 1 (m/s)"},
@@ -385,7 +414,13 @@ void unsatzonmodellklasse::checkHeatConstants() const {
     refuse(dTModLapseRate, "must be -0.1 ... 0.1 (K/m)");
   if (!(k[dTModLowBoundBase] >= -60.0 && k[dTModLowBoundBase] <= 60.0))
     refuse(dTModLowBoundBase, "must be -60 ... 60 (degrees C)");
+  // 124.6 m/K is the Clausius-Clapeyron value; 0 or below keeps the soil
+  // free of ice.
+  if (!(k[dTModFactor] <= 1000.0))
+    refuse(dTModFactor, "must be at most 1000 (m/K; 0 or below: no ice)");
   const double longest = k[dTModLongestStep];
+  if (!(longest <= 86400.0))
+    refuse(dTModLongestStep, "must be 0 (no limit) or at most a day, 86400 s");
   if (longest != 0.0 && !(longest >= k[dTModShortestStep])) {
     std::ostringstream rule;
     rule << "must be 0 (no limit) or at least dTModShortestStep, " << k[dTModShortestStep] << " s";

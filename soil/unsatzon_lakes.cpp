@@ -31,10 +31,11 @@ void unsatzonmodellklasse::initLakeModel(const std::string& section) {
   lakeFlowControl = lakeFlow;
   lakeCodes = registry[lakeIndex].grid;
   if (settings.pond == 0) {
-    *diag << "ERROR:\n\n=======================================\n"
+    *diag << "FATAL: \n\n=======================================\n"
           << "!!!! ERROR !!!! \n\n"
           << "Error in initialization method for " << section << ".\n"
-          << "pond_use must be set in " << moduleName << "\n"
+          << "pond_use must be set in " << moduleName << " (the pond parameter of ["
+          << moduleName << "] in " << controlFileName << " is 0)\n"
           << "for using the " << section << "\n\n=======================================\n"
           << "[end-entry]";
     throw lakeMethodCode;

@@ -211,6 +211,7 @@ protected:
   void readModelSection();
   void checkControlPoint();
   void checkMethod();
+  void checkSwitches() const;
   void readSubbasinTable();
   // "[heat_transfer]", "[unsatzon_tuning]" and "[permafrost]", each in a
   // session of its own on the control file.

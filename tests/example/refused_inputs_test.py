@@ -450,7 +450,7 @@ OUT_OF_RANGE = {
         words="kelsqi[1] is -30 in [unsatzon_model]"),
     "ddf_ice_negative": Case(
         ex.replace_once("7.0   DDFice", "-7    DDFice"), code=80,
-        words="DDFice of [ice_firn] in catchment.ctl.intern is -7; give 0 or more"),
+        words="DDFice of [ice_firn] in catchment.ctl.intern is -7; give 0 ... 100 (mm/K/day)"),
     "manning_negative": Case(
         ex.replace_once("M = 25, MF = 15, I = 0.1795", "M = -25, MF = 15, I = 0.1795"), code=17,
         words=in_routing(2, "Manning coefficient of the mean channel of OL 1", "-25",
@@ -460,10 +460,10 @@ OUT_OF_RANGE = {
         words=in_routing(2, "slope of OL 2", "0", "must be above 0")),
     "area_zero": Case(
         ex.replace_once("AREA = 0.95", "AREA = 0"), code=17,
-        words=in_routing(1, "the area of TG 3", "0", "must be above 0 (km2)")),
+        words=in_routing(1, "the area of TG 3", "0", "must be above 0 and at most 1e7 (km2)")),
     "area_negative": Case(
         ex.replace_once("AREA = 0.94", "AREA = -5"), code=17,
-        words=in_routing(2, "the area of TG 1", "-5", "must be above 0 (km2)")),
+        words=in_routing(2, "the area of TG 1", "-5", "must be above 0 and at most 1e7 (km2)")),
     "abstraction_minimum_negative": Case(
         ex.replace_once("abstraction_1.txt 0.1 0.3", "abstraction_1.txt -1 0.3"), code=17,
         words=in_routing(2, "the minimum flow of AL 1", "-1", "must be 0 or more")),
@@ -1341,6 +1341,86 @@ TRACER_STATES = {
     "state_lake_concentration_negative": tracer_state("-1"),
 }
 
+
+# Values of the later sections (snow to the special output) past their bounds.
+LATER_SECTION_RANGES = {
+    "glacier_method_0": Case(
+        ex.replace_once("1     Glacier-Method", "0     Glacier-Method"), code=80,
+        words="Glacier-Method 0 of [ice_firn] in catchment.ctl.intern is not known"),
+    "ice_degree_day_factor_1e9": Case(
+        ex.replace_once("7.0   DDFice", "1e9   DDFice"), code=80,
+        words="DDFice of [ice_firn] in catchment.ctl.intern is 1e+09; give 0 ... 100 (mm/K/day)"),
+    "snowmelt_runoff_fraction_minus_1": Case(
+        ex.replace_once("0.3 0.3 0.3  surface-runoff", "-1 0.3 0.3  surface-runoff"), code=10,
+        words="SnowRunoff_fraction[1] is -1 in [unsatzon_model] of catchment.ctl.intern; "
+        "give 0 ... 1"),
+    "silting_rain_pause_minus_1": out_of_range(
+        "0.25 0.1  minimum rain pause", "0.25 -1  minimum rain pause", 17, "SiltingUpModel",
+        "RainPause of subbasin 3 (minimum rainpause)", "-1", "must be 0 ... 365 (days)"),
+    "silting_initial_rate_minus_1": out_of_range(
+        "1.0    parameter A", "-1     parameter A", 17, "SiltingUpModel",
+        "parameter A for method 2 (I_0)", "-1", "must be 0 ... 1000 (mm/h)"),
+    "layered_snow_switch_minus_1": out_of_range(
+        "1     on\n1     method of layered snow", "-1    on\n1     method of layered snow", 17,
+        "LayeredSnowModel", "switch", "-1", "must be 0 (off) or 1 or more (on)"),
+    "snow_effectiveness_1e9": out_of_range(
+        "1     dSEeffectiveness\n", "1e9   dSEeffectiveness\n", 17, "LayeredSnowModel",
+        "dSEeffectiveness", "1e+09", "must be 0 ... 1"),
+    "precipitation_upper_limit_1e9": Case(
+        ex.replace_once("0 200  lower and upper limit", "0 1e9  lower and upper limit"), code=70,
+        words="section [precipitation]: the upper limit must lie within -1e6 ... 1e6; it is 1e+09"),
+    "routing_tables_1e9": out_of_range(
+        "1 1000 30 1  specific", "1 1e9 30 1  specific", 17, "routing_model",
+        "the largest specific discharge of the tables", "1e+09", "must be at most 1e5 (l/s/km2)"),
+    "subbasin_area_1e9": Case(
+        ex.replace_once("AREA = 0.95", "AREA = 1e9"), code=17,
+        words=in_routing(1, "the area of TG 3", "1e+09", "must be above 0 and at most 1e7 (km2)")),
+    "reservoir_concentration_minus_1": Case(
+        ex.replace_once("V0 = 1.4e5 C0 = 0 0", "V0 = 1.4e5 C0 = -1 0"), code=35,
+        words="for reservoir 2: \"C0 =\" reads \"-1\", a concentration must be 0 ... 1e6"),
+    "heat_suction_factor_1e9": out_of_range(
+        "124.6  dTModFactor", "1e9  dTModFactor", 17, "heat_transfer", "dTModFactor", "1e+09",
+        "must be at most 1000 (m/K; 0 or below: no ice)"),
+    "snow_readgrid_minus_1": out_of_range(
+        "0     snow readgrid", "-1    snow readgrid", 17, "snow_model",
+        "readgrid forr storage grids for ", "-1", "must be 0 (cold start) or 1"),
+    "deposition_factor_1e9": Case(
+        ex.replace_once("1     maximum deposition factor", "1e9   maximum deposition factor"),
+        code=406, words="maxDepositionFactor not within parameter bounds of (0...100]. Here: 1e+09"),
+    "ponding_switch_minus_1": out_of_range(
+        "1     ponding: max_ponding", "-1    ponding: max_ponding", 17, "unsatzon_model",
+        "pond parameter of ", "-1", "must be 0 (off) or 1 (on)"),
+    "lake_switch_minus_1": out_of_range(
+        "1      on: the cells of lake_codes", "-1     on: the cells of lake_codes", 17,
+        "lake_model", "flow control parameter for ", "-1", "must be 0 (off) or 1 or more (on)"),
+    "surface_longest_inner_step_1e9": Case(
+        ex.replace_once("100  longest inner step", "1e9  longest inner step"), code=10,
+        words="maximum sub time step 1e+09 s; both must be positive, the maximum at most 86400 s"),
+    "correction_threshold_1e9": out_of_range(
+        "0.5       rain/snow threshold", "1e9       rain/snow threshold", 76,
+        "precipitation_correction", "rain/snow threshold temperature", "1e+09",
+        "must be -20 ... 20 (degrees C)"),
+    "slide_write_code_minus_1": out_of_range(
+        "0     its write code\nslidein.stat", "-1    its write code\nslidein.stat", 17,
+        "snow_model", "Writegrid of the input mass grid for ", "-1",
+        "must be 0 (never written) or a write code of 1 or more"),
+    "layered_snow_without_heat": Case(
+        ex.replace_once("1   on\n12  method: implicit", "0   on\n12  method: implicit"), code=1041,
+        words="Error in model configuration: when using [LayeredSnowModel], [heat_transfer] must "
+        "be used as well."),
+    "lakes_without_ponding": Case(
+        ex.replace_once("1     ponding: max_ponding", "0     ponding: max_ponding"), code=215,
+        words="pond_use must be set in unsatzon_model (the pond parameter of [unsatzon_model] in "
+        "catchment.ctl.intern is 0)"),
+    "snow_heat_capacity_1e9": Case(
+        ex.replace_once("HeatCapacityDry = 2100 2100", "HeatCapacityDry = 1e9 2100"), code=52,
+        words="value out of range for \"HeatCapacityDry\": 1e+09 (allowed 0 .. 10000)"),
+    "drainage_write_code_minus_1": out_of_range(
+        "qdrain.asc  QDRAIN\n0  its write code", "qdrain.asc  QDRAIN\n-1  its write code", 17,
+        "unsatzon_model", "write code of QDRAIN", "-1",
+        "must be 0 (never written) or a write code of 1 or more"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -1369,6 +1449,7 @@ CASES.update(NAMED_VALUES)
 CASES.update(GRID_VALUES_NAME_THE_FILE)
 CASES.update(READ_AGAIN_IN_RANGE)
 CASES.update(TRACER_STATES)
+CASES.update(LATER_SECTION_RANGES)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

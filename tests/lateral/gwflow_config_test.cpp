@@ -24,6 +24,9 @@ TEST(GroundwaterConfig, FailuresEndTheConstruction) {
       {"column only", [](AquiferSection& s) { s.control = "5 0"; }, nullptr, 9,
        "column index (0) for output-cell must be between 1 and 4 (Input as row col) "},
       {"no layers", [](AquiferSection& s) { s.layers = 0; }, nullptr, 10, "number of layers (0)"},
+      {"grid read parameter -1", [](AquiferSection& s) { s.readGrid = -1; }, nullptr, 17,
+       "section [groundwater_flow]: the value -1 of \"grid read parameter in \" must be 0 (heads "
+       "from the soil's table) or 1"},
       {"missing value",
        [](AquiferSection& s) { s.replacement = "[groundwater_flow]\n1\n60\n1 method\n"; }, nullptr,
        17, "maxiter in "},

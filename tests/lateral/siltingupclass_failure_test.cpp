@@ -54,6 +54,30 @@ TEST(SiltingFailures, EndTheConstructionWithTheirCodesAndTexts) {
        "\n-----------------error------------\nerror reading readgrid-Parameter for "
        "SiltingUpModel\npossible reason: parameter missing or a linefeed \nbefore the end of the "
        "parameter block"},
+      {"readgrids 2", section([](SiltingSection& s) { s.readGrids = "2  readgrids"; }), none, 17,
+       "section [SiltingUpModel]: the value 2 of \"readgrid-Parameter\" must be 0 (cold start) "
+       "or 1"},
+      {"a negative rain pause", section([](SiltingSection& s) { s.table = "1 2 3\n0.2 -1 0.2\n"; }),
+       none, 17,
+       "the value -1 of \"RainPause of subbasin 2 (minimum rainpause)\" must be 0 ... 365 (days)"},
+      {"a rain pause above a year",
+       section([](SiltingSection& s) { s.table = "1 2 3\n0.2 0.2 366\n"; }), none, 17,
+       "the value 366 of \"RainPause of subbasin 3 (minimum rainpause)\""},
+      {"a negative initial infiltration rate", section([](SiltingSection& s) {
+         s.method = "2";
+         s.tail = "-1\n5\n0.5\n-0.6\n0.02\n-1\n0.7\n-0.2";
+       }),
+       none, 17, "the value -1 of \"parameter A for method 2 (I_0)\" must be 0 ... 1000 (mm/h)"},
+      {"a negative disposition factor", section([](SiltingSection& s) {
+         s.method = "2";
+         s.tail = "30\n5\n0.5\n-0.6\n-0.02\n-1\n0.7\n-0.2";
+       }),
+       none, 17, "the value -0.02 of \"parameter E for method 2 (C_v)\" must be 0 ... 10"},
+      {"an exponent of 1e9", section([](SiltingSection& s) {
+         s.method = "2";
+         s.tail = "30\n5\n0.5\n-0.6\n0.02\n-1\n0.7\n1e9";
+       }),
+       none, 17, "the value 1e+09 of \"parameter H for method 2 (C_v)\" must be -10 ... 10"},
       {"registry full",
        {},
        [](SiltingSetup& s) {

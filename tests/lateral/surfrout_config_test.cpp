@@ -10,10 +10,10 @@ namespace {
 double tilted(long, long c) { return 100.0 - 0.5 * c; }
 
 const char* const ownGrids[] = {
-    "SurfaceRoutingVelocity",    "SurfaceRoutingFluxes",     "SurfaceRoutingWeights",
-    "SurfaceRoutingHead",        "SurfaceRoutingHeadOld",    "SurfaceRoutingRoughnessX",
-    "SurfaceRoutingRoughnessY",  "SurfaceRoutingManningCoeff", "Plancurvature",
-    "SurfaceRoutingQIn",         "SurfaceRoutingQOut",       "CriticalShearStress"};
+    "SurfaceRoutingVelocity",   "SurfaceRoutingFluxes",       "SurfaceRoutingWeights",
+    "SurfaceRoutingHead",       "SurfaceRoutingHeadOld",      "SurfaceRoutingRoughnessX",
+    "SurfaceRoutingRoughnessY", "SurfaceRoutingManningCoeff", "Plancurvature",
+    "SurfaceRoutingQIn",        "SurfaceRoutingQOut",         "CriticalShearStress"};
 
 } // namespace
 
@@ -168,17 +168,22 @@ TEST(SurfaceRoutingConstruction, FailuresEndWithTheirCodeAndMessage) {
        "minimum sub time step 0 s, maximum sub time step 100 s"},
       {"shortest above longest", [](SurfroutSetup& s) { s.lines[16] = "200  minimum"; }, 10,
        "minimum sub time step 200 s, maximum sub time step 100 s"},
+      {"longest step above a day", [](SurfroutSetup& s) { s.lines[17] = "1e9  maximum"; }, 10,
+       "maximum sub time step 1e+09 s; both must be positive, the maximum at most 86400 s"},
+      {"read setting -1", [](SurfroutSetup& s) { s.lines[20] = "-1  read storage"; }, 10,
+       "section [SurfaceRoutingModel]: the value -1 of \"read control parameter for storage "
+       "grids for \" must be 0 (cold start) or 1"},
       {"more than a million inner steps", [](SurfroutSetup& s) { s.lines[16] = "0.0008  minimum"; },
-       10, "the minimum sub time step of 0.0008 s would split a sub-step of 900 s into up to "
-           "1.125e+06 inner steps, more than 1e+06; write a minimum sub time step of at least "
-           "0.0009 s"},
+       10,
+       "the minimum sub time step of 0.0008 s would split a sub-step of 900 s into up to "
+       "1.125e+06 inner steps, more than 1e+06; write a minimum sub time step of at least "
+       "0.0009 s"},
       {"no river width",
        [](SurfroutSetup& s) {
          s.base.registry[static_cast<size_t>(s.index("river_width"))].name = "other";
        },
        33, "river_width"},
-      {"a cell without land use",
-       [](SurfroutSetup& s) { s.grid("landuse1")[2][3] = -9999.0; }, 10,
+      {"a cell without land use", [](SurfroutSetup& s) { s.grid("landuse1")[2][3] = -9999.0; }, 10,
        "the cell at row 2, column 3 has no land use"},
       {"a full registry",
        [](SurfroutSetup& s) {

@@ -63,6 +63,22 @@ TEST(meteointerpol, ReportsFaultsOfItsSection) {
   s.limits = "5 -5";
   cases.push_back({"limits", s, 70, "the lower limit lies above the upper limit"});
   s = InterpolatorSection{};
+  s.limits = "-40 1e9";
+  cases.push_back({"upper_limit", s, 70,
+                   "section [temperature]: the upper limit must lie within -1e6 ... 1e6; it is "
+                   "1e+09"});
+  s = InterpolatorSection{};
+  s.limits = "-1e7 50";
+  cases.push_back({"lower_limit", s, 70, "the lower limit must lie within -1e6 ... 1e6; it is "});
+  s = InterpolatorSection{};
+  s.idw = "10.5 1e9 8";
+  cases.push_back(
+      {"idw_exponent", s, 70, "the IDW exponent must be above 0 and at most 10; it is 10.5"});
+  s = InterpolatorSection{};
+  s.minStations = "0";
+  cases.push_back({"min_stations_idw", s, 70,
+                   "the minimum number of stations per region must be at least 1; it is 0"});
+  s = InterpolatorSection{};
   s.idw = "2 1e9";
   cases.push_back({"idw_line", s, 17,
                    "error in control file, IDW exponent, maximum distance and maximum number of "

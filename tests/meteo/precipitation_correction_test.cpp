@@ -158,6 +158,13 @@ TEST(precicorrclass, NeedsTheTemperatureInterpolator) {
        "[precipitation_correction]\n1\n0 0\n0 0\n0\n-1 half-width\n",
        "[precipitation_correction]: the half-width of the rain/snow transition (-1) must not be "
        "negative"},
+      {{"precipitation", "temperature"},
+       "[precipitation_correction]\n-1 switch\n0 0\n0 0\n0\n1 half-width\n",
+       "section [precipitation_correction]: the value -1 of \"switch of the precipitation "
+       "correction\" must be 0 (off) or 1 or more (on)"},
+      {{"precipitation", "temperature"},
+       "[precipitation_correction]\n1\n0 0\n0 0\n1e9 threshold\n1 half-width\n",
+       "the value 1e+09 of \"rain/snow threshold temperature\" must be -20 ... 20 (degrees C)"},
   };
   for (const Case& k : cases) {
     MeteoRun run("correction_faults", sections(k.names) + k.section, inputs());

@@ -189,6 +189,13 @@ TEST(ReservoirModel, RefusesFaultyReservoirsWithTheirCodes) {
        "section [abstraction_rule_reservoir_1] not found in control file"},
       {"a lake without transpiration", "TG 1 (AREA = 0.03, F = 1)" + reservoir(1) + "\n",
        rules(1, linear) + lakeSection, true, 33, "real_transpiration0"},
+      {"a negative lake switch", "TG 1 (AREA = 0.03, F = 1)" + reservoir(1) + "\n",
+       rules(1, linear) + "[lake_model]\n-1 on\nx\nx\nx\n0 readgrids\n\n", true, 17,
+       "section [lake_model]: the value -1 of \"flow control parameter for \" must be 0 (off)"},
+      {"lake readgrids 2", "TG 1 (AREA = 0.03, F = 1)" + reservoir(1) + "\n",
+       rules(1, linear) + "[lake_model]\n1 on\nx\nx\nx\n2 readgrids\n\n", true, 17,
+       "section [lake_model]: the value 2 of \"readgrids for \" must be 0 (the lakes start from "
+       "V0) or 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -147,6 +147,20 @@ TEST(Reservoir, RefusesFaultySetUpsWithTheirCodes) {
        "for reservoir 1: no \"file =\" found!"},
       {"no V0", [](ReservoirRig& r) { r.make(1, " (file = a C0 = 0 0 0 0 0 0 0 0 0)", ""); }, 35,
        "for reservoir 1: no \"V0 =\" found!"},
+      {"V0 above its bound",
+       [](ReservoirRig& r) { r.make(1, " (file = a V0 = 2e12 C0 = 0 0 0 0 0 0 0 0 0)", ""); }, 35,
+       "\"V0 =\" reads \"2e12\", a volume must be at most 1e12 m3"},
+      {"a negative C0",
+       [](ReservoirRig& r) { r.make(1, " (file = a V0 = 0 C0 = 0 0 -1 0 0 0 0 0 0)", ""); }, 35,
+       "\"C0 =\" reads \"-1\", a concentration must be 0 ... 1e6"},
+      {"C0 above its bound",
+       [](ReservoirRig& r) { r.make(1, " (file = a V0 = 0 C0 = 0 0 0 0 0 0 0 0 2e6)", ""); }, 35,
+       "\"C0 =\" reads \"2e6\", a concentration must be 0 ... 1e6"},
+      {"dTmin above a day",
+       [](ReservoirRig& r) {
+         r.make(1, " (file = a V0 = 0 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 86401)", "");
+       },
+       35, "\"dTmin =\" reads \"86401\", a sub-step must be above 0 s and at most a day"},
       {"no C0", [](ReservoirRig& r) { r.make(1, " (file = a V0 = 0)", ""); }, 35,
        "for reservoir 1: no \"C0 =\" found!"},
       {"no rule section",
@@ -171,9 +185,7 @@ TEST(Reservoir, RefusesFaultySetUpsWithTheirCodes) {
        "the volume of the first column must not fall from row to row; row 3 holds 4e+06 after "
        "5e+06"},
       {"flow-indexed volumes falling",
-       [](ReservoirRig& r) {
-         r.make(1, reservoirKeys(), "2\n0 5e6\n2 4e6\nTableIndex = Flow\n");
-       },
+       [](ReservoirRig& r) { r.make(1, reservoirKeys(), "2\n0 5e6\n2 4e6\nTableIndex = Flow\n"); },
        34, "the volume of column 1 must not fall from row to row; row 2 holds 4e+06 after 5e+06"},
       {"connection of a plain reservoir",
        [&](ReservoirRig& r) { r.make(1, reservoirKeys(), connection)->checkHydraulicConnection(); },

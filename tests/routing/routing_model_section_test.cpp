@@ -58,6 +58,28 @@ TEST(RoutingModel, RefusesFaultySetUpsWithTheirCodes) {
        17,
        "values for min/max specific discharge and/or discharge and time interval "
        "splitting   \nnot found in control file"},
+      {"tables beyond 1e5 l/s/km2",
+       [](RoutingModelSetup& s) {
+         s.header = "1 2e5 30 1";
+         return buildAndWire(s, chain, false);
+       },
+       17,
+       "section [routing_model]: the value 200000 of \"the largest specific discharge of the "
+       "tables\" must be at most 1e5 (l/s/km2)"},
+      {"steps left out below 0",
+       [](RoutingModelSetup& s) {
+         s.criteriaOffset = -1;
+         return buildAndWire(s, chain, false);
+       },
+       17, "the value -1 of \"Zeitoffset fuer Beginn der R-square-Berechnung fuer\" counts"},
+      {"an area beyond any basin", with(tg(2, 2e7) + channelText("OL 1", 2) + "\n"), 17,
+       "the area of TG 2 is 2e+07, which must be above 0 and at most 1e7 (km2)"},
+      {"an area factor above 100",
+       with("TG 2 (AREA = 0.06, F = 101)" + channelText("OL 1", 2) + "\n"), 17,
+       "the area factor of TG 2 is 101, which must be above 0 and at most 100"},
+      {"abstraction number 0",
+       with(tg(2, 0.06) + channelText("OL 1", 2) + " AL 0 = intern 2 0.5 1e9 mm\n"), 17,
+       "the number of AL 1 is 0, which must be 1 or more"},
       {"descriptor without subbasin",
        [](RoutingModelSetup& s) {
          s.columnDescriptors = "1\nx";

@@ -18,7 +18,7 @@ TEST(GlacierSetup, RefusesWhatItCannotRun) {
   auto none = [](auto&) {};
   const std::vector<Case> cases = {
       {"glacier method 3", [](IceFirnSection& s) { s.method = 3; }, none, 80,
-       "Method for glacier melt must be 1(resp 11 for dynamic model; t-index)\n or 2"},
+       "Glacier-Method 3 of [ice_firn] in "},
       {"no glacierized cell", none, [](GlacierModel& m) { m.fill("GlacierizedCells", 0.0); }, 80,
        "There are no glacierized cells in GlacierizedCells-grid (all nodata or equal to 0)!"},
       {"a glacierized cell without a code", none,
@@ -66,6 +66,14 @@ TEST(GlacierSetup, RefusesWhatItCannotRun) {
        "VAscaling of [ice_firn]"},
       {"a storage constant of 0", [](IceFirnSection& s) { s.kFirn = 0.0; }, none, 80,
        "the storage constant kfirn_els of [ice_firn]"},
+      {"a storage constant above its bound", [](IceFirnSection& s) { s.kIce = 10001.0; }, none, 80,
+       "the storage constant kice_els of [ice_firn] in "},
+      {"a degree-day factor above its bound", [](IceFirnSection& s) { s.ddfSnow = 100.5; }, none,
+       80, "DDFsnow of [ice_firn] in "},
+      {"a radiation factor above its bound", [](IceFirnSection& s) { s.aSnowMax = 1.5; }, none, 80,
+       "Asnow_max of [ice_firn] in "},
+      {"a start storage above its bound", [](IceFirnSection& s) { s.qStart = 1e9; }, none, 80,
+       "initial Qice_els of [ice_firn] in "},
   };
   for (const Case& c : cases) {
     IceFirnSection ice;

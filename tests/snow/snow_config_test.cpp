@@ -37,7 +37,17 @@ TEST(SnowConfiguration, RefusesWhatItCannotRun) {
       {"deposition slope 91", extended(0, "91"), none, 405,
        "maxDepositionSlope not within parameter bounds of [0...90] Here: 91"},
       {"deposition factor 0", extended(1, "0"), none, 406,
-       "maxDepositionFactor not within parameter bounds of (0...inf). Here: 0"},
+       "maxDepositionFactor not within parameter bounds of (0...100]. Here: 0"},
+      {"a slide grid's write code -1",
+       [](SnowSection& s) {
+         s.method = 5;
+         s.inputWriteCode = "-1";
+       },
+       none, 17,
+       "section [snow_model]: the value -1 of \"Writegrid of the input mass grid for \" must be 0 "
+       "(never written)"},
+      {"deposition factor 1e9", extended(1, "1e9"), none, 406,
+       "maxDepositionFactor not within parameter bounds of (0...100]. Here: 1e+09"},
       {"slide slope -1", extended(2, "-1"), none, 407,
        "minSlideSlope not within parameter bounds of [0...90]. Here: -1"},
       {"slide mass fraction 0", extended(3, "0"), none, 408,
@@ -55,6 +65,8 @@ TEST(SnowConfiguration, RefusesWhatItCannotRun) {
       {"no monthly value", [](SnowSection& s) { s.c1 = "factors"; }, none, 17, "holds 0 numbers"},
       {"method 15", [](SnowSection& s) { s.method = 15; }, none, 17,
        "snow model method 15 in [snow_model]"},
+      {"readgrid -1", [](SnowSection& s) { s.readGrid = "-1"; }, none, 17,
+       "the value -1 of \"readgrid forr storage grids for \" must be 0 (cold start) or 1"},
       {"method 0", [](SnowSection& s) { s.method = 0; }, none, 17,
        "snow model method 0 in [snow_model]"},
       {"CRFR -1", [](SnowSection& s) { s.crfr = -1.0; }, none, 17,

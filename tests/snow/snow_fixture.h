@@ -28,6 +28,8 @@ struct SnowSection {
   std::string ddf = "4", c0 = "2", c1 = "0.5";
   double rmfMin = 1.0, rmfMax = 3.0;
   std::string statistics = "0";
+  std::string readGrid = "0";
+  std::string inputWriteCode = "0"; // of the slides' input mass grid
   // Lines 59 to 65 of the extended methods, one string each.
   std::vector<std::string> extended = {"55", "1", "30", "0.01", "1", "1", "1"};
   bool emptyExtendedLine = false;
@@ -53,13 +55,16 @@ struct SnowSection {
     grid("liquid");
     statistic("total");
     grid("total");
-    s += "0 readgrid\n";
+    s += readGrid + " readgrid\n";
     if (method < 5) return s;
     if (emptyExtendedLine) return s + "\n";
     s += "snowtemp.asc\n0\n";
     statistic("snowtemp");
     for (const char* name : {"surftemp", "input", "mobile", "deposition"}) {
-      grid(name);
+      if (std::string(name) == "input")
+        s += "input.asc\n" + inputWriteCode + "\n";
+      else
+        grid(name);
       statistic(name);
     }
     for (const std::string& line : extended) s += line + "\n";

@@ -102,6 +102,26 @@ TEST(LayeredSnowSetUp, FailuresEndWithTheirCodeAndMessage) {
        30,
        "entries in [LayeredSnowProperties] must use the MultipleHorizons syntax, i.e. no "
        "very-old-style soil table entries are allowed here"},
+      {"a snow heat capacity of 1e9",
+       heatOn,
+       {[] {
+         std::string t = snowType(1, 3);
+         const std::string first = "HeatCapacityDry = 0.000000";
+         return t.replace(t.find(first), first.size(), "HeatCapacityDry = 1e9");
+       }()},
+       false,
+       52,
+       "value out of range for \"HeatCapacityDry\": 1e+09 (allowed 0 .. 10000)"},
+      {"a snow density of 1e9",
+       heatOn,
+       {[] {
+         std::string t = snowType(1, 3);
+         const std::string first = "DensityDry = 100.000000";
+         return t.replace(t.find(first), first.size(), "DensityDry = 1e9");
+       }()},
+       false,
+       52,
+       "value out of range for \"DensityDry\": 1e+09 (allowed 0 .. 5000)"},
       {"a full registry",
        heatOn,
        {snowType(1, 3)},
@@ -130,6 +150,42 @@ TEST(LayeredSnowSetUp, FailuresEndWithTheirCodeAndMessage) {
     auto module = setup.build(lines, code, heat + snowSections(setup.directory, k.types));
     EXPECT_EQ(module, nullptr);
     EXPECT_EQ(code, k.code);
+    EXPECT_NE(setup.base.log.console.str().find(k.message), std::string::npos)
+        << setup.base.log.console.str();
+  }
+}
+
+// Values of "[LayeredSnowModel]" outside their ranges end the set-up with
+// 17, naming the value and its range.
+TEST(LayeredSnowSetUp, RefusesValuesOutOfRange) {
+  const struct {
+    const char* line;
+    const char* edited;
+    const char* message;
+  } cases[] = {
+      {"1  switch", "-1  switch", "the value -1 of \"switch\" must be 0 (off) or 1 or more (on)"},
+      {"400  max density", "0  max density",
+       "the value 0 of \"dLayeredSnowMaxDensity\" must be 1 ... 1000 (kg/m3)"},
+      {"-2  offset", "21  offset", "the value 21 of \"dTOffsetFreshSnow\" must be -20 ... 20 (K)"},
+      {"0  drainage density", "-1  drainage density",
+       "the value -1 of \"dDrainageDensitiySnow\" must be 0 ... 100 (1/m)"},
+      {"1  effectiveness\n", "1.5  effectiveness\n",
+       "the value 1.5 of \"dSEeffectiveness\" must be 0 ... 1"},
+      {"1  effectiveness soil", "-0.5  effectiveness soil",
+       "the value -0.5 of \"dSEeffectivenessSoil\" must be 0 ... 1"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.edited);
+    UnsatzonSetup setup(std::string("layered_snow_range_") + std::to_string(&k - cases));
+    setup.base.addGrid("temperature", uniform(0.0));
+    std::string snow = snowSections(setup.directory, {snowType(1, 3)});
+    const size_t at = snow.find(k.line);
+    ASSERT_NE(at, std::string::npos);
+    snow.replace(at, std::string(k.line).size(), k.edited);
+    int code = 0;
+    auto module = setup.build(setup.lines, code, heatSection(11, setup.directory) + snow);
+    EXPECT_EQ(module, nullptr);
+    EXPECT_EQ(code, 17);
     EXPECT_NE(setup.base.log.console.str().find(k.message), std::string::npos)
         << setup.base.log.console.str();
   }
@@ -443,13 +499,12 @@ TEST(LayeredSnowColumn, GapInThePackIsDumped) {
 TEST(LayeredSnowColumn, MacroporesOpenOnceThePackIsGone) {
   const std::string macropores =
       "PMacroThresh = 1e-7; MacroCapacity = 2e-6; MacroDepth = 0.4; CapacityRedu = 0.5;";
-  SnowRig rig(
-      "layered_snow_macropores", 15.0, {snowType(1, 3)}, "180",
-      [](auto&, auto& setup) {
-        setup.base.addGrid("surftemp", uniform(273.16));
-        setup.base.addGrid("EnergyBalance", uniform(100.0));
-      },
-      {siltLoam(4, 0.25, macropores)});
+  SnowRig rig("layered_snow_macropores", 15.0, {snowType(1, 3)}, "180",
+              [](auto&, auto& setup) {
+                setup.base.addGrid("surftemp", uniform(273.16));
+                setup.base.addGrid("EnergyBalance", uniform(100.0));
+              },
+              {siltLoam(4, 0.25, macropores)});
   ASSERT_NE(rig.module, nullptr) << rig.log();
   rig.module->readGroundwaterHeads(2020, 3, 31, 21, 0);
   placeSnow(rig);

@@ -55,8 +55,33 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
        "error reading kelsqlat[8] for unsatzon_model" + groupText},
       {"too few values in a line", [](auto& l, auto&) { l[kelsqiEntry] = "1"; }, "", 10,
        "error reading kelsqi[8] for unsatzon_model"},
+      {"a negative write code of a grid that drainage alone writes",
+       [](auto& l, auto&) {
+         for (std::string& line : l)
+           if (line == "0  write code of qdrain") line = "-1  write code of qdrain";
+       },
+       "", 17, "the value -1 of \"write code of QDRAIN\" must be 0 (never written)"},
+      {"pond -1", [](auto& l, auto&) { l[pondEntry] = "-1  pond"; }, "", 17,
+       "section [unsatzon_model]: the value -1 of \"pond parameter of \" must be 0 (off) or 1"},
+      {"drainage 2", [](auto& l, auto&) { l[pondEntry + 1] = "2  drainage"; }, "", 17,
+       "the value 2 of \"drainage parameter of \" must be 0 (off) or 1 (on)"},
+      {"clay conductivity -1", [](auto& l, auto&) { l[pondEntry + 3] = "-1  k_sat"; }, "", 17,
+       "the value -1 of \"k_sat. for clay\" must be 0 ... 1 (m/s)"},
       {"kelsqlat 0", [](auto& l, auto&) { l[kelsqlatEntry] = "0 1"; }, "", 10,
        "error! kelsqlat[1] is 0"},
+      {"kelsqd above its bound", [](auto& l, auto&) { l[kelsqdEntry] = "2 10001"; }, "", 10,
+       "error! kelsqd[8] is 10001 in [unsatzon_model] of "},
+      {"kelsqlat above its bound", [](auto& l, auto&) { l[kelsqlatEntry] = "1e9 1"; }, "", 10,
+       "error! kelsqlat[1] is 1e+09 in [unsatzon_model] of "},
+      {"a channel density above its bound", [](auto& l, auto&) { l[kelsqiEntry + 1] = "101 1"; },
+       "", 10, "error! channel network density[1] is 101 in [unsatzon_model] of "},
+      {"a largest baseflow above its bound",
+       [](auto& l, auto&) { l[kelsqlatEntry + 1] = "1 1001"; }, "", 10,
+       "error! QB-Red.Faktor[8] is 1001 in [unsatzon_model] of "},
+      {"a snowmelt fraction below 0", [](auto& l, auto&) { l[kelsqlatEntry + 2] = "-1 0.3"; }, "",
+       10, "error! SnowRunoff_fraction[1] is -1 in [unsatzon_model] of "},
+      {"a snowmelt fraction above 1", [](auto& l, auto&) { l[kelsqlatEntry + 2] = "0.3 1.5"; }, "",
+       10, "error! SnowRunoff_fraction[8] is 1.5 in [unsatzon_model] of "},
       {"a missing entry", [](auto& l, auto&) { l.resize(87); }, "", 17,
        "error in control file, name of the storage content file ; (EOF)not found!"},
       {"a point file in a missing directory",
@@ -100,6 +125,18 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
          return heat.replace(heat.find("\n-0.0065\n"), 9, "\n-1\n");
        }(),
        17, "the value -1 of \"dTModLapseRate\" must be -0.1 ... 0.1 (K/m)"},
+      {"a suction factor of 1e9", [](auto&, auto&) {},
+       [] {
+         std::string heat = heatSection(11, ".");
+         return heat.replace(heat.find("\n124.6\n"), 7, "\n1e9\n");
+       }(),
+       17, "the value 1e+09 of \"dTModFactor\" must be at most 1000 (m/K; 0 or below: no ice)"},
+      {"a longest heat step above a day", [](auto&, auto&) {},
+       [] {
+         std::string heat = heatSection(11, ".");
+         return heat.replace(heat.find("\n3600\n"), 6, "\n86401\n");
+       }(),
+       17, "the value 86401 of \"dTModLongestStep\" must be 0 (no limit) or at most a day"},
       {"a temperature file in a missing directory",
        [](auto& l, auto& s) {
          l[controlPointEntry] = "1 1";
@@ -111,7 +148,7 @@ TEST(UnsatzonConstruction, FailuresEndWithTheirCodeAndMessage) {
       {"a lake without ponding", [](auto&, auto& s) { s.base.addGrid("lake_codes", uniform(1.0)); },
        "[lake_model]\n1 flow\n1 method\n", 215,
        "Error in initialization method for [lake_model].\npond_use must be set in "
-       "unsatzon_model\n"},
+       "unsatzon_model (the pond parameter of [unsatzon_model] in "},
       {"lake method 3",
        [](auto& l, auto& s) {
          l[pondEntry] = "1  pond";
