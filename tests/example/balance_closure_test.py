@@ -465,7 +465,7 @@ def rain_counted_once(*moved):
     run off). The balance closes and the terms of moved moved water."""
     def check(work):
         terms = ex.balance_rows(work + "/output")
-        ex.check(any(v > 0.0 for row in terms["glacier_precipitation"] for v in row),
+        ex.check(any(v > 0.0 for row in terms.get("glacier_precipitation", ()) for v in row),
                  "no rain fell on the glaciers")
         rain = {"precipitation", "glacier_precipitation"}
         for step in range(len(terms["precipitation"])):
