@@ -99,6 +99,7 @@ BalanceTerm groundTerm(waterbalanceclass& balance, int interceptionFirst) {
       // of the input, not the canopy's throughfall.
       term.ownInUnits = std::string(name) != "snowcover_outflow" &&
                         balance.findGrid("DirectRunoffSiltingUp", 1) == 0;
+      term.glacier = glacierPart::beside;
       return term;
     }
   return {"soil", "water_to_ground", K::output, {}};
@@ -197,47 +198,43 @@ void ModellApplication::addChannelBalanceTerms() {
     BalanceTerm fromGroundwater{
         "soil", "irrigation_from_groundwater", K::output, {"irrigation_amounts"}};
     fromGroundwater.groundwaterIrrigation = true;
+    fromGroundwater.glacier = glacierPart::beside;
     waterBalance->addCellTerm(fromGroundwater);
   } else {
     // Without it, irrigation from groundwater takes the subbasin's baseflow.
     BalanceTerm fromBaseflow{"soil", "irrigation_from_baseflow", K::output, {"irrigation_amounts"}};
     fromBaseflow.groundwaterIrrigation = true;
+    fromBaseflow.glacier = glacierPart::beside;
     waterBalance->addCellTerm(fromBaseflow);
   }
   // A cell wholly under a glacier has no soil: what leaves its snow, which
-  // interception there passes on whole, leaves the balance. Under a part of
-  // a cell the soil gives no runoff either, with or without the snow model:
-  // the soil weighs its cells by the glacier grid all the same. The terms
-  // fall away without a glacier grid.
+  // interception there passes on whole, leaves the balance. The term falls
+  // away without a glacier grid.
   BalanceTerm covered{"soil", "water_on_glacier", K::output, {"snowcover_outflow"}};
   covered.glacier = glacierPart::covered;
   waterBalance->addCellTerm(covered);
-  // Also what the soil of a river cell seeps into the river.
-  BalanceTerm under{"soil",
-                    "runoff_under_glacier",
-                    K::output,
-                    {"directflow", "interflow", "river_exfiltration"},
-                    1.0,
-                    false,
-                    true};
-  under.glacier = glacierPart::share;
-  waterBalance->addCellTerm(under);
-  if (groundwater->getFlowControl() == 0) {
-    BalanceTerm base{"soil", "baseflow_under_glacier", K::output, {"baseflow"}, 1000.0, false, true,
-                     true};
-    base.glacier = glacierPart::share;
-    waterBalance->addCellTerm(base);
+  // Without a glacier model the soil lets the rain on a glacier's part of a
+  // cell run off: it falls on the catchment as the rest does.
+  if (snow->getFlowControl() == 0 || !snow->hasGlacierGrid()) {
+    BalanceTerm rain{"soil", "glacier_precipitation", K::input, {"precipitation"}};
+    rain.less = {"irrigation_amounts"};
+    rain.glacier = glacierPart::share;
+    waterBalance->addCellTerm(rain);
   }
   // The soil of river cells takes river water in, which the channels give
   // up (river_seepage, above).
-  if (riverExchange)
-    waterBalance->addCellTerm(
-        {"soil", "river_infiltration", K::input, {"river_infiltration"}, 1.0, false, true});
+  if (riverExchange) {
+    BalanceTerm infiltration{
+        "soil", "river_infiltration", K::input, {"river_infiltration"}, 1.0, false, true};
+    infiltration.glacier = glacierPart::beside;
+    waterBalance->addCellTerm(infiltration);
+  }
   if (lakes) replaced.push_back("ponding_storage");
   waterBalance->addZoneTerms(std::move(terms), replaced);
   if (lakes) {
     BalanceTerm land{"soil", "ponding_storage", K::storage, {"ponding_storage"}};
     land.lakes = lakePart::outside;
+    land.glacier = glacierPart::free;
     waterBalance->addCellTerm(land);
     BalanceTerm lake{"routing", "lake_storage", K::storage, {"ponding_storage"}};
     lake.lakes = lakePart::inside;

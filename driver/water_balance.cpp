@@ -74,7 +74,9 @@ void waterbalanceclass::addCellTerm(const BalanceTerm& term) {
     for (Grid g : gridsOf(name)) t.lessGrids.push_back(g);
   if (t.grids.empty() && !t.theta && t.stacks.empty()) return;
   if (term.groundwaterIrrigation && !(irrigationCodes && context.irrigationTable)) return;
-  if (term.glacier != glacierPart::whole && term.glacier != glacierPart::free && !glacierCells)
+  if ((term.glacier == glacierPart::covered || term.glacier == glacierPart::fraction ||
+       term.glacier == glacierPart::share) &&
+      !glacierCells)
     return;
   if (term.lakes != lakePart::any && !lakeCodes) {
     const int index = findGrid("lake_codes", 1);
@@ -220,8 +222,15 @@ double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c, double 
       for (int i = 1; i <= soil.getLayerCount(); ++i) sum += theta[i] * soil.getThickness(i);
     }
   }
-  if (t.term.glacier != glacierPart::whole && glacierCells)
-    sum *= glacierWeight(t.term.glacier, glacier == nodata ? 0.0 : glacier);
+  if (t.term.glacier != glacierPart::whole && glacierCells) {
+    double g = glacier == nodata ? 0.0 : glacier;
+    // Channel routing's lakes keep their water on the whole of their cells:
+    // there the land stands for all of a cell a glacier covers in part, as
+    // the soil does.
+    if (lakeCodes && lakeCodes[r][c] > 0.0 && g < 1.0 && t.term.glacier != glacierPart::fraction)
+      g = 0.0;
+    sum *= glacierWeight(t.term.glacier, g);
+  }
   return sum * t.term.factor;
 }
 
@@ -229,6 +238,8 @@ double waterbalanceclass::glacierWeight(glacierPart part, double glacier) {
   const bool covered = unsatzonmodellklasse::glaciated(glacier);
   const double g = std::clamp(glacier, 0.0, 1.0);
   switch (part) {
+  case glacierPart::beside:
+    return covered ? 1.0 : 1.0 - g;
   case glacierPart::share:
     return covered ? 0.0 : g;
   case glacierPart::covered:

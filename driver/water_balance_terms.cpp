@@ -26,8 +26,8 @@ std::vector<BalanceTerm> waterBalanceTerms() {
       // The wind's deposition scales a cell's snowfall: what it adds (takes)
       // comes from (goes to) other cells or beyond the catchment.
       {"snow", "snow_deposition", K::input, {"snow_deposition"}},
-      // Slides weigh the packs beside and on a dynamic glacier by their
-      // parts of a cell, the balance the one beside it over the whole cell.
+      // What slides brought to the packs, each over its part of a cell: it
+      // leaves other cells of the subbasin.
       {"snow", "snow_slides", K::input, {"snow_slides"}},
       // A dynamic glacier's annual balance takes the pack beside it onto the
       // glacier: all of it where the glacier covers the whole cell, the
@@ -37,11 +37,17 @@ std::vector<BalanceTerm> waterBalanceTerms() {
       {"soil", "soil_water", K::storage, {"theta"}, 1000.0, true},
       {"lateral", "surface_storage", K::storage, {"SurfStorSiltingUp"}},
   };
-  // The canopy stands beside the glacier: the glacier's part of a cell
-  // passes on what reaches it.
+  // On a cell partly under a glacier the weather, the canopy, the pack, the
+  // soil and their fluxes are those of the part beside the glacier, per
+  // unit of its area: the glacier's part has its own pack below. A cell
+  // wholly under a glacier has no canopy and no soil, but its snow and
+  // weather are its own. What slides moved is weighed by the parts already.
   for (BalanceTerm& t : terms)
-    if (t.label.rfind("interception_", 0) == 0 || t.label.rfind("canopy_", 0) == 0)
-      t.glacier = glacierPart::free;
+    t.glacier = t.label == "snow_slides" ? glacierPart::whole
+                : t.label.rfind("interception_", 0) == 0 || t.label.rfind("canopy_", 0) == 0 ||
+                        t.label == "soil_water" || t.label == "ponding_storage"
+                    ? glacierPart::free
+                    : glacierPart::beside;
   // A dynamic glacier's own pack on its part of a cell: what falls on it,
   // evaporates and leaves it for the glacier's runoff storages, and what
   // the annual balance turns into firn.
@@ -69,6 +75,7 @@ std::vector<BalanceTerm> waterBalanceTerms() {
   // level 0 what layers the snow model took away left for the soil.
   BalanceTerm layerLiquid{"soil", "snow_layer_liquid", K::storage, {"SnowWaterEquivalentLiquid"}};
   layerLiquid.stackLevels = true;
+  layerLiquid.glacier = glacierPart::beside;
   terms.push_back(layerLiquid);
   return terms;
 }

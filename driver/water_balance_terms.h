@@ -10,10 +10,12 @@ enum class BalanceKind {
   storage, // water held, mm; the balance takes its change over the step
 };
 
-// What of a cell a term takes: all of it, the glacier's share of a cell
-// partly under a glacier, only a cell wholly under one, the part beside the
-// glacier (all of a cell without one), or the glacier's share of any cell.
-enum class glacierPart { whole, share, covered, free, fraction };
+// What of a cell a term takes: all of it, only a cell wholly under a
+// glacier, the part beside the glacier (all of a cell without one, none of
+// one wholly under it), the glacier's share of any cell, the part beside
+// the glacier of a cell partly under one and all of any other cell, or the
+// glacier's share of a cell partly under one.
+enum class glacierPart { whole, covered, free, fraction, beside, share };
 
 // What of the cells a term takes where channel routing keeps its lakes'
 // water on their cells: every cell, the cells of no lake, or the lakes'.

@@ -76,8 +76,8 @@ void schneemodellklasse::registerDynamicGlacierGrids() {
       {firnSnowGrid, "SnowToFirn_onGlacier"}};
   for (const auto& [g, name] : booked)
     createGrid(g, name, name, 0, 0.0, nodata, firstSnowRow, lastSnowRow);
-  // What slides brought to (took from) the two packs of a cell, the
-  // glacier's by its share: the slides weigh them by their parts.
+  // What slides brought to (took from) the two packs of a cell, each by its
+  // part of the cell, as the slides weigh them.
   if (isSlide())
     createGrid(slidSnowGrid, "", "snow_slides", 0, 0.0, nodata, firstSnowRow, lastSnowRow);
   for (OwnGridName g : {glacierSnowMeltGrid, glacierEvaporationGrid})

@@ -277,8 +277,8 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
 void ColumnSolver::offerRiver(RiverOffer* river, int steps) {
   if (!river) return;
   // The record's rate is shared by the water steps of the sub-step.
-  const double size = river->cell.cellSize;
-  river->cell.cap = std::max(0.0, river->available) * steps / (size * size);
+  const double area = river->cell.cellSize * river->cell.cellSize * river->share;
+  river->cell.cap = area > 0.0 ? std::max(0.0, river->available) * steps / area : 0.0;
 }
 
 void ColumnSolver::bookRiver(RiverOffer* river, int steps, double F, int table,
@@ -297,7 +297,7 @@ void ColumnSolver::bookRiver(RiverOffer* river, int steps, double F, int table,
   budget.riverExfiltration += out * F;
   // The record pays for what the layers took, no more.
   const double size = river->cell.cellSize;
-  const double taken = in * size * size / steps;
+  const double taken = in * size * size * river->share / steps;
   budget.riverTaken += taken;
   river->available -= taken;
   saturatedLoss += (out - inBelowTable) * F;

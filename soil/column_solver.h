@@ -76,6 +76,9 @@ struct RiverOffer {
   RiverCell cell;
   double available = 0.0;
   int record = 0; // the subbasin record the cell draws from; 0 none
+  // The part of the cell the column stands for: beside a glacier on part
+  // of the cell only that part's soil exchanges water with the river.
+  double share = 1.0;
 };
 
 // The heat of a column in one sub-step: the air temperature, the n-factor

@@ -63,7 +63,7 @@ void unsatzonmodellklasse::shareRiverWater() {
       reinfiltrationExchange.homeOf(homeRow, homeColumn);
       ownDemands.push_back({static_cast<double>((homeRow - 1) * header.ncols + homeColumn),
                             static_cast<double>(offer.record),
-                            riverLoss(bank, offer.cell) * size * size});
+                            riverLoss(bank, offer.cell) * size * size * offer.share});
       riverShares.emplace((r + 1) * (header.ncols + 1) + c, ownDemands.back().rate);
     });
   });

@@ -74,6 +74,12 @@ bool unsatzonmodellklasse::isLinkedRiverCell(long r, long c) const {
   return rivers.links && rivers.links[r][c] > 0.0;
 }
 
+double unsatzonmodellklasse::glacierShare(long r, long c) const {
+  const double g =
+      glacier && glacier[r][c] != header.nodata ? std::clamp(glacier[r][c], 0.0, 1.0) : 0.0;
+  return g < 1.0 && lakesReleased && isLakeCell(r, c) ? 0.0 : g;
+}
+
 bool unsatzonmodellklasse::isFullLake(long r, long c) const {
   return lakeCodes && lakeCodes[r][c] >= 0.0 && ponding[r][c] >= fullLake;
 }
@@ -95,6 +101,7 @@ bool unsatzonmodellklasse::riverOf(long r, long c, RiverOffer& offer) {
   if (!(river.depth > 0.0) || !(river.width > 0.0)) return false;
   river.leakage = value(rivers.leakage);
   river.cellSize = header.cellsize;
+  offer.share = 1.0 - glacierShare(r, c);
   if (record > 0) {
     const ReinfiltrationRecord& offered = reinfiltration[static_cast<size_t>(record)];
     river.linked = true;

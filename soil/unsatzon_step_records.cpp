@@ -73,6 +73,15 @@ double unsatzonmodellklasse::baseflowAmount(long r, long c) const {
   return amount;
 }
 
+// Irrigation waters the fields beside the glacier.
+double unsatzonmodellklasse::glacierPartRain(long r, long c) const {
+  const double nodata = header.nodata;
+  const Grid p = solverGrids.precipitation;
+  if (!p || p[r][c] == nodata) return 0.0;
+  const bool watered = irrigationAmounts && irrigationAmounts[r][c] != nodata;
+  return p[r][c] - (watered ? irrigationAmounts[r][c] : 0.0);
+}
+
 bool unsatzonmodellklasse::irrigatedFromGroundwater(long r, long c) const {
   if (!irrigationCodes || !irrigationAmounts) return false;
   const double code = irrigationCodes[r][c];
@@ -85,14 +94,13 @@ bool unsatzonmodellklasse::irrigatedFromGroundwater(long r, long c) const {
 // sums, which do not depend on the order of the cells.
 void unsatzonmodellklasse::addStepStatistics() {
   const double n = substeps;
-  const double nodata = header.nodata;
   const SolverGrids& s = solverGrids;
 #pragma omp parallel for schedule(runtime)
   for (long r = header.firstRow; r <= header.lastRow; ++r) {
     for (long c = 1; c <= header.ncols; ++c) {
       if (!isOwnValidCell(r, c)) continue;
       const size_t zone = static_cast<size_t>(zones.indexOf(zones.grid[r][c]));
-      const double g = glacier && glacier[r][c] != nodata ? std::clamp(glacier[r][c], 0.0, 1.0) : 0.0;
+      const double g = glacierShare(r, c);
       const double w = 1.0 - g;
       const double area = cellWeight(r, c);
       const size_t t = flowTimeClass(r, c);
@@ -105,9 +113,13 @@ void unsatzonmodellklasse::addStepStatistics() {
         addCellStatistics(r, c, zone, w, 0.0);
       }
       if (g > 0.0) {
-        // What runs over a whole glacier that keeps no water of its own.
-        const bool passed = g >= 1.0 && !glacierTakesWater;
-        direct.add(t, passed ? area * s.directflow[r][c] * n : 0.0, g, area * g);
+        // What runs over a whole glacier that keeps no water of its own;
+        // without a glacier model the rain on its part of a cell runs off
+        // so too, in the sub-steps' shares.
+        double passed = 0.0;
+        if (!glacierTakesWater)
+          passed = g >= 1.0 ? area * s.directflow[r][c] * n : area * g * glacierPartRain(r, c);
+        direct.add(t, passed, g, area * g);
         inter.add(t, 0.0, g, area * g);
         baseflowRecords[0].add(zone, 0.0, g, area * g);
         addCellStatistics(r, c, zone, 0.0, g);

@@ -68,6 +68,7 @@ void unsatzonmodellklasse::takeSolverGrids() {
     s.coverage[k] = grid("vegetation_coverage_degree" + layer);
   }
   s.siltingRunoff = grid("DirectRunoffSiltingUp");
+  s.precipitation = grid("precipitation");
   s.potentialEvaporation = grid("potential_evaporation");
   s.realEvaporation = grid("real_evaporation");
   if (settings.drainage == 1) s.drainageDistance = grid("drainage_distance");
@@ -291,15 +292,17 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   forcing.maxBaseflow = maxBaseflow[static_cast<size_t>(zoneIndex)] * share;
   forcing.recession = kelsqlat[static_cast<size_t>(zoneIndex)];
   // "baseflow" holds what the aquifer's first layer still asks of the cell
-  // (m/s over a sub-step), which a cell solved beside the strip brings in
-  // its record. Irrigation from groundwater draws on the saturated zone as
-  // well.
+  // (m/s over a sub-step and the whole cell), which a cell solved beside
+  // the strip brings in its record. Beside a glacier on part of the cell
+  // the soil of that part gives it all. Irrigation from groundwater draws
+  // on the saturated zone as well.
   forcing.aquifer = groundwaterActive;
   double irrigationDraw = 0.0;
+  const double soilPart = 1.0 - glacierShare(r, c);
   if (groundwaterActive) {
     if (irrigatedFromGroundwater(r, c)) irrigationDraw = value(irrigationAmounts, 0.0) * share;
     forcing.aquiferExchange =
-        value(baseflow, 0.0) * stepSettings.substepSeconds * 1000.0 + irrigationDraw;
+        value(baseflow, 0.0) / soilPart * stepSettings.substepSeconds * 1000.0 + irrigationDraw;
   }
   // A lake's water stands on its cells at the lake's level, over their
   // ponding capacity when the lake rises above its top: the lake's outflow
@@ -367,9 +370,9 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   tableLayerTheta[r][c] = table.theta;
   ponding[r][c] = pond;
   const double substepSeconds = stepSettings.substepSeconds;
-  baseflow[r][c] =
-      (groundwaterActive ? budget.aquiferOwed : budget.baseflow) / (substepSeconds * 1000.0);
-  if (aquiferExchange) aquiferExchange[r][c] = budget.toAquifer - irrigationDraw;
+  baseflow[r][c] = (groundwaterActive ? budget.aquiferOwed * soilPart : budget.baseflow) /
+                   (substepSeconds * 1000.0);
+  if (aquiferExchange) aquiferExchange[r][c] = (budget.toAquifer - irrigationDraw) * soilPart;
 
   g.directflow[r][c] = budget.directflow;
   g.interflow[r][c] = budget.interflow;

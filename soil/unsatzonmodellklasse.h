@@ -392,6 +392,12 @@ protected:
   // when the code is none of 1 .. n.
   int linkRecord(double value) const;
   bool isLinkedRiverCell(long r, long c) const;
+  // The glacier's share g of a cell, 0 to 1: the column stands for 1 - g.
+  // A lake of channel routing keeps its water on the whole of its cells:
+  // there the column stands for all of a cell the glacier covers in part.
+  double glacierShare(long r, long c) const;
+  // The step's rain on the glacier's part of a cell, mm over that part.
+  double glacierPartRain(long r, long c) const;
   // A cell of a lake of channel routing, which holds the lake's number.
   bool isLakeCell(long r, long c) const { return lakeCodes && lakeCodes[r][c] > 0.0; }
   // A lake cell of the lake model holding 1 mm or more of water.
@@ -567,6 +573,9 @@ protected:
     // left on the land ("DirectRunoffSiltingUp", "SurfStorSiltingUp").
     Grid siltingRunoff = nullptr;
     Grid surfaceStorage = nullptr;
+    // The weather's, for the glacier's part of a cell that no glacier
+    // model takes.
+    Grid precipitation = nullptr;
     std::vector<Grid> potentialTranspiration; // land-use layers 1 .. L
     std::vector<Grid> realTranspiration;
     std::vector<Grid> rootDepth;

@@ -317,21 +317,17 @@ void interzeptionsmodellklasse::dropCanopySnow(long r, long c) {
   layer[static_cast<size_t>(layers)].throughfall.grid[r][c] += fallen;
 }
 
-// The glaciated part passes the water it receives, at its concentration.
+// A cell wholly under a glacier passes the water it receives, at its
+// concentration. Beside a glacier on part of a cell the throughfall is the
+// canopy's, per unit of the part beside it, which the pack and the soil
+// there take: what falls on the glacier's part is the glacier's, and mixed
+// in here it would reach the ground beside it as well.
 void interzeptionsmodellklasse::glacierPart(long r, long c, double g, double water) {
-  double& through = layer[0].throughfall.grid[r][c];
-  if (g >= wholeGlacier) {
-    for (Layer& l : layer) l.evaporation.grid[r][c] = l.storage.grid[r][c] = 0.0;
-    through = 0.0;
-  }
-  for (size_t j = 1; j <= tracers.size(); ++j) {
-    double& flux = tracers[j - 1]->concflux[r][c];
-    const double coming = tracerInput[j][r][c];
-    flux = (1.0 - g) * through + g * water > 0.0
-               ? mixConcentration(flux, coming, (1.0 - g) * through, g * water)
-               : coming;
-  }
-  through = (1.0 - g) * through + g * water;
+  if (g < wholeGlacier) return;
+  for (Layer& l : layer) l.evaporation.grid[r][c] = l.storage.grid[r][c] = 0.0;
+  layer[0].throughfall.grid[r][c] = water;
+  for (size_t j = 1; j <= tracers.size(); ++j)
+    tracers[j - 1]->concflux[r][c] = tracerInput[j][r][c];
 }
 
 // Each series sums the cells in row order: the vegetated part with its

@@ -107,12 +107,8 @@ TEST(WaterBalance, SumsTheSubstepsAndKeepsTheResidual) {
     const struct {
       const char* file;
       double value;
-    } expected[] = {{"precipitation", 4.0},
-                    {"snow_storage", 2.0},
-                    {"water_to_ground", 2.0},
-                    {"interflow", k.interflow},
-                    {"baseflow", k.baseflow},
-                    {"residual", k.residual}};
+    } expected[] = {{"precipitation", 4.0},     {"snow_storage", 2.0},    {"water_to_ground", 2.0},
+                    {"interflow", k.interflow}, {"baseflow", k.baseflow}, {"residual", k.residual}};
     for (const auto& e : expected) {
       const std::vector<double> steps = catchmentColumn(dir + "/balance_" + e.file + ".stat");
       ASSERT_EQ(steps.size(), 3u) << e.file;
@@ -167,9 +163,12 @@ TEST(WaterBalance, SpreadsZoneVolumesOverTheirAreaInPlaceOfTheCellTerms) {
 // A glacier grid of fractions and codes (nodata at row 2, column 4) under
 // 1 mm of water on every cell: the glacier's share takes the fractions
 // below 1, the covered part the cells of 1 and more, the free part 1 - the
-// fraction of a cell not covered, the fraction every cell's. Zone 1: 0,
-// 0.25, 0, 0.25; zone 2: 1, 0.25, 1, nodata, 1, 2. The lake codes of the
-// columns, nodata, 1, 0 and -1, put the cells of column 2 in a lake.
+// fraction of a cell not covered, the fraction every cell's, the part
+// beside 1 - the fraction of a cell not covered and all of a covered one.
+// Zone 1: 0, 0.25, 0, 0.25; zone 2: 1, 0.25, 1, nodata, 1, 2. The lake
+// codes of the columns, nodata, 1, 0 and -1, put the cells of column 2 but
+// the first row's in a lake: there the land takes all of a cell a glacier
+// covers in part (the 0.25 of zone 1's last cell and of zone 2's).
 TEST(WaterBalance, TakesTheGlacierOrLakePartOfACell) {
   TinyCatchment catchment;
   catchment.lastHour = 1;
@@ -196,12 +195,13 @@ TEST(WaterBalance, TakesTheGlacierOrLakePartOfACell) {
         lakes[r][c] = codes[c - 1];
       }
     g[2][4] = -9999.0;
+    lakes[1][2] = 0.0;
   };
   model.beforeRecorder = [&] {
     for (const auto& [label, part] :
          {std::pair{"whole", glacierPart::whole}, std::pair{"share", glacierPart::share},
-          std::pair{"covered", glacierPart::covered}, std::pair{"free", glacierPart::free},
-          std::pair{"fraction", glacierPart::fraction}}) {
+          std::pair{"beside", glacierPart::beside}, std::pair{"covered", glacierPart::covered},
+          std::pair{"free", glacierPart::free}, std::pair{"fraction", glacierPart::fraction}}) {
       BalanceTerm term{"snow", label, BalanceKind::output, {"water"}};
       term.glacier = part;
       model.waterBalance->addCellTerm(term);
@@ -216,12 +216,13 @@ TEST(WaterBalance, TakesTheGlacierOrLakePartOfACell) {
   ASSERT_EQ(runModel(model, dir), -1) << log.text();
 
   const ZoneValues expected[] = {{"whole", {1.0, 1.0, 1.0}},
-                                 {"share", {0.125, 0.25 / 6.0, 0.075}},
+                                 {"share", {0.0625, 0.0, 0.025}},
+                                 {"beside", {0.9375, 1.0, 0.975}},
                                  {"covered", {0.0, 4.0 / 6.0, 0.4}},
-                                 {"free", {0.875, 1.75 / 6.0, 0.525}},
+                                 {"free", {0.9375, 2.0 / 6.0, 0.575}},
                                  {"fraction", {0.125, 4.25 / 6.0, 0.475}},
-                                 {"outside", {0.5, 5.0 / 6.0, 0.7}},
-                                 {"inside", {0.5, 1.0 / 6.0, 0.3}}};
+                                 {"outside", {0.75, 5.0 / 6.0, 0.8}},
+                                 {"inside", {0.25, 1.0 / 6.0, 0.2}}};
   expectLastLines(dir, expected);
 }
 

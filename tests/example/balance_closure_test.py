@@ -442,6 +442,49 @@ def rain_on_half_glaciers(folder):
     ex.cloudburst(folder)
 
 
+# The rain of every step on every cell, mm.
+EVEN_RAIN = 2.0
+
+
+def even_rain_on_half_glaciers(text):
+    """A dynamic glacier over half of every cell of subbasin 3's upper rows,
+    with its own pack, under the same rain on every cell: no gauge
+    correction, no regional rule."""
+    text = partly_glacierized(11)(text)
+    return ex.switched_off(text, "precipitation_correction", "RegionalSuperposition")
+
+
+def even_rain(folder):
+    def fraction(r, c, zone):
+        return 0.5 if zone == 3 and r <= 8 else 0.0
+    pc.write_grid_like(folder, "zones.asc", "glacier_fraction.asc", fraction)
+    pc.write_grid_like(folder, "zones.asc", "glacier_codes.asc",
+                       lambda r, c, z: 1 if fraction(r, c, z) > 0 else 0)
+    ex.scale_station_values(folder, "precipitation.txt", lambda v: EVEN_RAIN)
+
+
+def rain_counted_once(*moved):
+    """In every step and column what the land and the glaciers give, keep
+    and lose, all but the precipitation's terms, is the rain that fell, each
+    cell's once: the glacier's part of a cell and the part beside it each
+    take their own (without a glacier model the soil lets the glacier's part
+    run off). The balance closes and the terms of moved moved water."""
+    def check(work):
+        terms = ex.balance_rows(work + "/output")
+        ex.check(any(v > 0.0 for row in terms.get("glacier_precipitation", ()) for v in row),
+                 "no rain fell on the glaciers")
+        rain = {"precipitation", "glacier_precipitation"}
+        for step in range(len(terms["precipitation"])):
+            for zone in range(len(terms["precipitation"][step])):
+                taken = sum((1.0 if t in ex.BALANCE_INPUTS else -1.0) * -rows[step][zone]
+                            for t, rows in terms.items() if t not in rain and t != "residual")
+                ex.check(abs(taken - EVEN_RAIN) <= 1e-9 * EVEN_RAIN,
+                         "in step %d, column %d the land took %.12g mm of %g mm of rain" % (
+                             step + 1, zone + 1, taken, EVEN_RAIN))
+        closes(*moved)(work)
+    return check
+
+
 def without_layered_snow(text):
     return ex.switched_off(text, "LayeredSnowModel")
 
@@ -585,12 +628,13 @@ CASES = {
                                        processes=(1, 3),
                                        check_outputs=closes("snow_reset_on_glacier",
                                                             "snow_layer_liquid")),
-    # Slides weigh the packs beside and on a glacier by their parts.
+    # Slides weigh the packs beside and on a glacier by their parts: what
+    # they move stays in its subbasin.
     "glacier_snow_method_slides": Case(with_balance(partly_glacierized(13, slides(7))),
                                        glacier_fractions(ex.cloudburst, slide_grids,
                                                          deposition_grid(lambda r: 0.2)),
                                        processes=(1, 3),
-                                       check_outputs=closes("snow_slides", "snow_deposition",
+                                       check_outputs=closes("snow_deposition",
                                                             "glacier_precipitation")),
     # The runoff of a glacier that a close makes where a subbasin had none
     # joins the subbasin's.
@@ -631,18 +675,18 @@ CASES = {
     "river_exchange_leaky_beds": Case(
         river_exchange(2, "groundwater_flow"), leaky_river_input, processes=(1, 3),
         check_outputs=take_within_the_channels()),
-    # Under a glacier's share of a cell the soil's seepage into the river
-    # reaches no subbasin, as its runoff does not: with groundwater it is
-    # the cell's baseflow, without it part of it.
+    # The river of a cell partly under a glacier exchanges its water with
+    # the soil beside the glacier, over that part of the cell: with
+    # groundwater the aquifer's first layer there too.
     "river_exchange_under_glacier_1": Case(
-        glacier_over_rivers(1), glacier_fractions(pc.river_link_input), processes=(1,),
-        check_outputs=closes("runoff_under_glacier", "river_infiltration",
+        glacier_over_rivers(1), glacier_fractions(pc.river_link_input), processes=(1, 2),
+        check_outputs=closes("river_infiltration", "soil_to_groundwater",
                              tolerance=CHANNEL_TOLERANCE)),
     "river_exchange_under_glacier_2_without_groundwater": Case(
         glacier_over_rivers(2, "groundwater_flow"),
         glacier_fractions(pc.river_link_input, ex.warm_cloudburst), processes=(1, 3),
-        check_outputs=closes("runoff_under_glacier", "baseflow_under_glacier",
-                             "river_infiltration", tolerance=CHANNEL_TOLERANCE)),
+        check_outputs=closes("river_infiltration", "glacier_precipitation",
+                             tolerance=CHANNEL_TOLERANCE)),
     # What silting-up takes from the rain it hands on to the soil.
     "silting_rain_on_bare_ground": Case(with_balance(rain_on_bare_ground), ex.cloudburst,
                                         processes=(1, 3), check_outputs=silting_ran_off),
@@ -661,8 +705,23 @@ CASES = {
                                                     check_outputs=closes("water_on_glacier")),
     "glacier_grids_without_snow": Case(with_balance(glacier_grids_without_snow),
                                        rain_on_half_glaciers, processes=(1, 3),
-                                       check_outputs=closes("runoff_under_glacier",
-                                                            "baseflow_under_glacier")),
+                                       check_outputs=closes("glacier_precipitation")),
+    # The same rain on every cell, half of some under a glacier: each cell's
+    # rain is counted once, its glacier part's on the glacier's pack.
+    "even_rain_on_glacier_part_of_cells": Case(
+        with_balance(even_rain_on_half_glaciers), even_rain, days=1, processes=(1, 2),
+        check_outputs=rain_counted_once("glacier_snow_storage")),
+    "even_rain_on_glacier_part_without_snow": Case(
+        with_balance(even_rain_on_half_glaciers, no_snow), even_rain, days=1, processes=(1, 3),
+        check_outputs=rain_counted_once("subbasin_runoff")),
+    # A lake keeps its water on the whole of its cells, also where a glacier
+    # covers part of one (the example's lake 2 lies under the glacier's half
+    # cells): there the land stands for the whole cell.
+    "glacier_part_of_lake_cells": Case(
+        lambda text: partly_glacierized(11)(text) + ex.BALANCE_SECTION,
+        glacier_fractions(ex.warm_cloudburst), processes=(1, 3),
+        check_outputs=closes("lake_storage", "glacier_precipitation",
+                             tolerance=CHANNEL_TOLERANCE)),
     # Spin-up response units, one per soil type, whose master cells lie in
     # subbasin 3: the other cells of a unit take their master's weather
     # and its first state, and the cell under the glacier keeps no soil of

@@ -937,6 +937,7 @@ BALANCE_TRANSFERS = (
     ({"river_infiltration"}, {"river_seepage"}),
     ({"groundwater_lateral_exchange"}, set()),
     ({"surface_exchange"}, set()),
+    ({"snow_slides"}, set()),
     ({"internal_inflow"}, {"internal_abstraction"}),
 )
 BALANCE_TO_OUTLET = ({"channel_inflow"}, {"subbasin_runoff", "outflow"})
@@ -948,10 +949,7 @@ BALANCE_IRRIGATION = ({"irrigation"}, {"withdrawal", "irrigation_from_baseflow",
 # the melt; the extent's changes re-weigh the stores of its cells.
 BALANCE_GLACIER_ICE = {"glacier_melt", "glacier_snow_to_firn", "snow_reset_on_glacier",
                        "water_on_glacier", "glacier_snow_outflow", "glacier_extent",
-                       "glacier_runoff_extent", "snow_slides"}
-# Terms that still send water nowhere (or bring it from nowhere): what the
-# soil under a glacier's share of a cell gives.
-BALANCE_NOWHERE = {"runoff_under_glacier", "baseflow_under_glacier"}
+                       "glacier_runoff_extent"}
 # Terms allowed only where their condition holds. Without the soil model the
 # run models what lies above the ground: the water that reaches it leaves
 # the column there (a run with the soil model has no such term).
@@ -974,7 +972,7 @@ def check_destinations(terms, tolerance=1e-9, units=False, max_head_error=1e-7):
     residual only within 1000 mm per m of max_head_error in every zone and
     step."""
     listed = set(BALANCE_STORAGES) | BALANCE_SOURCES | BALANCE_EXITS | BALANCE_GLACIER_ICE | \
-        BALANCE_NOWHERE | BALANCE_SOLVER_RESIDUALS | {"residual"}
+        BALANCE_SOLVER_RESIDUALS | {"residual"}
     if units:
         listed |= BALANCE_SPIN_UP_COPIES
     if "soil_water" not in terms:
