@@ -224,10 +224,43 @@ void verdunstungsmodellklasse::readOptionalLines() {
 }
 
 void verdunstungsmodellklasse::checkValues() {
+  // Bounds that no climate exceeds: a negative factor would condense water
+  // out of dry air, and the Hamon and Haude factors, the coast factor of
+  // Wendling and the factor on lakes stay well within 10, 1, 2 and 10.
+  const auto within = [&](const std::string& label, const std::string& which, double value,
+                          double lowest, double highest, bool aboveLowest, const char* unit) {
+    if ((aboveLowest ? value > lowest : value >= lowest) && value <= highest) return;
+    std::ostringstream rule;
+    rule << which << "must be " << (aboveLowest ? "above " : "") << lowest
+         << (aboveLowest ? " and at most " : " ... ") << highest << unit;
+    refuseControlValue(sectionHeader, label, value, rule.str(), badValueCode);
+  };
+  for (int month = 1; month <= 12; ++month) {
+    const std::string of = "(month " + std::to_string(month) + ") ";
+    within("PEC-parameter for HAMON-evaporation", of, pec[month], 0.0, 10.0, true, "");
+    within("fh-parameter for HAUDE-evaporation", of, fh[month], 0.0, 1.0, true, " (mm/hPa)");
+    within("monthly temperature amplitudes for ", of, amplitude[month], 0.0, 40.0, false, " (K)");
+  }
+  within("fk - Coastfactor (WENDLING) for", "", fk, 0.0, 2.0, true, "");
+  within("HamonCorrectionOpenWater", "", hamonCorrectionOpenWater, 0.0, 10.0, true, "");
+  for (int i = 0; i < 4; ++i)
+    within("coefficients CS of sunshine duration from radiation for ",
+           "(CS[" + std::to_string(i) + "]) ", cs[i], -100.0, 100.0, false, "");
   // The amplitude falls with exp(-elevation / scale).
-  if (!(altitudeScale > 0.0))
-    refuseControlValue(sectionHeader, "altitude scale of the temperature amplitude for ",
-                       altitudeScale, "must be above 0 (m)", badValueCode);
+  within("altitude scale of the temperature amplitude for ", "", altitudeScale, 0.0, 1e5, true,
+         " (m)");
+  // The day's share of the amplitude, with the annual term, stays a share.
+  if (!(dayShare - std::fabs(annualVariability) >= 0.0 &&
+        dayShare + std::fabs(annualVariability) <= 1.0) &&
+      dayShare >= 0.0 && dayShare <= 1.0) {
+    std::ostringstream rule;
+    rule << "with amplitude_fraction_day " << dayShare << " gives a day share from "
+         << dayShare - std::fabs(annualVariability) << " to "
+         << dayShare + std::fabs(annualVariability)
+         << "; the day share minus and plus the annual variability must lie within 0 ... 1";
+    refuseControlValue(sectionHeader, "annual variability of the day share", annualVariability,
+                       rule.str(), badValueCode);
+  }
   if (dayShare < 0.0 || dayShare > 1.0) {
     *diag << "FATAL: \n---------------------------- error in control file --------------------\n"
              "\nThe splitting of the temperature amplitude between day and night\nhas to be done "

@@ -1251,6 +1251,20 @@ NAMED_VALUES = {
         "\"LAI\": 80 (allowed 0 .. 20)"),
 }
 
+# Values beyond what any catchment has, at set-up: a soil table's entry (the
+# land-use and multilayer tables fail the same way) and a line of a
+# module's section. The soil's alpha of 1e9 ran for hours.
+SETUP_BOUNDS = {
+    "soil_alpha_1e9": Case(
+        ex.replace_once("alpha = 7.5 6.0 5.0;", "alpha = 1e9 6.0 5.0;"), code=52,
+        words="error in [soil_table], entry 2 (brown earth): value out of range for \"alpha\": "
+        "1e+09 (allowed 0 .. 100)"),
+    "hamon_factor_minus_1": out_of_range(
+        "1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2  PEC",
+        "1.2 1.2 1.2 1.2 1.2 1.2 -1 1.2 1.2 1.2 1.2 1.2  PEC", 10, "evapotranspiration",
+        "PEC-parameter for HAMON-evaporation", "-1", "(month 7) must be above 0 and at most 10"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -1276,6 +1290,7 @@ CASES.update(GRID_FILES)
 CASES.update(ABSURD_VALUES)
 CASES.update(UNTOUCHED_FILES)
 CASES.update(NAMED_VALUES)
+CASES.update(SETUP_BOUNDS)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
