@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 #include "config/defaultini.h"
 #include "core/control_file_text.h"
@@ -29,6 +30,12 @@ bool isDayOfYear(long month, long day) {
 // mm per event: more than a metre of water at once is a mistyped amount.
 constexpr double largestIrrigationAmount = 1000.0;
 constexpr const char* amountRule = "0 ... 1000 mm";
+
+std::string numberText(double value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
 
 bool isIrrigationAmount(double amount) {
   return amount >= 0.0 && amount <= largestIrrigationAmount;
@@ -306,16 +313,27 @@ void defaultini::readIrrigationType(int k) {
     irrigationTypeError(k, ": the method is " + std::to_string(method) +
                                ", which must be 1 (dated amounts), 2 (a schedule), 3 (demand by "
                                "suction) or 4 (demand by ETR/ETP)\n");
+  if (origin != 1 && origin != 2)
+    irrigationTypeError(k, " in [irrigation_table]: the origin is " + std::to_string(origin) +
+                               ", which must be 1 (groundwater) or 2 (surface water)\n");
 
   if (r.method == irrigationByEtrEtpRatio) {
     if (!finite("min(ETR/ETP)", r.minEtrEtp))
       irrigationTypeError(k, ": min(ETR/ETP) could not be read correctly\n");
+    if (!(r.minEtrEtp >= 0.0 && r.minEtrEtp <= 1.0))
+      irrigationTypeError(k, " in [irrigation_table]: min(ETR/ETP) is " +
+                                 numberText(r.minEtrEtp) + ", which must be 0 ... 1\n");
     r.psiDry = 20.0;
     r.psiWet = 3.45;
     return;
   }
   if (!finite("psi_dry", r.psiDry) || !finite("psi_wet", r.psiWet))
     irrigationTypeError(k, ": psi_dry or psi_wet could not be read correctly\n");
+  // Suctions of a soil that plants can still draw from, and far beyond.
+  for (const auto& [name, psi] : {std::pair("psi_dry", r.psiDry), std::pair("psi_wet", r.psiWet)})
+    if (!(psi >= 0.0 && psi <= 1000.0))
+      irrigationTypeError(k, std::string(" in [irrigation_table]: ") + name + " is " +
+                                 numberText(psi) + " m, which must be 0 ... 1000 m\n");
 
   if (r.method == irrigationByDatedAmounts) {
     long tabcnt = 0;

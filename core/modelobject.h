@@ -70,6 +70,11 @@ public:
                                     const std::string& kind) const;
   // The same with the system's reason for the failed read (an errno value).
   [[noreturn]] void readError(const std::string& fileName, long number, int systemError);
+  // Ends the run with code: the value that readControlValue read last, of
+  // label, breaks the rule ("must be 0 ... 10"). The FATAL entry names the
+  // section, the user's file and line, the text read there and the value.
+  [[noreturn]] void refuseLastControlValue(const std::string& label, double value,
+                                           const std::string& rule, int code);
 
   // Reads one value of a legacy section line with a single-conversion scan
   // format ("%d", "%ld", "%lf", "%s", ...; it must fit the target's type) and
@@ -482,6 +487,8 @@ protected:
   double minToIntEndHours = 0.0;
   int monthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   std::string lineBuffer;    // rest of the last control-file line read
+  FILE* lastValueFile = nullptr; // where readControlValue read its last value
+  long lastValueStart = -1;
   std::string sectionHeader; // "[" + module name + "]" of a sub-model
   std::string controlFileName;
   FILE* controlFile = nullptr;

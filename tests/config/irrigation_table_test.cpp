@@ -292,6 +292,15 @@ TEST(IrrigationTable, ImpossibleDatesAndPartNumbersAreRefused) {
        "reads \"6x\", which is not a whole number"},
       {"7x field 3 1 50 30", 17, "the code of irrigation type 1 in [irrigation_table]: \"7x\""},
       {"7 field 3 1 nan 30", 17, "psi_dry of irrigation type 1 in [irrigation_table]: \"nan\""},
+      {"7 field 3 0 50 30", 29,
+       "for irrigation code 1 in [irrigation_table]: the origin is 0, which must be 1 "
+       "(groundwater) or 2 (surface water)"},
+      {"7 field 3 3 50 30", 29, "the origin is 3"},
+      {"7 field 3 1 -1 30", 29,
+       "for irrigation code 1 in [irrigation_table]: psi_dry is -1 m, which must be 0 ... 1000 m"},
+      {"7 field 3 1 50 1e9", 29, "psi_wet is 1e+09 m, which must be 0 ... 1000 m"},
+      {"7 field 4 1 1.5", 29,
+       "for irrigation code 1 in [irrigation_table]: min(ETR/ETP) is 1.5, which must be 0 ... 1"},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];

@@ -1263,6 +1263,23 @@ SETUP_BOUNDS = {
         "1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2  PEC",
         "1.2 1.2 1.2 1.2 1.2 1.2 -1 1.2 1.2 1.2 1.2 1.2  PEC", 10, "evapotranspiration",
         "PEC-parameter for HAMON-evaporation", "-1", "(month 7) must be above 0 and at most 10"),
+    "fill_code_minus_1": out_of_range(
+        "soil.asc     soil_types          fillcode = 0", "soil.asc     soil_types          "
+        "fillcode = -1", 17, "standard_grids", "fillcode", "-1", "of the grid \"soil_types\" "
+        "must be 0 (keep nodata), 1 (nearest value) or 2 (defaultValue) (line 54 of "),
+    "interception_capacity_1e9": out_of_range(
+        "0.35  storage per unit leaf area", "1e9  storage per unit leaf area", 17,
+        "interception_model", "parameter interception storage maximum water layer thickness for ",
+        "1e+09", "must be 0 ... 5 (mm of water per unit of leaf area) (line 250 of catchment.ctl "
+        "reads \"1e9\")"),
+    "write_code_minus_1": Case(
+        ex.replace_once("13  its write code: the sum", "-1  its write code: the sum"), code=17,
+        words="section [evapotranspiration]: the write code -1 of the grid \"pot_transpiration0\" "
+        "(etp.asc) is negative"),
+    "irrigation_origin_0": Case(
+        ex.replace_once("1 sprinkled_fields 2 1 0 0", "1 sprinkled_fields 2 0 0 0"), code=29,
+        words="for irrigation code 1 in [irrigation_table]: the origin is 0, which must be 1 "
+        "(groundwater) or 2 (surface water)"),
 }
 
 CASES = {
