@@ -238,14 +238,31 @@ int modelobject::scanControlValue(FILE* file, const std::function<int()>& scan, 
 
 void modelobject::refuseLastControlValue(const std::string& label, double value,
                                          const std::string& rule, int code) {
-  std::string where;
   std::string word;
   FILE* file = lastValueFile;
+  long at = -1;
   if (file && lastValueStart >= 0 && std::fseek(file, lastValueStart, SEEK_SET) == 0 &&
-      readControlWordFrom(file, word)) {
-    const long at = std::ftell(file) - static_cast<long>(word.size());
-    where = " (" + controlFileLine(controlFileName, locateInControlFile(file, at).line) +
-            " reads \"" + word + "\")";
+      readControlWordFrom(file, word))
+    at = std::ftell(file) - static_cast<long>(word.size());
+  refuseValueAt(file, at, label, value, rule, code, " reads \"" + word + "\"");
+}
+
+void modelobject::refuseControlValueAt(FILE* file, long position, const std::string& label,
+                                       double value, const std::string& rule, int code) {
+  refuseValueAt(file, position, label, value, rule, code, "");
+}
+
+void modelobject::refuseValueAt(FILE* file, long position, const std::string& label,
+                                double value, const std::string& rule, int code,
+                                const std::string& reads) {
+  std::string where;
+  // The value itself, not the line end before it.
+  int c = EOF;
+  if (file && position >= 0 && std::fseek(file, position, SEEK_SET) == 0)
+    while ((c = std::getc(file)) != EOF && std::isspace(c)) ++position;
+  if (c != EOF) {
+    const long line = locateInControlFile(file, position).line;
+    where = " (" + controlFileLine(controlFileName, line) + reads + ")";
   }
   *diag << "FATAL: error in control file " << controlFileName << ", section " << sectionHeader
         << ": the value " << value << " of \"" << label << "\" " << rule << where

@@ -75,6 +75,10 @@ public:
   // section, the user's file and line, the text read there and the value.
   [[noreturn]] void refuseLastControlValue(const std::string& label, double value,
                                            const std::string& rule, int code);
+  // The same for a value read from file at position (ftell, blanks before
+  // the value allowed): the FATAL entry names the user's file and line.
+  [[noreturn]] void refuseControlValueAt(FILE* file, long position, const std::string& label,
+                                         double value, const std::string& rule, int code);
 
   // Reads one value of a legacy section line with a single-conversion scan
   // format ("%d", "%ld", "%lf", "%s", ...; it must fit the target's type) and
@@ -396,6 +400,9 @@ protected:
 
   // Runs the scan of one value (a number when `number`) and reads the rest
   // of its line; a missing value ends the run with code 17.
+  [[noreturn]] void refuseValueAt(FILE* file, long position, const std::string& label,
+                                  double value, const std::string& rule, int code,
+                                  const std::string& reads);
   int scanControlValue(FILE* file, const std::function<int()>& scan, bool number,
                        const std::string& description, std::string& rest);
   // The same for a scan of two numbers.

@@ -1262,7 +1262,8 @@ SETUP_BOUNDS = {
     "hamon_factor_minus_1": out_of_range(
         "1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2  PEC",
         "1.2 1.2 1.2 1.2 1.2 1.2 -1 1.2 1.2 1.2 1.2 1.2  PEC", 10, "evapotranspiration",
-        "PEC-parameter for HAMON-evaporation", "-1", "(month 7) must be above 0 and at most 10"),
+        "PEC-parameter for HAMON-evaporation", "-1",
+        "(month 7) must be above 0 and at most 10 (line 206 of catchment.ctl)"),
     "fill_code_minus_1": out_of_range(
         "soil.asc     soil_types          fillcode = 0", "soil.asc     soil_types          "
         "fillcode = -1", 17, "standard_grids", "fillcode", "-1", "of the grid \"soil_types\" "

@@ -96,6 +96,8 @@ TEST(Verdunstungsmodellklasse, FailsWithTheMessageOfEachFault) {
        "and at most 100000 (m)"},
       {"amplitude -1 in June", with(base, 28, "6 6 6 6 6 -1\n6 6 6 6 6 6  A"), 1, none, 10,
        "the value -1 of \"monthly temperature amplitudes for \" (month 6) must be 0 ... 40 (K)"},
+      {"amplitude -1 in July, on the next line", with(base, 28, "6 6 6 6 6 6\n-1 6 6 6 6 6  A"), 1,
+       none, 10, "(month 7) must be 0 ... 40 (K) (line 32 of "},
       {"annual variability past the night", with(base, 29, "0.6 -0.5  fd Aa"), 1, none, 10,
        "the value -0.5 of \"annual variability of the day share\" with amplitude_fraction_day 0.6 "
        "gives a day share from 0.1 to 1.1"},
