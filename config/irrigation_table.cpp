@@ -155,6 +155,14 @@ void interpolateAmounts(std::vector<IrrigationPoint>& points, std::size_t first,
   }
 }
 
+// A count of a schedule that is written as a number but cannot be one.
+[[noreturn]] void refuseScheduleCount(DiagStream& diag, const char* what, long value) {
+  diag << "FATAL: an irrigation schedule of [irrigation_table] gives " << what << " " << value
+       << ", which must be 1 or more"
+       << "[end-entry]";
+  throw 29;
+}
+
 // First kind: "... to MM DD with YY mm every ZZ day"; the text begins at the
 // first amount's "with".
 bool readDateRangeScheme(std::string& text, const ScheduleCalendar& calendar, long m1, long d1,
@@ -168,8 +176,8 @@ bool readDateRangeScheme(std::string& text, const ScheduleCalendar& calendar, lo
   calendar.fitDay(m2, d2);
   if (!cutAfter(text, "with", 5) || !amountAt(text, 0, a2, diag)) return false;
   // An interval below one day would never reach the end date.
-  if (!cutAfter(text, "every", 6) || !wholesAt(text, 0, {&interval}, diag) || interval < 1)
-    return false;
+  if (!cutAfter(text, "every", 6) || !wholesAt(text, 0, {&interval}, diag)) return false;
+  if (interval < 1) refuseScheduleCount(diag, "the interval (every ZZ day) of", interval);
 
   const std::size_t first = points.size();
   points.push_back({m1, d1, 0.0});
@@ -195,10 +203,12 @@ bool readRepeatScheme(std::string& text, const ScheduleCalendar& calendar, long 
                       double a1, std::vector<IrrigationPoint>& points, DiagStream& diag) {
   long repeats = 0;
   long interval = 0;
-  if (!cutAfter(text, "mm", 3) || !wholesAt(text, 0, {&repeats}, diag) || repeats < 1) return false;
+  if (!cutAfter(text, "mm", 3) || !wholesAt(text, 0, {&repeats}, diag)) return false;
+  if (repeats < 1) refuseScheduleCount(diag, "the number of events (AA times) of", repeats);
   if (!cutAfter(text, "every", 6) || !wholesAt(text, 0, {&interval}, diag)) return false;
   // Repeats need an interval of at least a day; a single event does not.
-  if (repeats > 1 && interval < 1) return false;
+  if (repeats > 1 && interval < 1)
+    refuseScheduleCount(diag, "the interval (every ZZ days) of", interval);
 
   long month = m1;
   long day = d1;

@@ -1281,6 +1281,10 @@ SETUP_BOUNDS = {
         ex.replace_once("1 sprinkled_fields 2 1 0 0", "1 sprinkled_fields 2 0 0 0"), code=29,
         words="for irrigation code 1 in [irrigation_table]: the origin is 0, which must be 1 "
         "(groundwater) or 2 (surface water)"),
+    "irrigation_every_0_days": Case(
+        ex.replace_once("with 12 mm every 6 day", "with 12 mm every 0 day"), code=29,
+        words="an irrigation schedule of [irrigation_table] gives the interval (every ZZ day) of "
+        "0, which must be 1 or more"),
 }
 
 CASES = {
