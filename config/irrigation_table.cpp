@@ -330,9 +330,11 @@ void defaultini::readIrrigationType(int k) {
   if (r.method == irrigationByEtrEtpRatio) {
     if (!finite("min(ETR/ETP)", r.minEtrEtp))
       irrigationTypeError(k, ": min(ETR/ETP) could not be read correctly\n");
-    if (!(r.minEtrEtp >= 0.0 && r.minEtrEtp <= 1.0))
-      irrigationTypeError(k, " in [irrigation_table]: min(ETR/ETP) is " +
-                                 numberText(r.minEtrEtp) + ", which must be 0 ... 1\n");
+    // ETR does not exceed ETP: a threshold above 1 waters whenever there is
+    // demand, and one above 2 is a mistyped value.
+    if (!(r.minEtrEtp >= 0.0 && r.minEtrEtp <= 2.0))
+      irrigationTypeError(k, " in [irrigation_table]: min(ETR/ETP) is " + numberText(r.minEtrEtp) +
+                                 ", which must be 0 ... 2\n");
     r.psiDry = 20.0;
     r.psiWet = 3.45;
     return;

@@ -252,9 +252,8 @@ void modelobject::refuseControlValueAt(FILE* file, long position, const std::str
   refuseValueAt(file, position, label, value, rule, code, "");
 }
 
-void modelobject::refuseValueAt(FILE* file, long position, const std::string& label,
-                                double value, const std::string& rule, int code,
-                                const std::string& reads) {
+void modelobject::refuseValueAt(FILE* file, long position, const std::string& label, double value,
+                                const std::string& rule, int code, const std::string& reads) {
   std::string where;
   // The value itself, not the line end before it.
   int c = EOF;

@@ -398,11 +398,12 @@ protected:
   void refuseNonFiniteRow(const std::string& file, Grid grid, long firstRow, const long* nonFinite,
                           long count, bool asFloat) const;
 
+  // The refusal of refuseControlValueAt, with reads (" reads \"word\"") after
+  // the line.
+  [[noreturn]] void refuseValueAt(FILE* file, long position, const std::string& label, double value,
+                                  const std::string& rule, int code, const std::string& reads);
   // Runs the scan of one value (a number when `number`) and reads the rest
   // of its line; a missing value ends the run with code 17.
-  [[noreturn]] void refuseValueAt(FILE* file, long position, const std::string& label,
-                                  double value, const std::string& rule, int code,
-                                  const std::string& reads);
   int scanControlValue(FILE* file, const std::function<int()>& scan, bool number,
                        const std::string& description, std::string& rest);
   // The same for a scan of two numbers.

@@ -65,8 +65,8 @@ verdunstungsmodellklasse::~verdunstungsmodellklasse() {
 void verdunstungsmodellklasse::readSection() {
   readControlValue(controlFile, "%d", method, "Methode fuer ");
   checkMethod();
-  readMonthlyTable(pec, "PEC-parameter for \nHAMON-evaporation", places.pec);
-  readMonthlyTable(fh, "fh-parameter for \nHAUDE-evaporation", places.fh);
+  readMonthlyTable(pec, places.pec, "PEC-parameter for \nHAMON-evaporation");
+  readMonthlyTable(fh, places.fh, "fh-parameter for \nHAUDE-evaporation");
   readControlValue(controlFile, "%lf", fk, "fk - Coastfactor (WENDLING) for");
   places.fk = lastValueStart;
 
@@ -96,18 +96,18 @@ void verdunstungsmodellklasse::readSection() {
                        "Name of the RGEX-stat.file for ");
 
   long crPlaces[4] = {};
-  readValues(cr, 4, "coefficients CR of global radiation from sunshine duration for ", crPlaces);
-  readValues(cs, 4, "coefficients CS of sunshine duration from radiation for ", places.cs);
+  readValues(cr, 4, crPlaces, "coefficients CR of global radiation from sunshine duration for ");
+  readValues(cs, 4, places.cs, "coefficients CS of sunshine duration from radiation for ");
   double tau[2] = {};
   long tauPlaces[2] = {};
-  readValues(tau, 2, "transmissivity tau0 and tau1 for ", tauPlaces);
+  readValues(tau, 2, tauPlaces, "transmissivity tau0 and tau1 for ");
   places.tau = tauPlaces[0];
   tau0 = tau[0];
   tau1 = tau[1];
   checkTransmissivity();
-  readValues(&altitudeScale, 1, "altitude scale of the temperature amplitude for ",
-             &places.altitudeScale);
-  readValues(amplitude + 1, 12, "monthly temperature amplitudes for ", places.amplitude + 1);
+  readValues(&altitudeScale, 1, &places.altitudeScale,
+             "altitude scale of the temperature amplitude for ");
+  readValues(amplitude + 1, 12, places.amplitude + 1, "monthly temperature amplitudes for ");
   amplitude[0] = amplitude[12];
   amplitude[13] = amplitude[1];
   double split[2] = {};
@@ -164,8 +164,8 @@ void verdunstungsmodellklasse::checkMethod() {
 // Twelve values on the next line that is not blank, January first; entry 0
 // repeats December and entry 13 January, so that the interpolation across
 // the turn of the year needs no special case.
-void verdunstungsmodellklasse::readMonthlyTable(double (&table)[14], const char* text,
-                                                long& place) {
+void verdunstungsmodellklasse::readMonthlyTable(double (&table)[14], long& place,
+                                                const char* text) {
   std::string line;
   do {
     place = std::ftell(controlFile);
@@ -193,8 +193,8 @@ void verdunstungsmodellklasse::readMonthlyTable(double (&table)[14], const char*
 }
 
 // Numbers one after the other, across lines, then the rest of the line.
-void verdunstungsmodellklasse::readValues(double* values, int count, const std::string& label,
-                                          long* places) {
+void verdunstungsmodellklasse::readValues(double* values, int count, long* places,
+                                          const std::string& label) {
   for (int i = 0; i < count; ++i) {
     places[i] = std::ftell(controlFile);
     std::string word;
@@ -253,8 +253,7 @@ void verdunstungsmodellklasse::checkValues() {
   };
   for (int month = 1; month <= 12; ++month) {
     const std::string of = "(month " + std::to_string(month) + ") ";
-    within(places.pec, "PEC-parameter for HAMON-evaporation", of, pec[month], 0.0, 10.0, true,
-           "");
+    within(places.pec, "PEC-parameter for HAMON-evaporation", of, pec[month], 0.0, 10.0, true, "");
     within(places.fh, "fh-parameter for HAUDE-evaporation", of, fh[month], 0.0, 1.0, true,
            " (mm/hPa)");
     within(places.amplitude[month], "monthly temperature amplitudes for ", of, amplitude[month],

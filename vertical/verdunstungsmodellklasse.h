@@ -163,8 +163,9 @@ protected:
 
   // --- construction (vertical/verdunstungsmodellklasse.cpp) -------------------
   void readSection();
-  void readMonthlyTable(double (&table)[14], const char* text, long& place);
-  void readValues(double* values, int count, const std::string& label, long* places);
+  // place: where the table's line starts; places: where each value stands.
+  void readMonthlyTable(double (&table)[14], long& place, const char* text);
+  void readValues(double* values, int count, long* places, const std::string& label);
   void readOptionalLines();
   void checkMethod();
   void checkValues();

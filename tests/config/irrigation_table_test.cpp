@@ -302,8 +302,8 @@ TEST(IrrigationTable, ImpossibleDatesAndPartNumbersAreRefused) {
        "gives the number of events (AA times) of 0, which must be 1 or more"},
       {"7 field 2 2 50 30 starting from 5 1 with 10 mm 3 times every -1 days", 29,
        "gives the interval (every ZZ days) of -1, which must be 1 or more"},
-      {"7 field 4 1 1.5", 29,
-       "for irrigation code 1 in [irrigation_table]: min(ETR/ETP) is 1.5, which must be 0 ... 1"},
+      {"7 field 4 1 2.5", 29,
+       "for irrigation code 1 in [irrigation_table]: min(ETR/ETP) is 2.5, which must be 0 ... 2"},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];

@@ -84,8 +84,9 @@ TEST(Verdunstungsmodellklasse, FailsWithTheMessageOfEachFault) {
        "the value 0 of \"PEC-parameter for HAMON-evaporation\" (month 3) must be above 0 and at "
        "most 10"},
       {"fh 1.5 in December", with(base, 3, "0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 1.5"), 1,
-       none, 10, "the value 1.5 of \"fh-parameter for HAUDE-evaporation\" (month 12) must be above "
-                 "0 and at most 1 (mm/hPa)"},
+       none, 10,
+       "the value 1.5 of \"fh-parameter for HAUDE-evaporation\" (month 12) must be above "
+       "0 and at most 1 (mm/hPa)"},
       {"fk 2.5", with(base, 4, "2.5  fk"), 1, none, 10,
        "the value 2.5 of \"fk - Coastfactor (WENDLING) for\" must be above 0 and at most 2"},
       {"CS 1e9", with(base, 25, "0.072 -0.808 1e9 -0.239"), 1, none, 10,

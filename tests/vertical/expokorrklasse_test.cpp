@@ -162,8 +162,9 @@ TEST(Expokorrklasse, FailsWithTheMessageOfEachFault) {
                    "for \" must be 0 ... 10 (K) (line 7 of "});
   std::string coded = section(1, 60, 1, 1, 1);
   coded.replace(coded.find("0  value"), 1, "-1");
-  cases.push_back({coded, 17, "the value -1 of \"Writegrid EXKORR for \" (of the corrected "
-                              "temperature) must be 0 or more"});
+  cases.push_back({coded, 17,
+                   "the value -1 of \"Writegrid EXKORR for \" (of the corrected "
+                   "temperature) must be 0 or more"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     Correction run("radcorr_faults", 3, 3, c.section);
