@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 #include "config/defaultini.h"
 #include "core/control_file_text.h"
@@ -29,6 +30,12 @@ bool isDayOfYear(long month, long day) {
 // mm per event: more than a metre of water at once is a mistyped amount.
 constexpr double largestIrrigationAmount = 1000.0;
 constexpr const char* amountRule = "0 ... 1000 mm";
+
+std::string numberText(double value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
 
 bool isIrrigationAmount(double amount) {
   return amount >= 0.0 && amount <= largestIrrigationAmount;
@@ -148,6 +155,14 @@ void interpolateAmounts(std::vector<IrrigationPoint>& points, std::size_t first,
   }
 }
 
+// A count of a schedule that is written as a number but cannot be one.
+[[noreturn]] void refuseScheduleCount(DiagStream& diag, const char* what, long value) {
+  diag << "FATAL: an irrigation schedule of [irrigation_table] gives " << what << " " << value
+       << ", which must be 1 or more"
+       << "[end-entry]";
+  throw 29;
+}
+
 // First kind: "... to MM DD with YY mm every ZZ day"; the text begins at the
 // first amount's "with".
 bool readDateRangeScheme(std::string& text, const ScheduleCalendar& calendar, long m1, long d1,
@@ -161,8 +176,8 @@ bool readDateRangeScheme(std::string& text, const ScheduleCalendar& calendar, lo
   calendar.fitDay(m2, d2);
   if (!cutAfter(text, "with", 5) || !amountAt(text, 0, a2, diag)) return false;
   // An interval below one day would never reach the end date.
-  if (!cutAfter(text, "every", 6) || !wholesAt(text, 0, {&interval}, diag) || interval < 1)
-    return false;
+  if (!cutAfter(text, "every", 6) || !wholesAt(text, 0, {&interval}, diag)) return false;
+  if (interval < 1) refuseScheduleCount(diag, "the interval (every ZZ day) of", interval);
 
   const std::size_t first = points.size();
   points.push_back({m1, d1, 0.0});
@@ -188,10 +203,12 @@ bool readRepeatScheme(std::string& text, const ScheduleCalendar& calendar, long 
                       double a1, std::vector<IrrigationPoint>& points, DiagStream& diag) {
   long repeats = 0;
   long interval = 0;
-  if (!cutAfter(text, "mm", 3) || !wholesAt(text, 0, {&repeats}, diag) || repeats < 1) return false;
+  if (!cutAfter(text, "mm", 3) || !wholesAt(text, 0, {&repeats}, diag)) return false;
+  if (repeats < 1) refuseScheduleCount(diag, "the number of events (AA times) of", repeats);
   if (!cutAfter(text, "every", 6) || !wholesAt(text, 0, {&interval}, diag)) return false;
   // Repeats need an interval of at least a day; a single event does not.
-  if (repeats > 1 && interval < 1) return false;
+  if (repeats > 1 && interval < 1)
+    refuseScheduleCount(diag, "the interval (every ZZ days) of", interval);
 
   long month = m1;
   long day = d1;
@@ -306,16 +323,29 @@ void defaultini::readIrrigationType(int k) {
     irrigationTypeError(k, ": the method is " + std::to_string(method) +
                                ", which must be 1 (dated amounts), 2 (a schedule), 3 (demand by "
                                "suction) or 4 (demand by ETR/ETP)\n");
+  if (origin != 1 && origin != 2)
+    irrigationTypeError(k, " in [irrigation_table]: the origin is " + std::to_string(origin) +
+                               ", which must be 1 (groundwater) or 2 (surface water)\n");
 
   if (r.method == irrigationByEtrEtpRatio) {
     if (!finite("min(ETR/ETP)", r.minEtrEtp))
       irrigationTypeError(k, ": min(ETR/ETP) could not be read correctly\n");
+    // ETR does not exceed ETP: a threshold above 1 waters whenever there is
+    // demand, and one above 2 is a mistyped value.
+    if (!(r.minEtrEtp >= 0.0 && r.minEtrEtp <= 2.0))
+      irrigationTypeError(k, " in [irrigation_table]: min(ETR/ETP) is " + numberText(r.minEtrEtp) +
+                                 ", which must be 0 ... 2\n");
     r.psiDry = 20.0;
     r.psiWet = 3.45;
     return;
   }
   if (!finite("psi_dry", r.psiDry) || !finite("psi_wet", r.psiWet))
     irrigationTypeError(k, ": psi_dry or psi_wet could not be read correctly\n");
+  // Suctions of a soil that plants can still draw from, and far beyond.
+  for (const auto& [name, psi] : {std::pair("psi_dry", r.psiDry), std::pair("psi_wet", r.psiWet)})
+    if (!(psi >= 0.0 && psi <= 1000.0))
+      irrigationTypeError(k, std::string(" in [irrigation_table]: ") + name + " is " +
+                                 numberText(psi) + " m, which must be 0 ... 1000 m\n");
 
   if (r.method == irrigationByDatedAmounts) {
     long tabcnt = 0;

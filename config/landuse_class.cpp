@@ -251,13 +251,16 @@ void parseLanduseEntry(landuse_class& r, DiagStream* diag, const std::string& bl
     const int dynamic = e.integer("DynamicPhenology", 0);
     Entry::requireRange("DynamicPhenology", {static_cast<double>(dynamic)}, 0.0, 1.0);
     r.dynamicPhenology = dynamic == 1;
-    r.phenoBaseTemp = constant(e, "PhenoBaseTemp", 5.0, -unbounded, unbounded);
+    // Plants start to grow between -10 and 30 degrees C; no spring sums more
+    // than 10000 degree days.
+    r.phenoBaseTemp = constant(e, "PhenoBaseTemp", 5.0, -10.0, 30.0);
     r.phenoSearchStart = dayConstant(e, "PhenoSearchStart", 1);
     if (r.dynamicPhenology) {
       r.phenoStartSum = e.number("PhenoStartSum");
       Entry::requireAbove("PhenoStartSum", {r.phenoStartSum}, 0.0);
+      Entry::requireRange("PhenoStartSum", {r.phenoStartSum}, 0.0, 10000.0);
     } else {
-      r.phenoStartSum = constant(e, "PhenoStartSum", 0.0, 0.0, unbounded);
+      r.phenoStartSum = constant(e, "PhenoStartSum", 0.0, 0.0, 10000.0);
     }
     e.requireAllKeysKnown();
   } catch (const Entry::Fault& fault) {

@@ -149,6 +149,11 @@ void defaultini::readOutputControl(const std::string& fileName) {
   seekSection("[output_interval]", true);
   SectionReader interval(*this, controlFile, fileName, "[output_interval]");
   outputControlInterval = interval.readInt("output control");
+  // 0 writes no such line; a negative count of hours would wrap to one
+  // beyond any run.
+  if (outputControlInterval < 0 || outputControlInterval > 87600)
+    interval.refuseValue("output control", outputControlInterval,
+                         "must be 0 (no line) ... 87600 (hours, ten years)");
   const OptionalOutputValues values = readOptionalOutputValues(interval);
   secondOutputSwitch = values.secondSwitch;
   thirdOutputSwitch = values.thirdSwitch;
@@ -166,6 +171,8 @@ void defaultini::readOutputControl(const std::string& fileName) {
   seekSection("[output_list]", true);
   SectionReader list(*this, controlFile, fileName, "[output_list]");
   const int count = list.readInt("number of subbasins in output list");
+  if (count < 0 || count > 100000)
+    list.refuseValue("number of subbasins in output list", count, "must be 0 ... 100000");
   outputList.clear();
   for (int i = 0; i < count; ++i) {
     const int code = list.readInt("codes in output-list");

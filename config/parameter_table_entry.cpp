@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <numeric>
 #include <sstream>
 
 #include "core/diag_stream.h"
@@ -131,6 +132,14 @@ void ParameterTableEntry::requireAbove(const std::string& key, const std::vector
     if (!(value > limit))
       throw Fault{"value out of range for " + quoted(key) + ": " + numberText(value) +
                   " (must be above " + numberText(limit) + ")"};
+}
+
+void ParameterTableEntry::requireSumAtMost(const std::string& key,
+                                           const std::vector<double>& values, double limit) {
+  const double sum = std::accumulate(values.begin(), values.end(), 0.0);
+  if (sum > limit * (1.0 + 1e-9))
+    throw Fault{"value out of range for " + quoted(key) + ": the values add up to " +
+                numberText(sum) + " (at most " + numberText(limit) + ")"};
 }
 
 void ParameterTableEntry::requireIntegers(const std::string& key,

@@ -39,6 +39,9 @@ public:
                            double highest);
   // Every value strictly above the limit.
   static void requireAbove(const std::string& key, const std::vector<double>& values, double limit);
+  // The values together at most the limit (fractions of one whole).
+  static void requireSumAtMost(const std::string& key, const std::vector<double>& values,
+                               double limit);
   static void requireIntegers(const std::string& key, const std::vector<double>& values);
   // Strictly ascending whole numbers within lowest .. highest.
   static void requireAscendingDays(const std::string& key, const std::vector<double>& values,

@@ -1,5 +1,7 @@
 #include "config/section_reader.h"
 
+#include <sstream>
+
 #include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
@@ -204,6 +206,17 @@ std::string SectionReader::location(long line, const std::string& text) const {
 void SectionReader::fail(const std::string& description, long line, const std::string& text) {
   reader.controlFileKeyNotFound(description, location(line, text) + ": ");
   throw 17; // the report is virtual; an override that returns must not let the reader go on
+}
+
+void SectionReader::refuseValue(const std::string& label, double value, const std::string& rule,
+                                int code) {
+  std::ostringstream text;
+  text << "FATAL: error in control file " << fileName << ", section " << section << ": the value "
+       << value << " of \"" << label << "\" " << rule << " ("
+       << controlFileLine(fileName, lastValueLine) << "); correct it in the control file"
+       << "[end-entry]";
+  *reader.getDiag() << text.str();
+  throw code;
 }
 
 void SectionReader::warn(long line, const std::string& text, const std::string& what) {

@@ -53,6 +53,11 @@ public:
   std::string location(long line, const std::string& text) const;
   [[noreturn]] void fail(const std::string& description, long line, const std::string& text);
   void warn(long line, const std::string& text, const std::string& what);
+  // Ends the run with code: the value of label, read last, breaks the rule
+  // ("must be 0 or more"). The FATAL entry names the section, the user's
+  // file and line, the label and the value.
+  [[noreturn]] void refuseValue(const std::string& label, double value, const std::string& rule,
+                                int code = 17);
   // A "key = value" line of the block read last whose key is none of keys
   // would be dropped without a word (a mistyped or wrongly cased key).
   void warnUnknownKey(const std::string& line, const char* const* keys, std::size_t count);

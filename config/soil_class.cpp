@@ -231,8 +231,14 @@ void parseSoilEntry(soil_class& r, DiagStream* diag, const std::string& block,
       std::copy(values.begin(), values.end(), target.begin() + 1);
       return values;
     };
-    Entry::requireAbove("thickness", perLayer("thickness", r.thickness, true, 0.0), 0.0);
-    Entry::requireRange("ksat", perLayer("ksat", r.ksat, true, 0.0), 0.0, unbounded);
+    // Upper bounds beyond every soil: no horizon is thicker than 100 m, no
+    // material conducts more than 1 m/s (open gravel), and a van Genuchten
+    // alpha above 100 1/m or an n above 10 drains a layer within a cell's
+    // width of suction (the retention tables then need endless iterations).
+    const std::vector<double> thickness = perLayer("thickness", r.thickness, true, 0.0);
+    Entry::requireAbove("thickness", thickness, 0.0);
+    Entry::requireRange("thickness", thickness, 0.0, 100.0);
+    Entry::requireRange("ksat", perLayer("ksat", r.ksat, true, 0.0), 0.0, 1.0);
     const std::vector<double> thetaSat = perLayer("theta_sat", r.thetaSat, true, 0.0);
     Entry::requireAbove("theta_sat", thetaSat, 0.0);
     Entry::requireRange("theta_sat", thetaSat, 0.0, 1.0);
@@ -251,8 +257,12 @@ void parseSoilEntry(soil_class& r, DiagStream* diag, const std::string& block,
                            " is not within 0 and \"theta_sat\" " + std::to_string(thetaSat[i]) +
                            " in layer " + std::to_string(i + 1)};
     }
-    Entry::requireAbove("alpha", perLayer("alpha", r.alpha, true, 0.0), 0.0);
-    Entry::requireAbove("Par_n", perLayer("Par_n", r.parN, true, 0.0), 1.0);
+    const std::vector<double> alpha = perLayer("alpha", r.alpha, true, 0.0);
+    Entry::requireAbove("alpha", alpha, 0.0);
+    Entry::requireRange("alpha", alpha, 0.0, 100.0);
+    const std::vector<double> parN = perLayer("Par_n", r.parN, true, 0.0);
+    Entry::requireAbove("Par_n", parN, 1.0);
+    Entry::requireRange("Par_n", parN, 1.0, 10.0);
     for (int layer = 1; layer <= n; ++layer) r.parM[layer] = 1.0 - 1.0 / r.parN[layer];
     Entry::requireRange(
         "maxratio",
@@ -282,6 +292,7 @@ void parseSoilEntry(soil_class& r, DiagStream* diag, const std::string& block,
 
     const double scaling = e.number("ThicknessScaling", 1.0);
     Entry::requireAbove("ThicknessScaling", {scaling}, 0.0);
+    Entry::requireRange("ThicknessScaling", {scaling}, 0.0, 100.0);
     for (int layer = 1; layer <= n; ++layer) r.thickness[layer] *= scaling;
     r.thicknessScaling = 1.0;
     r.evapDepth = e.number("EvapDepth", 0.1);
@@ -294,6 +305,8 @@ void parseSoilEntry(soil_class& r, DiagStream* diag, const std::string& block,
       if (e.has(key)) Entry::requireRange(key, {e.number(key)}, 0.0, unbounded);
     const std::vector<double> grains = e.numbers("GrainSizeDist", 7, std::vector<double>(7, 0.0));
     Entry::requireRange("GrainSizeDist", grains, 0.0, 1.0);
+    // Fractions of one soil's mass: together at most the whole of it.
+    Entry::requireSumAtMost("GrainSizeDist", grains, 1.0);
     std::copy(grains.begin(), grains.end(), r.grainSizeDist.begin());
     for (int i = 0; i <= 10; ++i) {
       const std::string key = (i < 10 ? "SU_PAR0" : "SU_PAR") + std::to_string(i);

@@ -159,6 +159,7 @@ int defaultini::readStandardGrids() {
   seekSection("[standard_grids]", true);
   SectionReader section(*this, controlFile, controlFileName, "[standard_grids]");
   const int n = section.readInt("counter/number of grids ");
+  if (n < 0) section.refuseValue("counter/number of grids ", n, "must be 0 or more");
   standardGrids.clear();
   standardGridCount = 0;
   gridCount = 0;
@@ -189,6 +190,11 @@ int defaultini::readStandardGrids() {
                              "old nor in new style standard grid definition) in\n",
                              k),
                    section.valueLine(), line);
+    // Other fill codes would leave holes as nodata without a word.
+    if (g.fillCode < 0 || g.fillCode > 2)
+      section.refuseValue("fillcode", g.fillCode,
+                          "of the grid \"" + words[1].text +
+                              "\" must be 0 (keep nodata), 1 (nearest value) or 2 (defaultValue)");
     keys.number("readcode", g.readCode);
     keys.number("defaultValue", g.defaultValue);
     keys.number("writecode", g.writeCode);

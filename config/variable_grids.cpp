@@ -35,6 +35,10 @@ VariableGrid readVariableGridLines(SectionReader& section, int k) {
   g.name = words[1];
   g.writeCode = section.readLong("Writegrid for a variable grid ");
   g.readCode = section.readInt("Readgrid for a variable grid ");
+  if (g.fillCode < 0 || g.fillCode > 2)
+    section.refuseValue("fillcode", g.fillCode,
+                        "of the variable grid \"" + g.name +
+                            "\" must be 0 (keep nodata), 1 (nearest value) or 2 (defaultvalue)");
   return g;
 }
 
@@ -49,6 +53,7 @@ int defaultini::readVariableGrids() {
     seekSection("[variable_grids]", true);
     SectionReader section(*this, controlFile, controlFileName, "[variable_grids]");
     const int m = section.readInt(" number of variable grids ");
+    if (m < 0) section.refuseValue(" number of variable grids ", m, "must be 0 or more");
     for (int k = 1; k <= m; ++k) grids.push_back(readVariableGridLines(section, k));
     for (const VariableGrid& g : grids)
       if (g.readCode >= 1)

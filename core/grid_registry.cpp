@@ -56,6 +56,18 @@ void modelobject::registerGrid(int index, const std::string& fileName, Grid grid
           << "[end-entry]";
     throw 12;
   }
+  // A negative code would split into digits that write nothing, without a
+  // word; 0 is the code that writes nothing.
+  if (writecode < 0) {
+    *diag << "FATAL: error in control file " << controlFileName
+          << (sectionHeader.empty() ? std::string() : ", section " + sectionHeader)
+          << ": the write code " << writecode << " of the " << (stack ? "stack" : "grid") << " \""
+          << name << "\" (" << fileName
+          << ") is negative; give 0 (never written) or a code of the digits described for write "
+             "codes"
+          << "[end-entry]";
+    throw 17;
+  }
   GridRegistryEntry& e = registry[index];
   // A re-registered entry gets fresh statistics grids; release the old ones.
   releaseStatisticsGrids(*this, e, header.ncols);

@@ -141,12 +141,14 @@ void requireConversion(const char* format, std::initializer_list<const char*> al
 // Section names are short; a longer first word is no section name.
 constexpr size_t maxSectionNameChars = 2400;
 
-// "[section], line N of file reads \"word\"" for the word at a position of a
-// control file.
-std::string placeInControlFile(FILE* file, const std::string& fileName, long position,
-                               const std::string& word) {
+// The section and the line (from 1) of a position of a control file.
+struct ControlFilePlace {
   std::string section;
   long line = 1;
+};
+
+ControlFilePlace locateInControlFile(FILE* file, long position) {
+  ControlFilePlace place;
   std::string firstWord;
   bool inFirstWord = true;
   if (position >= 0 && std::fseek(file, 0, SEEK_SET) == 0) {
@@ -154,10 +156,10 @@ std::string placeInControlFile(FILE* file, const std::string& fileName, long pos
       const int c = std::getc(file);
       if (c == EOF) break;
       if (c == '\n') {
-        if (!firstWord.empty() && firstWord[0] == '[') section = firstWord;
+        if (!firstWord.empty() && firstWord[0] == '[') place.section = firstWord;
         firstWord.clear();
         inFirstWord = true;
-        ++line;
+        ++place.line;
       } else if (std::isspace(c)) {
         inFirstWord = firstWord.empty();
       } else if (inFirstWord && firstWord.size() < maxSectionNameChars) {
@@ -165,7 +167,15 @@ std::string placeInControlFile(FILE* file, const std::string& fileName, long pos
       }
     }
   }
-  return section + ", " + controlFileLine(fileName, line) + " reads \"" + word + "\"";
+  return place;
+}
+
+// "[section], line N of file reads \"word\"" for the word at a position of a
+// control file.
+std::string placeInControlFile(FILE* file, const std::string& fileName, long position,
+                               const std::string& word) {
+  const ControlFilePlace place = locateInControlFile(file, position);
+  return place.section + ", " + controlFileLine(fileName, place.line) + " reads \"" + word + "\"";
 }
 
 } // namespace
@@ -204,6 +214,8 @@ int modelobject::readControlValue(FILE* file, const char* format, std::string& t
 int modelobject::scanControlValue(FILE* file, const std::function<int()>& scan, bool number,
                                   const std::string& description, std::string& rest) {
   const long start = file ? std::ftell(file) : -1;
+  lastValueFile = file;
+  lastValueStart = start;
   const int count = file ? scan() : 0;
   if (count == 1 && number) requireWholeNumber(file, start, description);
   if (count != 1) {
@@ -219,6 +231,40 @@ int modelobject::scanControlValue(FILE* file, const std::function<int()>& scan, 
   }
   readRestOfLine(file, rest);
   return count;
+}
+
+void modelobject::refuseLastControlValue(const std::string& label, double value,
+                                         const std::string& rule, int code) {
+  std::string word;
+  FILE* file = lastValueFile;
+  long at = -1;
+  if (file && lastValueStart >= 0 && std::fseek(file, lastValueStart, SEEK_SET) == 0 &&
+      readControlWordFrom(file, word))
+    at = std::ftell(file) - static_cast<long>(word.size());
+  refuseValueAt(file, at, label, value, rule, code, " reads \"" + word + "\"");
+}
+
+void modelobject::refuseControlValueAt(FILE* file, long position, const std::string& label,
+                                       double value, const std::string& rule, int code) {
+  refuseValueAt(file, position, label, value, rule, code, "");
+}
+
+void modelobject::refuseValueAt(FILE* file, long position, const std::string& label, double value,
+                                const std::string& rule, int code, const std::string& reads) {
+  std::string where;
+  // The value itself, not the line end before it.
+  int c = EOF;
+  if (file && position >= 0 && std::fseek(file, position, SEEK_SET) == 0)
+    while ((c = std::getc(file)) != EOF && std::isspace(c)) ++position;
+  if (c != EOF) {
+    const long line = locateInControlFile(file, position).line;
+    where = " (" + controlFileLine(controlFileName, line) + reads + ")";
+  }
+  *diag << "FATAL: error in control file " << controlFileName << ", section " << sectionHeader
+        << ": the value " << value << " of \"" << label << "\" " << rule << where
+        << "; correct it in the control file"
+        << "[end-entry]";
+  throw code;
 }
 
 // The word that stands where a value was expected, with its line and
@@ -289,6 +335,8 @@ void modelobject::requireFinite(FILE* file, long start, std::initializer_list<do
 int modelobject::scanControlNumberPair(FILE* file, const std::function<int()>& scan,
                                        const std::string& description, std::string& rest) {
   const long start = file ? std::ftell(file) : -1;
+  lastValueFile = file;
+  lastValueStart = start;
   const int count = file ? scan() : 0;
   if (count != 2) {
     // Name the second word when the first was read.

@@ -73,6 +73,15 @@ public:
                                     const std::string& kind) const;
   // The same with the system's reason for the failed read (an errno value).
   [[noreturn]] void readError(const std::string& fileName, long number, int systemError);
+  // Ends the run with code: the value that readControlValue read last, of
+  // label, breaks the rule ("must be 0 ... 10"). The FATAL entry names the
+  // section, the user's file and line, the text read there and the value.
+  [[noreturn]] void refuseLastControlValue(const std::string& label, double value,
+                                           const std::string& rule, int code);
+  // The same for a value read from file at position (ftell, blanks before
+  // the value allowed): the FATAL entry names the user's file and line.
+  [[noreturn]] void refuseControlValueAt(FILE* file, long position, const std::string& label,
+                                         double value, const std::string& rule, int code);
 
   // Reads one value of a legacy section line with a single-conversion scan
   // format ("%d", "%ld", "%lf", "%s", ...; it must fit the target's type) and
@@ -392,6 +401,10 @@ protected:
   void refuseNonFiniteRow(const std::string& file, Grid grid, long firstRow, const long* nonFinite,
                           long count, bool asFloat) const;
 
+  // The refusal of refuseControlValueAt, with reads (" reads \"word\"") after
+  // the line.
+  [[noreturn]] void refuseValueAt(FILE* file, long position, const std::string& label, double value,
+                                  const std::string& rule, int code, const std::string& reads);
   // Runs the scan of one value (a number when `number`) and reads the rest
   // of its line; a missing value ends the run with code 17.
   int scanControlValue(FILE* file, const std::function<int()>& scan, bool number,
@@ -485,6 +498,8 @@ protected:
   double minToIntEndHours = 0.0;
   int monthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   std::string lineBuffer;    // rest of the last control-file line read
+  FILE* lastValueFile = nullptr; // where readControlValue read its last value
+  long lastValueStart = -1;
   std::string sectionHeader; // "[" + module name + "]" of a sub-model
   std::string controlFileName;
   FILE* controlFile = nullptr;

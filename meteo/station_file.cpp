@@ -165,7 +165,7 @@ void StationFile::check() {
       } else if (date.minuteIndex() > start.minuteIndex()) {
         fail(dateCode, lineNumber,
              "the start date " + formatDate(start) + " is not in the file (this line holds " +
-                 formatDate(date) + ")");
+                 formatDate(date) + "); [model_time] sets the start");
       }
     }
     endReached = startFound && date.minuteIndex() >= settings.end.minuteIndex();
@@ -178,7 +178,7 @@ void StationFile::check() {
   if (!startFound)
     fail(dateCode, previousLine,
          "the start date " + formatDate(start) + " is not in the file, which ends with " +
-             formatDate(previous));
+             formatDate(previous) + "; [model_time] sets the start");
   if (!endReached)
     fail(dateCode, previousLine,
          "the file ends with the date " + formatDate(previous) + " before the end date " +

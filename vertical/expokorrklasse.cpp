@@ -47,7 +47,15 @@ void expokorrklasse::readSection() {
   readControlValue(controlFile, "%d", method, "methode of correction for ");
   readControlValue(controlFile, "%s", correctedTemperatureFile, "name of the TKORR-Grid for");
   readControlValue(controlFile, "%d", correctedTemperatureWriteCode, "Writegrid EXKORR for ");
+  // Methods 1 and 3 register no corrected temperature to refuse it.
+  if (correctedTemperatureWriteCode < 0)
+    refuseLastControlValue("Writegrid EXKORR for ", correctedTemperatureWriteCode,
+                           "(of the corrected temperature) must be 0 or more", controlValueCode);
   readControlValue(controlFile, "%lf", temperatureScale, "scaling factor for Tkorr for ");
+  // Sunny slopes are warmer, by a few K at most.
+  if (!(temperatureScale >= 0.0 && temperatureScale <= 10.0))
+    refuseLastControlValue("scaling factor for Tkorr for ", temperatureScale,
+                           "must be 0 ... 10 (K)", controlValueCode);
   readControlValue(controlFile, "%s", correctionFile, "name of the EXKORR-Grids for");
   readControlValue(controlFile, "%d", correctionWriteCode, "Writegrid EXKORR for ");
   readControlValue(controlFile, "%s", shadowFile, "name of the SHAPE-Grid for");

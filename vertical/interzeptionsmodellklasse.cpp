@@ -61,12 +61,16 @@ void interzeptionsmodellklasse::readSection() {
              "name interception storage statistics file for ");
   readControlValue(controlFile, "%lf", thickness,
                    "parameter interception storage maximum water layer thickness for ");
-  // A negative capacity lets the canopy give off more water than reached it.
-  if (!(thickness >= 0.0))
-    refuseControlValue(
-        sectionHeader, "parameter interception storage maximum water layer thickness for ",
-        thickness, "must be 0 or more (mm of water per unit of leaf area)", valueCode);
+  // A negative capacity lets the canopy give off more water than reached it;
+  // no leaf holds more than 5 mm.
+  if (!(thickness >= 0.0 && thickness <= 5.0))
+    refuseLastControlValue("parameter interception storage maximum water layer thickness for ",
+                           thickness, "must be 0 ... 5 (mm of water per unit of leaf area)",
+                           valueCode);
   readControlValue(controlFile, "%d", readStartGrids, "readgrid parameter for ");
+  if (readStartGrids < 0 || readStartGrids > 1)
+    refuseLastControlValue("readgrid parameter for ", readStartGrids,
+                           "must be 0 (empty storages) or 1 (from their files)", valueCode);
   threshold = halfWidth = 0.0;
   if (method < 20) return;
 

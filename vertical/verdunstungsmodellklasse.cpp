@@ -65,9 +65,10 @@ verdunstungsmodellklasse::~verdunstungsmodellklasse() {
 void verdunstungsmodellklasse::readSection() {
   readControlValue(controlFile, "%d", method, "Methode fuer ");
   checkMethod();
-  readMonthlyTable(pec, "PEC-parameter for \nHAMON-evaporation");
-  readMonthlyTable(fh, "fh-parameter for \nHAUDE-evaporation");
+  readMonthlyTable(pec, places.pec, "PEC-parameter for \nHAMON-evaporation");
+  readMonthlyTable(fh, places.fh, "fh-parameter for \nHAUDE-evaporation");
   readControlValue(controlFile, "%lf", fk, "fk - Coastfactor (WENDLING) for");
+  places.fk = lastValueStart;
 
   struct Labels {
     const char* file;
@@ -94,18 +95,23 @@ void verdunstungsmodellklasse::readSection() {
   readControlValuePair(controlFile, "%s%d", radiationStatisticFile, radiationStatisticCode,
                        "Name of the RGEX-stat.file for ");
 
-  readValues(cr, 4, "coefficients CR of global radiation from sunshine duration for ");
-  readValues(cs, 4, "coefficients CS of sunshine duration from radiation for ");
+  long crPlaces[4] = {};
+  readValues(cr, 4, crPlaces, "coefficients CR of global radiation from sunshine duration for ");
+  readValues(cs, 4, places.cs, "coefficients CS of sunshine duration from radiation for ");
   double tau[2] = {};
-  readValues(tau, 2, "transmissivity tau0 and tau1 for ");
+  long tauPlaces[2] = {};
+  readValues(tau, 2, tauPlaces, "transmissivity tau0 and tau1 for ");
+  places.tau = tauPlaces[0];
   tau0 = tau[0];
   tau1 = tau[1];
   checkTransmissivity();
-  readValues(&altitudeScale, 1, "altitude scale of the temperature amplitude for ");
-  readValues(amplitude + 1, 12, "monthly temperature amplitudes for ");
+  readValues(&altitudeScale, 1, &places.altitudeScale,
+             "altitude scale of the temperature amplitude for ");
+  readValues(amplitude + 1, 12, places.amplitude + 1, "monthly temperature amplitudes for ");
   amplitude[0] = amplitude[12];
   amplitude[13] = amplitude[1];
   double split[2] = {};
+  places.split = std::ftell(controlFile);
   for (double& value : split) {
     std::string word;
     if (!readControlWordFrom(controlFile, word) || !looksLikeNumber(word)) {
@@ -158,10 +164,13 @@ void verdunstungsmodellklasse::checkMethod() {
 // Twelve values on the next line that is not blank, January first; entry 0
 // repeats December and entry 13 January, so that the interpolation across
 // the turn of the year needs no special case.
-void verdunstungsmodellklasse::readMonthlyTable(double (&table)[14], const char* text) {
+void verdunstungsmodellklasse::readMonthlyTable(double (&table)[14], long& place,
+                                                const char* text) {
   std::string line;
-  do readRestOfLine(controlFile, line);
-  while (!line.empty() && blank(line));
+  do {
+    place = std::ftell(controlFile);
+    readRestOfLine(controlFile, line);
+  } while (!line.empty() && blank(line));
   const std::vector<std::string> words = splitWords(line);
   for (int count = 0; count < 12; ++count) {
     // Free text before the twelfth value means that values are missing.
@@ -184,8 +193,10 @@ void verdunstungsmodellklasse::readMonthlyTable(double (&table)[14], const char*
 }
 
 // Numbers one after the other, across lines, then the rest of the line.
-void verdunstungsmodellklasse::readValues(double* values, int count, const std::string& label) {
+void verdunstungsmodellklasse::readValues(double* values, int count, long* places,
+                                          const std::string& label) {
   for (int i = 0; i < count; ++i) {
+    places[i] = std::ftell(controlFile);
     std::string word;
     if (!readControlWordFrom(controlFile, word) || word[0] == '[')
       controlFileKeyNotFound(label, moduleName);
@@ -201,6 +212,7 @@ void verdunstungsmodellklasse::readValues(double* values, int count, const std::
 void verdunstungsmodellklasse::readOptionalLines() {
   const char* const hamonKey = "HamonCorrectionOpenWater";
   std::string line;
+  places.hamon = std::ftell(controlFile);
   readRestOfLine(controlFile, line);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   // A section that ends before this line has no cloudiness statistics.
@@ -214,7 +226,10 @@ void verdunstungsmodellklasse::readOptionalLines() {
   cloudinessStatisticFile = given ? words[0] : "cloudiness";
   cloudinessStatisticCode = given ? code : 0;
 
-  if (line.find(hamonKey) == std::string::npos) readRestOfLine(controlFile, line);
+  if (line.find(hamonKey) == std::string::npos) {
+    places.hamon = std::ftell(controlFile);
+    readRestOfLine(controlFile, line);
+  }
   const size_t equals = line.find('=');
   if (line.find(hamonKey) == std::string::npos || equals == std::string::npos) return;
   if (!parseLeadingDouble(line.substr(equals + 1), hamonCorrectionOpenWater))
@@ -224,10 +239,47 @@ void verdunstungsmodellklasse::readOptionalLines() {
 }
 
 void verdunstungsmodellklasse::checkValues() {
+  // Bounds that no climate exceeds: a negative factor would condense water
+  // out of dry air, and the Hamon and Haude factors, the coast factor of
+  // Wendling and the factor on lakes stay well within 10, 1, 2 and 10.
+  const auto within = [&](long place, const std::string& label, const std::string& which,
+                          double value, double lowest, double highest, bool aboveLowest,
+                          const char* unit) {
+    if ((aboveLowest ? value > lowest : value >= lowest) && value <= highest) return;
+    std::ostringstream rule;
+    rule << which << "must be " << (aboveLowest ? "above " : "") << lowest
+         << (aboveLowest ? " and at most " : " ... ") << highest << unit;
+    refuseControlValueAt(controlFile, place, label, value, rule.str(), badValueCode);
+  };
+  for (int month = 1; month <= 12; ++month) {
+    const std::string of = "(month " + std::to_string(month) + ") ";
+    within(places.pec, "PEC-parameter for HAMON-evaporation", of, pec[month], 0.0, 10.0, true, "");
+    within(places.fh, "fh-parameter for HAUDE-evaporation", of, fh[month], 0.0, 1.0, true,
+           " (mm/hPa)");
+    within(places.amplitude[month], "monthly temperature amplitudes for ", of, amplitude[month],
+           0.0, 40.0, false, " (K)");
+  }
+  within(places.fk, "fk - Coastfactor (WENDLING) for", "", fk, 0.0, 2.0, true, "");
+  within(places.hamon, "HamonCorrectionOpenWater", "", hamonCorrectionOpenWater, 0.0, 10.0, true,
+         "");
+  for (int i = 0; i < 4; ++i)
+    within(places.cs[i], "coefficients CS of sunshine duration from radiation for ",
+           "(CS[" + std::to_string(i) + "]) ", cs[i], -100.0, 100.0, false, "");
   // The amplitude falls with exp(-elevation / scale).
-  if (!(altitudeScale > 0.0))
-    refuseControlValue(sectionHeader, "altitude scale of the temperature amplitude for ",
-                       altitudeScale, "must be above 0 (m)", badValueCode);
+  within(places.altitudeScale, "altitude scale of the temperature amplitude for ", "",
+         altitudeScale, 0.0, 1e5, true, " (m)");
+  // The day's share of the amplitude, with the annual term, stays a share.
+  if (!(dayShare - std::fabs(annualVariability) >= 0.0 &&
+        dayShare + std::fabs(annualVariability) <= 1.0) &&
+      dayShare >= 0.0 && dayShare <= 1.0) {
+    std::ostringstream rule;
+    rule << "with amplitude_fraction_day " << dayShare << " gives a day share from "
+         << dayShare - std::fabs(annualVariability) << " to "
+         << dayShare + std::fabs(annualVariability)
+         << "; the day share minus and plus the annual variability must lie within 0 ... 1";
+    refuseControlValueAt(controlFile, places.split, "annual variability of the day share",
+                         annualVariability, rule.str(), badValueCode);
+  }
   if (dayShare < 0.0 || dayShare > 1.0) {
     *diag << "FATAL: \n---------------------------- error in control file --------------------\n"
              "\nThe splitting of the temperature amplitude between day and night\nhas to be done "
@@ -268,8 +320,8 @@ void verdunstungsmodellklasse::checkTransmissivity() {
   std::ostringstream rule;
   rule << "with tau1 = " << tau1 << " gives a transmissivity of the day from " << lowest << " to "
        << highest << "; tau0 - |tau1| and tau0 + |tau1| must lie within 0 ... 1";
-  refuseControlValue(sectionHeader, "transmissivity tau0 and tau1 for ", tau0, rule.str(),
-                     badValueCode);
+  refuseControlValueAt(controlFile, places.tau, "transmissivity tau0 and tau1 for ", tau0,
+                       rule.str(), badValueCode);
 }
 
 // r0: the radiation ratio at and below which the sun has not shone. Of a

@@ -163,8 +163,9 @@ protected:
 
   // --- construction (vertical/verdunstungsmodellklasse.cpp) -------------------
   void readSection();
-  void readMonthlyTable(double (&table)[14], const char* text);
-  void readValues(double* values, int count, const std::string& label);
+  // place: where the table's line starts; places: where each value stands.
+  void readMonthlyTable(double (&table)[14], long& place, const char* text);
+  void readValues(double* values, int count, long* places, const std::string& label);
   void readOptionalLines();
   void checkMethod();
   void checkValues();
@@ -230,6 +231,12 @@ protected:
   double tau0 = 0.0;
   double tau1 = 0.0;
   double altitudeScale = 0.0; // H (m)
+  // Where the values checked at set-up stand in the control file (ftell;
+  // a monthly table's line), for the refusals to name the line.
+  struct ValuePlaces {
+    long pec = -1, fh = -1, fk = -1, cs[4] = {-1, -1, -1, -1}, tau = -1, altitudeScale = -1,
+         amplitude[13] = {}, split = -1, hamon = -1;
+  } places;
   double dayShare = 0.0;      // fd
   double nightShare = 0.0;    // 1 - fd
   double annualVariability = 0.0;

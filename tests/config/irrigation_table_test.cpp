@@ -232,12 +232,8 @@ TEST(IrrigationTable, ScheduleSyntaxErrorsShowTheHelp) {
       "starting from 5 1 with 10 mm to 5 31 20 mm every 3 day",
       "starting from 5 1 with 10 mm to 5 31 with many mm every 3 day",
       "starting from 5 1 with 10 mm to 5 31 with 20 mm each 3 day",
-      "starting from 5 1 with 10 mm to 5 31 with 20 mm every 0 day",
-      "starting from 5 1 with 10 mm 0 times every 3 days",
       "starting from 5 1 with 10 2 times every 3 days",
       "starting from 5 1 with 10 mm 2 times each 3 days",
-      "starting from 5 1 with 10 mm 3 times every 0 days",
-      "starting from 5 1 with 10 mm 3 times every -1 days",
   };
   for (std::size_t i = 0; i < texts.size(); ++i) {
     IrrigationReader reader("irr_syntax_" + std::to_string(i),
@@ -292,6 +288,22 @@ TEST(IrrigationTable, ImpossibleDatesAndPartNumbersAreRefused) {
        "reads \"6x\", which is not a whole number"},
       {"7x field 3 1 50 30", 17, "the code of irrigation type 1 in [irrigation_table]: \"7x\""},
       {"7 field 3 1 nan 30", 17, "psi_dry of irrigation type 1 in [irrigation_table]: \"nan\""},
+      {"7 field 3 0 50 30", 29,
+       "for irrigation code 1 in [irrigation_table]: the origin is 0, which must be 1 "
+       "(groundwater) or 2 (surface water)"},
+      {"7 field 3 3 50 30", 29, "the origin is 3"},
+      {"7 field 3 1 -1 30", 29,
+       "for irrigation code 1 in [irrigation_table]: psi_dry is -1 m, which must be 0 ... 1000 m"},
+      {"7 field 3 1 50 1e9", 29, "psi_wet is 1e+09 m, which must be 0 ... 1000 m"},
+      {"7 field 2 2 50 30 starting from 5 1 with 10 mm to 5 31 with 20 mm every 0 day", 29,
+       "an irrigation schedule of [irrigation_table] gives the interval (every ZZ day) of 0, "
+       "which must be 1 or more"},
+      {"7 field 2 2 50 30 starting from 5 1 with 10 mm 0 times every 3 days", 29,
+       "gives the number of events (AA times) of 0, which must be 1 or more"},
+      {"7 field 2 2 50 30 starting from 5 1 with 10 mm 3 times every -1 days", 29,
+       "gives the interval (every ZZ days) of -1, which must be 1 or more"},
+      {"7 field 4 1 2.5", 29,
+       "for irrigation code 1 in [irrigation_table]: min(ETR/ETP) is 2.5, which must be 0 ... 2"},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];

@@ -267,6 +267,14 @@ TEST(OutputSettings, FailsNamingTheSectionTheLineAndTheValue) {
        "\"zwei\": not found!"},
       {"too few names", "[meteo_data_count]\n2\n", "[meteo_data_count]\n3\n", 17,
        "name of meteorological variable 3; [meteo_names], end of CONTROL: not found!"},
+      {"negative output interval", "24   output interval", "-1", 17,
+       "section [output_interval]: the value -1 of \"output control\" must be 0 (no line) ... "
+       "87600 (hours, ten years) (line 2 of CONTROL)"},
+      {"output interval of eleven years", "24   output interval", "96360", 17,
+       "the value 96360 of \"output control\" must be 0 (no line) ... 87600"},
+      {"negative list count", "2   number of subbasins", "-1", 17,
+       "section [output_list]: the value -1 of \"number of subbasins in output list\" must be "
+       "0 ... 100000 (line 14 of CONTROL)"},
   };
   int n = 0;
   for (const Case& c : cases) {

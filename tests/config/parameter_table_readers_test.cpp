@@ -261,6 +261,33 @@ TEST(ParameterTableReaders, ReportEveryFaultWithEntryAndCode) {
       {"[multilayer_landuse]\n1\n1 a layers = 1;\n", 53, ml + "1 (a): missing brace \"{\""},
       {"[multilayer_landuse]\n1\n1 a { layers = 1.5; }\n", 53,
        ml + "1 (a): value out of range for \"layers\": 1.5 is not a whole number"},
+
+      // Bounds beyond every soil and canopy.
+      {soilWith("").replace(soilWith("").find("alpha = 1"), 9, "alpha = 101"), 52,
+       so + "1 (clay): value out of range for \"alpha\": 101 (allowed 0 .. 100)"},
+      {soilWith("").replace(soilWith("").find("alpha = 1"), 9, "alpha = 100"), -1, ""},
+      {soilWith("").replace(soilWith("").find("Par_n = 1.2"), 11, "Par_n = 10.5"), 52,
+       so + "1 (clay): value out of range for \"Par_n\": 10.5 (allowed 1 .. 10)"},
+      {soilWith("").replace(soilWith("").find("thickness = 0.5"), 15, "thickness = 101"), 52,
+       so + "1 (clay): value out of range for \"thickness\": 101 (allowed 0 .. 100)"},
+      {soilWith("ThicknessScaling = 200;"), 52,
+       so + "1 (clay): value out of range for \"ThicknessScaling\": 200 (allowed 0 .. 100)"},
+      {soilWith("").replace(soilWith("").find("ksat = 1e-6"), 11, "ksat = 2"), 52,
+       so + "1 (clay): value out of range for \"ksat\": 2 (allowed 0 .. 1)"},
+      {soilWith("GrainSizeDist = 0.6 0.25 0.1 0.05 0.5 0 0;"), 52,
+       so + "1 (clay): value out of range for \"GrainSizeDist\": the values add up to 1.5 (at "
+            "most 1)"},
+      {soilWith("GrainSizeDist = 0.3 0.3 0.2 0.1 0.1 0 0;"), -1, ""},
+      {entryWith("PhenoBaseTemp = 31;"), 51,
+       lu + "1 (crop): value out of range for \"PhenoBaseTemp\": 31 (allowed -10 .. 30)"},
+      {entryWith("DynamicPhenology = 1; PhenoStartSum = 20000;"), 51,
+       lu + "1 (crop): value out of range for \"PhenoStartSum\": 20000 (allowed 0 .. 10000)"},
+      {"[multilayer_landuse]\n1\n1 a { layers = 1; k_extinct = 0; }\n", 53,
+       ml + "1 (a): value out of range for \"k_extinct\": 0 (must be above 0)"},
+      {"[multilayer_landuse]\n1\n1 a { layers = 1; k_extinct = 6; }\n", 53,
+       ml + "1 (a): value out of range for \"k_extinct\": 6 (allowed 0 .. 5)"},
+      {"[multilayer_landuse]\n1\n1 a { layers = 1; LAI_scale = 1001; }\n", 53,
+       ml + "1 (a): value out of range for \"LAI_scale\": 1001 (allowed 0 .. 1000)"},
   };
   int n = 0;
   for (const Case& c : cases) {

@@ -181,6 +181,15 @@ TEST(StandardGrids, BadLinesEndTheRunNamingTheSection) {
        "[standard_grids], line 8 of "},
       {"a number for the unit", "1", "a.asc a 0 periodicity = 1 2 3\n",
        "unknown unit \"2\" in the periodicity of standard grid 1: [standard_grids], line 8 of "},
+      {"a negative count", "-1", "",
+       "section [standard_grids]: the value -1 of \"counter/number of grids \" must be 0 or more "
+       "(line 7 of testdata_standard_bad_np1_rank0/run.ctl.intern)"},
+      {"fill code 3 in the old style", "1", "a.asc a 3\n",
+       "section [standard_grids]: the value 3 of \"fillcode\" of the grid \"a\" must be 0 (keep "
+       "nodata), 1 (nearest value) or 2 (defaultValue) (line 8 of "
+       "testdata_standard_bad_np1_rank0/run.ctl.intern)"},
+      {"fill code -1 as a key", "1", "a.asc a fillcode = -1\n",
+       "the value -1 of \"fillcode\" of the grid \"a\" must be 0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -141,6 +141,24 @@ TEST(GridRegistry, RefusesTheThousandthEntry) {
   m.free_matrix(g, 1, 1, 1, 1);
 }
 
+TEST(GridRegistry, RefusesANegativeWriteCode) {
+  const std::string dir = makeTestDirectory("reg_negative_code");
+  TestModule m(dir);
+  m.setGrid(1, 1);
+  Grid g = m.matrix(1, 1, 1, 1, 1);
+  m.registerGrid(1, "zero.asc", g, nullptr, 0, "never written", 0, 1, 1);
+  EXPECT_EQ(exitCodeOf([&] {
+              m.registerGrid(2, "etp.asc", g, nullptr, 0, "pot_transpiration0", -1, 1, 1);
+            }),
+            17);
+  EXPECT_NE(m.console().find("the write code -1 of the grid \"pot_transpiration0\" (etp.asc) is "
+                             "negative; give 0 (never written)"),
+            std::string::npos)
+      << m.console();
+  EXPECT_EQ(m.findGrid("pot_transpiration0"), 0);
+  m.free_matrix(g, 1, 1, 1, 1);
+}
+
 TEST(GridRegistry, GridStatisticsSkipNodataAndNeedThreeValuesForADeviation) {
   const std::string dir = makeTestDirectory("reg_gstat");
   TestModule m(dir);

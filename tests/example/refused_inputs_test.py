@@ -1421,6 +1421,43 @@ LATER_SECTION_RANGES = {
         "must be 0 (never written) or a write code of 1 or more"),
 }
 
+
+# Values beyond what any catchment has, at set-up: a soil table's entry (the
+# land-use and multilayer tables fail the same way) and a line of a
+# module's section. With the soil's alpha of 1e9 an hourly step took some 15 s.
+SETUP_BOUNDS = {
+    "soil_alpha_1e9": Case(
+        ex.replace_once("alpha = 7.5 6.0 5.0;", "alpha = 1e9 6.0 5.0;"), code=52,
+        words="error in [soil_table], entry 2 (brown earth): value out of range for \"alpha\": "
+        "1e+09 (allowed 0 .. 100)"),
+    "hamon_factor_minus_1": out_of_range(
+        "1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2 1.2  PEC",
+        "1.2 1.2 1.2 1.2 1.2 1.2 -1 1.2 1.2 1.2 1.2 1.2  PEC", 10, "evapotranspiration",
+        "PEC-parameter for HAMON-evaporation", "-1",
+        "(month 7) must be above 0 and at most 10 (line 206 of catchment.ctl)"),
+    "fill_code_minus_1": out_of_range(
+        "soil.asc     soil_types          fillcode = 0", "soil.asc     soil_types          "
+        "fillcode = -1", 17, "standard_grids", "fillcode", "-1", "of the grid \"soil_types\" "
+        "must be 0 (keep nodata), 1 (nearest value) or 2 (defaultValue) (line 54 of "),
+    "interception_capacity_1e9": out_of_range(
+        "0.35  storage per unit leaf area", "1e9  storage per unit leaf area", 17,
+        "interception_model", "parameter interception storage maximum water layer thickness for ",
+        "1e+09", "must be 0 ... 5 (mm of water per unit of leaf area) (line 250 of catchment.ctl "
+        "reads \"1e9\")"),
+    "write_code_minus_1": Case(
+        ex.replace_once("13  its write code: the sum", "-1  its write code: the sum"), code=17,
+        words="section [evapotranspiration]: the write code -1 of the grid \"pot_transpiration0\" "
+        "(etp.asc) is negative"),
+    "irrigation_origin_0": Case(
+        ex.replace_once("1 sprinkled_fields 2 1 0 0", "1 sprinkled_fields 2 0 0 0"), code=29,
+        words="for irrigation code 1 in [irrigation_table]: the origin is 0, which must be 1 "
+        "(groundwater) or 2 (surface water)"),
+    "irrigation_every_0_days": Case(
+        ex.replace_once("with 12 mm every 6 day", "with 12 mm every 0 day"), code=29,
+        words="an irrigation schedule of [irrigation_table] gives the interval (every ZZ day) of "
+        "0, which must be 1 or more"),
+}
+
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
@@ -1450,6 +1487,7 @@ CASES.update(GRID_VALUES_NAME_THE_FILE)
 CASES.update(READ_AGAIN_IN_RANGE)
 CASES.update(TRACER_STATES)
 CASES.update(LATER_SECTION_RANGES)
+CASES.update(SETUP_BOUNDS)
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

@@ -79,6 +79,32 @@ TEST(Verdunstungsmodellklasse, FailsWithTheMessageOfEachFault) {
       {"unknown method", evapotranspirationEntries(7), 1, none, 10,
        "the method 7 (\"Methode fuer \") is none of 1 (Penman-Monteith), 2 (Hamon), 3 (Wendling) "
        "and 4 (Haude)"},
+      // Bounds that no climate exceeds.
+      {"PEC 0 in March", with(base, 2, "1 1 0 1 1 1 1 1 1 1 1 1"), 1, none, 10,
+       "the value 0 of \"PEC-parameter for HAMON-evaporation\" (month 3) must be above 0 and at "
+       "most 10"},
+      {"fh 1.5 in December", with(base, 3, "0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 1.5"), 1,
+       none, 10,
+       "the value 1.5 of \"fh-parameter for HAUDE-evaporation\" (month 12) must be above "
+       "0 and at most 1 (mm/hPa)"},
+      {"fk 2.5", with(base, 4, "2.5  fk"), 1, none, 10,
+       "the value 2.5 of \"fk - Coastfactor (WENDLING) for\" must be above 0 and at most 2"},
+      {"CS 1e9", with(base, 25, "0.072 -0.808 1e9 -0.239"), 1, none, 10,
+       "the value 1e+09 of \"coefficients CS of sunshine duration from radiation for \" (CS[2]) "
+       "must be -100 ... 100"},
+      {"altitude scale 1e6", with(base, 27, "1e6  H"), 1, none, 10,
+       "the value 1e+06 of \"altitude scale of the temperature amplitude for \" must be above 0 "
+       "and at most 100000 (m)"},
+      {"amplitude -1 in June", with(base, 28, "6 6 6 6 6 -1\n6 6 6 6 6 6  A"), 1, none, 10,
+       "the value -1 of \"monthly temperature amplitudes for \" (month 6) must be 0 ... 40 (K)"},
+      {"amplitude -1 in July, on the next line", with(base, 28, "6 6 6 6 6 6\n-1 6 6 6 6 6  A"), 1,
+       none, 10, "(month 7) must be 0 ... 40 (K) (line 32 of "},
+      {"annual variability past the night", with(base, 29, "0.6 -0.5  fd Aa"), 1, none, 10,
+       "the value -0.5 of \"annual variability of the day share\" with amplitude_fraction_day 0.6 "
+       "gives a day share from 0.1 to 1.1"},
+      {"annual variability within the day", with(base, 29, "0.6 -0.4  fd Aa"), 1, none, 0, ""},
+      {"Hamon factor on lakes 0", with(base, 31, "HamonCorrectionOpenWater = 0"), 1, none, 10,
+       "the value 0 of \"HamonCorrectionOpenWater\" must be above 0 and at most 10"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

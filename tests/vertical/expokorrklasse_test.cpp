@@ -154,6 +154,17 @@ TEST(Expokorrklasse, FailsWithTheMessageOfEachFault) {
   cases.push_back({section(1, 60, 2, 0, 1), 17, "value 0 of \"" + labels[8] + atLeastOne});
   cases.push_back({section(1, 60, 2, 1, 0), 17, "value 0 of \"" + labels[9] + atLeastOne});
   cases.push_back({section(1, 60, 2, 1, 1), 12, "no free grid left1000", true});
+  // The scaling factor stands in line 7 of the file.
+  std::string scaled = section(1, 60, 2, 1, 1);
+  scaled.replace(scaled.find("3.0  value"), 3, "-2");
+  cases.push_back({scaled, 17,
+                   "section [radiation_correction]: the value -2 of \"scaling factor for Tkorr "
+                   "for \" must be 0 ... 10 (K) (line 7 of "});
+  std::string coded = section(1, 60, 1, 1, 1);
+  coded.replace(coded.find("0  value"), 1, "-1");
+  cases.push_back({coded, 17,
+                   "the value -1 of \"Writegrid EXKORR for \" (of the corrected "
+                   "temperature) must be 0 or more"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     Correction run("radcorr_faults", 3, 3, c.section);
