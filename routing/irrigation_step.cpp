@@ -66,6 +66,16 @@ double irrigationclass::cellWeight(long r, long c) const {
                                                                             : 1.0;
 }
 
+// The soil beside a glacier on part of a cell stands for that part alone,
+// and its water per unit of it; a lake keeps the whole of its cells, and a
+// cell wholly under a glacier passes what it gets on whole.
+double irrigationclass::fieldShare(long r, long c) const {
+  if (!glacier || glacier[r][c] == header.nodata) return 1.0;
+  const double g = std::clamp(glacier[r][c], 0.0, 1.0);
+  if (g >= 1.0 || (lakeCodes && lakeCodes[r][c] > 0.0)) return 1.0;
+  return 1.0 - g;
+}
+
 double irrigationclass::demand(long r, long c, long month, long day) const {
   const IrrigationRecord* record = recordOf(r, c);
   if (kindOf(record) == withoutIrrigation) return 0.0;
@@ -107,7 +117,7 @@ void irrigationclass::sumSurfaceDemand() {
     if (z == 0 || kind == otherOrigin) return;
     const double g = cellWeight(r, c);
     ExactSum* sums = threadDemandSums.mine() + 2 * static_cast<std::size_t>(z);
-    sums[0].add(kind == fromSurfaceWater ? amounts[r][c] * g : 0.0);
+    sums[0].add(kind == fromSurfaceWater ? amounts[r][c] * g * fieldShare(r, c) : 0.0);
     sums[1].add(g);
   });
   threadDemandSums.forEachValue([&](std::size_t i, const ExactSum& sum) { demandSums[i].add(sum); });

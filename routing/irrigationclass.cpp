@@ -64,6 +64,10 @@ void irrigationclass::takeGrids() {
   std::snprintf(name, sizeof name, "%s%d", "root_depth", 1);
   rootDepth = grid(name);
   requireGrid("MPIHelper");
+  const int glacierIndex = findGlacierGrid();
+  glacier = glacierIndex > 0 ? registry[glacierIndex].grid : nullptr;
+  const int lakeIndex = findGrid("lake_codes", 1);
+  lakeCodes = lakeIndex > 0 ? registry[lakeIndex].grid : nullptr;
   table = context.irrigationTable;
   tableSize = table && !table->empty() ? static_cast<long>(table->size()) - 1 : 0;
 }

@@ -105,6 +105,9 @@ private:
   const IrrigationRecord* recordOf(long r, long c) const;
   CellKind kindOf(const IrrigationRecord* record) const;
   double cellWeight(long r, long c) const;
+  // The part of a cell its field takes water for: beside a glacier over
+  // part of it.
+  double fieldShare(long r, long c) const;
   // The amount of a cell before the supply is known.
   double demand(long r, long c, long month, long day) const;
   double demandByMoisture(long r, long c, const IrrigationRecord& record) const;
@@ -131,6 +134,8 @@ private:
   Grid highMoisture = nullptr; // "SBHIGH_grid"
   Grid etrEtp = nullptr;       // "ETR2ETP"
   Grid rootDepth = nullptr;    // "root_depth1", m
+  Grid glacier = nullptr;      // the glaciers' share of each cell, if any
+  Grid lakeCodes = nullptr;
   const IrrigationTable* table = nullptr;
   long tableSize = 0;
   OwnCells cells;

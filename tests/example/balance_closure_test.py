@@ -564,6 +564,25 @@ def canopy_water_falls(work):
              "the canopy lost no water beyond its evaporation")
 
 
+
+def fields_under_part_of_a_glacier(text):
+    """The example's fields watered from their river on both days, with a
+    glacier over half of some of them, and the balance of the whole
+    catchment."""
+    return watered_from_the_river(partly_glacierized(11)(text)) + ex.BALANCE_SECTION
+
+
+def half_glaciated_fields(folder):
+    """Glacier 1 over half of every cell of subbasin 3 in rows 1 to 8, and
+    every cell of the catchment a sprinkled field."""
+    def fraction(r, c, zone):
+        return 0.5 if zone == 3 and r <= 8 else 0.0
+    pc.write_grid_like(folder, "zones.asc", "glacier_fraction.asc", fraction)
+    pc.write_grid_like(folder, "zones.asc", "glacier_codes.asc",
+                       lambda r, c, zone: 1 if fraction(r, c, zone) > 0 else 0)
+    pc.write_grid_like(folder, "zones.asc", "irrigation.asc", lambda r, c, zone: 1)
+    ex.warm_cloudburst(folder)
+
 CASES = {
     # The wind's deposition adds snow to the upper half and takes it from the
     # lower: the subbasins gain and lose, the catchment too where the mean
@@ -829,6 +848,11 @@ CASES = {
     "spin_up_units_by_elevation_river_exchange_2": Case(
         units_over_rivers(2, units_by_elevation), pc.river_link_input, processes=(1, 3),
         check_outputs=take_within_the_channels("response_units")),
+    # Fields half under a glacier get their water over the half beside it:
+    # the river gives what they take there, no more.
+    "fields_under_part_of_a_glacier": Case(
+        fields_under_part_of_a_glacier, half_glaciated_fields, processes=(1, 3),
+        check_outputs=closes("withdrawal", "irrigation", tolerance=CHANNEL_TOLERANCE)),
 }
 
 if __name__ == "__main__":
