@@ -803,6 +803,7 @@ private:
   HRUList numberHRUs(const SpinUpSettings& settings, const HRUScan& scan);
   void reportLayeringSplit(const std::map<std::vector<double>, double>& units);
   void writeHRUGrids(const std::string& gatheredName);
+  void writeHRUGridsNow(const std::string& gatheredName);
   std::string renumberedHRUFileName();
   // ===== end of SpinUp hydrologic response units =============================
 };

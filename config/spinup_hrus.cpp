@@ -14,6 +14,7 @@
 #include "config/section_reader.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "core/string_helpers.h"
 
 namespace {
@@ -436,8 +437,28 @@ void defaultini::reportLayeringSplit(const std::map<ClassKey, double>& units) {
 }
 
 // Each process writes what it holds under the entry's file name followed by
-// its rank, then rank 0 writes both grids gathered. Collective.
+// its rank, then rank 0 writes both grids gathered; once every output of the
+// run is known and checked, so that a refused run leaves no such file.
+// Collective.
 void defaultini::writeHRUGrids(const std::string& gatheredName) {
+  char rank[16];
+  std::snprintf(rank, sizeof rank, "_%03d", mpiRank);
+  for (int index : {hruIndex, masterHruIndex}) {
+    std::string path = registry[index].fileName + rank;
+    prependDirectory(outputDirectory, path);
+    noteOutputFile(path, "this process's part of the response units' grid \"" +
+                             registry[index].name + "\"");
+  }
+  if (mpiRank == 0)
+    for (const std::string& name : {gatheredName, registry[masterHruIndex].fileName}) {
+      std::string path = name;
+      prependDirectory(outputDirectory, path);
+      noteOutputFile(path, "the response units' grids gathered");
+    }
+  createOutputsWhenChecked([this, gatheredName] { writeHRUGridsNow(gatheredName); });
+}
+
+void defaultini::writeHRUGridsNow(const std::string& gatheredName) {
   char rank[16];
   std::snprintf(rank, sizeof rank, "_%03d", mpiRank);
   int failure = catchExitCode([&] {

@@ -16,6 +16,7 @@ import shutil
 import sys
 
 import example_test as ex
+import process_counts_test
 import small_catchment as small
 import tracer_test
 from small_catchment import Case, Then
@@ -1186,6 +1187,13 @@ UNTOUCHED_FILES = {
         "[routing_model]", lambda folder: hourly_table(folder, "observed.txt")),
     "two_statistics_one_file": refused_unchanged(
         ex.replace_once("qi.stat 4024", "qd.stat 4024"),
+        "the output file output/qd.stat (the statistics unsatzon_model_submodel:Interflow [mm per "
+        "zone]) is the file output/qd.stat that the run writes as the statistics "
+        "unsatzon_model_submodel:direct discharge"),
+    # The response units' grids wait for the check too.
+    "two_statistics_one_file_with_response_units": refused_unchanged(
+        lambda text: process_counts_test.response_units(
+            ex.replace_once("qi.stat 4024", "qd.stat 4024")(text)),
         "the output file output/qd.stat (the statistics unsatzon_model_submodel:Interflow [mm per "
         "zone]) is the file output/qd.stat that the run writes as the statistics "
         "unsatzon_model_submodel:direct discharge"),
