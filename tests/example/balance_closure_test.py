@@ -733,23 +733,9 @@ CASES = {
     "even_rain_on_glacier_part_without_snow": Case(
         with_balance(even_rain_on_half_glaciers, no_snow), even_rain, days=1, processes=(1, 3),
         check_outputs=rain_counted_once("subbasin_runoff")),
-    # The lake's cells among them: the lake takes the rain of the part
-    # beside the glacier, the glacier's pack that of its share.
-    "even_rain_on_glacier_part_of_lake_cells": Case(
-        lambda text: even_rain_on_half_glaciers(text) + ex.BALANCE_SECTION, even_rain, days=1,
-        processes=(1, 3),
-        check_outputs=rain_counted_once("lake_storage", "glacier_snow_storage",
-                                        tolerance=CHANNEL_TOLERANCE)),
-    # Slides onto and off the glacier's part of a lake's cells weigh the
-    # pack beside it as the balance does.
-    "glacier_snow_slides_on_lake_cells": Case(
-        lambda text: partly_glacierized(13, slides(9))(text) + ex.BALANCE_SECTION,
-        glacier_fractions(small.freeze_thaw, slide_grids, deposition_grid(lambda r: 0.2)),
-        processes=(1, 3),
-        check_outputs=closes("snow_deposition", "lake_storage", tolerance=CHANNEL_TOLERANCE)),
     # A lake keeps its water on the whole of its cells, also where a glacier
     # covers part of one (the example's lake 2 lies under the glacier's half
-    # cells): there the land stands for the whole cell.
+    # cells): there the soil stands for the whole cell.
     "glacier_part_of_lake_cells": Case(
         lambda text: partly_glacierized(11)(text) + ex.BALANCE_SECTION,
         glacier_fractions(ex.warm_cloudburst), processes=(1, 3),
@@ -867,6 +853,21 @@ CASES = {
     "fields_under_part_of_a_glacier": Case(
         fields_under_part_of_a_glacier, half_glaciated_fields, processes=(1, 3),
         check_outputs=closes("withdrawal", "irrigation", tolerance=CHANNEL_TOLERANCE)),
+    # The same rain on half glacier cells, the lake's among them: the lake
+    # takes the rain of the part beside the glacier, the glacier's pack
+    # that of its share.
+    "even_rain_on_glacier_part_of_lake_cells": Case(
+        lambda text: even_rain_on_half_glaciers(text) + ex.BALANCE_SECTION, even_rain, days=1,
+        processes=(1, 3),
+        check_outputs=rain_counted_once("lake_storage", "glacier_snow_storage",
+                                        tolerance=CHANNEL_TOLERANCE)),
+    # Slides onto and off the glacier's part of a lake's cells weigh the
+    # pack beside it as the balance does.
+    "glacier_snow_slides_on_lake_cells": Case(
+        lambda text: partly_glacierized(13, slides(9))(text) + ex.BALANCE_SECTION,
+        glacier_fractions(small.freeze_thaw, slide_grids, deposition_grid(lambda r: 0.2)),
+        processes=(1, 3),
+        check_outputs=closes("snow_deposition", "lake_storage", tolerance=CHANNEL_TOLERANCE)),
 }
 
 if __name__ == "__main__":
