@@ -868,6 +868,12 @@ CASES = {
         glacier_fractions(small.freeze_thaw, slide_grids, deposition_grid(lambda r: 0.2)),
         processes=(1, 3),
         check_outputs=closes("snow_deposition", "lake_storage", tolerance=CHANNEL_TOLERANCE)),
+    # Without the lake model the lakes' cells keep no water of their own:
+    # their fields too get their water over the part beside the glacier.
+    "fields_under_part_of_a_glacier_without_lakes": Case(
+        lambda text: fields_under_part_of_a_glacier(ex.switched_off(text, "lake_model")),
+        half_glaciated_fields, processes=(1, 3),
+        check_outputs=closes("withdrawal", "irrigation", tolerance=CHANNEL_TOLERANCE)),
 }
 
 if __name__ == "__main__":
