@@ -227,6 +227,7 @@ void ModellApplication::addChannelBalanceTerms() {
     BalanceTerm infiltration{
         "soil", "river_infiltration", K::input, {"river_infiltration"}, 1.0, false, true};
     infiltration.glacier = glacierPart::beside;
+    infiltration.column = true;
     waterBalance->addCellTerm(infiltration);
   }
   if (lakes) replaced.push_back("ponding_storage");

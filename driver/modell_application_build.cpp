@@ -493,8 +493,11 @@ void ModellApplication::buildSubmodels() {
   }
   if (channelRouting->getConfiguredFlowControl() > 0)
     channelRouting->InitLakeModel(context.interceptionFirst);
-  unsatZone->setLakesReleased(channelRouting->getConfiguredFlowControl() > 0 &&
-                              channelRouting->getLakeModel() != 0);
+  const bool lakesReleased =
+      channelRouting->getConfiguredFlowControl() > 0 && channelRouting->getLakeModel() != 0;
+  unsatZone->setLakesReleased(lakesReleased);
+  irrigation->setLakeCellsWhole(lakesReleased &&
+                                !(snow->getFlowControl() != 0 && snow->hasGlacierGrid()));
   if (channelRouting->getFlowControl() > 0) {
     channelRouting->CheckInflowAbstractionLinks();
     channelRouting->setIrrigationDemand(irrigation->GetSurfaceDemand());
@@ -543,6 +546,7 @@ void ModellApplication::buildSubmodels() {
   // The water balance reads the grids of every module built before.
   waterBalance = adopt<waterbalanceclass>("water_balance");
   if (waterBalance->getFlowControl() != 0) {
+    waterBalance->setGlacierTakesWater(snow->getFlowControl() != 0 && snow->hasGlacierGrid());
     addChannelBalanceTerms();
     plug(Place::waterBalanceStart, [this](const ModelDate&) { waterBalance->startStep(); });
     plug(Place::waterBalanceInputs, [this](const ModelDate&) { waterBalance->takeGroundInputs(); });

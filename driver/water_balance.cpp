@@ -225,9 +225,11 @@ double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c, double 
   if (t.term.glacier != glacierPart::whole && glacierCells) {
     double g = glacier == nodata ? 0.0 : glacier;
     // Channel routing's lakes keep their water on the whole of their cells:
-    // there the land stands for all of a cell a glacier covers in part, as
-    // the soil does.
-    if (lakeCodes && lakeCodes[r][c] > 0.0 && g < 1.0 && t.term.glacier != glacierPart::fraction)
+    // there the soil column stands for all of a cell a glacier covers in
+    // part, and so does the land above it unless a glacier's own pack takes
+    // the weather of the glacier's share.
+    if (lakeCodes && lakeCodes[r][c] > 0.0 && g < 1.0 && t.term.glacier != glacierPart::fraction &&
+        (t.term.column || !glacierTakesWater))
       g = 0.0;
     sum *= glacierWeight(t.term.glacier, g);
   }

@@ -41,6 +41,9 @@ public:
   void addZoneTerms(std::vector<ZoneBalanceTerm> added, const std::vector<std::string>& replaced);
   // Adds a term of the cells' grids, before the first step.
   void addCellTerm(const BalanceTerm& term);
+  // A glacier model's own pack takes the weather of the glacier's share of
+  // a cell, also on a lake's cells.
+  void setGlacierTakesWater(bool takes) { glacierTakesWater = takes; }
   // Takes the storages at the start of a step. Collective.
   void startStep();
   // Takes the terms that silting-up would change, before it runs.
@@ -104,6 +107,7 @@ private:
   Grid irrigationCodes = nullptr;
   Grid glacierCells = nullptr;
   bool dynamicGlaciers = false;
+  bool glacierTakesWater = false;
   // The glacier grid's values at the start of the step, per own-row cell,
   // while the balance books the change of the glacier's extent.
   std::vector<double> glacierStart;

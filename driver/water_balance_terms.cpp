@@ -48,6 +48,9 @@ std::vector<BalanceTerm> waterBalanceTerms() {
                         t.label == "soil_water" || t.label == "ponding_storage"
                     ? glacierPart::free
                     : glacierPart::beside;
+  for (BalanceTerm& t : terms)
+    t.column = (t.module == "soil" && t.label != "irrigation") || t.label == "soil_evaporation" ||
+               t.label == "transpiration";
   // A dynamic glacier's own pack on its part of a cell: what falls on it,
   // evaporates and leaves it for the glacier's runoff storages, and what
   // the annual balance turns into firn.

@@ -51,6 +51,9 @@ struct BalanceTerm {
   // With spin-up response units every cell of a unit keeps its own value
   // here: no module copies it from the unit's master cell.
   bool ownInUnits = false;
+  // The soil column's own, which stands for the whole of a lake's cell
+  // where channel routing keeps the lake's water there.
+  bool column = false;
 };
 
 // The terms of every module, in the order the files are written. A module

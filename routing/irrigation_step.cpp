@@ -66,13 +66,13 @@ double irrigationclass::cellWeight(long r, long c) const {
                                                                             : 1.0;
 }
 
-// The soil beside a glacier on part of a cell stands for that part alone,
-// and its water per unit of it; a lake keeps the whole of its cells, and a
-// cell wholly under a glacier passes what it gets on whole.
+// The land beside a glacier on part of a cell stands for that part alone,
+// and its water per unit of it, unless it stands for all of a lake's cell;
+// a cell wholly under a glacier passes what it gets on whole.
 double irrigationclass::fieldShare(long r, long c) const {
   if (!glacier || glacier[r][c] == header.nodata) return 1.0;
   const double g = std::clamp(glacier[r][c], 0.0, 1.0);
-  if (g >= 1.0 || (lakeCodes && lakeCodes[r][c] > 0.0)) return 1.0;
+  if (g >= 1.0 || (lakeCellsWhole && lakeCodes && lakeCodes[r][c] > 0.0)) return 1.0;
   return 1.0 - g;
 }
 

@@ -47,6 +47,10 @@ public:
   // The unsaturated zone's runoff per tracer and subbasin; kept as handed
   // over, the step does not use it.
   virtual void SetGroundwaterRunoff(std::vector<std::vector<double>>* runoff);
+  // The land of a lake's cells stands for the whole cell, also where a
+  // glacier covers part of one: channel routing keeps the lakes' water there
+  // and no glacier model's pack takes the weather of the glacier's share.
+  void setLakeCellsWhole(bool whole) { lakeCellsWhole = whole; }
   // The surface-water demand of the last step per subbasin 0 .. zones:
   // valueSum the amounts in mm weighted by the cells' areas, effectiveWeight
   // (and weightSum) those weights, areaFraction the subbasin's share of the
@@ -136,6 +140,7 @@ private:
   Grid rootDepth = nullptr;    // "root_depth1", m
   Grid glacier = nullptr;      // the glaciers' share of each cell, if any
   Grid lakeCodes = nullptr;
+  bool lakeCellsWhole = false;
   const IrrigationTable* table = nullptr;
   long tableSize = 0;
   OwnCells cells;

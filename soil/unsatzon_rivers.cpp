@@ -80,6 +80,14 @@ double unsatzonmodellklasse::glacierShare(long r, long c) const {
   return g < 1.0 && lakesReleased && isLakeCell(r, c) ? 0.0 : g;
 }
 
+double unsatzonmodellklasse::landShare(long r, long c) const {
+  if (!glacierTakesWater || !lakesReleased || !isLakeCell(r, c) || !glacier ||
+      glacier[r][c] == header.nodata)
+    return 1.0;
+  const double g = std::clamp(glacier[r][c], 0.0, 1.0);
+  return g < 1.0 ? 1.0 - g : 1.0;
+}
+
 bool unsatzonmodellklasse::isFullLake(long r, long c) const {
   return lakeCodes && lakeCodes[r][c] >= 0.0 && ponding[r][c] >= fullLake;
 }

@@ -31,6 +31,9 @@ void unsatzonmodellklasse::loadSnowPack(long r, long c, ColumnSolver& solver) co
   const double* temperature =
       snowStacks[snowLineTemper] ? snowStacks[snowLineTemper][r][c] : nullptr;
   const double air = airTemperature ? airTemperature[r][c] : 0.0;
+  // The layers keep the pack beside a glacier per unit of that part; a
+  // column that stands for more of the cell holds it spread thinner.
+  const double land = landShare(r, c);
   for (int k = 1; k <= snowLayers; ++k) {
     const double water = ice[k] + std::max(0.0, liquid[k]);
     if (!(ice[k] > 0.0) || !(thickness[k] > 0.0)) {
@@ -39,18 +42,18 @@ void unsatzonmodellklasse::loadSnowPack(long r, long c, ColumnSolver& solver) co
         a[k] = snowLayerNodata;
       continue;
     }
-    p.ice[k] = ice[k];
-    p.liquid[k] = std::max(0.0, liquid[k]);
-    p.thickness[k] = thickness[k];
+    p.ice[k] = ice[k] * land;
+    p.liquid[k] = std::max(0.0, liquid[k]) * land;
+    p.thickness[k] = thickness[k] * land;
     p.theta[k] = p.density[k] = water / (thickness[k] * 1000.0);
-    p.liquidFraction[k] = p.liquid[k] / water;
+    p.liquidFraction[k] = std::max(0.0, liquid[k]) / water;
     p.suction[k] = 0.0;
     const double t = temperature ? temperature[k] : header.nodata;
     p.temperature[k] = t > header.nodata ? std::min(t, 0.0) : std::min(air, 0.0);
     p.previousIce[k] = p.ice[k];
     p.previousTheta[k] = p.theta[k];
   }
-  solver.packRelease = std::max(0.0, liquid[0]);
+  solver.packRelease = std::max(0.0, liquid[0]) * land;
   // Water flows in the first heat steps as it flowed at the end of the last
   // step, in the pack as in the soil; the solver's slots still hold the
   // fluxes of the column it solved before.
@@ -67,16 +70,17 @@ void unsatzonmodellklasse::writeBackSnowPack(long r, long c, const ColumnSolver&
   double* ice = snowStacks[snowLineSWES][r][c];
   double* liquid = snowStacks[snowLineSWEL][r][c];
   double* temperature = snowStacks[snowLineTemper] ? snowStacks[snowLineTemper][r][c] : nullptr;
+  const double land = landShare(r, c);
   double sum = 0.0;
   double before = 0.0;
   for (int k = 1; k <= snowLayers; ++k) {
     const bool used = p.inUse(k);
     const int i = SoilColumn::snowIndex(k, snowLayers);
     if (ice[k] > 0.0) before += ice[k];
-    ice[k] = used ? p.ice[k] : 0.0;
-    liquid[k] = used ? p.liquid[k] : 0.0;
+    ice[k] = used ? p.ice[k] / land : 0.0;
+    liquid[k] = used ? p.liquid[k] / land : 0.0;
     sum += ice[k];
-    snowStacks[snowLineThick][r][c][k] = used ? p.thickness[k] : nodata;
+    snowStacks[snowLineThick][r][c][k] = used ? p.thickness[k] / land : nodata;
     snowStacks[snowLineDens][r][c][k] = used ? p.density[k] : nodata;
     snowStacks[snowLineTheta][r][c][k] = used ? p.theta[k] : nodata;
     snowStacks[snowLineHhyd][r][c][k] = used ? column.head[i] : nodata;

@@ -287,7 +287,8 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   ColumnForcing forcing;
   forcing.uses = uses;
   forcing.useCount = landuseLayers;
-  forcing.input = value(g.input, 0.0) * share;
+  const double land = landShare(r, c);
+  forcing.input = value(g.input, 0.0) * share * land;
   forcing.potentialEvaporation = value(g.potentialEvaporation, 0.0) * share;
   forcing.maxBaseflow = maxBaseflow[static_cast<size_t>(zoneIndex)] * share;
   forcing.recession = kelsqlat[static_cast<size_t>(zoneIndex)];
@@ -300,7 +301,8 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   double irrigationDraw = 0.0;
   const double soilPart = 1.0 - glacierShare(r, c);
   if (groundwaterActive) {
-    if (irrigatedFromGroundwater(r, c)) irrigationDraw = value(irrigationAmounts, 0.0) * share;
+    if (irrigatedFromGroundwater(r, c))
+      irrigationDraw = value(irrigationAmounts, 0.0) * share * land;
     forcing.aquiferExchange =
         value(baseflow, 0.0) / soilPart * stepSettings.substepSeconds * 1000.0 + irrigationDraw;
   }
@@ -314,13 +316,14 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   // Silting-up's runoff of the whole step is shared among the sub-steps;
   // what surface routing left on the land moves into the column, so that it
   // is neither taken twice nor overwritten by the next routing sub-step.
-  const LandWater land{value(g.siltingRunoff, 0.0) * share, value(g.surfaceStorage, 0.0)};
-  forcing.surfaceWater = land.runoff + land.stored;
+  const LandWater landWater{value(g.siltingRunoff, 0.0) * share * land,
+                            value(g.surfaceStorage, 0.0) * land};
+  forcing.surfaceWater = landWater.runoff + landWater.stored;
   if (g.surfaceStorage && g.surfaceStorage[r][c] != header.nodata) g.surfaceStorage[r][c] = 0.0;
   forcing.macropores = macroporesOpen(r, c);
   RiverOffer river;
   if (riverOf(r, c, river)) forcing.river = &river;
-  if (!soilTracers.empty()) loadTracers(r, c, solver, forcing.river, land);
+  if (!soilTracers.empty()) loadTracers(r, c, solver, forcing.river, landWater);
 
   HeatForcing heatForcing;
   if (soilTemperature) {

@@ -396,6 +396,11 @@ protected:
   // A lake of channel routing keeps its water on the whole of its cells:
   // there the column stands for all of a cell the glacier covers in part.
   double glacierShare(long r, long c) const;
+  // The part of the cell the water from above stands for, per unit of
+  // its area: on a lake's cell partly under a glacier whose own pack
+  // takes the weather of its share, the part beside the glacier, which
+  // the column, standing for the whole cell, takes in that share.
+  double landShare(long r, long c) const;
   // The step's rain on the glacier's part of a cell, mm over that part.
   double glacierPartRain(long r, long c) const;
   // A cell of a lake of channel routing, which holds the lake's number.

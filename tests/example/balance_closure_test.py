@@ -463,7 +463,7 @@ def even_rain(folder):
     ex.scale_station_values(folder, "precipitation.txt", lambda v: EVEN_RAIN)
 
 
-def rain_counted_once(*moved):
+def rain_counted_once(*moved, tolerance=1e-9):
     """In every step and column what the land and the glaciers give, keep
     and lose, all but the precipitation's terms, is the rain that fell, each
     cell's once: the glacier's part of a cell and the part beside it each
@@ -478,10 +478,10 @@ def rain_counted_once(*moved):
             for zone in range(len(terms["precipitation"][step])):
                 taken = sum((1.0 if t in ex.BALANCE_INPUTS else -1.0) * -rows[step][zone]
                             for t, rows in terms.items() if t not in rain and t != "residual")
-                ex.check(abs(taken - EVEN_RAIN) <= 1e-9 * EVEN_RAIN,
+                ex.check(abs(taken - EVEN_RAIN) <= tolerance * EVEN_RAIN,
                          "in step %d, column %d the land took %.12g mm of %g mm of rain" % (
                              step + 1, zone + 1, taken, EVEN_RAIN))
-        closes(*moved)(work)
+        closes(*moved, tolerance=tolerance)(work)
     return check
 
 
@@ -735,7 +735,7 @@ CASES = {
         check_outputs=rain_counted_once("subbasin_runoff")),
     # A lake keeps its water on the whole of its cells, also where a glacier
     # covers part of one (the example's lake 2 lies under the glacier's half
-    # cells): there the land stands for the whole cell.
+    # cells): there the soil stands for the whole cell.
     "glacier_part_of_lake_cells": Case(
         lambda text: partly_glacierized(11)(text) + ex.BALANCE_SECTION,
         glacier_fractions(ex.warm_cloudburst), processes=(1, 3),
@@ -852,6 +852,27 @@ CASES = {
     # the river gives what they take there, no more.
     "fields_under_part_of_a_glacier": Case(
         fields_under_part_of_a_glacier, half_glaciated_fields, processes=(1, 3),
+        check_outputs=closes("withdrawal", "irrigation", tolerance=CHANNEL_TOLERANCE)),
+    # The same rain on half glacier cells, the lake's among them: the lake
+    # takes the rain of the part beside the glacier, the glacier's pack
+    # that of its share.
+    "even_rain_on_glacier_part_of_lake_cells": Case(
+        lambda text: even_rain_on_half_glaciers(text) + ex.BALANCE_SECTION, even_rain, days=1,
+        processes=(1, 3),
+        check_outputs=rain_counted_once("lake_storage", "glacier_snow_storage",
+                                        tolerance=CHANNEL_TOLERANCE)),
+    # Slides onto and off the glacier's part of a lake's cells weigh the
+    # pack beside it as the balance does.
+    "glacier_snow_slides_on_lake_cells": Case(
+        lambda text: partly_glacierized(13, slides(9))(text) + ex.BALANCE_SECTION,
+        glacier_fractions(small.freeze_thaw, slide_grids, deposition_grid(lambda r: 0.2)),
+        processes=(1, 3),
+        check_outputs=closes("snow_deposition", "lake_storage", tolerance=CHANNEL_TOLERANCE)),
+    # Without the lake model the lakes' cells keep no water of their own:
+    # their fields too get their water over the part beside the glacier.
+    "fields_under_part_of_a_glacier_without_lakes": Case(
+        lambda text: fields_under_part_of_a_glacier(ex.switched_off(text, "lake_model")),
+        half_glaciated_fields, processes=(1, 3),
         check_outputs=closes("withdrawal", "irrigation", tolerance=CHANNEL_TOLERANCE)),
 }
 
