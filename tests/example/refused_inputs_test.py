@@ -16,7 +16,6 @@ import shutil
 import sys
 
 import example_test as ex
-import process_counts_test
 import small_catchment as small
 import tracer_test
 from small_catchment import Case, Then
@@ -132,6 +131,13 @@ def refused(section, label, value, code, line):
 
 def tuning(line):
     return lambda text: text + "\n[unsatzon_tuning]\n%s\n" % line
+
+
+def response_units(text):
+    """Spin-up units, one per soil type (process_counts_test imports this
+    file, so it is imported here only when a row runs)."""
+    import process_counts_test
+    return process_counts_test.response_units(text)
 
 
 def without_words(words):
@@ -1192,8 +1198,7 @@ UNTOUCHED_FILES = {
         "unsatzon_model_submodel:direct discharge"),
     # The response units' grids wait for the check too.
     "two_statistics_one_file_with_response_units": refused_unchanged(
-        lambda text: process_counts_test.response_units(
-            ex.replace_once("qi.stat 4024", "qd.stat 4024")(text)),
+        lambda text: response_units(ex.replace_once("qi.stat 4024", "qd.stat 4024")(text)),
         "the output file output/qd.stat (the statistics unsatzon_model_submodel:Interflow [mm per "
         "zone]) is the file output/qd.stat that the run writes as the statistics "
         "unsatzon_model_submodel:direct discharge"),
