@@ -217,7 +217,19 @@ def warm_checked(s):
     spin-up repeats the period, which a warm start of its last day cannot,
     and without the unsaturated zone there is no state file, so that
     evapotranspiration's memory starts anew (the user guide says so)."""
-    return s["warm_start"] != "no" and s["spin_up"] == "off" and on(s["unsatzon"])
+    return (s["warm_start"] != "no" and s["spin_up"] == "off" and on(s["unsatzon"]) and
+            radiation_in_step(s))
+
+
+def radiation_in_step(s):
+    """Whether the warm start falls on a step the radiation correction
+    computes in the run through: it keeps no state, so a warm start computes
+    it at its first step (the user guide says so)."""
+    if not on(s["radiation"]):
+        return True
+    hours = (DAYS - 1) * 24 + split_hour(s)
+    steps = hours if s["step"] == "hour" else hours // 24
+    return steps % s["radiation_every"] == 0
 
 
 def split_hour(s):
