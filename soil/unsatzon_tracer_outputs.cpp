@@ -75,6 +75,7 @@ void unsatzonmodellklasse::computeTopConcentration(SoilTracer& t) {
 void unsatzonmodellklasse::concentrateTracers(long minute, long hour, long day, long month,
                                               long year) {
   if (soilTracers.empty()) return;
+  takeLateSnowIntoPacks();
   const size_t n = static_cast<size_t>(zones.zoneCount);
   if (mpiRank == 0) {
     for (size_t s = 1; s <= n; ++s) {

@@ -132,6 +132,31 @@ void unsatzonmodellklasse::setUpTracer(int k, const TracerRecord& record,
   if (settings.readGrid == 1) readStateGrid(t.pack, NamedOutput{registry[t.packIndex].fileName});
 }
 
+// What the snow model added to a pack enters at the concentration of the
+// snow it holds; what it took leaves at the pack's.
+double unsatzonmodellklasse::packConcentrationWith(const SoilTracer& t, long r, long c,
+                                                   double before, double now) const {
+  const double snow = t.snowfall[r][c] != header.nodata ? t.snowfall[r][c] : 0.0;
+  return now > before ? mixConcentration(t.pack[r][c], snow, before, now - before) : t.pack[r][c];
+}
+
+// Slides and a glacier's close change the packs after the soil's step. What
+// they changed joins the packs at once, so that the next step does not net
+// it against its snowfall, and the step ends with a pack's concentration
+// that holds all it took up: a warm start finds the same in the grids.
+void unsatzonmodellklasse::takeLateSnowIntoPacks() {
+  if (!packWaterLeft) return;
+#pragma omp parallel for schedule(runtime)
+  for (long r = header.firstRow; r <= header.lastRow; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (!isOwnValidCell(r, c)) continue;
+      const double now = packWater(r, c);
+      for (const std::unique_ptr<SoilTracer>& t : soilTracers)
+        if (t->pack) t->pack[r][c] = packConcentrationWith(*t, r, c, packWaterLeft[r][c], now);
+      packWaterLeft[r][c] = now;
+    }
+}
+
 double unsatzonmodellklasse::packWater(long r, long c) const {
   const double* ice = snowStacks[snowLineSWES][r][c];
   const double* liquid = snowStacks[snowLineSWEL][r][c];
@@ -293,13 +318,7 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
     };
     solutes.landConcentration[i] = mixConcentration(
         landValue(t.landRunoff), landValue(t.landStored), land.runoff, land.stored);
-    if (t.pack) {
-      double C = t.pack[r][c];
-      const double added = packNow - packBefore;
-      const double snow = t.snowfall[r][c] != nodata ? t.snowfall[r][c] : 0.0;
-      if (added > 0.0) C = mixConcentration(C, snow, packBefore, added);
-      solutes.packConcentration[i] = C;
-    }
+    if (t.pack) solutes.packConcentration[i] = packConcentrationWith(t, r, c, packBefore, packNow);
     solutes.riverConcentration[i] =
         river && river->record > 0 && k < 10
             ? reinfiltration[static_cast<size_t>(river->record)].flow_mm[k]

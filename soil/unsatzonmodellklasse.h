@@ -671,6 +671,13 @@ protected:
   // that what the snow model adds or takes before the next step is known.
   Grid packWaterLeft = nullptr;
   double packWater(long r, long c) const;
+  // Tracer t's concentration in a cell's pack once the pack went from
+  // `before` to `now` (mm) by the snow model.
+  double packConcentrationWith(const SoilTracer& t, long r, long c, double before,
+                               double now) const;
+  // After the snow model's step that follows the soil's: every own pack
+  // takes up what it changed since the column left it.
+  void takeLateSnowIntoPacks();
 
   // Start of the step.
   bool stepGridsTaken = false;

@@ -224,11 +224,15 @@ def tracer_input(folder):
     write_grid_like(folder, "zones.asc", "tracer_flux.asc", lambda r, c, z: 5)
 
 
-def lakes_with_tracer(text):
-    text = ex.switched_off(text, "LayeredSnowModel")
+def salt_tracer(text):
+    """The tracer of TRACER, coming in as tracer_input gives it."""
     text = add_standard_grids(text, ["tracer_flux.asc  concflux_tracer_1_input  fillcode = 0 "
                                      "readcode = 1"])
     return ex.replace_once("0  number of tracers", TRACER)(text)
+
+
+def lakes_with_tracer(text):
+    return salt_tracer(ex.switched_off(text, "LayeredSnowModel"))
 
 
 # River water re-infiltrates in link order: one link per subbasin along its

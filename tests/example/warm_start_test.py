@@ -186,6 +186,14 @@ def morning_rain(folder):
     rain_on_first_day(folder, 6, 9, "1.0")
 
 
+def sliding_snow_with_tracer(folder):
+    """Snow that melts and freezes again and slides, and the tracer falling
+    with it at 5 times the soil's and the pack's first concentration."""
+    small.freeze_thaw(folder)
+    bc.slide_grids(folder)
+    counts.tracer_input(folder)
+
+
 def same_as_run_through(*names):
     """Outputs the comparison of a warm start leaves out as the run's own
     (their names end as those of the statistics over the run) that must
@@ -263,6 +271,11 @@ CASES = {
                                       days=1, continues=True, processes=(1, 3), split_hour=12,
                                       check_outputs=same_as_run_through(
                                           "air_humidity_202103.mit")),
+    # Slides change the layered snow after the soil's step: its pack's
+    # tracer takes up what they moved at the step's end, as a warm start
+    # from the pack it wrote.
+    "slides_with_pack_tracer": Case(with_balance(bc.slides(6), counts.salt_tracer),
+                                    sliding_snow_with_tracer, continues=True, processes=(1, 2)),
 }
 
 

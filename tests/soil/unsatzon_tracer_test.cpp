@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "tests/soil/column_fixture.h"
+#include "tests/soil/snow_fixture.h"
 #include "tests/soil/unsatzon_fixture.h"
 
 namespace {
@@ -51,11 +52,13 @@ struct TracerCatchment {
     if (edit) edit(*this);
     for (const std::string& flux : fluxes) setup.base.addGrid(flux, uniform(4.0));
   }
-  // Builds the module and sets up its tracers; returns the code.
-  int build() {
+  // Builds the module and sets up its tracers, with `between` run between
+  // the two; returns the code.
+  int build(const std::function<void()>& between = nullptr) {
     int code = 0;
     module = setup.build(lines, code, extra);
     if (code != 0) return code;
+    if (between) between();
     code = -1;
     module->initTracers(code, static_cast<int>(table.size()) - 1, table, nullptr, 0);
     return code;
@@ -330,6 +333,53 @@ TEST(UnsatzonTracers, WarmStartEqualsTheContinuousRun) {
   const std::vector<double> warm = state(rig);
   ASSERT_EQ(warm.size(), continuous.size());
   for (size_t i = 0; i < warm.size(); ++i) EXPECT_EQ(warm[i], continuous[i]) << i;
+}
+
+// Slides and a glacier's close change the layered pack after the soil's
+// step. The step's end takes that change into the pack's tracer: what came
+// at the concentration of the snow model's store, what went leaving the
+// pack's; a second end without change keeps it.
+TEST(UnsatzonTracers, PackTakesUpWhatTheSnowModelChangedAfterTheSoil) {
+  struct Case {
+    const char* name;
+    double before, after, expected;
+  };
+  // The pack starts at the soil's 2, the snow model holds snow at 8.
+  const Case cases[] = {{"grown", 10.0, 15.0, (2.0 * 10.0 + 8.0 * 5.0) / 15.0},
+                        {"shrunk", 10.0, 6.0, 2.0},
+                        {"from_none", 0.0, 4.0, 8.0},
+                        {"unchanged", 10.0, 10.0, 2.0}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    TracerCatchment rig(std::string("unsatzon_tracer_pack_") + k.name, [](TracerCatchment& t) {
+      t.extra = heatSection(11, t.setup.directory) +
+                snowSections(t.setup.directory, {snowType(1, 3)});
+      t.setup.base.addGrid("temperature", uniform(-5.0));
+      for (const char* name : {"concstor_tracer_1_snow_model", "concstor_tracer_2_snow_model"})
+        t.setup.base.addGrid(name, uniform(8.0));
+    });
+    // The water the pack's level 0 holds counts whole, without a layer.
+    auto fill = [&](double water) {
+      Stack liquid = rig.setup.stack("SnowWaterEquivalentLiquid");
+      for (long r = 1; r <= 3; ++r)
+        for (long c = 1; c <= 4; ++c)
+          if (liquid[r][c][0] != nodata) liquid[r][c][0] = water;
+    };
+    ASSERT_EQ(rig.build([&] { fill(k.before); }), 0) << rig.log();
+    fill(k.after);
+    const Grid pack = rig.setup.grid("concstor_tracer_1_snowpack");
+    for (int hour = 0; hour < 2; ++hour) {
+      rig.module->concentrateRunoff(0, hour, 1, 6, 2020);
+      int cells = 0;
+      for (long r = 1; r <= 3; ++r)
+        for (long c = 1; c <= 4; ++c)
+          if (pack[r][c] != nodata) {
+            EXPECT_NEAR(pack[r][c], k.expected, 1e-12) << hour << r << c;
+            ++cells;
+          }
+      EXPECT_EQ(cells, 10);
+    }
+  }
 }
 
 // The control cell's tracer profiles: a header naming the cell and its
