@@ -100,5 +100,10 @@ void unsatzonmodellklasse::initLakeModel(const std::string& section) {
       for (long c = 1; c <= header.ncols; ++c)
         if (isOwnValidCell(r, c) && lakes[r][c] >= 0.0 && treated(r, c))
           lakeCellsWithoutDrains.emplace_back(r, c);
-  if (method == 2) MPIGatherGrid(2);
+  if (method != 2) return;
+  MPIGatherGrid(2);
+  // Surface routing and groundwater read a neighbour's elevation across the
+  // strip boundary: the other processes' copies of a lowered lake cell must
+  // follow too.
+  MPIExchangeGridHalo(2);
 }

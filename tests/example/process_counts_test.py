@@ -405,6 +405,15 @@ def valley_irrigation(code):
     return edit
 
 
+def sunk_lakes_and_heads(text):
+    """Lake method 2 sinks the lake cells into the elevation model, which
+    the diffusion wave of surface routing reads around every cell."""
+    text = ex.replace_once("1      initialization method: no change of grids",
+                           "2      initialization method: the lake cells sunk")(text)
+    return ex.replace_once("2  method: the steepest of the eight neighbours",
+                           "6  method: the heads of a diffusion wave")(text)
+
+
 CASES = {
     "river_link_control_point": Case(link_order, river_link_input, days=2, processes=(1, 2, 3),
                                      check_outputs=control_point_series),
@@ -477,6 +486,11 @@ CASES = {
         read_again("irrigation_codes", suction_irrigation),
         inputs(valley_irrigation(1), read_copies("irrigation.asc", lambda r, c, v: 2 if v else 0)),
         like=small.Reference(suction_irrigation, valley_irrigation(2))),
+    # On 17 x 31 cells lake 2 lies at the top of the middle strip of three
+    # processes: the strip above routes its water over the lake's sunk
+    # cells.
+    "sunk_lake_at_strip_boundary": Case(sunk_lakes_and_heads, days=1, processes=(1, 3),
+                                        shape=(17, 31)),
 }
 
 if __name__ == "__main__":

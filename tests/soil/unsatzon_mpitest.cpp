@@ -567,3 +567,32 @@ TEST(UnsatzonDecomposed, LayeredSnowDoesNotDependOnTheProcessesOrThreads) {
         }
   }
 }
+
+// Lake method 2 sinks the lake cells by their ponding depth: every process
+// sees a neighbour's lake cell sunk, also where another process owns it.
+TEST(UnsatzonDecomposed, EveryProcessSeesTheLakesSunk) {
+  const auto lakeCell = [](long r, long c) { return (r + 2 * c) % 3 == 0; };
+  DecomposedUnsatzon d("unsatzon_decomposed_lakes", "[lake_model]\n1 flow\n2 method\n",
+                       [](std::vector<std::string>& l) { l[3] = "1  pond"; });
+  d.add("lake_codes", [&](long r, long c) { return lakeCell(r, c) ? 1.0 : -1.0; });
+  // Metres in the file: 0.25 m deep lakes.
+  d.add("max_ponding_storage", [](long, long) { return 0.25; });
+  std::unique_ptr<TestUnsatzon> module;
+  ASSERT_NO_FATAL_FAILURE(d.build(module, false));
+  const StripModule& s = d.strips;
+  const Grid elevation = d.entry("[elevation_model]").grid;
+  long sunkHalo = 0;
+  for (long r = s.lo; r <= s.hi; ++r)
+    for (long c = 1; c <= s.ncols; ++c) {
+      if (s.owner[r][c] < 0 || !(s.owner[r][c] == s.rank || s.isHalo(s.rank, r, c))) continue;
+      const double expected = surfaceOf(r, c) - (lakeCell(r, c) ? 0.25 : 0.0);
+      EXPECT_NEAR(elevation[r][c], expected, 1e-12) << "cell " << r << " " << c;
+      if (lakeCell(r, c) && s.owner[r][c] != s.rank) ++sunkHalo;
+    }
+  // On more than one process some halo cell is a lake cell.
+  long total = 0;
+  MPI_Allreduce(&sunkHalo, &total, 1, MPI_LONG, MPI_SUM, MPI_COMM_WORLD);
+  if (s.size > 1) {
+    EXPECT_GT(total, 0);
+  }
+}
