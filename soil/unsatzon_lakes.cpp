@@ -101,9 +101,11 @@ void unsatzonmodellklasse::initLakeModel(const std::string& section) {
         if (isOwnValidCell(r, c) && lakes[r][c] >= 0.0 && treated(r, c))
           lakeCellsWithoutDrains.emplace_back(r, c);
   if (method != 2) return;
-  MPIGatherGrid(2);
-  // Surface routing and groundwater read a neighbour's elevation across the
-  // strip boundary: the other processes' copies of a lowered lake cell must
-  // follow too.
-  MPIExchangeGridHalo(2);
+  // Surface routing reads a neighbour's elevation across the strip boundary,
+  // and the snow slides read the slope of every cell on rank 0: every copy
+  // of a lake cell must follow its owner's change.
+  for (int index : {2, requireGrid("slope_angle")}) {
+    MPIGatherGrid(index);
+    MPIExchangeGridHalo(index);
+  }
 }

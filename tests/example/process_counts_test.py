@@ -414,6 +414,28 @@ def sunk_lakes_and_heads(text):
                            "6  method: the heads of a diffusion wave")(text)
 
 
+
+def flat_lakes_and_slides(text):
+    """Lake method 2 also flattens the lake cells, from which snow then no
+    longer slides: lake 2 slopes by 21 degrees, over the least slope of a
+    slide here."""
+    text = ex.replace_once("1      initialization method: no change of grids",
+                           "2      initialization method: the lake cells flat")(text)
+    text = ex.replace_once("5     method: energy balance", "6     method: energy balance, slides")(text)
+    text = ex.replace_once("30    minimum slope for slides", "15    minimum slope for slides")(text)
+    return add_standard_grids(text, ["slide%d.asc  slidefraction%d  fillcode = 0 readcode = 1" %
+                                     (k, k) for k in range(1, 5)])
+
+
+def snow_to_slide(folder):
+    """Snow on the lakes (ten times the precipitation, 8 K colder), sliding
+    to the four neighbours alike."""
+    ex.cloudburst(folder)
+    ex.scale_station_values(folder, "temperature.txt", lambda v: v - 8.0)
+    for k in range(1, 5):
+        write_grid_like(folder, "zones.asc", "slide%d.asc" % k, lambda r, c, zone: 0.25)
+
+
 CASES = {
     "river_link_control_point": Case(link_order, river_link_input, days=2, processes=(1, 2, 3),
                                      check_outputs=control_point_series),
@@ -491,6 +513,9 @@ CASES = {
     # cells.
     "sunk_lake_at_strip_boundary": Case(sunk_lakes_and_heads, days=1, processes=(1, 3),
                                         shape=(17, 31)),
+    # Rank 0 slides the snow of every cell; lake 2 lies in another strip.
+    "flat_lake_under_snow_slides": Case(flat_lakes_and_slides, snow_to_slide, days=2,
+                                        processes=(1, 3), shape=(17, 31)),
 }
 
 if __name__ == "__main__":

@@ -568,9 +568,10 @@ TEST(UnsatzonDecomposed, LayeredSnowDoesNotDependOnTheProcessesOrThreads) {
   }
 }
 
-// Lake method 2 sinks the lake cells by their ponding depth: every process
-// sees a neighbour's lake cell sunk, also where another process owns it.
-TEST(UnsatzonDecomposed, EveryProcessSeesTheLakesSunk) {
+// Lake method 2 sinks the lake cells by their ponding depth and flattens
+// them: every process sees a neighbour's lake cell sunk, also where another
+// process owns it, and rank 0 sees every lake cell flat.
+TEST(UnsatzonDecomposed, EveryProcessSeesTheLakesSunkAndFlat) {
   const auto lakeCell = [](long r, long c) { return (r + 2 * c) % 3 == 0; };
   DecomposedUnsatzon d("unsatzon_decomposed_lakes", "[lake_model]\n1 flow\n2 method\n",
                        [](std::vector<std::string>& l) { l[3] = "1  pond"; });
@@ -581,10 +582,15 @@ TEST(UnsatzonDecomposed, EveryProcessSeesTheLakesSunk) {
   ASSERT_NO_FATAL_FAILURE(d.build(module, false));
   const StripModule& s = d.strips;
   const Grid elevation = d.entry("[elevation_model]").grid;
+  const Grid slope = d.entry("slope_angle").grid;
   long sunkHalo = 0;
   for (long r = s.lo; r <= s.hi; ++r)
     for (long c = 1; c <= s.ncols; ++c) {
-      if (s.owner[r][c] < 0 || !(s.owner[r][c] == s.rank || s.isHalo(s.rank, r, c))) continue;
+      if (s.owner[r][c] < 0) continue;
+      if (s.rank == 0) {
+        EXPECT_EQ(slope[r][c], lakeCell(r, c) ? 0.0 : 10.0) << "cell " << r << " " << c;
+      }
+      if (!(s.owner[r][c] == s.rank || s.isHalo(s.rank, r, c))) continue;
       const double expected = surfaceOf(r, c) - (lakeCell(r, c) ? 0.25 : 0.0);
       EXPECT_NEAR(elevation[r][c], expected, 1e-12) << "cell " << r << " " << c;
       if (lakeCell(r, c) && s.owner[r][c] != s.rank) ++sunkHalo;
