@@ -263,6 +263,11 @@ CASES = {
                                       days=1, continues=True, processes=(1, 3), split_hour=12,
                                       check_outputs=same_as_run_through(
                                           "air_humidity_202103.mit")),
+    # At midnight the watered cells' saturated zone owes irrigation water
+    # their subbasin's baseflow could not pay; it pays it on the second day.
+    "irrigation_owed_over_midnight": Case(
+        bc.fields_beyond_the_baseflow, continues=True, processes=(1, 3),
+        check_outputs=bc.closes("irrigation_from_baseflow", tolerance=bc.CHANNEL_TOLERANCE)),
 }
 
 
