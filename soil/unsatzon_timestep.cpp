@@ -377,7 +377,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   baseflow[r][c] = (groundwaterActive ? budget.aquiferOwed * soilPart : budget.baseflow) /
                    (substepSeconds * 1000.0);
   if (aquiferExchange) aquiferExchange[r][c] = (budget.toAquifer - irrigationDraw) * soilPart;
-  if (irrigationOwed) irrigationOwed[r][c] = std::max(0.0, budget.aquiferOwed);
+  if (irrigationOwed) irrigationOwed[r][c] = budget.aquiferOwed;
 
   g.directflow[r][c] = budget.directflow;
   g.interflow[r][c] = budget.interflow;
