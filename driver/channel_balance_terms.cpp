@@ -206,6 +206,11 @@ void ModellApplication::addChannelBalanceTerms() {
     fromBaseflow.groundwaterIrrigation = true;
     fromBaseflow.glacier = glacierPart::beside;
     waterBalance->addCellTerm(fromBaseflow);
+    // What their subbasin's baseflow could not pay the watered cells'
+    // saturated zone owes: water the soil holds that is no longer its own.
+    BalanceTerm owed{"soil", "irrigation_owed_by_soil", K::storage, {"irrigation_owed"}, -1.0};
+    owed.glacier = glacierPart::beside;
+    waterBalance->addCellTerm(owed);
   }
   // A cell wholly under a glacier has no soil: what leaves its snow, which
   // interception there passes on whole, leaves the balance. The term falls

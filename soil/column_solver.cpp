@@ -108,10 +108,12 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
       solutes.budget[static_cast<size_t>(t)].directflow +=
           returned * solutes.aquiferConcentration[static_cast<size_t>(t)];
   }
+  const double owedWater = forcing.aquifer ? 0.0 : forcing.owedWater / steps;
   const double baseflowRate =
       forcing.aquifer
           ? std::max(0.0, owed) / F
-          : forcing.maxBaseflow / steps * std::exp(table.distance * forcing.recession) / F;
+          : forcing.maxBaseflow / steps * std::exp(table.distance * forcing.recession) / F +
+                owedWater / F;
   if (dumpCell.control)
     takeSnapshot(step, steps, dt, input, ponding, forcing.potentialEvaporation / steps, table);
 
@@ -242,7 +244,10 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     budget.toAquifer += baseflowAmount;
     budget.aquiferOwed += std::max(0.0, owed) - baseflowAmount;
   } else {
-    budget.baseflow += baseflowAmount;
+    // The pumps took the owed water already: it is paid before any flows on.
+    const double paid = std::min(owedWater, baseflowAmount);
+    budget.aquiferOwed += owedWater - paid;
+    budget.baseflow += baseflowAmount - paid;
   }
   budget.clamped += c.clampedWater * 1000.0;
   // Water from below raised the table without crossing it.

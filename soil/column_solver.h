@@ -105,6 +105,9 @@ struct ColumnForcing {
   // (given to) the saturated zone, mm; no baseflow formula applies.
   bool aquifer = false;
   double aquiferExchange = 0.0;
+  // Without it, what the saturated zone owes for irrigation its subbasin's
+  // baseflow could not pay (mm): drained with the baseflow, before it.
+  double owedWater = 0.0;
   double maxPonding = 0.0;
   bool macropores = false; // the soil's macropores take part
   // A river cell's river, whose `available` the cell's take lowers; null
@@ -131,7 +134,7 @@ struct ColumnBudget {
   double drainage = 0.0;
   double baseflow = 0.0;
   double toAquifer = 0.0;   // given to the aquifer, negative when received
-  double aquiferOwed = 0.0; // what the saturated zone could not yet give
+  double aquiferOwed = 0.0; // what the saturated zone could not yet give (either debt)
   double evaporation = 0.0;
   double recharge = 0.0; // water across the table, downward positive
   double percolation = 0.0;

@@ -55,6 +55,7 @@ void unsatzonmodellklasse::initTracers(int& errorCode, int count, std::vector<Tr
     }
     if (groundwaterActive && !aquiferExchange)
       aquiferExchange = registerOwnGrid("aquifer_exchange", nullptr, 0.0);
+    registerIrrigationOwed();
     computeFlowTimeDistribution();
     if (count > 0) setUpTracers(table, statisticTable, tableSize);
     if (settings.interaction >= 1) setUpRivers();
@@ -228,9 +229,11 @@ void unsatzonmodellklasse::concentrateRunoff(long minute, long hour, long day, l
         sets.push_back(&(*kind)[s]);
     sets.push_back(&baseflowRecords[k]);
   }
+  if (irrigationOwed) sets.push_back(&drawRecords);
   const char* call = "";
   const int result = RunoffRecords::sumOnRoot(sets, call);
   checkReduction(*diag, result, call);
+  oweIrrigationBeyondBaseflow();
 
   if (mpiRank == 0) {
     const double stepMinutes = timeStepMinutes;

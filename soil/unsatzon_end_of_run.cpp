@@ -118,6 +118,7 @@ void unsatzonmodellklasse::finishModelRun(bool append) {
   if (getFlowControl() != 0 && !routingOnly && writeStorage) {
     code = catchExitCode([&] {
       shareExitCode(*diag, catchExitCode([&] { writeStorageFile(append); }));
+      writeIrrigationOwed();
       int own = 0;
       if (ownsControlPoint()) {
         char line[200];

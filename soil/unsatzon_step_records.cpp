@@ -25,7 +25,7 @@ const char* const copiedGrids[] = {
     "infiltration_excess",  "total_infiltration",  "Theta_in_GWLEVEL",
     "SB_1_grid",            "SB_2_grid",           "ROOTgrid",
     "number_of_substeps",   "q_downext",           "MeanThetaInRootZone",
-    "Balance"};
+    "Balance",              "irrigation_owed"};
 const char* const copiedStacks[] = {"theta",  "hydraulic_heads",        "geodetic_heads",
                                     "q_down", "Soil_Temperature_Stack", "Soil_SE_Stack"};
 
@@ -110,6 +110,8 @@ void unsatzonmodellklasse::addStepStatistics() {
         direct.add(t, area * w * s.directflow[r][c] * n, w, area * w);
         inter.add(t, area * w * s.interflow[r][c] * n, w, area * w);
         baseflowRecords[0].add(zone, area * w * baseflowAmount(r, c) * n, w, area * w);
+        if (irrigationOwed && irrigatedFromGroundwater(r, c))
+          drawRecords.add(zone, area * w * irrigationAmounts[r][c], 0.0, 0.0);
         addCellStatistics(r, c, zone, w, 0.0);
       }
       if (g > 0.0) {

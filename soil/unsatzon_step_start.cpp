@@ -23,6 +23,7 @@ void unsatzonmodellklasse::readGroundwaterHeads(long year, long month, long day,
     for (RunoffRecords& records : interflowRecords[k]) records.shift();
     baseflowRecords[k].clearSums();
   }
+  drawRecords.clearSums();
   // The glacier step of this step writes its runoff anew.
   if (!Qg.empty())
     for (size_t s = 1; s < glacierZones.size(); ++s)

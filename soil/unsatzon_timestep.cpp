@@ -306,6 +306,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
     forcing.aquiferExchange =
         value(baseflow, 0.0) / soilPart * stepSettings.substepSeconds * 1000.0 + irrigationDraw;
   }
+  if (irrigationOwed) forcing.owedWater = irrigationOwed[r][c];
   // A lake's water stands on its cells at the lake's level, over their
   // ponding capacity when the lake rises above its top: the lake's outflow
   // releases it, where spilling it as the cells' direct runoff would route
@@ -376,6 +377,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   baseflow[r][c] = (groundwaterActive ? budget.aquiferOwed * soilPart : budget.baseflow) /
                    (substepSeconds * 1000.0);
   if (aquiferExchange) aquiferExchange[r][c] = (budget.toAquifer - irrigationDraw) * soilPart;
+  if (irrigationOwed) irrigationOwed[r][c] = budget.aquiferOwed;
 
   g.directflow[r][c] = budget.directflow;
   g.interflow[r][c] = budget.interflow;

@@ -367,6 +367,15 @@ protected:
   // Irrigation of the cell draws its water from groundwater.
   bool irrigatedFromGroundwater(long r, long c) const;
 
+  // --- irrigation beyond the baseflow (soil/unsatzon_irrigation_owed.cpp) ----------
+  // Without the groundwater model, with fields watered from groundwater:
+  // the grid of what their saturated zone owes, and the state it starts from.
+  void registerIrrigationOwed();
+  // After the records are summed: what the fields of a subbasin drew beyond
+  // its baseflow becomes owed by their cells. Collective.
+  void oweIrrigationBeyondBaseflow();
+  void writeIrrigationOwed();
+
   // --- the soil-column solver (soil/unsatzon_timestep.cpp) -------------------------
   void takeSolverGrids();
   void resetBalance();
@@ -634,6 +643,12 @@ protected:
   // With the groundwater model: mm of the sub-step the saturated zone gave
   // the aquifer's first layer, negative when it received.
   Grid aquiferExchange = nullptr; // "aquifer_exchange"
+  // Without it: mm the watered cells' saturated zone owes for irrigation
+  // their subbasin's baseflow could not pay; per subbasin what the fields
+  // drew in the step, and the share of it owed.
+  Grid irrigationOwed = nullptr; // "irrigation_owed"
+  RunoffRecords drawRecords;
+  std::vector<double> owedShares;
 
   // Rivers and lakes.
   struct RiverGrids {

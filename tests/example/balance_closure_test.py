@@ -280,6 +280,26 @@ def fields_on_baseflow_in_substeps(text):
     return text + ex.SUBSTEPS_SECTION
 
 
+def fields_beyond_the_baseflow(text):
+    """The fields watered from groundwater without its model, on a
+    baseflow cut to a tenth: they draw more than it gives."""
+    text = groundwater_fields(ex.switched_off(text, "groundwater_flow"))
+    return ex.replace_once("0.05 0.05 0.05  QB-Red", "0.005 0.005 0.005  QB-Red")(text)
+
+
+def owed_water_paid(work):
+    """Every step closes, and the soil pays what it owes: at the end it
+    owes less than two steps' shortfall, where a debt only booked would
+    have grown by one every step."""
+    closes("irrigation_from_baseflow", tolerance=CHANNEL_TOLERANCE)(work)
+    terms = ex.balance_rows(work + "/output")
+    ex.check("irrigation_owed_by_soil" in terms, "no balance term irrigation_owed_by_soil")
+    owed = [row[-1] for row in terms["irrigation_owed_by_soil"]]
+    ex.check(owed[0] < 0.0 and abs(sum(owed)) < 2.0 * abs(owed[0]),
+             "the soil owes %.3g mm after %d steps, the first step's shortfall was %.3g mm" %
+             (-sum(owed), len(owed), -owed[0]))
+
+
 def irrigated_from_the_first_step(work):
     irrigation = [row[-1] for row in ex.balance_rows(work + "/output")["irrigation"]]
     ex.check(min(irrigation) > 0.0, "no irrigation in the steps %s" %
@@ -874,6 +894,10 @@ CASES = {
         lambda text: fields_under_part_of_a_glacier(ex.switched_off(text, "lake_model")),
         half_glaciated_fields, processes=(1, 3),
         check_outputs=closes("withdrawal", "irrigation", tolerance=CHANNEL_TOLERANCE)),
+    # The fields draw more than their subbasin's baseflow: the watered
+    # cells' saturated zone owes the rest and gives it in the sub-steps after.
+    "irrigation_beyond_the_baseflow": Case(
+        fields_beyond_the_baseflow, processes=(1, 3), check_outputs=owed_water_paid),
 }
 
 if __name__ == "__main__":

@@ -780,7 +780,7 @@ BALANCE_STORAGES = {"interception_storage", "canopy_snow_storage", "snow_storage
                     "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
                     "channel_storage", "reservoir_storage", "lake_storage",
                     "glacier_runoff_storage", "glacier_snow_storage", "groundwater_storage",
-                    "groundwater_owed_by_soil"}
+                    "groundwater_owed_by_soil", "irrigation_owed_by_soil"}
 BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infiltration",
                   "glacier_melt", "snow_deposition",
                   "glacier_precipitation", "snow_slides", "glacier_extent", "glacier_runoff_extent",

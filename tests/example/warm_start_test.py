@@ -11,6 +11,7 @@ version, which lack what this one carries, runs and names what starts anew.
 import argparse
 import filecmp
 import os
+import shutil
 import sys
 
 import balance_closure_test as bc
@@ -207,6 +208,20 @@ def same_as_run_through(*names):
     return check
 
 
+def owed_state_of_one_day(text):
+    return small.state_written(bc.fields_beyond_the_baseflow(text))
+
+
+def states_without(name):
+    """The first run's files as the states of a warm start, but name, which
+    a run of an earlier version did not write."""
+    def edit_work(work):
+        for f in os.listdir(os.path.join(work, "output")):
+            if f != name:
+                shutil.copy(os.path.join(work, "output", f), os.path.join(work, "input", f))
+    return edit_work
+
+
 CASES = {
     # Irrigation from the river draws on what routing offered in the step
     # before.
@@ -276,6 +291,18 @@ CASES = {
     # from the pack it wrote.
     "slides_with_pack_tracer": Case(with_balance(bc.slides(6), counts.salt_tracer),
                                     sliding_snow_with_tracer, continues=True, processes=(1, 2)),
+    # At midnight the watered cells' saturated zone owes irrigation water
+    # their subbasin's baseflow could not pay; it pays it on the second day.
+    "irrigation_owed_over_midnight": Case(
+        bc.fields_beyond_the_baseflow, continues=True, processes=(1, 3),
+        check_outputs=bc.closes("irrigation_from_baseflow", tolerance=bc.CHANNEL_TOLERANCE)),
+    # The state of an earlier version owes no irrigation water: the warm
+    # start runs and says so.
+    "irrigation_owed_not_written": Case(
+        owed_state_of_one_day, days=1, processes=(1, 3),
+        then=small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(
+            owed_state_of_one_day(text), 1), edit_work=states_without("IrrigationOwed_End")),
+        words="no grid IrrigationOwed_End of a former run"),
 }
 
 

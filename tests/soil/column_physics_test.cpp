@@ -242,6 +242,51 @@ TEST(ColumnPhysics, AquiferExchangeMovesOnlyTheWaterAsked) {
   }
 }
 
+// Without the groundwater model the saturated zone drains what it owes for
+// irrigation together with the formula's baseflow, Q0 exp(c distance), from
+// the table down, each layer to field capacity: the owed water first, what
+// it cannot give yet stays owed.
+TEST(ColumnPhysics, OwedIrrigationDrainsBeforeTheBaseflow) {
+  const struct {
+    const char* name;
+    double tableDepth;
+    double owed; // mm
+  } rows[] = {
+      {"nothing owed", 1.0, 0.0},
+      {"owed within the saturated zone", 1.0, 2.0},
+      {"owed beyond its drainable water", 1.95, 500.0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ColumnRig rig(soilOf(siltLoamSoil, 20, 0.1), row.tableDepth);
+    const soil_class& soil = rig.soil;
+    double drainable = 0.0;
+    for (int k = static_cast<int>(rig.table.level); k <= 20; ++k)
+      drainable += std::max(0.0, rig.theta(k) - soil.thetaFromSuction(k, 3.45)) * 100.0;
+    ColumnForcing forcing;
+    forcing.maxBaseflow = 0.5;
+    forcing.recession = 1.0;
+    forcing.owedWater = row.owed;
+    const double formula = 0.5 * std::exp(-row.tableDepth);
+    const double before = rig.storage();
+    const ColumnBudget b = rig.step(forcing);
+    const double paid = row.owed - b.aquiferOwed;
+    EXPECT_NEAR(rig.storage() - before, -paid - b.baseflow - b.interflow - b.directflow, 1e-9);
+    EXPECT_EQ(b.toAquifer, 0.0);
+    if (row.owed + formula < drainable) {
+      EXPECT_NEAR(b.aquiferOwed, 0.0, 1e-9);
+      EXPECT_NEAR(b.baseflow, formula, 1e-9);
+    } else {
+      EXPECT_EQ(b.baseflow, 0.0);
+      EXPECT_GT(b.aquiferOwed, row.owed - drainable - 1e-9);
+    }
+    // The table fell.
+    if (row.owed > 0.0) {
+      EXPECT_LT(rig.table.distance, -row.tableDepth);
+    }
+  }
+}
+
 // The dynamic method splits a sub-step by the fastest layer above the table
 // (d / K_s with input), bounded by the minimum step.
 TEST(ColumnPhysics, DynamicMethodSplitsBySaturatedTravelTime) {
