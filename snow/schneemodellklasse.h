@@ -323,9 +323,9 @@ protected:
   double glacierFraction(long r, long c) const;
   // What leaves the snow on the glacier part of a cell.
   double glacierSnowOutflow(long r, long c) const;
-  void glacierCell(long r, long c, double g);
-  void degreeDayGlacierSnow(long r, long c, double g, double& glacierMelt);
-  void snowMethodGlacierSnow(long r, long c, double g, double& glacierMelt);
+  void glacierCell(long r, long c);
+  void degreeDayGlacierSnow(long r, long c, double& glacierMelt);
+  void snowMethodGlacierSnow(long r, long c, double& glacierMelt);
   void firnAndIceMelt(long r, long c, double glacierMelt);
   void permafrostCell(long r, long c);
   // --- glacier step (snow/glacier_step.cpp) -----------------------------------------

@@ -874,6 +874,13 @@ CASES = {
         lambda text: fields_under_part_of_a_glacier(ex.switched_off(text, "lake_model")),
         half_glaciated_fields, processes=(1, 3),
         check_outputs=closes("withdrawal", "irrigation", tolerance=CHANNEL_TOLERANCE)),
+    # The canopy beside a glacier on part of a cell lets its snow fall onto
+    # the pack beside the glacier, each holding its water per unit of that
+    # part: all of it reaches the pack.
+    "canopy_snow_beside_glacier_part_of_cells": Case(
+        with_balance(partly_glacierized(13), canopy_snow(22)),
+        glacier_fractions(small.freeze_thaw), days=1, processes=(1, 3),
+        check_outputs=closes("canopy_snow_storage", "glacier_snow_storage")),
 }
 
 if __name__ == "__main__":
