@@ -38,6 +38,11 @@ void schneemodellklasse::degreeDayGlacierSnow(long r, long c, double& glacierMel
   const double snowfall = fraction * p;
   const double rainfall = (1.0 - fraction) * p;
   const double unload = canopyUnload ? canopyUnload[r][c] : 0.0;
+  // No canopy stands on the glacier's part: its pack takes what falls in
+  // the open.
+  const double open = openPrecipitation[r][c];
+  const double glacierSnowfall = fraction * open;
+  const double glacierRainfall = (1.0 - fraction) * open;
   own(snowFractionGrid)[r][c] = snowfall + unload;
   own(rainFractionGrid)[r][c] = rainfall;
   auto potential = [&](double stored) {
@@ -59,8 +64,9 @@ void schneemodellklasse::degreeDayGlacierSnow(long r, long c, double& glacierMel
     return;
   }
   const double melt = potential(onGlacier.total[r][c]);
-  onGlacier.solid[r][c] += snowfall;
-  onGlacier.liquid[r][c] += rainfall;
+  onGlacier.solid[r][c] += glacierSnowfall;
+  onGlacier.liquid[r][c] += glacierRainfall;
+  own(glacierPrecipitationGrid)[r][c] = glacierSnowfall + glacierRainfall;
   glacierMelt = afterMelt(r, c, melt, t, onGlacier);
 }
 

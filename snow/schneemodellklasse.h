@@ -347,6 +347,15 @@ protected:
   Pack outsidePack() const;
   Pack glacierPack() const;
   double snowSequence(long r, long c, double unload, const Pack& pack);
+  // What falls in one part of a step, split into snow and rain: no snow on
+  // a lake's ponded cell, the wind's deposition scaling the snow.
+  struct Fall {
+    double fraction, snow, rain, deposited;
+  };
+  Fall splitFall(long r, long c, double t, double p) const;
+  // The same summed over the parts of the step, as the pack beside a
+  // glacier takes them.
+  Fall stepFall(long r, long c, double p) const;
   double afterMelt(long r, long c, double melt, double t, const Pack& pack);
   void snowAgeAndAlbedo(long r, long c, double t, double threshold, bool age);
   double landuseAlbedo(long r, long c) const;
@@ -433,6 +442,10 @@ protected:
   int lakeFlag = 0;
   Grid lakeCodes = nullptr, pondGrid = nullptr;
   bool interceptionFirst = false;
+  // What falls in the open: the same grid as precipitation unless the
+  // canopy takes the water first, whose throughfall the glacier's part of a
+  // cell, where no canopy stands, does not take.
+  Grid openPrecipitation = nullptr;
   Grid precipitation = nullptr, canopyUnload = nullptr, canopyLongwave = nullptr, wind = nullptr,
        humidity = nullptr, radiation = nullptr, temperature = nullptr;
   std::vector<Grid> tracerInput; // per tracer, from 1

@@ -68,11 +68,6 @@ void schneemodellklasse::computeCell(long r, long c) {
       // cell has its concentration.
       mixTracersIn(r, c);
       glacierCell(r, c);
-      // The canopy unloads onto the part beside the glacier only.
-      if (own(glacierPrecipitationGrid))
-        own(glacierPrecipitationGrid)[r][c] =
-            own(snowFractionGrid)[r][c] - (canopyUnload ? canopyUnload[r][c] : 0.0) +
-            own(rainFractionGrid)[r][c];
       for (const std::unique_ptr<SubmodelTracer>& t : tracers)
         t->concflux[r][c] = t->concstor[r][c];
     }

@@ -881,6 +881,13 @@ CASES = {
         with_balance(partly_glacierized(13), canopy_snow(22)),
         glacier_fractions(small.freeze_thaw), days=1, processes=(1, 3),
         check_outputs=closes("canopy_snow_storage", "glacier_snow_storage")),
+    # The canopy takes the rain first: on the glacier's part of a cell no
+    # canopy stands, and the glacier's pack takes all the rain that falls
+    # there, the pack beside it what the canopy lets through.
+    "even_rain_on_glacier_part_under_canopy_first": Case(
+        with_balance(even_rain_on_half_glaciers, canopy_snow(22)), even_rain, days=1,
+        processes=(1, 3), check_outputs=rain_counted_once("glacier_snow_storage",
+                                                          "interception_storage")),
 }
 
 if __name__ == "__main__":

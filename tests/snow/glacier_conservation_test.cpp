@@ -26,13 +26,19 @@ struct Stores {
 // 0.3 mm an hour: every glacierized cell keeps the water of each pack, of
 // the firn and of the mass balance, whatever the method melts it with. The
 // pack beside the glacier takes all the canopy lets fall: both hold their
-// water per unit of the part beside the glacier.
+// water per unit of the part beside the glacier. Where the canopy takes the
+// water first, its throughfall (here 60 % of what falls) reaches the pack
+// beside the glacier, and the glacier's pack, under no canopy, takes all.
 TEST(GlacierConservation, KeepsTheWaterOfEveryPackFirnAndBalance) {
   const double unload = 0.3;
   const std::vector<Cell> cells = {{1, 2}, {2, 1}, {2, 2}};
   const double fractions[] = {1.0, 0.5, 0.25};
-  for (int method : {11, 12, 13}) {
-    SCOPED_TRACE("glacier method " + std::to_string(method));
+  for (int run = 0; run < 6; ++run) {
+    const int method = 11 + run / 2;
+    const bool canopyFirst = run % 2 == 1;
+    SCOPED_TRACE("glacier method " + std::to_string(method) +
+                 (canopyFirst ? ", canopy first" : ""));
+    const double through = canopyFirst ? 0.6 : 1.0;
     IceFirnSection ice;
     ice.method = method;
     ice.firn = "2 2500 0.0005";
@@ -42,7 +48,8 @@ TEST(GlacierConservation, KeepsTheWaterOfEveryPackFirnAndBalance) {
     for (size_t k = 0; k < cells.size(); ++k)
       m.grid("GlacierizedCells")[cells[k].r][cells[k].c] = fractions[k];
     m.add("Snow_canopy_unload_solid", unload);
-    m.buildGlacier();
+    m.add("throughfall0", 0.0);
+    m.buildGlacier(true, canopyFirst);
     m.fill("global_radiation", 200.0);
     for (const Cell& x : cells)
       m.grid("SolidSnowStorage_onGlacier")[x.r][x.c] =
@@ -56,6 +63,7 @@ TEST(GlacierConservation, KeepsTheWaterOfEveryPackFirnAndBalance) {
       const double rainfall = p - snowfall;
       m.fill("temperature", t);
       m.fill("precipitation", p);
+      m.fill("throughfall0", through * p);
       std::vector<Stores> before;
       for (const Cell& x : cells)
         before.push_back(
@@ -75,7 +83,7 @@ TEST(GlacierConservation, KeepsTheWaterOfEveryPackFirnAndBalance) {
                     1e-9)
             << where;
         EXPECT_NEAR(v("snowstorage_solid") + v("snowstorage_liquid"),
-                    before[i].outside + snowfall + unload + rainfall -
+                    before[i].outside + through * (snowfall + rainfall) + unload -
                         v("snowcover_outflow"),
                     1e-9)
             << where;
