@@ -40,7 +40,7 @@ void schneemodellklasse::degreeDayGlacierSnow(long r, long c, double& glacierMel
   const double unload = canopyUnload ? canopyUnload[r][c] : 0.0;
   // No canopy stands on the glacier's part: its pack takes what falls in
   // the open.
-  const double open = openPrecipitation[r][c];
+  const double open = glacierFall(r, c);
   const double glacierSnowfall = fraction * open;
   const double glacierRainfall = (1.0 - fraction) * open;
   own(snowFractionGrid)[r][c] = snowfall + unload;

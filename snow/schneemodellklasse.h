@@ -356,6 +356,8 @@ protected:
   // The same summed over the parts of the step, as the pack beside a
   // glacier takes them.
   Fall stepFall(long r, long c, double p) const;
+  // What falls on the glacier's part of a cell.
+  double glacierFall(long r, long c) const;
   double afterMelt(long r, long c, double melt, double t, const Pack& pack);
   void snowAgeAndAlbedo(long r, long c, double t, double threshold, bool age);
   double landuseAlbedo(long r, long c) const;
@@ -444,8 +446,9 @@ protected:
   bool interceptionFirst = false;
   // What falls in the open: the same grid as precipitation unless the
   // canopy takes the water first, whose throughfall the glacier's part of a
-  // cell, where no canopy stands, does not take.
-  Grid openPrecipitation = nullptr;
+  // cell, where no canopy stands, does not take. The sprinklers add their
+  // water ("irrigation_amounts") to it for the fields beside the glacier.
+  Grid openPrecipitation = nullptr, irrigationAmounts = nullptr;
   Grid precipitation = nullptr, canopyUnload = nullptr, canopyLongwave = nullptr, wind = nullptr,
        humidity = nullptr, radiation = nullptr, temperature = nullptr;
   std::vector<Grid> tracerInput; // per tracer, from 1

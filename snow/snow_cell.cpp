@@ -30,7 +30,7 @@ double schneemodellklasse::computeSnowCell(long r, long c, double t, double f, d
     // No canopy stands on the glacier's part: its pack takes what falls in
     // the open, none of the canopy's unloading, in the step's totals as
     // the pack beside it.
-    p = openPrecipitation[r][c];
+    p = glacierFall(r, c);
     const Fall fall = stepFall(r, c, p);
     snowfall = fall.snow;
     rainfall = fall.rain;
@@ -234,4 +234,11 @@ schneemodellklasse::Fall schneemodellklasse::stepFall(long r, long c, double p) 
   const Fall day = splitFall(r, c, temperature[r][c], p);
   return {0.0, partNight * night.snow + partDay * day.snow,
           partNight * night.rain + partDay * day.rain, 0.0};
+}
+
+// The sprinklers water the fields beside the glacier, not the glacier.
+double schneemodellklasse::glacierFall(long r, long c) const {
+  const double p = openPrecipitation[r][c];
+  if (!irrigationAmounts || irrigationAmounts[r][c] == header.nodata) return p;
+  return p - irrigationAmounts[r][c];
 }

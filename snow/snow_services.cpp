@@ -113,6 +113,7 @@ void schneemodellklasse::setInterceptionFirst(bool first) {
                                     : registry[requireGrid("precipitation")].grid;
   openPrecipitation = optional("precipitation");
   if (!openPrecipitation) openPrecipitation = precipitation;
+  irrigationAmounts = optional("irrigation_amounts");
   canopyUnload = optional("Snow_canopy_unload_solid");
   canopyLongwave = optional("Snow_canopy_IR_radiation");
   if (usesWind()) wind = firstOf("Snow_canopy_wind", "wind_speed");

@@ -583,6 +583,13 @@ def half_glaciated_fields(folder):
     pc.write_grid_like(folder, "zones.asc", "irrigation.asc", lambda r, c, zone: 1)
     ex.warm_cloudburst(folder)
 
+def even_rain_on_fields(folder):
+    """The even rain on the glacier's half cells, every cell a sprinkled
+    field."""
+    even_rain(folder)
+    pc.write_grid_like(folder, "zones.asc", "irrigation.asc", lambda r, c, zone: 1)
+
+
 CASES = {
     # The wind's deposition adds snow to the upper half and takes it from the
     # lower: the subbasins gain and lose, the catchment too where the mean
@@ -888,6 +895,13 @@ CASES = {
         with_balance(even_rain_on_half_glaciers, canopy_snow(22)), even_rain, days=1,
         processes=(1, 3), check_outputs=rain_counted_once("glacier_snow_storage",
                                                           "interception_storage")),
+    # Fields half under a glacier: the sprinklers water the part beside it,
+    # which the river pays for; the glacier's pack takes the rain alone.
+    "even_rain_on_fields_under_part_of_a_glacier": Case(
+        lambda text: watered_from_the_river(even_rain_on_half_glaciers(text)) + ex.BALANCE_SECTION,
+        even_rain_on_fields, days=1, processes=(1, 3),
+        check_outputs=rain_counted_once("irrigation", "glacier_snow_storage",
+                                        tolerance=CHANNEL_TOLERANCE)),
 }
 
 if __name__ == "__main__":
