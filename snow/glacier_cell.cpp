@@ -17,26 +17,32 @@ double schneemodellklasse::glacierSnowOutflow(long r, long c) const {
   return !glacier.dynamic() && glacierGrid[r][c] >= 1.0 ? own(outflowGrid)[r][c] : 0.0;
 }
 
-void schneemodellklasse::glacierCell(long r, long c, double g) {
+void schneemodellklasse::glacierCell(long r, long c) {
   double glacierMelt = 0.0;
   if (glacier.method == 13)
-    snowMethodGlacierSnow(r, c, g, glacierMelt);
+    snowMethodGlacierSnow(r, c, glacierMelt);
   else
-    degreeDayGlacierSnow(r, c, g, glacierMelt);
+    degreeDayGlacierSnow(r, c, glacierMelt);
   firnAndIceMelt(r, c, glacierMelt);
 }
 
 // Both packs melt by degree days, radiation adding for methods 2 and 12,
 // each from the total it held at the start of the step. The canopy unloads
-// onto the part of the cell beside the glacier.
-void schneemodellklasse::degreeDayGlacierSnow(long r, long c, double g, double& glacierMelt) {
+// onto the part of the cell beside the glacier, whose pack, as the canopy,
+// holds its water per unit of that part.
+void schneemodellklasse::degreeDayGlacierSnow(long r, long c, double& glacierMelt) {
   const double t = temperature[r][c];
   const double p = precipitation[r][c];
   const double n = stepsPerDay;
   const double fraction = snowFractionOf(t, t0r, transzone);
   const double snowfall = fraction * p;
   const double rainfall = (1.0 - fraction) * p;
-  const double unload = canopyUnload ? canopyUnload[r][c] * (1.0 - g) : 0.0;
+  const double unload = canopyUnload ? canopyUnload[r][c] : 0.0;
+  // No canopy stands on the glacier's part: its pack takes what falls in
+  // the open.
+  const double open = glacierFall(r, c);
+  const double glacierSnowfall = fraction * open;
+  const double glacierRainfall = (1.0 - fraction) * open;
   own(snowFractionGrid)[r][c] = snowfall + unload;
   own(rainFractionGrid)[r][c] = rainfall;
   auto potential = [&](double stored) {
@@ -58,14 +64,15 @@ void schneemodellklasse::degreeDayGlacierSnow(long r, long c, double g, double& 
     return;
   }
   const double melt = potential(onGlacier.total[r][c]);
-  onGlacier.solid[r][c] += snowfall;
-  onGlacier.liquid[r][c] += rainfall;
+  onGlacier.solid[r][c] += glacierSnowfall;
+  onGlacier.liquid[r][c] += glacierRainfall;
+  own(glacierPrecipitationGrid)[r][c] = glacierSnowfall + glacierRainfall;
   glacierMelt = afterMelt(r, c, melt, t, onGlacier);
 }
 
 // The snow method melts both packs, the glacier's with its own grids.
-void schneemodellklasse::snowMethodGlacierSnow(long r, long c, double g, double& glacierMelt) {
-  const double unload = canopyUnload ? canopyUnload[r][c] * (1.0 - g) : 0.0;
+void schneemodellklasse::snowMethodGlacierSnow(long r, long c, double& glacierMelt) {
+  const double unload = canopyUnload ? canopyUnload[r][c] : 0.0;
   snowSequence(r, c, unload, outsidePack());
   glacierMelt = snowSequence(r, c, unload, glacierPack());
 }

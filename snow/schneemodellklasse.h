@@ -323,9 +323,9 @@ protected:
   double glacierFraction(long r, long c) const;
   // What leaves the snow on the glacier part of a cell.
   double glacierSnowOutflow(long r, long c) const;
-  void glacierCell(long r, long c, double g);
-  void degreeDayGlacierSnow(long r, long c, double g, double& glacierMelt);
-  void snowMethodGlacierSnow(long r, long c, double g, double& glacierMelt);
+  void glacierCell(long r, long c);
+  void degreeDayGlacierSnow(long r, long c, double& glacierMelt);
+  void snowMethodGlacierSnow(long r, long c, double& glacierMelt);
   void firnAndIceMelt(long r, long c, double glacierMelt);
   void permafrostCell(long r, long c);
   // --- glacier step (snow/glacier_step.cpp) -----------------------------------------
@@ -347,6 +347,17 @@ protected:
   Pack outsidePack() const;
   Pack glacierPack() const;
   double snowSequence(long r, long c, double unload, const Pack& pack);
+  // What falls in one part of a step, split into snow and rain: no snow on
+  // a lake's ponded cell, the wind's deposition scaling the snow.
+  struct Fall {
+    double fraction, snow, rain, deposited;
+  };
+  Fall splitFall(long r, long c, double t, double p) const;
+  // The same summed over the parts of the step, as the pack beside a
+  // glacier takes them.
+  Fall stepFall(long r, long c, double p) const;
+  // What falls on the glacier's part of a cell.
+  double glacierFall(long r, long c) const;
   double afterMelt(long r, long c, double melt, double t, const Pack& pack);
   void snowAgeAndAlbedo(long r, long c, double t, double threshold, bool age);
   double landuseAlbedo(long r, long c) const;
@@ -433,6 +444,11 @@ protected:
   int lakeFlag = 0;
   Grid lakeCodes = nullptr, pondGrid = nullptr;
   bool interceptionFirst = false;
+  // What falls in the open: the same grid as precipitation unless the
+  // canopy takes the water first, whose throughfall the glacier's part of a
+  // cell, where no canopy stands, does not take. The sprinklers add their
+  // water ("irrigation_amounts") to it for the fields beside the glacier.
+  Grid openPrecipitation = nullptr, irrigationAmounts = nullptr;
   Grid precipitation = nullptr, canopyUnload = nullptr, canopyLongwave = nullptr, wind = nullptr,
        humidity = nullptr, radiation = nullptr, temperature = nullptr;
   std::vector<Grid> tracerInput; // per tracer, from 1

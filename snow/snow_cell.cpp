@@ -17,25 +17,24 @@ double schneemodellklasse::computeSnowCell(long r, long c, double t, double f, d
   double snowfall = 0.0;
   double rainfall = 0.0;
   if (!onGlacier) {
-    double fraction = snowFractionOf(t, t0r, transzone);
-    if (lakeFlag != 0 && lakeCodes[r][c] > 0.0 && pondGrid[r][c] > 0.0) fraction = 0.0;
-    snowfall = fraction * p;
-    rainfall = (1.0 - fraction) * p;
-    if (isDeposition()) {
-      const double d = depositionIndex[r][c] != nodata ? depositionIndex[r][c] : 0.0;
-      own(depositedSnowGrid)[r][c] += f * d * snowfall;
-      p += d * snowfall;
-      snowfall *= 1.0 + d;
-    }
-    snowfall += unload;
+    const Fall fall = splitFall(r, c, t, p);
+    if (isDeposition()) own(depositedSnowGrid)[r][c] += f * fall.deposited;
+    p += fall.deposited;
+    snowfall = fall.snow + unload;
+    rainfall = fall.rain;
     // Both parts of a long step add their share of what fell.
     own(snowFractionGrid)[r][c] += f * snowfall;
     own(rainFractionGrid)[r][c] += f * rainfall;
-    snowFraction = fraction;
+    snowFraction = fall.fraction;
   } else {
-    // The canopy unloads onto the ground beside the glacier only.
-    snowfall = own(snowFractionGrid)[r][c] - unload;
-    rainfall = own(rainFractionGrid)[r][c];
+    // No canopy stands on the glacier's part: its pack takes what falls in
+    // the open, none of the canopy's unloading, in the step's totals as
+    // the pack beside it.
+    p = glacierFall(r, c);
+    const Fall fall = stepFall(r, c, p);
+    snowfall = fall.snow;
+    rainfall = fall.rain;
+    if (own(glacierPrecipitationGrid)) own(glacierPrecipitationGrid)[r][c] = snowfall + rainfall;
   }
 
   s += f * snowfall;
@@ -215,4 +214,31 @@ void schneemodellklasse::coldPack(long r, long c, double t, double f, double p, 
   total = s + w;
   evaporation -= sublimation;
   if (total <= 0.0) tsn = ts = nodata;
+}
+
+schneemodellklasse::Fall schneemodellklasse::splitFall(long r, long c, double t, double p) const {
+  double fraction = snowFractionOf(t, t0r, transzone);
+  if (lakeFlag != 0 && lakeCodes[r][c] > 0.0 && pondGrid[r][c] > 0.0) fraction = 0.0;
+  Fall fall{fraction, fraction * p, (1.0 - fraction) * p, 0.0};
+  if (isDeposition()) {
+    const double d = depositionIndex[r][c] != header.nodata ? depositionIndex[r][c] : 0.0;
+    fall.deposited = d * fall.snow;
+    fall.snow *= 1.0 + d;
+  }
+  return fall;
+}
+
+schneemodellklasse::Fall schneemodellklasse::stepFall(long r, long c, double p) const {
+  if (!(timeStepMinutes > 720.0)) return splitFall(r, c, temperature[r][c], p);
+  const Fall night = splitFall(r, c, temperatureNight[r][c], p);
+  const Fall day = splitFall(r, c, temperature[r][c], p);
+  return {0.0, partNight * night.snow + partDay * day.snow,
+          partNight * night.rain + partDay * day.rain, 0.0};
+}
+
+// The sprinklers water the fields beside the glacier, not the glacier.
+double schneemodellklasse::glacierFall(long r, long c) const {
+  const double p = openPrecipitation[r][c];
+  if (!irrigationAmounts || irrigationAmounts[r][c] == header.nodata) return p;
+  return p - irrigationAmounts[r][c];
 }

@@ -111,6 +111,9 @@ void schneemodellklasse::setInterceptionFirst(bool first) {
   };
   precipitation = interceptionFirst ? firstOf("throughfall0", "precipitation")
                                     : registry[requireGrid("precipitation")].grid;
+  openPrecipitation = optional("precipitation");
+  if (!openPrecipitation) openPrecipitation = precipitation;
+  irrigationAmounts = optional("irrigation_amounts");
   canopyUnload = optional("Snow_canopy_unload_solid");
   canopyLongwave = optional("Snow_canopy_IR_radiation");
   if (usesWind()) wind = firstOf("Snow_canopy_wind", "wind_speed");

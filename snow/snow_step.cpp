@@ -67,12 +67,7 @@ void schneemodellklasse::computeCell(long r, long c) {
       // The snow of both packs takes up what falls; the water leaving the
       // cell has its concentration.
       mixTracersIn(r, c);
-      glacierCell(r, c, g);
-      // The canopy unloads onto the part beside the glacier only.
-      if (own(glacierPrecipitationGrid))
-        own(glacierPrecipitationGrid)[r][c] =
-            own(snowFractionGrid)[r][c] - (canopyUnload ? canopyUnload[r][c] * (1.0 - g) : 0.0) +
-            own(rainFractionGrid)[r][c];
+      glacierCell(r, c);
       for (const std::unique_ptr<SubmodelTracer>& t : tracers)
         t->concflux[r][c] = t->concstor[r][c];
     }

@@ -59,7 +59,9 @@ double interzeptionsmodellklasse::glacierFraction(long r, long c) const {
 
 void interzeptionsmodellklasse::computeCell(long r, long c) {
   const double water = input[r][c];
-  if (glacierFraction(r, c) >= 1.0) {
+  // A cell that glacierPart passes on whole has no canopy: one that held
+  // snow there would give the water twice.
+  if (glacierFraction(r, c) >= wholeGlacier) {
     if (method > 20) canopyUntouched(r, c, water);
     return;
   }

@@ -474,12 +474,17 @@ def even_rain_on_half_glaciers(text):
     return ex.switched_off(text, "precipitation_correction", "RegionalSuperposition")
 
 
-def even_rain(folder):
+def upper_glacier(folder, share):
+    """Glacier 1 over the share of every cell of subbasin 3 in rows 1 to 8."""
     def fraction(r, c, zone):
-        return 0.5 if zone == 3 and r <= 8 else 0.0
+        return share if zone == 3 and r <= 8 else 0.0
     pc.write_grid_like(folder, "zones.asc", "glacier_fraction.asc", fraction)
     pc.write_grid_like(folder, "zones.asc", "glacier_codes.asc",
                        lambda r, c, z: 1 if fraction(r, c, z) > 0 else 0)
+
+
+def even_rain(folder):
+    upper_glacier(folder, 0.5)
     ex.scale_station_values(folder, "precipitation.txt", lambda v: EVEN_RAIN)
 
 
@@ -595,13 +600,23 @@ def fields_under_part_of_a_glacier(text):
 def half_glaciated_fields(folder):
     """Glacier 1 over half of every cell of subbasin 3 in rows 1 to 8, and
     every cell of the catchment a sprinkled field."""
-    def fraction(r, c, zone):
-        return 0.5 if zone == 3 and r <= 8 else 0.0
-    pc.write_grid_like(folder, "zones.asc", "glacier_fraction.asc", fraction)
-    pc.write_grid_like(folder, "zones.asc", "glacier_codes.asc",
-                       lambda r, c, zone: 1 if fraction(r, c, zone) > 0 else 0)
+    upper_glacier(folder, 0.5)
     pc.write_grid_like(folder, "zones.asc", "irrigation.asc", lambda r, c, zone: 1)
     ex.warm_cloudburst(folder)
+
+def even_rain_on_fields(folder):
+    """The even rain on the glacier's half cells, every cell a sprinkled
+    field."""
+    even_rain(folder)
+    pc.write_grid_like(folder, "zones.asc", "irrigation.asc", lambda r, c, zone: 1)
+
+
+def nearly_whole_glaciers(folder):
+    """Glacier 1 over 0.999995 of every cell of subbasin 3 in rows 1 to 8,
+    in the freeze and thaw."""
+    small.freeze_thaw(folder)
+    upper_glacier(folder, 0.999995)
+
 
 CASES = {
     # The wind's deposition adds snow to the upper half and takes it from the
@@ -898,6 +913,32 @@ CASES = {
     # cells' saturated zone owes the rest and gives it in the sub-steps after.
     "irrigation_beyond_the_baseflow": Case(
         fields_beyond_the_baseflow, processes=(1, 3), check_outputs=owed_water_paid),
+    # The canopy beside a glacier on part of a cell lets its snow fall onto
+    # the pack beside the glacier, each holding its water per unit of that
+    # part: all of it reaches the pack.
+    "canopy_snow_beside_glacier_part_of_cells": Case(
+        with_balance(partly_glacierized(13), canopy_snow(22)),
+        glacier_fractions(small.freeze_thaw), days=1, processes=(1, 3),
+        check_outputs=closes("canopy_snow_storage", "glacier_snow_storage")),
+    # The canopy takes the rain first: on the glacier's part of a cell no
+    # canopy stands, and the glacier's pack takes all the rain that falls
+    # there, the pack beside it what the canopy lets through.
+    "even_rain_on_glacier_part_under_canopy_first": Case(
+        with_balance(even_rain_on_half_glaciers, canopy_snow(22)), even_rain, days=1,
+        processes=(1, 3), check_outputs=rain_counted_once("glacier_snow_storage",
+                                                          "interception_storage")),
+    # Fields half under a glacier: the sprinklers water the part beside it,
+    # which the river pays for; the glacier's pack takes the rain alone.
+    "even_rain_on_fields_under_part_of_a_glacier": Case(
+        lambda text: watered_from_the_river(even_rain_on_half_glaciers(text)) + ex.BALANCE_SECTION,
+        even_rain_on_fields, days=1, processes=(1, 3),
+        check_outputs=rain_counted_once("irrigation", "glacier_snow_storage",
+                                        tolerance=CHANNEL_TOLERANCE)),
+    # A glacier over all but a trace of a cell: the canopy passes the water on
+    # whole there and holds no snow of its own.
+    "canopy_snow_on_nearly_whole_glacier_cells": Case(
+        with_balance(partly_glacierized(13), canopy_snow(22)), nearly_whole_glaciers, days=1,
+        processes=(1, 2), check_outputs=closes("canopy_snow_storage", "glacier_snow_storage")),
 }
 
 if __name__ == "__main__":

@@ -90,11 +90,12 @@ struct GlacierModel : SnowModel {
     }
     add("global_radiation", 0.0);
   }
-  void buildGlacier(bool expectSuccess = true) {
+  // interceptionFirst: the snow takes the canopy's "throughfall0".
+  void buildGlacier(bool expectSuccess = true, bool interceptionFirst = false) {
     module = constructSubmodel<TestGlacierSnow>(code, s.context);
     if (expectSuccess) {
       ASSERT_EQ(code, 0) << s.log.console.str();
-      module->setInterceptionFirst(false);
+      module->setInterceptionFirst(interceptionFirst);
     }
   }
   // The snow step and the closing step of one date.
