@@ -44,6 +44,7 @@ void unsatzonmodellklasse::shareRiverWater() {
   if (!rivers.links) return;
   riverShares.clear();
   ownDemands.clear();
+  riverShareColumns = std::max(header.ncols, reinfiltrationExchange.foreignCellCount()) + 1;
   const int code = catchExitCode([&] {
     forEachDrawingCell([&](long r, long c) {
       RiverOffer offer;
@@ -64,7 +65,8 @@ void unsatzonmodellklasse::shareRiverWater() {
       ownDemands.push_back({static_cast<double>((homeRow - 1) * header.ncols + homeColumn),
                             static_cast<double>(offer.record),
                             riverLoss(bank, offer.cell) * size * size * offer.share});
-      riverShares.emplace((r + 1) * (header.ncols + 1) + c, ownDemands.back().rate);
+      riverShares[riverShareKey(r, c)] = {static_cast<std::size_t>(offer.record),
+                                          ownDemands.back().rate};
     });
   });
   shareExitCode(*diag, code);
@@ -88,17 +90,19 @@ void unsatzonmodellklasse::shareRiverWater() {
   // The record offers its flow, but never more than the channel holds.
   const double stepSeconds = timeStepMinutes * 60.0;
   for (auto& [key, share] : riverShares) {
-    const long r = key / (header.ncols + 1) - 1;
-    const long c = key % (header.ncols + 1);
-    const auto record = static_cast<std::size_t>(linkRecord(rivers.links[r][c]));
-    const ReinfiltrationRecord& offered = reinfiltration[record];
+    const ReinfiltrationRecord& offered = reinfiltration[share.record];
     const double offer =
         std::max(0.0, std::min(offered.flowm3s, offered.held / stepSeconds)) / substeps;
-    share = sums[record] > 0.0 ? offer * (share / sums[record]) : 0.0;
+    const double sum = sums[share.record];
+    share.rate = sum > 0.0 ? offer * (share.rate / sum) : 0.0;
   }
 }
 
 double unsatzonmodellklasse::riverShareOf(long r, long c) const {
-  const auto found = riverShares.find((r + 1) * (header.ncols + 1) + c);
-  return found == riverShares.end() ? 0.0 : found->second;
+  const auto found = riverShares.find(riverShareKey(r, c));
+  return found == riverShares.end() ? 0.0 : found->second.rate;
+}
+
+long unsatzonmodellklasse::riverShareKey(long r, long c) const {
+  return r * riverShareColumns + c;
 }

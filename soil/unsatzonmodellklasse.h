@@ -433,6 +433,9 @@ protected:
   template <typename F> void forEachDrawingCell(F f);
   // The rate (m^3/s) the cell may take in the sub-step.
   double riverShareOf(long r, long c) const;
+  // One key per cell of the rows and of the row of foreign cells, which may
+  // hold more cells than a row has columns.
+  long riverShareKey(long r, long c) const;
   // The arrays of the cell record in their fixed order; those the solver
   // touches beyond the list follow.
   void buildCellRecord();
@@ -662,9 +665,14 @@ protected:
   // the first sub-step.
   std::vector<std::vector<std::pair<long, long>>> linkedCells;
   bool linkedCellsListed = false;
-  // Per drawing cell, keyed by (row + 1) x (columns + 1) + column, its share
-  // of the sub-step; the demands of the own cells and of all.
-  std::unordered_map<long, double> riverShares;
+  // Per drawing cell, keyed by riverShareKey, its record and its share of
+  // the sub-step; the demands of the own cells and of all.
+  struct RiverShare {
+    std::size_t record;
+    double rate;
+  };
+  std::unordered_map<long, RiverShare> riverShares;
+  long riverShareColumns = 0;
   std::vector<RiverDemand> ownDemands;
   std::vector<RiverDemand> allDemands;
   ReinfiltrationRecords reinfiltration;

@@ -359,6 +359,39 @@ def leaky_river_input(folder):
     pc.write_grid_like(folder, "zones.asc", "kolmation.asc", lambda r, c, zone: 1e-3)
 
 
+def river_links_in_even_columns(folder):
+    """The example's river cells and every cell of an even column linked to
+    its own subbasin, with beds of 1 m, 5 m wide: subbasins of many river
+    cells on every strip."""
+    rivers = set()
+    pc.write_grid_like(folder, "river_depth.asc", "rivers.asc",
+                       lambda r, c, depth: rivers.add((r, c)) or depth)
+    os.remove(os.path.join(folder, "rivers.asc"))
+
+    def linked(value):
+        return lambda r, c, zone: value(zone) if (r, c) in rivers or c % 2 == 0 else -9999
+    pc.write_grid_like(folder, "zones.asc", "river_depth.asc", linked(lambda zone: 1.0))
+    pc.write_grid_like(folder, "zones.asc", "river_width.asc", linked(lambda zone: 5.0))
+    pc.write_grid_like(folder, "zones.asc", "river_links.asc", linked(int))
+    pc.write_grid_like(folder, "zones.asc", "kolmation.asc", lambda r, c, zone: 1e-6)
+
+
+def takes_like(share):
+    """Compares a run with its reference: over the run the soil of the
+    river cells took river water, in every subbasin within share of what it
+    took in the reference (the catchment is the last column)."""
+    def compare(reference, work):
+        ours, theirs = (ex.balance_rows(w + "/output")["river_infiltration"]
+                        for w in (work, reference))
+        ex.check(sum(row[-1] for row in theirs) > 0.0, "the reference took no river water")
+        for zone in range(len(ours[0])):
+            taken, wanted = (sum(row[zone] for row in rows) for rows in (ours, theirs))
+            ex.check(abs(taken - wanted) <= share * wanted,
+                     "column %d took %.9g mm of river water where the reference took %.9g mm"
+                     % (zone + 1, taken, wanted))
+    return compare
+
+
 def watered_from_the_river(text):
     """The example's fields watered from their river on both days."""
     return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2) 1 (0 0 starting from) 5 10 (.*) 6 28 "
@@ -724,6 +757,17 @@ CASES = {
     "river_exchange_1_without_groundwater": Case(
         river_exchange(1, "groundwater_flow"), pc.river_link_input, processes=(1, 3),
         check_outputs=take_within_the_channels()),
+    # Link order gives each cell the share that solving every process's own
+    # cells gives, however many cells a link holds and wherever they lie.
+    "river_exchange_2_many_cells": Case(
+        river_exchange(2), river_links_in_even_columns, processes=(1, 2, 3),
+        check_outputs=take_within_the_channels(),
+        like=small.Reference(river_exchange(1), river_links_in_even_columns, takes_like(0.05))),
+    "river_exchange_2_many_cells_without_groundwater": Case(
+        river_exchange(2, "groundwater_flow"), river_links_in_even_columns, processes=(1, 2, 3),
+        check_outputs=take_within_the_channels(),
+        like=small.Reference(river_exchange(1, "groundwater_flow"), river_links_in_even_columns,
+                             takes_like(0.05))),
     # Leaky beds: the soil would take far more than a falling river brings;
     # it takes what the channels hold.
     "river_exchange_leaky_beds": Case(
