@@ -584,6 +584,34 @@ def drains_ran(work, everywhere=False):
              "the drains carried %s mm" % qdrain)
 
 
+def negative_recession(text):
+    """kelsqlat below 0 in every subbasin, on a tenth of the example's
+    largest baseflow, 0.005 mm an hour."""
+    text = ex.replace_once("1.5 1.5 1.5  kelsqlat", "-1 -1 -1  kelsqlat")(text)
+    return ex.replace_once("0.05 0.05 0.05  QB-Red", "0.005 0.005 0.005  QB-Red")(text)
+
+
+def largest_baseflow_every_step(work):
+    """The balance closes and every subbasin's baseflow is the largest, 24 *
+    0.005 mm a day, whatever the depth of its tables, on every cell but
+    those under the static glacier (ice_firn), which have no soil."""
+    closes("subbasin_runoff")(work)
+
+    def cells(name):
+        with open(os.path.join(work, "input", name)) as f:
+            return [v for line in f.read().splitlines()[6:] for v in line.split()]
+    soil, total = {}, {}
+    for zone, ice in zip(cells("zones.asc"), cells("ice_firn.asc")):
+        if zone != "-9999":
+            total[zone] = total.get(zone, 0) + 1
+            soil[zone] = soil.get(zone, 0) + (ice == "-9999" or float(ice) <= 0.0)
+    expected = [0.12 * soil[z] / total[z] for z in sorted(total, key=int)]
+    with open(os.path.join(work, "output", "qb.stat")) as f:
+        days = [[float(v) for v in line.split("\t")[4:-1]] for line in f.read().splitlines()[3:]]
+    ex.check(days and all(abs(v - e) <= 1e-6 for day in days for v, e in zip(day, expected)),
+             "the daily baseflow QB is %s mm, not %s mm" % (days, expected))
+
+
 def closes_and_drains_ran(*moved):
     def check(work):
         closes(*moved)(work)
@@ -882,6 +910,11 @@ CASES = {
                      ex.replace_once("2 3  GMBEvalDay", "1 3  GMBEvalDay"), drained),
         glacier_fractions(ex.cloudburst, drains), processes=(1, 3),
         check_outputs=closes_and_drains_ran("response_units", "glacier_extent")),
+    # A negative recession constant of baseflow counts as infinite: the
+    # largest baseflow flows at any depth of the table.
+    "negative_recession_gives_the_largest_baseflow": Case(
+        with_balance(negative_recession), processes=(1, 2),
+        check_outputs=largest_baseflow_every_step),
     # The drains give their water to the interflow, which the runoff
     # concentration takes to the subbasin: no water leaves through them.
     "drains_feed_the_interflow": Case(
