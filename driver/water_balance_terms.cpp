@@ -13,10 +13,9 @@ std::vector<BalanceTerm> waterBalanceTerms() {
       {"vertical", "soil_evaporation", K::output, {"real_evaporation"}},
       {"vertical", "transpiration", K::output, {"real_transpiration#"}},
       {"soil", "direct_runoff", K::output, {"directflow"}, 1.0, false, true},
+      // The drains' water is part of the interflow ("drainage_flow" its share).
       {"soil", "interflow", K::output, {"interflow"}, 1.0, false, true},
       {"soil", "baseflow", K::output, {"baseflow"}, 1000.0, false, true, true},
-      // The drains take their water out of the model.
-      {"soil", "drainage", K::output, {"drainage_flow"}, 1.0, false, true},
       {"vertical", "interception_storage", K::storage, {"interception_storage0"}},
       // The snow the canopy holds and what of it sublimates never reach the
       // buckets below.

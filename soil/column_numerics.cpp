@@ -143,6 +143,16 @@ double SoilColumn::updateHydraulicHeads(bool firstIteration) {
   return meanSuction;
 }
 
+// Water flows through the drain layer to the drains from both sides, at
+// unit gradient, and a field holds 1/L metres of drain per square metre:
+// 2 k d / L, never more than the layer's water above field capacity. The
+// drains across a cell are counted once, so a field drains alike on any
+// grid.
+double SoilColumn::drainFlux(int i, double drainable) const {
+  return std::min(drainable, 2.0 * relativeConductivity(i, thetaMean[i]) * ksat[i] * d[i] /
+                                 cell.drainDistance);
+}
+
 double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
   if (river) exchangeWithSurfaceWater(*this, *river, dt);
   const int g = tableLayer();
@@ -190,11 +200,8 @@ double SoilColumn::computeLayerFluxes(double topFlux, double dt) {
     if (i < g && i < layers && centre - head[i] < fieldCapacitySuctionValue &&
         ksat[i] > ksat[i + 1])
       lateral[i] = relativeConductivity(i, thetaMean[i]) * ksat[i] * d[i] * drainageDensity;
-    if (i == cell.drainLayer && cell.drainDistance > 0.0) {
-      drainage = std::min(drainable, 2.0 * relativeConductivity(i, thetaMean[i]) * ksat[i] * d[i] *
-                                         cell.cellSize / (cell.drainDistance * cell.drainDistance));
-      lateral[i] += drainage;
-    }
+    if (i == cell.drainLayer && cell.drainDistance > 0.0)
+      lateral[i] += drainage = drainFlux(i, drainable);
     lateral[i] = std::min(lateral[i], drainable);
   }
   // Below the active range the layers rest under the table: no flux.

@@ -14,7 +14,6 @@ struct ColumnCell {
   double channelDensity = 0.0; // of the cell's subbasin
   int drainLayer = -1;         // "drainage_level"; -1 without drains
   double drainDistance = 0.0;  // m
-  double cellSize = 0.0;       // m
   int clayLayer = -1;          // -1 without a clay layer
   double clayKsat = 0.0;       // m/s
   double thawDepth = -1.0;     // permafrost thaw depth (m); negative without one
@@ -151,6 +150,8 @@ private:
   std::vector<double> storage;
   int maxLayers;
   double relativeConductivity(int layer, double water) const;
+  // The drains' rate from drain layer i, at most `drainable` (m/s).
+  double drainFlux(int i, double drainable) const;
   // Two layers below `from`, or below the deepest layer that exchanges
   // with the river, never below n.
   int rangeEnd(int from) const;

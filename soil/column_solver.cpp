@@ -233,12 +233,12 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     baseflow[i] *= share;
     baseflowAmount += baseflow[i] * F;
   }
+  // The drains give their water to the interflow of their layer, which
+  // carries it to the subbasin: "drainage_flow" tells their share of it.
   const int drain = c.cell.drainLayer;
-  const double drained =
+  budget.drainage +=
       drain >= 1 && drain <= booked ? std::min(drainageRate, c.lateral[drain]) * F : 0.0;
-  if (layerDetail && drained > 0.0) layerInterflow[drain] -= drained;
-  budget.drainage += drained;
-  budget.interflow += lateral - drained;
+  budget.interflow += lateral;
   if (dumpCell.control) baseflowAmount = checkWaterStep(step, F, baseflowAmount, budget);
   if (forcing.aquifer) {
     budget.toAquifer += baseflowAmount;
@@ -274,7 +274,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
     const SurfaceWater surface{pondAtStart, input,         pondAtStart - pond,          macropores,
                                infiltrated, surfaceRunoff, forcing.surfaceWater / steps};
     solutes.transportSolutesInColumn(c, surface, macroporeWater.data(), baseflow.data(),
-                                     drainageRate, c.tableLayer(), dt, packWater);
+                                     c.tableLayer(), dt, packWater);
   }
   for (int i = c.first + 1; i <= booked; ++i) c.theta0[i] = c.theta[i];
 }

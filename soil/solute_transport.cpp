@@ -33,11 +33,9 @@ void ColumnSolutes::beginSubstep() { std::fill(budget.begin(), budget.end(), Sol
 
 void ColumnSolutes::transportSolutesInColumn(const SoilColumn& column, const SurfaceWater& surface,
                                              const double* macroporeWater, const double* baseflow,
-                                             double drainageRate, int tableLayer, double dt,
-                                             const PackWater& pack) {
+                                             int tableLayer, double dt, const PackWater& pack) {
   for (int t = 1; t <= tracers; ++t)
-    transportTracer(t, column, surface, macroporeWater, baseflow, drainageRate, tableLayer, dt,
-                    pack);
+    transportTracer(t, column, surface, macroporeWater, baseflow, tableLayer, dt, pack);
   packWater = std::max(0.0, packWater + pack.intoPack - pack.toSoil - pack.lateral -
                                 pack.released[1] - pack.released[2] - pack.releasedLater[1] -
                                 pack.releasedLater[2] - pack.surplus);
@@ -45,8 +43,7 @@ void ColumnSolutes::transportSolutesInColumn(const SoilColumn& column, const Sur
 
 void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWater& surface,
                                     const double* macroporeWater, const double* baseflow,
-                                    double drainageRate, int tableLayer, double dt,
-                                    const PackWater& pack) {
+                                    int tableLayer, double dt, const PackWater& pack) {
   const int n = layers;
   const size_t k = static_cast<size_t>(t);
   const SoluteProperties& p = properties[k];
@@ -100,14 +97,13 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
     b.river += riverMass;
     const double down = i < n ? std::max(0.0, -c.q[i]) * F : 0.0;
     const double up = i > 1 ? std::max(0.0, c.q[i - 1]) * F : 0.0;
-    const double drained = i == c.cell.drainLayer ? std::min(drainageRate, c.lateral[i]) * F : 0.0;
-    const double inter = c.lateral[i] * F - drained;
+    const double inter = c.lateral[i] * F; // with the drains' water
     const double base = baseflow[i] * F;
     const double exfiltrated = c.riverExfiltration[i] * F;
     const double transpired = p.evaporating && i <= end
                                   ? std::max(0.0, c.extraction[i] - c.lateral[i] - baseflow[i]) * F
                                   : 0.0;
-    const double out = down + up + inter + drained + base + exfiltrated + transpired;
+    const double out = down + up + inter + base + exfiltrated + transpired;
 
     double water = c.theta0[i] * c.d[i] * 1000.0;
     double held = m[i];
@@ -125,17 +121,15 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
     const double downMass = carried(down);
     upMass[static_cast<size_t>(i)] = carried(up);
     const double interMass = carried(inter);
-    const double drainedMass = carried(drained);
     const double baseMass = carried(base);
     const double exfiltratedMass = carried(exfiltrated);
     const double transpiredMass = carried(transpired);
     b.interflow += interMass;
-    b.drainage += drainedMass;
     b.baseflow += baseMass;
     b.exfiltration += exfiltratedMass;
     b.evaporated += transpiredMass;
     m[i] += aboveMass + riverMass - downMass - upMass[static_cast<size_t>(i)] - interMass -
-            drainedMass - baseMass - exfiltratedMass - transpiredMass;
+            baseMass - exfiltratedMass - transpiredMass;
     aboveWater = down;
     aboveMass = downMass;
   }

@@ -44,7 +44,6 @@ struct SoluteBudget {
   double river = 0.0; // with river water
   double directflow = 0.0;
   double interflow = 0.0;
-  double drainage = 0.0;
   double baseflow = 0.0;
   double exfiltration = 0.0;
   double evaporated = 0.0;
@@ -92,22 +91,22 @@ public:
   // mixes ponding and input, gives the macropores (mm per layer 1 .. n of
   // macroporeWater), the infiltration and the direct runoff their share and
   // keeps the rest; then the transfers between the layers and out of them
-  // (baseflow in m/s per layer, drainage at the cell's drain layer), with
+  // (baseflow in m/s per layer; the drains' water leaves in the interflow
+  // of their layer), with
   // the column's fluxes and water contents before and after the step and
   // the table layer after it.
   // With a pack on the column, the water entering the surface goes into
   // the pack and the soil gets what the pack lets go (pack).
   void transportSolutesInColumn(const SoilColumn& column, const SurfaceWater& surface,
                                 const double* macroporeWater, const double* baseflow,
-                                double drainageRate, int tableLayer, double dt,
-                                const PackWater& pack = PackWater{});
+                                int tableLayer, double dt, const PackWater& pack = PackWater{});
   // The decay of the sub-step.
   void decay();
 
 private:
   void transportTracer(int t, const SoilColumn& column, const SurfaceWater& surface,
-                       const double* macroporeWater, const double* baseflow, double drainageRate,
-                       int tableLayer, double dt, const PackWater& pack);
+                       const double* macroporeWater, const double* baseflow, int tableLayer,
+                       double dt, const PackWater& pack);
 
   int tracers = 0;
   int layers = 0;

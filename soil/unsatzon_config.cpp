@@ -275,7 +275,7 @@ void unsatzonmodellklasse::readSubbasinTable() {
     // would a negative channel density channel water. The upper bounds lie
     // far above any catchment's: past them a slip of the exponent holds
     // the water for ever or empties the soil at once. A negative recession
-    // constant means no baseflow.
+    // constant counts as infinite: the largest baseflow at any depth.
     const struct {
       const char* name;
       double value, lowest, highest;
@@ -284,7 +284,8 @@ void unsatzonmodellklasse::readSubbasinTable() {
                    {"kelsqi", kelsqi[k], 0.0, 10000.0, "give 0 ... 10000 (h)"},
                    {"channel network density", channelDensity[k], 0.0, 100.0, "give 0 ... 100"},
                    {"kelsqlat", kelsqlat[k], -HUGE_VAL, 1000.0,
-                    "give at most 1000 (m; a negative value: no baseflow)"},
+                    "give at most 1000 (m; a negative value: the largest baseflow, "
+                    "QB-Red.Faktor, at any table depth)"},
                    {"QB-Red.Faktor", maxBaseflow[k], 0.0, 1000.0, "give 0 ... 1000 (mm per step)"},
                    {"SnowRunoff_fraction", snowRunoffFraction[k], 0.0, 1.0, "give 0 ... 1"}};
     for (const auto& b : bounded) {
@@ -301,7 +302,8 @@ void unsatzonmodellklasse::readSubbasinTable() {
     if (kelsqlat[k] == 0.0)
       failSubbasinTable(*this, "error! kelsqlat[" + std::to_string(subbasinCodes[k]) +
                                    "] is 0; give a positive recession constant, or a negative one "
-                                   "for no baseflow, for ");
+                                   "for the largest baseflow (QB-Red.Faktor) at any table depth, "
+                                   "for ");
     kelsqlat[k] = kelsqlat[k] < 0.0 ? 0.0 : 1.0 / kelsqlat[k];
   }
 }

@@ -20,6 +20,21 @@ constexpr double fullLake = 1.0;
 
 } // namespace
 
+void unsatzonmodellklasse::setGroundwaterActive(bool active) {
+  groundwaterActive = active;
+  if (!active || settings.interaction != 0 || getFlowControl() == 0 || routingOnly) return;
+  // The baseflow QB is the aquifer's exfiltration into the river cells,
+  // which only the exchange with the rivers computes.
+  *diag << "WARNING: in modul " << moduleName
+        << ": [groundwater_flow] is on and the surface water interaction parameter (line 4 of "
+           "[unsatzon_model]) is 0: the aquifer reaches no river but through the soil's surface "
+           "(where it fills a column to the surface, the rest runs off as direct runoff), and "
+           "the baseflow QB (= GWEX) of every subbasin stays 0; set the parameter to 1 or 2, "
+           "with the grids river_depth, river_width, river_links and kolmation, for the "
+           "aquifer to feed the rivers"
+        << "[end-entry]";
+}
+
 void unsatzonmodellklasse::setUpRivers() {
   rivers.depth = registry[requireGrid("river_depth")].grid;
   rivers.width = registry[requireGrid("river_width")].grid;

@@ -259,7 +259,6 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   cell.channelDensity = channelDensity[static_cast<size_t>(zoneIndex)];
   cell.drainLayer = drainageLevel ? static_cast<int>(value(drainageLevel, -1.0)) : -1;
   cell.drainDistance = value(g.drainageDistance, 0.0);
-  cell.cellSize = header.cellsize;
   cell.clayLayer = clayLevel ? static_cast<int>(value(clayLevel, -1.0)) : -1;
   cell.clayKsat = settings.clayKsat;
   cell.thawDepth = value(g.thawDepth, -1.0);

@@ -60,8 +60,9 @@ public:
     return isLayeredSnowActive() ? &snowTypes : nullptr;
   }
   virtual double getTOffsetFreshSnow() const { return snowSettings.tOffsetFreshSnow; }
-  // Whether the groundwater model runs; set by the driver after building it.
-  virtual void setGroundwaterActive(bool active) { groundwaterActive = active; }
+  // Whether the groundwater model runs; set by the driver after building
+  // it. Without river exchange the aquifer then feeds no river: a warning.
+  virtual void setGroundwaterActive(bool active);
   // Whether channel routing's lake model releases the lakes' water; set by
   // the driver after building it.
   virtual void setLakesReleased(bool released) { lakesReleased = released; }

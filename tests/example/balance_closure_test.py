@@ -589,9 +589,84 @@ def units_split_by_layers(work):
 
 
 def drained(text):
+    """Drains under every cell, their daily sums written (QDRAIN)."""
     text = pc.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
                                             for f, n, _ in DRAINS])
-    return ex.replace_lines(text, ((r"^0(     no drainage)$", r"1\1"),))
+    return ex.replace_lines(text, ((r"^0(     no drainage)$", r"1\1"),
+                                   (r"^qdrain\.stat 0 ", "qdrain.stat 4024 ")))
+
+
+def interflow_within_the_step(text):
+    """The interflow storage passes its inflow on within the step (kelsqi
+    below 0.001 h counts as 0.001 h): QI is the interflow the cells gave."""
+    return ex.replace_once("30 40 35  kelsqi", "0 0 0  kelsqi")(text)
+
+
+def stat_sums(work, name):
+    """The sums over the run of each subbasin's column of a statistics file."""
+    with open(os.path.join(work, "output", name)) as f:
+        rows = [[float(v) for v in line.split("\t")[4:-1]] for line in f.read().splitlines()[3:]]
+    ex.check(rows, "%s holds no step" % name)
+    return [sum(column) for column in zip(*rows)], len(rows)
+
+
+def drains_ran(work, everywhere=False):
+    """The drains carried water in some subbasin (everywhere: in each)."""
+    qdrain, _ = stat_sums(work, "qdrain.stat")
+    ex.check((all if everywhere else any)(v > 0.0 for v in qdrain),
+             "the drains carried %s mm" % qdrain)
+
+
+def negative_recession(text):
+    """kelsqlat below 0 in every subbasin, on a tenth of the example's
+    largest baseflow, 0.005 mm an hour."""
+    text = ex.replace_once("1.5 1.5 1.5  kelsqlat", "-1 -1 -1  kelsqlat")(text)
+    return ex.replace_once("0.05 0.05 0.05  QB-Red", "0.005 0.005 0.005  QB-Red")(text)
+
+
+def largest_baseflow_every_step(work):
+    """The balance closes and every subbasin's baseflow is the largest, 24 *
+    0.005 mm a day, whatever the depth of its tables, on every cell but
+    those under the static glacier (ice_firn), which have no soil."""
+    closes("subbasin_runoff")(work)
+
+    def cells(name):
+        with open(os.path.join(work, "input", name)) as f:
+            return [v for line in f.read().splitlines()[6:] for v in line.split()]
+    soil, total = {}, {}
+    for zone, ice in zip(cells("zones.asc"), cells("ice_firn.asc")):
+        if zone != "-9999":
+            total[zone] = total.get(zone, 0) + 1
+            soil[zone] = soil.get(zone, 0) + (ice == "-9999" or float(ice) <= 0.0)
+    expected = [0.12 * soil[z] / total[z] for z in sorted(total, key=int)]
+    with open(os.path.join(work, "output", "qb.stat")) as f:
+        days = [[float(v) for v in line.split("\t")[4:-1]] for line in f.read().splitlines()[3:]]
+    ex.check(days and all(abs(v - e) <= 1e-6 for day in days for v, e in zip(day, expected)),
+             "the daily baseflow QB is %s mm, not %s mm" % (days, expected))
+
+
+def closes_and_drains_ran(*moved):
+    def check(work):
+        closes(*moved)(work)
+        drains_ran(work)
+    return check
+
+
+def drains_feed_the_interflow(*moved, tolerance=1e-9):
+    """The balance closes with no term of the drains' own: their water is
+    part of the interflow, which over the run carries at least what the
+    drains did in every subbasin (QDRAIN prints 6 digits a day)."""
+    def check(work):
+        closes(*moved, tolerance=tolerance)(work)
+        ex.check("drainage" not in ex.balance_rows(work + "/output"),
+                 "the drains' water still leaves the model as a term of its own")
+        drains_ran(work, everywhere=True)
+        (qi, days), (qdrain, _) = stat_sums(work, "qi.stat"), stat_sums(work, "qdrain.stat")
+        for zone, (inter, drain) in enumerate(zip(qi, qdrain)):
+            ex.check(inter >= drain * (1.0 - 1e-5) - 1e-6 * days,
+                     "over the run subbasin %d's interflow QI is %.6f mm, its drains carried "
+                     "QDRAIN %.6f mm" % (zone + 1, inter, drain))
+    return check
 
 
 def drains(folder):
@@ -878,10 +953,23 @@ CASES = {
         with_balance(partly_glacierized(13), units_of_25_grids,
                      ex.replace_once("2 3  GMBEvalDay", "1 3  GMBEvalDay"), drained),
         glacier_fractions(ex.cloudburst, drains), processes=(1, 3),
-        check_outputs=closes("response_units", "drainage", "glacier_extent")),
-    # What the drains take from the soil leaves the model.
-    "drainage": Case(with_balance(drained), drains, processes=(1, 3),
-                     check_outputs=closes("drainage")),
+        check_outputs=closes_and_drains_ran("response_units", "glacier_extent")),
+    # A negative recession constant of baseflow counts as infinite: the
+    # largest baseflow flows at any depth of the table.
+    "negative_recession_gives_the_largest_baseflow": Case(
+        with_balance(negative_recession), processes=(1, 2),
+        check_outputs=largest_baseflow_every_step),
+    # The drains give their water to the interflow, which the runoff
+    # concentration takes to the subbasin: no water leaves through them.
+    "drains_feed_the_interflow": Case(
+        with_balance(drained, interflow_within_the_step), drains, days=3, processes=(1, 3),
+        check_outputs=drains_feed_the_interflow("subbasin_runoff")),
+    # The same beside the aquifer, the channels and the reservoirs.
+    "drains_feed_the_interflow_with_groundwater": Case(
+        lambda text: drained(interflow_within_the_step(text)) + ex.BALANCE_SECTION, drains,
+        days=3, processes=(1, 2),
+        check_outputs=drains_feed_the_interflow("subbasin_runoff", "soil_to_groundwater",
+                                                tolerance=CHANNEL_TOLERANCE)),
     # Forests that land use read again turns into meadows lose their lower
     # layer, whose transpiration then ends, and whose canopy lets its water
     # fall; meadows become forests with a dry lower layer.

@@ -924,10 +924,11 @@ BALANCE_SOURCES = {"precipitation", "glacier_precipitation", "irrigation", "exte
                    "snow_deposition", "groundwater_fixed_flux", "soil_water_added"}
 # and only these leave it: evaporation and sublimation, the outlet (with
 # the elements' inner outflows, which channel_inflow takes back), abstractions
-# leaving the catchment, drains, the fixed heads.
+# leaving the catchment, the fixed heads. The drains give their water to the
+# interflow, which reaches the subbasin's runoff.
 BALANCE_EXITS = {"interception_evaporation", "snow_evaporation", "soil_evaporation",
                  "transpiration", "canopy_sublimation", "glacier_snow_evaporation", "outflow",
-                 "external_abstraction", "drainage", "groundwater_fixed_heads"}
+                 "external_abstraction", "groundwater_fixed_heads"}
 # Transfers between modules or places: each group (inputs, outputs) sums to
 # 0 over the catchment column in every step, but the last two, whose net is
 # what leaves at the outlet (not above 0) and what irrigation brings from

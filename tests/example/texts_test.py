@@ -8,6 +8,8 @@ import re
 import subprocess
 import sys
 
+import balance_closure_test as bc
+import process_counts_test as pc
 import small_catchment as small
 from small_catchment import Case, Reference
 
@@ -143,6 +145,31 @@ def names_the_shift_that_ends_a_day(work):
                        for t in warned),
                    "no WARNING says to set min_to_int_end to 60: %s" % warned)
 
+# With groundwater the baseflow QB is what the aquifer gives the river
+# cells, which only the exchange with the rivers computes.
+NO_RIVER = "the aquifer reaches no river but through the soil's surface"
+
+
+def baseflow_sums(work):
+    """Each subbasin's QB (qb.stat) summed over the run, mm."""
+    with open(os.path.join(work, "output", "qb.stat")) as f:
+        rows = [[float(v) for v in line.split("\t")[4:-1]] for line in f.read().splitlines()[3:]]
+    small.ex.check(rows, "qb.stat holds no step")
+    return [sum(column) for column in zip(*rows)]
+
+
+def baseflow_stays_zero(work):
+    qb = baseflow_sums(work)
+    small.ex.check(all(v == 0.0 for v in qb), "QB is %s mm, not 0, as the warning says" % qb)
+
+
+def rivers_take_the_aquifer_without_warning(work):
+    warned = [t for t in small.warning_entries(work) if NO_RIVER in t]
+    small.ex.check(not warned, "a WARNING with river exchange on: %s" % warned)
+    qb = baseflow_sums(work)
+    small.ex.check(any(v > 0.0 for v in qb), "the aquifer gave the rivers no baseflow: %s" % qb)
+
+
 CASES = {
     "tuning value not a number": Case(
         edit_control=lambda text: text + "\n[unsatzon_tuning]\nmax_error = abc\n", code=17,
@@ -178,6 +205,14 @@ CASES = {
         words="resampled onto the model grid of 24 columns x 20 rows of cells of 100 from "
               "(2.7e+06, 1.2e+06) by the nearest cell", level=3,
         like=Reference(edit_input=code_maps(CODE_MAPS, False))),
+    # The example runs its aquifer without river exchange: QB stays 0, and
+    # the user is told so at set-up.
+    "groundwater without river exchange feeds no river": Case(
+        words="[groundwater_flow] is on and the surface water interaction parameter (line 4 of "
+              "[unsatzon_model]) is 0: " + NO_RIVER, check_outputs=baseflow_stays_zero),
+    "groundwater with river exchange feeds the rivers": Case(
+        edit_control=bc.river_interaction(1), edit_input=pc.river_link_input,
+        check_outputs=rivers_take_the_aquifer_without_warning),
 }
 
 if __name__ == "__main__":

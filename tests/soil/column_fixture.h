@@ -130,7 +130,6 @@ struct RiverColumnRig {
   explicit RiverColumnRig(int method, int tracers = 0)
       : rig(riverCellSoil(), 2.0, 1, tracers),
         grass(landuseOf("RootDist = 1; HReduDry = 3.45; TReduWet = 0.95; LimitReduWet = 0.5")) {
-    rig.cell.cellSize = 100.0;
     rig.cell.slopeTangent = 0.2;
     rig.cell.channelDensity = 0.002;
     rig.cell.drainLayer = 3;

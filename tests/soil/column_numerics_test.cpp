@@ -154,6 +154,44 @@ TEST(ColumnNumerics, InterflowNeedsWaterSlopeAndAnImpedingLayer) {
   }
 }
 
+// Drains L apart take 2 k_rel k_s d / L from their layer (flow from both
+// sides through its thickness d, 1/L metres of drain per square metre),
+// never more than the layer holds above field capacity; their rate is
+// part of the layer's interflow and is what the fluxes return.
+TEST(ColumnNumerics, DrainsTakeTwoKdOverLFromTheirLayer) {
+  const double ks = siltLoamSoil.ksat;
+  const double fieldCapacity = siltLoamSoil.theta(3.45);
+  struct Case {
+    const char* what;
+    double water;
+    int table;
+    double spacing;  // m
+    double dt;       // s
+    double expected; // m/s
+  };
+  const Case cases[] = {
+      {"wet layer above the table", 0.44, 5, 20.0, 3600.0,
+       2.0 * siltLoamSoil.conductivity(0.44) * 0.1 / 20.0},
+      {"saturated layer under the table", 0.45, 2, 20.0, 3600.0, 2.0 * ks * 0.1 / 20.0},
+      {"closer drains", 0.44, 5, 5.0, 3600.0, 2.0 * siltLoamSoil.conductivity(0.44) * 0.1 / 5.0},
+      {"a step longer than the water above field capacity lasts", 0.44, 5, 20.0, 1e7,
+       (0.44 - fieldCapacity) * 0.1 / 1e7},
+      {"drier than field capacity", siltLoamSoil.theta(4.0), 5, 20.0, 3600.0, 0.0}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    const soil_class soil = soilOf(siltLoamSoil, 5, 0.1);
+    Column c(soil, k.table, -0.1 * k.table + 0.05, k.water);
+    c.column.cell.drainLayer = 3;
+    c.column.cell.drainDistance = k.spacing;
+    c.column.updateHydraulicHeads(true);
+    const double drained = c.column.computeLayerFluxes(0.0, k.dt);
+    EXPECT_NEAR(drained, k.expected, 2e-3 * k.expected + 1e-30);
+    // No slope, no impeding layer: the drains are the layer's only interflow.
+    EXPECT_DOUBLE_EQ(c.column.lateral[3], drained);
+    for (int i : {1, 2, 4}) EXPECT_EQ(c.column.lateral[i], 0.0) << i;
+  }
+}
+
 // With the ground frozen below a thaw depth within layer 1, the surface
 // lets no more than the reduced conductivity through.
 TEST(ColumnNumerics, ThawDepthAboveLayerOneCapsTheSurfaceFlux) {

@@ -23,8 +23,7 @@ double total(const ColumnSolutes& s, int t, int layers) {
 // Mass that entered less what left, of one sub-step.
 double net(const SoluteBudget& b) {
   return b.input + b.river -
-         (b.directflow + b.interflow + b.drainage + b.baseflow + b.exfiltration + b.evaporated +
-          b.decayed);
+         (b.directflow + b.interflow + b.baseflow + b.exfiltration + b.evaporated + b.decayed);
 }
 
 } // namespace
@@ -123,8 +122,7 @@ TEST(SoluteTransport, WaterStepMovesTheMassesByHand) {
     s.beginSubstep();
     std::copy(k.mass.begin(), k.mass.end(), s.mass(1));
     const std::vector<double> none(5, 0.0);
-    s.transportSolutesInColumn(c, SurfaceWater{}, none.data(), none.data(), 0.0, k.tableLayer,
-                               hour);
+    s.transportSolutesInColumn(c, SurfaceWater{}, none.data(), none.data(), k.tableLayer, hour);
     for (int i = 0; i <= 3; ++i)
       EXPECT_NEAR(s.mass(1)[i], k.expected[static_cast<size_t>(i)], 1e-12) << "level " << i;
   }
@@ -153,7 +151,7 @@ TEST(SoluteTransport, SnowPackMixesAndGivesItsConcentration) {
   const PackWater pack{5.0, 3.0, 1.0, {0.0, 1.0, 0.0}, {0.0, 0.0, 0.5}, 2.0};
   const std::vector<double> none(5, 0.0);
   s.transportSolutesInColumn(c, SurfaceWater{0.0, 5.0, 0.0, 0.0, 5.0, 0.0}, none.data(),
-                             none.data(), 0.0, 4, hour, pack);
+                             none.data(), 4, hour, pack);
   const double C = 8.0 / 3.0;
   EXPECT_NEAR(s.packConcentration[1], C, 1e-12);
   EXPECT_NEAR(s.packWater, 7.5, 1e-12);
@@ -198,7 +196,7 @@ TEST(SoluteTransport, SurfaceAndSideFlowsTakeTheirShares) {
     std::vector<double> macropores(5, 0.0);
     macropores[2] = 2.0;
     const SurfaceWater surface{2.0, 10.0, 1.0, 2.0, 5.0, 3.0};
-    s.transportSolutesInColumn(c, surface, macropores.data(), baseflow.data(), 0.0, 4, hour);
+    s.transportSolutesInColumn(c, surface, macropores.data(), baseflow.data(), 4, hour);
 
     const double surfaceMass = evaporating ? 32.0 * 11.0 / 12.0 : 32.0;
     const double mix = surfaceMass / 11.0;
@@ -219,7 +217,7 @@ TEST(SoluteTransport, SurfaceAndSideFlowsTakeTheirShares) {
 }
 
 // A drying column without any way out keeps its tracer; with rain carrying
-// a tracer, transpiration, interflow, drainage, baseflow, macropores and a
+// a tracer, transpiration, interflow with the drains' water, baseflow, macropores and a
 // river that gives and takes, also through three days of frost and a thaw,
 // the mass of every sub-step changes by what came in less what went out; a
 // decaying tracer loses its factor per sub-step.
@@ -279,9 +277,8 @@ TEST(SoluteTransport, SubstepsKeepTheTracerMass) {
             << "sub-step " << step << " tracer " << t;
         for (int i = 0; i <= 12; ++i) EXPECT_GE(s.mass(t)[i], -1e-12) << i;
         for (double SoluteBudget::*f :
-             {&SoluteBudget::directflow, &SoluteBudget::interflow, &SoluteBudget::drainage,
-              &SoluteBudget::baseflow, &SoluteBudget::exfiltration, &SoluteBudget::evaporated,
-              &SoluteBudget::decayed})
+             {&SoluteBudget::directflow, &SoluteBudget::interflow, &SoluteBudget::baseflow,
+              &SoluteBudget::exfiltration, &SoluteBudget::evaporated, &SoluteBudget::decayed})
           sums[t].*f += m.*f;
       }
       if (step == 0) {
@@ -289,9 +286,8 @@ TEST(SoluteTransport, SubstepsKeepTheTracerMass) {
         EXPECT_NEAR(s.budget[3].decayed, (total(s, 3, 12)) / 0.9 * 0.1, 1e-12 * before[3]);
       }
     }
-    for (double SoluteBudget::*f :
-         {&SoluteBudget::directflow, &SoluteBudget::interflow, &SoluteBudget::drainage,
-          &SoluteBudget::baseflow, &SoluteBudget::exfiltration})
+    for (double SoluteBudget::*f : {&SoluteBudget::directflow, &SoluteBudget::interflow,
+                                    &SoluteBudget::baseflow, &SoluteBudget::exfiltration})
       EXPECT_GT(sums[1].*f, 0.0);
     EXPECT_EQ(sums[1].evaporated, 0.0);
     EXPECT_GT(sums[2].evaporated, 0.0);

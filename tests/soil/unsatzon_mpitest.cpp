@@ -48,7 +48,6 @@ struct AloneColumn {
                        grid("Theta_in_GWLEVEL")[r][c]};
     cell.slopeTangent = grid("tangens_beta")[r][c];
     cell.channelDensity = 1.0;
-    cell.cellSize = d.strips.m.getHeader().cellsize;
   }
   // One sub-step with the forcing the module gives the cell.
   void solve(const DecomposedUnsatzon& d, const ColumnStepSettings& step, const HeatForcing* heat,
