@@ -45,11 +45,14 @@ void reportProcess(int rank, int size) {
 // diagnostics file. A failure that every process shares brings all of them
 // here, and the barrier completes once each has closed its file; a process
 // that fails alone stops waiting after a while, since the others may be
-// held in a collective call.
-void awaitOthersBeforeAbort() {
+// held in a collective call. Rank 0 has closed its file when it comes here,
+// and a worker writes each of its entries whole: rank 0 waits only as long
+// as the others take to reach a failure they share.
+void awaitOthersBeforeAbort(int rank) {
   MPI_Request request = MPI_REQUEST_NULL;
   if (MPI_Ibarrier(MPI_COMM_WORLD, &request) != MPI_SUCCESS) return;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  const auto patience = rank == 0 ? std::chrono::milliseconds(500) : std::chrono::milliseconds(5000);
+  const auto deadline = std::chrono::steady_clock::now() + patience;
   int done = 0;
   while (MPI_Test(&request, &done, MPI_STATUS_IGNORE) == MPI_SUCCESS && !done &&
          std::chrono::steady_clock::now() < deadline)
@@ -129,7 +132,7 @@ int main(int argc, char** argv) {
           << "[end-entry]";
     *diag << "FATAL: Program aborted with exit code " << code << "[end-entry]";
     delete diag;
-    awaitOthersBeforeAbort();
+    awaitOthersBeforeAbort(rank);
     MPI_Abort(MPI_COMM_WORLD, code);
     return code;
   }
