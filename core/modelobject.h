@@ -358,6 +358,10 @@ protected:
   void readNetCDFGridFile(GridFileRead& read, Grid whole);
   bool netcdfOnModelGrid() const;
   void checkNetCDFGridSize(const std::string& name, long rows, long cols);
+  // Fails with code 22 when the coordinates of the file (read once while it
+  // stays open) do not lie on the model grid (core/netcdf_grid_placement.cpp).
+  void checkNetCDFPlacement(const std::string& name, const std::string& fileName, int rows,
+                            int cols);
   [[noreturn]] void failUnusableNetCDFGeoreference(const std::string& name);
   void readOwnNetCDFRows(GridFileRead& read, Grid grid, long firstRow, long lastRow);
   void readOwnGridRows(GridFileRead& read, Grid grid, long firstRow, long lastRow);
