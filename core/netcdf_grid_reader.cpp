@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "core/diag_stream.h"
+#include "core/netcdf_time_units.h"
 #include "core/string_helpers.h"
 
 namespace {
@@ -179,6 +180,27 @@ netCDF::NcVar gridVariable(const netCDF::NcFile& file, const std::string& fileNa
                               std::to_string(variable.getDimCount()) +
                               " dimensions instead of three (t, x, y) or (t, y, x)");
   return variable;
+}
+
+// A text attribute of a variable, "" when it has none or one of numbers.
+std::string textAttribute(const netCDF::NcVar& variable, const std::string& name) {
+  const auto attributes = variable.getAtts();
+  const auto found = attributes.find(name);
+  if (found == attributes.end()) return "";
+  const netCDF::NcVarAtt& attribute = found->second;
+  const nc_type type = attribute.getType().getId();
+  std::string text;
+  if (type == NC_CHAR) {
+    attribute.getValues(text);
+  } else if (type == NC_STRING && attribute.getAttLength() > 0) {
+    std::vector<char*> strings(attribute.getAttLength(), nullptr);
+    attribute.getValues(strings.data());
+    text = strings[0] ? strings[0] : "";
+    nc_free_string(strings.size(), strings.data());
+  }
+  // Attributes written from C often carry their terminating zero.
+  const size_t end = text.find('\0');
+  return end == std::string::npos ? text : text.substr(0, end);
 }
 
 // A coordinate variable of one dimension and the given length, else none.
@@ -405,6 +427,30 @@ void NetCDFGridReader::readNetCDFRows(std::string& name, long firstRow, long las
   } catch (const netCDF::exceptions::NcException& e) {
     failReading(name, e.what());
   }
+}
+
+NetCDFRecordAxis NetCDFGridReader::readRecordAxis(const std::string& fileName,
+                                                  const std::string& variableName) {
+  NetCDFRecordAxis axis;
+  try {
+    const netCDF::NcFile& file = openFile(fileName);
+    const netCDF::NcDim records = gridVariable(file, fileName, variableName).getDim(0);
+    axis.records = records.getSize();
+    axis.dimension = records.getName();
+    const netCDF::NcVar time = file.getVar(axis.dimension);
+    if (time.isNull() || time.getDimCount() != 1 || time.getDim(0).getName() != axis.dimension)
+      return axis;
+    const std::string units = textAttribute(time, "units");
+    if (!namesReferenceDate(units)) return axis;
+    axis.dated = true;
+    axis.units = units;
+    axis.calendar = textAttribute(time, "calendar");
+    axis.times.resize(axis.records);
+    if (axis.records > 0) time.getVar(axis.times.data());
+  } catch (const netCDF::exceptions::NcException& e) {
+    failReading(fileName, e.what());
+  }
+  return axis;
 }
 
 const NetCDFCoordinates& NetCDFGridReader::coordinatesOf(const std::string& fileName, int nrows,

@@ -21,6 +21,18 @@ namespace netCDF {
 class NcFile;
 } // namespace netCDF
 
+// The records of a grid variable along its first dimension, and that
+// dimension's coordinate variable when its "units" name a reference date
+// ("hours since 2021-03-01 00:00:00"): a time coordinate.
+struct NetCDFRecordAxis {
+  size_t records = 0;
+  std::string dimension;
+  bool dated = false;
+  std::string units;
+  std::string calendar;
+  std::vector<double> times; // one per record when dated
+};
+
 // The coordinate variables "x" and "y" of a file, each empty where the file
 // has none of the grid's length.
 struct NetCDFCoordinates {
@@ -77,6 +89,10 @@ public:
   // them, into header[0..4]. Failures as readNetCDFRows; code 22 when the
   // coordinates are missing or give no square cells.
   void findNetCDFGeoreference(std::string& name, double* header);
+
+  // The record axis of a variable of an open (or now opened) file; failures
+  // as readNetCDFRows.
+  NetCDFRecordAxis readRecordAxis(const std::string& fileName, const std::string& variableName);
 
   // The coordinates of a file read before, for a grid of nrows x ncols;
   // read once while the file stays open. Failures as readNetCDFRows.
