@@ -164,6 +164,10 @@ public:
                         bool verbose, bool useNeighbourValues, int keepWholeOnRoot, bool localOnly,
                         bool withHalo, double fillValue,
                         Resampling resampling = Resampling::bilinear);
+  // Not collective: the size and place of a netCDF grid
+  // "file<variable>record" that readGrid will take cell for cell, checked
+  // before the first read (logged FATAL; 22, or 21 when unreadable).
+  void checkNetCDFGridFile(const std::string& name);
   // One file of readGrids. Without wholeOnRoot rank 0 holds its strip and
   // halo rows only, as the others do; rank 0's choice holds for all.
   struct GridReadRequest {

@@ -82,3 +82,22 @@ void modelobject::checkNetCDFPlacement(const std::string& name, const std::strin
       header);
   if (!fault.empty()) fail(gridReadFailedCode, "FATAL: the netCDF grid " + name + " " + fault);
 }
+
+void modelobject::checkNetCDFGridFile(const std::string& name) {
+  if (!netcdfOnModelGrid()) return;
+  try {
+    std::string fileName = name;
+    int rows = static_cast<int>(header.nrows);
+    int cols = static_cast<int>(header.ncols);
+    try {
+      netcdfReader->findNetCDFGridSize(fileName, rows, cols, header.nodata);
+    } catch (const NetCDFReadFailure& failure) {
+      fail(failure.code, failure.message);
+    }
+    checkNetCDFGridSize(name, rows, cols);
+    checkNetCDFPlacement(name, fileName, rows, cols);
+  } catch (const GridReadFailure& failure) {
+    *diag << failure.message << "[end-entry]";
+    throw failure.code;
+  }
+}
