@@ -461,6 +461,7 @@ void modelobject::readNetCDFGridFile(GridFileRead& read, Grid whole) {
   const double nodata = header.nodata;
   if (netcdfOnModelGrid()) {
     checkNetCDFGridSize(wholeName, rows, cols);
+    checkNetCDFPlacement(wholeName, name, rows, cols);
     const Grid reference = gifReferenceGrid;
 #pragma omp parallel for schedule(runtime)
     for (long r = 1; r <= nrows; ++r)
@@ -553,6 +554,7 @@ void modelobject::readOwnNetCDFRows(GridFileRead& read, Grid grid, long firstRow
   const Grid reference = gifReferenceGrid;
   if (onModelGrid) {
     checkNetCDFGridSize(wholeName, rows, cols);
+    checkNetCDFPlacement(wholeName, name, rows, cols);
     const long ncols = header.ncols;
 #pragma omp parallel for schedule(runtime)
     for (long r = firstRow; r <= lastRow; ++r)

@@ -164,6 +164,10 @@ public:
                         bool verbose, bool useNeighbourValues, int keepWholeOnRoot, bool localOnly,
                         bool withHalo, double fillValue,
                         Resampling resampling = Resampling::bilinear);
+  // Not collective: the size and place of a netCDF grid
+  // "file<variable>record" that readGrid will take cell for cell, checked
+  // before the first read (logged FATAL; 22, or 21 when unreadable).
+  void checkNetCDFGridFile(const std::string& name);
   // One file of readGrids. Without wholeOnRoot rank 0 holds its strip and
   // halo rows only, as the others do; rank 0's choice holds for all.
   struct GridReadRequest {
@@ -358,6 +362,10 @@ protected:
   void readNetCDFGridFile(GridFileRead& read, Grid whole);
   bool netcdfOnModelGrid() const;
   void checkNetCDFGridSize(const std::string& name, long rows, long cols);
+  // Fails with code 22 when the coordinates of the file (read once while it
+  // stays open) do not lie on the model grid (core/netcdf_grid_placement.cpp).
+  void checkNetCDFPlacement(const std::string& name, const std::string& fileName, int rows,
+                            int cols);
   [[noreturn]] void failUnusableNetCDFGeoreference(const std::string& name);
   void readOwnNetCDFRows(GridFileRead& read, Grid grid, long firstRow, long lastRow);
   void readOwnGridRows(GridFileRead& read, Grid grid, long firstRow, long lastRow);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "core/diag_stream.h"
+#include "core/netcdf_time_units.h"
 #include "core/string_helpers.h"
 
 namespace {
@@ -163,6 +164,57 @@ bool rowsAscend(const netCDF::NcFile& file, int nrows) {
                               ". Internal message is: " + message};
 }
 
+// The variable of a grid: records along its first dimension.
+netCDF::NcVar gridVariable(const netCDF::NcFile& file, const std::string& fileName,
+                           const std::string& variableName) {
+  if (variableName.empty())
+    throw NetCDFReadFailure{readFailedCode,
+                            "FATAL: No variable name given for reading from netCDF."};
+  netCDF::NcVar variable = file.getVar(variableName);
+  if (variable.isNull())
+    throw NetCDFReadFailure{readFailedCode, "FATAL: cannot find variable " + variableName +
+                                                " in file " + fileName +
+                                                " for reading from netCDF."};
+  if (variable.getDimCount() != 3)
+    failReading(fileName, "variable " + variableName + " has " +
+                              std::to_string(variable.getDimCount()) +
+                              " dimensions instead of three (t, x, y) or (t, y, x)");
+  return variable;
+}
+
+// A text attribute of a variable, "" when it has none or one of numbers.
+std::string textAttribute(const netCDF::NcVar& variable, const std::string& name) {
+  const auto attributes = variable.getAtts();
+  const auto found = attributes.find(name);
+  if (found == attributes.end()) return "";
+  const netCDF::NcVarAtt& attribute = found->second;
+  const nc_type type = attribute.getType().getId();
+  std::string text;
+  if (type == NC_CHAR) {
+    attribute.getValues(text);
+  } else if (type == NC_STRING && attribute.getAttLength() > 0) {
+    std::vector<char*> strings(attribute.getAttLength(), nullptr);
+    attribute.getValues(strings.data());
+    text = strings[0] ? strings[0] : "";
+    nc_free_string(strings.size(), strings.data());
+  }
+  // Attributes written from C often carry their terminating zero.
+  const size_t end = text.find('\0');
+  return end == std::string::npos ? text : text.substr(0, end);
+}
+
+// A coordinate variable of one dimension and the given length, else none.
+void readCoordinate(const netCDF::NcFile& file, const char* axis, int length,
+                    std::vector<double>& values) {
+  values.clear();
+  const netCDF::NcVar var = file.getVar(axis);
+  if (var.isNull() || var.getDimCount() != 1 || length < 1 ||
+      var.getDim(0).getSize() != static_cast<size_t>(length))
+    return;
+  values.resize(static_cast<size_t>(length));
+  var.getVar(values.data());
+}
+
 // Runs a read and logs its failure before the exit code is thrown.
 template <typename Read> void loggingFailures(DiagStream& diag, Read read) {
   try {
@@ -188,7 +240,10 @@ NetCDFGridReader::NetCDFGridReader(DiagStream* diagArg) : diag(diagArg) {}
 
 NetCDFGridReader::~NetCDFGridReader() = default;
 
-void NetCDFGridReader::closeAllFiles() { openFiles.clear(); }
+void NetCDFGridReader::closeAllFiles() {
+  coordinates.clear();
+  openFiles.clear();
+}
 
 NetCDFGridReader::StoredRecord NetCDFGridReader::locateRecord(std::string& name, int& nrows,
                                                               int& ncols, double nodata) {
@@ -211,20 +266,9 @@ NetCDFGridReader::StoredRecord NetCDFGridReader::locateRecord(std::string& name,
 
   const netCDF::NcFile& file = openFile(fileName);
   readGridSize(file, nrows, ncols);
-  if (variableName.empty())
-    throw NetCDFReadFailure{readFailedCode,
-                            "FATAL: No variable name given for reading from netCDF."};
   StoredRecord stored;
-  stored.variable = file.getVar(variableName);
+  stored.variable = gridVariable(file, fileName, variableName);
   const netCDF::NcVar& variable = stored.variable;
-  if (variable.isNull())
-    throw NetCDFReadFailure{readFailedCode, "FATAL: cannot find variable " + variableName +
-                                                " in file " + fileName +
-                                                " for reading from netCDF."};
-  if (variable.getDimCount() != 3)
-    failReading(fileName, "variable " + variableName + " has " +
-                              std::to_string(variable.getDimCount()) +
-                              " dimensions instead of three (t, x, y) or (t, y, x)");
   const size_t records = variable.getDim(0).getSize();
   if (record < 0 || static_cast<size_t>(record) >= records)
     failReading(fileName, "record " + std::to_string(record) + " of variable " + variableName +
@@ -303,16 +347,8 @@ void NetCDFGridReader::findNetCDFGeoreference(std::string& name, double* header)
   try {
     locateRecord(name, nrows, ncols, -9999.0);
     const netCDF::NcFile& file = openFile(name);
-    const auto coordinates = [&](const char* axis, int length, std::vector<double>& values) {
-      const netCDF::NcVar var = file.getVar(axis);
-      if (var.isNull() || var.getDimCount() != 1 || length < 1 ||
-          var.getDim(0).getSize() != static_cast<size_t>(length))
-        return;
-      values.resize(static_cast<size_t>(length));
-      var.getVar(values.data());
-    };
-    coordinates("x", ncols, x);
-    coordinates("y", nrows, y);
+    readCoordinate(file, "x", ncols, x);
+    readCoordinate(file, "y", nrows, y);
   } catch (const netCDF::exceptions::NcException& e) {
     failReading(name, e.what());
   }
@@ -391,6 +427,45 @@ void NetCDFGridReader::readNetCDFRows(std::string& name, long firstRow, long las
   } catch (const netCDF::exceptions::NcException& e) {
     failReading(name, e.what());
   }
+}
+
+NetCDFRecordAxis NetCDFGridReader::readRecordAxis(const std::string& fileName,
+                                                  const std::string& variableName) {
+  NetCDFRecordAxis axis;
+  try {
+    const netCDF::NcFile& file = openFile(fileName);
+    const netCDF::NcDim records = gridVariable(file, fileName, variableName).getDim(0);
+    axis.records = records.getSize();
+    axis.dimension = records.getName();
+    const netCDF::NcVar time = file.getVar(axis.dimension);
+    if (time.isNull() || time.getDimCount() != 1 || time.getDim(0).getName() != axis.dimension)
+      return axis;
+    const std::string units = textAttribute(time, "units");
+    if (!namesReferenceDate(units)) return axis;
+    axis.dated = true;
+    axis.units = units;
+    axis.calendar = textAttribute(time, "calendar");
+    axis.times.resize(axis.records);
+    if (axis.records > 0) time.getVar(axis.times.data());
+  } catch (const netCDF::exceptions::NcException& e) {
+    failReading(fileName, e.what());
+  }
+  return axis;
+}
+
+const NetCDFCoordinates& NetCDFGridReader::coordinatesOf(const std::string& fileName, int nrows,
+                                                         int ncols) {
+  const auto found = coordinates.find(fileName);
+  if (found != coordinates.end()) return found->second;
+  NetCDFCoordinates read;
+  try {
+    const netCDF::NcFile& file = openFile(fileName);
+    readCoordinate(file, "x", ncols, read.x);
+    readCoordinate(file, "y", nrows, read.y);
+  } catch (const netCDF::exceptions::NcException& e) {
+    failReading(fileName, e.what());
+  }
+  return coordinates.emplace(fileName, std::move(read)).first->second;
 }
 
 netCDF::NcFile& NetCDFGridReader::openFile(const std::string& fileName) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/grid_types.h"
+
 class DiagStream;
 
 // A failed read of readNetCDFRows: the exit code and its FATAL message
@@ -18,6 +20,31 @@ struct NetCDFReadFailure {
 namespace netCDF {
 class NcFile;
 } // namespace netCDF
+
+// The records of a grid variable along its first dimension, and that
+// dimension's coordinate variable when its "units" name a reference date
+// ("hours since 2021-03-01 00:00:00"): a time coordinate.
+struct NetCDFRecordAxis {
+  size_t records = 0;
+  std::string dimension;
+  bool dated = false;
+  std::string units;
+  std::string calendar;
+  std::vector<double> times; // one per record when dated
+};
+
+// The coordinate variables "x" and "y" of a file, each empty where the file
+// has none of the grid's length.
+struct NetCDFCoordinates {
+  std::vector<double> x;
+  std::vector<double> y;
+};
+
+// "" when the coordinates lie on the cells of the model grid, their western
+// and southern edges or their centres (x from west to east, y either way),
+// else the text that says where they lie instead
+// (core/netcdf_grid_placement.cpp).
+std::string netcdfPlacementFault(const NetCDFCoordinates& coordinates, const GridHeader& model);
 
 // Reads single records of grid variables from netCDF files named
 // "filename<varname>timestep". Files stay open between reads, so that a time
@@ -63,6 +90,14 @@ public:
   // coordinates are missing or give no square cells.
   void findNetCDFGeoreference(std::string& name, double* header);
 
+  // The record axis of a variable of an open (or now opened) file; failures
+  // as readNetCDFRows.
+  NetCDFRecordAxis readRecordAxis(const std::string& fileName, const std::string& variableName);
+
+  // The coordinates of a file read before, for a grid of nrows x ncols;
+  // read once while the file stays open. Failures as readNetCDFRows.
+  const NetCDFCoordinates& coordinatesOf(const std::string& fileName, int nrows, int ncols);
+
   void closeAllFiles();
   size_t openFileCount() const { return openFiles.size(); }
 
@@ -76,6 +111,7 @@ private:
   netCDF::NcFile& openFile(const std::string& fileName);
 
   std::map<std::string, std::unique_ptr<netCDF::NcFile>> openFiles;
+  std::map<std::string, NetCDFCoordinates> coordinates;
   DiagStream* diag;
   // Records stored row after row are read here before they are rearranged.
   std::vector<double> storedValues;

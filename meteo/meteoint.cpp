@@ -29,7 +29,7 @@ constexpr int datesDisagreeCode = 78;
 // Like a station file that misses the start of the model period.
 constexpr int noFirstValuesCode = 69;
 
-// A base name "file<variable>" reads record k of the variable at step k.
+// A base name "file<variable>" reads the variable's record of each step.
 bool isNetCDFBaseName(const std::string& name) {
   const std::size_t open = name.find('<');
   return open != std::string::npos && open > 0 && name.size() > open + 1 && name.back() == '>';
@@ -60,6 +60,7 @@ meteointerpol::meteointerpol(const ModelContext& context, int& errorCode,
     readSection();
     registerResultGrid();
     if (method == 1 || method == 2) prepareStations();
+    if (method == 6 && isNetCDFBaseName(inputName)) prepareNetCDFRecords();
     // Grid files take the zone grid as the reference of their cells.
     if (method == 6 || method == 9) setGIFGeoreference(registry[1].grid, gifX0, gifY0, gifCellSize);
   });
@@ -349,8 +350,85 @@ void meteointerpol::interpolateStations(const ModelDate& date) {
   MPIExchangeGridHalo(gridIndex);
 }
 
+template <typename F> void meteointerpol::forEachStepDate(F f) const {
+  ModelDate date = startDate;
+  for (long step = 0;; ++step) {
+    f(date, step);
+    if (date.minuteIndex() >= endMinuteIndex) return;
+    date = addMinutes(date, timeStep);
+  }
+}
+
+void meteointerpol::prepareNetCDFRecords() {
+  const std::size_t open = inputName.find('<');
+  netcdfPath = inputName.substr(0, open);
+  prependDirectory(inputDirectory, netcdfPath);
+  netcdfVariable = inputName.substr(open + 1, inputName.size() - open - 2);
+  const int code = mpiRank != 0 ? 0 : catchExitCode([&] {
+    if (FILE* probe = std::fopen(netcdfPath.c_str(), "rb"))
+      std::fclose(probe);
+    else {
+      *diag << "FATAL: the grid file " << netcdfPath << " for the interpolation of " << variableName
+            << " at " << formatDate(startDate) << " does not exist or cannot be read"
+            << "[end-entry]";
+      throw gridInputMissingCode;
+    }
+    NetCDFRecordAxis axis;
+    try {
+      axis = netcdfReader->readRecordAxis(netcdfPath, netcdfVariable);
+    } catch (const NetCDFReadFailure& failure) {
+      *diag << failure.message << "[end-entry]";
+      throw failure.code;
+    }
+    const std::string problem = stepRecords.take(axis);
+    if (!problem.empty()) {
+      *diag << "FATAL: the time coordinate \"" << axis.dimension << "\" of " << netcdfPath
+            << " (interpolation of " << variableName << ") gives no dates of the model: " << problem
+            << "; give it units such as \"hours since 2021-03-01 00:00:00\""
+            << "[end-entry]";
+      throw datesDisagreeCode;
+    }
+    forEachStepDate([&](const ModelDate& date, long step) { netcdfRecordOf(date, step); });
+    checkNetCDFGridFile(netcdfPath + "<" + netcdfVariable + ">" +
+                        std::to_string(netcdfRecordOf(startDate, 0)));
+    if (!stepRecords.dated())
+      *diag << "INFO: " << netcdfPath << " has no time coordinate (a variable \"" << axis.dimension
+            << "\" with units \"<unit> since <date>\"): the interpolation of " << variableName
+            << " reads record k of " << netcdfVariable
+            << " at the k-th step from the start of the run, record 0 at " << formatDate(startDate)
+            << "[end-entry]";
+  });
+  shareExitCode(*diag, code);
+  stepRecords.broadcast(*diag);
+}
+
+long meteointerpol::netcdfRecordOf(const ModelDate& date, long step) const {
+  const long record = stepRecords.recordOf(date, step);
+  if (record >= 0) return record;
+  long steps = 0;
+  ModelDate last = startDate;
+  forEachStepDate([&](const ModelDate& d, long) {
+    ++steps;
+    last = d;
+  });
+  *diag << "FATAL: the netCDF file " << netcdfPath << " holds no record of " << netcdfVariable
+        << " for the step of " << formatDate(date) << " (interpolation of " << variableName
+        << "): the run from " << formatDate(startDate) << " to " << formatDate(last) << " has "
+        << steps << " steps of " << timeStep << " minutes, the file " << stepRecords.holdings();
+  if (stepRecords.dated())
+    *diag << " by its time coordinate; give a file that holds every step of the run, or run "
+             "over the dates it holds";
+  else
+    *diag << " and no time coordinate, so that record k is read at the k-th step from the start "
+             "of the run; give the file a record for every step, or a time coordinate (units "
+             "such as \"hours since 2021-03-01 00:00:00\") to read the record of each step's date";
+  *diag << "[end-entry]";
+  throw gridInputMissingCode;
+}
+
 std::string meteointerpol::stepFileName(const ModelDate& date) const {
-  if (isNetCDFBaseName(inputName)) return inputName + std::to_string(stepCount);
+  if (isNetCDFBaseName(inputName))
+    return inputName + std::to_string(netcdfRecordOf(date, stepCount));
   char stamp[64];
   if (timeStep < 60)
     std::snprintf(stamp, sizeof stamp, "_%04ld%02ld%02ld%02ld%02ld", date.year, date.month,
@@ -363,10 +441,11 @@ std::string meteointerpol::stepFileName(const ModelDate& date) const {
 
 void meteointerpol::readStepGrid(const ModelDate& date) {
   const std::string name = stepFileName(date);
-  std::string path = name.substr(0, isNetCDFBaseName(inputName) ? name.find('<') : name.size());
+  std::string path = name;
   prependDirectory(inputDirectory, path);
   int code = 0;
-  if (mpiRank == 0) {
+  // A netCDF file was found at set-up and stays open.
+  if (mpiRank == 0 && netcdfPath.empty()) {
     FILE* probe = std::fopen(path.c_str(), "rb");
     if (probe) {
       std::fclose(probe);

@@ -7,6 +7,7 @@
 
 #include "core/modelobject.h"
 #include "meteo/interpolation_cells.h"
+#include "meteo/netcdf_step_records.h"
 #include "submodel/model_context.h"
 
 class ElevationRegression;
@@ -89,6 +90,13 @@ private:
   void warnOfFarStations();
   void prepareRegression(const InterpolationCells& cells);
   void interpolateStations(const ModelDate& date);
+  // Method 6 from a netCDF variable: finds its records at set-up and
+  // refuses a run with a step that the file does not hold.
+  void prepareNetCDFRecords();
+  // The record of the step at date, which is step steps after the start.
+  long netcdfRecordOf(const ModelDate& date, long step) const;
+  // Calls f(date, step) for every step of the run.
+  template <typename F> void forEachStepDate(F f) const;
   void readStepGrid(const ModelDate& date);
   std::string stepFileName(const ModelDate& date) const;
   void logSummary();
@@ -123,4 +131,8 @@ private:
   long usableStations = 0; // in the step interpolated last
   std::unique_ptr<InverseDistanceWeighting> idw;
   std::unique_ptr<ElevationRegression> regression;
+  // Method 6 from a netCDF variable "file<variable>".
+  std::string netcdfPath; // with the input directory
+  std::string netcdfVariable;
+  NetCDFStepRecords stepRecords;
 };

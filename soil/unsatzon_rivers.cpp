@@ -6,6 +6,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
@@ -14,6 +15,7 @@
 namespace {
 
 constexpr int riverLinkCode = 199;
+constexpr long noCell = std::numeric_limits<long>::max();
 // Lakes that hold this much water (mm) let neither macropores nor rivers
 // work under them.
 constexpr double fullLake = 1.0;
@@ -49,8 +51,46 @@ void unsatzonmodellklasse::setUpRivers() {
         6);
   });
   shareExitCode(*diag, code);
+  refuseLinksToNoSubbasin();
   // In link order every subbasin's cells are solved on one process.
   if (settings.interaction == 1) warnOfSharedRecords();
+}
+
+void unsatzonmodellklasse::refuseLinksToNoSubbasin() {
+  long first = noCell;
+  const long width = header.ncols + 1;
+  for (long r = header.firstRow; r <= header.lastRow && first == noCell; ++r)
+    for (long c = 1; c <= header.ncols; ++c)
+      if (isOwnValidCell(r, c) && isLinkedRiverCell(r, c) && linkRecord(rivers.links[r][c]) == 0) {
+        first = r * width + c;
+        break;
+      }
+  checkMPI(*diag, MPI_Allreduce(MPI_IN_PLACE, &first, 1, MPI_LONG, MPI_MIN, MPI_COMM_WORLD),
+           "MPI_Allreduce of the river links to no subbasin");
+  if (first == noCell) return;
+  const long row = first / width;
+  const long column = first % width;
+  const bool held = row >= header.firstRow && row <= header.lastRow;
+  double value = held && isOwnValidCell(row, column) ? rivers.links[row][column] : 1e300;
+  checkMPI(*diag, MPI_Allreduce(MPI_IN_PLACE, &value, 1, MPI_DOUBLE, MPI_MIN, MPI_COMM_WORLD),
+           "MPI_Allreduce of the river links to no subbasin");
+  if (mpiRank == 0) {
+    const int code = static_cast<int>(value);
+    *diag << "FATAL: \n\n -------- error! ---------------------------------------------\n\n"
+             "There is a river link \""
+          << code
+          << "\" from the river link grid\nwhich is not valid for the current routing "
+             "structure -> there is no routing \ndescription for a river with code "
+          << code << "\n"
+          << "Please check your River link grid if there are cells defined as routing link " << code
+          << " and replace those values by nodata (-9999).\n"
+          << "The first such cell lies at row " << row << ", column " << column << " of "
+          << gridWithFile("river_links") << "; a river link holds the code of the subbasin "
+          << "whose river the cell exchanges water with, one of 1 ... " << zones.zoneCount
+          << " that the zone grid holds"
+          << "[end-entry]";
+  }
+  throw riverLinkCode;
 }
 
 // Each process sums the takes of its cells apart.
@@ -163,30 +203,15 @@ void unsatzonmodellklasse::solveLinkedRiverCells(const ModelDate& date) {
   failure.rethrow();
 }
 
-// A link must name a subbasin whose record the cell can draw from.
+// Every link names a subbasin: the set-up refused the others.
 void unsatzonmodellklasse::listLinkedCells() {
   linkedCellsListed = true;
   linkedCells.assign(static_cast<size_t>(zones.zoneCount) + 1, {});
   for (long r = header.firstRow; r <= header.lastRow; ++r)
-    for (long c = 1; c <= header.ncols; ++c) {
-      if (!isOwnValidCell(r, c) || !isLinkedRiverCell(r, c)) continue;
-      const int record = linkRecord(rivers.links[r][c]);
-      if (record > 0) {
-        linkedCells[static_cast<size_t>(record)].emplace_back(r, c);
-        continue;
-      }
-      const int code = static_cast<int>(rivers.links[r][c]);
-      *diag << "FATAL: \n\n -------- error! ---------------------------------------------\n\n"
-               "There is a river link \""
-            << code
-            << "\" from the river link grid\nwhich is not valid for the current routing "
-               "structure -> there is no routing \ndescription for a river with code "
-            << code << "\n"
-            << "Please check your River link grid if there are cells defined as routing link "
-            << code << " and replace those values by nodata (-9999).\n"
-            << "[end-entry]";
-      throw riverLinkCode;
-    }
+    for (long c = 1; c <= header.ncols; ++c)
+      if (isOwnValidCell(r, c) && isLinkedRiverCell(r, c))
+        if (const int record = linkRecord(rivers.links[r][c]); record > 0)
+          linkedCells[static_cast<size_t>(record)].emplace_back(r, c);
 }
 
 ReinfiltrationRecord* unsatzonmodellklasse::getReinfiltrationRecords() {

@@ -397,6 +397,9 @@ protected:
   // --- river cells (soil/unsatzon_rivers.cpp) -----------------------------------
   // The river grids and statistics, with the surface water interaction on.
   void setUpRivers();
+  // Collective: a link to no subbasin ends the run with 199, naming the
+  // first such cell in row order.
+  void refuseLinksToNoSubbasin();
   void warnOfSharedRecords();
   // The record of a "river_links" value: the rank of its subbasin code, 0
   // when the code is none of 1 .. n.
@@ -421,8 +424,7 @@ protected:
   // The river a cell exchanges with in the sub-step and what its record
   // offers; false where none does.
   bool riverOf(long r, long c, RiverOffer& offer);
-  // Lists the own cells that draw from each record; a link to no subbasin
-  // ends the run with 199.
+  // Lists the own cells that draw from each record.
   void listLinkedCells();
   // Charges the record with what a cell took (m^3/s).
   void chargeRecord(const RiverOffer& offer, double taken);

@@ -2,6 +2,7 @@
 #include <mpi.h>
 #include <netcdf>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -35,16 +36,27 @@ struct Layout {
   }
 };
 
-void writeRecords(const std::string& path, const Layout& layout, long nrows, long ncols) {
+// With xFrom, the file also gives the western edges of its columns from
+// there on (cells of 1).
+void writeRecords(const std::string& path, const Layout& layout, long nrows, long ncols,
+                  double xFrom = std::nan("")) {
   netCDF::NcFile file(path, netCDF::NcFile::replace, netCDF::NcFile::nc4);
   const netCDF::NcDim t = file.addDim(layout.dims[0]);
   const bool xFirst = std::string(layout.dims[1]) == "x";
   const netCDF::NcDim d1 = file.addDim(layout.dims[1], xFirst ? ncols : nrows);
   const netCDF::NcDim d2 = file.addDim(layout.dims[2], xFirst ? nrows : ncols);
   if (std::string(layout.dims[2]) != "lon") {
+    // The southern edges of the rows, cells of 1 from 0 as the model's, in
+    // the stored order.
     std::vector<double> y(static_cast<size_t>(nrows));
-    for (long k = 0; k < nrows; ++k) y[k] = layout.southFirst ? 10.0 * k : -10.0 * k;
+    for (long k = 0; k < nrows; ++k)
+      y[k] = static_cast<double>(layout.southFirst ? k : nrows - 1 - k);
     file.addVar("y", netCDF::ncDouble, xFirst ? d2 : d1).putVar(y.data());
+  }
+  if (!std::isnan(xFrom)) {
+    std::vector<double> x(static_cast<size_t>(ncols));
+    for (long c = 0; c < ncols; ++c) x[c] = xFrom + c;
+    file.addVar("x", netCDF::ncDouble, xFirst ? d1 : d2).putVar(x.data());
   }
   netCDF::NcVar v = file.addVar("v", netCDF::ncShort, {t, d1, d2});
   v.putAtt("scale_factor", netCDF::ncDouble, scale);
@@ -126,9 +138,11 @@ TEST(NetCDFGridRowsMPI, FailuresEndTheReadOnEveryProcess) {
   StripModule s("netcdf_rows_failures", ragged(worldSize()));
   const std::string dir = makeTestDirectory("netcdf_rows_failures_files", true);
   const std::string file = dir + "/grid.nc", small = dir + "/small.nc";
+  const std::string east = dir + "/east.nc";
   if (s.rank == 0) {
-    writeRecords(file, cases[0].layout, s.nrows, s.ncols);
+    writeRecords(file, cases[0].layout, s.nrows, s.ncols, 0.0);
     writeRecords(small, cases[0].layout, s.nrows - 1, s.ncols);
+    writeRecords(east, cases[0].layout, s.nrows, s.ncols, 10.0);
   }
   MPI_Barrier(MPI_COMM_WORLD);
   const struct {
@@ -145,6 +159,10 @@ TEST(NetCDFGridRowsMPI, FailuresEndTheReadOnEveryProcess) {
        "error assigning cell values from a netCDF file to Horva grids from file " + small +
            "<v>0. number of columns (12) and/or rows (8) in nc-file not matching those in Horva "
            "(12 and 9 resp.)."},
+      {east + "<v>0", 22,
+       "the netCDF grid " + east +
+           "<v>0 does not lie on the model grid: its coordinates x run from 10 to 21 and y from "
+           "0 to 8"},
   };
   for (const auto& c : failures) {
     Grid g = nullptr;
@@ -158,6 +176,13 @@ TEST(NetCDFGridRowsMPI, FailuresEndTheReadOnEveryProcess) {
       EXPECT_EQ(console.find(c.message, at + 1), std::string::npos) << c.name;
     }
   }
+
+  // Rank 0 reading the whole file checks the place as well.
+  Grid whole = nullptr;
+  EXPECT_EQ(exitCodeOf([&] {
+              s.m.readGrid(east + "<v>1", whole, 0, true, false, true, 1, false, true, 0);
+            }),
+            22);
 
   // A file that rank 0 alone finds: rank 0 logs the failure of the first
   // other process.

@@ -1292,7 +1292,44 @@ def flow_times_with_a_gap(folder):
     ex.spoil_grid_value("flow_times.asc", 15, 6, "-9999")(folder)
 
 
+def river_link_to_no_subbasin(folder):
+    """The river cells linked to their subbasins, the one at row 11, column
+    12 to 7, which names none."""
+    import process_counts_test as counts
+    counts.river_link_input(folder)
+    counts.write_grid_like(folder, "river_links.asc", "river_links.asc",
+                           lambda r, c, v: 7 if (r, c) == (11, 12) else int(v))
+
+
+def river_interaction(parameter):
+    def edit(text):
+        import process_counts_test as counts
+        text = counts.add_standard_grids(text, ["kolmation.asc  kolmation  fillcode = 0 readcode = 1"])
+        return ex.replace_once("0     surface water interaction off",
+                               "%d     surface water interaction" % parameter)(text)
+    return edit
+
+
+def nothing_written(work):
+    """A run refused at set-up wrote no output but the set-up's own files."""
+    written = sorted(n for n in os.listdir(os.path.join(work, "output"))
+                     if not SET_UP_FILES.search(n))
+    ex.check(not written, "the refused run wrote %s" % " ".join(written))
+
+
+RIVER_LINK_CELL = ("The first such cell lies at row 11, column 12 of \"river_links\" "
+                   "(river_links.asc)")
+
+
 GRID_VALUES_NAME_THE_FILE = {
+    # Found at set-up, not when the first step's soil meets the cell; in
+    # link order the cell took no river water without a word.
+    "river_link_to_no_subbasin": Case(
+        river_interaction(1), river_link_to_no_subbasin, code=199, words=RIVER_LINK_CELL,
+        check_outputs=nothing_written),
+    "river_link_to_no_subbasin_in_link_order": Case(
+        river_interaction(2), river_link_to_no_subbasin, code=199, words=RIVER_LINK_CELL,
+        check_outputs=nothing_written),
     # The conductivities in x and y of a layer come from one file.
     "conductivity_names_its_file": Case(
         edit_input=ex.spoil_grid_value("gw_k_2.asc", 15, 6, "-1e-09"), code=10,

@@ -233,7 +233,8 @@ TEST(meteointerpol, ReadsTheRecordOfEachStepFromANetCDFFile) {
   MeteoRun run("grid_netcdf", s.text());
   MeteoModel& m = *run.model;
   Grid source = m.ownedGrid(1, m.header.nrows);
-  for (int step = 0; step < 3; ++step) {
+  // A record for each of the four steps from 00:00 to 03:00.
+  for (int step = 0; step < 4; ++step) {
     for (long r = 1; r <= m.header.nrows; ++r)
       for (long c = 1; c <= m.header.ncols; ++c) source[r][c] = 100.0 * step + r + 0.1 * c;
     m.writeGrid("series", source, false, true, true);
@@ -241,7 +242,7 @@ TEST(meteointerpol, ReadsTheRecordOfEachStepFromANetCDFFile) {
   int code = 0;
   auto temperature = run.interpolator("temperature", code);
   ASSERT_EQ(code, 0) << run.console();
-  for (int step = 0; step < 3; ++step) {
+  for (int step = 0; step < 4; ++step) {
     run.step(*temperature);
     EXPECT_DOUBLE_EQ(temperature->getGrid()[4][6], 100.0 * step + 4.6) << step;
     EXPECT_EQ(temperature->getGrid()[1][1], -9999.0);
