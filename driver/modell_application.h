@@ -119,8 +119,10 @@ protected:
     // interception runs first
     dataAssimilation,
     waterBalanceStart,      // the storages at the start of the step
-    interpolatedGridOutput, // the driver's own: the grids of the interpolators
     regionalSuperposition,
+    // the driver's own: the grids of the interpolators as the land takes
+    // them, after the regional superposition
+    interpolatedGridOutput,
     radiationCorrection,
     potentialEvapotranspiration,
     irrigation,

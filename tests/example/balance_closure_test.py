@@ -618,6 +618,42 @@ def nearly_whole_glaciers(folder):
     upper_glacier(folder, 0.999995)
 
 
+def zone_means(values, zones, nodata=-9999.0):
+    """The mean of values over the cells of each zone, in the order of the
+    codes, then over the catchment (both grids as lists of cells)."""
+    sums, counts = {}, {}
+    for value, zone in zip(values, zones):
+        if zone != nodata:
+            sums[zone] = sums.get(zone, 0.0) + value
+            counts[zone] = counts.get(zone, 0) + 1
+    return [sums[z] / counts[z] for z in sorted(sums)] + [sum(sums.values()) /
+                                                         sum(counts.values())]
+
+
+def grid_cells(path):
+    with open(path) as f:
+        return [float(v) for line in f.read().splitlines()[6:] for v in line.split()]
+
+
+def precipitation_as_taken(work):
+    """The example's daily sums of the precipitation grid hold, over every
+    subbasin and the catchment, the precipitation the balance books: the
+    gauge correction's and the regional superposition's (5 % more in the
+    north)."""
+    closes("precipitation")(work)
+    booked = ex.balance_rows(work + "/output")["precipitation"]
+    booked = [sum(row[k] for row in booked) for k in range(len(booked[0]))]
+    zones = grid_cells(os.path.join(work, "input", "zones.asc"))
+    written = [0.0] * len(booked)
+    for day in range(1, len(ex.balance_rows(work + "/output")["precipitation"]) // 24 + 1):
+        path = os.path.join(work, "output", "precipitation_2103.%02ds" % day)
+        ex.check(os.path.exists(path), "%s was not written" % path)
+        written = [w + m for w, m in zip(written, zone_means(grid_cells(path), zones))]
+    ex.check(all(abs(grid - balance) <= 1e-4 for grid, balance in zip(written, booked)),
+             "the precipitation grids sum to %s mm by column, the balance books %s mm" %
+             (" ".join("%.6f" % v for v in written), " ".join("%.6f" % v for v in booked)))
+
+
 CASES = {
     # The wind's deposition adds snow to the upper half and takes it from the
     # lower: the subbasins gain and lose, the catchment too where the mean
@@ -939,6 +975,10 @@ CASES = {
     "canopy_snow_on_nearly_whole_glacier_cells": Case(
         with_balance(partly_glacierized(13), canopy_snow(22)), nearly_whole_glaciers, days=1,
         processes=(1, 2), check_outputs=closes("canopy_snow_storage", "glacier_snow_storage")),
+    # The precipitation grids hold what the land took, the regional
+    # superposition's share with it.
+    "precipitation_grids_superposed": Case(with_balance(), days=3, processes=(1, 2),
+                                           shape=(13, 41), check_outputs=precipitation_as_taken),
 }
 
 if __name__ == "__main__":
