@@ -654,6 +654,35 @@ def precipitation_as_taken(work):
              (" ".join("%.6f" % v for v in written), " ".join("%.6f" % v for v in booked)))
 
 
+# Haude's 14:00 weather in dry air, and the vapour pressure of snow method
+# 4 below that of ice at 0 degrees C: just above it the rain-on-snow
+# formula gives less than no melt.
+DRY_AIR_GRIDS = (("temperature_14.asc", "temperature_14", 15.0),
+                 ("air_humidity_14.asc", "air_humidity_14", 0.3),
+                 ("vapor_pressure.asc", "vapor_pressure", 6.0))
+
+
+def sprinkled_snow_in_dry_air(text):
+    """Haude's evapotranspiration (one land-use layer), which sublimates
+    shallow packs day and night, snow method 4 on the layered pack, every
+    cell watered from its river with 12 mm a day (rain on the snow every
+    step), without the aquifer and the canopy."""
+    text = ex.switched_off(text, "groundwater_flow", "interception_model")
+    text = ex.replace_lines(text, (
+        (r"^1(   method: 1 Penman-Monteith.*)$", r"4\1"),
+        (r"^\[multilayer_landuse\]\n(?:.+\n)*\n", ""),
+        (r"^5(     method: energy balance)$", r"4\1"),
+        (r"^1 sprinkled_fields .*$", "1 sprinkled_fields 1 2 0 0 3  3 1 12  3 2 12  3 3 12")))
+    return pc.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
+                                        for f, n, _ in DRY_AIR_GRIDS]) + ex.BALANCE_SECTION
+
+
+def sprinkled_everywhere_in_dry_air(folder):
+    pc.write_grid_like(folder, "zones.asc", "irrigation.asc", lambda r, c, zone: 1)
+    for name, _, value in DRY_AIR_GRIDS:
+        pc.write_grid_like(folder, "zones.asc", name, lambda r, c, zone: value)
+
+
 CASES = {
     # The wind's deposition adds snow to the upper half and takes it from the
     # lower: the subbasins gain and lose, the catchment too where the mean
@@ -979,6 +1008,14 @@ CASES = {
     # superposition's share with it.
     "precipitation_grids_superposed": Case(with_balance(), days=3, processes=(1, 2),
                                            shape=(13, 41), check_outputs=precipitation_as_taken),
+    # Sprinklers on snow in dry air: the pack refreezes no more liquid water
+    # than it holds, and its layers, which keep its ice, melt no water the
+    # pack did not lose.
+    "sprinkled_snow_in_dry_air": Case(
+        sprinkled_snow_in_dry_air, sprinkled_everywhere_in_dry_air, days=3, processes=(1, 3),
+        shape=(19, 27),
+        check_outputs=closes("irrigation", "snow_evaporation", "snow_layer_liquid",
+                             tolerance=CHANNEL_TOLERANCE)),
 }
 
 if __name__ == "__main__":
