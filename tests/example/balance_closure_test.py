@@ -683,6 +683,49 @@ def sprinkled_everywhere_in_dry_air(folder):
         pc.write_grid_like(folder, "zones.asc", name, lambda r, c, zone: value)
 
 
+# A glacier over coniferous forest of the 29 x 11 copy's subbasin 3 (row,
+# column: share), whole at the top and all but whole below, where its
+# growth at the first close covers the cells whole.
+FOREST_GLACIER = {(7, 4): 1.0, (8, 4): 1.0, (9, 4): 0.97, (6, 4): 0.98}
+
+
+def canopy_snow_under_a_growing_glacier(text):
+    """Glacier method 12, its year closing at the end of the first day, under
+    the canopy's snow, without the soil; the extent written at the end."""
+    text = ex.replace_once("2 3  GMBEvalDay", "1 3  GMBEvalDay")(partly_glacierized(12)(text))
+    text = ex.replace_once("glacier_fraction.asc  GlacierizedCells  fillcode = 0 readcode = 1",
+                           "glacier_fraction.asc  GlacierizedCells  fillcode = 0 readcode = 1 "
+                           "writecode = 3")(text)
+    return canopy_snow(21)(ex.switched_off(text, "unsatzon_model"))
+
+
+def snow_on_forest_then_rain(folder):
+    """The glacier of FOREST_GLACIER, and 3 mm of precipitation every hour:
+    snow on the canopy on a day 10 K colder, rain on the next, 10 K warmer."""
+    with open(os.path.join(folder, "landuse.asc")) as f:
+        landuse = [line.split() for line in f.read().splitlines()[6:]]
+    ex.check(all(landuse[r - 1][c - 1] in ("4", "5") for r, c in FOREST_GLACIER),
+             "the glacier's cells are no forest")
+    for name, value_of in (("glacier_fraction.asc", lambda r, c: FOREST_GLACIER.get((r, c), 0.0)),
+                           ("glacier_codes.asc", lambda r, c: int((r, c) in FOREST_GLACIER))):
+        pc.write_grid_like(folder, "zones.asc", name, lambda r, c, zone: value_of(r, c))
+    ex.rewrite_station_values(folder, "precipitation.txt", lambda d, h, v: 3.0)
+    ex.rewrite_station_values(folder, "temperature.txt",
+                              lambda d, h, v: v - 10.0 if d == 1 else v + 10.0)
+
+
+def glacier_grown_over_the_canopy(work):
+    """The close covered a cell whole that was all but whole, and every step
+    closes, the step after the close too."""
+    with open(os.path.join(work, "output", "glacier_fraction.asc")) as f:
+        shares = [[float(v) for v in line.split()] for line in f.read().splitlines()[6:]]
+    ex.check(any(shares[r - 1][c - 1] >= 0.99999 for (r, c), share in FOREST_GLACIER.items()
+                 if share < 0.99999),
+             "the close left the glacier's cells at %s" %
+             [shares[r - 1][c - 1] for r, c in FOREST_GLACIER])
+    closes("canopy_snow_storage", "glacier_extent")(work)
+
+
 CASES = {
     # The wind's deposition adds snow to the upper half and takes it from the
     # lower: the subbasins gain and lose, the catchment too where the mean
@@ -1016,6 +1059,12 @@ CASES = {
         shape=(19, 27),
         check_outputs=closes("irrigation", "snow_evaporation", "snow_layer_liquid",
                              tolerance=CHANNEL_TOLERANCE)),
+    # A close that spreads the glacier over cells of a snowy canopy takes
+    # the canopy's snow with the part it covers: none of it falls onto the
+    # pack in the step after.
+    "canopy_snow_under_a_growing_glacier": Case(
+        with_balance(canopy_snow_under_a_growing_glacier), snow_on_forest_then_rain,
+        processes=(1, 3), shape=(29, 11), check_outputs=glacier_grown_over_the_canopy),
 }
 
 if __name__ == "__main__":
