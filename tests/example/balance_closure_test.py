@@ -641,11 +641,11 @@ def precipitation_as_taken(work):
     gauge correction's and the regional superposition's (5 % more in the
     north)."""
     closes("precipitation")(work)
-    booked = ex.balance_rows(work + "/output")["precipitation"]
-    booked = [sum(row[k] for row in booked) for k in range(len(booked[0]))]
+    steps = ex.balance_rows(work + "/output")["precipitation"]
+    booked = [sum(row[k] for row in steps) for k in range(len(steps[0]))]
     zones = grid_cells(os.path.join(work, "input", "zones.asc"))
     written = [0.0] * len(booked)
-    for day in range(1, len(ex.balance_rows(work + "/output")["precipitation"]) // 24 + 1):
+    for day in range(1, len(steps) // 24 + 1):
         path = os.path.join(work, "output", "precipitation_2103.%02ds" % day)
         ex.check(os.path.exists(path), "%s was not written" % path)
         written = [w + m for w, m in zip(written, zone_means(grid_cells(path), zones))]
