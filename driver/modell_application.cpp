@@ -58,8 +58,8 @@ std::vector<std::pair<std::string, double>> ModellApplication::placeTimes() cons
 const char* ModellApplication::placeName(Place place) {
   static const char* const names[] = {"dataAssimilation",
                                       "waterBalanceStart",
-                                      "interpolatedGridOutput",
                                       "regionalSuperposition",
+                                      "interpolatedGridOutput",
                                       "radiationCorrection",
                                       "potentialEvapotranspiration",
                                       "irrigation",

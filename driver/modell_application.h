@@ -118,9 +118,11 @@ protected:
     // (5) before the sub-steps; snow and interception change places when
     // interception runs first
     dataAssimilation,
-    waterBalanceStart,      // the storages at the start of the step
-    interpolatedGridOutput, // the driver's own: the grids of the interpolators
+    waterBalanceStart, // the storages at the start of the step
     regionalSuperposition,
+    // the driver's own: the grids of the interpolators as the land takes
+    // them, after the regional superposition
+    interpolatedGridOutput,
     radiationCorrection,
     potentialEvapotranspiration,
     irrigation,

@@ -106,7 +106,7 @@ void ModellApplication::runSubmodels(const ModelDate& date) {
   runPlaces(Place::dataAssimilation, Place::waterBalanceStart, date);
   if (externalTableDue) runPlace(Place::externalGroundwaterTable, date);
   externalTableDue = false;
-  runPlaces(Place::interpolatedGridOutput, Place::snowEvaporation, date);
+  runPlaces(Place::regionalSuperposition, Place::snowEvaporation, date);
   if (context.interceptionFirst != 0) {
     runPlace(Place::interception, date);
     runPlace(Place::snow, date);

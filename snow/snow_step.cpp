@@ -156,7 +156,10 @@ double schneemodellklasse::snowSequence(long r, long c, double unload, const Pac
 double schneemodellklasse::afterMelt(long r, long c, double melt, double t, const Pack& pack) {
   double& s = pack.solid[r][c];
   double& w = pack.liquid[r][c];
-  const double m = std::min(s, melt);
+  // The rain-on-snow formula gives less than no melt in dry air just above
+  // 0 degrees C: the pack refreezes its liquid water then, never more than
+  // it holds, or its ice would count water it never had.
+  const double m = std::max(std::min(s, melt), -std::max(w, 0.0));
   w += m;
   s -= m;
   if (w > cwh * s) {

@@ -60,9 +60,15 @@ double interzeptionsmodellklasse::glacierFraction(long r, long c) const {
 void interzeptionsmodellklasse::computeCell(long r, long c) {
   const double water = input[r][c];
   // A cell that glacierPart passes on whole has no canopy: one that held
-  // snow there would give the water twice.
+  // snow there would give the water twice. The snow a canopy held before
+  // a close spread the glacier over the whole cell went with the part the
+  // glacier took (the balance books it with the glacier's extent): none of
+  // it falls onto the pack.
   if (glacierFraction(r, c) >= wholeGlacier) {
-    if (method > 20) canopyUntouched(r, c, water);
+    if (method > 20) {
+      canopyUntouched(r, c, water);
+      canopy[canopyUnloadSolid].grid[r][c] = 0.0;
+    }
     return;
   }
   // Sum of leaf area, largest roughness, smallest resistances, largest

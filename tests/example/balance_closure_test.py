@@ -726,6 +726,114 @@ def nearly_whole_glaciers(folder):
     upper_glacier(folder, 0.999995)
 
 
+def zone_means(values, zones, nodata=-9999.0):
+    """The mean of values over the cells of each zone, in the order of the
+    codes, then over the catchment (both grids as lists of cells)."""
+    sums, counts = {}, {}
+    for value, zone in zip(values, zones):
+        if zone != nodata:
+            sums[zone] = sums.get(zone, 0.0) + value
+            counts[zone] = counts.get(zone, 0) + 1
+    return [sums[z] / counts[z] for z in sorted(sums)] + [sum(sums.values()) /
+                                                         sum(counts.values())]
+
+
+def grid_cells(path):
+    with open(path) as f:
+        return [float(v) for line in f.read().splitlines()[6:] for v in line.split()]
+
+
+def precipitation_as_taken(work):
+    """The example's daily sums of the precipitation grid hold, over every
+    subbasin and the catchment, the precipitation the balance books: the
+    gauge correction's and the regional superposition's (5 % more in the
+    north)."""
+    closes("precipitation")(work)
+    steps = ex.balance_rows(work + "/output")["precipitation"]
+    booked = [sum(row[k] for row in steps) for k in range(len(steps[0]))]
+    zones = grid_cells(os.path.join(work, "input", "zones.asc"))
+    written = [0.0] * len(booked)
+    for day in range(1, len(steps) // 24 + 1):
+        path = os.path.join(work, "output", "precipitation_2103.%02ds" % day)
+        ex.check(os.path.exists(path), "%s was not written" % path)
+        written = [w + m for w, m in zip(written, zone_means(grid_cells(path), zones))]
+    ex.check(all(abs(grid - balance) <= 1e-4 for grid, balance in zip(written, booked)),
+             "the precipitation grids sum to %s mm by column, the balance books %s mm" %
+             (" ".join("%.6f" % v for v in written), " ".join("%.6f" % v for v in booked)))
+
+
+# Haude's 14:00 weather in dry air, and the vapour pressure of snow method
+# 4 below that of ice at 0 degrees C: just above it the rain-on-snow
+# formula gives less than no melt.
+DRY_AIR_GRIDS = (("temperature_14.asc", "temperature_14", 15.0),
+                 ("air_humidity_14.asc", "air_humidity_14", 0.3),
+                 ("vapor_pressure.asc", "vapor_pressure", 6.0))
+
+
+def sprinkled_snow_in_dry_air(text):
+    """Haude's evapotranspiration (one land-use layer), which sublimates
+    shallow packs day and night, snow method 4 on the layered pack, every
+    cell watered from its river with 12 mm a day (rain on the snow every
+    step), without the aquifer and the canopy."""
+    text = ex.switched_off(text, "groundwater_flow", "interception_model")
+    text = ex.replace_lines(text, (
+        (r"^1(   method: 1 Penman-Monteith.*)$", r"4\1"),
+        (r"^\[multilayer_landuse\]\n(?:.+\n)*\n", ""),
+        (r"^5(     method: energy balance)$", r"4\1"),
+        (r"^1 sprinkled_fields .*$", "1 sprinkled_fields 1 2 0 0 3  3 1 12  3 2 12  3 3 12")))
+    return pc.add_standard_grids(text, ["%s  %s  fillcode = 0 readcode = 1" % (f, n)
+                                        for f, n, _ in DRY_AIR_GRIDS]) + ex.BALANCE_SECTION
+
+
+def sprinkled_everywhere_in_dry_air(folder):
+    pc.write_grid_like(folder, "zones.asc", "irrigation.asc", lambda r, c, zone: 1)
+    for name, _, value in DRY_AIR_GRIDS:
+        pc.write_grid_like(folder, "zones.asc", name, lambda r, c, zone: value)
+
+
+# A glacier over coniferous forest of the 29 x 11 copy's subbasin 3 (row,
+# column: share), whole at the top and all but whole below, where its
+# growth at the first close covers the cells whole.
+FOREST_GLACIER = {(7, 4): 1.0, (8, 4): 1.0, (9, 4): 0.97, (6, 4): 0.98}
+
+
+def canopy_snow_under_a_growing_glacier(text):
+    """Glacier method 12, its year closing at the end of the first day, under
+    the canopy's snow, without the soil; the extent written at the end."""
+    text = ex.replace_once("2 3  GMBEvalDay", "1 3  GMBEvalDay")(partly_glacierized(12)(text))
+    text = ex.replace_once("glacier_fraction.asc  GlacierizedCells  fillcode = 0 readcode = 1",
+                           "glacier_fraction.asc  GlacierizedCells  fillcode = 0 readcode = 1 "
+                           "writecode = 3")(text)
+    return canopy_snow(21)(ex.switched_off(text, "unsatzon_model"))
+
+
+def snow_on_forest_then_rain(folder):
+    """The glacier of FOREST_GLACIER, and 3 mm of precipitation every hour:
+    snow on the canopy on a day 10 K colder, rain on the next, 10 K warmer."""
+    with open(os.path.join(folder, "landuse.asc")) as f:
+        landuse = [line.split() for line in f.read().splitlines()[6:]]
+    ex.check(all(landuse[r - 1][c - 1] in ("4", "5") for r, c in FOREST_GLACIER),
+             "the glacier's cells are no forest")
+    for name, value_of in (("glacier_fraction.asc", lambda r, c: FOREST_GLACIER.get((r, c), 0.0)),
+                           ("glacier_codes.asc", lambda r, c: int((r, c) in FOREST_GLACIER))):
+        pc.write_grid_like(folder, "zones.asc", name, lambda r, c, zone: value_of(r, c))
+    ex.rewrite_station_values(folder, "precipitation.txt", lambda d, h, v: 3.0)
+    ex.rewrite_station_values(folder, "temperature.txt",
+                              lambda d, h, v: v - 10.0 if d == 1 else v + 10.0)
+
+
+def glacier_grown_over_the_canopy(work):
+    """The close covered a cell whole that was all but whole, and every step
+    closes, the step after the close too."""
+    with open(os.path.join(work, "output", "glacier_fraction.asc")) as f:
+        shares = [[float(v) for v in line.split()] for line in f.read().splitlines()[6:]]
+    ex.check(any(shares[r - 1][c - 1] >= 0.99999 for (r, c), share in FOREST_GLACIER.items()
+                 if share < 0.99999),
+             "the close left the glacier's cells at %s" %
+             [shares[r - 1][c - 1] for r, c in FOREST_GLACIER])
+    closes("canopy_snow_storage", "glacier_extent")(work)
+
+
 CASES = {
     # The wind's deposition adds snow to the upper half and takes it from the
     # lower: the subbasins gain and lose, the catchment too where the mean
@@ -1071,6 +1179,24 @@ CASES = {
     "canopy_snow_on_nearly_whole_glacier_cells": Case(
         with_balance(partly_glacierized(13), canopy_snow(22)), nearly_whole_glaciers, days=1,
         processes=(1, 2), check_outputs=closes("canopy_snow_storage", "glacier_snow_storage")),
+    # The precipitation grids hold what the land took, the regional
+    # superposition's share with it.
+    "precipitation_grids_superposed": Case(with_balance(), days=3, processes=(1, 2),
+                                           shape=(13, 41), check_outputs=precipitation_as_taken),
+    # Sprinklers on snow in dry air: the pack refreezes no more liquid water
+    # than it holds, and its layers, which keep its ice, melt no water the
+    # pack did not lose.
+    "sprinkled_snow_in_dry_air": Case(
+        sprinkled_snow_in_dry_air, sprinkled_everywhere_in_dry_air, days=3, processes=(1, 3),
+        shape=(19, 27),
+        check_outputs=closes("irrigation", "snow_evaporation", "snow_layer_liquid",
+                             tolerance=CHANNEL_TOLERANCE)),
+    # A close that spreads the glacier over cells of a snowy canopy takes
+    # the canopy's snow with the part it covers: none of it falls onto the
+    # pack in the step after.
+    "canopy_snow_under_a_growing_glacier": Case(
+        with_balance(canopy_snow_under_a_growing_glacier), snow_on_forest_then_rain,
+        processes=(1, 3), shape=(29, 11), check_outputs=glacier_grown_over_the_canopy),
 }
 
 if __name__ == "__main__":

@@ -26,6 +26,10 @@ TEST(SnowMelt, GivesTheHandComputedMeltOfEachMethod) {
   };
   // Method 3: c = 0.5 * 2 + 2, e = 7.193016 hPa at 2 degrees C.
   const double rainOnSnow = 3.0 * 2 / 24 + 0.6 * 2 / 24 + 3.0 * (7.193016 - 6.11) / (0.662 * 24);
+  // Method 4 at 0.1 degrees C in air of 5 hPa, P 0.2 (0.09 snow, 0.11 rain):
+  // below 0, the pack refreezes its liquid water.
+  const double dryRainOnSnow =
+      3.0 * 0.1 / 24 + 0.6 * 0.1 / 24 + 3.0 * (5.0 - 6.11) / (0.662 * 24) + 0.006 * 0.2 * 0.1;
   const std::vector<Case> cases = {
       {"degree day, n = 2: melt 10, 6 leave, 9 held",
        [](SnowSection& s) { s.minutes = 720; },
@@ -59,6 +63,25 @@ TEST(SnowMelt, GivesTheHandComputedMeltOfEachMethod) {
        [](SnowSection& s) { s.method = 4, s.rmfMin = s.rmfMax = 2.0; },
        {{"temperature", -3}, {"snowstorage_solid", 100}, {"snowstorage_liquid", 5}},
        {{"snowstorage_solid", 100.125}, {"snowstorage_liquid", 4.875}}},
+      {"rain on snow in dry air refreezes liquid water",
+       [](SnowSection& s) { s.method = 4; },
+       {{"temperature", 0.1},
+        {"wind_speed", 2},
+        {"vapor_pressure", 5.0},
+        {"precipitation", 0.2},
+        {"snowstorage_solid", 100},
+        {"snowstorage_liquid", 1}},
+       {{"snowstorage_solid", 100.09 - dryRainOnSnow},
+        {"snowstorage_liquid", 1.11 + dryRainOnSnow},
+        {"snowcover_outflow", 0}}},
+      {"rain on snow in dry air refreezes no more than the pack's liquid water",
+       [](SnowSection& s) { s.method = 4; },
+       {{"temperature", 0.1},
+        {"wind_speed", 2},
+        {"vapor_pressure", 5.0},
+        {"precipitation", 0.2},
+        {"snowstorage_solid", 100}},
+       {{"snowstorage_solid", 100.2}, {"snowstorage_liquid", 0}, {"snow_storage_total", 100.2}}},
       {"split at 0.5 degrees with a half-width of 1",
        [](SnowSection&) {},
        {{"temperature", 0.5}, {"precipitation", 10}},

@@ -107,6 +107,13 @@ TEST(Interception, FillsAndEvaporatesTheBuckets) {
         {"Snow_canopy_rad", 250},
         {"Snow_canopy_wind", 4},
         {"Snow_canopy_unload_liquid", 2}}},
+      // The snow a canopy held before a close covered the cell went with the
+      // part the glacier took.
+      {"all glacier over a snowy canopy",
+       21,
+       1,
+       cell({{"precipitation", 2}, {"GlacierizedCells", 1}, {"Snow_canopy_load", 5}}),
+       {{"throughfall0", 2}, {"Snow_canopy_load", 0}, {"Snow_canopy_unload_solid", 0}}},
       {"three layers, the top one missing",
        1,
        3,
