@@ -186,6 +186,8 @@ private:
   void findLakeGrids();
   void listLakeCells();
   void countLakeCells();
+  // Rank 0: a WARNING for each code of "lake_codes" that no lake names.
+  void warnLakeCodesWithoutLake();
   void gatherLakeCells(int index, std::vector<double>& values);
   // Collective: the top concentration of every tracer at the lake cells.
   void gatherLakeTracers();

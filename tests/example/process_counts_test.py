@@ -436,6 +436,13 @@ def snow_to_slide(folder):
         write_grid_like(folder, "zones.asc", "slide%d.asc" % k, lambda r, c, zone: 0.25)
 
 
+def lake_without_sp(text):
+    """Lake 1 stays in lake_codes while the routing description leaves out
+    its SP 1."""
+    return ex.replace_once(" SP 1 (file = reservoir_1.txt V0 = 1e5 C0 = 0 0 0 0 0 0 0 0 0 "
+                           "dTmin = 600)\n", "")(text)
+
+
 def line_sweeps(text):
     """Groundwater method 2: one direct sweep along the rows, a row that
     several processes share solved as one system."""

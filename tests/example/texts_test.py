@@ -8,6 +8,7 @@ import re
 import subprocess
 import sys
 
+import process_counts_test as counts
 import small_catchment as small
 from small_catchment import Case, Reference
 
@@ -178,6 +179,11 @@ CASES = {
         words="resampled onto the model grid of 24 columns x 20 rows of cells of 100 from "
               "(2.7e+06, 1.2e+06) by the nearest cell", level=3,
         like=Reference(edit_input=code_maps(CODE_MAPS, False))),
+    # A lake the soil holds alone, which may be an SP left out.
+    "lake code that no SP names": Case(
+        edit_control=counts.lake_without_sp, shape=(31, 31),
+        words="the grid lake_codes holds the code 1 in 5 cells (the first at row 27, column 13), "
+              "which no SP of the routing description names"),
 }
 
 if __name__ == "__main__":
