@@ -285,6 +285,9 @@ private:
   long precOnLakesLastRow = 0;
   int lakeModel = 0;
   int readGrids = 0;
+  // The soil's initialization method: 2 sank the lake cells by their
+  // largest ponding depth into the elevation model.
+  int lakeInitMethod = 0;
   int lakeCodesIndex = 0;
   int pondingIndex = 0;
   int transpirationIndex = 0;

@@ -63,6 +63,7 @@ void abflussmodellklasse::listLakeCells() {
   const Grid owners = regions != 0 ? registry[regions].grid : nullptr;
   LakeCells& g = lakeCells;
   g = LakeCells{};
+  g.sunk = lakeInitMethod == 2;
   for (long r = 1; r <= header.nrows; ++r) {
     if (rowColumnRange[r].first <= 0) continue;
     for (long c = rowColumnRange[r].first; c <= rowColumnRange[r].last; ++c) {

@@ -428,6 +428,13 @@ def switched_off(text, *sections):
     return text
 
 
+def lakes_sunk(text):
+    """Lake method 2: the elevation model holds the lakes' surfaces, which
+    the set-up sinks by their largest ponding depth."""
+    return replace_once("1      initialization method: no change of grids",
+                        "2      initialization method: the lakes sunk from their surfaces")(text)
+
+
 def silting(text):
     """The example with the silting-up grids and statistics of every step;
     the layered snow, groundwater and the lakes are off to keep the six runs

@@ -436,6 +436,18 @@ def snow_to_slide(folder):
         write_grid_like(folder, "zones.asc", "slide%d.asc" % k, lambda r, c, zone: 0.25)
 
 
+def lake_surfaces_in_elevation_model(folder):
+    """An input edit: the elevation model holds the lakes' surfaces, each
+    lake cell's elevation plus its largest ponding depth (m), as lake
+    method 2 takes it."""
+    def grid(name):
+        with open(os.path.join(folder, name)) as f:
+            return [line.split() for line in f.read().splitlines()[6:]]
+    codes, ponding = grid("lake_codes.asc"), grid("ponding.asc")
+    write_grid_like(folder, "dem.asc", "dem.asc", lambda r, c, z: repr(round(
+        z + float(ponding[r - 1][c - 1]), 6)) if codes[r - 1][c - 1] != "-9999" else repr(z))
+
+
 def lake_without_sp(text):
     """Lake 1 stays in lake_codes while the routing description leaves out
     its SP 1."""
