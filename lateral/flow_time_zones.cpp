@@ -51,8 +51,10 @@ void surfaceroutingclass::computeFlowTimeZones() {
     const CollectiveFailure failure =
         agreeOnFailure(missing != none ? noCellsCode : 0, mpiCallFailed);
     if (failure.code != 0) throw failure.code;
-    MPI_Allreduce(MPI_IN_PLACE, maxzeit.data() + 1, static_cast<int>(N), MPI_DOUBLE, MPI_MAX,
-                  MPI_COMM_WORLD);
+    checkMPI(*diag,
+             MPI_Allreduce(MPI_IN_PLACE, maxzeit.data() + 1, static_cast<int>(N), MPI_DOUBLE,
+                           MPI_MAX, MPI_COMM_WORLD),
+             "MPI_Allreduce of the longest flow times");
   }
   *diag << "INFO: done and reduced to rank 0"
         << "[end-entry]";

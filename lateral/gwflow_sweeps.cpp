@@ -175,7 +175,10 @@ double gwflowclass::lineSweep(int k) {
 }
 
 // A row shared by several processes is one system: each sends the
-// coefficients of its cells in the row to the others.
+// coefficients of its cells in the row to the others. Who owns a cell comes
+// from "MPIRegions" alone, which every process holds whole in its rows: the
+// zone grid holds another process's cells only in the halo, and a count from
+// it would miss the cells of the row beyond.
 void gwflowclass::shareSharedRowCoefficients(const OwnCells& cells) {
   if (mpiSize < 2) return;
   struct Transfer {
@@ -187,16 +190,17 @@ void gwflowclass::shareSharedRowCoefficients(const OwnCells& cells) {
   const Grid fields[5] = {lower, diagonal, upper, rhs, kind};
   for (long r = cells.firstRow; r <= cells.lastRow; ++r) {
     std::vector<long> cellsOf(static_cast<size_t>(mpiSize), 0);
-    for (long c = 1; c <= header.ncols; ++c)
-      if (inZone(r, c) && regions[r][c] >= 0.0 && regions[r][c] < mpiSize)
-        ++cellsOf[static_cast<size_t>(regions[r][c])];
+    for (long c = 1; c <= header.ncols; ++c) {
+      const int owner = ownerOf(r, c);
+      if (owner >= 0) ++cellsOf[static_cast<size_t>(owner)];
+    }
     if (cellsOf[static_cast<size_t>(mpiRank)] == 0) continue;
     for (int p = 0; p < mpiSize; ++p) {
       if (p == mpiRank || cellsOf[static_cast<size_t>(p)] == 0) continue;
       Transfer t{
           r, p, {}, std::vector<double>(5 * static_cast<size_t>(cellsOf[static_cast<size_t>(p)]))};
       for (long c = 1; c <= header.ncols; ++c)
-        if (cells.owns(r, c))
+        if (ownerOf(r, c) == mpiRank)
           for (Grid f : fields) t.out.push_back(f[r][c]);
       transfers.push_back(std::move(t));
     }
@@ -220,7 +224,7 @@ void gwflowclass::shareSharedRowCoefficients(const OwnCells& cells) {
   for (const Transfer& t : transfers) {
     size_t i = 0;
     for (long c = 1; c <= header.ncols; ++c)
-      if (inZone(t.row, c) && regions[t.row][c] == t.peer)
+      if (ownerOf(t.row, c) == t.peer)
         for (Grid f : fields) f[t.row][c] = t.in[i++];
   }
 }

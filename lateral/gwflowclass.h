@@ -197,6 +197,12 @@ protected:
     return w < 0.0 ? 0.0 : (w > 1.0 ? 1.0 : w);
   }
   bool inZone(long r, long c) const { return zone[r][c] > header.nodata; }
+  // The process that owns a cell of a row this process holds, -1 outside
+  // the catchment.
+  int ownerOf(long r, long c) const {
+    const double owner = regions[r][c];
+    return owner >= 0.0 && owner < mpiSize ? static_cast<int>(owner) : -1;
+  }
   bool isActive(long r, long c) const {
     return zone[r][c] > header.nodata && regions[r][c] == mpiRank && glacierFraction(r, c) < 1.0;
   }

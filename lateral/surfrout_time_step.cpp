@@ -70,7 +70,8 @@ void surfaceroutingclass::routeSubstep(long minute, long hour, long day, long mo
     // The stable step is estimated once per sub-step, from the first.
     if (counter == 0) {
       double stable = courantTimeStep();
-      MPI_Allreduce(MPI_IN_PLACE, &stable, 1, MPI_DOUBLE, MPI_MIN, MPI_COMM_WORLD);
+      checkMPI(*diag, MPI_Allreduce(MPI_IN_PLACE, &stable, 1, MPI_DOUBLE, MPI_MIN, MPI_COMM_WORLD),
+               "MPI_Allreduce of the stable surface-routing step");
       subTimeStep = adaptedSubTimeStep(stable);
       steps.setLater(subTimeStep);
     }
@@ -109,7 +110,8 @@ void surfaceroutingclass::routeInnerStep(long counter, long refreshPass, double 
     MPIExchangeGridHalo(registryIndex[headSlot]);
     MPIExchangeGridHalo(registryIndex[headOldSlot]);
     double change = runHeadIterationSweep(i, dt);
-    MPI_Allreduce(MPI_IN_PLACE, &change, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
+    checkMPI(*diag, MPI_Allreduce(MPI_IN_PLACE, &change, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD),
+             "MPI_Allreduce of the surface-routing head change");
     if (i >= maxIterVelocity || !(change > maxErrorVelocity)) break;
   }
   exchangeHeadsAndFluxes();
@@ -243,7 +245,9 @@ void surfaceroutingclass::endStep() {
   // Rank 0 alone runs the storages; every process keeps and stores them.
   for (RunoffArrays* a : {&QDd, &QIi, &Qg})
     for (std::vector<double>& row : *a)
-      MPI_Bcast(row.data(), static_cast<int>(row.size()), MPI_DOUBLE, 0, MPI_COMM_WORLD);
+      checkMPI(*diag,
+               MPI_Bcast(row.data(), static_cast<int>(row.size()), MPI_DOUBLE, 0, MPI_COMM_WORLD),
+               "MPI_Bcast of the surface-routing runoff storages");
   const bool runEnds = d.minuteIndex() >= getEndMinuteIndex();
   for (size_t k = 1; k <= n; ++k) {
     tracers[k - 1]->statistic->storeStep(d.year, d.month, d.day, d.hour, d.minute, 1);

@@ -186,6 +186,8 @@ private:
   void findLakeGrids();
   void listLakeCells();
   void countLakeCells();
+  // Rank 0: a WARNING for each code of "lake_codes" that no lake names.
+  void warnLakeCodesWithoutLake();
   void gatherLakeCells(int index, std::vector<double>& values);
   // Collective: the top concentration of every tracer at the lake cells.
   void gatherLakeTracers();
@@ -283,6 +285,9 @@ private:
   long precOnLakesLastRow = 0;
   int lakeModel = 0;
   int readGrids = 0;
+  // The soil's initialization method: 2 sank the lake cells by their
+  // largest ponding depth into the elevation model.
+  int lakeInitMethod = 0;
   int lakeCodesIndex = 0;
   int pondingIndex = 0;
   int transpirationIndex = 0;

@@ -25,27 +25,57 @@ void SP_class::lakeFailure(int code, const std::string& text) const {
   throw code;
 }
 
+// With method 2 the level checked is the elevation model as read, which
+// the set-up has sunk by the largest ponding since: the message says so,
+// or a user who adds the two finds them level.
+void SP_class::unevenLakeTop(std::size_t cell, double alt, std::size_t first,
+                             double reference) const {
+  const LakeCells& g = *lakeCells;
+  const auto place = [&](std::size_t i) {
+    std::ostringstream p;
+    if (i == first) p << "row " << g.cells[i].row << ", column " << g.cells[i].column << ": ";
+    if (g.sunk)
+      p << "the elevation model's " << g.elevation[i] + g.maxPonding[i] / 1000.0
+        << " m, sunk by the maximum ponding of " << g.maxPonding[i] / 1000.0 << " m to "
+        << g.elevation[i] << " m";
+    else
+      p << "elevation " << g.elevation[i] << " m + maximum ponding " << g.maxPonding[i] / 1000.0
+        << " m";
+    return p.str();
+  };
+  std::ostringstream m;
+  m << "\n============== ERROR ====================\nError in initialization for lake " << number
+    << ".All Cells for a lake must have the same Altitude value for DEM + MAXPOND\n"
+    << "Value at row " << g.cells[cell].row << ", col " << g.cells[cell].column << " is " << alt
+    << " (" << place(cell) << ")\nbut first value of dhm for this lake was " << reference << " ("
+    << place(first) << ")\n";
+  if (g.sunk)
+    m << "With initialization method 2 of [lake_model] the elevation model holds the lake's "
+         "surface, one level in every cell of the lake (within 0.01 m), which the set-up sinks "
+         "by max_ponding_storage to the lake's bed. An elevation model that holds the bed, with "
+         "elevation plus max_ponding_storage at the lake's top, needs initialization method 1.";
+  else
+    m << "The elevation model holds the lake's bed: give every cell of the lake elevation plus "
+         "max_ponding_storage at the lake's top (within 0.01 m).";
+  m << "\n\n\n=======================================\n";
+  lakeFailure(213, m.str());
+}
+
 void SP_class::InitLake() {
   if (lake == 0 || !lakeCells) return;
   const LakeCells& g = *lakeCells;
   ownCells.clear();
   const int ownColumn = (*zoneIndex)[static_cast<std::size_t>(subbasin)];
   double reference = 0.0;
+  std::size_t first = 0;
   for (std::size_t i = 0; i < g.cells.size(); ++i) {
     if (g.zones[i] == nodata || g.codes[i] != number) continue;
-    const long r = g.cells[i].row;
-    const long c = g.cells[i].column;
     const double alt = g.elevation[i] + g.maxPonding[i] / 1000.0;
-    if (ownCells.empty()) reference = alt;
-    if (std::fabs(reference - alt) > 0.01) {
-      std::ostringstream m;
-      m << "\n============== ERROR ====================\nError in initialization for lake "
-        << number << ".All Cells for a lake must have the same Altitude value for DEM + MAXPOND\n"
-        << "Value at row " << r << ", col " << c << " is " << alt
-        << "\nbut first value of dhm for this lake was " << reference
-        << "\n\n\n=======================================\n";
-      lakeFailure(213, m.str());
+    if (ownCells.empty()) {
+      reference = alt;
+      first = i;
     }
+    if (std::fabs(reference - alt) > 0.01) unevenLakeTop(i, alt, first, reference);
     const long zone = static_cast<long>(g.zones[i]);
     const int cellColumn = zone >= 0 && zone < static_cast<long>(zoneIndex->size())
                                ? (*zoneIndex)[static_cast<std::size_t>(zone)]

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
 
 #include "core/collective_status.h"
 #include "core/control_file_lines.h"
@@ -61,6 +63,7 @@ void abflussmodellklasse::listLakeCells() {
   const Grid owners = regions != 0 ? registry[regions].grid : nullptr;
   LakeCells& g = lakeCells;
   g = LakeCells{};
+  g.sunk = lakeInitMethod == 2;
   for (long r = 1; r <= header.nrows; ++r) {
     if (rowColumnRange[r].first <= 0) continue;
     for (long c = rowColumnRange[r].first; c <= rowColumnRange[r].last; ++c) {
@@ -105,15 +108,19 @@ void abflussmodellklasse::InitLakeModel(int interceptionFirst) {
   for (int r = 0; r < mpiSize; ++r)
     *diag << "DEBUG: lakeCellsPerMPIRank[" << r << "] "
           << lakeCellsPerRank[static_cast<std::size_t>(r)] << "[end-entry]";
+  if (mpiRank == 0) warnLakeCodesWithoutLake();
   gatherLakeTracers();
+  // A cell no lake sets keeps the water its soil holds: the cells of a code
+  // that no SP names keep their ponding through the set-up, as a warm start
+  // read it.
+  gatherLakeCells(pondingIndex, lakeCells.ponding);
   if (readGrids != 0) {
-    gatherLakeCells(pondingIndex, lakeCells.ponding);
     if (flowControl > 0)
       for (std::size_t d = 1; d < elements.size(); ++d)
         elements[d]->restartLakesFromCells(startDate);
-  } else if (tracerCount > 0 && flowControl > 0) {
-    // The lakes set their cells at construction, before the soil's
-    // concentrations of the other cells were gathered over them.
+  } else if (flowControl > 0) {
+    // The lakes set their cells at construction, before the soil's values
+    // of the other cells were gathered over them.
     for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->setLakeCellsFromVolumes();
   }
   scatterLakePonding();
@@ -138,6 +145,39 @@ void abflussmodellklasse::countLakeCells() {
            MPI_Allreduce(MPI_IN_PLACE, lakeCellsPerRank.data(), mpiSize, MPI_LONG, MPI_SUM,
                          MPI_COMM_WORLD),
            "MPI_Allreduce of the lake cells per process");
+}
+
+// The cells of a code that no SP names are a lake of the soil alone: no
+// outflow releases what falls on them. A form the user may mean (a closed
+// lake), or an SP left out.
+void abflussmodellklasse::warnLakeCodesWithoutLake() {
+  std::set<int> lakes;
+  for (std::size_t d = 1; d < elements.size(); ++d) {
+    std::vector<SP_class*> reservoirs;
+    elements[d]->CollectReservoirs(reservoirs);
+    for (const SP_class* sp : reservoirs)
+      if (sp->isLake()) lakes.insert(sp->getNumber());
+  }
+  struct Unnamed {
+    long cells = 0;
+    PackedCell first{};
+  };
+  std::map<long, Unnamed> unnamed;
+  const LakeCells& g = lakeCells;
+  for (std::size_t i = 0; i < g.cells.size(); ++i) {
+    if (!(g.zones[i] > header.nodata) || !(g.codes[i] >= 1.0)) continue;
+    const long code = static_cast<long>(g.codes[i]);
+    if (lakes.count(static_cast<int>(code)) != 0) continue;
+    Unnamed& u = unnamed[code];
+    if (u.cells++ == 0) u.first = g.cells[i];
+  }
+  for (const auto& [code, u] : unnamed)
+    *diag << "WARNING: routing_model: the grid lake_codes holds the code " << code << " in "
+          << u.cells << " cells (the first at row " << u.first.row << ", column " << u.first.column
+          << "), which no SP of the routing description names: those cells "
+          << "keep the water that reaches them as ponding, and only evaporation and the soil "
+          << "below take it; give the lake an SP in [routing_model] if its outflow is to be routed"
+          << "[end-entry]";
 }
 
 void abflussmodellklasse::gatherLakeCells(int index, std::vector<double>& values) {

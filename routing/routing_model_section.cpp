@@ -228,7 +228,11 @@ void abflussmodellklasse::ReadLakeModelSection(const std::string& section) {
   }
   if (lakeModel == 0) return;
   std::string line;
-  for (int k = 0; k < 3; ++k) readSectionLine(line, false);
+  // The unsaturated zone reads and checks the method; the lakes name it
+  // when their cells disagree.
+  readSectionLine(line, false);
+  if (std::sscanf(line.c_str(), "%d", &lakeInitMethod) != 1) lakeInitMethod = 0;
+  for (int k = 0; k < 2; ++k) readSectionLine(line, false);
   readControlValue(controlFile, "%d", readGrids, "readgrids for " + section);
   if (readGrids != 0 && readGrids != 1)
     refuseControlValue(section, "readgrids for ", readGrids,

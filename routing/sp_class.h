@@ -36,6 +36,9 @@ struct LakeCells {
   std::vector<double> maxPonding;    // "max_ponding_storage", mm
   std::vector<double> zones;         // "zonegrid_soilmodel"
   std::vector<double> elevation;     // the elevation model, m a.s.l.
+  // Initialization method 2 of [lake_model]: the elevation model held the
+  // lakes' surfaces and the set-up sank each cell by its largest ponding.
+  bool sunk = false;
   std::vector<double> ponding;       // "ponding_storage", mm
   std::vector<double> transpiration; // "real_transpiration0", mm per step
   std::vector<double> bottomFlux;    // "q_downext", m/s
@@ -169,6 +172,9 @@ public:
 
 private:
   [[noreturn]] void lakeFailure(int code, const std::string& text) const;
+  // 213 for a cell whose level differs from the first cell's, naming both.
+  [[noreturn]] void unevenLakeTop(std::size_t cell, double alt, std::size_t first,
+                                  double reference) const;
   double ruleOutflow(double inflow, double stepMinutes, int month, AbstractionList* withdrawals,
                      const double* targetValues);
   double connectionOutflow(double inflow, double stepMinutes, AbstractionList* withdrawals,

@@ -914,6 +914,17 @@ CASES = {
     # Without the lake model the reservoirs hold their own water.
     "lakes": Case(with_channels(), processes=(1, 2),
                   check_outputs=closes("lake_storage", "outflow", tolerance=CHANNEL_TOLERANCE)),
+    # Lake method 2 sinks lakes whose cells lie at several depths from the
+    # surfaces the elevation model holds, on the copy of 13 x 41 cells and
+    # the example's 60 x 80.
+    "lakes_sunk_from_their_surfaces": Case(
+        lambda text: ex.lakes_sunk(with_channels()(text)), pc.lake_surfaces_in_elevation_model,
+        processes=(1, 3), shape=(13, 41),
+        check_outputs=closes("lake_storage", "outflow", tolerance=CHANNEL_TOLERANCE)),
+    "example_lakes_sunk_from_their_surfaces": Case(
+        lambda text: ex.lakes_sunk(with_channels()(text)), pc.lake_surfaces_in_elevation_model,
+        days=1, processes=(1, 2), shape=(60, 80),
+        check_outputs=closes("lake_storage", "outflow", tolerance=CHANNEL_TOLERANCE)),
     "reservoirs_flood": Case(with_channels("lake_model"), ex.cloudburst, processes=(1, 2),
                              check_outputs=closes("reservoir_storage", "channel_storage",
                                                   tolerance=CHANNEL_TOLERANCE)),

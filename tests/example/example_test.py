@@ -122,13 +122,16 @@ def prepare(work, days, edit_control=None, edit_input=None, source=CATCHMENT):
         f.write("1\n")
 
 
-def run_horva(args, work, processes, threads, options=()):
+def run_horva(args, work, processes, threads, options=(), speeds=None):
     # The processes of a run share the cores: idle threads sleep, waiting
     # processes yield, and none is bound to a core of its own.
     env = dict(os.environ, OMP_NUM_THREADS=str(threads), OMP_WAIT_POLICY="PASSIVE",
                OMPI_MCA_mpi_yield_when_idle="1", OMPI_MCA_hwloc_base_binding_policy="none")
     command = ([args.mpiexec, "--oversubscribe", "-np", str(processes), args.horva] +
                list(options) + [CONTROL_FILE])
+    if speeds:
+        command = [args.mpiexec, "--oversubscribe"] + speed_folders(work, processes, speeds,
+                                                                   [args.horva] + list(options))
     with open(os.path.join(work, "console.txt"), "w") as console:
         # mpiexec passes its input on to rank 0: a script's own input stays
         # its own.
@@ -145,6 +148,27 @@ def run_horva(args, work, processes, threads, options=()):
         text = f.read()
     check(status is not None, "horva did not end within %d s:\n%s" % (args.timeout, text[-4000:]))
     return status, text
+
+
+def speed_folders(work, processes, speeds, program):
+    """The mpiexec arguments that start each process in a folder of its own
+    whose "MpiSpeedFactor.dat" holds its time from `speeds` (a larger time
+    is a slower process), as measured speeds would give: rank 0 in work,
+    rank r in work/rank_r, which reaches the run's input and output folders
+    and its control file from there."""
+    parts = []
+    for rank in range(processes):
+        folder, control = work, CONTROL_FILE
+        if rank:
+            folder, control = os.path.join(work, "rank_%d" % rank), os.path.join("..", CONTROL_FILE)
+            os.makedirs(folder, exist_ok=True)
+            for name in ("input", "output"):
+                if not os.path.lexists(os.path.join(folder, name)):
+                    os.symlink(os.path.join("..", name), os.path.join(folder, name))
+        with open(os.path.join(folder, "MpiSpeedFactor.dat"), "w") as f:
+            f.write("%g\n" % speeds[rank])
+        parts += ([":"] if rank else []) + ["-np", "1", "--wdir", folder] + program + [control]
+    return parts
 
 
 def diag_entries(work):
@@ -402,6 +426,13 @@ def switched_off(text, *sections):
                           text, flags=re.M)
     check(count == len(sections), "the control file does not switch on all of %s" % " ".join(sections))
     return text
+
+
+def lakes_sunk(text):
+    """Lake method 2: the elevation model holds the lakes' surfaces, which
+    the set-up sinks by their largest ponding depth."""
+    return replace_once("1      initialization method: no change of grids",
+                        "2      initialization method: the lakes sunk from their surfaces")(text)
 
 
 def silting(text):

@@ -436,6 +436,35 @@ def snow_to_slide(folder):
         write_grid_like(folder, "zones.asc", "slide%d.asc" % k, lambda r, c, zone: 0.25)
 
 
+def lake_surfaces_in_elevation_model(folder):
+    """An input edit: the elevation model holds the lakes' surfaces, each
+    lake cell's elevation plus its largest ponding depth (m), as lake
+    method 2 takes it."""
+    def grid(name):
+        with open(os.path.join(folder, name)) as f:
+            return [line.split() for line in f.read().splitlines()[6:]]
+    codes, ponding = grid("lake_codes.asc"), grid("ponding.asc")
+    write_grid_like(folder, "dem.asc", "dem.asc", lambda r, c, z: repr(round(
+        z + float(ponding[r - 1][c - 1]), 6)) if codes[r - 1][c - 1] != "-9999" else repr(z))
+
+
+def lake_without_sp(text):
+    """Lake 1 stays in lake_codes while the routing description leaves out
+    its SP 1."""
+    return ex.replace_once(" SP 1 (file = reservoir_1.txt V0 = 1e5 C0 = 0 0 0 0 0 0 0 0 0 "
+                           "dTmin = 600)\n", "")(text)
+
+
+def line_sweeps(text):
+    """Groundwater method 2: one direct sweep along the rows, a row that
+    several processes share solved as one system."""
+    return ex.replace_once("1     method: successive over-relaxation",
+                           "2     method: line sweeps along the rows")(text)
+
+
+# Times of ranks 0 to 3 that give strips of unequal length.
+UNEVEN_SPEEDS = (1.0, 2.5, 1.5, 4.0)
+
 CASES = {
     "river_link_control_point": Case(link_order, river_link_input, days=2, processes=(1, 2, 3),
                                      check_outputs=control_point_series),
@@ -516,6 +545,14 @@ CASES = {
     # Rank 0 slides the snow of every cell; lake 2 lies in another strip.
     "flat_lake_under_snow_slides": Case(flat_lakes_and_slides, snow_to_slide, days=2,
                                         processes=(1, 3), shape=(17, 31)),
+    # The rows of groundwater's line sweeps that two processes share reach
+    # beyond each one's halo; on strips of equal and of unequal length.
+    "line_sweeps_13x41": Case(line_sweeps, days=1, processes=(1, 2, 3, 4), shape=(13, 41)),
+    "line_sweeps_11x29": Case(line_sweeps, days=1, processes=(1, 2, 3, 4), shape=(11, 29)),
+    "line_sweeps_uneven_strips_13x41": Case(line_sweeps, days=1, processes=(1, 2, 3, 4),
+                                            shape=(13, 41), speeds=UNEVEN_SPEEDS),
+    "line_sweeps_uneven_strips_11x29": Case(line_sweeps, days=1, processes=(1, 2, 3, 4),
+                                            shape=(11, 29), speeds=UNEVEN_SPEEDS),
 }
 
 if __name__ == "__main__":

@@ -259,6 +259,22 @@ def output_folder_as_file(folder):
 
 
 ROUTING_CASES = {
+    # Lake method 2 takes the elevation model for the lakes' surfaces: one
+    # that holds their beds is refused, saying so (lake 2 of the 13 x 41
+    # copy lies at 696.7 m + 10.5 m and 706.7 m + 0.5 m, of the example at
+    # 706.7 m + 0.5 m and 703.9 m + 3.3 m).
+    "lake_beds_sunk": Case(
+        ex.lakes_sunk, processes=(1, 2), shape=(13, 41), code=213,
+        words="Value at row 5, col 21 is 706.7 (the elevation model's 706.7 m, sunk by the "
+              "maximum ponding of 0.5 m to 706.2 m);but first value of dhm for this lake was "
+              "696.7 (row 5, column 20: the elevation model's 696.7 m, sunk by the maximum "
+              "ponding of 10.5 m to 686.2 m);With initialization method 2 of [lake_model] the "
+              "elevation model holds the lake's surface"),
+    "example_lake_beds_sunk": Case(
+        ex.lakes_sunk, days=1, processes=(1, 2), shape=(60, 80), code=213,
+        words="Value at row 21, col 38 is 703.9 (the elevation model's 703.9 m, sunk by the "
+              "maximum ponding of 3.3 m to 700.6 m);but first value of dhm for this lake was "
+              "706.7 (row 19, column 38"),
     "tributary_named_twice": Case(
         ex.replace_once(" OL 3 (", " OL 2 ("), code=41,
         words="subbasin 2 is named as a tributary in routing description 2 (TG 1), OL 1 and "

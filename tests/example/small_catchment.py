@@ -62,9 +62,10 @@ def prepare(work, source, days, edit_control=None, edit_input=None):
     ex.prepare(work, days, edit_control, edit_input, source=source)
 
 
-def run(args, work, processes, threads=1, options=()):
-    """horva on work; returns its exit status (as the shell sees it) and console."""
-    return ex.run_horva(args, work, processes, threads, options)
+def run(args, work, processes, threads=1, options=(), speeds=None):
+    """horva on work; returns its exit status (as the shell sees it) and console.
+    With speeds, each process takes its time from them (see ex.speed_folders)."""
+    return ex.run_horva(args, work, processes, threads, options, speeds)
 
 
 def whole_grids(folder):
@@ -216,13 +217,15 @@ class Case:
     continuation_differences), and check_outputs judges the warm start. With
     `like`, a Reference, the runs write the same files as the reference's run
     on one process. With `shape`, (rows, columns), the catchment is made at
-    that size, whose strips fall elsewhere."""
+    that size, whose strips fall elsewhere. With `speeds`, the times of
+    ranks 0, 1, ... that each process reads as its own speed: the strips
+    then differ in length, as measured speeds would make them."""
 
     def __init__(self, edit_control=None, edit_input=None, days=2, processes=(1, 2), code=0,
                  words=None, level=None, check_outputs=None, then=None, continues=False,
-                 like=None, split_hour=0, shape=(ROWS, COLS)):
+                 like=None, split_hour=0, shape=(ROWS, COLS), speeds=None):
         self.edit_control, self.edit_input, self.days = edit_control, edit_input, days
-        self.shape = shape
+        self.shape, self.speeds = shape, speeds
         self.processes, self.code, self.words = processes, code, words
         self.level = level if level is not None else (0 if code else 2)
         # A function of the work folder that raises ex.Failure when the
@@ -295,7 +298,7 @@ def run_case(args, name, case, source):
     for processes in case.processes:
         work = os.path.join(args.work, name, "np%d" % processes)
         prepare(work, source, case.days, case.edit_control, case.edit_input)
-        status, console = run(args, work, processes)
+        status, console = run(args, work, processes, speeds=case.speeds)
         if case.then and status == 0:
             case.then.prepare(work, source, case.days)
             status, console = run(args, work, processes, options=case.then.options)

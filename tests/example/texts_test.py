@@ -213,6 +213,11 @@ CASES = {
     "groundwater with river exchange feeds the rivers": Case(
         edit_control=bc.river_interaction(1), edit_input=pc.river_link_input,
         check_outputs=rivers_take_the_aquifer_without_warning),
+    # A lake the soil holds alone, which may be an SP left out.
+    "lake code that no SP names": Case(
+        edit_control=pc.lake_without_sp, shape=(31, 31),
+        words="the grid lake_codes holds the code 1 in 5 cells (the first at row 27, column 13), "
+              "which no SP of the routing description names"),
 }
 
 if __name__ == "__main__":

@@ -208,6 +208,13 @@ def same_as_run_through(*names):
     return check
 
 
+def lakes_from_v0_also_warm(text):
+    """[lake_model] readgrids 0 in the warm start too: its label is not one
+    the warm start switches."""
+    return ex.replace_once("0      readgrids: the lakes start from V0",
+                           "0      the lakes start from V0 (readgrids), also warm")(text)
+
+
 def owed_state_of_one_day(text):
     return small.state_written(bc.fields_beyond_the_baseflow(text))
 
@@ -296,6 +303,11 @@ CASES = {
     "irrigation_owed_over_midnight": Case(
         bc.fields_beyond_the_baseflow, continues=True, processes=(1, 3),
         check_outputs=bc.closes("irrigation_from_baseflow", tolerance=bc.CHANNEL_TOLERANCE)),
+    # The cells of a lake code that no SP names keep their water through a
+    # warm start whose lakes start from V0.
+    "lake_code_without_sp_at_noon": Case(
+        with_balance(counts.lake_without_sp, lakes_from_v0_also_warm), continues=True,
+        processes=(1, 2), shape=(31, 31), split_hour=12),
     # The state of an earlier version owes no irrigation water: the warm
     # start runs and says so.
     "irrigation_owed_not_written": Case(

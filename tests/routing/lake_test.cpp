@@ -148,14 +148,28 @@ TEST(Lake, RefusesCellsItCannotHoldWithTheirCodes) {
     std::vector<double> codes, elevation, maxPonding, zones;
     int code;
     std::string message;
+    bool sunk = false; // method 2: the elevations given are the sunk ones
   };
   const std::vector<double> zone1(12, 1.0);
   const std::vector<Case> cases = {
       {"surfaces 0.02 m apart", firstCells(2, 1), firstCells(2, 500, 0), twoCells(2000, 2020),
        zone1, 213,
-       "Value at row 1, col 2 is 502.02\nbut first value of dhm for this lake was 502\n"},
+       "Value at row 1, col 2 is 502.02 (elevation 500 m + maximum ponding 2.02 m)\nbut first "
+       "value of dhm for this lake was 502 (row 1, column 1: elevation 500 m + maximum ponding "
+       "2 m)\nThe elevation model holds the lake's bed"},
       {"surfaces 0.005 m apart", firstCells(2, 1), firstCells(2, 500, 0), twoCells(2000, 2005),
        zone1, 0, ""},
+      // Method 2 sank surfaces of 502 and 502.02 m by 2 and 2.02 m.
+      {"sunk surfaces 0.02 m apart", firstCells(2, 1), firstCells(2, 500, 0), twoCells(2000, 2020),
+       zone1, 213,
+       "Value at row 1, col 2 is 502.02 (the elevation model's 502.02 m, sunk by the maximum "
+       "ponding of 2.02 m to 500 m)\nbut first value of dhm for this lake was 502 (row 1, column "
+       "1: the elevation model's 502 m, sunk by the maximum ponding of 2 m to 500 m)\nWith "
+       "initialization method 2 of [lake_model] the elevation model holds the lake's surface",
+       true},
+      // A level surface of 502 m over beds of 500 and 498 m.
+      {"sunk level surface", firstCells(2, 1), twoCells(500, 498), twoCells(2000, 4000), zone1, 0,
+       "", true},
       {"a cell in another subbasin",
        firstCells(2, 1),
        firstCells(2, 500, 0),
@@ -179,6 +193,7 @@ TEST(Lake, RefusesCellsItCannotHoldWithTheirCodes) {
     const WorkingDirectory here(rig.log.directory);
     if (c.code == 225) mkdir("W_V_Table_01.dat", 0755);
     rig.lakeCells(c.codes, c.elevation, c.maxPonding, c.zones);
+    rig.cells.sunk = c.sunk;
     auto lake = rig.make(1, reservoirKeys(), closed, true);
     EXPECT_EQ(exitCodeOf([&] { lake->InitLake(); }), c.code == 0 ? -1 : c.code);
     if (c.code != 0) {
