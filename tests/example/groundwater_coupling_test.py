@@ -12,7 +12,9 @@ which is the baseflow of their subbasin and reaches its runoff.
 
 "baseflow" is the rate at which the aquifer's first layer loses water; the
 soil owes that water on a grid of its own. Without the soil, a first layer
-held at a depth pays a pumped second layer at the pump's rate.
+held at a depth pays a pumped second layer at the pump's rate. The recharge
+the soil books is what percolates onto its table, not the water the aquifer
+pushes up from below.
 """
 
 import os
@@ -171,6 +173,55 @@ def irrigation_from_the_saturated_zone(work):
                  (step + 1, given[-1], taken[-1]))
 
 
+# The river cell at row 11, column 12, which the aquifer fills from below.
+RIVER_CELL = (11, 12)
+
+
+def recharge_every_step(text):
+    """GWN written every step, what the aquifer gave the river cell in its
+    last sub-step ("baseflow", m/s, negative for a gain) every step, and the
+    balance."""
+    text = re.sub(r"^(gwn\.asc +GWN\n)\d+( +its write code)$", r"\g<1>12\2", text, flags=re.M)
+    text = re.sub(r"^3( +number of outputs:.*)$", r"4\1", text, flags=re.M)
+    text = text.replace(
+        "{grid = global_radiation; file = points_global_radiation.txt;",
+        "{grid = baseflow; file = points_baseflow.txt; cells = %d %d;}\n"
+        "{grid = global_radiation; file = points_global_radiation.txt;" % RIVER_CELL)
+    return text + ex.BALANCE_SECTION
+
+
+def grid_values(path):
+    with open(path) as f:
+        lines = f.read().splitlines()
+    nodata = float(lines[5].split()[1])
+    return [[float(v) for v in line.split()] for line in lines[6:]], nodata
+
+
+def recharge_is_percolation(work):
+    """The recharge is what percolates onto the table: the river cell, fed
+    from below, books at most 1 mm over the run, and no cell more than
+    10 mm in a step; the balance closes."""
+    output = os.path.join(work, "output")
+    terms = ex.balance_rows(output)
+    ex.check_closure(terms, 1e-9)
+    # One sub-step an hour.
+    with open(os.path.join(output, "points_baseflow.txt")) as f:
+        given = -3.6e6 * sum(float(line.split()[-1]) for line in f.read().splitlines()[1:])
+    ex.check(given > 10.0, "the aquifer gave the river cell %.6g mm, not the water it needs to "
+             "fill it from below" % given)
+    names = sorted(n for n in os.listdir(output) if re.match(r"^gwn_\d{8}\.\d{4}$", n))
+    ex.check(len(names) == 72, "GWN written in %d steps, not 72" % len(names))
+    cell, largest = 0.0, (0.0, "")
+    for name in names:
+        values, nodata = grid_values(os.path.join(output, name))
+        cell += values[RIVER_CELL[0] - 1][RIVER_CELL[1] - 1]
+        top = max(v for row in values for v in row if v != nodata)
+        largest = max(largest, (top, name))
+    ex.check(cell <= 1.0, "the river cell, which the aquifer gave %.4g mm from below, booked "
+             "%.4g mm of recharge" % (given, cell))
+    ex.check(largest[0] <= 10.0, "a cell booked %.4g mm of recharge in %s" % largest)
+
+
 # The aquifer alone, without the soil: a confined second layer pumped from
 # one cell under a first layer that the standard grid "groundwater_distance"
 # holds 1 m below the ground, a closed border.
@@ -254,6 +305,9 @@ CASES = {
     # Irrigation from groundwater takes its water from the saturated zone.
     "fields_drain_the_saturated_zone": Case(groundwater_fields,
                                             check_outputs=irrigation_from_the_saturated_zone),
+    # The aquifer fills the river cell from below: no recharge for it.
+    "recharge_is_what_percolates": Case(recharge_every_step, days=3, processes=(1, 3),
+                                        check_outputs=recharge_is_percolation),
     # Without the soil nobody drains what the held layer lost: "baseflow"
     # stays its rate, which pays the pump.
     "held_layer_pays_the_pump": Case(aquifer_alone, pumped_aquifer, processes=(1, 3),
