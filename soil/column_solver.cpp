@@ -269,7 +269,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   budget.infiltrationExcess += excess;
   budget.infiltration += infiltrated;
 
-  const double shifted = moveTable(table);
+  const double shifted = moveTable(table, forcing.aquifer);
   // With the aquifer's storage coefficients its first layer is the
   // saturated zone: recharge is what percolates into the table's layer from
   // the layer above, none with the table in layer 1. Without, it is what
@@ -379,7 +379,7 @@ double ColumnSolver::fillFromBelow(double water, TableState& table) {
 // below field capacity, or over a layer that baseflow has begun to drain,
 // hands the table to the layer below, and a saturated layer above takes it
 // up. Returns the water of the move (tableShiftWater).
-double ColumnSolver::moveTable(TableState& table) {
+double ColumnSolver::moveTable(TableState& table, bool aquifer) {
   SoilColumn& c = column;
   int g = c.tableLayer();
   const double oldHeight = c.z[0] + table.distance;
@@ -388,6 +388,12 @@ double ColumnSolver::moveTable(TableState& table) {
     theta = c.thetaFc[g];
   else
     theta += c.theta[g] - c.theta0[g];
+  // Under the aquifer the table stands on no water its layer does not
+  // hold: where roots took the layer below field capacity, the water
+  // content kept at field capacity would hold the table, and with it the
+  // aquifer's head, above what the soil can drain, and the aquifer would
+  // ask for water the soil never gives.
+  if (aquifer) theta = std::min(theta, std::max(c.theta[g], c.thetaFc[g]));
   while (g < c.layers && (theta < c.thetaFc[g] - fieldCapacityMargin ||
                           c.theta[g + 1] < saturatedShare * c.thetaSat[g + 1])) {
     ++g;

@@ -225,7 +225,7 @@ private:
                  IterationReport* report);
   int iterate(const ColumnStepSettings& settings, double supplyRate, double dt, double& error,
               double& drainageRate);
-  double moveTable(TableState& table);
+  double moveTable(TableState& table, bool aquifer);
   // Downward positive: percolation, else capillary rise.
   void bookRecharge(ColumnBudget& budget, double recharge);
   // Fills the column from its bottom up with water the aquifer gave, mm;

@@ -14,7 +14,8 @@ which is the baseflow of their subbasin and reaches its runoff.
 soil owes that water on a grid of its own. Without the soil, a first layer
 held at a depth pays a pumped second layer at the pump's rate. The recharge
 the soil books is what percolates onto its table, not the water the aquifer
-pushes up from below.
+pushes up from below. Through a dry spell the table stands on the water its
+layer holds, so that the soil owes the aquifer nothing for long.
 """
 
 import os
@@ -222,6 +223,28 @@ def recharge_is_percolation(work):
     ex.check(largest[0] <= 10.0, "a cell booked %.4g mm of recharge in %s" % largest)
 
 
+def dry_spell(text):
+    """From 10 May to 30 June, through the dry spell, with the balance."""
+    text = ex.replace_lines(text, ((r"^\$set \$endday = \d+$", "$set $endday = 30"),
+                                   (r"^\$set \$endmonth = \d+$", "$set $endmonth = 6"),
+                                   (r"^1 +start day$", "10       start day"),
+                                   (r"^3 +start month$", "5        start month")))
+    return text + ex.BALANCE_SECTION
+
+
+def nothing_owed_for_long(work):
+    """What the soil owes the aquifer over the catchment at the end is below
+    0.01 mm (about what the aquifer's last sub-step asks), and the balance
+    closes in every step (the channel terms pass m^3/s <-> mm: 1e-8 of what
+    passed through)."""
+    terms = ex.balance_rows(os.path.join(work, "output"))
+    ex.check_closure(terms, 1e-8)
+    ex.check_destinations(terms, 1e-8)
+    # The term is the change of "less what is owed".
+    owed = -sum(row[-1] for row in terms["groundwater_owed_by_soil"])
+    ex.check(abs(owed) < 0.01, "the soil owes the aquifer %.6g mm at the end" % owed)
+
+
 # The aquifer alone, without the soil: a confined second layer pumped from
 # one cell under a first layer that the standard grid "groundwater_distance"
 # holds 1 m below the ground, a closed border.
@@ -308,6 +331,10 @@ CASES = {
     # The aquifer fills the river cell from below: no recharge for it.
     "recharge_is_what_percolates": Case(recharge_every_step, days=3, processes=(1, 3),
                                         check_outputs=recharge_is_percolation),
+    # Roots dry the table's layer below field capacity: the table, and the
+    # aquifer's head, stand on the water the soil can give.
+    "owed_water_is_paid": Case(dry_spell, days=122, processes=(1, 2),
+                               check_outputs=nothing_owed_for_long),
     # Without the soil nobody drains what the held layer lost: "baseflow"
     # stays its rate, which pays the pump.
     "held_layer_pays_the_pump": Case(aquifer_alone, pumped_aquifer, processes=(1, 3),

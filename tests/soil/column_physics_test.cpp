@@ -282,6 +282,47 @@ TEST(ColumnPhysics, AquiferRechargeIsWhatPercolatesOntoTheTable) {
   }
 }
 
+// Under the aquifer the table stands on no water its layer does not hold:
+// a layer that roots took below field capacity holds the table at its
+// bottom, whatever water content the table's own record kept, so that the
+// aquifer's head asks for no water the soil cannot give. Without the
+// aquifer the table keeps its record.
+TEST(ColumnPhysics, AquiferTableStandsOnTheWaterOfItsLayer) {
+  const struct {
+    const char* name;
+    bool aquifer;
+    double layerAboveCapacity; // theta - theta_fc of the bottom layer
+  } rows[] = {
+      {"dried below field capacity", true, -0.02},
+      {"holding less than its record", true, 0.01},
+      {"without the aquifer", false, -0.02},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ColumnRig rig(soilOf(siltLoamSoil, 20, 0.1), 1.95);
+    const int n = 20;
+    const double capacity = rig.soil.thetaFromSuction(n, 3.45);
+    const double saturated = rig.soil.getThetaSat(n);
+    const double bottom = rig.solver.column.z[n];
+    // The record of the bottom layer 3 % above field capacity, its water
+    // as the row has it; no water above it moves.
+    rig.table = TableState{bottom + 0.03 / (saturated - capacity) * 0.1, double(n), capacity + 0.03};
+    rig.solver.column.theta0[n] = capacity + row.layerAboveCapacity;
+    rig.fill(rig.soil.thetaFromSuction(1, 3.45));
+    ColumnForcing forcing;
+    forcing.aquifer = row.aquifer;
+    rig.step(forcing);
+    const double held = std::max(0.0, rig.theta(n) - capacity) / (saturated - capacity) * 0.1;
+    if (row.aquifer) {
+      EXPECT_NEAR(rig.table.distance, bottom + held, 1e-12);
+      EXPECT_LE(rig.table.theta, std::max(rig.theta(n), capacity));
+    } else {
+      EXPECT_GT(rig.table.distance, bottom + held + 0.01);
+    }
+    EXPECT_EQ(rig.table.level, n);
+  }
+}
+
 // Without the groundwater model the saturated zone drains what it owes for
 // irrigation together with the formula's baseflow, Q0 exp(c distance), from
 // the table down, each layer to field capacity: the owed water first, what
