@@ -296,11 +296,8 @@ def baseflow_pays_the_pump(work):
     ex.check(len(names) == 48, "\"baseflow\" written in %d steps, not 48" % len(names))
     sums = []
     for name in names[-2:]:
-        with open(os.path.join(output, name)) as f:
-            lines = f.read().splitlines()
-        nodata = float(lines[5].split()[1])
-        sums.append(sum(float(v) * CELL_AREA for line in lines[6:] for v in line.split()
-                        if float(v) != nodata))
+        values, nodata = grid_values(os.path.join(output, name))
+        sums.append(sum(v * CELL_AREA for row in values for v in row if v != nodata))
     ex.check(abs(sums[1] - PUMPING) <= 0.01 * PUMPING,
              "in the last step \"baseflow\" sums to %.6g m^3/s, the pump takes %.6g m^3/s" %
              (sums[1], PUMPING))
