@@ -252,8 +252,8 @@ TEST(ColumnPhysics, AquiferRechargeIsWhatPercolatesOntoTheTable) {
   const struct {
     const char* name;
     double tableDepth;
-    double input;  // mm per sub-step
-    double asked;  // mm the aquifer's layer lost (negative: gained)
+    double input; // mm per sub-step
+    double asked; // mm the aquifer's layer lost (negative: gained)
     int steps;
     double low, high; // bounds of the last step's recharge (mm)
   } rows[] = {
@@ -306,7 +306,8 @@ TEST(ColumnPhysics, AquiferTableStandsOnTheWaterOfItsLayer) {
     const double bottom = rig.solver.column.z[n];
     // The record of the bottom layer 3 % above field capacity, its water
     // as the row has it; no water above it moves.
-    rig.table = TableState{bottom + 0.03 / (saturated - capacity) * 0.1, double(n), capacity + 0.03};
+    rig.table =
+        TableState{bottom + 0.03 / (saturated - capacity) * 0.1, double(n), capacity + 0.03};
     rig.solver.column.theta0[n] = capacity + row.layerAboveCapacity;
     rig.fill(rig.soil.thetaFromSuction(1, 3.45));
     ColumnForcing forcing;
