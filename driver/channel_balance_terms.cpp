@@ -182,18 +182,14 @@ void ModellApplication::addChannelBalanceTerms() {
   if (groundwater->getFlowControl() != 0) {
     addGroundwaterTerms(terms, *groundwater, waterBalance->getZones());
     // The aquifer's first layer is the soil's saturated zone: what the soil
-    // gives it the aquifer receives, and what layer 1 lost in its last
-    // sub-step, which the soil drains in its next, the aquifer already
-    // gave on.
+    // gives it the aquifer receives, and what layer 1 lost and the soil has
+    // still to drain, the aquifer already gave on.
     waterBalance->addCellTerm(
         {"soil", "soil_to_groundwater", K::output, {"aquifer_exchange"}, 1.0, false, true});
     waterBalance->addCellTerm(
         {"lateral", "groundwater_from_soil", K::input, {"aquifer_exchange"}, 1.0, false, true});
-    const double substepSeconds =
-        static_cast<double>(groundwater->getTimeStepMinutes()) * 60.0 / groundwater->getSubsteps();
-    BalanceTerm owed{"lateral", "groundwater_owed_by_soil", K::storage, {"baseflow"}};
-    owed.factor = -1000.0 * substepSeconds;
-    waterBalance->addCellTerm(owed);
+    waterBalance->addCellTerm(
+        {"lateral", "groundwater_owed_by_soil", K::storage, {"groundwater_owed"}, -1.0});
     // Irrigation from groundwater draws on the saturated zone too.
     BalanceTerm fromGroundwater{
         "soil", "irrigation_from_groundwater", K::output, {"irrigation_amounts"}};

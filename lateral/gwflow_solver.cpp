@@ -167,18 +167,25 @@ void gwflowclass::computeDarcyFlows() {
   }
 }
 
-// Layer 1 is the soil's saturated zone: what it lost is added to what the
-// soil still owes it, which the soil drains (or, when negative, receives)
-// in its next sub-step.
+// Layer 1 is the soil's saturated zone: "baseflow" is what it lost over the
+// sub-step (m/s, negative where it gained), and the soil, where it runs,
+// owes that water on its own grid until it has drained it (or, for a gain,
+// taken it in) in its next sub-step.
 void gwflowclass::computeBaseflow() {
   const AquiferLayer& l = layers[1];
   const double dt = deltaT();
-  const double nodata = header.nodata;
+  if (!soilOwedLookedUp) {
+    const int index = findGrid("groundwater_owed", 1);
+    soilOwed = index > 0 ? registry[index].grid : nullptr;
+    soilOwedLookedUp = true;
+  }
   ownCells().forEach([&](long r, long c) {
-    const double owed = baseflow[r][c] != nodata ? baseflow[r][c] : 0.0;
-    baseflow[r][c] = glacierFraction(r, c) >= 1.0
-                         ? 0.0
-                         : owed + (l.headOld[r][c] - l.head[r][c]) * l.storage[r][c] / dt;
+    if (glacierFraction(r, c) >= 1.0) {
+      baseflow[r][c] = 0.0;
+      return;
+    }
+    baseflow[r][c] = (l.headOld[r][c] - l.head[r][c]) * l.storage[r][c] / dt;
+    if (soilOwed) soilOwed[r][c] += baseflow[r][c] * dt * 1000.0;
   });
 }
 

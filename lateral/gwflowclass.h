@@ -12,7 +12,8 @@
 // soil, each a grid of heads with lateral flow through face
 // transmissivities, coupled by leakage between neighbouring layers. Layer 1
 // is the soil's saturated zone: it takes its head from the unsaturated
-// zone's "groundwater_distance" and adds what it loses to "baseflow", which
+// zone's "groundwater_distance", gives what it lost in the sub-step as
+// "baseflow" and adds it to what the soil owes ("groundwater_owed"), which
 // the soil drains from that zone in its next sub-step.
 //
 // Sweeps run in red-black order (colour (row + column) mod 2) with a halo
@@ -244,6 +245,11 @@ protected:
   Grid soilTypes = nullptr, baseflow = nullptr, cellSizeX = nullptr, cellSizeY = nullptr;
   Grid glacier = nullptr, thawDepth = nullptr, frozenDepth = nullptr, siltingStorage = nullptr;
   Grid pond = nullptr;
+  // The soil's "groundwater_owed" (mm), looked up at the first sub-step: the
+  // soil registers it after this module is built, and a run without the
+  // soil has none.
+  Grid soilOwed = nullptr;
+  bool soilOwedLookedUp = false;
   int elevationIndex = -1, distanceIndex = -1, baseflowIndex = -1;
   int thawDepthIndex = -1, frozenDepthIndex = -1, pondIndex = -1;
   Grid layerOneThickness = nullptr; // private: re-reads of the standard grid keep theirs

@@ -269,7 +269,12 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   budget.infiltrationExcess += excess;
   budget.infiltration += infiltrated;
 
-  moveTable(table, budget, saturatedLoss);
+  const double shifted = moveTable(table, forcing.aquifer);
+  // With the aquifer's storage coefficients its first layer is the
+  // saturated zone: recharge is what percolates into the table's layer from
+  // the layer above, none with the table in layer 1. Without, it is what
+  // the table's move bound or released and what left the saturated zone.
+  bookRecharge(budget, forcing.aquifer ? (g > 1 ? -c.q[g - 1] * F : 0.0) : shifted + saturatedLoss);
   if (solutes.count() > 0) {
     const SurfaceWater surface{pondAtStart, input,         pondAtStart - pond,          macropores,
                                infiltrated, surfaceRunoff, forcing.surfaceWater / steps};
@@ -373,8 +378,8 @@ double ColumnSolver::fillFromBelow(double water, TableState& table) {
 // The table follows the water its layer gains or loses; a layer drained
 // below field capacity, or over a layer that baseflow has begun to drain,
 // hands the table to the layer below, and a saturated layer above takes it
-// up.
-void ColumnSolver::moveTable(TableState& table, ColumnBudget& budget, double saturatedLoss) {
+// up. Returns the water of the move (tableShiftWater).
+double ColumnSolver::moveTable(TableState& table, bool aquifer) {
   SoilColumn& c = column;
   int g = c.tableLayer();
   const double oldHeight = c.z[0] + table.distance;
@@ -383,6 +388,12 @@ void ColumnSolver::moveTable(TableState& table, ColumnBudget& budget, double sat
     theta = c.thetaFc[g];
   else
     theta += c.theta[g] - c.theta0[g];
+  // Under the aquifer the table stands on no water its layer does not
+  // hold: where roots took the layer below field capacity, the water
+  // content kept at field capacity would hold the table, and with it the
+  // aquifer's head, above what the soil can drain, and the aquifer would
+  // ask for water the soil never gives.
+  if (aquifer) theta = std::min(theta, std::max(c.theta[g], c.thetaFc[g]));
   while (g < c.layers && (theta < c.thetaFc[g] - fieldCapacityMargin ||
                           c.theta[g + 1] < saturatedShare * c.thetaSat[g + 1])) {
     ++g;
@@ -400,7 +411,10 @@ void ColumnSolver::moveTable(TableState& table, ColumnBudget& budget, double sat
   table.distance = height - c.z[0];
   c.cell.tableLevel = g;
   c.cell.tableHeight = height;
-  const double recharge = tableShiftWater(oldHeight, height) + saturatedLoss;
+  return tableShiftWater(oldHeight, height);
+}
+
+void ColumnSolver::bookRecharge(ColumnBudget& budget, double recharge) {
   budget.recharge += recharge;
   if (recharge > 0.0)
     budget.percolation += recharge;

@@ -225,7 +225,9 @@ private:
                  IterationReport* report);
   int iterate(const ColumnStepSettings& settings, double supplyRate, double dt, double& error,
               double& drainageRate);
-  void moveTable(TableState& table, ColumnBudget& budget, double saturatedLoss);
+  double moveTable(TableState& table, bool aquifer);
+  // Downward positive: percolation, else capillary rise.
+  void bookRecharge(ColumnBudget& budget, double recharge);
   // Fills the column from its bottom up with water the aquifer gave, mm;
   // returns what did not fit.
   double fillFromBelow(double water, TableState& table);

@@ -55,6 +55,7 @@ void unsatzonmodellklasse::initTracers(int& errorCode, int count, std::vector<Tr
     }
     if (groundwaterActive && !aquiferExchange)
       aquiferExchange = registerOwnGrid("aquifer_exchange", nullptr, 0.0);
+    registerGroundwaterOwed();
     registerIrrigationOwed();
     computeFlowTimeDistribution();
     if (count > 0) setUpTracers(table, statisticTable, tableSize);

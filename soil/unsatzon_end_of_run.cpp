@@ -119,6 +119,7 @@ void unsatzonmodellklasse::finishModelRun(bool append) {
     code = catchExitCode([&] {
       shareExitCode(*diag, catchExitCode([&] { writeStorageFile(append); }));
       writeIrrigationOwed();
+      writeGroundwaterOwed();
       int own = 0;
       if (ownsControlPoint()) {
         char line[200];

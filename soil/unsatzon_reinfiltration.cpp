@@ -139,7 +139,8 @@ void unsatzonmodellklasse::buildCellRecord() {
   // What the solver reads or writes at a cell beyond the list: a cell
   // solved away from home must find all of it.
   for (Grid g : {solverGrids.surfaceStorage, solverGrids.balance, solverGrids.thawDepth, clayLevel,
-                 drainageLevel, slopeTangent, soilTypes, regions, aquiferExchange, irrigationOwed})
+                 drainageLevel, slopeTangent, soilTypes, regions, aquiferExchange, irrigationOwed,
+                 groundwaterOwed})
     cellRecord.addGrid(g);
   for (size_t k = 1; k < landuse.size(); ++k) cellRecord.addGrid(landuse[k]);
 }

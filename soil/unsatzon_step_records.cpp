@@ -25,7 +25,7 @@ const char* const copiedGrids[] = {
     "infiltration_excess",  "total_infiltration",  "Theta_in_GWLEVEL",
     "SB_1_grid",            "SB_2_grid",           "ROOTgrid",
     "number_of_substeps",   "q_downext",           "MeanThetaInRootZone",
-    "Balance",              "irrigation_owed"};
+    "Balance",              "irrigation_owed",     "groundwater_owed"};
 const char* const copiedStacks[] = {"theta",  "hydraulic_heads",        "geodetic_heads",
                                     "q_down", "Soil_Temperature_Stack", "Soil_SE_Stack"};
 

@@ -225,7 +225,7 @@ void unsatzonmodellklasse::passOverGlacier(long r, long c) {
   const double nodata = header.nodata;
   for (Grid flow : {g.interflow, g.drainage, g.macropore, g.recharge, g.percolation,
                     g.capillaryRise, g.infiltrationExcess, g.infiltration, baseflow,
-                    riverInfiltration, riverExfiltration, aquiferExchange})
+                    riverInfiltration, riverExfiltration, aquiferExchange, groundwaterOwed})
     if (flow) flow[r][c] = 0.0;
   Grid surface = g.surfaceStorage;
   const bool ponded = surface && surface[r][c] != nodata;
@@ -291,19 +291,18 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   forcing.potentialEvaporation = value(g.potentialEvaporation, 0.0) * share;
   forcing.maxBaseflow = maxBaseflow[static_cast<size_t>(zoneIndex)] * share;
   forcing.recession = kelsqlat[static_cast<size_t>(zoneIndex)];
-  // "baseflow" holds what the aquifer's first layer still asks of the cell
-  // (m/s over a sub-step and the whole cell), which a cell solved beside
-  // the strip brings in its record. Beside a glacier on part of the cell
-  // the soil of that part gives it all. Irrigation from groundwater draws
-  // on the saturated zone as well.
+  // "groundwater_owed" holds what the aquifer's first layer still asks of
+  // the cell (mm over the whole cell), which a cell solved beside the strip
+  // brings in its record. Beside a glacier on part of the cell the soil of
+  // that part gives it all. Irrigation from groundwater draws on the
+  // saturated zone as well.
   forcing.aquifer = groundwaterActive;
   double irrigationDraw = 0.0;
   const double soilPart = 1.0 - glacierShare(r, c);
   if (groundwaterActive) {
     if (irrigatedFromGroundwater(r, c))
       irrigationDraw = value(irrigationAmounts, 0.0) * share * land;
-    forcing.aquiferExchange =
-        value(baseflow, 0.0) / soilPart * stepSettings.substepSeconds * 1000.0 + irrigationDraw;
+    forcing.aquiferExchange = value(groundwaterOwed, 0.0) / soilPart + irrigationDraw;
   }
   if (irrigationOwed) forcing.owedWater = irrigationOwed[r][c];
   // A lake's water stands on its cells at the lake's level, over their
@@ -372,9 +371,11 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   tableLayer[r][c] = table.level;
   tableLayerTheta[r][c] = table.theta;
   ponding[r][c] = pond;
-  const double substepSeconds = stepSettings.substepSeconds;
-  baseflow[r][c] = (groundwaterActive ? budget.aquiferOwed * soilPart : budget.baseflow) /
-                   (substepSeconds * 1000.0);
+  // With groundwater "baseflow" is the aquifer's: the soil keeps its debt.
+  if (groundwaterActive)
+    groundwaterOwed[r][c] = budget.aquiferOwed * soilPart;
+  else
+    baseflow[r][c] = budget.baseflow / (stepSettings.substepSeconds * 1000.0);
   if (aquiferExchange) aquiferExchange[r][c] = (budget.toAquifer - irrigationDraw) * soilPart;
   if (irrigationOwed) irrigationOwed[r][c] = budget.aquiferOwed;
 

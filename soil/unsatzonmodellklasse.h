@@ -368,6 +368,12 @@ protected:
   // Irrigation of the cell draws its water from groundwater.
   bool irrigatedFromGroundwater(long r, long c) const;
 
+  // --- the water owed to the aquifer (soil/unsatzon_groundwater_owed.cpp) -----------
+  // With the groundwater model: the grid of what the saturated zone owes
+  // the aquifer's first layer, and the state it starts from.
+  void registerGroundwaterOwed();
+  void writeGroundwaterOwed();
+
   // --- irrigation beyond the baseflow (soil/unsatzon_irrigation_owed.cpp) ----------
   // Without the groundwater model, with fields watered from groundwater:
   // the grid of what their saturated zone owes, and the state it starts from.
@@ -649,6 +655,10 @@ protected:
   // With the groundwater model: mm of the sub-step the saturated zone gave
   // the aquifer's first layer, negative when it received.
   Grid aquiferExchange = nullptr; // "aquifer_exchange"
+  // mm over the cell the saturated zone still owes the aquifer's first
+  // layer for what it lost, negative for what it gained; the groundwater
+  // model adds each sub-step's, the soil drains it.
+  Grid groundwaterOwed = nullptr; // "groundwater_owed"
   // Without it: mm the watered cells' saturated zone owes for irrigation
   // their subbasin's baseflow could not pay; per subbasin what the fields
   // drew in the step, and the share of it owed.

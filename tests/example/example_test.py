@@ -473,11 +473,11 @@ def command_silting(args):
 # The grids and stacks that the state of a run leaves for a warm start.
 STATE_GRIDS = ("theta.stack", "hh.stack", "hgeo.stack", "gwdist.asc", "gwlevel.asc",
                "gwtheta.asc", "baseflow.asc", "pond.asc")
-# The state of the soil heat, of the layered snow, of the aquifer and of
-# surface routing, where they are on.
+# The state of the soil heat, of the layered snow, of the aquifer (with what
+# the soil owes it) and of surface routing, where they are on.
 OPTIONAL_STATE = re.compile(r"^(temper|swes|swel|tempersnow|thetasnow|hhydsnow|hgeosnow|thicksnow|"
                             r"denssnow|qusnow)\.stack$|^uppersnow\.asc$|^gw_head_\d+(_old)?\.asc$|"
-                            r"^SurfStorSiltingUp$")
+                            r"^GroundwaterOwed_End$|^SurfStorSiltingUp$")
 
 
 def state_files(work, processes):

@@ -9,9 +9,17 @@ evapotranspiration and interflow the soil and the aquifer are alone: with no
 boundary they keep their water, with a fixed head at the outlet they lose
 what it takes, and with the rivers' exchange what the river cells exfiltrate,
 which is the baseflow of their subbasin and reaches its runoff.
+
+"baseflow" is the rate at which the aquifer's first layer loses water; the
+soil owes that water on a grid of its own. Without the soil, a first layer
+held at a depth pays a pumped second layer at the pump's rate. The recharge
+the soil books is what percolates onto its table, not the water the aquifer
+pushes up from below. Through a dry spell the table stands on the water its
+layer holds, so that the soil owes the aquifer nothing for long.
 """
 
 import os
+import re
 import sys
 
 import example_test as ex
@@ -166,6 +174,138 @@ def irrigation_from_the_saturated_zone(work):
                  (step + 1, given[-1], taken[-1]))
 
 
+# The river cell at row 11, column 12, which the aquifer fills from below.
+RIVER_CELL = (11, 12)
+
+
+def recharge_every_step(text):
+    """GWN written every step, what the aquifer gave the river cell in its
+    last sub-step ("baseflow", m/s, negative for a gain) every step, and the
+    balance."""
+    text = re.sub(r"^(gwn\.asc +GWN\n)\d+( +its write code)$", r"\g<1>12\2", text, flags=re.M)
+    text = re.sub(r"^3( +number of outputs:.*)$", r"4\1", text, flags=re.M)
+    text = text.replace(
+        "{grid = global_radiation; file = points_global_radiation.txt;",
+        "{grid = baseflow; file = points_baseflow.txt; cells = %d %d;}\n"
+        "{grid = global_radiation; file = points_global_radiation.txt;" % RIVER_CELL)
+    return text + ex.BALANCE_SECTION
+
+
+def grid_values(path):
+    with open(path) as f:
+        lines = f.read().splitlines()
+    nodata = float(lines[5].split()[1])
+    return [[float(v) for v in line.split()] for line in lines[6:]], nodata
+
+
+def recharge_is_percolation(work):
+    """The recharge is what percolates onto the table: the river cell, fed
+    from below, books at most 1 mm over the run, and no cell more than
+    10 mm in a step; the balance closes."""
+    output = os.path.join(work, "output")
+    terms = ex.balance_rows(output)
+    ex.check_closure(terms, 1e-9)
+    # One sub-step an hour.
+    with open(os.path.join(output, "points_baseflow.txt")) as f:
+        given = -3.6e6 * sum(float(line.split()[-1]) for line in f.read().splitlines()[1:])
+    ex.check(given > 10.0, "the aquifer gave the river cell %.6g mm, not the water it needs to "
+             "fill it from below" % given)
+    names = sorted(n for n in os.listdir(output) if re.match(r"^gwn_\d{8}\.\d{4}$", n))
+    ex.check(len(names) == 72, "GWN written in %d steps, not 72" % len(names))
+    cell, largest = 0.0, (0.0, "")
+    for name in names:
+        values, nodata = grid_values(os.path.join(output, name))
+        cell += values[RIVER_CELL[0] - 1][RIVER_CELL[1] - 1]
+        top = max(v for row in values for v in row if v != nodata)
+        largest = max(largest, (top, name))
+    ex.check(cell <= 1.0, "the river cell, which the aquifer gave %.4g mm from below, booked "
+             "%.4g mm of recharge" % (given, cell))
+    ex.check(largest[0] <= 10.0, "a cell booked %.4g mm of recharge in %s" % largest)
+
+
+def dry_spell(text):
+    """From 10 May to 30 June, through the dry spell, with the balance."""
+    text = ex.replace_lines(text, ((r"^\$set \$endday = \d+$", "$set $endday = 30"),
+                                   (r"^\$set \$endmonth = \d+$", "$set $endmonth = 6"),
+                                   (r"^1 +start day$", "10       start day"),
+                                   (r"^3 +start month$", "5        start month")))
+    return text + ex.BALANCE_SECTION
+
+
+def nothing_owed_for_long(work):
+    """What the soil owes the aquifer over the catchment at the end is below
+    0.01 mm (about what the aquifer's last sub-step asks), and the balance
+    closes in every step (the channel terms pass m^3/s <-> mm: 1e-8 of what
+    passed through)."""
+    terms = ex.balance_rows(os.path.join(work, "output"))
+    ex.check_closure(terms, 1e-8)
+    ex.check_destinations(terms, 1e-8)
+    # The term is the change of "less what is owed".
+    owed = -sum(row[-1] for row in terms["groundwater_owed_by_soil"])
+    ex.check(abs(owed) < 0.01, "the soil owes the aquifer %.6g mm at the end" % owed)
+
+
+# The aquifer alone, without the soil: a confined second layer pumped from
+# one cell under a first layer that the standard grid "groundwater_distance"
+# holds 1 m below the ground, a closed border.
+PUMPED_ROW, PUMPED_COLUMN = 10, 12
+PUMPING = 5e-4          # m^3/s
+CELL_AREA = 100.0 * 100.0
+TRANSMISSIVITY = 2e-3   # m^2/s of layer 2, 10 m thick
+LEAKAGE = 4e-7          # 1/s between the layers
+HELD_DISTANCE = -1.0    # m
+AQUIFER_GRIDS = {"aquifer_thickness.asc": 10.0, "gw_k_1.asc": 1e-4,
+                 "gw_k_2.asc": TRANSMISSIVITY / 10.0, "gw_storage_coeff_1.asc": 0.05,
+                 "gw_storage_coeff_2.asc": 0.01, "gw_kolmation_1.asc": LEAKAGE,
+                 "gw_boundary_fix_h.asc": -9999, "gw_boundary_fix_q.asc": -9999,
+                 "held_distance.asc": HELD_DISTANCE, "zero.asc": 0.0}
+
+
+def aquifer_alone(text):
+    """Nothing above the aquifer but its held first layer; "baseflow" written
+    every step."""
+    text = ex.switched_off(text, "evapotranspiration", "interception_model", "snow_model",
+                           "SiltingUpModel", "unsatzon_model", "heat_transfer", "lake_model",
+                           "LayeredSnowModel", "SurfaceRoutingModel", "routing_model",
+                           "irrigation")
+    text = ex.replace_once("gw_boundary_fix_q.asc  gw_boundary_fix_q_2",
+                           "pumping.asc  gw_boundary_fix_q_2")(text)
+    return pc.add_standard_grids(text, [
+        "held_distance.asc  groundwater_distance  fillcode = 0 readcode = 1",
+        "zero.asc  groundwater_recharge  fillcode = 0 readcode = 1",
+        "zero.asc  baseflow  fillcode = 0 readcode = 1 writecode = 2 outname = baseflow.asc"])
+
+
+def pumped_aquifer(folder):
+    """Flat ground, so that only the pump moves the water."""
+    pc.write_grid_like(folder, "dem.asc", "dem.asc", lambda r, c, height: 500.0)
+    for name, value in AQUIFER_GRIDS.items():
+        pc.write_grid_like(folder, "zones.asc", name, lambda r, c, zone, v=value: v)
+    pc.write_grid_like(folder, "zones.asc", "pumping.asc",
+                       lambda r, c, zone: -PUMPING / CELL_AREA
+                       if (r, c) == (PUMPED_ROW, PUMPED_COLUMN) else -9999)
+
+
+def baseflow_pays_the_pump(work):
+    """What the held layer gives the pumped one, "baseflow" (m/s) times the
+    cell area summed over the cells, is the pumping rate in the last step to
+    1 %, and it changed by less than 0.1 % of it from the step before: a
+    rate that has come to the pump's, not a sum of rates."""
+    output = os.path.join(work, "output")
+    names = sorted(n for n in os.listdir(output) if re.match(r"^baseflow_\d{8}\.\d{4}$", n))
+    ex.check(len(names) == 48, "\"baseflow\" written in %d steps, not 48" % len(names))
+    sums = []
+    for name in names[-2:]:
+        values, nodata = grid_values(os.path.join(output, name))
+        sums.append(sum(v * CELL_AREA for row in values for v in row if v != nodata))
+    ex.check(abs(sums[1] - PUMPING) <= 0.01 * PUMPING,
+             "in the last step \"baseflow\" sums to %.6g m^3/s, the pump takes %.6g m^3/s" %
+             (sums[1], PUMPING))
+    ex.check(abs(sums[1] - sums[0]) <= 1e-3 * PUMPING,
+             "\"baseflow\" summed to %.6g m^3/s in the last but one step, %.6g m^3/s in the last" %
+             (sums[0], sums[1]))
+
+
 CASES = {
     # No boundary: the soil and the aquifer keep their water.
     "soil_and_aquifer_keep_their_water": Case(alone(), dry, check_outputs=loses(
@@ -185,6 +325,17 @@ CASES = {
     # Irrigation from groundwater takes its water from the saturated zone.
     "fields_drain_the_saturated_zone": Case(groundwater_fields,
                                             check_outputs=irrigation_from_the_saturated_zone),
+    # The aquifer fills the river cell from below: no recharge for it.
+    "recharge_is_what_percolates": Case(recharge_every_step, days=3, processes=(1, 3),
+                                        check_outputs=recharge_is_percolation),
+    # Roots dry the table's layer below field capacity: the table, and the
+    # aquifer's head, stand on the water the soil can give.
+    "owed_water_is_paid": Case(dry_spell, days=122, processes=(1, 2),
+                               check_outputs=nothing_owed_for_long),
+    # Without the soil nobody drains what the held layer lost: "baseflow"
+    # stays its rate, which pays the pump.
+    "held_layer_pays_the_pump": Case(aquifer_alone, pumped_aquifer, processes=(1, 3),
+                                     check_outputs=baseflow_pays_the_pump),
 }
 
 if __name__ == "__main__":

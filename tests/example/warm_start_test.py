@@ -315,6 +315,14 @@ CASES = {
         then=small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(
             owed_state_of_one_day(text), 1), edit_work=states_without("IrrigationOwed_End")),
         words="no grid IrrigationOwed_End of a former run"),
+    # The state of an earlier version kept what the soil owed the aquifer in
+    # the baseflow grid: the warm start runs, takes it from there and says
+    # so.
+    "groundwater_owed_not_written": Case(
+        small.state_written, days=1, processes=(1, 3),
+        then=small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(
+            small.state_written(text), 1), edit_work=states_without("GroundwaterOwed_End")),
+        words="no grid GroundwaterOwed_End of a former run"),
 }
 
 

@@ -93,4 +93,51 @@ TEST(GroundwaterWithUnsaturatedZone, HeadsAndBaseflowPassBetweenThem) {
   EXPECT_NE(rig.setup.grid("river_exfiltration"), nullptr);
 }
 
+// What layer 1 lost the soil owes on a grid of its own: the groundwater
+// model adds each sub-step's loss to "groundwater_owed" (mm) and leaves
+// "baseflow" the sub-step's rate, also where the soil could not pay; the
+// soil drains what it owes in its next sub-step.
+TEST(GroundwaterWithUnsaturatedZone, OwedWaterKeepsAGridOfItsOwn) {
+  CoupledRig rig("gw_unsat_owed");
+  ASSERT_EQ(rig.unsatCode, 0) << rig.log();
+  ASSERT_EQ(rig.gwCode, 0) << rig.log();
+  ASSERT_EQ(rig.tracerCode, 0) << rig.log();
+  ASSERT_EQ(rig.startCode, 0) << rig.log();
+  const Grid owed = rig.setup.grid("groundwater_owed");
+  ASSERT_NE(owed, nullptr);
+  const Grid baseflow = rig.setup.grid("baseflow");
+  // Far more than the soil of cell (2, 2) holds: it stays owed.
+  const double unpayable = 5000.0;
+  for (long hour = 0; hour < 3; ++hour) {
+    SCOPED_TRACE(hour);
+    rig.unsat->readGroundwaterHeads(2020, 6, 1, hour, 0);
+    rig.groundwater_->setStepDate(0, hour, 1, 6, 2020);
+    if (hour == 1) owed[2][2] = unpayable;
+    rig.unsat->computeTimeStep(0, hour, 1, 6, 2020);
+    double left[4][5];
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) left[r][c] = owed[r][c];
+    rig.groundwater_->solveGroundwater();
+    const Grid h = rig.setup.grid("gw_head_1"), old = rig.setup.grid("gw_head_old_1");
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) {
+        if (r == 3 && c > 2) continue;
+        SCOPED_TRACE(std::to_string(r) + "," + std::to_string(c));
+        const double rate = (old[r][c] - h[r][c]) * 0.2 / 3600.0;
+        EXPECT_NEAR(baseflow[r][c], rate, 1e-15);
+        EXPECT_NEAR(owed[r][c], left[r][c] + rate * 3600.0 * 1000.0, 1e-9);
+        // Every other cell paid all it owed in the soil's sub-step.
+        if (r != 2 || c != 2 || hour == 0) {
+          EXPECT_NEAR(left[r][c], 0.0, 1e-9);
+        }
+      }
+    if (hour >= 1) {
+      EXPECT_GT(left[2][2], 0.5 * unpayable);
+      EXPECT_LT(left[2][2], unpayable);
+    }
+    rig.unsat->concentrateRunoff(0, hour, 1, 6, 2020);
+    rig.groundwater_->writeGroundwaterOutputs();
+  }
+}
+
 } // namespace

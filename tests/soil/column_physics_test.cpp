@@ -242,6 +242,88 @@ TEST(ColumnPhysics, AquiferExchangeMovesOnlyTheWaterAsked) {
   }
 }
 
+// With the groundwater model the recharge is what percolates into the
+// table's layer from the layer above, none with the table in layer 1. Rain
+// at a tenth of K_s reaches the table as rain at steady state; water the
+// aquifer pushes up from below, through layers near saturation, is no
+// recharge, whatever the table's move through them.
+TEST(ColumnPhysics, AquiferRechargeIsWhatPercolatesOntoTheTable) {
+  const double rain = 0.1 * siltLoamSoil.ksat * hour * 1000.0; // mm per sub-step
+  const struct {
+    const char* name;
+    double tableDepth;
+    double input; // mm per sub-step
+    double asked; // mm the aquifer's layer lost (negative: gained)
+    int steps;
+    double low, high; // bounds of the last step's recharge (mm)
+  } rows[] = {
+      {"steady rain the aquifer takes away", 2.2, rain, rain, 3000, 0.999 * rain, 1.001 * rain},
+      {"a gain that lifts the table through wet layers", 0.975, 0.0, -40.0, 1, -40.0, 1e-9},
+      {"rain on a table in layer 1", 0.03, rain, 0.0, 3, 0.0, 0.0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ColumnRig rig(soilOf(siltLoamSoil, 50, 0.05), row.tableDepth);
+    const double level = rig.table.level;
+    // The table's layer holds the water its table stands on.
+    rig.solver.column.theta0[static_cast<int>(level)] = rig.table.theta;
+    ColumnForcing forcing;
+    forcing.aquifer = true;
+    forcing.input = row.input;
+    forcing.aquiferExchange = row.asked;
+    ColumnBudget b;
+    for (int step = 0; step < row.steps; ++step) b = rig.step(forcing);
+    EXPECT_GE(b.recharge, row.low);
+    EXPECT_LE(b.recharge, row.high);
+    EXPECT_EQ(b.percolation + b.capillaryRise, b.recharge);
+    if (row.asked < 0.0) {
+      EXPECT_LT(rig.table.level, level - 2.0); // rose through layers
+    }
+  }
+}
+
+// Under the aquifer the table stands on no water its layer does not hold:
+// a layer that roots took below field capacity holds the table at its
+// bottom, whatever water content the table's own record kept, so that the
+// aquifer's head asks for no water the soil cannot give. Without the
+// aquifer the table keeps its record.
+TEST(ColumnPhysics, AquiferTableStandsOnTheWaterOfItsLayer) {
+  const struct {
+    const char* name;
+    bool aquifer;
+    double layerAboveCapacity; // theta - theta_fc of the bottom layer
+  } rows[] = {
+      {"dried below field capacity", true, -0.02},
+      {"holding less than its record", true, 0.01},
+      {"without the aquifer", false, -0.02},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ColumnRig rig(soilOf(siltLoamSoil, 20, 0.1), 1.95);
+    const int n = 20;
+    const double capacity = rig.soil.thetaFromSuction(n, 3.45);
+    const double saturated = rig.soil.getThetaSat(n);
+    const double bottom = rig.solver.column.z[n];
+    // The record of the bottom layer 3 % above field capacity, its water
+    // as the row has it; no water above it moves.
+    rig.table =
+        TableState{bottom + 0.03 / (saturated - capacity) * 0.1, double(n), capacity + 0.03};
+    rig.solver.column.theta0[n] = capacity + row.layerAboveCapacity;
+    rig.fill(rig.soil.thetaFromSuction(1, 3.45));
+    ColumnForcing forcing;
+    forcing.aquifer = row.aquifer;
+    rig.step(forcing);
+    const double held = std::max(0.0, rig.theta(n) - capacity) / (saturated - capacity) * 0.1;
+    if (row.aquifer) {
+      EXPECT_NEAR(rig.table.distance, bottom + held, 1e-12);
+      EXPECT_LE(rig.table.theta, std::max(rig.theta(n), capacity));
+    } else {
+      EXPECT_GT(rig.table.distance, bottom + held + 0.01);
+    }
+    EXPECT_EQ(rig.table.level, n);
+  }
+}
+
 // Without the groundwater model the saturated zone drains what it owes for
 // irrigation together with the formula's baseflow, Q0 exp(c distance), from
 // the table down, each layer to field capacity: the owed water first, what
