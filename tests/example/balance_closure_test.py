@@ -876,9 +876,12 @@ CASES = {
                           processes=(1, 3), check_outputs=closes("surface_exchange")),
     "surface_heads_apart": Case(with_balance(surface_method(6, 3)), ex.cloudburst,
                                 processes=(1, 2), check_outputs=closes("surface_storage")),
-    # The annual balance of a dynamic glacier empties the pack beside it.
+    # The annual balance of a dynamic glacier empties the pack beside it,
+    # which stands for no area on the glacier's whole cells: the balance
+    # closes across the close, and the rain after it falls on the glacier's
+    # own pack.
     "dynamic_glacier": Case(with_balance(dynamic_glacier), glacier_grids,
-                            processes=(1, 3), check_outputs=closes("snow_reset_on_glacier")),
+                            processes=(1, 3), check_outputs=closes("glacier_precipitation")),
     # Glaciers over part of a cell: the canopy grows beside them, their own
     # pack is theirs, and the annual close moves snow onto them and changes
     # their extent; in the cold a lasting pack becomes a new glacier.
@@ -896,7 +899,7 @@ CASES = {
     "glacier_close_layered_snow": Case(with_balance(partly_glacierized(11)),
                                        glacier_fractions(small.freeze_thaw), days=3,
                                        processes=(1, 3),
-                                       check_outputs=closes("snow_reset_on_glacier",
+                                       check_outputs=closes("glacier_extent",
                                                             "snow_layer_liquid")),
     # Slides weigh the packs beside and on a glacier by their parts: what
     # they move stays in its subbasin.
@@ -1032,12 +1035,13 @@ CASES = {
                                        check_outputs=closes("response_units",
                                                             "snow_layer_liquid")),
     # The close empties the packs of whole glacier cells, which compute on
-    # their own, and leaves the copies' packs alike.
+    # their own, turns the glacier's own pack into firn, and leaves the
+    # copies' packs alike.
     "spin_up_units_glacier_close": Case(with_balance(units_closing_glacier_years,
                                                      without_layered_snow),
                                         glacier_grids, processes=(1, 3),
                                         check_outputs=closes("response_units",
-                                                             "snow_reset_on_glacier")),
+                                                             "glacier_snow_to_firn")),
     # New glaciers on the masters' cells take a share of their canopy: its
     # water is weighed anew, it does not pass to the ground.
     "spin_up_units_new_glaciers": Case(with_balance(units_closing_low, without_layered_snow),
