@@ -499,12 +499,20 @@ def rain_on_half_glaciers(folder):
 EVEN_RAIN = 2.0
 
 
+def even_rain_on_glaciers(method):
+    """A dynamic glacier of `method`, with its own pack, under the same rain
+    on every cell: no gauge correction, no regional rule."""
+    def edit(text):
+        text = partly_glacierized(method)(text)
+        return ex.switched_off(text, "precipitation_correction", "RegionalSuperposition")
+    return edit
+
+
 def even_rain_on_half_glaciers(text):
     """A dynamic glacier over half of every cell of subbasin 3's upper rows,
     with its own pack, under the same rain on every cell: no gauge
     correction, no regional rule."""
-    text = partly_glacierized(11)(text)
-    return ex.switched_off(text, "precipitation_correction", "RegionalSuperposition")
+    return even_rain_on_glaciers(11)(text)
 
 
 def upper_glacier(folder, share):
@@ -519,6 +527,54 @@ def upper_glacier(folder, share):
 def even_rain(folder):
     upper_glacier(folder, 0.5)
     ex.scale_station_values(folder, "precipitation.txt", lambda v: EVEN_RAIN)
+
+
+# Glacier 1 over the whole of every cell of subbasin 3 in rows 1 to 4 and
+# over half of those in rows 5 to 8.
+def whole_then_half(r, c, zone):
+    return (1.0 if r <= 4 else 0.5) if zone == 3 and r <= 8 else 0.0
+
+
+def even_rain_on_whole_glacier_cells(folder):
+    pc.write_grid_like(folder, "zones.asc", "glacier_fraction.asc", whole_then_half)
+    pc.write_grid_like(folder, "zones.asc", "glacier_codes.asc",
+                       lambda r, c, z: 1 if whole_then_half(r, c, z) > 0 else 0)
+    ex.scale_station_values(folder, "precipitation.txt", lambda v: EVEN_RAIN)
+
+
+def even_rain_on_fields_under_whole_glacier_cells(folder):
+    """Every cell a sprinkled field, those wholly under the glacier too."""
+    even_rain_on_whole_glacier_cells(folder)
+    pc.write_grid_like(folder, "zones.asc", "irrigation.asc", lambda r, c, zone: 1)
+
+
+# The column of subbasin 3, the glacier's, in the balance files.
+GLACIER_COLUMN = 2
+
+
+def rain_fell_once(*moved, tolerance=1e-9):
+    """In every step and column `precipitation` and `glacier_precipitation`
+    together are the rain that fell, also where the glacier covers cells
+    whole; over the run the glacier's subbasin gave no more runoff than
+    fell, was sprinkled and melted there; and rain_counted_once."""
+    def check(work):
+        terms = ex.balance_rows(work + "/output")
+        steps = terms["precipitation"]
+        for step, (land, glacier) in enumerate(zip(steps, terms["glacier_precipitation"])):
+            for zone, (p, g) in enumerate(zip(land, glacier)):
+                ex.check(abs(p + g - EVEN_RAIN) <= tolerance * EVEN_RAIN,
+                         "in step %d, column %d the balance's precipitation is %.12g mm where "
+                         "%g mm fell" % (step + 1, zone + 1, p + g, EVEN_RAIN))
+
+        def total(term):
+            return sum(row[GLACIER_COLUMN] for row in terms.get(term, ()))
+        runoff, melt = total("subbasin_runoff"), total("glacier_melt")
+        given = len(steps) * EVEN_RAIN + total("irrigation") + melt
+        ex.check(0.0 < runoff <= given,
+                 "the glacier's subbasin gave %.9g mm of runoff of %.9g mm that fell, was "
+                 "sprinkled and melted" % (runoff, given))
+        rain_counted_once(*moved, tolerance=tolerance)(work)
+    return check
 
 
 def rain_counted_once(*moved, tolerance=1e-9):
@@ -1178,6 +1234,21 @@ CASES = {
         even_rain_on_fields, days=1, processes=(1, 3),
         check_outputs=rain_counted_once("irrigation", "glacier_snow_storage",
                                         tolerance=CHANNEL_TOLERANCE)),
+    # Rain on cells wholly under a dynamic glacier falls on the glacier's own
+    # pack alone: the pack beside the glacier stands for no area there, and
+    # no field lies there to sprinkle.
+    "even_rain_on_whole_glacier_cells_11": Case(
+        with_balance(even_rain_on_glaciers(11)), even_rain_on_whole_glacier_cells, days=1,
+        processes=(1, 3), check_outputs=rain_fell_once("glacier_snow_storage")),
+    "even_rain_on_whole_glacier_cells_13": Case(
+        with_balance(even_rain_on_glaciers(13)), even_rain_on_whole_glacier_cells,
+        processes=(1, 2), check_outputs=rain_fell_once("glacier_snow_storage",
+                                                       "glacier_snow_evaporation")),
+    "even_rain_on_fields_under_whole_glacier_cells": Case(
+        lambda text: watered_from_the_river(even_rain_on_glaciers(11)(text)) + ex.BALANCE_SECTION,
+        even_rain_on_fields_under_whole_glacier_cells, days=1, processes=(1, 3),
+        check_outputs=rain_fell_once("irrigation", "glacier_snow_storage",
+                                     tolerance=CHANNEL_TOLERANCE)),
     # A glacier over all but a trace of a cell: the canopy passes the water on
     # whole there and holds no snow of its own.
     "canopy_snow_on_nearly_whole_glacier_cells": Case(
