@@ -99,7 +99,9 @@ BalanceTerm groundTerm(waterbalanceclass& balance, int interceptionFirst) {
       // of the input, not the canopy's throughfall.
       term.ownInUnits = std::string(name) != "snowcover_outflow" &&
                         balance.findGrid("DirectRunoffSiltingUp", 1) == 0;
-      term.glacier = glacierPart::beside;
+      // What the pack beside a glacier that keeps a pack of its own lets
+      // go on a cell wholly under it is none of the catchment's water.
+      term.glacier = glacierPart::besidePack;
       return term;
     }
   return {"soil", "water_to_ground", K::output, {}};
@@ -210,10 +212,13 @@ void ModellApplication::addChannelBalanceTerms() {
   }
   // A cell wholly under a glacier has no soil: what leaves its snow, which
   // interception there passes on whole, leaves the balance. The term falls
-  // away without a glacier grid.
-  BalanceTerm covered{"soil", "water_on_glacier", K::output, {"snowcover_outflow"}};
-  covered.glacier = glacierPart::covered;
-  waterBalance->addCellTerm(covered);
+  // away without a glacier grid, and where the glacier keeps a pack of its
+  // own: the cell's other pack then stands for no area.
+  if (!snow->hasDynamicGlaciers()) {
+    BalanceTerm covered{"soil", "water_on_glacier", K::output, {"snowcover_outflow"}};
+    covered.glacier = glacierPart::covered;
+    waterBalance->addCellTerm(covered);
+  }
   // Without a glacier model the soil lets the rain on a glacier's part of a
   // cell run off: it falls on the catchment as the rest does.
   if (snow->getFlowControl() == 0 || !snow->hasGlacierGrid()) {

@@ -35,6 +35,9 @@ void waterbalanceclass::findTerms() {
   const int glacierIndex = findGlacierGrid();
   glacierCells = glacierIndex > 0 ? registry[glacierIndex].grid : nullptr;
   dynamicGlaciers = glacierCells && glacierIndex == findGrid("GlacierizedCells", 1);
+  // Only a glacier model's dynamic glaciers give the glacier's share of a
+  // cell a pack of its own.
+  glacierKeepsPack = dynamicGlaciers && findGrid("Precipitation_onGlacier", 1) > 0;
   for (const BalanceTerm& term : waterBalanceTerms()) addCellTerm(term);
 }
 
@@ -236,10 +239,13 @@ double waterbalanceclass::cellValue(const ActiveTerm& t, long r, long c, double 
   return sum * t.term.factor;
 }
 
-double waterbalanceclass::glacierWeight(glacierPart part, double glacier) {
+double waterbalanceclass::glacierWeight(glacierPart part, double glacier) const {
   const bool covered = unsatzonmodellklasse::glaciated(glacier);
   const double g = std::clamp(glacier, 0.0, 1.0);
   switch (part) {
+  case glacierPart::besidePack:
+    if (covered && glacierKeepsPack) return 0.0;
+    return covered ? 1.0 : 1.0 - g;
   case glacierPart::beside:
     return covered ? 1.0 : 1.0 - g;
   case glacierPart::share:

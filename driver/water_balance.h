@@ -97,7 +97,7 @@ private:
   void stepUnitCopies(const OwnCells& cells);
   double unitWater(long r, long c) const;
   // The share of a cell a term takes by the glacier grid's value.
-  static double glacierWeight(glacierPart part, double glacier);
+  double glacierWeight(glacierPart part, double glacier) const;
   double glacierNow(long r, long c) const;
   std::size_t cellIndex(long r, long c) const;
 
@@ -107,6 +107,9 @@ private:
   Grid irrigationCodes = nullptr;
   Grid glacierCells = nullptr;
   bool dynamicGlaciers = false;
+  // The glaciers have a pack of their own ("Precipitation_onGlacier"): on a
+  // cell wholly under one the pack beside it stands for no area.
+  bool glacierKeepsPack = false;
   bool glacierTakesWater = false;
   // The glacier grid's values at the start of the step, per own-row cell,
   // while the balance books the change of the glacier's extent.

@@ -1,5 +1,8 @@
 #include "driver/water_balance_terms.h"
 
+#include <algorithm>
+#include <iterator>
+
 std::vector<BalanceTerm> waterBalanceTerms() {
   using K = BalanceKind;
   std::vector<BalanceTerm> terms = {
@@ -28,9 +31,10 @@ std::vector<BalanceTerm> waterBalanceTerms() {
       // What slides brought to the packs, each over its part of a cell: it
       // leaves other cells of the subbasin.
       {"snow", "snow_slides", K::input, {"snow_slides"}},
-      // A dynamic glacier's annual balance takes the pack beside it onto the
-      // glacier: all of it where the glacier covers the whole cell, the
-      // liquid water of the snow layers with it.
+      // A dynamic glacier's annual balance takes what lies beyond the
+      // largest pack beside it onto the glacier, and empties that pack,
+      // the liquid water of the snow layers with it, where the glacier
+      // covers the whole cell.
       {"snow", "snow_reset_on_glacier", K::output, {"SnowReset_onGlacier"}},
       {"soil", "ponding_storage", K::storage, {"ponding_storage"}},
       {"soil", "soil_water", K::storage, {"theta"}, 1000.0, true},
@@ -39,14 +43,23 @@ std::vector<BalanceTerm> waterBalanceTerms() {
   // On a cell partly under a glacier the weather, the canopy, the pack, the
   // soil and their fluxes are those of the part beside the glacier, per
   // unit of its area: the glacier's part has its own pack below. A cell
-  // wholly under a glacier has no canopy and no soil, but its snow and
-  // weather are its own. What slides moved is weighed by the parts already.
+  // wholly under a glacier has no canopy and no soil; its snow and weather
+  // are its own, unless the glacier keeps a pack of its own, which takes
+  // them there: the pack beside it then stands for no area, and what it
+  // takes, holds and loses is no water of the catchment. What slides moved
+  // is weighed by the parts already.
+  const char* const packBeside[] = {"precipitation", "snow_evaporation", "snow_storage",
+                                    "snow_deposition", "snow_reset_on_glacier"};
+  auto ofPackBeside = [&](const std::string& label) {
+    return std::find(std::begin(packBeside), std::end(packBeside), label) != std::end(packBeside);
+  };
   for (BalanceTerm& t : terms)
     t.glacier = t.label == "snow_slides" ? glacierPart::whole
                 : t.label.rfind("interception_", 0) == 0 || t.label.rfind("canopy_", 0) == 0 ||
                         t.label == "soil_water" || t.label == "ponding_storage"
                     ? glacierPart::free
-                    : glacierPart::beside;
+                : ofPackBeside(t.label) ? glacierPart::besidePack
+                                        : glacierPart::beside;
   for (BalanceTerm& t : terms)
     t.column = (t.module == "soil" && t.label != "irrigation") || t.label == "soil_evaporation" ||
                t.label == "transpiration";
@@ -77,7 +90,7 @@ std::vector<BalanceTerm> waterBalanceTerms() {
   // level 0 what layers the snow model took away left for the soil.
   BalanceTerm layerLiquid{"soil", "snow_layer_liquid", K::storage, {"SnowWaterEquivalentLiquid"}};
   layerLiquid.stackLevels = true;
-  layerLiquid.glacier = glacierPart::beside;
+  layerLiquid.glacier = glacierPart::besidePack;
   terms.push_back(layerLiquid);
   return terms;
 }

@@ -13,9 +13,11 @@ enum class BalanceKind {
 // What of a cell a term takes: all of it, only a cell wholly under a
 // glacier, the part beside the glacier (all of a cell without one, none of
 // one wholly under it), the glacier's share of any cell, the part beside
-// the glacier of a cell partly under one and all of any other cell, or the
-// glacier's share of a cell partly under one.
-enum class glacierPart { whole, covered, free, fraction, beside, share };
+// the glacier of a cell partly under one and all of any other cell, the
+// glacier's share of a cell partly under one, or the part beside the
+// glacier as its pack stands for it: as beside, but none of a cell wholly
+// under a glacier that keeps a pack of its own.
+enum class glacierPart { whole, covered, free, fraction, beside, share, besidePack };
 
 // What of the cells a term takes where channel routing keeps its lakes'
 // water on their cells: every cell, the cells of no lake, or the lakes'.

@@ -76,9 +76,16 @@ double irrigationclass::fieldShare(long r, long c) const {
   return 1.0 - g;
 }
 
+// No field lies under a glacier that keeps a pack of its own and covers
+// the whole cell: the pack beside it there stands for no area, and the
+// glacier's pack takes no sprinkler water.
+bool irrigationclass::underOwnPack(long r, long c) const {
+  return glacierKeepsPack && glacier[r][c] != header.nodata && glacier[r][c] >= 1.0;
+}
+
 double irrigationclass::demand(long r, long c, long month, long day) const {
   const IrrigationRecord* record = recordOf(r, c);
-  if (kindOf(record) == withoutIrrigation) return 0.0;
+  if (kindOf(record) == withoutIrrigation || underOwnPack(r, c)) return 0.0;
   double amount = amounts[r][c];
   if (record->method <= irrigationBySchedule)
     amount = record->scheduledAmount(month, day) * timeStepMinutes / 1440.0;

@@ -66,6 +66,8 @@ void irrigationclass::takeGrids() {
   requireGrid("MPIHelper");
   const int glacierIndex = findGlacierGrid();
   glacier = glacierIndex > 0 ? registry[glacierIndex].grid : nullptr;
+  // The snow model's dynamic glaciers, built before, register it.
+  glacierKeepsPack = glacier && findGrid("Precipitation_onGlacier", 1) > 0;
   const int lakeIndex = findGrid("lake_codes", 1);
   lakeCodes = lakeIndex > 0 ? registry[lakeIndex].grid : nullptr;
   table = context.irrigationTable;

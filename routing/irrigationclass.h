@@ -112,6 +112,8 @@ private:
   // The part of a cell its field takes water for: beside a glacier over
   // part of it.
   double fieldShare(long r, long c) const;
+  // A cell wholly under a glacier with a pack of its own, which has no field.
+  bool underOwnPack(long r, long c) const;
   // The amount of a cell before the supply is known.
   double demand(long r, long c, long month, long day) const;
   double demandByMoisture(long r, long c, const IrrigationRecord& record) const;
@@ -140,6 +142,8 @@ private:
   Grid rootDepth = nullptr;    // "root_depth1", m
   Grid glacier = nullptr;      // the glaciers' share of each cell, if any
   Grid lakeCodes = nullptr;
+  // The glaciers' share of a cell has a pack of its own.
+  bool glacierKeepsPack = false;
   bool lakeCellsWhole = false;
   const IrrigationTable* table = nullptr;
   long tableSize = 0;

@@ -108,13 +108,13 @@ void schneemodellklasse::slideOnRoot() {
     p.solid[r][c] = to - liquid;
     p.total[r][c] = p.solid[r][c] + p.liquid[r][c];
   };
-  // The water balance follows each pack over its part of the cell, the
-  // one beside a glacier over all of a cell the glacier covers whole.
+  // The water balance follows each pack over its part of the cell: the one
+  // beside a glacier stands for no area on a cell the glacier covers whole.
   const Grid slid = own(slidSnowGrid);
   auto packs = [&](long r, long c) {
     const double g = fraction(r, c);
     const double glacierPack = g > 0.0 ? onGlacier.solid[r][c] + onGlacier.liquid[r][c] : 0.0;
-    return (g < 1.0 ? 1.0 - g : 1.0) * (s[r][c] + w[r][c]) + g * glacierPack;
+    return (g < 1.0 ? 1.0 - g : 0.0) * (s[r][c] + w[r][c]) + g * glacierPack;
   };
   if (slid)
     for (long r = 1; r <= rows; ++r)

@@ -267,3 +267,63 @@ TEST(WaterBalance, BooksTheChangeOfTheGlaciersExtent) {
                                  {"residual", {-0.25, -0.25, -0.25}}};
   expectLastLines(dir, expected);
 }
+
+// The glacier grid over the columns 0, 0.25, 1 and 1.3 of a cell, under 1 mm
+// of water on every cell (zone 1 holds columns 1, 2, 1, 2; zone 2 columns 3,
+// 2, 3, 4, 3, 4). Where the glaciers keep a pack of their own
+// ("Precipitation_onGlacier") the pack beside one stands for no area on a
+// cell it covers whole: with the glacier's share every cell's water is
+// counted once. Without such a pack the cell's pack is the glacier's snow
+// and takes all of a covered cell, as the part beside does.
+TEST(WaterBalance, ThePackBesideAWholeGlacierWithAPackOfItsOwnStandsForNoArea) {
+  const struct {
+    const char* name;
+    std::vector<const char*> glacierGrids;
+    std::vector<double> pack; // zone 1, zone 2, catchment
+  } cases[] = {
+      {"cell_pack", {"GlacierizedCells"}, {0.875, 5.75 / 6.0, 0.925}},
+      {"own_pack",
+       {"GlacierizedCells", "GlacierMassBalance", "Precipitation_onGlacier"},
+       {0.875, 0.125, 0.425}},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    TinyCatchment catchment;
+    catchment.lastHour = 1;
+    catchment.standardGridCount = static_cast<int>(k.glacierGrids.size()) + 1;
+    catchment.standardGrids = "water.asc water fillcode = 0 readcode = 0 defaultValue = 1 "
+                              "writecode = 0\n";
+    for (const char* name : k.glacierGrids)
+      catchment.standardGrids += std::string(name) + ".asc " + name +
+                                 " fillcode = 0 readcode = 0 defaultValue = 0 writecode = 0\n";
+    catchment.extraSections = "[recorder]\n1\n60\n\n[water_balance]\n1\n60\nbalance_\n2001\n";
+    const std::string dir =
+        std::filesystem::absolute(makeTestDirectory(std::string("water_balance_pack_") + k.name))
+            .string();
+    catchment.write(dir);
+    RunLog log(dir);
+    RecordingApplication model(log.diag.get(), "run.ctl", CommandLine());
+    model.atPlace = [&](Place place, const ModelDate&) {
+      if (place != Place::snow) return;
+      Grid g = model.grid("GlacierizedCells");
+      const double columns[] = {0.0, 0.25, 1.0, 1.3};
+      for (long r = 1; r <= 3; ++r)
+        for (long c = 1; c <= 4; ++c) g[r][c] = columns[c - 1];
+    };
+    model.beforeRecorder = [&] {
+      for (const auto& [label, part] :
+           {std::pair{"pack", glacierPart::besidePack}, std::pair{"beside", glacierPart::beside},
+            std::pair{"fraction", glacierPart::fraction}}) {
+        BalanceTerm term{"snow", label, BalanceKind::input, {"water"}};
+        term.glacier = part;
+        model.waterBalance->addCellTerm(term);
+      }
+    };
+    ASSERT_EQ(runModel(model, dir), -1) << log.text();
+
+    const ZoneValues expected[] = {{"pack", k.pack},
+                                   {"beside", {0.875, 5.75 / 6.0, 0.925}},
+                                   {"fraction", {0.125, 5.25 / 6.0, 0.575}}};
+    expectLastLines(dir, expected);
+  }
+}

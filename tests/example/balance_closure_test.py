@@ -499,12 +499,20 @@ def rain_on_half_glaciers(folder):
 EVEN_RAIN = 2.0
 
 
+def even_rain_on_glaciers(method):
+    """A dynamic glacier of `method`, with its own pack, under the same rain
+    on every cell: no gauge correction, no regional rule."""
+    def edit(text):
+        text = partly_glacierized(method)(text)
+        return ex.switched_off(text, "precipitation_correction", "RegionalSuperposition")
+    return edit
+
+
 def even_rain_on_half_glaciers(text):
     """A dynamic glacier over half of every cell of subbasin 3's upper rows,
     with its own pack, under the same rain on every cell: no gauge
     correction, no regional rule."""
-    text = partly_glacierized(11)(text)
-    return ex.switched_off(text, "precipitation_correction", "RegionalSuperposition")
+    return even_rain_on_glaciers(11)(text)
 
 
 def upper_glacier(folder, share):
@@ -519,6 +527,54 @@ def upper_glacier(folder, share):
 def even_rain(folder):
     upper_glacier(folder, 0.5)
     ex.scale_station_values(folder, "precipitation.txt", lambda v: EVEN_RAIN)
+
+
+# Glacier 1 over the whole of every cell of subbasin 3 in rows 1 to 4 and
+# over half of those in rows 5 to 8.
+def whole_then_half(r, c, zone):
+    return (1.0 if r <= 4 else 0.5) if zone == 3 and r <= 8 else 0.0
+
+
+def even_rain_on_whole_glacier_cells(folder):
+    pc.write_grid_like(folder, "zones.asc", "glacier_fraction.asc", whole_then_half)
+    pc.write_grid_like(folder, "zones.asc", "glacier_codes.asc",
+                       lambda r, c, z: 1 if whole_then_half(r, c, z) > 0 else 0)
+    ex.scale_station_values(folder, "precipitation.txt", lambda v: EVEN_RAIN)
+
+
+def even_rain_on_fields_under_whole_glacier_cells(folder):
+    """Every cell a sprinkled field, those wholly under the glacier too."""
+    even_rain_on_whole_glacier_cells(folder)
+    pc.write_grid_like(folder, "zones.asc", "irrigation.asc", lambda r, c, zone: 1)
+
+
+# The column of subbasin 3, the glacier's, in the balance files.
+GLACIER_COLUMN = 2
+
+
+def rain_fell_once(*moved, tolerance=1e-9):
+    """In every step and column `precipitation` and `glacier_precipitation`
+    together are the rain that fell, also where the glacier covers cells
+    whole; over the run the glacier's subbasin gave no more runoff than
+    fell, was sprinkled and melted there; and rain_counted_once."""
+    def check(work):
+        terms = ex.balance_rows(work + "/output")
+        steps = terms["precipitation"]
+        for step, (land, glacier) in enumerate(zip(steps, terms["glacier_precipitation"])):
+            for zone, (p, g) in enumerate(zip(land, glacier)):
+                ex.check(abs(p + g - EVEN_RAIN) <= tolerance * EVEN_RAIN,
+                         "in step %d, column %d the balance's precipitation is %.12g mm where "
+                         "%g mm fell" % (step + 1, zone + 1, p + g, EVEN_RAIN))
+
+        def total(term):
+            return sum(row[GLACIER_COLUMN] for row in terms.get(term, ()))
+        runoff, melt = total("subbasin_runoff"), total("glacier_melt")
+        given = len(steps) * EVEN_RAIN + total("irrigation") + melt
+        ex.check(0.0 < runoff <= given,
+                 "the glacier's subbasin gave %.9g mm of runoff of %.9g mm that fell, was "
+                 "sprinkled and melted" % (runoff, given))
+        rain_counted_once(*moved, tolerance=tolerance)(work)
+    return check
 
 
 def rain_counted_once(*moved, tolerance=1e-9):
@@ -876,9 +932,12 @@ CASES = {
                           processes=(1, 3), check_outputs=closes("surface_exchange")),
     "surface_heads_apart": Case(with_balance(surface_method(6, 3)), ex.cloudburst,
                                 processes=(1, 2), check_outputs=closes("surface_storage")),
-    # The annual balance of a dynamic glacier empties the pack beside it.
+    # The annual balance of a dynamic glacier empties the pack beside it,
+    # which stands for no area on the glacier's whole cells: the balance
+    # closes across the close, and the rain after it falls on the glacier's
+    # own pack.
     "dynamic_glacier": Case(with_balance(dynamic_glacier), glacier_grids,
-                            processes=(1, 3), check_outputs=closes("snow_reset_on_glacier")),
+                            processes=(1, 3), check_outputs=closes("glacier_precipitation")),
     # Glaciers over part of a cell: the canopy grows beside them, their own
     # pack is theirs, and the annual close moves snow onto them and changes
     # their extent; in the cold a lasting pack becomes a new glacier.
@@ -896,7 +955,7 @@ CASES = {
     "glacier_close_layered_snow": Case(with_balance(partly_glacierized(11)),
                                        glacier_fractions(small.freeze_thaw), days=3,
                                        processes=(1, 3),
-                                       check_outputs=closes("snow_reset_on_glacier",
+                                       check_outputs=closes("glacier_extent",
                                                             "snow_layer_liquid")),
     # Slides weigh the packs beside and on a glacier by their parts: what
     # they move stays in its subbasin.
@@ -1043,12 +1102,13 @@ CASES = {
                                        check_outputs=closes("response_units",
                                                             "snow_layer_liquid")),
     # The close empties the packs of whole glacier cells, which compute on
-    # their own, and leaves the copies' packs alike.
+    # their own, turns the glacier's own pack into firn, and leaves the
+    # copies' packs alike.
     "spin_up_units_glacier_close": Case(with_balance(units_closing_glacier_years,
                                                      without_layered_snow),
                                         glacier_grids, processes=(1, 3),
                                         check_outputs=closes("response_units",
-                                                             "snow_reset_on_glacier")),
+                                                             "glacier_snow_to_firn")),
     # New glaciers on the masters' cells take a share of their canopy: its
     # water is weighed anew, it does not pass to the ground.
     "spin_up_units_new_glaciers": Case(with_balance(units_closing_low, without_layered_snow),
@@ -1185,6 +1245,21 @@ CASES = {
         even_rain_on_fields, days=1, processes=(1, 3),
         check_outputs=rain_counted_once("irrigation", "glacier_snow_storage",
                                         tolerance=CHANNEL_TOLERANCE)),
+    # Rain on cells wholly under a dynamic glacier falls on the glacier's own
+    # pack alone: the pack beside the glacier stands for no area there, and
+    # no field lies there to sprinkle.
+    "even_rain_on_whole_glacier_cells_11": Case(
+        with_balance(even_rain_on_glaciers(11)), even_rain_on_whole_glacier_cells, days=1,
+        processes=(1, 3), check_outputs=rain_fell_once("glacier_snow_storage")),
+    "even_rain_on_whole_glacier_cells_13": Case(
+        with_balance(even_rain_on_glaciers(13)), even_rain_on_whole_glacier_cells,
+        processes=(1, 2), check_outputs=rain_fell_once("glacier_snow_storage",
+                                                       "glacier_snow_evaporation")),
+    "even_rain_on_fields_under_whole_glacier_cells": Case(
+        lambda text: watered_from_the_river(even_rain_on_glaciers(11)(text)) + ex.BALANCE_SECTION,
+        even_rain_on_fields_under_whole_glacier_cells, days=1, processes=(1, 3),
+        check_outputs=rain_fell_once("irrigation", "glacier_snow_storage",
+                                     tolerance=CHANNEL_TOLERANCE)),
     # A glacier over all but a trace of a cell: the canopy passes the water on
     # whole there and holds no snow of its own.
     "canopy_snow_on_nearly_whole_glacier_cells": Case(

@@ -98,6 +98,47 @@ TEST(Irrigation, DemandFollowsTheScheduleOrTheSoil) {
   }
 }
 
+// Every cell asks 4 mm by schedule, the glacier grid over the columns 0,
+// 0.5, 1 and 1.3 of a cell. A static glacier's cell passes its water on to
+// the glacier's runoff: every cell gets the 4 mm. Dynamic glaciers keep a
+// pack of their own ("Precipitation_onGlacier"): a cell wholly under one
+// has no field and gets none, the field beside half a glacier all 4 mm.
+TEST(Irrigation, NoFieldLiesWhollyUnderAGlacierWithAPackOfItsOwn) {
+  const double columns[] = {0.0, 0.5, 1.0, 1.3};
+  const struct {
+    const char* name;
+    std::vector<const char*> grids;
+    std::vector<double> expected; // per column
+  } cases[] = {
+      {"static", {"ice_firn"}, {4.0, 4.0, 4.0, 4.0}},
+      {"dynamic",
+       {"GlacierizedCells", "GlacierMassBalance", "Precipitation_onGlacier"},
+       {4.0, 4.0, 0.0, 0.0}},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    IrrigationSetup s(std::string("irrigation_glacier_") + k.name, 240);
+    std::vector<double> shares(12);
+    for (std::size_t i = 0; i < shares.size(); ++i) shares[i] = columns[i % 4];
+    for (const char* grid : k.grids)
+      s.routing.base.addGrid(grid, grid == k.grids.front() ? shares : std::vector<double>(12, 0.0));
+    const int code = s.addType(1, 2, {{5, 15, 24.0}});
+    ASSERT_EQ(s.build(), 0) << s.routing.log.console.str();
+    s.wireStub();
+    for (int z = 1; z <= 4; ++z) {
+      s.setZone("irrigation_codes", z, code);
+      s.stubMaxIrrig[0][static_cast<std::size_t>(z)] = 1e6;
+    }
+    s.step(ModelDate{0, 4, 15, 5, 2001});
+    for (long r = 1; r <= 3; ++r)
+      for (long c = 1; c <= 4; ++c) {
+        const double expected = k.expected[static_cast<std::size_t>(c - 1)];
+        EXPECT_NEAR(s.at("irrigation_amounts", r, c), expected, 1e-12) << r << "," << c;
+        EXPECT_NEAR(s.at("precipitation", r, c), expected, 1e-12) << r << "," << c;
+      }
+  }
+}
+
 // Zone 1 from groundwater, zone 2 from surface water, zone 3 with code 0 and
 // zone 4 with a code beyond the table: 0 in both statistics there.
 TEST(Irrigation, StatisticsCountEachOriginAndNothingForCellsWithoutAType) {
