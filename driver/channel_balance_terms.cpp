@@ -9,6 +9,7 @@
 #include "lateral/gwflowclass.h"
 #include "lateral/surfaceroutingclass.h"
 #include "routing/abflussmodellklasse.h"
+#include "routing/irrigationclass.h"
 #include "snow/schneemodellklasse.h"
 #include "soil/unsatzonmodellklasse.h"
 
@@ -169,6 +170,11 @@ void ModellApplication::addChannelBalanceTerms() {
         {"channel_storage", K::storage, [](E e) { return e.channelVolume(); }},
     };
     for (const auto& f : figures) terms.push_back(elementTerm(r, z, f.label, f.kind, f.figure));
+    // What the fields drew that the channels could not pay yet they owe:
+    // water the channels no longer hold.
+    if (irrigation->getFlowControl() != 0)
+      terms.push_back(elementTerm(r, z, "irrigation_owed_by_channels", K::storage,
+                                  [](E e) { return -e.irrigationOwedVolume(); }));
     if (riverExchange)
       terms.push_back(elementTerm(r, z, "river_seepage", K::output,
                                   [](E e) { return e.stepBalance().toSoil; }));

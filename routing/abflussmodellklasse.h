@@ -166,8 +166,12 @@ private:
   // subbasins below.
   void prepareIrrigationDemand();
   void passIrrigationDown();
+  // What a subbasin's channels owe its fields lowers their next offer.
+  void offerLessOwed();
   void writeIrrigationSupply(FILE* f) const;
   void readIrrigationSupply(FILE* file, const std::string& path);
+  void writeIrrigationOwed(FILE* f) const;
+  void readIrrigationOwed(FILE* file, const std::string& path);
   void skipOwedRiverWater(FILE* file, const std::string& path);
 
   // Opens a dated table (mode 0, 1 MB blocks); returns its state.
@@ -257,6 +261,7 @@ private:
   std::vector<std::vector<double>> irrigationStore;
   std::vector<double*> maxirrig;
   std::vector<double*> maxirrigFromReservoirs;
+  IrrigationLedger irrigationLedger;
   double** runoffSource = nullptr;
   ReinfiltrationRecord* riverflowTable = nullptr;
   ZoneRecord* irrigationDemand = nullptr;

@@ -61,15 +61,17 @@ void routingclass::InitChannelStates() {
 
 void routingclass::Route(int year, int month, int day, int hour, int minute) {
   const bool initialisation = month < 1;
-  const bool irrigation = !initialisation && irrigationDemand && maxirrig;
-  std::fill(drawnColumn.begin(), drawnColumn.end(), 0);
+  const bool irrigation = !initialisation && irrigationDemand && maxirrig && ledger;
   waterBalance = ElementWaterBalance{};
   waterBalance.received = columnsVolume();
+  const double owedBefore = irrigation ? irrigationOwedVolume() : 0.0;
   if (irrigation) drawIrrigationFromTributaries();
 
   // What the channels and the own subbasin take; the rest of what they
-  // received was withdrawn.
+  // received, and what the channels gave of the water they held, was
+  // withdrawn.
   double taken = 0.0;
+  double paidFromChannels = 0.0;
   for (int n = 1; n <= subIntervals; ++n) {
     elementOut[0][n] = areaShares[0] * subRunoff[0][n][ownColumn];
     for (int t = 1; t <= tracerCount; ++t) elementOut[t][n] = subRunoff[t][n][ownColumn];
@@ -79,6 +81,7 @@ void routingclass::Route(int year, int month, int day, int hour, int minute) {
   for (int c = 1; c <= channelCount(); ++c) {
     const int col = channelColumn(c);
     if (!initialisation && riverflowTable && !isInflowChannel(c)) giveToSoil(c);
+    if (irrigation && !isInflowChannel(c)) paidFromChannels += payIrrigationFromChannel(c);
     if (c > tributaries && !isInflowChannel(c)) mixSummedChannel(c);
     const int j = c - tributaries - summedTributaries;
     if (isInflowChannel(c) && inflowMode[j] == 3) {
@@ -103,28 +106,49 @@ void routingclass::Route(int year, int month, int day, int hour, int minute) {
     addChannelToElement(c);
   }
 
-  waterBalance.withdrawn = waterBalance.received - taken;
+  waterBalance.withdrawn = waterBalance.received - taken + paidFromChannels;
   finishElementOutflow();
-  if (irrigation) irrigateAtOutlet();
+  if (irrigation) {
+    irrigateAtOutlet();
+    // What the fields drew beyond the water given is owed: drawn all the same.
+    waterBalance.withdrawn += irrigationOwedVolume() - owedBefore;
+  }
   abstractedTotal = 0.0;
   abstractFromChannel(year, month, day, hour, minute);
   routeReservoirs(year, month, day, hour, minute);
   waterBalance.outflow = stepRunoff[0][ownColumn] * elementVolumeFactor();
 }
 
+// Each column pays what it owes the fields first from this step's runoff,
+// before it enters the channel; what that lacks stays owed until the
+// channel pays it from the water it held (payIrrigationFromChannel).
 void routingclass::drawIrrigationFromTributaries() {
   const auto draw = [&](int col) {
-    if (maxirrig[0][col] != 0.0 || drawnColumn[col]) return;
+    if (!drawsFromChannel(col)) return;
     for (int t = 0; t <= tracerCount; ++t) maxirrig[t][col] = subRunoff[t][1][col];
-    const double demand = irrigationDemand[col].valueSum;
-    for (int n = 1; n <= subIntervals; ++n)
-      subRunoff[0][n][col] = std::max(0.0, subRunoff[0][n][col] - demand);
-    drawnColumn[col] = 1;
+    double& owed = ledger->owed[static_cast<std::size_t>(col)];
+    owed = drawFromColumn(col, owed + irrigationDemand[col].valueSum);
   };
   for (int c = 1; c <= tributaries + summedTributaries; ++c) {
     for (int member : memberColumns[c]) draw(member);
     draw(channelColumn(c));
   }
+}
+
+double routingclass::drawFromColumn(int col, double amount) {
+  double lacked = 0.0;
+  for (int n = 1; n <= subIntervals; ++n) {
+    double& runoff = subRunoff[0][n][col];
+    lacked += std::max(0.0, amount - runoff);
+    runoff = std::max(0.0, runoff - amount);
+  }
+  for (int n = 1; n <= subIntervals && lacked > 0.0; ++n) {
+    double& runoff = subRunoff[0][n][col];
+    const double paid = std::min(runoff, lacked);
+    runoff -= paid;
+    lacked -= paid;
+  }
+  return lacked / subIntervals;
 }
 
 // The soil of the river cells took in the step from the water the channel
@@ -146,7 +170,35 @@ void routingclass::giveToSoil(int c) {
   const double content = channelContent(c);
   if (!(volume > 0.0) || !(content > 0.0)) return;
   // Beyond the content only by the rounding of the record's units.
-  const double keep = std::max(0.0, 1.0 - volume / content);
+  keepInChannel(c, std::max(0.0, 1.0 - volume / content));
+}
+
+// The fields took their water in the step, before the soil of the river
+// cells took what the channel offered it: the channel pays them from what
+// is left of the water it held.
+double routingclass::payIrrigationFromChannel(int c) {
+  std::vector<double>& owed = ledger->owed;
+  double volume = 0.0;
+  const auto add = [&](int col) {
+    if (drawsFromChannel(col))
+      volume += owed[static_cast<std::size_t>(col)] * columnVolumeFactor(c, col);
+  };
+  for (int member : memberColumns[c]) add(member);
+  add(channelColumn(c));
+  const double content = channelContent(c);
+  if (!(volume > 0.0) || !(content > 0.0)) return 0.0;
+  const double paid = std::min(volume, content);
+  keepInChannel(c, 1.0 - paid / content);
+  const double left = 1.0 - paid / volume;
+  const auto settle = [&](int col) {
+    if (drawsFromChannel(col)) owed[static_cast<std::size_t>(col)] *= left;
+  };
+  for (int member : memberColumns[c]) settle(member);
+  settle(channelColumn(c));
+  return paid;
+}
+
+void routingclass::keepInChannel(int c, double keep) {
   RoutingTable& w = wqtab[c];
   double* queue = routeQueue[0][channelColumn(c)];
   const int length = w.segmentLength(subIntervals);
@@ -324,23 +376,35 @@ void routingclass::finishElementOutflow() {
   for (int t = 1; t <= tracerCount; ++t) stepRunoff[t][ownColumn] = elementOut[t][0];
 }
 
+// The element's outflow pays what its own subbasin owes the fields and
+// its demand of the step, as far as it goes; the rest stays owed.
 void routingclass::irrigateAtOutlet() {
   const ZoneRecord& record = irrigationDemand[ownColumn];
   const double cells = cellCount(ownColumn);
-  if (maxirrig[0][ownColumn] != 0.0 || drawnColumn[ownColumn] || !(record.areaFraction > 0.0) ||
-      !(cells > 0.0))
-    return;
+  if (maxirrig[0][ownColumn] != 0.0 || !(record.areaFraction > 0.0) || !(cells > 0.0)) return;
   maxirrig[0][ownColumn] = cells / record.areaFraction * stepRunoff[0][ownColumn] / areaFactor;
   for (int t = 1; t <= tracerCount; ++t) maxirrig[t][ownColumn] = stepRunoff[t][ownColumn];
-  const double draw = record.areaFraction / cells * record.valueSum * areaFactor;
-  double sum = 0.0;
+  double& owed = ledger->owed[static_cast<std::size_t>(ownColumn)];
+  const double draw = record.areaFraction / cells * (owed + record.valueSum) * areaFactor;
+  double lacked = 0.0;
   for (int n = 1; n <= subIntervals; ++n) {
     double& runoff = subRunoff[0][n][ownColumn];
     const double left = std::max(0.0, runoff - draw);
+    lacked += std::max(0.0, draw - runoff);
     waterBalance.withdrawn += (runoff - left) / subIntervals * elementVolumeFactor();
     runoff = left;
-    sum += left;
+  }
+  double sum = 0.0;
+  for (int n = 1; n <= subIntervals; ++n) {
+    double& runoff = subRunoff[0][n][ownColumn];
+    const double paid = std::min(runoff, lacked);
+    if (paid > 0.0) {
+      waterBalance.withdrawn += paid / subIntervals * elementVolumeFactor();
+      runoff -= paid;
+      lacked -= paid;
+    }
+    sum += runoff;
   }
   stepRunoff[0][ownColumn] = sum / subIntervals;
-  drawnColumn[ownColumn] = 1;
+  owed = lacked / subIntervals / (record.areaFraction / cells * areaFactor);
 }

@@ -94,3 +94,27 @@ double routingclass::reservoirVolume() const {
   for (int k = 1; k <= reservoirs; ++k) volume += reservoir(k).getVolume();
   return volume;
 }
+
+double routingclass::outletDrawFactor() const {
+  const ZoneRecord& record = irrigationDemand[ownColumn];
+  const double cells = cellCount(ownColumn);
+  if (!(record.areaFraction > 0.0) || !(cells > 0.0)) return 0.0;
+  return record.areaFraction / cells * areaFactor * elementVolumeFactor();
+}
+
+// Each column's owed depth by the factor under which its draw took the
+// element's water.
+double routingclass::irrigationOwedVolume() const {
+  if (!ledger || !irrigationDemand) return 0.0;
+  const std::vector<double>& owed = ledger->owed;
+  double volume = owed[static_cast<std::size_t>(ownColumn)] * outletDrawFactor();
+  for (int c = 1; c <= tributaries + summedTributaries; ++c) {
+    const auto add = [&](int col) {
+      if (drawsFromChannel(col))
+        volume += owed[static_cast<std::size_t>(col)] * columnVolumeFactor(c, col);
+    };
+    for (int member : memberColumns[c]) add(member);
+    add(channelColumn(c));
+  }
+  return volume;
+}

@@ -41,3 +41,13 @@ void abflussmodellklasse::passIrrigationDown() {
       if (area(u) > 0.0) maxirrig[0][u] += amount * area(s) / area(u);
   }
 }
+
+// The fields do not borrow while their river is in debt: the channels pay
+// first from their next inflows.
+void abflussmodellklasse::offerLessOwed() {
+  if (!irrigationDemand) return;
+  for (int i = 1; i <= subbasins; ++i) {
+    const double owed = irrigationLedger.owed[static_cast<std::size_t>(i)];
+    if (owed > 0.0) maxirrig[0][i] = std::max(0.0, maxirrig[0][i] - owed);
+  }
+}

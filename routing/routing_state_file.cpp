@@ -2,8 +2,8 @@
 // queues, the retention outflows of its sub-channels with their flood-plain
 // shares and queue write positions, and its riverflow records; then the
 // water the rivers and reservoirs offer irrigation and what the channels owe
-// the soil of the river cells. Values carry 17 digits, so that a warm start
-// continues a run exactly.
+// the fields. Values carry 17 digits, so that a warm start continues a run
+// exactly.
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -107,6 +107,8 @@ private:
 
 const char* const irrigationSupplyLabel = "(subbasins and tracers of the irrigation supply)";
 const char* const owedRiverWaterLabel = "(subbasins of the river water the channels owe the soil)";
+const char* const owedIrrigationLabel =
+    "(subbasins of the irrigation water the channels owe the fields)";
 
 // One line of a value per subbasin into target[1 .. subbasins].
 void readSubbasinValues(StateLines& lines, DiagStream& diag, int subbasins, const std::string& what,
@@ -165,6 +167,7 @@ void abflussmodellklasse::ReadStorageContent(const std::string* fileName, int re
   }
   for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->ReadState(file, path);
   readIrrigationSupply(file, path);
+  readIrrigationOwed(file, path);
   skipOwedRiverWater(file, path);
 }
 
@@ -208,6 +211,41 @@ void abflussmodellklasse::readIrrigationSupply(FILE* file, const std::string& pa
     for (int t = 0; t <= tracerCount; ++t)
       readSubbasinValues(lines, *diag, subbasins, "the irrigation supply",
                          (*table)[static_cast<std::size_t>(t)]);
+}
+
+// What the channels owe the fields at the end of the last step, which they
+// pay first from the next steps' inflows; written with the supply.
+void abflussmodellklasse::writeIrrigationOwed(FILE* f) const {
+  if (!irrigationDemand) return;
+  std::fprintf(f, "%d %s\n", subbasins, owedIrrigationLabel);
+  for (int i = 1; i <= subbasins; ++i)
+    std::fprintf(f, "%.17g ", irrigationLedger.owed[static_cast<std::size_t>(i)]);
+  std::fputs("(irrigation owed)\n", f);
+}
+
+void abflussmodellklasse::readIrrigationOwed(FILE* file, const std::string& path) {
+  StateLines lines(file, path, *diag);
+  std::string line;
+  if (!lines.peekFilled(line) || line.find(owedIrrigationLabel) == std::string::npos) {
+    if (irrigationDemand)
+      *diag << "WARNING: no irrigation water owed by the channels in the section [routing_model] "
+               "of "
+            << path << ": the channels owe the fields nothing at the start"
+            << "[end-entry]";
+    return;
+  }
+  lines.next(line);
+  const std::vector<long> count =
+      lines.wholeNumbers(line, "the count of the irrigation water the channels owe");
+  const long stored = count.empty() ? -1 : count[0];
+  if (stored != subbasins)
+    StorageValueMismatch(*diag, "the number of subbasins of the irrigation water the channels owe",
+                         subbasins, stored);
+  double* owed = irrigationLedger.owed.data();
+  readSubbasinValues(lines, *diag, subbasins, "the irrigation water the channels owe", owed);
+  for (int i = 1; i <= subbasins; ++i)
+    lines.requireNotNegative(owed[i],
+                             "the irrigation water the channels owe subbasin " + std::to_string(i));
 }
 
 // Earlier versions let the channels owe the soil river water they did not
@@ -257,6 +295,7 @@ void abflussmodellklasse::WriteStorageContent() {
   std::fputs("[routing_model]\n", file);
   for (std::size_t d = 1; d < elements.size(); ++d) elements[d]->WriteState(file);
   writeIrrigationSupply(file);
+  writeIrrigationOwed(file);
   std::fputs("\n", file);
   const bool failed = std::ferror(file) != 0;
   if (std::fclose(file) != 0 || failed)

@@ -85,8 +85,12 @@ void abflussmodellklasse::allocateWorkArrays() {
     maxirrig.push_back(irrigationStore[t].data());
     maxirrigFromReservoirs.push_back(irrigationStore[tracerRows + t].data());
   }
-  for (std::size_t d = 1; d < elements.size(); ++d)
+  irrigationLedger.owed.assign(static_cast<std::size_t>(subbasins) + 1, 0.0);
+  irrigationLedger.outletElement = topology.description;
+  for (std::size_t d = 1; d < elements.size(); ++d) {
     elements[d]->SetIrrigationArrays(maxirrig.data(), maxirrigFromReservoirs.data());
+    elements[d]->SetIrrigationLedger(&irrigationLedger);
+  }
 }
 
 void abflussmodellklasse::SetRunoffSource(double** runoff) {
@@ -146,6 +150,7 @@ void abflussmodellklasse::RouteTimeStep(long minute, long hour, long day, long m
     if (riverflowTable) elements[e]->UpdateRiverflowTable();
   }
   passIrrigationDown();
+  offerLessOwed();
 
   const bool compared = observedOpened && observedEndCount < noObservation;
   if (compared) compareWithObserved();

@@ -62,7 +62,6 @@ routingclass::routingclass(int& errorCode, const ModelContext& context,
     // channel has its outflow arrays as well.
     elementOut.assign(tracerSlots, std::vector<double>(subIntervals + 1, 0.0));
     channelFlow.assign(tracerSlots, std::vector<double>(subIntervals + 1, 0.0));
-    drawnColumn.assign(static_cast<std::size_t>(subbasins) + 1, 0);
     alFlow.assign(tracerSlots, 0.0);
     if (inflows > 0) {
       inflowCode.assign(inflows + 1, 0);

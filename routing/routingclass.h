@@ -26,11 +26,25 @@ struct ElementWaterBalance {
   double received = 0.0;       // runoff of the subbasins and outflow of the elements above
   double externalInflow = 0.0; // inflow channels fed from outside the model
   double internalInflow = 0.0; // inflow channels an abstraction of the model feeds
-  double withdrawn = 0.0;      // irrigation withdrawals
-  double toSoil = 0.0;         // what the soil of river cells took from the channels
+  // Irrigation withdrawals: what the fields drew, whether the channels paid
+  // it in the step or owe it (IrrigationLedger).
+  double withdrawn = 0.0;
+  double toSoil = 0.0; // what the soil of river cells took from the channels
   double externalAbstraction = 0.0;
   double internalAbstraction = 0.0;
   double outflow = 0.0;
+};
+
+// The fields take their river water before the step's runoff reaches the
+// channels; what the runoff and the water the channels held cannot pay in
+// the step, the channels owe the fields. Shared by the routing elements:
+// per subbasin column what is owed (mm over the subbasin, as the demand),
+// and the element whose subbasin the column is (0: none), which draws the
+// column's demand at its outlet; any other column is drawn by the channel
+// that routes it.
+struct IrrigationLedger {
+  std::vector<double> owed;
+  std::vector<int> outletElement;
 };
 
 // What the routing module knows of one routing element when it builds it.
@@ -147,6 +161,8 @@ public:
                              const int* specColumnsArg);
   virtual void InitChannelStates();
   virtual void SetIrrigationArrays(double** maxIrrigation, double** maxIrrigationFromReservoirs);
+  // Irrigation draws on the rivers only with a ledger.
+  void SetIrrigationLedger(IrrigationLedger* ledgerArg) { ledger = ledgerArg; }
   // The element's block of the routing section of the state file; a block
   // that does not fit the element ends the run with 71 or 72.
   virtual void WriteState(FILE* file) const;
@@ -160,6 +176,8 @@ public:
   double channelVolume() const;
   // m^3 in the reservoirs and lakes.
   double reservoirVolume() const;
+  // m^3 that the channels owe the fields of the columns the element draws.
+  double irrigationOwedVolume() const;
 
   // --- accessors ------------------------------------------------------------------
   int channelCount() const { return tributaries + summedTributaries + inflows; }
@@ -202,9 +220,24 @@ private:
 
   // Steps of Route (routing/channel_routing.cpp).
   void drawIrrigationFromTributaries();
+  // Takes amount (mm per step) from the runoff of column col: from each
+  // sub-interval at its rate, then what the others lacked from what is left
+  // in any. Returns what the runoff lacked, mm per step.
+  double drawFromColumn(int col, double amount);
   // Gives the soil what the cells of the columns of channel c took, from
   // the water the channel holds.
   void giveToSoil(int c);
+  // Pays what the columns of channel c still owe the fields from the water
+  // the channel holds; m^3 paid.
+  double payIrrigationFromChannel(int c);
+  // Keeps the share keep of what channel c holds in its queue and storages.
+  void keepInChannel(int c, double keep);
+  // Whether the element draws the demand of column col from a channel.
+  bool drawsFromChannel(int col) const {
+    return col <= subbasins && ledger->outletElement[static_cast<std::size_t>(col)] == 0;
+  }
+  // m^3 per mm over the element's own subbasin, as its outlet draws it.
+  double outletDrawFactor() const;
   void mixSummedChannel(int c);
   void takeChannelInput(int c, int col);
   void routeSubChannel(int c, int col, int s);
@@ -310,8 +343,7 @@ private:
   ZoneRecord* irrigationDemand = nullptr;
   double** maxirrig = nullptr;
   double** maxirrigFromReservoirs = nullptr;
-  // Columns irrigation has drawn from in this step.
-  std::vector<char> drawnColumn;
+  IrrigationLedger* ledger = nullptr;
   double abstractedTotal = 0.0;
   int abstractions = 0;
   std::vector<int> abstractionLinks;

@@ -392,6 +392,50 @@ def takes_like(share):
     return compare
 
 
+def watered_daily_from_the_river(days, step=60):
+    """Every field watered 12 mm a day from its river on each of the days,
+    with the balance, every module stepping `step` minutes (daily data for
+    1440)."""
+    def edit(text):
+        text = ex.replace_lines(text, (
+            (r"^(1 sprinkled_fields 2) 1 (0 0 starting from) 5 10 (.*) 6 28 (.*) 6 day$",
+             r"\1 2 \2 3 1 \3 3 %d \4 1 day" % days),))
+        if step != 60:
+            text = ri.daily(text)
+        return text + ex.BALANCE_SECTION.replace("60  time interval", "%d  time interval" % step)
+    return edit
+
+
+def every_cell_a_field(*edits):
+    """Every cell of the catchment a sprinkled field, after the edits."""
+    def edit(folder):
+        for e in edits:
+            e(folder)
+        pc.write_grid_like(folder, "zones.asc", "irrigation.asc", lambda r, c, zone: 1)
+    return edit
+
+
+def fields_paid_by_the_rivers(work):
+    """Every step closes, the rivers ran short of what the fields drew, and
+    yet in every step the catchment's fields got what the channels gave or
+    now owe them and the saturated zone gave: nothing from beyond (but the
+    share CHANNEL_TOLERANCE of what the reservoirs gave). Every subbasin's
+    fields got river water over the run."""
+    terms = ex.balance_rows(work + "/output")
+    below = [terms.get(t, [[0.0]] * len(terms["irrigation"]))
+             for t in ("irrigation_from_groundwater", "irrigation_from_baseflow")]
+    for step, (given, drawn) in enumerate(zip(terms["irrigation"], terms["withdrawal"])):
+        left = given[-1] - drawn[-1] - below[0][step][-1] - below[1][step][-1]
+        ex.check(abs(left) <= 1e-9 + CHANNEL_TOLERANCE * given[-1],
+                 "in step %d the fields got %.12f mm, %.3g mm more than the rivers and the "
+                 "saturated zone gave or owe" % (step + 1, given[-1], left))
+    closes("irrigation", "withdrawal", "irrigation_owed_by_channels",
+           tolerance=CHANNEL_TOLERANCE)(work)
+    for zone in range(len(terms["irrigation"][0]) - 1):
+        ex.check(sum(row[zone] for row in terms["irrigation"]) > 0.0,
+                 "the fields of column %d got no river water" % (zone + 1))
+
+
 def watered_from_the_river(text):
     """The example's fields watered from their river on both days."""
     return ex.replace_lines(text, ((r"^(1 sprinkled_fields 2) 1 (0 0 starting from) 5 10 (.*) 6 28 "
@@ -1021,6 +1065,15 @@ CASES = {
         check_outputs=take_within_the_channels(),
         like=small.Reference(river_exchange(1, "groundwater_flow"), river_links_in_even_columns,
                              takes_like(0.05))),
+    # Every cell watered from its river, more than the side valley's river
+    # brings once the rain has passed: what the runoff and the channels
+    # cannot pay in the step, the channels owe the fields, hourly and daily.
+    "fields_owed_by_the_rivers": Case(
+        watered_daily_from_the_river(7), every_cell_a_field(), days=7, own_data=True,
+        processes=(1, 3), check_outputs=fields_paid_by_the_rivers),
+    "fields_owed_by_the_rivers_daily": Case(
+        watered_daily_from_the_river(9, 1440), every_cell_a_field(ri.daily_stations), days=9,
+        own_data=True, processes=(1, 2), check_outputs=fields_paid_by_the_rivers),
     # Leaky beds: the soil would take far more than a falling river brings;
     # it takes what the channels hold.
     "river_exchange_leaky_beds": Case(

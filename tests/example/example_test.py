@@ -811,7 +811,8 @@ BALANCE_STORAGES = {"interception_storage", "canopy_snow_storage", "snow_storage
                     "ponding_storage", "soil_water", "surface_storage", "runoff_concentration",
                     "channel_storage", "reservoir_storage", "lake_storage",
                     "glacier_runoff_storage", "glacier_snow_storage", "groundwater_storage",
-                    "groundwater_owed_by_soil", "irrigation_owed_by_soil"}
+                    "groundwater_owed_by_soil", "irrigation_owed_by_soil",
+                    "irrigation_owed_by_channels"}
 BALANCE_INPUTS = {"precipitation", "irrigation", "soil_water_added", "river_infiltration",
                   "glacier_melt", "snow_deposition",
                   "glacier_precipitation", "snow_slides", "glacier_extent", "glacier_runoff_extent",
@@ -951,7 +952,7 @@ def command_balance(args):
 
 # Where every term of the balance sends its water, over the catchment column
 # (the land, its aquifer and its channels). Only these enter from beyond it:
-BALANCE_SOURCES = {"precipitation", "glacier_precipitation", "irrigation", "external_inflow",
+BALANCE_SOURCES = {"precipitation", "glacier_precipitation", "external_inflow",
                    "snow_deposition", "groundwater_fixed_flux", "soil_water_added"}
 # and only these leave it: evaporation and sublimation, the outlet (with
 # the elements' inner outflows, which channel_inflow takes back), abstractions
@@ -961,9 +962,9 @@ BALANCE_EXITS = {"interception_evaporation", "snow_evaporation", "soil_evaporati
                  "transpiration", "canopy_sublimation", "glacier_snow_evaporation", "outflow",
                  "external_abstraction", "groundwater_fixed_heads"}
 # Transfers between modules or places: each group (inputs, outputs) sums to
-# 0 over the catchment column in every step, but the last two, whose net is
-# what leaves at the outlet (not above 0) and what irrigation brings from
-# beyond (not below 0).
+# 0 over the catchment column in every step, but the last, whose net is
+# what leaves at the outlet (not above 0). The fields get what the rivers
+# and reservoirs give or owe them (withdrawal) and the saturated zone gives.
 BALANCE_TRANSFERS = (
     ({"groundwater_from_soil"}, {"soil_to_groundwater"}),
     ({"river_infiltration"}, {"river_seepage"}),
@@ -971,10 +972,9 @@ BALANCE_TRANSFERS = (
     ({"surface_exchange"}, set()),
     ({"snow_slides"}, set()),
     ({"internal_inflow"}, {"internal_abstraction"}),
+    ({"irrigation"}, {"withdrawal", "irrigation_from_baseflow", "irrigation_from_groundwater"}),
 )
 BALANCE_TO_OUTLET = ({"channel_inflow"}, {"subbasin_runoff", "outflow"})
-BALANCE_IRRIGATION = ({"irrigation"}, {"withdrawal", "irrigation_from_baseflow",
-                                        "irrigation_from_groundwater"})
 # The glaciers' ice and firn, a store the balance does not weigh: their melt
 # enters, the firn a dynamic glacier's pack becomes and the pack it takes
 # leave, and the water that runs from a cell wholly under a glacier joins
@@ -997,9 +997,8 @@ BALANCE_SOLVER_RESIDUALS = {"groundwater_solver_error"}
 def check_destinations(terms, tolerance=1e-9, units=False, max_head_error=1e-7):
     """Every term of the balance files is a storage, a source or exit of the
     lists above, or part of a transfer whose group nets to 0 over the
-    catchment column (the outlet's and irrigation's to their one side) in
-    every step, relative to the water that passed; a one-sided term outside
-    the lists fails. The copies of response units pass only with units, the
+    catchment column (the outlet's to its one side) in every step, relative
+    to the water that passed; a one-sided term outside the lists fails. The copies of response units pass only with units, the
     water to the ground only without the soil model, and the aquifer's
     residual only within 1000 mm per m of max_head_error in every zone and
     step."""
@@ -1009,7 +1008,7 @@ def check_destinations(terms, tolerance=1e-9, units=False, max_head_error=1e-7):
         listed |= BALANCE_SPIN_UP_COPIES
     if "soil_water" not in terms:
         listed |= BALANCE_GROUND
-    groups = BALANCE_TRANSFERS + (BALANCE_TO_OUTLET, BALANCE_IRRIGATION)
+    groups = BALANCE_TRANSFERS + (BALANCE_TO_OUTLET,)
     for inputs, outputs in groups:
         listed |= inputs | outputs
     unknown = sorted(t for t in terms if t not in listed)
@@ -1026,9 +1025,7 @@ def check_destinations(terms, tolerance=1e-9, units=False, max_head_error=1e-7):
         for inputs, outputs in groups:
             net = sum(terms[t][step][-1] for t in inputs if t in terms) - \
                 sum(terms[t][step][-1] for t in outputs if t in terms)
-            one_sided = (inputs, outputs) in (BALANCE_TO_OUTLET, BALANCE_IRRIGATION)
-            wrong = net > limit if (inputs, outputs) == BALANCE_TO_OUTLET else \
-                net < -limit if one_sided else abs(net) > limit
+            wrong = net > limit if (inputs, outputs) == BALANCE_TO_OUTLET else abs(net) > limit
             check(not wrong, "in step %d the transfer %s -> %s nets %.3g mm over the catchment" %
                   (step + 1, "+".join(sorted(inputs)), "+".join(sorted(outputs)), net))
 

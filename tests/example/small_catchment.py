@@ -219,13 +219,17 @@ class Case:
     on one process. With `shape`, (rows, columns), the catchment is made at
     that size, whose strips fall elsewhere. With `speeds`, the times of
     ranks 0, 1, ... that each process reads as its own speed: the strips
-    then differ in length, as measured speeds would make them."""
+    then differ in length, as measured speeds would make them. With
+    `own_data` it is made with the row's days of data; the other rows share
+    one with as many days as the longest of them, so that a long row leaves
+    their weather as it was."""
 
     def __init__(self, edit_control=None, edit_input=None, days=2, processes=(1, 2), code=0,
                  words=None, level=None, check_outputs=None, then=None, continues=False,
-                 like=None, split_hour=0, shape=(ROWS, COLS), speeds=None):
+                 like=None, split_hour=0, shape=(ROWS, COLS), speeds=None, own_data=False):
         self.edit_control, self.edit_input, self.days = edit_control, edit_input, days
         self.shape, self.speeds = shape, speeds
+        self.own_data = own_data
         self.processes, self.code, self.words = processes, code, words
         self.level = level if level is not None else (0 if code else 2)
         # A function of the work folder that raises ex.Failure when the
@@ -362,17 +366,21 @@ def main(doc, cases, argv):
     parser.add_argument("--case", action="append", choices=sorted(cases))
     parser.add_argument("--jobs", type=int, default=4, help="cases run at once")
     args = parser.parse_args(argv)
-    days = max([c.days for c in cases.values()] + [2])
+    days = max([c.days for c in cases.values() if not c.own_data] + [2])
     names = args.case or sorted(cases)
-    sources = {(ROWS, COLS): generate(os.path.join(args.work, "catchment"), days=days)}
-    for shape in sorted({cases[name].shape for name in names} - set(sources)):
-        sources[shape] = generate(os.path.join(args.work, "catchment_%dx%d" % shape), days, *shape)
+
+    def source(case):
+        return case.shape, case.days if case.own_data else days
+    sources = {((ROWS, COLS), days): generate(os.path.join(args.work, "catchment"), days=days)}
+    for shape, length in sorted({source(cases[name]) for name in names} - set(sources)):
+        folder = "catchment_%dx%d" % shape + ("_%dd" % length if length != days else "")
+        sources[(shape, length)] = generate(os.path.join(args.work, folder), length, *shape)
     # A refusal that one process finds alone ends the run only after the
     # others' wait for it times out: the cases mostly wait, and run side by
     # side.
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
         results = pool.map(lambda name: run_case(args, name, cases[name],
-                                                 sources[cases[name].shape]), names)
+                                                 sources[source(cases[name])]), names)
         failed = 0
         for name, faults in zip(names, results):
             failed += bool(faults)

@@ -314,8 +314,9 @@ def check_balance(work):
 # The conditional places of check_destinations: (terms added to a closed
 # land, units, what the failure says or None where it passes). Rain into
 # the soil, out as runoff: a copy of response units closes the books only
-# in a run with units, the water to the ground only without soil, and the
-# aquifer's residual only within its bound.
+# in a run with units, the water to the ground only without soil, the
+# aquifer's residual only within its bound, and irrigation only with what
+# the rivers (paid or owed) and the saturated zone gave.
 CONDITIONAL_DESTINATIONS = (
     ("copies in a run with units", {"response_units": [[0.2, 0.2]]}, True, None),
     ("copies without units", {"response_units": [[0.2, 0.2]]}, False, "no known destination"),
@@ -324,6 +325,13 @@ CONDITIONAL_DESTINATIONS = (
     ("residual within its bound", {"groundwater_solver_error": [[1e-5, -1e-5]]}, False, None),
     ("residual above its bound", {"groundwater_solver_error": [[0.0, 2e-4]]}, False,
      "groundwater_solver_error reaches 0.0002 mm"),
+    ("irrigation the rivers gave or owe",
+     {"irrigation": [[0.3, 0.3]], "withdrawal": [[0.2, 0.2]],
+      "irrigation_from_groundwater": [[0.1, 0.1]], "irrigation_owed_by_channels": [[-0.1, -0.1]]},
+     False, None),
+    ("irrigation from beyond", {"irrigation": [[0.2, 0.2]], "withdrawal": [[0.1, 0.1]]}, False,
+     "the transfer irrigation -> irrigation_from_baseflow+irrigation_from_groundwater+withdrawal "
+     "nets 0.1 mm"),
 )
 
 

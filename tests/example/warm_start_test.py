@@ -215,6 +215,22 @@ def lakes_from_v0_also_warm(text):
                            "0      the lakes start from V0 (readgrids), also warm")(text)
 
 
+def started_owing_the_fields(second):
+    """The warm start began with the channels owing the fields water, and
+    its balance closes."""
+    owed = []
+    for name in os.listdir(os.path.join(second, "input")):
+        if name.startswith("unsatzon_state_"):
+            with open(os.path.join(second, "input", name)) as f:
+                lines = f.read().splitlines()
+            owed += [float(v) for k, line in enumerate(lines)
+                     if "the channels owe the fields" in line
+                     for v in lines[k + 1].split("(")[0].split()]
+    if not any(v > 0.0 for v in owed):
+        raise ex.Failure("the warm start began with the channels owing nothing: %s" % owed)
+    bc.closes("irrigation_owed_by_channels", tolerance=bc.CHANNEL_TOLERANCE)(second)
+
+
 def owed_state_of_one_day(text):
     return small.state_written(bc.fields_beyond_the_baseflow(text))
 
@@ -308,6 +324,12 @@ CASES = {
     "lake_code_without_sp_at_noon": Case(
         with_balance(counts.lake_without_sp, lakes_from_v0_also_warm), continues=True,
         processes=(1, 2), shape=(31, 31), split_hour=12),
+    # Every cell watered from its river, more than the side valley brings:
+    # at midnight its channel owes the fields what it could not pay, which
+    # it pays first on the third day.
+    "river_owes_the_fields_over_midnight": Case(
+        bc.watered_daily_from_the_river(3), bc.every_cell_a_field(), days=3, continues=True,
+        processes=(1, 3), check_outputs=started_owing_the_fields),
     # The state of an earlier version owes no irrigation water: the warm
     # start runs and says so.
     "irrigation_owed_not_written": Case(
@@ -343,9 +365,11 @@ EVERY_STATE = with_balance(fields_by_demand(3, 2, "0.5 0.1"), canopy_snow(32),
 EARLIER_STATES = (
     ("sections", ("CanopyTemperatureHistory",), ("(subbasins and tracers of the irrigation",
                                                  "(maxirrig", "(number of glaciers)",
-                                                 "(glacier code,"),
+                                                 "(glacier code,", "the channels owe the fields",
+                                                 "(irrigation owed)"),
      ("no irrigation supply in the section [routing_model]", "no stack CanopyTemperatureHistory",
-      "no glacier volumes in the snow section")),
+      "no glacier volumes in the snow section",
+      "no irrigation water owed by the channels in the section [routing_model]")),
     ("glacier_extent", ("GlacierizedCells_End",), (), ("no grid GlacierizedCells_End",)),
     ("irrigation_by_demand", ("irrig.asc", "sb05.asc"), (), ("no grid irrig.asc",
                                                             "no grid sb05.asc")),

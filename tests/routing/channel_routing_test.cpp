@@ -191,7 +191,8 @@ TEST(ChannelRouting, SpecialColumnsAndLimits) {
   EXPECT_EQ(connected.subValue(2, 2), 1.7);
 
   // Irrigation takes what there is and no more: from the tributary and at
-  // the outlet of an element that routes its own area alone.
+  // the outlet of an element that routes its own area alone. What the
+  // runoff lacks, the channels owe (none holds water here), and pay first.
   RoutingNetwork irrigated("irrigated", 3, 0, 2);
   irrigated.cellCount(1) = irrigated.cellCount(2) = irrigated.cellCount(3) = 1.0;
   irrigated.addElement(2, 2.0, {{1, {}, linearStorage(0.0)}});
@@ -216,8 +217,12 @@ TEST(ChannelRouting, SpecialColumnsAndLimits) {
   // are demanded.
   EXPECT_EQ(available[0][3], 4.0);
   EXPECT_EQ(irrigated.stepValue(3), 0.0);
+  // Owed over each subbasin: 5 - 2 mm by the tributary, 5 - 1 mm at the
+  // outlet of 2 (0.5 mm of the element's depth over half its area), 5 - 4.
+  EXPECT_EQ(irrigated.ledger.owed, std::vector<double>({0.0, 3.0, 4.0, 1.0}));
   demand[3].valueSum = 1.5;
   available[0] = {0, 0, 0, 0};
   irrigated.step();
-  EXPECT_EQ(irrigated.stepValue(3), 2.5);
+  EXPECT_EQ(irrigated.stepValue(3), 1.5); // 4 mm less the 1 mm owed and 1.5 mm
+  EXPECT_EQ(irrigated.ledger.owed[3], 0.0);
 }

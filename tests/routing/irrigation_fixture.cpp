@@ -70,11 +70,11 @@ void IrrigationSetup::wireStub() {
   module->SetRoutingElements(stubAreaRows.data());
 }
 
-void IrrigationSetup::wireRouting() {
+void IrrigationSetup::wireRouting(const std::string* stateFile, int readMode) {
   routing.model->SetRunoffSource(routing.runoffRows.data());
   routing.model->CheckInflowAbstractionLinks();
   routing.model->setIrrigationDemand(module->GetSurfaceDemand());
-  routing.model->ReadStorageContent(nullptr, 0);
+  routing.model->ReadStorageContent(stateFile, readMode);
   module->FindTracerStorageGrids();
   module->SetMaxIrrigation(routing.model->getMaxIrrig(),
                            routing.model->getMaxIrrigFromReservoirs());

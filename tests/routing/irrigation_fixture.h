@@ -26,8 +26,9 @@ struct IrrigationSetup {
   int build();
   // Hands the module the test's arrays as routing would.
   void wireStub();
-  // Wires irrigation and the built routing model as the driver does.
-  void wireRouting();
+  // Wires irrigation and the built routing model as the driver does, the
+  // routing state read from stateFile (in the input directory) by readMode.
+  void wireRouting(const std::string* stateFile = nullptr, int readMode = 0);
   void step(const ModelDate& d);
   // The grid of that name, and its cell (r, c).
   Grid grid(const std::string& name) const;

@@ -160,3 +160,91 @@ TEST(IrrigationWithRouting, WaterDrawnUpstreamIsOfferedOnlyDownstream) {
   }
   EXPECT_NEAR(drawn, 3.0, 1e-12); // 1 mm from the second step on
 }
+
+namespace {
+
+// Zone 1 runs off through a channel that holds no water into 2's element:
+// 4 mm an hour, then 1, 0.5, 0.5, 2 and 4 again; its fields ask 3 mm an
+// hour of their river on January 1. By hand, with the offer the runoff of
+// the hour before less what is owed: the fields get min(3, offer), and
+// what the hour's runoff lacks of the owed and the got the channel owes,
+// owed = max(0, owed + got - runoff), 30 m^3 a mm over zone 1's 0.03 km^2.
+const double tributaryRunoff[] = {4.0, 4.0, 4.0, 1.0, 0.5, 0.5, 2.0, 4.0, 4.0, 4.0};
+const double fieldsGet[] = {0.0, 3.0, 3.0, 3.0, 0.0, 0.0, 0.0, 2.0, 3.0, 3.0};
+const double owedAfter[] = {0.0, 0.0, 0.0, 2.0, 1.5, 1.0, 0.0, 0.0, 0.0, 0.0};
+
+struct OwingRiverRun {
+  int code = -1;
+  std::vector<double> got;  // mm on each cell of zone 1, per hour
+  std::vector<double> owed; // m^3 the element owes at the end of each hour
+  std::vector<std::string> lines;
+  std::string console;
+};
+
+// Hours first .. first + hours - 1; the routing state written into dir as
+// "owing.state", and with readState read from there.
+OwingRiverRun runOwingRiver(const std::string& name, int first, int hours, bool readState,
+                            const std::string& dir) {
+  OwingRiverRun run;
+  IrrigationSetup s(name);
+  s.routing.extraSections = s.section();
+  s.routing.writeControlFile("TG 2 (AREA = 0.06, F = 1)" + channelText("OL 1", 0.0) + "\n");
+  s.context.startDate = s.routing.hourOf(first);
+  s.context.inputDirectory = dir;
+  if (!readState) s.context.outputDirectory = dir;
+  EXPECT_EQ(s.routing.build(), 0) << s.routing.log.console.str();
+  const int code = s.addType(1, 2, {{1, 1, 24.0 * 3.0}});
+  EXPECT_EQ(s.build(), 0) << s.routing.log.console.str();
+  if (!s.routing.model || !s.module) return run;
+  const std::string state = "owing.state";
+  run.code = exitCodeOf([&] { s.wireRouting(&state, readState ? 1 : 0); });
+  run.console = s.routing.log.console.str();
+  if (run.code != -1) return run;
+  s.routing.model->setWriteStorageFlag(1);
+  s.setZone("irrigation_codes", 1, code);
+  for (int k = first; k < first + hours; ++k) {
+    for (int z = 1; z <= 4; ++z) s.setZone("precipitation", z, 0.0);
+    s.routing.runoff[0][1] = tributaryRunoff[k];
+    s.routing.runoff[0][2] = 2.0;
+    s.step(s.routing.hourOf(k));
+    run.got.push_back(s.at("precipitation", 1, 1));
+    s.routing.step(k);
+    run.owed.push_back(s.routing.model->getElement(1).irrigationOwedVolume());
+  }
+  s.routing.model->releaseModule();
+  run.lines = s.routing.statisticLines();
+  run.console = s.routing.log.console.str();
+  return run;
+}
+
+} // namespace
+
+// The river owes its fields what it could not give, pays it first and
+// offers them only what is left; a warm start goes on owing what the run
+// owed, and a negative debt is refused.
+TEST(IrrigationWithRouting, TheRiverOwesWhatItCouldNotGive) {
+  const std::string dir = makeTestDirectory("irrigation_owing_states", true) + "/";
+  const OwingRiverRun through = runOwingRiver("irrigation_owing_through", 0, 10, false, dir);
+  ASSERT_EQ(through.got.size(), 10u) << through.console;
+  for (int k = 0; k < 10; ++k) {
+    EXPECT_NEAR(through.got[k], fieldsGet[k], 1e-12) << k;
+    EXPECT_NEAR(through.owed[k], 30.0 * owedAfter[k], 1e-9) << k;
+  }
+  // The first four hours end owing zone 1 2 mm.
+  EXPECT_EQ(runOwingRiver("irrigation_owing_first", 0, 4, false, dir).code, -1);
+  const std::string written = readFile(dir + "owing.state");
+  EXPECT_NE(written.find("4 (subbasins of the irrigation water the channels owe the fields)\n"
+                         "2 0 0 0 (irrigation owed)\n"),
+            std::string::npos)
+      << written;
+  const OwingRiverRun warm = runOwingRiver("irrigation_owing_warm", 4, 6, true, dir);
+  EXPECT_EQ(warm.got, std::vector<double>(through.got.begin() + 4, through.got.end()));
+  EXPECT_EQ(warm.lines, std::vector<std::string>(through.lines.begin() + 4, through.lines.end()));
+
+  std::string negative = written;
+  negative.replace(negative.find("2 0 0 0 (irrigation owed)"), 1, "-2");
+  writeFile(dir + "owing.state", negative);
+  const OwingRiverRun refused = runOwingRiver("irrigation_owing_negative", 4, 6, true, dir);
+  EXPECT_EQ(refused.code, 71);
+  EXPECT_NE(refused.console.find("must not be negative"), std::string::npos) << refused.console;
+}

@@ -76,6 +76,13 @@ void RoutingNetwork::start() {
   for (auto& element : elements)
     element->SetFlowArrays(stepRunoff, subRunoff, queueTable.data(), nullptr, nullptr);
   for (auto& element : elements) element->InitChannelStates();
+  ledger.owed.assign(static_cast<std::size_t>(subbasins) + 1, 0.0);
+  ledger.outletElement.assign(static_cast<std::size_t>(subbasins) + 1, 0);
+  for (std::size_t e = 0; e < elements.size(); ++e) {
+    ledger.outletElement[static_cast<std::size_t>(elements[e]->getSubbasinCode())] =
+        static_cast<int>(e) + 1;
+    elements[e]->SetIrrigationLedger(&ledger);
+  }
 }
 
 void RoutingNetwork::setSubIntervalRunoff(int column, const std::vector<double>& values,

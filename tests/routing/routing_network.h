@@ -48,7 +48,8 @@ public:
                            const std::vector<ChannelUse>& summed = {},
                            const std::vector<ChannelUse>& inflowChannels = {},
                            double areaFactor = 1.0);
-  // Flow arrays and channel states from the runoff given so far.
+  // Flow arrays, channel states from the runoff given so far, and the
+  // irrigation ledger, each element the outlet of its own subbasin.
   void start();
   // One step as the routing module runs it: the subbasin columns take the
   // runoff of the vertical model, the inflow columns keep theirs, and the
@@ -72,6 +73,7 @@ public:
   int subIntervals;
   double timeStep;
   std::vector<std::unique_ptr<routingclass>> elements;
+  IrrigationLedger ledger;
 
 private:
   int columns() const { return subbasins + inflows; }
