@@ -9,6 +9,7 @@
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/run_files.h"
+#include "core/statistic_lines.h"
 #include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
@@ -588,8 +589,28 @@ void ModellApplication::finishConstruction() {
         << "[end-entry]";
   if (unsatZone) unsatZone->prepareMPIReinfiltration();
   const int readState = unsatZone ? unsatZone->getReadStorageParameter() : 0;
-  if (unsatZone && unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3)) {
+  const bool warm =
+      unsatZone && unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3);
+  if (warm) {
     stage = "readStatisticsState";
     defaults->readStatisticsState();
   }
+  stage = "the open lines of the statistics";
+  continueStatisticLines(warm);
+}
+
+// Every statistic is made by now.
+void ModellApplication::continueStatisticLines(bool warm) {
+  if (StatisticLines::statistics().empty()) return;
+  std::string written = statisticLinesFile;
+  modelobject::prependDirectory(context.outputDirectory, written);
+  noteOutputFile(written,
+                 "the open lines of the statistics of several steps at the end of the run");
+  if (!warm) return;
+  std::string path = statisticLinesFile;
+  modelobject::prependDirectory(context.inputDirectory, path);
+  const bool exists = defaults->initialStateFileExists(statisticLinesFile);
+  if (exists)
+    noteInputFile(path, "the open lines of the statistics that a warm start goes on with");
+  StatisticLines::read(*diag, path, exists);
 }

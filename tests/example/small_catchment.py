@@ -144,29 +144,27 @@ def rows_from(path, day, hour):
     head, rows = ex.rows_from_day(path, day)
     if not hour:
         return head, rows
-    that_day = [r for r in rows if int(r.split()[2]) == day]
-    # A daily series: a run from the middle of the day has no row of it.
-    if len(that_day) == 1:
-        return head, [r for r in rows if int(r.split()[2]) > day]
+    # A daily series goes on with the day's line begun before the split.
     return head, [r for r in rows if (int(r.split()[2]), float(r.split()[3])) >= (day, hour)]
 
 
 def continuation_differences(args, base, source, days, edit_control=None, edit_input=None,
-                             processes=1, hour=0):
-    """Runs A through `days` days, B up to `hour` of the last day, and C from
-    there on, started from every file B wrote (copied into C's input folder,
-    where a user's former run leaves its states). Returns the output files C
-    wrote differently from A from its start on, or that only one of them
-    wrote, or a fault."""
+                             processes=1, hour=0, day=None):
+    """Runs A through `days` days, B up to `hour` of `day` (the last day
+    unless given), and C from there on, started from every file B wrote
+    (copied into C's input folder, where a user's former run leaves its
+    states). Returns the output files C wrote differently from A from its
+    start on, or that only one of them wrote, or a fault."""
     def edited(*more):
         return lambda text: _chain(text, (state_written, edit_control) + more)
+    day = day or days
     through, first, second = (os.path.join(base, n) for n in ("through", "first", "second"))
     prepare(through, source, days, edited(), edit_input)
     if hour:
-        prepare(first, source, days, edited(ended_before(hour)), edit_input)
+        prepare(first, source, day, edited(ended_before(hour)), edit_input)
     else:
-        prepare(first, source, days - 1, edited(), edit_input)
-    prepare(second, source, days, edited(lambda text: warm_started(text, days, hour)), edit_input)
+        prepare(first, source, day - 1, edited(), edit_input)
+    prepare(second, source, days, edited(lambda text: warm_started(text, day, hour)), edit_input)
     for work in (through, first):
         status, console = run(args, work, processes)
         if status != 0:
@@ -185,7 +183,7 @@ def continuation_differences(args, base, source, days, edit_control=None, edit_i
         if not os.path.exists(theirs):
             differ.append(name + " (only the warm start wrote it)")
         elif name.endswith((".stat", ".txt")):
-            if rows_from(ours, days, hour) != rows_from(theirs, days, hour):
+            if rows_from(ours, day, hour) != rows_from(theirs, day, hour):
                 differ.append(name)
         elif not filecmp.cmp(ours, theirs, shallow=False):
             differ.append(name)
@@ -212,15 +210,16 @@ class Case:
     ends with that code (as the shell sees it: modulo 256). `words` must stand
     in an entry of the diagnostics file at `level` (0 FATAL, 2 WARNING).
     With `continues`, a warm start on each process count goes on from the
-    run's last but one day exactly as the run through (see
-    continuation_differences), and check_outputs judges the warm start. With
+    run's last but one day (from split_hour of split_day, when given)
+    exactly as the run through (see continuation_differences), and
+    check_outputs judges the warm start. With
     `like`, a Reference, the runs write the same files as the reference's run
     on one process. With `shape`, (rows, columns), the catchment is made at
     that size, whose strips fall elsewhere."""
 
     def __init__(self, edit_control=None, edit_input=None, days=2, processes=(1, 2), code=0,
                  words=None, level=None, check_outputs=None, then=None, continues=False,
-                 like=None, split_hour=0, shape=(ROWS, COLS)):
+                 like=None, split_hour=0, shape=(ROWS, COLS), split_day=None):
         self.edit_control, self.edit_input, self.days = edit_control, edit_input, days
         self.shape = shape
         self.processes, self.code, self.words = processes, code, words
@@ -233,8 +232,9 @@ class Case:
         # status 0; code, words and outputs are those of the second.
         self.then = then
         self.continues = continues
-        # The hour of the last day at which the warm start takes over.
-        self.split_hour = split_hour
+        # The day (the last one unless given) and hour at which the warm
+        # start takes over.
+        self.split_day, self.split_hour = split_day, split_hour
         self.like = like
 
 
@@ -277,7 +277,8 @@ def run_case(args, name, case, source):
         for processes in case.processes:
             base = os.path.join(args.work, name, "np%d" % processes)
             differ = continuation_differences(args, base, source, case.days, case.edit_control,
-                                              case.edit_input, processes, case.split_hour)
+                                              case.edit_input, processes, case.split_hour,
+                                              case.split_day)
             if differ:
                 faults.append("%s: the warm start on %d processes differs from the run through "
                               "in %s" % (name, processes, " ".join(differ)))

@@ -208,6 +208,21 @@ def same_as_run_through(*names):
     return check
 
 
+def daily_lines_of_split_day(*names):
+    """The warm start wrote the daily line of the day it began at noon
+    (2 March 23:00) into each of the statistics named, so that the
+    comparison with the run through holds that line."""
+    def check(second):
+        for name in names:
+            with open(os.path.join(second, "output", name)) as f:
+                rows = [line.split() for line in f.read().splitlines()[3:]]
+            dates = [(int(r[2]), int(r[3])) for r in rows]
+            if (2, 23) not in dates:
+                raise ex.Failure("%s of the warm start has no line at 2 March 23:00, but %s" %
+                                 (name, dates))
+    return check
+
+
 def owed_state_of_one_day(text):
     return small.state_written(bc.fields_beyond_the_baseflow(text))
 
@@ -286,6 +301,14 @@ CASES = {
                                       days=1, continues=True, processes=(1, 3), split_hour=12,
                                       check_outputs=same_as_run_through(
                                           "air_humidity_202103.mit")),
+    # A split at noon of the second of three days: every statistic of daily
+    # lines (sums 4024 and means 2024 of the soil, the snow, evaporation,
+    # the balance and a standard grid) goes on with the twelve steps of the
+    # morning and writes its lines at 23:00, as in the run through.
+    "daily_statistics_at_noon": Case(with_balance(), days=3, continues=True, processes=(1, 2),
+                                     split_day=2, split_hour=12,
+                                     check_outputs=daily_lines_of_split_day(
+                                         "qd.stat", "etp.stat", "max_ponding_storage.stat")),
     # Slides change the layered snow after the soil's step: its pack's
     # tracer takes up what they moved at the step's end, as a warm start
     # from the pack it wrote.
@@ -333,6 +356,7 @@ EARLIER_STATES = (
     ("periodic_grids", ("PeriodicGrids_End",), (), ("no file PeriodicGrids_End",)),
     ("period_statistics", ("precipitation.sum_End", "precipitation.count_End"), (),
      ("no files precipitation.sum_End and precipitation.count_End",)),
+    ("statistic_lines", ("StatisticLines_End",), (), ("StatisticLines_End of a former run",)),
 )
 
 
