@@ -264,6 +264,9 @@ void ModellApplication::buildSubmodels() {
     plug(Place::regionalSuperposition,
          [this](const ModelDate& d) { regionalSuperposition->superpose(DATE_ARGS(d)); });
   precipitationCorrection = adopt<precicorrclass>("precicorrclass", interpolators);
+  // The correction comes first in a step, the superposition after the
+  // output of the grids: so too their bounds of the grids' values.
+  regionalSuperposition->widenTargetRanges();
 
   // Built in every run: switched off, it still copies "temperature_night".
   radiationCorrection = adopt<expokorrklasse>("radiation_correction");
@@ -593,7 +596,7 @@ void ModellApplication::finishConstruction() {
       unsatZone && unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3);
   if (warm) {
     stage = "readStatisticsState";
-    defaults->readStatisticsState();
+    defaults->readStatisticsState(context.stepHours * 60.0);
   }
   stage = "the open lines of the statistics";
   continueStatisticLines(warm);
