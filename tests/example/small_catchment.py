@@ -15,6 +15,7 @@ import re
 import shutil
 import subprocess
 import sys
+import threading
 
 import example_test as ex
 
@@ -212,14 +213,16 @@ class Case:
     With `continues`, a warm start on each process count goes on from the
     run's last but one day (from split_hour of split_day, when given)
     exactly as the run through (see continuation_differences), and
-    check_outputs judges the warm start. With
-    `like`, a Reference, the runs write the same files as the reference's run
+    check_outputs judges the warm start. With `former`, a FormerRun, each
+    run starts from its states, which edit_state(input folder) may change
+    first. With `like`, a Reference, the runs write the same files as the reference's run
     on one process. With `shape`, (rows, columns), the catchment is made at
     that size, whose strips fall elsewhere."""
 
     def __init__(self, edit_control=None, edit_input=None, days=2, processes=(1, 2), code=0,
                  words=None, level=None, check_outputs=None, then=None, continues=False,
-                 like=None, split_hour=0, shape=(ROWS, COLS), split_day=None):
+                 like=None, split_hour=0, shape=(ROWS, COLS), split_day=None, former=None,
+                 edit_state=None):
         self.edit_control, self.edit_input, self.days = edit_control, edit_input, days
         self.shape = shape
         self.processes, self.code, self.words = processes, code, words
@@ -235,7 +238,31 @@ class Case:
         # The day (the last one unless given) and hour at which the warm
         # start takes over.
         self.split_day, self.split_hour = split_day, split_hour
+        self.former, self.edit_state = former, edit_state
         self.like = like
+
+
+class FormerRun:
+    """A run whose output folder several cases start from, copied into
+    their input folder as a user copies a former run's states: made once per
+    process count and shared, so that each case runs only its own start."""
+
+    def __init__(self, name, edit_control=None, edit_input=None, days=1):
+        self.name, self.edit_control, self.edit_input, self.days = (name, edit_control,
+                                                                    edit_input, days)
+        self._lock = threading.Lock()
+        self._made = {}
+
+    def output(self, args, source, processes):
+        """The output folder of the run on `processes` processes, its status
+        and console."""
+        with self._lock:
+            if processes not in self._made:
+                work = os.path.join(args.work, "former_" + self.name, "np%d" % processes)
+                prepare(work, source, self.days, self.edit_control, self.edit_input)
+                status, console = run(args, work, processes)
+                self._made[processes] = (os.path.join(work, "output"), status, console)
+        return self._made[processes]
 
 
 class Reference:
@@ -293,6 +320,16 @@ def run_case(args, name, case, source):
     for processes in case.processes:
         work = os.path.join(args.work, name, "np%d" % processes)
         prepare(work, source, case.days, case.edit_control, case.edit_input)
+        if case.former:
+            output, status, console = case.former.output(args, source, processes)
+            if status != 0:
+                faults.append("%s: the former run on %d processes ended with status %d:\n%s" %
+                              (name, processes, status, console[-3000:]))
+                continue
+            for state in os.listdir(output):
+                shutil.copy(os.path.join(output, state), os.path.join(work, "input", state))
+            if case.edit_state:
+                case.edit_state(os.path.join(work, "input"))
         status, console = run(args, work, processes)
         if case.then and status == 0:
             case.then.prepare(work, source, case.days)
