@@ -1,5 +1,7 @@
 #include "core/statistic_lines.h"
 
+#include <mpi.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -145,6 +147,14 @@ void StatisticLines::leave(zonalstatistic* statistic) {
 }
 
 const std::vector<zonalstatistic*>& StatisticLines::statistics() { return enlisted(); }
+
+bool StatisticLines::anyOnAnyProcess(DiagStream& diag) {
+  int own = enlisted().empty() ? 0 : 1;
+  int any = own;
+  checkMPI(diag, MPI_Allreduce(&own, &any, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD),
+           "MPI_Allreduce of the statistics of several steps");
+  return any != 0;
+}
 
 void StatisticLines::write(DiagStream& diag, const std::string& path) {
   int rank = 0;

@@ -26,6 +26,9 @@ public:
   static void enlist(zonalstatistic* statistic);
   static void leave(zonalstatistic* statistic);
   static const std::vector<zonalstatistic*>& statistics();
+  // Whether any process holds one: channel routing makes its statistics on
+  // rank 0 alone. Collective.
+  static bool anyOnAnyProcess(DiagStream& diag);
 
   // Rank 0 writes the lines under way into path. Collective: a failure ends
   // the run on every process (64).

@@ -155,7 +155,7 @@ void ModellApplication::ClearMemory() {
 
 // Before the teardown releases the statistics.
 void ModellApplication::writeStatisticLines() {
-  if (StatisticLines::statistics().empty()) return;
+  if (!StatisticLines::anyOnAnyProcess(*diag)) return;
   std::string path = statisticLinesFile;
   modelobject::prependDirectory(context.outputDirectory, path);
   StatisticLines::write(*diag, path);

@@ -604,7 +604,7 @@ void ModellApplication::finishConstruction() {
 
 // Every statistic is made by now.
 void ModellApplication::continueStatisticLines(bool warm) {
-  if (StatisticLines::statistics().empty()) return;
+  if (!StatisticLines::anyOnAnyProcess(*diag)) return;
   std::string written = statisticLinesFile;
   modelobject::prependDirectory(context.outputDirectory, written);
   noteOutputFile(written,

@@ -11,6 +11,7 @@ version, which lack what this one carries, runs and names what starts anew.
 import argparse
 import filecmp
 import os
+import re
 import shutil
 import sys
 
@@ -223,6 +224,14 @@ def daily_lines_of_split_day(*names):
     return check
 
 
+def routed_daily_alone(text):
+    """The routed discharge as daily means, every other statistic by the
+    step: channel routing makes its statistics on rank 0 alone."""
+    text = re.sub(r"(\.stat) ([1-6])024\b", r"\1 \g<2>001", text)
+    text = re.sub(r"statcode = ([1-6])024\b", r"statcode = \g<1>001", text)
+    return ex.replace_once("routed.stat 2001", "routed.stat 2024")(text)
+
+
 def owed_state_of_one_day(text):
     return small.state_written(bc.fields_beyond_the_baseflow(text))
 
@@ -309,6 +318,11 @@ CASES = {
                                      split_day=2, split_hour=12,
                                      check_outputs=daily_lines_of_split_day(
                                          "qd.stat", "etp.stat", "max_ponding_storage.stat")),
+    # The same with the routed discharge's daily means alone, which only
+    # rank 0 holds.
+    "routed_daily_means_at_noon": Case(routed_daily_alone, continues=True, processes=(1, 2),
+                                       split_hour=12,
+                                       check_outputs=daily_lines_of_split_day("routed.stat")),
     # Slides change the layered snow after the soil's step: its pack's
     # tracer takes up what they moved at the step's end, as a warm start
     # from the pack it wrote.
