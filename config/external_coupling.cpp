@@ -266,8 +266,11 @@ void defaultini::resolveCouplingNames(StatisticTableEntry* table, int tableSize)
           << "[end-entry]";
     throw code;
   };
-  for (ExternalReadGrid& g : coupling.readGrids)
+  // The external program's values are bounded by nothing the model knows.
+  for (ExternalReadGrid& g : coupling.readGrids) {
     g.index = resolve(g.fileName, g.internalName, "read from", ", ", readGridMissingCode);
+    registry[g.index].valueRange.known = false;
+  }
   for (ExternalWriteGrid& g : coupling.writeGrids)
     g.index = resolve(g.fileName, g.internalName, "write to", " ", writeGridMissingCode);
   agreeOnExternalReads();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -225,6 +226,17 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
                  std::fabs(h.yllcorner - header.yllcorner) <= tolerance &&
                  std::fabs(h.cellsize - cell) * longestSide <= tolerance &&
                  h.nodata <= header.nodata;
+  if (!read.regular && read.resampling == Resampling::onModelGrid) {
+    std::ostringstream text;
+    text << "FATAL: " << name << " holds " << read.ncols << " columns x " << read.nrows
+         << " rows of cells of " << h.cellsize << " from (" << h.xllcorner << ", " << h.yllcorner
+         << ") with nodata " << h.nodata << ", not the model grid of " << header.ncols
+         << " columns x " << header.nrows << " rows of cells of " << header.cellsize << " from ("
+         << header.xllcorner << ", " << header.yllcorner << ") with nodata " << header.nodata
+         << ": it holds the state of a run on another grid, which no cell of this one can take "
+            "over; start from the files of a former run of this model grid, or cold";
+    fail(readFailedCode, text.str());
+  }
   if (verbose && !read.regular)
     read.note(*diag, [name, ncols = read.ncols, nrows = read.nrows, h, model = header,
                       method = read.resampling](DiagStream& d) {

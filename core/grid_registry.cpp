@@ -1,6 +1,7 @@
 #include "core/grid_registry.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
@@ -150,6 +151,21 @@ void modelobject::builtOnceFrom(int index, const std::string& what) {
   if (std::find(uses.begin(), uses.end(), what) == uses.end()) uses.push_back(what);
 }
 
+void GridValueRange::scale(double lo, double hi, const std::string& what) {
+  if (!known) return;
+  const double corners[] = {lowest * lo, lowest * hi, highest * lo, highest * hi};
+  lowest = *std::min_element(std::begin(corners), std::end(corners));
+  highest = *std::max_element(std::begin(corners), std::end(corners));
+  source += ", times " + what;
+}
+
+void GridValueRange::shift(double lo, double hi, const std::string& what) {
+  if (!known) return;
+  lowest += lo;
+  highest += hi;
+  source += ", plus " + what;
+}
+
 void modelobject::unregisterGrid(int index) {
   if (index < 0 || index > gridRegistryLimit) return;
   GridRegistryEntry& e = registry[index];
@@ -166,6 +182,8 @@ void modelobject::unregisterGrid(int index) {
   e.valueChecks.clear();
   e.rebuilds.clear();
   e.builtOnce.clear();
+  e.valueRange = GridValueRange{};
+  e.statisticsCallsPerStep = 1;
   releaseStatisticsGrids(*this, e, header.ncols);
   if (e.hasFirstFileName == 1) {
     e.firstFileName.clear();

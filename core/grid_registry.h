@@ -20,6 +20,22 @@ struct GridReadAction {
   std::function<void(const std::string& from)> run;
 };
 
+// The values a module gives a grid where the control file bounds them (the
+// limits of an interpolation): the running statistics of the grid that a
+// warm start reads back are held to them.
+struct GridValueRange {
+  bool known = false;
+  double lowest = 0.0;
+  double highest = 0.0;
+  std::string source; // what bounds them, as a message names it
+
+  // Where a module multiplies the values by a factor within lo ... hi, or
+  // adds an amount within lo ... hi, before the output of the grid; what
+  // names the factor or amount in the source.
+  void scale(double lo, double hi, const std::string& what);
+  void shift(double lo, double hi, const std::string& what);
+};
+
 // One entry of the registry through which modules hand grids to each other
 // by name. An entry is in use once its file name was set (even to an empty
 // text); only an entry whose file name was never set, or was released, is
@@ -83,6 +99,12 @@ struct GridRegistryEntry {
   // values converted in place): what they built, for the set-up's refusal
   // of such a read.
   std::vector<std::string> builtOnce;
+
+  // Set by the module that makes the grid's values; see GridValueRange.
+  GridValueRange valueRange;
+  // Set by a module that adds the grid to its statistics more than once a
+  // step (in sub-intervals): how often, which bounds the count of a period.
+  int statisticsCallsPerStep = 1;
 
   // Output state of writeOutputGrids and writeOutputStack
   // (core/output_grids.cpp).

@@ -131,9 +131,14 @@ void resampleBilinear(Grid source, const GridHeader& s, Grid target, const GridH
 } // namespace
 
 const char* resamplingText(Resampling method) {
-  return method == Resampling::nearestCell
-             ? "by the nearest cell (each cell takes the code of the file's cell under its centre)"
-             : "by bilinear interpolation";
+  switch (method) {
+  case Resampling::nearestCell:
+    return "by the nearest cell (each cell takes the code of the file's cell under its centre)";
+  case Resampling::onModelGrid:
+    return "not at all: it must lie on the model grid";
+  default:
+    return "by bilinear interpolation";
+  }
 }
 
 bool sourceRowsOfModelRows(const GridHeader& sourceHeader, const GridHeader& model, long& firstRow,

@@ -5,8 +5,10 @@
 // How a raster that does not lie on the model grid takes its values there:
 // values are interpolated between the cells around a target cell's centre;
 // codes (zones, soils, land uses ...) cannot be blended, so a target cell
-// takes the code of the cell its centre lies in.
-enum class Resampling { bilinear, nearestCell };
+// takes the code of the cell its centre lies in. The state a run leaves for
+// a warm start holds values of its own cells, which no other grid's cells
+// can take: such a file must lie on the model grid (onModelGrid).
+enum class Resampling { bilinear, nearestCell, onModelGrid };
 
 // The method as the log names it.
 const char* resamplingText(Resampling method);

@@ -231,9 +231,12 @@ public:
   bool initialStateFileExists(const std::string& name);
   // A warm start: the sums and counts of every registered grid's statistics
   // over a day, a month or a year as the former run left them; a grid whose
-  // files are missing starts anew, with a WARNING. Collective, once every
-  // module registered its grids.
-  void readStatisticsState();
+  // files are missing starts anew, with a WARNING. Files on another grid
+  // than the model's, and counts and sums that no run of steps of
+  // stepMinutes can have left (a count that is no whole number of values
+  // of the period, a sum beyond the count times the grid's value range),
+  // end the run with 22. Collective, once every module registered its grids.
+  void readStatisticsState(double stepMinutes);
   void setGIFGeoreference(Grid referenceGrid, double x0, double y0, double cellSize);
   // The GIF branch of the grid reader: decodes the image, resamples it onto
   // rows 1..nrows of the model grid (every row held) from the GIF
@@ -432,7 +435,13 @@ protected:
   // --- output of registered grids: the steps of one call ----------------------
   struct OwnedCells; // the cells whose statistics this process keeps
   OwnedCells ownedCells(const GridRegistryEntry& entry);
+  void findOutputRegions();
   void findOwnedRows();
+  // The first owned cell of the entry whose count and sum read back no run
+  // can have left, as the key and FATAL entry of refuseFirstCellFault.
+  long firstStatisticsStateFault(const GridRegistryEntry& entry,
+                                 const std::vector<StatisticsStateGrid>& grids, double stepMinutes,
+                                 std::string& entryText);
   void findVegetationGrids(GridRegistryEntry& entry);
   void updateOutputStatistics(GridRegistryEntry& entry, const OwnedCells& cells);
   void openVegetationPeriod(GridRegistryEntry& e, const OwnedCells& cells);

@@ -1,12 +1,16 @@
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/grid_file_read.h"
 #include "core/modelobject.h"
 #include "core/output_names.h"
 #include "core/run_files.h"
+#include "core/state_grid_fault.h"
 
 // The cells whose statistics this process keeps: inside the valid columns of
 // their row, inside the zone grid and owned by this process in "MPIRegions".
@@ -213,13 +217,7 @@ void modelobject::writeOutputGrids(int index, int /*unused*/, int pending) {
       e.vegPeriodMode == 0)
     return;
   if (!e.grid) return;
-  if (!outputRegions) {
-    if (findGrid("MPIHelper", 1) == 0) requireGrid("MPIHelper");
-    int regions = findGrid("MPIRegions", 1);
-    if (regions == 0) regions = requireGrid("MPIRegions");
-    outputRegions = registry[regions].grid;
-    findOwnedRows();
-  }
+  findOutputRegions();
   e.callCount += 1.0;
   if (e.vegPeriodMode != 0) findVegetationGrids(e);
   const OwnedCells cells = ownedCells(e);
@@ -273,10 +271,11 @@ void modelobject::writeStatisticsState(int index, const GridRegistryEntry& e) {
     writeGatheredFile(index, s.grid, true, s.fileName, "", false, true, false);
 }
 
-void modelobject::readStatisticsState() {
+void modelobject::readStatisticsState(double stepMinutes) {
   const long first = std::max(1L, header.firstRow);
   const long last = std::min(header.nrows, header.lastRow);
   Grid read = nullptr;
+  findOutputRegions();
   for (int index = 1; index < gridRegistryLimit; ++index) {
     const GridRegistryEntry& e = registry[index];
     const std::vector<StatisticsStateGrid> grids = statisticsStateGrids(e);
@@ -301,12 +300,98 @@ void modelobject::readStatisticsState() {
       prependDirectory(inputDirectory, path);
       noteInputFile(path, "the running statistics of the grid \"" + e.name +
                               "\" that a warm start goes on with");
-      readGrid(s.fileName, read, 0, false, false, false, 0, false, false, 0.0);
+      readGrid(s.fileName, read, 0, false, false, false, 0, false, false, 0.0,
+               Resampling::onModelGrid);
       for (long r = from; r <= to; ++r)
         std::copy(read[r] + 1, read[r] + header.ncols + 1, s.grid[r] + 1);
     }
+    std::string entry;
+    const long key = firstStatisticsStateFault(e, grids, stepMinutes, entry);
+    refuseFirstCellFault(*diag, key, entry, gridReadFailedCode);
   }
   if (read) free_matrix(read, first, last, 1, header.ncols);
+}
+
+namespace {
+
+// The values a day, a month or a year adds at most: the steps of its
+// longest length, each adding as often as the module adds the grid.
+double largestPeriodCount(const GridRegistryEntry& e, double stepMinutes) {
+  const int period = e.statMode > 4 ? e.statMode - 4 : e.statMode;
+  const double days = period == 4 ? 1.0 : period == 3 ? 31.0 : 366.0;
+  return std::ceil(days * minutesPerDay / stepMinutes) * std::max(1, e.statisticsCallsPerStep);
+}
+
+const char* periodName(const GridRegistryEntry& e) {
+  const int period = e.statMode > 4 ? e.statMode - 4 : e.statMode;
+  return period == 4 ? "day" : period == 3 ? "month" : "year";
+}
+
+// The shortest text that reads back as the value.
+std::string numberText(double value) {
+  char text[maxGridValueChars + 1];
+  text[formatGridValue(value, text)] = '\0';
+  return text;
+}
+
+} // namespace
+
+long modelobject::firstStatisticsStateFault(const GridRegistryEntry& e,
+                                            const std::vector<StatisticsStateGrid>& grids,
+                                            double stepMinutes, std::string& entryText) {
+  const OwnedCells cells = ownedCells(e);
+  const Grid sum = grids[0].grid;
+  const Grid count = grids[1].grid;
+  const double largest =
+      stepMinutes > 0.0 ? largestPeriodCount(e, stepMinutes) : std::numeric_limits<double>::max();
+  const GridValueRange& range = e.valueRange;
+  for (long r = cells.firstRow; r <= cells.lastRow; ++r) {
+    const long from = cells.ranges ? std::max(1L, cells.ranges[r].first) : 1;
+    const long to = cells.ranges ? std::min(cells.ncols, cells.ranges[r].last) : cells.ncols;
+    for (long c = from; c <= to; ++c) {
+      if (!(cells.zone && cells.zone[r][c] > cells.nodata && cells.regions[r][c] == cells.rank))
+        continue;
+      const double n = count[r][c];
+      const double v = sum[r][c];
+      const bool countFault = !(n >= 0.0 && n <= largest && std::floor(n) == n);
+      std::string file = grids[countFault ? 1 : 0].fileName;
+      std::string rule;
+      if (countFault) {
+        rule = "must be a whole number of values 0 ... " + numberText(largest) +
+               " (the steps of a " + periodName(e) + " of " + numberText(stepMinutes) + " minutes)";
+      } else {
+        // What the values of a step can add, rounding of the sum included.
+        const double slack =
+            1e-9 * n * std::max({1.0, std::fabs(range.lowest), std::fabs(range.highest)});
+        if (!std::isfinite(v))
+          rule = "is not a finite number";
+        else if (n == 0.0 && v != 0.0)
+          rule = "must be 0, since " + grids[1].fileName + " counts no value there";
+        else if (range.known && (v < n * range.lowest - slack || v > n * range.highest + slack))
+          rule = "must lie within its " + numberText(n) + " values times " +
+                 numberText(range.lowest) + " ... " + numberText(range.highest) + " (" +
+                 range.source + ")";
+      }
+      if (rule.empty()) continue;
+      prependDirectory(inputDirectory, file);
+      entryText = "FATAL: " + file + " holds " + numberText(countFault ? n : v) + " at row " +
+                  std::to_string(r) + ", column " + std::to_string(c) + ", which " + rule +
+                  ": the running " + periodName(e) + "'s statistics of the grid \"" + e.name +
+                  "\" that a warm start goes on with; start from the files of a former "
+                  "run as it wrote them, or cold";
+      return (r - 1) * header.ncols + (c - 1);
+    }
+  }
+  return noCellFault;
+}
+
+void modelobject::findOutputRegions() {
+  if (outputRegions) return;
+  if (findGrid("MPIHelper", 1) == 0) requireGrid("MPIHelper");
+  int regions = findGrid("MPIRegions", 1);
+  if (regions == 0) regions = requireGrid("MPIRegions");
+  outputRegions = registry[regions].grid;
+  findOwnedRows();
 }
 
 // Rank 0 holds "MPIRegions" whole.

@@ -1,6 +1,7 @@
 #include "core/state_numbers.h"
 
 #include <cctype>
+#include <limits>
 
 #include "core/ascii_grid_text.h"
 #include "core/diag_stream.h"
@@ -42,6 +43,38 @@ void requireStateConcentration(DiagStream& diag, const std::string& path, long l
   text[formatGridValue(value, text)] = '\0';
   refuseStateValue(diag, path, line, what, text,
                    "must be 0 ... 2e6 (no solution holds more than 2e6 mg/l, 2000 g/l or 1 kg/kg)");
+}
+
+void requireFlowTimeRecord(DiagStream& diag, const std::string& path, const StateLineNumber& line,
+                           const ZoneRecord& record, long zone) {
+  const double unbounded = std::numeric_limits<double>::infinity();
+  const struct {
+    const char* field;
+    double value;
+    double highest;
+  } fields[] = {{"the weight sum n", record.weightSum, unbounded},
+                {"the runoff sum sx", record.valueSum, unbounded},
+                {"the step or zone number zonenwert", record.code, unbounded},
+                {"the area fraction rel", record.areaFraction, 1.0},
+                {"the sum of relative cell areas RelCellSum", record.effectiveWeight, unbounded}};
+  for (const auto& f : fields) {
+    if (f.value >= 0.0 && f.value <= f.highest) continue;
+    char text[maxGridValueChars + 1];
+    text[formatGridValue(f.value, text)] = '\0';
+    refuseStateValue(diag, path, line(),
+                     std::string(f.field) + " of a flow-time record of zone " +
+                         std::to_string(zone),
+                     text, f.highest == 1.0 ? "must be 0 ... 1" : "must not be negative");
+  }
+}
+
+void requireStoredRunoff(DiagStream& diag, const std::string& path, const StateLineNumber& line,
+                         const std::string& what, int tracer, double value) {
+  if (tracer > 0) {
+    if (value >= 0.0 && value <= largestConcentration) return;
+    requireStateConcentration(diag, path, line(), what, value);
+  }
+  if (!(value >= 0.0)) refuseNegativeStateValue(diag, path, line(), what, value);
 }
 
 long lineNumberAt(std::FILE* file, long at) {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "core/grid_types.h"
 
 class DiagStream;
 
@@ -30,6 +33,22 @@ constexpr double largestConcentration = 2e6;
 // The same for a tracer's concentration outside 0 ... largestConcentration.
 void requireStateConcentration(DiagStream& diag, const std::string& path, long line,
                                const std::string& what, double value);
+
+// The number of the line a value was read from, worked out only for a
+// refusal.
+using StateLineNumber = std::function<long()>;
+
+// A flow-time record (n, sx, zonenwert, rel, RelCellSum) of zone `zone`:
+// sums of weights and of runoff and a step or zone number, none below 0,
+// and an area fraction 0 ... 1; refused as by refuseStateValue otherwise.
+void requireFlowTimeRecord(DiagStream& diag, const std::string& path, const StateLineNumber& line,
+                           const ZoneRecord& record, long zone);
+
+// What a linear storage of a subbasin holds (QDd, QIi) for tracer index
+// `tracer`: runoff (0) not below 0, a tracer's concentration 0 ...
+// largestConcentration.
+void requireStoredRunoff(DiagStream& diag, const std::string& path, const StateLineNumber& line,
+                         const std::string& what, int tracer, double value);
 
 // The number (from 1) of the line of an open file that begins at byte
 // offset `at`; the file position is kept.

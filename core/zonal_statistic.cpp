@@ -17,6 +17,7 @@
 #include "core/module_banner.h"
 #include "core/non_finite_output.h"
 #include "core/run_files.h"
+#include "core/statistic_lines.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ zonalstatistic::zonalstatistic(int& errorCode, DiagStream* diagArg, StatisticTab
   count = code % 1000;
   listedCount = listedCodesArg ? std::max(0, std::min(zoneCount, listedCountArg)) : 0;
 
+  givenName = fileNameArg;
   const char first = fileNameArg.empty() ? '\0' : fileNameArg[0];
   if (!outputDirectory.empty() && first != '/' && first != '~')
     fileNameArg = outputDirectory + fileNameArg;
@@ -143,9 +145,11 @@ zonalstatistic::zonalstatistic(int& errorCode, DiagStream* diagArg, StatisticTab
     return;
   }
   okFlag = true;
+  if (spansSteps()) StatisticLines::enlist(this);
 }
 
 zonalstatistic::~zonalstatistic() {
+  StatisticLines::leave(this);
   unregister();
   if (file) std::fclose(file);
 }
@@ -478,7 +482,28 @@ long zonalstatistic::writeHeader(const std::string& submodel, const std::string&
   return std::max(k, 0L);
 }
 
+zonalstatistic::OpenLine zonalstatistic::openLine() const {
+  OpenLine line;
+  line.code = code;
+  line.zoneCount = zoneCount;
+  line.steps = subIntervals;
+  for (size_t i = 0; i < runningWeightSum.size(); ++i)
+    line.sums.insert(line.sums.end(),
+                     {runningWeightSum[i], runningValueSum[i], runningEffectiveWeight[i]});
+  return line;
+}
+
+void zonalstatistic::continueLine(const OpenLine& line) {
+  subIntervals = line.steps;
+  for (size_t i = 0; i < runningWeightSum.size() && 3 * i + 2 < line.sums.size(); ++i) {
+    runningWeightSum[i] = line.sums[3 * i];
+    runningValueSum[i] = line.sums[3 * i + 1];
+    runningEffectiveWeight[i] = line.sums[3 * i + 2];
+  }
+}
+
 void zonalstatistic::freeBuffers() {
+  StatisticLines::leave(this);
   freeVector(currentValues);
   freeVector(sums);
   freeVector(areaFractions);

@@ -74,6 +74,27 @@ public:
   bool isOk() const { return okFlag; }
   const std::string& getFileName() const { return fileName; }
 
+  // A line of several steps that a run ends within goes on in the warm
+  // start that continues the run, so that its lines fall on the same steps
+  // as in a run through (core/statistic_lines.h).
+  struct OpenLine {
+    int code = 0;
+    int zoneCount = 0;
+    int steps = 0; // steps of the line run so far
+    // weightSum, valueSum and effectiveWeight of records 0..zoneCount
+    std::vector<double> sums;
+  };
+  bool spansSteps() const { return mode > 0 && count >= 2; }
+  int getCode() const { return code; }
+  int getZoneCount() const { return zoneCount; }
+  int getStepsPerLine() const { return count; }
+  // The file as its owner named it, without the output directory.
+  const std::string& getGivenName() const { return givenName; }
+  // Rank 0 holds the line: the sums of the other processes reach it only.
+  OpenLine openLine() const;
+  // Goes on with the line of a former run; rank 0.
+  void continueLine(const OpenLine& line);
+
 protected:
   struct LineDate {
     long year;
@@ -152,6 +173,7 @@ protected:
   std::vector<int> listedCodes;      // positions 1..listedCount
   std::vector<long> listedZoneIndex; // record index of each listed code
   std::string fileName;
+  std::string givenName;
   FILE* file = nullptr;
   long appendStart = -1; // the file's size before the append under way
   int subIntervals = 0;

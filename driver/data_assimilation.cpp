@@ -67,6 +67,8 @@ data_assimilation::GridRule data_assimilation::makeGridRule(const RuleBlockReade
   GridRule rule;
   rule.block = block.number;
   rule.target = reader.registeredGrid(block, "target", *this, rule.targetIndex);
+  // Drawn towards observations that nothing bounds.
+  registry[rule.targetIndex].valueRange.known = false;
   rule.file = reader.word(block, "file");
   rule.weight = reader.number(block, "weight");
   if (rule.weight < 0.0 || rule.weight > 1.0)

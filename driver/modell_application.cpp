@@ -8,6 +8,7 @@
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/run_files.h"
+#include "core/statistic_lines.h"
 #include "driver/data_assimilation.h"
 #include "driver/special_output.h"
 #include "meteo/meteo_dates.h"
@@ -119,6 +120,8 @@ void ModellApplication::ClearMemory() {
     stage = "flushing the buffers";
     if (initialised) {
       flushBuffers();
+      stage = "writing the open lines of the statistics";
+      writeStatisticLines();
     } else {
       // An incomplete run leaves no state file behind.
       for (const std::unique_ptr<modelobject>& m : modules) m->setWriteStorageFlag(0);
@@ -148,6 +151,14 @@ void ModellApplication::ClearMemory() {
   } catch (int code) {
     caught(code, "ClearMemory");
   }
+}
+
+// Before the teardown releases the statistics.
+void ModellApplication::writeStatisticLines() {
+  if (!StatisticLines::anyOnAnyProcess(*diag)) return;
+  std::string path = statisticLinesFile;
+  modelobject::prependDirectory(context.outputDirectory, path);
+  StatisticLines::write(*diag, path);
 }
 
 // --- Ctrl-C and the commands of the external program -------------------------

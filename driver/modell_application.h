@@ -280,6 +280,10 @@ private:
   void checkRoutingDateSource();
   void buildTracerSetup();
   void finishConstruction();
+  // The lines under way of the statistics of several steps: noted as an
+  // output, and for a warm start read back; written at the end of the run.
+  void continueStatisticLines(bool warm);
+  void writeStatisticLines();
 
   // --- the time loop (driver/modell_application_run.cpp) ---------------------
   void runTemperaturePreSpinUp();

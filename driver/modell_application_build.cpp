@@ -9,6 +9,7 @@
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/run_files.h"
+#include "core/statistic_lines.h"
 #include "driver/data_assimilation.h"
 #include "driver/modell_application.h"
 #include "driver/special_output.h"
@@ -263,6 +264,9 @@ void ModellApplication::buildSubmodels() {
     plug(Place::regionalSuperposition,
          [this](const ModelDate& d) { regionalSuperposition->superpose(DATE_ARGS(d)); });
   precipitationCorrection = adopt<precicorrclass>("precicorrclass", interpolators);
+  // The correction comes first in a step, the superposition after the
+  // output of the grids: so too their bounds of the grids' values.
+  regionalSuperposition->widenTargetRanges();
 
   // Built in every run: switched off, it still copies "temperature_night".
   radiationCorrection = adopt<expokorrklasse>("radiation_correction");
@@ -588,8 +592,28 @@ void ModellApplication::finishConstruction() {
         << "[end-entry]";
   if (unsatZone) unsatZone->prepareMPIReinfiltration();
   const int readState = unsatZone ? unsatZone->getReadStorageParameter() : 0;
-  if (unsatZone && unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3)) {
+  const bool warm =
+      unsatZone && unsatZone->getFlowControl() != 0 && (readState == 1 || readState == 3);
+  if (warm) {
     stage = "readStatisticsState";
-    defaults->readStatisticsState();
+    defaults->readStatisticsState(context.stepHours * 60.0);
   }
+  stage = "the open lines of the statistics";
+  continueStatisticLines(warm);
+}
+
+// Every statistic is made by now.
+void ModellApplication::continueStatisticLines(bool warm) {
+  if (!StatisticLines::anyOnAnyProcess(*diag)) return;
+  std::string written = statisticLinesFile;
+  modelobject::prependDirectory(context.outputDirectory, written);
+  noteOutputFile(written,
+                 "the open lines of the statistics of several steps at the end of the run");
+  if (!warm) return;
+  std::string path = statisticLinesFile;
+  modelobject::prependDirectory(context.inputDirectory, path);
+  const bool exists = defaults->initialStateFileExists(statisticLinesFile);
+  if (exists)
+    noteInputFile(path, "the open lines of the statistics that a warm start goes on with");
+  StatisticLines::read(*diag, path, exists);
 }

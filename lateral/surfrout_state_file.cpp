@@ -96,7 +96,7 @@ void surfaceroutingclass::readLandGrid(const std::string& file, Grid grid,
     return;
   }
   Grid read = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
-  readGrid(file, read, 0, false, false, false, 0, false, true, 0.0);
+  readGrid(file, read, 0, false, false, false, 0, false, true, 0.0, Resampling::onModelGrid);
   cells.forEachInOrder([&](long r, long c) { grid[r][c] = read[r][c]; });
   free_matrix(read, heldFirst, heldLast, 1, header.ncols);
 }
@@ -107,10 +107,13 @@ void surfaceroutingclass::readStorageSection(FILE* file, const std::string& path
     if (!nextStateNumber(file, *diag, path, description, true, value) || value != control)
       storageMismatch(description, control, value);
   };
-  const auto number = [&](const std::string& what) {
+  const auto number = [&](const std::string& what, size_t tracer) {
     double value = 0.0;
+    const long at = std::ftell(file);
     if (!nextStateNumber(file, *diag, path, what, false, value))
       storageMismatch("a stored value", 1.0, 0.0);
+    requireStoredRunoff(
+        *diag, path, [&] { return lineNumberAt(file, at); }, what, static_cast<int>(tracer), value);
     skipLine(file);
     return value;
   };
@@ -132,6 +135,7 @@ void surfaceroutingclass::readStorageSection(FILE* file, const std::string& path
         for (auto* records : {&zoneFZT_QD, &zoneFZT_QI}) {
           ZoneRecord& r = (*records)[t][s][z];
           int fields = 0;
+          const long at = std::ftell(file);
           for (double* field :
                {&r.weightSum, &r.valueSum, &r.code, &r.areaFraction, &r.effectiveWeight}) {
             if (!nextStateNumber(file, *diag, path, "a flow-time record" + zone, false, *field))
@@ -142,10 +146,12 @@ void surfaceroutingclass::readStorageSection(FILE* file, const std::string& path
             storageMismatch(records == &zoneFZT_QD ? "number of fields for zonal statistics QD"
                                                    : "number of fields for zonal statistics QI",
                             5, fields);
+          requireFlowTimeRecord(
+              *diag, path, [&] { return lineNumberAt(file, at); }, r, static_cast<long>(s));
           skipLine(file);
         }
-      QDd[t][s] = number("the direct runoff storage" + zone);
-      QIi[t][s] = number("the interflow storage" + zone);
+      QDd[t][s] = number("the direct runoff storage" + zone, t);
+      QIi[t][s] = number("the interflow storage" + zone, t);
     }
   }
 }

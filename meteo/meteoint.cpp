@@ -197,6 +197,11 @@ void meteointerpol::registerResultGrid() {
   registerGrid(index, outputFileName, grid, nullptr, 0, variableName, writeCode, firstHeldRow,
                lastHeldRow);
   gridIndex = index;
+  // Every value made lies within the limits.
+  std::ostringstream source;
+  source << "the lower and upper limit " << limits.lower << " ... " << limits.upper << " of ["
+         << variableName << "]";
+  registry[index].valueRange = GridValueRange{true, limits.lower, limits.upper, source.str()};
 }
 
 void meteointerpol::prepareStations() {

@@ -1,6 +1,8 @@
 #include "meteo/precipitation_correction.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <utility>
 
 #include "core/control_file_lines.h"
@@ -106,6 +108,33 @@ void precicorrclass::findInterpolators(const std::vector<meteointerpol*>& interp
           << "[end-entry]";
     throw correctionCode;
   }
+  widenPrecipitationRange();
+}
+
+// The factor is linear in the snow fraction and in the wind speed, so its
+// extremes lie at the ends of both.
+void precicorrclass::widenPrecipitationRange() {
+  double windLow = 0.0;
+  double windHigh = 0.0;
+  if (windSpeed && windSpeed->getGridIndex() > 0) {
+    const GridValueRange& wind = registry[windSpeed->getGridIndex()].valueRange;
+    if (!wind.known) {
+      registry[precipitation->getGridIndex()].valueRange.known = false;
+      return;
+    }
+    windLow = wind.lowest;
+    windHigh = wind.highest;
+  }
+  double low = factor(threshold + halfWidth + 1.0, windLow);
+  double high = low;
+  for (double t : {threshold - halfWidth - 1.0, threshold + halfWidth + 1.0})
+    for (double u : {windLow, windHigh}) {
+      low = std::min(low, factor(t, u));
+      high = std::max(high, factor(t, u));
+    }
+  std::ostringstream what;
+  what << "the correction factor " << low << " ... " << high << " of [precipitation_correction]";
+  registry[precipitation->getGridIndex()].valueRange.scale(low, high, what.str());
 }
 
 double precicorrclass::factor(double t, double u) const {

@@ -47,6 +47,8 @@ public:
 private:
   void readSection();
   void findInterpolators(const std::vector<meteointerpol*>& interpolators);
+  // The values of the corrected precipitation, which its statistics hold.
+  void widenPrecipitationRange();
 
   bool active = false;
   double rainA = 0.0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 #include "core/diag_stream.h"
 #include "meteo/meteoint.h"
@@ -26,6 +27,33 @@ RegionalSuperposition::RegionalSuperposition(const ModelContext& context, int& e
     closeControlFile();
     regions = findRegionGrids(*this);
   });
+}
+
+// A grid that an interpolation keeps for a step goes to its output
+// superposed: its values lie within the interpolation's limits times the
+// blend of the rule's values, whose weights sum to 1 (add: plus the blend).
+void RegionalSuperposition::widenTargetRanges() {
+  if (getFlowControl() == 0 || routingOnly) return;
+  for (std::size_t k = 0; k < rules.size(); ++k) {
+    const cSuperposition& rule = rules[k];
+    const int index = findGrid(rule.target, 1);
+    if (index <= 0) continue;
+    const double neutral = rule.multiply ? 1.0 : 0.0;
+    double low = neutral;
+    double high = neutral;
+    for (double v : rule.valueOfCode) {
+      low = std::min(low, v);
+      high = std::max(high, v);
+    }
+    std::ostringstream what;
+    what << (rule.multiply ? "the factor " : "the amount ") << low << " ... " << high << " of rule "
+         << k + 1 << " of " << sectionHeader;
+    GridValueRange& range = registry[index].valueRange;
+    if (rule.multiply)
+      range.scale(low, high, what.str());
+    else
+      range.shift(low, high, what.str());
+  }
 }
 
 void RegionalSuperposition::readRules() {

@@ -58,6 +58,9 @@ public:
   virtual void superpose(long minute, long hour, long day, long month, long year);
 
   const std::vector<cSuperposition>& getRules() const { return rules; }
+  // The values the statistics of the targets may hold (GridValueRange), once
+  // the modules before it in a step widened them.
+  void widenTargetRanges();
 
 private:
   void readRules();

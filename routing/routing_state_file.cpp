@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
+#include "core/ascii_grid_text.h"
 #include "core/diag_stream.h"
 #include "core/run_files.h"
 #include "core/state_numbers.h"
@@ -59,6 +61,16 @@ public:
   void requireNotNegative(double value, const std::string& what) {
     if (!(value >= 0.0))
       refuseNegativeStateValue(diag, path, lineNumberAt(file, lastStart), what, value);
+  }
+  // A reservoir's or lake's volume, as "V0" may hold it.
+  void requireVolume(double value, const std::string& what) {
+    requireNotNegative(value, what);
+    if (value <= largestReservoirVolume) return;
+    char text[maxGridValueChars + 1];
+    text[formatGridValue(value, text)] = '\0';
+    std::ostringstream rule;
+    rule << "must be at most " << largestReservoirVolume << " m3, as V0 of the control file";
+    refuseStateValue(diag, path, lineNumberAt(file, lastStart), what, text, rule.str());
   }
   void requireConcentration(double value, const std::string& what) {
     requireStateConcentration(diag, path, lineNumberAt(file, lastStart), what, value);
@@ -482,7 +494,7 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
         lines.next(line) ? lines.numbers(line, "the volume and concentrations of " + name)
                          : std::vector<double>();
     if (!values.empty()) {
-      lines.requireNotNegative(values[0], "the volume of " + name);
+      lines.requireVolume(values[0], "the volume of " + name);
       r.setVolume(values[0]);
     }
     std::vector<double> concentrations(values.begin() + (values.empty() ? 0 : 1), values.end());
@@ -497,7 +509,7 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
     if (running.empty() || running[0] <= 0) continue;
     lines.next(line);
     const std::vector<double> history = lines.numbers(line, "the volume history of " + name);
-    for (double v : history) lines.requireNotNegative(v, "the volume history of " + name);
+    for (double v : history) lines.requireVolume(v, "the volume history of " + name);
     r.setVolumeHistory(history, timeStep);
   }
 }

@@ -71,6 +71,10 @@ struct ReservoirSetting {
   double hourShift = 1.0; // the model's time step in hours
 };
 
+// The largest volume of a reservoir or lake (m3), "V0" and what a warm
+// start reads back alike.
+constexpr double largestReservoirVolume = 1e12;
+
 // One reservoir or lake of a routing element: its volume, tracer
 // concentrations and balance, its outflow by a rule table or through a
 // channel to another reservoir, and its output table. A lake lies on the

@@ -53,7 +53,7 @@ void schneemodellklasse::restoreGlaciers(const std::vector<Glacier>& volumes, bo
     for (int index : indices) {
       // Rank 0 holds the glacier grids whole; every process passes the same flag.
       readGrid(registry[index].name + extentSuffix, read, 0, false, false, false, 1, false, true,
-               0.0);
+               0.0, Resampling::onModelGrid);
       const GridRegistryEntry& e = registry[index];
       const long first = std::max({firstSnowRow, e.firstRow, zoneEntry.firstRow});
       const long last = std::min({lastSnowRow, e.lastRow, zoneEntry.lastRow});

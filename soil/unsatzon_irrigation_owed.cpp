@@ -8,11 +8,14 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "config/irrigation_table.h"
+#include "core/ascii_grid_text.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/run_files.h"
+#include "core/state_grid_fault.h"
 #include "soil/unsatzonmodellklasse.h"
 
 namespace {
@@ -46,7 +49,38 @@ void unsatzonmodellklasse::registerIrrigationOwed() {
   std::string read = owedStateFile;
   prependDirectory(inputDirectory, read);
   noteInputFile(read, "the irrigation water the watered cells' saturated zone owed");
-  readStateGrid(irrigationOwed, NamedOutput{owedStateFile, 0});
+  // Written by a run of this grid, cell for cell.
+  readStateGrid(irrigationOwed, NamedOutput{owedStateFile, 0}, Resampling::onModelGrid);
+  refuseOwedBeyondColumns(read);
+}
+
+// The saturated zone gives what it can drain, so that a cell owes at most
+// about a step's draw; no cell can owe more than its whole column holds.
+void unsatzonmodellklasse::refuseOwedBeyondColumns(const std::string& path) {
+  const std::vector<soil_class>& table = *context.soilTable;
+  long key = noCellFault;
+  std::string entry;
+  for (long r = header.firstRow; r <= header.lastRow && key == noCellFault; ++r)
+    for (long c = 1; c <= header.ncols && key == noCellFault; ++c) {
+      if (!isOwnValidCell(r, c)) continue;
+      const soil_class& soil = table[static_cast<size_t>(soilTypes[r][c])];
+      double column = 0.0;
+      for (int k = 1; k <= soil.getLayerCount(); ++k)
+        column += soil.getThickness(k) * soil.getThetaSat(k) * 1000.0;
+      const double owed = irrigationOwed[r][c];
+      if (owed >= 0.0 && owed <= column) continue;
+      char value[maxGridValueChars + 1];
+      value[formatGridValue(owed, value)] = '\0';
+      std::ostringstream text;
+      text << "FATAL: " << path << " holds " << value << " at row " << r << ", column " << c
+           << ", which must be 0 ... " << column << " mm (the water of the cell's soil column of "
+           << soil.getName() << " when saturated): the irrigation water the watered cells' "
+           << "saturated zone owed that a warm start goes on with; start from the files of a "
+              "former run as it wrote them, or cold";
+      entry = text.str();
+      key = (r - 1) * header.ncols + (c - 1);
+    }
+  refuseFirstCellFault(*diag, key, entry, 22);
 }
 
 void unsatzonmodellklasse::oweIrrigationBeyondBaseflow() {

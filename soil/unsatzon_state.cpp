@@ -182,10 +182,11 @@ void unsatzonmodellklasse::computeColumns() {
 
 // Reads one grid of a former run into a grid of the module; only its own
 // cells keep what the file holds.
-void unsatzonmodellklasse::readStateGrid(Grid grid, const NamedOutput& line) {
+void unsatzonmodellklasse::readStateGrid(Grid grid, const NamedOutput& line,
+                                         Resampling resampling) {
   // The reader puts the directory of the initial states in front; every
   // process exchanges the halo rows.
-  readGrid(line.name, grid, 0, false, false, false, 0, false, true, 0.0);
+  readGrid(line.name, grid, 0, false, false, false, 0, false, true, 0.0, resampling);
 #pragma omp parallel for schedule(runtime)
   for (long r = heldFirstRow; r <= heldLastRow; ++r)
     for (long c = 1; c <= header.ncols; ++c)

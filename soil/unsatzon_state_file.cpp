@@ -219,10 +219,18 @@ void unsatzonmodellklasse::readStorageFile() {
             ++fields;
           }
           if (fields < 5) checkStorageValue(name, 5.0, fields);
+          requireFlowTimeRecord(
+              *diag, path, [&] { return text.lineNumber(); }, r, static_cast<long>(z));
           text.nextLine();
         }
       for (auto [storage, name] : {std::pair{&QDout[k][z], "QDd"}, std::pair{&QIout[k][z], "QIi"}}) {
         if (!text.readDouble(*storage, name)) mismatch(*diag, name, *storage, "no number");
+        requireStoredRunoff(
+            *diag, path, [&] { return text.lineNumber(); },
+            std::string(name) + " (what the " +
+                (storage == &QDout[k][z] ? "direct runoff" : "interflow") + " storage of zone " +
+                std::to_string(z) + " holds)",
+            t, *storage);
         text.nextLine();
       }
     }

@@ -238,7 +238,8 @@ protected:
   void setInitialState();
   void checkSoilTypes();
   void readStateGrids();
-  void readStateGrid(Grid grid, const NamedOutput& line);
+  void readStateGrid(Grid grid, const NamedOutput& line,
+                     Resampling resampling = Resampling::bilinear);
   void readIrrigationState();
   void computeColumns();
   void computeRootZoneFromState();
@@ -378,6 +379,9 @@ protected:
   // Without the groundwater model, with fields watered from groundwater:
   // the grid of what their saturated zone owes, and the state it starts from.
   void registerIrrigationOwed();
+  // A warm start's owed water beyond 0 ... the water a cell's soil column
+  // holds when saturated ends the run with 22. Collective.
+  void refuseOwedBeyondColumns(const std::string& path);
   // After the records are summed: what the fields of a subbasin drew beyond
   // its baseflow becomes owed by their cells. Collective.
   void oweIrrigationBeyondBaseflow();

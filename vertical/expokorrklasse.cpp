@@ -2,6 +2,7 @@
 // grids it reads and the grids it registers.
 #include "vertical/expokorrklasse.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/diag_stream.h"
@@ -118,6 +119,8 @@ void expokorrklasse::registerCorrectionGrids() {
                   radiationCorrectionIndex);
   shadowWhole = shading && mpiRank == 0;
   registerOwnGrid(shadowFile, "Shadow", shadowWriteCode, shadow, shadowIndex, shadowWhole);
+  // The shadow enters its statistics once a sub-interval.
+  registry[shadowIndex].statisticsCallsPerStep = std::max(1, subintervals);
   registerOwnGrid("Ieff_max", "Ieff_max", 0, effectiveRadiation, effectiveRadiationIndex);
   if ((method == 2 || method == 4) && temperature)
     registerOwnGrid(correctedTemperatureFile, "corr_temperature", correctedTemperatureWriteCode,

@@ -50,7 +50,11 @@ void verdunstungsmodellklasse::readStorage(const std::string* fileName, int mode
   }
   std::string line;
   bool found = false;
-  while (!found && readLine(file, line) == LineRead::line) found = line == sectionName;
+  long sectionLine = 0;
+  while (!found && readLine(file, line) == LineRead::line) {
+    ++sectionLine;
+    found = line == sectionName;
+  }
   // Two whole numbers, each wholly one as a value of the control file.
   std::vector<double> values;
   std::string fault;
@@ -67,6 +71,11 @@ void verdunstungsmodellklasse::readStorage(const std::string* fileName, int mode
           << "[end-entry]";
     throw contentCode;
   }
+  if (found && values[0] != 0.0 && values[0] != 1.0)
+    refuseStateValue(*diag, path, sectionLine + 1,
+                     "the flag of the daylight period in " + std::string(sectionName),
+                     line.substr(0, line.find_first_of(" \t")),
+                     "must be 1 (a daylight period runs) or 0 (none runs)");
   // Every process reads the same file, so that all of them read the grid
   // or none. A state of an earlier version: the night starts from 0.5.
   if (!found) {
@@ -82,7 +91,7 @@ void verdunstungsmodellklasse::readStorage(const std::string* fileName, int mode
     return;
   }
   Grid read = zoneFilledGrid(*this, heldFirst, heldLast, 0.0);
-  readGrid(memoryFile, read, 0, false, false, false, 0, false, true, 0.0);
+  readGrid(memoryFile, read, 0, false, false, false, 0, false, true, 0.0, Resampling::onModelGrid);
   Grid memory = sunshineMemory.grid;
   cells.forEachInOrder([&](long r, long c) { memory[r][c] = read[r][c]; });
   free_matrix(read, heldFirst, heldLast, 1, header.ncols);

@@ -214,3 +214,47 @@ TEST(GridRegistry, StatisticsGridsHoldTheStripOfTheProcess) {
     m.free_matrix(g, c.gridFirst, c.gridLast, 1, 4);
   }
 }
+
+// What a module does to a grid's values before its output moves the range
+// its statistics may hold: a factor within lo ... hi takes the range to the
+// extremes of the products, an amount shifts both ends; a range nothing
+// bounds stays unbounded.
+TEST(GridRegistry, ValueRangesFollowFactorsAndAmounts) {
+  struct Step {
+    bool scale;
+    double lo, hi;
+  };
+  struct Case {
+    GridValueRange range;
+    std::vector<Step> steps;
+    bool known;
+    double lowest, highest;
+    std::string source;
+  };
+  const Case cases[] = {
+      {{true, 0, 200, "limits"}, {{true, 1.02, 4.3}}, true, 0, 860, "limits, times f"},
+      {{true, -50, 50, "limits"}, {{true, 0, 2}}, true, -100, 100, "limits, times f"},
+      {{true, 1, 2, "limits"}, {{true, -1, 3}}, true, -2, 6, "limits, times f"},
+      {{true, -50, 50, "limits"}, {{false, -0.5, 0.25}}, true, -50.5, 50.25, "limits, plus f"},
+      {{true, 0, 200, "limits"},
+       {{true, 1, 1.05}, {false, -1, 0}},
+       true,
+       -1,
+       210,
+       "limits, times f, plus f"},
+      {{false, 0, 0, ""}, {{true, 2, 3}, {false, 1, 1}}, false, 0, 0, ""},
+  };
+  for (const Case& c : cases) {
+    GridValueRange range = c.range;
+    for (const Step& s : c.steps) {
+      if (s.scale)
+        range.scale(s.lo, s.hi, "f");
+      else
+        range.shift(s.lo, s.hi, "f");
+    }
+    EXPECT_EQ(range.known, c.known) << c.source;
+    EXPECT_DOUBLE_EQ(range.lowest, c.lowest) << c.source;
+    EXPECT_DOUBLE_EQ(range.highest, c.highest) << c.source;
+    EXPECT_EQ(range.source, c.source);
+  }
+}

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <set>
@@ -225,4 +227,118 @@ TEST(OutputGridsMPI, ANumberThatIsNotFiniteEndsEveryProcessNamingItsFirstCell) {
     }
   }
   MPI_Barrier(MPI_COMM_WORLD);
+}
+
+namespace {
+
+// Sets cell (r, c) of a binary double grid file, or with r 0 moves its
+// corner a cell east.
+void spoilDoubleGrid(const std::string& path, long ncols, long r, long c, double value) {
+  std::string bytes = readFile(path);
+  const size_t at = r == 0 ? 2 : 12 + static_cast<size_t>((r - 1) * ncols + (c - 1));
+  double v = value;
+  if (r == 0) {
+    double x = 0.0, cell = 0.0;
+    std::memcpy(&x, &bytes[2 * sizeof(double)], sizeof x);
+    std::memcpy(&cell, &bytes[4 * sizeof(double)], sizeof cell);
+    v = x + cell;
+  }
+  std::memcpy(&bytes[at * sizeof(double)], &v, sizeof v);
+  writeFile(path, bytes);
+}
+
+} // namespace
+
+// A warm start goes on with the sum and count of the day a former run ended
+// in (here from 1 March 2020, 01:00 to 12:00, hourly), cell for cell. What
+// no such run leaves ends every process with 22, the message naming the
+// first such cell in the order of the file, whichever process holds it:
+// (2, 5) lies in the strip of the highest rank, (8, 10) in rank 0's.
+TEST(OutputGridsMPI, AWarmStartTakesTheSumsOfADayAsARunLeavesThem) {
+  const std::string dir = makeTestDirectory("out_mpi_state", true);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  {
+    StripModule s("out_mpi_state_former", ragged(worldSize()));
+    s.m.writeAsciiGrids = false;
+    s.m.writeDoubleGrids = true;
+    Grid g = s.grid(nodata);
+    const int daily = addEntry(s, dir + "/daily.grd", g, 40);
+    s.m.setEndDate(2020, 3, 1, 12, 0);
+    runHours(s, g, date(2020, 3, 1, 1), date(2020, 3, 1, 12), 1,
+             [&] { s.m.writeOutputGrids(daily, 1, 0); });
+    releaseEntries(s);
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
+  const std::string sum = readFile(dir + "/daily.sum_End");
+  const std::string count = readFile(dir + "/daily.count_End");
+  struct Spoil {
+    bool count; // else the sum
+    long r, c;
+    double value;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Spoil> spoils;
+    std::string words; // empty: read as written
+  };
+  // The hours' values 100 r + c + hour lie within 0 ... 1000.
+  const Case cases[] = {
+      {"as written", {}, ""},
+      {"sum nan",
+       {{false, 2, 5, nan}},
+       "daily.sum_End holds nan at row 2, column 5, which is "
+       "not a finite number"},
+      {"sum below its values",
+       {{false, 8, 10, -5.0}, {false, 2, 5, -1.0}},
+       "daily.sum_End holds -1 at row 2, column 5, which must lie within its 12 values times 0 "
+       "... 1000 (the test's range)"},
+      {"sum above its values",
+       {{false, 8, 10, 12001.0}},
+       "daily.sum_End holds 12001 at row 8, column 10, which must lie within its 12 values"},
+      {"count of half a value",
+       {{true, 8, 10, 0.5}},
+       "daily.count_End holds 0.5 at row 8, column 10, which must be a whole number of values "
+       "0 ... 24 (the steps of a day of 60 minutes)"},
+      {"count of more than a day", {{true, 2, 5, 25.0}}, "daily.count_End holds 25 at row 2"},
+      {"count nan", {{true, 2, 5, nan}}, "daily.count_End holds nan at row 2, column 5"},
+      {"a sum without values",
+       {{true, 2, 5, 0.0}},
+       "daily.sum_End holds 2538 at row 2, column 5, which must be 0, since " + dir +
+           "/daily.count_End counts no value there"},
+      {"another grid",
+       {{false, 0, 0, 0.0}},
+       "daily.sum_End holds 12 columns x 9 rows of cells of 1 from (1, 0) with nodata -9999, "
+       "not the model grid of 12 columns x 9 rows of cells of 1 from (0, 0)"},
+  };
+  for (const Case& k : cases) {
+    if (worldRank() == 0) {
+      writeFile(dir + "/daily.sum_End", sum);
+      writeFile(dir + "/daily.count_End", count);
+      for (const Spoil& p : k.spoils)
+        spoilDoubleGrid(dir + (p.count ? "/daily.count_End" : "/daily.sum_End"), 12, p.r, p.c,
+                        p.value);
+    }
+    MPI_Barrier(MPI_COMM_WORLD);
+    StripModule s("out_mpi_state_warm", ragged(worldSize()));
+    Grid g = s.grid(nodata);
+    const int daily = addEntry(s, dir + "/daily.grd", g, 40);
+    GridRegistryEntry& e = s.m.getRegistry()[daily];
+    e.valueRange = GridValueRange{true, 0.0, 1000.0, "the test's range"};
+    const int code = exitCodeOf([&] { s.m.readStatisticsState(60.0); });
+    EXPECT_EQ(code, k.words.empty() ? -1 : 22) << k.name; // -1: none thrown
+    if (k.words.empty()) {
+      // Every own cell goes on with the twelve hours of the morning.
+      for (long r = std::max(s.lo, e.statisticsFirstRow); r <= std::min(s.hi, e.statisticsLastRow);
+           ++r)
+        for (long c = 1; c <= s.ncols; ++c)
+          if (s.owner[r][c] == s.rank && !(r == emptyRow && c == emptyColumn)) {
+            EXPECT_EQ(e.meanGrid[r][c], daySum(r, c, 12)) << r << "," << c;
+            EXPECT_EQ(e.meanCountGrid[r][c], dayCount(r, c, 12)) << r << "," << c;
+          }
+    } else if (worldRank() == 0) {
+      EXPECT_NE(s.m.console().find(k.words), std::string::npos) << k.name << "\n" << s.m.console();
+    }
+    releaseEntries(s);
+    MPI_Barrier(MPI_COMM_WORLD);
+  }
 }

@@ -122,3 +122,75 @@ TEST(RequireStateConcentration, RefusesWhatNoSolutionHolds) {
     }
   }
 }
+
+// The flow-time records and linear storages of the runoff on its way to the
+// outlets: weights, runoff sums and step numbers not below 0, area fractions
+// 0 ... 1, stored runoff not below 0, a tracer's concentration 0 ... 2e6.
+// The line is worked out only for a refusal.
+TEST(RequireFlowTimeRecord, RefusesWhatNoRunoffConcentrationHolds) {
+  struct Case {
+    const char* name;
+    ZoneRecord record; // weightSum n, valueSum sx, code, areaFraction rel, effectiveWeight
+    int tracer;
+    double stored;
+    std::string refusal; // empty: taken
+  };
+  const Case cases[] = {
+      {"as a run writes them", {94, 14.6, 1, 1, 94}, 0, 0.155, ""},
+      {"an empty zone", {0, 0, 0, 0, 0}, 0, 0.0, ""},
+      {"a tracer's concentration", {94, 3.5, 2, 0, 94}, 1, 2e6, ""},
+      {"n below 0",
+       {-1, 14.6, 1, 1, 94},
+       0,
+       0.1,
+       "the weight sum n of a flow-time record of zone 3 reads \"-1\", which must not be "
+       "negative"},
+      {"sx below 0", {94, -0.5, 1, 1, 94}, 0, 0.1, "the runoff sum sx of a flow-time record"},
+      {"zonenwert below 0",
+       {94, 1, -2, 1, 94},
+       0,
+       0.1,
+       "the step or zone number zonenwert of a flow-time record of zone 3 reads \"-2\""},
+      {"rel above 1",
+       {94, 1, 1, 1.5, 94},
+       0,
+       0.1,
+       "the area fraction rel of a flow-time record of zone 3 reads \"1.5\", which must be 0 ... "
+       "1"},
+      {"RelCellSum below 0",
+       {94, 1, 1, 1, -94},
+       0,
+       0.1,
+       "the sum of relative cell areas RelCellSum of a flow-time record of zone 3 reads \"-94\""},
+      {"stored runoff below 0",
+       {94, 1, 1, 1, 94},
+       0,
+       -1.0,
+       "QIi reads \"-1\", which must not be negative"},
+      {"stored concentration above 2e6",
+       {94, 1, 1, 1, 94},
+       2,
+       3e6,
+       "QIi reads \"3e+06\", which "
+       "must be 0 ... 2e6"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CapturedLog log("state_flow_time");
+    int asked = 0;
+    const StateLineNumber line = [&] {
+      ++asked;
+      return 7L;
+    };
+    const int code = exitCodeOf([&] {
+      requireFlowTimeRecord(log.diag, "state", line, c.record, 3);
+      requireStoredRunoff(log.diag, "state", line, "QIi", c.tracer, c.stored);
+    });
+    EXPECT_EQ(code, c.refusal.empty() ? -1 : 71);
+    EXPECT_EQ(asked, c.refusal.empty() ? 0 : 1);
+    if (!c.refusal.empty()) {
+      EXPECT_EQ(log.lastEntry().rfind("the state file state, line 7: " + c.refusal, 0), 0u)
+          << log.lastEntry();
+    }
+  }
+}

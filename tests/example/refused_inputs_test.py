@@ -13,6 +13,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import sys
 
 import example_test as ex
@@ -908,6 +909,165 @@ STATE_VALUES = {
                        'numbers'),
 }
 
+# --- what a warm start reads back beside the state file and in it: values
+# that no run leaves end it at set-up, before any file is written. The rows
+# share the former run (half a day, ended at 11:00) on each process count.
+
+def warm_from_noon(*edits):
+    def edit(text):
+        for e in edits:
+            text = e(text)
+        return small.warm_started(small.state_written(text), 1, 12)
+    return edit
+
+
+def former_half_day(name, *edits):
+    def edit(text):
+        for e in edits:
+            text = e(text)
+        return small.ended_before(12)(small.state_written(text))
+    return small.FormerRun(name, edit)
+
+
+def owing_fields(text):
+    """The fields watered from groundwater beyond what the baseflow gives,
+    whose soil then owes water (IrrigationOwed_End)."""
+    import balance_closure_test  # it imports this table
+    return balance_closure_test.fields_beyond_the_baseflow(text)
+
+
+HALF_DAY = former_half_day("half_day")
+OWING_HALF_DAY = former_half_day("owing_half_day", owing_fields)
+
+
+def binary_cell(name, row, column, value):
+    """Cell (row, column) of the binary double grid input/name holds value."""
+    def edit(folder):
+        path = os.path.join(folder, name)
+        with open(path, "rb") as f:
+            data = bytearray(f.read())
+        ncols = int(struct.unpack_from("<d", data, 0)[0])
+        struct.pack_into("<d", data, 8 * (12 + (row - 1) * ncols + column - 1), value)
+        with open(path, "wb") as f:
+            f.write(data)
+    return edit
+
+
+def moved_east(name):
+    """The binary double grid input/name a cell further east: a grid of
+    another model."""
+    def edit(folder):
+        path = os.path.join(folder, name)
+        with open(path, "rb") as f:
+            data = bytearray(f.read())
+        x, cell = struct.unpack_from("<d", data, 16)[0], struct.unpack_from("<d", data, 32)[0]
+        struct.pack_into("<d", data, 16, x + cell)
+        with open(path, "wb") as f:
+            f.write(data)
+    return edit
+
+
+def state_word(section, marker, word, value, file="unsatzon_state_0"):
+    """The line with `marker` of `section` of input/file holds value as its
+    word."""
+    def edit(folder):
+        path = os.path.join(folder, file)
+        # A version that writes no such file: the warm start runs without.
+        if not os.path.exists(path):
+            return
+        with open(path) as f:
+            lines = f.read().split("\n")
+        start = lines.index(section) if section else 0
+        at = next(k for k in range(start, len(lines)) if marker in lines[k])
+        words = lines[at].replace("(", " (", 1).split()
+        words[word] = value
+        lines[at] = " ".join(words)
+        with open(path, "w") as f:
+            f.write("\n".join(lines))
+    return edit
+
+
+def nothing_written(work):
+    written = os.listdir(os.path.join(work, "output"))
+    ex.check(not written, "the refused warm start wrote %s" % " ".join(sorted(written)))
+
+
+def refused_warm_start(edit_state, code, words, former=HALF_DAY, edit_control=warm_from_noon()):
+    return Case(edit_control, days=1, former=former, edit_state=edit_state, code=code,
+                words=words, check_outputs=nothing_written)
+
+
+# Row 3, column 10 lies in the strip of rank 1 on two processes.
+SUM_END = "input/precipitation.sum_End holds %s at row 3, column 10, which "
+COUNT_END = "input/precipitation.count_End holds %s at row 3, column 10, which must be a whole " \
+            "number of values 0 ... 24 (the steps of a day of 60 minutes)"
+PRECIPITATION_VALUES = "must lie within its 12 values times 0 ... 903 (the lower and upper limit " \
+    "0 ... 200 of [precipitation], times the correction factor 1.02 ... 4.3 of " \
+    "[precipitation_correction], times the factor 1 ... 1.05 of rule 1 of [RegionalSuperposition])"
+ANOTHER_GRID = " holds 24 columns x 20 rows of cells of 100 from (2.7001e+06, 1.2e+06) with nodata " \
+    "-9999, not the model grid of 24 columns x 20 rows of cells of 100 from (2.7e+06, 1.2e+06)"
+OWED_END = "input/IrrigationOwed_End holds %s at row 3, column 10, which must be 0 ... 586 mm " \
+           "(the water of the cell's soil column of brown earth when saturated)"
+STATE_LINE = "the state file input/unsatzon_state_0, line %d: %s reads \"%s\", which %s"
+
+WARM_START_FILES = {
+    "state_precipitation_sum_nan": refused_warm_start(
+        binary_cell("precipitation.sum_End", 3, 10, float("nan")), 22,
+        SUM_END % "nan" + "is not a finite number"),
+    "state_precipitation_sum_negative": refused_warm_start(
+        binary_cell("precipitation.sum_End", 3, 10, -5.0), 22,
+        SUM_END % "-5" + PRECIPITATION_VALUES),
+    "state_precipitation_sum_1e300": refused_warm_start(
+        binary_cell("precipitation.sum_End", 3, 10, 1e300), 22,
+        SUM_END % "1e+300" + PRECIPITATION_VALUES),
+    "state_precipitation_count_nan": refused_warm_start(
+        binary_cell("precipitation.count_End", 3, 10, float("nan")), 22, COUNT_END % "nan"),
+    "state_precipitation_count_half": refused_warm_start(
+        binary_cell("precipitation.count_End", 3, 10, 0.5), 22, COUNT_END % "0.5"),
+    "state_precipitation_count_1e6": refused_warm_start(
+        binary_cell("precipitation.count_End", 3, 10, 1e6), 22, COUNT_END % "1e+06"),
+    "state_precipitation_sum_of_another_grid": refused_warm_start(
+        moved_east("precipitation.sum_End"), 22, "input/precipitation.sum_End" + ANOTHER_GRID),
+    "state_irrigation_owed_1e300": refused_warm_start(
+        binary_cell("IrrigationOwed_End", 3, 10, 1e300), 22, OWED_END % "1e+300",
+        former=OWING_HALF_DAY, edit_control=warm_from_noon(owing_fields)),
+    "state_irrigation_owed_of_another_grid": refused_warm_start(
+        moved_east("IrrigationOwed_End"), 22, "input/IrrigationOwed_End" + ANOTHER_GRID,
+        former=OWING_HALF_DAY, edit_control=warm_from_noon(owing_fields)),
+    "state_reservoir_volume_1e308": refused_warm_start(
+        state_word("[routing_model]", "(reservoir 1)", 0, "1e308"), 71,
+        STATE_LINE % (4, "the volume of " + LAKE, "1e+308",
+                      "must be at most 1e+12 m3, as V0 of the control file")),
+    "state_reservoir_volume_2e12": refused_warm_start(
+        state_word("[routing_model]", "(reservoir 1)", 0, "2e12"), 71,
+        STATE_LINE % (4, "the volume of " + LAKE, "2e+12",
+                      "must be at most 1e+12 m3, as V0 of the control file")),
+    "state_soil_interflow_storage_negative": refused_warm_start(
+        state_word("[unsatzon_model]", "(QIi[0][1])", 0, "-1"), 71,
+        STATE_LINE % (49, "QIi (what the interflow storage of zone 1 holds)", "-1",
+                      "must not be negative")),
+    "state_surface_interflow_storage_negative": refused_warm_start(
+        state_word("[SurfaceRoutingModel]", "(QIi[0][1])", 0, "-1"), 71,
+        STATE_LINE % (69, "the interflow storage of zone 1", "-1", "must not be negative")),
+    "state_soil_flow_time_record_negative": refused_warm_start(
+        state_word("[unsatzon_model]", "(zoneFZT_QD", 0, "-1"), 71,
+        STATE_LINE % (46, "the weight sum n of a flow-time record of zone 1", "-1",
+                      "must not be negative")),
+    "state_surface_flow_time_record_negative": refused_warm_start(
+        state_word("[SurfaceRoutingModel]", "(zoneFZT_QD", 1, "-1"), 71,
+        STATE_LINE % (66, "the runoff sum sx of a flow-time record of zone 1", "-1",
+                      "must not be negative")),
+    "state_daylight_flag_2": refused_warm_start(
+        state_word("[evapotranspiration]", "(daylight", 0, "2"), 71,
+        STATE_LINE % (94, "the flag of the daylight period in [evapotranspiration]", "2",
+                      "must be 1 (a daylight period runs) or 0 (none runs)")),
+    # A line of 24 steps cannot have run 24 of them and still be open.
+    "state_statistic_line_of_more_steps": refused_warm_start(
+        state_word("", "(qd.stat)", 1, "24", file="StatisticLines_End"), 71,
+        "the steps of the open line of the statistic qd.stat reads \"24\", which must be 0 ... 23 "
+        "(a line of code 4024 takes 24 steps)"),
+}
+
 # --- grid files: each row a line of ncols values, nothing behind the last
 # row, a binary grid exactly as long as its header says, and a header's
 # centre read as a centre ---
@@ -1545,6 +1705,7 @@ CASES.update(MODEL_STEPS)
 CASES.update(CONTROL_FILE_FORMS)
 CASES.update(LINE_ENDS)
 CASES.update(STATE_VALUES)
+CASES.update(WARM_START_FILES)
 CASES.update(GRID_FILES)
 CASES.update(ABSURD_VALUES)
 CASES.update(UNTOUCHED_FILES)

@@ -15,6 +15,7 @@ import re
 import shutil
 import subprocess
 import sys
+import threading
 
 import example_test as ex
 
@@ -145,29 +146,27 @@ def rows_from(path, day, hour):
     head, rows = ex.rows_from_day(path, day)
     if not hour:
         return head, rows
-    that_day = [r for r in rows if int(r.split()[2]) == day]
-    # A daily series: a run from the middle of the day has no row of it.
-    if len(that_day) == 1:
-        return head, [r for r in rows if int(r.split()[2]) > day]
+    # A daily series goes on with the day's line begun before the split.
     return head, [r for r in rows if (int(r.split()[2]), float(r.split()[3])) >= (day, hour)]
 
 
 def continuation_differences(args, base, source, days, edit_control=None, edit_input=None,
-                             processes=1, hour=0):
-    """Runs A through `days` days, B up to `hour` of the last day, and C from
-    there on, started from every file B wrote (copied into C's input folder,
-    where a user's former run leaves its states). Returns the output files C
-    wrote differently from A from its start on, or that only one of them
-    wrote, or a fault."""
+                             processes=1, hour=0, day=None):
+    """Runs A through `days` days, B up to `hour` of `day` (the last day
+    unless given), and C from there on, started from every file B wrote
+    (copied into C's input folder, where a user's former run leaves its
+    states). Returns the output files C wrote differently from A from its
+    start on, or that only one of them wrote, or a fault."""
     def edited(*more):
         return lambda text: _chain(text, (state_written, edit_control) + more)
+    day = day or days
     through, first, second = (os.path.join(base, n) for n in ("through", "first", "second"))
     prepare(through, source, days, edited(), edit_input)
     if hour:
-        prepare(first, source, days, edited(ended_before(hour)), edit_input)
+        prepare(first, source, day, edited(ended_before(hour)), edit_input)
     else:
-        prepare(first, source, days - 1, edited(), edit_input)
-    prepare(second, source, days, edited(lambda text: warm_started(text, days, hour)), edit_input)
+        prepare(first, source, day - 1, edited(), edit_input)
+    prepare(second, source, days, edited(lambda text: warm_started(text, day, hour)), edit_input)
     for work in (through, first):
         status, console = run(args, work, processes)
         if status != 0:
@@ -186,7 +185,7 @@ def continuation_differences(args, base, source, days, edit_control=None, edit_i
         if not os.path.exists(theirs):
             differ.append(name + " (only the warm start wrote it)")
         elif name.endswith((".stat", ".txt")):
-            if rows_from(ours, days, hour) != rows_from(theirs, days, hour):
+            if rows_from(ours, day, hour) != rows_from(theirs, day, hour):
                 differ.append(name)
         elif not filecmp.cmp(ours, theirs, shallow=False):
             differ.append(name)
@@ -213,9 +212,11 @@ class Case:
     ends with that code (as the shell sees it: modulo 256). `words` must stand
     in an entry of the diagnostics file at `level` (0 FATAL, 2 WARNING).
     With `continues`, a warm start on each process count goes on from the
-    run's last but one day exactly as the run through (see
-    continuation_differences), and check_outputs judges the warm start. With
-    `like`, a Reference, the runs write the same files as the reference's run
+    run's last but one day (from split_hour of split_day, when given)
+    exactly as the run through (see continuation_differences), and
+    check_outputs judges the warm start. With `former`, a FormerRun, each
+    run starts from its states, which edit_state(input folder) may change
+    first. With `like`, a Reference, the runs write the same files as the reference's run
     on one process. With `shape`, (rows, columns), the catchment is made at
     that size, whose strips fall elsewhere. With `speeds`, the times of
     ranks 0, 1, ... that each process reads as its own speed: the strips
@@ -226,7 +227,8 @@ class Case:
 
     def __init__(self, edit_control=None, edit_input=None, days=2, processes=(1, 2), code=0,
                  words=None, level=None, check_outputs=None, then=None, continues=False,
-                 like=None, split_hour=0, shape=(ROWS, COLS), speeds=None, own_data=False):
+                 like=None, split_hour=0, shape=(ROWS, COLS), speeds=None, own_data=False,
+                 split_day=None, former=None, edit_state=None):
         self.edit_control, self.edit_input, self.days = edit_control, edit_input, days
         self.shape, self.speeds = shape, speeds
         self.own_data = own_data
@@ -240,9 +242,34 @@ class Case:
         # status 0; code, words and outputs are those of the second.
         self.then = then
         self.continues = continues
-        # The hour of the last day at which the warm start takes over.
-        self.split_hour = split_hour
+        # The day (the last one unless given) and hour at which the warm
+        # start takes over.
+        self.split_day, self.split_hour = split_day, split_hour
+        self.former, self.edit_state = former, edit_state
         self.like = like
+
+
+class FormerRun:
+    """A run whose output folder several cases start from, copied into
+    their input folder as a user copies a former run's states: made once per
+    process count and shared, so that each case runs only its own start."""
+
+    def __init__(self, name, edit_control=None, edit_input=None, days=1):
+        self.name, self.edit_control, self.edit_input, self.days = (name, edit_control,
+                                                                    edit_input, days)
+        self._lock = threading.Lock()
+        self._made = {}
+
+    def output(self, args, source, processes):
+        """The output folder of the run on `processes` processes, its status
+        and console."""
+        with self._lock:
+            if processes not in self._made:
+                work = os.path.join(args.work, "former_" + self.name, "np%d" % processes)
+                prepare(work, source, self.days, self.edit_control, self.edit_input)
+                status, console = run(args, work, processes)
+                self._made[processes] = (os.path.join(work, "output"), status, console)
+        return self._made[processes]
 
 
 class Reference:
@@ -287,7 +314,8 @@ def run_case(args, name, case, source):
         for processes in case.processes:
             base = os.path.join(args.work, name, "np%d" % processes)
             differ = continuation_differences(args, base, source, case.days, case.edit_control,
-                                              case.edit_input, processes, case.split_hour)
+                                              case.edit_input, processes, case.split_hour,
+                                              case.split_day)
             if differ:
                 faults.append("%s: the warm start on %d processes differs from the run through "
                               "in %s" % (name, processes, " ".join(differ)))
@@ -302,6 +330,16 @@ def run_case(args, name, case, source):
     for processes in case.processes:
         work = os.path.join(args.work, name, "np%d" % processes)
         prepare(work, source, case.days, case.edit_control, case.edit_input)
+        if case.former:
+            output, status, console = case.former.output(args, source, processes)
+            if status != 0:
+                faults.append("%s: the former run on %d processes ended with status %d:\n%s" %
+                              (name, processes, status, console[-3000:]))
+                continue
+            for state in os.listdir(output):
+                shutil.copy(os.path.join(output, state), os.path.join(work, "input", state))
+            if case.edit_state:
+                case.edit_state(os.path.join(work, "input"))
         status, console = run(args, work, processes, speeds=case.speeds)
         if case.then and status == 0:
             case.then.prepare(work, source, case.days)

@@ -11,6 +11,7 @@ version, which lack what this one carries, runs and names what starts anew.
 import argparse
 import filecmp
 import os
+import re
 import shutil
 import sys
 
@@ -231,6 +232,29 @@ def started_owing_the_fields(second):
     bc.closes("irrigation_owed_by_channels", tolerance=bc.CHANNEL_TOLERANCE)(second)
 
 
+def daily_lines_of_split_day(*names):
+    """The warm start wrote the daily line of the day it began at noon
+    (2 March 23:00) into each of the statistics named, so that the
+    comparison with the run through holds that line."""
+    def check(second):
+        for name in names:
+            with open(os.path.join(second, "output", name)) as f:
+                rows = [line.split() for line in f.read().splitlines()[3:]]
+            dates = [(int(r[2]), int(r[3])) for r in rows]
+            if (2, 23) not in dates:
+                raise ex.Failure("%s of the warm start has no line at 2 March 23:00, but %s" %
+                                 (name, dates))
+    return check
+
+
+def routed_daily_alone(text):
+    """The routed discharge as daily means, every other statistic by the
+    step: channel routing makes its statistics on rank 0 alone."""
+    text = re.sub(r"(\.stat) ([1-6])024\b", r"\1 \g<2>001", text)
+    text = re.sub(r"statcode = ([1-6])024\b", r"statcode = \g<1>001", text)
+    return ex.replace_once("routed.stat 2001", "routed.stat 2024")(text)
+
+
 def owed_state_of_one_day(text):
     return small.state_written(bc.fields_beyond_the_baseflow(text))
 
@@ -309,6 +333,19 @@ CASES = {
                                       days=1, continues=True, processes=(1, 3), split_hour=12,
                                       check_outputs=same_as_run_through(
                                           "air_humidity_202103.mit")),
+    # A split at noon of the second of three days: every statistic of daily
+    # lines (sums 4024 and means 2024 of the soil, the snow, evaporation,
+    # the balance and a standard grid) goes on with the twelve steps of the
+    # morning and writes its lines at 23:00, as in the run through.
+    "daily_statistics_at_noon": Case(with_balance(), days=3, continues=True, processes=(1, 2),
+                                     split_day=2, split_hour=12,
+                                     check_outputs=daily_lines_of_split_day(
+                                         "qd.stat", "etp.stat", "max_ponding_storage.stat")),
+    # The same with the routed discharge's daily means alone, which only
+    # rank 0 holds.
+    "routed_daily_means_at_noon": Case(routed_daily_alone, continues=True, processes=(1, 2),
+                                       split_hour=12,
+                                       check_outputs=daily_lines_of_split_day("routed.stat")),
     # Slides change the layered snow after the soil's step: its pack's
     # tracer takes up what they moved at the step's end, as a warm start
     # from the pack it wrote.
@@ -377,6 +414,7 @@ EARLIER_STATES = (
     ("periodic_grids", ("PeriodicGrids_End",), (), ("no file PeriodicGrids_End",)),
     ("period_statistics", ("precipitation.sum_End", "precipitation.count_End"), (),
      ("no files precipitation.sum_End and precipitation.count_End",)),
+    ("statistic_lines", ("StatisticLines_End",), (), ("StatisticLines_End of a former run",)),
 )
 
 

@@ -177,3 +177,42 @@ TEST(precicorrclass, NeedsTheTemperatureInterpolator) {
 }
 
 } // namespace
+
+// The statistics of the precipitation hold the corrected values: within the
+// limits of [precipitation] times the factors at the ends of the snow
+// fraction and of the wind speed's limits (3 m/s without a wind).
+TEST(precicorrclass, BoundsTheCorrectedPrecipitationItsStatisticsHold) {
+  struct Case {
+    bool wind;
+    double lowest, highest;
+    std::string factors;
+  };
+  // Rain 1.05 + 0.01 u, snow 1.3 + 0.04 u, u 0 ... 60.
+  const Case cases[] = {{true, 0.0, 200.0 * 3.7, "1.05 ... 3.7"},
+                        {false, 0.0, 200.0 * 1.3, "1.05 ... 1.3"}};
+  for (const Case& k : cases) {
+    std::vector<std::string> names = {"precipitation", "temperature"};
+    if (k.wind) names.push_back("wind_speed");
+    std::string text;
+    for (const std::string& name : names) {
+      InterpolatorSection s;
+      s.name = name;
+      s.input = name + ".txt";
+      s.limits = name == "precipitation" ? "0 200" : name == "wind_speed" ? "0 60" : "-50 50";
+      text += s.text();
+    }
+    MeteoRun run("correction_range", text + correction, inputs());
+    Interpolators interpolators(run, names);
+    int code = 0;
+    precicorrclass c(run.context, code, interpolators.list);
+    ASSERT_EQ(code, 0) << run.console();
+    const GridValueRange& range =
+        run.context.registry[interpolators.list[0]->getGridIndex()].valueRange;
+    ASSERT_TRUE(range.known);
+    EXPECT_DOUBLE_EQ(range.lowest, k.lowest);
+    EXPECT_DOUBLE_EQ(range.highest, k.highest);
+    EXPECT_EQ(range.source, "the lower and upper limit 0 ... 200 of [precipitation], times the "
+                            "correction factor " +
+                                k.factors + " of [precipitation_correction]");
+  }
+}

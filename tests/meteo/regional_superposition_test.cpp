@@ -154,3 +154,30 @@ TEST(RegionalSuperposition, ChangesNothingWhenSwitchedOff) {
 }
 
 } // namespace
+
+// An interpolation that keeps its grid for a step hands the superposed
+// grid to its output: the range its statistics may hold is the
+// interpolation's limits plus (or times) every rule's region values and its
+// neutral value, whatever the months. A grid of no interpolation has none.
+TEST(RegionalSuperposition, WidensTheRangeOfTheValuesItsTargetsHold) {
+  Superposition s("superposition_ranges", "3  number of rules\n"
+                                          "temperature add 4 4 3:2.0 7:-1.0   spring\n"
+                                          "humidity mul 11 4 3:1.5   winter\n"
+                                          "temperature add 5 9 3:100 7:100   summer\n");
+  ASSERT_EQ(s.code, 0) << s.run.console();
+  s.module->widenTargetRanges();
+  const GridRegistryEntry* registry = s.run.context.registry;
+  const GridValueRange& t = registry[s.temperature->getGridIndex()].valueRange;
+  ASSERT_TRUE(t.known);
+  // Limits -1000 ... 1000, amounts -1 ... 2 and 0 ... 100.
+  EXPECT_DOUBLE_EQ(t.lowest, -1001.0);
+  EXPECT_DOUBLE_EQ(t.highest, 1102.0);
+  EXPECT_EQ(t.source, "the lower and upper limit -1000 ... 1000 of [temperature], plus the amount "
+                      "-1 ... 2 of rule 1 of [RegionalSuperposition], plus the amount 0 ... 100 "
+                      "of rule 3 of [RegionalSuperposition]");
+  int humidity = 0;
+  for (int i = 1; i < gridRegistryLimit && !humidity; ++i)
+    if (registry[i].name == "humidity") humidity = i;
+  ASSERT_GT(humidity, 0);
+  EXPECT_FALSE(registry[humidity].valueRange.known);
+}
