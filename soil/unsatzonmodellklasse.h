@@ -239,7 +239,8 @@ protected:
   void checkSoilTypes();
   void readStateGrids();
   void readStateGrid(Grid grid, const NamedOutput& line);
-  void readIrrigationState();
+  void startFluxesAtRest();
+  void readKeptState();
   void computeColumns();
   void computeRootZoneFromState();
   void fillIrrigationGrids();

@@ -11,6 +11,7 @@ version, which lack what this one carries, runs and names what starts anew.
 import argparse
 import filecmp
 import os
+import re
 import shutil
 import sys
 
@@ -107,6 +108,41 @@ def sunken_lakes_alone(text):
     text = ex.switched_off(text, "routing_model", "irrigation")
     text = ex.replace_lines(text, ((r"^1(\s+initialization method)", r"2\1"),))
     return bc.drained(text)
+
+
+def written_at_end(*names):
+    """The grids and stacks of the lines of the files `names`, which the
+    example never writes, written at the end of the run."""
+    def edit(text):
+        for name in names:
+            text = ex.replace_lines(text, ((r"^(%s  .*\n)0(\s+its write code.*)$" % re.escape(name),
+                                            r"\g<1>3\2"),))
+        return text
+    return edit
+
+
+def without(*sections):
+    return lambda text: ex.switched_off(text, *sections)
+
+
+# What a cell wholly under a glacier keeps, which no solver step writes:
+# the root zone's moisture and depth of its last solved step, and its
+# fluxes, which it hands on to the lakes.
+KEPT_UNDER_GLACIER = written_at_end("sb05.asc", "root.asc")
+
+
+def glacier_covering_cells(text):
+    """The dynamic glacier, whose close turns every pack above 10 mm into
+    glacier over the whole cell, so that it covers cells the soil solved
+    until then."""
+    text = dynamic_glacier(text)
+    ex.check(DYNAMIC_GLACIER.endswith("10 0.25\n"), "the glacier lines have changed")
+    return text.replace(DYNAMIC_GLACIER, DYNAMIC_GLACIER[:-len("10 0.25\n")] + "10 1.0\n")
+
+
+def river_cells_under_glacier(folder):
+    grown_glacier(folder)
+    counts.river_link_input(folder)
 
 
 def set_cells(folder, name, where, value):
@@ -296,6 +332,27 @@ CASES = {
     "irrigation_owed_over_midnight": Case(
         bc.fields_beyond_the_baseflow, continues=True, processes=(1, 3),
         check_outputs=bc.closes("irrigation_from_baseflow", tolerance=bc.CHANNEL_TOLERANCE)),
+    # Cells wholly under the example's glacier are not solved: they keep
+    # the root zone of their first day, also without irrigation, which reads
+    # it.
+    "root_zone_under_static_glacier": Case(with_balance(without("irrigation"), KEPT_UNDER_GLACIER),
+                                           continues=True, processes=(1, 3)),
+    # The close at the end of the first day covers cells whole: they keep
+    # what their last solved step left, hand no stale flow on and take no
+    # part in the aquifer's balance; their fluxes reach the lakes.
+    "glacier_covering_cells": Case(with_balance(glacier_covering_cells, without(
+        "irrigation", "heat_transfer", "LayeredSnowModel"), KEPT_UNDER_GLACIER),
+                                   grown_glacier, days=3, continues=True, processes=(1, 3)),
+    # With soil heat they keep their energy too.
+    "glacier_covering_cells_with_heat": Case(
+        with_balance(glacier_covering_cells, without("irrigation"), KEPT_UNDER_GLACIER,
+                     written_at_end("se.stack")), grown_glacier, days=3, continues=True,
+        processes=(1, 3)),
+    # River cells the close covered, beside fields watered from groundwater,
+    # split at noon.
+    "glacier_covering_river_cells_at_noon": Case(
+        lambda text: bc.groundwater_fields(bc.river_interaction(1)(glacier_covering_cells(text))),
+        river_cells_under_glacier, days=3, continues=True, processes=(1, 3), split_hour=12),
     # The state of an earlier version owes no irrigation water: the warm
     # start runs and says so.
     "irrigation_owed_not_written": Case(
