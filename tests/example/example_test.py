@@ -446,7 +446,7 @@ STATE_GRIDS = ("theta.stack", "hh.stack", "hgeo.stack", "gwdist.asc", "gwlevel.a
 # surface routing, where they are on.
 OPTIONAL_STATE = re.compile(r"^(temper|swes|swel|tempersnow|thetasnow|hhydsnow|hgeosnow|thicksnow|"
                             r"denssnow|qusnow)\.stack$|^uppersnow\.asc$|^gw_head_\d+(_old)?\.asc$|"
-                            r"^SurfStorSiltingUp$")
+                            r"^SurfStorSiltingUp$|^SurfaceRoutingVelocity_End$")
 
 
 def state_files(work, processes):

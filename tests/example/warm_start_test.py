@@ -145,6 +145,20 @@ def river_cells_under_glacier(folder):
     counts.river_link_input(folder)
 
 
+def rain_on_snow(folder):
+    """Ten times the precipitation, snow on the first day, 10 K colder, and
+    rain on the days after, 10 K warmer: water stands on the land."""
+    ex.cloudburst(folder)
+    ex.rewrite_station_values(folder, "temperature.txt",
+                              lambda d, h, v: v - 10.0 if d == 1 else v + 10.0, "%.2f")
+
+
+def routed_in_quarter_hours(method):
+    """Surface routing by `method`, in inner steps of up to 15 minutes."""
+    longest = ex.replace_once("100  longest inner step (s)", "900  longest inner step (s)")
+    return lambda text: longest(bc.surface_method(method)(text))
+
+
 def set_cells(folder, name, where, value):
     """The cells of the grid `name` where `where` (rows of flags) is set
     hold `value`."""
@@ -246,6 +260,10 @@ def same_as_run_through(*names):
 
 def owed_state_of_one_day(text):
     return small.state_written(bc.fields_beyond_the_baseflow(text))
+
+
+def velocity_state_of_one_day(text):
+    return small.state_written(routed_in_quarter_hours(1)(text))
 
 
 def states_without(name):
@@ -353,6 +371,12 @@ CASES = {
     "glacier_covering_river_cells_at_noon": Case(
         lambda text: bc.groundwater_fields(bc.river_interaction(1)(glacier_covering_cells(text))),
         river_cells_under_glacier, days=3, continues=True, processes=(1, 3), split_hour=12),
+    # Methods 1 to 4 start the velocity iteration of the water on the land
+    # from the velocities the step before left.
+    "land_water_velocities_method_1": Case(with_balance(routed_in_quarter_hours(1)), rain_on_snow,
+                                           days=3, continues=True, processes=(1, 3)),
+    "land_water_velocities_method_3": Case(with_balance(routed_in_quarter_hours(3)), rain_on_snow,
+                                           days=3, continues=True, processes=(1, 3)),
     # The state of an earlier version owes no irrigation water: the warm
     # start runs and says so.
     "irrigation_owed_not_written": Case(
@@ -360,6 +384,13 @@ CASES = {
         then=small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(
             owed_state_of_one_day(text), 1), edit_work=states_without("IrrigationOwed_End")),
         words="no grid IrrigationOwed_End of a former run"),
+    # Nor the velocities of the water on the land.
+    "land_water_velocities_not_written": Case(
+        velocity_state_of_one_day, days=1, processes=(1, 3),
+        then=small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(
+            velocity_state_of_one_day(text), 1),
+            edit_work=states_without("SurfaceRoutingVelocity_End")),
+        words="no stack SurfaceRoutingVelocity_End of a former run"),
 }
 
 
