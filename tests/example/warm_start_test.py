@@ -384,6 +384,12 @@ CASES = {
         then=small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(
             owed_state_of_one_day(text), 1), edit_work=states_without("IrrigationOwed_End")),
         words="no grid IrrigationOwed_End of a former run"),
+    # The example's own control file leaves every state its read switches
+    # ask for, silting-up's grids too.
+    "example_states_suffice": Case(
+        days=1, processes=(1, 3),
+        then=small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(text, 1),
+                        edit_work=states_without(None))),
     # Nor the velocities of the water on the land.
     "land_water_velocities_not_written": Case(
         velocity_state_of_one_day, days=1, processes=(1, 3),
