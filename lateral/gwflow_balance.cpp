@@ -22,7 +22,12 @@ void gwflowclass::computeBalance(int k) {
   const double ax = method == 1 ? alpha : 1.0, ay = method == 1 ? alpha : 0.0;
   const OwnCells cells = ownCells();
   cells.forEach([&](long r, long c) {
-    if (glacierFraction(r, c) >= 1.0) return;
+    // A cell wholly under a glacier takes no part: its balance is not the
+    // one of the step it was last computed in.
+    if (glacierFraction(r, c) >= 1.0) {
+      l.balance[r][c] = 0.0;
+      return;
+    }
     const double x = dx(r, c), y = dy(r, c), area = x * y;
     auto hw = [&](long r2, long c2, double a) {
       return (1.0 - a) * l.headOld[r2][c2] + a * l.head[r2][c2];

@@ -18,7 +18,6 @@ constexpr int glacierCode = 2;
 constexpr int invalidSettingCode = 10;
 constexpr double largestIterationCount = 100000.0;
 constexpr int registryFullCode = 12;
-constexpr int stackLevels = 9; // levels 0 .. 9
 constexpr double startRoughness = 10.0;
 constexpr double startCriticalShearStress = 0.9;
 
@@ -261,18 +260,22 @@ Grid surfaceroutingclass::registerGridSlot(GridSlot slot, const std::string& nam
 }
 
 Stack surfaceroutingclass::registerStackSlot(GridSlot slot, const std::string& name,
-                                             const std::string& fileName, long writeCode,
-                                             int startLevels) {
+                                             const std::string& fileName, long writeCode) {
   const int index = nextFreeEntry();
   Stack stack = three_d_matrix(heldFirst, heldLast, 1, header.ncols, stackLevels, header.nrows);
   Grid companion = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
   const double nodata = header.nodata;
-  const auto fill = [&](long r, long c, double value) {
-    for (int l = 0; l < startLevels; ++l) stack[r][c][l] = value;
-    companion[r][c] = value;
-  };
-  cells.forEach([&](long r, long c) { fill(r, c, 0.0); },
-                [&](long r, long c) { fill(r, c, nodata); });
+  // Cells beyond the valid columns of a row hold nodata as well, as a
+  // gathered output writes them, so that no output depends on the strips.
+#pragma omp parallel for schedule(runtime)
+  for (long r = heldFirst; r <= heldLast; ++r) {
+    std::fill(stack[r][0], stack[r][0] + (header.ncols + 1) * (stackLevels + 1), nodata);
+    std::fill(companion[r] + 1, companion[r] + header.ncols + 1, nodata);
+  }
+  cells.forEach([&](long r, long c) {
+    std::fill(stack[r][c], stack[r][c] + stackLevels + 1, 0.0);
+    companion[r][c] = 0.0;
+  });
   registerGrid(index, fileName, companion, stack, stackLevels, name, writeCode, heldFirst,
                heldLast);
   registryIndex[slot] = index;
@@ -294,13 +297,13 @@ Grid surfaceroutingclass::borrowOrRegister(GridSlot slot, const std::string& nam
 void surfaceroutingclass::registerOwnGrids() {
   const double nodata = header.nodata;
   velocityStack = registerStackSlot(velocitySlot, "SurfaceRoutingVelocity", velocityFileName,
-                                    velocityWriteCode, stackLevels + 1);
+                                    velocityWriteCode);
   velocityGrid = registry[registryIndex[velocitySlot]].grid;
-  fluxesStack = registerStackSlot(fluxesSlot, "SurfaceRoutingFluxes", fluxesFileName,
-                                  fluxesWriteCode, stackLevels + 1);
+  fluxesStack =
+      registerStackSlot(fluxesSlot, "SurfaceRoutingFluxes", fluxesFileName, fluxesWriteCode);
   fluxesGrid = registry[registryIndex[fluxesSlot]].grid;
   MPIExchangeStackHalo(registryIndex[fluxesSlot], stackLevels + 1);
-  weightsStack = registerStackSlot(weightsSlot, "SurfaceRoutingWeights", "", 0, 8);
+  weightsStack = registerStackSlot(weightsSlot, "SurfaceRoutingWeights", "", 0);
   weightsGrid = registry[registryIndex[weightsSlot]].grid;
   headGrid = registerGridSlot(headSlot, "SurfaceRoutingHead", "", 0, 0.0, nodata);
   MPIExchangeGridHalo(registryIndex[headSlot]);

@@ -287,6 +287,56 @@ def fields_beyond_the_baseflow(text):
     return ex.replace_once("0.05 0.05 0.05  QB-Red", "0.005 0.005 0.005  QB-Red")(text)
 
 
+# The column's water of every cell of subbasin 1 at the end of each
+# sub-step; the cells are listed where the input is made.
+SUBBASIN_1_CELLS = "cells of subbasin 1"
+
+
+def column_water_in_substeps(text):
+    """Two sub-steps, the statistic SB_2_ of every step, and the column's
+    water of subbasin 1's cells at the end of each sub-step."""
+    text = ex.replace_once("sb2.stat 2024", "sb2.stat 2001")(text)
+    text = ex.replace_once("3    number of outputs", "4    number of outputs")(text)
+    block = "{grid = SB_2_grid; file = sb2_cells.txt; cells = %s; substeps = 1;}" % SUBBASIN_1_CELLS
+    text = ex.replace_once("{grid = temperature;", block + "\n{grid = temperature;")(text)
+    return with_balance(lambda t: t + ex.SUBSTEPS_SECTION)(text)
+
+
+def subbasin_1_cells(folder):
+    with open(os.path.join(folder, "zones.asc")) as f:
+        zones = [line.split() for line in f.read().splitlines()[6:]]
+    cells = " ".join("%d %d" % (r, c) for r, row in enumerate(zones, 1)
+                     for c, zone in enumerate(row, 1) if zone == "1")
+    path = os.path.join(os.path.dirname(folder), ex.CONTROL_FILE)
+    with open(path) as f:
+        text = f.read()
+    with open(path, "w") as f:
+        f.write(text.replace(SUBBASIN_1_CELLS, cells))
+
+
+def statistic_of_substep_states(work):
+    """With sub-steps, the soil water statistic of a step is the mean of the
+    states at the ends of its sub-steps (subbasin 1 holds no glacier: every
+    cell weighs alike)."""
+    out = os.path.join(work, "output")
+    with open(os.path.join(out, "sb2_cells.txt")) as f:
+        lines = [line.split() for line in f.read().splitlines()[1:]]
+    means = {}
+    for line in lines:
+        values = [float(v) for v in line[6:]]
+        means.setdefault(tuple(int(v) for v in line[:4]), []).append(sum(values) / len(values))
+    with open(os.path.join(out, "sb2.stat")) as f:
+        rows = [line.split() for line in f.read().splitlines() if line[:4].isdigit()]
+    ex.check(len(rows) == 48 and all(len(m) == 2 for m in means.values()),
+             "sb2.stat has %d steps, not 48 of two sub-steps each" % len(rows))
+    off = [(r[:4], float(r[4]), means[tuple(int(v) for v in r[:4])]) for r in rows
+           if abs(float(r[4]) - sum(means[tuple(int(v) for v in r[:4])]) / 2.0) > 1e-5]
+    ex.check(not off, "SB_2_ of subbasin 1 is not the mean of its sub-steps' states: %s" % off[:3])
+    ex.check(any(abs(m[0] - m[1]) > 1e-3 for m in means.values()),
+             "the column's water never changed within a step")
+    closes()(work)
+
+
 def owed_water_paid(work):
     """Every step closes, and the soil pays what it owes: at the end it
     owes less than two steps' shortfall, where a debt only booked would
@@ -1219,6 +1269,10 @@ CASES = {
     "irrigation_from_baseflow_in_substeps": Case(
         fields_on_baseflow_in_substeps, processes=(1, 3),
         check_outputs=closes("irrigation_from_baseflow", tolerance=CHANNEL_TOLERANCE)),
+    # The statistics of states take every sub-step's state.
+    "soil_water_statistic_in_substeps": Case(column_water_in_substeps, subbasin_1_cells,
+                                             processes=(1, 3),
+                                             check_outputs=statistic_of_substep_states),
     # Irrigation by suction sees the soil's first state in the first step.
     "irrigation_by_suction": Case(fields_by_suction, processes=(1, 3),
                                   check_outputs=wet_fields_never_watered),

@@ -473,6 +473,13 @@ CASES = {
     # holds nodata outside the catchment.
     "surface_routing_without_silting_up": Case(
         lambda text: ex.switched_off(text, "SiltingUpModel"), processes=(1, 3)),
+    # Its velocity and fluxes stacks hold nodata beyond the catchment on
+    # every layout, also in the rows' columns outside it.
+    "surface_routing_stacks": Case(
+        lambda text: ex.replace_lines(text, ((r"^(velocity\.stk  .*\n)0(  its write code)$",
+                                              r"\g<1>3\2"),
+                                             (r"^(fluxes\.stk  .*\n)0(  its write code)$",
+                                              r"\g<1>3\2"))), days=1, processes=(1, 3)),
     "surface_routing_tracer_without_groundwater": Case(tracer_without_groundwater, tracer_input,
                                                        processes=(1, 2, 3)),
     "dynamic_glacier_balance": Case(dynamic_glacier, dynamic_glacier_input, days=2,

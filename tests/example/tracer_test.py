@@ -111,6 +111,14 @@ def with_runoff(work, concentration, water):
     return [c for cs, qs in pairs for c, q in zip(cs[:3], qs[:3]) if q > 0.0]
 
 
+def control_point_profile(work):
+    """The control cell's concentrations, which land beside the tracer's
+    other outputs: with `path = ./` in the output folder."""
+    ex.check(not os.path.exists(os.path.join(work, "chlpoint.stat")),
+             "chlpoint.stat was written into the work folder, not into the output folder")
+    return sum(rows(os.path.join(work, "output", "chlpoint.stat")), [])
+
+
 def check_concentration_one(work):
     out = os.path.join(work, "output")
     checks = [
@@ -118,8 +126,7 @@ def check_concentration_one(work):
         ("snow", lambda: stored(work, "chlsnow_.asc", "swe.asc")),
         ("water to the soil", lambda: stored(work, "chlinter_flux.asc")),
         ("top soil layer", lambda: stored(work, "chlunsat.asc")),
-        ("soil layers of the control point",
-         lambda: sum(rows(os.path.join(work, "chlpoint.stat")), [])),
+        ("soil layers of the control point", lambda: control_point_profile(work)),
         ("aquifer layer 1", lambda: stored(work, "chl1grou.asc")),
         ("aquifer layer 2", lambda: stored(work, "chl2grou.asc")),
         ("soil runoff", lambda: with_runoff(work, "chlunsat.stat", "qg.stat")),
