@@ -755,6 +755,7 @@ private:
   void readCouplingSection();
   void createAccumulationGrids();
   void agreeOnExternalReads();
+  void noteCouplingFiles();
   void matchCouplingStatistics(const StatisticTableEntry* table, int tableSize);
   void disposeExternalGrid(const ExternalReadGrid& g, long year, long month, long day, long hour);
   void deleteSemaphoreFile();

@@ -2,6 +2,8 @@
 // staged set-up, the interpolators, the tracer set-up and the sub-models in
 // their fixed order.
 
+#include <mpi.h>
+
 #include <new>
 
 #include "config/defaultini.h"
@@ -38,6 +40,9 @@ constexpr int foreignStepCode = 63;
 void ModellApplication::init() {
   try {
     runFiles = std::make_unique<RunFiles>(*diag);
+    int processes = 1;
+    MPI_Comm_size(MPI_COMM_WORLD, &processes);
+    runFiles->noteOwnFiles(processes);
     stage = "reserving the grid registry";
     reserveRegistry();
     runStagedSetup();
@@ -45,6 +50,7 @@ void ModellApplication::init() {
     defaults->createStandardGridStatistics();
     stage = "the hand-over of the global parameters";
     defaults->getGlobalParameters(settings);
+    runFiles->setOutputDirectory(settings.outputDirectory);
     context.maxElevation = defaults->getMaxElevation();
     if (!options.routingOnly) createHRUs();
     stage = "releaseWholeSetupGrids";

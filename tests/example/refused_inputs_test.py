@@ -1208,6 +1208,18 @@ UNTOUCHED_FILES = {
             small.warm_started(small.state_written(text), 2))),
         words="is the file input/snowstorage.asc that the run reads as a grid of snow_model",
         check_outputs=work_kept),
+    # The files the run writes itself are outputs as well.
+    "statistics_is_the_control_file_copy": refused_unchanged(
+        ex.replace_once("etp.stat 2024", "../catchment.ctl.intern 2024"),
+        "the output file output/../catchment.ctl.intern (the statistics evapotranspiration_"
+        "submodel:pot_transpiration0(Penman/Monteith)_) is the file catchment.ctl.intern that the "
+        "run writes as the preprocessed copy of the control file"),
+    "statistics_is_the_diagnostics_file": refused_unchanged(
+        ex.replace_once("etp.stat 2024", "../Horva_Diag_0.xml 2024"),
+        "is the file Horva_Diag_0.xml that the run writes as the diagnostics file of process 0"),
+    "statistics_is_the_log_file": refused_unchanged(
+        ex.replace_once("etr.stat 2024", "../modell_0.log 2024"),
+        "is the file modell_0.log that the run writes as the log file of process 0"),
     # The set-up checks the work folder, where the lakes' tables go, with
     # every other output.
     "lake_table_in_the_work_folder_a_folder": Case(
