@@ -554,6 +554,7 @@ void ModellApplication::buildSubmodels() {
   if (waterBalance->getFlowControl() != 0) {
     waterBalance->setGlacierTakesWater(snow->getFlowControl() != 0 && snow->hasGlacierGrid());
     addChannelBalanceTerms();
+    waterBalance->noteStatisticFiles();
     plug(Place::waterBalanceStart, [this](const ModelDate&) { waterBalance->startStep(); });
     plug(Place::waterBalanceInputs, [this](const ModelDate&) { waterBalance->takeGroundInputs(); });
     // After the unsaturated zone's sub-step, before surface routing moves

@@ -1183,6 +1183,11 @@ def output_into_input(text):
     return ex.replace_once("$set $output = output/", "$set $output = input/")(text)
 
 
+def balance_prefix(prefix):
+    """[water_balance] with its files named by prefix."""
+    return lambda text: text + ex.BALANCE_SECTION.replace("balance_  prefix", prefix + "  prefix")
+
+
 UNTOUCHED_FILES = {
     # The soil's statistics are created before routing names its observed
     # discharge.
@@ -1220,6 +1225,18 @@ UNTOUCHED_FILES = {
     "statistics_is_the_log_file": refused_unchanged(
         ex.replace_once("etr.stat 2024", "../modell_0.log 2024"),
         "is the file modell_0.log that the run writes as the log file of process 0"),
+    # The balance's files are known before the first step, and checked with
+    # every other output.
+    "balance_in_a_missing_folder": refused_unchanged(
+        balance_prefix("nowhere/balance_"),
+        "the output file output/nowhere/balance_channel_inflow.stat (the statistics water_"
+        "balance_submodel:routing:channel_inflow_in_mm) cannot be written (No such file or "
+        "directory); found before the first step"),
+    "balance_in_the_output_folder_twice": refused_unchanged(
+        balance_prefix("output/balance_"),
+        "cannot be written (No such file or directory); found before the first step, so that the "
+        "run does not fail at its end: create its folder, or give the name without the folder "
+        "output/"),
     # The set-up checks the work folder, where the lakes' tables go, with
     # every other output.
     "lake_table_in_the_work_folder_a_folder": Case(
