@@ -171,7 +171,8 @@ void surfaceroutingclass::readSection() {
 }
 
 // An iteration needs a step and a tolerance; flow concentrates into a part
-// of the cell (1: none), never beyond it.
+// of the cell, never beyond it: a factor of 1 or less concentrates nothing,
+// and a negative one is a mistyped sign.
 void surfaceroutingclass::refuseIterationSettings() const {
   const struct {
     const char* label;
@@ -188,8 +189,8 @@ void surfaceroutingclass::refuseIterationSettings() const {
                    1.0, largestIterationCount, true, "must be 1 ... 100000"},
                   {"minimum flow depth to take into account the roughness of the crops [m] in ",
                    minFlowDepthCrops, 0.0, 10.0, true, "must be 0 ... 10 m"},
-                  {"Concentration factor [1/1] in ", concentrationFactor, 1.0, 100.0, true,
-                   "must be 1 (no concentration) ... 100"}};
+                  {"Concentration factor [1/1] in ", concentrationFactor, 0.0, 100.0, true,
+                   "must be 0 ... 100 (1 or less: no concentration)"}};
   for (const auto& s : settings) {
     const bool aboveLowest = s.lowestIncluded ? s.value >= s.lowest : s.value > s.lowest;
     if (!(aboveLowest && s.value <= s.highest))

@@ -809,6 +809,14 @@ CONTROL_FILE_FORMS = {
         words="starting day in ; [model_time], line",
         check_outputs=names_the_users_line("x        start day",
                                            "[model_time], line %d of catchment.ctl reads \"x\"")),
+    # A concentration factor of 1 or less concentrates nothing: the run
+    # routes as with 1.
+    "concentration_factor_0": Case(
+        ex.replace_once("1.0  concentration factor", "0  concentration factor"), days=1,
+        like=small.Reference()),
+    "concentration_factor_one_half": Case(
+        ex.replace_once("1.0  concentration factor", "0.5  concentration factor"), days=1,
+        like=small.Reference()),
     # Routing alone over a day more than the runoff of the run holds.
     "routing_alone_beyond_the_runoff": Case(
         then=small.Then("routing.ctl", routing_period(3), ("-mode:routing",)), code=1420,
@@ -1064,7 +1072,7 @@ ABSURD_VALUES = {
         "maximum iteration error [m/s] for velocity in ", "-1", "must be above 0 and at most 1 m/s"),
     "surface_concentration_minus_1": out_of_range(
         "1.0  concentration factor", "-1  concentration factor", 10, "SurfaceRoutingModel",
-        "Concentration factor [1/1] in ", "-1", "must be 1 (no concentration) ... 100"),
+        "Concentration factor [1/1] in ", "-1", "must be 0 ... 100 (1 or less: no concentration)"),
     "irrigation_amount_minus_1": Case(
         ex.replace_once("with 12 mm to", "with -1 mm to"), code=29,
         words="an irrigation schedule of [irrigation_table] gives the amount -1 mm, which must be "
