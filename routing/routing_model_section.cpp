@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/diag_stream.h"
+#include "core/earth_bounds.h"
 #include "core/run_files.h"
 #include "core/string_helpers.h"
 #include "routing/abflussmodellklasse.h"
@@ -325,9 +326,8 @@ void abflussmodellklasse::buildElement(int d, RoutingDescriptionText& text) {
   layout.specDischargeFiles = specificDischarges ? 1 : 0;
   layout.elementArea = text.value("the area of TG " + std::to_string(tg));
   layout.areaFactor = text.value("the area factor of TG " + std::to_string(tg));
-  // Both divide the runoff of the element's tables and depths; no river
-  // basin is larger than 1e7 km2.
-  if (!(layout.elementArea > 0.0 && layout.elementArea <= 1e7))
+  // Both divide the runoff of the element's tables and depths.
+  if (!(layout.elementArea > 0.0 && layout.elementArea <= largestBasinArea))
     text.refuse("the area of TG " + std::to_string(tg), layout.elementArea,
                 "must be above 0 and at most 1e7 (km2)");
   if (!(layout.areaFactor > 0.0 && layout.areaFactor <= 100.0))
@@ -399,13 +399,14 @@ ChannelParameters readChannelParameters(RoutingDescriptionText& text, const std:
                                         "catchment area"};
   // Beyond any river: storage constants in h, widths, depth and length in
   // m, Strickler coefficients k = 1/n, slope, area in km2.
-  static const double largest[10] = {1e4, 1e4, 1e5, 1e5, 1000.0, 1000.0, 1000.0, 10.0, 1e6, 1e7};
+  static const double largest[10] = {1e4,    1e4,    1e5,  1e5,            1000.0,
+                                     1000.0, 1000.0, 10.0, longestChannel, largestBasinArea};
   static const char* const ranges[10] = {
       "must be 0 (its default) ... 10000 (h)",  "must be 0 (its default) ... 10000 (h)",
       "must be 0 (its default) ... 100000 (m)", "must be 0 (its default) ... 100000 (m)",
       "must be 0 (its default) ... 1000 (m)",   "must be above 0 and at most 1000",
       "must be 0 (its default) ... 1000",       "must be above 0 and at most 10",
-      "must be 0 (its default) ... 1e6 (m)",    "must be 0 (its default) ... 1e7 (km2)"};
+      "must be 0 (its default) ... 1e7 (m)",    "must be 0 (its default) ... 1e7 (km2)"};
   ChannelParameters p{};
   for (int k = 0; k < 10; ++k) {
     const std::string what = std::string(names[k]) + " of " + element;

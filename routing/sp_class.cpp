@@ -11,6 +11,7 @@
 
 #include "config/tracer_ini_class.h"
 #include "core/diag_stream.h"
+#include "core/earth_bounds.h"
 #include "core/run_files.h"
 #include "core/string_helpers.h"
 #include "routing/routing_description.h"
@@ -137,7 +138,8 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
   initialVolume = numberAt("V0", ownText.c_str() + at).first;
   // A negative store would release and evaporate water that never was.
   if (initialVolume < 0.0) refuse("V0", wordAt(at), "a volume must not be negative");
-  if (initialVolume > 1e12) refuse("V0", wordAt(at), "a volume must be at most 1e12 m3");
+  if (initialVolume > largestLakeVolume)
+    refuse("V0", wordAt(at), "a volume must be at most 1e14 m3 (the Caspian Sea holds 7.8e13 m3)");
 
   at = valueOf(ownText, "C0");
   if (at == std::string::npos) missing("C0");

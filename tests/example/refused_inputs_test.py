@@ -495,7 +495,29 @@ def leaky_aquifer(folder):
             ex.spoil_grid_value(name, 15, column, value)(folder)
 
 
+def lake_victoria(text):
+    """The lake model off, so that reservoir 1 is a plain one, holding what
+    Lake Victoria holds (some 2.7e12 m3), with a rule table of its size."""
+    text = ex.replace_once("1      on: the cells of lake_codes", "0      on: the cells of lake_codes")(text)
+    text = ex.replace_once(SP_1, SP_1.replace("V0 = 1e5", "V0 = 2.7e12"))(text)
+    return reservoir_1_rules("5\n0 0\n1e12 20\n2e12 200\n3e12 1000\n1e13 5000\n")(text)
+
+
 EXTREMES_WITHIN_RANGE = {
+    # What real catchments hold runs: a reach of 1500 km, a natural lake
+    # routed as a reservoir, a lake's bed below the Dead Sea's shore, and a
+    # station of gridded data on such a cell.
+    "reach_of_1500_km": Case(ex.replace_once("L = 1000", "L = 1.5e6"), days=1),
+    "lake_victoria_as_a_reservoir": Case(lake_victoria, days=1),
+    "dead_sea_floor_in_the_elevation_model": Case(
+        edit_input=ex.spoil_grid_value("dem.asc", 11, 13, "-730"), days=1),
+    # Beyond the largest lake: refused.
+    "reservoir_volume_beyond_the_caspian_sea": Case(
+        ex.replace_once(SP_1, SP_1.replace("V0 = 1e5", "V0 = 1e15")), code=35,
+        words="for reservoir 1: \"V0 =\" reads \"1e15\", a volume must be at most 1e14 m3"),
+    "station_on_the_dead_sea_floor": Case(
+        edit_input=lambda folder: station_header("temperature.txt", "Z", "-730")(folder),
+        days=1),
     # Values at the edges of their ranges keep the model finite (the daily
     # look at the state would end the run with 20); the set-up warns of the
     # stiff leakage.
@@ -1048,11 +1070,11 @@ ABSURD_VALUES = {
         "at row 11, column 13, a cell of the catchment in the zone grid zones.asc"),
     "elevation_model_1e308": grid_cell(
         "dem.asc", "1e308", 22, "the elevation model dem.asc ([elevation_model]) holds 1e+308 at "
-        "row 11, column 13, a cell of the catchment, which must be -500 ... 9000 m"),
+        "row 11, column 13, a cell of the catchment, which must be -1500 ... 9000 m"),
     "station_elevation_1e308": Case(
         edit_input=station_header("temperature.txt", "Z", "1e308"), code=68,
         words="station file input/temperature.txt, line 4 (interpolation of temperature): the "
-              "elevation of station 1 is 1e308, which must be -500 ... 9000 m"),
+              "elevation of station 1 is 1e308, which must be -1500 ... 9000 m"),
     "station_7000_km_away": Case(
         edit_input=station_header("temperature.txt", "X", "9701128"),
         words="station 1 of input/temperature.txt (interpolation of temperature) at x = "
@@ -1102,7 +1124,7 @@ ABSURD_VALUES = {
         words="the factor of \"1:-1\" must be 0 ... 10"),
     "reservoir_rule_first_row_minus_1": Case(
         reservoir_1_rules("5\n-1 0\n1e5 0.2\n3e5 1.0\n6e5 4.0\n1.5e6 20.0\n"), code=17,
-        words="table row 1 reads \"-1 0\", whose value 1 must be 0 ... 1e12"),
+        words="table row 1 reads \"-1 0\", whose value 1 must be 0 ... 1e14"),
     "heat_transfer_switch_minus_1": out_of_range(
         "[heat_transfer]\n1   on", "[heat_transfer]\n-1   on", 17, "heat_transfer",
         "heat transfer switch in ", "-1", "must be 0 (off) or 1 or more (on)"),
@@ -1115,7 +1137,7 @@ ABSURD_VALUES = {
         "must be at most 1e6 m (1000 km)"),
     "channel_length_1e9": routed(
         "L = 760", "L = 1e9", "OL 1", "channel length", "1e+09",
-        "must be 0 (its default) ... 1e6 (m)"),
+        "must be 0 (its default) ... 1e7 (m)"),
     "manning_zero": routed(
         "M = 25, MF = 15, I = 0.1795", "M = 0, MF = 15, I = 0.1795", "OL 1",
         "Manning coefficient of the mean channel", "0", "must be above 0 and at most 1000"),
