@@ -144,6 +144,13 @@ def names_the_shift_that_ends_a_day(work):
                    "no WARNING says to set min_to_int_end to 60: %s" % warned)
 
 CASES = {
+    # The last grid line beyond the count: named, not read; the groundwater
+    # then misses the grid.
+    "standard grid beyond the count named": Case(
+        edit_control=replace("24  number of grids", "23  number of grids"), code=33, level=2,
+        words="[standard_grids], line 77 of catchment.ctl reads \"gw_kolmation_1.asc  "
+              "gw_kolmation_1  fillcode = 0 readcode = 1\": this line reads as a standard grid, "
+              "but the section's count is 23, so it is not read"),
     "tuning value not a number": Case(
         edit_control=lambda text: text + "\n[unsatzon_tuning]\nmax_error = abc\n", code=17,
         words="the value of max_error in [unsatzon_tuning] of "),
