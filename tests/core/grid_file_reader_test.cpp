@@ -82,6 +82,10 @@ TEST(GridFileReader, RecognisesTheFormatFromTheFirstBytes) {
                      "nodata_value -9999\n",
                      values3x4),
        -1},
+      // The nodata line is optional: no value of the file is nodata then.
+      {"no_nodata.asc",
+       asciiGridText("ncols 4\nnrows 3\nxllcorner 100\nyllcorner 200\ncellsize 10\n", values3x4),
+       -1},
       {"mixed.asc",
        asciiGridText("Ncols 4\nnrows 3\nxllcorner 100\nyllcorner 200\n"
                      "cellsize 10\nnodata_value -9999\n",
@@ -166,6 +170,14 @@ TEST(GridFileReader, BadInputEndsWithItsMessageAndCode) {
        "error reading ascii grid @ in ASCII-Format in row 4, col 1"},
       {"negative.asc", asciiGridText(asciiHeader(100, 200, 10, nodata, -4, 3), values3x4), 22,
        "error reading ascii value #1 from @"},
+      // A size that is no whole number would be cut and shift every row.
+      {"half_column.asc",
+       asciiGridText("ncols 4.5\nnrows 3\nxllcorner 100\nyllcorner 200\ncellsize 10\n"
+                     "nodata_value -9999\n",
+                     values3x4),
+       22, "error reading ascii value #1 from @: ncols 4.5 is not a whole number of at least 1"},
+      {"half_row.dbl", binaryGrid<double>({4, 3.5, 100, 200, 10, nodata}, values3x4), 22,
+       "error reading double value from the header of @"},
       {"short.dbl", binaryGrid<double>(header, values3x4, 96 + 11 * 8), 22,
        "error reading double grid @: it holds 184 bytes, but its header (ncols 4, nrows 3) asks "
        "for 192, 96 of the header and 8 for each value"},
@@ -209,7 +221,7 @@ TEST(GridFileReader, BadInputEndsWithItsMessageAndCode) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir))
     files += entry.is_regular_file() && entry.path().extension() != ".xml";
-  EXPECT_EQ(files, 20) << "reading wrote no file";
+  EXPECT_EQ(files, 22) << "reading wrote no file";
 }
 
 // Opening retries for a second, logged as warnings; a file that appears in

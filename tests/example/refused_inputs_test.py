@@ -961,6 +961,21 @@ def centre_header(lines):
         lines[k] = "%s %r" % (key, float(lines[k].split()[1]) + size / 2)
 
 
+def without_nodata_line(lines):
+    """The grid as writers that leave out the optional NODATA_value line
+    write it."""
+    del lines[5]
+
+
+def half_column(lines):
+    lines[0] = "ncols 24.5"
+
+
+def grids_without_nodata_lines(folder):
+    for name in ("zones.asc", "dem.asc", "ponding.asc"):
+        grid_lines(name, without_nodata_line)(folder)
+
+
 def binary_ponding(change_bytes):
     """ponding.asc written as the binary grid ponding.dbl, its bytes changed."""
     def edit(folder):
@@ -982,6 +997,19 @@ BINARY_SIZE = ("error reading double grid input/ponding.dbl: it holds %d bytes, 
                "(ncols 24, nrows 20) asks for 3936")
 
 GRID_FILES = {
+    # Without the line no cell holds nodata but the model's own -9999: the
+    # run is the run with the lines.
+    "grids_without_nodata_lines": Case(edit_input=grids_without_nodata_lines, days=1,
+                                       like=small.Reference()),
+    # A size that is no whole number would be cut and shift every row.
+    "grid_ncols_fraction": Case(
+        edit_input=grid_lines("ponding.asc", half_column), days=1, code=22,
+        words="error reading ascii value #1 from input/ponding.asc: ncols 24.5 is not a whole "
+              "number of at least 1"),
+    "zone_grid_ncols_fraction": Case(
+        edit_input=grid_lines("zones.asc", half_column), days=1, code=22,
+        words="error reading input/zones.asc: header value #1 (ncols 24.5 is not a whole number of "
+              "at least 1) gives no model grid"),
     "grid_row_one_value_too_many": Case(
         edit_input=grid_lines("ponding.asc", row_value_added), days=1, code=22,
         words=ROW_FAULT % (25, 25)),
