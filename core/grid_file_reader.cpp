@@ -417,6 +417,8 @@ void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
                            read.resampling))
     fail(readFailedCode, "FATAL: error reading (irregular) float  grid " + name);
   refuseUncoveredCatchment(name, sourceHeader);
+  if (read.resampling == Resampling::bilinear && !read.holesRepaired)
+    refuseGapsOfResampling(name, source.grid, sourceHeader, whole);
 }
 
 // Without a georeference of its own (unset, or 9999 in all three values) a
@@ -690,6 +692,7 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
   settleGridRead(read);
 
   if (wholeFile) {
+    read.holesRepaired = fillCode == 1 || fillCode == 2;
     if (readsWhole)
       read.attempt([&] {
         readWholeGridFile(read, target);

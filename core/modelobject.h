@@ -355,6 +355,11 @@ protected:
   // cell of the zone grid's catchment beyond its edge fails with code 22
   // (core/grid_coverage.cpp).
   void refuseUncoveredCatchment(const std::string& name, const GridHeader& source);
+  // A bilinear resampling (into whole) that leaves a cell of the catchment
+  // nodata where the file's cell under its centre holds a value fails with
+  // code 22 as well.
+  void refuseGapsOfResampling(const std::string& name, Grid source, const GridHeader& sourceHeader,
+                              Grid whole);
   void readNetCDFGridFile(GridFileRead& read, Grid whole);
   bool netcdfOnModelGrid() const;
   void checkNetCDFGridSize(const std::string& name, long rows, long cols);

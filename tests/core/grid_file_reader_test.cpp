@@ -300,6 +300,52 @@ TEST(GridFileReader, ResamplesFilesOffTheModelGrid) {
   }
 }
 
+// A file of cells of 2 over model cells of 1, two cells wide, one row high:
+// a model cell between the centres of a cell with a value and one without
+// has no value, which a cell of the catchment must have unless its own
+// file cell has none either, or a fill code fills it.
+TEST(GridFileReader, RefusesCatchmentCellsThatResamplingLeavesWithoutValues) {
+  struct Case {
+    const char* what;
+    GridValues file;
+    std::vector<double> zone; // row 1 of the zone grid; row 2 alike
+    int fillCode;
+    int code;
+  };
+  const Case cases[] = {
+      {"a catchment cell beside the file's nodata", {{5, nodata}}, {1, 1, 1, 1}, 0, 22},
+      {"that cell outside the catchment", {{5, nodata}}, {1, nodata, 1, 1}, 0, -1},
+      {"a fill code fills it", {{5, nodata}}, {1, 1, 1, 1}, 2, -1},
+      {"values in every file cell", {{5, 7}}, {1, 1, 1, 1}, 0, -1},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    const std::string dir = makeTestDirectory("grid_reader_gaps");
+    TestModule m(dir);
+    m.setGrid(4, 2, 0.0, 0.0, 1.0, nodata);
+    OwnedGrid zone(m, 2, 4, 0.0);
+    fillGrid(zone, {k.zone, k.zone});
+    m.registerGrid(1, "zone.asc", zone.grid, nullptr, 0, "[zone_grid]", 0, 1, 2);
+    const std::string path = dir + "/coarse.asc";
+    writeFile(path, asciiGridText(asciiHeader(0.0, 0.0, 2.0, nodata, 2, 1), k.file));
+    GridValues read;
+    EXPECT_EQ(exitCodeOf([&] { read = readGridValues(m, path, k.fillCode); }), k.code);
+    if (k.code == 22) {
+      EXPECT_NE(m.console().find("the grid file " + path +
+                                 ", of cells of 2 from (0, 0), resampled onto the model's cells "
+                                 "of 1 gives no value at row 1, column 2, a cell of the "
+                                 "catchment, although the file's cell under its centre holds 5"),
+                std::string::npos)
+          << m.console();
+      continue;
+    }
+    if (k.file[0][1] != nodata) {
+      const std::vector<double> blended = {5.0, 5.5, 6.5, 7.0};
+      EXPECT_EQ(read[0], blended);
+    }
+  }
+}
+
 // netCDF input "file<variable>record" with the input directory in front:
 // without a georeference its size must be the model's, with one it is
 // resampled.

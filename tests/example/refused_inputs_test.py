@@ -976,6 +976,18 @@ def grids_without_nodata_lines(folder):
         grid_lines(name, without_nodata_line)(folder)
 
 
+def zones_of_50_m(folder):
+    """The zone grid at cells of 50 m over the same land, every other grid
+    at 100 m."""
+    def halve(lines):
+        rows = [line.split() for line in lines[6:]]
+        lines[:] = ["ncols %d" % (2 * len(rows[0])), "nrows %d" % (2 * len(rows))] + lines[2:4] + \
+            ["cellsize 50.0", lines[5]]
+        for row in rows:
+            lines.extend([" ".join(v for v in row for _ in (0, 1))] * 2)
+    grid_lines("zones.asc", halve)(folder)
+
+
 def binary_ponding(change_bytes):
     """ponding.asc written as the binary grid ponding.dbl, its bytes changed."""
     def edit(folder):
@@ -1001,6 +1013,13 @@ GRID_FILES = {
     # run is the run with the lines.
     "grids_without_nodata_lines": Case(edit_input=grids_without_nodata_lines, days=1,
                                        like=small.Reference()),
+    # A grid of 100 m blends the nodata beyond its values into the catchment's
+    # edge cells of 50 m: refused where it is read.
+    "zone_grid_of_50_m": Case(
+        edit_input=zones_of_50_m, days=1, code=22,
+        words="the grid file input/ponding.asc, of cells of 100 from (2700000, 1200000), resampled "
+              "onto the model's cells of 50 gives no value at row 3, column 9, a cell of the "
+              "catchment, although the file's cell under its centre holds 0.005"),
     # A size that is no whole number would be cut and shift every row.
     "grid_ncols_fraction": Case(
         edit_input=grid_lines("ponding.asc", half_column), days=1, code=22,
