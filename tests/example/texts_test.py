@@ -71,6 +71,47 @@ def soil_as_ehdr(folder):
                    check=True)
 
 
+def vrt_of_double_grid(folder, name):
+    """The VRT that the user guide gives for horva's binary grid of doubles
+    name, from the values of its header."""
+    import struct
+    with open(os.path.join(folder, name), "rb") as f:
+        head = struct.unpack("<12d", f.read(96))
+    ncols, nrows, xll, yll, size = int(head[0]), int(head[1]), head[2], head[3], head[4]
+    return ("<VRTDataset rasterXSize=\"%d\" rasterYSize=\"%d\">\n"
+            "  <GeoTransform>%r, %r, 0, %r, 0, %r</GeoTransform>\n"
+            "  <VRTRasterBand dataType=\"Float64\" band=\"1\" subClass=\"VRTRawRasterBand\">\n"
+            "    <NoDataValue>-9999</NoDataValue>\n"
+            "    <SourceFilename relativeToVRT=\"1\">%s</SourceFilename>\n"
+            "    <ImageOffset>96</ImageOffset>\n    <PixelOffset>8</PixelOffset>\n"
+            "    <LineOffset>%d</LineOffset>\n    <ByteOrder>LSB</ByteOrder>\n"
+            "  </VRTRasterBand>\n</VRTDataset>\n" %
+            (ncols, nrows, xll, size, yll + nrows * size, -size, name, 8 * ncols))
+
+
+def gdal_reads_the_doubles(work):
+    """GDAL reads etp.asc, written as doubles, through the guide's VRT: the
+    same values and the same corner."""
+    import struct
+    folder = os.path.join(work, "output")
+    with open(os.path.join(folder, "etp.vrt"), "w") as f:
+        f.write(vrt_of_double_grid(folder, "etp.asc"))
+    out = os.path.join(folder, "etp_gdal.asc")
+    subprocess.run(["gdal_translate", "-q", "-of", "AAIGrid", os.path.join(folder, "etp.vrt"), out],
+                   check=True)
+    with open(os.path.join(folder, "etp.asc"), "rb") as f:
+        data = f.read()
+    head = struct.unpack("<12d", data[:96])
+    cells = struct.unpack("<%dd" % (int(head[0]) * int(head[1])), data[96:])
+    gdal_head, gdal_rows = read_ascii(out)
+    small.ex.check([float(v) for _, v in gdal_head[2:4]] == [head[2], head[3]],
+                   "GDAL puts the corner at %s, horva at %s" % (gdal_head[2:4], head[2:4]))
+    read = [float(v) for row in gdal_rows for v in row]
+    small.ex.check(len(read) == len(cells) and
+                   all(abs(a - b) <= 1e-12 * max(1.0, abs(b)) for a, b in zip(read, cells)),
+                   "GDAL reads other values than horva wrote")
+
+
 # A raster of cells of 250 m whose corner lies 30 m west and south of the
 # model's (cells of 100 m): no model cell's centre lies on one of its borders.
 COARSE_CELL, COARSE_SHIFT = 250.0, 30.0
@@ -144,6 +185,11 @@ def names_the_shift_that_ends_a_day(work):
                    "no WARNING says to set min_to_int_end to 60: %s" % warned)
 
 CASES = {
+    # The user guide's VRT makes GDAL read horva's grids of doubles, which
+    # an EHdr header cannot describe.
+    "double grid read by GDAL through the guide's VRT": Case(
+        edit_control=replace("WriteAsciiGrids = 1", "WriteDoubleGrids = 1"), days=1,
+        processes=(1,), check_outputs=gdal_reads_the_doubles),
     # The last grid line beyond the count: named, not read; the groundwater
     # then misses the grid.
     "standard grid beyond the count named": Case(
