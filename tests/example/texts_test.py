@@ -112,6 +112,28 @@ def gdal_reads_the_doubles(work):
                    "GDAL reads other values than horva wrote")
 
 
+def outlet_in_mm(work):
+    """scripts/outlet-summary.sh gives the water at the outlet in mm over the
+    catchment: the sum of the routed discharge of subbasin 1, which
+    routed.stat gives in mm over the whole catchment, and the supply's m3 over
+    the zone grid's area."""
+    script = os.path.join(small.ex.ROOT, "scripts", "outlet-summary.sh")
+    line = subprocess.run([script, work], stdout=subprocess.PIPE, text=True, check=True).stdout
+    found = re.search(r"\(([\d.]+) km2\).*\(([\d.]+) mm over the catchment\).*\(([\d.]+) mm\) at "
+                      r"the outlet, (\d+) m3 \(([\d.]+) mm\) through", line)
+    small.ex.check(found, "the summary gives no volumes in mm: %s" % line)
+    head, rows = read_ascii(os.path.join(work, "input", "zones.asc"))
+    area = sum(v != head[5][1] for row in rows for v in row) * float(head[4][1]) ** 2 / 1e6
+    with open(os.path.join(work, "output", "routed.stat")) as f:
+        outlet = sum(float(line.split()[4]) for line in f.read().splitlines()[3:])
+    supplied = float(found.group(4)) / (area * 1000.0)
+    for got, expected, what in ((float(found.group(3)), outlet, "at the outlet"),
+                                (float(found.group(5)), supplied, "through the supply"),
+                                (float(found.group(2)), outlet + supplied, "in all")):
+        small.ex.check(abs(got - expected) <= 0.006, "%s: %.2f mm, not %.4f mm: %s" %
+                       (what, got, expected, line))
+
+
 # A raster of cells of 250 m whose corner lies 30 m west and south of the
 # model's (cells of 100 m): no model cell's centre lies on one of its borders.
 COARSE_CELL, COARSE_SHIFT = 250.0, 30.0
@@ -185,6 +207,9 @@ def names_the_shift_that_ends_a_day(work):
                    "no WARNING says to set min_to_int_end to 60: %s" % warned)
 
 CASES = {
+    # The example's summary gives what left the catchment in mm as well.
+    "outlet volumes in mm over the catchment": Case(days=1, processes=(1,),
+                                                    check_outputs=outlet_in_mm),
     # The user guide's VRT makes GDAL read horva's grids of doubles, which
     # an EHdr header cannot describe.
     "double grid read by GDAL through the guide's VRT": Case(
