@@ -4,6 +4,7 @@
 
 #include "config/defaultini.h"
 #include "config/section_reader.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/run_files.h"
 
@@ -169,7 +170,7 @@ int defaultini::readStandardGrids() {
     const int index = k + 2;
     if (index >= gridRegistryLimit) {
       *diag << "FATAL: no free grid in memory,(max. " << gridRegistryLimit << ")!"
-            << " [standard_grids] of " << controlFileName << " declares " << n << " grids"
+            << " [standard_grids] of " << userControlFile(controlFileName) << " declares " << n << " grids"
             << "[end-entry]";
       throw 12;
     }

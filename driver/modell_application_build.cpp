@@ -8,6 +8,7 @@
 
 #include "config/defaultini.h"
 #include "config/tracer_ini_class.h"
+#include "core/control_file_lines.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/run_files.h"
@@ -215,7 +216,7 @@ void ModellApplication::buildInterpolators() {
 void ModellApplication::checkDateSource() {
   if (!interpolators.empty() || options.routingOnly) return;
   stage = "looking for the date of the steps";
-  *diag << "FATAL: no date source: " << context.controlFileName
+  *diag << "FATAL: no date source: " << userControlFile(context.controlFileName)
         << " names no meteorological variable in [meteo_names] ([meteo_data_count] is "
         << settings.meteoCount << "), and the first interpolator gives the date of every step"
         << "[end-entry]";
@@ -229,7 +230,7 @@ void ModellApplication::refuseForeignStep(const teilmodellklasse& module) const 
   const std::string& name = module.getModuleName();
   const std::string& variable = settings.meteoNames.front();
   *diag << "FATAL: the time step " << module.getTimeStepAsRead() << " minutes of " << name
-        << " (\"time interval for " << name << "\" in [" << name << "] of " << controlFileName
+        << " (\"time interval for " << name << "\" in [" << name << "] of " << userControlFile(controlFileName)
         << ") differs from the step of the meteorological data, " << dataStep
         << " minutes (\"time step in minutes\" of [" << variable
         << "], the first variable of [meteo_names], which gives the dates of the steps). Every "
@@ -245,7 +246,7 @@ void ModellApplication::checkRoutingDateSource() {
   stage = "looking for the date of the steps";
   *diag << "FATAL: no date source in routing-only mode: channel routing, which reads the "
            "runoff of a former run, is off in "
-        << context.controlFileName << "; switch it on in [routing_model]"
+        << userControlFile(context.controlFileName) << "; switch it on in [routing_model]"
         << "[end-entry]";
   throw noDateSourceCode;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 #include "core/string_helpers.h"
@@ -205,7 +206,7 @@ void surfaceroutingclass::snapSubTimeSteps() {
   if (!(minSubTimeStep > 0.0) || !(maxSubTimeStep > 0.0) || minSubTimeStep > maxSubTimeStep ||
       maxSubTimeStep > 86400.0) {
     *diag << "FATAL: invalid sub time step limits in [" << moduleName << "] of "
-          << context.controlFileName << ": minimum sub time step " << minSubTimeStep
+          << userControlFile(context.controlFileName) << ": minimum sub time step " << minSubTimeStep
           << " s, maximum sub time step " << maxSubTimeStep
           << " s; both must be positive, the maximum at most 86400 s, and the minimum must not "
              "exceed the maximum. Correct "
@@ -215,7 +216,7 @@ void surfaceroutingclass::snapSubTimeSteps() {
   }
   const double T = timeStepMinutes / substeps * 60.0;
   if (T / minSubTimeStep > maxInnerSteps) {
-    *diag << "FATAL: [" << moduleName << "] of " << context.controlFileName
+    *diag << "FATAL: [" << moduleName << "] of " << userControlFile(context.controlFileName)
           << ": the minimum sub time step of " << minSubTimeStep << " s would split a sub-step of "
           << T << " s into up to " << T / minSubTimeStep << " inner steps, more than "
           << maxInnerSteps << "; write a minimum sub time step of at least " << T / maxInnerSteps

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/diag_stream.h"
+#include "core/control_file_lines.h"
 #include "core/earth_bounds.h"
 #include "core/run_files.h"
 #include "core/string_helpers.h"
@@ -82,7 +83,7 @@ void abflussmodellklasse::refuseStatisticWithoutColumns() {
                 "of the subbasins above it)"
       : mode == 5 || mode == 6 ? "the subbasins of [output_list] " + modeText + ", which lists none"
                                : "the unknown mode " + std::to_string(mode);
-  *diag << "FATAL: [routing_model] in " << controlFileName << ": the statistic code " << qstatCode
+  *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": the statistic code " << qstatCode
         << " of the routed discharge " << statisticFileName
         << " (\"name of the Qstatfiles for \") asks for " << what
         << ": the file would hold dates alone. Use mode 2 or 4, every subbasin ("
@@ -106,7 +107,7 @@ void abflussmodellklasse::readHeaderLines() {
   }
   if (!parseNumber(words[0], qMin) || !parseNumber(words[1], qMax) ||
       !parseNumber(words[2], tableIntervals)) {
-    *diag << "FATAL: [routing_model] in " << controlFileName
+    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName)
           << ": the minimum and maximum specific discharge and the number of intervals read \""
           << line << "\", which holds no finite number; write numbers"
           << "[end-entry]";
@@ -296,7 +297,7 @@ void abflussmodellklasse::readDescriptions() {
       characters += line.size();
     }
     if (characters > longestDescription) {
-      *diag << "FATAL: routing description " << d << " of [routing_model] in " << controlFileName
+      *diag << "FATAL: routing description " << d << " of [routing_model] in " << userControlFile(controlFileName)
             << " holds " << static_cast<long>(characters) << " characters, more than "
             << static_cast<long>(longestDescription) << "; shorten its labels"
             << "[end-entry]";
@@ -447,7 +448,7 @@ void abflussmodellklasse::addTributary(int code, int column, int tgColumn, int d
                                        const std::string& place) {
   const auto [known, added] = tributaryPlaces.emplace(column, place);
   if (!added) {
-    *diag << "FATAL: [routing_model] in " << controlFileName << ": subbasin " << code
+    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": subbasin " << code
           << " is named as a tributary in " << known->second << " and again in " << place
           << "; its outflow would reach the outlet twice, name every tributary once"
           << "[end-entry]";
@@ -516,13 +517,13 @@ void abflussmodellklasse::readInflow(int j, RoutingDescriptionText& text, routin
   // below would add it to a subbasin, a number used twice to another inflow.
   const std::string place = descriptionPlace(text.number(), element.getSubbasinCode(), name);
   if (number < 1) {
-    *diag << "FATAL: [routing_model] in " << controlFileName << ": " << place
+    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": " << place
           << ": inflows are numbered from 1 to " << countZL << "[end-entry]";
     throw 42;
   }
   const auto [known, added] = inflowPlaces.emplace(number, place);
   if (!added) {
-    *diag << "FATAL: [routing_model] in " << controlFileName << ": inflow " << number
+    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": inflow " << number
           << " stands in " << known->second << " and again in " << place
           << "; two inflows would share one column, give every ZL its own number"
           << "[end-entry]";
@@ -633,7 +634,7 @@ void abflussmodellklasse::checkConnectionTargets() const {
       const auto found = reservoirDescriptions.find(target);
       if (found != reservoirDescriptions.end() && receiving > 0 && found->second == receiving)
         continue;
-      *diag << "FATAL: [abstraction_rule_reservoir_" << r.getNumber() << "] in " << controlFileName
+      *diag << "FATAL: [abstraction_rule_reservoir_" << r.getNumber() << "] in " << userControlFile(controlFileName)
             << ": the HydraulicConnection of reservoir " << r.getNumber() << " (TG " << tg
             << ") has TargetReservoir = " << target << ", which does not receive its outflow; ";
       if (receiving > 0)

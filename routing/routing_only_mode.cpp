@@ -45,7 +45,7 @@ void abflussmodellklasse::InitRoutingMode() {
   FILE* file = controlFile;
   controlFile = nullptr;
   if (std::fclose(file) != 0) {
-    *diag << "FATAL: control file \"" << controlFileName
+    *diag << "FATAL: control file \"" << userControlFile(controlFileName)
           << "\" cannot be closed (in initialize routingmode)"
           << "[end-entry]";
     throw 11;
@@ -135,7 +135,7 @@ bool abflussmodellklasse::isRoutingModeEnd() {
                            static_cast<int>(end.minute)};
       *diag << "FATAL: " << routingModeFileName << " ends at " << formatDate(routingModeDate)
             << ", before the end of the model period, " << formatDate(last) << " ([model_time] of "
-            << controlFileName
+            << userControlFile(controlFileName)
             << "): routing-only mode needs the runoff of every step of the period; end the "
                "period at the file's last record or route the runoff of a longer run"
             << "[end-entry]";

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/civil_calendar.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/earth_bounds.h"
 
@@ -167,7 +168,7 @@ void RuleTable::computeSlopes() {
 void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::string& section,
                    const std::string& controlFileName, bool volumesAndOutflows) {
   const auto failWith = [&](int exitCode, const std::string& what) {
-    diag << "FATAL: " << section << " in " << controlFileName << ": " << what << "[end-entry]";
+    diag << "FATAL: " << section << " in " << userControlFile(controlFileName) << ": " << what << "[end-entry]";
     throw exitCode;
   };
   const auto fail = [&](const std::string& what) { failWith(34, what); };

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "config/tracer_ini_class.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/earth_bounds.h"
 #include "core/run_files.h"
@@ -216,7 +217,7 @@ void SP_class::ReadAbstractionRules(FILE* controlFile, const std::string& contro
   }
   connection = readHydraulicConnection(controlFile, channel, *diag, number);
   if (!connection) {
-    *diag << "FATAL: " << section << " in " << controlFileName
+    *diag << "FATAL: " << section << " in " << userControlFile(controlFileName)
           << ": a row count below 1 needs a \"HydraulicConnection\" block on the next line; give "
              "reservoir "
           << number << " a rule table or a connection"

@@ -59,7 +59,7 @@ void teilmodellklasse::readSection(const std::string& name) {
   }
   sectionHeader = "[" + name + "]";
   if (seekSection(sectionHeader, false) == 0) {
-    *diag << "INFO: no section " << sectionHeader << " in " << controlFileName << ": module "
+    *diag << "INFO: no section " << sectionHeader << " in " << userControlFile(controlFileName) << ": module "
           << name << " is switched off"
           << "[end-entry]";
     flowControl = 0;
@@ -88,7 +88,7 @@ void teilmodellklasse::checkTimeStep() {
   if (!(timeStepMinutes > 0.0)) {
     *diag << "FATAL: \n-------- error --------\n\nthe time step " << timeStepMinutes << " of "
           << moduleName << " must be greater than 0 (\"time interval for " << moduleName << "\" in "
-          << sectionHeader << " of " << controlFileName << ")\n"
+          << sectionHeader << " of " << userControlFile(controlFileName) << ")\n"
           << "[end-entry]";
     throw 63;
   }

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "config/section_reader.h"
+#include "core/control_file_lines.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
@@ -139,7 +140,7 @@ void verdunstungsmodellklasse::readSection() {
 // method of one layer cannot split a layered canopy.
 void verdunstungsmodellklasse::checkMethod() {
   if (method < 1 || method > 4) {
-    *diag << "FATAL: error in control file, " << sectionHeader << " of " << controlFileName
+    *diag << "FATAL: error in control file, " << sectionHeader << " of " << userControlFile(controlFileName)
           << ": the method " << method
           << " (\"Methode fuer \") is none of 1 (Penman-Monteith), 2 (Hamon), 3 (Wendling) and 4 "
              "(Haude); give one of them"

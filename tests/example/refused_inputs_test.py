@@ -386,7 +386,7 @@ NOT_WHOLLY_NUMBERS = {
     "hamon_open_water_nan": Case(
         ex.replace_once("HamonCorrectionOpenWater = 1.0", "HamonCorrectionOpenWater = nan"),
         code=17, words="the value of HamonCorrectionOpenWater in [evapotranspiration] of "
-                       "catchment.ctl.intern is not a number: \"HamonCorrectionOpenWater = nan\""),
+                       "catchment.ctl is not a number: \"HamonCorrectionOpenWater = nan\""),
     "write_ascii_grids_1e999": Case(
         ex.replace_once("WriteAsciiGrids = 1", "WriteAsciiGrids = 1e999"), code=17,
         words="reads \"WriteAsciiGrids = 1e999\": not found!"),
@@ -428,7 +428,7 @@ NOT_WHOLLY_NUMBERS = {
         "a whole number"),
     "special_output_count_3x": Case(
         ex.replace_once("3    number of outputs", "3x    number of outputs"), code=17,
-        words="the number of special outputs in [special_output] of catchment.ctl.intern reads "
+        words="the number of special outputs in [special_output] of catchment.ctl reads "
               "\"3x\", which is not a whole number"),
 }
 
@@ -457,7 +457,8 @@ OUT_OF_RANGE = {
         words="kelsqi[1] is -30 in [unsatzon_model]"),
     "ddf_ice_negative": Case(
         ex.replace_once("7.0   DDFice", "-7    DDFice"), code=80,
-        words="DDFice of [ice_firn] in catchment.ctl.intern is -7; give 0 ... 100 (mm/K/day)"),
+        words="DDFice of [ice_firn] in catchment.ctl (line 322 of catchment.ctl) is -7; give "
+              "0 ... 100 (mm/K/day)"),
     "manning_negative": Case(
         ex.replace_once("M = 25, MF = 15, I = 0.1795", "M = -25, MF = 15, I = 0.1795"), code=17,
         words=in_routing(2, "Manning coefficient of the mean channel of OL 1", "-25",
@@ -1465,14 +1466,15 @@ TRACER_STATES = {
 LATER_SECTION_RANGES = {
     "glacier_method_0": Case(
         ex.replace_once("1     Glacier-Method", "0     Glacier-Method"), code=80,
-        words="Glacier-Method 0 of [ice_firn] in catchment.ctl.intern is not known"),
+        words="Glacier-Method 0 of [ice_firn] in catchment.ctl is not known"),
     "ice_degree_day_factor_1e9": Case(
         ex.replace_once("7.0   DDFice", "1e9   DDFice"), code=80,
-        words="DDFice of [ice_firn] in catchment.ctl.intern is 1e+09; give 0 ... 100 (mm/K/day)"),
+        words="DDFice of [ice_firn] in catchment.ctl (line 322 of catchment.ctl) is 1e+09; give "
+              "0 ... 100 (mm/K/day)"),
     "snowmelt_runoff_fraction_minus_1": Case(
         ex.replace_once("0.3 0.3 0.3  surface-runoff", "-1 0.3 0.3  surface-runoff"), code=10,
-        words="SnowRunoff_fraction[1] is -1 in [unsatzon_model] of catchment.ctl.intern; "
-        "give 0 ... 1"),
+        words="SnowRunoff_fraction[1] is -1 in [unsatzon_model] of catchment.ctl (line 459 of "
+        "catchment.ctl); give 0 ... 1"),
     "silting_rain_pause_minus_1": out_of_range(
         "0.25 0.1  minimum rain pause", "0.25 -1  minimum rain pause", 17, "SiltingUpModel",
         "RainPause of subbasin 3 (minimum rainpause)", "-1", "must be 0 ... 365 (days)"),
@@ -1530,7 +1532,7 @@ LATER_SECTION_RANGES = {
     "lakes_without_ponding": Case(
         ex.replace_once("1     ponding: max_ponding", "0     ponding: max_ponding"), code=215,
         words="pond_use must be set in unsatzon_model (the pond parameter of [unsatzon_model] in "
-        "catchment.ctl.intern is 0)"),
+        "catchment.ctl is 0)"),
     "snow_heat_capacity_1e9": Case(
         ex.replace_once("HeatCapacityDry = 2100 2100", "HeatCapacityDry = 1e9 2100"), code=52,
         words="value out of range for \"HeatCapacityDry\": 1e+09 (allowed 0 .. 10000)"),
@@ -1580,9 +1582,9 @@ SETUP_BOUNDS = {
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
-                         "[LayeredSnowProperties] of catchment.ctl.intern is 0"),
+                         "[LayeredSnowProperties] of catchment.ctl is 0"),
     "negative_snow_types": Case(snow_types(-2), code=30, words="the number of snow types in "
-                                "[LayeredSnowProperties] of catchment.ctl.intern is -2"),
+                                "[LayeredSnowProperties] of catchment.ctl is -2"),
 }
 CASES.update(VERTICAL_AND_LATERAL)
 CASES.update(ROUTING_CASES)

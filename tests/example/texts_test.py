@@ -207,6 +207,13 @@ def names_the_shift_that_ends_a_day(work):
                    "no WARNING says to set min_to_int_end to 60: %s" % warned)
 
 CASES = {
+    # What is missing, in the user's words, not an array's address.
+    "irrigation without routing named": Case(
+        edit_control=replace("[routing_model]\n1     on", "[routing_model]\n0     on"), code=60,
+        words="[irrigation] of catchment.ctl is on, but channel routing is off ([routing_model] "
+              "missing or its first line 0): irrigation takes its water through channel "
+              "routing, which gives the water its channels hold for the fields; switch "
+              "[routing_model] on, or [irrigation] off"),
     # The example's summary gives what left the catchment in mm as well.
     "outlet volumes in mm over the catchment": Case(days=1, processes=(1,),
                                                     check_outputs=outlet_in_mm),
