@@ -389,7 +389,8 @@ NOT_WHOLLY_NUMBERS = {
                        "catchment.ctl is not a number: \"HamonCorrectionOpenWater = nan\""),
     "write_ascii_grids_1e999": Case(
         ex.replace_once("WriteAsciiGrids = 1", "WriteAsciiGrids = 1e999"), code=17,
-        words="reads \"WriteAsciiGrids = 1e999\": not found!"),
+        words="reads \"WriteAsciiGrids = 1e999\": the value of WriteAsciiGrids, \"1e999\", is "
+              "not a whole number"),
     "snow_type_code_nan": not_a_number(
         ex.replace_once("1 snow {", "nan snow {"),
         "[LayeredSnowProperties], the code of snow type 1", "nan", "a whole number"),
