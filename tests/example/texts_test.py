@@ -207,6 +207,14 @@ def names_the_shift_that_ends_a_day(work):
                    "no WARNING says to set min_to_int_end to 60: %s" % warned)
 
 CASES = {
+    # The river cells' exchange needs the riverbed's leakage: the message
+    # says so, not that an interpolator is missing.
+    "river exchange without kolmation named": Case(
+        edit_control=replace("0     surface water interaction off", "1     surface water interaction"),
+        code=33, words="the grid \"kolmation\" is missing: the surface water interaction 1 of "
+        "[unsatzon_model] in catchment.ctl (line 376 of catchment.ctl) lets the river cells "
+        "exchange water with the soil, which needs the standard grids river_depth (m), river_width "
+        "(m), river_links (the subbasin whose channel a cell holds) and kolmation"),
     # What is missing, in the user's words, not an array's address.
     "irrigation without routing named": Case(
         edit_control=replace("[routing_model]\n1     on", "[routing_model]\n0     on"), code=60,
