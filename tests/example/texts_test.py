@@ -134,6 +134,13 @@ def outlet_in_mm(work):
                        (what, got, expected, line))
 
 
+def no_warning_below_its_level(work):
+    """An entry that calls itself a warning has the level of one."""
+    wrong = [t for level, t in small.ex.diag_entries(work)
+             if level != "2" and re.match(r"\W*warning\b", t, flags=re.I)]
+    small.ex.check(not wrong, "entries of another level that begin with a warning: %s" % wrong)
+
+
 # A raster of cells of 250 m whose corner lies 30 m west and south of the
 # model's (cells of 100 m): no model cell's centre lies on one of its borders.
 COARSE_CELL, COARSE_SHIFT = 250.0, 30.0
@@ -207,6 +214,11 @@ def names_the_shift_that_ends_a_day(work):
                    "no WARNING says to set min_to_int_end to 60: %s" % warned)
 
 CASES = {
+    # A note is no warning.
+    "missing flow times noted without a warning": Case(
+        days=1, level=3, words="no grid \"flow_times\" among the standard grids: the direct "
+        "runoff of every cell reaches the outlet of its subbasin in the step it runs off",
+        check_outputs=no_warning_below_its_level),
     # The river cells' exchange needs the riverbed's leakage: the message
     # says so, not that an interpolator is missing.
     "river exchange without kolmation named": Case(
