@@ -448,8 +448,10 @@ void abflussmodellklasse::addTributary(int code, int column, int tgColumn, int d
                                        const std::string& place) {
   const auto [known, added] = tributaryPlaces.emplace(column, place);
   if (!added) {
-    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": subbasin " << code
-          << " is named as a tributary in " << known->second << " and again in " << place
+    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": subbasin "
+          << code << " is named as a tributary "
+          << (known->second == place ? "twice in " + place
+                                     : "in " + known->second + " and again in " + place)
           << "; its outflow would reach the outlet twice, name every tributary once"
           << "[end-entry]";
     throw 41;
@@ -462,9 +464,11 @@ void abflussmodellklasse::addTributary(int code, int column, int tgColumn, int d
 
 void abflussmodellklasse::readTributary(int d, int j, RoutingDescriptionText& text,
                                         routingclass& element) {
-  const std::string name = "OL " + std::to_string(j);
-  text.expect("OL", "the code of " + name);
-  const int code = text.integer("the code of " + name);
+  const std::string position = "OL " + std::to_string(j);
+  text.expect("OL", "the code of " + position);
+  const int code = text.integer("the code of " + position);
+  // Named as the user wrote it, by its code.
+  const std::string name = "OL " + std::to_string(code);
   const int tg = element.getSubbasinCode();
   const int column = checkedTributaryColumn(code, tg, j, false);
   const ChannelParameters p = readChannelParameters(text, name);
@@ -476,11 +480,12 @@ void abflussmodellklasse::readTributary(int d, int j, RoutingDescriptionText& te
 
 void abflussmodellklasse::readSummedTributary(int d, int j, RoutingDescriptionText& text,
                                               routingclass& element) {
-  const std::string name = "SUMTRIB " + std::to_string(j);
-  text.expect("SUMTRIB", "the code of " + name);
+  const std::string position = "SUMTRIB " + std::to_string(j);
+  text.expect("SUMTRIB", "the code of " + position);
   const int tg = element.getSubbasinCode();
   const int tgColumn = zones.indexOfCode[tg];
-  const int code = text.integer("the code of " + name);
+  const int code = text.integer("the code of " + position);
+  const std::string name = "SUMTRIB " + std::to_string(code);
   const std::string place = descriptionPlace(d, tg, name);
   addTributary(code, checkedTributaryColumn(code, tg, j, true), tgColumn, d, place);
   std::vector<int> members;

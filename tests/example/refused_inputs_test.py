@@ -261,17 +261,16 @@ def output_folder_as_file(folder):
 ROUTING_CASES = {
     "tributary_named_twice": Case(
         ex.replace_once(" OL 3 (", " OL 2 ("), code=41,
-        words="subbasin 2 is named as a tributary in routing description 2 (TG 1), OL 1 and "
-              "again in routing description 2 (TG 1), OL 2"),
+        words="subbasin 2 is named as a tributary twice in routing description 2 (TG 1), OL 2"),
     "summed_tributary_twice": Case(
         ex.replace_once(" OL 2 (", " SUMTRIB 2&2 ("), code=41,
-        words="subbasin 2 is named as a tributary in routing description 2 (TG 1), SUMTRIB 2 "
-              "and again in routing description 2 (TG 1), SUMTRIB 2"),
+        words="subbasin 2 is named as a tributary twice in routing description 2 (TG 1), "
+              "SUMTRIB 2"),
     "tributary_in_two_descriptions": Case(
         after("lake_2.txt V0 = 1.4e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n", " OL 2 " + CHANNEL + "\n"),
         code=41,
-        words="subbasin 2 is named as a tributary in routing description 1 (TG 3), OL 1 and "
-              "again in routing description 2 (TG 1), OL 1"),
+        words="subbasin 2 is named as a tributary in routing description 1 (TG 3), OL 2 and "
+              "again in routing description 2 (TG 1), OL 2"),
     "inflow_numbered_twice": Case(
         lambda text: after("TG 3 (AREA = 0.95, F = 1)\n", " ZL 1 = constant 1 " + CHANNEL + "\n")(
             after("TG 1 (AREA = 0.94, F = 1)\n", " ZL 1 = constant 1 " + CHANNEL + "\n")(text)),
@@ -462,11 +461,11 @@ OUT_OF_RANGE = {
               "0 ... 100 (mm/K/day)"),
     "manning_negative": Case(
         ex.replace_once("M = 25, MF = 15, I = 0.1795", "M = -25, MF = 15, I = 0.1795"), code=17,
-        words=in_routing(2, "Manning coefficient of the mean channel of OL 1", "-25",
+        words=in_routing(2, "Manning coefficient of the mean channel of OL 2", "-25",
                          "must be above 0 and at most 1000")),
     "slope_zero": Case(
         ex.replace_once("I = 0.1949", "I = 0"), code=17,
-        words=in_routing(2, "slope of OL 2", "0", "must be above 0")),
+        words=in_routing(2, "slope of OL 3", "0", "must be above 0")),
     "area_zero": Case(
         ex.replace_once("AREA = 0.95", "AREA = 0"), code=17,
         words=in_routing(1, "the area of TG 3", "0", "must be above 0 and at most 1e7 (km2)")),
@@ -1185,10 +1184,10 @@ ABSURD_VALUES = {
         "transition distance (if or if not using a region grid) ", "1e+09",
         "must be at most 1e6 m (1000 km)"),
     "channel_length_1e9": routed(
-        "L = 760", "L = 1e9", "OL 1", "channel length", "1e+09",
+        "L = 760", "L = 1e9", "OL 2", "channel length", "1e+09",
         "must be 0 (its default) ... 1e7 (m)"),
     "manning_zero": routed(
-        "M = 25, MF = 15, I = 0.1795", "M = 0, MF = 15, I = 0.1795", "OL 1",
+        "M = 25, MF = 15, I = 0.1795", "M = 0, MF = 15, I = 0.1795", "OL 2",
         "Manning coefficient of the mean channel", "0", "must be above 0 and at most 1000"),
 }
 
