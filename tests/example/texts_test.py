@@ -214,6 +214,22 @@ def names_the_shift_that_ends_a_day(work):
                    "no WARNING says to set min_to_int_end to 60: %s" % warned)
 
 CASES = {
+    # The radiation coefficients' sum, in the user's language, with its line.
+    "radiation coefficients beyond 1 named": Case(
+        edit_control=replace("0.2 0.6 0.2 0  CR", "0.2 0.6 0.3 0  CR"), code=10,
+        words="section [evapotranspiration]: the coefficients CR of global radiation from sunshine "
+              "duration (line 228 of catchment.ctl) must sum to 1 (within 0.01), but CR0 + CR1 + "
+              "CR2 + CR3 = 0.2 + 0.6 + 0.3 + 0 = 1.1"),
+    # Haude takes the humidity at 14:00: the day's, which the run has, does
+    # not do.
+    "Haude without the afternoon's humidity named": Case(
+        edit_control=lambda text: small.ex.replace_lines(text, (
+            (r"^\[multilayer_landuse\]\n(?:.+\n)*\n", "", 1),
+            (r"^1   method: 1 Penman-Monteith.*$", "4   method: Haude", 1))), code=46,
+        words="evapotranspiration method 4 of [evapotranspiration] (Haude, from the values at "
+              "14:00) requires the relative air humidity \"air_humidity_14\" (1/1) or the vapor "
+              "pressure \"vapor_pressure_14\" (hPa), a meteorological variable of [meteo_names]; "
+              "the run has air_humidity, which this method does not take"),
     # A note is no warning.
     "missing flow times noted without a warning": Case(
         days=1, level=3, words="no grid \"flow_times\" among the standard grids: the direct "
