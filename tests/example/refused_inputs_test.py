@@ -840,6 +840,14 @@ CONTROL_FILE_FORMS = {
     "concentration_factor_one_half": Case(
         ex.replace_once("1.0  concentration factor", "0.5  concentration factor"), days=1,
         like=small.Reference()),
+    # Routing alone from daily lines: the message says that it needs a line
+    # per step.
+    "routing_alone_from_daily_runoff": Case(
+        ex.replace_once("qg.stat 4001", "qg.stat 4024"),
+        then=small.Then("routing.ctl", routing_period(2), ("-mode:routing",)), code=1420, level=1,
+        words="in output/qg.stat: its lines lie 1440 minutes apart (2021-03-01 23:00, 2021-03-02 "
+              "23:00), but routing-only mode needs the runoff of every routing step (60 minutes), "
+              "one line per step"),
     # Routing alone over a day more than the runoff of the run holds.
     "routing_alone_beyond_the_runoff": Case(
         then=small.Then("routing.ctl", routing_period(3), ("-mode:routing",)), code=1420,
