@@ -221,8 +221,7 @@ void SectionReader::refuseValue(const std::string& label, double value, const st
                                 int code) {
   std::ostringstream text;
   text << "FATAL: error in control file " << userControlFile(fileName) << ", section " << section
-       << ": the value "
-       << value << " of \"" << label << "\" " << rule << " ("
+       << ": the value " << value << " of \"" << label << "\" " << rule << " ("
        << controlFileLine(fileName, lastValueLine) << "); correct it in the control file"
        << "[end-entry]";
   *reader.getDiag() << text.str();

@@ -170,7 +170,8 @@ int defaultini::readStandardGrids() {
     const int index = k + 2;
     if (index >= gridRegistryLimit) {
       *diag << "FATAL: no free grid in memory,(max. " << gridRegistryLimit << ")!"
-            << " [standard_grids] of " << userControlFile(controlFileName) << " declares " << n << " grids"
+            << " [standard_grids] of " << userControlFile(controlFileName) << " declares " << n
+            << " grids"
             << "[end-entry]";
       throw 12;
     }
@@ -242,9 +243,9 @@ void defaultini::warnOfUncountedGridLines(SectionReader& section, int count) {
     int fillCode = 0;
     const bool oldStyle = words.size() > 2 && parseLeadingInt(words[2].text, fillCode);
     std::string value;
-    const bool newStyle = StandardGridKeys(section, *diag, count + 1, line,
-                                           line.substr(words[1].end))
-                              .find("fillcode", value);
+    const bool newStyle =
+        StandardGridKeys(section, *diag, count + 1, line, line.substr(words[1].end))
+            .find("fillcode", value);
     if (!oldStyle && !newStyle) continue;
     section.warn(section.valueLine(), line,
                  "this line reads as a standard grid, but the section's count is " +

@@ -125,7 +125,7 @@ void modelobject::repairGridHoles(Grid grid, const std::string& name, int fillCo
           << "[end-entry]";
     log += "in " + name + ": " + std::to_string(holes) + " nodata values replaced!\n\n";
 
-      // Cells outside the zone grid become nodata only when holes were found.
+    // Cells outside the zone grid become nodata only when holes were found.
 #pragma omp parallel for schedule(runtime)
     for (long r = 1; r <= nrows; ++r)
       for (long c = 1; c <= ncols; ++c)

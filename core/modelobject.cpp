@@ -83,12 +83,10 @@ void modelobject::refuseControlValue(const std::string& section, const std::stri
   throw code;
 }
 
-
 void modelobject::refuseValueText(const std::string& what, const std::string& text,
                                   const std::string& kind) const {
   *diag << "FATAL: error in control file " << userControlFile(controlFileName) << ", " << what
-        << ": \"" << text
-        << "\" is not " << kind << "; write " << kind << " there"
+        << ": \"" << text << "\" is not " << kind << "; write " << kind << " there"
         << "[end-entry]";
   throw 17;
 }

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
-#include <memory>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>

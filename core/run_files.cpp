@@ -134,8 +134,9 @@ void RunFiles::checkOutputsCreatable() {
     diag << "FATAL: the output file " << output.path << " (" << output.use
          << ") cannot be written (" << systemReason(error)
          << "); found before the first step, so that the run does not fail at its end: "
-         << (error == ENOENT ? "create its folder" : "remove what stands in its place or make "
-                                                     "its folder writable")
+         << (error == ENOENT ? "create its folder"
+                             : "remove what stands in its place or make "
+                               "its folder writable")
          << repeatedFolderNote(output.path) << "[end-entry]";
     code = outputRefusedCode;
     break;
@@ -195,8 +196,8 @@ void RunFiles::createHeldOutputs() {
 }
 
 std::string RunFiles::repeatedFolderNote(const std::string& path) const {
-  if (outputDirectory.empty() || path.compare(0, 2 * outputDirectory.size(),
-                                              outputDirectory + outputDirectory) != 0)
+  if (outputDirectory.empty() ||
+      path.compare(0, 2 * outputDirectory.size(), outputDirectory + outputDirectory) != 0)
     return "";
   return ", or give the name without the folder " + outputDirectory +
          ": DefaultOutputDirectory of [output_interval] is put in front of every output name, "

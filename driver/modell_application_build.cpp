@@ -230,7 +230,8 @@ void ModellApplication::refuseForeignStep(const teilmodellklasse& module) const 
   const std::string& name = module.getModuleName();
   const std::string& variable = settings.meteoNames.front();
   *diag << "FATAL: the time step " << module.getTimeStepAsRead() << " minutes of " << name
-        << " (\"time interval for " << name << "\" in [" << name << "] of " << userControlFile(controlFileName)
+        << " (\"time interval for " << name << "\" in [" << name << "] of "
+        << userControlFile(controlFileName)
         << ") differs from the step of the meteorological data, " << dataStep
         << " minutes (\"time step in minutes\" of [" << variable
         << "], the first variable of [meteo_names], which gives the dates of the steps). Every "

@@ -172,7 +172,8 @@ void waterbalanceclass::noteStatisticFiles() const {
     std::string file = filePrefix + label + ".stat";
     prependDirectory(outputDirectory, file);
     // As the statistic notes itself when it is created.
-    noteOutputFile(file, "the statistics " + moduleName + "_submodel:" + statisticTitle(term, label));
+    noteOutputFile(file,
+                   "the statistics " + moduleName + "_submodel:" + statisticTitle(term, label));
   }
 }
 

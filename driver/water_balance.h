@@ -128,10 +128,10 @@ private:
   std::vector<ActiveZoneTerm> zoneTerms;
   ActiveTerm residual;
   ActiveTerm extent; // "glacier_extent", with dynamic glaciers
-  inline static const BalanceTerm glacierExtentTerm{"snow", "glacier_extent", BalanceKind::input,
-                                                    {}};
-  inline static const BalanceTerm responseUnitsTerm{"spinup", "response_units",
-                                                    BalanceKind::input, {}};
+  inline static const BalanceTerm glacierExtentTerm{
+      "snow", "glacier_extent", BalanceKind::input, {}};
+  inline static const BalanceTerm responseUnitsTerm{
+      "spinup", "response_units", BalanceKind::input, {}};
   bool statisticsCreated = false;
   // With spin-up response units a cell that copies its unit's master cell
   // takes the water that the master's own terms (weather, canopy) gave it

@@ -206,8 +206,8 @@ void surfaceroutingclass::snapSubTimeSteps() {
   if (!(minSubTimeStep > 0.0) || !(maxSubTimeStep > 0.0) || minSubTimeStep > maxSubTimeStep ||
       maxSubTimeStep > 86400.0) {
     *diag << "FATAL: invalid sub time step limits in [" << moduleName << "] of "
-          << userControlFile(context.controlFileName) << ": minimum sub time step " << minSubTimeStep
-          << " s, maximum sub time step " << maxSubTimeStep
+          << userControlFile(context.controlFileName) << ": minimum sub time step "
+          << minSubTimeStep << " s, maximum sub time step " << maxSubTimeStep
           << " s; both must be positive, the maximum at most 86400 s, and the minimum must not "
              "exceed the maximum. Correct "
              "the two lines of the section."

@@ -7,8 +7,8 @@
 #include <functional>
 #include <vector>
 
-#include "core/diag_stream.h"
 #include "core/control_file_lines.h"
+#include "core/diag_stream.h"
 #include "core/earth_bounds.h"
 #include "core/run_files.h"
 #include "core/string_helpers.h"
@@ -83,8 +83,8 @@ void abflussmodellklasse::refuseStatisticWithoutColumns() {
                 "of the subbasins above it)"
       : mode == 5 || mode == 6 ? "the subbasins of [output_list] " + modeText + ", which lists none"
                                : "the unknown mode " + std::to_string(mode);
-  *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": the statistic code " << qstatCode
-        << " of the routed discharge " << statisticFileName
+  *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName)
+        << ": the statistic code " << qstatCode << " of the routed discharge " << statisticFileName
         << " (\"name of the Qstatfiles for \") asks for " << what
         << ": the file would hold dates alone. Use mode 2 or 4, every subbasin ("
         << (mode == 3 || mode == 6 ? 4000 : 2000) + qstatCode % 1000 << " in place of " << qstatCode
@@ -297,9 +297,10 @@ void abflussmodellklasse::readDescriptions() {
       characters += line.size();
     }
     if (characters > longestDescription) {
-      *diag << "FATAL: routing description " << d << " of [routing_model] in " << userControlFile(controlFileName)
-            << " holds " << static_cast<long>(characters) << " characters, more than "
-            << static_cast<long>(longestDescription) << "; shorten its labels"
+      *diag << "FATAL: routing description " << d << " of [routing_model] in "
+            << userControlFile(controlFileName) << " holds " << static_cast<long>(characters)
+            << " characters, more than " << static_cast<long>(longestDescription)
+            << "; shorten its labels"
             << "[end-entry]";
       throw 40;
     }
@@ -400,8 +401,8 @@ ChannelParameters readChannelParameters(RoutingDescriptionText& text, const std:
                                         "catchment area"};
   // Beyond any river: storage constants in h, widths, depth and length in
   // m, Strickler coefficients k = 1/n, slope, area in km2.
-  static const double largest[10] = {1e4,    1e4,    1e5,  1e5,            1000.0,
-                                     1000.0, 1000.0, 10.0, longestChannel, largestBasinArea};
+  static const double largest[10] = {
+      1e4, 1e4, 1e5, 1e5, 1000.0, 1000.0, 1000.0, 10.0, longestChannel, largestBasinArea};
   static const char* const ranges[10] = {
       "must be 0 (its default) ... 10000 (h)",  "must be 0 (its default) ... 10000 (h)",
       "must be 0 (its default) ... 100000 (m)", "must be 0 (its default) ... 100000 (m)",
@@ -528,8 +529,8 @@ void abflussmodellklasse::readInflow(int j, RoutingDescriptionText& text, routin
   }
   const auto [known, added] = inflowPlaces.emplace(number, place);
   if (!added) {
-    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": inflow " << number
-          << " stands in " << known->second << " and again in " << place
+    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": inflow "
+          << number << " stands in " << known->second << " and again in " << place
           << "; two inflows would share one column, give every ZL its own number"
           << "[end-entry]";
     throw 42;
@@ -639,9 +640,10 @@ void abflussmodellklasse::checkConnectionTargets() const {
       const auto found = reservoirDescriptions.find(target);
       if (found != reservoirDescriptions.end() && receiving > 0 && found->second == receiving)
         continue;
-      *diag << "FATAL: [abstraction_rule_reservoir_" << r.getNumber() << "] in " << userControlFile(controlFileName)
-            << ": the HydraulicConnection of reservoir " << r.getNumber() << " (TG " << tg
-            << ") has TargetReservoir = " << target << ", which does not receive its outflow; ";
+      *diag << "FATAL: [abstraction_rule_reservoir_" << r.getNumber() << "] in "
+            << userControlFile(controlFileName) << ": the HydraulicConnection of reservoir "
+            << r.getNumber() << " (TG " << tg << ") has TargetReservoir = " << target
+            << ", which does not receive its outflow; ";
       if (receiving > 0)
         *diag << "name a lake of routing description " << receiving << " (TG "
               << elements[static_cast<std::size_t>(receiving)]->getSubbasinCode()

@@ -168,7 +168,8 @@ void RuleTable::computeSlopes() {
 void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::string& section,
                    const std::string& controlFileName, bool volumesAndOutflows) {
   const auto failWith = [&](int exitCode, const std::string& what) {
-    diag << "FATAL: " << section << " in " << userControlFile(controlFileName) << ": " << what << "[end-entry]";
+    diag << "FATAL: " << section << " in " << userControlFile(controlFileName) << ": " << what
+         << "[end-entry]";
     throw exitCode;
   };
   const auto fail = [&](const std::string& what) { failWith(34, what); };

@@ -209,7 +209,8 @@ void schneemodellklasse::readIceFirnSection() {
   const size_t dot = total.file.rfind('.');
   if (dot == std::string::npos) {
     *diag << "FATAL: the qglac-statistic-file \"" << total.file << "\" of [ice_firn] in "
-          << userControlFile(controlFileName) << " has no extension; the statistics of the snow melt on the "
+          << userControlFile(controlFileName)
+          << " has no extension; the statistics of the snow melt on the "
           << "glaciers are named after it with \"_qsgl_\" before the extension, so give the file "
           << "one, e.g. " << total.file << ".stat"
           << "[end-entry]";

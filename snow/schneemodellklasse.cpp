@@ -119,8 +119,8 @@ schneemodellklasse::~schneemodellklasse() { releaseGrids(); }
 void schneemodellklasse::readSection() {
   readControlValue(controlFile, "%d", method, "method for ");
   if (method < 1 || method > 14) {
-    *diag << "FATAL: snow model method " << method << " in [snow_model] of " << userControlFile(controlFileName)
-          << " is not known; choose a method from 1 to 14"
+    *diag << "FATAL: snow model method " << method << " in [snow_model] of "
+          << userControlFile(controlFileName) << " is not known; choose a method from 1 to 14"
           << "[end-entry]";
     throw controlFileCode;
   }
@@ -247,7 +247,8 @@ void schneemodellklasse::readMonthlyLine(std::array<double, 14>& table, const ch
     return;
   }
   if (values.size() != 12) {
-    *diag << "FATAL: error in control file " << userControlFile(controlFileName) << ", section [snow_model]: the "
+    *diag << "FATAL: error in control file " << userControlFile(controlFileName)
+          << ", section [snow_model]: the "
           << "line of the monthly " << what << " holds " << static_cast<long>(values.size())
           << " numbers (\"" << line << "\"); give one number for the whole year or twelve, "
           << "January to December"

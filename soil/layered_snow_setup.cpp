@@ -131,8 +131,9 @@ void unsatzonmodellklasse::readLayeredSnowProperties() {
   readControlValue(controlFile, "%d", count, "number of snow types in [LayeredSnowProperties] of ");
   // The snow stacks take their layers from the snow types.
   if (count < 1) {
-    *diag << "FATAL: the number of snow types in [LayeredSnowProperties] of " << userControlFile(controlFileName)
-          << " is " << count << "; give at least one snow type, or switch [LayeredSnowModel] off"
+    *diag << "FATAL: the number of snow types in [LayeredSnowProperties] of "
+          << userControlFile(controlFileName) << " is " << count
+          << "; give at least one snow type, or switch [LayeredSnowModel] off"
           << "[end-entry]";
     throw snowTypeCode;
   }

@@ -366,7 +366,8 @@ void unsatzonmodellklasse::readHeatTransfer() {
       // it and the surface are almost equally warm.
       if (!(h.constants[dTModShortestStep] > 0.0)) {
         *diag << "FATAL: error in control file, dTModShortestStep ("
-              << h.constants[dTModShortestStep] << ") in [heat_transfer] of " << userControlFile(controlFileName)
+              << h.constants[dTModShortestStep] << ") in [heat_transfer] of "
+              << userControlFile(controlFileName)
               << " must be above 0: it is the shortest heat step in seconds"
               << "[end-entry]";
         throw settingCode;

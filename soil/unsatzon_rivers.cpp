@@ -30,7 +30,8 @@ void unsatzonmodellklasse::setUpRivers() {
     if (findGrid(name, 1) > 0) continue;
     *diag << "FATAL: the grid \"" << name << "\" is missing: the surface water interaction "
           << settings.interaction << " of [unsatzon_model] in " << userControlFile(controlFileName)
-          << lineOfValue(" surface water interaction parameter of ") << " lets the river cells exchange water with the soil, which needs the standard grids "
+          << lineOfValue(" surface water interaction parameter of ")
+          << " lets the river cells exchange water with the soil, which needs the standard grids "
              "river_depth (m), river_width (m), river_links (the subbasin whose channel a cell "
              "holds) and kolmation (the riverbed's leakage, 1/s); add "
           << name << " to [standard_grids], or set the interaction to 0"

@@ -46,8 +46,9 @@ std::vector<RuleBlock> RuleBlockReader::readBlocks(FILE* file, const std::string
     failSection("the " + countName + " is missing");
   // A count meant as a number is a value of the control file like any other.
   if (!parseWholeNumber(word, count)) {
-    diag << "FATAL: the " << countName << " in " << section << " of " << userControlFile(controlFileName)
-         << " reads \"" << word << "\", which is not a whole number; write one"
+    diag << "FATAL: the " << countName << " in " << section << " of "
+         << userControlFile(controlFileName) << " reads \"" << word
+         << "\", which is not a whole number; write one"
          << "[end-entry]";
     throw 17;
   }
@@ -189,7 +190,8 @@ void RuleBlockReader::fail(const RuleBlock& block, const std::string& what) cons
 }
 
 void RuleBlockReader::failSection(const std::string& what) const {
-  diag << "FATAL: " << what << " in " << section << " of " << userControlFile(controlFileName) << "[end-entry]";
+  diag << "FATAL: " << what << " in " << section << " of " << userControlFile(controlFileName)
+       << "[end-entry]";
   throw failureCode;
 }
 

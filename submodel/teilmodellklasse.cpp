@@ -59,8 +59,8 @@ void teilmodellklasse::readSection(const std::string& name) {
   }
   sectionHeader = "[" + name + "]";
   if (seekSection(sectionHeader, false) == 0) {
-    *diag << "INFO: no section " << sectionHeader << " in " << userControlFile(controlFileName) << ": module "
-          << name << " is switched off"
+    *diag << "INFO: no section " << sectionHeader << " in " << userControlFile(controlFileName)
+          << ": module " << name << " is switched off"
           << "[end-entry]";
     flowControl = 0;
     closeControlFile();

@@ -8,8 +8,9 @@
 void teilmodellklasse::refuseNotANumber(const std::string& section, const std::string& key,
                                         std::string line, const std::string& hint) const {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  *diag << "FATAL: the value of " << key << " in " << section << " of " << userControlFile(controlFileName)
-        << " is not a number: \"" << line << "\"; " << hint << "[end-entry]";
+  *diag << "FATAL: the value of " << key << " in " << section << " of "
+        << userControlFile(controlFileName) << " is not a number: \"" << line << "\"; " << hint
+        << "[end-entry]";
   throw 17;
 }
 

@@ -144,8 +144,8 @@ const char* const verdunstungsmodellklasse::crLabel =
 // method of one layer cannot split a layered canopy.
 void verdunstungsmodellklasse::checkMethod() {
   if (method < 1 || method > 4) {
-    *diag << "FATAL: error in control file, " << sectionHeader << " of " << userControlFile(controlFileName)
-          << ": the method " << method
+    *diag << "FATAL: error in control file, " << sectionHeader << " of "
+          << userControlFile(controlFileName) << ": the method " << method
           << " (\"Methode fuer \") is none of 1 (Penman-Monteith), 2 (Hamon), 3 (Wendling) and 4 "
              "(Haude); give one of them"
           << "[end-entry]";
@@ -304,8 +304,9 @@ void verdunstungsmodellklasse::checkValues() {
   if (std::fabs(sum - 1.0) > 0.01) {
     *diag << "FATAL: error in control file " << userControlFile(controlFileName) << ", section "
           << sectionHeader << ": the coefficients CR of global radiation from sunshine duration"
-          << lineOfValue(crLabel) << " must sum to 1 (within 0.01), but CR0 + CR1 + CR2 + CR3 = " << cr[0] << " + "
-          << cr[1] << " + " << cr[2] << " + " << cr[3] << " = " << sum
+          << lineOfValue(crLabel)
+          << " must sum to 1 (within 0.01), but CR0 + CR1 + CR2 + CR3 = " << cr[0] << " + " << cr[1]
+          << " + " << cr[2] << " + " << cr[3] << " = " << sum
           << "; correct them in the control file"
           << "[end-entry]";
     throw badValueCode;

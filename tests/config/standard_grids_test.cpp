@@ -123,7 +123,7 @@ TEST(StandardGrids, SectionsFillTheFirstEntriesAndMarkCoordinates) {
 TEST(StandardGrids, NamesTheLinesBeyondTheCount) {
   struct Case {
     const char* what;
-    const char* lines; // after "a.asc a 0", the one counted grid
+    const char* lines;  // after "a.asc a 0", the one counted grid
     const char* warned; // the line named, or null
   };
   const Case cases[] = {

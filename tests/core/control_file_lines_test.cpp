@@ -60,7 +60,8 @@ TEST(ControlFileLines, NamesTheUsersFileForTheCopy) {
   const struct {
     const char* name;
     const char* shown;
-  } cases[] = {{"run.ctl.intern", "run.ctl"}, {"other.ctl.intern", "other.ctl.intern"},
+  } cases[] = {{"run.ctl.intern", "run.ctl"},
+               {"other.ctl.intern", "other.ctl.intern"},
                {"run.ctl", "run.ctl"}};
   for (const auto& c : cases) EXPECT_EQ(userControlFile(c.name), c.shown) << c.name;
   EXPECT_EQ(controlFileLine("run.ctl.intern", 2), "line 4 of run.ctl");

@@ -257,8 +257,10 @@ TEST(ModelObject, RefusedValuesNameTheUsersFileAndLine) {
               10);
     const std::string place =
         c.line ? " (line " + std::to_string(c.line) + " of " + user + ")" : std::string();
-    EXPECT_NE(m.console().find("error in control file " + user + ", section [surface]: the value 9 "
-                               "of \"" + c.label + "\" must be 1" + place +
+    EXPECT_NE(m.console().find("error in control file " + user +
+                               ", section [surface]: the value 9 "
+                               "of \"" +
+                               c.label + "\" must be 1" + place +
                                "; correct it in the control file"),
               std::string::npos)
         << m.console();
