@@ -229,7 +229,10 @@ TEST(Irrigation, TheRiverLimitsSurfaceWaterAndLosesWhatIsTaken) {
 // message of the one missing.
 TEST(Irrigation, WithoutRoutingEachMissingArrayEndsTheRun) {
   // The log shows a FATAL entry without its "FATAL: ".
-  const char* first = "if irrigation is modelled, also routing has to be modelled!";
+  const std::string first =
+      " is on, but channel routing is off ([routing_model] missing or its first line 0): "
+      "irrigation takes its water through channel routing, which gives ";
+  const std::string last = "; switch [routing_model] on, or [irrigation] off";
   const struct {
     const char* what;
     std::function<void(IrrigationSetup&)> call;
@@ -239,14 +242,14 @@ TEST(Irrigation, WithoutRoutingEachMissingArrayEndsTheRun) {
        [](IrrigationSetup& s) {
          s.module->SetMaxIrrigation(nullptr, s.stubFromReservoirRows.data());
        },
-       std::string(first) + "\n(Adress of array maxirrig[] is NULL\n"},
+       first + "the water its channels hold for the fields" + last},
       {"reservoirs",
        [](IrrigationSetup& s) { s.module->SetMaxIrrigation(s.stubMaxIrrigRows.data(), nullptr); },
-       std::string(first) + "\n(Adress of array maxirrigFromReservoirs[] is NULL\n"},
+       first + "the water its reservoirs hold for the fields" + last},
       {"topology", [](IrrigationSetup& s) { s.module->SetRoutingTarget(nullptr); },
-       std::string(first) + " \n(Adress of array routing-target is NULL)\n"},
+       first + "the subbasins its channels flow to" + last},
       {"areas", [](IrrigationSetup& s) { s.module->SetRoutingElements(nullptr); },
-       std::string(first) + " \n(Adress of array abfrel is NULL)\n"},
+       first + "the areas of its subbasins" + last},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.what);
@@ -259,7 +262,9 @@ TEST(Irrigation, WithoutRoutingEachMissingArrayEndsTheRun) {
       code = thrown;
     }
     EXPECT_EQ(code, 60);
-    EXPECT_TRUE(s.routing.log.hasEntry(k.message)) << s.routing.log.console.str();
+    EXPECT_NE(s.routing.log.lastEntry().find("[irrigation] of "), std::string::npos);
+    EXPECT_NE(s.routing.log.lastEntry().find(k.message), std::string::npos)
+        << s.routing.log.console.str();
     EXPECT_EQ(s.routing.log.fatalCount(), 1);
   }
 }
