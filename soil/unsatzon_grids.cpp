@@ -88,11 +88,13 @@ void unsatzonmodellklasse::takeForeignGrids() {
   if (context.irrigationTable && context.irrigationTable->size() > 1)
     irrigationCodes = registry[requireGrid("irrigation_codes")].grid;
   if (findGrid("flow_times") == 0)
-    *diag << "INFO: no grid \"flow_times\" among the standard grids: the direct runoff of every "
-             "cell reaches the outlet of its subbasin in the step it runs off, delayed by the "
-             "linear storage of the runoff concentration only. A grid of each cell's flow time "
-             "to its subbasin's outlet (s), which the unsaturated zone turns into whole steps, "
-             "delays it by that time"
+    *diag << "INFO: \n------------------------------------------------------------------------\n\n"
+             "Warning! There was no flow travel time grid for surface runoff read in\nAll "
+             "surface runoof will be routed immediately to the outlet of the sub-basin\n(except "
+             "the effects of a linear reservoir).\nA flow travel time grid may be created by "
+             "Mirelok, writing the\nflow travel times for each grid cell to the sub basins "
+             "outlet in secounds\nwhich are reclassified into model time steps in Horva.\n\n"
+             "------------------------------------------------------------------------\n"
           << "[end-entry]";
 }
 

@@ -302,7 +302,10 @@ void verdunstungsmodellklasse::checkValues() {
   }
   const double sum = cr[0] + cr[1] + cr[2] + cr[3];
   if (std::fabs(sum - 1.0) > 0.01) {
-    *diag << "FATAL: error in control file " << userControlFile(controlFileName) << ", section "
+    *diag << "FATAL: die Koeffizienten fuer die Modellierung der Globalstrahlung muessen in ihrer "
+             "Summe 1 ergeben\n derzeitige Summe: "
+          << cr[0] << " + " << cr[1] << " + " << cr[2] << " + " << cr[3] << " = " << sum
+          << "\nerror in control file " << userControlFile(controlFileName) << ", section "
           << sectionHeader << ": the coefficients CR of global radiation from sunshine duration"
           << lineOfValue(crLabel)
           << " must sum to 1 (within 0.01), but CR0 + CR1 + CR2 + CR3 = " << cr[0] << " + " << cr[1]

@@ -67,7 +67,10 @@ void verdunstungsmodellklasse::findInputs() {
     const char* vapour = haude ? "vapor_pressure_14" : "vapor_pressure";
     const char* other = haude ? "air_humidity" : "air_humidity_14";
     const char* otherVapour = haude ? "vapor_pressure" : "vapor_pressure_14";
-    *diag << "FATAL: evapotranspiration method " << method << " of [evapotranspiration] ("
+    *diag << "FATAL: ---------------------------- ERROR ---------------------------------------\n"
+             "Evapotranspiration requires at least one of the following entities\n"
+             "vapor pressure (e, in mbar) or relative air humidity (RLF, in 1/1).\n"
+          << inputDashes << "evapotranspiration method " << method << " of [evapotranspiration] ("
           << (haude ? "Haude, from the values at 14:00" : "Penman-Monteith")
           << ") requires the relative air humidity \"" << humidity << "\" (1/1) or the vapor "
           << "pressure \"" << vapour << "\" (hPa), a meteorological variable of [meteo_names]"
