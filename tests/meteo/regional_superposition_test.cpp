@@ -53,8 +53,7 @@ struct Superposition {
     int interpolatorCode = 0;
     temperature = run.interpolator("temperature", interpolatorCode);
     EXPECT_EQ(interpolatorCode, 0) << run.console();
-    module = constructSubmodel<RegionalSuperposition>(
-        code, run.context, std::vector<meteointerpol*>{temperature.get()});
+    module = constructSubmodel<RegionalSuperposition>(code, run.context);
   }
   // Interpolates the next step and superposes it.
   void step() {
@@ -143,8 +142,7 @@ TEST(RegionalSuperposition, ChangesNothingWhenSwitchedOff) {
     MeteoRun run("superposition_off", i.text() + text, {{"stations.txt", temperatureInput()}});
     int code = 0;
     auto temperature = run.interpolator("temperature", code);
-    auto module =
-        constructSubmodel<RegionalSuperposition>(code, run.context, std::vector<meteointerpol*>{});
+    auto module = constructSubmodel<RegionalSuperposition>(code, run.context);
     ASSERT_EQ(code, 0) << run.console();
     EXPECT_EQ(module->getFlowControl(), 0);
     run.step(*temperature);
