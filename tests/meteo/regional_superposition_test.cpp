@@ -90,8 +90,10 @@ TEST(RegionalSuperposition, AddsAndMultipliesTheWeightedRegionValuesInTheirMonth
   EXPECT_DOUBLE_EQ(s.temperature->getGrid()[4][5], 10.8);
   EXPECT_DOUBLE_EQ(s.temperature->getGrid()[4][6], 10.2);
 
-  // No station value at 01:00: the temperature keeps its superposed grid;
-  // the humidity is multiplied again, as every step.
+  // No station value at 01:00: the temperature of 00:00's values, whatever
+  // another module made of its grid, superposed anew; the humidity is
+  // multiplied again, as every step.
+  s.temperature->getGrid()[4][5] += 5.0;
   s.step();
   EXPECT_DOUBLE_EQ(s.temperature->getGrid()[4][5], 10.8);
   EXPECT_DOUBLE_EQ(s.humidity[4][2], 0.5 * 1.5 * 1.5);
