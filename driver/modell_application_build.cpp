@@ -267,7 +267,7 @@ void ModellApplication::buildTracerSetup() {
 }
 
 void ModellApplication::buildSubmodels() {
-  regionalSuperposition = adopt<RegionalSuperposition>("RegionalSuperposition", interpolators);
+  regionalSuperposition = adopt<RegionalSuperposition>("RegionalSuperposition");
   if (regionalSuperposition->getFlowControl() != 0)
     plug(Place::regionalSuperposition,
          [this](const ModelDate& d) { regionalSuperposition->superpose(DATE_ARGS(d)); });
