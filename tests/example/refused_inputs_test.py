@@ -1083,22 +1083,22 @@ WARM_START_FILES = {
                       "must be at most 1e+14 m3, as V0 of the control file")),
     "state_soil_interflow_storage_negative": refused_warm_start(
         state_word("[unsatzon_model]", "(QIi[0][1])", 0, "-1"), 71,
-        STATE_LINE % (49, "QIi (what the interflow storage of zone 1 holds)", "-1",
+        STATE_LINE % (51, "QIi (what the interflow storage of zone 1 holds)", "-1",
                       "must not be negative")),
     "state_surface_interflow_storage_negative": refused_warm_start(
         state_word("[SurfaceRoutingModel]", "(QIi[0][1])", 0, "-1"), 71,
-        STATE_LINE % (69, "the interflow storage of zone 1", "-1", "must not be negative")),
+        STATE_LINE % (71, "the interflow storage of zone 1", "-1", "must not be negative")),
     "state_soil_flow_time_record_negative": refused_warm_start(
         state_word("[unsatzon_model]", "(zoneFZT_QD", 0, "-1"), 71,
-        STATE_LINE % (46, "the weight sum n of a flow-time record of zone 1", "-1",
+        STATE_LINE % (48, "the weight sum n of a flow-time record of zone 1", "-1",
                       "must not be negative")),
     "state_surface_flow_time_record_negative": refused_warm_start(
         state_word("[SurfaceRoutingModel]", "(zoneFZT_QD", 1, "-1"), 71,
-        STATE_LINE % (66, "the runoff sum sx of a flow-time record of zone 1", "-1",
+        STATE_LINE % (68, "the runoff sum sx of a flow-time record of zone 1", "-1",
                       "must not be negative")),
     "state_daylight_flag_2": refused_warm_start(
         state_word("[evapotranspiration]", "(daylight", 0, "2"), 71,
-        STATE_LINE % (94, "the flag of the daylight period in [evapotranspiration]", "2",
+        STATE_LINE % (96, "the flag of the daylight period in [evapotranspiration]", "2",
                       "must be 1 (a daylight period runs) or 0 (none runs)")),
     # A line of 24 steps cannot have run 24 of them and still be open.
     "state_statistic_line_of_more_steps": refused_warm_start(
