@@ -16,7 +16,9 @@ the water, and a cloudburst leaves every concentration between 0 and the
 rain's. Such a tracer at 1 everywhere keeps the layered pack at 1, whatever
 melts or sublimates. Salt-free water standing on the land at the start
 reaches the soil with the salty rain that silting-up passes on together
-with it, as a column holds no more salt than fell on it.
+with it, as a column holds no more salt than fell on it. With daily steps,
+whose flows run the water of a thin soil layer or aquifer cell through it
+several times, every concentration stays within its sources.
 """
 
 import os
@@ -467,7 +469,15 @@ CASES.update({
     # Every module and two aquifer layers, the salt leaving with the water.
     "daily_steps_every_module_within_the_salt": Case(
         edited_by(salt("evaporating"), every_step, daily), inputs(SALT_WATER, daily_stations),
-        days=10, processes=(1, 3), shape=DAILY_SHAPE, check_outputs=within_the_salt)})
+        days=10, processes=(1, 3), shape=DAILY_SHAPE, check_outputs=within_the_salt),
+    # A day's cloudburst runs several times the water of the thin top layers
+    # through them: each passes on the salt of what enters it, none ends
+    # saltier than the rain (without groundwater, so the soil alone).
+    "daily_cloudburst_through_the_soil": Case(
+        edited_by(salt("evaporating"), every_step,
+                  lambda text: ex.switched_off(text, "groundwater_flow"), daily),
+        inputs(SALT_WATER, ex.cloudburst, daily_stations), days=3, processes=(1, 3),
+        check_outputs=within_the_salt)})
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))
