@@ -468,15 +468,14 @@ def every_cell_a_field(*edits):
 def fields_paid_by_the_rivers(work):
     """Every step closes, the rivers ran short of what the fields drew, and
     yet in every step the catchment's fields got what the channels gave or
-    now owe them and the saturated zone gave: nothing from beyond (but the
-    share CHANNEL_TOLERANCE of what the reservoirs gave). Every subbasin's
-    fields got river water over the run."""
+    now owe them and the saturated zone gave, to 1e-9 mm: nothing from
+    beyond. Every subbasin's fields got river water over the run."""
     terms = ex.balance_rows(work + "/output")
     below = [terms.get(t, [[0.0]] * len(terms["irrigation"]))
              for t in ("irrigation_from_groundwater", "irrigation_from_baseflow")]
     for step, (given, drawn) in enumerate(zip(terms["irrigation"], terms["withdrawal"])):
         left = given[-1] - drawn[-1] - below[0][step][-1] - below[1][step][-1]
-        ex.check(abs(left) <= 1e-9 + CHANNEL_TOLERANCE * given[-1],
+        ex.check(abs(left) <= 1e-9,
                  "in step %d the fields got %.12f mm, %.3g mm more than the rivers and the "
                  "saturated zone gave or owe" % (step + 1, given[-1], left))
     closes("irrigation", "withdrawal", "irrigation_owed_by_channels",

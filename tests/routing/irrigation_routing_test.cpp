@@ -66,9 +66,8 @@ TEST(IrrigationWithRouting, TheFieldsGetWhatTheOutletLoses) {
 // factor of 2. Zone 2 asks for 40 mm an hour: the reservoir gives what it
 // offered up to that (a first 40 mm of its 50 mm, then what the dry
 // tributary leaves, then enough once it runs off 400 mm an hour), the river
-// the rest, and the reservoir books as
-// irrigation the water that its share puts on zone 2's 0.03 km^2, through
-// one mm -> m^3/s conversion (2e-9 too large).
+// the rest, and the reservoir books as irrigation the water that its share
+// puts on zone 2's 0.03 km^2.
 TEST(IrrigationWithRouting, AReservoirGivesItsShareAndTheRiverTheRest) {
   IrrigationSetup s("irrigation_reservoir");
   s.routing.extraSections =
@@ -93,7 +92,7 @@ TEST(IrrigationWithRouting, AReservoirGivesItsShareAndTheRiverTheRest) {
     if (k == 0) continue; // nothing offered yet
     const double share = std::min(40.0, offered);
     (share < 40.0 ? limited : full)++;
-    EXPECT_NEAR(reservoir.term(SP_class::Irrig).m3, share * 0.03 * 1000.0, 3e-9 * 1200.0) << k;
+    EXPECT_NEAR(reservoir.term(SP_class::Irrig).m3, share * 0.03 * 1000.0, 1e-12 * 1200.0) << k;
     for (long c = 1; c <= 4; ++c)
       if (zoneOf(2, c) == 2 && share == 40.0) {
         EXPECT_NEAR(s.at("precipitation", 2, c), 40.0, 1e-9) << k;
