@@ -245,6 +245,45 @@ def nothing_owed_for_long(work):
     ex.check(abs(owed) < 0.01, "the soil owes the aquifer %.6g mm at the end" % owed)
 
 
+def with_balance(text):
+    return text + ex.BALANCE_SECTION
+
+
+# A head above the ground by this much (m) is a discharge only where the
+# soil above is saturated to within SATURATED of the surface.
+SEEPAGE, SATURATED, HIGHEST = 0.05, 0.1, 1.0
+
+
+def aquifer_below_the_ground(work):
+    """The example's aquifer after its first weeks: the valley fill (layer 2)
+    stands nowhere more than HIGHEST above the ground, and above it only
+    where it discharges, into a soil saturated to the surface; the lakes'
+    cells, which hold their water above the ground, aside. The balance
+    closes."""
+    output, folder = os.path.join(work, "output"), os.path.join(work, "input")
+    ex.check_closure(ex.balance_rows(output), 1e-8)
+    ground, nodata = grid_values(os.path.join(folder, "dem.asc"))
+    lakes, _ = grid_values(os.path.join(folder, "lake_codes.asc"))
+    zones, _ = grid_values(os.path.join(folder, "zones.asc"))
+    table, _ = grid_values(os.path.join(output, "gw_head_1.asc"))
+    fill, _ = grid_values(os.path.join(output, "gw_head_2.asc"))
+    above, dry = [], []
+    for r, row in enumerate(zones):
+        for c, zone in enumerate(row):
+            if zone == nodata or lakes[r][c] != nodata:
+                continue
+            rise = fill[r][c] - ground[r][c]
+            if rise > HIGHEST:
+                above.append("row %d, column %d: %.3f m" % (r + 1, c + 1, rise))
+            if rise > SEEPAGE and table[r][c] < ground[r][c] - SATURATED:
+                dry.append("row %d, column %d: %.3f m, the soil's table %.3f m below" %
+                           (r + 1, c + 1, rise, ground[r][c] - table[r][c]))
+    ex.check(not above, "the valley fill stands more than %g m above the ground at %s" %
+             (HIGHEST, "; ".join(above[:5])))
+    ex.check(not dry, "the valley fill stands above the ground under a soil that is not "
+             "saturated at %s" % "; ".join(dry[:5]))
+
+
 # The aquifer alone, without the soil: a confined second layer pumped from
 # one cell under a first layer that the standard grid "groundwater_distance"
 # holds 1 m below the ground, a closed border.
@@ -332,6 +371,10 @@ CASES = {
     # aquifer's head, stand on the water the soil can give.
     "owed_water_is_paid": Case(dry_spell, days=122, processes=(1, 2),
                                check_outputs=nothing_owed_for_long),
+    # The example's aquifer, from its cold start at the soil's table, stays
+    # at or below the ground but where it discharges into saturated soil.
+    "aquifer_stays_below_the_ground": Case(with_balance, days=15, processes=(1, 2),
+                                           check_outputs=aquifer_below_the_ground),
     # Without the soil nobody drains what the held layer lost: "baseflow"
     # stays its rate, which pays the pump.
     "held_layer_pays_the_pump": Case(aquifer_alone, pumped_aquifer, processes=(1, 3),
