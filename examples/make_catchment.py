@@ -251,13 +251,13 @@ def fill_storage(s):
     return 0.005 + 0.045 * valley_share(s, 60.0)
 
 
-def leakage(soil):
+def leakage(soil, lake):
     """Between the layers (1/s): under the valley floors the fill lies
     against the alluvium, so that what the slopes send down the fill rises
     into the soil with a few centimetres of head instead of standing metres
-    above the ground; the weathered rock of the slopes exchanges 1e-7 m/s
-    per metre of head with its soil."""
-    return 2e-6 if soil == 1 else 1e-7
+    above the ground; the weathered rock of the slopes, and the silted beds
+    of the lakes, exchange 1e-7 m/s per metre of head."""
+    return 2e-6 if soil == 1 and not lake else 1e-7
 
 
 def fixed_head(u, v, elevation, nrows, ncols):
@@ -320,7 +320,7 @@ def grid_rows(task):
             row["gw_storage_coeff_2"].append("%.3f" % fill_storage(s))
             row["gw_boundary_fix_h"].append(fixed_head(u, v, elevation, nrows, ncols))
             row["gw_boundary_fix_q"].append(nd)
-            row["gw_kolmation_1"].append("%.0e" % leakage(soil))
+            row["gw_kolmation_1"].append("%.0e" % leakage(soil, lake))
         for name in GRIDS:
             lines[name].append(" ".join(row[name]))
     return {name: "\n".join(text) + "\n" for name, text in lines.items()}
