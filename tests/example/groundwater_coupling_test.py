@@ -147,8 +147,9 @@ def baseflow_is_exfiltration(work):
     runoff = ex.balance_rows(output)["subbasin_runoff"]
     for step, row in enumerate(runoff):
         for zone, value in enumerate(row[:-1]):
+            # Each statistic holds six decimals: 5e-7 mm of rounding apiece.
             parts = sum(stats[name][step][zone] for name in ("qb", "qd", "qi"))
-            ex.check(abs(parts - value) <= 1e-5 * abs(value) + 1e-9,
+            ex.check(abs(parts - value) <= 1e-5 * abs(value) + 1.5e-6,
                      "in step %d subbasin %d ran off %.9g mm, its direct runoff, interflow and "
                      "baseflow %.9g mm" % (step + 1, zone + 1, value, parts))
 
@@ -234,15 +235,18 @@ def dry_spell(text):
 
 def nothing_owed_for_long(work):
     """What the soil owes the aquifer over the catchment at the end is below
-    0.01 mm (about what the aquifer's last sub-step asks), and the balance
-    closes in every step (the channel terms pass m^3/s <-> mm: 1e-8 of what
-    passed through)."""
+    0.01 mm beyond what the two exchanged in the last step, one sub-step's
+    worth, which the soil settles in its next, and the balance closes in
+    every step (the channel terms pass m^3/s <-> mm: 1e-8 of what passed
+    through)."""
     terms = ex.balance_rows(os.path.join(work, "output"))
     ex.check_closure(terms, 1e-8)
     ex.check_destinations(terms, 1e-8)
     # The term is the change of "less what is owed".
     owed = -sum(row[-1] for row in terms["groundwater_owed_by_soil"])
-    ex.check(abs(owed) < 0.01, "the soil owes the aquifer %.6g mm at the end" % owed)
+    last = terms["soil_to_groundwater"][-1][-1]
+    ex.check(abs(owed) < 0.01 + abs(last), "the soil owes the aquifer %.6g mm at the end, "
+             "after an exchange of %.6g mm in the last step" % (owed, last))
 
 
 def with_balance(text):
