@@ -96,14 +96,21 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   const int g = c.tableLayer();
   // The aquifer's first layer asks its share of the sub-step's exchange: a
   // loss drains the saturated zone like baseflow, a gain fills the column
-  // from below, and what overflows its surface runs off.
+  // from below, and what overflows its surface runs off, under a lake it
+  // stays the aquifer's to give the lake.
   const double owed = forcing.aquiferExchange / steps;
   double fromBelow = 0.0;
   double returned = 0.0;
+  double keptForLake = 0.0;
   if (forcing.aquifer && owed < 0.0) {
     fromBelow = -owed;
     returned = fillFromBelow(fromBelow, table);
-    budget.toAquifer += owed;
+    if (forcing.lakeAbove) {
+      keptForLake = returned;
+      returned = 0.0;
+    }
+    budget.toAquifer += owed + keptForLake;
+    budget.aquiferOwed -= keptForLake;
     for (int t = 1; t <= solutes.count(); ++t)
       solutes.budget[static_cast<size_t>(t)].directflow +=
           returned * solutes.aquiferConcentration[static_cast<size_t>(t)];
@@ -251,7 +258,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   }
   budget.clamped += c.clampedWater * 1000.0;
   // Water from below raised the table without crossing it.
-  double saturatedLoss = baseflowAmount - (fromBelow - returned);
+  double saturatedLoss = baseflowAmount - (fromBelow - returned - keptForLake);
   bookRiver(forcing.river, steps, F, g, budget, saturatedLoss);
 
   // The surface: what did not infiltrate fills the pond, the rest runs off

@@ -545,6 +545,35 @@ def glacier_over_rivers(interaction, *off):
     return edit
 
 
+def lake_tables(work):
+    """{table name: rows of {column: value}} of the lakes' output tables."""
+    tables = {}
+    for name in ("reservoir_1.txt", "lake_2.txt"):
+        with open(os.path.join(work, "output", name)) as f:
+            lines = f.read().splitlines()
+        columns = lines[0].split("\t")
+        tables[name] = [dict(zip(columns, map(float, line.split("\t")))) for line in lines[3:]]
+    return tables
+
+
+def lakes_book_the_aquifer(work):
+    """Every step closes, an aquifer gains water under a lake, and each
+    lake's table books what its cells received: in every step the change of
+    its volume is its terms' sum, to a millionth of the water that passed
+    (the table prints six digits)."""
+    closes("lake_storage", "outflow", tolerance=CHANNEL_TOLERANCE)(work)
+    tables = lake_tables(work)
+    ex.check(any(r["QGW[m3]"] > 1.0 for rows in tables.values() for r in rows),
+             "the aquifer fed no lake")
+    for name, rows in tables.items():
+        for step, r in enumerate(rows):
+            passed = sum(abs(r[t]) for t in ("Qin[m3]", "Qout[m3]", "QGW[m3]", "ETR[m3]",
+                                             "PREC[m3]", "Irrig[m3]", "Abstr[m3]"))
+            ex.check(abs(r["Err[m3]"]) <= 1e-6 * passed + 1e-6,
+                     "%s, step %d: Err %g m3 with QGW %g m3 of %g m3 passed" %
+                     (name, step + 1, r["Err[m3]"], r["QGW[m3]"], passed))
+
+
 def without_soil(text):
     """The example without the unsaturated zone, and so without the modules
     that need it (silting-up stays)."""
@@ -1186,6 +1215,12 @@ CASES = {
     # Without the lake model the reservoirs hold their own water.
     "lakes": Case(with_channels(), processes=(1, 2),
                   check_outputs=closes("lake_storage", "outflow", tolerance=CHANNEL_TOLERANCE)),
+    # The aquifer under the reservoir's cells gains water, which the
+    # reservoir gets, without the land's overland flow, whose water the
+    # tables do not book.
+    "lakes_fed_by_the_aquifer": Case(
+        with_channels("SurfaceRoutingModel", "SiltingUpModel", "interception_model"), processes=(1, 3),
+        check_outputs=lakes_book_the_aquifer),
     # Lake method 2 sinks lakes whose cells lie at several depths from the
     # surfaces the elevation model holds, on the copy of 13 x 41 cells and
     # the example's 60 x 80.
