@@ -221,6 +221,8 @@ def leaky_lake_beds(folder):
             for r, line in enumerate(lines[6:])]
     with open(os.path.join(folder, "gw_kolmation_1.asc"), "w") as f:
         f.write("\n".join(lines[:6] + body) + "\n")
+
+
 NO_LAKES = ex.replace_once("[lake_model]\n1 ", "[lake_model]\n0 ")
 NO_LAYERED_SNOW = ex.replace_once("[LayeredSnowModel]\n1", "[LayeredSnowModel]\n0")
 CASES = {name: Case(edit, ones, days=3, processes=processes, check_outputs=check_concentration_one)
