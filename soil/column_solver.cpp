@@ -97,7 +97,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   // The aquifer's first layer asks its share of the sub-step's exchange: a
   // loss drains the saturated zone like baseflow, a gain fills the column
   // from below, and what overflows its surface runs off, under a lake it
-  // stays the aquifer's to give the lake.
+  // rises into the lake.
   const double owed = forcing.aquiferExchange / steps;
   double fromBelow = 0.0;
   double returned = 0.0;
@@ -105,15 +105,18 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   if (forcing.aquifer && owed < 0.0) {
     fromBelow = -owed;
     returned = fillFromBelow(fromBelow, table);
+    budget.toAquifer += owed;
     if (forcing.lakeAbove) {
       keptForLake = returned;
       returned = 0.0;
+      ponding += keptForLake;
+      budget.lakeFromAquifer += keptForLake;
     }
-    budget.toAquifer += owed + keptForLake;
-    budget.aquiferOwed -= keptForLake;
-    for (int t = 1; t <= solutes.count(); ++t)
-      solutes.budget[static_cast<size_t>(t)].directflow +=
-          returned * solutes.aquiferConcentration[static_cast<size_t>(t)];
+    for (int t = 1; t <= solutes.count(); ++t) {
+      const double C = solutes.aquiferConcentration[static_cast<size_t>(t)];
+      solutes.budget[static_cast<size_t>(t)].directflow += returned * C;
+      solutes.mass(t)[0] += keptForLake * C;
+    }
   }
   const double owedWater = forcing.aquifer ? 0.0 : forcing.owedWater / steps;
   const double baseflowRate =

@@ -139,6 +139,7 @@ struct ColumnBudget {
   double baseflow = 0.0;
   double toAquifer = 0.0;   // given to the aquifer, negative when received
   double aquiferOwed = 0.0; // what the saturated zone could not yet give (either debt)
+  double lakeFromAquifer = 0.0; // the aquifer's gain a full column under a lake passed up
   double evaporation = 0.0;
   double recharge = 0.0; // water across the table, downward positive
   double percolation = 0.0;

@@ -203,7 +203,7 @@ TEST(ColumnPhysics, AquiferExchangeMovesOnlyTheWaterAsked) {
       {"loss beyond its drainable water", 1.95, 500.0, false},
       {"gain within the free pores", 1.0, -3.0, false},
       {"gain beyond the free pores", 1.0, -2000.0, false},
-      // What the column cannot take stays the aquifer's to give the lake.
+      // What the column cannot take rises into the lake.
       {"gain beyond the free pores under a lake", 1.0, -2000.0, true},
   };
   for (const auto& row : rows) {
@@ -222,6 +222,7 @@ TEST(ColumnPhysics, AquiferExchangeMovesOnlyTheWaterAsked) {
     forcing.aquifer = true;
     forcing.aquiferExchange = row.asked;
     forcing.lakeAbove = row.lake;
+    forcing.maxPonding = row.lake ? 5000.0 : 0.0;
     forcing.maxBaseflow = 5.0;
     forcing.recession = 1.0;
     const double before = rig.storage();
@@ -238,8 +239,10 @@ TEST(ColumnPhysics, AquiferExchangeMovesOnlyTheWaterAsked) {
       EXPECT_EQ(b.directflow, 0.0);
       EXPECT_LT(rig.table.distance, -row.tableDepth + 1e-12); // it did not rise
     } else if (row.lake) {
-      EXPECT_NEAR(b.toAquifer, -free, 1e-9);
-      EXPECT_NEAR(b.aquiferOwed, row.asked + free, 1e-9);
+      EXPECT_EQ(b.toAquifer, row.asked);
+      EXPECT_EQ(b.aquiferOwed, 0.0);
+      EXPECT_NEAR(b.lakeFromAquifer, -row.asked - free, 1e-9);
+      EXPECT_NEAR(rig.ponding, -row.asked - free, 1e-9);
       EXPECT_EQ(b.directflow, 0.0);
       EXPECT_EQ(rig.table.distance, 0.0); // saturated to the surface
     } else {
