@@ -1243,7 +1243,7 @@ CASES = {
     # The example's reservoir, whose cells' tables stand below their surface
     # while the aquifer fills them from below.
     "example_lakes_fed_by_the_aquifer": Case(
-        with_channels(), days=12, processes=(1, 2), shape=(60, 80),
+        with_channels(), days=12, own_data=True, processes=(1, 2), shape=(60, 80),
         check_outputs=lakes_owe_the_aquifer_nothing),
     # Lake method 2 sinks lakes whose cells lie at several depths from the
     # surfaces the elevation model holds, on the copy of 13 x 41 cells and
