@@ -45,20 +45,31 @@ void requireStateConcentration(DiagStream& diag, const std::string& path, long l
                    "must be 0 ... 2e6 (no solution holds more than 2e6 mg/l, 2000 g/l or 1 kg/kg)");
 }
 
+namespace {
+
+// Runoff summed or stored on its way to the outlet may end a hair below 0
+// where flows that cancel were added up; a run writes it so, and the run
+// through goes on with it, so a warm start takes it as written.
+constexpr double runoffRounding = -1e-6;
+
+} // namespace
+
 void requireFlowTimeRecord(DiagStream& diag, const std::string& path, const StateLineNumber& line,
                            const ZoneRecord& record, long zone) {
   const double unbounded = std::numeric_limits<double>::infinity();
   const struct {
     const char* field;
     double value;
+    double lowest;
     double highest;
-  } fields[] = {{"the weight sum n", record.weightSum, unbounded},
-                {"the runoff sum sx", record.valueSum, unbounded},
-                {"the step or zone number zonenwert", record.code, unbounded},
-                {"the area fraction rel", record.areaFraction, 1.0},
-                {"the sum of relative cell areas RelCellSum", record.effectiveWeight, unbounded}};
+  } fields[] = {{"the weight sum n", record.weightSum, 0.0, unbounded},
+                {"the runoff sum sx", record.valueSum, runoffRounding, unbounded},
+                {"the step or zone number zonenwert", record.code, 0.0, unbounded},
+                {"the area fraction rel", record.areaFraction, 0.0, 1.0},
+                {"the sum of relative cell areas RelCellSum", record.effectiveWeight, 0.0,
+                 unbounded}};
   for (const auto& f : fields) {
-    if (f.value >= 0.0 && f.value <= f.highest) continue;
+    if (f.value >= f.lowest && f.value <= f.highest) continue;
     char text[maxGridValueChars + 1];
     text[formatGridValue(f.value, text)] = '\0';
     refuseStateValue(diag, path, line(),
@@ -74,7 +85,7 @@ void requireStoredRunoff(DiagStream& diag, const std::string& path, const StateL
     if (value >= 0.0 && value <= largestConcentration) return;
     requireStateConcentration(diag, path, line(), what, value);
   }
-  if (!(value >= 0.0)) refuseNegativeStateValue(diag, path, line(), what, value);
+  if (!(value >= runoffRounding)) refuseNegativeStateValue(diag, path, line(), what, value);
 }
 
 long lineNumberAt(std::FILE* file, long at) {
