@@ -470,13 +470,17 @@ def check_balance(work):
 # land, units, what the failure says or None where it passes). Rain into
 # the soil, out as runoff: a copy of response units closes the books only
 # in a run with units, the water to the ground only without soil, the
-# aquifer's residual only within its bound, and irrigation only with what
-# the rivers (paid or owed) and the saturated zone gave.
+# aquifer's residual only within its bound, irrigation only with what the
+# rivers (paid or owed) and the saturated zone gave; the drains are no exit,
+# what the soil owes the aquifer a storage.
 CONDITIONAL_DESTINATIONS = (
     ("copies in a run with units", {"response_units": [[0.2, 0.2]]}, True, None),
     ("copies without units", {"response_units": [[0.2, 0.2]]}, False, "no known destination"),
     ("ground beside the soil", {"water_to_ground": [[0.2, 0.2]]}, False, "no known destination"),
     ("ground without soil", {"water_to_ground": [[0.2, 0.2]]}, False, None),
+    # The drains give their water to the interflow: no exit of their own.
+    ("drains as an exit", {"drainage": [[0.2, 0.2]]}, False, "no known destination"),
+    ("what the soil owes the aquifer", {"groundwater_owed_by_soil": [[0.2, 0.2]]}, False, None),
     ("residual within its bound", {"groundwater_solver_error": [[1e-5, -1e-5]]}, False, None),
     ("residual above its bound", {"groundwater_solver_error": [[0.0, 2e-4]]}, False,
      "groundwater_solver_error reaches 0.0002 mm"),
