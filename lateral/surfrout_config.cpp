@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 #include "core/string_helpers.h"
@@ -170,7 +171,8 @@ void surfaceroutingclass::readSection() {
 }
 
 // An iteration needs a step and a tolerance; flow concentrates into a part
-// of the cell (1: none), never beyond it.
+// of the cell, never beyond it: a factor of 1 or less concentrates nothing,
+// and a negative one is a mistyped sign.
 void surfaceroutingclass::refuseIterationSettings() const {
   const struct {
     const char* label;
@@ -187,8 +189,8 @@ void surfaceroutingclass::refuseIterationSettings() const {
                    1.0, largestIterationCount, true, "must be 1 ... 100000"},
                   {"minimum flow depth to take into account the roughness of the crops [m] in ",
                    minFlowDepthCrops, 0.0, 10.0, true, "must be 0 ... 10 m"},
-                  {"Concentration factor [1/1] in ", concentrationFactor, 1.0, 100.0, true,
-                   "must be 1 (no concentration) ... 100"}};
+                  {"Concentration factor [1/1] in ", concentrationFactor, 0.0, 100.0, true,
+                   "must be 0 ... 100 (1 or less: no concentration)"}};
   for (const auto& s : settings) {
     const bool aboveLowest = s.lowestIncluded ? s.value >= s.lowest : s.value > s.lowest;
     if (!(aboveLowest && s.value <= s.highest))
@@ -203,8 +205,8 @@ void surfaceroutingclass::snapSubTimeSteps() {
   if (!(minSubTimeStep > 0.0) || !(maxSubTimeStep > 0.0) || minSubTimeStep > maxSubTimeStep ||
       maxSubTimeStep > 86400.0) {
     *diag << "FATAL: invalid sub time step limits in [" << moduleName << "] of "
-          << context.controlFileName << ": minimum sub time step " << minSubTimeStep
-          << " s, maximum sub time step " << maxSubTimeStep
+          << userControlFile(context.controlFileName) << ": minimum sub time step "
+          << minSubTimeStep << " s, maximum sub time step " << maxSubTimeStep
           << " s; both must be positive, the maximum at most 86400 s, and the minimum must not "
              "exceed the maximum. Correct "
              "the two lines of the section."
@@ -213,7 +215,7 @@ void surfaceroutingclass::snapSubTimeSteps() {
   }
   const double T = timeStepMinutes / substeps * 60.0;
   if (T / minSubTimeStep > maxInnerSteps) {
-    *diag << "FATAL: [" << moduleName << "] of " << context.controlFileName
+    *diag << "FATAL: [" << moduleName << "] of " << userControlFile(context.controlFileName)
           << ": the minimum sub time step of " << minSubTimeStep << " s would split a sub-step of "
           << T << " s into up to " << T / minSubTimeStep << " inner steps, more than "
           << maxInnerSteps << "; write a minimum sub time step of at least " << T / maxInnerSteps

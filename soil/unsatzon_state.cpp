@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "soil/soil_column.h"
 #include "soil/unsatzonmodellklasse.h"
@@ -174,7 +175,7 @@ void unsatzonmodellklasse::computeColumns() {
     const double divisor = settings.initialTableDivisor;
     if (!(divisor > 0.0)) {
       *diag << "FATAL: error in control file, ini_gw_level (" << divisor
-            << ") in [unsatzon_model] of " << controlFileName
+            << ") in [unsatzon_model] of " << userControlFile(controlFileName)
             << " must be above 0; 1 puts the groundwater table in the lowest "
             << "layer, 2 about the middle of the column"
             << "[end-entry]";

@@ -912,6 +912,112 @@ def precipitation_as_taken(work):
              (" ".join("%.6f" % v for v in written), " ".join("%.6f" % v for v in booked)))
 
 
+# The step at 09:00 of the first day, in which no station of a variable has
+# a value in the kept_ rows: the grid takes the values of 08:00 again, which
+# the gauge correction, the superposition, data assimilation and irrigation
+# then change as in every step.
+GAP_HOUR = 9
+
+
+def station_values(name, value_of, gap=True):
+    """The station file `name` with value_of(hour, station, value) at each
+    station, none at all at GAP_HOUR of the first day (gap), or there the
+    values of the hour before (those the step without values is to take)."""
+    def edit(folder):
+        path = os.path.join(folder, name)
+        with open(path) as f:
+            lines = f.read().splitlines(True)
+        header = next(i for i, line in enumerate(lines) if line.startswith("YY")) + 1
+        out, before = lines[:header], None
+        for line in lines[header:]:
+            p = line.split()
+            values = ["%.3f" % value_of(int(p[3]), s, float(v)) for s, v in enumerate(p[4:])]
+            if (int(p[2]), int(p[3])) == (1, GAP_HOUR):
+                values = ["-9999"] * len(values) if gap else before
+            before = values
+            out.append(" ".join(p[:4] + values) + "\n")
+        with open(path, "w") as f:
+            f.writelines(out)
+    return edit
+
+
+def rising_rain(hour, station, value):
+    """The same rain at every station, 0.1 mm more every hour."""
+    return 0.2 + 0.1 * hour
+
+
+def uneven_rain(hour, station, value):
+    """More rain at each station of the file than at the one before."""
+    return 0.3 + 0.2 * station + 0.05 * hour
+
+
+def heavy_uneven_rain(hour, station, value):
+    return 10.0 * uneven_rain(hour, station, value)
+
+
+def bare_ground_uncorrected(text):
+    """Neither snow nor interception, so that silting-up takes its runoff
+    from the precipitation grid itself, and no correction of the rain."""
+    return with_balance(rain_on_bare_ground)(
+        ex.switched_off(text, "precipitation_correction", "RegionalSuperposition"))
+
+
+def even_factors(text):
+    """The fields watered from groundwater every step, the gauge correction
+    1.1 and the superposition 1.05 on every cell."""
+    return ex.replace_lines(groundwater_fields(text), (
+        (r"^0\.02 0\.01 rain correction a and b$", "0.10 0 rain correction"),
+        (r"^0\.30 0\.05 snow correction a and b$", "0.10 0 snow correction"),
+        (r"^precipitation mul 1 12 1:1\.05 2:1\.0 .*$", "precipitation mul 1 12 1:1.05 2:1.05")))
+
+
+def rain_taken_once(work):
+    """In every step each subbasin took the stations' rain times 1.1 times
+    1.05 (at GAP_HOUR that of the hour before) and its fields 12 mm a day
+    once; the daily precipitation grid holds the same rain."""
+    closes("precipitation", "irrigation", tolerance=CHANNEL_TOLERANCE)(work)
+    terms = ex.balance_rows(work + "/output")
+    zones = grid_cells(os.path.join(work, "input", "zones.asc"))
+    fields = grid_cells(os.path.join(work, "input", "irrigation.asc"))
+    watered = [0.5 * share for share in zone_means([float(f == 1.0) for f in fields], zones)]
+    rain = [rising_rain(h - 1 if h == GAP_HOUR else h, 0, 0.0) * 1.1 * 1.05 for h in range(24)]
+    for step, hour_rain in enumerate(rain):
+        for zone, (fell, given) in enumerate(zip(terms["precipitation"][step],
+                                                 terms["irrigation"][step])):
+            ex.check(abs(fell - hour_rain) <= 1e-9 * hour_rain and
+                     abs(given - watered[zone]) <= 1e-9,
+                     "%02d:00, column %d: %.9f mm of rain and %.9f mm on the fields, where the "
+                     "stations give %.9f mm and the fields take %.9f mm" %
+                     (step, zone + 1, fell, given, hour_rain, watered[zone]))
+    written = zone_means(grid_cells(os.path.join(work, "output", "precipitation_2103.01s")), zones)
+    ex.check(all(abs(w - sum(rain)) <= 1e-4 for w in written),
+             "the precipitation grid of 1 March sums to %s mm by column, the stations to %.6f mm"
+             % (" ".join("%.6f" % w for w in written), sum(rain)))
+
+
+def assimilated_temperature(text):
+    """The fields watered every step, and the temperature drawn half way to
+    the observations."""
+    return groundwater_fields(text) + """
+[data_assimilation]
+1  on
+60  time interval in minutes
+1  number of rules
+{kind = grid; target = temperature; file = tobs; weight = 0.5;}
+"""
+
+
+def observed_temperature(gap):
+    """Observed temperatures of 5 degrees C on every cell, every hour of the
+    first day, and the temperature stations' values of the gap."""
+    def edit(folder):
+        for hour in range(24):
+            pc.write_grid_like(folder, "zones.asc", "tobs_20210301%02d" % hour,
+                               lambda r, c, zone: 5.0)
+        station_values("temperature.txt", lambda hour, station, value: value, gap)(folder)
+    return edit
+
+
 # Haude's 14:00 weather in dry air, and the vapour pressure of snow method
 # 4 below that of ice at 0 degrees C: just above it the rain-on-snow
 # formula gives less than no melt.
@@ -1376,6 +1482,30 @@ CASES = {
     # superposition's share with it.
     "precipitation_grids_superposed": Case(with_balance(), days=3, processes=(1, 2),
                                            shape=(13, 41), check_outputs=precipitation_as_taken),
+    # A step in which no station has a value interpolates the values of the
+    # step before again; the gauge correction, the superposition and
+    # irrigation change the grid anew, and so the land takes it as if those
+    # values had been measured in the step.
+    "kept_precipitation_corrected_and_watered_once": Case(
+        even_factors, station_values("precipitation.txt", rising_rain), days=1, processes=(1, 2),
+        check_outputs=rain_taken_once),
+    "kept_precipitation_like_the_step_before": Case(
+        groundwater_fields, station_values("precipitation.txt", uneven_rain), days=1,
+        processes=(1, 2),
+        like=small.Reference(groundwater_fields,
+                             station_values("precipitation.txt", uneven_rain, gap=False))),
+    # Silting-up takes its runoff out of the precipitation grid: the step
+    # after has all the rain of the step before.
+    "kept_precipitation_on_bare_ground": Case(
+        bare_ground_uncorrected, station_values("precipitation.txt", heavy_uneven_rain), days=1,
+        processes=(1, 2),
+        like=small.Reference(bare_ground_uncorrected,
+                             station_values("precipitation.txt", heavy_uneven_rain, gap=False))),
+    # Data assimilation draws the temperature of the step towards the
+    # observation, not what it drew in the step before.
+    "kept_temperature_drawn_once": Case(
+        assimilated_temperature, observed_temperature(gap=True), days=1, processes=(1, 2),
+        like=small.Reference(assimilated_temperature, observed_temperature(gap=False))),
     # Sprinklers on snow in dry air: the pack refreezes no more liquid water
     # than it holds, and its layers, which keep its ice, melt no water the
     # pack did not lose.
