@@ -1291,9 +1291,9 @@ def warm_start_continues(args, draw, base, runs):
     if not differ:
         return []
     return [Fault("warm start", "from %02d:00 of day %d on %s the warm start differs from the run "
-                  "through in %d files: %s" % (hour, run_days(s), layout_name(s["warm_processes"], 1),
-                                               len(differ),
-                                               " ".join(d.split("\n")[0] for d in differ[:12])))]
+                  "through in %d files: %s" % (
+                      hour, run_days(s), layout_name(s["warm_processes"], 1), len(differ),
+                      " ".join(d.split("\n")[0] for d in differ[:12])))]
 
 
 # The checks of every draw that ran, in order; the warm start, which runs
