@@ -1414,6 +1414,11 @@ FOUND = {
         "step=day interception=12 tracer=chloride",
         "seed 1027 draw 22; on main 398a68c chl1grou.asc holds 1.04827 at row 8, column 11, "
         "where every source gives 1"),
+    "a warm start refuses surface routing's own negative runoff sum": (
+        "interaction=1 river_cells=every_even_column surface_routing=6 groundwater=off "
+        "warm_start=at_noon",
+        "seed 2719 draw 41; on main 6ee3589 the warm start ends with 71: the state file's "
+        "[SurfaceRoutingModel] flow-time record of zone 2 holds sx -2.2509993868879974e-11"),
 }
 
 OUTCOMES = ("refused as predicted", "finding", "passed", "failed")
