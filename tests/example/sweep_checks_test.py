@@ -243,8 +243,19 @@ ALLOWED = (
 
 
 def check_allowed():
+    """The settings above and the shrunk forms of FOUND break no rule; each
+    form of FOUND parses and changes the example."""
     faults = []
-    for settings in ALLOWED:
+    found = []
+    for name, (form, _) in sorted(sweep.FOUND.items()):
+        try:
+            found.append(sweep.parse_settings(form))
+        except ex.Failure as failure:
+            faults.append("FOUND %s: %s" % (name, failure))
+            continue
+        if not sweep.plain_changes(found[-1]):
+            faults.append("FOUND %s changes nothing of the example" % name)
+    for settings in ALLOWED + tuple(found):
         s = dict(sweep.PLAIN, **settings)
         broken = [r.name for r in sweep.broken_rules(s)]
         if broken:
