@@ -1293,7 +1293,18 @@ def warm_start_continues(args, draw, base, runs):
     return [Fault("warm start", "from %02d:00 of day %d on %s the warm start differs from the run "
                   "through in %d files: %s" % (
                       hour, run_days(s), layout_name(s["warm_processes"], 1), len(differ),
-                      " ".join(d.split("\n")[0] for d in differ[:12])))]
+                      " ".join(first_line(d) for d in differ[:12])))]
+
+
+def first_line(difference):
+    """The first line of a difference; of a run that ended early, with the
+    message it ended on (a FATAL entry, or the line before the exception)."""
+    lines = difference.split("\n")
+    if "ended with status" not in lines[0]:
+        return lines[0]
+    said = [line for line in lines if "FATAL" in line] or \
+        [before for before, line in zip(lines, lines[1:]) if re.search(r"[Ee]xception \d+", line)]
+    return "%s %s" % (lines[0], said[0].strip()[:300] if said else "(no message)")
 
 
 # The checks of every draw that ran, in order; the warm start, which runs
