@@ -1424,6 +1424,14 @@ FOUND = {
         "seed 2719 draw 41; on main 6ee3589 and 3ad0d5c the warm start ends with 71: the state "
         "file's [SurfaceRoutingModel] flow-time record of zone 2 holds sx "
         "-2.2509993868879974e-11, which the run wrote itself; the refusal's entry has no FATAL"),
+    "a warm start refuses surface routing's own negative stores after daily cloudbursts": (
+        "weather=cloudburst_x50 step=day radiation=4 interception=off clay_layer=1 "
+        "layered_snow=off surface_routing=6 surface_flow_control=3 groundwater=off "
+        "warm_start=at_midnight",
+        "seed 7393 draw 77; on main 3ad0d5c the warm start of day 9 ends with 71: on 1 process "
+        "the state file's runoff sum sx of a flow-time record of zone 1 reads "
+        "-9.796920379924417e-22, on 3 processes the direct runoff storage of zone 1 "
+        "-5.492941399735841e-23, both written by the run through"),
 }
 
 OUTCOMES = ("refused as predicted", "finding", "passed", "failed")
