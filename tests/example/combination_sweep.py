@@ -1423,7 +1423,9 @@ FOUND = {
         "warm_start=at_noon",
         "seed 2719 draw 41; on main 6ee3589 and 3ad0d5c the warm start ends with 71: the state "
         "file's [SurfaceRoutingModel] flow-time record of zone 2 holds sx "
-        "-2.2509993868879974e-11, which the run wrote itself; the refusal's entry has no FATAL"),
+        "-2.2509993868879974e-11, which the run wrote itself; the refusal's entry has no FATAL; "
+        "seed 6143 draws 8 and 99 shrink to interaction=2 (groundwater on, at midnight) with "
+        "the same value, on 3 processes the direct runoff storage of zone 2 -2.92e-13"),
     "a warm start refuses surface routing's own negative stores after daily cloudbursts": (
         "weather=cloudburst_x50 step=day radiation=4 interception=off clay_layer=1 "
         "layered_snow=off surface_routing=6 surface_flow_control=3 groundwater=off "
