@@ -1415,23 +1415,30 @@ def parse_settings(text):
 
 
 # The shrunk forms of draws that failed, as `--example` takes them: name:
-# (settings, what failed when they were found). `--found` runs them; each
-# fails until its fault is mended.
+# (settings, what failed when they were found). `--found` runs them, and CI
+# runs them once their fault is mended: each failed before its mend.
 FOUND = {
-    "a warm start refuses surface routing's own negative runoff sum": (
+    "a warm start takes surface routing's own negative runoff sum": (
         "interaction=1 river_cells=every_even_column surface_routing=6 groundwater=off "
         "warm_start=at_noon",
-        "seed 2719 draw 41; on main 6ee3589 and 3ad0d5c the warm start ends with 71: the state "
-        "file's [SurfaceRoutingModel] flow-time record of zone 2 holds sx "
-        "-2.2509993868879974e-11, which the run wrote itself; the refusal's entry has no FATAL; "
-        "seed 6143 draws 8 and 99 shrink to interaction=2 (groundwater on, at midnight) with "
-        "the same value, on 3 processes the direct runoff storage of zone 2 -2.92e-13"),
-    "a warm start refuses surface routing's own negative stores after daily cloudbursts": (
+        "seed 2719 draw 41; on main 6ee3589 and 3ad0d5c the warm start ended with 71: the state "
+        "file's flow-time record of zone 2 held sx -2.2509993868879974e-11, which the run "
+        "wrote itself"),
+    "a warm start on 3 processes takes surface routing's own negative runoff sum": (
+        "interaction=1 river_cells=every_even_column surface_routing=6 groundwater=off "
+        "warm_start=at_noon warm_processes=3",
+        "seed 6143 draw 99 and seed 8363 draw 102; on main 3ad0d5c the warm start ended with "
+        "71: the direct runoff storage of zone 2 held -2.923357865285399e-13"),
+    "a warm start with interaction 2 takes surface routing's own negative runoff sum": (
+        "interaction=2 river_cells=every_even_column surface_routing=6 warm_start=at_midnight",
+        "seed 6143 draw 8; on main 3ad0d5c the warm start ended with 71 over sx "
+        "-2.2509993868879974e-11 of zone 2"),
+    "a warm start takes surface routing's own negative stores after daily cloudbursts": (
         "weather=cloudburst_x50 step=day radiation=4 interception=off clay_layer=1 "
         "layered_snow=off surface_routing=6 surface_flow_control=3 groundwater=off "
-        "warm_start=at_midnight",
-        "seed 7393 draw 77; on main 3ad0d5c the warm start of day 9 ends with 71: on 1 process "
-        "the state file's runoff sum sx of a flow-time record of zone 1 reads "
+        "warm_start=at_midnight warm_processes=3",
+        "seed 7393 draw 77; on main 3ad0d5c the warm start of day 9 ended with 71: on 1 process "
+        "the state file's runoff sum sx of a flow-time record of zone 1 read "
         "-9.796920379924417e-22, on 3 processes the direct runoff storage of zone 1 "
         "-5.492941399735841e-23, both written by the run through"),
 }
