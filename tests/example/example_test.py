@@ -122,11 +122,22 @@ def prepare(work, days, edit_control=None, edit_input=None, source=CATCHMENT):
         f.write("1\n")
 
 
+# mpirun's own waits, which the tables' hundreds of short runs would add up:
+# the transport is named, so that the others are not probed at each start; the
+# topology comes from the kernel, not from cpuid on each core in turn (a
+# migration to every core, each waiting for a busy one); and the processes of
+# a run that aborted are killed at once, not a second after the SIGTERM that
+# none of them can act on while the others are gone.
+MPIRUN_QUICK_ENV = {"OMPI_MCA_pml": "ob1", "HWLOC_COMPONENTS": "-x86",
+                    "OMPI_MCA_odls_base_sigkill_timeout": "0"}
+
+
 def run_horva(args, work, processes, threads, options=(), speeds=None):
     # The processes of a run share the cores: idle threads sleep, waiting
     # processes yield, and none is bound to a core of its own.
     env = dict(os.environ, OMP_NUM_THREADS=str(threads), OMP_WAIT_POLICY="PASSIVE",
-               OMPI_MCA_mpi_yield_when_idle="1", OMPI_MCA_hwloc_base_binding_policy="none")
+               OMPI_MCA_mpi_yield_when_idle="1", OMPI_MCA_hwloc_base_binding_policy="none",
+               **MPIRUN_QUICK_ENV)
     command = ([args.mpiexec, "--oversubscribe", "-np", str(processes), args.horva] +
                list(options) + [CONTROL_FILE])
     if speeds:
