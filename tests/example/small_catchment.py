@@ -392,6 +392,22 @@ def run_case(args, name, case, source):
     return faults
 
 
+def default_jobs():
+    """Cases run at once: four on each core this process may use, as most
+    runs spend most of their time starting and ending MPI, at most eight
+    (a run under the address sanitizer takes 400 MB a process)."""
+    return max(1, min(8, 4 * len(os.sched_getaffinity(0))))
+
+
+def expected_work(case):
+    """Process-days that the runs of a case take, roughly, in catchments of
+    the small one's size."""
+    runs = 3 if case.continues else 2 if case.then else 1
+    work = runs * case.days * sum(case.processes)
+    work += (case.days if case.like else 0) + (case.former.days if case.former else 0)
+    return work * case.shape[0] * case.shape[1] / (ROWS * COLS)
+
+
 def main(doc, cases, argv):
     """The command line of a test script that runs a table of cases: all of
     them, or those named with --case."""
@@ -402,7 +418,7 @@ def main(doc, cases, argv):
     parser.add_argument("--work", required=True)
     parser.add_argument("--timeout", type=int, default=240)
     parser.add_argument("--case", action="append", choices=sorted(cases))
-    parser.add_argument("--jobs", type=int, default=4, help="cases run at once")
+    parser.add_argument("--jobs", type=int, default=default_jobs(), help="cases run at once")
     args = parser.parse_args(argv)
     days = max([c.days for c in cases.values() if not c.own_data] + [2])
     names = args.case or sorted(cases)
@@ -415,12 +431,14 @@ def main(doc, cases, argv):
         sources[(shape, length)] = generate(os.path.join(args.work, folder), length, *shape)
     # A refusal that one process finds alone ends the run only after the
     # others' wait for it times out: the cases mostly wait, and run side by
-    # side.
+    # side, the longest first, so that none is left to run alone at the end.
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-        results = pool.map(lambda name: run_case(args, name, cases[name],
-                                                 sources[source(cases[name])]), names)
+        futures = {name: pool.submit(run_case, args, name, cases[name],
+                                     sources[source(cases[name])])
+                   for name in sorted(names, key=lambda name: -expected_work(cases[name]))}
         failed = 0
-        for name, faults in zip(names, results):
+        for name in names:
+            faults = futures[name].result()
             failed += bool(faults)
             for fault in faults:
                 print("FAILED: %s" % fault)
