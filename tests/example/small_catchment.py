@@ -63,10 +63,11 @@ def prepare(work, source, days, edit_control=None, edit_input=None):
     ex.prepare(work, days, edit_control, edit_input, source=source)
 
 
-def run(args, work, processes, threads=1, options=(), speeds=None):
+def run(args, work, processes, threads=1, options=(), speeds=None, refused=False):
     """horva on work; returns its exit status (as the shell sees it) and console.
-    With speeds, each process takes its time from them (see ex.speed_folders)."""
-    return ex.run_horva(args, work, processes, threads, options, speeds)
+    With speeds, each process takes its time from them (see ex.speed_folders);
+    refused, the run is expected to end through MPI_Abort."""
+    return ex.run_horva(args, work, processes, threads, options, speeds, refused)
 
 
 def whole_grids(folder):
@@ -340,10 +341,12 @@ def run_case(args, name, case, source):
                 shutil.copy(os.path.join(output, state), os.path.join(work, "input", state))
             if case.edit_state:
                 case.edit_state(os.path.join(work, "input"))
-        status, console = run(args, work, processes, speeds=case.speeds)
+        status, console = run(args, work, processes, speeds=case.speeds,
+                              refused=bool(case.code) and not case.then)
         if case.then and status == 0:
             case.then.prepare(work, source, case.days)
-            status, console = run(args, work, processes, options=case.then.options)
+            status, console = run(args, work, processes, options=case.then.options,
+                                  refused=bool(case.code))
         if status != case.code % 256:
             faults.append("%s on %d processes ended with status %d, not %d:\n%s" %
                           (name, processes, status, case.code % 256, console[-3000:]))
