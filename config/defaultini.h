@@ -20,6 +20,8 @@
 #include "core/statistic_table.h"
 #include "core/zonal_statistic.h"
 
+class SectionReader;
+
 // The control-file reader: the global settings and the common grid store,
 // built by a staged set-up that every MPI process runs in step: the zone
 // grid, the elevation model, the standard and variable grids, the division
@@ -256,6 +258,8 @@ private:
   // Notes the file of a grid the set-up reads ("file<variable>record" names
   // a netCDF file) in the run's registry of files.
   void noteGridFile(const std::string& fileName, const std::string& use) const;
+  // Warns of every line after the counted standard grids that reads as one.
+  void warnOfUncountedGridLines(SectionReader& section, int count);
   void releaseGridStore();
 
   struct Decomposition;
@@ -755,6 +759,7 @@ private:
   void readCouplingSection();
   void createAccumulationGrids();
   void agreeOnExternalReads();
+  void noteCouplingFiles();
   void matchCouplingStatistics(const StatisticTableEntry* table, int tableSize);
   void disposeExternalGrid(const ExternalReadGrid& g, long year, long month, long day, long hour);
   void deleteSemaphoreFile();

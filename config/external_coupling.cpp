@@ -14,6 +14,7 @@
 #include "core/collective_status.h"
 #include "core/control_file_lines.h"
 #include "core/diag_stream.h"
+#include "core/run_files.h"
 #include "core/string_helpers.h"
 
 CouplingWriteKind couplingWriteKindOf(const std::string& writeCode) {
@@ -274,9 +275,34 @@ void defaultini::resolveCouplingNames(StatisticTableEntry* table, int tableSize)
   for (ExternalWriteGrid& g : coupling.writeGrids)
     g.index = resolve(g.fileName, g.internalName, "write to", " ", writeGridMissingCode);
   agreeOnExternalReads();
+  noteCouplingFiles();
   const int failure =
       mpiRank == 0 ? catchExitCode([&] { matchCouplingStatistics(table, tableSize); }) : 0;
   shareExitCode(*diag, failure);
+}
+
+// The files exchanged with the external program belong to the run like
+// every other input and output, so that no output of a module lands on one.
+void defaultini::noteCouplingFiles() {
+  const auto in = [&](std::string name) {
+    prependDirectory(inputDirectory, name);
+    return name;
+  };
+  const auto out = [&](std::string name) {
+    prependDirectory(outputDirectory, name);
+    return name;
+  };
+  noteInputFile(coupling.semaphoreFile, "the semaphore file of the external program");
+  for (const ExternalReadGrid& g : coupling.readGrids)
+    noteInputFile(in(g.fileName), "the external program's grid for \"" + g.internalName + "\"");
+  for (const ExternalWriteGrid& g : coupling.writeGrids)
+    noteOutputFile(out(g.fileName), "the grid \"" + g.internalName + "\" for the external program");
+  for (const ExternalStatistic& st : coupling.statistics)
+    noteOutputFile(out(st.fileName),
+                   "the statistics " + st.internalName + " for the external program");
+  const std::string& semaphore = coupling.externalSemaphoreFile;
+  noteOutputFile(semaphore, "the semaphore file for the external program");
+  noteOutputFile(semaphore + ".tmp", "the semaphore file for the external program, while written");
 }
 
 // The grid reader must be told the same by every process: whether rank 0

@@ -43,19 +43,6 @@ bool readValuesFromStart(FILE* file, void* values, std::size_t size, std::size_t
   return std::fseek(file, 0, SEEK_SET) == 0 && std::fread(values, size, count, file) == count;
 }
 
-// The header field (1-based) that makes no usable model grid, or 0. The
-// whole model rests on this header, so it is checked here rather than when
-// the first grid is allocated.
-int invalidField(const double* v) {
-  auto badSize = [](double x) { return !(x >= 1.0 && x < 2147483648.0); };
-  if (badSize(v[0])) return 1;
-  if (badSize(v[1])) return 2;
-  for (int i = 2; i < 6; ++i)
-    if (!std::isfinite(v[i])) return i + 1;
-  if (!(v[4] > 0.0)) return 5;
-  return 0;
-}
-
 } // namespace
 
 void defaultini::readGridHeader(int& ncols, int& nrows, double& xllcorner, double& yllcorner,
@@ -92,7 +79,10 @@ void defaultini::readGridHeader(int& ncols, int& nrows, double& xllcorner, doubl
     if (std::fseek(probe.file, 0, SEEK_SET) != 0) fail(*diag, "error reading " + name, readFailed);
     AsciiGridScanner scanner(probe.file, 4096);
     std::string key;
-    if (const int field = readAsciiGridHeaderValues(scanner, values, key))
+    bool nodataGiven = true;
+    // Without a nodata line the model takes the nodata value of horva's grids.
+    values[5] = BinaryGridHeader::requiredNodata;
+    if (const int field = readAsciiGridHeaderValues(scanner, values, key, nodataGiven))
       fail(*diag,
            "error reading " + name + " (header value #" + std::to_string(field) +
                ", after the key \"" + key + "\")",
@@ -124,10 +114,12 @@ void defaultini::readGridHeader(int& ncols, int& nrows, double& xllcorner, doubl
            readFailed);
     }
   }
-  if (const int field = invalidField(values))
+  // The whole model rests on this header, so it is checked here rather than
+  // when the first grid is allocated.
+  if (const int field = invalidGridHeaderField(values) + 1)
     fail(*diag,
          "error reading " + name + ": header value #" + std::to_string(field) + " (" +
-             std::to_string(values[field - 1]) +
+             gridHeaderFieldRule(field - 1, values[field - 1]) +
              ") gives no model grid; the sizes must be whole numbers of at least 1 and the cell "
              "size must be positive" +
              (binaryBytes ? binaryHeaderLayoutNote(name, binaryBytes, field, values[field - 1])

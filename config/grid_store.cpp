@@ -8,16 +8,12 @@
 #include "config/defaultini.h"
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/earth_bounds.h"
 #include "core/run_files.h"
 
 namespace {
 
 constexpr int elevationGapCode = 22;
-// m: below the shore of the Dead Sea, above the highest summit. A cell
-// beyond them is a mistyped value that would pass into temperature, slope
-// and radiation.
-constexpr double lowestElevation = -500.0;
-constexpr double highestElevation = 9000.0;
 
 } // namespace
 
@@ -129,6 +125,8 @@ void defaultini::refuseElevationGaps() {
               << "[end-entry]";
         throw elevationGapCode;
       }
+      // A cell beyond them is a mistyped value that would pass into
+      // temperature, slope and radiation.
       if (!(z >= lowestElevation && z <= highestElevation)) {
         *diag << "FATAL: the elevation model " << registry[2].fileName
               << " ([elevation_model]) holds " << z << " at row " << r << ", column " << c

@@ -63,7 +63,8 @@ bool keyNumber(SectionReader& section, const std::string& line, const std::strin
                const char* key, int& number) {
   if (parseLeadingInt(value, number)) return true;
   const std::vector<std::string> words = splitWords(value);
-  if (!words.empty() && looksLikeNumber(words[0])) section.fail(key, section.valueLine(), line);
+  if (!words.empty() && looksLikeNumber(words[0]))
+    section.refuseWord(section.valueLine(), line, key, words[0], "a whole number");
   return false;
 }
 

@@ -8,6 +8,7 @@
 #include "config/code_grids.h"
 #include "config/defaultini.h"
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/line_reader.h"
 #include "core/run_files.h"
@@ -206,18 +207,18 @@ void defaultini::refuseReads(bool periodicReads) {
     for (const StandardGrid& g : standardGrids)
       if (g.periodCount >= 1 && !registry[g.index].builtOnce.empty())
         refuse(registry[g.index],
-               "[standard_grids] of " + controlFileName + ": standard grid " +
+               "[standard_grids] of " + userControlFile(controlFileName) + ": standard grid " +
                    std::to_string(g.index - 2) + " \"" + registry[g.index].name + "\" (" +
-                   registry[g.index].fileName + ") has periodicity = " +
-                   std::to_string(g.periodCount) + " " + g.periodUnit + " " +
-                   std::to_string(g.periodSteps),
+                   registry[g.index].fileName +
+                   ") has periodicity = " + std::to_string(g.periodCount) + " " + g.periodUnit +
+                   " " + std::to_string(g.periodSteps),
                "remove the periodicity of this grid", periodicityRefusedCode);
   if (!isExternalCouplingActive()) return;
   for (const ExternalReadGrid& g : coupling.readGrids)
     if (!registry[g.index].builtOnce.empty())
       refuse(registry[g.index],
-             "[ExternalCoupling] of " + controlFileName + ": the external grid " + g.fileName +
-                 " is read into the internal grid \"" + g.internalName + "\"",
+             "[ExternalCoupling] of " + userControlFile(controlFileName) + ": the external grid " +
+                 g.fileName + " is read into the internal grid \"" + g.internalName + "\"",
              "remove it from the grids to read", externalReadRefusedCode);
 }
 

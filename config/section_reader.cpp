@@ -208,11 +208,20 @@ void SectionReader::fail(const std::string& description, long line, const std::s
   throw 17; // the report is virtual; an override that returns must not let the reader go on
 }
 
+void SectionReader::refuseWord(long line, const std::string& text, const std::string& what,
+                               const std::string& word, const std::string& kind) {
+  *reader.getDiag() << "FATAL: error in control file " << userControlFile(fileName) << ", "
+                    << location(line, text) << ": the value of " << what << ", \"" << word
+                    << "\", is not " << kind << "; write " << kind << " there"
+                    << "[end-entry]";
+  throw 17;
+}
+
 void SectionReader::refuseValue(const std::string& label, double value, const std::string& rule,
                                 int code) {
   std::ostringstream text;
-  text << "FATAL: error in control file " << fileName << ", section " << section << ": the value "
-       << value << " of \"" << label << "\" " << rule << " ("
+  text << "FATAL: error in control file " << userControlFile(fileName) << ", section " << section
+       << ": the value " << value << " of \"" << label << "\" " << rule << " ("
        << controlFileLine(fileName, lastValueLine) << "); correct it in the control file"
        << "[end-entry]";
   *reader.getDiag() << text.str();

@@ -52,6 +52,10 @@ public:
   // "[section], line N of file reads "text"", or "[section], end of file".
   std::string location(long line, const std::string& text) const;
   [[noreturn]] void fail(const std::string& description, long line, const std::string& text);
+  // Ends the run with code 17: the value `word` of `what`, found on the line
+  // `text`, is not `kind` ("a whole number") as a whole.
+  [[noreturn]] void refuseWord(long line, const std::string& text, const std::string& what,
+                               const std::string& word, const std::string& kind);
   void warn(long line, const std::string& text, const std::string& what);
   // Ends the run with code: the value of label, read last, breaks the rule
   // ("must be 0 or more"). The FATAL entry names the section, the user's

@@ -4,6 +4,7 @@
 
 #include "config/defaultini.h"
 #include "config/section_reader.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/run_files.h"
 
@@ -169,7 +170,8 @@ int defaultini::readStandardGrids() {
     const int index = k + 2;
     if (index >= gridRegistryLimit) {
       *diag << "FATAL: no free grid in memory,(max. " << gridRegistryLimit << ")!"
-            << " [standard_grids] of " << controlFileName << " declares " << n << " grids"
+            << " [standard_grids] of " << userControlFile(controlFileName) << " declares " << n
+            << " grids"
             << "[end-entry]";
       throw 12;
     }
@@ -226,7 +228,31 @@ int defaultini::readStandardGrids() {
       registry[1].longitudeIndex = index;
     }
   }
+  warnOfUncountedGridLines(section, n);
   return standardGridCount;
+}
+
+// A count one below the lines drops the last grid without a word; lowering
+// the count to leave the last grids unread is an old habit, so the lines are
+// named rather than refused.
+void defaultini::warnOfUncountedGridLines(SectionReader& section, int count) {
+  std::string line;
+  while (section.nextLine(line)) {
+    const std::vector<Word> words = wordsOf(line);
+    if (words.size() < 2) continue;
+    int fillCode = 0;
+    const bool oldStyle = words.size() > 2 && parseLeadingInt(words[2].text, fillCode);
+    std::string value;
+    const bool newStyle =
+        StandardGridKeys(section, *diag, count + 1, line, line.substr(words[1].end))
+            .find("fillcode", value);
+    if (!oldStyle && !newStyle) continue;
+    section.warn(section.valueLine(), line,
+                 "this line reads as a standard grid, but the section's count is " +
+                     std::to_string(count) +
+                     ", so it is not read; raise the count to read the grid \"" + words[1].text +
+                     "\", or remove the line");
+  }
 }
 
 void defaultini::noteGridFile(const std::string& fileName, const std::string& use) const {

@@ -5,6 +5,7 @@
 #include "config/control_file_session.h"
 #include "config/defaultini.h"
 #include "config/section_reader.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/string_helpers.h"
 
@@ -66,7 +67,7 @@ int defaultini::readVariableGrids() {
     }
     if (full) {
       *diag << "FATAL: no free grid found in memory (an Position " << gridRegistryLimit << ")\n"
-            << "[variable_grids] of " << controlFileName << " declares " << m
+            << "[variable_grids] of " << userControlFile(controlFileName) << " declares " << m
             << " grids from entry " << first << " on"
             << "[end-entry]";
       throw 12;

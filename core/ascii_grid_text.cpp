@@ -180,6 +180,10 @@ bool AsciiGridScanner::nextToken(std::string_view& token, size_t maxLength) {
   return true;
 }
 
+void AsciiGridScanner::unreadToken(std::string_view token) {
+  begin = static_cast<size_t>(token.data() - buffer.data());
+}
+
 bool AsciiGridScanner::nextNumber(double& value) {
   std::string_view token;
   return nextToken(token, maxNumberChars) && parseGridValue(token, value);
@@ -192,13 +196,23 @@ bool AsciiGridScanner::nextNumber(double& value, bool& fileEnded) {
   return got && parseGridValue(token, value);
 }
 
-int readAsciiGridHeaderValues(AsciiGridScanner& scanner, double* values, std::string& key) {
+int readAsciiGridHeaderValues(AsciiGridScanner& scanner, double* values, std::string& key,
+                              bool& nodataGiven) {
   constexpr size_t maxKeyChars = 100;
   bool centre[6] = {};
+  nodataGiven = true;
   for (int i = 0; i < 6; ++i) {
     std::string_view word;
     key.clear();
     if (!scanner.nextToken(word, maxKeyChars)) return i + 1;
+    // Keys are words: a number on a line of its own where the nodata key
+    // stands is the first value of a grid without a nodata line.
+    double first = 0.0;
+    if (i == 5 && scanner.lineEndBefore() && parseGridValue(word, first)) {
+      scanner.unreadToken(word);
+      nodataGiven = false;
+      break;
+    }
     key.assign(word);
     if (!scanner.nextNumber(values[i])) return i + 1;
     std::string lower = key;

@@ -75,9 +75,13 @@ class AsciiGridScanner;
 // Reads the six key-value pairs of an ASCII grid header into values (ncols,
 // nrows, xllcorner, yllcorner, cellsize, nodata). A centre given as
 // xllcenter or yllcenter becomes the corner half a cell to the west or south.
-// Returns 0, or the number (from 1) of the first pair that cannot be read,
-// with its key as far as read.
-int readAsciiGridHeaderValues(AsciiGridScanner& scanner, double* values, std::string& key);
+// The nodata line may be left out, as the format allows: a number on the
+// line after the cell size is the first value, left for the rows, and
+// nodataGiven is false (values[5] then stays as it was). Returns 0, or the
+// number (from 1) of the first pair that cannot be read, with its key as far
+// as read.
+int readAsciiGridHeaderValues(AsciiGridScanner& scanner, double* values, std::string& key,
+                              bool& nodataGiven);
 
 // Hands out the whitespace-separated tokens of a text file, read in large
 // blocks, so that a grid of millions of values is parsed without a library
@@ -91,6 +95,8 @@ public:
   // of the file, after a read error, or for a longer token. The view stays
   // valid until the next call.
   bool nextToken(std::string_view& token, size_t maxLength);
+  // Gives the token nextToken gave last once more at the next call.
+  void unreadToken(std::string_view token);
   // The next token as a number; false when there is none or it is not a
   // number as a whole.
   bool nextNumber(double& value);

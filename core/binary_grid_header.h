@@ -54,6 +54,15 @@ enum GridFileFormat : long {
   netcdfGridFile = 10,
 };
 
+// The header field (from 0) of values (ncols, nrows, xllcorner, yllcorner,
+// cellsize, nodata) that gives no grid, or -1: the sizes must be whole
+// numbers of at least 1 (ncols 24.5 read as 24 would shift every row), the
+// corner and the nodata value finite, the cell size above 0.
+int invalidGridHeaderField(const double* values);
+// What that field must be, for a message: "ncols 24.5 is not a whole number
+// of at least 1".
+std::string gridHeaderFieldRule(int field, double value);
+
 // The end of the message on a binary header that gives no grid: the layout
 // that is read, what the faulty field holds, and, where a ".hdr" file stands
 // beside the grid, that the file is of the EHdr layout (".bil", ".flt"),

@@ -54,6 +54,11 @@ std::string controlFileLine(const std::string& fileName, long line) {
   return "line " + std::to_string(line) + " of " + fileName;
 }
 
+std::string userControlFile(const std::string& fileName) {
+  const CopiedLines& lines = copiedLines();
+  return fileName == lines.copyName && !lines.userName.empty() ? lines.userName : fileName;
+}
+
 void rememberCopiedText(const std::string& copyName, const std::string& text) {
   CopiedLines& lines = copiedLines();
   lines.textName = copyName;

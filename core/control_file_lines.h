@@ -17,6 +17,9 @@ void rememberCopiedLines(const std::string& copyName, const std::string& userNam
 // "line N of file": a line of the remembered copy as the user's file and
 // line, any other as it is.
 std::string controlFileLine(const std::string& fileName, long line);
+// The file the user wrote for the remembered copy, any other name as it is:
+// a message names the file the user can open.
+std::string userControlFile(const std::string& fileName);
 
 // The text of the copy, which the run reads from memory: the file of that
 // name is written only once every output was checked, so that a refused

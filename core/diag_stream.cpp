@@ -140,8 +140,8 @@ DiagStream::DiagStream(const std::string& requestedFileName, int maxLevelArg,
     : console(consoleStream), errorConsole(errorStream), maxLevel(maxLevelArg) {
   fileName = requestedFileName.empty() ? "Horva_Diag.xml" : requestedFileName;
   worldRankAndSize(rank, size);
-  const size_t dot = fileName.rfind('.');
-  fileName = fileName.substr(0, dot) + "_" + std::to_string(rank) + ".xml";
+  requestedBase = fileName.substr(0, fileName.rfind('.'));
+  fileName = fileNameOfRank(rank);
   if (rank != 0) {
     // A file of a former run would be taken for a failure of this one.
     std::remove(fileName.c_str());
@@ -172,6 +172,10 @@ DiagStream::DiagStream(const std::string& requestedFileName, int maxLevelArg,
   // A pipe cannot take the tag back; it gets it once, at the end.
   seekable = file.tellp() >= 0;
   writeClosingTag();
+}
+
+std::string DiagStream::fileNameOfRank(int otherRank) const {
+  return requestedBase + "_" + std::to_string(otherRank) + ".xml";
 }
 
 std::string DiagStream::openingText() {

@@ -41,6 +41,9 @@ public:
   DiagStream& operator<<(decltype(std::setfill('\0')) fill);
 
   const std::string& getFileName() const { return fileName; }
+  // The file that the process of the given rank writes under the name
+  // requested (rank 0 may have fallen back to another).
+  std::string fileNameOfRank(int otherRank) const;
   int getRank() const { return rank; }
   // The text of the last FATAL entry on a rank other than 0, without its
   // prefix, so that rank 0 can write it into the diagnostics file.
@@ -75,6 +78,7 @@ private:
   int level = 0;
   std::string lastChunk;
   std::string fileName;
+  std::string requestedBase; // the requested name before its last '.'
   int maxLevel = 4;
   // Rank 0 gathers an entry's line and writes it whole when the entry ends.
   std::ostringstream entryLine;

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/grid_file_read.h"
+#include "core/grid_resampler.h"
 
 void modelobject::refuseUncoveredCatchment(const std::string& name, const GridHeader& source) {
   const GridRegistryEntry* zones = registry ? &registry[1] : nullptr;
@@ -42,4 +43,49 @@ void modelobject::refuseUncoveredCatchment(const std::string& name, const GridHe
       fail(gridReadFailedCode, text.str());
     }
   }
+}
+
+// Between cell centres a value takes the four cells of the file around it:
+// at the edge of the file's values a cell of the catchment whose own cell of
+// the file holds a value would become nodata, and fail later in the module
+// that needs it, far from the cause.
+void modelobject::refuseGapsOfResampling(const std::string& name, Grid source,
+                                         const GridHeader& sourceHeader, Grid whole) {
+  const GridRegistryEntry* zones = registry ? &registry[1] : nullptr;
+  if (!zones || !zones->grid) return;
+  const long first = std::max(1L, zones->firstRow);
+  const long last = std::min(header.nrows, zones->lastRow);
+  const auto gap = [&](long r, long c) {
+    const double* zone = zones->grid[r];
+    return zone && zone[c] != header.nodata && whole[r][c] == header.nodata;
+  };
+  bool any = false;
+  for (long r = first; r <= last && !any; ++r)
+    for (long c = 1; c <= header.ncols && !any; ++c) any = gap(r, c);
+  if (!any) return;
+  // The value of the file's cell under each centre.
+  OwnedRows under(*this, header.ncols, header.nrows);
+  under.allocate(1, header.nrows);
+  GridHeader target = header;
+  target.firstRow = 1;
+  target.lastRow = header.nrows;
+  if (!resampleToModelGrid(source, sourceHeader, under.grid, target, nullptr,
+                           Resampling::nearestCell))
+    return;
+  for (long r = first; r <= last; ++r)
+    for (long c = 1; c <= header.ncols; ++c) {
+      if (!gap(r, c) || under.grid[r][c] == header.nodata) continue;
+      std::ostringstream text;
+      text.precision(12);
+      text << "FATAL: the grid file " << name << ", of cells of " << sourceHeader.cellsize
+           << " from (" << sourceHeader.xllcorner << ", " << sourceHeader.yllcorner
+           << "), resampled onto the model's cells of " << header.cellsize
+           << " gives no value at row " << r << ", column " << c
+           << ", a cell of the catchment, although the file's cell under its centre holds "
+           << under.grid[r][c]
+           << ": a value between cell centres takes the four cells of the file around it, and "
+              "one of them holds nodata. Give the grid on the model's cells, or values in the "
+              "file's cells around the catchment as well";
+      fail(gridReadFailedCode, text.str());
+    }
 }

@@ -108,6 +108,7 @@ struct modelobject::GridFileRead {
   long nrows = 0;
   bool regular = true;
   Resampling resampling = Resampling::bilinear; // of a file off the model grid
+  bool holesRepaired = false;                   // a fill code fills the nodata cells after
   // ASCII read in parallel: the byte offset in the file of the first value
   // of rows 1..nrows and of the end of the last row (index nrows + 1).
   std::vector<long> rowStarts;

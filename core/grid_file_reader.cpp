@@ -39,19 +39,6 @@ constexpr double alignmentTolerance = 1e-3;
 // Binary grids are read in blocks of whole rows of about this size.
 constexpr size_t blockBytes = 4 << 20;
 
-// The header field (0-based) that makes no usable grid, or -1: sizes must be
-// whole numbers from 1 to INT_MAX, the cell size positive, all finite.
-int invalidHeaderField(const BinaryGridHeader& h) {
-  auto badSize = [](double v) { return !(v >= 1.0 && v < 2147483648.0); };
-  if (badSize(h.ncols)) return 0;
-  if (badSize(h.nrows)) return 1;
-  if (!std::isfinite(h.xllcorner)) return 2;
-  if (!std::isfinite(h.yllcorner)) return 3;
-  if (!(h.cellsize > 0.0) || !std::isfinite(h.cellsize)) return 4;
-  if (!std::isfinite(h.nodata)) return 5;
-  return -1;
-}
-
 // Reads rows 1..rows of an ASCII grid, each on a line of its own with cols
 // values, into the grid (without a grid only checks them), and makes sure
 // that no value follows the last row; values equal to fromNodata become
@@ -160,28 +147,34 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
   double values[BinaryGridHeader::valueCount] = {};
   int bad = -1;
   switch (read.format) {
-  case asciiGridFile:
+  case asciiGridFile: {
     // The scanner then stands at the first value.
     read.scanner = std::make_unique<AsciiGridScanner>(read.file);
-    if (std::string key; const int field = readAsciiGridHeaderValues(*read.scanner, values, key))
+    bool nodataGiven = true;
+    if (std::string key;
+        const int field = readAsciiGridHeaderValues(*read.scanner, values, key, nodataGiven))
       fail(readFailedCode,
            "FATAL: error reading ascii value #" + std::to_string(field) + " from " + name);
+    // Without a nodata line no value of the file is nodata but the model's own.
+    if (!nodataGiven) values[5] = header.nodata;
     read.headerLine = read.scanner->tokenLine();
-    bad = invalidHeaderField(BinaryGridHeader::fromValues(values));
+    bad = invalidGridHeaderField(values);
     if (bad >= 0)
-      fail(readFailedCode,
-           "FATAL: error reading ascii value #" + std::to_string(bad + 1) + " from " + name);
-    if (const long behind = read.scanner->skipRestOfLine())
+      fail(readFailedCode, "FATAL: error reading ascii value #" + std::to_string(bad + 1) +
+                               " from " + name + ": " + gridHeaderFieldRule(bad, values[bad]) +
+                               "; correct the header of the grid");
+    if (const long behind = nodataGiven ? read.scanner->skipRestOfLine() : 0)
       fail(readFailedCode, "FATAL: error reading ascii grid " + name + ": line " +
                                std::to_string(read.headerLine) + " holds " +
                                std::to_string(behind) +
                                " values behind the header's last value; begin each row on a "
                                "line of its own");
     break;
+  }
   case doubleGridFile:
     if (std::fread(values, sizeof(double), 12, read.file) != 12)
       fail(readFailedCode, "FATAL: error reading double value from the header of " + name);
-    bad = invalidHeaderField(BinaryGridHeader::fromValues(values));
+    bad = invalidGridHeaderField(values);
     if (bad >= 0)
       fail(readFailedCode, "FATAL: error reading double value from the header of " + name +
                                binaryHeaderLayoutNote(name, sizeof(double), bad + 1, values[bad]));
@@ -194,7 +187,7 @@ void modelobject::inspectGridFile(GridFileRead& read, bool verbose) {
                                  " from the header of " + name);
       values[k] = value;
     }
-    bad = invalidHeaderField(BinaryGridHeader::fromValues(values));
+    bad = invalidGridHeaderField(values);
     if (bad >= 0)
       fail(readFailedCode, "FATAL: error reading double value #" + std::to_string(bad + 1) +
                                " from the header of " + name +
@@ -436,6 +429,8 @@ void modelobject::readWholeGridFile(GridFileRead& read, Grid whole) {
                            read.resampling))
     fail(readFailedCode, "FATAL: error reading (irregular) float  grid " + name);
   refuseUncoveredCatchment(name, sourceHeader);
+  if (read.resampling == Resampling::bilinear && !read.holesRepaired)
+    refuseGapsOfResampling(name, source.grid, sourceHeader, whole);
 }
 
 // Without a georeference of its own (unset, or 9999 in all three values) a
@@ -711,6 +706,7 @@ void modelobject::readGrid(const std::string& path, Grid& grid, int fillCode, bo
   settleGridRead(read);
 
   if (wholeFile) {
+    read.holesRepaired = fillCode == 1 || fillCode == 2;
     if (readsWhole)
       read.attempt([&] {
         readWholeGridFile(read, target);

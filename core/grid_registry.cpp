@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
 #include "core/output_names.h"
@@ -60,7 +61,7 @@ void modelobject::registerGrid(int index, const std::string& fileName, Grid grid
   // A negative code would split into digits that write nothing, without a
   // word; 0 is the code that writes nothing.
   if (writecode < 0) {
-    *diag << "FATAL: error in control file " << controlFileName
+    *diag << "FATAL: error in control file " << userControlFile(controlFileName)
           << (sectionHeader.empty() ? std::string() : ", section " + sectionHeader)
           << ": the write code " << writecode << " of the " << (stack ? "stack" : "grid") << " \""
           << name << "\" (" << fileName

@@ -3,13 +3,14 @@
 #include <vector>
 
 #include "core/diag_stream.h"
+#include "core/file_failure.h"
 #include "core/modelobject.h"
+#include "core/run_files.h"
 
 namespace {
 
 constexpr int logOpenFailedCode = 5;
 constexpr int holeTooBigCode = 25;
-constexpr int logWriteErrorNumber = 18;
 constexpr long maxSearchRadius = 10;
 
 struct HoleFill {
@@ -39,12 +40,13 @@ bool nearestValue(Grid grid, long r, long c, long nrows, long ncols, double noda
   return false;
 }
 
-struct LogFile {
-  FILE* file = nullptr;
-  ~LogFile() {
-    if (file) std::fclose(file);
-  }
-};
+// A line of the repair log as printf formats it.
+std::string formatted(const char* format, long row, long column, const std::string& name,
+                      double before, double after) {
+  char text[3000];
+  std::snprintf(text, sizeof text, format, row, column, name.c_str(), before, after);
+  return text;
+}
 
 } // namespace
 
@@ -56,13 +58,18 @@ void modelobject::repairGridHoles(Grid grid, const std::string& name, int fillCo
   if (verbose)
     *diag << "... " << name << " checking nodata values and replace"
           << "[end-entry]";
-  const std::string logName = "modell_" + std::to_string(mpiRank) + ".log";
-  LogFile log;
-  log.file = std::fopen(logName.c_str(), "a");
-  if (!log.file) {
-    *diag << "FATAL: error opening log file " << logName << "[end-entry]";
+  // The log's lines wait with every other output of the set-up until the
+  // outputs were checked.
+  const std::string logName = modelLogFileName(mpiRank);
+  std::string log;
+  const auto appendLog = [&] {
+    if (log.empty()) return;
+    const int error = appendOutputFile(logName, log);
+    if (error == 0) return;
+    *diag << "FATAL: error opening log file " << logName << " (" << systemReason(error) << ")"
+          << "[end-entry]";
     throw logOpenFailedCode;
-  }
+  };
 
   const long nrows = header.nrows;
   const long ncols = header.ncols;
@@ -103,23 +110,22 @@ void modelobject::repairGridHoles(Grid grid, const std::string& name, int fillCo
         *diag << "FATAL: In " << name << " is a too big hole at x/y = " << fill.column << "/"
               << fill.row << "!"
               << "[end-entry]";
-        std::fprintf(log.file, "In %s is a too big hole at x/y = %ld/%ld\n!\n", name.c_str(),
-                     fill.column, fill.row);
+        log += "In " + name + " is a too big hole at x/y = " + std::to_string(fill.column) + "/" +
+               std::to_string(fill.row) + "\n!\n";
+        appendLog();
         throw holeTooBigCode;
       }
       *diag << "DEBUG: "
             << "y: " << fill.row << " x: " << fill.column << "in " << name << ": " << nodata
             << " replaced by " << fill.value << "[end-entry]";
-      if (std::fprintf(log.file, "y: %ld x: %ld  in %s %lf replaced by %lf!\n", fill.row,
-                       fill.column, name.c_str(), nodata, fill.value) < 0)
-        writeError(logName, logWriteErrorNumber);
+      log += formatted("y: %ld x: %ld  in %s %lf replaced by %lf!\n", fill.row, fill.column, name,
+                       nodata, fill.value);
     }
     *diag << "DEBUG: In " << name << ": " << holes << " nodata values replaced!"
           << "[end-entry]";
-    if (std::fprintf(log.file, "in %s: %ld nodata values replaced!\n\n", name.c_str(), holes) < 0)
-      writeError(logName, logWriteErrorNumber);
+    log += "in " + name + ": " + std::to_string(holes) + " nodata values replaced!\n\n";
 
-      // Cells outside the zone grid become nodata only when holes were found.
+    // Cells outside the zone grid become nodata only when holes were found.
 #pragma omp parallel for schedule(runtime)
     for (long r = 1; r <= nrows; ++r)
       for (long c = 1; c <= ncols; ++c)
@@ -130,7 +136,5 @@ void modelobject::repairGridHoles(Grid grid, const std::string& name, int fillCo
       grid[fill.row][fill.column] = fill.value;
     }
   }
-  FILE* file = log.file;
-  log.file = nullptr;
-  if (std::fclose(file) != 0) writeError(logName, logWriteErrorNumber);
+  appendLog();
 }

@@ -76,17 +76,17 @@ void modelobject::writeError(const std::string& fileName, long number) {
 
 void modelobject::refuseControlValue(const std::string& section, const std::string& label,
                                      double value, const std::string& rule, int code) const {
-  *diag << "FATAL: error in control file " << controlFileName << ", section " << section
-        << ": the value " << value << " of \"" << label << "\" " << rule
-        << "; correct it in the control file"
+  *diag << "FATAL: error in control file " << userControlFile(controlFileName) << ", section "
+        << section << ": the value " << value << " of \"" << label << "\" " << rule
+        << lineOfValue(label) << "; correct it in the control file"
         << "[end-entry]";
   throw code;
 }
 
 void modelobject::refuseValueText(const std::string& what, const std::string& text,
                                   const std::string& kind) const {
-  *diag << "FATAL: error in control file " << controlFileName << ", " << what << ": \"" << text
-        << "\" is not " << kind << "; write " << kind << " there"
+  *diag << "FATAL: error in control file " << userControlFile(controlFileName) << ", " << what
+        << ": \"" << text << "\" is not " << kind << "; write " << kind << " there"
         << "[end-entry]";
   throw 17;
 }
@@ -180,6 +180,23 @@ std::string placeInControlFile(FILE* file, const std::string& fileName, long pos
 
 } // namespace
 
+// " (line N of file)" for the value read under description, from the copy
+// of the control file, which opens again at any time.
+std::string modelobject::lineOfValue(const std::string& description) const {
+  const auto found = valueStarts.find(description);
+  if (found == valueStarts.end()) return "";
+  FILE* file = openControlFile(controlFileName);
+  if (!file) return "";
+  std::string place;
+  std::string word;
+  if (std::fseek(file, found->second, SEEK_SET) == 0 && readControlWordFrom(file, word)) {
+    const long at = std::ftell(file) - static_cast<long>(word.size());
+    place = " (" + controlFileLine(controlFileName, locateInControlFile(file, at).line) + ")";
+  }
+  std::fclose(file);
+  return place;
+}
+
 int modelobject::readControlValue(FILE* file, const char* format, int& target,
                                   const std::string& description, std::string& rest) {
   requireConversion(format, {"d", "i"});
@@ -216,6 +233,7 @@ int modelobject::scanControlValue(FILE* file, const std::function<int()>& scan, 
   const long start = file ? std::ftell(file) : -1;
   lastValueFile = file;
   lastValueStart = start;
+  noteValuePlace(description, file, start);
   const int count = file ? scan() : 0;
   if (count == 1 && number) requireWholeNumber(file, start, description);
   if (count != 1) {
@@ -260,8 +278,8 @@ void modelobject::refuseValueAt(FILE* file, long position, const std::string& la
     const long line = locateInControlFile(file, position).line;
     where = " (" + controlFileLine(controlFileName, line) + reads + ")";
   }
-  *diag << "FATAL: error in control file " << controlFileName << ", section " << sectionHeader
-        << ": the value " << value << " of \"" << label << "\" " << rule << where
+  *diag << "FATAL: error in control file " << userControlFile(controlFileName) << ", section "
+        << sectionHeader << ": the value " << value << " of \"" << label << "\" " << rule << where
         << "; correct it in the control file"
         << "[end-entry]";
   throw code;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -60,9 +61,18 @@ public:
   [[noreturn]] virtual void writeError(const std::string& fileName, long number);
   [[noreturn]] virtual void readError(const std::string& fileName, long number);
   // Ends the run with code: a FATAL entry names the control file, the
-  // section, the label and the value, and says what the value must be.
+  // section, the label and the value, and says what the value must be; the
+  // line of the value too when readControlValue read it under the label.
   [[noreturn]] void refuseControlValue(const std::string& section, const std::string& label,
                                        double value, const std::string& rule, int code) const;
+  // " (line N of file)": the place of the value that a read from the
+  // control file noted under description, or nothing.
+  std::string lineOfValue(const std::string& description) const;
+  // Notes that the value of description stands in file (the module's
+  // control file) at position start (ftell, blanks before it allowed).
+  void noteValuePlace(const std::string& description, FILE* file, long start) {
+    if (file && file == controlFile && start >= 0) valueStarts[description] = start;
+  }
   // A value that could not be scanned from position start on: fails with
   // code 17, naming section, line and the word read there.
   [[noreturn]] void refuseUnreadValue(FILE* file, long start, const std::string& description);
@@ -362,6 +372,11 @@ protected:
   // cell of the zone grid's catchment beyond its edge fails with code 22
   // (core/grid_coverage.cpp).
   void refuseUncoveredCatchment(const std::string& name, const GridHeader& source);
+  // A bilinear resampling (into whole) that leaves a cell of the catchment
+  // nodata where the file's cell under its centre holds a value fails with
+  // code 22 as well.
+  void refuseGapsOfResampling(const std::string& name, Grid source, const GridHeader& sourceHeader,
+                              Grid whole);
   void readNetCDFGridFile(GridFileRead& read, Grid whole);
   bool netcdfOnModelGrid() const;
   void checkNetCDFGridSize(const std::string& name, long rows, long cols);
@@ -517,6 +532,9 @@ protected:
   std::string lineBuffer;    // rest of the last control-file line read
   FILE* lastValueFile = nullptr; // where readControlValue read its last value
   long lastValueStart = -1;
+  // Where readControlValue read the value of each description from the
+  // control file, so that a refusal of it names its line.
+  std::map<std::string, long> valueStarts;
   std::string sectionHeader; // "[" + module name + "]" of a sub-model
   std::string controlFileName;
   FILE* controlFile = nullptr;

@@ -58,9 +58,14 @@ RunFiles* RunFiles::current() { return running; }
 std::string RunFiles::canonicalPath(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code error;
-  // Links are followed as far as the path exists; the rest is taken as written.
-  fs::path canonical = fs::weakly_canonical(fs::path(path), error);
-  if (error) canonical = fs::absolute(fs::path(path), error).lexically_normal();
+  // Links are followed as far as the path exists; the rest is taken as
+  // written. A relative name is taken from the working folder first: a file
+  // that does not exist yet would otherwise keep its relative name and
+  // differ from another name of it.
+  const fs::path absolute = fs::absolute(fs::path(path), error);
+  if (error) return fs::path(path).lexically_normal().string();
+  fs::path canonical = fs::weakly_canonical(absolute, error);
+  if (error) canonical = absolute.lexically_normal();
   return canonical.string();
 }
 
@@ -109,6 +114,18 @@ void RunFiles::note(const Named& output) {
   outputs.emplace(key, output);
 }
 
+void RunFiles::noteOwnFiles(int processes) {
+  for (int rank = 0; rank < processes; ++rank) {
+    const std::string which = " of process " + std::to_string(rank);
+    noteOutput(diag.fileNameOfRank(rank), "the diagnostics file" + which);
+    noteOutput(modelLogFileName(rank), "the log file" + which);
+  }
+  // Rank 0 writes under the default name when the requested one cannot be
+  // created.
+  if (diag.getRank() == 0 && diag.getFileName() != diag.fileNameOfRank(0))
+    noteOutput(diag.getFileName(), "the diagnostics file of process 0");
+}
+
 void RunFiles::checkOutputsCreatable() {
   int code = 0;
   for (const auto& [key, output] : outputs) {
@@ -116,9 +133,11 @@ void RunFiles::checkOutputsCreatable() {
     if (error == 0) continue;
     diag << "FATAL: the output file " << output.path << " (" << output.use
          << ") cannot be written (" << systemReason(error)
-         << "); found before the first step, so that the run does not fail at its end: remove "
-            "what stands in its place or make its folder writable"
-         << "[end-entry]";
+         << "); found before the first step, so that the run does not fail at its end: "
+         << (error == ENOENT ? "create its folder"
+                             : "remove what stands in its place or make "
+                               "its folder writable")
+         << repeatedFolderNote(output.path) << "[end-entry]";
     code = outputRefusedCode;
     break;
   }
@@ -175,6 +194,17 @@ void RunFiles::createHeldOutputs() {
   writes.swap(heldWrites);
   for (const std::function<void()>& write : writes) write();
 }
+
+std::string RunFiles::repeatedFolderNote(const std::string& path) const {
+  if (outputDirectory.empty() ||
+      path.compare(0, 2 * outputDirectory.size(), outputDirectory + outputDirectory) != 0)
+    return "";
+  return ", or give the name without the folder " + outputDirectory +
+         ": DefaultOutputDirectory of [output_interval] is put in front of every output name, "
+         "so a name that begins with it names that folder twice";
+}
+
+std::string modelLogFileName(int rank) { return "modell_" + std::to_string(rank) + ".log"; }
 
 void noteInputFile(const std::string& path, const std::string& use) {
   if (RunFiles* files = RunFiles::current()) files->noteInput(path, use);

@@ -37,6 +37,13 @@ public:
   // An output that several modules write in turn, each its own part (the
   // state file): noted so by each of them, it is no conflict.
   void noteSharedOutput(const std::string& path, const std::string& use);
+  // The files every run writes besides its modules' outputs: the
+  // diagnostics file of each of the `processes` processes and their logs
+  // ("modell_<rank>.log"), so that no output of a module may be one of them.
+  void noteOwnFiles(int processes);
+  // The folder put in front of output names, which a refusal names when a
+  // name repeats it ("output/output/...").
+  void setOutputDirectory(const std::string& folder) { outputDirectory = folder; }
   // Collective: when an output noted on any process cannot be created (its
   // folder missing or not writable, a folder in its place), every process
   // ends the run with outputRefusedCode, the message naming the output, its
@@ -67,6 +74,7 @@ private:
   void note(const Named& output);
   [[noreturn]] void refuse(const Named& output, const Named& input) const;
   [[noreturn]] void refuseTwice(const Named& first, const Named& second) const;
+  std::string repeatedFolderNote(const std::string& path) const;
 
   DiagStream& diag;
   std::map<std::string, Named> inputs;
@@ -79,7 +87,11 @@ private:
   // Texts to append (a log), in the order given, after the creations.
   std::vector<std::pair<std::string, std::string>> heldAppends;
   bool created = false;
+  std::string outputDirectory;
 };
+
+// The log file of the process of the given rank.
+std::string modelLogFileName(int rank);
 
 // The same on the registry of the run in progress; nothing outside a run.
 void noteInputFile(const std::string& path, const std::string& use);

@@ -88,9 +88,9 @@ StackFile recogniseFormat(DiagStream& diag, FILE* file, const std::string& name)
   return stack;
 }
 
+// Sizes as whole numbers: a stack of 24.5 columns is none of 24.
 bool measuresMatch(const double* file, const GridHeader& h) {
-  return std::floor(file[0]) == static_cast<double>(h.ncols) &&
-         std::floor(file[1]) == static_cast<double>(h.nrows) &&
+  return file[0] == static_cast<double>(h.ncols) && file[1] == static_cast<double>(h.nrows) &&
          std::floor(file[2]) == std::floor(h.xllcorner) &&
          std::floor(file[3]) == std::floor(h.yllcorner) && file[4] == h.cellsize &&
          file[5] == h.nodata;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/console_buffer.h"
+#include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 #include "core/netcdf_grid_writer.h"
@@ -81,11 +82,16 @@ int runControlFiles(DiagStream* diag, const CommandLine& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+  // MPI's start takes a good part of a second: SIGTERM in that time, as a
+  // scheduler sends it, must end the run in order too, with its diagnostics
+  // file. Taken over again after MPI_Init, in case MPI set its own.
+  takeOverTermination();
   MPI_Init(&argc, &argv);
   // A failing call returns its code, so that the check around it logs a
   // FATAL entry naming the call before the run ends; the library's default
   // would abort every process with no entry in the diagnostics file.
   MPI_Comm_set_errhandler(MPI_COMM_WORLD, MPI_ERRORS_RETURN);
+  takeOverTermination();
   int rank = 0;
   int size = 1;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);

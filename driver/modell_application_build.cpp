@@ -2,10 +2,13 @@
 // staged set-up, the interpolators, the tracer set-up and the sub-models in
 // their fixed order.
 
+#include <mpi.h>
+
 #include <new>
 
 #include "config/defaultini.h"
 #include "config/tracer_ini_class.h"
+#include "core/control_file_lines.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/run_files.h"
@@ -39,6 +42,9 @@ constexpr int foreignStepCode = 63;
 void ModellApplication::init() {
   try {
     runFiles = std::make_unique<RunFiles>(*diag);
+    int processes = 1;
+    MPI_Comm_size(MPI_COMM_WORLD, &processes);
+    runFiles->noteOwnFiles(processes);
     stage = "reserving the grid registry";
     reserveRegistry();
     runStagedSetup();
@@ -46,6 +52,7 @@ void ModellApplication::init() {
     defaults->createStandardGridStatistics();
     stage = "the hand-over of the global parameters";
     defaults->getGlobalParameters(settings);
+    runFiles->setOutputDirectory(settings.outputDirectory);
     context.maxElevation = defaults->getMaxElevation();
     if (!options.routingOnly) createHRUs();
     stage = "releaseWholeSetupGrids";
@@ -210,7 +217,7 @@ void ModellApplication::buildInterpolators() {
 void ModellApplication::checkDateSource() {
   if (!interpolators.empty() || options.routingOnly) return;
   stage = "looking for the date of the steps";
-  *diag << "FATAL: no date source: " << context.controlFileName
+  *diag << "FATAL: no date source: " << userControlFile(context.controlFileName)
         << " names no meteorological variable in [meteo_names] ([meteo_data_count] is "
         << settings.meteoCount << "), and the first interpolator gives the date of every step"
         << "[end-entry]";
@@ -224,7 +231,8 @@ void ModellApplication::refuseForeignStep(const teilmodellklasse& module) const 
   const std::string& name = module.getModuleName();
   const std::string& variable = settings.meteoNames.front();
   *diag << "FATAL: the time step " << module.getTimeStepAsRead() << " minutes of " << name
-        << " (\"time interval for " << name << "\" in [" << name << "] of " << controlFileName
+        << " (\"time interval for " << name << "\" in [" << name << "] of "
+        << userControlFile(controlFileName)
         << ") differs from the step of the meteorological data, " << dataStep
         << " minutes (\"time step in minutes\" of [" << variable
         << "], the first variable of [meteo_names], which gives the dates of the steps). Every "
@@ -240,7 +248,7 @@ void ModellApplication::checkRoutingDateSource() {
   stage = "looking for the date of the steps";
   *diag << "FATAL: no date source in routing-only mode: channel routing, which reads the "
            "runoff of a former run, is off in "
-        << context.controlFileName << "; switch it on in [routing_model]"
+        << userControlFile(context.controlFileName) << "; switch it on in [routing_model]"
         << "[end-entry]";
   throw noDateSourceCode;
 }
@@ -259,7 +267,7 @@ void ModellApplication::buildTracerSetup() {
 }
 
 void ModellApplication::buildSubmodels() {
-  regionalSuperposition = adopt<RegionalSuperposition>("RegionalSuperposition", interpolators);
+  regionalSuperposition = adopt<RegionalSuperposition>("RegionalSuperposition");
   if (regionalSuperposition->getFlowControl() != 0)
     plug(Place::regionalSuperposition,
          [this](const ModelDate& d) { regionalSuperposition->superpose(DATE_ARGS(d)); });
@@ -552,6 +560,7 @@ void ModellApplication::buildSubmodels() {
   if (waterBalance->getFlowControl() != 0) {
     waterBalance->setGlacierTakesWater(snow->getFlowControl() != 0 && snow->hasGlacierGrid());
     addChannelBalanceTerms();
+    waterBalance->noteStatisticFiles();
     plug(Place::waterBalanceStart, [this](const ModelDate&) { waterBalance->startStep(); });
     plug(Place::waterBalanceInputs, [this](const ModelDate&) { waterBalance->takeGroundInputs(); });
     // After the unsaturated zone's sub-step, before surface routing moves

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/ctrl_c.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
@@ -241,6 +242,6 @@ void SpecialOutputClass::releaseModule() {
 
 void SpecialOutputClass::failFile(const Output& output, const std::string& what) const {
   *diag << "FATAL: " << what << " for block " << output.block << " of " << sectionHeader << " in "
-        << controlFileName << "[end-entry]";
+        << userControlFile(controlFileName) << "[end-entry]";
   throw specialOutputFailed;
 }

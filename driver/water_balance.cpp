@@ -9,6 +9,7 @@
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
+#include "core/run_files.h"
 #include "soil/unsatzonmodellklasse.h"
 
 waterbalanceclass::waterbalanceclass(const ModelContext& context, int& errorCode)
@@ -117,20 +118,15 @@ void waterbalanceclass::createStatistics() {
     createStatistic(t.term, t.records, t.data, t.statistic, t.file, t.term.label);
   for (ActiveZoneTerm& t : zoneTerms)
     createStatistic(t.source.term, t.records, t.data, t.statistic, t.file, t.source.term.label);
-  // Glaciers whose extent changes change the water of the terms that weigh
-  // a cell by it.
-  const bool weighed = std::any_of(terms.begin(), terms.end(), [](const ActiveTerm& t) {
-    return t.term.kind == BalanceKind::storage && t.term.glacier != glacierPart::whole;
-  });
-  if (dynamicGlaciers && weighed) {
-    extent.term = {"snow", "glacier_extent", BalanceKind::input, {}};
+  if (booksGlacierExtent()) {
+    extent.term = glacierExtentTerm;
     createStatistic(extent.term, extent.records, extent.data, extent.statistic, extent.file,
                     extent.term.label);
     glacierStart.assign(
         static_cast<std::size_t>(header.lastRow - header.firstRow + 1) * header.ncols, 0.0);
   }
   if (context.hruFlag != 0 && context.hruMasterCells) {
-    unitTerm.term = {"spinup", "response_units", BalanceKind::input, {}};
+    unitTerm.term = responseUnitsTerm;
     createStatistic(unitTerm.term, unitTerm.records, unitTerm.data, unitTerm.statistic,
                     unitTerm.file, unitTerm.term.label);
     const OwnCells cells = ownCells();
@@ -147,6 +143,43 @@ void waterbalanceclass::createStatistics() {
   statisticsCreated = true;
 }
 
+// Glaciers whose extent changes change the water of the terms that weigh a
+// cell by it.
+bool waterbalanceclass::booksGlacierExtent() const {
+  return dynamicGlaciers && std::any_of(terms.begin(), terms.end(), [](const ActiveTerm& t) {
+           return t.term.kind == BalanceKind::storage && t.term.glacier != glacierPart::whole;
+         });
+}
+
+std::vector<std::pair<BalanceTerm, std::string>> waterbalanceclass::statisticTerms() const {
+  std::vector<std::pair<BalanceTerm, std::string>> all;
+  for (const ActiveTerm& t : terms) all.emplace_back(t.term, t.term.label);
+  for (const ActiveZoneTerm& t : zoneTerms) all.emplace_back(t.source.term, t.source.term.label);
+  if (booksGlacierExtent()) all.emplace_back(glacierExtentTerm, glacierExtentTerm.label);
+  if (context.hruFlag != 0 && context.hruMasterCells)
+    all.emplace_back(responseUnitsTerm, responseUnitsTerm.label);
+  all.emplace_back(residual.term, "residual");
+  return all;
+}
+
+// The module in front, so that a reader of the file knows whose water it is.
+std::string waterbalanceclass::statisticTitle(const BalanceTerm& term, const std::string& label) {
+  if (label == "residual") return "balance_residual_in_mm";
+  return term.kind == BalanceKind::storage ? term.module + ":change_of_" + label + "_in_mm"
+                                           : term.module + ":" + label + "_in_mm";
+}
+
+void waterbalanceclass::noteStatisticFiles() const {
+  if (getFlowControl() == 0 || mpiRank != 0) return;
+  for (const auto& [term, label] : statisticTerms()) {
+    std::string file = filePrefix + label + ".stat";
+    prependDirectory(outputDirectory, file);
+    // As the statistic notes itself when it is created.
+    noteOutputFile(file,
+                   "the statistics " + moduleName + "_submodel:" + statisticTitle(term, label));
+  }
+}
+
 void waterbalanceclass::createStatistic(const BalanceTerm& term, std::vector<ZoneRecord>& records,
                                         ZoneRecord*& data,
                                         std::unique_ptr<zonalstatistic>& statistic,
@@ -154,12 +187,7 @@ void waterbalanceclass::createStatistic(const BalanceTerm& term, std::vector<Zon
   records = zones.records;
   data = records.data();
   file = filePrefix + label + ".stat";
-  // The module in front, so that a reader of the file knows whose water it is.
-  const std::string title = label == "residual" ? std::string("balance_residual_in_mm")
-                            : term.kind == BalanceKind::storage
-                                ? term.module + ":change_of_" + label + "_in_mm"
-                                : term.module + ":" + label + "_in_mm";
-  statistic = createZoneStatistic(&data, statisticCode, 12, file, title);
+  statistic = createZoneStatistic(&data, statisticCode, 12, file, statisticTitle(term, label));
 }
 
 // A volume over a zone is spread over its area, its summed cell weights

@@ -44,6 +44,10 @@ public:
   // A glacier model's own pack takes the weather of the glacier's share of
   // a cell, also on a lake's cells.
   void setGlacierTakesWater(bool takes) { glacierTakesWater = takes; }
+  // Notes the files of the terms added so far with the run's outputs, so
+  // that the check before the first step covers them (they are created at
+  // the first step).
+  void noteStatisticFiles() const;
   // Takes the storages at the start of a step. Collective.
   void startStep();
   // Takes the terms that silting-up would change, before it runs.
@@ -83,6 +87,12 @@ private:
   void findTerms();
   std::vector<Grid> gridsOf(const std::string& name);
   void createStatistics();
+  // The terms of the files with their labels: every term's, then those of
+  // the glaciers' extent and the response units where the run has them, the
+  // residual last.
+  std::vector<std::pair<BalanceTerm, std::string>> statisticTerms() const;
+  static std::string statisticTitle(const BalanceTerm& term, const std::string& label);
+  bool booksGlacierExtent() const;
   void createStatistic(const BalanceTerm& term, std::vector<ZoneRecord>& records, ZoneRecord*& data,
                        std::unique_ptr<zonalstatistic>& statistic, std::string& file,
                        const std::string& label);
@@ -121,6 +131,10 @@ private:
   std::vector<ActiveZoneTerm> zoneTerms;
   ActiveTerm residual;
   ActiveTerm extent; // "glacier_extent", with dynamic glaciers
+  inline static const BalanceTerm glacierExtentTerm{
+      "snow", "glacier_extent", BalanceKind::input, {}};
+  inline static const BalanceTerm responseUnitsTerm{
+      "spinup", "response_units", BalanceKind::input, {}};
   bool statisticsCreated = false;
   // With spin-up response units a cell that copies its unit's master cell
   // takes the water that the master's own terms (weather, canopy) gave it

@@ -4,12 +4,13 @@
 A main valley runs from north to an outlet on the southern edge, a side
 valley joins it from the north-east; three subbasins, soil, land-use, region
 and ponding grids, a small glacier on the highest crest, a reservoir at the
-outlet and a lake in the upper valley, the two aquifer layers of the valley
-fill, parameter tables, hourly station files of five meteorological
-variables and the control file that runs them. The same
-landscape and the same weather come out at every size: the grids sample one
-landscape defined on the unit square, and the stations sit at fixed relative
-positions (their elevations do not depend on the grid).
+outlet and a lake in the upper valley, an aquifer of two layers (the soil's
+saturated zone and the valley fill under it), parameter tables, hourly
+station files of five meteorological variables and the control file that
+runs them. The same landscape and the same weather come out at every size:
+the grids sample one landscape defined on the unit square, and the stations
+sit at fixed relative positions (their elevations do not depend on the
+grid).
 
 usage: make_catchment.py [--rows 60] [--cols 80] [--days 122] [--out DIR] [--jobs N]
 
@@ -156,6 +157,9 @@ def region_code(v):
     return 1 if v < 0.5 else 2
 
 
+RIVER_DEPTH = 1.0  # m, the riverbed below the ground
+
+
 def is_river(s):
     """Surface routing hands its water to the channel on the valley floors."""
     return s.above_floor < 6.0
@@ -218,18 +222,52 @@ def lake_at(s, u, v):
     return None
 
 
-# The valley fill: gravel under the floors, thinning up the slopes, over a
-# less permeable second layer; the aquifer drains to fixed heads 3 m below
-# the ground along the rows of the outlet.
+# The aquifer has two layers, and both start at the soil's table (the grid
+# read parameter 0 of [groundwater_flow]). Layer 1 is the soil's saturated
+# zone, as thick as the soil profile: it conducts as the lowest horizon of
+# SOIL_TABLE does (m/s) and gives 5 % of a metre of head.
+SOIL_SATURATED_ZONE_K = {1: 1.5e-6, 2: 3.0e-6, 3: 2.0e-5}
+SOIL_SATURATED_ZONE_S = 0.05
+
+
+def valley_share(s, height):
+    """1 on the valley floor, falling to 0 at `height` m above it."""
+    return max(0.0, 1.0 - s.above_floor / height)
+
+
+# Layer 2 is the valley fill, silty sand and gravel 20 m thick under the
+# floors, thinning within 60 m up the slopes to 2 m of weathered rock, which
+# conducts and stores little. A fill that drains faster would empty the
+# upper valley, which no river feeds, in the weeks after the cold start.
 def fill_thickness(s):
-    return 2.0 + 18.0 * max(0.0, 1.0 - s.above_floor / 120.0)
+    return 2.0 + 18.0 * valley_share(s, 60.0)
 
 
 def fill_conductivity(s):
-    return 2e-5 + 3e-4 * max(0.0, 1.0 - s.above_floor / 60.0)
+    return 2e-6 + 1e-5 * valley_share(s, 60.0)
 
 
-OUTLET_ROWS = 0.1  # share of the rows along the southern edge
+def fill_storage(s):
+    return 0.005 + 0.045 * valley_share(s, 60.0)
+
+
+def leakage(soil, lake):
+    """Between the layers (1/s): under the valley floors the fill lies
+    against the alluvium, so that what the slopes send down the fill rises
+    into the soil with a few centimetres of head instead of standing metres
+    above the ground; the lakes' silted beds pass a quarter of that, the
+    weathered rock of the slopes 1e-7 m/s per metre of head."""
+    return 5e-7 if lake else 2e-6 if soil == 1 else 1e-7
+
+
+def fixed_head(u, v, elevation, nrows, ncols):
+    """The valley fill leaves the catchment under the river in the gorge:
+    the cells of the last row within a cell's width of the valley's axis
+    keep, in both layers, the riverbed's level, RIVER_DEPTH below the
+    ground. Elsewhere the catchment's edge is a divide."""
+    if v > 1.0 - 1.0 / nrows and abs(u - main_axis(v)) <= 1.0 / ncols:
+        return "%.1f" % (elevation - RIVER_DEPTH)
+    return str(NODATA)
 
 
 # --- grids -------------------------------------------------------------------
@@ -263,28 +301,26 @@ def grid_rows(task):
             soil = soil_code(s, u, v)
             landuse = landuse_code(s, u, v, soil)
             river = is_river(s)
-            conductivity = fill_conductivity(s)
             row["zones"].append(str(s.subbasin))
             row["soil"].append(str(soil))
             row["landuse"].append(str(landuse))
             row["regions"].append(str(region_code(v)))
             ponding = lake.surface - elevation if lake else ponding_storage(s, soil)
             row["ponding"].append("%.4f" % ponding)
-            row["river_depth"].append("1.0" if river else nd)
+            row["river_depth"].append("%.1f" % RIVER_DEPTH if river else nd)
             row["river_width"].append("5.0" if river else nd)
             row["river_links"].append("0")
             row["irrigation"].append(str(irrigation_code(s, v, landuse)))
             row["ice_firn"].append(str(ice_firn(s)))
             row["lake_codes"].append(str(lake.code) if lake else nd)
             row["aquifer_thickness"].append("%.1f" % fill_thickness(s))
-            row["gw_k_1"].append("%.2e" % conductivity)
-            row["gw_k_2"].append("%.2e" % (0.2 * conductivity))
-            row["gw_storage_coeff_1"].append("0.15" if soil == 1 else "0.05")
-            row["gw_storage_coeff_2"].append("0.05")
-            outlet = v > 1.0 - OUTLET_ROWS
-            row["gw_boundary_fix_h"].append("%.1f" % (elevation - 3.0) if outlet else nd)
+            row["gw_k_1"].append("%.2e" % SOIL_SATURATED_ZONE_K[soil])
+            row["gw_k_2"].append("%.2e" % fill_conductivity(s))
+            row["gw_storage_coeff_1"].append("%.2f" % SOIL_SATURATED_ZONE_S)
+            row["gw_storage_coeff_2"].append("%.3f" % fill_storage(s))
+            row["gw_boundary_fix_h"].append(fixed_head(u, v, elevation, nrows, ncols))
             row["gw_boundary_fix_q"].append(nd)
-            row["gw_kolmation_1"].append("1e-08")
+            row["gw_kolmation_1"].append("%.0e" % leakage(soil, lake))
         for name in GRIDS:
             lines[name].append(" ".join(row[name]))
     return {name: "\n".join(text) + "\n" for name, text in lines.items()}
@@ -784,8 +820,9 @@ def layered_snow_sections():
 
 
 def groundwater_section(control_cell):
-    """Two aquifer layers of the valley fill under the soil, leakage between
-    them; ponded water (the lakes) counts as head above the ground."""
+    """Two aquifer layers, the soil's saturated zone and the valley fill
+    under it, leakage between them; ponded water (the lakes) counts as head
+    above the ground."""
     lines = ["[groundwater_flow]", "1     on", "60    time interval in minutes",
              "1     method: successive over-relaxation", "200   maxiter",
              "1e-7  maxerror_allowed (m)", "1     alpha", "1.3   sor-parameter",
@@ -832,13 +869,13 @@ SILTING_SECTION = """\
 sdisp.stat 2024  statistics SDISP
 qdsu.stat 2024   statistics QDSU
 sdisp.asc  silting-up disposition grid
-0          its write code
+3          its write code: for a warm start
 rainpause.asc  RAINPAUSE grid
-0              its write code
+3              its write code: for a warm start
 ekin.asc  EKIN grid
-0         its write code
+3         its write code: for a warm start
 tsbb.asc  TSBB grid
-0         its write code
+3         its write code: for a warm start
 qdsu.asc  QDSU grid
 0         its write code
 1 3    subbasin codes

@@ -117,7 +117,7 @@ void gwflowclass::readSettings() {
                        "must lie within 0 (explicit) ... 1 (fully implicit)", valueCode);
   if (layerCount < 1) {
     *diag << "FATAL: in modul " << moduleName << ": number of layers (" << layerCount << ") in "
-          << controlFileName << " must be 1 or more"
+          << userControlFile(controlFileName) << " must be 1 or more"
           << "[end-entry]";
     throw badInputCode;
   }

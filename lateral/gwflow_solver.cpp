@@ -50,7 +50,11 @@ void gwflowclass::solveGroundwater() {
   // The control point's record holds its west neighbour's baseflow, which
   // another process computes where a strip ends within the row.
   if (controlRow >= 1) MPIExchangeGridHalo(baseflowIndex);
-  for (int k = 1; k <= layerCount; ++k) computeBalance(k);
+  double tracerStepsNeeded = 1.0;
+  for (int k = 1; k <= layerCount; ++k)
+    tracerStepsNeeded = std::max(tracerStepsNeeded, computeBalance(k));
+  mixLayerTracers(tracerStepsNeeded);
+  for (int k = 1; k <= layerCount; ++k) storeLayerTracers(k);
   appendControlPointRecord();
 }
 
@@ -103,10 +107,9 @@ void gwflowclass::setStartValues() {
 }
 
 // b at least 0: a head below the layer bottom carries no water.
-double gwflowclass::saturatedThickness(int k, long r, long c) const {
-  const AquiferLayer& l = layers[static_cast<size_t>(k)];
+double gwflowclass::saturatedThickness(int k, long r, long c, double h) const {
   const double d = thickness(k, r, c);
-  const double h = l.head[r][c], top = l.top[r][c];
+  const double top = layers[static_cast<size_t>(k)].top[r][c];
   if (h > top + 0.01) return d;
   double reduced = d;
   if (k == 1 && frozenDepth && frozenDepth[r][c] > header.nodata)

@@ -108,6 +108,18 @@ public:
   double getFrozenDepthScaling() const { return frozenDepthScaling; }
   long getControlPointCapacity() const { return controlPointCapacity; }
   long getSweepCount() const { return sweeps; }
+  // The steps the tracers were mixed in over the last sub-step.
+  int getTracerSteps() const { return tracerSteps; }
+
+  // --- tracer mixing (lateral/gwflow_balance.cpp) -----------------------------
+  // The equal steps that let a cell holding `start` (m^3) that receives `in`
+  // and gives `out` over a sub-step give at most its water in each.
+  static double tracerStepsOf(double start, double in, double out);
+  // The concentration of a cell holding `water` at `own` after the
+  // volumes of its six faces (inflow positive, at the concentrations
+  // `from`; outflow at its own).
+  static double mixedConcentration(double water, double own, const double volumes[6],
+                                   const double from[6]);
   double getMeanRelaxation() const { return meanRelaxation; }
 
 protected:
@@ -172,7 +184,6 @@ protected:
   void computeLeakage();
   void setStartValues();
   void computeBaseflow();
-  void computeBalance(int k);
   void logLayer(int k, long sweepCount, double error, long oscillating, double sum, double max);
   bool logDue() const;
   void appendControlPointRecord();
@@ -181,7 +192,16 @@ protected:
   // lateral/gwflow_tracers.cpp
   void setUpLayerTracer(int t, const TracerRecord& record, StatisticTableEntry* statisticTable,
                         long tableSize);
-  void mixTracers(int k, long r, long c, const double volumes[6], double storedVolume);
+  // lateral/gwflow_balance.cpp
+  // The water each face and the leakage moved into the cell over the
+  // sub-step (m^3; north, east, south, west, from above, from below).
+  void faceVolumes(int k, long r, long c, double volumes[6]) const;
+  double computeBalance(int k);
+  double storedWater(int k, long r, long c) const;
+  // Collective.
+  void mixLayerTracers(double needed);
+  void mixCell(int k, long r, long c, const double volumes[6], double water);
+  void storeLayerTracers(int k);
   // lateral/gwflow_water_balance.cpp
   void addCellVolumes(int k, long r, long c, const double volumes[6], double v, double gain);
   void sumStepVolumes();
@@ -214,7 +234,11 @@ protected:
   double dx(long r, long c) const { return cellSizeX ? cellSizeX[r][c] : header.cellsize; }
   double dy(long r, long c) const { return cellSizeY ? cellSizeY[r][c] : header.cellsize; }
   double thickness(int k, long r, long c) const;
-  double saturatedThickness(int k, long r, long c) const;
+  // b of the head h, at least 0; without h, of the current head.
+  double saturatedThickness(int k, long r, long c, double h) const;
+  double saturatedThickness(int k, long r, long c) const {
+    return saturatedThickness(k, r, c, layers[static_cast<size_t>(k)].head[r][c]);
+  }
   double storageOf(int k, long r, long c) const {
     return layers[k].headOld[r][c] >= layers[k].top[r][c] ? layers[k].storage[r][c]
                                                           : layers[1].storage[r][c];
@@ -265,6 +289,7 @@ protected:
 
   // sweep statistics of the last layer solved
   long sweeps = 0;
+  int tracerSteps = 1;
   double relaxationSum = 0.0;
   long relaxationCount = 0;
   double meanRelaxation = 0.0;

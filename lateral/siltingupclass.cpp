@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "config/section_reader.h"
+#include "core/control_file_lines.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
@@ -188,7 +189,7 @@ void siltingupclass::readMethodLine(std::string& firstStatisticName, int& firstS
   }
   if (siltingMethod >= 1 && siltingMethod <= 3) return;
   *diag << "FATAL: invalid silting-up method " << siltingMethod << " in section [" << moduleName
-        << "] of control file \"" << controlFileName
+        << "] of control file \"" << userControlFile(controlFileName)
         << "\"; give 1 or 2 for the built-in formula or 3 for the expressions"
         << "[end-entry]";
   throw settingCode;
@@ -197,7 +198,7 @@ void siltingupclass::readMethodLine(std::string& firstStatisticName, int& firstS
 void siltingupclass::readExpressions() {
   SiltingExpressionBlock block;
   const ExpressionBlockFault fault = readExpressionBlock(controlFile, block);
-  const std::string inFile = " in control file \"" + controlFileName + "\"";
+  const std::string inFile = " in control file \"" + userControlFile(controlFileName) + "\"";
   switch (fault) {
   case ExpressionBlockFault::none:
     break;

@@ -121,6 +121,9 @@ public:
   // Collective.
   virtual void runFluxSweeps();
 
+  // The last level of the velocity, fluxes and weights stacks.
+  static constexpr int stackLevels = 9;
+
   // Registry indices, negative for grids that belong to others.
   enum GridSlot {
     velocitySlot,
@@ -166,7 +169,7 @@ protected:
   Grid registerGridSlot(GridSlot slot, const std::string& name, const std::string& fileName,
                         long writeCode, double ownValue, double otherValue);
   Stack registerStackSlot(GridSlot slot, const std::string& name, const std::string& fileName,
-                          long writeCode, int levels);
+                          long writeCode);
   Grid borrowOrRegister(GridSlot slot, const std::string& name, double ownValue, double otherValue);
   void fillManningCoefficients();
   void createStatistics();
@@ -224,6 +227,11 @@ protected:
   // it that the module keeps; without a grid the land starts dry or the
   // water without the tracer, with a warning. Collective.
   void readSurfaceWater();
+  // Methods 1 to 4 start each velocity iteration from the velocities the
+  // last one left; a warm start takes them from the stack a former run
+  // wrote, or starts them anew with a warning. Collective.
+  bool iteratesVelocities() const { return flowPathMethod >= 1 && flowPathMethod <= 4; }
+  void readVelocities();
   // The own cells of grid from file, where a former run left it.
   void readLandGrid(const std::string& file, Grid grid, const std::string& what);
   void readStorageSection(FILE* file, const std::string& path);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 #include "core/string_helpers.h"
@@ -18,7 +19,6 @@ constexpr int glacierCode = 2;
 constexpr int invalidSettingCode = 10;
 constexpr double largestIterationCount = 100000.0;
 constexpr int registryFullCode = 12;
-constexpr int stackLevels = 9; // levels 0 .. 9
 constexpr double startRoughness = 10.0;
 constexpr double startCriticalShearStress = 0.9;
 
@@ -171,7 +171,8 @@ void surfaceroutingclass::readSection() {
 }
 
 // An iteration needs a step and a tolerance; flow concentrates into a part
-// of the cell (1: none), never beyond it.
+// of the cell, never beyond it: a factor of 1 or less concentrates nothing,
+// and a negative one is a mistyped sign.
 void surfaceroutingclass::refuseIterationSettings() const {
   const struct {
     const char* label;
@@ -188,8 +189,8 @@ void surfaceroutingclass::refuseIterationSettings() const {
                    1.0, largestIterationCount, true, "must be 1 ... 100000"},
                   {"minimum flow depth to take into account the roughness of the crops [m] in ",
                    minFlowDepthCrops, 0.0, 10.0, true, "must be 0 ... 10 m"},
-                  {"Concentration factor [1/1] in ", concentrationFactor, 1.0, 100.0, true,
-                   "must be 1 (no concentration) ... 100"}};
+                  {"Concentration factor [1/1] in ", concentrationFactor, 0.0, 100.0, true,
+                   "must be 0 ... 100 (1 or less: no concentration)"}};
   for (const auto& s : settings) {
     const bool aboveLowest = s.lowestIncluded ? s.value >= s.lowest : s.value > s.lowest;
     if (!(aboveLowest && s.value <= s.highest))
@@ -204,8 +205,8 @@ void surfaceroutingclass::snapSubTimeSteps() {
   if (!(minSubTimeStep > 0.0) || !(maxSubTimeStep > 0.0) || minSubTimeStep > maxSubTimeStep ||
       maxSubTimeStep > 86400.0) {
     *diag << "FATAL: invalid sub time step limits in [" << moduleName << "] of "
-          << context.controlFileName << ": minimum sub time step " << minSubTimeStep
-          << " s, maximum sub time step " << maxSubTimeStep
+          << userControlFile(context.controlFileName) << ": minimum sub time step "
+          << minSubTimeStep << " s, maximum sub time step " << maxSubTimeStep
           << " s; both must be positive, the maximum at most 86400 s, and the minimum must not "
              "exceed the maximum. Correct "
              "the two lines of the section."
@@ -214,7 +215,7 @@ void surfaceroutingclass::snapSubTimeSteps() {
   }
   const double T = timeStepMinutes / substeps * 60.0;
   if (T / minSubTimeStep > maxInnerSteps) {
-    *diag << "FATAL: [" << moduleName << "] of " << context.controlFileName
+    *diag << "FATAL: [" << moduleName << "] of " << userControlFile(context.controlFileName)
           << ": the minimum sub time step of " << minSubTimeStep << " s would split a sub-step of "
           << T << " s into up to " << T / minSubTimeStep << " inner steps, more than "
           << maxInnerSteps << "; write a minimum sub time step of at least " << T / maxInnerSteps
@@ -261,18 +262,22 @@ Grid surfaceroutingclass::registerGridSlot(GridSlot slot, const std::string& nam
 }
 
 Stack surfaceroutingclass::registerStackSlot(GridSlot slot, const std::string& name,
-                                             const std::string& fileName, long writeCode,
-                                             int startLevels) {
+                                             const std::string& fileName, long writeCode) {
   const int index = nextFreeEntry();
   Stack stack = three_d_matrix(heldFirst, heldLast, 1, header.ncols, stackLevels, header.nrows);
   Grid companion = matrix(heldFirst, heldLast, 1, header.ncols, header.nrows);
   const double nodata = header.nodata;
-  const auto fill = [&](long r, long c, double value) {
-    for (int l = 0; l < startLevels; ++l) stack[r][c][l] = value;
-    companion[r][c] = value;
-  };
-  cells.forEach([&](long r, long c) { fill(r, c, 0.0); },
-                [&](long r, long c) { fill(r, c, nodata); });
+  // Cells beyond the valid columns of a row hold nodata as well, as a
+  // gathered output writes them, so that no output depends on the strips.
+#pragma omp parallel for schedule(runtime)
+  for (long r = heldFirst; r <= heldLast; ++r) {
+    std::fill(stack[r][0], stack[r][0] + (header.ncols + 1) * (stackLevels + 1), nodata);
+    std::fill(companion[r] + 1, companion[r] + header.ncols + 1, nodata);
+  }
+  cells.forEach([&](long r, long c) {
+    std::fill(stack[r][c], stack[r][c] + stackLevels + 1, 0.0);
+    companion[r][c] = 0.0;
+  });
   registerGrid(index, fileName, companion, stack, stackLevels, name, writeCode, heldFirst,
                heldLast);
   registryIndex[slot] = index;
@@ -294,13 +299,13 @@ Grid surfaceroutingclass::borrowOrRegister(GridSlot slot, const std::string& nam
 void surfaceroutingclass::registerOwnGrids() {
   const double nodata = header.nodata;
   velocityStack = registerStackSlot(velocitySlot, "SurfaceRoutingVelocity", velocityFileName,
-                                    velocityWriteCode, stackLevels + 1);
+                                    velocityWriteCode);
   velocityGrid = registry[registryIndex[velocitySlot]].grid;
-  fluxesStack = registerStackSlot(fluxesSlot, "SurfaceRoutingFluxes", fluxesFileName,
-                                  fluxesWriteCode, stackLevels + 1);
+  fluxesStack =
+      registerStackSlot(fluxesSlot, "SurfaceRoutingFluxes", fluxesFileName, fluxesWriteCode);
   fluxesGrid = registry[registryIndex[fluxesSlot]].grid;
   MPIExchangeStackHalo(registryIndex[fluxesSlot], stackLevels + 1);
-  weightsStack = registerStackSlot(weightsSlot, "SurfaceRoutingWeights", "", 0, 8);
+  weightsStack = registerStackSlot(weightsSlot, "SurfaceRoutingWeights", "", 0);
   weightsGrid = registry[registryIndex[weightsSlot]].grid;
   headGrid = registerGridSlot(headSlot, "SurfaceRoutingHead", "", 0, 0.0, nodata);
   MPIExchangeGridHalo(registryIndex[headSlot]);

@@ -3,6 +3,7 @@
 // every tracer. Each process writes and reads its own file (the unsaturated
 // zone's name for it), holding its own cells' part of the pipeline. The
 // water still on the land goes into a grid of the catchment beside it.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -17,9 +18,15 @@
 namespace {
 
 constexpr int mismatchCode = 71;
+constexpr int stackLevelsCode = 13;
 // The unsaturated zone takes this water up again in the next step; written
 // like every grid of the run, so that it does not depend on the processes.
 const char* const surfaceWaterFile = "SurfStorSiltingUp";
+// The velocities towards the eight neighbours, from which the next step's
+// velocity iteration of methods 1 to 4 starts where water still stands.
+const char* const velocityFile = "SurfaceRoutingVelocity_End";
+constexpr int firstDirection = 1;
+constexpr int lastDirection = 8;
 const char* const notInitialised =
     ". This means that the actual model run will not initialize the flow travel time zones for "
     "direct runoff and interflow, as it was before version 9.08.06.";
@@ -47,9 +54,16 @@ void surfaceroutingclass::readStorage(const std::string* name, int setting) {
   prependDirectory(outputDirectory, water);
   if (name)
     noteOutputFile(water, "the water on the land of [SurfaceRoutingModel] beside its state file");
+  if (name && iteratesVelocities()) {
+    std::string velocities = velocityFile;
+    prependDirectory(outputDirectory, velocities);
+    noteOutputFile(velocities, "the velocities of the water on the land of [SurfaceRoutingModel]");
+  }
   if (!name || setting == 0 || setting == 2 || setting == 4) return;
-  // Before the state file, which a process may lack: the read is collective.
+  // Before the state file, which a process may lack: the reads are
+  // collective.
   readSurfaceWater();
+  readVelocities();
   std::string path = storageFileName;
   prependDirectory(inputDirectory, path);
   noteInputFile(path, "the state file that [SurfaceRoutingModel] starts from");
@@ -84,6 +98,33 @@ void surfaceroutingclass::readSurfaceWater() {
   for (int k = 1; k < static_cast<int>(concStorGrids.size()); ++k)
     readLandGrid(registry[landTracerIndex[k]].fileName, concStorGrids[k],
                  "the concentration of tracer " + std::to_string(k) + " in that water");
+}
+
+void surfaceroutingclass::readVelocities() {
+  if (!iteratesVelocities()) return;
+  if (!initialStateFileExists(velocityFile)) {
+    *diag << "WARNING: no stack " << velocityFile
+          << " of a former run in the directory of the initial states: the velocities of the "
+             "water that stood on the land start anew, and the warm start routes it a little "
+             "otherwise than a run through"
+          << "[end-entry]";
+    return;
+  }
+  Stack read = nullptr;
+  const int lastLevel = readStack(velocityFile, read, false);
+  if (lastLevel != stackLevels) {
+    free_three_d_matrix(read, header.firstRow, header.lastRow);
+    *diag << "FATAL: wrong number of levels in stack " << velocityFile << " (there are "
+          << lastLevel << " level, it must be " << stackLevels
+          << "); start from the files of a run of the same version"
+          << "[end-entry]";
+    throw stackLevelsCode;
+  }
+  cells.forEachInOrder([&](long r, long c) {
+    std::copy(read[r][c] + firstDirection, read[r][c] + lastDirection + 1,
+              velocityStack[r][c] + firstDirection);
+  });
+  free_three_d_matrix(read, header.firstRow, header.lastRow);
 }
 
 void surfaceroutingclass::readLandGrid(const std::string& file, Grid grid,
@@ -161,6 +202,7 @@ void surfaceroutingclass::writeStorageSection(bool append) {
   // writer puts the output directory in front.
   writeOutputFile(std::abs(registryIndex[siltingUpStorageSlot]), surfStorSiltingUpGrid, false,
                   surfaceWaterFile);
+  if (iteratesVelocities()) writeRegisteredStack(registryIndex[velocitySlot], velocityFile);
   std::string path = storageFileName;
   prependDirectory(outputDirectory, path);
   FILE* file = std::fopen(path.c_str(), append ? "a" : "w");

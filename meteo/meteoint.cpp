@@ -236,6 +236,7 @@ void meteointerpol::prepareStations() {
     throw stationHeaderCode;
   }
   stationValues.assign(static_cast<std::size_t>(stations->stationCount()), 0.0);
+  interpolatedValues.assign(stationValues.size(), 0.0);
   if (mpiRank == 0) warnOfFarStations();
   if (method == 1) {
     InverseDistanceWeighting::Parameters p;
@@ -343,15 +344,18 @@ void meteointerpol::interpolateStations(const ModelDate& date) {
   }
   if (usableStations == 0) {
     *diag << "WARNING: no station of the interpolation of " << variableName << " has a value at "
-          << formatDate(date) << "; the grid of the step before is kept"
+          << formatDate(date) << "; the grid takes the values of " << formatDate(interpolatedDate)
+          << ", the last step with one, again"
           << "[end-entry]";
     newValues = false;
-    return;
+  } else {
+    stationValues.swap(interpolatedValues);
+    interpolatedDate = date;
   }
   if (method == 1)
-    idw->fill(stationValues, limits, grid);
+    idw->fill(interpolatedValues, limits, grid);
   else
-    regression->fill(stationValues, limits, grid);
+    regression->fill(interpolatedValues, limits, grid);
   MPIExchangeGridHalo(gridIndex);
 }
 

@@ -53,8 +53,8 @@ public:
   ModelDate getNextDate() const;
   // Collective: fills the grid for the date, which must be the next date of
   // this interpolator (code 78 otherwise). A step in which no station has a
-  // value keeps the grid of the step before; at the first step there is
-  // none, and the run ends with code 69.
+  // value interpolates the values of the last step that had one again; at
+  // the first step there is none, and the run ends with code 69.
   void interpolate(const ModelDate& date);
   // True once the step interpolated last lies at or after the end date
   // (which `setEndDate` may move).
@@ -73,8 +73,8 @@ public:
   long getTimeStep() const { return timeStep; }
   int getGridIndex() const { return gridIndex; }
   Grid getGrid() const { return grid; }
-  // False when the step interpolated last kept the grid of the step before
-  // (no station had a value).
+  // False when no station had a value in the step interpolated last, so
+  // that its grid is that of the last step with values.
   bool hasNewValues() const { return newValues; }
   // Rows whose cells hold the values of the last step: the strip rows and
   // the halo rows next to them.
@@ -128,6 +128,12 @@ private:
   std::string stationPath; // with the input directory
   std::unique_ptr<StationFile> stations;
   std::vector<double> stationValues;
+  // The values the grid was interpolated from last, and their date. Other
+  // modules change the grid in place after the step (correction,
+  // superposition, irrigation), so a step without values interpolates these
+  // again rather than keep what they made of it.
+  std::vector<double> interpolatedValues;
+  ModelDate interpolatedDate;
   long usableStations = 0; // in the step interpolated last
   std::unique_ptr<InverseDistanceWeighting> idw;
   std::unique_ptr<ElevationRegression> regression;

@@ -147,7 +147,7 @@ double precicorrclass::factor(double t, double u) const {
 }
 
 void precicorrclass::correct() {
-  if (!active || !precipitation->hasNewValues()) return;
+  if (!active) return;
   Grid p = precipitation->getGrid();
   Grid t = temperature->getGrid();
   Grid u = windSpeed ? windSpeed->getGrid() : nullptr;

@@ -36,8 +36,7 @@ public:
   precicorrclass& operator=(const precicorrclass&) = delete;
 
   // Corrects the precipitation of the step; called after every interpolator
-  // has interpolated the step. Does nothing when the switch is off or the
-  // precipitation kept the grid of the step before (it was corrected then).
+  // has interpolated the step. Does nothing when the switch is off.
   void correct();
 
   bool isActive() const { return active; }

@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "core/diag_stream.h"
-#include "meteo/meteoint.h"
 #include "meteo/section_lines.h"
 
 namespace {
@@ -18,9 +17,8 @@ constexpr double largestAddend = 1000.0;
 
 } // namespace
 
-RegionalSuperposition::RegionalSuperposition(const ModelContext& context, int& errorCode,
-                                             const std::vector<meteointerpol*>& interpolatorsArg)
-    : teilmodellklasse(context, "RegionalSuperposition"), interpolators(interpolatorsArg) {
+RegionalSuperposition::RegionalSuperposition(const ModelContext& context, int& errorCode)
+    : teilmodellklasse(context, "RegionalSuperposition") {
   errorCode = catchModuleFailure([&] {
     if (getFlowControl() == 0) return;
     readRules();
@@ -29,9 +27,9 @@ RegionalSuperposition::RegionalSuperposition(const ModelContext& context, int& e
   });
 }
 
-// A grid that an interpolation keeps for a step goes to its output
-// superposed: its values lie within the interpolation's limits times the
-// blend of the rule's values, whose weights sum to 1 (add: plus the blend).
+// An interpolated grid goes to its output superposed: its values lie
+// within the interpolation's limits times the blend of the rule's values,
+// whose weights sum to 1 (add: plus the blend).
 void RegionalSuperposition::widenTargetRanges() {
   if (getFlowControl() == 0 || routingOnly) return;
   for (std::size_t k = 0; k < rules.size(); ++k) {
@@ -135,18 +133,12 @@ void RegionalSuperposition::findTargets() {
   targetsFound = true;
 }
 
-bool RegionalSuperposition::targetKept(const cSuperposition& rule) const {
-  for (const meteointerpol* i : interpolators)
-    if (i->getGridIndex() == rule.targetIndex) return !i->hasNewValues();
-  return false;
-}
-
 void RegionalSuperposition::superpose(long minute, long hour, long day, long month, long year) {
   reportModelTime(minute, hour, day, month, year);
   if (getFlowControl() == 0 || routingOnly) return;
   if (!targetsFound) findTargets();
   for (const cSuperposition& rule : rules)
-    if (rule.appliesIn(month) && !targetKept(rule)) apply(rule);
+    if (rule.appliesIn(month)) apply(rule);
 }
 
 void RegionalSuperposition::apply(const cSuperposition& rule) {

@@ -6,8 +6,6 @@
 #include "meteo/elevation_regression.h"
 #include "submodel/teilmodellklasse.h"
 
-class meteointerpol;
-
 // One rule of the regional superposition: in the months first .. last
 // (wrapping past December when first > last) the target grid gets, on every
 // cell, the sum over the regions near the cell of W_i * v(R_i) added or
@@ -46,15 +44,13 @@ struct cSuperposition {
 // code 77.
 class RegionalSuperposition : public teilmodellklasse {
 public:
-  // interpolators: those of the run; a target grid of an interpolator that
-  // kept its grid in a step (no station had a value) is left as it is then,
-  // since it was superposed when it was made.
-  RegionalSuperposition(const ModelContext& context, int& errorCode,
-                        const std::vector<meteointerpol*>& interpolators);
+  // Never throws: errorCode is 0, the exit code of a failure, or 103.
+  RegionalSuperposition(const ModelContext& context, int& errorCode);
 
   // Applies the rules of the date's month to their target grids, on the
-  // strip rows and the halo rows next to them. Called after the output of
-  // the interpolated grids.
+  // strip rows and the halo rows next to them. Called every step after the
+  // interpolation, before the output of the interpolated grids: a step
+  // without station values interpolates the values before it again.
   virtual void superpose(long minute, long hour, long day, long month, long year);
 
   const std::vector<cSuperposition>& getRules() const { return rules; }
@@ -67,11 +63,9 @@ private:
   cSuperposition parseRule(const std::vector<std::string>& words, long k);
   [[noreturn]] void ruleFault(long k, const std::string& what);
   void findTargets();
-  bool targetKept(const cSuperposition& rule) const;
   void apply(const cSuperposition& rule);
 
   std::vector<cSuperposition> rules;
-  std::vector<meteointerpol*> interpolators;
   RegionGrids regions;
   bool targetsFound = false;
 };

@@ -6,6 +6,7 @@
 
 #include "core/collective_status.h"
 #include "core/diag_stream.h"
+#include "core/earth_bounds.h"
 #include "core/line_reader.h"
 #include "core/string_helpers.h"
 #include "core/time_series_file.h"
@@ -19,9 +20,12 @@ constexpr int formatCode = 68;
 constexpr int dateCode = 69;
 // Memory budget of the reader's block of lines.
 constexpr long readerBufferBytes = 1000000;
-// m: below the shore of the Dead Sea, above the highest summit.
-constexpr double lowestStation = -500.0;
-constexpr double highestStation = 9000.0;
+
+std::string elevationRange() {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g ... %g m", lowestElevation, highestElevation);
+  return text;
+}
 
 struct CoordinateLine {
   const char* word;
@@ -93,10 +97,10 @@ void StationFile::check() {
             fail(formatCode, lineNumber,
                  std::string("the ") + c.axis + " of station " + std::to_string(i) + " \"" +
                      words[i] + "\" is not a number");
-          if (c.word[0] == 'Z' && !(value >= lowestStation && value <= highestStation))
+          if (c.word[0] == 'Z' && !(value >= lowestElevation && value <= highestElevation))
             fail(formatCode, lineNumber,
                  "the elevation of station " + std::to_string(i) + " is " + words[i] +
-                     ", which must be -500 ... 9000 m");
+                     ", which must be " + elevationRange());
           c.values.push_back(value);
         }
       }

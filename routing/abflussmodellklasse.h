@@ -94,6 +94,9 @@ public:
   virtual void getRoutingModeDate(long& minute, long& hour, long& day, long& month, long& year);
   virtual bool isRoutingModeEnd();
   virtual void nextRoutingRecord();
+  // Why the start of the period is not in the runoff file, from its first
+  // count (0 to 2) dates.
+  std::string startNotFoundReason(const int (*dates)[5], int count) const;
   virtual void freeRoutingModeName();
 
   // --- state file and teardown (routing/routing_state_file.cpp) ----------------------

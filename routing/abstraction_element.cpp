@@ -39,11 +39,12 @@ void routingclass::ReadAbstractionRules(FILE* controlFile) {
     abstraction(j).ReadAbstractionRules(controlFile, controlFileName);
 }
 
-// Irrigation's share is a depth over the subbasin, which it waters.
+// Irrigation's share is a depth over the subbasin, which it waters: the
+// volume its fields got, m^3 (not through m^3/s, whose rounded constant
+// would take 2e-9 more than they got).
 double routingclass::reservoirIrrigationVolume(int month) const {
   if (month < 1 || !irrigationDemand || !maxirrigFromReservoirs) return 0.0;
-  return DepthToFlow(maxirrigFromReservoirs[0][ownColumn] * ownAreaShare(), areaRatio(), timeStep) *
-         timeStep * 60.0;
+  return maxirrigFromReservoirs[0][ownColumn] * ownAreaShare() * elementVolumeFactor();
 }
 
 // Without reservoirs the abstractions take from the element's outflow, else

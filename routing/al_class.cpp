@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/modelobject.h"
 #include "core/run_files.h"
@@ -168,8 +169,9 @@ void AL_class::ReadAbstractionRules(FILE* controlFile, const std::string& contro
   SeekSection(controlFile, section);
   readRuleTable(controlFile, rules, *diag, section, controlFileName, false);
   if (rules.rows < 1) {
-    *diag << "FATAL: " << section << " in " << controlFileName << ": the rule of abstraction "
-          << number << " needs at least one table row; give the row count and the rows"
+    *diag << "FATAL: " << section << " in " << userControlFile(controlFileName)
+          << ": the rule of abstraction " << number
+          << " needs at least one table row; give the row count and the rows"
           << "[end-entry]";
     throw 34;
   }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 
@@ -125,8 +126,16 @@ void irrigationclass::SetStorageRecords(ReinfiltrationRecord* records) {
   if (flowControl != 0) riverflow = records;
 }
 
-void irrigationclass::routingMissing(const char* firstLine, const char* what) const {
-  *diag << firstLine << what << "[end-entry]";
+// Every irrigation draws through channel routing, which books what its
+// channels, reservoirs and subbasins give. The first lines are the
+// module's own; what follows says what is missing and how to mend it.
+void irrigationclass::routingMissing(const char* firstLine, const char* array,
+                                     const char* what) const {
+  *diag << firstLine << array << "[irrigation] of " << userControlFile(context.controlFileName)
+        << " is on, but channel routing is off ([routing_model] missing or its first line 0): "
+           "irrigation takes its water through channel routing, which gives "
+        << what << "; switch [routing_model] on, or [irrigation] off"
+        << "[end-entry]";
   throw routingMissingCode;
 }
 
@@ -134,9 +143,12 @@ void irrigationclass::SetMaxIrrigation(double** maxIrrigation,
                                        double** maxIrrigationFromReservoirs) {
   if (flowControl == 0 || mpiRank != 0) return;
   const char* first = "FATAL: if irrigation is modelled, also routing has to be modelled!";
-  if (!maxIrrigation) routingMissing(first, "\n(Adress of array maxirrig[] is NULL\n");
+  if (!maxIrrigation)
+    routingMissing(first, "\n(Adress of array maxirrig[] is NULL\n",
+                   "the water its channels hold for the fields");
   if (!maxIrrigationFromReservoirs)
-    routingMissing(first, "\n(Adress of array maxirrigFromReservoirs[] is NULL\n");
+    routingMissing(first, "\n(Adress of array maxirrigFromReservoirs[] is NULL\n",
+                   "the water its reservoirs hold for the fields");
   maxirrig = maxIrrigation;
   maxirrigFromReservoirs = maxIrrigationFromReservoirs;
 }
@@ -145,15 +157,15 @@ void irrigationclass::SetRoutingTarget(const RoutingTopology* topology) {
   if (flowControl == 0 || mpiRank != 0) return;
   if (!topology)
     routingMissing("FATAL: if irrigation is modelled, also routing has to be modelled! ",
-                   "\n(Adress of array routing-target is NULL)\n");
+                   "\n(Adress of array routing-target is NULL)\n", "the subbasins its channels flow to");
   routingTarget = topology;
 }
 
 void irrigationclass::SetRoutingElements(double** areaFactors) {
   if (flowControl == 0 || mpiRank != 0) return;
   if (!areaFactors)
-    routingMissing("FATAL: if irrigation is modelled, also routing has to be modelled!",
-                   " \n(Adress of array abfrel is NULL)\n");
+    routingMissing("FATAL: if irrigation is modelled, also routing has to be modelled!", " \n(Adress of array abfrel is NULL)\n",
+                   "the areas of its subbasins");
   abfrel = areaFactors;
 }
 

@@ -102,7 +102,8 @@ private:
   // --- set-up ---------------------------------------------------------------------
   void takeGrids();
   void createStatistic(Series& s, const std::string& title);
-  [[noreturn]] void routingMissing(const char* firstLine, const char* what) const;
+  [[noreturn]] void routingMissing(const char* firstLine, const char* array,
+                                   const char* what) const;
 
   // --- the step -------------------------------------------------------------------
   // The record of a cell's code, null for 0 and codes outside the table.

@@ -87,6 +87,17 @@ void routingclass::FlushOutputs() {
   for (int k = 1; k <= reservoirs; ++k) reservoir(k).FlushOutput(1);
 }
 
+// A lake's cells may have lost in the step some of the water its fields
+// were offered at the start of it: what the lake could not give, the
+// element owes them, and pays it first from the runoff of its next steps.
+void routingclass::oweIrrigation(double volume) {
+  if (!(volume > 0.0) || !ledger || !irrigationDemand) return;
+  const double factor = outletDrawFactor();
+  if (!(factor > 0.0)) return;
+  ledger->owed[static_cast<std::size_t>(ownColumn)] += volume / factor;
+  waterBalance.withdrawn += volume;
+}
+
 void routingclass::routeReservoirs(int year, int month, int day, int hour, int minute) {
   const double ratio = areaRatio();
   for (int k = 1; k <= reservoirs; ++k) {
@@ -103,6 +114,7 @@ void routingclass::routeReservoirs(int year, int month, int day, int hour, int m
     r.Balance(timeStep, irrigation, channelDraws, stepRunoff, inflow, year, month, day, hour,
               minute, draws);
     waterBalance.withdrawn += r.term(SP_class::Irrig).m3;
+    oweIrrigation(irrigation - r.term(SP_class::Irrig).m3);
     if (draws)
       for (int j = 1; j <= abstractions; ++j) {
         AL_class& al = abstraction(j);

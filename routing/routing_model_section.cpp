@@ -7,7 +7,9 @@
 #include <functional>
 #include <vector>
 
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
+#include "core/earth_bounds.h"
 #include "core/run_files.h"
 #include "core/string_helpers.h"
 #include "routing/abflussmodellklasse.h"
@@ -81,8 +83,8 @@ void abflussmodellklasse::refuseStatisticWithoutColumns() {
                 "of the subbasins above it)"
       : mode == 5 || mode == 6 ? "the subbasins of [output_list] " + modeText + ", which lists none"
                                : "the unknown mode " + std::to_string(mode);
-  *diag << "FATAL: [routing_model] in " << controlFileName << ": the statistic code " << qstatCode
-        << " of the routed discharge " << statisticFileName
+  *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName)
+        << ": the statistic code " << qstatCode << " of the routed discharge " << statisticFileName
         << " (\"name of the Qstatfiles for \") asks for " << what
         << ": the file would hold dates alone. Use mode 2 or 4, every subbasin ("
         << (mode == 3 || mode == 6 ? 4000 : 2000) + qstatCode % 1000 << " in place of " << qstatCode
@@ -105,7 +107,7 @@ void abflussmodellklasse::readHeaderLines() {
   }
   if (!parseNumber(words[0], qMin) || !parseNumber(words[1], qMax) ||
       !parseNumber(words[2], tableIntervals)) {
-    *diag << "FATAL: [routing_model] in " << controlFileName
+    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName)
           << ": the minimum and maximum specific discharge and the number of intervals read \""
           << line << "\", which holds no finite number; write numbers"
           << "[end-entry]";
@@ -299,9 +301,10 @@ void abflussmodellklasse::readDescriptions() {
       characters += line.size();
     }
     if (characters > longestDescription) {
-      *diag << "FATAL: routing description " << d << " of [routing_model] in " << controlFileName
-            << " holds " << static_cast<long>(characters) << " characters, more than "
-            << static_cast<long>(longestDescription) << "; shorten its labels"
+      *diag << "FATAL: routing description " << d << " of [routing_model] in "
+            << userControlFile(controlFileName) << " holds " << static_cast<long>(characters)
+            << " characters, more than " << static_cast<long>(longestDescription)
+            << "; shorten its labels"
             << "[end-entry]";
       throw 40;
     }
@@ -329,9 +332,8 @@ void abflussmodellklasse::buildElement(int d, RoutingDescriptionText& text) {
   layout.specDischargeFiles = specificDischarges ? 1 : 0;
   layout.elementArea = text.value("the area of TG " + std::to_string(tg));
   layout.areaFactor = text.value("the area factor of TG " + std::to_string(tg));
-  // Both divide the runoff of the element's tables and depths; no river
-  // basin is larger than 1e7 km2.
-  if (!(layout.elementArea > 0.0 && layout.elementArea <= 1e7))
+  // Both divide the runoff of the element's tables and depths.
+  if (!(layout.elementArea > 0.0 && layout.elementArea <= largestBasinArea))
     text.refuse("the area of TG " + std::to_string(tg), layout.elementArea,
                 "must be above 0 and at most 1e7 (km2)");
   if (!(layout.areaFactor > 0.0 && layout.areaFactor <= 100.0))
@@ -403,13 +405,14 @@ ChannelParameters readChannelParameters(RoutingDescriptionText& text, const std:
                                         "catchment area"};
   // Beyond any river: storage constants in h, widths, depth and length in
   // m, Strickler coefficients k = 1/n, slope, area in km2.
-  static const double largest[10] = {1e4, 1e4, 1e5, 1e5, 1000.0, 1000.0, 1000.0, 10.0, 1e6, 1e7};
+  static const double largest[10] = {
+      1e4, 1e4, 1e5, 1e5, 1000.0, 1000.0, 1000.0, 10.0, longestChannel, largestBasinArea};
   static const char* const ranges[10] = {
       "must be 0 (its default) ... 10000 (h)",  "must be 0 (its default) ... 10000 (h)",
       "must be 0 (its default) ... 100000 (m)", "must be 0 (its default) ... 100000 (m)",
       "must be 0 (its default) ... 1000 (m)",   "must be above 0 and at most 1000",
       "must be 0 (its default) ... 1000",       "must be above 0 and at most 10",
-      "must be 0 (its default) ... 1e6 (m)",    "must be 0 (its default) ... 1e7 (km2)"};
+      "must be 0 (its default) ... 1e7 (m)",    "must be 0 (its default) ... 1e7 (km2)"};
   ChannelParameters p{};
   for (int k = 0; k < 10; ++k) {
     const std::string what = std::string(names[k]) + " of " + element;
@@ -450,8 +453,10 @@ void abflussmodellklasse::addTributary(int code, int column, int tgColumn, int d
                                        const std::string& place) {
   const auto [known, added] = tributaryPlaces.emplace(column, place);
   if (!added) {
-    *diag << "FATAL: [routing_model] in " << controlFileName << ": subbasin " << code
-          << " is named as a tributary in " << known->second << " and again in " << place
+    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": subbasin "
+          << code << " is named as a tributary "
+          << (known->second == place ? "twice in " + place
+                                     : "in " + known->second + " and again in " + place)
           << "; its outflow would reach the outlet twice, name every tributary once"
           << "[end-entry]";
     throw 41;
@@ -464,9 +469,11 @@ void abflussmodellklasse::addTributary(int code, int column, int tgColumn, int d
 
 void abflussmodellklasse::readTributary(int d, int j, RoutingDescriptionText& text,
                                         routingclass& element) {
-  const std::string name = "OL " + std::to_string(j);
-  text.expect("OL", "the code of " + name);
-  const int code = text.integer("the code of " + name);
+  const std::string position = "OL " + std::to_string(j);
+  text.expect("OL", "the code of " + position);
+  const int code = text.integer("the code of " + position);
+  // Named as the user wrote it, by its code.
+  const std::string name = "OL " + std::to_string(code);
   const int tg = element.getSubbasinCode();
   const int column = checkedTributaryColumn(code, tg, j, false);
   const ChannelParameters p = readChannelParameters(text, name);
@@ -478,11 +485,12 @@ void abflussmodellklasse::readTributary(int d, int j, RoutingDescriptionText& te
 
 void abflussmodellklasse::readSummedTributary(int d, int j, RoutingDescriptionText& text,
                                               routingclass& element) {
-  const std::string name = "SUMTRIB " + std::to_string(j);
-  text.expect("SUMTRIB", "the code of " + name);
+  const std::string position = "SUMTRIB " + std::to_string(j);
+  text.expect("SUMTRIB", "the code of " + position);
   const int tg = element.getSubbasinCode();
   const int tgColumn = zones.indexOfCode[tg];
-  const int code = text.integer("the code of " + name);
+  const int code = text.integer("the code of " + position);
+  const std::string name = "SUMTRIB " + std::to_string(code);
   const std::string place = descriptionPlace(d, tg, name);
   addTributary(code, checkedTributaryColumn(code, tg, j, true), tgColumn, d, place);
   std::vector<int> members;
@@ -519,14 +527,14 @@ void abflussmodellklasse::readInflow(int j, RoutingDescriptionText& text, routin
   // below would add it to a subbasin, a number used twice to another inflow.
   const std::string place = descriptionPlace(text.number(), element.getSubbasinCode(), name);
   if (number < 1) {
-    *diag << "FATAL: [routing_model] in " << controlFileName << ": " << place
+    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": " << place
           << ": inflows are numbered from 1 to " << countZL << "[end-entry]";
     throw 42;
   }
   const auto [known, added] = inflowPlaces.emplace(number, place);
   if (!added) {
-    *diag << "FATAL: [routing_model] in " << controlFileName << ": inflow " << number
-          << " stands in " << known->second << " and again in " << place
+    *diag << "FATAL: [routing_model] in " << userControlFile(controlFileName) << ": inflow "
+          << number << " stands in " << known->second << " and again in " << place
           << "; two inflows would share one column, give every ZL its own number"
           << "[end-entry]";
     throw 42;
@@ -636,9 +644,10 @@ void abflussmodellklasse::checkConnectionTargets() const {
       const auto found = reservoirDescriptions.find(target);
       if (found != reservoirDescriptions.end() && receiving > 0 && found->second == receiving)
         continue;
-      *diag << "FATAL: [abstraction_rule_reservoir_" << r.getNumber() << "] in " << controlFileName
-            << ": the HydraulicConnection of reservoir " << r.getNumber() << " (TG " << tg
-            << ") has TargetReservoir = " << target << ", which does not receive its outflow; ";
+      *diag << "FATAL: [abstraction_rule_reservoir_" << r.getNumber() << "] in "
+            << userControlFile(controlFileName) << ": the HydraulicConnection of reservoir "
+            << r.getNumber() << " (TG " << tg << ") has TargetReservoir = " << target
+            << ", which does not receive its outflow; ";
       if (receiving > 0)
         *diag << "name a lake of routing description " << receiving << " (TG "
               << elements[static_cast<std::size_t>(receiving)]->getSubbasinCode()

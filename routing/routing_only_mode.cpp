@@ -45,7 +45,7 @@ void abflussmodellklasse::InitRoutingMode() {
   FILE* file = controlFile;
   controlFile = nullptr;
   if (std::fclose(file) != 0) {
-    *diag << "FATAL: control file \"" << controlFileName
+    *diag << "FATAL: control file \"" << userControlFile(controlFileName)
           << "\" cannot be closed (in initialize routingmode)"
           << "[end-entry]";
     throw 11;
@@ -76,6 +76,9 @@ void abflussmodellklasse::InitRoutingMode() {
   const int start[5] = {static_cast<int>(startDate.year), static_cast<int>(startDate.month),
                         static_cast<int>(startDate.day), static_cast<int>(startDate.hour),
                         static_cast<int>(startDate.minute)};
+  // The first two dates tell the file's pace.
+  int firstDates[2][5] = {};
+  int seen = 0;
   while (!std::equal(start, start + 5, routingModeDate)) {
     const int previousDay = routingModeDate[2];
     records.next();
@@ -84,16 +87,35 @@ void abflussmodellklasse::InitRoutingMode() {
       break;
     }
     readRecordDate(records, routingModeDate);
+    if (seen < 2) std::copy(routingModeDate, routingModeDate + 5, firstDates[seen++]);
     if (routingModeDate[2] < previousDay) *diag << ".";
   }
   *diag << "[end-entry]";
   if (routingModeEndReached != 0) {
     *diag << "ERROR: error looking for start date " << formatDate(start)
           << " (run into error at actual position: " << formatDate(routingModeDate) << ") in "
-          << routingModeFileName << "[end-entry]";
+          << routingModeFileName << startNotFoundReason(firstDates, seen) << "[end-entry]";
     throw 1420;
   }
   readRunoffRecord();
+}
+
+// A file of sums or means of several steps per line (a daily statistic)
+// never holds the start of a period that begins at another hour.
+std::string abflussmodellklasse::startNotFoundReason(const int (*dates)[5], int count) const {
+  if (count == 0) return ": the file holds no line of runoff";
+  const auto minutes = [](const int* d) {
+    return calendarMinutes(ModelDate{d[4], d[3], d[2], d[1], d[0]});
+  };
+  const long apart = count == 2 ? static_cast<long>(minutes(dates[1]) - minutes(dates[0])) : 0;
+  if (count == 2 && apart != timeStep)
+    return ": its lines lie " + std::to_string(apart) + " minutes apart (" + formatDate(dates[0]) +
+           ", " + formatDate(dates[1]) + "), but routing-only mode needs the runoff of every " +
+           "routing step (" + std::to_string(timeStep) + " minutes), one line per step: let " +
+           "the former run write it with a statistic code of 2001 or 4001 (the 21st line of " +
+           "[unsatzon_model]) and route that";
+  return ": its lines begin at " + formatDate(dates[0]) +
+         ", and the start of [model_time] is none of them";
 }
 
 void abflussmodellklasse::readRunoffRecord() {
@@ -135,7 +157,7 @@ bool abflussmodellklasse::isRoutingModeEnd() {
                            static_cast<int>(end.minute)};
       *diag << "FATAL: " << routingModeFileName << " ends at " << formatDate(routingModeDate)
             << ", before the end of the model period, " << formatDate(last) << " ([model_time] of "
-            << controlFileName
+            << userControlFile(controlFileName)
             << "): routing-only mode needs the runoff of every step of the period; end the "
                "period at the file's last record or route the runoff of a longer run"
             << "[end-entry]";

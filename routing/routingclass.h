@@ -253,6 +253,9 @@ private:
   void deliverAbstraction(int j, bool store, int year, int month, int day, int hour, int minute);
   // The last reservoir's water for irrigation in the step, m^3.
   double reservoirIrrigationVolume(int month) const;
+  // Books volume (m^3) of the fields' draw on the last reservoir that it
+  // could not give as owed by the element's outlet.
+  void oweIrrigation(double volume);
   // The element's reservoirs in series, each taking what the one before it
   // released.
   void routeReservoirs(int year, int month, int day, int hour, int minute);

@@ -8,12 +8,14 @@
 #include <sstream>
 
 #include "core/civil_calendar.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
+#include "core/earth_bounds.h"
 
 namespace {
 
-// Larger than any reservoir holds (m3) or any river carries (m3/s).
-constexpr double largestTableValue = 1e12;
+// As much as any lake holds (m3), far more than any river carries (m3/s).
+constexpr double largestTableValue = largestLakeVolume;
 constexpr int monthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 const char* const numberCharacters = "0123456789.eE+-";
 
@@ -166,7 +168,8 @@ void RuleTable::computeSlopes() {
 void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::string& section,
                    const std::string& controlFileName, bool volumesAndOutflows) {
   const auto failWith = [&](int exitCode, const std::string& what) {
-    diag << "FATAL: " << section << " in " << controlFileName << ": " << what << "[end-entry]";
+    diag << "FATAL: " << section << " in " << userControlFile(controlFileName) << ": " << what
+         << "[end-entry]";
     throw exitCode;
   };
   const auto fail = [&](const std::string& what) { failWith(34, what); };
@@ -235,8 +238,8 @@ void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::st
     for (std::size_t j = 0; j < m; ++j)
       if (!(numbers[j] >= lowest && numbers[j] <= largestTableValue))
         refuse("table row " + std::to_string(i) + " reads \"" + line + "\", whose value " +
-               std::to_string(j + 1) + " must be " + (volumesAndOutflows ? "0" : "-1e12") +
-               " ... 1e12 (volumes in m3, flows in m3/s)");
+               std::to_string(j + 1) + " must be " + (volumesAndOutflows ? "0" : "-1e14") +
+               " ... 1e14 (volumes in m3, flows in m3/s)");
     table.index.push_back(numbers[0]);
     for (std::size_t j = 1; j < m; ++j) table.values[j].push_back(numbers[j]);
   }

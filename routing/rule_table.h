@@ -60,7 +60,7 @@ struct HydraulicConnectionBlock {
 // holding "[", an empty line or the end of the file. `section` names the
 // block in messages; a faulty table ends the run with code 34, for
 // reservoirs and abstractions alike, after one FATAL entry. With a row count
-// below 1 nothing more is read. A number of a row beyond 1e12, or (with
+// below 1 nothing more is read. A number of a row beyond 1e14, or (with
 // volumesAndOutflows, a reservoir's table) below 0, ends the run with 17.
 void readRuleTable(FILE* file, RuleTable& table, DiagStream& diag, const std::string& section,
                    const std::string& controlFileName, bool volumesAndOutflows);

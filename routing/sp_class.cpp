@@ -10,7 +10,9 @@
 #include <utility>
 
 #include "config/tracer_ini_class.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
+#include "core/earth_bounds.h"
 #include "core/run_files.h"
 #include "core/string_helpers.h"
 #include "routing/routing_description.h"
@@ -138,7 +140,7 @@ void SP_class::ReadParameters(FILE* /*controlFile*/, int numberArg, const std::s
   // A negative store would release and evaporate water that never was.
   if (initialVolume < 0.0) refuse("V0", wordAt(at), "a volume must not be negative");
   if (initialVolume > largestReservoirVolume)
-    refuse("V0", wordAt(at), "a volume must be at most 1e12 m3");
+    refuse("V0", wordAt(at), "a volume must be at most 1e14 m3 (the Caspian Sea holds 7.8e13 m3)");
 
   at = valueOf(ownText, "C0");
   if (at == std::string::npos) missing("C0");
@@ -215,7 +217,7 @@ void SP_class::ReadAbstractionRules(FILE* controlFile, const std::string& contro
   }
   connection = readHydraulicConnection(controlFile, channel, *diag, number);
   if (!connection) {
-    *diag << "FATAL: " << section << " in " << controlFileName
+    *diag << "FATAL: " << section << " in " << userControlFile(controlFileName)
           << ": a row count below 1 needs a \"HydraulicConnection\" block on the next line; give "
              "reservoir "
           << number << " a rule table or a connection"

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/earth_bounds.h"
 #include "core/grid_types.h"
 #include "routing/al_class.h"
 #include "routing/rule_table.h"
@@ -73,7 +74,7 @@ struct ReservoirSetting {
 
 // The largest volume of a reservoir or lake (m3), "V0" and what a warm
 // start reads back alike.
-constexpr double largestReservoirVolume = 1e12;
+constexpr double largestReservoirVolume = largestLakeVolume;
 
 // One reservoir or lake of a routing element: its volume, tracer
 // concentrations and balance, its outflow by a rule table or through a

@@ -51,19 +51,8 @@ echo "  statistics (per subbasin) and time series (special output):"
 ls | grep -E '\.stat$|^points_' | group
 echo "log: $here/$work/Horva_Diag_0.xml, console: $here/$work/console.txt"
 
-# The outlet: the routed discharge of subbasin 1 (column 5 of routed.stat, mm
-# per hourly step over the whole catchment, whose area the zone grid gives).
-# The water supply takes its water (m3/s per hourly step) out of the
-# catchment before the outlet.
-area=$(awk 'NR == 5 {size = $2} NR == 6 {nodata = $2} NR > 6 {for (i = 1; i <= NF; ++i)
-  if ($i != nodata) ++n} END {printf "%.6f", n * size * size / 1e6}' "$here/$work/input/zones.asc")
-supplied=$(awk 'NR > 3 && $1 ~ /^[0-9]+$/ {v += $5 * 3600} END {printf "%.0f", v}' abstraction_1.txt)
-awk -v area="$area" -v supplied="$supplied" 'NR > 3 {q = $5 * area * 1000 / 3600
-  volume += $5 * area * 1000
-  if (q > peak) {peak = q; date = sprintf("%04d-%02d-%02d %02d:00", $1, $2, $3, $4)}}
-  END {printf "outlet (%.2f km2): peak discharge %.3f m3/s on %s; %.0f m3 left the catchment: "\
-       "%.0f m3 at the outlet, %.0f m3 through the water supply\n",
-       area, peak, date, volume + supplied, volume, supplied}' routed.stat
+# The outlet's peak and the water that left the catchment, in m3 and mm.
+"$here/scripts/outlet-summary.sh" "$here/$work"
 
 # Channel routing alone, from the total runoff this run wrote.
 cd "$here/$work"

@@ -21,13 +21,17 @@ with one value fewer and one more (one row's count), the cell at row 11,
 column 13 at the nodata value, and at +1e308 and -1e308. Each must be
 refused, or run where the legal list gives the edit a meaning.
 
+Values of real catchments (a reach of 1500 km, Lake Victoria routed as a
+reservoir, the Dead Sea's floor in the elevation model, ...), which the
+legal list gives as "must" cases, must each run (status 0).
+
 A refusal must name what it refuses: a FATAL entry of the diagnostics file
 holds the edited value (as written or as the program prints it), the
 section of the line, or the grid file. A run that ends with 0 and wrote "nan"
 or "inf" into an output file is marked.
 
 usage: scripts/value_sweep.py --horva build/driver/horva [--jobs 3] [--work DIR]
-       [--kinds text,range,grid] [--lines FIRST-LAST]
+       [--kinds text,range,grid,real] [--lines FIRST-LAST]
 The work folder keeps one sub-folder per run that ended as it should not.
 """
 
@@ -107,14 +111,41 @@ def section_of(lines, i):
     return ""
 
 
+MUST_EDIT = re.compile(r'^"((?:[^"\\]|\\.)*)"\s*=>\s*"((?:[^"\\]|\\.)*)"$|'
+                       r'^grid (\S+) (\d+) (\d+) (\S+)$|^station (\S+) ([XYZ]) (\d+) (\S+)$')
+
+
+def must_case(line):
+    """(name, edits) of a "must" line; an edit is ("text", old, new),
+    ("grid", file, row, column, value) or ("station", file, key, station,
+    value)."""
+    name, rest = line[len("must "):].split(":", 1)
+    edits = []
+    for part in (p.strip() for p in rest.split(";")):
+        m = MUST_EDIT.match(part)
+        if not m:
+            raise ValueError("%s: no edit \"%s\" in %s" % (LEGAL_FILE, part, line))
+        if m.group(1) is not None:
+            edits.append(("text",) + tuple(g.replace("\\n", "\n") for g in m.group(1, 2)))
+        elif m.group(3):
+            edits.append(("grid", m.group(3), int(m.group(4)), int(m.group(5)), m.group(6)))
+        else:
+            edits.append(("station", m.group(7), m.group(8), int(m.group(9)), m.group(10)))
+    return name.strip(), edits
+
+
 def read_legal():
-    """(line pattern, values) of control-file values, and (file, edit) of grid
-    edits, whose documented meaning lets them run."""
-    values, grids = [], set()
+    """(line pattern, values) of control-file values and (file, edit) of grid
+    edits, whose documented meaning lets them run, and the "must" cases of
+    real catchments."""
+    values, grids, musts = [], set(), []
     with open(LEGAL_FILE) as f:
         for raw in f:
             line = raw.split("#", 1)[0].rstrip()
             if not line:
+                continue
+            if line.startswith("must "):
+                musts.append(must_case(line))
                 continue
             if line.startswith("grid "):
                 _, name, edit = line.split()
@@ -122,7 +153,7 @@ def read_legal():
                 continue
             pattern, legal = line.rsplit("->", 1)
             values.append((re.compile(pattern.strip()), {v.strip() for v in legal.split(",")}))
-    return values, grids
+    return values, grids, musts
 
 
 def legal_value(legal, line, variant):
@@ -172,6 +203,52 @@ def edit_grid(path, edit):
     with open(path, "w") as f:
         f.write("\n".join(lines))
     return True
+
+
+def set_cell(path, row, column, value):
+    with open(path) as f:
+        lines = f.read().split("\n")
+    values = lines[5 + row].split()
+    values[column - 1] = value
+    lines[5 + row] = " ".join(values)
+    with open(path, "w") as f:
+        f.write("\n".join(lines))
+
+
+def set_station_value(path, key, station, value):
+    with open(path) as f:
+        lines = f.read().split("\n")
+    at = next(i for i, line in enumerate(lines) if line.split()[:1] == [key])
+    words = lines[at].split()
+    words[station] = value
+    lines[at] = " ".join(words)
+    with open(path, "w") as f:
+        f.write("\n".join(lines))
+
+
+def run_must(args, source, text, case):
+    """A real catchment's values: it must run, and write no nan or inf."""
+    name, edits = case
+    for edit in edits:
+        if edit[0] == "text":
+            if text.count(edit[1]) != 1:
+                return "unusable", None, [], "%s: \"%s\" stands %d times in the control file" % (
+                    name, edit[1], text.count(edit[1]))
+            text = text.replace(edit[1], edit[2])
+    work = os.path.join(args.work, "must_" + name)
+    prepare(work, source, text)
+    for edit in edits:
+        if edit[0] == "grid":
+            set_cell(os.path.join(work, "input", edit[1]), *edit[2:])
+        elif edit[0] == "station":
+            set_station_value(os.path.join(work, "input", edit[1]), *edit[2:])
+    status = run_one(args, work, "")
+    hits = wrote_not_finite(work) if status == 0 else []
+    outcome = "ran" if status == 0 and not hits else "timeout" if status == "timeout" else \
+        "refused-real"
+    if outcome == "ran":
+        shutil.rmtree(work)
+    return outcome, status, hits, "must %s" % name
 
 
 def wrote_not_finite(work):
@@ -276,7 +353,7 @@ def main():
     parser.add_argument("--work", default=None)
     parser.add_argument("--jobs", type=int, default=3)
     parser.add_argument("--timeout", type=int, default=120)
-    parser.add_argument("--kinds", default="text,range,grid")
+    parser.add_argument("--kinds", default="text,range,grid,real")
     parser.add_argument("--lines", default=None, help="only lines FIRST-LAST of the control file")
     args = parser.parse_args()
     kinds = set(args.kinds.split(","))
@@ -290,7 +367,7 @@ def main():
     with open(os.path.join(source, "catchment.ctl")) as f:
         text = f.read()
     lines = text.split("\n")
-    legal_values, legal_grids = read_legal()
+    legal_values, legal_grids, musts = read_legal()
     items = [(i, s, e, t, k, v) for i, s, e, t in tokens(text) for k, v in variants(t, kinds)]
     if args.lines:
         first, last = (int(x) for x in args.lines.split("-"))
@@ -299,23 +376,25 @@ def main():
     if "grid" in kinds:
         names = sorted(n for n in os.listdir(os.path.join(source, "input")) if n.endswith(".asc"))
         grids = [(n, e) for n in names for e in GRID_EDITS]
-    print("%d value tokens, %d value runs, %d grid runs in %s" %
-          (len({x[:3] for x in items}), len(items), len(grids), args.work), flush=True)
+    musts = musts if "real" in kinds else []
+    print("%d value tokens, %d value runs, %d grid runs, %d real-world runs in %s" %
+          (len({x[:3] for x in items}), len(items), len(grids), len(musts), args.work), flush=True)
     counts = {}
     jobs = [lambda x=x: run_value(args, source, lines, legal_values, x) for x in items]
     jobs += [lambda g=g: run_grid(args, source, text, legal_grids, g) for g in grids]
+    jobs += [lambda m=m: run_must(args, source, text, m) for m in musts]
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
         for done, (outcome, status, hits, what) in enumerate(pool.map(lambda job: job(), jobs), 1):
             counts[outcome] = counts.get(outcome, 0) + 1
             if done % 250 == 0:
                 print("after %d of %d runs: %s" % (done, len(jobs), ", ".join(
                     "%s %d" % kv for kv in sorted(counts.items()))), flush=True)
-            if outcome not in ("refused", "legal", "skipped") or hits:
+            if outcome not in ("refused", "legal", "skipped", "ran") or hits:
                 print("%s (%s) %s%s" % (outcome.upper(), status, what,
                                         "  (wrote nan/inf: %s)" % " ".join(hits) if hits else ""),
                       flush=True)
     print("outcomes: " + ", ".join("%s %d" % kv for kv in sorted(counts.items())))
-    bad = sum(n for k, n in counts.items() if k not in ("refused", "legal", "skipped"))
+    bad = sum(n for k, n in counts.items() if k not in ("refused", "legal", "skipped", "ran"))
     return 1 if bad else 0
 
 

@@ -9,6 +9,7 @@
 
 #include "config/control_file_session.h"
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/line_reader.h"
 #include "core/string_helpers.h"
@@ -87,7 +88,7 @@ void schneemodellklasse::setUpGlaciers() {
   const int m = glacier.method;
   if (m != 1 && m != 2 && m != 11 && m != 12 && m != 13) {
     *diag << "FATAL: \n-----------Fatal Error:----------\nGlacier-Method " << m
-          << " of [ice_firn] in " << controlFileName
+          << " of [ice_firn] in " << userControlFile(controlFileName)
           << " is not known: the method for glacier melt must be 1(resp "
              "11 for dynamic model; t-index)\n or 2 (resp. 12 for dynamic model; t-index with "
              "correction by radiation) or 13 (dynamic glaciers with T-Index for ice and firn and "
@@ -208,7 +209,8 @@ void schneemodellklasse::readIceFirnSection() {
   const size_t dot = total.file.rfind('.');
   if (dot == std::string::npos) {
     *diag << "FATAL: the qglac-statistic-file \"" << total.file << "\" of [ice_firn] in "
-          << controlFileName << " has no extension; the statistics of the snow melt on the "
+          << userControlFile(controlFileName)
+          << " has no extension; the statistics of the snow melt on the "
           << "glaciers are named after it with \"_qsgl_\" before the extension, so give the file "
           << "one, e.g. " << total.file << ".stat"
           << "[end-entry]";
@@ -288,10 +290,12 @@ void schneemodellklasse::readUnlabelledLine(const char* what, std::vector<double
 
 // Values that would divide by zero or never let the balance run.
 void schneemodellklasse::checkGlacierParameters() {
-  auto require = [&](bool ok, const char* name, double value, const char* rule) {
+  // description: under which the value was read, for its line.
+  auto require = [&](bool ok, const char* name, double value, const char* rule,
+                     const char* description = "") {
     if (ok) return;
-    *diag << "FATAL: " << name << " of [ice_firn] in " << controlFileName << " is " << value << "; "
-          << rule << "[end-entry]";
+    *diag << "FATAL: " << name << " of [ice_firn] in " << userControlFile(controlFileName)
+          << lineOfValue(description) << " is " << value << "; " << rule << "[end-entry]";
     throw glacierCode;
   };
   const GlacierSettings& s = glacier;
@@ -302,26 +306,31 @@ void schneemodellklasse::checkGlacierParameters() {
     const char* name;
     double value, highest;
     const char* rule;
-  } bounded[] = {{"DDFice", s.ddfIce, 100.0, "give 0 ... 100 (mm/K/day)"},
-                 {"DDFfirn", s.ddfFirn, 100.0, "give 0 ... 100 (mm/K/day)"},
-                 {"DDFsnow", s.ddfSnow, 100.0, "give 0 ... 100 (mm/K/day)"},
-                 {"MF", s.mf, 100.0, "give 0 ... 100"},
-                 {"Aice_min", s.aIceMin, 1.0, "give 0 ... 1"},
-                 {"Aice_max", s.aIceMax, 1.0, "give 0 ... 1"},
-                 {"Asnow_min", s.aSnowMin, 1.0, "give 0 ... 1"},
-                 {"Asnow_max", s.aSnowMax, 1.0, "give 0 ... 1"},
-                 {"initial Qice_els", qIceEls[0], 10000.0, "give 0 ... 10000"},
-                 {"initial Qfirn_els", qFirnEls[0], 10000.0, "give 0 ... 10000"},
-                 {"initial Qsnow_els", qSnowEls[0], 10000.0, "give 0 ... 10000"}};
+    const char* description;
+  } bounded[] = {
+      {"DDFice", s.ddfIce, 100.0, "give 0 ... 100 (mm/K/day)", "DDFice  for "},
+      {"DDFfirn", s.ddfFirn, 100.0, "give 0 ... 100 (mm/K/day)", "DDFfirn for "},
+      {"DDFsnow", s.ddfSnow, 100.0, "give 0 ... 100 (mm/K/day)", "DDFsnow for "},
+      {"MF", s.mf, 100.0, "give 0 ... 100", "MF  for "},
+      {"Aice_min", s.aIceMin, 1.0, "give 0 ... 1", "Aice_min for "},
+      {"Aice_max", s.aIceMax, 1.0, "give 0 ... 1", "Aice_max for "},
+      {"Asnow_min", s.aSnowMin, 1.0, "give 0 ... 1", "Asnow_min for "},
+      {"Asnow_max", s.aSnowMax, 1.0, "give 0 ... 1", "Asnow_max for "},
+      {"initial Qice_els", qIceEls[0], 10000.0, "give 0 ... 10000", "initial Qice_els for "},
+      {"initial Qfirn_els", qFirnEls[0], 10000.0, "give 0 ... 10000", "initial Qfirn_els "},
+      {"initial Qsnow_els", qSnowEls[0], 10000.0, "give 0 ... 10000", "initial Qsnow_els for "}};
   for (const auto& b : bounded)
-    require(b.value >= 0.0 && b.value <= b.highest, b.name, b.value, b.rule);
-  const std::pair<const char*, double> storageConstants[] = {
-      {"the storage constant kice_els", s.kIce},
-      {"the storage constant kfirn_els", s.kFirn},
-      {"the storage constant ksnow_els", s.kSnow}};
-  for (const auto& [name, value] : storageConstants)
-    require(value > 0.0 && value <= 10000.0, name, value,
-            "give it in hours, above 0 and at most 10000");
+    require(b.value >= 0.0 && b.value <= b.highest, b.name, b.value, b.rule, b.description);
+  const struct {
+    const char* name;
+    double value;
+    const char* description;
+  } storageConstants[] = {{"the storage constant kice_els", s.kIce, "kice_els for "},
+                          {"the storage constant kfirn_els", s.kFirn, "kfirn_els "},
+                          {"the storage constant ksnow_els", s.kSnow, "ksnow_els for "}};
+  for (const auto& k : storageConstants)
+    require(k.value > 0.0 && k.value <= 10000.0, k.name, k.value,
+            "give it in hours, above 0 and at most 10000", k.description);
   if (!s.dynamic()) return;
   require(s.firnLevels >= 0, "firn_levels", s.firnLevels, "give 0 or more firn layers");
   require(s.evalDay >= 1 && s.evalDay <= 31, "GMBEvalDay", s.evalDay, "give a day from 1 to 31");

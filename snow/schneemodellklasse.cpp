@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/line_reader.h"
 #include "core/module_banner.h"
@@ -118,8 +119,8 @@ schneemodellklasse::~schneemodellklasse() { releaseGrids(); }
 void schneemodellklasse::readSection() {
   readControlValue(controlFile, "%d", method, "method for ");
   if (method < 1 || method > 14) {
-    *diag << "FATAL: snow model method " << method << " in [snow_model] of " << controlFileName
-          << " is not known; choose a method from 1 to 14"
+    *diag << "FATAL: snow model method " << method << " in [snow_model] of "
+          << userControlFile(controlFileName) << " is not known; choose a method from 1 to 14"
           << "[end-entry]";
     throw controlFileCode;
   }
@@ -246,7 +247,8 @@ void schneemodellklasse::readMonthlyLine(std::array<double, 14>& table, const ch
     return;
   }
   if (values.size() != 12) {
-    *diag << "FATAL: error in control file " << controlFileName << ", section [snow_model]: the "
+    *diag << "FATAL: error in control file " << userControlFile(controlFileName)
+          << ", section [snow_model]: the "
           << "line of the monthly " << what << " holds " << static_cast<long>(values.size())
           << " numbers (\"" << line << "\"); give one number for the whole year or twelve, "
           << "January to December"
@@ -286,7 +288,7 @@ void schneemodellklasse::readExtendedLines() {
   std::string line;
   if (readLine(controlFile, line) != LineRead::line || line.size() < 3) {
     *diag << "FATAL: cannot read additional parameters for snow model methods 5 to 11 from "
-          << controlFileName << "[end-entry]";
+          << userControlFile(controlFileName) << "[end-entry]";
     throw extendedLinesCode;
   }
   const std::vector<std::string> words = splitWords(line);

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "config/control_file_session.h"
+#include "core/control_file_lines.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/line_reader.h"
@@ -130,8 +131,9 @@ void unsatzonmodellklasse::readLayeredSnowProperties() {
   readControlValue(controlFile, "%d", count, "number of snow types in [LayeredSnowProperties] of ");
   // The snow stacks take their layers from the snow types.
   if (count < 1) {
-    *diag << "FATAL: the number of snow types in [LayeredSnowProperties] of " << controlFileName
-          << " is " << count << "; give at least one snow type, or switch [LayeredSnowModel] off"
+    *diag << "FATAL: the number of snow types in [LayeredSnowProperties] of "
+          << userControlFile(controlFileName) << " is " << count
+          << "; give at least one snow type, or switch [LayeredSnowModel] off"
           << "[end-entry]";
     throw snowTypeCode;
   }
@@ -145,7 +147,7 @@ void unsatzonmodellklasse::readLayeredSnowProperties() {
     const LineRead read = readLine(controlFile, line);
     if (read == LineRead::end || line.find_first_not_of(" \t\r") == std::string::npos ||
         line.find('[') == line.find_first_not_of(" \t")) {
-      *diag << "FATAL: [LayeredSnowProperties] in " << controlFileName
+      *diag << "FATAL: [LayeredSnowProperties] in " << userControlFile(controlFileName)
             << ": the number of snow types is " << count << ", but only " << k - 1
             << " snow type(s) follow; give the number of entries that follow"
             << "[end-entry]";

@@ -91,47 +91,89 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
 
   const double limit = p.maxConcentration;
   const int end = c.activeEnd(); // extraction below is stale
-  for (int i = 1; i <= n; ++i) {
-    const double riverWater = c.riverInfiltration[i] * F;
-    const double riverMass = riverWater * riverConcentration[k];
-    b.river += riverMass;
-    const double down = i < n ? std::max(0.0, -c.q[i]) * F : 0.0;
-    const double up = i > 1 ? std::max(0.0, c.q[i - 1]) * F : 0.0;
-    const double inter = c.lateral[i] * F; // with the drains' water
-    const double base = baseflow[i] * F;
-    const double exfiltrated = c.riverExfiltration[i] * F;
-    const double transpired = p.evaporating && i <= end
-                                  ? std::max(0.0, c.extraction[i] - c.lateral[i] - baseflow[i]) * F
-                                  : 0.0;
-    const double out = down + up + inter + base + exfiltrated + transpired;
+  // What a layer gives in the step, more than it holds where it passes on
+  // what enters it (the water entering from above counted where the layer
+  // is saturated).
+  auto outflow = [&](int i) {
+    return (i < n ? std::max(0.0, -c.q[i]) * F : 0.0) +
+           (i > 1 ? std::max(0.0, c.q[i - 1]) * F : 0.0) + c.lateral[i] * F + baseflow[i] * F +
+           c.riverExfiltration[i] * F +
+           (p.evaporating && i <= end
+                ? std::max(0.0, c.extraction[i] - c.lateral[i] - baseflow[i]) * F
+                : 0.0);
+  };
+  auto passesOn = [&](int i, double out, double aboveIn, bool saturated) {
+    return out >
+           c.theta0[i] * c.d[i] * 1000.0 + (saturated ? aboveIn + c.riverInfiltration[i] * F : 0.0);
+  };
+  auto saturatedLayer = [&](int i) { return c.theta0[i] >= saturatedShare * c.thetaSat[i]; };
+  // Layers move their mass from the top down; where water rises through a
+  // layer that passes on what enters it, the layers below give theirs
+  // first, from the lowest of them up.
+  double aboveWaterIn = aboveWater, aboveMassIn = aboveMass;
+  for (int top = 1, lowest = 1; top <= n; top = lowest + 1) {
+    lowest = top;
+    if (top < n && c.q[top] > 0.0 && passesOn(top, outflow(top), aboveWaterIn, saturatedLayer(top)))
+      while (lowest < n && c.q[lowest] > 0.0) ++lowest;
+    const double roundWater = aboveWaterIn, roundMass = aboveMassIn;
+    for (int i = lowest; i >= top; --i) {
+      // Water rises into the layers below the top of the round.
+      const double aboveIn = i == top ? roundWater : 0.0;
+      const double aboveInMass = i == top ? roundMass : 0.0;
+      const double riverWater = c.riverInfiltration[i] * F;
+      const double riverMass = riverWater * riverConcentration[k];
+      b.river += riverMass;
+      const double down = i < n ? std::max(0.0, -c.q[i]) * F : 0.0;
+      const double up = i > 1 ? std::max(0.0, c.q[i - 1]) * F : 0.0;
+      const double inter = c.lateral[i] * F; // with the drains' water
+      const double base = baseflow[i] * F;
+      const double exfiltrated = c.riverExfiltration[i] * F;
+      const double transpired =
+          p.evaporating && i <= end
+              ? std::max(0.0, c.extraction[i] - c.lateral[i] - baseflow[i]) * F
+              : 0.0;
+      const double out = down + up + inter + base + exfiltrated + transpired;
 
-    double water = c.theta0[i] * c.d[i] * 1000.0;
-    double held = m[i];
-    if (c.theta0[i] >= saturatedShare * c.thetaSat[i]) {
-      water += aboveWater + riverWater;
-      held += aboveMass + riverMass;
+      const bool saturated = saturatedLayer(i);
+      const bool passing = passesOn(i, out, aboveIn, saturated);
+      double water = c.theta0[i] * c.d[i] * 1000.0;
+      double held = m[i];
+      const bool dry = !(c.theta0[i] > driestGiving);
+      // A dry layer keeps its own mass, but passes on what enters it.
+      if (passing && dry) water = held = 0.0;
+      if (saturated || passing) {
+        water += aboveIn + riverWater;
+        held += aboveInMass + riverMass;
+      }
+      // The layers below it in the round rise into it.
+      if (passing && i < lowest) {
+        water += c.q[i] * F;
+        held += upMass[static_cast<size_t>(i) + 1];
+      }
+      const double concentration = (passing || !dry) && water > 0.0 ? held / water : 0.0;
+      // Together the transfers leave at most the water the layer holds.
+      const double scaled = out > water ? concentration * water / out : concentration;
+      auto carried = [&](double flow) {
+        const double value = flow * scaled;
+        return limit > 0.0 ? std::min(value, flow * limit) : value;
+      };
+      const double downMass = carried(down);
+      upMass[static_cast<size_t>(i)] = carried(up);
+      const double interMass = carried(inter);
+      const double baseMass = carried(base);
+      const double exfiltratedMass = carried(exfiltrated);
+      const double transpiredMass = carried(transpired);
+      b.interflow += interMass;
+      b.baseflow += baseMass;
+      b.exfiltration += exfiltratedMass;
+      b.evaporated += transpiredMass;
+      m[i] += aboveInMass + riverMass - downMass - upMass[static_cast<size_t>(i)] - interMass -
+              baseMass - exfiltratedMass - transpiredMass;
+      if (i == lowest) {
+        aboveWaterIn = down;
+        aboveMassIn = downMass;
+      }
     }
-    const double concentration = c.theta0[i] > driestGiving && water > 0.0 ? held / water : 0.0;
-    // Together the transfers leave at most the water the layer holds.
-    const double scaled = out > water ? concentration * water / out : concentration;
-    auto carried = [&](double flow) {
-      const double value = flow * scaled;
-      return limit > 0.0 ? std::min(value, flow * limit) : value;
-    };
-    const double downMass = carried(down);
-    upMass[static_cast<size_t>(i)] = carried(up);
-    const double interMass = carried(inter);
-    const double baseMass = carried(base);
-    const double exfiltratedMass = carried(exfiltrated);
-    const double transpiredMass = carried(transpired);
-    b.interflow += interMass;
-    b.baseflow += baseMass;
-    b.exfiltration += exfiltratedMass;
-    b.evaporated += transpiredMass;
-    m[i] += aboveMass + riverMass - downMass - upMass[static_cast<size_t>(i)] - interMass -
-            baseMass - exfiltratedMass - transpiredMass;
-    aboveWater = down;
-    aboveMass = downMass;
   }
   for (int i = 1; i < n; ++i) m[i] += upMass[static_cast<size_t>(i) + 1];
   for (int i = 1; i <= std::min(2, n); ++i) m[i] += pack.releasedLater[i] * packConcentration[k];

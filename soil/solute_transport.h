@@ -53,8 +53,10 @@ struct SoluteBudget {
 // The tracers of one soil column: their masses per layer, moved with the
 // water of each water step by explicit upwind transfers. A transfer takes
 // the concentration of the layer it leaves at the start of the step; a
-// saturated layer passes on what enters it from above; no layer gives more
-// mass than it holds, nor one drier than 0.001 any; the saturated zone ends
+// saturated layer passes on what enters it from above, and a layer that
+// gives more water than it holds what enters it from above, the river and
+// below; no layer gives more mass than it holds, nor one drier than 0.001
+// any of its own; the saturated zone ends
 // the step mixed to one concentration, together with the aquifer below
 // where there is one. Sized once, reused cell after cell.
 class ColumnSolutes {

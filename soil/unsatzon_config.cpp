@@ -9,6 +9,7 @@
 
 #include "config/control_file_session.h"
 #include "config/section_reader.h"
+#include "core/control_file_lines.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/run_files.h"
@@ -292,7 +293,8 @@ void unsatzonmodellklasse::readSubbasinTable() {
       if (b.value >= b.lowest && b.value <= b.highest) continue;
       std::ostringstream what;
       what << "error! " << b.name << "[" << subbasinCodes[k] << "] is " << b.value
-           << " in [unsatzon_model] of " << controlFileName << "; " << b.rule << " for ";
+           << " in [unsatzon_model] of " << userControlFile(controlFileName) << lineOfValue(b.name)
+           << "; " << b.rule << " for ";
       failSubbasinTable(*this, what.str(), "", false);
     }
     kelsqd[k] = std::max(kelsqd[k], 0.001) * 60.0;
@@ -366,7 +368,8 @@ void unsatzonmodellklasse::readHeatTransfer() {
       // it and the surface are almost equally warm.
       if (!(h.constants[dTModShortestStep] > 0.0)) {
         *diag << "FATAL: error in control file, dTModShortestStep ("
-              << h.constants[dTModShortestStep] << ") in [heat_transfer] of " << controlFileName
+              << h.constants[dTModShortestStep] << ") in [heat_transfer] of "
+              << userControlFile(controlFileName)
               << " must be above 0: it is the shortest heat step in seconds"
               << "[end-entry]";
         throw settingCode;
@@ -463,7 +466,7 @@ void unsatzonmodellklasse::readTuning() {
 void unsatzonmodellklasse::warnUnknownTuningKey(const std::string& line) const {
   const std::string key = assignedKey(line);
   if (key.empty()) return;
-  *diag << "WARNING: [unsatzon_tuning] of " << controlFileName << ", the line \""
+  *diag << "WARNING: [unsatzon_tuning] of " << userControlFile(controlFileName) << ", the line \""
         << line.substr(0, line.find_last_not_of("\r\n") + 1) << "\": \"" << key
         << "\" is no key of [unsatzon_tuning], whose keys are max_error and max_iterations (keys "
            "are case-sensitive); the line is ignored"
@@ -503,7 +506,7 @@ void unsatzonmodellklasse::refuseUnsupportedSettings() {
   const int interaction = settings.interaction;
   if (interaction < 0 || interaction > 2) {
     *diag << "FATAL: in modul " << moduleName << ": surface water interaction parameter ("
-          << interaction << ") in [unsatzon_model] of " << controlFileName
+          << interaction << ") in [unsatzon_model] of " << userControlFile(controlFileName)
           << " is invalid; accepted values are 0 (off), 1 and 2"
           << "[end-entry]";
     throw settingCode;

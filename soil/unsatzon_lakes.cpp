@@ -4,6 +4,7 @@
 // elevation model and takes the slope and the drains out of it.
 
 #include "config/control_file_session.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "soil/unsatzonmodellklasse.h"
 
@@ -34,8 +35,8 @@ void unsatzonmodellklasse::initLakeModel(const std::string& section) {
     *diag << "FATAL: \n\n=======================================\n"
           << "!!!! ERROR !!!! \n\n"
           << "Error in initialization method for " << section << ".\n"
-          << "pond_use must be set in " << moduleName << " (the pond parameter of ["
-          << moduleName << "] in " << controlFileName << " is 0)\n"
+          << "pond_use must be set in " << moduleName << " (the pond parameter of [" << moduleName
+          << "] in " << userControlFile(controlFileName) << " is 0)\n"
           << "for using the " << section << "\n\n=======================================\n"
           << "[end-entry]";
     throw lakeMethodCode;

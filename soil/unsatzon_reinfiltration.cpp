@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "soil/unsatzonmodellklasse.h"
 
@@ -189,7 +190,7 @@ long unsatzonmodellklasse::prepareMPIReinfiltration() {
           << -bounds[0] << " and " << bounds[1]
           << " values on the processes; every process must hold the same grids and stacks "
              "of the unsaturated zone (check the control file "
-          << controlFileName << ")"
+          << userControlFile(controlFileName) << ")"
           << "[end-entry]";
     throw recordLengthCode;
   }
@@ -221,7 +222,7 @@ void unsatzonmodellklasse::checkLinkCellsListed() {
         << listed
         << " of them; the re-infiltration in link order needs every river cell in a link "
            "(check that river_links is read with the surface water interaction 2 in "
-        << controlFileName << ")"
+        << userControlFile(controlFileName) << ")"
         << "[end-entry]";
   throw unlistedLinkCellCode;
 }

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "soil/unsatzonmodellklasse.h"
 
@@ -16,6 +17,7 @@ namespace {
 
 constexpr int riverLinkCode = 199;
 constexpr long noCell = std::numeric_limits<long>::max();
+constexpr int missingGridCode = 33;
 // Lakes that hold this much water (mm) let neither macropores nor rivers
 // work under them.
 constexpr double fullLake = 1.0;
@@ -38,6 +40,21 @@ void unsatzonmodellklasse::setGroundwaterActive(bool active) {
 }
 
 void unsatzonmodellklasse::setUpRivers() {
+  // The exchange of the river cells needs all four of them; the general
+  // message of a missing grid would not say why.
+  const char* const riverGrids[] = {"river_depth", "river_width", "river_links", "kolmation"};
+  for (const char* name : riverGrids) {
+    if (findGrid(name, 1) > 0) continue;
+    *diag << "FATAL: the grid \"" << name << "\" is missing: the surface water interaction "
+          << settings.interaction << " of [unsatzon_model] in " << userControlFile(controlFileName)
+          << lineOfValue(" surface water interaction parameter of ")
+          << " lets the river cells exchange water with the soil, which needs the standard grids "
+             "river_depth (m), river_width (m), river_links (the subbasin whose channel a cell "
+             "holds) and kolmation (the riverbed's leakage, 1/s); add "
+          << name << " to [standard_grids], or set the interaction to 0"
+          << "[end-entry]";
+    throw missingGridCode;
+  }
   rivers.depth = registry[requireGrid("river_depth")].grid;
   rivers.width = registry[requireGrid("river_width")].grid;
   const int links = requireGrid("river_links");

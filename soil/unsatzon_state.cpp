@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "soil/soil_column.h"
 #include "soil/unsatzonmodellklasse.h"
@@ -28,10 +29,11 @@ struct SoilFault {
 
 void unsatzonmodellklasse::setInitialState() {
   checkSoilTypes();
+  startFluxesAtRest();
   if (settings.readGrid == 1 || settings.readGrid == 3) {
     readStateGrids();
     computeRootZoneFromState();
-    readIrrigationState();
+    readKeptState();
   } else {
     computeColumns();
     computeRootZoneFromState();
@@ -69,36 +71,54 @@ void unsatzonmodellklasse::checkSoilTypes() {
   shareExitCode(*diag, code);
 }
 
-// Irrigation by demand runs before the soil: it starts from the amount of
-// the step before and the root zone's moisture that the soil's last step
-// left, both of which a warm start takes from the grids a former run wrote.
-void unsatzonmodellklasse::readIrrigationState() {
-  if (!irrigationAmounts) return;
-  const IrrigationTable& irrigation = *context.irrigationTable;
-  const bool byDemand = std::any_of(irrigation.begin() + 1, irrigation.end(), [](const auto& r) {
-    return r.method == irrigationBySuction || r.method == irrigationByEtrEtpRatio;
+// The columns start without flux, so that a cell a glacier covers from the
+// start hands nothing on.
+void unsatzonmodellklasse::startFluxesAtRest() {
+  Stack flux = registry[findGrid("q_down", 1)].stack;
+  forEachOwnColumn([&](long r, long c, const soil_class& soil) {
+    std::fill(flux[r][c], flux[r][c] + soil.getLayerCount() + 1, 0.0);
   });
+}
+
+// Grids that only the solver writes and a former run may have left: a cell
+// wholly under a glacier is not solved and keeps what its last solved step
+// (or the state of its first day) gave; irrigation by demand runs before the
+// soil and starts from the amount of the step before and the root zone's
+// moisture that the soil's last step left.
+void unsatzonmodellklasse::readKeptState() {
+  const IrrigationTable* irrigation = irrigationAmounts ? context.irrigationTable : nullptr;
+  const bool byDemand =
+      irrigation && std::any_of(irrigation->begin() + 1, irrigation->end(), [](const auto& r) {
+        return r.method == irrigationBySuction || r.method == irrigationByEtrEtpRatio;
+      });
+  const bool glaciers = findGlacierGrid() > 0;
   const struct {
     Grid grid;
     int line;
     const char* label;
+    bool byDemand;
     const char* effect;
   } grids[] = {
-      {irrigationAmounts, lineIRRIG, "IRRIG", "starts as if no water was given in the step before"},
-      {registry[findGrid("SB_1_grid", 1)].grid, lineSB05, "SB05",
-       "takes the root zone's moisture from the soil state over the roots of its first day"}};
+      {irrigationAmounts, lineIRRIG, "IRRIG", true,
+       "starts as if no water was given in the step before"},
+      {registry[findGrid("SB_1_grid", 1)].grid, lineSB05, "SB05", true,
+       "takes the root zone's moisture from the soil state over the roots of its first day"},
+      {registry[findGrid("ROOTgrid", 1)].grid, lineWURZ, "WURZ", false,
+       "takes the root depth of its first day"}};
   for (const auto& g : grids) {
+    if (!g.grid) continue;
     const NamedOutput& line = settings.grids[g.line];
     if (initialStateFileExists(line.name)) {
       readStateGrid(g.grid, line);
-    } else if (byDemand) {
-      *diag << "WARNING: no grid " << line.name
-            << " of a former run in the directory of the initial states: irrigation by "
-               "demand "
-            << g.effect << "; write " << g.label
-            << " with the state for a warm start equal to a run through"
-            << "[end-entry]";
+      continue;
     }
+    const bool demanded = g.byDemand && byDemand;
+    if (!demanded && !(glaciers && g.grid != irrigationAmounts && line.writeCode != 0)) continue;
+    *diag << "WARNING: no grid " << line.name
+          << " of a former run in the directory of the initial states: "
+          << (demanded ? "irrigation by demand " : "a cell wholly under a glacier ") << g.effect
+          << "; write " << g.label << " with the state for a warm start equal to a run through"
+          << "[end-entry]";
   }
 }
 
@@ -155,7 +175,7 @@ void unsatzonmodellklasse::computeColumns() {
     const double divisor = settings.initialTableDivisor;
     if (!(divisor > 0.0)) {
       *diag << "FATAL: error in control file, ini_gw_level (" << divisor
-            << ") in [unsatzon_model] of " << controlFileName
+            << ") in [unsatzon_model] of " << userControlFile(controlFileName)
             << " must be above 0; 1 puts the groundwater table in the lowest "
             << "layer, 2 about the middle of the column"
             << "[end-entry]";
@@ -201,18 +221,22 @@ void unsatzonmodellklasse::readStateGrids() {
       {theta, &settings.grids[lineTheta].name},
       {geodeticHeads, &settings.grids[lineHgeo].name},
       {hydraulicHeads, &settings.grids[lineHh].name}};
-  if (soilTemperature) {
-    stacks.emplace_back(soilTemperature, &settings.heat.temperatureStack.name);
-    // The first heat steps move heat with the water of the last sub-step.
-    if (initialStateFileExists(settings.grids[lineQUnten].name))
-      stacks.emplace_back(registry[findGrid("q_down", 1)].stack, &settings.grids[lineQUnten].name);
-    else
-      *diag << "WARNING: no stack " << settings.grids[lineQUnten].name
-            << " of a former run in the directory of the initial states: the soil heat "
-               "starts without the water flux of the last step; write q_unten with the "
-               "state for a warm start equal to a run through"
-            << "[end-entry]";
-  }
+  if (soilTemperature) stacks.emplace_back(soilTemperature, &settings.heat.temperatureStack.name);
+  // The first heat steps move heat with the water of the last sub-step; a
+  // cell wholly under a glacier keeps its last fluxes and, with heat, its
+  // energy, and gives the top flux on to the lakes.
+  const std::string& fluxes = settings.grids[lineQUnten].name;
+  if (initialStateFileExists(fluxes))
+    stacks.emplace_back(registry[findGrid("q_down", 1)].stack, &fluxes);
+  else if (soilTemperature || findGlacierGrid() > 0)
+    *diag << "WARNING: no stack " << fluxes
+          << " of a former run in the directory of the initial states: "
+          << (soilTemperature ? "the soil heat starts without the water flux of the last step"
+                              : "a cell wholly under a glacier starts without flux")
+          << "; write q_unten with the state for a warm start equal to a run through"
+          << "[end-entry]";
+  if (soilEnergy && initialStateFileExists(settings.heat.seStack.name))
+    stacks.emplace_back(soilEnergy, &settings.heat.seStack.name);
   for (const auto& [stack, name] : stacks) {
     Stack read = nullptr;
     const int lastLevel = readStack(*name, read, false);

@@ -219,12 +219,13 @@ void unsatzonmodellklasse::solveOwnCell(long r, long c, ColumnSolver& solver, co
 // already routed on is not routed again. Without the snow model's glacier
 // the rain on the cell runs off with it. Nothing else leaves the soil there:
 // a cell that a glacier's annual close covered whole would otherwise go on
-// giving the flows of its last step without soil.
+// giving the flows of its last step without soil, which a warm start from
+// its state could not know.
 void unsatzonmodellklasse::passOverGlacier(long r, long c) {
   const SolverGrids& g = solverGrids;
   const double nodata = header.nodata;
   for (Grid flow : {g.interflow, g.drainage, g.macropore, g.recharge, g.percolation,
-                    g.capillaryRise, g.infiltrationExcess, g.infiltration, baseflow,
+                    g.capillaryRise, g.infiltrationExcess, g.infiltration, g.waterSteps, baseflow,
                     riverInfiltration, riverExfiltration, aquiferExchange, groundwaterOwed})
     if (flow) flow[r][c] = 0.0;
   Grid surface = g.surfaceStorage;
@@ -235,10 +236,15 @@ void unsatzonmodellklasse::passOverGlacier(long r, long c) {
     const double share = 1.0 / substeps;
     if (g.input && g.input[r][c] != nodata) water += g.input[r][c] * share;
     if (g.siltingRunoff && g.siltingRunoff[r][c] != nodata) water += g.siltingRunoff[r][c] * share;
-  } else if (!ponded) {
-    return;
   }
   g.directflow[r][c] = water;
+  long homeRow = r;
+  long homeColumn = c;
+  reinfiltrationExchange.homeOf(homeRow, homeColumn);
+  if (homeRow == settings.controlRow && homeColumn == settings.controlColumn) {
+    std::fill(controlEtr.begin(), controlEtr.end(), 0.0);
+    std::fill(controlInterflow.begin(), controlInterflow.end(), 0.0);
+  }
 }
 
 void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const ModelDate& date,

@@ -206,7 +206,10 @@ void unsatzonmodellklasse::fillTracerStore(SoilTracer& t) {
 void unsatzonmodellklasse::createTracerPointFile(int k, SoilTracer& t) {
   if (!ownsControlPoint()) return;
   const TracerRecord& record = t.tracer.record;
-  const std::string file = record.path + record.name.substr(0, 3) + "point." + record.statExt;
+  // Beside the tracer's statistics and grids: a relative path lies in the
+  // output directory.
+  std::string file = record.path + record.name.substr(0, 3) + "point." + record.statExt;
+  prependDirectory(outputDirectory, file);
   noteOutputFile(file, "the control-point file of tracer " + record.name);
   OutputText text;
   std::FILE* f = text.file();

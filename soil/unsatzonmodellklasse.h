@@ -240,7 +240,8 @@ protected:
   void readStateGrids();
   void readStateGrid(Grid grid, const NamedOutput& line,
                      Resampling resampling = Resampling::bilinear);
-  void readIrrigationState();
+  void startFluxesAtRest();
+  void readKeptState();
   void computeColumns();
   void computeRootZoneFromState();
   void fillIrrigationGrids();

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/control_file_lines.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/key_value_parser.h"
@@ -45,8 +46,9 @@ std::vector<RuleBlock> RuleBlockReader::readBlocks(FILE* file, const std::string
     failSection("the " + countName + " is missing");
   // A count meant as a number is a value of the control file like any other.
   if (!parseWholeNumber(word, count)) {
-    diag << "FATAL: the " << countName << " in " << section << " of " << controlFileName
-         << " reads \"" << word << "\", which is not a whole number; write one"
+    diag << "FATAL: the " << countName << " in " << section << " of "
+         << userControlFile(controlFileName) << " reads \"" << word
+         << "\", which is not a whole number; write one"
          << "[end-entry]";
     throw 17;
   }
@@ -183,12 +185,13 @@ long RuleBlockReader::toInteger(const RuleBlock& block, const std::string& key,
 
 void RuleBlockReader::fail(const RuleBlock& block, const std::string& what) const {
   diag << "FATAL: " << what << " in block " << block.number << " {" << block.text << "} of "
-       << section << " in " << controlFileName << "[end-entry]";
+       << section << " in " << userControlFile(controlFileName) << "[end-entry]";
   throw failureCode;
 }
 
 void RuleBlockReader::failSection(const std::string& what) const {
-  diag << "FATAL: " << what << " in " << section << " of " << controlFileName << "[end-entry]";
+  diag << "FATAL: " << what << " in " << section << " of " << userControlFile(controlFileName)
+       << "[end-entry]";
   throw failureCode;
 }
 

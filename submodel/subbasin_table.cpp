@@ -3,6 +3,7 @@
 #include "submodel/subbasin_table.h"
 
 #include "config/section_reader.h"
+#include "core/control_file_lines.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/string_helpers.h"
@@ -64,12 +65,12 @@ void readSubbasinTable(modelobject& module, std::FILE* file, const std::string& 
         code >= 1 && code <= zones.maxCode ? zones.indexOfCode[static_cast<size_t>(code)] : 0;
     if (index == 0)
       failSubbasinTable(module, "error! there is no code " + std::to_string(code) + " (from " +
-                                    controlFileName + ") for a subbasin in ");
+                                    userControlFile(controlFileName) + ") for a subbasin in ");
     // The first code must be the smallest: values given for a later code
     // cannot stand for the subbasins before it.
     if (index <= lastIndex || (k == 0 && index != 1))
       failSubbasinTable(module, "error! the code " + std::to_string(code) + " (from " +
-                                    controlFileName +
+                                    userControlFile(controlFileName) +
                                     ") is not the next larger subbasin code "
                                     "listed in ");
     given[static_cast<size_t>(index)] = true;
@@ -79,6 +80,7 @@ void readSubbasinTable(modelobject& module, std::FILE* file, const std::string& 
     std::vector<double>& values = *l.values;
     values.assign(static_cast<size_t>(n) + 1, 0.0);
     words.clear();
+    module.noteValuePlace(l.name, file, std::ftell(file));
     if (nextTextLine(file, line)) words = splitWords(line);
     size_t next = 0;
     for (int i = 1; i <= n; ++i) {

@@ -59,8 +59,8 @@ void teilmodellklasse::readSection(const std::string& name) {
   }
   sectionHeader = "[" + name + "]";
   if (seekSection(sectionHeader, false) == 0) {
-    *diag << "INFO: no section " << sectionHeader << " in " << controlFileName << ": module "
-          << name << " is switched off"
+    *diag << "INFO: no section " << sectionHeader << " in " << userControlFile(controlFileName)
+          << ": module " << name << " is switched off"
           << "[end-entry]";
     flowControl = 0;
     closeControlFile();
@@ -88,7 +88,7 @@ void teilmodellklasse::checkTimeStep() {
   if (!(timeStepMinutes > 0.0)) {
     *diag << "FATAL: \n-------- error --------\n\nthe time step " << timeStepMinutes << " of "
           << moduleName << " must be greater than 0 (\"time interval for " << moduleName << "\" in "
-          << sectionHeader << " of " << controlFileName << ")\n"
+          << sectionHeader << " of " << userControlFile(controlFileName) << ")\n"
           << "[end-entry]";
     throw 63;
   }

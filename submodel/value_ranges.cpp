@@ -1,14 +1,16 @@
 // Values of a module's section and grids outside their ranges end the run at
 // set-up, before a mistyped sign can create or destroy water.
 #include "core/collective_status.h"
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "submodel/teilmodellklasse.h"
 
 void teilmodellklasse::refuseNotANumber(const std::string& section, const std::string& key,
                                         std::string line, const std::string& hint) const {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  *diag << "FATAL: the value of " << key << " in " << section << " of " << controlFileName
-        << " is not a number: \"" << line << "\"; " << hint << "[end-entry]";
+  *diag << "FATAL: the value of " << key << " in " << section << " of "
+        << userControlFile(controlFileName) << " is not a number: \"" << line << "\"; " << hint
+        << "[end-entry]";
   throw 17;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/control_file_lines.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
 #include "vertical/zone_grid.h"
@@ -68,7 +69,8 @@ void expokorrklasse::readSection() {
   stepCounter = stepsPerComputation;
 
   if (method < 1 || method > 4) {
-    *diag << "WARNING: method " << method << " of " << sectionHeader << " in " << controlFileName
+    *diag << "WARNING: method " << method << " of " << sectionHeader << " in "
+          << userControlFile(controlFileName)
           << " is none of 1 to 4; method 2 (slope, aspect and shading with corr_temperature) "
              "is used"
           << "[end-entry]";
@@ -82,8 +84,9 @@ void expokorrklasse::readSection() {
 // would never compute again.
 void expokorrklasse::checkCount(int value, const char* label) {
   if (value >= 1) return;
-  *diag << "FATAL: error in control file, " << sectionHeader << " of " << controlFileName
-        << ": the value " << value << " of \"" << label << "\" must be a whole number of at least 1"
+  *diag << "FATAL: error in control file, " << sectionHeader << " of "
+        << userControlFile(controlFileName) << ": the value " << value << " of \"" << label
+        << "\" must be a whole number of at least 1"
         << "[end-entry]";
   throw controlValueCode;
 }

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "config/section_reader.h"
+#include "core/control_file_lines.h"
 #include "core/control_file_text.h"
 #include "core/diag_stream.h"
 #include "core/module_banner.h"
@@ -96,7 +97,7 @@ void verdunstungsmodellklasse::readSection() {
                        "Name of the RGEX-stat.file for ");
 
   long crPlaces[4] = {};
-  readValues(cr, 4, crPlaces, "coefficients CR of global radiation from sunshine duration for ");
+  readValues(cr, 4, crPlaces, crLabel);
   readValues(cs, 4, places.cs, "coefficients CS of sunshine duration from radiation for ");
   double tau[2] = {};
   long tauPlaces[2] = {};
@@ -135,12 +136,16 @@ void verdunstungsmodellklasse::readSection() {
   nightShare = 1.0 - dayShare;
 }
 
+// The label of the radiation coefficients, under which they are read.
+const char* const verdunstungsmodellklasse::crLabel =
+    "coefficients CR of global radiation from sunshine duration for ";
+
 // An unknown method would compute nothing and leave the potentials at 0; a
 // method of one layer cannot split a layered canopy.
 void verdunstungsmodellklasse::checkMethod() {
   if (method < 1 || method > 4) {
-    *diag << "FATAL: error in control file, " << sectionHeader << " of " << controlFileName
-          << ": the method " << method
+    *diag << "FATAL: error in control file, " << sectionHeader << " of "
+          << userControlFile(controlFileName) << ": the method " << method
           << " (\"Methode fuer \") is none of 1 (Penman-Monteith), 2 (Hamon), 3 (Wendling) and 4 "
              "(Haude); give one of them"
           << "[end-entry]";
@@ -195,6 +200,7 @@ void verdunstungsmodellklasse::readMonthlyTable(double (&table)[14], long& place
 // Numbers one after the other, across lines, then the rest of the line.
 void verdunstungsmodellklasse::readValues(double* values, int count, long* places,
                                           const std::string& label) {
+  noteValuePlace(label, controlFile, std::ftell(controlFile));
   for (int i = 0; i < count; ++i) {
     places[i] = std::ftell(controlFile);
     std::string word;
@@ -299,6 +305,12 @@ void verdunstungsmodellklasse::checkValues() {
     *diag << "FATAL: die Koeffizienten fuer die Modellierung der Globalstrahlung muessen in ihrer "
              "Summe 1 ergeben\n derzeitige Summe: "
           << cr[0] << " + " << cr[1] << " + " << cr[2] << " + " << cr[3] << " = " << sum
+          << "\nerror in control file " << userControlFile(controlFileName) << ", section "
+          << sectionHeader << ": the coefficients CR of global radiation from sunshine duration"
+          << lineOfValue(crLabel)
+          << " must sum to 1 (within 0.01), but CR0 + CR1 + CR2 + CR3 = " << cr[0] << " + " << cr[1]
+          << " + " << cr[2] << " + " << cr[3] << " = " << sum
+          << "; correct them in the control file"
           << "[end-entry]";
     throw badValueCode;
   }

@@ -166,6 +166,7 @@ protected:
   // place: where the table's line starts; places: where each value stands.
   void readMonthlyTable(double (&table)[14], long& place, const char* text);
   void readValues(double* values, int count, long* places, const std::string& label);
+  static const char* const crLabel;
   void readOptionalLines();
   void checkMethod();
   void checkValues();

@@ -61,10 +61,25 @@ void verdunstungsmodellklasse::findInputs() {
   }
   const bool humid = method == 1 || method == 4;
   if (humid && !(inputMask & (vapourPressureInput | humidityInput))) {
+    // Haude takes the afternoon's values; the day's would pass unnoticed.
+    const bool haude = method == 4;
+    const char* humidity = haude ? "air_humidity_14" : "air_humidity";
+    const char* vapour = haude ? "vapor_pressure_14" : "vapor_pressure";
+    const char* other = haude ? "air_humidity" : "air_humidity_14";
+    const char* otherVapour = haude ? "vapor_pressure" : "vapor_pressure_14";
     *diag << "FATAL: ---------------------------- ERROR ---------------------------------------\n"
              "Evapotranspiration requires at least one of the following entities\n"
              "vapor pressure (e, in mbar) or relative air humidity (RLF, in 1/1).\n"
-          << inputDashes << "[end-entry]";
+          << inputDashes << "evapotranspiration method " << method << " of [evapotranspiration] ("
+          << (haude ? "Haude, from the values at 14:00" : "Penman-Monteith")
+          << ") requires the relative air humidity \"" << humidity << "\" (1/1) or the vapor "
+          << "pressure \"" << vapour << "\" (hPa), a meteorological variable of [meteo_names]"
+          << (findGrid(other, 1) > 0 || findGrid(otherVapour, 1) > 0
+                  ? std::string("; the run has ") + (findGrid(other, 1) > 0 ? other : otherVapour) +
+                        ", which this method does not take"
+                  : std::string())
+          << "; add " << humidity << " or " << vapour << " to [meteo_names] with its section"
+          << "[end-entry]";
     throw missingInputCode;
   }
 }

@@ -350,13 +350,13 @@ qglac.stat 2024
 sdisp.stat 2024  statistics SDISP
 qdsu.stat 2024   statistics QDSU
 sdisp.asc  silting-up disposition grid
-0          its write code
+3          its write code: for a warm start
 rainpause.asc  RAINPAUSE grid
-0              its write code
+3              its write code: for a warm start
 ekin.asc  EKIN grid
-0         its write code
+3         its write code: for a warm start
 tsbb.asc  TSBB grid
-0         its write code
+3         its write code: for a warm start
 qdsu.asc  QDSU grid
 0         its write code
 1 3    subbasin codes

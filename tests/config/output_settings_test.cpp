@@ -272,6 +272,10 @@ TEST(OutputSettings, FailsNamingTheSectionTheLineAndTheValue) {
        "87600 (hours, ten years) (line 2 of CONTROL)"},
       {"output interval of eleven years", "24   output interval", "96360", 17,
        "the value 96360 of \"output control\" must be 0 (no line) ... 87600"},
+      // A key that stands there with a value that is no whole number.
+      {"switch beyond a double", "WriteAsciiGrids = 1", "WriteAsciiGrids = 1e999", 17,
+       "[output_interval], line 6 of CONTROL reads \"WriteAsciiGrids = 1e999\": the value of "
+       "WriteAsciiGrids, \"1e999\", is not a whole number; write a whole number there"},
       {"negative list count", "2   number of subbasins", "-1", 17,
        "section [output_list]: the value -1 of \"number of subbasins in output list\" must be "
        "0 ... 100000 (line 14 of CONTROL)"},

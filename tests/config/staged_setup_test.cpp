@@ -164,6 +164,11 @@ TEST(GridHeaderProbe, FormatsAndBadHeaders) {
        "NCOLS\t4\nNROWS\t3\nXLLCORNER\t100.5\nYLLCORNER\t200\nCELLSIZE\t25\n"
        "NODATA_VALUE\t-9999\n",
        -1, ""},
+      // The nodata line is optional: -9999, the nodata value of horva's grids.
+      {"ascii without nodata",
+       "ncols 4\nnrows 3\nxllcorner 100.5\nyllcorner 200\ncellsize 25\n"
+       "1 2 3 4\n",
+       -1, ""},
       {"doubles", binary(head, false), -1, ""},
       {"floats", binary(head, true), -1, ""},
       {"mixed case", "Ncols 4\nnrows 3\n", 22,
@@ -176,9 +181,13 @@ TEST(GridHeaderProbe, FormatsAndBadHeaders) {
        "error reading double value #8 from the header of "},
       {"unreadable ascii value", "ncols 4\nnrows three\n", 22, "error reading "},
       {"no columns", "ncols 0\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 25\nnodata_value -9\n",
-       22, "header value #1 (0.000000) gives no model grid"},
+       22, "header value #1 (ncols 0 is not a whole number of at least 1) gives no model grid"},
+      {"half a column",
+       "ncols 4.5\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 25\n"
+       "nodata_value -9\n",
+       22, "header value #1 (ncols 4.5 is not a whole number of at least 1) gives no model grid"},
       {"no cell size", "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 0\nnodata_value -9\n",
-       22, "header value #5 (0.000000) gives no model grid"},
+       22, "header value #5 (cellsize 0 is not a finite number above 0) gives no model grid"},
       {"missing file", "", 21, "error opening "},
   };
   for (const Case& c : cases) {

@@ -118,6 +118,37 @@ TEST(StandardGrids, SectionsFillTheFirstEntriesAndMarkCoordinates) {
   EXPECT_EQ(p.grids.size(), 3u);
 }
 
+// A line after the counted grids that reads as one is named, and not read;
+// free text there is no grid.
+TEST(StandardGrids, NamesTheLinesBeyondTheCount) {
+  struct Case {
+    const char* what;
+    const char* lines;  // after "a.asc a 0", the one counted grid
+    const char* warned; // the line named, or null
+  };
+  const Case cases[] = {
+      {"an old-style line", "b.asc b 0\n", "line 9 of "},
+      {"a new-style line after a blank one", "\nb.asc b fillcode = 1 readcode = 1\n",
+       "line 10 of "},
+      {"free text", "the grids of the basin\n", nullptr},
+      {"a name and an identifier alone", "b.asc b\n", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Parsed p = parse("beyond_count", "1", std::string("a.asc a 0\n") + c.lines);
+    ASSERT_EQ(p.exitCode, -1) << p.console;
+    EXPECT_EQ(p.grids.size(), 1u);
+    const std::size_t at = p.console.find("[standard_grids], ");
+    EXPECT_EQ(at != std::string::npos, c.warned != nullptr) << p.console;
+    if (!c.warned) continue;
+    EXPECT_NE(p.console.find(c.warned, at), std::string::npos) << p.console;
+    EXPECT_NE(p.console.find("this line reads as a standard grid, but the section's count is 1, "
+                             "so it is not read; raise the count to read the grid \"b\""),
+              std::string::npos)
+        << p.console;
+  }
+}
+
 // A grid read from its file is never written over it.
 TEST(StandardGrids, OutputNeverReplacesTheInputFile) {
   struct Case {

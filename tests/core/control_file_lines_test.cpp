@@ -52,3 +52,19 @@ TEST(ControlFileLines, ReadsTheRememberedCopyFromMemory) {
   forgetCopiedText(copy);
   EXPECT_EQ(openControlFile(dir + "/missing.ctl"), nullptr);
 }
+
+// A message names the file the user wrote for the remembered copy and any
+// other file as it is.
+TEST(ControlFileLines, NamesTheUsersFileForTheCopy) {
+  rememberCopiedLines("run.ctl.intern", "run.ctl", {3, 4});
+  const struct {
+    const char* name;
+    const char* shown;
+  } cases[] = {{"run.ctl.intern", "run.ctl"},
+               {"other.ctl.intern", "other.ctl.intern"},
+               {"run.ctl", "run.ctl"}};
+  for (const auto& c : cases) EXPECT_EQ(userControlFile(c.name), c.shown) << c.name;
+  EXPECT_EQ(controlFileLine("run.ctl.intern", 2), "line 4 of run.ctl");
+  rememberCopiedLines("", "", {});
+  EXPECT_EQ(userControlFile("run.ctl.intern"), "run.ctl.intern");
+}

@@ -82,6 +82,10 @@ TEST(GridFileReader, RecognisesTheFormatFromTheFirstBytes) {
                      "nodata_value -9999\n",
                      values3x4),
        -1},
+      // The nodata line is optional: no value of the file is nodata then.
+      {"no_nodata.asc",
+       asciiGridText("ncols 4\nnrows 3\nxllcorner 100\nyllcorner 200\ncellsize 10\n", values3x4),
+       -1},
       {"mixed.asc",
        asciiGridText("Ncols 4\nnrows 3\nxllcorner 100\nyllcorner 200\n"
                      "cellsize 10\nnodata_value -9999\n",
@@ -166,6 +170,14 @@ TEST(GridFileReader, BadInputEndsWithItsMessageAndCode) {
        "error reading ascii grid @ in ASCII-Format in row 4, col 1"},
       {"negative.asc", asciiGridText(asciiHeader(100, 200, 10, nodata, -4, 3), values3x4), 22,
        "error reading ascii value #1 from @"},
+      // A size that is no whole number would be cut and shift every row.
+      {"half_column.asc",
+       asciiGridText("ncols 4.5\nnrows 3\nxllcorner 100\nyllcorner 200\ncellsize 10\n"
+                     "nodata_value -9999\n",
+                     values3x4),
+       22, "error reading ascii value #1 from @: ncols 4.5 is not a whole number of at least 1"},
+      {"half_row.dbl", binaryGrid<double>({4, 3.5, 100, 200, 10, nodata}, values3x4), 22,
+       "error reading double value from the header of @"},
       {"short.dbl", binaryGrid<double>(header, values3x4, 96 + 11 * 8), 22,
        "error reading double grid @: it holds 184 bytes, but its header (ncols 4, nrows 3) asks "
        "for 192, 96 of the header and 8 for each value"},
@@ -209,7 +221,7 @@ TEST(GridFileReader, BadInputEndsWithItsMessageAndCode) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir))
     files += entry.is_regular_file() && entry.path().extension() != ".xml";
-  EXPECT_EQ(files, 20) << "reading wrote no file";
+  EXPECT_EQ(files, 22) << "reading wrote no file";
 }
 
 // Opening retries for a second, logged as warnings; a file that appears in
@@ -285,6 +297,52 @@ TEST(GridFileReader, ResamplesFilesOffTheModelGrid) {
     for (long r = 0; r < 3; ++r)
       for (long c = 0; c < 4; ++c)
         EXPECT_NEAR(read[r][c], k.expected[r][c], 1e-9) << k.name << " " << r + 1 << "," << c + 1;
+  }
+}
+
+// A file of cells of 2 over model cells of 1, two cells wide, one row high:
+// a model cell between the centres of a cell with a value and one without
+// has no value, which a cell of the catchment must have unless its own
+// file cell has none either, or a fill code fills it.
+TEST(GridFileReader, RefusesCatchmentCellsThatResamplingLeavesWithoutValues) {
+  struct Case {
+    const char* what;
+    GridValues file;
+    std::vector<double> zone; // row 1 of the zone grid; row 2 alike
+    int fillCode;
+    int code;
+  };
+  const Case cases[] = {
+      {"a catchment cell beside the file's nodata", {{5, nodata}}, {1, 1, 1, 1}, 0, 22},
+      {"that cell outside the catchment", {{5, nodata}}, {1, nodata, 1, 1}, 0, -1},
+      {"a fill code fills it", {{5, nodata}}, {1, 1, 1, 1}, 2, -1},
+      {"values in every file cell", {{5, 7}}, {1, 1, 1, 1}, 0, -1},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    const std::string dir = makeTestDirectory("grid_reader_gaps");
+    TestModule m(dir);
+    m.setGrid(4, 2, 0.0, 0.0, 1.0, nodata);
+    OwnedGrid zone(m, 2, 4, 0.0);
+    fillGrid(zone, {k.zone, k.zone});
+    m.registerGrid(1, "zone.asc", zone.grid, nullptr, 0, "[zone_grid]", 0, 1, 2);
+    const std::string path = dir + "/coarse.asc";
+    writeFile(path, asciiGridText(asciiHeader(0.0, 0.0, 2.0, nodata, 2, 1), k.file));
+    GridValues read;
+    EXPECT_EQ(exitCodeOf([&] { read = readGridValues(m, path, k.fillCode); }), k.code);
+    if (k.code == 22) {
+      EXPECT_NE(m.console().find("the grid file " + path +
+                                 ", of cells of 2 from (0, 0), resampled onto the model's cells "
+                                 "of 1 gives no value at row 1, column 2, a cell of the "
+                                 "catchment, although the file's cell under its centre holds 5"),
+                std::string::npos)
+          << m.console();
+      continue;
+    }
+    if (k.file[0][1] != nodata) {
+      const std::vector<double> blended = {5.0, 5.5, 6.5, 7.0};
+      EXPECT_EQ(read[0], blended);
+    }
   }
 }
 

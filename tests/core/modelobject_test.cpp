@@ -2,6 +2,7 @@
 
 #include <tuple>
 
+#include "core/control_file_lines.h"
 #include "tests/test_model.h"
 #include "tests/test_support.h"
 
@@ -226,4 +227,43 @@ TEST(ModelObject, GifMappingHasItsDefaults) {
   EXPECT_EQ(m.gifF2, 8.916787e-05);
   EXPECT_EQ(m.gifThreshold, 127);
   EXPECT_EQ(m.monthDays[1], 28);
+}
+
+// A refused value names the file the user wrote, not its preprocessed copy,
+// and the line of the value where it was read under its label; the copy
+// leaves out the lines of symbols and comments.
+TEST(ModelObject, RefusedValuesNameTheUsersFileAndLine) {
+  const std::string dir = makeTestDirectory("mo_refused_line");
+  const std::string user = dir + "/run.ctl";
+  const std::string copy = user + ".intern";
+  const std::string text = "[a]\n1\n[surface]\n0.5  a factor\n7  a limit\n";
+  writeFile(copy, text);
+  // The copy's lines 1 .. 5 stand in lines 1, 2, 6, 9 and 10 of the user's.
+  rememberCopiedLines(copy, user, {1, 2, 6, 9, 10});
+  struct Case {
+    const char* label; // refused under
+    int line;          // of the user's file named after the rule; 0: none
+  };
+  const Case cases[] = {{"a factor", 9}, {"a limit", 10}, {"never read", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TestModule m(dir, copy);
+    m.openControlFile();
+    m.seekSection("[surface]", true);
+    double factor = 0.0, limit = 0.0;
+    m.readControlValue(m.controlFile, "%lf", factor, "a factor");
+    m.readControlValue(m.controlFile, "%lf", limit, "a limit");
+    EXPECT_EQ(exitCodeOf([&] { m.refuseControlValue("[surface]", c.label, 9, "must be 1", 10); }),
+              10);
+    const std::string place =
+        c.line ? " (line " + std::to_string(c.line) + " of " + user + ")" : std::string();
+    EXPECT_NE(m.console().find("error in control file " + user +
+                               ", section [surface]: the value 9 "
+                               "of \"" +
+                               c.label + "\" must be 1" + place +
+                               "; correct it in the control file"),
+              std::string::npos)
+        << m.console();
+  }
+  rememberCopiedLines("", "", {});
 }

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -240,4 +241,96 @@ TEST(RunFiles, AppendsToALogOnlyOnceChecked) {
   EXPECT_EQ(appendOutputFile(dir + "/new.log", "y\n"), 0);
   EXPECT_EQ(readFile(dir + "/new.log"), "x\ny\n");
   EXPECT_EQ(appendOutputFile(dir + "/missing/new.log", "x\n"), ENOENT);
+}
+
+// The diagnostics files and the logs are the run's own outputs; a relative
+// name of a file that does not exist yet is the same file as another name
+// of it.
+TEST(RunFiles, RefusesAnOutputOverTheRunsOwnFiles) {
+  struct Case {
+    const char* what;
+    const char* output; // relative to the working folder
+    int processes;
+    const char* use; // of the file it would overwrite; null: no conflict
+  };
+  const Case cases[] = {
+      {"the log through a folder", "output/../modell_0.log", 1, "the log file of process 0"},
+      {"the log of another process", "modell_1.log", 2, "the log file of process 1"},
+      {"a log of no process", "modell_2.log", 2, nullptr},
+      {"the diagnostics file", "output/../diag_0.xml", 1, "the diagnostics file of process 0"},
+      {"a worker's diagnostics file", "diag_2.xml", 3, "the diagnostics file of process 2"},
+      {"a name beside them", "output/modell_0.log", 1, nullptr},
+  };
+  const std::string home = std::filesystem::current_path().string();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string dir = makeTestDirectory("run_files_own");
+    mkdir((dir + "/output").c_str(), 0755);
+    std::filesystem::current_path(dir);
+    std::ostringstream console, errors;
+    {
+      DiagStream diag("diag.xml", 4, &console, &errors);
+      RunFiles files(diag);
+      const int code = FileRun::codeOf([&] {
+        files.noteOwnFiles(c.processes);
+        noteOutputFile(c.output, "the statistics QD");
+      });
+      EXPECT_EQ(code, c.use ? outputRefusedCode : -1);
+      if (c.use) {
+        EXPECT_NE(console.str().find(std::string("the output file ") + c.output +
+                                     " (the statistics QD) is the file "),
+                  std::string::npos)
+            << console.str();
+        EXPECT_NE(console.str().find(std::string(" that the run writes as ") + c.use),
+                  std::string::npos)
+            << console.str();
+      }
+    }
+    std::filesystem::current_path(home);
+  }
+  // Two relative names of a file that does not exist yet.
+  const std::string dir = makeTestDirectory("run_files_relative");
+  mkdir((dir + "/output").c_str(), 0755);
+  std::filesystem::current_path(dir);
+  std::ostringstream console, errors;
+  {
+    DiagStream diag("diag.xml", 4, &console, &errors);
+    RunFiles files(diag);
+    EXPECT_EQ(FileRun::codeOf([&] {
+                noteOutputFile("copy.intern", "the preprocessed copy");
+                noteOutputFile("output/../copy.intern", "the statistics QD");
+              }),
+              outputRefusedCode);
+  }
+  std::filesystem::current_path(home);
+}
+
+// A missing folder is named; a name that repeats the output folder is told
+// how it came about.
+TEST(RunFiles, TellsOfAnOutputFolderNamedTwice) {
+  struct Case {
+    const char* output;
+    bool twice;
+  };
+  const Case cases[] = {{"output/output/balance_residual.stat", true},
+                        {"output/nowhere/balance_residual.stat", false}};
+  const std::string home = std::filesystem::current_path().string();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    FileRun run("run_files_twice_folder");
+    // The folder is put in front of names as written.
+    std::filesystem::current_path(run.dir);
+    run.files.setOutputDirectory("output/");
+    run.files.noteOutput(c.output, "the balance residual");
+    EXPECT_EQ(FileRun::codeOf([&] { run.files.checkOutputsCreatable(); }), outputRefusedCode);
+    std::filesystem::current_path(home);
+    const std::string text = run.console.str();
+    EXPECT_NE(text.find("(No such file or directory); found before the first step, so that the "
+                        "run does not fail at its end: create its folder"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("or give the name without the folder output/") != std::string::npos,
+              c.twice)
+        << text;
+  }
 }

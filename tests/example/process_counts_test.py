@@ -40,13 +40,13 @@ def with_observed(text):
 
 
 def kolmation_everywhere(value):
-    """An input edit: every cell of gw_kolmation_1.asc leaks with value."""
+    """An input edit: every cell of gw_kolmation_1.asc leaks with value, over
+    a fill that stores 0.05 everywhere, as the soil's saturated zone does."""
     def edit(folder):
-        path = os.path.join(folder, "gw_kolmation_1.asc")
-        with open(path) as f:
-            text = f.read()
-        with open(path, "w") as f:
-            f.write(text.replace("1e-08", value))
+        write_grid_like(folder, "gw_kolmation_1.asc", "gw_kolmation_1.asc",
+                        lambda r, c, kolmation: value)
+        write_grid_like(folder, "gw_storage_coeff_2.asc", "gw_storage_coeff_2.asc",
+                        lambda r, c, storage: 0.05)
     return edit
 
 
@@ -473,6 +473,13 @@ CASES = {
     # holds nodata outside the catchment.
     "surface_routing_without_silting_up": Case(
         lambda text: ex.switched_off(text, "SiltingUpModel"), processes=(1, 3)),
+    # Its velocity and fluxes stacks hold nodata beyond the catchment on
+    # every layout, also in the rows' columns outside it.
+    "surface_routing_stacks": Case(
+        lambda text: ex.replace_lines(text, ((r"^(velocity\.stk  .*\n)0(  its write code)$",
+                                              r"\g<1>3\2"),
+                                             (r"^(fluxes\.stk  .*\n)0(  its write code)$",
+                                              r"\g<1>3\2"))), days=1, processes=(1, 3)),
     "surface_routing_tracer_without_groundwater": Case(tracer_without_groundwater, tracer_input,
                                                        processes=(1, 2, 3)),
     "dynamic_glacier_balance": Case(dynamic_glacier, dynamic_glacier_input, days=2,
@@ -495,13 +502,14 @@ CASES = {
         edit_input=observed_discharge(1), processes=(1, 3),
         then=Then("routing.ctl", with_observed, ("-mode:routing",)),
         words="not found (end of discharge file at 1.3.2021, 23h)", level=3),
-    # The leakage of one cell swings, on the last of three strips.
+    # The leakage of one cell swings, on the last of three strips: 1e-4 1/s
+    # over the weathered rock's storage coefficient 0.005.
     "groundwater_swinging_leakage_elsewhere": Case(
         edit_input=ex.spoil_grid_value("gw_kolmation_1.asc", 3, 8, "1e-4"), processes=(1, 3),
-        words="gw_kolmation_1 * time step / storage coefficient is 7.2 at row 3, column 8;"),
+        words="gw_kolmation_1 * time step / storage coefficient is 72 at row 3, column 8;"),
     # Every cell swings alike: the first in row order is named.
     "groundwater_swinging_leakage_everywhere": Case(
-        edit_input=kolmation_everywhere("1e-04"), processes=(1, 3),
+        edit_input=kolmation_everywhere(1e-4), processes=(1, 3),
         words="gw_kolmation_1 * time step / storage coefficient is 7.2 at row 2, column 5;"),
     "spin_up_response_units": Case(response_units, processes=(1, 2, 3)),
     # The control point's record reads a neighbour of another process.

@@ -278,17 +278,16 @@ ROUTING_CASES = {
               "706.7 (row 19, column 38"),
     "tributary_named_twice": Case(
         ex.replace_once(" OL 3 (", " OL 2 ("), code=41,
-        words="subbasin 2 is named as a tributary in routing description 2 (TG 1), OL 1 and "
-              "again in routing description 2 (TG 1), OL 2"),
+        words="subbasin 2 is named as a tributary twice in routing description 2 (TG 1), OL 2"),
     "summed_tributary_twice": Case(
         ex.replace_once(" OL 2 (", " SUMTRIB 2&2 ("), code=41,
-        words="subbasin 2 is named as a tributary in routing description 2 (TG 1), SUMTRIB 2 "
-              "and again in routing description 2 (TG 1), SUMTRIB 2"),
+        words="subbasin 2 is named as a tributary twice in routing description 2 (TG 1), "
+              "SUMTRIB 2"),
     "tributary_in_two_descriptions": Case(
         after("lake_2.txt V0 = 1.4e5 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600)\n", " OL 2 " + CHANNEL + "\n"),
         code=41,
-        words="subbasin 2 is named as a tributary in routing description 1 (TG 3), OL 1 and "
-              "again in routing description 2 (TG 1), OL 1"),
+        words="subbasin 2 is named as a tributary in routing description 1 (TG 3), OL 2 and "
+              "again in routing description 2 (TG 1), OL 2"),
     "inflow_numbered_twice": Case(
         lambda text: after("TG 3 (AREA = 0.95, F = 1)\n", " ZL 1 = constant 1 " + CHANNEL + "\n")(
             after("TG 1 (AREA = 0.94, F = 1)\n", " ZL 1 = constant 1 " + CHANNEL + "\n")(text)),
@@ -403,10 +402,11 @@ NOT_WHOLLY_NUMBERS = {
     "hamon_open_water_nan": Case(
         ex.replace_once("HamonCorrectionOpenWater = 1.0", "HamonCorrectionOpenWater = nan"),
         code=17, words="the value of HamonCorrectionOpenWater in [evapotranspiration] of "
-                       "catchment.ctl.intern is not a number: \"HamonCorrectionOpenWater = nan\""),
+                       "catchment.ctl is not a number: \"HamonCorrectionOpenWater = nan\""),
     "write_ascii_grids_1e999": Case(
         ex.replace_once("WriteAsciiGrids = 1", "WriteAsciiGrids = 1e999"), code=17,
-        words="reads \"WriteAsciiGrids = 1e999\": not found!"),
+        words="reads \"WriteAsciiGrids = 1e999\": the value of WriteAsciiGrids, \"1e999\", is "
+              "not a whole number"),
     "snow_type_code_nan": not_a_number(
         ex.replace_once("1 snow {", "nan snow {"),
         "[LayeredSnowProperties], the code of snow type 1", "nan", "a whole number"),
@@ -445,7 +445,7 @@ NOT_WHOLLY_NUMBERS = {
         "a whole number"),
     "special_output_count_3x": Case(
         ex.replace_once("3    number of outputs", "3x    number of outputs"), code=17,
-        words="the number of special outputs in [special_output] of catchment.ctl.intern reads "
+        words="the number of special outputs in [special_output] of catchment.ctl reads "
               "\"3x\", which is not a whole number"),
 }
 
@@ -474,14 +474,15 @@ OUT_OF_RANGE = {
         words="kelsqi[1] is -30 in [unsatzon_model]"),
     "ddf_ice_negative": Case(
         ex.replace_once("7.0   DDFice", "-7    DDFice"), code=80,
-        words="DDFice of [ice_firn] in catchment.ctl.intern is -7; give 0 ... 100 (mm/K/day)"),
+        words="DDFice of [ice_firn] in catchment.ctl (line 322 of catchment.ctl) is -7; give "
+              "0 ... 100 (mm/K/day)"),
     "manning_negative": Case(
         ex.replace_once("M = 25, MF = 15, I = 0.1795", "M = -25, MF = 15, I = 0.1795"), code=17,
-        words=in_routing(2, "Manning coefficient of the mean channel of OL 1", "-25",
+        words=in_routing(2, "Manning coefficient of the mean channel of OL 2", "-25",
                          "must be above 0 and at most 1000")),
     "slope_zero": Case(
         ex.replace_once("I = 0.1949", "I = 0"), code=17,
-        words=in_routing(2, "slope of OL 2", "0", "must be above 0")),
+        words=in_routing(2, "slope of OL 3", "0", "must be above 0")),
     "area_zero": Case(
         ex.replace_once("AREA = 0.95", "AREA = 0"), code=17,
         words=in_routing(1, "the area of TG 3", "0", "must be above 0 and at most 1e7 (km2)")),
@@ -512,7 +513,29 @@ def leaky_aquifer(folder):
             ex.spoil_grid_value(name, 15, column, value)(folder)
 
 
+def lake_victoria(text):
+    """The lake model off, so that reservoir 1 is a plain one, holding what
+    Lake Victoria holds (some 2.7e12 m3), with a rule table of its size."""
+    text = ex.replace_once("1      on: the cells of lake_codes", "0      on: the cells of lake_codes")(text)
+    text = ex.replace_once(SP_1, SP_1.replace("V0 = 1e5", "V0 = 2.7e12"))(text)
+    return reservoir_1_rules("5\n0 0\n1e12 20\n2e12 200\n3e12 1000\n1e13 5000\n")(text)
+
+
 EXTREMES_WITHIN_RANGE = {
+    # What real catchments hold runs: a reach of 1500 km, a natural lake
+    # routed as a reservoir, a lake's bed below the Dead Sea's shore, and a
+    # station of gridded data on such a cell.
+    "reach_of_1500_km": Case(ex.replace_once("L = 1000", "L = 1.5e6"), days=1),
+    "lake_victoria_as_a_reservoir": Case(lake_victoria, days=1),
+    "dead_sea_floor_in_the_elevation_model": Case(
+        edit_input=ex.spoil_grid_value("dem.asc", 11, 13, "-730"), days=1),
+    # Beyond the largest lake: refused.
+    "reservoir_volume_beyond_the_caspian_sea": Case(
+        ex.replace_once(SP_1, SP_1.replace("V0 = 1e5", "V0 = 1e15")), code=35,
+        words="for reservoir 1: \"V0 =\" reads \"1e15\", a volume must be at most 1e14 m3"),
+    "station_on_the_dead_sea_floor": Case(
+        edit_input=lambda folder: station_header("temperature.txt", "Z", "-730")(folder),
+        days=1),
     # Values at the edges of their ranges keep the model finite (the daily
     # look at the state would end the run with 20); the set-up warns of the
     # stiff leakage.
@@ -826,6 +849,22 @@ CONTROL_FILE_FORMS = {
         words="starting day in ; [model_time], line",
         check_outputs=names_the_users_line("x        start day",
                                            "[model_time], line %d of catchment.ctl reads \"x\"")),
+    # A concentration factor of 1 or less concentrates nothing: the run
+    # routes as with 1.
+    "concentration_factor_0": Case(
+        ex.replace_once("1.0  concentration factor", "0  concentration factor"), days=1,
+        like=small.Reference()),
+    "concentration_factor_one_half": Case(
+        ex.replace_once("1.0  concentration factor", "0.5  concentration factor"), days=1,
+        like=small.Reference()),
+    # Routing alone from daily lines: the message says that it needs a line
+    # per step.
+    "routing_alone_from_daily_runoff": Case(
+        ex.replace_once("qg.stat 4001", "qg.stat 4024"),
+        then=small.Then("routing.ctl", routing_period(2), ("-mode:routing",)), code=1420, level=1,
+        words="in output/qg.stat: its lines lie 1440 minutes apart (2021-03-01 23:00, 2021-03-02 "
+              "23:00), but routing-only mode needs the runoff of every routing step (60 minutes), "
+              "one line per step"),
     # Routing alone over a day more than the runoff of the run holds.
     "routing_alone_beyond_the_runoff": Case(
         then=small.Then("routing.ctl", routing_period(3), ("-mode:routing",)), code=1420,
@@ -1037,29 +1076,29 @@ WARM_START_FILES = {
     "state_reservoir_volume_1e308": refused_warm_start(
         state_word("[routing_model]", "(reservoir 1)", 0, "1e308"), 71,
         STATE_LINE % (4, "the volume of " + LAKE, "1e+308",
-                      "must be at most 1e+12 m3, as V0 of the control file")),
-    "state_reservoir_volume_2e12": refused_warm_start(
-        state_word("[routing_model]", "(reservoir 1)", 0, "2e12"), 71,
-        STATE_LINE % (4, "the volume of " + LAKE, "2e+12",
-                      "must be at most 1e+12 m3, as V0 of the control file")),
+                      "must be at most 1e+14 m3, as V0 of the control file")),
+    "state_reservoir_volume_2e14": refused_warm_start(
+        state_word("[routing_model]", "(reservoir 1)", 0, "2e14"), 71,
+        STATE_LINE % (4, "the volume of " + LAKE, "2e+14",
+                      "must be at most 1e+14 m3, as V0 of the control file")),
     "state_soil_interflow_storage_negative": refused_warm_start(
         state_word("[unsatzon_model]", "(QIi[0][1])", 0, "-1"), 71,
-        STATE_LINE % (49, "QIi (what the interflow storage of zone 1 holds)", "-1",
+        STATE_LINE % (51, "QIi (what the interflow storage of zone 1 holds)", "-1",
                       "must not be negative")),
     "state_surface_interflow_storage_negative": refused_warm_start(
         state_word("[SurfaceRoutingModel]", "(QIi[0][1])", 0, "-1"), 71,
-        STATE_LINE % (69, "the interflow storage of zone 1", "-1", "must not be negative")),
+        STATE_LINE % (71, "the interflow storage of zone 1", "-1", "must not be negative")),
     "state_soil_flow_time_record_negative": refused_warm_start(
         state_word("[unsatzon_model]", "(zoneFZT_QD", 0, "-1"), 71,
-        STATE_LINE % (46, "the weight sum n of a flow-time record of zone 1", "-1",
+        STATE_LINE % (48, "the weight sum n of a flow-time record of zone 1", "-1",
                       "must not be negative")),
     "state_surface_flow_time_record_negative": refused_warm_start(
         state_word("[SurfaceRoutingModel]", "(zoneFZT_QD", 1, "-1"), 71,
-        STATE_LINE % (66, "the runoff sum sx of a flow-time record of zone 1", "-1",
+        STATE_LINE % (68, "the runoff sum sx of a flow-time record of zone 1", "-1",
                       "must not be negative")),
     "state_daylight_flag_2": refused_warm_start(
         state_word("[evapotranspiration]", "(daylight", 0, "2"), 71,
-        STATE_LINE % (94, "the flag of the daylight period in [evapotranspiration]", "2",
+        STATE_LINE % (96, "the flag of the daylight period in [evapotranspiration]", "2",
                       "must be 1 (a daylight period runs) or 0 (none runs)")),
     # A line of 24 steps cannot have run 24 of them and still be open.
     "state_statistic_line_of_more_steps": refused_warm_start(
@@ -1107,6 +1146,33 @@ def centre_header(lines):
         lines[k] = "%s %r" % (key, float(lines[k].split()[1]) + size / 2)
 
 
+def without_nodata_line(lines):
+    """The grid as writers that leave out the optional NODATA_value line
+    write it."""
+    del lines[5]
+
+
+def half_column(lines):
+    lines[0] = "ncols 24.5"
+
+
+def grids_without_nodata_lines(folder):
+    for name in ("zones.asc", "dem.asc", "ponding.asc"):
+        grid_lines(name, without_nodata_line)(folder)
+
+
+def zones_of_50_m(folder):
+    """The zone grid at cells of 50 m over the same land, every other grid
+    at 100 m."""
+    def halve(lines):
+        rows = [line.split() for line in lines[6:]]
+        lines[:] = ["ncols %d" % (2 * len(rows[0])), "nrows %d" % (2 * len(rows))] + lines[2:4] + \
+            ["cellsize 50.0", lines[5]]
+        for row in rows:
+            lines.extend([" ".join(v for v in row for _ in (0, 1))] * 2)
+    grid_lines("zones.asc", halve)(folder)
+
+
 def binary_ponding(change_bytes):
     """ponding.asc written as the binary grid ponding.dbl, its bytes changed."""
     def edit(folder):
@@ -1128,6 +1194,26 @@ BINARY_SIZE = ("error reading double grid input/ponding.dbl: it holds %d bytes, 
                "(ncols 24, nrows 20) asks for 3936")
 
 GRID_FILES = {
+    # Without the line no cell holds nodata but the model's own -9999: the
+    # run is the run with the lines.
+    "grids_without_nodata_lines": Case(edit_input=grids_without_nodata_lines, days=1,
+                                       like=small.Reference()),
+    # A grid of 100 m blends the nodata beyond its values into the catchment's
+    # edge cells of 50 m: refused where it is read.
+    "zone_grid_of_50_m": Case(
+        edit_input=zones_of_50_m, days=1, code=22,
+        words="the grid file input/ponding.asc, of cells of 100 from (2700000, 1200000), resampled "
+              "onto the model's cells of 50 gives no value at row 3, column 9, a cell of the "
+              "catchment, although the file's cell under its centre holds 0.005"),
+    # A size that is no whole number would be cut and shift every row.
+    "grid_ncols_fraction": Case(
+        edit_input=grid_lines("ponding.asc", half_column), days=1, code=22,
+        words="error reading ascii value #1 from input/ponding.asc: ncols 24.5 is not a whole "
+              "number of at least 1"),
+    "zone_grid_ncols_fraction": Case(
+        edit_input=grid_lines("zones.asc", half_column), days=1, code=22,
+        words="error reading input/zones.asc: header value #1 (ncols 24.5 is not a whole number of "
+              "at least 1) gives no model grid"),
     "grid_row_one_value_too_many": Case(
         edit_input=grid_lines("ponding.asc", row_value_added), days=1, code=22,
         words=ROW_FAULT % (25, 25)),
@@ -1216,11 +1302,11 @@ ABSURD_VALUES = {
         "at row 11, column 13, a cell of the catchment in the zone grid zones.asc"),
     "elevation_model_1e308": grid_cell(
         "dem.asc", "1e308", 22, "the elevation model dem.asc ([elevation_model]) holds 1e+308 at "
-        "row 11, column 13, a cell of the catchment, which must be -500 ... 9000 m"),
+        "row 11, column 13, a cell of the catchment, which must be -1500 ... 9000 m"),
     "station_elevation_1e308": Case(
         edit_input=station_header("temperature.txt", "Z", "1e308"), code=68,
         words="station file input/temperature.txt, line 4 (interpolation of temperature): the "
-              "elevation of station 1 is 1e308, which must be -500 ... 9000 m"),
+              "elevation of station 1 is 1e308, which must be -1500 ... 9000 m"),
     "station_7000_km_away": Case(
         edit_input=station_header("temperature.txt", "X", "9701128"),
         words="station 1 of input/temperature.txt (interpolation of temperature) at x = "
@@ -1240,7 +1326,7 @@ ABSURD_VALUES = {
         "maximum iteration error [m/s] for velocity in ", "-1", "must be above 0 and at most 1 m/s"),
     "surface_concentration_minus_1": out_of_range(
         "1.0  concentration factor", "-1  concentration factor", 10, "SurfaceRoutingModel",
-        "Concentration factor [1/1] in ", "-1", "must be 1 (no concentration) ... 100"),
+        "Concentration factor [1/1] in ", "-1", "must be 0 ... 100 (1 or less: no concentration)"),
     "irrigation_amount_minus_1": Case(
         ex.replace_once("with 12 mm to", "with -1 mm to"), code=29,
         words="an irrigation schedule of [irrigation_table] gives the amount -1 mm, which must be "
@@ -1270,7 +1356,7 @@ ABSURD_VALUES = {
         words="the factor of \"1:-1\" must be 0 ... 10"),
     "reservoir_rule_first_row_minus_1": Case(
         reservoir_1_rules("5\n-1 0\n1e5 0.2\n3e5 1.0\n6e5 4.0\n1.5e6 20.0\n"), code=17,
-        words="table row 1 reads \"-1 0\", whose value 1 must be 0 ... 1e12"),
+        words="table row 1 reads \"-1 0\", whose value 1 must be 0 ... 1e14"),
     "heat_transfer_switch_minus_1": out_of_range(
         "[heat_transfer]\n1   on", "[heat_transfer]\n-1   on", 17, "heat_transfer",
         "heat transfer switch in ", "-1", "must be 0 (off) or 1 or more (on)"),
@@ -1282,10 +1368,10 @@ ABSURD_VALUES = {
         "transition distance (if or if not using a region grid) ", "1e+09",
         "must be at most 1e6 m (1000 km)"),
     "channel_length_1e9": routed(
-        "L = 760", "L = 1e9", "OL 1", "channel length", "1e+09",
-        "must be 0 (its default) ... 1e6 (m)"),
+        "L = 760", "L = 1e9", "OL 2", "channel length", "1e+09",
+        "must be 0 (its default) ... 1e7 (m)"),
     "manning_zero": routed(
-        "M = 25, MF = 15, I = 0.1795", "M = 0, MF = 15, I = 0.1795", "OL 1",
+        "M = 25, MF = 15, I = 0.1795", "M = 0, MF = 15, I = 0.1795", "OL 2",
         "Manning coefficient of the mean channel", "0", "must be above 0 and at most 1000"),
 }
 
@@ -1359,6 +1445,11 @@ def output_into_input(text):
     return ex.replace_once("$set $output = output/", "$set $output = input/")(text)
 
 
+def balance_prefix(prefix):
+    """[water_balance] with its files named by prefix."""
+    return lambda text: text + ex.BALANCE_SECTION.replace("balance_  prefix", prefix + "  prefix")
+
+
 UNTOUCHED_FILES = {
     # The soil's statistics are created before routing names its observed
     # discharge.
@@ -1384,6 +1475,30 @@ UNTOUCHED_FILES = {
             small.warm_started(small.state_written(text), 2))),
         words="is the file input/snowstorage.asc that the run reads as a grid of snow_model",
         check_outputs=work_kept),
+    # The files the run writes itself are outputs as well.
+    "statistics_is_the_control_file_copy": refused_unchanged(
+        ex.replace_once("etp.stat 2024", "../catchment.ctl.intern 2024"),
+        "the output file output/../catchment.ctl.intern (the statistics evapotranspiration_"
+        "submodel:pot_transpiration0(Penman/Monteith)_) is the file catchment.ctl.intern that the "
+        "run writes as the preprocessed copy of the control file"),
+    "statistics_is_the_diagnostics_file": refused_unchanged(
+        ex.replace_once("etp.stat 2024", "../Horva_Diag_0.xml 2024"),
+        "is the file Horva_Diag_0.xml that the run writes as the diagnostics file of process 0"),
+    "statistics_is_the_log_file": refused_unchanged(
+        ex.replace_once("etr.stat 2024", "../modell_0.log 2024"),
+        "is the file modell_0.log that the run writes as the log file of process 0"),
+    # The balance's files are known before the first step, and checked with
+    # every other output.
+    "balance_in_a_missing_folder": refused_unchanged(
+        balance_prefix("nowhere/balance_"),
+        "the output file output/nowhere/balance_channel_inflow.stat (the statistics water_"
+        "balance_submodel:routing:channel_inflow_in_mm) cannot be written (No such file or "
+        "directory); found before the first step"),
+    "balance_in_the_output_folder_twice": refused_unchanged(
+        balance_prefix("output/balance_"),
+        "cannot be written (No such file or directory); found before the first step, so that the "
+        "run does not fail at its end: create its folder, or give the name without the folder "
+        "output/"),
     # The set-up checks the work folder, where the lakes' tables go, with
     # every other output.
     "lake_table_in_the_work_folder_a_folder": Case(
@@ -1572,14 +1687,15 @@ TRACER_STATES = {
 LATER_SECTION_RANGES = {
     "glacier_method_0": Case(
         ex.replace_once("1     Glacier-Method", "0     Glacier-Method"), code=80,
-        words="Glacier-Method 0 of [ice_firn] in catchment.ctl.intern is not known"),
+        words="Glacier-Method 0 of [ice_firn] in catchment.ctl is not known"),
     "ice_degree_day_factor_1e9": Case(
         ex.replace_once("7.0   DDFice", "1e9   DDFice"), code=80,
-        words="DDFice of [ice_firn] in catchment.ctl.intern is 1e+09; give 0 ... 100 (mm/K/day)"),
+        words="DDFice of [ice_firn] in catchment.ctl (line 322 of catchment.ctl) is 1e+09; give "
+              "0 ... 100 (mm/K/day)"),
     "snowmelt_runoff_fraction_minus_1": Case(
         ex.replace_once("0.3 0.3 0.3  surface-runoff", "-1 0.3 0.3  surface-runoff"), code=10,
-        words="SnowRunoff_fraction[1] is -1 in [unsatzon_model] of catchment.ctl.intern; "
-        "give 0 ... 1"),
+        words="SnowRunoff_fraction[1] is -1 in [unsatzon_model] of catchment.ctl (line 459 of "
+        "catchment.ctl); give 0 ... 1"),
     "silting_rain_pause_minus_1": out_of_range(
         "0.25 0.1  minimum rain pause", "0.25 -1  minimum rain pause", 17, "SiltingUpModel",
         "RainPause of subbasin 3 (minimum rainpause)", "-1", "must be 0 ... 365 (days)"),
@@ -1637,7 +1753,7 @@ LATER_SECTION_RANGES = {
     "lakes_without_ponding": Case(
         ex.replace_once("1     ponding: max_ponding", "0     ponding: max_ponding"), code=215,
         words="pond_use must be set in unsatzon_model (the pond parameter of [unsatzon_model] in "
-        "catchment.ctl.intern is 0)"),
+        "catchment.ctl is 0)"),
     "snow_heat_capacity_1e9": Case(
         ex.replace_once("HeatCapacityDry = 2100 2100", "HeatCapacityDry = 1e9 2100"), code=52,
         words="value out of range for \"HeatCapacityDry\": 1e+09 (allowed 0 .. 10000)"),
@@ -1687,9 +1803,9 @@ SETUP_BOUNDS = {
 CASES = {
     "unedited": Case(),
     "no_snow_type": Case(snow_types(0), code=30, words="the number of snow types in "
-                         "[LayeredSnowProperties] of catchment.ctl.intern is 0"),
+                         "[LayeredSnowProperties] of catchment.ctl is 0"),
     "negative_snow_types": Case(snow_types(-2), code=30, words="the number of snow types in "
-                                "[LayeredSnowProperties] of catchment.ctl.intern is -2"),
+                                "[LayeredSnowProperties] of catchment.ctl is -2"),
 }
 CASES.update(VERTICAL_AND_LATERAL)
 CASES.update(ROUTING_CASES)

@@ -6,7 +6,8 @@ second day, the row's signal goes to horva itself, to one of its processes
 or to mpirun. The run must end with code 99 (mpirun, told to end its job,
 with its own 1) and a FATAL entry naming the signal and the step before
 which it stopped, and the statistics must hold every step before that one,
-each line whole.
+each line whole. SIGTERM while the processes start, before the set-up, ends
+the run with 99 as well, and leaves its diagnostics file and no output.
 """
 
 import os
@@ -29,6 +30,14 @@ ROWS = (
     ("sigterm_to_one_rank", 2, signal.SIGTERM, "rank", "SIGTERM"),
     ("sigterm_to_mpirun", 2, signal.SIGTERM, "mpirun", "SIGTERM"),
     ("sigterm_to_mpirun_one_process", 1, signal.SIGTERM, "mpirun", "SIGTERM"),
+)
+# SIGTERM while the processes start (MPI's start takes a good part of a
+# second): (name, processes, whom, seconds after the start; for "rank" after
+# the processes exist).
+START_ROWS = (
+    ("sigterm_at_the_start", 1, "horva", 0.05),
+    ("sigterm_while_mpi_starts", 1, "horva", 0.25),
+    ("sigterm_to_one_rank_at_its_start", 2, "rank", 0.1),
 )
 ENDED_BY_SIGNAL = 99
 # mpirun told to end its job ends with its own status, whatever the
@@ -110,6 +119,41 @@ def check_row(args, name, processes, sent, whom, words):
     ex.check(len(days) == steps // 24, "qd.stat holds %d days, not %d" % (len(days), steps // 24))
 
 
+def check_start_row(args, name, processes, whom, delay):
+    """SIGTERM before the set-up: the run ends with 99 and a diagnostics file
+    whose FATAL entry names the signal, and writes no output."""
+    work = os.path.join(args.work, name)
+    small.prepare(work, args.source, 1)
+    env = dict(os.environ, OMP_NUM_THREADS="1", OMP_WAIT_POLICY="PASSIVE",
+               OMPI_MCA_mpi_yield_when_idle="1", OMPI_MCA_hwloc_base_binding_policy="none")
+    command = [args.horva, ex.CONTROL_FILE]
+    if whom != "horva":
+        command = [args.mpiexec, "--oversubscribe", "-np", str(processes)] + command
+    with open(os.path.join(work, "console.txt"), "w") as console:
+        process = subprocess.Popen(command, cwd=work, env=env, stdin=subprocess.DEVNULL,
+                                   stdout=console, stderr=subprocess.STDOUT)
+        if whom == "rank":
+            ranks = []
+            deadline = time.time() + args.timeout
+            while len(ranks) < processes and time.time() < deadline:
+                ranks = subprocess.run(["pgrep", "-P", str(process.pid)], stdout=subprocess.PIPE,
+                                       text=True).stdout.split()
+            ex.check(len(ranks) == processes, "mpirun started %s, not %d processes" %
+                     (ranks, processes))
+            time.sleep(delay)
+            os.kill(int(ranks[-1]), signal.SIGTERM)
+        else:
+            time.sleep(delay)
+            process.send_signal(signal.SIGTERM)
+        status = process.wait(timeout=args.timeout)
+    ex.check(status == ENDED_BY_SIGNAL, "ended with status %s, not %d" % (status, ENDED_BY_SIGNAL))
+    ex.check(os.path.exists(os.path.join(work, ex.DIAG_FILE)), "no diagnostics file")
+    fatal = [t for t in small.fatal_entries(work) if "the set-up was ended by SIGTERM" in t]
+    ex.check(fatal, "no FATAL entry naming SIGTERM; FATAL entries: %s" % small.fatal_entries(work))
+    written = os.listdir(os.path.join(work, "output"))
+    ex.check(not written, "the run wrote %s" % " ".join(sorted(written)))
+
+
 def main(argv):
     import argparse
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
@@ -120,6 +164,13 @@ def main(argv):
     args = parser.parse_args(argv)
     args.source = small.generate(os.path.join(args.work, "catchment"), days=DAYS)
     failed = 0
+    for row in START_ROWS:
+        try:
+            check_start_row(args, *row)
+            print("ok: %s" % row[0])
+        except ex.Failure as failure:
+            failed += 1
+            print("FAILED: %s: %s" % (row[0], failure))
     for row in ROWS:
         try:
             check_row(args, *row)

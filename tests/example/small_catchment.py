@@ -114,9 +114,9 @@ WARM_START_SWITCHES = (
 
 def state_written(text):
     """The control file with grids written as doubles (ASCII rounds them),
-    so that a warm start from them can go on to the last bit, and the
-    silting-up's state grids, which the example never writes, written at the
-    end of the run."""
+    so that a warm start from them can go on to the last bit, and every grid
+    of silting-up written at the end of the run (the example writes its
+    state grids so)."""
     text, count = re.subn(r"^WriteAsciiGrids = 1$", "WriteDoubleGrids = 1", text, flags=re.M)
     ex.check(count == 1, "the control file has no line \"WriteAsciiGrids = 1\"")
     start = text.index("[SiltingUpModel]")

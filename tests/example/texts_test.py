@@ -73,6 +73,69 @@ def soil_as_ehdr(folder):
                    check=True)
 
 
+def vrt_of_double_grid(folder, name):
+    """The VRT that the user guide gives for horva's binary grid of doubles
+    name, from the values of its header."""
+    import struct
+    with open(os.path.join(folder, name), "rb") as f:
+        head = struct.unpack("<12d", f.read(96))
+    ncols, nrows, xll, yll, size = int(head[0]), int(head[1]), head[2], head[3], head[4]
+    return ("<VRTDataset rasterXSize=\"%d\" rasterYSize=\"%d\">\n"
+            "  <GeoTransform>%r, %r, 0, %r, 0, %r</GeoTransform>\n"
+            "  <VRTRasterBand dataType=\"Float64\" band=\"1\" subClass=\"VRTRawRasterBand\">\n"
+            "    <NoDataValue>-9999</NoDataValue>\n"
+            "    <SourceFilename relativeToVRT=\"1\">%s</SourceFilename>\n"
+            "    <ImageOffset>96</ImageOffset>\n    <PixelOffset>8</PixelOffset>\n"
+            "    <LineOffset>%d</LineOffset>\n    <ByteOrder>LSB</ByteOrder>\n"
+            "  </VRTRasterBand>\n</VRTDataset>\n" %
+            (ncols, nrows, xll, size, yll + nrows * size, -size, name, 8 * ncols))
+
+
+def gdal_reads_the_doubles(work):
+    """GDAL reads etp.asc, written as doubles, through the guide's VRT: the
+    same values and the same corner."""
+    import struct
+    folder = os.path.join(work, "output")
+    with open(os.path.join(folder, "etp.vrt"), "w") as f:
+        f.write(vrt_of_double_grid(folder, "etp.asc"))
+    out = os.path.join(folder, "etp_gdal.asc")
+    subprocess.run(["gdal_translate", "-q", "-of", "AAIGrid", os.path.join(folder, "etp.vrt"), out],
+                   check=True)
+    with open(os.path.join(folder, "etp.asc"), "rb") as f:
+        data = f.read()
+    head = struct.unpack("<12d", data[:96])
+    cells = struct.unpack("<%dd" % (int(head[0]) * int(head[1])), data[96:])
+    gdal_head, gdal_rows = read_ascii(out)
+    small.ex.check([float(v) for _, v in gdal_head[2:4]] == [head[2], head[3]],
+                   "GDAL puts the corner at %s, horva at %s" % (gdal_head[2:4], head[2:4]))
+    read = [float(v) for row in gdal_rows for v in row]
+    small.ex.check(len(read) == len(cells) and
+                   all(abs(a - b) <= 1e-12 * max(1.0, abs(b)) for a, b in zip(read, cells)),
+                   "GDAL reads other values than horva wrote")
+
+
+def outlet_in_mm(work):
+    """scripts/outlet-summary.sh gives the water at the outlet in mm over the
+    catchment: the sum of the routed discharge of subbasin 1, which
+    routed.stat gives in mm over the whole catchment, and the supply's m3 over
+    the zone grid's area."""
+    script = os.path.join(small.ex.ROOT, "scripts", "outlet-summary.sh")
+    line = subprocess.run([script, work], stdout=subprocess.PIPE, text=True, check=True).stdout
+    found = re.search(r"\(([\d.]+) km2\).*\(([\d.]+) mm over the catchment\).*\(([\d.]+) mm\) at "
+                      r"the outlet, (\d+) m3 \(([\d.]+) mm\) through", line)
+    small.ex.check(found, "the summary gives no volumes in mm: %s" % line)
+    head, rows = read_ascii(os.path.join(work, "input", "zones.asc"))
+    area = sum(v != head[5][1] for row in rows for v in row) * float(head[4][1]) ** 2 / 1e6
+    with open(os.path.join(work, "output", "routed.stat")) as f:
+        outlet = sum(float(line.split()[4]) for line in f.read().splitlines()[3:])
+    supplied = float(found.group(4)) / (area * 1000.0)
+    for got, expected, what in ((float(found.group(3)), outlet, "at the outlet"),
+                                (float(found.group(5)), supplied, "through the supply"),
+                                (float(found.group(2)), outlet + supplied, "in all")):
+        small.ex.check(abs(got - expected) <= 0.006, "%s: %.2f mm, not %.4f mm: %s" %
+                       (what, got, expected, line))
+
+
 # A raster of cells of 250 m whose corner lies 30 m west and south of the
 # model's (cells of 100 m): no model cell's centre lies on one of its borders.
 COARSE_CELL, COARSE_SHIFT = 250.0, 30.0
@@ -171,6 +234,57 @@ def rivers_take_the_aquifer_without_warning(work):
 
 
 CASES = {
+    # The radiation coefficients' sum, in the user's language, with its line.
+    "radiation coefficients beyond 1 named": Case(
+        edit_control=replace("0.2 0.6 0.2 0  CR", "0.2 0.6 0.3 0  CR"), code=10,
+        words="section [evapotranspiration]: the coefficients CR of global radiation from sunshine "
+              "duration (line 228 of catchment.ctl) must sum to 1 (within 0.01), but CR0 + CR1 + "
+              "CR2 + CR3 = 0.2 + 0.6 + 0.3 + 0 = 1.1"),
+    # Haude takes the humidity at 14:00: the day's, which the run has, does
+    # not do.
+    "Haude without the afternoon's humidity named": Case(
+        edit_control=lambda text: small.ex.replace_lines(text, (
+            (r"^\[multilayer_landuse\]\n(?:.+\n)*\n", "", 1),
+            (r"^1   method: 1 Penman-Monteith.*$", "4   method: Haude", 1))), code=46,
+        words="evapotranspiration method 4 of [evapotranspiration] (Haude, from the values at "
+              "14:00) requires the relative air humidity \"air_humidity_14\" (1/1) or the vapor "
+              "pressure \"vapor_pressure_14\" (hPa), a meteorological variable of [meteo_names]; "
+              "the run has air_humidity, which this method does not take"),
+    # A missing flow-time grid is a note of the INFO level, in the module's
+    # own words.
+    "missing flow times noted": Case(
+        days=1, level=3, words="Warning! There was no flow travel time grid for surface runoff "
+        "read in;All surface runoof will be routed immediately to the outlet of the sub-basin"),
+    # The river cells' exchange needs the riverbed's leakage: the message
+    # says so, not that an interpolator is missing.
+    "river exchange without kolmation named": Case(
+        edit_control=replace("0     surface water interaction off", "1     surface water interaction"),
+        code=33, words="the grid \"kolmation\" is missing: the surface water interaction 1 of "
+        "[unsatzon_model] in catchment.ctl (line 376 of catchment.ctl) lets the river cells "
+        "exchange water with the soil, which needs the standard grids river_depth (m), river_width "
+        "(m), river_links (the subbasin whose channel a cell holds) and kolmation"),
+    # What is missing, in the user's words, not an array's address.
+    "irrigation without routing named": Case(
+        edit_control=replace("[routing_model]\n1     on", "[routing_model]\n0     on"), code=60,
+        words="[irrigation] of catchment.ctl is on, but channel routing is off ([routing_model] "
+              "missing or its first line 0): irrigation takes its water through channel "
+              "routing, which gives the water its channels hold for the fields; switch "
+              "[routing_model] on, or [irrigation] off"),
+    # The example's summary gives what left the catchment in mm as well.
+    "outlet volumes in mm over the catchment": Case(days=1, processes=(1,),
+                                                    check_outputs=outlet_in_mm),
+    # The user guide's VRT makes GDAL read horva's grids of doubles, which
+    # an EHdr header cannot describe.
+    "double grid read by GDAL through the guide's VRT": Case(
+        edit_control=replace("WriteAsciiGrids = 1", "WriteDoubleGrids = 1"), days=1,
+        processes=(1,), check_outputs=gdal_reads_the_doubles),
+    # The last grid line beyond the count: named, not read; the groundwater
+    # then misses the grid.
+    "standard grid beyond the count named": Case(
+        edit_control=replace("24  number of grids", "23  number of grids"), code=33, level=2,
+        words="[standard_grids], line 77 of catchment.ctl reads \"gw_kolmation_1.asc  "
+              "gw_kolmation_1  fillcode = 0 readcode = 1\": this line reads as a standard grid, "
+              "but the section's count is 23, so it is not read"),
     "tuning value not a number": Case(
         edit_control=lambda text: text + "\n[unsatzon_tuning]\nmax_error = abc\n", code=17,
         words="the value of max_error in [unsatzon_tuning] of "),

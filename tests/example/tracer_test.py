@@ -16,7 +16,9 @@ the water, and a cloudburst leaves every concentration between 0 and the
 rain's. Such a tracer at 1 everywhere keeps the layered pack at 1, whatever
 melts or sublimates. Salt-free water standing on the land at the start
 reaches the soil with the salty rain that silting-up passes on together
-with it, as a column holds no more salt than fell on it.
+with it, as a column holds no more salt than fell on it. With daily steps,
+whose flows run the water of a thin soil layer or aquifer cell through it
+several times, every concentration stays within its sources.
 """
 
 import os
@@ -111,6 +113,14 @@ def with_runoff(work, concentration, water):
     return [c for cs, qs in pairs for c, q in zip(cs[:3], qs[:3]) if q > 0.0]
 
 
+def control_point_profile(work):
+    """The control cell's concentrations, which land beside the tracer's
+    other outputs: with `path = ./` in the output folder."""
+    ex.check(not os.path.exists(os.path.join(work, "chlpoint.stat")),
+             "chlpoint.stat was written into the work folder, not into the output folder")
+    return sum(rows(os.path.join(work, "output", "chlpoint.stat")), [])
+
+
 def check_concentration_one(work):
     out = os.path.join(work, "output")
     checks = [
@@ -118,8 +128,7 @@ def check_concentration_one(work):
         ("snow", lambda: stored(work, "chlsnow_.asc", "swe.asc")),
         ("water to the soil", lambda: stored(work, "chlinter_flux.asc")),
         ("top soil layer", lambda: stored(work, "chlunsat.asc")),
-        ("soil layers of the control point",
-         lambda: sum(rows(os.path.join(work, "chlpoint.stat")), [])),
+        ("soil layers of the control point", lambda: control_point_profile(work)),
         ("aquifer layer 1", lambda: stored(work, "chl1grou.asc")),
         ("aquifer layer 2", lambda: stored(work, "chl2grou.asc")),
         ("soil runoff", lambda: with_runoff(work, "chlunsat.stat", "qg.stat")),
@@ -398,6 +407,84 @@ CASES["salt_free_water_on_the_land"] = Case(
     inputs(concentration_grid("salt.asc", SALTY_RAIN), concentration_grid("land.asc", LAND_WATER),
            rain_from_the_start, warm),
     days=1, processes=(1, 3), check_outputs=soil_takes_the_rains_salt)
+
+# Daily steps over an aquifer whose thin saturated layer a day's lateral
+# flow drains several times over: salt at 5 in the rain, 1 in the soil and
+# 2 in the aquifer. The aquifer mixes its cells in as many steps as let
+# none give more water than it holds, so no concentration leaves 0 ... 5.
+MACROPORES = "  PMacroThresh = 1e-7; MacroCapacity = 2e-5; MacroDepth = 1.0; CapacityRedu = 0.5;\n"
+
+
+def macropores_everywhere(text):
+    """Macropores in every soil type of the soil table."""
+    start, end = text.index("[soil_table]"), text.index("[irrigation]")
+    table, count = re.subn(r"^(  alpha = .*\n)", lambda m: m.group(1) + MACROPORES,
+                           text[start:end], flags=re.M)
+    ex.check(count == 3, "the soil table has %d soil types, not 3" % count)
+    return text[:start] + table + text[end:]
+
+
+def daily(text):
+    # refused_inputs_test reads this table: imported when a case runs.
+    import refused_inputs_test as refused
+    return refused.daily(text)
+
+
+def daily_stations(folder):
+    import refused_inputs_test as refused
+    refused.daily_stations(folder)
+
+
+ONE_AQUIFER_LAYER = ex.replace_once("2     number of layers", "1     number of layers")
+
+
+def within_sources(names):
+    """Every value of the salt's outputs that names(name) admits lies
+    within 0 ... 5, the concentrations of its sources."""
+    def check(work):
+        out = os.path.join(work, "output")
+        faults, seen = [], 0
+        for name in sorted(os.listdir(out)):
+            if not name.startswith("sal") or not names(name):
+                continue
+            values = ([v for row in rows(os.path.join(out, name)) for v in row]
+                      if name.endswith(".stat") else [v for v in grid(work, name) if v != -9999])
+            seen += 1
+            outside = [v for v in values if not 0.0 <= v <= 5.0 + 1e-9]
+            if outside:
+                faults.append("%s: %d values outside 0 .. 5, e.g. %s" %
+                              (name, len(outside), outside[:4]))
+        ex.check(seen, "no salt output was written")
+        ex.check(not faults, "\n".join(faults))
+    return check
+
+
+DAILY_SHAPE = (19, 27)
+CASES.update({
+    # The salt stays behind where water evaporates: its statistics and the
+    # aquifer's grids stay within the sources, the soil's top layer and the
+    # leaves may hold more.
+    "daily_steps_aquifer_and_macropores": Case(
+        edited_by(salt("non_evaporating"), every_step, macropores_everywhere, ONE_AQUIFER_LAYER,
+                  lambda text: ex.switched_off(
+                      text, "radiation_correction", "interception_model", "snow_model",
+                      "SiltingUpModel", "heat_transfer", "lake_model", "LayeredSnowModel",
+                      "SurfaceRoutingModel", "irrigation"), daily),
+        inputs(SALT_WATER, daily_stations), days=10, processes=(1, 3), shape=DAILY_SHAPE,
+        check_outputs=within_sources(lambda name: name.endswith(".stat") or
+                                     name.startswith("sal1grou"))),
+    # Every module and two aquifer layers, the salt leaving with the water.
+    "daily_steps_every_module_within_the_salt": Case(
+        edited_by(salt("evaporating"), every_step, daily), inputs(SALT_WATER, daily_stations),
+        days=10, processes=(1, 3), shape=DAILY_SHAPE, check_outputs=within_the_salt),
+    # A day's cloudburst runs several times the water of the thin top layers
+    # through them: each passes on the salt of what enters it, none ends
+    # saltier than the rain (without groundwater, so the soil alone).
+    "daily_cloudburst_through_the_soil": Case(
+        edited_by(salt("evaporating"), every_step,
+                  lambda text: ex.switched_off(text, "groundwater_flow"), daily),
+        inputs(SALT_WATER, ex.cloudburst, daily_stations), days=3, processes=(1, 3),
+        check_outputs=within_the_salt)})
 
 if __name__ == "__main__":
     sys.exit(small.main(__doc__, CASES, sys.argv[1:]))

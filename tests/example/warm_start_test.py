@@ -110,6 +110,55 @@ def sunken_lakes_alone(text):
     return bc.drained(text)
 
 
+def written_at_end(*names):
+    """The grids and stacks of the lines of the files `names`, which the
+    example never writes, written at the end of the run."""
+    def edit(text):
+        for name in names:
+            text = ex.replace_lines(text, ((r"^(%s  .*\n)0(\s+its write code.*)$" % re.escape(name),
+                                            r"\g<1>3\2"),))
+        return text
+    return edit
+
+
+def without(*sections):
+    return lambda text: ex.switched_off(text, *sections)
+
+
+# What a cell wholly under a glacier keeps, which no solver step writes:
+# the root zone's moisture and depth of its last solved step, and its
+# fluxes, which it hands on to the lakes.
+KEPT_UNDER_GLACIER = written_at_end("sb05.asc", "root.asc")
+
+
+def glacier_covering_cells(text):
+    """The dynamic glacier, whose close turns every pack above 10 mm into
+    glacier over the whole cell, so that it covers cells the soil solved
+    until then."""
+    text = dynamic_glacier(text)
+    ex.check(DYNAMIC_GLACIER.endswith("10 0.25\n"), "the glacier lines have changed")
+    return text.replace(DYNAMIC_GLACIER, DYNAMIC_GLACIER[:-len("10 0.25\n")] + "10 1.0\n")
+
+
+def river_cells_under_glacier(folder):
+    grown_glacier(folder)
+    counts.river_link_input(folder)
+
+
+def rain_on_snow(folder):
+    """Ten times the precipitation, snow on the first day, 10 K colder, and
+    rain on the days after, 10 K warmer: water stands on the land."""
+    ex.cloudburst(folder)
+    ex.rewrite_station_values(folder, "temperature.txt",
+                              lambda d, h, v: v - 10.0 if d == 1 else v + 10.0, "%.2f")
+
+
+def routed_in_quarter_hours(method):
+    """Surface routing by `method`, in inner steps of up to 15 minutes."""
+    longest = ex.replace_once("100  longest inner step (s)", "900  longest inner step (s)")
+    return lambda text: longest(bc.surface_method(method)(text))
+
+
 def set_cells(folder, name, where, value):
     """The cells of the grid `name` where `where` (rows of flags) is set
     hold `value`."""
@@ -259,6 +308,10 @@ def owed_state_of_one_day(text):
     return small.state_written(bc.fields_beyond_the_baseflow(text))
 
 
+def velocity_state_of_one_day(text):
+    return small.state_written(routed_in_quarter_hours(1)(text))
+
+
 def states_without(name):
     """The first run's files as the states of a warm start, but name, which
     a run of an earlier version did not write."""
@@ -367,6 +420,33 @@ CASES = {
     "river_owes_the_fields_over_midnight": Case(
         bc.watered_daily_from_the_river(3), bc.every_cell_a_field(), days=3, continues=True,
         processes=(1, 3), check_outputs=started_owing_the_fields),
+    # Cells wholly under the example's glacier are not solved: they keep
+    # the root zone of their first day, also without irrigation, which reads
+    # it.
+    "root_zone_under_static_glacier": Case(with_balance(without("irrigation"), KEPT_UNDER_GLACIER),
+                                           continues=True, processes=(1, 3)),
+    # The close at the end of the first day covers cells whole: they keep
+    # what their last solved step left, hand no stale flow on and take no
+    # part in the aquifer's balance; their fluxes reach the lakes.
+    "glacier_covering_cells": Case(with_balance(glacier_covering_cells, without(
+        "irrigation", "heat_transfer", "LayeredSnowModel"), KEPT_UNDER_GLACIER),
+                                   grown_glacier, days=3, continues=True, processes=(1, 3)),
+    # With soil heat they keep their energy too.
+    "glacier_covering_cells_with_heat": Case(
+        with_balance(glacier_covering_cells, without("irrigation"), KEPT_UNDER_GLACIER,
+                     written_at_end("se.stack")), grown_glacier, days=3, continues=True,
+        processes=(1, 3)),
+    # River cells the close covered, beside fields watered from groundwater,
+    # split at noon.
+    "glacier_covering_river_cells_at_noon": Case(
+        lambda text: bc.groundwater_fields(bc.river_interaction(1)(glacier_covering_cells(text))),
+        river_cells_under_glacier, days=3, continues=True, processes=(1, 3), split_hour=12),
+    # Methods 1 to 4 start the velocity iteration of the water on the land
+    # from the velocities the step before left.
+    "land_water_velocities_method_1": Case(with_balance(routed_in_quarter_hours(1)), rain_on_snow,
+                                           days=3, continues=True, processes=(1, 3)),
+    "land_water_velocities_method_3": Case(with_balance(routed_in_quarter_hours(3)), rain_on_snow,
+                                           days=3, continues=True, processes=(1, 3)),
     # The state of an earlier version owes no irrigation water: the warm
     # start runs and says so.
     "irrigation_owed_not_written": Case(
@@ -382,6 +462,19 @@ CASES = {
         then=small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(
             small.state_written(text), 1), edit_work=states_without("GroundwaterOwed_End")),
         words="no grid GroundwaterOwed_End of a former run"),
+    # The example's own control file leaves every state its read switches
+    # ask for, silting-up's grids too.
+    "example_states_suffice": Case(
+        days=1, processes=(1, 3),
+        then=small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(text, 1),
+                        edit_work=states_without(None))),
+    # Nor the velocities of the water on the land.
+    "land_water_velocities_not_written": Case(
+        velocity_state_of_one_day, days=1, processes=(1, 3),
+        then=small.Then(ex.CONTROL_FILE, lambda text: small.warm_started(
+            velocity_state_of_one_day(text), 1),
+            edit_work=states_without("SurfaceRoutingVelocity_End")),
+        words="no stack SurfaceRoutingVelocity_End of a former run"),
 }
 
 

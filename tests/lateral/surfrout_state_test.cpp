@@ -176,3 +176,55 @@ TEST(SurfaceRoutingState, KeepsTheWaterOnTheLand) {
     second.module->teardown(false);
   }
 }
+
+// The velocities the last inner step left, from which the next velocity
+// iteration starts, come back at a warm start; without them they start
+// anew with a warning, and a stack of other levels stops the run.
+TEST(SurfaceRoutingState, KeepsTheVelocitiesOfTheWaterOnTheLand) {
+  const std::string name = "state_0";
+  const auto velocity = [](long r, long c, int k) { return 0.01 * k + 0.1 * r + c / 7.0; };
+  StatePlane first("surfrout_state_velocities", false, 2, true);
+  first.module->readStorage(&name, 0);
+  const Stack kept = first.s.stack("SurfaceRoutingVelocity");
+  for (long r = 1; r <= 4; ++r)
+    for (long c = 1; c <= 4; ++c)
+      for (int k = 1; k <= 8; ++k) kept[r][c][k] = velocity(r, c, k);
+  first.module->teardown(false);
+  struct Case {
+    const char* what;
+    bool written;
+    int levels; // of a stack written instead, 0: the one the run left
+    int code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"stack kept", true, 0, 0, ""},
+      {"no stack", false, 0, 0, "no stack SurfaceRoutingVelocity_End of a former run"},
+      {"other levels", true, 4, 13,
+       "wrong number of levels in stack SurfaceRoutingVelocity_End (there are 4 level, it "
+       "must be 9"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    StatePlane second("surfrout_state_velocities_read", false, 2, true);
+    writeFile(second.dir + name, readFile(first.dir + name));
+    if (k.written && k.levels == 0)
+      writeFile(second.dir + "SurfaceRoutingVelocity_End",
+                readFile(first.dir + "SurfaceRoutingVelocity_End"));
+    if (k.levels > 0)
+      second.module->writeStack("SurfaceRoutingVelocity_End",
+                                second.s.stack("SurfaceRoutingVelocity"), k.levels, false, true,
+                                false);
+    EXPECT_EQ(codeOf([&] { second.module->readStorage(&name, 1); }), k.code);
+    EXPECT_NE(second.s.base.log.console.str().find(k.message), std::string::npos)
+        << second.s.base.log.console.str();
+    if (k.code == 0) {
+      const Stack read = second.s.stack("SurfaceRoutingVelocity");
+      for (long r = 1; r <= 4; ++r)
+        for (long c = 1; c <= 4; ++c)
+          for (int d = 1; d <= 8; ++d)
+            EXPECT_EQ(read[r][c][d], k.written ? velocity(r, c, d) : 0.0) << r << c << d;
+    }
+    second.module->teardown(false);
+  }
+}

@@ -119,12 +119,13 @@ TEST(InverseDistanceWeighting, LeavesOutStationsWithoutValue) {
   run.step(*temperature);
   EXPECT_NEAR(g[4][5], 130.0 / 9.0, 1e-12);
   EXPECT_EQ(g[5][8], 15.0);
-  // No station has a value: the grid stays as it was.
+  // No station has a value: the grid is that of the step before.
   run.step(*temperature);
   EXPECT_FALSE(temperature->hasNewValues());
   EXPECT_NEAR(g[4][5], 130.0 / 9.0, 1e-12);
   EXPECT_NE(run.console().find("no station of the interpolation of temperature has a value at "
-                               "2015-04-01 02:00; the grid of the step before is kept"),
+                               "2015-04-01 02:00; the grid takes the values of 2015-04-01 01:00, "
+                               "the last step with one, again"),
             std::string::npos)
       << run.console();
   run.step(*temperature);

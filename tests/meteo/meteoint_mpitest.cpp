@@ -173,8 +173,7 @@ TEST(meteointerpol, GivesTheSameGridsForAnyNumberOfProcessesAndThreads) {
   ASSERT_EQ(code, 0) << run.console();
   auto pressure = run.interpolator("air_pressure", code);
   ASSERT_EQ(code, 0) << run.console();
-  auto superpose = constructSubmodel<RegionalSuperposition>(
-      code, run.context, std::vector<meteointerpol*>{temperature.get(), pressure.get()});
+  auto superpose = constructSubmodel<RegionalSuperposition>(code, run.context);
   ASSERT_EQ(code, 0) << run.console();
   // Rank 0 as well holds its strip and halo rows only.
   for (const meteointerpol* i : {temperature.get(), pressure.get()}) {

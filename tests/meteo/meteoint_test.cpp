@@ -156,6 +156,73 @@ TEST(meteointerpol, EndsWhenTheStationFileDoesNotCoverThePeriod) {
   }
 }
 
+// Other modules change an interpolated grid in place after its step (the
+// gauge correction, the superposition, irrigation): a step in which no
+// station has a value interpolates the values of the last step with one
+// again, whatever they made of its grid.
+TEST(meteointerpol, InterpolatesTheLastValuesAgainWhereNoStationHasOne) {
+  auto elevation = [](long r, long c) { return 200.0 + 50.0 * r + 7.0 * c; };
+  struct Case {
+    int method;
+    std::vector<double> first, last; // the station values of steps 1 and 4
+    CellFunction atFirst, atLast;    // the grids they give, by hand
+  };
+  // Stations at the centres of cells (2, 3), (5, 8) and (7, 2).
+  const std::vector<double> x = {2500.0, 7500.0, 1500.0};
+  const std::vector<double> y = {6500.0, 3500.0, 1500.0};
+  const std::vector<double> z = {300.0, 500.0, 800.0};
+  auto idw = [&](std::vector<double> values) {
+    return [=](long r, long c) {
+      return idwByDefinition(1000.0 * c - 500.0, 8500.0 - 1000.0 * r, x, y, values, 2.0, 1e9, 8);
+    };
+  };
+  // Stations on the lines 12 - 0.0065 z and 3 + 0.001 z.
+  auto line = [&](double a, double b) {
+    return [=](long r, long c) { return a + b * elevation(r, c); };
+  };
+  const Case cases[] = {
+      {1, {10.0, 20.0, 15.0}, {30.0, 30.0, 30.0}, idw({10.0, 20.0, 15.0}), line(30.0, 0.0)},
+      {2, {10.05, 8.75, 6.8}, {3.3, 3.5, 3.8}, line(12.0, -0.0065), line(3.0, 0.001)},
+  };
+  const std::vector<double> none = {-9999.0, -9999.0, -9999.0};
+  for (const Case& k : cases) {
+    StationTable t;
+    t.x = x;
+    t.y = y;
+    t.z = z;
+    t.values = {k.first, none, none, k.last};
+    InterpolatorSection s;
+    s.method = k.method;
+    MeteoRun run("kept_values", s.text(), {{"stations.txt", t.text()}}, MeteoRun::catchment,
+                 elevation);
+    run.model->addGrid("regression_regions", [](long, long) { return 1.0; });
+    run.model->addGrid("regression_weights1", [](long, long) { return 1.0; });
+    int code = 0;
+    auto temperature = run.interpolator("temperature", code);
+    ASSERT_EQ(code, 0) << run.console();
+    const MeteoModel& m = *run.model;
+    Grid g = temperature->getGrid();
+    const CellFunction* expected[] = {&k.atFirst, &k.atFirst, &k.atFirst, &k.atLast};
+    for (int step = 0; step < 4; ++step) {
+      run.step(*temperature);
+      EXPECT_EQ(temperature->hasNewValues(), step == 0 || step == 3);
+      for (long r = 1; r <= m.header.nrows; ++r)
+        for (long c = 1; c <= m.header.ncols; ++c) {
+          if (!m.valid(r, c)) continue;
+          EXPECT_NEAR(g[r][c], (*expected[step])(r, c), 1e-9)
+              << "method " << k.method << ", step " << step << ", cell " << r << "," << c;
+          // What the modules after the interpolation make of it.
+          g[r][c] = 1.5 * g[r][c] + 2.0;
+        }
+    }
+    EXPECT_NE(run.console().find("no station of the interpolation of temperature has a value at "
+                                 "2015-04-01 02:00; the grid takes the values of 2015-04-01 "
+                                 "00:00, the last step with one, again"),
+              std::string::npos)
+        << run.console();
+  }
+}
+
 TEST(meteointerpol, WritesItsGridAsTheWriteCodeAsksAndSummarisesEveryStep) {
   InterpolatorSection s;
   s.output = "temperature.asc 1";

@@ -36,11 +36,12 @@ std::string sections(const std::vector<std::string>& names) {
   return text;
 }
 
-// Precipitation 2 mm everywhere (none in the third step), temperatures from
-// -3 in the west to 4 degrees in the east, wind 3 m/s.
+// Precipitation 2 mm everywhere (no value in the third step), temperatures
+// from -3 in the west to 4 degrees in the east (the other way round in the
+// third step), wind 3 m/s.
 std::vector<std::pair<std::string, std::string>> inputs() {
   return {{"precipitation.txt", table({5000}, {{2}, {2}, {-9999}, {1}}).text()},
-          {"temperature.txt", table({500, 9500}, {{-3, 4}, {-3, 4}, {-3, 4}, {0, 0}}).text()},
+          {"temperature.txt", table({500, 9500}, {{-3, 4}, {-3, 4}, {4, -3}, {0, 0}}).text()},
           {"wind_speed.txt", table({5000}, {{3}, {3}, {3}, {3}}).text()}};
 }
 
@@ -106,15 +107,17 @@ TEST(precicorrclass, CorrectsThePrecipitationOfEveryCellOnce) {
           EXPECT_EQ(p[r][col], -9999.0);
           continue;
         }
-        // The third step has no precipitation value: its grid is that of the
-        // second step, already corrected.
+        // The third step has no precipitation value: the second's 2 mm,
+        // corrected by the third's temperature, whatever irrigation added
+        // to the grid after the second step.
         EXPECT_DOUBLE_EQ(p[r][col], 2.0 * c.factor(t[r][col], 3.0)) << step;
+        p[r][col] += 0.5;
       }
   }
-  // The temperature stations lie in cells (4, 1) and (4, 10): snow at -3
-  // degrees, rain at 4 degrees, with 3 m/s of wind.
-  EXPECT_DOUBLE_EQ(p[4][1], 2.0 * (1.3 + 0.04 * 3.0));
-  EXPECT_DOUBLE_EQ(p[4][10], 2.0 * (1.05 + 0.01 * 3.0));
+  // The temperature stations lie in cells (4, 1) and (4, 10): rain at 4
+  // degrees, snow at -3 degrees, with 3 m/s of wind.
+  EXPECT_DOUBLE_EQ(p[4][1], 2.0 * (1.05 + 0.01 * 3.0) + 0.5);
+  EXPECT_DOUBLE_EQ(p[4][10], 2.0 * (1.3 + 0.04 * 3.0) + 0.5);
 }
 
 TEST(precicorrclass, StaysOffWithoutSectionSwitchOrInRoutingOnlyRuns) {

@@ -53,8 +53,7 @@ struct Superposition {
     int interpolatorCode = 0;
     temperature = run.interpolator("temperature", interpolatorCode);
     EXPECT_EQ(interpolatorCode, 0) << run.console();
-    module = constructSubmodel<RegionalSuperposition>(
-        code, run.context, std::vector<meteointerpol*>{temperature.get()});
+    module = constructSubmodel<RegionalSuperposition>(code, run.context);
   }
   // Interpolates the next step and superposes it.
   void step() {
@@ -91,8 +90,10 @@ TEST(RegionalSuperposition, AddsAndMultipliesTheWeightedRegionValuesInTheirMonth
   EXPECT_DOUBLE_EQ(s.temperature->getGrid()[4][5], 10.8);
   EXPECT_DOUBLE_EQ(s.temperature->getGrid()[4][6], 10.2);
 
-  // No station value at 01:00: the temperature keeps its superposed grid;
-  // the humidity is multiplied again, as every step.
+  // No station value at 01:00: the temperature of 00:00's values, whatever
+  // another module made of its grid, superposed anew; the humidity is
+  // multiplied again, as every step.
+  s.temperature->getGrid()[4][5] += 5.0;
   s.step();
   EXPECT_DOUBLE_EQ(s.temperature->getGrid()[4][5], 10.8);
   EXPECT_DOUBLE_EQ(s.humidity[4][2], 0.5 * 1.5 * 1.5);
@@ -143,8 +144,7 @@ TEST(RegionalSuperposition, ChangesNothingWhenSwitchedOff) {
     MeteoRun run("superposition_off", i.text() + text, {{"stations.txt", temperatureInput()}});
     int code = 0;
     auto temperature = run.interpolator("temperature", code);
-    auto module =
-        constructSubmodel<RegionalSuperposition>(code, run.context, std::vector<meteointerpol*>{});
+    auto module = constructSubmodel<RegionalSuperposition>(code, run.context);
     ASSERT_EQ(code, 0) << run.console();
     EXPECT_EQ(module->getFlowControl(), 0);
     run.step(*temperature);

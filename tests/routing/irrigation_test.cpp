@@ -225,28 +225,36 @@ TEST(Irrigation, TheRiverLimitsSurfaceWaterAndLosesWhatIsTaken) {
   }
 }
 
-// Rank 0 needs routing's four arrays; the module ends with 60 and the
-// message of the one missing.
+// Rank 0 needs routing's four arrays; the module ends with 60, its own
+// lines naming the one missing, and what to mend.
 TEST(Irrigation, WithoutRoutingEachMissingArrayEndsTheRun) {
   // The log shows a FATAL entry without its "FATAL: ".
-  const char* first = "if irrigation is modelled, also routing has to be modelled!";
+  const std::string own = "if irrigation is modelled, also routing has to be modelled!";
+  const std::string first =
+      " is on, but channel routing is off ([routing_model] missing or its first line 0): "
+      "irrigation takes its water through channel routing, which gives ";
+  const std::string last = "; switch [routing_model] on, or [irrigation] off";
   const struct {
     const char* what;
     std::function<void(IrrigationSetup&)> call;
-    std::string message;
+    std::string array, message;
   } cases[] = {
       {"maxirrig",
        [](IrrigationSetup& s) {
          s.module->SetMaxIrrigation(nullptr, s.stubFromReservoirRows.data());
        },
-       std::string(first) + "\n(Adress of array maxirrig[] is NULL\n"},
+       own + "\n(Adress of array maxirrig[] is NULL\n[irrigation] of ",
+       first + "the water its channels hold for the fields" + last},
       {"reservoirs",
        [](IrrigationSetup& s) { s.module->SetMaxIrrigation(s.stubMaxIrrigRows.data(), nullptr); },
-       std::string(first) + "\n(Adress of array maxirrigFromReservoirs[] is NULL\n"},
+       own + "\n(Adress of array maxirrigFromReservoirs[] is NULL\n[irrigation] of ",
+       first + "the water its reservoirs hold for the fields" + last},
       {"topology", [](IrrigationSetup& s) { s.module->SetRoutingTarget(nullptr); },
-       std::string(first) + " \n(Adress of array routing-target is NULL)\n"},
+       own + " \n(Adress of array routing-target is NULL)\n[irrigation] of ",
+       first + "the subbasins its channels flow to" + last},
       {"areas", [](IrrigationSetup& s) { s.module->SetRoutingElements(nullptr); },
-       std::string(first) + " \n(Adress of array abfrel is NULL)\n"},
+       own + " \n(Adress of array abfrel is NULL)\n[irrigation] of ",
+       first + "the areas of its subbasins" + last},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.what);
@@ -259,7 +267,9 @@ TEST(Irrigation, WithoutRoutingEachMissingArrayEndsTheRun) {
       code = thrown;
     }
     EXPECT_EQ(code, 60);
-    EXPECT_TRUE(s.routing.log.hasEntry(k.message)) << s.routing.log.console.str();
+    const std::string entry = s.routing.log.lastEntry();
+    EXPECT_NE(entry.find(k.array), std::string::npos) << s.routing.log.console.str();
+    EXPECT_NE(entry.find(k.message), std::string::npos) << s.routing.log.console.str();
     EXPECT_EQ(s.routing.log.fatalCount(), 1);
   }
 }

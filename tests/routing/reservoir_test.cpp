@@ -35,6 +35,9 @@ TEST(Reservoir, ReadsItsKeysFromItsOwnText) {
   EXPECT_EQ(relative->getOutputFileName(), rig.path("res.txt"));
   EXPECT_EQ(relative->getDTmin(), 600.0);
   EXPECT_EQ(relative->getUseRunningAvg(), 6);
+  // Lake Victoria, routed as a reservoir, holds some 2.7e12 m3.
+  auto lake = rig.make(5, " (file = v.txt V0 = 2.7e12 C0 = 0 0 0 0 0 0 0 0 0)", "");
+  EXPECT_EQ(lake->getVolume(), 2.7e12);
 }
 
 // I and B0 above the volume take only what it holds; a plain reservoir
@@ -148,8 +151,8 @@ TEST(Reservoir, RefusesFaultySetUpsWithTheirCodes) {
       {"no V0", [](ReservoirRig& r) { r.make(1, " (file = a C0 = 0 0 0 0 0 0 0 0 0)", ""); }, 35,
        "for reservoir 1: no \"V0 =\" found!"},
       {"V0 above its bound",
-       [](ReservoirRig& r) { r.make(1, " (file = a V0 = 2e12 C0 = 0 0 0 0 0 0 0 0 0)", ""); }, 35,
-       "\"V0 =\" reads \"2e12\", a volume must be at most 1e12 m3"},
+       [](ReservoirRig& r) { r.make(1, " (file = a V0 = 2e14 C0 = 0 0 0 0 0 0 0 0 0)", ""); }, 35,
+       "\"V0 =\" reads \"2e14\", a volume must be at most 1e14 m3"},
       {"a negative C0",
        [](ReservoirRig& r) { r.make(1, " (file = a V0 = 0 C0 = 0 0 -1 0 0 0 0 0 0)", ""); }, 35,
        "\"C0 =\" reads \"-1\", a concentration must be 0 ... 1e6"},

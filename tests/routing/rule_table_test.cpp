@@ -90,9 +90,9 @@ TEST(RuleTable, RefusesValuesOutOfRange) {
         Case{"2\n0 0\n10 1\nstart_hour = -2\n", "\"start_hour\" of column 1 reads \"-2\""},
         Case{"2\n0 0\n10 1\nstop_hour = 7.5\n", "\"stop_hour\" of column 1 reads \"7.5\""},
         Case{"2\n0 0\n10 1\nTargetCap = nan\n", "\"TargetCap\" of column 1 reads \"nan\""},
-        Case{"2\n-1 0\n10 1\n", "table row 1 reads \"-1 0\", whose value 1 must be 0 ... 1e12"},
-        Case{"2\n0 -1\n10 1\n", "table row 1 reads \"0 -1\", whose value 2 must be 0 ... 1e12"},
-        Case{"2\n0 0\n1e13 1\n", "table row 2 reads \"1e13 1\", whose value 1 must be 0"}}) {
+        Case{"2\n-1 0\n10 1\n", "table row 1 reads \"-1 0\", whose value 1 must be 0 ... 1e14"},
+        Case{"2\n0 -1\n10 1\n", "table row 1 reads \"0 -1\", whose value 2 must be 0 ... 1e14"},
+        Case{"2\n0 0\n1e15 1\n", "table row 2 reads \"1e15 1\", whose value 1 must be 0"}}) {
     SCOPED_TRACE(c.text);
     ReadTable r(c.text);
     EXPECT_EQ(r.code, 17);
@@ -100,15 +100,24 @@ TEST(RuleTable, RefusesValuesOutOfRange) {
   }
 }
 
-// An abstraction's negative value takes nothing; beyond 1e12 it is refused
+// An abstraction's negative value takes nothing; beyond 1e14 it is refused
 // as a reservoir's.
 TEST(RuleTable, LetsAnAbstractionTableHoldNegativeValues) {
   // -1: read without a failure.
   EXPECT_EQ(ReadTable("2\n0 -5\n1e9 -5\n", false).code, -1);
-  ReadTable r("2\n0 -5\n1e9 -2e12\n", false);
+  ReadTable r("2\n0 -5\n1e9 -2e14\n", false);
   EXPECT_EQ(r.code, 17);
-  EXPECT_NE(r.log.lastEntry().find("whose value 2 must be -1e12 ... 1e12"), std::string::npos)
+  EXPECT_NE(r.log.lastEntry().find("whose value 2 must be -1e14 ... 1e14"), std::string::npos)
       << r.log.lastEntry();
+}
+
+// The volumes of the largest lakes: Lake Victoria holds some 2.7e12 m3,
+// the Caspian Sea 7.8e13 m3.
+TEST(RuleTable, TakesTheVolumesOfTheLargestLakes) {
+  for (const char* text : {"2\n0 0\n2.7e12 500\n", "3\n0 0\n2.7e12 500\n7.8e13 2000\n"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(ReadTable(text).code, -1);
+  }
 }
 
 // Every key of a hydraulic connection must be a finite number, the channel's

@@ -31,8 +31,10 @@ double net(const SoluteBudget& b) {
 // Three layers of 0.1 m holding 30 mm of water and masses 30, 60 and 90
 // (concentrations 1, 2, 3): 3.6 mm flow from layer 1 down and 1.8 mm from
 // layer 3 up in an hour, each taking the concentration of the layer it
-// leaves, with the rules for saturated, dry and overdrawn layers, the
-// concentration limit, side outflows and the mixed saturated zone.
+// leaves, with the rules for saturated, dry and overdrawn layers (one that
+// gives more than it holds passes on what enters it, so that it ends
+// within the concentrations it mixed), the concentration limit, side
+// outflows and the mixed saturated zone.
 TEST(SoluteTransport, WaterStepMovesTheMassesByHand) {
   struct Case {
     const char* name;
@@ -90,6 +92,41 @@ TEST(SoluteTransport, WaterStepMovesTheMassesByHand) {
        false,
        4,
        {0, 0, 61 + 5.4, 84.6},
+       {}},
+      // Layer 2 (1 mm at 2) passes 3.6 mm down: it mixes with the 3.6 mm
+      // entering from layer 1 at 1, and what leaves takes the mixture.
+      {"overdrawn layer passes on what enters from above",
+       {0.3, 0.01, 0.3},
+       {0, 30, 2, 90},
+       -1e-6,
+       -1e-6,
+       0.0,
+       false,
+       4,
+       {0, 26.4, 5.6 - 3.6 * 5.6 / 4.6, 90 + 3.6 * 5.6 / 4.6},
+       {}},
+      // Layer 2 (1 mm at 1) passes 3.6 mm up: it mixes with the 3.6 mm
+      // rising from layer 3 at 3.
+      {"overdrawn layer passes on what rises from below",
+       {0.3, 0.01, 0.3},
+       {0, 30, 1, 90},
+       1e-6,
+       1e-6,
+       0.0,
+       false,
+       4,
+       {0, 30 + 3.6 * 11.8 / 4.6, 11.8 - 3.6 * 11.8 / 4.6, 90 - 10.8},
+       {}},
+      // A dry layer keeps its own mass but passes on the water of layer 1.
+      {"dry layer passes on what enters it",
+       {0.3, 0.0005, 0.3},
+       {0, 30, 0.5, 90},
+       -1e-6,
+       -1e-6,
+       0.0,
+       false,
+       4,
+       {0, 26.4, 0.5, 93.6},
        {}},
       // Layers 2 and 3 mix 153.6 over 35.4 + 28.2 mm of water.
       {"mixed saturated zone",

@@ -56,7 +56,9 @@ TEST(Verdunstungsmodellklasse, FailsWithTheMessageOfEachFault) {
       {"diffuse 0.6", with(base, 24, "0.6 0.4 0 0"), 1, none, 10,
        "fraction of diffuse radiation is too large: 0.6"},
       {"CR summing to 1.02", with(base, 24, "0.25 0.77 0 0"), 1, none, 10,
-       " derzeitige Summe: 0.25 + 0.77 + 0 + 0 = 1.02"},
+       "Summe 1 ergeben\n derzeitige Summe: 0.25 + 0.77 + 0 + 0 = 1.02\nerror in control file"},
+      {"CR summing to 1.02, explained", with(base, 24, "0.25 0.77 0 0"), 1, none, 10,
+       " must sum to 1 (within 0.01), but CR0 + CR1 + CR2 + CR3 = 0.25 + 0.77 + 0 + 0 = 1.02"},
       {"CR summing to 1.005", with(base, 24, "0.25 0.755 0 0"), 1, none, 0, ""},
       {"CS constant", with(base, 25, "0.5 0 0 0"), 1, none, 10,
        "There must be at minimum a linear relationship\nbetween radiation and sunshine "
@@ -67,7 +69,18 @@ TEST(Verdunstungsmodellklasse, FailsWithTheMessageOfEachFault) {
        "erlative sunshine duration (SSD, in 1/1)  or global radiation"},
       {"Haude without humidity", evapotranspirationEntries(4), 1,
        [](Evapotranspiration& e) { e.add("temperature_14", 20.0); }, 46,
-       "vapor pressure (e, in mbar) or relative air humidity (RLF, in 1/1).\n"},
+       "or relative air humidity (RLF, in 1/1).\n-------------------------------------------------"
+       "------------------\nevapotranspiration method 4 of [evapotranspiration] (Haude, from the "
+       "values at 14:00) requires the relative air humidity \"air_humidity_14\" (1/1) or the "
+       "vapor pressure "
+       "\"vapor_pressure_14\" (hPa), a meteorological variable of [meteo_names]; the run has "
+       "vapor_pressure, which this method does not take"},
+      {"Haude with the day's humidity", evapotranspirationEntries(4), 1,
+       [](Evapotranspiration& e) {
+         e.add("temperature_14", 20.0);
+         e.add("air_humidity", 0.5);
+       },
+       46, "; the run has air_humidity, which this method does not take; add air_humidity_14"},
       {"registry full before a layer", evapotranspirationEntries(2), 1, freeEntries(0), 12,
        "no free grid left1000"},
       {"registry full after pot_transpiration0", evapotranspirationEntries(2), 1, freeEntries(1),
