@@ -429,6 +429,10 @@ void ModellApplication::buildSubmodels() {
     plug(Place::groundwaterStart,
          [this](const ModelDate& d) { groundwater->setStepDate(DATE_ARGS(d)); });
     plug(Place::groundwaterSubstep, [this](const ModelDate&) { groundwater->solveGroundwater(); });
+    // A lake over the aquifer gains or loses in the same sub-step what the
+    // aquifer's first layer gained or lost under it.
+    if (unsatZone->getFlowControl() != 0)
+      plug(Place::groundwaterSubstep, [this](const ModelDate&) { unsatZone->settleLakeGroundwater(); });
     plug(Place::groundwaterEnd,
          [this](const ModelDate&) { groundwater->writeGroundwaterOutputs(); });
     plug(Place::flush, [this](const ModelDate&) { groundwater->flushGroundwaterOutputs(); });

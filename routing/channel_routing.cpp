@@ -52,7 +52,11 @@ void routingclass::InitChannelStates() {
     const int delay = w.delta[FindTableRow(c, runoff)];
     const int length = w.segmentLength(subIntervals);
     for (int s = 1; s <= static_cast<int>(w.nSubChannels); ++s) {
-      for (int n = 1; n <= subIntervals; ++n) w.Qaus[s][n] = runoff;
+      for (int n = 1; n <= subIntervals; ++n) {
+        w.Qaus[s][n] = runoff;
+        for (int t = 1; t <= tracerCount; ++t)
+          w.concentrationOf(t, s, n, subIntervals) = stepRunoff[t][channelColumn(c)];
+      }
       w.qvzuq[s] = 0.0;
       w.queuePos[s] = subIntervals + length * (s - 1) + delay;
     }
@@ -320,7 +324,10 @@ void routingclass::translate(int c, int col, int s, int base, int delay) {
 
 // Linear storages of main channel and flood plain. Their outflows are carried
 // apart (as the flood-plain share of the sub-channel's outflow), so that a
-// changing share moves no water between them.
+// changing share moves no water between them. The outflow mixes what passes
+// through of the queue's water with what the storages held, at the
+// concentration of their last outflow: a channel whose inflow ceased still
+// gives its stored water at that water's concentration.
 void routingclass::retain(int c, int col, int s, int base) {
   RoutingTable& w = wqtab[c];
   const double* queue = routeQueue[0][col];
@@ -333,10 +340,16 @@ void routingclass::retain(int c, int col, int s, int base) {
   for (int n = 1; n <= subIntervals; ++n) {
     const double x = queue[base + n];
     const double y = w.Qaus[s][n];
+    const double passing = (1.0 - fp) * x * (1.0 - km) + fp * x * (1.0 - kf);
+    const double held = (1.0 - previousShare) * y * km + previousShare * y * kf;
     const double main = (1.0 - fp) * x * (1.0 - km) + (1.0 - previousShare) * y * km;
     const double flood = fp * x * (1.0 - kf) + previousShare * y * kf;
     channelFlow[0][n] = w.Qaus[s][n] = main + flood;
-    for (int t = 1; t <= tracerCount; ++t) channelFlow[t][n] = routeQueue[t][col][base + n];
+    for (int t = 1; t <= tracerCount; ++t) {
+      double& C = w.concentrationOf(t, s, n, subIntervals);
+      C = mixConcentration(routeQueue[t][col][base + n], C, passing, held);
+      channelFlow[t][n] = C;
+    }
     floodOut += flood;
     totalOut += main + flood;
   }

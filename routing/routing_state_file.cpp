@@ -118,6 +118,7 @@ private:
 };
 
 const char* const irrigationSupplyLabel = "(subbasins and tracers of the irrigation supply)";
+const char* const outflowConcentrationLabel = "outflow_concentration";
 const char* const owedRiverWaterLabel = "(subbasins of the river water the channels owe the soil)";
 const char* const owedIrrigationLabel =
     "(subbasins of the irrigation water the channels owe the fields)";
@@ -330,6 +331,12 @@ void routingclass::WriteState(FILE* f) const {
                    subIntervals);
       std::fprintf(f, "%.17g %d (wqtab[local tributary %d].qvzuq[subchannel %d])\n", w.qvzuq[s],
                    w.queuePos[s], c, s);
+      if (tracerCount < 1) continue;
+      for (int t = 1; t <= tracerCount; ++t)
+        for (int n = 1; n <= subIntervals; ++n)
+          std::fprintf(f, "%.17g ", w.concentrationOf(t, s, n, subIntervals));
+      std::fprintf(f, " (wqtab[local tributary %d].%s[subchannel %d][tracers 1..%d][1..%d])\n", c,
+                   outflowConcentrationLabel, s, tracerCount, subIntervals);
     }
   };
   const auto writeColumn = [&](int c, int col, const char* label, bool riverflow) {
@@ -403,7 +410,37 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
                                                     std::to_string(col) + ")" + where,
                                                 expected, count);
   };
-  const auto readSubChannels = [&](int c) {
+  // The concentrations of a sub-channel's last outflow, which its storages
+  // hold; a file of an earlier version has none: the storages then take
+  // those of the water in the sub-channel's outflow window.
+  const auto readOutflowConcentrations = [&](int c, int col, int s, const std::string& channel) {
+    if (tracerCount < 1) return;
+    RoutingTable& w = wqtab[c];
+    const int base = (s - 1) * w.segmentLength(subIntervals);
+    if (!lines.peek(line) || line.find(outflowConcentrationLabel) == std::string::npos) {
+      for (int t = 1; t <= tracerCount; ++t)
+        for (int n = 1; n <= subIntervals; ++n)
+          w.concentrationOf(t, s, n, subIntervals) = routeQueue[t][col][base + n];
+      return;
+    }
+    ++position;
+    lines.next(line);
+    const std::vector<double> values =
+        lines.numbers(line, "the outflow concentrations" + channel);
+    const std::size_t expected = static_cast<std::size_t>(tracerCount) * subIntervals;
+    if (values.size() != expected)
+      abflussmodellklasse::StorageValueMismatch(
+          *diag, "the outflow concentrations of sub-channel " + std::to_string(s) + channel,
+          static_cast<long>(expected), static_cast<long>(values.size()));
+    std::size_t k = 0;
+    for (int t = 1; t <= tracerCount; ++t)
+      for (int n = 1; n <= subIntervals; ++n) {
+        lines.requireConcentration(values[k], "the outflow concentration of tracer " +
+                                                  std::to_string(t) + channel);
+        w.concentrationOf(t, s, n, subIntervals) = values[k++];
+      }
+  };
+  const auto readSubChannels = [&](int c, int col) {
     RoutingTable& w = wqtab[c];
     const int subChannels = static_cast<int>(w.nSubChannels);
     const std::string channel = " of channel " + std::to_string(c) + where;
@@ -429,14 +466,16 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
       lines.next(line);
       const std::vector<double> share = lines.numbers(line, "the flood-plain share" + channel);
       if (!share.empty()) w.qvzuq[s] = share[0];
-      if (share.size() < 2) continue;
-      const long written = static_cast<long>(share[1]);
-      const long length = w.segmentLength(subIntervals);
-      if (written < (s - 1) * length || written > s * length)
-        abflussmodellklasse::StorageValueMismatch(
-            *diag, "the write position of sub-channel " + std::to_string(s) + channel,
-            (s - 1) * length + subIntervals, written);
-      w.queuePos[s] = static_cast<int>(written);
+      if (share.size() >= 2) {
+        const long written = static_cast<long>(share[1]);
+        const long length = w.segmentLength(subIntervals);
+        if (written < (s - 1) * length || written > s * length)
+          abflussmodellklasse::StorageValueMismatch(
+              *diag, "the write position of sub-channel " + std::to_string(s) + channel,
+              (s - 1) * length + subIntervals, written);
+        w.queuePos[s] = static_cast<int>(written);
+      }
+      readOutflowConcentrations(c, col, s, channel);
     }
     int more = 0;
     while (lines.peek(line) && line.find("].Qaus[subchannel ") != std::string::npos) {
@@ -458,7 +497,7 @@ void routingclass::ReadState(FILE* file, const std::string& path) {
       if (indices[1] != col) lines.failure("tributary index", position);
       readQueue(c, col, t);
     }
-    readSubChannels(c);
+    readSubChannels(c, col);
     if (!riverflow || !lines.peek(line) || line.find("riverflow_table") == std::string::npos)
       return;
     position += 2;

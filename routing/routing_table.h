@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "core/grid_types.h"
@@ -34,6 +35,22 @@ struct RoutingTable {
   // [0 .. nSubChannels + 1][0 .. subIntervals + 1]: outflow of each sub-channel
   // and sub-interval in the previous step (memory_handling::matrix).
   Grid Qaus = nullptr;
+  // The concentration of tracer t (1 .. number of tracers) in the outflow
+  // of sub-channel s and sub-interval n in the previous step: the water its
+  // storages hold carries it.
+  std::vector<double> outflowConcentration;
+  double& concentrationOf(int t, int s, int n, int subIntervals) {
+    return outflowConcentration[concentrationIndex(t, s, n, subIntervals)];
+  }
+  double concentrationOf(int t, int s, int n, int subIntervals) const {
+    return outflowConcentration[concentrationIndex(t, s, n, subIntervals)];
+  }
+  std::size_t concentrationIndex(int t, int s, int n, int subIntervals) const {
+    const std::size_t slots = static_cast<std::size_t>(nSubChannels) + 2;
+    return (static_cast<std::size_t>(t) * slots + static_cast<std::size_t>(s)) *
+               (static_cast<std::size_t>(subIntervals) + 2) +
+           static_cast<std::size_t>(n);
+  }
 
   int segmentLength(int subIntervals) const { return maxDelta + subIntervals; }
 };

@@ -165,6 +165,8 @@ void routingclass::finishTable(int c) {
 
   const std::size_t slots = static_cast<std::size_t>(subChannels) + 2;
   w.Qaus = matrix(0, subChannels + 1, 0, subIntervals + 1, subChannels + 1);
+  w.outflowConcentration.assign(
+      w.concentrationIndex(tracerCount + 1, 0, 0, subIntervals), 0.0);
   allocateNumbered(diag, "", w.qvzuq, slots, 1031);
   allocateNumbered(diag, "", w.queuePos, slots, 1032);
   // Room for requeue to copy a whole segment, so that the step allocates nothing.

@@ -96,17 +96,27 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   const int g = c.tableLayer();
   // The aquifer's first layer asks its share of the sub-step's exchange: a
   // loss drains the saturated zone like baseflow, a gain fills the column
-  // from below, and what overflows its surface runs off.
+  // from below, and what overflows its surface runs off, under a lake it
+  // rises into the lake.
   const double owed = forcing.aquiferExchange / steps;
   double fromBelow = 0.0;
   double returned = 0.0;
+  double keptForLake = 0.0;
   if (forcing.aquifer && owed < 0.0) {
     fromBelow = -owed;
     returned = fillFromBelow(fromBelow, table);
     budget.toAquifer += owed;
-    for (int t = 1; t <= solutes.count(); ++t)
-      solutes.budget[static_cast<size_t>(t)].directflow +=
-          returned * solutes.aquiferConcentration[static_cast<size_t>(t)];
+    if (forcing.lakeAbove) {
+      keptForLake = returned;
+      returned = 0.0;
+      ponding += keptForLake;
+      budget.lakeFromAquifer += keptForLake;
+    }
+    for (int t = 1; t <= solutes.count(); ++t) {
+      const double C = solutes.aquiferConcentration[static_cast<size_t>(t)];
+      solutes.budget[static_cast<size_t>(t)].directflow += returned * C;
+      solutes.mass(t)[0] += keptForLake * C;
+    }
   }
   const double owedWater = forcing.aquifer ? 0.0 : forcing.owedWater / steps;
   const double baseflowRate =
@@ -251,7 +261,7 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   }
   budget.clamped += c.clampedWater * 1000.0;
   // Water from below raised the table without crossing it.
-  double saturatedLoss = baseflowAmount - (fromBelow - returned);
+  double saturatedLoss = baseflowAmount - (fromBelow - returned - keptForLake);
   bookRiver(forcing.river, steps, F, g, budget, saturatedLoss);
 
   // The surface: what did not infiltrate fills the pond, the rest runs off

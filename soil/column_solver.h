@@ -105,6 +105,10 @@ struct ColumnForcing {
   // (given to) the saturated zone, mm; no baseflow formula applies.
   bool aquifer = false;
   double aquiferExchange = 0.0;
+  // Under a lake of channel routing the water the aquifer gives beyond what
+  // the column takes is the lake's: it stays owed, and the lake takes it
+  // after the aquifer's sub-step (instead of it running off).
+  bool lakeAbove = false;
   // Without it, what the saturated zone owes for irrigation its subbasin's
   // baseflow could not pay (mm): drained with the baseflow, before it.
   double owedWater = 0.0;
@@ -135,6 +139,7 @@ struct ColumnBudget {
   double baseflow = 0.0;
   double toAquifer = 0.0;   // given to the aquifer, negative when received
   double aquiferOwed = 0.0; // what the saturated zone could not yet give (either debt)
+  double lakeFromAquifer = 0.0; // the aquifer's gain a full column under a lake passed up
   double evaporation = 0.0;
   double recharge = 0.0; // water across the table, downward positive
   double percolation = 0.0;

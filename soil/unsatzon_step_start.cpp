@@ -31,6 +31,7 @@ void unsatzonmodellklasse::readGroundwaterHeads(long year, long month, long day,
   for (ModuleStatistic& s : statistics)
     if (s.statistic) s.statistic->resetZones();
   if (!externalTableBooked) resetBalance();
+  clearLakeExchange();
   externalTableBooked = false;
   for (std::unique_ptr<SoilTracer>& t : soilTracers) t->tracer.statistic->resetZones();
   takeSiltedInputConcentrations();

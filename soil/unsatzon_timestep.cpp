@@ -303,6 +303,7 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
   // that part gives it all. Irrigation from groundwater draws on the
   // saturated zone as well.
   forcing.aquifer = groundwaterActive;
+  forcing.lakeAbove = lakeTakesAquiferWater(r, c);
   double irrigationDraw = 0.0;
   const double soilPart = 1.0 - glacierShare(r, c);
   if (groundwaterActive) {
@@ -370,7 +371,12 @@ void unsatzonmodellklasse::solveCell(long r, long c, ColumnSolver& solver, const
     hydraulicHeads[r][c][k] = column.head[k];
   }
   for (int k = 0; k <= n; ++k) g.flux[r][c][k] = column.q[k];
-  g.bottomFlux[r][c] = column.q[n];
+  // A lake's cell sums there the lake's exchange with the aquifer (m/s over
+  // the step).
+  if (!forcing.lakeAbove)
+    g.bottomFlux[r][c] = column.q[n];
+  else
+    g.bottomFlux[r][c] += budget.lakeFromAquifer / (timeStepMinutes * 60.0 * 1000.0);
   if (soilTemperature) writeBackHeat(r, c, solver, table.level);
   if (isLayeredSnowActive()) writeBackSnowPack(r, c, solver);
   tableDistance[r][c] = table.distance;

@@ -277,6 +277,17 @@ void unsatzonmodellklasse::takeSiltedInputConcentrations() {
   }
 }
 
+// The aquifer's pores below the column, by its storage coefficient, which
+// keeps its water the same from step to step (mm).
+double unsatzonmodellklasse::aquiferPoreWater(long r, long c, double columnDepth) const {
+  const double nodata = header.nodata;
+  const double thickness = aquiferThickness ? aquiferThickness[r][c] : nodata;
+  const double storage = aquiferStorage ? aquiferStorage[r][c] : nodata;
+  return thickness != nodata && storage != nodata && storage > 0.0
+             ? storage * 1000.0 * std::max(0.0, thickness - columnDepth)
+             : 0.0;
+}
+
 void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
                                        const RiverOffer* river, const LandWater& land) {
   ColumnSolutes& solutes = solver.solutes;
@@ -287,13 +298,7 @@ void unsatzonmodellklasse::loadTracers(long r, long c, ColumnSolver& solver,
   const double pond = ponding[r][c];
   double depth = 0.0;
   for (int level = 1; level <= n; ++level) depth += column.d[level];
-  // The aquifer's pores below the column, by its storage coefficient, which
-  // keeps its water the same from step to step.
-  const double thickness = aquiferThickness ? aquiferThickness[r][c] : nodata;
-  const double storage = aquiferStorage ? aquiferStorage[r][c] : nodata;
-  solutes.aquiferWater = thickness != nodata && storage != nodata && storage > 0.0
-                             ? storage * 1000.0 * std::max(0.0, thickness - depth)
-                             : 0.0;
+  solutes.aquiferWater = aquiferPoreWater(r, c, depth);
   // What the snow model added to the pack since the column left it has the
   // concentration of the snow it holds, which took up the snowfall (not that
   // of the soil's water input, which may be the snow's outflow, none on a

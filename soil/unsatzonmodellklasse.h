@@ -93,6 +93,12 @@ public:
   // The start of a step: reports the date, moves the flow-time records on by
   // one step and starts a new step in every statistic. Collective.
   virtual void readGroundwaterHeads(long year, long month, long day, long hour, long minute);
+  // After each sub-step of the groundwater model: where a lake's soil is
+  // saturated to the surface, the lake gains what the aquifer's first layer
+  // gained there in the sub-step and gives what it lost, as far as it holds
+  // water; its cells' "q_downext" sums the exchange of the step (m/s,
+  // upward positive), which the lake's table books.
+  virtual void settleLakeGroundwater();
   // Moves every own cell's table to "GWTableExtern", filling or draining the
   // layers in between, and books the water in "Balance" (mm), to which the
   // sub-steps of the step add the water their bounds guard adds.
@@ -376,6 +382,16 @@ protected:
   void registerGroundwaterOwed();
   void writeGroundwaterOwed();
 
+  // --- lakes and the aquifer (soil/unsatzon_lake_groundwater.cpp) ------------------
+  // A lake cell of channel routing's lakes over the aquifer: the lake takes
+  // what the aquifer gives the cell and gives what it takes.
+  bool lakeTakesAquiferWater(long r, long c) const;
+  // The start of a step: the lake cells' "q_downext" begins the step's sum.
+  void clearLakeExchange();
+  // The tracers of a lake cell holding `pond` mm that gives the aquifer
+  // `given` mm (negative: receives).
+  void settleLakeTracers(long r, long c, double pond, double given);
+
   // --- irrigation beyond the baseflow (soil/unsatzon_irrigation_owed.cpp) ----------
   // Without the groundwater model, with fields watered from groundwater:
   // the grid of what their saturated zone owes, and the state it starts from.
@@ -481,6 +497,10 @@ protected:
   // concentration of the water silting-up passed on as the water input.
   void takeSiltedInputConcentrations();
   void storeTracers(long r, long c, ColumnSolver& solver);
+  // The water of the aquifer's pores below a column `columnDepth` m deep
+  // (mm), with which its saturated zone mixes; 0 without the aquifer's
+  // grids.
+  double aquiferPoreWater(long r, long c, double columnDepth) const;
   // The concentration of tracer t in level k of a cell's store; 1e9 for a
   // layer without water.
   double layerConcentration(const SoilTracer& t, long r, long c, int k) const;

@@ -545,6 +545,54 @@ def glacier_over_rivers(interaction, *off):
     return edit
 
 
+def lake_tables(work):
+    """{table name: rows of {column: value}} of the lakes' output tables."""
+    tables = {}
+    for name in ("reservoir_1.txt", "lake_2.txt"):
+        with open(os.path.join(work, "output", name)) as f:
+            lines = f.read().splitlines()
+        columns = lines[0].split("\t")
+        tables[name] = [dict(zip(columns, map(float, line.split("\t")))) for line in lines[3:]]
+    return tables
+
+
+def lakes_book_the_aquifer(work):
+    """Every step closes, an aquifer gains water under a lake, and each
+    lake's table books what its cells received: in every step the change of
+    its volume is its terms' sum, to a millionth of the water that passed
+    (the table prints six digits)."""
+    closes("lake_storage", "outflow", tolerance=CHANNEL_TOLERANCE)(work)
+    tables = lake_tables(work)
+    ex.check(any(r["QGW[m3]"] > 1.0 for rows in tables.values() for r in rows),
+             "the aquifer fed no lake")
+    for name, rows in tables.items():
+        for step, r in enumerate(rows):
+            passed = sum(abs(r[t]) for t in ("Qin[m3]", "Qout[m3]", "QGW[m3]", "ETR[m3]",
+                                             "PREC[m3]", "Irrig[m3]", "Abstr[m3]"))
+            ex.check(abs(r["Err[m3]"]) <= 1e-6 * passed + 1e-6,
+                     "%s, step %d: Err %g m3 with QGW %g m3 of %g m3 passed" %
+                     (name, step + 1, r["Err[m3]"], r["QGW[m3]"], passed))
+
+
+def lakes_owe_the_aquifer_nothing(work):
+    """Every step closes, and what the aquifer gains under a lake's full
+    column reaches the lake: no lake cell ends owing the aquifer more than
+    1 mm either way."""
+    closes("lake_storage", "outflow", tolerance=CHANNEL_TOLERANCE)(work)
+    import struct
+    with open(os.path.join(work, "output", "GroundwaterOwed_End"), "rb") as f:
+        data = f.read()
+    values = struct.unpack("<%dd" % (len(data) // 8), data)
+    cols = int(values[0])
+    with open(os.path.join(work, "input", "lake_codes.asc")) as f:
+        lakes = [[float(v) for v in line.split()] for line in f.read().splitlines()[6:]]
+    owed = [(values[12 + r * cols + c], r + 1, c + 1) for r, row in enumerate(lakes)
+            for c, code in enumerate(row) if code > 0]
+    worst = max(owed, key=lambda o: abs(o[0]))
+    ex.check(abs(worst[0]) <= 1.0, "the lake cell at row %d, column %d owes the aquifer %g mm" %
+             (worst[1], worst[2], worst[0]))
+
+
 def without_soil(text):
     """The example without the unsaturated zone, and so without the modules
     that need it (silting-up stays)."""
@@ -1186,6 +1234,17 @@ CASES = {
     # Without the lake model the reservoirs hold their own water.
     "lakes": Case(with_channels(), processes=(1, 2),
                   check_outputs=closes("lake_storage", "outflow", tolerance=CHANNEL_TOLERANCE)),
+    # The aquifer under the reservoir's cells gains water, which the
+    # reservoir gets, without the land's overland flow, whose water the
+    # tables do not book.
+    "lakes_fed_by_the_aquifer": Case(
+        with_channels("SurfaceRoutingModel", "SiltingUpModel", "interception_model"), processes=(1, 3),
+        check_outputs=lakes_book_the_aquifer),
+    # The example's reservoir, whose cells' tables stand below their surface
+    # while the aquifer fills them from below.
+    "example_lakes_fed_by_the_aquifer": Case(
+        with_channels(), days=12, own_data=True, processes=(1, 2), shape=(60, 80),
+        check_outputs=lakes_owe_the_aquifer_nothing),
     # Lake method 2 sinks lakes whose cells lie at several depths from the
     # surfaces the elevation model holds, on the copy of 13 x 41 cells and
     # the example's 60 x 80.

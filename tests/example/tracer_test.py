@@ -208,6 +208,21 @@ def inputs(*edits):
 
 
 SALT_WATER = concentration_grid("salt.asc", 5)
+
+
+def leaky_lake_beds(folder):
+    """The lakes' beds pass what the valley floors pass (2e-6 1/s): the
+    aquifer gives the lakes' cells water of its own concentration."""
+    with open(os.path.join(folder, "lake_codes.asc")) as f:
+        lakes = [line.split() for line in f.read().splitlines()[6:]]
+    with open(os.path.join(folder, "gw_kolmation_1.asc")) as f:
+        lines = f.read().splitlines()
+    body = [" ".join("2e-06" if float(lakes[r][c]) > 0 else v for c, v in enumerate(line.split()))
+            for r, line in enumerate(lines[6:])]
+    with open(os.path.join(folder, "gw_kolmation_1.asc"), "w") as f:
+        f.write("\n".join(lines[:6] + body) + "\n")
+
+
 NO_LAKES = ex.replace_once("[lake_model]\n1 ", "[lake_model]\n0 ")
 NO_LAYERED_SNOW = ex.replace_once("[LayeredSnowModel]\n1", "[LayeredSnowModel]\n0")
 CASES = {name: Case(edit, ones, days=3, processes=processes, check_outputs=check_concentration_one)
@@ -215,6 +230,10 @@ CASES = {name: Case(edit, ones, days=3, processes=processes, check_outputs=check
                                        ("every_module_but_lakes", edited(NO_LAKES), (1, 3)),
                                        ("single_layer_snow", edited(NO_LAKES, NO_LAYERED_SNOW),
                                         (1, 3)))}
+# An aquifer that feeds the lakes gives them water at its own 1.
+CASES["every_module_over_leaky_lake_beds"] = Case(edited(), inputs(ones, leaky_lake_beds), days=3,
+                                                  processes=(1, 3),
+                                                  check_outputs=check_concentration_one)
 # The storage statistic of every step beside the tracer's.
 STEP_STATISTIC = ex.replace_once("intercept.stat 2024", "intercept.stat 2001")
 CASES["layered_canopy_statistic"] = Case(edited(STEP_STATISTIC), ones, days=2, processes=(1, 3),

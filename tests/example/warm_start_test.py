@@ -414,11 +414,12 @@ CASES = {
     "lake_code_without_sp_at_noon": Case(
         with_balance(counts.lake_without_sp, lakes_from_v0_also_warm), continues=True,
         processes=(1, 2), shape=(31, 31), split_hour=12),
-    # Every cell watered from its river, more than the side valley brings:
-    # at midnight its channel owes the fields what it could not pay, which
+    # Every cell watered from its river, more than the side valley brings
+    # without the aquifer's baseflow: at midnight its channel owes the fields what it could not pay, which
     # it pays first on the third day.
     "river_owes_the_fields_over_midnight": Case(
-        bc.watered_daily_from_the_river(3), bc.every_cell_a_field(), days=3, continues=True,
+        lambda text: without("groundwater_flow")(bc.watered_daily_from_the_river(3)(text)),
+        bc.every_cell_a_field(), days=3, continues=True,
         processes=(1, 3), check_outputs=started_owing_the_fields),
     # Cells wholly under the example's glacier are not solved: they keep
     # the root zone of their first day, also without irrigation, which reads

@@ -176,6 +176,46 @@ TEST(ChannelRouting, TracersKeepTheirMassOrDecayInTheQueue) {
   for (double ratio : decayed) EXPECT_NEAR(ratio, decay, 1e-14);
 }
 
+// The storages give the water they hold at the concentration it came
+// with: after the inflow (at 3, then at 1) ceases, and then arrives without
+// water and so at 0, what still leaves them carries the mixture of what
+// entered, the tracer's mass leaves with its water, and no outflow is
+// below 1 or above 3.
+TEST(ChannelRouting, StoragesGiveTheirWaterAtItsConcentration) {
+  RoutingNetwork net("stored_tracer", 2, 0, 1, 60.0, 1);
+  net.tracerTable[1].halfTime = -9999.0;
+  net.cellCount(1) = 1.0;
+  net.addElement(2, 1.0, {{1, {}, linearStorage(2.0)}});
+  net.start();
+  double massIn = 0.0, massOut = 0.0, waterIn = 0.0, waterOut = 0.0;
+  double last = 0.0;
+  for (int step = 0; step < 300; ++step) {
+    const double water = step < 4 ? 2.0 : step < 6 ? 1.0 : 0.0;
+    const double conc = step < 4 ? 3.0 : step < 6 ? 1.0 : 0.0;
+    waterIn += water;
+    massIn += water * conc;
+    net.setSubIntervalRunoff(1, {water});
+    net.setSubIntervalRunoff(1, {conc}, 1);
+    net.step();
+    const double out = net.subValue(2, 1);
+    waterOut += out;
+    massOut += out * net.subValue(2, 1, 1);
+    if (step >= 1) {
+      EXPECT_GE(net.subValue(2, 1, 1), 1.0 - 1e-12) << step;
+      EXPECT_LE(net.subValue(2, 1, 1), 3.0 + 1e-12) << step;
+    }
+    if (step >= 6) {
+      // Nothing enters: the storages' water leaves unmixed.
+      if (step > 6) {
+        EXPECT_NEAR(net.subValue(2, 1, 1), last, 1e-12) << step;
+      }
+      last = net.subValue(2, 1, 1);
+    }
+  }
+  EXPECT_NEAR(waterOut, waterIn, 1e-9 * waterIn);
+  EXPECT_NEAR(massOut, massIn, 1e-9 * massIn);
+}
+
 TEST(ChannelRouting, SpecialColumnsAndLimits) {
   // A hydraulically connected column passes its input through in every
   // sub-interval, whatever the channel's delay.

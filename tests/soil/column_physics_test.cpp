@@ -197,11 +197,14 @@ TEST(ColumnPhysics, AquiferExchangeMovesOnlyTheWaterAsked) {
     const char* name;
     double tableDepth;
     double asked; // mm the layer lost (negative: gained)
+    bool lake;    // a lake of channel routing lies on the cell
   } rows[] = {
-      {"loss within the saturated zone", 1.0, 2.0},
-      {"loss beyond its drainable water", 1.95, 500.0},
-      {"gain within the free pores", 1.0, -3.0},
-      {"gain beyond the free pores", 1.0, -2000.0},
+      {"loss within the saturated zone", 1.0, 2.0, false},
+      {"loss beyond its drainable water", 1.95, 500.0, false},
+      {"gain within the free pores", 1.0, -3.0, false},
+      {"gain beyond the free pores", 1.0, -2000.0, false},
+      // What the column cannot take rises into the lake.
+      {"gain beyond the free pores under a lake", 1.0, -2000.0, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -218,6 +221,8 @@ TEST(ColumnPhysics, AquiferExchangeMovesOnlyTheWaterAsked) {
     ColumnForcing forcing;
     forcing.aquifer = true;
     forcing.aquiferExchange = row.asked;
+    forcing.lakeAbove = row.lake;
+    forcing.maxPonding = row.lake ? 5000.0 : 0.0;
     forcing.maxBaseflow = 5.0;
     forcing.recession = 1.0;
     const double before = rig.storage();
@@ -233,6 +238,13 @@ TEST(ColumnPhysics, AquiferExchangeMovesOnlyTheWaterAsked) {
         EXPECT_GT(b.aquiferOwed, row.asked - drainable - 1e-9);
       EXPECT_EQ(b.directflow, 0.0);
       EXPECT_LT(rig.table.distance, -row.tableDepth + 1e-12); // it did not rise
+    } else if (row.lake) {
+      EXPECT_EQ(b.toAquifer, row.asked);
+      EXPECT_EQ(b.aquiferOwed, 0.0);
+      EXPECT_NEAR(b.lakeFromAquifer, -row.asked - free, 1e-9);
+      EXPECT_NEAR(rig.ponding, -row.asked - free, 1e-9);
+      EXPECT_EQ(b.directflow, 0.0);
+      EXPECT_EQ(rig.table.distance, 0.0); // saturated to the surface
     } else {
       EXPECT_EQ(b.toAquifer, row.asked);
       EXPECT_EQ(b.aquiferOwed, 0.0);
