@@ -10,6 +10,12 @@ set(HORVA_MPI_ENV
     OMPI_MCA_rmaps_base_oversubscribe=1
     OMPI_MCA_btl=self,vader
     OMPI_MCA_btl_vader_single_copy_mechanism=none
+    # Each start of mpirun and of MPI_Init would otherwise probe the other
+    # transports, and read the topology by moving to every core in turn to
+    # ask it (cpuid), waiting each time for a busy core: over the thousands of
+    # short runs of the tests, minutes.
+    OMPI_MCA_pml=ob1
+    HWLOC_COMPONENTS=-x86
     # More processes than cores: one that waits for a message gives its core
     # to the one it waits for, instead of spinning until the scheduler
     # preempts it.

@@ -118,8 +118,11 @@ zonalstatistic::zonalstatistic(int& errorCode, DiagStream* diagArg, StatisticTab
       valueCount = 2;
     lineStride = valueCount + 1;
     capacity = static_cast<unsigned long>(std::max(1L, bufferBytes / (8 * valueCount + 32)));
-    lineDates.assign(capacity, LineDate{});
-    lineValues.assign(capacity * static_cast<unsigned long>(lineStride), 0.0);
+    // The buffer takes its lines as they come: filled up front, every
+    // statistic of every run would write each page of its two megabytes,
+    // where a short run or a long line period uses a few lines of them.
+    lineDates.reserve(capacity);
+    lineValues.reserve(capacity * static_cast<unsigned long>(lineStride));
     currentValues.assign(static_cast<size_t>(lineStride), 0.0);
     sums.assign(static_cast<size_t>(lineStride), 0.0);
     areaFractions.assign(static_cast<size_t>(lineStride), 0.0);
@@ -367,6 +370,11 @@ void zonalstatistic::completeStep(const LineDate& date, bool routed) {
   if (complete) {
     // A failed write leaves the buffer full; never run past its end.
     if (linesUsed >= capacity) writeBuffer();
+    if (lineDates.size() <= linesUsed) {
+      // Within the reserved capacity: the lines already taken stay in place.
+      lineDates.resize(linesUsed + 1);
+      lineValues.resize((linesUsed + 1) * static_cast<unsigned long>(lineStride));
+    }
     lineDates[linesUsed] = date;
     line = &lineValues[linesUsed * static_cast<unsigned long>(lineStride)];
     ++linesUsed;

@@ -23,11 +23,19 @@ PointSeries::PointSeries(std::string fileName, int valueCount)
 void PointSeries::setCapacity(std::size_t records) {
   capacity = records;
   count = 0;
-  dates.assign(4 * capacity, 0);
-  values.assign(static_cast<std::size_t>(width) * capacity, 0.0);
+  // The records are taken as they come: filled up front, each series of
+  // every run would write each page of its two megabytes.
+  dates.clear();
+  values.clear();
+  dates.reserve(4 * capacity);
+  values.reserve(static_cast<std::size_t>(width) * capacity);
 }
 
 double* PointSeries::append(long year, long month, long day, long hour) {
+  if (dates.size() <= 4 * count) {
+    dates.resize(4 * (count + 1));
+    values.resize(static_cast<std::size_t>(width) * (count + 1));
+  }
   long* date = &dates[4 * count];
   date[0] = year;
   date[1] = month;

@@ -63,10 +63,11 @@ def prepare(work, source, days, edit_control=None, edit_input=None):
     ex.prepare(work, days, edit_control, edit_input, source=source)
 
 
-def run(args, work, processes, threads=1, options=(), speeds=None):
+def run(args, work, processes, threads=1, options=(), speeds=None, refused=False):
     """horva on work; returns its exit status (as the shell sees it) and console.
-    With speeds, each process takes its time from them (see ex.speed_folders)."""
-    return ex.run_horva(args, work, processes, threads, options, speeds)
+    With speeds, each process takes its time from them (see ex.speed_folders);
+    refused, the run is expected to end through MPI_Abort."""
+    return ex.run_horva(args, work, processes, threads, options, speeds, refused)
 
 
 def whole_grids(folder):
@@ -307,72 +308,85 @@ class Then:
             self.edit_work(work)
 
 
-def run_case(args, name, case, source):
-    """Runs one case on each of its process counts; returns a list of faults."""
+def run_on(args, name, case, source, processes):
+    """The runs of one case on `processes` processes; returns a list of
+    faults and the work folder whose outputs the other process counts must
+    match (None where there is none)."""
     if case.continues:
-        faults = []
-        for processes in case.processes:
-            base = os.path.join(args.work, name, "np%d" % processes)
-            differ = continuation_differences(args, base, source, case.days, case.edit_control,
-                                              case.edit_input, processes, case.split_hour,
-                                              case.split_day)
-            if differ:
-                faults.append("%s: the warm start on %d processes differs from the run through "
-                              "in %s" % (name, processes, " ".join(differ)))
-            elif case.check_outputs:
-                try:
-                    case.check_outputs(os.path.join(base, "second"))
-                except ex.Failure as failure:
-                    faults.append("%s: the warm start on %d processes: %s" % (name, processes,
-                                                                               failure))
-        return faults
-    faults, works = [], []
-    for processes in case.processes:
-        work = os.path.join(args.work, name, "np%d" % processes)
-        prepare(work, source, case.days, case.edit_control, case.edit_input)
-        if case.former:
-            output, status, console = case.former.output(args, source, processes)
-            if status != 0:
-                faults.append("%s: the former run on %d processes ended with status %d:\n%s" %
-                              (name, processes, status, console[-3000:]))
-                continue
-            for state in os.listdir(output):
-                shutil.copy(os.path.join(output, state), os.path.join(work, "input", state))
-            if case.edit_state:
-                case.edit_state(os.path.join(work, "input"))
-        status, console = run(args, work, processes, speeds=case.speeds)
-        if case.then and status == 0:
-            case.then.prepare(work, source, case.days)
-            status, console = run(args, work, processes, options=case.then.options)
-        if status != case.code % 256:
-            faults.append("%s on %d processes ended with status %d, not %d:\n%s" %
-                          (name, processes, status, case.code % 256, console[-3000:]))
-            continue
-        if case.words is not None:
-            entries = [t for level, t in ex.diag_entries(work) if level == str(case.level)]
-            if not any(case.words in t for t in entries):
-                faults.append("%s on %d processes: no level-%d entry with \"%s\"; those written:\n%s" %
-                              (name, processes, case.level, case.words, "\n".join(entries)))
-        if case.code:
-            full = [t for t in fatal_entries(work) if "Program aborted with exit code %d" % case.code in t]
-            if not full:
-                faults.append("%s on %d processes: the log does not give the full code %d" %
-                              (name, processes, case.code))
+        base = os.path.join(args.work, name, "np%d" % processes)
+        differ = continuation_differences(args, base, source, case.days, case.edit_control,
+                                          case.edit_input, processes, case.split_hour,
+                                          case.split_day)
+        if differ:
+            return ["%s: the warm start on %d processes differs from the run through in %s" %
+                    (name, processes, " ".join(differ))], None
         if case.check_outputs:
             try:
-                case.check_outputs(work)
+                case.check_outputs(os.path.join(base, "second"))
             except ex.Failure as failure:
-                faults.append("%s on %d processes: %s" % (name, processes, failure))
-        if not case.code:
-            works.append(work)
+                return ["%s: the warm start on %d processes: %s" % (name, processes, failure)], None
+        return [], None
+    faults = []
+    work = os.path.join(args.work, name, "np%d" % processes)
+    prepare(work, source, case.days, case.edit_control, case.edit_input)
+    if case.former:
+        output, status, console = case.former.output(args, source, processes)
+        if status != 0:
+            return ["%s: the former run on %d processes ended with status %d:\n%s" %
+                    (name, processes, status, console[-3000:])], None
+        for state in os.listdir(output):
+            shutil.copy(os.path.join(output, state), os.path.join(work, "input", state))
+        if case.edit_state:
+            case.edit_state(os.path.join(work, "input"))
+    status, console = run(args, work, processes, speeds=case.speeds,
+                          refused=bool(case.code) and not case.then)
+    if case.then and status == 0:
+        case.then.prepare(work, source, case.days)
+        status, console = run(args, work, processes, options=case.then.options,
+                              refused=bool(case.code))
+    if status != case.code % 256:
+        return ["%s on %d processes ended with status %d, not %d:\n%s" %
+                (name, processes, status, case.code % 256, console[-3000:])], None
+    if case.words is not None:
+        entries = [t for level, t in ex.diag_entries(work) if level == str(case.level)]
+        if not any(case.words in t for t in entries):
+            faults.append("%s on %d processes: no level-%d entry with \"%s\"; those written:\n%s" %
+                          (name, processes, case.level, case.words, "\n".join(entries)))
+    if case.code:
+        full = [t for t in fatal_entries(work) if "Program aborted with exit code %d" % case.code in t]
+        if not full:
+            faults.append("%s on %d processes: the log does not give the full code %d" %
+                          (name, processes, case.code))
+    if case.check_outputs:
+        try:
+            case.check_outputs(work)
+        except ex.Failure as failure:
+            faults.append("%s on %d processes: %s" % (name, processes, failure))
+    return faults, None if case.code else work
+
+
+def run_reference(args, name, case, source):
+    """The run of a case's reference on one process; returns its work
+    folder, exit status and console."""
+    work = os.path.join(args.work, name, "reference")
+    prepare(work, source, case.days, case.like.edit_control, case.like.edit_input)
+    status, console = run(args, work, 1)
+    return work, status, console
+
+
+def compared(name, case, results, reference):
+    """The faults of a case: those of its runs on each process count
+    (results, in the order of case.processes), then where their outputs
+    differ from each other's or from the reference's run (work, status,
+    console) that a case with `like` makes."""
+    faults = [fault for found, _ in results for fault in found]
+    works = [work for _, work in results if work]
     for other in works[1:]:
         differ = differing_outputs(works[0], other)
         if differ:
             faults.append("%s: %s differs from %s in %s" % (name, other, works[0], " ".join(differ)))
     if case.like and works:
-        work = os.path.join(args.work, name, "reference")
-        prepare(work, source, case.days, case.like.edit_control, case.like.edit_input)
-        status, console = run(args, work, 1)
+        work, status, console = reference
         # The reference reads its grids once: it has no counters of periodic
         # reads to leave.
         differ = [n for n in differing_outputs(work, works[0]) if n != "PeriodicGrids_End"] \
@@ -392,6 +406,25 @@ def run_case(args, name, case, source):
     return faults
 
 
+def default_jobs():
+    """Runs at once: four on each core this process may use, as most runs
+    spend most of their time starting and ending MPI, at most eight (a run
+    under the address sanitizer takes 400 MB a process)."""
+    return max(1, min(8, 4 * len(os.sched_getaffinity(0))))
+
+
+def expected_work(case, processes):
+    """Process-days that the runs of a case on `processes` processes take
+    (0: its reference's run on one), roughly, in catchments of the small
+    one's size."""
+    if not processes:
+        work = case.days
+    else:
+        runs = 3 if case.continues else 2 if case.then else 1
+        work = runs * case.days * processes + (case.former.days if case.former else 0)
+    return work * case.shape[0] * case.shape[1] / (ROWS * COLS)
+
+
 def main(doc, cases, argv):
     """The command line of a test script that runs a table of cases: all of
     them, or those named with --case."""
@@ -402,7 +435,7 @@ def main(doc, cases, argv):
     parser.add_argument("--work", required=True)
     parser.add_argument("--timeout", type=int, default=240)
     parser.add_argument("--case", action="append", choices=sorted(cases))
-    parser.add_argument("--jobs", type=int, default=4, help="cases run at once")
+    parser.add_argument("--jobs", type=int, default=default_jobs(), help="cases run at once")
     args = parser.parse_args(argv)
     days = max([c.days for c in cases.values() if not c.own_data] + [2])
     names = args.case or sorted(cases)
@@ -414,13 +447,23 @@ def main(doc, cases, argv):
         folder = "catchment_%dx%d" % shape + ("_%dd" % length if length != days else "")
         sources[(shape, length)] = generate(os.path.join(args.work, folder), length, *shape)
     # A refusal that one process finds alone ends the run only after the
-    # others' wait for it times out: the cases mostly wait, and run side by
-    # side.
+    # others' wait for it times out: the runs mostly wait, and run side by
+    # side, each process count of a case and its reference as runs of their
+    # own, the longest first, so that no long run is left to run alone at
+    # the end.
+    units = [(name, processes) for name in names
+             for processes in list(cases[name].processes) + ([0] if cases[name].like else [])]
+    units.sort(key=lambda unit: -expected_work(cases[unit[0]], unit[1]))
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-        results = pool.map(lambda name: run_case(args, name, cases[name],
-                                                 sources[source(cases[name])]), names)
+        futures = {(name, processes): pool.submit(
+            run_reference if processes == 0 else run_on, args, name, cases[name],
+            sources[source(cases[name])], *([processes] if processes else []))
+            for name, processes in units}
         failed = 0
-        for name, faults in zip(names, results):
+        for name in names:
+            case = cases[name]
+            faults = compared(name, case, [futures[(name, p)].result() for p in case.processes],
+                              futures[(name, 0)].result() if case.like else None)
             failed += bool(faults)
             for fault in faults:
                 print("FAILED: %s" % fault)
