@@ -274,7 +274,8 @@ void modelobject::writeStatisticsState(int index, const GridRegistryEntry& e) {
 void modelobject::readStatisticsState(double stepMinutes) {
   const long first = std::max(1L, header.firstRow);
   const long last = std::min(header.nrows, header.lastRow);
-  Grid read = nullptr;
+  // Freed also where a grid is refused.
+  OwnedRows read(*this, header.ncols, header.nrows);
   findOutputRegions();
   for (int index = 1; index < gridRegistryLimit; ++index) {
     const GridRegistryEntry& e = registry[index];
@@ -292,7 +293,7 @@ void modelobject::readStatisticsState(double stepMinutes) {
             << "[end-entry]";
       continue;
     }
-    if (!read) read = matrix(first, last, 1, header.ncols, header.nrows);
+    if (!read.grid) read.allocate(first, last);
     const long from = std::max(first, e.statisticsFirstRow);
     const long to = std::min(last, e.statisticsLastRow);
     for (const StatisticsStateGrid& s : grids) {
@@ -300,16 +301,15 @@ void modelobject::readStatisticsState(double stepMinutes) {
       prependDirectory(inputDirectory, path);
       noteInputFile(path, "the running statistics of the grid \"" + e.name +
                               "\" that a warm start goes on with");
-      readGrid(s.fileName, read, 0, false, false, false, 0, false, false, 0.0,
+      readGrid(s.fileName, read.grid, 0, false, false, false, 0, false, false, 0.0,
                Resampling::onModelGrid);
       for (long r = from; r <= to; ++r)
-        std::copy(read[r] + 1, read[r] + header.ncols + 1, s.grid[r] + 1);
+        std::copy(read.grid[r] + 1, read.grid[r] + header.ncols + 1, s.grid[r] + 1);
     }
     std::string entry;
     const long key = firstStatisticsStateFault(e, grids, stepMinutes, entry);
     refuseFirstCellFault(*diag, key, entry, gridReadFailedCode);
   }
-  if (read) free_matrix(read, first, last, 1, header.ncols);
 }
 
 namespace {
