@@ -32,8 +32,8 @@ ROWS = (
     ("sigterm_to_mpirun_one_process", 1, signal.SIGTERM, "mpirun", "SIGTERM"),
 )
 # SIGTERM while the processes start (MPI's start takes a good part of a
-# second): (name, processes, whom, seconds after the start; for "rank" after
-# the processes exist).
+# second): (name, processes, whom, seconds after the process took SIGTERM
+# over, which it does first in main).
 START_ROWS = (
     ("sigterm_at_the_start", 1, "horva", 0.05),
     ("sigterm_while_mpi_starts", 1, "horva", 0.25),
@@ -119,6 +119,24 @@ def check_row(args, name, processes, sent, whom, words):
     ex.check(len(days) == steps // 24, "qd.stat holds %d days, not %d" % (len(days), steps // 24))
 
 
+def catches_sigterm(pid):
+    """Whether the process has taken SIGTERM over (a signal before that,
+    while the loader still runs, ends it by the system's default)."""
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            caught = [line.split()[1] for line in f if line.startswith("SigCgt:")]
+    except OSError:
+        return False
+    return bool(caught) and int(caught[0], 16) >> (signal.SIGTERM - 1) & 1 == 1
+
+
+def await_handler(pid, timeout):
+    deadline = time.time() + timeout
+    while not catches_sigterm(pid) and time.time() < deadline:
+        time.sleep(0.002)
+    ex.check(catches_sigterm(pid), "process %d never took SIGTERM over" % pid)
+
+
 def check_start_row(args, name, processes, whom, delay):
     """SIGTERM before the set-up: the run ends with 99 and a diagnostics file
     whose FATAL entry names the signal, and writes no output."""
@@ -144,9 +162,11 @@ def check_start_row(args, name, processes, whom, delay):
                                        text=True).stdout.split()
             ex.check(len(ranks) == processes, "mpirun started %s, not %d processes" %
                      (ranks, processes))
+            await_handler(int(ranks[-1]), args.timeout)
             time.sleep(delay)
             os.kill(int(ranks[-1]), signal.SIGTERM)
         else:
+            await_handler(process.pid, args.timeout)
             time.sleep(delay)
             process.send_signal(signal.SIGTERM)
         status = process.wait(timeout=args.timeout)
