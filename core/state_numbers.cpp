@@ -47,9 +47,9 @@ void requireStateConcentration(DiagStream& diag, const std::string& path, long l
 
 namespace {
 
-// Runoff summed or stored on its way to the outlet may end a hair below 0
-// where flows that cancel were added up; a run writes it so, and the run
-// through goes on with it, so a warm start takes it as written.
+// Sums and stores of the runoff on its way to the outlet may end a hair
+// below 0 where values that cancel were added up; a run writes them so, and
+// the run through goes on with them, so a warm start takes them as written.
 constexpr double runoffRounding = -1e-6;
 
 } // namespace
@@ -62,12 +62,12 @@ void requireFlowTimeRecord(DiagStream& diag, const std::string& path, const Stat
     double value;
     double lowest;
     double highest;
-  } fields[] = {{"the weight sum n", record.weightSum, 0.0, unbounded},
+  } fields[] = {{"the weight sum n", record.weightSum, runoffRounding, unbounded},
                 {"the runoff sum sx", record.valueSum, runoffRounding, unbounded},
                 {"the step or zone number zonenwert", record.code, 0.0, unbounded},
                 {"the area fraction rel", record.areaFraction, 0.0, 1.0},
-                {"the sum of relative cell areas RelCellSum", record.effectiveWeight, 0.0,
-                 unbounded}};
+                {"the sum of relative cell areas RelCellSum", record.effectiveWeight,
+                 runoffRounding, unbounded}};
   for (const auto& f : fields) {
     if (f.value >= f.lowest && f.value <= f.highest) continue;
     char text[maxGridValueChars + 1];

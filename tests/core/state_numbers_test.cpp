@@ -124,7 +124,7 @@ TEST(RequireStateConcentration, RefusesWhatNoSolutionHolds) {
 }
 
 // The flow-time records and linear storages of the runoff on its way to the
-// outlets: weights and step numbers not below 0, runoff sums and stored
+// outlets: step numbers not below 0, weight and runoff sums and stored
 // runoff not below 0 beyond rounding, area fractions 0 ... 1, a tracer's
 // concentration 0 ... 2e6.
 // The line is worked out only for a refusal.
@@ -142,7 +142,7 @@ TEST(RequireFlowTimeRecord, RefusesWhatNoRunoffConcentrationHolds) {
       {"a tracer's concentration", {94, 3.5, 2, 0, 94}, 1, 2e6, ""},
       // Flows that cancel leave sums a hair below 0, which the run goes on
       // with.
-      {"runoff a rounding below 0", {94, -2.2509993868879974e-11, 2, 1, 94}, 0, -2.92e-13, ""},
+      {"runoff a rounding below 0", {-1.69e-11, -2.25e-11, 2, 1, -1e-12}, 0, -2.92e-13, ""},
       {"n below 0",
        {-1, 14.6, 1, 1, 94},
        0,

@@ -1433,6 +1433,10 @@ FOUND = {
         "interaction=2 river_cells=every_even_column surface_routing=6 warm_start=at_midnight",
         "seed 6143 draw 8; on main 3ad0d5c the warm start ended with 71 over sx "
         "-2.2509993868879974e-11 of zone 2"),
+    "a warm start takes surface routing's own negative weight sum": (
+        "shape=19_x_27 surface_routing=6 groundwater=off warm_start=at_noon",
+        "seed 9173 draw 140; on main 3ad0d5c and d8920a9 the warm start ended with 71: the "
+        "state file's flow-time record of zone 1 held the weight sum n -1.688249540165998e-11"),
     "a warm start takes surface routing's own negative stores after daily cloudbursts": (
         "weather=cloudburst_x50 step=day radiation=4 interception=off clay_layer=1 "
         "layered_snow=off surface_routing=6 surface_flow_control=3 groundwater=off "
