@@ -286,8 +286,9 @@ void ColumnSolver::waterStep(const ColumnStepSettings& settings, const ColumnFor
   // the table's move bound or released and what left the saturated zone.
   bookRecharge(budget, forcing.aquifer ? (g > 1 ? -c.q[g - 1] * F : 0.0) : shifted + saturatedLoss);
   if (solutes.count() > 0) {
-    const SurfaceWater surface{pondAtStart, input,         pondAtStart - pond,          macropores,
-                               infiltrated, surfaceRunoff, forcing.surfaceWater / steps};
+    const SurfaceWater surface{pondAtStart, input,         pondAtStart - pond,
+                               macropores,  infiltrated,   surfaceRunoff,
+                               forcing.surfaceWater / steps, ponding};
     solutes.transportSolutesInColumn(c, surface, macroporeWater.data(), baseflow.data(),
                                      c.tableLayer(), dt, packWater);
   }

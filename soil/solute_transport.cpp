@@ -62,7 +62,12 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
     surfaceMass -= gone;
     b.evaporated += gone;
   }
-  const double supply = surfaceWater - surface.transpired;
+  // The mixture is shared by the water that leaves the surface and the
+  // ponding left, as the solver booked them: a remainder taken by
+  // difference would give a pond of a few 1e-18 mm any concentration, one
+  // below 0 as well.
+  double supply = surface.directflow + surface.infiltration + surface.left;
+  for (int i = 1; i <= n; ++i) supply += macroporeWater[i];
   const double supplyConcentration = supply > 0.0 ? surfaceMass / supply : 0.0;
   for (int i = 1; i <= n; ++i) {
     const double share = macroporeWater[i] * supplyConcentration;
@@ -73,7 +78,7 @@ void ColumnSolutes::transportTracer(int t, const SoilColumn& c, const SurfaceWat
   b.directflow += directMass;
   double aboveWater = surface.infiltration;
   double aboveMass = surface.infiltration * supplyConcentration;
-  m[0] = surfaceMass - directMass - aboveMass;
+  m[0] = supply > 0.0 ? surface.left * supplyConcentration : surfaceMass;
 
   // A snow pack takes what infiltrates, mixes it with its water, and gives
   // every water leaving it its concentration.

@@ -23,6 +23,7 @@ struct SurfaceWater {
   double infiltration = 0.0;
   double directflow = 0.0;
   double fromLand = 0.0; // of the ponding at the start, what silting-up and surface routing left
+  double left = 0.0;     // ponding at the end
 };
 
 // The water the layered snow pack on a column exchanged in a water step (mm).

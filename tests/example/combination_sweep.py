@@ -1445,6 +1445,12 @@ FOUND = {
         "the state file's runoff sum sx of a flow-time record of zone 1 read "
         "-9.796920379924417e-22, on 3 processes the direct runoff storage of zone 1 "
         "-5.492941399735841e-23, both written by the run through"),
+    "a pond of a few 1e-18 mm keeps the concentration of its water": (
+        "radiation=3 land_use_layers=one interception=2 surface_routing=5 tracer=chloride "
+        "substeps=2",
+        "seed 6311 draw 133; on main 7c03873 and 3ad0d5c chlstore.asc held a pond's chloride "
+        "concentration of -1 (line 621, row 7, column 9; 1 and 3 processes): a pond of "
+        "3.5e-18 mm with -3.5e-18 of mass, the remainder the surface water left by difference"),
 }
 
 OUTCOMES = ("refused as predicted", "finding", "passed", "failed")

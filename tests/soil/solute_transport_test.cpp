@@ -232,7 +232,7 @@ TEST(SoluteTransport, SurfaceAndSideFlowsTakeTheirShares) {
     std::copy(start, start + 4, s.mass(1));
     std::vector<double> macropores(5, 0.0);
     macropores[2] = 2.0;
-    const SurfaceWater surface{2.0, 10.0, 1.0, 2.0, 5.0, 3.0};
+    const SurfaceWater surface{2.0, 10.0, 1.0, 2.0, 5.0, 3.0, 0.0, 1.0};
     s.transportSolutesInColumn(c, surface, macropores.data(), baseflow.data(), 4, hour);
 
     const double surfaceMass = evaporating ? 32.0 * 11.0 / 12.0 : 32.0;
@@ -250,6 +250,62 @@ TEST(SoluteTransport, SurfaceAndSideFlowsTakeTheirShares) {
     EXPECT_NEAR(s.mass(1)[2], 60.0 + 2.0 * mix + 3.6, 1e-12);
     EXPECT_NEAR(s.mass(1)[3], 90.0 - 0.54 - 1.08, 1e-12);
     EXPECT_NEAR(total(s, 1, 3) - 182.0, net(b), 1e-12);
+  }
+}
+
+// The surface's water as the solver books it, rounding included: the
+// ponding left keeps the mixture's concentration however little of it
+// there is (here 2.2e-16 mm), and where the infiltration took more than the
+// surface held the pond is empty and the soil gets the surface's mass.
+TEST(SoluteTransport, PondingLeftKeepsTheMixturesConcentration) {
+  struct Case {
+    const char* name;
+    double ponding, pondConcentration, input, inputConcentration, macropores, infiltration,
+        maxPonding;
+  };
+  const Case cases[] = {
+      {"a pond of rounding", 1.1, 2.0, 1.0, 4.0, 0.9, 1.2, 10.0},
+      {"a full pond and runoff", 2.0, 1.0, 10.0, 4.0, 0.0, 5.0, 3.0},
+      {"infiltration beyond the water", 0.1, 2.0, 0.2, 4.0, 0.0, 0.31, 10.0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    ColumnRig rig(soilOf(siltLoamSoil, 3, 0.1), 0.5);
+    SoilColumn& c = rig.solver.column;
+    for (int i = 0; i <= 3; ++i) {
+      c.theta0[i] = c.theta[i] = 0.3;
+      c.q[i] = c.lateral[i] = c.extraction[i] = c.riverInfiltration[i] = c.riverExfiltration[i] = 0.0;
+    }
+    c.q[0] = -k.infiltration / 1000.0 / hour;
+    // The solver's own order of sums.
+    const double supply = std::max(0.0, k.ponding + k.input - k.macropores);
+    const double excess = std::max(0.0, supply - k.infiltration);
+    const double left = std::min(excess, k.maxPonding);
+    const double runoff = excess - left;
+    ColumnSolutes s(3, 1);
+    s.bind(1, 3);
+    s.properties[1] = SoluteProperties{};
+    s.inputConcentration[1] = k.inputConcentration;
+    s.beginSubstep();
+    const double start[] = {k.ponding * k.pondConcentration, 30.0, 60.0, 90.0};
+    std::copy(start, start + 4, s.mass(1));
+    std::vector<double> macropores(5, 0.0);
+    macropores[1] = k.macropores;
+    const std::vector<double> none(5, 0.0);
+    const SurfaceWater surface{k.ponding, k.input, 0.0,    k.macropores,
+                               k.infiltration, runoff, 0.0, left};
+    s.transportSolutesInColumn(c, surface, macropores.data(), none.data(), 4, hour);
+
+    const double surfaceMass = start[0] + k.input * k.inputConcentration;
+    const double mixture = surfaceMass / (k.ponding + k.input);
+    const double pond = s.mass(1)[0];
+    EXPECT_GE(pond, 0.0);
+    if (left > 0.0)
+      EXPECT_NEAR(pond / left, mixture, 1e-9 * mixture);
+    else
+      EXPECT_EQ(pond, 0.0);
+    EXPECT_NEAR(s.mass(1)[1] - 30.0 + s.budget[1].directflow, surfaceMass - pond, 1e-12);
+    EXPECT_NEAR(total(s, 1, 3) - 180.0 - start[0], net(s.budget[1]), 1e-12);
   }
 }
 
