@@ -281,12 +281,14 @@ void DiagStream::writeDiagText(const std::string& textIn) {
 
 void DiagStream::endEntry() {
   if (rank == 0) {
-    *console << '\n' << std::flush;
-    *console << rankPrefix(0);
+    // The file first: a run killed once the console showed an entry still
+    // holds it in its diagnostics file.
     if (!suppressed && entryLineWritten) {
       entryLine << '\n';
       commitEntryLine();
     }
+    *console << '\n' << std::flush;
+    *console << rankPrefix(0);
   }
   flushWorkerEntry();
   entryLineWritten = false;
