@@ -7,7 +7,7 @@
 #   scripts/sweep.sh --seed 7 --count 300 [--jobs 2] [--shrink]
 #   scripts/sweep.sh --seed 7 --only 42          # draw 42 of seed 7 again
 #   scripts/sweep.sh --example "snow=11 tracer=salt"
-#   scripts/sweep.sh --found                     # the shrunk draws not yet mended
+#   scripts/sweep.sh --found                     # the shrunk draws of earlier findings, each mended
 #
 # The work folders go to build/sweep (or --work DIR); those of failed draws
 # stay there.
