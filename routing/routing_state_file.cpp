@@ -135,6 +135,20 @@ void readSubbasinValues(StateLines& lines, DiagStream& diag, int subbasins, cons
   for (int i = 1; i <= subbasins; ++i) target[i] = values[static_cast<std::size_t>(i) - 1];
 }
 
+// The labelled line counting the subbasins, then one of a value per
+// subbasin.
+void readCountedSubbasinValues(StateLines& lines, DiagStream& diag, int subbasins,
+                               const std::string& what, double* target) {
+  std::string line;
+  lines.next(line);
+  const std::vector<long> count = lines.wholeNumbers(line, "the count of " + what);
+  const long stored = count.empty() ? -1 : count[0];
+  if (stored != subbasins)
+    abflussmodellklasse::StorageValueMismatch(diag, "the number of subbasins of " + what,
+                                              subbasins, stored);
+  readSubbasinValues(lines, diag, subbasins, what, target);
+}
+
 void writeQueue(FILE* f, const double* queue, int count) {
   for (int i = 1; i <= count; ++i) std::fprintf(f, i % 10 == 0 ? "%.17g \n" : "%.17g ", queue[i]);
   if (count % 10 != 0) std::fputs("\n", f);
@@ -247,15 +261,8 @@ void abflussmodellklasse::readIrrigationOwed(FILE* file, const std::string& path
             << "[end-entry]";
     return;
   }
-  lines.next(line);
-  const std::vector<long> count =
-      lines.wholeNumbers(line, "the count of the irrigation water the channels owe");
-  const long stored = count.empty() ? -1 : count[0];
-  if (stored != subbasins)
-    StorageValueMismatch(*diag, "the number of subbasins of the irrigation water the channels owe",
-                         subbasins, stored);
   double* owed = irrigationLedger.owed.data();
-  readSubbasinValues(lines, *diag, subbasins, "the irrigation water the channels owe", owed);
+  readCountedSubbasinValues(lines, *diag, subbasins, "the irrigation water the channels owe", owed);
   for (int i = 1; i <= subbasins; ++i)
     lines.requireNotNegative(owed[i],
                              "the irrigation water the channels owe subbasin " + std::to_string(i));
@@ -269,15 +276,9 @@ void abflussmodellklasse::skipOwedRiverWater(FILE* file, const std::string& path
   StateLines lines(file, path, *diag);
   std::string line;
   if (!lines.peekFilled(line) || line.find(owedRiverWaterLabel) == std::string::npos) return;
-  lines.next(line);
-  const std::vector<long> count =
-      lines.wholeNumbers(line, "the count of the river water owed to the soil");
-  const long stored = count.empty() ? -1 : count[0];
-  if (stored != subbasins)
-    StorageValueMismatch(*diag, "the number of subbasins of the river water owed to the soil",
-                         subbasins, stored);
   std::vector<double> owed(static_cast<std::size_t>(subbasins) + 1, 0.0);
-  readSubbasinValues(lines, *diag, subbasins, "the river water owed to the soil", owed.data());
+  readCountedSubbasinValues(lines, *diag, subbasins, "the river water owed to the soil",
+                            owed.data());
   double total = 0.0;
   for (double value : owed) total += value;
   if (total != 0.0)
